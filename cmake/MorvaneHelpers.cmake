@@ -1,0 +1,77 @@
+# Helpers shared by every component, test and program.
+#
+#   morvane_component(NAME md5 SRCS md5.cc)  object library linked into libmorvane
+#   morvane_test(NAME md5_test SRCS md5_test.cc)  GoogleTest suite, one process per test
+#   morvane_program(NAME rmd160 SRCS rmd160.cc)  program linked against libmorvane
+
+set(MORVANE_WARN_FLAGS -Wall -Wextra)
+if(MORVANE_WERROR)
+  list(APPEND MORVANE_WARN_FLAGS -Werror)
+endif()
+set(MORVANE_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(MORVANE_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
+file(MAKE_DIRECTORY "${MORVANE_GENERATED_DIR}")
+
+# Flags for code that goes into the library.  `variant` is SAN (sanitized when
+# MORVANE_SANITIZE is on) or PLAIN (never sanitized).
+function(morvane_library_flags tgt variant)
+  target_compile_options(${tgt} PRIVATE ${MORVANE_WARN_FLAGS}
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
+    "-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/crypto/=")
+  set_target_properties(${tgt} PROPERTIES POSITION_INDEPENDENT_CODE ON
+    C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_include_directories(${tgt} PRIVATE ${CMAKE_SOURCE_DIR}/include
+    ${CMAKE_SOURCE_DIR}/crypto ${MORVANE_GENERATED_DIR})
+  target_compile_definitions(${tgt} PRIVATE MORVANE_BUILDING_LIBRARY)
+  if(variant STREQUAL "SAN" AND MORVANE_SANITIZE)
+    target_compile_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
+  endif()
+endfunction()
+
+# Flags for code outside the library (tests, programs, benchmarks).
+function(morvane_client_flags tgt)
+  target_compile_options(${tgt} PRIVATE ${MORVANE_WARN_FLAGS})
+  if(MORVANE_SANITIZE)
+    target_compile_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
+    target_link_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
+  endif()
+endfunction()
+
+# A component: its sources become an object library that the one shared
+# library links.  GENERATED names targets that must run first (table generators).
+function(morvane_component)
+  cmake_parse_arguments(C "" "NAME" "SRCS;DEPENDS" ${ARGN})
+  add_library(morvane_obj_${C_NAME} OBJECT ${C_SRCS})
+  morvane_library_flags(morvane_obj_${C_NAME} SAN)
+  if(C_DEPENDS)
+    add_dependencies(morvane_obj_${C_NAME} ${C_DEPENDS})
+  endif()
+  set_property(GLOBAL APPEND PROPERTY MORVANE_COMPONENTS ${C_NAME})
+  if(MORVANE_SANITIZE)
+    # An unsanitized twin, linked into plain/libmorvane.so for the checks on the
+    # library's shape (exports, initialisers, needed libraries).
+    add_library(morvane_plainobj_${C_NAME} OBJECT ${C_SRCS})
+    morvane_library_flags(morvane_plainobj_${C_NAME} PLAIN)
+    if(C_DEPENDS)
+      add_dependencies(morvane_plainobj_${C_NAME} ${C_DEPENDS})
+    endif()
+  endif()
+endfunction()
+
+function(morvane_test)
+  cmake_parse_arguments(T "" "NAME" "SRCS;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SRCS})
+  target_link_libraries(${T_NAME} PRIVATE morvane morvane_test_support GTest::gtest_main
+    Threads::Threads ${T_LIBS})
+  morvane_client_flags(${T_NAME})
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES TIMEOUT 300)
+endfunction()
+
+function(morvane_program)
+  cmake_parse_arguments(P "" "NAME" "SRCS" ${ARGN})
+  add_executable(${P_NAME} ${P_SRCS})
+  target_link_libraries(${P_NAME} PRIVATE morvane)
+  morvane_client_flags(${P_NAME})
+  install(TARGETS ${P_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()

@@ -1,0 +1,23 @@
+# Installation: the library with its SONAME link, the public headers, a
+# pkg-config file and a CMake package (find_package(Morvane) -> Morvane::morvane).
+include(CMakePackageConfigHelpers)
+
+install(TARGETS morvane EXPORT MorvaneTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/morvane
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
+install(EXPORT MorvaneTargets NAMESPACE Morvane::
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Morvane)
+
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/MorvaneConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/MorvaneConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Morvane)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/MorvaneConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/MorvaneConfig.cmake
+  ${CMAKE_BINARY_DIR}/MorvaneConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Morvane)
+
+configure_file(${CMAKE_SOURCE_DIR}/cmake/morvane.pc.in ${CMAKE_BINARY_DIR}/morvane.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/morvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,188 @@
+// The generic stack: a growable array of element pointers, sorted lazily.
+//
+// Implementation notes: the slot array doubles whenever num_alloc <= num + 1,
+// so an insertion always has a spare slot beyond the new last element; the
+// array never shrinks.
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <morvane/crypto.h>
+#include <morvane/objects.h>
+#include <morvane/stack.h>
+
+const char STACK_version[] = "Stack part of " MORVANE_VERSION_TEXT;
+
+namespace {
+
+constexpr int kMinNodes = 4;
+
+using VoidCmp = int (*)(const void*, const void*);
+
+int internal_find(STACK* st, char* data, int flags) {
+  if (st == nullptr) return -1;
+  if (st->comp == nullptr) {
+    for (int i = 0; i < st->num; i++)
+      if (st->data[i] == data) return i;
+    return -1;
+  }
+  sk_sort(st);
+  if (data == nullptr) return -1;
+  const char* r = OBJ_bsearch_ex(reinterpret_cast<const char*>(&data),
+                                 reinterpret_cast<const char*>(st->data), st->num,
+                                 static_cast<int>(sizeof(char*)),
+                                 reinterpret_cast<VoidCmp>(st->comp), flags);
+  if (r == nullptr) return -1;
+  return static_cast<int>(reinterpret_cast<char* const*>(r) - st->data);
+}
+
+}  // namespace
+
+/* see morvane/stack.h */
+STACK* sk_new(sk_cmp_fn c) {
+  auto* ret = static_cast<STACK*>(MORVANE_malloc(sizeof(STACK)));
+  if (ret == nullptr) return nullptr;
+  ret->data = static_cast<char**>(MORVANE_malloc(sizeof(char*) * kMinNodes));
+  if (ret->data == nullptr) {
+    MORVANE_free(ret);
+    return nullptr;
+  }
+  for (int i = 0; i < kMinNodes; i++) ret->data[i] = nullptr;
+  ret->comp = c;
+  ret->num_alloc = kMinNodes;
+  ret->num = 0;
+  ret->sorted = 0;
+  return ret;
+}
+
+STACK* sk_new_null(void) { return sk_new(nullptr); }
+
+STACK* sk_dup(STACK* sk) {
+  STACK* ret = sk_new(sk->comp);
+  if (ret == nullptr) return nullptr;
+  auto* s = static_cast<char**>(
+      MORVANE_realloc(ret->data, sizeof(char*) * static_cast<size_t>(sk->num_alloc)));
+  if (s == nullptr) {
+    sk_free(ret);
+    return nullptr;
+  }
+  ret->data = s;
+  ret->num = sk->num;
+  if (sk->num > 0) memcpy(ret->data, sk->data, sizeof(char*) * static_cast<size_t>(sk->num));
+  ret->sorted = sk->sorted;
+  ret->num_alloc = sk->num_alloc;
+  ret->comp = sk->comp;
+  return ret;
+}
+
+void sk_free(STACK* sk) {
+  if (sk == nullptr) return;
+  if (sk->data != nullptr) MORVANE_free(sk->data);
+  MORVANE_free(sk);
+}
+
+void sk_pop_free(STACK* sk, void (*func)(void*)) {
+  if (sk == nullptr) return;
+  for (int i = 0; i < sk->num; i++)
+    if (sk->data[i] != nullptr) func(sk->data[i]);
+  sk_free(sk);
+}
+
+void sk_zero(STACK* sk) {
+  if (sk == nullptr || sk->num <= 0) return;
+  memset(sk->data, 0, sizeof(char*) * static_cast<size_t>(sk->num));
+  sk->num = 0;
+}
+
+int sk_num(const STACK* sk) { return sk == nullptr ? -1 : sk->num; }
+
+char* sk_value(const STACK* sk, int i) {
+  if (sk == nullptr || i < 0 || i >= sk->num) return nullptr;
+  return sk->data[i];
+}
+
+char* sk_set(STACK* sk, int i, char* value) {
+  if (sk == nullptr || i < 0 || i >= sk->num) return nullptr;
+  return sk->data[i] = value;
+}
+
+int sk_is_sorted(const STACK* sk) { return sk == nullptr ? 1 : sk->sorted; }
+
+sk_cmp_fn sk_set_cmp_func(STACK* sk, sk_cmp_fn c) {
+  sk_cmp_fn old = sk->comp;
+  if (sk->comp != c) sk->sorted = 0;
+  sk->comp = c;
+  return old;
+}
+
+int sk_insert(STACK* st, char* data, int loc) {
+  if (st == nullptr) return 0;
+  if (st->num_alloc <= st->num + 1) {
+    // Refuse a doubling that would overflow the slot count or the byte size.
+    if (st->num_alloc > (1 << 29)) return 0;
+    auto* s = static_cast<char**>(
+        MORVANE_realloc(st->data, sizeof(char*) * static_cast<size_t>(st->num_alloc) * 2));
+    if (s == nullptr) return 0;
+    st->data = s;
+    st->num_alloc *= 2;
+  }
+  if (loc >= 0 && loc < st->num) {
+    memmove(&st->data[loc + 1], &st->data[loc],
+            sizeof(char*) * static_cast<size_t>(st->num - loc));
+    st->data[loc] = data;
+  } else {
+    st->data[st->num] = data;
+  }
+  st->num++;
+  st->sorted = 0;
+  return st->num;
+}
+
+int sk_push(STACK* sk, char* data) { return sk == nullptr ? 0 : sk_insert(sk, data, sk->num); }
+
+int sk_unshift(STACK* sk, char* data) { return sk_insert(sk, data, 0); }
+
+char* sk_delete(STACK* st, int loc) {
+  if (st == nullptr || loc < 0 || loc >= st->num) return nullptr;
+  char* ret = st->data[loc];
+  if (loc != st->num - 1)
+    memmove(&st->data[loc], &st->data[loc + 1],
+            sizeof(char*) * static_cast<size_t>(st->num - 1 - loc));
+  st->num--;
+  return ret;
+}
+
+char* sk_delete_ptr(STACK* st, char* p) {
+  if (st == nullptr) return nullptr;
+  for (int i = 0; i < st->num; i++)
+    if (st->data[i] == p) return sk_delete(st, i);
+  return nullptr;
+}
+
+char* sk_shift(STACK* sk) {
+  if (sk == nullptr || sk->num <= 0) return nullptr;
+  return sk_delete(sk, 0);
+}
+
+char* sk_pop(STACK* sk) {
+  if (sk == nullptr || sk->num <= 0) return nullptr;
+  return sk_delete(sk, sk->num - 1);
+}
+
+void sk_sort(STACK* sk) {
+  if (sk == nullptr || sk->sorted) return;
+  // Without a comparison there is no order to establish; the stack stays as
+  // it is and unsorted.
+  if (sk->comp == nullptr) return;
+  qsort(sk->data, static_cast<size_t>(sk->num), sizeof(char*),
+        reinterpret_cast<VoidCmp>(sk->comp));
+  sk->sorted = 1;
+}
+
+int sk_find(STACK* sk, char* data) {
+  return internal_find(sk, data, OBJ_BSEARCH_FIRST_VALUE_ON_MATCH);
+}
+
+int sk_find_ex(STACK* sk, char* data) {
+  return internal_find(sk, data, OBJ_BSEARCH_VALUE_ON_NOMATCH);
+}

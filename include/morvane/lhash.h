@@ -1,0 +1,78 @@
+/* Morvane: the hash table, a linear hash table over untyped item pointers.
+ *
+ * The bucket array grows and shrinks one bucket at a time.  The caller gives a
+ * hash function (null: lh_strhash) and an equality function (null: strcmp);
+ * items equal under it are stored once, and inserting an equal item replaces
+ * the stored one.  The table never owns its items.  No function queues an
+ * error: allocation failures are counted in `error` by lh_insert, lh_delete
+ * and lh_retrieve.  A table has no lock; its owner serialises access. */
+#ifndef MORVANE_LHASH_H
+#define MORVANE_LHASH_H
+
+#include <stdio.h>
+
+#include <morvane/export.h>
+#include <morvane/types.h>
+
+MORVANE_BEGIN_DECLS
+
+typedef int (*LHASH_COMP_FN_TYPE)(const void *, const void *);
+typedef unsigned long (*LHASH_HASH_FN_TYPE)(const void *);
+typedef void (*LHASH_DOALL_FN_TYPE)(void *);
+typedef void (*LHASH_DOALL_ARG_FN_TYPE)(void *, void *);
+
+struct lhash_node_st {
+  void *data;
+  struct lhash_node_st *next;
+  unsigned long hash; /* the item's full hash, so splits never rehash */
+};
+
+struct lhash_st {
+  LHASH_NODE **b;
+  LHASH_COMP_FN_TYPE comp;
+  LHASH_HASH_FN_TYPE hash;
+  unsigned int num_nodes;
+  unsigned int num_alloc_nodes;
+  unsigned int p;
+  unsigned int pmax;
+  unsigned long up_load;   /* load (items * 256 / buckets) that splits */
+  unsigned long down_load; /* load that merges */
+  unsigned long num_items;
+
+  unsigned long num_expands;
+  unsigned long num_expand_reallocs;
+  unsigned long num_contracts;
+  unsigned long num_contract_reallocs;
+  unsigned long num_hash_calls;
+  unsigned long num_comp_calls;
+  unsigned long num_insert;
+  unsigned long num_replace;
+  unsigned long num_delete;
+  unsigned long num_no_delete;
+  unsigned long num_retrieve;
+  unsigned long num_retrieve_miss;
+  unsigned long num_hash_comps;
+
+  int error;
+};
+
+#define LH_LOAD_MULT 256
+
+MORVANE_EXPORT extern const char lh_version[];
+
+MORVANE_EXPORT LHASH *lh_new(LHASH_HASH_FN_TYPE h, LHASH_COMP_FN_TYPE c);
+MORVANE_EXPORT void lh_free(LHASH *lh);
+/* Stores data; returns the replaced equal item, or null. */
+MORVANE_EXPORT void *lh_insert(LHASH *lh, void *data);
+MORVANE_EXPORT void *lh_delete(LHASH *lh, const void *data);
+MORVANE_EXPORT void *lh_retrieve(LHASH *lh, const void *data);
+/* Walks buckets from the last down, each chain in order; the callback may
+ * delete the item it is given. */
+MORVANE_EXPORT void lh_doall(LHASH *lh, LHASH_DOALL_FN_TYPE func);
+MORVANE_EXPORT void lh_doall_arg(LHASH *lh, LHASH_DOALL_ARG_FN_TYPE func, void *arg);
+MORVANE_EXPORT unsigned long lh_strhash(const char *c);
+MORVANE_EXPORT unsigned long lh_num_items(const LHASH *lh);
+
+MORVANE_END_DECLS
+
+#endif /* MORVANE_LHASH_H */

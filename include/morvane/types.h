@@ -1,0 +1,44 @@
+/* Morvane: forward declarations of the types that cross components, so that a
+ * low-level header can name a higher-level type without including it. */
+#ifndef MORVANE_TYPES_H
+#define MORVANE_TYPES_H
+
+#include <morvane/export.h>
+
+MORVANE_BEGIN_DECLS
+
+typedef struct stack_st STACK;
+typedef struct lhash_st LHASH;
+typedef struct lhash_node_st LHASH_NODE;
+typedef struct buf_mem_st BUF_MEM;
+typedef struct bio_st BIO;
+typedef struct bio_method_st BIO_METHOD;
+typedef struct crypto_ex_data_st CRYPTO_EX_DATA;
+typedef struct conf_st CONF;
+typedef struct conf_method_st CONF_METHOD;
+typedef struct ui_st UI;
+typedef struct ui_method_st UI_METHOD;
+typedef struct bignum_st BIGNUM;
+typedef struct bignum_ctx BN_CTX;
+typedef struct asn1_object_st ASN1_OBJECT;
+typedef struct env_md_st EVP_MD;
+typedef struct env_md_ctx_st EVP_MD_CTX;
+typedef struct evp_cipher_st EVP_CIPHER;
+typedef struct evp_cipher_ctx_st EVP_CIPHER_CTX;
+typedef struct evp_pkey_st EVP_PKEY;
+typedef struct engine_st ENGINE;
+typedef struct dso_st DSO;
+typedef struct rsa_st RSA;
+typedef struct dsa_st DSA;
+typedef struct dh_st DH;
+typedef struct ec_key_st EC_KEY;
+typedef struct x509_st X509;
+typedef struct X509_name_st X509_NAME;
+typedef struct X509_crl_st X509_CRL;
+typedef struct X509_req_st X509_REQ;
+typedef struct x509_store_st X509_STORE;
+typedef struct x509_store_ctx_st X509_STORE_CTX;
+
+MORVANE_END_DECLS
+
+#endif /* MORVANE_TYPES_H */

@@ -1,0 +1,1 @@
+// Deliberately empty: the baseline for the initialiser-section check.

@@ -1,0 +1,164 @@
+#include "test_support.h"
+
+#include <morvane/crypto.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace morvane_test {
+
+Bytes FromHex(const std::string& hex) {
+  Bytes out;
+  int hi = -1;
+  for (char c : hex) {
+    if (isspace(static_cast<unsigned char>(c))) continue;
+    int v;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    else {
+      ADD_FAILURE() << "bad hex digit in " << hex;
+      return out;
+    }
+    if (hi < 0) {
+      hi = v;
+    } else {
+      out.push_back(static_cast<uint8_t>(hi << 4 | v));
+      hi = -1;
+    }
+  }
+  if (hi >= 0) ADD_FAILURE() << "odd hex length: " << hex;
+  return out;
+}
+
+std::string ToHex(const uint8_t* p, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; i++) {
+    s += kDigits[p[i] >> 4];
+    s += kDigits[p[i] & 15];
+  }
+  return s;
+}
+
+// ---- allocation hooks -----------------------------------------------------
+
+namespace {
+AllocCounts g_counts;
+long g_fail_countdown = 0;
+
+bool ShouldFail() {
+  if (g_fail_countdown > 0 && --g_fail_countdown == 0) return true;
+  return false;
+}
+void* CountingMalloc(size_t n) {
+  g_counts.mallocs++;
+  if (ShouldFail()) return nullptr;
+  void* p = malloc(n);
+  if (p) g_counts.live_blocks++;
+  return p;
+}
+void* CountingRealloc(void* p, size_t n) {
+  g_counts.reallocs++;
+  if (ShouldFail()) return nullptr;
+  void* q = realloc(p, n);
+  if (q && !p) g_counts.live_blocks++;
+  return q;
+}
+void CountingFree(void* p) {
+  g_counts.frees++;
+  if (p) g_counts.live_blocks--;
+  free(p);
+}
+}  // namespace
+
+bool InstallCountingAllocator() {
+  return CRYPTO_set_mem_functions(CountingMalloc, CountingRealloc, CountingFree) == 1;
+}
+AllocCounts GetAllocCounts() { return g_counts; }
+void FailAllocationAfter(long n) { g_fail_countdown = n; }
+
+// ---- published vectors ----------------------------------------------------
+
+std::string VectorsDir() { return MORVANE_VECTORS_DIR; }
+
+std::string VectorFile(const std::string& relative) {
+  std::string dir = VectorsDir();
+  if (dir.empty()) return "";
+  std::string path = dir + "/" + relative;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "";
+  return path;
+}
+
+std::string RspRecord::Get(const std::string& key) const {
+  auto it = fields.find(key);
+  if (it == fields.end()) {
+    ADD_FAILURE() << "record has no field " << key;
+    return "";
+  }
+  return it->second;
+}
+
+static std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && isspace(static_cast<unsigned char>(s[b]))) b++;
+  while (e > b && isspace(static_cast<unsigned char>(s[e - 1]))) e--;
+  return s.substr(b, e - b);
+}
+
+std::vector<RspRecord> ReadRsp(const std::string& path) {
+  std::vector<RspRecord> out;
+  std::ifstream in(path);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << path;
+    return out;
+  }
+  std::map<std::string, std::string> section;
+  RspRecord cur;
+  bool section_open = false;  // consecutive [..] lines form one header block
+  std::string line;
+  auto flush = [&] {
+    if (!cur.fields.empty()) {
+      cur.section = section;
+      out.push_back(cur);
+    }
+    cur = RspRecord();
+  };
+  while (std::getline(in, line)) {
+    line = Trim(line);
+    if (line.empty()) {
+      flush();
+      section_open = false;
+      continue;
+    }
+    if (line[0] == '#') continue;
+    if (line[0] == '[') {
+      flush();
+      if (!section_open) section.clear();
+      section_open = true;
+      std::string body = line.substr(1, line.find(']') == std::string::npos
+                                            ? std::string::npos
+                                            : line.find(']') - 1);
+      size_t eq = body.find('=');
+      if (eq == std::string::npos)
+        section[Trim(body)] = "";
+      else
+        section[Trim(body.substr(0, eq))] = Trim(body.substr(eq + 1));
+      continue;
+    }
+    section_open = false;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+      cur.fields[line] = "";
+    } else {
+      cur.fields[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
+    }
+  }
+  flush();
+  return out;
+}
+
+}  // namespace morvane_test

@@ -1,0 +1,68 @@
+// Helpers shared by the test suites.  Tests may use the standard library
+// freely; the library itself may not.
+#ifndef MORVANE_TEST_SUPPORT_H
+#define MORVANE_TEST_SUPPORT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace morvane_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// Hex text (upper or lower case, spaces ignored) to bytes; aborts the test on
+// a malformed string.
+Bytes FromHex(const std::string& hex);
+std::string ToHex(const uint8_t* p, size_t n);
+inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+
+// ---- allocation hooks -----------------------------------------------------
+// Installs counting hooks over malloc/realloc/free.  Must run before the
+// library's first allocation, so only in a test's own process (each test runs
+// in one).  Returns false when the library refused the hooks.
+bool InstallCountingAllocator();
+struct AllocCounts {
+  long mallocs = 0;
+  long reallocs = 0;
+  long frees = 0;        // includes free(NULL)
+  long live_blocks = 0;  // blocks handed out and not yet freed
+};
+AllocCounts GetAllocCounts();
+// Makes the n-th allocation from now (1 = the next) fail, once; 0 disables.
+// Counts malloc and realloc calls through the counting hooks.
+void FailAllocationAfter(long n);
+
+// ---- published vectors ----------------------------------------------------
+// The folder of published vectors, or "" when the build has none.
+std::string VectorsDir();
+// Full path of a file under the vectors folder, or "" when it is absent.
+std::string VectorFile(const std::string& relative);
+
+// One record of a NIST CAVP response file (.rsp): its keys in file order and
+// the bracketed section headers in force ("[ENCRYPT]", "[L = 20]").
+struct RspRecord {
+  std::map<std::string, std::string> fields;
+  std::map<std::string, std::string> section;  // "L" -> "20", "ENCRYPT" -> ""
+  std::string Get(const std::string& key) const;
+  bool Has(const std::string& key) const { return fields.count(key) != 0; }
+};
+// Reads every record of a response file; a record is a run of "key = value"
+// lines ended by a blank line.  Fails the test when the file cannot be read.
+std::vector<RspRecord> ReadRsp(const std::string& path);
+
+}  // namespace morvane_test
+
+// Skips the current test, with a message, when a vector file is missing.
+#define MORVANE_VECTOR_PATH_OR_SKIP(var, relative)                                    \
+  std::string var = ::morvane_test::VectorFile(relative);                             \
+  if (var.empty()) {                                                                  \
+    GTEST_SKIP() << "published vectors not found (" << (relative)                     \
+                 << "); configure with -DMORVANE_VECTORS_DIR=<folder> to run this test"; \
+  }
+
+#endif  // MORVANE_TEST_SUPPORT_H

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Installs from apt what the build and tests need, only where missing.
+set -eu
+need=""
+for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need="$need $pkg"
+done
+[ -z "$need" ] && exit 0
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+$sudo_cmd apt-get update
+# shellcheck disable=SC2086
+$sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $need

@@ -1,0 +1,15 @@
+#!/bin/sh
+# Builds the library and every suite with AddressSanitizer and
+# UndefinedBehaviorSanitizer into build/check, then runs all tests through
+# ctest (one process per test).  Exits non-zero on any failure.
+set -eu
+cd "$(dirname "$0")/.."
+sh tools/deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build/check -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMORVANE_SANITIZE=ON -DMORVANE_WERROR=ON "$@"
+cmake --build build/check -j "$jobs"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+cd build/check
+ctest --output-on-failure -j "$jobs" --timeout 600
