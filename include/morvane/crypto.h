@@ -99,6 +99,16 @@ MORVANE_EXPORT void MORVANE_cleanse(void *ptr, size_t len);
 /* The cleanse state; also the mark byte written into blocks over 2048 bytes. */
 MORVANE_EXPORT extern unsigned char cleanse_ctr;
 
+/* Fatal internal assertion: writes "%s(%d): Morvane internal error, assertion
+ * failed: %s\n" to standard error through MORVANE_showfatal and aborts. */
+MORVANE_EXPORT void MorvaneDie(const char *file, int line, const char *assertion)
+    __attribute__((noreturn));
+/* Formats onto standard error. */
+MORVANE_EXPORT void MORVANE_showfatal(const char *fmta, ...)
+    __attribute__((format(printf, 1, 2)));
+#define MORVANE_assert(e) \
+  (void)((e) ? 0 : (MorvaneDie(__FILE__, __LINE__, #e), 1))
+
 MORVANE_END_DECLS
 
 #endif /* MORVANE_CRYPTO_H */
