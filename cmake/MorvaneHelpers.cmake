@@ -30,7 +30,8 @@ endfunction()
 
 # Flags for code outside the library (tests, programs, benchmarks).
 function(morvane_client_flags tgt)
-  target_compile_options(${tgt} PRIVATE ${MORVANE_WARN_FLAGS})
+  target_compile_options(${tgt} PRIVATE ${MORVANE_WARN_FLAGS}
+    $<$<COMPILE_LANGUAGE:CXX>:-Wno-missing-field-initializers>)
   if(MORVANE_SANITIZE)
     target_compile_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
     target_link_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})

@@ -1,0 +1,413 @@
+// Allocation front end: gates, hooks, the debugging layer and the mark byte.
+// Each test runs in its own process, so each starts with the gates open.
+
+#include <morvane/crypto.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+// ---- hooks that record what they see --------------------------------------
+
+struct Call {
+  std::string what;
+  void* a = nullptr;
+  void* b = nullptr;
+  int num = 0;
+  std::string file;
+  int line = 0;
+  int before_p = -1;
+};
+std::vector<Call> g_calls;
+
+void* RecMalloc(size_t n) {
+  g_calls.push_back({"malloc", nullptr, nullptr, static_cast<int>(n)});
+  return malloc(n);
+}
+void* RecRealloc(void* p, size_t n) {
+  g_calls.push_back({"realloc", p, nullptr, static_cast<int>(n)});
+  return realloc(p, n);
+}
+void RecFree(void* p) {
+  g_calls.push_back({"free", p});
+  free(p);
+}
+void* RecMallocEx(size_t n, const char* file, int line) {
+  g_calls.push_back({"malloc_ex", nullptr, nullptr, static_cast<int>(n), file, line});
+  return malloc(n);
+}
+void* RecReallocEx(void* p, size_t n, const char* file, int line) {
+  g_calls.push_back({"realloc_ex", p, nullptr, static_cast<int>(n), file, line});
+  return realloc(p, n);
+}
+void RecFreeLocked(void* p) {
+  g_calls.push_back({"free_locked", p});
+  free(p);
+}
+void* NullMalloc(size_t) { return nullptr; }
+
+void DbgMalloc(void* addr, int num, const char* file, int line, int before_p) {
+  g_calls.push_back({"dbg_malloc", addr, nullptr, num, file ? file : "", line, before_p});
+}
+void DbgRealloc(void* a1, void* a2, int num, const char* file, int line, int before_p) {
+  g_calls.push_back({"dbg_realloc", a1, a2, num, file ? file : "", line, before_p});
+}
+void DbgFree(void* addr, int before_p) {
+  g_calls.push_back({"dbg_free", addr, nullptr, 0, "", 0, before_p});
+}
+long g_options = 0;
+void DbgSetOptions(long bits) { g_options = bits; }
+long DbgGetOptions() { return g_options; }
+
+bool HooksReplaceable() {
+  return CRYPTO_set_mem_functions(RecMalloc, RecRealloc, RecFree) == 1;
+}
+
+}  // namespace
+
+TEST(MemGate, NonPositiveSizesReturnNullAndKeepTheGateOpen) {
+  EXPECT_EQ(CRYPTO_malloc(0, "f", 1), nullptr);
+  EXPECT_EQ(CRYPTO_malloc(-5, "f", 1), nullptr);
+  EXPECT_EQ(CRYPTO_malloc_locked(0, "f", 1), nullptr);
+  EXPECT_TRUE(HooksReplaceable());
+}
+
+TEST(MemGate, FirstAllocationClosesEverySetterEvenWhenItFails) {
+  ASSERT_EQ(CRYPTO_set_mem_functions(NullMalloc, realloc, free), 1);
+  EXPECT_EQ(CRYPTO_malloc(1, "f", 1), nullptr);
+  EXPECT_EQ(CRYPTO_set_mem_functions(malloc, realloc, free), 0);
+  EXPECT_EQ(CRYPTO_set_mem_ex_functions(RecMallocEx, RecReallocEx, free), 0);
+  EXPECT_EQ(CRYPTO_set_locked_mem_functions(malloc, free), 0);
+  EXPECT_EQ(CRYPTO_set_locked_mem_ex_functions(RecMallocEx, free), 0);
+  // Nothing changed: the refused setters left the failing hook in place.
+  void* (*m)(size_t) = nullptr;
+  CRYPTO_get_mem_functions(&m, nullptr, nullptr);
+  EXPECT_EQ(m, NullMalloc);
+}
+
+TEST(MemGate, SettersRefuseNullArguments) {
+  EXPECT_EQ(CRYPTO_set_mem_functions(nullptr, realloc, free), 0);
+  EXPECT_EQ(CRYPTO_set_mem_functions(malloc, nullptr, free), 0);
+  EXPECT_EQ(CRYPTO_set_mem_functions(malloc, realloc, nullptr), 0);
+  EXPECT_EQ(CRYPTO_set_locked_mem_functions(malloc, nullptr), 0);
+  EXPECT_EQ(CRYPTO_set_locked_mem_ex_functions(nullptr, free), 0);
+}
+
+TEST(MemGate, ReallocAndFreeDoNotCloseTheGate) {
+  CRYPTO_free(nullptr);
+  EXPECT_EQ(CRYPTO_realloc(reinterpret_cast<void*>(16), 0, "f", 1), nullptr);
+  EXPECT_TRUE(HooksReplaceable());
+}
+
+TEST(MemGate, LockedAllocationClosesTheGateToo) {
+  void* p = CRYPTO_malloc_locked(8, "f", 1);
+  ASSERT_NE(p, nullptr);
+  CRYPTO_free_locked(p);
+  EXPECT_EQ(CRYPTO_set_mem_functions(malloc, realloc, free), 0);
+}
+
+TEST(MemHooks, ExSettersAreReportedByTheRightGetters) {
+  ASSERT_EQ(CRYPTO_set_mem_ex_functions(RecMallocEx, RecReallocEx, RecFree), 1);
+  void* (*m)(size_t) = malloc;
+  void* (*r)(void*, size_t) = realloc;
+  void (*f)(void*) = nullptr;
+  CRYPTO_get_mem_functions(&m, &r, &f);
+  EXPECT_EQ(m, nullptr);
+  EXPECT_EQ(r, nullptr);
+  EXPECT_EQ(f, RecFree);
+  void* (*mx)(size_t, const char*, int) = nullptr;
+  void* (*rx)(void*, size_t, const char*, int) = nullptr;
+  CRYPTO_get_mem_ex_functions(&mx, &rx, &f);
+  EXPECT_EQ(mx, RecMallocEx);
+  EXPECT_EQ(rx, RecReallocEx);
+  EXPECT_EQ(f, RecFree);
+
+  g_calls.clear();
+  void* p = CRYPTO_malloc(10, "here.cc", 42);
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].what, "malloc_ex");
+  EXPECT_EQ(g_calls[0].file, "here.cc");
+  EXPECT_EQ(g_calls[0].line, 42);
+  CRYPTO_free(p);
+}
+
+TEST(MemHooks, PlainSettersReportedAsPlain) {
+  ASSERT_TRUE(HooksReplaceable());
+  void* (*m)(size_t) = nullptr;
+  void* (*r)(void*, size_t) = nullptr;
+  void (*f)(void*) = nullptr;
+  CRYPTO_get_mem_functions(&m, &r, &f);
+  EXPECT_EQ(m, RecMalloc);
+  EXPECT_EQ(r, RecRealloc);
+  EXPECT_EQ(f, RecFree);
+  void* (*mx)(size_t, const char*, int) = RecMallocEx;
+  CRYPTO_get_mem_ex_functions(&mx, nullptr, nullptr);
+  EXPECT_EQ(mx, nullptr);
+  // The ordinary setter installs the same functions for locked memory.
+  void* (*lm)(size_t) = nullptr;
+  void (*lf)(void*) = nullptr;
+  CRYPTO_get_locked_mem_functions(&lm, &lf);
+  EXPECT_EQ(lm, RecMalloc);
+  EXPECT_EQ(lf, RecFree);
+}
+
+TEST(MemHooks, LockedExSetterChangesOnlyTheLockedPair) {
+  ASSERT_TRUE(HooksReplaceable());
+  ASSERT_EQ(CRYPTO_set_locked_mem_ex_functions(RecMallocEx, RecFreeLocked), 1);
+  void* (*mx)(size_t, const char*, int) = nullptr;
+  void (*f)(void*) = nullptr;
+  CRYPTO_get_locked_mem_ex_functions(&mx, &f);
+  EXPECT_EQ(mx, RecMallocEx);
+  EXPECT_EQ(f, RecFreeLocked);
+  void* (*lm)(size_t) = malloc;
+  CRYPTO_get_locked_mem_functions(&lm, nullptr);
+  EXPECT_EQ(lm, nullptr);
+
+  g_calls.clear();
+  void* a = CRYPTO_malloc_locked(4, "x", 1);
+  void* b = CRYPTO_malloc(4, "x", 2);
+  CRYPTO_free_locked(a);
+  CRYPTO_free(b);
+  ASSERT_EQ(g_calls.size(), 4u);
+  EXPECT_EQ(g_calls[0].what, "malloc_ex");
+  EXPECT_EQ(g_calls[1].what, "malloc");
+  EXPECT_EQ(g_calls[2].what, "free_locked");
+  EXPECT_EQ(g_calls[2].a, a);
+  EXPECT_EQ(g_calls[3].what, "free");
+  EXPECT_EQ(g_calls[3].a, b);
+}
+
+TEST(MemHooks, FreeOfNullReachesTheHookAndBothDebugCalls) {
+  ASSERT_TRUE(HooksReplaceable());
+  ASSERT_EQ(CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, nullptr, nullptr), 1);
+  g_calls.clear();
+  CRYPTO_free(nullptr);
+  ASSERT_EQ(g_calls.size(), 3u);
+  EXPECT_EQ(g_calls[0].what, "dbg_free");
+  EXPECT_EQ(g_calls[0].before_p, 0);
+  EXPECT_EQ(g_calls[1].what, "free");
+  EXPECT_EQ(g_calls[1].a, nullptr);
+  EXPECT_EQ(g_calls[2].what, "dbg_free");
+  EXPECT_EQ(g_calls[2].before_p, 1);
+}
+
+TEST(MemDebug, OneMallocMakesExactlyTwoDebugCalls) {
+  ASSERT_EQ(CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, DbgSetOptions,
+                                           DbgGetOptions),
+            1);
+  g_calls.clear();
+  void* p = CRYPTO_malloc(24, "src.cc", 7);
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(g_calls.size(), 2u);
+  EXPECT_EQ(g_calls[0].a, nullptr);
+  EXPECT_EQ(g_calls[0].num, 24);
+  EXPECT_EQ(g_calls[0].file, "src.cc");
+  EXPECT_EQ(g_calls[0].line, 7);
+  EXPECT_EQ(g_calls[0].before_p, 0);
+  EXPECT_EQ(g_calls[1].a, p);
+  EXPECT_EQ(g_calls[1].before_p, 1);
+  // The allocation ran with a debugging hook: the debug setter is closed now.
+  EXPECT_EQ(CRYPTO_set_mem_debug_functions(nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+  CRYPTO_set_mem_debug_options(5);
+  EXPECT_EQ(CRYPTO_get_mem_debug_options(), 5);
+  CRYPTO_free(p);
+}
+
+TEST(MemDebug, DebugSetterStaysOpenWhileNoDebugHookSawAnAllocation) {
+  void* p = CRYPTO_malloc(8, "f", 1);
+  EXPECT_EQ(CRYPTO_set_mem_debug_functions(DbgMalloc, nullptr, nullptr, nullptr, nullptr), 1);
+  void (*m)(void*, int, const char*, int, int) = nullptr;
+  void (*r)(void*, void*, int, const char*, int, int) = DbgRealloc;
+  CRYPTO_get_mem_debug_functions(&m, &r, nullptr, nullptr, nullptr);
+  EXPECT_EQ(m, DbgMalloc);
+  EXPECT_EQ(r, nullptr);
+  CRYPTO_free(p);
+}
+
+TEST(MemDebug, ForwardersWithoutHooks) {
+  EXPECT_EQ(CRYPTO_get_mem_debug_options(), 0);
+  EXPECT_EQ(CRYPTO_push_info("label"), 1);
+  EXPECT_EQ(CRYPTO_pop_info(), 1);
+  EXPECT_EQ(CRYPTO_remove_all_info(), 1);
+}
+
+namespace {
+std::vector<std::string> g_info;
+int PushInfo(const char* info, const char*, int) {
+  g_info.push_back(info);
+  return 7;
+}
+int PopInfo() { return 8; }
+int RemoveAll() { return 9; }
+}  // namespace
+
+TEST(MemDebug, InfoForwardersReachTheirHooks) {
+  CRYPTO_set_mem_info_functions(PushInfo, PopInfo, RemoveAll);
+  EXPECT_EQ(CRYPTO_push_info("doapr()"), 7);
+  EXPECT_EQ(CRYPTO_pop_info(), 8);
+  EXPECT_EQ(CRYPTO_remove_all_info(), 9);
+  ASSERT_EQ(g_info.size(), 1u);
+  EXPECT_EQ(g_info[0], "doapr()");
+}
+
+TEST(MemMark, BlocksOver2048BytesCarryTheCleanseCounter) {
+  unsigned char junk[5];
+  MORVANE_cleanse(junk, sizeof junk);  // move the counter off zero
+  ASSERT_NE(cleanse_ctr, 0);
+  auto* big = static_cast<unsigned char*>(CRYPTO_malloc(2049, "f", 1));
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(big[0], cleanse_ctr);
+  unsigned char before = cleanse_ctr;
+  void* other = CRYPTO_malloc(5000, "f", 1);
+  ASSERT_NE(other, nullptr);
+  CRYPTO_free(other);
+  EXPECT_EQ(cleanse_ctr, before);  // marking does not advance the counter
+  CRYPTO_free(big);
+}
+
+namespace {
+void* FilledMalloc(size_t n) {
+  void* p = malloc(n);
+  if (p) memset(p, 0xAA, n);
+  return p;
+}
+}  // namespace
+
+TEST(MemMark, Exactly2048BytesIsNotMarked) {
+  unsigned char junk[3];
+  MORVANE_cleanse(junk, sizeof junk);
+  ASSERT_NE(cleanse_ctr, 0xAA);
+  ASSERT_EQ(CRYPTO_set_mem_functions(FilledMalloc, realloc, free), 1);
+  auto* p = static_cast<unsigned char*>(CRYPTO_malloc(2048, "f", 1));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p[0], 0xAA);
+  CRYPTO_free(p);
+  p = static_cast<unsigned char*>(CRYPTO_malloc_locked(4096, "f", 1));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p[0], cleanse_ctr);
+  EXPECT_EQ(p[1], 0xAA);
+  CRYPTO_free_locked(p);
+}
+
+TEST(MemRealloc, NullBlockBehavesAsMalloc) {
+  ASSERT_EQ(CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, nullptr, nullptr), 1);
+  g_calls.clear();
+  void* p = CRYPTO_realloc(nullptr, 3000, "r.cc", 9);
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(g_calls.size(), 2u);
+  EXPECT_EQ(g_calls[0].what, "dbg_malloc");
+  EXPECT_EQ(g_calls[1].what, "dbg_malloc");
+  EXPECT_EQ(static_cast<unsigned char*>(p)[0], cleanse_ctr);
+  EXPECT_EQ(CRYPTO_set_mem_functions(malloc, realloc, free), 0);
+  CRYPTO_free(p);
+}
+
+TEST(MemRealloc, ZeroSizeKeepsTheBlock) {
+  auto* p = static_cast<char*>(CRYPTO_malloc(4, "f", 1));
+  ASSERT_NE(p, nullptr);
+  memcpy(p, "abc", 4);
+  EXPECT_EQ(CRYPTO_realloc(p, 0, "f", 1), nullptr);
+  EXPECT_STREQ(p, "abc");
+  auto* q = static_cast<char*>(CRYPTO_realloc(p, 100, "f", 1));
+  ASSERT_NE(q, nullptr);
+  EXPECT_STREQ(q, "abc");
+  CRYPTO_free(q);
+}
+
+TEST(MemRealloc, DebugCallsBracketTheResize) {
+  ASSERT_EQ(CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, nullptr, nullptr), 1);
+  void* p = CRYPTO_malloc(4, "f", 1);
+  g_calls.clear();
+  void* q = CRYPTO_realloc(p, 64, "g", 2);
+  ASSERT_NE(q, nullptr);
+  ASSERT_EQ(g_calls.size(), 2u);
+  EXPECT_EQ(g_calls[0].a, p);
+  EXPECT_EQ(g_calls[0].b, nullptr);
+  EXPECT_EQ(g_calls[0].before_p, 0);
+  EXPECT_EQ(g_calls[1].a, p);
+  EXPECT_EQ(g_calls[1].b, q);
+  EXPECT_EQ(g_calls[1].num, 64);
+  EXPECT_EQ(g_calls[1].before_p, 1);
+  CRYPTO_free(q);
+}
+
+namespace {
+std::vector<unsigned char> g_freed_contents;
+size_t g_watch_len = 0;
+void* g_watch = nullptr;
+void WatchingFree(void* p) {
+  if (p != nullptr && p == g_watch)
+    g_freed_contents.assign(static_cast<unsigned char*>(p),
+                            static_cast<unsigned char*>(p) + g_watch_len);
+  free(p);
+}
+}  // namespace
+
+TEST(MemReallocClean, MovesWipesAndFreesTheOldBlock) {
+  ASSERT_EQ(CRYPTO_set_mem_functions(malloc, realloc, WatchingFree), 1);
+  auto* p = static_cast<unsigned char*>(CRYPTO_malloc(16, "f", 1));
+  ASSERT_NE(p, nullptr);
+  for (int i = 0; i < 16; i++) p[i] = static_cast<unsigned char>(0xC0 + i);
+  g_watch = p;
+  g_watch_len = 16;
+  auto* q = static_cast<unsigned char*>(CRYPTO_realloc_clean(p, 16, 40, "f", 1));
+  ASSERT_NE(q, nullptr);
+  EXPECT_NE(q, p);
+  for (int i = 0; i < 16; i++) EXPECT_EQ(q[i], 0xC0 + i);
+  ASSERT_EQ(g_freed_contents.size(), 16u);
+  // The old block held the cleanse pattern when the free hook got it: no
+  // byte of the secret survives.
+  for (int i = 0; i < 16; i++) EXPECT_NE(g_freed_contents[i], 0xC0 + i) << i;
+  CRYPTO_free(q);
+}
+
+TEST(MemReallocClean, ShrinkingCopiesOnlyWhatFits) {
+  auto* p = static_cast<unsigned char*>(CRYPTO_malloc(64, "f", 1));
+  ASSERT_NE(p, nullptr);
+  memset(p, 0x5A, 64);
+  auto* q = static_cast<unsigned char*>(CRYPTO_realloc_clean(p, 64, 8, "f", 1));
+  ASSERT_NE(q, nullptr);
+  for (int i = 0; i < 8; i++) EXPECT_EQ(q[i], 0x5A);
+  CRYPTO_free(q);  // ASan reports any copy past the 8-byte block
+}
+
+TEST(MemReallocClean, FailureLeavesTheOldBlockIntact) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  auto* p = static_cast<char*>(CRYPTO_malloc(8, "f", 1));
+  ASSERT_NE(p, nullptr);
+  memcpy(p, "secret!", 8);
+  morvane_test::FailAllocationAfter(1);
+  EXPECT_EQ(CRYPTO_realloc_clean(p, 8, 32, "f", 1), nullptr);
+  EXPECT_STREQ(p, "secret!");
+  EXPECT_EQ(CRYPTO_realloc_clean(p, 8, 0, "f", 1), nullptr);
+  EXPECT_STREQ(p, "secret!");
+  CRYPTO_free(p);
+  EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, 0);
+}
+
+TEST(MemRemalloc, ReturnsAFreshBlockReportedUnderItsOwnPlace) {
+  ASSERT_EQ(CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, nullptr, nullptr), 1);
+  void* p = CRYPTO_malloc(4, "caller.cc", 1);
+  g_calls.clear();
+  void* q = CRYPTO_remalloc(p, 32, "caller.cc", 2);
+  ASSERT_NE(q, nullptr);
+  ASSERT_EQ(g_calls.size(), 4u);  // two free calls, two malloc calls
+  EXPECT_EQ(g_calls[2].file, "mem.cc");
+  EXPECT_EQ(g_calls[2].line, 410);
+  CRYPTO_free(q);
+}
+
+TEST(MemStrdup, CopiesTheString) {
+  char* s = CRYPTO_strdup("hello", "f", 1);
+  ASSERT_NE(s, nullptr);
+  EXPECT_STREQ(s, "hello");
+  CRYPTO_free(s);
+}
