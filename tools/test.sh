@@ -9,6 +9,12 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build/check -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVANE_SANITIZE=ON -DMORVANE_WERROR=ON "$@"
 cmake --build build/check -j "$jobs"
+# The library alone, warning-free under clang too (when clang is installed).
+if command -v clang++ >/dev/null 2>&1; then
+  cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_WERROR=ON \
+    -DMORVANE_BUILD_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build build/clang -j "$jobs" --target morvane
+fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 cd build/check
