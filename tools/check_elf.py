@@ -34,7 +34,7 @@ def needed(lib):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--lib", required=True)
+    ap.add_argument("--shared-object", dest="lib", required=True)
     ap.add_argument("--baseline", required=True)
     a = ap.parse_args()
     problems = []

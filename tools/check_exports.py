@@ -92,12 +92,12 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cc", required=True)
     ap.add_argument("--include", required=True)
-    ap.add_argument("--crypto", required=True)
-    ap.add_argument("--lib", required=True)
+    ap.add_argument("--sources", required=True)
+    ap.add_argument("--shared-object", dest="lib", required=True)
     a = ap.parse_args()
 
     decl = declared(a.cc, a.include)
-    lst, problems = listed(a.crypto)
+    lst, problems = listed(a.sources)
     exp = exported(a.lib)
 
     def report(title, names):
