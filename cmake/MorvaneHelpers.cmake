@@ -3,6 +3,7 @@
 #   morvane_component(NAME md5 SRCS md5.cc)  object library linked into libmorvane
 #   morvane_test(NAME md5_test SRCS md5_test.cc)  GoogleTest suite, one process per test
 #   morvane_program(NAME rmd160 SRCS rmd160.cc)  program linked against libmorvane
+#   morvane_error_table(bio bio.errors)  generates <lib>_err_data.inc for a component
 
 set(MORVANE_WARN_FLAGS -Wall -Wextra)
 if(MORVANE_WERROR)
@@ -57,6 +58,29 @@ function(morvane_component)
       add_dependencies(morvane_plainobj_${C_NAME} ${C_DEPENDS})
     endif()
   endif()
+endfunction()
+
+# A library's error table: generates ${MORVANE_GENERATED_DIR}/<lib>_err_data.inc
+# (the ERR_STRING_DATA arrays that its ERR_load_<LIB>_strings registers) from
+# <lib>.errors before the component's objects compile.  Call it after
+# morvane_component.  The codes in the public header are checked in and kept
+# current with `python3 tools/gen_errors.py --update`.
+function(morvane_error_table component table)
+  get_filename_component(_table "${table}" ABSOLUTE)
+  get_filename_component(_lib "${table}" NAME_WE)
+  set(_out "${MORVANE_GENERATED_DIR}/${_lib}_err_data.inc")
+  set(_gen "${CMAKE_SOURCE_DIR}/tools/gen_errors.py")
+  add_custom_command(OUTPUT "${_out}"
+    COMMAND ${Python3_EXECUTABLE} "${_gen}" --root "${CMAKE_SOURCE_DIR}" --inc "${_table}"
+            --out "${_out}"
+    DEPENDS "${_table}" "${_gen}"
+    COMMENT "Generating ${_lib}_err_data.inc" VERBATIM)
+  add_custom_target(morvane_errors_${_lib} DEPENDS "${_out}")
+  foreach(_prefix morvane_obj_ morvane_plainobj_)
+    if(TARGET ${_prefix}${component})
+      add_dependencies(${_prefix}${component} morvane_errors_${_lib})
+    endif()
+  endforeach()
 endfunction()
 
 function(morvane_test)

@@ -1,4 +1,5 @@
-// Process-wide services of the core: the fatal-assertion stop.
+// Process-wide services of the core: the fatal-assertion stop and the
+// platform probes.
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -19,3 +20,14 @@ void MorvaneDie(const char* file, int line, const char* assertion) {
                     assertion);
   abort();
 }
+
+int MORVANE_NONPIC_relocated = 0;
+
+FILE* MORVANE_stderr(void) { return stderr; }
+
+int MORVANE_isservice(void) { return 0; }
+
+// No processor-capability vector on this platform.
+unsigned long* MORVANE_ia32cap_loc(void) { return nullptr; }
+
+void MORVANE_cpuid_setup(void) {}

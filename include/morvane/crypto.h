@@ -17,6 +17,7 @@
 #define MORVANE_CRYPTO_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -108,6 +109,166 @@ MORVANE_EXPORT void MORVANE_showfatal(const char *fmta, ...)
     __attribute__((format(printf, 1, 2)));
 #define MORVANE_assert(e) \
   (void)((e) ? 0 : (MorvaneDie(__FILE__, __LINE__, #e), 1))
+
+/* Platform probes: standard error; never a service (0); no processor
+ * capability vector (null); nothing to set up. */
+MORVANE_EXPORT FILE *MORVANE_stderr(void);
+MORVANE_EXPORT int MORVANE_isservice(void);
+MORVANE_EXPORT unsigned long *MORVANE_ia32cap_loc(void);
+MORVANE_EXPORT void MORVANE_cpuid_setup(void);
+/* Always 0; nothing reads or writes it. */
+MORVANE_EXPORT extern int MORVANE_NONPIC_relocated;
+
+/* ---- version ------------------------------------------------------------ */
+
+/* Quorix_version(t) texts; any other t gives "not available". */
+#define QUORIX_VERSION 0
+#define QUORIX_CFLAGS 2
+#define QUORIX_BUILT_ON 3
+#define QUORIX_PLATFORM 4
+#define QUORIX_DIR 5
+MORVANE_EXPORT const char *Quorix_version(int t);
+/* 0x009080ff: "0.9.8o" as 0, 09, 08, 0f (the 15th letter), f. */
+MORVANE_EXPORT unsigned long Quorix(void);
+
+/* ---- locks and thread identity -----------------------------------------
+ *
+ * The library owns no lock.  Mutual exclusion goes through CRYPTO_lock(mode,
+ * type, file, line), which hands the request to the application's locking
+ * callback (static and application lock numbers, 0 and up) or to the
+ * dynamic-lock dispatcher (negative numbers); with no callback it does
+ * nothing.  `mode` combines CRYPTO_LOCK or CRYPTO_UNLOCK with CRYPTO_READ or
+ * CRYPTO_WRITE.  The thread id comes from the id callback, else it is the
+ * process id.  Callbacks are process-wide, set without a lock: install them at
+ * start-up, before threads share library objects.  Shared objects change
+ * their reference counts through CRYPTO_add_lock under their family's lock. */
+
+#define CRYPTO_LOCK 1
+#define CRYPTO_UNLOCK 2
+#define CRYPTO_READ 4
+#define CRYPTO_WRITE 8
+
+/* Static lock numbers; 0 is not a lock. */
+#define CRYPTO_LOCK_ERR 1
+#define CRYPTO_LOCK_EX_DATA 2
+#define CRYPTO_LOCK_X509 3
+#define CRYPTO_LOCK_X509_INFO 4
+#define CRYPTO_LOCK_X509_PKEY 5
+#define CRYPTO_LOCK_X509_CRL 6
+#define CRYPTO_LOCK_X509_REQ 7
+#define CRYPTO_LOCK_DSA 8
+#define CRYPTO_LOCK_RSA 9
+#define CRYPTO_LOCK_EVP_PKEY 10
+#define CRYPTO_LOCK_X509_STORE 11
+#define CRYPTO_LOCK_SSL_CTX 12
+#define CRYPTO_LOCK_SSL_CERT 13
+#define CRYPTO_LOCK_SSL_SESSION 14
+#define CRYPTO_LOCK_SSL_SESS_CERT 15
+#define CRYPTO_LOCK_SSL 16
+#define CRYPTO_LOCK_SSL_METHOD 17
+#define CRYPTO_LOCK_RAND 18
+#define CRYPTO_LOCK_RAND2 19
+#define CRYPTO_LOCK_MALLOC 20
+#define CRYPTO_LOCK_BIO 21
+#define CRYPTO_LOCK_GETHOSTBYNAME 22
+#define CRYPTO_LOCK_GETSERVBYNAME 23
+#define CRYPTO_LOCK_READDIR 24
+#define CRYPTO_LOCK_RSA_BLINDING 25
+#define CRYPTO_LOCK_DH 26
+#define CRYPTO_LOCK_MALLOC2 27
+#define CRYPTO_LOCK_DSO 28
+#define CRYPTO_LOCK_DYNLOCK 29
+#define CRYPTO_LOCK_ENGINE 30
+#define CRYPTO_LOCK_UI 31
+#define CRYPTO_LOCK_ECDSA 32
+#define CRYPTO_LOCK_EC 33
+#define CRYPTO_LOCK_ECDH 34
+#define CRYPTO_LOCK_BN 35
+#define CRYPTO_LOCK_EC_PRE_COMP 36
+#define CRYPTO_LOCK_STORE 37
+#define CRYPTO_LOCK_COMP 38
+#define CRYPTO_NUM_LOCKS 39
+
+#define CRYPTO_w_lock(type) CRYPTO_lock(CRYPTO_LOCK | CRYPTO_WRITE, type, __FILE__, __LINE__)
+#define CRYPTO_w_unlock(type) CRYPTO_lock(CRYPTO_UNLOCK | CRYPTO_WRITE, type, __FILE__, __LINE__)
+#define CRYPTO_r_lock(type) CRYPTO_lock(CRYPTO_LOCK | CRYPTO_READ, type, __FILE__, __LINE__)
+#define CRYPTO_r_unlock(type) CRYPTO_lock(CRYPTO_UNLOCK | CRYPTO_READ, type, __FILE__, __LINE__)
+#define CRYPTO_add(addr, amount, type) CRYPTO_add_lock(addr, amount, type, __FILE__, __LINE__)
+
+/* The application's lock object behind a dynamic lock; the library never
+ * looks inside. */
+struct CRYPTO_dynlock_value;
+
+typedef void (*CRYPTO_locking_cb)(int mode, int type, const char *file, int line);
+typedef int (*CRYPTO_add_lock_cb)(int *pointer, int amount, int type, const char *file,
+                                  int line);
+typedef unsigned long (*CRYPTO_id_cb)(void);
+typedef struct CRYPTO_dynlock_value *(*CRYPTO_dynlock_create_cb)(const char *file, int line);
+typedef void (*CRYPTO_dynlock_lock_cb)(int mode, struct CRYPTO_dynlock_value *l,
+                                       const char *file, int line);
+typedef void (*CRYPTO_dynlock_destroy_cb)(struct CRYPTO_dynlock_value *l, const char *file,
+                                          int line);
+
+/* 39: the static numbers 0 to 38. */
+MORVANE_EXPORT int CRYPTO_num_locks(void);
+/* Setters store the pointer unchanged (null included); getters return it. */
+MORVANE_EXPORT void CRYPTO_set_locking_callback(CRYPTO_locking_cb func);
+MORVANE_EXPORT CRYPTO_locking_cb CRYPTO_get_locking_callback(void);
+MORVANE_EXPORT void CRYPTO_set_add_lock_callback(CRYPTO_add_lock_cb func);
+MORVANE_EXPORT CRYPTO_add_lock_cb CRYPTO_get_add_lock_callback(void);
+MORVANE_EXPORT void CRYPTO_set_id_callback(CRYPTO_id_cb func);
+MORVANE_EXPORT CRYPTO_id_cb CRYPTO_get_id_callback(void);
+/* The id callback's result, else the process id. */
+MORVANE_EXPORT unsigned long CRYPTO_thread_id(void);
+
+/* Hands a lock request on; `file` and `line` name the requesting place. */
+MORVANE_EXPORT void CRYPTO_lock(int mode, int type, const char *file, int line);
+/* Adds `amount` to *pointer under a write lock of `type` and returns the new
+ * value; with an add-lock callback installed, returns the callback's result
+ * and takes no lock. */
+MORVANE_EXPORT int CRYPTO_add_lock(int *pointer, int amount, int type, const char *file,
+                                   int line);
+
+/* "dynamic" for negative numbers, the static name for 0 to 38, the
+ * registered name for numbers handed out by CRYPTO_get_new_lockid, "ERROR"
+ * beyond (and null for 39 once names exist). */
+MORVANE_EXPORT const char *CRYPTO_get_lock_name(int type);
+/* Registers a lock name and returns its number (40, 41, ...); 0 on failure.
+ * Meant for start-up: takes no lock. */
+MORVANE_EXPORT int CRYPTO_get_new_lockid(char *name);
+
+/* Dynamic locks, numbered -1, -2, ...: created through the create callback
+ * (0 when it is missing or fails), destroyed through the destroy callback.
+ * A lock operation on a dynamic number reaches the dynlock lock callback. */
+MORVANE_EXPORT int CRYPTO_get_new_dynlockid(void);
+MORVANE_EXPORT void CRYPTO_destroy_dynlockid(int i);
+/* The lock object of number i with a reference taken, or null; balance every
+ * successful call with one CRYPTO_destroy_dynlockid(i). */
+MORVANE_EXPORT struct CRYPTO_dynlock_value *CRYPTO_get_dynlock_value(int i);
+MORVANE_EXPORT void CRYPTO_set_dynlock_create_callback(CRYPTO_dynlock_create_cb func);
+/* The first call also installs the dispatcher for negative numbers, for good. */
+MORVANE_EXPORT void CRYPTO_set_dynlock_lock_callback(CRYPTO_dynlock_lock_cb func);
+MORVANE_EXPORT void CRYPTO_set_dynlock_destroy_callback(CRYPTO_dynlock_destroy_cb func);
+MORVANE_EXPORT CRYPTO_dynlock_create_cb CRYPTO_get_dynlock_create_callback(void);
+MORVANE_EXPORT CRYPTO_dynlock_lock_cb CRYPTO_get_dynlock_lock_callback(void);
+MORVANE_EXPORT CRYPTO_dynlock_destroy_cb CRYPTO_get_dynlock_destroy_callback(void);
+/* Stores the dispatcher that CRYPTO_lock calls for negative numbers. */
+MORVANE_EXPORT void int_CRYPTO_set_do_dynlock_callback(CRYPTO_locking_cb dyn_cb);
+
+/* BEGIN ERROR CODES (generated by tools/gen_errors.py) */
+/* Function codes of library 15 (CRYPTO). */
+#define CRYPTO_F_CRYPTO_GET_EX_NEW_INDEX 100
+#define CRYPTO_F_CRYPTO_GET_NEW_LOCKID 101
+#define CRYPTO_F_CRYPTO_SET_EX_DATA 102
+#define CRYPTO_F_CRYPTO_GET_NEW_DYNLOCKID 103
+#define CRYPTO_F_DEF_ADD_INDEX 104
+#define CRYPTO_F_DEF_GET_CLASS 105
+#define CRYPTO_F_INT_DUP_EX_DATA 106
+#define CRYPTO_F_INT_FREE_EX_DATA 107
+#define CRYPTO_F_INT_NEW_EX_DATA 108
+/* Reason codes of library 15 (CRYPTO). */
+#define CRYPTO_R_NO_DYNLOCK_CREATE_CALLBACK 100
+/* END ERROR CODES */
 
 MORVANE_END_DECLS
 

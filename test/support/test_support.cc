@@ -2,10 +2,15 @@
 
 #include <morvane/crypto.h>
 
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
-#include <sys/stat.h>
+#include <mutex>
+#include <thread>
 
 namespace morvane_test {
 
@@ -79,6 +84,79 @@ bool InstallCountingAllocator() {
 }
 AllocCounts GetAllocCounts() { return g_counts; }
 void FailAllocationAfter(long n) { g_fail_countdown = n; }
+
+// ---- locking --------------------------------------------------------------
+
+std::ostream& operator<<(std::ostream& os, const LockEvent& e) {
+  const char* what = "";
+  switch (e.mode) {
+    case 9: what = "write lock"; break;
+    case 10: what = "write unlock"; break;
+    case 5: what = "read lock"; break;
+    case 6: what = "read unlock"; break;
+  }
+  return os << "(" << e.mode << (*what ? " " : "") << what << ", " << e.type << ")";
+}
+
+namespace {
+constexpr int kMaxLockTypes = 256;
+struct ServedLock {
+  std::mutex mutex;
+  std::atomic<std::thread::id> owner{};
+};
+ServedLock g_served[kMaxLockTypes];
+std::atomic<bool> g_recording{false};
+std::mutex g_record_mutex;
+std::vector<LockEvent> g_records;
+
+void LockingCallback(int mode, int type, const char* file, int line) {
+  if (g_recording.load()) {
+    std::lock_guard<std::mutex> guard(g_record_mutex);
+    g_records.push_back({mode, type});
+  }
+  if (type < 0 || type >= kMaxLockTypes) {
+    ADD_FAILURE() << "lock number " << type << " out of range at " << file << ":" << line;
+    return;
+  }
+  ServedLock& l = g_served[type];
+  std::thread::id self = std::this_thread::get_id();
+  if (mode & CRYPTO_LOCK) {
+    if (l.owner.load() == self) {
+      ADD_FAILURE() << "lock " << type << " taken twice by one thread at " << file << ":" << line;
+      return;
+    }
+    l.mutex.lock();
+    l.owner.store(self);
+  } else {
+    if (l.owner.load() != self) {
+      ADD_FAILURE() << "lock " << type << " released without being held at " << file << ":"
+                    << line;
+      return;
+    }
+    l.owner.store(std::thread::id());
+    l.mutex.unlock();
+  }
+}
+
+unsigned long ThreadIdCallback() { return static_cast<unsigned long>(pthread_self()); }
+}  // namespace
+
+void InstallLockingCallback() { CRYPTO_set_locking_callback(LockingCallback); }
+void InstallThreadIdCallback() { CRYPTO_set_id_callback(ThreadIdCallback); }
+
+void StartRecordingLocks() {
+  std::lock_guard<std::mutex> guard(g_record_mutex);
+  g_records.clear();
+  g_recording.store(true);
+}
+
+std::vector<LockEvent> StopRecordingLocks() {
+  g_recording.store(false);
+  std::lock_guard<std::mutex> guard(g_record_mutex);
+  std::vector<LockEvent> out;
+  out.swap(g_records);
+  return out;
+}
 
 // ---- published vectors ----------------------------------------------------
 

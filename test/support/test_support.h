@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,33 @@ AllocCounts GetAllocCounts();
 // Makes the n-th allocation from now (1 = the next) fail, once; 0 disables.
 // Counts malloc and realloc calls through the counting hooks.
 void FailAllocationAfter(long n);
+
+// ---- locking --------------------------------------------------------------
+// One request that reached the locking callback: CRYPTO_LOCK/CRYPTO_UNLOCK
+// combined with CRYPTO_READ/CRYPTO_WRITE, and the lock number.
+struct LockEvent {
+  int mode;
+  int type;
+  bool operator==(const LockEvent&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const LockEvent& e);
+// Shorthands for the four requests the library makes.
+inline LockEvent WriteLock(int type) { return {9, type}; }
+inline LockEvent WriteUnlock(int type) { return {10, type}; }
+inline LockEvent ReadLock(int type) { return {5, type}; }
+inline LockEvent ReadUnlock(int type) { return {6, type}; }
+
+// Installs a locking callback that serves every lock number (0 to 255) with a
+// real mutex, read and write requests alike, so it is safe with several
+// threads.  A thread that takes a lock it holds, or releases one it does not
+// hold, fails the test instead of hanging.
+void InstallLockingCallback();
+// Installs a thread-id callback that tells threads apart (pthread_self).
+void InstallThreadIdCallback();
+// Records the requests that reach the locking callback from now on, in order,
+// dropping earlier records; StopRecordingLocks ends recording and returns them.
+void StartRecordingLocks();
+std::vector<LockEvent> StopRecordingLocks();
 
 // ---- published vectors ----------------------------------------------------
 // The folder of published vectors, or "" when the build has none.
