@@ -8,12 +8,11 @@
 // 29, while a lock operation uses it, and is destroyed when the count reaches
 // 0 through the destroy callback.
 
-#include <limits.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <array>
 
+#include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/stack.h>
@@ -65,19 +64,6 @@ CRYPTO_dynlock* dynlock_at(int i) {
   long slot = dynlock_slot(i);
   if (dyn_locks == nullptr || slot < 0 || slot >= sk_num(dyn_locks)) return nullptr;
   return reinterpret_cast<CRYPTO_dynlock*>(sk_value(dyn_locks, static_cast<int>(slot)));
-}
-
-// Copy of a lock name; the failure is reported as the buffer library's.
-char* copy_name(const char* name) {
-  if (name == nullptr) return nullptr;
-  size_t len = strlen(name);
-  char* ret = len < INT_MAX ? static_cast<char*>(MORVANE_malloc(len + 1)) : nullptr;
-  if (ret == nullptr) {
-    BUFerr(104 /* BUF_strndup */, ERR_R_MALLOC_FAILURE);
-    return nullptr;
-  }
-  memcpy(ret, name, len + 1);
-  return ret;
 }
 
 // Behind CRYPTO_lock for negative numbers once a dynlock lock callback was set.
@@ -138,7 +124,7 @@ int CRYPTO_get_new_lockid(char* name) {
     CRYPTOerr(CRYPTO_F_CRYPTO_GET_NEW_LOCKID, ERR_R_MALLOC_FAILURE);
     return 0;
   }
-  char* str = copy_name(name);
+  char* str = BUF_strdup(name);
   if (str == nullptr) {
     CRYPTOerr(CRYPTO_F_CRYPTO_GET_NEW_LOCKID, ERR_R_MALLOC_FAILURE);
     return 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
@@ -59,7 +60,7 @@ TEST(LockNames, FailedCopyQueuesBufferThenCryptoError) {
   morvane_test::FailAllocationAfter(1);
   char b[] = "B";
   EXPECT_EQ(CRYPTO_get_new_lockid(b), 0);
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_BUF, 104, ERR_R_MALLOC_FAILURE));
+  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_BUF, BUF_F_BUF_STRNDUP, ERR_R_MALLOC_FAILURE));
   EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_LOCKID,
                                       ERR_R_MALLOC_FAILURE));
   EXPECT_STREQ(CRYPTO_get_lock_name(41), "ERROR");  // nothing half-made
