@@ -224,15 +224,7 @@ constexpr CRYPTO_EX_DATA_IMPL kImplDefault = {
 
 // The table in force, installing the built-in one when none is.
 const CRYPTO_EX_DATA_IMPL* impl_in_force() {
-  const CRYPTO_EX_DATA_IMPL* i = impl.load(std::memory_order_acquire);
-  if (i != nullptr) return i;
-  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_EX_DATA);
-  i = impl.load(std::memory_order_relaxed);
-  if (i == nullptr) {
-    i = &kImplDefault;
-    impl.store(i, std::memory_order_release);
-  }
-  return i;
+  return morvane::in_force(impl, &kImplDefault, CRYPTO_LOCK_EX_DATA);
 }
 
 }  // namespace
@@ -241,10 +233,7 @@ const CRYPTO_EX_DATA_IMPL* impl_in_force() {
 const CRYPTO_EX_DATA_IMPL* CRYPTO_get_ex_data_implementation(void) { return impl_in_force(); }
 
 int CRYPTO_set_ex_data_implementation(const CRYPTO_EX_DATA_IMPL* i) {
-  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_EX_DATA);
-  if (impl.load(std::memory_order_relaxed) != nullptr) return 0;
-  impl.store(i, std::memory_order_release);
-  return 1;
+  return morvane::install(impl, i, CRYPTO_LOCK_EX_DATA) ? 1 : 0;
 }
 
 int CRYPTO_ex_data_new_class(void) { return impl_in_force()->cb_new_class(); }

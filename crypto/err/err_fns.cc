@@ -157,17 +157,7 @@ constexpr ERR_FNS kDefaults = {
 
 namespace morvane {
 
-const ERR_FNS* err_fns() {
-  const ERR_FNS* fns = installed_fns.load(std::memory_order_acquire);
-  if (fns != nullptr) return fns;
-  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ERR);
-  fns = installed_fns.load(std::memory_order_relaxed);
-  if (fns == nullptr) {
-    fns = &kDefaults;
-    installed_fns.store(fns, std::memory_order_release);
-  }
-  return fns;
-}
+const ERR_FNS* err_fns() { return in_force(installed_fns, &kDefaults, CRYPTO_LOCK_ERR); }
 
 }  // namespace morvane
 
@@ -175,10 +165,7 @@ const ERR_FNS* err_fns() {
 const ERR_FNS* ERR_get_implementation(void) { return morvane::err_fns(); }
 
 int ERR_set_implementation(const ERR_FNS* fns) {
-  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ERR);
-  if (installed_fns.load(std::memory_order_relaxed) != nullptr) return 0;
-  installed_fns.store(fns, std::memory_order_release);
-  return 1;
+  return morvane::install(installed_fns, fns, CRYPTO_LOCK_ERR) ? 1 : 0;
 }
 
 LHASH* ERR_get_err_state_table(void) { return morvane::err_fns()->cb_thread_get(0); }

@@ -1,8 +1,11 @@
-// Scoped guards over CRYPTO_lock: the request on entry, the matching release
-// on every way out of the scope.  The source place given is the one passed to
-// the application's callback for both requests.
+// Scoped guards over CRYPTO_lock (the request on entry, the matching release
+// on every way out of the scope; the source place given is passed to the
+// application's callback for both), and the once-chosen table pointers that
+// the error queue and the extra-data registry share.
 #ifndef MORVANE_INTERNAL_LOCK_H
 #define MORVANE_INTERNAL_LOCK_H
+
+#include <atomic>
 
 #include <morvane/crypto.h>
 
@@ -33,5 +36,34 @@ using ReadLock = LockGuard<CRYPTO_READ>;
 #define MORVANE_WRITE_LOCKED(type) \
   ::morvane::WriteLock morvane_lock_guard_(type, __FILE__, __LINE__)
 #define MORVANE_READ_LOCKED(type) ::morvane::ReadLock morvane_lock_guard_(type, __FILE__, __LINE__)
+
+namespace morvane {
+
+// A process-wide table pointer chosen once.  `in_force` returns it, storing
+// `fallback` first when it is empty; `install` stores `table` only while it is
+// empty and says whether it did.  Both decide under a write lock of `type`;
+// the quick test before the lock makes later calls lock-free.
+template <class T>
+const T* in_force(std::atomic<const T*>& slot, const T* fallback, int type) {
+  const T* t = slot.load(std::memory_order_acquire);
+  if (t != nullptr) return t;
+  MORVANE_WRITE_LOCKED(type);
+  t = slot.load(std::memory_order_relaxed);
+  if (t == nullptr) {
+    t = fallback;
+    slot.store(t, std::memory_order_release);
+  }
+  return t;
+}
+
+template <class T>
+bool install(std::atomic<const T*>& slot, const T* table, int type) {
+  MORVANE_WRITE_LOCKED(type);
+  if (slot.load(std::memory_order_relaxed) != nullptr) return false;
+  slot.store(table, std::memory_order_release);
+  return true;
+}
+
+}  // namespace morvane
 
 #endif  // MORVANE_INTERNAL_LOCK_H
