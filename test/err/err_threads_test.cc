@@ -2,6 +2,7 @@
 // and thread-id callbacks: each must see exactly its own entries, in order.
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <string>
@@ -34,8 +35,7 @@ void* WorkerMain(void* arg) {
   std::string tag = "thread " + std::to_string(w->index);
   // Start together, so the threads create their queues at the same time.
   w->ready->fetch_add(1);
-  while (w->ready->load() < kThreads) {
-  }
+  while (w->ready->load() < kThreads) sched_yield();
   for (int round = 0; round < kRounds; round++) {
     int n = 1 + round % 20;  // above 15 the oldest entries drop out
     for (int i = 0; i < n; i++) {
