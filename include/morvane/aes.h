@@ -101,6 +101,34 @@ MORVANE_EXPORT void AES_ctr128_encrypt(const unsigned char *in, unsigned char *o
                                        unsigned char ecount_buf[AES_BLOCK_SIZE],
                                        unsigned int *num);
 
+/* IGE over `length` bytes, a multiple of 16.  `ivec` is 32 bytes: the
+ * previous ciphertext block, then the previous plaintext block; updated on
+ * return.  A null pointer, an `enc` other than AES_ENCRYPT or AES_DECRYPT, or
+ * a length that is not a whole number of blocks ends the process through
+ * MorvaneDie. */
+MORVANE_EXPORT void AES_ige_encrypt(const unsigned char *in, unsigned char *out, size_t length,
+                                    const AES_KEY *key, unsigned char *ivec, const int enc);
+/* Bidirectional IGE: a forward IGE pass (`ivec` bytes 0-31) and a backward
+ * one (bytes 32-63), so that every output block depends on the whole message.
+ * `ivec` is not updated.  Both passes run with `key`; `key2` is not read.
+ * Same preconditions as AES_ige_encrypt. */
+MORVANE_EXPORT void AES_bi_ige_encrypt(const unsigned char *in, unsigned char *out,
+                                       size_t length, const AES_KEY *key, const AES_KEY *key2,
+                                       const unsigned char *ivec, const int enc);
+
+/* RFC 3394 key wrap of `inlen` bytes (a multiple of 8, at least 8) into
+ * `inlen` + 8 bytes, under an encryption schedule; `iv` is 8 bytes or null
+ * for the default A6A6A6A6A6A6A6A6.  Returns `inlen` + 8, or -1 for a bad
+ * length. */
+MORVANE_EXPORT int AES_wrap_key(const AES_KEY *key, const unsigned char *iv, unsigned char *out,
+                                const unsigned char *in, unsigned int inlen);
+/* Unwraps `inlen` bytes (a multiple of 8, at least 16) into `inlen` - 8 bytes
+ * under a decryption schedule.  Returns `inlen` - 8; 0 when the integrity
+ * check fails (the output is wiped); -1 for a bad length. */
+MORVANE_EXPORT int AES_unwrap_key(const AES_KEY *key, const unsigned char *iv,
+                                  unsigned char *out, const unsigned char *in,
+                                  unsigned int inlen);
+
 MORVANE_END_DECLS
 
 #endif /* MORVANE_AES_H */
