@@ -1,0 +1,140 @@
+// AES key setup and block functions: FIPS-197 known answers, the schedule's
+// public layout, bad key sizes and null arguments, in-place blocks.
+
+#include <morvane/aes.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "aes_test_modes.h"
+
+namespace {
+
+using aes_test::Bytes;
+using aes_test::FromHex;
+using aes_test::ToHex;
+
+struct BlockVector {
+  const char* key;
+  const char* plain;
+  const char* cipher;
+};
+
+// FIPS-197, Appendix C.1 to C.3 (example vectors for the three key sizes).
+const BlockVector kFips197[] = {
+    {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
+     "69c4e0d86a7b0430d8cdb78070b4c55a"},
+    {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
+     "dda97ca4864cdfe06eaf70a0ec0d7191"},
+    {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+     "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
+};
+
+TEST(AesBlock, Fips197AppendixC) {
+  for (const auto& v : kFips197) {
+    SCOPED_TRACE(v.key);
+    const Bytes key = FromHex(v.key), pt = FromHex(v.plain), ct = FromHex(v.cipher);
+    const int bits = static_cast<int>(key.size() * 8);
+    AES_KEY ek, dk;
+    ASSERT_EQ(AES_set_encrypt_key(key.data(), bits, &ek), 0);
+    ASSERT_EQ(AES_set_decrypt_key(key.data(), bits, &dk), 0);
+    EXPECT_EQ(ek.rounds, bits / 32 + 6);
+    EXPECT_EQ(dk.rounds, ek.rounds);
+    uint8_t out[16];
+    AES_encrypt(pt.data(), out, &ek);
+    EXPECT_EQ(ToHex(out, 16), v.cipher);
+    AES_decrypt(ct.data(), out, &dk);
+    EXPECT_EQ(ToHex(out, 16), v.plain);
+    AES_ecb_encrypt(pt.data(), out, &ek, AES_ENCRYPT);
+    EXPECT_EQ(ToHex(out, 16), v.cipher);
+    AES_ecb_encrypt(ct.data(), out, &dk, AES_DECRYPT);
+    EXPECT_EQ(ToHex(out, 16), v.plain);
+    // In place gives the same result.
+    uint8_t buf[16];
+    memcpy(buf, pt.data(), 16);
+    AES_encrypt(buf, buf, &ek);
+    EXPECT_EQ(ToHex(buf, 16), v.cipher);
+    AES_decrypt(buf, buf, &dk);
+    EXPECT_EQ(ToHex(buf, 16), v.plain);
+  }
+}
+
+// FIPS-197, Appendix A: the expanded keys' words as printed there (w[i] with
+// the first byte most significant).
+TEST(AesKeySchedule, Fips197AppendixAWords) {
+  AES_KEY k;
+  Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");  // A.1
+  ASSERT_EQ(AES_set_encrypt_key(key.data(), 128, &k), 0);
+  EXPECT_EQ(k.rd_key[0], 0x2b7e1516u);
+  EXPECT_EQ(k.rd_key[4], 0xa0fafe17u);
+  EXPECT_EQ(k.rd_key[43], 0xb6630ca6u);
+  key = FromHex("8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b");  // A.2
+  ASSERT_EQ(AES_set_encrypt_key(key.data(), 192, &k), 0);
+  EXPECT_EQ(k.rd_key[6], 0xfe0c91f7u);
+  EXPECT_EQ(k.rd_key[51], 0x01002202u);
+  key = FromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");  // A.3
+  ASSERT_EQ(AES_set_encrypt_key(key.data(), 256, &k), 0);
+  EXPECT_EQ(k.rd_key[8], 0x9ba35411u);
+  EXPECT_EQ(k.rd_key[12], 0xa8b09c1au);  // the i mod 8 = 4 step
+  EXPECT_EQ(k.rd_key[59], 0x706c631eu);
+}
+
+// The decryption schedule starts with the last encryption round key and ends
+// with the first, unchanged.
+TEST(AesKeySchedule, DecryptScheduleEndsSwapped) {
+  for (int bits : {128, 192, 256}) {
+    uint8_t key[32];
+    for (int i = 0; i < 32; i++) key[i] = static_cast<uint8_t>(i * 7 + 3);
+    AES_KEY ek, dk;
+    ASSERT_EQ(AES_set_encrypt_key(key, bits, &ek), 0);
+    ASSERT_EQ(AES_set_decrypt_key(key, bits, &dk), 0);
+    const int last = 4 * ek.rounds;
+    for (int i = 0; i < 4; i++) {
+      EXPECT_EQ(dk.rd_key[i], ek.rd_key[last + i]) << bits;
+      EXPECT_EQ(dk.rd_key[last + i], ek.rd_key[i]) << bits;
+    }
+  }
+}
+
+TEST(AesKeySchedule, BadSizesAndNullArguments) {
+  const uint8_t key[64] = {1, 2, 3};
+  AES_KEY k;
+  for (int bits : {0, 64, 127, 129, 512, -128}) {
+    memset(&k, 0x5a, sizeof k);
+    EXPECT_EQ(AES_set_encrypt_key(key, bits, &k), -2) << bits;
+    EXPECT_EQ(AES_set_decrypt_key(key, bits, &k), -2) << bits;
+    // Nothing was written.
+    const AES_KEY* p = &k;
+    for (size_t i = 0; i < sizeof k; i++)
+      ASSERT_EQ(reinterpret_cast<const uint8_t*>(p)[i], 0x5a) << bits;
+  }
+  for (int bits : {128, 192, 256, 0, 512}) {
+    EXPECT_EQ(AES_set_encrypt_key(nullptr, bits, &k), -1) << bits;
+    EXPECT_EQ(AES_set_decrypt_key(nullptr, bits, &k), -1) << bits;
+    EXPECT_EQ(AES_set_encrypt_key(key, bits, nullptr), -1) << bits;
+    EXPECT_EQ(AES_set_decrypt_key(key, bits, nullptr), -1) << bits;
+  }
+}
+
+// Only AES_ENCRYPT (1) encrypts; every other value decrypts.
+TEST(AesBlock, EcbDirectionFlag) {
+  const auto& v = kFips197[0];
+  const Bytes key = FromHex(v.key), ct = FromHex(v.cipher);
+  AES_KEY dk;
+  ASSERT_EQ(AES_set_decrypt_key(key.data(), 128, &dk), 0);
+  for (int enc : {0, 2, -1}) {
+    uint8_t out[16];
+    AES_ecb_encrypt(ct.data(), out, &dk, enc);
+    EXPECT_EQ(ToHex(out, 16), v.plain) << enc;
+  }
+}
+
+TEST(AesBlock, LayoutAndTexts) {
+  EXPECT_EQ(sizeof(AES_KEY), 244u);
+  EXPECT_EQ(sizeof(((AES_KEY*)nullptr)->rd_key), 240u);
+  EXPECT_STREQ(AES_version, "AES part of Morvane 0.9.8o 01 Jun 2010");
+  EXPECT_STREQ(AES_options(), "aes(partial)");
+}
+
+}  // namespace
