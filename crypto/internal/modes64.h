@@ -115,49 +115,38 @@ void cbc(const uint8_t* in, uint8_t* out, long length, const typename C::Key* ke
   size_t n = static_cast<size_t>(length);
   Block<C> chain, d, c;
   chain.load(iv);
+  auto encrypt_step = [&](const uint8_t* src, uint8_t* dst) {
+    d.load(src);
+    d.w[0] ^= chain.w[0];
+    d.w[1] ^= chain.w[1];
+    C::encrypt(d.w, key);
+    d.store(dst);
+    chain = d;
+  };
+  auto decrypt_step = [&](const uint8_t* src, uint8_t* dst) {
+    c.load(src);
+    d = c;
+    C::decrypt(d.w, key);
+    d.w[0] ^= chain.w[0];
+    d.w[1] ^= chain.w[1];
+    d.store(dst);
+    chain = c;
+  };
+  uint8_t last[8] = {};
   if (encrypt) {
-    for (; n >= 8; n -= 8, in += 8, out += 8) {
-      d.load(in);
-      d.w[0] ^= chain.w[0];
-      d.w[1] ^= chain.w[1];
-      C::encrypt(d.w, key);
-      d.store(out);
-      chain = d;
-    }
+    for (; n >= 8; n -= 8, in += 8, out += 8) encrypt_step(in, out);
     if (n != 0) {
-      uint8_t last[8] = {};
-      std::memcpy(last, in, n);
-      d.load(last);
-      d.w[0] ^= chain.w[0];
-      d.w[1] ^= chain.w[1];
-      C::encrypt(d.w, key);
-      d.store(out);
-      chain = d;
-      wipe(last, sizeof last);
+      std::memcpy(last, in, n);  // zero-padded
+      encrypt_step(last, out);
     }
   } else {
-    for (; n >= 8; n -= 8, in += 8, out += 8) {
-      c.load(in);
-      d = c;
-      C::decrypt(d.w, key);
-      d.w[0] ^= chain.w[0];
-      d.w[1] ^= chain.w[1];
-      d.store(out);
-      chain = c;
-    }
+    for (; n >= 8; n -= 8, in += 8, out += 8) decrypt_step(in, out);
     if (n != 0) {
-      uint8_t last[8];
-      c.load(in);
-      d = c;
-      C::decrypt(d.w, key);
-      d.w[0] ^= chain.w[0];
-      d.w[1] ^= chain.w[1];
-      d.store(last);
+      decrypt_step(in, last);
       std::memcpy(out, last, n);
-      chain = c;
-      wipe(last, sizeof last);
     }
   }
+  wipe(last, sizeof last);
   chain.store(iv);
   chain.wipe();
   d.wipe();

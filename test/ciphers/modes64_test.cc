@@ -327,6 +327,14 @@ TYPED_TEST(Modes64, InPlaceEqualsOutOfPlaceAndRoundTrips) {
     const long len = static_cast<long>(n);
     const size_t padded = (n + 7) / 8 * 8;
 
+    uint8_t block[8], ecb[8];
+    m.Ecb(iv0.data(), ecb, 1);
+    memcpy(block, iv0.data(), 8);
+    m.Ecb(block, block, 1);
+    EXPECT_EQ(memcmp(block, ecb, 8), 0);
+    m.Ecb(block, block, 0);
+    EXPECT_EQ(memcmp(block, iv0.data(), 8), 0);
+
     Bytes out(padded), iv = iv0;
     m.Cbc(msg.data(), out.data(), len, iv.data(), 1);
     Bytes buf = msg;
@@ -385,6 +393,9 @@ TYPED_TEST(Modes64, AnyNonZeroDirectionEncrypts) {
   const TypeParam m(kKey);
   for (int enc : {2, -1}) {
     Bytes a(32), b(32), iva = kIv, ivb = kIv;
+    m.Ecb(kMessage.data(), a.data(), 1);
+    m.Ecb(kMessage.data(), b.data(), enc);
+    EXPECT_EQ(a, b);
     m.Cbc(kMessage.data(), a.data(), 29, iva.data(), 1);
     m.Cbc(kMessage.data(), b.data(), 29, ivb.data(), enc);
     EXPECT_EQ(a, b);
