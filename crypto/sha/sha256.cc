@@ -1,0 +1,121 @@
+// SHA-224 and SHA-256 (FIPS 180-2 and its change notice): the parameters of
+// the SHA-2 compression function and the C entry points over the shared
+// 64-byte block scheme.  The two digests differ only in their initial values
+// and in md_len, which Final obeys.
+
+#include <cstddef>
+#include <cstdint>
+
+#include <morvane/sha.h>
+
+#include "internal/byteorder.h"
+#include "internal/digest.h"
+#include "internal/md32_common.h"
+#include "sha/sha2.h"
+
+const char SHA256_version[] = "SHA-256 part of " MORVANE_VERSION_TEXT;
+
+static_assert(sizeof(SHA256_CTX) == 112);
+static_assert(offsetof(SHA256_CTX, Nl) == 32 && offsetof(SHA256_CTX, data) == 40 &&
+              offsetof(SHA256_CTX, num) == 104 && offsetof(SHA256_CTX, md_len) == 108);
+
+namespace {
+
+struct Sha256Params {
+  using Word = SHA_LONG;  // the type of SHA256_CTX::h
+  static constexpr int kSteps = 64;
+  // clang-format off
+  // FIPS 180-2, 4.2.2
+  static constexpr uint32_t kK[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+  };
+  // clang-format on
+  // FIPS 180-2, 4.1.2: Σ0, Σ1 rotate three times; σ0, σ1 rotate twice, then shift.
+  static constexpr int kSum0[3] = {2, 13, 22};
+  static constexpr int kSum1[3] = {6, 11, 25};
+  static constexpr int kSigma0[3] = {7, 18, 3};
+  static constexpr int kSigma1[3] = {17, 19, 10};
+};
+using Compress = morvane::Sha2<Sha256Params>;
+
+void sha256_blocks(SHA256_CTX* ctx, const uint8_t* in, size_t num) noexcept {
+  Compress::blocks(ctx->h, in, num);
+}
+
+struct Sha256Traits {
+  using Ctx = SHA256_CTX;
+  static constexpr bool kBigEndian = true;
+  static void blocks(Ctx& c, const uint8_t* p, size_t n) noexcept { sha256_blocks(&c, p, n); }
+};
+using Scheme = morvane::Md32<Sha256Traits>;
+
+void sha256_start(SHA256_CTX* c, const uint32_t (&iv)[8], unsigned int md_len) noexcept {
+  for (int i = 0; i < 8; i++) c->h[i] = iv[i];
+  c->Nl = c->Nh = 0;
+  c->num = 0;
+  c->md_len = md_len;
+}
+
+// FIPS 180-2, 5.3.2
+constexpr uint32_t kIv256[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+// FIPS 180-2 change notice 1, 5.3.2
+constexpr uint32_t kIv224[8] = {0xc1059ed8, 0x367cd507, 0x3070dd17, 0xf70e5939,
+                                0xffc00b31, 0x68581511, 0x64f98fa7, 0xbefa4fa4};
+
+constinit unsigned char g_sha224_md[SHA224_DIGEST_LENGTH];
+constinit unsigned char g_sha256_md[SHA256_DIGEST_LENGTH];
+
+}  // namespace
+
+/* see morvane/sha.h */
+int SHA224_Init(SHA256_CTX* c) {
+  sha256_start(c, kIv224, SHA224_DIGEST_LENGTH);
+  return 1;
+}
+
+int SHA256_Init(SHA256_CTX* c) {
+  sha256_start(c, kIv256, SHA256_DIGEST_LENGTH);
+  return 1;
+}
+
+int SHA256_Update(SHA256_CTX* c, const void* data, size_t len) {
+  return Scheme::update(*c, data, len);
+}
+
+int SHA224_Update(SHA256_CTX* c, const void* data, size_t len) {
+  return SHA256_Update(c, data, len);
+}
+
+int SHA256_Final(unsigned char* md, SHA256_CTX* c) {
+  Scheme::finish(*c);
+  // The length comes from the context, whichever Final was called.
+  if (c->md_len > SHA256_DIGEST_LENGTH) return 0;
+  for (unsigned int i = 0; i < c->md_len / 4; i++) morvane::store_be32(md + 4 * i, c->h[i]);
+  return 1;
+}
+
+int SHA224_Final(unsigned char* md, SHA256_CTX* c) {
+  return SHA256_Final(md, c);
+}
+
+void SHA256_Transform(SHA256_CTX* c, const unsigned char* data) {
+  sha256_blocks(c, data, 1);
+}
+
+unsigned char* SHA224(const unsigned char* d, size_t n, unsigned char* md) {
+  return morvane::digest_oneshot<SHA256_CTX, SHA224_Init, SHA256_Update, SHA256_Final>(d, n, md,
+                                                                                       g_sha224_md);
+}
+
+unsigned char* SHA256(const unsigned char* d, size_t n, unsigned char* md) {
+  return morvane::digest_oneshot<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(d, n, md,
+                                                                                       g_sha256_md);
+}

@@ -1,0 +1,195 @@
+// SHA-384 and SHA-512 (FIPS 180-2): the compression function, the 128-byte
+// block buffering of their own, and the C entry points.
+//
+// Implementation notes: the buffering follows the 64-byte scheme with three
+// differences: a 128-bit bit count, Final leaves num and the buffer as they
+// are, and Final refuses a null output or an md_len other than 48 or 64.
+// Whole blocks go to the compression function straight from the caller's
+// memory at any alignment (the loads are unaligned-safe).  The compression
+// function is the SHA-2 one of sha2.h with the SHA-512 parameters.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include <morvane/sha.h>
+
+#include "internal/byteorder.h"
+#include "internal/digest.h"
+#include "sha/sha2.h"
+
+const char SHA512_version[] = "SHA-512 part of " MORVANE_VERSION_TEXT;
+
+static_assert(sizeof(SHA_LONG64) == 8);
+static_assert(sizeof(SHA512_CTX) == 216);
+static_assert(offsetof(SHA512_CTX, Nl) == 64 && offsetof(SHA512_CTX, u) == 80 &&
+              offsetof(SHA512_CTX, num) == 208 && offsetof(SHA512_CTX, md_len) == 212);
+
+namespace {
+
+constexpr size_t kBlock = SHA512_CBLOCK;
+
+struct Sha512Params {
+  using Word = SHA_LONG64;  // the type of SHA512_CTX::h
+  static constexpr int kSteps = 80;
+  // clang-format off
+  // FIPS 180-2, 4.2.3
+  static constexpr SHA_LONG64 kK[80] = {
+    0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc,
+    0x3956c25bf348b538, 0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118,
+    0xd807aa98a3030242, 0x12835b0145706fbe, 0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2,
+    0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235, 0xc19bf174cf692694,
+    0xe49b69c19ef14ad2, 0xefbe4786384f25e3, 0x0fc19dc68b8cd5b5, 0x240ca1cc77ac9c65,
+    0x2de92c6f592b0275, 0x4a7484aa6ea6e483, 0x5cb0a9dcbd41fbd4, 0x76f988da831153b5,
+    0x983e5152ee66dfab, 0xa831c66d2db43210, 0xb00327c898fb213f, 0xbf597fc7beef0ee4,
+    0xc6e00bf33da88fc2, 0xd5a79147930aa725, 0x06ca6351e003826f, 0x142929670a0e6e70,
+    0x27b70a8546d22ffc, 0x2e1b21385c26c926, 0x4d2c6dfc5ac42aed, 0x53380d139d95b3df,
+    0x650a73548baf63de, 0x766a0abb3c77b2a8, 0x81c2c92e47edaee6, 0x92722c851482353b,
+    0xa2bfe8a14cf10364, 0xa81a664bbc423001, 0xc24b8b70d0f89791, 0xc76c51a30654be30,
+    0xd192e819d6ef5218, 0xd69906245565a910, 0xf40e35855771202a, 0x106aa07032bbd1b8,
+    0x19a4c116b8d2d0c8, 0x1e376c085141ab53, 0x2748774cdf8eeb99, 0x34b0bcb5e19b48a8,
+    0x391c0cb3c5c95a63, 0x4ed8aa4ae3418acb, 0x5b9cca4f7763e373, 0x682e6ff3d6b2b8a3,
+    0x748f82ee5defb2fc, 0x78a5636f43172f60, 0x84c87814a1f0ab72, 0x8cc702081a6439ec,
+    0x90befffa23631e28, 0xa4506cebde82bde9, 0xbef9a3f7b2c67915, 0xc67178f2e372532b,
+    0xca273eceea26619c, 0xd186b8c721c0c207, 0xeada7dd6cde0eb1e, 0xf57d4f7fee6ed178,
+    0x06f067aa72176fba, 0x0a637dc5a2c898a6, 0x113f9804bef90dae, 0x1b710b35131c471b,
+    0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc, 0x431d67c49c100d4c,
+    0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817,
+  };
+  // clang-format on
+  // FIPS 180-2, 4.1.3: Σ0, Σ1 rotate three times; σ0, σ1 rotate twice, then shift.
+  static constexpr int kSum0[3] = {28, 34, 39};
+  static constexpr int kSum1[3] = {14, 18, 41};
+  static constexpr int kSigma0[3] = {1, 8, 7};
+  static constexpr int kSigma1[3] = {19, 61, 6};
+};
+using Compress = morvane::Sha2<Sha512Params>;
+static_assert(Compress::kBlockSize == kBlock);
+
+void sha512_blocks(SHA512_CTX* ctx, const uint8_t* in, size_t num) noexcept {
+  Compress::blocks(ctx->h, in, num);
+}
+
+// Adds 8 * len to the 128-bit bit count nh:nl.  len * 8 can exceed 64 bits
+// when size_t is 64 bits wide, so its top three bits go to nh as well.
+constexpr void add_bits(SHA_LONG64& nl, SHA_LONG64& nh, size_t len) noexcept {
+  const uint64_t l = nl + (static_cast<uint64_t>(len) << 3);
+  if (l < nl) nh++;
+  nh += static_cast<uint64_t>(len) >> 61;
+  nl = l;
+}
+
+constexpr bool count_after(SHA_LONG64 nl, SHA_LONG64 nh, size_t len, SHA_LONG64 want_nl,
+                           SHA_LONG64 want_nh) {
+  add_bits(nl, nh, len);
+  return nl == want_nl && nh == want_nh;
+}
+static_assert(count_after(~0ull - 7, 0, 1, 0, 1));                  // carry out of Nl
+static_assert(count_after(0, 0, size_t{1} << 61, 0, 1));            // exactly 2^64 bits
+static_assert(count_after(16, 0, (size_t{1} << 63) + 3, 40, 4));    // 2^66 + 24 bits
+static_assert(count_after(~0ull, 5, (size_t{1} << 61) + 1, 7, 7));  // both carries
+
+void sha512_start(SHA512_CTX* c, const uint64_t (&iv)[8], unsigned int md_len) noexcept {
+  for (int i = 0; i < 8; i++) c->h[i] = iv[i];
+  c->Nl = c->Nh = 0;
+  c->num = 0;
+  c->md_len = md_len;
+}
+
+// FIPS 180-2, 5.3.3
+constexpr uint64_t kIv384[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a3070dd17,
+                                0x152fecd8f70e5939, 0x67332667ffc00b31, 0x8eb44a8768581511,
+                                0xdb0c2e0d64f98fa7, 0x47b5481dbefa4fa4};
+// FIPS 180-2, 5.3.4
+constexpr uint64_t kIv512[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b,
+                                0xa54ff53a5f1d36f1, 0x510e527fade682d1, 0x9b05688c2b3e6c1f,
+                                0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
+
+constinit unsigned char g_sha384_md[SHA384_DIGEST_LENGTH];
+constinit unsigned char g_sha512_md[SHA512_DIGEST_LENGTH];
+
+}  // namespace
+
+/* see morvane/sha.h */
+int SHA384_Init(SHA512_CTX* c) {
+  sha512_start(c, kIv384, SHA384_DIGEST_LENGTH);
+  return 1;
+}
+
+int SHA512_Init(SHA512_CTX* c) {
+  sha512_start(c, kIv512, SHA512_DIGEST_LENGTH);
+  return 1;
+}
+
+int SHA512_Update(SHA512_CTX* c, const void* data, size_t len) {
+  if (len == 0 || morvane::digest_length_is_negative(len)) return 1;
+  const uint8_t* in = static_cast<const uint8_t*>(data);
+  add_bits(c->Nl, c->Nh, len);
+
+  uint8_t* buf = c->u.p;
+  if (c->num != 0) {
+    const size_t take = kBlock - c->num;
+    if (len < take) {
+      std::memcpy(buf + c->num, in, len);
+      c->num += static_cast<unsigned int>(len);
+      return 1;
+    }
+    std::memcpy(buf + c->num, in, take);
+    c->num = 0;
+    in += take;
+    len -= take;
+    sha512_blocks(c, buf, 1);
+  }
+  if (const size_t nblocks = len / kBlock; nblocks != 0) {
+    sha512_blocks(c, in, nblocks);
+    in += nblocks * kBlock;
+    len -= nblocks * kBlock;
+  }
+  if (len != 0) {
+    std::memcpy(buf, in, len);
+    c->num = static_cast<unsigned int>(len);
+  }
+  return 1;
+}
+
+int SHA384_Update(SHA512_CTX* c, const void* data, size_t len) {
+  return SHA512_Update(c, data, len);
+}
+
+int SHA512_Final(unsigned char* md, SHA512_CTX* c) {
+  uint8_t* buf = c->u.p;
+  size_t n = c->num;
+  buf[n++] = 0x80;
+  if (n > kBlock - 16) {
+    std::memset(buf + n, 0, kBlock - n);
+    sha512_blocks(c, buf, 1);
+    n = 0;
+  }
+  std::memset(buf + n, 0, kBlock - 16 - n);
+  morvane::store_be64(buf + kBlock - 16, c->Nh);  // FIPS 180-2, 5.1.2
+  morvane::store_be64(buf + kBlock - 8, c->Nl);
+  sha512_blocks(c, buf, 1);
+
+  if (md == nullptr) return 0;
+  if (c->md_len != SHA384_DIGEST_LENGTH && c->md_len != SHA512_DIGEST_LENGTH) return 0;
+  for (unsigned int i = 0; i < c->md_len / 8; i++) morvane::store_be64(md + 8 * i, c->h[i]);
+  return 1;
+}
+
+int SHA384_Final(unsigned char* md, SHA512_CTX* c) {
+  return SHA512_Final(md, c);
+}
+
+void SHA512_Transform(SHA512_CTX* c, const unsigned char* data) {
+  sha512_blocks(c, data, 1);
+}
+
+unsigned char* SHA384(const unsigned char* d, size_t n, unsigned char* md) {
+  return morvane::digest_oneshot<SHA512_CTX, SHA384_Init, SHA512_Update, SHA512_Final>(d, n, md,
+                                                                                       g_sha384_md);
+}
+
+unsigned char* SHA512(const unsigned char* d, size_t n, unsigned char* md) {
+  return morvane::digest_oneshot<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final>(d, n, md,
+                                                                                       g_sha512_md);
+}
