@@ -85,8 +85,8 @@ endfunction()
 
 function(morvane_test)
   cmake_parse_arguments(T "" "NAME" "SRCS;LIBS" ${ARGN})
-  add_executable(${T_NAME} ${T_SRCS})
-  target_link_libraries(${T_NAME} PRIVATE morvane morvane_test_support GTest::gtest_main
+  add_executable(${T_NAME} ${T_SRCS} ${CMAKE_SOURCE_DIR}/test/support/test_main.cc)
+  target_link_libraries(${T_NAME} PRIVATE morvane morvane_test_support GTest::gtest
     Threads::Threads ${T_LIBS})
   morvane_client_flags(${T_NAME})
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
