@@ -1,0 +1,207 @@
+// DES internals shared by the block functions, the modes and crypt: byte
+// order helpers, the initial and final permutations, and the 16 rounds.
+//
+// Implementation notes: between IP and FP each 32-bit half is kept rotated
+// left by 3, so standard bit n of a half sits at bit (n+2) mod 32.  The six
+// expansion bits feeding S-boxes 1, 3, 5, 7 are then bits 2-7, 10-15, 18-23,
+// 26-31 of the half, and after a further rotation right by 4 those of S-boxes
+// 2, 4, 6, 8; the expansion E of FIPS 46 costs one rotation.
+#ifndef MORVANE_CRYPTO_DES_LOCAL_H
+#define MORVANE_CRYPTO_DES_LOCAL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <bit>
+
+#include <morvane/des.h>
+
+namespace morvane::des {
+
+static_assert(sizeof(DES_LONG) == 4);
+static_assert(sizeof(DES_cblock) == 8);
+static_assert(sizeof(DES_key_schedule) == 128);
+
+inline uint32_t load_le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline void store_le32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+// A block in word form, the representation every block function takes.
+struct Block {
+  DES_LONG w[2];
+  static Block load(const unsigned char* p) { return {{load_le32(p), load_le32(p + 4)}}; }
+  // The first n (0 to 8) bytes of p, zero-extended to a block.
+  static Block load_partial(const unsigned char* p, size_t n) {
+    unsigned char b[8] = {};
+    for (size_t i = 0; i < n; i++) b[i] = p[i];
+    return load(b);
+  }
+  void store(unsigned char* p) const {
+    store_le32(p, w[0]);
+    store_le32(p + 4, w[1]);
+  }
+  void store_partial(unsigned char* p, size_t n) const {
+    unsigned char b[8];
+    store(b);
+    for (size_t i = 0; i < n; i++) p[i] = b[i];
+  }
+  Block operator^(const Block& o) const { return {{w[0] ^ o.w[0], w[1] ^ o.w[1]}}; }
+};
+
+// Clears a work block with stores the compiler keeps.
+inline void wipe(Block& b) {
+  volatile DES_LONG* p = b.w;
+  p[0] = 0;
+  p[1] = 0;
+}
+
+// One swap step: exchanges the bits of b selected by m with those of a
+// selected by m << n.
+inline void swap_step(uint32_t& a, uint32_t& b, int n, uint32_t m) {
+  const uint32_t t = ((a >> n) ^ b) & m;
+  b ^= t;
+  a ^= t << n;
+}
+
+// FIPS 46 IP on the word form: w0 becomes R, w1 becomes L, standard bit n of
+// each at bit n-1.
+inline void initial_permutation(uint32_t& w0, uint32_t& w1) {
+  swap_step(w1, w0, 4, 0x0f0f0f0fu);
+  swap_step(w0, w1, 16, 0x0000ffffu);
+  swap_step(w1, w0, 2, 0x33333333u);
+  swap_step(w0, w1, 8, 0x00ff00ffu);
+  swap_step(w1, w0, 1, 0x55555555u);
+}
+
+// FIPS 46 IP^-1, the inverse of the steps above.
+inline void final_permutation(uint32_t& w0, uint32_t& w1) {
+  swap_step(w1, w0, 1, 0x55555555u);
+  swap_step(w0, w1, 8, 0x00ff00ffu);
+  swap_step(w1, w0, 2, 0x33333333u);
+  swap_step(w0, w1, 16, 0x0000ffffu);
+  swap_step(w1, w0, 4, 0x0f0f0f0fu);
+}
+
+// f(R, K) of FIPS 46 in the rotated frame: u carries the S-box 1, 3, 5, 7
+// inputs, t (already rotated right by 4) those of S-boxes 2, 4, 6, 8.
+inline uint32_t sp_lookup(uint32_t u, uint32_t t) {
+  const DES_LONG(*sp)[64] = DES_SPtrans;
+  return sp[0][(u >> 2) & 0x3f] ^ sp[2][(u >> 10) & 0x3f] ^ sp[4][(u >> 18) & 0x3f] ^
+         sp[6][(u >> 26) & 0x3f] ^ sp[1][(t >> 2) & 0x3f] ^ sp[3][(t >> 10) & 0x3f] ^
+         sp[5][(t >> 18) & 0x3f] ^ sp[7][(t >> 26) & 0x3f];
+}
+
+inline void feistel(uint32_t& l, uint32_t r, const DES_LONG* k) {
+  l ^= sp_lookup(r ^ k[0], std::rotr(r ^ k[1], 4));
+}
+
+// The 16 rounds on rotated halves, written out; `a` is updated first.
+// Encryption uses the round keys 1 to 16, decryption 16 to 1.
+template <bool kEncrypt>
+inline void rounds(uint32_t& a, uint32_t& b, const DES_key_schedule* ks) {
+  auto k = [ks](int i) { return ks->ks[kEncrypt ? i : 15 - i].deslong; };
+  feistel(a, b, k(0));
+  feistel(b, a, k(1));
+  feistel(a, b, k(2));
+  feistel(b, a, k(3));
+  feistel(a, b, k(4));
+  feistel(b, a, k(5));
+  feistel(a, b, k(6));
+  feistel(b, a, k(7));
+  feistel(a, b, k(8));
+  feistel(b, a, k(9));
+  feistel(a, b, k(10));
+  feistel(b, a, k(11));
+  feistel(a, b, k(12));
+  feistel(b, a, k(13));
+  feistel(a, b, k(14));
+  feistel(b, a, k(15));
+}
+
+inline void rounds(uint32_t& a, uint32_t& b, const DES_key_schedule* ks, bool encrypt) {
+  if (encrypt) {
+    rounds<true>(a, b, ks);
+  } else {
+    rounds<false>(a, b, ks);
+  }
+}
+
+// FIPS 46 DES on a block in word form.
+inline void encrypt1(DES_LONG* data, const DES_key_schedule* ks, bool encrypt) {
+  uint32_t w0 = data[0], w1 = data[1];
+  initial_permutation(w0, w1);
+  uint32_t r = std::rotl(w0, 3), l = std::rotl(w1, 3);
+  rounds(l, r, ks, encrypt);
+  // The halves leave the rounds exchanged, as FIPS 46 has them before IP^-1.
+  w0 = std::rotr(l, 3);
+  w1 = std::rotr(r, 3);
+  final_permutation(w0, w1);
+  data[0] = w0;
+  data[1] = w1;
+}
+
+// EDE triple DES with a single IP and FP around the three passes; `encrypt`
+// false gives the inverse, D(ks1) E(ks2) D(ks3) in reverse order.
+inline void encrypt3(DES_LONG* data, const DES_key_schedule* ks1, const DES_key_schedule* ks2,
+                     const DES_key_schedule* ks3, bool encrypt) {
+  uint32_t w0 = data[0], w1 = data[1];
+  initial_permutation(w0, w1);
+  uint32_t r = std::rotl(w0, 3), l = std::rotl(w1, 3);
+  // Each pass leaves the halves exchanged, so the next one starts on the other.
+  if (encrypt) {
+    rounds<true>(l, r, ks1);
+    rounds<false>(r, l, ks2);
+    rounds<true>(l, r, ks3);
+  } else {
+    rounds<false>(l, r, ks3);
+    rounds<true>(r, l, ks2);
+    rounds<false>(l, r, ks1);
+  }
+  w0 = std::rotr(l, 3);
+  w1 = std::rotr(r, 3);
+  final_permutation(w0, w1);
+  data[0] = w0;
+  data[1] = w1;
+}
+
+// The block ciphers the modes are written over: single DES and EDE.
+struct Des {
+  const DES_key_schedule* ks;
+  Block encrypt(Block b) const {
+    encrypt1(b.w, ks, true);
+    return b;
+  }
+  Block decrypt(Block b) const {
+    encrypt1(b.w, ks, false);
+    return b;
+  }
+};
+
+struct DesEde3 {
+  const DES_key_schedule* ks1;
+  const DES_key_schedule* ks2;
+  const DES_key_schedule* ks3;
+  Block encrypt(Block b) const {
+    encrypt3(b.w, ks1, ks2, ks3, true);
+    return b;
+  }
+  Block decrypt(Block b) const {
+    encrypt3(b.w, ks1, ks2, ks3, false);
+    return b;
+  }
+};
+
+// Builds the schedule of an 8-byte key (parity bits ignored).
+void set_key(const unsigned char* key, DES_key_schedule* schedule);
+
+}  // namespace morvane::des
+
+#endif  // MORVANE_CRYPTO_DES_LOCAL_H

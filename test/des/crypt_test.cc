@@ -1,0 +1,162 @@
+// Unix crypt and the RPC DES entry point: published crypt(3) results, the
+// salt and password rules, and _des_crypt's two modes.
+
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <morvane/des.h>
+#include <morvane/rpc_des.h>
+
+#include "des_test_util.h"
+#include "test_support.h"
+
+namespace {
+
+using des_test::Bytes;
+using des_test::FromHex;
+using des_test::Schedule;
+using des_test::ToHex;
+
+std::string Fcrypt(const char* pw, const char* salt) {
+  char buf[14];
+  std::memset(buf, 0x55, sizeof(buf));
+  return DES_fcrypt(pw, salt, buf);
+}
+
+TEST(DesCrypt, PublishedResults) {
+  struct {
+    const char *pw, *salt, *hash;
+  } const cases[] = {
+      // The standard-DES example of PHP's crypt() manual page.
+      {"rasmuslerdorf", "rl", "rl.3StKT.4T8M"},
+      // Test vectors shipped with Openwall's crypt_blowfish (wrapper.c) for
+      // the traditional DES-based hash.
+      {"U*U*U*U*", "CC", "CCNf8Sbh3HDfQ"},
+      {"U*U***U", "CC", "CCX.K.MFy4Ois"},
+      {"U*U***U*", "CC", "CC4rMpbg9AMZ."},
+      {"*U*U*U*U", "XX", "XXxzOu6maQKqQ"},
+      {"", "SD", "SDbsugeBiC58A"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Fcrypt(c.pw, c.salt), c.hash) << c.pw;
+    EXPECT_STREQ(DES_crypt(c.pw, c.salt), c.hash) << c.pw;
+  }
+  // DES_crypt answers in one static buffer.
+  EXPECT_EQ(DES_crypt("a", "bc"), DES_crypt("d", "ef"));
+}
+
+TEST(DesCrypt, PasswordRules) {
+  // Only the first 8 characters count, and only their low seven bits.
+  EXPECT_EQ(Fcrypt("password", "ab"), Fcrypt("password123", "ab"));
+  EXPECT_EQ(Fcrypt("pass\xf7ord", "ab"), Fcrypt("pass\x77ord", "ab"));
+  EXPECT_NE(Fcrypt("passwor", "ab"), Fcrypt("password", "ab"));
+  const char kAlphabet[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  for (const char* pw : {"", "x", "hello", "0123456789"}) {
+    const std::string h = Fcrypt(pw, "Zz");
+    ASSERT_EQ(h.size(), 13u);
+    EXPECT_EQ(h.substr(0, 2), "Zz");
+    for (size_t i = 2; i < 13; i++) EXPECT_NE(std::strchr(kAlphabet, h[i]), nullptr) << h;
+    // The last character carries 4 hash bits and two zero bits.
+    EXPECT_EQ((std::strchr(kAlphabet, h[12]) - kAlphabet) % 4, 0) << h;
+  }
+}
+
+// With the salt ".." (value 0) the hash is 25 plain DES encryptions of the
+// zero block under the password shifted over the parity bits.
+TEST(DesCrypt, ZeroSaltIsPlainDes) {
+  const char pw[] = "Morvane!";
+  DES_cblock key;
+  for (int i = 0; i < 8; i++) key[i] = static_cast<unsigned char>(pw[i] << 1);
+  DES_key_schedule ks;
+  DES_set_key_unchecked(&key, &ks);
+  DES_cblock b = {};
+  for (int i = 0; i < 25; i++) DES_ecb_encrypt(&b, &b, &ks, DES_ENCRYPT);
+  DES_LONG out[2];
+  fcrypt_body(out, &ks, 0, 0);
+  DES_cblock got;
+  for (int i = 0; i < 4; i++) {
+    got[i] = static_cast<unsigned char>(out[0] >> (8 * i));
+    got[4 + i] = static_cast<unsigned char>(out[1] >> (8 * i));
+  }
+  EXPECT_EQ(ToHex(des_test::FromBlock(got)), ToHex(des_test::FromBlock(b)));
+
+  // And the printed form is those 64 bits, six at a time.
+  const char kAlphabet[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  std::string want = "..";
+  for (int i = 0; i < 11; i++) {
+    int v = 0;
+    for (int j = 0; j < 6; j++) {
+      const int bit = 6 * i + j;
+      v = v << 1 | (bit < 64 ? (b[bit / 8] >> (7 - bit % 8)) & 1 : 0);
+    }
+    want += kAlphabet[v];
+  }
+  EXPECT_EQ(Fcrypt(pw, ".."), want);
+}
+
+TEST(DesCrypt, SaltStopsAtItsEnd) {
+  // A missing character reads as "A"; a salt's NUL ends it, and the byte
+  // after an empty salt is never looked at.
+  const char empty_then_garbage[] = {'\0', 'z'};
+  EXPECT_EQ(Fcrypt("secret", empty_then_garbage), Fcrypt("secret", "AA"));
+  EXPECT_EQ(Fcrypt("secret", ""), Fcrypt("secret", "AA"));
+  EXPECT_EQ(Fcrypt("secret", "q"), Fcrypt("secret", "qA"));
+  // Only the first two characters count.
+  EXPECT_EQ(Fcrypt("secret", "qqqq"), Fcrypt("secret", "qq"));
+}
+
+TEST(DesCrypt, HighSaltBytesStayInTheTable) {
+  // Bytes of 128 and above count by their low seven bits; the salt is echoed.
+  const std::string high = Fcrypt("secret", "\xc1\xfa");
+  const std::string low = Fcrypt("secret", "Az");
+  ASSERT_EQ(high.size(), 13u);
+  EXPECT_EQ(high.substr(0, 2), "\xc1\xfa");
+  EXPECT_EQ(high.substr(2), low.substr(2));
+}
+
+// ---- RPC DES ---------------------------------------------------------------
+
+TEST(RpcDes, EcbRunsOneBlock) {
+  unsigned char data[16];
+  std::memcpy(data, FromHex("4e6f7720697320746865207469").data(), 13);
+  std::memset(data + 13, 0x5a, 3);
+  unsigned char before[16];
+  std::memcpy(before, data, 16);
+  desparams p;
+  std::memset(&p, 0, sizeof(p));
+  std::memcpy(p.des_key, FromHex("0123456789abcdef").data(), 8);
+  p.des_dir = ENCRYPT;
+  p.des_mode = ECB;
+  p.des_len = 999;  // not read
+  p.UDES.UDES_buf = data;
+  EXPECT_EQ(_des_crypt(nullptr, 16, &p), 1);
+  EXPECT_EQ(ToHex(Bytes(data, data + 8)), "3fa40e8a984d4815");  // FIPS 81, Appendix B
+  EXPECT_EQ(std::memcmp(data + 8, before + 8, 8), 0);
+  p.des_dir = DECRYPT;
+  EXPECT_EQ(_des_crypt(nullptr, 16, &p), 1);
+  EXPECT_EQ(std::memcmp(data, before, 16), 0);
+}
+
+TEST(RpcDes, CbcRunsTheBuffer) {
+  Bytes data = FromHex("4e6f77206973207468652074696d6520666f7220616c6c20");
+  const Bytes plain = data;
+  desparams p;
+  std::memset(&p, 0, sizeof(p));
+  std::memcpy(p.des_key, FromHex("0123456789abcdef").data(), 8);
+  std::memcpy(p.des_ivec, FromHex("1234567890abcdef").data(), 8);
+  p.des_dir = ENCRYPT;
+  p.des_mode = CBC;
+  p.UDES.UDES_buf = data.data();
+  EXPECT_EQ(_des_crypt(nullptr, 24, &p), 1);
+  // FIPS 81, Appendix C.
+  EXPECT_EQ(ToHex(data), "e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6");
+  EXPECT_EQ(ToHex(Bytes(p.des_ivec, p.des_ivec + 8)), "683788499a7c05f6");
+  std::memcpy(p.des_ivec, FromHex("1234567890abcdef").data(), 8);
+  p.des_dir = DECRYPT;
+  EXPECT_EQ(_des_crypt(nullptr, 24, &p), 1);
+  EXPECT_EQ(data, plain);
+}
+
+}  // namespace
