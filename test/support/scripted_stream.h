@@ -1,0 +1,62 @@
+// A scriptable source/sink stream for tests of streams and filters.  Reads
+// are served from `input`, writes are collected in `output`; a script of
+// steps decides, call by call, whether an operation moves bytes (at most a
+// given number), asks for a retry, reports end of data or fails.  With an
+// empty script every call moves as much as it can (limited by the chunk
+// sizes).  Each control command is recorded and answered like a memory
+// stream would.
+#ifndef MORVANE_TEST_SCRIPTED_STREAM_H
+#define MORVANE_TEST_SCRIPTED_STREAM_H
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <morvane/bio.h>
+
+namespace morvane_test {
+
+struct ScriptStep {
+  enum Kind {
+    kMove,   // move at most `limit` bytes (0: as many as possible)
+    kRetry,  // return -1 with retry read or retry write set
+    kEof,    // return 0, no retry flags
+    kFail,   // return -1, no retry flags
+  };
+  Kind kind = kMove;
+  int limit = 0;
+  int retry_reason = 0;  // with kRetry: set BIO_FLAGS_IO_SPECIAL and this reason instead
+
+  static ScriptStep Move(int limit) { return {kMove, limit, 0}; }
+  static ScriptStep Retry() { return {kRetry, 0, 0}; }
+  static ScriptStep RetrySpecial(int reason) { return {kRetry, 0, reason}; }
+  static ScriptStep Eof() { return {kEof, 0, 0}; }
+  static ScriptStep Fail() { return {kFail, 0, 0}; }
+};
+
+struct ScriptedStream {
+  std::string input;                    // bytes still to be read
+  std::string output;                   // bytes written so far
+  std::deque<ScriptStep> read_script;   // consumed by read and gets calls
+  std::deque<ScriptStep> write_script;  // consumed by write and puts calls
+  int max_read = 0;                     // bytes per read at most (0: no limit)
+  int max_write = 0;                    // bytes per write at most (0: no limit)
+  // What a read returns once `input` is empty and no step says otherwise:
+  // true gives 0 (end of data), false gives -1 with retry read.
+  bool eof_when_empty = true;
+  long flush_result = 1;      // answer to BIO_CTRL_FLUSH
+  std::vector<int> ctrl_log;  // every command received, in order
+  int reads = 0, writes = 0;  // calls of the data functions
+  bool* destroyed = nullptr;  // set to true by the destroy function
+};
+
+// The method table (type BIO_TYPE_SOURCE_SINK | 0x7e, name "scripted").
+BIO_METHOD* ScriptedStreamMethod();
+// A new scripted stream; its state is owned by the stream.
+BIO* NewScriptedStream();
+// The state of a stream made by NewScriptedStream.
+ScriptedStream& Script(BIO* b);
+
+}  // namespace morvane_test
+
+#endif  // MORVANE_TEST_SCRIPTED_STREAM_H
