@@ -1,0 +1,233 @@
+// Memory streams (growable and read-only over caller data) and the null
+// stream.
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <morvane/bio.h>
+#include <morvane/buffer.h>
+#include <morvane/err.h>
+
+namespace {
+
+unsigned long BioError(int func, int reason) {
+  return ERR_PACK(ERR_LIB_BIO, func, reason);
+}
+
+std::string Contents(BIO* b) {
+  char* data = nullptr;
+  long n = BIO_get_mem_data(b, &data);
+  return n > 0 ? std::string(data, static_cast<size_t>(n)) : std::string();
+}
+
+class MemStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ERR_clear_error();
+    b = BIO_new(BIO_s_mem());
+    ASSERT_NE(b, nullptr);
+  }
+  void TearDown() override { BIO_free(b); }
+  BIO* b = nullptr;
+};
+
+TEST_F(MemStream, EmptyStreamAsksForRetry) {
+  char buf[10];
+  EXPECT_EQ(BIO_read(b, buf, 10), -1);
+  EXPECT_TRUE(BIO_should_retry(b));
+  EXPECT_TRUE(BIO_should_read(b));
+  EXPECT_EQ(BIO_ctrl_pending(b), 0u);
+  EXPECT_EQ(BIO_eof(b), 1);
+  EXPECT_EQ(BIO_method_type(b), BIO_TYPE_MEM);
+  EXPECT_STREQ(BIO_method_name(b), "memory buffer");
+  // With end value 0 an empty read is the end of data.
+  EXPECT_EQ(BIO_set_mem_eof_return(b, 0), 1);
+  EXPECT_EQ(BIO_read(b, buf, 10), 0);
+  EXPECT_FALSE(BIO_should_retry(b));
+  BIO_set_mem_eof_return(b, -7);
+  EXPECT_EQ(BIO_read(b, buf, 10), -7);
+  EXPECT_TRUE(BIO_should_retry(b));
+}
+
+TEST_F(MemStream, QueueOfBytes) {
+  EXPECT_EQ(BIO_write(b, "hello", 5), 5);
+  EXPECT_EQ(BIO_write(b, "world", 5), 5);
+  EXPECT_EQ(BIO_ctrl_pending(b), 10u);
+  EXPECT_EQ(BIO_ctrl_wpending(b), 0u);
+  EXPECT_EQ(BIO_eof(b), 0);
+  char buf[100];
+  EXPECT_EQ(BIO_read(b, buf, 3), 3);
+  EXPECT_EQ(std::string(buf, 3), "hel");
+  EXPECT_EQ(BIO_ctrl_pending(b), 7u);
+  EXPECT_EQ(BIO_gets(b, buf, 100), 7);  // no newline: everything
+  EXPECT_STREQ(buf, "loworld");
+  EXPECT_EQ(BIO_gets(b, buf, 100), 0);  // gets never reports the end value
+  EXPECT_STREQ(buf, "");
+  EXPECT_FALSE(BIO_should_retry(b));
+  EXPECT_EQ(BIO_puts(b, "abc"), 3);
+  EXPECT_EQ(Contents(b), "abc");
+  EXPECT_EQ(BIO_write(b, "", 0), 0);
+  EXPECT_EQ(BIO_ctrl_pending(b), 3u);
+}
+
+TEST_F(MemStream, GetsStopsAtNewlineOrSize) {
+  BIO_puts(b, "a\nbb\n");
+  char buf[100];
+  EXPECT_EQ(BIO_gets(b, buf, 1), 0);
+  EXPECT_STREQ(buf, "");
+  EXPECT_EQ(BIO_gets(b, buf, 2), 1);  // size - 1 bytes
+  EXPECT_STREQ(buf, "a");
+  EXPECT_EQ(BIO_gets(b, buf, 100), 1);
+  EXPECT_STREQ(buf, "\n");
+  EXPECT_EQ(BIO_gets(b, buf, 100), 3);
+  EXPECT_STREQ(buf, "bb\n");
+  memset(buf, 'x', sizeof(buf));
+  EXPECT_EQ(BIO_gets(b, buf, 0), 0);  // no room: nothing stored
+  EXPECT_EQ(buf[0], 'x');
+}
+
+TEST_F(MemStream, ReadWithoutBufferCountsAvailableBytes) {
+  BIO_write(b, "xyz", 3);
+  EXPECT_EQ(BIO_read(b, nullptr, 5), 3);
+  EXPECT_EQ(BIO_ctrl_pending(b), 3u);
+  char buf[4];
+  EXPECT_EQ(BIO_read(b, buf, 0), 0);
+  EXPECT_EQ(BIO_ctrl_pending(b), 3u);
+}
+
+TEST_F(MemStream, ResetEmptiesAndWipes) {
+  BIO_write(b, "secret", 6);
+  BUF_MEM* bm = nullptr;
+  EXPECT_EQ(BIO_get_mem_ptr(b, &bm), 1);
+  ASSERT_NE(bm, nullptr);
+  EXPECT_EQ(BIO_reset(b), 1);
+  EXPECT_EQ(BIO_ctrl_pending(b), 0u);
+  for (int i = 0; i < bm->max; i++) EXPECT_EQ(bm->data[i], 0) << i;
+}
+
+TEST_F(MemStream, BadWritesAreRefused) {
+  EXPECT_EQ(BIO_write(b, nullptr, 3), -1);
+  EXPECT_EQ(ERR_get_error(), BioError(BIO_F_MEM_WRITE, BIO_R_NULL_PARAMETER));
+  BIO_write(b, "keep", 4);
+  // A negative length never reaches the copy, and the data stay.
+  EXPECT_EQ(BIO_write(b, "abc", -1), -1);
+  EXPECT_EQ(ERR_get_error(), BioError(BIO_F_MEM_WRITE, BIO_R_INVALID_ARGUMENT));
+  EXPECT_EQ(BIO_write(b, "abc", INT_MIN), -1);
+  EXPECT_EQ(ERR_get_error(), BioError(BIO_F_MEM_WRITE, BIO_R_INVALID_ARGUMENT));
+  EXPECT_EQ(Contents(b), "keep");
+  EXPECT_EQ(BIO_number_written(b), 4u);
+}
+
+TEST_F(MemStream, TakingOverTheBuffer) {
+  BIO_puts(b, "collected");
+  BUF_MEM* bm = nullptr;
+  BIO_get_mem_ptr(b, &bm);
+  EXPECT_EQ(BIO_set_close(b, BIO_NOCLOSE), 1);
+  EXPECT_EQ(BIO_get_close(b), BIO_NOCLOSE);
+  BIO_free(b);
+  b = nullptr;
+  EXPECT_EQ(std::string(bm->data, static_cast<size_t>(bm->length)), "collected");
+
+  // Handing a buffer to a stream: released with it only under BIO_CLOSE.
+  b = BIO_new(BIO_s_mem());
+  EXPECT_EQ(BIO_set_mem_buf(b, bm, BIO_NOCLOSE), 1);
+  EXPECT_EQ(BIO_ctrl_pending(b), 9u);
+  EXPECT_EQ(BIO_write(b, "!", 1), 1);
+  EXPECT_EQ(BIO_set_mem_buf(b, BUF_MEM_new(), BIO_CLOSE), 1);
+  EXPECT_EQ(std::string(bm->data, static_cast<size_t>(bm->length)), "collected!");
+  BUF_MEM_free(bm);
+}
+
+TEST_F(MemStream, ControlAnswers) {
+  EXPECT_EQ(BIO_flush(b), 1);
+  EXPECT_EQ(BIO_ctrl(b, BIO_CTRL_DUP, 0, nullptr), 1);
+  EXPECT_EQ(BIO_ctrl(b, BIO_CTRL_SET, 0, nullptr), 0);
+  EXPECT_EQ(BIO_ctrl(b, 999, 0, nullptr), 0);
+  EXPECT_EQ(BIO_get_mem_ptr(b, nullptr), 1);
+  EXPECT_EQ(BIO_get_mem_data(b, nullptr), 0);
+  EXPECT_EQ(BIO_set_mem_buf(b, nullptr, BIO_CLOSE), 0);  // refused, buffer kept
+  EXPECT_EQ(BIO_write(b, "x", 1), 1);
+}
+
+TEST(MemBuf, ReadsCallerBytesInPlace) {
+  ERR_clear_error();
+  char text[] = "abc";
+  BIO* b = BIO_new_mem_buf(text, -1);
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(BIO_test_flags(b, BIO_FLAGS_MEM_RDONLY));
+  char* data = nullptr;
+  EXPECT_EQ(BIO_get_mem_data(b, &data), 3);
+  EXPECT_EQ(data, text);  // no copy
+  char buf[8];
+  EXPECT_EQ(BIO_read(b, buf, 2), 2);
+  EXPECT_EQ(BIO_read(b, buf + 2, 8), 1);
+  EXPECT_EQ(std::string(buf, 3), "abc");
+  EXPECT_EQ(BIO_read(b, buf, 8), 0);  // end of data, not a retry
+  EXPECT_FALSE(BIO_should_retry(b));
+  EXPECT_EQ(BIO_eof(b), 1);
+  EXPECT_EQ(BIO_reset(b), 1);  // readable again from the start
+  EXPECT_EQ(BIO_ctrl_pending(b), 3u);
+  EXPECT_EQ(BIO_gets(b, buf, 8), 3);
+  EXPECT_STREQ(buf, "abc");
+  EXPECT_EQ(BIO_write(b, "x", 1), -1);
+  EXPECT_EQ(ERR_get_error(), BioError(BIO_F_MEM_WRITE, BIO_R_WRITE_TO_READ_ONLY_BIO));
+  EXPECT_EQ(BIO_puts(b, "x"), -1);
+  EXPECT_STREQ(text, "abc");
+  BIO_free(b);  // the caller's bytes stay
+  EXPECT_STREQ(text, "abc");
+}
+
+TEST(MemBuf, ExplicitLengthAndNull) {
+  ERR_clear_error();
+  const char bytes[] = {'a', 0, 'b', 'c'};
+  BIO* b = BIO_new_mem_buf(const_cast<char*>(bytes), 4);
+  char buf[8];
+  EXPECT_EQ(BIO_read(b, buf, 8), 4);
+  EXPECT_EQ(memcmp(buf, bytes, 4), 0);
+  BIO_free(b);
+  b = BIO_new_mem_buf(const_cast<char*>(bytes), 0);
+  EXPECT_EQ(BIO_read(b, buf, 8), 0);
+  BIO_free(b);
+  EXPECT_EQ(BIO_new_mem_buf(nullptr, 4), nullptr);
+  EXPECT_EQ(ERR_get_error(), BioError(BIO_F_BIO_NEW_MEM_BUF, BIO_R_NULL_PARAMETER));
+}
+
+TEST(MemBuf, CopyByDupChainIsEmpty) {
+  char text[] = "abc";
+  BIO* b = BIO_new_mem_buf(text, -1);
+  BIO* copy = BIO_dup_chain(b);
+  ASSERT_NE(copy, nullptr);
+  char buf[4];
+  EXPECT_EQ(BIO_read(copy, buf, 4), 0);  // empty, end value 0 like the source
+  EXPECT_FALSE(BIO_should_retry(copy));
+  BIO_free(copy);
+  BIO_free(b);
+}
+
+TEST(NullStream, DiscardsAndEnds) {
+  BIO* b = BIO_new(BIO_s_null());
+  ASSERT_NE(b, nullptr);
+  std::string hundred(100, 'x');
+  EXPECT_EQ(BIO_write(b, hundred.data(), 100), 100);
+  EXPECT_EQ(BIO_number_written(b), 100u);
+  char buf[4];
+  EXPECT_EQ(BIO_read(b, buf, 4), 0);
+  EXPECT_EQ(BIO_gets(b, buf, 4), 0);
+  EXPECT_EQ(BIO_puts(b, "abc"), 3);
+  EXPECT_EQ(BIO_ctrl_pending(b), 0u);
+  EXPECT_EQ(BIO_eof(b), 1);
+  EXPECT_EQ(BIO_method_type(b), BIO_TYPE_NULL);
+  EXPECT_STREQ(BIO_method_name(b), "NULL");
+  for (int cmd : {BIO_CTRL_RESET, BIO_CTRL_EOF, BIO_CTRL_SET, BIO_CTRL_SET_CLOSE, BIO_CTRL_FLUSH,
+                  BIO_CTRL_DUP})
+    EXPECT_EQ(BIO_ctrl(b, cmd, 0, nullptr), 1) << cmd;
+  for (int cmd :
+       {BIO_CTRL_INFO, BIO_CTRL_GET, BIO_CTRL_GET_CLOSE, BIO_CTRL_PENDING, BIO_CTRL_WPENDING})
+    EXPECT_EQ(BIO_ctrl(b, cmd, 0, nullptr), 0) << cmd;
+  BIO_free(b);
+}
+
+}  // namespace
