@@ -1,5 +1,5 @@
-// The text tables of the buffer library (7), generated from buf.errors;
-// ERR_load_BUF_strings registers them.
+// The text tables of the buffer library (7), generated from buf.errors, and
+// their loader.
 
 #include <stddef.h>
 
@@ -8,7 +8,12 @@
 #include <morvane/buffer.h>
 #include <morvane/err.h>
 
+#include "internal/err_load.h"
+
 #include "buf_err_data.inc"
 
 static_assert(std::size(BUF_str_functs) == 6 + 1);
 static_assert(std::size(BUF_str_reasons) == 1);  // every failure is a common reason
+
+/* see morvane/buffer.h */
+void ERR_load_BUF_strings(void) { morvane::load_error_strings(BUF_str_functs, BUF_str_reasons); }

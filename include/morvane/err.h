@@ -19,6 +19,8 @@
 #ifndef MORVANE_ERR_H
 #define MORVANE_ERR_H
 
+#include <stddef.h>
+
 #include <morvane/export.h>
 #include <morvane/types.h>
 
@@ -261,6 +263,46 @@ MORVANE_EXPORT const ERR_FNS *ERR_get_implementation(void);
 MORVANE_EXPORT int ERR_set_implementation(const ERR_FNS *fns);
 /* A library number never handed out before: 128, 129, ... */
 MORVANE_EXPORT int ERR_get_next_error_library(void);
+
+/* ---- texts -------------------------------------------------------------- */
+/* One process-wide table maps a packed code to a text: library names under
+ * (library, 0, 0), function names under (library, function, 0), reasons under
+ * (library, 0, reason), and the reasons common to every library under
+ * (0, 0, reason).  Each library registers its texts with its own
+ * ERR_load_<LIB>_strings, which does nothing when they are registered
+ * already.  The table keeps pointers to the entries, not copies: a registered
+ * array must stay in place (and writable) while it is loaded. */
+
+/* Registers every entry of `str` up to its {0, NULL} terminator, first ORing
+ * ERR_PACK(lib, 0, 0) into each code (written back) when `lib` is not 0.  An
+ * entry replaces a registered one with the same code.  Does nothing when the
+ * table cannot be created. */
+MORVANE_EXPORT void ERR_load_strings(int lib, ERR_STRING_DATA *str);
+/* The same walk, removing the registered entry of each code. */
+MORVANE_EXPORT void ERR_unload_strings(int lib, ERR_STRING_DATA *str);
+/* Frees the table (the arrays stay as they are); the loaders then register
+ * again on their next call. */
+MORVANE_EXPORT void ERR_free_strings(void);
+/* The table, or null when there is none (it is not created). */
+MORVANE_EXPORT LHASH *ERR_get_string_table(void);
+/* Registers the library names, the system-call names (library 2), the common
+ * reasons and the texts of system error numbers 1 to 127 (at most 31
+ * characters of strerror each, under library 2). */
+MORVANE_EXPORT void ERR_load_ERR_strings(void);
+
+/* The registered text of e's library, function or reason, or null.  The
+ * reason falls back to the common reason of the same number. */
+MORVANE_EXPORT const char *ERR_lib_error_string(unsigned long e);
+MORVANE_EXPORT const char *ERR_func_error_string(unsigned long e);
+MORVANE_EXPORT const char *ERR_reason_error_string(unsigned long e);
+/* Writes "error:%08lX:<library>:<function>:<reason>" into `buf`, at most
+ * `len` bytes with the NUL (nothing when `len` is 0).  A missing text reads
+ * "lib(N)", "func(N)" or "reason(N)".  A cut text keeps four colons, the
+ * last ones in its final places. */
+MORVANE_EXPORT void ERR_error_string_n(unsigned long e, char *buf, size_t len);
+/* ERR_error_string_n into `buf` (256 bytes), returning it; with a null `buf`
+ * one static buffer, shared by all threads and overwritten by every call. */
+MORVANE_EXPORT char *ERR_error_string(unsigned long e, char *buf);
 
 MORVANE_END_DECLS
 

@@ -1,0 +1,111 @@
+// The error-string table: registering and removing text arrays, the three
+// lookups, and the one-line text of a packed code.
+//
+// Implementation notes: the table stores pointers to the registered entries
+// themselves, so registered arrays are static and writable (loading with a
+// non-zero library ORs the library number into their codes for good).
+
+#include <stdio.h>
+#include <string.h>
+
+#include <morvane/err.h>
+
+#include "err/internal.h"
+
+namespace {
+
+// ERR_error_string's buffer for callers that pass none, shared by all.
+constinit char shared_text[256] = {};
+
+// The registered text for `code`, or null.
+const char* lookup(unsigned long code) {
+  ERR_STRING_DATA key = {code, nullptr};
+  const ERR_STRING_DATA* p = morvane::err_fns()->cb_err_get_item(&key);
+  return p != nullptr ? p->string : nullptr;
+}
+
+// ORs library `lib` into the entry's code.  The array is written only when
+// the code changes, so loading an array again (as concurrent loaders may)
+// does not write to it.
+void or_library(ERR_STRING_DATA* str, int lib) {
+  unsigned long code = str->error | ERR_PACK(lib, 0, 0);
+  if (code != str->error) str->error = code;
+}
+
+}  // namespace
+
+/* see morvane/err.h */
+void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
+  const ERR_FNS* fns = morvane::err_fns();
+  for (; str->error != 0; str++) {
+    or_library(str, lib);
+    fns->cb_err_set_item(str);
+  }
+}
+
+void ERR_unload_strings(int lib, ERR_STRING_DATA* str) {
+  const ERR_FNS* fns = morvane::err_fns();
+  for (; str->error != 0; str++) {
+    or_library(str, lib);
+    fns->cb_err_del_item(str);
+  }
+}
+
+void ERR_free_strings(void) { morvane::err_fns()->cb_err_del(); }
+
+LHASH* ERR_get_string_table(void) { return morvane::err_fns()->cb_err_get(0); }
+
+const char* ERR_lib_error_string(unsigned long e) {
+  return lookup(ERR_PACK(ERR_GET_LIB(e), 0, 0));
+}
+
+const char* ERR_func_error_string(unsigned long e) {
+  return lookup(ERR_PACK(ERR_GET_LIB(e), ERR_GET_FUNC(e), 0));
+}
+
+const char* ERR_reason_error_string(unsigned long e) {
+  const char* s = lookup(ERR_PACK(ERR_GET_LIB(e), 0, ERR_GET_REASON(e)));
+  // Reasons common to every library live under library 0.
+  if (s == nullptr) s = lookup(ERR_PACK(0, 0, ERR_GET_REASON(e)));
+  return s;
+}
+
+void ERR_error_string_n(unsigned long e, char* buf, size_t len) {
+  if (buf == nullptr || len == 0) return;  // no room even for the NUL
+  char lsbuf[64], fsbuf[64], rsbuf[64];
+  const char* ls = ERR_lib_error_string(e);
+  const char* fs = ERR_func_error_string(e);
+  const char* rs = ERR_reason_error_string(e);
+  if (ls == nullptr) {
+    snprintf(lsbuf, sizeof(lsbuf), "lib(%lu)", static_cast<unsigned long>(ERR_GET_LIB(e)));
+    ls = lsbuf;
+  }
+  if (fs == nullptr) {
+    snprintf(fsbuf, sizeof(fsbuf), "func(%lu)", static_cast<unsigned long>(ERR_GET_FUNC(e)));
+    fs = fsbuf;
+  }
+  if (rs == nullptr) {
+    snprintf(rsbuf, sizeof(rsbuf), "reason(%lu)", static_cast<unsigned long>(ERR_GET_REASON(e)));
+    rs = rsbuf;
+  }
+  snprintf(buf, len, "error:%08lX:%s:%s:%s", e, ls, fs, rs);
+  if (strlen(buf) != len - 1 || len <= 4) return;
+  // The text may have been cut: keep its four colons, the last ones moved
+  // into the final four places when they were cut off.
+  char* s = buf;
+  for (size_t i = 0; i < 4; i++) {
+    char* last = buf + len - 5 + i;
+    char* colon = strchr(s, ':');
+    if (colon == nullptr || colon > last) {
+      colon = last;
+      *colon = ':';
+    }
+    s = colon + 1;
+  }
+}
+
+char* ERR_error_string(unsigned long e, char* buf) {
+  if (buf == nullptr) buf = shared_text;
+  ERR_error_string_n(e, buf, sizeof(shared_text));
+  return buf;
+}

@@ -1,0 +1,22 @@
+// The one shape of every library's ERR_load_<LIB>_strings: register the
+// library's function and reason texts unless the text of its first function
+// is already in the string table (so a second call, or a call after another
+// thread's load, registers nothing; after ERR_free_strings it loads again).
+#ifndef MORVANE_INTERNAL_ERR_LOAD_H
+#define MORVANE_INTERNAL_ERR_LOAD_H
+
+#include <morvane/err.h>
+
+namespace morvane {
+
+// `functs` and `reasons` are the generated <LIB>_str_functs and
+// <LIB>_str_reasons arrays; their codes already carry the library number.
+inline void load_error_strings(ERR_STRING_DATA* functs, ERR_STRING_DATA* reasons) {
+  if (ERR_func_error_string(functs[0].error) != nullptr) return;
+  ERR_load_strings(0, functs);
+  ERR_load_strings(0, reasons);
+}
+
+}  // namespace morvane
+
+#endif  // MORVANE_INTERNAL_ERR_LOAD_H
