@@ -1,0 +1,454 @@
+// The prompt interface over a scripted method: records and their accessors,
+// answer checking, yes/no answers, the run order of UI_process and its
+// results, controls, prompt texts and the pass-phrase readers' argument checks.
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/ui.h>
+
+namespace {
+
+// What the scripted method saw and what it answers.
+struct Script {
+  std::vector<std::string> calls;     // "open", "write:<text>", "flush", "read:<text>", "close"
+  std::vector<std::string> answers;   // one per read, given to UI_set_result in order
+  size_t next_answer = 0;
+  int open_result = 1, write_result = 1, flush_result = 1, close_result = 1;
+  int read_result = 1;                // returned after storing the answer
+};
+
+Script* ScriptOf(UI* ui) { return static_cast<Script*>(UI_get0_user_data(ui)); }
+
+int Open(UI* ui) {
+  ScriptOf(ui)->calls.push_back("open");
+  return ScriptOf(ui)->open_result;
+}
+int Write(UI* ui, UI_STRING* uis) {
+  ScriptOf(ui)->calls.push_back(std::string("write:") + UI_get0_output_string(uis));
+  return ScriptOf(ui)->write_result;
+}
+int Flush(UI* ui) {
+  ScriptOf(ui)->calls.push_back("flush");
+  return ScriptOf(ui)->flush_result;
+}
+int Read(UI* ui, UI_STRING* uis) {
+  Script* s = ScriptOf(ui);
+  s->calls.push_back(std::string("read:") + UI_get0_output_string(uis));
+  const enum UI_string_types t = UI_get_string_type(uis);
+  if (t == UIT_PROMPT || t == UIT_VERIFY || t == UIT_BOOLEAN) {
+    if (s->next_answer >= s->answers.size()) return 0;
+    if (UI_set_result(ui, uis, s->answers[s->next_answer++].c_str()) < 0) return 0;
+  }
+  return s->read_result;
+}
+int Close(UI* ui) {
+  ScriptOf(ui)->calls.push_back("close");
+  return ScriptOf(ui)->close_result;
+}
+
+class ScriptedUi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    method_ = UI_create_method("scripted");
+    ASSERT_NE(method_, nullptr);
+    UI_method_set_opener(method_, Open);
+    UI_method_set_writer(method_, Write);
+    UI_method_set_flusher(method_, Flush);
+    UI_method_set_reader(method_, Read);
+    UI_method_set_closer(method_, Close);
+    ui_ = UI_new_method(method_);
+    ASSERT_NE(ui_, nullptr);
+    UI_add_user_data(ui_, &script_);
+    ERR_clear_error();
+  }
+  void TearDown() override {
+    UI_free(ui_);
+    UI_destroy_method(method_);
+    ERR_clear_error();
+  }
+  UI_STRING* Record(UI* ui, int i);
+
+  UI_METHOD* method_ = nullptr;
+  UI* ui_ = nullptr;
+  Script script_;
+};
+
+// The records are only reachable through a method; a reader that stops at
+// record i hands it out.
+UI_STRING* caught_record = nullptr;
+int caught_index = 0;
+int CatchRead(UI*, UI_STRING* uis) {
+  if (caught_index-- == 0) caught_record = uis;
+  return 1;
+}
+UI_STRING* ScriptedUi::Record(UI* ui, int i) {
+  UI_METHOD* m = UI_create_method("catch");
+  UI_method_set_reader(m, CatchRead);
+  const UI_METHOD* old = UI_get_method(ui);
+  UI_set_method(ui, m);
+  caught_record = nullptr;
+  caught_index = i;
+  EXPECT_EQ(UI_process(ui), 0);
+  UI_set_method(ui, old);
+  UI_destroy_method(m);
+  return caught_record;
+}
+
+void ExpectError(int func, int reason) {
+  const unsigned long e = ERR_get_error();
+  EXPECT_EQ(ERR_GET_LIB(e), ERR_LIB_UI);
+  EXPECT_EQ(ERR_GET_FUNC(e), func);
+  EXPECT_EQ(ERR_GET_REASON(e), reason);
+}
+
+TEST_F(ScriptedUi, AddsCountRecordsFromOne) {
+  char a[8], b[8];
+  EXPECT_EQ(UI_add_input_string(ui_, "first:", 0, a, 0, 7), 1);
+  EXPECT_EQ(UI_add_input_string(ui_, "second:", 0, b, 0, 7), 2);
+  EXPECT_EQ(UI_add_info_string(ui_, "info"), 3);
+  EXPECT_EQ(UI_get0_result(ui_, 0), a);
+  EXPECT_EQ(UI_get0_result(ui_, 1), b);
+  EXPECT_EQ(UI_get0_result(ui_, 2), nullptr);  // an info text has no answer
+  EXPECT_EQ(ERR_peek_error(), 0UL);
+  EXPECT_EQ(UI_get0_result(ui_, 3), nullptr);
+  ExpectError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_LARGE);
+  EXPECT_EQ(UI_get0_result(ui_, -1), nullptr);
+  ExpectError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_SMALL);
+}
+
+TEST_F(ScriptedUi, ResultIndexOfAnEmptySessionIsTooLarge) {
+  EXPECT_EQ(UI_get0_result(ui_, 0), nullptr);
+  ExpectError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_LARGE);
+}
+
+TEST_F(ScriptedUi, BadRecordsAreRefused) {
+  char buf[8];
+  EXPECT_EQ(UI_add_input_string(ui_, "p:", 0, nullptr, 0, 7), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER);
+  EXPECT_EQ(UI_add_verify_string(ui_, "p:", 0, nullptr, 0, 7, buf), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER);
+  EXPECT_EQ(UI_add_input_string(ui_, nullptr, 0, buf, 0, 7), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER);
+  EXPECT_EQ(UI_dup_input_string(ui_, nullptr, 0, buf, 0, 7), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER);
+  EXPECT_EQ(UI_dup_info_string(ui_, nullptr), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER);
+  EXPECT_EQ(UI_add_input_boolean(ui_, "q?", nullptr, nullptr, "n", 0, buf), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_BOOLEAN, ERR_R_PASSED_NULL_PARAMETER);
+  EXPECT_EQ(UI_dup_input_boolean(ui_, "q?", nullptr, "y", nullptr, 0, buf), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_BOOLEAN, ERR_R_PASSED_NULL_PARAMETER);
+  EXPECT_EQ(UI_dup_input_boolean(ui_, "q?", "a", "y", "n", 0, nullptr), -1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER);
+  EXPECT_EQ(ERR_peek_error(), 0UL);
+  EXPECT_EQ(UI_get0_result(ui_, 0), nullptr);  // nothing was added
+}
+
+TEST_F(ScriptedUi, SharedOkAndCancelCharactersAreReportedButAdded) {
+  char buf[2];
+  EXPECT_EQ(UI_add_input_boolean(ui_, "q?", nullptr, "yYx", "nNx", 0, buf), 1);
+  ExpectError(UI_F_GENERAL_ALLOCATE_BOOLEAN, UI_R_COMMON_OK_AND_CANCEL_CHARACTERS);
+  EXPECT_EQ(ERR_peek_error(), 0UL);
+}
+
+TEST_F(ScriptedUi, DupCopiesTheTexts) {
+  char prompt[] = "pass:";
+  char action[] = "(y/n)";
+  char ok[] = "y", cancel[] = "n";
+  char buf[8], yn[2];
+  ASSERT_EQ(UI_dup_input_string(ui_, prompt, 0, buf, 0, 7), 1);
+  ASSERT_EQ(UI_dup_input_boolean(ui_, prompt, action, ok, cancel, 0, yn), 2);
+  ASSERT_EQ(UI_dup_info_string(ui_, prompt), 3);
+  ASSERT_EQ(UI_dup_error_string(ui_, prompt), 4);
+  ASSERT_EQ(UI_dup_verify_string(ui_, prompt, 0, buf, 0, 7, buf), 5);
+  memset(prompt, 'X', 5);
+  memset(action, 'X', 5);
+  ok[0] = 'X';
+  cancel[0] = 'X';
+  UI_STRING* b = Record(ui_, 1);
+  ASSERT_NE(b, nullptr);
+  EXPECT_STREQ(UI_get0_output_string(b), "pass:");
+  EXPECT_STREQ(UI_get0_action_string(b), "(y/n)");
+  EXPECT_EQ(UI_set_result(ui_, b, "n"), 0);
+  EXPECT_EQ(yn[0], 'n');  // the copied cancel characters decide
+  EXPECT_STREQ(UI_get0_output_string(Record(ui_, 3)), "pass:");
+}
+
+TEST_F(ScriptedUi, Accessors) {
+  char buf[8], yn[2];
+  ASSERT_EQ(UI_add_verify_string(ui_, "again:", UI_INPUT_FLAG_ECHO, buf, 2, 7, "abc"), 1);
+  ASSERT_EQ(UI_add_input_boolean(ui_, "q?", "(y/n)", "y", "n", 0, yn), 2);
+  ASSERT_EQ(UI_add_error_string(ui_, "oops"), 3);
+  UI_STRING* v = Record(ui_, 0);
+  UI_STRING* q = Record(ui_, 1);
+  UI_STRING* e = Record(ui_, 2);
+  EXPECT_EQ(UI_get_string_type(v), UIT_VERIFY);
+  EXPECT_EQ(UI_get_input_flags(v), UI_INPUT_FLAG_ECHO);
+  EXPECT_EQ(UI_get0_result_string(v), buf);
+  EXPECT_STREQ(UI_get0_test_string(v), "abc");
+  EXPECT_EQ(UI_get_result_minsize(v), 2);
+  EXPECT_EQ(UI_get_result_maxsize(v), 7);
+  EXPECT_EQ(UI_get0_action_string(v), nullptr);
+  EXPECT_EQ(UI_get_string_type(q), UIT_BOOLEAN);
+  EXPECT_EQ(UI_get0_result_string(q), nullptr);
+  EXPECT_EQ(UI_get0_test_string(q), nullptr);
+  EXPECT_EQ(UI_get_result_minsize(q), -1);
+  EXPECT_EQ(UI_get_result_maxsize(q), -1);
+  EXPECT_EQ(UI_get_string_type(e), UIT_ERROR);
+  EXPECT_STREQ(UI_get0_output_string(e), "oops");
+  EXPECT_EQ(UI_get_string_type(nullptr), UIT_NONE);
+  EXPECT_EQ(UI_get_input_flags(nullptr), 0);
+  EXPECT_EQ(UI_get0_output_string(nullptr), nullptr);
+  EXPECT_EQ(UI_get0_action_string(nullptr), nullptr);
+  EXPECT_EQ(UI_get_result_minsize(nullptr), -1);
+}
+
+TEST_F(ScriptedUi, AnswerLengthIsChecked) {
+  char buf[9];
+  ASSERT_EQ(UI_add_input_string(ui_, "p:", 0, buf, 4, 8), 1);
+  UI_STRING* p = Record(ui_, 0);
+  EXPECT_EQ(UI_set_result(ui_, p, "abc"), -1);
+  const char* data = nullptr;
+  int flags = 0;
+  unsigned long e = ERR_get_error_line_data(nullptr, nullptr, &data, &flags);
+  EXPECT_EQ(e, ERR_PACK(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_SMALL));
+  EXPECT_STREQ(data, "You must type in 4 to 8 characters");
+  EXPECT_EQ(flags, ERR_TXT_MALLOCED | ERR_TXT_STRING);
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 1);
+
+  EXPECT_EQ(UI_set_result(ui_, p, "123456789"), -1);
+  ExpectError(UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE);
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 1);
+
+  EXPECT_EQ(UI_set_result(ui_, p, "12345678"), 0);  // both limits are inclusive
+  EXPECT_STREQ(buf, "12345678");
+  EXPECT_EQ(UI_set_result(ui_, p, "1234"), 0);
+  EXPECT_STREQ(buf, "1234");
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(ERR_peek_error(), 0UL);
+  EXPECT_EQ(UI_set_result(ui_, nullptr, "x"), -1);
+}
+
+TEST_F(ScriptedUi, LimitsOfAThousandCharacters) {
+  char buf[1024];
+  ASSERT_EQ(UI_add_input_string(ui_, "p:", 0, buf, 4, 1023), 1);
+  EXPECT_EQ(UI_set_result(ui_, Record(ui_, 0), ""), -1);
+  const char* data = nullptr;
+  ERR_get_error_line_data(nullptr, nullptr, &data, nullptr);
+  EXPECT_STREQ(data, "You must type in 4 to 1023 characters");
+}
+
+TEST_F(ScriptedUi, BooleanAnswers) {
+  char yn[2] = {'?', 0};
+  ASSERT_EQ(UI_add_input_boolean(ui_, "q?", nullptr, "yY", "nN", 0, yn), 1);
+  UI_STRING* q = Record(ui_, 0);
+  struct {
+    const char* answer;
+    char stored;
+  } const cases[] = {
+      {"no", 'n'}, {"NO", 'n'}, {"maybe", 'y'}, {"Yes", 'y'}, {"abc", 0}, {"", 0}, {"y\n", 'y'},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(UI_set_result(ui_, q, c.answer), 0) << c.answer;
+    EXPECT_EQ(yn[0], c.stored) << c.answer;
+  }
+}
+
+TEST_F(ScriptedUi, ProcessRunsEveryStepInOrder) {
+  char a[8], b[8];
+  UI_add_info_string(ui_, "hello");
+  UI_add_input_string(ui_, "first:", 0, a, 0, 7);
+  UI_add_verify_string(ui_, "second:", 0, b, 0, 7, a);
+  script_.answers = {"one", "two"};
+  EXPECT_EQ(UI_process(ui_), 0);
+  const std::vector<std::string> want = {
+      "open",       "write:hello", "write:first:", "write:second:", "flush",
+      "read:hello", "read:first:", "read:second:", "close"};
+  EXPECT_EQ(script_.calls, want);
+  EXPECT_STREQ(a, "one");
+  EXPECT_STREQ(b, "two");
+}
+
+TEST_F(ScriptedUi, ProcessResults) {
+  char a[8];
+  UI_add_input_string(ui_, "p:", 0, a, 0, 7);
+  struct {
+    int open, write, flush, read, close;
+    int want;
+    const char* last_before_close;
+  } const cases[] = {
+      {0, 1, 1, 1, 1, -1, nullptr},        // a failed open ends at once, without close
+      {1, 0, 1, 1, 1, -1, "write:p:"},
+      {1, 1, 0, 1, 1, -1, "flush"},
+      {1, 1, -1, 1, 1, -2, "flush"},
+      {1, 1, 1, 0, 1, -1, "read:p:"},
+      {1, 1, 1, -1, 1, -2, "read:p:"},
+      {1, 1, 1, 7, 1, 0, "read:p:"},       // any other reader result is success
+      {1, 1, 1, 1, 0, -1, "read:p:"},      // a failed close fails the run
+      {1, 1, 1, -1, 0, -1, "read:p:"},
+  };
+  for (const auto& c : cases) {
+    script_ = Script{};
+    script_.answers = {"x"};
+    script_.open_result = c.open;
+    script_.write_result = c.write;
+    script_.flush_result = c.flush;
+    script_.read_result = c.read;
+    script_.close_result = c.close;
+    EXPECT_EQ(UI_process(ui_), c.want);
+    if (c.last_before_close == nullptr) {
+      EXPECT_EQ(script_.calls, std::vector<std::string>{"open"});
+    } else {
+      ASSERT_GE(script_.calls.size(), 2u);
+      EXPECT_EQ(script_.calls.back(), "close");
+      EXPECT_EQ(script_.calls[script_.calls.size() - 2], c.last_before_close);
+    }
+  }
+}
+
+TEST_F(ScriptedUi, EmptySlotsAreSkipped) {
+  UI_METHOD* bare = UI_create_method("bare");
+  ASSERT_NE(bare, nullptr);
+  UI* ui = UI_new_method(bare);
+  char a[8];
+  UI_add_input_string(ui, "p:", 0, a, 0, 7);
+  EXPECT_EQ(UI_process(ui), 0);
+  UI_free(ui);
+  UI_destroy_method(bare);
+}
+
+TEST_F(ScriptedUi, ReaderCanRunAgain) {
+  char a[8];
+  UI_add_input_string(ui_, "p:", 0, a, 0, 7);
+  script_.answers = {"one", "two"};
+  EXPECT_EQ(UI_process(ui_), 0);
+  EXPECT_STREQ(a, "one");
+  EXPECT_EQ(UI_process(ui_), 0);
+  EXPECT_STREQ(a, "two");
+}
+
+TEST_F(ScriptedUi, Controls) {
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 1, nullptr, nullptr), 0);
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 1, nullptr, nullptr), 1);
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 0, nullptr, nullptr), 1);
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(UI_ctrl(ui_, 99, 0, nullptr, nullptr), -1);
+  ExpectError(UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND);
+  EXPECT_EQ(UI_ctrl(nullptr, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), -1);
+  ExpectError(UI_F_UI_CTRL, ERR_R_PASSED_NULL_PARAMETER);
+}
+
+TEST_F(ScriptedUi, ConstructPrompt) {
+  char* p = UI_construct_prompt(ui_, "pass phrase", "key.pem");
+  EXPECT_STREQ(p, "Enter pass phrase for key.pem:");
+  MORVANE_free(p);
+  p = UI_construct_prompt(ui_, "pass phrase", nullptr);
+  EXPECT_STREQ(p, "Enter pass phrase:");
+  MORVANE_free(p);
+  EXPECT_EQ(UI_construct_prompt(ui_, nullptr, "key.pem"), nullptr);
+}
+
+TEST_F(ScriptedUi, UserDataAndExtraData) {
+  EXPECT_EQ(UI_add_user_data(ui_, nullptr), &script_);
+  EXPECT_EQ(UI_get0_user_data(ui_), nullptr);
+  const int idx = UI_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_GE(idx, 0);
+  int value = 5;
+  EXPECT_EQ(UI_set_ex_data(ui_, idx, &value), 1);
+  EXPECT_EQ(UI_get_ex_data(ui_, idx), &value);
+}
+
+TEST(UiMethod, SlotsAndNames) {
+  EXPECT_EQ(UI_method_set_opener(nullptr, Open), -1);
+  EXPECT_EQ(UI_method_set_writer(nullptr, Write), -1);
+  EXPECT_EQ(UI_method_set_flusher(nullptr, Flush), -1);
+  EXPECT_EQ(UI_method_set_reader(nullptr, Read), -1);
+  EXPECT_EQ(UI_method_set_closer(nullptr, Close), -1);
+  EXPECT_EQ(UI_method_get_opener(nullptr), nullptr);
+  EXPECT_EQ(UI_method_get_closer(nullptr), nullptr);
+  UI_METHOD* m = UI_create_method("mine");
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(UI_method_get_reader(m), nullptr);
+  EXPECT_EQ(UI_method_set_reader(m, Read), 0);
+  EXPECT_EQ(UI_method_get_reader(m), Read);
+  EXPECT_EQ(UI_method_set_flusher(m, Flush), 0);
+  EXPECT_EQ(UI_method_get_flusher(m), Flush);
+  UI_destroy_method(m);
+}
+
+TEST(UiMethod, DefaultIsTheConsole) {
+  EXPECT_EQ(UI_get_default_method(), UI_Morvane());
+  EXPECT_NE(UI_method_get_opener(UI_Morvane()), nullptr);
+  EXPECT_NE(UI_method_get_writer(UI_Morvane()), nullptr);
+  EXPECT_EQ(UI_method_get_flusher(UI_Morvane()), nullptr);
+  EXPECT_NE(UI_method_get_reader(UI_Morvane()), nullptr);
+  EXPECT_NE(UI_method_get_closer(UI_Morvane()), nullptr);
+  UI* ui = UI_new();
+  EXPECT_EQ(UI_get_method(ui), UI_Morvane());
+  UI_METHOD* m = UI_create_method("mine");
+  UI_set_default_method(m);
+  UI* ui2 = UI_new();
+  EXPECT_EQ(UI_get_method(ui2), m);
+  EXPECT_EQ(UI_set_method(ui2, UI_Morvane()), UI_Morvane());
+  UI_free(ui);
+  UI_free(ui2);
+  UI_set_default_method(UI_Morvane());
+  UI_destroy_method(m);
+}
+
+TEST(UiReadPw, SizeBelowOneFailsWithoutPrompting) {
+  // The default method is a scripted one that records any use.
+  static int opened = 0;
+  UI_METHOD* m = UI_create_method("count");
+  UI_method_set_opener(m, [](UI*) {
+    opened++;
+    return 0;
+  });
+  UI_set_default_method(m);
+  char buf[4], buff[4];
+  EXPECT_EQ(UI_UTIL_read_pw(buf, buff, 0, "p:", 1), -1);
+  EXPECT_EQ(_qarn_old_des_read_pw(buf, buff, -3, "p:", 0), -1);
+  EXPECT_EQ(UI_UTIL_read_pw_string(buf, 0, "p:", 0), -1);
+  EXPECT_EQ(opened, 0);
+  EXPECT_EQ(UI_UTIL_read_pw(buf, buff, 4, "p:", 0), -1);  // the opener refuses
+  EXPECT_EQ(opened, 1);
+  UI_set_default_method(nullptr);
+  UI_destroy_method(m);
+}
+
+// A reader that answers every prompt from a table, over the default method.
+const char* pw_answers[2];
+int pw_next = 0;
+int PwRead(UI* ui, UI_STRING* uis) {
+  return UI_set_result(ui, uis, pw_answers[pw_next++]) == 0 ? 1 : 0;
+}
+
+TEST(UiReadPw, ReadsAndVerifies) {
+  UI_METHOD* m = UI_create_method("pw");
+  UI_method_set_reader(m, PwRead);
+  UI_set_default_method(m);
+  char buf[16], buff[16];
+  pw_answers[0] = "secret";
+  pw_answers[1] = "secret";
+  pw_next = 0;
+  EXPECT_EQ(UI_UTIL_read_pw(buf, buff, sizeof(buf), "p:", 1), 0);
+  EXPECT_STREQ(buf, "secret");
+  EXPECT_EQ(pw_next, 2);
+  pw_next = 0;
+  EXPECT_EQ(UI_UTIL_read_pw_string(buf, sizeof(buf), "p:", 0), 0);
+  EXPECT_EQ(pw_next, 1);
+  pw_answers[0] = "0123456789abcdef";  // 16 characters: one too many for size 16
+  pw_next = 0;
+  EXPECT_EQ(_qarn_old_des_read_pw_string(buf, sizeof(buf), "p:", 0), -1);
+  EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), UI_R_RESULT_TOO_LARGE);
+  UI_set_default_method(nullptr);
+  UI_destroy_method(m);
+}
+
+}  // namespace
