@@ -177,6 +177,27 @@ MORVANE_EXPORT void DES_3cbc_encrypt(DES_cblock *input, DES_cblock *output, long
                                      DES_key_schedule ks1, DES_key_schedule ks2,
                                      DES_cblock *iv1, DES_cblock *iv2, int enc);
 
+/* ---- checksums and keys from text --------------------------------------- */
+
+/* The DES CBC-MAC (FIPS 113) of `length` bytes, the last block zero-padded,
+ * chained from `ivec`.  The final block goes to `output` when it is not null
+ * (it may be `ivec` itself); the result is its bytes 4-7 read big-endian.
+ * Over 0 bytes the final block is `ivec`. */
+MORVANE_EXPORT DES_LONG DES_cbc_cksum(const unsigned char *input, DES_cblock *output, long length,
+                                      DES_key_schedule *schedule, const_DES_cblock *ivec);
+/* The quadratic checksum (no DES): min(out_count, 4) passes, at least one,
+ * over the input taken as little-endian 16-bit values, starting from `seed`.
+ * Each pass stores its two 32-bit words in native byte order into `output`
+ * (null allowed), which must then hold 8 bytes a pass.  Returns the first
+ * word of the last pass. */
+MORVANE_EXPORT DES_LONG DES_quad_cksum(const unsigned char *input, DES_cblock output[], long length,
+                                       int out_count, DES_cblock *seed);
+/* A key with odd parity from a NUL-terminated text: the text folded into 8
+ * bytes, then its CBC-MAC under that key with the key as IV. */
+MORVANE_EXPORT void DES_string_to_key(const char *str, DES_cblock *key);
+/* Two keys the same way (equal for texts of 8 characters or fewer). */
+MORVANE_EXPORT void DES_string_to_2keys(const char *str, DES_cblock *key1, DES_cblock *key2);
+
 /* ---- Unix crypt --------------------------------------------------------- */
 
 /* The traditional 13-character password hash: the salt's two characters
