@@ -2,10 +2,11 @@
  *
  * Everything here works on caller-owned memory: a key schedule is filled by a
  * set-key call and then used by any number of encryptions; it points nowhere,
- * so it may be copied or passed by value.  Nothing allocates, locks or queues
- * an error.  Blocks travel in "word form": `data[0]` holds bytes 0-3 of a block
- * read little-endian and `data[1]` bytes 4-7, which makes the block functions
- * compute FIPS 46 DES on the bytes exactly as written.
+ * so it may be copied or passed by value.  Nothing locks or queues an error,
+ * and only the encrypted stream records allocate (buffers kept for the life
+ * of the process).  Blocks travel in "word form": `data[0]` holds bytes 0-3
+ * of a block read little-endian and `data[1]` bytes 4-7, which makes the
+ * block functions compute FIPS 46 DES on the bytes exactly as written.
  *
  * Modes: `enc` nonzero encrypts, zero decrypts (except DES_3cbc_encrypt, which
  * encrypts only for 1).  CFB and OFB always run the block cipher forward.  The
@@ -16,8 +17,10 @@
  * that rounded-up length and writes only `length` bytes.  Input and output
  * may be the same buffer.
  *
- * Process-wide switch: `DES_check_key` (initially 0) makes DES_set_key and
- * DES_key_sched check parity and weak keys; set it before threads start. */
+ * Process-wide switches: `DES_check_key` (initially 0) makes DES_set_key and
+ * DES_key_sched check parity and weak keys; `DES_rw_mode` (initially 1)
+ * chooses the mode of the encrypted stream records.  Set them before threads
+ * start.  The record functions also keep process-wide buffers (see there). */
 #ifndef MORVANE_DES_H
 #define MORVANE_DES_H
 
@@ -60,6 +63,10 @@ typedef struct DES_ks {
 /* Nonzero: DES_set_key and DES_key_sched check the key (see below). */
 #define DES_check_key _shadow_DES_check_key
 MORVANE_EXPORT extern int _shadow_DES_check_key;
+
+/* Bit 0 set: DES_enc_write and DES_enc_read use propagating CBC; clear: CBC. */
+#define DES_rw_mode _shadow_DES_rw_mode
+MORVANE_EXPORT extern int _shadow_DES_rw_mode;
 
 /* The combined S-box and P tables of the round function: row j, index x (the
  * S-box's first input bit least significant) gives P of S-box j+1's output,
@@ -197,6 +204,30 @@ MORVANE_EXPORT DES_LONG DES_quad_cksum(const unsigned char *input, DES_cblock ou
 MORVANE_EXPORT void DES_string_to_key(const char *str, DES_cblock *key);
 /* Two keys the same way (equal for texts of 8 characters or fewer). */
 MORVANE_EXPORT void DES_string_to_2keys(const char *str, DES_cblock *key1, DES_cblock *key2);
+
+/* ---- encrypted stream records ------------------------------------------- */
+
+/* Records on a descriptor: a 4-byte big-endian plaintext length n (0 to
+ * 16384), then the encryption of the plaintext (PCBC or CBC by DES_rw_mode,
+ * each record from `iv` afresh; `iv` is never changed), n rounded up to a
+ * multiple of 8 bytes and at least 8, a short record filled up with
+ * RAND_pseudo_bytes.
+ *
+ * DES_enc_write sends `len` bytes as records of at most 16384 bytes and
+ * returns `len`, or -1 (a negative `len`, no memory, a write error other than
+ * EINTR; records already sent stay sent).
+ *
+ * DES_enc_read returns up to `len` plaintext bytes of the next record; what
+ * does not fit is kept and returned by the next calls, which then do not read
+ * `fd`.  0 at end of input, on a read error and for an empty record; -1 for a
+ * negative `len`, no memory, or a header announcing more than 16384 bytes.
+ *
+ * Not thread-safe: the buffers and the kept bytes are shared by every caller
+ * and every descriptor. */
+MORVANE_EXPORT int DES_enc_write(int fd, const void *buf, int len, DES_key_schedule *sched,
+                                 DES_cblock *iv);
+MORVANE_EXPORT int DES_enc_read(int fd, void *buf, int len, DES_key_schedule *sched,
+                                DES_cblock *iv);
 
 /* ---- Unix crypt --------------------------------------------------------- */
 
