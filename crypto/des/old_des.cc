@@ -147,6 +147,15 @@ void _qarn_old_des_string_to_2keys(const char* str, _qarn_old_des_cblock* key1,
   DES_string_to_2keys(str, key1, key2);
 }
 
+int _qarn_old_des_read_password(_qarn_old_des_cblock* key, const char* prompt, int verify) {
+  return DES_read_password(key, prompt, verify);
+}
+
+int _qarn_old_des_read_2passwords(_qarn_old_des_cblock* key1, _qarn_old_des_cblock* key2,
+                                  const char* prompt, int verify) {
+  return DES_read_2passwords(key1, key2, prompt, verify);
+}
+
 int _qarn_old_des_enc_read(int fd, void* buf, int len, _qarn_old_des_key_schedule sched,
                            _qarn_old_des_cblock* iv) {
   return DES_enc_read(fd, buf, len, ks(sched), iv);

@@ -2,10 +2,11 @@
  *
  * Everything here works on caller-owned memory: a key schedule is filled by a
  * set-key call and then used by any number of encryptions; it points nowhere,
- * so it may be copied or passed by value.  Nothing locks or queues an error,
- * and only the encrypted stream records allocate (buffers kept for the life
- * of the process).  Blocks travel in "word form": `data[0]` holds bytes 0-3
- * of a block read little-endian and `data[1]` bytes 4-7, which makes the
+ * so it may be copied or passed by value.  Only the pass-phrase readers lock
+ * or queue errors (through the prompt interface), and only they and the
+ * encrypted stream records allocate (the records' buffers are kept for the
+ * life of the process).  Blocks travel in "word form": `data[0]` holds bytes
+ * 0-3 of a block read little-endian and `data[1]` bytes 4-7, which makes the
  * block functions compute FIPS 46 DES on the bytes exactly as written.
  *
  * Modes: `enc` nonzero encrypts, zero decrypts (except DES_3cbc_encrypt, which
@@ -204,6 +205,19 @@ MORVANE_EXPORT DES_LONG DES_quad_cksum(const unsigned char *input, DES_cblock ou
 MORVANE_EXPORT void DES_string_to_key(const char *str, DES_cblock *key);
 /* Two keys the same way (equal for texts of 8 characters or fewer). */
 MORVANE_EXPORT void DES_string_to_2keys(const char *str, DES_cblock *key1, DES_cblock *key2);
+
+/* ---- keys from pass phrases --------------------------------------------- */
+
+/* Prompts for a pass phrase of up to 1023 characters with `prompt` through
+ * UI_UTIL_read_pw (the default prompt method), asking a second time when
+ * `verify` is nonzero, and makes the key from it with DES_string_to_key.
+ * Returns UI_UTIL_read_pw's result: 0 when a pass phrase was read, else its
+ * failure value (-1, or -2 when interrupted) with the key untouched.  The
+ * phrase is wiped before returning. */
+MORVANE_EXPORT int DES_read_password(DES_cblock *key, const char *prompt, int verify);
+/* The same with DES_string_to_2keys. */
+MORVANE_EXPORT int DES_read_2passwords(DES_cblock *key1, DES_cblock *key2, const char *prompt,
+                                       int verify);
 
 /* ---- encrypted stream records ------------------------------------------- */
 

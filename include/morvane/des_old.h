@@ -119,6 +119,13 @@ MORVANE_EXPORT void _qarn_old_des_string_to_key(const char *str, _qarn_old_des_c
 MORVANE_EXPORT void _qarn_old_des_string_to_2keys(const char *str, _qarn_old_des_cblock *key1,
                                                   _qarn_old_des_cblock *key2);
 
+/* Keys from pass phrases: DES_read_password, DES_read_2passwords. */
+MORVANE_EXPORT int _qarn_old_des_read_password(_qarn_old_des_cblock *key, const char *prompt,
+                                               int verify);
+MORVANE_EXPORT int _qarn_old_des_read_2passwords(_qarn_old_des_cblock *key1,
+                                                 _qarn_old_des_cblock *key2, const char *prompt,
+                                                 int verify);
+
 /* Encrypted stream records: DES_enc_read, DES_enc_write. */
 MORVANE_EXPORT int _qarn_old_des_enc_read(int fd, void *buf, int len,
                                           _qarn_old_des_key_schedule sched,
