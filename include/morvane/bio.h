@@ -388,7 +388,83 @@ MORVANE_EXPORT int BIO_snprintf(char *buf, size_t n, const char *format, ...)
 MORVANE_EXPORT int BIO_vsnprintf(char *buf, size_t n, const char *format, va_list args)
     __attribute__((format(printf, 3, 0)));
 
+/* ---- hex dump ----------------------------------------------------------- */
+/* A hexadecimal and character dump of `len` bytes at `s`, one line per row:
+ * the indentation, the row's offset ("%04x - "), the bytes in hexadecimal (a
+ * hyphen after the eighth), two spaces and the bytes as characters ('.' for
+ * anything outside 0x20-0x7e), then a newline.  A row holds 16 bytes up to
+ * indent 6 and one fewer for every further four columns, at least one;
+ * `indent` is taken within 0..128.  A trailing run of spaces and NULs is not
+ * dumped: one last line "<offset> - <SPACES/NULS>" gives the length.  Each
+ * finished line goes to the sink (the callback `cb` with `u`, BIO_write on
+ * `bp`, or one fwrite item on `fp`); the result is the sum of the sink's
+ * results: bytes written for a stream, lines written for a FILE.  Nothing
+ * for a `len` of 0 or less. */
+MORVANE_EXPORT int BIO_dump_cb(int (*cb)(const void *data, size_t len, void *u), void *u,
+                               const char *s, int len);
+MORVANE_EXPORT int BIO_dump_indent_cb(int (*cb)(const void *data, size_t len, void *u), void *u,
+                                      const char *s, int len, int indent);
+MORVANE_EXPORT int BIO_dump(BIO *bp, const char *s, int len);
+MORVANE_EXPORT int BIO_dump_indent(BIO *bp, const char *s, int len, int indent);
+MORVANE_EXPORT int BIO_dump_fp(FILE *fp, const char *s, int len);
+MORVANE_EXPORT int BIO_dump_indent_fp(FILE *fp, const char *s, int len, int indent);
+
+/* ---- buffering filters -------------------------------------------------- */
+/* The buffer filter keeps an input and an output buffer (4096 bytes each to
+ * begin with) in front of the next stream: small reads are served from one
+ * large read, small writes collected until the output buffer is full or
+ * flushed; transfers larger than a buffer go straight through.  BIO_gets
+ * reads lines out of the input buffer.  Unflushed output is lost when the
+ * filter is freed.  Commands: BIO_CTRL_FLUSH sends the waiting output;
+ * BIO_CTRL_PENDING / BIO_CTRL_WPENDING count buffered input / output (else
+ * the next stream's answer); BIO_CTRL_INFO the waiting output;
+ * BIO_CTRL_RESET drops both buffers' contents; BIO_C_GET_BUFF_NUM_LINES
+ * counts newlines in the unread input; BIO_C_SET_BUFF_SIZE replaces one or
+ * both buffers by larger ones (sizes of 4096 or less change nothing; the
+ * replaced buffer's content is dropped); BIO_C_SET_BUFF_READ_DATA makes the
+ * given bytes the unread input.  Other commands go to the next stream. */
+MORVANE_EXPORT BIO_METHOD *BIO_f_buffer(void);
+/* The line-buffer filter holds output (10240 bytes to begin with) until a
+ * line is complete, then passes it on joined to what it held, so the next
+ * stream gets one write per line; a tail longer than the buffer goes straight
+ * through.  Reads and gets pass through.  BIO_CTRL_FLUSH sends the held
+ * output; BIO_C_SET_BUFF_SIZE grows the buffer, keeping its content. */
+MORVANE_EXPORT BIO_METHOD *BIO_f_linebuffer(void);
+
+/* The buffer filter's state (the stream's ptr). */
+typedef struct bio_f_buffer_ctx_struct {
+  int ibuf_size; /* capacities */
+  int obuf_size;
+  char *ibuf; /* unread input: ibuf[ibuf_off .. ibuf_off + ibuf_len) */
+  int ibuf_len;
+  int ibuf_off;
+  char *obuf; /* waiting output: obuf[obuf_off .. obuf_off + obuf_len) */
+  int obuf_len;
+  int obuf_off;
+} BIO_F_BUFFER_CTX;
+
+#define BIO_get_buffer_num_lines(b) BIO_ctrl((b), BIO_C_GET_BUFF_NUM_LINES, 0, NULL)
+#define BIO_set_buffer_size(b, size) BIO_ctrl((b), BIO_C_SET_BUFF_SIZE, (size), NULL)
+#define BIO_set_read_buffer_size(b, size) BIO_int_ctrl((b), BIO_C_SET_BUFF_SIZE, (size), 0)
+#define BIO_set_write_buffer_size(b, size) BIO_int_ctrl((b), BIO_C_SET_BUFF_SIZE, (size), 1)
+#define BIO_set_buffer_read_data(b, buf, num) \
+  BIO_ctrl((b), BIO_C_SET_BUFF_READ_DATA, (num), (void *)(buf))
+
+/* ---- test filters ------------------------------------------------------- */
+/* The NULL filter passes every operation to the next stream unchanged (its
+ * BIO_CTRL_DUP fails).  The non-blocking test filter does the same except
+ * that reads and writes move random pieces of 1 to 7 bytes, and about one
+ * call in eight returns -1 with retry read or retry write set without
+ * touching the next stream; after the next stream refused a write, the same
+ * length is offered first again. */
+MORVANE_EXPORT BIO_METHOD *BIO_f_null(void);
+MORVANE_EXPORT BIO_METHOD *BIO_f_nbio_test(void);
+
 /* ---- error codes -------------------------------------------------------- */
+/* Registers the texts of library 32 (ERR_LIB_BIO) once; see ERR_load_strings
+ * in <morvane/err.h>. */
+MORVANE_EXPORT void ERR_load_BIO_strings(void);
+
 /* BEGIN ERROR CODES (generated by tools/gen_errors.py) */
 /* Function codes of library 32 (BIO). */
 #define BIO_F_ACPT_STATE 100

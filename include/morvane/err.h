@@ -20,6 +20,7 @@
 #define MORVANE_ERR_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -303,6 +304,19 @@ MORVANE_EXPORT void ERR_error_string_n(unsigned long e, char *buf, size_t len);
 /* ERR_error_string_n into `buf` (256 bytes), returning it; with a null `buf`
  * one static buffer, shared by all threads and overwritten by every call. */
 MORVANE_EXPORT char *ERR_error_string(unsigned long e, char *buf);
+
+/* ---- printing ----------------------------------------------------------- */
+/* Take every entry of the calling thread's queue, oldest first, and print
+ * one line each: "%lu:%s:%s:%d:%s\n" with the thread id, the entry's
+ * ERR_error_string text, its file and line, and its data when that is text
+ * (else "").  ERR_print_errors_cb hands each line (with its length and `u`) to
+ * `cb` and stops after a line for which `cb` returns 0 or less, leaving the
+ * later entries queued.  ERR_print_errors writes to a stream, and
+ * ERR_print_errors_fp to a FILE, which stays open. */
+MORVANE_EXPORT void ERR_print_errors_cb(int (*cb)(const char *str, size_t len, void *u),
+                                        void *u);
+MORVANE_EXPORT void ERR_print_errors(BIO *bp);
+MORVANE_EXPORT void ERR_print_errors_fp(FILE *fp);
 
 MORVANE_END_DECLS
 

@@ -73,6 +73,18 @@ MORVANE_EXPORT void lh_doall_arg(LHASH *lh, LHASH_DOALL_ARG_FN_TYPE func, void *
 MORVANE_EXPORT unsigned long lh_strhash(const char *c);
 MORVANE_EXPORT unsigned long lh_num_items(const LHASH *lh);
 
+/* Statistics, to a stream or to a FILE (left open).  lh_stats prints the
+ * counters above, one "name = value" line each; lh_node_stats one line per
+ * bucket with the length of its chain; lh_node_usage_stats the number of used
+ * buckets, of items, and (when a bucket is used) the load over all buckets
+ * and over the used ones, to two decimals. */
+MORVANE_EXPORT void lh_stats(const LHASH *lh, FILE *out);
+MORVANE_EXPORT void lh_node_stats(const LHASH *lh, FILE *out);
+MORVANE_EXPORT void lh_node_usage_stats(const LHASH *lh, FILE *out);
+MORVANE_EXPORT void lh_stats_bio(const LHASH *lh, BIO *out);
+MORVANE_EXPORT void lh_node_stats_bio(const LHASH *lh, BIO *out);
+MORVANE_EXPORT void lh_node_usage_stats_bio(const LHASH *lh, BIO *out);
+
 MORVANE_END_DECLS
 
 #endif /* MORVANE_LHASH_H */

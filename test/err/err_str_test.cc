@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <morvane/bio.h>
 #include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -169,6 +170,11 @@ TEST(ErrText, CoreLibraryLoaders) {
             "no dynlock create callback");
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_CRYPTO, CRYPTO_F_INT_NEW_EX_DATA, ERR_R_MALLOC_FAILURE)),
             "error:0F06C041:common Ostrand routines:INT_NEW_EX_DATA:malloc failure");
+  ERR_load_BIO_strings();
+  EXPECT_EQ(Text(ERR_PACK(ERR_LIB_BIO, BIO_F_BUFFER_CTRL, ERR_R_MALLOC_FAILURE)),
+            "error:20072041:BIO routines:BUFFER_CTRL:malloc failure");
+  EXPECT_EQ(Text(ERR_PACK(ERR_LIB_BIO, BIO_F_BIO_NEW, BIO_R_UNSUPPORTED_METHOD)),
+            "error:2006C079:BIO routines:BIO_new:unsupported method");
   // A code that no library registered keeps its numeric parts.
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_UI, 100, 101)), "error:28064065:lib(40):func(100):reason(101)");
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_BUF, 99, 100)),
