@@ -18,6 +18,8 @@
 
 #include <stddef.h>
 #include <stdio.h>
+#include <sys/times.h>
+#include <time.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -94,6 +96,59 @@ MORVANE_EXPORT int CRYPTO_push_info_(const char *info, const char *file, int lin
 MORVANE_EXPORT int CRYPTO_pop_info(void);
 MORVANE_EXPORT int CRYPTO_remove_all_info(void);
 #define CRYPTO_push_info(info) CRYPTO_push_info_((info), __FILE__, __LINE__)
+
+/* ==== Portability helpers and timing ======================================
+ *
+ * Thin wrappers over the operating system.  None of them queues an error.
+ *
+ * Directory iteration: the caller keeps a MORVANE_DIR_CTX pointer that starts
+ * as null and passes its address to every MORVANE_DIR_read, which opens the
+ * directory on the first call and returns one entry name per call (the entries
+ * for the directory itself and its parent included, in the system's order).
+ * The name stays valid until the next call; names longer than 1024 characters
+ * are cut to 1024.  Null means the end (errno 0) or a failure (errno set:
+ * EINVAL for a missing argument, ENOMEM when the context cannot be allocated,
+ * else the system's).  A failed open leaves the pointer null; otherwise the
+ * caller ends the iteration with MORVANE_DIR_end, after which the pointer is
+ * not to be passed again.  The context comes from the system allocator, not
+ * from the hooks above. */
+typedef struct MORVANE_dir_context_st MORVANE_DIR_CTX;
+MORVANE_EXPORT const char *MORVANE_DIR_read(MORVANE_DIR_CTX **ctx, const char *directory);
+/* Closes the directory and frees the context: 1 on success, 0 with errno set
+ * (EINVAL for a null argument). */
+MORVANE_EXPORT int MORVANE_DIR_end(MORVANE_DIR_CTX **ctx);
+
+/* The system's case-insensitive comparisons. */
+MORVANE_EXPORT int MORVANE_strncasecmp(const char *str1, const char *str2, size_t n);
+MORVANE_EXPORT int MORVANE_strcasecmp(const char *str1, const char *str2);
+/* Compares n bytes as unsigned values: the difference of the first pair that
+ * differs, or 0. */
+MORVANE_EXPORT int MORVANE_memcmp(const void *v1, const void *v2, size_t n);
+
+/* UTC broken-down time of *timer, copied into *result; returns result, or null
+ * when the conversion fails. */
+MORVANE_EXPORT struct tm *MORVANE_gmtime(const time_t *timer, struct tm *result);
+
+/* CPU-time stopwatch.  A sample holds the process times (in clock ticks) at
+ * the moment ms_time_get was called; only the user time is compared. */
+typedef struct ms_tm {
+  struct tms ms_tms;
+} MS_TM;
+/* A zero-filled sample from CRYPTO_malloc, or null. */
+MORVANE_EXPORT MS_TM *ms_time_new(void);
+MORVANE_EXPORT void ms_time_free(MS_TM *a);
+MORVANE_EXPORT void ms_time_get(MS_TM *tm);
+/* Seconds of user time from a to b (an unsigned 32-bit tick difference), never
+ * below 1e-7. */
+MORVANE_EXPORT double ms_time_diff(const MS_TM *a, const MS_TM *b);
+/* -1, 0 or 1 as b's user time is before, equal to or after a's. */
+MORVANE_EXPORT int ms_time_cmp(const MS_TM *a, const MS_TM *b);
+
+/* 1 when the real and effective user or group ids differ, else 0. */
+MORVANE_EXPORT int MORVANE_issetugid(void);
+/* Does nothing; kept as an entry point for applications. */
+MORVANE_EXPORT void MORVANE_init(void);
+/* ==== end of portability helpers ========================================== */
 
 /* Wipes `len` bytes at `ptr`; see the header comment. */
 MORVANE_EXPORT void MORVANE_cleanse(void *ptr, size_t len);
