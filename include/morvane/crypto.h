@@ -18,6 +18,8 @@
 
 #include <stddef.h>
 #include <stdio.h>
+#include <sys/times.h>
+#include <time.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -94,6 +96,134 @@ MORVANE_EXPORT int CRYPTO_push_info_(const char *info, const char *file, int lin
 MORVANE_EXPORT int CRYPTO_pop_info(void);
 MORVANE_EXPORT int CRYPTO_remove_all_info(void);
 #define CRYPTO_push_info(info) CRYPTO_push_info_((info), __FILE__, __LINE__)
+
+/* ==== Leak checker ==========================================================
+ *
+ * An optional debugging layer over the allocation hooks above.  Installed
+ * with CRYPTO_malloc_debug_init and switched on with
+ * CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), it records every live block allocated
+ * through CRYPTO_malloc and friends (address, size, source place, allocation
+ * number, optionally the thread and the time, and the allocating thread's top
+ * label), forgets blocks when they are freed, follows them through
+ * reallocation, and reports what is still recorded.  Labels are info texts pushed and popped per thread
+ * (CRYPTO_push_info / CRYPTO_pop_info); the text is not copied, so the caller
+ * keeps it alive while blocks allocated under it may still be reported.
+ *
+ * A thread may suspend its own recording (CRYPTO_MEM_CHECK_DISABLE, nestable,
+ * each ended by one CRYPTO_MEM_CHECK_ENABLE); while it does, other threads that
+ * allocate wait, and blocks it allocates or frees are not seen.  Locks 20 and
+ * 27 serialise the checker; switch it on or off only while no thread has its
+ * recording suspended.  Nothing here queues an error. */
+
+/* CRYPTO_mem_ctrl modes. */
+#define CRYPTO_MEM_CHECK_OFF 0x0     /* stop checking */
+#define CRYPTO_MEM_CHECK_ON 0x1      /* start checking and recording */
+#define CRYPTO_MEM_CHECK_ENABLE 0x2  /* end one suspension of this thread */
+#define CRYPTO_MEM_CHECK_DISABLE 0x3 /* suspend recording for this thread */
+
+/* Option bits (CRYPTO_dbg_set_options, CRYPTO_set_mem_debug_options): what is
+ * recorded at allocation and printed in reports. */
+#define V_CRYPTO_MDEBUG_TIME 0x1   /* the time of allocation */
+#define V_CRYPTO_MDEBUG_THREAD 0x2 /* the allocating thread */
+#define V_CRYPTO_MDEBUG_ALL 0x3
+
+/* Installs the checker's hooks with CRYPTO_set_mem_debug_functions (refused
+ * once an allocation has run under a debugging hook) and its label functions
+ * with CRYPTO_set_mem_info_functions.  The checker starts off. */
+MORVANE_EXPORT void CRYPTO_malloc_debug_init(void);
+/* Switches the checker (modes above; others do nothing); returns the mode
+ * word as it was on entry: 0 off, 3 on and recording, 1 on with a thread's
+ * recording suspended. */
+MORVANE_EXPORT int CRYPTO_mem_ctrl(int mode);
+/* 1 when checking is on and the calling thread records, else 0. */
+MORVANE_EXPORT int CRYPTO_is_mem_check_on(void);
+
+/* The checker's hooks, in the shapes the debugging layer expects. */
+MORVANE_EXPORT void CRYPTO_dbg_malloc(void *addr, int num, const char *file, int line,
+                                      int before_p);
+MORVANE_EXPORT void CRYPTO_dbg_realloc(void *addr1, void *addr2, int num, const char *file,
+                                       int line, int before_p);
+MORVANE_EXPORT void CRYPTO_dbg_free(void *addr, int before_p);
+MORVANE_EXPORT void CRYPTO_dbg_set_options(long bits);
+MORVANE_EXPORT long CRYPTO_dbg_get_options(void);
+/* Labels of the calling thread; all three do nothing and return 0 while the
+ * thread does not record.  Push returns 0; pop returns 1 when a label was
+ * removed; remove_all returns the number removed. */
+MORVANE_EXPORT int CRYPTO_dbg_push_info(const char *info, const char *file, int line);
+MORVANE_EXPORT int CRYPTO_dbg_pop_info(void);
+MORVANE_EXPORT int CRYPTO_dbg_remove_all_info(void);
+
+/* Leak reports.  Each recorded block prints one line,
+ *   "[hh:mm:ss] " (time option), "%5lu file=%s, line=%d, ",
+ *   "thread=%lu, " (thread option), "number=%d, address=%08lX\n",
+ * then one line per label of the allocating thread, top label first, each
+ * with one more '>' in front: "> thread=%lu, file=%s, line=%d, info=\"...\"\n",
+ * the text cut so that at most 125 characters precede the closing quote.
+ * The summary reads "%ld bytes leaked in %d chunks\n".  A report with
+ * nothing to print writes nothing and releases the checker's tables. */
+MORVANE_EXPORT void CRYPTO_mem_leaks(BIO *b);
+/* The same onto a FILE, which stays open. */
+MORVANE_EXPORT void CRYPTO_mem_leaks_fp(FILE *fp);
+/* Calls cb once per recorded block (order, file, line, size, address); its
+ * result is ignored.  The callback must not allocate or free through the
+ * library. */
+typedef void *CRYPTO_MEM_LEAK_CB(unsigned long order, const char *file, int line, int num_bytes,
+                                 void *addr);
+MORVANE_EXPORT void CRYPTO_mem_leaks_cb(CRYPTO_MEM_LEAK_CB *cb);
+/* ==== end of leak checker ================================================= */
+
+/* ==== Portability helpers and timing ======================================
+ *
+ * Thin wrappers over the operating system.  None of them queues an error.
+ *
+ * Directory iteration: the caller keeps a MORVANE_DIR_CTX pointer that starts
+ * as null and passes its address to every MORVANE_DIR_read, which opens the
+ * directory on the first call and returns one entry name per call (the entries
+ * for the directory itself and its parent included, in the system's order).
+ * The name stays valid until the next call; names longer than 1024 characters
+ * are cut to 1024.  Null means the end (errno 0) or a failure (errno set:
+ * EINVAL for a missing argument, ENOMEM when the context cannot be allocated,
+ * else the system's).  A failed open leaves the pointer null; otherwise the
+ * caller ends the iteration with MORVANE_DIR_end, after which the pointer is
+ * not to be passed again.  The context comes from the system allocator, not
+ * from the hooks above. */
+typedef struct MORVANE_dir_context_st MORVANE_DIR_CTX;
+MORVANE_EXPORT const char *MORVANE_DIR_read(MORVANE_DIR_CTX **ctx, const char *directory);
+/* Closes the directory and frees the context: 1 on success, 0 with errno set
+ * (EINVAL for a null argument). */
+MORVANE_EXPORT int MORVANE_DIR_end(MORVANE_DIR_CTX **ctx);
+
+/* The system's case-insensitive comparisons. */
+MORVANE_EXPORT int MORVANE_strncasecmp(const char *str1, const char *str2, size_t n);
+MORVANE_EXPORT int MORVANE_strcasecmp(const char *str1, const char *str2);
+/* Compares n bytes as unsigned values: the difference of the first pair that
+ * differs, or 0. */
+MORVANE_EXPORT int MORVANE_memcmp(const void *v1, const void *v2, size_t n);
+
+/* UTC broken-down time of *timer, copied into *result; returns result, or null
+ * when the conversion fails. */
+MORVANE_EXPORT struct tm *MORVANE_gmtime(const time_t *timer, struct tm *result);
+
+/* CPU-time stopwatch.  A sample holds the process times (in clock ticks) at
+ * the moment ms_time_get was called; only the user time is compared. */
+typedef struct ms_tm {
+  struct tms ms_tms;
+} MS_TM;
+/* A zero-filled sample from CRYPTO_malloc, or null. */
+MORVANE_EXPORT MS_TM *ms_time_new(void);
+MORVANE_EXPORT void ms_time_free(MS_TM *a);
+MORVANE_EXPORT void ms_time_get(MS_TM *tm);
+/* Seconds of user time from a to b (an unsigned 32-bit tick difference), never
+ * below 1e-7. */
+MORVANE_EXPORT double ms_time_diff(const MS_TM *a, const MS_TM *b);
+/* -1, 0 or 1 as b's user time is before, equal to or after a's. */
+MORVANE_EXPORT int ms_time_cmp(const MS_TM *a, const MS_TM *b);
+
+/* 1 when the real and effective user or group ids differ, else 0. */
+MORVANE_EXPORT int MORVANE_issetugid(void);
+/* Does nothing; kept as an entry point for applications. */
+MORVANE_EXPORT void MORVANE_init(void);
+/* ==== end of portability helpers ========================================== */
 
 /* Wipes `len` bytes at `ptr`; see the header comment. */
 MORVANE_EXPORT void MORVANE_cleanse(void *ptr, size_t len);

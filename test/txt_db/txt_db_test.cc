@@ -1,0 +1,382 @@
+// The text database: reading (comments, field counts, long lines, the exact
+// complaints on standard error), writing with escaped tabs, indexes with
+// qualification, clashes, inserts and ownership of rows.
+
+#include <morvane/bio.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/lhash.h>
+#include <morvane/stack.h>
+#include <morvane/txt_db.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+// Reads `text` with `num` fields; *err receives what went to standard error.
+TXT_DB* ReadText(const std::string& text, int num, std::string* err = nullptr) {
+  BIO* in = BIO_new_mem_buf(const_cast<char*>(text.data()), static_cast<int>(text.size()));
+  EXPECT_NE(in, nullptr);
+  CaptureStderr();
+  TXT_DB* db = TXT_DB_read(in, num);
+  std::string e = GetCapturedStderr();
+  if (err != nullptr) *err = e;
+  BIO_free(in);
+  return db;
+}
+
+// Writes the database; *text receives the bytes.
+long WriteText(TXT_DB* db, std::string* text) {
+  BIO* out = BIO_new(BIO_s_mem());
+  EXPECT_NE(out, nullptr);
+  long n = TXT_DB_write(out, db);
+  char* data = nullptr;
+  long len = BIO_get_mem_data(out, &data);
+  text->assign(data != nullptr ? data : "", len > 0 ? static_cast<size_t>(len) : 0);
+  BIO_free(out);
+  return n;
+}
+
+std::vector<std::string> Fields(TXT_DB* db, int i) {
+  auto row = reinterpret_cast<char**>(sk_value(db->data, i));
+  std::vector<std::string> out;
+  for (int f = 0; f < db->num_fields; f++) out.push_back(row[f] != nullptr ? row[f] : "(null)");
+  return out;
+}
+
+// A caller-built row: null end marker, each field its own block.
+char** MakeRow(const std::vector<const char*>& fields) {
+  auto row = static_cast<char**>(MORVANE_malloc(sizeof(char*) * (fields.size() + 1)));
+  for (size_t i = 0; i < fields.size(); i++) {
+    row[i] = fields[i] != nullptr ? MORVANE_strdup(fields[i]) : nullptr;
+  }
+  row[fields.size()] = nullptr;
+  return row;
+}
+
+void FreeRow(char** row, int num) {
+  for (int i = 0; i < num; i++) MORVANE_free(row[i]);
+  MORVANE_free(row);
+}
+
+// Index functions over field 0 and field 1.
+template <int F>
+unsigned long HashField(const void* row) {
+  return lh_strhash(static_cast<char* const*>(row)[F]);
+}
+template <int F>
+int CmpField(const void* a, const void* b) {
+  return strcmp(static_cast<char* const*>(a)[F], static_cast<char* const*>(b)[F]);
+}
+// Rows whose field 1 is "V" (valid) qualify.
+int IsValid(char** row) {
+  return strcmp(row[1], "V") == 0;
+}
+
+}  // namespace
+
+TEST(TxtDbRead, RowsInFileOrderAndCommentsSkipped) {
+  std::string err;
+  TXT_DB* db = ReadText("a\tb\n# a comment\tline\n", 2, &err);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(db->num_fields, 2);
+  EXPECT_EQ(db->error, DB_ERROR_OK);
+  ASSERT_EQ(sk_num(db->data), 1);
+  EXPECT_EQ(Fields(db, 0), (std::vector<std::string>{"a", "b"}));
+  TXT_DB_free(db);
+
+  db = ReadText("1\tx\ty\n2\t\t\n#\n3\tlast\t \n", 3);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(sk_num(db->data), 3);
+  EXPECT_EQ(Fields(db, 1), (std::vector<std::string>{"2", "", ""}));
+  EXPECT_EQ(Fields(db, 2), (std::vector<std::string>{"3", "last", " "}));
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbRead, EmptyInputAndUnfinishedLastLine) {
+  TXT_DB* db = ReadText("", 2);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(sk_num(db->data), 0);
+  TXT_DB_free(db);
+  db = ReadText("a\tb\nc\td", 2);  // no line feed after the last line: dropped
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(sk_num(db->data), 1);
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbRead, WrongFieldCountComplaints) {
+  std::string err;
+  EXPECT_EQ(ReadText("a\tb\n", 3, &err), nullptr);
+  EXPECT_EQ(err, "wrong number of fields on line 1 (looking for field 3, got 2, '' left)\n");
+  EXPECT_EQ(ReadText("a\tb\n", 1, &err), nullptr);
+  EXPECT_EQ(err, "wrong number of fields on line 1 (looking for field 1, got 1, 'b' left)\n");
+  EXPECT_EQ(ReadText("a\tb\tc\td\n", 2, &err), nullptr);
+  EXPECT_EQ(err, "wrong number of fields on line 1 (looking for field 2, got 2, 'c\td' left)\n");
+  // Comments count as lines; rows read before the bad line are released.
+  EXPECT_EQ(ReadText("#c\na\tb\nx\n", 2, &err), nullptr);
+  EXPECT_EQ(err, "wrong number of fields on line 3 (looking for field 2, got 1, '' left)\n");
+}
+
+TEST(TxtDbRead, ZeroOrNegativeFieldCountFailsAtOnce) {
+  std::string err;
+  EXPECT_EQ(ReadText("a\n", 0, &err), nullptr);
+  EXPECT_EQ(err, "MORVANE_malloc failure\n");
+  EXPECT_EQ(ReadText("a\n", -4, &err), nullptr);
+  EXPECT_EQ(err, "MORVANE_malloc failure\n");
+  EXPECT_EQ(ReadText("a\n", 0x7fffffff, &err), nullptr);
+  EXPECT_EQ(err, "MORVANE_malloc failure\n");
+}
+
+TEST(TxtDbRead, LongLinesAndLongComments) {
+  std::string comment = "#" + std::string(1999, 'c') + "\n";
+  std::string f1(5000, 'x'), f2(511, 'y'), f3(1023, 'z');
+  std::string text = comment + f1 + "\t1\n" + f2 + "\t2\n" + "3\t" + f3 + "\n";
+  TXT_DB* db = ReadText(text, 2);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(sk_num(db->data), 3);
+  EXPECT_EQ(Fields(db, 0), (std::vector<std::string>{f1, "1"}));
+  EXPECT_EQ(Fields(db, 1), (std::vector<std::string>{f2, "2"}));
+  EXPECT_EQ(Fields(db, 2), (std::vector<std::string>{"3", f3}));
+  TXT_DB_free(db);
+  // Line numbers count the long comment as one line.
+  std::string err;
+  EXPECT_EQ(ReadText(comment + "only\n", 2, &err), nullptr);
+  EXPECT_EQ(err, "wrong number of fields on line 2 (looking for field 2, got 1, '' left)\n");
+}
+
+TEST(TxtDbWrite, EscapesTabsAndReadsBack) {
+  TXT_DB* db = ReadText("k\\\tey\tvalue\n", 2);  // an escaped tab inside field 0
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(Fields(db, 0), (std::vector<std::string>{"k\tey", "value"}));
+  std::string text;
+  EXPECT_EQ(WriteText(db, &text), 12);
+  EXPECT_EQ(text, "k\\\tey\tvalue\n");
+  TXT_DB_free(db);
+
+  db = ReadText(text, 2);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(Fields(db, 0), (std::vector<std::string>{"k\tey", "value"}));
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbWrite, NullFieldsWriteNothingAndEmptyDatabaseWritesZero) {
+  TXT_DB* db = ReadText("", 3);
+  ASSERT_NE(db, nullptr);
+  std::string text;
+  EXPECT_EQ(WriteText(db, &text), 0);
+  EXPECT_EQ(text, "");
+  ASSERT_EQ(TXT_DB_insert(db, MakeRow({"a", nullptr, "c\td"})), 1);
+  EXPECT_EQ(WriteText(db, &text), 8);
+  EXPECT_EQ(text, "a\t\tc\\\td\n");
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbWrite, FieldEndingInBackslashJoinsTheNextField) {
+  // The format has no escape for a backslash: a field ending in one reads
+  // back joined to the next field.  Stored files rely on the format as it is.
+  TXT_DB* db = ReadText("", 3);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(TXT_DB_insert(db, MakeRow({"x\\", "y", "z"})), 1);
+  std::string text;
+  ASSERT_EQ(WriteText(db, &text), 7);
+  EXPECT_EQ(text, "x\\\ty\tz\n");
+  TXT_DB_free(db);
+
+  std::string err;
+  EXPECT_EQ(ReadText(text, 3, &err), nullptr);
+  EXPECT_EQ(err, "wrong number of fields on line 1 (looking for field 3, got 2, '' left)\n");
+  db = ReadText(text, 2);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(Fields(db, 0), (std::vector<std::string>{"x\ty", "z"}));
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbWrite, FailedStreamWriteGivesMinusOne) {
+  TXT_DB* db = ReadText("a\tb\n", 2);
+  ASSERT_NE(db, nullptr);
+  char ro[] = "read only";
+  BIO* out = BIO_new_mem_buf(ro, static_cast<int>(sizeof(ro) - 1));  // refuses writes
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(TXT_DB_write(out, db), -1);
+  BIO_free(out);
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbIndex, LookupAndFieldChecks) {
+  TXT_DB* db = ReadText("01\tV\talice\n02\tR\tbob\n03\tV\tcarol\n", 3);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(TXT_DB_create_index(db, 3, nullptr, HashField<0>, CmpField<0>), 0);
+  EXPECT_EQ(db->error, DB_ERROR_INDEX_OUT_OF_RANGE);
+  EXPECT_EQ(TXT_DB_create_index(db, -1, nullptr, HashField<0>, CmpField<0>), 0);
+  EXPECT_EQ(db->error, DB_ERROR_INDEX_OUT_OF_RANGE);
+  ASSERT_EQ(TXT_DB_create_index(db, 0, nullptr, HashField<0>, CmpField<0>), 1);
+
+  char key0[] = "02";
+  char* key[3] = {key0, nullptr, nullptr};
+  char** row = TXT_DB_get_by_index(db, 0, key);
+  ASSERT_NE(row, nullptr);
+  EXPECT_STREQ(row[2], "bob");
+  EXPECT_EQ(db->error, DB_ERROR_OK);
+  char miss0[] = "09";
+  key[0] = miss0;
+  EXPECT_EQ(TXT_DB_get_by_index(db, 0, key), nullptr);
+  EXPECT_EQ(db->error, DB_ERROR_OK);
+
+  EXPECT_EQ(TXT_DB_get_by_index(db, 1, key), nullptr);
+  EXPECT_EQ(db->error, DB_ERROR_NO_INDEX);
+  EXPECT_EQ(TXT_DB_get_by_index(db, 3, key), nullptr);
+  EXPECT_EQ(db->error, DB_ERROR_INDEX_OUT_OF_RANGE);
+  EXPECT_EQ(TXT_DB_get_by_index(db, -1, key), nullptr);
+  EXPECT_EQ(db->error, DB_ERROR_INDEX_OUT_OF_RANGE);
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbIndex, ClashNamesBothPositionsAndKeepsThePreviousIndex) {
+  TXT_DB* db = ReadText("01\tV\tsame\n02\tR\tother\n03\tV\tsame\n", 3);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(TXT_DB_create_index(db, 0, nullptr, HashField<0>, CmpField<0>), 1);
+  LHASH* before = db->index[0];
+  // Field 2 holds "same" twice.
+  EXPECT_EQ(TXT_DB_create_index(db, 2, nullptr, HashField<2>, CmpField<2>), 0);
+  EXPECT_EQ(db->error, DB_ERROR_INDEX_CLASH);
+  EXPECT_EQ(db->arg1, 0);
+  EXPECT_EQ(db->arg2, 2);
+  EXPECT_EQ(db->index[2], nullptr);
+  // Rebuilding field 0 over a clash leaves the old index in place.
+  EXPECT_EQ(TXT_DB_create_index(db, 0, nullptr, HashField<2>, CmpField<2>), 0);
+  EXPECT_EQ(db->index[0], before);
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbIndex, QualificationDecidesWhichRowsAreIndexed) {
+  TXT_DB* db = ReadText("01\tV\tsame\n02\tR\tsame\n03\tV\tother\n", 3);
+  ASSERT_NE(db, nullptr);
+  // Only rows 0 and 2 qualify, so the repeated "same" does not clash.
+  ASSERT_EQ(TXT_DB_create_index(db, 2, IsValid, HashField<2>, CmpField<2>), 1);
+  EXPECT_EQ(db->qual[2], IsValid);
+  EXPECT_EQ(lh_num_items(db->index[2]), 2u);
+
+  // A revoked row with a clashing value is accepted and not indexed.
+  EXPECT_EQ(TXT_DB_insert(db, MakeRow({"04", "R", "other"})), 1);
+  EXPECT_EQ(lh_num_items(db->index[2]), 2u);
+  // A valid one clashes.
+  char** dup = MakeRow({"05", "V", "other"});
+  EXPECT_EQ(TXT_DB_insert(db, dup), 0);
+  EXPECT_EQ(db->error, DB_ERROR_INDEX_CLASH);
+  EXPECT_EQ(db->arg1, 2);
+  ASSERT_NE(db->arg_row, nullptr);
+  EXPECT_STREQ(db->arg_row[0], "03");
+  EXPECT_EQ(sk_num(db->data), 4);
+  FreeRow(dup, 3);  // still the caller's
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbInsert, InsertedRowsAreIndexedWrittenAndFreed) {
+  TXT_DB* db = ReadText("01\tV\talice\n", 3);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(TXT_DB_create_index(db, 0, nullptr, HashField<0>, CmpField<0>), 1);
+  char** row = MakeRow({"02", "V", "bob"});
+  ASSERT_EQ(TXT_DB_insert(db, row), 1);
+  char key0[] = "02";
+  char* key[3] = {key0, nullptr, nullptr};
+  EXPECT_EQ(TXT_DB_get_by_index(db, 0, key), row);
+
+  char** clash = MakeRow({"01", "R", "mallory"});
+  EXPECT_EQ(TXT_DB_insert(db, clash), 0);
+  EXPECT_EQ(db->error, DB_ERROR_INDEX_CLASH);
+  EXPECT_EQ(db->arg1, 0);
+  EXPECT_STREQ(db->arg_row[2], "alice");
+  FreeRow(clash, 3);
+
+  std::string text;
+  EXPECT_EQ(WriteText(db, &text), 20);
+  EXPECT_EQ(text, "01\tV\talice\n02\tV\tbob\n");
+  TXT_DB_free(db);
+}
+
+TEST(TxtDbFree, ReplacedFieldsOfReadRowsAreFreed) {
+  TXT_DB* db = ReadText("01\tV\talice\n", 3);
+  ASSERT_NE(db, nullptr);
+  auto row = reinterpret_cast<char**>(sk_value(db->data, 0));
+  row[1] = MORVANE_strdup("R");  // the caller's own text in a read row
+  std::string text;
+  WriteText(db, &text);
+  EXPECT_EQ(text, "01\tR\talice\n");
+  TXT_DB_free(db);  // frees the replacement, not the texts inside the row's block
+  TXT_DB_free(nullptr);
+}
+
+TEST(TxtDbRead, AllocationFailuresAreReportedAndLeakNothing) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  // Five rows (the row list grows past its first four slots) and a line
+  // longer than the first piece of 511 bytes.
+  const std::string text =
+      "01\tV\talice\n02\tR\tbob\n#c\n" + std::string(700, 'x') + "\ty\tz\n04\tV\tdan\n05\tV\teve\n";
+  // The thread's error queue (which the buffer's failures fill) and the
+  // streams' lasting per-class tables exist from here on, so that only the
+  // read's own blocks come and go below.
+  ERR_get_state();
+  BIO_free(BIO_new(BIO_s_mem()));
+  // Fail each allocation of the read in turn until one read succeeds.
+  bool saw_push_failure = false;
+  for (long n = 1; n < 100; n++) {
+    long live = morvane_test::GetAllocCounts().live_blocks;
+    BIO* in = BIO_new_mem_buf(const_cast<char*>(text.data()), static_cast<int>(text.size()));
+    ASSERT_NE(in, nullptr);
+    morvane_test::FailAllocationAfter(n);
+    CaptureStderr();
+    TXT_DB* db = TXT_DB_read(in, 3);
+    std::string err = GetCapturedStderr();
+    morvane_test::FailAllocationAfter(0);
+    BIO_free(in);
+    ERR_clear_error();
+    if (db != nullptr) {
+      EXPECT_EQ(sk_num(db->data), 5);
+      EXPECT_TRUE(saw_push_failure);
+      TXT_DB_free(db);
+      EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, live);
+      return;
+    }
+    EXPECT_TRUE(err == "MORVANE_malloc failure\n" || err == "failure in sk_push\n")
+        << n << ": " << err;
+    saw_push_failure |= err == "failure in sk_push\n";
+    EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, live) << n;
+  }
+  FAIL() << "the read never succeeded";
+}
+
+TEST(TxtDbInsert, AllocationFailureLeavesTheDatabaseUnchanged) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  TXT_DB* db = ReadText("01\tV\talice\n", 3);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(TXT_DB_create_index(db, 0, nullptr, HashField<0>, CmpField<0>), 1);
+  ASSERT_EQ(TXT_DB_create_index(db, 2, nullptr, HashField<2>, CmpField<2>), 1);
+  char key0[] = "02";
+  char* key[3] = {key0, nullptr, nullptr};
+  // The first allocation is the node of index 0, the second that of index 2.
+  for (long n : {1, 2}) {
+    char** row = MakeRow({"02", "V", "bob"});
+    morvane_test::FailAllocationAfter(n);
+    EXPECT_EQ(TXT_DB_insert(db, row), 0) << n;
+    morvane_test::FailAllocationAfter(0);
+    EXPECT_EQ(db->error, DB_ERROR_MALLOC);
+    EXPECT_EQ(sk_num(db->data), 1);
+    EXPECT_EQ(TXT_DB_get_by_index(db, 0, key), nullptr);
+    EXPECT_EQ(lh_num_items(db->index[0]), 1u);
+    EXPECT_EQ(lh_num_items(db->index[2]), 1u);
+    FreeRow(row, 3);  // still the caller's
+  }
+  EXPECT_EQ(TXT_DB_insert(db, MakeRow({"02", "V", "bob"})), 1);
+  EXPECT_NE(TXT_DB_get_by_index(db, 0, key), nullptr);
+  TXT_DB_free(db);
+}
