@@ -460,6 +460,126 @@ typedef struct bio_f_buffer_ctx_struct {
 MORVANE_EXPORT BIO_METHOD *BIO_f_null(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_nbio_test(void);
 
+/* ======================================================================== */
+/* Network streams: socket helpers, socket, connect, accept and datagram     */
+/* streams, and stream pairs.                                               */
+/* ======================================================================== */
+
+/* ---- socket helpers (IPv4, TCP) ----------------------------------------- */
+/* Every failure is queued under the BIO library (32) or the system library
+ * (2, with errno as reason), with the offending text as error data where one
+ * is named below.  Addresses are four bytes in network order (most
+ * significant first); ports are in host order. */
+struct hostent;
+
+/* A complete dotted quad is taken as it is; any other text is looked up by
+ * name (under lock CRYPTO_LOCK_GETHOSTBYNAME).  1 and ip[0..3] filled, or 0
+ * with "invalid ip address" (an empty part before a dot), "bad hostname
+ * lookup" or "gethostbyname addr is not af inet", and the data "host=<str>". */
+MORVANE_EXPORT int BIO_get_host_ip(const char *str, unsigned char *ip);
+/* A non-zero leading number is the port (its low 16 bits); otherwise the
+ * text is a service name, looked up in the platform's database (under lock
+ * CRYPTO_LOCK_GETSERVBYNAME) and then among "http", "telnet", "socks",
+ * "https", "ssl", "ftp" and "gopher".  1, or 0 with "no port defined" (null
+ * text) or the system error of "getservbyname" and "service='<str>'". */
+MORVANE_EXPORT int BIO_get_port(const char *str, unsigned short *port_ptr);
+/* The platform's gethostbyname(name), unchanged. */
+MORVANE_EXPORT struct hostent *BIO_gethostbyname(const char *name);
+/* The socket's pending error (SO_ERROR, which reading clears), 0 for none;
+ * 1 when it cannot be read. */
+MORVANE_EXPORT int BIO_sock_error(int sock);
+/* Nothing to set up or tear down on this platform; BIO_sock_init returns 1. */
+MORVANE_EXPORT int BIO_sock_init(void);
+MORVANE_EXPORT void BIO_sock_cleanup(void);
+/* ioctl(fd, type, arg); a negative result also queues the system error. */
+MORVANE_EXPORT int BIO_socket_ioctl(int fd, long type, void *arg);
+/* A listening TCP socket (backlog 128) for "port", "host:port" or "*:port"
+ * (the port after the last colon, the host before the first, a '/' ends the
+ * text; "*" or no host: every address).  bind_mode is one of BIO_BIND_*:
+ * BIO_BIND_REUSEADDR_IF_UNUSED takes the address over when it is in use but
+ * nobody answers a probe connection there.  The descriptor, or -1 with an
+ * error and the data "port='<host>'"; a failure leaves no socket open. */
+MORVANE_EXPORT int BIO_get_accept_socket(const char *host, int bind_mode);
+/* Accepts one connection on a listening socket: its descriptor; -2 when a
+ * non-blocking accept found nothing (no error queued); -1 with an error.
+ * When addr is not null the peer is written there as "%d.%d.%d.%d:%d" (24
+ * bytes, allocated when *addr is null; the caller frees it). */
+MORVANE_EXPORT int BIO_accept(int sock, char **addr);
+/* Sets TCP_NODELAY to `on`: 1, or 0 when the option cannot be set. */
+MORVANE_EXPORT int BIO_set_tcp_ndelay(int s, int on);
+/* Non-blocking mode on (mode non-zero) or off: 1, or 0 on failure. */
+MORVANE_EXPORT int BIO_socket_nbio(int s, int mode);
+/* For a result of 0 or -1 from a socket call: whether errno marks a
+ * temporary condition; 0 for any other result. */
+MORVANE_EXPORT int BIO_sock_should_retry(int i);
+/* 1 for EINTR, EAGAIN/EWOULDBLOCK, EINPROGRESS, EALREADY, ENOTCONN, EPROTO. */
+MORVANE_EXPORT int BIO_sock_non_fatal_error(int error);
+
+/* ---- socket, connect and accept streams ---------------------------------- */
+/* The socket stream reads and writes an open socket (num holds it). */
+MORVANE_EXPORT BIO_METHOD *BIO_s_socket(void);
+/* A socket stream over fd; BIO_CLOSE in close_flag shuts it down and closes
+ * it when the stream is freed. */
+MORVANE_EXPORT BIO *BIO_new_socket(int fd, int close_flag);
+
+/* The connect stream opens a TCP connection to its host and port through a
+ * state machine (BIO_CONN_S_*) run by BIO_do_connect or the first read or
+ * write: 1 connected; -1 with retry special and retry reason BIO_RR_CONNECT
+ * while a non-blocking connect is in progress (run it again later); 0 after a
+ * failed non-blocking connect; -1 with errors queued otherwise.  A failed
+ * connection attempt closes its socket; the next run tries again.  The host
+ * text may be "host:port" (a '/' and what follows are ignored).  An info
+ * callback of the shape int cb(const BIO *b, int state, int ret), installed
+ * with BIO_set_info_callback (converted to bio_info_cb*), sees every step:
+ * its result replaces the current one, and 0 stops the machine. */
+typedef struct bio_connect_st BIO_CONNECT;
+MORVANE_EXPORT BIO_METHOD *BIO_s_connect(void);
+/* A connect stream to `host_port`; null on failure. */
+MORVANE_EXPORT BIO *BIO_new_connect(const char *host_port);
+/* The connect stream's record (state BIO_CONN_S_BEFORE, nothing set). */
+MORVANE_EXPORT BIO_CONNECT *BIO_CONNECT_new(void);
+MORVANE_EXPORT void BIO_CONNECT_free(BIO_CONNECT *a);
+
+/* The accept stream listens on its address ("port" or "host:port", as for
+ * BIO_get_accept_socket).  Its first run (BIO_do_accept, or the first read or
+ * write) only makes the listening socket; the next run waits for a
+ * connection (or, non-blocking, returns -1 with retry special and retry
+ * reason BIO_RR_ACCEPT) and pushes it after the accept stream as a socket
+ * stream, behind a copy of the chain set with BIO_set_accept_bios when there
+ * is one.  Reads and writes go to that connection; BIO_pop it off (the
+ * caller then owns it) and the next run accepts the next connection. */
+typedef struct bio_accept_st BIO_ACCEPT;
+MORVANE_EXPORT BIO_METHOD *BIO_s_accept(void);
+/* An accept stream on `host_port`; null on failure. */
+MORVANE_EXPORT BIO *BIO_new_accept(const char *host_port);
+/* The accept stream's record (no listening socket, bind mode 0). */
+MORVANE_EXPORT BIO_ACCEPT *BIO_ACCEPT_new(void);
+MORVANE_EXPORT void BIO_ACCEPT_free(BIO_ACCEPT *a);
+
+#define BIO_set_conn_hostname(b, name) BIO_ctrl((b), BIO_C_SET_CONNECT, 0, (char *)(name))
+#define BIO_set_conn_port(b, port) BIO_ctrl((b), BIO_C_SET_CONNECT, 1, (char *)(port))
+/* ip: four bytes; port: an int*. */
+#define BIO_set_conn_ip(b, ip) BIO_ctrl((b), BIO_C_SET_CONNECT, 2, (char *)(ip))
+#define BIO_set_conn_int_port(b, port) BIO_ctrl((b), BIO_C_SET_CONNECT, 3, (char *)(port))
+#define BIO_get_conn_hostname(b) BIO_ptr_ctrl((b), BIO_C_GET_CONNECT, 0)
+#define BIO_get_conn_port(b) BIO_ptr_ctrl((b), BIO_C_GET_CONNECT, 1)
+#define BIO_get_conn_ip(b) BIO_ptr_ctrl((b), BIO_C_GET_CONNECT, 2)
+/* Non-blocking connects (connect stream) or accepted sockets (accept stream). */
+#define BIO_set_nbio(b, n) BIO_ctrl((b), BIO_C_SET_NBIO, (n), NULL)
+#define BIO_do_connect(b) BIO_ctrl((b), BIO_C_DO_STATE_MACHINE, 0, NULL)
+#define BIO_do_accept(b) BIO_ctrl((b), BIO_C_DO_STATE_MACHINE, 0, NULL)
+#define BIO_do_handshake(b) BIO_ctrl((b), BIO_C_DO_STATE_MACHINE, 0, NULL)
+#define BIO_set_accept_port(b, name) BIO_ctrl((b), BIO_C_SET_ACCEPT, 0, (char *)(name))
+#define BIO_get_accept_port(b) BIO_ptr_ctrl((b), BIO_C_GET_ACCEPT, 0)
+/* A non-blocking listening socket; once set it cannot be cleared. */
+#define BIO_set_nbio_accept(b, n) BIO_ctrl((b), BIO_C_SET_ACCEPT, 1, (n) ? (void *)"a" : NULL)
+/* The chain is owned by the accept stream from now on. */
+#define BIO_set_accept_bios(b, bio) BIO_ctrl((b), BIO_C_SET_ACCEPT, 2, (char *)(bio))
+#define BIO_set_bind_mode(b, mode) BIO_ctrl((b), BIO_C_SET_BIND_MODE, (mode), NULL)
+#define BIO_get_bind_mode(b) BIO_ctrl((b), BIO_C_GET_BIND_MODE, 0, NULL)
+
+/* ==================== end of the network streams ========================= */
+
 /* ---- error codes -------------------------------------------------------- */
 /* Registers the texts of library 32 (ERR_LIB_BIO) once; see ERR_load_strings
  * in <morvane/err.h>. */

@@ -1,0 +1,324 @@
+// Accept streams over loopback TCP: listening from a text address or on an
+// adopted socket, handing each connection on as a socket stream (behind a
+// copy of a configured chain), blocking and non-blocking accepts, and a
+// connect stream and an accept stream talking to each other.
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <morvane/bio.h>
+#include <morvane/err.h>
+
+#include "net_util.h"
+
+namespace {
+
+using net_test::DrainErrors;
+using net_test::QueuedError;
+
+class AcceptStream : public net_test::BoundedTest {};
+
+// An accept stream on a listening socket of ours at an ephemeral port.
+BIO* AdoptedAcceptStream(unsigned short* port, int* listener) {
+  *listener = net_test::TcpLoopback(port);
+  BIO* a = BIO_new(BIO_s_accept());
+  BIO_set_fd(a, *listener, BIO_CLOSE);
+  return a;
+}
+
+TEST_F(AcceptStream, HandsEachConnectionOnAsASocketStream) {
+  unsigned short port = 0;
+  int l = -1;
+  BIO* a = AdoptedAcceptStream(&port, &l);
+  EXPECT_EQ(BIO_method_type(a), BIO_TYPE_ACCEPT);
+  EXPECT_STREQ(BIO_method_name(a), "socket accept");
+  EXPECT_EQ(BIO_get_fd(a, nullptr), l);
+
+  for (int round = 0; round < 3; ++round) {
+    int c = net_test::ConnectLoopback(port);
+    ASSERT_NE(c, -1);
+    EXPECT_EQ(BIO_do_accept(a), 1);
+    BIO* conn = BIO_next(a);
+    ASSERT_NE(conn, nullptr);
+    EXPECT_EQ(BIO_method_type(conn), BIO_TYPE_SOCKET);
+    EXPECT_EQ(BIO_do_accept(a), 1);  // still attached: nothing to do
+
+    std::string msg = "round " + std::to_string(round);
+    ASSERT_TRUE(net_test::WriteAll(c, msg));
+    char buf[32];
+    int n = BIO_read(a, buf, sizeof(buf));
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), msg);
+    EXPECT_EQ(BIO_puts(a, "back"), 4);
+    EXPECT_EQ(net_test::ReadExactly(c, 4), "back");
+
+    // The application takes the connection off; the next run accepts anew.
+    EXPECT_EQ(BIO_pop(a), conn);
+    BIO_free(conn);
+    EXPECT_EQ(net_test::ReadExactly(c, 1), "");
+    close(c);
+  }
+  EXPECT_EQ(BIO_ctrl_pending(a), 0u);  // not answered
+  BIO_free_all(a);
+  EXPECT_FALSE(net_test::IsOpen(l));
+  EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
+TEST_F(AcceptStream, ListensOnItsTextAddress) {
+  BIO* a = nullptr;
+  unsigned short port = 0;
+  for (int attempt = 0; attempt < 5 && a == nullptr; ++attempt) {
+    port = net_test::FreePort();
+    std::string text = "127.0.0.1:" + std::to_string(port);
+    a = BIO_new_accept(text.c_str());
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(std::string(BIO_get_accept_port(a)), text);
+    EXPECT_EQ(BIO_get_fd(a, nullptr), -1);
+    if (BIO_do_accept(a) != 1) {  // the port was taken in between
+      ERR_clear_error();
+      BIO_free(a);
+      a = nullptr;
+    }
+  }
+  ASSERT_NE(a, nullptr);
+  // The first run only makes the listening socket.
+  EXPECT_EQ(BIO_next(a), nullptr);
+  int l = BIO_get_fd(a, nullptr);
+  ASSERT_GE(l, 0);
+  EXPECT_EQ(net_test::LocalPort(l), port);
+
+  int c = net_test::ConnectLoopback(port);
+  ASSERT_NE(c, -1);
+  EXPECT_EQ(BIO_do_accept(a), 1);
+  ASSERT_NE(BIO_next(a), nullptr);
+  BIO_free_all(a);
+  close(c);
+  EXPECT_FALSE(net_test::IsOpen(l));
+}
+
+TEST_F(AcceptStream, FirstReadListensAndWaitsWithoutBlocking) {
+  unsigned short port = 0;
+  BIO* a = nullptr;
+  char buf[16];
+  int ret = 0;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port = net_test::FreePort();
+    std::string text = "127.0.0.1:" + std::to_string(port);
+    a = BIO_new_accept(text.c_str());
+    BIO_set_nbio_accept(a, 1);
+    BIO_set_nbio(a, 1);
+    ret = BIO_read(a, buf, sizeof(buf));
+    if (ret == -1 && BIO_should_retry(a)) break;
+    ERR_clear_error();
+    BIO_free(a);
+    a = nullptr;
+  }
+  ASSERT_NE(a, nullptr);
+  // Listening, nobody there yet.
+  EXPECT_TRUE(BIO_should_io_special(a));
+  EXPECT_EQ(BIO_get_retry_reason(a), BIO_RR_ACCEPT);
+  int l = BIO_get_fd(a, nullptr);
+  EXPECT_NE(fcntl(l, F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_EQ(ERR_peek_error(), 0u);
+
+  int c = net_test::ConnectLoopback(port);
+  ASSERT_NE(c, -1);
+  ASSERT_TRUE(net_test::WaitReadable(l));
+  // Connected now; the accepted socket is non-blocking and has no data yet.
+  EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), -1);
+  EXPECT_TRUE(BIO_should_retry(a));
+  EXPECT_TRUE(BIO_should_read(a));
+  ASSERT_NE(BIO_next(a), nullptr);
+  int s = BIO_get_fd(BIO_next(a), nullptr);
+  EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0);
+
+  ASSERT_TRUE(net_test::WriteAll(c, "late"));
+  ASSERT_TRUE(net_test::WaitReadable(s));
+  EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), 4);
+  EXPECT_FALSE(BIO_should_retry(a));
+  BIO_free_all(a);
+  close(c);
+}
+
+TEST_F(AcceptStream, EachConnectionGetsACopyOfTheChain) {
+  unsigned short port = 0;
+  int l = -1;
+  BIO* a = AdoptedAcceptStream(&port, &l);
+  BIO* buffer = BIO_new(BIO_f_buffer());
+  EXPECT_EQ(BIO_set_accept_bios(a, buffer), 1);
+
+  std::vector<BIO*> chains;
+  std::vector<int> clients;
+  for (int i = 0; i < 2; ++i) {
+    clients.push_back(net_test::ConnectLoopback(port));
+    ASSERT_EQ(BIO_do_accept(a), 1);
+    BIO* head = BIO_next(a);
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(BIO_method_type(head), BIO_TYPE_BUFFER);
+    EXPECT_NE(head, buffer);  // a copy
+    ASSERT_NE(BIO_next(head), nullptr);
+    EXPECT_EQ(BIO_method_type(BIO_next(head)), BIO_TYPE_SOCKET);
+
+    ASSERT_TRUE(net_test::WriteAll(clients.back(), "line one\nline two\n"));
+    char buf[32];
+    EXPECT_EQ(BIO_gets(head, buf, sizeof(buf)), 9);
+    EXPECT_STREQ(buf, "line one\n");
+    EXPECT_EQ(BIO_read(a, buf, 9), 9);  // served from the buffer
+    EXPECT_EQ(std::string(buf, 9), "line two\n");
+    EXPECT_EQ(BIO_write(a, "held", 4), 4);  // held until flushed
+    EXPECT_EQ(BIO_flush(head), 1);
+    EXPECT_EQ(net_test::ReadExactly(clients.back(), 4), "held");
+    chains.push_back(BIO_pop(a));
+  }
+  EXPECT_NE(chains[0], chains[1]);
+  for (BIO* c : chains) BIO_free_all(c);
+  for (int c : clients) close(c);
+  BIO_free(a);  // frees the configured chain too
+}
+
+TEST_F(AcceptStream, ConnectionsInheritTheCallback) {
+  unsigned short port = 0;
+  int l = -1;
+  BIO* a = AdoptedAcceptStream(&port, &l);
+  BIO* sink = BIO_new(BIO_s_mem());
+  BIO_set_callback(a, BIO_debug_callback);
+  BIO_set_callback_arg(a, reinterpret_cast<char*>(sink));
+  int c = net_test::ConnectLoopback(port);
+  ASSERT_EQ(BIO_do_accept(a), 1);
+  BIO* conn = BIO_next(a);
+  EXPECT_EQ(BIO_get_callback(conn), BIO_get_callback(a));
+  EXPECT_EQ(BIO_get_callback_arg(conn), reinterpret_cast<char*>(sink));
+  BIO_set_callback(a, nullptr);
+  BIO_set_callback(conn, nullptr);
+  BIO_free_all(a);
+  BIO_free(sink);
+  close(c);
+}
+
+TEST_F(AcceptStream, SettingsAndErrors) {
+  BIO* a = BIO_new(BIO_s_accept());
+  EXPECT_EQ(BIO_get_bind_mode(a), BIO_BIND_NORMAL);
+  EXPECT_EQ(BIO_set_bind_mode(a, BIO_BIND_REUSEADDR), 1);
+  EXPECT_EQ(BIO_get_bind_mode(a), BIO_BIND_REUSEADDR);
+  EXPECT_EQ(BIO_get_accept_port(a), nullptr);  // not initialised
+  EXPECT_EQ(BIO_get_fd(a, nullptr), -1);
+  EXPECT_EQ(BIO_set_accept_port(a, nullptr), 1);
+  EXPECT_EQ(BIO_get_close(a), BIO_CLOSE);
+
+  EXPECT_EQ(BIO_do_accept(a), -1);
+  std::vector<QueuedError> errors = DrainErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].func, BIO_F_ACPT_STATE);
+  EXPECT_EQ(errors[0].reason, BIO_R_NO_ACCEPT_PORT_SPECIFIED);
+
+  // An address that cannot be listened on: the helper's errors.
+  EXPECT_EQ(BIO_set_accept_port(a, "127.0.0.1:0"), 1);
+  EXPECT_EQ(BIO_do_accept(a), -1);
+  errors = DrainErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].func, SYS_F_GETSERVBYNAME);
+  BIO* copy = BIO_dup_chain(a);  // gets none of the settings
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(BIO_get_bind_mode(copy), BIO_BIND_NORMAL);
+  BIO_free(copy);
+  BIO_free(a);
+}
+
+TEST_F(AcceptStream, ResetAndCloseFlag) {
+  unsigned short port = 0;
+  int l = -1;
+  BIO* a = AdoptedAcceptStream(&port, &l);
+  EXPECT_EQ(BIO_reset(a), 0);
+  EXPECT_FALSE(net_test::IsOpen(l));
+  EXPECT_EQ(BIO_get_fd(a, nullptr), -1);
+
+  // Adopting another listening socket closes the one owned before.
+  unsigned short p1 = 0, p2 = 0;
+  int l1 = net_test::TcpLoopback(&p1);
+  int l2 = net_test::TcpLoopback(&p2);
+  BIO_set_fd(a, l1, BIO_CLOSE);
+  BIO_set_fd(a, l2, BIO_NOCLOSE);
+  EXPECT_FALSE(net_test::IsOpen(l1));
+  EXPECT_EQ(BIO_get_fd(a, nullptr), l2);
+  BIO_free(a);  // the record goes, the listening socket stays
+  EXPECT_TRUE(net_test::IsOpen(l2));
+  close(l2);
+}
+
+// The two stream kinds of this library on the two ends of one connection.
+TEST_F(AcceptStream, ConnectAndAcceptStreamsTalk) {
+  for (int nbio : {0, 1}) {
+    unsigned short port = 0;
+    int l = -1;
+    BIO* a = AdoptedAcceptStream(&port, &l);
+    BIO_set_nbio(a, nbio);
+    std::string target = "127.0.0.1:" + std::to_string(port);
+    BIO* c = BIO_new_connect(target.c_str());
+    BIO_set_nbio(c, nbio);
+
+    int ret = net_test::DriveConnect(c);
+    ASSERT_EQ(ret, 1) << net_test::Describe(DrainErrors());
+    ASSERT_EQ(BIO_do_accept(a), 1);
+
+    // Some kilobytes each way, read in whatever pieces arrive.
+    std::string up(20000, '\0'), down(30000, '\0');
+    for (size_t i = 0; i < up.size(); ++i) up[i] = static_cast<char>(i * 7);
+    for (size_t i = 0; i < down.size(); ++i) down[i] = static_cast<char>(i * 13 + 1);
+    std::string got_up, got_down;
+    size_t sent_up = 0, sent_down = 0;
+    int cfd = BIO_get_fd(c, nullptr);
+    int afd = BIO_get_fd(BIO_next(a), nullptr);
+    char buf[4096];
+    for (int step = 0;
+         step < 100000 && (got_up.size() < up.size() || got_down.size() < down.size()); ++step) {
+      if (sent_up < up.size()) {
+        int n = BIO_write(c, up.data() + sent_up,
+                          static_cast<int>(std::min<size_t>(up.size() - sent_up, 3000)));
+        if (n > 0)
+          sent_up += static_cast<size_t>(n);
+        else
+          ASSERT_TRUE(BIO_should_retry(c));
+      }
+      if (sent_down < down.size()) {
+        int n = BIO_write(a, down.data() + sent_down,
+                          static_cast<int>(std::min<size_t>(down.size() - sent_down, 5000)));
+        if (n > 0)
+          sent_down += static_cast<size_t>(n);
+        else
+          ASSERT_TRUE(BIO_should_retry(a));
+      }
+      if (got_up.size() < sent_up && net_test::WaitReadable(afd)) {
+        int n = BIO_read(a, buf, sizeof(buf));
+        if (n > 0)
+          got_up.append(buf, static_cast<size_t>(n));
+        else
+          ASSERT_TRUE(BIO_should_retry(a));
+      }
+      if (got_down.size() < sent_down && net_test::WaitReadable(cfd)) {
+        int n = BIO_read(c, buf, sizeof(buf));
+        if (n > 0)
+          got_down.append(buf, static_cast<size_t>(n));
+        else
+          ASSERT_TRUE(BIO_should_retry(c));
+      }
+    }
+    EXPECT_TRUE(got_up == up) << nbio;
+    EXPECT_TRUE(got_down == down) << nbio;
+
+    // Closing one end is the end of data for the other.
+    BIO_free(c);
+    ASSERT_TRUE(net_test::WaitReadable(afd));
+    EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), 0);
+    EXPECT_FALSE(BIO_should_retry(a));
+    BIO_free_all(a);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// Loopback sockets and queue inspection for the network stream suites.
+
+#include "net_util.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include <morvane/err.h>
+
+namespace net_test {
+
+void BoundedTest::SetUp() {
+  ERR_clear_error();
+  signal(SIGPIPE, SIG_IGN);
+  alarm(10);
+}
+
+void BoundedTest::TearDown() {
+  alarm(0);
+}
+
+sockaddr_in Loopback(unsigned short port) {
+  sockaddr_in a;
+  memset(&a, 0, sizeof(a));
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+unsigned short LocalPort(int fd) {
+  sockaddr_in a;
+  socklen_t len = sizeof(a);
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  return ntohs(a.sin_port);
+}
+
+int TcpLoopback(unsigned short* port, bool listening) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_NE(s, -1);
+  if (s == -1) return -1;
+  sockaddr_in a = Loopback(0);
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+      (listening && listen(s, 16) != 0)) {
+    ADD_FAILURE() << "cannot set up a loopback socket: " << strerror(errno);
+    close(s);
+    return -1;
+  }
+  *port = LocalPort(s);
+  return s;
+}
+
+int ConnectLoopback(unsigned short port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == -1) return -1;
+  sockaddr_in a = Loopback(port);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+void TcpPair(int* client, int* server) {
+  unsigned short port = 0;
+  int l = TcpLoopback(&port);
+  *client = ConnectLoopback(port);
+  *server = *client == -1 ? -1 : accept(l, nullptr, nullptr);
+  close(l);
+  ASSERT_NE(*client, -1);
+  ASSERT_NE(*server, -1);
+}
+
+int UdpLoopback(unsigned short* port) {
+  int s = socket(AF_INET, SOCK_DGRAM, 0);
+  EXPECT_NE(s, -1);
+  if (s == -1) return -1;
+  sockaddr_in a = Loopback(0);
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+    ADD_FAILURE() << "cannot bind a loopback datagram socket: " << strerror(errno);
+    close(s);
+    return -1;
+  }
+  *port = LocalPort(s);
+  return s;
+}
+
+unsigned short FreePort() {
+  unsigned short port = 0;
+  int s = TcpLoopback(&port, false);
+  if (s != -1) close(s);
+  return port;
+}
+
+namespace {
+bool Wait(int fd, short events, int ms) {
+  pollfd p{fd, events, 0};
+  return poll(&p, 1, ms) == 1;
+}
+}  // namespace
+
+bool WaitReadable(int fd, int ms) {
+  return Wait(fd, POLLIN, ms);
+}
+bool WaitWritable(int fd, int ms) {
+  return Wait(fd, POLLOUT, ms);
+}
+
+int DriveConnect(BIO* b) {
+  int ret = static_cast<int>(BIO_do_connect(b));
+  for (int rounds = 0; ret == -1 && BIO_should_retry(b) && rounds < 10; ++rounds) {
+    if (!WaitWritable(static_cast<int>(BIO_get_fd(b, nullptr)))) break;
+    ret = static_cast<int>(BIO_do_connect(b));
+  }
+  return ret;
+}
+
+bool IsOpen(int fd) {
+  return fcntl(fd, F_GETFD) != -1;
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  if (d == nullptr) return -1;
+  while (readdir(d) != nullptr) ++n;
+  closedir(d);
+  return n;
+}
+
+std::vector<QueuedError> DrainErrors() {
+  std::vector<QueuedError> out;
+  const char* file = nullptr;
+  int line = 0;
+  const char* data = nullptr;
+  int flags = 0;
+  unsigned long e;
+  while ((e = ERR_get_error_line_data(&file, &line, &data, &flags)) != 0) {
+    QueuedError q{ERR_GET_LIB(e), ERR_GET_FUNC(e), ERR_GET_REASON(e), ""};
+    if (data != nullptr && (flags & ERR_TXT_STRING)) q.data = data;
+    out.push_back(q);
+  }
+  return out;
+}
+
+std::string Describe(const std::vector<QueuedError>& errors) {
+  std::ostringstream os;
+  for (const auto& e : errors)
+    os << "\n  " << e.lib << "/" << e.func << "/" << e.reason << " " << e.data;
+  return os.str();
+}
+
+std::string ReadExactly(int fd, size_t n) {
+  std::string out;
+  char buf[4096];
+  while (out.size() < n && WaitReadable(fd)) {
+    size_t want = std::min(sizeof(buf), n - out.size());
+    ssize_t r = read(fd, buf, want);
+    if (r <= 0) break;
+    out.append(buf, static_cast<size_t>(r));
+  }
+  return out;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t r = write(fd, data.data() + done, data.size() - done);
+    if (r <= 0) return false;
+    done += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+}  // namespace net_test
