@@ -578,6 +578,29 @@ MORVANE_EXPORT void BIO_ACCEPT_free(BIO_ACCEPT *a);
 #define BIO_set_bind_mode(b, mode) BIO_ctrl((b), BIO_C_SET_BIND_MODE, (mode), NULL)
 #define BIO_get_bind_mode(b) BIO_ctrl((b), BIO_C_GET_BIND_MODE, 0, NULL)
 
+/* ---- datagram stream ----------------------------------------------------- */
+/* One datagram per read or write on a UDP socket.  Unconnected, writes go
+ * with sendto to the peer (set by the application, or the sender of the last
+ * datagram read); connected (BIO_CTRL_DGRAM_SET_CONNECTED), with write.  A
+ * deadline set with BIO_CTRL_DGRAM_SET_NEXT_TIMEOUT (an absolute timeval)
+ * limits each read's wait; a read that ran into it returns -1 with retry
+ * read set, and BIO_dgram_recv_timedout then answers 1, once.  Nothing is
+ * queued on the error queue; failing time-out calls are reported with
+ * perror. */
+MORVANE_EXPORT BIO_METHOD *BIO_s_datagram(void);
+MORVANE_EXPORT BIO *BIO_new_dgram(int fd, int close_flag);
+/* As BIO_sock_non_fatal_error, but ENOTCONN is fatal. */
+MORVANE_EXPORT int BIO_dgram_non_fatal_error(int error);
+
+/* peer: a 16-byte struct sockaddr. */
+#define BIO_ctrl_dgram_connect(b, peer) BIO_ctrl((b), BIO_CTRL_DGRAM_CONNECT, 0, (char *)(peer))
+#define BIO_ctrl_set_connected(b, state, peer) \
+  BIO_ctrl((b), BIO_CTRL_DGRAM_SET_CONNECTED, (state), (char *)(peer))
+#define BIO_dgram_recv_timedout(b) BIO_ctrl((b), BIO_CTRL_DGRAM_GET_RECV_TIMER_EXP, 0, NULL)
+#define BIO_dgram_send_timedout(b) BIO_ctrl((b), BIO_CTRL_DGRAM_GET_SEND_TIMER_EXP, 0, NULL)
+#define BIO_dgram_get_peer(b, peer) BIO_ctrl((b), BIO_CTRL_DGRAM_GET_PEER, 0, (char *)(peer))
+#define BIO_dgram_set_peer(b, peer) BIO_ctrl((b), BIO_CTRL_DGRAM_SET_PEER, 0, (char *)(peer))
+
 /* ==================== end of the network streams ========================= */
 
 /* ---- error codes -------------------------------------------------------- */
