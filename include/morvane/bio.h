@@ -601,6 +601,39 @@ MORVANE_EXPORT int BIO_dgram_non_fatal_error(int error);
 #define BIO_dgram_get_peer(b, peer) BIO_ctrl((b), BIO_CTRL_DGRAM_GET_PEER, 0, (char *)(peer))
 #define BIO_dgram_set_peer(b, peer) BIO_ctrl((b), BIO_CTRL_DGRAM_SET_PEER, 0, (char *)(peer))
 
+/* ---- stream pairs -------------------------------------------------------- */
+/* Two halves of an in-memory pipe: what is written into one half is read
+ * from the other.  Each half holds what is written into it in a ring buffer
+ * (17408 bytes unless set while unpaired); a read of an empty ring returns -1
+ * with retry read and records the request (BIO_ctrl_get_read_request on the
+ * other half), a write into a full one returns -1 with retry write.  After
+ * BIO_shutdown_wr on a half, the other half reads what is left, then 0.
+ * BIO_nread0/BIO_nwrite0 point into the ring without copying (never across
+ * its wrap); BIO_nread/BIO_nwrite then commit up to num bytes.  These four
+ * return -2 with "uninitialized" on an unpaired half. */
+MORVANE_EXPORT BIO_METHOD *BIO_s_bio(void);
+/* Two paired halves (sizes 0: the default); 1, or 0 with both set to null. */
+MORVANE_EXPORT int BIO_new_bio_pair(BIO **bio1, size_t writebuf1, BIO **bio2,
+                                    size_t writebuf2);
+/* Bytes the next write into this half is sure to accept. */
+MORVANE_EXPORT size_t BIO_ctrl_get_write_guarantee(BIO *bio);
+/* Bytes the other half asked for when it last found this half empty. */
+MORVANE_EXPORT size_t BIO_ctrl_get_read_request(BIO *bio);
+MORVANE_EXPORT int BIO_ctrl_reset_read_request(BIO *bio);
+MORVANE_EXPORT int BIO_nread0(BIO *bio, char **buf);
+MORVANE_EXPORT int BIO_nread(BIO *bio, char **buf, int num);
+MORVANE_EXPORT int BIO_nwrite0(BIO *bio, char **buf);
+MORVANE_EXPORT int BIO_nwrite(BIO *bio, char **buf, int num);
+
+#define BIO_set_write_buf_size(b, size) \
+  (int)BIO_ctrl((b), BIO_C_SET_WRITE_BUF_SIZE, (long)(size), NULL)
+#define BIO_get_write_buf_size(b) (size_t)BIO_ctrl((b), BIO_C_GET_WRITE_BUF_SIZE, 0, NULL)
+#define BIO_make_bio_pair(b1, b2) (int)BIO_ctrl((b1), BIO_C_MAKE_BIO_PAIR, 0, (b2))
+#define BIO_destroy_bio_pair(b) (int)BIO_ctrl((b), BIO_C_DESTROY_BIO_PAIR, 0, NULL)
+#define BIO_shutdown_wr(b) (int)BIO_ctrl((b), BIO_C_SHUTDOWN_WR, 0, NULL)
+#define BIO_get_write_guarantee(b) (int)BIO_ctrl((b), BIO_C_GET_WRITE_GUARANTEE, 0, NULL)
+#define BIO_get_read_request(b) (int)BIO_ctrl((b), BIO_C_GET_READ_REQUEST, 0, NULL)
+
 /* ==================== end of the network streams ========================= */
 
 /* ---- error codes -------------------------------------------------------- */
