@@ -2,13 +2,14 @@
 // comments removed), section headers, name = value lines, and the value copy
 // that resolves quotes, escapes and variable references.
 //
-// Implementation notes: every scan moves forward over a NUL-terminated line,
-// so each line is handled in time linear in its length plus the text that
-// expansion adds; a header whose name stops on a byte it cannot pass fails
-// instead of scanning again from the same place.  Expansion is bounded: one
-// value may not grow past CONF_MAX_VALUE_LENGTH, and one load may not add
-// more than kExpansionBudget bytes in all, so no input makes the store grow
-// faster than linearly in its own size.
+// Implementation notes: a physical line may arrive in several read pieces;
+// its end (CR LF stripping, the continuation escape) is only looked at once
+// its newline or the end of input has arrived, so where a piece ends never
+// changes what a line means.  Every scan moves forward, so a line costs time
+// linear in its length plus what expansion adds; a header whose name stops
+// on a byte it cannot pass fails instead of scanning again from the same
+// place.  Expansion is bounded: one value may not grow past
+// CONF_MAX_VALUE_LENGTH, nor one load add more than kExpansionBudget bytes.
 
 #include <limits.h>
 #include <string.h>
@@ -57,25 +58,22 @@ class Classes {
         return p;
     }
   }
-  // A quoted run from its opening quote to after its closing one (or to the
-  // end); inside, an escape takes the next byte with it.
-  char* skip_quoted(char* p) const {
+  // A quoted run from its opening quote q to after its closing q (or to the
+  // end of text), handing each byte of its content to `emit`.  In a quote
+  // run an escape makes the next byte content (the quote too); in a
+  // doubling-quote run there are no escapes and qq stands for one q.
+  template <typename Emit>
+  char* quoted_run(char* p, Emit emit) const {
     const char q = *p++;
-    while (!eof(*p) && *p != q) {
-      if (escape(*p) && eof(*++p)) return p;
-      p++;
-    }
-    return *p == q ? p + 1 : p;
-  }
-  // The same for a doubling quote: no escapes, and qq inside is one q.
-  char* skip_doubled(char* p) const {
-    const char q = *p++;
+    const bool doubling = is(q, kDoublingQuote);
     while (!eof(*p)) {
       if (*p == q) {
-        if (p[1] != q) break;
+        if (!doubling || p[1] != q) break;
         p++;
+      } else if (!doubling && escape(*p) && eof(*++p)) {
+        break;
       }
-      p++;
+      emit(*p++);
     }
     return *p == q ? p + 1 : p;
   }
@@ -98,10 +96,8 @@ void clear_comments(const Classes& k, char* p) {
       *p = '\0';
       return;
     }
-    if (k.is(*p, kDoublingQuote))
-      p = k.skip_doubled(p);
-    else if (k.is(*p, kQuote))
-      p = k.skip_quoted(p);
+    if (k.is(*p, kQuote | kDoublingQuote))
+      p = k.quoted_run(p, [](char) {});
     else if (k.escape(*p))
       p = k.skip_escape(p);
     else if (k.eof(*p))
@@ -333,23 +329,8 @@ bool Parser::copy_value(const char* section, char** pto, char* from) {
   size_t to = 0;
   for (;;) {
     const char c = *from;
-    if (k_.is(c, kQuote)) {
-      from++;
-      while (!k_.eof(*from) && *from != c) {
-        if (k_.escape(*from) && k_.eof(*++from)) break;
-        buf->data[to++] = *from++;
-      }
-      if (*from == c) from++;
-    } else if (k_.is(c, kDoublingQuote)) {
-      from++;
-      while (!k_.eof(*from)) {
-        if (*from == c) {
-          if (from[1] != c) break;
-          from++;
-        }
-        buf->data[to++] = *from++;
-      }
-      if (*from == c) from++;
+    if (k_.is(c, kQuote | kDoublingQuote)) {
+      from = k_.quoted_run(from, [&](char b) { buf->data[to++] = b; });
     } else if (k_.escape(c)) {
       const char v = from[1];
       if (k_.eof(v)) break;

@@ -13,8 +13,9 @@
  * "section::name = value" keys, quotes ('', "", ``), backslash escapes (\n,
  * \r, \t, \b, any other byte literal), a backslash at the end of a line joins
  * the next line, and $name, ${name}, $(name), $section::name expand the value
- * of an earlier line or of the environment (section "ENV").  One expanded
- * value may hold at most CONF_MAX_VALUE_LENGTH bytes.  The "WIN32" method
+ * of an earlier line or of the environment (section "ENV").  Expansion may
+ * build a value of at most CONF_MAX_VALUE_LENGTH bytes and add at most 16 MiB
+ * over one load, so no text expands into unbounded memory.  The "WIN32" method
  * reads ";" as a comment at the start of a line, has no escapes and no single
  * or back quotes, and reads "" inside "..." as one ".
  *
@@ -65,7 +66,8 @@ struct conf_st {
 };
 
 /* The longest value that variable expansion may build, in bytes; a longer one
- * fails the load with CONF_R_VARIABLE_HAS_NO_VALUE. */
+ * fails the load with CONF_R_VARIABLE_HAS_NO_VALUE, as does a load whose
+ * expansions add more than 16 MiB in all. */
 #define CONF_MAX_VALUE_LENGTH 65536
 
 MORVANE_EXPORT extern const char CONF_version[];

@@ -212,21 +212,6 @@ TEST(ConfParse, PieceBoundariesDoNotChangeTheMeaning) {
   }
 }
 
-TEST(ConfParse, ManyContinuedLines) {
-  std::string text = "k = ";
-  std::string want;
-  for (int i = 0; i < 300; i++) {
-    text += "ab\\\n";
-    want += "ab";
-  }
-  text += "end\n[";
-  Loaded r = Load(text);
-  EXPECT_EQ(r.eline, 302);
-  r = Load(text.substr(0, text.size() - 1));
-  ASSERT_EQ(r.ok, 1);
-  EXPECT_EQ(r.store, WithDefault({{"default", {{"k", want + "end"}}}}));
-}
-
 // Each line doubles the previous value: a0 holds 64 bytes, so a10 holds
 // exactly CONF_MAX_VALUE_LENGTH and a11 would hold twice that.
 std::string Doubling(int lines) {
