@@ -341,6 +341,25 @@ TEST(ConfLib, Dump) {
   NCONF_free(conf);
 }
 
+TEST(ConfLib, ErrorTexts) {
+  ERR_load_ERR_strings();  // the library names
+  ERR_load_CONF_strings();
+  EXPECT_STREQ(ERR_lib_error_string(ConfError(0, 0)), "configuration file routines");
+  EXPECT_STREQ(ERR_func_error_string(ConfError(CONF_F_STR_COPY, 0)), "STR_COPY");
+  EXPECT_STREQ(ERR_func_error_string(ConfError(CONF_F_DEF_LOAD_BIO, 0)), "DEF_LOAD_BIO");
+  EXPECT_STREQ(ERR_reason_error_string(ConfError(0, CONF_R_NO_SUCH_FILE)), "no such file");
+  EXPECT_STREQ(ERR_reason_error_string(ConfError(0, CONF_R_VARIABLE_HAS_NO_VALUE)),
+               "variable has no value");
+  int functs = 0, reasons = 0;
+  for (int code = 1; code < 0x1000; code++) {
+    functs += ERR_func_error_string(ConfError(code, 0)) != nullptr;
+    const char* r = ERR_reason_error_string(ConfError(0, code));
+    reasons += r != nullptr && code >= 100;  // below 100: the common reasons
+  }
+  EXPECT_EQ(functs, 21);
+  EXPECT_EQ(reasons, 15);
+}
+
 // Every allocation of a load may fail: the load then fails cleanly (nothing
 // leaks; a fresh configuration keeps no table) or, where the failure is
 // absorbed, succeeds with the full result.
