@@ -1,0 +1,203 @@
+/* Morvane: configuration files.
+ *
+ * A configuration is a set of named sections of name = value pairs, read from
+ * text.  Its store is one hash table (LHASH) of CONF_VALUE records: one
+ * section record per section (name null, `value` holding the STACK of the
+ * section's value records in the order they were stored) and one record per
+ * value, keyed by (section, name).  A lookup falls back from the given section
+ * to the environment (for the section "ENV") and then to the section
+ * "default".  Lookups return pointers into the store (or into the
+ * environment), valid until the data is freed; nothing is copied.
+ *
+ * The text format: "#" comments, "[section]" headers, "name = value" lines,
+ * "section::name = value" keys, quotes ('', "", ``), backslash escapes (\n,
+ * \r, \t, \b, any other byte literal), a backslash at the end of a line joins
+ * the next line, and $name, ${name}, $(name), $section::name expand the value
+ * of an earlier line or of the environment (section "ENV").  Expansion may
+ * build a value of at most CONF_MAX_VALUE_LENGTH bytes and add at most 16 MiB
+ * over one load, so no text expands into unbounded memory.  The "WIN32" method
+ * reads ";" as a comment at the start of a line, has no escapes and no single
+ * or back quotes, and reads "" inside "..." as one ".
+ *
+ * A CONF works through its method table (CONF_METHOD).  The NCONF_ calls take
+ * a CONF; the older CONF_ calls take the bare hash table (null for none) and
+ * wrap it in a CONF on the stack with the default method of
+ * CONF_set_default_method.  Failing calls queue an error of library 14
+ * (ERR_LIB_CONF) and return 0 or null; a parse error also attaches the data
+ * text "line N" and stores N through the `eline` argument.  No locks: a CONF
+ * is used by one thread at a time, and the default method is one unguarded
+ * process-wide pointer. */
+#ifndef MORVANE_CONF_H
+#define MORVANE_CONF_H
+
+#include <stdio.h>
+
+#include <morvane/export.h>
+#include <morvane/types.h>
+
+MORVANE_BEGIN_DECLS
+
+/* One record of the store.  A value record borrows `section` from its section
+ * record and owns `name` and `value`; a section record owns `section`, has a
+ * null `name` and keeps its STACK of value records in `value`. */
+typedef struct {
+  char *section;
+  char *name;
+  char *value;
+} CONF_VALUE;
+
+struct conf_method_st {
+  const char *name;
+  CONF *(*create)(CONF_METHOD *meth);
+  int (*init)(CONF *conf);
+  int (*destroy)(CONF *conf);
+  int (*destroy_data)(CONF *conf);
+  int (*load_bio)(CONF *conf, BIO *bp, long *eline);
+  int (*dump)(const CONF *conf, BIO *bp);
+  int (*is_number)(const CONF *conf, char c);
+  int (*to_int)(const CONF *conf, char c);
+  int (*load)(CONF *conf, const char *name, long *eline);
+};
+
+struct conf_st {
+  CONF_METHOD *meth;
+  void *meth_data; /* the method's 256-entry table of character classes */
+  LHASH *data;     /* the records, or null before the first load */
+};
+
+/* The longest value that variable expansion may build, in bytes; a longer one
+ * fails the load with CONF_R_VARIABLE_HAS_NO_VALUE, as does a load whose
+ * expansions add more than 16 MiB in all. */
+#define CONF_MAX_VALUE_LENGTH 65536
+
+MORVANE_EXPORT extern const char CONF_version[];
+MORVANE_EXPORT extern const char CONF_def_version[];
+
+/* ---- the store (used by the parser and by components that build
+ * configurations themselves) --------------------------------------------- */
+
+/* Creates conf->data when it is null; 1 when the table exists afterwards. */
+MORVANE_EXPORT int _CONF_new_data(CONF *conf);
+/* Frees every record and the table and sets conf->data to null. */
+MORVANE_EXPORT void _CONF_free_data(CONF *conf);
+/* A new empty section record holding a copy of `section`, stored in the
+ * table; null when an allocation fails. */
+MORVANE_EXPORT CONF_VALUE *_CONF_new_section(CONF *conf, const char *section);
+/* The section record, or null. */
+MORVANE_EXPORT CONF_VALUE *_CONF_get_section(const CONF *conf, const char *section);
+/* The section's STACK of value records, or null. */
+MORVANE_EXPORT STACK *_CONF_get_section_values(const CONF *conf, const char *section);
+/* Stores `value` (name and value owned by the store from now on) in
+ * `section`; an earlier record with the same name is freed.  1 on success,
+ * 0 when the record cannot be stored (the caller still owns it). */
+MORVANE_EXPORT int _CONF_add_string(CONF *conf, CONF_VALUE *section, CONF_VALUE *value);
+/* The value of (section, name), else for the section "ENV" getenv(name),
+ * else the value of ("default", name); null when none.  A null `conf` reads
+ * only the environment; a null `section` only "default". */
+MORVANE_EXPORT char *_CONF_get_string(const CONF *conf, const char *section, const char *name);
+
+/* ---- methods -------------------------------------------------------------- */
+
+/* The "Morvane default" and "WIN32" methods: process-wide constants. */
+MORVANE_EXPORT CONF_METHOD *NCONF_default(void);
+MORVANE_EXPORT CONF_METHOD *NCONF_WIN32(void);
+
+/* ---- configurations ------------------------------------------------------- */
+
+/* A new empty configuration of method `meth` (null: the default method). */
+MORVANE_EXPORT CONF *NCONF_new(CONF_METHOD *meth);
+MORVANE_EXPORT void NCONF_free(CONF *conf);      /* null allowed */
+MORVANE_EXPORT void NCONF_free_data(CONF *conf); /* keeps the CONF */
+/* Loads a file, a FILE (not closed) or a stream, adding to what conf holds.
+ * 1 on success; 0 on failure, with the line number stored in *eline for a
+ * parse error (eline may be null). */
+MORVANE_EXPORT int NCONF_load(CONF *conf, const char *file, long *eline);
+MORVANE_EXPORT int NCONF_load_fp(CONF *conf, FILE *fp, long *eline);
+MORVANE_EXPORT int NCONF_load_bio(CONF *conf, BIO *bp, long *eline);
+/* The section's STACK of CONF_VALUE records, or null (nothing queued when the
+ * section does not exist). */
+MORVANE_EXPORT STACK *NCONF_get_section(const CONF *conf, const char *section);
+/* The value after the lookup rule above; null with "no value" and the data
+ * "group=G name=N" queued when there is none (with a null conf only the
+ * environment is read: "no conf or environment variable"). */
+MORVANE_EXPORT char *NCONF_get_string(const CONF *conf, const char *group, const char *name);
+/* Reads the leading decimal digits of the value into *result (0 when the
+ * value starts with anything else); 1 on success, 0 when there is no value or
+ * conf or result is null. */
+MORVANE_EXPORT int NCONF_get_number_e(const CONF *conf, const char *group, const char *name,
+                                      long *result);
+#define NCONF_get_number(c, g, n, r) NCONF_get_number_e((c), (g), (n), (r))
+/* Writes every record: "[section] name=value" lines and "[[section]]" lines
+ * for the section records, in the table's walk order. */
+MORVANE_EXPORT int NCONF_dump_fp(const CONF *conf, FILE *out);
+MORVANE_EXPORT int NCONF_dump_bio(const CONF *conf, BIO *out);
+
+/* ---- the hash-table forms --------------------------------------------- */
+
+/* Sets the method of the wrappers (initially NCONF_default()); returns 1. */
+MORVANE_EXPORT int CONF_set_default_method(CONF_METHOD *meth);
+/* Makes `conf` a wrapper around `hash` (which may be null). */
+MORVANE_EXPORT void CONF_set_nconf(CONF *conf, LHASH *hash);
+/* Load into `hash` (null: a new table); the table on success, null on
+ * failure. */
+MORVANE_EXPORT LHASH *CONF_load(LHASH *hash, const char *file, long *eline);
+MORVANE_EXPORT LHASH *CONF_load_fp(LHASH *hash, FILE *fp, long *eline);
+MORVANE_EXPORT LHASH *CONF_load_bio(LHASH *hash, BIO *bp, long *eline);
+MORVANE_EXPORT STACK *CONF_get_section(LHASH *hash, const char *section);
+MORVANE_EXPORT char *CONF_get_string(LHASH *hash, const char *group, const char *name);
+/* The value's leading decimal digits; 0 when there is none, and then the
+ * thread's whole error queue is cleared.  A null hash reads the
+ * environment. */
+MORVANE_EXPORT long CONF_get_number(LHASH *hash, const char *group, const char *name);
+MORVANE_EXPORT void CONF_free(LHASH *hash);
+MORVANE_EXPORT int CONF_dump_fp(LHASH *hash, FILE *out);
+MORVANE_EXPORT int CONF_dump_bio(LHASH *hash, BIO *out);
+
+/* Registers the texts of library 14 (ERR_LIB_CONF) once; see
+ * ERR_load_strings in <morvane/err.h>. */
+MORVANE_EXPORT void ERR_load_CONF_strings(void);
+
+/* BEGIN ERROR CODES (generated by tools/gen_errors.py) */
+/* Function codes of library 14 (CONF). */
+#define CONF_F_CONF_LOAD 100
+#define CONF_F_STR_COPY 101
+#define CONF_F_CONF_LOAD_BIO 102
+#define CONF_F_CONF_LOAD_FP 103
+#define CONF_F_CONF_DUMP_FP 104
+#define CONF_F_NCONF_DUMP_BIO 105
+#define CONF_F_NCONF_DUMP_FP 106
+#define CONF_F_NCONF_GET_NUMBER 107
+#define CONF_F_NCONF_GET_SECTION 108
+#define CONF_F_NCONF_GET_STRING 109
+#define CONF_F_NCONF_LOAD_BIO 110
+#define CONF_F_NCONF_NEW 111
+#define CONF_F_NCONF_GET_NUMBER_E 112
+#define CONF_F_NCONF_LOAD 113
+#define CONF_F_NCONF_LOAD_FP 114
+#define CONF_F_MODULE_INIT 115
+#define CONF_F_CONF_MODULES_LOAD 116
+#define CONF_F_MODULE_LOAD_DSO 117
+#define CONF_F_MODULE_RUN 118
+#define CONF_F_DEF_LOAD 120
+#define CONF_F_DEF_LOAD_BIO 121
+/* Reason codes of library 14 (CONF). */
+#define CONF_R_MISSING_CLOSE_SQUARE_BRACKET 100
+#define CONF_R_MISSING_EQUAL_SIGN 101
+#define CONF_R_NO_CLOSE_BRACE 102
+#define CONF_R_UNABLE_TO_CREATE_NEW_SECTION 103
+#define CONF_R_VARIABLE_HAS_NO_VALUE 104
+#define CONF_R_NO_CONF 105
+#define CONF_R_NO_CONF_OR_ENVIRONMENT_VARIABLE 106
+#define CONF_R_NO_SECTION 107
+#define CONF_R_NO_VALUE 108
+#define CONF_R_MODULE_INITIALIZATION_ERROR 109
+#define CONF_R_ERROR_LOADING_DSO 110
+#define CONF_R_MISSING_FINISH_FUNCTION 111
+#define CONF_R_MISSING_INIT_FUNCTION 112
+#define CONF_R_UNKNOWN_MODULE_NAME 113
+#define CONF_R_NO_SUCH_FILE 114
+/* END ERROR CODES */
+
+MORVANE_END_DECLS
+
+#endif /* MORVANE_CONF_H */
