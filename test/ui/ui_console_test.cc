@@ -65,6 +65,8 @@ class Child {
   void StartOnTerminal(const std::function<std::string()>& body) {
     ASSERT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0) << strerror(errno);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // The settings before the child can touch them.
+    ASSERT_EQ(tcgetattr(slave_, &initial_), 0);
     Start(body, [this] {
       close(master_);
       setsid();
@@ -112,6 +114,8 @@ class Child {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
+
+  const struct termios& initial() const { return initial_; }
 
   bool EchoOn() const {
     struct termios t;
@@ -197,6 +201,7 @@ class Child {
 
   pid_t pid_ = -1;
   int report_ = -1, master_ = -1, slave_ = -1;
+  struct termios initial_ = {};
   std::string output_;
   size_t seen_ = 0;
 };
@@ -234,8 +239,7 @@ void MarkSignal(int) {}
 TEST(UiConsole, EchoOffHidesTheAnswerAndComesBack) {
   Child c;
   c.StartOnTerminal([] { return ReadPw("Password:", 0); });
-  struct termios before;
-  ASSERT_EQ(tcgetattr(c.slave(), &before), 0);
+  const struct termios before = c.initial();
   ASSERT_TRUE(before.c_lflag & ECHO);
   ASSERT_TRUE(c.WaitFor("Password:"));
   ASSERT_TRUE(c.WaitEcho(false));
