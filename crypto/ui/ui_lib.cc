@@ -141,6 +141,17 @@ int dup_string(UI* ui, const char* text, int func, enum UI_string_types type, in
                                  flags, result_buf, minsize, maxsize, test_buf);
 }
 
+// One error line of the thread's queue, shown as an error record.
+int print_error(const char* str, size_t /*len*/, void* u) {
+  UI* ui = static_cast<UI*>(u);
+  if (ui->meth->ui_write_string == nullptr) return 1;
+  UI_STRING uis;
+  memset(&uis, 0, sizeof(uis));
+  uis.type = UIT_ERROR;
+  uis.out_string = str;
+  return ui->meth->ui_write_string(ui, &uis) != 0 ? 1 : 0;
+}
+
 // Shows every record, flushes and reads every answer: 0, -1 on failure, -2
 // when interrupted.  The first failing step ends the run.
 int run_records(UI* ui) {
@@ -488,6 +499,7 @@ int UI_set_result(UI* ui, UI_STRING* uis, const char* result) {
 int UI_process(UI* ui) {
   const UI_METHOD* m = ui->meth;
   if (m->ui_open_session != nullptr && m->ui_open_session(ui) == 0) return -1;
+  if (ui->flags & kUiFlagPrintErrors) ERR_print_errors_cb(print_error, ui);
   const int outcome = run_records(ui);
   if (m->ui_close_session != nullptr && m->ui_close_session(ui) == 0) return -1;
   return outcome;

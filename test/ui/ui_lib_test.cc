@@ -311,6 +311,37 @@ TEST_F(ScriptedUi, ProcessResults) {
   }
 }
 
+TEST_F(ScriptedUi, PrintErrorsShowsTheQueuedErrorsFirst) {
+  UI_add_info_string(ui_, "hello");
+  ERR_put_error(ERR_LIB_UI, UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND, "a.cc", 7);
+  ERR_put_error(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE, "b.cc", 9);
+  UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 1, nullptr, nullptr);
+  EXPECT_EQ(UI_process(ui_), 0);
+  const std::string id = std::to_string(CRYPTO_thread_id());
+  const std::vector<std::string> want = {
+      "open",
+      "write:" + id + ":error:2806F06A:lib(40):func(111):reason(106):a.cc:7:\n",
+      "write:" + id + ":error:28069064:lib(40):func(105):reason(100):b.cc:9:\n",
+      "write:hello",
+      "flush",
+      "read:hello",
+      "close"};
+  EXPECT_EQ(script_.calls, want);
+  EXPECT_EQ(ERR_peek_error(), 0UL);  // the errors were taken off the queue
+}
+
+TEST_F(ScriptedUi, FailedErrorLineStopsThePrinting) {
+  ERR_put_error(ERR_LIB_UI, UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND, "a.cc", 7);
+  ERR_put_error(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE, "b.cc", 9);
+  UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 1, nullptr, nullptr);
+  script_.write_result = 0;
+  EXPECT_EQ(UI_process(ui_), 0);  // no records: only the error lines are written
+  ASSERT_EQ(script_.calls.size(), 4u);
+  EXPECT_EQ(script_.calls[1].rfind("write:", 0), 0u);
+  EXPECT_EQ(script_.calls[2], "flush");
+  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE));
+}
+
 TEST_F(ScriptedUi, EmptySlotsAreSkipped) {
   UI_METHOD* bare = UI_create_method("bare");
   ASSERT_NE(bare, nullptr);
