@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/bn.h>
 #include <morvane/buffer.h>
 #include <morvane/comp.h>
 #include <morvane/crypto.h>
@@ -50,6 +52,7 @@ struct Library {
   const char* name;
 };
 const Library kLibraries[] = {
+    {ERR_LIB_BN, ERR_load_BN_strings, 40, 17, "bignum routines"},
     {ERR_LIB_RSA, ERR_load_RSA_strings, 43, 43, "rsa routines"},
     {ERR_LIB_DH, ERR_load_DH_strings, 10, 5, "Diffie-Hellman routines"},
     {ERR_LIB_EVP, ERR_load_EVP_strings, 43, 52, "digital envelope routines"},
@@ -63,6 +66,7 @@ const Library kLibraries[] = {
     {ERR_LIB_EC, ERR_load_EC_strings, 108, 38, "elliptic curve routines"},
     {ERR_LIB_ECDSA, ERR_load_ECDSA_strings, 4, 7, nullptr},
     {ERR_LIB_ECDH, ERR_load_ECDH_strings, 2, 3, nullptr},
+    {ERR_LIB_BIO, ERR_load_BIO_strings, 32, 29, "BIO routines"},
     {ERR_LIB_PKCS7, ERR_load_PKCS7_strings, 28, 46, "PKCS7 routines"},
     {ERR_LIB_X509V3, ERR_load_X509V3_strings, 61, 65, "X509 V3 routines"},
     {ERR_LIB_PKCS12, ERR_load_PKCS12_strings, 29, 22, "PKCS12 routines"},
