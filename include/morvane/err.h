@@ -290,6 +290,10 @@ MORVANE_EXPORT LHASH *ERR_get_string_table(void);
  * reasons and the texts of system error numbers 1 to 127 (at most 31
  * characters of strerror each, under library 2). */
 MORVANE_EXPORT void ERR_load_ERR_strings(void);
+/* Registers the texts of every library: the error library's own, then those
+ * of libraries 3 to 41 (ERR_load_BN_strings and the rest, each once).  The
+ * object store's texts (library 44) are left to ERR_load_STORE_strings. */
+MORVANE_EXPORT void ERR_load_crypto_strings(void);
 
 /* The registered text of e's library, function or reason, or null.  The
  * reason falls back to the common reason of the same number. */

@@ -1,7 +1,7 @@
-// The error-text loaders: once loaded, every library prints its name (or
-// lib(N) for the libraries without one) and every function and reason it
-// registers prints its own text; the numbers of texts per library are
-// pinned; loading twice registers once; freeing and reloading restores
+// The error-text loaders: after ERR_load_crypto_strings every library prints
+// its name (or lib(N) for the libraries without one) and every function and
+// reason it registers prints its own text; the numbers of texts per library
+// are pinned; loading twice registers once; freeing and reloading restores
 // everything.
 
 #include <errno.h>
@@ -17,6 +17,7 @@
 #include <morvane/bn.h>
 #include <morvane/buffer.h>
 #include <morvane/comp.h>
+#include <morvane/conf.h>
 #include <morvane/crypto.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
@@ -41,9 +42,10 @@
 
 namespace {
 
-// The libraries with their loaders (library 0 and the system library aside),
-// in loading order, with the number of function and reason texts each
-// registers and its name text (null: printed as lib(N)).
+// The libraries that ERR_load_crypto_strings covers (library 0 and the
+// system library aside), in its order, with their loaders, the number of
+// function and reason texts each registers and its name text (null: printed
+// as lib(N)).
 struct Library {
   int lib;
   void (*loader)(void);
@@ -62,6 +64,7 @@ const Library kLibraries[] = {
     {ERR_LIB_DSA, ERR_load_DSA_strings, 19, 7, "dsa routines"},
     {ERR_LIB_X509, ERR_load_X509_strings, 45, 23, "x509 certificate routines"},
     {ERR_LIB_ASN1, ERR_load_ASN1_strings, 112, 113, "asn1 encoding routines"},
+    {ERR_LIB_CONF, ERR_load_CONF_strings, 21, 15, "configuration file routines"},
     {ERR_LIB_CRYPTO, ERR_load_CRYPTO_strings, 9, 1, "common Ostrand routines"},
     {ERR_LIB_EC, ERR_load_EC_strings, 108, 38, "elliptic curve routines"},
     {ERR_LIB_ECDSA, ERR_load_ECDSA_strings, 4, 7, nullptr},
@@ -77,11 +80,6 @@ const Library kLibraries[] = {
     {ERR_LIB_UI, ERR_load_UI_strings, 12, 7, nullptr},
     {ERR_LIB_COMP, ERR_load_COMP_strings, 4, 3, nullptr},
 };
-
-void LoadEveryLibrary() {
-  ERR_load_ERR_strings();
-  for (const Library& l : kLibraries) l.loader();
-}
 
 constexpr int kMaxCode = 0xFFF;
 // Libraries number their own reasons from 99 up; below are the common ones.
@@ -115,7 +113,7 @@ std::vector<int> RegisteredReasons(int lib) {
 }
 
 TEST(ErrLoad, EveryLibraryPrintsEveryRegisteredCode) {
-  LoadEveryLibrary();
+  ERR_load_crypto_strings();
   for (const Library& l : kLibraries) {
     SCOPED_TRACE("library " + std::to_string(l.lib));
     const std::string lib_part = l.name != nullptr ? l.name : "lib(" + std::to_string(l.lib) + ")";
@@ -148,15 +146,34 @@ TEST(ErrLoad, EveryLibraryPrintsEveryRegisteredCode) {
 }
 
 TEST(ErrLoad, LibrariesWithoutNamePrintTheirNumber) {
-  LoadEveryLibrary();
+  ERR_load_crypto_strings();
   for (int lib = ERR_LIB_UI; lib <= ERR_LIB_STORE; lib++) {
     const unsigned long e = ERR_PACK(lib, 0, 0);
     EXPECT_EQ(Text(e), Hex(e) + ":lib(" + std::to_string(lib) + "):func(0):reason(0)");
   }
 }
 
+TEST(ErrLoad, TheStoreTextsAreLeftOut) {
+  ERR_load_crypto_strings();
+  EXPECT_TRUE(RegisteredFunctions(ERR_LIB_STORE).empty());
+  EXPECT_TRUE(RegisteredReasons(ERR_LIB_STORE).empty());
+}
+
+TEST(ErrLoad, EachLoaderRegistersItsOwnLibraryOnly) {
+  for (const Library& l : kLibraries) {
+    ERR_free_strings();
+    l.loader();
+    EXPECT_EQ(static_cast<int>(RegisteredFunctions(l.lib).size()), l.functions) << l.lib;
+    for (const Library& other : kLibraries) {
+      if (other.lib == l.lib) continue;
+      for (int f = 99; f <= 110; f++)  // every library's first function codes
+        EXPECT_EQ(ERR_func_error_string(ERR_PACK(other.lib, f, 0)), nullptr) << l.lib;
+    }
+  }
+}
+
 TEST(ErrLoad, CommonAndSystemTexts) {
-  LoadEveryLibrary();
+  ERR_load_crypto_strings();
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_SYS, SYS_F_FOPEN, ENOENT))
                 .rfind("error:02001002:system library:fopen:", 0),
             0u);
@@ -178,11 +195,11 @@ TEST(ErrLoad, EachLoaderRegistersItsOwnLibraryOnce) {
 }
 
 TEST(ErrLoad, FreeingAndLoadingAgainRestoresEverything) {
-  LoadEveryLibrary();
+  ERR_load_crypto_strings();
   ERR_free_strings();
   EXPECT_EQ(ERR_func_error_string(ERR_PACK(ERR_LIB_ASN1, 100, 0)), nullptr);
   EXPECT_EQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_SYS, 0, ENOENT)), nullptr);
-  LoadEveryLibrary();
+  ERR_load_crypto_strings();
   for (const Library& l : kLibraries) {
     EXPECT_EQ(static_cast<int>(RegisteredFunctions(l.lib).size()), l.functions) << l.lib;
     EXPECT_EQ(static_cast<int>(RegisteredReasons(l.lib).size()), l.reasons) << l.lib;
