@@ -11,6 +11,11 @@
 
 MORVANE_BEGIN_DECLS
 
+/* Registers the configuration module "oid_section", whose section lists
+ * object identifiers to create, one name = OID per line.  Returns
+ * CONF_module_add's result. */
+MORVANE_EXPORT int ASN1_add_oid_module(void);
+
 /* Registers the texts of library 13 (ERR_LIB_ASN1) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_ASN1_strings(void);

@@ -157,6 +157,98 @@ MORVANE_EXPORT int CONF_dump_bio(LHASH *hash, BIO *out);
  * ERR_load_strings in <morvane/err.h>. */
 MORVANE_EXPORT void ERR_load_CONF_strings(void);
 
+/* ---- configuration modules ---------------------------------------------
+ *
+ * A configuration can name modules to run: the section "morvane_conf" of
+ * "default" (or the one named by the application's name) lists name = value
+ * lines, and each line runs the init function of the registered module with
+ * that name, whose value as a rule names a further section.  Components
+ * register modules by name with CONF_module_add; the library's own are
+ * "oid_section", "engines" and "alg_section" (MORVANE_load_builtin_modules).
+ * A line's name matches a module by its text up to its last "." (engines.1
+ * and engines.2 both run "engines").  Each successful init leaves an instance
+ * (CONF_IMODULE) until CONF_modules_finish runs the finish functions, newest
+ * first.  Modules cannot be loaded from shared objects in this build.  The
+ * module and instance lists and the mark of MORVANE_no_config are unguarded
+ * process-wide state: load and unload modules at start-up and shutdown, on
+ * one thread. */
+
+typedef struct conf_module_st CONF_MODULE;
+typedef struct conf_imodule_st CONF_IMODULE;
+/* An init function: > 0 success, anything else failure.  A failed init is
+ * followed by the module's finish function on the same instance. */
+typedef int conf_init_func(CONF_IMODULE *md, const CONF *cnf);
+typedef void conf_finish_func(CONF_IMODULE *md);
+
+/* Flags of CONF_modules_load and CONF_modules_load_file. */
+#define CONF_MFLAGS_IGNORE_ERRORS 0x1 /* run the next module after a failure; succeed */
+#define CONF_MFLAGS_SILENT 0x4        /* queue nothing for unknown or failed modules */
+#define CONF_MFLAGS_NO_DSO 0x8        /* never look for a module in a shared object */
+#define CONF_MFLAGS_IGNORE_MISSING_FILE 0x10 /* a missing file is success */
+#define CONF_MFLAGS_DEFAULT_SECTION 0x20     /* fall back to "morvane_conf" */
+
+/* Registers a module; 1, or 0 when out of memory.  A name registered twice
+ * gets a second record, which lookups never reach. */
+MORVANE_EXPORT int CONF_module_add(const char *name, conf_init_func *ifunc,
+                                   conf_finish_func *ffunc);
+/* Runs the modules listed in `cnf` (see above; `appname` names the list, null
+ * for "morvane_conf").  1 on success, also when there is no list; 0 when the
+ * named list section is missing; otherwise the failing module's result (-1
+ * for an unknown module or a failed init). */
+MORVANE_EXPORT int CONF_modules_load(const CONF *cnf, const char *appname, unsigned long flags);
+/* Loads `filename` (null: CONF_get1_default_config_file()) into a new CONF,
+ * runs its modules and frees it: CONF_modules_load's result, or 0 when the
+ * file cannot be loaded (1 for a missing file with
+ * CONF_MFLAGS_IGNORE_MISSING_FILE, the error queue cleared). */
+MORVANE_EXPORT int CONF_modules_load_file(const char *filename, const char *appname,
+                                          unsigned long flags);
+/* Finishes every instance, newest first. */
+MORVANE_EXPORT void CONF_modules_finish(void);
+/* Finishes every instance, then removes every registered module when `all`
+ * is nonzero, else only unused modules that came from shared objects. */
+MORVANE_EXPORT void CONF_modules_unload(int all);
+/* CONF_modules_finish() and CONF_modules_unload(1). */
+MORVANE_EXPORT void CONF_modules_free(void);
+
+/* Accessors for init and finish functions; no checks. */
+MORVANE_EXPORT const char *CONF_imodule_get_name(const CONF_IMODULE *md);
+MORVANE_EXPORT const char *CONF_imodule_get_value(const CONF_IMODULE *md);
+MORVANE_EXPORT void *CONF_imodule_get_usr_data(const CONF_IMODULE *md);
+MORVANE_EXPORT void CONF_imodule_set_usr_data(CONF_IMODULE *md, void *usr_data);
+MORVANE_EXPORT CONF_MODULE *CONF_imodule_get_module(const CONF_IMODULE *md);
+MORVANE_EXPORT unsigned long CONF_imodule_get_flags(const CONF_IMODULE *md);
+MORVANE_EXPORT void CONF_imodule_set_flags(CONF_IMODULE *md, unsigned long flags);
+MORVANE_EXPORT void *CONF_module_get_usr_data(CONF_MODULE *pmod);
+MORVANE_EXPORT void CONF_module_set_usr_data(CONF_MODULE *pmod, void *usr_data);
+
+/* The default configuration file: a copy of the environment variable
+ * MORVANE_CONF when it is set, else "/usr/local/ssl/morvane.cnf" (the
+ * directory of X509_get_default_cert_area).  A new string the caller frees;
+ * null when out of memory. */
+MORVANE_EXPORT char *CONF_get1_default_config_file(void);
+
+/* Splits `list` at the character `sep` and calls list_cb(element, length,
+ * arg) for each element in order (an empty element as (null, 0)); with
+ * `nospc` the white space around each element is dropped.  Stops at a
+ * callback result of 0 or less and returns it; else 1.  A null list is 0. */
+MORVANE_EXPORT int CONF_parse_list(const char *list, int sep, int nospc,
+                                   int (*list_cb)(const char *elem, int len, void *usr),
+                                   void *arg);
+
+/* Registers the built-in modules "oid_section", "engines" and "alg_section"
+ * (again on every call). */
+MORVANE_EXPORT void MORVANE_load_builtin_modules(void);
+/* Automatic configuration: registers the built-in modules, loads the built-in
+ * engines and runs the modules of the default configuration file, listed in
+ * the section named `config_name` (or "morvane_conf"); a missing file is no
+ * error.  When the file cannot be read or a module fails, writes "Auto
+ * configuration failed" and the error queue to standard error and ends the
+ * process with exit status 1.  Does nothing after MORVANE_no_config; it does
+ * not set that mark itself, so a second call configures again. */
+MORVANE_EXPORT void MORVANE_config(const char *config_name);
+/* Makes every later MORVANE_config do nothing. */
+MORVANE_EXPORT void MORVANE_no_config(void);
+
 /* BEGIN ERROR CODES (generated by tools/gen_errors.py) */
 /* Function codes of library 14 (CONF). */
 #define CONF_F_CONF_LOAD 100

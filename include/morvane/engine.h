@@ -11,6 +11,11 @@
 
 MORVANE_BEGIN_DECLS
 
+/* Registers the configuration module "engines", whose section lists the
+ * engines to set up, one name = section per line.  Returns CONF_module_add's
+ * result. */
+MORVANE_EXPORT int ENGINE_add_conf_module(void);
+
 /* Adds the built-in engines to the engine list and clears the error queue.
  * No engine is built in yet. */
 MORVANE_EXPORT void ENGINE_load_builtin_engines(void);

@@ -11,6 +11,12 @@
 
 MORVANE_BEGIN_DECLS
 
+/* Registers the configuration module "alg_section": its section may set
+ * "fips_mode", which must be false (a true value fails with "fips mode not
+ * supported", another value with "invalid fips mode"); any other name queues
+ * "unknown option" without failing.  Returns CONF_module_add's result. */
+MORVANE_EXPORT int EVP_add_alg_module(void);
+
 /* Registers the texts of library 6 (ERR_LIB_EVP) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_EVP_strings(void);

@@ -5,10 +5,17 @@
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
+#include <morvane/conf.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+/* Reads the value of a configuration line as a boolean: "TRUE", "true", "Y",
+ * "y", "YES" and "yes" set *asn1_bool to 255, "FALSE", "false", "N", "n", "NO"
+ * and "no" to 0; 1.  Anything else (or no value): 0 with "invalid boolean
+ * string" and the line's section, name and value attached. */
+MORVANE_EXPORT int X509V3_get_value_bool(CONF_VALUE *value, int *asn1_bool);
 
 /* Registers the texts of library 34 (ERR_LIB_X509V3) unless they are registered
  * already. */

@@ -1,0 +1,42 @@
+// Reading configuration values as booleans.
+
+#include <gtest/gtest.h>
+#include <morvane/conf.h>
+#include <morvane/err.h>
+#include <morvane/x509v3.h>
+
+namespace {
+
+TEST(X509v3Bool, WordsAndTheirValues) {
+  char section[] = "sect", name[] = "flag";
+  for (const char* word : {"TRUE", "true", "Y", "y", "YES", "yes"}) {
+    CONF_VALUE v = {section, name, const_cast<char*>(word)};
+    int b = -1;
+    EXPECT_EQ(X509V3_get_value_bool(&v, &b), 1) << word;
+    EXPECT_EQ(b, 255) << word;
+  }
+  for (const char* word : {"FALSE", "false", "N", "n", "NO", "no"}) {
+    CONF_VALUE v = {section, name, const_cast<char*>(word)};
+    int b = -1;
+    EXPECT_EQ(X509V3_get_value_bool(&v, &b), 1) << word;
+    EXPECT_EQ(b, 0) << word;
+  }
+  EXPECT_EQ(ERR_peek_error(), 0UL);
+}
+
+TEST(X509v3Bool, OtherTextsAreRefusedWithTheirPlace) {
+  char section[] = "sect", name[] = "flag", value[] = "Yes";
+  CONF_VALUE v = {section, name, value};
+  int b = -1;
+  EXPECT_EQ(X509V3_get_value_bool(&v, &b), 0);
+  EXPECT_EQ(b, -1);
+  const char* data = nullptr;
+  EXPECT_EQ(
+      ERR_get_error_line_data(nullptr, nullptr, &data, nullptr),
+      ERR_PACK(ERR_LIB_X509V3, X509V3_F_X509V3_GET_VALUE_BOOL, X509V3_R_INVALID_BOOLEAN_STRING));
+  EXPECT_STREQ(data, "section:sect,name:flag,value:Yes");
+  CONF_VALUE none = {section, name, nullptr};
+  EXPECT_EQ(X509V3_get_value_bool(&none, &b), 0);
+}
+
+}  // namespace
