@@ -8,7 +8,7 @@
 // Memory streams: the rest of the input drives writes, reads, gets, puts and
 // controls on a writable and a read-only stream, checked against a model.
 
-#include <fuzzer/FuzzedDataProvider.h>
+#include "fuzz_input.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -39,7 +39,7 @@ struct Conversion {
   std::string size;
 };
 
-Conversion MakeConversion(FuzzedDataProvider& in) {
+Conversion MakeConversion(FuzzInput& in) {
   Conversion c;
   std::string f = "%";
   uint8_t flags = in.ConsumeIntegral<uint8_t>();
@@ -109,7 +109,7 @@ int WithStars(const Conversion& c, Fn fn, T value) {
 // Formats one conversion with a fitting argument through `emit`, a callable
 // taking the arguments after the format.
 template <typename Emit>
-int FormatOne(const Conversion& c, FuzzedDataProvider& in, const std::string& text, Emit emit) {
+int FormatOne(const Conversion& c, FuzzInput& in, const std::string& text, Emit emit) {
   const std::string& s = c.size;
   switch (c.conv) {
     case 'd':
@@ -156,7 +156,7 @@ int FormatOne(const Conversion& c, FuzzedDataProvider& in, const std::string& te
   }
 }
 
-void FuzzPrint(FuzzedDataProvider& in) {
+void FuzzPrint(FuzzInput& in) {
   std::string prefix = in.ConsumeRandomLengthString(64);
   prefix.erase(std::remove(prefix.begin(), prefix.end(), '%'), prefix.end());
   std::string text = in.ConsumeRandomLengthString(64);
@@ -169,7 +169,7 @@ void FuzzPrint(FuzzedDataProvider& in) {
   auto fixed = [&](auto... args) {
     return BIO_snprintf(big, sizeof(big), format.c_str(), args...);
   };
-  FuzzedDataProvider a1(reinterpret_cast<const uint8_t*>(args_seed.data()), args_seed.size());
+  FuzzInput a1(reinterpret_cast<const uint8_t*>(args_seed.data()), args_seed.size());
   int n = FormatOne(c, a1, text, fixed);
   Check(n >= 0, "a large buffer holds the text");
   Check(static_cast<size_t>(n) == strlen(big) || c.conv == 'c', "result is the length");
@@ -178,7 +178,7 @@ void FuzzPrint(FuzzedDataProvider& in) {
   BIO* mem = BIO_new(BIO_s_mem());
   Check(mem != nullptr, "memory stream");
   auto grow = [&](auto... args) { return BIO_printf(mem, format.c_str(), args...); };
-  FuzzedDataProvider a2(reinterpret_cast<const uint8_t*>(args_seed.data()), args_seed.size());
+  FuzzInput a2(reinterpret_cast<const uint8_t*>(args_seed.data()), args_seed.size());
   int m = FormatOne(c, a2, text, grow);
   Check(m == n || (n == 0 && m == 0), "both targets give one length");
   char* data = nullptr;
@@ -190,7 +190,7 @@ void FuzzPrint(FuzzedDataProvider& in) {
   char cut[65];
   memset(cut, 0x7f, sizeof(cut));
   auto truncated = [&](auto... args) { return BIO_snprintf(cut, small, format.c_str(), args...); };
-  FuzzedDataProvider a3(reinterpret_cast<const uint8_t*>(args_seed.data()), args_seed.size());
+  FuzzInput a3(reinterpret_cast<const uint8_t*>(args_seed.data()), args_seed.size());
   int k = FormatOne(c, a3, text, truncated);
   if (small == 0) {
     Check(k == -1 && cut[0] == 0x7f, "n = 0 writes nothing");
@@ -202,7 +202,7 @@ void FuzzPrint(FuzzedDataProvider& in) {
   }
 }
 
-void FuzzMemory(FuzzedDataProvider& in) {
+void FuzzMemory(FuzzInput& in) {
   BIO* b = BIO_new(BIO_s_mem());
   Check(b != nullptr, "memory stream");
   std::string model;
@@ -303,7 +303,7 @@ void FuzzMemory(FuzzedDataProvider& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
+  FuzzInput in(data, size);
   if (in.ConsumeBool()) {
     for (int i = 0; i < 4 && in.remaining_bytes() > 0; i++) FuzzPrint(in);
   } else {

@@ -208,3 +208,13 @@ TEST(ErrLoad, FreeingAndLoadingAgainRestoresEverything) {
 }
 
 }  // namespace
+
+// A few registered texts, exactly as they print.
+TEST(ErrLoadAll, SampleTextsAreExact) {
+  ERR_load_crypto_strings();
+  EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_DSO, 0, DSO_R_NO_FILE_SPECIFICATION)),
+               "no file specification");
+  EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_DSO, 0, DSO_R_FUNCTIONALITY_NOT_SUPPORTED)),
+               "functionality not supported");
+  ERR_free_strings();
+}
