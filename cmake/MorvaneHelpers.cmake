@@ -2,6 +2,9 @@
 #
 #   morvane_component(NAME md5 SRCS md5.cc)  object library linked into libmorvane
 #   morvane_test(NAME md5_test SRCS md5_test.cc)  GoogleTest suite, one process per test
+#   morvane_test(NAME aes_test SRCS ... SWITCHES 1 vaes)  ... registered again with
+#     MORVANE_NO_HWCRYPT set to each value (names end in ".no_hwcrypt_<value>"),
+#     so that it covers the code paths that the hardware code replaces
 #   morvane_program(NAME rmd160 SRCS rmd160.cc)  program linked against libmorvane
 #   morvane_error_table(bio bio.errors)  generates <lib>_err_data.inc for a component
 
@@ -84,13 +87,18 @@ function(morvane_error_table component table)
 endfunction()
 
 function(morvane_test)
-  cmake_parse_arguments(T "" "NAME" "SRCS;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME" "SRCS;LIBS;SWITCHES" ${ARGN})
   add_executable(${T_NAME} ${T_SRCS} ${CMAKE_SOURCE_DIR}/test/support/test_main.cc)
   target_link_libraries(${T_NAME} PRIVATE morvane morvane_test_support GTest::gtest
     Threads::Threads ${T_LIBS})
   morvane_client_flags(${T_NAME})
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 300)
+  foreach(_switch ${T_SWITCHES})
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+      TEST_SUFFIX ".no_hwcrypt_${_switch}"
+      PROPERTIES TIMEOUT 300 ENVIRONMENT "MORVANE_NO_HWCRYPT=${_switch}")
+  endforeach()
 endfunction()
 
 function(morvane_program)

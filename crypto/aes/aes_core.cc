@@ -5,14 +5,18 @@
 // significant first (column c of the state is word c).  A full round is four
 // table lookups per column; the forward S-box alone is read out of the byte of
 // a Te entry that holds the plain S(x), already in the position it is wanted.
+// With AES-NI the block functions and the key setup run in aes_ni.cc over
+// the same schedule words.
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include <morvane/aes.h>
 
+#include "aes/aes_hw.h"
 #include "aes/aes_local.h"
 #include "aes/aes_tables.h"
+#include "internal/cpu.h"
 
 static_assert(sizeof(unsigned int) == 4 && sizeof(uint32_t) == sizeof(unsigned int));
 static_assert(sizeof(AES_KEY) == 244 && offsetof(AES_KEY, rounds) == 240);
@@ -83,14 +87,12 @@ inline uint32_t DecLast(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t
          k;
 }
 
-}  // namespace
-
 // The cipher (FIPS-197, 5.1): rounds - 1 full rounds and a last round without
 // MixColumns.  The loop does two rounds a pass and leaves the last pass after
 // its first round.  Encryption and decryption are written out separately:
 // GCC keeps the state in registers better this way than through one shared
 // template (about 7% faster when measured).
-void EncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept {
+inline void TableEncrypt(const uint8_t* in, uint8_t* out, const AES_KEY* key) {
   const uint32_t* rk = key->rd_key;
   uint32_t s0 = LoadBe32(in) ^ rk[0];
   uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
@@ -117,7 +119,7 @@ void EncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept 
 
 // The equivalent inverse cipher (FIPS-197, 5.3.5): the same shape with the
 // Td tables, InvShiftRows taking the bytes of words j, j + 3, j + 2, j + 1.
-void DecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept {
+inline void TableDecrypt(const uint8_t* in, uint8_t* out, const AES_KEY* key) {
   const uint32_t* rk = key->rd_key;
   uint32_t s0 = LoadBe32(in) ^ rk[0];
   uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
@@ -142,6 +144,18 @@ void DecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept 
   StoreBe32(out + 12, DecLast(t3, t2, t1, t0, rk[3]));
 }
 
+}  // namespace
+
+void EncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept {
+  if (morvane_cpu::Has(morvane_cpu::kAesni)) return aes_hw::NiEncryptBlock(in, out, key);
+  TableEncrypt(in, out, key);
+}
+
+void DecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept {
+  if (morvane_cpu::Has(morvane_cpu::kAesni)) return aes_hw::NiDecryptBlock(in, out, key);
+  TableDecrypt(in, out, key);
+}
+
 }  // namespace aes_internal
 
 using namespace aes_internal;
@@ -155,6 +169,10 @@ const char* AES_options(void) {
 int AES_set_encrypt_key(const unsigned char* userKey, const int bits, AES_KEY* key) {
   if (userKey == nullptr || key == nullptr) return -1;
   if (bits != 128 && bits != 192 && bits != 256) return -2;
+  if (bits != 192 && morvane_cpu::Has(morvane_cpu::kAesni)) {
+    aes_hw::NiExpandKey(userKey, bits, key);
+    return 0;
+  }
   const int nk = bits / 32;
   const int rounds = nk + 6;
   const int total = 4 * (rounds + 1);
@@ -177,6 +195,10 @@ int AES_set_encrypt_key(const unsigned char* userKey, const int bits, AES_KEY* k
 int AES_set_decrypt_key(const unsigned char* userKey, const int bits, AES_KEY* key) {
   const int status = AES_set_encrypt_key(userKey, bits, key);
   if (status < 0) return status;
+  if (morvane_cpu::Has(morvane_cpu::kAesni)) {
+    aes_hw::NiInvertSchedule(key);
+    return 0;
+  }
   uint32_t* rk = key->rd_key;
   const int rounds = key->rounds;
   for (int i = 0, j = 4 * rounds; i < j; i += 4, j -= 4) {

@@ -3,12 +3,19 @@
 #include <morvane/crypto.h>
 
 #include <pthread.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -237,6 +244,64 @@ std::vector<RspRecord> ReadRsp(const std::string& path) {
   }
   flush();
   return out;
+}
+
+// ---- code paths -------------------------------------------------------------
+
+namespace {
+constexpr char kTranscriptVar[] = "MORVANE_TEST_TRANSCRIPT";
+constexpr char kSwitchVar[] = "MORVANE_NO_HWCRYPT";
+}  // namespace
+
+int ServeTranscript(TranscriptFn transcript) {
+  const char* path = getenv(kTranscriptVar);
+  if (path == nullptr) return 0;
+  const Bytes t = transcript();
+  FILE* f = fopen(path, "wb");
+  const bool ok = f != nullptr && fwrite(t.data(), 1, t.size(), f) == t.size();
+  if (f != nullptr && fclose(f) != 0) _exit(3);
+  _exit(ok ? 0 : 3);
+}
+
+Bytes TranscriptWithSwitch(const char* value) {
+  const char* tmp = getenv("TMPDIR");
+  std::string path =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/morvane-transcript-XXXXXX";
+  const int fd = mkstemp(path.data());
+  if (fd < 0) {
+    ADD_FAILURE() << "mkstemp: " << strerror(errno);
+    return {};
+  }
+  close(fd);
+  // The environment of this process with the two variables set.
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; e++) {
+    const std::string v = *e;
+    if (v.rfind(std::string(kTranscriptVar) + "=", 0) != 0 &&
+        v.rfind(std::string(kSwitchVar) + "=", 0) != 0)
+      env.push_back(v);
+  }
+  env.push_back(std::string(kSwitchVar) + "=" + value);
+  env.push_back(std::string(kTranscriptVar) + "=" + path);
+  std::vector<char*> envp;
+  for (auto& v : env) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  char exe[] = "/proc/self/exe";
+  char* argv[] = {exe, nullptr};
+  pid_t pid;
+  int status = 0;
+  const int rc = posix_spawn(&pid, exe, nullptr, nullptr, argv, envp.data());
+  if (rc != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    ADD_FAILURE() << "the child with " << kSwitchVar << "=" << value << " failed (spawn " << rc
+                  << ", status " << status << ")";
+    unlink(path.c_str());
+    return {};
+  }
+  std::ifstream in(path, std::ios::binary);
+  Bytes t((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  unlink(path.c_str());
+  return t;
 }
 
 }  // namespace morvane_test

@@ -83,6 +83,19 @@ struct RspRecord {
 // lines ended by a blank line.  Fails the test when the file cannot be read.
 std::vector<RspRecord> ReadRsp(const std::string& path);
 
+// ---- code paths -----------------------------------------------------------
+// The library picks hardware code (AES-NI, SHA extensions) at run time;
+// MORVANE_NO_HWCRYPT switches it off ("1": all of it, or a comma-separated
+// list such as "vaes").  To compare the paths, a test program registers one
+// transcript function (a fixed run over the API returning every output byte)
+// by calling ServeTranscript from a static initialiser.  TranscriptWithSwitch
+// runs the program again with MORVANE_NO_HWCRYPT=`value`; in that child the
+// initialiser writes the transcript to a file and exits before any test runs.
+// Returns the child's transcript, failing the test if it could not be had.
+using TranscriptFn = Bytes (*)();
+int ServeTranscript(TranscriptFn transcript);
+Bytes TranscriptWithSwitch(const char* value);
+
 }  // namespace morvane_test
 
 // Skips the current test, with a message, when a vector file is missing.

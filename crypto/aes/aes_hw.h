@@ -1,0 +1,57 @@
+// The hardware paths of AES: AES-NI (aes_ni.cc) and 256-bit VAES
+// (aes_vaes.cc).  They read and write the same AES_KEY words as the portable
+// code and give the same bytes; aes_core.cc and aes_modes.cc choose them at
+// run time (crypto/internal/cpu.h).
+//
+// This header declares functions only.  The files that hold the intrinsics
+// are built with instruction-set flags, so they must not include headers with
+// inline functions that other files also use: the linker could keep the copy
+// built with those flags for every caller.
+#ifndef MORVANE_CRYPTO_AES_AES_HW_H
+#define MORVANE_CRYPTO_AES_AES_HW_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <morvane/aes.h>
+
+namespace aes_hw {
+
+// One block, as aes_internal::EncryptBlock/DecryptBlock.
+void NiEncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
+void NiDecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
+
+// The encryption schedule of a 128- or 256-bit key (FIPS-197, 5.2).
+void NiExpandKey(const uint8_t* user_key, int bits, AES_KEY* key) noexcept;
+// Turns an encryption schedule into the decryption schedule of the
+// equivalent inverse cipher (FIPS-197, 5.3.5), in place.
+void NiInvertSchedule(AES_KEY* key) noexcept;
+
+// Whole blocks of the modes; `iv` (16 bytes) carries the chaining value in
+// and out exactly as the block-by-block code leaves it.  `in` may equal
+// `out`.  CTR leaves the counter of the next block in `ctr` and the last
+// keystream block in `ks`.
+void NiCbcEncrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                  uint8_t* iv) noexcept;
+void NiCbcDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                  uint8_t* iv) noexcept;
+void NiCfbEncrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                  uint8_t* iv) noexcept;
+void NiCfbDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                  uint8_t* iv) noexcept;
+void NiOfb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+           uint8_t* iv) noexcept;
+void NiCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uint8_t* ctr,
+           uint8_t* ks) noexcept;
+
+// The parallel modes with two blocks to a 256-bit register.
+void VaesCbcDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                    uint8_t* iv) noexcept;
+void VaesCfbDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                    uint8_t* iv) noexcept;
+void VaesCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uint8_t* ctr,
+             uint8_t* ks) noexcept;
+
+}  // namespace aes_hw
+
+#endif  // MORVANE_CRYPTO_AES_AES_HW_H

@@ -1,0 +1,59 @@
+// Pieces shared by the two files of AES instructions, aes_ni.cc and
+// aes_vaes.cc.  Everything here has internal linkage, so that each file keeps
+// its own copy, built with its own instruction-set flags (see aes_hw.h).
+#ifndef MORVANE_CRYPTO_AES_AES_HW_SHARED_H
+#define MORVANE_CRYPTO_AES_AES_HW_SHARED_H
+
+#include <stdint.h>
+
+#include <morvane/aes.h>
+
+namespace aes_hw {
+namespace {
+
+// PSHUFB masks: the byte order of a round key's four words <-> the byte order
+// of the block (an AES_KEY word holds its first schedule byte in the most
+// significant position); and the 16 bytes reversed, a big-endian counter
+// block <-> a 128-bit integer with its low 64 bits first.
+alignas(16) constexpr uint8_t kWordSwap[16] = {3,  2,  1, 0, 7,  6,  5,  4,
+                                               11, 10, 9, 8, 15, 14, 13, 12};
+alignas(16) constexpr uint8_t kReverse[16] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+
+template <int R>
+struct Rounds {
+  static constexpr int value = R;
+};
+
+// Calls f(Rounds<N>{}) for the schedule's round count, so that each count
+// gets fully unrolled code.
+template <class F>
+inline void ByRounds(const AES_KEY* key, F f) {
+  switch (key->rounds) {
+    case 10:
+      return f(Rounds<10>{});
+    case 12:
+      return f(Rounds<12>{});
+    default:
+      return f(Rounds<14>{});
+  }
+}
+
+// CBC and CFB decryption are one shape over the chained pair of ciphertext
+// blocks C[j-1], C[j]: CBC runs C[j] through the inverse cipher and XORs
+// C[j-1] in after; CFB runs C[j-1] through the cipher and XORs C[j] in after.
+enum class Chained { kCbc, kCfb };
+
+inline uint64_t LoadBe64(const uint8_t* p) {
+  uint64_t v;
+  __builtin_memcpy(&v, p, 8);
+  return __builtin_bswap64(v);
+}
+inline void StoreBe64(uint8_t* p, uint64_t v) {
+  v = __builtin_bswap64(v);
+  __builtin_memcpy(p, &v, 8);
+}
+
+}  // namespace
+}  // namespace aes_hw
+
+#endif  // MORVANE_CRYPTO_AES_AES_HW_SHARED_H

@@ -1,0 +1,71 @@
+// Looks up the processor features of crypto/internal/cpu.h once, with CPUID
+// and XGETBV, and applies the MORVANE_NO_HWCRYPT switch.
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <cpuid.h>
+
+#include "internal/cpu.h"
+
+namespace morvane_cpu {
+
+constinit std::atomic<uint32_t> g_features{0};
+
+namespace {
+
+// The features named in the switch's comma-separated list.
+uint32_t Named(const char* list) {
+  struct Name {
+    const char* name;
+    uint32_t bits;
+  };
+  static constexpr Name kNames[] = {{"aesni", kAesni | kVaes}, {"vaes", kVaes}, {"shani", kShani}};
+  uint32_t off = 0;
+  for (const char* p = list; *p != '\0';) {
+    const char* end = strchr(p, ',');
+    const size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
+    for (const Name& k : kNames)
+      if (strlen(k.name) == n && strncmp(p, k.name, n) == 0) off |= k.bits;
+    p += n;
+    if (*p == ',') p++;
+  }
+  return off;
+}
+
+uint32_t Switched() {
+  const char* v = secure_getenv("MORVANE_NO_HWCRYPT");
+  if (v == nullptr || *v == '\0' || strcmp(v, "0") == 0) return 0;
+  if (strcmp(v, "1") == 0 || strcmp(v, "all") == 0) return ~kKnown;
+  return Named(v);
+}
+
+uint32_t Lookup() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
+  const bool ssse3 = c & bit_SSSE3, sse41 = c & bit_SSE4_1, aes = c & bit_AES;
+  const bool osxsave = c & bit_OSXSAVE, avx = c & bit_AVX;
+  bool ymm_state = false;
+  if (osxsave) {
+    unsigned lo, hi;
+    __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    ymm_state = (lo & 6) == 6;  // XMM and YMM state saved by the system
+  }
+  unsigned b7 = 0, c7 = 0;
+  if (__get_cpuid_max(0, nullptr) >= 7) __cpuid_count(7, 0, a, b7, c7, d);
+  uint32_t f = 0;
+  if (aes && ssse3 && sse41) f |= kAesni;
+  if ((f & kAesni) && avx && ymm_state && (b7 & bit_AVX2) && (c7 & bit_VAES)) f |= kVaes;
+  if (ssse3 && sse41 && (b7 & bit_SHA)) f |= kShani;
+  return f;
+}
+
+}  // namespace
+
+uint32_t DetectFeatures() noexcept {
+  const uint32_t v = (Lookup() & ~Switched()) | kKnown;
+  g_features.store(v, std::memory_order_relaxed);
+  return v;
+}
+
+}  // namespace morvane_cpu

@@ -1,0 +1,40 @@
+// The processor features that the hardware paths of the ciphers and digests
+// use, found with CPUID on first use and cached (no work at load time).
+//
+// MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
+// features off: "1" (or "all") every one of them, else a comma-separated list
+// of names ("aesni", "vaes", "shani"); empty or "0" keeps them all.  It is an
+// internal switch for tests and benchmarks, not part of the API.
+#ifndef MORVANE_INTERNAL_CPU_H
+#define MORVANE_INTERNAL_CPU_H
+
+#include <stdint.h>
+
+#include <atomic>
+
+namespace morvane_cpu {
+
+enum Feature : uint32_t {
+  kAesni = 1u << 0,  // AES-NI with SSSE3 and SSE4.1
+  kVaes = 1u << 1,   // 256-bit VAES with AVX2 (and kAesni)
+  kShani = 1u << 2,  // SHA extensions with SSSE3 and SSE4.1
+  kKnown = 1u << 31  // set once the features have been looked up
+};
+
+extern constinit std::atomic<uint32_t> g_features;
+uint32_t DetectFeatures() noexcept;
+
+// The features present and not switched off.  Threads that race on the
+// first call compute the same value.
+inline uint32_t Features() noexcept {
+  const uint32_t v = g_features.load(std::memory_order_relaxed);
+  return v != 0 ? v : DetectFeatures();
+}
+
+inline bool Has(uint32_t f) noexcept {
+  return (Features() & f) == f;
+}
+
+}  // namespace morvane_cpu
+
+#endif  // MORVANE_INTERNAL_CPU_H
