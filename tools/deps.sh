@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs from apt what the build and tests need, only where missing.
+# Installs from apt what the build and tests need, and any packages named as
+# arguments, only where missing.
 set -eu
 need=""
-for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils; do
+for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

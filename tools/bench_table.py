@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Turns the JSON output of the benchmark program into a Markdown table.
+
+Each row is one operation at one message size: Morvane's throughput (and its
+cycles per byte at the measured core clock), each peer's, and the ratio of
+Morvane's throughput to the fastest peer's (above 1.0: Morvane is faster).
+Key-setup rows give nanoseconds per key and the ratio of the fastest peer's
+time to Morvane's.  With repetitions, each figure is the best of them: on a
+machine shared with other work the best run is the one least disturbed, and
+every library is treated alike.
+
+Usage: bench_table.py results.json
+"""
+import json
+import sys
+
+LIBS = ("morvane", "nettle", "libgcrypt")
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    figures = {}
+    order = []
+    for r in data["benchmarks"]:
+        if r.get("run_type") == "aggregate":
+            continue
+        name = r.get("run_name", r["name"])
+        parts = name.split("/")
+        op, lib = parts[0], parts[1]
+        size = int(parts[2]) if len(parts) > 2 else None
+        key = (op, size)
+        if key not in figures:
+            figures[key] = {}
+            order.append(key)
+        rate = r.get("bytes_per_second") or r.get("items_per_second")
+        best = figures[key].get(lib)
+        if best is None or rate > best:
+            figures[key][lib] = rate
+    order.sort(key=lambda k: (k[0], k[1] or 0))
+    return data.get("context", {}), figures, order
+
+
+def ns_per_item(rate):
+    return 1e9 / rate
+
+
+def main():
+    context, figures, order = load(sys.argv[1])
+    clock = figures.get(("clock", None), {}).get("calibrate")
+    hz = clock
+    print(f"Morvane {context.get('morvane', '?')} (hardware paths: {context.get('morvane_hwcrypt', '?')}), "
+          f"Nettle {context.get('nettle', '?')}, libgcrypt {context.get('libgcrypt', '?')}")
+    if hz:
+        print(f"Core clock measured by a chain of dependent additions: {hz / 1e9:.2f} GHz")
+    print()
+    print("| operation | bytes | Morvane MB/s | Morvane c/B | Nettle MB/s | libgcrypt MB/s | ratio |")
+    print("|---|--:|--:|--:|--:|--:|--:|")
+    keys = []
+    slow = []
+    for op, size in order:
+        if op == "clock":
+            continue
+        row = figures[(op, size)]
+        if size is None:
+            keys.append((op, row))
+            continue
+        mbs = {lib: row[lib] / 1e6 for lib in LIBS if lib in row}
+        ours = mbs.get("morvane")
+        peers = [mbs[lib] for lib in LIBS[1:] if lib in mbs]
+        cells = [f"{mbs[lib]:.0f}" if lib in mbs else "-" for lib in LIBS]
+        cpb = f"{hz / (ours * 1e6):.2f}" if hz and ours else "-"
+        ratio = ours / max(peers) if ours and peers else None
+        if ratio is not None and ratio < 1.0 and size == max(z for o, z in order if o == op):
+            slow.append(f"{op} ({ratio:.2f})")
+        rtext = f"{ratio:.2f}" if ratio is not None else "-"
+        print(f"| {op} | {size} | {cells[0]} | {cpb} | {cells[1]} | {cells[2]} | {rtext} |")
+    if keys:
+        print()
+        print("| key setup | Morvane ns | Nettle ns | libgcrypt ns | ratio |")
+        print("|---|--:|--:|--:|--:|")
+        for op, row in keys:
+            ns = {lib: ns_per_item(row[lib]) for lib in LIBS if lib in row}
+            ours = ns.get("morvane")
+            peers = [ns[lib] for lib in LIBS[1:] if lib in ns]
+            ratio = min(peers) / ours if ours and peers else None
+            cells = [f"{ns[lib]:.1f}" if lib in ns else "-" for lib in LIBS]
+            rtext = f"{ratio:.2f}" if ratio is not None else "-"
+            print(f"| {op} | {cells[0]} | {cells[1]} | {cells[2]} | {rtext} |")
+    print()
+    if slow:
+        print("Below the fastest peer at the largest size: " + ", ".join(slow))
+    else:
+        print("At the largest size every operation is at least as fast as the fastest peer.")
+
+
+if __name__ == "__main__":
+    main()
