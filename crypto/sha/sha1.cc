@@ -3,7 +3,8 @@
 //
 // The 80 steps are fully unrolled; the message schedule is a rolling window
 // of 16 words.  The two algorithms differ only in the schedule's one-bit
-// rotation (FIPS 180-1, 7(b)), which SHA-0 lacks.
+// rotation (FIPS 180-1, 7(b)), which SHA-0 lacks.  SHA-1 runs on the SHA
+// extensions (sha_ni.cc) when the processor has them.
 
 #include <array>
 #include <bit>
@@ -13,8 +14,10 @@
 #include <morvane/sha.h>
 
 #include "internal/byteorder.h"
+#include "internal/cpu.h"
 #include "internal/digest.h"
 #include "internal/md32_common.h"
+#include "sha/sha_hw.h"
 
 const char SHA_version[] = "SHA part of " MORVANE_VERSION_TEXT;
 const char SHA1_version[] = "SHA1 part of " MORVANE_VERSION_TEXT;
@@ -56,6 +59,9 @@ template <bool kSha1, int I>
 
 template <bool kSha1>
 void sha_blocks(SHA_CTX* ctx, const uint8_t* in, size_t num) noexcept {
+  if constexpr (kSha1) {
+    if (morvane_cpu::Has(morvane_cpu::kShani)) return sha_hw::Sha1Blocks(ctx, in, num);
+  }
   uint32_t A = ctx->h0, B = ctx->h1, C = ctx->h2, D = ctx->h3, E = ctx->h4;
   while (num-- != 0) {
     uint32_t w[16];

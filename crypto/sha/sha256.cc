@@ -1,7 +1,8 @@
 // SHA-224 and SHA-256 (FIPS 180-2 and its change notice): the parameters of
 // the SHA-2 compression function and the C entry points over the shared
 // 64-byte block scheme.  The two digests differ only in their initial values
-// and in md_len, which Final obeys.
+// and in md_len, which Final obeys.  The compression function runs on the
+// SHA extensions (sha_ni.cc) when the processor has them.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,9 +10,11 @@
 #include <morvane/sha.h>
 
 #include "internal/byteorder.h"
+#include "internal/cpu.h"
 #include "internal/digest.h"
 #include "internal/md32_common.h"
 #include "sha/sha2.h"
+#include "sha/sha_hw.h"
 
 const char SHA256_version[] = "SHA-256 part of " MORVANE_VERSION_TEXT;
 
@@ -46,6 +49,7 @@ struct Sha256Params {
 using Compress = morvane::Sha2<Sha256Params>;
 
 void sha256_blocks(SHA256_CTX* ctx, const uint8_t* in, size_t num) noexcept {
+  if (morvane_cpu::Has(morvane_cpu::kShani)) return sha_hw::Sha256Blocks(ctx, in, num);
   Compress::blocks(ctx->h, in, num);
 }
 
