@@ -109,6 +109,8 @@ Impl GcryOp(int algo, int mode, size_t keylen, bool encrypt);
 // Registration functions of the benchmark files, called by main.
 void RegisterAes();
 void RegisterCiphers();
+void RegisterDes();
+void RegisterDigests();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);

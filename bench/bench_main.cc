@@ -126,7 +126,9 @@ int main(int argc, char** argv) {
 
   bench::FillInput();
   benchmark::RegisterBenchmark("clock/calibrate", bench::ClockCalibrate);
+  bench::RegisterDigests();
   bench::RegisterAes();
+  bench::RegisterDes();
   bench::RegisterCiphers();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
