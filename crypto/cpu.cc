@@ -20,7 +20,11 @@ uint32_t Named(const char* list) {
     const char* name;
     uint32_t bits;
   };
-  static constexpr Name kNames[] = {{"aesni", kAesni | kVaes}, {"vaes", kVaes}, {"shani", kShani}};
+  static constexpr Name kNames[] = {{"aesni", kAesni | kVaes},
+                                    {"vaes", kVaes},
+                                    {"shani", kShani},
+                                    {"avx2", kAvx2 | kAvx512},
+                                    {"avx512", kAvx512}};
   uint32_t off = 0;
   for (const char* p = list; *p != '\0';) {
     const char* end = strchr(p, ',');
@@ -45,11 +49,12 @@ uint32_t Lookup() {
   if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
   const bool ssse3 = c & bit_SSSE3, sse41 = c & bit_SSE4_1, aes = c & bit_AES;
   const bool osxsave = c & bit_OSXSAVE, avx = c & bit_AVX;
-  bool ymm_state = false;
+  bool ymm_state = false, zmm_state = false;
   if (osxsave) {
     unsigned lo, hi;
     __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-    ymm_state = (lo & 6) == 6;  // XMM and YMM state saved by the system
+    ymm_state = (lo & 0x06) == 0x06;  // XMM and YMM state saved by the system
+    zmm_state = (lo & 0xe6) == 0xe6;  // and the opmask and ZMM state
   }
   unsigned b7 = 0, c7 = 0;
   if (__get_cpuid_max(0, nullptr) >= 7) __cpuid_count(7, 0, a, b7, c7, d);
@@ -57,6 +62,8 @@ uint32_t Lookup() {
   if (aes && ssse3 && sse41) f |= kAesni;
   if ((f & kAesni) && avx && ymm_state && (b7 & bit_AVX2) && (c7 & bit_VAES)) f |= kVaes;
   if (ssse3 && sse41 && (b7 & bit_SHA)) f |= kShani;
+  if (avx && ymm_state && (b7 & bit_AVX2) && (b7 & bit_BMI) && (b7 & bit_BMI2)) f |= kAvx2;
+  if ((f & kAvx2) && zmm_state && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL)) f |= kAvx512;
   return f;
 }
 

@@ -3,7 +3,8 @@
 //
 // MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
 // features off: "1" (or "all") every one of them, else a comma-separated list
-// of names ("aesni", "vaes", "shani"); empty or "0" keeps them all.  It is an
+// of names ("aesni", "vaes", "shani", "avx2", "avx512"); empty or "0" keeps
+// them all.  It is an
 // internal switch for tests and benchmarks, not part of the API.
 #ifndef MORVANE_INTERNAL_CPU_H
 #define MORVANE_INTERNAL_CPU_H
@@ -15,10 +16,12 @@
 namespace morvane_cpu {
 
 enum Feature : uint32_t {
-  kAesni = 1u << 0,  // AES-NI with SSSE3 and SSE4.1
-  kVaes = 1u << 1,   // 256-bit VAES with AVX2 (and kAesni)
-  kShani = 1u << 2,  // SHA extensions with SSSE3 and SSE4.1
-  kKnown = 1u << 31  // set once the features have been looked up
+  kAesni = 1u << 0,   // AES-NI with SSSE3 and SSE4.1
+  kVaes = 1u << 1,    // 256-bit VAES with AVX2 (and kAesni)
+  kShani = 1u << 2,   // SHA extensions with SSSE3 and SSE4.1
+  kAvx2 = 1u << 3,    // AVX2 with BMI1 and BMI2 (and the YMM state enabled)
+  kAvx512 = 1u << 4,  // AVX-512F and VL (and their state enabled), with kAvx2
+  kKnown = 1u << 31   // set once the features have been looked up
 };
 
 extern constinit std::atomic<uint32_t> g_features;

@@ -6,7 +6,9 @@
 // are, and Final refuses a null output or an md_len other than 48 or 64.
 // Whole blocks go to the compression function straight from the caller's
 // memory at any alignment (the loads are unaligned-safe).  The compression
-// function is the SHA-2 one of sha2.h with the SHA-512 parameters.
+// function is the SHA-2 one of sha2.h with the SHA-512 parameters, or the
+// vector one of sha512_vector.inc when the processor has AVX-512VL, or AVX2
+// and BMI2.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,8 +17,11 @@
 #include <morvane/sha.h>
 
 #include "internal/byteorder.h"
+#include "internal/cpu.h"
 #include "internal/digest.h"
 #include "sha/sha2.h"
+#include "sha/sha2_constants.h"
+#include "sha/sha_hw.h"
 
 const char SHA512_version[] = "SHA-512 part of " MORVANE_VERSION_TEXT;
 
@@ -32,31 +37,7 @@ constexpr size_t kBlock = SHA512_CBLOCK;
 struct Sha512Params {
   using Word = SHA_LONG64;  // the type of SHA512_CTX::h
   static constexpr int kSteps = 80;
-  // clang-format off
-  // FIPS 180-2, 4.2.3
-  static constexpr SHA_LONG64 kK[80] = {
-    0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc,
-    0x3956c25bf348b538, 0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118,
-    0xd807aa98a3030242, 0x12835b0145706fbe, 0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2,
-    0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235, 0xc19bf174cf692694,
-    0xe49b69c19ef14ad2, 0xefbe4786384f25e3, 0x0fc19dc68b8cd5b5, 0x240ca1cc77ac9c65,
-    0x2de92c6f592b0275, 0x4a7484aa6ea6e483, 0x5cb0a9dcbd41fbd4, 0x76f988da831153b5,
-    0x983e5152ee66dfab, 0xa831c66d2db43210, 0xb00327c898fb213f, 0xbf597fc7beef0ee4,
-    0xc6e00bf33da88fc2, 0xd5a79147930aa725, 0x06ca6351e003826f, 0x142929670a0e6e70,
-    0x27b70a8546d22ffc, 0x2e1b21385c26c926, 0x4d2c6dfc5ac42aed, 0x53380d139d95b3df,
-    0x650a73548baf63de, 0x766a0abb3c77b2a8, 0x81c2c92e47edaee6, 0x92722c851482353b,
-    0xa2bfe8a14cf10364, 0xa81a664bbc423001, 0xc24b8b70d0f89791, 0xc76c51a30654be30,
-    0xd192e819d6ef5218, 0xd69906245565a910, 0xf40e35855771202a, 0x106aa07032bbd1b8,
-    0x19a4c116b8d2d0c8, 0x1e376c085141ab53, 0x2748774cdf8eeb99, 0x34b0bcb5e19b48a8,
-    0x391c0cb3c5c95a63, 0x4ed8aa4ae3418acb, 0x5b9cca4f7763e373, 0x682e6ff3d6b2b8a3,
-    0x748f82ee5defb2fc, 0x78a5636f43172f60, 0x84c87814a1f0ab72, 0x8cc702081a6439ec,
-    0x90befffa23631e28, 0xa4506cebde82bde9, 0xbef9a3f7b2c67915, 0xc67178f2e372532b,
-    0xca273eceea26619c, 0xd186b8c721c0c207, 0xeada7dd6cde0eb1e, 0xf57d4f7fee6ed178,
-    0x06f067aa72176fba, 0x0a637dc5a2c898a6, 0x113f9804bef90dae, 0x1b710b35131c471b,
-    0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc, 0x431d67c49c100d4c,
-    0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817,
-  };
-  // clang-format on
+  static constexpr const uint64_t (&kK)[80] = morvane::kSha512K;
   // FIPS 180-2, 4.1.3: Σ0, Σ1 rotate three times; σ0, σ1 rotate twice, then shift.
   static constexpr int kSum0[3] = {28, 34, 39};
   static constexpr int kSum1[3] = {14, 18, 41};
@@ -67,6 +48,9 @@ using Compress = morvane::Sha2<Sha512Params>;
 static_assert(Compress::kBlockSize == kBlock);
 
 void sha512_blocks(SHA512_CTX* ctx, const uint8_t* in, size_t num) noexcept {
+  const uint32_t f = morvane_cpu::Features();
+  if (f & morvane_cpu::kAvx512) return sha_hw::Sha512BlocksAvx512(ctx, in, num);
+  if (f & morvane_cpu::kAvx2) return sha_hw::Sha512BlocksAvx2(ctx, in, num);
   Compress::blocks(ctx->h, in, num);
 }
 
