@@ -25,7 +25,7 @@ inline uint32_t f(const uint32_t* s, uint32_t x) {
          s[0x300 | (x & 0xff)];
 }
 
-inline void encrypt_block(uint32_t* data, const BF_KEY* key) {
+[[gnu::always_inline]] inline void encrypt_block(uint32_t* data, const BF_KEY* key) {
   const uint32_t* p = key->P;
   const uint32_t* s = key->S;
   uint32_t l = data[0] ^ p[0];
@@ -51,7 +51,7 @@ inline void encrypt_block(uint32_t* data, const BF_KEY* key) {
 }
 
 // The same rounds with the subkeys in reverse order.
-inline void decrypt_block(uint32_t* data, const BF_KEY* key) {
+[[gnu::always_inline]] inline void decrypt_block(uint32_t* data, const BF_KEY* key) {
   const uint32_t* p = key->P;
   const uint32_t* s = key->S;
   uint32_t l = data[0] ^ p[17];
@@ -79,8 +79,8 @@ inline void decrypt_block(uint32_t* data, const BF_KEY* key) {
 struct Blowfish {
   using Key = BF_KEY;
   static constexpr auto kOrder = morvane::modes64::WordOrder::kBig;
-  static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
-  static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
+  [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
+  [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
 };
 
 namespace m64 = morvane::modes64;

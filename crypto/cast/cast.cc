@@ -46,7 +46,7 @@ inline uint32_t f(uint32_t d, uint32_t km, uint32_t kr) {
     return ((s1 + s2) ^ s3) - s4;
 }
 
-inline void encrypt_block(uint32_t* data, const CAST_KEY* key) {
+[[gnu::always_inline]] inline void encrypt_block(uint32_t* data, const CAST_KEY* key) {
   const uint32_t* k = key->data;
   uint32_t l = data[0];
   uint32_t r = data[1];
@@ -73,7 +73,7 @@ inline void encrypt_block(uint32_t* data, const CAST_KEY* key) {
 }
 
 // The same rounds from the last down, each with its own type.
-inline void decrypt_block(uint32_t* data, const CAST_KEY* key) {
+[[gnu::always_inline]] inline void decrypt_block(uint32_t* data, const CAST_KEY* key) {
   const uint32_t* k = key->data;
   uint32_t l = data[0];
   uint32_t r = data[1];
@@ -102,8 +102,8 @@ inline void decrypt_block(uint32_t* data, const CAST_KEY* key) {
 struct Cast {
   using Key = CAST_KEY;
   static constexpr auto kOrder = m64::WordOrder::kBig;
-  static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
-  static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
+  [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
+  [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
 };
 
 // ---- key schedule (RFC 2144, 2.4) -------------------------------------------

@@ -22,14 +22,17 @@ namespace {
 namespace m64 = morvane::modes64;
 
 // a * b mod (2^16 + 1) with 0 standing for 2^16; both operands below 2^16.
-// Written without a branch on the operands.
+// Written without a branch on the operands.  b (a key word) is first widened
+// to its value 1..2^16, so the product is 0 only when a stands for 2^16; that
+// case, -b, is worked out from a alone alongside the product, which keeps the
+// path from a to the result short.
 inline uint32_t mul(uint32_t a, uint32_t b) {
-  const uint32_t p = a * b;
-  uint32_t r = (p & 0xffff) - (p >> 16);  // 2^16 = -1 modulo 2^16 + 1
-  r -= r >> 16;                           // the borrow adds 2^16 + 1 back
-  const uint32_t zero = 1 - a - b;        // one operand was 2^16
-  const uint32_t mask = 0u - static_cast<uint32_t>(p == 0);
-  return ((zero & mask) | (r & ~mask)) & 0xffff;
+  const uint32_t bw = b | ((b - 1) & 0x10000);  // 0 -> 2^16
+  const uint32_t p = a * bw;                    // below 2^32
+  const uint32_t lo = p & 0xffff, hi = p >> 16;
+  const uint32_t r = lo - hi + (lo < hi ? 1u : 0u);  // 2^16 = -1 modulo 2^16 + 1
+  const uint32_t a_zero = 0u - static_cast<uint32_t>(a == 0);
+  return (r | ((1 - bw) & a_zero)) & 0xffff;  // r is 0 when a is
 }
 
 inline void one_round(uint32_t& x1, uint32_t& x2, uint32_t& x3, uint32_t& x4, const uint32_t* z) {
@@ -47,7 +50,7 @@ inline void one_round(uint32_t& x1, uint32_t& x2, uint32_t& x3, uint32_t& x4, co
   x3 = old_x2 ^ t0;
 }
 
-inline void crypt_block(uint32_t* d, const IDEA_KEY_SCHEDULE* key) {
+[[gnu::always_inline]] inline void crypt_block(uint32_t* d, const IDEA_KEY_SCHEDULE* key) {
   const uint32_t* z = &key->data[0][0];
   uint32_t x1 = d[0] >> 16, x2 = d[0] & 0xffff;
   uint32_t x3 = d[1] >> 16, x4 = d[1] & 0xffff;
@@ -68,8 +71,8 @@ inline void crypt_block(uint32_t* d, const IDEA_KEY_SCHEDULE* key) {
 struct Idea {
   using Key = IDEA_KEY_SCHEDULE;
   static constexpr auto kOrder = m64::WordOrder::kBig;
-  static void encrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
-  static void decrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
+  [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
+  [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
 };
 
 // The multiplicative inverse modulo 2^16 + 1 of a 16-bit value, by the

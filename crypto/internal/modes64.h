@@ -6,8 +6,11 @@
 // Implementation notes: a block is loaded into words before its output is
 // stored, so `in` may equal `out`.  CFB and OFB always run the forward block
 // function.  A length of 0 or less, or a CFB/OFB offset outside 0..7, is a
-// no-op.  Local copies of data and chaining words are wiped before return
-// without touching shared state (the block functions stay free of it).
+// no-op.  The words of the block and of the chaining value stay in local
+// variables that are never addressed (the ciphers' block functions are
+// always inlined here), so the compiler keeps them in registers: a chained
+// mode's critical path is the cipher alone, with no trip through memory per
+// block.  The byte buffers used for partial blocks are wiped before return.
 #ifndef MORVANE_CRYPTO_INTERNAL_MODES64_H
 #define MORVANE_CRYPTO_INTERNAL_MODES64_H
 
@@ -16,6 +19,8 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+
+#include "internal/byteorder.h"
 
 namespace morvane::modes64 {
 
@@ -26,22 +31,16 @@ static_assert(std::is_same_v<uint32_t, unsigned int>, "block words are unsigned 
 enum class WordOrder { kBig, kLittle };
 
 inline uint32_t load_be32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  return morvane::load_be32(p);
 }
 inline uint32_t load_le32(const uint8_t* p) {
-  return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+  return morvane::load_le32(p);
 }
 inline void store_be32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
+  morvane::store_be32(p, v);
 }
 inline void store_le32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
+  morvane::store_le32(p, v);
 }
 
 template <WordOrder O>
@@ -68,7 +67,7 @@ inline void wipe(void* p, size_t n) {
 }
 
 // A cipher the modes run over: its key type, its word order and its block
-// functions (in place on two words).  A cipher whose direction lives in the
+// functions (in place on two words, declared always_inline).  A cipher whose direction lives in the
 // schedule (IDEA) gives the same function for both.
 template <class C>
 concept Cipher64 = requires(unsigned int* d, const typename C::Key* k) {
@@ -77,32 +76,41 @@ concept Cipher64 = requires(unsigned int* d, const typename C::Key* k) {
   C::decrypt(d, k);
 };
 
-template <Cipher64 C>
-struct Block {
-  unsigned int w[2];
-
-  void load(const uint8_t* p) {
-    w[0] = load32<C::kOrder>(p);
-    w[1] = load32<C::kOrder>(p + 4);
-  }
-  void store(uint8_t* p) const {
-    store32<C::kOrder>(p, w[0]);
-    store32<C::kOrder>(p + 4, w[1]);
-  }
-  void wipe() { modes64::wipe(w, sizeof w); }
+// A block as its two words, by value.
+struct Words {
+  uint32_t w0, w1;
 };
+
+template <Cipher64 C>
+[[gnu::always_inline]] inline Words load_block(const uint8_t* p) {
+  return {load32<C::kOrder>(p), load32<C::kOrder>(p + 4)};
+}
+template <Cipher64 C>
+[[gnu::always_inline]] inline void store_block(uint8_t* p, Words b) {
+  store32<C::kOrder>(p, b.w0);
+  store32<C::kOrder>(p + 4, b.w1);
+}
+template <Cipher64 C>
+[[gnu::always_inline]] inline Words encrypt_words(Words b, const typename C::Key* key) {
+  unsigned int w[2] = {b.w0, b.w1};
+  C::encrypt(w, key);
+  return {w[0], w[1]};
+}
+template <Cipher64 C>
+[[gnu::always_inline]] inline Words decrypt_words(Words b, const typename C::Key* key) {
+  unsigned int w[2] = {b.w0, b.w1};
+  C::decrypt(w, key);
+  return {w[0], w[1]};
+}
+[[gnu::always_inline]] inline Words operator^(Words a, Words b) {
+  return {a.w0 ^ b.w0, a.w1 ^ b.w1};
+}
 
 // One block from `in` to `out`; `encrypt` picks the direction.
 template <Cipher64 C>
 void ecb(const uint8_t* in, uint8_t* out, const typename C::Key* key, bool encrypt) {
-  Block<C> b;
-  b.load(in);
-  if (encrypt)
-    C::encrypt(b.w, key);
-  else
-    C::decrypt(b.w, key);
-  b.store(out);
-  b.wipe();
+  const Words b = load_block<C>(in);
+  store_block<C>(out, encrypt ? encrypt_words<C>(b, key) : decrypt_words<C>(b, key));
 }
 
 // CBC over `length` bytes.  Encrypting zero-pads a short last block and writes
@@ -113,44 +121,33 @@ void cbc(const uint8_t* in, uint8_t* out, long length, const typename C::Key* ke
          bool encrypt) {
   if (length <= 0) return;
   size_t n = static_cast<size_t>(length);
-  Block<C> chain, d, c;
-  chain.load(iv);
-  auto encrypt_step = [&](const uint8_t* src, uint8_t* dst) {
-    d.load(src);
-    d.w[0] ^= chain.w[0];
-    d.w[1] ^= chain.w[1];
-    C::encrypt(d.w, key);
-    d.store(dst);
-    chain = d;
-  };
-  auto decrypt_step = [&](const uint8_t* src, uint8_t* dst) {
-    c.load(src);
-    d = c;
-    C::decrypt(d.w, key);
-    d.w[0] ^= chain.w[0];
-    d.w[1] ^= chain.w[1];
-    d.store(dst);
-    chain = c;
-  };
+  Words chain = load_block<C>(iv);
   uint8_t last[8] = {};
   if (encrypt) {
-    for (; n >= 8; n -= 8, in += 8, out += 8) encrypt_step(in, out);
+    for (; n >= 8; n -= 8, in += 8, out += 8) {
+      chain = encrypt_words<C>(load_block<C>(in) ^ chain, key);
+      store_block<C>(out, chain);
+    }
     if (n != 0) {
       std::memcpy(last, in, n);  // zero-padded
-      encrypt_step(last, out);
+      chain = encrypt_words<C>(load_block<C>(last) ^ chain, key);
+      store_block<C>(out, chain);
     }
   } else {
-    for (; n >= 8; n -= 8, in += 8, out += 8) decrypt_step(in, out);
+    for (; n >= 8; n -= 8, in += 8, out += 8) {
+      const Words c = load_block<C>(in);
+      store_block<C>(out, decrypt_words<C>(c, key) ^ chain);
+      chain = c;
+    }
     if (n != 0) {
-      decrypt_step(in, last);
+      const Words c = load_block<C>(in);
+      store_block<C>(last, decrypt_words<C>(c, key) ^ chain);
       std::memcpy(out, last, n);
+      chain = c;
     }
   }
   wipe(last, sizeof last);
-  chain.store(iv);
-  chain.wipe();
-  d.wipe();
-  c.wipe();
+  store_block<C>(iv, chain);
 }
 
 // 64-bit CFB, byte by byte from offset *num; the register `iv` is encrypted
@@ -161,13 +158,8 @@ void cfb64(const uint8_t* in, uint8_t* out, long length, const typename C::Key* 
   if (length <= 0 || *num < 0 || *num > 7) return;
   size_t len = static_cast<size_t>(length);
   unsigned n = static_cast<unsigned>(*num);
-  Block<C> b, x;
   auto one_byte = [&] {
-    if (n == 0) {
-      b.load(iv);
-      C::encrypt(b.w, key);
-      b.store(iv);
-    }
+    if (n == 0) store_block<C>(iv, encrypt_words<C>(load_block<C>(iv), key));
     const uint8_t v = *in++;
     if (encrypt) {
       iv[n] = static_cast<uint8_t>(v ^ iv[n]);
@@ -180,23 +172,20 @@ void cfb64(const uint8_t* in, uint8_t* out, long length, const typename C::Key* 
     len--;
   };
   while (len != 0 && n != 0) one_byte();
-  // Whole blocks at offset 0: the same steps, eight bytes at a time.
-  for (; len >= 8; len -= 8, in += 8, out += 8) {
-    b.load(iv);
-    C::encrypt(b.w, key);
-    x.load(in);
-    b.w[0] ^= x.w[0];
-    b.w[1] ^= x.w[1];
-    b.store(out);
-    if (encrypt)
-      b.store(iv);
-    else
-      x.store(iv);
+  // Whole blocks at offset 0: the same steps, eight bytes at a time, with the
+  // register in words.
+  if (len >= 8) {
+    Words reg = load_block<C>(iv);
+    for (; len >= 8; len -= 8, in += 8, out += 8) {
+      const Words x = load_block<C>(in);
+      const Words y = encrypt_words<C>(reg, key) ^ x;
+      store_block<C>(out, y);
+      reg = encrypt ? y : x;
+    }
+    store_block<C>(iv, reg);
   }
   while (len != 0) one_byte();
   *num = static_cast<int>(n);
-  b.wipe();
-  x.wipe();
 }
 
 // 64-bit OFB, byte by byte from offset *num.  `iv` holds the keystream block
@@ -207,15 +196,14 @@ void ofb64(const uint8_t* in, uint8_t* out, long length, const typename C::Key* 
   if (length <= 0 || *num < 0 || *num > 7) return;
   size_t len = static_cast<size_t>(length);
   unsigned n = static_cast<unsigned>(*num);
-  Block<C> w, x;
   uint8_t ks[8];
   std::memcpy(ks, iv, 8);
-  w.load(ks);
+  Words w = load_block<C>(ks);
   bool advanced = false;
   auto one_byte = [&] {
     if (n == 0) {
-      C::encrypt(w.w, key);
-      w.store(ks);
+      w = encrypt_words<C>(w, key);
+      store_block<C>(ks, w);
       advanced = true;
     }
     *out++ = static_cast<uint8_t>(*in++ ^ ks[n]);
@@ -224,19 +212,14 @@ void ofb64(const uint8_t* in, uint8_t* out, long length, const typename C::Key* 
   };
   while (len != 0 && n != 0) one_byte();
   for (; len >= 8; len -= 8, in += 8, out += 8) {
-    C::encrypt(w.w, key);
-    x.load(in);
-    x.w[0] ^= w.w[0];
-    x.w[1] ^= w.w[1];
-    x.store(out);
+    w = encrypt_words<C>(w, key);
+    store_block<C>(out, load_block<C>(in) ^ w);
     advanced = true;
   }
-  if (advanced) w.store(ks);
+  if (advanced) store_block<C>(ks, w);
   while (len != 0) one_byte();
   if (advanced) std::memcpy(iv, ks, 8);
   *num = static_cast<int>(n);
-  w.wipe();
-  x.wipe();
   wipe(ks, sizeof ks);
 }
 

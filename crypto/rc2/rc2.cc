@@ -1,9 +1,9 @@
 // RC2 (RFC 2268): key expansion, the block functions and the byte-wise modes.
 //
-// Implementation notes: the four 16-bit words R0..R3 are kept in 32-bit locals
-// and reduced after each step; the sixteen mixing and two mashing rounds are
-// written out.  Blocks are read little-endian, so the modes run over the shared
-// 64-bit templates with the little-endian word order.
+// Implementation notes: the four 16-bit words R0..R3 are kept in 16-bit
+// locals; the sixteen mixing and two mashing rounds are written out.  Blocks
+// are read little-endian, so the modes run over the shared 64-bit templates
+// with the little-endian word order.
 
 #include <cstddef>
 #include <cstdint>
@@ -44,61 +44,81 @@ constexpr uint8_t key_table[256] = {
 // clang-format on
 static_assert(key_table[0] == 0xD9 && key_table[7] == 0xED && key_table[255] == 0xAD);
 
-inline uint32_t rotl16(uint32_t x, int n) {
-  x &= 0xffff;
-  return ((x << n) | (x >> (16 - n))) & 0xffff;
+// The sums are taken in int and cut to 16 bits, which is arithmetic modulo
+// 2^16; the rotations compile to single 16-bit rotate instructions.
+inline uint16_t rotl16(unsigned x, int n) {
+  const uint16_t v = static_cast<uint16_t>(x);
+  return static_cast<uint16_t>((v << n) | (v >> (16 - n)));
 }
-inline uint32_t rotr16(uint32_t x, int n) {
-  return rotl16(x, 16 - n);
+inline uint16_t rotr16(unsigned x, int n) {
+  const uint16_t v = static_cast<uint16_t>(x);
+  return static_cast<uint16_t>((v >> n) | (v << (16 - n)));
+}
+inline uint16_t cut16(unsigned x) {
+  return static_cast<uint16_t>(x);
 }
 
 struct Words {
-  uint32_t r0, r1, r2, r3;
+  uint16_t r0, r1, r2, r3;
 };
 
-// RFC 2268, 3.1-3.2: one mixing round with the key words k[0..3].
+// RFC 2268, 3.1-3.2: one mixing round with the key words k[0..3].  The
+// selection (x & y) + (~x & z) is written z ^ (x & (y ^ z)), the same bits,
+// so that it waits on x for two operations only.
+inline unsigned select(unsigned x, unsigned y, unsigned z) {
+  return z ^ (x & (y ^ z));
+}
+// R + K is formed apart (the empty asm keeps the compiler from reordering the
+// sum), so that the selection, which waits on the word just computed, is
+// added last.
+template <int N>
+[[gnu::always_inline]] inline uint16_t mix_word(unsigned r, uint32_t k, unsigned sel) {
+  unsigned rk = r + k;
+  __asm__("" : "+r"(rk));
+  return rotl16(rk + sel, N);
+}
 inline void mix(Words& w, const uint32_t* k) {
-  w.r0 = rotl16(w.r0 + k[0] + (w.r3 & w.r2) + (~w.r3 & w.r1), 1);
-  w.r1 = rotl16(w.r1 + k[1] + (w.r0 & w.r3) + (~w.r0 & w.r2), 2);
-  w.r2 = rotl16(w.r2 + k[2] + (w.r1 & w.r0) + (~w.r1 & w.r3), 3);
-  w.r3 = rotl16(w.r3 + k[3] + (w.r2 & w.r1) + (~w.r2 & w.r0), 5);
+  w.r0 = mix_word<1>(w.r0, k[0], select(w.r3, w.r2, w.r1));
+  w.r1 = mix_word<2>(w.r1, k[1], select(w.r0, w.r3, w.r2));
+  w.r2 = mix_word<3>(w.r2, k[2], select(w.r1, w.r0, w.r3));
+  w.r3 = mix_word<5>(w.r3, k[3], select(w.r2, w.r1, w.r0));
 }
 
 // RFC 2268, 3.3-3.4: one mashing round.
 inline void mash(Words& w, const uint32_t* k) {
-  w.r0 = (w.r0 + k[w.r3 & 63]) & 0xffff;
-  w.r1 = (w.r1 + k[w.r0 & 63]) & 0xffff;
-  w.r2 = (w.r2 + k[w.r1 & 63]) & 0xffff;
-  w.r3 = (w.r3 + k[w.r2 & 63]) & 0xffff;
+  w.r0 = cut16(w.r0 + k[w.r3 & 63]);
+  w.r1 = cut16(w.r1 + k[w.r0 & 63]);
+  w.r2 = cut16(w.r2 + k[w.r1 & 63]);
+  w.r3 = cut16(w.r3 + k[w.r2 & 63]);
 }
 
 // RFC 2268, 4.1: the reverse mixing round undoing mix(w, k).
 inline void rmix(Words& w, const uint32_t* k) {
-  w.r3 = (rotr16(w.r3, 5) - k[3] - (w.r2 & w.r1) - (~w.r2 & w.r0)) & 0xffff;
-  w.r2 = (rotr16(w.r2, 3) - k[2] - (w.r1 & w.r0) - (~w.r1 & w.r3)) & 0xffff;
-  w.r1 = (rotr16(w.r1, 2) - k[1] - (w.r0 & w.r3) - (~w.r0 & w.r2)) & 0xffff;
-  w.r0 = (rotr16(w.r0, 1) - k[0] - (w.r3 & w.r2) - (~w.r3 & w.r1)) & 0xffff;
+  w.r3 = cut16(rotr16(w.r3, 5) - k[3] - select(w.r2, w.r1, w.r0));
+  w.r2 = cut16(rotr16(w.r2, 3) - k[2] - select(w.r1, w.r0, w.r3));
+  w.r1 = cut16(rotr16(w.r1, 2) - k[1] - select(w.r0, w.r3, w.r2));
+  w.r0 = cut16(rotr16(w.r0, 1) - k[0] - select(w.r3, w.r2, w.r1));
 }
 
 // RFC 2268, 4.2: the reverse mashing round.
 inline void rmash(Words& w, const uint32_t* k) {
-  w.r3 = (w.r3 - k[w.r2 & 63]) & 0xffff;
-  w.r2 = (w.r2 - k[w.r1 & 63]) & 0xffff;
-  w.r1 = (w.r1 - k[w.r0 & 63]) & 0xffff;
-  w.r0 = (w.r0 - k[w.r3 & 63]) & 0xffff;
+  w.r3 = cut16(w.r3 - k[w.r2 & 63]);
+  w.r2 = cut16(w.r2 - k[w.r1 & 63]);
+  w.r1 = cut16(w.r1 - k[w.r0 & 63]);
+  w.r0 = cut16(w.r0 - k[w.r3 & 63]);
 }
 
 inline Words unpack(const uint32_t* d) {
-  return {d[0] & 0xffff, d[0] >> 16, d[1] & 0xffff, d[1] >> 16};
+  return {cut16(d[0]), cut16(d[0] >> 16), cut16(d[1]), cut16(d[1] >> 16)};
 }
 inline void pack(uint32_t* d, const Words& w) {
-  d[0] = w.r0 | (w.r1 << 16);
-  d[1] = w.r2 | (w.r3 << 16);
+  d[0] = w.r0 | (uint32_t{w.r1} << 16);
+  d[1] = w.r2 | (uint32_t{w.r3} << 16);
 }
 
 // RFC 2268, 3.5: five mixing rounds, a mashing round, six mixing rounds, a
 // mashing round, five mixing rounds.
-inline void encrypt_block(uint32_t* d, const RC2_KEY* key) {
+[[gnu::always_inline]] inline void encrypt_block(uint32_t* d, const RC2_KEY* key) {
   const uint32_t* k = key->data;
   Words w = unpack(d);
   mix(w, k + 0);
@@ -123,7 +143,7 @@ inline void encrypt_block(uint32_t* d, const RC2_KEY* key) {
 }
 
 // RFC 2268, 4.3: the same steps undone in reverse order.
-inline void decrypt_block(uint32_t* d, const RC2_KEY* key) {
+[[gnu::always_inline]] inline void decrypt_block(uint32_t* d, const RC2_KEY* key) {
   const uint32_t* k = key->data;
   Words w = unpack(d);
   rmix(w, k + 60);
@@ -150,8 +170,8 @@ inline void decrypt_block(uint32_t* d, const RC2_KEY* key) {
 struct Rc2 {
   using Key = RC2_KEY;
   static constexpr auto kOrder = m64::WordOrder::kLittle;
-  static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
-  static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
+  [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
+  [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
 };
 
 }  // namespace
