@@ -31,8 +31,7 @@ inline void salted_feistel(uint32_t& l, uint32_t r, const DES_LONG* k, uint32_t 
   uint32_t v = (r ^ (r >> 16)) & e0;
   const uint32_t u = r ^ v ^ (v << 16) ^ k[0];
   v = (r ^ (r >> 16)) & e1;
-  const uint32_t t = std::rotr(r ^ v ^ (v << 16) ^ k[1], 4);
-  l ^= morvane::des::sp_lookup(u, t);
+  l = morvane::des::sp_xor(l, u, r ^ v ^ (v << 16) ^ k[1]);
 }
 
 }  // namespace
