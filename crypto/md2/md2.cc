@@ -2,10 +2,12 @@
 // message, and the C entry points.  MD2 keeps its own buffer; it does not use
 // the 64-byte block scheme of the other digests.
 //
-// Implementation notes: state, checksum and table entries are unsigned ints
-// each holding one byte value (MD2_options says "md2(int)").  The 48-word
-// scratch of the compression function lives in the calling entry point and
-// is wiped once before it returns, whatever the number of blocks.
+// Implementation notes: state and checksum are unsigned ints each holding one
+// byte value (MD2_options says "md2(int)"); the S table is bytes, which the
+// chain of 864 dependent lookups per block reads measurably faster than a
+// table of ints.  The 48-word scratch of the compression function lives in
+// the calling entry point and is wiped once before it returns, whatever the
+// number of blocks.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +30,7 @@ constexpr size_t kBlock = MD2_BLOCK;
 
 // clang-format off
 // RFC 1319, 3.2: the permutation of 0..255 built from the digits of pi.
-constexpr unsigned int kS[256] = {
+constexpr uint8_t kS[256] = {
      41,  46,  67, 201, 162, 216, 124,   1,  61,  54,  84, 161, 236, 240,   6,  19,
      98, 167,   5, 243, 192, 199, 115, 140, 152, 147,  43, 217, 188,  76, 130, 202,
      30, 155,  87,  60, 253, 212, 224,  22, 103,  66, 111,  24, 138,  23, 229,  18,
@@ -53,28 +55,27 @@ using Scratch = unsigned int[48];
 // RFC 1319, 3.2 and 3.4: folds the 16 bytes at d into the checksum and the
 // state.
 void compress(MD2_CTX* c, const uint8_t* d, Scratch& x) noexcept {
-  unsigned int l = c->cksm[15];
   for (size_t i = 0; i < kBlock; i++) {
     x[i] = c->state[i];
     x[16 + i] = d[i];
     x[32 + i] = c->state[i] ^ d[i];
-    l = c->cksm[i] ^= kS[d[i] ^ l];
   }
+  // Each step's result feeds the next lookup: 864 steps of one load and one
+  // XOR, the whole cost of the block.
   unsigned int t = 0;
   for (unsigned int j = 0; j < 18; j++) {
-    for (size_t k = 0; k < 48; k += 8) {
-      t = x[k] ^= kS[t];
-      t = x[k + 1] ^= kS[t];
-      t = x[k + 2] ^= kS[t];
-      t = x[k + 3] ^= kS[t];
-      t = x[k + 4] ^= kS[t];
-      t = x[k + 5] ^= kS[t];
-      t = x[k + 6] ^= kS[t];
-      t = x[k + 7] ^= kS[t];
+#pragma GCC unroll 48
+    for (size_t k = 0; k < 48; k++) {
+      t = x[k] ^ kS[t];
+      x[k] = t;
     }
     t = (t + j) & 0xff;
   }
   std::memcpy(c->state, x, sizeof(c->state));
+  // The checksum depends on the data alone, not on the state: updated last,
+  // its chain of lookups runs alongside the next block's steps.
+  unsigned int l = c->cksm[15];
+  for (size_t i = 0; i < kBlock; i++) l = c->cksm[i] ^= kS[d[i] ^ l];
 }
 
 constinit unsigned char g_oneshot_md[MD2_DIGEST_LENGTH];

@@ -35,20 +35,24 @@ constexpr int kWord[3][16] = {
 constexpr int kShift[3][4] = {{3, 7, 11, 19}, {3, 5, 9, 13}, {3, 9, 11, 15}};
 constexpr uint32_t kRoundConst[3] = {0, 0x5A827999, 0x6ED9EBA1};
 
-// Step I: a = (a + f(b, c, d) + X[k] + K) <<< s.
+// Step I: a = (a + f(b, c, d) + X[k] + K) <<< s.  b is the value the previous
+// step just made, so each f is written to wait on it for as few operations as
+// it can: the majority's two terms b & (c ^ d) and c & d share no bit, so it
+// is their sum, and c & d joins the sum early; H takes c ^ d first.
 template <int I>
 [[gnu::always_inline]] inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d,
                                         const uint32_t* x) noexcept {
   constexpr int r = I / 16;
-  uint32_t f;
+  const uint32_t sum = a + x[kWord[r][I % 16]] + kRoundConst[r];
+  uint32_t t;
   if constexpr (r == 0) {
-    f = ((c ^ d) & b) ^ d;  // F: b ? c : d
+    t = sum + (((c ^ d) & b) ^ d);  // F: b ? c : d
   } else if constexpr (r == 1) {
-    f = (b & c) | ((b | c) & d);  // G: majority
+    t = (sum + (c & d)) + (b & (c ^ d));  // G: majority
   } else {
-    f = b ^ c ^ d;  // H
+    t = sum + (b ^ (c ^ d));  // H
   }
-  a = std::rotl(a + f + x[kWord[r][I % 16]] + kRoundConst[r], kShift[r][I % 4]);
+  a = std::rotl(t, kShift[r][I % 4]);
 }
 
 }  // namespace

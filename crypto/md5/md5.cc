@@ -57,22 +57,26 @@ constexpr int word_of(int i) {
 }
 static_assert(word_of(16) == 1 && word_of(17) == 6 && word_of(32) == 5 && word_of(63) == 9);
 
-// Step I: a = b + ((a + f(b, c, d) + X[k] + T[i]) <<< s).
+// Step I: a = b + ((a + f(b, c, d) + X[k] + T[i]) <<< s).  b is the value
+// the previous step just made, so each f is written to wait on it for as few
+// operations as it can: G's two terms share no bit, so its OR is an addition,
+// and the term without b joins the sum early; H takes c ^ d first.
 template <int I>
 [[gnu::always_inline]] inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d,
                                         const uint32_t* x) noexcept {
   constexpr int r = I / 16;
-  uint32_t f;
+  const uint32_t sum = a + x[word_of(I)] + kT[I];
+  uint32_t t;
   if constexpr (r == 0) {
-    f = ((c ^ d) & b) ^ d;  // F: b ? c : d
+    t = sum + (((c ^ d) & b) ^ d);  // F: b ? c : d
   } else if constexpr (r == 1) {
-    f = ((b ^ c) & d) ^ c;  // G: d ? b : c
+    t = (sum + (c & ~d)) + (b & d);  // G: d ? b : c
   } else if constexpr (r == 2) {
-    f = b ^ c ^ d;  // H
+    t = sum + (b ^ (c ^ d));  // H
   } else {
-    f = c ^ (b | ~d);  // I
+    t = sum + (c ^ (b | ~d));  // I
   }
-  a = b + std::rotl(a + f + x[word_of(I)] + kT[I], kShift[r][I % 4]);
+  a = b + std::rotl(t, kShift[r][I % 4]);
 }
 
 }  // namespace

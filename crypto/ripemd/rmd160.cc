@@ -60,14 +60,19 @@ constexpr int kShiftR[80] = {
 constexpr uint32_t kConstL[5] = {0x00000000, 0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xA953FD4E};
 constexpr uint32_t kConstR[5] = {0x50A28BE6, 0x5C4DD124, 0x6D703EF3, 0x7A6D76E9, 0x00000000};
 
-// The Boolean functions f1 to f5 (numbered from 0 here).
+// The sum a + f(x, y, z) + X + K with the Boolean functions f1 to f5
+// (numbered from 0 here).  x is the value the previous step just made, so f
+// is written to wait on it for as few operations as it can: f4's two terms
+// share no bit, so its OR is an addition, and the term without x joins the
+// sum early.
 template <int F>
-[[gnu::always_inline]] inline uint32_t boolean(uint32_t x, uint32_t y, uint32_t z) noexcept {
-  if constexpr (F == 0) return x ^ y ^ z;
-  if constexpr (F == 1) return ((y ^ z) & x) ^ z;  // (x & y) | (~x & z)
-  if constexpr (F == 2) return (x | ~y) ^ z;
-  if constexpr (F == 3) return ((x ^ y) & z) ^ y;  // (x & z) | (y & ~z)
-  if constexpr (F == 4) return x ^ (y | ~z);
+[[gnu::always_inline]] inline uint32_t sum_with(uint32_t s, uint32_t x, uint32_t y,
+                                                uint32_t z) noexcept {
+  if constexpr (F == 0) return s + (x ^ (y ^ z));
+  if constexpr (F == 1) return s + (((y ^ z) & x) ^ z);  // (x & y) | (~x & z)
+  if constexpr (F == 2) return s + ((x | ~y) ^ z);
+  if constexpr (F == 3) return (s + (y & ~z)) + (x & z);  // (x & z) | (y & ~z)
+  if constexpr (F == 4) return s + (x ^ (y | ~z));
 }
 
 // Step I of one line: A = ((A + f(B, C, D) + X + K) <<< s) + E, C = C <<< 10,
@@ -81,7 +86,7 @@ template <int I, bool kRight>
   constexpr uint32_t k = kRight ? kConstR[r] : kConstL[r];
   constexpr int word = kRight ? kWordR[I] : kWordL[I];
   constexpr int shift = kRight ? kShiftR[I] : kShiftL[I];
-  a = std::rotl(a + boolean<f>(b, c, d) + x[word] + k, shift) + e;
+  a = std::rotl(sum_with<f>(a + x[word] + k, b, c, d), shift) + e;
   c = std::rotl(c, 10);
 }
 
