@@ -7,9 +7,11 @@
 // Implementation notes: round keys are byte-shuffled out of the AES_KEY words
 // as in aes_ni.cc and broadcast to both lanes.  In CBC and CFB decryption a
 // register holds ciphertext blocks 2j and 2j+1 and the chaining pair is
-// (2j-1, 2j): read again from the input when the buffers lie apart (fewer
-// registers live across the rounds), built from registers when the call runs
-// in place (the input is then overwritten as the run goes).
+// (2j-1, 2j).  When the buffers lie apart it is read from the input, which no
+// store touches, and XORed with the last round key before the rounds start,
+// so those loads are done by the time the rounds end; when the call runs in
+// place it is built from the ciphertext registers (the input is overwritten
+// as the run goes).
 
 #include <immintrin.h>
 #include <stddef.h>
@@ -78,15 +80,15 @@ void ChainedDecrypt(const uint8_t* in, uint8_t* out, size_t runs, const AES_KEY*
   __m256i before = Both(iv);  // the upper lane holds the block before the run
   const bool apart = in + runs * kRunBytes <= out || out + runs * kRunBytes <= in;
   for (; apart && runs != 0; runs--, in += kRunBytes, out += kRunBytes) {
-    __m256i x[kPairs];
+    __m256i x[kPairs], after[kPairs];
     const __m256i chain0 = _mm256_permute2x128_si256(before, Load(in), 0x21);
-    for (size_t j = 0; j < kPairs; j++)
-      x[j] = Xor(kCbc ? Load(in + 32 * j) : j == 0 ? chain0 : Load(in + 32 * j - 16), k[0]);
-    MiddleRounds<M, R>(x, k);
     for (size_t j = 0; j < kPairs; j++) {
-      const __m256i after = !kCbc ? Load(in + 32 * j) : j == 0 ? chain0 : Load(in + 32 * j - 16);
-      Store(out + 32 * j, LastRound<M>(x[j], Xor(k[R], after)));
+      const __m256i c = Load(in + 32 * j), chain = j == 0 ? chain0 : Load(in + 32 * j - 16);
+      x[j] = Xor(kCbc ? c : chain, k[0]);
+      after[j] = Xor(k[R], kCbc ? chain : c);
     }
+    MiddleRounds<M, R>(x, k);
+    for (size_t j = 0; j < kPairs; j++) Store(out + 32 * j, LastRound<M>(x[j], after[j]));
     before = Load(in + kRunBytes - 32);
   }
   for (; runs != 0; runs--, in += kRunBytes, out += kRunBytes) {
