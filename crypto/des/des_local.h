@@ -142,43 +142,64 @@ inline void rounds(uint32_t& a, uint32_t& b, const DES_key_schedule* ks, bool en
   }
 }
 
-// FIPS 46 DES on a block, by value (two words in one register across a
-// call, never through memory).
-template <bool kEncrypt>
-inline Block des1(Block b, const DES_key_schedule* ks) {
+// The frame the rounds work in: IP, then each half rotated left by 3 (l from
+// the second word, r from the first).  Both steps are bit permutations, so
+// the frame of a XOR of blocks is the XOR of their frames.
+struct Halves {
+  uint32_t l, r;
+  Halves operator^(Halves o) const { return {l ^ o.l, r ^ o.r}; }
+};
+
+inline Halves enter(Block b) {
   uint32_t w0 = b.w[0], w1 = b.w[1];
   initial_permutation(w0, w1);
-  uint32_t r = std::rotl(w0, 3), l = std::rotl(w1, 3);
-  rounds<kEncrypt>(l, r, ks);
-  // The halves leave the rounds exchanged, as FIPS 46 has them before IP^-1.
-  w0 = std::rotr(l, 3);
-  w1 = std::rotr(r, 3);
+  return {std::rotl(w1, 3), std::rotl(w0, 3)};
+}
+
+// Leaves the frame after rounds, which leave the halves exchanged, as FIPS 46
+// has them before IP^-1.  enter(leave(h)) is h with its halves exchanged.
+inline Block leave(Halves h) {
+  uint32_t w0 = std::rotr(h.l, 3), w1 = std::rotr(h.r, 3);
   final_permutation(w0, w1);
   return {{w0, w1}};
 }
 
-// EDE triple DES with a single IP and FP around the three passes; kEncrypt
-// false gives the inverse, D(ks1) E(ks2) D(ks3) in reverse order.
+// The 16 rounds of DES, and the three passes of EDE triple DES (kEncrypt
+// false gives the inverse, D(ks1) E(ks2) D(ks3) in reverse order), in the
+// frame.  Each pass leaves the halves exchanged, so the next one starts on
+// the other.
+template <bool kEncrypt>
+inline Halves core1(Halves h, const DES_key_schedule* ks) {
+  rounds<kEncrypt>(h.l, h.r, ks);
+  return h;
+}
+
+template <bool kEncrypt>
+inline Halves core3(Halves h, const DES_key_schedule* ks1, const DES_key_schedule* ks2,
+                    const DES_key_schedule* ks3) {
+  if constexpr (kEncrypt) {
+    rounds<true>(h.l, h.r, ks1);
+    rounds<false>(h.r, h.l, ks2);
+    rounds<true>(h.l, h.r, ks3);
+  } else {
+    rounds<false>(h.l, h.r, ks3);
+    rounds<true>(h.r, h.l, ks2);
+    rounds<false>(h.l, h.r, ks1);
+  }
+  return h;
+}
+
+// FIPS 46 DES and EDE triple DES with a single IP and FP, on a block by
+// value (two words in one register across a call, never through memory).
+template <bool kEncrypt>
+inline Block des1(Block b, const DES_key_schedule* ks) {
+  return leave(core1<kEncrypt>(enter(b), ks));
+}
+
 template <bool kEncrypt>
 inline Block ede3(Block b, const DES_key_schedule* ks1, const DES_key_schedule* ks2,
                   const DES_key_schedule* ks3) {
-  uint32_t w0 = b.w[0], w1 = b.w[1];
-  initial_permutation(w0, w1);
-  uint32_t r = std::rotl(w0, 3), l = std::rotl(w1, 3);
-  // Each pass leaves the halves exchanged, so the next one starts on the other.
-  if constexpr (kEncrypt) {
-    rounds<true>(l, r, ks1);
-    rounds<false>(r, l, ks2);
-    rounds<true>(l, r, ks3);
-  } else {
-    rounds<false>(l, r, ks3);
-    rounds<true>(r, l, ks2);
-    rounds<false>(l, r, ks1);
-  }
-  w0 = std::rotr(l, 3);
-  w1 = std::rotr(r, 3);
-  final_permutation(w0, w1);
-  return {{w0, w1}};
+  return leave(core3<kEncrypt>(enter(b), ks1, ks2, ks3));
 }
 
 // The same on a block in word form in memory, for the entry points.
@@ -198,10 +219,12 @@ inline void encrypt3(DES_LONG* data, const DES_key_schedule* ks1, const DES_key_
 }
 
 // The block ciphers the modes are written over: single DES and EDE.
+// Both also give the encryption inside the frame, for the chained modes.
 struct Des {
   const DES_key_schedule* ks;
   Block encrypt(Block b) const { return des1<true>(b, ks); }
   Block decrypt(Block b) const { return des1<false>(b, ks); }
+  Halves encrypt_in_frame(Halves h) const { return core1<true>(h, ks); }
 };
 
 struct DesEde3 {
@@ -210,6 +233,7 @@ struct DesEde3 {
   const DES_key_schedule* ks3;
   Block encrypt(Block b) const { return ede3<true>(b, ks1, ks2, ks3); }
   Block decrypt(Block b) const { return ede3<false>(b, ks1, ks2, ks3); }
+  Halves encrypt_in_frame(Halves h) const { return core3<true>(h, ks1, ks2, ks3); }
 };
 
 // Builds the schedule of an 8-byte key (parity bits ignored).

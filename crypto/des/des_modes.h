@@ -23,19 +23,25 @@ inline size_t byte_count(long length) {
 // whole block; on decryption a whole last block is read and only its first
 // bytes written.  Each input block is read before its output is written, so
 // in and out may be the same.  Returns the last ciphertext block (or iv).
+//
+// Encryption chains each block on the one before, so it runs in the rounds'
+// frame (des_local.h): IP of P XOR C is IP(P) XOR IP(C), and IP(C) is what
+// the rounds left before FP, halves exchanged.  IP of the plaintext and FP of
+// the ciphertext then stay off the chain from block to block.
 template <class Cipher>
 Block cbc(const Cipher& c, const unsigned char* in, unsigned char* out, size_t n, Block iv,
           bool encrypt) {
   Block v = iv;
   if (encrypt) {
-    for (; n >= 8; n -= 8, in += 8, out += 8) {
-      v = c.encrypt(Block::load(in) ^ v);
+    Halves chain = enter(iv);
+    auto step = [&](Block p) {
+      const Halves x = c.encrypt_in_frame(enter(p) ^ chain);
+      v = leave(x);
       v.store(out);
-    }
-    if (n != 0) {
-      v = c.encrypt(Block::load_partial(in, n) ^ v);
-      v.store(out);
-    }
+      chain = {x.r, x.l};
+    };
+    for (; n >= 8; n -= 8, in += 8, out += 8) step(Block::load(in));
+    if (n != 0) step(Block::load_partial(in, n));
   } else {
     for (; n != 0; n -= n < 8 ? n : 8, in += 8, out += 8) {
       const Block ct = Block::load(in);
