@@ -16,12 +16,21 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_BUILD_BE
   -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_APPS=OFF >/dev/null
 cmake --build build/bench -j 4 --target morvane_bench
 cpu="${MORVANE_BENCH_CPU:-7}"
+reps="${MORVANE_BENCH_REPS:-5}"
 pin=""
-command -v taskset >/dev/null 2>&1 && pin="taskset -c $cpu"
+where="unpinned (no taskset)"
+if command -v taskset >/dev/null 2>&1; then
+  pin="taskset -c $cpu"
+  where="pinned to core $cpu"
+fi
 out=build/bench/results.json
 # shellcheck disable=SC2086
-$pin build/bench/bench/morvane_bench --benchmark_repetitions="${MORVANE_BENCH_REPS:-5}" \
+$pin build/bench/bench/morvane_bench --benchmark_repetitions="$reps" \
   --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \
   --benchmark_filter="${MORVANE_BENCH_FILTER:-.}" \
   --benchmark_out="$out" --benchmark_out_format=json "$@" >/dev/null
+if [ -r /proc/cpuinfo ]; then
+  echo "CPU:$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2-), $(nproc) cores; $where, $reps repetitions"
+  echo "Flags:$(grep -m1 '^flags' /proc/cpuinfo | cut -d: -f2-)"
+fi
 python3 tools/bench_table.py "$out"

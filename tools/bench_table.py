@@ -71,7 +71,7 @@ def main():
         cells = [f"{mbs[lib]:.0f}" if lib in mbs else "-" for lib in LIBS]
         cpb = f"{hz / (ours * 1e6):.2f}" if hz and ours else "-"
         ratio = ours / max(peers) if ours and peers else None
-        if ratio is not None and ratio < 1.0 and size == max(z for o, z in order if o == op):
+        if ratio is not None and round(ratio, 2) < 1.0 and size == max(z for o, z in order if o == op):
             slow.append(f"{op} ({ratio:.2f})")
         rtext = f"{ratio:.2f}" if ratio is not None else "-"
         print(f"| {op} | {size} | {cells[0]} | {cpb} | {cells[1]} | {cells[2]} | {rtext} |")
