@@ -28,7 +28,8 @@ out=build/bench/results.json
 $pin build/bench/bench/morvane_bench --benchmark_repetitions="$reps" \
   --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \
   --benchmark_filter="${MORVANE_BENCH_FILTER:-.}" \
-  --benchmark_out="$out" --benchmark_out_format=json "$@" >/dev/null
+  --benchmark_out="$out" --benchmark_out_format=json "$@" >/dev/null 2>build/bench/stderr.txt ||
+  { cat build/bench/stderr.txt >&2; exit 1; }
 if [ -r /proc/cpuinfo ]; then
   echo "CPU:$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2-), $(nproc) cores; $where, $reps repetitions"
   echo "Flags:$(grep -m1 '^flags' /proc/cpuinfo | cut -d: -f2-)"

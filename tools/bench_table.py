@@ -49,7 +49,7 @@ def main():
     context, figures, order = load(sys.argv[1])
     clock = figures.get(("clock", None), {}).get("calibrate")
     hz = clock
-    print(f"Morvane {context.get('morvane', '?')} (hardware paths: {context.get('morvane_hwcrypt', '?')}), "
+    print(f"{context.get('morvane', 'Morvane')} (hardware paths: {context.get('morvane_hwcrypt', '?')}), "
           f"Nettle {context.get('nettle', '?')}, libgcrypt {context.get('libgcrypt', '?')}")
     if hz:
         print(f"Core clock measured by a chain of dependent additions: {hz / 1e9:.2f} GHz")
