@@ -304,4 +304,11 @@ Bytes TranscriptWithSwitch(const char* value) {
   return t;
 }
 
+void ExpectSameTranscriptWithSwitch(TranscriptFn transcript, const char* value) {
+  const Bytes mine = transcript();
+  const Bytes theirs = TranscriptWithSwitch(value);
+  ASSERT_EQ(mine.size(), theirs.size()) << "MORVANE_NO_HWCRYPT=" << value;
+  EXPECT_TRUE(mine == theirs) << "MORVANE_NO_HWCRYPT=" << value;
+}
+
 }  // namespace morvane_test

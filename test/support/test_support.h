@@ -95,6 +95,9 @@ std::vector<RspRecord> ReadRsp(const std::string& path);
 using TranscriptFn = Bytes (*)();
 int ServeTranscript(TranscriptFn transcript);
 Bytes TranscriptWithSwitch(const char* value);
+// Fails the test unless `transcript`, run in this process, gives the bytes
+// that the child with MORVANE_NO_HWCRYPT=`value` writes.
+void ExpectSameTranscriptWithSwitch(TranscriptFn transcript, const char* value);
 
 }  // namespace morvane_test
 
