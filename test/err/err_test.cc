@@ -381,3 +381,32 @@ TEST(ErrLocks, EachOperationTakesLockOneThreeTimes) {
 }
 
 }  // namespace
+
+namespace {
+std::vector<std::string> g_labels;
+int RecordLabel(const char* info, const char*, int) {
+  g_labels.push_back(info);
+  return 1;
+}
+int PopLabel() {
+  g_labels.push_back("pop");
+  return 1;
+}
+}  // namespace
+
+// The blocks of the error tables carry a label in leak reports.
+TEST(ErrTables, CreationIsLabelledForTheLeakChecker) {
+  CRYPTO_set_mem_info_functions(RecordLabel, PopLabel, nullptr);
+  ERR_put_error(ERR_LIB_SYS, 0, 1, "x", 1);
+  ASSERT_GE(g_labels.size(), 2u);
+  EXPECT_EQ(g_labels[0], "thread_get (err/err_fns.cc)");
+  EXPECT_EQ(g_labels[1], "pop");
+  g_labels.clear();
+  ERR_load_ERR_strings();
+  ASSERT_GE(g_labels.size(), 2u);
+  EXPECT_EQ(g_labels[0], "err_get (err/err_fns.cc)");
+  EXPECT_EQ(g_labels[1], "pop");
+  CRYPTO_set_mem_info_functions(nullptr, nullptr, nullptr);
+  ERR_remove_state(0);
+  ERR_free_strings();
+}
