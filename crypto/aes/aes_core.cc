@@ -16,6 +16,7 @@
 #include "aes/aes_hw.h"
 #include "aes/aes_local.h"
 #include "aes/aes_tables.h"
+#include "internal/byteorder.h"
 #include "internal/cpu.h"
 
 static_assert(sizeof(unsigned int) == 4 && sizeof(uint32_t) == sizeof(unsigned int));
@@ -27,16 +28,8 @@ const char AES_version[] = "AES part of " MORVANE_VERSION_TEXT;
 namespace aes_internal {
 namespace {
 
-inline uint32_t LoadBe32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
+using morvane::load_be32;
+using morvane::store_be32;
 
 inline uint32_t B0(uint32_t w) {
   return w >> 24;
@@ -94,10 +87,10 @@ inline uint32_t DecLast(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t
 // template (about 7% faster when measured).
 inline void TableEncrypt(const uint8_t* in, uint8_t* out, const AES_KEY* key) {
   const uint32_t* rk = key->rd_key;
-  uint32_t s0 = LoadBe32(in) ^ rk[0];
-  uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
-  uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
-  uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
+  uint32_t s0 = load_be32(in) ^ rk[0];
+  uint32_t s1 = load_be32(in + 4) ^ rk[1];
+  uint32_t s2 = load_be32(in + 8) ^ rk[2];
+  uint32_t s3 = load_be32(in + 12) ^ rk[3];
   uint32_t t0, t1, t2, t3;
   for (int r = key->rounds >> 1;;) {
     t0 = EncRound(s0, s1, s2, s3, rk[4]);
@@ -111,20 +104,20 @@ inline void TableEncrypt(const uint8_t* in, uint8_t* out, const AES_KEY* key) {
     s2 = EncRound(t2, t3, t0, t1, rk[2]);
     s3 = EncRound(t3, t0, t1, t2, rk[3]);
   }
-  StoreBe32(out, EncLast(t0, t1, t2, t3, rk[0]));
-  StoreBe32(out + 4, EncLast(t1, t2, t3, t0, rk[1]));
-  StoreBe32(out + 8, EncLast(t2, t3, t0, t1, rk[2]));
-  StoreBe32(out + 12, EncLast(t3, t0, t1, t2, rk[3]));
+  store_be32(out, EncLast(t0, t1, t2, t3, rk[0]));
+  store_be32(out + 4, EncLast(t1, t2, t3, t0, rk[1]));
+  store_be32(out + 8, EncLast(t2, t3, t0, t1, rk[2]));
+  store_be32(out + 12, EncLast(t3, t0, t1, t2, rk[3]));
 }
 
 // The equivalent inverse cipher (FIPS-197, 5.3.5): the same shape with the
 // Td tables, InvShiftRows taking the bytes of words j, j + 3, j + 2, j + 1.
 inline void TableDecrypt(const uint8_t* in, uint8_t* out, const AES_KEY* key) {
   const uint32_t* rk = key->rd_key;
-  uint32_t s0 = LoadBe32(in) ^ rk[0];
-  uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
-  uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
-  uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
+  uint32_t s0 = load_be32(in) ^ rk[0];
+  uint32_t s1 = load_be32(in + 4) ^ rk[1];
+  uint32_t s2 = load_be32(in + 8) ^ rk[2];
+  uint32_t s3 = load_be32(in + 12) ^ rk[3];
   uint32_t t0, t1, t2, t3;
   for (int r = key->rounds >> 1;;) {
     t0 = DecRound(s0, s3, s2, s1, rk[4]);
@@ -138,10 +131,10 @@ inline void TableDecrypt(const uint8_t* in, uint8_t* out, const AES_KEY* key) {
     s2 = DecRound(t2, t1, t0, t3, rk[2]);
     s3 = DecRound(t3, t2, t1, t0, rk[3]);
   }
-  StoreBe32(out, DecLast(t0, t3, t2, t1, rk[0]));
-  StoreBe32(out + 4, DecLast(t1, t0, t3, t2, rk[1]));
-  StoreBe32(out + 8, DecLast(t2, t1, t0, t3, rk[2]));
-  StoreBe32(out + 12, DecLast(t3, t2, t1, t0, rk[3]));
+  store_be32(out, DecLast(t0, t3, t2, t1, rk[0]));
+  store_be32(out + 4, DecLast(t1, t0, t3, t2, rk[1]));
+  store_be32(out + 8, DecLast(t2, t1, t0, t3, rk[2]));
+  store_be32(out + 12, DecLast(t3, t2, t1, t0, rk[3]));
 }
 
 }  // namespace
@@ -178,7 +171,7 @@ int AES_set_encrypt_key(const unsigned char* userKey, const int bits, AES_KEY* k
   const int total = 4 * (rounds + 1);
   uint32_t* w = key->rd_key;
   key->rounds = rounds;
-  for (int i = 0; i < nk; i++) w[i] = LoadBe32(userKey + 4 * i);
+  for (int i = 0; i < nk; i++) w[i] = load_be32(userKey + 4 * i);
   for (int i = nk; i < total; i++) {
     uint32_t temp = w[i - 1];
     if (i % nk == 0)

@@ -8,6 +8,8 @@
 
 #include <morvane/aes.h>
 
+#include "internal/byteorder.h"
+
 namespace aes_hw {
 namespace {
 
@@ -43,15 +45,8 @@ inline void ByRounds(const AES_KEY* key, F f) {
 // C[j-1] in after; CFB runs C[j-1] through the cipher and XORs C[j] in after.
 enum class Chained { kCbc, kCfb };
 
-inline uint64_t LoadBe64(const uint8_t* p) {
-  uint64_t v;
-  __builtin_memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
-}
-inline void StoreBe64(uint8_t* p, uint64_t v) {
-  v = __builtin_bswap64(v);
-  __builtin_memcpy(p, &v, 8);
-}
+using morvane::load_be64;
+using morvane::store_be64;
 
 }  // namespace
 }  // namespace aes_hw

@@ -255,8 +255,8 @@ void Ctr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uin
          uint8_t* ks) {
   const Schedule<R> s(key);
   const __m128i* k = s.k;
-  uint64_t hi = LoadBe64(ctr);
-  uint64_t lo = LoadBe64(ctr + 8);
+  uint64_t hi = load_be64(ctr);
+  uint64_t lo = load_be64(ctr + 8);
   __m128i last = _mm_setzero_si128();  // the last block before its last round
   for (; blocks >= kWide && (lo & 0xff) <= 0xff - (kWide - 1); blocks -= kWide, lo += kWide) {
     const __m128i first = _mm_set_epi64x(static_cast<long long>(__builtin_bswap64(lo)),
@@ -280,8 +280,8 @@ void Ctr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uin
     if (++lo == 0) hi++;
     Store(out, _mm_aesenclast_si128(last, Xor(k[R], Load(in))));
   }
-  StoreBe64(ctr, hi);
-  StoreBe64(ctr + 8, lo);
+  store_be64(ctr, hi);
+  store_be64(ctr + 8, lo);
   Store(ks, _mm_aesenclast_si128(last, k[R]));
 }
 

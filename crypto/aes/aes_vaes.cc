@@ -116,8 +116,8 @@ size_t Ctr(const uint8_t* in, uint8_t* out, size_t runs, const AES_KEY* key, uin
   const Schedule<R> s(key);
   const __m256i* k = s.k;
   const __m256i rev = Both(kReverse);
-  const uint64_t hi = LoadBe64(ctr);  // no carry reaches it here
-  uint64_t lo = LoadBe64(ctr + 8);
+  const uint64_t hi = load_be64(ctr);  // no carry reaches it here
+  uint64_t lo = load_be64(ctr + 8);
   __m256i x[kPairs];
   size_t done = 0;
   for (; done < runs && lo <= UINT64_MAX - kRun; done++, lo += kRun) {
@@ -147,7 +147,7 @@ size_t Ctr(const uint8_t* in, uint8_t* out, size_t runs, const AES_KEY* key, uin
     out += kRunBytes;
   }
   if (done != 0) {
-    StoreBe64(ctr + 8, lo);
+    store_be64(ctr + 8, lo);
     const __m256i last = _mm256_aesenclast_epi128(x[kPairs - 1], k[R]);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(ks), _mm256_extracti128_si256(last, 1));
   }

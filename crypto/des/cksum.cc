@@ -36,8 +36,8 @@ DES_LONG DES_quad_cksum(const unsigned char* input, DES_cblock output[], long le
   constexpr uint32_t kNoise = 83653421;
   constexpr uint32_t kModulus = 0x7fffffff;  // 2^31 - 1
   const int passes = out_count < 1 ? 1 : out_count > 4 ? 4 : out_count;
-  uint32_t z0 = morvane::des::load_le32(*seed);
-  uint32_t z1 = morvane::des::load_le32(*seed + 4);
+  uint32_t z0 = morvane::load_le32(*seed);
+  uint32_t z1 = morvane::load_le32(*seed + 4);
   unsigned char* out = output != nullptr ? output[0] : nullptr;
   const size_t total = morvane::des::byte_count(length);
   for (int pass = 0; pass < passes; pass++) {

@@ -24,14 +24,6 @@ static_assert(sizeof(DES_LONG) == 4);
 static_assert(sizeof(DES_cblock) == 8);
 static_assert(sizeof(DES_key_schedule) == 128);
 
-inline uint32_t load_le32(const unsigned char* p) {
-  return morvane::load_le32(p);
-}
-
-inline void store_le32(unsigned char* p, uint32_t v) {
-  morvane::store_le32(p, v);
-}
-
 // A block in word form, the representation every block function takes.
 struct Block {
   DES_LONG w[2];

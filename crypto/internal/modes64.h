@@ -30,19 +30,6 @@ static_assert(std::is_same_v<uint32_t, unsigned int>, "block words are unsigned 
 // to word 0 and bytes 4-7 to word 1, each read in this order.
 enum class WordOrder { kBig, kLittle };
 
-inline uint32_t load_be32(const uint8_t* p) {
-  return morvane::load_be32(p);
-}
-inline uint32_t load_le32(const uint8_t* p) {
-  return morvane::load_le32(p);
-}
-inline void store_be32(uint8_t* p, uint32_t v) {
-  morvane::store_be32(p, v);
-}
-inline void store_le32(uint8_t* p, uint32_t v) {
-  morvane::store_le32(p, v);
-}
-
 template <WordOrder O>
 inline uint32_t load32(const uint8_t* p) {
   if constexpr (O == WordOrder::kBig)
