@@ -3,8 +3,15 @@
 // The filler moves with an address-dependent counter, and the second pass reads
 // the region back; both go through volatile accesses so the compiler cannot
 // drop them as dead stores before the block is freed.
+//
+// Implementation notes: calls on several threads share `cleanse_ctr`; it is
+// read once and written once per call through a relaxed atomic reference, so
+// the calls never race (a concurrent call may see the older value, which only
+// changes the filler).
 
 #include <stdint.h>
+
+#include <atomic>
 
 #include <morvane/crypto.h>
 
@@ -13,7 +20,8 @@ constinit unsigned char cleanse_ctr = 0;
 /* see morvane/crypto.h */
 void MORVANE_cleanse(void* ptr, size_t len) {
   volatile unsigned char* p = static_cast<volatile unsigned char*>(ptr);
-  unsigned int ctr = cleanse_ctr;
+  std::atomic_ref<unsigned char> shared(cleanse_ctr);
+  unsigned int ctr = shared.load(std::memory_order_relaxed);
   size_t loop = len;
   while (loop--) {
     *(p++) = static_cast<unsigned char>(ctr);
@@ -26,5 +34,5 @@ void MORVANE_cleanse(void* ptr, size_t len) {
       break;
     }
   }
-  cleanse_ctr = static_cast<unsigned char>(ctr);
+  shared.store(static_cast<unsigned char>(ctr), std::memory_order_relaxed);
 }

@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 #include <morvane/crypto.h>
 
 namespace {
@@ -57,8 +59,18 @@ constinit PushInfoFn push_info_func = nullptr;
 constinit PopInfoFn pop_info_func = nullptr;
 constinit PopInfoFn remove_all_info_func = nullptr;
 
+// The gates: 1 until the first allocation (of any block, and of a block seen
+// by a debugging layer).  Every allocation on every thread closes them, so
+// they are read and written as relaxed atomics, and written only while open.
 constinit int allow_customize = 1;
 constinit int allow_customize_debug = 1;
+
+bool gate_open(int& gate) {
+  return std::atomic_ref<int>(gate).load(std::memory_order_relaxed) != 0;
+}
+void close_gate(int& gate) {
+  if (gate_open(gate)) std::atomic_ref<int>(gate).store(0, std::memory_order_relaxed);
+}
 
 // Large blocks carry the cleanse counter in their first byte.
 constexpr int kMarkThreshold = 2048;
@@ -66,14 +78,16 @@ constexpr int kMarkThreshold = 2048;
 // The shared body of CRYPTO_malloc and CRYPTO_malloc_locked.
 void* gated_malloc(MallocExFn hook, int num, const char* file, int line) {
   if (num <= 0) return nullptr;
-  allow_customize = 0;
+  close_gate(allow_customize);
   if (malloc_debug_func != nullptr) {
-    allow_customize_debug = 0;
+    close_gate(allow_customize_debug);
     malloc_debug_func(nullptr, num, file, line, 0);
   }
   void* ret = hook(static_cast<size_t>(num), file, line);
   if (malloc_debug_func != nullptr) malloc_debug_func(ret, num, file, line, 1);
-  if (ret != nullptr && num > kMarkThreshold) *static_cast<unsigned char*>(ret) = cleanse_ctr;
+  if (ret != nullptr && num > kMarkThreshold)
+    *static_cast<unsigned char*>(ret) =
+        std::atomic_ref<unsigned char>(cleanse_ctr).load(std::memory_order_relaxed);
   return ret;
 }
 
@@ -142,7 +156,7 @@ void CRYPTO_free_locked(void* str) {
 // ---- hook setters ---------------------------------------------------------
 
 int CRYPTO_set_mem_functions(MallocFn m, ReallocFn r, FreeFn f) {
-  if (!allow_customize || m == nullptr || r == nullptr || f == nullptr) return 0;
+  if (!gate_open(allow_customize) || m == nullptr || r == nullptr || f == nullptr) return 0;
   malloc_func = m;
   malloc_ex_func = default_malloc_ex;
   realloc_func = r;
@@ -155,7 +169,7 @@ int CRYPTO_set_mem_functions(MallocFn m, ReallocFn r, FreeFn f) {
 }
 
 int CRYPTO_set_mem_ex_functions(MallocExFn m, ReallocExFn r, FreeFn f) {
-  if (!allow_customize || m == nullptr || r == nullptr || f == nullptr) return 0;
+  if (!gate_open(allow_customize) || m == nullptr || r == nullptr || f == nullptr) return 0;
   malloc_func = nullptr;
   malloc_ex_func = m;
   realloc_func = nullptr;
@@ -168,7 +182,7 @@ int CRYPTO_set_mem_ex_functions(MallocExFn m, ReallocExFn r, FreeFn f) {
 }
 
 int CRYPTO_set_locked_mem_functions(MallocFn m, FreeFn f) {
-  if (!allow_customize || m == nullptr || f == nullptr) return 0;
+  if (!gate_open(allow_customize) || m == nullptr || f == nullptr) return 0;
   malloc_locked_func = m;
   malloc_locked_ex_func = default_malloc_locked_ex;
   free_locked_func = f;
@@ -176,7 +190,7 @@ int CRYPTO_set_locked_mem_functions(MallocFn m, FreeFn f) {
 }
 
 int CRYPTO_set_locked_mem_ex_functions(MallocExFn m, FreeFn f) {
-  if (!allow_customize || m == nullptr || f == nullptr) return 0;
+  if (!gate_open(allow_customize) || m == nullptr || f == nullptr) return 0;
   malloc_locked_func = nullptr;
   malloc_locked_ex_func = m;
   free_locked_func = f;
@@ -185,7 +199,7 @@ int CRYPTO_set_locked_mem_ex_functions(MallocExFn m, FreeFn f) {
 
 int CRYPTO_set_mem_debug_functions(MallocDebugFn m, ReallocDebugFn r, FreeDebugFn f,
                                    SetOptionsFn so, GetOptionsFn go) {
-  if (!allow_customize_debug) return 0;
+  if (!gate_open(allow_customize_debug)) return 0;
   malloc_debug_func = m;
   realloc_debug_func = r;
   free_debug_func = f;

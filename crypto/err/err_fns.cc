@@ -16,6 +16,7 @@
 #include <morvane/lhash.h>
 
 #include "err/internal.h"
+#include "internal/err_load.h"
 #include "internal/lock.h"
 
 namespace {
@@ -32,14 +33,14 @@ int compare_whole(unsigned long a, unsigned long b) { return a < b ? -1 : a > b 
 // ---- the error-string table ----------------------------------------------
 
 unsigned long err_string_hash(const void* p) {
-  auto l = static_cast<uint32_t>(static_cast<const ERR_STRING_DATA*>(p)->error);
+  auto l = static_cast<uint32_t>(morvane::string_code(*static_cast<const ERR_STRING_DATA*>(p)));
   uint32_t h = l ^ ((l >> 24) & 0xFF) ^ ((l >> 12) & 0xFFF);
   return h ^ ((h % 19) * 13);
 }
 
 int err_string_cmp(const void* a, const void* b) {
-  return compare_whole(static_cast<const ERR_STRING_DATA*>(a)->error,
-                       static_cast<const ERR_STRING_DATA*>(b)->error);
+  return compare_whole(morvane::string_code(*static_cast<const ERR_STRING_DATA*>(a)),
+                       morvane::string_code(*static_cast<const ERR_STRING_DATA*>(b)));
 }
 
 LHASH* err_get(int create) {

@@ -8,9 +8,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+
 #include <morvane/err.h>
 
 #include "err/internal.h"
+#include "internal/err_load.h"
 
 namespace {
 
@@ -28,8 +31,9 @@ const char* lookup(unsigned long code) {
 // the code changes, so loading an array again (as concurrent loaders may)
 // does not write to it.
 void or_library(ERR_STRING_DATA* str, int lib) {
-  unsigned long code = str->error | ERR_PACK(lib, 0, 0);
-  if (code != str->error) str->error = code;
+  const unsigned long old = morvane::string_code(*str);
+  const unsigned long code = old | ERR_PACK(lib, 0, 0);
+  if (code != old) std::atomic_ref<unsigned long>(str->error).store(code, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -37,7 +41,7 @@ void or_library(ERR_STRING_DATA* str, int lib) {
 /* see morvane/err.h */
 void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
   const ERR_FNS* fns = morvane::err_fns();
-  for (; str->error != 0; str++) {
+  for (; morvane::string_code(*str) != 0; str++) {
     or_library(str, lib);
     fns->cb_err_set_item(str);
   }
@@ -45,7 +49,7 @@ void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
 
 void ERR_unload_strings(int lib, ERR_STRING_DATA* str) {
   const ERR_FNS* fns = morvane::err_fns();
-  for (; str->error != 0; str++) {
+  for (; morvane::string_code(*str) != 0; str++) {
     or_library(str, lib);
     fns->cb_err_del_item(str);
   }

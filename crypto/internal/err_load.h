@@ -5,14 +5,24 @@
 #ifndef MORVANE_INTERNAL_ERR_LOAD_H
 #define MORVANE_INTERNAL_ERR_LOAD_H
 
+#include <atomic>
+
 #include <morvane/err.h>
 
 namespace morvane {
 
+// The code of a text entry.  Loaders OR their library number into the codes
+// of the static arrays while other threads look texts up, so every access to
+// a code goes through a relaxed atomic reference.
+inline unsigned long string_code(const ERR_STRING_DATA& d) {
+  return std::atomic_ref<unsigned long>(const_cast<unsigned long&>(d.error))
+      .load(std::memory_order_relaxed);
+}
+
 // `functs` and `reasons` are the generated <LIB>_str_functs and
 // <LIB>_str_reasons arrays; their codes already carry the library number.
 inline void load_error_strings(ERR_STRING_DATA* functs, ERR_STRING_DATA* reasons) {
-  if (ERR_func_error_string(functs[0].error) != nullptr) return;
+  if (ERR_func_error_string(string_code(functs[0])) != nullptr) return;
   ERR_load_strings(0, functs);
   ERR_load_strings(0, reasons);
 }

@@ -4,9 +4,16 @@
 // A hash h lives in bucket h mod pmax, or h mod num_alloc_nodes when that
 // bucket has already been split in this cycle (index below p).  Bucket choice
 // and loads are computed in 32 bits.
+//
+// lh_retrieve changes no link, so callers may run it on one table from several
+// threads under a shared (read) lock; the statistics and `error` that it and
+// getrn update are therefore written as relaxed atomics, which keeps their
+// single-thread values and makes concurrent lookups free of races.
 
 #include <stdint.h>
 #include <string.h>
+
+#include <atomic>
 
 #include <morvane/crypto.h>
 #include <morvane/lhash.h>
@@ -25,6 +32,11 @@ int default_comp(const void* a, const void* b) {
 
 unsigned long default_hash(const void* a) { return lh_strhash(static_cast<const char*>(a)); }
 
+// Adds one to a statistic that concurrent lookups may share.
+void count(unsigned long& counter) {
+  std::atomic_ref<unsigned long>(counter).fetch_add(1, std::memory_order_relaxed);
+}
+
 uint32_t load(const LHASH* lh) {
   return static_cast<uint32_t>(lh->num_items) * LH_LOAD_MULT / lh->num_nodes;
 }
@@ -40,13 +52,13 @@ unsigned int bucket_of(const LHASH* lh, unsigned long h) {
 // that ends its bucket's chain; the hash goes to *rhash.
 LHASH_NODE** getrn(LHASH* lh, const void* data, unsigned long* rhash) {
   unsigned long hash = lh->hash(data);
-  lh->num_hash_calls++;
+  count(lh->num_hash_calls);
   *rhash = hash;
   LHASH_NODE** ret = &lh->b[bucket_of(lh, hash)];
   for (LHASH_NODE* n = *ret; n != nullptr; n = n->next) {
-    lh->num_hash_comps++;
+    count(lh->num_hash_comps);
     if (n->hash == hash) {
-      lh->num_comp_calls++;
+      count(lh->num_comp_calls);
       if (lh->comp(n->data, data) == 0) break;
     }
     ret = &n->next;
@@ -224,14 +236,14 @@ void* lh_delete(LHASH* lh, const void* data) {
 }
 
 void* lh_retrieve(LHASH* lh, const void* data) {
-  lh->error = 0;
+  std::atomic_ref<int>(lh->error).store(0, std::memory_order_relaxed);
   unsigned long hash;
   LHASH_NODE** rn = getrn(lh, data, &hash);
   if (*rn == nullptr) {
-    lh->num_retrieve_miss++;
+    count(lh->num_retrieve_miss);
     return nullptr;
   }
-  lh->num_retrieve++;
+  count(lh->num_retrieve);
   return (*rn)->data;
 }
 
