@@ -1,7 +1,8 @@
 # Helpers shared by every component, test and program.
 #
 #   morvane_component(NAME md5 SRCS md5.cc)  object library linked into libmorvane
-#   morvane_test(NAME md5_test SRCS md5_test.cc)  GoogleTest suite, one process per test
+#   morvane_test(NAME md5_test SRCS md5_test.cc)  GoogleTest suite, one process per test,
+#     its tests labelled with the suite's name (ctest -L md5_test)
 #   morvane_test(NAME aes_test SRCS ... SWITCHES 1 vaes)  ... registered again with
 #     MORVANE_NO_HWCRYPT set to each value (names end in ".no_hwcrypt_<value>"),
 #     so that it covers the code paths that the hardware code replaces
@@ -13,6 +14,12 @@ if(MORVANE_WERROR)
   list(APPEND MORVANE_WARN_FLAGS -Werror)
 endif()
 set(MORVANE_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+# MORVANE_TSAN swaps ThreadSanitizer in for them (and builds no unsanitized twin).
+set(MORVANE_SANITIZED ${MORVANE_SANITIZE})
+if(MORVANE_TSAN)
+  set(MORVANE_SAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+  set(MORVANE_SANITIZED ON)
+endif()
 set(MORVANE_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 file(MAKE_DIRECTORY "${MORVANE_GENERATED_DIR}")
 
@@ -27,7 +34,7 @@ function(morvane_library_flags tgt variant)
   target_include_directories(${tgt} PRIVATE ${CMAKE_SOURCE_DIR}/include
     ${CMAKE_SOURCE_DIR}/crypto ${MORVANE_GENERATED_DIR})
   target_compile_definitions(${tgt} PRIVATE MORVANE_BUILDING_LIBRARY)
-  if(variant STREQUAL "SAN" AND MORVANE_SANITIZE)
+  if(variant STREQUAL "SAN" AND MORVANE_SANITIZED)
     target_compile_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
   endif()
 endfunction()
@@ -36,7 +43,7 @@ endfunction()
 function(morvane_client_flags tgt)
   target_compile_options(${tgt} PRIVATE ${MORVANE_WARN_FLAGS}
     $<$<COMPILE_LANGUAGE:CXX>:-Wno-missing-field-initializers>)
-  if(MORVANE_SANITIZE)
+  if(MORVANE_SANITIZED)
     target_compile_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
     target_link_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
   endif()
@@ -93,11 +100,11 @@ function(morvane_test)
     Threads::Threads ${T_LIBS})
   morvane_client_flags(${T_NAME})
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 300 LABELS ${T_NAME})
   foreach(_switch ${T_SWITCHES})
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
       TEST_SUFFIX ".no_hwcrypt_${_switch}"
-      PROPERTIES TIMEOUT 300 ENVIRONMENT "MORVANE_NO_HWCRYPT=${_switch}")
+      PROPERTIES TIMEOUT 300 LABELS ${T_NAME} ENVIRONMENT "MORVANE_NO_HWCRYPT=${_switch}")
   endforeach()
 endfunction()
 

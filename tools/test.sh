@@ -15,6 +15,14 @@ if command -v clang++ >/dev/null 2>&1; then
     -DMORVANE_BUILD_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build build/clang -j "$jobs" --target morvane
 fi
+# ThreadSanitizer: the library and the concurrency suites only, in build/tsan
+# (a lock callback in concurrency_test serves CRYPTO_READ as a shared lock).
+tsan_suites="concurrency_test err_test ex_data_test lhash_test locks_test mem_dbg_test"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON \
+  -DMORVANE_WERROR=ON -DMORVANE_BUILD_APPS=OFF >/dev/null
+cmake --build build/tsan -j "$jobs" --target $tsan_suites
+(cd build/tsan && TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" ctest --output-on-failure \
+  -j "$jobs" --timeout 600 -L "^($(echo $tsan_suites | tr ' ' '|'))\$")
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 cd build/check
