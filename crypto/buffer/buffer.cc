@@ -12,6 +12,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "internal/wipe.h"
+
 namespace {
 
 // The shared body of BUF_MEM_grow and BUF_MEM_grow_clean.
@@ -70,8 +72,8 @@ BUF_MEM* BUF_MEM_new(void) {
 void BUF_MEM_free(BUF_MEM* a) {
   if (a == nullptr) return;
   if (a->data != nullptr) {
-    // The free goes through a replaceable hook, so these stores stay.
-    memset(a->data, 0, a->max);
+    // A plain memset before a free is a dead store the compiler may drop.
+    morvane::internal::wipe_to_zero(a->data, static_cast<size_t>(a->max));
     MORVANE_free(a->data);
   }
   MORVANE_free(a);

@@ -5,6 +5,7 @@
 #define MORVANE_INTERNAL_WIPE_H
 
 #include <stddef.h>
+#include <string.h>
 
 #include <type_traits>
 
@@ -16,6 +17,15 @@ namespace morvane::internal {
 // or a zero `n` does nothing.
 inline void wipe(void* p, size_t n) noexcept {
   if (p != nullptr && n != 0) MORVANE_cleanse(p, n);
+}
+
+// As wipe, then leaves the bytes zero, for storage whose state after release
+// is documented as all zeros (the free hooks may look at it).
+inline void wipe_to_zero(void* p, size_t n) noexcept {
+  if (p == nullptr || n == 0) return;
+  MORVANE_cleanse(p, n);
+  memset(p, 0, n);
+  __asm__ __volatile__("" : : "r"(p) : "memory");  // the zeros are stored before any free
 }
 
 // An object that may be wiped as bytes: plain data, never a bare pointer

@@ -25,8 +25,8 @@ struct buf_mem_st {
 
 /* An empty buffer (length 0, no storage), or null. */
 MORVANE_EXPORT BUF_MEM *BUF_MEM_new(void);
-/* Zeroes all `max` bytes of the storage, then frees it and the buffer; null is
- * allowed. */
+/* Wipes all `max` bytes of the storage with MORVANE_cleanse and leaves them
+ * zero, then frees it and the buffer; null is allowed. */
 MORVANE_EXPORT void BUF_MEM_free(BUF_MEM *a);
 /* Makes `length` equal to `len`, growing the storage to ((len + 3) / 3) * 4
  * bytes when it is too small; returns `len`, or 0 on failure (a negative
