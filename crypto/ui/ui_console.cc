@@ -7,7 +7,11 @@
 // a handler that only records it; the handlers are installed without
 // SA_RESTART, so a signal interrupts the read, which then fails (SIGINT: the
 // session reports an interruption).  The terminal settings read at open and
-// the previous signal actions are put back after every answer.
+// the previous signal actions are put back after every answer.  The terminal
+// streams opened here buffer through two arrays of this file, wiped once the
+// streams are closed (fclose would free stdio's own buffers, with the typed
+// pass phrase in them, unwiped); the standard streams used as a fallback
+// belong to the application and keep their buffers.
 
 #include <errno.h>
 #include <signal.h>
@@ -21,6 +25,7 @@
 #include <morvane/crypto.h>
 #include <morvane/ui.h>
 
+#include "internal/wipe.h"
 #include "ui/ui_local.h"
 
 namespace {
@@ -55,6 +60,8 @@ constinit bool is_a_tty = false;
 constinit volatile sig_atomic_t intr_signal = 0;  // last signal caught during a read
 constinit struct sigaction saved_actions[kNumCaught] = {};
 constinit bool action_saved[kNumCaught] = {};
+constinit char tty_in_buffer[BUFSIZ] = {};
+constinit char tty_out_buffer[BUFSIZ] = {};
 
 void record_signal(int sig) { intr_signal = sig; }
 
@@ -98,7 +105,7 @@ bool discard_rest_of_line() {
       break;
     }
   }
-  MORVANE_cleanse(piece, sizeof(piece));
+  morvane::internal::wipe(piece);
   return ok;
 }
 
@@ -137,8 +144,19 @@ int read_string_inner(UI* ui, UI_STRING* uis, bool echo, bool strip_nl) {
   }
   if (echo_switched && !set_echo(true)) ok = 0;
   restore_signals();
-  MORVANE_cleanse(result, sizeof(result));
+  morvane::internal::wipe(result);
   return ok;
+}
+
+// Opens the terminal for `mode` on a buffer of ours (line-buffered, as stdio
+// buffers a terminal); null when it cannot be opened.
+FILE* open_tty(const char* mode, char* buffer) {
+  FILE* f = fopen("/dev/tty", mode);
+  if (f != nullptr && setvbuf(f, buffer, _IOLBF, BUFSIZ) != 0) {
+    fclose(f);
+    f = nullptr;
+  }
+  return f;
 }
 
 void close_streams() {
@@ -146,14 +164,16 @@ void close_streams() {
   if (tty_out != stderr) fclose(tty_out);
   tty_in = nullptr;
   tty_out = nullptr;
+  morvane::internal::wipe(tty_in_buffer);
+  morvane::internal::wipe(tty_out_buffer);
 }
 
 int open_console(UI* /*ui*/) {
   CRYPTO_w_lock(CRYPTO_LOCK_UI);
   is_a_tty = true;
-  tty_in = fopen("/dev/tty", "r");
+  tty_in = open_tty("r", tty_in_buffer);
   if (tty_in == nullptr) tty_in = stdin;
-  tty_out = fopen("/dev/tty", "w");
+  tty_out = open_tty("w", tty_out_buffer);
   if (tty_out == nullptr) tty_out = stderr;
   if (tcgetattr(fileno(tty_in), &tty_orig) == -1) {
     if (errno == ENOTTY || errno == EINVAL) {
