@@ -17,7 +17,24 @@ namespace {
 
 constexpr int kMinNodes = 4;
 
-using VoidCmp = int (*)(const void*, const void*);
+// The caller's comparison is always called through its own type, sk_cmp_fn:
+// the generic searcher and qsort_r get typed trampolines.  A search key
+// carries the comparison with the element it looks for; OBJ_bsearch_ex passes
+// the key first.
+struct SearchKey {
+  char* data;
+  sk_cmp_fn comp;
+};
+
+int compare_key(const void* key, const void* slot) {
+  const auto* k = static_cast<const SearchKey*>(key);
+  return k->comp(&k->data, static_cast<const char* const*>(slot));
+}
+
+int compare_slots(const void* a, const void* b, void* comp) {
+  return (*static_cast<sk_cmp_fn*>(comp))(static_cast<const char* const*>(a),
+                                          static_cast<const char* const*>(b));
+}
 
 int internal_find(STACK* st, char* data, int flags) {
   if (st == nullptr) return -1;
@@ -28,10 +45,10 @@ int internal_find(STACK* st, char* data, int flags) {
   }
   sk_sort(st);
   if (data == nullptr) return -1;
-  const char* r = OBJ_bsearch_ex(reinterpret_cast<const char*>(&data),
+  const SearchKey key = {data, st->comp};
+  const char* r = OBJ_bsearch_ex(reinterpret_cast<const char*>(&key),
                                  reinterpret_cast<const char*>(st->data), st->num,
-                                 static_cast<int>(sizeof(char*)),
-                                 reinterpret_cast<VoidCmp>(st->comp), flags);
+                                 static_cast<int>(sizeof(char*)), compare_key, flags);
   if (r == nullptr) return -1;
   return static_cast<int>(reinterpret_cast<char* const*>(r) - st->data);
 }
@@ -174,8 +191,9 @@ void sk_sort(STACK* sk) {
   // Without a comparison there is no order to establish; the stack stays as
   // it is and unsorted.
   if (sk->comp == nullptr) return;
-  qsort(sk->data, static_cast<size_t>(sk->num), sizeof(char*),
-        reinterpret_cast<VoidCmp>(sk->comp));
+  // qsort_r is the same sort as qsort, so equal elements end where they did.
+  sk_cmp_fn comp = sk->comp;
+  qsort_r(sk->data, static_cast<size_t>(sk->num), sizeof(char*), compare_slots, &comp);
   sk->sorted = 1;
 }
 
