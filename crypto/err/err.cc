@@ -26,11 +26,12 @@ constinit ERR_STATE fallback_state = {};
 
 int next_slot(int i) { return (i + 1) % kSlots; }
 
+// Frees the slot's data when the queue owns it, and forgets the pointer in
+// any case: caller-owned text may be gone by the time the slot is reused.
 void clear_data(ERR_STATE* es, int i) {
-  if (es->err_data[i] != nullptr && (es->err_data_flags[i] & ERR_TXT_MALLOCED)) {
+  if (es->err_data[i] != nullptr && (es->err_data_flags[i] & ERR_TXT_MALLOCED))
     MORVANE_free(es->err_data[i]);
-    es->err_data[i] = nullptr;
-  }
+  es->err_data[i] = nullptr;
   es->err_data_flags[i] = 0;
 }
 
