@@ -291,12 +291,14 @@ char* CONF_get1_default_config_file(void) {
 int CONF_parse_list(const char* list, int sep, int nospc,
                     int (*list_cb)(const char* elem, int len, void* usr), void* arg) {
   if (list == nullptr) return 0;
+  // The separator is used as the char strchr makes of it: 256 is a NUL.
+  const char sep_char = static_cast<char>(sep);
   const char* start = list;
   for (;;) {
     if (nospc)
       while (*start != '\0' && isspace(static_cast<unsigned char>(*start))) start++;
     // A NUL separator would be found at the end of every text: there is none.
-    const char* p = sep != '\0' ? strchr(start, sep) : nullptr;
+    const char* p = sep_char != '\0' ? strchr(start, sep_char) : nullptr;
     int ret;
     if (p == start || *start == '\0') {
       ret = list_cb(nullptr, 0, arg);
