@@ -225,7 +225,6 @@ testing::AssertionResult ErrorsAre(std::vector<ErrEntry> expected) {
            (x.data == nullptr || got[i].data == x.data);
   }
   if (same) return testing::AssertionSuccess();
-  ERR_load_crypto_strings();  // for the texts of the message
   std::string want;
   for (const ErrEntry& x : expected)
     want += "  " + Describe(ERR_PACK(x.lib, x.func, x.reason)) +
