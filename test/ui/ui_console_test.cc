@@ -71,34 +71,29 @@ class Child {
 
   // Waits until the terminal output after the last match holds `text`.
   bool WaitFor(const std::string& text) {
-    const auto end = Clock::now() + kTimeout;
-    for (;;) {
-      Drain();
-      const size_t at = output_.find(text, seen_);
-      if (at != std::string::npos) {
-        seen_ = at + text.size();
-        return true;
-      }
-      if (Clock::now() > end) {
-        ADD_FAILURE() << "no \"" << text << "\" in the terminal output: " << output_;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    return WaitUntil(
+        [&] {
+          const size_t at = output_.find(text, seen_);
+          if (at != std::string::npos) seen_ = at + text.size();
+          return at != std::string::npos;
+        },
+        "\"" + text + "\" in the terminal output");
   }
 
   // Waits until the terminal's echo bit is `on`.
   bool WaitEcho(bool on) {
-    const auto end = Clock::now() + kTimeout;
-    for (;;) {
-      if (EchoOn() == on) return true;
-      if (Clock::now() > end) {
-        ADD_FAILURE() << "echo never switched " << (on ? "on" : "off");
-        return false;
-      }
+    return WaitUntil([&] { return EchoOn() == on; }, on ? "echo on" : "echo off");
+  }
+
+  // Reads the terminal output until `done` holds, for at most kTimeout.
+  bool WaitUntil(const std::function<bool()>& done, const std::string& what) {
+    for (const auto end = Clock::now() + kTimeout; Clock::now() <= end;) {
       Drain();
+      if (done()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    ADD_FAILURE() << "no " << what << "; terminal output: " << output_;
+    return false;
   }
 
   const struct termios& initial() const { return initial_; }
