@@ -69,6 +69,7 @@ unsigned long FixedId() { return 0x123456789abcUL; }
 TEST(ThreadId, ProcessIdWithoutCallback) {
   EXPECT_EQ(CRYPTO_thread_id(), static_cast<unsigned long>(getpid()));
   CRYPTO_set_id_callback(FixedId);
+  EXPECT_EQ(CRYPTO_get_id_callback(), &FixedId);
   EXPECT_EQ(CRYPTO_thread_id(), 0x123456789abcUL);
   CRYPTO_set_id_callback(nullptr);
   EXPECT_EQ(CRYPTO_thread_id(), static_cast<unsigned long>(getpid()));
@@ -83,6 +84,7 @@ void PlaceRecorder(int mode, int type, const char* file, int line) {
 TEST(Lock, PassesEveryNonNegativeNumberToTheLockingCallback) {
   CRYPTO_lock(CRYPTO_LOCK | CRYPTO_WRITE, 3, "f.cc", 1);  // no callback: nothing happens
   CRYPTO_set_locking_callback(PlaceRecorder);
+  EXPECT_EQ(CRYPTO_get_locking_callback(), &PlaceRecorder);
   CRYPTO_lock(CRYPTO_LOCK | CRYPTO_READ, 0, "a.cc", 7);
   CRYPTO_lock(CRYPTO_UNLOCK | CRYPTO_READ, 45, "b.cc", 8);
   CRYPTO_lock(CRYPTO_LOCK | CRYPTO_WRITE, -1, "c.cc", 9);  // no dynamic dispatcher yet
@@ -159,6 +161,9 @@ void InstallDynCallbacks() {
 
 TEST(DynLock, NumbersCountDownAndFreedOnesAreReused) {
   InstallDynCallbacks();
+  EXPECT_EQ(CRYPTO_get_dynlock_create_callback(), &CreateDyn);
+  EXPECT_EQ(CRYPTO_get_dynlock_lock_callback(), &LockDyn);
+  EXPECT_EQ(CRYPTO_get_dynlock_destroy_callback(), &DestroyDyn);
   EXPECT_EQ(CRYPTO_get_new_dynlockid(), -1);
   EXPECT_EQ(CRYPTO_get_new_dynlockid(), -2);
   CRYPTO_destroy_dynlockid(-1);

@@ -51,7 +51,9 @@ void RecFreeLocked(void* p) {
   g_calls.push_back({"free_locked", p});
   free(p);
 }
-void* NullMalloc(size_t) { return nullptr; }
+void* NullMalloc(size_t) {
+  return nullptr;
+}
 
 void DbgMalloc(void* addr, int num, const char* file, int line, int before_p) {
   g_calls.push_back({"dbg_malloc", addr, nullptr, num, file ? file : "", line, before_p});
@@ -63,8 +65,12 @@ void DbgFree(void* addr, int before_p) {
   g_calls.push_back({"dbg_free", addr, nullptr, 0, "", 0, before_p});
 }
 long g_options = 0;
-void DbgSetOptions(long bits) { g_options = bits; }
-long DbgGetOptions() { return g_options; }
+void DbgSetOptions(long bits) {
+  g_options = bits;
+}
+long DbgGetOptions() {
+  return g_options;
+}
 
 bool HooksReplaceable() {
   return CRYPTO_set_mem_functions(RecMalloc, RecRealloc, RecFree) == 1;
@@ -113,9 +119,71 @@ TEST(MemHooks, CallsReachTheHooksTheSettersInstalled) {
   CRYPTO_free_locked(a);
   CRYPTO_free(q);
   std::vector<std::string> seen;
-  for (const Call& c : g_calls) seen.push_back(c.what + " " + c.file + ":" + std::to_string(c.line));
+  for (const Call& c : g_calls)
+    seen.push_back(c.what + " " + c.file + ":" + std::to_string(c.line));
   EXPECT_EQ(seen, (std::vector<std::string>{"malloc_ex here.cc:42", "realloc_ex there.cc:7",
                                             "malloc :0", "free_locked :0", "free :0"}));
+}
+
+template <class F>
+void* Fp(F f) {
+  return reinterpret_cast<void*>(f);
+}
+void* Fp(std::nullptr_t) {
+  return nullptr;
+}
+
+// The getters report each pair as the kind of setter installed it: the
+// plain getter gives null for ex hooks and the other way round.
+TEST(MemHooks, GettersReportWhichKindIsInstalled) {
+  using Plain = std::vector<void*>;
+  auto plain = [] {
+    void* (*m)(size_t) = malloc;
+    void* (*r)(void*, size_t) = realloc;
+    void (*f)(void*) = nullptr;
+    void* (*lm)(size_t) = malloc;
+    void (*lf)(void*) = nullptr;
+    CRYPTO_get_mem_functions(&m, &r, &f);
+    CRYPTO_get_locked_mem_functions(&lm, &lf);
+    CRYPTO_get_mem_functions(nullptr, nullptr, nullptr);
+    CRYPTO_get_locked_mem_functions(nullptr, nullptr);
+    return Plain{reinterpret_cast<void*>(m), reinterpret_cast<void*>(r), reinterpret_cast<void*>(f),
+                 reinterpret_cast<void*>(lm), reinterpret_cast<void*>(lf)};
+  };
+  auto ex = [] {
+    void* (*m)(size_t, const char*, int) = RecMallocEx;
+    void* (*r)(void*, size_t, const char*, int) = RecReallocEx;
+    void (*f)(void*) = nullptr;
+    void* (*lm)(size_t, const char*, int) = RecMallocEx;
+    void (*lf)(void*) = nullptr;
+    CRYPTO_get_mem_ex_functions(&m, &r, &f);
+    CRYPTO_get_locked_mem_ex_functions(&lm, &lf);
+    CRYPTO_get_mem_ex_functions(nullptr, nullptr, nullptr);
+    CRYPTO_get_locked_mem_ex_functions(nullptr, nullptr);
+    return Plain{reinterpret_cast<void*>(m), reinterpret_cast<void*>(r), reinterpret_cast<void*>(f),
+                 reinterpret_cast<void*>(lm), reinterpret_cast<void*>(lf)};
+  };
+  auto v = [](auto... fns) { return Plain{Fp(fns)...}; };
+  ASSERT_TRUE(HooksReplaceable());
+  EXPECT_EQ(plain(), v(RecMalloc, RecRealloc, RecFree, RecMalloc, RecFree));
+  EXPECT_EQ(ex(), v(nullptr, nullptr, RecFree, nullptr, RecFree));
+  ASSERT_EQ(CRYPTO_set_mem_ex_functions(RecMallocEx, RecReallocEx, RecFree), 1);
+  ASSERT_EQ(CRYPTO_set_locked_mem_ex_functions(RecMallocEx, RecFreeLocked), 1);
+  EXPECT_EQ(plain(), v(nullptr, nullptr, RecFree, nullptr, RecFreeLocked));
+  EXPECT_EQ(ex(), v(RecMallocEx, RecReallocEx, RecFree, RecMallocEx, RecFreeLocked));
+  ASSERT_EQ(
+      CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, DbgSetOptions, DbgGetOptions),
+      1);
+  void (*dm)(void*, int, const char*, int, int) = nullptr;
+  void (*dr)(void*, void*, int, const char*, int, int) = nullptr;
+  void (*df)(void*, int) = nullptr;
+  void (*so)(long) = nullptr;
+  long (*go)(void) = nullptr;
+  CRYPTO_get_mem_debug_functions(&dm, &dr, &df, &so, &go);
+  CRYPTO_get_mem_debug_functions(nullptr, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(v(dm, dr, df, so, go), v(DbgMalloc, DbgRealloc, DbgFree, DbgSetOptions, DbgGetOptions));
+  CRYPTO_set_mem_debug_options(5);
+  EXPECT_EQ(CRYPTO_get_mem_debug_options(), 5);
 }
 
 TEST(MemHooks, FreeOfNullReachesTheHookAndBothDebugCalls) {
@@ -133,9 +201,9 @@ TEST(MemHooks, FreeOfNullReachesTheHookAndBothDebugCalls) {
 }
 
 TEST(MemDebug, OneMallocMakesExactlyTwoDebugCalls) {
-  ASSERT_EQ(CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, DbgSetOptions,
-                                           DbgGetOptions),
-            1);
+  ASSERT_EQ(
+      CRYPTO_set_mem_debug_functions(DbgMalloc, DbgRealloc, DbgFree, DbgSetOptions, DbgGetOptions),
+      1);
   g_calls.clear();
   void* p = CRYPTO_malloc(24, "src.cc", 7);
   ASSERT_NE(p, nullptr);
@@ -308,4 +376,3 @@ TEST(MemRemalloc, ReturnsAFreshBlockReportedUnderItsOwnPlace) {
   EXPECT_EQ(g_calls[2].line, 410);
   CRYPTO_free(q);
 }
-

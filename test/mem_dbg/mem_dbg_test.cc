@@ -89,6 +89,9 @@ TEST(MemDbgCtrl, ModeWordOnEntry) {
   EXPECT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_DISABLE), 0);
   EXPECT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
   EXPECT_EQ(CRYPTO_is_mem_check_on(), 1);
+  // The options go to the checker through the debugging hooks.
+  CRYPTO_set_mem_debug_options(V_CRYPTO_MDEBUG_ALL);
+  EXPECT_EQ(CRYPTO_dbg_get_options(), V_CRYPTO_MDEBUG_ALL);
 }
 
 TEST(MemDbgReport, TwoLabelledLeaksInAFreshProcess) {

@@ -167,6 +167,36 @@ TEST_F(ScriptedUi, DupCopiesTheTexts) {
   EXPECT_STREQ(UI_get0_output_string(Record(ui_, 3)), "pass:");
 }
 
+// What each kind of record answers through the accessors.
+TEST_F(ScriptedUi, RecordAccessors) {
+  char buf[8], yn[2];
+  ASSERT_EQ(UI_add_verify_string(ui_, "again:", UI_INPUT_FLAG_ECHO, buf, 2, 7, "abc"), 1);
+  ASSERT_EQ(UI_add_input_boolean(ui_, "q?", "(y/n)", "y", "n", 0, yn), 2);
+  ASSERT_EQ(UI_add_error_string(ui_, "oops"), 3);
+  ASSERT_EQ(UI_add_input_string(ui_, "p:", 0, buf, 1, 5), 4);
+  UI_STRING* r[4] = {Record(ui_, 0), Record(ui_, 1), Record(ui_, 2), Record(ui_, 3)};
+  auto text = [](const char* t) { return std::string(t != nullptr ? t : "-"); };
+  std::vector<std::string> got;
+  for (UI_STRING* u : {r[0], r[1], r[2], r[3], static_cast<UI_STRING*>(nullptr)}) {
+    got.push_back(std::to_string(UI_get_string_type(u)) + " " +
+                  std::to_string(UI_get_input_flags(u)) + " " + text(UI_get0_output_string(u)) +
+                  " " + text(UI_get0_action_string(u)) + " " +
+                  (UI_get0_result_string(u) == buf ? "buf" : text(UI_get0_result_string(u))) + " " +
+                  text(UI_get0_test_string(u)) + " " + std::to_string(UI_get_result_minsize(u)) +
+                  " " + std::to_string(UI_get_result_maxsize(u)));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{std::to_string(UIT_VERIFY) + " 1 again: - buf abc 2 7",
+                                           std::to_string(UIT_BOOLEAN) + " 0 q? (y/n) - - -1 -1",
+                                           std::to_string(UIT_ERROR) + " 0 oops - - - -1 -1",
+                                           std::to_string(UIT_PROMPT) + " 0 p: - buf - 1 5",
+                                           std::to_string(UIT_NONE) + " 0 - - - - -1 -1"}));
+  // Extra data of a session.
+  const int idx = UI_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  int value = 5;
+  EXPECT_EQ(UI_set_ex_data(ui_, idx, &value), 1);
+  EXPECT_EQ(UI_get_ex_data(ui_, idx), &value);
+}
+
 TEST_F(ScriptedUi, AnswerLengthIsChecked) {
   char buf[1024];
   ASSERT_EQ(UI_add_input_string(ui_, "p:", 0, buf, 4, 8), 1);
@@ -325,10 +355,30 @@ TEST_F(ScriptedUi, ConstructPrompt) {
   EXPECT_EQ(UI_construct_prompt(ui_, nullptr, "key.pem"), nullptr);
 }
 
-TEST(UiMethod, NullMethodsAndTheDefault) {
+TEST(UiMethod, SlotsAndTheDefault) {
   EXPECT_EQ(UI_method_set_opener(nullptr, Open), -1);
+  EXPECT_EQ(UI_method_set_writer(nullptr, Write), -1);
+  EXPECT_EQ(UI_method_set_flusher(nullptr, Flush), -1);
   EXPECT_EQ(UI_method_set_reader(nullptr, Read), -1);
-  EXPECT_EQ(UI_method_get_opener(nullptr), nullptr);
+  EXPECT_EQ(UI_method_set_closer(nullptr, Close), -1);
+  UI_METHOD* slots = UI_create_method("slots");
+  for (const UI_METHOD* m :
+       {static_cast<const UI_METHOD*>(slots), static_cast<const UI_METHOD*>(nullptr)}) {
+    EXPECT_EQ(UI_method_get_opener(m), nullptr);
+    EXPECT_EQ(UI_method_get_writer(m), nullptr);
+    EXPECT_EQ(UI_method_get_flusher(m), nullptr);
+    EXPECT_EQ(UI_method_get_reader(m), nullptr);
+    EXPECT_EQ(UI_method_get_closer(m), nullptr);
+  }
+  UI_method_set_writer(slots, Write);
+  UI_method_set_flusher(slots, Flush);
+  UI_method_set_reader(slots, Read);
+  UI_method_set_closer(slots, Close);
+  EXPECT_EQ(UI_method_get_writer(slots), Write);
+  EXPECT_EQ(UI_method_get_flusher(slots), Flush);
+  EXPECT_EQ(UI_method_get_reader(slots), Read);
+  EXPECT_EQ(UI_method_get_closer(slots), Close);
+  UI_destroy_method(slots);
   EXPECT_EQ(UI_get_default_method(), UI_Morvane());
   UI* ui = UI_new();
   EXPECT_EQ(UI_get_method(ui), UI_Morvane());
