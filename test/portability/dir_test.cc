@@ -67,8 +67,8 @@ TEST(DirRead, ListsEveryFileOnce) {
   std::set<std::string> expected{".", ".."};
   for (int i = 0; i <= 40; i++) {
     // The last is the longest name the system allows.
-    const std::string name = i == 40 ? std::string(255, 'L')
-                                     : "file-" + std::to_string(i) + std::string(i, 'x');
+    const std::string name =
+        i == 40 ? std::string(255, 'L') : "file-" + std::to_string(i) + std::string(i, 'x');
     morvane_test::WriteFile(dir.Join(name), "");
     expected.insert(name);
   }

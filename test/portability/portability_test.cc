@@ -43,15 +43,15 @@ TEST(CaseCompare, IgnoresCaseOnlyUpToN) {
 // year-mon-mday hour:min:sec wday yday isdst, as struct tm holds them.
 std::string Fields(const struct tm& t) {
   char buf[80];
-  snprintf(buf, sizeof buf, "%d-%d-%d %d:%d:%d %d %d %d", t.tm_year, t.tm_mon, t.tm_mday,
-           t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday, t.tm_yday, t.tm_isdst);
+  snprintf(buf, sizeof buf, "%d-%d-%d %d:%d:%d %d %d %d", t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour,
+           t.tm_min, t.tm_sec, t.tm_wday, t.tm_yday, t.tm_isdst);
   return buf;
 }
 
 TEST(Gmtime, ConvertsIntoTheCallersStructure) {
   const std::pair<time_t, const char*> cases[] = {
-      {0, "70-0-1 0:0:0 4 0 0"},                // 1 January 1970, a Thursday
-      {1234567890, "109-1-13 23:31:30 5 43 0"},  // 2009-02-13 23:31:30 UTC, a Friday
+      {0, "70-0-1 0:0:0 4 0 0"},                  // 1 January 1970, a Thursday
+      {1234567890, "109-1-13 23:31:30 5 43 0"},   // 2009-02-13 23:31:30 UTC, a Friday
       {978307199, "100-11-31 23:59:59 0 365 0"},  // the last second of leap year 2000
   };
   for (const auto& [t, want] : cases) {
@@ -91,7 +91,7 @@ TEST(MsTime, DiffAndCmpUseTheUserTicks) {
   ASSERT_TRUE(s.a != nullptr && s.b != nullptr);
   EXPECT_EQ(s.a->ms_tms.tms_utime + s.a->ms_tms.tms_stime + s.a->ms_tms.tms_cutime +
                 s.a->ms_tms.tms_cstime,
-            0);  // zero-filled
+            0);           // zero-filled
   ms_time_free(nullptr);  // accepted
   EXPECT_EQ(ms_time_diff(s.a, s.a), 1e-7);
   EXPECT_EQ(ms_time_cmp(s.a, s.a), 0);

@@ -13,8 +13,8 @@ namespace {
 
 TEST(X509v3Bool, WordsAndTheirValues) {
   char section[] = "sect", name[] = "flag";
-  for (const char* word : {"TRUE", "true", "Y", "y", "YES", "yes", "FALSE", "false", "N", "n",
-                           "NO", "no"}) {
+  for (const char* word :
+       {"TRUE", "true", "Y", "y", "YES", "yes", "FALSE", "false", "N", "n", "NO", "no"}) {
     CONF_VALUE v = {section, name, const_cast<char*>(word)};
     int b = -1;
     EXPECT_EQ(X509V3_get_value_bool(&v, &b), 1) << word;
