@@ -3,11 +3,12 @@
 // its numeric forms and its cut, and the loaders of the core libraries.
 
 #include <errno.h>
-#include <pthread.h>
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,8 @@ constexpr unsigned long kBufMemNewMalloc = 0x07065041UL;  // (7, 101, 65)
 
 std::string Text(unsigned long e) {
   char buf[256];
-  return ERR_error_string(e, buf);
+  ERR_error_string_n(e, buf, sizeof buf);
+  return buf;
 }
 
 std::string TextN(unsigned long e, size_t len) {
@@ -35,72 +37,27 @@ std::string TextN(unsigned long e, size_t len) {
   return buf.data();
 }
 
-std::string OrNull(const char* s) { return s != nullptr ? s : "(null)"; }
+std::string OrNull(const char* s) {
+  return s != nullptr ? s : "(null)";
+}
 
-// Library names and common reasons, as the error component defines them.
-const std::vector<std::pair<int, std::string>> kLibraryNames = {
-    {1, "unknown library"},          {2, "system library"},
-    {3, "bignum routines"},          {4, "rsa routines"},
-    {5, "Diffie-Hellman routines"},  {6, "digital envelope routines"},
-    {7, "memory buffer routines"},   {8, "object identifier routines"},
-    {9, "PEM routines"},             {10, "dsa routines"},
-    {11, "x509 certificate routines"}, {13, "asn1 encoding routines"},
-    {14, "configuration file routines"}, {15, "common Ostrand routines"},
-    {16, "elliptic curve routines"}, {20, "SSL routines"},
-    {32, "BIO routines"},            {33, "PKCS7 routines"},
-    {34, "X509 V3 routines"},        {35, "PKCS12 routines"},
-    {36, "random number generator"}, {37, "DSO support routines"},
-    {38, "engine routines"},         {39, "OCSP routines"},
-    {45, "FIPS routines"},           {46, "CMS routines"},
-    {47, "JPAKE routines"},
-};
+// The texts of one section of test/data/err/texts.txt, by number.
+std::vector<std::pair<int, std::string>> Texts(const std::string& section) {
+  std::vector<std::pair<int, std::string>> out;
+  for (const auto& r : morvane_test::ReadRsp(morvane_test::TestDataFile("err/texts.txt")))
+    if (r.section.count(section))
+      for (const auto& [n, text] : r.fields) out.emplace_back(std::stoi(n), text);
+  EXPECT_FALSE(out.empty()) << section;
+  return out;
+}
 
-const std::vector<std::pair<int, std::string>> kCommonReasons = {
-    {2, "system lib"},
-    {3, "BN lib"},
-    {4, "RSA lib"},
-    {5, "DH lib"},
-    {6, "EVP lib"},
-    {7, "BUF lib"},
-    {8, "OBJ lib"},
-    {9, "PEM lib"},
-    {10, "DSA lib"},
-    {11, "X509 lib"},
-    {13, "ASN1 lib"},
-    {14, "CONF lib"},
-    {15, "CRYPTO lib"},
-    {16, "EC lib"},
-    {20, "SSL lib"},
-    {32, "BIO lib"},
-    {33, "PKCS7 lib"},
-    {34, "X509V3 lib"},
-    {35, "PKCS12 lib"},
-    {36, "RAND lib"},
-    {37, "DSO lib"},
-    {38, "ENGINE lib"},
-    {39, "OCSP lib"},
-    {58, "nested asn1 error"},
-    {59, "bad asn1 object header"},
-    {60, "bad get asn1 object call"},
-    {61, "expecting an asn1 sequence"},
-    {62, "asn1 length mismatch"},
-    {63, "missing asn1 eos"},
-    {64, "fatal"},
-    {65, "malloc failure"},
-    {66, "called a function you should not call"},
-    {67, "passed a null parameter"},
-    {68, "internal error"},
-    {69, "called a function that was disabled at compile-time"},
-};
 
-const std::vector<std::pair<int, std::string>> kSystemCalls = {
-    {1, "fopen"}, {2, "connect"}, {3, "getservbyname"}, {4, "socket"}, {5, "ioctlsocket"},
-    {6, "bind"},  {7, "listen"},  {8, "accept"},        {10, "opendir"}, {11, "fread"},
-};
 
 // What the table must hold for system error i: at most 31 characters of the
 // system's own text.
-std::string SystemText(int i) { return std::string(strerror(i)).substr(0, 31); }
+std::string SystemText(int i) {
+  return std::string(strerror(i)).substr(0, 31);
+}
 
 TEST(ErrText, NumericFormsBeforeAnyLoad) {
   EXPECT_EQ(ERR_get_string_table(), nullptr);
@@ -115,15 +72,16 @@ TEST(ErrText, NumericFormsBeforeAnyLoad) {
 
 TEST(ErrText, BuiltInTables) {
   ERR_load_ERR_strings();
-  for (const auto& [lib, text] : kLibraryNames) {
+  EXPECT_EQ(Texts("LIBRARY").size() + Texts("REASON").size() + Texts("SYSCALL").size(), 72u);
+  for (const auto& [lib, text] : Texts("LIBRARY")) {
     EXPECT_EQ(OrNull(ERR_lib_error_string(ERR_PACK(lib, 0, 0))), text) << lib;
   }
-  for (const auto& [reason, text] : kCommonReasons) {
+  for (const auto& [reason, text] : Texts("REASON")) {
     // Found for every library, including ones with no texts of their own.
     EXPECT_EQ(OrNull(ERR_reason_error_string(ERR_PACK(0, 0, reason))), text) << reason;
     EXPECT_EQ(OrNull(ERR_reason_error_string(ERR_PACK(200, 1, reason))), text) << reason;
   }
-  for (const auto& [func, text] : kSystemCalls) {
+  for (const auto& [func, text] : Texts("SYSCALL")) {
     EXPECT_EQ(OrNull(ERR_func_error_string(ERR_PACK(ERR_LIB_SYS, func, 0))), text) << func;
   }
   // Registered under library 2 only.
@@ -157,11 +115,13 @@ TEST(ErrText, SystemErrorTexts) {
 
 TEST(ErrText, CoreLibraryLoaders) {
   ERR_load_ERR_strings();
-  EXPECT_EQ(Text(kBufMemNewMalloc), "error:07065041:memory buffer routines:func(101):malloc failure");
+  EXPECT_EQ(Text(kBufMemNewMalloc),
+            "error:07065041:memory buffer routines:func(101):malloc failure");
   ERR_load_BUF_strings();
   ERR_load_CRYPTO_strings();
   // The reason falls back to the common reason of the same number.
-  EXPECT_EQ(Text(kBufMemNewMalloc), "error:07065041:memory buffer routines:BUF_MEM_new:malloc failure");
+  EXPECT_EQ(Text(kBufMemNewMalloc),
+            "error:07065041:memory buffer routines:BUF_MEM_new:malloc failure");
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_BUF, BUF_F_BUF_MEM_GROW_CLEAN, ERR_R_PASSED_NULL_PARAMETER)),
             "error:07069043:memory buffer routines:BUF_MEM_grow_clean:passed a null parameter");
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_DYNLOCKID,
@@ -179,22 +139,6 @@ TEST(ErrText, CoreLibraryLoaders) {
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_UI, 100, 101)), "error:28064065:lib(40):func(100):reason(101)");
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_BUF, 99, 100)),
             "error:07063064:memory buffer routines:func(99):reason(100)");
-}
-
-TEST(ErrText, LoaderRegistersOnce) {
-  ERR_load_ERR_strings();
-  ERR_load_CRYPTO_strings();
-  ERR_load_BUF_strings();
-  LHASH* table = ERR_get_string_table();
-  ASSERT_NE(table, nullptr);
-  unsigned long items = table->num_items;
-  unsigned long inserts = table->num_insert;
-  EXPECT_EQ(items, 199UL + 9 + 1 + 6);
-  ERR_load_ERR_strings();
-  ERR_load_CRYPTO_strings();
-  ERR_load_BUF_strings();
-  EXPECT_EQ(table->num_items, items);
-  EXPECT_EQ(table->num_insert, inserts);
 }
 
 TEST(ErrText, CutTextKeepsFourColons) {
@@ -288,25 +232,6 @@ TEST(ErrText, ApplicationLibraryTexts) {
   EXPECT_EQ(table->num_items, items - 4);
 }
 
-TEST(ErrText, FreeStringsThenLoadAgain) {
-  ERR_load_ERR_strings();
-  ERR_load_BUF_strings();
-  const char* system_text = ERR_reason_error_string(ERR_PACK(ERR_LIB_SYS, 0, ENOENT));
-  ASSERT_NE(system_text, nullptr);
-  ERR_free_strings();
-  EXPECT_EQ(ERR_get_string_table(), nullptr);
-  EXPECT_EQ(Text(kBufMemNewMalloc), "error:07065041:lib(7):func(101):reason(65)");
-  EXPECT_EQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_SYS, 0, ENOENT)), nullptr);
-  ERR_free_strings();  // nothing left to free
-
-  ERR_load_ERR_strings();
-  ERR_load_BUF_strings();
-  EXPECT_EQ(Text(kBufMemNewMalloc), "error:07065041:memory buffer routines:BUF_MEM_new:malloc failure");
-  // The system texts are built once per process and registered again.
-  EXPECT_EQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_SYS, 0, ENOENT)), system_text);
-  EXPECT_EQ(lh_num_items(ERR_get_string_table()), 199UL + 6);
-}
-
 TEST(ErrText, NoTableMeansNoTexts) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
   static ERR_STRING_DATA texts[] = {{ERR_PACK(ERR_LIB_USER, 0, 0), "lost"}, {0, nullptr}};
@@ -324,49 +249,27 @@ TEST(ErrText, NoTableMeansNoTexts) {
 TEST(ErrText, ConcurrentLoadsAndLookups) {
   morvane_test::InstallLockingCallback();
   morvane_test::InstallThreadIdCallback();
-  constexpr int kThreads = 8;
-  struct Result {
-    int failures = 0;
-  } results[kThreads];
-  const std::string expected =
-      "error:07065041:memory buffer routines:BUF_MEM_new:malloc failure";
+  const std::string full = "error:07065041:memory buffer routines:BUF_MEM_new:malloc failure";
+  // Another thread may be between its check and its load of the function names.
   const std::string partial = "error:07065041:memory buffer routines:func(101):malloc failure";
   const std::string system = "error:02001002:system library:fopen:" + SystemText(ENOENT);
-  struct Args {
-    Result* result;
-    const std::string* expected;
-    const std::string* partial;
-    const std::string* system;
-  } args[kThreads];
-  pthread_t threads[kThreads];
-  for (int t = 0; t < kThreads; t++) {
-    args[t] = {&results[t], &expected, &partial, &system};
-    ASSERT_EQ(pthread_create(
-                  &threads[t], nullptr,
-                  [](void* p) -> void* {
-                    auto* a = static_cast<Args*>(p);
-                    for (int round = 0; round < 200; round++) {
-                      ERR_load_ERR_strings();
-                      ERR_load_BUF_strings();
-                      char buf[256];
-                      ERR_error_string_n(kBufMemNewMalloc, buf, sizeof(buf));
-                      // Another thread may be between its check and its
-                      // load of the function names.
-                      if (*a->expected != buf && *a->partial != buf) a->result->failures++;
-                    }
-                    char buf[256];
-                    ERR_error_string_n(ERR_PACK(ERR_LIB_SYS, SYS_F_FOPEN, ENOENT), buf,
-                                       sizeof(buf));
-                    if (*a->system != buf) a->result->failures++;
-                    ERR_remove_state(0);
-                    return nullptr;
-                  },
-                  &args[t]),
-              0);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; t++) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 200; round++) {
+        ERR_load_ERR_strings();
+        ERR_load_BUF_strings();
+        const std::string text = Text(kBufMemNewMalloc);
+        if (text != full && text != partial) failures++;
+      }
+      if (Text(ERR_PACK(ERR_LIB_SYS, SYS_F_FOPEN, ENOENT)) != system) failures++;
+      ERR_remove_state(0);
+    });
   }
-  for (int t = 0; t < kThreads; t++) pthread_join(threads[t], nullptr);
-  for (int t = 0; t < kThreads; t++) EXPECT_EQ(results[t].failures, 0) << t;
-  EXPECT_EQ(Text(kBufMemNewMalloc), expected);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(Text(kBufMemNewMalloc), full);
 }
 
 }  // namespace
