@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -88,25 +89,23 @@ Bn Binary(BinOp op, const BIGNUM* x, const BIGNUM* y) {
 }
 
 void RoundTripText(const BIGNUM* a, Fnv& h) {
-  char* hex = BN_bn2hex(a);
-  char* dec = BN_bn2dec(a);
-  BIGNUM *from_hex = nullptr, *from_dec = nullptr;
-  EXPECT_EQ(BN_hex2bn(&from_hex, hex), static_cast<int>(strlen(hex)));
-  EXPECT_EQ(BN_dec2bn(&from_dec, dec), static_cast<int>(strlen(dec)));
-  EXPECT_EQ(BN_cmp(from_hex, a), 0);
-  EXPECT_EQ(BN_cmp(from_dec, a), 0);
+  using To = char* (*)(const BIGNUM*);
+  using From = int (*)(BIGNUM**, const char*);
+  for (auto [to, from] : {std::pair<To, From>{BN_bn2hex, BN_hex2bn}, {BN_bn2dec, BN_dec2bn}}) {
+    char* s = to(a);
+    BIGNUM* back = nullptr;
+    EXPECT_EQ(from(&back, s), static_cast<int>(strlen(s)));
+    EXPECT_EQ(BN_cmp(back, a), 0);
+    h.Text(s);
+    MORVANE_free(s);
+    BN_free(back);
+  }
   std::vector<uint8_t> mpi(static_cast<size_t>(BN_bn2mpi(a, nullptr)));
   EXPECT_EQ(BN_bn2mpi(a, mpi.data()), static_cast<int>(mpi.size()));
   Bn back(BN_mpi2bn(mpi.data(), static_cast<int>(mpi.size()), nullptr));
   EXPECT_EQ(BN_cmp(back.get(), a), 0);
-  h.Text(hex);
-  h.Text(dec);
   mpi.push_back(0);  // hashed as a text: its bytes and a zero byte
   h.Bytes(mpi.data(), mpi.size());
-  MORVANE_free(hex);
-  MORVANE_free(dec);
-  BN_free(from_hex);
-  BN_free(from_dec);
 }
 
 }  // namespace
