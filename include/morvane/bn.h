@@ -4,10 +4,17 @@
  * array `d` of 32-bit words, least significant first, of which the first `top`
  * are in use (no leading zero word; zero has top 0 and neg 0), `dmax` words
  * allocated, a sign `neg` and a flag word.  A record may be allocated by the
- * library (BN_FLAG_HEAP) or embedded in the caller's memory and set up with
- * BN_init; either way BN_free releases what the library allocated.  Growing a
- * number replaces its word array; a borrowed array (BN_FLAG_BORROWED) is never
- * grown or freed.  Records have no lock: one writer at a time. */
+ * library (BN_new, BN_FLAG_HEAP) or embedded in the caller's memory and set up
+ * with BN_init; either way BN_free releases what the library allocated, and
+ * BN_clear_free wipes it first.  Growing a number replaces its word array,
+ * only when more words are needed than allocated; a borrowed array
+ * (BN_FLAG_BORROWED: the constant one, published primes) is never grown,
+ * written by the clearing calls or freed.  No array exceeds 0xFFFFFF words.
+ *
+ * Operations take a result that may be any of their operands, return 1 (or a
+ * pointer) on success and 0 (or null) on failure with a library-3 error
+ * queued, except where a function says otherwise; results never carry a
+ * negative zero.  Records have no lock: one writer at a time. */
 #ifndef MORVANE_BN_H
 #define MORVANE_BN_H
 
