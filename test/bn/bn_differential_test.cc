@@ -12,11 +12,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bn_test_util.h"
 #include "test_support.h"
 
 namespace {
@@ -31,10 +31,7 @@ struct SplitMix64 {
   }
 };
 
-struct BnFree {
-  void operator()(BIGNUM* p) const { BN_free(p); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
+using bn_test::Bn;
 
 Bn Make(const std::vector<uint32_t>& words, bool neg) {
   std::vector<uint8_t> be;

@@ -10,37 +10,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <sstream>
 #include <string>
 
+#include "bn_test_util.h"
 #include "test_support.h"
 
 namespace {
 
+using bn_test::Bn;
+using bn_test::Hex;
+using bn_test::Show;
 using morvane_test::Bytes;
 using morvane_test::FromHex;
 using morvane_test::ToHex;
-
-struct BnFree {
-  void operator()(BIGNUM* p) const { BN_free(p); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-
-Bn Hex(const std::string& text) {
-  BIGNUM* n = nullptr;
-  EXPECT_EQ(BN_hex2bn(&n, text.c_str()), static_cast<int>(text.size())) << text;
-  return Bn(n);
-}
-
-// A number as BN_bn2hex prints it, "-0" for a negative zero.
-std::string Show(const BIGNUM* n) {
-  if (n->top == 0) return n->neg ? "-0" : "0";
-  char* s = BN_bn2hex(n);
-  std::string out(s);
-  MORVANE_free(s);
-  return out;
-}
 
 std::string Word(BN_ULONG w, const char* format = "%X") {
   char buf[12];

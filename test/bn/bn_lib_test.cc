@@ -12,20 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "bn_test_util.h"
 #include "test_support.h"
 
-namespace {
+using bn_test::Words;
 
-
-std::vector<BN_ULONG> Words(const BIGNUM* n) { return {n->d, n->d + n->top}; }
-
-BIGNUM* Hex(const char* text) {
-  BIGNUM* n = nullptr;
-  EXPECT_GT(BN_hex2bn(&n, text), 0) << text;
-  return n;
-}
-
-}  // namespace
+// A number from hex text, owned by the caller.
+BIGNUM* Hex(const char* text) { return bn_test::Hex(text).release(); }
 
 TEST(BnSmall, ConstantOneComparisonsAndRefusedSizes) {
   const BIGNUM* one = BN_value_one();
