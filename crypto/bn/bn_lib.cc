@@ -93,16 +93,14 @@ BIGNUM* bn_expand2(BIGNUM* b, int words) {
 
 BIGNUM* bn_dup_expand(const BIGNUM* b, int words) {
   if (words <= b->dmax) return BN_dup(b);
-  BN_ULONG* a = bn::expand_internal(b, words);
-  if (a == nullptr) return nullptr;
+  // The fresh array belongs to the new record, whether or not b's is borrowed.
   BIGNUM* r = BN_new();
-  if (r == nullptr) {
-    MORVANE_free(a);
+  if (r == nullptr || bn_expand2(r, words) == nullptr) {
+    BN_free(r);
     return nullptr;
   }
-  r->d = a;
+  if (b->top > 0) memcpy(r->d, b->d, bn::word_bytes(b->top));
   r->top = b->top;
-  r->dmax = words;
   r->neg = b->neg;
   return r;
 }

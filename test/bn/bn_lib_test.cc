@@ -31,9 +31,11 @@ TEST(BnSmall, ConstantOneComparisonsAndRefusedSizes) {
   EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_EXPAND_INTERNAL, BN_R_EXPAND_ON_STATIC_BIGNUM_DATA},
                  {ERR_LIB_BN, BN_F_BN_EXPAND_INTERNAL, BN_R_BIGNUM_TOO_LONG},
                  {ERR_LIB_BN, 0, BN_R_INVALID_LENGTH}});
-  BIGNUM* d = bn_dup_expand(m, 9);
-  EXPECT_EQ(d->dmax, 9);
+  BIGNUM *d = bn_dup_expand(m, 9), *d1 = bn_dup_expand(one, 3);  // a borrowed source too
+  EXPECT_EQ(d->dmax + d1->dmax, 9 + 3);
   EXPECT_EQ(BN_cmp(d, m), 0);
+  EXPECT_TRUE(BN_is_one(d1));
+  BN_free(d1);
   EXPECT_EQ(BN_cmp(nullptr, nullptr), 0);
   EXPECT_EQ(BN_cmp(nullptr, m), 1);
   EXPECT_EQ(BN_cmp(m, nullptr), -1);
