@@ -71,8 +71,9 @@ void wipe_words(BIGNUM* a) {
     morvane::internal::wipe(a->d, word_bytes(a->dmax));
 }
 
-// The tuning values: bits members start at 0 (the num members, 2^bits, are
-// derived when read).  Written and read without a lock, so relaxed atomics.
+// The tuning values (multiplication, high, low, Montgomery): bit counts that
+// start at 0; nothing reads the matching powers of two, so they are not kept.
+// Written and read without a lock, hence relaxed atomic accesses.
 constinit int limit_bits[4] = {0, 0, 0, 0};
 
 }  // namespace
