@@ -73,7 +73,7 @@ struct Fnv {
 int Sign(int c) { return (c > 0) - (c < 0); }
 
 // r = op(x, y) with r distinct, r == x and r == y; the aliased results must
-// equal the first, which is returned.
+// equal the first, which is returned.  op(x, x) with r == x too.
 using BinOp = int (*)(BIGNUM*, const BIGNUM*, const BIGNUM*);
 Bn Binary(BinOp op, const BIGNUM* x, const BIGNUM* y) {
   Bn r(BN_new()), rx(BN_dup(x)), ry(BN_dup(y));
@@ -82,6 +82,10 @@ Bn Binary(BinOp op, const BIGNUM* x, const BIGNUM* y) {
   EXPECT_EQ(op(ry.get(), x, ry.get()), 1);
   EXPECT_EQ(BN_cmp(rx.get(), r.get()), 0);
   EXPECT_EQ(BN_cmp(ry.get(), r.get()), 0);
+  Bn twice(BN_new()), both(BN_dup(x));  // and op(x, x) with r = x as well
+  EXPECT_EQ(op(twice.get(), x, x), 1);
+  EXPECT_EQ(op(both.get(), both.get(), both.get()), 1);
+  EXPECT_EQ(BN_cmp(both.get(), twice.get()), 0);
   return r;
 }
 
@@ -138,10 +142,14 @@ TEST(BnDifferential, AgreesWithIntegerModel) {
     arith.Int(static_cast<uint32_t>(Sign(BN_ucmp(a.get(), b.get()))));
 
     Bn t(BN_new()), in_place(BN_dup(a.get()));
-    ASSERT_EQ(BN_lshift1(t.get(), a.get()), 1);
-    shift.Num(t.get());
-    ASSERT_EQ(BN_rshift1(t.get(), a.get()), 1);
-    shift.Num(t.get());
+    for (int (*op)(BIGNUM*, const BIGNUM*) : {BN_lshift1, BN_rshift1}) {
+      ASSERT_EQ(op(t.get(), a.get()), 1);
+      ASSERT_TRUE(BN_copy(in_place.get(), a.get()));
+      ASSERT_EQ(op(in_place.get(), in_place.get()), 1);
+      EXPECT_EQ(BN_cmp(in_place.get(), t.get()), 0);
+      shift.Num(t.get());
+    }
+    ASSERT_TRUE(BN_copy(in_place.get(), a.get()));
     ASSERT_EQ(BN_lshift(t.get(), a.get(), s), 1);
     ASSERT_EQ(BN_lshift(in_place.get(), in_place.get(), s), 1);
     EXPECT_EQ(BN_cmp(in_place.get(), t.get()), 0);
