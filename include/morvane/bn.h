@@ -4,12 +4,21 @@
  * array `d` of 32-bit words, least significant first, of which the first `top`
  * are in use (no leading zero word; zero has top 0 and neg 0), `dmax` words
  * allocated, a sign `neg` and a flag word.  A record may be allocated by the
- * library (BN_FLAG_HEAP) or embedded in the caller's memory and set up with
- * BN_init; either way BN_free releases what the library allocated.  Growing a
- * number replaces its word array; a borrowed array (BN_FLAG_BORROWED) is never
- * grown or freed.  Records have no lock: one writer at a time. */
+ * library (BN_new, BN_FLAG_HEAP) or embedded in the caller's memory and set up
+ * with BN_init; either way BN_free releases what the library allocated, and
+ * BN_clear_free wipes it first.  Growing a number replaces its word array,
+ * only when more words are needed than allocated; a borrowed array
+ * (BN_FLAG_BORROWED: the constant one, published primes) is never grown,
+ * written by the clearing calls or freed.  No array exceeds 0xFFFFFF words.
+ *
+ * Operations take a result that may be any of their operands, return 1 (or a
+ * pointer) on success and 0 (or null) on failure with a library-3 error
+ * queued, except where a function says otherwise; results never carry a
+ * negative zero.  Records have no lock: one writer at a time. */
 #ifndef MORVANE_BN_H
 #define MORVANE_BN_H
+
+#include <stdio.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -36,20 +45,191 @@ struct bignum_st {
   int flags;   /* BN_FLAG_* */
 };
 
+/* Flag helpers. */
+#define BN_set_flags(b, n) ((b)->flags |= (n))
+#define BN_get_flags(b, n) ((b)->flags & (n))
+
+/* Value tests and shorthands (the value is never negative zero). */
+#define BN_num_bytes(a) ((BN_num_bits(a) + 7) / 8)
+#define BN_is_zero(a) ((a)->top == 0)
+#define BN_is_negative(a) ((a)->neg != 0)
+#define BN_is_odd(a) ((a)->top > 0 && ((a)->d[0] & 1))
+#define BN_is_word(a, w) (BN_abs_is_word((a), (w)) && (!(w) || !(a)->neg))
+#define BN_abs_is_word(a, w) \
+  (((a)->top == 1 && (a)->d[0] == (BN_ULONG)(w)) || ((w) == 0 && (a)->top == 0))
+#define BN_is_one(a) (BN_abs_is_word((a), 1) && !(a)->neg)
+#define BN_zero(a) BN_set_word((a), 0)
+#define BN_one(a) BN_set_word((a), 1)
+
+/* ---- records: allocation, release, growth, copying ----------------------
+ * Functions returning int give 1 on success and 0 on failure; those returning
+ * a pointer give null on failure.  Failures push a library-3 error. */
+
+/* A new empty record (value 0, no words) flagged BN_FLAG_HEAP. */
+MORVANE_EXPORT BIGNUM *BN_new(void);
 /* Sets every field of a caller-owned record to zero: no words, value 0. */
 MORVANE_EXPORT void BN_init(BIGNUM *a);
+/* Frees a's words unless borrowed; frees a record the library allocated, and
+ * marks an embedded one BN_FLAG_RELEASED with d null (top and dmax kept).
+ * Null and the constant one are ignored. */
+MORVANE_EXPORT void BN_free(BIGNUM *a);
+/* As BN_free, after wiping the words a owns (all dmax of them) and the
+ * record; a borrowed array is neither wiped nor freed.  An embedded record is
+ * left empty (d null, value 0) and flagged BN_FLAG_RELEASED. */
+MORVANE_EXPORT void BN_clear_free(BIGNUM *a);
+/* Zeroes the words a owns (all dmax of them) and sets a to 0, keeping its
+ * array; a borrowed array is left as it is. */
+MORVANE_EXPORT void BN_clear(BIGNUM *a);
+/* Grows b's array to at least `words` words, keeping the `top` words in use.
+ * Returns b, or null with b unchanged when `words` exceeds 0xFFFFFF, the array
+ * is borrowed or allocation fails. */
+MORVANE_EXPORT BIGNUM *bn_expand2(BIGNUM *b, int words);
+/* A new record equal to b with room for at least `words` words. */
+MORVANE_EXPORT BIGNUM *bn_dup_expand(const BIGNUM *b, int words);
 /* Makes a equal to b (words, length and sign; a's flags stay), growing a's
  * array when needed.  Returns a, or null when growth fails (a unchanged).
  * BN_copy(a, a) returns a at once. */
 MORVANE_EXPORT BIGNUM *BN_copy(BIGNUM *a, const BIGNUM *b);
-/* Frees a's words unless borrowed; frees a record the library allocated, and
- * marks an embedded one BN_FLAG_RELEASED with d null (top and dmax kept).
- * Null is ignored. */
-MORVANE_EXPORT void BN_free(BIGNUM *a);
+/* A new record equal to a (flags not carried over); null for null. */
+MORVANE_EXPORT BIGNUM *BN_dup(const BIGNUM *a);
+/* Exchanges the values and arrays of a and b.  Each keeps its BN_FLAG_HEAP bit
+ * and takes the other's BN_FLAG_BORROWED bit; all other flags are cleared. */
+MORVANE_EXPORT void BN_swap(BIGNUM *a, BIGNUM *b);
+
+/* ---- small values, sizes, bytes ------------------------------------------ */
+
+/* The constant 1 (a borrowed static word); never to be modified. */
+MORVANE_EXPORT const BIGNUM *BN_value_one(void);
+/* a = w (non-negative). */
+MORVANE_EXPORT int BN_set_word(BIGNUM *a, BN_ULONG w);
+/* |a| when it fits in a word, 0xFFFFFFFF when it does not. */
+MORVANE_EXPORT BN_ULONG BN_get_word(const BIGNUM *a);
+/* Makes a negative when b is non-zero and a is not zero, else non-negative. */
+MORVANE_EXPORT void BN_set_negative(BIGNUM *a, int b);
+/* Bit length of a word (0 for 0) and of |a| (0 for zero). */
+MORVANE_EXPORT int BN_num_bits_word(BN_ULONG l);
+MORVANE_EXPORT int BN_num_bits(const BIGNUM *a);
+/* The `len` big-endian bytes at s as a non-negative number, into ret or a new
+ * record when ret is null.  A negative len fails. */
+MORVANE_EXPORT BIGNUM *BN_bin2bn(const unsigned char *s, int len, BIGNUM *ret);
+/* Writes |a| big-endian with no leading zero byte (nothing for zero) into to,
+ * which holds BN_num_bytes(a) bytes; returns that count. */
+MORVANE_EXPORT int BN_bn2bin(const BIGNUM *a, unsigned char *to);
+
+/* ---- comparison and bits ------------------------------------------------- */
+
 /* Compares magnitudes, signs ignored: a's top minus b's top when the word
  * counts differ (only its sign matters), else 1, -1 or 0 from the most
  * significant differing word. */
 MORVANE_EXPORT int BN_ucmp(const BIGNUM *a, const BIGNUM *b);
+/* Signed comparison: -1, 0 or 1.  A null sorts after every number. */
+MORVANE_EXPORT int BN_cmp(const BIGNUM *a, const BIGNUM *b);
+/* Compares two n-word vectors from the top: 1, -1 or 0 (0 when n <= 0). */
+MORVANE_EXPORT int bn_cmp_words(const BN_ULONG *a, const BN_ULONG *b, int n);
+/* Compares a (cl + max(dl, 0) words) with b (cl + max(-dl, 0) words). */
+MORVANE_EXPORT int bn_cmp_part_words(const BN_ULONG *a, const BN_ULONG *b, int cl, int dl);
+/* Bit n of |a| (bit 0 least significant).  Set grows a; clear, test and mask
+ * (keep the low n bits) give 0 for n < 0 and for bits above the top word. */
+MORVANE_EXPORT int BN_set_bit(BIGNUM *a, int n);
+MORVANE_EXPORT int BN_clear_bit(BIGNUM *a, int n);
+MORVANE_EXPORT int BN_is_bit_set(const BIGNUM *a, int n);
+MORVANE_EXPORT int BN_mask_bits(BIGNUM *a, int n);
+
+/* ---- tuning, options, version, progress ---------------------------------- */
+
+/* Stores each non-negative argument, clamped to 31 bits, as a tuning value
+ * (read back by BN_get_params(0..3)); no arithmetic reads them. */
+MORVANE_EXPORT void BN_set_params(int mult, int high, int low, int mont);
+MORVANE_EXPORT int BN_get_params(int which);
+/* "bn(32,32)": the widths of the double-word products and of a word. */
+MORVANE_EXPORT const char *BN_options(void);
+MORVANE_EXPORT extern const char BN_version[];
+
+/* The progress callback of generators: ver 1 calls cb_1(a, b, arg) and goes
+ * on; ver 2 returns cb_2(a, b, cb) (0: stop). */
+typedef struct bn_gencb_st BN_GENCB;
+struct bn_gencb_st {
+  unsigned int ver;
+  void *arg;
+  union {
+    void (*cb_1)(int, int, void *);
+    int (*cb_2)(int, int, BN_GENCB *);
+  } cb;
+};
+/* 1 (go on) for a null cb, else as above; an unknown ver gives 0. */
+MORVANE_EXPORT int BN_GENCB_call(BN_GENCB *cb, int a, int b);
+
+/* ---- word kernels ----------------------------------------------------------
+ * Bare vectors of 32-bit words, least significant first; they never allocate
+ * or fail.  A count of 0 or less touches nothing (result 0).  mul_add, mul:
+ * rp may equal ap; add, sub: r may equal a or b; no other overlap. */
+
+/* rp[0..num) += ap[0..num) * w; returns the carry word. */
+MORVANE_EXPORT BN_ULONG bn_mul_add_words(BN_ULONG *rp, const BN_ULONG *ap, int num, BN_ULONG w);
+/* rp[0..num) = ap[0..num) * w; returns the carry word. */
+MORVANE_EXPORT BN_ULONG bn_mul_words(BN_ULONG *rp, const BN_ULONG *ap, int num, BN_ULONG w);
+/* r[2i], r[2i+1] = a[i]^2 for i < n (r must not overlap a). */
+MORVANE_EXPORT void bn_sqr_words(BN_ULONG *r, const BN_ULONG *a, int n);
+/* (h * 2^32 + l) / d for h < d; modulo 2^32 for d <= h < 2d; 0xFFFFFFFF
+ * for d = 0. */
+MORVANE_EXPORT BN_ULONG bn_div_words(BN_ULONG h, BN_ULONG l, BN_ULONG d);
+/* r = a + b over n words; returns the carry (0 or 1). */
+MORVANE_EXPORT BN_ULONG bn_add_words(BN_ULONG *r, const BN_ULONG *a, const BN_ULONG *b, int n);
+/* r = a - b over n words; returns the borrow (0 or 1). */
+MORVANE_EXPORT BN_ULONG bn_sub_words(BN_ULONG *r, const BN_ULONG *a, const BN_ULONG *b, int n);
+/* r[0..8) = a[0..4) * b[0..4), r[0..16) = a[0..8) * b[0..8), and the squares;
+ * r must not overlap a or b. */
+MORVANE_EXPORT void bn_mul_comba4(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b);
+MORVANE_EXPORT void bn_mul_comba8(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b);
+MORVANE_EXPORT void bn_sqr_comba4(BN_ULONG *r, const BN_ULONG *a);
+MORVANE_EXPORT void bn_sqr_comba8(BN_ULONG *r, const BN_ULONG *a);
+
+/* ---- addition, subtraction, shifts, word operations -----------------------
+ * r may be any operand.  Results never carry a negative zero. */
+
+/* r = a + b, r = a - b (signed). */
+MORVANE_EXPORT int BN_add(BIGNUM *r, const BIGNUM *a, const BIGNUM *b);
+MORVANE_EXPORT int BN_sub(BIGNUM *r, const BIGNUM *a, const BIGNUM *b);
+/* r = |a| + |b|; r = |a| - |b|, which needs |a| >= |b| (fewer words in a
+ * fails with "arg2 lt arg3"). */
+MORVANE_EXPORT int BN_uadd(BIGNUM *r, const BIGNUM *a, const BIGNUM *b);
+MORVANE_EXPORT int BN_usub(BIGNUM *r, const BIGNUM *a, const BIGNUM *b);
+/* r = 2a; r = a / 2 (magnitude truncated, sign of a). */
+MORVANE_EXPORT int BN_lshift1(BIGNUM *r, const BIGNUM *a);
+MORVANE_EXPORT int BN_rshift1(BIGNUM *r, const BIGNUM *a);
+/* r = a * 2^n; r = |a| / 2^n with a's sign.  A negative n fails, r untouched. */
+MORVANE_EXPORT int BN_lshift(BIGNUM *r, const BIGNUM *a, int n);
+MORVANE_EXPORT int BN_rshift(BIGNUM *r, const BIGNUM *a, int n);
+/* a = a + w, a - w, a * w. */
+MORVANE_EXPORT int BN_add_word(BIGNUM *a, BN_ULONG w);
+MORVANE_EXPORT int BN_sub_word(BIGNUM *a, BN_ULONG w);
+MORVANE_EXPORT int BN_mul_word(BIGNUM *a, BN_ULONG w);
+/* a = a / w truncated (sign kept); returns |a| mod w, or 0xFFFFFFFF for w = 0
+ * (a unchanged) and when a cannot grow. */
+MORVANE_EXPORT BN_ULONG BN_div_word(BIGNUM *a, BN_ULONG w);
+/* |a| mod w, a unchanged; 0xFFFFFFFF for w = 0. */
+MORVANE_EXPORT BN_ULONG BN_mod_word(const BIGNUM *a, BN_ULONG w);
+
+/* ---- text and MPI ----------------------------------------------------------
+ * The texts returned are allocated; the caller frees them with MORVANE_free. */
+
+/* Upper-case hex, two digits per byte ("-FF", "0100000000", "0" for zero). */
+MORVANE_EXPORT char *BN_bn2hex(const BIGNUM *a);
+/* Decimal ("-5", "0"). */
+MORVANE_EXPORT char *BN_bn2dec(const BIGNUM *a);
+/* Parse an optional "-" and the longest run of hex (or decimal) digits at the
+ * start of a into *bn (a new record when *bn is null; nothing when bn is
+ * null).  Returns the characters taken, 0 for no digits or on failure. */
+MORVANE_EXPORT int BN_hex2bn(BIGNUM **bn, const char *a);
+MORVANE_EXPORT int BN_dec2bn(BIGNUM **bn, const char *a);
+/* Hex digits of a, leading zeros skipped, to a stream or a C file; 1 or 0. */
+MORVANE_EXPORT int BN_print(BIO *bp, const BIGNUM *a);
+MORVANE_EXPORT int BN_print_fp(FILE *fp, const BIGNUM *a);
+/* MPI: a 4-byte big-endian length and the signed magnitude.  bn2mpi returns
+ * the MPI's length and writes it at d unless d is null; mpi2bn parses exactly
+ * n bytes into a (a new record when a is null). */
+MORVANE_EXPORT int BN_bn2mpi(const BIGNUM *a, unsigned char *d);
+MORVANE_EXPORT BIGNUM *BN_mpi2bn(const unsigned char *d, int n, BIGNUM *a);
 
 /* Registers the texts of library 3 (ERR_LIB_BN) unless they are registered
  * already. */

@@ -3,6 +3,7 @@
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 
 #include <gtest/gtest.h>
 
@@ -128,7 +129,9 @@ TEST(BnCopy, AllocationFailureLeavesTheTargetAsItWas) {
   EXPECT_EQ(dst.d, before);
   EXPECT_EQ(dst.dmax, 1);
   EXPECT_EQ(Words(dst), one);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_EXPAND_INTERNAL, ERR_R_MALLOC_FAILURE}});
   BN_free(&dst);
+  ERR_remove_state(0);
   EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, 0);
 }
 

@@ -2,6 +2,7 @@
 // finding, and the items' own copies of their priorities.
 
 #include <morvane/bn.h>
+#include <morvane/err.h>
 #include <morvane/pqueue.h>
 
 #include <gtest/gtest.h>
@@ -177,7 +178,9 @@ TEST(PqueueAlloc, FailuresGiveNullAndLeakNothing) {
   EXPECT_EQ(pitem_new(p, nullptr), nullptr);
   morvane_test::FailAllocationAfter(2);  // the priority's words
   EXPECT_EQ(pitem_new(p, nullptr), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_EXPAND_INTERNAL, ERR_R_MALLOC_FAILURE}});
   morvane_test::FailAllocationAfter(1);
   EXPECT_EQ(pqueue_new(), nullptr);
+  ERR_remove_state(0);  // the error queue's own blocks
   EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, 0);
 }
