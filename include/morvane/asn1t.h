@@ -238,7 +238,7 @@ MORVANE_EXPORT int ASN1_item_ex_i2d(ASN1_VALUE **pval, unsigned char **out, cons
   ASN1_ITEM_DEFINE_(itname) = {ASN1_KIND_EXTERN, (tag), NULL, 0, (efuncs), (sz), #itname}
 
 /* An item that is one template (a SEQUENCE OF another item, say). */
-#define ASN1_ITEM_TEMPLATE(tname) ASN1_CONST_ ASN1_TEMPLATE tname##_item_tt =
+#define ASN1_ITEM_TEMPLATE(tname) ASN1_CONST_ ASN1_TEMPLATE tname##_item_tt
 #define ASN1_ITEM_TEMPLATE_END(tname) \
   ;                                   \
   ASN1_ITEM_DEFINE_(tname) = {ASN1_KIND_PRIMITIVE, -1, &tname##_item_tt, 0, NULL, 0, #tname}
@@ -246,7 +246,7 @@ MORVANE_EXPORT int ASN1_item_ex_i2d(ASN1_VALUE **pval, unsigned char **out, cons
 /* SEQUENCE: ASN1_SEQUENCE(T) = { fields } ASN1_SEQUENCE_END(T);  The _cb,
  * _ref (reference count), _enc (cached encoding) and _aux (any aux record)
  * forms end with ASN1_SEQUENCE_END_cb/_ref/_enc(T, T). */
-#define ASN1_SEQUENCE(tname) ASN1_CONST_ ASN1_TEMPLATE tname##_seq_tt[] =
+#define ASN1_SEQUENCE(tname) ASN1_CONST_ ASN1_TEMPLATE tname##_seq_tt[]
 #define ASN1_SEQUENCE_aux(tname, aflags, refoff, lck, cb, encoff) \
   ASN1_CONST_ ASN1_AUX tname##_aux = {NULL, (aflags), (refoff), (lck), (cb), (encoff)}; \
   ASN1_SEQUENCE(tname)
@@ -280,7 +280,7 @@ MORVANE_EXPORT int ASN1_item_ex_i2d(ASN1_VALUE **pval, unsigned char **out, cons
 /* CHOICE: the selector is the int field `type`, or `selname` with the
  * _selector forms (the structure type `stname` may differ from the item name,
  * as for an item combined into its parent). */
-#define ASN1_CHOICE(tname) ASN1_CONST_ ASN1_TEMPLATE tname##_ch_tt[] =
+#define ASN1_CHOICE(tname) ASN1_CONST_ ASN1_TEMPLATE tname##_ch_tt[]
 #define ASN1_CHOICE_cb(tname, cb)                                  \
   ASN1_CONST_ ASN1_AUX tname##_aux = {NULL, 0, 0, 0, (cb), 0}; \
   ASN1_CHOICE(tname)
@@ -361,8 +361,8 @@ MORVANE_EXPORT int ASN1_item_ex_i2d(ASN1_VALUE **pval, unsigned char **out, cons
  *
  * then ASN1_ADB_OBJECT(Pair) (or ASN1_ADB_INTEGER) stands in the sequence.
  * Each row's template names the field it fills. */
-#define ASN1_ADB_TEMPLATE(name) ASN1_CONST_ ASN1_TEMPLATE name##_tt =
-#define ASN1_ADB(name) ASN1_CONST_ ASN1_ADB_TABLE name##_adbtbl[] =
+#define ASN1_ADB_TEMPLATE(name) ASN1_CONST_ ASN1_TEMPLATE name##_tt
+#define ASN1_ADB(name) ASN1_CONST_ ASN1_ADB_TABLE name##_adbtbl[]
 #define ASN1_ADB_ENTRY(val, template) \
   { (val), template }
 #define ASN1_ADB_END(name, fl, field, app_table, def, none)                              \
