@@ -160,7 +160,9 @@ int ASN1_item_ex_new(ASN1_VALUE** pval, const ASN1_ITEM* it) {
 
 /* see morvane/asn1t.h */
 int ASN1_template_new(ASN1_VALUE** pval, const ASN1_TEMPLATE* tt) {
-  if (tt->flags & ASN1_TF_OPTIONAL) {
+  // A combined item has no absent value of its own (its field is the parent
+  // structure itself): it is created even when OPTIONAL.
+  if ((tt->flags & ASN1_TF_OPTIONAL) && !(tt->flags & ASN1_TF_COMBINE)) {
     template_clear(pval, tt);
     return 1;
   }

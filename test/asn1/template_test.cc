@@ -98,7 +98,7 @@ ASN1_SEQUENCE_aux(Proto, ASN1_AUX_REFCOUNT | ASN1_AUX_ENCODING, offsetof(Proto, 
     ASN1_OPT(Proto, critical, ASN1_BOOLEAN),
     ASN1_ADB_OBJECT(Proto),
     ASN1_SIMPLE(Proto, choice, ProtoChoice),
-    ASN1_EX_COMBINE(0, 0, ProtoComb),
+    ASN1_EX_COMBINE(ASN1_TF_OPTIONAL, 0, ProtoComb),  // still created
 } ASN1_SEQUENCE_END_cb(Proto, Proto);
 
 ASN1_ADB(Strict) = {
