@@ -9,6 +9,7 @@
 // `length` octets.
 
 #include <limits.h>
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -16,6 +17,13 @@
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+
+static_assert(offsetof(ASN1_STRING, type) == 4 && offsetof(ASN1_STRING, data) == 8 &&
+              offsetof(ASN1_STRING, flags) == 16 && sizeof(ASN1_STRING) == 24);
+static_assert(offsetof(ASN1_OBJECT, nid) == 16 && offsetof(ASN1_OBJECT, data) == 24 &&
+              offsetof(ASN1_OBJECT, flags) == 32 && sizeof(ASN1_OBJECT) == 40);
+static_assert(offsetof(ASN1_CTX, slen) == 32 && offsetof(ASN1_CTX, pp) == 56 &&
+              sizeof(ASN1_CTX) == sizeof(ASN1_const_CTX));
 
 const char ASN1_version[] = "ASN.1 part of " MORVANE_VERSION_TEXT;
 

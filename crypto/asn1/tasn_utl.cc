@@ -1,6 +1,7 @@
 // The routines that creation, freeing, decoding and encoding of templates
 // share, and the tag-to-mask table of multi-strings.
 
+#include <stddef.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
@@ -10,6 +11,18 @@
 #include <morvane/objects.h>
 
 #include "asn1/internal.h"
+
+// The public records' layout on this platform (LP64).
+static_assert(offsetof(ASN1_ITEM, utype) == 8 && offsetof(ASN1_ITEM, templates) == 16 &&
+              offsetof(ASN1_ITEM, funcs) == 32 && offsetof(ASN1_ITEM, sname) == 48 &&
+              sizeof(ASN1_ITEM) == 56);
+static_assert(offsetof(ASN1_TEMPLATE, offset) == 16 && offsetof(ASN1_TEMPLATE, item) == 32 &&
+              offsetof(ASN1_TEMPLATE, adb) == 32 && sizeof(ASN1_TEMPLATE) == 40);
+static_assert(offsetof(ASN1_AUX, ref_offset) == 12 && offsetof(ASN1_AUX, asn1_cb) == 24 &&
+              offsetof(ASN1_AUX, enc_offset) == 32 && sizeof(ASN1_AUX) == 40);
+static_assert(offsetof(ASN1_ADB, tbl) == 24 && offsetof(ASN1_ADB, default_tt) == 40 &&
+              sizeof(ASN1_ADB_TABLE) == 48);
+static_assert(ASN1_TF_SET_ORDER == (ASN1_TF_SET_OF | ASN1_TF_SEQUENCE_OF));
 
 namespace morvane::asn1 {
 
