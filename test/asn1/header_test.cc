@@ -131,9 +131,7 @@ TEST(Asn1Header, WriteSizeAndReadBack) {
                                     static_cast<long>(want.size()) + c.length);
     EXPECT_EQ(c.constructed == 0 ? 0 : c.constructed == 2 ? 0x21 : 0x20, ret);
     EXPECT_EQ(out, in);
-    EXPECT_EQ(c.tag, tag);
-    EXPECT_EQ(c.xclass, xclass);
-    EXPECT_EQ(c.length, length);
+    EXPECT_TRUE(c.tag == tag && c.xclass == xclass && c.length == length);
   }
   EXPECT_ERRORS({});
 }

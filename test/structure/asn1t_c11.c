@@ -1,6 +1,6 @@
 /* The template macros of morvane/asn1t.h compiled as C11 (-pedantic): one
- * item of each kind and every field form.  Compiled only; the C++ forms run
- * in test/asn1. */
+ * item of each kind and each family of field forms.  Compiled only; the C++
+ * forms run in test/asn1. */
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
 
