@@ -4,7 +4,7 @@
 Three sets must agree:
   - the names declared with MORVANE_EXPORT in include/morvane/*.h (read after
     preprocessing, so declarations made by macros count);
-  - the checked-in lists crypto/**/exports.txt (one sorted name per line);
+  - the checked-in lists crypto/**/exports*.txt (one sorted name per line);
   - the dynamic symbols the shared library defines.
 No C++-mangled name may be exported.
 """
@@ -66,7 +66,7 @@ def declared(cc, include_dir):
 
 def listed(crypto_dir):
     names, problems = set(), []
-    for path in sorted(glob.glob(os.path.join(crypto_dir, "**", "exports.txt"), recursive=True)):
+    for path in sorted(glob.glob(os.path.join(crypto_dir, "**", "exports*.txt"), recursive=True)):
         lines = [l.strip() for l in open(path) if l.strip() and not l.startswith("#")]
         if lines != sorted(lines):
             problems.append("%s is not sorted (LC_ALL=C sort)" % path)

@@ -2,7 +2,18 @@
  *
  * DER and BER encoding and decoding driven by templates, the primitive ASN.1
  * types and their text forms.  Failing calls queue errors of library 13
- * (ERR_LIB_ASN1). */
+ * (ERR_LIB_ASN1) and return 0, -1 or null as each function says.
+ *
+ * Headers: ASN1_get_object reads one identifier-and-length header (X.690) and
+ * returns result bits (ASN1_HDR_CONSTRUCTED, ASN1_HDR_INDEFINITE,
+ * ASN1_HDR_ERROR); ASN1_put_object writes one into a buffer that the caller
+ * sized with ASN1_object_size.
+ *
+ * Values: ASN1_STRING is the one byte-string record behind every string-like
+ * type (ASN1_INTEGER, ASN1_OCTET_STRING, ...); only `type` tells them apart.
+ * Its owner frees it with ASN1_STRING_free.  Structures are described by
+ * constant items (X_it, see morvane/asn1t.h); X_new and X_free create and free
+ * a value of item X, X_free accepting null. */
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 
@@ -10,6 +21,254 @@
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+/* Type codes: the universal tag numbers of X.680, and the library's own. */
+#define ASN1_UT_EOC 0
+#define ASN1_UT_BOOLEAN 1
+#define ASN1_UT_INTEGER 2
+#define ASN1_UT_BIT_STRING 3
+#define ASN1_UT_OCTET_STRING 4
+#define ASN1_UT_NULL 5
+#define ASN1_UT_OBJECT 6
+#define ASN1_UT_OBJECT_DESCRIPTOR 7
+#define ASN1_UT_EXTERNAL 8
+#define ASN1_UT_REAL 9
+#define ASN1_UT_ENUMERATED 10
+#define ASN1_UT_UTF8STRING 12
+#define ASN1_UT_SEQUENCE 16
+#define ASN1_UT_SET 17
+#define ASN1_UT_NUMERICSTRING 18
+#define ASN1_UT_PRINTABLESTRING 19
+#define ASN1_UT_T61STRING 20
+#define ASN1_UT_VIDEOTEXSTRING 21
+#define ASN1_UT_IA5STRING 22
+#define ASN1_UT_UTCTIME 23
+#define ASN1_UT_GENERALIZEDTIME 24
+#define ASN1_UT_GRAPHICSTRING 25
+#define ASN1_UT_VISIBLESTRING 26
+#define ASN1_UT_GENERALSTRING 27
+#define ASN1_UT_UNIVERSALSTRING 28
+#define ASN1_UT_BMPSTRING 30
+#define ASN1_UT_NEG 0x100 /* added to INTEGER and ENUMERATED for negative values */
+#define ASN1_UT_NEG_INTEGER (ASN1_UT_NEG | ASN1_UT_INTEGER)
+#define ASN1_UT_NEG_ENUMERATED (ASN1_UT_NEG | ASN1_UT_ENUMERATED)
+#define ASN1_UT_UNDEF (-1)  /* no type yet: a fresh ASN1_TYPE or multi-string */
+#define ASN1_UT_OTHER (-3)  /* a non-universal element kept whole */
+#define ASN1_UT_ANY (-4)    /* the ANY item */
+
+/* Identifier octet: class bits and the constructed bit. */
+#define ASN1_CLASS_UNIVERSAL 0x00
+#define ASN1_CLASS_APPLICATION 0x40
+#define ASN1_CLASS_CONTEXT 0x80
+#define ASN1_CLASS_PRIVATE 0xC0
+#define ASN1_CONSTRUCTED 0x20
+
+/* Result bits of ASN1_get_object. */
+#define ASN1_HDR_CONSTRUCTED 0x20
+#define ASN1_HDR_INDEFINITE 0x01
+#define ASN1_HDR_ERROR 0x80
+
+/* ASN1_STRING flags. */
+#define ASN1_STRING_BITS_LEFT 0x08 /* BIT STRING: unused-bit count in bits 0-2 */
+#define ASN1_STRING_NDEF 0x10      /* OCTET STRING streamed with indefinite length */
+
+struct asn1_string_st {
+  int length;          /* content octets in data */
+  int type;            /* type code */
+  unsigned char *data; /* owned; after ASN1_STRING_set one zero octet follows */
+  long flags;
+};
+
+typedef ASN1_STRING ASN1_INTEGER;
+typedef ASN1_STRING ASN1_ENUMERATED;
+typedef ASN1_STRING ASN1_BIT_STRING;
+typedef ASN1_STRING ASN1_OCTET_STRING;
+typedef ASN1_STRING ASN1_PRINTABLESTRING;
+typedef ASN1_STRING ASN1_T61STRING;
+typedef ASN1_STRING ASN1_IA5STRING;
+typedef ASN1_STRING ASN1_GENERALSTRING;
+typedef ASN1_STRING ASN1_UNIVERSALSTRING;
+typedef ASN1_STRING ASN1_BMPSTRING;
+typedef ASN1_STRING ASN1_UTCTIME;
+typedef ASN1_STRING ASN1_TIME;
+typedef ASN1_STRING ASN1_GENERALIZEDTIME;
+typedef ASN1_STRING ASN1_VISIBLESTRING;
+typedef ASN1_STRING ASN1_UTF8STRING;
+typedef ASN1_STRING ASN1_PRINTABLE;
+typedef ASN1_STRING DISPLAYTEXT;
+typedef ASN1_STRING DIRECTORYSTRING;
+typedef int ASN1_BOOLEAN; /* -1 absent, else the decoded octet */
+typedef int ASN1_NULL;    /* a present NULL is the marker pointer value 1 */
+
+/* An object identifier: content octets (without tag and length) with its NID
+ * and names.  Flags: ASN1_OBJECT_FLAG_DYNAMIC (the record is freed by
+ * ASN1_OBJECT_free), _DYNAMIC_STRINGS (the names are), _DYNAMIC_DATA (the
+ * content is).  The built-in objects have flags 0 and are never freed. */
+struct asn1_object_st {
+  const char *sn;
+  const char *ln;
+  int nid;
+  int length;
+  const unsigned char *data;
+  int flags;
+};
+#define ASN1_OBJECT_FLAG_DYNAMIC 0x01
+#define ASN1_OBJECT_FLAG_DYNAMIC_STRINGS 0x04
+#define ASN1_OBJECT_FLAG_DYNAMIC_DATA 0x08
+
+/* A value of any type: `type` is a type code (-1 when empty). */
+struct asn1_type_st {
+  int type;
+  union {
+    char *ptr;
+    ASN1_BOOLEAN boolean;
+    ASN1_STRING *asn1_string;
+    ASN1_OBJECT *object;
+    ASN1_INTEGER *integer;
+    ASN1_ENUMERATED *enumerated;
+    ASN1_BIT_STRING *bit_string;
+    ASN1_OCTET_STRING *octet_string;
+    ASN1_PRINTABLESTRING *printablestring;
+    ASN1_T61STRING *t61string;
+    ASN1_IA5STRING *ia5string;
+    ASN1_GENERALSTRING *generalstring;
+    ASN1_BMPSTRING *bmpstring;
+    ASN1_UNIVERSALSTRING *universalstring;
+    ASN1_UTCTIME *utctime;
+    ASN1_GENERALIZEDTIME *generalizedtime;
+    ASN1_VISIBLESTRING *visiblestring;
+    ASN1_UTF8STRING *utf8string;
+    ASN1_STRING *set;      /* complete encoding, header included */
+    ASN1_STRING *sequence; /* complete encoding, header included */
+    ASN1_VALUE *asn1_value;
+  } value;
+};
+
+/* The cached encoding of a structure whose item keeps one (morvane/asn1t.h). */
+typedef struct ASN1_ENCODING_st {
+  unsigned char *enc; /* complete encoding last decoded, owned */
+  long len;
+  int modified; /* 1: enc must not be reused */
+} ASN1_ENCODING;
+
+/* The parse context of the hand-written legacy decoders.  `error` receives
+ * the common reason (ERR_R_BAD_GET_ASN1_OBJECT_CALL, ..._EXPECTING_AN_ASN1_
+ * SEQUENCE, ..._ASN1_LENGTH_MISMATCH, ..._MISSING_ASN1_EOS) of a failed step;
+ * the caller pushes it.  `slen` is the count of octets after the current
+ * sequence's header (for an indefinite sequence too); `max` null means the
+ * input is unbounded. */
+typedef struct asn1_ctx_st {
+  unsigned char *p;
+  int eos;
+  int error;
+  int inf;
+  int tag;
+  int xclass;
+  long slen;
+  unsigned char *max;
+  unsigned char *q;
+  unsigned char **pp;
+  int line;
+} ASN1_CTX;
+
+typedef struct asn1_const_ctx_st {
+  const unsigned char *p;
+  int eos;
+  int error;
+  int inf;
+  int tag;
+  int xclass;
+  long slen;
+  const unsigned char *max;
+  const unsigned char *q;
+  const unsigned char **pp;
+  int line;
+} ASN1_const_CTX;
+
+/* "ASN.1 part of Morvane 0.9.8o 01 Jun 2010". */
+MORVANE_EXPORT extern const char ASN1_version[];
+
+/* ---- headers ------------------------------------------------------------ */
+
+/* Reads the header at *pp with `omax` octets available: the content length
+ * goes to *plength, the tag number to *ptag, the class bits to *pclass.
+ * Returns ASN1_HDR_CONSTRUCTED | ASN1_HDR_INDEFINITE as read.  A malformed or
+ * truncated header (also omax <= 0) returns ASN1_HDR_ERROR with "header too
+ * long", *pp unchanged.  A definite length beyond the input adds
+ * ASN1_HDR_ERROR with "too long", but *pp still moves past the header and the
+ * length is reported. */
+MORVANE_EXPORT int ASN1_get_object(const unsigned char **pp, long *plength, int *ptag,
+                                   int *pclass, long omax);
+/* Writes a header at *pp and advances it: constructed 0 primitive, 2
+ * constructed with indefinite length, any other value constructed. */
+MORVANE_EXPORT void ASN1_put_object(unsigned char **pp, int constructed, int length, int tag,
+                                    int xclass);
+/* Writes the end-of-contents octets 00 00; returns 2. */
+MORVANE_EXPORT int ASN1_put_eoc(unsigned char **pp);
+/* Octets of an element with `length` content octets (constructed 2: the
+ * indefinite form with its end-of-contents); -1 for a negative length or a
+ * total beyond INT_MAX. */
+MORVANE_EXPORT int ASN1_object_size(int constructed, int length, int tag);
+/* 1 when len <= 0; 1 and *p advanced by 2 when the next two octets are
+ * end-of-contents; otherwise 0. */
+MORVANE_EXPORT int ASN1_check_infinite_end(unsigned char **p, long len);
+MORVANE_EXPORT int ASN1_const_check_infinite_end(const unsigned char **p, long len);
+
+/* Legacy parse context: reads a SEQUENCE header with *length octets available
+ * (subtracting the header's size from *length); 1, or 0 with c->error set. */
+MORVANE_EXPORT int asn1_GetSequence(ASN1_const_CTX *c, long *length);
+/* Closes the current sequence: 1, or 0 with c->error set. */
+MORVANE_EXPORT int asn1_Finish(ASN1_CTX *c);
+MORVANE_EXPORT int asn1_const_Finish(ASN1_const_CTX *c);
+/* Attaches "address=<address as unsigned decimal> offset=<offset>" to the
+ * newest error entry. */
+MORVANE_EXPORT void asn1_add_error(const unsigned char *address, int offset);
+
+/* ---- the string value --------------------------------------------------- */
+
+/* A new empty string of `type`; null with "malloc failure" on failure. */
+MORVANE_EXPORT ASN1_STRING *ASN1_STRING_type_new(int type);
+MORVANE_EXPORT ASN1_STRING *ASN1_STRING_new(void); /* OCTET STRING */
+MORVANE_EXPORT void ASN1_STRING_free(ASN1_STRING *a);
+/* Sets the contents to `len` octets of `data` followed by a zero octet (len
+ * -1: data's zero-terminated length; null data only sizes the buffer).
+ * Returns 1, or 0 with the string unchanged. */
+MORVANE_EXPORT int ASN1_STRING_set(ASN1_STRING *str, const void *data, int len);
+/* Takes ownership of `data` (len octets, no terminator added). */
+MORVANE_EXPORT void ASN1_STRING_set0(ASN1_STRING *str, void *data, int len);
+MORVANE_EXPORT ASN1_STRING *ASN1_STRING_dup(const ASN1_STRING *str);
+/* Orders by length, then contents, then type code. */
+MORVANE_EXPORT int ASN1_STRING_cmp(const ASN1_STRING *a, const ASN1_STRING *b);
+MORVANE_EXPORT int ASN1_STRING_length(const ASN1_STRING *x);
+MORVANE_EXPORT void ASN1_STRING_length_set(ASN1_STRING *x, int len);
+MORVANE_EXPORT int ASN1_STRING_type(ASN1_STRING *x);
+MORVANE_EXPORT unsigned char *ASN1_STRING_data(ASN1_STRING *x);
+
+/* ---- objects ------------------------------------------------------------ */
+
+/* A zeroed dynamic object; null with "malloc failure". */
+MORVANE_EXPORT ASN1_OBJECT *ASN1_OBJECT_new(void);
+/* Frees what the object's flags mark as allocated; built-in objects survive. */
+MORVANE_EXPORT void ASN1_OBJECT_free(ASN1_OBJECT *a);
+
+/* ---- integers ----------------------------------------------------------- */
+
+/* The value of an INTEGER: 0 for null, -1 for another type or a magnitude of
+ * more than 4 octets. */
+MORVANE_EXPORT long ASN1_INTEGER_get(const ASN1_INTEGER *a);
+
+/* ---- values of any item ------------------------------------------------- */
+
+/* A new value of item `it` (morvane/asn1t.h), or null. */
+MORVANE_EXPORT ASN1_VALUE *ASN1_item_new(const ASN1_ITEM *it);
+/* Frees a value of item `it`; null is ignored. */
+MORVANE_EXPORT void ASN1_item_free(ASN1_VALUE *val, const ASN1_ITEM *it);
+/* DER and BER decoding and DER encoding of any item.  Not available yet:
+ * ASN1_item_d2i fails with "unsupported type" (null, *in and *pval left as
+ * they were); ASN1_item_i2d returns -1 and writes nothing. */
+MORVANE_EXPORT ASN1_VALUE *ASN1_item_d2i(ASN1_VALUE **pval, const unsigned char **in, long len,
+                                         const ASN1_ITEM *it);
+MORVANE_EXPORT int ASN1_item_i2d(ASN1_VALUE *val, unsigned char **out, const ASN1_ITEM *it);
 
 /* Registers the configuration module "oid_section", whose section lists
  * object identifiers to create, one name = OID per line.  Returns
@@ -19,6 +278,124 @@ MORVANE_EXPORT int ASN1_add_oid_module(void);
 /* Registers the texts of library 13 (ERR_LIB_ASN1) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_ASN1_strings(void);
+
+/* The universal items and their functions (X_new, X_free, d2i_X, i2d_X). */
+/* BEGIN ITEMS (generated by tools/gen_asn1_items.py) */
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_INTEGER_it;
+MORVANE_EXPORT ASN1_INTEGER *ASN1_INTEGER_new(void);
+MORVANE_EXPORT void ASN1_INTEGER_free(ASN1_INTEGER *a);
+MORVANE_EXPORT ASN1_INTEGER *d2i_ASN1_INTEGER(ASN1_INTEGER **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_INTEGER(ASN1_INTEGER *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_ENUMERATED_it;
+MORVANE_EXPORT ASN1_ENUMERATED *ASN1_ENUMERATED_new(void);
+MORVANE_EXPORT void ASN1_ENUMERATED_free(ASN1_ENUMERATED *a);
+MORVANE_EXPORT ASN1_ENUMERATED *d2i_ASN1_ENUMERATED(ASN1_ENUMERATED **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_ENUMERATED(ASN1_ENUMERATED *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_BIT_STRING_it;
+MORVANE_EXPORT ASN1_BIT_STRING *ASN1_BIT_STRING_new(void);
+MORVANE_EXPORT void ASN1_BIT_STRING_free(ASN1_BIT_STRING *a);
+MORVANE_EXPORT ASN1_BIT_STRING *d2i_ASN1_BIT_STRING(ASN1_BIT_STRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_BIT_STRING(ASN1_BIT_STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_OCTET_STRING_it;
+MORVANE_EXPORT ASN1_OCTET_STRING *ASN1_OCTET_STRING_new(void);
+MORVANE_EXPORT void ASN1_OCTET_STRING_free(ASN1_OCTET_STRING *a);
+MORVANE_EXPORT ASN1_OCTET_STRING *d2i_ASN1_OCTET_STRING(ASN1_OCTET_STRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_OCTET_STRING(ASN1_OCTET_STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_NULL_it;
+MORVANE_EXPORT ASN1_NULL *ASN1_NULL_new(void);
+MORVANE_EXPORT void ASN1_NULL_free(ASN1_NULL *a);
+MORVANE_EXPORT ASN1_NULL *d2i_ASN1_NULL(ASN1_NULL **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_NULL(ASN1_NULL *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_OBJECT_it;
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_UTF8STRING_it;
+MORVANE_EXPORT ASN1_UTF8STRING *ASN1_UTF8STRING_new(void);
+MORVANE_EXPORT void ASN1_UTF8STRING_free(ASN1_UTF8STRING *a);
+MORVANE_EXPORT ASN1_UTF8STRING *d2i_ASN1_UTF8STRING(ASN1_UTF8STRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_UTF8STRING(ASN1_UTF8STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_PRINTABLESTRING_it;
+MORVANE_EXPORT ASN1_PRINTABLESTRING *ASN1_PRINTABLESTRING_new(void);
+MORVANE_EXPORT void ASN1_PRINTABLESTRING_free(ASN1_PRINTABLESTRING *a);
+MORVANE_EXPORT ASN1_PRINTABLESTRING *d2i_ASN1_PRINTABLESTRING(ASN1_PRINTABLESTRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_PRINTABLESTRING(ASN1_PRINTABLESTRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_T61STRING_it;
+MORVANE_EXPORT ASN1_T61STRING *ASN1_T61STRING_new(void);
+MORVANE_EXPORT void ASN1_T61STRING_free(ASN1_T61STRING *a);
+MORVANE_EXPORT ASN1_T61STRING *d2i_ASN1_T61STRING(ASN1_T61STRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_T61STRING(ASN1_T61STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_IA5STRING_it;
+MORVANE_EXPORT ASN1_IA5STRING *ASN1_IA5STRING_new(void);
+MORVANE_EXPORT void ASN1_IA5STRING_free(ASN1_IA5STRING *a);
+MORVANE_EXPORT ASN1_IA5STRING *d2i_ASN1_IA5STRING(ASN1_IA5STRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_IA5STRING(ASN1_IA5STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_GENERALSTRING_it;
+MORVANE_EXPORT ASN1_GENERALSTRING *ASN1_GENERALSTRING_new(void);
+MORVANE_EXPORT void ASN1_GENERALSTRING_free(ASN1_GENERALSTRING *a);
+MORVANE_EXPORT ASN1_GENERALSTRING *d2i_ASN1_GENERALSTRING(ASN1_GENERALSTRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_GENERALSTRING(ASN1_GENERALSTRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_UTCTIME_it;
+MORVANE_EXPORT ASN1_UTCTIME *ASN1_UTCTIME_new(void);
+MORVANE_EXPORT void ASN1_UTCTIME_free(ASN1_UTCTIME *a);
+MORVANE_EXPORT ASN1_UTCTIME *d2i_ASN1_UTCTIME(ASN1_UTCTIME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_UTCTIME(ASN1_UTCTIME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_GENERALIZEDTIME_it;
+MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_GENERALIZEDTIME_new(void);
+MORVANE_EXPORT void ASN1_GENERALIZEDTIME_free(ASN1_GENERALIZEDTIME *a);
+MORVANE_EXPORT ASN1_GENERALIZEDTIME *d2i_ASN1_GENERALIZEDTIME(ASN1_GENERALIZEDTIME **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_GENERALIZEDTIME(ASN1_GENERALIZEDTIME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_VISIBLESTRING_it;
+MORVANE_EXPORT ASN1_VISIBLESTRING *ASN1_VISIBLESTRING_new(void);
+MORVANE_EXPORT void ASN1_VISIBLESTRING_free(ASN1_VISIBLESTRING *a);
+MORVANE_EXPORT ASN1_VISIBLESTRING *d2i_ASN1_VISIBLESTRING(ASN1_VISIBLESTRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_VISIBLESTRING(ASN1_VISIBLESTRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_UNIVERSALSTRING_it;
+MORVANE_EXPORT ASN1_UNIVERSALSTRING *ASN1_UNIVERSALSTRING_new(void);
+MORVANE_EXPORT void ASN1_UNIVERSALSTRING_free(ASN1_UNIVERSALSTRING *a);
+MORVANE_EXPORT ASN1_UNIVERSALSTRING *d2i_ASN1_UNIVERSALSTRING(ASN1_UNIVERSALSTRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_UNIVERSALSTRING(ASN1_UNIVERSALSTRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_BMPSTRING_it;
+MORVANE_EXPORT ASN1_BMPSTRING *ASN1_BMPSTRING_new(void);
+MORVANE_EXPORT void ASN1_BMPSTRING_free(ASN1_BMPSTRING *a);
+MORVANE_EXPORT ASN1_BMPSTRING *d2i_ASN1_BMPSTRING(ASN1_BMPSTRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_BMPSTRING(ASN1_BMPSTRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_ANY_it;
+MORVANE_EXPORT ASN1_TYPE *ASN1_TYPE_new(void);
+MORVANE_EXPORT void ASN1_TYPE_free(ASN1_TYPE *a);
+MORVANE_EXPORT ASN1_TYPE *d2i_ASN1_TYPE(ASN1_TYPE **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_TYPE(ASN1_TYPE *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_SEQUENCE_it;
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_PRINTABLE_it;
+MORVANE_EXPORT ASN1_STRING *ASN1_PRINTABLE_new(void);
+MORVANE_EXPORT void ASN1_PRINTABLE_free(ASN1_STRING *a);
+MORVANE_EXPORT ASN1_STRING *d2i_ASN1_PRINTABLE(ASN1_STRING **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_PRINTABLE(ASN1_STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM DISPLAYTEXT_it;
+MORVANE_EXPORT ASN1_STRING *DISPLAYTEXT_new(void);
+MORVANE_EXPORT void DISPLAYTEXT_free(ASN1_STRING *a);
+MORVANE_EXPORT ASN1_STRING *d2i_DISPLAYTEXT(ASN1_STRING **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_DISPLAYTEXT(ASN1_STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM DIRECTORYSTRING_it;
+MORVANE_EXPORT ASN1_STRING *DIRECTORYSTRING_new(void);
+MORVANE_EXPORT void DIRECTORYSTRING_free(ASN1_STRING *a);
+MORVANE_EXPORT ASN1_STRING *d2i_DIRECTORYSTRING(ASN1_STRING **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_DIRECTORYSTRING(ASN1_STRING *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_BOOLEAN_it;
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_TBOOLEAN_it;
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_FBOOLEAN_it;
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_OCTET_STRING_NDEF_it;
+/* END ITEMS */
 
 /* BEGIN ERROR CODES (generated by tools/gen_errors.py) */
 /* Function codes of library 13 (ASN1). */

@@ -19,6 +19,14 @@ MORVANE_BEGIN_DECLS
 MORVANE_EXPORT const char *OBJ_bsearch_ex(const char *key, const char *base, int num, int size,
                                           int (*cmp)(const void *, const void *), int flags);
 
+/* The object of NID n: for a built-in NID the static entry, which
+ * ASN1_OBJECT_free leaves alone (NID 0 is the undefined object).  A retired
+ * NID is null with "unknown nid"; a NID outside the table is null. */
+MORVANE_EXPORT ASN1_OBJECT *OBJ_nid2obj(int n);
+/* The NID of an object: its own NID field when set, else the built-in entry
+ * with the same content; 0 when unknown or null. */
+MORVANE_EXPORT int OBJ_obj2nid(const ASN1_OBJECT *a);
+
 /* Registers the texts of library 8 (ERR_LIB_OBJ) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_OBJ_strings(void);
