@@ -10,6 +10,7 @@
 // (or the replaced read data, then the source's unread rest); a short line
 // from gets means the end of the input; at the end everything was read.
 
+#include "fuzz_check.h"
 #include "fuzz_input.h"
 
 #include <cstdint>
@@ -23,13 +24,6 @@
 #include <morvane/err.h>
 
 namespace {
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
 
 std::string SinkText(BIO* sink) {
   char* p = nullptr;

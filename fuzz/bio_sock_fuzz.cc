@@ -16,6 +16,7 @@
 // probe goes only to an address in use under BIO_BIND_REUSEADDR_IF_UNUSED,
 // and a failure leaves no descriptor open.
 
+#include "fuzz_check.h"
 #include "fuzz_input.h"
 
 #include <arpa/inet.h>
@@ -37,13 +38,6 @@
 #include <morvane/err.h>
 
 namespace {
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
 
 uint32_t Fnv(const char* s) {
   uint32_t h = 2166136261u;

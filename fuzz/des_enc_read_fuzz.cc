@@ -9,6 +9,7 @@
 // header out of range); written pieces read back as the same bytes; after
 // the script the kept bytes drain, so no state reaches the next input.
 
+#include "fuzz_check.h"
 #include "fuzz_input.h"
 
 #include <fcntl.h>
@@ -35,13 +36,6 @@ size_t PipeBudget(int fd) {
   int cap = fcntl(fd, F_SETPIPE_SZ, 1 << 20);
   if (cap < 0) cap = fcntl(fd, F_GETPIPE_SZ);
   return std::min<size_t>(60000, cap > 0 ? static_cast<size_t>(cap) / 4 : 0);
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
 }
 
 int CipherLen(int n) {

@@ -11,6 +11,7 @@
 // (one ending in a backslash before another field, or a first field that
 // starts with '#').
 
+#include "fuzz_check.h"
 #include "fuzz_input.h"
 
 #include <cstdint>
@@ -29,13 +30,6 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 constexpr int kMaxFields = 6;
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
 
 // The model of TXT_DB_read; false when it fails.
 bool ModelRead(const std::string& text, int num, Rows* rows) {
