@@ -64,7 +64,8 @@ inline T lt_mask(T a, T b) noexcept {
 // a where mask is all ones, b where it is zero.
 template <Word T>
 inline T select(T mask, T a, T b) noexcept {
-  return static_cast<T>((value_barrier(mask) & a) | (~mask & b));
+  const T m = value_barrier(mask);
+  return static_cast<T>((m & a) | (~m & b));
 }
 
 // An 8-bit mask from a wider one (true stays true).
