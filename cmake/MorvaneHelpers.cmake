@@ -70,6 +70,29 @@ function(morvane_component)
   endif()
 endfunction()
 
+# Sets `out` to the absolute paths of every component's sources, for a
+# target that compiles the library's code once more outside crypto/ (the fuzz
+# build).  The per-file options a component sets where it lists its sources
+# (the instruction-set flags of the hardware paths) belong to that directory
+# only, so they are copied into the calling directory with the files.
+function(morvane_library_sources out)
+  get_property(_components GLOBAL PROPERTY MORVANE_COMPONENTS)
+  set(_all "")
+  foreach(_c ${_components})
+    get_target_property(_srcs morvane_obj_${_c} SOURCES)
+    get_target_property(_dir morvane_obj_${_c} SOURCE_DIR)
+    foreach(_s ${_srcs})
+      get_filename_component(_abs "${_s}" ABSOLUTE BASE_DIR "${_dir}")
+      get_source_file_property(_opts "${_abs}" DIRECTORY "${_dir}" COMPILE_OPTIONS)
+      if(_opts)
+        set_source_files_properties("${_abs}" PROPERTIES COMPILE_OPTIONS "${_opts}")
+      endif()
+      list(APPEND _all "${_abs}")
+    endforeach()
+  endforeach()
+  set(${out} "${_all}" PARENT_SCOPE)
+endfunction()
+
 # A library's error table: generates ${MORVANE_GENERATED_DIR}/<lib>_err_data.inc
 # (the ERR_STRING_DATA arrays that its ERR_load_<LIB>_strings registers) from
 # <lib>.errors before the component's objects compile.  Call it after

@@ -8,6 +8,7 @@
 // Memory streams: the rest of the input drives writes, reads, gets, puts and
 // controls on a writable and a read-only stream, checked against a model.
 
+#include "fuzz_check.h"
 #include "fuzz_input.h"
 
 #include <algorithm>
@@ -23,13 +24,6 @@
 #pragma clang diagnostic ignored "-Wformat-security"
 
 namespace {
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
 
 struct Conversion {
   std::string format;

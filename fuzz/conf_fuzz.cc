@@ -7,6 +7,8 @@
 // record of a loaded store is found by its own lookup and no value is longer
 // than the expansion bound allows.
 
+#include "fuzz_check.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,13 +23,6 @@
 #include <morvane/stack.h>
 
 namespace {
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
 
 struct Walk {
   CONF* conf;

@@ -3,7 +3,10 @@
 # arguments, only where missing.
 set -eu
 need=""
-for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils "$@"; do
+# valgrind: the constant-time checks (test/ct/); clang and its runtimes: the
+# fuzz targets.
+for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils valgrind clang \
+  libclang-rt-dev "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

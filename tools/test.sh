@@ -23,6 +23,21 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TS
 cmake --build build/tsan -j "$jobs" --target $tsan_suites
 (cd build/tsan && TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1}" ctest --output-on-failure \
   -j "$jobs" --timeout 600 -L "^($(echo $tsan_suites | tr ' ' '|'))\$")
+# The fuzz targets (clang, libFuzzer with ASan and UBSan), each replaying its
+# committed corpus fuzz/corpus/<name>/ once: a fuzz build that breaks, a
+# target without corpus or an input that now fails stops the run.
+if command -v clang++ >/dev/null 2>&1; then
+  cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_WERROR=ON \
+    -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_APPS=OFF -DMORVANE_BUILD_FUZZ=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build build/fuzz -j "$jobs" --target morvane_fuzzers
+  for src in fuzz/*_fuzz.cc; do
+    name=$(basename "$src" _fuzz.cc)
+    ls fuzz/corpus/"$name"/* >/dev/null 2>&1 || { echo "no corpus in fuzz/corpus/$name/"; exit 1; }
+    build/fuzz/fuzz/"${name}_fuzz" fuzz/corpus/"$name"/* >build/fuzz/"$name".log 2>&1 ||
+      { cat build/fuzz/"$name".log; echo "fuzz corpus replay failed: $name"; exit 1; }
+  done
+fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 cd build/check

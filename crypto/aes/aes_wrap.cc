@@ -4,7 +4,8 @@
 //
 // Implementation notes: the data is first moved into `out` (memmove, so the
 // buffers may overlap) and every step then works there; the 16-byte work
-// block B = A | R[i] holds key data and is wiped before returning.
+// block B = A | R[i] holds key data and is wiped before returning.  Unwrap
+// is constant time in the key, the data and the outcome.
 
 #include <limits.h>
 #include <stddef.h>
@@ -15,6 +16,7 @@
 #include <morvane/crypto.h>
 
 #include "aes/aes_local.h"
+#include "internal/ct.h"
 
 using namespace aes_internal;
 
@@ -26,13 +28,6 @@ constexpr uint8_t default_iv[8] = {0xA6, 0xA6, 0xA6, 0xA6, 0xA6, 0xA6, 0xA6, 0xA
 // A = A XOR t, with t as a 64-bit big-endian number (RFC 3394, 2.2.1).
 void XorCounter(uint8_t* a, uint64_t t) {
   for (int k = 7; k >= 0; k--, t >>= 8) a[k] ^= static_cast<uint8_t>(t);
-}
-
-// 0 when the 8 bytes agree; the time taken does not depend on where they differ.
-unsigned Differs8(const uint8_t* a, const uint8_t* b) {
-  unsigned d = 0;
-  for (int k = 0; k < 8; k++) d |= static_cast<unsigned>(a[k] ^ b[k]);
-  return d;
 }
 
 }  // namespace
@@ -83,11 +78,10 @@ int AES_unwrap_key(const AES_KEY* key, const unsigned char* iv, unsigned char* o
     }
   }
   // RFC 3394, 2.2.3: the key data is accepted only when A is the initial value.
-  const unsigned bad = Differs8(b, iv != nullptr ? iv : default_iv);
+  // Constant time: the check, the wipe on failure and the result depend on
+  // no secret byte by branch or address (test/ct/ checks it).
+  const unsigned ok = morvane::ct::bytes_eq_mask(b, iv != nullptr ? iv : default_iv, 8);
   MORVANE_cleanse(b, sizeof b);
-  if (bad != 0) {
-    MORVANE_cleanse(out, m);
-    return 0;
-  }
-  return static_cast<int>(m);
+  morvane::ct::zero_if(~ok, out, m);
+  return static_cast<int>(morvane::ct::select(ok, m, 0u));
 }

@@ -147,13 +147,13 @@ long linebuffer_flush(BIO* b, BIO_LINEBUFFER_CTX* ctx, int cmd, long num, void* 
 }
 
 // BIO_C_SET_BUFF_SIZE: a capacity above the default replaces the buffer; the
-// held bytes move over (cut to the new capacity).
+// held bytes move over, and a capacity below them is raised to hold them all.
 long linebuffer_resize(BIO_LINEBUFFER_CTX* ctx, long num) {
   if (num <= kDefaultSize || num == ctx->obuf_size) return 1;
+  num = std::max(num, static_cast<long>(ctx->obuf_len));
   char* p = morvane::bio::NewFilterBuffer(num, BIO_F_LINEBUFFER_CTRL);
   if (p == nullptr) return 0;
   int size = static_cast<int>(num);
-  ctx->obuf_len = std::min(ctx->obuf_len, size);
   memcpy(p, ctx->obuf, static_cast<size_t>(ctx->obuf_len));
   MORVANE_free(ctx->obuf);
   ctx->obuf = p;

@@ -197,7 +197,7 @@ MORVANE_EXPORT int MORVANE_DIR_end(MORVANE_DIR_CTX **ctx);
 MORVANE_EXPORT int MORVANE_strncasecmp(const char *str1, const char *str2, size_t n);
 MORVANE_EXPORT int MORVANE_strcasecmp(const char *str1, const char *str2);
 /* Compares n bytes as unsigned values: the difference of the first pair that
- * differs, or 0. */
+ * differs, or 0.  Constant time: reads all n bytes whatever they hold. */
 MORVANE_EXPORT int MORVANE_memcmp(const void *v1, const void *v2, size_t n);
 
 /* UTC broken-down time of *timer, copied into *result; returns result, or null

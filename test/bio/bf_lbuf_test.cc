@@ -137,6 +137,13 @@ TEST_F(LineBuffer, ResizeKeepsTheHeldBytes) {
   EXPECT_EQ(Held(), 25003);
   EXPECT_EQ(BIO_flush(f), 1);
   EXPECT_EQ(Script(next).output, "abc" + tail);
+  // A smaller capacity than the bytes held keeps them all.
+  Script(next).output.clear();
+  ASSERT_EQ(Write(tail), 25000);
+  EXPECT_EQ(BIO_ctrl(f, BIO_C_SET_BUFF_SIZE, 12000, nullptr), 1);
+  EXPECT_EQ(Held(), 25000);
+  EXPECT_EQ(BIO_flush(f), 1);
+  EXPECT_EQ(Script(next).output, tail);
   // A copy gets the same capacity.
   BIO* copy = BIO_dup_chain(f);
   ASSERT_NE(copy, nullptr);

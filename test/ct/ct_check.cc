@@ -1,0 +1,224 @@
+// Constant-time checks under valgrind's memcheck: each operation runs with its
+// secret inputs marked undefined, so memcheck reports any branch or memory
+// address that depends on them; outputs are marked defined after the call.
+// Run as `valgrind --error-exitcode=1 ct_check [operation...]` (all by
+// default); outside valgrind it refuses to run.  `ct_check --leaky branch`
+// and `--leaky index` run deliberately leaking functions, which memcheck must
+// report (the harness's own check).
+//
+// Adding an operation: write a function that fills its inputs, marks the
+// secret ones with Secret(), calls the library and marks the results with
+// Public(); then add a line to kOperations.
+
+#include <cpuid.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <initializer_list>
+
+#include <valgrind/memcheck.h>
+
+#include <morvane/aes.h>
+#include <morvane/crypto.h>
+
+namespace {
+
+void Secret(const void* p, size_t n) {
+  VALGRIND_MAKE_MEM_UNDEFINED(p, n);
+}
+void Public(const void* p, size_t n) {
+  VALGRIND_MAKE_MEM_DEFINED(p, n);
+}
+template <typename T>
+T Public(T v) {
+  Public(&v, sizeof v);
+  return v;
+}
+
+void Fill(unsigned char* p, size_t n, unsigned seed) {
+  for (size_t i = 0; i < n; i++) p[i] = static_cast<unsigned char>(seed * 131 + i * 29 + (i >> 3));
+}
+
+bool Expect(bool ok, const char* what) {
+  if (!ok) fprintf(stderr, "ct_check: wrong result: %s\n", what);
+  return ok;
+}
+
+// Whether the library takes the AES-NI paths (what the processor, as the
+// program sees it, offers; MORVANE_NO_HWCRYPT may turn it off).
+bool HasAesni() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  const char* off = getenv("MORVANE_NO_HWCRYPT");
+  if (off != nullptr && (strcmp(off, "1") == 0 || strstr(off, "aesni") != nullptr)) return false;
+  return (c & bit_AES) && (c & bit_SSSE3) && (c & bit_SSE4_1);
+}
+
+// ---- operations -----------------------------------------------------------
+
+bool Memcmp() {
+  unsigned char a[40], b[40];
+  bool ok = true;
+  for (size_t diff : {0, 1, 17, 39, 40}) {  // where the strings first differ (40: nowhere)
+    Fill(a, sizeof a, 1);
+    memcpy(b, a, sizeof b);
+    if (diff < sizeof b) b[diff] ^= 0x5a;
+    Secret(a, sizeof a);
+    Secret(b, sizeof b);
+    const int r = Public(MORVANE_memcmp(a, b, sizeof a));
+    Public(a, sizeof a);
+    Public(b, sizeof b);
+    ok &= Expect((r == 0) == (diff == sizeof a), "memcmp");
+  }
+  return ok;
+}
+
+// AES-NI block functions and key schedules over a secret key and data, for
+// 128- and 256-bit keys.  (A 192-bit schedule is built by the portable code,
+// whose table lookups depend on the key: not constant time.)
+bool AesBlock() {
+  bool ok = true;
+  for (int bits : {128, 256}) {
+    unsigned char key[32], in[16], out[16], back[16];
+    Fill(key, sizeof key, static_cast<unsigned>(bits));
+    Fill(in, sizeof in, 7);
+    Secret(key, sizeof key);
+    Secret(in, sizeof in);
+    AES_KEY ek, dk;
+    ok &= Expect(Public(AES_set_encrypt_key(key, bits, &ek)) == 0, "encryption key");
+    ok &= Expect(Public(AES_set_decrypt_key(key, bits, &dk)) == 0, "decryption key");
+    AES_encrypt(in, out, &ek);
+    AES_decrypt(out, back, &dk);
+    Public(in, sizeof in);
+    Public(back, sizeof back);
+    ok &= Expect(memcmp(in, back, sizeof in) == 0, "block round trip");
+  }
+  return ok;
+}
+
+// CBC and CTR over secret key and data (and the CBC IV), in lengths that take
+// the multi-block kernels and the partial-block tail.  The CTR counter is
+// public: the kernels branch on its carries.  Valgrind hides VAES from the
+// program, so the VAES kernels are not run here.
+bool AesCbcCtr() {
+  bool ok = true;
+  for (size_t len : {16u, 48u, 512u, 1000u}) {
+    unsigned char key[16], iv[16], iv2[16], in[1024], mid[1024], out[1024];
+    Fill(key, sizeof key, 3);
+    Fill(iv, sizeof iv, 4);
+    Fill(in, sizeof in, 5);
+    Secret(key, sizeof key);
+    Secret(in, sizeof in);
+    AES_KEY ek, dk;
+    AES_set_encrypt_key(key, 128, &ek);
+    AES_set_decrypt_key(key, 128, &dk);
+    const size_t whole = len / 16 * 16;
+    memcpy(iv2, iv, sizeof iv);
+    Secret(iv, sizeof iv);
+    Secret(iv2, sizeof iv2);
+    AES_cbc_encrypt(in, mid, whole, &ek, iv, AES_ENCRYPT);
+    AES_cbc_encrypt(mid, out, whole, &dk, iv2, AES_DECRYPT);
+    Public(in, sizeof in);
+    Public(out, sizeof out);
+    ok &= Expect(memcmp(in, out, whole) == 0, "CBC round trip");
+
+    unsigned char ctr[16], ecount[16];
+    unsigned int num = 0;
+    Fill(ctr, sizeof ctr, 6);
+    Secret(in, sizeof in);
+    AES_ctr128_encrypt(in, mid, len, &ek, ctr, ecount, &num);
+    Fill(ctr, sizeof ctr, 6);
+    num = 0;
+    AES_ctr128_encrypt(mid, out, len, &ek, ctr, ecount, &num);
+    Public(in, sizeof in);
+    Public(out, sizeof out);
+    ok &= Expect(memcmp(in, out, len) == 0 && num == len % 16, "CTR round trip");
+  }
+  return ok;
+}
+
+// RFC 3394 unwrap with a secret key and secret wrapped data, on data that
+// passes the integrity check and on data that fails it.
+bool AesUnwrap() {
+  unsigned char kek[16], data[32], wrapped[40], out[40];
+  Fill(kek, sizeof kek, 8);
+  Fill(data, sizeof data, 9);
+  AES_KEY ek, dk;
+  AES_set_encrypt_key(kek, 128, &ek);
+  if (AES_wrap_key(&ek, nullptr, wrapped, data, sizeof data) != 40) return Expect(false, "wrap");
+  bool ok = true;
+  for (int corrupt = 0; corrupt < 2; corrupt++) {
+    unsigned char in[40];
+    memcpy(in, wrapped, sizeof in);
+    in[20] ^= static_cast<unsigned char>(corrupt);
+    Secret(kek, sizeof kek);
+    Secret(in, sizeof in);
+    AES_set_decrypt_key(kek, 128, &dk);
+    const int r = Public(AES_unwrap_key(&dk, nullptr, out, in, sizeof in));
+    Public(out, sizeof out);
+    ok &= Expect(r == (corrupt ? 0 : 32), "unwrap result");
+  }
+  return ok;
+}
+
+// ---- the harness's own check: these must be reported -----------------------
+
+__attribute__((noinline)) void Touch(volatile int* p) {
+  *p = *p + 1;
+}
+
+__attribute__((noinline)) int LeakyBranch(const unsigned char* s) {
+  volatile int n = 0;
+  if (s[0] & 1) Touch(&n);
+  return n;
+}
+
+__attribute__((noinline)) int LeakyIndex(const unsigned char* s) {
+  static volatile unsigned char table[256];
+  return table[s[0]];
+}
+
+int RunLeaky(const char* kind) {
+  unsigned char s[1] = {1};
+  Secret(s, sizeof s);
+  const int r = strcmp(kind, "branch") == 0 ? LeakyBranch(s) : LeakyIndex(s);
+  Public(r);
+  return 0;
+}
+
+struct Operation {
+  const char* name;
+  bool (*run)();
+  bool needs_aesni;
+};
+constexpr Operation kOperations[] = {
+    {"memcmp", Memcmp, false},
+    {"aes_block", AesBlock, true},
+    {"aes_cbc_ctr", AesCbcCtr, true},
+    {"aes_unwrap", AesUnwrap, true},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!RUNNING_ON_VALGRIND) {
+    fprintf(stderr, "ct_check: run me under valgrind --error-exitcode=1\n");
+    return 2;
+  }
+  if (argc == 3 && strcmp(argv[1], "--leaky") == 0) return RunLeaky(argv[2]);
+  int failed = 0;
+  for (const Operation& op : kOperations) {
+    bool chosen = argc == 1;
+    for (int i = 1; i < argc; i++) chosen |= strcmp(argv[i], op.name) == 0;
+    if (!chosen) continue;
+    if (op.needs_aesni && !HasAesni()) {
+      printf("%-12s skipped: no AES-NI (the portable AES is not constant time)\n", op.name);
+      continue;
+    }
+    const bool ok = op.run();
+    printf("%-12s %s\n", op.name, ok ? "ran" : "FAILED");
+    failed += ok ? 0 : 1;
+  }
+  return failed == 0 ? 0 : 1;
+}
