@@ -8,6 +8,8 @@
 // runs the same description keeps its buffer: the reuse flag marks that
 // buffer as kept across the cleanup the copy performs.  Every release of
 // private data goes through release_data, which wipes before freeing.
+// EVP_Digest keeps the private data of a built-in description in a stack
+// buffer (no allocation per call), zeroed by the final step like any other.
 
 #include <stddef.h>
 #include <string.h>
@@ -28,6 +30,10 @@ int no_digest() {
   EVPerr(0, EVP_R_NO_DIGEST_SET);
   return 0;
 }
+
+// Private data up to this size is kept on the stack by EVP_Digest (the
+// largest built-in, SHA-512's, is 224 bytes).
+constexpr size_t kLocalDataSize = 256;
 
 size_t data_size(const EVP_MD* md) {
   return md != nullptr && md->ctx_size > 0 ? static_cast<size_t>(md->ctx_size) : 0;
@@ -72,10 +78,81 @@ const EVP_MD* choose_description(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* im
   return d;
 }
 
+// The steps behind the exported calls, which EVP_Digest also calls directly
+// (not through the library's exported symbols).
+int cleanup(EVP_MD_CTX* ctx) {
+  if (ctx == nullptr) return 1;
+  if (ctx->digest != nullptr && ctx->digest->cleanup != nullptr &&
+      !(ctx->flags & EVP_MD_CTX_FLAG_CLEANED))
+    ctx->digest->cleanup(ctx);
+  release_data(ctx);
+  if (ctx->engine != nullptr) ENGINE_finish(ctx->engine);
+  memset(ctx, 0, sizeof *ctx);
+  return 1;
+}
+
+int init_ex(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl) {
+  if (ctx == nullptr) {
+    EVPerr(EVP_F_EVP_DIGESTINIT_EX, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  ctx->flags &= ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_CLEANED);
+  // An engine's description of the same digest keeps its engine and data.
+  const bool same_engine_digest = ctx->engine != nullptr && ctx->digest != nullptr &&
+                                  (type == nullptr || type->type == ctx->digest->type);
+  if (!same_engine_digest && type == nullptr && ctx->digest == nullptr) {
+    EVPerr(EVP_F_DO_EVP_MD_ENGINE, EVP_R_NO_DIGEST_SET);
+    return 0;
+  }
+  if (!same_engine_digest && type != nullptr) {
+    const EVP_MD* d = choose_description(ctx, type, impl);
+    if (d == nullptr) return 0;
+    if (d != ctx->digest) {
+      // The old private data is wiped before it goes, as in cleanup.
+      release_data(ctx);
+      ctx->digest = d;
+    }
+  }
+  // New private data (also after an earlier failed allocation) is set up by
+  // init, not zeroed here.
+  if (const size_t n = data_size(ctx->digest); n != 0 && ctx->md_data == nullptr) {
+    ctx->md_data = MORVANE_malloc(n);
+    if (ctx->md_data == nullptr) {
+      EVPerr(EVP_F_EVP_DIGESTINIT_EX, ERR_R_MALLOC_FAILURE);
+      return 0;
+    }
+  }
+  ctx->flags &= ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_REUSE);  // kept only through a copy
+  return ctx->digest->init(ctx);
+}
+
+int update(EVP_MD_CTX* ctx, const void* data, size_t count) {
+  if (ctx == nullptr || ctx->digest == nullptr) return no_digest();
+  return ctx->digest->update(ctx, data, count);
+}
+
+int final_ex(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* size) {
+  if (ctx == nullptr || ctx->digest == nullptr) return no_digest();
+  const EVP_MD* d = ctx->digest;
+  MORVANE_assert(ctx->digest->md_size <= EVP_MAX_MD_SIZE);
+  const int ret = d->final(ctx, md);
+  if (size != nullptr) *size = static_cast<unsigned int>(d->md_size);
+  if (d->cleanup != nullptr) {
+    d->cleanup(ctx);
+    ctx->flags |= EVP_MD_CTX_FLAG_CLEANED;
+  }
+  if (ctx->md_data != nullptr) {
+    memset(ctx->md_data, 0, data_size(d));
+    __asm__ __volatile__("" : : "r"(ctx->md_data) : "memory");  // stored, even on the stack
+  }
+  return ret;
+}
+
 }  // namespace
 }  // namespace morvane::evp
 
 using morvane::evp::data_size;
+using morvane::evp::kLocalDataSize;
 using morvane::evp::release_data;
 
 /* see morvane/evp.h */
@@ -99,50 +176,12 @@ void EVP_MD_CTX_destroy(EVP_MD_CTX* ctx) {
 
 /* see morvane/evp.h */
 int EVP_MD_CTX_cleanup(EVP_MD_CTX* ctx) {
-  if (ctx == nullptr) return 1;
-  if (ctx->digest != nullptr && ctx->digest->cleanup != nullptr &&
-      !(ctx->flags & EVP_MD_CTX_FLAG_CLEANED))
-    ctx->digest->cleanup(ctx);
-  release_data(ctx);
-  if (ctx->engine != nullptr) ENGINE_finish(ctx->engine);
-  EVP_MD_CTX_init(ctx);
-  return 1;
+  return morvane::evp::cleanup(ctx);
 }
 
 /* see morvane/evp.h */
 int EVP_DigestInit_ex(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl) {
-  if (ctx == nullptr) {
-    EVPerr(EVP_F_EVP_DIGESTINIT_EX, ERR_R_PASSED_NULL_PARAMETER);
-    return 0;
-  }
-  ctx->flags &= ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_CLEANED);
-  // An engine's description of the same digest keeps its engine and data.
-  const bool same_engine_digest = ctx->engine != nullptr && ctx->digest != nullptr &&
-                                  (type == nullptr || type->type == ctx->digest->type);
-  if (!same_engine_digest && type == nullptr && ctx->digest == nullptr) {
-    EVPerr(EVP_F_DO_EVP_MD_ENGINE, EVP_R_NO_DIGEST_SET);
-    return 0;
-  }
-  if (!same_engine_digest && type != nullptr) {
-    const EVP_MD* d = morvane::evp::choose_description(ctx, type, impl);
-    if (d == nullptr) return 0;
-    if (d != ctx->digest) {
-      // The old private data is wiped before it goes, as in cleanup.
-      release_data(ctx);
-      ctx->flags &= ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_REUSE);
-      ctx->digest = d;
-    }
-  }
-  // New private data (also after an earlier failed allocation) is set up by
-  // init, not zeroed here.
-  if (const size_t n = data_size(ctx->digest); n != 0 && ctx->md_data == nullptr) {
-    ctx->md_data = MORVANE_malloc(n);
-    if (ctx->md_data == nullptr) {
-      EVPerr(EVP_F_EVP_DIGESTINIT_EX, ERR_R_MALLOC_FAILURE);
-      return 0;
-    }
-  }
-  return ctx->digest->init(ctx);
+  return morvane::evp::init_ex(ctx, type, impl);
 }
 
 /* see morvane/evp.h */
@@ -153,23 +192,12 @@ int EVP_DigestInit(EVP_MD_CTX* ctx, const EVP_MD* type) {
 
 /* see morvane/evp.h */
 int EVP_DigestUpdate(EVP_MD_CTX* ctx, const void* data, size_t count) {
-  if (ctx == nullptr || ctx->digest == nullptr) return morvane::evp::no_digest();
-  return ctx->digest->update(ctx, data, count);
+  return morvane::evp::update(ctx, data, count);
 }
 
 /* see morvane/evp.h */
 int EVP_DigestFinal_ex(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* size) {
-  if (ctx == nullptr || ctx->digest == nullptr) return morvane::evp::no_digest();
-  const EVP_MD* d = ctx->digest;
-  MORVANE_assert(ctx->digest->md_size <= EVP_MAX_MD_SIZE);
-  const int ret = d->final(ctx, md);
-  if (size != nullptr) *size = static_cast<unsigned int>(d->md_size);
-  if (d->cleanup != nullptr) {
-    d->cleanup(ctx);
-    ctx->flags |= EVP_MD_CTX_FLAG_CLEANED;
-  }
-  if (ctx->md_data != nullptr) memset(ctx->md_data, 0, data_size(d));
-  return ret;
+  return morvane::evp::final_ex(ctx, md, size);
 }
 
 /* see morvane/evp.h */
@@ -182,13 +210,26 @@ int EVP_DigestFinal(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* size) {
 /* see morvane/evp.h */
 int EVP_Digest(const void* data, size_t count, unsigned char* md, unsigned int* size,
                const EVP_MD* type, ENGINE* impl) {
-  EVP_MD_CTX ctx;
-  EVP_MD_CTX_init(&ctx);
-  EVP_MD_CTX_set_flags(&ctx, EVP_MD_CTX_FLAG_ONESHOT);
-  const int ret = EVP_DigestInit_ex(&ctx, type, impl) && EVP_DigestUpdate(&ctx, data, count) &&
-                  EVP_DigestFinal_ex(&ctx, md, size);
-  EVP_MD_CTX_cleanup(&ctx);
-  return ret ? 1 : 0;
+  EVP_MD_CTX ctx = {nullptr, nullptr, EVP_MD_CTX_FLAG_ONESHOT, nullptr};
+  // Private data that fits is kept here instead of on the heap: the context
+  // starts as if it already ran `type` over this buffer, marked as a kept
+  // buffer so that a change of description (an engine's) does not free it.
+  // Final zeroes it; a failure wipes it.
+  alignas(64) unsigned char local[kLocalDataSize];
+  if (impl == nullptr && type != nullptr && type->cleanup == nullptr &&
+      data_size(type) <= sizeof local) {
+    ctx.digest = type;
+    ctx.md_data = local;
+    ctx.flags |= EVP_MD_CTX_FLAG_REUSE;
+  }
+  const bool ok = morvane::evp::init_ex(&ctx, type, impl) &&
+                  morvane::evp::update(&ctx, data, count) && morvane::evp::final_ex(&ctx, md, size);
+  if (ctx.md_data == local) {
+    if (!ok) morvane::internal::wipe(local, sizeof local);
+    ctx.md_data = nullptr;
+  }
+  morvane::evp::cleanup(&ctx);
+  return ok ? 1 : 0;
 }
 
 /* see morvane/evp.h */

@@ -298,6 +298,13 @@ TEST(EvpDigest, FailuresQueueTheirReasons) {
 
 TEST(EvpDigest, FailedAllocationsLeaveContextsUsable) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  // EVP_Digest keeps a built-in description's data off the heap.
+  unsigned char out[EVP_MAX_MD_SIZE];
+  morvane_test::FailAllocationAfter(1);
+  EXPECT_EQ(EVP_Digest("abc", 3, out, nullptr, EVP_sha512(), nullptr), 1);
+  EXPECT_EQ(ToHex(out, 4), "ddaf35a1");
+  EXPECT_EQ(morvane_test::GetAllocCounts().mallocs, 0);
+  morvane_test::FailAllocationAfter(0);
   Ctx ctx, copy;
   morvane_test::FailAllocationAfter(1);
   EXPECT_EQ(EVP_DigestInit_ex(&ctx, EVP_sha1(), nullptr), 0);
