@@ -39,6 +39,13 @@ size_t data_size(const EVP_MD* md) {
   return md != nullptr && md->ctx_size > 0 ? static_cast<size_t>(md->ctx_size) : 0;
 }
 
+// True when `ctx` runs a description with its private data (a failed
+// allocation leaves the description without it).
+bool running(const EVP_MD_CTX* ctx) {
+  return ctx != nullptr && ctx->digest != nullptr &&
+         (ctx->md_data != nullptr || data_size(ctx->digest) == 0);
+}
+
 // Wipes and frees the private data of `ctx` as its description sized it,
 // unless it is a kept copy buffer; forgets it either way.
 void release_data(EVP_MD_CTX* ctx) {
@@ -127,12 +134,12 @@ int init_ex(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl) {
 }
 
 int update(EVP_MD_CTX* ctx, const void* data, size_t count) {
-  if (ctx == nullptr || ctx->digest == nullptr) return no_digest();
+  if (!running(ctx)) return no_digest();
   return ctx->digest->update(ctx, data, count);
 }
 
 int final_ex(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* size) {
-  if (ctx == nullptr || ctx->digest == nullptr) return no_digest();
+  if (!running(ctx)) return no_digest();
   const EVP_MD* d = ctx->digest;
   MORVANE_assert(ctx->digest->md_size <= EVP_MAX_MD_SIZE);
   const int ret = d->final(ctx, md);
@@ -157,7 +164,7 @@ using morvane::evp::release_data;
 
 /* see morvane/evp.h */
 void EVP_MD_CTX_init(EVP_MD_CTX* ctx) {
-  memset(ctx, 0, sizeof *ctx);
+  if (ctx != nullptr) memset(ctx, 0, sizeof *ctx);
 }
 
 /* see morvane/evp.h */
@@ -234,7 +241,7 @@ int EVP_Digest(const void* data, size_t count, unsigned char* md, unsigned int* 
 
 /* see morvane/evp.h */
 int EVP_MD_CTX_copy_ex(EVP_MD_CTX* out, const EVP_MD_CTX* in) {
-  if (in == nullptr || in->digest == nullptr) {
+  if (!morvane::evp::running(in)) {
     EVPerr(EVP_F_EVP_MD_CTX_COPY_EX, EVP_R_INPUT_NOT_INITIALIZED);
     return 0;
   }
@@ -278,35 +285,35 @@ const EVP_MD* EVP_MD_CTX_md(const EVP_MD_CTX* ctx) {
 
 /* see morvane/evp.h */
 void EVP_MD_CTX_set_flags(EVP_MD_CTX* ctx, int flags) {
-  ctx->flags |= static_cast<unsigned long>(flags);
+  if (ctx != nullptr) ctx->flags |= static_cast<unsigned long>(flags);
 }
 
 /* see morvane/evp.h */
 void EVP_MD_CTX_clear_flags(EVP_MD_CTX* ctx, int flags) {
-  ctx->flags &= ~static_cast<unsigned long>(flags);
+  if (ctx != nullptr) ctx->flags &= ~static_cast<unsigned long>(flags);
 }
 
 /* see morvane/evp.h */
 int EVP_MD_CTX_test_flags(const EVP_MD_CTX* ctx, int flags) {
-  return static_cast<int>(ctx->flags & static_cast<unsigned long>(flags));
+  return ctx != nullptr ? static_cast<int>(ctx->flags & static_cast<unsigned long>(flags)) : 0;
 }
 
 /* see morvane/evp.h */
 int EVP_MD_type(const EVP_MD* md) {
-  return md->type;
+  return md != nullptr ? md->type : 0;
 }
 
 /* see morvane/evp.h */
 int EVP_MD_pkey_type(const EVP_MD* md) {
-  return md->pkey_type;
+  return md != nullptr ? md->pkey_type : 0;
 }
 
 /* see morvane/evp.h */
 int EVP_MD_size(const EVP_MD* md) {
-  return md->md_size;
+  return md != nullptr ? md->md_size : 0;
 }
 
 /* see morvane/evp.h */
 int EVP_MD_block_size(const EVP_MD* md) {
-  return md->block_size;
+  return md != nullptr ? md->block_size : 0;
 }

@@ -109,7 +109,7 @@ MORVANE_EXPORT const EVP_MD *EVP_sha384(void);
 MORVANE_EXPORT const EVP_MD *EVP_sha512(void);
 MORVANE_EXPORT const EVP_MD *EVP_ripemd160(void);
 
-/* The description's type, pkey_type, md_size and block_size. */
+/* The description's type, pkey_type, md_size and block_size (0 for null). */
 MORVANE_EXPORT int EVP_MD_type(const EVP_MD *md);
 MORVANE_EXPORT int EVP_MD_pkey_type(const EVP_MD *md);
 MORVANE_EXPORT int EVP_MD_size(const EVP_MD *md);
@@ -117,7 +117,9 @@ MORVANE_EXPORT int EVP_MD_block_size(const EVP_MD *md);
 
 /* ---- running digests ---------------------------------------------------- */
 
-/* Zeroes the context (it must hold no private data). */
+/* Zeroes the context (it must hold no private data).  Here and below, a null
+ * context is refused (with an error where the call can fail) and a context
+ * whose private data could not be allocated counts as empty. */
 MORVANE_EXPORT void EVP_MD_CTX_init(EVP_MD_CTX *ctx);
 /* A new zeroed context on the heap; null when memory runs out (nothing is
  * queued). */

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <morvane/crypto.h>
+#include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 
@@ -292,6 +293,11 @@ TEST(EvpDigest, FailuresQueueTheirReasons) {
                          {ERR_LIB_EVP, 0, EVP_R_NO_DIGEST_SET},
                          {ERR_LIB_EVP, EVP_F_EVP_DIGESTINIT_EX, ERR_R_PASSED_NULL_PARAMETER},
                          {ERR_LIB_EVP, EVP_F_DO_EVP_MD_ENGINE, EVP_R_NO_DIGEST_SET}}));
+  // No engine can be initialised in this build.
+  alignas(16) unsigned char not_an_engine[64] = {};
+  EXPECT_EQ(EVP_Digest("", 0, md, nullptr, EVP_md5(), reinterpret_cast<ENGINE*>(not_an_engine)), 0);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_ENGINE, ENGINE_F_ENGINE_INIT, ENGINE_R_INIT_FAILED},
+                         {ERR_LIB_EVP, EVP_F_EVP_DIGESTINIT_EX, EVP_R_INITIALIZATION_ERROR}}));
   EXPECT_EQ(EVP_MD_CTX_cleanup(nullptr), 1);
   EXPECT_EQ(EVP_MD_CTX_md(nullptr), nullptr);
 }
@@ -308,8 +314,12 @@ TEST(EvpDigest, FailedAllocationsLeaveContextsUsable) {
   Ctx ctx, copy;
   morvane_test::FailAllocationAfter(1);
   EXPECT_EQ(EVP_DigestInit_ex(&ctx, EVP_sha1(), nullptr), 0);
-  EXPECT_EQ(EVP_MD_CTX_md(&ctx), EVP_sha1());  // stored, without private data
-  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_DIGESTINIT_EX, ERR_R_MALLOC_FAILURE}}));
+  EXPECT_EQ(EVP_MD_CTX_md(&ctx), EVP_sha1());      // stored, without private data
+  EXPECT_EQ(EVP_DigestUpdate(&ctx, "abc", 3), 0);  // no private data: nothing runs
+  EXPECT_EQ(EVP_MD_CTX_copy(&copy, &ctx), 0);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_DIGESTINIT_EX, ERR_R_MALLOC_FAILURE},
+                         {ERR_LIB_EVP, 0, EVP_R_NO_DIGEST_SET},
+                         {ERR_LIB_EVP, EVP_F_EVP_MD_CTX_COPY_EX, EVP_R_INPUT_NOT_INITIALIZED}}));
   ASSERT_EQ(EVP_DigestInit_ex(&ctx, nullptr, nullptr), 1);
   ASSERT_EQ(EVP_DigestUpdate(&ctx, "abc", 3), 1);
   morvane_test::FailAllocationAfter(1);
