@@ -178,6 +178,9 @@ INSTANTIATE_TEST_SUITE_P(Files, EvpNistShs,
 
 // ---- private data: reuse, zeroing, copies ---------------------------------
 
+// FIPS 180-2, appendix B.1: SHA-256 of "abc".
+constexpr char kSha256Abc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
 TEST(EvpDigest, PrivateDataIsReusedZeroedAndCopied) {
   Ctx a, b;
   ASSERT_EQ(EVP_DigestInit_ex(&a, EVP_sha256(), nullptr), 1);
@@ -189,11 +192,11 @@ TEST(EvpDigest, PrivateDataIsReusedZeroedAndCopied) {
   ASSERT_EQ(EVP_MD_CTX_copy_ex(&b, &a), 1);
   EXPECT_EQ(b.c.md_data, kept);
   EXPECT_EQ(EVP_DigestUpdate(&b, "c", 1), 1);
-  EXPECT_EQ(Finish(&b), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Finish(&b), kSha256Abc);
   // Final zeroes the private data and leaves the context restartable, with
   // the same data: by a null description or by the same one.
   EXPECT_EQ(EVP_DigestUpdate(&a, "c", 1), 1);
-  EXPECT_EQ(Finish(&a), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Finish(&a), kSha256Abc);
   EXPECT_EQ(Bytes(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + 40), Bytes(40, 0));
   for (const EVP_MD* again : {static_cast<const EVP_MD*>(nullptr), EVP_sha256()}) {
     ASSERT_EQ(EVP_DigestInit_ex(&a, again, nullptr), 1);
@@ -207,7 +210,7 @@ TEST(EvpDigest, PrivateDataIsReusedZeroedAndCopied) {
   EXPECT_EQ(EVP_DigestUpdate(&b, "abc", 3), 1);
   unsigned char md[EVP_MAX_MD_SIZE];
   EXPECT_EQ(EVP_DigestFinal(&b, md, nullptr), 1);
-  EXPECT_EQ(ToHex(md, 32), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(ToHex(md, 32), kSha256Abc);
   EXPECT_EQ(EVP_MD_CTX_md(&b), nullptr);
   EXPECT_EQ(b.c.md_data, nullptr);
   // Heap contexts.
@@ -216,7 +219,7 @@ TEST(EvpDigest, PrivateDataIsReusedZeroedAndCopied) {
   EXPECT_EQ(EVP_MD_CTX_copy_ex(h, &a), 1);
   EXPECT_EQ(EVP_MD_CTX_copy_ex(h, h), 1);
   EXPECT_EQ(EVP_DigestUpdate(h, "abc", 3), 1);
-  EXPECT_EQ(Finish(h), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Finish(h), kSha256Abc);
   EVP_MD_CTX_destroy(h);
   EVP_MD_CTX_destroy(nullptr);
   EXPECT_TRUE(ErrorsAre({}));
