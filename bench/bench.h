@@ -111,6 +111,7 @@ void RegisterAes();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
+void RegisterEnvelope();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);

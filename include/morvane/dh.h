@@ -5,10 +5,61 @@
 #ifndef MORVANE_DH_H
 #define MORVANE_DH_H
 
+#include <morvane/crypto.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+/* ---- the key and its method ----------------------------------------------
+ * Until the Diffie-Hellman implementation lands, the operations below exist
+ * under their final names and signatures and fail: each queues ERR_R_DISABLED
+ * under this library with its own name as the error data and returns the
+ * failure value its comment gives; no argument makes one crash. */
+
+/* The method table. */
+struct dh_method {
+  const char *name;
+  int (*generate_key)(DH *dh);
+  int (*compute_key)(unsigned char *key, const BIGNUM *pub_key, DH *dh);
+  int (*bn_mod_exp)(const DH *dh, BIGNUM *r, const BIGNUM *a, const BIGNUM *p,
+                    const BIGNUM *m, BN_CTX *ctx, BN_MONT_CTX *m_ctx);
+  int (*init)(DH *dh);
+  int (*finish)(DH *dh);
+  int flags;
+  char *app_data;
+  int (*generate_params)(DH *dh, int prime_len, int generator, BN_GENCB *cb);
+};
+
+/* The parameters and key.  Every number may be null; all belong to the key. */
+struct dh_st {
+  int pad;
+  int version;
+  BIGNUM *p; /* prime modulus */
+  BIGNUM *g; /* generator */
+  long length; /* bits of private values to generate; 0: bits(p) - 1 */
+  BIGNUM *pub_key;  /* g^x mod p */
+  BIGNUM *priv_key; /* x */
+  int flags;
+  BN_MONT_CTX *method_mont_p;
+  BIGNUM *q, *j;
+  unsigned char *seed;
+  int seedlen;
+  BIGNUM *counter;
+  int references;
+  CRYPTO_EX_DATA ex_data;
+  const DH_METHOD *meth;
+  ENGINE *engine; /* that supplied meth (one functional reference), or null */
+};
+
+/* Drops one reference and destroys the key at zero; null is accepted.
+ * (Unbuilt: a key is left untouched.) */
+MORVANE_EXPORT void DH_free(DH *dh);
+/* Adds one reference; 1.  (Unbuilt: 0.) */
+MORVANE_EXPORT int DH_up_ref(DH *dh);
+/* The current default method, the built-in one on first use.  (Unbuilt:
+ * null.) */
+MORVANE_EXPORT const DH_METHOD *DH_get_default_method(void);
 
 /* Registers the texts of library 5 (ERR_LIB_DH) unless they are registered
  * already. */

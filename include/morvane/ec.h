@@ -6,10 +6,97 @@
 #ifndef MORVANE_EC_H
 #define MORVANE_EC_H
 
+#include <stddef.h>
+
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+/* ---- groups, points and keys --------------------------------------------
+ * Until the elliptic-curve implementation lands, the operations below exist
+ * under their final names and signatures and fail: each queues ERR_R_DISABLED
+ * under this library with its own name as the error data and returns the
+ * failure value its comment gives (null, 0, or -1 for the comparisons); no
+ * argument makes one crash.  The key, group, point and method are opaque. */
+
+typedef struct ec_method_st EC_METHOD;
+typedef struct ec_group_st EC_GROUP;
+typedef struct ec_point_st EC_POINT;
+
+/* How a point is written as octets. */
+typedef enum {
+  POINT_CONVERSION_COMPRESSED = 2,
+  POINT_CONVERSION_UNCOMPRESSED = 4,
+  POINT_CONVERSION_HYBRID = 6
+} point_conversion_form_t;
+
+/* Key encoding flags: leave out the parameters, the public key. */
+#define EC_PKEY_NO_PARAMETERS 0x001
+#define EC_PKEY_NO_PUBKEY 0x002
+
+/* Keys. */
+MORVANE_EXPORT EC_KEY *EC_KEY_new(void);
+MORVANE_EXPORT void EC_KEY_free(EC_KEY *key); /* null accepted */
+MORVANE_EXPORT int EC_KEY_up_ref(EC_KEY *key);
+MORVANE_EXPORT const EC_GROUP *EC_KEY_get0_group(const EC_KEY *key);
+MORVANE_EXPORT const EC_POINT *EC_KEY_get0_public_key(const EC_KEY *key);
+MORVANE_EXPORT const BIGNUM *EC_KEY_get0_private_key(const EC_KEY *key);
+MORVANE_EXPORT int EC_KEY_set_group(EC_KEY *key, const EC_GROUP *group);
+MORVANE_EXPORT int EC_KEY_set_public_key(EC_KEY *key, const EC_POINT *pub);
+MORVANE_EXPORT unsigned int EC_KEY_get_enc_flags(const EC_KEY *key);
+MORVANE_EXPORT void EC_KEY_set_enc_flags(EC_KEY *key, unsigned int flags);
+/* The public point's conversion form.  (Unbuilt: 0, which is no form.) */
+MORVANE_EXPORT point_conversion_form_t EC_KEY_get_conv_form(const EC_KEY *key);
+
+/* Key encodings: the ECParameters choice, the EC private-key SEQUENCE, and
+ * the public point as octets (o2i needs a key that has its group).
+ * Decoders give the key or null, encoders the length written or 0. */
+MORVANE_EXPORT EC_KEY *d2i_ECParameters(EC_KEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ECParameters(EC_KEY *a, unsigned char **out);
+MORVANE_EXPORT EC_KEY *d2i_ECPrivateKey(EC_KEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ECPrivateKey(EC_KEY *a, unsigned char **out);
+MORVANE_EXPORT EC_KEY *o2i_ECPublicKey(EC_KEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2o_ECPublicKey(EC_KEY *a, unsigned char **out);
+
+/* Groups. */
+MORVANE_EXPORT EC_GROUP *EC_GROUP_new_by_curve_name(int nid);
+MORVANE_EXPORT EC_GROUP *EC_GROUP_dup(const EC_GROUP *group);
+MORVANE_EXPORT void EC_GROUP_free(EC_GROUP *group); /* null accepted */
+/* 0 equal, 1 different, -1 error. */
+MORVANE_EXPORT int EC_GROUP_cmp(const EC_GROUP *a, const EC_GROUP *b, BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_get_curve_name(const EC_GROUP *group);
+MORVANE_EXPORT void EC_GROUP_set_asn1_flag(EC_GROUP *group, int flag);
+MORVANE_EXPORT int EC_GROUP_get_asn1_flag(const EC_GROUP *group);
+MORVANE_EXPORT const EC_POINT *EC_GROUP_get0_generator(const EC_GROUP *group);
+MORVANE_EXPORT int EC_GROUP_get_order(const EC_GROUP *group, BIGNUM *order, BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_get_cofactor(const EC_GROUP *group, BIGNUM *cofactor, BN_CTX *ctx);
+MORVANE_EXPORT unsigned char *EC_GROUP_get0_seed(const EC_GROUP *group);
+MORVANE_EXPORT size_t EC_GROUP_get_seed_len(const EC_GROUP *group);
+MORVANE_EXPORT point_conversion_form_t EC_GROUP_get_point_conversion_form(const EC_GROUP *group);
+MORVANE_EXPORT const EC_METHOD *EC_GROUP_method_of(const EC_GROUP *group);
+/* The field-type NID: 406 prime field, 407 characteristic-two field. */
+MORVANE_EXPORT int EC_METHOD_get_field_type(const EC_METHOD *meth);
+MORVANE_EXPORT int EC_GROUP_get_curve_GFp(const EC_GROUP *group, BIGNUM *p, BIGNUM *a, BIGNUM *b,
+                                          BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_get_curve_GF2m(const EC_GROUP *group, BIGNUM *p, BIGNUM *a,
+                                           BIGNUM *b, BN_CTX *ctx);
+/* The basis NID of a characteristic-two group (682 trinomial, 683
+ * pentanomial), else 0. */
+MORVANE_EXPORT int EC_GROUP_get_basis_type(const EC_GROUP *group);
+
+/* Points. */
+MORVANE_EXPORT EC_POINT *EC_POINT_new(const EC_GROUP *group);
+MORVANE_EXPORT void EC_POINT_free(EC_POINT *point); /* null accepted */
+MORVANE_EXPORT int EC_POINT_copy(EC_POINT *dst, const EC_POINT *src);
+/* 0 equal, 1 different, -1 error. */
+MORVANE_EXPORT int EC_POINT_cmp(const EC_GROUP *group, const EC_POINT *a, const EC_POINT *b,
+                                BN_CTX *ctx);
+/* r = n*G + m*q (r = n*G when q and m are null); 1 or 0. */
+MORVANE_EXPORT int EC_POINT_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *n,
+                                const EC_POINT *q, const BIGNUM *m, BN_CTX *ctx);
+MORVANE_EXPORT BIGNUM *EC_POINT_point2bn(const EC_GROUP *group, const EC_POINT *point,
+                                         point_conversion_form_t form, BIGNUM *bn, BN_CTX *ctx);
 
 /* Registers the texts of library 16 (ERR_LIB_EC) unless they are registered
  * already. */

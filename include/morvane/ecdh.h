@@ -10,6 +10,10 @@
 
 MORVANE_BEGIN_DECLS
 
+/* The built-in method table.  Until the ECDH implementation lands: null,
+ * with ERR_R_DISABLED queued under this library naming the function. */
+MORVANE_EXPORT const ECDH_METHOD *ECDH_Morvane(void);
+
 /* Registers the texts of library 43 (ERR_LIB_ECDH) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_ECDH_strings(void);

@@ -10,6 +10,22 @@
 
 MORVANE_BEGIN_DECLS
 
+/* Until the ECDSA implementation lands, the operations below exist under
+ * their final names and signatures and fail: each queues ERR_R_DISABLED under
+ * this library with its own name as the error data and returns the failure
+ * value its comment gives; no argument makes one crash. */
+
+/* DER signature of the digest into `sig`, its length in *siglen; 1 or 0. */
+MORVANE_EXPORT int ECDSA_sign(int type, const unsigned char *dgst, int dgstlen,
+                              unsigned char *sig, unsigned int *siglen, EC_KEY *eckey);
+/* 1 valid, 0 invalid, -1 error. */
+MORVANE_EXPORT int ECDSA_verify(int type, const unsigned char *dgst, int dgstlen,
+                                const unsigned char *sig, int siglen, EC_KEY *eckey);
+/* The largest DER signature in bytes.  (Unbuilt: 0.) */
+MORVANE_EXPORT int ECDSA_size(const EC_KEY *eckey);
+/* The built-in method table.  (Unbuilt: null.) */
+MORVANE_EXPORT const ECDSA_METHOD *ECDSA_Morvane(void);
+
 /* Registers the texts of library 42 (ERR_LIB_ECDSA) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_ECDSA_strings(void);

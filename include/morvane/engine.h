@@ -20,6 +20,23 @@ MORVANE_EXPORT int ENGINE_add_conf_module(void);
  * No engine is built in yet. */
 MORVANE_EXPORT void ENGINE_load_builtin_engines(void);
 
+/* Takes a functional reference on `e` (the engine is initialised and its
+ * implementations may be called); 1, or 0 with an error.  No engine exists in
+ * this build: every call fails, a null `e` with "passed a null parameter". */
+MORVANE_EXPORT int ENGINE_init(ENGINE *e);
+/* Releases a functional reference taken by ENGINE_init; 1, or 0 with an
+ * error (every call, in this build). */
+MORVANE_EXPORT int ENGINE_finish(ENGINE *e);
+
+/* The default engine for the digest `nid`, with a functional reference the
+ * caller releases with ENGINE_finish, or null (nothing queued) when the
+ * built-in description is to be used: always null, as no engine registers
+ * digests in this build. */
+MORVANE_EXPORT ENGINE *ENGINE_get_digest_engine(int nid);
+/* The description that `e` supplies for the digest `nid`, or null with
+ * "unimplemented digest". */
+MORVANE_EXPORT const EVP_MD *ENGINE_get_digest(ENGINE *e, int nid);
+
 /* Registers the texts of library 38 (ERR_LIB_ENGINE) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_ENGINE_strings(void);

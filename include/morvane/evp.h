@@ -2,14 +2,172 @@
  *
  * One interface over every digest and cipher, over signing, verification,
  * sealing and opening, and over password-based encryption.  Failing calls
- * queue errors of library 6 (ERR_LIB_EVP). */
+ * queue errors of library 6 (ERR_LIB_EVP).
+ *
+ * Digests.  An EVP_MD is a constant description of one digest (its numbers
+ * and the functions that run it); the built-in ones come from EVP_md5() and
+ * the like and are never freed.  An EVP_MD_CTX is a running digest, owned by
+ * the caller (on the stack after EVP_MD_CTX_init, or from EVP_MD_CTX_create);
+ * it holds the description, the engine that supplied it (a counted reference)
+ * and the description's private data (ctx_size bytes on the heap).  The
+ * pattern is EVP_DigestInit_ex, any number of EVP_DigestUpdate calls, then
+ * EVP_DigestFinal_ex, which zeroes the private data and leaves the context
+ * ready for another EVP_DigestInit_ex (same description: no new allocation).
+ * A running context is duplicated with EVP_MD_CTX_copy_ex, never by copying
+ * the struct.  EVP_MD_CTX_cleanup wipes and frees the private data, releases
+ * the engine and empties the context.  Calls return 1 on success and 0 on
+ * failure, except Update and Final, which pass on the description's result.
+ * A context belongs to one thread at a time; descriptions are shared freely.
+ *
+ * A description that an engine or application supplies must keep md_size at
+ * most EVP_MAX_MD_SIZE (64) and block_size at most 128: Final ends the process
+ * (MorvaneDie) on a larger md_size rather than overrun the caller's buffer. */
 #ifndef MORVANE_EVP_H
 #define MORVANE_EVP_H
+
+#include <stddef.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+/* ---- digest descriptions ------------------------------------------------ */
+
+#define EVP_MAX_MD_SIZE 64 /* the largest md_size of any description */
+
+/* Description flags.  EVP_MD_FLAG_SVCTX: the sign and verify functions
+ * finish the running digest themselves (they are passed the context); no
+ * built-in description sets it.  0x400 is carried by EVP_dss() alone and is
+ * tested by no operation. */
+#define EVP_MD_FLAG_FIPS 0x0400
+#define EVP_MD_FLAG_SVCTX 0x0800
+
+struct env_md_st {
+  int type;      /* NID of the digest */
+  int pkey_type; /* NID of the signature algorithm that pairs it with a key */
+  int md_size;   /* digest length in bytes, at most EVP_MAX_MD_SIZE */
+  unsigned long flags;
+  int (*init)(EVP_MD_CTX *ctx);
+  int (*update)(EVP_MD_CTX *ctx, const void *data, size_t count);
+  int (*final)(EVP_MD_CTX *ctx, unsigned char *md);
+  /* Optional step after the private data was copied; null when built in. */
+  int (*copy)(EVP_MD_CTX *to, const EVP_MD_CTX *from);
+  /* Optional; null when built in. */
+  int (*cleanup)(EVP_MD_CTX *ctx);
+  /* Signing and verification with a key of one of required_pkey_type. */
+  int (*sign)(int type, const unsigned char *m, unsigned int m_length, unsigned char *sigret,
+              unsigned int *siglen, void *key);
+  int (*verify)(int type, const unsigned char *m, unsigned int m_length,
+                const unsigned char *sigbuf, unsigned int siglen, void *key);
+  int required_pkey_type[5]; /* key types it signs with, ended by 0 */
+  int block_size;            /* compression input block in bytes (HMAC pads to it) */
+  int ctx_size;              /* bytes of private data a context allocates */
+};
+
+/* Context flags.  Bit 1 is set by EVP_Digest on its own context: the whole
+ * input comes in one update (a hint for engine descriptions; the built-in
+ * ones do not read it).  Bit 2: the description's cleanup has run (set by
+ * Final, cleared by every initialisation).  Bit 4: the private data belongs to
+ * a copy target that keeps its buffer, so cleanup leaves it.  Bit 8 is set by
+ * the certificate name hashing on its context; no operation here tests it.
+ * Other parts of the library's documentation call bit 8, not bit 1,
+ * "one-shot"; the values here are the ones the code sets, and no operation
+ * tests either bit. */
+#define EVP_MD_CTX_FLAG_ONESHOT 0x0001
+#define EVP_MD_CTX_FLAG_CLEANED 0x0002
+#define EVP_MD_CTX_FLAG_REUSE 0x0004
+#define EVP_MD_CTX_FLAG_NAME_HASH 0x0008
+
+struct env_md_ctx_st {
+  const EVP_MD *digest; /* null before the first initialisation */
+  ENGINE *engine;       /* engine of the description (one reference), or null */
+  unsigned long flags;
+  void *md_data; /* ctx_size bytes of private data, or null */
+};
+
+/* The built-in descriptions (static; never freed).  Each uses the digest's
+ * own Init/Update/Final on its own context structure:
+ *   EVP_md2 (MD2, RFC 1319), EVP_md4 (MD4, RFC 1320), EVP_md5 (MD5, RFC 1321),
+ *   EVP_sha (SHA-0), EVP_sha1, EVP_sha224, EVP_sha256, EVP_sha384,
+ *   EVP_sha512 (FIPS 180), EVP_ripemd160, all signing with RSA keys;
+ *   EVP_dss and EVP_dss1 (SHA-1 with DSA keys; EVP_dss is the old DSA-SHA
+ *   pairing), EVP_ecdsa (SHA-1 with EC keys), and EVP_md_null, whose digest is
+ *   empty and whose every step succeeds. */
+MORVANE_EXPORT const EVP_MD *EVP_md_null(void);
+MORVANE_EXPORT const EVP_MD *EVP_md2(void);
+MORVANE_EXPORT const EVP_MD *EVP_md4(void);
+MORVANE_EXPORT const EVP_MD *EVP_md5(void);
+MORVANE_EXPORT const EVP_MD *EVP_sha(void);
+MORVANE_EXPORT const EVP_MD *EVP_sha1(void);
+MORVANE_EXPORT const EVP_MD *EVP_dss(void);
+MORVANE_EXPORT const EVP_MD *EVP_dss1(void);
+MORVANE_EXPORT const EVP_MD *EVP_ecdsa(void);
+MORVANE_EXPORT const EVP_MD *EVP_sha224(void);
+MORVANE_EXPORT const EVP_MD *EVP_sha256(void);
+MORVANE_EXPORT const EVP_MD *EVP_sha384(void);
+MORVANE_EXPORT const EVP_MD *EVP_sha512(void);
+MORVANE_EXPORT const EVP_MD *EVP_ripemd160(void);
+
+/* The description's type, pkey_type, md_size and block_size (0 for null). */
+MORVANE_EXPORT int EVP_MD_type(const EVP_MD *md);
+MORVANE_EXPORT int EVP_MD_pkey_type(const EVP_MD *md);
+MORVANE_EXPORT int EVP_MD_size(const EVP_MD *md);
+MORVANE_EXPORT int EVP_MD_block_size(const EVP_MD *md);
+
+/* ---- running digests ---------------------------------------------------- */
+
+/* Zeroes the context (it must hold no private data).  Here and below, a null
+ * context is refused (with an error where the call can fail) and a context
+ * whose private data could not be allocated counts as empty. */
+MORVANE_EXPORT void EVP_MD_CTX_init(EVP_MD_CTX *ctx);
+/* A new zeroed context on the heap; null when memory runs out (nothing is
+ * queued). */
+MORVANE_EXPORT EVP_MD_CTX *EVP_MD_CTX_create(void);
+/* EVP_MD_CTX_cleanup, then frees the context; null is accepted. */
+MORVANE_EXPORT void EVP_MD_CTX_destroy(EVP_MD_CTX *ctx);
+/* Runs the description's cleanup (unless Final ran it), wipes and frees the
+ * private data (unless it is a kept copy buffer), releases the engine and
+ * zeroes the context; returns 1. */
+MORVANE_EXPORT int EVP_MD_CTX_cleanup(EVP_MD_CTX *ctx);
+
+/* Starts a digest of `type` on `ctx`, through the engine `impl` when given,
+ * else through the default engine for the digest (none is registered in this
+ * build).  A null `type` starts the context's current description again; on
+ * an empty context that fails with "no digest set".  The same description is
+ * started again in the private data it has; another one replaces the private
+ * data (the old is wiped first).  1, or 0 with an error queued. */
+MORVANE_EXPORT int EVP_DigestInit_ex(EVP_MD_CTX *ctx, const EVP_MD *type, ENGINE *impl);
+/* EVP_MD_CTX_init, then EVP_DigestInit_ex without an engine: only for a
+ * context that holds no private data. */
+MORVANE_EXPORT int EVP_DigestInit(EVP_MD_CTX *ctx, const EVP_MD *type);
+/* Absorbs `count` bytes; the description's result. */
+MORVANE_EXPORT int EVP_DigestUpdate(EVP_MD_CTX *ctx, const void *data, size_t count);
+/* Writes md_size bytes to `md` (room for EVP_MAX_MD_SIZE is always enough)
+ * and md_size to *size when `size` is not null, then zeroes the private data;
+ * the context may be started again.  The description's result. */
+MORVANE_EXPORT int EVP_DigestFinal_ex(EVP_MD_CTX *ctx, unsigned char *md, unsigned int *size);
+/* EVP_DigestFinal_ex, then EVP_MD_CTX_cleanup; the first one's result. */
+MORVANE_EXPORT int EVP_DigestFinal(EVP_MD_CTX *ctx, unsigned char *md, unsigned int *size);
+/* Digests `count` bytes at once on a context of its own; 1 or 0. */
+MORVANE_EXPORT int EVP_Digest(const void *data, size_t count, unsigned char *md,
+                              unsigned int *size, const EVP_MD *type, ENGINE *impl);
+
+/* Makes `out` a running copy of `in` (with its own engine reference and
+ * private data; a target that already runs the same description keeps its
+ * buffer).  0 with "input not initialized" when `in` is null or empty. */
+MORVANE_EXPORT int EVP_MD_CTX_copy_ex(EVP_MD_CTX *out, const EVP_MD_CTX *in);
+/* EVP_MD_CTX_init(out), then EVP_MD_CTX_copy_ex: `out` must hold nothing. */
+MORVANE_EXPORT int EVP_MD_CTX_copy(EVP_MD_CTX *out, const EVP_MD_CTX *in);
+
+/* The context's description (null when empty). */
+MORVANE_EXPORT const EVP_MD *EVP_MD_CTX_md(const EVP_MD_CTX *ctx);
+/* Sets, clears and tests context flags (EVP_MD_CTX_FLAG_*). */
+MORVANE_EXPORT void EVP_MD_CTX_set_flags(EVP_MD_CTX *ctx, int flags);
+MORVANE_EXPORT void EVP_MD_CTX_clear_flags(EVP_MD_CTX *ctx, int flags);
+MORVANE_EXPORT int EVP_MD_CTX_test_flags(const EVP_MD_CTX *ctx, int flags);
+
+/* ---- configuration and errors ------------------------------------------- */
 
 /* Registers the configuration module "alg_section": its section may set
  * "fips_mode", which must be false (a true value fails with "fips mode not

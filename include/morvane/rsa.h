@@ -5,10 +5,101 @@
 #ifndef MORVANE_RSA_H
 #define MORVANE_RSA_H
 
+#include <morvane/crypto.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+/* ---- the key and its method ----------------------------------------------
+ * Until the RSA implementation lands, the operations below exist under their
+ * final names and signatures and fail: each queues ERR_R_DISABLED under this
+ * library with its own name as the error data and returns the failure value
+ * its comment gives; no argument makes one crash. */
+
+/* Padding identifiers. */
+#define RSA_PKCS1_PADDING 1
+#define RSA_SSLV23_PADDING 2
+#define RSA_NO_PADDING 3
+#define RSA_PKCS1_OAEP_PADDING 4
+#define RSA_X931_PADDING 5
+
+/* The method table: the four raw operations and the key's life. */
+struct rsa_meth_st {
+  const char *name;
+  int (*rsa_pub_enc)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
+                     int padding);
+  int (*rsa_pub_dec)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
+                     int padding);
+  int (*rsa_priv_enc)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
+                      int padding);
+  int (*rsa_priv_dec)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
+                      int padding);
+  int (*rsa_mod_exp)(BIGNUM *r0, const BIGNUM *I, RSA *rsa, BN_CTX *ctx); /* r0 = I^d mod n */
+  int (*bn_mod_exp)(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m, BN_CTX *ctx,
+                    BN_MONT_CTX *m_ctx);
+  int (*init)(RSA *rsa);
+  int (*finish)(RSA *rsa);
+  int flags;
+  char *app_data;
+  int (*rsa_sign)(int type, const unsigned char *m, unsigned int m_length, unsigned char *sigret,
+                  unsigned int *siglen, const RSA *rsa);
+  int (*rsa_verify)(int dtype, const unsigned char *m, unsigned int m_length,
+                    const unsigned char *sigbuf, unsigned int siglen, const RSA *rsa);
+  int (*rsa_keygen)(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *cb);
+};
+
+/* The key.  Every number may be null; all belong to the key. */
+struct rsa_st {
+  int pad;
+  long version; /* of the RSAPrivateKey encoding */
+  const RSA_METHOD *meth;
+  ENGINE *engine; /* that supplied meth (one functional reference), or null */
+  BIGNUM *n;      /* modulus */
+  BIGNUM *e;      /* public exponent */
+  BIGNUM *d;      /* private exponent */
+  BIGNUM *p, *q;  /* prime factors */
+  BIGNUM *dmp1;   /* d mod (p-1) */
+  BIGNUM *dmq1;   /* d mod (q-1) */
+  BIGNUM *iqmp;   /* q^-1 mod p */
+  CRYPTO_EX_DATA ex_data;
+  int references;
+  int flags;
+  BN_MONT_CTX *_method_mod_n, *_method_mod_p, *_method_mod_q;
+  char *bignum_data;
+  BN_BLINDING *blinding;
+  BN_BLINDING *mt_blinding;
+};
+
+/* Drops one reference and destroys the key at zero; null is accepted.
+ * (Unbuilt: a key is left untouched.) */
+MORVANE_EXPORT void RSA_free(RSA *r);
+/* Adds one reference; 1.  (Unbuilt: 0.) */
+MORVANE_EXPORT int RSA_up_ref(RSA *r);
+/* The modulus length in bytes.  (Unbuilt: 0.) */
+MORVANE_EXPORT int RSA_size(const RSA *r);
+/* PKCS#1 signature of the digest `m` of algorithm `type` into `sigret`
+ * (RSA_size bytes), its length in *siglen; 1 or 0. */
+MORVANE_EXPORT int RSA_sign(int type, const unsigned char *m, unsigned int m_length,
+                            unsigned char *sigret, unsigned int *siglen, RSA *rsa);
+/* 1 when `sigbuf` is a valid signature of the digest `m`, else 0. */
+MORVANE_EXPORT int RSA_verify(int type, const unsigned char *m, unsigned int m_length,
+                              const unsigned char *sigbuf, unsigned int siglen, RSA *rsa);
+/* Encrypts `flen` bytes with the public key; the output length or -1. */
+MORVANE_EXPORT int RSA_public_encrypt(int flen, const unsigned char *from, unsigned char *to,
+                                      RSA *rsa, int padding);
+/* Decrypts with the private key; the recovered length or -1. */
+MORVANE_EXPORT int RSA_private_decrypt(int flen, const unsigned char *from, unsigned char *to,
+                                       RSA *rsa, int padding);
+/* The current default method, the built-in one on first use.  (Unbuilt:
+ * null.) */
+MORVANE_EXPORT const RSA_METHOD *RSA_get_default_method(void);
+/* PKCS#1 RSAPrivateKey and RSAPublicKey in DER: decoders give the key or
+ * null, encoders the length written or 0 or less. */
+MORVANE_EXPORT RSA *d2i_RSAPrivateKey(RSA **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_RSAPrivateKey(const RSA *a, unsigned char **out);
+MORVANE_EXPORT RSA *d2i_RSAPublicKey(RSA **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_RSAPublicKey(const RSA *a, unsigned char **out);
 
 /* Registers the texts of library 4 (ERR_LIB_RSA) unless they are registered
  * already. */

@@ -1,0 +1,216 @@
+// What the envelope and the codecs rely on of the runtime core, the digests,
+// the engine table and the public-key algorithms, one pinned line each, so a
+// change below cannot silently break what is built on it.
+
+#include <cstring>
+#include <type_traits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/bio.h>
+#include <morvane/buffer.h>
+#include <morvane/conf.h>
+#include <morvane/crypto.h>
+#include <morvane/dh.h>
+#include <morvane/dsa.h>
+#include <morvane/ec.h>
+#include <morvane/ecdh.h>
+#include <morvane/ecdsa.h>
+#include <morvane/engine.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/rsa.h>
+#include <morvane/sha.h>
+
+#include "test_support.h"
+
+namespace {
+
+using morvane_test::ErrorsAre;
+
+// The stream controls of the digest, cipher and base64 filters and of the
+// memory stream, and the base64 filter's flag.
+static_assert(BIO_C_SET_MD == 111 && BIO_C_GET_MD == 112 && BIO_C_GET_CIPHER_STATUS == 113 &&
+              BIO_C_GET_MD_CTX == 120 && BIO_C_GET_CIPHER_CTX == 129 &&
+              BIO_C_SET_BUF_MEM_EOF_RETURN == 130 && BIO_C_SET_MD_CTX == 148 &&
+              BIO_FLAGS_BASE64_NO_NL == 0x100);
+
+TEST(Seams, RuntimeCoreAndDigests) {
+  // CONF_parse_list: an empty element comes as (null, 0).
+  std::vector<std::string> seen;
+  auto record = [](const char* e, int n, void* arg) {
+    static_cast<std::vector<std::string>*>(arg)->push_back(e ? std::string(e, n) : "(null)");
+    return 1;
+  };
+  EXPECT_EQ(CONF_parse_list("a,,b", ',', 1, record, &seen), 1);
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "(null)", "b"}));
+  // ERR_set_mark / ERR_pop_to_mark.
+  EXPECT_EQ(ERR_set_mark(), 0);
+  ERR_put_error(ERR_LIB_EVP, 0, 1, "a", 1);
+  EXPECT_EQ(ERR_set_mark(), 1);
+  ERR_put_error(ERR_LIB_EVP, 0, 2, "b", 2);
+  EXPECT_EQ(ERR_pop_to_mark(), 1);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, 0, 1}}));
+  // BUF_MEM_grow_clean: released and new bytes are zero.
+  BUF_MEM* buf = BUF_MEM_new();
+  ASSERT_EQ(BUF_MEM_grow_clean(buf, 10), 10);
+  memset(buf->data, 'x', 10);
+  EXPECT_EQ(BUF_MEM_grow_clean(buf, 4), 4);
+  EXPECT_EQ(BUF_MEM_grow_clean(buf, 100), 100);
+  EXPECT_EQ(std::string(buf->data, 100), std::string(4, 'x') + std::string(96, '\0'));
+  BUF_MEM_free(buf);
+  // BIO_indent writes min(indent, max) blanks, none for a negative indent.
+  BIO* mem = BIO_new(BIO_s_mem());
+  EXPECT_EQ(BIO_indent(mem, 5, 3), 1);
+  EXPECT_EQ(BIO_indent(mem, -2, 3), 1);
+  char* text = nullptr;
+  EXPECT_EQ(std::string(text, BIO_get_mem_data(mem, &text)), "   ");
+  BIO_free(mem);
+  // CRYPTO_mem_ctrl: 3 suspends and 2 resumes this thread's leak recording.
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON);
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_DISABLE);
+  EXPECT_EQ(CRYPTO_is_mem_check_on(), 0);
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ENABLE);
+  EXPECT_EQ(CRYPTO_is_mem_check_on(), 1);
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_OFF);
+  // SHA256_Final writes md_len bytes (28 after SHA224_Init).
+  SHA256_CTX c;
+  unsigned char md[33];
+  memset(md, 0xEE, sizeof md);
+  SHA224_Init(&c);
+  EXPECT_EQ(SHA256_Final(md, &c), 1);
+  EXPECT_EQ(md[27] != 0xEE && md[28] == 0xEE, true);
+  SHA256_Init(&c);
+  c.md_len = 33;
+  EXPECT_EQ(SHA256_Final(md, &c), 0);
+  EXPECT_TRUE(ErrorsAre({}));
+}
+
+TEST(Seams, EngineTableWithNoRegistration) {
+  EXPECT_EQ(ENGINE_get_digest_engine(64), nullptr);
+  EXPECT_TRUE(ErrorsAre({}));  // selection never queues
+  EXPECT_EQ(ENGINE_get_digest(nullptr, 64), nullptr);
+  EXPECT_EQ(ENGINE_init(nullptr), 0);
+  EXPECT_EQ(ENGINE_finish(nullptr), 0);
+  EXPECT_TRUE(
+      ErrorsAre({{ERR_LIB_ENGINE, ENGINE_F_ENGINE_GET_DIGEST, ENGINE_R_UNIMPLEMENTED_DIGEST},
+                 {ERR_LIB_ENGINE, ENGINE_F_ENGINE_INIT, ERR_R_PASSED_NULL_PARAMETER},
+                 {ERR_LIB_ENGINE, ENGINE_F_ENGINE_FINISH, ERR_R_PASSED_NULL_PARAMETER}}));
+}
+
+// ---- the public-key operations not built yet ------------------------------
+
+// Any pointer argument: null, or a zeroed block that is no key at all.
+struct Any {
+  void* p;
+  template <class T>
+  operator T*() const {
+    return static_cast<T*>(p);
+  }
+};
+template <class T>
+long Result(T v) {
+  if constexpr (std::is_pointer_v<T>)
+    return v != nullptr;
+  else
+    return static_cast<long>(v);
+}
+
+struct Unbuilt {
+  const char* name;
+  int lib, func;
+  long want;  // failure value (a pointer result: 0 for null)
+  long (*call)(Any p);
+  bool quiet_on_null = false;  // a free function given null does nothing
+};
+#define RUN(lib, func, want, name, ...)                                                      \
+  {                                                                                          \
+#name, lib, func, want, []([[maybe_unused]] Any p) { return Result(name(__VA_ARGS__)); } \
+  }
+#define FREE(lib, name)                                                    \
+  {                                                                        \
+#name, lib, 0, 0, []([[maybe_unused]] Any p) { name(p); return 0L; }, true \
+  }
+#define VOID(lib, name, ...)                                                   \
+  {                                                                            \
+#name, lib, 0, 0, []([[maybe_unused]] Any p) { name(__VA_ARGS__); return 0L; } \
+  }
+constexpr int kR = ERR_LIB_RSA, kD = ERR_LIB_DSA, kE = ERR_LIB_EC, kS = ERR_LIB_ECDSA;
+constexpr auto kForm = POINT_CONVERSION_UNCOMPRESSED;
+
+// clang-format off
+const Unbuilt kUnbuilt[] = {
+  FREE(kR, RSA_free), RUN(kR, 0, 0, RSA_up_ref, p), RUN(kR, 0, 0, RSA_size, p),
+  RUN(kR, RSA_F_RSA_SIGN, 0, RSA_sign, 64, p, 20, p, p, p),
+  RUN(kR, RSA_F_RSA_VERIFY, 0, RSA_verify, 64, p, 20, p, 128, p),
+  RUN(kR, 0, -1, RSA_public_encrypt, 16, p, p, p, RSA_PKCS1_PADDING),
+  RUN(kR, 0, -1, RSA_private_decrypt, 16, p, p, p, RSA_PKCS1_PADDING),
+  RUN(kR, 0, 0, RSA_get_default_method), RUN(kR, 0, 0, d2i_RSAPrivateKey, p, p, 10),
+  RUN(kR, 0, 0, i2d_RSAPrivateKey, p, p), RUN(kR, 0, 0, d2i_RSAPublicKey, p, p, 10),
+  RUN(kR, 0, 0, i2d_RSAPublicKey, p, p),
+  RUN(kD, 0, 0, DSA_new), FREE(kD, DSA_free), RUN(kD, 0, 0, DSA_up_ref, p),
+  RUN(kD, 0, 0, DSA_size, p), RUN(kD, DSA_F_DSA_SIGN, 0, DSA_sign, 0, p, 20, p, p, p),
+  RUN(kD, DSA_F_DSA_VERIFY, -1, DSA_verify, 0, p, 20, p, 46, p),
+  RUN(kD, 0, 0, DSA_get_default_method), RUN(kD, 0, 0, d2i_DSAPrivateKey, p, p, 10),
+  RUN(kD, 0, 0, i2d_DSAPrivateKey, p, p), RUN(kD, 0, 0, d2i_DSAPublicKey, p, p, 10),
+  RUN(kD, 0, 0, i2d_DSAPublicKey, p, p), RUN(kD, 0, 0, d2i_DSAparams, p, p, 10),
+  RUN(kD, 0, 0, i2d_DSAparams, p, p),
+  FREE(ERR_LIB_DH, DH_free), RUN(ERR_LIB_DH, 0, 0, DH_up_ref, p),
+  RUN(ERR_LIB_DH, 0, 0, DH_get_default_method),
+  RUN(kE, EC_F_EC_KEY_NEW, 0, EC_KEY_new), FREE(kE, EC_KEY_free), RUN(kE, 0, 0, EC_KEY_up_ref, p),
+  RUN(kE, 0, 0, EC_KEY_get0_group, p), RUN(kE, 0, 0, EC_KEY_get0_public_key, p),
+  RUN(kE, 0, 0, EC_KEY_get0_private_key, p), RUN(kE, 0, 0, EC_KEY_set_group, p, p),
+  RUN(kE, 0, 0, EC_KEY_set_public_key, p, p), RUN(kE, 0, 0, EC_KEY_get_enc_flags, p),
+  VOID(kE, EC_KEY_set_enc_flags, p, 1), RUN(kE, 0, 0, EC_KEY_get_conv_form, p),
+  RUN(kE, EC_F_D2I_ECPARAMETERS, 0, d2i_ECParameters, p, p, 10),
+  RUN(kE, EC_F_I2D_ECPARAMETERS, 0, i2d_ECParameters, p, p),
+  RUN(kE, EC_F_D2I_ECPRIVATEKEY, 0, d2i_ECPrivateKey, p, p, 10),
+  RUN(kE, EC_F_I2D_ECPRIVATEKEY, 0, i2d_ECPrivateKey, p, p),
+  RUN(kE, EC_F_O2I_ECPUBLICKEY, 0, o2i_ECPublicKey, p, p, 10),
+  RUN(kE, EC_F_I2O_ECPUBLICKEY, 0, i2o_ECPublicKey, p, p),
+  RUN(kE, EC_F_EC_GROUP_NEW_BY_CURVE_NAME, 0, EC_GROUP_new_by_curve_name, 415),
+  RUN(kE, 0, 0, EC_GROUP_dup, p), FREE(kE, EC_GROUP_free), RUN(kE, 0, -1, EC_GROUP_cmp, p, p, p),
+  RUN(kE, 0, 0, EC_GROUP_get_curve_name, p), VOID(kE, EC_GROUP_set_asn1_flag, p, 1),
+  RUN(kE, 0, 0, EC_GROUP_get_asn1_flag, p),
+  RUN(kE, EC_F_EC_GROUP_GET0_GENERATOR, 0, EC_GROUP_get0_generator, p),
+  RUN(kE, EC_F_EC_GROUP_GET_ORDER, 0, EC_GROUP_get_order, p, p, p),
+  RUN(kE, EC_F_EC_GROUP_GET_COFACTOR, 0, EC_GROUP_get_cofactor, p, p, p),
+  RUN(kE, 0, 0, EC_GROUP_get0_seed, p), RUN(kE, 0, 0, EC_GROUP_get_seed_len, p),
+  RUN(kE, 0, 0, EC_GROUP_get_point_conversion_form, p), RUN(kE, 0, 0, EC_GROUP_method_of, p),
+  RUN(kE, 0, 0, EC_METHOD_get_field_type, p),
+  RUN(kE, EC_F_EC_GROUP_GET_CURVE_GFP, 0, EC_GROUP_get_curve_GFp, p, p, p, p, p),
+  RUN(kE, EC_F_EC_GROUP_GET_CURVE_GF2M, 0, EC_GROUP_get_curve_GF2m, p, p, p, p, p),
+  RUN(kE, 0, 0, EC_GROUP_get_basis_type, p), RUN(kE, EC_F_EC_POINT_NEW, 0, EC_POINT_new, p),
+  FREE(kE, EC_POINT_free), RUN(kE, EC_F_EC_POINT_COPY, 0, EC_POINT_copy, p, p),
+  RUN(kE, EC_F_EC_POINT_CMP, -1, EC_POINT_cmp, p, p, p, p),
+  RUN(kE, EC_F_EC_POINT_MUL, 0, EC_POINT_mul, p, p, p, p, p, p),
+  RUN(kE, 0, 0, EC_POINT_point2bn, p, p, kForm, p, p),
+  RUN(kS, 0, 0, ECDSA_sign, 0, p, 20, p, p, p), RUN(kS, 0, -1, ECDSA_verify, 0, p, 20, p, 46, p),
+  RUN(kS, 0, 0, ECDSA_size, p), RUN(kS, 0, 0, ECDSA_Morvane),
+  RUN(ERR_LIB_ECDH, 0, 0, ECDH_Morvane),
+};
+// clang-format on
+
+TEST(Seams, PublicKeyOperationsFailNamingThemselves) {
+  alignas(16) static unsigned char not_a_key[512];
+  for (const Unbuilt& u : kUnbuilt) {
+    for (void* arg : {static_cast<void*>(nullptr), static_cast<void*>(not_a_key)}) {
+      SCOPED_TRACE(std::string(u.name) + (arg ? " on a block" : " on null"));
+      EXPECT_EQ(u.call(Any{arg}), u.want);
+      if (u.quiet_on_null && arg == nullptr)
+        EXPECT_TRUE(ErrorsAre({}));
+      else
+        EXPECT_TRUE(ErrorsAre({{u.lib, u.func, ERR_R_DISABLED, u.name}}));
+    }
+  }
+  // The envelope's signing slots reach them.
+  EXPECT_EQ(EVP_sha1()->sign(64, not_a_key, 20, not_a_key, nullptr, nullptr), 0);
+  EXPECT_EQ(EVP_dss1()->verify(64, not_a_key, 20, not_a_key, 46, nullptr), -1);
+  EXPECT_EQ(EVP_ecdsa()->verify(416, not_a_key, 20, not_a_key, 46, nullptr), -1);
+  EXPECT_TRUE(ErrorsAre({{kR, RSA_F_RSA_SIGN, ERR_R_DISABLED, "RSA_sign"},
+                         {kD, DSA_F_DSA_VERIFY, ERR_R_DISABLED, "DSA_verify"},
+                         {kS, 0, ERR_R_DISABLED, "ECDSA_verify"}}));
+}
+
+}  // namespace
