@@ -158,9 +158,9 @@ int int_get_new_index(int class_index, long argl, void* argp, CRYPTO_EX_new* new
 }
 
 int int_new_ex_data(int class_index, void* obj, CRYPTO_EX_DATA* ad) {
+  ad->sk = nullptr;  // before any failure: callers free it whatever the result
   ExClassItem* item = def_get_class(class_index);
   if (item == nullptr) return 0;
-  ad->sk = nullptr;
   int mx;
   CRYPTO_EX_DATA_FUNCS** storage = snapshot(item, -1, &mx);
   if (mx > 0 && storage == nullptr) {

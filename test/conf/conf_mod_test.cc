@@ -3,37 +3,26 @@
 // finishing and unloading, list splitting and the default file's name.
 
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <morvane/bio.h>
 #include <morvane/conf.h>
+#include <morvane/crypto.h>
 #include <morvane/dso.h>
 #include <morvane/err.h>
 
+#include "conf_test_util.h"
+#include "test_support.h"
+
 namespace {
 
-// A configuration loaded from text.
-class Config {
- public:
-  explicit Config(const std::string& text) : conf_(NCONF_new(nullptr)) {
-    BIO* in = BIO_new_mem_buf(const_cast<char*>(text.data()), static_cast<int>(text.size()));
-    EXPECT_EQ(NCONF_load_bio(conf_, in, nullptr), 1) << text;
-    BIO_free(in);
-  }
-  ~Config() { NCONF_free(conf_); }
-  const CONF* get() const { return conf_; }
-
- private:
-  CONF* conf_;
-};
+using conf_test::ConfFrom;
+using V = std::vector<std::string>;
 
 // What the test module's callbacks saw, in order.
-std::vector<std::string> events;
+V events;
 int init_result = 1;
 
 int TestInit(CONF_IMODULE* md, const CONF*) {
@@ -52,127 +41,81 @@ void TestFinish(CONF_IMODULE* md) {
 
 class ConfModules : public ::testing::Test {
  protected:
-  void SetUp() override {
-    events.clear();
-    init_result = 1;
-    ERR_clear_error();
-    ASSERT_EQ(CONF_module_add("test", TestInit, TestFinish), 1);
-  }
-  void TearDown() override {
-    CONF_modules_free();
-    ERR_clear_error();
+  void SetUp() override { ASSERT_EQ(CONF_module_add("test", TestInit, TestFinish), 1); }
+  void TearDown() override { CONF_modules_free(); }
+  // Runs the module list of `text` for `app` with `flags`.
+  static int Run(const std::string& text, const char* app = nullptr, unsigned long flags = 0) {
+    return CONF_modules_load(ConfFrom(text).get(), app, flags);
   }
 };
 
-// The oldest queued error, with its attached text.
-std::pair<unsigned long, std::string> NextError() {
-  const char* data = nullptr;
-  int flags = 0;
-  const unsigned long e = ERR_get_error_line_data(nullptr, nullptr, &data, &flags);
-  return {e, (flags & ERR_TXT_STRING) ? data : ""};
-}
+constexpr char kTwo[] = "morvane_conf = mods\n[mods]\ntest.1 = a\ntest.2 = b\n";
 
 TEST_F(ConfModules, RunsTheListedModulesAndFinishesThemNewestFirst) {
-  Config c("morvane_conf = mods\n[mods]\ntest.1 = a\ntest.2 = b\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), 1);
-  CONF_modules_finish();
-  EXPECT_EQ(events, (std::vector<std::string>{"init test.1=a", "init test.2=b", "finish test.2",
-                                              "finish test.1"}));
-  EXPECT_EQ(ERR_peek_error(), 0UL);
-}
-
-TEST_F(ConfModules, ShortenedNameFindsTheModule) {
   ASSERT_EQ(CONF_module_add("other", TestInit, nullptr), 1);
-  Config c("morvane_conf = mods\n[mods]\ntes = x\noth.1 = y\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), 1);
-  EXPECT_EQ(events, (std::vector<std::string>{"init tes=x", "init oth.1=y"}));
+  EXPECT_EQ(Run(kTwo), 1);
+  CONF_modules_finish();
+  EXPECT_EQ(Run("morvane_conf = mods\n[mods]\ntes = x\noth.1 = y\n"), 1);  // shortened names
+  EXPECT_EQ(events, (V{"init test.1=a", "init test.2=b", "finish test.2", "finish test.1",
+                       "init tes=x", "init oth.1=y"}));
+  EXPECT_ERRORS({});
 }
 
-TEST_F(ConfModules, WithoutModuleListNothingRuns) {
-  Config c("x = y\n[mods]\ntest = a\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), 1);
-  EXPECT_EQ(CONF_modules_load(c.get(), "myapp", 0), 1);
-  EXPECT_TRUE(events.empty());
-  EXPECT_EQ(ERR_peek_error(), 0UL);
+TEST_F(ConfModules, ListSections) {
+  const std::string apps =
+      "morvane_conf = mods\nmyapp = appmods\n[mods]\ntest = a\n[appmods]\ntest = b\n";
+  EXPECT_EQ(Run("x = y\n[mods]\ntest = a\n"), 1);  // no list: nothing runs
+  EXPECT_EQ(Run("x = y\n[mods]\ntest = a\n", "myapp"), 1);
   EXPECT_EQ(CONF_modules_load(nullptr, nullptr, 0), 1);
+  EXPECT_EQ(Run(apps, "myapp"), 1);
+  EXPECT_EQ(Run(apps, "otherapp"), 1);  // not found: nothing runs
+  EXPECT_EQ(Run(apps, "otherapp", CONF_MFLAGS_DEFAULT_SECTION), 1);
+  EXPECT_EQ(events, (V{"init test=b", "init test=a"}));
+  EXPECT_EQ(Run("morvane_conf = nowhere\n"), 0);  // a missing list fails quietly
+  EXPECT_ERRORS({});
 }
 
-TEST_F(ConfModules, ApplicationSectionAndItsFallback) {
-  Config c("morvane_conf = mods\nmyapp = appmods\n[mods]\ntest = a\n[appmods]\ntest = b\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), "myapp", 0), 1);
-  EXPECT_EQ(CONF_modules_load(c.get(), "otherapp", 0), 1);  // not found: nothing runs
-  EXPECT_EQ(CONF_modules_load(c.get(), "otherapp", CONF_MFLAGS_DEFAULT_SECTION), 1);
-  EXPECT_EQ(events, (std::vector<std::string>{"init test=b", "init test=a"}));
-}
-
-TEST_F(ConfModules, MissingListSectionFailsQuietly) {
-  Config c("morvane_conf = nowhere\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), 0);
-  EXPECT_EQ(ERR_peek_error(), 0UL);
-}
-
-TEST_F(ConfModules, UnknownModule) {
-  Config c("morvane_conf = mods\n[mods]\nxyz = xsect\n[xsect]\npath = /lib/xyz.so\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, CONF_MFLAGS_NO_DSO), -1);
-  EXPECT_EQ(NextError(),
-            std::make_pair(ERR_PACK(ERR_LIB_CONF, CONF_F_MODULE_RUN, CONF_R_UNKNOWN_MODULE_NAME),
-                           std::string("module=xyz")));
-  EXPECT_EQ(ERR_peek_error(), 0UL);
-
+TEST_F(ConfModules, UnknownModules) {
+  const std::string text =
+      "morvane_conf = mods\n[mods]\nxyz = xsect\n[xsect]\npath = /lib/xyz.so\n";
+  const morvane_test::ErrEntry unknown = {ERR_LIB_CONF, CONF_F_MODULE_RUN,
+                                          CONF_R_UNKNOWN_MODULE_NAME, "module=xyz"};
+  EXPECT_EQ(Run(text, nullptr, CONF_MFLAGS_NO_DSO), -1);
+  EXPECT_ERRORS({unknown});
   // Looking in a shared object fails: there is no loader in this build.
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), -1);
-  EXPECT_EQ(NextError().first,
-            ERR_PACK(ERR_LIB_DSO, DSO_F_DSO_LOAD, DSO_R_FUNCTIONALITY_NOT_SUPPORTED));
-  EXPECT_EQ(NextError(),
-            std::make_pair(ERR_PACK(ERR_LIB_CONF, CONF_F_MODULE_LOAD_DSO, CONF_R_ERROR_LOADING_DSO),
-                           std::string("module=xyz, path=/lib/xyz.so")));
-  EXPECT_EQ(NextError().first,
-            ERR_PACK(ERR_LIB_CONF, CONF_F_MODULE_RUN, CONF_R_UNKNOWN_MODULE_NAME));
-  EXPECT_EQ(ERR_peek_error(), 0UL);
-
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, CONF_MFLAGS_SILENT | CONF_MFLAGS_NO_DSO), -1);
-  EXPECT_EQ(ERR_peek_error(), 0UL);
-}
-
-TEST_F(ConfModules, PathDefaultsToTheModuleName) {
-  Config c("morvane_conf = mods\n[mods]\nxyz = nosection\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), -1);
-  NextError();
-  EXPECT_EQ(NextError().second, "module=xyz, path=xyz");
+  EXPECT_EQ(Run(text), -1);
+  EXPECT_ERRORS({{ERR_LIB_DSO, DSO_F_DSO_LOAD, DSO_R_FUNCTIONALITY_NOT_SUPPORTED},
+                 {ERR_LIB_CONF, CONF_F_MODULE_LOAD_DSO, CONF_R_ERROR_LOADING_DSO,
+                  "module=xyz, path=/lib/xyz.so"},
+                 unknown});
+  // The path defaults to the module's name.
+  EXPECT_EQ(Run("morvane_conf = mods\n[mods]\nxyz = nosection\n"), -1);
+  EXPECT_ERRORS(
+      {{ERR_LIB_DSO, DSO_F_DSO_LOAD, DSO_R_FUNCTIONALITY_NOT_SUPPORTED},
+       {ERR_LIB_CONF, CONF_F_MODULE_LOAD_DSO, CONF_R_ERROR_LOADING_DSO, "module=xyz, path=xyz"},
+       unknown});
+  EXPECT_EQ(Run(text, nullptr, CONF_MFLAGS_SILENT | CONF_MFLAGS_NO_DSO), -1);
+  EXPECT_ERRORS({});
+  // Errors may be ignored: the next module runs.
+  const std::string two = "morvane_conf = mods\n[mods]\nxyz = a\ntest = b\n";
+  EXPECT_EQ(Run(two, nullptr, CONF_MFLAGS_NO_DSO), -1);
+  EXPECT_TRUE(events.empty());
+  ERR_clear_error();
+  EXPECT_EQ(Run(two, nullptr, CONF_MFLAGS_NO_DSO | CONF_MFLAGS_IGNORE_ERRORS), 1);
+  EXPECT_EQ(events, (V{"init test=b"}));
 }
 
 TEST_F(ConfModules, FailedInitIsFinishedAndReported) {
   init_result = 0;
-  Config c("morvane_conf = mods\n[mods]\ntest = a\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), -1);
-  EXPECT_EQ(events, (std::vector<std::string>{"init test=a", "finish test"}));
-  EXPECT_EQ(NextError(), std::make_pair(ERR_PACK(ERR_LIB_CONF, CONF_F_MODULE_RUN,
-                                                 CONF_R_MODULE_INITIALIZATION_ERROR),
-                                        std::string("module=test, value=a, retcode=-1      ")));
+  EXPECT_EQ(Run("morvane_conf = mods\n[mods]\ntest = a\n"), -1);
+  EXPECT_EQ(events, (V{"init test=a", "finish test"}));
+  EXPECT_ERRORS({{ERR_LIB_CONF, CONF_F_MODULE_RUN, CONF_R_MODULE_INITIALIZATION_ERROR,
+                  "module=test, value=a, retcode=-1      "}});
   CONF_modules_finish();  // the failed instance was not kept
   EXPECT_EQ(events.size(), 2u);
 }
 
-TEST_F(ConfModules, IgnoreErrorsGoesOn) {
-  Config c("morvane_conf = mods\n[mods]\nxyz = a\ntest = b\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, CONF_MFLAGS_NO_DSO), -1);
-  EXPECT_TRUE(events.empty());
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, CONF_MFLAGS_NO_DSO | CONF_MFLAGS_IGNORE_ERRORS), 1);
-  EXPECT_EQ(events, (std::vector<std::string>{"init test=b"}));
-}
-
 TEST_F(ConfModules, UnloadKeepsOrRemovesRegisteredModules) {
-  Config c("morvane_conf = mods\n[mods]\ntest = a\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), 1);
-  CONF_modules_unload(0);  // finishes the instance, keeps the module
-  EXPECT_EQ(events, (std::vector<std::string>{"init test=a", "finish test"}));
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), 1);
-  CONF_modules_unload(1);
-  EXPECT_EQ(events.size(), 4u);
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, CONF_MFLAGS_NO_DSO), -1);
-}
-
-TEST_F(ConfModules, ModuleUserData) {
   static CONF_MODULE* seen = nullptr;
   ASSERT_EQ(CONF_module_add(
                 "mine",
@@ -183,17 +126,24 @@ TEST_F(ConfModules, ModuleUserData) {
                 },
                 nullptr),
             1);
-  Config c("morvane_conf = mods\n[mods]\nmine = a\n");
-  EXPECT_EQ(CONF_modules_load(c.get(), nullptr, 0), 1);
+  const std::string text = "morvane_conf = mods\n[mods]\ntest = a\nmine = b\n";
+  EXPECT_EQ(Run(text), 1);
   ASSERT_NE(seen, nullptr);
   EXPECT_EQ(CONF_module_get_usr_data(seen), &seen);
+  CONF_modules_unload(0);  // finishes the instance, keeps the module
+  EXPECT_EQ(events, (V{"init test=a", "finish test"}));
+  EXPECT_EQ(Run(text), 1);
+  CONF_modules_unload(1);
+  EXPECT_EQ(events.size(), 4u);
+  EXPECT_EQ(Run(text, nullptr, CONF_MFLAGS_NO_DSO), -1);
+  ERR_clear_error();
 }
 
-// ---- list splitting ------------------------------------------------------------
+// ---- list splitting and the default file ---------------------------------
 
-std::vector<std::string> Split(const char* list, int sep, int nospc, int stop_after = -1) {
+V Split(const char* list, int sep, int nospc, int stop_after = -1) {
   struct State {
-    std::vector<std::string> out;
+    V out;
     int stop_after;
   } st{{}, stop_after};
   const int r = CONF_parse_list(
@@ -209,7 +159,6 @@ std::vector<std::string> Split(const char* list, int sep, int nospc, int stop_af
 }
 
 TEST(ConfParseList, Elements) {
-  using V = std::vector<std::string>;
   EXPECT_EQ(Split(" a , b ", ',', 1), (V{"a", "b", "=1"}));
   EXPECT_EQ(Split(" a , b ", ',', 0), (V{" a ", " b ", "=1"}));
   EXPECT_EQ(Split("a,,b", ',', 0), (V{"a", "<null>", "b", "=1"}));
@@ -221,17 +170,16 @@ TEST(ConfParseList, Elements) {
   EXPECT_EQ(CONF_parse_list(nullptr, ',', 0, nullptr, nullptr), 0);
 }
 
-// ---- the default file ------------------------------------------------------------
-
 TEST(ConfDefaultFile, NameFromTheEnvironmentOrTheDefaultDirectory) {
-  unsetenv("MORVANE_CONF");
-  char* f = CONF_get1_default_config_file();
-  EXPECT_STREQ(f, "/usr/local/ssl/morvane.cnf");
-  MORVANE_free(f);
-  setenv("MORVANE_CONF", "/etc/mine.cnf", 1);
-  f = CONF_get1_default_config_file();
-  EXPECT_STREQ(f, "/etc/mine.cnf");
-  MORVANE_free(f);
+  for (const char* env : {static_cast<const char*>(nullptr), "/etc/mine.cnf"}) {
+    if (env != nullptr)
+      setenv("MORVANE_CONF", env, 1);
+    else
+      unsetenv("MORVANE_CONF");
+    char* f = CONF_get1_default_config_file();
+    EXPECT_STREQ(f, env != nullptr ? env : "/usr/local/ssl/morvane.cnf");
+    MORVANE_free(f);
+  }
   unsetenv("MORVANE_CONF");
 }
 

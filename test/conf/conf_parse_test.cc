@@ -1,7 +1,7 @@
 // The configuration text format: a table of small texts with the sections and
 // values they must produce, a table of texts that must fail with a given
-// error and line, and the cases around long lines, continuations, bounded
-// expansion and the WIN32 flavour.
+// error and line, and the cases around read boundaries, bounded expansion and
+// the environment; the store used directly.
 
 #include <stdlib.h>
 
@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 #include <morvane/conf.h>
+#include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/stack.h>
 
 #include "conf_test_util.h"
 
@@ -46,67 +48,91 @@ const std::vector<GoodCase>& GoodCases() {
       {"punctuation in names", "a.b-c/d@e = 1\n", {{"default", {{"a.b-c/d@e", "1"}}}}},
       {"CRLF line ends", "a=1\r\nb=2\r\n", {{"default", {{"a", "1"}, {"b", "2"}}}}},
       {"section header", "[s]\nk=v\n", {{"s", {{"k", "v"}}}}},
-      {"inner white space stays in the section name", "[ my sect ]\nk=v\n",
+      {"inner white space stays in the section name",
+       "[ my sect ]\nk=v\n",
        {{"my sect", {{"k", "v"}}}}},
       {"text after the closing bracket is ignored", "[s] junk\nk=v\n", {{"s", {{"k", "v"}}}}},
       {"empty section name", "[]\nk=v\n", {{"", {{"k", "v"}}}}},
-      {"a section opened twice collects both", "[s]\na=1\n[t]\nb=2\n[s]\nc=3\n",
+      {"a section opened twice collects both",
+       "[s]\na=1\n[t]\nb=2\n[s]\nc=3\n",
        {{"s", {{"a", "1"}, {"c", "3"}}}, {"t", {{"b", "2"}}}}},
-      {"a later value replaces and moves to the end", "a=1\nb=2\na=3\n",
+      {"a later value replaces and moves to the end",
+       "a=1\nb=2\na=3\n",
        {{"default", {{"b", "2"}, {"a", "3"}}}}},
-      {"section::name stores elsewhere, current section unchanged", "[a]\ns2::k = v\nq = 1\n",
+      {"section::name stores elsewhere, current section unchanged",
+       "[a]\ns2::k = v\nq = 1\n",
        {{"a", {{"q", "1"}}}, {"s2", {{"k", "v"}}}}},
       {"section::name naming the current section", "[a]\na::k = v\n", {{"a", {{"k", "v"}}}}},
       {"comment after a value", "k = v # note\n", {{"default", {{"k", "v"}}}}},
       {"quoted comment character", "k = 'a#b' # note\n", {{"default", {{"k", "a#b"}}}}},
       {"escaped comment character", "k = a\\#b\n", {{"default", {{"k", "a#b"}}}}},
       {"escape sequences", "k = \\tx\\n\\r\\b\\q\\\\\n", {{"default", {{"k", "\tx\n\r\bq\\"}}}}},
-      {"three kinds of quotes", "a = \"x y\"\nb = 'p q'\nc = `r s`\n",
+      {"three kinds of quotes",
+       "a = \"x y\"\nb = 'p q'\nc = `r s`\n",
        {{"default", {{"a", "x y"}, {"b", "p q"}, {"c", "r s"}}}}},
       {"escape inside quotes is literal", "k = 'it\\'s \\n'\n", {{"default", {{"k", "it's n"}}}}},
       {"quotes inside a value", "k = a'b c'd\n", {{"default", {{"k", "ab cd"}}}}},
-      {"white space inside quotes at the end is kept", "k = 'a '  \n", {{"default", {{"k", "a "}}}}},
+      {"white space inside quotes at the end is kept",
+       "k = 'a '  \n",
+       {{"default", {{"k", "a "}}}}},
       {"unterminated quote runs to the end", "k = 'abc\n", {{"default", {{"k", "abc"}}}}},
       {"escape at the end of a quote", "k = 'abc\\", {{"default", {{"k", "abc"}}}}},
       {"escaped bytes stay raw in a name", "a\\=b = c\n", {{"default", {{"a\\=b", "c"}}}}},
-      {"continuation keeps the next line's white space", "x = one\\\n  two\n",
+      {"continuation keeps the next line's white space",
+       "x = one\\\n  two\n",
        {{"default", {{"x", "one  two"}}}}},
-      {"escaped escape is no continuation", "x = one\\\\\ny = 2\n",
+      {"escaped escape is no continuation",
+       "x = one\\\\\ny = 2\n",
        {{"default", {{"x", "one\\"}, {"y", "2"}}}}},
       {"continuation over CRLF", "x = a\\\r\nb\r\n", {{"default", {{"x", "ab"}}}}},
       {"continuation at the end of input", "x = v\\", {{"default", {{"x", "v"}}}}},
-      {"continuation into a comment line", "x = v\\\n# c\ny=1\n",
+      {"continuation into a comment line",
+       "x = v\\\n# c\ny=1\n",
        {{"default", {{"x", "v"}, {"y", "1"}}}}},
       {"a lone escape", "\\", {}},
-      {"variable forms", "home = /h\na = ${home}/x\nb = $home/x\nc = $(home)/x\n",
+      {"variable forms",
+       "home = /h\na = ${home}/x\nb = $home/x\nc = $(home)/x\n",
        {{"default", {{"home", "/h"}, {"a", "/h/x"}, {"b", "/h/x"}, {"c", "/h/x"}}}}},
-      {"variable of the current section first", "v = d\n[s]\nv = s\np = $v\n",
+      {"variable of the current section first",
+       "v = d\n[s]\nv = s\np = $v\n",
        {{"default", {{"v", "d"}}}, {"s", {{"v", "s"}, {"p", "s"}}}}},
-      {"variable falls back to default", "v = d\n[s]\np = $v\n",
+      {"variable falls back to default",
+       "v = d\n[s]\np = $v\n",
        {{"default", {{"v", "d"}}}, {"s", {{"p", "d"}}}}},
-      {"variable of another section", "[s]\nh = 1\n[t]\np = $s::h\nq = ${s::h}x\n",
+      {"variable of another section",
+       "[s]\nh = 1\n[t]\np = $s::h\nq = ${s::h}x\n",
        {{"s", {{"h", "1"}}}, {"t", {{"p", "1"}, {"q", "1x"}}}}},
       {"variable of a section::name key uses that section",
-       "[s]\nh = 1\n[t]\ns::p = $h\n", {{"s", {{"h", "1"}, {"p", "1"}}}, {"t", {}}}},
-      {"variable name ends at a non-name byte", "a = x\nb = $a.y\n",
+       "[s]\nh = 1\n[t]\ns::p = $h\n",
+       {{"s", {{"h", "1"}, {"p", "1"}}}, {"t", {}}}},
+      {"variable name ends at a non-name byte",
+       "a = x\nb = $a.y\n",
        {{"default", {{"a", "x"}, {"b", "x.y"}}}}},
-      {"expanded text is not scanned again", "a = '$b \\t'\nd = ${a}\n",
+      {"expanded text is not scanned again",
+       "a = '$b \\t'\nd = ${a}\n",
        {{"default", {{"a", "$b t"}, {"d", "$b t"}}}}},
       {"escaped dollar is literal", "k = \\$x\n", {{"default", {{"k", "$x"}}}}},
       {"quoted dollar is literal", "k = '$x'\n", {{"default", {{"k", "$x"}}}}},
-      {"empty variable name finds the empty name", "=e\nk = $\n",
+      {"empty variable name finds the empty name",
+       "=e\nk = $\n",
        {{"default", {{"", "e"}, {"k", "e"}}}}},
       {"escapes in a section header", "[a\\]b\\$c]\nk = v\n", {{"a]b$c", {{"k", "v"}}}}},
       {"high bytes in a value", "k = caf\xc3\xa9\n", {{"default", {{"k", "caf\xc3\xa9"}}}}},
-      {"a NUL byte drops the rest of its line", std::string("a=1\0b=2\nc=3\n", 12),
+      {"a NUL byte drops the rest of its line",
+       std::string("a=1\0b=2\nc=3\n", 12),
        {{"default", {{"a", "1c=3"}}}}},
       // WIN32 flavour.
-      {"WIN32: first-column semicolon comment", "  ; c\nk = v\n", {{"default", {{"k", "v"}}}}, true},
+      {"WIN32: first-column semicolon comment",
+       "  ; c\nk = v\n",
+       {{"default", {{"k", "v"}}}},
+       true},
       {"WIN32: semicolon elsewhere is data", "k = a;b\n", {{"default", {{"k", "a;b"}}}}, true},
       {"WIN32: doubled double quote", "k = \"a\"\"b\"\n", {{"default", {{"k", "a\"b"}}}}, true},
       {"WIN32: backslash is ordinary", "k = a\\nb\\\n", {{"default", {{"k", "a\\nb\\"}}}}, true},
-      {"WIN32: hash and single quotes are data", "k = 'a' #b\n",
-       {{"default", {{"k", "'a' #b"}}}}, true},
+      {"WIN32: hash and single quotes are data",
+       "k = 'a' #b\n",
+       {{"default", {{"k", "'a' #b"}}}},
+       true},
   };
   return cases;
 }
@@ -136,8 +162,8 @@ const std::vector<BadCase>& BadCases() {
        1},
       {"header stops on a byte it cannot pass", "a=1\n[a(b]\n", CONF_F_DEF_LOAD_BIO,
        CONF_R_MISSING_CLOSE_SQUARE_BRACKET, 2},
-      {"header with a quote", "[a 'b']\n", CONF_F_DEF_LOAD_BIO,
-       CONF_R_MISSING_CLOSE_SQUARE_BRACKET, 1},
+      {"header with a quote", "[a 'b']\n", CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_CLOSE_SQUARE_BRACKET,
+       1},
       {"header of only a foreign byte", "[=]\n", CONF_F_DEF_LOAD_BIO,
        CONF_R_MISSING_CLOSE_SQUARE_BRACKET, 1},
       {"no equal sign", "a b = c\n", CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_EQUAL_SIGN, 1},
@@ -148,8 +174,8 @@ const std::vector<BadCase>& BadCases() {
        1},
       {"unclosed brace", "home = /h\np = ${home/x\n", CONF_F_STR_COPY, CONF_R_NO_CLOSE_BRACE, 2},
       {"brace open at the end", "p = ${", CONF_F_STR_COPY, CONF_R_NO_CLOSE_BRACE, 1},
-      {"parenthesis closed by a brace", "a=1\np = $(a}\n", CONF_F_STR_COPY,
-       CONF_R_NO_CLOSE_BRACE, 2},
+      {"parenthesis closed by a brace", "a=1\np = $(a}\n", CONF_F_STR_COPY, CONF_R_NO_CLOSE_BRACE,
+       2},
       {"reference to a later line", "p = $later\nlater = 1\n", CONF_F_STR_COPY,
        CONF_R_VARIABLE_HAS_NO_VALUE, 1},
       {"lone dollar", "p = $\n", CONF_F_STR_COPY, CONF_R_VARIABLE_HAS_NO_VALUE, 1},
@@ -175,16 +201,6 @@ TEST(ConfParse, TableOfErrors) {
     EXPECT_EQ(r.data, "line " + std::to_string(c.line));
     EXPECT_TRUE(r.store.empty()) << "a failed first load leaves no table";
   }
-}
-
-TEST(ConfParse, LongLinesAreReadWhole) {
-  // 2000 bytes are read in pieces of 510 and count as one line.
-  const std::string value(1996, 'v');
-  Loaded r = Load("k = " + value + "\n[x");
-  EXPECT_EQ(r.eline, 2);
-  r = Load("k = " + value + "\nj = 2");
-  ASSERT_EQ(r.ok, 1);
-  EXPECT_EQ(r.store, WithDefault({{"default", {{"k", value}, {"j", "2"}}}}));
 }
 
 TEST(ConfParse, PieceBoundariesDoNotChangeTheMeaning) {
@@ -259,33 +275,59 @@ TEST(ConfParse, EnvironmentSection) {
   Loaded r = Load("p = $ENV::MORVANE_CONF_TEST_HOME/x\n");
   EXPECT_EQ(r.store["default"], (Pairs{{"p", "/env/x"}}));
   // A section ENV in the text takes precedence for the names it defines.
-  r = Load("[ENV]\nMORVANE_CONF_TEST_HOME = /file\n[default]\np = ${ENV::MORVANE_CONF_TEST_HOME}\n");
+  r = Load(
+      "[ENV]\nMORVANE_CONF_TEST_HOME = /file\n[default]\np = ${ENV::MORVANE_CONF_TEST_HOME}\n");
   EXPECT_EQ(r.store["default"], (Pairs{{"p", "/file"}}));
   ASSERT_EQ(unsetenv("MORVANE_CONF_TEST_HOME"), 0);
   r = Load("p = $ENV::MORVANE_CONF_TEST_HOME\n");
   EXPECT_EQ(r.error, ERR_PACK(ERR_LIB_CONF, CONF_F_STR_COPY, CONF_R_VARIABLE_HAS_NO_VALUE));
 }
 
-TEST(ConfParse, FailedLoadKeepsEarlierData) {
-  CONF* conf = NCONF_new(nullptr);
-  ASSERT_EQ(conf_test::LoadInto(conf, "a = 1\n").ok, 1);
-  Loaded r = conf_test::LoadInto(conf, "[s]\nb = 2\nc = $none\nd = 4\n");
+// Loads add up: a second load starts again in "default" and sees the first
+// load's values; what a failed load added before its error stays.
+TEST(ConfParse, LoadsAddUp) {
+  conf_test::ConfPtr conf = conf_test::ConfFrom("a = 1\n[s]\nx = 1\n");
+  Loaded r = conf_test::LoadInto(conf.get(), "b = $a\n[s]\ny = $x\n");
+  EXPECT_EQ(r.ok, 1);
+  r = conf_test::LoadInto(conf.get(), "[t]\nb = 2\nc = $none\nd = 4\n");
   EXPECT_EQ(r.ok, 0);
   EXPECT_EQ(r.eline, 3);
-  // What the failed load added before the error stays.
-  EXPECT_EQ(r.store, (Sections{{"default", {{"a", "1"}}}, {"s", {{"b", "2"}}}}));
-  NCONF_free(conf);
+  EXPECT_EQ(r.store, (Sections{{"default", {{"a", "1"}, {"b", "1"}}},
+                               {"s", {{"x", "1"}, {"y", "1"}}},
+                               {"t", {{"b", "2"}}}}));
 }
 
-TEST(ConfParse, LoadsAddUp) {
-  CONF* conf = NCONF_new(nullptr);
-  ASSERT_EQ(conf_test::LoadInto(conf, "a = 1\n[s]\nx = 1\n").ok, 1);
-  // A second load starts again in "default" and sees the first load's values.
-  Loaded r = conf_test::LoadInto(conf, "b = $a\n[s]\ny = $x\n");
-  EXPECT_EQ(r.ok, 1);
-  EXPECT_EQ(r.store, (Sections{{"default", {{"a", "1"}, {"b", "1"}}},
-                               {"s", {{"x", "1"}, {"y", "1"}}}}));
-  NCONF_free(conf);
+// The store used directly, as components that build configurations do: a
+// value named like its section is a different record; replacing frees the
+// old record and appends the new one.
+TEST(ConfStore, SectionsAndValues) {
+  EXPECT_EQ(_CONF_new_data(nullptr), 0);
+  conf_test::ConfPtr conf(NCONF_new(nullptr));
+  ASSERT_EQ(_CONF_new_data(conf.get()), 1);
+  LHASH* table = conf->data;
+  EXPECT_EQ(_CONF_new_data(conf.get()), 1);
+  EXPECT_EQ(conf->data, table) << "an existing table is kept";
+  EXPECT_EQ(_CONF_get_section(conf.get(), "s"), nullptr);
+  EXPECT_EQ(_CONF_get_section(nullptr, "s"), nullptr);
+  EXPECT_EQ(_CONF_get_section(conf.get(), nullptr), nullptr);
+  CONF_VALUE* s = _CONF_new_section(conf.get(), "s");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(_CONF_get_section(conf.get(), "s"), s);
+  EXPECT_EQ(sk_num(_CONF_get_section_values(conf.get(), "s")), 0);
+  for (const auto& [name, value] : Pairs{{"a", "1"}, {"s", "self"}, {"a", "2"}}) {
+    auto* v = static_cast<CONF_VALUE*>(MORVANE_malloc(sizeof(CONF_VALUE)));
+    *v = {nullptr, MORVANE_strdup(name.c_str()), MORVANE_strdup(value.c_str())};
+    ASSERT_EQ(_CONF_add_string(conf.get(), s, v), 1);
+    EXPECT_EQ(v->section, s->section) << "the value borrows the section's name";
+  }
+  EXPECT_EQ(_CONF_get_section(conf.get(), "s"), s);
+  EXPECT_EQ(conf_test::ReadStore(conf.get()), (Sections{{"s", {{"s", "self"}, {"a", "2"}}}}));
+  EXPECT_STREQ(_CONF_get_string(conf.get(), "s", "a"), "2");
+  EXPECT_EQ(_CONF_get_string(conf.get(), "s", "b"), nullptr);
+  _CONF_free_data(conf.get());
+  EXPECT_EQ(conf->data, nullptr);
+  _CONF_free_data(conf.get());
+  _CONF_free_data(nullptr);
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
-// Helpers of the configuration tests: load a text through a memory stream
-// and read the whole store back as sections of (name, value) pairs in stored
-// order, with the error the load queued.
+// The configuration tests' one way from text to configuration: load a text
+// through a memory stream, and read the whole store back as sections of
+// (name, value) pairs in stored order.
 #ifndef MORVANE_TEST_CONF_UTIL_H
 #define MORVANE_TEST_CONF_UTIL_H
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <morvane/bio.h>
 #include <morvane/conf.h>
 #include <morvane/err.h>
@@ -40,12 +42,13 @@ inline Sections ReadStore(const CONF* conf) {
   return out;
 }
 
-// The outcome of one load.
+// The outcome of one load: its result, error line, the newest queued error
+// with its data text, and the store.
 struct Loaded {
   int ok = 0;
-  long eline = -1;      // stays -1 unless the load failed
-  unsigned long error = 0;  // the most recent queued error, 0 when none
-  std::string data;     // its data text
+  long eline = -1;
+  unsigned long error = 0;
+  std::string data;
   Sections store;
 };
 
@@ -63,13 +66,25 @@ inline Loaded LoadInto(CONF* conf, const std::string& text) {
   return r;
 }
 
+struct ConfFree {
+  void operator()(CONF* c) const { NCONF_free(c); }
+};
+using ConfPtr = std::unique_ptr<CONF, ConfFree>;
+
+// A configuration of method `meth` holding `text`; the load must succeed.
+// The error queue is left empty.
+inline ConfPtr ConfFrom(const std::string& text, CONF_METHOD* meth = nullptr) {
+  ConfPtr conf(NCONF_new(meth));
+  EXPECT_EQ(LoadInto(conf.get(), text).ok, 1) << text;
+  ERR_clear_error();
+  return conf;
+}
+
 // Loads `text` into a fresh configuration of method `meth` and frees it.
 inline Loaded Load(const std::string& text, CONF_METHOD* meth = nullptr) {
   ERR_clear_error();
-  CONF* conf = NCONF_new(meth);
-  Loaded r = LoadInto(conf, text);
-  NCONF_free(conf);
-  return r;
+  ConfPtr conf(NCONF_new(meth));
+  return LoadInto(conf.get(), text);
 }
 
 }  // namespace conf_test

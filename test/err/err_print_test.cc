@@ -13,9 +13,13 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "test_support.h"
+
 namespace {
 
-std::string Tid() { return std::to_string(CRYPTO_thread_id()); }
+std::string Tid() {
+  return std::to_string(CRYPTO_thread_id());
+}
 
 struct Collected {
   std::vector<std::string> lines;
@@ -51,32 +55,27 @@ TEST(ErrPrint, LineFormat) {
   EXPECT_EQ(c.lines[2], Tid() + ":error:8300512C:lib(131):func(5):reason(300):NA:0:\n");
   EXPECT_EQ(c.lines[3], Tid() + ":error:02001002:system library:fopen:" +
                             std::string(strerror(2)).substr(0, 31) + ":f.cc:1:\n");
-  EXPECT_EQ(ERR_peek_error(), 0UL);  // all taken off the queue
+  EXPECT_ERRORS({});  // all taken off the queue
 }
 
 TEST(ErrPrint, CallbackCanStop) {
-  for (int i = 1; i <= 3; i++) ERR_put_error(ERR_LIB_USER, i, i, "x.cc", i);
   Collected c;
+  ERR_print_errors_cb(Collect, &c);  // an empty queue prints nothing
+  EXPECT_TRUE(c.lines.empty());
+  for (int i = 1; i <= 3; i++) ERR_put_error(ERR_LIB_USER, i, i, "x.cc", i);
   c.stop_after = 0;
   ERR_print_errors_cb(Collect, &c);
   ASSERT_EQ(c.lines.size(), 1u);
   EXPECT_EQ(c.lines[0], Tid() + ":error:80001001:lib(128):func(1):reason(1):x.cc:1:\n");
   // The printed entry is gone, the others stay queued.
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_USER, 2, 2));
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_USER, 3, 3));
-  EXPECT_EQ(ERR_get_error(), 0UL);
-}
-
-TEST(ErrPrint, EmptyQueuePrintsNothing) {
-  Collected c;
-  ERR_print_errors_cb(Collect, &c);
-  EXPECT_TRUE(c.lines.empty());
+  EXPECT_ERRORS({{ERR_LIB_USER, 2, 2}, {ERR_LIB_USER, 3, 3}});
 }
 
 TEST(ErrPrint, ToStreamAndFile) {
   ERR_load_ERR_strings();
-  const std::string expected = Tid() + ":error:07065041:memory buffer routines:func(101):"
-                                       "malloc failure:b.cc:3:\n";
+  const std::string expected = Tid() +
+                               ":error:07065041:memory buffer routines:func(101):"
+                               "malloc failure:b.cc:3:\n";
   ERR_put_error(ERR_LIB_BUF, 101, ERR_R_MALLOC_FAILURE, "b.cc", 3);
   ERR_put_error(ERR_LIB_BUF, 101, ERR_R_MALLOC_FAILURE, "b.cc", 3);
   BIO* mem = BIO_new(BIO_s_mem());

@@ -2,6 +2,7 @@
 // of the new/dup/free callbacks, slot storage, the replaceable registry and
 // the lock requests.
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -46,22 +47,16 @@ int DupCb(CRYPTO_EX_DATA*, CRYPTO_EX_DATA*, void* from_d, int idx, long argl, vo
 
 char kArgA[] = "A", kArgB[] = "B", kObj[] = "obj", kV0[] = "v0", kV2[] = "v2";
 
-TEST(ExData, ClassNumbersFrom100) {
+TEST(ExData, ClassesFrom100AndIndexesPerClass) {
   EXPECT_EQ(CRYPTO_ex_data_new_class(), 100);
-  EXPECT_EQ(CRYPTO_ex_data_new_class(), 101);
-}
-
-TEST(ExData, IndexesCountPerClass) {
-  EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, nullptr, nullptr, nullptr),
-            0);
-  EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, nullptr, nullptr, nullptr),
-            1);
-  EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_DSA, 0, nullptr, nullptr, nullptr, nullptr),
-            0);
-  int mine = CRYPTO_ex_data_new_class();
+  const int mine = CRYPTO_ex_data_new_class();
+  EXPECT_EQ(mine, 101);
+  for (int want : {0, 1})
+    EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, nullptr, nullptr, nullptr),
+              want);
+  EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_DSA, 0, nullptr, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(CRYPTO_get_ex_new_index(mine, 0, nullptr, nullptr, nullptr, nullptr), 0);
-  EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, nullptr, nullptr, nullptr),
-            2);
+  EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, nullptr, nullptr, nullptr), 2);
 }
 
 TEST(ExData, SlotStorage) {
@@ -91,33 +86,21 @@ int RegisterThree(int cls) {
   return cls;
 }
 
-TEST(ExData, SetupCallsNewInAscendingOrder) {
+TEST(ExData, SetupAndReleaseCallTheirCallbacksInAscendingOrder) {
   int cls = RegisterThree(CRYPTO_EX_INDEX_X509);
-  CRYPTO_EX_DATA ad = {nullptr, 0};
+  CRYPTO_EX_DATA ad = {nullptr, 0}, other = {nullptr, 0};
   EXPECT_EQ(CRYPTO_new_ex_data(cls, kObj, &ad), 1);
+  EXPECT_EQ(ad.sk, nullptr);
+  EXPECT_EQ(CRYPTO_new_ex_data(CRYPTO_EX_INDEX_UI, kObj, &other), 1);  // no index: no call
+  CRYPTO_set_ex_data(&ad, 0, kV0);
+  CRYPTO_free_ex_data(cls, kObj, &ad);
+  EXPECT_EQ(ad.sk, nullptr);
   EXPECT_EQ(g_calls, (std::vector<std::string>{
                          "new obj=obj ptr=null idx=0 argl=10 argp=A",
                          "new obj=obj ptr=null idx=2 argl=12 argp=B",
-                     }));
-  EXPECT_EQ(ad.sk, nullptr);
-  // A class with no index: nothing to call.
-  CRYPTO_EX_DATA other = {nullptr, 0};
-  EXPECT_EQ(CRYPTO_new_ex_data(CRYPTO_EX_INDEX_UI, kObj, &other), 1);
-  EXPECT_EQ(g_calls.size(), 2u);
-}
-
-TEST(ExData, ReleaseCallsFreeWithStoredValues) {
-  int cls = RegisterThree(CRYPTO_EX_INDEX_ENGINE);
-  CRYPTO_EX_DATA ad = {nullptr, 0};
-  ASSERT_EQ(CRYPTO_new_ex_data(cls, kObj, &ad), 1);
-  g_calls.clear();
-  CRYPTO_set_ex_data(&ad, 0, kV0);
-  CRYPTO_free_ex_data(cls, kObj, &ad);
-  EXPECT_EQ(g_calls, (std::vector<std::string>{
                          "free obj=obj ptr=v0 idx=0 argl=10 argp=A",
                          "free obj=obj ptr=null idx=2 argl=12 argp=B",
                      }));
-  EXPECT_EQ(ad.sk, nullptr);
 }
 
 TEST(ExData, Duplication) {
@@ -179,9 +162,16 @@ int MyDup(int cls, CRYPTO_EX_DATA*, CRYPTO_EX_DATA*) {
 }
 void MyFree(int cls, void*, CRYPTO_EX_DATA*) { g_calls.push_back("free " + std::to_string(cls)); }
 
-TEST(ExDataImpl, ApplicationTableBeforeFirstUse) {
+// The table is fixed by the first use; the built-in cleanup empties the
+// choice, so an application's table can be set then.
+TEST(ExDataImpl, ApplicationTable) {
+  CRYPTO_ex_data_new_class();
+  const CRYPTO_EX_DATA_IMPL* builtin = CRYPTO_get_ex_data_implementation();
   static const CRYPTO_EX_DATA_IMPL kMine = {MyNewClass, MyCleanup, MyGetNewIndex,
                                             MyNew,      MyDup,     MyFree};
+  EXPECT_EQ(CRYPTO_set_ex_data_implementation(&kMine), 0);
+  EXPECT_EQ(CRYPTO_get_ex_data_implementation(), builtin);
+  CRYPTO_cleanup_all_ex_data();
   EXPECT_EQ(CRYPTO_set_ex_data_implementation(&kMine), 1);
   EXPECT_EQ(CRYPTO_get_ex_data_implementation(), &kMine);
   CRYPTO_EX_DATA a = {nullptr, 0}, b = {nullptr, 0};
@@ -196,59 +186,49 @@ TEST(ExDataImpl, ApplicationTableBeforeFirstUse) {
   EXPECT_EQ(CRYPTO_set_ex_data_implementation(nullptr), 0);  // still in force
 }
 
-TEST(ExDataImpl, FixedAfterFirstUse) {
-  CRYPTO_ex_data_new_class();
-  const CRYPTO_EX_DATA_IMPL* builtin = CRYPTO_get_ex_data_implementation();
-  static const CRYPTO_EX_DATA_IMPL kMine = {MyNewClass, MyCleanup, MyGetNewIndex,
-                                            MyNew,      MyDup,     MyFree};
-  EXPECT_EQ(CRYPTO_set_ex_data_implementation(&kMine), 0);
-  EXPECT_EQ(CRYPTO_get_ex_data_implementation(), builtin);
-  // The built-in cleanup empties the choice, so a table can be set again.
-  CRYPTO_cleanup_all_ex_data();
-  EXPECT_EQ(CRYPTO_set_ex_data_implementation(&kMine), 1);
-  EXPECT_EQ(CRYPTO_ex_data_new_class(), 7);
-}
-
 // ---- failures --------------------------------------------------------------
 
 TEST(ExDataFailure, AllocationFailuresQueueTheirFunction) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
-  ASSERT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, NewCb, nullptr, nullptr), 0);
-  auto expect_error = [](int func) {
-    EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_CRYPTO, func, ERR_R_MALLOC_FAILURE));
+  auto malloc_failure = [](int func) {
+    return std::vector<morvane_test::ErrEntry>{{ERR_LIB_CRYPTO, func, ERR_R_MALLOC_FAILURE}};
   };
+  // The class item cannot be made: the slots are still set to none, so the
+  // caller may release them (a stream made then used to free garbage).
+  CRYPTO_EX_DATA ad;
+  memset(&ad, 0xbe, sizeof ad);
+  ASSERT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_DSA, 0, nullptr, nullptr, nullptr, nullptr), 0);
+  morvane_test::FailAllocationAfter(1);
+  EXPECT_EQ(CRYPTO_new_ex_data(CRYPTO_EX_INDEX_RSA, kObj, &ad), 0);
+  EXPECT_EQ(ad.sk, nullptr);
+  EXPECT_ERRORS(malloc_failure(CRYPTO_F_DEF_GET_CLASS));
 
-  CRYPTO_EX_DATA ad = {nullptr, 0};
+  ASSERT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, NewCb, nullptr, nullptr), 0);
   morvane_test::FailAllocationAfter(1);  // the copy of the index records
   EXPECT_EQ(CRYPTO_new_ex_data(CRYPTO_EX_INDEX_RSA, kObj, &ad), 0);
-  expect_error(CRYPTO_F_INT_NEW_EX_DATA);
+  EXPECT_ERRORS(malloc_failure(CRYPTO_F_INT_NEW_EX_DATA));
   EXPECT_EQ(ad.sk, nullptr);
   EXPECT_TRUE(g_calls.empty());
 
   morvane_test::FailAllocationAfter(1);  // the index record
   EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_RSA, 0, nullptr, nullptr, nullptr, nullptr),
             -1);
-  expect_error(CRYPTO_F_DEF_ADD_INDEX);
-
-  morvane_test::FailAllocationAfter(1);  // a new class item
-  EXPECT_EQ(CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_DSA, 0, nullptr, nullptr, nullptr, nullptr),
-            -1);
-  expect_error(CRYPTO_F_DEF_GET_CLASS);
+  EXPECT_ERRORS(malloc_failure(CRYPTO_F_DEF_ADD_INDEX));
 
   morvane_test::FailAllocationAfter(1);  // the slot stack
   EXPECT_EQ(CRYPTO_set_ex_data(&ad, 0, kV0), 0);
-  expect_error(CRYPTO_F_CRYPTO_SET_EX_DATA);
+  EXPECT_ERRORS(malloc_failure(CRYPTO_F_CRYPTO_SET_EX_DATA));
 
   ASSERT_EQ(CRYPTO_set_ex_data(&ad, 0, kV0), 1);
   morvane_test::FailAllocationAfter(1);  // the copy in the release: slots kept
   CRYPTO_free_ex_data(CRYPTO_EX_INDEX_RSA, kObj, &ad);
-  expect_error(CRYPTO_F_INT_FREE_EX_DATA);
+  EXPECT_ERRORS(malloc_failure(CRYPTO_F_INT_FREE_EX_DATA));
   EXPECT_EQ(CRYPTO_get_ex_data(&ad, 0), kV0);
 
   CRYPTO_EX_DATA to = {nullptr, 0};
   morvane_test::FailAllocationAfter(1);
   EXPECT_EQ(CRYPTO_dup_ex_data(CRYPTO_EX_INDEX_RSA, &to, &ad), 0);
-  expect_error(CRYPTO_F_INT_DUP_EX_DATA);
+  EXPECT_ERRORS(malloc_failure(CRYPTO_F_INT_DUP_EX_DATA));
 
   CRYPTO_free_ex_data(CRYPTO_EX_INDEX_RSA, kObj, &ad);
   CRYPTO_cleanup_all_ex_data();

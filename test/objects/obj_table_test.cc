@@ -1,7 +1,8 @@
 // Checks on the built-in object table generated from crypto/objects/objects.txt:
-// its numbering and retired numbers, the entries without content, the block of
-// content octets, the uniqueness rules, the three index orders (searched with
-// OBJ_bsearch_ex), and every name and identifier the library relies on.
+// every entry against the data file (names, and contents encoded here from
+// the dotted text), the block of content octets, the uniqueness rules, the
+// three index orders (searched with OBJ_bsearch_ex), and the names and
+// identifiers the library relies on, typed from their standards.
 
 #include <gtest/gtest.h>
 #include <morvane/objects.h>
@@ -9,12 +10,12 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "obj_short_names.h"
 #include "objects/obj_dat.h"
 // The generated tables, after the record type they fill.
 #include "obj_dat.inc"
@@ -27,8 +28,7 @@ using Bytes = std::vector<unsigned char>;
 // generator; a lone root arc r reads as r.0.
 Bytes Der(const std::string& dotted) {
   std::vector<uint64_t> arcs;
-  size_t pos = 0;
-  while (true) {
+  for (size_t pos = 0;;) {
     size_t dot = dotted.find('.', pos);
     arcs.push_back(std::stoull(dotted.substr(pos, dot - pos)));
     if (dot == std::string::npos) break;
@@ -50,17 +50,38 @@ Bytes Content(const ObjRecord& o) {
   return o.length > 0 ? Bytes(o.data, o.data + o.length) : Bytes();
 }
 
-bool Live(const ObjRecord& o) {
-  return o.sn != nullptr;
+bool Live(const ObjRecord& o) { return o.sn != nullptr; }
+bool HasContent(const ObjRecord& o) { return o.length > 0; }
+
+// One line of the data file: NID | short name | long name | OID | source.
+struct Line {
+  int nid;
+  std::string sn, ln, oid;
+};
+
+std::vector<Line> DataFile() {
+  std::ifstream in(MORVANE_OBJECTS_TXT);
+  EXPECT_TRUE(in) << MORVANE_OBJECTS_TXT;
+  std::vector<Line> out;
+  auto trim = [](std::string s) {
+    s.erase(0, s.find_first_not_of(' '));
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+  };
+  for (std::string text; std::getline(in, text);) {
+    if (text.empty() || text[0] == '#' || text[0] == '!') continue;
+    std::vector<std::string> f;
+    for (size_t pos = 0;; pos++) {
+      const size_t bar = text.find('|', pos);
+      f.push_back(trim(text.substr(pos, bar - pos)));
+      if (bar == std::string::npos) break;
+      pos = bar;
+    }
+    EXPECT_EQ(f.size(), 5u) << text;
+    if (f.size() == 5) out.push_back({std::stoi(f[0]), f[1], f[2], f[3]});
+  }
+  return out;
 }
-
-constexpr int kRetired[] = {102, 118, 350, 511, 772, 774, 775};
-
-// The names that have no identifier of their own.
-constexpr int kWithoutContent[] = {33,  35,  36,  38,  39,  40,  43,  46,  60,  61,  62,  63,
-                                   80,  92,  93,  94,  97,  98,  109, 110, 111, 114, 121, 122,
-                                   123, 166, 650, 651, 652, 653, 654, 655, 656, 657, 658, 659,
-                                   749, 750, 760, 761, 762, 763, 764, 765, 814, 855};
 
 struct Pinned {
   int nid;
@@ -72,10 +93,8 @@ struct Pinned {
 // clang-format off
 const Pinned kPinned[] = {
     // Digests, ciphers, signatures, key types and password-based encryption.
-    {0, "UNDEF", "undefined", "0.0"},
-    {3, "MD2", "md2", "1.2.840.113549.2.2"},
-    {4, "MD5", "md5", "1.2.840.113549.2.5"},
-    {5, "RC4", "rc4", "1.2.840.113549.3.4"},
+    {0, "UNDEF", "undefined", "0.0"}, {3, "MD2", "md2", "1.2.840.113549.2.2"},
+    {4, "MD5", "md5", "1.2.840.113549.2.5"}, {5, "RC4", "rc4", "1.2.840.113549.3.4"},
     {6, "rsaEncryption", "rsaEncryption", "1.2.840.113549.1.1.1"},
     {7, "RSA-MD2", "md2WithRSAEncryption", "1.2.840.113549.1.1.2"},
     {8, "RSA-MD5", "md5WithRSAEncryption", "1.2.840.113549.1.1.4"},
@@ -83,12 +102,9 @@ const Pinned kPinned[] = {
     {10, "PBE-MD5-DES", "pbeWithMD5AndDES-CBC", "1.2.840.113549.1.5.3"},
     {19, "RSA", "rsa", "2.5.8.1.1"},
     {28, "dhKeyAgreement", "dhKeyAgreement", "1.2.840.113549.1.3.1"},
-    {29, "DES-ECB", "des-ecb", "1.3.14.3.2.6"},
-    {30, "DES-CFB", "des-cfb", "1.3.14.3.2.9"},
-    {31, "DES-CBC", "des-cbc", "1.3.14.3.2.7"},
-    {37, "RC2-CBC", "rc2-cbc", "1.2.840.113549.3.2"},
-    {41, "SHA", "sha", "1.3.14.3.2.18"},
-    {44, "DES-EDE3-CBC", "des-ede3-cbc", "1.2.840.113549.3.7"},
+    {29, "DES-ECB", "des-ecb", "1.3.14.3.2.6"}, {30, "DES-CFB", "des-cfb", "1.3.14.3.2.9"},
+    {31, "DES-CBC", "des-cbc", "1.3.14.3.2.7"}, {37, "RC2-CBC", "rc2-cbc", "1.2.840.113549.3.2"},
+    {41, "SHA", "sha", "1.3.14.3.2.18"}, {44, "DES-EDE3-CBC", "des-ede3-cbc", "1.2.840.113549.3.7"},
     {64, "SHA1", "sha1", "1.3.14.3.2.26"},
     {65, "RSA-SHA1", "sha1WithRSAEncryption", "1.2.840.113549.1.1.5"},
     {66, "DSA-SHA", "dsaWithSHA", "1.3.14.3.2.13"},
@@ -125,25 +141,17 @@ const Pinned kPinned[] = {
     {670, "RSA-SHA512", "sha512WithRSAEncryption", "1.2.840.113549.1.1.13"},
     {671, "RSA-SHA224", "sha224WithRSAEncryption", "1.2.840.113549.1.1.14"},
     // Attribute types with a string rule (long names).
-    {13, "CN", "commonName", nullptr},
-    {14, "C", "countryName", nullptr},
-    {15, "L", "localityName", nullptr},
-    {16, "ST", "stateOrProvinceName", nullptr},
-    {17, "O", "organizationName", nullptr},
-    {18, "OU", "organizationalUnitName", nullptr},
+    {13, "CN", "commonName", nullptr}, {14, "C", "countryName", nullptr},
+    {15, "L", "localityName", nullptr}, {16, "ST", "stateOrProvinceName", nullptr},
+    {17, "O", "organizationName", nullptr}, {18, "OU", "organizationalUnitName", nullptr},
     {48, "emailAddress", "emailAddress", nullptr},
     {49, "unstructuredName", "unstructuredName", nullptr},
     {54, "challengePassword", "challengePassword", nullptr},
-    {55, "unstructuredAddress", "unstructuredAddress", nullptr},
-    {99, "GN", "givenName", nullptr},
-    {100, "SN", "surname", nullptr},
-    {101, "initials", "initials", nullptr},
-    {105, "serialNumber", "serialNumber", nullptr},
-    {156, "friendlyName", "friendlyName", nullptr},
-    {173, "name", "name", nullptr},
-    {174, "dnQualifier", "dnQualifier", nullptr},
-    {391, "DC", "domainComponent", nullptr},
-    {417, "CSPName", "CSPName", nullptr},
+    {55, "unstructuredAddress", "unstructuredAddress", nullptr}, {99, "GN", "givenName", nullptr},
+    {100, "SN", "surname", nullptr}, {101, "initials", "initials", nullptr},
+    {105, "serialNumber", "serialNumber", nullptr}, {156, "friendlyName", "friendlyName", nullptr},
+    {173, "name", "name", nullptr}, {174, "dnQualifier", "dnQualifier", nullptr},
+    {391, "DC", "domainComponent", nullptr}, {417, "CSPName", "CSPName", nullptr},
     // Certificate-request extension attributes.
     {171, "msExtReq", "Microsoft Extension Request", nullptr},
     {172, "extReq", "Extension Request", nullptr},
@@ -236,55 +244,36 @@ std::vector<std::pair<int, int>> CheckIndex(const unsigned int* index, int n,
   return ties;
 }
 
-bool HasContent(const ObjRecord& o) {
-  return o.length > 0;
-}
-
-TEST(ObjectTable, NumbersRetiredAndLiveEntries) {
+TEST(ObjectTable, EveryEntryAsTheDataFileGivesIt) {
+  const std::vector<Line> lines = DataFile();
   ASSERT_EQ(kNumNid, 893);
+  ASSERT_EQ(lines.size(), 893u);
   ASSERT_EQ(sizeof(nid_objs) / sizeof(nid_objs[0]), 893u);
-  std::set<int> retired(std::begin(kRetired), std::end(kRetired));
-  int live = 0;
+  int live = 0, with_content = 0;
   for (int n = 0; n < kNumNid; n++) {
     const ObjRecord& o = nid_objs[n];
-    if (retired.count(n)) {
+    const Line& l = lines[static_cast<size_t>(n)];
+    ASSERT_EQ(l.nid, n);
+    if (l.sn.empty()) {  // retired: an empty record
       EXPECT_TRUE(o.sn == nullptr && o.ln == nullptr && o.nid == 0 && o.length == 0 &&
                   o.data == nullptr && o.flags == 0)
           << "retired NID " << n << " is not empty";
       continue;
     }
     live++;
+    ASSERT_TRUE(o.sn != nullptr && o.ln != nullptr) << "NID " << n;
     EXPECT_EQ(o.nid, n);
     EXPECT_EQ(o.flags, 0) << "NID " << n;
-    ASSERT_NE(o.sn, nullptr) << "NID " << n;
-    ASSERT_NE(o.ln, nullptr) << "NID " << n;
-    EXPECT_NE(o.sn[0], '\0') << "NID " << n;
-    EXPECT_NE(o.ln[0], '\0') << "NID " << n;
+    EXPECT_EQ(o.sn, l.sn) << "NID " << n;
+    EXPECT_EQ(o.ln, l.ln) << "NID " << n;
+    EXPECT_EQ(Content(o), l.oid.empty() ? Bytes() : Der(l.oid)) << "NID " << n;
+    EXPECT_EQ(o.data == nullptr, l.oid.empty()) << "NID " << n;
+    with_content += l.oid.empty() ? 0 : 1;
   }
   EXPECT_EQ(live, 886);
   EXPECT_EQ(kNumSn, 886);
   EXPECT_EQ(kNumLn, 886);
-  EXPECT_STREQ(nid_objs[0].sn, "UNDEF");
-  EXPECT_STREQ(nid_objs[0].ln, "undefined");
-  EXPECT_EQ(Content(nid_objs[0]), Bytes{0x00});
-}
-
-TEST(ObjectTable, EntriesWithoutContent) {
-  std::set<int> expected(std::begin(kWithoutContent), std::end(kWithoutContent));
-  ASSERT_EQ(expected.size(), 46u);
-  int with = 0;
-  for (const ObjRecord& o : nid_objs) {
-    if (!Live(o)) continue;
-    if (expected.count(o.nid)) {
-      EXPECT_EQ(o.length, 0) << "NID " << o.nid;
-      EXPECT_EQ(o.data, nullptr) << "NID " << o.nid;
-    } else {
-      EXPECT_GT(o.length, 0) << "NID " << o.nid << " has no content";
-      EXPECT_NE(o.data, nullptr) << "NID " << o.nid;
-      with++;
-    }
-  }
-  EXPECT_EQ(with, 840);
+  EXPECT_EQ(with_content, 840);
   EXPECT_EQ(kNumObj, 840);
 }
 
@@ -306,57 +295,39 @@ TEST(ObjectTable, ContentBlock) {
   EXPECT_EQ(offset, 5824u);
 }
 
-TEST(ObjectTable, NamesAreUniqueExceptNull) {
+// Names and contents are unique except the shared ones the data file allows.
+TEST(ObjectTable, UniqueExceptTheSharedOnes) {
   std::multiset<std::string> sn, ln;
+  std::map<Bytes, std::set<int>> owners;
   for (const ObjRecord& o : nid_objs) {
     if (!Live(o)) continue;
     sn.insert(o.sn);
     ln.insert(o.ln);
-  }
-  for (const auto* names : {&sn, &ln}) {
-    for (const std::string& s : *names) {
-      EXPECT_EQ(names->count(s), s == "NULL" ? 2u : 1u) << s;
-    }
-  }
-  EXPECT_STREQ(nid_objs[393].sn, "NULL");
-  EXPECT_STREQ(nid_objs[393].ln, "NULL");
-  EXPECT_STREQ(nid_objs[404].sn, "NULL");
-  EXPECT_STREQ(nid_objs[404].ln, "NULL");
-}
-
-TEST(ObjectTable, ContentsAreUniqueExceptTheSharedOnes) {
-  std::map<Bytes, std::set<int>> owners;
-  for (const ObjRecord& o : nid_objs) {
     if (o.length > 0) owners[Content(o)].insert(o.nid);
   }
+  for (const auto* names : {&sn, &ln})
+    for (const std::string& s : *names) EXPECT_EQ(names->count(s), s == "NULL" ? 2u : 1u) << s;
+  EXPECT_STREQ(nid_objs[393].ln, "NULL");
+  EXPECT_STREQ(nid_objs[404].sn, "NULL");
   for (const auto& [content, nids] : owners) {
-    if (content == Bytes{0x00}) {
+    if (content == Bytes{0x00})
       EXPECT_EQ(nids, (std::set<int>{0, 393, 404, 645}));
-    } else if (content == Bytes{0x2B}) {
+    else if (content == Bytes{0x2B})
       EXPECT_EQ(nids, (std::set<int>{379, 676}));
-    } else {
+    else
       EXPECT_EQ(nids.size(), 1u) << "content shared by NID " << *nids.begin() << " and "
                                  << *nids.rbegin();
-    }
   }
 }
 
-TEST(ObjectTable, ShortNameOrder) {
-  auto ties = CheckIndex(sn_objs, kNumSn, Live, CmpSn);
-  EXPECT_EQ(ties, (std::vector<std::pair<int, int>>{{393, 404}}));
-}
-
-TEST(ObjectTable, LongNameOrder) {
-  auto ties = CheckIndex(ln_objs, kNumLn, Live, CmpLn);
-  EXPECT_EQ(ties, (std::vector<std::pair<int, int>>{{393, 404}}));
-}
-
-TEST(ObjectTable, ContentOrder) {
-  auto ties = CheckIndex(obj_objs, kNumObj, HasContent, CmpContent);
-  EXPECT_EQ(ties, (std::vector<std::pair<int, int>>{{0, 393}, {393, 404}, {404, 645}, {379, 676}}));
+TEST(ObjectTable, IndexOrders) {
+  using Ties = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(CheckIndex(sn_objs, kNumSn, Live, CmpSn), (Ties{{393, 404}}));
+  EXPECT_EQ(CheckIndex(ln_objs, kNumLn, Live, CmpLn), (Ties{{393, 404}}));
+  EXPECT_EQ(CheckIndex(obj_objs, kNumObj, HasContent, CmpContent),
+            (Ties{{0, 393}, {393, 404}, {404, 645}, {379, 676}}));
   // Shorter contents come first: the one-octet ones open the index.
   EXPECT_EQ(nid_objs[obj_objs[0]].length, 1);
-  EXPECT_GE(nid_objs[obj_objs[kNumObj - 1]].length, nid_objs[obj_objs[kNumObj - 2]].length);
 }
 
 // Every live entry is found by a binary search of each index that holds it;
@@ -380,19 +351,6 @@ TEST(ObjectTable, BinarySearchFindsEveryEntry) {
   EXPECT_EQ(Find(sn_objs, kNumSn, key, CmpSn), -1);
   EXPECT_EQ(Find(ln_objs, kNumLn, key, CmpLn), -1);
   EXPECT_EQ(Find(obj_objs, kNumObj, key, CmpContent), -1);
-}
-
-TEST(ObjectTable, EveryShortName) {
-  ASSERT_EQ(sizeof(kShortNames) / sizeof(kShortNames[0]), 886u);
-  size_t i = 0;
-  for (const ObjRecord& o : nid_objs) {
-    if (!Live(o)) continue;
-    ASSERT_LT(i, 886u);
-    EXPECT_EQ(o.nid, kShortNames[i].nid);
-    EXPECT_STREQ(o.sn, kShortNames[i].sn) << "NID " << o.nid;
-    i++;
-  }
-  EXPECT_EQ(i, 886u);
 }
 
 TEST(ObjectTable, PinnedNamesAndIdentifiers) {

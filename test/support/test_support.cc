@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 
 #include <pthread.h>
 #include <spawn.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -165,9 +167,161 @@ std::vector<LockEvent> StopRecordingLocks() {
   return out;
 }
 
+std::vector<LockEvent> OnlyLocks(const std::vector<LockEvent>& events,
+                                 std::initializer_list<int> types) {
+  std::vector<LockEvent> out;
+  for (const LockEvent& e : events)
+    for (int t : types)
+      if (e.type == t) out.push_back(e);
+  return out;
+}
+
+std::vector<LockEvent> StopRecordingLocks(std::initializer_list<int> types) {
+  return OnlyLocks(StopRecordingLocks(), types);
+}
+
+// ---- error queue ----------------------------------------------------------
+
+namespace {
+struct QueuedError {
+  unsigned long code;
+  std::string data;
+  std::string where;
+};
+
+std::vector<QueuedError> TakeErrors() {
+  std::vector<QueuedError> out;
+  const char *file, *data;
+  int line, flags;
+  while (unsigned long e = ERR_get_error_line_data(&file, &line, &data, &flags))
+    out.push_back({e, (flags & ERR_TXT_STRING) && data ? data : "",
+                   std::string(file ? file : "?") + ":" + std::to_string(line)});
+  return out;
+}
+
+std::string Describe(unsigned long e) {
+  auto text = [](const char* s) { return std::string(s ? s : "no text"); };
+  return "lib " + std::to_string(ERR_GET_LIB(e)) + " (" + text(ERR_lib_error_string(e)) +
+         "), func " + std::to_string(ERR_GET_FUNC(e)) + " (" + text(ERR_func_error_string(e)) +
+         "), reason " + std::to_string(ERR_GET_REASON(e)) + " (" +
+         text(ERR_reason_error_string(e)) + ")";
+}
+
+std::string Describe(const std::vector<QueuedError>& q) {
+  std::string s;
+  for (const QueuedError& e : q)
+    s += "  " + Describe(e.code) + (e.data.empty() ? "" : " [" + e.data + "]") + " at " + e.where +
+         "\n";
+  return s.empty() ? "  (empty)\n" : s;
+}
+}  // namespace
+
+testing::AssertionResult ErrorsAre(std::vector<ErrEntry> expected) {
+  const std::vector<QueuedError> got = TakeErrors();
+  bool same = got.size() == expected.size();
+  for (size_t i = 0; same && i < got.size(); i++) {
+    const ErrEntry& x = expected[i];
+    same = got[i].code == ERR_PACK(x.lib, x.func, x.reason) &&
+           (x.data == nullptr || got[i].data == x.data);
+  }
+  if (same) return testing::AssertionSuccess();
+  std::string want;
+  for (const ErrEntry& x : expected)
+    want += "  " + Describe(ERR_PACK(x.lib, x.func, x.reason)) +
+            (x.data ? std::string(" [") + x.data + "]" : "") + "\n";
+  return testing::AssertionFailure() << "error queue:\n"
+                                     << Describe(got) << "expected:\n"
+                                     << (want.empty() ? "  (empty)\n" : want);
+}
+
+std::string DrainErrors() {
+  std::string s;
+  for (const QueuedError& e : TakeErrors())
+    s += Describe(e.code) + (e.data.empty() ? "" : " [" + e.data + "]") + "\n";
+  return s;
+}
+
+// ---- files and pipes ------------------------------------------------------
+
+TempPath::TempPath(Kind kind) {
+  const char* tmp = getenv("TMPDIR");
+  path_ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/morvane-test-XXXXXX";
+  if (kind == kDir) {
+    if (mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+  } else {
+    const int fd = mkstemp(path_.data());
+    if (fd < 0) ADD_FAILURE() << "mkstemp: " << strerror(errno);
+    else close(fd);
+  }
+}
+
+TempPath::~TempPath() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+  if (!out.flush()) ADD_FAILURE() << "cannot write " << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) ADD_FAILURE() << "cannot read " << path;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Pipe::Pipe() {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    ADD_FAILURE() << "pipe: " << strerror(errno);
+    return;
+  }
+  read_fd = fds[0];
+  write_fd = fds[1];
+}
+Pipe::~Pipe() {
+  CloseRead();
+  CloseWrite();
+}
+void Pipe::CloseRead() {
+  if (read_fd >= 0) close(read_fd);
+  read_fd = -1;
+}
+void Pipe::CloseWrite() {
+  if (write_fd >= 0) close(write_fd);
+  write_fd = -1;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  for (size_t done = 0; done < data.size();) {
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string ReadAll(int fd) {
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return out;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
 // ---- published vectors ----------------------------------------------------
 
 std::string VectorsDir() { return MORVANE_VECTORS_DIR; }
+
+std::string TestDataFile(const std::string& relative) {
+  return std::string(MORVANE_TEST_DATA_DIR) + "/" + relative;
+}
 
 std::string VectorFile(const std::string& relative) {
   std::string dir = VectorsDir();

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -64,6 +66,63 @@ void InstallThreadIdCallback();
 // dropping earlier records; StopRecordingLocks ends recording and returns them.
 void StartRecordingLocks();
 std::vector<LockEvent> StopRecordingLocks();
+// The same, keeping only the requests on the given lock numbers.
+std::vector<LockEvent> StopRecordingLocks(std::initializer_list<int> types);
+std::vector<LockEvent> OnlyLocks(const std::vector<LockEvent>& events,
+                                 std::initializer_list<int> types);
+
+// ---- error queue ----------------------------------------------------------
+// One expected entry of the thread's error queue; `data`, when not null, is
+// the text attached to the entry (ERR_add_error_data).
+struct ErrEntry {
+  int lib;
+  int func;
+  int reason;
+  const char* data = nullptr;
+};
+// Takes every entry off this thread's error queue and succeeds when they are
+// `expected`, in order; the message lists the whole queue otherwise.
+testing::AssertionResult ErrorsAre(std::vector<ErrEntry> expected);
+// The queue as text ("lib 9 (...), func 100 (...), reason 65 (...) [data]"
+// one entry a line), emptying it.
+std::string DrainErrors();
+
+// ---- files and pipes ------------------------------------------------------
+// A unique empty file (or directory) under $TMPDIR (or /tmp), removed with
+// all it holds when the object goes.
+class TempPath {
+ public:
+  enum Kind { kFile, kDir };
+  explicit TempPath(Kind kind = kFile);
+  ~TempPath();
+  TempPath(const TempPath&) = delete;
+  TempPath& operator=(const TempPath&) = delete;
+  const std::string& path() const { return path_; }
+  const char* c_str() const { return path_.c_str(); }
+  // `name` inside the directory.
+  std::string Join(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+// Whole-file helpers; they fail the test when the file cannot be written/read.
+void WriteFile(const std::string& path, const std::string& contents);
+std::string ReadFile(const std::string& path);
+
+// A pipe, both ends closed when the object goes (or earlier by hand).
+struct Pipe {
+  int read_fd = -1;
+  int write_fd = -1;
+  Pipe();
+  ~Pipe();
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  void CloseRead();
+  void CloseWrite();
+};
+// Writes every byte (false on error); reads until end of file.
+bool WriteAll(int fd, const std::string& data);
+std::string ReadAll(int fd);
 
 // ---- published vectors ----------------------------------------------------
 // The folder of published vectors, or "" when the build has none.
@@ -83,6 +142,43 @@ struct RspRecord {
 // lines ended by a blank line.  Fails the test when the file cannot be read.
 std::vector<RspRecord> ReadRsp(const std::string& path);
 
+// Full path of `relative` under test/data/ (expected outputs kept with the
+// tests); its `key = value` records read with ReadRsp.
+std::string TestDataFile(const std::string& relative);
+
+// A JSON value (enough for Wycheproof files).  Numbers keep their text.
+struct Json {
+  enum Type { kNull, kBool, kNumber, kString, kArray, kObject };
+  Type type = kNull;
+  std::string text;                                    // string, number, "true"/"false"
+  std::vector<Json> items;                             // array
+  std::vector<std::pair<std::string, Json>> members;   // object, in file order
+  // The member `key` of an object; a null value when absent.
+  const Json& operator[](const std::string& key) const;
+};
+// Parses `text`; fails the test and returns null on malformed JSON.
+Json ParseJson(const std::string& text);
+
+// One Wycheproof test: its fields and those of its group as text (nested
+// objects flattened as "key.name", arrays of strings joined by ","), its
+// flags, and the file's "algorithm".
+struct WycheproofTest {
+  int id = 0;
+  std::map<std::string, std::string> fields;
+  std::map<std::string, std::string> group;
+  std::vector<std::string> flags;
+  std::string Get(const std::string& key) const;        // test field, else group field
+  bool HasFlag(const std::string& flag) const;
+};
+// Every test of every group of a Wycheproof file, in file order.
+std::vector<WycheproofTest> ReadWycheproof(const std::string& path);
+
+// DER and PEM: the bytes of a file; the decoded body of the `index`-th
+// "-----BEGIN `label`-----" block of a PEM text (fails the test when absent).
+Bytes ReadFileBytes(const std::string& path);
+Bytes PemBody(const std::string& pem, const std::string& label, int index = 0);
+Bytes FromBase64(const std::string& text);  // whitespace ignored
+
 // ---- code paths -----------------------------------------------------------
 // The library picks hardware code (AES-NI, SHA extensions) at run time;
 // MORVANE_NO_HWCRYPT switches it off ("1": all of it, or a comma-separated
@@ -100,6 +196,13 @@ Bytes TranscriptWithSwitch(const char* value);
 void ExpectSameTranscriptWithSwitch(TranscriptFn transcript, const char* value);
 
 }  // namespace morvane_test
+
+// Fails (EXPECT) unless the thread's error queue holds exactly the given
+// entries, in order, and leaves it empty:
+//   EXPECT_ERRORS({{ERR_LIB_UI, UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND}});
+//   EXPECT_ERRORS({});   // the queue is empty
+#define EXPECT_ERRORS(...) EXPECT_TRUE(::morvane_test::ErrorsAre(__VA_ARGS__))
+#define ASSERT_ERRORS(...) ASSERT_TRUE(::morvane_test::ErrorsAre(__VA_ARGS__))
 
 // Skips the current test, with a message, when a vector file is missing.
 #define MORVANE_VECTOR_PATH_OR_SKIP(var, relative)                                    \
