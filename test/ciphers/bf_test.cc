@@ -1,7 +1,6 @@
-// Blowfish: Schneier's published vectors, the key setup's length rules and the
-// block functions' word form.  The modes are covered in modes64_test.cc.
+// Blowfish: Schneier's published vectors and the repetition of short keys.
+// The modes, key lengths, word order and texts are in the shared suites.
 
-#include <climits>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -104,49 +103,12 @@ TEST(Blowfish, SchneierKeyLengthVectors) {
   }
 }
 
-TEST(Blowfish, KeyBytesPast72AreIgnored) {
-  Bytes key(100);
-  for (size_t i = 0; i < key.size(); i++) key[i] = static_cast<uint8_t>(i * 7 + 1);
-  const BF_KEY k72 = Schedule(Bytes(key.begin(), key.begin() + 72));
-  EXPECT_TRUE(SameSchedule(Schedule(Bytes(key.begin(), key.begin() + 73)), k72));
-  EXPECT_TRUE(SameSchedule(Schedule(key), k72));
-  EXPECT_FALSE(SameSchedule(Schedule(Bytes(key.begin(), key.begin() + 71)), k72));
-}
-
 TEST(Blowfish, ShortKeysRepeat) {
   // One byte fills all four positions of all 18 words.
   EXPECT_TRUE(SameSchedule(Schedule({0x5A}), Schedule(Bytes(72, 0x5A))));
   // Two bytes and the same two bytes twice give one schedule.
   EXPECT_TRUE(SameSchedule(Schedule({0x12, 0xEF}), Schedule({0x12, 0xEF, 0x12, 0xEF})));
   EXPECT_FALSE(SameSchedule(Schedule({0x12, 0xEF}), Schedule({0xEF, 0x12})));
-}
-
-// An empty or negative length reads no key byte and gives the schedule of the
-// one-byte key 0x00.
-TEST(Blowfish, EmptyKeyIsTheZeroByteKey) {
-  const BF_KEY zero = Schedule({0x00});
-  for (int len : {0, -1, -72, INT_MIN}) {
-    BF_KEY k;
-    BF_set_key(&k, len, nullptr);
-    EXPECT_TRUE(SameSchedule(k, zero)) << len;
-  }
-}
-
-TEST(Blowfish, BlockFunctionsUseBigEndianHalves) {
-  // vectors.txt: key FEDCBA9876543210, 0123456789ABCDEF -> 0ACEAB0FC6A0A28D.
-  const BF_KEY k = Schedule(FromHex("FEDCBA9876543210"));
-  BF_LONG d[2] = {0x01234567u, 0x89ABCDEFu};
-  BF_encrypt(d, &k);
-  EXPECT_EQ(d[0], 0x0ACEAB0Fu);
-  EXPECT_EQ(d[1], 0xC6A0A28Du);
-  BF_decrypt(d, &k);
-  EXPECT_EQ(d[0], 0x01234567u);
-  EXPECT_EQ(d[1], 0x89ABCDEFu);
-}
-
-TEST(Blowfish, Texts) {
-  EXPECT_STREQ(BF_options(), "blowfish(idx)");
-  EXPECT_STREQ(BF_version, "Blowfish part of Morvane 0.9.8o 01 Jun 2010");
 }
 
 }  // namespace
