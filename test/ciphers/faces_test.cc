@@ -18,6 +18,7 @@
 #include <morvane/rc4.h>
 
 #include "test_support.h"
+#include "type_names.h"
 
 namespace {
 
@@ -97,13 +98,6 @@ template <class T>
 bool Same(const typename T::Key& a, const typename T::Key& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
-
-struct TypeNames {
-  template <class T>
-  static std::string GetName(int) {
-    return T::kName;
-  }
-};
 
 template <class T>
 class KeyLengths : public ::testing::Test {};

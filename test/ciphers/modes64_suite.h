@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "type_names.h"
 
 namespace modes64_test {
 
@@ -88,14 +89,6 @@ void Stream(const M& m, int mode, const uint8_t* in, uint8_t* out, long n, uint8
   else
     m.Ofb(in, out, n, iv, num);
 }
-
-// Test names from each cipher type's kName.
-struct TypeNames {
-  template <class T>
-  static std::string GetName(int) {
-    return T::kName;
-  }
-};
 
 template <class M>
 class Modes64 : public ::testing::Test {};

@@ -97,5 +97,5 @@ struct Rc2 : SchneierText {
 
 namespace modes64_test {
 using Ciphers = ::testing::Types<Blowfish, Cast, Idea, Rc2>;
-INSTANTIATE_TYPED_TEST_SUITE_P(Ciphers, Modes64, Ciphers, TypeNames);
+INSTANTIATE_TYPED_TEST_SUITE_P(Ciphers, Modes64, Ciphers, ::TypeNames);
 }  // namespace modes64_test

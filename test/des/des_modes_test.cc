@@ -80,7 +80,7 @@ struct Tdes : Fips81 {
 
 namespace modes64_test {
 using DesCiphers = ::testing::Types<Des, Tdes>;
-INSTANTIATE_TYPED_TEST_SUITE_P(Des, Modes64, DesCiphers, TypeNames);
+INSTANTIATE_TYPED_TEST_SUITE_P(Des, Modes64, DesCiphers, ::TypeNames);
 }  // namespace modes64_test
 
 namespace {
