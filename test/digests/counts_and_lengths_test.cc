@@ -139,22 +139,24 @@ TEST(Sha2OutputLength, FollowsTheContextNotTheFunction) {
     unsigned char md[2][72];
     for (int run = 0; run < 2; run++) {
       std::memset(md[run], run == 0 ? 0xee : 0x11, sizeof md[run]);
-      int r;
-      if (t.wide) {
-        SHA512_CTX c;
-        t.init384_or_224 ? SHA384_Init(&c) : SHA512_Init(&c);
-        SHA512_Update(&c, "abc", 3);
-        c.md_len = t.md_len;
-        r = t.init384_or_224 ? SHA512_Final(md[run], &c) : SHA384_Final(md[run], &c);
-        EXPECT_EQ(c.h[0], t.init384_or_224 ? 0xcb00753f45a35e8bULL : 0xddaf35a193617abaULL);
-      } else {
-        SHA256_CTX c;
-        t.init384_or_224 ? SHA224_Init(&c) : SHA256_Init(&c);
-        SHA256_Update(&c, "abc", 3);
-        c.md_len = t.md_len;
-        r = t.init384_or_224 ? SHA256_Final(md[run], &c) : SHA224_Final(md[run], &c);
-        EXPECT_EQ(c.h[0], t.init384_or_224 ? 0x23097d22u : 0xba7816bfu);
-      }
+      uint64_t h0 = 0;
+      auto final_of_abc = [&](auto* c, auto init, auto update, auto final) {
+        init(c);
+        update(c, "abc", 3);
+        c->md_len = t.md_len;
+        const int r = final(md[run], c);
+        h0 = c->h[0];
+        return r;
+      };
+      SHA512_CTX c512;
+      SHA256_CTX c256;
+      const bool alt = t.init384_or_224;
+      const int r = t.wide ? final_of_abc(&c512, alt ? SHA384_Init : SHA512_Init, SHA512_Update,
+                                          alt ? SHA512_Final : SHA384_Final)
+                           : final_of_abc(&c256, alt ? SHA224_Init : SHA256_Init, SHA256_Update,
+                                          alt ? SHA256_Final : SHA224_Final);
+      EXPECT_EQ(h0, t.wide ? (alt ? 0xcb00753f45a35e8bULL : 0xddaf35a193617abaULL)
+                           : (alt ? 0x23097d22u : 0xba7816bfu));
       EXPECT_EQ(r, t.result);
     }
     size_t n = 0;
