@@ -47,20 +47,11 @@ TEST(DesCrypt, PublishedResults) {
   EXPECT_EQ(DES_crypt("a", "bc"), DES_crypt("d", "ef"));
 }
 
+// Only the first 8 characters count, and only their low seven bits.
 TEST(DesCrypt, PasswordRules) {
-  // Only the first 8 characters count, and only their low seven bits.
   EXPECT_EQ(Fcrypt("password", "ab"), Fcrypt("password123", "ab"));
   EXPECT_EQ(Fcrypt("pass\xf7ord", "ab"), Fcrypt("pass\x77ord", "ab"));
   EXPECT_NE(Fcrypt("passwor", "ab"), Fcrypt("password", "ab"));
-  const char kAlphabet[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  for (const char* pw : {"", "x", "hello", "0123456789"}) {
-    const std::string h = Fcrypt(pw, "Zz");
-    ASSERT_EQ(h.size(), 13u);
-    EXPECT_EQ(h.substr(0, 2), "Zz");
-    for (size_t i = 2; i < 13; i++) EXPECT_NE(std::strchr(kAlphabet, h[i]), nullptr) << h;
-    // The last character carries 4 hash bits and two zero bits.
-    EXPECT_EQ((std::strchr(kAlphabet, h[12]) - kAlphabet) % 4, 0) << h;
-  }
 }
 
 // With the salt ".." (value 0) the hash is 25 plain DES encryptions of the

@@ -155,18 +155,6 @@ TEST(DesKeys, CheckedSchedulingAndTheCheckKeySwitch) {
   DES_check_key = 0;
 }
 
-TEST(DesKeys, RandomKeysHaveParityAndAreNotWeak) {
-  Cblock prev;
-  for (int i = 0; i < 200; i++) {
-    Cblock k;
-    ASSERT_EQ(DES_random_key(&k.b), 1);
-    EXPECT_EQ(DES_check_key_parity(&k.b), 1);
-    EXPECT_EQ(DES_is_weak_key(&k.b), 0);
-    EXPECT_NE(k.Hex(), prev.Hex());
-    prev = k;
-  }
-}
-
 // A generator that first yields a weak key with every parity bit wrong, then
 // a good key.  The parity must be set before the weak-key test, or the first
 // draw would be returned as it is: weak once its parity is fixed.

@@ -29,38 +29,21 @@ using des_test::FromHex;
 using des_test::Lcg;
 using des_test::ToHex;
 
-class Pipe {
- public:
-  Pipe() { EXPECT_EQ(pipe(fd_), 0); }
-  ~Pipe() {
-    CloseRead();
-    CloseWrite();
-  }
-  int r() const { return fd_[0]; }
-  int w() const { return fd_[1]; }
-  void CloseRead() { Close(fd_[0]); }
-  void CloseWrite() { Close(fd_[1]); }
-  // Bytes waiting in the pipe.
-  int Pending() const {
+// A pipe with the views these tests take of it.
+struct Pipe : morvane_test::Pipe {
+  int r() const { return read_fd; }
+  int w() const { return write_fd; }
+  int Pending() const {  // bytes waiting
     int n = -1;
-    EXPECT_EQ(ioctl(fd_[0], FIONREAD, &n), 0);
+    EXPECT_EQ(ioctl(read_fd, FIONREAD, &n), 0);
     return n;
   }
-  void Put(const Bytes& b) const {
-    ASSERT_EQ(write(fd_[1], b.data(), b.size()), static_cast<ssize_t>(b.size()));
-  }
+  void Put(const Bytes& b) const { EXPECT_TRUE(morvane_test::WriteAll(write_fd, std::string(b.begin(), b.end()))); }
   Bytes Take(size_t n) const {
     Bytes b(n);
-    EXPECT_EQ(read(fd_[0], b.data(), n), static_cast<ssize_t>(n));
+    EXPECT_EQ(read(read_fd, b.data(), n), static_cast<ssize_t>(n));
     return b;
   }
-
- private:
-  static void Close(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
-  int fd_[2] = {-1, -1};
 };
 
 // The key and IV of every record here.

@@ -72,9 +72,6 @@ struct Pair {
   void (*old)(Io&);
 };
 #define PAIR(name, fresh, old) {name, [](Io& x) { fresh; }, [](Io& x) { old; }}
-DES_key_schedule* S(O* p) {
-  return reinterpret_cast<DES_key_schedule*>(p);
-}
 
 const Pair kPairs[] = {
     PAIR("options", x.ret = DES_options() != nullptr, x.ret = _qarn_old_des_options() == DES_options()),
@@ -178,18 +175,6 @@ TEST(DesOldNames, EachOldNameActsAsItsTarget) {
   DES_check_key = 0;
   DES_rw_mode = 1;
   RAND_set_rand_method(nullptr);
-}
-
-// A schedule made through either interface serves the other.
-TEST(DesOldNames, SchedulesServeBothInterfaces) {
-  DES_cblock key = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
-  _qarn_old_des_key_schedule old_ks;
-  ASSERT_EQ(_qarn_old_des_key_sched(&key, old_ks), 0);
-  DES_key_schedule new_ks = des_test::Schedule("0123456789abcdef");
-  EXPECT_EQ(std::memcmp(old_ks, &new_ks, sizeof(new_ks)), 0);
-  DES_cblock a = {0x4e, 0x6f, 0x77, 0x20, 0x69, 0x73, 0x20, 0x74}, b;
-  DES_ecb_encrypt(&a, &b, S(old_ks), DES_ENCRYPT);
-  EXPECT_EQ(ToHex(b, 8), "3fa40e8a984d4815");  // FIPS 81, Appendix B
 }
 
 }  // namespace

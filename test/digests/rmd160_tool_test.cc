@@ -143,15 +143,6 @@ TEST_F(Rmd160Tool, OutputThatCannotBeWrittenIsAFailure) {
 }
 
 // The exported helpers, called in this process.
-TEST(Rmd160Helpers, PtPrintsLowerCaseHexAndNewline) {
-  unsigned char md[RIPEMD160_DIGEST_LENGTH];
-  RIPEMD160(reinterpret_cast<const unsigned char*>("abc"), 3, md);
-  ::testing::internal::CaptureStdout();
-  pt(md);
-  fflush(stdout);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), std::string(kAbc) + "\n");
-}
-
 TEST(Rmd160Helpers, DoFpDigestsTheStreamOrReportsItsReadError) {
   FILE* f = tmpfile();
   ASSERT_NE(f, nullptr);
