@@ -67,6 +67,13 @@ TEST(DesCrypt, ZeroSaltIsPlainDes) {
   fcrypt_body(out, &ks, 0, 0);
   EXPECT_EQ(out[0], w[0]);
   EXPECT_EQ(out[1], w[1]);
+  // The printed form: the salt, then those 64 bits six at a time (bytes in
+  // order, most significant bit first) in the alphabet "./0-9A-Za-z".
+  const char kAlphabet[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  const uint64_t bits = uint64_t{__builtin_bswap32(w[0])} << 32 | __builtin_bswap32(w[1]);
+  std::string want = "..";
+  for (int i = 0; i < 11; i++) want += kAlphabet[(i < 10 ? bits >> (58 - 6 * i) : bits << 2) & 63];
+  EXPECT_EQ(Fcrypt(pw, ".."), want);
 }
 
 TEST(DesCrypt, SaltStopsAtItsEnd) {
