@@ -115,13 +115,6 @@ void Flatten(const Json& v, const std::string& name, std::map<std::string, std::
 
 }  // namespace
 
-Json::Json() = default;
-Json::Json(const Json&) = default;
-Json::Json(Json&&) noexcept = default;
-Json& Json::operator=(const Json&) = default;
-Json& Json::operator=(Json&&) noexcept = default;
-Json::~Json() = default;
-
 const Json& Json::operator[](const std::string& key) const {
   static const Json kNullValue;
   for (const auto& [k, v] : members)

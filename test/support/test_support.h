@@ -155,12 +155,6 @@ struct Json {
   std::vector<std::pair<std::string, Json>> members;   // object, in file order
   // The member `key` of an object; a null value when absent.
   const Json& operator[](const std::string& key) const;
-  Json();
-  Json(const Json&);
-  Json(Json&&) noexcept;
-  Json& operator=(const Json&);
-  Json& operator=(Json&&) noexcept;
-  ~Json();
 };
 // Parses `text`; fails the test and returns null on malformed JSON.
 Json ParseJson(const std::string& text);
