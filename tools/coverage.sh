@@ -3,7 +3,8 @@
 # Builds with clang's source-based coverage into build/cov (or $1), runs every
 # test through ctest, merges the profiles and prints one row per component:
 #   component  lines-covered/lines  line%  branches-covered/branches  branch%
-# The full per-file report is left in <build>/coverage.txt.
+# The full per-file report is left in <build>/coverage.txt.  Profiles are
+# merged per process id (%m), so a test whose id was reused is not lost.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,7 +17,7 @@ cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
 cmake --build "$out" -j "$jobs" >/dev/null
 rm -rf "$out/prof" && mkdir -p "$out/prof"
-(cd "$out" && LLVM_PROFILE_FILE="$root/$out/prof/%p.profraw" \
+(cd "$out" && LLVM_PROFILE_FILE="$root/$out/prof/%p-%m.profraw" \
   ctest -j "$jobs" --timeout 600 >"$root/$out/ctest.log" 2>&1) || {
   tail -n 20 "$out/ctest.log"; echo "coverage: some tests failed" >&2; }
 llvm-profdata merge -sparse -o "$out/merged.profdata" "$out"/prof/*.profraw

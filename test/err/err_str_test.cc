@@ -41,79 +41,17 @@ std::string OrNull(const char* s) {
   return s != nullptr ? s : "(null)";
 }
 
-// Library names and common reasons, as the error component defines them.
-const std::vector<std::pair<int, std::string>> kLibraryNames = {
-    {1, "unknown library"},
-    {2, "system library"},
-    {3, "bignum routines"},
-    {4, "rsa routines"},
-    {5, "Diffie-Hellman routines"},
-    {6, "digital envelope routines"},
-    {7, "memory buffer routines"},
-    {8, "object identifier routines"},
-    {9, "PEM routines"},
-    {10, "dsa routines"},
-    {11, "x509 certificate routines"},
-    {13, "asn1 encoding routines"},
-    {14, "configuration file routines"},
-    {15, "common Ostrand routines"},
-    {16, "elliptic curve routines"},
-    {20, "SSL routines"},
-    {32, "BIO routines"},
-    {33, "PKCS7 routines"},
-    {34, "X509 V3 routines"},
-    {35, "PKCS12 routines"},
-    {36, "random number generator"},
-    {37, "DSO support routines"},
-    {38, "engine routines"},
-    {39, "OCSP routines"},
-    {45, "FIPS routines"},
-    {46, "CMS routines"},
-    {47, "JPAKE routines"},
-};
+// The texts of one section of test/data/err/texts.txt, by number.
+std::vector<std::pair<int, std::string>> Texts(const std::string& section) {
+  std::vector<std::pair<int, std::string>> out;
+  for (const auto& r : morvane_test::ReadRsp(morvane_test::TestDataFile("err/texts.txt")))
+    if (r.section.count(section))
+      for (const auto& [n, text] : r.fields) out.emplace_back(std::stoi(n), text);
+  EXPECT_FALSE(out.empty()) << section;
+  return out;
+}
 
-const std::vector<std::pair<int, std::string>> kCommonReasons = {
-    {2, "system lib"},
-    {3, "BN lib"},
-    {4, "RSA lib"},
-    {5, "DH lib"},
-    {6, "EVP lib"},
-    {7, "BUF lib"},
-    {8, "OBJ lib"},
-    {9, "PEM lib"},
-    {10, "DSA lib"},
-    {11, "X509 lib"},
-    {13, "ASN1 lib"},
-    {14, "CONF lib"},
-    {15, "CRYPTO lib"},
-    {16, "EC lib"},
-    {20, "SSL lib"},
-    {32, "BIO lib"},
-    {33, "PKCS7 lib"},
-    {34, "X509V3 lib"},
-    {35, "PKCS12 lib"},
-    {36, "RAND lib"},
-    {37, "DSO lib"},
-    {38, "ENGINE lib"},
-    {39, "OCSP lib"},
-    {58, "nested asn1 error"},
-    {59, "bad asn1 object header"},
-    {60, "bad get asn1 object call"},
-    {61, "expecting an asn1 sequence"},
-    {62, "asn1 length mismatch"},
-    {63, "missing asn1 eos"},
-    {64, "fatal"},
-    {65, "malloc failure"},
-    {66, "called a function you should not call"},
-    {67, "passed a null parameter"},
-    {68, "internal error"},
-    {69, "called a function that was disabled at compile-time"},
-};
 
-const std::vector<std::pair<int, std::string>> kSystemCalls = {
-    {1, "fopen"}, {2, "connect"}, {3, "getservbyname"}, {4, "socket"},   {5, "ioctlsocket"},
-    {6, "bind"},  {7, "listen"},  {8, "accept"},        {10, "opendir"}, {11, "fread"},
-};
 
 // What the table must hold for system error i: at most 31 characters of the
 // system's own text.
@@ -134,15 +72,16 @@ TEST(ErrText, NumericFormsBeforeAnyLoad) {
 
 TEST(ErrText, BuiltInTables) {
   ERR_load_ERR_strings();
-  for (const auto& [lib, text] : kLibraryNames) {
+  EXPECT_EQ(Texts("LIBRARY").size() + Texts("REASON").size() + Texts("SYSCALL").size(), 72u);
+  for (const auto& [lib, text] : Texts("LIBRARY")) {
     EXPECT_EQ(OrNull(ERR_lib_error_string(ERR_PACK(lib, 0, 0))), text) << lib;
   }
-  for (const auto& [reason, text] : kCommonReasons) {
+  for (const auto& [reason, text] : Texts("REASON")) {
     // Found for every library, including ones with no texts of their own.
     EXPECT_EQ(OrNull(ERR_reason_error_string(ERR_PACK(0, 0, reason))), text) << reason;
     EXPECT_EQ(OrNull(ERR_reason_error_string(ERR_PACK(200, 1, reason))), text) << reason;
   }
-  for (const auto& [func, text] : kSystemCalls) {
+  for (const auto& [func, text] : Texts("SYSCALL")) {
     EXPECT_EQ(OrNull(ERR_func_error_string(ERR_PACK(ERR_LIB_SYS, func, 0))), text) << func;
   }
   // Registered under library 2 only.

@@ -60,7 +60,8 @@ TEST(ErrQueue, PeekAndGet) {
             "keepkeep4242");
   Push(1);
   Push(2);
-  EXPECT_EQ(ERR_peek_error(), Code(1));
+  EXPECT_EQ(ERR_peek_error_line(&file, &line), Code(1));
+  EXPECT_EQ(line, 1);
   EXPECT_EQ(ERR_peek_last_error_line(&file, &line), Code(2));
   EXPECT_STREQ(file, "t.cc");
   EXPECT_EQ(line, 2);
@@ -109,9 +110,10 @@ TEST(ErrData, JoinedTextsAreOwnedStrings) {
   EXPECT_EQ(std::string(data), a81 + b19);
   static char fixed[] = "fixed";
   ERR_set_error_data(fixed, ERR_TXT_STRING);
-  EXPECT_EQ(ERR_get_error_line_data(nullptr, nullptr, &data, &flags), Code(1));
+  EXPECT_EQ(ERR_peek_error_line_data(nullptr, nullptr, &data, &flags), Code(1));
   EXPECT_EQ(data, fixed);
   EXPECT_EQ(flags, ERR_TXT_STRING);
+  ERR_clear_error();  // the caller's text is not freed
 }
 
 TEST(ErrData, DataGoesToTheNewestEntryEvenInSlotZero) {
@@ -195,6 +197,8 @@ TEST(ErrState, RemoveStateFreesTheQueueAndTheTable) {
   ASSERT_NE(table, nullptr);
   ERR_release_err_state_table(&table);
   EXPECT_EQ(table, nullptr);  // nobody else held it
+  ERR_release_err_state_table(&table);  // nothing to release
+  ERR_release_err_state_table(nullptr);
 
   ERR_remove_state(CRYPTO_thread_id() + 1);  // no such queue: ours stays
   EXPECT_EQ(ERR_peek_error(), Code(1));

@@ -108,19 +108,16 @@ TEST_F(LhStats, CountersAreTheTablesOwn) {
   EXPECT_EQ(lh->num_no_delete, 1UL);
 }
 
-TEST_F(LhStats, OneLongChain) {
-  g_hash = [](unsigned long) { return 0UL; };
-  for (uintptr_t i = 1; i <= 3; i++) lh_insert(lh, Item(i));
+TEST_F(LhStats, ChainsAndLoads) {
+  g_hash = [](unsigned long n) { return n < 10 ? 0UL : (n - 10) / 2; };
+  for (uintptr_t i = 1; i <= 3; i++) lh_insert(lh, Item(i));  // one chain of 3
   std::string nodes = "node      0 ->   3\n";
   for (int i = 1; i < 8; i++) nodes += "node      " + std::to_string(i) + " ->   0\n";
   EXPECT_EQ(Print(lh_node_stats_bio, lh), nodes);
   EXPECT_EQ(Print(lh_node_usage_stats_bio, lh),
             "1 nodes used out of 8\n3 items\nload 0.37  actual load 3.00\n");
-}
-
-TEST_F(LhStats, UnevenLoad) {
-  g_hash = [](unsigned long n) { return (n - 2) / 2; };  // 2,3 -> 0; 4,5 -> 1; 6 -> 2
-  for (uintptr_t i = 2; i <= 6; i++) lh_insert(lh, Item(i));
+  lh_insert(lh, Item(12));  // bucket 1
+  lh_insert(lh, Item(14));  // bucket 2: loads are cut, not rounded
   EXPECT_EQ(Print(lh_node_usage_stats_bio, lh),
             "3 nodes used out of 8\n5 items\nload 0.62  actual load 1.66\n");
 }

@@ -46,23 +46,18 @@ TEST(LockNames, ApplicationLocksNumberedFrom40) {
   EXPECT_EQ(CRYPTO_get_lock_name(39), nullptr);  // never handed out
 }
 
-TEST(LockNames, NullNameFails) {
-  EXPECT_EQ(CRYPTO_get_new_lockid(nullptr), 0);
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_LOCKID,
-                                      ERR_R_MALLOC_FAILURE));
-  EXPECT_EQ(ERR_get_error(), 0u);
-}
-
-TEST(LockNames, FailedCopyQueuesBufferThenCryptoError) {
+TEST(LockNames, NullNameAndFailedCopy) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  const morvane_test::ErrEntry kFailed = {ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_LOCKID,
+                                          ERR_R_MALLOC_FAILURE};
+  EXPECT_EQ(CRYPTO_get_new_lockid(nullptr), 0);
+  EXPECT_ERRORS({kFailed});
   char a[] = "A";
   ASSERT_EQ(CRYPTO_get_new_lockid(a), 40);  // creates the name list
   morvane_test::FailAllocationAfter(1);
   char b[] = "B";
   EXPECT_EQ(CRYPTO_get_new_lockid(b), 0);
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_BUF, BUF_F_BUF_STRNDUP, ERR_R_MALLOC_FAILURE));
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_LOCKID,
-                                      ERR_R_MALLOC_FAILURE));
+  EXPECT_ERRORS({{ERR_LIB_BUF, BUF_F_BUF_STRNDUP, ERR_R_MALLOC_FAILURE}, kFailed});
   EXPECT_STREQ(CRYPTO_get_lock_name(41), "ERROR");  // nothing half-made
   ERR_remove_state(0);
 }
@@ -156,6 +151,8 @@ void DestroyDyn(CRYPTO_dynlock_value* l, const char*, int) {
   delete l;
 }
 
+CRYPTO_dynlock_value* FailingCreate(const char*, int) { return nullptr; }
+
 void InstallDynCallbacks() {
   CRYPTO_set_dynlock_create_callback(CreateDyn);
   CRYPTO_set_dynlock_lock_callback(LockDyn);
@@ -183,21 +180,15 @@ TEST(DynLock, NumbersCountDownAndFreedOnesAreReused) {
   EXPECT_EQ(CRYPTO_get_dynlock_value(7), nullptr);  // not a dynamic number
 }
 
-TEST(DynLock, WithoutCreateCallbackFails) {
+TEST(DynLock, WithoutOrWithAFailingCreateCallbackFails) {
   EXPECT_EQ(CRYPTO_get_new_dynlockid(), 0);
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_DYNLOCKID,
-                                      CRYPTO_R_NO_DYNLOCK_CREATE_CALLBACK));
-}
-
-CRYPTO_dynlock_value* FailingCreate(const char*, int) { return nullptr; }
-
-TEST(DynLock, FailedCreateLeavesNothing) {
   CRYPTO_set_dynlock_create_callback(FailingCreate);
   EXPECT_EQ(CRYPTO_get_new_dynlockid(), 0);
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_DYNLOCKID,
-                                      ERR_R_MALLOC_FAILURE));
+  EXPECT_ERRORS({{ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_DYNLOCKID,
+                  CRYPTO_R_NO_DYNLOCK_CREATE_CALLBACK},
+                 {ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_GET_NEW_DYNLOCKID, ERR_R_MALLOC_FAILURE}});
   CRYPTO_set_dynlock_create_callback(CreateDyn);
-  EXPECT_EQ(CRYPTO_get_new_dynlockid(), -1);
+  EXPECT_EQ(CRYPTO_get_new_dynlockid(), -1);  // nothing was left behind
 }
 
 TEST(DynLock, LockOperationHoldsTheRecordUnderLock29) {

@@ -1,8 +1,10 @@
 // Readers for published vector formats: a small JSON parser with the
 // Wycheproof test-group walk, and PEM/base64 for DER files.
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "test_support.h"
 
@@ -64,7 +66,8 @@ struct JsonParser {
         if (!Eat('"')) return Fail();
         std::string key = String();
         if (!Eat(':')) return Fail();
-        v.members.emplace_back(key, Value(depth + 1));
+        v.items.push_back(Value(depth + 1));
+        v.items.back().key = std::move(key);
       } while (ok && Eat(','));
       return Eat('}') ? v : Fail();
     }
@@ -102,8 +105,8 @@ struct JsonParser {
 // Scalars as text, objects flattened with dotted names, arrays joined by ",".
 void Flatten(const Json& v, const std::string& name, std::map<std::string, std::string>* out) {
   if (v.type == Json::kObject) {
-    for (const auto& [k, m] : v.members)
-      if (k != "tests") Flatten(m, name.empty() ? k : name + "." + k, out);
+    for (const Json& m : v.items)
+      if (m.key != "tests") Flatten(m, name.empty() ? m.key : name + "." + m.key, out);
   } else if (v.type == Json::kArray) {
     std::string joined;
     for (const Json& item : v.items) joined += (joined.empty() ? "" : ",") + item.text;
@@ -115,10 +118,10 @@ void Flatten(const Json& v, const std::string& name, std::map<std::string, std::
 
 }  // namespace
 
-const Json& Json::operator[](const std::string& key) const {
+const Json& Json::operator[](const std::string& name) const {
   static const Json kNullValue;
-  for (const auto& [k, v] : members)
-    if (k == key) return v;
+  for (const Json& m : items)
+    if (type == kObject && m.key == name) return m;
   return kNullValue;
 }
 

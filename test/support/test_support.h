@@ -9,7 +9,6 @@
 #include <map>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -150,11 +149,11 @@ std::string TestDataFile(const std::string& relative);
 struct Json {
   enum Type { kNull, kBool, kNumber, kString, kArray, kObject };
   Type type = kNull;
-  std::string text;                                    // string, number, "true"/"false"
-  std::vector<Json> items;                             // array
-  std::vector<std::pair<std::string, Json>> members;   // object, in file order
+  std::string text;         // string, number, "true"/"false"
+  std::string key;          // the member name, for the members of an object
+  std::vector<Json> items;  // array elements, or object members in file order
   // The member `key` of an object; a null value when absent.
-  const Json& operator[](const std::string& key) const;
+  const Json& operator[](const std::string& name) const;
 };
 // Parses `text`; fails the test and returns null on malformed JSON.
 Json ParseJson(const std::string& text);

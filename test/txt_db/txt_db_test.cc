@@ -84,57 +84,56 @@ int IsValid(char** row) {
 
 }  // namespace
 
-TEST(TxtDbRead, RowsInFileOrderAndCommentsSkipped) {
-  std::string err;
-  TXT_DB* db = ReadText("a\tb\n# a comment\tline\n", 2, &err);
-  ASSERT_NE(db, nullptr);
-  EXPECT_EQ(err, "");
-  EXPECT_EQ(db->num_fields, 2);
-  EXPECT_EQ(db->error, DB_ERROR_OK);
-  ASSERT_EQ(sk_num(db->data), 1);
-  EXPECT_EQ(Fields(db, 0), (std::vector<std::string>{"a", "b"}));
-  TXT_DB_free(db);
+using Rows = std::vector<std::vector<std::string>>;
 
-  db = ReadText("1\tx\ty\n2\t\t\n#\n3\tlast\t \n", 3);
-  ASSERT_NE(db, nullptr);
-  ASSERT_EQ(sk_num(db->data), 3);
-  EXPECT_EQ(Fields(db, 1), (std::vector<std::string>{"2", "", ""}));
-  EXPECT_EQ(Fields(db, 2), (std::vector<std::string>{"3", "last", " "}));
-  TXT_DB_free(db);
-}
-
-TEST(TxtDbRead, EmptyInputAndUnfinishedLastLine) {
-  TXT_DB* db = ReadText("", 2);
-  ASSERT_NE(db, nullptr);
-  EXPECT_EQ(sk_num(db->data), 0);
-  TXT_DB_free(db);
-  db = ReadText("a\tb\nc\td", 2);  // no line feed after the last line: dropped
-  ASSERT_NE(db, nullptr);
-  EXPECT_EQ(sk_num(db->data), 1);
-  TXT_DB_free(db);
-}
-
-TEST(TxtDbRead, WrongFieldCountComplaints) {
-  std::string err;
-  EXPECT_EQ(ReadText("a\tb\n", 3, &err), nullptr);
-  EXPECT_EQ(err, "wrong number of fields on line 1 (looking for field 3, got 2, '' left)\n");
-  EXPECT_EQ(ReadText("a\tb\n", 1, &err), nullptr);
-  EXPECT_EQ(err, "wrong number of fields on line 1 (looking for field 1, got 1, 'b' left)\n");
-  EXPECT_EQ(ReadText("a\tb\tc\td\n", 2, &err), nullptr);
-  EXPECT_EQ(err, "wrong number of fields on line 1 (looking for field 2, got 2, 'c\td' left)\n");
-  // Comments count as lines; rows read before the bad line are released.
-  EXPECT_EQ(ReadText("#c\na\tb\nx\n", 2, &err), nullptr);
-  EXPECT_EQ(err, "wrong number of fields on line 3 (looking for field 2, got 1, '' left)\n");
-}
-
-TEST(TxtDbRead, ZeroOrNegativeFieldCountFailsAtOnce) {
-  std::string err;
-  EXPECT_EQ(ReadText("a\n", 0, &err), nullptr);
-  EXPECT_EQ(err, "MORVANE_malloc failure\n");
-  EXPECT_EQ(ReadText("a\n", -4, &err), nullptr);
-  EXPECT_EQ(err, "MORVANE_malloc failure\n");
-  EXPECT_EQ(ReadText("a\n", 0x7fffffff, &err), nullptr);
-  EXPECT_EQ(err, "MORVANE_malloc failure\n");
+// Texts and the rows they read as, or the complaint on standard error when
+// the read fails.  Comments count as lines; rows read before a bad line are
+// released; a last line without a line feed is dropped.
+TEST(TxtDbRead, TableOfTexts) {
+  const std::string kMalloc = "MORVANE_malloc failure\n";
+  struct Case {
+    std::string text;
+    int num;
+    Rows rows;
+    std::string err;  // non-empty: the read fails with this complaint
+  } const cases[] = {
+      {"a\tb\n# a comment\tline\n", 2, {{"a", "b"}}, ""},
+      {"1\tx\ty\n2\t\t\n#\n3\tlast\t \n",
+       3,
+       {{"1", "x", "y"}, {"2", "", ""}, {"3", "last", " "}},
+       ""},
+      {"", 2, {}, ""},
+      {"a\tb\nc\td", 2, {{"a", "b"}}, ""},
+      {"a\tb\n", 3, {}, "wrong number of fields on line 1 (looking for field 3, got 2, '' left)\n"},
+      {"a\tb\n",
+       1,
+       {},
+       "wrong number of fields on line 1 (looking for field 1, got 1, 'b' left)\n"},
+      {"a\tb\tc\td\n",
+       2,
+       {},
+       "wrong number of fields on line 1 (looking for field 2, got 2, 'c\td' left)\n"},
+      {"#c\na\tb\nx\n",
+       2,
+       {},
+       "wrong number of fields on line 3 (looking for field 2, got 1, '' left)\n"},
+      {"a\n", 0, {}, kMalloc},
+      {"a\n", -4, {}, kMalloc},
+      {"a\n", 0x7fffffff, {}, kMalloc},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string err;
+    TXT_DB* db = ReadText(c.text, c.num, &err);
+    EXPECT_EQ(err, c.err);
+    EXPECT_EQ(db == nullptr, !c.err.empty());
+    if (db == nullptr) continue;
+    EXPECT_EQ(db->error, DB_ERROR_OK);
+    Rows rows;
+    for (int i = 0; i < sk_num(db->data); i++) rows.push_back(Fields(db, i));
+    EXPECT_EQ(rows, c.rows);
+    TXT_DB_free(db);
+  }
 }
 
 TEST(TxtDbRead, LongLinesAndLongComments) {

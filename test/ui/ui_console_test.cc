@@ -34,20 +34,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kTimeout = std::chrono::seconds(20);
 
-std::string ReadAll(int fd) {
-  std::string out;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof(buf));
-    if (n > 0) {
-      out.append(buf, static_cast<size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return out;
-    }
-  }
-}
+using morvane_test::ReadAll;
 
 // Runs `body` in a forked child and collects the text it returns.
 class Child {
@@ -75,8 +62,7 @@ class Child {
   }
 
   // The child has no controlling terminal; `setup` runs in it first.
-  void StartDetached(const std::function<std::string()>& body,
-                     const std::function<void()>& setup) {
+  void StartDetached(const std::function<std::string()>& body, const std::function<void()>& setup) {
     Start(body, [&setup] {
       setsid();
       setup();
@@ -85,34 +71,29 @@ class Child {
 
   // Waits until the terminal output after the last match holds `text`.
   bool WaitFor(const std::string& text) {
-    const auto end = Clock::now() + kTimeout;
-    for (;;) {
-      Drain();
-      const size_t at = output_.find(text, seen_);
-      if (at != std::string::npos) {
-        seen_ = at + text.size();
-        return true;
-      }
-      if (Clock::now() > end) {
-        ADD_FAILURE() << "no \"" << text << "\" in the terminal output: " << output_;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    return WaitUntil(
+        [&] {
+          const size_t at = output_.find(text, seen_);
+          if (at != std::string::npos) seen_ = at + text.size();
+          return at != std::string::npos;
+        },
+        "\"" + text + "\" in the terminal output");
   }
 
   // Waits until the terminal's echo bit is `on`.
   bool WaitEcho(bool on) {
-    const auto end = Clock::now() + kTimeout;
-    for (;;) {
-      if (EchoOn() == on) return true;
-      if (Clock::now() > end) {
-        ADD_FAILURE() << "echo never switched " << (on ? "on" : "off");
-        return false;
-      }
+    return WaitUntil([&] { return EchoOn() == on; }, on ? "echo on" : "echo off");
+  }
+
+  // Reads the terminal output until `done` holds, for at most kTimeout.
+  bool WaitUntil(const std::function<bool()>& done, const std::string& what) {
+    for (const auto end = Clock::now() + kTimeout; Clock::now() <= end;) {
       Drain();
+      if (done()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    ADD_FAILURE() << "no " << what << "; terminal output: " << output_;
+    return false;
   }
 
   const struct termios& initial() const { return initial_; }
@@ -177,16 +158,7 @@ class Child {
     if (pid_ == 0) {
       close(fds[0]);
       setup();
-      const std::string report = body();
-      const char* p = report.data();
-      size_t left = report.size();
-      while (left > 0) {
-        const ssize_t n = write(fds[1], p, left);
-        if (n <= 0) _exit(2);
-        p += n;
-        left -= static_cast<size_t>(n);
-      }
-      _exit(0);
+      _exit(morvane_test::WriteAll(fds[1], body()) ? 0 : 2);
     }
     close(fds[1]);
     report_ = fds[0];
@@ -225,9 +197,8 @@ std::string SignalActions() {
     if (sig == SIGKILL || sig == SIGSTOP) continue;
     struct sigaction sa;
     if (sigaction(sig, nullptr, &sa) != 0) continue;
-    out += std::to_string(sig) + "=" +
-           std::to_string(reinterpret_cast<uintptr_t>(sa.sa_handler)) + "/" +
-           std::to_string(sa.sa_flags & ~kLibraryFlags) + " ";
+    out += std::to_string(sig) + "=" + std::to_string(reinterpret_cast<uintptr_t>(sa.sa_handler)) +
+           "/" + std::to_string(sa.sa_flags & ~kLibraryFlags) + " ";
   }
   return out;
 }
@@ -271,29 +242,22 @@ TEST(UiConsole, EchoFlagShowsTheAnswer) {
   EXPECT_TRUE(c.EchoOn());
 }
 
-TEST(UiConsole, VerificationMatches) {
+TEST(UiConsole, Verification) {
   Child c;
-  c.StartOnTerminal([] { return ReadPw("Password:", 1); });
-  ASSERT_TRUE(c.WaitFor("Password:"));
-  ASSERT_TRUE(c.WaitEcho(false));
-  c.Type("abc\n");
-  ASSERT_TRUE(c.WaitFor("Verifying - Password:"));
-  ASSERT_TRUE(c.WaitEcho(false));
-  c.Type("abc\n");
-  EXPECT_EQ(c.Finish(), "0:abc");
-  EXPECT_EQ(c.output().find("Verify failure"), std::string::npos);
-}
-
-TEST(UiConsole, VerificationFailure) {
-  Child c;
-  c.StartOnTerminal([] { return ReadPw("Password:", 1); });
-  ASSERT_TRUE(c.WaitFor("Password:"));
-  ASSERT_TRUE(c.WaitEcho(false));
-  c.Type("abc\n");
-  ASSERT_TRUE(c.WaitFor("Verifying - Password:"));
-  ASSERT_TRUE(c.WaitEcho(false));
-  c.Type("abd\n");
-  EXPECT_EQ(c.Finish(), "-1:abc");
+  c.StartOnTerminal([] {
+    const std::string first = ReadPw("Password:", 1);
+    return first + " " + ReadPw("Password:", 1);
+  });
+  for (const char* second : {"abc\n", "abd\n"}) {
+    ASSERT_TRUE(c.WaitFor("Password:"));
+    ASSERT_TRUE(c.WaitEcho(false));
+    c.Type("abc\n");
+    ASSERT_TRUE(c.WaitFor("Verifying - Password:"));
+    ASSERT_TRUE(c.WaitEcho(false));
+    c.Type(second);
+  }
+  EXPECT_EQ(c.Finish(), "0:abc -1:abc");
+  EXPECT_EQ(c.output().find("Verify failure"), c.output().rfind("Verify failure")) << c.output();
   EXPECT_NE(c.output().find("Verifying - Password:\r\nVerify failure\r\n"), std::string::npos)
       << c.output();
   EXPECT_TRUE(c.EchoOn());
@@ -334,8 +298,8 @@ TEST(UiConsole, LongLinesAreCutAndTheirRestDropped) {
     std::string out = std::to_string(r);
     for (size_t i = 0; i < lines.size(); i++) {
       const std::string got(bufs[i].data());
-      const bool uniform = std::all_of(got.begin(), got.end(),
-                                       [&](char ch) { return ch == lines[i].first; });
+      const bool uniform =
+          std::all_of(got.begin(), got.end(), [&](char ch) { return ch == lines[i].first; });
       out += " " + std::to_string(got.size()) + (uniform ? "" : "!");
     }
     return out;
@@ -393,50 +357,37 @@ TEST(UiConsole, OtherSignalFailsTheReadAndRestoresEverything) {
   EXPECT_TRUE(c.EchoOn());
 }
 
+// Without a terminal the prompt goes to standard error and the answer comes
+// from standard input; its end fails the read.
 TEST(UiConsole, WithoutTerminalUsesTheStandardStreams) {
-  int in[2], err[2];
-  ASSERT_EQ(pipe(in), 0);
-  ASSERT_EQ(pipe(err), 0);
+  morvane_test::Pipe in, err;
   Child c;
-  c.StartDetached([] { return ReadPw("Password:", 0); },
-                  [&] {
-                    dup2(in[0], 0);
-                    dup2(err[1], 2);
-                    for (int fd : {in[0], in[1], err[0], err[1]}) close(fd);
-                  });
-  close(in[0]);
-  close(err[1]);
-  ASSERT_EQ(write(in[1], "from pipe\n", 10), 10);
-  close(in[1]);
-  EXPECT_EQ(c.Finish(), "0:from pipe");
-  EXPECT_EQ(ReadAll(err[0]), "Password:\n");
-  close(err[0]);
-}
-
-TEST(UiConsole, EndOfInputFails) {
-  int in[2], err[2];
-  ASSERT_EQ(pipe(in), 0);
-  ASSERT_EQ(pipe(err), 0);
-  Child c;
-  c.StartDetached([] { return ReadPw("Password:", 0) + " " + ReadPw("Password:", 0); },
-                  [&] {
-                    dup2(in[0], 0);
-                    dup2(err[1], 2);
-                    for (int fd : {in[0], in[1], err[0], err[1]}) close(fd);
-                  });
-  close(in[0]);
-  close(err[1]);
-  ASSERT_EQ(write(in[1], "no newline", 10), 10);
-  close(in[1]);
-  EXPECT_EQ(c.Finish(), "-1: -1:");
-  close(err[0]);
+  c.StartDetached(
+      [] {
+        std::string out;
+        for (int i = 0; i < 3; i++) out += (i ? " " : "") + ReadPw("Password:", 0);
+        return out;
+      },
+      [&] {
+        dup2(in.read_fd, 0);
+        dup2(err.write_fd, 2);
+        for (morvane_test::Pipe* p : {&in, &err}) {
+          p->CloseRead();
+          p->CloseWrite();
+        }
+      });
+  in.CloseRead();
+  err.CloseWrite();
+  ASSERT_TRUE(morvane_test::WriteAll(in.write_fd, "from pipe\nno newline"));
+  in.CloseWrite();
+  EXPECT_EQ(c.Finish(), "0:from pipe -1: -1:");
+  EXPECT_EQ(ReadAll(err.read_fd).substr(0, 10), "Password:\n");
 }
 
 TEST(UiConsole, ErrorMarkLeftOnStandardInputIsCleared) {
   // An earlier interrupted read leaves the error mark on the standard input
   // stream, which outlives console sessions; the next prompt still reads.
-  int in[2];
-  ASSERT_EQ(pipe(in), 0);
+  morvane_test::Pipe in;
   Child c;
   c.StartDetached(
       [] {
@@ -444,16 +395,16 @@ TEST(UiConsole, ErrorMarkLeftOnStandardInputIsCleared) {
         return std::string(marked ? "marked " : "clean ") + ReadPw("Password:", 0);
       },
       [&] {
-        dup2(in[1], 0);  // write-only: reading fails and marks the stream
+        dup2(in.write_fd, 0);  // write-only: reading fails and marks the stream
         (void)fgetc(stdin);
-        dup2(in[0], 0);
-        close(in[0]);
-        close(in[1]);
+        dup2(in.read_fd, 0);
+        in.CloseRead();
+        in.CloseWrite();
         close(2);
       });
-  close(in[0]);
-  ASSERT_EQ(write(in[1], "again\n", 6), 6);
-  close(in[1]);
+  in.CloseRead();
+  ASSERT_TRUE(morvane_test::WriteAll(in.write_fd, "again\n"));
+  in.CloseWrite();
   EXPECT_EQ(c.Finish(), "marked 0:again");
 }
 
@@ -464,8 +415,8 @@ TEST(UiConsole, SessionHoldsLockThirtyOne) {
     morvane_test::StartRecordingLocks();
     const std::string r = ReadPw("Password:", 0);
     std::string locks;
-    for (const auto& e : morvane_test::StopRecordingLocks())
-      if (e.type == CRYPTO_LOCK_UI) locks += " " + std::to_string(e.mode);
+    for (const auto& e : morvane_test::StopRecordingLocks({CRYPTO_LOCK_UI}))
+      locks += " " + std::to_string(e.mode);
     return r + locks;
   });
   ASSERT_TRUE(c.WaitFor("Password:"));
@@ -477,8 +428,7 @@ TEST(UiConsole, SessionHoldsLockThirtyOne) {
 TEST(UiConsole, FailedOpenReleasesTheLockAndTheStreams) {
   // No terminal and no standard input: reading the terminal settings fails
   // with an error other than "not a terminal", so the session cannot open.
-  int err[2];
-  ASSERT_EQ(pipe(err), 0);
+  morvane_test::Pipe err;
   Child c;
   c.StartDetached(
       [] {
@@ -493,20 +443,19 @@ TEST(UiConsole, FailedOpenReleasesTheLockAndTheStreams) {
         const std::string first = ReadPw("Password:", 0);
         const std::string second = ReadPw("Password:", 0);  // the lock is free again
         std::string locks;
-        for (const auto& e : morvane_test::StopRecordingLocks())
-          if (e.type == CRYPTO_LOCK_UI) locks += " " + std::to_string(e.mode);
+        for (const auto& e : morvane_test::StopRecordingLocks({CRYPTO_LOCK_UI}))
+          locks += " " + std::to_string(e.mode);
         return first + " " + second + locks + (open_fds() == fds ? " closed" : " leaked");
       },
       [&] {
-        dup2(err[1], 2);
-        close(err[0]);
-        close(err[1]);
+        dup2(err.write_fd, 2);
+        err.CloseRead();
+        err.CloseWrite();
         close(0);
       });
-  close(err[1]);
+  err.CloseWrite();
   EXPECT_EQ(c.Finish(), "-1: -1: 9 10 9 10 closed");
-  EXPECT_EQ(ReadAll(err[0]), "");  // nothing was prompted
-  close(err[0]);
+  EXPECT_EQ(ReadAll(err.read_fd), "");  // nothing was prompted
 }
 
 }  // namespace

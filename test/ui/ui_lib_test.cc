@@ -12,18 +12,22 @@
 #include <morvane/err.h>
 #include <morvane/ui.h>
 
+#include "test_support.h"
+
 namespace {
 
 // What the scripted method saw and what it answers.
 struct Script {
-  std::vector<std::string> calls;     // "open", "write:<text>", "flush", "read:<text>", "close"
-  std::vector<std::string> answers;   // one per read, given to UI_set_result in order
+  std::vector<std::string> calls;    // "open", "write:<text>", "flush", "read:<text>", "close"
+  std::vector<std::string> answers;  // one per read, given to UI_set_result in order
   size_t next_answer = 0;
   int open_result = 1, write_result = 1, flush_result = 1, close_result = 1;
-  int read_result = 1;                // returned after storing the answer
+  int read_result = 1;  // returned after storing the answer
 };
 
-Script* ScriptOf(UI* ui) { return static_cast<Script*>(UI_get0_user_data(ui)); }
+Script* ScriptOf(UI* ui) {
+  return static_cast<Script*>(UI_get0_user_data(ui));
+}
 
 int Open(UI* ui) {
   ScriptOf(ui)->calls.push_back("open");
@@ -100,60 +104,44 @@ UI_STRING* ScriptedUi::Record(UI* ui, int i) {
   return caught_record;
 }
 
-void ExpectError(int func, int reason) {
-  const unsigned long e = ERR_get_error();
-  EXPECT_EQ(ERR_GET_LIB(e), ERR_LIB_UI);
-  EXPECT_EQ(ERR_GET_FUNC(e), func);
-  EXPECT_EQ(ERR_GET_REASON(e), reason);
+using morvane_test::ErrEntry;
+ErrEntry UiError(int func, int reason, const char* data = nullptr) {
+  return {ERR_LIB_UI, func, reason, data};
 }
 
-TEST_F(ScriptedUi, AddsCountRecordsFromOne) {
-  char a[8], b[8];
+TEST_F(ScriptedUi, RecordsCountFromOneAndBadOnesAreRefused) {
+  EXPECT_EQ(UI_get0_result(ui_, 0), nullptr);  // an empty session
+  EXPECT_ERRORS({UiError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_LARGE)});
+  char a[8], b[8], buf[8];
+  EXPECT_EQ(UI_add_input_string(ui_, "p:", 0, nullptr, 0, 7), -1);
+  EXPECT_EQ(UI_add_verify_string(ui_, "p:", 0, nullptr, 0, 7, buf), -1);
+  EXPECT_EQ(UI_add_input_string(ui_, nullptr, 0, buf, 0, 7), -1);
+  EXPECT_EQ(UI_dup_input_string(ui_, nullptr, 0, buf, 0, 7), -1);
+  EXPECT_EQ(UI_dup_info_string(ui_, nullptr), -1);
+  EXPECT_EQ(UI_add_input_boolean(ui_, "q?", nullptr, nullptr, "n", 0, buf), -1);
+  EXPECT_EQ(UI_dup_input_boolean(ui_, "q?", nullptr, "y", nullptr, 0, buf), -1);
+  EXPECT_EQ(UI_dup_input_boolean(ui_, "q?", "a", "y", "n", 0, nullptr), -1);
+  EXPECT_ERRORS({UiError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER),
+                 UiError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER),
+                 UiError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER),
+                 UiError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER),
+                 UiError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER),
+                 UiError(UI_F_GENERAL_ALLOCATE_BOOLEAN, ERR_R_PASSED_NULL_PARAMETER),
+                 UiError(UI_F_GENERAL_ALLOCATE_BOOLEAN, ERR_R_PASSED_NULL_PARAMETER),
+                 UiError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER)});
   EXPECT_EQ(UI_add_input_string(ui_, "first:", 0, a, 0, 7), 1);
   EXPECT_EQ(UI_add_input_string(ui_, "second:", 0, b, 0, 7), 2);
   EXPECT_EQ(UI_add_info_string(ui_, "info"), 3);
+  // Shared ok and cancel characters are reported, and the record added.
+  EXPECT_EQ(UI_add_input_boolean(ui_, "q?", nullptr, "yYx", "nNx", 0, buf), 4);
   EXPECT_EQ(UI_get0_result(ui_, 0), a);
   EXPECT_EQ(UI_get0_result(ui_, 1), b);
   EXPECT_EQ(UI_get0_result(ui_, 2), nullptr);  // an info text has no answer
-  EXPECT_EQ(ERR_peek_error(), 0UL);
-  EXPECT_EQ(UI_get0_result(ui_, 3), nullptr);
-  ExpectError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_LARGE);
+  EXPECT_ERRORS({UiError(UI_F_GENERAL_ALLOCATE_BOOLEAN, UI_R_COMMON_OK_AND_CANCEL_CHARACTERS)});
+  EXPECT_EQ(UI_get0_result(ui_, 4), nullptr);
   EXPECT_EQ(UI_get0_result(ui_, -1), nullptr);
-  ExpectError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_SMALL);
-}
-
-TEST_F(ScriptedUi, ResultIndexOfAnEmptySessionIsTooLarge) {
-  EXPECT_EQ(UI_get0_result(ui_, 0), nullptr);
-  ExpectError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_LARGE);
-}
-
-TEST_F(ScriptedUi, BadRecordsAreRefused) {
-  char buf[8];
-  EXPECT_EQ(UI_add_input_string(ui_, "p:", 0, nullptr, 0, 7), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER);
-  EXPECT_EQ(UI_add_verify_string(ui_, "p:", 0, nullptr, 0, 7, buf), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER);
-  EXPECT_EQ(UI_add_input_string(ui_, nullptr, 0, buf, 0, 7), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER);
-  EXPECT_EQ(UI_dup_input_string(ui_, nullptr, 0, buf, 0, 7), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER);
-  EXPECT_EQ(UI_dup_info_string(ui_, nullptr), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_PASSED_NULL_PARAMETER);
-  EXPECT_EQ(UI_add_input_boolean(ui_, "q?", nullptr, nullptr, "n", 0, buf), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_BOOLEAN, ERR_R_PASSED_NULL_PARAMETER);
-  EXPECT_EQ(UI_dup_input_boolean(ui_, "q?", nullptr, "y", nullptr, 0, buf), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_BOOLEAN, ERR_R_PASSED_NULL_PARAMETER);
-  EXPECT_EQ(UI_dup_input_boolean(ui_, "q?", "a", "y", "n", 0, nullptr), -1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_PROMPT, UI_R_NO_RESULT_BUFFER);
-  EXPECT_EQ(ERR_peek_error(), 0UL);
-  EXPECT_EQ(UI_get0_result(ui_, 0), nullptr);  // nothing was added
-}
-
-TEST_F(ScriptedUi, SharedOkAndCancelCharactersAreReportedButAdded) {
-  char buf[2];
-  EXPECT_EQ(UI_add_input_boolean(ui_, "q?", nullptr, "yYx", "nNx", 0, buf), 1);
-  ExpectError(UI_F_GENERAL_ALLOCATE_BOOLEAN, UI_R_COMMON_OK_AND_CANCEL_CHARACTERS);
-  EXPECT_EQ(ERR_peek_error(), 0UL);
+  EXPECT_ERRORS({UiError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_LARGE),
+                 UiError(UI_F_UI_GET0_RESULT, UI_R_INDEX_TOO_SMALL)});
 }
 
 TEST_F(ScriptedUi, DupCopiesTheTexts) {
@@ -179,68 +167,58 @@ TEST_F(ScriptedUi, DupCopiesTheTexts) {
   EXPECT_STREQ(UI_get0_output_string(Record(ui_, 3)), "pass:");
 }
 
-TEST_F(ScriptedUi, Accessors) {
+// What each kind of record answers through the accessors.
+TEST_F(ScriptedUi, RecordAccessors) {
   char buf[8], yn[2];
   ASSERT_EQ(UI_add_verify_string(ui_, "again:", UI_INPUT_FLAG_ECHO, buf, 2, 7, "abc"), 1);
   ASSERT_EQ(UI_add_input_boolean(ui_, "q?", "(y/n)", "y", "n", 0, yn), 2);
   ASSERT_EQ(UI_add_error_string(ui_, "oops"), 3);
-  UI_STRING* v = Record(ui_, 0);
-  UI_STRING* q = Record(ui_, 1);
-  UI_STRING* e = Record(ui_, 2);
-  EXPECT_EQ(UI_get_string_type(v), UIT_VERIFY);
-  EXPECT_EQ(UI_get_input_flags(v), UI_INPUT_FLAG_ECHO);
-  EXPECT_EQ(UI_get0_result_string(v), buf);
-  EXPECT_STREQ(UI_get0_test_string(v), "abc");
-  EXPECT_EQ(UI_get_result_minsize(v), 2);
-  EXPECT_EQ(UI_get_result_maxsize(v), 7);
-  EXPECT_EQ(UI_get0_action_string(v), nullptr);
-  EXPECT_EQ(UI_get_string_type(q), UIT_BOOLEAN);
-  EXPECT_EQ(UI_get0_result_string(q), nullptr);
-  EXPECT_EQ(UI_get0_test_string(q), nullptr);
-  EXPECT_EQ(UI_get_result_minsize(q), -1);
-  EXPECT_EQ(UI_get_result_maxsize(q), -1);
-  EXPECT_EQ(UI_get_string_type(e), UIT_ERROR);
-  EXPECT_STREQ(UI_get0_output_string(e), "oops");
-  EXPECT_EQ(UI_get_string_type(nullptr), UIT_NONE);
-  EXPECT_EQ(UI_get_input_flags(nullptr), 0);
-  EXPECT_EQ(UI_get0_output_string(nullptr), nullptr);
-  EXPECT_EQ(UI_get0_action_string(nullptr), nullptr);
-  EXPECT_EQ(UI_get_result_minsize(nullptr), -1);
+  ASSERT_EQ(UI_add_input_string(ui_, "p:", 0, buf, 1, 5), 4);
+  UI_STRING* r[4] = {Record(ui_, 0), Record(ui_, 1), Record(ui_, 2), Record(ui_, 3)};
+  auto text = [](const char* t) { return std::string(t != nullptr ? t : "-"); };
+  std::vector<std::string> got;
+  for (UI_STRING* u : {r[0], r[1], r[2], r[3], static_cast<UI_STRING*>(nullptr)}) {
+    got.push_back(std::to_string(UI_get_string_type(u)) + " " +
+                  std::to_string(UI_get_input_flags(u)) + " " + text(UI_get0_output_string(u)) +
+                  " " + text(UI_get0_action_string(u)) + " " +
+                  (UI_get0_result_string(u) == buf ? "buf" : text(UI_get0_result_string(u))) + " " +
+                  text(UI_get0_test_string(u)) + " " + std::to_string(UI_get_result_minsize(u)) +
+                  " " + std::to_string(UI_get_result_maxsize(u)));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{std::to_string(UIT_VERIFY) + " 1 again: - buf abc 2 7",
+                                           std::to_string(UIT_BOOLEAN) + " 0 q? (y/n) - - -1 -1",
+                                           std::to_string(UIT_ERROR) + " 0 oops - - - -1 -1",
+                                           std::to_string(UIT_PROMPT) + " 0 p: - buf - 1 5",
+                                           std::to_string(UIT_NONE) + " 0 - - - - -1 -1"}));
+  // Extra data of a session.
+  const int idx = UI_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  int value = 5;
+  EXPECT_EQ(UI_set_ex_data(ui_, idx, &value), 1);
+  EXPECT_EQ(UI_get_ex_data(ui_, idx), &value);
 }
 
 TEST_F(ScriptedUi, AnswerLengthIsChecked) {
-  char buf[9];
+  char buf[1024];
   ASSERT_EQ(UI_add_input_string(ui_, "p:", 0, buf, 4, 8), 1);
+  ASSERT_EQ(UI_add_input_string(ui_, "q:", 0, buf, 4, 1023), 2);
   UI_STRING* p = Record(ui_, 0);
   EXPECT_EQ(UI_set_result(ui_, p, "abc"), -1);
-  const char* data = nullptr;
-  int flags = 0;
-  unsigned long e = ERR_get_error_line_data(nullptr, nullptr, &data, &flags);
-  EXPECT_EQ(e, ERR_PACK(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_SMALL));
-  EXPECT_STREQ(data, "You must type in 4 to 8 characters");
-  EXPECT_EQ(flags, ERR_TXT_MALLOCED | ERR_TXT_STRING);
   EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 1);
-
   EXPECT_EQ(UI_set_result(ui_, p, "123456789"), -1);
-  ExpectError(UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE);
+  EXPECT_EQ(UI_set_result(ui_, Record(ui_, 1), ""), -1);
+  EXPECT_ERRORS(
+      {UiError(UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_SMALL, "You must type in 4 to 8 characters"),
+       UiError(UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE, "You must type in 4 to 8 characters"),
+       UiError(UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_SMALL,
+               "You must type in 4 to 1023 characters")});
   EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 1);
-
   EXPECT_EQ(UI_set_result(ui_, p, "12345678"), 0);  // both limits are inclusive
   EXPECT_STREQ(buf, "12345678");
   EXPECT_EQ(UI_set_result(ui_, p, "1234"), 0);
   EXPECT_STREQ(buf, "1234");
   EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 0);
-  EXPECT_EQ(ERR_peek_error(), 0UL);
   EXPECT_EQ(UI_set_result(ui_, nullptr, "x"), -1);
-}
-
-TEST_F(ScriptedUi, LimitsOfAThousandCharacters) {
-  char buf[1024];
-  ASSERT_EQ(UI_add_input_string(ui_, "p:", 0, buf, 4, 1023), 1);
-  EXPECT_EQ(UI_set_result(ui_, Record(ui_, 0), ""), -1);
-  const char* data = nullptr;
-  ERR_get_error_line_data(nullptr, nullptr, &data, nullptr);
-  EXPECT_STREQ(data, "You must type in 4 to 1023 characters");
+  ERR_clear_error();
 }
 
 TEST_F(ScriptedUi, BooleanAnswers) {
@@ -282,14 +260,14 @@ TEST_F(ScriptedUi, ProcessResults) {
     int want;
     const char* last_before_close;
   } const cases[] = {
-      {0, 1, 1, 1, 1, -1, nullptr},        // a failed open ends at once, without close
+      {0, 1, 1, 1, 1, -1, nullptr},  // a failed open ends at once, without close
       {1, 0, 1, 1, 1, -1, "write:p:"},
       {1, 1, 0, 1, 1, -1, "flush"},
       {1, 1, -1, 1, 1, -2, "flush"},
       {1, 1, 1, 0, 1, -1, "read:p:"},
       {1, 1, 1, -1, 1, -2, "read:p:"},
-      {1, 1, 1, 7, 1, 0, "read:p:"},       // any other reader result is success
-      {1, 1, 1, 1, 0, -1, "read:p:"},      // a failed close fails the run
+      {1, 1, 1, 7, 1, 0, "read:p:"},   // any other reader result is success
+      {1, 1, 1, 1, 0, -1, "read:p:"},  // a failed close fails the run
       {1, 1, 1, -1, 0, -1, "read:p:"},
   };
   for (const auto& c : cases) {
@@ -313,48 +291,40 @@ TEST_F(ScriptedUi, ProcessResults) {
 
 TEST_F(ScriptedUi, PrintErrorsShowsTheQueuedErrorsFirst) {
   UI_add_info_string(ui_, "hello");
-  ERR_put_error(ERR_LIB_UI, UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND, "a.cc", 7);
-  ERR_put_error(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE, "b.cc", 9);
+  auto queue_two = [] {
+    ERR_put_error(ERR_LIB_UI, UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND, "a.cc", 7);
+    ERR_put_error(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE, "b.cc", 9);
+  };
+  queue_two();
   UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 1, nullptr, nullptr);
   EXPECT_EQ(UI_process(ui_), 0);
   const std::string id = std::to_string(CRYPTO_thread_id());
-  const std::vector<std::string> want = {
-      "open",
-      "write:" + id + ":error:2806F06A:lib(40):func(111):reason(106):a.cc:7:\n",
-      "write:" + id + ":error:28069064:lib(40):func(105):reason(100):b.cc:9:\n",
-      "write:hello",
-      "flush",
-      "read:hello",
-      "close"};
-  EXPECT_EQ(script_.calls, want);
-  EXPECT_EQ(ERR_peek_error(), 0UL);  // the errors were taken off the queue
-}
-
-TEST_F(ScriptedUi, FailedErrorLineStopsThePrinting) {
-  ERR_put_error(ERR_LIB_UI, UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND, "a.cc", 7);
-  ERR_put_error(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE, "b.cc", 9);
-  UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 1, nullptr, nullptr);
+  EXPECT_EQ(script_.calls,
+            (std::vector<std::string>{
+                "open", "write:" + id + ":error:2806F06A:lib(40):func(111):reason(106):a.cc:7:\n",
+                "write:" + id + ":error:28069064:lib(40):func(105):reason(100):b.cc:9:\n",
+                "write:hello", "flush", "read:hello", "close"}));
+  EXPECT_ERRORS({});  // the errors were taken off the queue
+  // A failed error line stops the printing: the rest stays queued.
+  queue_two();
+  script_ = Script{};
   script_.write_result = 0;
-  EXPECT_EQ(UI_process(ui_), 0);  // no records: only the error lines are written
+  EXPECT_EQ(UI_process(ui_), -1);
   ASSERT_EQ(script_.calls.size(), 4u);
-  EXPECT_EQ(script_.calls[1].rfind("write:", 0), 0u);
-  EXPECT_EQ(script_.calls[2], "flush");
-  EXPECT_EQ(ERR_get_error(), ERR_PACK(ERR_LIB_UI, UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE));
+  EXPECT_NE(script_.calls[1].find("a.cc:7"), std::string::npos);
+  EXPECT_EQ(script_.calls[2], "write:hello");
+  EXPECT_ERRORS({UiError(UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE)});
 }
 
-TEST_F(ScriptedUi, EmptySlotsAreSkipped) {
+// A method with empty slots skips them; a session can run again.
+TEST_F(ScriptedUi, EmptySlotsAreSkippedAndSessionsRunAgain) {
   UI_METHOD* bare = UI_create_method("bare");
-  ASSERT_NE(bare, nullptr);
   UI* ui = UI_new_method(bare);
   char a[8];
   UI_add_input_string(ui, "p:", 0, a, 0, 7);
   EXPECT_EQ(UI_process(ui), 0);
   UI_free(ui);
   UI_destroy_method(bare);
-}
-
-TEST_F(ScriptedUi, ReaderCanRunAgain) {
-  char a[8];
   UI_add_input_string(ui_, "p:", 0, a, 0, 7);
   script_.answers = {"one", "two"};
   EXPECT_EQ(UI_process(ui_), 0);
@@ -370,9 +340,9 @@ TEST_F(ScriptedUi, Controls) {
   EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_PRINT_ERRORS, 0, nullptr, nullptr), 0);
   EXPECT_EQ(UI_ctrl(ui_, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), 0);
   EXPECT_EQ(UI_ctrl(ui_, 99, 0, nullptr, nullptr), -1);
-  ExpectError(UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND);
   EXPECT_EQ(UI_ctrl(nullptr, UI_CTRL_IS_REDOABLE, 0, nullptr, nullptr), -1);
-  ExpectError(UI_F_UI_CTRL, ERR_R_PASSED_NULL_PARAMETER);
+  EXPECT_ERRORS({UiError(UI_F_UI_CTRL, UI_R_UNKNOWN_CONTROL_COMMAND),
+                 UiError(UI_F_UI_CTRL, ERR_R_PASSED_NULL_PARAMETER)});
 }
 
 TEST_F(ScriptedUi, ConstructPrompt) {
@@ -385,48 +355,37 @@ TEST_F(ScriptedUi, ConstructPrompt) {
   EXPECT_EQ(UI_construct_prompt(ui_, nullptr, "key.pem"), nullptr);
 }
 
-TEST_F(ScriptedUi, UserDataAndExtraData) {
-  EXPECT_EQ(UI_add_user_data(ui_, nullptr), &script_);
-  EXPECT_EQ(UI_get0_user_data(ui_), nullptr);
-  const int idx = UI_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-  ASSERT_GE(idx, 0);
-  int value = 5;
-  EXPECT_EQ(UI_set_ex_data(ui_, idx, &value), 1);
-  EXPECT_EQ(UI_get_ex_data(ui_, idx), &value);
-}
-
-TEST(UiMethod, SlotsAndNames) {
+TEST(UiMethod, SlotsAndTheDefault) {
   EXPECT_EQ(UI_method_set_opener(nullptr, Open), -1);
   EXPECT_EQ(UI_method_set_writer(nullptr, Write), -1);
   EXPECT_EQ(UI_method_set_flusher(nullptr, Flush), -1);
   EXPECT_EQ(UI_method_set_reader(nullptr, Read), -1);
   EXPECT_EQ(UI_method_set_closer(nullptr, Close), -1);
-  EXPECT_EQ(UI_method_get_opener(nullptr), nullptr);
-  EXPECT_EQ(UI_method_get_closer(nullptr), nullptr);
-  UI_METHOD* m = UI_create_method("mine");
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(UI_method_get_reader(m), nullptr);
-  EXPECT_EQ(UI_method_set_reader(m, Read), 0);
-  EXPECT_EQ(UI_method_get_reader(m), Read);
-  EXPECT_EQ(UI_method_set_flusher(m, Flush), 0);
-  EXPECT_EQ(UI_method_get_flusher(m), Flush);
-  UI_destroy_method(m);
-}
-
-TEST(UiMethod, DefaultIsTheConsole) {
+  UI_METHOD* slots = UI_create_method("slots");
+  for (const UI_METHOD* m :
+       {static_cast<const UI_METHOD*>(slots), static_cast<const UI_METHOD*>(nullptr)}) {
+    EXPECT_EQ(UI_method_get_opener(m), nullptr);
+    EXPECT_EQ(UI_method_get_writer(m), nullptr);
+    EXPECT_EQ(UI_method_get_flusher(m), nullptr);
+    EXPECT_EQ(UI_method_get_reader(m), nullptr);
+    EXPECT_EQ(UI_method_get_closer(m), nullptr);
+  }
+  UI_method_set_writer(slots, Write);
+  UI_method_set_flusher(slots, Flush);
+  UI_method_set_reader(slots, Read);
+  UI_method_set_closer(slots, Close);
+  EXPECT_EQ(UI_method_get_writer(slots), Write);
+  EXPECT_EQ(UI_method_get_flusher(slots), Flush);
+  EXPECT_EQ(UI_method_get_reader(slots), Read);
+  EXPECT_EQ(UI_method_get_closer(slots), Close);
+  UI_destroy_method(slots);
   EXPECT_EQ(UI_get_default_method(), UI_Morvane());
-  EXPECT_NE(UI_method_get_opener(UI_Morvane()), nullptr);
-  EXPECT_NE(UI_method_get_writer(UI_Morvane()), nullptr);
-  EXPECT_EQ(UI_method_get_flusher(UI_Morvane()), nullptr);
-  EXPECT_NE(UI_method_get_reader(UI_Morvane()), nullptr);
-  EXPECT_NE(UI_method_get_closer(UI_Morvane()), nullptr);
   UI* ui = UI_new();
   EXPECT_EQ(UI_get_method(ui), UI_Morvane());
   UI_METHOD* m = UI_create_method("mine");
   UI_set_default_method(m);
   UI* ui2 = UI_new();
   EXPECT_EQ(UI_get_method(ui2), m);
-  EXPECT_EQ(UI_set_method(ui2, UI_Morvane()), UI_Morvane());
   UI_free(ui);
   UI_free(ui2);
   UI_set_default_method(UI_Morvane());
@@ -477,7 +436,7 @@ TEST(UiReadPw, ReadsAndVerifies) {
   pw_answers[0] = "0123456789abcdef";  // 16 characters: one too many for size 16
   pw_next = 0;
   EXPECT_EQ(_qarn_old_des_read_pw_string(buf, sizeof(buf), "p:", 0), -1);
-  EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), UI_R_RESULT_TOO_LARGE);
+  EXPECT_ERRORS({UiError(UI_F_UI_SET_RESULT, UI_R_RESULT_TOO_LARGE)});
   UI_set_default_method(nullptr);
   UI_destroy_method(m);
 }
