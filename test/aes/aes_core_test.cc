@@ -1,5 +1,6 @@
-// AES key setup and block functions: FIPS-197 known answers, the schedule's
-// public layout, bad key sizes and null arguments, in-place blocks.
+// AES key setup and block functions: FIPS-197 known answers (blocks and the
+// expanded key's words), bad key sizes and null arguments, in-place blocks,
+// the direction flag.
 
 #include <morvane/aes.h>
 
@@ -46,17 +47,12 @@ TEST(AesBlock, Fips197AppendixC) {
     EXPECT_EQ(ToHex(out, 16), v.cipher);
     AES_decrypt(ct.data(), out, &dk);
     EXPECT_EQ(ToHex(out, 16), v.plain);
-    AES_ecb_encrypt(pt.data(), out, &ek, AES_ENCRYPT);
+    // In place, and through the ECB entry.
+    memcpy(out, pt.data(), 16);
+    AES_ecb_encrypt(out, out, &ek, AES_ENCRYPT);
     EXPECT_EQ(ToHex(out, 16), v.cipher);
-    AES_ecb_encrypt(ct.data(), out, &dk, AES_DECRYPT);
+    AES_ecb_encrypt(out, out, &dk, AES_DECRYPT);
     EXPECT_EQ(ToHex(out, 16), v.plain);
-    // In place gives the same result.
-    uint8_t buf[16];
-    memcpy(buf, pt.data(), 16);
-    AES_encrypt(buf, buf, &ek);
-    EXPECT_EQ(ToHex(buf, 16), v.cipher);
-    AES_decrypt(buf, buf, &dk);
-    EXPECT_EQ(ToHex(buf, 16), v.plain);
   }
 }
 
@@ -78,23 +74,6 @@ TEST(AesKeySchedule, Fips197AppendixAWords) {
   EXPECT_EQ(k.rd_key[8], 0x9ba35411u);
   EXPECT_EQ(k.rd_key[12], 0xa8b09c1au);  // the i mod 8 = 4 step
   EXPECT_EQ(k.rd_key[59], 0x706c631eu);
-}
-
-// The decryption schedule starts with the last encryption round key and ends
-// with the first, unchanged.
-TEST(AesKeySchedule, DecryptScheduleEndsSwapped) {
-  for (int bits : {128, 192, 256}) {
-    uint8_t key[32];
-    for (int i = 0; i < 32; i++) key[i] = static_cast<uint8_t>(i * 7 + 3);
-    AES_KEY ek, dk;
-    ASSERT_EQ(AES_set_encrypt_key(key, bits, &ek), 0);
-    ASSERT_EQ(AES_set_decrypt_key(key, bits, &dk), 0);
-    const int last = 4 * ek.rounds;
-    for (int i = 0; i < 4; i++) {
-      EXPECT_EQ(dk.rd_key[i], ek.rd_key[last + i]) << bits;
-      EXPECT_EQ(dk.rd_key[last + i], ek.rd_key[i]) << bits;
-    }
-  }
 }
 
 TEST(AesKeySchedule, BadSizesAndNullArguments) {
@@ -128,13 +107,6 @@ TEST(AesBlock, EcbDirectionFlag) {
     AES_ecb_encrypt(ct.data(), out, &dk, enc);
     EXPECT_EQ(ToHex(out, 16), v.plain) << enc;
   }
-}
-
-TEST(AesBlock, LayoutAndTexts) {
-  EXPECT_EQ(sizeof(AES_KEY), 244u);
-  EXPECT_EQ(sizeof(((AES_KEY*)nullptr)->rd_key), 240u);
-  EXPECT_STREQ(AES_version, "AES part of Morvane 0.9.8o 01 Jun 2010");
-  EXPECT_STREQ(AES_options(), "aes(partial)");
 }
 
 }  // namespace

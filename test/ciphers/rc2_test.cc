@@ -1,5 +1,5 @@
-// RC2: every RFC 2268 vector, the effective-key-length and key-length bounds,
-// and the little-endian block form.  The modes are covered in modes64_test.cc.
+// RC2: every RFC 2268 vector and the effective-key-length bounds.  The
+// modes, key lengths, word order and texts are in the shared suites.
 
 #include <climits>
 #include <cstring>
@@ -62,13 +62,6 @@ TEST(Rc2, EffectiveBitsOutOfRangeMean1024) {
   EXPECT_FALSE(SameSchedule(Schedule(key, 1023), k1024));
 }
 
-TEST(Rc2, KeyBytesPast128AreIgnored) {
-  Bytes key(200);
-  for (size_t i = 0; i < key.size(); i++) key[i] = static_cast<uint8_t>(i * 13 + 5);
-  EXPECT_TRUE(
-      SameSchedule(Schedule(key, 1024), Schedule(Bytes(key.begin(), key.begin() + 128), 1024)));
-}
-
 // With 1024 effective bits the reduction still replaces L[0] by PITABLE[L[0]]
 // and leaves the other 127 bytes as they are.
 TEST(Rc2, FullLengthKeyChangesOnlyTheFirstByte) {
@@ -77,35 +70,6 @@ TEST(Rc2, FullLengthKeyChangesOnlyTheFirstByte) {
   const RC2_KEY k = Schedule(key, 1024);
   EXPECT_EQ(k.data[0], 0xD9u | (1u << 8));  // PITABLE[0] = 0xD9
   for (unsigned i = 1; i < 64; i++) EXPECT_EQ(k.data[i], (2 * i) | ((2 * i + 1) << 8)) << i;
-}
-
-// An empty or negative length reads no key byte and gives the schedule of the
-// one-byte key 0x00.
-TEST(Rc2, EmptyKeyIsTheZeroByteKey) {
-  for (int bits : {64, 1024}) {
-    const RC2_KEY zero = Schedule({0x00}, bits);
-    for (int len : {0, -1, INT_MIN}) {
-      RC2_KEY k;
-      RC2_set_key(&k, len, nullptr, bits);
-      EXPECT_TRUE(SameSchedule(k, zero)) << len;
-    }
-  }
-}
-
-TEST(Rc2, BlocksAreLittleEndian) {
-  // RFC 2268 vector 4: key 88, 64 bits; ciphertext 61A8A244ADACCCF0.
-  const RC2_KEY k = Schedule({0x88}, 64);
-  unsigned int d[2] = {0, 0};
-  RC2_encrypt(d, &k);
-  EXPECT_EQ(d[0], 0x44A2A861u);
-  EXPECT_EQ(d[1], 0xF0CCACADu);
-  RC2_decrypt(d, &k);
-  EXPECT_EQ(d[0], 0u);
-  EXPECT_EQ(d[1], 0u);
-}
-
-TEST(Rc2, Version) {
-  EXPECT_STREQ(RC2_version, "RC2 part of Morvane 0.9.8o 01 Jun 2010");
 }
 
 }  // namespace

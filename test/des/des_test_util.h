@@ -1,5 +1,6 @@
-// Small helpers shared by the DES suites: schedules from hex keys, blocks as
-// byte vectors, and a deterministic byte generator for property tests.
+// What the DES suites share: the FIPS 81 example (key, IV, text and its
+// ciphertexts, defined once here), schedules from hex keys, blocks as byte
+// vectors, and a deterministic byte generator for property tests.
 #ifndef MORVANE_TEST_DES_TEST_UTIL_H
 #define MORVANE_TEST_DES_TEST_UTIL_H
 
@@ -17,6 +18,18 @@ using morvane_test::Bytes;
 using morvane_test::FromHex;
 using morvane_test::ToHex;
 
+// FIPS 81, Appendices B-E: the key, IV and text "Now is the time for all ",
+// and the text's ciphertext in ECB, CBC, 64-bit CFB and 64-bit OFB.
+struct Fips81 {
+  static constexpr const char* kKey = "0123456789abcdef";
+  static constexpr const char* kIv = "1234567890abcdef";
+  static constexpr const char* kText = "4e6f77206973207468652074696d6520666f7220616c6c20";
+  static constexpr const char* kEcb = "3fa40e8a984d48156a271787ab8883f9893d51ec4b563b53";
+  static constexpr const char* kCbc = "e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6";
+  static constexpr const char* kCfb = "f3096249c7f46e51a69e839b1a92f78403467133898ea622";
+  static constexpr const char* kOfb = "f3096249c7f46e5135f24a242eeb3d3f3d6d5be3255af8c3";
+};
+
 inline DES_key_schedule Schedule(const Bytes& key) {
   DES_cblock k;
   std::memcpy(k, key.data(), 8);
@@ -28,19 +41,20 @@ inline DES_key_schedule Schedule(const std::string& hex) {
   return Schedule(FromHex(hex));
 }
 
-inline void ToBlock(const Bytes& b, DES_cblock out) {
-  std::memcpy(out, b.data(), 8);
-}
-inline Bytes FromBlock(const DES_cblock b) {
-  return Bytes(b, b + 8);
-}
+// A block from hex or bytes, shown as hex.
+struct Cblock {
+  DES_cblock b = {};
+  Cblock() = default;
+  explicit Cblock(const Bytes& v) { std::memcpy(b, v.data(), 8); }
+  explicit Cblock(const std::string& hex) : Cblock(FromHex(hex)) {}
+  std::string Hex() const { return ToHex(b, 8); }
+};
 
 // One block through single-DES ECB.
 inline Bytes Ecb(DES_key_schedule& ks, const Bytes& in, int enc) {
-  DES_cblock b;
-  ToBlock(in, b);
-  DES_ecb_encrypt(&b, &b, &ks, enc);
-  return FromBlock(b);
+  Cblock b(in);
+  DES_ecb_encrypt(&b.b, &b.b, &ks, enc);
+  return Bytes(b.b, b.b + 8);
 }
 
 inline Bytes Xor(Bytes a, const Bytes& b) {
@@ -51,8 +65,13 @@ inline Bytes Xor(Bytes a, const Bytes& b) {
 // Up to n (at most 8) bytes of b from off, zero-padded to a block.
 inline Bytes Block(const Bytes& b, size_t off, size_t n = 8) {
   Bytes r(8, 0);
-  for (size_t i = 0; i < n && off + i < b.size(); i++) r[i] = b[off + i];
+  for (size_t i = 0; i < n && i < 8 && off + i < b.size(); i++) r[i] = b[off + i];
   return r;
+}
+
+// The big-endian 32-bit word at b[off].
+inline uint32_t Be32(const Bytes& b, size_t off) {
+  return uint32_t{b[off]} << 24 | uint32_t{b[off + 1]} << 16 | uint32_t{b[off + 2]} << 8 | b[off + 3];
 }
 
 // A fixed pseudo-random byte stream (xorshift), so property tests repeat.

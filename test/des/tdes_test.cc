@@ -1,7 +1,9 @@
-// Triple DES against the NIST CAVP response files (known answers, multi-block
-// messages and Monte Carlo for TECB, TCBC, TCFB1, TCFB8, TCFB64 and TOFB), and
-// the modes without published vectors (CBCM, the three-pass CBC) against
-// references built from single blocks.
+// DES and triple DES against the NIST CAVP response files, through one
+// runner: SP 800-20's tables in every mode (KAT_TDES), run through triple DES
+// and, with their one key, through the single-DES functions and the CBC
+// checksum; the multi-block messages (tdesmmt) and the Monte Carlo chains
+// (tdesmct).  Then the modes without published vectors (CBCM, the three-pass
+// CBC) against references built from single blocks.
 
 #include <cstring>
 #include <string>
@@ -12,12 +14,13 @@
 #include <morvane/des.h>
 
 #include "des_test_util.h"
-#include "test_support.h"
 
 namespace {
 
 using des_test::Block;
+using des_test::Be32;
 using des_test::Bytes;
+using des_test::Cblock;
 using des_test::Ecb;
 using des_test::FromHex;
 using des_test::Lcg;
@@ -26,41 +29,66 @@ using des_test::ToHex;
 using des_test::Xor;
 
 enum class Mode { kEcb, kCbc, kCfb1, kCfb8, kCfb64, kOfb };
+const char* const kModeNames[] = {"ECB", "CBC", "CFB1", "CFB8", "CFB64", "OFB"};
 
-// The state of one message: three schedules, the IV register and the offset.
+// The state of one message: three schedules (one for single DES), the IV
+// register and the offset.
 struct Tdes {
   DES_key_schedule ks[3];
+  bool one_key = false;
   DES_cblock iv = {};
   int num = 0;
 
-  // Runs one call over `in` (for CFB1, one byte per bit, in its top bit).
-  Bytes Run(Mode m, const Bytes& in, bool enc) {
+  explicit Tdes(const morvane_test::RspRecord& r) {
+    one_key = r.Has("KEYs");
+    for (int i = 0; i < 3; i++)
+      ks[i] = Schedule(r.Get(one_key ? std::string("KEYs") : "KEY" + std::to_string(i + 1)));
+    if (r.Has("IV")) std::memcpy(iv, FromHex(r.Get("IV")).data(), 8);
+  }
+
+  // Runs one call over `in` (for CFB1, one bit a byte, in its top bit), with
+  // triple DES or, with `single`, the single-DES function of the mode.
+  Bytes Run(Mode m, const Bytes& in, bool enc, bool single = false) {
     Bytes out(in.size());
     const long n = static_cast<long>(in.size());
     const int e = enc ? DES_ENCRYPT : DES_DECRYPT;
+    DES_key_schedule *k1 = &ks[0], *k2 = &ks[1], *k3 = &ks[2];
+    const int bits = m == Mode::kCfb1 ? 1 : 8;
     switch (m) {
       case Mode::kEcb:
         for (size_t off = 0; off < in.size(); off += 8) {
-          DES_cblock b;
-          std::memcpy(b, in.data() + off, 8);
-          DES_ecb3_encrypt(&b, &b, &ks[0], &ks[1], &ks[2], e);
-          std::memcpy(out.data() + off, b, 8);
+          Cblock b(Bytes(in.begin() + static_cast<long>(off), in.begin() + static_cast<long>(off) + 8));
+          if (single)
+            DES_ecb_encrypt(&b.b, &b.b, k1, e);
+          else
+            DES_ecb3_encrypt(&b.b, &b.b, k1, k2, k3, e);
+          std::memcpy(out.data() + off, b.b, 8);
         }
         break;
       case Mode::kCbc:
-        DES_ede3_cbc_encrypt(in.data(), out.data(), n, &ks[0], &ks[1], &ks[2], &iv, e);
+        if (single)
+          DES_ncbc_encrypt(in.data(), out.data(), n, k1, &iv, e);
+        else
+          DES_ede3_cbc_encrypt(in.data(), out.data(), n, k1, k2, k3, &iv, e);
         break;
       case Mode::kCfb1:
-        DES_ede3_cfb_encrypt(in.data(), out.data(), 1, n, &ks[0], &ks[1], &ks[2], &iv, e);
-        break;
       case Mode::kCfb8:
-        DES_ede3_cfb_encrypt(in.data(), out.data(), 8, n, &ks[0], &ks[1], &ks[2], &iv, e);
+        if (single)
+          DES_cfb_encrypt(in.data(), out.data(), bits, n, k1, &iv, e);
+        else
+          DES_ede3_cfb_encrypt(in.data(), out.data(), bits, n, k1, k2, k3, &iv, e);
         break;
       case Mode::kCfb64:
-        DES_ede3_cfb64_encrypt(in.data(), out.data(), n, &ks[0], &ks[1], &ks[2], &iv, &num, e);
+        if (single)
+          DES_cfb64_encrypt(in.data(), out.data(), n, k1, &iv, &num, e);
+        else
+          DES_ede3_cfb64_encrypt(in.data(), out.data(), n, k1, k2, k3, &iv, &num, e);
         break;
       case Mode::kOfb:
-        DES_ede3_ofb64_encrypt(in.data(), out.data(), n, &ks[0], &ks[1], &ks[2], &iv, &num);
+        if (single)
+          DES_ofb64_encrypt(in.data(), out.data(), n, k1, &iv, &num);
+        else
+          DES_ede3_ofb64_encrypt(in.data(), out.data(), n, k1, k2, k3, &iv, &num);
         break;
     }
     return out;
@@ -68,155 +96,76 @@ struct Tdes {
 };
 
 // CFB1 files write bit strings ("0110"); the functions take one bit a byte.
-Bytes BitsToBytes(const std::string& bits) {
+Bytes Decode(Mode m, const std::string& v) {
+  if (m != Mode::kCfb1) return FromHex(v);
   Bytes b;
-  for (char c : bits) b.push_back(c == '1' ? 0x80 : 0x00);
+  for (char c : v) b.push_back(c == '1' ? 0x80 : 0x00);
   return b;
 }
-std::string BytesToBits(const Bytes& b) {
+std::string Encode(Mode m, const Bytes& b) {
+  if (m != Mode::kCfb1) return ToHex(b);
   std::string s;
   for (uint8_t x : b) s += (x & 0x80) ? '1' : '0';
   return s;
 }
 
-Bytes Decode(Mode m, const std::string& v) {
-  return m == Mode::kCfb1 ? BitsToBytes(v) : FromHex(v);
-}
-std::string Encode(Mode m, const Bytes& b) {
-  return m == Mode::kCfb1 ? BytesToBits(b) : ToHex(b);
-}
-
-Tdes FromRecord(const morvane_test::RspRecord& r) {
-  Tdes t;
-  if (r.Has("KEYs")) {
-    for (auto& ks : t.ks) ks = Schedule(r.Get("KEYs"));
-  } else {
-    t.ks[0] = Schedule(r.Get("KEY1"));
-    t.ks[1] = Schedule(r.Get("KEY2"));
-    t.ks[2] = Schedule(r.Get("KEY3"));
-  }
-  if (r.Has("IV")) des_test::ToBlock(FromHex(r.Get("IV")), t.iv);
-  return t;
-}
-
 struct FileCase {
-  const char* file;
+  std::string file;
   Mode mode;
 };
-
 void PrintTo(const FileCase& c, std::ostream* os) {
   *os << c.file;
 }
-
 std::string CaseName(const ::testing::TestParamInfo<FileCase>& info) {
-  std::string s = info.param.file;
-  s = s.substr(s.rfind('/') + 1);
-  return s.substr(0, s.find('.'));
+  const std::string& s = info.param.file;
+  return s.substr(s.rfind('/') + 1, s.rfind('.') - s.rfind('/') - 1);
 }
 
-// ---- known answers and multi-block messages --------------------------------
+// The files of every mode: KAT_TDES/T<mode><table>.rsp, tdesmmt/T<mode>MMT<n>.rsp
+// and tdesmct/T<mode>Monte<n>.rsp.
+std::vector<FileCase> Files(bool monte_carlo) {
+  std::vector<FileCase> out;
+  for (int i = 0; i < 6; i++) {
+    const std::string m = kModeNames[i];
+    const Mode mode = static_cast<Mode>(i);
+    if (!monte_carlo) {
+      for (const char* t : {"vartext", "invperm", "varkey", "permop", "subtab"})
+        out.push_back({"KAT_TDES/T" + m + t + ".rsp", mode});
+    }
+    for (const char* n : {"1", "2", "3"})
+      out.push_back(monte_carlo ? FileCase{"tdesmct/T" + m + "Monte" + n + ".rsp", mode}
+                                : FileCase{"tdesmmt/T" + m + "MMT" + n + ".rsp", mode});
+  }
+  return out;
+}
 
-class TdesVectors : public ::testing::TestWithParam<FileCase> {};
+class DesCavp : public ::testing::TestWithParam<FileCase> {};
 
-TEST_P(TdesVectors, EncryptAndDecrypt) {
+TEST_P(DesCavp, KnownAnswersAndMessages) {
   const FileCase c = GetParam();
-  MORVANE_VECTOR_PATH_OR_SKIP(path, std::string("nist-cavp/des/") + c.file);
+  MORVANE_VECTOR_PATH_OR_SKIP(path, "nist-cavp/des/" + c.file);
   const auto records = morvane_test::ReadRsp(path);
   ASSERT_FALSE(records.empty());
   for (const auto& r : records) {
+    SCOPED_TRACE(c.file + " COUNT " + r.Get("COUNT"));
     const bool enc = r.section.count("ENCRYPT") != 0;
     const Bytes in = Decode(c.mode, r.Get(enc ? "PLAINTEXT" : "CIPHERTEXT"));
     const std::string want = r.Get(enc ? "CIPHERTEXT" : "PLAINTEXT");
-    Tdes t = FromRecord(r);
-    EXPECT_EQ(Encode(c.mode, t.Run(c.mode, in, enc)), want)
-        << c.file << " COUNT " << r.Get("COUNT");
-    // In place, and one unit a call (the IV and offset carry the state).
-    Tdes t2 = FromRecord(r);
-    const size_t unit = c.mode == Mode::kEcb || c.mode == Mode::kCbc ? 8 : 1;
-    Bytes pieces;
-    for (size_t off = 0; off < in.size(); off += unit) {
-      Bytes part(in.begin() + static_cast<long>(off), in.begin() + static_cast<long>(off + unit));
-      part = t2.Run(c.mode, part, enc);
-      pieces.insert(pieces.end(), part.begin(), part.end());
+    EXPECT_EQ(Encode(c.mode, Tdes(r).Run(c.mode, in, enc)), want);
+    if (!r.Has("KEYs")) continue;
+    EXPECT_EQ(Encode(c.mode, Tdes(r).Run(c.mode, in, enc, true)), want) << "single DES";
+    if (c.mode == Mode::kCbc && enc && in.size() == 8) {
+      // FIPS 113: the MAC of one block is its CBC ciphertext.
+      Tdes t(r);
+      Cblock mac;
+      const Bytes ct = FromHex(want);
+      EXPECT_EQ(DES_cbc_cksum(in.data(), &mac.b, 8, &t.ks[0], &t.iv), Be32(ct, 4));
+      EXPECT_EQ(mac.Hex(), want);
     }
-    EXPECT_EQ(Encode(c.mode, pieces), want) << c.file << " COUNT " << r.Get("COUNT");
   }
 }
 
-#define TDES_FILES(dir, name, mode)                                                           \
-  FileCase{dir "/T" name "vartext.rsp", mode}, FileCase{dir "/T" name "invperm.rsp", mode},   \
-      FileCase{dir "/T" name "varkey.rsp", mode}, FileCase{dir "/T" name "permop.rsp", mode}, \
-      FileCase {                                                                              \
-    dir "/T" name "subtab.rsp", mode                                                          \
-  }
-#define MMT_FILES(name, mode)                                                               \
-  FileCase{"tdesmmt/T" name "MMT1.rsp", mode}, FileCase{"tdesmmt/T" name "MMT2.rsp", mode}, \
-      FileCase {                                                                            \
-    "tdesmmt/T" name "MMT3.rsp", mode                                                       \
-  }
-
-// SP 800-20's tables in every mode (KAT_TDES) and the multi-block messages
-// of the three keying options (tdesmmt).
-INSTANTIATE_TEST_SUITE_P(
-    Nist, TdesVectors,
-    ::testing::Values(
-        TDES_FILES("KAT_TDES", "ECB", Mode::kEcb), TDES_FILES("KAT_TDES", "CBC", Mode::kCbc),
-        TDES_FILES("KAT_TDES", "CFB1", Mode::kCfb1), TDES_FILES("KAT_TDES", "CFB8", Mode::kCfb8),
-        TDES_FILES("KAT_TDES", "CFB64", Mode::kCfb64), TDES_FILES("KAT_TDES", "OFB", Mode::kOfb),
-        MMT_FILES("ECB", Mode::kEcb), MMT_FILES("CBC", Mode::kCbc), MMT_FILES("CFB1", Mode::kCfb1),
-        MMT_FILES("CFB8", Mode::kCfb8), MMT_FILES("CFB64", Mode::kCfb64),
-        MMT_FILES("OFB", Mode::kOfb)),
-    CaseName);
-
-// The same single-key tables through the single-DES functions of each mode.
-class DesVectors : public ::testing::TestWithParam<FileCase> {};
-
-TEST_P(DesVectors, SingleKeyModes) {
-  const FileCase c = GetParam();
-  MORVANE_VECTOR_PATH_OR_SKIP(path, std::string("nist-cavp/des/") + c.file);
-  for (const auto& r : morvane_test::ReadRsp(path)) {
-    const bool enc = r.section.count("ENCRYPT") != 0;
-    const Bytes in = Decode(c.mode, r.Get(enc ? "PLAINTEXT" : "CIPHERTEXT"));
-    DES_key_schedule ks = Schedule(r.Get("KEYs"));
-    DES_cblock iv;
-    des_test::ToBlock(FromHex(r.Get("IV")), iv);
-    Bytes out(in.size());
-    const long n = static_cast<long>(in.size());
-    int num = 0;
-    const int e = enc ? DES_ENCRYPT : DES_DECRYPT;
-    switch (c.mode) {
-      case Mode::kCbc:
-        DES_ncbc_encrypt(in.data(), out.data(), n, &ks, &iv, e);
-        break;
-      case Mode::kCfb1:
-        DES_cfb_encrypt(in.data(), out.data(), 1, n, &ks, &iv, e);
-        break;
-      case Mode::kCfb8:
-        DES_cfb_encrypt(in.data(), out.data(), 8, n, &ks, &iv, e);
-        break;
-      case Mode::kCfb64:
-        DES_cfb64_encrypt(in.data(), out.data(), n, &ks, &iv, &num, e);
-        break;
-      case Mode::kOfb:
-        DES_ofb64_encrypt(in.data(), out.data(), n, &ks, &iv, &num);
-        break;
-      case Mode::kEcb:
-        FAIL();
-    }
-    EXPECT_EQ(Encode(c.mode, out), r.Get(enc ? "CIPHERTEXT" : "PLAINTEXT"))
-        << c.file << " COUNT " << r.Get("COUNT");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Nist, DesVectors,
-                         ::testing::Values(TDES_FILES("KAT_TDES", "CBC", Mode::kCbc),
-                                           TDES_FILES("KAT_TDES", "CFB1", Mode::kCfb1),
-                                           TDES_FILES("KAT_TDES", "CFB8", Mode::kCfb8),
-                                           TDES_FILES("KAT_TDES", "CFB64", Mode::kCfb64),
-                                           TDES_FILES("KAT_TDES", "OFB", Mode::kOfb)),
-                         CaseName);
-
-// ---- Monte Carlo --------------------------------------------------------------
+INSTANTIATE_TEST_SUITE_P(Nist, DesCavp, ::testing::ValuesIn(Files(false)), CaseName);
 
 // One record's inner loop of 10,000 steps (the Monte Carlo tests of NIST's
 // TMOVS, after SP 800-17's DES procedures): each step processes one unit with
@@ -230,43 +179,32 @@ Bytes MonteCarlo(Mode m, Tdes& t, Bytes x, bool enc) {
   for (int j = 0; j < 10000; j++) {
     const Bytes before(t.iv, t.iv + 8);
     out = t.Run(m, x, enc);
-    switch (m) {
-      case Mode::kEcb:
-        x = out;
-        break;
-      case Mode::kCbc:
-        x = enc ? before : out;
-        break;
-      case Mode::kOfb:
-        x = before;
-        break;
-      case Mode::kCfb1:
-      case Mode::kCfb8:
-      case Mode::kCfb64:
-        if (enc) {
-          x.assign(before.begin(), before.begin() + static_cast<long>(x.size()));
-          if (m == Mode::kCfb1) x[0] &= 0x80;
-        } else {
-          for (size_t i = 0; i < x.size(); i++) x[i] ^= out[i];
-        }
-        break;
+    if (m == Mode::kEcb || (m == Mode::kCbc && !enc)) {
+      x = out;
+    } else if (m == Mode::kCbc || m == Mode::kOfb) {
+      x = before;
+    } else if (enc) {
+      x.assign(before.begin(), before.begin() + static_cast<long>(x.size()));
+      if (m == Mode::kCfb1) x[0] &= 0x80;
+    } else {
+      for (size_t i = 0; i < x.size(); i++) x[i] ^= out[i];
     }
   }
   return out;
 }
 
-class TdesMonteCarlo : public ::testing::TestWithParam<FileCase> {};
+class DesCavpMonteCarlo : public ::testing::TestWithParam<FileCase> {};
 
-TEST_P(TdesMonteCarlo, SampledRecords) {
+TEST_P(DesCavpMonteCarlo, SampledRecords) {
   const FileCase c = GetParam();
-  MORVANE_VECTOR_PATH_OR_SKIP(path, std::string("nist-cavp/des/") + c.file);
+  MORVANE_VECTOR_PATH_OR_SKIP(path, "nist-cavp/des/" + c.file);
   const auto records = morvane_test::ReadRsp(path);
   ASSERT_EQ(records.size(), 800u);
   // Every record states its own inputs; a sample of them keeps the test fast.
   for (size_t i = 0; i < records.size(); i += 80) {
     const auto& r = records[i];
     const bool enc = r.section.count("ENCRYPT") != 0;
-    Tdes t = FromRecord(r);
+    Tdes t(r);
     const Bytes in = Decode(c.mode, r.Get(enc ? "PLAINTEXT" : "CIPHERTEXT"));
     EXPECT_EQ(Encode(c.mode, MonteCarlo(c.mode, t, in, enc)),
               r.Get(enc ? "CIPHERTEXT" : "PLAINTEXT"))
@@ -274,59 +212,9 @@ TEST_P(TdesMonteCarlo, SampledRecords) {
   }
 }
 
-#define MCT_FILES(name, mode)                                                                   \
-  FileCase{"tdesmct/T" name "Monte1.rsp", mode}, FileCase{"tdesmct/T" name "Monte2.rsp", mode}, \
-      FileCase {                                                                                \
-    "tdesmct/T" name "Monte3.rsp", mode                                                         \
-  }
-
-INSTANTIATE_TEST_SUITE_P(
-    Nist, TdesMonteCarlo,
-    ::testing::Values(MCT_FILES("ECB", Mode::kEcb), MCT_FILES("CBC", Mode::kCbc),
-                      MCT_FILES("CFB1", Mode::kCfb1), MCT_FILES("CFB8", Mode::kCfb8),
-                      MCT_FILES("CFB64", Mode::kCfb64), MCT_FILES("OFB", Mode::kOfb)),
-    CaseName);
+INSTANTIATE_TEST_SUITE_P(Nist, DesCavpMonteCarlo, ::testing::ValuesIn(Files(true)), CaseName);
 
 // ---- modes without published vectors ----------------------------------------
-
-TEST(TdesModes, SameKeyThriceIsSingleDes) {
-  DES_key_schedule ks = Schedule("0123456789abcdef");
-  Lcg rng(20);
-  const Bytes pt = rng.Fill(37);
-  DES_cblock iv1 = {1, 2, 3, 4, 5, 6, 7, 8}, iv2 = {1, 2, 3, 4, 5, 6, 7, 8};
-  Bytes a(40), b(40);
-  int n1 = 0, n2 = 0;
-  DES_ede3_cfb64_encrypt(pt.data(), a.data(), 37, &ks, &ks, &ks, &iv1, &n1, DES_ENCRYPT);
-  DES_cfb64_encrypt(pt.data(), b.data(), 37, &ks, &iv2, &n2, DES_ENCRYPT);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(n1, n2);
-  EXPECT_EQ(std::memcmp(iv1, iv2, 8), 0);
-  DES_ede3_ofb64_encrypt(pt.data(), a.data(), 37, &ks, &ks, &ks, &iv1, &n1);
-  DES_ofb64_encrypt(pt.data(), b.data(), 37, &ks, &iv2, &n2);
-  EXPECT_EQ(a, b);
-  for (int k : {1, 7, 8, 12, 32, 40, 64}) {
-    DES_ede3_cfb_encrypt(pt.data(), a.data(), k, 37, &ks, &ks, &ks, &iv1, DES_ENCRYPT);
-    DES_cfb_encrypt(pt.data(), b.data(), k, 37, &ks, &iv2, DES_ENCRYPT);
-    EXPECT_EQ(a, b) << k;
-    EXPECT_EQ(std::memcmp(iv1, iv2, 8), 0) << k;
-  }
-  DES_ede3_cbc_encrypt(pt.data(), a.data(), 37, &ks, &ks, &ks, &iv1, DES_ENCRYPT);
-  DES_ncbc_encrypt(pt.data(), b.data(), 37, &ks, &iv2, DES_ENCRYPT);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(std::memcmp(iv1, iv2, 8), 0);
-}
-
-TEST(TdesModes, CfbBadWidthsTouchNothing) {
-  DES_key_schedule ks = Schedule("0123456789abcdef");
-  const Bytes pt(16, 0x33);
-  for (int bad : {0, -3, 65}) {
-    Bytes out(16, 0xee);
-    DES_cblock iv = {9, 9, 9, 9, 9, 9, 9, 9};
-    DES_ede3_cfb_encrypt(pt.data(), out.data(), bad, 16, &ks, &ks, &ks, &iv, DES_ENCRYPT);
-    EXPECT_EQ(out, Bytes(16, 0xee));
-    EXPECT_EQ(ToHex(des_test::FromBlock(iv)), "0909090909090909");
-  }
-}
 
 // CBCM: per block a mask m = E_k3(m); c = E_k1(D_k2(E_k1(p ^ chain) ^ m) ^ m).
 TEST(TdesModes, CbcmMatchesReference) {
@@ -343,27 +231,19 @@ TEST(TdesModes, CbcmMatchesReference) {
       want.insert(want.end(), chain.begin(), chain.end());
     }
     const size_t padded = (len + 7) / 8 * 8;
-    Bytes ct(padded);
-    DES_cblock iv1, iv2;
-    des_test::ToBlock(iv1b, iv1);
-    des_test::ToBlock(iv2b, iv2);
-    DES_ede3_cbcm_encrypt(pt.data(), ct.data(), static_cast<long>(len), &k1, &k2, &k3, &iv1, &iv2,
-                          DES_ENCRYPT);
+    Bytes ct(padded), back(padded, 0xee);
+    for (int enc : {DES_ENCRYPT, DES_DECRYPT}) {
+      Cblock iv1(iv1b), iv2(iv2b);
+      DES_ede3_cbcm_encrypt(enc ? pt.data() : ct.data(), enc ? ct.data() : back.data(),
+                            static_cast<long>(len), &k1, &k2, &k3, &iv1.b, &iv2.b, enc);
+      EXPECT_EQ(iv1.Hex(), ToHex(m)) << len;  // the last mask
+      EXPECT_EQ(iv2.Hex(), ToHex(chain)) << len;
+    }
     EXPECT_EQ(ToHex(ct), ToHex(want)) << len;
-    EXPECT_EQ(ToHex(des_test::FromBlock(iv1)), ToHex(m)) << len;  // the last mask
-    EXPECT_EQ(ToHex(des_test::FromBlock(iv2)), ToHex(chain)) << len;
-
-    Bytes back(padded, 0xee);
-    des_test::ToBlock(iv1b, iv1);
-    des_test::ToBlock(iv2b, iv2);
-    DES_ede3_cbcm_encrypt(ct.data(), back.data(), static_cast<long>(len), &k1, &k2, &k3, &iv1, &iv2,
-                          DES_DECRYPT);
     EXPECT_EQ(Bytes(back.begin(), back.begin() + static_cast<long>(len)), pt) << len;
     if (len < padded) {
       EXPECT_EQ(back[len], 0xee);
     }
-    EXPECT_EQ(ToHex(des_test::FromBlock(iv1)), ToHex(m)) << len;
-    EXPECT_EQ(ToHex(des_test::FromBlock(iv2)), ToHex(chain)) << len;
   }
 }
 
@@ -393,35 +273,28 @@ TEST(TdesModes, ThreePassCbc) {
 
     Bytes in = pt, ct(padded);
     in.resize(padded, 0);
-    DES_cblock iv1, iv2;
-    des_test::ToBlock(iv1b, iv1);
-    des_test::ToBlock(iv2b, iv2);
+    Cblock iv1(iv1b), iv2(iv2b), d1(iv1b), d2(iv2b);
     DES_3cbc_encrypt(reinterpret_cast<DES_cblock*>(in.data()),
-                     reinterpret_cast<DES_cblock*>(ct.data()), static_cast<long>(len), k1, k2, &iv1,
-                     &iv2, DES_ENCRYPT);
+                     reinterpret_cast<DES_cblock*>(ct.data()), static_cast<long>(len), k1, k2,
+                     &iv1.b, &iv2.b, DES_ENCRYPT);
     EXPECT_EQ(ToHex(ct), ToHex(buf)) << len;
     // iv1 ends as the last inner block, iv2 as the last outer one, also for a
     // message shorter than a block.
-    EXPECT_EQ(ToHex(des_test::FromBlock(iv1)), ToHex(inner)) << len;
-    EXPECT_EQ(ToHex(des_test::FromBlock(iv2)), ToHex(outer)) << len;
-
+    EXPECT_EQ(iv1.Hex(), ToHex(inner)) << len;
+    EXPECT_EQ(iv2.Hex(), ToHex(outer)) << len;
     Bytes back(padded, 0xee);
-    DES_cblock d1, d2;
-    des_test::ToBlock(iv1b, d1);
-    des_test::ToBlock(iv2b, d2);
     DES_3cbc_encrypt(reinterpret_cast<DES_cblock*>(ct.data()),
                      reinterpret_cast<DES_cblock*>(back.data()), static_cast<long>(len), k1, k2,
-                     &d1, &d2, DES_DECRYPT);
+                     &d1.b, &d2.b, DES_DECRYPT);
     EXPECT_EQ(Bytes(back.begin(), back.begin() + static_cast<long>(len)), pt) << len;
-    EXPECT_EQ(std::memcmp(d1, iv1, 8), 0) << len;
-    EXPECT_EQ(std::memcmp(d2, iv2, 8), 0) << len;
+    EXPECT_EQ(d1.Hex(), iv1.Hex()) << len;
+    EXPECT_EQ(d2.Hex(), iv2.Hex()) << len;
   }
   // Nothing to process: the IVs stay as they were.
-  DES_cblock iv1 = {1, 1, 1, 1, 1, 1, 1, 1}, iv2 = {2, 2, 2, 2, 2, 2, 2, 2};
-  DES_cblock block = {};
-  DES_3cbc_encrypt(&block, &block, 0, k1, k2, &iv1, &iv2, DES_ENCRYPT);
-  EXPECT_EQ(ToHex(des_test::FromBlock(iv1)), "0101010101010101");
-  EXPECT_EQ(ToHex(des_test::FromBlock(iv2)), "0202020202020202");
+  Cblock iv1("0101010101010101"), iv2("0202020202020202"), block;
+  DES_3cbc_encrypt(&block.b, &block.b, 0, k1, k2, &iv1.b, &iv2.b, DES_ENCRYPT);
+  EXPECT_EQ(iv1.Hex(), "0101010101010101");
+  EXPECT_EQ(iv2.Hex(), "0202020202020202");
 }
 
 }  // namespace

@@ -12,8 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,8 @@
 
 #include <morvane/ripemd.h>
 #include <morvane/rmd160.h>
+
+#include "test_support.h"
 
 namespace {
 
@@ -36,34 +36,18 @@ struct Result {
 
 class Rmd160Tool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rmd160_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-  }
-
   std::string WriteFile(const std::string& name, const std::string& content) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    morvane_test::WriteFile(dir_.Join(name), content);
+    return dir_.Join(name);
   }
 
   // Runs the program with `args`, standard input from `stdin_path`, and
   // standard output to `stdout_path` (a file in the scratch folder when empty).
   Result Run(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null",
              std::string stdout_path = "") {
-    const std::string err_path = dir_ + "/.err";
+    const std::string err_path = dir_.Join(".err");
     const bool own_out = stdout_path.empty();
-    if (own_out) stdout_path = dir_ + "/.out";
+    if (own_out) stdout_path = dir_.Join(".out");
     pid_t pid = fork();
     if (pid == 0) {
       int in = open(stdin_path.c_str(), O_RDONLY);
@@ -84,12 +68,12 @@ class Rmd160Tool : public ::testing::Test {
     int wstatus = 0;
     EXPECT_EQ(waitpid(pid, &wstatus, 0), pid);
     if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
-    if (own_out) r.out = Slurp(stdout_path);
-    r.err = Slurp(err_path);
+    if (own_out) r.out = morvane_test::ReadFile(stdout_path);
+    r.err = morvane_test::ReadFile(err_path);
     return r;
   }
 
-  std::string dir_;
+  morvane_test::TempPath dir_{morvane_test::TempPath::kDir};
 };
 
 TEST_F(Rmd160Tool, NamedFilesPrintOneLineEach) {
@@ -115,7 +99,7 @@ TEST_F(Rmd160Tool, NoArgumentsDigestsStandardInput) {
 }
 
 TEST_F(Rmd160Tool, FileThatCannotBeOpenedIsReportedAndCounted) {
-  const std::string missing = dir_ + "/missing";
+  const std::string missing = dir_.Join("missing");
   const std::string abc = WriteFile("abc", "abc");
   Result r = Run({missing, abc});
   EXPECT_EQ(r.status, 1);
@@ -131,12 +115,12 @@ TEST_F(Rmd160Tool, FileThatCannotBeOpenedIsReportedAndCounted) {
 // even the name prefix), the error is reported and the input counts as failed.
 TEST_F(Rmd160Tool, ReadErrorPrintsNoDigestAndCounts) {
   const std::string abc = WriteFile("abc", "abc");
-  Result r = Run({dir_, abc});
+  Result r = Run({dir_.path(), abc});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, dir_ + ": " + strerror(EISDIR) + "\n");
+  EXPECT_EQ(r.err, dir_.path() + ": " + strerror(EISDIR) + "\n");
   EXPECT_EQ(r.out, "RIPEMD160(" + abc + ")= " + kAbc + "\n");
 
-  r = Run({}, dir_);  // standard input that cannot be read
+  r = Run({}, dir_.path());  // standard input that cannot be read
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, std::string("stdin: ") + strerror(EISDIR) + "\n");
   EXPECT_EQ(r.out, "");
@@ -145,7 +129,7 @@ TEST_F(Rmd160Tool, ReadErrorPrintsNoDigestAndCounts) {
 // An exit status counts modulo 256, so 256 failures must not read as success.
 TEST_F(Rmd160Tool, ExitStatusStopsAt255) {
   std::vector<std::string> args;
-  for (int i = 0; i < 256; i++) args.push_back(dir_ + "/none" + std::to_string(i));
+  for (int i = 0; i < 256; i++) args.push_back(dir_.Join("none" + std::to_string(i)));
   Result r = Run(args);
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 256);
@@ -159,15 +143,6 @@ TEST_F(Rmd160Tool, OutputThatCannotBeWrittenIsAFailure) {
 }
 
 // The exported helpers, called in this process.
-TEST(Rmd160Helpers, PtPrintsLowerCaseHexAndNewline) {
-  unsigned char md[RIPEMD160_DIGEST_LENGTH];
-  RIPEMD160(reinterpret_cast<const unsigned char*>("abc"), 3, md);
-  ::testing::internal::CaptureStdout();
-  pt(md);
-  fflush(stdout);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), std::string(kAbc) + "\n");
-}
-
 TEST(Rmd160Helpers, DoFpDigestsTheStreamOrReportsItsReadError) {
   FILE* f = tmpfile();
   ASSERT_NE(f, nullptr);

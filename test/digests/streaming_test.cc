@@ -84,35 +84,24 @@ TEST_P(DigestStreaming, AnyInputAlignmentGivesTheSameDigest) {
   }
 }
 
-TEST_P(DigestStreaming, EmptyUpdateChangesNothing) {
+// An empty update changes nothing; a negative int passed as the length
+// arrives as a huge size_t and is treated as empty rather than read past the
+// buffer.
+TEST_P(DigestStreaming, EmptyAndNegativeLengthsAreNoOps) {
   const Algo& a = GetParam();
   Context c;
   a.init(c.get());
   a.update(c.get(), "0123456789", 10);
-  Context before = c;
-  EXPECT_EQ(a.update(c.get(), "abc", 0), 1);
-  EXPECT_EQ(a.update(c.get(), nullptr, 0), 1);
-  EXPECT_EQ(0, std::memcmp(before.bytes, c.bytes, sizeof(c.bytes)));
-}
-
-// A negative int passed as the length arrives as a huge size_t: it is treated
-// as empty rather than read past the buffer.
-TEST_P(DigestStreaming, NegativeLengthIsANoOp) {
-  const Algo& a = GetParam();
-  Context c;
-  a.init(c.get());
-  a.update(c.get(), "0123456789", 10);
-  Context before = c;
+  const Context before = c;
   const unsigned char buf[8] = {};
-  for (size_t len :
-       {static_cast<size_t>(-1), static_cast<size_t>(-64), static_cast<size_t>(PTRDIFF_MAX) + 1}) {
-    EXPECT_EQ(a.update(c.get(), buf, len), 1);
+  for (size_t len : {size_t{0}, static_cast<size_t>(-1), static_cast<size_t>(-64),
+                     static_cast<size_t>(PTRDIFF_MAX) + 1}) {
+    EXPECT_EQ(a.update(c.get(), len == 0 ? nullptr : buf, len), 1);
     EXPECT_EQ(0, std::memcmp(before.bytes, c.bytes, sizeof(c.bytes)));
   }
   unsigned char md[64];
   a.final(md, c.get());
-  EXPECT_EQ(morvane_test::ToHex(md, a.md_len),
-            OneShotHex(a, Bytes{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+  EXPECT_EQ(morvane_test::ToHex(md, a.md_len), OneShotHex(a, Bytes{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
 }
 
 TEST_P(DigestStreaming, OneShotWithoutOutputUsesOneSharedBuffer) {
