@@ -17,9 +17,6 @@
 
 namespace {
 
-using net_test::DrainErrors;
-using net_test::QueuedError;
-
 class Pair : public net_test::BoundedTest {
  protected:
   void TearDown() override {
@@ -32,18 +29,8 @@ class Pair : public net_test::BoundedTest {
   BIO* y = nullptr;
 };
 
-void ExpectOneError(int func, int reason) {
-  std::vector<QueuedError> errors = DrainErrors();
-  ASSERT_EQ(errors.size(), 1u) << net_test::Describe(errors);
-  EXPECT_EQ(errors[0].lib, ERR_LIB_BIO);
-  EXPECT_EQ(errors[0].func, func);
-  EXPECT_EQ(errors[0].reason, reason);
-}
-
 TEST_F(Pair, DefaultSizeAndFullRing) {
   Make(0, 0);
-  EXPECT_EQ(BIO_method_type(x), BIO_TYPE_BIO);
-  EXPECT_STREQ(BIO_method_name(x), "BIO pair");
   EXPECT_EQ(BIO_ctrl_get_write_guarantee(x), 17408u);
   EXPECT_EQ(BIO_ctrl_get_write_guarantee(y), 17408u);
   EXPECT_EQ(BIO_get_write_buf_size(x), 17408u);
@@ -59,7 +46,7 @@ TEST_F(Pair, DefaultSizeAndFullRing) {
   EXPECT_EQ(BIO_ctrl_get_write_guarantee(x), 0u);
   EXPECT_EQ(BIO_flush(x), 1);
   EXPECT_EQ(BIO_eof(y), 0);
-  EXPECT_EQ(ERR_peek_error(), 0u);
+  EXPECT_ERRORS({});
 }
 
 TEST_F(Pair, ReadRequestsAreRecorded) {
@@ -148,9 +135,9 @@ TEST_F(Pair, ShutdownEndsTheData) {
   EXPECT_EQ(BIO_nread0(y, &p), 0);
 
   EXPECT_EQ(BIO_write(x, "more", 4), -1);
-  ExpectOneError(BIO_F_BIO_WRITE, BIO_R_BROKEN_PIPE);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_WRITE, BIO_R_BROKEN_PIPE}});
   EXPECT_EQ(BIO_nwrite0(x, &p), -1);
-  ExpectOneError(BIO_F_BIO_NWRITE0, BIO_R_BROKEN_PIPE);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_NWRITE0, BIO_R_BROKEN_PIPE}});
 
   // The other direction still works.
   EXPECT_EQ(BIO_write(y, "ok", 2), 2);
@@ -161,31 +148,29 @@ TEST_F(Pair, UnpairedHalves) {
   x = BIO_new(BIO_s_bio());
   char* p = nullptr;
   EXPECT_EQ(BIO_nwrite0(x, &p), -2);
-  ExpectOneError(BIO_F_BIO_NWRITE0, BIO_R_UNINITIALIZED);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_NWRITE0, BIO_R_UNINITIALIZED}});
   EXPECT_EQ(BIO_nwrite(x, &p, 1), -2);
-  ExpectOneError(BIO_F_BIO_NWRITE, BIO_R_UNINITIALIZED);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_NWRITE, BIO_R_UNINITIALIZED}});
   EXPECT_EQ(BIO_nread0(x, &p), -2);
-  ExpectOneError(BIO_F_BIO_NREAD0, BIO_R_UNINITIALIZED);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_NREAD0, BIO_R_UNINITIALIZED}});
   EXPECT_EQ(BIO_nread(x, &p, 1), -2);
-  ExpectOneError(BIO_F_BIO_NREAD, BIO_R_UNINITIALIZED);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_NREAD, BIO_R_UNINITIALIZED}});
   EXPECT_EQ(BIO_eof(x), 1);
   EXPECT_EQ(BIO_ctrl_pending(x), 0u);
   EXPECT_EQ(BIO_ctrl_wpending(x), 0u);
   EXPECT_EQ(BIO_ctrl_get_write_guarantee(x), 0u);
 
-  EXPECT_EQ(BIO_set_write_buf_size(x, 0), 0);
-  ExpectOneError(BIO_F_BIO_CTRL, BIO_R_INVALID_ARGUMENT);
-  EXPECT_EQ(BIO_set_write_buf_size(x, -5), 0);
-  ExpectOneError(BIO_F_BIO_CTRL, BIO_R_INVALID_ARGUMENT);
-  EXPECT_EQ(BIO_set_write_buf_size(x, static_cast<long>(INT_MAX) + 1), 0);
-  ExpectOneError(BIO_F_BIO_CTRL, BIO_R_INVALID_ARGUMENT);
+  for (long size : {0L, -5L, static_cast<long>(INT_MAX) + 1}) {
+    EXPECT_EQ(BIO_set_write_buf_size(x, size), 0) << size;
+    EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_CTRL, BIO_R_INVALID_ARGUMENT}});
+  }
   EXPECT_EQ(BIO_set_write_buf_size(x, 64), 1);
   EXPECT_EQ(BIO_get_write_buf_size(x), 64u);
 
   // Only another half can be the peer.
   BIO* mem = BIO_new(BIO_s_mem());
   EXPECT_EQ(BIO_make_bio_pair(x, mem), 0);
-  ExpectOneError(BIO_F_BIO_MAKE_PAIR, BIO_R_INVALID_ARGUMENT);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_MAKE_PAIR, BIO_R_INVALID_ARGUMENT}});
   BIO_free(mem);
 
   // A copy has the same size and no peer.
@@ -202,9 +187,9 @@ TEST_F(Pair, PairingRules) {
   Make(0, 0);
   BIO* z = BIO_new(BIO_s_bio());
   EXPECT_EQ(BIO_make_bio_pair(z, x), 0);
-  ExpectOneError(BIO_F_BIO_MAKE_PAIR, BIO_R_IN_USE);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_MAKE_PAIR, BIO_R_IN_USE}});
   EXPECT_EQ(BIO_set_write_buf_size(x, 100), 0);
-  ExpectOneError(BIO_F_BIO_CTRL, BIO_R_IN_USE);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_CTRL, BIO_R_IN_USE}});
 
   // Undoing the pair drops unread bytes and leaves both halves free.
   EXPECT_EQ(BIO_write(x, "dropped", 7), 7);
@@ -232,7 +217,7 @@ TEST_F(Pair, PairingRules) {
   EXPECT_EQ(BIO_get_close(x), BIO_CLOSE);
   EXPECT_EQ(BIO_set_close(x, BIO_NOCLOSE), 1);
   EXPECT_EQ(BIO_get_close(x), BIO_NOCLOSE);
-  EXPECT_EQ(ERR_peek_error(), 0u);
+  EXPECT_ERRORS({});
 }
 
 // Moves `from` into `out` through the pair in random pieces, both ways at
@@ -312,7 +297,7 @@ TEST_F(Pair, OneMebibyteEachWayInRandomPieces) {
   EXPECT_EQ(BIO_number_read(y), static_cast<unsigned long>(1 << 20));
   EXPECT_EQ(BIO_ctrl_pending(x), 0u);
   EXPECT_EQ(BIO_ctrl_pending(y), 0u);
-  EXPECT_EQ(ERR_peek_error(), 0u);
+  EXPECT_ERRORS({});
 }
 
 }  // namespace

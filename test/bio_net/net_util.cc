@@ -1,4 +1,4 @@
-// Loopback sockets and queue inspection for the network stream suites.
+// Loopback sockets for the network stream suites.
 
 #include "net_util.h"
 
@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +101,18 @@ unsigned short FreePort() {
   return port;
 }
 
+int ListenOnFreePort(const std::string& format, unsigned short* port, int bind_mode) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    *port = FreePort();
+    std::string text = format;
+    text.replace(text.find("PORT"), 4, std::to_string(*port));
+    int s = BIO_get_accept_socket(text.c_str(), bind_mode);
+    if (s != -1) return s;
+    ERR_clear_error();
+  }
+  return -1;
+}
+
 namespace {
 bool Wait(int fd, short events, int ms) {
   pollfd p{fd, events, 0};
@@ -138,28 +149,6 @@ int OpenDescriptors() {
   return n;
 }
 
-std::vector<QueuedError> DrainErrors() {
-  std::vector<QueuedError> out;
-  const char* file = nullptr;
-  int line = 0;
-  const char* data = nullptr;
-  int flags = 0;
-  unsigned long e;
-  while ((e = ERR_get_error_line_data(&file, &line, &data, &flags)) != 0) {
-    QueuedError q{ERR_GET_LIB(e), ERR_GET_FUNC(e), ERR_GET_REASON(e), ""};
-    if (data != nullptr && (flags & ERR_TXT_STRING)) q.data = data;
-    out.push_back(q);
-  }
-  return out;
-}
-
-std::string Describe(const std::vector<QueuedError>& errors) {
-  std::ostringstream os;
-  for (const auto& e : errors)
-    os << "\n  " << e.lib << "/" << e.func << "/" << e.reason << " " << e.data;
-  return os.str();
-}
-
 std::string ReadExactly(int fd, size_t n) {
   std::string out;
   char buf[4096];
@@ -170,16 +159,6 @@ std::string ReadExactly(int fd, size_t n) {
     out.append(buf, static_cast<size_t>(r));
   }
   return out;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t r = write(fd, data.data() + done, data.size() - done);
-    if (r <= 0) return false;
-    done += static_cast<size_t>(r);
-  }
-  return true;
 }
 
 }  // namespace net_test
