@@ -1,7 +1,8 @@
 // Random data through the buffer, line-buffer, NULL and non-blocking test
 // filters, alone and chained, over a scripted stream that takes short writes,
 // gives short reads and asks for retries at random: a caller that retries
-// whenever asked gets every byte through unchanged and in order.
+// whenever asked gets every byte through unchanged and in order.  Without a
+// next stream, every filter moves nothing.
 
 #include <algorithm>
 #include <deque>
@@ -155,5 +156,32 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(kChains[std::get<0>(info.param)].name) + "_seed" +
              std::to_string(std::get<1>(info.param));
     });
+
+// Without a next stream every filter moves nothing and asks for nothing.
+class FilterAlone : public ::testing::TestWithParam<BIO_METHOD* (*)()> {};
+
+TEST_P(FilterAlone, MovesNothing) {
+  BIO* f = BIO_new(GetParam()());
+  ASSERT_NE(f, nullptr);
+  char buf[8] = "";
+  EXPECT_EQ(BIO_read(f, buf, 8), 0);
+  EXPECT_EQ(BIO_write(f, "a\n", 2), 0);
+  EXPECT_EQ(BIO_gets(f, buf, 8), 0);
+  EXPECT_EQ(BIO_puts(f, "a\n"), 0);
+  EXPECT_EQ(BIO_pending(f), 0);
+  EXPECT_EQ(BIO_wpending(f), 0);
+  EXPECT_EQ(BIO_flush(f), 0);
+  EXPECT_EQ(BIO_eof(f), 0);
+  EXPECT_EQ(BIO_callback_ctrl(f, BIO_CTRL_SET_CALLBACK, nullptr), 0);
+  EXPECT_FALSE(BIO_should_retry(f));
+  BIO_free(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, FilterAlone,
+                         ::testing::Values(BIO_f_buffer, BIO_f_linebuffer, BIO_f_null,
+                                           BIO_f_nbio_test),
+                         [](const ::testing::TestParamInfo<BIO_METHOD* (*)()>& info) {
+                           return std::string(kChains[info.index].name);
+                         });
 
 }  // namespace
