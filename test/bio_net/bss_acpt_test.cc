@@ -218,47 +218,29 @@ TEST_F(AcceptStream, ConnectAndAcceptStreamsTalk) {
     ASSERT_EQ(ret, 1) << morvane_test::DrainErrors();
     ASSERT_EQ(BIO_do_accept(a), 1);
 
-    // Some kilobytes each way, read in whatever pieces arrive.
-    std::string up(20000, '\0'), down(30000, '\0');
+    // Some kilobytes each way, in whatever pieces the sockets take and give.
+    std::string up(20000, '\0'), down(30000, '\0'), got_up, got_down;
     for (size_t i = 0; i < up.size(); ++i) up[i] = static_cast<char>(i * 7);
     for (size_t i = 0; i < down.size(); ++i) down[i] = static_cast<char>(i * 13 + 1);
-    std::string got_up, got_down;
     size_t sent_up = 0, sent_down = 0;
-    int cfd = BIO_get_fd(c, nullptr);
-    int afd = BIO_get_fd(BIO_next(a), nullptr);
+    int cfd = BIO_get_fd(c, nullptr), afd = BIO_get_fd(BIO_next(a), nullptr);
     char buf[4096];
-    for (int step = 0;
-         step < 100000 && (got_up.size() < up.size() || got_down.size() < down.size()); ++step) {
-      if (sent_up < up.size()) {
-        int n = BIO_write(c, up.data() + sent_up,
-                          static_cast<int>(std::min<size_t>(up.size() - sent_up, 3000)));
-        if (n > 0)
-          sent_up += static_cast<size_t>(n);
-        else
-          ASSERT_TRUE(BIO_should_retry(c));
+    auto step = [&](BIO* w, BIO* r, int rfd, const std::string& data, size_t& sent,
+                    std::string& got) {
+      int n = sent == data.size() ? 0
+                                  : BIO_write(w, data.data() + sent,
+                                              static_cast<int>(std::min<size_t>(data.size() - sent, 4000)));
+      if (n > 0) sent += static_cast<size_t>(n);
+      EXPECT_TRUE(n >= 0 || BIO_should_retry(w));
+      if (got.size() < sent && net_test::WaitReadable(rfd)) {
+        n = BIO_read(r, buf, sizeof(buf));
+        if (n > 0) got.append(buf, static_cast<size_t>(n));
+        EXPECT_TRUE(n > 0 || BIO_should_retry(r));
       }
-      if (sent_down < down.size()) {
-        int n = BIO_write(a, down.data() + sent_down,
-                          static_cast<int>(std::min<size_t>(down.size() - sent_down, 5000)));
-        if (n > 0)
-          sent_down += static_cast<size_t>(n);
-        else
-          ASSERT_TRUE(BIO_should_retry(a));
-      }
-      if (got_up.size() < sent_up && net_test::WaitReadable(afd)) {
-        int n = BIO_read(a, buf, sizeof(buf));
-        if (n > 0)
-          got_up.append(buf, static_cast<size_t>(n));
-        else
-          ASSERT_TRUE(BIO_should_retry(a));
-      }
-      if (got_down.size() < sent_down && net_test::WaitReadable(cfd)) {
-        int n = BIO_read(c, buf, sizeof(buf));
-        if (n > 0)
-          got_down.append(buf, static_cast<size_t>(n));
-        else
-          ASSERT_TRUE(BIO_should_retry(c));
-      }
+    };
+    for (int i = 0; i < 100000 && (got_up.size() < up.size() || got_down.size() < down.size()); ++i) {
+      step(c, a, afd, up, sent_up, got_up);
+      step(a, c, cfd, down, sent_down, got_down);
     }
     EXPECT_TRUE(got_up == up) << nbio;
     EXPECT_TRUE(got_down == down) << nbio;
