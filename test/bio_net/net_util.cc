@@ -44,26 +44,35 @@ unsigned short LocalPort(int fd) {
   return ntohs(a.sin_port);
 }
 
-int TcpLoopback(unsigned short* port, bool listening) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  EXPECT_NE(s, -1);
-  if (s == -1) return -1;
+namespace {
+// A socket of `type` bound to 127.0.0.1 at an ephemeral port (listening
+// when asked), or -1 after failing the test.
+int BoundSocket(int type, unsigned short* port, bool listening) {
+  int s = socket(AF_INET, type, 0);
   sockaddr_in a = Loopback(0);
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+  if (s == -1 || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
       (listening && listen(s, 16) != 0)) {
     ADD_FAILURE() << "cannot set up a loopback socket: " << strerror(errno);
-    close(s);
+    if (s != -1) close(s);
     return -1;
   }
   *port = LocalPort(s);
   return s;
 }
+}  // namespace
+
+int TcpLoopback(unsigned short* port, bool listening) {
+  return BoundSocket(SOCK_STREAM, port, listening);
+}
+
+int UdpLoopback(unsigned short* port) {
+  return BoundSocket(SOCK_DGRAM, port, false);
+}
 
 int ConnectLoopback(unsigned short port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == -1) return -1;
   sockaddr_in a = Loopback(port);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+  if (s != -1 && connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
     close(s);
     return -1;
   }
@@ -78,20 +87,6 @@ void TcpPair(int* client, int* server) {
   close(l);
   ASSERT_NE(*client, -1);
   ASSERT_NE(*server, -1);
-}
-
-int UdpLoopback(unsigned short* port) {
-  int s = socket(AF_INET, SOCK_DGRAM, 0);
-  EXPECT_NE(s, -1);
-  if (s == -1) return -1;
-  sockaddr_in a = Loopback(0);
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    ADD_FAILURE() << "cannot bind a loopback datagram socket: " << strerror(errno);
-    close(s);
-    return -1;
-  }
-  *port = LocalPort(s);
-  return s;
 }
 
 unsigned short FreePort() {
