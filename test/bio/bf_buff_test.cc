@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -30,36 +31,34 @@ class BufferFilter : public FilterOverScripted {
   }
 };
 
-TEST_F(BufferFilter, SmallWritesWaitForFlush) {
-  EXPECT_EQ(BIO_write(f, "abc", 3), 3);
-  EXPECT_EQ(Script(next).writes, 0);
-  EXPECT_EQ(BIO_wpending(f), 3);
-  EXPECT_EQ(BIO_ctrl(f, BIO_CTRL_INFO, 0, nullptr), 3);
-  EXPECT_EQ(BIO_puts(f, "de"), 2);
-  Script(next).flush_result = 7;
-  EXPECT_EQ(BIO_flush(f), 7);  // the next stream's flush result
-  EXPECT_EQ(Script(next).output, "abcde");
-  EXPECT_EQ(Script(next).writes, 1);
-  EXPECT_EQ(BIO_wpending(f), 0);  // answered by the next stream
-}
-
-TEST_F(BufferFilter, FullBufferIsSentThenTheRestWaits) {
-  std::string a(4000, 'a'), b(200, 'b');
-  EXPECT_EQ(BIO_write(f, a.data(), 4000), 4000);
-  EXPECT_EQ(BIO_write(f, b.data(), 200), 200);
-  // The buffer was filled to 4096, sent in one write; 104 bytes wait.
-  EXPECT_EQ(Script(next).output, a + b.substr(0, 96));
-  EXPECT_EQ(BIO_wpending(f), 104);
-  EXPECT_EQ(BIO_flush(f), 1);
-  EXPECT_EQ(Script(next).output, a + b);
-}
-
-TEST_F(BufferFilter, LargeWriteGoesStraightThrough) {
-  std::string data(5000, 'z');
-  EXPECT_EQ(BIO_write(f, data.data(), 5000), 5000);
-  EXPECT_EQ(Script(next).writes, 1);
-  EXPECT_EQ(Script(next).output, data);
-  EXPECT_EQ(BIO_wpending(f), 0);
+// Writes that fit wait for a flush; one that overfills the 4096 bytes fills
+// the buffer, sends it in one write and keeps the rest; one of at least a
+// buffer's size goes straight through.
+TEST(BufferFilterWrites, BufferBoundaries) {
+  const struct {
+    std::vector<int> sizes;
+    int writes;  // reaching the next stream before the flush
+    int held;
+  } cases[] = {{{3, 2}, 0, 5}, {{4096}, 0, 4096}, {{4000, 200}, 1, 104}, {{4097}, 1, 0}};
+  for (const auto& c : cases) {
+    BIO* f = BIO_push(BIO_new(BIO_f_buffer()), morvane_test::NewScriptedStream());
+    BIO* next = BIO_next(f);
+    std::string all;
+    for (int n : c.sizes) {
+      std::string piece(static_cast<size_t>(n), static_cast<char>('a' + all.size() % 26));
+      EXPECT_EQ(BIO_write(f, piece.data(), n), n);
+      all += piece;
+    }
+    EXPECT_EQ(Script(next).writes, c.writes) << c.sizes[0];
+    EXPECT_EQ(Script(next).output, all.substr(0, all.size() - c.held)) << c.sizes[0];
+    EXPECT_EQ(BIO_wpending(f), c.held);
+    EXPECT_EQ(BIO_ctrl(f, BIO_CTRL_INFO, 0, nullptr), c.held);
+    Script(next).flush_result = 7;
+    EXPECT_EQ(BIO_flush(f), 7);  // the next stream's flush result
+    EXPECT_EQ(Script(next).output, all);
+    EXPECT_EQ(BIO_wpending(f), 0);  // answered by the next stream
+    BIO_free_all(f);
+  }
 }
 
 TEST_F(BufferFilter, PartialDrainKeepsTheRestInOrder) {
