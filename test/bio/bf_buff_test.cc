@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -30,36 +29,6 @@ class BufferFilter : public FilterOverScripted {
     return out;
   }
 };
-
-// Writes that fit wait for a flush; one that overfills the 4096 bytes fills
-// the buffer, sends it in one write and keeps the rest; one of at least a
-// buffer's size goes straight through.
-TEST(BufferFilterWrites, BufferBoundaries) {
-  const struct {
-    std::vector<int> sizes;
-    int writes;  // reaching the next stream before the flush
-    int held;
-  } cases[] = {{{3, 2}, 0, 5}, {{4096}, 0, 4096}, {{4000, 200}, 1, 104}, {{4097}, 1, 0}};
-  for (const auto& c : cases) {
-    BIO* f = BIO_push(BIO_new(BIO_f_buffer()), morvane_test::NewScriptedStream());
-    BIO* next = BIO_next(f);
-    std::string all;
-    for (int n : c.sizes) {
-      std::string piece(static_cast<size_t>(n), static_cast<char>('a' + all.size() % 26));
-      EXPECT_EQ(BIO_write(f, piece.data(), n), n);
-      all += piece;
-    }
-    EXPECT_EQ(Script(next).writes, c.writes) << c.sizes[0];
-    EXPECT_EQ(Script(next).output, all.substr(0, all.size() - c.held)) << c.sizes[0];
-    EXPECT_EQ(BIO_wpending(f), c.held);
-    EXPECT_EQ(BIO_ctrl(f, BIO_CTRL_INFO, 0, nullptr), c.held);
-    Script(next).flush_result = 7;
-    EXPECT_EQ(BIO_flush(f), 7);  // the next stream's flush result
-    EXPECT_EQ(Script(next).output, all);
-    EXPECT_EQ(BIO_wpending(f), 0);  // answered by the next stream
-    BIO_free_all(f);
-  }
-}
 
 TEST_F(BufferFilter, PartialDrainKeepsTheRestInOrder) {
   std::string a(3000, 'a');

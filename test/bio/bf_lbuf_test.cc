@@ -27,43 +27,6 @@ class LineBuffer : public FilterOverScripted {
   int Write(const std::string& s) { return BIO_write(f, s.data(), static_cast<int>(s.size())); }
 };
 
-TEST_F(LineBuffer, TailIsHeldUntilTheLineEnds) {
-  EXPECT_EQ(Write("abc"), 3);
-  EXPECT_EQ(Held(), 3);
-  EXPECT_EQ(BIO_wpending(f), 3);
-  EXPECT_EQ(Script(next).writes, 0);
-  EXPECT_EQ(Write("def\ngh"), 6);
-  EXPECT_EQ(Script(next).writes, 1);  // the held text and the line in one write
-  EXPECT_EQ(Script(next).output, "abcdef\n");
-  EXPECT_EQ(Held(), 2);
-  EXPECT_EQ(BIO_flush(f), 1);
-  EXPECT_EQ(Script(next).output, "abcdef\ngh");
-  EXPECT_EQ(Held(), 0);
-  // Each complete line leaves at once.
-  EXPECT_EQ(Write("l1\nl2\nl3"), 8);
-  EXPECT_EQ(Script(next).writes, 4);
-  EXPECT_EQ(Held(), 2);
-  EXPECT_EQ(BIO_puts(f, "\n"), 1);
-  EXPECT_EQ(Script(next).output, "abcdef\nghl1\nl2\nl3\n");
-}
-
-TEST_F(LineBuffer, LongTailGoesStraightThrough) {
-  std::string big(20000, 'x');
-  EXPECT_EQ(Write(big), 20000);
-  EXPECT_EQ(Script(next).writes, 1);
-  EXPECT_EQ(Script(next).output, big);
-  EXPECT_EQ(Held(), 0);
-}
-
-TEST_F(LineBuffer, TailLongerThanTheRoomFillsUpAndSends) {
-  std::string a(10000, 'a'), b(1000, 'b');
-  EXPECT_EQ(Write(a), 10000);
-  EXPECT_EQ(Write(b), 1000);
-  // The buffer was filled to capacity and sent; the rest of the tail is held.
-  EXPECT_EQ(Script(next).output, a + b.substr(0, 240));
-  EXPECT_EQ(Held(), 760);
-}
-
 // A refused write of the held text after joining a line to it: the joined
 // bytes were counted, so they stay held and go out with the next flush.
 TEST_F(LineBuffer, RefusedLineIsKeptNotDropped) {
