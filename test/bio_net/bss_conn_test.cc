@@ -139,6 +139,7 @@ TEST_F(NetStream, ConnectStreamTargetsAndTalk) {
     EXPECT_EQ(std::string(buf, 4), "pong");
     EXPECT_EQ(BIO_read(b, nullptr, 1), 0);  // connected already: nothing to do
     EXPECT_EQ(BIO_ctrl_pending(b), 0u);
+    EXPECT_EQ(BIO_ctrl_wpending(b), 0u);
     BIO_free(b);
     EXPECT_FALSE(net_test::IsOpen(fd));
     EXPECT_EQ(net_test::ReadExactly(s, 1), "");  // the client is gone
