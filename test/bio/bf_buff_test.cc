@@ -85,16 +85,6 @@ TEST_F(BufferFilter, SmallReadsComeFromOneLargeRead) {
   EXPECT_EQ(Script(next).reads, 3);
 }
 
-TEST_F(BufferFilter, LargeReadGoesStraightIntoTheCallersMemory) {
-  std::string data(10000, '\0');
-  for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<char>('a' + i % 26);
-  Script(next).input = data;
-  Script(next).max_read = 3000;
-  EXPECT_EQ(Read(10000), data);
-  EXPECT_EQ(Script(next).reads, 4);
-  EXPECT_EQ(BIO_pending(f), 0);
-}
-
 TEST_F(BufferFilter, ReadRetryAfterSomeBytes) {
   Script(next).input = "abcdef";
   Script(next).max_read = 4;
