@@ -56,10 +56,11 @@ TEST(HexDump, GoldenLines) {
   }
 }
 
-TEST(HexDump, NothingForEmptyOrNegativeLength) {
+TEST(HexDump, NothingForEmptyNegativeOrNull) {
   Lines l;
   EXPECT_EQ(BIO_dump_cb(Collect, &l, "abc", 0), 0);
   EXPECT_EQ(BIO_dump_cb(Collect, &l, "abc", -5), 0);
+  EXPECT_EQ(BIO_dump_cb(Collect, &l, nullptr, 5), 0);
   EXPECT_TRUE(l.lines.empty());
 }
 

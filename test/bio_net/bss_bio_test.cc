@@ -84,6 +84,12 @@ TEST_F(Pair, NonCopyingReadStopsAtTheWrap) {
   EXPECT_EQ(BIO_read(y, buf, 8), 8);
   EXPECT_EQ(BIO_write(x, "AB", 2), 2);  // held: offsets 8, 9, 0, 1
   EXPECT_EQ(BIO_ctrl_pending(y), 4u);
+  // Negative lengths move nothing.
+  EXPECT_EQ(BIO_write(x, "z", -1), 0);
+  EXPECT_EQ(BIO_nwrite(x, &p, -1), -1);
+  EXPECT_EQ(BIO_read(y, buf, -1), 0);
+  EXPECT_EQ(BIO_nread(y, &p, -1), -1);
+  EXPECT_EQ(BIO_ctrl_pending(y), 4u);
 
   EXPECT_EQ(BIO_nread0(y, &p), 2);
   EXPECT_EQ(std::string(p, 2), "89");

@@ -93,6 +93,7 @@ TEST_P(CloseFlag, DecidesAboutTheDescriptor) {
 
   b = k.make(fd[1], BIO_NOCLOSE);
   EXPECT_EQ(BIO_get_close(b), BIO_NOCLOSE);
+  EXPECT_EQ(BIO_ctrl(b, BIO_C_SET_FD, BIO_CLOSE, nullptr), 0);  // no descriptor: refused
   EXPECT_EQ(k.set(b, fd[2], BIO_CLOSE), 1);  // not owned: stays open
   EXPECT_TRUE(net_test::IsOpen(fd[1]));
   EXPECT_EQ(k.set(b, fd[3], BIO_NOCLOSE), 1);  // owned: closed
