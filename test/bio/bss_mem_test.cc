@@ -137,10 +137,12 @@ TEST_F(MemStream, TakingOverTheBuffer) {
   BUF_MEM_free(bm);
 }
 
-TEST_F(MemStream, NullBufferIsRefused) {
+TEST_F(MemStream, NullArgumentsAndUnknownCommands) {
   EXPECT_EQ(BIO_set_mem_buf(b, nullptr, BIO_CLOSE), 0);  // refused, buffer kept
   EXPECT_EQ(BIO_write(b, "x", 1), 1);
   EXPECT_EQ(BIO_get_mem_data(b, nullptr), 1);
+  EXPECT_EQ(BIO_get_mem_ptr(b, nullptr), 1);
+  EXPECT_EQ(BIO_ctrl(b, 999, 0, nullptr), 0);
 }
 
 TEST(MemBuf, ReadsCallerBytesInPlace) {
