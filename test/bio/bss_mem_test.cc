@@ -143,6 +143,7 @@ TEST_F(MemStream, NullArgumentsAndUnknownCommands) {
   EXPECT_EQ(BIO_get_mem_data(b, nullptr), 1);
   EXPECT_EQ(BIO_get_mem_ptr(b, nullptr), 1);
   EXPECT_EQ(BIO_ctrl(b, 999, 0, nullptr), 0);
+  EXPECT_EQ(BIO_flush(b), 1);
 }
 
 TEST(MemBuf, ReadsCallerBytesInPlace) {
