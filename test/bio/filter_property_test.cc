@@ -1,7 +1,9 @@
 // Random data through the buffer, line-buffer, NULL and non-blocking test
 // filters, alone and chained, over a scripted stream that takes short writes,
 // gives short reads and asks for retries at random: a caller that retries
-// whenever asked gets every byte through unchanged and in order.
+// whenever asked gets every byte through unchanged and in order.  Also what
+// the buffering filters hold and pass on, and every filter without a next
+// stream.
 
 #include <algorithm>
 #include <deque>
@@ -155,5 +157,78 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(kChains[std::get<0>(info.param)].name) + "_seed" +
              std::to_string(std::get<1>(info.param));
     });
+
+// Where the buffering filters hold written bytes and when they pass them on:
+// the buffer filter holds what fits in its 4096 bytes, fills it up and sends
+// it in one write when a write overfills it, and sends writes of more than a
+// buffer's size straight on; the line buffer passes each complete line at
+// once, joined to the held text in one write, holds a tail, fills its 10240
+// bytes and sends them when a tail does not fit, and passes a tail longer
+// than the whole buffer straight on.  A flush sends the rest.
+TEST(FilterWrites, HeldAndPassedOn) {
+  const std::string k4000(4000, 'a'), k200(200, 'b'), k10000(10000, 'c'), k1000(1000, 'd');
+  const struct {
+    BIO_METHOD* (*filter)();
+    std::vector<std::string> writes;
+    int passed;  // writes reaching the next stream before the flush
+    int held;
+  } cases[] = {
+      {BIO_f_buffer, {"abc", "de"}, 0, 5},
+      {BIO_f_buffer, {std::string(4096, 'a')}, 0, 4096},
+      {BIO_f_buffer, {k4000, k200}, 1, 104},
+      {BIO_f_buffer, {std::string(4097, 'a')}, 1, 0},
+      {BIO_f_linebuffer, {"abc"}, 0, 3},
+      {BIO_f_linebuffer, {"abc", "def\ngh"}, 1, 2},
+      {BIO_f_linebuffer, {"l1\nl2\nl3"}, 2, 2},
+      {BIO_f_linebuffer, {std::string(10240, 'a')}, 0, 10240},
+      {BIO_f_linebuffer, {k10000, k1000}, 1, 760},
+      {BIO_f_linebuffer, {std::string(20000, 'x')}, 1, 0},
+  };
+  for (size_t i = 0; i < std::size(cases); i++) {
+    const auto& c = cases[i];
+    BIO* f = BIO_push(BIO_new(c.filter()), morvane_test::NewScriptedStream());
+    BIO* next = BIO_next(f);
+    std::string all;
+    for (const std::string& w : c.writes) {
+      EXPECT_EQ(BIO_write(f, w.data(), static_cast<int>(w.size())), static_cast<int>(w.size()));
+      all += w;
+    }
+    EXPECT_EQ(Script(next).writes, c.passed) << i;
+    EXPECT_TRUE(Script(next).output == all.substr(0, all.size() - c.held)) << i;
+    EXPECT_EQ(BIO_wpending(f), c.held) << i;
+    EXPECT_EQ(BIO_ctrl(f, BIO_CTRL_INFO, 0, nullptr), c.held) << i;
+    Script(next).flush_result = 7;
+    EXPECT_EQ(BIO_flush(f), 7) << i;  // the next stream's flush result
+    EXPECT_TRUE(Script(next).output == all) << i;
+    BIO_free_all(f);
+  }
+}
+
+// Without a next stream every filter moves nothing and asks for nothing.
+class FilterAlone : public ::testing::TestWithParam<BIO_METHOD* (*)()> {};
+
+TEST_P(FilterAlone, MovesNothing) {
+  BIO* f = BIO_new(GetParam()());
+  ASSERT_NE(f, nullptr);
+  char buf[8] = "";
+  EXPECT_EQ(BIO_read(f, buf, 8), 0);
+  EXPECT_EQ(BIO_write(f, "a\n", 2), 0);
+  EXPECT_EQ(BIO_gets(f, buf, 8), 0);
+  EXPECT_EQ(BIO_puts(f, "a\n"), 0);
+  EXPECT_EQ(BIO_pending(f), 0);
+  EXPECT_EQ(BIO_wpending(f), 0);
+  EXPECT_EQ(BIO_flush(f), 0);
+  EXPECT_EQ(BIO_eof(f), 0);
+  EXPECT_EQ(BIO_callback_ctrl(f, BIO_CTRL_SET_CALLBACK, nullptr), 0);
+  EXPECT_FALSE(BIO_should_retry(f));
+  BIO_free(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, FilterAlone,
+                         ::testing::Values(BIO_f_buffer, BIO_f_linebuffer, BIO_f_null,
+                                           BIO_f_nbio_test),
+                         [](const ::testing::TestParamInfo<BIO_METHOD* (*)()>& info) {
+                           return std::string(kChains[info.index].name);
+                         });
 
 }  // namespace

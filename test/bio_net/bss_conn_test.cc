@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,20 +24,15 @@
 
 namespace {
 
-using net_test::DrainErrors;
-using net_test::QueuedError;
-
 class NetStream : public net_test::BoundedTest {};
 
 // ---- socket stream --------------------------------------------------------
 
-TEST_F(NetStream, SocketStreamMovesBytesBothWays) {
+TEST_F(NetStream, SocketStream) {
   int client, server;
   net_test::TcpPair(&client, &server);
   BIO* b = BIO_new_socket(server, BIO_CLOSE);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(BIO_method_type(b), BIO_TYPE_SOCKET);
-  EXPECT_STREQ(BIO_method_name(b), "socket");
   int fd = -2;
   EXPECT_EQ(BIO_get_fd(b, &fd), server);
   EXPECT_EQ(fd, server);
@@ -51,64 +47,39 @@ TEST_F(NetStream, SocketStreamMovesBytesBothWays) {
   EXPECT_EQ(BIO_number_read(b), 5u);
   EXPECT_EQ(BIO_number_written(b), 11u);
   EXPECT_EQ(BIO_gets(b, buf, sizeof(buf)), -2);  // no line reads on sockets
-  EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), BIO_R_UNSUPPORTED_METHOD);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_GETS, BIO_R_UNSUPPORTED_METHOD}});
   EXPECT_EQ(BIO_ctrl_pending(b), 0u);
   EXPECT_EQ(BIO_flush(b), 1);
 
-  // The end of the stream is no reason to retry.
-  close(client);
-  EXPECT_EQ(BIO_read(b, buf, sizeof(buf)), 0);
-  EXPECT_FALSE(BIO_should_retry(b));
-  BIO_free(b);
-  EXPECT_FALSE(net_test::IsOpen(server));
-}
-
-TEST_F(NetStream, SocketStreamAsksForRetriesWhenNonBlocking) {
-  int client, server;
-  net_test::TcpPair(&client, &server);
+  // Non-blocking: retries when there is nothing to read or no room to write.
   ASSERT_EQ(BIO_socket_nbio(server, 1), 1);
-  BIO* b = BIO_new_socket(server, BIO_NOCLOSE);
-  char buf[4096];
   EXPECT_EQ(BIO_read(b, buf, sizeof(buf)), -1);
   EXPECT_TRUE(BIO_should_retry(b));
   EXPECT_TRUE(BIO_should_read(b));
-
-  // Fill the connection until the kernel refuses more (bounded).
-  memset(buf, 'x', sizeof(buf));
+  std::string block(4096, 'x');
   int ret = 0;
-  for (int i = 0; i < 100000 && (ret = BIO_write(b, buf, sizeof(buf))) > 0; ++i) {
+  for (int i = 0; i < 100000 && (ret = BIO_write(b, block.data(), 4096)) > 0; ++i) {
   }
   EXPECT_EQ(ret, -1);
   EXPECT_TRUE(BIO_should_retry(b));
   EXPECT_TRUE(BIO_should_write(b));
-
   // A real failure clears the flags and asks for nothing.
   EXPECT_EQ(BIO_read(b, buf, -1), -1);
   EXPECT_FALSE(BIO_should_retry(b));
-  BIO_free(b);
-  EXPECT_TRUE(net_test::IsOpen(server));  // BIO_NOCLOSE
-  close(server);
+  // The end of the stream is no reason to retry.
   close(client);
-}
-
-TEST_F(NetStream, SocketStreamSetFdClosesTheOneBefore) {
-  int c1, s1, c2, s2;
-  net_test::TcpPair(&c1, &s1);
-  net_test::TcpPair(&c2, &s2);
-  BIO* b = BIO_new(BIO_s_socket());
-  EXPECT_EQ(BIO_get_fd(b, nullptr), -1);  // nothing set yet
-  char c;
-  EXPECT_EQ(BIO_read(b, &c, 1), -2);
-  EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), BIO_R_UNINITIALIZED);
-  BIO_set_fd(b, s1, BIO_CLOSE);
-  BIO_set_fd(b, s2, BIO_NOCLOSE);
-  EXPECT_FALSE(net_test::IsOpen(s1));
-  EXPECT_EQ(BIO_get_close(b), BIO_NOCLOSE);
-  EXPECT_EQ(BIO_set_close(b, BIO_CLOSE), 1);
+  while ((ret = BIO_read(b, buf, sizeof(buf))) == -1 && net_test::WaitReadable(server)) {
+  }
+  EXPECT_EQ(ret, 0);
+  EXPECT_FALSE(BIO_should_retry(b));
   BIO_free(b);
-  EXPECT_FALSE(net_test::IsOpen(s2));
-  close(c1);
-  close(c2);
+  EXPECT_FALSE(net_test::IsOpen(server));
+
+  b = BIO_new(BIO_s_socket());
+  EXPECT_EQ(BIO_get_fd(b, nullptr), -1);  // nothing set yet
+  EXPECT_EQ(BIO_read(b, buf, 1), -2);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_READ, BIO_R_UNINITIALIZED}});
+  BIO_free(b);
 }
 
 // ---- connect stream -------------------------------------------------------
@@ -117,91 +88,65 @@ std::string Text(unsigned short port) {
   return std::to_string(port);
 }
 
-TEST_F(NetStream, ConnectStreamConnectsAndTalks) {
+// The ways to name the peer: one text (a path after the port ignored), host
+// and port apart, the address and port as numbers.  Each connects, with
+// keep-alive on, and reads back its host and port as texts and numbers.
+TEST_F(NetStream, ConnectStreamTargetsAndTalk) {
   unsigned short port = 0;
   int l = net_test::TcpLoopback(&port);
-  std::string target = "127.0.0.1:" + Text(port);
-  BIO* b = BIO_new_connect(target.c_str());
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(BIO_method_type(b), BIO_TYPE_CONNECT);
-  EXPECT_STREQ(BIO_method_name(b), "socket connect");
-  EXPECT_EQ(BIO_get_fd(b, nullptr), -1);  // no socket yet
-  EXPECT_EQ(BIO_do_connect(b), 1);
-  EXPECT_EQ(BIO_do_connect(b), 1);  // already connected
-  int s = accept(l, nullptr, nullptr);
-  ASSERT_NE(s, -1);
-
-  EXPECT_STREQ(BIO_get_conn_hostname(b), "127.0.0.1");
-  EXPECT_EQ(std::string(BIO_get_conn_port(b)), Text(port));
-  const unsigned char* ip = reinterpret_cast<unsigned char*>(BIO_get_conn_ip(b));
-  ASSERT_NE(ip, nullptr);
-  EXPECT_EQ(ip[0], 127);
-  EXPECT_EQ(ip[3], 1);
-  int iport = 0;
-  EXPECT_EQ(BIO_ctrl(b, BIO_C_GET_CONNECT, 3, &iport), 1);
-  EXPECT_EQ(iport, port);
-  int fd = -1;
-  EXPECT_GE(BIO_get_fd(b, &fd), 0);
-  int keepalive = 0;
-  socklen_t len = sizeof(keepalive);
-  getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepalive, &len);
-  EXPECT_EQ(keepalive, 1);
-
-  EXPECT_EQ(BIO_puts(b, "ping"), 4);
-  EXPECT_EQ(net_test::ReadExactly(s, 4), "ping");
-  ASSERT_TRUE(net_test::WriteAll(s, "pong"));
-  char buf[8];
-  EXPECT_EQ(BIO_read(b, buf, sizeof(buf)), 4);
-  EXPECT_EQ(std::string(buf, 4), "pong");
-  EXPECT_EQ(BIO_read(b, nullptr, 1), 0);  // connected already: nothing to do
-  EXPECT_EQ(BIO_ctrl_pending(b), 0u);
-  EXPECT_EQ(BIO_ctrl_wpending(b), 0u);
-
-  BIO_free(b);
-  EXPECT_FALSE(net_test::IsOpen(fd));
-  EXPECT_EQ(net_test::ReadExactly(s, 1), "");  // the client is gone
-  close(s);
-  close(l);
-  EXPECT_EQ(ERR_peek_error(), 0u);
-}
-
-TEST_F(NetStream, ConnectTextForms) {
-  unsigned short port = 0;
-  int l = net_test::TcpLoopback(&port);
-
-  // A path after the port is ignored; the host part stays alone.
-  std::string with_path = "localhost:" + Text(port) + "/some/path:99";
-  BIO* b = BIO_new_connect(with_path.c_str());
-  EXPECT_EQ(BIO_do_connect(b), 1) << net_test::Describe(DrainErrors());
-  EXPECT_STREQ(BIO_get_conn_hostname(b), "localhost");
-  EXPECT_EQ(std::string(BIO_get_conn_port(b)), Text(port));
-  BIO_free(b);
-
-  // Host and port given apart, as texts and as numbers.
-  b = BIO_new_connect("127.0.0.1");
-  std::string port_text = Text(port);
-  EXPECT_EQ(BIO_set_conn_port(b, port_text.c_str()), 1);
-  EXPECT_EQ(BIO_do_connect(b), 1);
-  BIO_free(b);
-
-  b = BIO_new(BIO_s_connect());
-  const unsigned char ip[4] = {127, 0, 0, 1};
+  const std::string p = Text(port);
+  const unsigned char loopback[4] = {127, 0, 0, 1};
   int iport = port;
-  EXPECT_EQ(BIO_set_conn_ip(b, ip), 1);
-  EXPECT_EQ(BIO_set_conn_int_port(b, &iport), 1);
-  EXPECT_STREQ(BIO_get_conn_hostname(b), "127.0.0.1");
-  EXPECT_EQ(std::string(BIO_get_conn_port(b)), Text(port));
-  EXPECT_EQ(BIO_do_connect(b), 1);
-  EXPECT_EQ(BIO_set_conn_hostname(b, nullptr), 1);  // a null text changes nothing
-  EXPECT_STREQ(BIO_get_conn_hostname(b), "127.0.0.1");
-  BIO_free(b);
+  const struct {
+    std::function<void(BIO*)> name;
+    const char* host;
+  } targets[] = {
+      {[&](BIO* b) { BIO_set_conn_hostname(b, ("127.0.0.1:" + p).c_str()); }, "127.0.0.1"},
+      {[&](BIO* b) { BIO_set_conn_hostname(b, ("localhost:" + p + "/a/path:99").c_str()); },
+       "localhost"},
+      {[&](BIO* b) { BIO_set_conn_hostname(b, "127.0.0.1"), BIO_set_conn_port(b, p.c_str()); },
+       "127.0.0.1"},
+      {[&](BIO* b) { BIO_set_conn_ip(b, loopback), BIO_set_conn_int_port(b, &iport); },
+       "127.0.0.1"},
+  };
+  for (const auto& t : targets) {
+    BIO* b = BIO_new(BIO_s_connect());
+    t.name(b);
+    EXPECT_EQ(BIO_get_fd(b, nullptr), -1);  // no socket yet
+    EXPECT_EQ(BIO_do_connect(b), 1) << morvane_test::DrainErrors();
+    EXPECT_EQ(BIO_do_connect(b), 1);  // already connected
+    EXPECT_STREQ(BIO_get_conn_hostname(b), t.host);
+    EXPECT_EQ(std::string(BIO_get_conn_port(b)), p);
+    EXPECT_EQ(BIO_set_conn_hostname(b, nullptr), 1);  // a null text changes nothing
+    EXPECT_STREQ(BIO_get_conn_hostname(b), t.host);
+    EXPECT_EQ(memcmp(BIO_get_conn_ip(b), loopback, 4), 0);
+    int got = 0;
+    EXPECT_EQ(BIO_ctrl(b, BIO_C_GET_CONNECT, 3, &got), 1);
+    EXPECT_EQ(got, port);
+    int fd = -1, keepalive = 0;
+    EXPECT_GE(BIO_get_fd(b, &fd), 0);
+    socklen_t len = sizeof(keepalive);
+    getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepalive, &len);
+    EXPECT_EQ(keepalive, 1);
 
-  for (int i = 0; i < 3; ++i) {
     int s = accept(l, nullptr, nullptr);
-    EXPECT_NE(s, -1);
+    ASSERT_NE(s, -1);
+    EXPECT_EQ(BIO_puts(b, "ping"), 4);
+    EXPECT_EQ(net_test::ReadExactly(s, 4), "ping");
+    ASSERT_TRUE(net_test::WriteAll(s, "pong"));
+    char buf[8];
+    EXPECT_EQ(BIO_read(b, buf, sizeof(buf)), 4);
+    EXPECT_EQ(std::string(buf, 4), "pong");
+    EXPECT_EQ(BIO_read(b, nullptr, 1), 0);  // connected already: nothing to do
+    EXPECT_EQ(BIO_ctrl_pending(b), 0u);
+    EXPECT_EQ(BIO_ctrl_wpending(b), 0u);
+    BIO_free(b);
+    EXPECT_FALSE(net_test::IsOpen(fd));
+    EXPECT_EQ(net_test::ReadExactly(s, 1), "");  // the client is gone
     close(s);
   }
   close(l);
+  EXPECT_ERRORS({});
 }
 
 TEST_F(NetStream, ConnectWithoutHostOrPort) {
@@ -216,21 +161,14 @@ TEST_F(NetStream, ConnectWithoutHostOrPort) {
 
   char c;
   EXPECT_EQ(BIO_read(b, &c, 1), -2);  // uninitialised
-  ERR_clear_error();
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_READ, BIO_R_UNINITIALIZED}});
   EXPECT_EQ(BIO_do_connect(b), -1);
-  std::vector<QueuedError> errors = DrainErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].func, BIO_F_CONN_STATE);
-  EXPECT_EQ(errors[0].reason, BIO_R_NO_HOSTNAME_SPECIFIED);
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_CONN_STATE, BIO_R_NO_HOSTNAME_SPECIFIED}});
   BIO_free(b);
 
   b = BIO_new_connect("127.0.0.1");
   EXPECT_EQ(BIO_write(b, "x", 1), -1);
-  errors = DrainErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].func, BIO_F_CONN_STATE);
-  EXPECT_EQ(errors[0].reason, BIO_R_NO_PORT_SPECIFIED);
-  EXPECT_EQ(errors[0].data, "host=127.0.0.1");
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_CONN_STATE, BIO_R_NO_PORT_SPECIFIED, "host=127.0.0.1"}});
   EXPECT_FALSE(BIO_should_retry(b));
   BIO_free(b);
 }
@@ -268,12 +206,13 @@ TEST_F(NetStream, InfoCallbackSeesEveryStep) {
   // machine: passed through, the 0 of a connect that succeeded at once
   // stops it in BIO_CONN_S_OK; the next run finds it connected.
   EXPECT_EQ(BIO_do_connect(b), 0);
-  int fd = BIO_get_fd(b, nullptr);
-  std::vector<std::pair<int, int>> want = {
-      {BIO_CONN_S_GET_IP, -1}, {BIO_CONN_S_GET_PORT, -1}, {BIO_CONN_S_CREATE_SOCKET, -1},
-      {BIO_CONN_S_NBIO, fd},   {BIO_CONN_S_CONNECT, fd},  {BIO_CONN_S_OK, 0},
+  auto to_ok = [&] {  // the steps of a run from the start to BIO_CONN_S_OK
+    const int fd = BIO_get_fd(b, nullptr);
+    return std::vector<std::pair<int, int>>{
+        {BIO_CONN_S_GET_IP, -1}, {BIO_CONN_S_GET_PORT, -1}, {BIO_CONN_S_CREATE_SOCKET, -1},
+        {BIO_CONN_S_NBIO, fd},   {BIO_CONN_S_CONNECT, fd},  {BIO_CONN_S_OK, 0}};
   };
-  EXPECT_EQ(g_steps, want);
+  EXPECT_EQ(g_steps, to_ok());
   g_steps.clear();
   EXPECT_EQ(BIO_do_connect(b), 1);
   EXPECT_TRUE(g_steps.empty());
@@ -283,10 +222,8 @@ TEST_F(NetStream, InfoCallbackSeesEveryStep) {
   g_steps.clear();
   g_zero_is_one = true;
   EXPECT_EQ(BIO_do_connect(b), 1);
-  fd = BIO_get_fd(b, nullptr);
-  want = {{BIO_CONN_S_GET_IP, -1}, {BIO_CONN_S_GET_PORT, -1}, {BIO_CONN_S_CREATE_SOCKET, -1},
-          {BIO_CONN_S_NBIO, fd},   {BIO_CONN_S_CONNECT, fd},  {BIO_CONN_S_OK, 0},
-          {BIO_CONN_S_OK, 1}};
+  auto want = to_ok();
+  want.emplace_back(BIO_CONN_S_OK, 1);
   EXPECT_EQ(g_steps, want);
 
   // A callback returning 0 stops the machine where it stands.
@@ -294,8 +231,7 @@ TEST_F(NetStream, InfoCallbackSeesEveryStep) {
   g_steps.clear();
   g_stop_at = BIO_CONN_S_GET_PORT;
   EXPECT_EQ(BIO_do_connect(b), 0);
-  want = {{BIO_CONN_S_GET_IP, -1}, {BIO_CONN_S_GET_PORT, -1}};
-  EXPECT_EQ(g_steps, want);
+  EXPECT_EQ(g_steps, decltype(want)(want.begin(), want.begin() + 2));
   g_steps.clear();
   g_stop_at = -1;
   EXPECT_EQ(BIO_do_connect(b), 1);  // goes on from BIO_CONN_S_GET_PORT
@@ -340,24 +276,16 @@ TEST_F(NetStream, NonBlockingConnectAsksForARetry) {
     ASSERT_TRUE(BIO_should_retry(b));
     ASSERT_TRUE(BIO_should_io_special(b));
     ASSERT_EQ(BIO_get_retry_reason(b), BIO_RR_CONNECT);
-    int reason = 0;
-    EXPECT_EQ(BIO_get_retry_BIO(b, &reason), b);
-    EXPECT_EQ(reason, BIO_RR_CONNECT);
     ASSERT_TRUE(net_test::WaitWritable(fd));
     ret = BIO_write(b, "data", 4);
   }
-  EXPECT_EQ(ret, 4) << net_test::Describe(DrainErrors());
+  EXPECT_EQ(ret, 4) << morvane_test::DrainErrors();
   int s = accept(l, nullptr, nullptr);
   ASSERT_NE(s, -1);
   EXPECT_EQ(net_test::ReadExactly(s, 4), "data");
-
-  // Non-blocking reads ask for a retry until data comes.
   char buf[8];
-  EXPECT_EQ(BIO_read(b, buf, sizeof(buf)), -1);
+  EXPECT_EQ(BIO_read(b, buf, sizeof(buf)), -1);  // nothing yet
   EXPECT_TRUE(BIO_should_read(b));
-  ASSERT_TRUE(net_test::WriteAll(s, "ok"));
-  ASSERT_TRUE(net_test::WaitReadable(fd));
-  EXPECT_EQ(BIO_read(b, buf, sizeof(buf)), 2);
   BIO_free(b);
   close(s);
   close(l);
@@ -377,20 +305,15 @@ TEST_F(NetStream, RefusedConnectionsAreRetriedOnAFreshSocket) {
     int ret = net_test::DriveConnect(b);
     EXPECT_LE(ret, 0) << nbio;
     EXPECT_FALSE(BIO_should_retry(b));
-    std::vector<QueuedError> errors = DrainErrors();
-    ASSERT_EQ(errors.size(), 2u) << net_test::Describe(errors);
-    EXPECT_EQ(errors[0].lib, ERR_LIB_SYS);
-    EXPECT_EQ(errors[0].func, SYS_F_CONNECT);
-    EXPECT_EQ(errors[0].reason, ECONNREFUSED);
-    EXPECT_EQ(errors[0].data, "host=127.0.0.1:" + Text(port));
-    EXPECT_EQ(errors[1].func, BIO_F_CONN_STATE);
-    EXPECT_EQ(errors[1].reason, ret == 0 ? BIO_R_NBIO_CONNECT_ERROR : BIO_R_CONNECT_ERROR);
+    EXPECT_ERRORS({{ERR_LIB_SYS, SYS_F_CONNECT, ECONNREFUSED, ("host=" + target).c_str()},
+                   {ERR_LIB_BIO, BIO_F_CONN_STATE,
+                    ret == 0 ? BIO_R_NBIO_CONNECT_ERROR : BIO_R_CONNECT_ERROR}});
     EXPECT_EQ(BIO_get_fd(b, nullptr), -1);  // the failed socket is gone
     EXPECT_EQ(net_test::OpenDescriptors(), before);
 
     // Somebody listens now: the next run connects.
     ASSERT_EQ(listen(reserved, 4), 0);
-    EXPECT_EQ(net_test::DriveConnect(b), 1) << net_test::Describe(DrainErrors());
+    EXPECT_EQ(net_test::DriveConnect(b), 1) << morvane_test::DrainErrors();
     EXPECT_EQ(BIO_write(b, "x", 1), 1);
     BIO_free(b);
     close(reserved);

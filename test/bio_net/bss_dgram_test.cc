@@ -1,7 +1,8 @@
 // Datagram streams over loopback UDP: one datagram per read and write, the
 // peer of an unconnected stream, the connected mode, the MTU and time-out
 // controls, and the expiry of the protocol layer's timer.  The waits are
-// short (a few hundred milliseconds) and only bounded loosely.
+// short (a few hundred milliseconds) and only bounded loosely.  The close
+// flag is tested with the other descriptor streams (close_flag_test.cc).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -84,8 +85,6 @@ class Datagram : public net_test::BoundedTest {
 };
 
 TEST_F(Datagram, AnswersTheLastSender) {
-  EXPECT_EQ(BIO_method_type(a), BIO_TYPE_DGRAM);
-  EXPECT_STREQ(BIO_method_name(a), "datagram socket");
   EXPECT_EQ(BIO_get_fd(a, nullptr), a_fd);
 
   SendToA("first");
@@ -111,15 +110,15 @@ TEST_F(Datagram, AnswersTheLastSender) {
   EXPECT_EQ(BIO_puts(a, "puts"), 4);
   EXPECT_EQ(ReceiveAtB(), "puts");
   EXPECT_EQ(BIO_number_written(a), 10u);
-}
 
-TEST_F(Datagram, EmptyDatagramReadsAsZero) {
-  SendToA("");
-  char buf[8];
+  SendToA("");  // an empty datagram reads as 0, not as a retry
   ASSERT_TRUE(net_test::WaitReadable(a_fd));
   EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), 0);
   EXPECT_FALSE(BIO_should_retry(a));
   EXPECT_EQ(BIO_read(a, nullptr, 8), 0);
+  BIO* fresh = BIO_new(BIO_s_datagram());
+  EXPECT_EQ(BIO_get_fd(fresh, nullptr), -1);
+  BIO_free(fresh);
 }
 
 TEST_F(Datagram, PeerSetByTheApplication) {
@@ -180,140 +179,80 @@ TEST_F(Datagram, MtuControls) {
   EXPECT_FALSE(BIO_should_retry(a));
   EXPECT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_MTU_EXCEEDED, 0, nullptr), 1);
   EXPECT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_MTU_EXCEEDED, 0, nullptr), 0);
-  EXPECT_EQ(BIO_dgram_send_timedout(a), 0);
+  EXPECT_EQ(BIO_reset(a), 0);
+  EXPECT_EQ(BIO_flush(a), 1);
 }
 
-TEST_F(Datagram, SocketTimeOutControls) {
-  timeval t{0, 200000};
-  EXPECT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_SET_RECV_TIMEOUT, 0, &t), 1);
-  timeval got{9, 9};
-  EXPECT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_GET_RECV_TIMEOUT, 0, &got),
-            static_cast<long>(sizeof(timeval)));
-  EXPECT_EQ(got.tv_sec, 0);
-  EXPECT_GT(got.tv_usec, 100000);
-  EXPECT_LE(got.tv_usec, 250000);
+// The receive time-out of the socket and the deadline of the protocol
+// layer's timer: a read with nothing coming ends at the earlier of the two,
+// reports the time-out once, and leaves the socket's own time-out as it was.
+TEST_F(Datagram, ReadTimeOuts) {
+  constexpr long kNone = -1000000;
+  const struct {
+    long socket_ms;    // 0: none
+    long deadline_ms;  // from now; kNone: no deadline
+    long min_ms, max_ms;
+  } cases[] = {
+      {200, kNone, 100, 3000},  // the socket's time-out
+      {0, 300, 200, 3000},      // the deadline
+      {100, 5000, 50, 3000},    // the shorter socket time-out stays
+      {0, -10000, 0, 2000},     // a past deadline waits no more
+      {0, 0, 0, 2000},          // nor one that is now (not forever)
+  };
+  for (const auto& c : cases) {
+    unsigned short port = 0;
+    BIO* d = BIO_new_dgram(net_test::UdpLoopback(&port), BIO_CLOSE);
+    timeval t{c.socket_ms / 1000, c.socket_ms % 1000 * 1000};
+    EXPECT_EQ(BIO_ctrl(d, BIO_CTRL_DGRAM_SET_RECV_TIMEOUT, 0, &t), 1);
+    if (c.deadline_ms != kNone) {
+      timeval deadline = In(c.deadline_ms);
+      EXPECT_EQ(BIO_ctrl(d, BIO_CTRL_DGRAM_SET_NEXT_TIMEOUT, 0, &deadline), 1);
+    }
+    char buf[8];
+    auto start = Clock::now();
+    EXPECT_EQ(BIO_read(d, buf, sizeof(buf)), -1);
+    long waited = Millis(start);
+    EXPECT_GE(waited, c.min_ms) << c.socket_ms << " " << c.deadline_ms;
+    EXPECT_LT(waited, c.max_ms) << c.socket_ms << " " << c.deadline_ms;
+    EXPECT_TRUE(BIO_should_retry(d));
+    EXPECT_TRUE(BIO_should_read(d));
+    EXPECT_EQ(BIO_dgram_recv_timedout(d), 1);
+    EXPECT_EQ(BIO_dgram_recv_timedout(d), 0);  // answered once
+    timeval own{9, 9};
+    EXPECT_EQ(BIO_ctrl(d, BIO_CTRL_DGRAM_GET_RECV_TIMEOUT, 0, &own),
+              static_cast<long>(sizeof(timeval)));
+    EXPECT_NEAR(own.tv_sec * 1000 + own.tv_usec / 1000, c.socket_ms, 50);
+    BIO_free(d);
+  }
 
-  timeval s{1, 0};
+  // Data that is there is read at once, whatever the deadline.
+  timeval deadline = In(3000);
+  BIO_ctrl(a, BIO_CTRL_DGRAM_SET_NEXT_TIMEOUT, 0, &deadline);
+  SendToA("data");
+  ASSERT_TRUE(net_test::WaitReadable(a_fd));
+  char buf[8];
+  EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), 4);
+  EXPECT_EQ(BIO_dgram_recv_timedout(a), 0);
+
+  timeval s{1, 0}, got{};
   EXPECT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_SET_SEND_TIMEOUT, 0, &s), 1);
   EXPECT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_GET_SEND_TIMEOUT, 0, &got),
             static_cast<long>(sizeof(timeval)));
   EXPECT_EQ(got.tv_sec, 1);
-
-  // A read with nothing coming returns when the socket's time-out runs out.
-  char buf[8];
-  auto start = Clock::now();
-  EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), -1);
-  EXPECT_GE(Millis(start), 100);
-  EXPECT_TRUE(BIO_should_retry(a));
-  EXPECT_TRUE(BIO_should_read(a));
-  EXPECT_EQ(BIO_dgram_recv_timedout(a), 1);
-  EXPECT_EQ(BIO_dgram_recv_timedout(a), 0);  // answered once
+  EXPECT_EQ(BIO_dgram_send_timedout(a), 0);
 
   // On a descriptor that is no socket the calls fail (after perror).
   BIO* bad = BIO_new_dgram(-1, BIO_NOCLOSE);
-  EXPECT_EQ(BIO_ctrl(bad, BIO_CTRL_DGRAM_SET_RECV_TIMEOUT, 0, &t), -1);
+  EXPECT_EQ(BIO_ctrl(bad, BIO_CTRL_DGRAM_SET_RECV_TIMEOUT, 0, &s), -1);
   EXPECT_EQ(BIO_ctrl(bad, BIO_CTRL_DGRAM_GET_SEND_TIMEOUT, 0, &got), -1);
   BIO_free(bad);
-}
 
-TEST_F(Datagram, TimerDeadlineEndsTheRead) {
-  timeval deadline = In(300);
-  EXPECT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_SET_NEXT_TIMEOUT, 0, &deadline), 1);
-  char buf[8];
-  auto start = Clock::now();
-  EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), -1);
-  long waited = Millis(start);
-  EXPECT_GE(waited, 200);
-  EXPECT_LT(waited, 5000);
-  EXPECT_TRUE(BIO_should_read(a));
-  EXPECT_EQ(BIO_dgram_recv_timedout(a), 1);
-  EXPECT_EQ(BIO_dgram_recv_timedout(a), 0);
-
-  // The socket's own time-out (none) is back after the read.
-  timeval own{7, 7};
-  BIO_ctrl(a, BIO_CTRL_DGRAM_GET_RECV_TIMEOUT, 0, &own);
-  EXPECT_EQ(own.tv_sec, 0);
-  EXPECT_EQ(own.tv_usec, 0);
-
-  // Data that is there is read at once.
-  deadline = In(3000);
-  BIO_ctrl(a, BIO_CTRL_DGRAM_SET_NEXT_TIMEOUT, 0, &deadline);
-  SendToA("data");
-  ASSERT_TRUE(net_test::WaitReadable(a_fd));
-  EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), 4);
-  EXPECT_EQ(BIO_dgram_recv_timedout(a), 0);
-}
-
-TEST_F(Datagram, ShorterSocketTimeOutStays) {
-  timeval t{0, 100000};
-  ASSERT_EQ(BIO_ctrl(a, BIO_CTRL_DGRAM_SET_RECV_TIMEOUT, 0, &t), 1);
-  timeval deadline = In(5000);
-  BIO_ctrl(a, BIO_CTRL_DGRAM_SET_NEXT_TIMEOUT, 0, &deadline);
-  char buf[8];
-  auto start = Clock::now();
-  EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), -1);
-  EXPECT_LT(Millis(start), 3000);  // the socket's 100 ms, not the timer's 5 s
-  EXPECT_EQ(BIO_dgram_recv_timedout(a), 1);
-  timeval own{};
-  BIO_ctrl(a, BIO_CTRL_DGRAM_GET_RECV_TIMEOUT, 0, &own);
-  EXPECT_EQ(own.tv_sec, 0);
-  EXPECT_GT(own.tv_usec, 50000);
-  EXPECT_LE(own.tv_usec, 150000);
-}
-
-TEST_F(Datagram, PastDeadlineWaitsNoMore) {
-  timeval now;
-  gettimeofday(&now, nullptr);
-  for (timeval deadline : {timeval{now.tv_sec - 10, 0}, timeval{now.tv_sec, now.tv_usec}}) {
-    BIO_ctrl(a, BIO_CTRL_DGRAM_SET_NEXT_TIMEOUT, 0, &deadline);
-    char buf[8];
-    auto start = Clock::now();
-    EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), -1);
-    EXPECT_LT(Millis(start), 2000);
-    EXPECT_EQ(BIO_dgram_recv_timedout(a), 1);
-  }
-}
-
-TEST_F(Datagram, NonBlockingReadAsksForRetry) {
+  // Non-blocking: a retry at once; a negative length is a real failure.
   ASSERT_EQ(BIO_socket_nbio(a_fd, 1), 1);
-  char buf[8];
   EXPECT_EQ(BIO_read(a, buf, sizeof(buf)), -1);
   EXPECT_TRUE(BIO_should_read(a));
-  EXPECT_EQ(BIO_read(a, buf, -1), -1);  // a real failure: no retry
+  EXPECT_EQ(BIO_read(a, buf, -1), -1);
   EXPECT_FALSE(BIO_should_retry(a));
-}
-
-TEST_F(Datagram, DescriptorAndCloseFlag) {
-  unsigned short port = 0;
-  int other = net_test::UdpLoopback(&port);
-  BIO_set_fd(a, other, BIO_NOCLOSE);  // a's socket was owned: closed now
-  EXPECT_FALSE(net_test::IsOpen(a_fd));
-  EXPECT_EQ(BIO_get_fd(a, nullptr), other);
-  EXPECT_EQ(BIO_get_close(a), BIO_NOCLOSE);
-  BIO* copy = BIO_dup_chain(a);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(BIO_get_close(copy), BIO_NOCLOSE);
-  BIO_free(copy);
-  EXPECT_TRUE(net_test::IsOpen(other));
-  EXPECT_EQ(BIO_reset(a), 0);
-  EXPECT_EQ(BIO_flush(a), 1);
-  BIO_free(a);
-  a = nullptr;
-  EXPECT_TRUE(net_test::IsOpen(other));
-  close(other);
-
-  BIO* fresh = BIO_new(BIO_s_datagram());
-  EXPECT_EQ(BIO_get_fd(fresh, nullptr), -1);
-  BIO_free(fresh);
-}
-
-TEST(DatagramRetry, NotConnectedIsFatalHere) {
-  EXPECT_EQ(BIO_dgram_non_fatal_error(ENOTCONN), 0);
-  EXPECT_EQ(BIO_sock_non_fatal_error(ENOTCONN), 1);
-  for (int e : {EINTR, EAGAIN, EWOULDBLOCK, EINPROGRESS, EALREADY, EPROTO})
-    EXPECT_EQ(BIO_dgram_non_fatal_error(e), 1) << e;
-  for (int e : {0, EMSGSIZE, ECONNREFUSED, EBADF, EINVAL})
-    EXPECT_EQ(BIO_dgram_non_fatal_error(e), 0) << e;
 }
 
 }  // namespace

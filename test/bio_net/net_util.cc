@@ -1,4 +1,4 @@
-// Loopback sockets and queue inspection for the network stream suites.
+// Loopback sockets for the network stream suites.
 
 #include "net_util.h"
 
@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -45,26 +44,35 @@ unsigned short LocalPort(int fd) {
   return ntohs(a.sin_port);
 }
 
-int TcpLoopback(unsigned short* port, bool listening) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  EXPECT_NE(s, -1);
-  if (s == -1) return -1;
+namespace {
+// A socket of `type` bound to 127.0.0.1 at an ephemeral port (listening
+// when asked), or -1 after failing the test.
+int BoundSocket(int type, unsigned short* port, bool listening) {
+  int s = socket(AF_INET, type, 0);
   sockaddr_in a = Loopback(0);
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+  if (s == -1 || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
       (listening && listen(s, 16) != 0)) {
     ADD_FAILURE() << "cannot set up a loopback socket: " << strerror(errno);
-    close(s);
+    if (s != -1) close(s);
     return -1;
   }
   *port = LocalPort(s);
   return s;
 }
+}  // namespace
+
+int TcpLoopback(unsigned short* port, bool listening) {
+  return BoundSocket(SOCK_STREAM, port, listening);
+}
+
+int UdpLoopback(unsigned short* port) {
+  return BoundSocket(SOCK_DGRAM, port, false);
+}
 
 int ConnectLoopback(unsigned short port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == -1) return -1;
   sockaddr_in a = Loopback(port);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+  if (s != -1 && connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
     close(s);
     return -1;
   }
@@ -81,25 +89,23 @@ void TcpPair(int* client, int* server) {
   ASSERT_NE(*server, -1);
 }
 
-int UdpLoopback(unsigned short* port) {
-  int s = socket(AF_INET, SOCK_DGRAM, 0);
-  EXPECT_NE(s, -1);
-  if (s == -1) return -1;
-  sockaddr_in a = Loopback(0);
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    ADD_FAILURE() << "cannot bind a loopback datagram socket: " << strerror(errno);
-    close(s);
-    return -1;
-  }
-  *port = LocalPort(s);
-  return s;
-}
-
 unsigned short FreePort() {
   unsigned short port = 0;
   int s = TcpLoopback(&port, false);
   if (s != -1) close(s);
   return port;
+}
+
+int ListenOnFreePort(const std::string& format, unsigned short* port, int bind_mode) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    *port = FreePort();
+    std::string text = format;
+    text.replace(text.find("PORT"), 4, std::to_string(*port));
+    int s = BIO_get_accept_socket(text.c_str(), bind_mode);
+    if (s != -1) return s;
+    ERR_clear_error();
+  }
+  return -1;
 }
 
 namespace {
@@ -138,28 +144,6 @@ int OpenDescriptors() {
   return n;
 }
 
-std::vector<QueuedError> DrainErrors() {
-  std::vector<QueuedError> out;
-  const char* file = nullptr;
-  int line = 0;
-  const char* data = nullptr;
-  int flags = 0;
-  unsigned long e;
-  while ((e = ERR_get_error_line_data(&file, &line, &data, &flags)) != 0) {
-    QueuedError q{ERR_GET_LIB(e), ERR_GET_FUNC(e), ERR_GET_REASON(e), ""};
-    if (data != nullptr && (flags & ERR_TXT_STRING)) q.data = data;
-    out.push_back(q);
-  }
-  return out;
-}
-
-std::string Describe(const std::vector<QueuedError>& errors) {
-  std::ostringstream os;
-  for (const auto& e : errors)
-    os << "\n  " << e.lib << "/" << e.func << "/" << e.reason << " " << e.data;
-  return os.str();
-}
-
 std::string ReadExactly(int fd, size_t n) {
   std::string out;
   char buf[4096];
@@ -170,16 +154,6 @@ std::string ReadExactly(int fd, size_t n) {
     out.append(buf, static_cast<size_t>(r));
   }
   return out;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t r = write(fd, data.data() + done, data.size() - done);
-    if (r <= 0) return false;
-    done += static_cast<size_t>(r);
-  }
-  return true;
 }
 
 }  // namespace net_test

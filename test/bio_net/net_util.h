@@ -1,6 +1,6 @@
 // Helpers of the network stream suites: loopback sockets on 127.0.0.1 only
 // (ephemeral ports, so suites running in parallel never collide), bounded
-// waits, descriptor and error-queue inspection.
+// waits, descriptor inspection.
 #ifndef MORVANE_TEST_BIO_NET_UTIL_H
 #define MORVANE_TEST_BIO_NET_UTIL_H
 
@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <morvane/bio.h>
+
+#include "test_support.h"
 
 namespace net_test {
 
@@ -43,6 +45,10 @@ int UdpLoopback(unsigned short* port);
 // A port on 127.0.0.1 that was free a moment ago: for the calls that take a
 // port as text.  Callers retry when it was taken in between.
 unsigned short FreePort();
+// BIO_get_accept_socket on `format` with "PORT" replaced by a port that was
+// free a moment ago; tried again a few times in case another process took
+// it in between.  The listening socket, or -1.
+int ListenOnFreePort(const std::string& format, unsigned short* port, int bind_mode = 0);
 
 // Waits at most `ms` milliseconds for the descriptor to become readable or
 // writable; false on time-out.
@@ -57,21 +63,10 @@ bool IsOpen(int fd);
 // Number of open descriptors of the process.
 int OpenDescriptors();
 
-// One entry taken off the error queue.
-struct QueuedError {
-  int lib, func, reason;
-  std::string data;
-};
-// Takes every entry off the queue, oldest first.
-std::vector<QueuedError> DrainErrors();
-// "lib/func/reason data" lines, for failure messages.
-std::string Describe(const std::vector<QueuedError>& errors);
-
 // Reads exactly n bytes from a blocking descriptor (bounded by a time-out);
 // what arrived.
 std::string ReadExactly(int fd, size_t n);
-// Writes all of `data` to a blocking descriptor.
-bool WriteAll(int fd, const std::string& data);
+using morvane_test::WriteAll;
 
 }  // namespace net_test
 
