@@ -210,22 +210,40 @@ inline void encrypt3(DES_LONG* data, const DES_key_schedule* ks1, const DES_key_
   data[1] = o.w[1];
 }
 
-// The block ciphers the modes are written over: single DES and EDE.
-// Both also give the encryption inside the frame, for the chained modes.
-struct Des {
-  const DES_key_schedule* ks;
-  Block encrypt(Block b) const { return des1<true>(b, ks); }
-  Block decrypt(Block b) const { return des1<false>(b, ks); }
-  Halves encrypt_in_frame(Halves h) const { return core1<true>(h, ks); }
+// Single DES and EDE triple DES as descriptions for the modes layer
+// (internal/modes.h).  Both let CBC encryption chain in the rounds' frame:
+// IP of P XOR C is IP(P) XOR IP(C), and IP(C) is what the rounds left before
+// FP, halves exchanged, so IP of the plaintext and FP of the ciphertext stay
+// off the chain from block to block.
+struct DesFrame {
+  static constexpr size_t kBlockSize = 8;
+  using Block = des::Block;
+  using Frame = Halves;
+  static Halves enter(Block b) { return des::enter(b); }
+  static Block leave(Halves h) { return des::leave(h); }
+  static Halves rechain(Halves x) { return {x.r, x.l}; }
 };
 
-struct DesEde3 {
+struct Des : DesFrame {
+  using Key = DES_key_schedule;
+  static Block encrypt(Block b, const Key* ks) { return des1<true>(b, ks); }
+  static Block decrypt(Block b, const Key* ks) { return des1<false>(b, ks); }
+  static Halves encrypt_frame(Halves h, const Key* ks) { return core1<true>(h, ks); }
+};
+
+struct Ede3Keys {
   const DES_key_schedule* ks1;
   const DES_key_schedule* ks2;
   const DES_key_schedule* ks3;
-  Block encrypt(Block b) const { return ede3<true>(b, ks1, ks2, ks3); }
-  Block decrypt(Block b) const { return ede3<false>(b, ks1, ks2, ks3); }
-  Halves encrypt_in_frame(Halves h) const { return core3<true>(h, ks1, ks2, ks3); }
+};
+
+struct DesEde3 : DesFrame {
+  using Key = Ede3Keys;
+  static Block encrypt(Block b, const Key* k) { return ede3<true>(b, k->ks1, k->ks2, k->ks3); }
+  static Block decrypt(Block b, const Key* k) { return ede3<false>(b, k->ks1, k->ks2, k->ks3); }
+  static Halves encrypt_frame(Halves h, const Key* k) {
+    return core3<true>(h, k->ks1, k->ks2, k->ks3);
+  }
 };
 
 // Builds the schedule of an 8-byte key (parity bits ignored).
