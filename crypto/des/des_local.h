@@ -17,6 +17,7 @@
 #include <morvane/des.h>
 
 #include "internal/byteorder.h"
+#include "internal/wipe.h"
 
 namespace morvane::des {
 
@@ -48,9 +49,7 @@ struct Block {
 
 // Clears a work block with stores the compiler keeps.
 inline void wipe(Block& b) {
-  volatile DES_LONG* p = b.w;
-  p[0] = 0;
-  p[1] = 0;
+  internal::wipe(b);
 }
 
 // One swap step: exchanges the bits of b selected by m with those of a
