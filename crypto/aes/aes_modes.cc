@@ -29,52 +29,56 @@ constexpr size_t kVaesMinBlocks = 16;
 struct Aes {
   static constexpr size_t kBlockSize = AES_BLOCK_SIZE;
   using Key = AES_KEY;
-  using Block = internal::Block128;
-  static Block encrypt(Block b, const AES_KEY* key) {
-    uint8_t t[kBlockSize];
-    b.store(t);
-    aes_internal::EncryptBlock(t, t, key);
-    return Block::load(t);
+  using Block = aes_internal::Block;
+  [[gnu::always_inline]] static Block encrypt(Block b, const AES_KEY* key) {
+    return aes_internal::Encrypt(b, key);
   }
-  static Block decrypt(Block b, const AES_KEY* key) {
-    uint8_t t[kBlockSize];
-    b.store(t);
-    aes_internal::DecryptBlock(t, t, key);
-    return Block::load(t);
+  [[gnu::always_inline]] static Block decrypt(Block b, const AES_KEY* key) {
+    return aes_internal::Decrypt(b, key);
   }
   // The hardware kernels, chosen as the processor allows.
   static bool bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
                    uint8_t* iv, uint8_t* ks) {
     const uint32_t f = morvane_cpu::Features();
     const bool ni = (f & kAesni) != 0, vaes = (f & kVaes) && blocks >= kVaesMinBlocks;
+    // Each kernel leaves `iv` (and `ks`) as the block-by-block code would.
     switch (op) {
       case Bulk::kCbcEncrypt:
-        if (ni) aes_hw::NiCbcEncrypt(in, out, blocks, key, iv);
-        return ni;
+        if (!ni) return false;
+        aes_hw::NiCbcEncrypt(in, out, blocks, key, iv);
+        return true;
       case Bulk::kCbcDecrypt:
-        if (vaes)
+        if (vaes) {
           aes_hw::VaesCbcDecrypt(in, out, blocks, key, iv);
-        else if (ni)
-          aes_hw::NiCbcDecrypt(in, out, blocks, key, iv);
-        return vaes || ni;
+          return true;
+        }
+        if (!ni) return false;
+        aes_hw::NiCbcDecrypt(in, out, blocks, key, iv);
+        return true;
       case Bulk::kCfbEncrypt:
-        if (ni) aes_hw::NiCfbEncrypt(in, out, blocks, key, iv);
-        return ni;
+        if (!ni) return false;
+        aes_hw::NiCfbEncrypt(in, out, blocks, key, iv);
+        return true;
       case Bulk::kCfbDecrypt:
-        if (vaes)
+        if (vaes) {
           aes_hw::VaesCfbDecrypt(in, out, blocks, key, iv);
-        else if (ni)
-          aes_hw::NiCfbDecrypt(in, out, blocks, key, iv);
-        return vaes || ni;
+          return true;
+        }
+        if (!ni) return false;
+        aes_hw::NiCfbDecrypt(in, out, blocks, key, iv);
+        return true;
       case Bulk::kOfb:
-        if (ni) aes_hw::NiOfb(in, out, blocks, key, iv);
-        return ni;
+        if (!ni) return false;
+        aes_hw::NiOfb(in, out, blocks, key, iv);
+        return true;
       case Bulk::kCtr:
-        if (vaes)
+        if (vaes) {
           aes_hw::VaesCtr(in, out, blocks, key, iv, ks);
-        else if (ni)
-          aes_hw::NiCtr(in, out, blocks, key, iv, ks);
-        return vaes || ni;
+          return true;
+        }
+        if (!ni) return false;
+        aes_hw::NiCtr(in, out, blocks, key, iv, ks);
+        return true;
     }
     return false;
   }

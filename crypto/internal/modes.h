@@ -7,6 +7,7 @@
 //   Key                         what the block function reads, by pointer
 //   Block                       a block by value: Block::load(p), b.store(p), b ^ b
 //   encrypt(Block, const Key*)  the block function, and decrypt() its inverse
+//                               (always inlined where it is small)
 // and optionally
 //   bulk(op, in, out, blocks, key, iv, ks)  runs whole blocks of a mode itself
 //       (hardware kernels) and returns true, or returns false to leave them here;
@@ -57,20 +58,18 @@ struct Block64 {
   [[gnu::always_inline]] Block64 operator^(Block64 o) const { return {w0 ^ o.w0, w1 ^ o.w1}; }
 };
 
-// A 16-byte block as two 64-bit halves in memory order.
+// A 16-byte block as two big-endian 64-bit halves, by value (two registers,
+// also across a call).
 struct Block128 {
-  uint64_t a, b;
+  uint64_t hi, lo;
   [[gnu::always_inline]] static Block128 load(const uint8_t* p) {
-    Block128 r;
-    std::memcpy(&r.a, p, 8);
-    std::memcpy(&r.b, p + 8, 8);
-    return r;
+    return {load_be64(p), load_be64(p + 8)};
   }
   [[gnu::always_inline]] void store(uint8_t* p) const {
-    std::memcpy(p, &a, 8);
-    std::memcpy(p + 8, &b, 8);
+    store_be64(p, hi);
+    store_be64(p + 8, lo);
   }
-  [[gnu::always_inline]] Block128 operator^(Block128 o) const { return {a ^ o.a, b ^ o.b}; }
+  [[gnu::always_inline]] Block128 operator^(Block128 o) const { return {hi ^ o.hi, lo ^ o.lo}; }
 };
 
 template <class C>
@@ -137,22 +136,32 @@ inline bool position(const Num* num, unsigned& n) {
   return true;
 }
 
-// ---- ECB and CBC ----
+// ---- Whole blocks ----
 
-// One block from `in` to `out`.
-template <BlockCipher C>
-void ecb(const uint8_t* in, uint8_t* out, const typename C::Key* key, bool encrypt) {
-  using B = typename C::Block;
-  (encrypt ? C::encrypt(B::load(in), key) : C::decrypt(B::load(in), key)).store(out);
+// The counter block as one big-endian number, plus one modulo 2^(8N)
+// (SP 800-38A, B.1, with the whole block as the counter).
+template <size_t N>
+inline void increment_counter(uint8_t* ctr) {
+  if constexpr (N == 8) {
+    store_be64(ctr, load_be64(ctr) + 1);
+  } else {
+    const uint64_t lo = load_be64(ctr + 8) + 1;
+    store_be64(ctr + 8, lo);
+    if (lo == 0) store_be64(ctr, load_be64(ctr) + 1);
+  }
 }
 
-// CBC encryption of whole blocks; `iv` ends as the last ciphertext block.
-template <BlockCipher C>
-void cbc_encrypt_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const typename C::Key* key,
-                        uint8_t* iv) {
+// Whole blocks of a mode from position 0, block by block, as bulk() would
+// run them.  Out of line with the block function inlined (flatten): the
+// chained value stays in registers, and the callers stay small for the
+// hardware kernels and short calls.
+template <BlockCipher C, Bulk kOp>
+[[gnu::noinline, gnu::flatten]] void loop_blocks(const uint8_t* in, uint8_t* out, size_t blocks,
+                                                 const typename C::Key* key, uint8_t* iv,
+                                                 uint8_t* ks) {
   using B = typename C::Block;
   constexpr size_t N = C::kBlockSize;
-  if constexpr (requires { typename C::Frame; }) {
+  if constexpr (kOp == Bulk::kCbcEncrypt && requires { typename C::Frame; }) {
     // The XOR of blocks commutes with entering the frame, so the chain stays
     // in it from block to block.
     auto chain = C::enter(B::load(iv));
@@ -164,14 +173,71 @@ void cbc_encrypt_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const ty
       chain = C::rechain(x);
     }
     c.store(iv);
-  } else {
+  } else if constexpr (kOp == Bulk::kCbcEncrypt) {
     B chain = B::load(iv);
     for (; blocks != 0; blocks--, in += N, out += N) {
       chain = C::encrypt(B::load(in) ^ chain, key);
       chain.store(out);
     }
     chain.store(iv);
+  } else if constexpr (kOp == Bulk::kCbcDecrypt) {
+    B chain = B::load(iv);
+    for (; blocks != 0; blocks--, in += N, out += N) {
+      const B c = B::load(in);
+      (C::decrypt(c, key) ^ chain).store(out);
+      chain = c;
+    }
+    chain.store(iv);
+  } else if constexpr (kOp == Bulk::kCfbEncrypt || kOp == Bulk::kCfbDecrypt) {
+    B reg = B::load(iv);
+    for (; blocks != 0; blocks--, in += N, out += N) {
+      const B x = B::load(in);
+      const B y = C::encrypt(reg, key) ^ x;
+      y.store(out);
+      reg = kOp == Bulk::kCfbEncrypt ? y : x;
+    }
+    reg.store(iv);
+  } else if constexpr (kOp == Bulk::kOfb) {
+    B w = B::load(iv);
+    for (; blocks != 0; blocks--, in += N, out += N) {
+      w = C::encrypt(w, key);
+      (B::load(in) ^ w).store(out);
+    }
+    w.store(iv);
+  } else {
+    B k{}, c = B::load(iv);
+    for (; blocks != 0; blocks--, in += N, out += N) {
+      k = C::encrypt(c, key);
+      if constexpr (std::is_same_v<B, Block128>) {
+        c = {c.hi + (c.lo == UINT64_MAX ? 1 : 0), c.lo + 1};  // the counter kept in registers
+      } else {
+        c.store(iv);
+        increment_counter<N>(iv);
+        c = B::load(iv);
+      }
+      (B::load(in) ^ k).store(out);
+    }
+    c.store(iv);
+    k.store(ks);
   }
+}
+
+// Whole blocks of a mode: on the description's kernels when it has them,
+// else here.
+template <BlockCipher C, Bulk kOp>
+inline void run_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const typename C::Key* key,
+                       uint8_t* iv, uint8_t* ks = nullptr) {
+  if (!bulk<C>(kOp, in, out, blocks, key, iv, ks))
+    loop_blocks<C, kOp>(in, out, blocks, key, iv, ks);
+}
+
+// ---- ECB and CBC ----
+
+// One block from `in` to `out`.
+template <BlockCipher C>
+void ecb(const uint8_t* in, uint8_t* out, const typename C::Key* key, bool encrypt) {
+  using B = typename C::Block;
+  (encrypt ? C::encrypt(B::load(in), key) : C::decrypt(B::load(in), key)).store(out);
 }
 
 // CBC over `len` bytes.  Encrypting zero-pads a short last block and writes
@@ -184,18 +250,10 @@ void cbc(const uint8_t* in, uint8_t* out, size_t len, const typename C::Key* key
   constexpr size_t N = C::kBlockSize;
   const size_t blocks = len / N, rest = len % N;
   if (blocks != 0) {
-    if (encrypt) {
-      if (!bulk<C>(Bulk::kCbcEncrypt, in, out, blocks, key, iv, nullptr))
-        cbc_encrypt_blocks<C>(in, out, blocks, key, iv);
-    } else if (!bulk<C>(Bulk::kCbcDecrypt, in, out, blocks, key, iv, nullptr)) {
-      B chain = B::load(iv);
-      for (size_t j = 0; j < blocks; j++) {
-        const B c = B::load(in + j * N);
-        (C::decrypt(c, key) ^ chain).store(out + j * N);
-        chain = c;
-      }
-      chain.store(iv);
-    }
+    if (encrypt)
+      run_blocks<C, Bulk::kCbcEncrypt>(in, out, blocks, key, iv);
+    else
+      run_blocks<C, Bulk::kCbcDecrypt>(in, out, blocks, key, iv);
     in += blocks * N;
     out += blocks * N;
   }
@@ -203,7 +261,7 @@ void cbc(const uint8_t* in, uint8_t* out, size_t len, const typename C::Key* key
   uint8_t last[N] = {};
   if (encrypt) {
     std::memcpy(last, in, rest);  // zero-padded
-    cbc_encrypt_blocks<C>(last, out, 1, key, iv);
+    loop_blocks<C, Bulk::kCbcEncrypt>(last, out, 1, key, iv, nullptr);
   } else {
     const B c = B::load(in);
     (C::decrypt(c, key) ^ B::load(iv)).store(last);
@@ -214,25 +272,6 @@ void cbc(const uint8_t* in, uint8_t* out, size_t len, const typename C::Key* key
 }
 
 // ---- CFB ----
-
-// Whole blocks of full-block CFB from position 0; `iv` ends as the last
-// ciphertext block.
-template <BlockCipher C, bool kEncrypt>
-void cfb_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const typename C::Key* key,
-                uint8_t* iv) {
-  using B = typename C::Block;
-  constexpr size_t N = C::kBlockSize;
-  if (bulk<C>(kEncrypt ? Bulk::kCfbEncrypt : Bulk::kCfbDecrypt, in, out, blocks, key, iv, nullptr))
-    return;
-  B reg = B::load(iv);
-  for (; blocks != 0; blocks--, in += N, out += N) {
-    const B x = B::load(in);
-    const B y = C::encrypt(reg, key) ^ x;
-    y.store(out);
-    reg = kEncrypt ? y : x;
-  }
-  reg.store(iv);
-}
 
 // Full-block CFB, byte by byte from position *num; the register `iv` is
 // encrypted whenever the position comes back to 0 and takes in each
@@ -256,9 +295,9 @@ void cfb(const uint8_t* in, uint8_t* out, size_t len, const typename C::Key* key
   while (len != 0 && n != 0) one_byte();
   if (const size_t blocks = len / N; blocks != 0) {
     if (encrypt)
-      cfb_blocks<C, true>(in, out, blocks, key, iv);
+      run_blocks<C, Bulk::kCfbEncrypt>(in, out, blocks, key, iv);
     else
-      cfb_blocks<C, false>(in, out, blocks, key, iv);
+      run_blocks<C, Bulk::kCfbDecrypt>(in, out, blocks, key, iv);
     in += blocks * N;
     out += blocks * N;
     len %= N;
@@ -329,8 +368,8 @@ void cfb1(const uint8_t* in, uint8_t* out, size_t nbits, const typename C::Key* 
 
 // ---- OFB and CTR ----
 
-// OFB byte by byte from position *num.  `iv` holds the keystream block in
-// use; it is written back only when the call made a new one.
+// OFB byte by byte from position *num; `iv` holds the keystream block in
+// use and ends as the last one made.
 template <BlockCipher C, class Num>
 void ofb(const uint8_t* in, uint8_t* out, size_t len, const typename C::Key* key, uint8_t* iv,
          Num* num) {
@@ -338,53 +377,21 @@ void ofb(const uint8_t* in, uint8_t* out, size_t len, const typename C::Key* key
   constexpr size_t N = C::kBlockSize;
   unsigned n;
   if (len == 0 || !position<N>(num, n)) return;
-  uint8_t ks[N];
-  std::memcpy(ks, iv, N);
-  B w = B::load(ks);
-  bool advanced = false;
   auto one_byte = [&] {
-    if (n == 0) {
-      w = C::encrypt(w, key);
-      w.store(ks);
-      advanced = true;
-    }
-    *out++ = static_cast<uint8_t>(*in++ ^ ks[n]);
+    if (n == 0) C::encrypt(B::load(iv), key).store(iv);
+    *out++ = static_cast<uint8_t>(*in++ ^ iv[n]);
     n = (n + 1) % N;
     len--;
   };
   while (len != 0 && n != 0) one_byte();
   if (const size_t blocks = len / N; blocks != 0) {
-    if (bulk<C>(Bulk::kOfb, in, out, blocks, key, ks, nullptr)) {
-      w = B::load(ks);
-    } else {
-      for (size_t j = 0; j < blocks; j++) {
-        w = C::encrypt(w, key);
-        (B::load(in + j * N) ^ w).store(out + j * N);
-      }
-      w.store(ks);
-    }
+    run_blocks<C, Bulk::kOfb>(in, out, blocks, key, iv);
     in += blocks * N;
     out += blocks * N;
     len %= N;
-    advanced = true;
   }
   while (len != 0) one_byte();
-  if (advanced) std::memcpy(iv, ks, N);
   *num = static_cast<Num>(n);
-  wipe(ks);
-}
-
-// The counter block as one big-endian number, plus one modulo 2^(8N)
-// (SP 800-38A, B.1, with the whole block as the counter).
-template <size_t N>
-inline void increment_counter(uint8_t* ctr) {
-  if constexpr (N == 8) {
-    store_be64(ctr, load_be64(ctr) + 1);
-  } else {
-    const uint64_t lo = load_be64(ctr + 8) + 1;
-    store_be64(ctr + 8, lo);
-    if (lo == 0) store_be64(ctr, load_be64(ctr) + 1);
-  }
 }
 
 // CTR byte by byte from position *num (SP 800-38A, 6.5): `ks` holds the
@@ -401,15 +408,7 @@ void ctr(const uint8_t* in, uint8_t* out, size_t len, const typename C::Key* key
     n = (n + 1) % N;
   }
   if (const size_t blocks = len / N; blocks != 0) {
-    if (!bulk<C>(Bulk::kCtr, in, out, blocks, key, ctr, ks)) {
-      B k{};
-      for (size_t j = 0; j < blocks; j++) {
-        k = C::encrypt(B::load(ctr), key);
-        increment_counter<N>(ctr);
-        (B::load(in + j * N) ^ k).store(out + j * N);
-      }
-      k.store(ks);
-    }
+    run_blocks<C, Bulk::kCtr>(in, out, blocks, key, ctr, ks);
     in += blocks * N;
     out += blocks * N;
     len %= N;
