@@ -152,13 +152,11 @@ inline void increment_counter(uint8_t* ctr) {
 }
 
 // Whole blocks of a mode from position 0, block by block, as bulk() would
-// run them.  Out of line with the block function inlined (flatten): the
-// chained value stays in registers, and the callers stay small for the
-// hardware kernels and short calls.
+// run them.
 template <BlockCipher C, Bulk kOp>
-[[gnu::noinline, gnu::flatten]] void loop_blocks(const uint8_t* in, uint8_t* out, size_t blocks,
-                                                 const typename C::Key* key, uint8_t* iv,
-                                                 uint8_t* ks) {
+[[gnu::always_inline]] inline void block_loop(const uint8_t* in, uint8_t* out, size_t blocks,
+                                              const typename C::Key* key, uint8_t* iv,
+                                              uint8_t* ks) {
   using B = typename C::Block;
   constexpr size_t N = C::kBlockSize;
   if constexpr (kOp == Bulk::kCbcEncrypt && requires { typename C::Frame; }) {
@@ -220,6 +218,28 @@ template <BlockCipher C, Bulk kOp>
     c.store(iv);
     k.store(ks);
   }
+}
+
+// The same out of line, with the block function flattened into it, so that
+// a chained value stays in registers while the callers stay small for the
+// hardware kernels and short calls.
+template <BlockCipher C, Bulk kOp>
+[[gnu::noinline, gnu::flatten]] void block_loop_out_of_line(const uint8_t* in, uint8_t* out,
+                                                            size_t blocks,
+                                                            const typename C::Key* key, uint8_t* iv,
+                                                            uint8_t* ks) {
+  block_loop<C, kOp>(in, out, blocks, key, iv, ks);
+}
+
+// Whole blocks block by block: inline for a description without kernels,
+// out of line beside them.
+template <BlockCipher C, Bulk kOp>
+inline void loop_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const typename C::Key* key,
+                        uint8_t* iv, uint8_t* ks) {
+  if constexpr (requires { C::bulk(kOp, in, out, blocks, key, iv, ks); })
+    block_loop_out_of_line<C, kOp>(in, out, blocks, key, iv, ks);
+  else
+    block_loop<C, kOp>(in, out, blocks, key, iv, ks);
 }
 
 // Whole blocks of a mode: on the description's kernels when it has them,
