@@ -14,7 +14,7 @@
 #include <morvane/aes.h>
 
 #include "aes/aes_hw.h"
-#include "aes/aes_local.h"
+#include "aes/internal.h"
 #include "aes/aes_tables.h"
 #include "internal/byteorder.h"
 #include "internal/cpu.h"
@@ -25,11 +25,11 @@ static_assert(AES_ENCRYPT == 1 && AES_DECRYPT == 0 && AES_BLOCK_SIZE == 16);
 
 const char AES_version[] = "AES part of " MORVANE_VERSION_TEXT;
 
-namespace aes_internal {
+namespace morvane::aes {
 namespace {
 
-using morvane::load_be32;
-using morvane::store_be32;
+using morvane::internal::load_be32;
+using morvane::internal::store_be32;
 
 // SubWord of FIPS-197, 5.2, and SubWord(RotWord(w)).
 inline uint32_t SubWord(uint32_t w) {
@@ -51,18 +51,18 @@ inline uint32_t InvMixWord(uint32_t w) {
 }  // namespace
 
 void EncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept {
-  if (morvane_cpu::Has(morvane_cpu::kAesni)) return aes_hw::NiEncryptBlock(in, out, key);
+  if (internal::Has(internal::kAesni)) return NiEncryptBlock(in, out, key);
   TableEncrypt(Block::load(in), key).store(out);
 }
 
 void DecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept {
-  if (morvane_cpu::Has(morvane_cpu::kAesni)) return aes_hw::NiDecryptBlock(in, out, key);
+  if (internal::Has(internal::kAesni)) return NiDecryptBlock(in, out, key);
   TableDecrypt(Block::load(in), key).store(out);
 }
 
-}  // namespace aes_internal
+}  // namespace morvane::aes
 
-using namespace aes_internal;
+using namespace morvane::aes;
 
 /* see morvane/aes.h */
 const char* AES_options(void) {
@@ -73,8 +73,8 @@ const char* AES_options(void) {
 int AES_set_encrypt_key(const unsigned char* userKey, const int bits, AES_KEY* key) {
   if (userKey == nullptr || key == nullptr) return -1;
   if (bits != 128 && bits != 192 && bits != 256) return -2;
-  if (bits != 192 && morvane_cpu::Has(morvane_cpu::kAesni)) {
-    aes_hw::NiExpandKey(userKey, bits, key);
+  if (bits != 192 && morvane::internal::Has(morvane::internal::kAesni)) {
+    morvane::aes::NiExpandKey(userKey, bits, key);
     return 0;
   }
   const int nk = bits / 32;
@@ -99,8 +99,8 @@ int AES_set_encrypt_key(const unsigned char* userKey, const int bits, AES_KEY* k
 int AES_set_decrypt_key(const unsigned char* userKey, const int bits, AES_KEY* key) {
   const int status = AES_set_encrypt_key(userKey, bits, key);
   if (status < 0) return status;
-  if (morvane_cpu::Has(morvane_cpu::kAesni)) {
-    aes_hw::NiInvertSchedule(key);
+  if (morvane::internal::Has(morvane::internal::kAesni)) {
+    morvane::aes::NiInvertSchedule(key);
     return 0;
   }
   uint32_t* rk = key->rd_key;

@@ -12,7 +12,7 @@
 #include <morvane/aes.h>
 
 #include "aes/aes_hw.h"
-#include "aes/aes_local.h"
+#include "aes/internal.h"
 #include "internal/cpu.h"
 #include "internal/modes.h"
 
@@ -20,8 +20,8 @@ namespace {
 
 namespace internal = morvane::internal;
 using internal::Bulk;
-using morvane_cpu::kAesni;
-using morvane_cpu::kVaes;
+using morvane::internal::kAesni;
+using morvane::internal::kVaes;
 
 // The VAES code pays off from this many blocks on.
 constexpr size_t kVaesMinBlocks = 16;
@@ -29,55 +29,55 @@ constexpr size_t kVaesMinBlocks = 16;
 struct Aes {
   static constexpr size_t kBlockSize = AES_BLOCK_SIZE;
   using Key = AES_KEY;
-  using Block = aes_internal::Block;
+  using Block = morvane::aes::Block;
   [[gnu::always_inline]] static Block encrypt(Block b, const AES_KEY* key) {
-    return aes_internal::Encrypt(b, key);
+    return morvane::aes::Encrypt(b, key);
   }
   [[gnu::always_inline]] static Block decrypt(Block b, const AES_KEY* key) {
-    return aes_internal::Decrypt(b, key);
+    return morvane::aes::Decrypt(b, key);
   }
   // The hardware kernels, chosen as the processor allows.
   static bool bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
                    uint8_t* iv, uint8_t* ks) {
-    const uint32_t f = morvane_cpu::Features();
+    const uint32_t f = morvane::internal::Features();
     const bool ni = (f & kAesni) != 0, vaes = (f & kVaes) && blocks >= kVaesMinBlocks;
     // Each kernel leaves `iv` (and `ks`) as the block-by-block code would.
     switch (op) {
       case Bulk::kCbcEncrypt:
         if (!ni) return false;
-        aes_hw::NiCbcEncrypt(in, out, blocks, key, iv);
+        morvane::aes::NiCbcEncrypt(in, out, blocks, key, iv);
         return true;
       case Bulk::kCbcDecrypt:
         if (vaes) {
-          aes_hw::VaesCbcDecrypt(in, out, blocks, key, iv);
+          morvane::aes::VaesCbcDecrypt(in, out, blocks, key, iv);
           return true;
         }
         if (!ni) return false;
-        aes_hw::NiCbcDecrypt(in, out, blocks, key, iv);
+        morvane::aes::NiCbcDecrypt(in, out, blocks, key, iv);
         return true;
       case Bulk::kCfbEncrypt:
         if (!ni) return false;
-        aes_hw::NiCfbEncrypt(in, out, blocks, key, iv);
+        morvane::aes::NiCfbEncrypt(in, out, blocks, key, iv);
         return true;
       case Bulk::kCfbDecrypt:
         if (vaes) {
-          aes_hw::VaesCfbDecrypt(in, out, blocks, key, iv);
+          morvane::aes::VaesCfbDecrypt(in, out, blocks, key, iv);
           return true;
         }
         if (!ni) return false;
-        aes_hw::NiCfbDecrypt(in, out, blocks, key, iv);
+        morvane::aes::NiCfbDecrypt(in, out, blocks, key, iv);
         return true;
       case Bulk::kOfb:
         if (!ni) return false;
-        aes_hw::NiOfb(in, out, blocks, key, iv);
+        morvane::aes::NiOfb(in, out, blocks, key, iv);
         return true;
       case Bulk::kCtr:
         if (vaes) {
-          aes_hw::VaesCtr(in, out, blocks, key, iv, ks);
+          morvane::aes::VaesCtr(in, out, blocks, key, iv, ks);
           return true;
         }
         if (!ni) return false;
-        aes_hw::NiCtr(in, out, blocks, key, iv, ks);
+        morvane::aes::NiCtr(in, out, blocks, key, iv, ks);
         return true;
     }
     return false;

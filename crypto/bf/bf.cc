@@ -9,7 +9,7 @@
 
 #include <morvane/blowfish.h>
 
-#include "bf/bf_local.h"
+#include "bf/internal.h"
 #include "internal/modes.h"
 
 static_assert(sizeof(BF_KEY) == 4 * (18 + 1024));
@@ -99,7 +99,7 @@ void BF_decrypt(BF_LONG* data, const BF_KEY* key) {
 
 /* see morvane/blowfish.h */
 void BF_set_key(BF_KEY* key, int len, const unsigned char* data) {
-  *key = bf_init;
+  *key = morvane::bf::bf_init;
   // Schneier 1993, key schedule step 2: XOR the key, cycled, into P[0..17],
   // first byte most significant.  An empty key leaves P as it is, which is
   // what the one-byte key 0x00 does too.

@@ -13,6 +13,8 @@
 
 #include "bn/internal.h"
 
+using morvane::bn::bn_wexpand;
+
 static_assert(sizeof(BN_ULONG) == 4, "a big-number word is 32 bits");
 static_assert(sizeof(BIGNUM) == 24, "BIGNUM layout");
 static_assert(offsetof(BIGNUM, d) == 0 && offsetof(BIGNUM, top) == 8 &&
@@ -37,7 +39,7 @@ BN_ULONG* expand_internal(const BIGNUM* b, int words) {
 
 }  // namespace
 
-BIGNUM* bn_expand2(BIGNUM* b, int words) {
+BIGNUM* morvane::bn::bn_expand2(BIGNUM* b, int words) {
   if (words <= b->dmax) return b;
   BN_ULONG* a = expand_internal(b, words);
   if (a == nullptr) return nullptr;

@@ -169,7 +169,7 @@ void CAST_set_key(CAST_KEY* key, int len, const unsigned char* data) {
   // Keys of 80 bits or less run 12 rounds.
   key->short_key = len <= 10 ? 1 : 0;
   KeyState s;
-  for (int i = 0; i < 4; i++) s.x[i] = morvane::load_be32(buf + 4 * i);
+  for (int i = 0; i < 4; i++) s.x[i] = morvane::internal::load_be32(buf + 4 * i);
   uint32_t k[32];
   half_schedule(s, k);
   half_schedule(s, k + 16);

@@ -7,7 +7,7 @@
 
 #include <morvane/des.h>
 
-#include "des/des_local.h"
+#include "des/internal.h"
 #include "internal/byteorder.h"
 #include "internal/modes.h"
 
@@ -25,7 +25,7 @@ DES_LONG DES_cbc_cksum(const unsigned char* input, DES_cblock* output, long leng
   v.store(last);
   if (output != nullptr) memcpy(*output, last, 8);
   // Bytes 4-7 of the final block, read big-endian.
-  const DES_LONG result = morvane::load_be32(last + 4);
+  const DES_LONG result = morvane::internal::load_be32(last + 4);
   morvane::des::wipe(v);
   return result;
 }
@@ -35,8 +35,8 @@ DES_LONG DES_quad_cksum(const unsigned char* input, DES_cblock output[], long le
   constexpr uint32_t kNoise = 83653421;
   constexpr uint32_t kModulus = 0x7fffffff;  // 2^31 - 1
   const int passes = out_count < 1 ? 1 : out_count > 4 ? 4 : out_count;
-  uint32_t z0 = morvane::load_le32(*seed);
-  uint32_t z1 = morvane::load_le32(*seed + 4);
+  uint32_t z0 = morvane::internal::load_le32(*seed);
+  uint32_t z1 = morvane::internal::load_le32(*seed + 4);
   unsigned char* out = output != nullptr ? output[0] : nullptr;
   const size_t total = morvane::internal::length_of(length);
   for (int pass = 0; pass < passes; pass++) {

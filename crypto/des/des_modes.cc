@@ -6,7 +6,7 @@
 
 #include <morvane/des.h>
 
-#include "des/des_local.h"
+#include "des/internal.h"
 #include "internal/modes.h"
 
 namespace internal = morvane::internal;

@@ -7,7 +7,7 @@
 #include <morvane/crypto.h>
 #include <morvane/des.h>
 
-#include "des/des_local.h"
+#include "des/internal.h"
 #include "internal/modes.h"
 
 namespace internal = morvane::internal;

@@ -20,7 +20,7 @@ constinit char shared_text[256] = {};
 // The registered text for `code`, or null.
 const char* lookup(unsigned long code) {
   ERR_STRING_DATA key = {code, nullptr};
-  const ERR_STRING_DATA* p = morvane::err_fns()->cb_err_get_item(&key);
+  const ERR_STRING_DATA* p = morvane::err::err_fns()->cb_err_get_item(&key);
   return p != nullptr ? p->string : nullptr;
 }
 
@@ -36,7 +36,7 @@ void or_library(ERR_STRING_DATA* str, int lib) {
 
 /* see morvane/err.h */
 void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
-  const ERR_FNS* fns = morvane::err_fns();
+  const ERR_FNS* fns = morvane::err::err_fns();
   for (; str->error != 0; str++) {
     or_library(str, lib);
     fns->cb_err_set_item(str);
@@ -44,16 +44,16 @@ void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
 }
 
 void ERR_unload_strings(int lib, ERR_STRING_DATA* str) {
-  const ERR_FNS* fns = morvane::err_fns();
+  const ERR_FNS* fns = morvane::err::err_fns();
   for (; str->error != 0; str++) {
     or_library(str, lib);
     fns->cb_err_del_item(str);
   }
 }
 
-void ERR_free_strings(void) { morvane::err_fns()->cb_err_del(); }
+void ERR_free_strings(void) { morvane::err::err_fns()->cb_err_del(); }
 
-LHASH* ERR_get_string_table(void) { return morvane::err_fns()->cb_err_get(0); }
+LHASH* ERR_get_string_table(void) { return morvane::err::err_fns()->cb_err_get(0); }
 
 const char* ERR_lib_error_string(unsigned long e) {
   return lookup(ERR_PACK(ERR_GET_LIB(e), 0, 0));

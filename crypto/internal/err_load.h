@@ -7,7 +7,7 @@
 
 #include <morvane/err.h>
 
-namespace morvane {
+namespace morvane::internal {
 
 // `functs` and `reasons` are the generated <LIB>_str_functs and
 // <LIB>_str_reasons arrays; their codes already carry the library number.
@@ -17,6 +17,6 @@ inline void load_error_strings(ERR_STRING_DATA* functs, ERR_STRING_DATA* reasons
   ERR_load_strings(0, reasons);
 }
 
-}  // namespace morvane
+}  // namespace morvane::internal
 
 #endif  // MORVANE_INTERNAL_ERR_LOAD_H

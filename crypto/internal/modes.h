@@ -12,7 +12,7 @@
 //   bulk(op, in, out, blocks, key, iv, ks)  runs whole blocks of a mode itself
 //       (hardware kernels) and returns true, or returns false to leave them here;
 //   Frame, enter, leave, encrypt_frame, rechain  a representation in which CBC
-//       encryption chains without leaving the cipher's frame (DES, des_local.h).
+//       encryption chains without leaving the cipher's frame (DES, des/internal.h).
 //
 // Implementation notes: each block is loaded before its output is stored, so
 // `in` may equal `out`.  CFB, OFB and CTR run the forward block function

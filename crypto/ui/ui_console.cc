@@ -21,7 +21,7 @@
 #include <morvane/crypto.h>
 #include <morvane/ui.h>
 
-#include "ui/ui_local.h"
+#include "ui/internal.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // expansion bits feeding S-boxes 1, 3, 5, 7 are then bits 2-7, 10-15, 18-23,
 // 26-31 of the half, and after a further rotation right by 4 those of S-boxes
 // 2, 4, 6, 8; the expansion E of FIPS 46 costs one rotation.
-#ifndef MORVANE_CRYPTO_DES_LOCAL_H
-#define MORVANE_CRYPTO_DES_LOCAL_H
+#ifndef MORVANE_CRYPTO_DES_INTERNAL_H
+#define MORVANE_CRYPTO_DES_INTERNAL_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -20,6 +20,9 @@
 #include "internal/wipe.h"
 
 namespace morvane::des {
+
+using internal::load_le32;
+using internal::store_le32;
 
 static_assert(sizeof(DES_LONG) == 4);
 static_assert(sizeof(DES_cblock) == 8);
@@ -250,4 +253,4 @@ void set_key(const unsigned char* key, DES_key_schedule* schedule);
 
 }  // namespace morvane::des
 
-#endif  // MORVANE_CRYPTO_DES_LOCAL_H
+#endif  // MORVANE_CRYPTO_DES_INTERNAL_H

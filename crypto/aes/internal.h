@@ -2,12 +2,12 @@
 // on (the table code itself, inlined into them) and the byte helpers they
 // share.
 //
-// The modes call aes_internal::EncryptBlock/DecryptBlock rather than the
+// The modes call morvane::aes::EncryptBlock/DecryptBlock rather than the
 // exported entry points, so that the calls stay inside the library and a
 // hardware path can later be chosen inside those two functions (and the key
 // setup) without touching any mode.
-#ifndef MORVANE_CRYPTO_AES_AES_LOCAL_H
-#define MORVANE_CRYPTO_AES_AES_LOCAL_H
+#ifndef MORVANE_CRYPTO_AES_INTERNAL_H
+#define MORVANE_CRYPTO_AES_INTERNAL_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -20,7 +20,7 @@
 #include "internal/cpu.h"
 #include "internal/modes.h"
 
-namespace aes_internal {
+namespace morvane::aes {
 
 constexpr size_t kBlock = AES_BLOCK_SIZE;
 
@@ -30,7 +30,7 @@ void EncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
 void DecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
 
 // A block by value: columns 0 and 1 of the state in `hi`, 2 and 3 in `lo`.
-using Block = morvane::internal::Block128;
+using Block = internal::Block128;
 
 // The table code's byte of a word, most significant first.
 inline uint32_t B0(uint32_t w) {
@@ -127,18 +127,18 @@ inline Block TableDecrypt(Block in, const AES_KEY* key) {
 // table code inlined, so that a chained block stays in registers, or AES-NI
 // through memory.
 [[gnu::always_inline]] inline Block Encrypt(Block in, const AES_KEY* key) noexcept {
-  if (!morvane_cpu::Has(morvane_cpu::kAesni)) return TableEncrypt(in, key);
+  if (!internal::Has(internal::kAesni)) return TableEncrypt(in, key);
   uint8_t b[kBlock];
   in.store(b);
-  aes_hw::NiEncryptBlock(b, b, key);
+  NiEncryptBlock(b, b, key);
   return Block::load(b);
 }
 
 [[gnu::always_inline]] inline Block Decrypt(Block in, const AES_KEY* key) noexcept {
-  if (!morvane_cpu::Has(morvane_cpu::kAesni)) return TableDecrypt(in, key);
+  if (!internal::Has(internal::kAesni)) return TableDecrypt(in, key);
   uint8_t b[kBlock];
   in.store(b);
-  aes_hw::NiDecryptBlock(b, b, key);
+  NiDecryptBlock(b, b, key);
   return Block::load(b);
 }
 
@@ -164,6 +164,6 @@ inline void CopyBlock(uint8_t* dst, const uint8_t* src) noexcept {
   memcpy(dst, src, kBlock);
 }
 
-}  // namespace aes_internal
+}  // namespace morvane::aes
 
-#endif  // MORVANE_CRYPTO_AES_AES_LOCAL_H
+#endif  // MORVANE_CRYPTO_AES_INTERNAL_H
