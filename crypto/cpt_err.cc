@@ -17,5 +17,5 @@ static_assert(std::size(CRYPTO_str_reasons) == 1 + 1);
 
 /* see morvane/crypto.h */
 void ERR_load_CRYPTO_strings(void) {
-  morvane::load_error_strings(CRYPTO_str_functs, CRYPTO_str_reasons);
+  morvane::internal::load_error_strings(CRYPTO_str_functs, CRYPTO_str_reasons);
 }

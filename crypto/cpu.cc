@@ -8,7 +8,7 @@
 
 #include "internal/cpu.h"
 
-namespace morvane_cpu {
+namespace morvane::internal {
 
 constinit std::atomic<uint32_t> g_features{0};
 
@@ -75,4 +75,4 @@ uint32_t DetectFeatures() noexcept {
   return v;
 }
 
-}  // namespace morvane_cpu
+}  // namespace morvane::internal

@@ -224,7 +224,7 @@ constexpr CRYPTO_EX_DATA_IMPL kImplDefault = {
 
 // The table in force, installing the built-in one when none is.
 const CRYPTO_EX_DATA_IMPL* impl_in_force() {
-  return morvane::in_force(impl, &kImplDefault, CRYPTO_LOCK_EX_DATA);
+  return morvane::internal::in_force(impl, &kImplDefault, CRYPTO_LOCK_EX_DATA);
 }
 
 }  // namespace
@@ -233,7 +233,7 @@ const CRYPTO_EX_DATA_IMPL* impl_in_force() {
 const CRYPTO_EX_DATA_IMPL* CRYPTO_get_ex_data_implementation(void) { return impl_in_force(); }
 
 int CRYPTO_set_ex_data_implementation(const CRYPTO_EX_DATA_IMPL* i) {
-  return morvane::install(impl, i, CRYPTO_LOCK_EX_DATA) ? 1 : 0;
+  return morvane::internal::install(impl, i, CRYPTO_LOCK_EX_DATA) ? 1 : 0;
 }
 
 int CRYPTO_ex_data_new_class(void) { return impl_in_force()->cb_new_class(); }

@@ -15,9 +15,9 @@
 
 #include <morvane/aes.h>
 
-namespace aes_hw {
+namespace morvane::aes {
 
-// One block, as aes_internal::EncryptBlock/DecryptBlock.
+// One block, as morvane::aes::EncryptBlock/DecryptBlock.
 void NiEncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
 void NiDecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
 
@@ -52,6 +52,6 @@ void VaesCfbDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KE
 void VaesCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uint8_t* ctr,
              uint8_t* ks) noexcept;
 
-}  // namespace aes_hw
+}  // namespace morvane::aes
 
 #endif  // MORVANE_CRYPTO_AES_AES_HW_H

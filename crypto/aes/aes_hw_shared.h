@@ -10,7 +10,7 @@
 
 #include "internal/byteorder.h"
 
-namespace aes_hw {
+namespace morvane::aes {
 namespace {
 
 // PSHUFB masks: the byte order of a round key's four words <-> the byte order
@@ -45,10 +45,10 @@ inline void ByRounds(const AES_KEY* key, F f) {
 // C[j-1] in after; CFB runs C[j-1] through the cipher and XORs C[j] in after.
 enum class Chained { kCbc, kCfb };
 
-using morvane::load_be64;
-using morvane::store_be64;
+using morvane::internal::load_be64;
+using morvane::internal::store_be64;
 
 }  // namespace
-}  // namespace aes_hw
+}  // namespace morvane::aes
 
 #endif  // MORVANE_CRYPTO_AES_AES_HW_SHARED_H

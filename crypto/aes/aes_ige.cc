@@ -11,9 +11,9 @@
 #include <morvane/aes.h>
 #include <morvane/crypto.h>
 
-#include "aes/aes_local.h"
+#include "aes/internal.h"
 
-using namespace aes_internal;
+using namespace morvane::aes;
 
 namespace {
 

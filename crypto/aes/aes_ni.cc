@@ -20,7 +20,7 @@
 #include "aes/aes_hw.h"
 #include "aes/aes_hw_shared.h"
 
-namespace aes_hw {
+namespace morvane::aes {
 namespace {
 
 constexpr int kWide = 8;  // blocks in flight in the parallel modes
@@ -351,4 +351,4 @@ void NiCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, u
   ByRounds(key, [&](auto r) { Ctr<decltype(r)::value>(in, out, blocks, key, ctr, ks); });
 }
 
-}  // namespace aes_hw
+}  // namespace morvane::aes

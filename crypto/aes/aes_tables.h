@@ -9,12 +9,10 @@
 
 #include <array>
 
-namespace aes_internal {
+namespace morvane::aes {
 
 using WordTable = std::array<uint32_t, 256>;
 using ByteTable = std::array<uint8_t, 256>;
-
-namespace gen {
 
 // Multiplication by x in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1 (FIPS-197, 4.2.1).
 constexpr uint8_t XTime(uint8_t a) {
@@ -96,22 +94,20 @@ constexpr std::array<uint32_t, 10> MakeRcon() {
   return r;
 }
 
-}  // namespace gen
-
-alignas(64) inline constexpr WordTable kTe0 = gen::MakeTe(0);
-alignas(64) inline constexpr WordTable kTe1 = gen::MakeTe(8);
-alignas(64) inline constexpr WordTable kTe2 = gen::MakeTe(16);
-alignas(64) inline constexpr WordTable kTe3 = gen::MakeTe(24);
-alignas(64) inline constexpr WordTable kTd0 = gen::MakeTd(0);
-alignas(64) inline constexpr WordTable kTd1 = gen::MakeTd(8);
-alignas(64) inline constexpr WordTable kTd2 = gen::MakeTd(16);
-alignas(64) inline constexpr WordTable kTd3 = gen::MakeTd(24);
-alignas(64) inline constexpr ByteTable kTd4 = gen::MakeInvSbox();
-inline constexpr std::array<uint32_t, 10> kRcon = gen::MakeRcon();
+alignas(64) inline constexpr WordTable kTe0 = MakeTe(0);
+alignas(64) inline constexpr WordTable kTe1 = MakeTe(8);
+alignas(64) inline constexpr WordTable kTe2 = MakeTe(16);
+alignas(64) inline constexpr WordTable kTe3 = MakeTe(24);
+alignas(64) inline constexpr WordTable kTd0 = MakeTd(0);
+alignas(64) inline constexpr WordTable kTd1 = MakeTd(8);
+alignas(64) inline constexpr WordTable kTd2 = MakeTd(16);
+alignas(64) inline constexpr WordTable kTd3 = MakeTd(24);
+alignas(64) inline constexpr ByteTable kTd4 = MakeInvSbox();
+inline constexpr std::array<uint32_t, 10> kRcon = MakeRcon();
 
 // FIPS-197, 5.1.1: S({53}) = {ed}; figure 7 and figure 14 give S(00) = 63
 // and InvS(00) = 52.
-static_assert(gen::SubByte(0x53) == 0xed);
+static_assert(SubByte(0x53) == 0xed);
 static_assert(kTd4[0x00] == 0x52 && kTd4[0xed] == 0x53);
 // The first entries of the Rijndael reference round tables.
 static_assert(kTe0[0x00] == 0xc66363a5u && kTe0[0x01] == 0xf87c7c84u);
@@ -120,6 +116,6 @@ static_assert(kTd0[0x00] == 0x51f4a750u && kTd0[0x01] == 0x7e416553u);
 static_assert(kTd3[0x00] == 0xf4a75051u);
 static_assert(kRcon[8] == 0x1b000000u && kRcon[9] == 0x36000000u);
 
-}  // namespace aes_internal
+}  // namespace morvane::aes
 
 #endif  // MORVANE_CRYPTO_AES_AES_TABLES_H

@@ -22,7 +22,7 @@
 #include "aes/aes_hw.h"
 #include "aes/aes_hw_shared.h"
 
-namespace aes_hw {
+namespace morvane::aes {
 namespace {
 
 constexpr size_t kPairs = 8;         // 256-bit registers in flight
@@ -183,4 +183,4 @@ void VaesCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
   if (done != blocks) NiCtr(in + 16 * done, out + 16 * done, blocks - done, key, ctr, ks);
 }
 
-}  // namespace aes_hw
+}  // namespace morvane::aes

@@ -15,10 +15,10 @@
 #include <morvane/aes.h>
 #include <morvane/crypto.h>
 
-#include "aes/aes_local.h"
+#include "aes/internal.h"
 #include "internal/ct.h"
 
-using namespace aes_internal;
+using namespace morvane::aes;
 
 namespace {
 

@@ -17,5 +17,5 @@ static_assert(std::size(ASN1_str_reasons) == 113 + 1);
 
 /* see morvane/asn1.h */
 void ERR_load_ASN1_strings(void) {
-  morvane::load_error_strings(ASN1_str_functs, ASN1_str_reasons);
+  morvane::internal::load_error_strings(ASN1_str_functs, ASN1_str_reasons);
 }

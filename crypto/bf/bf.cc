@@ -9,8 +9,8 @@
 
 #include <morvane/blowfish.h>
 
-#include "bf/bf_local.h"
-#include "internal/modes64.h"
+#include "bf/internal.h"
+#include "internal/modes.h"
 
 static_assert(sizeof(BF_KEY) == 4 * (18 + 1024));
 static_assert(offsetof(BF_KEY, S) == 4 * 18);
@@ -78,12 +78,12 @@ inline uint32_t f(const uint32_t* s, uint32_t x) {
 
 struct Blowfish {
   using Key = BF_KEY;
-  static constexpr auto kOrder = morvane::modes64::WordOrder::kBig;
+  static constexpr auto kOrder = morvane::internal::WordOrder::kBig;
   [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
   [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
 };
 
-namespace m64 = morvane::modes64;
+namespace internal = morvane::internal;
 
 }  // namespace
 
@@ -99,7 +99,7 @@ void BF_decrypt(BF_LONG* data, const BF_KEY* key) {
 
 /* see morvane/blowfish.h */
 void BF_set_key(BF_KEY* key, int len, const unsigned char* data) {
-  *key = bf_init;
+  *key = morvane::bf::bf_init;
   // Schneier 1993, key schedule step 2: XOR the key, cycled, into P[0..17],
   // first byte most significant.  An empty key leaves P as it is, which is
   // what the one-byte key 0x00 does too.
@@ -127,30 +127,33 @@ void BF_set_key(BF_KEY* key, int len, const unsigned char* data) {
     key->S[i] = block[0];
     key->S[i + 1] = block[1];
   }
-  m64::wipe(block, sizeof block);
+  internal::wipe(block, sizeof block);
 }
 
 /* see morvane/blowfish.h */
 void BF_ecb_encrypt(const unsigned char* in, unsigned char* out, const BF_KEY* key, int enc) {
-  m64::ecb<Blowfish>(in, out, key, enc != 0);
+  internal::ecb<internal::OnWords<Blowfish>>(in, out, key, enc != 0);
 }
 
 /* see morvane/blowfish.h */
 void BF_cbc_encrypt(const unsigned char* in, unsigned char* out, long length,
                     const BF_KEY* schedule, unsigned char* ivec, int enc) {
-  m64::cbc<Blowfish>(in, out, length, schedule, ivec, enc != 0);
+  internal::cbc<internal::OnWords<Blowfish>>(in, out, internal::length_of(length), schedule, ivec,
+                                             enc != 0);
 }
 
 /* see morvane/blowfish.h */
 void BF_cfb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                       const BF_KEY* schedule, unsigned char* ivec, int* num, int enc) {
-  m64::cfb64<Blowfish>(in, out, length, schedule, ivec, num, enc != 0);
+  internal::cfb<internal::OnWords<Blowfish>>(in, out, internal::length_of(length), schedule, ivec,
+                                             num, enc != 0);
 }
 
 /* see morvane/blowfish.h */
 void BF_ofb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                       const BF_KEY* schedule, unsigned char* ivec, int* num) {
-  m64::ofb64<Blowfish>(in, out, length, schedule, ivec, num);
+  internal::ofb<internal::OnWords<Blowfish>>(in, out, internal::length_of(length), schedule, ivec,
+                                             num);
 }
 
 /* see morvane/blowfish.h */

@@ -17,7 +17,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
-#include "bio/bf_local.h"
+#include "bio/internal.h"
 
 static_assert(offsetof(BIO_F_BUFFER_CTX, ibuf_size) == 0);
 static_assert(offsetof(BIO_F_BUFFER_CTX, obuf_size) == 4);

@@ -17,7 +17,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
-#include "bio/bf_local.h"
+#include "bio/internal.h"
 
 namespace {
 

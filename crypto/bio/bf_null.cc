@@ -9,7 +9,7 @@
 #include <morvane/crypto.h>
 #include <morvane/rand.h>
 
-#include "bio/bf_local.h"
+#include "bio/internal.h"
 
 namespace {
 

@@ -16,4 +16,4 @@ static_assert(std::size(BIO_str_functs) == 32 + 1);
 static_assert(std::size(BIO_str_reasons) == 29 + 1);
 
 /* see morvane/bio.h */
-void ERR_load_BIO_strings(void) { morvane::load_error_strings(BIO_str_functs, BIO_str_reasons); }
+void ERR_load_BIO_strings(void) { morvane::internal::load_error_strings(BIO_str_functs, BIO_str_reasons); }

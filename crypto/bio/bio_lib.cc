@@ -13,7 +13,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
-#include "bio/bio_local.h"
+#include "bio/internal.h"
 
 // The public record's layout on this platform (LP64).
 static_assert(offsetof(BIO, method) == 0);

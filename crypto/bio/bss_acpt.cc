@@ -18,8 +18,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
-#include "bio/bio_local.h"
-#include "bio/bio_sock_local.h"
+#include "bio/internal.h"
 
 struct bio_accept_st {
   int state;

@@ -22,8 +22,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
-#include "bio/bio_local.h"
-#include "bio/bio_sock_local.h"
+#include "bio/internal.h"
 
 using ConnInfoCallback = int (*)(const BIO* bio, int state, int ret);
 

@@ -18,8 +18,7 @@
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
 
-#include "bio/bio_local.h"
-#include "bio/bio_sock_local.h"
+#include "bio/internal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <morvane/bio.h>
 
-#include "bio/bio_local.h"
+#include "bio/internal.h"
 
 namespace {
 

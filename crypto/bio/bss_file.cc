@@ -14,7 +14,7 @@
 #include <morvane/bio.h>
 #include <morvane/err.h>
 
-#include "bio/bio_local.h"
+#include "bio/internal.h"
 
 namespace {
 

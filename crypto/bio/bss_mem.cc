@@ -13,7 +13,7 @@
 #include <morvane/buffer.h>
 #include <morvane/err.h>
 
-#include "bio/bio_local.h"
+#include "bio/internal.h"
 
 namespace {
 

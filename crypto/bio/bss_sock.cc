@@ -9,8 +9,7 @@
 
 #include <morvane/bio.h>
 
-#include "bio/bio_local.h"
-#include "bio/bio_sock_local.h"
+#include "bio/internal.h"
 
 namespace morvane::bio {
 

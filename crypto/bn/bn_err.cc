@@ -17,5 +17,5 @@ static_assert(std::size(BN_str_reasons) == 17 + 1);
 
 /* see morvane/bn.h */
 void ERR_load_BN_strings(void) {
-  morvane::load_error_strings(BN_str_functs, BN_str_reasons);
+  morvane::internal::load_error_strings(BN_str_functs, BN_str_reasons);
 }

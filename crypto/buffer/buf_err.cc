@@ -16,4 +16,4 @@ static_assert(std::size(BUF_str_functs) == 6 + 1);
 static_assert(std::size(BUF_str_reasons) == 1);  // every failure is a common reason
 
 /* see morvane/buffer.h */
-void ERR_load_BUF_strings(void) { morvane::load_error_strings(BUF_str_functs, BUF_str_reasons); }
+void ERR_load_BUF_strings(void) { morvane::internal::load_error_strings(BUF_str_functs, BUF_str_reasons); }

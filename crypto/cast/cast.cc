@@ -13,7 +13,7 @@
 
 #include <morvane/cast.h>
 
-#include "internal/modes64.h"
+#include "internal/modes.h"
 
 static_assert(sizeof(CAST_KEY) == 4 * 32 + sizeof(int));
 static_assert(offsetof(CAST_KEY, short_key) == 4 * 32);
@@ -22,7 +22,7 @@ const char CAST_version[] = "CAST part of " MORVANE_VERSION_TEXT;
 
 namespace {
 
-namespace m64 = morvane::modes64;
+namespace internal = morvane::internal;
 
 // RFC 2144, 2.2: the three round function types, `kr` the stored rotation.
 template <int kType>
@@ -101,7 +101,7 @@ inline uint32_t f(uint32_t d, uint32_t km, uint32_t kr) {
 
 struct Cast {
   using Key = CAST_KEY;
-  static constexpr auto kOrder = m64::WordOrder::kBig;
+  static constexpr auto kOrder = internal::WordOrder::kBig;
   [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
   [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
 };
@@ -169,7 +169,7 @@ void CAST_set_key(CAST_KEY* key, int len, const unsigned char* data) {
   // Keys of 80 bits or less run 12 rounds.
   key->short_key = len <= 10 ? 1 : 0;
   KeyState s;
-  for (int i = 0; i < 4; i++) s.x[i] = morvane::load_be32(buf + 4 * i);
+  for (int i = 0; i < 4; i++) s.x[i] = morvane::internal::load_be32(buf + 4 * i);
   uint32_t k[32];
   half_schedule(s, k);
   half_schedule(s, k + 16);
@@ -177,9 +177,9 @@ void CAST_set_key(CAST_KEY* key, int len, const unsigned char* data) {
     key->data[2 * i] = k[i];
     key->data[2 * i + 1] = (k[16 + i] + 16) & 0x1f;
   }
-  m64::wipe(buf, sizeof buf);
-  m64::wipe(&s, sizeof s);
-  m64::wipe(k, sizeof k);
+  internal::wipe(buf, sizeof buf);
+  internal::wipe(&s, sizeof s);
+  internal::wipe(k, sizeof k);
 }
 
 /* see morvane/cast.h */
@@ -194,23 +194,24 @@ void CAST_decrypt(CAST_LONG* data, const CAST_KEY* key) {
 
 /* see morvane/cast.h */
 void CAST_ecb_encrypt(const unsigned char* in, unsigned char* out, const CAST_KEY* ks, int enc) {
-  m64::ecb<Cast>(in, out, ks, enc != 0);
+  internal::ecb<internal::OnWords<Cast>>(in, out, ks, enc != 0);
 }
 
 /* see morvane/cast.h */
 void CAST_cbc_encrypt(const unsigned char* in, unsigned char* out, long length, const CAST_KEY* ks,
                       unsigned char* iv, int enc) {
-  m64::cbc<Cast>(in, out, length, ks, iv, enc != 0);
+  internal::cbc<internal::OnWords<Cast>>(in, out, internal::length_of(length), ks, iv, enc != 0);
 }
 
 /* see morvane/cast.h */
 void CAST_cfb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                         const CAST_KEY* schedule, unsigned char* ivec, int* num, int enc) {
-  m64::cfb64<Cast>(in, out, length, schedule, ivec, num, enc != 0);
+  internal::cfb<internal::OnWords<Cast>>(in, out, internal::length_of(length), schedule, ivec, num,
+                                         enc != 0);
 }
 
 /* see morvane/cast.h */
 void CAST_ofb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                         const CAST_KEY* schedule, unsigned char* ivec, int* num) {
-  m64::ofb64<Cast>(in, out, length, schedule, ivec, num);
+  internal::ofb<internal::OnWords<Cast>>(in, out, internal::length_of(length), schedule, ivec, num);
 }

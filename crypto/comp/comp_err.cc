@@ -17,5 +17,5 @@ static_assert(std::size(COMP_str_reasons) == 3 + 1);
 
 /* see morvane/comp.h */
 void ERR_load_COMP_strings(void) {
-  morvane::load_error_strings(COMP_str_functs, COMP_str_reasons);
+  morvane::internal::load_error_strings(COMP_str_functs, COMP_str_reasons);
 }

@@ -11,7 +11,7 @@
 #include <morvane/err.h>
 #include <morvane/lhash.h>
 
-#include "conf/conf_local.h"
+#include "conf/internal.h"
 
 const char CONF_def_version[] = "CONF_def part of " MORVANE_VERSION_TEXT;
 

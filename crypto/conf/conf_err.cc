@@ -17,5 +17,5 @@ static_assert(std::size(CONF_str_reasons) == 15 + 1);
 
 /* see morvane/conf.h */
 void ERR_load_CONF_strings(void) {
-  morvane::load_error_strings(CONF_str_functs, CONF_str_reasons);
+  morvane::internal::load_error_strings(CONF_str_functs, CONF_str_reasons);
 }

@@ -20,7 +20,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
-#include "conf/conf_local.h"
+#include "conf/internal.h"
 
 namespace morvane::conf {
 namespace {

@@ -7,9 +7,9 @@
 
 #include <morvane/des.h>
 
-#include "des/des_local.h"
-#include "des/des_modes.h"
+#include "des/internal.h"
 #include "internal/byteorder.h"
+#include "internal/modes.h"
 
 using morvane::des::Block;
 
@@ -18,15 +18,14 @@ DES_LONG DES_cbc_cksum(const unsigned char* input, DES_cblock* output, long leng
                        DES_key_schedule* schedule, const_DES_cblock* ivec) {
   // FIPS 113: O(n) = E(D(n) XOR O(n-1)) with O(0) the IV; the MAC is the
   // last output block.
-  const morvane::des::Des des{schedule};
   Block v = Block::load(*ivec);
-  for (size_t n = morvane::des::byte_count(length); n != 0; n -= n < 8 ? n : 8, input += 8)
-    v = des.encrypt(Block::load_partial(input, n < 8 ? n : 8) ^ v);
+  for (size_t n = morvane::internal::length_of(length); n != 0; n -= n < 8 ? n : 8, input += 8)
+    v = morvane::des::Des::encrypt(Block::load_partial(input, n < 8 ? n : 8) ^ v, schedule);
   unsigned char last[8];
   v.store(last);
   if (output != nullptr) memcpy(*output, last, 8);
   // Bytes 4-7 of the final block, read big-endian.
-  const DES_LONG result = morvane::load_be32(last + 4);
+  const DES_LONG result = morvane::internal::load_be32(last + 4);
   morvane::des::wipe(v);
   return result;
 }
@@ -36,10 +35,10 @@ DES_LONG DES_quad_cksum(const unsigned char* input, DES_cblock output[], long le
   constexpr uint32_t kNoise = 83653421;
   constexpr uint32_t kModulus = 0x7fffffff;  // 2^31 - 1
   const int passes = out_count < 1 ? 1 : out_count > 4 ? 4 : out_count;
-  uint32_t z0 = morvane::load_le32(*seed);
-  uint32_t z1 = morvane::load_le32(*seed + 4);
+  uint32_t z0 = morvane::internal::load_le32(*seed);
+  uint32_t z1 = morvane::internal::load_le32(*seed + 4);
   unsigned char* out = output != nullptr ? output[0] : nullptr;
-  const size_t total = morvane::des::byte_count(length);
+  const size_t total = morvane::internal::length_of(length);
   for (int pass = 0; pass < passes; pass++) {
     const unsigned char* p = input;
     for (size_t n = total; n != 0;) {

@@ -1,12 +1,12 @@
 // The DES block functions (FIPS 46-3): the combined S-box and P table, the
 // single and triple block entry points, ECB, the build description and the
-// version texts.  The rounds themselves live in des_local.h so that the modes
+// version texts.  The rounds themselves live in internal.h so that the modes
 // inline them.
 
 #include <morvane/crypto.h>
 #include <morvane/des.h>
 
-#include "des/des_local.h"
+#include "des/internal.h"
 
 namespace {
 

@@ -1,45 +1,47 @@
 // Single-DES modes over caller buffers (FIPS 81): CBC in its two forms,
-// propagating CBC, CFB and OFB in every width, and DESX in CBC mode.
+// propagating CBC, CFB and OFB in every width, and DESX in CBC mode.  CBC,
+// 64-bit CFB and OFB and r-bit CFB are the shared modes (internal/modes.h).
+
+#include <string.h>
 
 #include <morvane/des.h>
 
-#include "des/des_local.h"
-#include "des/des_modes.h"
+#include "des/internal.h"
+#include "internal/modes.h"
 
+namespace internal = morvane::internal;
+using internal::length_of;
 using morvane::des::Block;
-using morvane::des::byte_count;
 using morvane::des::Des;
 
 /* see morvane/des.h */
 void DES_ncbc_encrypt(const unsigned char* in, unsigned char* out, long length,
                       DES_key_schedule* _schedule, DES_cblock* ivec, int enc) {
-  Block v =
-      morvane::des::cbc(Des{_schedule}, in, out, byte_count(length), Block::load(*ivec), enc != 0);
-  v.store(*ivec);
-  morvane::des::wipe(v);
+  internal::cbc<Des>(in, out, length_of(length), _schedule, *ivec, enc != 0);
 }
 
+// The same, leaving the caller's IV as it was.
 void DES_cbc_encrypt(const unsigned char* in, unsigned char* out, long length,
                      DES_key_schedule* _schedule, DES_cblock* ivec, int enc) {
-  Block v =
-      morvane::des::cbc(Des{_schedule}, in, out, byte_count(length), Block::load(*ivec), enc != 0);
-  morvane::des::wipe(v);
+  unsigned char iv[8];
+  memcpy(iv, *ivec, 8);
+  internal::cbc<Des>(in, out, length_of(length), _schedule, iv, enc != 0);
+  internal::wipe(iv);
 }
 
 void DES_pcbc_encrypt(const unsigned char* input, unsigned char* output, long length,
                       DES_key_schedule* schedule, DES_cblock* ivec, int enc) {
-  const Des des{schedule};
   Block x = Block::load(*ivec);
-  for (size_t n = byte_count(length); n != 0; n -= n < 8 ? n : 8, input += 8, output += 8) {
+  for (size_t n = length_of(length); n != 0; n -= n < 8 ? n : 8, input += 8, output += 8) {
     const size_t take = n < 8 ? n : 8;
     if (enc != 0) {
       const Block p = Block::load_partial(input, take);
-      const Block c = des.encrypt(p ^ x);
+      const Block c = Des::encrypt(p ^ x, schedule);
       c.store(output);
       x = p ^ c;
     } else {
       const Block c = Block::load(input);
-      const Block p = des.decrypt(c) ^ x;
+      const Block p = Des::decrypt(c, schedule) ^ x;
       p.store_partial(output, take);
       x = p ^ c;
     }
@@ -49,17 +51,20 @@ void DES_pcbc_encrypt(const unsigned char* input, unsigned char* output, long le
 
 void DES_cfb_encrypt(const unsigned char* in, unsigned char* out, int numbits, long length,
                      DES_key_schedule* schedule, DES_cblock* ivec, int enc) {
-  morvane::des::cfb_bits(Des{schedule}, in, out, numbits, length, *ivec, enc != 0);
+  if (numbits < 1 || numbits > 64) return;
+  const size_t bits = static_cast<size_t>(numbits);
+  internal::cfb_bits<Des>(in, out, length_of(length) / ((bits + 7) / 8), bits, schedule, *ivec,
+                          enc != 0);
 }
 
 void DES_cfb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                        DES_key_schedule* schedule, DES_cblock* ivec, int* num, int enc) {
-  morvane::des::cfb64(Des{schedule}, in, out, length, *ivec, num, enc != 0);
+  internal::cfb<Des>(in, out, length_of(length), schedule, *ivec, num, enc != 0);
 }
 
 void DES_ofb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                        DES_key_schedule* schedule, DES_cblock* ivec, int* num) {
-  morvane::des::ofb64(Des{schedule}, in, out, length, *ivec, num);
+  internal::ofb<Des>(in, out, length_of(length), schedule, *ivec, num);
 }
 
 void DES_ofb_encrypt(const unsigned char* in, unsigned char* out, int numbits, long length,
@@ -73,11 +78,10 @@ void DES_ofb_encrypt(const unsigned char* in, unsigned char* out, int numbits, l
   const size_t w = (k + 7) / 8;
   const uint32_t mask0 = k >= 32 ? 0xffffffffu : (uint32_t{1} << k) - 1;
   const uint32_t mask1 = k == 64 ? 0xffffffffu : k > 32 ? (uint32_t{1} << (k - 32)) - 1 : 0;
-  const Des des{schedule};
   Block s = Block::load(*ivec);
   Block e{};
   for (long units = length; units > 0; units--, in += w, out += w) {
-    e = des.encrypt(s);
+    e = Des::encrypt(s, schedule);
     const Block x = Block::load_partial(in, w);
     const Block o{{(x.w[0] ^ e.w[0]) & mask0, (x.w[1] ^ e.w[1]) & mask1}};
     o.store_partial(out, w);
@@ -100,17 +104,16 @@ void DES_xcbc_encrypt(const unsigned char* in, unsigned char* out, long length,
                       DES_key_schedule* schedule, DES_cblock* ivec, const_DES_cblock* inw,
                       const_DES_cblock* outw, int enc) {
   // DESX (Rivest): E(p ^ inw) ^ outw, chained in CBC.
-  const Des des{schedule};
   const Block iw = Block::load(*inw), ow = Block::load(*outw);
   Block v = Block::load(*ivec);
-  for (size_t n = byte_count(length); n != 0; n -= n < 8 ? n : 8, in += 8, out += 8) {
+  for (size_t n = length_of(length); n != 0; n -= n < 8 ? n : 8, in += 8, out += 8) {
     const size_t take = n < 8 ? n : 8;
     if (enc != 0) {
-      v = des.encrypt(Block::load_partial(in, take) ^ v ^ iw) ^ ow;
+      v = Des::encrypt(Block::load_partial(in, take) ^ v ^ iw, schedule) ^ ow;
       v.store(out);
     } else {
       const Block c = Block::load(in);
-      Block p = des.decrypt(c ^ ow) ^ v ^ iw;
+      Block p = Des::decrypt(c ^ ow, schedule) ^ v ^ iw;
       p.store_partial(out, take);
       morvane::des::wipe(p);
       v = c;

@@ -71,7 +71,7 @@ bool move_all(Io io, int fd, Byte* p, size_t n) {
 // One record of len (0 to kMaxRecord) bytes.
 int write_record(int fd, const unsigned char* buf, int len, DES_key_schedule* sched,
                  DES_cblock* iv) {
-  morvane::store_be32(g_out, static_cast<uint32_t>(len));
+  morvane::internal::store_be32(g_out, static_cast<uint32_t>(len));
   if (len < 8) {
     // A short record is one block: the data, then random filler (zeros where
     // the generator gives nothing).
@@ -140,7 +140,7 @@ int DES_enc_read(int fd, void* _buf, int len, DES_key_schedule* sched, DES_cbloc
   if (!move_all(read, fd, raw, kHeader)) return 0;
   // The length as a signed 32-bit value; anything outside 0..kMaxRecord
   // leaves the stream out of step and is never used as a size.
-  const int32_t n = static_cast<int32_t>(morvane::load_be32(raw));
+  const int32_t n = static_cast<int32_t>(morvane::internal::load_be32(raw));
   if (n < 0 || n > kMaxRecord) return -1;
   const int m = cipher_len(n);
   if (!move_all(read, fd, raw, static_cast<size_t>(m))) return 0;

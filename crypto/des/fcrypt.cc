@@ -5,7 +5,7 @@
 #include <morvane/crypto.h>
 #include <morvane/des.h>
 
-#include "des/des_local.h"
+#include "des/internal.h"
 
 namespace {
 
@@ -74,8 +74,8 @@ char* DES_fcrypt(const char* buf, const char* salt, char* ret) {
   DES_LONG out[2];
   fcrypt_body(out, &ks, con_salt(s0) << 2, con_salt(s1) << 6);
   unsigned char b[9];
-  morvane::store_le32(b, out[0]);
-  morvane::store_le32(b + 4, out[1]);
+  morvane::internal::store_le32(b, out[0]);
+  morvane::internal::store_le32(b + 4, out[1]);
   b[8] = 0;
 
   // 66 bits, six at a time, most significant first.

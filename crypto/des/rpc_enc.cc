@@ -7,7 +7,7 @@
 #include <morvane/des.h>
 #include <morvane/rpc_des.h>
 
-#include "des/des_local.h"
+#include "des/internal.h"
 
 static_assert(sizeof(struct desparams) == 48);
 static_assert(offsetof(struct desparams, des_dir) == 8);

@@ -15,7 +15,7 @@
 #include <morvane/des.h>
 #include <morvane/rand.h>
 
-#include "des/des_local.h"
+#include "des/internal.h"
 
 int _shadow_DES_check_key = 0;
 

@@ -17,5 +17,5 @@ static_assert(std::size(DH_str_reasons) == 5 + 1);
 
 /* see morvane/dh.h */
 void ERR_load_DH_strings(void) {
-  morvane::load_error_strings(DH_str_functs, DH_str_reasons);
+  morvane::internal::load_error_strings(DH_str_functs, DH_str_reasons);
 }

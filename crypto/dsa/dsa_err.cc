@@ -17,5 +17,5 @@ static_assert(std::size(DSA_str_reasons) == 7 + 1);
 
 /* see morvane/dsa.h */
 void ERR_load_DSA_strings(void) {
-  morvane::load_error_strings(DSA_str_functs, DSA_str_reasons);
+  morvane::internal::load_error_strings(DSA_str_functs, DSA_str_reasons);
 }

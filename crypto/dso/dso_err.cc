@@ -17,5 +17,5 @@ static_assert(std::size(DSO_str_reasons) == 17 + 1);
 
 /* see morvane/dso.h */
 void ERR_load_DSO_strings(void) {
-  morvane::load_error_strings(DSO_str_functs, DSO_str_reasons);
+  morvane::internal::load_error_strings(DSO_str_functs, DSO_str_reasons);
 }

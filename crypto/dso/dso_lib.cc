@@ -9,7 +9,7 @@
 #include <morvane/err.h>
 #include <morvane/stack.h>
 
-#include "dso/dso_local.h"
+#include "dso/internal.h"
 
 namespace {
 

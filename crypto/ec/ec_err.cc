@@ -17,5 +17,5 @@ static_assert(std::size(EC_str_reasons) == 38 + 1);
 
 /* see morvane/ec.h */
 void ERR_load_EC_strings(void) {
-  morvane::load_error_strings(EC_str_functs, EC_str_reasons);
+  morvane::internal::load_error_strings(EC_str_functs, EC_str_reasons);
 }

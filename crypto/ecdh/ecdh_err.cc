@@ -17,5 +17,5 @@ static_assert(std::size(ECDH_str_reasons) == 3 + 1);
 
 /* see morvane/ecdh.h */
 void ERR_load_ECDH_strings(void) {
-  morvane::load_error_strings(ECDH_str_functs, ECDH_str_reasons);
+  morvane::internal::load_error_strings(ECDH_str_functs, ECDH_str_reasons);
 }

@@ -17,5 +17,5 @@ static_assert(std::size(ECDSA_str_reasons) == 7 + 1);
 
 /* see morvane/ecdsa.h */
 void ERR_load_ECDSA_strings(void) {
-  morvane::load_error_strings(ECDSA_str_functs, ECDSA_str_reasons);
+  morvane::internal::load_error_strings(ECDSA_str_functs, ECDSA_str_reasons);
 }

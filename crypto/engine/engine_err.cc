@@ -17,5 +17,5 @@ static_assert(std::size(ENGINE_str_reasons) == 40 + 1);
 
 /* see morvane/engine.h */
 void ERR_load_ENGINE_strings(void) {
-  morvane::load_error_strings(ENGINE_str_functs, ENGINE_str_reasons);
+  morvane::internal::load_error_strings(ENGINE_str_functs, ENGINE_str_reasons);
 }

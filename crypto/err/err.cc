@@ -78,7 +78,7 @@ unsigned long read_entry(bool remove, bool newest, const char** file, int* line,
 
 }  // namespace
 
-namespace morvane {
+namespace morvane::err {
 
 void err_state_free(ERR_STATE* es) {
   if (es == nullptr) return;
@@ -86,7 +86,7 @@ void err_state_free(ERR_STATE* es) {
   MORVANE_free(es);
 }
 
-}  // namespace morvane
+}  // namespace morvane::err
 
 /* see morvane/err.h */
 void ERR_put_error(int lib, int func, int reason, const char* file, int line) {
@@ -207,7 +207,7 @@ int ERR_pop_to_mark(void) {
 // ---- thread states ---------------------------------------------------------
 
 ERR_STATE* ERR_get_state(void) {
-  const ERR_FNS* fns = morvane::err_fns();
+  const ERR_FNS* fns = morvane::err::err_fns();
   ERR_STATE key = {};
   key.pid = CRYPTO_thread_id();
   ERR_STATE* ret = fns->cb_thread_get_item(&key);
@@ -223,15 +223,15 @@ ERR_STATE* ERR_get_state(void) {
   }
   ERR_STATE* replaced = fns->cb_thread_set_item(ret);
   if (fns->cb_thread_get_item(ret) != ret) {  // the store failed
-    morvane::err_state_free(ret);
+    morvane::err::err_state_free(ret);
     return &fallback_state;
   }
-  if (replaced != nullptr) morvane::err_state_free(replaced);
+  if (replaced != nullptr) morvane::err::err_state_free(replaced);
   return ret;
 }
 
 void ERR_remove_state(unsigned long pid) {
-  const ERR_FNS* fns = morvane::err_fns();
+  const ERR_FNS* fns = morvane::err::err_fns();
   ERR_STATE key = {};
   key.pid = pid != 0 ? pid : CRYPTO_thread_id();
   fns->cb_thread_del_item(&key);

@@ -33,14 +33,14 @@ int compare_whole(unsigned long a, unsigned long b) { return a < b ? -1 : a > b 
 // ---- the error-string table ----------------------------------------------
 
 unsigned long err_string_hash(const void* p) {
-  auto l = static_cast<uint32_t>(morvane::string_code(*static_cast<const ERR_STRING_DATA*>(p)));
+  auto l = static_cast<uint32_t>(morvane::internal::string_code(*static_cast<const ERR_STRING_DATA*>(p)));
   uint32_t h = l ^ ((l >> 24) & 0xFF) ^ ((l >> 12) & 0xFFF);
   return h ^ ((h % 19) * 13);
 }
 
 int err_string_cmp(const void* a, const void* b) {
-  return compare_whole(morvane::string_code(*static_cast<const ERR_STRING_DATA*>(a)),
-                       morvane::string_code(*static_cast<const ERR_STRING_DATA*>(b)));
+  return compare_whole(morvane::internal::string_code(*static_cast<const ERR_STRING_DATA*>(a)),
+                       morvane::internal::string_code(*static_cast<const ERR_STRING_DATA*>(b)));
 }
 
 LHASH* err_get(int create) {
@@ -149,7 +149,7 @@ void thread_del_item(const ERR_STATE* d) {
     }
   }
   thread_release(&hash);
-  if (p != nullptr) morvane::err_state_free(p);
+  if (p != nullptr) morvane::err::err_state_free(p);
 }
 
 int get_next_lib() {
@@ -165,21 +165,21 @@ constexpr ERR_FNS kDefaults = {
 
 }  // namespace
 
-namespace morvane {
+namespace morvane::err {
 
-const ERR_FNS* err_fns() { return in_force(installed_fns, &kDefaults, CRYPTO_LOCK_ERR); }
+const ERR_FNS* err_fns() { return internal::in_force(installed_fns, &kDefaults, CRYPTO_LOCK_ERR); }
 
-}  // namespace morvane
+}  // namespace morvane::err
 
 /* see morvane/err.h */
-const ERR_FNS* ERR_get_implementation(void) { return morvane::err_fns(); }
+const ERR_FNS* ERR_get_implementation(void) { return morvane::err::err_fns(); }
 
 int ERR_set_implementation(const ERR_FNS* fns) {
-  return morvane::install(installed_fns, fns, CRYPTO_LOCK_ERR) ? 1 : 0;
+  return morvane::internal::install(installed_fns, fns, CRYPTO_LOCK_ERR) ? 1 : 0;
 }
 
-LHASH* ERR_get_err_state_table(void) { return morvane::err_fns()->cb_thread_get(0); }
+LHASH* ERR_get_err_state_table(void) { return morvane::err::err_fns()->cb_thread_get(0); }
 
-void ERR_release_err_state_table(LHASH** hash) { morvane::err_fns()->cb_thread_release(hash); }
+void ERR_release_err_state_table(LHASH** hash) { morvane::err::err_fns()->cb_thread_release(hash); }
 
-int ERR_get_next_error_library(void) { return morvane::err_fns()->cb_get_next_lib(); }
+int ERR_get_next_error_library(void) { return morvane::err::err_fns()->cb_get_next_lib(); }

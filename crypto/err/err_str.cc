@@ -23,7 +23,7 @@ constinit char shared_text[256] = {};
 // The registered text for `code`, or null.
 const char* lookup(unsigned long code) {
   ERR_STRING_DATA key = {code, nullptr};
-  const ERR_STRING_DATA* p = morvane::err_fns()->cb_err_get_item(&key);
+  const ERR_STRING_DATA* p = morvane::err::err_fns()->cb_err_get_item(&key);
   return p != nullptr ? p->string : nullptr;
 }
 
@@ -31,7 +31,7 @@ const char* lookup(unsigned long code) {
 // the code changes, so loading an array again (as concurrent loaders may)
 // does not write to it.
 void or_library(ERR_STRING_DATA* str, int lib) {
-  const unsigned long old = morvane::string_code(*str);
+  const unsigned long old = morvane::internal::string_code(*str);
   const unsigned long code = old | ERR_PACK(lib, 0, 0);
   if (code != old) std::atomic_ref<unsigned long>(str->error).store(code, std::memory_order_relaxed);
 }
@@ -40,24 +40,24 @@ void or_library(ERR_STRING_DATA* str, int lib) {
 
 /* see morvane/err.h */
 void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
-  const ERR_FNS* fns = morvane::err_fns();
-  for (; morvane::string_code(*str) != 0; str++) {
+  const ERR_FNS* fns = morvane::err::err_fns();
+  for (; morvane::internal::string_code(*str) != 0; str++) {
     or_library(str, lib);
     fns->cb_err_set_item(str);
   }
 }
 
 void ERR_unload_strings(int lib, ERR_STRING_DATA* str) {
-  const ERR_FNS* fns = morvane::err_fns();
-  for (; morvane::string_code(*str) != 0; str++) {
+  const ERR_FNS* fns = morvane::err::err_fns();
+  for (; morvane::internal::string_code(*str) != 0; str++) {
     or_library(str, lib);
     fns->cb_err_del_item(str);
   }
 }
 
-void ERR_free_strings(void) { morvane::err_fns()->cb_err_del(); }
+void ERR_free_strings(void) { morvane::err::err_fns()->cb_err_del(); }
 
-LHASH* ERR_get_string_table(void) { return morvane::err_fns()->cb_err_get(0); }
+LHASH* ERR_get_string_table(void) { return morvane::err::err_fns()->cb_err_get(0); }
 
 const char* ERR_lib_error_string(unsigned long e) {
   return lookup(ERR_PACK(ERR_GET_LIB(e), 0, 0));

@@ -63,7 +63,7 @@ void build_system_texts() {
 void ERR_load_ERR_strings(void) {
   // Before the first load this code lacks its library number and finds
   // nothing; the load ORs library 2 into it.
-  if (ERR_func_error_string(morvane::string_code(ERR_str_functs[0])) != nullptr) return;
+  if (ERR_func_error_string(morvane::internal::string_code(ERR_str_functs[0])) != nullptr) return;
   ERR_load_strings(0, ERR_str_libraries);
   ERR_load_strings(0, ERR_str_reasons);
   ERR_load_strings(ERR_LIB_SYS, ERR_str_functs);

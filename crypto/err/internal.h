@@ -5,7 +5,7 @@
 
 #include <morvane/err.h>
 
-namespace morvane {
+namespace morvane::err {
 
 // The table in force, installing the built-in one (under lock 1) when none is.
 const ERR_FNS* err_fns();
@@ -13,6 +13,6 @@ const ERR_FNS* err_fns();
 // Frees `es` and every text it owns.
 void err_state_free(ERR_STATE* es);
 
-}  // namespace morvane
+}  // namespace morvane::err
 
 #endif  // MORVANE_ERR_INTERNAL_H

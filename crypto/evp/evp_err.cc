@@ -17,5 +17,5 @@ static_assert(std::size(EVP_str_reasons) == 52 + 1);
 
 /* see morvane/evp.h */
 void ERR_load_EVP_strings(void) {
-  morvane::load_error_strings(EVP_str_functs, EVP_str_reasons);
+  morvane::internal::load_error_strings(EVP_str_functs, EVP_str_reasons);
 }

@@ -11,7 +11,7 @@
 
 #include <morvane/idea.h>
 
-#include "internal/modes64.h"
+#include "internal/modes.h"
 
 static_assert(sizeof(IDEA_KEY_SCHEDULE) == 9 * 6 * sizeof(unsigned int));
 
@@ -19,7 +19,7 @@ const char IDEA_version[] = "IDEA part of " MORVANE_VERSION_TEXT;
 
 namespace {
 
-namespace m64 = morvane::modes64;
+namespace internal = morvane::internal;
 
 // a * b mod (2^16 + 1) with 0 standing for 2^16; both operands below 2^16.
 // Written without a branch on the operands.  b (a key word) is first widened
@@ -70,7 +70,7 @@ inline void one_round(uint32_t& x1, uint32_t& x2, uint32_t& x3, uint32_t& x4, co
 
 struct Idea {
   using Key = IDEA_KEY_SCHEDULE;
-  static constexpr auto kOrder = m64::WordOrder::kBig;
+  static constexpr auto kOrder = internal::WordOrder::kBig;
   [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
   [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
 };
@@ -135,7 +135,7 @@ void idea_set_decrypt_key(const IDEA_KEY_SCHEDULE* ek, IDEA_KEY_SCHEDULE* dk) {
     t.data[r][2] = v;
   }
   *dk = t;
-  m64::wipe(&t, sizeof t);
+  internal::wipe(&t, sizeof t);
 }
 
 /* see morvane/idea.h */
@@ -145,25 +145,26 @@ void idea_encrypt(unsigned int* d, const IDEA_KEY_SCHEDULE* key) {
 
 /* see morvane/idea.h */
 void idea_ecb_encrypt(const unsigned char* in, unsigned char* out, const IDEA_KEY_SCHEDULE* ks) {
-  m64::ecb<Idea>(in, out, ks, true);
+  internal::ecb<internal::OnWords<Idea>>(in, out, ks, true);
 }
 
 /* see morvane/idea.h */
 void idea_cbc_encrypt(const unsigned char* in, unsigned char* out, long length,
                       const IDEA_KEY_SCHEDULE* ks, unsigned char* iv, int enc) {
-  m64::cbc<Idea>(in, out, length, ks, iv, enc != 0);
+  internal::cbc<internal::OnWords<Idea>>(in, out, internal::length_of(length), ks, iv, enc != 0);
 }
 
 /* see morvane/idea.h */
 void idea_cfb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                         const IDEA_KEY_SCHEDULE* ks, unsigned char* iv, int* num, int enc) {
-  m64::cfb64<Idea>(in, out, length, ks, iv, num, enc != 0);
+  internal::cfb<internal::OnWords<Idea>>(in, out, internal::length_of(length), ks, iv, num,
+                                         enc != 0);
 }
 
 /* see morvane/idea.h */
 void idea_ofb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                         const IDEA_KEY_SCHEDULE* ks, unsigned char* iv, int* num) {
-  m64::ofb64<Idea>(in, out, length, ks, iv, num);
+  internal::ofb<internal::OnWords<Idea>>(in, out, internal::length_of(length), ks, iv, num);
 }
 
 /* see morvane/idea.h */

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace morvane {
+namespace morvane::internal {
 
 inline constexpr bool kHostBigEndian = std::endian::native == std::endian::big;
 
@@ -51,6 +51,6 @@ inline constexpr bool kHostBigEndian = std::endian::native == std::endian::big;
   std::memcpy(p, &v, sizeof(v));
 }
 
-}  // namespace morvane
+}  // namespace morvane::internal
 
 #endif  // MORVANE_INTERNAL_BYTEORDER_H

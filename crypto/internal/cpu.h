@@ -13,7 +13,7 @@
 
 #include <atomic>
 
-namespace morvane_cpu {
+namespace morvane::internal {
 
 enum Feature : uint32_t {
   kAesni = 1u << 0,   // AES-NI with SSSE3 and SSE4.1
@@ -38,6 +38,6 @@ inline bool Has(uint32_t f) noexcept {
   return (Features() & f) == f;
 }
 
-}  // namespace morvane_cpu
+}  // namespace morvane::internal
 
 #endif  // MORVANE_INTERNAL_CPU_H

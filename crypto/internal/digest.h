@@ -9,7 +9,7 @@
 
 #include <morvane/crypto.h>
 
-namespace morvane {
+namespace morvane::internal {
 
 // True for a length that is a negative int converted to size_t (no object
 // is larger than PTRDIFF_MAX).  Update treats such a length as empty instead
@@ -33,6 +33,6 @@ unsigned char* digest_oneshot(const unsigned char* d, size_t n, unsigned char* m
   return md;
 }
 
-}  // namespace morvane
+}  // namespace morvane::internal
 
 #endif  // MORVANE_INTERNAL_DIGEST_H

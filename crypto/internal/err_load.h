@@ -9,7 +9,7 @@
 
 #include <morvane/err.h>
 
-namespace morvane {
+namespace morvane::internal {
 
 // The code of a text entry.  Loaders OR their library number into the codes
 // of the static arrays while other threads look texts up, so every access to
@@ -27,6 +27,6 @@ inline void load_error_strings(ERR_STRING_DATA* functs, ERR_STRING_DATA* reasons
   ERR_load_strings(0, reasons);
 }
 
-}  // namespace morvane
+}  // namespace morvane::internal
 
 #endif  // MORVANE_INTERNAL_ERR_LOAD_H

@@ -9,7 +9,7 @@
 
 #include <morvane/crypto.h>
 
-namespace morvane {
+namespace morvane::internal {
 
 template <int Mode>  // CRYPTO_READ or CRYPTO_WRITE
 class [[nodiscard]] LockGuard {
@@ -30,14 +30,15 @@ class [[nodiscard]] LockGuard {
 using WriteLock = LockGuard<CRYPTO_WRITE>;
 using ReadLock = LockGuard<CRYPTO_READ>;
 
-}  // namespace morvane
+}  // namespace morvane::internal
 
 // Holds static lock `type` for the rest of the enclosing scope.
 #define MORVANE_WRITE_LOCKED(type) \
-  ::morvane::WriteLock morvane_lock_guard_(type, __FILE__, __LINE__)
-#define MORVANE_READ_LOCKED(type) ::morvane::ReadLock morvane_lock_guard_(type, __FILE__, __LINE__)
+  ::morvane::internal::WriteLock morvane_lock_guard_(type, __FILE__, __LINE__)
+#define MORVANE_READ_LOCKED(type) \
+  ::morvane::internal::ReadLock morvane_lock_guard_(type, __FILE__, __LINE__)
 
-namespace morvane {
+namespace morvane::internal {
 
 // A process-wide table pointer chosen once.  `in_force` returns it, storing
 // `fallback` first when it is empty; `install` stores `table` only while it is
@@ -64,6 +65,6 @@ bool install(std::atomic<const T*>& slot, const T* table, int type) {
   return true;
 }
 
-}  // namespace morvane
+}  // namespace morvane::internal
 
 #endif  // MORVANE_INTERNAL_LOCK_H

@@ -36,7 +36,7 @@
 #include "internal/byteorder.h"
 #include "internal/digest.h"
 
-namespace morvane {
+namespace morvane::internal {
 
 inline constexpr size_t kMd32BlockSize = 64;
 
@@ -158,6 +158,6 @@ struct Md32 {
   }
 };
 
-}  // namespace morvane
+}  // namespace morvane::internal
 
 #endif  // MORVANE_INTERNAL_MD32_COMMON_H

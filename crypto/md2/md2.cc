@@ -93,7 +93,7 @@ int MD2_Init(MD2_CTX* c) {
 }
 
 int MD2_Update(MD2_CTX* c, const unsigned char* data, size_t len) {
-  if (len == 0 || morvane::digest_length_is_negative(len)) return 1;
+  if (len == 0 || morvane::internal::digest_length_is_negative(len)) return 1;
   if (c->num != 0) {
     if (c->num + len < kBlock) {
       std::memcpy(c->data + c->num, data, len);
@@ -135,5 +135,6 @@ int MD2_Final(unsigned char* md, MD2_CTX* c) {
 }
 
 unsigned char* MD2(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<MD2_CTX, MD2_Init, MD2_Update, MD2_Final>(d, n, md, g_oneshot_md);
+  return morvane::internal::digest_oneshot<MD2_CTX, MD2_Init, MD2_Update, MD2_Final>(d, n, md,
+                                                                                     g_oneshot_md);
 }

@@ -23,7 +23,7 @@ static_assert(offsetof(MD4_CTX, Nl) == 16 && offsetof(MD4_CTX, data) == 24 &&
 
 namespace {
 
-using morvane::load_le32;
+using morvane::internal::load_le32;
 
 // RFC 1320, 3.4: the message word of each step, by round.
 constexpr int kWord[3][16] = {
@@ -87,7 +87,7 @@ void md4_block_data_order(MD4_CTX* ctx, const void* p, size_t num) {
     B = ctx->B += b;
     C = ctx->C += c;
     D = ctx->D += d;
-    in += morvane::kMd32BlockSize;
+    in += morvane::internal::kMd32BlockSize;
   }
 }
 
@@ -104,7 +104,7 @@ struct Md4Traits {
     md4_block_data_order(&c, p, n);
   }
 };
-using Scheme = morvane::Md32<Md4Traits>;
+using Scheme = morvane::internal::Md32<Md4Traits>;
 
 constinit unsigned char g_oneshot_md[MD4_DIGEST_LENGTH];
 
@@ -128,5 +128,6 @@ void MD4_Transform(MD4_CTX* c, const unsigned char* b) {
 }
 
 unsigned char* MD4(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<MD4_CTX, MD4_Init, MD4_Update, MD4_Final>(d, n, md, g_oneshot_md);
+  return morvane::internal::digest_oneshot<MD4_CTX, MD4_Init, MD4_Update, MD4_Final>(d, n, md,
+                                                                                     g_oneshot_md);
 }

@@ -23,7 +23,7 @@ static_assert(offsetof(MD5_CTX, Nl) == 16 && offsetof(MD5_CTX, data) == 24 &&
 
 namespace {
 
-using morvane::load_le32;
+using morvane::internal::load_le32;
 
 // clang-format off
 // RFC 1321, 3.4: T[i] = floor(2^32 * abs(sin(i + 1))).
@@ -115,7 +115,7 @@ void md5_block_data_order(MD5_CTX* ctx, const void* p, size_t num) {
     B = ctx->B += b;
     C = ctx->C += c;
     D = ctx->D += d;
-    in += morvane::kMd32BlockSize;
+    in += morvane::internal::kMd32BlockSize;
   }
 }
 
@@ -132,7 +132,7 @@ struct Md5Traits {
     md5_block_data_order(&c, p, n);
   }
 };
-using Scheme = morvane::Md32<Md5Traits>;
+using Scheme = morvane::internal::Md32<Md5Traits>;
 
 constinit unsigned char g_oneshot_md[MD5_DIGEST_LENGTH];
 
@@ -156,5 +156,6 @@ void MD5_Transform(MD5_CTX* c, const unsigned char* b) {
 }
 
 unsigned char* MD5(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<MD5_CTX, MD5_Init, MD5_Update, MD5_Final>(d, n, md, g_oneshot_md);
+  return morvane::internal::digest_oneshot<MD5_CTX, MD5_Init, MD5_Update, MD5_Final>(d, n, md,
+                                                                                     g_oneshot_md);
 }

@@ -17,5 +17,5 @@ static_assert(std::size(OBJ_str_reasons) == 2 + 1);
 
 /* see morvane/objects.h */
 void ERR_load_OBJ_strings(void) {
-  morvane::load_error_strings(OBJ_str_functs, OBJ_str_reasons);
+  morvane::internal::load_error_strings(OBJ_str_functs, OBJ_str_reasons);
 }

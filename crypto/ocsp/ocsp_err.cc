@@ -17,5 +17,5 @@ static_assert(std::size(OCSP_str_reasons) == 30 + 1);
 
 /* see morvane/ocsp.h */
 void ERR_load_OCSP_strings(void) {
-  morvane::load_error_strings(OCSP_str_functs, OCSP_str_reasons);
+  morvane::internal::load_error_strings(OCSP_str_functs, OCSP_str_reasons);
 }

@@ -17,5 +17,5 @@ static_assert(std::size(PEM_str_reasons) == 16 + 1);
 
 /* see morvane/pem.h */
 void ERR_load_PEM_strings(void) {
-  morvane::load_error_strings(PEM_str_functs, PEM_str_reasons);
+  morvane::internal::load_error_strings(PEM_str_functs, PEM_str_reasons);
 }

@@ -17,5 +17,5 @@ static_assert(std::size(PKCS12_str_reasons) == 22 + 1);
 
 /* see morvane/pkcs12.h */
 void ERR_load_PKCS12_strings(void) {
-  morvane::load_error_strings(PKCS12_str_functs, PKCS12_str_reasons);
+  morvane::internal::load_error_strings(PKCS12_str_functs, PKCS12_str_reasons);
 }

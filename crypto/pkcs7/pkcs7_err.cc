@@ -17,5 +17,5 @@ static_assert(std::size(PKCS7_str_reasons) == 46 + 1);
 
 /* see morvane/pkcs7.h */
 void ERR_load_PKCS7_strings(void) {
-  morvane::load_error_strings(PKCS7_str_functs, PKCS7_str_reasons);
+  morvane::internal::load_error_strings(PKCS7_str_functs, PKCS7_str_reasons);
 }

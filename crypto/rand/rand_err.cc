@@ -17,5 +17,5 @@ static_assert(std::size(RAND_str_reasons) == 11 + 1);
 
 /* see morvane/rand.h */
 void ERR_load_RAND_strings(void) {
-  morvane::load_error_strings(RAND_str_functs, RAND_str_reasons);
+  morvane::internal::load_error_strings(RAND_str_functs, RAND_str_reasons);
 }

@@ -11,7 +11,7 @@
 
 #include <morvane/rand.h>
 
-#include "rand/rand_local.h"
+#include "rand/internal.h"
 
 static_assert(sizeof(RAND_METHOD) == 6 * sizeof(void (*)()));
 

@@ -10,7 +10,7 @@
 
 #include <morvane/rand.h>
 
-#include "rand/rand_local.h"
+#include "rand/internal.h"
 
 namespace {
 

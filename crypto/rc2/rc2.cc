@@ -11,7 +11,7 @@
 
 #include <morvane/rc2.h>
 
-#include "internal/modes64.h"
+#include "internal/modes.h"
 
 static_assert(sizeof(RC2_KEY) == 64 * sizeof(unsigned int));
 
@@ -19,7 +19,7 @@ const char RC2_version[] = "RC2 part of " MORVANE_VERSION_TEXT;
 
 namespace {
 
-namespace m64 = morvane::modes64;
+namespace internal = morvane::internal;
 
 // RFC 2268, section 2: PITABLE, a permutation of 0..255 from the digits of pi.
 // clang-format off
@@ -169,7 +169,7 @@ inline void pack(uint32_t* d, const Words& w) {
 
 struct Rc2 {
   using Key = RC2_KEY;
-  static constexpr auto kOrder = m64::WordOrder::kLittle;
+  static constexpr auto kOrder = internal::WordOrder::kLittle;
   [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { encrypt_block(d, k); }
   [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { decrypt_block(d, k); }
 };
@@ -197,7 +197,7 @@ void RC2_set_key(RC2_KEY* key, int len, const unsigned char* data, int bits) {
   l[128 - t8] = key_table[l[128 - t8] & tm];
   for (int i = 127 - t8; i >= 0; i--) l[i] = key_table[l[i + 1] ^ l[i + t8]];
   for (int i = 0; i < 64; i++) key->data[i] = l[2 * i] | (uint32_t{l[2 * i + 1]} << 8);
-  m64::wipe(l, sizeof l);
+  internal::wipe(l, sizeof l);
 }
 
 /* see morvane/rc2.h */
@@ -212,23 +212,24 @@ void RC2_decrypt(unsigned int* d, const RC2_KEY* key) {
 
 /* see morvane/rc2.h */
 void RC2_ecb_encrypt(const unsigned char* in, unsigned char* out, const RC2_KEY* key, int enc) {
-  m64::ecb<Rc2>(in, out, key, enc != 0);
+  internal::ecb<internal::OnWords<Rc2>>(in, out, key, enc != 0);
 }
 
 /* see morvane/rc2.h */
 void RC2_cbc_encrypt(const unsigned char* in, unsigned char* out, long length, const RC2_KEY* ks,
                      unsigned char* iv, int enc) {
-  m64::cbc<Rc2>(in, out, length, ks, iv, enc != 0);
+  internal::cbc<internal::OnWords<Rc2>>(in, out, internal::length_of(length), ks, iv, enc != 0);
 }
 
 /* see morvane/rc2.h */
 void RC2_cfb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                        const RC2_KEY* schedule, unsigned char* ivec, int* num, int enc) {
-  m64::cfb64<Rc2>(in, out, length, schedule, ivec, num, enc != 0);
+  internal::cfb<internal::OnWords<Rc2>>(in, out, internal::length_of(length), schedule, ivec, num,
+                                        enc != 0);
 }
 
 /* see morvane/rc2.h */
 void RC2_ofb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                        const RC2_KEY* schedule, unsigned char* ivec, int* num) {
-  m64::ofb64<Rc2>(in, out, length, schedule, ivec, num);
+  internal::ofb<internal::OnWords<Rc2>>(in, out, internal::length_of(length), schedule, ivec, num);
 }

@@ -26,7 +26,7 @@ static_assert(offsetof(RIPEMD160_CTX, Nl) == 20 && offsetof(RIPEMD160_CTX, data)
 
 namespace {
 
-using morvane::load_le32;
+using morvane::internal::load_le32;
 
 // clang-format off
 // RIPEMD-160, Appendix A: message word r(j) and rotation s(j) of each step of
@@ -134,7 +134,7 @@ void ripemd160_block_data_order(RIPEMD160_CTX* ctx, const void* p, size_t num) {
     ctx->D = ctx->E + al + br;
     ctx->E = ctx->A + bl + cr;
     ctx->A = t;
-    in += morvane::kMd32BlockSize;
+    in += morvane::internal::kMd32BlockSize;
   }
 }
 
@@ -152,7 +152,7 @@ struct Rmd160Traits {
     ripemd160_block_data_order(&c, p, n);
   }
 };
-using Scheme = morvane::Md32<Rmd160Traits>;
+using Scheme = morvane::internal::Md32<Rmd160Traits>;
 
 constinit unsigned char g_oneshot_md[RIPEMD160_DIGEST_LENGTH];
 
@@ -176,6 +176,6 @@ void RIPEMD160_Transform(RIPEMD160_CTX* c, const unsigned char* b) {
 }
 
 unsigned char* RIPEMD160(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<RIPEMD160_CTX, RIPEMD160_Init, RIPEMD160_Update, RIPEMD160_Final>(
-      d, n, md, g_oneshot_md);
+  return morvane::internal::digest_oneshot<RIPEMD160_CTX, RIPEMD160_Init, RIPEMD160_Update,
+                                           RIPEMD160_Final>(d, n, md, g_oneshot_md);
 }

@@ -17,5 +17,5 @@ static_assert(std::size(RSA_str_reasons) == 43 + 1);
 
 /* see morvane/rsa.h */
 void ERR_load_RSA_strings(void) {
-  morvane::load_error_strings(RSA_str_functs, RSA_str_reasons);
+  morvane::internal::load_error_strings(RSA_str_functs, RSA_str_reasons);
 }

@@ -28,7 +28,7 @@ static_assert(offsetof(SHA_CTX, Nl) == 20 && offsetof(SHA_CTX, data) == 28 &&
 
 namespace {
 
-using morvane::load_be32;
+using morvane::internal::load_be32;
 
 // FIPS 180-1, 5: the constant of each group of 20 steps.
 constexpr uint32_t kK[4] = {0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6};
@@ -60,7 +60,8 @@ template <bool kSha1, int I>
 template <bool kSha1>
 void sha_blocks(SHA_CTX* ctx, const uint8_t* in, size_t num) noexcept {
   if constexpr (kSha1) {
-    if (morvane_cpu::Has(morvane_cpu::kShani)) return sha_hw::Sha1Blocks(ctx, in, num);
+    if (morvane::internal::Has(morvane::internal::kShani))
+      return morvane::sha::Sha1Blocks(ctx, in, num);
   }
   uint32_t A = ctx->h0, B = ctx->h1, C = ctx->h2, D = ctx->h3, E = ctx->h4;
   while (num-- != 0) {
@@ -95,7 +96,7 @@ void sha_blocks(SHA_CTX* ctx, const uint8_t* in, size_t num) noexcept {
     C = ctx->h2 += c;
     D = ctx->h3 += d;
     E = ctx->h4 += e;
-    in += morvane::kMd32BlockSize;
+    in += morvane::internal::kMd32BlockSize;
   }
 }
 
@@ -113,8 +114,8 @@ struct ShaTraits {
   static void blocks(Ctx& c, const uint8_t* p, size_t n) noexcept { sha_blocks<kSha1>(&c, p, n); }
 };
 
-using Sha0 = morvane::Md32<ShaTraits<false>>;
-using Sha1 = morvane::Md32<ShaTraits<true>>;
+using Sha0 = morvane::internal::Md32<ShaTraits<false>>;
+using Sha1 = morvane::internal::Md32<ShaTraits<true>>;
 
 constinit unsigned char g_sha_md[SHA_DIGEST_LENGTH];
 constinit unsigned char g_sha1_md[SHA_DIGEST_LENGTH];
@@ -139,7 +140,8 @@ void SHA_Transform(SHA_CTX* c, const unsigned char* data) {
 }
 
 unsigned char* SHA(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<SHA_CTX, SHA_Init, SHA_Update, SHA_Final>(d, n, md, g_sha_md);
+  return morvane::internal::digest_oneshot<SHA_CTX, SHA_Init, SHA_Update, SHA_Final>(d, n, md,
+                                                                                     g_sha_md);
 }
 
 /* see morvane/sha.h */
@@ -160,5 +162,6 @@ void SHA1_Transform(SHA_CTX* c, const unsigned char* data) {
 }
 
 unsigned char* SHA1(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(d, n, md, g_sha1_md);
+  return morvane::internal::digest_oneshot<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(d, n, md,
+                                                                                        g_sha1_md);
 }

@@ -13,7 +13,7 @@
 #include "internal/cpu.h"
 #include "internal/digest.h"
 #include "internal/md32_common.h"
-#include "sha/sha2.h"
+#include "sha/internal.h"
 #include "sha/sha2_constants.h"
 #include "sha/sha_hw.h"
 
@@ -28,17 +28,18 @@ namespace {
 struct Sha256Params {
   using Word = SHA_LONG;  // the type of SHA256_CTX::h
   static constexpr int kSteps = 64;
-  static constexpr const uint32_t (&kK)[64] = morvane::kSha256K;
+  static constexpr const uint32_t (&kK)[64] = morvane::sha::kSha256K;
   // FIPS 180-2, 4.1.2: Σ0, Σ1 rotate three times; σ0, σ1 rotate twice, then shift.
   static constexpr int kSum0[3] = {2, 13, 22};
   static constexpr int kSum1[3] = {6, 11, 25};
   static constexpr int kSigma0[3] = {7, 18, 3};
   static constexpr int kSigma1[3] = {17, 19, 10};
 };
-using Compress = morvane::Sha2<Sha256Params>;
+using Compress = morvane::sha::Sha2<Sha256Params>;
 
 void sha256_blocks(SHA256_CTX* ctx, const uint8_t* in, size_t num) noexcept {
-  if (morvane_cpu::Has(morvane_cpu::kShani)) return sha_hw::Sha256Blocks(ctx, in, num);
+  if (morvane::internal::Has(morvane::internal::kShani))
+    return morvane::sha::Sha256Blocks(ctx, in, num);
   Compress::blocks(ctx->h, in, num);
 }
 
@@ -47,7 +48,7 @@ struct Sha256Traits {
   static constexpr bool kBigEndian = true;
   static void blocks(Ctx& c, const uint8_t* p, size_t n) noexcept { sha256_blocks(&c, p, n); }
 };
-using Scheme = morvane::Md32<Sha256Traits>;
+using Scheme = morvane::internal::Md32<Sha256Traits>;
 
 void sha256_start(SHA256_CTX* c, const uint32_t (&iv)[8], unsigned int md_len) noexcept {
   for (int i = 0; i < 8; i++) c->h[i] = iv[i];
@@ -91,7 +92,8 @@ int SHA256_Final(unsigned char* md, SHA256_CTX* c) {
   Scheme::finish(*c);
   // The length comes from the context, whichever Final was called.
   if (c->md_len > SHA256_DIGEST_LENGTH) return 0;
-  for (unsigned int i = 0; i < c->md_len / 4; i++) morvane::store_be32(md + 4 * i, c->h[i]);
+  for (unsigned int i = 0; i < c->md_len / 4; i++)
+    morvane::internal::store_be32(md + 4 * i, c->h[i]);
   return 1;
 }
 
@@ -104,11 +106,11 @@ void SHA256_Transform(SHA256_CTX* c, const unsigned char* data) {
 }
 
 unsigned char* SHA224(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<SHA256_CTX, SHA224_Init, SHA256_Update, SHA256_Final>(d, n, md,
-                                                                                       g_sha224_md);
+  return morvane::internal::digest_oneshot<SHA256_CTX, SHA224_Init, SHA256_Update, SHA256_Final>(
+      d, n, md, g_sha224_md);
 }
 
 unsigned char* SHA256(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(d, n, md,
-                                                                                       g_sha256_md);
+  return morvane::internal::digest_oneshot<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
+      d, n, md, g_sha256_md);
 }

@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-namespace morvane {
+namespace morvane::sha {
 
 // clang-format off
 // FIPS 180-2, 4.2.2
@@ -46,6 +46,6 @@ alignas(16) inline constexpr uint64_t kSha512K[80] = {
 };
 // clang-format on
 
-}  // namespace morvane
+}  // namespace morvane::sha
 
 #endif  // MORVANE_CRYPTO_SHA_SHA2_CONSTANTS_H

@@ -6,7 +6,7 @@
 // are, and Final refuses a null output or an md_len other than 48 or 64.
 // Whole blocks go to the compression function straight from the caller's
 // memory at any alignment (the loads are unaligned-safe).  The compression
-// function is the SHA-2 one of sha2.h with the SHA-512 parameters, or the
+// function is the SHA-2 one of internal.h with the SHA-512 parameters, or the
 // vector one of sha512_vector.inc when the processor has AVX-512VL, or AVX2
 // and BMI2.
 
@@ -19,7 +19,7 @@
 #include "internal/byteorder.h"
 #include "internal/cpu.h"
 #include "internal/digest.h"
-#include "sha/sha2.h"
+#include "sha/internal.h"
 #include "sha/sha2_constants.h"
 #include "sha/sha_hw.h"
 
@@ -37,20 +37,20 @@ constexpr size_t kBlock = SHA512_CBLOCK;
 struct Sha512Params {
   using Word = SHA_LONG64;  // the type of SHA512_CTX::h
   static constexpr int kSteps = 80;
-  static constexpr const uint64_t (&kK)[80] = morvane::kSha512K;
+  static constexpr const uint64_t (&kK)[80] = morvane::sha::kSha512K;
   // FIPS 180-2, 4.1.3: Σ0, Σ1 rotate three times; σ0, σ1 rotate twice, then shift.
   static constexpr int kSum0[3] = {28, 34, 39};
   static constexpr int kSum1[3] = {14, 18, 41};
   static constexpr int kSigma0[3] = {1, 8, 7};
   static constexpr int kSigma1[3] = {19, 61, 6};
 };
-using Compress = morvane::Sha2<Sha512Params>;
+using Compress = morvane::sha::Sha2<Sha512Params>;
 static_assert(Compress::kBlockSize == kBlock);
 
 void sha512_blocks(SHA512_CTX* ctx, const uint8_t* in, size_t num) noexcept {
-  const uint32_t f = morvane_cpu::Features();
-  if (f & morvane_cpu::kAvx512) return sha_hw::Sha512BlocksAvx512(ctx, in, num);
-  if (f & morvane_cpu::kAvx2) return sha_hw::Sha512BlocksAvx2(ctx, in, num);
+  const uint32_t f = morvane::internal::Features();
+  if (f & morvane::internal::kAvx512) return morvane::sha::Sha512BlocksAvx512(ctx, in, num);
+  if (f & morvane::internal::kAvx2) return morvane::sha::Sha512BlocksAvx2(ctx, in, num);
   Compress::blocks(ctx->h, in, num);
 }
 
@@ -106,7 +106,7 @@ int SHA512_Init(SHA512_CTX* c) {
 }
 
 int SHA512_Update(SHA512_CTX* c, const void* data, size_t len) {
-  if (len == 0 || morvane::digest_length_is_negative(len)) return 1;
+  if (len == 0 || morvane::internal::digest_length_is_negative(len)) return 1;
   const uint8_t* in = static_cast<const uint8_t*>(data);
   add_bits(c->Nl, c->Nh, len);
 
@@ -150,13 +150,14 @@ int SHA512_Final(unsigned char* md, SHA512_CTX* c) {
     n = 0;
   }
   std::memset(buf + n, 0, kBlock - 16 - n);
-  morvane::store_be64(buf + kBlock - 16, c->Nh);  // FIPS 180-2, 5.1.2
-  morvane::store_be64(buf + kBlock - 8, c->Nl);
+  morvane::internal::store_be64(buf + kBlock - 16, c->Nh);  // FIPS 180-2, 5.1.2
+  morvane::internal::store_be64(buf + kBlock - 8, c->Nl);
   sha512_blocks(c, buf, 1);
 
   if (md == nullptr) return 0;
   if (c->md_len != SHA384_DIGEST_LENGTH && c->md_len != SHA512_DIGEST_LENGTH) return 0;
-  for (unsigned int i = 0; i < c->md_len / 8; i++) morvane::store_be64(md + 8 * i, c->h[i]);
+  for (unsigned int i = 0; i < c->md_len / 8; i++)
+    morvane::internal::store_be64(md + 8 * i, c->h[i]);
   return 1;
 }
 
@@ -169,11 +170,11 @@ void SHA512_Transform(SHA512_CTX* c, const unsigned char* data) {
 }
 
 unsigned char* SHA384(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<SHA512_CTX, SHA384_Init, SHA512_Update, SHA512_Final>(d, n, md,
-                                                                                       g_sha384_md);
+  return morvane::internal::digest_oneshot<SHA512_CTX, SHA384_Init, SHA512_Update, SHA512_Final>(
+      d, n, md, g_sha384_md);
 }
 
 unsigned char* SHA512(const unsigned char* d, size_t n, unsigned char* md) {
-  return morvane::digest_oneshot<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final>(d, n, md,
-                                                                                       g_sha512_md);
+  return morvane::internal::digest_oneshot<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final>(
+      d, n, md, g_sha512_md);
 }

@@ -14,7 +14,7 @@
 
 #include <morvane/sha.h>
 
-namespace sha_hw {
+namespace morvane::sha {
 
 // `num` 64-byte blocks at `in` (any alignment); 0 processes nothing.
 void Sha1Blocks(SHA_CTX* ctx, const uint8_t* in, size_t num) noexcept;
@@ -23,6 +23,6 @@ void Sha256Blocks(SHA256_CTX* ctx, const uint8_t* in, size_t num) noexcept;
 void Sha512BlocksAvx2(SHA512_CTX* ctx, const uint8_t* in, size_t num) noexcept;
 void Sha512BlocksAvx512(SHA512_CTX* ctx, const uint8_t* in, size_t num) noexcept;
 
-}  // namespace sha_hw
+}  // namespace morvane::sha
 
 #endif  // MORVANE_CRYPTO_SHA_SHA_HW_H

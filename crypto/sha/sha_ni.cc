@@ -19,7 +19,7 @@
 #include "sha/sha2_constants.h"
 #include "sha/sha_hw.h"
 
-namespace sha_hw {
+namespace morvane::sha {
 namespace {
 
 inline __m128i Load(const void* p) {
@@ -29,7 +29,8 @@ inline __m128i Load(const void* p) {
 
 // Four steps of SHA-256 on the message words w (W[t] in the lowest lane).
 inline void Sha256Steps(__m128i& abef, __m128i& cdgh, __m128i w, int t) {
-  const __m128i wk = _mm_add_epi32(w, _mm_load_si128(reinterpret_cast<const __m128i*>(morvane::kSha256K + t)));
+  const __m128i wk = _mm_add_epi32(
+      w, _mm_load_si128(reinterpret_cast<const __m128i*>(morvane::sha::kSha256K + t)));
   cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
   abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(wk, 0x0e));
 }
@@ -131,4 +132,4 @@ void Sha1Blocks(SHA_CTX* ctx, const uint8_t* in, size_t num) noexcept {
   ctx->h4 = static_cast<uint32_t>(_mm_extract_epi32(e, 3));
 }
 
-}  // namespace sha_hw
+}  // namespace morvane::sha

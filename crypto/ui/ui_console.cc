@@ -26,7 +26,7 @@
 #include <morvane/ui.h>
 
 #include "internal/wipe.h"
-#include "ui/ui_local.h"
+#include "ui/internal.h"
 
 namespace {
 

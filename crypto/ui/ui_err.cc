@@ -17,5 +17,5 @@ static_assert(std::size(UI_str_reasons) == 7 + 1);
 
 /* see morvane/ui.h */
 void ERR_load_UI_strings(void) {
-  morvane::load_error_strings(UI_str_functs, UI_str_reasons);
+  morvane::internal::load_error_strings(UI_str_functs, UI_str_reasons);
 }

@@ -13,7 +13,9 @@
 #include <morvane/stack.h>
 #include <morvane/ui.h>
 
-#include "ui/ui_local.h"
+#include "ui/internal.h"
+
+using namespace morvane::ui;
 
 namespace {
 

@@ -17,5 +17,5 @@ static_assert(std::size(X509_str_reasons) == 23 + 1);
 
 /* see morvane/x509.h */
 void ERR_load_X509_strings(void) {
-  morvane::load_error_strings(X509_str_functs, X509_str_reasons);
+  morvane::internal::load_error_strings(X509_str_functs, X509_str_reasons);
 }

@@ -17,5 +17,5 @@ static_assert(std::size(X509V3_str_reasons) == 65 + 1);
 
 /* see morvane/x509v3.h */
 void ERR_load_X509V3_strings(void) {
-  morvane::load_error_strings(X509V3_str_functs, X509V3_str_reasons);
+  morvane::internal::load_error_strings(X509V3_str_functs, X509V3_str_reasons);
 }

@@ -6,8 +6,8 @@
 // expansion bits feeding S-boxes 1, 3, 5, 7 are then bits 2-7, 10-15, 18-23,
 // 26-31 of the half, and after a further rotation right by 4 those of S-boxes
 // 2, 4, 6, 8; the expansion E of FIPS 46 costs one rotation.
-#ifndef MORVANE_CRYPTO_DES_LOCAL_H
-#define MORVANE_CRYPTO_DES_LOCAL_H
+#ifndef MORVANE_CRYPTO_DES_INTERNAL_H
+#define MORVANE_CRYPTO_DES_INTERNAL_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -17,8 +17,12 @@
 #include <morvane/des.h>
 
 #include "internal/byteorder.h"
+#include "internal/wipe.h"
 
 namespace morvane::des {
+
+using internal::load_le32;
+using internal::store_le32;
 
 static_assert(sizeof(DES_LONG) == 4);
 static_assert(sizeof(DES_cblock) == 8);
@@ -48,9 +52,7 @@ struct Block {
 
 // Clears a work block with stores the compiler keeps.
 inline void wipe(Block& b) {
-  volatile DES_LONG* p = b.w;
-  p[0] = 0;
-  p[1] = 0;
+  internal::wipe(b);
 }
 
 // One swap step: exchanges the bits of b selected by m with those of a
@@ -210,22 +212,40 @@ inline void encrypt3(DES_LONG* data, const DES_key_schedule* ks1, const DES_key_
   data[1] = o.w[1];
 }
 
-// The block ciphers the modes are written over: single DES and EDE.
-// Both also give the encryption inside the frame, for the chained modes.
-struct Des {
-  const DES_key_schedule* ks;
-  Block encrypt(Block b) const { return des1<true>(b, ks); }
-  Block decrypt(Block b) const { return des1<false>(b, ks); }
-  Halves encrypt_in_frame(Halves h) const { return core1<true>(h, ks); }
+// Single DES and EDE triple DES as descriptions for the modes layer
+// (internal/modes.h).  Both let CBC encryption chain in the rounds' frame:
+// IP of P XOR C is IP(P) XOR IP(C), and IP(C) is what the rounds left before
+// FP, halves exchanged, so IP of the plaintext and FP of the ciphertext stay
+// off the chain from block to block.
+struct DesFrame {
+  static constexpr size_t kBlockSize = 8;
+  using Block = des::Block;
+  using Frame = Halves;
+  static Halves enter(Block b) { return des::enter(b); }
+  static Block leave(Halves h) { return des::leave(h); }
+  static Halves rechain(Halves x) { return {x.r, x.l}; }
 };
 
-struct DesEde3 {
+struct Des : DesFrame {
+  using Key = DES_key_schedule;
+  static Block encrypt(Block b, const Key* ks) { return des1<true>(b, ks); }
+  static Block decrypt(Block b, const Key* ks) { return des1<false>(b, ks); }
+  static Halves encrypt_frame(Halves h, const Key* ks) { return core1<true>(h, ks); }
+};
+
+struct Ede3Keys {
   const DES_key_schedule* ks1;
   const DES_key_schedule* ks2;
   const DES_key_schedule* ks3;
-  Block encrypt(Block b) const { return ede3<true>(b, ks1, ks2, ks3); }
-  Block decrypt(Block b) const { return ede3<false>(b, ks1, ks2, ks3); }
-  Halves encrypt_in_frame(Halves h) const { return core3<true>(h, ks1, ks2, ks3); }
+};
+
+struct DesEde3 : DesFrame {
+  using Key = Ede3Keys;
+  static Block encrypt(Block b, const Key* k) { return ede3<true>(b, k->ks1, k->ks2, k->ks3); }
+  static Block decrypt(Block b, const Key* k) { return ede3<false>(b, k->ks1, k->ks2, k->ks3); }
+  static Halves encrypt_frame(Halves h, const Key* k) {
+    return core3<true>(h, k->ks1, k->ks2, k->ks3);
+  }
 };
 
 // Builds the schedule of an 8-byte key (parity bits ignored).
@@ -233,4 +253,4 @@ void set_key(const unsigned char* key, DES_key_schedule* schedule);
 
 }  // namespace morvane::des
 
-#endif  // MORVANE_CRYPTO_DES_LOCAL_H
+#endif  // MORVANE_CRYPTO_DES_INTERNAL_H

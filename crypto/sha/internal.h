@@ -6,8 +6,8 @@
 //
 // The steps are fully unrolled with the constants as immediates; the message
 // schedule is a rolling window of 16 words.
-#ifndef MORVANE_CRYPTO_SHA_SHA2_H
-#define MORVANE_CRYPTO_SHA_SHA2_H
+#ifndef MORVANE_CRYPTO_SHA_INTERNAL_H
+#define MORVANE_CRYPTO_SHA_INTERNAL_H
 
 #include <bit>
 #include <concepts>
@@ -16,7 +16,7 @@
 
 #include "internal/byteorder.h"
 
-namespace morvane {
+namespace morvane::sha {
 
 template <class P>
 concept Sha2Params = requires {
@@ -77,9 +77,9 @@ class Sha2 {
  private:
   [[gnu::always_inline]] static Word load(const uint8_t* p) noexcept {
     if constexpr (sizeof(Word) == 4) {
-      return load_be32(p);
+      return internal::load_be32(p);
     } else {
-      return load_be64(p);
+      return internal::load_be64(p);
     }
   }
 
@@ -110,6 +110,6 @@ class Sha2 {
   }
 };
 
-}  // namespace morvane
+}  // namespace morvane::sha
 
-#endif  // MORVANE_CRYPTO_SHA_SHA2_H
+#endif  // MORVANE_CRYPTO_SHA_INTERNAL_H

@@ -1,6 +1,6 @@
 // The shared-object handle and its method table; only crypto/dso sees them.
-#ifndef MORVANE_DSO_LOCAL_H
-#define MORVANE_DSO_LOCAL_H
+#ifndef MORVANE_CRYPTO_DSO_INTERNAL_H
+#define MORVANE_CRYPTO_DSO_INTERNAL_H
 
 #include <morvane/crypto.h>
 #include <morvane/dso.h>
@@ -30,4 +30,4 @@ struct dso_st {
   char* loaded_filename;  // the name a method loaded
 };
 
-#endif  // MORVANE_DSO_LOCAL_H
+#endif  // MORVANE_CRYPTO_DSO_INTERNAL_H

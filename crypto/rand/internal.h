@@ -1,6 +1,6 @@
 // Internal to the random generator: the methods it can fall back on.
-#ifndef MORVANE_CRYPTO_RAND_LOCAL_H
-#define MORVANE_CRYPTO_RAND_LOCAL_H
+#ifndef MORVANE_CRYPTO_RAND_INTERNAL_H
+#define MORVANE_CRYPTO_RAND_INTERNAL_H
 
 #include <morvane/rand.h>
 
@@ -11,4 +11,4 @@ const RAND_METHOD* os_method();
 
 }  // namespace morvane::rand
 
-#endif  // MORVANE_CRYPTO_RAND_LOCAL_H
+#endif  // MORVANE_CRYPTO_RAND_INTERNAL_H

@@ -1,18 +1,22 @@
 // The records behind the prompt interface: the session, its records and the
 // method table.  Only crypto/ui sees them; callers go through the accessors of
 // morvane/ui.h.
-#ifndef MORVANE_UI_LOCAL_H
-#define MORVANE_UI_LOCAL_H
+#ifndef MORVANE_CRYPTO_UI_INTERNAL_H
+#define MORVANE_CRYPTO_UI_INTERNAL_H
 
 #include <morvane/crypto.h>
 #include <morvane/ui.h>
 
 // Session flags.
+namespace morvane::ui {
+
 constexpr int kUiFlagRedoable = 0x0001;     // the last answer was rejected for its length
 constexpr int kUiFlagPrintErrors = 0x0100;  // UI_process shows the queued errors first
 
 // Record flag: the record owns its texts (made by a UI_dup_ call).
 constexpr int kOutStringFreeable = 0x0001;
+
+}  // namespace morvane::ui
 
 struct ui_method_st {
   char* name;
@@ -52,4 +56,4 @@ struct ui_st {
   int flags;  // kUiFlag*
 };
 
-#endif  // MORVANE_UI_LOCAL_H
+#endif  // MORVANE_CRYPTO_UI_INTERNAL_H

@@ -1,8 +1,8 @@
 // Shared inside the configuration component: the character classes that
 // drive the parser, and the parser itself (conf_parse.cc), which both
 // methods of conf_def.cc use as their load_bio operation.
-#ifndef MORVANE_CONF_LOCAL_H
-#define MORVANE_CONF_LOCAL_H
+#ifndef MORVANE_CRYPTO_CONF_INTERNAL_H
+#define MORVANE_CRYPTO_CONF_INTERNAL_H
 
 #include <morvane/conf.h>
 
@@ -41,4 +41,4 @@ int load_bio(CONF* conf, BIO* in, long* eline);
 
 }  // namespace morvane::conf
 
-#endif  // MORVANE_CONF_LOCAL_H
+#endif  // MORVANE_CRYPTO_CONF_INTERNAL_H
