@@ -15,7 +15,6 @@
 namespace {
 
 using namespace engine_test;
-using morvane_test::ReadLock;
 using morvane_test::WriteLock;
 using morvane_test::WriteUnlock;
 
@@ -40,8 +39,17 @@ TEST(EngineTable, FirstRegisteredServesUntilUnregistered) {
   ENGINE* b = RandEngine("b");
   ASSERT_EQ(ENGINE_register_RAND(a), 1);
   ASSERT_EQ(ENGINE_register_RAND(b), 1);
+  morvane_test::InstallLockingCallback();
+  morvane_test::StartRecordingLocks();
   ENGINE* got = ENGINE_get_default_RAND();
+  ENGINE_finish(got);
+  got = ENGINE_get_default_RAND();  // cached: one lock pair, no init
+  std::vector<morvane_test::LockEvent> once = {WriteLock(30), WriteUnlock(30)};
+  std::vector<morvane_test::LockEvent> want = once;
+  for (int i = 0; i < 2; i++) want.insert(want.end(), once.begin(), once.end());
+  EXPECT_EQ(morvane_test::StopRecordingLocks({30}), want);
   EXPECT_EQ(got, a);
+  EXPECT_EQ(CountsOf(a).inits, 1);
   EXPECT_EQ(ENGINE_get_RAND(got), &kRand);
   ENGINE_finish(got);
   ASSERT_EQ(ENGINE_register_RAND(a), 1);  // now b, a: the cached a stays
