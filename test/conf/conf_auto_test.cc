@@ -87,31 +87,30 @@ TEST_F(AutoConfig, NoConfigTurnsItOff) {
 
 using AutoConfigDeathTest = AutoConfig;
 
-TEST_F(AutoConfigDeathTest, UnreadableFileEndsTheProcess) {
-  ConfigFile f("morvane_conf = mods\n[unclosed\n");
-  EXPECT_EXIT(MORVANE_config(nullptr), ::testing::ExitedWithCode(1),
-              "^Auto configuration failed\n[0-9]+:error:0E079064:configuration file routines:"
-              "DEF_LOAD_BIO:missing close square bracket:[^\n]*:line 2\n$");
-}
-
-TEST_F(AutoConfigDeathTest, FailingModuleEndsTheProcess) {
-  ConfigFile f("morvane_conf = mods\n[mods]\nalg_section = algs\n[algs]\nfips_mode = yes\n");
-  EXPECT_EXIT(MORVANE_config(nullptr), ::testing::ExitedWithCode(1),
-              "^Auto configuration failed\n"
-              "[0-9]+:error:0608A093:digital envelope routines:ALG_MODULE_INIT:"
-              "fips mode not supported:[^\n]*\n"
-              "[0-9]+:error:0E07606D:configuration file routines:MODULE_RUN:"
-              "module initialization error:[^\n]*:module=alg_section, value=algs, "
-              "retcode=-1      \n$");
-}
-
-TEST_F(AutoConfigDeathTest, UnknownModuleEndsTheProcess) {
-  ConfigFile f("morvane_conf = mods\n[mods]\nnosuch = x\n");
-  EXPECT_EXIT(MORVANE_config(nullptr), ::testing::ExitedWithCode(1),
-              "^Auto configuration failed\n.*DSO support routines:DSO_load:"
-              "functionality not supported.*MODULE_LOAD_DSO:error loading dso:[^\n]*:"
-              "module=nosuch, path=nosuch\n.*MODULE_RUN:unknown module name:[^\n]*:"
-              "module=nosuch\n$");
+// A bad file, a failing module and an unknown module each end the process
+// with the queued errors printed.
+TEST_F(AutoConfigDeathTest, FailuresEndTheProcess) {
+  const struct {
+    const char *text, *printed;
+  } kCases[] = {
+      {"morvane_conf = mods\n[unclosed\n",
+       "^Auto configuration failed\n[0-9]+:error:0E079064:configuration file routines:"
+       "DEF_LOAD_BIO:missing close square bracket:[^\n]*:line 2\n$"},
+      {"morvane_conf = mods\n[mods]\nalg_section = algs\n[algs]\nfips_mode = yes\n",
+       "^Auto configuration failed\n"
+       "[0-9]+:error:0608A093:digital envelope routines:ALG_MODULE_INIT:"
+       "fips mode not supported:[^\n]*\n"
+       "[0-9]+:error:0E07606D:configuration file routines:MODULE_RUN:"
+       "module initialization error:[^\n]*:module=alg_section, value=algs, retcode=-1      \n$"},
+      {"morvane_conf = mods\n[mods]\nnosuch = x\n",
+       "^Auto configuration failed\n.*DSO support routines:DSO_load:"
+       "functionality not supported.*MODULE_LOAD_DSO:error loading dso:[^\n]*:"
+       "module=nosuch, path=nosuch\n.*MODULE_RUN:unknown module name:[^\n]*:module=nosuch\n$"},
+  };
+  for (const auto& c : kCases) {
+    ConfigFile f(c.text);
+    EXPECT_EXIT(MORVANE_config(nullptr), ::testing::ExitedWithCode(1), c.printed);
+  }
 }
 
 // ---- the built-in modules ----------------------------------------------------

@@ -323,6 +323,26 @@ std::string TestDataFile(const std::string& relative) {
   return std::string(MORVANE_TEST_DATA_DIR) + "/" + relative;
 }
 
+std::string Unquote(const std::string& q) {
+  static const char kEscapes[] = "n\nr\rt\tb\b";
+  std::string out;
+  if (q.size() < 2 || q.front() != '"' || q.back() != '"') ADD_FAILURE() << "not quoted: " << q;
+  for (size_t i = 1; i + 1 < q.size(); i++) {
+    char c = q[i];
+    if (c == '\\' && i + 2 < q.size()) {
+      c = q[++i];
+      if (c == 'x') {
+        c = static_cast<char>(std::stoi(q.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else if (const char* e = strchr(kEscapes, c); c != 0 && e != nullptr && (e - kEscapes) % 2 == 0) {
+        c = e[1];
+      }
+    }
+    out += c;
+  }
+  return out;
+}
+
 std::string VectorFile(const std::string& relative) {
   std::string dir = VectorsDir();
   if (dir.empty()) return "";
