@@ -438,15 +438,8 @@ int ServeTranscript(TranscriptFn transcript) {
 }
 
 Bytes TranscriptWithSwitch(const char* value) {
-  const char* tmp = getenv("TMPDIR");
-  std::string path =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/morvane-transcript-XXXXXX";
-  const int fd = mkstemp(path.data());
-  if (fd < 0) {
-    ADD_FAILURE() << "mkstemp: " << strerror(errno);
-    return {};
-  }
-  close(fd);
+  const TempPath file;
+  const std::string& path = file.path();
   // The environment of this process with the two variables set.
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; e++) {
@@ -469,13 +462,9 @@ Bytes TranscriptWithSwitch(const char* value) {
       WEXITSTATUS(status) != 0) {
     ADD_FAILURE() << "the child with " << kSwitchVar << "=" << value << " failed (spawn " << rc
                   << ", status " << status << ")";
-    unlink(path.c_str());
     return {};
   }
-  std::ifstream in(path, std::ios::binary);
-  Bytes t((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  unlink(path.c_str());
-  return t;
+  return ReadFileBytes(path);
 }
 
 void ExpectSameTranscriptWithSwitch(TranscriptFn transcript, const char* value) {
