@@ -105,7 +105,8 @@ TEST(RpcDes, EcbRunsOneBlockAndCbcTheBuffer) {
     p.des_len = 999;
     p.UDES.UDES_buf = data.data();
     EXPECT_EQ(_des_crypt(nullptr, 24, &p), 1);
-    EXPECT_EQ(ToHex(data), cbc ? Fips81::kCbc : std::string(Fips81::kEcb, 16) + ToHex(plain).substr(16));
+    EXPECT_EQ(ToHex(data),
+              cbc ? Fips81::kCbc : std::string(Fips81::kEcb, 16) + ToHex(plain).substr(16));
     EXPECT_EQ(ToHex(p.des_ivec, 8), cbc ? "683788499a7c05f6" : Fips81::kIv);
     std::memcpy(p.des_ivec, FromHex(Fips81::kIv).data(), 8);
     p.des_dir = DECRYPT;

@@ -334,7 +334,8 @@ std::string Unquote(const std::string& q) {
       if (c == 'x') {
         c = static_cast<char>(std::stoi(q.substr(i + 1, 2), nullptr, 16));
         i += 2;
-      } else if (const char* e = strchr(kEscapes, c); c != 0 && e != nullptr && (e - kEscapes) % 2 == 0) {
+      } else if (const char* e = strchr(kEscapes, c);
+                 c != 0 && e != nullptr && (e - kEscapes) % 2 == 0) {
         c = e[1];
       }
     }
