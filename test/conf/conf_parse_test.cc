@@ -61,8 +61,10 @@ TEST(ConfParse, TableOfTexts) {
       EXPECT_EQ(Dump(r.store), morvane_test::Unquote(c.Get("Store")));
       continue;
     }
+    auto text = [](const char* s) { return std::string(s != nullptr ? s : "(none)"); };
     EXPECT_EQ(r.ok, 0);
-    EXPECT_EQ(std::string(ERR_func_error_string(r.error)) + ":" + ERR_reason_error_string(r.error) +
+    EXPECT_EQ(ERR_GET_LIB(r.error), ERR_LIB_CONF);
+    EXPECT_EQ(text(ERR_func_error_string(r.error)) + ":" + text(ERR_reason_error_string(r.error)) +
                   ":" + r.data,
               c.Get("Error"));
     EXPECT_EQ("line " + std::to_string(r.eline), r.data);
