@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "aes_test_modes.h"
 
@@ -16,26 +18,18 @@ using aes_test::Bytes;
 using aes_test::FromHex;
 using aes_test::ToHex;
 
-struct BlockVector {
-  const char* key;
-  const char* plain;
-  const char* cipher;
-};
-
-// FIPS-197, Appendix C.1 to C.3 (example vectors for the three key sizes).
-const BlockVector kFips197[] = {
-    {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
-     "69c4e0d86a7b0430d8cdb78070b4c55a"},
-    {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
-     "dda97ca4864cdfe06eaf70a0ec0d7191"},
-    {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
-     "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
-};
+// FIPS-197, Appendix C.1 to C.3 (test/data/aes/fips197.txt).
+const std::vector<morvane_test::RspRecord>& Fips197() {
+  static const auto records = morvane_test::ReadRsp(morvane_test::TestDataFile("aes/fips197.txt"));
+  return records;
+}
 
 TEST(AesBlock, Fips197AppendixC) {
-  for (const auto& v : kFips197) {
-    SCOPED_TRACE(v.key);
-    const Bytes key = FromHex(v.key), pt = FromHex(v.plain), ct = FromHex(v.cipher);
+  ASSERT_EQ(Fips197().size(), 3u);
+  for (const auto& r : Fips197()) {
+    const std::string plain = r.Get("Plaintext"), cipher = r.Get("Ciphertext");
+    SCOPED_TRACE(r.Get("Key"));
+    const Bytes key = FromHex(r.Get("Key")), pt = FromHex(plain), ct = FromHex(cipher);
     const int bits = static_cast<int>(key.size() * 8);
     AES_KEY ek, dk;
     ASSERT_EQ(AES_set_encrypt_key(key.data(), bits, &ek), 0);
@@ -44,15 +38,15 @@ TEST(AesBlock, Fips197AppendixC) {
     EXPECT_EQ(dk.rounds, ek.rounds);
     uint8_t out[16];
     AES_encrypt(pt.data(), out, &ek);
-    EXPECT_EQ(ToHex(out, 16), v.cipher);
+    EXPECT_EQ(ToHex(out, 16), cipher);
     AES_decrypt(ct.data(), out, &dk);
-    EXPECT_EQ(ToHex(out, 16), v.plain);
+    EXPECT_EQ(ToHex(out, 16), plain);
     // In place, and through the ECB entry.
     memcpy(out, pt.data(), 16);
     AES_ecb_encrypt(out, out, &ek, AES_ENCRYPT);
-    EXPECT_EQ(ToHex(out, 16), v.cipher);
+    EXPECT_EQ(ToHex(out, 16), cipher);
     AES_ecb_encrypt(out, out, &dk, AES_DECRYPT);
-    EXPECT_EQ(ToHex(out, 16), v.plain);
+    EXPECT_EQ(ToHex(out, 16), plain);
   }
 }
 
@@ -98,14 +92,14 @@ TEST(AesKeySchedule, BadSizesAndNullArguments) {
 
 // Only AES_ENCRYPT (1) encrypts; every other value decrypts.
 TEST(AesBlock, EcbDirectionFlag) {
-  const auto& v = kFips197[0];
-  const Bytes key = FromHex(v.key), ct = FromHex(v.cipher);
+  const auto& v = Fips197().at(0);
+  const Bytes key = FromHex(v.Get("Key")), ct = FromHex(v.Get("Ciphertext"));
   AES_KEY dk;
   ASSERT_EQ(AES_set_decrypt_key(key.data(), 128, &dk), 0);
   for (int enc : {0, 2, -1}) {
     uint8_t out[16];
     AES_ecb_encrypt(ct.data(), out, &dk, enc);
-    EXPECT_EQ(ToHex(out, 16), v.plain) << enc;
+    EXPECT_EQ(ToHex(out, 16), v.Get("Plaintext")) << enc;
   }
 }
 

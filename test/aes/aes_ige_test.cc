@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "aes_test_modes.h"
 
@@ -15,32 +17,27 @@ using aes_test::Bytes;
 using aes_test::FromHex;
 using aes_test::ToHex;
 
+// Ben Laurie's IGE vectors (test/data/aes/ige.txt).
 struct IgeVector {
-  const char* key;
-  const char* iv;
-  const char* plain;
-  const char* cipher;
+  std::string key, iv, plain, cipher;
 };
-
-// Ben Laurie, "AES IGE mode" test vectors (AES-128, 32-byte IV: the first
-// ciphertext half, then the first plaintext half).
-const IgeVector kIgeVectors[] = {
-    {"000102030405060708090a0b0c0d0e0f",
-     "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
-     "0000000000000000000000000000000000000000000000000000000000000000",
-     "1a8519a6557be652e9da8e43da4ef4453cf456b4ca488aa383c79c98b34797cb"},
-    {"5468697320697320616e20696d706c65",
-     "6d656e746174696f6e206f6620494745206d6f646520666f72204f70656e5353",
-     "99706487a1cde613bc6de0b6f24b1c7aa448c8b9c3403e3467a8cad89340f53b",
-     "4c2e204c6574277320686f70652042656e20676f74206974207269676874210a"},
-};
+const std::vector<IgeVector>& IgeVectors() {
+  static const std::vector<IgeVector> vectors = [] {
+    std::vector<IgeVector> out;
+    for (const auto& r : morvane_test::ReadRsp(morvane_test::TestDataFile("aes/ige.txt")))
+      out.push_back({r.Get("Key"), r.Get("IV"), r.Get("Plaintext"), r.Get("Ciphertext")});
+    return out;
+  }();
+  return vectors;
+}
 
 AES_KEY Key(const Bytes& key, int enc) {
   return aes_test::Schedule(key, enc == AES_DECRYPT);
 }
 
 TEST(AesIge, PublishedVectors) {
-  for (const auto& v : kIgeVectors) {
+  ASSERT_EQ(IgeVectors().size(), 2u);
+  for (const auto& v : IgeVectors()) {
     SCOPED_TRACE(v.key);
     const Bytes key = FromHex(v.key), iv = FromHex(v.iv);
     const Bytes pt = FromHex(v.plain), ct = FromHex(v.cipher);
@@ -68,7 +65,7 @@ TEST(AesIge, PublishedVectors) {
 // A message in two calls with the chaining value carried over equals one
 // call.
 TEST(AesIge, SplitCalls) {
-  const Bytes key = FromHex(kIgeVectors[1].key), iv = FromHex(kIgeVectors[1].iv);
+  const Bytes key = FromHex(IgeVectors()[1].key), iv = FromHex(IgeVectors()[1].iv);
   Bytes msg(160);
   for (size_t i = 0; i < msg.size(); i++) msg[i] = static_cast<uint8_t>(i * 13 + 1);
   for (int enc : {AES_ENCRYPT, AES_DECRYPT}) {
@@ -88,7 +85,7 @@ TEST(AesIge, SplitCalls) {
 }
 
 TEST(AesIge, ZeroLengthChangesNothing) {
-  const Bytes key = FromHex(kIgeVectors[0].key);
+  const Bytes key = FromHex(IgeVectors()[0].key);
   AES_KEY k = Key(key, AES_ENCRYPT);
   uint8_t in[16] = {}, out[16], ivec[32];
   memset(out, 0x33, sizeof out);
@@ -101,13 +98,13 @@ TEST(AesIge, ZeroLengthChangesNothing) {
 // Bidirectional IGE is a forward IGE pass followed by an IGE pass over the
 // blocks in reverse order, both under `key`.
 TEST(AesBiIge, ForwardThenBackwardPass) {
-  const Bytes key = FromHex(kIgeVectors[1].key);
+  const Bytes key = FromHex(IgeVectors()[1].key);
   uint8_t ivec[64];
   for (int i = 0; i < 64; i++) ivec[i] = static_cast<uint8_t>(0xa0 + i);
   Bytes msg(96);
   for (size_t i = 0; i < msg.size(); i++) msg[i] = static_cast<uint8_t>(i * 5);
   AES_KEY ek = Key(key, AES_ENCRYPT), dk = Key(key, AES_DECRYPT);
-  AES_KEY other = Key(FromHex(kIgeVectors[0].key), AES_ENCRYPT);
+  AES_KEY other = Key(FromHex(IgeVectors()[0].key), AES_ENCRYPT);
 
   uint8_t expect[96], rev[96], iv[32];
   memcpy(iv, ivec, 32);
@@ -139,7 +136,7 @@ using AesIgeDeathTest = testing::Test;
 
 TEST_F(AesIgeDeathTest, BadLengthDies) {
   testing::FLAGS_gtest_death_test_style = "threadsafe";
-  const Bytes key = FromHex(kIgeVectors[0].key);
+  const Bytes key = FromHex(IgeVectors()[0].key);
   AES_KEY k = Key(key, AES_ENCRYPT);
   uint8_t in[32] = {}, out[32], ivec[64] = {};
   EXPECT_DEATH(AES_ige_encrypt(in, out, 17, &k, ivec, AES_ENCRYPT),
@@ -152,7 +149,7 @@ TEST_F(AesIgeDeathTest, BadLengthDies) {
 
 TEST_F(AesIgeDeathTest, BadDirectionAndNullArgumentsDie) {
   testing::FLAGS_gtest_death_test_style = "threadsafe";
-  const Bytes key = FromHex(kIgeVectors[0].key);
+  const Bytes key = FromHex(IgeVectors()[0].key);
   AES_KEY k = Key(key, AES_ENCRYPT);
   uint8_t in[32] = {}, out[32], ivec[64] = {};
   EXPECT_DEATH(AES_ige_encrypt(in, out, 16, &k, ivec, 2),

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "aes_test_modes.h"
 
@@ -19,26 +20,17 @@ using aes_test::Mode;
 using aes_test::RunMode;
 using aes_test::ToHex;
 
-// NIST SP 800-38A, Appendix F (all of it in test/data/aes/sp800_38a.txt): the
-// AES-128 key and the common plaintext.
-const char kKey128[] = "2b7e151628aed2a6abf7158809cf4f3c";
-const char kPlain[] =
-    "6bc1bee22e409f96e93d7e117393172a"
-    "ae2d8a571e03ac9c9eb76fac45af8e51"
-    "30c81c46a35ce411e5fbc1191a0a52ef"
-    "f69f2445df4f9b17ad2b417be66c3710";
-const char kIv[] = "000102030405060708090a0b0c0d0e0f";
-// Ciphertexts of F.2.1, F.3.1, F.3.7 and F.3.13 (AES-128).
-const char kCbc128[] =
-    "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
-    "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
-const char kCfb1Plain[] = "6bc1";
-const char kCfb1Cipher128[] = "68b3";
-const char kCfb8Plain[] = "6bc1bee22e409f96e93d7e117393172aae2d";
-const char kCfb8Cipher128[] = "3b79424c9c0dd436bace9e0ed4586a4f32b9";
-const char kCfb128Cipher128[] =
-    "3b3fd92eb72dad20333449f8e83cfb4ac8a64537a0b3a93fcde3cdad9f1ce58b"
-    "26751f67a3cbb140b1808cf187a4f4dfc04b05357c5d1c0eeac4c66f9ff7f2e6";
+// A field of the record F.n.m of NIST SP 800-38A, Appendix F, in
+// test/data/aes/sp800_38a.txt; the tests below reuse the AES-128 key, IV and
+// plaintext and the ciphertexts of F.2.1, F.3.1, F.3.7 and F.3.13.
+std::string Sp(const char* source, const char* field) {
+  static const auto records =
+      morvane_test::ReadRsp(morvane_test::TestDataFile("aes/sp800_38a.txt"));
+  for (const auto& r : records)
+    if (r.Get("Source").rfind(std::string(source) + " ", 0) == 0) return r.Get(field);
+  ADD_FAILURE() << "no record " << source;
+  return "";
+}
 
 // Each vector both ways, in one call, in random pieces with the chaining
 // state carried over, and in place.
@@ -65,8 +57,8 @@ TEST(AesModes, Sp80038aKnownAnswers) {
 // 20 bytes encrypt into 32, the second block padded with zeros; decrypting 20
 // writes 20, out of place and in place.  A length of 0 touches nothing.
 TEST(AesCbc, ShortLastBlockAndZeroLength) {
-  const Bytes key = FromHex(kKey128), iv = FromHex(kIv);
-  Bytes padded = FromHex(kPlain);
+  const Bytes key = FromHex(Sp("F.2.1", "Key")), iv = FromHex(Sp("F.2.1", "IV"));
+  Bytes padded = FromHex(Sp("F.2.1", "Plaintext"));
   padded.resize(20);
   padded.resize(32, 0);
   const Bytes whole = RunMode(Mode::kCbc, key, true, iv, padded, 32);
@@ -99,33 +91,34 @@ TEST(AesCbc, ShortLastBlockAndZeroLength) {
 // CBC decrypts for every flag but 1; the CFB functions encrypt for any
 // non-zero flag.
 TEST(AesModes, DirectionFlags) {
-  const Bytes key = FromHex(kKey128), iv = FromHex(kIv), pt = FromHex(kPlain);
-  const Bytes cbc = FromHex(kCbc128);
+  const Bytes key = FromHex(Sp("F.2.1", "Key")), iv = FromHex(Sp("F.2.1", "IV"));
+  const Bytes pt = FromHex(Sp("F.2.1", "Plaintext"));
+  const Bytes cbc = FromHex(Sp("F.2.1", "Ciphertext"));
   AES_KEY ek, dk;
   ASSERT_EQ(AES_set_encrypt_key(key.data(), 128, &ek), 0);
   ASSERT_EQ(AES_set_decrypt_key(key.data(), 128, &dk), 0);
   uint8_t out[64], ivec[16];
   memcpy(ivec, iv.data(), 16);
   AES_cbc_encrypt(cbc.data(), out, 64, &dk, ivec, 2);
-  EXPECT_EQ(ToHex(out, 64), kPlain);
+  EXPECT_EQ(ToHex(out, 64), Sp("F.2.1", "Plaintext"));
 
   int num = 0;
   memcpy(ivec, iv.data(), 16);
   AES_cfb128_encrypt(pt.data(), out, 64, &ek, ivec, &num, 2);
-  EXPECT_EQ(ToHex(out, 64), kCfb128Cipher128);
+  EXPECT_EQ(ToHex(out, 64), Sp("F.3.13", "Ciphertext"));
   memcpy(ivec, iv.data(), 16);
   AES_cfb8_encrypt(pt.data(), out, 18, &ek, ivec, &num, -1);
-  EXPECT_EQ(ToHex(out, 18), kCfb8Cipher128);
+  EXPECT_EQ(ToHex(out, 18), Sp("F.3.7", "Ciphertext"));
   memcpy(ivec, iv.data(), 16);
   out[0] = out[1] = 0;
   AES_cfb1_encrypt(pt.data(), out, 16, &ek, ivec, &num, 7);
-  EXPECT_EQ(ToHex(out, 2), kCfb1Cipher128);
+  EXPECT_EQ(ToHex(out, 2), Sp("F.3.1", "Ciphertext"));
 }
 
 // The counter is one 128-bit big-endian number: a carry runs through every
 // byte and the all-ones block wraps to zero.
 TEST(AesCtr, CounterCarries) {
-  const Bytes key = FromHex(kKey128);
+  const Bytes key = FromHex(Sp("F.2.1", "Key"));
   AES_KEY k;
   ASSERT_EQ(AES_set_encrypt_key(key.data(), 128, &k), 0);
   struct {
@@ -155,7 +148,7 @@ TEST(AesCtr, CounterCarries) {
 }
 
 TEST(AesCfb, RBitStepRejectsBadWidths) {
-  const Bytes key = FromHex(kKey128);
+  const Bytes key = FromHex(Sp("F.2.1", "Key"));
   AES_KEY k;
   ASSERT_EQ(AES_set_encrypt_key(key.data(), 128, &k), 0);
   for (int nbits : {0, -1, 129}) {
@@ -173,26 +166,27 @@ TEST(AesCfb, RBitStepRejectsBadWidths) {
 // CFB-8 is the r-bit step with r = 8, byte by byte; a 128-bit step is one
 // CFB-128 block.
 TEST(AesCfb, EightBitAndFullWidthSteps) {
-  const Bytes key = FromHex(kKey128), iv = FromHex(kIv), pt = FromHex(kPlain);
+  const Bytes key = FromHex(Sp("F.2.1", "Key")), iv = FromHex(Sp("F.2.1", "IV"));
+  const Bytes pt = FromHex(Sp("F.2.1", "Plaintext"));
   AES_KEY k;
   ASSERT_EQ(AES_set_encrypt_key(key.data(), 128, &k), 0);
   uint8_t ivec[16], out[64];
   memcpy(ivec, iv.data(), 16);
   for (int i = 0; i < 18; i++) AES_cfbr_encrypt_block(pt.data() + i, out + i, 8, &k, ivec, 1);
-  EXPECT_EQ(ToHex(out, 18), kCfb8Cipher128);
+  EXPECT_EQ(ToHex(out, 18), Sp("F.3.7", "Ciphertext"));
   memcpy(ivec, iv.data(), 16);
   for (int i = 0; i < 64; i += 16) AES_cfbr_encrypt_block(pt.data() + i, out + i, 128, &k, ivec, 1);
-  EXPECT_EQ(ToHex(out, 64), kCfb128Cipher128);
+  EXPECT_EQ(ToHex(out, 64), Sp("F.3.13", "Ciphertext"));
   memcpy(ivec, iv.data(), 16);
   for (int i = 0; i < 64; i += 16) AES_cfbr_encrypt_block(out + i, out + i, 128, &k, ivec, 0);
-  EXPECT_EQ(ToHex(out, 64), kPlain);
+  EXPECT_EQ(ToHex(out, 64), Sp("F.2.1", "Plaintext"));
 }
 
 // CFB-1 replaces only the bits it is given; bits past the length keep their
 // old values, for every length that ends inside a byte.
 TEST(AesCfb, OneBitLeavesTrailingBits) {
-  const Bytes key = FromHex(kKey128), iv = FromHex(kIv);
-  const Bytes pt = FromHex(kCfb1Plain), ct = FromHex(kCfb1Cipher128);
+  const Bytes key = FromHex(Sp("F.2.1", "Key")), iv = FromHex(Sp("F.2.1", "IV"));
+  const Bytes pt = FromHex(Sp("F.3.1", "Plaintext")), ct = FromHex(Sp("F.3.1", "Ciphertext"));
   AES_KEY k;
   ASSERT_EQ(AES_set_encrypt_key(key.data(), 128, &k), 0);
   for (size_t nbits = 1; nbits <= 16; nbits++) {

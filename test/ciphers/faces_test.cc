@@ -1,8 +1,10 @@
-// The faces the block ciphers share, as typed suites over one set of traits:
+// The faces the block ciphers share, as typed suites over one set of traits
+// and one table runner:
 // key lengths of 0 or below give the schedule of the one-byte key 0x00 and
 // bytes past the longest key are ignored (Blowfish, CAST5, RC2, RC4); the
 // block functions' word order, pinned by each cipher's first published
-// vector; and the version and option texts of every cipher.
+// vector; the published single blocks through ECB; and the version and
+// option texts of every cipher.
 
 #include <climits>
 #include <cstring>
@@ -147,6 +149,58 @@ TYPED_TEST(WordOrder, BlockFunctionsTakeTheHalvesAsWords) {
   EXPECT_EQ(d, words(TypeParam::kCipher));
   TypeParam::Decrypt(d.data(), k);
   EXPECT_EQ(d, words(TypeParam::kPlain));
+}
+
+// Single blocks of each 64-bit cipher through ECB both ways, from
+// test/data: Schneier's Blowfish tables, RFC 2144 B.1, the IDEA vectors and
+// RFC 2268 (with its effective key lengths).
+TEST(CipherVectors, EcbBothWays) {
+  using Ecb = void (*)(const Bytes& key, int bits, const uint8_t* in, uint8_t* out, bool enc);
+  const struct {
+    const char* file;
+    size_t count;
+    Ecb ecb;
+  } kFiles[] = {
+      {"blowfish/schneier.txt", 58,
+       [](const Bytes& key, int, const uint8_t* in, uint8_t* out, bool enc) {
+         BF_KEY k;
+         BF_set_key(&k, static_cast<int>(key.size()), key.data());
+         BF_ecb_encrypt(in, out, &k, enc ? BF_ENCRYPT : BF_DECRYPT);
+       }},
+      {"cast/rfc2144.txt", 3,
+       [](const Bytes& key, int, const uint8_t* in, uint8_t* out, bool enc) {
+         CAST_KEY k;
+         CAST_set_key(&k, static_cast<int>(key.size()), key.data());
+         CAST_ecb_encrypt(in, out, &k, enc ? CAST_ENCRYPT : CAST_DECRYPT);
+       }},
+      {"idea/vectors.txt", 8,
+       [](const Bytes& key, int, const uint8_t* in, uint8_t* out, bool enc) {
+         IDEA_KEY_SCHEDULE e, d;
+         idea_set_encrypt_key(key.data(), &e);
+         idea_set_decrypt_key(&e, &d);
+         idea_ecb_encrypt(in, out, enc ? &e : &d);
+       }},
+      {"rc2/rfc2268.txt", 8,
+       [](const Bytes& key, int bits, const uint8_t* in, uint8_t* out, bool enc) {
+         RC2_KEY k;
+         RC2_set_key(&k, static_cast<int>(key.size()), key.data(), bits);
+         RC2_ecb_encrypt(in, out, &k, enc ? RC2_ENCRYPT : RC2_DECRYPT);
+       }},
+  };
+  for (const auto& f : kFiles) {
+    const auto records = morvane_test::ReadRsp(morvane_test::TestDataFile(f.file));
+    ASSERT_EQ(records.size(), f.count) << f.file;
+    for (const auto& v : records) {
+      SCOPED_TRACE(std::string(f.file) + " key " + v.Get("Key"));
+      const Bytes key = FromHex(v.Get("Key")), plain = FromHex(v.Get("Plain"));
+      const int bits = v.Has("Bits") ? std::stoi(v.Get("Bits")) : 0;
+      uint8_t out[8], back[8];
+      f.ecb(key, bits, plain.data(), out, true);
+      EXPECT_EQ(morvane_test::ToHex(out, 8), morvane_test::ToHex(FromHex(v.Get("Cipher"))));
+      f.ecb(key, bits, out, back, false);
+      EXPECT_EQ(morvane_test::ToHex(back, 8), morvane_test::ToHex(plain));
+    }
+  }
 }
 
 TEST(CipherTexts, VersionsAndOptions) {

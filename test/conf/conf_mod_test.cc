@@ -167,6 +167,11 @@ TEST(ConfParseList, Elements) {
   EXPECT_EQ(Split("  ,x", ',', 1), (V{"<null>", "x", "=1"}));
   EXPECT_EQ(Split("a:b:c", ':', 0, 2), (V{"a", "b", "=0"}));
   EXPECT_EQ(Split("a b", '\0', 0), (V{"a b", "=1"}));  // no separator at all
+  // The separator is compared as a char: a low byte of 0 is none, 256 + ','
+  // is a comma.
+  EXPECT_EQ(Split("a,b", 256, 0), (V{"a,b", "=1"}));
+  EXPECT_EQ(Split("a,b", 0x10000, 0), (V{"a,b", "=1"}));
+  EXPECT_EQ(Split("a,b", 256 + ',', 0), (V{"a", "b", "=1"}));
   EXPECT_EQ(CONF_parse_list(nullptr, ',', 0, nullptr, nullptr), 0);
 }
 

@@ -1,7 +1,7 @@
-// The configuration text format: a table of small texts with the sections and
-// values they must produce, a table of texts that must fail with a given
-// error and line, and the cases around read boundaries, bounded expansion and
-// the environment; the store used directly.
+// The configuration text format: the table of texts in test/data/conf/
+// parse.txt with the sections and values they must produce or the error and
+// line they must fail with, and the cases around read boundaries, bounded
+// expansion and the environment; the store used directly.
 
 #include <stdlib.h>
 
@@ -15,6 +15,7 @@
 #include <morvane/stack.h>
 
 #include "conf_test_util.h"
+#include "test_support.h"
 
 namespace {
 
@@ -23,13 +24,6 @@ using conf_test::Loaded;
 using conf_test::Pairs;
 using conf_test::Sections;
 
-struct GoodCase {
-  const char* what;
-  std::string text;
-  Sections want;
-  bool win32 = false;
-};
-
 // Sections "default" is always present; the helper adds it when a case does
 // not name it.
 Sections WithDefault(Sections s) {
@@ -37,168 +31,43 @@ Sections WithDefault(Sections s) {
   return s;
 }
 
-const std::vector<GoodCase>& GoodCases() {
-  static const std::vector<GoodCase> cases = {
-      {"empty input", "", {}},
-      {"only blank lines and comments", "\n   \n# c\n\t# c2\n", {}},
-      {"last line without newline", "a=b", {{"default", {{"a", "b"}}}}},
-      {"white space around name and value", "  a   =   b c  \n", {{"default", {{"a", "b c"}}}}},
-      {"empty value", "a=\nb =  \n", {{"default", {{"a", ""}, {"b", ""}}}}},
-      {"empty name", "=x\n", {{"default", {{"", "x"}}}}},
-      {"punctuation in names", "a.b-c/d@e = 1\n", {{"default", {{"a.b-c/d@e", "1"}}}}},
-      {"CRLF line ends", "a=1\r\nb=2\r\n", {{"default", {{"a", "1"}, {"b", "2"}}}}},
-      {"section header", "[s]\nk=v\n", {{"s", {{"k", "v"}}}}},
-      {"inner white space stays in the section name",
-       "[ my sect ]\nk=v\n",
-       {{"my sect", {{"k", "v"}}}}},
-      {"text after the closing bracket is ignored", "[s] junk\nk=v\n", {{"s", {{"k", "v"}}}}},
-      {"empty section name", "[]\nk=v\n", {{"", {{"k", "v"}}}}},
-      {"a section opened twice collects both",
-       "[s]\na=1\n[t]\nb=2\n[s]\nc=3\n",
-       {{"s", {{"a", "1"}, {"c", "3"}}}, {"t", {{"b", "2"}}}}},
-      {"a later value replaces and moves to the end",
-       "a=1\nb=2\na=3\n",
-       {{"default", {{"b", "2"}, {"a", "3"}}}}},
-      {"section::name stores elsewhere, current section unchanged",
-       "[a]\ns2::k = v\nq = 1\n",
-       {{"a", {{"q", "1"}}}, {"s2", {{"k", "v"}}}}},
-      {"section::name naming the current section", "[a]\na::k = v\n", {{"a", {{"k", "v"}}}}},
-      {"comment after a value", "k = v # note\n", {{"default", {{"k", "v"}}}}},
-      {"quoted comment character", "k = 'a#b' # note\n", {{"default", {{"k", "a#b"}}}}},
-      {"escaped comment character", "k = a\\#b\n", {{"default", {{"k", "a#b"}}}}},
-      {"escape sequences", "k = \\tx\\n\\r\\b\\q\\\\\n", {{"default", {{"k", "\tx\n\r\bq\\"}}}}},
-      {"three kinds of quotes",
-       "a = \"x y\"\nb = 'p q'\nc = `r s`\n",
-       {{"default", {{"a", "x y"}, {"b", "p q"}, {"c", "r s"}}}}},
-      {"escape inside quotes is literal", "k = 'it\\'s \\n'\n", {{"default", {{"k", "it's n"}}}}},
-      {"quotes inside a value", "k = a'b c'd\n", {{"default", {{"k", "ab cd"}}}}},
-      {"white space inside quotes at the end is kept",
-       "k = 'a '  \n",
-       {{"default", {{"k", "a "}}}}},
-      {"unterminated quote runs to the end", "k = 'abc\n", {{"default", {{"k", "abc"}}}}},
-      {"escape at the end of a quote", "k = 'abc\\", {{"default", {{"k", "abc"}}}}},
-      {"escaped bytes stay raw in a name", "a\\=b = c\n", {{"default", {{"a\\=b", "c"}}}}},
-      {"continuation keeps the next line's white space",
-       "x = one\\\n  two\n",
-       {{"default", {{"x", "one  two"}}}}},
-      {"escaped escape is no continuation",
-       "x = one\\\\\ny = 2\n",
-       {{"default", {{"x", "one\\"}, {"y", "2"}}}}},
-      {"continuation over CRLF", "x = a\\\r\nb\r\n", {{"default", {{"x", "ab"}}}}},
-      {"continuation at the end of input", "x = v\\", {{"default", {{"x", "v"}}}}},
-      {"continuation into a comment line",
-       "x = v\\\n# c\ny=1\n",
-       {{"default", {{"x", "v"}, {"y", "1"}}}}},
-      {"a lone escape", "\\", {}},
-      {"variable forms",
-       "home = /h\na = ${home}/x\nb = $home/x\nc = $(home)/x\n",
-       {{"default", {{"home", "/h"}, {"a", "/h/x"}, {"b", "/h/x"}, {"c", "/h/x"}}}}},
-      {"variable of the current section first",
-       "v = d\n[s]\nv = s\np = $v\n",
-       {{"default", {{"v", "d"}}}, {"s", {{"v", "s"}, {"p", "s"}}}}},
-      {"variable falls back to default",
-       "v = d\n[s]\np = $v\n",
-       {{"default", {{"v", "d"}}}, {"s", {{"p", "d"}}}}},
-      {"variable of another section",
-       "[s]\nh = 1\n[t]\np = $s::h\nq = ${s::h}x\n",
-       {{"s", {{"h", "1"}}}, {"t", {{"p", "1"}, {"q", "1x"}}}}},
-      {"variable of a section::name key uses that section",
-       "[s]\nh = 1\n[t]\ns::p = $h\n",
-       {{"s", {{"h", "1"}, {"p", "1"}}}, {"t", {}}}},
-      {"variable name ends at a non-name byte",
-       "a = x\nb = $a.y\n",
-       {{"default", {{"a", "x"}, {"b", "x.y"}}}}},
-      {"expanded text is not scanned again",
-       "a = '$b \\t'\nd = ${a}\n",
-       {{"default", {{"a", "$b t"}, {"d", "$b t"}}}}},
-      {"escaped dollar is literal", "k = \\$x\n", {{"default", {{"k", "$x"}}}}},
-      {"quoted dollar is literal", "k = '$x'\n", {{"default", {{"k", "$x"}}}}},
-      {"empty variable name finds the empty name",
-       "=e\nk = $\n",
-       {{"default", {{"", "e"}, {"k", "e"}}}}},
-      {"escapes in a section header", "[a\\]b\\$c]\nk = v\n", {{"a]b$c", {{"k", "v"}}}}},
-      {"high bytes in a value", "k = caf\xc3\xa9\n", {{"default", {{"k", "caf\xc3\xa9"}}}}},
-      {"a NUL byte drops the rest of its line",
-       std::string("a=1\0b=2\nc=3\n", 12),
-       {{"default", {{"a", "1c=3"}}}}},
-      // WIN32 flavour.
-      {"WIN32: first-column semicolon comment",
-       "  ; c\nk = v\n",
-       {{"default", {{"k", "v"}}}},
-       true},
-      {"WIN32: semicolon elsewhere is data", "k = a;b\n", {{"default", {{"k", "a;b"}}}}, true},
-      {"WIN32: doubled double quote", "k = \"a\"\"b\"\n", {{"default", {{"k", "a\"b"}}}}, true},
-      {"WIN32: backslash is ordinary", "k = a\\nb\\\n", {{"default", {{"k", "a\\nb\\"}}}}, true},
-      {"WIN32: hash and single quotes are data",
-       "k = 'a' #b\n",
-       {{"default", {{"k", "'a' #b"}}}},
-       true},
-  };
-  return cases;
-}
-
-TEST(ConfParse, TableOfTexts) {
-  for (const GoodCase& c : GoodCases()) {
-    SCOPED_TRACE(c.what);
-    Loaded r = Load(c.text, c.win32 ? NCONF_WIN32() : NCONF_default());
-    EXPECT_EQ(r.ok, 1) << r.data;
-    EXPECT_EQ(r.eline, -1);
-    EXPECT_EQ(r.error, 0u);
-    EXPECT_EQ(r.store, WithDefault(c.want));
+// The store as test/data/conf/parse.txt writes it.
+std::string Dump(const Sections& s) {
+  std::string out;
+  for (const auto& [name, pairs] : s) {
+    if (name == "default" && pairs.empty()) continue;
+    out += "[" + name + "]";
+    for (const auto& [k, v] : pairs) out += " " + k + "=" + v;
+    out += "\n";
   }
+  return out;
 }
 
-struct BadCase {
-  const char* what;
-  std::string text;
-  int func;
-  int reason;
-  long line;
-};
-
-const std::vector<BadCase>& BadCases() {
-  static const std::vector<BadCase> cases = {
-      {"header without bracket", "[abc", CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_CLOSE_SQUARE_BRACKET,
-       1},
-      {"header stops on a byte it cannot pass", "a=1\n[a(b]\n", CONF_F_DEF_LOAD_BIO,
-       CONF_R_MISSING_CLOSE_SQUARE_BRACKET, 2},
-      {"header with a quote", "[a 'b']\n", CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_CLOSE_SQUARE_BRACKET,
-       1},
-      {"header of only a foreign byte", "[=]\n", CONF_F_DEF_LOAD_BIO,
-       CONF_R_MISSING_CLOSE_SQUARE_BRACKET, 1},
-      {"no equal sign", "a b = c\n", CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_EQUAL_SIGN, 1},
-      {"bare word", "x\n", CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_EQUAL_SIGN, 1},
-      {"line starting with a dollar", "\n\n$x = 1\n", CONF_F_DEF_LOAD_BIO,
-       CONF_R_MISSING_EQUAL_SIGN, 3},
-      {"high byte in a name", "caf\xc3\xa9 = 1\n", CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_EQUAL_SIGN,
-       1},
-      {"unclosed brace", "home = /h\np = ${home/x\n", CONF_F_STR_COPY, CONF_R_NO_CLOSE_BRACE, 2},
-      {"brace open at the end", "p = ${", CONF_F_STR_COPY, CONF_R_NO_CLOSE_BRACE, 1},
-      {"parenthesis closed by a brace", "a=1\np = $(a}\n", CONF_F_STR_COPY, CONF_R_NO_CLOSE_BRACE,
-       2},
-      {"reference to a later line", "p = $later\nlater = 1\n", CONF_F_STR_COPY,
-       CONF_R_VARIABLE_HAS_NO_VALUE, 1},
-      {"lone dollar", "p = $\n", CONF_F_STR_COPY, CONF_R_VARIABLE_HAS_NO_VALUE, 1},
-      {"reference to a missing section", "p = $nosect::x\n", CONF_F_STR_COPY,
-       CONF_R_VARIABLE_HAS_NO_VALUE, 1},
-      {"header names take no plain dollar", "n = sec\n[$n]\n", CONF_F_DEF_LOAD_BIO,
-       CONF_R_MISSING_CLOSE_SQUARE_BRACKET, 2},
-      {"the line of a continued line is its last", "a=1\nb = \\\n $nothing\n", CONF_F_STR_COPY,
-       CONF_R_VARIABLE_HAS_NO_VALUE, 3},
-      {"error after a long line", std::string(2000, 'a') + "=1\n[x\n", CONF_F_DEF_LOAD_BIO,
-       CONF_R_MISSING_CLOSE_SQUARE_BRACKET, 2},
-  };
-  return cases;
-}
-
-TEST(ConfParse, TableOfErrors) {
-  for (const BadCase& c : BadCases()) {
-    SCOPED_TRACE(c.what);
-    Loaded r = Load(c.text);
+// Each text of the table either loads into the stated store or fails with
+// the stated error and line.
+TEST(ConfParse, TableOfTexts) {
+  ERR_load_CONF_strings();
+  const auto records = morvane_test::ReadRsp(morvane_test::TestDataFile("conf/parse.txt"));
+  ASSERT_EQ(records.size(), 67u);
+  for (const auto& c : records) {
+    SCOPED_TRACE(c.Get("Case"));
+    const bool win32 = c.Has("Method") && c.Get("Method") == "WIN32";
+    Loaded r = Load(morvane_test::Unquote(c.Get("Text")), win32 ? NCONF_WIN32() : NCONF_default());
+    if (c.Has("Store")) {
+      EXPECT_EQ(r.ok, 1) << r.data;
+      EXPECT_EQ(r.eline, -1);
+      EXPECT_EQ(r.error, 0u);
+      EXPECT_EQ(r.store.count("default"), 1u);
+      EXPECT_EQ(Dump(r.store), morvane_test::Unquote(c.Get("Store")));
+      continue;
+    }
+    auto text = [](const char* s) { return std::string(s != nullptr ? s : "(none)"); };
     EXPECT_EQ(r.ok, 0);
-    EXPECT_EQ(r.eline, c.line);
-    EXPECT_EQ(r.error, ERR_PACK(ERR_LIB_CONF, c.func, c.reason));
-    EXPECT_EQ(r.data, "line " + std::to_string(c.line));
+    EXPECT_EQ(ERR_GET_LIB(r.error), ERR_LIB_CONF);
+    EXPECT_EQ(text(ERR_func_error_string(r.error)) + ":" + text(ERR_reason_error_string(r.error)) +
+                  ":" + r.data,
+              c.Get("Error"));
+    EXPECT_EQ("line " + std::to_string(r.eline), r.data);
     EXPECT_TRUE(r.store.empty()) << "a failed first load leaves no table";
   }
 }
@@ -219,6 +88,7 @@ TEST(ConfParse, PieceBoundariesDoNotChangeTheMeaning) {
     EXPECT_EQ(r.store, WithDefault({{"default", {{"k", value + "\tz"}}}}));
     r = Load("k=" + value + "\\\nz\n[");
     EXPECT_EQ(r.eline, 3);
+    EXPECT_EQ(Load(std::string(4 * len, 'a') + "=1\n[x\n").eline, 2);
     r = Load("k=" + value + "\\\nz\n");
     EXPECT_EQ(r.store, WithDefault({{"default", {{"k", value + "z"}}}}));
     r = Load("k=" + value + "\r\n[");

@@ -76,66 +76,43 @@ TEST(DesCrypt, ZeroSaltIsPlainDes) {
   EXPECT_EQ(Fcrypt(pw, ".."), want);
 }
 
-TEST(DesCrypt, SaltStopsAtItsEnd) {
-  // A missing character reads as "A"; a salt's NUL ends it, and the byte
-  // after an empty salt is never looked at.
+// A missing salt character reads as "A"; a salt's NUL ends it (the byte after
+// an empty salt is never looked at); only two characters count; bytes of 128
+// and above count by their low seven bits and are echoed as given.
+TEST(DesCrypt, SaltRules) {
   const char empty_then_garbage[] = {'\0', 'z'};
   EXPECT_EQ(Fcrypt("secret", empty_then_garbage), Fcrypt("secret", "AA"));
   EXPECT_EQ(Fcrypt("secret", ""), Fcrypt("secret", "AA"));
   EXPECT_EQ(Fcrypt("secret", "q"), Fcrypt("secret", "qA"));
-  // Only the first two characters count.
   EXPECT_EQ(Fcrypt("secret", "qqqq"), Fcrypt("secret", "qq"));
-}
-
-TEST(DesCrypt, HighSaltBytesStayInTheTable) {
-  // Bytes of 128 and above count by their low seven bits; the salt is echoed.
-  const std::string high = Fcrypt("secret", "\xc1\xfa");
-  const std::string low = Fcrypt("secret", "Az");
-  ASSERT_EQ(high.size(), 13u);
-  EXPECT_EQ(high.substr(0, 2), "\xc1\xfa");
-  EXPECT_EQ(high.substr(2), low.substr(2));
+  EXPECT_EQ(Fcrypt("secret", "\xc1\xfa"), "\xc1\xfa" + Fcrypt("secret", "Az").substr(2));
 }
 
 // ---- RPC DES ---------------------------------------------------------------
 
-TEST(RpcDes, EcbRunsOneBlock) {
-  unsigned char data[16];
-  std::memcpy(data, FromHex(Fips81::kText).data(), 13);
-  std::memset(data + 13, 0x5a, 3);
-  unsigned char before[16];
-  std::memcpy(before, data, 16);
-  desparams p;
-  std::memset(&p, 0, sizeof(p));
-  std::memcpy(p.des_key, FromHex(Fips81::kKey).data(), 8);
-  p.des_dir = ENCRYPT;
-  p.des_mode = ECB;
-  p.des_len = 999;  // not read
-  p.UDES.UDES_buf = data;
-  EXPECT_EQ(_des_crypt(nullptr, 16, &p), 1);
-  EXPECT_EQ(ToHex(data, 8), std::string(Fips81::kEcb, 16));
-  EXPECT_EQ(std::memcmp(data + 8, before + 8, 8), 0);
-  p.des_dir = DECRYPT;
-  EXPECT_EQ(_des_crypt(nullptr, 16, &p), 1);
-  EXPECT_EQ(std::memcmp(data, before, 16), 0);
-}
-
-TEST(RpcDes, CbcRunsTheBuffer) {
-  Bytes data = FromHex(Fips81::kText);
-  const Bytes plain = data;
-  desparams p;
-  std::memset(&p, 0, sizeof(p));
-  std::memcpy(p.des_key, FromHex(Fips81::kKey).data(), 8);
-  std::memcpy(p.des_ivec, FromHex(Fips81::kIv).data(), 8);
-  p.des_dir = ENCRYPT;
-  p.des_mode = CBC;
-  p.UDES.UDES_buf = data.data();
-  EXPECT_EQ(_des_crypt(nullptr, 24, &p), 1);
-  EXPECT_EQ(ToHex(data), Fips81::kCbc);
-  EXPECT_EQ(ToHex(p.des_ivec, 8), "683788499a7c05f6");
-  std::memcpy(p.des_ivec, FromHex(Fips81::kIv).data(), 8);
-  p.des_dir = DECRYPT;
-  EXPECT_EQ(_des_crypt(nullptr, 24, &p), 1);
-  EXPECT_EQ(data, plain);
+// The mode names decide: ECB runs the first block only (des_len is not read),
+// CBC the whole buffer, writing the chaining value back.
+TEST(RpcDes, EcbRunsOneBlockAndCbcTheBuffer) {
+  for (const bool cbc : {false, true}) {
+    Bytes data = FromHex(Fips81::kText);
+    const Bytes plain = data;
+    desparams p;
+    std::memset(&p, 0, sizeof(p));
+    std::memcpy(p.des_key, FromHex(Fips81::kKey).data(), 8);
+    std::memcpy(p.des_ivec, FromHex(Fips81::kIv).data(), 8);
+    p.des_dir = ENCRYPT;
+    p.des_mode = cbc ? CBC : ECB;
+    p.des_len = 999;
+    p.UDES.UDES_buf = data.data();
+    EXPECT_EQ(_des_crypt(nullptr, 24, &p), 1);
+    EXPECT_EQ(ToHex(data),
+              cbc ? Fips81::kCbc : std::string(Fips81::kEcb, 16) + ToHex(plain).substr(16));
+    EXPECT_EQ(ToHex(p.des_ivec, 8), cbc ? "683788499a7c05f6" : Fips81::kIv);
+    std::memcpy(p.des_ivec, FromHex(Fips81::kIv).data(), 8);
+    p.des_dir = DECRYPT;
+    EXPECT_EQ(_des_crypt(nullptr, 24, &p), 1);
+    EXPECT_EQ(data, plain);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // are pinned; loading twice registers once; freeing and reloading restores
 // everything.
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,74 +13,40 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <morvane/asn1.h>
-#include <morvane/bio.h>
-#include <morvane/bn.h>
-#include <morvane/buffer.h>
-#include <morvane/comp.h>
-#include <morvane/conf.h>
 #include <morvane/crypto.h>
-#include <morvane/dh.h>
-#include <morvane/dsa.h>
 #include <morvane/dso.h>
-#include <morvane/ec.h>
-#include <morvane/ecdh.h>
-#include <morvane/ecdsa.h>
-#include <morvane/engine.h>
 #include <morvane/err.h>
-#include <morvane/evp.h>
 #include <morvane/lhash.h>
-#include <morvane/objects.h>
-#include <morvane/ocsp.h>
-#include <morvane/pem.h>
-#include <morvane/pkcs12.h>
-#include <morvane/pkcs7.h>
-#include <morvane/rand.h>
-#include <morvane/rsa.h>
-#include <morvane/ui.h>
-#include <morvane/x509.h>
-#include <morvane/x509v3.h>
+
+#include "test_support.h"
 
 namespace {
 
-// The libraries that ERR_load_crypto_strings covers (library 0 and the
-// system library aside), in its order, with their loaders, the number of
-// function and reason texts each registers and its name text (null: printed
+// One library of test/data/err/loaders.txt: its number, loader, the numbers
+// of function and reason texts it registers and its name text ("": printed
 // as lib(N)).
 struct Library {
   int lib;
   void (*loader)(void);
   int functions;
   int reasons;
-  const char* name;
+  std::string name;
 };
-const Library kLibraries[] = {
-    {ERR_LIB_BN, ERR_load_BN_strings, 40, 17, "bignum routines"},
-    {ERR_LIB_RSA, ERR_load_RSA_strings, 43, 43, "rsa routines"},
-    {ERR_LIB_DH, ERR_load_DH_strings, 10, 5, "Diffie-Hellman routines"},
-    {ERR_LIB_EVP, ERR_load_EVP_strings, 43, 52, "digital envelope routines"},
-    {ERR_LIB_BUF, ERR_load_BUF_strings, 6, 0, "memory buffer routines"},
-    {ERR_LIB_OBJ, ERR_load_OBJ_strings, 7, 2, "object identifier routines"},
-    {ERR_LIB_PEM, ERR_load_PEM_strings, 26, 16, "PEM routines"},
-    {ERR_LIB_DSA, ERR_load_DSA_strings, 19, 7, "dsa routines"},
-    {ERR_LIB_X509, ERR_load_X509_strings, 45, 23, "x509 certificate routines"},
-    {ERR_LIB_ASN1, ERR_load_ASN1_strings, 112, 113, "asn1 encoding routines"},
-    {ERR_LIB_CONF, ERR_load_CONF_strings, 21, 15, "configuration file routines"},
-    {ERR_LIB_CRYPTO, ERR_load_CRYPTO_strings, 9, 1, "common Ostrand routines"},
-    {ERR_LIB_EC, ERR_load_EC_strings, 108, 38, "elliptic curve routines"},
-    {ERR_LIB_ECDSA, ERR_load_ECDSA_strings, 4, 7, nullptr},
-    {ERR_LIB_ECDH, ERR_load_ECDH_strings, 2, 3, nullptr},
-    {ERR_LIB_BIO, ERR_load_BIO_strings, 32, 29, "BIO routines"},
-    {ERR_LIB_PKCS7, ERR_load_PKCS7_strings, 28, 46, "PKCS7 routines"},
-    {ERR_LIB_X509V3, ERR_load_X509V3_strings, 61, 65, "X509 V3 routines"},
-    {ERR_LIB_PKCS12, ERR_load_PKCS12_strings, 29, 22, "PKCS12 routines"},
-    {ERR_LIB_RAND, ERR_load_RAND_strings, 10, 11, "random number generator"},
-    {ERR_LIB_DSO, ERR_load_DSO_strings, 37, 17, "DSO support routines"},
-    {ERR_LIB_ENGINE, ERR_load_ENGINE_strings, 37, 40, "engine routines"},
-    {ERR_LIB_OCSP, ERR_load_OCSP_strings, 18, 30, "OCSP routines"},
-    {ERR_LIB_UI, ERR_load_UI_strings, 12, 7, nullptr},
-    {ERR_LIB_COMP, ERR_load_COMP_strings, 4, 3, nullptr},
-};
+
+const std::vector<Library>& Libraries() {
+  static const std::vector<Library> libs = [] {
+    std::vector<Library> out;
+    for (const auto& r : morvane_test::ReadRsp(morvane_test::TestDataFile("err/loaders.txt"))) {
+      auto* loader = reinterpret_cast<void (*)(void)>(dlsym(RTLD_DEFAULT, r.Get("Loader").c_str()));
+      EXPECT_NE(loader, nullptr) << r.Get("Loader");
+      out.push_back({std::stoi(r.Get("Library")), loader, std::stoi(r.Get("Functions")),
+                     std::stoi(r.Get("Reasons")), r.Has("Name") ? r.Get("Name") : ""});
+    }
+    EXPECT_EQ(out.size(), 25u);
+    return out;
+  }();
+  return libs;
+}
 
 constexpr int kMaxCode = 0xFFF;
 // Libraries number their own reasons from 99 up; below are the common ones.
@@ -114,13 +81,11 @@ std::vector<int> RegisteredReasons(int lib) {
 
 TEST(ErrLoad, EveryLibraryPrintsEveryRegisteredCode) {
   ERR_load_crypto_strings();
-  for (const Library& l : kLibraries) {
+  for (const Library& l : Libraries()) {
     SCOPED_TRACE("library " + std::to_string(l.lib));
-    const std::string lib_part = l.name != nullptr ? l.name : "lib(" + std::to_string(l.lib) + ")";
-    if (l.name != nullptr)
-      EXPECT_STREQ(ERR_lib_error_string(ERR_PACK(l.lib, 0, 0)), l.name);
-    else
-      EXPECT_EQ(ERR_lib_error_string(ERR_PACK(l.lib, 0, 0)), nullptr);
+    const std::string lib_part = !l.name.empty() ? l.name : "lib(" + std::to_string(l.lib) + ")";
+    const char* name = ERR_lib_error_string(ERR_PACK(l.lib, 0, 0));
+    EXPECT_EQ(name != nullptr ? name : "", l.name);
 
     const std::vector<int> functions = RegisteredFunctions(l.lib);
     const std::vector<int> reasons = RegisteredReasons(l.lib);
@@ -153,11 +118,11 @@ TEST(ErrLoad, EveryLibraryPrintsEveryRegisteredCode) {
 }
 
 TEST(ErrLoad, EachLoaderRegistersItsOwnLibraryOnly) {
-  for (const Library& l : kLibraries) {
+  for (const Library& l : Libraries()) {
     ERR_free_strings();
     l.loader();
     EXPECT_EQ(static_cast<int>(RegisteredFunctions(l.lib).size()), l.functions) << l.lib;
-    for (const Library& other : kLibraries) {
+    for (const Library& other : Libraries()) {
       if (other.lib == l.lib) continue;
       for (int f = 99; f <= 110; f++)  // every library's first function codes
         EXPECT_EQ(ERR_func_error_string(ERR_PACK(other.lib, f, 0)), nullptr) << l.lib;
@@ -173,7 +138,7 @@ TEST(ErrLoad, LoadingTwiceRegistersOnce) {
   ASSERT_NE(table, nullptr);
   const unsigned long items = lh_num_items(table), inserts = table->num_insert;
   ERR_load_crypto_strings();
-  for (const Library& l : kLibraries) l.loader();
+  for (const Library& l : Libraries()) l.loader();
   ERR_load_ERR_strings();
   EXPECT_EQ(lh_num_items(table), items);
   EXPECT_EQ(table->num_insert, inserts);
@@ -191,7 +156,7 @@ TEST(ErrLoad, FreeingAndLoadingAgainRestoresEverything) {
   EXPECT_EQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_SYS, 0, ENOENT)), nullptr);
   ERR_free_strings();  // nothing left to free
   ERR_load_crypto_strings();
-  for (const Library& l : kLibraries) {
+  for (const Library& l : Libraries()) {
     EXPECT_EQ(static_cast<int>(RegisteredFunctions(l.lib).size()), l.functions) << l.lib;
     EXPECT_EQ(static_cast<int>(RegisteredReasons(l.lib).size()), l.reasons) << l.lib;
   }

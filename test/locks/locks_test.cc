@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,17 +23,13 @@ namespace {
 
 TEST(LockNames, StaticTable) {
   EXPECT_EQ(CRYPTO_num_locks(), 39);
-  EXPECT_STREQ(CRYPTO_get_lock_name(0), "<<ERROR>>");
-  EXPECT_STREQ(CRYPTO_get_lock_name(CRYPTO_LOCK_ERR), "err");
-  EXPECT_STREQ(CRYPTO_get_lock_name(CRYPTO_LOCK_EX_DATA), "ex_data");
-  EXPECT_STREQ(CRYPTO_get_lock_name(CRYPTO_LOCK_BIO), "BIO");
-  EXPECT_STREQ(CRYPTO_get_lock_name(CRYPTO_LOCK_MALLOC2), "debug_malloc2");
-  EXPECT_STREQ(CRYPTO_get_lock_name(CRYPTO_LOCK_DYNLOCK), "dynlock");
-  EXPECT_STREQ(CRYPTO_get_lock_name(CRYPTO_LOCK_COMP), "comp");
-  EXPECT_STREQ(CRYPTO_get_lock_name(-7), "dynamic");
-  // No application lock registered yet.
-  EXPECT_STREQ(CRYPTO_get_lock_name(39), "ERROR");
-  EXPECT_STREQ(CRYPTO_get_lock_name(40), "ERROR");
+  // Lock 39 and 40: no application lock registered yet.
+  const std::vector<std::pair<int, std::string>> kNames = {
+      {0, "<<ERROR>>"}, {CRYPTO_LOCK_ERR, "err"}, {CRYPTO_LOCK_EX_DATA, "ex_data"},
+      {CRYPTO_LOCK_BIO, "BIO"}, {CRYPTO_LOCK_MALLOC2, "debug_malloc2"},
+      {CRYPTO_LOCK_DYNLOCK, "dynlock"}, {CRYPTO_LOCK_COMP, "comp"}, {-7, "dynamic"},
+      {39, "ERROR"}, {40, "ERROR"}};
+  for (const auto& [lock, name] : kNames) EXPECT_EQ(CRYPTO_get_lock_name(lock), name) << lock;
 }
 
 TEST(LockNames, ApplicationLocksNumberedFrom40) {
@@ -258,14 +255,14 @@ TEST(DynLockDeathTest, OperationOnADeadNumberStops) {
 
 TEST(Version, NumberAndTexts) {
   EXPECT_EQ(Quorix(), 0x009080ffUL);
-  EXPECT_STREQ(Quorix_version(QUORIX_VERSION), "Morvane 0.9.8o 01 Jun 2010");
-  EXPECT_STREQ(Quorix_version(QUORIX_CFLAGS), "compiler: information not available");
-  EXPECT_STREQ(Quorix_version(QUORIX_BUILT_ON), "built on: date not available");
-  EXPECT_STREQ(Quorix_version(QUORIX_PLATFORM), "platform: information not available");
-  EXPECT_STREQ(Quorix_version(QUORIX_DIR), "MORVANEDIR: \"/usr/local/ssl\"");
-  EXPECT_STREQ(Quorix_version(1), "not available");
-  EXPECT_STREQ(Quorix_version(99), "not available");
-  EXPECT_STREQ(Quorix_version(-1), "not available");
+  const std::vector<std::pair<int, std::string>> kTexts = {
+      {QUORIX_VERSION, "Morvane 0.9.8o 01 Jun 2010"},
+      {QUORIX_CFLAGS, "compiler: information not available"},
+      {QUORIX_BUILT_ON, "built on: date not available"},
+      {QUORIX_PLATFORM, "platform: information not available"},
+      {QUORIX_DIR, "MORVANEDIR: \"/usr/local/ssl\""},
+      {1, "not available"}, {99, "not available"}, {-1, "not available"}};
+  for (const auto& [type, text] : kTexts) EXPECT_EQ(Quorix_version(type), text) << type;
 }
 
 TEST(Platform, Probes) {

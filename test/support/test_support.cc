@@ -323,6 +323,27 @@ std::string TestDataFile(const std::string& relative) {
   return std::string(MORVANE_TEST_DATA_DIR) + "/" + relative;
 }
 
+std::string Unquote(const std::string& q) {
+  static const char kEscapes[] = "n\nr\rt\tb\b";
+  std::string out;
+  if (q.size() < 2 || q.front() != '"' || q.back() != '"') ADD_FAILURE() << "not quoted: " << q;
+  for (size_t i = 1; i + 1 < q.size(); i++) {
+    char c = q[i];
+    if (c == '\\' && i + 2 < q.size()) {
+      c = q[++i];
+      if (c == 'x') {
+        c = static_cast<char>(std::stoi(q.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else if (const char* e = strchr(kEscapes, c);
+                 c != 0 && e != nullptr && (e - kEscapes) % 2 == 0) {
+        c = e[1];
+      }
+    }
+    out += c;
+  }
+  return out;
+}
+
 std::string VectorFile(const std::string& relative) {
   std::string dir = VectorsDir();
   if (dir.empty()) return "";
@@ -418,15 +439,8 @@ int ServeTranscript(TranscriptFn transcript) {
 }
 
 Bytes TranscriptWithSwitch(const char* value) {
-  const char* tmp = getenv("TMPDIR");
-  std::string path =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/morvane-transcript-XXXXXX";
-  const int fd = mkstemp(path.data());
-  if (fd < 0) {
-    ADD_FAILURE() << "mkstemp: " << strerror(errno);
-    return {};
-  }
-  close(fd);
+  const TempPath file;
+  const std::string& path = file.path();
   // The environment of this process with the two variables set.
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; e++) {
@@ -449,13 +463,9 @@ Bytes TranscriptWithSwitch(const char* value) {
       WEXITSTATUS(status) != 0) {
     ADD_FAILURE() << "the child with " << kSwitchVar << "=" << value << " failed (spawn " << rc
                   << ", status " << status << ")";
-    unlink(path.c_str());
     return {};
   }
-  std::ifstream in(path, std::ios::binary);
-  Bytes t((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  unlink(path.c_str());
-  return t;
+  return ReadFileBytes(path);
 }
 
 void ExpectSameTranscriptWithSwitch(TranscriptFn transcript, const char* value) {

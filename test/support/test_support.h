@@ -144,6 +144,9 @@ std::vector<RspRecord> ReadRsp(const std::string& path);
 // Full path of `relative` under test/data/ (expected outputs kept with the
 // tests); its `key = value` records read with ReadRsp.
 std::string TestDataFile(const std::string& relative);
+// A record value written in double quotes with C escapes (\n \r \t \b \"
+// \\ \xHH), for texts with white space at their ends or control bytes.
+std::string Unquote(const std::string& quoted);
 
 // A JSON value (enough for Wycheproof files).  Numbers keep their text.
 struct Json {

@@ -84,54 +84,27 @@ int IsValid(char** row) {
 
 }  // namespace
 
-using Rows = std::vector<std::vector<std::string>>;
-
-// Texts and the rows they read as, or the complaint on standard error when
-// the read fails.  Comments count as lines; rows read before a bad line are
-// released; a last line without a line feed is dropped.
+// The texts of test/data/txt_db/read.txt and the rows they read as, or the
+// complaint on standard error when the read fails.
 TEST(TxtDbRead, TableOfTexts) {
-  const std::string kMalloc = "MORVANE_malloc failure\n";
-  struct Case {
-    std::string text;
-    int num;
-    Rows rows;
-    std::string err;  // non-empty: the read fails with this complaint
-  } const cases[] = {
-      {"a\tb\n# a comment\tline\n", 2, {{"a", "b"}}, ""},
-      {"1\tx\ty\n2\t\t\n#\n3\tlast\t \n",
-       3,
-       {{"1", "x", "y"}, {"2", "", ""}, {"3", "last", " "}},
-       ""},
-      {"", 2, {}, ""},
-      {"a\tb\nc\td", 2, {{"a", "b"}}, ""},
-      {"a\tb\n", 3, {}, "wrong number of fields on line 1 (looking for field 3, got 2, '' left)\n"},
-      {"a\tb\n",
-       1,
-       {},
-       "wrong number of fields on line 1 (looking for field 1, got 1, 'b' left)\n"},
-      {"a\tb\tc\td\n",
-       2,
-       {},
-       "wrong number of fields on line 1 (looking for field 2, got 2, 'c\td' left)\n"},
-      {"#c\na\tb\nx\n",
-       2,
-       {},
-       "wrong number of fields on line 3 (looking for field 2, got 1, '' left)\n"},
-      {"a\n", 0, {}, kMalloc},
-      {"a\n", -4, {}, kMalloc},
-      {"a\n", 0x7fffffff, {}, kMalloc},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+  const auto cases = morvane_test::ReadRsp(morvane_test::TestDataFile("txt_db/read.txt"));
+  ASSERT_EQ(cases.size(), 11u);
+  for (const auto& c : cases) {
+    const std::string text = morvane_test::Unquote(c.Get("Text"));
+    SCOPED_TRACE(text);
     std::string err;
-    TXT_DB* db = ReadText(c.text, c.num, &err);
-    EXPECT_EQ(err, c.err);
-    EXPECT_EQ(db == nullptr, !c.err.empty());
+    TXT_DB* db = ReadText(text, std::stoi(c.Get("Fields")), &err);
+    EXPECT_EQ(err, c.Has("Err") ? morvane_test::Unquote(c.Get("Err")) : "");
+    EXPECT_EQ(db == nullptr, c.Has("Err"));
     if (db == nullptr) continue;
     EXPECT_EQ(db->error, DB_ERROR_OK);
-    Rows rows;
-    for (int i = 0; i < sk_num(db->data); i++) rows.push_back(Fields(db, i));
-    EXPECT_EQ(rows, c.rows);
+    std::string rows;
+    for (int i = 0; i < sk_num(db->data); i++) {
+      const std::vector<std::string> fields = Fields(db, i);
+      for (size_t f = 0; f < fields.size(); f++) rows += (f ? "|" : "") + fields[f];
+      rows += "\n";
+    }
+    EXPECT_EQ(rows, morvane_test::Unquote(c.Get("Rows")));
     TXT_DB_free(db);
   }
 }

@@ -237,6 +237,7 @@ TEST_F(ScriptedUi, BooleanAnswers) {
   }
 }
 
+// Every step in order: open, all writes, flush, all reads, close.
 TEST_F(ScriptedUi, ProcessRunsEveryStepInOrder) {
   char a[8], b[8];
   UI_add_info_string(ui_, "hello");
@@ -244,10 +245,9 @@ TEST_F(ScriptedUi, ProcessRunsEveryStepInOrder) {
   UI_add_verify_string(ui_, "second:", 0, b, 0, 7, a);
   script_.answers = {"one", "two"};
   EXPECT_EQ(UI_process(ui_), 0);
-  const std::vector<std::string> want = {
-      "open",       "write:hello", "write:first:", "write:second:", "flush",
-      "read:hello", "read:first:", "read:second:", "close"};
-  EXPECT_EQ(script_.calls, want);
+  EXPECT_EQ(script_.calls, (std::vector<std::string>{"open", "write:hello", "write:first:",
+                                                     "write:second:", "flush", "read:hello",
+                                                     "read:first:", "read:second:", "close"}));
   EXPECT_STREQ(a, "one");
   EXPECT_STREQ(b, "two");
 }
