@@ -1,6 +1,7 @@
 // The known answers of test/data/bn/known_answers.txt (bytes, comparison,
 // bits, addition, shifts, word operations, the double-word division, hex,
-// decimal and MPI forms, printing), plus refused digit runs.
+// decimal and MPI forms, printing, products, division, the modular and
+// reciprocal operations), plus refused digit runs.
 
 #include <morvane/bio.h>
 #include <morvane/bn.h>
@@ -19,6 +20,7 @@
 namespace {
 
 using bn_test::Bn;
+using bn_test::Ctx;
 using bn_test::Hex;
 using bn_test::Show;
 using morvane_test::Bytes;
@@ -112,6 +114,40 @@ std::string Apply(const morvane_test::RspRecord& t) {
     Bytes out(static_cast<size_t>(BN_bn2mpi(a.get(), nullptr)));
     EXPECT_EQ(BN_bn2mpi(a.get(), out.data()), static_cast<int>(out.size()));
     return ToHex(out);
+  }
+  Bn m = Hex(t.Has("m") ? get("m") : "0"), q = Hex("-77");
+  Ctx ctx(BN_CTX_new());
+  BN_CTX* c = ctx.get();
+  if (op == "div" || op == "div_secret" || op == "div_recp") {
+    if (op == "div_secret") BN_set_flags(a.get(), BN_FLAG_SECRET);
+    BN_RECP_CTX* recp = BN_RECP_CTX_new();
+    if (op == "div_recp") {
+      ok = BN_RECP_CTX_set(recp, b.get(), c) && BN_div_recp(q.get(), r.get(), a.get(), recp, c);
+    } else {
+      ok = BN_div(q.get(), r.get(), a.get(), b.get(), c);
+    }
+    BN_RECP_CTX_free(recp);
+    return ok ? Show(q.get()) + " " + Show(r.get()) : "fail";
+  }
+  if (op == "mul") ok = BN_mul(r.get(), a.get(), b.get(), c);
+  if (op == "sqr") ok = BN_sqr(r.get(), a.get(), c);
+  if (op == "nnmod") ok = BN_nnmod(r.get(), a.get(), b.get(), c);
+  if (op == "mod_add") ok = BN_mod_add(r.get(), a.get(), b.get(), m.get(), c);
+  if (op == "mod_sub") ok = BN_mod_sub(r.get(), a.get(), b.get(), m.get(), c);
+  if (op == "mod_mul") ok = BN_mod_mul(r.get(), a.get(), b.get(), m.get(), c);
+  if (op == "mod_sqr") ok = BN_mod_sqr(r.get(), a.get(), m.get(), c);
+  if (op == "mod_lshift1") ok = BN_mod_lshift1(r.get(), a.get(), m.get(), c);
+  if (op == "mod_lshift") ok = BN_mod_lshift(r.get(), a.get(), n, m.get(), c);
+  if (op == "mod_add_quick") ok = BN_mod_add_quick(r.get(), a.get(), b.get(), m.get());
+  if (op == "mod_sub_quick") ok = BN_mod_sub_quick(r.get(), a.get(), b.get(), m.get());
+  if (op == "mod_lshift1_quick") ok = BN_mod_lshift1_quick(r.get(), a.get(), m.get());
+  if (op == "mod_lshift_quick") ok = BN_mod_lshift_quick(r.get(), a.get(), n, m.get());
+  if (op == "mod_mul_reciprocal") {
+    BN_RECP_CTX recp;
+    BN_RECP_CTX_init(&recp);
+    ok = BN_RECP_CTX_set(&recp, m.get(), c) &&
+         BN_mod_mul_reciprocal(r.get(), a.get(), t.Has("b") ? b.get() : nullptr, &recp, c);
+    BN_RECP_CTX_free(&recp);
   }
   if (op == "mpi2bn") ok = BN_mpi2bn(bytes.data(), static_cast<int>(bytes.size()), r.get()) != nullptr;
   return ok ? Show(r.get()) + extra : "fail " + Show(r.get());

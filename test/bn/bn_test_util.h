@@ -43,6 +43,16 @@ inline std::string Show(const BIGNUM* n) {
   return out;
 }
 
+// A number over the caller's n words, marked borrowed (never grown or freed).
+inline BIGNUM Borrowed(BN_ULONG* w, int n) {
+  BIGNUM b;
+  BN_init(&b);
+  b.d = w;
+  b.top = b.dmax = n;
+  b.flags = BN_FLAG_BORROWED;
+  return b;
+}
+
 inline std::vector<BN_ULONG> Words(const BIGNUM* n) { return {n->d, n->d + n->top}; }
 
 struct SplitMix64 {
