@@ -29,7 +29,9 @@ inline BN_ULONG barrier(uint64_t m) noexcept {
   __asm__("" : "+r"(m));
   return static_cast<BN_ULONG>(0 - m);
 }
-inline BN_ULONG nonzero_mask(uint64_t x) noexcept { return barrier((x | (0 - x)) >> 63); }
+inline BN_ULONG nonzero_mask(uint64_t x) noexcept {
+  return barrier((x | (0 - x)) >> 63);
+}
 inline BN_ULONG lt_mask(uint64_t a, uint64_t b) noexcept {
   return barrier((a ^ ((a ^ b) | ((a - b) ^ a))) >> 63);
 }

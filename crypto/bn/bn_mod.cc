@@ -54,7 +54,8 @@ int BN_mod_mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const BIGNUM* m, BN_
 
 int BN_mod_sqr(BIGNUM* r, const BIGNUM* a, const BIGNUM* m, BN_CTX* ctx) {
   // The square is non-negative, so the truncated remainder is too.
-  return into(r, m, ctx, [&](BIGNUM* o) { return bn::sqr(o, a, ctx) && bn::div(nullptr, o, o, m, ctx); });
+  return into(r, m, ctx,
+              [&](BIGNUM* o) { return bn::sqr(o, a, ctx) && bn::div(nullptr, o, o, m, ctx); });
 }
 
 int BN_mod_lshift1(BIGNUM* r, const BIGNUM* a, const BIGNUM* m, BN_CTX* ctx) {

@@ -221,13 +221,16 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
 namespace bn = morvane::bn;
 
 /* see morvane/bn.h */
-int BN_mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) { return bn::mul(r, a, b, ctx); }
+int BN_mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+  return bn::mul(r, a, b, ctx);
+}
 
 void bn_mul_normal(BN_ULONG* r, BN_ULONG* a, int na, BN_ULONG* b, int nb) {
   bn::mul_normal(r, a, na, b, nb);
 }
 
-void bn_mul_recursive(BN_ULONG* r, BN_ULONG* a, BN_ULONG* b, int n2, int dna, int dnb, BN_ULONG* t) {
+void bn_mul_recursive(BN_ULONG* r, BN_ULONG* a, BN_ULONG* b, int n2, int dna, int dnb,
+                      BN_ULONG* t) {
   bn::mul_recursive(r, a, b, n2, dna, dnb, t);
 }
 
@@ -294,7 +297,7 @@ void bn_mul_high(BN_ULONG* r, BN_ULONG* a, BN_ULONG* b, BN_ULONG* l, int n2, BN_
   } else {
     bn::mul_recursive(r, a + n, b + n, n, 0, 0, t + n2);
   }
-  BN_ULONG* u = t + n2;      // n words
+  BN_ULONG* u = t + n2;        // n words
   BN_ULONG* llh = t + n2 + n;  // n words
   // u = low words of hh + ll_l +- m; ll_h = l_high - u.
   if (l != nullptr) {

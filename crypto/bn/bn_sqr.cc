@@ -18,7 +18,8 @@ void sqr_normal(BN_ULONG* r, const BN_ULONG* a, int n, BN_ULONG* tmp) noexcept {
   const int max = 2 * n;
   r[0] = r[max - 1] = 0;
   if (n > 1) r[n] = mul_words(r + 1, a + 1, n - 1, a[0]);
-  for (int i = 1; i <= n - 2; i++) r[n + i] = mul_add_words(r + 2 * i + 1, a + i + 1, n - 1 - i, a[i]);
+  for (int i = 1; i <= n - 2; i++)
+    r[n + i] = mul_add_words(r + 2 * i + 1, a + i + 1, n - 1 - i, a[i]);
   add_words(r, r, r, max);
   sqr_words(tmp, a, n);
   add_words(r, r, tmp, max);
@@ -97,9 +98,13 @@ int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
 namespace bn = morvane::bn;
 
 /* see morvane/bn.h */
-int BN_sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) { return bn::sqr(r, a, ctx); }
+int BN_sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
+  return bn::sqr(r, a, ctx);
+}
 
-void bn_sqr_normal(BN_ULONG* r, const BN_ULONG* a, int n, BN_ULONG* tmp) { bn::sqr_normal(r, a, n, tmp); }
+void bn_sqr_normal(BN_ULONG* r, const BN_ULONG* a, int n, BN_ULONG* tmp) {
+  bn::sqr_normal(r, a, n, tmp);
+}
 
 void bn_sqr_recursive(BN_ULONG* r, const BN_ULONG* a, int n2, BN_ULONG* t) {
   bn::sqr_recursive(r, a, n2, t);

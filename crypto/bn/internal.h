@@ -46,7 +46,9 @@ inline void strip(BIGNUM* a) noexcept {
 void err_too_long();
 
 // Bytes in `words` words.
-inline size_t word_bytes(int words) { return sizeof(BN_ULONG) * static_cast<size_t>(words); }
+inline size_t word_bytes(int words) {
+  return sizeof(BN_ULONG) * static_cast<size_t>(words);
+}
 
 // Sets r[0 .. n) to zero (nothing for n <= 0).
 inline void zero_words(BN_ULONG* r, int n) noexcept {

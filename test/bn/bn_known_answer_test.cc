@@ -129,27 +129,12 @@ std::string Apply(const morvane_test::RspRecord& t) {
     BN_RECP_CTX_free(recp);
     return ok ? Show(q.get()) + " " + Show(r.get()) : "fail";
   }
-  if (op == "mul") ok = BN_mul(r.get(), a.get(), b.get(), c);
-  if (op == "sqr") ok = BN_sqr(r.get(), a.get(), c);
-  if (op == "nnmod") ok = BN_nnmod(r.get(), a.get(), b.get(), c);
-  if (op == "mod_add") ok = BN_mod_add(r.get(), a.get(), b.get(), m.get(), c);
-  if (op == "mod_sub") ok = BN_mod_sub(r.get(), a.get(), b.get(), m.get(), c);
-  if (op == "mod_mul") ok = BN_mod_mul(r.get(), a.get(), b.get(), m.get(), c);
-  if (op == "mod_sqr") ok = BN_mod_sqr(r.get(), a.get(), m.get(), c);
-  if (op == "mod_lshift1") ok = BN_mod_lshift1(r.get(), a.get(), m.get(), c);
-  if (op == "mod_lshift") ok = BN_mod_lshift(r.get(), a.get(), n, m.get(), c);
-  if (op == "mod_add_quick") ok = BN_mod_add_quick(r.get(), a.get(), b.get(), m.get());
-  if (op == "mod_sub_quick") ok = BN_mod_sub_quick(r.get(), a.get(), b.get(), m.get());
-  if (op == "mod_lshift1_quick") ok = BN_mod_lshift1_quick(r.get(), a.get(), m.get());
-  if (op == "mod_lshift_quick") ok = BN_mod_lshift_quick(r.get(), a.get(), n, m.get());
-  if (op == "mod_mul_reciprocal") {
-    BN_RECP_CTX recp;
-    BN_RECP_CTX_init(&recp);
-    ok = BN_RECP_CTX_set(&recp, m.get(), c) &&
-         BN_mod_mul_reciprocal(r.get(), a.get(), t.Has("b") ? b.get() : nullptr, &recp, c);
-    BN_RECP_CTX_free(&recp);
-  }
-  if (op == "mpi2bn") ok = BN_mpi2bn(bytes.data(), static_cast<int>(bytes.size()), r.get()) != nullptr;
+  bn_test::g_ctx = c;
+  bn_test::g_shift = n;
+  if (bn_test::kOps.count(op))
+    ok = bn_test::kOps.at(op)(r.get(), a.get(), t.Has("b") ? b.get() : nullptr, m.get());
+  if (op == "mpi2bn")
+    ok = BN_mpi2bn(bytes.data(), static_cast<int>(bytes.size()), r.get()) != nullptr;
   return ok ? Show(r.get()) + extra : "fail " + Show(r.get());
 }
 

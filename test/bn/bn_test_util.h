@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,9 @@ inline BIGNUM Borrowed(BN_ULONG* w, int n) {
   return b;
 }
 
-inline std::vector<BN_ULONG> Words(const BIGNUM* n) { return {n->d, n->d + n->top}; }
+inline std::vector<BN_ULONG> Words(const BIGNUM* n) {
+  return {n->d, n->d + n->top};
+}
 
 struct SplitMix64 {
   uint64_t state;
@@ -102,6 +105,40 @@ struct Fnv {
   }
   void Text(const char* t) { Bytes(reinterpret_cast<const uint8_t*>(t), strlen(t) + 1); }
 };
+
+// The products and modular operations by name, r = op(a, b, m) with the
+// context and shift count below; the known answers and the differential test
+// share them.
+inline BN_CTX* g_ctx = nullptr;
+inline int g_shift = 0;
+using Op = int (*)(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const BIGNUM* m);
+#define BN_TEST_OP(expr)                                           \
+  [](BIGNUM* r, const BIGNUM* a, [[maybe_unused]] const BIGNUM* b, \
+     [[maybe_unused]] const BIGNUM* m) -> int { return expr; }
+// clang-format off
+inline const std::map<std::string, Op> kOps = {
+    {"mul", BN_TEST_OP(BN_mul(r, a, b, g_ctx))},
+    {"sqr", BN_TEST_OP(BN_sqr(r, a, g_ctx))},
+    {"nnmod", BN_TEST_OP(BN_nnmod(r, a, b, g_ctx))},
+    {"mod_add", BN_TEST_OP(BN_mod_add(r, a, b, m, g_ctx))},
+    {"mod_sub", BN_TEST_OP(BN_mod_sub(r, a, b, m, g_ctx))},
+    {"mod_mul", BN_TEST_OP(BN_mod_mul(r, a, b, m, g_ctx))},
+    {"mod_sqr", BN_TEST_OP(BN_mod_sqr(r, a, m, g_ctx))},
+    {"mod_lshift1", BN_TEST_OP(BN_mod_lshift1(r, a, m, g_ctx))},
+    {"mod_lshift", BN_TEST_OP(BN_mod_lshift(r, a, g_shift, m, g_ctx))},
+    {"mod_add_quick", BN_TEST_OP(BN_mod_add_quick(r, a, b, m))},
+    {"mod_sub_quick", BN_TEST_OP(BN_mod_sub_quick(r, a, b, m))},
+    {"mod_lshift1_quick", BN_TEST_OP(BN_mod_lshift1_quick(r, a, m))},
+    {"mod_lshift_quick", BN_TEST_OP(BN_mod_lshift_quick(r, a, g_shift, m))},
+    {"mod_mul_reciprocal", [](BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const BIGNUM* m) {
+       BN_RECP_CTX recp;  // N = m
+       BN_RECP_CTX_init(&recp);
+       const int ok = BN_RECP_CTX_set(&recp, m, g_ctx) && BN_mod_mul_reciprocal(r, a, b, &recp, g_ctx);
+       BN_RECP_CTX_free(&recp);
+       return ok;
+     }},
+};
+// clang-format on
 
 // The records of a file written by tools/gen_bn_vectors.py: the first holds
 // the seed (which starts rng) and the count of cases that follow.
