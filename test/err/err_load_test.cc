@@ -54,7 +54,7 @@ struct Library {
   const char* name;
 };
 const Library kLibraries[] = {
-    {ERR_LIB_BN, ERR_load_BN_strings, 40, 17, "bignum routines"},
+    {ERR_LIB_BN, ERR_load_BN_strings, 40, 18, "bignum routines"},
     {ERR_LIB_RSA, ERR_load_RSA_strings, 43, 43, "rsa routines"},
     {ERR_LIB_DH, ERR_load_DH_strings, 10, 5, "Diffie-Hellman routines"},
     {ERR_LIB_EVP, ERR_load_EVP_strings, 43, 52, "digital envelope routines"},
