@@ -25,10 +25,6 @@ long Mallocs() {
   return morvane_test::GetAllocCounts().mallocs;
 }
 
-constexpr morvane_test::ErrEntry kTooMany(int func) {
-  return {ERR_LIB_BN, func, BN_R_TOO_MANY_TEMPORARY_VARIABLES};
-}
-
 // A new frame gets a number.
 void ExpectUsable(BN_CTX* ctx) {
   BN_CTX_start(ctx);
@@ -88,7 +84,7 @@ TEST(BnCtx, AFailedGetLatchesItsFrameWithOneError) {
   BN_CTX_start(ctx.get());  // inside the failed frame: only counted
   EXPECT_EQ(BN_CTX_get(ctx.get()), nullptr);
   BN_CTX_end(ctx.get());
-  EXPECT_ERRORS({kTooMany(BN_F_BN_CTX_GET)});
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_CTX_GET, BN_R_TOO_MANY_TEMPORARY_VARIABLES}});
   BN_CTX_end(ctx.get());
   ExpectUsable(ctx.get());
 }
@@ -99,7 +95,7 @@ TEST(BnCtx, FailedStartsUnwindOneEndAtATime) {
   morvane_test::FailAllocationAfter(1);
   BN_CTX_start(ctx.get());  // the marks cannot be allocated: the latch, at 1
   BN_CTX_start(ctx.get());  // 2
-  EXPECT_ERRORS({kTooMany(BN_F_BN_CTX_START)});
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_CTX_START, BN_R_TOO_MANY_TEMPORARY_VARIABLES}});
   BN_CTX_end(ctx.get());  // back to 1: still latched
   EXPECT_EQ(BN_CTX_get(ctx.get()), nullptr);
   BN_CTX_end(ctx.get());

@@ -119,6 +119,8 @@ using Op = int (*)(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const BIGNUM* m)
 inline const std::map<std::string, Op> kOps = {
     {"mul", BN_TEST_OP(BN_mul(r, a, b, g_ctx))},
     {"sqr", BN_TEST_OP(BN_sqr(r, a, g_ctx))},
+    {"div", BN_TEST_OP(BN_div(r, nullptr, a, b, g_ctx))},
+    {"rem", BN_TEST_OP(BN_div(nullptr, r, a, b, g_ctx))},
     {"nnmod", BN_TEST_OP(BN_nnmod(r, a, b, g_ctx))},
     {"mod_add", BN_TEST_OP(BN_mod_add(r, a, b, m, g_ctx))},
     {"mod_sub", BN_TEST_OP(BN_mod_sub(r, a, b, m, g_ctx))},
