@@ -57,16 +57,9 @@ Bn FromWords(const Vec& w) {
 
 // Each routine with its size arguments (n2 or n, then the shortfalls or the
 // upper parts' lengths).
-enum Routine {
-  kRecursive,
-  kPart,
-  kLowNormal,
-  kLowRecursive,
-  kHigh,
-  kHighOfZeroLow,
-  kSqr,
-  kSqrRecursive
-};
+// clang-format off
+enum Routine { kRecursive, kPart, kLowNormal, kLowRecursive, kHigh, kHighOfZeroLow, kSqr, kSqrRecursive };
+// clang-format on
 struct Case {
   Routine f;
   int n, x, y;
@@ -78,7 +71,7 @@ constexpr Case kCases[] = {
     {kRecursive, 64, -1, -1}, {kRecursive, 128, 0, -1},
     {kPart, 4, 1, 2}, {kPart, 8, 3, 4}, {kPart, 8, 0, 1}, {kPart, 16, 1, 0}, {kPart, 16, 15, 15},
     {kPart, 16, 0, 1}, {kPart, 32, 16, 16}, {kPart, 32, 17, 16}, {kPart, 32, 5, 4}, {kPart, 64, 20, 21},
-    {kPart, 64, 40, 39}, {kPart, 64, 33, 32},
+    {kPart, 64, 40, 39}, {kPart, 64, 33, 32}, {kPart, 64, 16, 15}, {kPart, 64, 16, 16},
     {kLowNormal, 1}, {kLowNormal, 5}, {kLowNormal, 16}, {kLowRecursive, 16}, {kLowRecursive, 32},
     {kLowRecursive, 128}, {kHigh, 16}, {kHigh, 32}, {kHigh, 64}, {kHighOfZeroLow, 16}, {kHighOfZeroLow, 64},
     {kSqr, 1}, {kSqr, 2}, {kSqr, 3}, {kSqr, 15}, {kSqr, 17}, {kSqrRecursive, 4}, {kSqrRecursive, 8},
