@@ -17,6 +17,21 @@ modelled are those of the library's header: truncating division of
 magnitudes, results never negative zero, 0xFFFFFFFF for a word op by 0.
 
 Usage: tools/gen_bn_vectors.py > test/data/bn/differential.txt
+
+With --products the script writes the expected results of the second test
+(test/data/bn/products.txt), over operands of 1 to 140 words drawn by
+draw_products_case, two hashes a case:
+
+  prod    mul a b, sqr a
+  divmod  div a b (quotient, remainder), div a m, nnmod a b; mod_add a b m,
+          mod_sub, mod_mul, mod_sqr a m, mod_lshift1 a m, mod_lshift a s m;
+          with a' = a mod |m| and b' = b mod |m|: add_quick a' b' |m|,
+          sub_quick, lshift1_quick a', lshift_quick a' s |m|
+
+Division truncates toward zero and the remainder has the numerator's sign;
+the modular results lie in [0, |m|).
+
+Usage: tools/gen_bn_vectors.py --products > test/data/bn/products.txt
 """
 
 import sys
@@ -158,15 +173,84 @@ def expected(a, b, s, w):
     return arith.h, shift.h, text.h
 
 
-def main():
-    rng = SplitMix64(SEED)
+PRODUCTS_SEED = 0x6D6F7276616E6532  # "morvane2"
+# Operand shapes of the size rules: comba, Karatsuba (equal, one word apart,
+# part-recursive), schoolbook.
+SHAPES = [(8, 8), (16, 16), (16, 17), (17, 16), (16, 18), (15, 15), (32, 31), (31, 32),
+          (4, 4), (64, 64), (33, 32), (128, 127), (140, 139), (1, 1), (17, 17), (64, 63)]
+
+
+def draw_number(rng, n):
+    """n words with a non-zero top word; one draw in eight has equal halves."""
+    w = draw_words(rng, n)
+    if rng.next() % 8 == 0:
+        half = n // 2
+        w[n - half:] = w[:half]
+    if w[-1] == 0:
+        w[-1] = 1
+    return value(w, rng.next() & 1)
+
+
+def draw_products_case(rng):
+    r = rng.next()
+    na = 1 + rng.next() % 140
+    nb = 1 + rng.next() % 140
+    if r % 8 == 0:
+        nb = na
+    elif r % 8 == 1:
+        nb = max(1, min(140, na + (1 if r & 8 else -1)))
+    elif r % 8 == 2:
+        na, nb = SHAPES[(r >> 4) % len(SHAPES)]
+    a = draw_number(rng, na)
+    b = draw_number(rng, nb)
+    if r % 16 == 3:
+        b = a  # equal values in two records
+    m = draw_number(rng, 1 + rng.next() % 70)
+    s = rng.next() % 300
+    return a, b, m, s
+
+
+def tdiv(a, b):
+    q = abs(a) // abs(b)
+    if (a < 0) != (b < 0):
+        q = -q
+    return q, a - q * b
+
+
+def expected_products(a, b, m, s):
+    prod, divmod_ = Fnv(), Fnv()
+    prod.bn(a * b)
+    prod.bn(a * a)
+    for q, r in (tdiv(a, b), tdiv(a, m)):
+        divmod_.bn(q)
+        divmod_.bn(r)
+    am = abs(m)
+    for v in (a % abs(b), (a + b) % am, (a - b) % am, (a * b) % am, (a * a) % am,
+              (2 * a) % am, (a << s) % am):
+        divmod_.bn(v)
+    ar, br = a % am, b % am
+    for v in ((ar + br) % am, (ar - br) % am, (2 * ar) % am, (ar << s) % am):
+        divmod_.bn(v)
+    return prod.h, divmod_.h
+
+
+def write(seed, title, groups, draw, expected):
+    rng = SplitMix64(seed)
     out = sys.stdout
-    out.write("# Expected results of the big-number differential test: written by\n")
+    out.write("# Expected results of the big-number %s: written by\n" % title)
     out.write("# tools/gen_bn_vectors.py from Python integers (seed, operand draw and\n")
-    out.write("# hashes described there).  One record a case: arith, shift, text.\n\n")
-    out.write("seed = %016x\ncount = %d\n\n" % (SEED, COUNT))
+    out.write("# hashes described there).  One record a case: %s.\n\n" % groups)
+    out.write("seed = %016x\ncount = %d\n\n" % (seed, COUNT))
     for _ in range(COUNT):
-        out.write("h = %08x %08x %08x\n\n" % expected(*draw_case(rng)))
+        out.write("h = %s\n\n" % " ".join("%08x" % h for h in expected(*draw(rng))))
+
+
+def main():
+    if sys.argv[1:] == ["--products"]:
+        write(PRODUCTS_SEED, "product and division test", "prod, divmod",
+              draw_products_case, expected_products)
+    else:
+        write(SEED, "differential test", "arith, shift, text", draw_case, expected)
 
 
 if __name__ == "__main__":

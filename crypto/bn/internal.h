@@ -46,7 +46,56 @@ inline void strip(BIGNUM* a) noexcept {
 void err_too_long();
 
 // Bytes in `words` words.
-inline size_t word_bytes(int words) { return sizeof(BN_ULONG) * static_cast<size_t>(words); }
+inline size_t word_bytes(int words) {
+  return sizeof(BN_ULONG) * static_cast<size_t>(words);
+}
+
+// Sets r[0 .. n) to zero (nothing for n <= 0).
+inline void zero_words(BN_ULONG* r, int n) noexcept {
+  for (int i = 0; i < n; i++) r[i] = 0;
+}
+
+// Adds c at p[0] and ripples a carry of 1 upward while words wrap to zero
+// (the callers' results always absorb it).
+inline void ripple_carry(BN_ULONG* p, BN_ULONG c) noexcept {
+  BN_ULONG w = *p + c;
+  *p = w;
+  if (w >= c) return;
+  do {
+    w = ++*++p;
+  } while (w == 0);
+}
+
+// ---- scratch frames ----
+// Opens a frame on ctx for the life of the object and closes it on every way
+// out; get() is BN_CTX_get.
+class [[nodiscard]] Frame {
+ public:
+  explicit Frame(BN_CTX* ctx) noexcept : ctx_(ctx) { BN_CTX_start(ctx); }
+  ~Frame() { BN_CTX_end(ctx_); }
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+  BIGNUM* get() noexcept { return BN_CTX_get(ctx_); }
+
+ private:
+  BN_CTX* ctx_;
+};
+
+// ---- products and division: the one entry of each (contracts as BN_mul,
+// BN_sqr and BN_div), which every operation of the component calls ----
+int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx);
+int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx);
+int div(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX* ctx);
+
+// The vector products (bn_mul.cc, bn_sqr.cc); contracts as the exported
+// bn_mul_* and bn_sqr_* routines.
+void mul_normal(BN_ULONG* r, const BN_ULONG* a, int na, const BN_ULONG* b, int nb) noexcept;
+void mul_recursive(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, int n2, int dna, int dnb,
+                   BN_ULONG* t) noexcept;
+void mul_part_recursive(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, int n, int tna, int tnb,
+                        BN_ULONG* t) noexcept;
+void sqr_normal(BN_ULONG* r, const BN_ULONG* a, int n, BN_ULONG* tmp) noexcept;
+void sqr_recursive(BN_ULONG* r, const BN_ULONG* a, int n2, BN_ULONG* t) noexcept;
 
 }  // namespace morvane::bn
 

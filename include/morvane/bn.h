@@ -231,6 +231,134 @@ MORVANE_EXPORT int BN_print_fp(FILE *fp, const BIGNUM *a);
 MORVANE_EXPORT int BN_bn2mpi(const BIGNUM *a, unsigned char *d);
 MORVANE_EXPORT BIGNUM *BN_mpi2bn(const unsigned char *d, int n, BIGNUM *a);
 
+/* ---- scratch frames ---------------------------------------------------------
+ * A BN_CTX lends temporary numbers to the operations that take one: a routine
+ * opens a frame (BN_CTX_start), takes numbers (BN_CTX_get) and gives them all
+ * back (BN_CTX_end).  Frames nest; the numbers and their word arrays are kept
+ * and reused until BN_CTX_free.  A number taken belongs to the context and is
+ * valid until the end of its frame.  Once a get has failed, every get of that
+ * frame (and of frames opened inside it) returns null, so a caller may take
+ * all its numbers and test only the last.  One thread at a time. */
+
+/* A new empty context; null on allocation failure. */
+MORVANE_EXPORT BN_CTX *BN_CTX_new(void);
+/* Resets a context from BN_CTX_new for reuse: every number zeroed (arrays
+ * kept), no frame open, the error latch cleared. */
+MORVANE_EXPORT void BN_CTX_init(BN_CTX *ctx);
+/* Wipes and frees every number, then the context; null is ignored. */
+MORVANE_EXPORT void BN_CTX_free(BN_CTX *ctx);
+/* Opens a frame (pushes "too many temporary variables" when the frame stack
+ * cannot grow; the matching end then only undoes the failed start). */
+MORVANE_EXPORT void BN_CTX_start(BN_CTX *ctx);
+/* A number of value zero from the open frame; null when the pool cannot grow
+ * ("too many temporary variables", once per frame) or after a failure. */
+MORVANE_EXPORT BIGNUM *BN_CTX_get(BN_CTX *ctx);
+/* Closes the innermost frame, giving back its numbers; with no frame open it
+ * does nothing. */
+MORVANE_EXPORT void BN_CTX_end(BN_CTX *ctx);
+
+/* ---- multiplication and squaring --------------------------------------------
+ * r may be a or b (or both).  Temporaries come from ctx. */
+
+/* r = a * b; r = a^2. */
+MORVANE_EXPORT int BN_mul(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int BN_sqr(BIGNUM *r, const BIGNUM *a, BN_CTX *ctx);
+
+/* Vector products: 32-bit word vectors, least significant first, as the word
+ * kernels.  They never allocate or fail; r must not overlap a, b or t, and
+ * exactly the words named are written.  Scratch t: bn_mul_recursive 4 n2 words,
+ * bn_mul_part_recursive 8 n, bn_sqr_recursive 4 n2, bn_mul_high 3 n2,
+ * bn_mul_low_recursive 2 n2. */
+
+/* r[0 .. na+nb) = a[0 .. na) * b[0 .. nb), schoolbook. */
+MORVANE_EXPORT void bn_mul_normal(BN_ULONG *r, BN_ULONG *a, int na, BN_ULONG *b, int nb);
+/* r[0 .. 2 n2) = a * b by Karatsuba, n2 a power of two (below 16: schoolbook),
+ * a of n2 + dna and b of n2 + dnb words (-n2/2 < dna, dnb <= 0). */
+MORVANE_EXPORT void bn_mul_recursive(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b, int n2, int dna,
+                                     int dnb, BN_ULONG *t);
+/* r[0 .. 4n) = a * b, a of n + tna and b of n + tnb words (0 <= tna, tnb < n,
+ * lengths differing by at most one). */
+MORVANE_EXPORT void bn_mul_part_recursive(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b, int n, int tna,
+                                          int tnb, BN_ULONG *t);
+/* r[0 .. n) = the low n words of a * b (n-word operands). */
+MORVANE_EXPORT void bn_mul_low_normal(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b, int n);
+/* The same for n2 a power of two, by Karatsuba. */
+MORVANE_EXPORT void bn_mul_low_recursive(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b, int n2, BN_ULONG *t);
+/* r[0 .. n2) = the high n2 words of the 2 n2-word product a * b, given l = its
+ * low n2 words (null: taken as zero); n2 a power of two, at least 16. */
+MORVANE_EXPORT void bn_mul_high(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b, BN_ULONG *l, int n2,
+                                BN_ULONG *t);
+/* r[0 .. 2n) = a^2, schoolbook; tmp of 2n words. */
+MORVANE_EXPORT void bn_sqr_normal(BN_ULONG *r, const BN_ULONG *a, int n, BN_ULONG *tmp);
+/* r[0 .. 2 n2) = a^2 for n2 a power of two. */
+MORVANE_EXPORT void bn_sqr_recursive(BN_ULONG *r, const BN_ULONG *a, int n2, BN_ULONG *t);
+/* r[0 .. cl+|dl|) = a + b (a - b), where a has cl + max(dl, 0) words and b
+ * cl + max(-dl, 0); returns the carry (the borrow). */
+MORVANE_EXPORT BN_ULONG bn_add_part_words(BN_ULONG *r, const BN_ULONG *a, const BN_ULONG *b, int cl,
+                                          int dl);
+MORVANE_EXPORT BN_ULONG bn_sub_part_words(BN_ULONG *r, const BN_ULONG *a, const BN_ULONG *b, int cl,
+                                          int dl);
+
+/* ---- division and modular operations ------------------------------------------
+ * Results may be any operand (dv and rm excepted, below). */
+
+/* num = dv * divisor + rm, the quotient truncated toward zero and rm with
+ * num's sign; either result may be null.  dv and rm the same record is
+ * refused ("invalid argument"); an unstripped operand fails with "not
+ * initialized", a zero divisor with "div by zero".  With BN_FLAG_SECRET on an
+ * operand, the steps do not depend on the values, only on their lengths. */
+MORVANE_EXPORT int BN_div(BIGNUM *dv, BIGNUM *rm, const BIGNUM *num, const BIGNUM *divisor,
+                          BN_CTX *ctx);
+/* rem = m mod d, with m's sign. */
+#define BN_mod(rem, m, d, ctx) BN_div(NULL, (rem), (m), (d), (ctx))
+/* r = m mod d in [0, |d|). */
+MORVANE_EXPORT int BN_nnmod(BIGNUM *r, const BIGNUM *m, const BIGNUM *d, BN_CTX *ctx);
+/* r = (a + b), (a - b), (a * b), a^2, 2a, a * 2^n, each mod m in [0, |m|). */
+MORVANE_EXPORT int BN_mod_add(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *m,
+                              BN_CTX *ctx);
+MORVANE_EXPORT int BN_mod_sub(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *m,
+                              BN_CTX *ctx);
+MORVANE_EXPORT int BN_mod_mul(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *m,
+                              BN_CTX *ctx);
+MORVANE_EXPORT int BN_mod_sqr(BIGNUM *r, const BIGNUM *a, const BIGNUM *m, BN_CTX *ctx);
+MORVANE_EXPORT int BN_mod_lshift1(BIGNUM *r, const BIGNUM *a, const BIGNUM *m, BN_CTX *ctx);
+MORVANE_EXPORT int BN_mod_lshift(BIGNUM *r, const BIGNUM *a, int n, const BIGNUM *m, BN_CTX *ctx);
+/* Quick forms: a and b already in [0, m), m positive, r not m. */
+MORVANE_EXPORT int BN_mod_add_quick(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *m);
+MORVANE_EXPORT int BN_mod_sub_quick(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *m);
+MORVANE_EXPORT int BN_mod_lshift1_quick(BIGNUM *r, const BIGNUM *a, const BIGNUM *m);
+/* Fails with "input not reduced" when a has more bits than m. */
+MORVANE_EXPORT int BN_mod_lshift_quick(BIGNUM *r, const BIGNUM *a, int n, const BIGNUM *m);
+
+/* ---- reduction by a reciprocal ----------------------------------------------
+ * A BN_RECP_CTX keeps a divisor N and, computed on first use, its reciprocal
+ * Nr = floor(2^shift / N).  Divisions update it: one thread at a time. */
+typedef struct bn_recp_ctx_st BN_RECP_CTX;
+struct bn_recp_ctx_st {
+  BIGNUM N;     /* the divisor */
+  BIGNUM Nr;    /* floor(2^shift / N) */
+  int num_bits; /* bits of N */
+  int shift;    /* 0: not computed yet; -1: the computation failed */
+  int flags;    /* BN_FLAG_HEAP when from BN_RECP_CTX_new */
+};
+/* Sets up a caller-owned context (empty); BN_RECP_CTX_new allocates one (null
+ * on failure, nothing queued); free releases the numbers and a record from
+ * BN_RECP_CTX_new (null is ignored). */
+MORVANE_EXPORT void BN_RECP_CTX_init(BN_RECP_CTX *recp);
+MORVANE_EXPORT BN_RECP_CTX *BN_RECP_CTX_new(void);
+MORVANE_EXPORT void BN_RECP_CTX_free(BN_RECP_CTX *recp);
+/* N = d; the reciprocal is computed by the first division. */
+MORVANE_EXPORT int BN_RECP_CTX_set(BN_RECP_CTX *recp, const BIGNUM *d, BN_CTX *ctx);
+/* r = floor(2^len / m); returns len, or -1 on failure. */
+MORVANE_EXPORT int BN_reciprocal(BIGNUM *r, const BIGNUM *m, int len, BN_CTX *ctx);
+/* m = dv * N + rem as BN_div (either result may be null; dv not m).  An
+ * estimate that needs more than three corrections fails ("bad reciprocal"). */
+MORVANE_EXPORT int BN_div_recp(BIGNUM *dv, BIGNUM *rem, const BIGNUM *m, BN_RECP_CTX *recp,
+                               BN_CTX *ctx);
+/* r = x * y mod N (x mod N when y is null), with x's sign. */
+MORVANE_EXPORT int BN_mod_mul_reciprocal(BIGNUM *r, const BIGNUM *x, const BIGNUM *y,
+                                         BN_RECP_CTX *recp, BN_CTX *ctx);
+
 /* Registers the texts of library 3 (ERR_LIB_BN) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_BN_strings(void);
@@ -295,6 +423,7 @@ MORVANE_EXPORT void ERR_load_BN_strings(void);
 #define BN_R_BIGNUM_TOO_LONG 114
 #define BN_R_INVALID_RANGE 115
 #define BN_R_NO_SOLUTION 116
+#define BN_R_INVALID_ARGUMENT 117
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -1,6 +1,7 @@
 // The known answers of test/data/bn/known_answers.txt (bytes, comparison,
 // bits, addition, shifts, word operations, the double-word division, hex,
-// decimal and MPI forms, printing), plus refused digit runs.
+// decimal and MPI forms, printing, products, division, the modular and
+// reciprocal operations), plus refused digit runs.
 
 #include <morvane/bio.h>
 #include <morvane/bn.h>
@@ -19,6 +20,7 @@
 namespace {
 
 using bn_test::Bn;
+using bn_test::Ctx;
 using bn_test::Hex;
 using bn_test::Show;
 using morvane_test::Bytes;
@@ -113,7 +115,26 @@ std::string Apply(const morvane_test::RspRecord& t) {
     EXPECT_EQ(BN_bn2mpi(a.get(), out.data()), static_cast<int>(out.size()));
     return ToHex(out);
   }
-  if (op == "mpi2bn") ok = BN_mpi2bn(bytes.data(), static_cast<int>(bytes.size()), r.get()) != nullptr;
+  Bn m = Hex(t.Has("m") ? get("m") : "0"), q = Hex("-77");
+  Ctx ctx(BN_CTX_new());
+  BN_CTX* c = ctx.get();
+  if (op == "div" || op == "div_secret" || op == "div_recp") {
+    if (op == "div_secret") BN_set_flags(a.get(), BN_FLAG_SECRET);
+    BN_RECP_CTX* recp = BN_RECP_CTX_new();
+    if (op == "div_recp") {
+      ok = BN_RECP_CTX_set(recp, b.get(), c) && BN_div_recp(q.get(), r.get(), a.get(), recp, c);
+    } else {
+      ok = BN_div(q.get(), r.get(), a.get(), b.get(), c);
+    }
+    BN_RECP_CTX_free(recp);
+    return ok ? Show(q.get()) + " " + Show(r.get()) : "fail";
+  }
+  bn_test::g_ctx = c;
+  bn_test::g_shift = n;
+  if (bn_test::kOps.count(op))
+    ok = bn_test::kOps.at(op)(r.get(), a.get(), t.Has("b") ? b.get() : nullptr, m.get());
+  if (op == "mpi2bn")
+    ok = BN_mpi2bn(bytes.data(), static_cast<int>(bytes.size()), r.get()) != nullptr;
   return ok ? Show(r.get()) + extra : "fail " + Show(r.get());
 }
 

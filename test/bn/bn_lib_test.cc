@@ -92,11 +92,7 @@ TEST(BnGencb, VersionsAndCallbacks) {
 
 TEST(BnClear, BorrowedWordsAreNeverWrittenOwnedOnesAre) {
   BN_ULONG w[2] = {0x11111111, 0x22222222};
-  BIGNUM b;
-  BN_init(&b);
-  b.d = w;
-  b.top = b.dmax = 2;
-  b.flags = BN_FLAG_BORROWED;
+  BIGNUM b = bn_test::Borrowed(w, 2);
   BN_clear(&b);
   EXPECT_EQ(b.top, 0);
   BN_clear_free(&b);
