@@ -311,7 +311,9 @@ TEST_F(DesEncRecords, InterruptedCallsAreRetried) {
   EXPECT_EQ(DES_enc_read(p.r(), got.data(), 100, &k_.ks, &k_.iv), 100);
   sender.join();
   EXPECT_EQ(got, data);
-  EXPECT_GE(g_signals, 6);
+  // Signals sent while one is pending merge into one: at least one arrived.
+  const int after_read = g_signals;
+  EXPECT_GE(after_read, 1);
 
   // Writer blocked on a full pipe; the reader drains it after the signals.
   Pipe q;
@@ -326,7 +328,7 @@ TEST_F(DesEncRecords, InterruptedCallsAreRetried) {
   EXPECT_EQ(DES_enc_write(q.w(), big.data(), static_cast<int>(big.size()), &k_.ks, &k_.iv),
             static_cast<int>(big.size()));
   drainer.join();
-  EXPECT_GE(g_signals, 9);
+  EXPECT_GT(g_signals, after_read);
 }
 
 }  // namespace
