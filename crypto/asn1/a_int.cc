@@ -112,19 +112,22 @@ BIGNUM* string_to_bn(const ASN1_STRING* ai, BIGNUM* bn, int func) {
 int i2c_ASN1_INTEGER(ASN1_INTEGER* a, unsigned char** pp) {
   if (a == nullptr || a->data == nullptr) return 0;
   const bool neg = (a->type & ASN1_UT_NEG) != 0;
+  // Leading zero octets of the magnitude (kept by a lenient read) are not
+  // written: DER takes the fewest octets (X.690 8.3.2).  A zero magnitude,
+  // negative zero included, is written as zero.
+  const unsigned char* m = a->data;
   int n = a->length;
-  // A negative zero is outside the data model; it is written as zero.
-  if (n > 0 && neg && all_zero(a->data, n)) n = 0;
+  while (n > 0 && m[0] == 0) m++, n--;
   int pad = 0;
   unsigned char pb = 0;
   if (n == 0) {
     pad = 1;
   } else if (!neg) {
-    pad = a->data[0] > 0x7F;
+    pad = m[0] > 0x7F;
   } else {
     pb = 0xFF;
-    if (a->data[0] > 0x80) pad = 1;
-    else if (a->data[0] == 0x80) pad = !all_zero(a->data + 1, n - 1);
+    if (m[0] > 0x80) pad = 1;
+    else if (m[0] == 0x80) pad = !all_zero(m + 1, n - 1);
   }
   const int ret = n + pad;
   if (pp == nullptr) return ret;
@@ -132,9 +135,9 @@ int i2c_ASN1_INTEGER(ASN1_INTEGER* a, unsigned char** pp) {
   if (pad) *p++ = pb;
   if (n > 0) {
     if (neg)
-      twos_complement(p, a->data, static_cast<size_t>(n));
+      twos_complement(p, m, static_cast<size_t>(n));
     else
-      memcpy(p, a->data, n);
+      memcpy(p, m, n);
   }
   *pp += ret;
   return ret;

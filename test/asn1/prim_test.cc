@@ -57,6 +57,19 @@ TEST(Asn1Integer, ContentsReadAndWriteBack) {
   }
 }
 
+TEST(Asn1Integer, LenientReadsAreWrittenMinimal) {
+  // A redundant sign octet beyond the one dropped on reading is not written.
+  const char* cases[][2] = {{"000724", "0724"}, {"ffff7f", "ff7f"}, {"0000", "00"}};
+  for (const auto& c : cases) {
+    const Bytes in = FromHex(c[0]);
+    const unsigned char* p = in.data();
+    ASN1_INTEGER* a = c2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(in.size()));
+    ASSERT_NE(nullptr, a);
+    EXPECT_EQ(c[1], I2cInteger(a));
+    ASN1_INTEGER_free(a);
+  }
+}
+
 TEST(Asn1Integer, SetHoldsAWholeLong) {
   // The buffer once held five octets: a long needs eight.
   constexpr long kValues[] = {0x7FFFFFFFFFFFFFFFL, -0x7FFFFFFFFFFFFFFFL - 1, 0x123456789AL};
