@@ -365,12 +365,12 @@ int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen,
       p += plen;
     }
   } else if (cst) {
+    free_cont = true;  // the pieces gathered so far go on every failure
     if (!collect(&buf, &p, plen, inf, 0)) goto err;
     if (!collect_data(&buf, &p, 0)) goto err;  // room for the terminating zero
     buf.data[buf.length] = 0;
     cont = buf.data;
     len = buf.length;
-    free_cont = true;
   } else {
     cont = p;
     len = plen;

@@ -170,6 +170,7 @@ const DecodeCase kDecode[] = {
     {&ASN1_INTEGER_it, "0200", 0, "020100"},
     {&ASN1_OCTET_STRING_it, "2480 0401410000", 0, "040141"},
     {&ASN1_OCTET_STRING_it, "2403 0401", ASN1_R_TOO_LONG, nullptr},
+    {&ASN1_OCTET_STRING_it, "2405 040141 0401", ASN1_R_TOO_LONG, nullptr},  // piece kept no more
 };
 
 TEST(Asn1Decoder, CasesTable) {
