@@ -104,24 +104,24 @@ Der Prototype() {
 void Register(const std::string& name, const ASN1_ITEM* it, std::vector<Der> objects) {
   if (objects.empty() || objects[0].empty()) return;
   for (bool reencode : {false, true}) {
-    benchmark::RegisterBenchmark(
-        (name + (reencode ? "/decode+encode" : "/decode")).c_str(),
-        [it, objects, reencode](benchmark::State& state) {
-          size_t k = 0;
-          for (auto _ : state) {
-            const Der& d = objects[k];
-            k = k + 1 == objects.size() ? 0 : k + 1;
-            const unsigned char* p = d.data();
-            ASN1_VALUE* v = ASN1_item_d2i(nullptr, &p, static_cast<long>(d.size()), it);
-            if (reencode) {
-              unsigned char* out = nullptr;
-              benchmark::DoNotOptimize(ASN1_item_i2d(v, &out, it));
-              MORVANE_free(out);
-            }
-            ASN1_item_free(v, it);
-          }
-          state.SetItemsProcessed(state.iterations());
-        });
+    benchmark::RegisterBenchmark((name + (reencode ? "/decode+encode" : "/decode")).c_str(),
+                                 [it, objects, reencode](benchmark::State& state) {
+                                   size_t k = 0;
+                                   for (auto _ : state) {
+                                     const Der& d = objects[k];
+                                     k = k + 1 == objects.size() ? 0 : k + 1;
+                                     const unsigned char* p = d.data();
+                                     ASN1_VALUE* v = ASN1_item_d2i(nullptr, &p,
+                                                                   static_cast<long>(d.size()), it);
+                                     if (reencode) {
+                                       unsigned char* out = nullptr;
+                                       benchmark::DoNotOptimize(ASN1_item_i2d(v, &out, it));
+                                       MORVANE_free(out);
+                                     }
+                                     ASN1_item_free(v, it);
+                                   }
+                                   state.SetItemsProcessed(state.iterations());
+                                 });
   }
 }
 

@@ -68,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(q == e1 + n1, "the encoding decodes whole", row.name);
       unsigned char* e2 = nullptr;
       const int n2 = Encode(w, it, &e2);
-      Check(n2 == n1 && memcmp(e1, e2, n1) == 0, "encoding again gives the same octets",
-            row.name);
+      Check(n2 == n1 && memcmp(e1, e2, n1) == 0, "encoding again gives the same octets", row.name);
       auto* dup = static_cast<ASN1_VALUE*>(ASN1_item_dup(it, w));
       unsigned char* e3 = nullptr;
       const int n3 = Encode(dup, it, &e3);

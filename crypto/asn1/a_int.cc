@@ -126,8 +126,10 @@ int i2c_ASN1_INTEGER(ASN1_INTEGER* a, unsigned char** pp) {
     pad = m[0] > 0x7F;
   } else {
     pb = 0xFF;
-    if (m[0] > 0x80) pad = 1;
-    else if (m[0] == 0x80) pad = !all_zero(m + 1, n - 1);
+    if (m[0] > 0x80)
+      pad = 1;
+    else if (m[0] == 0x80)
+      pad = !all_zero(m + 1, n - 1);
   }
   const int ret = n + pad;
   if (pp == nullptr) return ret;
@@ -232,10 +234,14 @@ int ASN1_ENUMERATED_set(ASN1_ENUMERATED* a, long v) {
 }
 
 /* see morvane/asn1.h */
-long ASN1_INTEGER_get(const ASN1_INTEGER* a) { return get_long(a, ASN1_UT_INTEGER); }
+long ASN1_INTEGER_get(const ASN1_INTEGER* a) {
+  return get_long(a, ASN1_UT_INTEGER);
+}
 
 /* see morvane/asn1.h */
-long ASN1_ENUMERATED_get(const ASN1_ENUMERATED* a) { return get_long(a, ASN1_UT_ENUMERATED); }
+long ASN1_ENUMERATED_get(const ASN1_ENUMERATED* a) {
+  return get_long(a, ASN1_UT_ENUMERATED);
+}
 
 /* see morvane/asn1.h */
 ASN1_INTEGER* BN_to_ASN1_INTEGER(const BIGNUM* bn, ASN1_INTEGER* ai) {
@@ -266,4 +272,6 @@ int ASN1_INTEGER_cmp(const ASN1_INTEGER* x, const ASN1_INTEGER* y) {
 }
 
 /* see morvane/asn1.h */
-ASN1_INTEGER* ASN1_INTEGER_dup(const ASN1_INTEGER* x) { return ASN1_STRING_dup(x); }
+ASN1_INTEGER* ASN1_INTEGER_dup(const ASN1_INTEGER* x) {
+  return ASN1_STRING_dup(x);
+}

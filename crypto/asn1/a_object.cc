@@ -64,9 +64,9 @@ ASN1_OBJECT* c2i_ASN1_OBJECT(ASN1_OBJECT** a, const unsigned char** pp, long len
                          ? *a
                          : ASN1_OBJECT_new();
   if (ret == nullptr) return nullptr;
-  if (ret->data == nullptr || ret->length < len ||
-      !(ret->flags & ASN1_OBJECT_FLAG_DYNAMIC_DATA)) {
-    if (ret->flags & ASN1_OBJECT_FLAG_DYNAMIC_DATA) MORVANE_free(const_cast<unsigned char*>(ret->data));
+  if (ret->data == nullptr || ret->length < len || !(ret->flags & ASN1_OBJECT_FLAG_DYNAMIC_DATA)) {
+    if (ret->flags & ASN1_OBJECT_FLAG_DYNAMIC_DATA)
+      MORVANE_free(const_cast<unsigned char*>(ret->data));
     ret->data = nullptr;
     ret->length = 0;
     auto* data = static_cast<unsigned char*>(MORVANE_malloc(len > 0 ? len : 1));

@@ -131,7 +131,9 @@ int ASN1_TYPE_get_int_octetstring(ASN1_TYPE* a, long* num, unsigned char* data, 
 }
 
 /* see morvane/asn1.h */
-ASN1_OCTET_STRING* ASN1_OCTET_STRING_dup(const ASN1_OCTET_STRING* a) { return ASN1_STRING_dup(a); }
+ASN1_OCTET_STRING* ASN1_OCTET_STRING_dup(const ASN1_OCTET_STRING* a) {
+  return ASN1_STRING_dup(a);
+}
 
 /* see morvane/asn1.h */
 int ASN1_OCTET_STRING_cmp(const ASN1_OCTET_STRING* a, const ASN1_OCTET_STRING* b) {

@@ -25,13 +25,13 @@ namespace morvane::asn1 {
 
 namespace {
 
-constexpr int kMaxDepth = 30;        // nested items in one decode
-constexpr int kMaxStringNest = 5;    // levels of a constructed string
+constexpr int kMaxDepth = 30;      // nested items in one decode
+constexpr int kMaxStringNest = 5;  // levels of a constructed string
 
 int item_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1_ITEM* it, int tag,
              int aclass, char opt, ASN1_TLC* ctx, int depth);
-int template_ex_d2i(ASN1_VALUE** val, const unsigned char** in, long inlen,
-                    const ASN1_TEMPLATE* tt, char opt, ASN1_TLC* ctx, int depth);
+int template_ex_d2i(ASN1_VALUE** val, const unsigned char** in, long inlen, const ASN1_TEMPLATE* tt,
+                    char opt, ASN1_TLC* ctx, int depth);
 
 void tlc_clear(ASN1_TLC* ctx) {
   if (ctx != nullptr) ctx->valid = 0;
@@ -298,8 +298,8 @@ err:
 }
 
 // A primitive element, a multi-string (tag: the type read) or ANY.
-int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen,
-                     const ASN1_ITEM* it, int tag, int aclass, char opt, ASN1_TLC* ctx) {
+int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, const ASN1_ITEM* it,
+                     int tag, int aclass, char opt, ASN1_TLC* ctx) {
   if (pval == nullptr) {
     ASN1err(ASN1_F_ASN1_D2I_EX_PRIMITIVE, ASN1_R_ILLEGAL_NULL);
     return 0;
@@ -468,8 +468,8 @@ err:
 }
 
 // A template with its EXPLICIT wrapper, if any.
-int template_ex_d2i(ASN1_VALUE** val, const unsigned char** in, long inlen,
-                    const ASN1_TEMPLATE* tt, char opt, ASN1_TLC* ctx, int depth) {
+int template_ex_d2i(ASN1_VALUE** val, const unsigned char** in, long inlen, const ASN1_TEMPLATE* tt,
+                    char opt, ASN1_TLC* ctx, int depth) {
   if (val == nullptr) return 0;
   const unsigned long flags = tt->flags;
   if (!(flags & ASN1_TF_EXPLICIT)) return template_noexp_d2i(val, in, inlen, tt, opt, ctx, depth);
@@ -477,8 +477,8 @@ int template_ex_d2i(ASN1_VALUE** val, const unsigned char** in, long inlen,
   const unsigned char* p = *in;
   long len;
   bool exp_eoc, cst;
-  int ret = check_tlen(&len, nullptr, nullptr, &exp_eoc, &cst, &p, inlen,
-                       static_cast<int>(tt->tag), aclass, opt, ctx);
+  int ret = check_tlen(&len, nullptr, nullptr, &exp_eoc, &cst, &p, inlen, static_cast<int>(tt->tag),
+                       aclass, opt, ctx);
   const unsigned char* q = p;
   if (ret == 0) {
     ASN1err(ASN1_F_ASN1_TEMPLATE_EX_D2I, ERR_R_NESTED_ASN1_ERROR);
@@ -600,8 +600,8 @@ auxerr:
 }
 
 // A CHOICE: the first alternative present.
-int choice_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1_ITEM* it,
-               char opt, ASN1_TLC* ctx, int depth, const ASN1_TEMPLATE** errtt) {
+int choice_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1_ITEM* it, char opt,
+               ASN1_TLC* ctx, int depth, const ASN1_TEMPLATE** errtt) {
   const unsigned char* p = *in;
   if (!run_callback(ASN1_CBOP_D2I_PRE, pval, it)) goto auxerr;
   if (*pval != nullptr) {

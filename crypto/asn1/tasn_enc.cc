@@ -51,8 +51,8 @@ int der_cmp(const void* a, const void* b) {
 
 // Writes the elements of a SET OF or SEQUENCE OF; SET OF sorted (do_sort
 // 1), and under SET_ORDER (do_sort 2) the STACK rewritten in that order.
-bool set_seq_out(STACK* sk, unsigned char** out, int skcontlen, const ASN1_ITEM* item,
-                 int do_sort, int iclass) {
+bool set_seq_out(STACK* sk, unsigned char** out, int skcontlen, const ASN1_ITEM* item, int do_sort,
+                 int iclass) {
   const int n = sk_num(sk);
   if (!do_sort || n < 2) {
     for (int i = 0; i < n; i++) {
@@ -258,8 +258,8 @@ int template_i2d(ASN1_VALUE** pval, unsigned char** out, const ASN1_TEMPLATE* tt
   return item_i2d(pval, out, tt->item, ttag, tclass | iclass);
 }
 
-int sequence_i2d(ASN1_VALUE** pval, unsigned char** out, const ASN1_ITEM* it, int tag,
-                 int aclass, int ndef) {
+int sequence_i2d(ASN1_VALUE** pval, unsigned char** out, const ASN1_ITEM* it, int tag, int aclass,
+                 int ndef) {
   int seqcontlen;
   if (enc_restore(&seqcontlen, out, pval, it)) return seqcontlen;
   seqcontlen = 0;

@@ -7,7 +7,9 @@
 
 namespace {
 
-BIGNUM*& field(ASN1_VALUE** pval) { return *reinterpret_cast<BIGNUM**>(pval); }
+BIGNUM*& field(ASN1_VALUE** pval) {
+  return *reinterpret_cast<BIGNUM**>(pval);
+}
 
 int bn_new(ASN1_VALUE** pval, const ASN1_ITEM* /*it*/) {
   field(pval) = BN_new();
@@ -44,8 +46,7 @@ int bn_c2i(ASN1_VALUE** pval, const unsigned char* cont, int len, int /*utype*/,
   return 1;
 }
 
-constexpr ASN1_PRIMITIVE_FUNCS bignum_pf = {nullptr, 0,      bn_new, bn_free,
-                                            nullptr, bn_c2i, bn_i2c};
+constexpr ASN1_PRIMITIVE_FUNCS bignum_pf = {nullptr, 0, bn_new, bn_free, nullptr, bn_c2i, bn_i2c};
 
 }  // namespace
 

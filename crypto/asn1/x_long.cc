@@ -16,14 +16,18 @@ long load(ASN1_VALUE** pval) {
   return v;
 }
 
-void store(ASN1_VALUE** pval, long v) { memcpy(pval, &v, sizeof v); }
+void store(ASN1_VALUE** pval, long v) {
+  memcpy(pval, &v, sizeof v);
+}
 
 int long_new(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   store(pval, it->size);
   return 1;
 }
 
-void long_free(ASN1_VALUE** pval, const ASN1_ITEM* it) { store(pval, it->size); }
+void long_free(ASN1_VALUE** pval, const ASN1_ITEM* it) {
+  store(pval, it->size);
+}
 
 // Two's complement in the fewest octets, counting the bits of the whole long.
 int long_i2c(ASN1_VALUE** pval, unsigned char* cont, int* /*putype*/, const ASN1_ITEM* it) {

@@ -117,7 +117,9 @@ std::string Encode(void* val, const ASN1_ITEM* it) {
   return hex;
 }
 
-std::string Hex(const char* spaced) { return ToHex(FromHex(spaced)); }
+std::string Hex(const char* spaced) {
+  return ToHex(FromHex(spaced));
+}
 
 int FirstReason() {
   const unsigned long e = ERR_peek_error();
@@ -157,8 +159,7 @@ const DecodeCase kDecode[] = {
     {&ASN1_ANY_it, "050100", ASN1_R_NULL_IS_WRONG_LENGTH, nullptr},
     {&ASN1_ANY_it, "3180 0500", ASN1_R_MISSING_EOC, nullptr},
     {&ASN1_BMPSTRING_it, "1e03414243", ASN1_R_BMPSTRING_IS_WRONG_LENGTH, nullptr},
-    {&ASN1_UNIVERSALSTRING_it, "1c06414243444546", ASN1_R_UNIVERSALSTRING_IS_WRONG_LENGTH,
-     nullptr},
+    {&ASN1_UNIVERSALSTRING_it, "1c06414243444546", ASN1_R_UNIVERSALSTRING_IS_WRONG_LENGTH, nullptr},
     {&DIRECTORYSTRING_it, "0c0141", 0, nullptr},
     {&DIRECTORYSTRING_it, "160141", ASN1_R_MSTRING_WRONG_TAG, nullptr},
     {&DIRECTORYSTRING_it, "800141", ASN1_R_MSTRING_NOT_UNIVERSAL, nullptr},
@@ -197,8 +198,8 @@ TEST(Asn1Decoder, MissingFieldNamesItself) {
   Rec* r = reinterpret_cast<Rec*>(ASN1_item_new(&Rec_it));
   EXPECT_EQ(nullptr, ASN1_item_d2i(reinterpret_cast<ASN1_VALUE**>(&r), &p, 5, &Rec_it));
   EXPECT_EQ(nullptr, r);  // the structure passed in is freed
-  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_EX_D2I, ASN1_R_FIELD_MISSING,
-                  "Field=last, Type=Rec"}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_EX_D2I, ASN1_R_FIELD_MISSING, "Field=last, Type=Rec"}});
 }
 
 TEST(Asn1Decoder, BrokenLengthLeavesTrailingOctets) {
@@ -279,8 +280,10 @@ TEST(Asn1Decoder, AnyKeepsWholeElements) {
   struct {
     const char* in;
     int type;
-  } cases[] = {{"3003020105", ASN1_UT_SEQUENCE}, {"a003020105", ASN1_UT_OTHER},
-               {"1f820201ff", ASN1_UT_OTHER}, {"0201ff", ASN1_UT_INTEGER}};
+  } cases[] = {{"3003020105", ASN1_UT_SEQUENCE},
+               {"a003020105", ASN1_UT_OTHER},
+               {"1f820201ff", ASN1_UT_OTHER},
+               {"0201ff", ASN1_UT_INTEGER}};
   for (const auto& c : cases) {
     const Bytes in = FromHex(c.in);
     const unsigned char* p = in.data();

@@ -31,8 +31,8 @@ const ItemRow kItems[] = {
 
 // Items whose value is held in the parent's field: a fresh one is the absent
 // (or DEFAULT) value, which encodes to nothing.
-const std::set<std::string> kInField = {"ASN1_BOOLEAN", "ASN1_TBOOLEAN", "ASN1_FBOOLEAN",
-                                        "LONG", "ZLONG"};
+const std::set<std::string> kInField = {"ASN1_BOOLEAN", "ASN1_TBOOLEAN", "ASN1_FBOOLEAN", "LONG",
+                                        "ZLONG"};
 
 std::string Encode(ASN1_VALUE* v, const ASN1_ITEM* it) {
   unsigned char* der = nullptr;

@@ -35,8 +35,8 @@ struct IntCase {
   long value;
 };
 constexpr IntCase kIntegers[] = {
-    {"0080", 128},  {"ff7f", -129}, {"80", -128},   {"ff", -1},   {"ff00", -256},
-    {"00", 0},      {"7f", 127},    {"0100", 256},  {"ff01", -255}, {"80000001", -2147483647},
+    {"0080", 128}, {"ff7f", -129}, {"80", -128},  {"ff", -1},     {"ff00", -256},
+    {"00", 0},     {"7f", 127},    {"0100", 256}, {"ff01", -255}, {"80000001", -2147483647},
 };
 
 TEST(Asn1Integer, ContentsReadAndWriteBack) {
@@ -117,12 +117,8 @@ struct BitCase {
   const char* content;
 };
 constexpr BitCase kBitStrings[] = {
-    {"0a00", 0, "010a"},
-    {"0a00", ASN1_STRING_BITS_LEFT | 3, "030a00"},
-    {"", 0, "00"},
-    {"0000", 0, "00"},
-    {"ff", ASN1_STRING_BITS_LEFT | 4, "04f0"},
-    {"80", 0, "0780"},
+    {"0a00", 0, "010a"}, {"0a00", ASN1_STRING_BITS_LEFT | 3, "030a00"}, {"", 0, "00"},
+    {"0000", 0, "00"},   {"ff", ASN1_STRING_BITS_LEFT | 4, "04f0"},     {"80", 0, "0780"},
 };
 
 TEST(Asn1BitString, Contents) {
