@@ -15,6 +15,17 @@
 
 #include "test_support.h"
 
+struct Nums {
+  long l;      // [0] LONG OPTIONAL: 0x7FFFFFFF is absent
+  long z;      // [1] ZLONG: DEFAULT 0
+  BIGNUM* bn;  // CBIGNUM
+};
+ASN1_SEQUENCE(Nums) = {
+    ASN1_IMP_OPT(Nums, l, LONG, 0),
+    ASN1_IMP_OPT(Nums, z, ZLONG, 1),
+    ASN1_SIMPLE(Nums, bn, CBIGNUM),
+} ASN1_SEQUENCE_END(Nums);
+
 using morvane_test::Bytes;
 using morvane_test::FromHex;
 using morvane_test::ToHex;
@@ -108,6 +119,46 @@ TEST(Asn1Integer, BignumsAndEnumerated) {
   BN_free(back);
   ASN1_INTEGER_free(ai);
   ASN1_ENUMERATED_free(e);
+}
+
+TEST(Asn1LongAndBignum, FieldsEncodeAndDecode) {
+  struct {
+    long l, z;
+    const char* bn;
+    const char* der;
+  } cases[] = {
+      {0x7FFFFFFF, 0, "0", "3003 020100"},
+      {128, -129, "FF", "300c 80020080 8102ff7f 020200ff"},
+      {0x10000000000L, -1, "80", "300f 8006010000000000 8101ff 02020080"},
+      {-0x7FFFFFFFFFFFFFFFL - 1, 0x7FFFFFFF, "0", "3013 80088000000000000000 81047fffffff 020100"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.der);
+    Nums* n = reinterpret_cast<Nums*>(ASN1_item_new(&Nums_it));
+    n->l = c.l;
+    n->z = c.z;
+    BN_hex2bn(&n->bn, c.bn);
+    unsigned char* der = nullptr;
+    const int len = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(n), &der, &Nums_it);
+    EXPECT_EQ(ToHex(FromHex(c.der)), ToHex(der, len > 0 ? len : 0));
+    const unsigned char* p = der;
+    Nums* back = reinterpret_cast<Nums*>(ASN1_item_d2i(nullptr, &p, len, &Nums_it));
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(c.l, back->l);
+    EXPECT_EQ(c.z, back->z);
+    EXPECT_EQ(0, BN_cmp(n->bn, back->bn));
+    MORVANE_free(der);
+    ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(n), &Nums_it);
+    ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(back), &Nums_it);
+  }
+  // ZLONG never reads its DEFAULT; LONG takes at most a long's octets.
+  for (const char* bad : {"3009 800101 810100 020100", "300e 8009010000000000000000 020100"}) {
+    const Bytes in = FromHex(bad);
+    const unsigned char* p = in.data();
+    EXPECT_EQ(nullptr, ASN1_item_d2i(nullptr, &p, static_cast<long>(in.size()), &Nums_it));
+    EXPECT_EQ(ASN1_R_INTEGER_TOO_LARGE_FOR_LONG, ERR_GET_REASON(ERR_peek_error()));
+    ERR_clear_error();
+  }
 }
 
 // BIT STRING contents (X.690 8.6): data and flags in, octets out.
