@@ -253,9 +253,90 @@ MORVANE_EXPORT void ASN1_OBJECT_free(ASN1_OBJECT *a);
 
 /* ---- integers ----------------------------------------------------------- */
 
-/* The value of an INTEGER: 0 for null, -1 for another type or a magnitude of
- * more than 4 octets. */
+/* ---- INTEGER and ENUMERATED ---------------------------------------------
+ * Content conversions (i2c: value to content octets, c2i: content octets to
+ * value) follow one pattern: i2c returns the content length and, when pp is
+ * given, writes at *pp and advances it; c2i converts len octets at *pp into
+ * *a when a value is there (its old data replaced) or a new value, stores it
+ * through a when given, advances *pp and returns it, or null with an error
+ * queued (a value it created is freed, the caller's kept). */
+
+/* Two's complement content; a null value or one without data gives 0. */
+MORVANE_EXPORT int i2c_ASN1_INTEGER(ASN1_INTEGER *a, unsigned char **pp);
+MORVANE_EXPORT ASN1_INTEGER *c2i_ASN1_INTEGER(ASN1_INTEGER **a, const unsigned char **pp,
+                                              long len);
+/* A whole INTEGER element read as an unsigned number. */
+MORVANE_EXPORT ASN1_INTEGER *d2i_ASN1_UINTEGER(ASN1_INTEGER **a, const unsigned char **pp,
+                                               long length);
+/* Set to v (magnitude without leading zeros, sign in the type); 1, or 0 on
+ * allocation failure. */
+MORVANE_EXPORT int ASN1_INTEGER_set(ASN1_INTEGER *a, long v);
+MORVANE_EXPORT int ASN1_ENUMERATED_set(ASN1_ENUMERATED *a, long v);
+/* The value: 0 for null, -1 for another type or a magnitude of more than 4
+ * octets. */
 MORVANE_EXPORT long ASN1_INTEGER_get(const ASN1_INTEGER *a);
+MORVANE_EXPORT long ASN1_ENUMERATED_get(const ASN1_ENUMERATED *a);
+/* Conversions with big numbers: into ai (or a new value) and into bn (or a
+ * new number); null with an error queued on failure. */
+MORVANE_EXPORT ASN1_INTEGER *BN_to_ASN1_INTEGER(const BIGNUM *bn, ASN1_INTEGER *ai);
+MORVANE_EXPORT ASN1_ENUMERATED *BN_to_ASN1_ENUMERATED(const BIGNUM *bn, ASN1_ENUMERATED *ai);
+MORVANE_EXPORT BIGNUM *ASN1_INTEGER_to_BN(const ASN1_INTEGER *ai, BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *ASN1_ENUMERATED_to_BN(const ASN1_ENUMERATED *ai, BIGNUM *bn);
+/* Order of the values: negative before positive, then by magnitude. */
+MORVANE_EXPORT int ASN1_INTEGER_cmp(const ASN1_INTEGER *x, const ASN1_INTEGER *y);
+MORVANE_EXPORT ASN1_INTEGER *ASN1_INTEGER_dup(const ASN1_INTEGER *x);
+
+/* ---- BIT STRING, BOOLEAN, OCTET STRING ----------------------------------
+ * Bit n is the mask 0x80 >> (n % 8) of octet n / 8.  With the flag
+ * ASN1_STRING_BITS_LEFT the low three flag bits count the unused bits of the
+ * last octet; without it they are derived when writing. */
+MORVANE_EXPORT int i2c_ASN1_BIT_STRING(ASN1_BIT_STRING *a, unsigned char **pp);
+MORVANE_EXPORT ASN1_BIT_STRING *c2i_ASN1_BIT_STRING(ASN1_BIT_STRING **a, const unsigned char **pp,
+                                                    long len);
+MORVANE_EXPORT int ASN1_BIT_STRING_set(ASN1_BIT_STRING *x, unsigned char *d, int len);
+/* Sets or clears bit n (growing the data to set it); 1, or 0 for a null
+ * value, a negative n or allocation failure. */
+MORVANE_EXPORT int ASN1_BIT_STRING_set_bit(ASN1_BIT_STRING *a, int n, int value);
+/* 1 when bit n is set; 0 otherwise, also beyond the data or for n < 0. */
+MORVANE_EXPORT int ASN1_BIT_STRING_get_bit(ASN1_BIT_STRING *a, int n);
+/* Always 3; writes 01 01 and the low octet of a when pp is given. */
+MORVANE_EXPORT int i2d_ASN1_BOOLEAN(int a, unsigned char **pp);
+/* The content octet (0..255), stored through a when given; -1 with an error
+ * queued and *pp unchanged on failure. */
+MORVANE_EXPORT int d2i_ASN1_BOOLEAN(int *a, const unsigned char **pp, long length);
+MORVANE_EXPORT ASN1_OCTET_STRING *ASN1_OCTET_STRING_dup(const ASN1_OCTET_STRING *a);
+MORVANE_EXPORT int ASN1_OCTET_STRING_cmp(const ASN1_OCTET_STRING *a, const ASN1_OCTET_STRING *b);
+MORVANE_EXPORT int ASN1_OCTET_STRING_set(ASN1_OCTET_STRING *str, const unsigned char *data,
+                                         int len);
+/* The string a under tag and class: the element's length, written at *pp
+ * (which must have room) when pp is given; BIT STRING (tag 3) as its item. */
+MORVANE_EXPORT int i2d_ASN1_bytes(ASN1_STRING *a, unsigned char **pp, int tag, int xclass);
+
+/* ---- any type ------------------------------------------------------------ */
+
+/* The type of a present value (or NULL), else 0. */
+MORVANE_EXPORT int ASN1_TYPE_get(ASN1_TYPE *a);
+/* Replaces the value (the old one freed), taking ownership of value; for
+ * BOOLEAN a non-null value is TRUE. */
+MORVANE_EXPORT void ASN1_TYPE_set(ASN1_TYPE *a, int type, void *value);
+/* A cipher's parameters: an OCTET STRING, or SEQUENCE { INTEGER num, OCTET
+ * STRING data }.  The setters return 1, or 0 on allocation failure; the
+ * getters copy at most max_len octets and return the string's full length,
+ * or -1 with "data is wrong" when a holds no such value. */
+MORVANE_EXPORT int ASN1_TYPE_set_octetstring(ASN1_TYPE *a, unsigned char *data, int len);
+MORVANE_EXPORT int ASN1_TYPE_get_octetstring(ASN1_TYPE *a, unsigned char *data, int max_len);
+MORVANE_EXPORT int ASN1_TYPE_set_int_octetstring(ASN1_TYPE *a, long num, unsigned char *data,
+                                                 int len);
+MORVANE_EXPORT int ASN1_TYPE_get_int_octetstring(ASN1_TYPE *a, long *num, unsigned char *data,
+                                                 int max_len);
+
+/* ---- OBJECT IDENTIFIER content ------------------------------------------ */
+
+/* The element (header and content); 0 for a null object or content. */
+MORVANE_EXPORT int i2d_ASN1_OBJECT(ASN1_OBJECT *a, unsigned char **pp);
+/* Content octets into an object (a dynamic *a is reused); a subidentifier
+ * starting with 0x80 is "invalid object encoding". */
+MORVANE_EXPORT ASN1_OBJECT *c2i_ASN1_OBJECT(ASN1_OBJECT **a, const unsigned char **pp, long len);
 
 /* ---- values of any item ------------------------------------------------- */
 
@@ -263,12 +344,24 @@ MORVANE_EXPORT long ASN1_INTEGER_get(const ASN1_INTEGER *a);
 MORVANE_EXPORT ASN1_VALUE *ASN1_item_new(const ASN1_ITEM *it);
 /* Frees a value of item `it`; null is ignored. */
 MORVANE_EXPORT void ASN1_item_free(ASN1_VALUE *val, const ASN1_ITEM *it);
-/* DER and BER decoding and DER encoding of any item.  Not available yet:
- * ASN1_item_d2i fails with "unsupported type" (null, *in and *pval left as
- * they were); ASN1_item_i2d returns -1 and writes nothing. */
+/* Decodes one value of `it` (BER: indefinite lengths and constructed strings
+ * accepted) from the len octets at *in.  pval may be null or address a value
+ * to decode into.  Success: *in advanced past the element, the value stored
+ * through pval and returned.  Failure: null with the innermost fault first on
+ * the error queue; a structure under decode, also one passed in, is freed and
+ * *pval cleared.  Input nested deeper than 30 items is "depth exceeded". */
 MORVANE_EXPORT ASN1_VALUE *ASN1_item_d2i(ASN1_VALUE **pval, const unsigned char **in, long len,
                                          const ASN1_ITEM *it);
+/* Encodes val as DER.  out null: the length only; *out null: a buffer of
+ * exactly the length is allocated, filled and stored; otherwise written at
+ * *out, which advances.  Returns the length, 0 when nothing is written (an
+ * absent value), -1 on failure (nothing is handed back). */
 MORVANE_EXPORT int ASN1_item_i2d(ASN1_VALUE *val, unsigned char **out, const ASN1_ITEM *it);
+/* The same, with streaming structures in indefinite form; a streamed OCTET
+ * STRING writes only its header and end-of-contents. */
+MORVANE_EXPORT int ASN1_item_ndef_i2d(ASN1_VALUE *val, unsigned char **out, const ASN1_ITEM *it);
+/* A copy of x by encoding and decoding it; null for null x or on failure. */
+MORVANE_EXPORT void *ASN1_item_dup(const ASN1_ITEM *it, void *x);
 
 /* Registers the configuration module "oid_section", whose section lists
  * object identifiers to create, one name = OID per line.  Returns
@@ -395,6 +488,10 @@ MORVANE_EXPORT extern const ASN1_ITEM ASN1_BOOLEAN_it;
 MORVANE_EXPORT extern const ASN1_ITEM ASN1_TBOOLEAN_it;
 MORVANE_EXPORT extern const ASN1_ITEM ASN1_FBOOLEAN_it;
 MORVANE_EXPORT extern const ASN1_ITEM ASN1_OCTET_STRING_NDEF_it;
+MORVANE_EXPORT extern const ASN1_ITEM LONG_it;
+MORVANE_EXPORT extern const ASN1_ITEM ZLONG_it;
+MORVANE_EXPORT extern const ASN1_ITEM BIGNUM_it;
+MORVANE_EXPORT extern const ASN1_ITEM CBIGNUM_it;
 /* END ITEMS */
 
 /* BEGIN ERROR CODES (generated by tools/gen_errors.py) */

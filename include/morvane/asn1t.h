@@ -203,14 +203,22 @@ MORVANE_EXPORT void ASN1_template_free(ASN1_VALUE **pval, const ASN1_TEMPLATE *t
 /* With `it` null, *pval is an ASN1_TYPE whose contents alone are freed. */
 MORVANE_EXPORT void ASN1_primitive_free(ASN1_VALUE **pval, const ASN1_ITEM *it);
 
-/* Decoding and encoding with a tag override (tag -1: the item's own).  Not
- * available yet: ASN1_item_ex_d2i fails with "unsupported type" and returns
- * 0; ASN1_item_ex_i2d returns 0 and writes nothing. */
+/* Decoding and encoding with a tag override (tag -1: the item's own; else
+ * tag with the class bits of aclass, IMPLICIT).  ASN1_item_ex_d2i returns 1
+ * decoded, -1 an OPTIONAL element absent (opt set; nothing consumed), 0
+ * error; ctx is the header cache of one decode (zero it before the first
+ * call).  ASN1_item_ex_i2d returns the element's length (written at *out
+ * and advanced when out is given), 0 for an absent value, -1 on failure. */
 MORVANE_EXPORT int ASN1_item_ex_d2i(ASN1_VALUE **pval, const unsigned char **in, long len,
                                     const ASN1_ITEM *it, int tag, int aclass, char opt,
                                     ASN1_TLC *ctx);
 MORVANE_EXPORT int ASN1_item_ex_i2d(ASN1_VALUE **pval, unsigned char **out, const ASN1_ITEM *it,
                                     int tag, int aclass);
+/* One template, not optional, with its own tag. */
+MORVANE_EXPORT int ASN1_template_d2i(ASN1_VALUE **pval, const unsigned char **in, long len,
+                                     const ASN1_TEMPLATE *tt);
+MORVANE_EXPORT int ASN1_template_i2d(ASN1_VALUE **pval, unsigned char **out,
+                                     const ASN1_TEMPLATE *tt);
 
 /* ---- declaration macros ------------------------------------------------- */
 

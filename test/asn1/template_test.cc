@@ -265,19 +265,4 @@ TEST(Asn1UniversalItems, TagToMask) {
     EXPECT_EQ(tag < 0 || tag > 30 ? 0 : want[tag], ASN1_tag2bit(tag)) << tag;
 }
 
-TEST(Asn1Codec, DecodingAndEncodingFailCleanlyForNow) {
-  const unsigned char der[] = {0x02, 0x01, 0x05};
-  const unsigned char* in = der;
-  ASN1_INTEGER* keep = ASN1_INTEGER_new();
-  ASN1_INTEGER* a = keep;
-  EXPECT_EQ(nullptr, d2i_ASN1_INTEGER(&a, &in, sizeof der));
-  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_EX_D2I, ASN1_R_UNSUPPORTED_TYPE}});
-  EXPECT_EQ(der, in);
-  EXPECT_EQ(keep, a);
-  unsigned char* out = nullptr;
-  EXPECT_EQ(-1, i2d_ASN1_INTEGER(keep, &out));
-  EXPECT_EQ(nullptr, out);
-  ASN1_INTEGER_free(keep);
-}
-
 }  // namespace
