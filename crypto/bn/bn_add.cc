@@ -13,15 +13,19 @@
 
 namespace bn = morvane::bn;
 
-/* see morvane/bn.h */
-int BN_add(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
-  if (a->neg == b->neg) {
+namespace {
+
+// a + b when `negate_b` is false, a - b when it is true: both signed sums
+// reduce to one unsigned addition or subtraction of the magnitudes.
+int signed_sum(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, bool negate_b) {
+  const int b_neg = negate_b ? !b->neg : b->neg;
+  if (a->neg == b_neg) {
     const int neg = a->neg;
     if (!BN_uadd(r, a, b)) return 0;
     r->neg = neg;
     return 1;
   }
-  // Different signs: x is the non-negative operand, y the negative one.
+  // Opposite signs: x is the operand counted as non-negative, y the other.
   const BIGNUM* x = a->neg ? b : a;
   const BIGNUM* y = a->neg ? a : b;
   if (BN_ucmp(x, y) < 0) {
@@ -34,25 +38,12 @@ int BN_add(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   return 1;
 }
 
-int BN_sub(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
-  if (a->neg != b->neg) {
-    const int neg = a->neg;
-    if (!BN_uadd(r, a, b)) return 0;
-    r->neg = neg;
-    return 1;
-  }
-  // Same signs: |x| - |y|, with the operands exchanged when both are negative.
-  const BIGNUM* x = a->neg ? b : a;
-  const BIGNUM* y = a->neg ? a : b;
-  if (BN_ucmp(x, y) < 0) {
-    if (!BN_usub(r, y, x)) return 0;
-    r->neg = 1;
-  } else {
-    if (!BN_usub(r, x, y)) return 0;
-    r->neg = 0;
-  }
-  return 1;
-}
+}  // namespace
+
+/* see morvane/bn.h */
+int BN_add(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) { return signed_sum(r, a, b, false); }
+
+int BN_sub(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) { return signed_sum(r, a, b, true); }
 
 int BN_uadd(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   if (a->top < b->top) {
