@@ -1,23 +1,69 @@
-// Functional references of engines.
+// Functional references: initialising and finishing engines.
 //
-// Implementation notes: no engine object exists yet (the engine list and
-// engine construction come later), so there is no engine to take or release
-// a reference on: both calls refuse every argument, a null one with "passed a
-// null parameter".  No caller can reach them with an engine of this build.
+// Implementation notes: both counts change under lock 30.  `init` runs with
+// the lock held (an `init` callback must not take it); `finish` runs without
+// it when ENGINE_finish releases the last reference, and with it when a
+// table releases its cached engine.
 
 #include <morvane/engine.h>
 #include <morvane/err.h>
 
+#include "engine/internal.h"
+#include "internal/lock.h"
+
+namespace morvane::engine {
+
+int unlocked_init(ENGINE* e) {
+  int to_return = 1;
+  if (e->funct_ref == 0 && e->init != nullptr) to_return = e->init(e);
+  if (to_return) {
+    e->struct_ref++;
+    e->funct_ref++;
+  }
+  return to_return;
+}
+
+int unlocked_finish(ENGINE* e, bool unlock_for_handlers) {
+  int to_return = 1;
+  e->funct_ref--;
+  if (e->funct_ref == 0 && e->finish != nullptr) {
+    if (unlock_for_handlers) CRYPTO_w_unlock(CRYPTO_LOCK_ENGINE);
+    to_return = e->finish(e);
+    if (unlock_for_handlers) CRYPTO_w_lock(CRYPTO_LOCK_ENGINE);
+    if (!to_return) return 0;
+  }
+  free_util(e, true);
+  return to_return;
+}
+
+}  // namespace morvane::engine
+
+using namespace morvane::engine;
+
 /* see morvane/engine.h */
 int ENGINE_init(ENGINE* e) {
-  ENGINEerr(ENGINE_F_ENGINE_INIT,
-            e == nullptr ? ERR_R_PASSED_NULL_PARAMETER : ENGINE_R_INIT_FAILED);
-  return 0;
+  if (e == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_INIT, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
+  return unlocked_init(e);
 }
 
 /* see morvane/engine.h */
 int ENGINE_finish(ENGINE* e) {
-  ENGINEerr(ENGINE_F_ENGINE_FINISH,
-            e == nullptr ? ERR_R_PASSED_NULL_PARAMETER : ENGINE_R_FINISH_FAILED);
-  return 0;
+  if (e == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_FINISH, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  int to_return;
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
+    to_return = unlocked_finish(e, true);
+  }
+  if (!to_return) {
+    ENGINEerr(ENGINE_F_ENGINE_FINISH, ENGINE_R_FINISH_FAILED);
+    return 0;
+  }
+  return to_return;
 }

@@ -11,31 +11,169 @@
 
 MORVANE_BEGIN_DECLS
 
-/* Registers the configuration module "engines", whose section lists the
- * engines to set up, one name = section per line.  Returns CONF_module_add's
- * result. */
-MORVANE_EXPORT int ENGINE_add_conf_module(void);
+/* Engine flags (ENGINE_set_flags). */
+#define ENGINE_FLAGS_MANUAL_CMD_CTRL 0x0002 /* ctrl answers the commands 11..18 itself */
+#define ENGINE_FLAGS_BY_ID_COPY 0x0004      /* ENGINE_by_id hands out a fresh copy */
 
-/* Adds the built-in engines to the engine list and clears the error queue.
- * No engine is built in yet. */
-MORVANE_EXPORT void ENGINE_load_builtin_engines(void);
+/* Command flags of ENGINE_CMD_DEFN. */
+#define ENGINE_CMD_FLAG_NUMERIC 0x0001
+#define ENGINE_CMD_FLAG_STRING 0x0002
+#define ENGINE_CMD_FLAG_NO_INPUT 0x0004
+#define ENGINE_CMD_FLAG_INTERNAL 0x0008
 
-/* Takes a functional reference on `e` (the engine is initialised and its
- * implementations may be called); 1, or 0 with an error.  No engine exists in
- * this build: every call fails, a null `e` with "passed a null parameter". */
+/* Generic control commands (ENGINE_ctrl). */
+#define ENGINE_CTRL_HAS_CTRL_FUNCTION 10
+#define ENGINE_CTRL_GET_FIRST_CMD_TYPE 11
+#define ENGINE_CTRL_GET_NEXT_CMD_TYPE 12
+#define ENGINE_CTRL_GET_CMD_FROM_NAME 13
+#define ENGINE_CTRL_GET_NAME_LEN_FROM_CMD 14
+#define ENGINE_CTRL_GET_NAME_FROM_CMD 15
+#define ENGINE_CTRL_GET_DESC_LEN_FROM_CMD 16
+#define ENGINE_CTRL_GET_DESC_FROM_CMD 17
+#define ENGINE_CTRL_GET_CMD_FLAGS 18
+#define ENGINE_CMD_BASE 200
+
+/* Class bits of ENGINE_set_default. */
+#define ENGINE_METHOD_RSA 0x0001
+#define ENGINE_METHOD_DSA 0x0002
+#define ENGINE_METHOD_DH 0x0004
+#define ENGINE_METHOD_RAND 0x0008
+#define ENGINE_METHOD_ECDH 0x0010
+#define ENGINE_METHOD_ECDSA 0x0020
+#define ENGINE_METHOD_CIPHERS 0x0040
+#define ENGINE_METHOD_DIGESTS 0x0080
+#define ENGINE_METHOD_STORE 0x0100
+#define ENGINE_METHOD_ALL 0xFFFF
+#define ENGINE_METHOD_NONE 0x0000
+
+/* Table flag: selection initialises no engine that holds no functional
+ * reference yet. */
+#define ENGINE_TABLE_FLAG_NOINIT 0x0001
+
+/* One control command an engine understands.  An array of them is sorted by
+ * ascending cmd_num and ends with an entry whose number is 0 or whose name is
+ * null. */
+typedef struct ENGINE_CMD_DEFN_st {
+  unsigned int cmd_num;
+  const char *cmd_name;
+  const char *cmd_desc; /* may be null */
+  unsigned int cmd_flags;
+} ENGINE_CMD_DEFN;
+
+struct ssl_st;
+typedef int (*ENGINE_GEN_INT_FUNC_PTR)(ENGINE *);
+typedef int (*ENGINE_CTRL_FUNC_PTR)(ENGINE *, int, long, void *, void (*f)(void));
+typedef EVP_PKEY *(*ENGINE_LOAD_KEY_PTR)(ENGINE *, const char *, UI_METHOD *ui_method,
+                                          void *callback_data);
+typedef int (*ENGINE_SSL_CLIENT_CERT_PTR)(ENGINE *, struct ssl_st *ssl, STACK *ca_dn,
+                                          X509 **pcert, EVP_PKEY **pkey, STACK **pother,
+                                          UI_METHOD *ui_method, void *callback_data);
+/* With a null cipher: stores the engine's NID list in *nids and returns its
+ * count.  Otherwise stores the description of `nid` (or null) in *cipher and
+ * returns 1 when the engine knows nid, else 0. */
+typedef int (*ENGINE_CIPHERS_PTR)(ENGINE *, const EVP_CIPHER **cipher, const int **nids, int nid);
+/* The same for digests. */
+typedef int (*ENGINE_DIGESTS_PTR)(ENGINE *, const EVP_MD **digest, const int **nids, int nid);
+
+/* ---- Records ----
+ * An engine has two counts: structural references keep the record in memory
+ * (ENGINE_new gives the first, ENGINE_free releases one, destroying the record
+ * at 0), functional references say that it is initialised (ENGINE_init,
+ * ENGINE_finish; each includes a structural one).  Text pointers given to
+ * the setters are not copied.  Setters return 1. */
+
+/* A zeroed engine with one structural reference, or null with "malloc
+ * failure". */
+MORVANE_EXPORT ENGINE *ENGINE_new(void);
+/* Releases one structural reference; 1, or 0 for null. */
+MORVANE_EXPORT int ENGINE_free(ENGINE *e);
+/* Takes one more structural reference; 1, or 0 for null. */
+MORVANE_EXPORT int ENGINE_up_ref(ENGINE *e);
+/* Stores a non-null text; 0 with "passed a null parameter" for null. */
+MORVANE_EXPORT int ENGINE_set_id(ENGINE *e, const char *id);
+MORVANE_EXPORT int ENGINE_set_name(ENGINE *e, const char *name);
+MORVANE_EXPORT int ENGINE_set_destroy_function(ENGINE *e, ENGINE_GEN_INT_FUNC_PTR destroy_f);
+MORVANE_EXPORT int ENGINE_set_init_function(ENGINE *e, ENGINE_GEN_INT_FUNC_PTR init_f);
+MORVANE_EXPORT int ENGINE_set_finish_function(ENGINE *e, ENGINE_GEN_INT_FUNC_PTR finish_f);
+MORVANE_EXPORT const char *ENGINE_get_id(const ENGINE *e);
+MORVANE_EXPORT const char *ENGINE_get_name(const ENGINE *e);
+MORVANE_EXPORT ENGINE_GEN_INT_FUNC_PTR ENGINE_get_destroy_function(const ENGINE *e);
+MORVANE_EXPORT ENGINE_GEN_INT_FUNC_PTR ENGINE_get_init_function(const ENGINE *e);
+MORVANE_EXPORT ENGINE_GEN_INT_FUNC_PTR ENGINE_get_finish_function(const ENGINE *e);
+
+/* Takes a functional reference on `e`, running its `init` when it had none;
+ * 1 (or what `init` returned), 0 when `init` refuses (nothing counted), 0
+ * with "passed a null parameter" for null.  `init` runs with lock 30 held. */
 MORVANE_EXPORT int ENGINE_init(ENGINE *e);
-/* Releases a functional reference taken by ENGINE_init; 1, or 0 with an
- * error (every call, in this build). */
+/* Releases a functional reference, running `finish` (without lock 30) when it
+ * was the last; 1, or 0 with "finish failed" when `finish` refuses (the
+ * structural reference then stays), 0 with "passed a null parameter". */
 MORVANE_EXPORT int ENGINE_finish(ENGINE *e);
+
+/* ---- The engine list ----
+ * Ids are unique in the list; the list holds one structural reference per
+ * engine. */
+
+/* Appends `e`; 1, or 0 with "passed a null parameter", "'id' or 'name'
+ * missing", or "internal list error" (after "conflicting engine id" for an id
+ * already listed). */
+MORVANE_EXPORT int ENGINE_add(ENGINE *e);
+/* Unlinks `e` and drops the list's reference; 1, or 0 with "internal list
+ * error" when it is not listed. */
+MORVANE_EXPORT int ENGINE_remove(ENGINE *e);
+
+/* The first or last engine of the list with a new structural reference, or
+ * null. */
+MORVANE_EXPORT ENGINE *ENGINE_get_first(void);
+MORVANE_EXPORT ENGINE *ENGINE_get_last(void);
+/* The neighbour of `e` with a new structural reference (null at the end); the
+ * reference on `e` is released, so a loop holds one reference at a time. */
+MORVANE_EXPORT ENGINE *ENGINE_get_next(ENGINE *e);
+MORVANE_EXPORT ENGINE *ENGINE_get_prev(ENGINE *e);
+
+/* ---- Algorithm tables ----
+ * For each class one process-wide table lists the engines registered for
+ * it.  ENGINE_register_X adds an engine that offers class X (one without it
+ * registers nothing and gives 1), ENGINE_set_default_X also makes it the
+ * cached choice (taking a functional reference), ENGINE_unregister_X removes
+ * it, ENGINE_register_all_X registers every listed engine.
+ * ENGINE_get_default_X is the engine to use, with a functional reference the
+ * caller releases with ENGINE_finish, or null (nothing queued) for the
+ * built-in implementation.  Engines are unregistered before their last
+ * structural reference goes. */
+
+/* Table flags (ENGINE_TABLE_FLAG_NOINIT), process-wide. */
+MORVANE_EXPORT unsigned int ENGINE_get_table_flags(void);
+MORVANE_EXPORT void ENGINE_set_table_flags(unsigned int flags);
+
+MORVANE_EXPORT int ENGINE_register_RAND(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_RAND(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_RAND(void);
+MORVANE_EXPORT int ENGINE_set_default_RAND(ENGINE *e);
+MORVANE_EXPORT ENGINE *ENGINE_get_default_RAND(void);
+MORVANE_EXPORT int ENGINE_set_RAND(ENGINE *e, const RAND_METHOD *rand_meth);
+MORVANE_EXPORT const RAND_METHOD *ENGINE_get_RAND(const ENGINE *e);
 
 /* The default engine for the digest `nid`, with a functional reference the
  * caller releases with ENGINE_finish, or null (nothing queued) when the
- * built-in description is to be used: always null, as no engine registers
- * digests in this build. */
+ * built-in description is to be used. */
 MORVANE_EXPORT ENGINE *ENGINE_get_digest_engine(int nid);
 /* The description that `e` supplies for the digest `nid`, or null with
  * "unimplemented digest". */
 MORVANE_EXPORT const EVP_MD *ENGINE_get_digest(ENGINE *e, int nid);
+
+/* ---- Component-wide ---- */
+
+/* Frees every algorithm table (releasing the engines they chose), empties
+ * the engine list, and resets the random method (RAND_set_rand_method(null)). */
+MORVANE_EXPORT void ENGINE_cleanup(void);
+
+/* Registers the configuration module "engines", whose section lists the
+ * engines to set up, one name = section per line.  Returns CONF_module_add's
+ * result. */
+MORVANE_EXPORT int ENGINE_add_conf_module(void);
+/* Adds the built-in engines to the engine list and clears the error queue. */
+MORVANE_EXPORT void ENGINE_load_builtin_engines(void);
 
 /* Registers the texts of library 38 (ERR_LIB_ENGINE) unless they are registered
  * already. */

@@ -44,6 +44,8 @@ typedef struct dsa_method DSA_METHOD;
 typedef struct dh_method DH_METHOD;
 typedef struct ecdh_method ECDH_METHOD;
 typedef struct ecdsa_method ECDSA_METHOD;
+typedef struct rand_meth_st RAND_METHOD;
+typedef struct store_method_st STORE_METHOD;
 typedef struct x509_st X509;
 typedef struct X509_name_st X509_NAME;
 typedef struct X509_crl_st X509_CRL;

@@ -1,0 +1,152 @@
+// Engine records: construction, structural references, the plain fields, and
+// the registry of cleanup callbacks that ENGINE_cleanup runs.
+
+#include <string.h>
+
+#include <morvane/crypto.h>
+#include <morvane/engine.h>
+#include <morvane/err.h>
+#include <morvane/rand.h>
+#include <morvane/stack.h>
+
+#include "engine/internal.h"
+
+namespace morvane::engine {
+
+int free_util(ENGINE* e, bool locked) {
+  if (e == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_FREE_UTIL, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  int left = locked ? --e->struct_ref
+                    : CRYPTO_add_lock(&e->struct_ref, -1, CRYPTO_LOCK_ENGINE, __FILE__, __LINE__);
+  if (left > 0) return 1;
+  if (e->destroy != nullptr) e->destroy(e);
+  CRYPTO_free_ex_data(CRYPTO_EX_INDEX_ENGINE, e, &e->ex_data);
+  MORVANE_free(e);
+  return 1;
+}
+
+namespace {
+
+// One registered callback (a function pointer does not fit a stack's item).
+struct CleanupItem {
+  CleanupFn cb;
+};
+
+// Registered callbacks, front to back; created on first registration.
+constinit STACK* cleanup_stack = nullptr;
+
+CleanupItem* cleanup_item(CleanupFn cb) {
+  if (cleanup_stack == nullptr && (cleanup_stack = sk_new_null()) == nullptr) return nullptr;
+  auto* item = static_cast<CleanupItem*>(MORVANE_malloc(sizeof(CleanupItem)));
+  if (item != nullptr) item->cb = cb;
+  return item;
+}
+
+}  // namespace
+
+void cleanup_add_first(CleanupFn cb) {
+  if (CleanupItem* item = cleanup_item(cb)) {
+    if (!sk_insert(cleanup_stack, reinterpret_cast<char*>(item), 0)) MORVANE_free(item);
+  }
+}
+
+void cleanup_add_last(CleanupFn cb) {
+  if (CleanupItem* item = cleanup_item(cb)) {
+    if (!sk_push(cleanup_stack, reinterpret_cast<char*>(item))) MORVANE_free(item);
+  }
+}
+
+}  // namespace morvane::engine
+
+using namespace morvane::engine;
+
+/* see morvane/engine.h */
+ENGINE* ENGINE_new(void) {
+  auto* e = static_cast<ENGINE*>(MORVANE_malloc(sizeof(ENGINE)));
+  if (e == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_NEW, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  memset(e, 0, sizeof(*e));
+  e->struct_ref = 1;
+  CRYPTO_new_ex_data(CRYPTO_EX_INDEX_ENGINE, e, &e->ex_data);
+  return e;
+}
+
+/* see morvane/engine.h */
+int ENGINE_free(ENGINE* e) {
+  return free_util(e, false);
+}
+
+/* see morvane/engine.h */
+int ENGINE_up_ref(ENGINE* e) {
+  if (e == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_UP_REF, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  CRYPTO_add_lock(&e->struct_ref, 1, CRYPTO_LOCK_ENGINE, __FILE__, __LINE__);
+  return 1;
+}
+
+/* see morvane/engine.h */
+int ENGINE_set_id(ENGINE* e, const char* id) {
+  if (id == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_SET_ID, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  e->id = id;
+  return 1;
+}
+
+/* see morvane/engine.h */
+int ENGINE_set_name(ENGINE* e, const char* name) {
+  if (name == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_SET_NAME, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  e->name = name;
+  return 1;
+}
+
+// The plain fields: a setter that stores and gives 1, a getter that reads.
+#define MORVANE_ENGINE_FIELD(setter, getter, type, field) \
+  int setter(ENGINE* e, type value) {                     \
+    e->field = value;                                     \
+    return 1;                                             \
+  }                                                       \
+  type getter(const ENGINE* e) {                          \
+    return e->field;                                      \
+  }
+
+/* see morvane/engine.h */
+MORVANE_ENGINE_FIELD(ENGINE_set_destroy_function, ENGINE_get_destroy_function,
+                     ENGINE_GEN_INT_FUNC_PTR, destroy)
+MORVANE_ENGINE_FIELD(ENGINE_set_init_function, ENGINE_get_init_function, ENGINE_GEN_INT_FUNC_PTR,
+                     init)
+MORVANE_ENGINE_FIELD(ENGINE_set_finish_function, ENGINE_get_finish_function,
+                     ENGINE_GEN_INT_FUNC_PTR, finish)
+
+/* see morvane/engine.h */
+const char* ENGINE_get_id(const ENGINE* e) {
+  return e->id;
+}
+
+/* see morvane/engine.h */
+const char* ENGINE_get_name(const ENGINE* e) {
+  return e->name;
+}
+
+/* see morvane/engine.h */
+void ENGINE_cleanup(void) {
+  if (cleanup_stack != nullptr) {
+    // The callbacks take lock 30 themselves.
+    for (int i = 0; i < sk_num(cleanup_stack); i++) {
+      reinterpret_cast<CleanupItem*>(sk_value(cleanup_stack, i))->cb();
+    }
+    sk_pop_free(cleanup_stack, CRYPTO_free);
+    cleanup_stack = nullptr;
+  }
+  RAND_set_rand_method(nullptr);
+}

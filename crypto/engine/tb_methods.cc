@@ -1,0 +1,58 @@
+// The single-entry algorithm tables: one engine choice per class (random
+// method, public-key methods, object store), kept under the key 1.
+
+#include <morvane/engine.h>
+
+#include "engine/internal.h"
+
+namespace {
+
+constexpr int kOnlyNid = 1;
+
+}  // namespace
+
+// The functions of a class whose engines offer the method table `field`:
+// registration, unregistration, registration of every listed engine, and the
+// field's accessors.
+#define MORVANE_ENGINE_TABLE(CLASS, TYPE, field)                                                 \
+  namespace {                                                                                    \
+  constinit morvane::engine::Table* CLASS##_table = nullptr;                                     \
+  void unregister_all_##CLASS() {                                                                \
+    morvane::engine::table_cleanup(&CLASS##_table);                                              \
+  }                                                                                              \
+  int register_##CLASS(ENGINE* e, bool setdefault) {                                             \
+    if (e->field == nullptr) return 1;                                                           \
+    return morvane::engine::table_register(&CLASS##_table, unregister_all_##CLASS, e, &kOnlyNid, \
+                                           1, setdefault);                                       \
+  }                                                                                              \
+  }                                                                                              \
+  int ENGINE_register_##CLASS(ENGINE* e) {                                                       \
+    return register_##CLASS(e, false);                                                           \
+  }                                                                                              \
+  void ENGINE_unregister_##CLASS(ENGINE* e) {                                                    \
+    morvane::engine::table_unregister(&CLASS##_table, e);                                        \
+  }                                                                                              \
+  void ENGINE_register_all_##CLASS(void) {                                                       \
+    for (ENGINE* e = ENGINE_get_first(); e != nullptr; e = ENGINE_get_next(e))                   \
+      ENGINE_register_##CLASS(e);                                                                \
+  }                                                                                              \
+  int ENGINE_set_##CLASS(ENGINE* e, const TYPE* meth) {                                          \
+    e->field = meth;                                                                             \
+    return 1;                                                                                    \
+  }                                                                                              \
+  const TYPE* ENGINE_get_##CLASS(const ENGINE* e) {                                              \
+    return e->field;                                                                             \
+  }
+
+// The same with the default choice: set and get.
+#define MORVANE_ENGINE_TABLE_WITH_DEFAULT(CLASS, TYPE, field)       \
+  MORVANE_ENGINE_TABLE(CLASS, TYPE, field)                          \
+  int ENGINE_set_default_##CLASS(ENGINE* e) {                       \
+    return register_##CLASS(e, true);                               \
+  }                                                                 \
+  ENGINE* ENGINE_get_default_##CLASS(void) {                        \
+    return morvane::engine::table_select(&CLASS##_table, kOnlyNid); \
+  }
+
+/* see morvane/engine.h */
+MORVANE_ENGINE_TABLE_WITH_DEFAULT(RAND, RAND_METHOD, rand_meth)
