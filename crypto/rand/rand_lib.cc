@@ -12,8 +12,6 @@
 
 #include <morvane/engine.h>
 #include <morvane/rand.h>
-extern "C" ENGINE* ENGINE_get_default_RAND(void);
-extern "C" const RAND_METHOD* ENGINE_get_RAND(const ENGINE*);  // interim, see tmp_engine_stub.cc
 
 #include "rand/internal.h"
 

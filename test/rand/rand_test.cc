@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <morvane/engine.h>
 #include <morvane/rand.h>
 
 #include "test_support.h"
@@ -64,6 +65,35 @@ TEST(RandDispatch, MissingSlots) {
   RAND_add(buf, 2, 2.0);
   RAND_cleanup();
   EXPECT_EQ(buf[0] + buf[1], 10);
+}
+
+int finishes = 0;
+
+// The default random engine's table serves, and the layer holds the engine
+// (one functional reference) until the method is replaced or cleaned up.
+TEST(RandDispatch, TheDefaultEngineServesUntilReplaced) {
+  ENGINE* e = ENGINE_new();
+  ENGINE_set_id(e, "rand-test");
+  ENGINE_set_name(e, "rand-test");
+  ENGINE_set_finish_function(e, [](ENGINE*) { return ++finishes, 1; });
+  ENGINE_set_RAND(e, &kLogging);
+  ASSERT_EQ(ENGINE_set_default_RAND(e), 1);
+  unsigned char b[4];
+  EXPECT_EQ(RAND_bytes(b, 4), 1);
+  ENGINE_unregister_RAND(e);  // the table lets go; the layer still holds it
+  EXPECT_EQ(finishes, 0);
+  RAND_cleanup();
+  EXPECT_EQ(calls, "bytes4 cleanup ");
+  EXPECT_EQ(finishes, 1);
+  EXPECT_EQ(RAND_get_rand_method(), RAND_Quorix());
+  ASSERT_EQ(RAND_set_rand_engine(e), 1);
+  EXPECT_EQ(RAND_get_rand_method(), &kLogging);
+  RAND_set_rand_method(nullptr);
+  EXPECT_EQ(finishes, 2);
+  ENGINE_set_RAND(e, nullptr);
+  EXPECT_EQ(RAND_set_rand_engine(e), 0);  // no table: no reference kept
+  EXPECT_EQ(finishes, 3);
+  ENGINE_free(e);
 }
 
 }  // namespace
