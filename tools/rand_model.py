@@ -4,7 +4,7 @@ and the poll of rand_unix.cc), with its own SHA-1 written from FIPS 180-4
 (no crypto module), for one thread and one process.
 
 It runs the script in a data file of `key = value` records, one step each:
-  op = setup    pid, uid, time: what the process reports; device: hex bytes
+  op = setup    pid, uid, time: what the process reports; data: hex bytes
                 of the one random device the poll reads (up to 32 of them)
   op = device   data: new device contents
   op = seed     data          op = add   data, entropy
@@ -149,7 +149,7 @@ def run(records):
         op = r["op"]
         if op == "setup":
             gen = Generator(int(r["pid"]), int(r["uid"]), int(r["time"]),
-                            bytes.fromhex(r["device"]))
+                            bytes.fromhex(r["data"]))
         elif op == "device":
             gen.device = bytes.fromhex(r["data"])
         elif op == "seed":

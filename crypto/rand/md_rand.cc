@@ -40,7 +40,8 @@ using internal::Wiper;
 constexpr int kPoolSize = 1023;
 constexpr int kMdSize = 20;
 constexpr double kSeeded = 32.0;
-constexpr char kFaq[] = "You need to read the Morvane FAQ, https://www.morvane.org/support/faq.html";
+constexpr char kFaq[] =
+    "You need to read the Morvane FAQ, https://www.morvane.org/support/faq.html";
 
 struct Pool {
   unsigned char state[kPoolSize];
@@ -315,8 +316,8 @@ void quorix_cleanup() {
   // stirred_pool keeps its value.
 }
 
-constexpr RAND_METHOD kQuorix = {quorix_seed,         quorix_bytes, quorix_cleanup,
-                                 quorix_add,          quorix_pseudo_bytes, quorix_status};
+constexpr RAND_METHOD kQuorix = {quorix_seed, quorix_bytes,        quorix_cleanup,
+                                 quorix_add,  quorix_pseudo_bytes, quorix_status};
 
 }  // namespace
 

@@ -67,8 +67,8 @@ void read_device(int fd, unsigned char* buf, int* n) {
 
 }  // namespace
 
-constinit Seams seams = {system_pid, system_uid, time, MORVANE_issetugid, RAND_poll, kDevices,
-                         kSockets};
+constinit Seams seams = {system_pid, system_uid, time,    MORVANE_issetugid,
+                         RAND_poll,  kDevices,   kSockets};
 
 bool system_bytes(unsigned char* buf, size_t n) {
   while (n > 0) {

@@ -53,18 +53,14 @@ TEST(RandPool, MatchesTheModel) {
       fake_uid = std::stoi(r.Get("uid"));
       fake_time = std::stol(r.Get("time"));
     }
-    if (op == "setup" || op == "device") {
-      const Bytes d = morvane_test::FromHex(r.Get(op == "setup" ? "device" : "data"));
-      morvane_test::WriteFile(dev.path(), std::string(d.begin(), d.end()));
-    } else if (op == "seed") {
-      RAND_seed(data.data(), static_cast<int>(data.size()));
-    } else if (op == "add") {
+    if (op == "setup" || op == "device")
+      morvane_test::WriteFile(dev.path(), {data.begin(), data.end()});
+    if (op == "seed") RAND_seed(data.data(), static_cast<int>(data.size()));
+    if (op == "add")
       RAND_add(data.data(), static_cast<int>(data.size()), std::stod(r.Get("entropy")));
-    } else if (op == "status") {
-      EXPECT_EQ(RAND_status(), std::stoi(r.Get("ret")));
-    } else if (op == "cleanup") {
-      RAND_cleanup();
-    } else if (op == "bytes") {
+    EXPECT_TRUE(op != "status" || RAND_status() == std::stoi(r.Get("ret")));
+    if (op == "cleanup") RAND_cleanup();
+    if (op == "bytes") {
       Bytes out(std::stoul(r.Get("n")), morvane_test::FromHex(r.Get("fill"))[0]);
       EXPECT_EQ(RAND_bytes(out.data(), static_cast<int>(out.size())), std::stoi(r.Get("ret")));
       EXPECT_EQ(morvane_test::ToHex(out), r.Get("out"));
@@ -79,9 +75,7 @@ TEST(RandPool, RequestsMoveThePoolPosition) {
   EXPECT_EQ(buf[0], 9);
   EXPECT_EQ(pool_view().initialized, 0);  // no poll for nothing
   ASSERT_EQ(RAND_bytes(buf, 4), 1);       // polls and stirs
-  const struct {
-    int n, advance;
-  } cases[] = {{1, 10}, {11, 20}, {10, 10}, {100, 100}};
+  const struct { int n, advance; } cases[] = {{1, 10}, {11, 20}, {10, 10}, {100, 100}};
   unsigned char out[100];
   for (const auto& c : cases) {
     const int before = pool_view().state_index;
@@ -98,14 +92,12 @@ TEST(RandPool, RequestsMoveThePoolPosition) {
 TEST(RandPool, PollsOnceUntilCleanup) {
   seams.poll = [] { return ++polls, RAND_poll(); };
   unsigned char b[8];
-  RAND_bytes(b, 8);
-  RAND_status();
-  RAND_bytes(b, 8);
-  EXPECT_EQ(polls, 1);
-  RAND_cleanup();
-  RAND_status();
-  RAND_bytes(b, 8);
-  EXPECT_EQ(polls, 2);
+  for (int round : {1, 2}) {
+    RAND_bytes(b, 8);
+    RAND_status();
+    EXPECT_EQ(polls, round);
+    RAND_cleanup();
+  }
 }
 
 TEST(RandPool, UnseededFailsAndPseudoBytesKeepsTheQueue) {
@@ -145,8 +137,9 @@ TEST(RandPool, OutputAfterCleanupUnderAnotherMethod) {
 
 // The poll through a method that records what it is given.
 std::vector<std::pair<int, double>> adds;
-const RAND_METHOD kRecorder = {nullptr, nullptr, nullptr,
-                               [](const void*, int n, double e) { adds.push_back({n, e}); }};
+const RAND_METHOD kRecorder = {nullptr, nullptr, nullptr, [](const void*, int n, double e) {
+                                 adds.push_back({n, e});
+                               }};
 
 TEST(RandPool, PollReadsEachDeviceOnce) {
   morvane_test::TempPath dir(morvane_test::TempPath::kDir);

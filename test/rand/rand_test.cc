@@ -2,7 +2,6 @@
 // the results when a slot is missing, and the built-in default.
 
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <morvane/engine.h>
@@ -11,16 +10,6 @@
 #include "test_support.h"
 
 namespace {
-
-TEST(RandDefault, TheBuiltInGeneratorSeedsItself) {
-  EXPECT_EQ(RAND_get_rand_method(), RAND_Quorix());
-  std::vector<unsigned char> a(4096, 0), b(4096, 0);
-  ASSERT_EQ(RAND_bytes(a.data(), 4096), 1);
-  ASSERT_EQ(RAND_bytes(b.data(), 4096), 1);
-  EXPECT_NE(a, b);
-  EXPECT_EQ(RAND_pseudo_bytes(b.data(), 64), 1);
-  EXPECT_EQ(RAND_status(), 1);
-}
 
 TEST(RandDefault, EmptyAndNegativeCountsWriteNothing) {
   unsigned char buf[4] = {7, 7, 7, 7};

@@ -22,8 +22,9 @@ namespace {
 
 using Adds = std::vector<std::pair<int, double>>;
 Adds adds;
-const RAND_METHOD kRecorder = {nullptr, nullptr, nullptr,
-                               [](const void*, int n, double e) { adds.push_back({n, e}); }};
+const RAND_METHOD kRecorder = {nullptr, nullptr, nullptr, [](const void*, int n, double e) {
+                                 adds.push_back({n, e});
+                               }};
 constexpr int kStat = sizeof(struct stat);
 
 TEST(RandFile, LoadsInChunks) {
@@ -74,8 +75,10 @@ TEST(RandFile, DefaultName) {
     size_t size;
     const char* name;
   } cases[] = {
-      {nullptr, "/home/x", 14, "/home/x/.rnd"}, {nullptr, "/home/x", 13, ""},
-      {"/r", "/home/x", 64, "/r"},              {too_long.c_str(), "/h", 10, "/h/.rnd"},
+      {nullptr, "/home/x", 14, "/home/x/.rnd"},
+      {nullptr, "/home/x", 13, ""},
+      {"/r", "/home/x", 64, "/r"},
+      {too_long.c_str(), "/h", 10, "/h/.rnd"},
       {"", nullptr, 64, ""},
   };
   for (const auto& c : cases) {
@@ -93,8 +96,8 @@ void Serve(int listener, std::vector<int> counts) {
   unsigned char req[2];
   for (int c : counts) {
     if (recv(fd, req, 2, MSG_WAITALL) != 2 || req[0] != 1) break;
-    const std::string reply =
-        std::string(1, static_cast<char>(c < 0 ? req[1] : c)) + std::string(c < 0 ? req[1] : c, 'e');
+    const std::string reply = std::string(1, static_cast<char>(c < 0 ? req[1] : c)) +
+                              std::string(c < 0 ? req[1] : c, 'e');
     if (send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) break;
   }
   close(fd);
@@ -106,8 +109,7 @@ TEST(RandEgd, QueriesTheDaemon) {
     std::vector<int> counts;
     int ret;
   } cases[] = {
-      {40, {-1}, 40},      {300, {-1, -1}, 300}, {40, {10, 0}, 10},
-      {5, {6}, -1},        {40, {10, 200}, -1},
+      {40, {-1}, 40}, {300, {-1, -1}, 300}, {40, {10, 0}, 10}, {5, {6}, -1}, {40, {10, 200}, -1},
   };
   morvane_test::TempPath dir(morvane_test::TempPath::kDir);
   const std::string path = dir.Join("egd");
