@@ -128,6 +128,42 @@ MORVANE_ENGINE_FIELD(ENGINE_set_init_function, ENGINE_get_init_function, ENGINE_
 MORVANE_ENGINE_FIELD(ENGINE_set_finish_function, ENGINE_get_finish_function,
                      ENGINE_GEN_INT_FUNC_PTR, finish)
 
+MORVANE_ENGINE_FIELD(ENGINE_set_ctrl_function, ENGINE_get_ctrl_function, ENGINE_CTRL_FUNC_PTR, ctrl)
+MORVANE_ENGINE_FIELD(ENGINE_set_flags, ENGINE_get_flags, int, flags)
+MORVANE_ENGINE_FIELD(ENGINE_set_cmd_defns, ENGINE_get_cmd_defns, const ENGINE_CMD_DEFN*, cmd_defns)
+MORVANE_ENGINE_FIELD(ENGINE_set_load_privkey_function, ENGINE_get_load_privkey_function,
+                     ENGINE_LOAD_KEY_PTR, load_privkey)
+MORVANE_ENGINE_FIELD(ENGINE_set_load_pubkey_function, ENGINE_get_load_pubkey_function,
+                     ENGINE_LOAD_KEY_PTR, load_pubkey)
+MORVANE_ENGINE_FIELD(ENGINE_set_load_ssl_client_cert_function, ENGINE_get_ssl_client_cert_function,
+                     ENGINE_SSL_CLIENT_CERT_PTR, load_ssl_client_cert)
+
+/* see morvane/engine.h */
+int ENGINE_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func, CRYPTO_EX_dup* dup_func,
+                            CRYPTO_EX_free* free_func) {
+  return CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_ENGINE, argl, argp, new_func, dup_func, free_func);
+}
+
+/* see morvane/engine.h */
+int ENGINE_set_ex_data(ENGINE* e, int idx, void* arg) {
+  return CRYPTO_set_ex_data(&e->ex_data, idx, arg);
+}
+
+/* see morvane/engine.h */
+void* ENGINE_get_ex_data(const ENGINE* e, int idx) {
+  return CRYPTO_get_ex_data(&e->ex_data, idx);
+}
+
+namespace {
+// A private object whose address identifies this copy of the library.
+constinit int static_state = 0;
+}  // namespace
+
+/* see morvane/engine.h */
+void* ENGINE_get_static_state(void) {
+  return &static_state;
+}
+
 /* see morvane/engine.h */
 const char* ENGINE_get_id(const ENGINE* e) {
   return e->id;

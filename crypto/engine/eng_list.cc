@@ -76,6 +76,33 @@ int list_remove(ENGINE* e) {
   return 1;
 }
 
+// A copy of `src` outside the list (for ENGINE_FLAGS_BY_ID_COPY).
+ENGINE* copy_of(const ENGINE* src) {
+  ENGINE* e = ENGINE_new();
+  if (e == nullptr) return nullptr;
+  e->id = src->id;
+  e->name = src->name;
+  e->rsa_meth = src->rsa_meth;
+  e->dsa_meth = src->dsa_meth;
+  e->dh_meth = src->dh_meth;
+  e->ecdh_meth = src->ecdh_meth;
+  e->ecdsa_meth = src->ecdsa_meth;
+  e->rand_meth = src->rand_meth;
+  e->store_meth = src->store_meth;
+  e->ciphers = src->ciphers;
+  e->digests = src->digests;
+  e->destroy = src->destroy;
+  e->init = src->init;
+  e->finish = src->finish;
+  e->ctrl = src->ctrl;
+  e->load_privkey = src->load_privkey;
+  e->load_pubkey = src->load_pubkey;
+  e->load_ssl_client_cert = src->load_ssl_client_cert;
+  e->cmd_defns = src->cmd_defns;
+  e->flags = src->flags;
+  return e;
+}
+
 // The neighbour that `step` picks, with a structural reference; releases `e`.
 ENGINE* step_from(ENGINE* e, ENGINE* ENGINE::*link, int func) {
   if (e == nullptr) {
@@ -160,4 +187,42 @@ int ENGINE_remove(ENGINE* e) {
     return 0;
   }
   return 1;
+}
+/* see morvane/engine.h */
+ENGINE* ENGINE_by_id(const char* id) {
+  if (id == nullptr) {
+    ENGINEerr(ENGINE_F_ENGINE_BY_ID, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
+  ENGINE* found = nullptr;
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
+    for (ENGINE* it = engine_list_head; it != nullptr; it = it->next) {
+      if (strcmp(id, it->id) != 0) continue;
+      if (it->flags & ENGINE_FLAGS_BY_ID_COPY) {
+        found = copy_of(it);
+      } else {
+        it->struct_ref++;
+        found = it;
+      }
+      break;
+    }
+  }
+  if (found != nullptr) return found;
+  // Not listed: ask the "dynamic" engine to load it from a shared object.
+  ENGINE* dyn = nullptr;
+  if (strcmp(id, "dynamic") != 0) {
+    const char* dir = getenv("MORVANE_ENGINES");
+    dyn = ENGINE_by_id("dynamic");
+    if (dyn != nullptr && ENGINE_ctrl_cmd_string(dyn, "ID", id, 0) &&
+        ENGINE_ctrl_cmd_string(dyn, "DIR_LOAD", "2", 0) &&
+        ENGINE_ctrl_cmd_string(dyn, "DIR_ADD", dir != nullptr ? dir : "/usr/local/ssl/lib/engines",
+                               0) &&
+        ENGINE_ctrl_cmd_string(dyn, "LOAD", nullptr, 0))
+      return dyn;
+  }
+  if (dyn != nullptr) ENGINE_free(dyn);
+  ENGINEerr(ENGINE_F_ENGINE_BY_ID, ENGINE_R_NO_SUCH_ENGINE);
+  ERR_add_error_data(2, "id=", id);
+  return nullptr;
 }

@@ -6,6 +6,7 @@
 #ifndef MORVANE_ENGINE_H
 #define MORVANE_ENGINE_H
 
+#include <morvane/crypto.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
@@ -95,11 +96,66 @@ MORVANE_EXPORT int ENGINE_set_name(ENGINE *e, const char *name);
 MORVANE_EXPORT int ENGINE_set_destroy_function(ENGINE *e, ENGINE_GEN_INT_FUNC_PTR destroy_f);
 MORVANE_EXPORT int ENGINE_set_init_function(ENGINE *e, ENGINE_GEN_INT_FUNC_PTR init_f);
 MORVANE_EXPORT int ENGINE_set_finish_function(ENGINE *e, ENGINE_GEN_INT_FUNC_PTR finish_f);
+MORVANE_EXPORT int ENGINE_set_ctrl_function(ENGINE *e, ENGINE_CTRL_FUNC_PTR ctrl_f);
+MORVANE_EXPORT int ENGINE_set_flags(ENGINE *e, int flags);
+MORVANE_EXPORT int ENGINE_set_cmd_defns(ENGINE *e, const ENGINE_CMD_DEFN *defns);
+MORVANE_EXPORT int ENGINE_set_load_privkey_function(ENGINE *e, ENGINE_LOAD_KEY_PTR loadpriv_f);
+MORVANE_EXPORT int ENGINE_set_load_pubkey_function(ENGINE *e, ENGINE_LOAD_KEY_PTR loadpub_f);
+MORVANE_EXPORT int ENGINE_set_load_ssl_client_cert_function(ENGINE *e,
+                                                            ENGINE_SSL_CLIENT_CERT_PTR loadssl_f);
 MORVANE_EXPORT const char *ENGINE_get_id(const ENGINE *e);
 MORVANE_EXPORT const char *ENGINE_get_name(const ENGINE *e);
 MORVANE_EXPORT ENGINE_GEN_INT_FUNC_PTR ENGINE_get_destroy_function(const ENGINE *e);
 MORVANE_EXPORT ENGINE_GEN_INT_FUNC_PTR ENGINE_get_init_function(const ENGINE *e);
 MORVANE_EXPORT ENGINE_GEN_INT_FUNC_PTR ENGINE_get_finish_function(const ENGINE *e);
+MORVANE_EXPORT ENGINE_CTRL_FUNC_PTR ENGINE_get_ctrl_function(const ENGINE *e);
+MORVANE_EXPORT int ENGINE_get_flags(const ENGINE *e);
+MORVANE_EXPORT const ENGINE_CMD_DEFN *ENGINE_get_cmd_defns(const ENGINE *e);
+MORVANE_EXPORT ENGINE_LOAD_KEY_PTR ENGINE_get_load_privkey_function(const ENGINE *e);
+MORVANE_EXPORT ENGINE_LOAD_KEY_PTR ENGINE_get_load_pubkey_function(const ENGINE *e);
+MORVANE_EXPORT ENGINE_SSL_CLIENT_CERT_PTR ENGINE_get_ssl_client_cert_function(const ENGINE *e);
+/* Application data of ex_data class CRYPTO_EX_INDEX_ENGINE. */
+MORVANE_EXPORT int ENGINE_get_ex_new_index(long argl, void *argp, CRYPTO_EX_new *new_func,
+                                           CRYPTO_EX_dup *dup_func, CRYPTO_EX_free *free_func);
+MORVANE_EXPORT int ENGINE_set_ex_data(ENGINE *e, int idx, void *arg);
+MORVANE_EXPORT void *ENGINE_get_ex_data(const ENGINE *e, int idx);
+/* The address of a private object of this library (handed to engines that
+ * are loaded from shared objects). */
+MORVANE_EXPORT void *ENGINE_get_static_state(void);
+
+/* ---- Control ----
+ * Commands 10 to 18 are generic (ENGINE_CTRL_*): 10 says whether the engine
+ * has a control function; 11 to 18 walk and describe its command table
+ * (failures: -1).  Other numbers go to the engine's control function. */
+
+/* 0 with "passed a null parameter" or "no reference"; -1 (11..18) or 0
+ * (others) with "no control function" when `e` has none. */
+MORVANE_EXPORT int ENGINE_ctrl(ENGINE *e, int cmd, long i, void *p, void (*f)(void));
+/* 1 when command `cmd` takes a numeric, string or no argument; 0 for an
+ * internal one, 0 with "invalid cmd number" for an unknown one. */
+MORVANE_EXPORT int ENGINE_cmd_is_executable(ENGINE *e, int cmd);
+/* Calls the command `cmd_name` with raw arguments: 1 when its result is
+ * positive, else 0.  An unknown name gives 1 with `cmd_optional` (the error
+ * queue left as it was), else 0 with "invalid cmd name". */
+MORVANE_EXPORT int ENGINE_ctrl_cmd(ENGINE *e, const char *cmd_name, long i, void *p,
+                                   void (*f)(void), int cmd_optional);
+/* The same with a text argument, converted by the command's flags (a numeric
+ * command takes a whole decimal number, else "argument is not a number"). */
+MORVANE_EXPORT int ENGINE_ctrl_cmd_string(ENGINE *e, const char *cmd_name, const char *arg,
+                                          int cmd_optional);
+
+/* ---- Keys ----
+ * On an initialised engine: the loader's key, or null with "passed a null
+ * parameter", "not initialised", "no load function" or "failed loading
+ * private/public key". */
+MORVANE_EXPORT EVP_PKEY *ENGINE_load_private_key(ENGINE *e, const char *key_id,
+                                                 UI_METHOD *ui_method, void *callback_data);
+MORVANE_EXPORT EVP_PKEY *ENGINE_load_public_key(ENGINE *e, const char *key_id,
+                                                UI_METHOD *ui_method, void *callback_data);
+/* The same checks, then the loader's result unchanged. */
+MORVANE_EXPORT int ENGINE_load_ssl_client_cert(ENGINE *e, struct ssl_st *s, STACK *ca_dn,
+                                               X509 **pcert, EVP_PKEY **ppkey, STACK **pother,
+                                               UI_METHOD *ui_method, void *callback_data);
 
 /* Takes a functional reference on `e`, running its `init` when it had none;
  * 1 (or what `init` returned), 0 when `init` refuses (nothing counted), 0
@@ -130,6 +186,11 @@ MORVANE_EXPORT ENGINE *ENGINE_get_last(void);
  * reference on `e` is released, so a loop holds one reference at a time. */
 MORVANE_EXPORT ENGINE *ENGINE_get_next(ENGINE *e);
 MORVANE_EXPORT ENGINE *ENGINE_get_prev(ENGINE *e);
+/* The listed engine `id` with a structural reference (a fresh copy outside
+ * the list for an engine with ENGINE_FLAGS_BY_ID_COPY), else one the
+ * "dynamic" engine loads; null with "no such engine" and data "id=" plus the
+ * id. */
+MORVANE_EXPORT ENGINE *ENGINE_by_id(const char *id);
 
 /* ---- Algorithm tables ----
  * For each class one process-wide table lists the engines registered for
@@ -146,13 +207,75 @@ MORVANE_EXPORT ENGINE *ENGINE_get_prev(ENGINE *e);
 MORVANE_EXPORT unsigned int ENGINE_get_table_flags(void);
 MORVANE_EXPORT void ENGINE_set_table_flags(unsigned int flags);
 
+MORVANE_EXPORT int ENGINE_register_RSA(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_RSA(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_RSA(void);
+MORVANE_EXPORT int ENGINE_set_default_RSA(ENGINE *e);
+MORVANE_EXPORT ENGINE *ENGINE_get_default_RSA(void);
+MORVANE_EXPORT int ENGINE_set_RSA(ENGINE *e, const RSA_METHOD *meth);
+MORVANE_EXPORT const RSA_METHOD *ENGINE_get_RSA(const ENGINE *e);
+MORVANE_EXPORT int ENGINE_register_DSA(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_DSA(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_DSA(void);
+MORVANE_EXPORT int ENGINE_set_default_DSA(ENGINE *e);
+MORVANE_EXPORT ENGINE *ENGINE_get_default_DSA(void);
+MORVANE_EXPORT int ENGINE_set_DSA(ENGINE *e, const DSA_METHOD *meth);
+MORVANE_EXPORT const DSA_METHOD *ENGINE_get_DSA(const ENGINE *e);
+MORVANE_EXPORT int ENGINE_register_DH(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_DH(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_DH(void);
+MORVANE_EXPORT int ENGINE_set_default_DH(ENGINE *e);
+MORVANE_EXPORT ENGINE *ENGINE_get_default_DH(void);
+MORVANE_EXPORT int ENGINE_set_DH(ENGINE *e, const DH_METHOD *meth);
+MORVANE_EXPORT const DH_METHOD *ENGINE_get_DH(const ENGINE *e);
+MORVANE_EXPORT int ENGINE_register_ECDH(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_ECDH(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_ECDH(void);
+MORVANE_EXPORT int ENGINE_set_default_ECDH(ENGINE *e);
+MORVANE_EXPORT ENGINE *ENGINE_get_default_ECDH(void);
+MORVANE_EXPORT int ENGINE_set_ECDH(ENGINE *e, const ECDH_METHOD *meth);
+MORVANE_EXPORT const ECDH_METHOD *ENGINE_get_ECDH(const ENGINE *e);
+MORVANE_EXPORT int ENGINE_register_ECDSA(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_ECDSA(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_ECDSA(void);
+MORVANE_EXPORT int ENGINE_set_default_ECDSA(ENGINE *e);
+MORVANE_EXPORT ENGINE *ENGINE_get_default_ECDSA(void);
+MORVANE_EXPORT int ENGINE_set_ECDSA(ENGINE *e, const ECDSA_METHOD *meth);
+MORVANE_EXPORT const ECDSA_METHOD *ENGINE_get_ECDSA(const ENGINE *e);
 MORVANE_EXPORT int ENGINE_register_RAND(ENGINE *e);
 MORVANE_EXPORT void ENGINE_unregister_RAND(ENGINE *e);
 MORVANE_EXPORT void ENGINE_register_all_RAND(void);
 MORVANE_EXPORT int ENGINE_set_default_RAND(ENGINE *e);
 MORVANE_EXPORT ENGINE *ENGINE_get_default_RAND(void);
-MORVANE_EXPORT int ENGINE_set_RAND(ENGINE *e, const RAND_METHOD *rand_meth);
+MORVANE_EXPORT int ENGINE_set_RAND(ENGINE *e, const RAND_METHOD *meth);
 MORVANE_EXPORT const RAND_METHOD *ENGINE_get_RAND(const ENGINE *e);
+/* The object store has a table but no default choice. */
+MORVANE_EXPORT int ENGINE_register_STORE(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_STORE(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_STORE(void);
+MORVANE_EXPORT int ENGINE_set_STORE(ENGINE *e, const STORE_METHOD *meth);
+MORVANE_EXPORT const STORE_METHOD *ENGINE_get_STORE(const ENGINE *e);
+
+/* Ciphers and digests: an engine's callback lists the NIDs it serves (one
+ * pile per NID); registration with a callback that lists none registers
+ * nothing and gives 1. */
+MORVANE_EXPORT int ENGINE_register_ciphers(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_ciphers(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_ciphers(void);
+MORVANE_EXPORT int ENGINE_set_default_ciphers(ENGINE *e);
+MORVANE_EXPORT int ENGINE_set_ciphers(ENGINE *e, ENGINE_CIPHERS_PTR f);
+MORVANE_EXPORT ENGINE_CIPHERS_PTR ENGINE_get_ciphers(const ENGINE *e);
+/* The default engine for the cipher `nid` (functional reference), or null. */
+MORVANE_EXPORT ENGINE *ENGINE_get_cipher_engine(int nid);
+/* The description that `e` supplies for the cipher `nid`, or null with
+ * "unimplemented cipher". */
+MORVANE_EXPORT const EVP_CIPHER *ENGINE_get_cipher(ENGINE *e, int nid);
+MORVANE_EXPORT int ENGINE_register_digests(ENGINE *e);
+MORVANE_EXPORT void ENGINE_unregister_digests(ENGINE *e);
+MORVANE_EXPORT void ENGINE_register_all_digests(void);
+MORVANE_EXPORT int ENGINE_set_default_digests(ENGINE *e);
+MORVANE_EXPORT int ENGINE_set_digests(ENGINE *e, ENGINE_DIGESTS_PTR f);
+MORVANE_EXPORT ENGINE_DIGESTS_PTR ENGINE_get_digests(const ENGINE *e);
 
 /* The default engine for the digest `nid`, with a functional reference the
  * caller releases with ENGINE_finish, or null (nothing queued) when the
@@ -161,6 +284,21 @@ MORVANE_EXPORT ENGINE *ENGINE_get_digest_engine(int nid);
 /* The description that `e` supplies for the digest `nid`, or null with
  * "unimplemented digest". */
 MORVANE_EXPORT const EVP_MD *ENGINE_get_digest(ENGINE *e, int nid);
+
+/* Makes `e` the default for each class whose ENGINE_METHOD_* bit is set, in
+ * the order ciphers, digests, RSA, DSA, DH, ECDH, ECDSA, RAND; stops at the
+ * first failure (0), else 1. */
+MORVANE_EXPORT int ENGINE_set_default(ENGINE *e, unsigned int flags);
+/* The same from a comma-separated list of ALL, RSA, DSA, ECDH, ECDSA, DH,
+ * RAND, CIPHERS, DIGESTS (a leading part of a keyword names it).  An element
+ * that is no keyword, an empty element, or a list naming no class fails with
+ * "invalid string" and data "str=" plus the list, setting nothing. */
+MORVANE_EXPORT int ENGINE_set_default_string(ENGINE *e, const char *def_list);
+/* Registers `e` for every class it offers (ciphers, digests, RSA, DSA, DH,
+ * ECDH, ECDSA, RAND), ignoring failures; 1. */
+MORVANE_EXPORT int ENGINE_register_complete(ENGINE *e);
+/* ENGINE_register_complete for every listed engine; 1. */
+MORVANE_EXPORT int ENGINE_register_all_complete(void);
 
 /* ---- Component-wide ---- */
 
@@ -174,6 +312,11 @@ MORVANE_EXPORT void ENGINE_cleanup(void);
 MORVANE_EXPORT int ENGINE_add_conf_module(void);
 /* Adds the built-in engines to the engine list and clears the error queue. */
 MORVANE_EXPORT void ENGINE_load_builtin_engines(void);
+/* Add the "dynamic" engine (not built yet: nothing is added), and the padlock
+ * and cryptodev engines (none in this library: nothing is added). */
+MORVANE_EXPORT void ENGINE_load_dynamic(void);
+MORVANE_EXPORT void ENGINE_load_padlock(void);
+MORVANE_EXPORT void ENGINE_load_cryptodev(void);
 
 /* Registers the texts of library 38 (ERR_LIB_ENGINE) unless they are registered
  * already. */
