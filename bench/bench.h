@@ -113,6 +113,7 @@ void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
 void RegisterEnvelope();
+void RegisterRand();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);

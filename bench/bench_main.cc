@@ -132,6 +132,7 @@ int main(int argc, char** argv) {
   bench::RegisterDes();
   bench::RegisterCiphers();
   bench::RegisterAsn1();
+  bench::RegisterRand();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
       fprintf(stderr, "cross-check failed: %s\n", m.c_str());

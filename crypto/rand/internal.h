@@ -1,13 +1,41 @@
-// Internal to the random generator: the methods it can fall back on.
+// Internal to the random generator: the built-in pool generator's hooks into
+// the system, which a test built from these sources replaces, and a view of
+// the pool's counters for such tests.  Nothing outside crypto/rand reaches
+// them in the library.
 #ifndef MORVANE_CRYPTO_RAND_INTERNAL_H
 #define MORVANE_CRYPTO_RAND_INTERNAL_H
+
+#include <sys/types.h>
+#include <time.h>
 
 #include <morvane/rand.h>
 
 namespace morvane::rand {
 
-// The method that reads the operating system's random source directly.
-const RAND_METHOD* os_method();
+// Where the generator and the poll take what they know of the process.
+struct Seams {
+  pid_t (*pid)();              // hashed into output, added by the poll
+  uid_t (*uid)();              // added by the poll
+  time_t (*now)(time_t*);      // added by the poll
+  int (*setugid)();            // RAND_file_name ignores the environment when set
+  int (*poll)();               // run by the first output or status call
+  const char* const* devices;  // the poll's devices, null-terminated
+  const char* const* sockets;  // the poll's entropy-daemon sockets, null-terminated
+};
+extern constinit Seams seams;
+
+// The pool's counters, read under lock 18.
+struct PoolView {
+  int state_num;
+  int state_index;
+  double entropy;
+  int initialized;
+  int stirred;
+};
+PoolView pool_view();
+
+// Fills n bytes from the operating system (getrandom); false when it fails.
+bool system_bytes(unsigned char* buf, size_t n);
 
 }  // namespace morvane::rand
 

@@ -1,17 +1,23 @@
-/* Morvane: the random generator's entry points.
+/* Morvane: the random generator, its entropy sources and the seed file.
  *
  * One process-wide source of random bytes.  Every entry point forwards to the
  * current random method, a table of function pointers (RAND_METHOD) chosen on
- * first use; until the built-in pool generator lands, that method draws
- * directly from the operating system's random source.  Results: RAND_bytes and
- * RAND_pseudo_bytes give 1 for strong output, 0 when the bytes could not be
- * made strong (treat as failure), -1 when no method or operation exists;
- * RAND_status gives 1 when the generator is seeded.  A count of 0 or less
- * returns 1 and writes nothing. */
+ * first use: the default random engine's table when the engine tables name
+ * one, else the built-in pool generator (RAND_Quorix), which seeds itself from
+ * the operating system on its first output or status call (RAND_poll).
+ * Results: RAND_bytes gives 1 for strong output, 0 when the generator is not
+ * seeded (the buffer is filled all the same: treat 0 as failure), -1 when no
+ * method or operation exists; RAND_pseudo_bytes the same, except that its 0
+ * leaves no error behind; RAND_status gives 1 when the generator is seeded.
+ * A count of 0 or less returns 1 and writes nothing.  Locks 18 and 19 guard
+ * the built-in generator; without locking callbacks it serves one thread. */
 #ifndef MORVANE_RAND_H
 #define MORVANE_RAND_H
 
+#include <stddef.h>
+
 #include <morvane/export.h>
+#include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
 
@@ -31,17 +37,53 @@ typedef struct rand_meth_st {
   int (*status)(void);
 } RAND_METHOD;
 
-/* Makes meth (null allowed) the current method; returns 1.  With null the
- * next call installs the default again. */
+/* Makes meth (null allowed) the current method, releasing the engine the
+ * previous one came from; returns 1.  With null the next call installs the
+ * default again. */
 MORVANE_EXPORT int RAND_set_rand_method(const RAND_METHOD *meth);
 /* The current method, installing the default when there is none. */
 MORVANE_EXPORT const RAND_METHOD *RAND_get_rand_method(void);
+/* Makes engine's random table current, holding a functional reference on
+ * engine until the method is replaced; 0 when engine cannot be initialised
+ * or has no table.  A null engine makes the next use choose the default. */
+MORVANE_EXPORT int RAND_set_rand_engine(ENGINE *engine);
+/* Calls the current method's cleanup, then forgets the method. */
+MORVANE_EXPORT void RAND_cleanup(void);
+/* The built-in pool generator's table. */
+MORVANE_EXPORT const RAND_METHOD *RAND_Quorix(void);
 
 MORVANE_EXPORT void RAND_seed(const void *buf, int num);
 MORVANE_EXPORT void RAND_add(const void *buf, int num, double entropy);
 MORVANE_EXPORT int RAND_bytes(unsigned char *buf, int num);
 MORVANE_EXPORT int RAND_pseudo_bytes(unsigned char *buf, int num);
 MORVANE_EXPORT int RAND_status(void);
+
+/* Adds up to 32 bytes from the random devices (then the entropy daemons),
+ * credited as entropy, and the process id, user id and time; returns 1. */
+MORVANE_EXPORT int RAND_poll(void);
+/* Asks the entropy daemon listening at path for `bytes` bytes, stored at buf,
+ * or seeded one reply at a time when buf is null.  Returns the count obtained
+ * (0 when the daemon cannot be reached), or -1 for a path of 104 characters or
+ * more, a socket that cannot be made, a failed exchange or a reply larger than
+ * asked for. */
+MORVANE_EXPORT int RAND_query_egd_bytes(const char *path, unsigned char *buf, int bytes);
+/* Seeds from the daemon: the count obtained when positive and the generator is
+ * then seeded, else 0.  RAND_egd asks for 255 bytes. */
+MORVANE_EXPORT int RAND_egd_bytes(const char *path, int bytes);
+MORVANE_EXPORT int RAND_egd(const char *path);
+
+/* Mixes up to `bytes` bytes of file in (-1: all of it, 2048 from a device),
+ * crediting each byte read as entropy; returns the count read (0 for a missing
+ * file). */
+MORVANE_EXPORT int RAND_load_file(const char *file, long bytes);
+/* Writes 1024 fresh random bytes to file, created with mode 0600: 1024, 0
+ * when it cannot be written, -1 (and nothing written) when the generator is
+ * not seeded, 1 without writing for a device. */
+MORVANE_EXPORT int RAND_write_file(const char *file);
+/* The default seed file name, RANDFILE or else HOME "/.rnd" (both ignored in a
+ * set-user-id or set-group-id process), in buf of size bytes; "" when there is
+ * none or it does not fit. */
+MORVANE_EXPORT char *RAND_file_name(char *buf, size_t size);
 
 /* Registers the texts of library 36 (ERR_LIB_RAND) unless they are registered
  * already. */

@@ -1,108 +1,50 @@
 // The random generator's entry points: dispatch through the current method,
-// the results when a slot is missing, and the default method's output.
+// the results when a slot is missing, and the built-in default.
 
-#include <cstring>
-#include <vector>
+#include <string>
 
 #include <gtest/gtest.h>
-
+#include <morvane/engine.h>
 #include <morvane/rand.h>
 
+#include "test_support.h"
+
 namespace {
-
-TEST(RandDefault, FillsAndDiffers) {
-  std::vector<unsigned char> a(4096, 0), b(4096, 0);
-  ASSERT_EQ(RAND_bytes(a.data(), static_cast<int>(a.size())), 1);
-  ASSERT_EQ(RAND_bytes(b.data(), static_cast<int>(b.size())), 1);
-  EXPECT_NE(a, b);
-  // 4096 zero bytes from a working source would be a failure to write; count
-  // the bytes that stayed zero (about 16 expected).
-  size_t zeros = 0;
-  for (unsigned char c : a) zeros += c == 0;
-  EXPECT_LT(zeros, 100u);
-  ASSERT_EQ(RAND_pseudo_bytes(b.data(), 64), 1);
-  EXPECT_EQ(RAND_status(), 1);
-}
-
-TEST(RandDefault, LargeRequest) {
-  // Larger than one read of the kernel interface may return.
-  std::vector<unsigned char> big(40 << 20, 0);
-  ASSERT_EQ(RAND_bytes(big.data(), static_cast<int>(big.size())), 1);
-  EXPECT_NE(std::memcmp(big.data() + big.size() - 32, std::vector<unsigned char>(32).data(), 32),
-            0);
-}
 
 TEST(RandDefault, EmptyAndNegativeCountsWriteNothing) {
   unsigned char buf[4] = {7, 7, 7, 7};
   EXPECT_EQ(RAND_bytes(buf, 0), 1);
   EXPECT_EQ(RAND_bytes(buf, -5), 1);
   EXPECT_EQ(RAND_pseudo_bytes(buf, 0), 1);
-  for (unsigned char c : buf) EXPECT_EQ(c, 7);
-  RAND_seed(buf, 4);  // the default method keeps no pool: no effect, no crash
-  RAND_add(buf, 4, 4.0);
+  EXPECT_EQ(std::string(buf, buf + 4), "\7\7\7\7");
+  RAND_seed(buf, -4);  // outside the contract: ignored
+  RAND_add(nullptr, 4, 4.0);
 }
 
-TEST(RandDispatch, DefaultIsInstalledLazily) {
-  const RAND_METHOD* m = RAND_get_rand_method();
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(RAND_get_rand_method(), m);
-  EXPECT_NE(m->bytes, nullptr);
-  // Clearing the method makes the next use install the default again.
-  EXPECT_EQ(RAND_set_rand_method(nullptr), 1);
-  EXPECT_EQ(RAND_get_rand_method(), m);
-}
+std::string calls;
+const RAND_METHOD kLogging = {
+    [](const void*, int n) { calls += "seed" + std::to_string(n) + " "; },
+    [](unsigned char*, int n) { return calls += "bytes" + std::to_string(n) + " ", 1; },
+    [] { calls += "cleanup "; },
+    [](const void*, int n, double e) { calls += "add" + std::to_string(n * e) + " "; },
+    [](unsigned char*, int) { return calls += "pseudo ", 0; },
+    [] { return calls += "status ", 0; }};
 
-struct Calls {
-  int seed = 0, bytes = 0, add = 0, pseudo = 0, status = 0;
-  double entropy = 0;
-} calls;
-
-void CountSeed(const void*, int num) {
-  calls.seed += num;
-}
-int CountBytes(unsigned char* buf, int num) {
-  calls.bytes++;
-  std::memset(buf, 0xab, static_cast<size_t>(num));
-  return 1;
-}
-void CountAdd(const void*, int, double entropy) {
-  calls.add++;
-  calls.entropy += entropy;
-}
-int CountPseudo(unsigned char* buf, int num) {
-  calls.pseudo++;
-  std::memset(buf, 0xcd, static_cast<size_t>(num));
-  return 0;
-}
-int CountStatus() {
-  calls.status++;
-  return 0;
-}
-
-TEST(RandDispatch, ForwardsToTheCurrentMethod) {
-  static const RAND_METHOD counting = {CountSeed, CountBytes,  nullptr,
-                                       CountAdd,  CountPseudo, CountStatus};
-  ASSERT_EQ(RAND_set_rand_method(&counting), 1);
-  EXPECT_EQ(RAND_get_rand_method(), &counting);
-  unsigned char buf[3] = {};
-  RAND_seed(buf, 3);
-  RAND_add(buf, 2, 1.5);
-  EXPECT_EQ(RAND_bytes(buf, 3), 1);
-  EXPECT_EQ(buf[2], 0xab);
-  EXPECT_EQ(RAND_pseudo_bytes(buf, 3), 0);  // the slot's result, passed on
-  EXPECT_EQ(buf[2], 0xcd);
+TEST(RandDispatch, ForwardsToTheCurrentMethodUntilCleanup) {
+  ASSERT_EQ(RAND_set_rand_method(&kLogging), 1);
+  unsigned char b[3];
+  RAND_seed(b, 3);
+  RAND_add(b, 2, 1.5);
+  EXPECT_EQ(RAND_bytes(b, 3), 1);
+  EXPECT_EQ(RAND_pseudo_bytes(b, 3), 0);  // the slot's result, passed on
   EXPECT_EQ(RAND_status(), 0);
-  EXPECT_EQ(calls.seed, 3);
-  EXPECT_EQ(calls.add, 1);
-  EXPECT_DOUBLE_EQ(calls.entropy, 1.5);
-  EXPECT_EQ(calls.bytes, 1);
-  EXPECT_EQ(calls.pseudo, 1);
-  EXPECT_EQ(calls.status, 1);
-  RAND_set_rand_method(nullptr);
+  RAND_cleanup();
+  EXPECT_EQ(calls, "seed3 add3.000000 bytes3 pseudo status cleanup ");
+  EXPECT_EQ(RAND_get_rand_method(), RAND_Quorix());  // chosen anew
 }
 
 TEST(RandDispatch, MissingSlots) {
-  static const RAND_METHOD empty = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  static const RAND_METHOD empty = {};
   ASSERT_EQ(RAND_set_rand_method(&empty), 1);
   unsigned char buf[2] = {5, 5};
   EXPECT_EQ(RAND_bytes(buf, 2), -1);
@@ -110,9 +52,37 @@ TEST(RandDispatch, MissingSlots) {
   EXPECT_EQ(RAND_status(), 0);
   RAND_seed(buf, 2);
   RAND_add(buf, 2, 2.0);
-  EXPECT_EQ(buf[0], 5);
-  EXPECT_EQ(buf[1], 5);
+  RAND_cleanup();
+  EXPECT_EQ(buf[0] + buf[1], 10);
+}
+
+int finishes = 0;
+
+// The default random engine's table serves, and the layer holds the engine
+// (one functional reference) until the method is replaced or cleaned up.
+TEST(RandDispatch, TheDefaultEngineServesUntilReplaced) {
+  ENGINE* e = ENGINE_new();
+  ENGINE_set_id(e, "rand-test");
+  ENGINE_set_name(e, "rand-test");
+  ENGINE_set_finish_function(e, [](ENGINE*) { return ++finishes, 1; });
+  ENGINE_set_RAND(e, &kLogging);
+  ASSERT_EQ(ENGINE_set_default_RAND(e), 1);
+  unsigned char b[4];
+  EXPECT_EQ(RAND_bytes(b, 4), 1);
+  ENGINE_unregister_RAND(e);  // the table lets go; the layer still holds it
+  EXPECT_EQ(finishes, 0);
+  RAND_cleanup();
+  EXPECT_EQ(calls, "bytes4 cleanup ");
+  EXPECT_EQ(finishes, 1);
+  EXPECT_EQ(RAND_get_rand_method(), RAND_Quorix());
+  ASSERT_EQ(RAND_set_rand_engine(e), 1);
+  EXPECT_EQ(RAND_get_rand_method(), &kLogging);
   RAND_set_rand_method(nullptr);
+  EXPECT_EQ(finishes, 2);
+  ENGINE_set_RAND(e, nullptr);
+  EXPECT_EQ(RAND_set_rand_engine(e), 0);  // no table: no reference kept
+  EXPECT_EQ(finishes, 3);
+  ENGINE_free(e);
 }
 
 }  // namespace

@@ -1,0 +1,334 @@
+// The built-in pool generator (RAND_Quorix): a 1023-byte pool and a 20-byte
+// chaining value, mixed and read out with SHA-1 through the digest envelope.
+//
+// Implementation notes.  Lock 18 guards the counters, `md` and the entropy
+// estimate; lock 19 the id of the thread that holds 18 for an output or
+// status call, so that the adds made by the poll and the stir from inside
+// that call (the owning-thread test) take no lock.  Pool bytes are hashed and
+// updated outside the lock on windows reserved under it, through relaxed
+// atomic_ref, as are the owner flag and thread id: concurrent use under
+// locking callbacks is free of data races, and windows that overlap (more data
+// than the pool holds) may lose one another's updates, which is accepted.
+// Without locking callbacks the generator serves one thread.
+//
+// Beyond the bare scheme: an output request in a process other than the one
+// that last used the pool (a fork) first mixes in 32 bytes from the system,
+// so children never repeat one stream even when a process id is reused; the
+// pool's used length is kept at least 1 and the output position below it.
+
+#include <stdint.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/rand.h>
+
+#include "internal/lock.h"
+#include "internal/wipe.h"
+#include "rand/internal.h"
+
+namespace morvane::rand {
+namespace {
+
+using internal::Wiper;
+
+constexpr int kPoolSize = 1023;
+constexpr int kMdSize = 20;
+constexpr double kSeeded = 32.0;
+constexpr char kFaq[] =
+    "You need to read the Morvane FAQ, https://www.morvane.org/support/faq.html";
+
+struct Pool {
+  unsigned char state[kPoolSize];
+  int state_num;
+  int state_index;
+  unsigned char md[kMdSize];
+  uint32_t md_count[2];  // [0] output requests, [1] 20-byte add steps
+  double entropy;
+  int initialized;
+  int stirred_pool;
+  int crypto_lock_rand;          // outside lock 18: atomic_ref
+  unsigned long locking_thread;  // under lock 19: atomic_ref
+  pid_t last_pid;                // the process that last used the pool (fork check)
+};
+constinit Pool pool{};
+
+template <class T>
+std::atomic_ref<T> relaxed(T& v) {
+  return std::atomic_ref<T>(v);
+}
+
+unsigned char pool_byte(int i) {
+  return relaxed(pool.state[i]).load(std::memory_order_relaxed);
+}
+void pool_xor(int i, unsigned char v) {
+  auto b = relaxed(pool.state[i]);
+  b.store(b.load(std::memory_order_relaxed) ^ v, std::memory_order_relaxed);
+}
+
+// SHA-1 over one context that the generator reuses for its rounds.
+class Sha1 {
+ public:
+  Sha1() { EVP_MD_CTX_init(&ctx_); }
+  ~Sha1() { EVP_MD_CTX_cleanup(&ctx_); }
+  Sha1(const Sha1&) = delete;
+  Sha1& operator=(const Sha1&) = delete;
+  void begin() { ok_ &= EVP_DigestInit_ex(&ctx_, EVP_sha1(), nullptr) == 1; }
+  void update(const void* p, size_t n) {
+    if (n != 0) ok_ &= EVP_DigestUpdate(&ctx_, p, n) == 1;
+  }
+  // `n` pool bytes from `at`, wrapping to position 0 at `end`.
+  void update_pool(int at, int n, int end) {
+    unsigned char tmp[kMdSize];
+    Wiper w(tmp);
+    for (int i = 0; i < n; i++) {
+      tmp[i] = pool_byte(at);
+      if (++at >= end) at = 0;
+    }
+    update(tmp, static_cast<size_t>(n));
+  }
+  void finish(unsigned char out[kMdSize]) { ok_ &= EVP_DigestFinal_ex(&ctx_, out, nullptr) == 1; }
+  bool ok() const { return ok_; }
+
+ private:
+  EVP_MD_CTX ctx_;
+  bool ok_ = true;
+};
+
+// The owning-thread test: true when this thread holds lock 18 for an output
+// or status call, so the caller must not take it again.
+bool held_by_this_thread() {
+  if (relaxed(pool.crypto_lock_rand).load(std::memory_order_relaxed) == 0) return false;
+  MORVANE_READ_LOCKED(CRYPTO_LOCK_RAND2);
+  return relaxed(pool.locking_thread).load(std::memory_order_relaxed) == CRYPTO_thread_id();
+}
+
+// Marks this thread as the holder of lock 18 (which it has just taken).
+void become_owner() {
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_RAND2);
+    relaxed(pool.locking_thread).store(CRYPTO_thread_id(), std::memory_order_relaxed);
+  }
+  relaxed(pool.crypto_lock_rand).store(1, std::memory_order_relaxed);
+}
+void end_owner() {
+  relaxed(pool.crypto_lock_rand).store(0, std::memory_order_relaxed);
+}
+
+void lock_pool() {
+  CRYPTO_w_lock(CRYPTO_LOCK_RAND);
+}
+void unlock_pool() {
+  CRYPTO_w_unlock(CRYPTO_LOCK_RAND);
+}
+
+// Runs the poll once (lock 18 held by this thread).
+void poll_once() {
+  if (pool.initialized == 0) {
+    seams.poll();
+    pool.initialized = 1;
+  }
+}
+
+void quorix_add(const void* buf, int num, double add) {
+  if (buf == nullptr || num <= 0) return;
+  const bool owner = held_by_this_thread();
+  int st_idx;
+  uint32_t md_c[2];
+  unsigned char local_md[kMdSize];
+  Wiper w(local_md);
+  if (!owner) lock_pool();
+  st_idx = pool.state_index;
+  memcpy(md_c, pool.md_count, sizeof md_c);
+  memcpy(local_md, pool.md, sizeof local_md);
+  if (pool.last_pid == 0) pool.last_pid = getpid();
+  const int64_t idx = int64_t{pool.state_index} + num;
+  if (idx >= kPoolSize) {
+    pool.state_index = static_cast<int>(idx % kPoolSize);
+    pool.state_num = kPoolSize;
+  } else {
+    pool.state_index = static_cast<int>(idx);
+    if (pool.state_num < kPoolSize && pool.state_index > pool.state_num) {
+      pool.state_num = pool.state_index;
+    }
+  }
+  pool.md_count[1] += static_cast<uint32_t>(num / kMdSize + (num % kMdSize > 0));
+  if (!owner) unlock_pool();
+
+  // The window st_idx .. st_idx+num-1 (wrapping at the pool's end) is ours.
+  const unsigned char* data = static_cast<const unsigned char*>(buf);
+  Sha1 m;
+  for (int i = 0; i < num; i += kMdSize) {
+    const int j = std::min(kMdSize, num - i);
+    m.begin();
+    m.update(local_md, kMdSize);
+    m.update_pool(st_idx, j, kPoolSize);
+    m.update(data, static_cast<size_t>(j));
+    m.update(md_c, sizeof md_c);
+    m.finish(local_md);
+    md_c[1]++;
+    data += j;
+    for (int k = 0; k < j; k++) {
+      pool_xor(st_idx, local_md[k]);
+      if (++st_idx >= kPoolSize) st_idx = 0;
+    }
+  }
+
+  if (!owner) lock_pool();
+  // XOR, not copy: what a concurrent add gave `md` meanwhile survives.
+  for (int k = 0; k < kMdSize; k++) pool.md[k] ^= local_md[k];
+  if (pool.entropy < kSeeded) pool.entropy += add;
+  if (!owner) unlock_pool();
+}
+
+void quorix_seed(const void* buf, int num) {
+  quorix_add(buf, num, static_cast<double>(num));
+}
+
+// Lock 18 held by this thread: touches every pool position.
+void stir() {
+  static constexpr char kDots[] = "....................";
+  for (int n = kPoolSize; n > 0; n -= kMdSize) quorix_add(kDots, kMdSize, 0.0);
+}
+
+// Lock 18 held by this thread: a process other than the last user of the
+// pool (a forked child) mixes in fresh system bytes before drawing.
+void check_fork() {
+  const pid_t now = getpid();
+  if (pool.last_pid != 0 && pool.last_pid != now) {
+    unsigned char fresh[32];
+    Wiper w(fresh);
+    if (system_bytes(fresh, sizeof fresh)) quorix_add(fresh, sizeof fresh, 0.0);
+  }
+  pool.last_pid = now;
+}
+
+int quorix_bytes(unsigned char* buf, int num) {
+  const pid_t pid = seams.pid();
+  if (num <= 0) return 1;
+  Sha1 m;
+  const int64_t num_ceil = (1 + (int64_t{num} - 1) / 10) * 10;
+  int st_idx, st_num;
+  uint32_t md_c[2];
+  unsigned char local_md[kMdSize];
+  Wiper w(local_md);
+
+  lock_pool();
+  become_owner();
+  poll_once();
+  const bool ok = pool.entropy >= kSeeded;
+  if (!ok) pool.entropy = std::max(0.0, pool.entropy - num);
+  if (pool.stirred_pool == 0) {
+    stir();
+    if (ok) pool.stirred_pool = 1;
+  }
+  check_fork();
+  // After a cleanup the pool may be empty: positions stay within 1 .. state_num.
+  pool.state_num = std::max(pool.state_num, 1);
+  st_num = pool.state_num;
+  st_idx = pool.state_index % st_num;
+  memcpy(md_c, pool.md_count, sizeof md_c);
+  memcpy(local_md, pool.md, sizeof local_md);
+  pool.state_index = static_cast<int>((st_idx + num_ceil) % st_num);
+  pool.md_count[0]++;
+  end_owner();
+  unlock_pool();
+
+  bool first = true;
+  for (int left = num; left > 0;) {
+    const int j = std::min(10, left);
+    left -= j;
+    m.begin();
+    if (first && pid != 0) {
+      const int32_t p = static_cast<int32_t>(pid);
+      m.update(&p, sizeof p);
+    }
+    first = false;
+    m.update(local_md, kMdSize);
+    m.update(md_c, sizeof md_c);
+    m.update(buf, static_cast<size_t>(j));  // what the buffer held
+    m.update_pool(st_idx, 10, st_num);
+    m.finish(local_md);
+    for (int i = 0; i < 10; i++) {
+      pool_xor(st_idx, local_md[i]);
+      if (++st_idx >= st_num) st_idx = 0;
+      if (i < j) *buf++ = local_md[10 + i];
+    }
+  }
+
+  lock_pool();
+  m.begin();
+  m.update(md_c, sizeof md_c);
+  m.update(local_md, kMdSize);
+  m.update(pool.md, kMdSize);
+  m.finish(pool.md);
+  unlock_pool();
+
+  if (!m.ok()) return 0;  // the envelope queued its error
+  if (ok) return 1;
+  ERR_put_error(ERR_LIB_RAND, RAND_F_QUORIX_RAND_BYTES, RAND_R_PRNG_NOT_SEEDED, __FILE__, __LINE__);
+  ERR_add_error_data(1, kFaq);
+  return 0;
+}
+
+// Removes only the "PRNG not seeded" entry that the request left.
+int quorix_pseudo_bytes(unsigned char* buf, int num) {
+  ERR_set_mark();
+  const int r = RAND_bytes(buf, num);
+  const unsigned long e = ERR_peek_last_error();
+  const bool unseeded =
+      r == 0 && ERR_GET_LIB(e) == ERR_LIB_RAND && ERR_GET_REASON(e) == RAND_R_PRNG_NOT_SEEDED;
+  if (unseeded || r == 1) ERR_pop_to_mark();
+  return r;
+}
+
+int quorix_status() {
+  const bool owner = held_by_this_thread();
+  if (!owner) {
+    lock_pool();
+    become_owner();
+  }
+  poll_once();
+  const int r = pool.entropy >= kSeeded ? 1 : 0;
+  if (!owner) {
+    end_owner();
+    unlock_pool();
+  }
+  return r;
+}
+
+void quorix_cleanup() {
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_RAND);
+  // Back to the fresh, all-zero pool.
+  internal::wipe_to_zero(pool.state, sizeof pool.state);
+  internal::wipe_to_zero(pool.md, sizeof pool.md);
+  pool.state_num = 0;
+  pool.state_index = 0;
+  pool.md_count[0] = pool.md_count[1] = 0;
+  pool.entropy = 0;
+  pool.initialized = 0;
+  pool.last_pid = 0;
+  // stirred_pool keeps its value.
+}
+
+constexpr RAND_METHOD kQuorix = {quorix_seed, quorix_bytes,        quorix_cleanup,
+                                 quorix_add,  quorix_pseudo_bytes, quorix_status};
+
+}  // namespace
+
+PoolView pool_view() {
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_RAND);
+  return {pool.state_num, pool.state_index, pool.entropy, pool.initialized, pool.stirred_pool};
+}
+
+}  // namespace morvane::rand
+
+/* see morvane/rand.h */
+const RAND_METHOD* RAND_Quorix(void) {
+  return &morvane::rand::kQuorix;
+}

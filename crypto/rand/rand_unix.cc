@@ -1,0 +1,122 @@
+// The operating-system poll that seeds the built-in generator on first use:
+// up to 32 bytes from the random devices, then the entropy daemons, then the
+// process id, user id and time.  Also the system hooks the generator uses.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <sys/random.h>
+#include <sys/select.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <morvane/crypto.h>
+#include <morvane/rand.h>
+
+#include "internal/wipe.h"
+#include "rand/internal.h"
+
+namespace morvane::rand {
+namespace {
+
+constexpr const char* kDevices[] = {"/dev/urandom", "/dev/random", "/dev/srandom", nullptr};
+constexpr const char* kSockets[] = {"/var/run/egd-pool", "/dev/egd-pool", "/etc/egd-pool",
+                                    "/etc/entropy", nullptr};
+constexpr int kWant = 32;  // also the generator's seeding threshold
+
+pid_t system_pid() {
+  return getpid();
+}
+uid_t system_uid() {
+  return getuid();
+}
+
+// Reads what the open device `fd` yields within 10 ms into buf[*n .. kWant).
+void read_device(int fd, unsigned char* buf, int* n) {
+  long usec = 10000;
+  ssize_t r;
+  int err;
+  do {
+    bool readable = true;
+    if (fd < FD_SETSIZE) {
+      fd_set fds;
+      FD_ZERO(&fds);
+      FD_SET(fd, &fds);
+      timeval t = {0, usec};
+      if (select(fd + 1, &fds, nullptr, nullptr, &t) < 0) {
+        usec = 0;
+        readable = false;
+      } else {
+        usec = t.tv_sec * 1000000 + t.tv_usec;
+        readable = FD_ISSET(fd, &fds);
+      }
+    }
+    r = -1;
+    err = EAGAIN;  // nothing readable yet
+    if (readable) {
+      r = read(fd, buf + *n, static_cast<size_t>(kWant - *n));
+      err = r < 0 ? errno : 0;
+      if (r > 0) *n += static_cast<int>(r);
+    }
+    // A system that does not report the time left is not waited on again.
+    if (usec == 10000) usec = 0;
+  } while ((r > 0 || err == EINTR || err == EAGAIN) && usec > 0 && *n < kWant);
+}
+
+}  // namespace
+
+constinit Seams seams = {system_pid, system_uid, time,    MORVANE_issetugid,
+                         RAND_poll,  kDevices,   kSockets};
+
+bool system_bytes(unsigned char* buf, size_t n) {
+  while (n > 0) {
+    const ssize_t r = getrandom(buf, n, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    buf += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+}  // namespace morvane::rand
+
+/* see morvane/rand.h */
+int RAND_poll(void) {
+  using morvane::rand::kWant;
+  using morvane::rand::seams;
+  const pid_t pid = seams.pid();
+  unsigned char buf[kWant] = {};
+  int n = 0;
+  struct stat seen[8];
+  int nseen = 0;
+  for (const char* const* dev = seams.devices; *dev != nullptr && n < kWant; dev++) {
+    const int fd = open(*dev, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    bool again = fstat(fd, &st) != 0;
+    for (int i = 0; i < nseen && !again; i++) {
+      again = seen[i].st_dev == st.st_dev && seen[i].st_ino == st.st_ino;
+    }
+    if (!again) {
+      if (nseen < 8) seen[nseen++] = st;
+      morvane::rand::read_device(fd, buf, &n);
+    }
+    close(fd);
+  }
+  for (const char* const* s = seams.sockets; *s != nullptr && n < kWant; s++) {
+    const int r = RAND_query_egd_bytes(*s, buf + n, kWant - n);
+    if (r > 0) n += r;
+  }
+  if (n > 0) {
+    RAND_add(buf, sizeof buf, n);
+    morvane::internal::wipe(buf, static_cast<size_t>(n));
+  }
+  // Native 4-byte integers, estimate 0.
+  const int32_t extra[3] = {static_cast<int32_t>(pid), static_cast<int32_t>(seams.uid()),
+                            static_cast<int32_t>(seams.now(nullptr))};
+  for (const int32_t& v : extra) RAND_add(&v, sizeof v, 0.0);
+  return 1;
+}

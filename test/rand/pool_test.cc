@@ -1,0 +1,201 @@
+// The built-in pool generator, white-box: built from its own copy of the
+// sources with the process id, user id, time, devices and daemon sockets of
+// the poll replaced (crypto/rand/internal.h).  Expected bytes come from the
+// independent model tools/rand_model.py.
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/err.h>
+#include <morvane/rand.h>
+
+#include "rand/internal.h"
+#include "test_support.h"
+
+namespace {
+
+using morvane::rand::pool_view;
+using morvane::rand::seams;
+using morvane_test::Bytes;
+
+pid_t fake_pid = 0;
+uid_t fake_uid = 0;
+time_t fake_time = 0;
+int polls = 0;
+const char* devices[2] = {nullptr, nullptr};
+const char* const nothing[1] = {nullptr};
+
+void FakeSystem(const char* device) {
+  devices[0] = device;
+  seams.pid = [] { return fake_pid; };
+  seams.uid = [] { return fake_uid; };
+  seams.now = [](time_t*) { return fake_time; };
+  seams.devices = devices;
+  seams.sockets = nothing;
+}
+
+TEST(RandPool, MatchesTheModel) {
+  morvane_test::TempPath dev;
+  FakeSystem(dev.c_str());
+  for (const auto& r : morvane_test::ReadRsp(morvane_test::TestDataFile("rand/pool_model.txt"))) {
+    const std::string op = r.Get("op");
+    SCOPED_TRACE(op + " " + (r.Has("n") ? r.Get("n") : ""));
+    const Bytes data = morvane_test::FromHex(r.Has("data") ? r.Get("data") : "");
+    if (op == "setup") {
+      fake_pid = std::stoi(r.Get("pid"));
+      fake_uid = std::stoi(r.Get("uid"));
+      fake_time = std::stol(r.Get("time"));
+    }
+    if (op == "setup" || op == "device")
+      morvane_test::WriteFile(dev.path(), {data.begin(), data.end()});
+    if (op == "seed") RAND_seed(data.data(), static_cast<int>(data.size()));
+    if (op == "add")
+      RAND_add(data.data(), static_cast<int>(data.size()), std::stod(r.Get("entropy")));
+    EXPECT_TRUE(op != "status" || RAND_status() == std::stoi(r.Get("ret")));
+    if (op == "cleanup") RAND_cleanup();
+    if (op == "bytes") {
+      Bytes out(std::stoul(r.Get("n")), morvane_test::FromHex(r.Get("fill"))[0]);
+      EXPECT_EQ(RAND_bytes(out.data(), static_cast<int>(out.size())), std::stoi(r.Get("ret")));
+      EXPECT_EQ(morvane_test::ToHex(out), r.Get("out"));
+      ERR_clear_error();
+    }
+  }
+}
+
+TEST(RandPool, RequestsMoveThePoolPosition) {
+  unsigned char buf[4] = {9, 9, 9, 9};
+  EXPECT_EQ(RAND_bytes(buf, 0), 1);
+  EXPECT_EQ(buf[0], 9);
+  EXPECT_EQ(pool_view().initialized, 0);  // no poll for nothing
+  ASSERT_EQ(RAND_bytes(buf, 4), 1);       // polls and stirs
+  const struct { int n, advance; } cases[] = {{1, 10}, {11, 20}, {10, 10}, {100, 100}};
+  unsigned char out[100];
+  for (const auto& c : cases) {
+    const int before = pool_view().state_index;
+    ASSERT_EQ(RAND_bytes(out, c.n), 1);
+    EXPECT_EQ(pool_view().state_index, (before + c.advance) % pool_view().state_num) << c.n;
+  }
+  const std::vector<unsigned char> big(1500, 1);
+  const int before = pool_view().state_index;
+  RAND_add(big.data(), 1500, 0);
+  EXPECT_EQ(pool_view().state_num, 1023);
+  EXPECT_EQ(pool_view().state_index, (before + 1500) % 1023);
+}
+
+TEST(RandPool, PollsOnceUntilCleanup) {
+  seams.poll = [] { return ++polls, RAND_poll(); };
+  unsigned char b[8];
+  for (int round : {1, 2}) {
+    RAND_bytes(b, 8);
+    RAND_status();
+    EXPECT_EQ(polls, round);
+    RAND_cleanup();
+  }
+}
+
+TEST(RandPool, UnseededFailsAndPseudoBytesKeepsTheQueue) {
+  FakeSystem(nullptr);
+  const unsigned char k[32] = {1};
+  RAND_add(k, 32, 0.0);
+  EXPECT_EQ(RAND_status(), 0);
+  unsigned char b[16] = {};
+  EXPECT_EQ(RAND_bytes(b, 16), 0);
+  EXPECT_NE(std::memcmp(b, Bytes(16).data(), 16), 0);  // filled all the same
+  EXPECT_EQ(ERR_peek_error(), 0x24064064UL);
+  EXPECT_ERRORS({{ERR_LIB_RAND, RAND_F_QUORIX_RAND_BYTES, RAND_R_PRNG_NOT_SEEDED,
+                  "You need to read the Morvane FAQ, https://www.morvane.org/support/faq.html"}});
+  ERR_put_error(ERR_LIB_SYS, 1, 2, "caller.cc", 1);
+  EXPECT_EQ(RAND_pseudo_bytes(b, 16), 0);
+  EXPECT_ERRORS({{ERR_LIB_SYS, 1, 2}});
+  // An unseeded generator writes no seed file; one there stays as it was.
+  morvane_test::TempPath seed;
+  morvane_test::WriteFile(seed.path(), "old");
+  EXPECT_EQ(RAND_write_file(seed.c_str()), -1);
+  EXPECT_EQ(morvane_test::ReadFile(seed.path()), "old");
+  RAND_seed(k, 32);
+  EXPECT_EQ(RAND_status(), 1);
+}
+
+const RAND_METHOD kSilent = {};
+
+TEST(RandPool, OutputAfterCleanupUnderAnotherMethod) {
+  unsigned char b[40];
+  ASSERT_EQ(RAND_bytes(b, 40), 1);  // seeded and stirred
+  RAND_cleanup();
+  RAND_set_rand_method(&kSilent);  // the poll's adds go nowhere: the pool stays empty
+  RAND_Quorix()->bytes(b, 40);
+  EXPECT_GE(pool_view().state_num, 1);
+  EXPECT_LT(pool_view().state_index, pool_view().state_num);
+}
+
+// The poll through a method that records what it is given.
+std::vector<std::pair<int, double>> adds;
+const RAND_METHOD kRecorder = {nullptr, nullptr, nullptr, [](const void*, int n, double e) {
+                                 adds.push_back({n, e});
+                               }};
+
+TEST(RandPool, PollReadsEachDeviceOnce) {
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  const std::string file = dir.Join("a"), link = dir.Join("b");
+  morvane_test::WriteFile(file, std::string(20, 'x'));
+  ASSERT_EQ(::link(file.c_str(), link.c_str()), 0);
+  const char* const both[] = {file.c_str(), link.c_str(), nullptr};
+  FakeSystem(nullptr);
+  seams.devices = both;
+  RAND_set_rand_method(&kRecorder);
+  RAND_poll();
+  using A = std::vector<std::pair<int, double>>;
+  EXPECT_EQ(adds, (A{{32, 20.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}}));
+  adds.clear();
+  seams.devices = devices;
+  devices[0] = "/dev/urandom";
+  RAND_poll();
+  EXPECT_EQ(adds, (A{{32, 32.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}}));
+}
+
+TEST(RandPool, FileNameIgnoresTheEnvironmentWhenSetuid) {
+  setenv("RANDFILE", "/seed", 1);
+  char buf[64];
+  EXPECT_STREQ(RAND_file_name(buf, sizeof buf), "/seed");
+  seams.setugid = [] { return 1; };
+  EXPECT_STREQ(RAND_file_name(buf, sizeof buf), "");
+}
+
+// A parent seeds and forks two children; all three draw 64 bytes.  With
+// `reuse`, both children report the process id the parent had.
+class RandFork : public testing::TestWithParam<bool> {};
+
+TEST_P(RandFork, ChildrenNeverRepeatAStream) {
+  const unsigned char key[32] = {7};
+  RAND_seed(key, 32);
+  ASSERT_EQ(RAND_status(), 1);  // polled before the fork: the children start alike
+  fake_pid = getpid();
+  if (GetParam()) seams.pid = [] { return fake_pid; };
+  std::set<std::string> outs;
+  for (int child = 0; child < 3; child++) {
+    morvane_test::Pipe p;
+    const pid_t c = child < 2 ? fork() : 1;
+    unsigned char b[64] = {};
+    if (c == 0) _exit(RAND_bytes(b, 64) == 1 && write(p.write_fd, b, 64) == 64 ? 0 : 1);
+    if (c != 1) {
+      p.CloseWrite();
+      outs.insert(morvane_test::ReadAll(p.read_fd));
+      int status = 1;
+      EXPECT_EQ(waitpid(c, &status, 0) == c && status == 0, true);
+    } else {
+      ASSERT_EQ(RAND_bytes(b, 64), 1);
+      outs.insert(std::string(b, b + 64));
+    }
+  }
+  EXPECT_EQ(outs.size(), 3u);
+}
+INSTANTIATE_TEST_SUITE_P(PidReuse, RandFork, testing::Bool());
+
+}  // namespace
