@@ -1,7 +1,10 @@
 #!/bin/sh
 # Builds the library and every suite with AddressSanitizer and
-# UndefinedBehaviorSanitizer into build/check, then runs all tests through
-# ctest (one process per test).  Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer into build/check, the library with clang, the
+# concurrency suites with ThreadSanitizer into build/tsan and the fuzz targets
+# into build/fuzz (replaying their corpora), then runs all tests through ctest
+# (one process per test; the constant-time checks under valgrind).  Exits
+# non-zero on any failure.
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/deps.sh
