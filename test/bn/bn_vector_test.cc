@@ -115,7 +115,8 @@ TEST(BnVector, ProductsMatchTheSchoolbookProduct) {
 }
 
 TEST(BnVector, PartWordsSumsMatchZeroExtendedSums) {
-  for (auto [cl, dl] : {std::pair{5, 0}, {5, 3}, {5, -3}, {0, -4}, {4, 1}, {2, -6}}) {
+  for (const auto& lengths : {std::pair{5, 0}, {5, 3}, {5, -3}, {0, -4}, {4, 1}, {2, -6}}) {
+    const int cl = lengths.first, dl = lengths.second;
     for (int kind = 0; kind < 4; kind++) {
       SCOPED_TRACE(testing::Message() << cl << " " << dl << " kind " << kind);
       const int len = cl + (dl < 0 ? -dl : dl);
