@@ -20,6 +20,8 @@
 #include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/pem.h>
+#include <morvane/pkcs12.h>
 #include <morvane/rsa.h>
 #include <morvane/sha.h>
 
@@ -189,6 +191,7 @@ const Unbuilt kUnbuilt[] = {
   RUN(kS, 0, 0, ECDSA_sign, 0, p, 20, p, p, p), RUN(kS, 0, -1, ECDSA_verify, 0, p, 20, p, 46, p),
   RUN(kS, 0, 0, ECDSA_size, p), RUN(kS, 0, 0, ECDSA_Morvane),
   RUN(ERR_LIB_ECDH, 0, 0, ECDH_Morvane),
+  RUN(ERR_LIB_PEM, PEM_F_PEM_READ_BIO_PRIVATEKEY, 0, PEM_read_bio_PrivateKey, p, p, nullptr, p),
 };
 // clang-format on
 
@@ -204,6 +207,8 @@ TEST(Seams, PublicKeyOperationsFailNamingThemselves) {
         EXPECT_TRUE(ErrorsAre({{u.lib, u.func, ERR_R_DISABLED, u.name}}));
     }
   }
+  PKCS12_PBE_add();  // nothing to add to yet, and nothing to report
+  EXPECT_TRUE(ErrorsAre({}));
   // The envelope's signing slots reach them.
   EXPECT_EQ(EVP_sha1()->sign(64, not_a_key, 20, not_a_key, nullptr, nullptr), 0);
   EXPECT_EQ(EVP_dss1()->verify(64, not_a_key, 20, not_a_key, 46, nullptr), -1);
