@@ -108,6 +108,7 @@ Impl GcryOp(int algo, int mode, size_t keylen, bool encrypt);
 
 // Registration functions of the benchmark files, called by main.
 void RegisterAes();
+void RegisterBn();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();

@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
   bench::RegisterAes();
   bench::RegisterDes();
   bench::RegisterCiphers();
+  bench::RegisterBn();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
       fprintf(stderr, "cross-check failed: %s\n", m.c_str());
