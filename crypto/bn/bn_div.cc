@@ -16,9 +16,11 @@
 // hardware division on the values: the shift is the count of leading zeros
 // of the divisor's top word (0 to 31, so the divisor keeps its word count),
 // the numerator always gets the same number of words for the same word
-// counts, the quotient word is estimated by a 64/32 division by shift and
-// subtract under masks, and the results' top and sign are counted by masks
-// over all their words (so they come out stripped, as every caller expects).
+// counts, each quotient word is estimated from a reciprocal of the divisor's
+// top word (computed once, by a 64/32 division by shift and subtract under
+// masks) with products and masked corrections, and the results' top and sign
+// are counted by masks over all their words (so they come out stripped, as
+// every caller expects).
 
 #include <stdint.h>
 
@@ -115,13 +117,30 @@ BN_ULONG div_words_secret(BN_ULONG h, BN_ULONG l, BN_ULONG d) noexcept {
   return q;
 }
 
+// floor((h * 2^32 + l) / d) for h < d, d with its top bit set and v =
+// floor((2^64 - 1) / d) - 2^32, its reciprocal: two products and two
+// corrections under masks (Moller and Granlund, "Improved division by
+// invariant integers", IEEE Trans. Computers 60 (2011), Algorithm 4).
+BN_ULONG div_words_preinv(BN_ULONG h, BN_ULONG l, BN_ULONG d, BN_ULONG v) noexcept {
+  const uint64_t qq = static_cast<uint64_t>(v) * h + ((static_cast<uint64_t>(h + 1) << 32) | l);
+  BN_ULONG q = static_cast<BN_ULONG>(qq >> 32);
+  BN_ULONG r = l - q * d;
+  const BN_ULONG over = ct::lt_mask(static_cast<BN_ULONG>(qq), r);  // r > q0
+  q += over;
+  r += d & over;
+  const BN_ULONG again = ~ct::lt_mask(r, d);
+  q -= again;
+  return q;
+}
+
 // estimate() by masks: the all-ones case selected, the refinement run twice
 // (the most it can take) under a mask.
-BN_ULONG estimate_secret(BN_ULONG n0, BN_ULONG n1, BN_ULONG n2, BN_ULONG d0, BN_ULONG d1) noexcept {
+BN_ULONG estimate_secret(BN_ULONG n0, BN_ULONG n1, BN_ULONG n2, BN_ULONG d0, BN_ULONG d1,
+                         BN_ULONG v) noexcept {
   const BN_ULONG equal = ct::eq_mask(n0, d0);
   // n0 <= d0; with n0 == d0 the top word is dropped to keep the quotient in
   // a word, and the all-ones estimate is taken instead.
-  BN_ULONG q = div_words_secret(n0 & ~equal, n1, d0);
+  BN_ULONG q = div_words_preinv(n0 & ~equal, n1, d0, v);
   uint64_t rem = static_cast<BN_ULONG>(n1 - q * d0);
   uint64_t t = static_cast<uint64_t>(d1) * q;
   uint64_t live = ~static_cast<uint64_t>(0);  // rem is still below 2^32
@@ -192,10 +211,11 @@ int divide_secret(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divis
   snum->top = num_n;
   if (wexpand(res, loop - 1) == nullptr) return 0;
   const BN_ULONG d0 = sdiv->d[div_n - 1], d1 = div_n == 1 ? 0 : sdiv->d[div_n - 2];
+  const BN_ULONG v = div_words_secret(~d0, 0xFFFFFFFFU, d0);  // d0's reciprocal
   BN_ULONG* window = snum->d + loop;    // div_n words, then div_n + 1 as it moves down
   BN_ULONG* top = snum->d + num_n - 1;  // the window's top word
   for (int i = loop - 2; i >= 0; i--, top--) {
-    BN_ULONG q = estimate_secret(top[0], top[-1], top[-2], d0, d1);
+    BN_ULONG q = estimate_secret(top[0], top[-1], top[-2], d0, d1, v);
     tmp->d[div_n] = mul_words(tmp->d, sdiv->d, div_n, q);
     window--;
     const BN_ULONG borrow = sub_words(window, window, tmp->d, div_n + 1);
