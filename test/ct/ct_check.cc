@@ -43,7 +43,8 @@ void Fill(unsigned char* p, size_t n, unsigned seed) {
 
 // Marks the n words at w secret but for bit 0 of the top word, which is set:
 // that a number's top word is not zero is public (its word count is), and
-// the library checks it.  Needs --expensive-definedness-checks=yes.
+// the library checks it; memcheck sees that a word with a defined set bit is
+// not zero.
 void SecretNonZero(BN_ULONG* w, int n) {
   Secret(w, sizeof(BN_ULONG) * static_cast<size_t>(n));
   const BN_ULONG vbits = ~static_cast<BN_ULONG>(1);  // 1: undefined
