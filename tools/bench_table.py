@@ -5,7 +5,9 @@ Each row is one operation at one message size: Morvane's throughput (and its
 cycles per byte at the measured core clock), each peer's, and the ratio of
 Morvane's throughput to the fastest peer's (above 1.0: Morvane is faster).
 Key-setup rows give nanoseconds per key and the ratio of the fastest peer's
-time to Morvane's.  With repetitions, each figure is the best of them: on a
+time to Morvane's; big-number rows ("bn-<op>/<library>/<bits>") give
+nanoseconds per operation and the ratio of GMP's time to Morvane's.  With
+repetitions, each figure is the best of them: on a
 machine shared with other work the best run is the one least disturbed, and
 every library is treated alike.
 
@@ -15,6 +17,7 @@ import json
 import sys
 
 LIBS = ("morvane", "nettle", "libgcrypt")
+BN_LIBS = ("morvane", "gmp")
 
 
 def load(path):
@@ -53,14 +56,22 @@ def main():
           f"Nettle {context.get('nettle', '?')}, libgcrypt {context.get('libgcrypt', '?')}")
     if hz:
         print(f"Core clock measured by a chain of dependent additions: {hz / 1e9:.2f} GHz")
-    print()
-    print("| operation | bytes | Morvane MB/s | Morvane c/B | Nettle MB/s | libgcrypt MB/s | ratio |")
-    print("|---|--:|--:|--:|--:|--:|--:|")
+    # Rows of the throughput table (not the clock, envelope or big numbers).
+    streams = [k for k in order if k[1] is not None and k[0] != "clock"
+               and not k[0].startswith(("evp-", "bn-"))]
+    if streams:
+        print()
+        print("| operation | bytes | Morvane MB/s | Morvane c/B | Nettle MB/s | libgcrypt MB/s | ratio |")
+        print("|---|--:|--:|--:|--:|--:|--:|")
     keys = []
     slow = []
     envelope = []
+    bignum = []
     for op, size in order:
         if op == "clock":
+            continue
+        if op.startswith("bn-"):
+            bignum.append((op, size))
             continue
         if op.startswith("evp-"):
             envelope.append((op, size))
@@ -102,6 +113,18 @@ def main():
             cells = [f"{(direct / row[way] - 1) * 100:+.1f}%" if way in row else "-"
                      for way in ("evp-oneshot", "evp-context")]
             print(f"| {op[4:]} | {size} | {direct / 1e6:.0f} | {cells[0]} | {cells[1]} |")
+    if bignum:
+        print()
+        print("| big numbers | bits | Morvane ns | GMP ns | ratio |")
+        print("|---|--:|--:|--:|--:|")
+        for op, size in bignum:
+            ns = {lib: ns_per_item(r) for lib, r in figures[(op, size)].items()}
+            ours, gmp = ns.get("morvane"), ns.get("gmp")
+            rtext = f"{gmp / ours:.2f}" if ours and gmp else "-"
+            cells = [f"{ns[lib]:.0f}" if lib in ns else "-" for lib in BN_LIBS]
+            print(f"| {op[3:]} | {size} | {cells[0]} | {cells[1]} | {rtext} |")
+    if not streams:
+        return
     print()
     if slow:
         print("Below the fastest peer at the largest size: " + ", ".join(slow))

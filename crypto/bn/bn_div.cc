@@ -11,6 +11,16 @@
 // window less q times the divisor is corrected by one add-back on a borrow.
 // The last window position is never divided: the low zero word means the
 // remainder is the final window shifted right by ns + 32 bits.
+//
+// The secret form computes the same words with no branch, address or
+// hardware division on the values: the shift is the count of leading zeros
+// of the divisor's top word (0 to 31, so the divisor keeps its word count),
+// the numerator always gets the same number of words for the same word
+// counts, each quotient word is estimated from a reciprocal of the divisor's
+// top word (computed once, by a 64/32 division by shift and subtract under
+// masks) with products and masked corrections, and the results' top and sign
+// are counted by masks over all their words (so they come out stripped, as
+// every caller expects).
 
 #include <stdint.h>
 
@@ -18,66 +28,30 @@
 #include <morvane/err.h>
 
 #include "bn/internal.h"
+#include "internal/ct.h"
 
 namespace morvane::bn {
 
 namespace {
 
-// Masks for the secret form: all ones when x is non-zero, and when a < b;
-// the barrier keeps the compiler from turning them back into branches.
-inline BN_ULONG barrier(uint64_t m) noexcept {
-  __asm__("" : "+r"(m));
-  return static_cast<BN_ULONG>(0 - m);
-}
-inline BN_ULONG nonzero_mask(uint64_t x) noexcept {
-  return barrier((x | (0 - x)) >> 63);
-}
-inline BN_ULONG lt_mask(uint64_t a, uint64_t b) noexcept {
-  return barrier((a ^ ((a ^ b) | ((a - b) ^ a))) >> 63);
-}
-
 // The quotient word for the window whose top words are n0, n1, n2, against a
-// divisor with top words d0 (top bit set) and d1.  Plain form: branches on
-// the values; secret form: the same estimate by masks, the refinement run
-// twice (the most it can take) under a mask.
-template <bool kSecret>
+// divisor with top words d0 (top bit set) and d1 (step 10's estimate).
 BN_ULONG estimate(BN_ULONG n0, BN_ULONG n1, BN_ULONG n2, BN_ULONG d0, BN_ULONG d1) noexcept {
-  if constexpr (!kSecret) {
-    if (n0 == d0) return 0xFFFFFFFFU;
-    BN_ULONG q = div_words(n0, n1, d0);
-    BN_ULONG rem = n1 - q * d0;
-    uint64_t t = static_cast<uint64_t>(d1) * q;
-    for (;;) {
-      if (t <= ((static_cast<uint64_t>(rem) << 32) | n2)) break;
-      q--;
-      rem += d0;
-      if (rem < d0) break;  // rem passed 2^32: the test holds from here on
-      t -= d1;
-    }
-    return q;
-  } else {
-    const BN_ULONG equal = ~nonzero_mask(n0 ^ d0);
-    // n0 <= d0; with n0 == d0 the top word is dropped to keep the quotient in
-    // a word, and the all-ones estimate is taken instead.
-    const uint64_t num = (static_cast<uint64_t>(n0 & ~equal) << 32) | n1;
-    BN_ULONG q = static_cast<BN_ULONG>(num / d0);
-    uint64_t rem = static_cast<BN_ULONG>(n1 - q * d0);
-    uint64_t t = static_cast<uint64_t>(d1) * q;
-    BN_ULONG live = ~equal;
-    for (int k = 0; k < 2; k++) {
-      // live: rem is still below 2^32; the test is t > rem * 2^32 + n2.
-      const BN_ULONG more = live & lt_mask((rem << 32) | n2, t);
-      q -= more & 1;
-      rem += d0 & more;
-      live &= ~nonzero_mask(rem >> 32);
-      t -= d1 & more;
-    }
-    return (q & ~equal) | equal;
+  if (n0 == d0) return 0xFFFFFFFFU;
+  BN_ULONG q = div_words(n0, n1, d0);
+  BN_ULONG rem = n1 - q * d0;
+  uint64_t t = static_cast<uint64_t>(d1) * q;
+  for (;;) {
+    if (t <= ((static_cast<uint64_t>(rem) << 32) | n2)) break;
+    q--;
+    rem += d0;
+    if (rem < d0) break;  // rem passed 2^32: the test holds from here on
+    t -= d1;
   }
+  return q;
 }
 
 // Division of normalised magnitudes (steps 5 to 12; see the notes above).
-template <bool kSecret>
 int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX* ctx) {
   const int num_neg = num->neg, quot_neg = num->neg ^ divisor->neg;
   Frame frame(ctx);
@@ -90,25 +64,14 @@ int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_
   if (!BN_lshift(sdiv, divisor, ns) || !BN_lshift(snum, num, ns + 32)) return 0;
   sdiv->neg = 0;
   snum->neg = 0;
-  const int div_n = sdiv->top;
-  if (kSecret) {
-    // A zero word on top (or up to div_n + 2 words), so that the first
-    // quotient word is always zero and needs no comparison.
-    const int want = snum->top <= div_n + 1 ? div_n + 2 : snum->top + 1;
-    if (wexpand(snum, want) == nullptr) return 0;
-    zero_words(snum->d + snum->top, want - snum->top);
-    snum->top = want;
-  }
-  const int num_n = snum->top, loop = num_n - div_n;
+  const int div_n = sdiv->top, num_n = snum->top, loop = num_n - div_n;
   const BN_ULONG d0 = sdiv->d[div_n - 1], d1 = div_n == 1 ? 0 : sdiv->d[div_n - 2];
   if (wexpand(res, loop + 1) == nullptr || wexpand(tmp, div_n + 1) == nullptr) return 0;
   res->neg = quot_neg;
   res->top = loop;
   BN_ULONG* window = snum->d + loop;  // div_n words, then div_n + 1 as it moves down
   BN_ULONG* resp = res->d + loop - 1;
-  if (kSecret) {
-    res->top = loop - 1;
-  } else if (bn_cmp_words(window, sdiv->d, div_n) >= 0) {
+  if (bn_cmp_words(window, sdiv->d, div_n) >= 0) {
     sub_words(window, window, sdiv->d, div_n);
     *resp = 1;
   } else {
@@ -121,17 +84,10 @@ int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_
   }
   BN_ULONG* top = snum->d + num_n - 1;  // the window's top word
   for (int i = 0; i < loop - 1; i++, top--, resp--) {
-    BN_ULONG q = estimate<kSecret>(top[0], top[-1], top[-2], d0, d1);
+    BN_ULONG q = estimate(top[0], top[-1], top[-2], d0, d1);
     tmp->d[div_n] = mul_words(tmp->d, sdiv->d, div_n, q);
     window--;
-    const BN_ULONG borrow = sub_words(window, window, tmp->d, div_n + 1);
-    if (kSecret) {
-      // Add sdiv back under a mask; q is then one smaller.
-      const BN_ULONG mask = 0 - borrow;
-      for (int k = 0; k < div_n; k++) tmp->d[k] = sdiv->d[k] & mask;
-      *top += add_words(window, window, tmp->d, div_n);
-      q -= borrow;
-    } else if (borrow != 0) {
+    if (sub_words(window, window, tmp->d, div_n + 1) != 0) {
       q--;
       if (add_words(window, window, sdiv->d, div_n) != 0) ++*top;
     }
@@ -143,6 +99,138 @@ int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_
     rm->neg = rm->top != 0 ? num_neg : 0;
   }
   strip(res);
+  return 1;
+}
+
+// ---- the secret form --------------------------------------------------------
+
+// floor((h * 2^32 + l) / d) for h < d, by shift and subtract under masks.
+BN_ULONG div_words_secret(BN_ULONG h, BN_ULONG l, BN_ULONG d) noexcept {
+  uint64_t rem = h;
+  BN_ULONG q = 0;
+  for (int i = 31; i >= 0; i--) {
+    rem = (rem << 1) | ((l >> i) & 1);  // below 2 d < 2^33
+    const uint64_t ge = ~ct::lt_mask<uint64_t>(rem, d);
+    rem -= d & ge;
+    q |= static_cast<BN_ULONG>(ge & 1) << i;
+  }
+  return q;
+}
+
+// floor((h * 2^32 + l) / d) for h < d, d with its top bit set and v =
+// floor((2^64 - 1) / d) - 2^32, its reciprocal: two products and two
+// corrections under masks (Moller and Granlund, "Improved division by
+// invariant integers", IEEE Trans. Computers 60 (2011), Algorithm 4).
+BN_ULONG div_words_preinv(BN_ULONG h, BN_ULONG l, BN_ULONG d, BN_ULONG v) noexcept {
+  const uint64_t qq = static_cast<uint64_t>(v) * h + ((static_cast<uint64_t>(h + 1) << 32) | l);
+  BN_ULONG q = static_cast<BN_ULONG>(qq >> 32);
+  BN_ULONG r = l - q * d;
+  const BN_ULONG over = ct::lt_mask(static_cast<BN_ULONG>(qq), r);  // r > q0
+  q += over;
+  r += d & over;
+  const BN_ULONG again = ~ct::lt_mask(r, d);
+  q -= again;
+  return q;
+}
+
+// estimate() by masks: the all-ones case selected, the refinement run twice
+// (the most it can take) under a mask.
+BN_ULONG estimate_secret(BN_ULONG n0, BN_ULONG n1, BN_ULONG n2, BN_ULONG d0, BN_ULONG d1,
+                         BN_ULONG v) noexcept {
+  const BN_ULONG equal = ct::eq_mask(n0, d0);
+  // n0 <= d0; with n0 == d0 the top word is dropped to keep the quotient in
+  // a word, and the all-ones estimate is taken instead.
+  BN_ULONG q = div_words_preinv(n0 & ~equal, n1, d0, v);
+  uint64_t rem = static_cast<BN_ULONG>(n1 - q * d0);
+  uint64_t t = static_cast<uint64_t>(d1) * q;
+  uint64_t live = ~static_cast<uint64_t>(0);  // rem is still below 2^32
+  for (int k = 0; k < 2; k++) {
+    // The test is t > rem * 2^32 + n2.
+    const uint64_t more = live & ct::lt_mask<uint64_t>((rem << 32) | n2, t);
+    q -= static_cast<BN_ULONG>(more & 1);
+    rem += d0 & more;
+    live &= ct::zero_mask<uint64_t>(rem >> 32);
+    t -= d1 & more;
+  }
+  return ct::select(equal, 0xFFFFFFFFU, q);
+}
+
+// r[0 .. n) = a[0 .. n) << s and returns the bits shifted out, s < 32.
+BN_ULONG shift_left_secret(BN_ULONG* r, const BN_ULONG* a, int n, BN_ULONG s) noexcept {
+  BN_ULONG low = 0;
+  for (int i = 0; i < n; i++) {
+    const BN_ULONG w = a[i];
+    r[i] = (w << s) | ((low >> 1) >> (31 - s));
+    low = w;
+  }
+  return (low >> 1) >> (31 - s);
+}
+
+// r[0 .. n) = a[0 .. n) >> s, s < 32.
+void shift_right_secret(BN_ULONG* r, const BN_ULONG* a, int n, BN_ULONG s) noexcept {
+  for (int i = 0; i < n; i++) {
+    const BN_ULONG high = i + 1 < n ? a[i + 1] : 0;
+    r[i] = (a[i] >> s) | ((high << 1) << (31 - s));
+  }
+}
+
+// Sets a's top to its count of words up to the last non-zero one of the n
+// words, and its sign to neg unless it is zero, without a branch on them.
+void set_top_secret(BIGNUM* a, int n, int neg) noexcept {
+  unsigned top = 0;
+  for (int i = 0; i < n; i++) {
+    top = ct::select(~ct::zero_mask(a->d[i]), static_cast<unsigned>(i + 1), top);
+  }
+  a->top = static_cast<int>(top);
+  a->neg = static_cast<int>(static_cast<unsigned>(neg) & ~ct::zero_mask(top) & 1);
+}
+
+// The division of the no-branch form: the divisor is shifted left by the
+// leading zeros of its top word (0 to 31), which keeps its word count, and
+// the numerator by as much into nn + 1 words above a zero word, under at
+// least one zero word, so every length is a function of the operands' word
+// counts and the first quotient word is zero without a comparison.
+int divide_secret(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX* ctx) {
+  const int num_neg = num->neg, quot_neg = num->neg ^ divisor->neg;
+  const int nn = num->top, div_n = divisor->top;
+  const int num_n = nn + 3 > div_n + 2 ? nn + 3 : div_n + 2, loop = num_n - div_n;
+  Frame frame(ctx);
+  BIGNUM* tmp = frame.get();
+  BIGNUM* snum = frame.get();
+  BIGNUM* sdiv = frame.get();
+  BIGNUM* res = dv == nullptr ? frame.get() : dv;
+  if (res == nullptr || sdiv == nullptr || wexpand(sdiv, div_n) == nullptr ||
+      wexpand(snum, num_n) == nullptr || wexpand(tmp, div_n + 1) == nullptr) {
+    return 0;
+  }
+  const BN_ULONG ns = ct::leading_zeros(divisor->d[div_n - 1]);
+  shift_left_secret(sdiv->d, divisor->d, div_n, ns);
+  sdiv->top = div_n;
+  zero_words(snum->d, num_n);
+  snum->d[nn + 1] = shift_left_secret(snum->d + 1, num->d, nn, ns);
+  snum->top = num_n;
+  if (wexpand(res, loop - 1) == nullptr) return 0;
+  const BN_ULONG d0 = sdiv->d[div_n - 1], d1 = div_n == 1 ? 0 : sdiv->d[div_n - 2];
+  const BN_ULONG v = div_words_secret(~d0, 0xFFFFFFFFU, d0);  // d0's reciprocal
+  BN_ULONG* window = snum->d + loop;    // div_n words, then div_n + 1 as it moves down
+  BN_ULONG* top = snum->d + num_n - 1;  // the window's top word
+  for (int i = loop - 2; i >= 0; i--, top--) {
+    BN_ULONG q = estimate_secret(top[0], top[-1], top[-2], d0, d1, v);
+    tmp->d[div_n] = mul_words(tmp->d, sdiv->d, div_n, q);
+    window--;
+    const BN_ULONG borrow = sub_words(window, window, tmp->d, div_n + 1);
+    // Add sdiv back under a mask; q is then one smaller.
+    const BN_ULONG mask = 0 - borrow;
+    for (int k = 0; k < div_n; k++) tmp->d[k] = sdiv->d[k] & mask;
+    *top += add_words(window, window, tmp->d, div_n);
+    res->d[i] = q - borrow;
+  }
+  set_top_secret(res, loop - 1, quot_neg);
+  if (rm != nullptr) {
+    if (wexpand(rm, div_n) == nullptr) return 0;
+    shift_right_secret(rm->d, window, div_n, ns);  // window is at word 1
+    set_top_secret(rm, div_n, num_neg);
+  }
   return 1;
 }
 
@@ -163,7 +251,7 @@ int div(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX
       BNerr(BN_F_BN_DIV_NO_BRANCH, BN_R_DIV_BY_ZERO);
       return 0;
     }
-    return divide<true>(dv, rm, num, divisor, ctx);
+    return divide_secret(dv, rm, num, divisor, ctx);
   }
   if (divisor->top == 0) {
     BNerr(BN_F_BN_DIV, BN_R_DIV_BY_ZERO);
@@ -177,7 +265,7 @@ int div(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX
     }
     return 1;
   }
-  return divide<false>(dv, rm, num, divisor, ctx);
+  return divide(dv, rm, num, divisor, ctx);
 }
 
 }  // namespace morvane::bn

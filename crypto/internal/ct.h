@@ -1,6 +1,6 @@
 // Constant-time helpers: masks from conditions, selection, conditional copy,
-// swap and wipe, and equality of byte strings, for code whose branches and
-// memory addresses must not depend on secret values.
+// swap and wipe, equality of byte strings and a count of leading zeros, for
+// code whose branches and memory addresses must not depend on secret values.
 //
 // Contract shared by every helper: the instructions executed and the
 // addresses touched depend only on the lengths passed, never on the values.
@@ -66,6 +66,19 @@ template <Word T>
 inline T select(T mask, T a, T b) noexcept {
   const T m = value_barrier(mask);
   return static_cast<T>((m & a) | (~m & b));
+}
+
+// The number of leading zero bits of a (the width of T when a == 0).
+template <Word T>
+inline unsigned leading_zeros(T a) noexcept {
+  constexpr int kDigits = std::numeric_limits<T>::digits;
+  unsigned n = 0;
+  for (int s = kDigits / 2; s > 0; s /= 2) {  // the top s bits zero: skip them
+    const T m = zero_mask(static_cast<T>(a >> (kDigits - s)));
+    n += static_cast<unsigned>(s) & static_cast<unsigned>(m);
+    a = select(m, static_cast<T>(a << s), a);
+  }
+  return n + (1 & static_cast<unsigned>(zero_mask(a)));
 }
 
 // An 8-bit mask from a wider one (true stays true).

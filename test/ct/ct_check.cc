@@ -20,6 +20,7 @@
 #include <valgrind/memcheck.h>
 
 #include <morvane/aes.h>
+#include <morvane/bn.h>
 #include <morvane/crypto.h>
 
 namespace {
@@ -38,6 +39,16 @@ T Public(T v) {
 
 void Fill(unsigned char* p, size_t n, unsigned seed) {
   for (size_t i = 0; i < n; i++) p[i] = static_cast<unsigned char>(seed * 131 + i * 29 + (i >> 3));
+}
+
+// Marks the n words at w secret but for bit 0 of the top word, which is set:
+// that a number's top word is not zero is public (its word count is), and
+// the library checks it; memcheck sees that a word with a defined set bit is
+// not zero.
+void SecretNonZero(BN_ULONG* w, int n) {
+  Secret(w, sizeof(BN_ULONG) * static_cast<size_t>(n));
+  const BN_ULONG vbits = ~static_cast<BN_ULONG>(1);  // 1: undefined
+  VALGRIND_SET_VBITS(&w[n - 1], &vbits, sizeof vbits);
 }
 
 bool Expect(bool ok, const char* what) {
@@ -162,6 +173,57 @@ bool AesUnwrap() {
   return ok;
 }
 
+// Division with BN_FLAG_SECRET on a secret numerator and divisor (their word
+// counts and signs public), against the plain division.  Shapes: a divisor of
+// one word, a top word with its top bit set (no normalising shift) and
+// without, a numerator shorter than the divisor, and mixed signs.
+bool BnDivSecret() {
+  struct Shape {
+    int num_bytes, div_bytes;
+    unsigned char div_top;  // the divisor's top byte
+    bool neg_num, neg_div;
+  };
+  constexpr Shape kShapes[] = {{64, 4, 0x01, false, false},
+                               {64, 32, 0x80, true, false},
+                               {129, 33, 0x5a, false, true},
+                               {20, 32, 0xff, true, true},
+                               {256, 128, 0x03, false, false}};
+  BN_CTX* ctx = BN_CTX_new();
+  bool ok = ctx != nullptr;
+  for (const Shape& sh : kShapes) {
+    unsigned char nb[256], db[128];
+    Fill(nb, sizeof nb, 11);
+    Fill(db, sizeof db, 12);
+    nb[0] |= 1;  // no leading zero bytes: the word counts follow the byte counts
+    db[0] = sh.div_top;
+    BIGNUM* n = BN_bin2bn(nb, sh.num_bytes, nullptr);
+    BIGNUM* d = BN_bin2bn(db, sh.div_bytes, nullptr);
+    BIGNUM *q = BN_new(), *r = BN_new(), *pq = BN_new(), *pr = BN_new();
+    if (n == nullptr || d == nullptr || q == nullptr || r == nullptr || pq == nullptr ||
+        pr == nullptr) {
+      return Expect(false, "allocation");
+    }
+    n->d[n->top - 1] |= 1;
+    d->d[d->top - 1] |= 1;
+    BN_set_negative(n, sh.neg_num);
+    BN_set_negative(d, sh.neg_div);
+    ok &= Expect(BN_div(pq, pr, n, d, ctx) == 1, "plain division");
+    BN_set_flags(n, BN_FLAG_SECRET);
+    BN_set_flags(d, BN_FLAG_SECRET);
+    SecretNonZero(n->d, n->top);
+    SecretNonZero(d->d, d->top);
+    const int ret = Public(BN_div(q, r, n, d, ctx));
+    for (BIGNUM* x : {n, d, q, r}) {
+      Public(x, sizeof *x);
+      Public(x->d, sizeof(BN_ULONG) * static_cast<size_t>(x->dmax));
+    }
+    ok &= Expect(ret == 1 && BN_cmp(q, pq) == 0 && BN_cmp(r, pr) == 0, "secret division");
+    for (BIGNUM* x : {n, d, q, r, pq, pr}) BN_free(x);
+  }
+  BN_CTX_free(ctx);
+  return ok;
+}
+
 // ---- the harness's own check: these must be reported -----------------------
 
 __attribute__((noinline)) void Touch(volatile int* p) {
@@ -197,6 +259,7 @@ constexpr Operation kOperations[] = {
     {"aes_block", AesBlock, true},
     {"aes_cbc_ctr", AesCbcCtr, true},
     {"aes_unwrap", AesUnwrap, true},
+    {"bn_div_secret", BnDivSecret, false},
 };
 
 }  // namespace
