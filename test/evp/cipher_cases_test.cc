@@ -319,6 +319,16 @@ TEST(CipherParameters, IvAndRc2ThroughAsn1Type) {
       EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_RC2_MAGIC_TO_METH, EVP_R_UNSUPPORTED_KEY_SIZE}});
     }
   }
+  // RC2-40-CBC writes version 160; a fresh RC2-CBC context reads 40 bits.
+  Ctx w, r;
+  ASSERT_EQ(EVP_EncryptInit_ex(&w, EVP_rc2_40_cbc(), nullptr, nullptr, rc2_iv), 1);
+  ASSERT_EQ(EVP_CIPHER_param_to_asn1(&w, t), 1);
+  long version = 0;
+  EXPECT_EQ(ASN1_TYPE_get_int_octetstring(t, &version, nullptr, 0), 8);
+  EXPECT_EQ(version, 160);
+  ASSERT_EQ(EVP_DecryptInit_ex(&r, EVP_rc2_cbc(), nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(EVP_CIPHER_asn1_to_param(&r, t), 8);
+  EXPECT_EQ(EVP_CIPHER_CTX_key_length(&r), 5);
   ASN1_TYPE_free(t);
 }
 
