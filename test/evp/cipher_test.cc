@@ -186,53 +186,77 @@ TEST(CipherCavp, TripleDesKnownAnswersAndMultiblockMessages) {
   }
 }
 
-// AESAVS Monte Carlo inner loop over one streaming context: 1000 units (a
-// block, a byte for CFB8, a bit for CFB1), input j+1 being IV unit j for the
-// first `lag` steps and output j - lag afterwards (ECB: lag 0).
-TEST(CipherCavp, AesMonteCarlo) {
-  MORVANE_VECTOR_PATH_OR_SKIP(probe, "nist-cavp/aes/aesmct/CBCMCT128.rsp");
-  for (const Mode& m : kModes) {
-    if (m.aes[0] == nullptr) continue;
-    const std::string name = m.name;
-    const bool cfb1 = name == "CFB1";
-    const size_t unit = cfb1 || name == "CFB8" ? 1 : 16;
-    const size_t lag = name == "ECB" ? 0 : cfb1 ? 128 : 16 / unit;
-    for (int s = 0; s < 3; ++s) {
-      const std::string path =
-          morvane_test::VectorFile("nist-cavp/aes/aesmct/" + name + "MCT" + kSizes[s] + ".rsp");
-      for (const auto& rec : morvane_test::ReadRsp(path)) {
-        if (!rec.Has("PLAINTEXT")) continue;
-        const bool enc = rec.section.count("ENCRYPT") != 0;
-        const Bytes key = FromHex(rec.Get("KEY"));
-        const Bytes iv = rec.Has("IV") ? FromHex(rec.Get("IV")) : Bytes(16, 0);
-        Bytes in = Field(rec, enc ? "PLAINTEXT" : "CIPHERTEXT", cfb1);
-        const Bytes want = Field(rec, enc ? "CIPHERTEXT" : "PLAINTEXT", cfb1);
-        EVP_CIPHER_CTX ctx;
-        EVP_CIPHER_CTX_init(&ctx);
-        ASSERT_EQ(EVP_CipherInit_ex(&ctx, m.aes[s](), nullptr, key.data(), iv.data(), enc), 1);
-        EVP_CIPHER_CTX_set_padding(&ctx, 0);
-        if (cfb1) EVP_CIPHER_CTX_set_flags(&ctx, EVP_CIPH_FLAG_LENGTH_BITS);
-        std::vector<Bytes> outs;
-        for (size_t j = 0; j < 1000; ++j) {
-          Bytes out(unit, 0);
-          int outl = 0;
-          ASSERT_EQ(EVP_CipherUpdate(&ctx, out.data(), &outl, in.data(),
-                                     cfb1 ? 1 : static_cast<int>(unit)), 1);
-          outs.push_back(out);
-          if (j < lag) {
-            in.assign(iv.begin() + (cfb1 ? j / 8 : j * unit),
-                      iv.begin() + (cfb1 ? j / 8 + 1 : (j + 1) * unit));
-            if (cfb1) in[0] = static_cast<uint8_t>((in[0] << (j % 8)) & 0x80);
-          } else {
-            in = outs[j - lag];
-          }
-        }
-        EVP_CIPHER_CTX_cleanup(&ctx);
-        const Bytes got = cfb1 ? Masked(outs.back(), 1) : outs.back();
-        EXPECT_EQ(ToHex(got), ToHex(want)) << path << " COUNT " << rec.Get("COUNT");
+// The Monte Carlo inner loop (AESAVS, TMOVS) over one streaming context:
+// `iterations` units (a block, a byte for CFB8, a bit for CFB1), input j+1
+// being IV unit j for the first `lag` steps and output j - lag afterwards
+// (ECB: lag 0); the last output is the record's answer.  At most `limit`
+// records a direction.
+void MonteCarlo(const std::string& path, const EVP_CIPHER* c, const std::string& mode,
+                int iterations, int limit) {
+  const bool cfb1 = mode == "CFB1";
+  const size_t block = static_cast<size_t>(EVP_CIPHER_iv_length(c) ? EVP_CIPHER_iv_length(c)
+                                                                     : c->block_size);
+  const size_t unit = cfb1 || mode == "CFB8" ? 1 : block;
+  const size_t lag = mode == "ECB" ? 0 : cfb1 ? block * 8 : block / unit;
+  int done[2] = {0, 0};
+  for (const auto& rec : morvane_test::ReadRsp(path)) {
+    if (!rec.Has("PLAINTEXT")) continue;
+    const bool enc = rec.section.count("ENCRYPT") != 0;
+    if (done[enc]++ >= limit) continue;
+    Bytes key = rec.Has("KEY") ? FromHex(rec.Get("KEY")) : Bytes{};
+    for (const char* k : {"KEY1", "KEY2", "KEY3"})
+      if (rec.Has(k)) {
+        const Bytes part = FromHex(rec.Get(k));
+        key.insert(key.end(), part.begin(), part.end());
+      }
+    const Bytes iv = rec.Has("IV") ? FromHex(rec.Get("IV")) : Bytes(block, 0);
+    Bytes in = Field(rec, enc ? "PLAINTEXT" : "CIPHERTEXT", cfb1);
+    const Bytes want = Field(rec, enc ? "CIPHERTEXT" : "PLAINTEXT", cfb1);
+    EVP_CIPHER_CTX ctx;
+    EVP_CIPHER_CTX_init(&ctx);
+    ASSERT_EQ(EVP_CipherInit_ex(&ctx, c, nullptr, key.data(), iv.data(), enc), 1);
+    EVP_CIPHER_CTX_set_padding(&ctx, 0);
+    if (cfb1) EVP_CIPHER_CTX_set_flags(&ctx, EVP_CIPH_FLAG_LENGTH_BITS);
+    std::vector<Bytes> outs;
+    for (size_t j = 0; j < static_cast<size_t>(iterations); ++j) {
+      Bytes out(unit, 0);
+      int outl = 0;
+      ASSERT_EQ(EVP_CipherUpdate(&ctx, out.data(), &outl, in.data(),
+                                 cfb1 ? 1 : static_cast<int>(unit)), 1);
+      outs.push_back(out);
+      if (j < lag) {
+        in.assign(iv.begin() + (cfb1 ? j / 8 : j * unit),
+                  iv.begin() + (cfb1 ? j / 8 + 1 : (j + 1) * unit));
+        if (cfb1) in[0] = static_cast<uint8_t>((in[0] << (j % 8)) & 0x80);
+      } else {
+        in = outs[j - lag];
       }
     }
+    EVP_CIPHER_CTX_cleanup(&ctx);
+    const Bytes got = cfb1 ? Masked(outs.back(), 1) : outs.back();
+    EXPECT_EQ(ToHex(got), ToHex(want)) << path << " COUNT " << rec.Get("COUNT");
   }
+  EXPECT_GT(done[0] + done[1], 0) << path;
+}
+
+TEST(CipherCavp, AesMonteCarlo) {
+  MORVANE_VECTOR_PATH_OR_SKIP(probe, "nist-cavp/aes/aesmct/CBCMCT128.rsp");
+  for (const Mode& m : kModes)
+    for (int s = 0; m.aes[0] != nullptr && s < 3; ++s)
+      MonteCarlo(morvane_test::VectorFile(std::string("nist-cavp/aes/aesmct/") + m.name + "MCT" +
+                                          kSizes[s] + ".rsp"),
+                 m.aes[s](), m.name, 1000, 100);
+}
+
+// TECB, the first records of each file: 10000 steps a record.  (The TMOVS
+// loops of the chaining modes feed back differently from AESAVS's and are
+// not modelled here.)
+TEST(CipherCavp, TripleDesEcbMonteCarlo) {
+  MORVANE_VECTOR_PATH_OR_SKIP(probe, "nist-cavp/des/tdesmct/TECBMonte1.rsp");
+  for (const char* n : {"1", "2", "3"})
+    MonteCarlo(morvane_test::VectorFile(std::string("nist-cavp/des/tdesmct/TECBMonte") + n +
+                                        ".rsp"),
+               EVP_des_ede3_ecb(), "ECB", 10000, 8);
 }
 
 // ---- Wycheproof padding --------------------------------------------------------
