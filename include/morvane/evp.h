@@ -167,6 +167,233 @@ MORVANE_EXPORT void EVP_MD_CTX_set_flags(EVP_MD_CTX *ctx, int flags);
 MORVANE_EXPORT void EVP_MD_CTX_clear_flags(EVP_MD_CTX *ctx, int flags);
 MORVANE_EXPORT int EVP_MD_CTX_test_flags(const EVP_MD_CTX *ctx, int flags);
 
+/* ---- cipher descriptions ------------------------------------------------ */
+
+/* Limits on every description, built in or supplied: IV at most 16 bytes,
+ * keys that a fixed buffer receives at most 32, blocks of 1, 8 or 16 bytes.
+ * Set-up and the data calls end the process (MorvaneDie) on a description
+ * that breaks them. */
+#define EVP_MAX_KEY_LENGTH 32
+#define EVP_MAX_IV_LENGTH 16
+#define EVP_MAX_BLOCK_LENGTH 32
+
+/* Description flags: the mode in the low three bits, then behaviour bits. */
+#define EVP_CIPH_STREAM_CIPHER 0x0
+#define EVP_CIPH_ECB_MODE 0x1
+#define EVP_CIPH_CBC_MODE 0x2
+#define EVP_CIPH_CFB_MODE 0x3
+#define EVP_CIPH_OFB_MODE 0x4
+#define EVP_CIPH_MODE 0x7
+#define EVP_CIPH_VARIABLE_LENGTH 0x8      /* any positive key length */
+#define EVP_CIPH_CUSTOM_IV 0x10           /* init handles the IV itself */
+#define EVP_CIPH_ALWAYS_CALL_INIT 0x20    /* init runs also without a key */
+#define EVP_CIPH_CTRL_INIT 0x40           /* control 0 when a context takes it up */
+#define EVP_CIPH_CUSTOM_KEY_LENGTH 0x80   /* key-length changes go to control 1 */
+#define EVP_CIPH_NO_PADDING 0x100         /* (context flag) no PKCS#5 padding */
+#define EVP_CIPH_RAND_KEY 0x200           /* random keys from control 6 */
+#define EVP_CIPH_FLAG_FIPS 0x400          /* tested by no operation */
+#define EVP_CIPH_FLAG_DEFAULT_ASN1 0x1000 /* parameters: the IV as an OCTET STRING */
+#define EVP_CIPH_FLAG_LENGTH_BITS 0x2000  /* (context flag) CFB1 lengths in bits */
+
+/* Control codes of EVP_CIPHER_CTX_ctrl. */
+#define EVP_CTRL_INIT 0
+#define EVP_CTRL_SET_KEY_LENGTH 1
+#define EVP_CTRL_GET_RC2_KEY_BITS 2
+#define EVP_CTRL_SET_RC2_KEY_BITS 3
+#define EVP_CTRL_RAND_KEY 6
+
+struct evp_cipher_st {
+  int nid;
+  int block_size; /* 1 for stream-like modes, else the block length */
+  int key_len;    /* default key length in bytes */
+  int iv_len;
+  unsigned long flags;
+  int (*init)(EVP_CIPHER_CTX *ctx, const unsigned char *key, const unsigned char *iv, int enc);
+  /* inl bytes (bits for CFB1 when the context asks for bits); 1 or 0 */
+  int (*do_cipher)(EVP_CIPHER_CTX *ctx, unsigned char *out, const unsigned char *in,
+                   size_t inl);
+  int (*cleanup)(EVP_CIPHER_CTX *ctx);
+  int ctx_size; /* bytes of private key state in cipher_data */
+  int (*set_asn1_parameters)(EVP_CIPHER_CTX *ctx, ASN1_TYPE *type);
+  int (*get_asn1_parameters)(EVP_CIPHER_CTX *ctx, ASN1_TYPE *type);
+  int (*ctrl)(EVP_CIPHER_CTX *ctx, int type, int arg, void *ptr); /* -1: unknown code */
+  void *app_data;
+};
+
+/* A running cipher: caller memory after EVP_CIPHER_CTX_init, or the heap. */
+struct evp_cipher_ctx_st {
+  const EVP_CIPHER *cipher;
+  ENGINE *engine; /* engine of the description (one functional reference) */
+  int encrypt;    /* 1 encrypt, 0 decrypt */
+  int buf_len;    /* bytes of an incomplete block in buf */
+  unsigned char oiv[EVP_MAX_IV_LENGTH]; /* the IV given at set-up */
+  unsigned char iv[EVP_MAX_IV_LENGTH];  /* the running IV */
+  unsigned char buf[EVP_MAX_BLOCK_LENGTH];
+  int num; /* position inside the IV block (CFB, OFB) */
+  void *app_data;
+  int key_len;
+  unsigned long flags; /* context flags: EVP_CIPH_NO_PADDING, _FLAG_LENGTH_BITS */
+  void *cipher_data;   /* the description's private key state */
+  int final_used;      /* 1 when final holds a block not yet returned */
+  int block_mask;      /* block size - 1 */
+  unsigned char final[EVP_MAX_BLOCK_LENGTH]; /* the held-back decrypted block */
+};
+
+/* The built-in descriptions (static; never freed).  EVP_des_ede and
+ * EVP_des_ede3 are the ECB records; the _cfb names are the 64- or 128-bit
+ * CFB records. */
+MORVANE_EXPORT const EVP_CIPHER *EVP_enc_null(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_cfb64(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_cfb1(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_cfb8(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede_cfb64(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3_cfb64(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3_cfb1(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3_cfb8(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_des_ede3_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_desx_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc4(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc4_40(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_idea_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_idea_cfb64(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_idea_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_idea_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_idea_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc2_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc2_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc2_40_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc2_64_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc2_cfb64(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc2_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_rc2_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_bf_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_bf_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_bf_cfb64(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_bf_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_bf_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_cast5_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_cast5_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_cast5_cfb64(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_cast5_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_cast5_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_128_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_128_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_128_cfb1(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_128_cfb8(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_128_cfb128(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_128_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_128_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_192_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_192_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_192_cfb1(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_192_cfb8(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_192_cfb128(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_192_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_192_ofb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_256_ecb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_256_cbc(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_256_cfb1(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_256_cfb8(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_256_cfb128(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_256_cfb(void);
+MORVANE_EXPORT const EVP_CIPHER *EVP_aes_256_ofb(void);
+
+/* Fields of a description. */
+MORVANE_EXPORT int EVP_CIPHER_nid(const EVP_CIPHER *cipher);
+MORVANE_EXPORT int EVP_CIPHER_block_size(const EVP_CIPHER *cipher);
+MORVANE_EXPORT int EVP_CIPHER_key_length(const EVP_CIPHER *cipher);
+MORVANE_EXPORT int EVP_CIPHER_iv_length(const EVP_CIPHER *cipher);
+MORVANE_EXPORT unsigned long EVP_CIPHER_flags(const EVP_CIPHER *cipher);
+/* The NID to name in an AlgorithmIdentifier: the base cipher of the CFB
+ * variants and of the RC2/RC4 key sizes, else the NID when it has an object
+ * identifier, else 0 (three-key triple-DES CFB too: no identifier). */
+MORVANE_EXPORT int EVP_CIPHER_type(const EVP_CIPHER *cipher);
+
+/* ---- running ciphers ---------------------------------------------------- */
+
+MORVANE_EXPORT void EVP_CIPHER_CTX_init(EVP_CIPHER_CTX *ctx);
+MORVANE_EXPORT EVP_CIPHER_CTX *EVP_CIPHER_CTX_new(void);
+MORVANE_EXPORT void EVP_CIPHER_CTX_free(EVP_CIPHER_CTX *ctx);
+/* Runs the description's cleanup, wipes and frees the key state, releases
+ * the engine and zeroes the context, in every case; 0 when the
+ * description's cleanup failed, else 1. */
+MORVANE_EXPORT int EVP_CIPHER_CTX_cleanup(EVP_CIPHER_CTX *ctx);
+
+/* enc 1 encrypts, 0 decrypts, -1 keeps the direction.  A null cipher
+ * re-keys the current description; a null key keeps the key. */
+MORVANE_EXPORT int EVP_CipherInit_ex(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher, ENGINE *impl,
+                                     const unsigned char *key, const unsigned char *iv, int enc);
+MORVANE_EXPORT int EVP_EncryptInit_ex(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher,
+                                      ENGINE *impl, const unsigned char *key,
+                                      const unsigned char *iv);
+MORVANE_EXPORT int EVP_DecryptInit_ex(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher,
+                                      ENGINE *impl, const unsigned char *key,
+                                      const unsigned char *iv);
+/* As the _ex forms without an engine; a given cipher first zeroes the
+ * context (whatever it held is dropped, not cleaned). */
+MORVANE_EXPORT int EVP_CipherInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher,
+                                  const unsigned char *key, const unsigned char *iv, int enc);
+MORVANE_EXPORT int EVP_EncryptInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher,
+                                   const unsigned char *key, const unsigned char *iv);
+MORVANE_EXPORT int EVP_DecryptInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher,
+                                   const unsigned char *key, const unsigned char *iv);
+
+/* Output room: inl + block - 1 bytes encrypting, inl + block decrypting;
+ * `out` may equal `in`. */
+MORVANE_EXPORT int EVP_EncryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
+                                     const unsigned char *in, int inl);
+MORVANE_EXPORT int EVP_DecryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
+                                     const unsigned char *in, int inl);
+MORVANE_EXPORT int EVP_CipherUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
+                                    const unsigned char *in, int inl);
+MORVANE_EXPORT int EVP_EncryptFinal_ex(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+MORVANE_EXPORT int EVP_EncryptFinal(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+MORVANE_EXPORT int EVP_DecryptFinal_ex(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+MORVANE_EXPORT int EVP_DecryptFinal(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+MORVANE_EXPORT int EVP_CipherFinal_ex(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+MORVANE_EXPORT int EVP_CipherFinal(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+/* The description's do_cipher on inl bytes: no buffering, no padding. */
+MORVANE_EXPORT int EVP_Cipher(EVP_CIPHER_CTX *ctx, unsigned char *out, const unsigned char *in,
+                              unsigned int inl);
+
+MORVANE_EXPORT int EVP_CIPHER_CTX_ctrl(EVP_CIPHER_CTX *ctx, int type, int arg, void *ptr);
+MORVANE_EXPORT int EVP_CIPHER_CTX_set_key_length(EVP_CIPHER_CTX *ctx, int keylen);
+MORVANE_EXPORT int EVP_CIPHER_CTX_set_padding(EVP_CIPHER_CTX *ctx, int pad);
+MORVANE_EXPORT int EVP_CIPHER_CTX_rand_key(EVP_CIPHER_CTX *ctx, unsigned char *key);
+
+/* AlgorithmIdentifier parameters: the setter's result or the IV length
+ * read, 0 for a null type, -1 on failure or for a description without. */
+MORVANE_EXPORT int EVP_CIPHER_param_to_asn1(EVP_CIPHER_CTX *ctx, ASN1_TYPE *type);
+MORVANE_EXPORT int EVP_CIPHER_asn1_to_param(EVP_CIPHER_CTX *ctx, ASN1_TYPE *type);
+MORVANE_EXPORT int EVP_CIPHER_set_asn1_iv(EVP_CIPHER_CTX *ctx, ASN1_TYPE *type);
+MORVANE_EXPORT int EVP_CIPHER_get_asn1_iv(EVP_CIPHER_CTX *ctx, ASN1_TYPE *type);
+
+MORVANE_EXPORT const EVP_CIPHER *EVP_CIPHER_CTX_cipher(const EVP_CIPHER_CTX *ctx);
+MORVANE_EXPORT int EVP_CIPHER_CTX_nid(const EVP_CIPHER_CTX *ctx);
+MORVANE_EXPORT int EVP_CIPHER_CTX_block_size(const EVP_CIPHER_CTX *ctx);
+MORVANE_EXPORT int EVP_CIPHER_CTX_key_length(const EVP_CIPHER_CTX *ctx);
+MORVANE_EXPORT int EVP_CIPHER_CTX_iv_length(const EVP_CIPHER_CTX *ctx);
+/* The description's flags (not the context's). */
+MORVANE_EXPORT unsigned long EVP_CIPHER_CTX_flags(const EVP_CIPHER_CTX *ctx);
+MORVANE_EXPORT void *EVP_CIPHER_CTX_get_app_data(const EVP_CIPHER_CTX *ctx);
+MORVANE_EXPORT void EVP_CIPHER_CTX_set_app_data(EVP_CIPHER_CTX *ctx, void *data);
+MORVANE_EXPORT void EVP_CIPHER_CTX_set_flags(EVP_CIPHER_CTX *ctx, int flags);
+MORVANE_EXPORT void EVP_CIPHER_CTX_clear_flags(EVP_CIPHER_CTX *ctx, int flags);
+MORVANE_EXPORT int EVP_CIPHER_CTX_test_flags(const EVP_CIPHER_CTX *ctx, int flags);
+
 /* ---- configuration and errors ------------------------------------------- */
 
 /* Registers the configuration module "alg_section": its section may set
