@@ -271,9 +271,11 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
     bn::zero_words(t, 2 * top + 1);
     for (int i = 0; i < top; i++) t[i] = r[i];
     bn::redc_words(rr->d, t, mont->N.d, top, mont->n0);
-    rr->top = top;
+    unsigned used = 0;  // the word count by masks, not by stripping
+    for (int i = 0; i < top; i++)
+      used = ct::select(ct::zero_mask<unsigned>(rr->d[i]), used, static_cast<unsigned>(i + 1));
+    rr->top = static_cast<int>(used);
     rr->neg = 0;
-    bn::strip(rr);
     ok = 1;
   }
   morvane::internal::wipe(block, total);
