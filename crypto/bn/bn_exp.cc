@@ -40,9 +40,12 @@ bool refuse_secret(const BIGNUM* p, int fn) {
   return true;
 }
 
-bool odd_modulus(const BIGNUM* m, int fn) {
+// An odd modulus, else the error: a zero one is "div by zero" for the forms
+// that test only the lowest word's parity (zero_divides), "called with even
+// modulus" for the others.
+bool odd_modulus(const BIGNUM* m, int fn, bool zero_divides) {
   if (BN_is_odd(m)) return true;
-  BNerr(fn, BN_is_zero(m) ? BN_R_DIV_BY_ZERO : BN_R_CALLED_WITH_EVEN_MODULUS);
+  BNerr(fn, zero_divides && BN_is_zero(m) ? BN_R_DIV_BY_ZERO : BN_R_CALLED_WITH_EVEN_MODULUS);
   return false;
 }
 
@@ -184,7 +187,7 @@ int BN_mod_exp_recp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m
 int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx,
                     BN_MONT_CTX* in_mont) {
   if (BN_get_flags(p, BN_FLAG_SECRET)) return BN_mod_exp_mont_consttime(rr, a, p, m, ctx, in_mont);
-  if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT)) return 0;
+  if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT, false)) return 0;
   if (BN_is_zero(p)) return BN_one(rr);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
@@ -210,7 +213,7 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
 
 int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m,
                               BN_CTX* ctx, BN_MONT_CTX* in_mont) {
-  if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_CONSTTIME)) return 0;
+  if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_CONSTTIME, true)) return 0;
   if (BN_is_zero(p)) return BN_one(rr);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
@@ -287,7 +290,7 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
 int BN_mod_exp_mont_word(BIGNUM* rr, BN_ULONG a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx,
                          BN_MONT_CTX* in_mont) {
   if (refuse_secret(p, BN_F_BN_MOD_EXP_MONT_WORD)) return -1;
-  if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_WORD)) return 0;
+  if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_WORD, false)) return 0;
   if (m->top == 1) a %= m->d[0];
   if (BN_is_zero(p)) return BN_one(rr);
   if (a == 0) return BN_zero(rr);
@@ -329,7 +332,7 @@ int BN_mod_exp_mont_word(BIGNUM* rr, BN_ULONG a, const BIGNUM* p, const BIGNUM* 
 
 int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNUM* a2,
                      const BIGNUM* p2, const BIGNUM* m, BN_CTX* ctx, BN_MONT_CTX* in_mont) {
-  if (!odd_modulus(m, BN_F_BN_MOD_EXP2_MONT)) return 0;
+  if (!odd_modulus(m, BN_F_BN_MOD_EXP2_MONT, true)) return 0;
   const int b1 = BN_num_bits(p1), b2 = BN_num_bits(p2);
   if (b1 == 0 && b2 == 0) return BN_one(rr);
   OwnMont own;
