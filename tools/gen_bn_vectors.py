@@ -32,9 +32,21 @@ Division truncates toward zero and the remainder has the numerator's sign;
 the modular results lie in [0, |m|).
 
 Usage: tools/gen_bn_vectors.py --products > test/data/bn/products.txt
+
+With --exponents the script writes the expected results of the third test
+(test/data/bn/exponents.txt): 2000 cases drawn by draw_exponent_case (a
+modulus m of 1 to 70 words, odd or even, a base a of 0 to 71 words, an
+exponent p of 0 to 8 words, a word w), one hash a case of
+a^|p| mod |m| (every exponentiation form; 1 for p = 0, even mod 1); for odd m also w^|p| mod |m| and
+the two-base product a^|p| w^(|p| >> 7) mod |m| (1 when both exponents are
+0, else 0 for a zero base); then gcd(a, m), the inverse of a mod |m| (the
+word 0xFFFFFFFF when there is none) and the Kronecker symbol (a | m).
+
+Usage: tools/gen_bn_vectors.py --exponents > test/data/bn/exponents.txt
 """
 
 import sys
+from math import gcd
 
 SEED = 0x6D6F7276616E6562  # "morvaneb"
 COUNT = 10000
@@ -234,19 +246,93 @@ def expected_products(a, b, m, s):
     return prod.h, divmod_.h
 
 
-def write(seed, title, groups, draw, expected):
+EXPONENTS_SEED = 0x6D6F7276616E6533  # "morvane3"
+EXPONENTS_COUNT = 2000
+KRONECKER_TWO = [0, 1, 0, -1, 0, -1, 0, 1]  # (x | 2) by x mod 8
+
+
+def draw_exponent_case(rng):
+    m = draw_number(rng, 1 + rng.next() % 70)
+    mag = abs(m) | 1 if rng.next() & 1 else abs(m) & ~1
+    m = (-1 if m < 0 else 1) * (mag or 2)
+    na = rng.next() % (len_words(m) + 2)
+    a = draw_number(rng, na) if na else 0
+    p = value(draw_words(rng, rng.next() % 9), rng.next() & 1)
+    w = rng.next() >> 32
+    return a, p, m, w
+
+
+def len_words(v):
+    return (abs(v).bit_length() + 31) // 32
+
+
+def kronecker(a, b):
+    """The Kronecker symbol (a | b), by the binary algorithm (Cohen 1.4.10)."""
+    if b == 0:
+        return 1 if abs(a) == 1 else 0
+    if a % 2 == 0 and b % 2 == 0:
+        return 0
+    v = 0
+    while b % 2 == 0:
+        b //= 2
+        v += 1
+    k = KRONECKER_TWO[a % 8] if v % 2 else 1
+    if b < 0:
+        b = -b
+        if a < 0:
+            k = -k
+    while a != 0:
+        v = 0
+        while a % 2 == 0:
+            a //= 2
+            v += 1
+        if v % 2:
+            k *= KRONECKER_TWO[b % 8]
+        if a & b & 2:  # both are 3 mod 4
+            k = -k
+        a, b = b % abs(a), abs(a)
+    return k if b == 1 else 0
+
+
+def expected_exponents(a, p, m, w):
+    h = Fnv()
+    mod, e = abs(m), abs(p)
+    h.bn(pow(a, e, mod) if e else 1)  # a zero exponent gives 1, even mod 1
+    if mod % 2:
+        h.bn(pow(w, e, mod) if e else 1)
+        e2 = e >> 7
+        if e == 0:
+            h.bn(1)
+        elif a % mod == 0 or w % mod == 0:
+            h.bn(0)
+        else:
+            h.bn(pow(a, e, mod) * pow(w, e2, mod) % mod)
+    g = gcd(a, m)
+    h.bn(g)
+    if g == 1:
+        h.bn(pow(a, -1, mod))
+    else:
+        h.int(MASK32)
+    h.int(kronecker(a, m))
+    return (h.h,)
+
+
+def write(seed, title, groups, draw, expected, count=COUNT):
     rng = SplitMix64(seed)
     out = sys.stdout
     out.write("# Expected results of the big-number %s: written by\n" % title)
     out.write("# tools/gen_bn_vectors.py from Python integers (seed, operand draw and\n")
     out.write("# hashes described there).  One record a case: %s.\n\n" % groups)
-    out.write("seed = %016x\ncount = %d\n\n" % (seed, COUNT))
-    for _ in range(COUNT):
+    out.write("seed = %016x\ncount = %d\n\n" % (seed, count))
+    for _ in range(count):
         out.write("h = %s\n\n" % " ".join("%08x" % h for h in expected(*draw(rng))))
 
 
 def main():
-    if sys.argv[1:] == ["--products"]:
+    if sys.argv[1:] == ["--exponents"]:
+        write(EXPONENTS_SEED, "exponentiation test", "the results", draw_exponent_case,
+              expected_exponents, EXPONENTS_COUNT)
+    elif sys.argv[1:] == ["--products"]:
         write(PRODUCTS_SEED, "product and division test", "prod, divmod",
               draw_products_case, expected_products)
     else:

@@ -97,6 +97,15 @@ void mul_part_recursive(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, int n
 void sqr_normal(BN_ULONG* r, const BN_ULONG* a, int n, BN_ULONG* tmp) noexcept;
 void sqr_recursive(BN_ULONG* r, const BN_ULONG* a, int n2, BN_ULONG* t) noexcept;
 
+// A view of a sharing its words, flagged BN_FLAG_SECRET and BN_FLAG_BORROWED,
+// so that divisions by or of it take the no-branch form (bn_gcd.cc).
+BIGNUM secret_view(const BIGNUM* a) noexcept;
+
+// Fixed-width Montgomery reduction (bn_mont.cc): ret[0 .. nl) = t * R^-1 mod
+// n for t[0 .. 2 nl + 1) < n R (t is overwritten), without a branch or an
+// address that depends on the values.
+void redc_words(BN_ULONG* ret, BN_ULONG* t, const BN_ULONG* n, int nl, BN_ULONG n0) noexcept;
+
 }  // namespace morvane::bn
 
 #endif  // MORVANE_CRYPTO_BN_INTERNAL_H

@@ -359,6 +359,81 @@ MORVANE_EXPORT int BN_div_recp(BIGNUM *dv, BIGNUM *rem, const BIGNUM *m, BN_RECP
 MORVANE_EXPORT int BN_mod_mul_reciprocal(BIGNUM *r, const BIGNUM *x, const BIGNUM *y,
                                          BN_RECP_CTX *recp, BN_CTX *ctx);
 
+/* ---- number theory ---------------------------------------------------------
+ * r = gcd(|a|, |b|) (gcd(0, 0) = 0). */
+MORVANE_EXPORT int BN_gcd(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, BN_CTX *ctx);
+/* The x in [0, |n|) with a x = 1 (mod n), in `in` or a new record; null on
+ * failure ("no inverse" when gcd(a, n) is not 1).  Secret a or n
+ * (BN_FLAG_SECRET) take the no-branch divisions. */
+MORVANE_EXPORT BIGNUM *BN_mod_inverse(BIGNUM *in, const BIGNUM *a, const BIGNUM *n, BN_CTX *ctx);
+/* The Kronecker symbol (a | b): -1, 0 or 1; -2 on an internal failure. */
+MORVANE_EXPORT int BN_kronecker(const BIGNUM *a, const BIGNUM *b, BN_CTX *ctx);
+/* An x in [0, p) with x^2 = a (mod p) for a prime p, in `in` or a new record;
+ * null on failure ("not a square", "p is not prime"). */
+MORVANE_EXPORT BIGNUM *BN_mod_sqrt(BIGNUM *in, const BIGNUM *a, const BIGNUM *p, BN_CTX *ctx);
+/* rnd = a random number of at most `bits` bits from RAND_pseudo_bytes; top -1:
+ * no bit forced, 0: the top bit set, 1: the two top bits set; bottom non-zero:
+ * odd.  1, or 0 on failure. */
+MORVANE_EXPORT int BN_pseudo_rand(BIGNUM *rnd, int bits, int top, int bottom);
+
+/* ---- Montgomery arithmetic ---------------------------------------------------
+ * For an odd modulus N: R = 2^ri with ri the bits of N rounded up to a
+ * multiple of 32, RR = R^2 mod N, n0 = -N^-1 mod 2^32.  Immutable once set. */
+typedef struct bn_mont_ctx_st BN_MONT_CTX;
+struct bn_mont_ctx_st {
+  int ri;           /* bits of R */
+  BIGNUM RR;        /* R^2 mod N */
+  BIGNUM N;         /* the modulus */
+  BIGNUM Ni;        /* unused: stays empty */
+  unsigned int n0;  /* -N^-1 mod 2^32 */
+  int flags;        /* BN_FLAG_HEAP when from BN_MONT_CTX_new */
+};
+MORVANE_EXPORT BN_MONT_CTX *BN_MONT_CTX_new(void);
+MORVANE_EXPORT void BN_MONT_CTX_init(BN_MONT_CTX *ctx);
+MORVANE_EXPORT void BN_MONT_CTX_free(BN_MONT_CTX *mont);
+/* Prepares mont for an odd modulus; 1 or 0 ("no inverse" for an even one,
+ * "div by zero" for zero). */
+MORVANE_EXPORT int BN_MONT_CTX_set(BN_MONT_CTX *mont, const BIGNUM *mod, BN_CTX *ctx);
+/* Copies all but flags; null when a copy fails. */
+MORVANE_EXPORT BN_MONT_CTX *BN_MONT_CTX_copy(BN_MONT_CTX *to, BN_MONT_CTX *from);
+/* The context in *pmont, created on first use under lock number `lock`. */
+MORVANE_EXPORT BN_MONT_CTX *BN_MONT_CTX_set_locked(BN_MONT_CTX **pmont, int lock,
+                                                   const BIGNUM *mod, BN_CTX *ctx);
+/* r = a b R^-1 mod N. */
+MORVANE_EXPORT int BN_mod_mul_montgomery(BIGNUM *r, const BIGNUM *a, const BIGNUM *b,
+                                         BN_MONT_CTX *mont, BN_CTX *ctx);
+/* r = a R^-1 mod N for 0 <= a < N R; a zero result is non-negative. */
+MORVANE_EXPORT int BN_from_montgomery(BIGNUM *r, const BIGNUM *a, BN_MONT_CTX *mont, BN_CTX *ctx);
+#define BN_to_montgomery(r, a, mont, ctx) BN_mod_mul_montgomery((r), (a), &((mont)->RR), (mont), (ctx))
+
+/* ---- exponentiation ----------------------------------------------------------
+ * r = a^|p| mod m: 1 on success, 0 on failure; the forms that refuse a secret
+ * exponent (BN_FLAG_SECRET on p) push "called a function you should not call"
+ * and return -1.  in_mont, when not null, is a context set for m. */
+MORVANE_EXPORT int BN_mod_exp(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m,
+                              BN_CTX *ctx);
+/* Odd m; a secret p is handed to BN_mod_exp_mont_consttime. */
+MORVANE_EXPORT int BN_mod_exp_mont(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m,
+                                   BN_CTX *ctx, BN_MONT_CTX *in_mont);
+/* Odd m; the same operations and memory blocks for every exponent of a given
+ * word count. */
+MORVANE_EXPORT int BN_mod_exp_mont_consttime(BIGNUM *r, const BIGNUM *a, const BIGNUM *p,
+                                             const BIGNUM *m, BN_CTX *ctx, BN_MONT_CTX *in_mont);
+/* Odd m, one-word base a. */
+MORVANE_EXPORT int BN_mod_exp_mont_word(BIGNUM *r, BN_ULONG a, const BIGNUM *p, const BIGNUM *m,
+                                        BN_CTX *ctx, BN_MONT_CTX *in_mont);
+/* Any non-zero m, by reciprocals; BN_mod_exp_simple by BN_mod_mul. */
+MORVANE_EXPORT int BN_mod_exp_recp(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m,
+                                   BN_CTX *ctx);
+MORVANE_EXPORT int BN_mod_exp_simple(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m,
+                                     BN_CTX *ctx);
+/* r = a^|p|. */
+MORVANE_EXPORT int BN_exp(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, BN_CTX *ctx);
+/* r = a1^|p1| a2^|p2| mod m for odd m. */
+MORVANE_EXPORT int BN_mod_exp2_mont(BIGNUM *r, const BIGNUM *a1, const BIGNUM *p1,
+                                    const BIGNUM *a2, const BIGNUM *p2, const BIGNUM *m,
+                                    BN_CTX *ctx, BN_MONT_CTX *in_mont);
+
 /* Registers the texts of library 3 (ERR_LIB_BN) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_BN_strings(void);

@@ -139,6 +139,18 @@ inline const std::map<std::string, Op> kOps = {
        BN_RECP_CTX_free(&recp);
        return ok;
      }},
+    {"gcd", BN_TEST_OP(BN_gcd(r, a, b, g_ctx))},
+    {"mod_inverse", BN_TEST_OP(BN_mod_inverse(r, a, m, g_ctx) != nullptr)},
+    {"mod_sqrt", BN_TEST_OP(BN_mod_sqrt(r, a, m, g_ctx) != nullptr)},
+    {"exp", BN_TEST_OP(BN_exp(r, a, b, g_ctx))},
+    {"mod_exp", BN_TEST_OP(BN_mod_exp(r, a, b, m, g_ctx))},
+    {"mod_exp_mont", BN_TEST_OP(BN_mod_exp_mont(r, a, b, m, g_ctx, nullptr))},
+    {"mod_exp_mont_consttime", BN_TEST_OP(BN_mod_exp_mont_consttime(r, a, b, m, g_ctx, nullptr))},
+    {"mod_exp_word_base", BN_TEST_OP(BN_mod_exp_mont_word(r, BN_get_word(a), b, m, g_ctx, nullptr))},
+    {"mod_exp_recp", BN_TEST_OP(BN_mod_exp_recp(r, a, b, m, g_ctx))},
+    {"mod_exp_simple", BN_TEST_OP(BN_mod_exp_simple(r, a, b, m, g_ctx))},
+    // r = a^b b^a mod m: two bases and two exponents from two operands.
+    {"mod_exp2_mont", BN_TEST_OP(BN_mod_exp2_mont(r, a, b, b, a, m, g_ctx, nullptr))},
 };
 // clang-format on
 
