@@ -248,15 +248,66 @@ TEST(CipherCavp, AesMonteCarlo) {
                  m.aes[s](), m.name, 1000, 100);
 }
 
-// TECB, the first records of each file: 10000 steps a record.  (The TMOVS
-// loops of the chaining modes feed back differently from AESAVS's and are
-// not modelled here.)
-TEST(CipherCavp, TripleDesEcbMonteCarlo) {
+// TMOVS's triple-DES loops (after SP 800-17) over one streaming context: each
+// of 10,000 steps processes one unit, the state staying in the context.  The
+// next input is the previous output for ECB and CBC decryption, the chaining
+// value the step started from for CBC encryption and OFB, its leading unit
+// for CFB encryption, and input XOR output for CFB decryption.  Every 80th
+// record of each file (each record states its own inputs).
+TEST(CipherCavp, TripleDesMonteCarlo) {
   MORVANE_VECTOR_PATH_OR_SKIP(probe, "nist-cavp/des/tdesmct/TECBMonte1.rsp");
-  for (const char* n : {"1", "2", "3"})
-    MonteCarlo(morvane_test::VectorFile(std::string("nist-cavp/des/tdesmct/TECBMonte") + n +
-                                        ".rsp"),
-               EVP_des_ede3_ecb(), "ECB", 10000, 8);
+  const struct {
+    const char* name;
+    Getter c;
+  } kTdes[] = {{"ECB", EVP_des_ede3_ecb}, {"CBC", EVP_des_ede3_cbc},
+               {"OFB", EVP_des_ede3_ofb}, {"CFB64", EVP_des_ede3_cfb64},
+               {"CFB8", EVP_des_ede3_cfb8}, {"CFB1", EVP_des_ede3_cfb1}};
+  for (const auto& m : kTdes) {
+    const std::string mode = m.name;
+    const bool cfb1 = mode == "CFB1", cfb = mode.rfind("CFB", 0) == 0;
+    const size_t unit = cfb1 || mode == "CFB8" ? 1 : 8;
+    for (const char* n : {"1", "2", "3"}) {
+      const std::string path =
+          morvane_test::VectorFile("nist-cavp/des/tdesmct/T" + mode + "Monte" + n + ".rsp");
+      const auto records = morvane_test::ReadRsp(path);
+      ASSERT_EQ(records.size(), 800u) << path;
+      for (size_t i = 0; i < records.size(); i += 80) {
+        const auto& rec = records[i];
+        const bool enc = rec.section.count("ENCRYPT") != 0;
+        Bytes key;
+        for (const char* k : {"KEY1", "KEY2", "KEY3"}) {
+          const Bytes part = FromHex(rec.Get(k));
+          key.insert(key.end(), part.begin(), part.end());
+        }
+        const Bytes iv = rec.Has("IV") ? FromHex(rec.Get("IV")) : Bytes(8, 0);
+        Bytes x = Field(rec, enc ? "PLAINTEXT" : "CIPHERTEXT", cfb1), out;
+        EVP_CIPHER_CTX ctx;
+        EVP_CIPHER_CTX_init(&ctx);
+        ASSERT_EQ(EVP_CipherInit_ex(&ctx, m.c(), nullptr, key.data(), iv.data(), enc), 1);
+        EVP_CIPHER_CTX_set_padding(&ctx, 0);
+        if (cfb1) EVP_CIPHER_CTX_set_flags(&ctx, EVP_CIPH_FLAG_LENGTH_BITS);
+        for (int j = 0; j < 10000; j++) {
+          const Bytes before(ctx.iv, ctx.iv + 8);
+          out.assign(unit, 0);
+          int outl = 0;
+          ASSERT_EQ(EVP_CipherUpdate(&ctx, out.data(), &outl, x.data(),
+                                     cfb1 ? 1 : static_cast<int>(unit)), 1);
+          if (mode == "ECB" || (mode == "CBC" && !enc)) {
+            x = out;
+          } else if (!cfb || enc) {
+            x.assign(before.begin(), before.begin() + static_cast<long>(cfb ? unit : 8));
+            if (cfb1) x[0] &= 0x80;
+          } else {
+            for (size_t b = 0; b < unit; b++) x[b] ^= out[b];
+          }
+        }
+        EVP_CIPHER_CTX_cleanup(&ctx);
+        EXPECT_EQ(ToHex(cfb1 ? Masked(out, 1) : out),
+                  ToHex(Field(rec, enc ? "CIPHERTEXT" : "PLAINTEXT", cfb1)))
+            << path << " COUNT " << rec.Get("COUNT");
+      }
+    }
+  }
 }
 
 // ---- Wycheproof padding --------------------------------------------------------
