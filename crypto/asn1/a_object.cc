@@ -127,8 +127,8 @@ ASN1_OBJECT* ASN1_OBJECT_create(int nid, unsigned char* data, int len, const cha
   o.nid = nid;
   o.length = len;
   o.data = data;
-  o.flags = ASN1_OBJECT_FLAG_DYNAMIC | ASN1_OBJECT_FLAG_DYNAMIC_STRINGS |
-            ASN1_OBJECT_FLAG_DYNAMIC_DATA;
+  o.flags =
+      ASN1_OBJECT_FLAG_DYNAMIC | ASN1_OBJECT_FLAG_DYNAMIC_STRINGS | ASN1_OBJECT_FLAG_DYNAMIC_DATA;
   return OBJ_dup(&o);
 }
 
@@ -258,8 +258,8 @@ int a2d_ASN1_OBJECT(unsigned char* out, int olen, const char* buf, int num) {
       }
       w += first * 40;
     }
-    const int n = put_subid(out != nullptr ? out + len : nullptr, olen - len, w,
-                            in_big ? big : nullptr);
+    const int n =
+        put_subid(out != nullptr ? out + len : nullptr, olen - len, w, in_big ? big : nullptr);
     if (n == 0) {
       ok = false;
       break;

@@ -32,8 +32,8 @@ struct AddedRecord {
 constinit LHASH* added = nullptr;
 constinit int new_nid = 893;  // the first NID after the built-in table
 
-constexpr int kDynamicFlags = ASN1_OBJECT_FLAG_DYNAMIC | ASN1_OBJECT_FLAG_DYNAMIC_STRINGS |
-                              ASN1_OBJECT_FLAG_DYNAMIC_DATA;
+constexpr int kDynamicFlags =
+    ASN1_OBJECT_FLAG_DYNAMIC | ASN1_OBJECT_FLAG_DYNAMIC_STRINGS | ASN1_OBJECT_FLAG_DYNAMIC_DATA;
 
 // The record's key hash in 32 bits, its type in the top two.
 unsigned long add_hash(const void* item) {
@@ -107,7 +107,9 @@ void cleanup_free(void* item) {
 
 }  // namespace
 
-bool added_exists() { return added != nullptr; }
+bool added_exists() {
+  return added != nullptr;
+}
 
 ASN1_OBJECT* added_find(AddedKey key, const ASN1_OBJECT* probe) {
   if (added == nullptr) return nullptr;

@@ -39,8 +39,8 @@ int ln_cmp(const void* key, const void* element) {
 // The NID that a binary search over an index table finds; 0 when none.
 int search(const void* key, const unsigned int* index, int num,
            int (*cmp)(const void*, const void*)) {
-  const char* hit = OBJ_bsearch(static_cast<const char*>(key),
-                                reinterpret_cast<const char*>(index), num, sizeof(index[0]), cmp);
+  const char* hit = OBJ_bsearch(static_cast<const char*>(key), reinterpret_cast<const char*>(index),
+                                num, sizeof(index[0]), cmp);
   return hit == nullptr ? 0 : nid_objs[*reinterpret_cast<const unsigned int*>(hit)].nid;
 }
 

@@ -72,6 +72,50 @@ MORVANE_EXPORT int OBJ_create(const char *oid, const char *sn, const char *ln);
 MORVANE_EXPORT int OBJ_create_objects(BIO *in);
 MORVANE_EXPORT void OBJ_cleanup(void);
 
+/* ---- algorithm name registry ---------------------------------------------
+ * Text names to objects, per name type (OBJ_NAME_TYPE_*; OBJ_NAME_new_index
+ * hands out more from 5).  OBJ_NAME_ALIAS ORed into a type adds an alias (a
+ * name standing for another name of the same type) or, when getting, returns
+ * an alias's target text instead of following it.  Names and data are not
+ * copied: they must outlive their entries.  Process-wide, no lock: register
+ * and clean up before and after threads use the lookups. */
+#define OBJ_NAME_TYPE_UNDEF 0x00
+#define OBJ_NAME_TYPE_MD_METH 0x01
+#define OBJ_NAME_TYPE_CIPHER_METH 0x02
+#define OBJ_NAME_TYPE_PKEY_METH 0x03
+#define OBJ_NAME_TYPE_COMP_METH 0x04
+#define OBJ_NAME_TYPE_NUM 0x05
+#define OBJ_NAME_ALIAS 0x8000
+
+typedef struct obj_name_st {
+  int type;  /* without the alias flag */
+  int alias; /* OBJ_NAME_ALIAS or 0 */
+  const char *name;
+  const char *data; /* the object; for an alias the name it stands for */
+} OBJ_NAME;
+
+/* Creates the registry's table; 1 when it exists. */
+MORVANE_EXPORT int OBJ_NAME_init(void);
+/* A new type number (5, 6, ...) whose non-null functions replace the
+ * defaults (lh_strhash, strcmp, no free function); 0 on failure. */
+MORVANE_EXPORT int OBJ_NAME_new_index(unsigned long (*hash_func)(const char *),
+                                      int (*cmp_func)(const char *, const char *),
+                                      void (*free_func)(const char *, int, const char *));
+/* The data for (type, name), following up to 10 aliases; null when none. */
+MORVANE_EXPORT const char *OBJ_NAME_get(const char *name, int type);
+/* Adds or replaces (the type's free function gets the old entry); 1, or 0
+ * on failure. */
+MORVANE_EXPORT int OBJ_NAME_add(const char *name, int type, const char *data);
+/* 1 when the entry existed and was removed, else 0. */
+MORVANE_EXPORT int OBJ_NAME_remove(const char *name, int type);
+/* Calls fn for each entry of type: in table order, or sorted by name. */
+MORVANE_EXPORT void OBJ_NAME_do_all(int type, void (*fn)(const OBJ_NAME *, void *), void *arg);
+MORVANE_EXPORT void OBJ_NAME_do_all_sorted(int type, void (*fn)(const OBJ_NAME *, void *),
+                                           void *arg);
+/* Removes every entry of type; a negative type empties the registry back to
+ * its first state (type numbers start again at 5). */
+MORVANE_EXPORT void OBJ_NAME_cleanup(int type);
+
 /* Registers the texts of library 8 (ERR_LIB_OBJ) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_OBJ_strings(void);

@@ -98,7 +98,8 @@ TEST(AsnObject, ContentDecoding) {
 TEST(AsnObject, ContentDecodingReusesOnlyOwnedParts) {
   static const unsigned char kSha1[] = {0x2B, 0x0E, 0x03, 0x02, 0x1A};  // 1.3.14.3.2.26
   const Bytes md5 = FromHex("2a864886f70d0205");
-  ASN1_OBJECT* o = ASN1_OBJECT_create(64, const_cast<unsigned char*>(kSha1), sizeof kSha1, "a", "b");
+  ASN1_OBJECT* o =
+      ASN1_OBJECT_create(64, const_cast<unsigned char*>(kSha1), sizeof kSha1, "a", "b");
   ASSERT_NE(nullptr, o);
   const unsigned char* p = md5.data();
   ASSERT_EQ(o, c2i_ASN1_OBJECT(&o, &p, static_cast<long>(md5.size())));

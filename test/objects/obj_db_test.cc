@@ -85,9 +85,9 @@ TEST(ObjDatabase, ObjectToText) {
   EXPECT_EQ(i2t_ASN1_OBJECT(buf, sizeof buf, rsa), 13);
   EXPECT_EQ(0, OBJ_obj2txt(buf, sizeof buf, nullptr, 0));
   // Entries without content: the empty text whatever no_name is.
-  for (int nid : {33, 35, 36, 38, 39, 40, 43, 46, 60, 61, 62, 63, 80, 92, 93, 94, 97, 98, 109, 110,
-                  111, 114, 121, 122, 123, 166, 650, 651, 652, 653, 654, 655, 656, 657, 658, 659,
-                  749, 750, 760, 761, 762, 763, 764, 765, 814, 855}) {
+  for (int nid : {33,  35,  36,  38,  39,  40,  43,  46,  60,  61,  62,  63,  80,  92,  93,  94,
+                  97,  98,  109, 110, 111, 114, 121, 122, 123, 166, 650, 651, 652, 653, 654, 655,
+                  656, 657, 658, 659, 749, 750, 760, 761, 762, 763, 764, 765, 814, 855}) {
     for (int no_name : {0, 1}) {
       buf[0] = 'x';
       EXPECT_EQ(0, OBJ_obj2txt(buf, sizeof buf, OBJ_nid2obj(nid), no_name)) << nid;
