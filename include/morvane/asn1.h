@@ -250,6 +250,10 @@ MORVANE_EXPORT unsigned char *ASN1_STRING_data(ASN1_STRING *x);
 MORVANE_EXPORT ASN1_OBJECT *ASN1_OBJECT_new(void);
 /* Frees what the object's flags mark as allocated; built-in objects survive. */
 MORVANE_EXPORT void ASN1_OBJECT_free(ASN1_OBJECT *a);
+/* A new dynamic object holding copies of the content and names (OBJ_dup of
+ * the five values); null on allocation failure. */
+MORVANE_EXPORT ASN1_OBJECT *ASN1_OBJECT_create(int nid, unsigned char *data, int len,
+                                               const char *sn, const char *ln);
 
 /* ---- integers ----------------------------------------------------------- */
 
@@ -337,6 +341,22 @@ MORVANE_EXPORT int i2d_ASN1_OBJECT(ASN1_OBJECT *a, unsigned char **pp);
 /* Content octets into an object (a dynamic *a is reused); a subidentifier
  * starting with 0x80 is "invalid object encoding". */
 MORVANE_EXPORT ASN1_OBJECT *c2i_ASN1_OBJECT(ASN1_OBJECT **a, const unsigned char **pp, long len);
+/* One OBJECT IDENTIFIER element: "bad object header", "expecting an object",
+ * then c2i_ASN1_OBJECT; *pp advances only on success. */
+MORVANE_EXPORT ASN1_OBJECT *d2i_ASN1_OBJECT(ASN1_OBJECT **a, const unsigned char **pp,
+                                            long length);
+/* Dotted text (num characters, -1: zero-terminated; '.' or ' ' between arcs)
+ * into content octets at out (at most olen), or only counted when out is
+ * null.  Arcs of any size are exact.  Returns the octet count, 0 on failure
+ * ("first num too large", "missing second number", "invalid separator",
+ * "invalid digit", "second number too large", "buffer too small"). */
+MORVANE_EXPORT int a2d_ASN1_OBJECT(unsigned char *out, int olen, const char *buf, int num);
+/* OBJ_obj2txt(buf, buf_len, a, 0): the name when known, else dotted. */
+MORVANE_EXPORT int i2t_ASN1_OBJECT(char *buf, int buf_len, ASN1_OBJECT *a);
+/* Writes the text form to bp ("NULL" for a null object or content,
+ * "<INVALID>" for a malformed content); returns the text length, -1 when a
+ * long text's buffer cannot be allocated. */
+MORVANE_EXPORT int i2a_ASN1_OBJECT(BIO *bp, ASN1_OBJECT *a);
 
 /* ---- values of any item ------------------------------------------------- */
 

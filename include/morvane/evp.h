@@ -394,6 +394,24 @@ MORVANE_EXPORT void EVP_CIPHER_CTX_set_flags(EVP_CIPHER_CTX *ctx, int flags);
 MORVANE_EXPORT void EVP_CIPHER_CTX_clear_flags(EVP_CIPHER_CTX *ctx, int flags);
 MORVANE_EXPORT int EVP_CIPHER_CTX_test_flags(const EVP_CIPHER_CTX *ctx, int flags);
 
+/* ---- the algorithm name registry ----------------------------------------
+ * Descriptions are registered under the short and long names of their NIDs
+ * (OBJ_NAME_TYPE_CIPHER_METH, OBJ_NAME_TYPE_MD_METH); a digest whose
+ * pkey_type differs from its type also gets that NID's names as aliases.
+ * Lookups follow aliases; null when unknown.  Registration and EVP_cleanup
+ * are process-wide and unlocked. */
+MORVANE_EXPORT int EVP_add_cipher(const EVP_CIPHER *cipher);
+MORVANE_EXPORT int EVP_add_digest(const EVP_MD *md);
+MORVANE_EXPORT const EVP_CIPHER *EVP_get_cipherbyname(const char *name);
+MORVANE_EXPORT const EVP_MD *EVP_get_digestbyname(const char *name);
+/* Empties the registry (every type), back to its first state. */
+MORVANE_EXPORT void EVP_cleanup(void);
+/* Registers every built-in digest (MD4, MD5, SHA, DSA-SHA, SHA1, DSS1,
+ * ECDSA, RIPEMD160, SHA224 to SHA512; not MD2 or the null digest) with their
+ * aliases ("ssl2-md5", "ssl3-md5", "ssl3-sha1", "RSA-SHA1-2", "DSA-SHA1-old",
+ * "DSS1", "dss1", "ripemd", "rmd160"). */
+MORVANE_EXPORT void Morvane_add_all_digests(void);
+
 /* ---- configuration and errors ------------------------------------------- */
 
 /* Registers the configuration module "alg_section": its section may set

@@ -19,13 +19,102 @@ MORVANE_BEGIN_DECLS
 MORVANE_EXPORT const char *OBJ_bsearch_ex(const char *key, const char *base, int num, int size,
                                           int (*cmp)(const void *, const void *), int flags);
 
-/* The object of NID n: for a built-in NID the static entry, which
- * ASN1_OBJECT_free leaves alone (NID 0 is the undefined object).  A retired
- * NID is null with "unknown nid"; a NID outside the table is null. */
+/* Binary search with flags 0. */
+MORVANE_EXPORT const char *OBJ_bsearch(const char *key, const char *base, int num, int size,
+                                       int (*cmp)(const void *, const void *));
+
+/* Lookups.  The built-in table is constant: its entries are handed out as
+ * they are (flags 0, so ASN1_OBJECT_free leaves them alone).  Objects added
+ * at run time are consulted first by the name and content lookups and serve
+ * the NIDs beyond the table.  Only the NID lookups queue an error ("unknown
+ * nid" for a retired NID, or for an unknown one once objects were added; a
+ * NID beyond the table with nothing added is null without an error). */
 MORVANE_EXPORT ASN1_OBJECT *OBJ_nid2obj(int n);
-/* The NID of an object: its own NID field when set, else the built-in entry
- * with the same content; 0 when unknown or null. */
+MORVANE_EXPORT const char *OBJ_nid2sn(int n);
+MORVANE_EXPORT const char *OBJ_nid2ln(int n);
+/* The NID of an object: its own NID field when set, else the added or
+ * built-in object with the same content; 0 when unknown or null. */
 MORVANE_EXPORT int OBJ_obj2nid(const ASN1_OBJECT *a);
+/* Exact, case-sensitive name lookups; 0 when unknown. */
+MORVANE_EXPORT int OBJ_sn2nid(const char *s);
+MORVANE_EXPORT int OBJ_ln2nid(const char *s);
+/* The object named by s (no_name 0: short then long names first; a known
+ * object is the shared one), else a new object from the dotted text (NID 0,
+ * no names); null when neither (a2d_ASN1_OBJECT's error is queued). */
+MORVANE_EXPORT ASN1_OBJECT *OBJ_txt2obj(const char *s, int no_name);
+/* OBJ_obj2nid of OBJ_txt2obj(s, 0). */
+MORVANE_EXPORT int OBJ_txt2nid(const char *s);
+/* The text of an object: with no_name 0 and a known object its long name (or
+ * short name), else its dotted decimal form.  Stores at most buf_len - 1
+ * characters and a zero in buf (null: only counts); returns the length of
+ * the whole text, 0 for a null object or content, -1 for a content that ends
+ * inside a subidentifier. */
+MORVANE_EXPORT int OBJ_obj2txt(char *buf, int buf_len, const ASN1_OBJECT *a, int no_name);
+/* Difference of lengths, else memcmp of the contents. */
+MORVANE_EXPORT int OBJ_cmp(const ASN1_OBJECT *a, const ASN1_OBJECT *b);
+/* A deep dynamic copy of a dynamic object; an object without
+ * ASN1_OBJECT_FLAG_DYNAMIC is returned itself.  Null on failure. */
+MORVANE_EXPORT ASN1_OBJECT *OBJ_dup(const ASN1_OBJECT *o);
+
+/* Objects added at run time (process-wide, no lock: the application
+ * serialises these calls against every lookup).  OBJ_new_nid returns the next
+ * free NID (893 at first) and reserves num of them.  OBJ_add_object stores the
+ * object under its NID and its content and names, the latest addition
+ * winning each key: a built-in entry by reference, any other as a copy owned
+ * by the database; returns the NID, 0 on failure.  OBJ_create adds the object
+ * of a dotted OID with a new NID (returned; 0 on failure).
+ * OBJ_create_objects reads lines "OID short-name long name" until a line
+ * that does not start with a letter or digit, or a failure; returns the count
+ * created.  OBJ_cleanup frees every added object it allocated. */
+MORVANE_EXPORT int OBJ_new_nid(int num);
+MORVANE_EXPORT int OBJ_add_object(const ASN1_OBJECT *obj);
+MORVANE_EXPORT int OBJ_create(const char *oid, const char *sn, const char *ln);
+MORVANE_EXPORT int OBJ_create_objects(BIO *in);
+MORVANE_EXPORT void OBJ_cleanup(void);
+
+/* ---- algorithm name registry ---------------------------------------------
+ * Text names to objects, per name type (OBJ_NAME_TYPE_*; OBJ_NAME_new_index
+ * hands out more from 5).  OBJ_NAME_ALIAS ORed into a type adds an alias (a
+ * name standing for another name of the same type) or, when getting, returns
+ * an alias's target text instead of following it.  Names and data are not
+ * copied: they must outlive their entries.  Process-wide, no lock: register
+ * and clean up before and after threads use the lookups. */
+#define OBJ_NAME_TYPE_UNDEF 0x00
+#define OBJ_NAME_TYPE_MD_METH 0x01
+#define OBJ_NAME_TYPE_CIPHER_METH 0x02
+#define OBJ_NAME_TYPE_PKEY_METH 0x03
+#define OBJ_NAME_TYPE_COMP_METH 0x04
+#define OBJ_NAME_TYPE_NUM 0x05
+#define OBJ_NAME_ALIAS 0x8000
+
+typedef struct obj_name_st {
+  int type;  /* without the alias flag */
+  int alias; /* OBJ_NAME_ALIAS or 0 */
+  const char *name;
+  const char *data; /* the object; for an alias the name it stands for */
+} OBJ_NAME;
+
+/* Creates the registry's table; 1 when it exists. */
+MORVANE_EXPORT int OBJ_NAME_init(void);
+/* A new type number (5, 6, ...) whose non-null functions replace the
+ * defaults (lh_strhash, strcmp, no free function); 0 on failure. */
+MORVANE_EXPORT int OBJ_NAME_new_index(unsigned long (*hash_func)(const char *),
+                                      int (*cmp_func)(const char *, const char *),
+                                      void (*free_func)(const char *, int, const char *));
+/* The data for (type, name), following up to 10 aliases; null when none. */
+MORVANE_EXPORT const char *OBJ_NAME_get(const char *name, int type);
+/* Adds or replaces (the type's free function gets the old entry); 1, or 0
+ * on failure. */
+MORVANE_EXPORT int OBJ_NAME_add(const char *name, int type, const char *data);
+/* 1 when the entry existed and was removed, else 0. */
+MORVANE_EXPORT int OBJ_NAME_remove(const char *name, int type);
+/* Calls fn for each entry of type: in table order, or sorted by name. */
+MORVANE_EXPORT void OBJ_NAME_do_all(int type, void (*fn)(const OBJ_NAME *, void *), void *arg);
+MORVANE_EXPORT void OBJ_NAME_do_all_sorted(int type, void (*fn)(const OBJ_NAME *, void *),
+                                           void *arg);
+/* Removes every entry of type; a negative type empties the registry back to
+ * its first state (type numbers start again at 5). */
+MORVANE_EXPORT void OBJ_NAME_cleanup(int type);
 
 /* Registers the texts of library 8 (ERR_LIB_OBJ) unless they are registered
  * already. */

@@ -1,0 +1,184 @@
+// The object database through the public API: every pinned object through
+// the lookups in all directions, the text conversions, and the objects added
+// at run time (process-wide: each test runs in its own process).
+
+#include <gtest/gtest.h>
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/objects.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+std::string Field(const std::string& value, int i) {
+  size_t pos = 0;
+  for (; i > 0; i--) pos = value.find('|', pos) + 1;
+  std::string part = value.substr(pos, value.find('|', pos) - pos);
+  part.erase(0, part.find_first_not_of(' '));
+  part.erase(part.find_last_not_of(' ') + 1);
+  return part;
+}
+
+TEST(ObjDatabase, PinnedObjectsInAllDirections) {
+  const auto records = morvane_test::ReadRsp(morvane_test::TestDataFile("objects/pinned.txt"));
+  ASSERT_EQ(records.size(), 1u);
+  for (const auto& [nid_text, value] : records[0].fields) {
+    const int nid = std::stoi(nid_text);
+    const std::string sn = Field(value, 0), ln = Field(value, 1), oid = Field(value, 2);
+    SCOPED_TRACE(value);
+    EXPECT_EQ(sn, OBJ_nid2sn(nid));
+    if (sn != "NULL" && nid != 0) {
+      EXPECT_EQ(nid, OBJ_sn2nid(sn.c_str()));
+    }
+    if (ln != "-") {
+      EXPECT_EQ(ln, OBJ_nid2ln(nid));
+      if (ln != "NULL" && nid != 0) {
+        EXPECT_EQ(nid, OBJ_ln2nid(ln.c_str()));
+      }
+    }
+    if (oid == "-" || oid == "0.0" || oid == "1.3") continue;  // shared contents
+    char txt[100];
+    EXPECT_EQ(static_cast<int>(oid.size()), OBJ_obj2txt(txt, sizeof txt, OBJ_nid2obj(nid), 1));
+    EXPECT_EQ(oid, txt);
+    ASN1_OBJECT* o = OBJ_txt2obj(oid.c_str(), 1);
+    EXPECT_EQ(nid, OBJ_obj2nid(o));
+    EXPECT_EQ(0, OBJ_cmp(o, OBJ_nid2obj(nid)));
+    ASN1_OBJECT_free(o);
+    EXPECT_EQ(nid, OBJ_txt2nid(oid.c_str()));
+    EXPECT_EQ(nid, OBJ_txt2nid(sn.c_str()));
+  }
+  EXPECT_ERRORS({});
+}
+
+TEST(ObjDatabase, NidLookups) {
+  EXPECT_STREQ("UNDEF", OBJ_nid2sn(0));
+  EXPECT_STREQ("undefined", OBJ_nid2ln(0));
+  EXPECT_EQ(nullptr, OBJ_nid2sn(102));
+  EXPECT_EQ(nullptr, OBJ_nid2ln(775));
+  EXPECT_ERRORS({{ERR_LIB_OBJ, OBJ_F_OBJ_NID2SN, OBJ_R_UNKNOWN_NID},
+                 {ERR_LIB_OBJ, OBJ_F_OBJ_NID2LN, OBJ_R_UNKNOWN_NID}});
+  EXPECT_EQ(nullptr, OBJ_nid2obj(102));
+  EXPECT_EQ(0x08067065u, ERR_peek_error());
+  ERR_clear_error();
+  EXPECT_EQ(nullptr, OBJ_nid2obj(893));  // nothing added yet
+  EXPECT_ERRORS({});
+  const int null_nid = OBJ_sn2nid("NULL");
+  EXPECT_TRUE(null_nid == 393 || null_nid == 404) << null_nid;
+  EXPECT_EQ(0, OBJ_sn2nid("sha1"));  // case-sensitive
+  EXPECT_EQ(0, OBJ_ln2nid("SHA1"));
+}
+
+TEST(ObjDatabase, ObjectToText) {
+  ASN1_OBJECT* rsa = OBJ_nid2obj(6);
+  char buf[32];
+  EXPECT_EQ(13, OBJ_obj2txt(buf, sizeof buf, rsa, 0));
+  EXPECT_STREQ("rsaEncryption", buf);
+  EXPECT_EQ(20, OBJ_obj2txt(buf, sizeof buf, rsa, 1));
+  EXPECT_STREQ("1.2.840.113549.1.1.1", buf);
+  EXPECT_EQ(20, OBJ_obj2txt(buf, 5, rsa, 1));
+  EXPECT_STREQ("1.2.", buf);
+  EXPECT_EQ(20, OBJ_obj2txt(nullptr, 0, rsa, 1));
+  EXPECT_EQ(i2t_ASN1_OBJECT(buf, sizeof buf, rsa), 13);
+  EXPECT_EQ(0, OBJ_obj2txt(buf, sizeof buf, nullptr, 0));
+  // Entries without content: the empty text whatever no_name is.
+  for (int nid : {33,  35,  36,  38,  39,  40,  43,  46,  60,  61,  62,  63,  80,  92,  93,  94,
+                  97,  98,  109, 110, 111, 114, 121, 122, 123, 166, 650, 651, 652, 653, 654, 655,
+                  656, 657, 658, 659, 749, 750, 760, 761, 762, 763, 764, 765, 814, 855}) {
+    for (int no_name : {0, 1}) {
+      buf[0] = 'x';
+      EXPECT_EQ(0, OBJ_obj2txt(buf, sizeof buf, OBJ_nid2obj(nid), no_name)) << nid;
+      EXPECT_STREQ("", buf);
+    }
+    EXPECT_EQ(nid, OBJ_obj2nid(OBJ_nid2obj(nid)));
+  }
+  EXPECT_ERRORS({});
+}
+
+TEST(ObjDatabase, TextToObject) {
+  EXPECT_EQ(OBJ_nid2obj(64), OBJ_txt2obj("SHA1", 0));
+  EXPECT_EQ(OBJ_nid2obj(64), OBJ_txt2obj("sha1", 0));
+  EXPECT_EQ(nullptr, OBJ_txt2obj("SHA1", 1));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_A2D_ASN1_OBJECT, ASN1_R_FIRST_NUM_TOO_LARGE}});
+  ASN1_OBJECT* o = OBJ_txt2obj("1.2.3", 0);
+  ASSERT_NE(nullptr, o);
+  EXPECT_EQ(0, OBJ_obj2nid(o));
+  EXPECT_EQ(nullptr, o->sn);
+  ASN1_OBJECT* d = OBJ_dup(o);
+  ASSERT_NE(o, d);
+  EXPECT_EQ(0, OBJ_cmp(o, d));
+  ASN1_OBJECT_free(o);
+  ASN1_OBJECT_free(d);
+  EXPECT_EQ(OBJ_nid2obj(6), OBJ_dup(OBJ_nid2obj(6)));  // built-in: itself
+}
+
+TEST(ObjAdded, CreateAgreesInEveryLookup) {
+  EXPECT_EQ(893, OBJ_create("1.2.3.4", "x", "y"));
+  EXPECT_EQ(893, OBJ_sn2nid("x"));
+  EXPECT_EQ(893, OBJ_ln2nid("y"));
+  EXPECT_EQ(893, OBJ_txt2nid("1.2.3.4"));
+  EXPECT_STREQ("x", OBJ_nid2sn(893));
+  char buf[16];
+  EXPECT_EQ(1, OBJ_obj2txt(buf, sizeof buf, OBJ_nid2obj(893), 0));
+  EXPECT_STREQ("y", buf);
+  ASN1_OBJECT_free(OBJ_nid2obj(893));  // the stored object stays
+  EXPECT_EQ(nullptr, OBJ_nid2obj(1000));
+  EXPECT_ERRORS({{ERR_LIB_OBJ, OBJ_F_OBJ_NID2OBJ, OBJ_R_UNKNOWN_NID}});
+  // The same short name again: only that index moves.
+  EXPECT_EQ(894, OBJ_create("1.2.3.5", "x", "z"));
+  EXPECT_EQ(894, OBJ_sn2nid("x"));
+  EXPECT_EQ(893, OBJ_ln2nid("y"));
+  EXPECT_EQ(0, OBJ_create("1.40", "bad", "bad"));  // refused before a NID is taken
+  ERR_clear_error();
+  EXPECT_EQ(895, OBJ_new_nid(0));
+  OBJ_cleanup();
+  EXPECT_EQ(0, OBJ_sn2nid("x"));
+  EXPECT_EQ(nullptr, OBJ_nid2obj(893));
+  EXPECT_ERRORS({});
+}
+
+// A built-in entry is referenced as it is: never written or freed.
+TEST(ObjAdded, BuiltInAndCallerObjectsSurviveCleanup) {
+  EXPECT_EQ(64, OBJ_add_object(OBJ_nid2obj(64)));
+  static const unsigned char kData[] = {0x2A, 0x03, 0x07};
+  ASN1_OBJECT mine{};
+  mine.sn = "mine";
+  mine.nid = OBJ_new_nid(1);
+  mine.data = kData;
+  mine.length = sizeof kData;
+  EXPECT_EQ(mine.nid, OBJ_add_object(&mine));
+  EXPECT_NE(&mine, OBJ_nid2obj(mine.nid));
+  EXPECT_EQ(mine.nid, OBJ_txt2nid("1.2.3.7"));
+  OBJ_cleanup();
+  EXPECT_STREQ("SHA1", OBJ_nid2sn(64));
+  EXPECT_EQ(64, OBJ_nid2obj(64)->nid);
+  EXPECT_STREQ("mine", mine.sn);
+  EXPECT_EQ(64, OBJ_txt2nid("1.3.14.3.2.26"));
+}
+
+TEST(ObjAdded, CreateObjectsReadsUpToACommentLine) {
+  const struct {
+    std::string text;
+    int count;
+    const char* last_ln;
+  } kCases[] = {
+      {"1.2.3.4 short a long name\n# stop\n1.2.3.5 more\n", 1, "a long name"},
+      {"1.2.3.6 s6 l6\n1.2.3.7 s7 last line", 2, "last line"},  // no final newline
+      {"1.2.3.8\r\n\n1.2.3.9 s9\n", 1, nullptr},
+  };
+  for (const auto& c : kCases) {
+    BIO* in = BIO_new_mem_buf(const_cast<char*>(c.text.data()), static_cast<int>(c.text.size()));
+    const int first = OBJ_new_nid(0);
+    EXPECT_EQ(c.count, OBJ_create_objects(in)) << c.text;
+    BIO_free(in);
+    const char* ln = OBJ_nid2ln(first + c.count - 1);
+    EXPECT_STREQ(c.last_ln, ln) << c.text;
+  }
+  EXPECT_EQ(OBJ_ln2nid("a long name"), OBJ_sn2nid("short"));
+  EXPECT_EQ(OBJ_txt2nid("1.2.3.8"), OBJ_new_nid(0) - 1);
+}
+
+}  // namespace
