@@ -2,8 +2,11 @@
 // the short and long names of their NIDs, found by any of their names or
 // aliases, and all removed by EVP_cleanup.
 
+#include <morvane/conf.h>
+#include <morvane/crypto.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/pkcs12.h>
 
 namespace morvane::evp {
 namespace {
@@ -11,6 +14,46 @@ namespace {
 const char* as_data(const void* p) {
   return static_cast<const char*>(p);
 }
+
+// One step of the cipher list: a description to add, or an alias (name ->
+// target) to add after it.
+struct CipherStep {
+  const EVP_CIPHER* (*cipher)();
+  const char* alias = nullptr;
+  const char* target = nullptr;
+};
+
+// The built-in ciphers in registration order, with their aliases.  The null
+// cipher is not registered.
+constexpr CipherStep kCiphers[] = {
+    {EVP_des_cfb64}, {EVP_des_cfb1}, {EVP_des_cfb8}, {EVP_des_ede_cfb64},
+    {EVP_des_ede3_cfb64}, {EVP_des_ede3_cfb1}, {EVP_des_ede3_cfb8}, {EVP_des_ofb},
+    {EVP_des_ede_ofb}, {EVP_des_ede3_ofb},
+    {EVP_desx_cbc}, {nullptr, "DESX", "DESX-CBC"}, {nullptr, "desx", "DESX-CBC"},
+    {EVP_des_cbc}, {nullptr, "DES", "DES-CBC"}, {nullptr, "des", "DES-CBC"},
+    {EVP_des_ede_cbc}, {EVP_des_ede3_cbc},
+    {nullptr, "DES3", "DES-EDE3-CBC"}, {nullptr, "des3", "DES-EDE3-CBC"},
+    {EVP_des_ecb}, {EVP_des_ede}, {EVP_des_ede3},
+    {EVP_rc4}, {EVP_rc4_40},
+    {EVP_idea_ecb}, {EVP_idea_cfb64}, {EVP_idea_ofb}, {EVP_idea_cbc},
+    {nullptr, "IDEA", "IDEA-CBC"}, {nullptr, "idea", "IDEA-CBC"},
+    {EVP_rc2_ecb}, {EVP_rc2_cfb64}, {EVP_rc2_ofb}, {EVP_rc2_cbc}, {EVP_rc2_40_cbc},
+    {EVP_rc2_64_cbc}, {nullptr, "RC2", "RC2-CBC"}, {nullptr, "rc2", "RC2-CBC"},
+    {EVP_bf_ecb}, {EVP_bf_cfb64}, {EVP_bf_ofb}, {EVP_bf_cbc},
+    {nullptr, "BF", "BF-CBC"}, {nullptr, "bf", "BF-CBC"}, {nullptr, "blowfish", "BF-CBC"},
+    {EVP_cast5_ecb}, {EVP_cast5_cfb64}, {EVP_cast5_ofb}, {EVP_cast5_cbc},
+    {nullptr, "CAST", "CAST5-CBC"}, {nullptr, "cast", "CAST5-CBC"},
+    {nullptr, "CAST-cbc", "CAST5-CBC"}, {nullptr, "cast-cbc", "CAST5-CBC"},
+    {EVP_aes_128_ecb}, {EVP_aes_128_cbc}, {EVP_aes_128_cfb128}, {EVP_aes_128_cfb1},
+    {EVP_aes_128_cfb8}, {EVP_aes_128_ofb},
+    {nullptr, "AES128", "AES-128-CBC"}, {nullptr, "aes128", "AES-128-CBC"},
+    {EVP_aes_192_ecb}, {EVP_aes_192_cbc}, {EVP_aes_192_cfb128}, {EVP_aes_192_cfb1},
+    {EVP_aes_192_cfb8}, {EVP_aes_192_ofb},
+    {nullptr, "AES192", "AES-192-CBC"}, {nullptr, "aes192", "AES-192-CBC"},
+    {EVP_aes_256_ecb}, {EVP_aes_256_cbc}, {EVP_aes_256_cfb128}, {EVP_aes_256_cfb1},
+    {EVP_aes_256_cfb8}, {EVP_aes_256_ofb},
+    {nullptr, "AES256", "AES-256-CBC"}, {nullptr, "aes256", "AES-256-CBC"},
+};
 
 }  // namespace
 }  // namespace morvane::evp
@@ -82,4 +125,35 @@ void Morvane_add_all_digests(void) {
   EVP_add_digest(EVP_sha256());
   EVP_add_digest(EVP_sha384());
   EVP_add_digest(EVP_sha512());
+}
+
+/* see morvane/evp.h */
+void Morvane_add_all_ciphers(void) {
+  constexpr int kAlias = OBJ_NAME_TYPE_CIPHER_METH | OBJ_NAME_ALIAS;
+  for (const CipherStep& step : kCiphers) {
+    if (step.cipher != nullptr)
+      EVP_add_cipher(step.cipher());
+    else
+      OBJ_NAME_add(step.alias, kAlias, step.target);
+  }
+  PKCS12_PBE_add();
+  PKCS5_PBE_add();
+}
+
+/* see morvane/evp.h */
+void PKCS5_PBE_add(void) {
+  // The password-based-encryption table is not built yet: nothing to add.
+}
+
+/* see morvane/evp.h */
+void MORVANE_add_all_algorithms_noconf(void) {
+  MORVANE_cpuid_setup();
+  Morvane_add_all_ciphers();
+  Morvane_add_all_digests();
+}
+
+/* see morvane/evp.h */
+void MORVANE_add_all_algorithms_conf(void) {
+  MORVANE_add_all_algorithms_noconf();
+  MORVANE_config(nullptr);
 }

@@ -411,6 +411,18 @@ MORVANE_EXPORT void EVP_cleanup(void);
  * aliases ("ssl2-md5", "ssl3-md5", "ssl3-sha1", "RSA-SHA1-2", "DSA-SHA1-old",
  * "DSS1", "dss1", "ripemd", "rmd160"). */
 MORVANE_EXPORT void Morvane_add_all_digests(void);
+/* Registers every built-in cipher but the null one, with their aliases
+ * ("DESX", "DES", "DES3"/"des3", "IDEA", "RC2", "BF"/"blowfish", "CAST",
+ * "CAST-cbc", "AES128" to "aes256" and lower-case forms), then the
+ * password-based-encryption rows (PKCS12_PBE_add, PKCS5_PBE_add). */
+MORVANE_EXPORT void Morvane_add_all_ciphers(void);
+/* Adds the PKCS#5 password-based-encryption rows; the table they join is not
+ * built yet, so this adds nothing for now. */
+MORVANE_EXPORT void PKCS5_PBE_add(void);
+/* MORVANE_cpuid_setup, then the cipher and the digest lists. */
+MORVANE_EXPORT void MORVANE_add_all_algorithms_noconf(void);
+/* As _noconf, then MORVANE_config(NULL). */
+MORVANE_EXPORT void MORVANE_add_all_algorithms_conf(void);
 
 /* ---- configuration and errors ------------------------------------------- */
 

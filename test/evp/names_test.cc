@@ -77,6 +77,29 @@ TEST(NameRegistry, EveryDigestName) {
   EXPECT_EQ(5, OBJ_NAME_new_index(nullptr, nullptr, nullptr));
 }
 
+TEST(NameRegistry, EveryCipherNameAndAlias) {
+  MORVANE_add_all_algorithms_noconf();
+  const struct {
+    const char* name;
+    const EVP_CIPHER* (*c)();
+  } kNames[] = {
+      {"des3", EVP_des_ede3_cbc},     {"DES3", EVP_des_ede3_cbc},
+      {"DES-EDE3-CBC", EVP_des_ede3_cbc}, {"aes128", EVP_aes_128_cbc},
+      {"AES192", EVP_aes_192_cbc},    {"aes256", EVP_aes_256_cbc},
+      {"DES-EDE", EVP_des_ede},       {"des-ede3", EVP_des_ede3},
+      {"DES-CFB", EVP_des_cfb64},     {"des-cfb", EVP_des_cfb64},
+      {"AES-128-CFB", EVP_aes_128_cfb128}, {"aes-128-cfb1", EVP_aes_128_cfb1},
+      {"DESX", EVP_desx_cbc},         {"des", EVP_des_cbc},
+      {"IDEA", EVP_idea_cbc},         {"rc2", EVP_rc2_cbc},
+      {"RC2-40-CBC", EVP_rc2_40_cbc}, {"blowfish", EVP_bf_cbc},
+      {"CAST-cbc", EVP_cast5_cbc},    {"cast", EVP_cast5_cbc},
+      {"RC4-40", EVP_rc4_40},         {"AES-256-OFB", EVP_aes_256_ofb},
+  };
+  for (const auto& c : kNames) EXPECT_EQ(c.c(), EVP_get_cipherbyname(c.name)) << c.name;
+  EXPECT_EQ(nullptr, EVP_get_cipherbyname("NULL"));  // the null cipher is not listed
+  EXPECT_EQ(EVP_sha1(), EVP_get_digestbyname("SHA1"));
+}
+
 TEST(NameRegistry, AliasChainsUpToTen) {
   const int type = OBJ_NAME_new_index(nullptr, nullptr, nullptr);
   EXPECT_EQ(5, type);
