@@ -4,6 +4,12 @@
 // division takes a numerator of twice the divisor's bits, as a modular
 // reduction does.  Names are "bn-<op>/<library>/<bits>"; each timed call is
 // one operation.
+//
+// The exponentiations take an odd modulus m of the given bits, a base below
+// it and an exponent as wide as the modulus: every BN_mod_exp_* form (the
+// constant-time one with the exponent flagged secret), BN_mod_mul_montgomery
+// on Montgomery-form operands, and GMP's mpz_powm and mpz_powm_sec.  The
+// reciprocal and plain forms stop at 2048 bits.
 
 #include <stdint.h>
 #include <string.h>
@@ -119,10 +125,11 @@ struct Theirs {
   }
 };
 
-template <class Lib>
-void Time(benchmark::State& state, Op op, bool secret) {
-  const Operands o(static_cast<int>(state.range(0)));
-  Lib lib(o, secret);
+// The operands of state.range(0) bits, then the timed calls of `op`.
+template <class Lib, class Inputs, class Kind, class... Extra>
+void Time(benchmark::State& state, Kind op, Extra... extra) {
+  const Inputs o(static_cast<int>(state.range(0)));
+  Lib lib(o, extra...);
   for (auto _ : state) {
     lib.run(op);
     benchmark::ClobberMemory();
@@ -144,12 +151,155 @@ void Register(const std::string& name, Op op) {
   }
   auto* mine = benchmark::RegisterBenchmark(
       ("bn-" + name + "/morvane").c_str(),
-      [op, secret](benchmark::State& s) { Time<Ours>(s, op, secret); });
+      [op, secret](benchmark::State& s) { Time<Ours, Operands>(s, op, secret); });
   for (int bits : kBits) mine->Arg(bits);
   if (secret) return;  // GMP has no constant-time division to compare with
   auto* gmp = benchmark::RegisterBenchmark(
-      ("bn-" + name + "/gmp").c_str(), [op](benchmark::State& s) { Time<Theirs>(s, op, false); });
+      ("bn-" + name + "/gmp").c_str(),
+      [op](benchmark::State& s) { Time<Theirs, Operands>(s, op, false); });
   for (int bits : kBits) gmp->Arg(bits);
+}
+
+// The exponentiations.  Operands from the shared input: m (odd, top bit
+// set), a and a2 (below m), p and p2 (top bit set), each `bits` wide.
+enum class Exp { kMont, kConsttime, kRecp, kSimple, kExp2, kWord, kMontMul };
+
+constexpr BN_ULONG kWordBase = 2;
+
+struct ExpOperands {
+  std::vector<uint8_t> m, a, p, a2, p2;
+  explicit ExpOperands(int bits) {
+    const size_t len = static_cast<size_t>(bits) / 8;
+    const uint8_t* in = Input();
+    for (auto* v : {&m, &a, &p, &a2, &p2}) {
+      v->assign(in, in + len);
+      in += len;
+    }
+    m[0] |= 0x80;
+    m[len - 1] |= 1;
+    a[0] &= 0x7f;
+    a2[0] &= 0x7f;
+    p[0] |= 0x80;
+    p2[0] |= 0x80;
+  }
+};
+
+struct OursExp {
+  BIGNUM *m, *a, *p, *a2, *p2, *r, *am, *bm;
+  BN_CTX* ctx;
+  BN_MONT_CTX* mont;
+  explicit OursExp(const ExpOperands& o)
+      : m(Bn(o.m)),
+        a(Bn(o.a)),
+        p(Bn(o.p)),
+        a2(Bn(o.a2)),
+        p2(Bn(o.p2)),
+        r(BN_new()),
+        am(BN_new()),
+        bm(BN_new()),
+        ctx(BN_CTX_new()),
+        mont(BN_MONT_CTX_new()) {
+    BN_MONT_CTX_set(mont, m, ctx);
+    BN_mod_mul_montgomery(am, a, &mont->RR, mont, ctx);
+    BN_mod_mul_montgomery(bm, a2, &mont->RR, mont, ctx);
+  }
+  ~OursExp() {
+    for (BIGNUM* x : {m, a, p, a2, p2, r, am, bm}) BN_free(x);
+    BN_MONT_CTX_free(mont);
+    BN_CTX_free(ctx);
+  }
+  // The Montgomery context is prepared once, as a key caches it.
+  void run(Exp op) {
+    switch (op) {
+      case Exp::kMont:
+        BN_mod_exp_mont(r, a, p, m, ctx, mont);
+        break;
+      case Exp::kConsttime:
+        BN_set_flags(p, BN_FLAG_SECRET);
+        BN_mod_exp_mont_consttime(r, a, p, m, ctx, mont);
+        BN_set_flags(p, 0);
+        break;
+      case Exp::kRecp:
+        BN_mod_exp_recp(r, a, p, m, ctx);
+        break;
+      case Exp::kSimple:
+        BN_mod_exp_simple(r, a, p, m, ctx);
+        break;
+      case Exp::kExp2:
+        BN_mod_exp2_mont(r, a, p, a2, p2, m, ctx, mont);
+        break;
+      case Exp::kWord:
+        BN_mod_exp_mont_word(r, kWordBase, p, m, ctx, mont);
+        break;
+      case Exp::kMontMul:
+        BN_mod_mul_montgomery(r, am, bm, mont, ctx);
+        break;
+    }
+  }
+};
+
+// GMP: the same values, mpz_powm (mpz_powm_sec for the constant-time form).
+struct TheirsExp {
+  mpz_t m, a, p, a2, p2, r, t;
+  explicit TheirsExp(const ExpOperands& o) {
+    const std::vector<uint8_t>* from[] = {&o.m, &o.a, &o.p, &o.a2, &o.p2};
+    mpz_ptr to[] = {m, a, p, a2, p2};
+    for (size_t i = 0; i < 5; i++) Mpz(to[i], *from[i]);
+    mpz_inits(r, t, nullptr);
+  }
+  ~TheirsExp() {
+    for (mpz_ptr x : {m, a, p, a2, p2, r, t}) mpz_clear(x);
+  }
+  void run(Exp op) {
+    switch (op) {
+      case Exp::kConsttime:
+        mpz_powm_sec(r, a, p, m);
+        break;
+      case Exp::kExp2:
+        mpz_powm(r, a, p, m);
+        mpz_powm(t, a2, p2, m);
+        mpz_mul(r, r, t);
+        mpz_mod(r, r, m);
+        break;
+      case Exp::kWord:
+        mpz_set_ui(t, kWordBase);
+        mpz_powm(r, t, p, m);
+        break;
+      case Exp::kMontMul:  // (a R)(a2 R) R^-1 = a a2 R mod m, R = 2^bits: the check only
+        mpz_mul(r, a, a2);
+        mpz_mul_2exp(r, r, mpz_sizeinbase(m, 2));
+        mpz_mod(r, r, m);
+        break;
+      default:
+        mpz_powm(r, a, p, m);
+        break;
+    }
+  }
+};
+
+// The GMP row is timed for the forms GMP has (`gmp` set).
+void RegisterExp(const std::string& name, Exp op, int max_bits, bool gmp) {
+  for (int bits : kBits) {
+    if (bits > max_bits) continue;
+    const ExpOperands o(bits);
+    OursExp ours(o);
+    TheirsExp theirs(o);
+    ours.run(op);
+    theirs.run(op);
+    if (Bytes(ours.r) != Bytes(theirs.r))
+      Mismatch(name + "/" + std::to_string(bits) + ": morvane and gmp differ");
+  }
+  auto* mine = benchmark::RegisterBenchmark(
+      ("bn-" + name + "/morvane").c_str(),
+      [op](benchmark::State& s) { Time<OursExp, ExpOperands>(s, op); });
+  for (int bits : kBits)
+    if (bits <= max_bits) mine->Arg(bits);
+  if (!gmp) return;
+  auto* theirs = benchmark::RegisterBenchmark(
+      ("bn-" + name + "/gmp").c_str(),
+      [op](benchmark::State& s) { Time<TheirsExp, ExpOperands>(s, op); });
+  for (int bits : kBits)
+    if (bits <= max_bits) theirs->Arg(bits);
 }
 
 }  // namespace
@@ -159,6 +309,13 @@ void RegisterBn() {
   Register("sqr", Op::kSqr);
   Register("div", Op::kDiv);
   Register("div-secret", Op::kDivSecret);
+  RegisterExp("exp-mont", Exp::kMont, 4096, true);
+  RegisterExp("exp-consttime", Exp::kConsttime, 4096, true);
+  RegisterExp("exp-recp", Exp::kRecp, 2048, false);
+  RegisterExp("exp-simple", Exp::kSimple, 2048, false);
+  RegisterExp("exp2-mont", Exp::kExp2, 4096, true);
+  RegisterExp("exp-word", Exp::kWord, 4096, true);
+  RegisterExp("mont-mul", Exp::kMontMul, 4096, false);
 }
 
 }  // namespace bench

@@ -204,6 +204,7 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
   }
   if (BN_is_zero(b)) return BN_zero(rr);
   auto mul = [&](BIGNUM* x, const BIGNUM* y, const BIGNUM* z) {
+    MORVANE_BN_COUNT_PRODUCT();
     return BN_mod_mul_montgomery(x, y, z, mont, ctx);
   };
   if (!mul(val[0], b, &mont->RR) || !odd_powers(val, w, d, mul)) return 0;

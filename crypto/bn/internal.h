@@ -108,4 +108,17 @@ void redc_words(BN_ULONG* ret, BN_ULONG* t, const BN_ULONG* n, int nl, BN_ULONG 
 
 }  // namespace morvane::bn
 
+// Seam of the white-box test: a test build of this component's sources that
+// defines MORVANE_BN_WHITE_BOX supplies exp_product(), called once for each
+// Montgomery product of the sliding-window exponentiation.  The library build
+// compiles the calls away.
+#ifdef MORVANE_BN_WHITE_BOX
+namespace morvane::bn {
+void exp_product();
+}  // namespace morvane::bn
+#define MORVANE_BN_COUNT_PRODUCT() ::morvane::bn::exp_product()
+#else
+#define MORVANE_BN_COUNT_PRODUCT() static_cast<void>(0)
+#endif
+
 #endif  // MORVANE_CRYPTO_BN_INTERNAL_H
