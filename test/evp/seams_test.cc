@@ -143,12 +143,9 @@ constexpr auto kForm = POINT_CONVERSION_UNCOMPRESSED;
 
 // clang-format off
 const Unbuilt kUnbuilt[] = {
-  FREE(kR, RSA_free), RUN(kR, 0, 0, RSA_up_ref, p), RUN(kR, 0, 0, RSA_size, p),
   RUN(kR, RSA_F_RSA_SIGN, 0, RSA_sign, 64, p, 20, p, p, p),
   RUN(kR, RSA_F_RSA_VERIFY, 0, RSA_verify, 64, p, 20, p, 128, p),
-  RUN(kR, 0, -1, RSA_public_encrypt, 16, p, p, p, RSA_PKCS1_PADDING),
-  RUN(kR, 0, -1, RSA_private_decrypt, 16, p, p, p, RSA_PKCS1_PADDING),
-  RUN(kR, 0, 0, RSA_get_default_method), RUN(kR, 0, 0, d2i_RSAPrivateKey, p, p, 10),
+  RUN(kR, 0, 0, d2i_RSAPrivateKey, p, p, 10),
   RUN(kR, 0, 0, i2d_RSAPrivateKey, p, p), RUN(kR, 0, 0, d2i_RSAPublicKey, p, p, 10),
   RUN(kR, 0, 0, i2d_RSAPublicKey, p, p),
   RUN(kD, 0, 0, DSA_new), FREE(kD, DSA_free), RUN(kD, 0, 0, DSA_up_ref, p),
