@@ -14,6 +14,7 @@ namespace morvane::rsa {
 
 bool Blinding::find(RSA* rsa, BN_CTX* /*ctx*/) {
   rsa_ = rsa;
+  local_ = true;
   return true;
 }
 
