@@ -499,6 +499,62 @@ MORVANE_EXPORT int BN_mod_exp2_mont(BIGNUM *r, const BIGNUM *a1, const BIGNUM *p
                                     const BIGNUM *a2, const BIGNUM *p2, const BIGNUM *m,
                                     BN_CTX *ctx, BN_MONT_CTX *in_mont);
 
+/* ---- blinding ------------------------------------------------------------------
+ * A pair A = r^e mod n and Ai = r^-1 mod n for a random r, which an RSA
+ * private-key operation multiplies into its input (convert) and output
+ * (invert).  Every inversion updates the pair: both are squared, and after
+ * 32 uses drawn afresh (when e is known).  No lock: the RSA code uses a
+ * record without one from its owner thread (thread_id), and otherwise
+ * converts under a read lock with r given (the caller keeps its own copy of
+ * Ai) and inverts under a write lock with that r.  The record owns A, Ai, e
+ * and mod, not m_ctx.  1 on success, 0 on failure; "not initialized" before
+ * A and Ai exist. */
+#define BN_BLINDING_NO_SQUARE 0x01 /* never square: the pair changes only when drawn */
+#define BN_BLINDING_NO_REGEN 0x02  /* never draw afresh */
+struct bn_blinding_st {
+  BIGNUM *A;                  /* r^e mod mod */
+  BIGNUM *Ai;                 /* r^-1 mod mod */
+  BIGNUM *e;                  /* the public exponent; null: no fresh draws */
+  BIGNUM *mod;                /* the modulus */
+  unsigned long thread_id;    /* the owner thread (CRYPTO_thread_id), set by the caller */
+  unsigned int counter;       /* uses left before a fresh draw: 32 down to 1 */
+  unsigned long flags;        /* BN_BLINDING_NO_SQUARE, BN_BLINDING_NO_REGEN */
+  BN_MONT_CTX *m_ctx;         /* the caller's Montgomery context of mod */
+  int (*bn_mod_exp)(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m, BN_CTX *ctx,
+                    BN_MONT_CTX *m_ctx);
+};
+/* A record over copies of A and Ai (null allowed) and of mod (keeping its
+ * BN_FLAG_SECRET); null on failure. */
+MORVANE_EXPORT BN_BLINDING *BN_BLINDING_new(const BIGNUM *A, const BIGNUM *Ai, BIGNUM *mod);
+/* Frees the record and its numbers; null is ignored. */
+MORVANE_EXPORT void BN_BLINDING_free(BN_BLINDING *b);
+/* Draws a fresh pair into b, or into a new record for m when b is null; e
+ * (when given) replaces the stored exponent, bn_mod_exp and m_ctx (when
+ * given) the stored ones, which raise A to e when both are set (else
+ * BN_mod_exp).  Draws without an inverse are retried, at most 33 in all
+ * ("too many iterations"), leaving the caller's queued errors in place.
+ * Returns the record, or null (a record made here is freed). */
+MORVANE_EXPORT BN_BLINDING *BN_BLINDING_create_param(
+    BN_BLINDING *b, const BIGNUM *e, BIGNUM *m, BN_CTX *ctx,
+    int (*bn_mod_exp)(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m, BN_CTX *ctx,
+                      BN_MONT_CTX *m_ctx),
+    BN_MONT_CTX *m_ctx);
+/* Advances the pair after a use: squares both unless BN_BLINDING_NO_SQUARE;
+ * at the 32nd use draws afresh instead, when e is known and
+ * BN_BLINDING_NO_REGEN is clear. */
+MORVANE_EXPORT int BN_BLINDING_update(BN_BLINDING *b, BN_CTX *ctx);
+/* n = n A mod m; r (when given) receives a copy of Ai.  b is not changed. */
+MORVANE_EXPORT int BN_BLINDING_convert_ex(BIGNUM *n, BIGNUM *r, BN_BLINDING *b, BN_CTX *ctx);
+/* n = n r mod m (n Ai when r is null), then BN_BLINDING_update; the
+ * product's result, or 0 when the update failed. */
+MORVANE_EXPORT int BN_BLINDING_invert_ex(BIGNUM *n, const BIGNUM *r, BN_BLINDING *b, BN_CTX *ctx);
+MORVANE_EXPORT int BN_BLINDING_convert(BIGNUM *n, BN_BLINDING *b, BN_CTX *ctx);
+MORVANE_EXPORT int BN_BLINDING_invert(BIGNUM *n, BN_BLINDING *b, BN_CTX *ctx);
+MORVANE_EXPORT unsigned long BN_BLINDING_get_thread_id(const BN_BLINDING *b);
+MORVANE_EXPORT void BN_BLINDING_set_thread_id(BN_BLINDING *b, unsigned long n);
+MORVANE_EXPORT unsigned long BN_BLINDING_get_flags(const BN_BLINDING *b);
+MORVANE_EXPORT void BN_BLINDING_set_flags(BN_BLINDING *b, unsigned long flags);
+
 /* Registers the texts of library 3 (ERR_LIB_BN) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_BN_strings(void);
