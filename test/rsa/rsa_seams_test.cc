@@ -554,4 +554,80 @@ TEST(Seams, ExponentiationAndMontgomery) {
   BN_CTX_free(ctx);
 }
 
+int NewStyle(int, int, BN_GENCB* cb) {
+  return *static_cast<int*>(cb->arg);
+}
+
+TEST(Seams, RandomNumbersAndPrimes) {
+  Pool N;
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM* r = N.New();
+  ASSERT_EQ(BN_rand(r, 64, 0, 1), 1);  // top 0: the top bit set; bottom: odd
+  EXPECT_EQ(BN_num_bits(r), 64);
+  EXPECT_TRUE(BN_is_odd(r));
+  BIGNUM* range = N("64");
+  for (int i = 0; i < 20; i++) {
+    ASSERT_EQ(BN_rand_range(r, range), 1);
+    EXPECT_LT(BN_cmp(r, range), 0);
+  }
+  int go_on = 1;
+  BN_GENCB cb;
+  cb.ver = 2;
+  cb.arg = &go_on;
+  cb.cb.cb_2 = NewStyle;
+  EXPECT_EQ(BN_GENCB_call(nullptr, 0, 0), 1);
+  EXPECT_EQ(BN_GENCB_call(&cb, 0, 0), 1);
+  go_on = 0;
+  EXPECT_EQ(BN_GENCB_call(&cb, 0, 0), 0);
+  cb.ver = 3;
+  EXPECT_EQ(BN_GENCB_call(&cb, 0, 0), 0);
+  BIGNUM* p = N.New();
+  ASSERT_EQ(BN_generate_prime_ex(p, 128, 0, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(BN_num_bits(p), 128);
+  EXPECT_EQ(BN_is_prime_ex(p, 0, ctx, nullptr), 1);
+  EXPECT_EQ(BN_is_prime_fasttest_ex(p, 0, ctx, 1, nullptr), 1);
+  EXPECT_EQ(BN_is_prime_ex(N("91"), 0, ctx, nullptr), 0);  // 7 * 13
+  // With add and rem: p mod add = rem.
+  ASSERT_EQ(BN_generate_prime_ex(p, 64, 0, N("C"), N("7"), nullptr), 1);
+  EXPECT_EQ(BN_mod_word(p, 12), 7u);
+  BIGNUM *xp = N.New(), *xq = N.New(), *q = N.New(), *e = N("10001");
+  ASSERT_EQ(BN_X931_generate_Xpq(xp, xq, 1024, ctx), 1);
+  EXPECT_EQ(BN_num_bits(xp), 512);
+  BIGNUM *xp1 = N.New(), *xp2 = N.New();
+  ASSERT_EQ(BN_X931_generate_prime_ex(q, nullptr, nullptr, xp1, xp2, xp, e, ctx, nullptr), 1);
+  EXPECT_GE(BN_cmp(q, xp), 0);
+  EXPECT_EQ(BN_is_prime_ex(q, 0, ctx, nullptr), 1);
+  // The same starting values derive the same prime.
+  ASSERT_EQ(BN_X931_derive_prime_ex(p, nullptr, nullptr, xp, xp1, xp2, e, ctx, nullptr), 1);
+  EXPECT_EQ(BN_cmp(p, q), 0);
+  BN_CTX_free(ctx);
+}
+
+// The blinding as the RSA code uses it: without a separate factor (the
+// owner) and with one (the shared record, each user keeping its own Ai).
+TEST(Seams, Blinding) {
+  Pool N;
+  BN_CTX* ctx = BN_CTX_new();
+  // n = 61 * 53 = 3233, e = 17, d = 2753 (the textbook key).
+  BIGNUM *n = N("CA1"), *e = N("11"), *d = N("AC1"), *x = N("41"), *want = N.New();
+  ASSERT_EQ(BN_mod_exp(want, x, d, n, ctx), 1);
+  BN_BLINDING* b = BN_BLINDING_create_param(nullptr, e, n, ctx, nullptr, nullptr);
+  ASSERT_NE(b, nullptr);
+  BN_BLINDING_set_thread_id(b, 77);
+  EXPECT_EQ(BN_BLINDING_get_thread_id(b), 77u);
+  BIGNUM* y = N.Keep(BN_dup(x));
+  ASSERT_EQ(BN_BLINDING_convert_ex(y, nullptr, b, ctx), 1);
+  ASSERT_EQ(BN_mod_exp(y, y, d, n, ctx), 1);
+  ASSERT_EQ(BN_BLINDING_invert_ex(y, nullptr, b, ctx), 1);
+  EXPECT_EQ(BN_cmp(y, want), 0);
+  BIGNUM *y2 = N.Keep(BN_dup(x)), *ai = N.New();
+  ASSERT_EQ(BN_BLINDING_convert_ex(y2, ai, b, ctx), 1);
+  ASSERT_EQ(BN_mod_exp(y2, y2, d, n, ctx), 1);
+  ASSERT_EQ(BN_BLINDING_invert_ex(y2, ai, b, ctx), 1);
+  EXPECT_EQ(BN_cmp(y2, want), 0);
+  BN_BLINDING_free(b);
+  BN_BLINDING_free(nullptr);
+  BN_CTX_free(ctx);
+}
+
 }  // namespace
