@@ -115,6 +115,7 @@ void RegisterDes();
 void RegisterDigests();
 void RegisterEnvelope();
 void RegisterRand();
+void RegisterRsa();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);
