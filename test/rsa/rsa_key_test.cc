@@ -233,4 +233,19 @@ TEST(RsaKey, MontgomeryContextsAreMadeOnceInOrder) {
   EXPECT_EQ(morvane_test::StopRecordingLocks(), std::vector<LockEvent>{});
 }
 
+// The texts of library 4 (43 function and 43 reason texts in all).
+TEST(RsaKey, ErrorTexts) {
+  ERR_load_RSA_strings();
+  EXPECT_STREQ(ERR_func_error_string(ERR_PACK(kR, RSA_F_MEMORY_LOCK, 0)), "MEMORY_LOCK");
+  EXPECT_STREQ(ERR_func_error_string(ERR_PACK(kR, RSA_F_RSA_VEK_PRIVATE_DECRYPT, 0)),
+               "RSA_VEK_PRIVATE_DECRYPT");
+  EXPECT_STREQ(ERR_func_error_string(ERR_PACK(kR, RSA_F_RSA_SET_METHOD, 0)), "RSA_set_method");
+  EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(kR, 0, RSA_R_ALGORITHM_MISMATCH)),
+               "algorithm mismatch");
+  EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(kR, 0, RSA_R_OAEP_DECODING_ERROR)),
+               "oaep decoding error");
+  EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(kR, 0, RSA_R_OPERATION_NOT_ALLOWED_IN_FIPS_MODE)),
+               "operation not allowed in fips mode");
+}
+
 }  // namespace

@@ -38,6 +38,11 @@ TEST(RsaPadding, Pkcs1AddsTakeElevenBytesLessThanTheBlock) {
   EXPECT_ERRORS({{kR, RSA_F_RSA_PADDING_ADD_PKCS1_TYPE_1, RSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE},
                  {kR, RSA_F_RSA_PADDING_ADD_PKCS1_TYPE_2, RSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE},
                  {kR, RSA_F_RSA_PADDING_ADD_SSLV23, RSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE}});
+  // A negative length is refused, not copied.
+  EXPECT_EQ(RSA_padding_add_PKCS1_type_1(to.data(), k, msg.data(), -1), 0);
+  EXPECT_EQ(RSA_padding_add_PKCS1_OAEP(to.data(), k, msg.data(), -1, nullptr, 0), 0);
+  EXPECT_ERRORS({{kR, RSA_F_RSA_PADDING_ADD_PKCS1_TYPE_1, RSA_R_DATA_TOO_SMALL_FOR_KEY_SIZE},
+                 {kR, RSA_F_RSA_PADDING_ADD_PKCS1_OAEP, RSA_R_DATA_TOO_SMALL_FOR_KEY_SIZE}});
 }
 
 TEST(RsaPadding, Pkcs1AddLayouts) {
@@ -471,6 +476,7 @@ TEST(RsaPadding, X931CheckReasons) {
       {"6bba1122cc", 5, 8, -1, RSA_R_INVALID_PADDING},
       {"6bbbbb1122cc", 6, 8, -1, RSA_R_INVALID_PADDING},
       {"6bbbbbbbbbcc", 6, 8, -1, RSA_R_INVALID_PADDING},
+      {"6bbbbbbbcccc", 6, 8, -1, RSA_R_INVALID_PADDING},  // no 0xBA: no empty message
       {"6a1122cd", 4, 8, -1, RSA_R_INVALID_TRAILER},
       {"6bbbba1122cd", 6, 8, -1, RSA_R_INVALID_TRAILER},
       {"6c1122cc", 4, 8, -1, RSA_R_INVALID_HEADER},
