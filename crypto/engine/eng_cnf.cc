@@ -99,13 +99,14 @@ int configure_entries(const char* name, const char* section, STACK* ecmds, const
 int int_engine_configure(const char* name, const char* value, const CONF* cnf) {
   name = skip_dot(name);
   STACK* ecmds = NCONF_get_section(cnf, value);
-  if (ecmds == nullptr) {
-    ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_SECTION_ERROR);
-    return 0;
-  }
   ENGINE* e = nullptr;
   const CONF_VALUE* failed = nullptr;
-  const int ret = configure_entries(name, value, ecmds, cnf, &e, &failed);
+  int ret = 0;
+  if (ecmds == nullptr) {
+    ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_SECTION_ERROR);
+  } else {
+    ret = configure_entries(name, value, ecmds, cnf, &e, &failed);
+  }
   if (ret == 0) {
     ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_CONFIGURATION_ERROR);
     if (failed != nullptr)
