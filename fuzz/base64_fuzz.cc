@@ -27,9 +27,9 @@ const unsigned char* U(const std::string& s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
-// Decodes `text` in pieces whose sizes come from `in`; the bytes, and the
+// Decodes `text` in pieces whose sizes come from `in` (one piece without); the bytes, and the
 // last result in *rc (-2 when Final failed).
-std::string StreamDecode(FuzzInput& in, const std::string& text, int* rc) {
+std::string StreamDecode(FuzzInput* in, const std::string& text, int* rc) {
   EVP_ENCODE_CTX ctx;
   EVP_DecodeInit(&ctx);
   std::string out;
@@ -37,7 +37,8 @@ std::string StreamDecode(FuzzInput& in, const std::string& text, int* rc) {
   size_t pos = 0;
   *rc = 1;
   while (pos < text.size() && *rc == 1) {
-    size_t n = in.ConsumeIntegralInRange<size_t>(1, text.size() - pos);
+    const size_t rest = text.size() - pos;
+    const size_t n = in != nullptr ? in->ConsumeIntegralInRange<size_t>(1, rest) : rest;
     int got = -5;
     *rc = EVP_DecodeUpdate(&ctx, buf.data(), &got, U(text) + pos, static_cast<int>(n));
     Check(*rc >= -1 && *rc <= 1, "a streaming result");
@@ -117,7 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   int rc = 0;
-  const std::string streamed = StreamDecode(in, text, &rc);
+  const std::string streamed = StreamDecode(&in, text, &rc);
+  // In one piece the text decodes whole; in pieces, a piece of bare line
+  // ends after a group decoded by the piece before reads as the end of the
+  // data, so only a prefix is promised.
+  int rc_whole = 0;
+  const std::string whole = StreamDecode(nullptr, text, &rc_whole);
   std::vector<unsigned char> block(text.size() + 4);
   const int bn = EVP_DecodeBlock(block.data(), U(text), static_cast<int>(text.size()));
   Check(bn == -1 || (bn % 3 == 0 && static_cast<size_t>(bn) <= text.size() / 4 * 3),
@@ -125,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int last = 0;
   const std::string filtered = FilterDecode(in, text, unbroken, &last);
   if (encode_first) {
-    Check(unbroken || streamed == plain, "streamed round trip");
+    Check(unbroken || plain.compare(0, streamed.size(), streamed) == 0, "streamed prefix");
+    Check(unbroken || whole == plain, "streamed round trip");
     Check(filtered == plain, "filter round trip");
     Check(last == 0, "a clean end");
   }
