@@ -1,7 +1,7 @@
 // Fuzzes the reliable filter's reader: arbitrary bytes, or a stream its
 // writer made from fuzz bytes and then damaged at a fuzz-chosen place, read
 // in fuzz-chosen pieces from the scriptable test stream, with every built-in
-// digest.
+// digest but the null one (which checks nothing and is refused).
 //
 // Checks: the reader never delivers more than it was given, and from a
 // writer's stream it delivers a prefix of what was written: all of it when
@@ -25,13 +25,13 @@ namespace {
 
 const EVP_MD* const* Digests() {
   static const EVP_MD* const kDigests[] = {
-      EVP_md2(),    EVP_md4(),    EVP_md5(),       EVP_sha(),     EVP_sha1(),
-      EVP_dss(),    EVP_dss1(),   EVP_ecdsa(),     EVP_sha224(),  EVP_sha256(),
-      EVP_sha384(), EVP_sha512(), EVP_ripemd160(), EVP_md_null(),
+      EVP_md2(),    EVP_md4(),    EVP_md5(),       EVP_sha(),    EVP_sha1(),
+      EVP_dss(),    EVP_dss1(),   EVP_ecdsa(),     EVP_sha224(), EVP_sha256(),
+      EVP_sha384(), EVP_sha512(), EVP_ripemd160(),
   };
   return kDigests;
 }
-constexpr int kDigestCount = 14;
+constexpr int kDigestCount = 13;  // every built-in digest but the null one
 
 BIO* Filter(const EVP_MD* md, BIO** next) {
   BIO* b = BIO_new(BIO_f_reliable());
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string got = Read(in, md, wire, &status);
     Check(plain.compare(0, got.size(), got) == 0, "a prefix of what was written");
     if (mode == 1) Check(got == plain && status == 1, "a whole stream reads back");
-    if (mode == 2 && EVP_MD_size(md) > 0) {
+    if (mode == 2) {
       Check(got.size() <= at, "nothing from the damaged block on");
       if (got.size() < plain.size()) Check(status == 0, "held-back data is reported");
     }

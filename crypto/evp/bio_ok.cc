@@ -10,7 +10,8 @@
 //
 // Implementation notes: only the built-in digest descriptions are accepted
 // (BIO_C_SET_MD refuses others): the filter writes chaining words into the
-// description's private data, so it must know where they lie.  Every block
+// description's private data, so it must know where they lie.  The null
+// digest, which has none and would check nothing, is refused too.  Every block
 // digest starts with the description's Init (which also sets the output
 // length of SHA-224 to SHA-512) and then zeroes the chaining words.  A reader
 // stops at the first handshake or block that does not check, at a length
@@ -68,7 +69,6 @@ constexpr Chain kChains[] = {
     {EVP_sha384, offsetof(SHA512_CTX, h), Word::k64, 8},
     {EVP_sha512, offsetof(SHA512_CTX, h), Word::k64, 8},
     {EVP_ripemd160, offsetof(RIPEMD160_CTX, A), Word::k32, 5},
-    {EVP_md_null, 0, Word::k32, 0},
 };
 static_assert(offsetof(MD4_CTX, D) - offsetof(MD4_CTX, A) == 12);
 static_assert(offsetof(SHA_CTX, h4) - offsetof(SHA_CTX, h0) == 16);

@@ -256,13 +256,17 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
     // A full line (or the end of the data): decode what is stored.
     if (v != kEndOfData && n >= 64) exp_nl = 1;
     if (n > 0) {
+      // The padding left out of the count is the "=" that end the stored
+      // text, wherever they came from: a last line of 64 characters may
+      // have had its first "=" in an earlier call.
+      const int pad = (d[n - 1] == '=') + (n >= 2 && d[n - 1] == '=' && d[n - 2] == '=');
       const int got = EVP_DecodeBlock(out, d, n);
       n = 0;
       if (got < 0) {
         rv = 0;
         break;
       }
-      ret += got - eof;
+      ret += got - pad;
       if (got < ctx->length && eof) {  // a short last line
         rv = 0;
         break;

@@ -458,7 +458,7 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  *
  * "reliable" cuts a stream into blocks of at most 4096 bytes, each sealed
  * with a digest after a digest handshake (BIO_set_md names the digest: one
- * of the built-in descriptions, else 0); the reader stops at the first block
+ * of the built-in descriptions but the null one, else 0); the reader stops at the first block
  * that does not check, and BIO_ctrl(b, BIO_CTRL_INFO, 0, NULL) then gives 0.
  * A writer must be flushed to send its last block. */
 MORVANE_EXPORT BIO_METHOD *BIO_f_base64(void);

@@ -135,6 +135,19 @@ TEST(Base64, PaddingSplitAcrossCallsIsCounted) {
   EXPECT_EQ(Text(out, n), "fo");
 }
 
+TEST(Base64, PaddingSplitInsideAFullLineIsCounted) {
+  // A last line of 64 characters ending in "==", its first "=" in one call
+  // and its second in the next: 48 - 2 bytes.
+  EVP_ENCODE_CTX ctx;
+  EVP_DecodeInit(&ctx);
+  const std::string first = std::string(62, 'A') + "=";
+  unsigned char out[64];
+  int n = -1, m = -1;
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U(first.data()), 63), 1);
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out + n, &m, U("=\n"), 2), 0);
+  EXPECT_EQ(n + m, 46);
+}
+
 TEST(Base64, DecodeFinalTakesThePendingGroup) {
   EVP_ENCODE_CTX ctx;
   EVP_DecodeInit(&ctx);
