@@ -39,16 +39,12 @@ std::string MorvaneText(const uint8_t* in, size_t len) {
 Impl MorvaneEncode() {
   return Op("morvane", [] {
     auto text = std::make_shared<std::vector<unsigned char>>(kTextRoom);
-    return [text](const uint8_t* in, uint8_t* out, size_t len) {
+    return [text](const uint8_t* in, uint8_t*, size_t len) {
       EVP_ENCODE_CTX ctx;
       EVP_EncodeInit(&ctx);
       int n = 0, f = 0;
       EVP_EncodeUpdate(&ctx, text->data(), &n, in, static_cast<int>(len));
       EVP_EncodeFinal(&ctx, text->data() + n, &f);
-      // The check compares the first characters without line feeds.
-      size_t k = 0;
-      for (int i = 0; i < n + f && k < kCheckLen; i++)
-        if ((*text)[static_cast<size_t>(i)] != '\n') out[k++] = (*text)[static_cast<size_t>(i)];
     };
   });
 }
@@ -56,14 +52,27 @@ Impl MorvaneEncode() {
 Impl NettleEncode() {
   return Op("nettle", [] {
     auto text = std::make_shared<std::vector<char>>(kTextRoom);
-    return [text](const uint8_t* in, uint8_t* out, size_t len) {
+    return [text](const uint8_t* in, uint8_t*, size_t len) {
       base64_encode_ctx ctx;
       base64_encode_init(&ctx);
-      size_t n = base64_encode_update(&ctx, text->data(), len, in);
-      n += base64_encode_final(&ctx, text->data() + n);
-      memcpy(out, text->data(), n < kCheckLen ? n : kCheckLen);
+      const size_t n = base64_encode_update(&ctx, text->data(), len, in);
+      base64_encode_final(&ctx, text->data() + n);
     };
   });
+}
+
+// The two encoders agree on kCheckLen bytes once Morvane's line feeds are
+// taken out.
+void CheckEncoders() {
+  std::string ours = MorvaneText(Input(), kCheckLen), theirs(kTextRoom, '\0');
+  std::string flat;
+  for (char c : ours)
+    if (c != '\n') flat += c;
+  base64_encode_ctx ctx;
+  base64_encode_init(&ctx);
+  size_t n = base64_encode_update(&ctx, &theirs[0], kCheckLen, Input());
+  n += base64_encode_final(&ctx, &theirs[n]);
+  if (flat != theirs.substr(0, n)) Mismatch("base64-encode: morvane and nettle differ");
 }
 
 // The lined text of the first `len` input bytes, for every size timed.
@@ -131,7 +140,8 @@ Impl FilterCbc() {
 }  // namespace
 
 void RegisterBase64() {
-  Throughput("base64-encode", kCheckLen, {MorvaneEncode(), NettleEncode()});
+  CheckEncoders();
+  Throughput("base64-encode", 0, {MorvaneEncode(), NettleEncode()});
   Throughput("base64-decode", kCheckLen, {MorvaneDecode(), NettleDecode()});
   Throughput("evp-aes128-cbc-filter", 0, {EnvelopeCbc(), FilterCbc()});
 }
