@@ -158,6 +158,9 @@ TEST_F(EnginesModule, InitValues) {
                  kModuleRunError});
   EXPECT_EQ(ERR_PACK(ERR_LIB_ENGINE, ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_INVALID_INIT_VALUE),
             0x260BC097u);
+  EXPECT_EQ(
+      ERR_PACK(ERR_LIB_ENGINE, ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_CONFIGURATION_ERROR),
+      0x260BC065u);
   EXPECT_EQ(Run("init = 0\n"), 1);
   EXPECT_FALSE(Initialised());
   EXPECT_EQ(Run("default_algorithms = CIPHERS\n"), 1);  // no "init": initialised
@@ -175,6 +178,15 @@ TEST_F(EnginesModule, EmptyDefaultAlgorithmsAreRefused) {
 }
 
 // ---- the software engine -----------------------------------------------------
+
+TEST(SoftwareEngine, LoadingTwiceKeepsTheCallersErrors) {
+  ERR_put_error(ERR_LIB_USER, 1, 2, "t.cc", 1);
+  ENGINE_load_morvane();
+  ENGINE_load_morvane();  // "conflicting engine id", taken off again
+  EXPECT_ERRORS({{ERR_LIB_USER, 1, 2}});
+  EXPECT_EQ(CountListed("morvane"), 1);
+  ENGINE_cleanup();
+}
 
 TEST(SoftwareEngine, OffersRc4AndSha1) {
   ENGINE_load_morvane();
