@@ -146,6 +146,7 @@ void EVP_EncodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const 
 void EVP_EncodeFinal(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl) {
   *outl = 0;
   if (ctx->num <= 0) return;
+  MORVANE_assert(ctx->num < (int)sizeof(ctx->enc_data));
   *outl = encode_line(out, ctx->enc_data, ctx->num);
   ctx->num = 0;
 }
@@ -204,6 +205,7 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
   int seof = -1;  // where the first "=" was stored
   int rv = 1;
   unsigned char* const d = ctx->enc_data;
+  MORVANE_assert(n >= 0 && n < (int)sizeof(ctx->enc_data));
 
   if (inl <= 0 || (n == 0 && class_of(in[0]) == kEndOfData)) {
     rv = 0;
@@ -294,6 +296,7 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
 int EVP_DecodeFinal(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl) {
   *outl = 0;
   if (ctx->num == 0) return 1;
+  MORVANE_assert(ctx->num > 0 && ctx->num < (int)sizeof(ctx->enc_data));
   const int got = EVP_DecodeBlock(out, ctx->enc_data, ctx->num);
   if (got < 0) return -1;
   ctx->num = 0;
