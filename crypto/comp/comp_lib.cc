@@ -9,6 +9,7 @@
 
 /* see morvane/comp.h */
 COMP_CTX* COMP_CTX_new(COMP_METHOD* meth) {
+  if (meth == nullptr) return nullptr;
   auto* ctx = static_cast<COMP_CTX*>(MORVANE_malloc(sizeof(COMP_CTX)));
   if (ctx == nullptr) return nullptr;
   memset(ctx, 0, sizeof(*ctx));

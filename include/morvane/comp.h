@@ -39,8 +39,8 @@ struct comp_ctx_st {
   CRYPTO_EX_DATA ex_data;
 };
 
-/* A zeroed context of `meth` after the method's init; null when memory runs
- * out or init refuses (nothing is queued). */
+/* A zeroed context of `meth` after the method's init; null for a null
+ * method, when memory runs out or when init refuses (nothing is queued). */
 MORVANE_EXPORT COMP_CTX *COMP_CTX_new(COMP_METHOD *meth);
 /* Runs the method's finish and frees the context; null is ignored. */
 MORVANE_EXPORT void COMP_CTX_free(COMP_CTX *ctx);

@@ -50,6 +50,7 @@ TEST(Comp, TheZlibPlaceholderFailsEveryCall) {
   EXPECT_EQ(COMP_expand_block(ctx, U(out), 16, U(in), 3), -1);
   COMP_CTX_free(ctx);
   COMP_zlib_cleanup();
+  EXPECT_EQ(COMP_CTX_new(nullptr), nullptr);
 }
 
 }  // namespace
