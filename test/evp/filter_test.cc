@@ -52,8 +52,7 @@ std::string Str(const morvane_test::Bytes& b) {
 
 TEST(Base64Filter, SkipsArmourLinesAndStopsAtTheEndLine) {
   Chain c(BIO_f_base64());
-  c.io().input =
-      "-----BEGIN DATA-----\n--\n\nZm9vYmFy\nZm8=\n-----END DATA-----\n";
+  c.io().input = "-----BEGIN DATA-----\n--\n\nZm9vYmFy\nZm8=\n-----END DATA-----\n";
   int last = 1;
   EXPECT_EQ(c.ReadAll(&last), "foobarfo");
   EXPECT_EQ(last, 0);
@@ -254,6 +253,24 @@ TEST(ReliableFilter, RoundTripsWithEveryBuiltInDigest) {
   }
 }
 
+TEST(ReliableFilter, BlocksBufferedAtTheSourcesEndAreDelivered) {
+  // Small flushed blocks: one read of the source takes them all at once.
+  Chain w(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(w.filter, EVP_md5()), 1);
+  std::string data;
+  for (int i = 0; i < 5; i++) {
+    const std::string part = Pattern(10 + static_cast<size_t>(i));
+    EXPECT_EQ(w.Write(part), static_cast<int>(part.size()));
+    EXPECT_EQ(BIO_flush(w.filter), 1);
+    data += part;
+  }
+  Chain r(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(r.filter, EVP_md5()), 1);
+  r.io().input = w.io().output;
+  EXPECT_EQ(r.ReadAll(nullptr, 4), data);
+  EXPECT_EQ(BIO_ctrl(r.filter, BIO_CTRL_INFO, 0, nullptr), 1);
+}
+
 TEST(ReliableFilter, AChangedByteStopsDeliveryAtItsBlock) {
   const std::string data = Pattern(5000);
   std::string wire = ReliableStream(EVP_sha1(), data);
@@ -306,7 +323,7 @@ TEST(ReliableFilter, RefusesADigestWhoseStateItCannotReach) {
   Chain c(BIO_f_reliable());
   EXPECT_EQ(BIO_set_md(c.filter, &odd), 0);
   EXPECT_EQ(BIO_set_md(c.filter, EVP_md_null()), 0);  // it would check nothing
-  EXPECT_EQ(c.Write("x"), -2);  // not initialised
+  EXPECT_EQ(c.Write("x"), -2);                        // not initialised
   ERR_clear_error();
 }
 
