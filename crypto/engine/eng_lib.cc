@@ -27,6 +27,29 @@ int free_util(ENGINE* e, bool locked) {
   return 1;
 }
 
+void set_all_null(ENGINE* e) {
+  e->id = nullptr;
+  e->name = nullptr;
+  e->rsa_meth = nullptr;
+  e->dsa_meth = nullptr;
+  e->dh_meth = nullptr;
+  e->ecdh_meth = nullptr;
+  e->ecdsa_meth = nullptr;
+  e->rand_meth = nullptr;
+  e->store_meth = nullptr;
+  e->ciphers = nullptr;
+  e->digests = nullptr;
+  e->destroy = nullptr;
+  e->init = nullptr;
+  e->finish = nullptr;
+  e->ctrl = nullptr;
+  e->load_privkey = nullptr;
+  e->load_pubkey = nullptr;
+  e->load_ssl_client_cert = nullptr;
+  e->cmd_defns = nullptr;
+  e->flags = 0;
+}
+
 namespace {
 
 // One registered callback (a function pointer does not fit a stack's item).

@@ -394,6 +394,91 @@ MORVANE_EXPORT void EVP_CIPHER_CTX_set_flags(EVP_CIPHER_CTX *ctx, int flags);
 MORVANE_EXPORT void EVP_CIPHER_CTX_clear_flags(EVP_CIPHER_CTX *ctx, int flags);
 MORVANE_EXPORT int EVP_CIPHER_CTX_test_flags(const EVP_CIPHER_CTX *ctx, int flags);
 
+/* ---- base64 -------------------------------------------------------------
+ * RFC 4648 base64 ("A"-"Z", "a"-"z", "0"-"9", "+", "/", padding "=") in lines
+ * of 64 characters (48 bytes) as PEM writes it.  The streaming coders keep
+ * their state in a caller-owned EVP_ENCODE_CTX (no allocation, nothing to
+ * free); EncodeInit/DecodeInit start it.  Counts are stored at `outl`.
+ * Output room: 65 characters per started line and a terminating zero when
+ * encoding, 3 bytes per 4 characters (pending ones included) when decoding. */
+typedef struct evp_Encode_Ctx_st {
+  int num;                     /* bytes (encoding) or characters (decoding) pending */
+  int length;                  /* encoding: bytes per line; decoding: last line's bytes */
+  unsigned char enc_data[80];  /* the pending input of an unfinished line */
+  int line_num;                /* decoding: characters stored on this line */
+  int expect_nl;               /* decoding: a full line ended without its newline */
+} EVP_ENCODE_CTX;
+
+MORVANE_EXPORT void EVP_EncodeInit(EVP_ENCODE_CTX *ctx);
+/* Writes every completed 48-byte line as 64 characters and a newline, then a
+ * zero that the count leaves out, keeping the rest.  Input whose output count
+ * would pass INT_MAX is refused (nothing written, count 0). */
+MORVANE_EXPORT void EVP_EncodeUpdate(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl,
+                                     const unsigned char *in, int inl);
+/* Writes the pending bytes as a last padded line with its newline (count 0
+ * when none were pending). */
+MORVANE_EXPORT void EVP_EncodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl);
+/* Encodes n bytes as one line without newline, followed by a zero; returns
+ * the characters written (4 per 3 bytes or part of 3), 0 for n <= 0 or for n
+ * whose count would pass INT_MAX (nothing written then). */
+MORVANE_EXPORT int EVP_EncodeBlock(unsigned char *t, const unsigned char *f, int n);
+MORVANE_EXPORT void EVP_DecodeInit(EVP_ENCODE_CTX *ctx);
+/* Decodes lines of text: 1 when more may follow, 0 at the end of the data
+ * (a line with "=" padding, a short last line, a line starting with "-", or
+ * no input), -1 for a line of 80 stored characters or more or for a byte
+ * outside the alphabet (any byte with its top bit set among them).  The count
+ * is the bytes written, padding left out, also when the result is -1. */
+MORVANE_EXPORT int EVP_DecodeUpdate(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl,
+                                    const unsigned char *in, int inl);
+/* Decodes the pending characters: 1 (count stored), -1 when they are no
+ * whole groups of 4. */
+MORVANE_EXPORT int EVP_DecodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl);
+/* Decodes n characters after leading tabs and spaces and without trailing
+ * white space, line ends and "-": 3 bytes per group of 4 ("=" decodes as
+ * zero bits and is counted: the caller drops padding), or -1 for a length
+ * that is no multiple of 4 or a character outside the alphabet. */
+MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int n);
+
+/* ---- filter streams -------------------------------------------------------
+ * Filters in front of a next stream (BIO_push); they queue no errors and
+ * report through results, the next stream's retry flags and controls.
+ *
+ * "base64 encoding" encodes what is written and decodes what is read (the
+ * first read or write fixes the direction; BIO_flush writes the last line).
+ * BIO_FLAGS_BASE64_NO_NL on the filter selects one unbroken line.  Reading
+ * skips leading lines that do not decode (armour lines) and ends with a
+ * negative result when the text turns out corrupt.
+ *
+ * "cipher" encrypts what is written and decrypts what is read, after
+ * BIO_set_cipher; BIO_flush writes the final padded block, and
+ * BIO_get_cipher_status tells whether the final block of a read was sound.
+ *
+ * "message digest" digests what passes either way after BIO_set_md;
+ * BIO_gets with room for the digest finishes it into the buffer.
+ *
+ * "reliable" cuts a stream into blocks of at most 4096 bytes, each sealed
+ * with a digest after a digest handshake (BIO_set_md names the digest: one
+ * of the built-in descriptions but the null one, else 0); the reader stops at the first block
+ * that does not check, and BIO_ctrl(b, BIO_CTRL_INFO, 0, NULL) then gives 0.
+ * A writer must be flushed to send its last block. */
+MORVANE_EXPORT BIO_METHOD *BIO_f_base64(void);
+MORVANE_EXPORT BIO_METHOD *BIO_f_cipher(void);
+MORVANE_EXPORT BIO_METHOD *BIO_f_md(void);
+MORVANE_EXPORT BIO_METHOD *BIO_f_reliable(void);
+/* Sets up the cipher filter `b` (EVP_CipherInit_ex with key `k`, IV `i` and
+ * direction `enc`); the filter is usable only when that succeeded.  The
+ * stream's callback, when set, may veto the call (BIO_CB_CTRL before, with
+ * argument 0 and result 0 or less) and sees its end.  Null `b`: nothing. */
+MORVANE_EXPORT void BIO_set_cipher(BIO *b, const EVP_CIPHER *c, const unsigned char *k,
+                                   const unsigned char *i, int enc);
+
+#define BIO_set_md(b, md) BIO_ctrl((b), BIO_C_SET_MD, 0, (char *)(md))
+#define BIO_get_md(b, mdp) BIO_ctrl((b), BIO_C_GET_MD, 0, (char *)(mdp))
+#define BIO_get_md_ctx(b, mdcp) BIO_ctrl((b), BIO_C_GET_MD_CTX, 0, (char *)(mdcp))
+#define BIO_set_md_ctx(b, mdcp) BIO_ctrl((b), BIO_C_SET_MD_CTX, 0, (char *)(mdcp))
+#define BIO_get_cipher_status(b) BIO_ctrl((b), BIO_C_GET_CIPHER_STATUS, 0, NULL)
+#define BIO_get_cipher_ctx(b, c_pp) BIO_ctrl((b), BIO_C_GET_CIPHER_CTX, 0, (char *)(c_pp))
+
 /* ---- the algorithm name registry ----------------------------------------
  * Descriptions are registered under the short and long names of their NIDs
  * (OBJ_NAME_TYPE_CIPHER_METH, OBJ_NAME_TYPE_MD_METH); a digest whose
