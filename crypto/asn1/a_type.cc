@@ -8,6 +8,7 @@
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/objects.h>
 
 /* see morvane/asn1.h */
 int ASN1_TYPE_get(ASN1_TYPE* a) {
@@ -27,6 +28,20 @@ void ASN1_TYPE_set(ASN1_TYPE* a, int type, void* value) {
     a->value.boolean = value != nullptr ? 0xFF : 0;
   else
     a->value.ptr = static_cast<char*>(value);
+}
+
+/* see morvane/asn1.h */
+int ASN1_TYPE_set1(ASN1_TYPE* a, int type, const void* value) {
+  void* copy = const_cast<void*>(value);
+  if (value != nullptr && type != ASN1_UT_BOOLEAN) {
+    if (type == ASN1_UT_OBJECT)
+      copy = OBJ_dup(static_cast<const ASN1_OBJECT*>(value));
+    else
+      copy = ASN1_STRING_dup(static_cast<const ASN1_STRING*>(value));
+    if (copy == nullptr) return 0;
+  }
+  ASN1_TYPE_set(a, type, copy);
+  return 1;
 }
 
 /* see morvane/asn1.h */

@@ -323,6 +323,10 @@ MORVANE_EXPORT int ASN1_TYPE_get(ASN1_TYPE *a);
 /* Replaces the value (the old one freed), taking ownership of value; for
  * BOOLEAN a non-null value is TRUE. */
 MORVANE_EXPORT void ASN1_TYPE_set(ASN1_TYPE *a, int type, void *value);
+/* The same with a copy of value (OBJ_dup for OBJECT IDENTIFIER,
+ * ASN1_STRING_dup for the other types); a null value, and any value of type
+ * BOOLEAN, is stored as given.  1, or 0 when the copy fails, a unchanged. */
+MORVANE_EXPORT int ASN1_TYPE_set1(ASN1_TYPE *a, int type, const void *value);
 /* A cipher's parameters: an OCTET STRING, or SEQUENCE { INTEGER num, OCTET
  * STRING data }.  The setters return 1, or 0 on allocation failure; the
  * getters copy at most max_len octets and return the string's full length,
