@@ -9,7 +9,9 @@
 // input is decrypted first and the held block put in front afterwards, so
 // that in-place decryption over several updates reads no overwritten input.
 
+#include <limits.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
@@ -77,8 +79,8 @@ int take_up(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, ENGINE* impl, int enc
   return 1;
 }
 
-int do_cipher(EVP_CIPHER_CTX* ctx, unsigned char* out, const unsigned char* in, int n) {
-  return ctx->cipher->do_cipher(ctx, out, in, static_cast<size_t>(n));
+int do_cipher(EVP_CIPHER_CTX* ctx, unsigned char* out, const unsigned char* in, size_t n) {
+  return ctx->cipher->do_cipher(ctx, out, in, n);
 }
 
 // AlgorithmIdentifier NIDs of the descriptions that share one: RC4 and RC2
@@ -94,6 +96,93 @@ constexpr TypeMapping kTypeMappings[] = {
     {652, 429},   {655, 429},   {30, 30},     {656, 30},    {657, 30},    {61, 0},
     {658, 0},     {659, 0},
 };
+
+// Whether the output starts inside the input after its first byte: it
+// would overwrite input not read yet.  Exact aliasing and an output that lags
+// behind its input are processed; this is refused.
+bool output_ahead(const unsigned char* out, const unsigned char* in, size_t inl) {
+  const auto o = reinterpret_cast<uintptr_t>(out), i = reinterpret_cast<uintptr_t>(in);
+  return o > i && o - i < inl;
+}
+
+// The checks every update makes before it touches anything: the output may
+// not run ahead of the input, and the count it reports must fit in an int.
+bool update_fits(const unsigned char* out, const unsigned char* in, size_t inl, size_t count,
+                 int function) {
+  if (output_ahead(out, in, inl)) {
+    EVPerr(function, EVP_R_PARTIALLY_OVERLAPPING);
+    return false;
+  }
+  if (count > static_cast<size_t>(INT_MAX)) {
+    EVPerr(function, EVP_R_OUTPUT_TOO_LARGE);
+    return false;
+  }
+  return true;
+}
+
+// The bytes that the buffering of `inl` more bytes writes: the held bytes and
+// the input, in whole blocks.
+size_t whole_blocks(const EVP_CIPHER_CTX* ctx, size_t inl) {
+  const size_t bl = static_cast<size_t>(ctx->cipher->block_size);
+  const size_t total = static_cast<size_t>(ctx->buf_len) + inl;
+  return total - total % bl;
+}
+
+// Whether [a, a + an) and [b, b + bn) share a byte.
+bool overlap(const unsigned char* a, size_t an, const unsigned char* b, size_t bn) {
+  const auto x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
+  return x < y + bn && y < x + an;
+}
+
+// The buffering of both directions: the held bytes, then `inl` input bytes,
+// go out in whole blocks; the rest (less than a block) is held.  Block size
+// 1 passes everything straight through.  The output may be the input or lag
+// behind it (update_fits refused the rest).  When it overlaps the input in
+// any other way than exact aliasing with nothing held, going block by block
+// would overwrite input not read yet, or give a description buffers that
+// partly overlap: the blocks are then assembled at the output first (the
+// input moved up behind the held bytes) and processed in place.
+int buffer_blocks(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl, const unsigned char* in,
+                  size_t inl) {
+  const size_t i = static_cast<size_t>(ctx->buf_len);
+  const size_t bl = static_cast<size_t>(ctx->cipher->block_size);
+  MORVANE_assert(bl <= sizeof(ctx->buf));
+  if (bl == 1 || (i == 0 && (inl & (bl - 1)) == 0 && (out == in || !overlap(out, inl, in, inl)))) {
+    if (!do_cipher(ctx, out, in, inl)) return 0;
+    *outl = static_cast<int>(inl);
+    return 1;
+  }
+  if (i + inl < bl) {
+    memcpy(ctx->buf + i, in, inl);
+    ctx->buf_len = static_cast<int>(i + inl);
+    return 1;
+  }
+  const size_t whole = (i + inl) & ~(bl - 1);  // bytes going out: at least a block
+  const size_t rest = i + inl - whole;         // the input's tail, held next
+  unsigned char tail[EVP_MAX_BLOCK_LENGTH];
+  memcpy(tail, in + inl - rest, rest);
+  int ok;
+  if (!overlap(out, whole, in, inl)) {
+    if (i == 0) {
+      ok = do_cipher(ctx, out, in, whole);
+    } else {
+      memcpy(ctx->buf + i, in, bl - i);
+      ok = do_cipher(ctx, out, ctx->buf, bl) &&
+           (whole == bl || do_cipher(ctx, out + bl, in + (bl - i), whole - bl));
+    }
+  } else {
+    if (out + i != in) memmove(out + i, in, whole - i);
+    memcpy(out, ctx->buf, i);
+    ok = do_cipher(ctx, out, out, whole);
+  }
+  if (ok) {
+    memcpy(ctx->buf, tail, rest);
+    ctx->buf_len = static_cast<int>(rest);
+    *outl = static_cast<int>(whole);
+  }
+  internal::wipe(tail, sizeof tail);
+  return ok;
+}
 
 int no_multiple(int function) {
   EVPerr(function, EVP_R_DATA_NOT_MULTIPLE_OF_BLOCK_LENGTH);
@@ -208,37 +297,9 @@ int EVP_EncryptUpdate(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl,
                       const unsigned char* in, int inl) {
   *outl = 0;
   if (inl <= 0) return inl == 0;
-  if (ctx->buf_len == 0 && (inl & ctx->block_mask) == 0) {
-    if (!do_cipher(ctx, out, in, inl)) return 0;
-    *outl = inl;
-    return 1;
-  }
-  const int bl = ctx->cipher->block_size;
-  MORVANE_assert(bl <= (int)sizeof(ctx->buf));
-  int i = ctx->buf_len;
-  if (i != 0) {
-    if (i + inl < bl) {
-      memcpy(ctx->buf + i, in, static_cast<size_t>(inl));
-      ctx->buf_len += inl;
-      return 1;
-    }
-    const int j = bl - i;
-    memcpy(ctx->buf + i, in, static_cast<size_t>(j));
-    if (!do_cipher(ctx, out, ctx->buf, bl)) return 0;
-    inl -= j;
-    in += j;
-    out += bl;
-    *outl = bl;
-  }
-  i = inl & (bl - 1);
-  inl -= i;
-  if (inl > 0) {
-    if (!do_cipher(ctx, out, in, inl)) return 0;
-    *outl += inl;
-  }
-  if (i != 0) memcpy(ctx->buf, in + inl, static_cast<size_t>(i));
-  ctx->buf_len = i;
-  return 1;
+  const size_t n = static_cast<size_t>(inl);
+  if (!update_fits(out, in, n, whole_blocks(ctx, n), EVP_F_EVP_ENCRYPTUPDATE)) return 0;
+  return buffer_blocks(ctx, out, outl, in, n);
 }
 
 int EVP_EncryptFinal_ex(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
@@ -266,45 +327,53 @@ int EVP_DecryptUpdate(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl,
                       const unsigned char* in, int inl) {
   *outl = 0;
   if (inl <= 0) return inl == 0;
-  if (ctx->flags & EVP_CIPH_NO_PADDING) return EVP_EncryptUpdate(ctx, out, outl, in, inl);
-  const int b = ctx->cipher->block_size;
-  MORVANE_assert(b <= (int)sizeof ctx->final);
-  if (b == 1) return EVP_EncryptUpdate(ctx, out, outl, in, inl);
-  // When the input ends on a block boundary its last block is held back:
-  // taken aside before anything is written and decrypted into `final`, so
-  // that nothing goes past the reported count.
+  const size_t n_in = static_cast<size_t>(inl);
+  const size_t b = static_cast<size_t>(ctx->cipher->block_size);
+  MORVANE_assert(b <= sizeof ctx->final);
+  if ((ctx->flags & EVP_CIPH_NO_PADDING) || b == 1) {
+    if (!update_fits(out, in, n_in, whole_blocks(ctx, n_in), EVP_F_EVP_DECRYPTUPDATE)) return 0;
+    return buffer_blocks(ctx, out, outl, in, n_in);
+  }
+  // A block held from the previous call goes out first; when the input ends
+  // on a block boundary its last block is held back in turn.
+  const bool held = ctx->final_used != 0;
+  const size_t whole = whole_blocks(ctx, n_in);
+  const bool hold = (static_cast<size_t>(ctx->buf_len) + n_in) % b == 0;
+  if (!update_fits(out, in, n_in, (held ? b : 0) + whole - (hold ? b : 0),
+                   EVP_F_EVP_DECRYPTUPDATE))
+    return 0;
+  // The block to hold back is taken aside before anything is written and
+  // decrypted into `final`, so that nothing goes past the reported count.
   unsigned char last[EVP_MAX_BLOCK_LENGTH];
-  const bool hold = (ctx->buf_len + inl) % b == 0;
-  int lead = inl;
-  if (hold && inl >= b) {
-    memcpy(last, in + inl - b, static_cast<size_t>(b));
-    lead = inl - b;
+  size_t lead = n_in;
+  if (hold && n_in >= b) {
+    memcpy(last, in + n_in - b, b);
+    lead = n_in - b;
   } else if (hold) {
     memcpy(last, ctx->buf, static_cast<size_t>(ctx->buf_len));
-    memcpy(last + ctx->buf_len, in, static_cast<size_t>(inl));
+    memcpy(last + ctx->buf_len, in, n_in);
     ctx->buf_len = 0;
     lead = 0;
   }
-  // A block held from the previous call goes first.  When the output
-  // overlaps the input, the input is decrypted first and moved up after.
-  const bool held = ctx->final_used != 0;
-  const bool overlap = held && out < in + inl && in < out + inl + b;
+  // When the output overlaps the input, the input is decrypted first and
+  // moved up behind the held block after.
+  const bool overlaps = held && overlap(out, n_in + b, in, n_in);
   unsigned char* dst = out;
-  if (held && !overlap) {
-    memcpy(out, ctx->final, static_cast<size_t>(b));
+  if (held && !overlaps) {
+    memcpy(out, ctx->final, b);
     dst = out + b;
   }
   int n = 0;
-  int ok = lead == 0 || EVP_EncryptUpdate(ctx, dst, &n, in, lead);
-  if (ok && overlap) {
+  int ok = lead == 0 || buffer_blocks(ctx, dst, &n, in, lead);
+  if (ok && overlaps) {
     memmove(out + b, out, static_cast<size_t>(n));
-    memcpy(out, ctx->final, static_cast<size_t>(b));
+    memcpy(out, ctx->final, b);
   }
   if (ok && hold) ok = do_cipher(ctx, ctx->final, last, b);
   wipe(last, sizeof last);
   if (!ok) return 0;
   ctx->final_used = hold;
-  *outl = held ? n + b : n;
+  *outl = held ? n + static_cast<int>(b) : n;
   return 1;
 }
 

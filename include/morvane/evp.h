@@ -21,7 +21,16 @@
  *
  * A description that an engine or application supplies must keep md_size at
  * most EVP_MAX_MD_SIZE (64) and block_size at most 128: Final ends the process
- * (MorvaneDie) on a larger md_size rather than overrun the caller's buffer. */
+ * (MorvaneDie) on a larger md_size rather than overrun the caller's buffer.
+ *
+ * Ciphers.  An EVP_CIPHER is a constant description of one cipher and mode;
+ * an EVP_CIPHER_CTX a running cipher owned by the caller, set up with
+ * EVP_CipherInit_ex, fed with Update calls and finished with Final (PKCS #5
+ * padding unless switched off), then set up again or cleaned.  Update output
+ * may be the input itself, or lag behind it in the same buffer; an output
+ * that starts inside the input ahead of it is refused with "output ahead of
+ * the input it overlaps", and an update whose count would pass INT_MAX with
+ * "output count too large", both before anything is written. */
 #ifndef MORVANE_EVP_H
 #define MORVANE_EVP_H
 
@@ -352,7 +361,8 @@ MORVANE_EXPORT int EVP_DecryptInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher
                                    const unsigned char *key, const unsigned char *iv);
 
 /* Output room: inl + block - 1 bytes encrypting, inl + block decrypting;
- * `out` may equal `in`. */
+ * `out` may equal `in` or lag behind it, never start inside it ahead of it
+ * (see Ciphers above). */
 MORVANE_EXPORT int EVP_EncryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
                                      const unsigned char *in, int inl);
 MORVANE_EXPORT int EVP_DecryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
@@ -481,6 +491,8 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_F_DO_EVP_ENC_ENGINE_FULL 141
 #define EVP_F_DO_EVP_MD_ENGINE_FULL 142
 #define EVP_F_CAMELLIA_INIT_KEY 159
+#define EVP_F_EVP_ENCRYPTUPDATE 166
+#define EVP_F_EVP_DECRYPTUPDATE 167
 /* Reason codes of library 6 (EVP). */
 #define EVP_R_BAD_DECRYPT 100
 #define EVP_R_DIFFERENT_KEY_TYPES 101
@@ -534,6 +546,8 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_R_UNKNOWN_OPTION 149
 #define EVP_R_CAMELLIA_KEY_SETUP_FAILED 157
 #define EVP_R_SEED_KEY_SETUP_FAILED 162
+#define EVP_R_PARTIALLY_OVERLAPPING 166
+#define EVP_R_OUTPUT_TOO_LARGE 167
 /* END ERROR CODES */
 
 MORVANE_END_DECLS
