@@ -23,6 +23,7 @@
 #include <morvane/rand.h>
 
 #include "evp/internal.h"
+#include "internal/ct.h"
 #include "internal/wipe.h"
 
 static_assert(sizeof(((EVP_CIPHER_CTX*)nullptr)->iv) == EVP_MAX_IV_LENGTH);
@@ -194,6 +195,7 @@ int no_multiple(int function) {
 
 using namespace morvane::evp;
 using morvane::internal::wipe;
+namespace ct = morvane::ct;
 
 void EVP_CIPHER_CTX_init(EVP_CIPHER_CTX* ctx) { memset(ctx, 0, sizeof *ctx); }
 
@@ -390,15 +392,24 @@ int EVP_DecryptFinal_ex(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
     return 0;
   }
   MORVANE_assert(b <= (int)sizeof ctx->final);
-  const int n = ctx->final[b - 1];
-  int bad = n == 0 || n > b;
-  for (int i = 0; !bad && i < n; ++i) bad = ctx->final[b - 1 - i] != n;
-  if (bad) {
+  // PKCS #5 padding (RFC 8018, 6.1.1) checked over the whole block with
+  // masks: n, the last byte, must be 1 to b, and each of the last n bytes
+  // must be n.  Only the verdict, and the length for good padding, become
+  // public.
+  const unsigned n = ctx->final[b - 1];
+  const unsigned ub = static_cast<unsigned>(b);
+  unsigned good = ~ct::zero_mask(n) & ~ct::lt_mask(ub, n);
+  for (unsigned i = 0; i < ub; ++i) {
+    const unsigned in_pad = ct::lt_mask(i, n);
+    good &= ~in_pad | ct::eq_mask(static_cast<unsigned>(ctx->final[ub - 1 - i]), n);
+  }
+  if (!ct::declassify(good)) {
     EVPerr(EVP_F_EVP_DECRYPTFINAL_EX, EVP_R_BAD_DECRYPT);
     return 0;
   }
-  memcpy(out, ctx->final, static_cast<size_t>(b - n));
-  *outl = b - n;
+  const int len = b - static_cast<int>(ct::declassify(n));
+  memcpy(out, ctx->final, static_cast<size_t>(len));
+  *outl = len;
   return 1;
 }
 
