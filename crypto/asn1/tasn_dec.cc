@@ -590,7 +590,9 @@ int sequence_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const AS
     }
     ASN1_template_free(asn1_get_field_ptr(pval, seqtt), seqtt);
   }
-  if (!asn1_enc_save(pval, *in, static_cast<int>(p - *in), it)) goto auxerr;
+  // An element longer than INT_MAX octets cannot be cached (the length is an
+  // int): refused rather than cut to its low bits.
+  if (p - *in > INT_MAX || !asn1_enc_save(pval, *in, static_cast<int>(p - *in), it)) goto auxerr;
   *in = p;
   if (!run_callback(ASN1_CBOP_D2I_POST, pval, it)) goto auxerr;
   return 1;

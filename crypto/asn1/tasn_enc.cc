@@ -64,6 +64,7 @@ bool set_seq_out(STACK* sk, unsigned char** out, int skcontlen, const ASN1_ITEM*
   auto* derlst = static_cast<DerEnc*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(DerEnc)));
   auto* tmpdat = static_cast<unsigned char*>(MORVANE_malloc(skcontlen > 0 ? skcontlen : 1));
   bool ok = derlst != nullptr && tmpdat != nullptr;
+  if (!ok) ASN1err(ASN1_F_ASN1_TEMPLATE_EX_I2D, ERR_R_MALLOC_FAILURE);
   unsigned char* p = tmpdat;
   for (int i = 0; ok && i < n; i++) {
     auto* skitem = reinterpret_cast<ASN1_VALUE*>(sk_value(sk, i));
