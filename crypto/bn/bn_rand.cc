@@ -12,7 +12,7 @@
 /* see morvane/bn.h */
 int BN_pseudo_rand(BIGNUM* rnd, int bits, int top, int bottom) {
   if (bits <= 0) return BN_zero(rnd);
-  const int n = (bits + 7) / 8, bit = (bits - 1) % 8;
+  const int n = (bits - 1) / 8 + 1, bit = (bits - 1) % 8;  // no overflow at INT_MAX
   auto* buf = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(n)));
   if (buf == nullptr) {
     BNerr(BN_F_BNRAND, ERR_R_MALLOC_FAILURE);

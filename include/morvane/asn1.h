@@ -234,12 +234,14 @@ MORVANE_EXPORT void ASN1_STRING_free(ASN1_STRING *a);
  * -1: data's zero-terminated length; null data only sizes the buffer).
  * Returns 1, or 0 with the string unchanged. */
 MORVANE_EXPORT int ASN1_STRING_set(ASN1_STRING *str, const void *data, int len);
-/* Takes ownership of `data` (len octets, no terminator added). */
+/* Takes ownership of `data` (len octets, no terminator added; a negative
+ * len counts as 0). */
 MORVANE_EXPORT void ASN1_STRING_set0(ASN1_STRING *str, void *data, int len);
 MORVANE_EXPORT ASN1_STRING *ASN1_STRING_dup(const ASN1_STRING *str);
 /* Orders by length, then contents, then type code. */
 MORVANE_EXPORT int ASN1_STRING_cmp(const ASN1_STRING *a, const ASN1_STRING *b);
 MORVANE_EXPORT int ASN1_STRING_length(const ASN1_STRING *x);
+/* Sets the length (at most what the data holds); a negative len is ignored. */
 MORVANE_EXPORT void ASN1_STRING_length_set(ASN1_STRING *x, int len);
 MORVANE_EXPORT int ASN1_STRING_type(ASN1_STRING *x);
 MORVANE_EXPORT unsigned char *ASN1_STRING_data(ASN1_STRING *x);
@@ -328,7 +330,8 @@ MORVANE_EXPORT void ASN1_TYPE_set(ASN1_TYPE *a, int type, void *value);
  * BOOLEAN, is stored as given.  1, or 0 when the copy fails, a unchanged. */
 MORVANE_EXPORT int ASN1_TYPE_set1(ASN1_TYPE *a, int type, const void *value);
 /* A cipher's parameters: an OCTET STRING, or SEQUENCE { INTEGER num, OCTET
- * STRING data }.  The setters return 1, or 0 on allocation failure; the
+ * STRING data }.  The setters return 1, or 0 on allocation failure, for a
+ * negative len, or for a SEQUENCE too large to encode; the
  * getters copy at most max_len octets and return the string's full length,
  * or -1 with "data is wrong" when a holds no such value. */
 MORVANE_EXPORT int ASN1_TYPE_set_octetstring(ASN1_TYPE *a, unsigned char *data, int len);

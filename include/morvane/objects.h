@@ -58,7 +58,9 @@ MORVANE_EXPORT ASN1_OBJECT *OBJ_dup(const ASN1_OBJECT *o);
 
 /* Objects added at run time (process-wide, no lock: the application
  * serialises these calls against every lookup).  OBJ_new_nid returns the next
- * free NID (893 at first) and reserves num of them.  OBJ_add_object stores the
+ * free NID (893 at first) and reserves num of them; a negative num, or one
+ * that would take the NIDs past INT_MAX, reserves nothing and returns 0 with
+ * "invalid nid count".  OBJ_add_object stores the
  * object under its NID and its content and names, the latest addition
  * winning each key: a built-in entry by reference, any other as a copy owned
  * by the database; returns the NID, 0 on failure.  OBJ_create adds the object
@@ -129,9 +131,11 @@ MORVANE_EXPORT void ERR_load_OBJ_strings(void);
 #define OBJ_F_OBJ_NID2SN 104
 #define OBJ_F_OBJ_ADD_OBJECT 105
 #define OBJ_F_OBJ_NAME_NEW_INDEX 106
+#define OBJ_F_OBJ_NEW_NID 107
 /* Reason codes of library 8 (OBJ). */
 #define OBJ_R_MALLOC_FAILURE 100
 #define OBJ_R_UNKNOWN_NID 101
+#define OBJ_R_INVALID_NID_COUNT 102
 /* END ERROR CODES */
 
 MORVANE_END_DECLS
