@@ -84,7 +84,10 @@ void item_ex_free(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine) {
 using namespace morvane::asn1;
 
 /* see morvane/asn1.h */
-void ASN1_item_free(ASN1_VALUE* val, const ASN1_ITEM* it) { item_ex_free(&val, it, false); }
+void ASN1_item_free(ASN1_VALUE* val, const ASN1_ITEM* it) {
+  if (val == nullptr) return;  // nothing to free: the item is not read
+  item_ex_free(&val, it, false);
+}
 
 /* see morvane/asn1t.h */
 void ASN1_item_ex_free(ASN1_VALUE** pval, const ASN1_ITEM* it) { item_ex_free(pval, it, false); }

@@ -185,6 +185,21 @@ int buffer_blocks(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl, const unsi
   return ok;
 }
 
+// A context that a data call can use: not null, set up with a description,
+// and a count pointer to report through.  Else the reason is queued under
+// `function` and false returned.
+bool usable(const EVP_CIPHER_CTX* ctx, const int* outl, int function) {
+  if (ctx == nullptr || outl == nullptr) {
+    EVPerr(function, ERR_R_PASSED_NULL_PARAMETER);
+    return false;
+  }
+  if (ctx->cipher == nullptr) {
+    EVPerr(function, EVP_R_NO_CIPHER_SET);
+    return false;
+  }
+  return true;
+}
+
 int no_multiple(int function) {
   EVPerr(function, EVP_R_DATA_NOT_MULTIPLE_OF_BLOCK_LENGTH);
   return 0;
@@ -197,7 +212,9 @@ using namespace morvane::evp;
 using morvane::internal::wipe;
 namespace ct = morvane::ct;
 
-void EVP_CIPHER_CTX_init(EVP_CIPHER_CTX* ctx) { memset(ctx, 0, sizeof *ctx); }
+void EVP_CIPHER_CTX_init(EVP_CIPHER_CTX* ctx) {
+  if (ctx != nullptr) memset(ctx, 0, sizeof *ctx);
+}
 
 EVP_CIPHER_CTX* EVP_CIPHER_CTX_new(void) {
   auto* ctx = static_cast<EVP_CIPHER_CTX*>(MORVANE_malloc(sizeof(EVP_CIPHER_CTX)));
@@ -212,6 +229,7 @@ void EVP_CIPHER_CTX_free(EVP_CIPHER_CTX* ctx) {
 }
 
 int EVP_CIPHER_CTX_cleanup(EVP_CIPHER_CTX* ctx) {
+  if (ctx == nullptr) return 1;
   int ok = 1;
   if (ctx->cipher != nullptr && ctx->cipher->cleanup != nullptr && !ctx->cipher->cleanup(ctx))
     ok = 0;
@@ -227,6 +245,10 @@ int EVP_CIPHER_CTX_cleanup(EVP_CIPHER_CTX* ctx) {
 
 int EVP_CipherInit_ex(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, ENGINE* impl,
                       const unsigned char* key, const unsigned char* iv, int enc) {
+  if (ctx == nullptr) {
+    EVPerr(EVP_F_EVP_CIPHERINIT_EX, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (enc == -1)
     enc = ctx->encrypt;
   else
@@ -297,6 +319,7 @@ int EVP_DecryptInit(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, const unsigne
 
 int EVP_EncryptUpdate(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl,
                       const unsigned char* in, int inl) {
+  if (!usable(ctx, outl, EVP_F_EVP_ENCRYPTUPDATE)) return 0;
   *outl = 0;
   if (inl <= 0) return inl == 0;
   const size_t n = static_cast<size_t>(inl);
@@ -305,6 +328,7 @@ int EVP_EncryptUpdate(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl,
 }
 
 int EVP_EncryptFinal_ex(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
+  if (!usable(ctx, outl, EVP_F_EVP_ENCRYPTFINAL_EX)) return 0;
   const int b = ctx->cipher->block_size;
   MORVANE_assert(b <= (int)sizeof ctx->buf);
   *outl = 0;
@@ -327,6 +351,7 @@ int EVP_EncryptFinal(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
 
 int EVP_DecryptUpdate(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl,
                       const unsigned char* in, int inl) {
+  if (!usable(ctx, outl, EVP_F_EVP_DECRYPTUPDATE)) return 0;
   *outl = 0;
   if (inl <= 0) return inl == 0;
   const size_t n_in = static_cast<size_t>(inl);
@@ -380,6 +405,7 @@ int EVP_DecryptUpdate(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl,
 }
 
 int EVP_DecryptFinal_ex(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
+  if (!usable(ctx, outl, EVP_F_EVP_DECRYPTFINAL_EX)) return 0;
   *outl = 0;
   const int b = ctx->cipher->block_size;
   if (ctx->flags & EVP_CIPH_NO_PADDING) {
@@ -419,13 +445,14 @@ int EVP_DecryptFinal(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
 
 int EVP_CipherUpdate(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl,
                      const unsigned char* in, int inl) {
-  return ctx->encrypt ? EVP_EncryptUpdate(ctx, out, outl, in, inl)
-                      : EVP_DecryptUpdate(ctx, out, outl, in, inl);
+  // A null context goes to the encrypting side, which refuses it.
+  return ctx == nullptr || ctx->encrypt ? EVP_EncryptUpdate(ctx, out, outl, in, inl)
+                                        : EVP_DecryptUpdate(ctx, out, outl, in, inl);
 }
 
 int EVP_CipherFinal_ex(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
-  return ctx->encrypt ? EVP_EncryptFinal_ex(ctx, out, outl)
-                      : EVP_DecryptFinal_ex(ctx, out, outl);
+  return ctx == nullptr || ctx->encrypt ? EVP_EncryptFinal_ex(ctx, out, outl)
+                                        : EVP_DecryptFinal_ex(ctx, out, outl);
 }
 
 int EVP_CipherFinal(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
@@ -434,10 +461,16 @@ int EVP_CipherFinal(EVP_CIPHER_CTX* ctx, unsigned char* out, int* outl) {
 
 int EVP_Cipher(EVP_CIPHER_CTX* ctx, unsigned char* out, const unsigned char* in,
                unsigned int inl) {
+  int unused = 0;
+  if (!usable(ctx, &unused, EVP_F_EVP_CIPHER)) return 0;
   return ctx->cipher->do_cipher(ctx, out, in, inl);
 }
 
 int EVP_CIPHER_CTX_ctrl(EVP_CIPHER_CTX* ctx, int type, int arg, void* ptr) {
+  if (ctx == nullptr) {
+    EVPerr(EVP_F_EVP_CIPHER_CTX_CTRL, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (ctx->cipher == nullptr) {
     EVPerr(EVP_F_EVP_CIPHER_CTX_CTRL, EVP_R_NO_CIPHER_SET);
     return 0;
@@ -455,6 +488,10 @@ int EVP_CIPHER_CTX_ctrl(EVP_CIPHER_CTX* ctx, int type, int arg, void* ptr) {
 }
 
 int EVP_CIPHER_CTX_set_key_length(EVP_CIPHER_CTX* ctx, int keylen) {
+  if (ctx == nullptr) {
+    EVPerr(EVP_F_EVP_CIPHER_CTX_SET_KEY_LENGTH, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (ctx->cipher != nullptr && (ctx->cipher->flags & EVP_CIPH_CUSTOM_KEY_LENGTH))
     return EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_SET_KEY_LENGTH, keylen, nullptr);
   if (ctx->key_len == keylen) return 1;
@@ -467,6 +504,10 @@ int EVP_CIPHER_CTX_set_key_length(EVP_CIPHER_CTX* ctx, int keylen) {
 }
 
 int EVP_CIPHER_CTX_set_padding(EVP_CIPHER_CTX* ctx, int pad) {
+  if (ctx == nullptr) {
+    EVPerr(EVP_F_EVP_CIPHER_CTX_SET_PADDING, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (pad)
     ctx->flags &= ~static_cast<unsigned long>(EVP_CIPH_NO_PADDING);
   else
@@ -475,18 +516,24 @@ int EVP_CIPHER_CTX_set_padding(EVP_CIPHER_CTX* ctx, int pad) {
 }
 
 int EVP_CIPHER_CTX_rand_key(EVP_CIPHER_CTX* ctx, unsigned char* key) {
+  int unused = 0;
+  if (!usable(ctx, &unused, EVP_F_EVP_CIPHER_CTX_RAND_KEY)) return 0;
   if (ctx->cipher->flags & EVP_CIPH_RAND_KEY)
     return EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_RAND_KEY, 0, key);
   return RAND_bytes(key, ctx->key_len) > 0 ? 1 : 0;
 }
 
 int EVP_CIPHER_param_to_asn1(EVP_CIPHER_CTX* c, ASN1_TYPE* type) {
+  int unused = 0;
+  if (!usable(c, &unused, EVP_F_EVP_CIPHER_PARAM_TO_ASN1)) return -1;
   if (c->cipher->set_asn1_parameters != nullptr) return c->cipher->set_asn1_parameters(c, type);
   if (c->cipher->flags & EVP_CIPH_FLAG_DEFAULT_ASN1) return EVP_CIPHER_set_asn1_iv(c, type);
   return -1;
 }
 
 int EVP_CIPHER_asn1_to_param(EVP_CIPHER_CTX* c, ASN1_TYPE* type) {
+  int unused = 0;
+  if (!usable(c, &unused, EVP_F_EVP_CIPHER_ASN1_TO_PARAM)) return -1;
   if (c->cipher->get_asn1_parameters != nullptr) return c->cipher->get_asn1_parameters(c, type);
   if (c->cipher->flags & EVP_CIPH_FLAG_DEFAULT_ASN1) return EVP_CIPHER_get_asn1_iv(c, type);
   return -1;
@@ -494,6 +541,8 @@ int EVP_CIPHER_asn1_to_param(EVP_CIPHER_CTX* c, ASN1_TYPE* type) {
 
 int EVP_CIPHER_get_asn1_iv(EVP_CIPHER_CTX* c, ASN1_TYPE* type) {
   if (type == nullptr) return 0;
+  int unused = 0;
+  if (!usable(c, &unused, EVP_F_EVP_CIPHER_GET_ASN1_IV)) return -1;
   const int l = EVP_CIPHER_CTX_iv_length(c);
   MORVANE_assert(l <= (int)sizeof(c->iv));
   const int i = ASN1_TYPE_get_octetstring(type, c->oiv, l);
@@ -504,12 +553,15 @@ int EVP_CIPHER_get_asn1_iv(EVP_CIPHER_CTX* c, ASN1_TYPE* type) {
 
 int EVP_CIPHER_set_asn1_iv(EVP_CIPHER_CTX* c, ASN1_TYPE* type) {
   if (type == nullptr) return 0;
+  int unused = 0;
+  if (!usable(c, &unused, EVP_F_EVP_CIPHER_SET_ASN1_IV)) return -1;
   const int j = EVP_CIPHER_CTX_iv_length(c);
   MORVANE_assert(j <= (int)sizeof(c->iv));
   return ASN1_TYPE_set_octetstring(type, c->oiv, j);
 }
 
 int EVP_CIPHER_type(const EVP_CIPHER* cipher) {
+  if (cipher == nullptr) return 0;
   const int nid = cipher->nid;
   for (const TypeMapping& m : kTypeMappings)
     if (m.nid == nid) return m.type;
@@ -519,25 +571,51 @@ int EVP_CIPHER_type(const EVP_CIPHER* cipher) {
   return ret;
 }
 
-int EVP_CIPHER_nid(const EVP_CIPHER* cipher) { return cipher->nid; }
-int EVP_CIPHER_block_size(const EVP_CIPHER* cipher) { return cipher->block_size; }
-int EVP_CIPHER_key_length(const EVP_CIPHER* cipher) { return cipher->key_len; }
-int EVP_CIPHER_iv_length(const EVP_CIPHER* cipher) { return cipher->iv_len; }
-unsigned long EVP_CIPHER_flags(const EVP_CIPHER* cipher) { return cipher->flags; }
-const EVP_CIPHER* EVP_CIPHER_CTX_cipher(const EVP_CIPHER_CTX* ctx) { return ctx->cipher; }
-int EVP_CIPHER_CTX_nid(const EVP_CIPHER_CTX* ctx) { return ctx->cipher->nid; }
-int EVP_CIPHER_CTX_block_size(const EVP_CIPHER_CTX* ctx) { return ctx->cipher->block_size; }
-int EVP_CIPHER_CTX_key_length(const EVP_CIPHER_CTX* ctx) { return ctx->key_len; }
-int EVP_CIPHER_CTX_iv_length(const EVP_CIPHER_CTX* ctx) { return ctx->cipher->iv_len; }
-unsigned long EVP_CIPHER_CTX_flags(const EVP_CIPHER_CTX* ctx) { return ctx->cipher->flags; }
-void* EVP_CIPHER_CTX_get_app_data(const EVP_CIPHER_CTX* ctx) { return ctx->app_data; }
-void EVP_CIPHER_CTX_set_app_data(EVP_CIPHER_CTX* ctx, void* data) { ctx->app_data = data; }
+// The accessors answer 0 (or null) for a null description or context, and
+// for a context without a description.
+int EVP_CIPHER_nid(const EVP_CIPHER* cipher) { return cipher != nullptr ? cipher->nid : 0; }
+int EVP_CIPHER_block_size(const EVP_CIPHER* cipher) {
+  return cipher != nullptr ? cipher->block_size : 0;
+}
+int EVP_CIPHER_key_length(const EVP_CIPHER* cipher) {
+  return cipher != nullptr ? cipher->key_len : 0;
+}
+int EVP_CIPHER_iv_length(const EVP_CIPHER* cipher) {
+  return cipher != nullptr ? cipher->iv_len : 0;
+}
+unsigned long EVP_CIPHER_flags(const EVP_CIPHER* cipher) {
+  return cipher != nullptr ? cipher->flags : 0;
+}
+const EVP_CIPHER* EVP_CIPHER_CTX_cipher(const EVP_CIPHER_CTX* ctx) {
+  return ctx != nullptr ? ctx->cipher : nullptr;
+}
+int EVP_CIPHER_CTX_nid(const EVP_CIPHER_CTX* ctx) {
+  return EVP_CIPHER_nid(EVP_CIPHER_CTX_cipher(ctx));
+}
+int EVP_CIPHER_CTX_block_size(const EVP_CIPHER_CTX* ctx) {
+  return EVP_CIPHER_block_size(EVP_CIPHER_CTX_cipher(ctx));
+}
+int EVP_CIPHER_CTX_key_length(const EVP_CIPHER_CTX* ctx) {
+  return ctx != nullptr ? ctx->key_len : 0;
+}
+int EVP_CIPHER_CTX_iv_length(const EVP_CIPHER_CTX* ctx) {
+  return EVP_CIPHER_iv_length(EVP_CIPHER_CTX_cipher(ctx));
+}
+unsigned long EVP_CIPHER_CTX_flags(const EVP_CIPHER_CTX* ctx) {
+  return EVP_CIPHER_flags(EVP_CIPHER_CTX_cipher(ctx));
+}
+void* EVP_CIPHER_CTX_get_app_data(const EVP_CIPHER_CTX* ctx) {
+  return ctx != nullptr ? ctx->app_data : nullptr;
+}
+void EVP_CIPHER_CTX_set_app_data(EVP_CIPHER_CTX* ctx, void* data) {
+  if (ctx != nullptr) ctx->app_data = data;
+}
 void EVP_CIPHER_CTX_set_flags(EVP_CIPHER_CTX* ctx, int flags) {
-  ctx->flags |= static_cast<unsigned long>(flags);
+  if (ctx != nullptr) ctx->flags |= static_cast<unsigned long>(flags);
 }
 void EVP_CIPHER_CTX_clear_flags(EVP_CIPHER_CTX* ctx, int flags) {
-  ctx->flags &= ~static_cast<unsigned long>(flags);
+  if (ctx != nullptr) ctx->flags &= ~static_cast<unsigned long>(flags);
 }
 int EVP_CIPHER_CTX_test_flags(const EVP_CIPHER_CTX* ctx, int flags) {
-  return static_cast<int>(ctx->flags & static_cast<unsigned long>(flags));
+  return ctx != nullptr ? static_cast<int>(ctx->flags & static_cast<unsigned long>(flags)) : 0;
 }

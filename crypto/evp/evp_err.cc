@@ -12,7 +12,7 @@
 
 #include "evp_err_data.inc"
 
-static_assert(std::size(EVP_str_functs) == 45 + 1);
+static_assert(std::size(EVP_str_functs) == 52 + 1);
 static_assert(std::size(EVP_str_reasons) == 54 + 1);
 
 /* see morvane/evp.h */

@@ -13,7 +13,11 @@
  * type (ASN1_INTEGER, ASN1_OCTET_STRING, ...); only `type` tells them apart.
  * Its owner frees it with ASN1_STRING_free.  Structures are described by
  * constant items (X_it, see morvane/asn1t.h); X_new and X_free create and free
- * a value of item X, X_free accepting null. */
+ * a value of item X, X_free accepting null.
+ *
+ * Null arguments: the _free functions and ASN1_item_free accept null; a
+ * null value given to the encoders gives 0; the other functions need valid
+ * values, and data pointers valid for the lengths given. */
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 

@@ -20,7 +20,10 @@
  * Values: a SEQUENCE or CHOICE is a zero-filled structure of the item's size
  * whose fields lie at the templates' offsets; SET OF and SEQUENCE OF fields
  * are STACKs; a CHOICE keeps the index of its present alternative (or -1) in
- * an int selector. */
+ * an int selector.
+ *
+ * Null arguments: the routines need a valid item or template and field
+ * pointer, except where one says otherwise. */
 #ifndef MORVANE_ASN1T_H
 #define MORVANE_ASN1T_H
 

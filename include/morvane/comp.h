@@ -1,7 +1,9 @@
 /* Morvane: compression methods.
  *
  * Compression contexts over a method table.  Failing calls queue errors of
- * library 41 (ERR_LIB_COMP). */
+ * library 41 (ERR_LIB_COMP).
+ *
+ * Null arguments: no function takes a pointer yet. */
 #ifndef MORVANE_COMP_H
 #define MORVANE_COMP_H
 

@@ -12,7 +12,12 @@
  *
  * MORVANE_cleanse overwrites memory that held secrets with an address-dependent
  * pattern driven by the process-wide counter `cleanse_ctr`; the stores cannot
- * be dropped by the compiler. */
+ * be dropped by the compiler.
+ *
+ * Null arguments: CRYPTO_free, CRYPTO_free_locked and CRYPTO_strdup accept
+ * null (nothing done; null returned), MORVANE_cleanse a null pointer with
+ * length 0; the hook setters refuse null hooks; every other pointer must be
+ * valid. */
 #ifndef MORVANE_CRYPTO_H
 #define MORVANE_CRYPTO_H
 

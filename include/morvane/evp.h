@@ -30,7 +30,17 @@
  * may be the input itself, or lag behind it in the same buffer; an output
  * that starts inside the input ahead of it is refused with "output ahead of
  * the input it overlaps", and an update whose count would pass INT_MAX with
- * "output count too large", both before anything is written. */
+ * "output count too large", both before anything is written.
+ *
+ * Null arguments.  A null context, digest or cipher, is refused: the calls
+ * that can fail queue "passed a null parameter" and return their failure
+ * value, the accessors answer 0 or null, and the void setters, _init and
+ * _free do nothing (_cleanup returns 1).  A cipher context without a
+ * description is refused by the data, control and parameter calls with "no
+ * cipher set", and the Update and Final calls refuse a null count pointer.
+ * Data pointers (in, out, md, key, iv where a key or IV is to be read) must
+ * be valid for the lengths given; EVP_DigestFinal_ex's size and the key and
+ * IV of the Init calls may be null as each says. */
 #ifndef MORVANE_EVP_H
 #define MORVANE_EVP_H
 
@@ -493,6 +503,13 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_F_CAMELLIA_INIT_KEY 159
 #define EVP_F_EVP_ENCRYPTUPDATE 166
 #define EVP_F_EVP_DECRYPTUPDATE 167
+#define EVP_F_EVP_CIPHER 168
+#define EVP_F_EVP_CIPHER_CTX_SET_PADDING 169
+#define EVP_F_EVP_CIPHER_CTX_RAND_KEY 170
+#define EVP_F_EVP_CIPHER_PARAM_TO_ASN1 171
+#define EVP_F_EVP_CIPHER_ASN1_TO_PARAM 172
+#define EVP_F_EVP_CIPHER_GET_ASN1_IV 173
+#define EVP_F_EVP_CIPHER_SET_ASN1_IV 174
 /* Reason codes of library 6 (EVP). */
 #define EVP_R_BAD_DECRYPT 100
 #define EVP_R_DIFFERENT_KEY_TYPES 101

@@ -4,7 +4,13 @@
  * calling cmp(key, element).  Without a match it returns null, or with flag
  * OBJ_BSEARCH_VALUE_ON_NOMATCH the element probed last; with a match and flag
  * OBJ_BSEARCH_FIRST_VALUE_ON_MATCH it walks back to the lowest equal element.
- * Nothing is queued on the error queue. */
+ * Nothing is queued on the error queue.
+ *
+ * Null arguments: OBJ_obj2nid gives 0 for a null object, and OBJ_txt2obj,
+ * OBJ_txt2nid, OBJ_sn2nid and OBJ_ln2nid give null or 0 for a null text;
+ * OBJ_add_object refuses a null object; OBJ_obj2txt needs a valid buffer for
+ * its length; the keys, tables and comparison functions of the searches must
+ * be valid. */
 #ifndef MORVANE_OBJECTS_H
 #define MORVANE_OBJECTS_H
 
