@@ -78,8 +78,8 @@ MORVANE_EXPORT int RAND_egd_bytes(const char *path, int bytes);
 MORVANE_EXPORT int RAND_egd(const char *path);
 
 /* Mixes up to `bytes` bytes of file in (-1: all of it, 2048 from a device),
- * crediting each byte read as entropy; returns the count read (0 for a missing
- * file). */
+ * crediting each byte read as entropy; returns the count read, at most
+ * INT_MAX (0 for a missing file). */
 MORVANE_EXPORT int RAND_load_file(const char *file, long bytes);
 /* Writes 1024 fresh random bytes to file, created with mode 0600: 1024, 0
  * when it cannot be written, -1 (and nothing written) when the generator is
