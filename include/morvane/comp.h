@@ -2,7 +2,11 @@
  *
  * Compression contexts over a method table, applied to whole blocks.  The
  * calls report failures by their results only; library 41 (ERR_LIB_COMP)
- * carries the texts of the zlib stream codes. */
+ * carries the texts of the zlib stream codes.
+ *
+ * Null arguments: COMP_CTX_new(NULL) returns null and COMP_CTX_free(NULL)
+ * does nothing; the block calls need a context and buffers (a null one is
+ * the caller's fault). */
 #ifndef MORVANE_COMP_H
 #define MORVANE_COMP_H
 

@@ -6,7 +6,10 @@
  * "functionality not supported" unless the application brings a method of
  * its own.  A handle is reference-counted under static
  * lock 28 ("dso").  Failing calls queue errors of library 37 (ERR_LIB_DSO)
- * and return null or 0. */
+ * and return null or 0.
+ *
+ * Null arguments: a null handle is refused with "passed a null parameter"
+ * (0 or null), as each function says. */
 #ifndef MORVANE_DSO_H
 #define MORVANE_DSO_H
 

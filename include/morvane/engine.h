@@ -2,7 +2,13 @@
  *
  * Engines: named bundles of method tables that can replace the built-in
  * implementations at run time.  Failing calls queue errors of library 38
- * (ERR_LIB_ENGINE). */
+ * (ERR_LIB_ENGINE).
+ *
+ * Null arguments: a null engine is refused by the list, reference,
+ * initialisation, control and key-loading functions with "passed a null
+ * parameter" (0 or null), as each says; the plain setters give 0 and the
+ * getters 0 or null for it, the register and default setters 0.  ENGINE_set_id
+ * and ENGINE_set_name refuse a null text. */
 #ifndef MORVANE_ENGINE_H
 #define MORVANE_ENGINE_H
 

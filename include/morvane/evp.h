@@ -21,7 +21,26 @@
  *
  * A description that an engine or application supplies must keep md_size at
  * most EVP_MAX_MD_SIZE (64) and block_size at most 128: Final ends the process
- * (MorvaneDie) on a larger md_size rather than overrun the caller's buffer. */
+ * (MorvaneDie) on a larger md_size rather than overrun the caller's buffer.
+ *
+ * Ciphers.  An EVP_CIPHER is a constant description of one cipher and mode;
+ * an EVP_CIPHER_CTX a running cipher owned by the caller, set up with
+ * EVP_CipherInit_ex, fed with Update calls and finished with Final (PKCS #5
+ * padding unless switched off), then set up again or cleaned.  Update output
+ * may be the input itself, or lag behind it in the same buffer; an output
+ * that starts inside the input ahead of it is refused with "output ahead of
+ * the input it overlaps", and an update whose count would pass INT_MAX with
+ * "output count too large", both before anything is written.
+ *
+ * Null arguments.  A null context, digest or cipher, is refused: the calls
+ * that can fail queue "passed a null parameter" and return their failure
+ * value, the accessors answer 0 or null, and the void setters, _init and
+ * _free do nothing (_cleanup returns 1).  A cipher context without a
+ * description is refused by the data, control and parameter calls with "no
+ * cipher set", and the Update and Final calls refuse a null count pointer.
+ * Data pointers (in, out, md, key, iv where a key or IV is to be read) must
+ * be valid for the lengths given; EVP_DigestFinal_ex's size and the key and
+ * IV of the Init calls may be null as each says. */
 #ifndef MORVANE_EVP_H
 #define MORVANE_EVP_H
 
@@ -352,7 +371,8 @@ MORVANE_EXPORT int EVP_DecryptInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher
                                    const unsigned char *key, const unsigned char *iv);
 
 /* Output room: inl + block - 1 bytes encrypting, inl + block decrypting;
- * `out` may equal `in`. */
+ * `out` may equal `in` or lag behind it, never start inside it ahead of it
+ * (see Ciphers above). */
 MORVANE_EXPORT int EVP_EncryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
                                      const unsigned char *in, int inl);
 MORVANE_EXPORT int EVP_DecryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
@@ -566,6 +586,15 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_F_DO_EVP_ENC_ENGINE_FULL 141
 #define EVP_F_DO_EVP_MD_ENGINE_FULL 142
 #define EVP_F_CAMELLIA_INIT_KEY 159
+#define EVP_F_EVP_ENCRYPTUPDATE 166
+#define EVP_F_EVP_DECRYPTUPDATE 167
+#define EVP_F_EVP_CIPHER 168
+#define EVP_F_EVP_CIPHER_CTX_SET_PADDING 169
+#define EVP_F_EVP_CIPHER_CTX_RAND_KEY 170
+#define EVP_F_EVP_CIPHER_PARAM_TO_ASN1 171
+#define EVP_F_EVP_CIPHER_ASN1_TO_PARAM 172
+#define EVP_F_EVP_CIPHER_GET_ASN1_IV 173
+#define EVP_F_EVP_CIPHER_SET_ASN1_IV 174
 /* Reason codes of library 6 (EVP). */
 #define EVP_R_BAD_DECRYPT 100
 #define EVP_R_DIFFERENT_KEY_TYPES 101
@@ -619,6 +648,8 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_R_UNKNOWN_OPTION 149
 #define EVP_R_CAMELLIA_KEY_SETUP_FAILED 157
 #define EVP_R_SEED_KEY_SETUP_FAILED 162
+#define EVP_R_PARTIALLY_OVERLAPPING 166
+#define EVP_R_OUTPUT_TOO_LARGE 167
 /* END ERROR CODES */
 
 MORVANE_END_DECLS
