@@ -37,6 +37,11 @@ inline T reveal(T v) noexcept {
   return v;
 }
 
+// The longest block the padding functions take, in bytes (a 524288-bit
+// modulus): a longer tlen or num is refused with "modulus too large" before
+// anything is allocated or written.
+constexpr int kMaxBlock = 1 << 16;
+
 // ---- padding checks over a whole block (rsa_pk1.cc, rsa_ssl.cc, rsa_oaep.cc)
 // `em` holds the num bytes of the decrypted block, leading zeros included; it
 // is our own copy, which the type 2 and SSLv23 checks rearrange.  Each returns
@@ -76,8 +81,9 @@ unsigned too_long(int tlen, unsigned msg_len);
 int finish_check(unsigned char* to, int tlen, uint8_t* em, int num, unsigned from_first,
                  int first_min, unsigned good, unsigned reason, unsigned msg_len, int func);
 
-// Refuses with "data too small for key size" a negative flen, and with "data
-// too large for key size" one above tlen - overhead; true when it fits.
+// Refuses with "modulus too large" a tlen above kMaxBlock, with "data too
+// small for key size" a negative flen, and with "data too large for key size"
+// one above tlen - overhead; true when it fits.
 bool add_fits(int flen, int tlen, int overhead, int func);
 
 // Fills p[0 .. n) with random non-zero bytes: one draw for all, then single
@@ -90,6 +96,10 @@ bool random_nonzero(unsigned char* p, int n);
 // with `reason`, and returns -1 then.
 template <class Check>
 int over_block(const unsigned char* from, int flen, int num, int func, int reason, Check check) {
+  if (num > kMaxBlock) {
+    ERR_put_error(ERR_LIB_RSA, func, RSA_R_MODULUS_TOO_LARGE, __FILE__, __LINE__);
+    return -1;
+  }
   if (num < 1 || flen < 0 || flen > num) {
     ERR_put_error(ERR_LIB_RSA, func, reason, __FILE__, __LINE__);
     return -1;

@@ -5,8 +5,16 @@
 #include <morvane/err.h>
 #include <morvane/rsa.h>
 
+#include "rsa/internal.h"
+
+using morvane::rsa::kMaxBlock;
+
 /* see morvane/rsa.h */
 int RSA_padding_add_none(unsigned char* to, int tlen, const unsigned char* from, int flen) {
+  if (tlen > kMaxBlock) {
+    RSAerr(RSA_F_RSA_PADDING_ADD_NONE, RSA_R_MODULUS_TOO_LARGE);
+    return 0;
+  }
   if (flen > tlen) {
     RSAerr(RSA_F_RSA_PADDING_ADD_NONE, RSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE);
     return 0;
@@ -22,6 +30,10 @@ int RSA_padding_add_none(unsigned char* to, int tlen, const unsigned char* from,
 /* see morvane/rsa.h */
 int RSA_padding_check_none(unsigned char* to, int tlen, const unsigned char* from, int flen,
                            int /*num*/) {
+  if (tlen > kMaxBlock) {
+    RSAerr(RSA_F_RSA_PADDING_CHECK_NONE, RSA_R_MODULUS_TOO_LARGE);
+    return -1;
+  }
   if (flen > tlen || flen < 0) {
     RSAerr(RSA_F_RSA_PADDING_CHECK_NONE, RSA_R_DATA_TOO_LARGE);
     return -1;

@@ -128,12 +128,12 @@ using namespace morvane::rsa;
 int RSA_padding_add_PKCS1_OAEP(unsigned char* to, int tlen, const unsigned char* from, int flen,
                                const unsigned char* param, int plen) {
   const int fn = RSA_F_RSA_PADDING_ADD_PKCS1_OAEP;
-  const int emlen = tlen - 1;
-  if (emlen < 2 * kHash + 1) {
+  if (tlen < 2 * kHash + 2) {  // emLen = tlen - 1 below 41
     RSAerr(fn, RSA_R_KEY_SIZE_TOO_SMALL);
     return 0;
   }
   if (!add_fits(flen, tlen, 2 * kHash + 2, fn)) return 0;
+  const int emlen = tlen - 1;
   const int dblen = emlen - kHash;
   unsigned char* seed = to + 1;
   unsigned char* db = to + 1 + kHash;
@@ -165,7 +165,7 @@ int RSA_padding_add_PKCS1_OAEP(unsigned char* to, int tlen, const unsigned char*
 int RSA_padding_check_PKCS1_OAEP(unsigned char* to, int tlen, const unsigned char* from, int flen,
                                  int num, const unsigned char* param, int plen) {
   const int fn = RSA_F_RSA_PADDING_CHECK_PKCS1_OAEP;
-  if (num < 2 * kHash + 2) {
+  if (num < 2 * kHash + 2 && num <= kMaxBlock) {
     RSAerr(fn, RSA_R_OAEP_DECODING_ERROR);
     return -1;
   }

@@ -74,11 +74,15 @@ int finish_check(unsigned char* to, int tlen, uint8_t* em, int num, unsigned fro
 }
 
 bool add_fits(int flen, int tlen, int overhead, int func) {
+  if (tlen > kMaxBlock) {
+    RSAerr(func, RSA_R_MODULUS_TOO_LARGE);
+    return false;
+  }
   if (flen < 0) {
     RSAerr(func, RSA_R_DATA_TOO_SMALL_FOR_KEY_SIZE);
     return false;
   }
-  if (flen > tlen - overhead) {
+  if (flen > static_cast<long>(tlen) - overhead) {
     RSAerr(func, RSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE);
     return false;
   }
@@ -123,7 +127,7 @@ int RSA_padding_add_PKCS1_type_1(unsigned char* to, int tlen, const unsigned cha
 int RSA_padding_check_PKCS1_type_1(unsigned char* to, int tlen, const unsigned char* from, int flen,
                                    int num) {
   const int fn = RSA_F_RSA_PADDING_CHECK_PKCS1_TYPE_1;
-  if (flen < 1 || num != flen + 1 || from[0] != 0x01) {
+  if (flen < 1 || static_cast<long>(num) != static_cast<long>(flen) + 1 || from[0] != 0x01) {
     RSAerr(fn, RSA_R_BLOCK_TYPE_IS_NOT_01);
     return -1;
   }

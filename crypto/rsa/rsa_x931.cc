@@ -7,6 +7,8 @@
 #include <morvane/err.h>
 #include <morvane/rsa.h>
 
+#include "rsa/internal.h"
+
 namespace {
 
 // Object numbers (NIDs) of the digests that X9.31 names.
@@ -16,11 +18,15 @@ constexpr int kNidSha1 = 64, kNidSha256 = 672, kNidSha384 = 673, kNidSha512 = 67
 
 /* see morvane/rsa.h */
 int RSA_padding_add_X931(unsigned char* to, int tlen, const unsigned char* from, int flen) {
-  const int j = tlen - flen - 2;  // the padding bytes, header included
-  if (flen < 0 || j < 0) {
+  if (tlen > morvane::rsa::kMaxBlock) {
+    RSAerr(RSA_F_RSA_PADDING_ADD_X931, RSA_R_MODULUS_TOO_LARGE);
+    return -1;
+  }
+  if (flen < 0 || static_cast<long>(tlen) - flen - 2 < 0) {
     RSAerr(RSA_F_RSA_PADDING_ADD_X931, RSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE);
     return -1;
   }
+  const int j = tlen - flen - 2;  // the padding bytes, header included
   unsigned char* p = to;
   if (j == 0) {
     *p++ = 0x6A;

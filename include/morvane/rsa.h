@@ -1,7 +1,16 @@
 /* Morvane: RSA.
  *
  * RSA keys, their generation and checks, encryption, signatures and paddings.
- * Failing calls queue errors of library 4 (ERR_LIB_RSA). */
+ * Failing calls queue errors of library 4 (ERR_LIB_RSA).
+ *
+ * Null arguments.  RSA_free and RSA_flags take a null key (doing nothing,
+ * answering 0); RSA_new_method a null engine
+ * (the default one) and RSA_setup_blinding a null BN_CTX (one of its own);
+ * the OAEP functions a null label (an empty one, whatever plen says).  Every
+ * other key, method, digest and buffer must be given; the four operations and
+ * the PSS functions refuse a key without a modulus ("passed a null
+ * parameter" and -1, or "data too large").  The calls not built yet fail as
+ * above without reading their arguments, null ones included. */
 #ifndef MORVANE_RSA_H
 #define MORVANE_RSA_H
 
