@@ -178,6 +178,27 @@ TEST(RsaPadding, Type2AndSslv23CheckReasons) {
   }
 }
 
+// Blocks longer than 65536 bytes are refused before anything is written.
+TEST(RsaPadding, OverlongBlocksAreRefused) {
+  static unsigned char to[16], from[16];
+  const int big = 65537;
+  EXPECT_EQ(RSA_padding_add_PKCS1_type_2(to, big, from, 16), 0);
+  EXPECT_EQ(RSA_padding_add_PKCS1_OAEP(to, big, from, 16, nullptr, 0), 0);
+  EXPECT_EQ(RSA_padding_add_none(to, big, from, 16), 0);
+  EXPECT_EQ(RSA_padding_add_X931(to, big, from, 16), -1);
+  EXPECT_EQ(RSA_padding_check_PKCS1_type_2(to, 16, from, 16, big), -1);
+  EXPECT_EQ(RSA_padding_check_PKCS1_OAEP(to, 16, from, 16, big, nullptr, 0), -1);
+  EXPECT_EQ(RSA_padding_check_none(to, big, from, 16, big), -1);
+  const int r = RSA_R_MODULUS_TOO_LARGE;
+  EXPECT_ERRORS({{kR, RSA_F_RSA_PADDING_ADD_PKCS1_TYPE_2, r},
+                 {kR, RSA_F_RSA_PADDING_ADD_PKCS1_OAEP, r},
+                 {kR, RSA_F_RSA_PADDING_ADD_NONE, r},
+                 {kR, RSA_F_RSA_PADDING_ADD_X931, r},
+                 {kR, RSA_F_RSA_PADDING_CHECK_PKCS1_TYPE_2, r},
+                 {kR, RSA_F_RSA_PADDING_CHECK_PKCS1_OAEP, r},
+                 {kR, RSA_F_RSA_PADDING_CHECK_NONE, r}});
+}
+
 // ---- no padding ---------------------------------------------------------------
 
 TEST(RsaPadding, NoneTakesExactlyTheBlock) {
