@@ -128,7 +128,7 @@ long read_object(BIO* in, BUF_MEM** pb) {
       ERR_set_mark();
       const unsigned char* q = r.at(off);
       long slen = 0;
-      int tag = 0, xclass = 0;
+      int tag = 0, xclass = 0;  // not needed: the header's octets tell an end-of-contents
       const int inf = ASN1_get_object(&q, &slen, &tag, &xclass, static_cast<long>(r.held() - off));
       const unsigned long e = (inf & ASN1_HDR_ERROR) ? ERR_peek_last_error() : 0;
       ERR_pop_to_mark();
@@ -136,14 +136,14 @@ long read_object(BIO* in, BUF_MEM** pb) {
         ERR_put_error(ERR_GET_LIB(e), ERR_GET_FUNC(e), ERR_GET_REASON(e), __FILE__, __LINE__);
         break;
       }
+      // End-of-contents octets are exactly 00 00 (X.690, 8.1.5); a context
+      // tag 0 or a long-form zero length is an element like any other.
+      const bool eoc = q - r.at(off) == 2 && r.at(off)[0] == 0 && r.at(off)[1] == 0;
       off = static_cast<size_t>(q - r.at(0));
       if (inf & ASN1_HDR_INDEFINITE) {
         eos++;
         continue;
       }
-      // End-of-contents octets: universal, primitive, tag 0, length 0.
-      const bool eoc = tag == ASN1_UT_EOC && xclass == ASN1_CLASS_UNIVERSAL &&
-                       !(inf & ASN1_HDR_CONSTRUCTED) && slen == 0;
       if (eos > 0 && eoc) {
         eos--;
       } else if (slen > 0) {

@@ -98,10 +98,7 @@ TEST(X509Attribute, CreateAndFreeWithAContainer) {
   ASSERT_NE(nullptr, attr);
   unsigned char* der = nullptr;
   const int n = i2d_X509_ATTRIBUTE(attr, &der);
-  EXPECT_EQ(
-      "301006092a864886f70d010901"
-      "3103160161",
-      ToHex(der, n));
+  EXPECT_EQ("301006092a864886f70d0109013103160161", ToHex(der, n));
   // The bare-value form (`single` 1) writes the value without its SET.
   X509_ATTRIBUTE* single = X509_ATTRIBUTE_new();
   single->object = OBJ_nid2obj(48);
@@ -147,9 +144,7 @@ TEST(Asn1Sign, IdentifiersFollowTheDigest) {
       {"dss1 legacy", EVP_dss1, false, kDsaSha1},
       {"ecdsa item", EVP_ecdsa, true, kEcdsaSha1},
       {"ecdsa legacy", EVP_ecdsa, false, kEcdsaSha1Null},
-      {"null digest", EVP_md_null, true,
-       "300506010005"
-       "00"},
+      {"null digest", EVP_md_null, true, "30050601000500"},
   };
   ASN1_STRING* data = ASN1_OCTET_STRING_new();
   ASN1_OCTET_STRING_set(data, reinterpret_cast<const unsigned char*>("abc"), 3);

@@ -90,25 +90,17 @@ TEST(Asn1ReadBio, ThreeObjectsInOneByteReads) {
 // read could have delivered: nothing past the object is asked for.
 TEST(Asn1ReadBio, LeavesTheRestOfTheStream) {
   BIO* b = morvane_test::NewScriptedStream();
-  Script(b).input =
-      AsString(FromHex("020105"
-                       "0403616263"
-                       "ffff"));
+  Script(b).input = AsString(FromHex("020105 0403616263 ffff"));
   void* x = ASN1_d2i_bio(nullptr, KeepOctets, b, nullptr);
   ASSERT_NE(nullptr, x);
   EXPECT_EQ(AsString(FromHex("020105")), TakeOctets(x));
   EXPECT_EQ(AsString(FromHex("0403616263ffff")), Script(b).input);
   // A high tag number (X.690, 8.1.2.4) and a long-form length (8.1.3.5).
-  Script(b).input =
-      AsString(FromHex("5f810002aabb"
-                       "05"
-                       "ff"));
+  Script(b).input = AsString(FromHex("5f810002aabb 05 ff"));
   x = ASN1_d2i_bio(nullptr, KeepOctets, b, nullptr);
   ASSERT_NE(nullptr, x);
   EXPECT_EQ(AsString(FromHex("5f810002aabb")), TakeOctets(x));
-  Script(b).input =
-      AsString(FromHex("048103616263"
-                       "00"));
+  Script(b).input = AsString(FromHex("048103616263 00"));
   x = ASN1_d2i_bio(nullptr, KeepOctets, b, nullptr);
   ASSERT_NE(nullptr, x);
   EXPECT_EQ(AsString(FromHex("048103616263")), TakeOctets(x));
@@ -119,28 +111,17 @@ TEST(Asn1ReadBio, LeavesTheRestOfTheStream) {
 
 // An indefinite SEQUENCE holding a definite SEQUENCE and an OCTET STRING is
 // returned up to and including its outer end-of-contents octets.  A
-// context-specific [0] of length 0 inside it is not an end-of-contents.
+// context-specific [0] of length 0 inside it is not an end-of-contents, nor
+// is a tag 0 with a long-form length.
 TEST(Asn1ReadBio, IndefiniteLengthToItsEnd) {
   const struct {
     const char* object;
     const char* after;
   } cases[] = {
-      {"3080"
-       "3003020107"
-       "0402aabb"
-       "0000",
-       "0500"},
-      {"3080"
-       "3080"
-       "0401aa"
-       "0000"
-       "8000"
-       "0000",
-       "0101ff"},
-      {"2480"
-       "0401aa"
-       "0000",
-       ""},
+      {"3080 3003020107 0402aabb 0000", "0500"},
+      {"3080 3080 0401aa 0000 8000 0000", "0101ff"},
+      {"2480 0401aa 0000", ""},
+      {"3080 008100 0000", "05"},  // only 00 00 ends it
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.object);

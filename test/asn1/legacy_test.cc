@@ -138,12 +138,8 @@ TEST(Asn1Bytes, CollatesConstructedStrings) {
     const char* der;
     const char* value;
   } const cases[] = {
-      {"24800402010204020304"
-       "0000",
-       "01020304"},  // indefinite, two 2-octet pieces
-      {"2408040201020402"
-       "0304",
-       "01020304"},  // definite
+      {"24800402010204020304 0000", "01020304"},  // indefinite, two 2-octet pieces
+      {"2408040201020402 0304", "01020304"},      // definite
       {"0403616263", "616263"},
       {"2400", ""},
   };
@@ -239,12 +235,8 @@ TEST(Asn1Set, DerOrderOfSetOf) {
     const char* der;
   } const cases[] = {
       {17, 1, "31090101ff020103020105"},
-      {17, 0,
-       "3109020105020103"
-       "0101ff"},
-      {16, 0,
-       "3009020105020103"
-       "0101ff"},
+      {17, 0, "31090201050201030101ff"},
+      {16, 0, "30090201050201030101ff"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.der);
@@ -272,10 +264,7 @@ TEST(Asn1Set, DerOrderOfSetOf) {
 
 TEST(Asn1Set, DecodesSetsOfIntegers) {
   // An indefinite SET: the end-of-contents octets are consumed.
-  Bytes der = FromHex(
-      "3180020105020103"
-      "0000"
-      "ff");
+  Bytes der = FromHex("3180020105020103 0000 ff");
   const unsigned char* p = der.data();
   STACK* sk = d2i_ASN1_SET(nullptr, &p, static_cast<long>(der.size()), IntD2i, IntFree, 17, 0);
   ASSERT_NE(nullptr, sk);
@@ -304,9 +293,7 @@ TEST(Asn1Set, Failures) {
   EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_D2I_ASN1_SET, ASN1_R_BAD_TAG}});
   // A bad second element: its offset in the error data; the first element
   // is freed with the stack the call made.
-  der = FromHex(
-      "3105020105"
-      "0400");
+  der = FromHex("3105020105 0400");
   p = der.data();
   g_freed = 0;
   EXPECT_EQ(nullptr, d2i_ASN1_SET(nullptr, &p, 7, IntD2i, IntFree, 17, 0));
@@ -321,9 +308,7 @@ TEST(Asn1Set, Failures) {
   ERR_clear_error();
   // An element may not read past the content of its SET, even when the
   // input goes on.
-  der = FromHex(
-      "3103020205"
-      "05");
+  der = FromHex("3103020205 05");
   p = der.data();
   EXPECT_EQ(nullptr, d2i_ASN1_SET(nullptr, &p, 6, IntD2i, IntFree, 17, 0));
   ERR_clear_error();
@@ -402,9 +387,7 @@ TEST(Asn1Header, WithAndWithoutMethod) {
   EXPECT_EQ(nullptr, h->data);
   EXPECT_EQ(nullptr, h->meth);
   // SEQUENCE { OCTET STRING "hi", IA5String "A" }.
-  const Bytes der = FromHex(
-      "3007040268691601"
-      "41");
+  const Bytes der = FromHex("3007040268691601 41");
   const unsigned char* p = der.data();
   // Without a method only the header is read and the input stays.
   ASSERT_EQ(h, d2i_ASN1_HEADER(&h, &p, 9));
