@@ -278,19 +278,9 @@ EVP_PKEY* WycheproofKey(std::string* why) {
     return nullptr;
   }
   const auto tests = morvane_test::ReadWycheproof(path);
-  const Bytes pkcs8 = FromHex(tests.at(0).Get("privateKeyPkcs8"));
-  // PrivateKeyInfo (RFC 5208, 5): skip version and algorithm, open the OCTET STRING.
-  const unsigned char* p = pkcs8.data();
-  const unsigned char* end = p + pkcs8.size();
-  long len = 0;
-  int tag = 0, xclass = 0;
-  ASN1_get_object(&p, &len, &tag, &xclass, end - p);
-  for (int i = 0; i < 2; i++) {
-    ASN1_get_object(&p, &len, &tag, &xclass, end - p);
-    p += len;
-  }
-  ASN1_get_object(&p, &len, &tag, &xclass, end - p);
-  RSA* rsa = d2i_RSAPrivateKey(nullptr, &p, len);
+  const Bytes der = morvane_test::Pkcs8PrivateKey(FromHex(tests.at(0).Get("privateKeyPkcs8")));
+  const unsigned char* p = der.data();
+  RSA* rsa = d2i_RSAPrivateKey(nullptr, &p, static_cast<long>(der.size()));
   if (rsa == nullptr) {
     *why = ERR_GET_REASON(ERR_peek_error()) == ERR_R_DISABLED
                ? "RSA is not built yet (d2i_RSAPrivateKey is disabled)"

@@ -21,23 +21,6 @@ namespace {
 using morvane_test::Bytes;
 using morvane_test::FromHex;
 
-// The RSAPrivateKey inside a PKCS#8 PrivateKeyInfo (RFC 5208, 5): SEQUENCE {
-// version, algorithm, OCTET STRING privateKey }.
-Bytes Pkcs8Inner(const Bytes& der) {
-  const unsigned char* p = der.data();
-  const unsigned char* end = p + der.size();
-  long len = 0;
-  int tag = 0, xclass = 0;
-  ASN1_get_object(&p, &len, &tag, &xclass, end - p);  // outer SEQUENCE
-  for (int skip = 0; skip < 2; skip++) {              // version, algorithm
-    ASN1_get_object(&p, &len, &tag, &xclass, end - p);
-    p += len;
-  }
-  ASN1_get_object(&p, &len, &tag, &xclass, end - p);
-  EXPECT_EQ(ASN1_UT_OCTET_STRING, tag);
-  return Bytes(p, p + len);
-}
-
 // A container holding the decoded key, or null with `why` saying what is
 // missing (RSA not built) or what failed.
 EVP_PKEY* RsaContainer(const Bytes& der, bool private_key, std::string* why) {
@@ -135,7 +118,8 @@ TEST_P(WycheproofRsaDecryption, PkeyDecrypt) {
   MORVANE_VECTOR_PATH_OR_SKIP(path, GetParam());
   const auto tests = morvane_test::ReadWycheproof(path);
   ASSERT_FALSE(tests.empty());
-  RSA_CONTAINER_OR_SKIP(pkey, Pkcs8Inner(FromHex(tests[0].Get("privateKeyPkcs8"))), true);
+  RSA_CONTAINER_OR_SKIP(
+      pkey, morvane_test::Pkcs8PrivateKey(FromHex(tests[0].Get("privateKeyPkcs8"))), true);
   std::vector<unsigned char> out(EVP_PKEY_size(pkey) + 2);
   for (const auto& t : tests) {
     ASSERT_EQ(tests[0].Get("privateKeyPkcs8"), t.Get("privateKeyPkcs8"));
@@ -159,7 +143,8 @@ INSTANTIATE_TEST_SUITE_P(Files, WycheproofRsaDecryption, testing::ValuesIn(kPkcs
   MORVANE_VECTOR_PATH_OR_SKIP(var##_path, file);                     \
   const auto var##_tests = morvane_test::ReadWycheproof(var##_path); \
   ASSERT_FALSE(var##_tests.empty());                                 \
-  RSA_CONTAINER_OR_SKIP(var, Pkcs8Inner(FromHex(var##_tests[0].Get("privateKeyPkcs8"))), true)
+  RSA_CONTAINER_OR_SKIP(                                             \
+      var, morvane_test::Pkcs8PrivateKey(FromHex(var##_tests[0].Get("privateKeyPkcs8"))), true)
 
 TEST(EvpSignWithKeys, TwoSignaturesFromOneRunningDigestSignTheSameData) {
   PKCS1_KEY_OR_SKIP(pkey, kPkcs1Files[0]);
