@@ -118,17 +118,22 @@ TEST_P(WycheproofRsaDecryption, PkeyDecrypt) {
   MORVANE_VECTOR_PATH_OR_SKIP(path, GetParam());
   const auto tests = morvane_test::ReadWycheproof(path);
   ASSERT_FALSE(tests.empty());
-  RSA_CONTAINER_OR_SKIP(
-      pkey, morvane_test::Pkcs8PrivateKey(FromHex(tests[0].Get("privateKeyPkcs8"))), true);
-  std::vector<unsigned char> out(EVP_PKEY_size(pkey) + 2);
+  std::string key_hex;
+  EVP_PKEY* pkey = nullptr;
+  std::vector<unsigned char> out;
   for (const auto& t : tests) {
-    ASSERT_EQ(tests[0].Get("privateKeyPkcs8"), t.Get("privateKeyPkcs8"));
+    if (t.Get("privateKeyPkcs8") != key_hex) {  // each group has its key
+      EVP_PKEY_free(pkey);
+      key_hex = t.Get("privateKeyPkcs8");
+      RSA_CONTAINER_OR_SKIP(k, morvane_test::Pkcs8PrivateKey(FromHex(key_hex)), true);
+      pkey = k;
+      out.assign(EVP_PKEY_size(pkey) + 2, 0);
+    }
     const Bytes ct = FromHex(t.Get("ct"));
     const int n = EVP_PKEY_decrypt(out.data(), ct.data(), static_cast<int>(ct.size()), pkey);
     ERR_clear_error();
     if (t.Get("result") == "valid") {
-      ASSERT_GE(n, 0) << "tcId " << t.id;
-      EXPECT_EQ(t.Get("msg"), morvane_test::ToHex(out.data(), n)) << "tcId " << t.id;
+      EXPECT_EQ(t.Get("msg"), morvane_test::ToHex(out.data(), n > 0 ? n : 0)) << "tcId " << t.id;
     } else if (t.Get("result") == "invalid") {
       EXPECT_EQ(-1, n) << "tcId " << t.id;
     }
