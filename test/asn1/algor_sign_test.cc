@@ -83,6 +83,14 @@ TEST(X509Algor, SetAndGet) {
   EXPECT_EQ(ToHex(two), ToHex(der, two.size()));
   MORVANE_free(der);
   sk_pop_free(algs, [](void* x) { X509_ALGOR_free(static_cast<X509_ALGOR*>(x)); });
+  // A parameter with the reserved universal tag 0 (here constructed, 20 00)
+  // is kept whole: it encodes back to itself, not to end-of-contents octets.
+  const Bytes odd = FromHex("300b 06072a8648ce380403 2000");
+  p = odd.data();
+  X509_ALGOR* kept = d2i_X509_ALGOR(nullptr, &p, static_cast<long>(odd.size()));
+  ASSERT_NE(nullptr, kept);
+  EXPECT_EQ(ToHex(odd), Der(kept));
+  X509_ALGOR_free(kept);
   X509_ALGOR* copy = X509_ALGOR_dup(a);
   EXPECT_EQ(Der(a), Der(copy));
   X509_ALGOR_free(copy);
