@@ -25,8 +25,12 @@ namespace {
 void* TypeD2i(void** a, const unsigned char** pp, long len) {
   return d2i_ASN1_TYPE(reinterpret_cast<ASN1_TYPE**>(a), pp, len);
 }
-int TypeI2d(void* a, unsigned char** pp) { return i2d_ASN1_TYPE(static_cast<ASN1_TYPE*>(a), pp); }
-void TypeFree(void* a) { ASN1_TYPE_free(static_cast<ASN1_TYPE*>(a)); }
+int TypeI2d(void* a, unsigned char** pp) {
+  return i2d_ASN1_TYPE(static_cast<ASN1_TYPE*>(a), pp);
+}
+void TypeFree(void* a) {
+  ASN1_TYPE_free(static_cast<ASN1_TYPE*>(a));
+}
 
 void CheckPosition(bool ok, const unsigned char* start, const unsigned char* p, size_t len) {
   if (ok)
@@ -87,8 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ASN1_HEADER* h = ASN1_HEADER_new();
       if (which == 4) h->meth = ASN1_IA5STRING_asn1_meth();
       const bool ok = d2i_ASN1_HEADER(&h, &p, len) != nullptr;
-      if (which == 4) CheckPosition(ok, start, p, der.size());
-      else Check(p == start, "without a method the input stays");
+      if (which == 4)
+        CheckPosition(ok, start, p, der.size());
+      else
+        Check(p == start, "without a method the input stays");
       if (ok && which == 4) {
         const int n = i2d_ASN1_HEADER(h, nullptr);
         std::string buf(static_cast<size_t>(n > 0 ? n : 0), '\0');

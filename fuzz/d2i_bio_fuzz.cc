@@ -23,19 +23,9 @@
 #include <morvane/err.h>
 #include <morvane/x509.h>
 
+#include "item_rows.h"
+
 namespace {
-
-struct ItemRow {
-  const char* name;
-  const ASN1_ITEM* it;
-  void* (*make)();
-  void (*release)(void* p);
-};
-
-const ItemRow kItems[] = {
-#include "asn1_item_table.inc"
-};
-constexpr size_t kCount = sizeof kItems / sizeof kItems[0];
 
 // The source: the input's octets, served at most sizes[i % 4] at a time.
 struct Source {
@@ -57,14 +47,26 @@ int SourceRead(BIO*, char* buf, int len) {
   g_src.pos += n;
   return static_cast<int>(n);
 }
-long SourceCtrl(BIO*, int, long, void*) { return 0; }
+long SourceCtrl(BIO*, int, long, void*) {
+  return 0;
+}
 int SourceCreate(BIO* b) {
   b->init = 1;
   return 1;
 }
-int SourceDestroy(BIO*) { return 1; }
-BIO_METHOD g_method = {0x7d | BIO_TYPE_SOURCE_SINK, "fuzz source", nullptr, SourceRead, nullptr,
-                       nullptr, SourceCtrl, SourceCreate, SourceDestroy, nullptr};
+int SourceDestroy(BIO*) {
+  return 1;
+}
+BIO_METHOD g_method = {0x7d | BIO_TYPE_SOURCE_SINK,
+                       "fuzz source",
+                       nullptr,
+                       SourceRead,
+                       nullptr,
+                       nullptr,
+                       SourceCtrl,
+                       SourceCreate,
+                       SourceDestroy,
+                       nullptr};
 
 // The object the reader hands to its decoder.
 std::string g_object;
