@@ -216,6 +216,10 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
                               BN_CTX* ctx, BN_MONT_CTX* in_mont) {
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_CONSTTIME, true)) return 0;
   if (BN_is_zero(p)) return BN_one(rr);
+  // The modulus is taken as secret (an RSA prime): the context made here and
+  // the base's reduction divide by it in the no-branch form.
+  const BIGNUM sm = bn::secret_view(m);
+  m = &sm;
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
@@ -249,7 +253,11 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   if (red != nullptr && src != nullptr && bn::wexpand(rr, top) != nullptr) {
     for (int i = 0; i < src->top; i++) base[i] = src->d[i];
     // power 0 = 1 R mod N, power 1 = a R mod N, power i = power i-1 * power 1.
-    for (int i = 0; i < top; i++) r[i] = i < mont->RR.top ? mont->RR.d[i] : 0;
+    // RR's words by a mask: its word count comes from the modulus.
+    const int rr_words = mont->RR.dmax < top ? mont->RR.dmax : top;
+    for (int i = 0; i < rr_words; i++)
+      r[i] = mont->RR.d[i] & ct::lt_mask(static_cast<unsigned>(i),
+                                          static_cast<unsigned>(mont->RR.top));
     tmp[0] = 1;
     mont_mul_words(tmp, tmp, r, mont, t);
     copy_to_table(table, tmp, top, 0, width);

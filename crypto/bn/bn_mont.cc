@@ -37,6 +37,15 @@ void redc_words(BN_ULONG* ret, BN_ULONG* t, const BN_ULONG* n, int nl, BN_ULONG 
 
 }  // namespace morvane::bn
 
+namespace {
+
+// Gives `to` the BN_FLAG_SECRET bit of `from` (BN_copy keeps the flags).
+void keep_secrecy(BIGNUM* to, const BIGNUM* from) {
+  to->flags = (to->flags & ~BN_FLAG_SECRET) | BN_get_flags(from, BN_FLAG_SECRET);
+}
+
+}  // namespace
+
 /* see morvane/bn.h */
 BN_MONT_CTX* BN_MONT_CTX_new(void) {
   auto* mont = static_cast<BN_MONT_CTX*>(MORVANE_malloc(sizeof(BN_MONT_CTX)));
@@ -74,6 +83,10 @@ int BN_MONT_CTX_set(BN_MONT_CTX* mont, const BIGNUM* mod, BN_CTX* ctx) {
   }
   if (BN_copy(&mont->N, mod) == nullptr) return 0;
   mont->N.neg = 0;
+  // N and RR are as secret as the modulus: the division that makes RR, and
+  // every later one by N, then takes the no-branch form.
+  keep_secrecy(&mont->N, mod);
+  keep_secrecy(&mont->RR, mod);
   mont->ri = mod->top * BN_BITS2;
   // Newton's iteration: x = x (2 - d x) doubles the correct low bits.
   const BN_ULONG d = mod->d[0];
@@ -90,6 +103,8 @@ BN_MONT_CTX* BN_MONT_CTX_copy(BN_MONT_CTX* to, BN_MONT_CTX* from) {
   if (BN_copy(&to->RR, &from->RR) == nullptr || BN_copy(&to->N, &from->N) == nullptr ||
       BN_copy(&to->Ni, &from->Ni) == nullptr)
     return nullptr;
+  keep_secrecy(&to->N, &from->N);
+  keep_secrecy(&to->RR, &from->RR);
   to->ri = from->ri;
   to->n0 = from->n0;
   return to;

@@ -61,6 +61,24 @@ TEST(BnMont, ZeroFromANegativeNumberIsNotNegative) {
   EXPECT_EQ(Show(r.get()), "0");
 }
 
+// A secret modulus makes a secret N and RR, and a copy keeps that.
+TEST(BnMont, ContextOfASecretModulusIsSecret) {
+  Ctx ctx(BN_CTX_new());
+  Mont mont(BN_MONT_CTX_new()), copy(BN_MONT_CTX_new());
+  Bn mod = Hex("F123456789ABCDEF1"), rr(BN_new());
+  ASSERT_EQ(BN_MONT_CTX_set(mont.get(), mod.get(), ctx.get()), 1);
+  BN_copy(rr.get(), &mont->RR);
+  EXPECT_FALSE(BN_get_flags(&mont->N, BN_FLAG_SECRET));
+  BN_set_flags(mod.get(), BN_FLAG_SECRET);
+  ASSERT_EQ(BN_MONT_CTX_set(mont.get(), mod.get(), ctx.get()), 1);
+  ASSERT_EQ(BN_MONT_CTX_copy(copy.get(), mont.get()), copy.get());
+  for (BN_MONT_CTX* m : {mont.get(), copy.get()}) {
+    EXPECT_TRUE(BN_get_flags(&m->N, BN_FLAG_SECRET));
+    EXPECT_TRUE(BN_get_flags(&m->RR, BN_FLAG_SECRET));
+    EXPECT_EQ(Show(&m->RR), Show(rr.get()));
+  }
+}
+
 TEST(BnMont, TwoThreadsOnOneEmptySlotCreateOneContext) {
   morvane_test::InstallLockingCallback();
   Bn mod = Hex("F123456789ABCDEF1");
