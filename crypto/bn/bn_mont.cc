@@ -39,6 +39,14 @@ void redc_words(BN_ULONG* ret, BN_ULONG* t, const BN_ULONG* n, int nl, BN_ULONG 
 
 namespace {
 
+// Whether |a| < N R with R = 2^(32 n), n the words of N: a's words from n
+// up, as a number, are below N.
+bool below_nr(const BIGNUM* a, const BIGNUM* n) {
+  const int nl = n->top, high = a->top - nl;
+  if (high != nl) return high < nl;
+  return bn_cmp_words(a->d + nl, n->d, nl) < 0;
+}
+
 // Gives `to` the BN_FLAG_SECRET bit of `from` (BN_copy keeps the flags).
 void keep_secrecy(BIGNUM* to, const BIGNUM* from) {
   to->flags = (to->flags & ~BN_FLAG_SECRET) | BN_get_flags(from, BN_FLAG_SECRET);
@@ -137,8 +145,8 @@ int BN_from_montgomery(BIGNUM* ret, const BIGNUM* a, BN_MONT_CTX* mont, BN_CTX* 
   BIGNUM *t = frame.get(), *r = frame.get();
   if (r == nullptr) return 0;
   const BIGNUM* src = a;
-  if (a->top > 2 * nl) {  // outside [0, N R): reduce first, the result is the same
-    if (!BN_nnmod(t, a, &mont->N, ctx)) return 0;
+  if (!below_nr(a, &mont->N)) {  // |a| >= N R: reduce first (keeping the sign), same result
+    if (!bn::div(nullptr, t, a, &mont->N, ctx)) return 0;
     src = t;
   }
   if (bn::wexpand(r, 2 * nl + 1) == nullptr || bn::wexpand(ret, nl) == nullptr) return 0;

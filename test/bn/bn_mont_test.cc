@@ -79,6 +79,34 @@ TEST(BnMont, ContextOfASecretModulusIsSecret) {
   }
 }
 
+// a R^-1 mod N below N for inputs at or above N R too (the reduction needs
+// a < N R; larger ones are reduced first).  R = 2^32 for a one-word N.
+TEST(BnMont, InputsAtOrAboveNRAreReducedFirst) {
+  struct Case {
+    const char *n, *a, *b, *want;  // want = a (b) R^-1 mod N; b empty: BN_from_montgomery
+  };
+  constexpr Case kCases[] = {
+      {"3", "FFFFFFFFFFFFFFFF", "", "0"},
+      {"3", "FFFFFFFF", "FFFFFFFF", "0"},
+      {"3", "300000001", "", "01"},          // N R + 1
+      {"3", "2FFFFFFFF", "", "02"},          // N R - 1
+      {"5", "-FFFFFFFFFFFFFFFF", "", "0"},   // 2^64 - 1 = 0 mod 5
+      {"7", "-FFFFFFFFFFFFFFFF", "", "-02"},  // -(1 * 2^-32) = -(1 * 2) mod 7
+  };
+  Ctx ctx(BN_CTX_new());
+  for (const Case& c : kCases) {
+    Mont mont(BN_MONT_CTX_new());
+    Bn n = Hex(c.n), a = Hex(c.a), r(BN_new());
+    ASSERT_EQ(BN_MONT_CTX_set(mont.get(), n.get(), ctx.get()), 1);
+    if (*c.b == 0) {
+      ASSERT_EQ(BN_from_montgomery(r.get(), a.get(), mont.get(), ctx.get()), 1);
+    } else {
+      ASSERT_EQ(BN_mod_mul_montgomery(r.get(), a.get(), Hex(c.b).get(), mont.get(), ctx.get()), 1);
+    }
+    EXPECT_EQ(Show(r.get()), c.want) << c.n << " " << c.a << " " << c.b;
+  }
+}
+
 TEST(BnMont, TwoThreadsOnOneEmptySlotCreateOneContext) {
   morvane_test::InstallLockingCallback();
   Bn mod = Hex("F123456789ABCDEF1");
