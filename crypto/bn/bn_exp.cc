@@ -49,6 +49,11 @@ bool odd_modulus(const BIGNUM* m, int fn, bool zero_divides) {
   return false;
 }
 
+// x^0 mod m: 1, but 0 for a modulus of 1 or -1, where 1 is no residue.
+int power_zero(BIGNUM* r, const BIGNUM* m) {
+  return BN_abs_is_word(m, 1) ? BN_zero(r) : BN_one(r);
+}
+
 // The context for m: in_mont, or `own` set up for the call.
 BN_MONT_CTX* mont_for(BN_MONT_CTX* in_mont, BN_MONT_CTX* own, const BIGNUM* m, BN_CTX* ctx) {
   if (in_mont != nullptr) return in_mont;
@@ -102,7 +107,7 @@ bool slide(BIGNUM* r, const BIGNUM* p, BIGNUM** val, int w, Mul mul) {
 template <class Mul>
 int window_exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx,
                Mul mul) {
-  if (BN_is_zero(p)) return BN_one(r);
+  if (BN_is_zero(p)) return power_zero(r, m);
   bn::Frame frame(ctx);
   BIGNUM *acc = frame.get(), *d = frame.get(), *val[1 << (kMaxWindow - 1)];
   const int w = window_bits(BN_num_bits(p));
@@ -173,7 +178,7 @@ int BN_mod_exp_simple(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM*
 
 int BN_mod_exp_recp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx) {
   if (refuse_secret(p, BN_F_BN_MOD_EXP_RECP)) return -1;
-  if (BN_is_zero(p)) return BN_one(r);
+  if (BN_is_zero(p)) return power_zero(r, m);
   BN_RECP_CTX recp;
   BN_RECP_CTX_init(&recp);
   const int ok = BN_RECP_CTX_set(&recp, m, ctx) && (recp.N.neg = 0, true) &&
@@ -188,7 +193,7 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
                     BN_MONT_CTX* in_mont) {
   if (BN_get_flags(p, BN_FLAG_SECRET)) return BN_mod_exp_mont_consttime(rr, a, p, m, ctx, in_mont);
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT, false)) return 0;
-  if (BN_is_zero(p)) return BN_one(rr);
+  if (BN_is_zero(p)) return power_zero(rr, m);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
@@ -215,7 +220,7 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
 int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m,
                               BN_CTX* ctx, BN_MONT_CTX* in_mont) {
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_CONSTTIME, true)) return 0;
-  if (BN_is_zero(p)) return BN_one(rr);
+  if (BN_is_zero(p)) return power_zero(rr, m);
   // The modulus is taken as secret (an RSA prime): the context made here and
   // the base's reduction divide by it in the no-branch form.
   const BIGNUM sm = bn::secret_view(m);
@@ -301,7 +306,7 @@ int BN_mod_exp_mont_word(BIGNUM* rr, BN_ULONG a, const BIGNUM* p, const BIGNUM* 
   if (refuse_secret(p, BN_F_BN_MOD_EXP_MONT_WORD)) return -1;
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_WORD, false)) return 0;
   if (m->top == 1) a %= m->d[0];
-  if (BN_is_zero(p)) return BN_one(rr);
+  if (BN_is_zero(p)) return power_zero(rr, m);
   if (a == 0) return BN_zero(rr);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
@@ -343,7 +348,7 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
                      const BIGNUM* p2, const BIGNUM* m, BN_CTX* ctx, BN_MONT_CTX* in_mont) {
   if (!odd_modulus(m, BN_F_BN_MOD_EXP2_MONT, true)) return 0;
   const int b1 = BN_num_bits(p1), b2 = BN_num_bits(p2);
-  if (b1 == 0 && b2 == 0) return BN_one(rr);
+  if (b1 == 0 && b2 == 0) return power_zero(rr, m);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
@@ -356,6 +361,7 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
     return BN_mod_mul_montgomery(x, y, z, mont, ctx);
   };
   for (int k = 0; k < 2; k++) {
+    if (BN_is_zero(p[k])) continue;  // a^0 is 1, even for a base of 0: no table
     for (int i = 0; i < (1 << (w[k] - 1)); i++) val[k][i] = frame.get();
     BIGNUM* v0 = val[k][(1 << (w[k] - 1)) - 1];
     if (v0 == nullptr) return 0;

@@ -107,6 +107,22 @@ TEST(BnMont, InputsAtOrAboveNRAreReducedFirst) {
   }
 }
 
+// A factor whose exponent is 0 is 1, even when its base is 0 (mod m).
+TEST(BnMont, TwoPowersWithAZeroExponentOnAZeroBase) {
+  Ctx ctx(BN_CTX_new());
+  Bn two = Hex("2"), three = Hex("3"), zero = Hex("0"), eleven = Hex("B"), r(BN_new());
+  Bn m = Hex("B");
+  ASSERT_EQ(BN_mod_exp2_mont(r.get(), two.get(), three.get(), zero.get(), zero.get(), m.get(),
+                             ctx.get(), nullptr), 1);
+  EXPECT_EQ(Show(r.get()), "08");
+  ASSERT_EQ(BN_mod_exp2_mont(r.get(), eleven.get(), zero.get(), two.get(), three.get(), m.get(),
+                             ctx.get(), nullptr), 1);
+  EXPECT_EQ(Show(r.get()), "08");
+  ASSERT_EQ(BN_mod_exp2_mont(r.get(), zero.get(), three.get(), two.get(), zero.get(), m.get(),
+                             ctx.get(), nullptr), 1);
+  EXPECT_EQ(Show(r.get()), "0");
+}
+
 TEST(BnMont, TwoThreadsOnOneEmptySlotCreateOneContext) {
   morvane_test::InstallLockingCallback();
   Bn mod = Hex("F123456789ABCDEF1");
