@@ -13,6 +13,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include <limits.h>
 #include <stdint.h>
 
 #include "bn/internal.h"
@@ -233,14 +234,15 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   const int w = ct_window_bits(pbits);
   const int width = 1 << w;
   // Table, then base, r, tmp (top words each) and the product (2 top + 1).
+  // At most 2^24 words by 4 bytes by 64 powers: no overflow in size_t, but
+  // possibly more than the allocator's int takes.
   const size_t tbytes = static_cast<size_t>(top) * BN_BYTES * static_cast<size_t>(width);
   const size_t words = 5 * static_cast<size_t>(top) + 1;
-  if (tbytes / width / BN_BYTES != static_cast<size_t>(top) ||
-      tbytes > SIZE_MAX - 64 - words * sizeof(BN_ULONG)) {
-    BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, BN_R_BIGNUM_TOO_LONG);
+  const size_t total = words * sizeof(BN_ULONG) + tbytes + 64;
+  if (total > INT_MAX) {
+    BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
     return 0;
   }
-  const size_t total = words * sizeof(BN_ULONG) + tbytes + 64;
   auto* block = static_cast<uint8_t*>(MORVANE_malloc(total));
   if (block == nullptr) return 0;
   auto* wv = reinterpret_cast<BN_ULONG*>(block);

@@ -123,6 +123,23 @@ TEST(BnMont, TwoPowersWithAZeroExponentOnAZeroBase) {
   EXPECT_EQ(Show(r.get()), "0");
 }
 
+// A table of more than INT_MAX bytes is refused before the allocation (whose
+// size is an int): a context of 15.6 million words with 6-bit windows.
+TEST(BnMont, ConstantTimeTablePastIntMaxIsAMallocFailure) {
+  Ctx ctx(BN_CTX_new());
+  Mont mont(BN_MONT_CTX_new());
+  constexpr int kWords = 15600000;
+  ASSERT_NE(bn_expand2(&mont->N, kWords), nullptr);
+  mont->N.d[0] = mont->N.d[kWords - 1] = 1;
+  mont->N.top = kWords;
+  Bn m = Hex("3"), a = Hex("2"), p(BN_new()), r(BN_new());
+  ASSERT_EQ(BN_set_bit(p.get(), 1000), 1);
+  BN_set_flags(p.get(), BN_FLAG_SECRET);
+  EXPECT_EQ(BN_mod_exp_mont_consttime(r.get(), a.get(), p.get(), m.get(), ctx.get(), mont.get()),
+            0);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE}});
+}
+
 TEST(BnMont, TwoThreadsOnOneEmptySlotCreateOneContext) {
   morvane_test::InstallLockingCallback();
   Bn mod = Hex("F123456789ABCDEF1");
