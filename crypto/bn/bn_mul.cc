@@ -214,9 +214,6 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
   x[na - 1] = y[nb - 1] = 0;
   limb::load(x, a->d, al);
   limb::load(y, b->d, bl);
-  // Built in r directly: the operands are already copied.  An aliased r
-  // grows as a copy would, to the product's words.
-  if (wexpand(r, (r == a || r == b) ? top : product_room(al, bl)) == nullptr) return 0;
   if (balanced) {
     for (int i = la; i < na; i++) x[i] = 0;
     for (int i = lb; i < nb; i++) y[i] = 0;
@@ -224,10 +221,15 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
   } else {
     limb::mul_rows(p, x, la, y, lb);
   }
-  limb::store(r->d, p, top);
-  r->top = top;
-  r->neg = neg;
-  strip(r);
+  // The top word of a product may be zero (never two).  Stored in r
+  // directly: the operands were copied.  An aliased r grows as a copy of the
+  // stripped product would.
+  const bool top_zero = (p[(top - 1) / 2] >> (32 * ((top - 1) & 1))) == 0;
+  const int used = top_zero ? top - 1 : top;
+  if (wexpand(r, (r == a || r == b) ? used : product_room(al, bl)) == nullptr) return 0;
+  limb::store(r->d, p, used);
+  r->top = used;
+  r->neg = used > 0 ? neg : 0;
   return 1;
 }
 
