@@ -423,29 +423,52 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
   bn::Frame frame(ctx);
   const BIGNUM* a[2] = {a1, a2};
   const BIGNUM* p[2] = {p1, p2};
-  int w[2] = {window_bits(b1), window_bits(b2)};
-  BIGNUM *val[2][1 << (kMaxWindow - 1)], *acc = frame.get(), *d = frame.get();
-  auto mul = [&](BIGNUM* x, const BIGNUM* y, const BIGNUM* z) {
-    return BN_mod_mul_montgomery(x, y, z, mont, ctx);
+  const int w[2] = {window_bits(b1), window_bits(b2)};
+  // The bases, reduced; a factor whose exponent is 0 is 1, even for a base
+  // of 0: it gets no table.
+  const BIGNUM* base[2] = {nullptr, nullptr};
+  int powers[2] = {0, 0};
+  for (int k = 0; k < 2; k++) {
+    if (BN_is_zero(p[k])) continue;
+    base[k] = a[k];
+    if (a[k]->neg || BN_ucmp(a[k], m) >= 0) {
+      BIGNUM* red = frame.get();
+      if (red == nullptr || !BN_nnmod(red, a[k], m, ctx)) return 0;
+      base[k] = red;
+    }
+    if (BN_is_zero(base[k])) return BN_zero(rr);
+    powers[k] = 1 << (w[k] - 1);
+  }
+  // The ladder on limbs: N, RR, the accumulator, d, a base, the product
+  // (2 nl), the result and both tables of odd powers.
+  const int nl = limb::count(mont->N.top);
+  limb::Buffer<64> buf(static_cast<size_t>(nl) * (powers[0] + powers[1] + 8));
+  if (!buf.ok()) return 0;
+  Carver carve(buf.get());
+  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *acc = carve.take(nl), *d = carve.take(nl);
+  Limb *x = carve.take(nl), *t = carve.take(2 * nl), *res = carve.take(nl);
+  Limb* val[2][1 << (kMaxWindow - 1)];
+  const limb::Modulus lm = bn::limb_modulus(mont, n);
+  for (int i = 0; i < nl; i++) rr_l[i] = 0;
+  limb::load(rr_l, mont->RR.d, mont->RR.top);
+  auto mul = [&](Limb* r, const Limb* y, const Limb* z) {
+    limb::mont_mul(r, y, z, lm, t);
+    return true;
   };
   for (int k = 0; k < 2; k++) {
-    if (BN_is_zero(p[k])) continue;  // a^0 is 1, even for a base of 0: no table
-    for (int i = 0; i < (1 << (w[k] - 1)); i++) val[k][i] = frame.get();
-    BIGNUM* v0 = val[k][(1 << (w[k] - 1)) - 1];
-    if (v0 == nullptr) return 0;
-    const BIGNUM* base = a[k];
-    if (a[k]->neg || BN_ucmp(a[k], m) >= 0) {
-      if (!BN_nnmod(val[k][0], a[k], m, ctx)) return 0;
-      base = val[k][0];
-    }
-    if (BN_is_zero(base)) return BN_zero(rr);
-    if (!mul(val[k][0], base, &mont->RR) || !odd_powers(val[k], w[k], d, mul)) return 0;
+    for (int i = 0; i < powers[k]; i++) val[k][i] = carve.take(nl);
+    if (powers[k] == 0) continue;
+    for (int i = 0; i < nl; i++) x[i] = 0;
+    limb::load(x, base[k]->d, base[k]->top);
+    mul(val[k][0], x, rr_l);
+    odd_powers(val[k], w[k], d, mul);
   }
-  if (!mul(acc, BN_value_one(), &mont->RR)) return 0;
+  for (int i = 0; i < nl; i++) acc[i] = i == 0;
+  mul(acc, acc, rr_l);
   int low[2] = {-1, -1}, value[2] = {0, 0};
   bool one = true;
   for (int j = (b1 > b2 ? b1 : b2) - 1; j >= 0; j--) {
-    if (!one && !mul(acc, acc, acc)) return 0;
+    if (!one) mul(acc, acc, acc);
     for (int k = 0; k < 2; k++) {
       if (low[k] < 0 && BN_is_bit_set(p[k], j)) {
         int lo = j - w[k] + 1 < 0 ? 0 : j - w[k] + 1;
@@ -455,11 +478,11 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
         low[k] = lo;
       }
       if (low[k] == j) {
-        if (!mul(acc, acc, val[k][value[k] >> 1])) return 0;
+        mul(acc, acc, val[k][value[k] >> 1]);
         one = false;
         low[k] = -1;
       }
     }
   }
-  return BN_from_montgomery(rr, acc, mont, ctx);
+  return out_of_montgomery(rr, acc, lm, t, res);
 }
