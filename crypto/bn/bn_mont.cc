@@ -66,7 +66,8 @@ int reduced(BIGNUM* ret, limb::Limb* t, const limb::Modulus& m, int neg) {
   return 1;
 }
 
-// Gives `to` the BN_FLAG_SECRET bit of `from` (BN_copy keeps the flags).
+// Gives `to` the BN_FLAG_SECRET bit of `from` (BN_copy leaves the target's
+// flags as they were).
 void keep_secrecy(BIGNUM* to, const BIGNUM* from) {
   to->flags = (to->flags & ~BN_FLAG_SECRET) | BN_get_flags(from, BN_FLAG_SECRET);
 }
