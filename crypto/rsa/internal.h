@@ -19,22 +19,16 @@
 #include <morvane/err.h>
 #include <morvane/rsa.h>
 
+#include "internal/ct.h"
 #include "internal/wipe.h"
-
-#if defined(MORVANE_RSA_VALGRIND)
-#include <valgrind/memcheck.h>
-#endif
 
 namespace morvane::rsa {
 
-// Returns v, which becomes public from here on: the constant-time checks in
-// test/ct/ (valgrind's memcheck, secrets marked undefined) see it as defined.
+// Returns v, which becomes public from here on (ct::declassify: the
+// constant-time checks of test/ct/ see it as defined).
 template <class T>
 inline T reveal(T v) noexcept {
-#if defined(MORVANE_RSA_VALGRIND)
-  VALGRIND_MAKE_MEM_DEFINED(&v, sizeof v);
-#endif
-  return v;
+  return ct::declassify(v);
 }
 
 // The longest block the padding functions take, in bytes (a 524288-bit

@@ -29,6 +29,7 @@
 #include <morvane/bn.h>
 #include <morvane/buffer.h>
 #include <morvane/cast.h>
+#include <morvane/comp.h>
 #include <morvane/crypto.h>
 #include <morvane/des.h>
 #include <morvane/des_old.h>
@@ -130,6 +131,11 @@ ASN1_STRING* NewString() {
 // ---- entries --------------------------------------------------------------
 
 const std::vector<Entry> kAsn1 = {
+    {"ASN1_seq_unpack",
+     [](int len) {
+       ASN1_seq_unpack(Big(), len, reinterpret_cast<d2i_of_void*>(d2i_ASN1_INTEGER),
+                       reinterpret_cast<void (*)(void*)>(ASN1_INTEGER_free));
+     }},
     {"ASN1_put_object",
      [](int len) {
        unsigned char buf[16], *p = buf;
@@ -658,6 +664,17 @@ const std::vector<Entry> kBn = {
        BN_reciprocal(BN_new(), m, len, ctx);
      }},
     {"BN_pseudo_rand", [](int bits) { BN_pseudo_rand(BN_new(), bits, 0, 0); }},
+    {"BN_rand", [](int bits) { BN_rand(BN_new(), bits, 0, 0); }},
+    {"BN_bntest_rand", [](int bits) { BN_bntest_rand(BN_new(), bits, 0, 0); }},
+    {"BN_generate_prime_ex",
+     [](int bits) { BN_generate_prime_ex(BN_new(), bits, 0, nullptr, nullptr, nullptr); }},
+    {"BN_generate_prime",
+     [](int bits) { BN_generate_prime(nullptr, bits, 0, nullptr, nullptr, nullptr, nullptr); }},
+    {"BN_X931_generate_Xpq",
+     [](int nbits) {
+       BN_CTX* ctx = BN_CTX_new();
+       BN_X931_generate_Xpq(BN_new(), BN_new(), nbits, ctx);
+     }},
     {"bn_cmp_words", NegativeOnly<+[](int n) { bn_cmp_words(g_w, g_w, n); }>},
     {"bn_mul_add_words", NegativeOnly<+[](int n) { bn_mul_add_words(g_r, g_w, n, 3); }>},
     {"bn_mul_words", NegativeOnly<+[](int n) { bn_mul_words(g_r, g_w, n, 3); }>},
@@ -677,8 +694,47 @@ const std::vector<Entry> kBn = {
      }>},
 };
 
+// Base64 coding and block compression: outputs sized by the caller.
+const std::vector<Entry> kCoding = {
+    {"EVP_EncodeUpdate",
+     [](int inl) {
+       EVP_ENCODE_CTX c;
+       EVP_EncodeInit(&c);
+       int n = 0;
+       EVP_EncodeUpdate(&c, Big(), &n, g_key, 5);  // five bytes held
+       EVP_EncodeUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_DecodeUpdate",
+     [](int inl) {
+       EVP_ENCODE_CTX c;
+       EVP_DecodeInit(&c);
+       int n = 0;
+       EVP_DecodeUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_EncodeBlock", [](int n) { EVP_EncodeBlock(Big(), Big(), n); }},
+    {"EVP_DecodeBlock", [](int n) { EVP_DecodeBlock(Big(), Big(), n); }},
+    {"COMP_compress_block",
+     [](int olen) { COMP_compress_block(COMP_CTX_new(COMP_rle()), Big(), olen, g_key, 16); }},
+    {"COMP_compress_block:ilen",
+     [](int ilen) { COMP_compress_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
+    {"COMP_expand_block",
+     [](int olen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), olen, g_key, 16); }},
+    {"COMP_expand_block:ilen",
+     [](int ilen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
+};
+
 // The public-key operations not built yet: each refuses at once.
 const std::vector<Entry> kPublicKey = {
+    {"EVP_PKEY_encrypt",
+     [](int key_len) {
+       EVP_PKEY* k = EVP_PKEY_new();
+       EVP_PKEY_encrypt(Big(), Big(), key_len, k);
+     }},
+    {"EVP_PKEY_decrypt",
+     [](int ekl) {
+       EVP_PKEY* k = EVP_PKEY_new();
+       EVP_PKEY_decrypt(Big(), Big(), ekl, k);
+     }},
     {"DSA_sign",
      [](int dlen) {
        unsigned char sig[128];
@@ -807,6 +863,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, LengthSweep, testing::ValuesIn(kBio), EntryNam
 INSTANTIATE_TEST_SUITE_P(Core, LengthSweep, testing::ValuesIn(kCrypto), EntryName);
 INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), EntryName);
 INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName);
+INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName);
 INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName);
