@@ -13,6 +13,7 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/rsa.h>
 #include <morvane/rand.h>
 #include <morvane/stack.h>
 
@@ -628,6 +629,114 @@ TEST(Seams, Blinding) {
   BN_BLINDING_free(b);
   BN_BLINDING_free(nullptr);
   BN_CTX_free(ctx);
+}
+
+// The key containers as the public-key code uses them, with RSA keys.
+TEST(Seams, KeyContainers) {
+  const std::pair<int, int> folds[] = {{6, 6},    {19, 6},    {28, 28},   {66, 116},  {67, 116},
+                                       {70, 116}, {113, 116}, {116, 116}, {408, 408}, {64, 0}};
+  for (auto [nid, type] : folds) EXPECT_EQ(EVP_PKEY_type(nid), type) << nid;
+  rsa_test::Rsa a = rsa_test::MakeKey(rsa_test::TestKey(512));
+  rsa_test::Rsa b = rsa_test::MakeKey(rsa_test::TestKey(520));
+  EVP_PKEY *pa = EVP_PKEY_new(), *pa2 = EVP_PKEY_new(), *pb = EVP_PKEY_new();
+  ASSERT_EQ(EVP_PKEY_set1_RSA(pa, a.get()), 1);
+  ASSERT_EQ(EVP_PKEY_set1_RSA(pa2, a.get()), 1);
+  ASSERT_EQ(EVP_PKEY_set1_RSA(pb, b.get()), 1);
+  EXPECT_EQ(a->references, 3);
+  RSA* got = EVP_PKEY_get1_RSA(pa);
+  EXPECT_EQ(got, a.get());
+  RSA_free(got);
+  EXPECT_EQ(EVP_PKEY_size(pa), 64);
+  EXPECT_EQ(EVP_PKEY_missing_parameters(pa), 0);
+  EXPECT_EQ(EVP_PKEY_cmp(pa, pa2), 1);
+  EXPECT_EQ(EVP_PKEY_cmp(pa, pb), 0);
+  EVP_PKEY *dh1 = EVP_PKEY_new(), *dh2 = EVP_PKEY_new();
+  EVP_PKEY_assign(dh1, EVP_PKEY_DH, nullptr);
+  EVP_PKEY_assign(dh2, EVP_PKEY_DH, nullptr);
+  EXPECT_EQ(EVP_PKEY_cmp(dh1, dh2), -2);
+  EXPECT_EQ(EVP_PKEY_cmp(pa, dh1), -1);
+  EXPECT_EQ(EVP_PKEY_get1_DSA(pa), nullptr);
+  ERR_clear_error();
+  // PKCS#1 v1.5 encryption of a content key, and back.
+  unsigned char key[16] = {1, 2, 3}, ek[64], back[64];
+  EXPECT_EQ(EVP_PKEY_encrypt(ek, key, sizeof key, pa), 64);
+  EXPECT_EQ(EVP_PKEY_decrypt(back, ek, 64, pa), 16);
+  EXPECT_EQ(std::memcmp(back, key, 16), 0);
+  EXPECT_EQ(EVP_PKEY_encrypt(ek, key, sizeof key, dh1), 0);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_PKEY_ENCRYPT, EVP_R_PUBLIC_KEY_NOT_RSA}}));
+  unsigned char long_key[60] = {};
+  EXPECT_EQ(EVP_PKEY_encrypt(ek, long_key, sizeof long_key, pa), -1);  // RSA refuses
+  ERR_clear_error();
+  // Sealing to three RSA recipients; each opens.
+  EVP_PKEY* recipients[3] = {pa, pb, pa2};
+  unsigned char eks[3][80], iv[16], ct[64], pt[64];
+  unsigned char* ekp[3] = {eks[0], eks[1], eks[2]};
+  int ekl[3] = {0, 0, 0};
+  EVP_CIPHER_CTX ctx;
+  EVP_CIPHER_CTX_init(&ctx);
+  ASSERT_EQ(EVP_SealInit(&ctx, EVP_aes_128_cbc(), ekp, ekl, iv, recipients, 3), 3);
+  int n = 0, m = 0;
+  ASSERT_EQ(EVP_SealUpdate(&ctx, ct, &n, reinterpret_cast<const unsigned char*>("sealed"), 6), 1);
+  ASSERT_EQ(EVP_SealFinal(&ctx, ct + n, &m), 1);
+  const int ctlen = n + m;
+  for (int i = 0; i < 3; i++) {
+    EVP_CIPHER_CTX_cleanup(&ctx);  // a type given: the context is set up afresh
+    ASSERT_EQ(EVP_OpenInit(&ctx, EVP_aes_128_cbc(), eks[i], ekl[i], iv, recipients[i]), 1) << i;
+    int p = 0, q = 0;
+    ASSERT_EQ(EVP_OpenUpdate(&ctx, pt, &p, ct, ctlen), 1);
+    ASSERT_EQ(EVP_OpenFinal(&ctx, pt + p, &q), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(pt), p + q), "sealed") << i;
+  }
+  EVP_CIPHER_CTX_cleanup(&ctx);
+  for (EVP_PKEY* k : {pa, pa2, pb, dh1, dh2}) EVP_PKEY_free(k);
+  EXPECT_EQ(a->references, 1);
+  ERR_clear_error();
+}
+
+// The digest and cipher filters and base64 coding.
+TEST(Seams, FiltersAndBase64) {
+  BIO* md = BIO_new(BIO_f_md());
+  BIO_set_md(md, EVP_sha1());
+  BIO* sink = BIO_new(BIO_s_null());
+  BIO_push(md, sink);
+  EXPECT_EQ(BIO_write(md, "abc", 3), 3);
+  EVP_MD_CTX* mdctx = nullptr;
+  BIO_get_md_ctx(md, &mdctx);
+  unsigned char digest[20];
+  ASSERT_EQ(EVP_DigestFinal_ex(mdctx, digest, nullptr), 1);
+  EXPECT_EQ(morvane_test::ToHex(digest, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(BIO_find_type(md, BIO_TYPE_MD), md);
+  BIO_free_all(md);
+  // The cipher filter encrypts on write; a flush writes the padded last block.
+  const unsigned char key[16] = {9}, iv[16] = {8};
+  BIO* enc = BIO_new(BIO_f_cipher());
+  BIO_set_cipher(enc, EVP_aes_128_cbc(), key, iv, 1);
+  BIO* mem = BIO_new(BIO_s_mem());
+  BIO_push(enc, mem);
+  EXPECT_EQ(BIO_write(enc, "seventeen bytes!!", 17), 17);
+  EXPECT_EQ(BIO_ctrl(enc, 11, 0, nullptr), 1);
+  char* data = nullptr;
+  EXPECT_EQ(BIO_ctrl(mem, 3, 0, &data), 32);
+  BIO_free_all(enc);
+  // Base64: a whole line is 64 characters and a line feed.
+  unsigned char in[48], text[80], back[64];
+  for (int i = 0; i < 48; i++) in[i] = static_cast<unsigned char>(i);
+  EVP_ENCODE_CTX ectx;
+  EVP_EncodeInit(&ectx);
+  int n = 0, m = 0;
+  EVP_EncodeUpdate(&ectx, text, &n, in, 48);
+  EVP_EncodeFinal(&ectx, text + n, &m);
+  EXPECT_EQ(n + m, 65);
+  EXPECT_EQ(text[64], '\n');
+  EXPECT_EQ(EVP_EncodeBlock(text, in, 3), 4);
+  EXPECT_STREQ(reinterpret_cast<char*>(text), "AAEC");
+  EXPECT_EQ(EVP_DecodeBlock(back, text, 4), 3);
+  EVP_DecodeInit(&ectx);
+  EXPECT_GE(EVP_DecodeUpdate(&ectx, back, &n, reinterpret_cast<const unsigned char*>("AAEC\n"), 5),
+            0);
+  EXPECT_EQ(EVP_DecodeFinal(&ectx, back + n, &m), 1);
+  EXPECT_EQ(n + m, 3);
+  EXPECT_EQ(EVP_DecodeBlock(back, reinterpret_cast<const unsigned char*>("A*=="), 4), -1);
 }
 
 }  // namespace
