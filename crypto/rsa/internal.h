@@ -162,11 +162,6 @@ void mont_mul(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& 
               BN_ULONG* t) noexcept;
 // r = a - b mod N for a, b < N.
 void sub_mod(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m) noexcept;
-// r = a^e mod N for a < N, e public (its bits decide the steps); t has
-// 3 nl words.
-void pow_public(BN_ULONG* r, const BN_ULONG* a, const BIGNUM* e, const Modulus& m,
-                BN_ULONG* t) noexcept;
-
 // A Montgomery context of a public modulus for the length of one call: the
 // key's cached one when given, or one made here (get() is null when that
 // failed).

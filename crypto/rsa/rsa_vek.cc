@@ -7,8 +7,9 @@
 // balanced key (p and q of one word count, n at most twice that) and the
 // built-in exponentiation, the CRT runs on word arrays: reductions and
 // products in Montgomery form, the two exponentiations in the constant-time
-// form (the exponents are marked secret), the recombination and the check
-// r^e = I (mod n) by masks.  Other keys take the same steps on BIGNUMs.  The
+// form (the exponents are marked secret), the recombination by masks, and the
+// check r^e = I (mod n) with the constant-time form too (e marked secret, so
+// that the result's value steers nothing).  Other keys take the same steps on BIGNUMs.  The
 // decrypted block keeps all RSA_size bytes for the padding check, and the
 // unblinding factor is applied on words too (the blinding record is then only
 // advanced), so the plaintext never passes through a BIGNUM whose length
@@ -165,8 +166,9 @@ BIGNUM words_view(BN_ULONG* w, int nl) {
 int crt_words(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_CTX* mp_ctx,
               const BN_MONT_CTX* mq_ctx, BN_MONT_CTX* mn_cached) {
   const int pl = rsa->p->top, nl = rsa->n->top;
-  const int tw = 3 * nl > 4 * pl ? 3 * nl : 4 * pl;
-  Scratch s(static_cast<size_t>(2 * pl + nl + 2 * pl + 5 * pl + tw + 2 * pl + 3 * nl));
+  const int tw = 2 * pl;
+  // R^2 mod p and mod q, x, r1, m1, r0, h, iqmp, t, prod, out, vrfy, iw.
+  Scratch s(static_cast<size_t>(2 * pl + 2 * pl + 5 * pl + tw + 2 * pl + 3 * nl));
   Modulus mp, mq;
   if (!s.modulus(&mp, mp_ctx) || !s.modulus(&mq, mq_ctx)) return 0;
   BN_ULONG *x = s.take(2 * pl), *r1 = s.take(pl), *m1 = s.take(pl), *r0w = s.take(pl),
@@ -217,12 +219,17 @@ int crt_words(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_
     for (int i = 0; i < nl; i++) out[i] = prod[i];
     if (rsa->e != nullptr) {
       // The check: r0 < n and r0^e = I (mod n), or the result is discarded.
+      // The power runs in the constant-time form (e marked secret), which
+      // takes the result's words whatever their value.
       MontFor mn(mn_cached, rsa->n, ctx);
-      Modulus m;
-      ok = mn.get() != nullptr && s.modulus(&m, mn.get());
+      BIGNUM base = words_view(out, nl), e = secret_view(rsa->e, rsa);
+      e.flags |= BN_FLAG_SECRET;
+      ok =
+          mn.get() != nullptr && BN_mod_exp_mont_consttime(e1, &base, &e, rsa->n, ctx,
+                                                           const_cast<BN_MONT_CTX*>(mn.get())) == 1;
       if (ok) {
+        load_words(vrfy, nl, e1);
         load_words(iw, nl, I);
-        pow_public(vrfy, out, rsa->e, m, t);
         BN_ULONG good = zero_words_mask(prod + nl, 2 * pl - nl) & lt_words(out, rsa->n->d, nl);
         for (int i = 0; i < nl; i++) good &= ct::eq_mask(vrfy[i], iw[i]);
         if (!reveal(good)) {  // a fault: the direct exponentiation instead

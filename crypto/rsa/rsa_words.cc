@@ -1,6 +1,6 @@
 // Fixed-width arithmetic for the private operations: Montgomery products and
-// reduction, modular subtraction, powers with a public exponent, and the
-// moves between BIGNUMs, word arrays and bytes, with no branch and no
+// reduction, modular subtraction, and the moves between BIGNUMs, word arrays
+// and bytes, with no branch and no
 // address that depends on the values (only on the word counts).
 //
 // Implementation notes: a BIGNUM's `top` follows its value, so it is secret
@@ -123,25 +123,6 @@ void sub_mod(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m
     carry = (ct::lt_mask(s, add) | ct::lt_mask(s2, carry)) & 1;
     r[i] = s2;
   }
-}
-
-void pow_public(BN_ULONG* r, const BN_ULONG* a, const BIGNUM* e, const Modulus& m,
-                BN_ULONG* t) noexcept {
-  const int nl = m.nl;
-  const int bits = BN_num_bits(e);
-  if (bits == 0) {  // a^0 = 1, below every odd N above 1
-    for (int i = 0; i < nl; i++) r[i] = i == 0 ? 1 : 0;
-    return;
-  }
-  BN_ULONG* am = t + 2 * nl;  // a R mod N
-  mont_mul(am, a, m.rr, m, t);
-  for (int i = 0; i < nl; i++) r[i] = am[i];
-  for (int j = bits - 2; j >= 0; j--) {
-    mont_mul(r, r, r, m, t);
-    if (BN_is_bit_set(e, j)) mont_mul(r, r, am, m, t);
-  }
-  for (int i = 0; i < 2 * nl; i++) t[i] = i < nl ? r[i] : 0;
-  redc(r, t, m);
 }
 
 MontFor::MontFor(BN_MONT_CTX* cached, const BIGNUM* mod, BN_CTX* ctx) noexcept : m_(cached) {
