@@ -555,6 +555,34 @@ MORVANE_EXPORT void BN_BLINDING_set_thread_id(BN_BLINDING *b, unsigned long n);
 MORVANE_EXPORT unsigned long BN_BLINDING_get_flags(const BN_BLINDING *b);
 MORVANE_EXPORT void BN_BLINDING_set_flags(BN_BLINDING *b, unsigned long flags);
 
+/* ---- NIST primes and published primes ---------------------------------------
+ * The primes of the NIST curves over prime fields (FIPS 186-4, D.1.2) as
+ * constant numbers (BN_FLAG_BORROWED: never to be modified or freed), and the
+ * reduction modulo each: r = a mod p in [0, p), 1 or 0.  The field argument
+ * is not read (each function reduces by its own prime); ctx serves only
+ * inputs outside [0, p^2), which take the general reduction.  r may be a. */
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_192(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_224(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_256(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_384(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_521(void);
+MORVANE_EXPORT int BN_nist_mod_192(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_224(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_256(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_384(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_521(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+/* The MODP group primes of RFC 2409 (section 6: the first and second Oakley
+ * groups) and RFC 3526 (groups 5 and 14 to 18), written into bn or a new
+ * number when bn is null; null on failure. */
+MORVANE_EXPORT BIGNUM *get_rfc2409_prime_768(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc2409_prime_1024(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_1536(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_2048(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_3072(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_4096(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_6144(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_8192(BIGNUM *bn);
+
 /* Registers the texts of library 3 (ERR_LIB_BN) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_BN_strings(void);
