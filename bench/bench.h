@@ -110,6 +110,7 @@ Impl GcryOp(int algo, int mode, size_t keylen, bool encrypt);
 void RegisterAes();
 void RegisterAsn1();
 void RegisterBn();
+void RegisterBnFields();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
