@@ -29,6 +29,7 @@
 #include <morvane/bn.h>
 #include <morvane/buffer.h>
 #include <morvane/cast.h>
+#include <morvane/comp.h>
 #include <morvane/crypto.h>
 #include <morvane/des.h>
 #include <morvane/des_old.h>
@@ -664,7 +665,10 @@ const std::vector<Entry> kBn = {
     {"BN_generate_prime",
      [](int bits) { BN_generate_prime(nullptr, bits, 0, nullptr, nullptr, nullptr, nullptr); }},
     {"BN_X931_generate_Xpq",
-     [](int nbits) { BN_X931_generate_Xpq(BN_new(), BN_new(), nbits, nullptr); }},
+     [](int nbits) {
+       BN_CTX* ctx = BN_CTX_new();
+       BN_X931_generate_Xpq(BN_new(), BN_new(), nbits, ctx);
+     }},
     {"BN_GF2m_poly2arr",
      [](int max) {
        unsigned int p[5];
@@ -689,6 +693,35 @@ const std::vector<Entry> kBn = {
        BN_ULONG t[64];
        bn_sqr_normal(g_r, g_w, n, t);
      }>},
+};
+
+// Base64 coding and block compression: outputs sized by the caller.
+const std::vector<Entry> kCoding = {
+    {"EVP_EncodeUpdate",
+     [](int inl) {
+       EVP_ENCODE_CTX c;
+       EVP_EncodeInit(&c);
+       int n = 0;
+       EVP_EncodeUpdate(&c, Big(), &n, g_key, 5);  // five bytes held
+       EVP_EncodeUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_DecodeUpdate",
+     [](int inl) {
+       EVP_ENCODE_CTX c;
+       EVP_DecodeInit(&c);
+       int n = 0;
+       EVP_DecodeUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_EncodeBlock", [](int n) { EVP_EncodeBlock(Big(), Big(), n); }},
+    {"EVP_DecodeBlock", [](int n) { EVP_DecodeBlock(Big(), Big(), n); }},
+    {"COMP_compress_block",
+     [](int olen) { COMP_compress_block(COMP_CTX_new(COMP_rle()), Big(), olen, g_key, 16); }},
+    {"COMP_compress_block:ilen",
+     [](int ilen) { COMP_compress_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
+    {"COMP_expand_block",
+     [](int olen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), olen, g_key, 16); }},
+    {"COMP_expand_block:ilen",
+     [](int ilen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
 };
 
 // The public-key operations are not built yet: each refuses at once.
@@ -733,6 +766,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, LengthSweep, testing::ValuesIn(kBio), EntryNam
 INSTANTIATE_TEST_SUITE_P(Core, LengthSweep, testing::ValuesIn(kCrypto), EntryName);
 INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), EntryName);
 INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName);
+INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 
 }  // namespace
