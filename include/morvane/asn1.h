@@ -358,6 +358,69 @@ MORVANE_EXPORT int i2t_ASN1_OBJECT(char *buf, int buf_len, ASN1_OBJECT *a);
  * long text's buffer cannot be allocated. */
 MORVANE_EXPORT int i2a_ASN1_OBJECT(BIO *bp, ASN1_OBJECT *a);
 
+/* ---- character strings ------------------------------------------------
+ * Text given in one of four input forms (ASN1_MB_*) is converted into an
+ * ASN1_STRING of a character-string type chosen from a type mask, one bit per
+ * type (the bits of ASN1_tag2bit, morvane/asn1t.h).  The conversions and the
+ * UTF-8 codec accept characters up to 0x7FFFFFFF (UTF-8 of 1 to 6 octets). */
+#define ASN1_MB_FLAG 0x1000
+#define ASN1_MB_UTF8 (ASN1_MB_FLAG)       /* UTF-8, 1 to 6 octets a character */
+#define ASN1_MB_ASCII (ASN1_MB_FLAG | 1)  /* one octet a character (0-255) */
+#define ASN1_MB_BMP (ASN1_MB_FLAG | 2)    /* two octets, big-endian */
+#define ASN1_MB_UNIV (ASN1_MB_FLAG | 4)   /* four octets, big-endian */
+
+/* Type mask bits (ASN1_tag2bit of the type's tag). */
+#define ASN1_MASK_NUMERICSTRING 0x0001UL
+#define ASN1_MASK_PRINTABLESTRING 0x0002UL
+#define ASN1_MASK_T61STRING 0x0004UL
+#define ASN1_MASK_VIDEOTEXSTRING 0x0008UL
+#define ASN1_MASK_IA5STRING 0x0010UL
+#define ASN1_MASK_GRAPHICSTRING 0x0020UL
+#define ASN1_MASK_VISIBLESTRING 0x0040UL
+#define ASN1_MASK_GENERALSTRING 0x0080UL
+#define ASN1_MASK_UNIVERSALSTRING 0x0100UL
+#define ASN1_MASK_OCTET_STRING 0x0200UL
+#define ASN1_MASK_BIT_STRING 0x0400UL
+#define ASN1_MASK_BMPSTRING 0x0800UL
+#define ASN1_MASK_UNKNOWN 0x1000UL
+#define ASN1_MASK_UTF8STRING 0x2000UL
+#define ASN1_MASK_UTCTIME 0x4000UL
+#define ASN1_MASK_GENERALIZEDTIME 0x8000UL
+#define ASN1_MASK_SEQUENCE 0x10000UL
+/* PrintableString, T61String, BMPString and UTF8String. */
+#define ASN1_MASK_DIRECTORYSTRING 0x2806UL
+
+/* Converts len octets at `in` (-1: the zero-terminated text) of form `inform`
+ * into the first type of the mask (0: ASN1_MASK_DIRECTORYSTRING) that holds
+ * every character, in the order PrintableString, IA5String, T61String,
+ * BMPString, UniversalString, else UTF8String.  minsize and maxsize bound the
+ * character count when above 0.  With out null only the type code is
+ * returned; else the string *out (emptied and retyped) or a new one stored
+ * there receives the characters, copied unchanged when the input form is the
+ * type's own.  Returns the type code, or -1 with an error queued ("string too
+ * short" carries "minsize=N", "string too long" "maxsize=N"; a result beyond
+ * INT_MAX octets is "string too long" too); a string made by the call is then
+ * freed and *out left null. */
+MORVANE_EXPORT int ASN1_mbstring_ncopy(ASN1_STRING **out, const unsigned char *in, int len,
+                                       int inform, unsigned long mask, long minsize,
+                                       long maxsize);
+MORVANE_EXPORT int ASN1_mbstring_copy(ASN1_STRING **out, const unsigned char *in, int len,
+                                      int inform, unsigned long mask);
+/* One UTF-8 character from at most len octets at str: its octet count, with
+ * the value in *val; 0 for len < 1, -1 truncated, -2 a bad first octet, -3 a
+ * bad continuation octet, -4 an overlong form.  Surrogates are accepted. */
+MORVANE_EXPORT int UTF8_getc(const unsigned char *str, int len, unsigned long *val);
+/* Writes value as UTF-8 into len octets at str: the octet count, or -1 when
+ * it does not fit (nothing written).  str null: only the count (1 to 6). */
+MORVANE_EXPORT int UTF8_putc(unsigned char *str, int len, unsigned long value);
+/* The narrowest of PrintableString (19), IA5String (22) and T61String (20)
+ * for the octets at s up to a zero octet or len octets (len <= 0: no
+ * limit); null s gives 19. */
+MORVANE_EXPORT int ASN1_PRINTABLE_type(const unsigned char *s, int len);
+/* Narrows a UniversalString whose characters are all below 256 to one octet
+ * a character, typed by ASN1_PRINTABLE_type: 1, or 0 with s unchanged. */
+MORVANE_EXPORT int ASN1_UNIVERSALSTRING_to_string(ASN1_UNIVERSALSTRING *s);
+
 /* ---- values of any item ------------------------------------------------- */
 
 /* A new value of item `it` (morvane/asn1t.h), or null. */
