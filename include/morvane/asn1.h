@@ -421,6 +421,44 @@ MORVANE_EXPORT int ASN1_PRINTABLE_type(const unsigned char *s, int len);
  * a character, typed by ASN1_PRINTABLE_type: 1, or 0 with s unchanged. */
 MORVANE_EXPORT int ASN1_UNIVERSALSTRING_to_string(ASN1_UNIVERSALSTRING *s);
 
+/* String rules by attribute NID: character-count bounds (-1: none) and the
+ * type mask, used under the default mask unless ASN1_STABLE_NO_MASK is set.
+ * The built-in rules can be changed for the process by
+ * ASN1_STRING_TABLE_add; added rules live until ASN1_STRING_TABLE_cleanup.
+ * Neither the rules nor the default mask are guarded by a lock: set them up
+ * before threads use them. */
+typedef struct asn1_string_table_st {
+  int nid;
+  long minsize;
+  long maxsize;
+  unsigned long mask;
+  unsigned long flags;
+} ASN1_STRING_TABLE;
+#define ASN1_STABLE_FLAGS_MALLOC 0x01 /* allocated by ASN1_STRING_TABLE_add */
+#define ASN1_STABLE_NO_MASK 0x02      /* mask used without the default mask */
+
+/* The string of in (inlen octets, form inform) made by the rule of nid, or
+ * by the directory-string mask without one, into *out when out is given;
+ * null on failure. */
+MORVANE_EXPORT ASN1_STRING *ASN1_STRING_set_by_NID(ASN1_STRING **out, const unsigned char *in,
+                                                   int inlen, int inform, int nid);
+/* The rule of nid (borrowed, writable), or null. */
+MORVANE_EXPORT ASN1_STRING_TABLE *ASN1_STRING_TABLE_get(int nid);
+/* Sets the rule of nid (minsize and maxsize -1: kept; a new rule has no
+ * bounds then), creating it when absent: 1, or 0 on allocation failure. */
+MORVANE_EXPORT int ASN1_STRING_TABLE_add(int nid, long minsize, long maxsize, unsigned long mask,
+                                         unsigned long flags);
+/* Frees the added rules; changes made to built-in rules stay. */
+MORVANE_EXPORT void ASN1_STRING_TABLE_cleanup(void);
+/* The default mask (initially 0xFFFFFFFF), ANDed into rules and the
+ * directory-string mask by ASN1_STRING_set_by_NID.  The text form takes
+ * "MASK:<number>" (C base prefixes), "nombstr" (no BMPString or UTF8String),
+ * "pkix" (no T61String), "utf8only" or "default": 1, or 0 with the mask
+ * unchanged. */
+MORVANE_EXPORT void ASN1_STRING_set_default_mask(unsigned long mask);
+MORVANE_EXPORT unsigned long ASN1_STRING_get_default_mask(void);
+MORVANE_EXPORT int ASN1_STRING_set_default_mask_asc(const char *p);
+
 /* ---- values of any item ------------------------------------------------- */
 
 /* A new value of item `it` (morvane/asn1t.h), or null. */
