@@ -17,6 +17,8 @@
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 
+#include <time.h>
+
 #include <morvane/export.h>
 #include <morvane/types.h>
 
@@ -459,6 +461,32 @@ MORVANE_EXPORT void ASN1_STRING_set_default_mask(unsigned long mask);
 MORVANE_EXPORT unsigned long ASN1_STRING_get_default_mask(void);
 MORVANE_EXPORT int ASN1_STRING_set_default_mask_asc(const char *p);
 
+/* ---- times ---------------------------------------------------------------
+ * UTCTime (type 23, YYMMDDHHMM[SS][Z|+hhmm|-hhmm]) and GeneralizedTime
+ * (type 24, CCYYMMDDHHMM[SS[.fff]][Z|+hhmm|-hhmm]) are ASN1_STRINGs holding
+ * that ASCII text; ASN1_TIME is either (ASN1_TIME_it).  The checks test
+ * each field's range (no day is compared with its month): 1 valid, 0 not. */
+MORVANE_EXPORT int ASN1_UTCTIME_check(const ASN1_UTCTIME *d);
+MORVANE_EXPORT int ASN1_GENERALIZEDTIME_check(const ASN1_GENERALIZEDTIME *d);
+MORVANE_EXPORT int ASN1_TIME_check(const ASN1_TIME *t);
+/* Sets s to the text str when it is valid (s null: only checks): 1 or 0. */
+MORVANE_EXPORT int ASN1_UTCTIME_set_string(ASN1_UTCTIME *s, const char *str);
+MORVANE_EXPORT int ASN1_GENERALIZEDTIME_set_string(ASN1_GENERALIZEDTIME *s, const char *str);
+/* Sets s (or a new string when s is null) to t in UTC with seconds and "Z",
+ * reusing a buffer of 20 octets or more; returns it, or null.  ASN1_TIME_set
+ * takes UTCTime for the years 1950 to 2049 and GeneralizedTime otherwise. */
+MORVANE_EXPORT ASN1_UTCTIME *ASN1_UTCTIME_set(ASN1_UTCTIME *s, time_t t);
+MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_GENERALIZEDTIME_set(ASN1_GENERALIZEDTIME *s, time_t t);
+MORVANE_EXPORT ASN1_TIME *ASN1_TIME_set(ASN1_TIME *s, time_t t);
+/* The valid time t as a GeneralizedTime (a UTCTime gains the century 19 for
+ * years 50 to 99, else 20): into *out when it holds a string, else a new one
+ * (stored through out when given); null on failure. */
+MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_TIME_to_generalizedtime(ASN1_TIME *t,
+                                                                  ASN1_GENERALIZEDTIME **out);
+/* -1, 0 or 1 as s is before, at or after t; absent seconds count as 0 and an
+ * absent zone as UTC. */
+MORVANE_EXPORT int ASN1_UTCTIME_cmp_time_t(const ASN1_UTCTIME *s, time_t t);
+
 /* ---- values of any item ------------------------------------------------- */
 
 /* A new value of item `it` (morvane/asn1t.h), or null. */
@@ -565,6 +593,11 @@ MORVANE_EXPORT void ASN1_GENERALIZEDTIME_free(ASN1_GENERALIZEDTIME *a);
 MORVANE_EXPORT ASN1_GENERALIZEDTIME *d2i_ASN1_GENERALIZEDTIME(ASN1_GENERALIZEDTIME **a,
     const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_ASN1_GENERALIZEDTIME(ASN1_GENERALIZEDTIME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_TIME_it;
+MORVANE_EXPORT ASN1_TIME *ASN1_TIME_new(void);
+MORVANE_EXPORT void ASN1_TIME_free(ASN1_TIME *a);
+MORVANE_EXPORT ASN1_TIME *d2i_ASN1_TIME(ASN1_TIME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_TIME(ASN1_TIME *a, unsigned char **out);
 MORVANE_EXPORT extern const ASN1_ITEM ASN1_VISIBLESTRING_it;
 MORVANE_EXPORT ASN1_VISIBLESTRING *ASN1_VISIBLESTRING_new(void);
 MORVANE_EXPORT void ASN1_VISIBLESTRING_free(ASN1_VISIBLESTRING *a);
