@@ -14,6 +14,7 @@
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/x509.h>
 
 namespace {
 
