@@ -66,16 +66,23 @@ bool is_printable(unsigned long c) {
 }
 
 // The mask bits a character can clear; once none is left the rest of the
-// walk would change nothing.
+// walk would change nothing.  Only a Universal input can hold a value above
+// 0x7FFFFFFF, which clears every bit but UniversalString's.
 constexpr unsigned long kNarrowable =
     ASN1_MASK_PRINTABLESTRING | ASN1_MASK_IA5STRING | ASN1_MASK_T61STRING | ASN1_MASK_BMPSTRING;
 
-// Clears from `mask` the types that cannot hold character c.
+unsigned long narrowable(unsigned long mask, int inform) {
+  return inform == ASN1_MB_UNIV ? mask & ~ASN1_MASK_UNIVERSALSTRING : mask & kNarrowable;
+}
+
+// Clears from `mask` the types that cannot hold character c.  UTF-8 (and so
+// the UTF8String that stands in for other types) ends at 0x7FFFFFFF.
 unsigned long narrow(unsigned long mask, unsigned long c) {
   if (!is_printable(c)) mask &= ~ASN1_MASK_PRINTABLESTRING;
   if (c > 0x7F) mask &= ~ASN1_MASK_IA5STRING;
   if (c > 0xFF) mask &= ~ASN1_MASK_T61STRING;
   if (c > 0xFFFF) mask &= ~ASN1_MASK_BMPSTRING;
+  if (c > 0x7FFFFFFF) mask &= ASN1_MASK_UNIVERSALSTRING;
   return mask;
 }
 
@@ -164,10 +171,10 @@ int ASN1_mbstring_ncopy(ASN1_STRING** out, const unsigned char* in, int len, int
   }
 
   // Keep the types that hold every character.
-  if (mask & kNarrowable) {
+  if (narrowable(mask, inform)) {
     traverse(in, inlen, inform, [&](unsigned long c) {
       mask = narrow(mask, c);
-      return (mask & kNarrowable) ? 1 : 0;
+      return narrowable(mask, inform) ? 1 : 0;
     });
   }
   if (mask == 0) {
