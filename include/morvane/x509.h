@@ -18,7 +18,9 @@ MORVANE_BEGIN_DECLS
  * `bytes` caches the name's DER: a decoded name keeps the octets it was read
  * from, canonical or not, until a change sets `modified`, after which the
  * next encoding rebuilds them (each RDN's members then in DER order).
- * Whoever changes `entries` or an entry sets `modified` to 1. */
+ * Whoever changes `entries` or an entry sets `modified` to 1.  Encoding a
+ * name may rebuild its cache, so it counts as a change: one thread at a time
+ * per name.  The codec's failures queue errors of library 13 (ERR_LIB_ASN1). */
 typedef struct X509_name_entry_st {
   ASN1_OBJECT *object; /* attribute type */
   ASN1_STRING *value;  /* attribute value, any name-value string type */
