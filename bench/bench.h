@@ -109,6 +109,7 @@ Impl GcryOp(int algo, int mode, size_t keylen, bool encrypt);
 // Registration functions of the benchmark files, called by main.
 void RegisterAes();
 void RegisterAsn1();
+void RegisterBase64();
 void RegisterBn();
 void RegisterCiphers();
 void RegisterDes();

@@ -132,6 +132,7 @@ int main(int argc, char** argv) {
   bench::RegisterDes();
   bench::RegisterCiphers();
   bench::RegisterAsn1();
+  bench::RegisterBase64();
   bench::RegisterRand();
   bench::RegisterBn();
   if (!bench::g_mismatches.empty()) {

@@ -20,6 +20,11 @@ if(MORVANE_TSAN)
   set(MORVANE_SAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
   set(MORVANE_SANITIZED ON)
 endif()
+# valgrind's headers, for the constant-time harness (test/ct/) and the twin
+# of the library it runs.
+if(MORVANE_BUILD_TESTS AND MORVANE_SANITIZED AND NOT MORVANE_TSAN)
+  find_path(MORVANE_VALGRIND_INCLUDE valgrind/memcheck.h)
+endif()
 set(MORVANE_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 file(MAKE_DIRECTORY "${MORVANE_GENERATED_DIR}")
 
@@ -36,6 +41,13 @@ function(morvane_library_flags tgt variant)
   target_compile_definitions(${tgt} PRIVATE MORVANE_BUILDING_LIBRARY)
   if(variant STREQUAL "SAN" AND MORVANE_SANITIZED)
     target_compile_options(${tgt} PRIVATE ${MORVANE_SAN_FLAGS})
+  endif()
+  # The unsanitized twin is what the constant-time harness runs under
+  # valgrind: it marks the values its checks make public as defined.
+  if(variant STREQUAL "PLAIN" AND MORVANE_VALGRIND_INCLUDE)
+    target_include_directories(${tgt} PRIVATE ${MORVANE_VALGRIND_INCLUDE})
+    target_compile_definitions(${tgt} PRIVATE
+      "MORVANE_CT_DECLASSIFY_HEADER=\"${CMAKE_SOURCE_DIR}/test/ct/declassify.h\"")
   endif()
 endfunction()
 

@@ -135,8 +135,9 @@ void* CRYPTO_remalloc(void* a, int num, const char*, int) {
 }
 
 char* CRYPTO_strdup(const char* str, const char* file, int line) {
+  if (str == nullptr) return nullptr;
   size_t len = strlen(str) + 1;
-  auto* ret = static_cast<char*>(CRYPTO_malloc(static_cast<int>(len), file, line));
+  auto* ret = static_cast<char*>(CRYPTO_malloc(MORVANE_int_size(len), file, line));
   if (ret != nullptr) memcpy(ret, str, len);
   return ret;
 }

@@ -2,12 +2,15 @@
 // (an OCTET STRING, or SEQUENCE { INTEGER, OCTET STRING }), and a string
 // written under a given tag.
 
+#include <limits.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/objects.h>
 
 /* see morvane/asn1.h */
 int ASN1_TYPE_get(ASN1_TYPE* a) {
@@ -30,7 +33,22 @@ void ASN1_TYPE_set(ASN1_TYPE* a, int type, void* value) {
 }
 
 /* see morvane/asn1.h */
+int ASN1_TYPE_set1(ASN1_TYPE* a, int type, const void* value) {
+  void* copy = const_cast<void*>(value);
+  if (value != nullptr && type != ASN1_UT_BOOLEAN) {
+    if (type == ASN1_UT_OBJECT)
+      copy = OBJ_dup(static_cast<const ASN1_OBJECT*>(value));
+    else
+      copy = ASN1_STRING_dup(static_cast<const ASN1_STRING*>(value));
+    if (copy == nullptr) return 0;
+  }
+  ASN1_TYPE_set(a, type, copy);
+  return 1;
+}
+
+/* see morvane/asn1.h */
 int ASN1_TYPE_set_octetstring(ASN1_TYPE* a, unsigned char* data, int len) {
+  if (len < 0) return 0;  // no "up to the zero" meaning here: the IV may hold zeros
   ASN1_STRING* os = ASN1_STRING_type_new(ASN1_UT_OCTET_STRING);
   if (os == nullptr) return 0;
   if (!ASN1_STRING_set(os, data, len)) {
@@ -72,10 +90,16 @@ int ASN1_TYPE_set_int_octetstring(ASN1_TYPE* a, long num, unsigned char* data, i
   ASN1_INTEGER in = {0, ASN1_UT_INTEGER, buf, 0};
   in.length = sizeof buf;  // the local buffer is reused, not replaced
   ASN1_INTEGER_set(&in, num);
+  if (len < 0 || (len > 0 && data == nullptr)) return 0;
   ASN1_STRING os = {len, ASN1_UT_OCTET_STRING, data, 0};
-  const int n = i2d_ASN1_INTEGER(&in, nullptr) + i2d_ASN1_bytes(&os, nullptr, 4, 0);
+  // Each part's size is checked before the sum, which is taken wide: a
+  // string near INT_MAX octets makes the SEQUENCE too long, never a wrap.
+  const int ni = i2d_ASN1_INTEGER(&in, nullptr);
+  const int no = i2d_ASN1_bytes(&os, nullptr, ASN1_UT_OCTET_STRING, ASN1_CLASS_UNIVERSAL);
+  if (ni <= 0 || no <= 0 || static_cast<int64_t>(ni) + no > INT_MAX) return 0;
+  const int n = ni + no;
   const int size = ASN1_object_size(1, n, ASN1_UT_SEQUENCE);
-  if (n <= 0 || size < 0) return 0;
+  if (size < 0) return 0;
   ASN1_STRING* seq = ASN1_STRING_type_new(ASN1_UT_SEQUENCE);
   if (seq == nullptr) return 0;
   auto* der = static_cast<unsigned char*>(MORVANE_malloc(size));

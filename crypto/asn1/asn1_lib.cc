@@ -316,7 +316,7 @@ int ASN1_STRING_set(ASN1_STRING* str, const void* data, int len) {
 void ASN1_STRING_set0(ASN1_STRING* str, void* data, int len) {
   MORVANE_free(str->data);
   str->data = static_cast<unsigned char*>(data);
-  str->length = len;
+  str->length = len > 0 ? len : 0;
 }
 
 /* see morvane/asn1.h */
@@ -346,7 +346,9 @@ int ASN1_STRING_cmp(const ASN1_STRING* a, const ASN1_STRING* b) {
 int ASN1_STRING_length(const ASN1_STRING* x) { return x->length; }
 
 /* see morvane/asn1.h */
-void ASN1_STRING_length_set(ASN1_STRING* x, int len) { x->length = len; }
+void ASN1_STRING_length_set(ASN1_STRING* x, int len) {
+  if (len >= 0) x->length = len;
+}
 
 /* see morvane/asn1.h */
 int ASN1_STRING_type(ASN1_STRING* x) { return x->type; }

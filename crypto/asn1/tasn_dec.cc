@@ -544,9 +544,9 @@ int sequence_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const AS
   if (!run_callback(ASN1_CBOP_D2I_PRE, pval, it)) goto auxerr;
   long i;
   for (i = 0; i < it->tcount; i++) {
-    const ASN1_TEMPLATE* seqtt = do_adb(pval, &it->templates[i], true);
+    const ASN1_TEMPLATE* seqtt = asn1_do_adb(pval, &it->templates[i], 1);
     if (seqtt == nullptr) return 0;
-    ASN1_VALUE** pseqval = get_field_ptr(pval, seqtt);
+    ASN1_VALUE** pseqval = asn1_get_field_ptr(pval, seqtt);
     if (len == 0) break;
     const unsigned char* q = p;
     if (check_eoc(&p, len)) {
@@ -581,16 +581,18 @@ int sequence_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const AS
     return 0;
   }
   for (; i < it->tcount; i++) {
-    const ASN1_TEMPLATE* seqtt = do_adb(pval, &it->templates[i], true);
+    const ASN1_TEMPLATE* seqtt = asn1_do_adb(pval, &it->templates[i], 1);
     if (seqtt == nullptr) return 0;
     if (!(seqtt->flags & ASN1_TF_OPTIONAL)) {
       *errtt = seqtt;
       ASN1err(ASN1_F_ASN1_ITEM_EX_D2I, ASN1_R_FIELD_MISSING);
       return 0;
     }
-    ASN1_template_free(get_field_ptr(pval, seqtt), seqtt);
+    ASN1_template_free(asn1_get_field_ptr(pval, seqtt), seqtt);
   }
-  if (!enc_save(pval, *in, static_cast<int>(p - *in), it)) goto auxerr;
+  // An element longer than INT_MAX octets cannot be cached (the length is an
+  // int): refused rather than cut to its low bits.
+  if (p - *in > INT_MAX || !asn1_enc_save(pval, *in, static_cast<int>(p - *in), it)) goto auxerr;
   *in = p;
   if (!run_callback(ASN1_CBOP_D2I_POST, pval, it)) goto auxerr;
   return 1;
@@ -607,12 +609,12 @@ int choice_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1
   if (*pval != nullptr) {
     // Decoding into an existing CHOICE: the old alternative goes first, so
     // that a new one is never read over another's value.
-    const int old = get_choice_selector(pval, it);
+    const int old = asn1_get_choice_selector(pval, it);
     if (old >= 0 && old < it->tcount) {
       const ASN1_TEMPLATE* tt = &it->templates[old];
-      ASN1_template_free(get_field_ptr(pval, tt), tt);
+      ASN1_template_free(asn1_get_field_ptr(pval, tt), tt);
     }
-    set_choice_selector(pval, -1, it);
+    asn1_set_choice_selector(pval, -1, it);
   } else if (!ASN1_item_ex_new(pval, it)) {
     ASN1err(ASN1_F_ASN1_ITEM_EX_D2I, ERR_R_NESTED_ASN1_ERROR);
     return 0;
@@ -620,7 +622,7 @@ int choice_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1
   long i;
   for (i = 0; i < it->tcount; i++) {
     const ASN1_TEMPLATE* tt = &it->templates[i];
-    const int ret = template_ex_d2i(get_field_ptr(pval, tt), &p, len, tt, 1, ctx, depth);
+    const int ret = template_ex_d2i(asn1_get_field_ptr(pval, tt), &p, len, tt, 1, ctx, depth);
     if (ret == -1) continue;
     if (ret > 0) break;
     *errtt = tt;
@@ -635,7 +637,7 @@ int choice_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1
     ASN1err(ASN1_F_ASN1_ITEM_EX_D2I, ASN1_R_NO_MATCHING_CHOICE_TYPE);
     return 0;
   }
-  set_choice_selector(pval, static_cast<int>(i), it);
+  asn1_set_choice_selector(pval, static_cast<int>(i), it);
   *in = p;
   if (!run_callback(ASN1_CBOP_D2I_POST, pval, it)) goto auxerr;
   return 1;

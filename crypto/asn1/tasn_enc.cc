@@ -64,6 +64,7 @@ bool set_seq_out(STACK* sk, unsigned char** out, int skcontlen, const ASN1_ITEM*
   auto* derlst = static_cast<DerEnc*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(DerEnc)));
   auto* tmpdat = static_cast<unsigned char*>(MORVANE_malloc(skcontlen > 0 ? skcontlen : 1));
   bool ok = derlst != nullptr && tmpdat != nullptr;
+  if (!ok) ASN1err(ASN1_F_ASN1_TEMPLATE_EX_I2D, ERR_R_MALLOC_FAILURE);
   unsigned char* p = tmpdat;
   for (int i = 0; ok && i < n; i++) {
     auto* skitem = reinterpret_cast<ASN1_VALUE*>(sk_value(sk, i));
@@ -261,7 +262,7 @@ int template_i2d(ASN1_VALUE** pval, unsigned char** out, const ASN1_TEMPLATE* tt
 int sequence_i2d(ASN1_VALUE** pval, unsigned char** out, const ASN1_ITEM* it, int tag, int aclass,
                  int ndef) {
   int seqcontlen;
-  if (enc_restore(&seqcontlen, out, pval, it)) return seqcontlen;
+  if (asn1_enc_restore(&seqcontlen, out, pval, it)) return seqcontlen;
   seqcontlen = 0;
   if (tag == -1) {
     tag = ASN1_UT_SEQUENCE;
@@ -269,18 +270,18 @@ int sequence_i2d(ASN1_VALUE** pval, unsigned char** out, const ASN1_ITEM* it, in
   }
   if (!run_callback(ASN1_CBOP_I2D_PRE, pval, it)) return -1;
   for (long i = 0; i < it->tcount; i++) {
-    const ASN1_TEMPLATE* seqtt = do_adb(pval, &it->templates[i], true);
+    const ASN1_TEMPLATE* seqtt = asn1_do_adb(pval, &it->templates[i], 1);
     if (seqtt == nullptr) return -1;
-    ASN1_VALUE** pseqval = get_field_ptr(pval, seqtt);
+    ASN1_VALUE** pseqval = asn1_get_field_ptr(pval, seqtt);
     if (!add_len(&seqcontlen, template_i2d(pseqval, nullptr, seqtt, -1, aclass))) return -1;
   }
   const int seqlen = ASN1_object_size(ndef, seqcontlen, tag);
   if (seqlen < 0 || out == nullptr) return seqlen;
   ASN1_put_object(out, ndef, seqcontlen, tag, aclass);
   for (long i = 0; i < it->tcount; i++) {
-    const ASN1_TEMPLATE* seqtt = do_adb(pval, &it->templates[i], true);
+    const ASN1_TEMPLATE* seqtt = asn1_do_adb(pval, &it->templates[i], 1);
     if (seqtt == nullptr) return -1;
-    if (template_i2d(get_field_ptr(pval, seqtt), out, seqtt, -1, aclass) < 0) return -1;
+    if (template_i2d(asn1_get_field_ptr(pval, seqtt), out, seqtt, -1, aclass) < 0) return -1;
   }
   if (ndef == 2) ASN1_put_eoc(out);
   if (!run_callback(ASN1_CBOP_I2D_POST, pval, it)) return -1;
@@ -301,10 +302,10 @@ int item_i2d(ASN1_VALUE** pval, unsigned char** out, const ASN1_ITEM* it, int ta
     }
     case ASN1_KIND_CHOICE: {
       if (!run_callback(ASN1_CBOP_I2D_PRE, pval, it)) return -1;
-      const int i = get_choice_selector(pval, it);
+      const int i = asn1_get_choice_selector(pval, it);
       if (i >= 0 && i < it->tcount) {
         const ASN1_TEMPLATE* chtt = &it->templates[i];
-        return template_i2d(get_field_ptr(pval, chtt), out, chtt, -1, aclass);
+        return template_i2d(asn1_get_field_ptr(pval, chtt), out, chtt, -1, aclass);
       }
       run_callback(ASN1_CBOP_I2D_POST, pval, it);
       return 0;

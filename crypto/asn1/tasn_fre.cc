@@ -17,22 +17,22 @@ namespace {
 
 // Releases a CHOICE or a sequence; `choice` selects the first.
 void structure_free(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine, bool choice) {
-  if (!choice && do_lock(pval, -1, it) > 0) return;  // other references remain
+  if (!choice && asn1_do_lock(pval, -1, it) > 0) return;  // other references remain
   if (run_callback(ASN1_CBOP_FREE_PRE, pval, it) == 2) return;
   if (choice) {
-    const int i = get_choice_selector(pval, it);
+    const int i = asn1_get_choice_selector(pval, it);
     if (i >= 0 && i < it->tcount) {
       const ASN1_TEMPLATE* tt = &it->templates[i];
-      ASN1_template_free(get_field_ptr(pval, tt), tt);
+      ASN1_template_free(asn1_get_field_ptr(pval, tt), tt);
     }
   } else {
-    enc_free(pval, it);
+    asn1_enc_free(pval, it);
     // Last field first, so that an ANY DEFINED BY field is resolved while its
     // selector before it still exists.
     for (long i = it->tcount - 1; i >= 0; i--) {
-      const ASN1_TEMPLATE* tt = do_adb(pval, &it->templates[i], false);
+      const ASN1_TEMPLATE* tt = asn1_do_adb(pval, &it->templates[i], 0);
       if (tt == nullptr) continue;  // no row and no default: left alone
-      ASN1_template_free(get_field_ptr(pval, tt), tt);
+      ASN1_template_free(asn1_get_field_ptr(pval, tt), tt);
     }
   }
   run_callback(ASN1_CBOP_FREE_POST, pval, it);
@@ -84,7 +84,10 @@ void item_ex_free(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine) {
 using namespace morvane::asn1;
 
 /* see morvane/asn1.h */
-void ASN1_item_free(ASN1_VALUE* val, const ASN1_ITEM* it) { item_ex_free(&val, it, false); }
+void ASN1_item_free(ASN1_VALUE* val, const ASN1_ITEM* it) {
+  if (val == nullptr) return;  // nothing to free: the item is not read
+  item_ex_free(&val, it, false);
+}
 
 /* see morvane/asn1t.h */
 void ASN1_item_ex_free(ASN1_VALUE** pval, const ASN1_ITEM* it) { item_ex_free(pval, it, false); }

@@ -77,15 +77,15 @@ int structure_new(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine, bool cho
     memset(*pval, 0, it->size);
   }
   if (choice) {
-    set_choice_selector(pval, -1, it);
+    asn1_set_choice_selector(pval, -1, it);
   } else {
     if (!combine) {
-      do_lock(pval, 0, it);
-      enc_init(pval, it);
+      asn1_do_lock(pval, 0, it);
+      asn1_enc_init(pval, it);
     }
     for (long i = 0; i < it->tcount; i++) {
       const ASN1_TEMPLATE* tt = &it->templates[i];
-      if (!ASN1_template_new(get_field_ptr(pval, tt), tt)) goto memerr2;
+      if (!ASN1_template_new(asn1_get_field_ptr(pval, tt), tt)) goto memerr2;
     }
   }
   if (!run_callback(ASN1_CBOP_NEW_POST, pval, it)) goto auxerr;

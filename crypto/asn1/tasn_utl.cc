@@ -58,24 +58,32 @@ int run_callback(int op, ASN1_VALUE** pval, const ASN1_ITEM* it) {
   return aux->asn1_cb(op, pval, it);
 }
 
-ASN1_VALUE** get_field_ptr(ASN1_VALUE** pval, const ASN1_TEMPLATE* tt) {
+}  // namespace morvane::asn1
+
+using namespace morvane::asn1;
+
+/* see morvane/asn1t.h */
+ASN1_VALUE** asn1_get_field_ptr(ASN1_VALUE** pval, const ASN1_TEMPLATE* tt) {
   if (tt->flags & ASN1_TF_COMBINE) return pval;
   return at_offset<ASN1_VALUE*>(*pval, static_cast<long>(tt->offset));
 }
 
-int get_choice_selector(ASN1_VALUE** pval, const ASN1_ITEM* it) {
+/* see morvane/asn1t.h */
+int asn1_get_choice_selector(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   return *at_offset<int>(*pval, it->utype);
 }
 
-int set_choice_selector(ASN1_VALUE** pval, int value, const ASN1_ITEM* it) {
+/* see morvane/asn1t.h */
+int asn1_set_choice_selector(ASN1_VALUE** pval, int value, const ASN1_ITEM* it) {
   int* sel = at_offset<int>(*pval, it->utype);
   const int old = *sel;
   *sel = value;
   return old;
 }
 
-int do_lock(ASN1_VALUE** pval, int op, const ASN1_ITEM* it) {
-  if (!is_sequence(it)) return 0;
+/* see morvane/asn1t.h */
+int asn1_do_lock(ASN1_VALUE** pval, int op, const ASN1_ITEM* it) {
+  if (pval == nullptr || *pval == nullptr || !is_sequence(it)) return 0;
   const ASN1_AUX* aux = aux_of(it);
   if (aux == nullptr || !(aux->flags & ASN1_AUX_REFCOUNT)) return 0;
   int* count = at_offset<int>(*pval, aux->ref_offset);
@@ -86,7 +94,8 @@ int do_lock(ASN1_VALUE** pval, int op, const ASN1_ITEM* it) {
   return CRYPTO_add(count, op, aux->ref_lock);
 }
 
-void enc_init(ASN1_VALUE** pval, const ASN1_ITEM* it) {
+/* see morvane/asn1t.h */
+void asn1_enc_init(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   ASN1_ENCODING* enc = enc_of(pval, it);
   if (enc == nullptr) return;
   enc->enc = nullptr;
@@ -94,7 +103,8 @@ void enc_init(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   enc->modified = 1;
 }
 
-void enc_free(ASN1_VALUE** pval, const ASN1_ITEM* it) {
+/* see morvane/asn1t.h */
+void asn1_enc_free(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   ASN1_ENCODING* enc = enc_of(pval, it);
   if (enc == nullptr) return;
   MORVANE_free(enc->enc);
@@ -103,32 +113,38 @@ void enc_free(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   enc->modified = 1;
 }
 
-int enc_save(ASN1_VALUE** pval, const unsigned char* in, int inlen, const ASN1_ITEM* it) {
+/* see morvane/asn1t.h */
+int asn1_enc_save(ASN1_VALUE** pval, const unsigned char* in, int inlen, const ASN1_ITEM* it) {
   ASN1_ENCODING* enc = enc_of(pval, it);
   if (enc == nullptr) return 1;
+  // Whatever happens, the old octets are no longer the structure's encoding.
   MORVANE_free(enc->enc);
   enc->enc = nullptr;
   enc->len = 0;
+  enc->modified = 1;
+  if (inlen < 0 || (inlen > 0 && in == nullptr)) return 0;
   enc->enc = static_cast<unsigned char*>(MORVANE_malloc(inlen > 0 ? inlen : 1));
   if (enc->enc == nullptr) return 0;
-  if (inlen > 0) memcpy(enc->enc, in, inlen);
+  if (inlen > 0) memcpy(enc->enc, in, static_cast<size_t>(inlen));
   enc->len = inlen;
   enc->modified = 0;
   return 1;
 }
 
-int enc_restore(int* len, unsigned char** out, ASN1_VALUE** pval, const ASN1_ITEM* it) {
+/* see morvane/asn1t.h */
+int asn1_enc_restore(int* len, unsigned char** out, ASN1_VALUE** pval, const ASN1_ITEM* it) {
   const ASN1_ENCODING* enc = enc_of(pval, it);
   if (enc == nullptr || enc->modified) return 0;
   if (out != nullptr) {
-    memcpy(*out, enc->enc, enc->len);
+    if (enc->len > 0) memcpy(*out, enc->enc, static_cast<size_t>(enc->len));
     *out += enc->len;
   }
   if (len != nullptr) *len = static_cast<int>(enc->len);
   return 1;
 }
 
-const ASN1_TEMPLATE* do_adb(ASN1_VALUE** pval, const ASN1_TEMPLATE* tt, bool nullerr) {
+/* see morvane/asn1t.h */
+const ASN1_TEMPLATE* asn1_do_adb(ASN1_VALUE** pval, const ASN1_TEMPLATE* tt, int nullerr) {
   if (!(tt->flags & ASN1_TF_ADB_MASK)) return tt;
   const ASN1_ADB* adb = tt->adb;
   ASN1_VALUE* sfld = *at_offset<ASN1_VALUE*>(*pval, static_cast<long>(adb->offset));
@@ -145,8 +161,6 @@ const ASN1_TEMPLATE* do_adb(ASN1_VALUE** pval, const ASN1_TEMPLATE* tt, bool nul
   if (nullerr) ASN1err(ASN1_F_ASN1_DO_ADB, ASN1_R_UNSUPPORTED_ANY_DEFINED_BY_TYPE);
   return nullptr;
 }
-
-}  // namespace morvane::asn1
 
 namespace {
 

@@ -160,6 +160,10 @@ BIO_METHOD* BIO_s_file(void) {
 
 /* see morvane/bio.h */
 BIO* BIO_new_file(const char* filename, const char* mode) {
+  if (filename == nullptr || mode == nullptr) {
+    BIOerr(BIO_F_BIO_NEW_FILE, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   FILE* fp = fopen(filename, mode);
   if (fp == nullptr) {
     FopenFailed(BIO_F_BIO_NEW_FILE, filename, mode);

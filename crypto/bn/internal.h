@@ -81,6 +81,25 @@ class [[nodiscard]] Frame {
   BN_CTX* ctx_;
 };
 
+// The caller's context, or one made for the call and freed with the object
+// (get() is null when it could not be made).  Declare it before any Frame on
+// the context, so that the frame closes first.
+class [[nodiscard]] CtxOrNew {
+ public:
+  explicit CtxOrNew(BN_CTX* ctx) noexcept
+      : ctx_(ctx != nullptr ? ctx : BN_CTX_new()), owned_(ctx == nullptr) {}
+  ~CtxOrNew() {
+    if (owned_) BN_CTX_free(ctx_);
+  }
+  CtxOrNew(const CtxOrNew&) = delete;
+  CtxOrNew& operator=(const CtxOrNew&) = delete;
+  BN_CTX* get() const noexcept { return ctx_; }
+
+ private:
+  BN_CTX* ctx_;
+  bool owned_;
+};
+
 // ---- products and division: the one entry of each (contracts as BN_mul,
 // BN_sqr and BN_div), which every operation of the component calls ----
 int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx);

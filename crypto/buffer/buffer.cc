@@ -19,6 +19,10 @@ namespace {
 // The shared body of BUF_MEM_grow and BUF_MEM_grow_clean.
 int grow(BUF_MEM* str, int len, bool clean) {
   const int func = clean ? BUF_F_BUF_MEM_GROW_CLEAN : BUF_F_BUF_MEM_GROW;
+  if (str == nullptr) {
+    BUFerr(func, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (len < 0) {
     BUFerr(func, ERR_R_MALLOC_FAILURE);
     return 0;

@@ -1,20 +1,23 @@
 // The "engines" configuration module: the section it names lists one engine
-// per line, each with a section of settings.
+// per line (name = section), and each engine's section loads, sets up,
+// initialises and installs it as a default.
 //
-// Implementation notes: no engine is built in yet and engines cannot be
-// loaded from shared objects, so every engine a section asks for is unknown:
-// a section with "soft_load" is passed over, any other fails.  No engine is
-// ever initialised, so the finisher has nothing to release.
+// Implementation notes: the engines the module initialised keep their
+// functional reference in `initialized_engines` until the module finishes.
+// The list is not locked: configuration modules are loaded and finished from
+// one thread.  A "soft_load" engine that cannot be found is passed over with
+// what its lookup queued taken off again, never the caller's errors.
 
 #include <string.h>
 
 #include <morvane/conf.h>
-#include <morvane/dso.h>
 #include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/stack.h>
 
 namespace {
+
+constinit STACK* initialized_engines = nullptr;
 
 // The part of `name` after its first ".", or all of it.
 const char* skip_dot(const char* name) {
@@ -22,48 +25,96 @@ const char* skip_dot(const char* name) {
   return p != nullptr ? p + 1 : name;
 }
 
-// Looks up the engine `id`: none is known.
-bool find_engine(const char* id) {
-  ENGINEerr(ENGINE_F_ENGINE_BY_ID, ENGINE_R_NO_SUCH_ENGINE);
-  ERR_add_error_data(2, "id=", id);
-  return false;
+// Initialises `e` and remembers it for the module's finish.
+int int_engine_init(ENGINE* e) {
+  if (!ENGINE_init(e)) return 0;
+  if (initialized_engines == nullptr) initialized_engines = sk_new_null();
+  if (initialized_engines == nullptr || !sk_push(initialized_engines, reinterpret_cast<char*>(e))) {
+    ENGINE_finish(e);
+    return 0;
+  }
+  return 1;
+}
+
+// The entries of one engine section, in file order.  1, or 0 with the
+// failing entry in *failed (null for a failure after the last entry).
+int configure_entries(const char* name, const char* section, STACK* ecmds, const CONF* cnf,
+                      ENGINE** held, const CONF_VALUE** failed) {
+  bool soft_load = false;
+  long do_init = -1;
+  for (int i = 0; i < sk_num(ecmds); i++) {
+    const auto* ecmd = reinterpret_cast<const CONF_VALUE*>(sk_value(ecmds, i));
+    *failed = ecmd;
+    const char* ctrlname = skip_dot(ecmd->name);
+    const char* ctrlvalue = ecmd->value;
+    if (strcmp(ctrlname, "engine_id") == 0) {
+      name = ctrlvalue;
+    } else if (strcmp(ctrlname, "soft_load") == 0) {
+      soft_load = true;
+    } else if (strcmp(ctrlname, "dynamic_path") == 0) {
+      // The engine loaded from the object is the one the entries after this
+      // configure.
+      if (*held != nullptr) ENGINE_free(*held);
+      *held = ENGINE_by_id("dynamic");
+      if (*held == nullptr || !ENGINE_ctrl_cmd_string(*held, "SO_PATH", ctrlvalue, 0) ||
+          !ENGINE_ctrl_cmd_string(*held, "LIST_ADD", "2", 0) ||
+          !ENGINE_ctrl_cmd_string(*held, "LOAD", nullptr, 0))
+        return 0;
+    } else {
+      if (*held == nullptr) {
+        if (soft_load) ERR_set_mark();
+        *held = ENGINE_by_id(name);
+        if (soft_load) ERR_pop_to_mark();  // a found engine queued nothing: only the mark goes
+        if (*held == nullptr && soft_load) {
+          *failed = nullptr;
+          return 2;  // passed over
+        }
+        if (*held == nullptr) return 0;
+      }
+      if (strcmp(ctrlvalue, "EMPTY") == 0) ctrlvalue = nullptr;
+      if (strcmp(ctrlname, "init") == 0) {
+        if (!NCONF_get_number_e(cnf, section, "init", &do_init)) return 0;
+        if (do_init == 1) {
+          if (!int_engine_init(*held)) return 0;
+        } else if (do_init != 0) {
+          ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_INVALID_INIT_VALUE);
+          return 0;
+        }
+      } else if (strcmp(ctrlname, "default_algorithms") == 0) {
+        // "EMPTY" names no class: ENGINE_set_default_string refuses it with
+        // "invalid string".
+        if (!ENGINE_set_default_string(*held, ctrlvalue)) return 0;
+      } else if (!ENGINE_ctrl_cmd_string(*held, ctrlname, ctrlvalue, 0)) {
+        return 0;
+      }
+    }
+  }
+  *failed = nullptr;
+  if (*held != nullptr && do_init == -1 && !int_engine_init(*held)) return 0;
+  return 1;
 }
 
 // Configures the engine `name` (after its first ".") from the section
 // `value`: 1, or 0 with "engine configuration error".
 int int_engine_configure(const char* name, const char* value, const CONF* cnf) {
   name = skip_dot(name);
-  const CONF_VALUE* entry = nullptr;
-  STACK* entries = NCONF_get_section(cnf, value);
-  if (entries == nullptr) {
+  STACK* ecmds = NCONF_get_section(cnf, value);
+  ENGINE* e = nullptr;
+  const CONF_VALUE* failed = nullptr;
+  int ret = 0;
+  if (ecmds == nullptr) {
     ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_SECTION_ERROR);
   } else {
-    bool soft_load = false;
-    int i = 0;
-    for (; i < sk_num(entries); i++) {
-      entry = reinterpret_cast<const CONF_VALUE*>(sk_value(entries, i));
-      const char* setting = skip_dot(entry->name);
-      if (strcmp(setting, "engine_id") == 0) {
-        name = entry->value;
-      } else if (strcmp(setting, "soft_load") == 0) {
-        soft_load = true;
-      } else if (strcmp(setting, "dynamic_path") == 0) {
-        // An engine from a shared object: loading it fails in this build.
-        if (DSO* dso = DSO_load(nullptr, entry->value, nullptr, 0)) DSO_free(dso);
-        break;
-      } else if (!find_engine(name)) {  // every other setting needs the engine
-        if (!soft_load) break;
-        ERR_clear_error();
-        return 1;
-      }
-    }
-    if (i == sk_num(entries)) return 1;
+    ret = configure_entries(name, value, ecmds, cnf, &e, &failed);
   }
-  ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_CONFIGURATION_ERROR);
-  if (entry != nullptr)
-    ERR_add_error_data(6, "section=", entry->section, ", name=", entry->name,
-                       ", value=", entry->value);
-  return 0;
+  if (ret == 0) {
+    ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_CONFIGURATION_ERROR);
+    if (failed != nullptr)
+      ERR_add_error_data(6, "section=", failed->section, ", name=", failed->name,
+                         ", value=", failed->value);
+  }
+  if (e != nullptr) ENGINE_free(e);
+  return ret != 0 ? 1 : 0;
 }
 
 int int_engine_module_init(CONF_IMODULE* md, const CONF* cnf) {
@@ -79,7 +130,14 @@ int int_engine_module_init(CONF_IMODULE* md, const CONF* cnf) {
   return 1;
 }
 
-void int_engine_module_finish(CONF_IMODULE* /*md*/) {}
+// Releases the engines the module initialised, the last one first.
+void int_engine_module_finish(CONF_IMODULE* /*md*/) {
+  if (initialized_engines == nullptr) return;
+  while (sk_num(initialized_engines) > 0)
+    ENGINE_finish(reinterpret_cast<ENGINE*>(sk_pop(initialized_engines)));
+  sk_free(initialized_engines);
+  initialized_engines = nullptr;
+}
 
 }  // namespace
 

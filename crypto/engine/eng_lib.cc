@@ -27,6 +27,29 @@ int free_util(ENGINE* e, bool locked) {
   return 1;
 }
 
+void set_all_null(ENGINE* e) {
+  e->id = nullptr;
+  e->name = nullptr;
+  e->rsa_meth = nullptr;
+  e->dsa_meth = nullptr;
+  e->dh_meth = nullptr;
+  e->ecdh_meth = nullptr;
+  e->ecdsa_meth = nullptr;
+  e->rand_meth = nullptr;
+  e->store_meth = nullptr;
+  e->ciphers = nullptr;
+  e->digests = nullptr;
+  e->destroy = nullptr;
+  e->init = nullptr;
+  e->finish = nullptr;
+  e->ctrl = nullptr;
+  e->load_privkey = nullptr;
+  e->load_pubkey = nullptr;
+  e->load_ssl_client_cert = nullptr;
+  e->cmd_defns = nullptr;
+  e->flags = 0;
+}
+
 namespace {
 
 // One registered callback (a function pointer does not fit a stack's item).
@@ -92,7 +115,7 @@ int ENGINE_up_ref(ENGINE* e) {
 
 /* see morvane/engine.h */
 int ENGINE_set_id(ENGINE* e, const char* id) {
-  if (id == nullptr) {
+  if (e == nullptr || id == nullptr) {
     ENGINEerr(ENGINE_F_ENGINE_SET_ID, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
@@ -102,7 +125,7 @@ int ENGINE_set_id(ENGINE* e, const char* id) {
 
 /* see morvane/engine.h */
 int ENGINE_set_name(ENGINE* e, const char* name) {
-  if (name == nullptr) {
+  if (e == nullptr || name == nullptr) {
     ENGINEerr(ENGINE_F_ENGINE_SET_NAME, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
@@ -110,14 +133,16 @@ int ENGINE_set_name(ENGINE* e, const char* name) {
   return 1;
 }
 
-// The plain fields: a setter that stores and gives 1, a getter that reads.
+// The plain fields: a setter that stores and gives 1, a getter that reads;
+// for a null engine the setter gives 0 and the getter 0 (or null).
 #define MORVANE_ENGINE_FIELD(setter, getter, type, field) \
   int setter(ENGINE* e, type value) {                     \
+    if (e == nullptr) return 0;                           \
     e->field = value;                                     \
     return 1;                                             \
   }                                                       \
   type getter(const ENGINE* e) {                          \
-    return e->field;                                      \
+    return e != nullptr ? e->field : static_cast<type>(0); \
   }
 
 /* see morvane/engine.h */
@@ -146,11 +171,13 @@ int ENGINE_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func, CRYP
 
 /* see morvane/engine.h */
 int ENGINE_set_ex_data(ENGINE* e, int idx, void* arg) {
+  if (e == nullptr) return 0;
   return CRYPTO_set_ex_data(&e->ex_data, idx, arg);
 }
 
 /* see morvane/engine.h */
 void* ENGINE_get_ex_data(const ENGINE* e, int idx) {
+  if (e == nullptr) return nullptr;
   return CRYPTO_get_ex_data(&e->ex_data, idx);
 }
 
@@ -166,12 +193,12 @@ void* ENGINE_get_static_state(void) {
 
 /* see morvane/engine.h */
 const char* ENGINE_get_id(const ENGINE* e) {
-  return e->id;
+  return e != nullptr ? e->id : nullptr;
 }
 
 /* see morvane/engine.h */
 const char* ENGINE_get_name(const ENGINE* e) {
-  return e->name;
+  return e != nullptr ? e->name : nullptr;
 }
 
 /* see morvane/engine.h */

@@ -52,6 +52,10 @@ int unlocked_finish(ENGINE* e, bool unlock_for_handlers);
 // the count is changed directly (lock 30 held), else through CRYPTO_add_lock.
 int free_util(ENGINE* e, bool locked);
 
+// Clears every method, callback, text and command table and the flags,
+// keeping the counts, the extra data and the list links.
+void set_all_null(ENGINE* e);
+
 // ---- the cleanup registry ----
 using CleanupFn = void (*)();
 void cleanup_add_first(CleanupFn cb);

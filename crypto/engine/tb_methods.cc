@@ -21,6 +21,7 @@ constexpr int kOnlyNid = 1;
     morvane::engine::table_cleanup(&CLASS##_table);                                              \
   }                                                                                              \
   int register_##CLASS(ENGINE* e, bool setdefault) {                                             \
+    if (e == nullptr) return 0;                                                                  \
     if (e->field == nullptr) return 1;                                                           \
     return morvane::engine::table_register(&CLASS##_table, unregister_all_##CLASS, e, &kOnlyNid, \
                                            1, setdefault);                                       \
@@ -37,11 +38,12 @@ constexpr int kOnlyNid = 1;
       ENGINE_register_##CLASS(e);                                                                \
   }                                                                                              \
   int ENGINE_set_##CLASS(ENGINE* e, const TYPE* meth) {                                          \
+    if (e == nullptr) return 0;                                                                  \
     e->field = meth;                                                                             \
     return 1;                                                                                    \
   }                                                                                              \
   const TYPE* ENGINE_get_##CLASS(const ENGINE* e) {                                              \
-    return e->field;                                                                             \
+    return e != nullptr ? e->field : nullptr;                                                    \
   }
 
 // The same with the default choice: set and get.

@@ -42,9 +42,11 @@ const Obj* described(ENGINE* e, int (*cb)(ENGINE*, const Obj**, const int**, int
   }                                                                                     \
   }                                                                                     \
   int ENGINE_register_##kind(ENGINE* e) {                                               \
+    if (e == nullptr) return 0;                                                         \
     return register_nids<Obj>(&kind##_table, unregister_all_##kind, e, e->kind, false); \
   }                                                                                     \
   int ENGINE_set_default_##kind(ENGINE* e) {                                            \
+    if (e == nullptr) return 0;                                                         \
     return register_nids<Obj>(&kind##_table, unregister_all_##kind, e, e->kind, true);  \
   }                                                                                     \
   void ENGINE_unregister_##kind(ENGINE* e) {                                            \
@@ -61,11 +63,12 @@ const Obj* described(ENGINE* e, int (*cb)(ENGINE*, const Obj**, const int**, int
     return described<Obj>(e, e != nullptr ? e->kind : nullptr, nid, FUNC, REASON);      \
   }                                                                                     \
   int ENGINE_set_##kind(ENGINE* e, Ptr f) {                                             \
+    if (e == nullptr) return 0;                                                         \
     e->kind = f;                                                                        \
     return 1;                                                                           \
   }                                                                                     \
   Ptr ENGINE_get_##kind(const ENGINE* e) {                                              \
-    return e->kind;                                                                     \
+    return e != nullptr ? e->kind : nullptr;                                            \
   }
 
 /* see morvane/engine.h */

@@ -2,12 +2,68 @@
 #ifndef MORVANE_CRYPTO_EVP_INTERNAL_H
 #define MORVANE_CRYPTO_EVP_INTERNAL_H
 
+#include <string.h>
+
+#include <morvane/bio.h>
 #include <morvane/evp.h>
 
 namespace morvane::evp {
 
 // Mode of a description (the low three flag bits).
 inline unsigned long cipher_mode(const EVP_CIPHER* c) { return c->flags & EVP_CIPH_MODE; }
+
+// ---- the filter streams (base64, cipher, digest, reliable) ----
+
+// BIO_C_DO_STATE_MACHINE: passed on, the next stream's retry state copied.
+inline long forward_state_machine(BIO* b, int cmd, long num, void* ptr) {
+  BIO_clear_retry_flags(b);
+  long ret = BIO_ctrl(b->next_bio, cmd, num, ptr);
+  BIO_copy_next_retry(b);
+  return ret;
+}
+
+// Output waiting in a filter's buffer: bytes [off, len) of `buf`.
+struct Pending {
+  unsigned char* buf;
+  int& off;
+  int& len;
+
+  // Copies up to *outl waiting bytes to *out, advancing both; the count.
+  // An emptied buffer starts again at 0.
+  int deliver(char*& out, int& outl) const {
+    int i = len - off;
+    if (i > outl) i = outl;
+    if (i <= 0) return 0;
+    memcpy(out, buf + off, static_cast<size_t>(i));
+    out += i;
+    outl -= i;
+    off += i;
+    if (len == off) len = off = 0;
+    return i;
+  }
+
+  // Writes the waiting bytes to the next stream of `b`; true when all went
+  // (the buffer is then empty), else false with *result the next stream's
+  // answer and its retry state copied to `b`.
+  bool drain(BIO* b, int* result) const {
+    while (len > off) {
+      const int i = BIO_write(b->next_bio, buf + off, len - off);
+      if (i <= 0) {
+        BIO_copy_next_retry(b);
+        *result = i;
+        return false;
+      }
+      off += i;
+    }
+    len = off = 0;
+    return true;
+  }
+};
+
+// Callback controls go to the next stream (0 when there is none).
+inline long forward_callback_ctrl(BIO* b, int cmd, bio_info_cb* fp) {
+  return b->next_bio != nullptr ? BIO_callback_ctrl(b->next_bio, cmd, fp) : 0;
+}
 
 }  // namespace morvane::evp
 

@@ -193,6 +193,7 @@ void lh_free(LHASH* lh) {
 }
 
 void* lh_insert(LHASH* lh, void* data) {
+  if (lh == nullptr) return nullptr;
   lh->error = 0;
   if (lh->up_load <= load(lh)) expand(lh);
   unsigned long hash;
@@ -218,6 +219,7 @@ void* lh_insert(LHASH* lh, void* data) {
 }
 
 void* lh_delete(LHASH* lh, const void* data) {
+  if (lh == nullptr) return nullptr;
   lh->error = 0;
   unsigned long hash;
   LHASH_NODE** rn = getrn(lh, data, &hash);
@@ -236,6 +238,7 @@ void* lh_delete(LHASH* lh, const void* data) {
 }
 
 void* lh_retrieve(LHASH* lh, const void* data) {
+  if (lh == nullptr) return nullptr;
   std::atomic_ref<int>(lh->error).store(0, std::memory_order_relaxed);
   unsigned long hash;
   LHASH_NODE** rn = getrn(lh, data, &hash);
@@ -248,10 +251,12 @@ void* lh_retrieve(LHASH* lh, const void* data) {
 }
 
 void lh_doall(LHASH* lh, LHASH_DOALL_FN_TYPE func) {
+  if (func == nullptr) return;
   doall(lh, [&](void* item) { func(item); });
 }
 
 void lh_doall_arg(LHASH* lh, LHASH_DOALL_ARG_FN_TYPE func, void* arg) {
+  if (func == nullptr) return;
   doall(lh, [&](void* item) { func(item, arg); });
 }
 

@@ -9,6 +9,7 @@
 // records reach it.
 
 #include <ctype.h>
+#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -124,6 +125,12 @@ using namespace morvane::objects;
 
 /* see morvane/objects.h */
 int OBJ_new_nid(int num) {
+  // NIDs are ints: a count that is negative or would run past INT_MAX
+  // reserves nothing.
+  if (num < 0 || num > INT_MAX - new_nid) {
+    OBJerr(OBJ_F_OBJ_NEW_NID, OBJ_R_INVALID_NID_COUNT);
+    return 0;
+  }
   const int ret = new_nid;
   new_nid += num;
   return ret;
@@ -175,7 +182,8 @@ int OBJ_create(const char* oid, const char* sn, const char* ln) {
   int ok = 0;
   if (a2d_ASN1_OBJECT(buf, len, oid, -1) == len) {
     // The NID is taken first: a failed creation still uses it up.
-    ASN1_OBJECT* op = ASN1_OBJECT_create(OBJ_new_nid(1), buf, len, sn, ln);
+    const int nid = OBJ_new_nid(1);
+    ASN1_OBJECT* op = nid != 0 ? ASN1_OBJECT_create(nid, buf, len, sn, ln) : nullptr;
     if (op != nullptr) ok = OBJ_add_object(op);
     ASN1_OBJECT_free(op);
   }

@@ -42,6 +42,7 @@ void pqueue_free(pqueue_s* pq) {
 }
 
 pitem* pqueue_insert(pqueue_s* pq, pitem* item) {
+  if (pq == nullptr || item == nullptr) return nullptr;
   // `link` is the pointer that leads to `curr`: the head, or the previous
   // item's next.  The greater-than test comes before the equality test.
   pitem** link = &pq->items;
@@ -57,16 +58,18 @@ pitem* pqueue_insert(pqueue_s* pq, pitem* item) {
 }
 
 pitem* pqueue_peek(pqueue_s* pq) {
-  return pq->items;
+  return pq != nullptr ? pq->items : nullptr;
 }
 
 pitem* pqueue_pop(pqueue_s* pq) {
+  if (pq == nullptr) return nullptr;
   pitem* item = pq->items;
   if (item != nullptr) pq->items = item->next;
   return item;
 }
 
 pitem* pqueue_find(pqueue_s* pq, BIGNUM priority) {
+  if (pq == nullptr) return nullptr;
   for (pitem* curr = pq->items; curr != nullptr; curr = curr->next) {
     if (BN_ucmp(&curr->priority, &priority) == 0) return curr;
   }
@@ -85,6 +88,7 @@ pitem* pqueue_next(pitem** iter) {
 }
 
 int pqueue_size(pqueue_s* pq) {
+  if (pq == nullptr) return 0;
   int count = 0;
   for (const pitem* curr = pq->items; curr != nullptr; curr = curr->next) count++;
   return count;

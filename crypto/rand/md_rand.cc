@@ -163,8 +163,10 @@ void quorix_add(const void* buf, int num, double add) {
   // The window st_idx .. st_idx+num-1 (wrapping at the pool's end) is ours.
   const unsigned char* data = static_cast<const unsigned char*>(buf);
   Sha1 m;
-  for (int i = 0; i < num; i += kMdSize) {
-    const int j = std::min(kMdSize, num - i);
+  // Counted down: stepping an index by kMdSize past num would overflow an
+  // int for counts near INT_MAX.
+  for (int left = num; left > 0; left -= kMdSize) {
+    const int j = std::min(kMdSize, left);
     m.begin();
     m.update(local_md, kMdSize);
     m.update_pool(st_idx, j, kPoolSize);

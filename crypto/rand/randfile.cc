@@ -3,6 +3,7 @@
 // environment.  An unseeded generator writes no seed file.
 
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -37,20 +38,24 @@ int RAND_load_file(const char* file, long bytes) {
     // Bounded and unbuffered: each read takes only what the chunk asks for.
     if (bytes < 0) bytes = 2048;
     setvbuf(in, nullptr, _IONBF, 0);
+  } else {
+    setvbuf(in, nullptr, _IOFBF, 1 << 16);  // fewer system calls on large files
   }
   unsigned char buf[kChunk] = {};
   morvane::internal::Wiper w(buf);
-  int total = 0;
+  // Only the bytes read are mixed in (a short read leaves the rest of the
+  // chunk stale); the count is kept wide and reported up to INT_MAX.
+  unsigned long long total = 0;
   for (;;) {
     const long n = bytes > 0 ? (bytes < kChunk ? bytes : kChunk) : kChunk;
     const size_t got = fread(buf, 1, static_cast<size_t>(n), in);
     if (got == 0) break;
-    RAND_add(buf, static_cast<int>(n), static_cast<double>(got));
-    total += static_cast<int>(got);
+    RAND_add(buf, static_cast<int>(got), static_cast<double>(got));
+    total += got;
     if (bytes > 0 && (bytes -= n) <= 0) break;
   }
   fclose(in);
-  return total;
+  return total > static_cast<unsigned long long>(INT_MAX) ? INT_MAX : static_cast<int>(total);
 }
 
 int RAND_write_file(const char* file) {

@@ -21,8 +21,9 @@ alignas(16) inline constexpr uint32_t kSha256K[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
 
-// FIPS 180-2, 4.2.3
-alignas(16) inline constexpr uint64_t kSha512K[80] = {
+// FIPS 180-2, 4.2.3 (32-byte aligned: the AVX2 schedule loads it 256 bits at
+// a time with aligned loads)
+alignas(32) inline constexpr uint64_t kSha512K[80] = {
     0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc,
     0x3956c25bf348b538, 0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118,
     0xd807aa98a3030242, 0x12835b0145706fbe, 0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2,

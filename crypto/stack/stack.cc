@@ -75,6 +75,7 @@ STACK* sk_new(sk_cmp_fn c) {
 STACK* sk_new_null(void) { return sk_new(nullptr); }
 
 STACK* sk_dup(STACK* sk) {
+  if (sk == nullptr) return nullptr;
   STACK* ret = sk_new(sk->comp);
   if (ret == nullptr) return nullptr;
   auto* s = static_cast<char**>(
@@ -100,7 +101,7 @@ void sk_free(STACK* sk) {
 
 void sk_pop_free(STACK* sk, void (*func)(void*)) {
   if (sk == nullptr) return;
-  for (int i = 0; i < sk->num; i++)
+  for (int i = 0; func != nullptr && i < sk->num; i++)
     if (sk->data[i] != nullptr) func(sk->data[i]);
   sk_free(sk);
 }
@@ -126,6 +127,7 @@ char* sk_set(STACK* sk, int i, char* value) {
 int sk_is_sorted(const STACK* sk) { return sk == nullptr ? 1 : sk->sorted; }
 
 sk_cmp_fn sk_set_cmp_func(STACK* sk, sk_cmp_fn c) {
+  if (sk == nullptr) return nullptr;
   sk_cmp_fn old = sk->comp;
   if (sk->comp != c) sk->sorted = 0;
   sk->comp = c;

@@ -16,7 +16,11 @@
  * `num` is 0 at the start of a message.  `in` and `out` may be the same buffer
  * in every mode; partly overlapping buffers are not supported.  CBC, ECB and
  * IGE encrypt only when `enc` is AES_ENCRYPT (1); the CFB functions encrypt on
- * any non-zero `enc`.  Nothing here allocates, locks or queues errors. */
+ * any non-zero `enc`.  Nothing here allocates, locks or queues errors.
+ *
+ * Null arguments: keys, data, IVs and offsets must point to valid memory of
+ * the sizes stated; AES_set_encrypt_key and AES_set_decrypt_key refuse a null
+ * key or schedule with -1, the other functions check nothing, as memcpy does. */
 #ifndef MORVANE_AES_H
 #define MORVANE_AES_H
 

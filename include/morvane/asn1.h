@@ -13,7 +13,11 @@
  * type (ASN1_INTEGER, ASN1_OCTET_STRING, ...); only `type` tells them apart.
  * Its owner frees it with ASN1_STRING_free.  Structures are described by
  * constant items (X_it, see morvane/asn1t.h); X_new and X_free create and free
- * a value of item X, X_free accepting null. */
+ * a value of item X, X_free accepting null.
+ *
+ * Null arguments: the _free functions and ASN1_item_free accept null; a
+ * null value given to the encoders gives 0; the other functions need valid
+ * values, and data pointers valid for the lengths given. */
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 
@@ -236,12 +240,14 @@ MORVANE_EXPORT void ASN1_STRING_free(ASN1_STRING *a);
  * -1: data's zero-terminated length; null data only sizes the buffer).
  * Returns 1, or 0 with the string unchanged. */
 MORVANE_EXPORT int ASN1_STRING_set(ASN1_STRING *str, const void *data, int len);
-/* Takes ownership of `data` (len octets, no terminator added). */
+/* Takes ownership of `data` (len octets, no terminator added; a negative
+ * len counts as 0). */
 MORVANE_EXPORT void ASN1_STRING_set0(ASN1_STRING *str, void *data, int len);
 MORVANE_EXPORT ASN1_STRING *ASN1_STRING_dup(const ASN1_STRING *str);
 /* Orders by length, then contents, then type code. */
 MORVANE_EXPORT int ASN1_STRING_cmp(const ASN1_STRING *a, const ASN1_STRING *b);
 MORVANE_EXPORT int ASN1_STRING_length(const ASN1_STRING *x);
+/* Sets the length (at most what the data holds); a negative len is ignored. */
 MORVANE_EXPORT void ASN1_STRING_length_set(ASN1_STRING *x, int len);
 MORVANE_EXPORT int ASN1_STRING_type(ASN1_STRING *x);
 MORVANE_EXPORT unsigned char *ASN1_STRING_data(ASN1_STRING *x);
@@ -325,8 +331,13 @@ MORVANE_EXPORT int ASN1_TYPE_get(ASN1_TYPE *a);
 /* Replaces the value (the old one freed), taking ownership of value; for
  * BOOLEAN a non-null value is TRUE. */
 MORVANE_EXPORT void ASN1_TYPE_set(ASN1_TYPE *a, int type, void *value);
+/* The same with a copy of value (OBJ_dup for OBJECT IDENTIFIER,
+ * ASN1_STRING_dup for the other types); a null value, and any value of type
+ * BOOLEAN, is stored as given.  1, or 0 when the copy fails, a unchanged. */
+MORVANE_EXPORT int ASN1_TYPE_set1(ASN1_TYPE *a, int type, const void *value);
 /* A cipher's parameters: an OCTET STRING, or SEQUENCE { INTEGER num, OCTET
- * STRING data }.  The setters return 1, or 0 on allocation failure; the
+ * STRING data }.  The setters return 1, or 0 on allocation failure, for a
+ * negative len, or for a SEQUENCE too large to encode; the
  * getters copy at most max_len octets and return the string's full length,
  * or -1 with "data is wrong" when a holds no such value. */
 MORVANE_EXPORT int ASN1_TYPE_set_octetstring(ASN1_TYPE *a, unsigned char *data, int len);
@@ -762,6 +773,7 @@ MORVANE_EXPORT extern const ASN1_ITEM CBIGNUM_it;
 #define ASN1_F_B64_WRITE_ASN1 209
 #define ASN1_F_SMIME_READ_ASN1 210
 #define ASN1_F_SMIME_TEXT 211
+#define ASN1_F_ASN1_TEMPLATE_EX_I2D 212
 /* Reason codes of library 13 (ASN1). */
 #define ASN1_R_AUX_ERROR 100
 #define ASN1_R_BAD_CLASS 101

@@ -20,7 +20,10 @@
  * Values: a SEQUENCE or CHOICE is a zero-filled structure of the item's size
  * whose fields lie at the templates' offsets; SET OF and SEQUENCE OF fields
  * are STACKs; a CHOICE keeps the index of its present alternative (or -1) in
- * an int selector. */
+ * an int selector.
+ *
+ * Null arguments: the routines need a valid item or template and field
+ * pointer, except where one says otherwise. */
 #ifndef MORVANE_ASN1T_H
 #define MORVANE_ASN1T_H
 
@@ -219,6 +222,49 @@ MORVANE_EXPORT int ASN1_template_d2i(ASN1_VALUE **pval, const unsigned char **in
                                      const ASN1_TEMPLATE *tt);
 MORVANE_EXPORT int ASN1_template_i2d(ASN1_VALUE **pval, unsigned char **out,
                                      const ASN1_TEMPLATE *tt);
+
+/* ---- routines shared by creation, freeing, decoding and encoding -------- */
+
+/* Every routine here addresses a value through `pval`, the field that holds
+ * it; `pval`, *pval and the item or template must be non-null except where a
+ * routine says otherwise.  Applications call them from their own callbacks
+ * and items. */
+
+/* The field of template `tt` inside the structure *pval: *pval itself under
+ * ASN1_TF_COMBINE, else the field at the template's offset. */
+MORVANE_EXPORT ASN1_VALUE **asn1_get_field_ptr(ASN1_VALUE **pval, const ASN1_TEMPLATE *tt);
+/* The int selector of a CHOICE (the index of the present alternative, or -1);
+ * the setter stores `value` and returns the old selector. */
+MORVANE_EXPORT int asn1_get_choice_selector(ASN1_VALUE **pval, const ASN1_ITEM *it);
+MORVANE_EXPORT int asn1_set_choice_selector(ASN1_VALUE **pval, int value, const ASN1_ITEM *it);
+/* The reference count of a sequence with ASN1_AUX_REFCOUNT: op 0 sets it to
+ * 1 and returns 1; any other op is added under the item's ref_lock and the
+ * new count returned.  0 for other items and for a null pval or *pval. */
+MORVANE_EXPORT int asn1_do_lock(ASN1_VALUE **pval, int op, const ASN1_ITEM *it);
+/* The cached encoding of a sequence with ASN1_AUX_ENCODING; for other items,
+ * and for a null pval or *pval, they do nothing (asn1_enc_save returns 1,
+ * asn1_enc_restore 0).  asn1_enc_init empties the cache without freeing it
+ * and marks it modified; asn1_enc_free frees it and does the same.
+ * asn1_enc_save replaces it by a copy of the `inlen` octets at `in` and marks
+ * it unmodified; 0 (no error queued) on allocation failure or a negative
+ * `inlen`, leaving it empty and modified.  asn1_enc_restore returns 0 while
+ * the cache is modified; else it copies the octets to *out and advances *out
+ * when `out` is not null, stores their count in *len when `len` is not null,
+ * and returns 1. */
+MORVANE_EXPORT void asn1_enc_init(ASN1_VALUE **pval, const ASN1_ITEM *it);
+MORVANE_EXPORT void asn1_enc_free(ASN1_VALUE **pval, const ASN1_ITEM *it);
+MORVANE_EXPORT int asn1_enc_save(ASN1_VALUE **pval, const unsigned char *in, int inlen,
+                                 const ASN1_ITEM *it);
+MORVANE_EXPORT int asn1_enc_restore(int *len, unsigned char **out, ASN1_VALUE **pval,
+                                    const ASN1_ITEM *it);
+/* The template that an ANY DEFINED BY field takes in the structure *pval: the
+ * row of the ADB table whose value is the selector (an OBJECT IDENTIFIER's
+ * NID or an INTEGER's value; an absent selector counts as 0), else the
+ * table's default; without one, null, queuing "unsupported any defined by
+ * type" when `nullerr` is non-zero.  A template that is not ANY DEFINED BY is
+ * returned as given. */
+MORVANE_EXPORT const ASN1_TEMPLATE *asn1_do_adb(ASN1_VALUE **pval, const ASN1_TEMPLATE *tt,
+                                                int nullerr);
 
 /* ---- declaration macros ------------------------------------------------- */
 

@@ -15,7 +15,12 @@
  * command's.  Chains are doubly linked; BIO_free_all releases a chain.
  *
  * Formatted printing (BIO_printf, BIO_snprintf, ...) uses the library's own
- * locale-independent engine; see the comment above BIO_printf. */
+ * locale-independent engine; see the comment above BIO_printf.
+ *
+ * Null arguments: a null stream is refused by the data, control and chain
+ * functions (0, -1 or null) and accepted by BIO_free, BIO_free_all and
+ * BIO_vfree; data buffers must be valid for the lengths given; BIO_new_file
+ * refuses a null name or mode. */
 #ifndef MORVANE_BIO_H
 #define MORVANE_BIO_H
 
@@ -336,7 +341,8 @@ MORVANE_EXPORT BIO_METHOD *BIO_s_null(void);
 /* ---- FILE, descriptor and system-log streams ---------------------------- */
 MORVANE_EXPORT BIO_METHOD *BIO_s_file(void);
 /* fopen(filename, mode) wrapped in a FILE stream that closes it; null (with
- * the system error and the file name on the queue) on failure. */
+ * the system error and the file name on the queue) on failure, and with
+ * "passed a null parameter" for a null filename or mode. */
 MORVANE_EXPORT BIO *BIO_new_file(const char *filename, const char *mode);
 /* A FILE stream over `stream`; BIO_CLOSE in close_flag closes it on free. */
 MORVANE_EXPORT BIO *BIO_new_fp(FILE *stream, int close_flag);

@@ -371,10 +371,75 @@ MORVANE_EXPORT int BN_kronecker(const BIGNUM *a, const BIGNUM *b, BN_CTX *ctx);
 /* An x in [0, p) with x^2 = a (mod p) for a prime p, in `in` or a new record;
  * null on failure ("not a square", "p is not prime"). */
 MORVANE_EXPORT BIGNUM *BN_mod_sqrt(BIGNUM *in, const BIGNUM *a, const BIGNUM *p, BN_CTX *ctx);
-/* rnd = a random number of at most `bits` bits from RAND_pseudo_bytes; top -1:
- * no bit forced, 0: the top bit set, 1: the two top bits set; bottom non-zero:
- * odd.  1, or 0 on failure. */
+
+/* ---- random numbers ------------------------------------------------------------
+ * rnd = a random number of at most `bits` bits; top -1: no bit forced, 0: the
+ * top bit set, 1 (or any other value): the two top bits set; bottom non-zero:
+ * odd.  Each draw first adds the time to the generator's pool (no entropy
+ * credited).  bits 0 gives 0; a negative count, and top 1 with one bit, fail
+ * with "invalid argument".  1, or 0 on failure. */
+/* From RAND_bytes (strong output; a generator that is not seeded fails). */
+MORVANE_EXPORT int BN_rand(BIGNUM *rnd, int bits, int top, int bottom);
+/* From RAND_pseudo_bytes (only its -1 fails). */
 MORVANE_EXPORT int BN_pseudo_rand(BIGNUM *rnd, int bits, int top, int bottom);
+/* As BN_pseudo_rand, reshaped into long runs of equal bits for testing the
+ * arithmetic. */
+MORVANE_EXPORT int BN_bntest_rand(BIGNUM *rnd, int bits, int top, int bottom);
+/* r uniform in [0, range) from BN_rand (BN_pseudo_rand); "invalid range" for
+ * range <= 0, "too many iterations" after 100 draws. */
+MORVANE_EXPORT int BN_rand_range(BIGNUM *r, const BIGNUM *range);
+MORVANE_EXPORT int BN_pseudo_rand_range(BIGNUM *r, const BIGNUM *range);
+
+/* ---- primes -----------------------------------------------------------------------
+ * Progress events (a, b) to cb (BN_GENCB_call): (0, n) candidate n made; (1, -1)
+ * trial division passed; (1, i) Miller-Rabin round i passed; (2, n) a double
+ * round of a safe candidate passed; the X9.31 routines give (0, i) and (2, i)
+ * for each auxiliary candidate and prime, (0, 1) for each candidate p and
+ * (3, 0) when p is found, and ignore the callback's result.  A callback that
+ * returns 0 stops a test (-1) and a generation (0). */
+/* Rounds by size: checks 0 picks them from the size of the number, which
+ * suits random candidates; validators of outside input pass 64. */
+#define BN_prime_checks 0
+/* 1 probably prime, 0 composite (every a <= 1, and negative numbers), -1 on
+ * error or a stop.  checks <= 0 picks the rounds by size; ctx may be null.
+ * With trial division a number equal to one of the first 2048 primes is
+ * prime. */
+MORVANE_EXPORT int BN_is_prime_fasttest_ex(const BIGNUM *a, int checks, BN_CTX *ctx,
+                                           int do_trial_division, BN_GENCB *cb);
+MORVANE_EXPORT int BN_is_prime_ex(const BIGNUM *a, int checks, BN_CTX *ctx, BN_GENCB *cb);
+/* ret = a probable prime of exactly `bits` bits (with add: ret = rem mod add,
+ * rem null meaning 1; safe: (ret - 1) / 2 prime too).  Without add its two
+ * top bits are set.  Fewer than 2 bits (6 for a safe prime) fail with
+ * "invalid argument"; add and rem must admit primes.  1, or 0 on failure or
+ * a stop. */
+MORVANE_EXPORT int BN_generate_prime_ex(BIGNUM *ret, int bits, int safe, const BIGNUM *add,
+                                        const BIGNUM *rem, BN_GENCB *cb);
+/* ANSI X9.31 starting values Xp, Xq of nbits / 2 bits for an nbits-bit
+ * modulus (nbits >= 1024, a multiple of 256), |Xp - Xq| above 2^(nbits/2 -
+ * 100); 1, or 0 with nothing queued. */
+MORVANE_EXPORT int BN_X931_generate_Xpq(BIGNUM *Xp, BIGNUM *Xq, int nbits, BN_CTX *ctx);
+/* The X9.31 prime p >= Xp from the auxiliary primes p1 >= Xp1 and p2 >= Xp2
+ * (returned in p1 and p2 unless null) with gcd(p - 1, e) = 1; an even e
+ * fails with nothing queued.  1 or 0. */
+MORVANE_EXPORT int BN_X931_derive_prime_ex(BIGNUM *p, BIGNUM *p1, BIGNUM *p2, const BIGNUM *Xp,
+                                           const BIGNUM *Xp1, const BIGNUM *Xp2, const BIGNUM *e,
+                                           BN_CTX *ctx, BN_GENCB *cb);
+/* As BN_X931_derive_prime_ex with Xp1 and Xp2 drawn as random 101-bit
+ * numbers (into the arguments unless null). */
+MORVANE_EXPORT int BN_X931_generate_prime_ex(BIGNUM *p, BIGNUM *p1, BIGNUM *p2, BIGNUM *Xp1,
+                                             BIGNUM *Xp2, const BIGNUM *Xp, const BIGNUM *e,
+                                             BN_CTX *ctx, BN_GENCB *cb);
+/* Older forms with a bare callback (called as a version-1 BN_GENCB).
+ * BN_generate_prime returns ret, or a new record when ret is null; null on
+ * failure. */
+MORVANE_EXPORT BIGNUM *BN_generate_prime(BIGNUM *ret, int bits, int safe, const BIGNUM *add,
+                                         const BIGNUM *rem, void (*callback)(int, int, void *),
+                                         void *cb_arg);
+MORVANE_EXPORT int BN_is_prime(const BIGNUM *a, int checks, void (*callback)(int, int, void *),
+                               BN_CTX *ctx, void *cb_arg);
+MORVANE_EXPORT int BN_is_prime_fasttest(const BIGNUM *a, int checks,
+                                        void (*callback)(int, int, void *), BN_CTX *ctx,
+                                        void *cb_arg, int do_trial_division);
 
 /* ---- Montgomery arithmetic ---------------------------------------------------
  * For an odd modulus N: R = 2^ri with ri the bits of N rounded up to a
@@ -434,6 +499,62 @@ MORVANE_EXPORT int BN_mod_exp2_mont(BIGNUM *r, const BIGNUM *a1, const BIGNUM *p
                                     const BIGNUM *a2, const BIGNUM *p2, const BIGNUM *m,
                                     BN_CTX *ctx, BN_MONT_CTX *in_mont);
 
+/* ---- blinding ------------------------------------------------------------------
+ * A pair A = r^e mod n and Ai = r^-1 mod n for a random r, which an RSA
+ * private-key operation multiplies into its input (convert) and output
+ * (invert).  Every inversion updates the pair: both are squared, and after
+ * 32 uses drawn afresh (when e is known).  No lock: the RSA code uses a
+ * record without one from its owner thread (thread_id), and otherwise
+ * converts under a read lock with r given (the caller keeps its own copy of
+ * Ai) and inverts under a write lock with that r.  The record owns A, Ai, e
+ * and mod, not m_ctx.  1 on success, 0 on failure; "not initialized" before
+ * A and Ai exist. */
+#define BN_BLINDING_NO_SQUARE 0x01 /* never square: the pair changes only when drawn */
+#define BN_BLINDING_NO_REGEN 0x02  /* never draw afresh */
+struct bn_blinding_st {
+  BIGNUM *A;                  /* r^e mod mod */
+  BIGNUM *Ai;                 /* r^-1 mod mod */
+  BIGNUM *e;                  /* the public exponent; null: no fresh draws */
+  BIGNUM *mod;                /* the modulus */
+  unsigned long thread_id;    /* the owner thread (CRYPTO_thread_id), set by the caller */
+  unsigned int counter;       /* uses left before a fresh draw: 32 down to 1 */
+  unsigned long flags;        /* BN_BLINDING_NO_SQUARE, BN_BLINDING_NO_REGEN */
+  BN_MONT_CTX *m_ctx;         /* the caller's Montgomery context of mod */
+  int (*bn_mod_exp)(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m, BN_CTX *ctx,
+                    BN_MONT_CTX *m_ctx);
+};
+/* A record over copies of A and Ai (null allowed) and of mod (keeping its
+ * BN_FLAG_SECRET); null on failure. */
+MORVANE_EXPORT BN_BLINDING *BN_BLINDING_new(const BIGNUM *A, const BIGNUM *Ai, BIGNUM *mod);
+/* Frees the record and its numbers; null is ignored. */
+MORVANE_EXPORT void BN_BLINDING_free(BN_BLINDING *b);
+/* Draws a fresh pair into b, or into a new record for m when b is null; e
+ * (when given) replaces the stored exponent, bn_mod_exp and m_ctx (when
+ * given) the stored ones, which raise A to e when both are set (else
+ * BN_mod_exp).  Draws without an inverse are retried, at most 33 in all
+ * ("too many iterations"), leaving the caller's queued errors in place.
+ * Returns the record, or null (a record made here is freed). */
+MORVANE_EXPORT BN_BLINDING *BN_BLINDING_create_param(
+    BN_BLINDING *b, const BIGNUM *e, BIGNUM *m, BN_CTX *ctx,
+    int (*bn_mod_exp)(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m, BN_CTX *ctx,
+                      BN_MONT_CTX *m_ctx),
+    BN_MONT_CTX *m_ctx);
+/* Advances the pair after a use: squares both unless BN_BLINDING_NO_SQUARE;
+ * at the 32nd use draws afresh instead, when e is known and
+ * BN_BLINDING_NO_REGEN is clear. */
+MORVANE_EXPORT int BN_BLINDING_update(BN_BLINDING *b, BN_CTX *ctx);
+/* n = n A mod m; r (when given) receives a copy of Ai.  b is not changed. */
+MORVANE_EXPORT int BN_BLINDING_convert_ex(BIGNUM *n, BIGNUM *r, BN_BLINDING *b, BN_CTX *ctx);
+/* n = n r mod m (n Ai when r is null), then BN_BLINDING_update; the
+ * product's result, or 0 when the update failed. */
+MORVANE_EXPORT int BN_BLINDING_invert_ex(BIGNUM *n, const BIGNUM *r, BN_BLINDING *b, BN_CTX *ctx);
+MORVANE_EXPORT int BN_BLINDING_convert(BIGNUM *n, BN_BLINDING *b, BN_CTX *ctx);
+MORVANE_EXPORT int BN_BLINDING_invert(BIGNUM *n, BN_BLINDING *b, BN_CTX *ctx);
+MORVANE_EXPORT unsigned long BN_BLINDING_get_thread_id(const BN_BLINDING *b);
+MORVANE_EXPORT void BN_BLINDING_set_thread_id(BN_BLINDING *b, unsigned long n);
+MORVANE_EXPORT unsigned long BN_BLINDING_get_flags(const BN_BLINDING *b);
+MORVANE_EXPORT void BN_BLINDING_set_flags(BN_BLINDING *b, unsigned long flags);
+
 /* Registers the texts of library 3 (ERR_LIB_BN) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_BN_strings(void);
@@ -480,6 +601,7 @@ MORVANE_EXPORT void ERR_load_BN_strings(void);
 #define BN_F_BN_GF2M_MOD_SQRT 137
 #define BN_F_BN_DIV_NO_BRANCH 138
 #define BN_F_BN_MOD_INVERSE_NO_BRANCH 139
+#define BN_F_BN_GENERATE_PRIME_EX 140
 /* Reason codes of library 3 (BN). */
 #define BN_R_ARG2_LT_ARG3 100
 #define BN_R_BAD_RECIPROCAL 101

@@ -6,7 +6,11 @@
  * as zero.  A buffer belongs to one user at a time.  The string helpers copy
  * into blocks from CRYPTO_malloc, which the caller releases with
  * MORVANE_free.  Allocation failures queue (ERR_LIB_BUF, function,
- * ERR_R_MALLOC_FAILURE) and return 0 or null. */
+ * ERR_R_MALLOC_FAILURE) and return 0 or null.
+ *
+ * Null arguments: BUF_MEM_free accepts null and the growers refuse it
+ * ("passed a null parameter", 0); BUF_strdup, BUF_strndup and BUF_memdup give
+ * null for null; BUF_strlcpy and BUF_strlcat need valid strings. */
 #ifndef MORVANE_BUFFER_H
 #define MORVANE_BUFFER_H
 

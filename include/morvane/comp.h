@@ -1,14 +1,70 @@
 /* Morvane: compression methods.
  *
- * Compression contexts over a method table.  Failing calls queue errors of
- * library 41 (ERR_LIB_COMP). */
+ * Compression contexts over a method table, applied to whole blocks.  The
+ * calls report failures by their results only; library 41 (ERR_LIB_COMP)
+ * carries the texts of the zlib stream codes.
+ *
+ * Null arguments: COMP_CTX_new(NULL) returns null and COMP_CTX_free(NULL)
+ * does nothing; the block calls need a context and buffers (a null one is
+ * the caller's fault). */
 #ifndef MORVANE_COMP_H
 #define MORVANE_COMP_H
 
+#include <morvane/crypto.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+typedef struct comp_ctx_st COMP_CTX;
+
+/* A block compression method.  compress and expand write at most olen bytes
+ * of out and return the count written, or -1; any slot may be null. */
+typedef struct comp_method_st {
+  int type; /* NID of the method */
+  const char *name;
+  int (*init)(COMP_CTX *ctx);
+  void (*finish)(COMP_CTX *ctx);
+  int (*compress)(COMP_CTX *ctx, unsigned char *out, unsigned int olen, unsigned char *in,
+                  unsigned int ilen);
+  int (*expand)(COMP_CTX *ctx, unsigned char *out, unsigned int olen, unsigned char *in,
+                unsigned int ilen);
+  long (*ctrl)(void);
+  long (*callback_ctrl)(void);
+} COMP_METHOD;
+
+/* A context: the method and the bytes that went in and came out. */
+struct comp_ctx_st {
+  COMP_METHOD *meth;
+  unsigned long compress_in;
+  unsigned long compress_out;
+  unsigned long expand_in;
+  unsigned long expand_out;
+  CRYPTO_EX_DATA ex_data;
+};
+
+/* A zeroed context of `meth` after the method's init; null for a null
+ * method, when memory runs out or when init refuses (nothing is queued). */
+MORVANE_EXPORT COMP_CTX *COMP_CTX_new(COMP_METHOD *meth);
+/* Runs the method's finish and frees the context; null is ignored. */
+MORVANE_EXPORT void COMP_CTX_free(COMP_CTX *ctx);
+/* Compresses (expands) ilen bytes into at most olen bytes of out: the count
+ * written, counted in the context, or -1 (nothing counted) when the method
+ * has no such call, the room is too small, a length is negative or the
+ * input is not of the method's form. */
+MORVANE_EXPORT int COMP_compress_block(COMP_CTX *ctx, unsigned char *out, int olen,
+                                       unsigned char *in, int ilen);
+MORVANE_EXPORT int COMP_expand_block(COMP_CTX *ctx, unsigned char *out, int olen,
+                                     unsigned char *in, int ilen);
+/* "run length compression" (NID 124): a zero marker byte and the input
+ * unchanged, so one byte longer.  Its expander refuses a block whose marker
+ * is not zero. */
+MORVANE_EXPORT COMP_METHOD *COMP_rle(void);
+/* A zlib placeholder (type 0, "(undef)") whose every block call fails with
+ * -1: this library carries no zlib. */
+MORVANE_EXPORT COMP_METHOD *COMP_zlib(void);
+/* Nothing to release. */
+MORVANE_EXPORT void COMP_zlib_cleanup(void);
 
 /* Registers the texts of library 41 (ERR_LIB_COMP) unless they are registered
  * already. */

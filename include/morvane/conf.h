@@ -26,7 +26,11 @@
  * (ERR_LIB_CONF) and return 0 or null; a parse error also attaches the data
  * text "line N" and stores N through the `eline` argument.  No locks: a CONF
  * is used by one thread at a time, and the default method is one unguarded
- * process-wide pointer. */
+ * process-wide pointer.
+ *
+ * Null arguments: NCONF_free accepts null; the lookups take a null CONF or
+ * hash table as none (only the environment is then consulted); file names,
+ * streams, methods and texts to parse must be valid. */
 #ifndef MORVANE_CONF_H
 #define MORVANE_CONF_H
 

@@ -12,10 +12,16 @@
  *
  * MORVANE_cleanse overwrites memory that held secrets with an address-dependent
  * pattern driven by the process-wide counter `cleanse_ctr`; the stores cannot
- * be dropped by the compiler. */
+ * be dropped by the compiler.
+ *
+ * Null arguments: CRYPTO_free, CRYPTO_free_locked and CRYPTO_strdup accept
+ * null (nothing done; null returned), MORVANE_cleanse a null pointer with
+ * length 0; the hook setters refuse null hooks; every other pointer must be
+ * valid. */
 #ifndef MORVANE_CRYPTO_H
 #define MORVANE_CRYPTO_H
 
+#include <limits.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <sys/times.h>
@@ -41,16 +47,26 @@ MORVANE_EXPORT char *CRYPTO_strdup(const char *str, const char *file, int line);
 MORVANE_EXPORT void CRYPTO_free(void *str);
 MORVANE_EXPORT void CRYPTO_free_locked(void *str);
 
-#define MORVANE_malloc(num) CRYPTO_malloc((int)(num), __FILE__, __LINE__)
+/* The macros take sizes computed in size_t and pass CRYPTO_malloc's int: a
+ * size above INT_MAX (or a negative int) becomes -1, which allocates nothing,
+ * so the caller reports "malloc failure" instead of getting a block cut to
+ * the low bits of its size. */
+static inline int MORVANE_int_size(size_t num) {
+  return num <= (size_t)INT_MAX ? (int)num : -1;
+}
+#define MORVANE_malloc(num) CRYPTO_malloc(MORVANE_int_size(num), __FILE__, __LINE__)
 #define MORVANE_strdup(str) CRYPTO_strdup((str), __FILE__, __LINE__)
-#define MORVANE_realloc(addr, num) CRYPTO_realloc((char *)(addr), (int)(num), __FILE__, __LINE__)
-#define MORVANE_realloc_clean(addr, old_num, num) \
-  CRYPTO_realloc_clean((addr), (int)(old_num), (int)(num), __FILE__, __LINE__)
+#define MORVANE_realloc(addr, num) \
+  CRYPTO_realloc((char *)(addr), MORVANE_int_size(num), __FILE__, __LINE__)
+#define MORVANE_realloc_clean(addr, old_num, num)                                      \
+  CRYPTO_realloc_clean((addr), MORVANE_int_size(old_num), MORVANE_int_size(num), __FILE__, \
+                       __LINE__)
 #define MORVANE_remalloc(addr, num) \
-  CRYPTO_remalloc((addr), (int)(num), __FILE__, __LINE__)
+  CRYPTO_remalloc((addr), MORVANE_int_size(num), __FILE__, __LINE__)
 #define MORVANE_freeFunc CRYPTO_free
 #define MORVANE_free(addr) CRYPTO_free(addr)
-#define MORVANE_malloc_locked(num) CRYPTO_malloc_locked((int)(num), __FILE__, __LINE__)
+#define MORVANE_malloc_locked(num) \
+  CRYPTO_malloc_locked(MORVANE_int_size(num), __FILE__, __LINE__)
 #define MORVANE_free_locked(addr) CRYPTO_free_locked(addr)
 
 /* Hook setters: 1 on success, 0 when refused (after the first allocation, or a

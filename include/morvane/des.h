@@ -21,7 +21,11 @@
  * Process-wide switches: `DES_check_key` (initially 0) makes DES_set_key and
  * DES_key_sched check parity and weak keys; `DES_rw_mode` (initially 1)
  * chooses the mode of the encrypted stream records.  Set them before threads
- * start.  The record functions also keep process-wide buffers (see there). */
+ * start.  The record functions also keep process-wide buffers (see there).
+ *
+ * Null arguments: keys, schedules, data and IVs must point to valid memory
+ * (DES_cbc_cksum and DES_quad_cksum take a null output, as each says); the
+ * block and mode functions check nothing, as memcpy does not. */
 #ifndef MORVANE_DES_H
 #define MORVANE_DES_H
 

@@ -8,7 +8,10 @@
  * old key schedule, an array of 16 `struct _qarn_old_des_ks_struct`, is a
  * DES_key_schedule, so a schedule made through either interface serves both.
  * The process-wide switches of des.h (DES_check_key, DES_rw_mode) apply.
- * The old pass-phrase readers of the prompt interface are in ui.h. */
+ * The old pass-phrase readers of the prompt interface are in ui.h.
+ *
+ * Null arguments: as in des.h, keys, schedules, data and IVs must point to
+ * valid memory. */
 #ifndef MORVANE_DES_OLD_H
 #define MORVANE_DES_OLD_H
 

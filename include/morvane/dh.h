@@ -1,7 +1,10 @@
 /* Morvane: Diffie-Hellman.
  *
  * Diffie-Hellman parameters, key generation and key agreement.  Failing calls
- * queue errors of library 5 (ERR_LIB_DH). */
+ * queue errors of library 5 (ERR_LIB_DH).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_DH_H
 #define MORVANE_DH_H
 

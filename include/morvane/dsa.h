@@ -1,7 +1,10 @@
 /* Morvane: DSA.
  *
  * DSA parameters, keys, signatures and verification.  Failing calls queue
- * errors of library 10 (ERR_LIB_DSA). */
+ * errors of library 10 (ERR_LIB_DSA).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_DSA_H
 #define MORVANE_DSA_H
 

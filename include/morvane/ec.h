@@ -2,7 +2,10 @@
  *
  * Elliptic-curve groups over prime and binary fields, points and keys, with
  * the table of named curves.  Failing calls queue errors of library 16
- * (ERR_LIB_EC). */
+ * (ERR_LIB_EC).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_EC_H
 #define MORVANE_EC_H
 

@@ -1,7 +1,10 @@
 /* Morvane: ECDH.
  *
  * Key agreement with elliptic-curve keys.  Failing calls queue errors of
- * library 43 (ERR_LIB_ECDH). */
+ * library 43 (ERR_LIB_ECDH).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_ECDH_H
 #define MORVANE_ECDH_H
 

@@ -1,7 +1,10 @@
 /* Morvane: ECDSA.
  *
  * Signatures with elliptic-curve keys.  Failing calls queue errors of library
- * 42 (ERR_LIB_ECDSA). */
+ * 42 (ERR_LIB_ECDSA).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_ECDSA_H
 #define MORVANE_ECDSA_H
 

@@ -2,7 +2,13 @@
  *
  * Engines: named bundles of method tables that can replace the built-in
  * implementations at run time.  Failing calls queue errors of library 38
- * (ERR_LIB_ENGINE). */
+ * (ERR_LIB_ENGINE).
+ *
+ * Null arguments: a null engine is refused by the list, reference,
+ * initialisation, control and key-loading functions with "passed a null
+ * parameter" (0 or null), as each says; the plain setters give 0 and the
+ * getters 0 or null for it, the register and default setters 0.  ENGINE_set_id
+ * and ENGINE_set_name refuse a null text. */
 #ifndef MORVANE_ENGINE_H
 #define MORVANE_ENGINE_H
 
@@ -307,16 +313,34 @@ MORVANE_EXPORT int ENGINE_register_all_complete(void);
 MORVANE_EXPORT void ENGINE_cleanup(void);
 
 /* Registers the configuration module "engines", whose section lists the
- * engines to set up, one name = section per line.  Returns CONF_module_add's
+ * engines to set up, one name = section per line (the name after its first
+ * "." is the engine id).  An engine's section takes "engine_id", "soft_load"
+ * (a missing engine is passed over), "dynamic_path" (load it from a shared
+ * object), "init" (1 initialise, 0 not; without it the engine is
+ * initialised), "default_algorithms" (ENGINE_set_default_string; "EMPTY"
+ * fails with "invalid string") and the engine's own command names (the value
+ * "EMPTY" for no argument).  Engines the module initialised stay so until
+ * the configuration modules are finished.  Returns CONF_module_add's
  * result. */
 MORVANE_EXPORT int ENGINE_add_conf_module(void);
-/* Adds the built-in engines to the engine list and clears the error queue. */
+/* Adds the built-in engines (the padlock and dynamic ones) to the engine
+ * list.  The loaders below leave the caller's error queue as it was: what an
+ * engine already listed makes them queue is taken off again. */
 MORVANE_EXPORT void ENGINE_load_builtin_engines(void);
-/* Add the "dynamic" engine (not built yet: nothing is added), and the padlock
- * and cryptodev engines (none in this library: nothing is added). */
+/* Adds the "dynamic" engine, which loads engines from shared objects:
+ * ENGINE_by_id("dynamic") hands out a fresh copy that takes the commands
+ * SO_PATH, NO_VCHECK, ID, LIST_ADD, DIR_LOAD, DIR_ADD and then LOAD.  This
+ * build has no shared-object loader, so LOAD fails with "dso not found". */
 MORVANE_EXPORT void ENGINE_load_dynamic(void);
+/* The padlock and cryptodev engines: none in this library, nothing is added. */
 MORVANE_EXPORT void ENGINE_load_padlock(void);
 MORVANE_EXPORT void ENGINE_load_cryptodev(void);
+/* Adds the software engine "morvane" ("Software engine support"), a test
+ * engine with the built-in public-key and random methods, RC4 and 40-bit RC4
+ * (NIDs 5 and 97, keys of at most 16 bytes), SHA-1 (NID 64) and a PEM
+ * private-key loader; its RC4 key set-up and key loader print a notice on
+ * standard error.  Not among the built-in engines. */
+MORVANE_EXPORT void ENGINE_load_morvane(void);
 
 /* Registers the texts of library 38 (ERR_LIB_ENGINE) unless they are registered
  * already. */

@@ -21,7 +21,26 @@
  *
  * A description that an engine or application supplies must keep md_size at
  * most EVP_MAX_MD_SIZE (64) and block_size at most 128: Final ends the process
- * (MorvaneDie) on a larger md_size rather than overrun the caller's buffer. */
+ * (MorvaneDie) on a larger md_size rather than overrun the caller's buffer.
+ *
+ * Ciphers.  An EVP_CIPHER is a constant description of one cipher and mode;
+ * an EVP_CIPHER_CTX a running cipher owned by the caller, set up with
+ * EVP_CipherInit_ex, fed with Update calls and finished with Final (PKCS #5
+ * padding unless switched off), then set up again or cleaned.  Update output
+ * may be the input itself, or lag behind it in the same buffer; an output
+ * that starts inside the input ahead of it is refused with "output ahead of
+ * the input it overlaps", and an update whose count would pass INT_MAX with
+ * "output count too large", both before anything is written.
+ *
+ * Null arguments.  A null context, digest or cipher, is refused: the calls
+ * that can fail queue "passed a null parameter" and return their failure
+ * value, the accessors answer 0 or null, and the void setters, _init and
+ * _free do nothing (_cleanup returns 1).  A cipher context without a
+ * description is refused by the data, control and parameter calls with "no
+ * cipher set", and the Update and Final calls refuse a null count pointer.
+ * Data pointers (in, out, md, key, iv where a key or IV is to be read) must
+ * be valid for the lengths given; EVP_DigestFinal_ex's size and the key and
+ * IV of the Init calls may be null as each says. */
 #ifndef MORVANE_EVP_H
 #define MORVANE_EVP_H
 
@@ -352,7 +371,8 @@ MORVANE_EXPORT int EVP_DecryptInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher
                                    const unsigned char *key, const unsigned char *iv);
 
 /* Output room: inl + block - 1 bytes encrypting, inl + block decrypting;
- * `out` may equal `in`. */
+ * `out` may equal `in` or lag behind it, never start inside it ahead of it
+ * (see Ciphers above). */
 MORVANE_EXPORT int EVP_EncryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
                                      const unsigned char *in, int inl);
 MORVANE_EXPORT int EVP_DecryptUpdate(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl,
@@ -393,6 +413,91 @@ MORVANE_EXPORT void EVP_CIPHER_CTX_set_app_data(EVP_CIPHER_CTX *ctx, void *data)
 MORVANE_EXPORT void EVP_CIPHER_CTX_set_flags(EVP_CIPHER_CTX *ctx, int flags);
 MORVANE_EXPORT void EVP_CIPHER_CTX_clear_flags(EVP_CIPHER_CTX *ctx, int flags);
 MORVANE_EXPORT int EVP_CIPHER_CTX_test_flags(const EVP_CIPHER_CTX *ctx, int flags);
+
+/* ---- base64 -------------------------------------------------------------
+ * RFC 4648 base64 ("A"-"Z", "a"-"z", "0"-"9", "+", "/", padding "=") in lines
+ * of 64 characters (48 bytes) as PEM writes it.  The streaming coders keep
+ * their state in a caller-owned EVP_ENCODE_CTX (no allocation, nothing to
+ * free); EncodeInit/DecodeInit start it.  Counts are stored at `outl`.
+ * Output room: 65 characters per started line and a terminating zero when
+ * encoding, 3 bytes per 4 characters (pending ones included) when decoding. */
+typedef struct evp_Encode_Ctx_st {
+  int num;                     /* bytes (encoding) or characters (decoding) pending */
+  int length;                  /* encoding: bytes per line; decoding: last line's bytes */
+  unsigned char enc_data[80];  /* the pending input of an unfinished line */
+  int line_num;                /* decoding: characters stored on this line */
+  int expect_nl;               /* decoding: a full line ended without its newline */
+} EVP_ENCODE_CTX;
+
+MORVANE_EXPORT void EVP_EncodeInit(EVP_ENCODE_CTX *ctx);
+/* Writes every completed 48-byte line as 64 characters and a newline, then a
+ * zero that the count leaves out, keeping the rest.  Input whose output count
+ * would pass INT_MAX is refused (nothing written, count 0). */
+MORVANE_EXPORT void EVP_EncodeUpdate(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl,
+                                     const unsigned char *in, int inl);
+/* Writes the pending bytes as a last padded line with its newline (count 0
+ * when none were pending). */
+MORVANE_EXPORT void EVP_EncodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl);
+/* Encodes n bytes as one line without newline, followed by a zero; returns
+ * the characters written (4 per 3 bytes or part of 3), 0 for n <= 0 or for n
+ * whose count would pass INT_MAX (nothing written then). */
+MORVANE_EXPORT int EVP_EncodeBlock(unsigned char *t, const unsigned char *f, int n);
+MORVANE_EXPORT void EVP_DecodeInit(EVP_ENCODE_CTX *ctx);
+/* Decodes lines of text: 1 when more may follow, 0 at the end of the data
+ * (a line with "=" padding, a short last line, a line starting with "-", or
+ * no input), -1 for a line of 80 stored characters or more or for a byte
+ * outside the alphabet (any byte with its top bit set among them).  The count
+ * is the bytes written, padding left out, also when the result is -1. */
+MORVANE_EXPORT int EVP_DecodeUpdate(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl,
+                                    const unsigned char *in, int inl);
+/* Decodes the pending characters: 1 (count stored), -1 when they are no
+ * whole groups of 4. */
+MORVANE_EXPORT int EVP_DecodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl);
+/* Decodes n characters after leading tabs and spaces and without trailing
+ * white space, line ends and "-": 3 bytes per group of 4 ("=" decodes as
+ * zero bits and is counted: the caller drops padding), or -1 for a length
+ * that is no multiple of 4 or a character outside the alphabet. */
+MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int n);
+
+/* ---- filter streams -------------------------------------------------------
+ * Filters in front of a next stream (BIO_push); they queue no errors and
+ * report through results, the next stream's retry flags and controls.
+ *
+ * "base64 encoding" encodes what is written and decodes what is read (the
+ * first read or write fixes the direction; BIO_flush writes the last line).
+ * BIO_FLAGS_BASE64_NO_NL on the filter selects one unbroken line.  Reading
+ * skips leading lines that do not decode (armour lines) and ends with a
+ * negative result when the text turns out corrupt.
+ *
+ * "cipher" encrypts what is written and decrypts what is read, after
+ * BIO_set_cipher; BIO_flush writes the final padded block, and
+ * BIO_get_cipher_status tells whether the final block of a read was sound.
+ *
+ * "message digest" digests what passes either way after BIO_set_md;
+ * BIO_gets with room for the digest finishes it into the buffer.
+ *
+ * "reliable" cuts a stream into blocks of at most 4096 bytes, each sealed
+ * with a digest after a digest handshake (BIO_set_md names the digest: one
+ * of the built-in descriptions but the null one, else 0); the reader stops at the first block
+ * that does not check, and BIO_ctrl(b, BIO_CTRL_INFO, 0, NULL) then gives 0.
+ * A writer must be flushed to send its last block. */
+MORVANE_EXPORT BIO_METHOD *BIO_f_base64(void);
+MORVANE_EXPORT BIO_METHOD *BIO_f_cipher(void);
+MORVANE_EXPORT BIO_METHOD *BIO_f_md(void);
+MORVANE_EXPORT BIO_METHOD *BIO_f_reliable(void);
+/* Sets up the cipher filter `b` (EVP_CipherInit_ex with key `k`, IV `i` and
+ * direction `enc`); the filter is usable only when that succeeded.  The
+ * stream's callback, when set, may veto the call (BIO_CB_CTRL before, with
+ * argument 0 and result 0 or less) and sees its end.  Null `b`: nothing. */
+MORVANE_EXPORT void BIO_set_cipher(BIO *b, const EVP_CIPHER *c, const unsigned char *k,
+                                   const unsigned char *i, int enc);
+
+#define BIO_set_md(b, md) BIO_ctrl((b), BIO_C_SET_MD, 0, (char *)(md))
+#define BIO_get_md(b, mdp) BIO_ctrl((b), BIO_C_GET_MD, 0, (char *)(mdp))
+#define BIO_get_md_ctx(b, mdcp) BIO_ctrl((b), BIO_C_GET_MD_CTX, 0, (char *)(mdcp))
+#define BIO_set_md_ctx(b, mdcp) BIO_ctrl((b), BIO_C_SET_MD_CTX, 0, (char *)(mdcp))
+#define BIO_get_cipher_status(b) BIO_ctrl((b), BIO_C_GET_CIPHER_STATUS, 0, NULL)
+#define BIO_get_cipher_ctx(b, c_pp) BIO_ctrl((b), BIO_C_GET_CIPHER_CTX, 0, (char *)(c_pp))
 
 /* ---- the algorithm name registry ----------------------------------------
  * Descriptions are registered under the short and long names of their NIDs
@@ -481,6 +586,15 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_F_DO_EVP_ENC_ENGINE_FULL 141
 #define EVP_F_DO_EVP_MD_ENGINE_FULL 142
 #define EVP_F_CAMELLIA_INIT_KEY 159
+#define EVP_F_EVP_ENCRYPTUPDATE 166
+#define EVP_F_EVP_DECRYPTUPDATE 167
+#define EVP_F_EVP_CIPHER 168
+#define EVP_F_EVP_CIPHER_CTX_SET_PADDING 169
+#define EVP_F_EVP_CIPHER_CTX_RAND_KEY 170
+#define EVP_F_EVP_CIPHER_PARAM_TO_ASN1 171
+#define EVP_F_EVP_CIPHER_ASN1_TO_PARAM 172
+#define EVP_F_EVP_CIPHER_GET_ASN1_IV 173
+#define EVP_F_EVP_CIPHER_SET_ASN1_IV 174
 /* Reason codes of library 6 (EVP). */
 #define EVP_R_BAD_DECRYPT 100
 #define EVP_R_DIFFERENT_KEY_TYPES 101
@@ -534,6 +648,8 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_R_UNKNOWN_OPTION 149
 #define EVP_R_CAMELLIA_KEY_SETUP_FAILED 157
 #define EVP_R_SEED_KEY_SETUP_FAILED 162
+#define EVP_R_PARTIALLY_OVERLAPPING 166
+#define EVP_R_OUTPUT_TOO_LARGE 167
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

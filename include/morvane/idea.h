@@ -10,7 +10,10 @@
  * big-endian.  The caller owns schedules and buffers; nothing is allocated,
  * locked or reported.  CBC needs the schedule matching its direction; CFB and
  * OFB always take the encryption schedule.  A mode length of 0 or less, or a
- * CFB/OFB offset outside 0..7, makes the call do nothing. */
+ * CFB/OFB offset outside 0..7, makes the call do nothing.
+ *
+ * Null arguments: keys, schedules, data, IVs and offsets must point to valid
+ * memory; nothing here checks them, as memcpy does not. */
 #ifndef MORVANE_IDEA_H
 #define MORVANE_IDEA_H
 

@@ -5,7 +5,11 @@
  * items equal under it are stored once, and inserting an equal item replaces
  * the stored one.  The table never owns its items.  No function queues an
  * error: allocation failures are counted in `error` by lh_insert, lh_delete
- * and lh_retrieve.  A table has no lock; its owner serialises access. */
+ * and lh_retrieve.  A table has no lock; its owner serialises access.
+ *
+ * Null arguments: every function accepts a null table (lh_insert,
+ * lh_delete and lh_retrieve give null, lh_num_items 0, lh_free and the walks
+ * do nothing), and the walks a null function; lh_strhash(null) is 0. */
 #ifndef MORVANE_LHASH_H
 #define MORVANE_LHASH_H
 

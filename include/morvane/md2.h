@@ -9,7 +9,10 @@
  * is allocated, locked or queued.  A length that is a negative number
  * converted to size_t is treated as empty.  MD2() digests a whole buffer in
  * one call and returns `md`, or a static buffer shared by every caller when
- * `md` is null. */
+ * `md` is null.
+ *
+ * Null arguments: the context, and the data for a non-zero length, must be
+ * valid; only MD2()'s `md` may be null. */
 #ifndef MORVANE_MD2_H
 #define MORVANE_MD2_H
 

@@ -8,7 +8,10 @@
  * Update and Final return 1 and never fail; nothing is allocated, locked or
  * queued.  A length that is a negative number converted to size_t is treated
  * as empty.  MD4() digests a whole buffer in one call and returns `md`, or a
- * static buffer shared by every caller when `md` is null. */
+ * static buffer shared by every caller when `md` is null.
+ *
+ * Null arguments: the context, and the data for a non-zero length, must be
+ * valid; only MD4()'s `md` may be null. */
 #ifndef MORVANE_MD4_H
 #define MORVANE_MD4_H
 

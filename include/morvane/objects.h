@@ -4,7 +4,13 @@
  * calling cmp(key, element).  Without a match it returns null, or with flag
  * OBJ_BSEARCH_VALUE_ON_NOMATCH the element probed last; with a match and flag
  * OBJ_BSEARCH_FIRST_VALUE_ON_MATCH it walks back to the lowest equal element.
- * Nothing is queued on the error queue. */
+ * Nothing is queued on the error queue.
+ *
+ * Null arguments: OBJ_obj2nid gives 0 for a null object, and OBJ_txt2obj,
+ * OBJ_txt2nid, OBJ_sn2nid and OBJ_ln2nid give null or 0 for a null text;
+ * OBJ_add_object refuses a null object; OBJ_obj2txt needs a valid buffer for
+ * its length; the keys, tables and comparison functions of the searches must
+ * be valid. */
 #ifndef MORVANE_OBJECTS_H
 #define MORVANE_OBJECTS_H
 
@@ -58,7 +64,9 @@ MORVANE_EXPORT ASN1_OBJECT *OBJ_dup(const ASN1_OBJECT *o);
 
 /* Objects added at run time (process-wide, no lock: the application
  * serialises these calls against every lookup).  OBJ_new_nid returns the next
- * free NID (893 at first) and reserves num of them.  OBJ_add_object stores the
+ * free NID (893 at first) and reserves num of them; a negative num, or one
+ * that would take the NIDs past INT_MAX, reserves nothing and returns 0 with
+ * "invalid nid count".  OBJ_add_object stores the
  * object under its NID and its content and names, the latest addition
  * winning each key: a built-in entry by reference, any other as a copy owned
  * by the database; returns the NID, 0 on failure.  OBJ_create adds the object
@@ -129,9 +137,11 @@ MORVANE_EXPORT void ERR_load_OBJ_strings(void);
 #define OBJ_F_OBJ_NID2SN 104
 #define OBJ_F_OBJ_ADD_OBJECT 105
 #define OBJ_F_OBJ_NAME_NEW_INDEX 106
+#define OBJ_F_OBJ_NEW_NID 107
 /* Reason codes of library 8 (OBJ). */
 #define OBJ_R_MALLOC_FAILURE 100
 #define OBJ_R_UNKNOWN_NID 101
+#define OBJ_R_INVALID_NID_COUNT 102
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -1,7 +1,10 @@
 /* Morvane: OCSP.
  *
  * OCSP requests and responses, their verification and the HTTP client.
- * Failing calls queue errors of library 39 (ERR_LIB_OCSP). */
+ * Failing calls queue errors of library 39 (ERR_LIB_OCSP).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_OCSP_H
 #define MORVANE_OCSP_H
 

@@ -1,7 +1,10 @@
 /* Morvane: PEM armour.
  *
  * Reading and writing objects in PEM text armour, with pass-phrase encryption.
- * Failing calls queue errors of library 9 (ERR_LIB_PEM). */
+ * Failing calls queue errors of library 9 (ERR_LIB_PEM).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_PEM_H
 #define MORVANE_PEM_H
 

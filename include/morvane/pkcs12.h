@@ -1,7 +1,10 @@
 /* Morvane: PKCS#12.
  *
  * PKCS#12 files: key and certificate bags, their encryption and MAC.  Failing
- * calls queue errors of library 35 (ERR_LIB_PKCS12). */
+ * calls queue errors of library 35 (ERR_LIB_PKCS12).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_PKCS12_H
 #define MORVANE_PKCS12_H
 

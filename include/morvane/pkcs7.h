@@ -1,7 +1,10 @@
 /* Morvane: PKCS#7.
  *
  * PKCS#7 signed and enveloped data and S/MIME messages.  Failing calls queue
- * errors of library 33 (ERR_LIB_PKCS7). */
+ * errors of library 33 (ERR_LIB_PKCS7).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_PKCS7_H
 #define MORVANE_PKCS7_H
 

@@ -6,7 +6,11 @@
  * and an untyped payload that the queue never looks at.  The queue never frees
  * items: the caller creates each item with pitem_new and frees it with
  * pitem_free once it is out of the queue; pqueue_free frees only the queue.
- * Nothing here queues an error; a queue belongs to one thread at a time. */
+ * Nothing here queues an error; a queue belongs to one thread at a time.
+ *
+ * Null arguments: a null queue is empty (peek, pop, find and iterator give
+ * null, size 0, insert refuses the item with null) and pitem_free and
+ * pqueue_free accept null; pqueue_next takes a null iterator as finished. */
 #ifndef MORVANE_PQUEUE_H
 #define MORVANE_PQUEUE_H
 

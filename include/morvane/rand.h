@@ -10,7 +10,12 @@
  * method or operation exists; RAND_pseudo_bytes the same, except that its 0
  * leaves no error behind; RAND_status gives 1 when the generator is seeded.
  * A count of 0 or less returns 1 and writes nothing.  Locks 18 and 19 guard
- * the built-in generator; without locking callbacks it serves one thread. */
+ * the built-in generator; without locking callbacks it serves one thread.
+ *
+ * Null arguments: RAND_set_rand_method(null) restores the default; the
+ * buffers of RAND_seed, RAND_add, RAND_bytes and RAND_pseudo_bytes must be
+ * valid for their count; RAND_load_file, RAND_write_file and the daemon
+ * client refuse a null path (0 or -1). */
 #ifndef MORVANE_RAND_H
 #define MORVANE_RAND_H
 
@@ -73,8 +78,8 @@ MORVANE_EXPORT int RAND_egd_bytes(const char *path, int bytes);
 MORVANE_EXPORT int RAND_egd(const char *path);
 
 /* Mixes up to `bytes` bytes of file in (-1: all of it, 2048 from a device),
- * crediting each byte read as entropy; returns the count read (0 for a missing
- * file). */
+ * crediting each byte read as entropy; returns the count read, at most
+ * INT_MAX (0 for a missing file). */
 MORVANE_EXPORT int RAND_load_file(const char *file, long bytes);
 /* Writes 1024 fresh random bytes to file, created with mode 0600: 1024, 0
  * when it cannot be written, -1 (and nothing written) when the generator is

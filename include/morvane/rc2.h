@@ -9,7 +9,10 @@
  * byte-wise modes (CBC, 64-bit CFB, 64-bit OFB) keep their chaining state in
  * the caller's `ivec` and, for CFB and OFB, the offset 0..7 at `num` (0 on the
  * first call).  Direction arguments encrypt on any non-zero value.  A length of
- * 0 or less, or an offset outside 0..7, makes a mode call do nothing. */
+ * 0 or less, or an offset outside 0..7, makes a mode call do nothing.
+ *
+ * Null arguments: keys, schedules, data, IVs and offsets must point to valid
+ * memory; nothing here checks them, as memcpy does not. */
 #ifndef MORVANE_RC2_H
 #define MORVANE_RC2_H
 

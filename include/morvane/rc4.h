@@ -5,7 +5,10 @@
  * keystream bytes into its input and advances the state, so successive calls
  * continue one keystream and a message may be processed in pieces of any size.
  * Encryption and decryption are the same call.  The caller owns the state;
- * nothing is allocated, locked or reported. */
+ * nothing is allocated, locked or reported.
+ *
+ * Null arguments: the state, key and data must point to valid memory;
+ * nothing here checks them, as memcpy does not. */
 #ifndef MORVANE_RC4_H
 #define MORVANE_RC4_H
 

@@ -10,7 +10,10 @@
  * allocated, locked or queued.  A length that is a negative number converted
  * to size_t is treated as empty.  RIPEMD160() digests a whole buffer in one
  * call and returns `md`, or a static buffer shared by every caller when `md`
- * is null.  The file-digest program's functions are in morvane/rmd160.h. */
+ * is null.  The file-digest program's functions are in morvane/rmd160.h.
+ *
+ * Null arguments: the context, and the data for a non-zero length, must be
+ * valid; only RIPEMD160()'s `md` may be null. */
 #ifndef MORVANE_RIPEMD_H
 #define MORVANE_RIPEMD_H
 

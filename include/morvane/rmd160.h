@@ -12,7 +12,9 @@
  * that cannot be opened or read is reported on standard error as NAME, a
  * colon, a blank and the system's text for the error, and prints nothing on
  * standard output.  The exit status is the number of inputs that failed
- * (at most 255). */
+ * (at most 255).
+ *
+ * Null arguments: names and streams must be valid. */
 #ifndef MORVANE_RMD160_H
 #define MORVANE_RMD160_H
 

@@ -4,7 +4,10 @@
  * generic names that a program including des.h should not receive unasked.
  * _des_crypt schedules `des_key`, then runs one DES block (mode ECB) or CBC
  * over `len` bytes with `des_ivec` (mode CBC) in place at `UDES.UDES_buf`; it
- * allocates nothing and always returns 1. */
+ * allocates nothing and always returns 1.
+ *
+ * Null arguments: `desp`, and the data it points to, must be valid; `buf`
+ * is not read. */
 #ifndef MORVANE_RPC_DES_H
 #define MORVANE_RPC_DES_H
 

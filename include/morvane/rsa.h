@@ -1,7 +1,10 @@
 /* Morvane: RSA.
  *
  * RSA keys, their generation and checks, encryption, signatures and paddings.
- * Failing calls queue errors of library 4 (ERR_LIB_RSA). */
+ * Failing calls queue errors of library 4 (ERR_LIB_RSA).
+ *
+ * Null arguments: not built yet, every call fails as above without reading
+ * its arguments, null ones included. */
 #ifndef MORVANE_RSA_H
 #define MORVANE_RSA_H
 

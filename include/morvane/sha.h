@@ -13,7 +13,11 @@
  * SHA-0 and SHA-1 share SHA_CTX; SHA-224 and SHA-256 share SHA256_CTX, and
  * SHA-384 and SHA-512 share SHA512_CTX, whose field `md_len` (set by Init)
  * decides how many bytes Final writes.  Init and Update return 1; Final
- * returns 1, or 0 for the md_len and null-output cases documented below. */
+ * returns 1, or 0 for the md_len and null-output cases documented below.
+ *
+ * Null arguments: the context, and the data for a non-zero length, must be
+ * valid; the one-shot functions' `md` may be null, and Final's output is
+ * checked as documented below. */
 #ifndef MORVANE_SHA_H
 #define MORVANE_SHA_H
 

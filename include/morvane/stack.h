@@ -6,7 +6,12 @@
  * stack sorts lazily: insertions clear `sorted`, and the first search sorts.
  * Stack functions queue no errors; failures show only in the results.  A
  * stack has no lock: its owner serialises use (a search may sort, so it counts
- * as a write). */
+ * as a write).
+ *
+ * Null arguments: every function accepts a null stack (sk_num gives -1,
+ * sk_is_sorted 1, sk_find -1, sk_dup and sk_set_cmp_func null, the others 0
+ * or null, doing nothing), and sk_pop_free a null free function (the
+ * elements are then left alone). */
 #ifndef MORVANE_STACK_H
 #define MORVANE_STACK_H
 

@@ -27,7 +27,10 @@
  * frees all of them.
  *
  * Nothing here queues an error.  Index and insert failures set `error` (and
- * the clash details); the reader reports its failures on standard error. */
+ * the clash details); the reader reports its failures on standard error.
+ *
+ * Null arguments: TXT_DB_free accepts null; the stream, database and rows
+ * passed to the other functions must be valid. */
 #ifndef MORVANE_TXT_DB_H
 #define MORVANE_TXT_DB_H
 

@@ -14,7 +14,10 @@
  * from 1), or -1 after queuing an error (library 40).  Sessions, methods and the
  * default method pointer are not locked: one thread uses a session at a time,
  * and the default method is chosen at start-up.  The console method serialises
- * whole console sessions with static lock 31 ("ui"). */
+ * whole console sessions with static lock 31 ("ui").
+ *
+ * Null arguments: UI_free accepts null; sessions, prompts and result buffers
+ * must otherwise be valid (result buffers for the sizes given). */
 #ifndef MORVANE_UI_H
 #define MORVANE_UI_H
 

@@ -2,7 +2,10 @@
  *
  * Certificates, revocation lists and requests, names, the certificate store
  * and chain verification.  Failing calls queue errors of library 11
- * (ERR_LIB_X509). */
+ * (ERR_LIB_X509).
+ *
+ * Null arguments: the default-path functions take none; the rest is not
+ * built yet and fails as above without reading its arguments. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 

@@ -1,7 +1,11 @@
 /* Morvane: X.509 v3 extensions.
  *
  * The extension methods, purposes and the configuration-driven extension
- * builder.  Failing calls queue errors of library 34 (ERR_LIB_X509V3). */
+ * builder.  Failing calls queue errors of library 34 (ERR_LIB_X509V3).
+ *
+ * Null arguments: X509V3_get_value_bool needs a valid value and result
+ * pointer; the rest is not built yet and fails as above without reading its
+ * arguments. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 

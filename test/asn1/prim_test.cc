@@ -268,6 +268,12 @@ TEST(Asn1Type, CipherParameterForms) {
   EXPECT_EQ("0001020300000000", ToHex(got, 8));
   EXPECT_EQ(-1, ASN1_TYPE_get_octetstring(t, got, 16));
   EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_TYPE_GET_OCTETSTRING, ASN1_R_DATA_IS_WRONG}});
+  // A negative length is refused and leaves the value as it was (it used to
+  // size the SEQUENCE one octet short and write past it).
+  EXPECT_EQ(0, ASN1_TYPE_set_int_octetstring(t, 5, iv, -1));
+  EXPECT_EQ(0, ASN1_TYPE_set_octetstring(t, iv, -1));
+  EXPECT_EQ(ASN1_UT_SEQUENCE, t->type);
+  EXPECT_EQ(15, t->value.sequence->length);
   // Trailing octets inside the sequence are refused.
   const Bytes bad = FromHex("300e02013a0408000102030405060700");
   ASN1_STRING* seq = ASN1_STRING_type_new(ASN1_UT_SEQUENCE);

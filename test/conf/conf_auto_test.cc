@@ -155,17 +155,30 @@ TEST_F(BuiltinModules, EnginesThatCannotBeFound) {
   EXPECT_EQ(Run("morvane_conf = m\n[m]\nengines = eng\n[eng]\nx.foo = foo_s\n"
                 "[foo_s]\nengine_id = bar\ndefault_algorithms = ALL\n"),
             -1);
-  EXPECT_ERRORS({{ERR_LIB_ENGINE, ENGINE_F_ENGINE_BY_ID, ENGINE_R_NO_SUCH_ENGINE, "id=bar"},
+  // The loader "dynamic" is not listed: its own lookup fails first.
+  EXPECT_ERRORS({{ERR_LIB_ENGINE, ENGINE_F_ENGINE_BY_ID, ENGINE_R_NO_SUCH_ENGINE, "id=dynamic"},
+                 {ERR_LIB_ENGINE, ENGINE_F_ENGINE_BY_ID, ENGINE_R_NO_SUCH_ENGINE, "id=bar"},
                  {kConfigError.lib, kConfigError.func, kConfigError.reason,
                   "section=foo_s, name=default_algorithms, value=ALL"},
                  kModuleRunError});
   EXPECT_EQ(Run("morvane_conf = m\n[m]\nengines = eng\n[eng]\nfoo = foo_s\n"
                 "[foo_s]\ndynamic_path = /lib/foo.so\n"),
             -1);
-  EXPECT_ERRORS({{ERR_LIB_DSO, DSO_F_DSO_LOAD, DSO_R_FUNCTIONALITY_NOT_SUPPORTED},
+  EXPECT_ERRORS({{ERR_LIB_ENGINE, ENGINE_F_ENGINE_BY_ID, ENGINE_R_NO_SUCH_ENGINE, "id=dynamic"},
                  {kConfigError.lib, kConfigError.func, kConfigError.reason,
                   "section=foo_s, name=dynamic_path, value=/lib/foo.so"},
                  kModuleRunError});
+  // With the loader listed, loading from the shared object fails.
+  ENGINE_load_dynamic();
+  EXPECT_EQ(Run("morvane_conf = m\n[m]\nengines = eng\n[eng]\nfoo = foo_s\n"
+                "[foo_s]\ndynamic_path = /lib/foo.so\n"),
+            -1);
+  EXPECT_ERRORS({{ERR_LIB_DSO, DSO_F_DSO_LOAD, DSO_R_FUNCTIONALITY_NOT_SUPPORTED},
+                 {ERR_LIB_ENGINE, ENGINE_F_DYNAMIC_LOAD, ENGINE_R_DSO_NOT_FOUND},
+                 {kConfigError.lib, kConfigError.func, kConfigError.reason,
+                  "section=foo_s, name=dynamic_path, value=/lib/foo.so"},
+                 kModuleRunError});
+  ENGINE_cleanup();
   EXPECT_EQ(Run("morvane_conf = m\n[m]\nengines = eng\n[eng]\nfoo = nowhere\n"), -1);
   EXPECT_ERRORS({{ERR_LIB_ENGINE, ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_SECTION_ERROR},
                  kConfigError,

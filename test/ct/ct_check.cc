@@ -22,6 +22,8 @@
 #include <morvane/aes.h>
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
 
 namespace {
 
@@ -224,6 +226,50 @@ bool BnDivSecret() {
   return ok;
 }
 
+// Padded AES-128-CBC decryption through a cipher context with the key and
+// the plaintext secret: the padding check of EVP_DecryptFinal_ex over good
+// padding of every length and over bad padding (the verdict and the length
+// are public).
+bool EvpDecryptFinal() {
+  bool ok = true;
+  for (size_t len : {0u, 1u, 15u, 16u, 31u, 37u}) {
+    for (int bad = 0; bad < 2; bad++) {
+      unsigned char key[16], iv[16], plain[48], ct[64], back[80];
+      Fill(key, sizeof key, 21);
+      Fill(iv, sizeof iv, 22);
+      Fill(plain, sizeof plain, 23);
+      Secret(key, sizeof key);
+      Secret(plain, sizeof plain);
+      EVP_CIPHER_CTX ctx;
+      EVP_CIPHER_CTX_init(&ctx);
+      int n = 0, m = 0, ctlen = 0;
+      ok &= Expect(EVP_EncryptInit_ex(&ctx, EVP_aes_128_cbc(), nullptr, key, iv) == 1, "init");
+      if (bad) {  // whole blocks without padding: the last byte is plaintext
+        EVP_CIPHER_CTX_set_padding(&ctx, 0);
+        const size_t whole = (len / 16 + 1) * 16;
+        ok &= Expect(EVP_EncryptUpdate(&ctx, ct, &n, plain, static_cast<int>(whole)) == 1, "u");
+      } else {
+        ok &= Expect(EVP_EncryptUpdate(&ctx, ct, &n, plain, static_cast<int>(len)) == 1, "u");
+      }
+      ok &= Expect(EVP_EncryptFinal_ex(&ctx, ct + n, &m) == 1, "final");
+      ctlen = n + m;
+      ok &= Expect(EVP_DecryptInit_ex(&ctx, EVP_aes_128_cbc(), nullptr, key, iv) == 1, "init");
+      ok &= Expect(EVP_DecryptUpdate(&ctx, back, &n, ct, ctlen) == 1, "update");
+      const int r = Public(EVP_DecryptFinal_ex(&ctx, back + n, &m));
+      Public(&m, sizeof m);
+      Public(back, sizeof back);
+      Public(plain, sizeof plain);
+      EVP_CIPHER_CTX_cleanup(&ctx);
+      ERR_clear_error();
+      // A plaintext whose last byte happens to make good padding may pass.
+      if (!bad) ok &= Expect(r == 1 && static_cast<size_t>(n + m) == len &&
+                                 memcmp(back, plain, len) == 0,
+                             "padded round trip");
+    }
+  }
+  return ok;
+}
+
 // ---- the harness's own check: these must be reported -----------------------
 
 __attribute__((noinline)) void Touch(volatile int* p) {
@@ -260,6 +306,7 @@ constexpr Operation kOperations[] = {
     {"aes_cbc_ctr", AesCbcCtr, true},
     {"aes_unwrap", AesUnwrap, true},
     {"bn_div_secret", BnDivSecret, false},
+    {"evp_decrypt_final", EvpDecryptFinal, true},
 };
 
 }  // namespace

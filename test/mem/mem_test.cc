@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -375,4 +376,22 @@ TEST(MemRemalloc, ReturnsAFreshBlockReportedUnderItsOwnPlace) {
   EXPECT_EQ(g_calls[2].file, "mem.cc");
   EXPECT_EQ(g_calls[2].line, 410);
   CRYPTO_free(q);
+}
+
+// The allocation macros take sizes computed in size_t: one past INT_MAX
+// allocates nothing, where a cast to int used to keep only its low bits (2^32
+// + 16 gave a 16-byte block).
+TEST(MemMacros, SizesPastIntMaxAllocateNothing) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  const size_t too_big = (size_t{1} << 32) + 16;
+  EXPECT_EQ(MORVANE_malloc(too_big), nullptr);
+  EXPECT_EQ(MORVANE_malloc_locked(too_big), nullptr);
+  EXPECT_EQ(MORVANE_malloc(size_t{INT_MAX} + 1), nullptr);
+  void* p = MORVANE_malloc(16);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(MORVANE_realloc(p, too_big), nullptr);  // p stays valid
+  EXPECT_EQ(MORVANE_realloc_clean(p, 16, too_big), nullptr);
+  MORVANE_free(p);
+  EXPECT_EQ(morvane_test::GetAllocCounts().mallocs, 1);
+  EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, 0);
 }

@@ -2,6 +2,8 @@
 // the lookups in all directions, the text conversions, and the objects added
 // at run time (process-wide: each test runs in its own process).
 
+#include <climits>
+
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
@@ -182,3 +184,18 @@ TEST(ObjAdded, CreateObjectsReadsUpToACommentLine) {
 }
 
 }  // namespace
+
+// NIDs are ints: a negative count, or one that would run past INT_MAX, is
+// refused and reserves nothing (INT_MAX used to overflow the counter).
+TEST(ObjNewNid, CountsThatDoNotFitAreRefused) {
+  const int next = OBJ_new_nid(0);
+  EXPECT_EQ(0, OBJ_new_nid(INT_MAX));
+  EXPECT_ERRORS({{ERR_LIB_OBJ, OBJ_F_OBJ_NEW_NID, OBJ_R_INVALID_NID_COUNT}});
+  EXPECT_EQ(0, OBJ_new_nid(-1));
+  EXPECT_ERRORS({{ERR_LIB_OBJ, OBJ_F_OBJ_NEW_NID, OBJ_R_INVALID_NID_COUNT}});
+  EXPECT_EQ(next, OBJ_new_nid(INT_MAX - next));  // exactly up to INT_MAX fits
+  EXPECT_EQ(0, OBJ_new_nid(1));
+  EXPECT_EQ(0, OBJ_create("1.2.3.9", "late", "late"));  // no NID left to give
+  ERR_clear_error();
+  EXPECT_EQ(INT_MAX, OBJ_new_nid(0));
+}

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <climits>
 #include <set>
 #include <string>
 #include <thread>
@@ -36,7 +37,8 @@ TEST(RandFile, LoadsInChunks) {
     int ret;
     Adds adds;
   } cases[] = {
-      {file.c_str(), -1, 1500, {{kStat, 0}, {1024, 1024}, {1024, 476}}},
+      // The short last chunk adds only the 476 bytes read, not stale ones.
+      {file.c_str(), -1, 1500, {{kStat, 0}, {1024, 1024}, {476, 476}}},
       {file.c_str(), 1100, 1100, {{kStat, 0}, {1024, 1024}, {76, 76}}},
       {file.c_str(), 0, 0, {{kStat, 0}}},
       {"/nonexistent/seed", -1, 0, {}},
@@ -48,6 +50,20 @@ TEST(RandFile, LoadsInChunks) {
     EXPECT_EQ(RAND_load_file(c.name, c.bytes), c.ret) << c.name << " " << c.bytes;
     EXPECT_EQ(adds, c.adds) << c.name << " " << c.bytes;
   }
+}
+
+// A file over 2 GB (sparse: its zeros cost no disk) is read whole; the count
+// stops at INT_MAX instead of wrapping.
+TEST(RandFile, CountOfAFileOver2GbStopsAtIntMax) {
+  morvane_test::TempPath file;
+  ASSERT_EQ(0, truncate(file.c_str(), 0x80000000L + 4096));
+  RAND_set_rand_method(&kRecorder);
+  adds.clear();
+  adds.reserve(1 << 21);
+  EXPECT_EQ(INT_MAX, RAND_load_file(file.c_str(), -1));
+  long long sum = 0;
+  for (const auto& a : adds) sum += a.first;
+  EXPECT_EQ(0x80000000LL + 4096 + kStat, sum);
 }
 
 TEST(RandFile, WritesOwnerOnly) {

@@ -1,0 +1,314 @@
+// Probable primes: the Miller-Rabin test with optional trial division, and
+// random prime generation (plain, in a residue class, or safe) over a sieve of
+// the first 2048 primes; the older entry points with a bare callback.
+//
+// Implementation notes: a candidate that fits in one word is judged by true
+// divisibility alone (a table prime is a prime, not a multiple of itself),
+// since the sieve's extra rule for longer candidates, that candidate - 1 have
+// no small odd factor either, cannot be met at some short lengths (no 15-bit
+// number with its two top bits set meets it).  Generated primes always have
+// exactly the requested length: a sieve step that carries a candidate past it
+// draws again.
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+
+#include <stdint.h>
+
+#include <array>
+
+#include "bn/internal.h"
+
+namespace bn = morvane::bn;
+
+namespace {
+
+constexpr int kNumPrimes = 2048;
+
+// The first 2048 primes, by a sieve of Eratosthenes at compile time.
+constexpr std::array<uint16_t, kNumPrimes> make_primes() {
+  constexpr int kLimit = 17864;
+  std::array<bool, kLimit> composite{};
+  std::array<uint16_t, kNumPrimes> out{};
+  int n = 0;
+  for (int i = 2; i < kLimit && n < kNumPrimes; i++) {
+    if (composite[static_cast<size_t>(i)]) continue;
+    out[static_cast<size_t>(n++)] = static_cast<uint16_t>(i);
+    for (int j = i * i; j < kLimit; j += i) composite[static_cast<size_t>(j)] = true;
+  }
+  return out;
+}
+constexpr std::array<uint16_t, kNumPrimes> kPrimes = make_primes();
+// The 1000th prime is 7919 and the 2048th 17863.
+static_assert(kPrimes[0] == 2 && kPrimes[1] == 3 && kPrimes[999] == 7919 &&
+                  kPrimes[kNumPrimes - 1] == 17863,
+              "small-primes table");
+
+// Miller-Rabin rounds for a random candidate of b bits.
+int rounds_for_bits(int b) {
+  return b >= 1300  ? 2
+         : b >= 850 ? 3
+         : b >= 650 ? 4
+         : b >= 550 ? 5
+         : b >= 450 ? 6
+         : b >= 400 ? 7
+         : b >= 350 ? 8
+         : b >= 300 ? 9
+         : b >= 250 ? 12
+         : b >= 200 ? 15
+         : b >= 150 ? 18
+                    : 27;
+}
+
+// The value of a when it has at most one word, else 0.
+uint64_t one_word(const BIGNUM* a) {
+  return a->top == 0 ? 0 : a->top == 1 ? a->d[0] : 0;
+}
+
+// Whether table prime p with rem = v mod p rules out the value v (its word w
+// when it has one, else 0): true divisibility for one word, else divisibility
+// of v or (when minus_one) of v - 1.
+bool ruled_out(uint32_t p, uint32_t rem, uint64_t w, bool minus_one) {
+  if (w != 0) return rem == 0 && w != p;
+  return rem == 0 || (minus_one && rem == 1);
+}
+
+// Whether the table rules out a (one-word values stop at the first prime
+// whose square exceeds them).  The rule for a - 1 is skipped for the primes
+// flagged in fixed (those that divide the step of a residue class, which
+// leaves a - 1 mod p the same for every candidate).
+bool sieve_rejects(const BIGNUM* a, bool minus_one, const bool* fixed = nullptr) {
+  const uint64_t w = one_word(a);
+  for (int i = 1; i < kNumPrimes; i++) {
+    const uint32_t p = kPrimes[static_cast<size_t>(i)];
+    if (w != 0 && uint64_t{p} * p > w) return false;
+    const bool m1 = minus_one && (fixed == nullptr || !fixed[i]);
+    if (ruled_out(p, BN_mod_word(a, p), w, m1)) return true;
+  }
+  return false;
+}
+
+// w is a witness to the compositeness of A: 1 composite, 0 not a witness,
+// -1 error.  A1 = A - 1 = A1_odd 2^k.
+int witness(BIGNUM* w, const BIGNUM* A, const BIGNUM* A1, const BIGNUM* A1_odd, int k, BN_CTX* ctx,
+            BN_MONT_CTX* mont) {
+  if (!BN_mod_exp_mont(w, w, A1_odd, A, ctx, mont)) return -1;
+  if (BN_is_one(w) || BN_cmp(w, A1) == 0) return 0;
+  while (--k) {
+    if (!BN_mod_mul(w, w, w, A, ctx)) return -1;
+    if (BN_is_one(w)) return 1;  // a non-trivial square root of 1
+    if (BN_cmp(w, A1) == 0) return 0;
+  }
+  return 1;  // A1 reached no 1: Fermat fails
+}
+
+// `checks` Miller-Rabin rounds on an odd A > 1 with bases in [1, A - 1].
+int miller_rabin(const BIGNUM* A, int checks, BN_CTX* ctx, BN_GENCB* cb) {
+  bn::Frame frame(ctx);
+  BIGNUM *A1 = frame.get(), *A1_odd = frame.get(), *w = frame.get();
+  if (w == nullptr || BN_copy(A1, A) == nullptr || !BN_sub_word(A1, 1)) return -1;
+  int k = 1;
+  while (!BN_is_bit_set(A1, k)) k++;
+  if (!BN_rshift(A1_odd, A1, k)) return -1;
+  BN_MONT_CTX* mont = BN_MONT_CTX_new();
+  if (mont == nullptr || !BN_MONT_CTX_set(mont, A, ctx)) {
+    BN_MONT_CTX_free(mont);
+    return -1;
+  }
+  int ret = 1;
+  for (int i = 0; i < checks && ret == 1; i++) {
+    if (!BN_pseudo_rand_range(w, A1) || !BN_add_word(w, 1)) {
+      ret = -1;
+      break;
+    }
+    const int j = witness(w, A, A1, A1_odd, k, ctx, mont);
+    if (j != 0)
+      ret = j == 1 ? 0 : -1;
+    else if (!BN_GENCB_call(cb, 1, i))
+      ret = -1;
+  }
+  BN_MONT_CTX_free(mont);
+  return ret;
+}
+
+// Plain candidate: two top bits set, odd, neither it nor it minus 1 divisible
+// by an odd table prime (one-word candidates: see the notes above).
+bool probable_prime(BIGNUM* rnd, int bits) {
+  constexpr BN_ULONG kMaxDelta = 0xFFFFFFFFu - 17863;
+  uint16_t mods[kNumPrimes];
+  for (;;) {
+    if (!BN_rand(rnd, bits, 1, 1)) return false;
+    for (int i = 1; i < kNumPrimes; i++)
+      mods[i] = static_cast<uint16_t>(BN_mod_word(rnd, kPrimes[static_cast<size_t>(i)]));
+    const bool small = bits <= BN_BITS2;
+    const uint64_t base = one_word(rnd);
+    BN_ULONG delta = 0;
+    bool found = false;
+    while (delta <= kMaxDelta) {
+      const uint64_t w = small ? base + delta : 0;
+      if (small && w >> bits) break;  // carried past the length
+      bool rejected = false;
+      for (int i = 1; i < kNumPrimes; i++) {
+        const uint32_t p = kPrimes[static_cast<size_t>(i)];
+        if (small && uint64_t{p} * p > w) break;
+        if (ruled_out(p, (mods[i] + delta) % p, w, true)) {
+          rejected = true;
+          break;
+        }
+      }
+      if (!rejected) {
+        found = true;
+        break;
+      }
+      delta += 2;
+    }
+    if (!found) continue;
+    if (!BN_add_word(rnd, delta)) return false;
+    if (BN_num_bits(rnd) == bits) return true;
+  }
+}
+
+// Candidate ≡ rem (mod add), 1 when rem is null.  A prime dividing add does
+// not rule out candidates for dividing candidate - 1: with rem = 1 it divides
+// every one of them, and the search would never end.
+bool probable_prime_dh(BIGNUM* rnd, int bits, const BIGNUM* add, const BIGNUM* rem, BN_CTX* ctx) {
+  bn::Frame frame(ctx);
+  BIGNUM* t = frame.get();
+  if (t == nullptr || !BN_rand(rnd, bits, 0, 1) || !BN_div(nullptr, t, rnd, add, ctx) ||
+      !BN_sub(rnd, rnd, t))
+    return false;
+  if (!(rem == nullptr ? BN_add_word(rnd, 1) : BN_add(rnd, rnd, rem))) return false;
+  bool fixed[kNumPrimes];
+  for (int i = 1; i < kNumPrimes; i++)
+    fixed[i] = BN_mod_word(add, kPrimes[static_cast<size_t>(i)]) == 0;
+  while (sieve_rejects(rnd, true, fixed)) {
+    if (!BN_add(rnd, rnd, add)) return false;
+  }
+  return true;
+}
+
+// Safe candidate p = 2q + 1 ≡ rem (mod add), q ≡ rem >> 1 (mod add >> 1).
+bool probable_prime_dh_safe(BIGNUM* p, int bits, const BIGNUM* add, const BIGNUM* rem,
+                            BN_CTX* ctx) {
+  bn::Frame frame(ctx);
+  BIGNUM *t = frame.get(), *q = frame.get(), *qadd = frame.get();
+  if (qadd == nullptr || !BN_rshift1(qadd, add) || !BN_rand(q, bits - 1, 0, 1) ||
+      !BN_div(nullptr, t, q, qadd, ctx) || !BN_sub(q, q, t))
+    return false;
+  if (rem == nullptr) {
+    if (!BN_add_word(q, 1)) return false;
+  } else if (!BN_rshift1(t, rem) || !BN_add(q, q, t)) {
+    return false;
+  }
+  if (!BN_lshift1(p, q) || !BN_add_word(p, 1)) return false;
+  while (sieve_rejects(p, false) || sieve_rejects(q, false)) {
+    if (!BN_add(p, p, add) || !BN_add(q, q, qadd)) return false;
+  }
+  return true;
+}
+
+// 1 when ret is a probable prime (with (ret - 1) / 2 for safe), 0 when not, -1
+// on error or a stop.
+int test_candidate(BIGNUM* ret, BIGNUM* t, int safe, int checks, int counter, BN_CTX* ctx,
+                   BN_GENCB* cb) {
+  if (!safe) return BN_is_prime_fasttest_ex(ret, checks, ctx, 0, cb);
+  if (!BN_rshift1(t, ret)) return -1;
+  for (int i = 0; i < checks; i++) {
+    int j = BN_is_prime_fasttest_ex(ret, 1, ctx, 0, cb);
+    if (j == 1) j = BN_is_prime_fasttest_ex(t, 1, ctx, 0, cb);
+    if (j != 1) return j;
+    if (!BN_GENCB_call(cb, 2, counter)) return -1;
+  }
+  return 1;
+}
+
+}  // namespace
+
+/* see morvane/bn.h */
+int BN_is_prime_fasttest_ex(const BIGNUM* a, int checks, BN_CTX* ctx, int do_trial_division,
+                            BN_GENCB* cb) {
+  if (BN_cmp(a, BN_value_one()) <= 0) return 0;
+  if (checks <= 0) checks = rounds_for_bits(BN_num_bits(a));
+  if (!BN_is_odd(a)) return BN_is_word(a, 2);
+  if (do_trial_division) {
+    if (sieve_rejects(a, false)) return 0;
+    if (!BN_GENCB_call(cb, 1, -1)) return -1;
+  }
+  bn::CtxOrNew own(ctx);
+  if (own.get() == nullptr) return -1;
+  return miller_rabin(a, checks, own.get(), cb);
+}
+
+/* see morvane/bn.h */
+int BN_is_prime_ex(const BIGNUM* a, int checks, BN_CTX* ctx, BN_GENCB* cb) {
+  return BN_is_prime_fasttest_ex(a, checks, ctx, 0, cb);
+}
+
+/* see morvane/bn.h */
+int BN_generate_prime_ex(BIGNUM* ret, int bits, int safe, const BIGNUM* add, const BIGNUM* rem,
+                         BN_GENCB* cb) {
+  // Below two bits there is no prime with its top bits set; no safe prime of
+  // 2, 4 or 5 bits has them (and of 3 bits only 7).
+  if (bits < 2 || (safe && bits < 6)) {
+    BNerr(BN_F_BN_GENERATE_PRIME_EX, BN_R_INVALID_ARGUMENT);
+    return 0;
+  }
+  const int checks = rounds_for_bits(bits);
+  bn::CtxOrNew own(nullptr);
+  BN_CTX* ctx = own.get();
+  if (ctx == nullptr) return 0;
+  bn::Frame frame(ctx);
+  BIGNUM* t = frame.get();
+  if (t == nullptr) return 0;
+  for (int counter = 0;;) {
+    const bool made = add == nullptr ? probable_prime(ret, bits)
+                      : safe         ? probable_prime_dh_safe(ret, bits, add, rem, ctx)
+                                     : probable_prime_dh(ret, bits, add, rem, ctx);
+    if (!made || !BN_GENCB_call(cb, 0, counter++)) return 0;
+    const int r = test_candidate(ret, t, safe, checks, counter - 1, ctx, cb);
+    if (r == -1) return 0;
+    if (r == 1) return 1;
+  }
+}
+
+// ---- older forms with a bare callback ----
+
+namespace {
+
+BN_GENCB bare_callback(void (*callback)(int, int, void*), void* arg) {
+  BN_GENCB cb;
+  cb.ver = 1;
+  cb.arg = arg;
+  cb.cb.cb_1 = callback;
+  return cb;
+}
+
+}  // namespace
+
+/* see morvane/bn.h */
+BIGNUM* BN_generate_prime(BIGNUM* ret, int bits, int safe, const BIGNUM* add, const BIGNUM* rem,
+                          void (*callback)(int, int, void*), void* cb_arg) {
+  BN_GENCB cb = bare_callback(callback, cb_arg);
+  BIGNUM* rnd = ret != nullptr ? ret : BN_new();
+  if (rnd == nullptr) return nullptr;
+  if (!BN_generate_prime_ex(rnd, bits, safe, add, rem, &cb)) {
+    if (ret == nullptr) BN_free(rnd);
+    return nullptr;
+  }
+  return rnd;
+}
+
+/* see morvane/bn.h */
+int BN_is_prime(const BIGNUM* a, int checks, void (*callback)(int, int, void*), BN_CTX* ctx,
+                void* cb_arg) {
+  BN_GENCB cb = bare_callback(callback, cb_arg);
+  return BN_is_prime_ex(a, checks, ctx, &cb);
+}
+
+/* see morvane/bn.h */
+int BN_is_prime_fasttest(const BIGNUM* a, int checks, void (*callback)(int, int, void*),
+                         BN_CTX* ctx, void* cb_arg, int do_trial_division) {
+  BN_GENCB cb = bare_callback(callback, cb_arg);
+  return BN_is_prime_fasttest_ex(a, checks, ctx, do_trial_division, &cb);
+}

@@ -1,0 +1,324 @@
+// The base64 filter: encodes what is written through it and decodes what is
+// read through it, in lines of 64 characters or, with BIO_FLAGS_BASE64_NO_NL,
+// as one unbroken text.
+//
+// Implementation notes: the first read or write fixes the direction (a later
+// change restarts the coder).  Reading first looks for the first line that
+// decodes, dropping the lines before it (armour lines such as "-----BEGIN
+// ...-----" and headers), then decodes up to 1024 characters at a time.  A
+// decoding failure (a character outside the alphabet, an over-long line, a
+// bad group in unbroken text) delivers what was decoded before it and then
+// ends the stream with -1, never with the 0 of a clean end.  Nothing is
+// queued on the error queue.
+
+#include <limits.h>
+#include <string.h>
+
+#include <morvane/bio.h>
+#include <morvane/crypto.h>
+#include <morvane/evp.h>
+
+#include "evp/internal.h"
+#include "internal/wipe.h"
+
+namespace {
+
+constexpr int kChunk = 1024;  // raw input per step, both ways
+
+enum Direction { kNone = 0, kEncode = 1, kDecode = 2 };
+
+struct B64Ctx {
+  int buf_len;  // bytes in buf
+  int buf_off;  // bytes of buf already delivered or written on
+  int tmp_len;  // bytes in tmp
+  int tmp_nl;   // 1 while the rest of an over-long line is skipped
+  int encode;   // Direction
+  int start;    // 1 until the first valid line was found (reading)
+  int cont;     // 1 while the source may deliver more, else its last result
+  EVP_ENCODE_CTX base64;
+  unsigned char buf[1502];    // coded output waiting to be passed on
+  unsigned char tmp[kChunk];  // raw input (reading), leftover bytes (unbroken writing)
+};
+
+B64Ctx* state(BIO* b) {
+  return static_cast<B64Ctx*>(b->ptr);
+}
+
+bool no_newlines(const BIO* b) {
+  return BIO_test_flags(b, BIO_FLAGS_BASE64_NO_NL) != 0;
+}
+
+int b64_new(BIO* b) {
+  auto* ctx = static_cast<B64Ctx*>(MORVANE_malloc(sizeof(B64Ctx)));
+  if (ctx == nullptr) return 0;
+  memset(ctx, 0, sizeof(*ctx));
+  ctx->cont = 1;
+  ctx->start = 1;
+  b->init = 1;
+  b->ptr = ctx;
+  b->flags = 0;
+  b->num = 0;
+  return 1;
+}
+
+int b64_free(BIO* b) {
+  if (b == nullptr) return 0;
+  if (b->ptr != nullptr) {
+    // Decoded text may be key material (a PEM body).
+    morvane::internal::wipe(b->ptr, sizeof(B64Ctx));
+    MORVANE_free(b->ptr);
+  }
+  b->ptr = nullptr;
+  b->init = 0;
+  b->flags = 0;
+  return 1;
+}
+
+morvane::evp::Pending pending(B64Ctx* ctx) {
+  MORVANE_assert(ctx->buf_len <= (int)sizeof(ctx->buf));
+  MORVANE_assert(ctx->buf_len >= ctx->buf_off);
+  return {ctx->buf, ctx->buf_off, ctx->buf_len};
+}
+
+int b64_write(BIO* b, const char* data, int inl) {
+  B64Ctx* ctx = state(b);
+  if (ctx == nullptr || b->next_bio == nullptr) return 0;
+  BIO_clear_retry_flags(b);
+  if (ctx->encode != kEncode) {
+    ctx->encode = kEncode;
+    ctx->buf_len = ctx->buf_off = ctx->tmp_len = 0;
+    EVP_EncodeInit(&ctx->base64);
+  }
+  int result = 0;
+  if (!pending(ctx).drain(b, &result)) return result;
+  if (data == nullptr || inl <= 0) return 0;  // a flush drains this way
+
+  auto in = reinterpret_cast<const unsigned char*>(data);
+  int ret = 0;
+  while (inl > 0) {
+    int n = inl > kChunk ? kChunk : inl;
+    if (no_newlines(b)) {
+      if (ctx->tmp_len > 0) {
+        // Complete the leftover group first.
+        MORVANE_assert(ctx->tmp_len <= 3);
+        n = 3 - ctx->tmp_len;
+        if (n > inl) n = inl;
+        memcpy(ctx->tmp + ctx->tmp_len, in, static_cast<size_t>(n));
+        ctx->tmp_len += n;
+        ret += n;
+        if (ctx->tmp_len < 3) break;
+        ctx->buf_len = EVP_EncodeBlock(ctx->buf, ctx->tmp, ctx->tmp_len);
+        ctx->tmp_len = 0;
+      } else {
+        if (n < 3) {
+          memcpy(ctx->tmp, in, static_cast<size_t>(n));
+          ctx->tmp_len = n;
+          ret += n;
+          break;
+        }
+        n -= n % 3;
+        ctx->buf_len = EVP_EncodeBlock(ctx->buf, in, n);
+        ret += n;
+      }
+    } else {
+      EVP_EncodeUpdate(&ctx->base64, ctx->buf, &ctx->buf_len, in, n);
+      ret += n;
+    }
+    MORVANE_assert(ctx->buf_len <= (int)sizeof(ctx->buf));
+    inl -= n;
+    in += n;
+    ctx->buf_off = 0;
+    if (!pending(ctx).drain(b, &result)) return ret == 0 ? result : ret;
+  }
+  return ret;
+}
+
+int b64_puts(BIO* b, const char* str) {
+  const size_t n = strlen(str);
+  return b64_write(b, str, n > INT_MAX ? INT_MAX : static_cast<int>(n));
+}
+
+// Start of data, line mode: drops the lines in tmp that do not decode and
+// keeps the text from the first one that does.  True when it was found;
+// false when more text is needed.  At the end of the source an unfinished
+// last line is tried as a line too.
+bool find_first_line(B64Ctx* ctx) {
+  unsigned char* const tmp = ctx->tmp;
+  const int len = ctx->tmp_len;
+  int p = 0;  // start of the current line
+  for (int q = 0; q < len; q++) {
+    const bool last = q + 1 == len && ctx->cont <= 0;
+    if (tmp[q] != '\n' && !last) continue;
+    const int end = q + 1;
+    if (ctx->tmp_nl) {  // the tail of an over-long line: drop it
+      ctx->tmp_nl = 0;
+      p = end;
+      continue;
+    }
+    int num = 0;
+    const int k = EVP_DecodeUpdate(&ctx->base64, ctx->buf, &num, tmp + p, end - p);
+    EVP_DecodeInit(&ctx->base64);
+    if (k == 1 || num > 0) {
+      memmove(tmp, tmp + p, static_cast<size_t>(len - p));
+      ctx->tmp_len = len - p;
+      ctx->start = 0;
+      return true;
+    }
+    p = end;  // a line that does not decode
+  }
+  if (p == 0 && len == kChunk) {
+    // 1024 characters without a line end: skip the rest of that line.
+    ctx->tmp_nl = 1;
+    ctx->tmp_len = 0;
+  } else {
+    // Keep only the unfinished line after the dropped ones.
+    memmove(tmp, tmp + p, static_cast<size_t>(len - p));
+    ctx->tmp_len = len - p;
+  }
+  return false;
+}
+
+// Unbroken text: decodes the whole groups of 4 in tmp into buf, keeping the
+// 1 to 3 characters after them; the byte count, or -1 for a bad group (or,
+// at the end of the source, for kept characters other than line ends and
+// white space: a cut group).
+int decode_unbroken(B64Ctx* ctx) {
+  const int len = ctx->tmp_len;
+  const int whole = len & ~3;
+  int z = EVP_DecodeBlock(ctx->buf, ctx->tmp, whole);
+  if (z < 0) return -1;
+  if (ctx->cont <= 0) {
+    for (int i = whole; i < len; i++) {
+      if (strchr(" \t\r\n", ctx->tmp[i]) == nullptr || ctx->tmp[i] == '\0') return -1;
+    }
+  }
+  if (whole > 2 && ctx->tmp[whole - 1] == '=') {
+    z--;
+    if (ctx->tmp[whole - 2] == '=') z--;
+  }
+  memmove(ctx->tmp, ctx->tmp + whole, static_cast<size_t>(len - whole));
+  ctx->tmp_len = len - whole;
+  return z;
+}
+
+int b64_read(BIO* b, char* out, int outl) {
+  B64Ctx* ctx = state(b);
+  if (out == nullptr || ctx == nullptr || b->next_bio == nullptr) return 0;
+  BIO_clear_retry_flags(b);
+  if (ctx->encode != kDecode) {
+    ctx->encode = kDecode;
+    ctx->buf_len = ctx->buf_off = ctx->tmp_len = 0;
+    EVP_DecodeInit(&ctx->base64);
+  }
+  int ret = 0;
+  ret += pending(ctx).deliver(out, outl);
+
+  // A stream that ended in an error keeps reporting it.
+  int ret_code = ctx->cont < 0 ? ctx->cont : 0;
+  while (outl > 0 && ctx->cont > 0) {
+    int i = BIO_read(b->next_bio, ctx->tmp + ctx->tmp_len, kChunk - ctx->tmp_len);
+    if (i <= 0) {
+      ret_code = i;
+      if (BIO_should_retry(b->next_bio)) break;
+      ctx->cont = i;
+      if (ctx->tmp_len == 0) break;
+      i = 0;  // decode what is held
+    }
+    ctx->tmp_len += i;
+
+    const bool unbroken = no_newlines(b);
+    if (!unbroken && ctx->start) {
+      if (!find_first_line(ctx)) continue;
+    } else if (!unbroken && ctx->tmp_len < kChunk && ctx->cont > 0) {
+      continue;  // collect up to 1024 characters first
+    }
+
+    int decoded;
+    int rc;
+    if (unbroken) {
+      decoded = decode_unbroken(ctx);
+      rc = decoded < 0 ? -1 : 1;
+      if (decoded < 0) decoded = 0;
+    } else {
+      rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf, &decoded, ctx->tmp, ctx->tmp_len);
+      ctx->tmp_len = 0;
+    }
+    ctx->buf_off = 0;
+    ctx->buf_len = decoded;
+    if (rc < 0) {
+      // Corrupt text: deliver what came before the fault, then fail.
+      ctx->cont = -1;
+      ret_code = -1;
+    } else if (rc == 0 && !unbroken) {
+      ctx->cont = 0;  // the decoder saw the end of the data
+    }
+    ret += pending(ctx).deliver(out, outl);
+  }
+  BIO_copy_next_retry(b);
+  return ret == 0 ? ret_code : ret;
+}
+
+long b64_ctrl(BIO* b, int cmd, long num, void* ptr) {
+  B64Ctx* ctx = state(b);
+  if (ctx == nullptr) return 0;
+  switch (cmd) {
+    case BIO_CTRL_RESET:
+      ctx->cont = 1;
+      ctx->start = 1;
+      ctx->tmp_nl = 0;
+      ctx->encode = kNone;
+      return BIO_ctrl(b->next_bio, cmd, num, ptr);
+    case BIO_CTRL_EOF:
+      return ctx->cont <= 0 ? 1 : BIO_ctrl(b->next_bio, cmd, num, ptr);
+    case BIO_CTRL_PENDING:
+      if (ctx->buf_len - ctx->buf_off > 0) return ctx->buf_len - ctx->buf_off;
+      return BIO_ctrl(b->next_bio, cmd, num, ptr);
+    case BIO_CTRL_WPENDING:
+      if (ctx->buf_len - ctx->buf_off > 0) return ctx->buf_len - ctx->buf_off;
+      if (ctx->encode == kEncode && (ctx->base64.num != 0 || ctx->tmp_len != 0)) return 1;
+      return BIO_ctrl(b->next_bio, cmd, num, ptr);
+    case BIO_CTRL_FLUSH:
+      // Only a writing filter has text to finish; a reading one keeps what
+      // it decoded.
+      while (ctx->encode == kEncode) {
+        while (ctx->buf_len != ctx->buf_off) {
+          const int i = b64_write(b, nullptr, 0);
+          if (i < 0) return i;
+          if (i == 0 && ctx->buf_len != ctx->buf_off) return 0;  // refused without retry
+        }
+        if (no_newlines(b)) {
+          if (ctx->tmp_len == 0) break;
+          ctx->buf_len = EVP_EncodeBlock(ctx->buf, ctx->tmp, ctx->tmp_len);
+          ctx->buf_off = 0;
+          ctx->tmp_len = 0;
+        } else {
+          if (ctx->base64.num == 0) break;
+          ctx->buf_off = 0;
+          EVP_EncodeFinal(&ctx->base64, ctx->buf, &ctx->buf_len);
+        }
+      }
+      return BIO_ctrl(b->next_bio, cmd, num, ptr);
+    case BIO_CTRL_DUP:
+      return 1;
+    case BIO_C_DO_STATE_MACHINE:
+      return morvane::evp::forward_state_machine(b, cmd, num, ptr);
+    default:
+      return BIO_ctrl(b->next_bio, cmd, num, ptr);
+  }
+}
+
+long b64_callback_ctrl(BIO* b, int cmd, bio_info_cb* fp) {
+  return morvane::evp::forward_callback_ctrl(b, cmd, fp);
+}
+
+constinit BIO_METHOD methods_b64 = {
+    BIO_TYPE_BASE64, "base64 encoding", b64_write, b64_read, b64_puts,
+    nullptr,         b64_ctrl,          b64_new,   b64_free, b64_callback_ctrl,
+};
+
+}  // namespace
+
+/* see morvane/evp.h */
+BIO_METHOD* BIO_f_base64(void) {
+  return &methods_b64;
+}

@@ -1,0 +1,305 @@
+// Base64 (RFC 4648, section 4; the line form of RFC 1421): the one-shot block
+// coders and the streaming coder of EVP_ENCODE_CTX that the PEM armour uses.
+//
+// Implementation notes: every input byte is sorted by a class table into an
+// alphabet value (0 to 63, "=" as 0), white space, end of line, carriage
+// return, end of data ("-") or "not base64".  A byte with its top bit set is
+// never base64.  The streaming decoder stores the alphabet characters of a
+// line and decodes them 64 at a time (or at the end of the input); a byte that
+// is not base64 ends it with -1, the bytes decoded before it counted, so that
+// corrupt text never passes for a shorter message.  Output counts are ints:
+// an encoder input whose output count would pass INT_MAX is refused.
+
+#include <limits.h>
+#include <stddef.h>
+#include <string.h>
+
+#include <array>
+
+#include <morvane/crypto.h>
+#include <morvane/evp.h>
+
+static_assert(sizeof(((EVP_ENCODE_CTX*)nullptr)->enc_data) == 80);
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Character classes beside the alphabet values 0 to 63.
+constexpr unsigned char kWhiteSpace = 0xE0;  // tab, space
+constexpr unsigned char kEndOfLine = 0xF0;   // line feed
+constexpr unsigned char kReturn = 0xF1;      // carriage return
+constexpr unsigned char kEndOfData = 0xF2;   // "-", the start of an armour line
+constexpr unsigned char kError = 0xFF;       // anything else
+
+// White space, end of line, carriage return and end of data: characters the
+// coders step over or stop at, but never store.  A bad character is not one.
+constexpr bool skipped(unsigned char cls) {
+  return (cls | 0x13) == 0xF3;
+}
+
+constexpr std::array<unsigned char, 256> make_classes() {
+  std::array<unsigned char, 256> t{};
+  for (auto& c : t) c = kError;
+  for (int i = 0; i < 64; i++)
+    t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+  t['='] = 0;
+  t['\t'] = kWhiteSpace;
+  t[' '] = kWhiteSpace;
+  t['\n'] = kEndOfLine;
+  t['\r'] = kReturn;
+  t['-'] = kEndOfData;
+  return t;
+}
+
+constexpr std::array<unsigned char, 256> kClasses = make_classes();
+static_assert(kClasses['A'] == 0 && kClasses['/'] == 63 && kClasses[0xC1] == kError);
+static_assert(skipped(kWhiteSpace) && skipped(kEndOfData) && !skipped(kError) && !skipped(0));
+
+unsigned char class_of(unsigned char c) {
+  return kClasses[c];
+}
+
+// The encoded length of n bytes (4 characters for every 3 or part of 3).
+constexpr size_t encoded_size(size_t n) {
+  return (n + 2) / 3 * 4;
+}
+
+// The largest input whose encoding, with a newline per line, keeps an int
+// count.
+constexpr size_t kMaxBlockInput = static_cast<size_t>(INT_MAX) / 4 * 3;
+
+int encode_block(unsigned char* t, const unsigned char* f, size_t n) {
+  unsigned char* const start = t;
+  for (; n >= 3; n -= 3, f += 3) {
+    const unsigned long v = static_cast<unsigned long>(f[0]) << 16 | f[1] << 8 | f[2];
+    *t++ = kAlphabet[(v >> 18) & 0x3f];
+    *t++ = kAlphabet[(v >> 12) & 0x3f];
+    *t++ = kAlphabet[(v >> 6) & 0x3f];
+    *t++ = kAlphabet[v & 0x3f];
+  }
+  if (n != 0) {  // RFC 4648, 4: a last group of 1 or 2 bytes is padded with "="
+    unsigned long v = static_cast<unsigned long>(f[0]) << 16;
+    if (n == 2) v |= static_cast<unsigned long>(f[1]) << 8;
+    *t++ = kAlphabet[(v >> 18) & 0x3f];
+    *t++ = kAlphabet[(v >> 12) & 0x3f];
+    *t++ = n == 2 ? kAlphabet[(v >> 6) & 0x3f] : '=';
+    *t++ = '=';
+  }
+  *t = '\0';
+  return static_cast<int>(t - start);
+}
+
+// Encodes one line of `len` bytes with its newline and a terminating zero;
+// the characters written, the zero not counted.
+int encode_line(unsigned char* out, const unsigned char* in, int len) {
+  const int j = encode_block(out, in, static_cast<size_t>(len));
+  out[j] = '\n';
+  out[j + 1] = '\0';
+  return j + 1;
+}
+
+}  // namespace
+
+/* see morvane/evp.h */
+void EVP_EncodeInit(EVP_ENCODE_CTX* ctx) {
+  ctx->length = 48;
+  ctx->num = 0;
+  ctx->line_num = 0;
+}
+
+/* see morvane/evp.h */
+void EVP_EncodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const unsigned char* in,
+                      int inl) {
+  *outl = 0;
+  if (inl <= 0) return;
+  MORVANE_assert(ctx->length <= (int)sizeof(ctx->enc_data));
+  MORVANE_assert(ctx->length > 0 && ctx->num >= 0 && ctx->num < ctx->length);
+  const size_t length = static_cast<size_t>(ctx->length);
+  size_t pending = static_cast<size_t>(ctx->num);
+  size_t left = static_cast<size_t>(inl);
+  if (pending + left < length) {
+    memcpy(ctx->enc_data + pending, in, left);
+    ctx->num = static_cast<int>(pending + left);
+    return;
+  }
+  // Each full line costs its characters and a newline: refuse what an int
+  // count cannot hold.
+  const size_t total = (pending + left) / length * (encoded_size(length) + 1);
+  if (total > static_cast<size_t>(INT_MAX)) return;
+  size_t written = 0;
+  if (pending != 0) {
+    const size_t take = length - pending;
+    memcpy(ctx->enc_data + pending, in, take);
+    in += take;
+    left -= take;
+    written += static_cast<size_t>(encode_line(out, ctx->enc_data, ctx->length));
+  }
+  for (; left >= length; in += length, left -= length)
+    written += static_cast<size_t>(encode_line(out + written, in, ctx->length));
+  if (left != 0) memcpy(ctx->enc_data, in, left);
+  ctx->num = static_cast<int>(left);
+  *outl = static_cast<int>(written);
+}
+
+/* see morvane/evp.h */
+void EVP_EncodeFinal(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl) {
+  *outl = 0;
+  if (ctx->num <= 0) return;
+  MORVANE_assert(ctx->num < (int)sizeof(ctx->enc_data));
+  *outl = encode_line(out, ctx->enc_data, ctx->num);
+  ctx->num = 0;
+}
+
+/* see morvane/evp.h */
+int EVP_EncodeBlock(unsigned char* t, const unsigned char* f, int n) {
+  if (n <= 0) {
+    *t = '\0';
+    return 0;
+  }
+  if (static_cast<size_t>(n) > kMaxBlockInput) return 0;
+  return encode_block(t, f, static_cast<size_t>(n));
+}
+
+/* see morvane/evp.h */
+void EVP_DecodeInit(EVP_ENCODE_CTX* ctx) {
+  ctx->length = 30;
+  ctx->num = 0;
+  ctx->line_num = 0;
+  ctx->expect_nl = 0;
+}
+
+/* see morvane/evp.h */
+int EVP_DecodeBlock(unsigned char* t, const unsigned char* f, int n) {
+  // Leading tab and space, trailing white space, line ends and "-".
+  while (n > 0 && class_of(*f) == kWhiteSpace) {
+    f++;
+    n--;
+  }
+  while (n > 3 && skipped(class_of(f[n - 1]))) n--;
+  if (n % 4 != 0) return -1;
+  int ret = 0;
+  for (int i = 0; i < n; i += 4) {
+    const unsigned char a = class_of(f[i]), b = class_of(f[i + 1]), c = class_of(f[i + 2]),
+                        d = class_of(f[i + 3]);
+    if ((a | b | c | d) & 0x80) return -1;
+    const unsigned long v = static_cast<unsigned long>(a) << 18 |
+                            static_cast<unsigned long>(b) << 12 |
+                            static_cast<unsigned long>(c) << 6 | d;
+    *t++ = static_cast<unsigned char>(v >> 16);
+    *t++ = static_cast<unsigned char>(v >> 8);
+    *t++ = static_cast<unsigned char>(v);
+    ret += 3;
+  }
+  return ret;
+}
+
+/* see morvane/evp.h */
+int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const unsigned char* in,
+                     int inl) {
+  int n = ctx->num;
+  int ln = ctx->line_num;
+  int exp_nl = ctx->expect_nl;
+  int ret = 0;    // bytes written
+  int eof = 0;    // "=" seen
+  int seof = -1;  // where the first "=" was stored
+  int rv = 1;
+  unsigned char* const d = ctx->enc_data;
+  MORVANE_assert(n >= 0 && n < (int)sizeof(ctx->enc_data));
+
+  if (inl <= 0 || (n == 0 && class_of(in[0]) == kEndOfData)) {
+    rv = 0;
+    inl = 0;
+  }
+  for (int i = 0; i < inl; i++) {
+    if (ln >= 80) {  // a line too long for the buffer
+      rv = -1;
+      break;
+    }
+    const unsigned char tmp = in[i];
+    unsigned char v = class_of(tmp);
+    if (v == kError) {  // not base64: the message is corrupt
+      rv = -1;
+      break;
+    }
+    if (!skipped(v)) {
+      MORVANE_assert(n < (int)sizeof(ctx->enc_data));
+      d[n++] = tmp;
+      ln++;
+    }
+    if (tmp == '=') {
+      if (seof == -1) seof = n;
+      eof++;
+    }
+    if (v == kReturn) {
+      ln = 0;
+      if (exp_nl) continue;
+    }
+    if (v == kEndOfLine) {
+      ln = 0;
+      if (exp_nl) {
+        exp_nl = 0;
+        continue;
+      }
+    }
+    exp_nl = 0;
+
+    // At the end of the input a whole number of groups, or padding seen,
+    // ends the data; the padding is counted again from the stored text, so
+    // that "=" split across calls is counted right.
+    if (i + 1 == inl && ((n & 3) == 0 || eof)) {
+      v = kEndOfData;
+      eof = 0;
+      if (n >= 1 && d[n - 1] == '=') eof++;
+      if (n >= 2 && d[n - 2] == '=') eof++;
+    }
+    if (!((v == kEndOfData && (n & 3) == 0) || n >= 64)) continue;
+
+    // A full line (or the end of the data): decode what is stored.
+    if (v != kEndOfData && n >= 64) exp_nl = 1;
+    if (n > 0) {
+      // The padding left out of the count is the "=" that end the stored
+      // text, wherever they came from: a last line of 64 characters may
+      // have had its first "=" in an earlier call.
+      const int pad = (d[n - 1] == '=') + (n >= 2 && d[n - 1] == '=' && d[n - 2] == '=');
+      const int got = EVP_DecodeBlock(out, d, n);
+      n = 0;
+      if (got < 0) {
+        rv = 0;
+        break;
+      }
+      ret += got - pad;
+      if (got < ctx->length && eof) {  // a short last line
+        rv = 0;
+        break;
+      }
+      ctx->length = got;
+      if (seof >= 0) {
+        rv = 0;
+        break;
+      }
+      out += got;
+    } else {
+      // Nothing stored at the end of the data: a last line of none.
+      rv = 0;
+      break;
+    }
+  }
+  *outl = ret;
+  ctx->num = n;
+  ctx->line_num = ln;
+  ctx->expect_nl = exp_nl;
+  return rv;
+}
+
+/* see morvane/evp.h */
+int EVP_DecodeFinal(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl) {
+  *outl = 0;
+  if (ctx->num == 0) return 1;
+  MORVANE_assert(ctx->num > 0 && ctx->num < (int)sizeof(ctx->enc_data));
+  const int got = EVP_DecodeBlock(out, ctx->enc_data, ctx->num);
+  if (got < 0) return -1;
+  ctx->num = 0;
+  *outl = got;
+  return 1;
+}

@@ -1,0 +1,166 @@
+// Base64 coding: the block coders on the RFC 4648 vectors, the streaming
+// encoder's lines, and the streaming decoder's ends, line ends and refusals.
+
+#include <limits.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/evp.h>
+
+namespace {
+
+struct Vector {
+  const char* plain;
+  const char* encoded;
+};
+
+// RFC 4648, section 10.
+constexpr Vector kRfc4648[] = {
+    {"", ""},
+    {"f", "Zg=="},
+    {"fo", "Zm8="},
+    {"foo", "Zm9v"},
+    {"foob", "Zm9vYg=="},
+    {"fooba", "Zm9vYmE="},
+    {"foobar", "Zm9vYmFy"},
+};
+
+const unsigned char* U(const char* s) {
+  return reinterpret_cast<const unsigned char*>(s);
+}
+
+std::string Text(const unsigned char* p, int n) {
+  return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+}
+
+// One EVP_DecodeUpdate over `text` from a fresh context.
+struct Decoded {
+  int rc;
+  std::string bytes;
+};
+Decoded DecodeUpdate(const std::string& text) {
+  EVP_ENCODE_CTX ctx;
+  EVP_DecodeInit(&ctx);
+  std::vector<unsigned char> out(text.size() + 8);
+  int n = -7;
+  const int rc =
+      EVP_DecodeUpdate(&ctx, out.data(), &n, U(text.data()), static_cast<int>(text.size()));
+  return {rc, Text(out.data(), n)};
+}
+
+TEST(Base64, BlockCodersOnTheRfcVectors) {
+  for (const Vector& v : kRfc4648) {
+    const int n = static_cast<int>(strlen(v.plain));
+    unsigned char enc[16], dec[16];
+    EXPECT_EQ(EVP_EncodeBlock(enc, U(v.plain), n), static_cast<int>(strlen(v.encoded)));
+    EXPECT_STREQ(reinterpret_cast<char*>(enc), v.encoded);
+    // Padding counts: 3 bytes per group of 4 characters.
+    const int m = EVP_DecodeBlock(dec, U(v.encoded), static_cast<int>(strlen(v.encoded)));
+    EXPECT_EQ(m, (n + 2) / 3 * 3) << v.encoded;
+    EXPECT_EQ(Text(dec, n), v.plain);
+  }
+}
+
+TEST(Base64, DecodeBlockTrimsAndRefuses) {
+  unsigned char out[16];
+  EXPECT_EQ(EVP_DecodeBlock(out, U(" Zg==\n"), 6), 3);
+  EXPECT_EQ(EVP_DecodeBlock(out, U("Zm8"), 3), -1);
+  EXPECT_EQ(EVP_DecodeBlock(out, U("Zm9v\nZm9v"), 9), -1);
+  EXPECT_EQ(EVP_DecodeBlock(out, U("Zm!v"), 4), -1);
+  EXPECT_EQ(EVP_DecodeBlock(out, U("Zm\xC1v"), 4), -1);  // a top-bit byte is no "A"
+}
+
+TEST(Base64, EncodeUpdateWritesWholeLines) {
+  unsigned char in[48], out[200];
+  for (int i = 0; i < 48; i++) in[i] = static_cast<unsigned char>(i);
+  for (int len : {48, 47}) {
+    EVP_ENCODE_CTX ctx;
+    EVP_EncodeInit(&ctx);
+    int n = -1, f = -1;
+    EVP_EncodeUpdate(&ctx, out, &n, in, len);
+    EXPECT_EQ(n, len == 48 ? 65 : 0);
+    EVP_EncodeFinal(&ctx, out + n, &f);
+    EXPECT_EQ(f, len == 48 ? 0 : 65);
+    EXPECT_EQ(out[n + f - 1], '\n');
+    EXPECT_EQ(out[n + f], '\0');
+  }
+}
+
+TEST(Base64, EncodeUpdateRefusesCountsPastIntMax) {
+  EVP_ENCODE_CTX ctx;
+  EVP_EncodeInit(&ctx);
+  unsigned char in[8] = {0}, out[8];
+  int n = -1;
+  EVP_EncodeUpdate(&ctx, out, &n, in, 3);
+  // Nothing may be read or written: the input is far shorter than claimed.
+  EVP_EncodeUpdate(&ctx, out, &n, in, INT_MAX);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(ctx.num, 3);
+}
+
+TEST(Base64, DecodeUpdateCases) {
+  const std::string line64(64, 'A');
+  const std::string zeros48(48, '\0');
+  const struct {
+    std::string text;
+    int rc;
+    std::string bytes;
+  } kCases[] = {
+      {line64 + "\r\n", 1, zeros48},                    // both line-end characters swallowed
+      {line64 + "\r\n" + "Zm8=\n", 0, zeros48 + "fo"},  // padding ends, left out of the count
+      {"Zm9v\n", 1, "foo"},                             // a short last line without padding
+      {"-----END X-----\n", 0, ""},
+      {std::string(81, 'A'), -1, zeros48},      // no line end in 80 characters
+      {line64 + "\nZm9v!Zm9v\n", -1, zeros48},  // a bad character: the lines before it count
+      {"Zm9\xC1\n", -1, ""},                    // 0xC1 is not "A"
+      {"", 0, ""},
+  };
+  for (const auto& c : kCases) {
+    const Decoded d = DecodeUpdate(c.text);
+    EXPECT_EQ(d.rc, c.rc) << c.text;
+    EXPECT_EQ(d.bytes, c.bytes) << c.text;
+  }
+}
+
+TEST(Base64, PaddingSplitAcrossCallsIsCounted) {
+  EVP_ENCODE_CTX ctx;
+  EVP_DecodeInit(&ctx);
+  unsigned char out[16];
+  int n = -1;
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U("Zm8"), 3), 1);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U("=\n"), 2), 0);
+  EXPECT_EQ(Text(out, n), "fo");
+}
+
+TEST(Base64, PaddingSplitInsideAFullLineIsCounted) {
+  // A last line of 64 characters ending in "==", its first "=" in one call
+  // and its second in the next: 48 - 2 bytes.
+  EVP_ENCODE_CTX ctx;
+  EVP_DecodeInit(&ctx);
+  const std::string first = std::string(62, 'A') + "=";
+  unsigned char out[64];
+  int n = -1, m = -1;
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U(first.data()), 63), 1);
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out + n, &m, U("=\n"), 2), 0);
+  EXPECT_EQ(n + m, 46);
+}
+
+TEST(Base64, DecodeFinalTakesThePendingGroup) {
+  EVP_ENCODE_CTX ctx;
+  EVP_DecodeInit(&ctx);
+  unsigned char out[16];
+  int n = -1;
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U("Zm9vYm"), 6), 1);
+  EXPECT_EQ(EVP_DecodeFinal(&ctx, out, &n), -1);  // 6 characters: no whole groups
+  EVP_DecodeInit(&ctx);
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U("Zm"), 2), 1);
+  EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U("9v"), 2), 1);
+  EXPECT_EQ(Text(out, n), "foo");
+  EXPECT_EQ(EVP_DecodeFinal(&ctx, out, &n), 1);
+  EXPECT_EQ(n, 0);
+}
+
+}  // namespace

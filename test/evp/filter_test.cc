@@ -1,0 +1,330 @@
+// The base64, cipher, digest and reliable filters over the scriptable test
+// stream: what reaches the next stream, what comes back, and how failures
+// are reported (results and status controls, never the error queue).
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/sha.h>
+
+#include "scripted_stream.h"
+#include "test_support.h"
+
+namespace {
+
+using morvane_test::FromHex;
+using morvane_test::Script;
+
+// A filter of `meth` in front of a scripted stream; both freed at the end.
+struct Chain {
+  BIO* filter;
+  BIO* next;
+  explicit Chain(BIO_METHOD* meth)
+      : filter(BIO_new(meth)), next(morvane_test::NewScriptedStream()) {
+    BIO_push(filter, next);
+  }
+  ~Chain() { BIO_free_all(filter); }
+  morvane_test::ScriptedStream& io() { return Script(next); }
+  int Write(const std::string& s) {
+    return BIO_write(filter, s.data(), static_cast<int>(s.size()));
+  }
+  // Reads until the filter gives 0 or less; `last` is that result.
+  std::string ReadAll(int* last = nullptr, int piece = 1000) {
+    std::string got;
+    std::vector<char> buf(static_cast<size_t>(piece));
+    int n;
+    while ((n = BIO_read(filter, buf.data(), piece)) > 0)
+      got.append(buf.data(), static_cast<size_t>(n));
+    if (last != nullptr) *last = n;
+    return got;
+  }
+};
+
+std::string Str(const morvane_test::Bytes& b) {
+  return std::string(b.begin(), b.end());
+}
+
+// ---- base64 ------------------------------------------------------------------
+
+TEST(Base64Filter, SkipsArmourLinesAndStopsAtTheEndLine) {
+  Chain c(BIO_f_base64());
+  c.io().input = "-----BEGIN DATA-----\n--\n\nZm9vYmFy\nZm8=\n-----END DATA-----\n";
+  int last = 1;
+  EXPECT_EQ(c.ReadAll(&last), "foobarfo");
+  EXPECT_EQ(last, 0);
+  EXPECT_EQ(BIO_eof(c.filter), 1);
+  EXPECT_ERRORS({});
+}
+
+TEST(Base64Filter, CorruptTextDeliversWhatPrecedesItThenFails) {
+  Chain c(BIO_f_base64());
+  const std::string line(64, 'A');
+  c.io().input = line + "\n" + "Zm9v*mFy\n";
+  int last = 0;
+  EXPECT_EQ(c.ReadAll(&last), std::string(48, '\0'));
+  EXPECT_EQ(last, -1);
+  EXPECT_EQ(BIO_read(c.filter, &last, 1), -1);  // and keeps failing
+  EXPECT_ERRORS({});
+}
+
+TEST(Base64Filter, AnUnterminatedLastLineIsRead) {
+  Chain c(BIO_f_base64());
+  c.io().input = "Zm9vYmFy";
+  EXPECT_EQ(c.ReadAll(), "foobar");
+}
+
+TEST(Base64Filter, WritesLinesAndTheLastOneAtTheFlush) {
+  Chain c(BIO_f_base64());
+  const std::string data(50, 'x');
+  EXPECT_EQ(c.Write(data), 50);
+  EXPECT_EQ(c.io().output.size(), 65u);
+  EXPECT_EQ(BIO_wpending(c.filter), 1);  // two bytes wait in the coder
+  EXPECT_EQ(BIO_flush(c.filter), 1);
+  EXPECT_EQ(c.io().output.substr(65), "eHg=\n");
+}
+
+TEST(Base64Filter, UnbrokenTextRoundTrip) {
+  Chain w(BIO_f_base64());
+  BIO_set_flags(w.filter, BIO_FLAGS_BASE64_NO_NL);
+  EXPECT_EQ(w.Write(std::string("\x00\x01\x02\x03", 4)), 4);
+  EXPECT_EQ(w.io().output, "AAEC");
+  EXPECT_EQ(BIO_flush(w.filter), 1);
+  EXPECT_EQ(w.io().output, "AAECAw==");
+
+  Chain r(BIO_f_base64());
+  BIO_set_flags(r.filter, BIO_FLAGS_BASE64_NO_NL);
+  r.io().input = w.io().output;
+  r.io().max_read = 3;  // groups split across reads
+  EXPECT_EQ(r.ReadAll(), std::string("\x00\x01\x02\x03", 4));
+}
+
+TEST(Base64Filter, ARefusedWriteKeepsTheTextForLater) {
+  Chain c(BIO_f_base64());
+  c.io().write_script = {morvane_test::ScriptStep::Retry()};
+  EXPECT_EQ(c.Write(std::string(48, 'y')), 48);  // taken; its line waits
+  EXPECT_TRUE(BIO_should_retry(c.filter));
+  EXPECT_EQ(BIO_flush(c.filter), 1);
+  std::string line;
+  for (int i = 0; i < 16; i++) line += "eXl5";  // "yyy" in base64
+  EXPECT_EQ(c.io().output, line + "\n");
+}
+
+// ---- cipher ------------------------------------------------------------------
+
+// FIPS 197, Appendix C.1 (AES-128).
+const morvane_test::Bytes kKey = FromHex("000102030405060708090a0b0c0d0e0f");
+const morvane_test::Bytes kPlain = FromHex("00112233445566778899aabbccddeeff");
+const morvane_test::Bytes kCipher = FromHex("69c4e0d86a7b0430d8cdb78070b4c55a");
+
+TEST(CipherFilter, HoldsAShortWriteUntilTheFlush) {
+  Chain c(BIO_f_cipher());
+  BIO_set_cipher(c.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 1);
+  EXPECT_EQ(c.Write(Str(kPlain).substr(0, 10)), 10);
+  EXPECT_EQ(c.io().output, "");
+  EXPECT_EQ(BIO_flush(c.filter), 1);
+  EXPECT_EQ(c.io().output.size(), 16u);
+  EXPECT_EQ(BIO_get_cipher_status(c.filter), 1);
+
+  Chain whole(BIO_f_cipher());
+  BIO_set_cipher(whole.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 1);
+  EXPECT_EQ(whole.Write(Str(kPlain)), 16);
+  EXPECT_EQ(whole.io().output, Str(kCipher));
+}
+
+TEST(CipherFilter, BadPaddingDeliversTheBlocksBeforeIt) {
+  // Two blocks whose last decrypts to the FIPS plaintext: no valid padding.
+  Chain c(BIO_f_cipher());
+  BIO_set_cipher(c.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 0);
+  c.io().input = Str(kCipher) + Str(kCipher);
+  EXPECT_EQ(c.ReadAll(), Str(kPlain));
+  EXPECT_EQ(BIO_get_cipher_status(c.filter), 0);
+  EXPECT_ERRORS({});
+}
+
+TEST(CipherFilter, AFailedSetUpLeavesTheFilterUnusable) {
+  Chain c(BIO_f_cipher());
+  BIO_set_cipher(c.filter, nullptr, kKey.data(), nullptr, 1);  // no cipher to set up
+  ERR_clear_error();
+  EXPECT_EQ(c.Write("abc"), -2);
+  char buf[4];
+  EXPECT_EQ(BIO_read(c.filter, buf, 4), -2);
+  ERR_clear_error();
+}
+
+TEST(CipherFilter, ACopiedChainHasItsOwnKeyState) {
+  Chain c(BIO_f_cipher());
+  BIO_set_cipher(c.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 1);
+  BIO* dup = BIO_dup_chain(c.filter);
+  ASSERT_NE(dup, nullptr);
+  ASSERT_EQ(BIO_write(dup, kPlain.data(), 16), 16);
+  EXPECT_EQ(Script(BIO_next(dup)).output, Str(kCipher));
+  BIO_free_all(dup);  // the original's key state stays
+  EXPECT_EQ(c.Write(Str(kPlain)), 16);
+  EXPECT_EQ(c.io().output, Str(kCipher));
+}
+
+// ---- digest ------------------------------------------------------------------
+
+TEST(DigestFilter, GetsNeedsRoomAndLeavesTheDigestRunning) {
+  Chain c(BIO_f_md());
+  ASSERT_EQ(BIO_set_md(c.filter, EVP_sha1()), 1);
+  EXPECT_EQ(c.Write("ab"), 2);
+  char md[EVP_MAX_MD_SIZE];
+  EXPECT_EQ(BIO_gets(c.filter, md, 19), 0);
+  EXPECT_EQ(c.Write("c"), 1);
+  ASSERT_EQ(BIO_gets(c.filter, md, sizeof(md)), 20);
+  // FIPS 180-2, Appendix A.1: SHA-1("abc").
+  EXPECT_EQ(Str(morvane_test::Bytes(md, md + 20)),
+            Str(FromHex("a9993e364706816aba3e25717850c26c9cd0d89d")));
+  EXPECT_EQ(c.io().output, "abc");
+}
+
+TEST(DigestFilter, ASetContextStaysTheCallers) {
+  EVP_MD_CTX* mine = EVP_MD_CTX_create();
+  ASSERT_EQ(EVP_DigestInit_ex(mine, EVP_sha1(), nullptr), 1);
+  {
+    Chain c(BIO_f_md());
+    ASSERT_EQ(BIO_set_md(c.filter, EVP_md5()), 1);
+    ASSERT_EQ(BIO_set_md_ctx(c.filter, mine), 1);
+    EVP_MD_CTX* got = nullptr;
+    ASSERT_EQ(BIO_get_md_ctx(c.filter, &got), 1);
+    EXPECT_EQ(got, mine);
+    EXPECT_EQ(c.Write("abc"), 3);
+  }  // the filter frees only its own context
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  ASSERT_EQ(EVP_DigestFinal_ex(mine, md, &n), 1);
+  EXPECT_EQ(Str(morvane_test::Bytes(md, md + n)),
+            Str(FromHex("a9993e364706816aba3e25717850c26c9cd0d89d")));
+  EVP_MD_CTX_destroy(mine);
+}
+
+// ---- reliable ----------------------------------------------------------------
+
+std::string ReliableStream(const EVP_MD* md, const std::string& data) {
+  Chain w(BIO_f_reliable());
+  EXPECT_EQ(BIO_set_md(w.filter, md), 1);
+  EXPECT_EQ(w.Write(data), static_cast<int>(data.size()));
+  EXPECT_EQ(BIO_flush(w.filter), 1);
+  return w.io().output;
+}
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; i++) s[i] = static_cast<char>(i * 7 + 1);
+  return s;
+}
+
+TEST(ReliableFilter, FramesBlocksOfAtMost4096Bytes) {
+  const std::string data = Pattern(5000);
+  const std::string wire = ReliableStream(EVP_sha1(), data);
+  // The handshake (2 x 20), a block of 4 + 4096 + 20, a block of 4 + 904 + 20.
+  ASSERT_EQ(wire.size(), 40u + 4120 + 928);
+  EXPECT_EQ(wire.substr(40, 4), std::string("\x00\x00\x10\x00", 4));
+  EXPECT_EQ(wire.substr(40 + 4120, 4), std::string("\x00\x00\x03\x88", 4));
+  EXPECT_EQ(wire.substr(44, 4096), data.substr(0, 4096));
+  // Each block's digest starts from all-zero chaining words.
+  SHA_CTX sha;
+  SHA1_Init(&sha);
+  sha.h0 = sha.h1 = sha.h2 = sha.h3 = sha.h4 = 0;
+  SHA1_Update(&sha, data.data() + 4096, 904);
+  unsigned char md[20];
+  SHA1_Final(md, &sha);
+  EXPECT_EQ(wire.substr(40 + 4120 + 4 + 904), std::string(reinterpret_cast<char*>(md), 20));
+}
+
+TEST(ReliableFilter, RoundTripsWithEveryBuiltInDigest) {
+  const std::string data = Pattern(9000);
+  for (const EVP_MD* md : {EVP_md2(), EVP_md4(), EVP_md5(), EVP_sha(), EVP_sha1(), EVP_sha224(),
+                           EVP_sha256(), EVP_sha384(), EVP_sha512(), EVP_ripemd160()}) {
+    const std::string wire = ReliableStream(md, data);
+    const size_t n = static_cast<size_t>(EVP_MD_size(md));
+    EXPECT_EQ(wire.size(), 2 * n + 3 * 4 + data.size() + 3 * n) << EVP_MD_type(md);
+    Chain r(BIO_f_reliable());
+    ASSERT_EQ(BIO_set_md(r.filter, md), 1);
+    r.io().input = wire;
+    r.io().max_read = 1000;
+    EXPECT_EQ(r.ReadAll(nullptr, 777), data) << EVP_MD_type(md);
+    EXPECT_EQ(BIO_ctrl(r.filter, BIO_CTRL_INFO, 0, nullptr), 1) << EVP_MD_type(md);
+  }
+}
+
+TEST(ReliableFilter, BlocksBufferedAtTheSourcesEndAreDelivered) {
+  // Small flushed blocks: one read of the source takes them all at once.
+  Chain w(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(w.filter, EVP_md5()), 1);
+  std::string data;
+  for (int i = 0; i < 5; i++) {
+    const std::string part = Pattern(10 + static_cast<size_t>(i));
+    EXPECT_EQ(w.Write(part), static_cast<int>(part.size()));
+    EXPECT_EQ(BIO_flush(w.filter), 1);
+    data += part;
+  }
+  Chain r(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(r.filter, EVP_md5()), 1);
+  r.io().input = w.io().output;
+  EXPECT_EQ(r.ReadAll(nullptr, 4), data);
+  EXPECT_EQ(BIO_ctrl(r.filter, BIO_CTRL_INFO, 0, nullptr), 1);
+}
+
+TEST(ReliableFilter, AChangedByteStopsDeliveryAtItsBlock) {
+  const std::string data = Pattern(5000);
+  std::string wire = ReliableStream(EVP_sha1(), data);
+  wire[40 + 4120 + 4 + 10] ^= 1;  // in the second block's data
+  Chain r(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(r.filter, EVP_sha1()), 1);
+  r.io().input = wire;
+  EXPECT_EQ(r.ReadAll(), data.substr(0, 4096));
+  EXPECT_EQ(BIO_ctrl(r.filter, BIO_CTRL_INFO, 0, nullptr), 0);
+  EXPECT_EQ(BIO_eof(r.filter), 1);
+}
+
+TEST(ReliableFilter, ALengthAbove4096EndsTheStream) {
+  std::string wire = ReliableStream(EVP_md5(), "abc");
+  wire.replace(32, 4, std::string("\x00\x00\x10\x01", 4));
+  Chain r(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(r.filter, EVP_md5()), 1);
+  r.io().input = wire + std::string(5000, 'z');
+  EXPECT_EQ(r.ReadAll(), "");
+  EXPECT_EQ(BIO_ctrl(r.filter, BIO_CTRL_INFO, 0, nullptr), 0);
+}
+
+TEST(ReliableFilter, ACutStreamIsReported) {
+  const std::string wire = ReliableStream(EVP_sha256(), Pattern(100));
+  Chain r(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(r.filter, EVP_sha256()), 1);
+  r.io().input = wire.substr(0, wire.size() - 1);
+  EXPECT_EQ(r.ReadAll(), "");
+  EXPECT_EQ(BIO_ctrl(r.filter, BIO_CTRL_INFO, 0, nullptr), 0);
+}
+
+TEST(ReliableFilter, AFlushSealsTheBlockUnderWayOnce) {
+  Chain w(BIO_f_reliable());
+  ASSERT_EQ(BIO_set_md(w.filter, EVP_sha1()), 1);
+  EXPECT_EQ(BIO_flush(w.filter), 1);  // before the first write: nothing
+  EXPECT_EQ(w.io().output, "");
+  EXPECT_EQ(w.Write(Pattern(10)), 10);
+  EXPECT_EQ(w.io().output.size(), 40u);  // the handshake
+  EXPECT_EQ(BIO_flush(w.filter), 1);
+  EXPECT_EQ(w.io().output.size(), 40u + 4 + 10 + 20);
+  EXPECT_EQ(BIO_flush(w.filter), 1);  // right after a flush: nothing more
+  EXPECT_EQ(w.io().output.size(), 40u + 4 + 10 + 20);
+  EXPECT_EQ(w.Write(Pattern(4096)), 4096);  // a full block is sealed and waits
+  EXPECT_EQ(BIO_flush(w.filter), 1);
+  EXPECT_EQ(w.io().output.size(), 40u + 34 + 4120);
+}
+
+TEST(ReliableFilter, RefusesADigestWhoseStateItCannotReach) {
+  EVP_MD odd = *EVP_sha1();  // the same numbers, not a built-in description
+  Chain c(BIO_f_reliable());
+  EXPECT_EQ(BIO_set_md(c.filter, &odd), 0);
+  EXPECT_EQ(BIO_set_md(c.filter, EVP_md_null()), 0);  // it would check nothing
+  EXPECT_EQ(c.Write("x"), -2);                        // not initialised
+  ERR_clear_error();
+}
+
+}  // namespace

@@ -1,0 +1,765 @@
+// Every exported function that takes an int length or count, called with -1
+// and with INT_MAX, each call in a forked child under the sanitizers: no
+// report, no crash, no hang.  The other arguments are valid objects; where
+// the length sizes a caller's buffer, the buffer is a zero-filled mapping of
+// INT_MAX + 64 bytes, committed only where touched.  tools/check_length_sweep.py
+// (Structure.LengthSweepCoversEveryLength) finds the functions in the public
+// headers and fails while one has no entry here.
+//
+// An entry is {"Name", call}: call(len) makes one call with `len` in the
+// length being swept.  A function with two lengths has one entry per length
+// ("Name" then "Name:second"), the other length kept valid and small.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/aes.h>
+#include <morvane/asn1.h>
+#include <morvane/asn1t.h>
+#include <morvane/bio.h>
+#include <morvane/blowfish.h>
+#include <morvane/bn.h>
+#include <morvane/buffer.h>
+#include <morvane/cast.h>
+#include <morvane/comp.h>
+#include <morvane/crypto.h>
+#include <morvane/des.h>
+#include <morvane/des_old.h>
+#include <morvane/dsa.h>
+#include <morvane/ecdsa.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/rand.h>
+#include <morvane/rc2.h>
+#include <morvane/rc4.h>
+#include <morvane/rpc_des.h>
+#include <morvane/rsa.h>
+#include <morvane/txt_db.h>
+#include <morvane/ui.h>
+
+#include "child.h"
+
+// A structure with a cached encoding.
+struct SweepEnc {
+  ASN1_ENCODING enc;
+  ASN1_INTEGER* n;
+};
+ASN1_SEQUENCE_enc(SweepEnc, enc, NULL) = {
+    ASN1_SIMPLE(SweepEnc, n, ASN1_INTEGER),
+} ASN1_SEQUENCE_END_enc(SweepEnc, SweepEnc);
+
+namespace {
+
+// ---- the runner ---------------------------------------------------------
+
+// INT_MAX + 64 zero bytes, readable and writable (private to each child).
+unsigned char* g_big = nullptr;
+constexpr size_t kBigSize = static_cast<size_t>(INT_MAX) + 64;
+
+unsigned char* Big() { return g_big; }
+
+struct Entry {
+  const char* name;
+  void (*call)(int len);
+};
+void PrintTo(const Entry& e, std::ostream* os) { *os << e.name; }
+
+// Seconds a child may take: the slowest calls read or write 2 GB.
+constexpr unsigned kChildSeconds = 60;
+
+// The built-in generator would take minutes to mix or produce 2 GB (SHA-1
+// over 10 or 20 bytes a step): the sweep's calls that draw or add random
+// bytes go to this method, which only touches the buffer.
+const RAND_METHOD kQuickRandom = {
+    [](const void* buf, int num) {
+      if (num > 0) (void)*static_cast<const volatile unsigned char*>(buf);
+    },
+    [](unsigned char* buf, int num) {
+      if (num > 0) buf[0] = buf[num - 1] = 0x5a;
+      return 1;
+    },
+    nullptr,
+    [](const void* buf, int num, double) {
+      if (num > 0) (void)*static_cast<const volatile unsigned char*>(buf);
+    },
+    [](unsigned char* buf, int num) {
+      if (num > 0) buf[0] = buf[num - 1] = 0x5a;
+      return 1;
+    },
+    [] { return 1; },
+};
+
+void Sweep(const std::vector<Entry>& entries) {
+  RAND_set_rand_method(&kQuickRandom);
+  if (g_big == nullptr) {
+    void* p = mmap(nullptr, kBigSize, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(MAP_FAILED, p);
+    g_big = static_cast<unsigned char*>(p);
+  }
+  for (const Entry& e : entries) {
+    for (int len : {-1, INT_MAX}) {
+      EXPECT_EQ("", morvane_test::RunInChild([&] { e.call(len); }, kChildSeconds))
+          << e.name << "(" << len << ")";
+    }
+  }
+}
+
+// A stream holding `n` bytes of text.
+BIO* MemWith(const char* text) {
+  BIO* b = BIO_new(BIO_s_mem());
+  BIO_write(b, text, static_cast<int>(strlen(text)));
+  return b;
+}
+
+ASN1_STRING* NewString() {
+  ASN1_STRING* s = ASN1_OCTET_STRING_new();
+  ASN1_STRING_set(s, "abc", 3);
+  return s;
+}
+
+// ---- entries --------------------------------------------------------------
+
+const std::vector<Entry> kAsn1 = {
+    {"ASN1_put_object",
+     [](int len) {
+       unsigned char buf[16], *p = buf;
+       if (ASN1_object_size(0, len, 4) > 0) p = Big();  // sized by the caller
+       ASN1_put_object(&p, 0, len, 4, 0);
+     }},
+    {"ASN1_object_size", [](int len) { ASN1_object_size(0, len, 4); }},
+    {"ASN1_STRING_set", [](int len) { ASN1_STRING_set(NewString(), len < 0 ? "text" : reinterpret_cast<char*>(Big()), len); }},
+    {"ASN1_STRING_set0",
+     [](int len) {
+       ASN1_STRING* s = NewString();
+       ASN1_STRING_set0(s, Big(), len);
+       ASN1_STRING_dup(s);
+     }},
+    {"ASN1_STRING_length_set",
+     [](int len) {
+       ASN1_STRING* s = NewString();
+       ASN1_STRING_set0(s, Big(), INT_MAX);  // the data holds INT_MAX bytes
+       ASN1_STRING_length_set(s, len);
+       ASN1_STRING_dup(s);
+     }},
+    {"ASN1_OBJECT_create", [](int len) { ASN1_OBJECT_create(0, Big(), len, "sn", "ln"); }},
+    {"ASN1_BIT_STRING_set",
+     [](int len) {
+       ASN1_BIT_STRING_set(ASN1_BIT_STRING_new(), len < 0 ? (unsigned char*)"\x01" : Big(), len);
+     }},
+    {"ASN1_BIT_STRING_set_bit", [](int n) { ASN1_BIT_STRING_set_bit(ASN1_BIT_STRING_new(), n, 1); }},
+    {"ASN1_BIT_STRING_get_bit",
+     [](int n) {
+       ASN1_BIT_STRING* b = ASN1_BIT_STRING_new();
+       ASN1_BIT_STRING_set(b, (unsigned char*)"\xff\xff", 2);
+       ASN1_BIT_STRING_get_bit(b, n);
+     }},
+    {"ASN1_OCTET_STRING_set",
+     [](int len) {
+       ASN1_OCTET_STRING_set(ASN1_OCTET_STRING_new(), len < 0 ? (unsigned char*)"ab" : Big(), len);
+     }},
+    {"ASN1_TYPE_set_octetstring", [](int len) { ASN1_TYPE_set_octetstring(ASN1_TYPE_new(), Big(), len); }},
+    {"ASN1_TYPE_get_octetstring",
+     [](int len) {
+       ASN1_TYPE* t = ASN1_TYPE_new();
+       ASN1_TYPE_set_octetstring(t, (unsigned char*)"abcdef", 6);
+       ASN1_TYPE_get_octetstring(t, Big(), len);
+     }},
+    {"ASN1_TYPE_set_int_octetstring",
+     [](int len) { ASN1_TYPE_set_int_octetstring(ASN1_TYPE_new(), 5, Big(), len); }},
+    {"ASN1_TYPE_get_int_octetstring",
+     [](int len) {
+       ASN1_TYPE* t = ASN1_TYPE_new();
+       ASN1_TYPE_set_int_octetstring(t, 5, (unsigned char*)"abcdef", 6);
+       long num = 0;
+       ASN1_TYPE_get_int_octetstring(t, &num, Big(), len);
+     }},
+    {"a2d_ASN1_OBJECT",  // olen: the output's room
+     [](int olen) { a2d_ASN1_OBJECT(Big(), olen, "1.2.840.113549", -1); }},
+    {"a2d_ASN1_OBJECT:num",  // num: the text's length (-1: up to its zero)
+     [](int num) {
+       unsigned char out[64];
+       const char* text = "1.2.840.113549";
+       a2d_ASN1_OBJECT(out, sizeof out, num < 0 ? text : reinterpret_cast<char*>(Big()), num);
+     }},
+    {"i2t_ASN1_OBJECT",
+     [](int len) { i2t_ASN1_OBJECT(reinterpret_cast<char*>(Big()), len, OBJ_nid2obj(6)); }},
+    {"asn1_enc_save",
+     [](int len) {
+       ASN1_VALUE* v = ASN1_item_new(ASN1_ITEM_ref(SweepEnc));
+       asn1_enc_save(&v, Big(), len, ASN1_ITEM_ref(SweepEnc));
+       int n = 0;
+       asn1_enc_restore(&n, nullptr, &v, ASN1_ITEM_ref(SweepEnc));
+     }},
+    {"OBJ_bsearch",
+     [](int num) {
+       const char key = 1;
+       OBJ_bsearch(&key, reinterpret_cast<char*>(Big()), num, 1,
+                   [](const void* a, const void* b) {
+                     return *static_cast<const char*>(a) - *static_cast<const char*>(b);
+                   });
+     }},
+    {"OBJ_bsearch:size",
+     [](int size) {
+       const char key = 1;
+       OBJ_bsearch(&key, reinterpret_cast<char*>(Big()), 1, size,
+                   [](const void* a, const void* b) {
+                     return *static_cast<const char*>(a) - *static_cast<const char*>(b);
+                   });
+     }},
+    {"OBJ_bsearch_ex",
+     [](int num) {
+       const char key = 1;
+       OBJ_bsearch_ex(&key, reinterpret_cast<char*>(Big()), num, 1,
+                      [](const void* a, const void* b) {
+                        return *static_cast<const char*>(a) - *static_cast<const char*>(b);
+                      },
+                      OBJ_BSEARCH_VALUE_ON_NOMATCH);
+     }},
+    {"OBJ_bsearch_ex:size",
+     [](int size) {
+       const char key = 1;
+       OBJ_bsearch_ex(&key, reinterpret_cast<char*>(Big()), 1, size,
+                      [](const void* a, const void* b) {
+                        return *static_cast<const char*>(a) - *static_cast<const char*>(b);
+                      },
+                      OBJ_BSEARCH_FIRST_VALUE_ON_MATCH);
+     }},
+    {"OBJ_new_nid", [](int num) { OBJ_new_nid(num); }},
+    {"OBJ_nid2obj", [](int n) { OBJ_nid2obj(n); }},
+    {"OBJ_nid2sn", [](int n) { OBJ_nid2sn(n); }},
+    {"OBJ_nid2ln", [](int n) { OBJ_nid2ln(n); }},
+    {"OBJ_obj2txt",
+     [](int len) { OBJ_obj2txt(reinterpret_cast<char*>(Big()), len, OBJ_nid2obj(6), 0); }},
+};
+
+const std::vector<Entry> kBio = {
+    {"BIO_read",
+     [](int len) {
+       BIO* b = MemWith("some text");
+       BIO_read(b, Big(), len);
+     }},
+    {"BIO_write", [](int len) { BIO_write(BIO_new(BIO_s_mem()), Big(), len); }},
+    {"BIO_gets",
+     [](int size) {
+       BIO* b = MemWith("a line\nanother");
+       BIO_gets(b, reinterpret_cast<char*>(Big()), size);
+     }},
+    {"BIO_indent", [](int max) { BIO_indent(BIO_new(BIO_s_null()), 4, max); }},
+    {"BIO_new_mem_buf",
+     [](int len) {
+       char text[] = "text";
+       BIO* b = BIO_new_mem_buf(len < 0 ? static_cast<void*>(text) : Big(), len);
+       char buf[8];
+       if (b != nullptr) BIO_read(b, buf, sizeof buf);
+     }},
+    {"BIO_dump_cb",
+     [](int len) {
+       BIO_dump_cb([](const void*, size_t n, void*) { return static_cast<int>(n); }, nullptr,
+                   reinterpret_cast<char*>(Big()), len);
+     }},
+    {"BIO_dump_indent_cb",
+     [](int len) {
+       BIO_dump_indent_cb([](const void*, size_t n, void*) { return static_cast<int>(n); },
+                          nullptr, reinterpret_cast<char*>(Big()), len, 2);
+     }},
+    {"BIO_dump",
+     [](int len) { BIO_dump(BIO_new(BIO_s_null()), reinterpret_cast<char*>(Big()), len); }},
+    {"BIO_dump_indent",
+     [](int len) {
+       BIO_dump_indent(BIO_new(BIO_s_null()), reinterpret_cast<char*>(Big()), len, 2);
+     }},
+    {"BIO_dump_fp",
+     [](int len) {
+       FILE* f = fopen("/dev/null", "w");
+       BIO_dump_fp(f, reinterpret_cast<char*>(Big()), len);
+     }},
+    {"BIO_dump_indent_fp",
+     [](int len) {
+       FILE* f = fopen("/dev/null", "w");
+       BIO_dump_indent_fp(f, reinterpret_cast<char*>(Big()), len, 3);
+     }},
+    {"BIO_nread",
+     [](int num) {
+       BIO *a = nullptr, *b = nullptr;
+       BIO_new_bio_pair(&a, 64, &b, 64);
+       BIO_write(a, "data", 4);
+       char* p = nullptr;
+       BIO_nread(b, &p, num);
+     }},
+    {"BIO_nwrite",
+     [](int num) {
+       BIO *a = nullptr, *b = nullptr;
+       BIO_new_bio_pair(&a, 64, &b, 64);
+       char* p = nullptr;
+       BIO_nwrite(a, &p, num);
+     }},
+    {"BUF_MEM_grow", [](int len) { BUF_MEM_grow(BUF_MEM_new(), len); }},
+    {"BUF_MEM_grow_clean", [](int len) { BUF_MEM_grow_clean(BUF_MEM_new(), len); }},
+    {"TXT_DB_read", [](int num) { TXT_DB_read(MemWith("a\tb\n"), num); }},
+};
+
+const std::vector<Entry> kCrypto = {
+    {"CRYPTO_malloc", [](int num) { CRYPTO_free(CRYPTO_malloc(num, __FILE__, __LINE__)); }},
+    {"CRYPTO_malloc_locked",
+     [](int num) { CRYPTO_free_locked(CRYPTO_malloc_locked(num, __FILE__, __LINE__)); }},
+    {"CRYPTO_realloc",
+     [](int num) {
+       void* p = CRYPTO_malloc(16, __FILE__, __LINE__);
+       void* q = CRYPTO_realloc(p, num, __FILE__, __LINE__);
+       CRYPTO_free(q != nullptr ? q : p);
+     }},
+    {"CRYPTO_realloc_clean",  // old_len: the block's size
+     [](int old_len) {
+       const int n = old_len < 0 ? 16 : old_len;
+       void* p = CRYPTO_malloc(n, __FILE__, __LINE__);
+       if (p == nullptr) return;
+       void* q = CRYPTO_realloc_clean(p, old_len, 32, __FILE__, __LINE__);
+       CRYPTO_free(q != nullptr ? q : p);
+     }},
+    {"CRYPTO_realloc_clean:num",
+     [](int num) {
+       void* p = CRYPTO_malloc(16, __FILE__, __LINE__);
+       void* q = CRYPTO_realloc_clean(p, 16, num, __FILE__, __LINE__);
+       CRYPTO_free(q != nullptr ? q : p);
+     }},
+    {"CRYPTO_remalloc",
+     [](int num) {
+       void* p = CRYPTO_malloc(16, __FILE__, __LINE__);
+       CRYPTO_free(CRYPTO_remalloc(p, num, __FILE__, __LINE__));
+     }},
+    {"CRYPTO_dbg_malloc",
+     [](int num) {
+       CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON);
+       static char block[16];
+       CRYPTO_dbg_malloc(block, num, __FILE__, __LINE__, 1);
+       CRYPTO_dbg_malloc(block, num, __FILE__, __LINE__, 0);
+     }},
+    {"CRYPTO_dbg_realloc",
+     [](int num) {
+       CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON);
+       static char a[16], b[16];
+       CRYPTO_dbg_malloc(a, 16, __FILE__, __LINE__, 0);
+       CRYPTO_dbg_realloc(a, b, num, __FILE__, __LINE__, 0);
+     }},
+    {"RAND_seed", [](int num) { RAND_seed(Big(), num); }},
+    {"RAND_add", [](int num) { RAND_add(Big(), num, 0.0); }},
+    {"RAND_bytes", [](int num) { RAND_bytes(Big(), num); }},
+    {"RAND_pseudo_bytes", [](int num) { RAND_pseudo_bytes(Big(), num); }},
+    {"RAND_query_egd_bytes",
+     [](int bytes) { RAND_query_egd_bytes("/nonexistent/egd-socket", Big(), bytes); }},
+    {"RAND_egd_bytes", [](int bytes) { RAND_egd_bytes("/nonexistent/egd-socket", bytes); }},
+    {"UI_add_input_string",
+     [](int minsize) {
+       UI_add_input_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), minsize, 8);
+     }},
+    {"UI_add_input_string:maxsize",
+     [](int maxsize) {
+       UI_add_input_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), 0, maxsize);
+     }},
+    {"UI_dup_input_string",
+     [](int minsize) {
+       UI_dup_input_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), minsize, 8);
+     }},
+    {"UI_dup_input_string:maxsize",
+     [](int maxsize) {
+       UI_dup_input_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), 0, maxsize);
+     }},
+    {"UI_add_verify_string",
+     [](int minsize) {
+       UI_add_verify_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), minsize, 8, "x");
+     }},
+    {"UI_add_verify_string:maxsize",
+     [](int maxsize) {
+       UI_add_verify_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), 0, maxsize, "x");
+     }},
+    {"UI_dup_verify_string",
+     [](int minsize) {
+       UI_dup_verify_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), minsize, 8, "x");
+     }},
+    {"UI_dup_verify_string:maxsize",
+     [](int maxsize) {
+       UI_dup_verify_string(UI_new(), "p", 0, reinterpret_cast<char*>(Big()), 0, maxsize, "x");
+     }},
+    {"UI_UTIL_read_pw",
+     [](int size) {
+       UI_UTIL_read_pw(reinterpret_cast<char*>(Big()), reinterpret_cast<char*>(Big()) + 1024,
+                       size, "p", 0);
+     }},
+    {"UI_UTIL_read_pw_string",
+     [](int length) { UI_UTIL_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0); }},
+    {"_qarn_old_des_read_pw",
+     [](int size) {
+       _qarn_old_des_read_pw(reinterpret_cast<char*>(Big()),
+                             reinterpret_cast<char*>(Big()) + 1024, size, "p", 0);
+     }},
+    {"_qarn_old_des_read_pw_string",
+     [](int length) {
+       _qarn_old_des_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0);
+     }},
+};
+
+unsigned char g_key[64] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+const std::vector<Entry> kCiphers = {
+    {"AES_set_encrypt_key",
+     [](int bits) {
+       AES_KEY k;
+       AES_set_encrypt_key(g_key, bits, &k);
+     }},
+    {"AES_set_decrypt_key",
+     [](int bits) {
+       AES_KEY k;
+       AES_set_decrypt_key(g_key, bits, &k);
+     }},
+    {"AES_cfbr_encrypt_block",
+     [](int nbits) {
+       AES_KEY k;
+       AES_set_encrypt_key(g_key, 128, &k);
+       unsigned char in[16] = {}, out[16], iv[16] = {};
+       AES_cfbr_encrypt_block(in, out, nbits, &k, iv, AES_ENCRYPT);
+     }},
+    {"BF_set_key",
+     [](int len) {
+       BF_KEY k;
+       BF_set_key(&k, len, len < 0 ? g_key : Big());
+     }},
+    {"CAST_set_key",
+     [](int len) {
+       CAST_KEY k;
+       CAST_set_key(&k, len, len < 0 ? g_key : Big());
+     }},
+    {"RC2_set_key",
+     [](int len) {
+       RC2_KEY k;
+       RC2_set_key(&k, len, len < 0 ? g_key : Big(), 128);
+     }},
+    {"RC2_set_key:bits",
+     [](int bits) {
+       RC2_KEY k;
+       RC2_set_key(&k, 16, g_key, bits);
+     }},
+    {"RC4_set_key",
+     [](int len) {
+       RC4_KEY k;
+       RC4_set_key(&k, len, len < 0 ? g_key : Big());
+     }},
+    {"DES_cfb_encrypt",
+     [](int numbits) {
+       DES_key_schedule ks;
+       DES_set_key_unchecked(reinterpret_cast<const_DES_cblock*>(g_key), &ks);
+       unsigned char in[64] = {}, out[64];
+       DES_cblock iv = {};
+       DES_cfb_encrypt(in, out, numbits, 16, &ks, &iv, DES_ENCRYPT);
+     }},
+    {"DES_ede3_cfb_encrypt",
+     [](int numbits) {
+       DES_key_schedule ks;
+       DES_set_key_unchecked(reinterpret_cast<const_DES_cblock*>(g_key), &ks);
+       unsigned char in[64] = {}, out[64];
+       DES_cblock iv = {};
+       DES_ede3_cfb_encrypt(in, out, numbits, 16, &ks, &ks, &ks, &iv, DES_ENCRYPT);
+     }},
+    {"DES_ofb_encrypt",
+     [](int numbits) {
+       DES_key_schedule ks;
+       DES_set_key_unchecked(reinterpret_cast<const_DES_cblock*>(g_key), &ks);
+       unsigned char in[256] = {}, out[256];
+       DES_cblock iv = {};
+       DES_ofb_encrypt(in, out, numbits, 2, &ks, &iv);
+     }},
+    {"DES_quad_cksum",
+     [](int out_count) {
+       DES_cblock out[8], seed = {};
+       DES_quad_cksum(g_key, out, 16, out_count, &seed);
+     }},
+    {"DES_enc_write",
+     [](int len) {
+       DES_key_schedule ks;
+       DES_set_key_unchecked(reinterpret_cast<const_DES_cblock*>(g_key), &ks);
+       DES_cblock iv = {};
+       const int fd = open("/dev/null", O_RDONLY);  // every write fails at once
+       DES_enc_write(fd, Big(), len, &ks, &iv);
+     }},
+    {"DES_enc_read",
+     [](int len) {
+       DES_key_schedule ks;
+       DES_set_key_unchecked(reinterpret_cast<const_DES_cblock*>(g_key), &ks);
+       DES_cblock iv = {};
+       const int fd = open("/dev/null", O_RDONLY);  // end of file at once
+       DES_enc_read(fd, Big(), len, &ks, &iv);
+     }},
+    {"_qarn_old_des_cfb_encrypt",
+     [](int numbits) {
+       _qarn_old_des_key_schedule ks;
+       _qarn_old_des_set_key(reinterpret_cast<_qarn_old_des_cblock*>(g_key), ks);
+       unsigned char in[64] = {}, out[64];
+       _qarn_old_des_cblock iv = {};
+       _qarn_old_des_cfb_encrypt(in, out, numbits, 16, ks, &iv, 1);
+     }},
+    {"_qarn_old_des_ofb_encrypt",
+     [](int numbits) {
+       _qarn_old_des_key_schedule ks;
+       _qarn_old_des_set_key(reinterpret_cast<_qarn_old_des_cblock*>(g_key), ks);
+       unsigned char in[256] = {}, out[256];
+       _qarn_old_des_cblock iv = {};
+       _qarn_old_des_ofb_encrypt(in, out, numbits, 2, ks, &iv);
+     }},
+    {"_qarn_old_des_quad_cksum",
+     [](int out_count) {
+       _qarn_old_des_cblock out[8], seed = {};
+       _qarn_old_des_quad_cksum(reinterpret_cast<_qarn_old_des_cblock*>(g_key), out, 16,
+                                out_count, &seed);
+     }},
+    {"_qarn_old_des_enc_write",
+     [](int len) {
+       _qarn_old_des_key_schedule ks;
+       _qarn_old_des_set_key(reinterpret_cast<_qarn_old_des_cblock*>(g_key), ks);
+       _qarn_old_des_cblock iv = {};
+       const int fd = open("/dev/null", O_RDONLY);
+       _qarn_old_des_enc_write(fd, reinterpret_cast<char*>(Big()), len, ks, &iv);
+     }},
+    {"_qarn_old_des_enc_read",
+     [](int len) {
+       _qarn_old_des_key_schedule ks;
+       _qarn_old_des_set_key(reinterpret_cast<_qarn_old_des_cblock*>(g_key), ks);
+       _qarn_old_des_cblock iv = {};
+       const int fd = open("/dev/null", O_RDONLY);
+       _qarn_old_des_enc_read(fd, reinterpret_cast<char*>(Big()), len, ks, &iv);
+     }},
+    {"_des_crypt",
+     [](int len) {
+       desparams p = {};
+       memcpy(p.des_key, g_key, 8);
+       p.des_dir = ENCRYPT;
+       p.des_mode = ECB;  // one block: the length is not read
+       p.UDES.UDES_buf = Big();
+       _des_crypt(nullptr, len, &p);
+     }},
+    // One byte held first: INT_MAX more would make the count pass INT_MAX.
+    {"EVP_EncryptUpdate",
+     [](int inl) {
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       EVP_EncryptInit_ex(&c, EVP_aes_128_cbc(), nullptr, g_key, g_key);
+       int n = 0;
+       EVP_EncryptUpdate(&c, Big(), &n, g_key, 1);
+       EVP_EncryptUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_DecryptUpdate",
+     [](int inl) {
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       EVP_DecryptInit_ex(&c, EVP_aes_128_cbc(), nullptr, g_key, g_key);
+       int n = 0;
+       EVP_DecryptUpdate(&c, Big(), &n, g_key, 16);  // a block held back
+       EVP_DecryptUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_CipherUpdate",
+     [](int inl) {
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       EVP_CipherInit_ex(&c, EVP_bf_cbc(), nullptr, g_key, g_key, 1);
+       int n = 0;
+       EVP_CipherUpdate(&c, Big(), &n, g_key, 3);
+       EVP_CipherUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_CIPHER_CTX_set_key_length",
+     [](int keylen) {
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       EVP_CipherInit_ex(&c, EVP_rc4(), nullptr, nullptr, nullptr, 1);
+       if (EVP_CIPHER_CTX_set_key_length(&c, keylen))  // the key then holds keylen bytes
+         EVP_CipherInit_ex(&c, nullptr, nullptr, Big(), nullptr, 1);
+     }},
+};
+
+// Word vectors of INT_MAX words would need 8 GB each: the word kernels take
+// -1 only (their other lengths are the caller's, as for memcpy).
+template <void (*F)(int)>
+void NegativeOnly(int n) {
+  if (n < 0) F(n);
+}
+
+BN_ULONG g_w[8] = {1, 2, 3, 4, 5, 6, 7, 8}, g_r[32];
+
+const std::vector<Entry> kBn = {
+    {"bn_expand2", [](int words) { bn_expand2(BN_new(), words); }},
+    {"bn_dup_expand",
+     [](int words) {
+       BIGNUM* a = BN_new();
+       BN_set_word(a, 5);
+       bn_dup_expand(a, words);
+     }},
+    {"BN_bin2bn", [](int len) { BN_bin2bn(Big(), len, nullptr); }},
+    {"BN_set_bit", [](int n) { BN_set_bit(BN_new(), n); }},
+    {"BN_clear_bit",
+     [](int n) {
+       BIGNUM* a = BN_new();
+       BN_set_word(a, 7);
+       BN_clear_bit(a, n);
+     }},
+    {"BN_is_bit_set",
+     [](int n) {
+       BIGNUM* a = BN_new();
+       BN_set_word(a, 7);
+       BN_is_bit_set(a, n);
+     }},
+    {"BN_mask_bits",
+     [](int n) {
+       BIGNUM* a = BN_new();
+       BN_set_word(a, 7);
+       BN_mask_bits(a, n);
+     }},
+    {"BN_lshift",
+     [](int n) {
+       BIGNUM* a = BN_new();
+       BN_set_word(a, 7);
+       BN_lshift(BN_new(), a, n);
+     }},
+    {"BN_rshift",
+     [](int n) {
+       BIGNUM* a = BN_new();
+       BN_set_word(a, 7);
+       BN_rshift(BN_new(), a, n);
+     }},
+    {"BN_mpi2bn", [](int n) { BN_mpi2bn(Big(), n, nullptr); }},
+    // Shifting 0 by a long modulus takes INT_MAX / 8192 rounds; any other
+    // residue moves one bit a round once it nears the modulus (2^31 rounds).
+    {"BN_mod_lshift",
+     [](int n) {
+       BIGNUM *a = BN_new(), *m = BN_new();
+       BN_set_bit(m, 8192);
+       BN_add_word(m, 1);
+       BN_CTX* ctx = BN_CTX_new();
+       BN_mod_lshift(BN_new(), a, n, m, ctx);
+     }},
+    {"BN_mod_lshift_quick",
+     [](int n) {
+       BIGNUM *a = BN_new(), *m = BN_new();
+       BN_set_bit(m, 8192);
+       BN_add_word(m, 1);
+       BN_mod_lshift_quick(BN_new(), a, n, m);
+     }},
+    {"BN_reciprocal",
+     [](int len) {
+       BIGNUM* m = BN_new();
+       BN_set_word(m, 1000003);
+       BN_CTX* ctx = BN_CTX_new();
+       BN_reciprocal(BN_new(), m, len, ctx);
+     }},
+    {"BN_pseudo_rand", [](int bits) { BN_pseudo_rand(BN_new(), bits, 0, 0); }},
+    {"BN_rand", [](int bits) { BN_rand(BN_new(), bits, 0, 0); }},
+    {"BN_bntest_rand", [](int bits) { BN_bntest_rand(BN_new(), bits, 0, 0); }},
+    {"BN_generate_prime_ex",
+     [](int bits) { BN_generate_prime_ex(BN_new(), bits, 0, nullptr, nullptr, nullptr); }},
+    {"BN_generate_prime",
+     [](int bits) { BN_generate_prime(nullptr, bits, 0, nullptr, nullptr, nullptr, nullptr); }},
+    {"BN_X931_generate_Xpq",
+     [](int nbits) {
+       BN_CTX* ctx = BN_CTX_new();
+       BN_X931_generate_Xpq(BN_new(), BN_new(), nbits, ctx);
+     }},
+    {"bn_cmp_words", NegativeOnly<+[](int n) { bn_cmp_words(g_w, g_w, n); }>},
+    {"bn_mul_add_words", NegativeOnly<+[](int n) { bn_mul_add_words(g_r, g_w, n, 3); }>},
+    {"bn_mul_words", NegativeOnly<+[](int n) { bn_mul_words(g_r, g_w, n, 3); }>},
+    {"bn_sqr_words", NegativeOnly<+[](int n) { bn_sqr_words(g_r, g_w, n); }>},
+    {"bn_add_words", NegativeOnly<+[](int n) { bn_add_words(g_r, g_w, g_w, n); }>},
+    {"bn_sub_words", NegativeOnly<+[](int n) { bn_sub_words(g_r, g_w, g_w, n); }>},
+    {"bn_mul_part_recursive",
+     NegativeOnly<+[](int n) {
+       BN_ULONG t[64];
+       bn_mul_part_recursive(g_r, g_w, g_w, n, 0, 0, t);
+     }>},
+    {"bn_mul_low_normal", NegativeOnly<+[](int n) { bn_mul_low_normal(g_r, g_w, g_w, n); }>},
+    {"bn_sqr_normal",
+     NegativeOnly<+[](int n) {
+       BN_ULONG t[64];
+       bn_sqr_normal(g_r, g_w, n, t);
+     }>},
+};
+
+// Base64 coding and block compression: outputs sized by the caller.
+const std::vector<Entry> kCoding = {
+    {"EVP_EncodeUpdate",
+     [](int inl) {
+       EVP_ENCODE_CTX c;
+       EVP_EncodeInit(&c);
+       int n = 0;
+       EVP_EncodeUpdate(&c, Big(), &n, g_key, 5);  // five bytes held
+       EVP_EncodeUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_DecodeUpdate",
+     [](int inl) {
+       EVP_ENCODE_CTX c;
+       EVP_DecodeInit(&c);
+       int n = 0;
+       EVP_DecodeUpdate(&c, Big(), &n, Big(), inl);
+     }},
+    {"EVP_EncodeBlock", [](int n) { EVP_EncodeBlock(Big(), Big(), n); }},
+    {"EVP_DecodeBlock", [](int n) { EVP_DecodeBlock(Big(), Big(), n); }},
+    {"COMP_compress_block",
+     [](int olen) { COMP_compress_block(COMP_CTX_new(COMP_rle()), Big(), olen, g_key, 16); }},
+    {"COMP_compress_block:ilen",
+     [](int ilen) { COMP_compress_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
+    {"COMP_expand_block",
+     [](int olen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), olen, g_key, 16); }},
+    {"COMP_expand_block:ilen",
+     [](int ilen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
+};
+
+// The public-key operations are not built yet: each refuses at once.
+const std::vector<Entry> kPublicKey = {
+    {"DSA_sign",
+     [](int dlen) {
+       unsigned char sig[128];
+       unsigned int siglen = 0;
+       DSA_sign(0, Big(), dlen, sig, &siglen, DSA_new());
+     }},
+    {"DSA_verify", [](int dlen) { DSA_verify(0, Big(), dlen, g_key, 8, DSA_new()); }},
+    {"DSA_verify:siglen", [](int siglen) { DSA_verify(0, g_key, 20, Big(), siglen, DSA_new()); }},
+    {"ECDSA_sign",
+     [](int dlen) {
+       unsigned char sig[128];
+       unsigned int siglen = 0;
+       ECDSA_sign(0, Big(), dlen, sig, &siglen, nullptr);
+     }},
+    {"ECDSA_verify", [](int dlen) { ECDSA_verify(0, Big(), dlen, g_key, 8, nullptr); }},
+    {"ECDSA_verify:siglen",
+     [](int siglen) { ECDSA_verify(0, g_key, 20, Big(), siglen, nullptr); }},
+    {"RSA_public_encrypt",
+     [](int flen) { RSA_public_encrypt(flen, Big(), Big(), nullptr, RSA_PKCS1_PADDING); }},
+    {"RSA_private_decrypt",
+     [](int flen) { RSA_private_decrypt(flen, Big(), Big(), nullptr, RSA_PKCS1_PADDING); }},
+};
+
+// One test per entry, so that each runs (and fails) on its own.
+class LengthSweep : public testing::TestWithParam<Entry> {};
+
+TEST_P(LengthSweep, MinusOneAndIntMax) { Sweep({GetParam()}); }
+
+std::string EntryName(const testing::TestParamInfo<Entry>& info) {
+  std::string name = info.param.name;
+  for (char& c : name)
+    if (c == ':') c = '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Asn1, LengthSweep, testing::ValuesIn(kAsn1), EntryName);
+INSTANTIATE_TEST_SUITE_P(Streams, LengthSweep, testing::ValuesIn(kBio), EntryName);
+INSTANTIATE_TEST_SUITE_P(Core, LengthSweep, testing::ValuesIn(kCrypto), EntryName);
+INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), EntryName);
+INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName);
+INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
+INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
+
+}  // namespace

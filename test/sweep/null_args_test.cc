@@ -1,0 +1,248 @@
+// What the headers promise about null arguments, call by call, each call in
+// a forked child so that a crash shows as that call's failure: the cipher
+// contexts (null context, null count, a context without a description),
+// ASN1_item_free(NULL, it), BIO_new_file with a null name, the engine
+// setters and getters, stacks, hash tables, buffers and priority queues.
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/buffer.h>
+#include <morvane/crypto.h>
+#include <morvane/engine.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/lhash.h>
+#include <morvane/pqueue.h>
+#include <morvane/stack.h>
+
+#include "child.h"
+#include "test_support.h"
+
+namespace {
+
+struct Call {
+  const char* what;
+  std::function<void()> run;
+};
+
+void RunAll(const std::vector<Call>& calls) {
+  for (const Call& c : calls) EXPECT_EQ("", morvane_test::RunInChild(c.run, 20)) << c.what;
+}
+
+// Fails the child (exit status 3) unless `ok`.
+void Require(bool ok) {
+  if (!ok) _exit(3);
+}
+
+unsigned char g_buf[64];
+int g_n = 0;
+
+TEST(NullArguments, CipherContexts) {
+  EVP_CIPHER_CTX* const null_ctx = nullptr;
+  const std::vector<Call> calls = {
+      {"EVP_CIPHER_CTX_init", [=] { EVP_CIPHER_CTX_init(null_ctx); }},
+      {"EVP_CIPHER_CTX_free", [=] { EVP_CIPHER_CTX_free(null_ctx); }},
+      {"EVP_CIPHER_CTX_cleanup", [=] { Require(EVP_CIPHER_CTX_cleanup(null_ctx) == 1); }},
+      {"EVP_CipherInit_ex",
+       [=] { Require(!EVP_CipherInit_ex(null_ctx, EVP_aes_128_cbc(), nullptr, g_buf, g_buf, 1)); }},
+      {"EVP_EncryptInit_ex",
+       [=] { Require(!EVP_EncryptInit_ex(null_ctx, EVP_aes_128_cbc(), nullptr, g_buf, g_buf)); }},
+      {"EVP_DecryptInit_ex",
+       [=] { Require(!EVP_DecryptInit_ex(null_ctx, EVP_aes_128_cbc(), nullptr, g_buf, g_buf)); }},
+      {"EVP_CipherInit", [=] { Require(!EVP_CipherInit(null_ctx, EVP_rc4(), g_buf, g_buf, 1)); }},
+      {"EVP_EncryptInit", [=] { Require(!EVP_EncryptInit(null_ctx, EVP_rc4(), g_buf, g_buf)); }},
+      {"EVP_DecryptInit", [=] { Require(!EVP_DecryptInit(null_ctx, EVP_rc4(), g_buf, g_buf)); }},
+      {"EVP_EncryptUpdate",
+       [=] { Require(!EVP_EncryptUpdate(null_ctx, g_buf, &g_n, g_buf, 16)); }},
+      {"EVP_DecryptUpdate",
+       [=] { Require(!EVP_DecryptUpdate(null_ctx, g_buf, &g_n, g_buf, 16)); }},
+      {"EVP_CipherUpdate", [=] { Require(!EVP_CipherUpdate(null_ctx, g_buf, &g_n, g_buf, 16)); }},
+      {"EVP_EncryptFinal_ex", [=] { Require(!EVP_EncryptFinal_ex(null_ctx, g_buf, &g_n)); }},
+      {"EVP_EncryptFinal", [=] { Require(!EVP_EncryptFinal(null_ctx, g_buf, &g_n)); }},
+      {"EVP_DecryptFinal_ex", [=] { Require(!EVP_DecryptFinal_ex(null_ctx, g_buf, &g_n)); }},
+      {"EVP_DecryptFinal", [=] { Require(!EVP_DecryptFinal(null_ctx, g_buf, &g_n)); }},
+      {"EVP_CipherFinal_ex", [=] { Require(!EVP_CipherFinal_ex(null_ctx, g_buf, &g_n)); }},
+      {"EVP_CipherFinal", [=] { Require(!EVP_CipherFinal(null_ctx, g_buf, &g_n)); }},
+      {"EVP_Cipher", [=] { Require(!EVP_Cipher(null_ctx, g_buf, g_buf, 16)); }},
+      {"EVP_CIPHER_CTX_ctrl",
+       [=] { Require(!EVP_CIPHER_CTX_ctrl(null_ctx, EVP_CTRL_INIT, 0, nullptr)); }},
+      {"EVP_CIPHER_CTX_set_key_length",
+       [=] { Require(!EVP_CIPHER_CTX_set_key_length(null_ctx, 16)); }},
+      {"EVP_CIPHER_CTX_set_padding", [=] { Require(!EVP_CIPHER_CTX_set_padding(null_ctx, 0)); }},
+      {"EVP_CIPHER_CTX_rand_key", [=] { Require(!EVP_CIPHER_CTX_rand_key(null_ctx, g_buf)); }},
+      {"EVP_CIPHER_param_to_asn1",
+       [=] { Require(EVP_CIPHER_param_to_asn1(null_ctx, ASN1_TYPE_new()) == -1); }},
+      {"EVP_CIPHER_asn1_to_param",
+       [=] { Require(EVP_CIPHER_asn1_to_param(null_ctx, ASN1_TYPE_new()) == -1); }},
+      {"EVP_CIPHER_set_asn1_iv",
+       [=] { Require(EVP_CIPHER_set_asn1_iv(null_ctx, ASN1_TYPE_new()) == -1); }},
+      {"EVP_CIPHER_get_asn1_iv",
+       [=] { Require(EVP_CIPHER_get_asn1_iv(null_ctx, ASN1_TYPE_new()) == -1); }},
+      {"EVP_CIPHER_CTX_cipher", [=] { Require(EVP_CIPHER_CTX_cipher(null_ctx) == nullptr); }},
+      {"EVP_CIPHER_CTX_nid", [=] { Require(EVP_CIPHER_CTX_nid(null_ctx) == 0); }},
+      {"EVP_CIPHER_CTX_block_size", [=] { Require(EVP_CIPHER_CTX_block_size(null_ctx) == 0); }},
+      {"EVP_CIPHER_CTX_key_length", [=] { Require(EVP_CIPHER_CTX_key_length(null_ctx) == 0); }},
+      {"EVP_CIPHER_CTX_iv_length", [=] { Require(EVP_CIPHER_CTX_iv_length(null_ctx) == 0); }},
+      {"EVP_CIPHER_CTX_flags", [=] { Require(EVP_CIPHER_CTX_flags(null_ctx) == 0); }},
+      {"EVP_CIPHER_CTX_get_app_data",
+       [=] { Require(EVP_CIPHER_CTX_get_app_data(null_ctx) == nullptr); }},
+      {"EVP_CIPHER_CTX_set_app_data", [=] { EVP_CIPHER_CTX_set_app_data(null_ctx, g_buf); }},
+      {"EVP_CIPHER_CTX_set_flags", [=] { EVP_CIPHER_CTX_set_flags(null_ctx, 1); }},
+      {"EVP_CIPHER_CTX_clear_flags", [=] { EVP_CIPHER_CTX_clear_flags(null_ctx, 1); }},
+      {"EVP_CIPHER_CTX_test_flags", [=] { Require(EVP_CIPHER_CTX_test_flags(null_ctx, 1) == 0); }},
+      {"EVP_CIPHER_nid", [] { Require(EVP_CIPHER_nid(nullptr) == 0); }},
+      {"EVP_CIPHER_type", [] { Require(EVP_CIPHER_type(nullptr) == 0); }},
+  };
+  RunAll(calls);
+}
+
+// The refusals queue what the header says.
+TEST(NullArguments, CipherContextErrors) {
+  int n = -1;
+  EXPECT_EQ(0, EVP_EncryptUpdate(nullptr, g_buf, &n, g_buf, 16));
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_EVP_ENCRYPTUPDATE, ERR_R_PASSED_NULL_PARAMETER}});
+  EVP_CIPHER_CTX ctx;
+  EVP_CIPHER_CTX_init(&ctx);
+  EXPECT_EQ(0, EVP_DecryptUpdate(&ctx, g_buf, &n, g_buf, 16));  // no description
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_EVP_DECRYPTUPDATE, EVP_R_NO_CIPHER_SET}});
+  EXPECT_EQ(0, EVP_DecryptFinal_ex(&ctx, g_buf, &n));
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_EVP_DECRYPTFINAL_EX, EVP_R_NO_CIPHER_SET}});
+  ASSERT_EQ(1, EVP_EncryptInit_ex(&ctx, EVP_aes_128_ecb(), nullptr, g_buf, nullptr));
+  EXPECT_EQ(0, EVP_EncryptUpdate(&ctx, g_buf, nullptr, g_buf, 16));  // no count pointer
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_EVP_ENCRYPTUPDATE, ERR_R_PASSED_NULL_PARAMETER}});
+  EXPECT_EQ(0, EVP_CipherInit_ex(nullptr, EVP_rc4(), nullptr, g_buf, nullptr, 1));
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_EVP_CIPHERINIT_EX, ERR_R_PASSED_NULL_PARAMETER}});
+  EVP_CIPHER_CTX_cleanup(&ctx);
+}
+
+TEST(NullArguments, EmptyCipherContext) {
+  const std::vector<Call> calls = {
+      {"EVP_CIPHER_CTX_nid",
+       [] {
+         EVP_CIPHER_CTX c;
+         EVP_CIPHER_CTX_init(&c);
+         Require(EVP_CIPHER_CTX_nid(&c) == 0 && EVP_CIPHER_CTX_block_size(&c) == 0 &&
+                 EVP_CIPHER_CTX_iv_length(&c) == 0 && EVP_CIPHER_CTX_flags(&c) == 0);
+       }},
+      {"EVP_Cipher",
+       [] {
+         EVP_CIPHER_CTX c;
+         EVP_CIPHER_CTX_init(&c);
+         Require(!EVP_Cipher(&c, g_buf, g_buf, 16));
+       }},
+      {"EVP_CIPHER_CTX_rand_key",
+       [] {
+         EVP_CIPHER_CTX c;
+         EVP_CIPHER_CTX_init(&c);
+         Require(!EVP_CIPHER_CTX_rand_key(&c, g_buf));
+       }},
+      {"EVP_CIPHER_param_to_asn1",
+       [] {
+         EVP_CIPHER_CTX c;
+         EVP_CIPHER_CTX_init(&c);
+         Require(EVP_CIPHER_param_to_asn1(&c, ASN1_TYPE_new()) == -1);
+       }},
+  };
+  RunAll(calls);
+}
+
+TEST(NullArguments, ItemFreeAndFileStream) {
+  const std::vector<Call> calls = {
+      // The item is not read when there is nothing to free.
+      {"ASN1_item_free", [] { ASN1_item_free(nullptr, nullptr); }},
+      {"BIO_new_file name", [] { Require(BIO_new_file(nullptr, "r") == nullptr); }},
+      {"BIO_new_file mode", [] { Require(BIO_new_file("/dev/null", nullptr) == nullptr); }},
+  };
+  RunAll(calls);
+  EXPECT_EQ(nullptr, BIO_new_file(nullptr, "r"));
+  EXPECT_ERRORS({{ERR_LIB_BIO, BIO_F_BIO_NEW_FILE, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+TEST(NullArguments, EngineSettersAndGetters) {
+  ENGINE* const e = nullptr;
+  const std::vector<Call> calls = {
+      {"ENGINE_set_id", [=] { Require(!ENGINE_set_id(e, "id")); }},
+      {"ENGINE_set_name", [=] { Require(!ENGINE_set_name(e, "name")); }},
+      {"ENGINE_get_id", [=] { Require(ENGINE_get_id(e) == nullptr); }},
+      {"ENGINE_get_name", [=] { Require(ENGINE_get_name(e) == nullptr); }},
+      {"ENGINE_set_flags", [=] { Require(!ENGINE_set_flags(e, 1)); }},
+      {"ENGINE_get_flags", [=] { Require(ENGINE_get_flags(e) == 0); }},
+      {"ENGINE_set_init_function", [=] { Require(!ENGINE_set_init_function(e, nullptr)); }},
+      {"ENGINE_get_init_function", [=] { Require(ENGINE_get_init_function(e) == nullptr); }},
+      {"ENGINE_set_cmd_defns", [=] { Require(!ENGINE_set_cmd_defns(e, nullptr)); }},
+      {"ENGINE_get_cmd_defns", [=] { Require(ENGINE_get_cmd_defns(e) == nullptr); }},
+      {"ENGINE_set_RSA", [=] { Require(!ENGINE_set_RSA(e, nullptr)); }},
+      {"ENGINE_get_RSA", [=] { Require(ENGINE_get_RSA(e) == nullptr); }},
+      {"ENGINE_set_RAND", [=] { Require(!ENGINE_set_RAND(e, nullptr)); }},
+      {"ENGINE_get_RAND", [=] { Require(ENGINE_get_RAND(e) == nullptr); }},
+      {"ENGINE_set_ciphers", [=] { Require(!ENGINE_set_ciphers(e, nullptr)); }},
+      {"ENGINE_get_ciphers", [=] { Require(ENGINE_get_ciphers(e) == nullptr); }},
+      {"ENGINE_set_digests", [=] { Require(!ENGINE_set_digests(e, nullptr)); }},
+      {"ENGINE_get_digests", [=] { Require(ENGINE_get_digests(e) == nullptr); }},
+      {"ENGINE_register_RSA", [=] { Require(!ENGINE_register_RSA(e)); }},
+      {"ENGINE_register_ciphers", [=] { Require(!ENGINE_register_ciphers(e)); }},
+      {"ENGINE_set_default_digests", [=] { Require(!ENGINE_set_default_digests(e)); }},
+      {"ENGINE_set_default", [=] { Require(!ENGINE_set_default(e, ENGINE_METHOD_ALL)); }},
+      {"ENGINE_set_ex_data", [=] { Require(!ENGINE_set_ex_data(e, 0, g_buf)); }},
+      {"ENGINE_get_ex_data", [=] { Require(ENGINE_get_ex_data(e, 0) == nullptr); }},
+  };
+  RunAll(calls);
+}
+
+TEST(NullArguments, StacksHashTablesBuffersQueues) {
+  const std::vector<Call> calls = {
+      {"sk_dup", [] { Require(sk_dup(nullptr) == nullptr); }},
+      {"sk_set_cmp_func", [] { Require(sk_set_cmp_func(nullptr, nullptr) == nullptr); }},
+      {"sk_num, sk_value, sk_find, sk_push, sk_pop, sk_sort",
+       [] {
+         Require(sk_num(nullptr) == -1 && sk_value(nullptr, 0) == nullptr &&
+                 sk_find(nullptr, nullptr) == -1 && sk_push(nullptr, nullptr) == 0 &&
+                 sk_pop(nullptr) == nullptr);
+         sk_sort(nullptr);
+         sk_zero(nullptr);
+         sk_free(nullptr);
+       }},
+      {"sk_pop_free without a free function",
+       [] {
+         STACK* sk = sk_new_null();
+         sk_push(sk, reinterpret_cast<char*>(g_buf));
+         sk_pop_free(sk, nullptr);
+       }},
+      {"lh_insert, lh_delete, lh_retrieve",
+       [] {
+         Require(lh_insert(nullptr, g_buf) == nullptr && lh_delete(nullptr, g_buf) == nullptr &&
+                 lh_retrieve(nullptr, g_buf) == nullptr && lh_num_items(nullptr) == 0);
+         lh_doall(nullptr, nullptr);
+         lh_free(nullptr);
+       }},
+      {"lh_doall with a null function",
+       [] {
+         LHASH* lh = lh_new(nullptr, nullptr);
+         lh_insert(lh, const_cast<char*>("item"));
+         lh_doall(lh, nullptr);
+         lh_doall_arg(lh, nullptr, nullptr);
+       }},
+      {"BUF_MEM_grow", [] { Require(BUF_MEM_grow(nullptr, 10) == 0); }},
+      {"BUF_MEM_grow_clean", [] { Require(BUF_MEM_grow_clean(nullptr, 10) == 0); }},
+      {"BUF_MEM_free", [] { BUF_MEM_free(nullptr); }},
+      {"BUF_strdup", [] { Require(BUF_strdup(nullptr) == nullptr); }},
+      {"CRYPTO_strdup", [] { Require(CRYPTO_strdup(nullptr, __FILE__, __LINE__) == nullptr); }},
+      {"pqueue",
+       [] {
+         Require(pqueue_peek(nullptr) == nullptr && pqueue_pop(nullptr) == nullptr &&
+                 pqueue_size(nullptr) == 0 && pqueue_iterator(nullptr) == nullptr);
+         pqueue_free(nullptr);
+         pitem_free(nullptr);
+       }},
+  };
+  RunAll(calls);
+}
+
+}  // namespace
