@@ -17,7 +17,8 @@
  *
  * Null arguments: the _free functions and ASN1_item_free accept null; a
  * null value given to the encoders gives 0; the other functions need valid
- * values, and data pointers valid for the lengths given. */
+ * values, and data pointers valid for the lengths given, except where a
+ * function's comment says what a null gets. */
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 

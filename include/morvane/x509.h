@@ -4,8 +4,10 @@
  * and chain verification.  Failing calls queue errors of library 11
  * (ERR_LIB_X509).
  *
- * Null arguments: the default-path functions take none; the rest is not
- * built yet and fails as above without reading its arguments. */
+ * Null arguments: the default-path functions take none; X509_NAME_set
+ * refuses a null argument and the name items follow morvane/asn1.h (X_free
+ * accepts null); the rest is not built yet and fails as above without
+ * reading its arguments. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
