@@ -16,19 +16,9 @@
 #include <morvane/err.h>
 #include <morvane/x509.h>
 
+#include "item_rows.h"
+
 namespace {
-
-struct ItemRow {
-  const char* name;
-  const ASN1_ITEM* it;
-  void* (*make)();
-  void (*release)(void* p);
-};
-
-const ItemRow kItems[] = {
-#include "asn1_item_table.inc"
-};
-constexpr size_t kCount = sizeof kItems / sizeof kItems[0];
 
 void Check(bool ok, const char* what, const char* item) {
   if (!ok) {

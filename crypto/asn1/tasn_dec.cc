@@ -328,8 +328,10 @@ int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, co
       return 0;
     }
     // A universal tag above 30 names no type code (258 would pose as a
-    // negative INTEGER): it is kept whole like a tagged element.
-    if (oclass != ASN1_CLASS_UNIVERSAL || utype > 30) utype = ASN1_UT_OTHER;
+    // negative INTEGER), and tag 0 is reserved for end-of-contents (a value
+    // of type 0 would be written as 00 00): each is kept whole like a
+    // tagged element.
+    if (oclass != ASN1_CLASS_UNIVERSAL || utype > 30 || utype == ASN1_UT_EOC) utype = ASN1_UT_OTHER;
   }
   if (tag == -1) {
     tag = utype;

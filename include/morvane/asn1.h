@@ -22,6 +22,7 @@
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 
+#include <stdio.h>
 #include <time.h>
 
 #include <morvane/export.h>
@@ -523,6 +524,112 @@ MORVANE_EXPORT int ASN1_item_i2d(ASN1_VALUE *val, unsigned char **out, const ASN
 MORVANE_EXPORT int ASN1_item_ndef_i2d(ASN1_VALUE *val, unsigned char **out, const ASN1_ITEM *it);
 /* A copy of x by encoding and decoding it; null for null x or on failure. */
 MORVANE_EXPORT void *ASN1_item_dup(const ASN1_ITEM *it, void *x);
+
+/* ---- legacy codecs ---------------------------------------------------------
+ * Encoders and decoders in the older call style, beside the template engine:
+ * a string under any tag, SET OF and SEQUENCE OF over a stack with a
+ * per-element function, packing into an OCTET STRING, copies by encoding,
+ * and the ASN1_HEADER record.  The decoders follow the d2i conventions (a
+ * value they allocated is freed on failure; one passed in is the caller's);
+ * i2d_ASN1_bytes, i2d_ASN1_SET and i2d_ASN1_HEADER never allocate: with pp
+ * given, *pp must address a buffer of the measured length. */
+
+typedef void *d2i_of_void(void **a, const unsigned char **pp, long length);
+typedef int i2d_of_void(void *a, unsigned char **pp);
+
+/* An older codec: encoder, decoder, constructor and destructor of one type. */
+typedef struct asn1_method_st {
+  i2d_of_void *i2d;
+  d2i_of_void *d2i;
+  void *(*create)(void);
+  void (*destroy)(void *a);
+} ASN1_METHOD;
+
+/* SEQUENCE { OCTET STRING header, the data as `meth` encodes it }. */
+typedef struct asn1_header_st {
+  ASN1_OCTET_STRING *header;
+  void *data;
+  const ASN1_METHOD *meth; /* null: data is neither read nor freed */
+} ASN1_HEADER;
+
+/* The element at *pp if its tag's bit (ASN1_tag2bit) is in `type_mask`: its
+ * content (kept as it is, even when constructed) with a zero octet after it,
+ * typed by the tag; a BIT STRING as its item decodes it.  Null with "tag
+ * value too high" (tag 32 or more) or "wrong type"; the class is not
+ * compared. */
+MORVANE_EXPORT ASN1_STRING *d2i_ASN1_type_bytes(ASN1_STRING **a, const unsigned char **pp,
+                                                long length, unsigned long type_mask);
+/* The string at *pp under `tag` (the class is not compared); a constructed
+ * string's pieces, of the same tag, are joined (at most 5 levels nested:
+ * deeper is "nested asn1 string").  Null with "bad object header" or "wrong
+ * tag". */
+MORVANE_EXPORT ASN1_STRING *d2i_ASN1_bytes(ASN1_STRING **a, const unsigned char **pp, long length,
+                                           int tag, int xclass);
+/* The stack's elements under a constructed tag: with is_set 1 and two or
+ * more elements in DER order (encodings sorted), else in stack order; the
+ * stack is not reordered.  The element's length, 0 for a null stack or on
+ * failure. */
+MORVANE_EXPORT int i2d_ASN1_SET(STACK *sk, unsigned char **pp, i2d_of_void *i2d, int tag,
+                                int xclass, int is_set);
+/* A SET OF or SEQUENCE OF under tag and class into *a (or a new stack),
+ * each element by d2i; an indefinite length ends at its end-of-contents
+ * octets.  Null with "bad class", "bad tag", "length error" or "error
+ * parsing set element" (with its offset); a stack made here is freed, with
+ * free_func on its elements when given. */
+MORVANE_EXPORT STACK *d2i_ASN1_SET(STACK **a, const unsigned char **pp, long length,
+                                   d2i_of_void *d2i, void (*free_func)(void *), int tag,
+                                   int xclass);
+/* The stack as a SEQUENCE OF in a new buffer, also stored through buf and
+ * len when given; null with "encode error" or "malloc failure". */
+MORVANE_EXPORT unsigned char *ASN1_seq_pack(STACK *sk, i2d_of_void *i2d, unsigned char **buf,
+                                            int *len);
+/* A new stack from the SEQUENCE OF in buf; null with "decode error". */
+MORVANE_EXPORT STACK *ASN1_seq_unpack(const unsigned char *buf, int len, d2i_of_void *d2i,
+                                      void (*free_func)(void *));
+/* obj's encoding in *oct (its old contents replaced) or a new OCTET STRING
+ * (stored through oct when given); null with "encode error" or "malloc
+ * failure", a string made here freed. */
+MORVANE_EXPORT ASN1_STRING *ASN1_pack_string(void *obj, i2d_of_void *i2d, ASN1_STRING **oct);
+MORVANE_EXPORT ASN1_STRING *ASN1_item_pack(void *obj, const ASN1_ITEM *it, ASN1_STRING **oct);
+/* The structure encoded in the string's data; null with "decode error". */
+MORVANE_EXPORT void *ASN1_unpack_string(ASN1_STRING *oct, d2i_of_void *d2i);
+MORVANE_EXPORT void *ASN1_item_unpack(ASN1_STRING *oct, const ASN1_ITEM *it);
+/* A copy of x by encoding (i2d) and decoding (d2i); null for null x or on
+ * failure. */
+MORVANE_EXPORT void *ASN1_dup(i2d_of_void *i2d, d2i_of_void *d2i, void *x);
+
+/* A record with an empty OCTET STRING header and no data or method; null
+ * with "malloc failure". */
+MORVANE_EXPORT ASN1_HEADER *ASN1_HEADER_new(void);
+/* Frees the header and, when a method is set, the data through it. */
+MORVANE_EXPORT void ASN1_HEADER_free(ASN1_HEADER *a);
+/* 0 for a null record or one without method. */
+MORVANE_EXPORT int i2d_ASN1_HEADER(ASN1_HEADER *a, unsigned char **pp);
+/* Reads the SEQUENCE and the OCTET STRING header; only when the record (*a)
+ * has a method are the data read, the end checked and *pp advanced.
+ * Without a method the record comes back after the header and *pp stays. */
+MORVANE_EXPORT ASN1_HEADER *d2i_ASN1_HEADER(ASN1_HEADER **a, const unsigned char **pp,
+                                            long length);
+/* The constant methods of IA5String and BIT STRING values. */
+MORVANE_EXPORT const ASN1_METHOD *ASN1_IA5STRING_asn1_meth(void);
+MORVANE_EXPORT const ASN1_METHOD *ASN1_BIT_STRING_asn1_meth(void);
+
+/* ---- DER objects from and to streams ---------------------------------------
+ * The readers take exactly one object, of definite or indefinite length,
+ * off the stream (nothing after it is consumed) and decode it: null with
+ * "not enough data" when the stream ends inside it, or the decoder's error.
+ * Storage grows with what arrives, never ahead of it.  The writers encode x
+ * and write all of it: 1, or 0.  The _fp forms wrap the FILE in a file
+ * stream that leaves it open.  xnew is not used. */
+MORVANE_EXPORT void *ASN1_d2i_bio(void *(*xnew)(void), d2i_of_void *d2i, BIO *in, void **x);
+MORVANE_EXPORT void *ASN1_d2i_fp(void *(*xnew)(void), d2i_of_void *d2i, FILE *in, void **x);
+/* x, when given, is the ASN1_VALUE ** place to decode into. */
+MORVANE_EXPORT void *ASN1_item_d2i_bio(const ASN1_ITEM *it, BIO *in, void *x);
+MORVANE_EXPORT void *ASN1_item_d2i_fp(const ASN1_ITEM *it, FILE *in, void *x);
+MORVANE_EXPORT int ASN1_i2d_bio(i2d_of_void *i2d, BIO *out, void *x);
+MORVANE_EXPORT int ASN1_i2d_fp(i2d_of_void *i2d, FILE *out, void *x);
+MORVANE_EXPORT int ASN1_item_i2d_bio(const ASN1_ITEM *it, BIO *out, void *x);
+MORVANE_EXPORT int ASN1_item_i2d_fp(const ASN1_ITEM *it, FILE *out, void *x);
 
 /* Registers the configuration module "oid_section", whose section lists
  * object identifiers to create, one name = OID per line.  Returns

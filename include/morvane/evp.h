@@ -499,6 +499,169 @@ MORVANE_EXPORT void BIO_set_cipher(BIO *b, const EVP_CIPHER *c, const unsigned c
 #define BIO_get_cipher_status(b) BIO_ctrl((b), BIO_C_GET_CIPHER_STATUS, 0, NULL)
 #define BIO_get_cipher_ctx(b, c_pp) BIO_ctrl((b), BIO_C_GET_CIPHER_CTX, 0, (char *)(c_pp))
 
+/* ---- key containers ------------------------------------------------------
+ * An EVP_PKEY holds one RSA, DSA, Diffie-Hellman or elliptic-curve key under
+ * a folded type number, with a reference count (changed under lock 10,
+ * CRYPTO_LOCK_EVP_PKEY) and optional PKCS#8 attributes.  EVP_PKEY_new gives
+ * one reference; every holder that keeps the container adds one with
+ * CRYPTO_add on `references` and drops it with EVP_PKEY_free, which frees the
+ * key at zero.  EVP_PKEY_assign hands the caller's key reference over to the
+ * container; the set1 calls keep the caller's reference and add one; the get1
+ * calls return a key with a reference added for the caller. */
+
+/* Container types: the key type numbers that EVP_PKEY_type folds into. */
+#define EVP_PKEY_NONE 0
+#define EVP_PKEY_RSA 6
+#define EVP_PKEY_RSA2 19
+#define EVP_PKEY_DSA 116
+#define EVP_PKEY_DSA1 66
+#define EVP_PKEY_DSA2 67
+#define EVP_PKEY_DSA3 113
+#define EVP_PKEY_DSA4 70
+#define EVP_PKEY_DH 28
+#define EVP_PKEY_EC 408
+
+struct evp_pkey_st {
+  int type;      /* the folded type (EVP_PKEY_RSA, _DSA, _DH, _EC) or 0 */
+  int save_type; /* the type as last passed to EVP_PKEY_assign */
+  int references;
+  union {
+    char *ptr;
+    RSA *rsa;
+    DSA *dsa;
+    DH *dh;
+    EC_KEY *ec;
+  } pkey;
+  /* 1 (default): the public-key encoder writes DSA or EC domain parameters
+   * into the algorithm identifier; 0: it leaves them out. */
+  int save_parameters;
+  STACK *attributes; /* of X509_ATTRIBUTE, or null; freed with the container */
+};
+
+/* 6 for 6 and 19 (RSA); 116 for 116, 66, 67, 70 and 113 (DSA); 28; 408; any
+ * other number 0. */
+MORVANE_EXPORT int EVP_PKEY_type(int type);
+/* A container of type 0 with one reference and no key; null with "malloc
+ * failure" when memory runs out. */
+MORVANE_EXPORT EVP_PKEY *EVP_PKEY_new(void);
+/* Frees the key the container holds, then stores `key` (taking over the
+ * caller's reference) under the folded `type`.  1 when `key` is not null; 0
+ * otherwise (the container is then empty with the new type) and for a null
+ * container. */
+MORVANE_EXPORT int EVP_PKEY_assign(EVP_PKEY *pkey, int type, void *key);
+#define EVP_PKEY_assign_RSA(pkey, rsa) EVP_PKEY_assign((pkey), EVP_PKEY_RSA, (char *)(rsa))
+#define EVP_PKEY_assign_DSA(pkey, dsa) EVP_PKEY_assign((pkey), EVP_PKEY_DSA, (char *)(dsa))
+#define EVP_PKEY_assign_DH(pkey, dh) EVP_PKEY_assign((pkey), EVP_PKEY_DH, (char *)(dh))
+#define EVP_PKEY_assign_EC_KEY(pkey, ec) EVP_PKEY_assign((pkey), EVP_PKEY_EC, (char *)(ec))
+/* EVP_PKEY_assign with the key's type, then one reference added to the key
+ * (the caller keeps its own); the assign result. */
+MORVANE_EXPORT int EVP_PKEY_set1_RSA(EVP_PKEY *pkey, RSA *key);
+MORVANE_EXPORT int EVP_PKEY_set1_DSA(EVP_PKEY *pkey, DSA *key);
+MORVANE_EXPORT int EVP_PKEY_set1_DH(EVP_PKEY *pkey, DH *key);
+MORVANE_EXPORT int EVP_PKEY_set1_EC_KEY(EVP_PKEY *pkey, EC_KEY *key);
+/* The key with one reference added for the caller, or null with "expecting
+ * an rsa key" (a dsa, a dh, a ec key) when the container holds another
+ * type. */
+MORVANE_EXPORT RSA *EVP_PKEY_get1_RSA(EVP_PKEY *pkey);
+MORVANE_EXPORT DSA *EVP_PKEY_get1_DSA(EVP_PKEY *pkey);
+MORVANE_EXPORT DH *EVP_PKEY_get1_DH(EVP_PKEY *pkey);
+MORVANE_EXPORT EC_KEY *EVP_PKEY_get1_EC_KEY(EVP_PKEY *pkey);
+/* Drops one reference (lock 10); at zero frees the key, the attributes and
+ * the container.  Null is accepted. */
+MORVANE_EXPORT void EVP_PKEY_free(EVP_PKEY *pkey);
+/* Bits of the RSA modulus, the DSA prime or the EC group order; 0 for other
+ * types, an empty container or an order that cannot be read. */
+MORVANE_EXPORT int EVP_PKEY_bits(EVP_PKEY *pkey);
+/* The largest signature or encryption output in bytes (RSA_size, DSA_size,
+ * ECDSA_size); 0 for other types, an empty container and null. */
+MORVANE_EXPORT int EVP_PKEY_size(EVP_PKEY *pkey);
+/* DSA and EC containers: returns the previous save_parameters and sets it to
+ * `mode` when `mode` >= 0 (a negative mode only asks); other types 0. */
+MORVANE_EXPORT int EVP_PKEY_save_parameters(EVP_PKEY *pkey, int mode);
+/* 1 for a DSA key without p, q or g, or an EC key without a group; else 0. */
+MORVANE_EXPORT int EVP_PKEY_missing_parameters(const EVP_PKEY *pkey);
+/* Copies the DSA p, q, g or the EC group of `from` into `to`: 1 (also for
+ * types without parameters), 0 with "different key types" or "missing
+ * parameters", or 0 when a copy fails. */
+MORVANE_EXPORT int EVP_PKEY_copy_parameters(EVP_PKEY *to, const EVP_PKEY *from);
+/* Two DSA or two EC keys: 1 when their parameters are equal, else 0; any
+ * other pair -1. */
+MORVANE_EXPORT int EVP_PKEY_cmp_parameters(const EVP_PKEY *a, const EVP_PKEY *b);
+/* 1 when the public keys are equal, 0 when they differ (or their parameters
+ * do), -1 for different types, -2 when the keys cannot be compared (DH and
+ * other types, or an EC comparison that fails). */
+MORVANE_EXPORT int EVP_PKEY_cmp(const EVP_PKEY *a, const EVP_PKEY *b);
+
+/* ---- signing, verification, sealing and opening -------------------------
+ * Signing and verification run over a running digest: EVP_SignInit_ex and
+ * EVP_SignUpdate are the digest calls, EVP_SignFinal signs what was fed so
+ * far with the description's sign function and leaves the caller's context
+ * running (it works on a copy), so it may be fed and finished again.  The
+ * container's type must be one of the description's required_pkey_type.
+ * Sealing makes a random message key, encrypts it to each RSA recipient with
+ * PKCS#1 v1.5 and keys a cipher context with it; data then goes through
+ * EVP_SealUpdate (EVP_EncryptUpdate) and EVP_SealFinal.  Opening decrypts
+ * the message key with the recipient's private key. */
+#define EVP_SignInit_ex(ctx, md, engine) EVP_DigestInit_ex((ctx), (md), (engine))
+#define EVP_SignInit(ctx, md) EVP_DigestInit((ctx), (md))
+#define EVP_SignUpdate(ctx, data, count) EVP_DigestUpdate((ctx), (data), (count))
+#define EVP_VerifyInit_ex(ctx, md, engine) EVP_DigestInit_ex((ctx), (md), (engine))
+#define EVP_VerifyInit(ctx, md) EVP_DigestInit((ctx), (md))
+#define EVP_VerifyUpdate(ctx, data, count) EVP_DigestUpdate((ctx), (data), (count))
+#define EVP_SealUpdate(ctx, out, outl, in, inl) EVP_EncryptUpdate((ctx), (out), (outl), (in), (inl))
+#define EVP_OpenUpdate(ctx, out, outl, in, inl) EVP_DecryptUpdate((ctx), (out), (outl), (in), (inl))
+
+/* What a description with EVP_MD_FLAG_SVCTX receives as its key: the running
+ * context (a copy) and the container's key. */
+typedef struct {
+  EVP_MD_CTX *mctx;
+  void *key;
+} EVP_MD_SVCTX;
+
+/* Signs the digest so far into `sigret` (EVP_PKEY_size bytes), its length in
+ * *siglen (0 on failure).  1, or 0 with "wrong public key type", "no sign
+ * function configured", the copy's error or the sign function's. */
+MORVANE_EXPORT int EVP_SignFinal(EVP_MD_CTX *ctx, unsigned char *sigret, unsigned int *siglen,
+                                 EVP_PKEY *pkey);
+/* 1 for a valid signature, 0 for an invalid one (or "no verify function
+ * configured"), -1 with "wrong public key type" or when the context cannot
+ * be copied; otherwise the verify function's result (DSA and ECDSA give -1
+ * for an error inside the verification). */
+MORVANE_EXPORT int EVP_VerifyFinal(EVP_MD_CTX *ctx, const unsigned char *sigbuf,
+                                   unsigned int siglen, EVP_PKEY *pkey);
+
+/* Sets ctx up to encrypt with `type` (when given: the context is zeroed
+ * first), and with npubk > 0 and pubk given makes a random message key,
+ * fills `iv` (the cipher's IV length) with random bytes, keys the context
+ * and encrypts the key to each pubk[i] into ek[i] (EVP_PKEY_size bytes),
+ * its length in ekl[i].  Returns npubk (1 for the set-up alone); 0 when the
+ * set-up, the key, the IV or the keying fails; -1 when a recipient fails
+ * (the recipients before it stay filled in). */
+MORVANE_EXPORT int EVP_SealInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *type, unsigned char **ek,
+                                int *ekl, unsigned char *iv, EVP_PKEY **pubk, int npubk);
+/* EVP_EncryptFinal_ex, then the context is rewound to its IV for another
+ * message; the first one's result. */
+MORVANE_EXPORT int EVP_SealFinal(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+/* Sets ctx up to decrypt with `type` (when given) and, with `priv`, decrypts
+ * the message key `ek` (ekl bytes) and keys the context with it and `iv`.  1,
+ * or 0 ("public key not rsa" for a non-RSA container). */
+MORVANE_EXPORT int EVP_OpenInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *type,
+                                const unsigned char *ek, int ekl, const unsigned char *iv,
+                                EVP_PKEY *priv);
+/* EVP_DecryptFinal_ex, then the context is rewound to its IV; the first
+ * one's result. */
+MORVANE_EXPORT int EVP_OpenFinal(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
+/* RSA PKCS#1 v1.5 encryption of key_len bytes into ek (EVP_PKEY_size
+ * bytes): the length written, or RSA's failure value; 0 with "public key not
+ * rsa" for other containers. */
+MORVANE_EXPORT int EVP_PKEY_encrypt(unsigned char *ek, const unsigned char *key, int key_len,
+                                    EVP_PKEY *pubk);
+/* RSA PKCS#1 v1.5 decryption of ekl bytes into key (EVP_PKEY_size bytes):
+ * the key length, or -1 (also with "public key not rsa" for other
+ * containers). */
+MORVANE_EXPORT int EVP_PKEY_decrypt(unsigned char *key, const unsigned char *ek, int ekl,
+                                    EVP_PKEY *priv);
+
 /* ---- the algorithm name registry ----------------------------------------
  * Descriptions are registered under the short and long names of their NIDs
  * (OBJ_NAME_TYPE_CIPHER_METH, OBJ_NAME_TYPE_MD_METH); a digest whose

@@ -13,6 +13,7 @@
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/stack.h>
 #include <morvane/x509.h>
 
 #include "test_support.h"
@@ -52,11 +53,16 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
 
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
-// a SEQUENCE kept whole gets an empty one; a structure's mandatory fields of
-// those kinds get such values.
+// a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
+// values (a fresh one has chosen no form yet); a structure's mandatory fields
+// of those kinds get such values.
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
-  if (it->itype == ASN1_KIND_MSTRING) {
+  if (it == &X509_ATTRIBUTE_it) {
+    auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(v);
+    attr->single = 0;
+    attr->value.set = sk_new_null();
+  } else if (it->itype == ASN1_KIND_MSTRING) {
     int tag = 0;
     while (tag == ASN1_UT_SEQUENCE || !(ASN1_tag2bit(tag) & static_cast<unsigned long>(it->utype)))
       tag++;

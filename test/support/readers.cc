@@ -219,4 +219,33 @@ Bytes PemBody(const std::string& pem, const std::string& label, int index) {
   return {};
 }
 
+Bytes Pkcs8PrivateKey(const Bytes& pkcs8) {
+  // Definite-length headers only (DER); returns the content's offset.
+  size_t at = 0;
+  auto header = [&](size_t* len) {
+    if (at + 2 > pkcs8.size()) return false;
+    at++;  // identifier
+    size_t n = pkcs8[at++];
+    if (n & 0x80) {
+      const size_t octets = n & 0x7F;
+      if (octets == 0 || octets > 4 || at + octets > pkcs8.size()) return false;
+      n = 0;
+      for (size_t i = 0; i < octets; i++) n = (n << 8) | pkcs8[at++];
+    }
+    *len = n;
+    return at + n <= pkcs8.size();
+  };
+  size_t len = 0;
+  // PrivateKeyInfo (RFC 5208, 5): SEQUENCE { version, algorithm, OCTET STRING }.
+  bool ok = header(&len);
+  for (int skip = 0; ok && skip < 2; skip++) {
+    ok = header(&len);
+    at += len;
+  }
+  if (ok && at < pkcs8.size() && pkcs8[at] == 0x04 && header(&len))
+    return Bytes(pkcs8.begin() + at, pkcs8.begin() + at + len);
+  ADD_FAILURE() << "not a PrivateKeyInfo";
+  return {};
+}
+
 }  // namespace morvane_test

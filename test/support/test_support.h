@@ -186,6 +186,9 @@ std::vector<WycheproofTest> ReadWycheproof(const std::string& path);
 Bytes ReadFileBytes(const std::string& path);
 Bytes PemBody(const std::string& pem, const std::string& label, int index = 0);
 Bytes FromBase64(const std::string& text);  // whitespace ignored
+// The privateKey octets of a PKCS#8 PrivateKeyInfo (RFC 5208, 5), such as
+// the PKCS#1 RSAPrivateKey of Wycheproof's "privateKeyPkcs8".
+Bytes Pkcs8PrivateKey(const Bytes& pkcs8);
 
 // ---- code paths -----------------------------------------------------------
 // The library picks hardware code (AES-NI, SHA extensions) at run time;
