@@ -37,6 +37,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/hmac.h>
 #include <morvane/objects.h>
 #include <morvane/rand.h>
 #include <morvane/rc2.h>
@@ -130,6 +131,11 @@ ASN1_STRING* NewString() {
 // ---- entries --------------------------------------------------------------
 
 const std::vector<Entry> kAsn1 = {
+    {"ASN1_seq_unpack",
+     [](int len) {
+       ASN1_seq_unpack(Big(), len, reinterpret_cast<d2i_of_void*>(d2i_ASN1_INTEGER),
+                       reinterpret_cast<void (*)(void*)>(ASN1_INTEGER_free));
+     }},
     {"ASN1_put_object",
      [](int len) {
        unsigned char buf[16], *p = buf;
@@ -744,6 +750,16 @@ const std::vector<Entry> kCoding = {
 
 // The public-key operations are not built yet: each refuses at once.
 const std::vector<Entry> kPublicKey = {
+    {"EVP_PKEY_encrypt",
+     [](int key_len) {
+       EVP_PKEY* k = EVP_PKEY_new();
+       EVP_PKEY_encrypt(Big(), Big(), key_len, k);
+     }},
+    {"EVP_PKEY_decrypt",
+     [](int ekl) {
+       EVP_PKEY* k = EVP_PKEY_new();
+       EVP_PKEY_decrypt(Big(), Big(), ekl, k);
+     }},
     {"DSA_sign",
      [](int dlen) {
        unsigned char sig[128];
@@ -767,6 +783,31 @@ const std::vector<Entry> kPublicKey = {
      [](int flen) { RSA_private_decrypt(flen, Big(), Big(), nullptr, RSA_PKCS1_PADDING); }},
 };
 
+// HMAC keys, pass phrases and key derivation.
+const std::vector<Entry> kPasswords = {
+    {"HMAC_Init_ex",
+     [](int len) {
+       HMAC_CTX c;
+       HMAC_CTX_init(&c);
+       HMAC_Init_ex(&c, Big(), len, EVP_sha1(), nullptr);
+       HMAC_CTX_cleanup(&c);
+     }},
+    {"HMAC_Init",
+     [](int len) {
+       HMAC_CTX c;
+       HMAC_Init(&c, Big(), len, EVP_sha256());
+       HMAC_CTX_cleanup(&c);
+     }},
+    {"HMAC", [](int key_len) { HMAC(EVP_sha1(), Big(), key_len, g_key, 16, nullptr, nullptr); }},
+    {"EVP_BytesToKey",
+     [](int datal) {
+       unsigned char key[32], iv[16];
+       EVP_BytesToKey(EVP_aes_256_cbc(), EVP_sha1(), nullptr, Big(), datal, 1, key, iv);
+     }},
+    {"EVP_read_pw_string",
+     [](int length) { EVP_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0); }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
@@ -786,5 +827,6 @@ INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), Entr
 INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName);
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
+INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
 
 }  // namespace
