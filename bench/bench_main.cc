@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
   bench::RegisterBase64();
   bench::RegisterRand();
   bench::RegisterBn();
+  bench::RegisterBnFields();
   bench::RegisterRsa();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)

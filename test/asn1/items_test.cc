@@ -54,7 +54,8 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
-// values (a fresh one has chosen no form yet).
+// values (a fresh one has chosen no form yet); a structure's mandatory fields
+// of those kinds get such values.
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
   if (it == &X509_ATTRIBUTE_it) {
@@ -70,6 +71,18 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
   } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
     ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
+  } else if (it->itype == ASN1_KIND_SEQUENCE) {
+    for (long i = 0; i < it->tcount; i++) {
+      const ASN1_TEMPLATE* tt = &it->templates[i];
+      const ASN1_ITEM* f = tt->item;
+      if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
+          !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
+            (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
+        continue;
+      auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
+      ASN1_item_ex_free(field, f);
+      *field = MakeValue(f);
+    }
   }
   return v;
 }

@@ -12,6 +12,7 @@
 #include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/hmac.h>
 #include <morvane/objects.h>
 #include <morvane/rsa.h>
 #include <morvane/rand.h>
@@ -737,6 +738,78 @@ TEST(Seams, FiltersAndBase64) {
   EXPECT_EQ(EVP_DecodeFinal(&ectx, back + n, &m), 1);
   EXPECT_EQ(n + m, 3);
   EXPECT_EQ(EVP_DecodeBlock(back, reinterpret_cast<const unsigned char*>("A*=="), 4), -1);
+}
+
+// HMAC, EVP_BytesToKey and the prompt text.
+TEST(Seams, MacsAndPassPhraseKeys) {
+  // RFC 2202, test case 1 (HMAC-SHA-1).
+  const unsigned char key[20] = {0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b,
+                                 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b};
+  HMAC_CTX h;
+  HMAC_CTX_init(&h);
+  ASSERT_EQ(HMAC_Init_ex(&h, key, 20, EVP_sha1(), nullptr), 1);
+  ASSERT_EQ(HMAC_Update(&h, reinterpret_cast<const unsigned char*>("Hi "), 3), 1);
+  ASSERT_EQ(HMAC_Update(&h, reinterpret_cast<const unsigned char*>("There"), 5), 1);
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  ASSERT_EQ(HMAC_Final(&h, mac, &len), 1);
+  EXPECT_EQ(morvane_test::ToHex(mac, len), "b617318655057264e28bc0b6fb378c8ef146be00");
+  HMAC_CTX_cleanup(&h);
+  // D1 = MD5(data || salt), D2 = MD5(D1 || data || salt): key bytes first,
+  // then the IV (count 1).
+  const unsigned char salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::string data = "pass";
+  unsigned char k[24], iv[8], d1[16], d2[16];
+  EXPECT_EQ(EVP_BytesToKey(EVP_des_ede3_cbc(), EVP_md5(), salt,
+                           reinterpret_cast<const unsigned char*>(data.data()), 4, 1, k, iv),
+            24);
+  const std::string s1 = data + std::string(reinterpret_cast<const char*>(salt), 8);
+  ASSERT_EQ(EVP_Digest(s1.data(), s1.size(), d1, nullptr, EVP_md5(), nullptr), 1);
+  const std::string s2 = std::string(reinterpret_cast<char*>(d1), 16) + s1;
+  ASSERT_EQ(EVP_Digest(s2.data(), s2.size(), d2, nullptr, EVP_md5(), nullptr), 1);
+  EXPECT_EQ(morvane_test::ToHex(k, 24), morvane_test::ToHex(d1, 16) + morvane_test::ToHex(d2, 8));
+  EXPECT_EQ(morvane_test::ToHex(iv, 8), morvane_test::ToHex(d2 + 8, 8));
+  EXPECT_EQ(EVP_get_pw_prompt(), nullptr);
+  EVP_set_pw_prompt("Pass phrase:");
+  EXPECT_STREQ(EVP_get_pw_prompt(), "Pass phrase:");
+  EVP_set_pw_prompt(nullptr);
+}
+
+// The NIST primes with their reduction, and GF(2^m) arithmetic over
+// exponent lists.
+TEST(Seams, SpecialModuli) {
+  Pool N;
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM* r = N.New();
+  // p192 = 2^192 - 2^64 - 1 (FIPS 186-2, D.2.1).
+  EXPECT_EQ(Dec(BN_get0_nist_prime_192()),
+            "6277101735386680763835789423207666416083908700390324961279");
+  for (auto get : {BN_get0_nist_prime_224, BN_get0_nist_prime_256, BN_get0_nist_prime_384,
+                   BN_get0_nist_prime_521})
+    EXPECT_TRUE(BN_is_odd(get()));
+  BIGNUM* a = N.Keep(BN_dup(BN_get0_nist_prime_192()));
+  ASSERT_EQ(BN_add_word(a, 5), 1);
+  ASSERT_EQ(BN_nist_mod_192(r, a, BN_get0_nist_prime_192(), ctx), 1);
+  EXPECT_EQ(Dec(r), "5");
+  // x^3 + x + 1 and friends, as numbers whose bits are the coefficients.
+  unsigned int arr[8];
+  EXPECT_EQ(BN_GF2m_poly2arr(N("B"), arr, 8), 3);  // x^3 + x + 1
+  EXPECT_EQ(arr[0], 3u);
+  EXPECT_EQ(arr[2], 0u);
+  EXPECT_EQ(BN_GF2m_poly2arr(N("A"), arr, 8), 0);  // x^3 + x: no x^0 term
+  EXPECT_EQ(BN_GF2m_poly2arr(N("0"), arr, 8), 0);
+  const unsigned int p[] = {3, 1, 0};
+  ASSERT_EQ(BN_GF2m_add(r, N("6"), N("3")), 1);
+  EXPECT_EQ(Dec(r), "5");
+  ASSERT_EQ(BN_GF2m_mod_arr(r, N("8"), p), 1);  // x^3 = x + 1
+  EXPECT_EQ(Dec(r), "3");
+  ASSERT_EQ(BN_GF2m_mod_mul_arr(r, N("2"), N("4"), p, ctx), 1);  // x * x^2
+  EXPECT_EQ(Dec(r), "3");
+  ASSERT_EQ(BN_GF2m_mod_sqr_arr(r, N("4"), p, ctx), 1);  // x^4 = x^2 + x
+  EXPECT_EQ(Dec(r), "6");
+  ASSERT_EQ(BN_GF2m_mod_div(r, N("4"), N("2"), N("B"), ctx), 1);  // x^2 / x
+  EXPECT_EQ(Dec(r), "2");
+  BN_CTX_free(ctx);
 }
 
 }  // namespace

@@ -37,6 +37,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/hmac.h>
 #include <morvane/objects.h>
 #include <morvane/rand.h>
 #include <morvane/rc2.h>
@@ -206,6 +207,31 @@ const std::vector<Entry> kAsn1 = {
        int n = 0;
        asn1_enc_restore(&n, nullptr, &v, ASN1_ITEM_ref(SweepEnc));
      }},
+    // Text to convert; a mask whose types need no walk over 2 GB.
+    {"ASN1_mbstring_ncopy",
+     [](int len) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_ncopy(&out, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                           ASN1_MB_ASCII, ASN1_MASK_UNIVERSALSTRING, 0, 0);
+     }},
+    {"ASN1_mbstring_copy",
+     [](int len) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_copy(&out, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                          ASN1_MB_BMP, ASN1_MASK_UNIVERSALSTRING);
+     }},
+    {"ASN1_STRING_set_by_NID",
+     [](int len) {
+       ASN1_STRING_set_by_NID(nullptr, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                              ASN1_MB_ASCII, 13);
+     }},
+    {"ASN1_PRINTABLE_type", [](int len) { ASN1_PRINTABLE_type(Big(), len); }},
+    {"UTF8_getc",
+     [](int len) {
+       unsigned long v;
+       UTF8_getc(Big(), len, &v);
+     }},
+    {"UTF8_putc", [](int len) { UTF8_putc(Big(), len, 0x10000); }},
     {"OBJ_bsearch",
      [](int num) {
        const char key = 1;
@@ -675,6 +701,13 @@ const std::vector<Entry> kBn = {
        BN_CTX* ctx = BN_CTX_new();
        BN_X931_generate_Xpq(BN_new(), BN_new(), nbits, ctx);
      }},
+    {"BN_GF2m_poly2arr",
+     [](int max) {
+       unsigned int p[5];
+       BIGNUM* a = BN_new();
+       BN_hex2bn(&a, "800000000000000000000000000000000000000C9");  // 5 terms
+       BN_GF2m_poly2arr(a, p, max);
+     }},
     {"bn_cmp_words", NegativeOnly<+[](int n) { bn_cmp_words(g_w, g_w, n); }>},
     {"bn_mul_add_words", NegativeOnly<+[](int n) { bn_mul_add_words(g_r, g_w, n, 3); }>},
     {"bn_mul_words", NegativeOnly<+[](int n) { bn_mul_words(g_r, g_w, n, 3); }>},
@@ -846,6 +879,31 @@ const std::vector<Entry> kRsaChecks = {
      [](int plen) { RSA_padding_check_PKCS1_OAEP(Big(), 64, g_key, 63, 64, Big(), plen); }},
 };
 
+// HMAC keys, pass phrases and key derivation.
+const std::vector<Entry> kPasswords = {
+    {"HMAC_Init_ex",
+     [](int len) {
+       HMAC_CTX c;
+       HMAC_CTX_init(&c);
+       HMAC_Init_ex(&c, Big(), len, EVP_sha1(), nullptr);
+       HMAC_CTX_cleanup(&c);
+     }},
+    {"HMAC_Init",
+     [](int len) {
+       HMAC_CTX c;
+       HMAC_Init(&c, Big(), len, EVP_sha256());
+       HMAC_CTX_cleanup(&c);
+     }},
+    {"HMAC", [](int key_len) { HMAC(EVP_sha1(), Big(), key_len, g_key, 16, nullptr, nullptr); }},
+    {"EVP_BytesToKey",
+     [](int datal) {
+       unsigned char key[32], iv[16];
+       EVP_BytesToKey(EVP_aes_256_cbc(), EVP_sha1(), nullptr, Big(), datal, 1, key, iv);
+     }},
+    {"EVP_read_pw_string",
+     [](int length) { EVP_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0); }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
@@ -865,6 +923,7 @@ INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), Entr
 INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName);
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
+INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
 INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName);
 INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName);
 
