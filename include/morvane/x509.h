@@ -4,8 +4,8 @@
  * and chain verification.  Failing calls queue errors of library 11
  * (ERR_LIB_X509).
  *
- * Null arguments: the default-path functions take none; the rest is not
- * built yet and fails as above without reading its arguments. */
+ * Null arguments: each section below says what its functions accept; the
+ * default-path functions take none. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
@@ -52,6 +52,59 @@ MORVANE_EXPORT void X509_ALGOR_get0(ASN1_OBJECT **paobj, int *pptype, void **ppv
  * runs out. */
 MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create(int nid, int atrtype, void *value);
 
+/* ---- password-based encryption parameters and PKCS#8 keys ----------------
+ * PBEPARAM is the PKCS#5 v1.5 parameter (RFC 8018, A.3), PBE2PARAM and
+ * PBKDF2PARAM the PBES2 and PBKDF2 parameters (RFC 8018, A.4 and A.2; an
+ * absent prf means HMAC-SHA1), PKCS8_PRIV_KEY_INFO the PrivateKeyInfo of
+ * RFC 5208, 5.  Freeing a PKCS8_PRIV_KEY_INFO wipes the key bytes it holds
+ * first.  Their template families are listed with the items below. */
+
+typedef struct PBEPARAM_st {
+  ASN1_OCTET_STRING *salt;
+  ASN1_INTEGER *iter;
+} PBEPARAM;
+
+typedef struct PBE2PARAM_st {
+  X509_ALGOR *keyfunc;    /* the key-derivation function and its parameters */
+  X509_ALGOR *encryption; /* the cipher and its parameters */
+} PBE2PARAM;
+
+typedef struct PBKDF2PARAM_st {
+  ASN1_TYPE *salt; /* an OCTET STRING as this library writes it */
+  ASN1_INTEGER *iter;
+  ASN1_INTEGER *keylength; /* null when absent */
+  X509_ALGOR *prf;         /* null when absent (HMAC-SHA1) */
+} PBKDF2PARAM;
+
+/* The forms of the private-key field that older software wrote (the
+ * `broken` field, which is not encoded). */
+#define PKCS8_OK 0             /* an OCTET STRING holding the key's encoding */
+#define PKCS8_NO_OCTET 1       /* that encoding tagged as a SEQUENCE, not wrapped */
+#define PKCS8_EMBEDDED_PARAM 2 /* DSA: SEQUENCE { parameters, x } */
+#define PKCS8_NS_DB 3          /* DSA: SEQUENCE { y, x }, parameters in the algorithm */
+
+typedef struct pkcs8_priv_key_info_st {
+  int broken; /* PKCS8_OK, _NO_OCTET, _EMBEDDED_PARAM or _NS_DB */
+  ASN1_INTEGER *version;
+  X509_ALGOR *pkeyalg;
+  ASN1_TYPE *pkey;    /* the key: as a rule an OCTET STRING with its DER */
+  STACK *attributes;  /* of X509_ATTRIBUTE, [0] IMPLICIT; null when absent */
+} PKCS8_PRIV_KEY_INFO;
+
+/* A new identifier of the password-based algorithm `alg` (any NID) with a
+ * PBEPARAM: `iter` iterations (2048 when 0 or less) and saltlen bytes of
+ * salt (8 when 0) copied from `salt` or, when null, pseudo-random.  Null on
+ * failure ("malloc failure", function PKCS5_pbe_set); a negative saltlen is
+ * refused. */
+MORVANE_EXPORT X509_ALGOR *PKCS5_pbe_set(int alg, int iter, const unsigned char *salt,
+                                         int saltlen);
+/* A new PBES2 identifier: PBKDF2 with salt and iterations as above (a key
+ * length only for RC2-CBC, no prf) and `cipher` with a fresh pseudo-random
+ * IV.  Null with "cipher has no object identifier" (nothing built), "error
+ * setting cipher params" or "malloc failure" (function PKCS5_pbe2_set). */
+MORVANE_EXPORT X509_ALGOR *PKCS5_pbe2_set(const EVP_CIPHER *cipher, int iter,
+                                          const unsigned char *salt, int saltlen);
+
 /* ---- signing, verifying and digesting encoded structures -----------------
  * Each comes as a legacy form over a structure's i2d function and an item
  * form over its ASN1_ITEM.  Signing sets algor1 and algor2 (either may be
@@ -96,6 +149,27 @@ MORVANE_EXPORT X509_ATTRIBUTE *d2i_X509_ATTRIBUTE(X509_ATTRIBUTE **a,
     const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_X509_ATTRIBUTE(X509_ATTRIBUTE *a, unsigned char **out);
 MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_dup(X509_ATTRIBUTE *a);
+MORVANE_EXPORT extern const ASN1_ITEM PBEPARAM_it;
+MORVANE_EXPORT PBEPARAM *PBEPARAM_new(void);
+MORVANE_EXPORT void PBEPARAM_free(PBEPARAM *a);
+MORVANE_EXPORT PBEPARAM *d2i_PBEPARAM(PBEPARAM **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PBEPARAM(PBEPARAM *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PBE2PARAM_it;
+MORVANE_EXPORT PBE2PARAM *PBE2PARAM_new(void);
+MORVANE_EXPORT void PBE2PARAM_free(PBE2PARAM *a);
+MORVANE_EXPORT PBE2PARAM *d2i_PBE2PARAM(PBE2PARAM **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PBE2PARAM(PBE2PARAM *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PBKDF2PARAM_it;
+MORVANE_EXPORT PBKDF2PARAM *PBKDF2PARAM_new(void);
+MORVANE_EXPORT void PBKDF2PARAM_free(PBKDF2PARAM *a);
+MORVANE_EXPORT PBKDF2PARAM *d2i_PBKDF2PARAM(PBKDF2PARAM **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PBKDF2PARAM(PBKDF2PARAM *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PKCS8_PRIV_KEY_INFO_it;
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PKCS8_PRIV_KEY_INFO_new(void);
+MORVANE_EXPORT void PKCS8_PRIV_KEY_INFO_free(PKCS8_PRIV_KEY_INFO *a);
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *d2i_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO *a, unsigned char **out);
 /* END ITEMS */
 
 /* The library's default directory, "/usr/local/ssl"; never null. */
