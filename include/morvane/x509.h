@@ -105,6 +105,66 @@ MORVANE_EXPORT X509_ALGOR *PKCS5_pbe_set(int alg, int iter, const unsigned char 
 MORVANE_EXPORT X509_ALGOR *PKCS5_pbe2_set(const EVP_CIPHER *cipher, int iter,
                                           const unsigned char *salt, int saltlen);
 
+/* ---- PKCS#8 private-key conversion ---------------------------------------
+ * Between key containers and PrivateKeyInfo, for RSA, DSA and EC keys.
+ * EVP_PKCS82PKEY reads every form above and records the one it found in
+ * p8->broken; EVP_PKEY2PKCS8_broken writes the form asked for (RSA: 0 or 1,
+ * 2 and 3 write as 0; DSA: 0 to 3, 1 writes as 0; EC: 0 only).  Errors are
+ * of library 6 (EVP): "decode error", "encode error", "bn decode error",
+ * "bn pubkey error", "missing parameters", "unsupported private key
+ * algorithm" (data "TYPE=" and the algorithm's text), "pkcs8 unknown broken
+ * type".  Null arguments: p8 and pkey are refused with "passed a null
+ * parameter". */
+
+/* A new container with the decoded key, or null. */
+MORVANE_EXPORT EVP_PKEY *EVP_PKCS82PKEY(PKCS8_PRIV_KEY_INFO *p8);
+/* EVP_PKEY2PKCS8_broken(pkey, PKCS8_OK). */
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *EVP_PKEY2PKCS8(EVP_PKEY *pkey);
+/* A new PrivateKeyInfo in the form `broken`, or null. */
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *EVP_PKEY2PKCS8_broken(EVP_PKEY *pkey, int broken);
+/* 0 marks p8 standard, 1 retags its key field as a SEQUENCE; both return
+ * p8.  Any other value fails with "pkcs8 unknown broken type" and null,
+ * p8 unchanged. */
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PKCS8_set_broken(PKCS8_PRIV_KEY_INFO *p8, int broken);
+
+/* ---- attribute lists ------------------------------------------------------
+ * A STACK of X509_ATTRIBUTE, as PKCS#8 keys, key containers and requests
+ * carry them.  Indexes run from 0; a search starts after `lastpos` (-1 for
+ * the start) and gives the index found, -1 when there is none (or the list
+ * is null), -2 for a NID without object.  The add1 calls append a copy,
+ * creating the list when *x is null, and return the list or null.  The
+ * by_OBJ/NID/txt forms build an attribute of one value: with len -1 `bytes`
+ * is a value of ASN.1 type `type` (copied), otherwise len bytes become a
+ * string of that type.  The key-container forms work on pkey->attributes.
+ * Null arguments: a null list counts as empty; x and attr are refused. */
+MORVANE_EXPORT int X509at_get_attr_count(const STACK *x);
+MORVANE_EXPORT int X509at_get_attr_by_NID(const STACK *x, int nid, int lastpos);
+MORVANE_EXPORT int X509at_get_attr_by_OBJ(const STACK *sk, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT X509_ATTRIBUTE *X509at_get_attr(const STACK *x, int loc);
+/* Removes and returns the attribute at loc (the caller frees it). */
+MORVANE_EXPORT X509_ATTRIBUTE *X509at_delete_attr(STACK *x, int loc);
+MORVANE_EXPORT STACK *X509at_add1_attr(STACK **x, X509_ATTRIBUTE *attr);
+MORVANE_EXPORT STACK *X509at_add1_attr_by_OBJ(STACK **x, const ASN1_OBJECT *obj, int type,
+                                              const unsigned char *bytes, int len);
+MORVANE_EXPORT STACK *X509at_add1_attr_by_NID(STACK **x, int nid, int type,
+                                              const unsigned char *bytes, int len);
+MORVANE_EXPORT STACK *X509at_add1_attr_by_txt(STACK **x, const char *attrname, int type,
+                                              const unsigned char *bytes, int len);
+
+MORVANE_EXPORT int EVP_PKEY_get_attr_count(const EVP_PKEY *key);
+MORVANE_EXPORT int EVP_PKEY_get_attr_by_NID(const EVP_PKEY *key, int nid, int lastpos);
+MORVANE_EXPORT int EVP_PKEY_get_attr_by_OBJ(const EVP_PKEY *key, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT X509_ATTRIBUTE *EVP_PKEY_get_attr(const EVP_PKEY *key, int loc);
+MORVANE_EXPORT X509_ATTRIBUTE *EVP_PKEY_delete_attr(EVP_PKEY *key, int loc);
+/* 1 when the copy was appended, else 0. */
+MORVANE_EXPORT int EVP_PKEY_add1_attr(EVP_PKEY *key, X509_ATTRIBUTE *attr);
+MORVANE_EXPORT int EVP_PKEY_add1_attr_by_OBJ(EVP_PKEY *key, const ASN1_OBJECT *obj, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int EVP_PKEY_add1_attr_by_NID(EVP_PKEY *key, int nid, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int EVP_PKEY_add1_attr_by_txt(EVP_PKEY *key, const char *attrname, int type,
+                                             const unsigned char *bytes, int len);
+
 /* ---- signing, verifying and digesting encoded structures -----------------
  * Each comes as a legacy form over a structure's i2d function and an item
  * form over its ASN1_ITEM.  Signing sets algor1 and algor2 (either may be

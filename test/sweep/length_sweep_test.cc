@@ -824,6 +824,32 @@ const std::vector<Entry> kPasswords = {
        PKCS5_v2_PBE_keyivgen(&c, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
                              nullptr, nullptr, 1);
      }},
+    {"X509at_add1_attr_by_OBJ",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_OBJ(&sk, OBJ_nid2obj(49), ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"X509at_add1_attr_by_NID",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_NID(&sk, 49, ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"X509at_add1_attr_by_txt",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_txt(&sk, "unstructuredName", ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"EVP_PKEY_add1_attr_by_OBJ",
+     [](int len) {
+       EVP_PKEY_add1_attr_by_OBJ(EVP_PKEY_new(), OBJ_nid2obj(49), ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"EVP_PKEY_add1_attr_by_NID",
+     [](int len) { EVP_PKEY_add1_attr_by_NID(EVP_PKEY_new(), 49, ASN1_UT_OCTET_STRING, Big(), len); }},
+    {"EVP_PKEY_add1_attr_by_txt",
+     [](int len) {
+       EVP_PKEY_add1_attr_by_txt(EVP_PKEY_new(), "unstructuredName", ASN1_UT_OCTET_STRING, Big(),
+                                 len);
+     }},
 };
 
 // One test per entry, so that each runs (and fails) on its own.
