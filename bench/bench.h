@@ -114,6 +114,7 @@ void RegisterBn();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
+void RegisterHmac();
 void RegisterEnvelope();
 void RegisterRand();
 
