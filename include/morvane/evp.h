@@ -734,7 +734,10 @@ MORVANE_EXPORT int EVP_read_pw_string(char *buf, int length, const char *prompt,
  * (PBES1, RFC 8018, 6.1), and PBES2 (161) with PKCS5_v2_PBE_keyivgen (RFC
  * 8018, 6.2, PBKDF2 with HMAC-SHA1 only).  Pass-phrase lengths: -1 means
  * the string length of `pass`, and a null `pass` is empty; other negative
- * lengths are refused. */
+ * lengths are refused.  Null arguments: a null object or parameter fails as
+ * an unknown algorithm or a "decode error", a null context as the cipher
+ * calls refuse it, and PKCS5_PBKDF2_HMAC_SHA1 refuses a null salt or output
+ * for a non-zero length ("passed a null parameter"). */
 typedef int EVP_PBE_KEYGEN(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
                            ASN1_TYPE *param, const EVP_CIPHER *cipher, const EVP_MD *md,
                            int en_de);

@@ -57,7 +57,8 @@ MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create(int nid, int atrtype, void 
  * PBKDF2PARAM the PBES2 and PBKDF2 parameters (RFC 8018, A.4 and A.2; an
  * absent prf means HMAC-SHA1), PKCS8_PRIV_KEY_INFO the PrivateKeyInfo of
  * RFC 5208, 5.  Freeing a PKCS8_PRIV_KEY_INFO wipes the key bytes it holds
- * first.  Their template families are listed with the items below. */
+ * first.  Their template families are listed with the items below.
+ * PKCS5_pbe2_set refuses a null cipher; a null salt is drawn afresh. */
 
 typedef struct PBEPARAM_st {
   ASN1_OCTET_STRING *salt;
