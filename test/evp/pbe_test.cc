@@ -16,42 +16,16 @@
 #include <morvane/objects.h>
 #include <morvane/x509.h>
 
+#include "der_build.h"
 #include "test_support.h"
 
 namespace {
 
 using morvane_test::Bytes;
 using morvane_test::FromHex;
-
-// ---- DER written here, independently of the library's encoder -------------
-
-Bytes Der(uint8_t tag, const Bytes& content) {
-  Bytes out = {tag};
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else if (n < 0x100) {
-    out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-  } else {
-    out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-  }
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-Bytes Seq(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return Der(0x30, all);
-}
-Bytes Int(unsigned v) {
-  Bytes b;
-  do {
-    b.insert(b.begin(), static_cast<uint8_t>(v));
-    v >>= 8;
-  } while (v != 0);
-  if (b[0] & 0x80) b.insert(b.begin(), 0);
-  return Der(0x02, b);
-}
+using der_build::Der;
+using der_build::Int;
+using der_build::Seq;
 
 // Object identifiers (RFC 8018, B and C; NIST CSOR for AES).
 const Bytes kPbkdf2 = FromHex("06092a864886f70d01050c");

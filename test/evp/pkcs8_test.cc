@@ -15,12 +15,16 @@
 #include <morvane/objects.h>
 #include <morvane/x509.h>
 
+#include "der_build.h"
 #include "test_support.h"
 
 namespace {
 
 using morvane_test::Bytes;
 using morvane_test::FromHex;
+using der_build::Der;
+using der_build::IntBytes;
+using der_build::Seq;
 
 Bytes Encode(PKCS8_PRIV_KEY_INFO* p8) {
   unsigned char* der = nullptr;
@@ -47,13 +51,7 @@ bool MissingComponent() {
 // A PrivateKeyInfo of algorithm `alg_hex` (an AlgorithmIdentifier's DER)
 // whose key field is `key` (any DER value).
 Bytes Info(const char* alg_hex, const Bytes& key) {
-  Bytes body = FromHex("020100");
-  const Bytes alg = FromHex(alg_hex);
-  body.insert(body.end(), alg.begin(), alg.end());
-  body.insert(body.end(), key.begin(), key.end());
-  Bytes out = {0x30, static_cast<uint8_t>(body.size())};
-  out.insert(out.end(), body.begin(), body.end());
-  return out;
+  return Seq({FromHex("020100"), FromHex(alg_hex), key});
 }
 
 constexpr const char* kRsaAlg = "300d06092a864886f70d0101010500";
@@ -174,42 +172,19 @@ TEST(Pkcs8WithKeys, DsaEmbeddedAndDatabaseForms) {
   // The section's P, Q, G come as a record of their own, then X/Y records.
   const auto& pqg = records[0];
   const auto& xy = records[1];
-  auto int_der = [](const std::string& hex) {
-    Bytes v = FromHex(hex);
-    if (v[0] & 0x80) v.insert(v.begin(), 0);
-    Bytes out = {0x02};
-    if (v.size() >= 0x100) out.insert(out.end(), {0x82, uint8_t(v.size() >> 8), uint8_t(v.size())});
-    else if (v.size() >= 0x80) out.insert(out.end(), {0x81, uint8_t(v.size())});
-    else out.push_back(uint8_t(v.size()));
-    out.insert(out.end(), v.begin(), v.end());
-    return out;
-  };
-  auto seq = [](std::vector<Bytes> parts) {
-    Bytes body;
-    for (const Bytes& p : parts) body.insert(body.end(), p.begin(), p.end());
-    Bytes out = {0x30, 0x82, uint8_t(body.size() >> 8), uint8_t(body.size())};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
-  };
-  const Bytes params = seq({int_der(pqg.Get("P")), int_der(pqg.Get("Q")), int_der(pqg.Get("G"))});
-  const Bytes x = int_der(xy.Get("X"));
+  const Bytes params = Seq({IntBytes(FromHex(pqg.Get("P"))), IntBytes(FromHex(pqg.Get("Q"))),
+                            IntBytes(FromHex(pqg.Get("G")))});
+  const Bytes x = IntBytes(FromHex(xy.Get("X")));
   const Bytes oid = FromHex("06072a8648ce380401");
-  auto octets = [](const Bytes& b) {
-    Bytes out = {0x04, 0x82, uint8_t(b.size() >> 8), uint8_t(b.size())};
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
-  };
   const struct {
     int form;
     Bytes alg, key;
   } forms[] = {
-      {PKCS8_EMBEDDED_PARAM, seq({oid, FromHex("0500")}), octets(seq({params, x}))},
-      {PKCS8_NS_DB, seq({oid, params}), octets(seq({int_der("05"), x}))},
+      {PKCS8_EMBEDDED_PARAM, Seq({oid, FromHex("0500")}), Der(0x04, Seq({params, x}))},
+      {PKCS8_NS_DB, Seq({oid, params}), Der(0x04, Seq({FromHex("020105"), x}))},
   };
   for (const auto& f : forms) {
-    Bytes body = FromHex("020100");
-    for (const Bytes* p : {&f.alg, &f.key}) body.insert(body.end(), p->begin(), p->end());
-    PKCS8_PRIV_KEY_INFO* p8 = Decode(seq({body}));
+    PKCS8_PRIV_KEY_INFO* p8 = Decode(Seq({FromHex("020100"), f.alg, f.key}));
     ASSERT_NE(nullptr, p8);
     EVP_PKEY* pkey = EVP_PKCS82PKEY(p8);
     if (pkey == nullptr && MissingComponent()) {
@@ -238,13 +213,9 @@ TEST(Pkcs8WithKeys, DsaEmbeddedAndDatabaseForms) {
 // standard form only.
 TEST(Pkcs8WithKeys, EcPublicPointAndForms) {
   const Bytes d = FromHex("c9806898a0334916c860748880a541f093b579a9b1f32934d86c363c39800357");
-  Bytes ec_key = FromHex("30250201010420");  // ECPrivateKey { 1, d }, no public key
-  ec_key.insert(ec_key.end(), d.begin(), d.end());
-  Bytes key = {0x04, static_cast<uint8_t>(ec_key.size())};
-  key.insert(key.end(), ec_key.begin(), ec_key.end());
-  // { id-ecPublicKey, prime256v1 }
-  PKCS8_PRIV_KEY_INFO* p8 =
-      Decode(Info("301306072a8648ce3d020106082a8648ce3d030107", key));
+  // ECPrivateKey { 1, d } without public key, under { id-ecPublicKey, prime256v1 }.
+  const Bytes key = Der(0x04, Seq({FromHex("020101"), Der(0x04, d)}));
+  PKCS8_PRIV_KEY_INFO* p8 = Decode(Info("301306072a8648ce3d020106082a8648ce3d030107", key));
   ASSERT_NE(nullptr, p8);
   EVP_PKEY* pkey = EVP_PKCS82PKEY(p8);
   if (pkey == nullptr && MissingComponent()) {
