@@ -54,25 +54,14 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
-// values (a fresh one has chosen no form yet); the password-based and
-// PKCS#8 structures get their mandatory INTEGERs and an OCTET STRING where
-// they hold ANY.
+// values (a fresh one has chosen no form yet); a structure's mandatory fields
+// of those kinds get such values, and its mandatory INTEGERs a value.
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
   if (it == &X509_ATTRIBUTE_it) {
     auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(v);
     attr->single = 0;
     attr->value.set = sk_new_null();
-  } else if (it == &PBEPARAM_it) {
-    ASN1_INTEGER_set(reinterpret_cast<PBEPARAM*>(v)->iter, 1);
-  } else if (it == &PBKDF2PARAM_it) {
-    auto* kdf = reinterpret_cast<PBKDF2PARAM*>(v);
-    ASN1_TYPE_set(kdf->salt, ASN1_UT_OCTET_STRING, ASN1_OCTET_STRING_new());
-    ASN1_INTEGER_set(kdf->iter, 1);
-  } else if (it == &PKCS8_PRIV_KEY_INFO_it) {
-    auto* p8 = reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v);
-    ASN1_INTEGER_set(p8->version, 0);
-    ASN1_TYPE_set(p8->pkey, ASN1_UT_OCTET_STRING, ASN1_OCTET_STRING_new());
   } else if (it->itype == ASN1_KIND_MSTRING) {
     int tag = 0;
     while (tag == ASN1_UT_SEQUENCE || !(ASN1_tag2bit(tag) & static_cast<unsigned long>(it->utype)))
@@ -82,7 +71,24 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
   } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
     ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
+  } else if (it->itype == ASN1_KIND_SEQUENCE) {
+    for (long i = 0; i < it->tcount; i++) {
+      const ASN1_TEMPLATE* tt = &it->templates[i];
+      const ASN1_ITEM* f = tt->item;
+      if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
+          !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
+            (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
+        continue;
+      auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
+      ASN1_item_ex_free(field, f);
+      *field = MakeValue(f);
+    }
   }
+  // The mandatory INTEGERs of the password-based and PKCS#8 structures.
+  if (it == &PBEPARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBEPARAM*>(v)->iter, 1);
+  if (it == &PBKDF2PARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBKDF2PARAM*>(v)->iter, 1);
+  if (it == &PKCS8_PRIV_KEY_INFO_it)
+    ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
   return v;
 }
 

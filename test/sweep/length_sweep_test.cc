@@ -207,6 +207,31 @@ const std::vector<Entry> kAsn1 = {
        int n = 0;
        asn1_enc_restore(&n, nullptr, &v, ASN1_ITEM_ref(SweepEnc));
      }},
+    // Text to convert; a mask whose types need no walk over 2 GB.
+    {"ASN1_mbstring_ncopy",
+     [](int len) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_ncopy(&out, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                           ASN1_MB_ASCII, ASN1_MASK_UNIVERSALSTRING, 0, 0);
+     }},
+    {"ASN1_mbstring_copy",
+     [](int len) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_copy(&out, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                          ASN1_MB_BMP, ASN1_MASK_UNIVERSALSTRING);
+     }},
+    {"ASN1_STRING_set_by_NID",
+     [](int len) {
+       ASN1_STRING_set_by_NID(nullptr, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                              ASN1_MB_ASCII, 13);
+     }},
+    {"ASN1_PRINTABLE_type", [](int len) { ASN1_PRINTABLE_type(Big(), len); }},
+    {"UTF8_getc",
+     [](int len) {
+       unsigned long v;
+       UTF8_getc(Big(), len, &v);
+     }},
+    {"UTF8_putc", [](int len) { UTF8_putc(Big(), len, 0x10000); }},
     {"OBJ_bsearch",
      [](int num) {
        const char key = 1;
@@ -675,6 +700,13 @@ const std::vector<Entry> kBn = {
      [](int nbits) {
        BN_CTX* ctx = BN_CTX_new();
        BN_X931_generate_Xpq(BN_new(), BN_new(), nbits, ctx);
+     }},
+    {"BN_GF2m_poly2arr",
+     [](int max) {
+       unsigned int p[5];
+       BIGNUM* a = BN_new();
+       BN_hex2bn(&a, "800000000000000000000000000000000000000C9");  // 5 terms
+       BN_GF2m_poly2arr(a, p, max);
      }},
     {"bn_cmp_words", NegativeOnly<+[](int n) { bn_cmp_words(g_w, g_w, n); }>},
     {"bn_mul_add_words", NegativeOnly<+[](int n) { bn_mul_add_words(g_r, g_w, n, 3); }>},
