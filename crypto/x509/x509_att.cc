@@ -10,16 +10,26 @@
 
 namespace {
 
-// The character-form codes of the string conversions (0x1000 and up).
-constexpr int kCharacterForms = 0x1000;
-
-// Puts one value of ASN.1 type `type` into a new ASN1_TYPE: with len -1,
-// `bytes` is such a value (copied); otherwise len bytes make a string of
-// that type.  Null, with an error, for a type that cannot be built so.
-ASN1_TYPE* make_value(int type, const unsigned char* bytes, int len) {
+// Puts one value into a new ASN1_TYPE.  A character form (ASN1_MB_*) makes
+// the string type the attribute's string rule (of `nid`) picks from the
+// text; otherwise with len -1 `bytes` is a value of ASN.1 type `type`
+// (copied), and with another length len bytes make a string of that type.
+// Null, with an error, for a type that cannot be built so.
+ASN1_TYPE* make_value(int nid, int type, const unsigned char* bytes, int len) {
+  if ((type & ASN1_MB_FLAG) != 0) {
+    ASN1_STRING* s = ASN1_STRING_set_by_NID(nullptr, bytes, len, type, nid);
+    ASN1_TYPE* value = s != nullptr ? ASN1_TYPE_new() : nullptr;
+    if (value == nullptr) {
+      ASN1_STRING_free(s);
+      X509err(X509_F_X509_ATTRIBUTE_SET1_DATA, ERR_R_ASN1_LIB);
+      return nullptr;
+    }
+    ASN1_TYPE_set(value, s->type, s);
+    return value;
+  }
   const bool not_string =
       type == ASN1_UT_OBJECT || type == ASN1_UT_BOOLEAN || type == ASN1_UT_NULL;
-  if ((type & kCharacterForms) != 0 || type <= 0 || len < -1 || (len >= 0 && not_string)) {
+  if (type <= 0 || len < -1 || (len >= 0 && not_string)) {
     X509err(X509_F_X509_ATTRIBUTE_SET1_DATA, X509_R_WRONG_TYPE);
     return nullptr;
   }
@@ -50,7 +60,7 @@ ASN1_TYPE* make_value(int type, const unsigned char* bytes, int len) {
 // A new attribute of object `obj` (copied) holding one value.
 X509_ATTRIBUTE* make_attribute(const ASN1_OBJECT* obj, int type, const unsigned char* bytes,
                                int len) {
-  ASN1_TYPE* value = make_value(type, bytes, len);
+  ASN1_TYPE* value = make_value(OBJ_obj2nid(obj), type, bytes, len);
   if (value == nullptr) return nullptr;
   X509_ATTRIBUTE* attr = X509_ATTRIBUTE_new();
   ASN1_OBJECT* copy = attr != nullptr ? OBJ_dup(obj) : nullptr;

@@ -137,9 +137,10 @@ MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PKCS8_set_broken(PKCS8_PRIV_KEY_INFO *p8, in
  * the start) and gives the index found, -1 when there is none (or the list
  * is null), -2 for a NID without object.  The add1 calls append a copy,
  * creating the list when *x is null, and return the list or null.  The
- * by_OBJ/NID/txt forms build an attribute of one value: with len -1 `bytes`
- * is a value of ASN.1 type `type` (copied), otherwise len bytes become a
- * string of that type.  The key-container forms work on pkey->attributes.
+ * by_OBJ/NID/txt forms build an attribute of one value: a character form
+ * `type` (ASN1_MB_*) makes the string type the attribute's string rule
+ * picks (ASN1_STRING_set_by_NID); otherwise with len -1 `bytes` is a value
+ * of ASN.1 type `type` (copied), and len bytes become a string of it.  The key-container forms work on pkey->attributes.
  * Null arguments: a null list counts as empty; x and attr are refused. */
 MORVANE_EXPORT int X509at_get_attr_count(const STACK *x);
 MORVANE_EXPORT int X509at_get_attr_by_NID(const STACK *x, int nid, int lastpos);

@@ -13,6 +13,7 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/stack.h>
 #include <morvane/x509.h>
 
 #include "der_build.h"
@@ -276,6 +277,13 @@ TEST(Attributes, OnKeyContainers) {
   EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_A2D_ASN1_OBJECT, ASN1_R_FIRST_NUM_TOO_LARGE},
                  {ERR_LIB_X509, X509_F_X509_ATTRIBUTE_CREATE_BY_TXT, X509_R_INVALID_FIELD_NAME,
                   "name=noSuchAttribute"}});
+  // Text in a character form takes the string type its attribute's rule picks.
+  ASSERT_EQ(1, EVP_PKEY_add1_attr_by_NID(k, 49, ASN1_MB_UTF8, name, 3));
+  const X509_ATTRIBUTE* text = EVP_PKEY_get_attr(k, 3);
+  ASSERT_NE(nullptr, text);
+  const auto* v = reinterpret_cast<ASN1_TYPE*>(sk_value(text->value.set, 0));
+  EXPECT_EQ(v->type, v->value.asn1_string->type);
+  EXPECT_EQ("abc", std::string(reinterpret_cast<char*>(v->value.asn1_string->data), 3));
   EXPECT_EQ(0, EVP_PKEY_add1_attr_by_NID(k, 49, ASN1_UT_OBJECT, name, 3));
   EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_ATTRIBUTE_SET1_DATA, X509_R_WRONG_TYPE}});
   EXPECT_EQ(nullptr, X509at_add1_attr(nullptr, a));
