@@ -168,6 +168,38 @@ TEST(PbeTable, Pbes2KeyLengthMustMatch) {
                    .empty());
 }
 
+// What the generators refuse instead of running: a pass-phrase length below
+// -1 (it used to reach the digests as a huge size), a PBES2 iteration count
+// past INT_MAX (it used to be cut to an int), and a PBES1 cipher whose key
+// would not fit the key buffer (it used to be copied past it).
+TEST(PbeTable, RefusesWhatItCannotRun) {
+  Morvane_add_all_ciphers();
+  const Bytes param = Pbes2Param(Bytes(8, 1), 1, {}, kAesCbc[0], Bytes(16, 2));
+  ASN1_TYPE* t = TypeOf(param);
+  EVP_CIPHER_CTX ctx;
+  EVP_CIPHER_CTX_init(&ctx);
+  EXPECT_EQ(0, EVP_PBE_CipherInit(OBJ_nid2obj(161), "pw", -2, t, &ctx, 1));
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_EVP_PBE_CIPHERINIT, EVP_R_INVALID_KEY_LENGTH}});
+  unsigned char dk[20];
+  EXPECT_EQ(0, PKCS5_PBKDF2_HMAC_SHA1("pw", -2, dk, 1, 1, 20, dk));
+  EXPECT_ERRORS({{ERR_LIB_EVP, 0, EVP_R_INVALID_KEY_LENGTH}});
+  ASN1_TYPE_free(t);
+
+  EXPECT_TRUE(PbeRun(161, {'p'}, Pbes2Param(Bytes(8, 1), 0x80000000u, {}, kAesCbc[0], Bytes(16, 2)),
+                     Bytes(16, 0), 1)
+                  .empty());
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_DECODE_ERROR},
+                 {ERR_LIB_EVP, EVP_F_EVP_PBE_CIPHERINIT, EVP_R_KEYGEN_FAILURE}});
+
+  EVP_CIPHER wide = *EVP_aes_256_cbc();
+  wide.key_len = 48;
+  t = TypeOf(Seq({Der(0x04, Bytes(8, 3)), Int(1)}));
+  EXPECT_EQ(0, PKCS5_PBE_keyivgen(&ctx, "pw", 2, t, &wide, EVP_sha512(), 1));
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN, EVP_R_INVALID_KEY_LENGTH}});
+  ASN1_TYPE_free(t);
+  EVP_CIPHER_CTX_cleanup(&ctx);
+}
+
 // ---- the parameters written ----------------------------------------------
 
 template <class T, T* (*D2i)(T**, const unsigned char**, long)>

@@ -2,6 +2,7 @@
 // real keys skip, naming the missing component, while the RSA key codecs,
 // DSA or EC are not built; they start running when those land.
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,7 @@ TEST(Attributes, OnKeyContainers) {
   EXPECT_EQ(0, EVP_PKEY_get_attr_by_NID(k, 49, -1));
   EXPECT_EQ(2, EVP_PKEY_get_attr_by_NID(k, 49, 0));
   EXPECT_EQ(-1, EVP_PKEY_get_attr_by_NID(k, 49, 2));
+  EXPECT_EQ(-1, EVP_PKEY_get_attr_by_NID(k, 49, INT_MAX));  // no search past the end
   EXPECT_EQ(-2, EVP_PKEY_get_attr_by_NID(k, 99999, -1));
   EXPECT_EQ(1, EVP_PKEY_get_attr_by_OBJ(k, OBJ_nid2obj(54), -1));
   X509_ATTRIBUTE* a = EVP_PKEY_get_attr(k, 0);
