@@ -115,6 +115,7 @@ void RegisterBnFields();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
+void RegisterHmac();
 void RegisterEnvelope();
 void RegisterRand();
 

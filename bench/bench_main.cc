@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
   bench::FillInput();
   benchmark::RegisterBenchmark("clock/calibrate", bench::ClockCalibrate);
   bench::RegisterDigests();
+  bench::RegisterHmac();
   bench::RegisterEnvelope();
   bench::RegisterAes();
   bench::RegisterDes();
