@@ -116,6 +116,7 @@ void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
 void RegisterEnvelope();
+void RegisterPem();
 void RegisterRand();
 
 // Records a cross-check failure; main reports them and exits non-zero.
