@@ -117,6 +117,7 @@ void RegisterDes();
 void RegisterDigests();
 void RegisterHmac();
 void RegisterEnvelope();
+void RegisterPem();
 void RegisterRand();
 
 // Records a cross-check failure; main reports them and exits non-zero.

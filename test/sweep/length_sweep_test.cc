@@ -39,6 +39,7 @@
 #include <morvane/evp.h>
 #include <morvane/hmac.h>
 #include <morvane/objects.h>
+#include <morvane/pem.h>
 #include <morvane/rand.h>
 #include <morvane/rc2.h>
 #include <morvane/rc4.h>
@@ -884,6 +885,33 @@ const std::vector<Entry> kPasswords = {
      }},
 };
 
+// PEM header lines and pass phrases.
+const std::vector<Entry> kPem = {
+    {"PEM_dek_info",
+     [](int len) {
+       char buf[PEM_BUFSIZE] = "";
+       PEM_dek_info(buf, "AES-128-CBC", len, reinterpret_cast<char*>(Big()));
+     }},
+    {"PEM_def_callback",
+     [](int num) {
+       char phrase[] = "phrase";
+       PEM_def_callback(reinterpret_cast<char*>(Big()), num, 0, phrase);
+     }},
+    {"PEM_ASN1_write_bio",
+     [](int klen) {
+       PEM_ASN1_write_bio(reinterpret_cast<i2d_of_void*>(i2d_ASN1_OCTET_STRING), "T",
+                          BIO_new(BIO_s_null()), reinterpret_cast<char*>(NewString()),
+                          EVP_aes_128_cbc(), Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_ASN1_write",
+     [](int klen) {
+       FILE* f = fopen("/dev/null", "w");
+       PEM_ASN1_write(reinterpret_cast<i2d_of_void*>(i2d_ASN1_OCTET_STRING), "T", f,
+                      reinterpret_cast<char*>(NewString()), EVP_des_ede3_cbc(), Big(), klen,
+                      nullptr, nullptr);
+     }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
@@ -904,5 +932,6 @@ INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryN
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
+INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
 
 }  // namespace
