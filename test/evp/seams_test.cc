@@ -139,7 +139,6 @@ struct Unbuilt {
 #name, lib, 0, 0, []([[maybe_unused]] Any p) { name(__VA_ARGS__); return 0L; } \
   }
 constexpr int kR = ERR_LIB_RSA, kD = ERR_LIB_DSA, kE = ERR_LIB_EC, kS = ERR_LIB_ECDSA;
-constexpr auto kForm = POINT_CONVERSION_UNCOMPRESSED;
 
 // clang-format off
 const Unbuilt kUnbuilt[] = {
@@ -172,22 +171,7 @@ const Unbuilt kUnbuilt[] = {
   RUN(kE, EC_F_O2I_ECPUBLICKEY, 0, o2i_ECPublicKey, p, p, 10),
   RUN(kE, EC_F_I2O_ECPUBLICKEY, 0, i2o_ECPublicKey, p, p),
   RUN(kE, EC_F_EC_GROUP_NEW_BY_CURVE_NAME, 0, EC_GROUP_new_by_curve_name, 415),
-  RUN(kE, 0, 0, EC_GROUP_dup, p), FREE(kE, EC_GROUP_free), RUN(kE, 0, -1, EC_GROUP_cmp, p, p, p),
-  RUN(kE, 0, 0, EC_GROUP_get_curve_name, p), VOID(kE, EC_GROUP_set_asn1_flag, p, 1),
-  RUN(kE, 0, 0, EC_GROUP_get_asn1_flag, p),
-  RUN(kE, EC_F_EC_GROUP_GET0_GENERATOR, 0, EC_GROUP_get0_generator, p),
-  RUN(kE, EC_F_EC_GROUP_GET_ORDER, 0, EC_GROUP_get_order, p, p, p),
-  RUN(kE, EC_F_EC_GROUP_GET_COFACTOR, 0, EC_GROUP_get_cofactor, p, p, p),
-  RUN(kE, 0, 0, EC_GROUP_get0_seed, p), RUN(kE, 0, 0, EC_GROUP_get_seed_len, p),
-  RUN(kE, 0, 0, EC_GROUP_get_point_conversion_form, p), RUN(kE, 0, 0, EC_GROUP_method_of, p),
-  RUN(kE, 0, 0, EC_METHOD_get_field_type, p),
-  RUN(kE, EC_F_EC_GROUP_GET_CURVE_GFP, 0, EC_GROUP_get_curve_GFp, p, p, p, p, p),
-  RUN(kE, EC_F_EC_GROUP_GET_CURVE_GF2M, 0, EC_GROUP_get_curve_GF2m, p, p, p, p, p),
-  RUN(kE, 0, 0, EC_GROUP_get_basis_type, p), RUN(kE, EC_F_EC_POINT_NEW, 0, EC_POINT_new, p),
-  FREE(kE, EC_POINT_free), RUN(kE, EC_F_EC_POINT_COPY, 0, EC_POINT_copy, p, p),
-  RUN(kE, EC_F_EC_POINT_CMP, -1, EC_POINT_cmp, p, p, p, p),
-  RUN(kE, EC_F_EC_POINT_MUL, 0, EC_POINT_mul, p, p, p, p, p, p),
-  RUN(kE, 0, 0, EC_POINT_point2bn, p, p, kForm, p, p),
+  RUN(kE, 0, 0, EC_GROUP_get_basis_type, p),
   RUN(kS, 0, 0, ECDSA_sign, 0, p, 20, p, p, p), RUN(kS, 0, -1, ECDSA_verify, 0, p, 20, p, 46, p),
   RUN(kS, 0, 0, ECDSA_size, p), RUN(kS, 0, 0, ECDSA_Morvane),
   RUN(ERR_LIB_ECDH, 0, 0, ECDH_Morvane),
