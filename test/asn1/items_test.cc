@@ -55,7 +55,7 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
 // values (a fresh one has chosen no form yet); a structure's mandatory fields
-// of those kinds get such values.
+// of those kinds get such values, and its mandatory INTEGERs the value 1.
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
   if (it == &X509_ATTRIBUTE_it) {
@@ -75,6 +75,12 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     for (long i = 0; i < it->tcount; i++) {
       const ASN1_TEMPLATE* tt = &it->templates[i];
       const ASN1_ITEM* f = tt->item;
+      if (f == &ASN1_INTEGER_it && !(tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK))) {
+        // A fresh INTEGER has no octets (02 00), which decodes as zero.
+        ASN1_INTEGER_set(*reinterpret_cast<ASN1_INTEGER**>(reinterpret_cast<char*>(v) + tt->offset),
+                         1);
+        continue;
+      }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
           !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
             (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))

@@ -46,6 +46,7 @@
 #include <morvane/rsa.h>
 #include <morvane/txt_db.h>
 #include <morvane/ui.h>
+#include <morvane/x509.h>
 
 #include "child.h"
 
@@ -815,6 +816,22 @@ const std::vector<Entry> kPasswords = {
      [](int length) { EVP_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0); }},
 };
 
+// Certificates: the trust record's strings and the one-line name.
+const std::vector<Entry> kX509 = {
+    {"X509_alias_set1",
+     [](int len) {
+       X509_alias_set1(X509_new(), len < 0 ? reinterpret_cast<const unsigned char*>("ca") : Big(),
+                       len);
+     }},
+    {"X509_keyid_set1",
+     [](int len) {
+       X509_keyid_set1(X509_new(), len < 0 ? reinterpret_cast<const unsigned char*>("id") : Big(),
+                       len);
+     }},
+    {"X509_NAME_oneline",
+     [](int len) { X509_NAME_oneline(X509_NAME_new(), reinterpret_cast<char*>(Big()), len); }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
@@ -835,5 +852,6 @@ INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryN
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
+INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName);
 
 }  // namespace
