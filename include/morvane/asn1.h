@@ -551,9 +551,37 @@ MORVANE_EXPORT int SMIME_crlf_copy(BIO *in, BIO *out, int flags);
  * when the last read of `in` is an error or a write fails. */
 MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
 
-/* Registers the configuration module "oid_section", whose section lists
- * object identifiers to create, one name = OID per line.  Returns
- * CONF_module_add's result. */
+/* ---- the text-to-DER generator -------------------------------------------
+ * A text is zero or more modifiers and one type, comma-separated:
+ * "IMPLICIT:0,INTEGER:5", "EXPLICIT:1A,OCTWRAP,FORMAT:HEX,OCT:01:02".  The
+ * type's value is the rest of the text after its ':', commas included.
+ * Types: BOOL/BOOLEAN, NULL, INT/INTEGER, ENUM/ENUMERATED, OID/OBJECT,
+ * UTC/UTCTIME, GENTIME/GENERALIZEDTIME, OCT/OCTETSTRING, BITSTR/BITSTRING,
+ * UNIV/UNIVERSALSTRING, IA5/IA5STRING, UTF8/UTF8String, BMP/BMPSTRING,
+ * VISIBLE/VISIBLESTRING, PRINTABLE/PRINTABLESTRING, T61/T61STRING/
+ * TELETEXSTRING, GENSTR/GeneralString, and SEQ/SEQUENCE and SET, whose value
+ * names a configuration section each line of which is another text (the
+ * members; a SET is written in DER order).  Modifiers: IMP/IMPLICIT:tag and
+ * EXP/EXPLICIT:tag (a number and an optional class letter U, A, C or P;
+ * context-specific by default), the wrappers OCTWRAP, BITWRAP, SEQWRAP and
+ * SETWRAP (an implicit tag before one applies to it), and FORM/FORMAT:ASCII,
+ * UTF8, HEX (digit pairs, ':' allowed between them) or BITLIST (bit numbers
+ * of a BIT STRING).  At most 20 layers around one value and 50 sections
+ * nested in one another ("depth exceeded").  Keywords match exactly, case
+ * included.  Null on failure, with the reason and (for a bad value)
+ * "string=" and the value on the queue. */
+
+/* The generator over sections of `cnf`, which may be null when the text
+ * needs none (else "sequence or set needs config"). */
+MORVANE_EXPORT ASN1_TYPE *ASN1_generate_v3(const char *str, X509V3_CTX *cnf);
+/* The same with the sections of a configuration (null: none). */
+MORVANE_EXPORT ASN1_TYPE *ASN1_generate_nconf(const char *str, CONF *nconf);
+
+/* Registers the configuration module "oid_section", whose section creates
+ * one object a line: "name = 1.2.3.4" (short and long name both "name") or
+ * "name = Long Name, 1.2.3.4".  A line that fails stops the module with
+ * "adding object" (objects made before stay); its finish removes every added
+ * object (OBJ_cleanup).  Returns CONF_module_add's result. */
 MORVANE_EXPORT int ASN1_add_oid_module(void);
 
 /* Registers the texts of library 13 (ERR_LIB_ASN1) unless they are registered

@@ -52,6 +52,7 @@ typedef struct X509_crl_st X509_CRL;
 typedef struct X509_req_st X509_REQ;
 typedef struct x509_store_st X509_STORE;
 typedef struct x509_store_ctx_st X509_STORE_CTX;
+typedef struct v3_ext_ctx X509V3_CTX;
 
 MORVANE_END_DECLS
 
