@@ -54,10 +54,13 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
-// values (a fresh one has chosen no form yet).
+// values (a fresh one has chosen no form yet); a Netscape key record gets
+// version 0 (a fresh LONG is absent).
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
-  if (it == &X509_ATTRIBUTE_it) {
+  if (it == &NETSCAPE_PKEY_it) {
+    reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
+  } else if (it == &X509_ATTRIBUTE_it) {
     auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(v);
     attr->single = 0;
     attr->value.set = sk_new_null();
