@@ -5,11 +5,14 @@
 // reduction does.  Names are "bn-<op>/<library>/<bits>"; each timed call is
 // one operation.
 //
-// The exponentiations take an odd modulus m of the given bits, a base below
-// it and an exponent as wide as the modulus: every BN_mod_exp_* form (the
-// constant-time one with the exponent flagged secret), BN_mod_mul_montgomery
-// on Montgomery-form operands, and GMP's mpz_powm and mpz_powm_sec.  The
-// reciprocal and plain forms stop at 2048 bits.
+// The exponentiations take an odd modulus m of the given bits (256 to 4096,
+// 3072 included), a base below it and an exponent as wide as the modulus:
+// every BN_mod_exp_* form (the constant-time one with the exponent flagged
+// secret), BN_mod_mul_montgomery on Montgomery-form operands against GMP's
+// mpz_mul + mpz_mod of the same operands, and GMP's mpz_powm and
+// mpz_powm_sec.  The reciprocal and plain forms stop at 2048 bits.  Last, an
+// RSA-2048 private operation by the Chinese remainder theorem (two 1024-bit
+// constant-time powers and the recombination) in both libraries.
 
 #include <stdint.h>
 #include <string.h>
@@ -27,6 +30,7 @@ namespace bench {
 namespace {
 
 constexpr int kBits[] = {256, 512, 1024, 2048, 4096};
+constexpr int kExpBits[] = {256, 512, 1024, 2048, 3072, 4096};
 
 // Operands from the shared pseudo-random input, top bit set so that every
 // number has exactly its nominal length: a and b of `bits` bits, n of 2 *
@@ -240,15 +244,20 @@ struct OursExp {
 
 // GMP: the same values, mpz_powm (mpz_powm_sec for the constant-time form).
 struct TheirsExp {
-  mpz_t m, a, p, a2, p2, r, t;
+  mpz_t m, a, p, a2, p2, r, t, am, bm;
   explicit TheirsExp(const ExpOperands& o) {
     const std::vector<uint8_t>* from[] = {&o.m, &o.a, &o.p, &o.a2, &o.p2};
     mpz_ptr to[] = {m, a, p, a2, p2};
     for (size_t i = 0; i < 5; i++) Mpz(to[i], *from[i]);
-    mpz_inits(r, t, nullptr);
+    mpz_inits(r, t, am, bm, nullptr);
+    // The Montgomery forms a R and a2 R (R = 2^bits), as OursExp has them.
+    mpz_mul_2exp(am, a, mpz_sizeinbase(m, 2));
+    mpz_mod(am, am, m);
+    mpz_mul_2exp(bm, a2, mpz_sizeinbase(m, 2));
+    mpz_mod(bm, bm, m);
   }
   ~TheirsExp() {
-    for (mpz_ptr x : {m, a, p, a2, p2, r, t}) mpz_clear(x);
+    for (mpz_ptr x : {m, a, p, a2, p2, r, t, am, bm}) mpz_clear(x);
   }
   void run(Exp op) {
     switch (op) {
@@ -265,10 +274,9 @@ struct TheirsExp {
         mpz_set_ui(t, kWordBase);
         mpz_powm(r, t, p, m);
         break;
-      case Exp::kMontMul:  // (a R)(a2 R) R^-1 = a a2 R mod m, R = 2^bits: the check only
-        mpz_mul(r, a, a2);
-        mpz_mul_2exp(r, r, mpz_sizeinbase(m, 2));
-        mpz_mod(r, r, m);
+      case Exp::kMontMul:  // (a R)(a2 R) mod m: R times the Montgomery product
+        mpz_mul(t, am, bm);
+        mpz_mod(r, t, m);
         break;
       default:
         mpz_powm(r, a, p, m);
@@ -279,27 +287,144 @@ struct TheirsExp {
 
 // The GMP row is timed for the forms GMP has (`gmp` set).
 void RegisterExp(const std::string& name, Exp op, int max_bits, bool gmp) {
-  for (int bits : kBits) {
+  for (int bits : kExpBits) {
     if (bits > max_bits) continue;
     const ExpOperands o(bits);
     OursExp ours(o);
     TheirsExp theirs(o);
     ours.run(op);
     theirs.run(op);
+    if (op == Exp::kMontMul) {  // ours is theirs R^-1: compare ours R mod m
+      mpz_t x;
+      Mpz(x, Bytes(ours.r));
+      mpz_mul_2exp(x, x, mpz_sizeinbase(theirs.m, 2));
+      mpz_mod(x, x, theirs.m);
+      if (mpz_cmp(x, theirs.r) != 0)
+        Mismatch(name + "/" + std::to_string(bits) + ": morvane and gmp differ");
+      mpz_clear(x);
+      continue;
+    }
     if (Bytes(ours.r) != Bytes(theirs.r))
       Mismatch(name + "/" + std::to_string(bits) + ": morvane and gmp differ");
   }
   auto* mine = benchmark::RegisterBenchmark(
       ("bn-" + name + "/morvane").c_str(),
       [op](benchmark::State& s) { Time<OursExp, ExpOperands>(s, op); });
-  for (int bits : kBits)
+  for (int bits : kExpBits)
     if (bits <= max_bits) mine->Arg(bits);
   if (!gmp) return;
   auto* theirs = benchmark::RegisterBenchmark(
       ("bn-" + name + "/gmp").c_str(),
       [op](benchmark::State& s) { Time<TheirsExp, ExpOperands>(s, op); });
-  for (int bits : kBits)
+  for (int bits : kExpBits)
     if (bits <= max_bits) theirs->Arg(bits);
+}
+
+
+// An RSA-2048 private operation by the Chinese remainder theorem on primes p
+// and q of 1024 bits (RFC 8017, 5.1.2, 2.b): m1 = c^dP mod p, m2 = c^dQ mod
+// q, h = qInv (m1 - m2) mod p, m = m2 + q h.  The primes come from GMP's
+// mpz_nextprime over the shared input; the exponents are full size.
+struct CrtKey {
+  mpz_t p, q, dp, dq, qinv, c;
+  CrtKey() {
+    mpz_inits(p, q, dp, dq, qinv, c, nullptr);
+    const uint8_t* in = Input();
+    mpz_ptr to[] = {p, q, dp, dq, c};
+    for (mpz_ptr x : to) {
+      mpz_import(x, 128, 1, 1, 1, 0, in);
+      in += 128;
+    }
+    mpz_setbit(p, 1023);
+    mpz_setbit(q, 1023);
+    mpz_nextprime(p, p);
+    mpz_nextprime(q, q);
+    mpz_setbit(dp, 1021);  // below p - 1 and q - 1, full size
+    mpz_setbit(dq, 1021);
+    mpz_clrbit(dp, 1023);
+    mpz_clrbit(dq, 1023);
+    mpz_invert(qinv, q, p);
+    mpz_mul(c, p, q);  // c below n
+    mpz_sub_ui(c, c, 12345);
+  }
+  ~CrtKey() {
+    for (mpz_ptr x : {p, q, dp, dq, qinv, c}) mpz_clear(x);
+  }
+};
+
+BIGNUM* Bn(const mpz_t x) { return Bn(Bytes(x)); }
+
+struct OursCrt {
+  BIGNUM *p, *q, *dp, *dq, *qinv, *c, *m1, *m2, *h;
+  BN_CTX* ctx;
+  BN_MONT_CTX *mp, *mq;
+  explicit OursCrt(const CrtKey& k)
+      : p(Bn(k.p)), q(Bn(k.q)), dp(Bn(k.dp)), dq(Bn(k.dq)), qinv(Bn(k.qinv)), c(Bn(k.c)),
+        m1(BN_new()), m2(BN_new()), h(BN_new()), ctx(BN_CTX_new()), mp(BN_MONT_CTX_new()),
+        mq(BN_MONT_CTX_new()) {
+    for (BIGNUM* x : {p, q, dp, dq}) BN_set_flags(x, BN_FLAG_SECRET);
+    BN_MONT_CTX_set(mp, p, ctx);  // cached with the key
+    BN_MONT_CTX_set(mq, q, ctx);
+  }
+  ~OursCrt() {
+    for (BIGNUM* x : {p, q, dp, dq, qinv, c, m1, m2, h}) BN_free(x);
+    BN_MONT_CTX_free(mp);
+    BN_MONT_CTX_free(mq);
+    BN_CTX_free(ctx);
+  }
+  void run() {
+    BN_nnmod(h, c, p, ctx);
+    BN_mod_exp_mont_consttime(m1, h, dp, p, ctx, mp);
+    BN_nnmod(h, c, q, ctx);
+    BN_mod_exp_mont_consttime(m2, h, dq, q, ctx, mq);
+    BN_sub(m1, m1, m2);
+    BN_mod_mul(h, m1, qinv, p, ctx);
+    BN_mul(m1, h, q, ctx);
+    BN_add(m1, m1, m2);
+  }
+};
+
+struct TheirsCrt {
+  mpz_t m1, m2, h;
+  const CrtKey& k;
+  explicit TheirsCrt(const CrtKey& key) : k(key) { mpz_inits(m1, m2, h, nullptr); }
+  ~TheirsCrt() {
+    for (mpz_ptr x : {m1, m2, h}) mpz_clear(x);
+  }
+  void run() {
+    mpz_mod(h, k.c, k.p);
+    mpz_powm_sec(m1, h, k.dp, k.p);
+    mpz_mod(h, k.c, k.q);
+    mpz_powm_sec(m2, h, k.dq, k.q);
+    mpz_sub(m1, m1, m2);
+    mpz_mul(h, m1, k.qinv);
+    mpz_mod(h, h, k.p);
+    mpz_mul(m1, h, k.q);
+    mpz_add(m1, m1, m2);
+  }
+};
+
+template <class Lib>
+void TimeCrt(benchmark::State& state) {
+  static const CrtKey key;  // once: the primes take a moment
+  Lib lib(key);
+  for (auto _ : state) {
+    lib.run();
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+void RegisterCrt() {
+  const CrtKey key;
+  OursCrt ours(key);
+  TheirsCrt theirs(key);
+  ours.run();
+  theirs.run();
+  if (Bytes(ours.m1) != Bytes(theirs.m1)) Mismatch("rsa-crt/2048: morvane and gmp differ");
+  // The argument names the modulus size in the table; it is not read.
+  benchmark::RegisterBenchmark("bn-rsa-crt/morvane", TimeCrt<OursCrt>)->Arg(2048);
+  benchmark::RegisterBenchmark("bn-rsa-crt/gmp", TimeCrt<TheirsCrt>)->Arg(2048);
 }
 
 }  // namespace
@@ -315,7 +440,8 @@ void RegisterBn() {
   RegisterExp("exp-simple", Exp::kSimple, 2048, false);
   RegisterExp("exp2-mont", Exp::kExp2, 4096, true);
   RegisterExp("exp-word", Exp::kWord, 4096, true);
-  RegisterExp("mont-mul", Exp::kMontMul, 4096, false);
+  RegisterExp("mont-mul", Exp::kMontMul, 4096, true);
+  RegisterCrt();
 }
 
 }  // namespace bench

@@ -24,7 +24,8 @@ uint32_t Named(const char* list) {
                                     {"vaes", kVaes},
                                     {"shani", kShani},
                                     {"avx2", kAvx2 | kAvx512},
-                                    {"avx512", kAvx512}};
+                                    {"avx512", kAvx512},
+                                    {"adx", kAdx}};
   uint32_t off = 0;
   for (const char* p = list; *p != '\0';) {
     const char* end = strchr(p, ',');
@@ -63,6 +64,7 @@ uint32_t Lookup() {
   if ((f & kAesni) && avx && ymm_state && (b7 & bit_AVX2) && (c7 & bit_VAES)) f |= kVaes;
   if (ssse3 && sse41 && (b7 & bit_SHA)) f |= kShani;
   if (avx && ymm_state && (b7 & bit_AVX2) && (b7 & bit_BMI) && (b7 & bit_BMI2)) f |= kAvx2;
+  if ((b7 & bit_BMI2) && (b7 & bit_ADX)) f |= kAdx;
   if ((f & kAvx2) && zmm_state && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL)) f |= kAvx512;
   return f;
 }

@@ -4,8 +4,8 @@
 set -eu
 need=""
 # valgrind: the constant-time checks (test/ct/); clang and its runtimes: the
-# fuzz targets.
-for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils valgrind clang \
+# fuzz targets; libgmp-dev: the big-number cross-checks (test/bn/).
+for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils valgrind clang libgmp-dev \
   libclang-rt-dev "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need="$need $pkg"
 done

@@ -3,24 +3,30 @@
 // one-word base, plain powering and the product of two powers.
 //
 // Implementation notes: the sliding window keeps the odd powers a^1 .. a^(2^w
-// - 1).  The constant-time form works on words of the modulus's width: every
-// power of the window is stored byte-interleaved (byte k of power i at
-// k 2^w + i) and read back by a masked pass over all entries, each window
-// costs w squarings and one product, and the window count comes from the
-// exponent's word count.
+// - 1).  The Montgomery forms load the base, N and RR once into 64-bit limbs
+// (bn/limbs.h) of the modulus's width, run the whole ladder there and store
+// the result once.  The constant-time form stores every power of the window
+// byte-interleaved (byte k of power i at k 2^w + i) and reads it back by a
+// masked pass over all entries, each window costs w squarings and one
+// product, and the window count comes from the exponent's word count.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include <limits.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "bn/internal.h"
+#include "bn/limbs.h"
 #include "internal/ct.h"
 #include "internal/wipe.h"
 
 namespace bn = morvane::bn;
 namespace ct = morvane::ct;
+namespace limb = morvane::bn::limb;
+using limb::Limb;
 
 namespace {
 
@@ -49,6 +55,11 @@ bool odd_modulus(const BIGNUM* m, int fn, bool zero_divides) {
   return false;
 }
 
+// x^0 mod m: 1, but 0 for a modulus of 1 or -1, where 1 is no residue.
+int power_zero(BIGNUM* r, const BIGNUM* m) {
+  return BN_abs_is_word(m, 1) ? BN_zero(r) : BN_one(r);
+}
+
 // The context for m: in_mont, or `own` set up for the call.
 BN_MONT_CTX* mont_for(BN_MONT_CTX* in_mont, BN_MONT_CTX* own, const BIGNUM* m, BN_CTX* ctx) {
   if (in_mont != nullptr) return in_mont;
@@ -63,8 +74,8 @@ struct OwnMont {
 };
 
 // val[i] = base^(2i + 1) for i < 2^(w-1), by mul(r, x, y).
-template <class Mul>
-bool odd_powers(BIGNUM** val, int w, BIGNUM* d, Mul mul) {
+template <class T, class Mul>
+bool odd_powers(T* const* val, int w, T* d, Mul mul) {
   if (w == 1) return true;
   if (!mul(d, val[0], val[0])) return false;
   for (int i = 1; i < (1 << (w - 1)); i++)
@@ -73,8 +84,8 @@ bool odd_powers(BIGNUM** val, int w, BIGNUM* d, Mul mul) {
 }
 
 // r = r * val^(bits of p) by the sliding window (r starts as the one).
-template <class Mul>
-bool slide(BIGNUM* r, const BIGNUM* p, BIGNUM** val, int w, Mul mul) {
+template <class T, class Mul>
+bool slide(T* r, const BIGNUM* p, T* const* val, int w, Mul mul) {
   bool start = true;
   for (int j = BN_num_bits(p) - 1; j >= 0;) {
     if (!BN_is_bit_set(p, j)) {
@@ -102,7 +113,7 @@ bool slide(BIGNUM* r, const BIGNUM* p, BIGNUM** val, int w, Mul mul) {
 template <class Mul>
 int window_exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx,
                Mul mul) {
-  if (BN_is_zero(p)) return BN_one(r);
+  if (BN_is_zero(p)) return power_zero(r, m);
   bn::Frame frame(ctx);
   BIGNUM *acc = frame.get(), *d = frame.get(), *val[1 << (kMaxWindow - 1)];
   const int w = window_bits(BN_num_bits(p));
@@ -113,29 +124,70 @@ int window_exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_
   return BN_copy(r, acc) != nullptr;
 }
 
-// Byte-interleaved power table of the constant-time form.
-void copy_to_table(uint8_t* table, const BN_ULONG* x, int top, int idx, int width) {
+// Byte-interleaved power table of the constant-time form: byte k < 4 top of
+// power idx at k width + idx.
+void copy_to_table(uint8_t* table, const Limb* x, int top, int idx, int width) {
   for (int k = 0; k < top * BN_BYTES; k++)
-    table[k * width + idx] = static_cast<uint8_t>(x[k / BN_BYTES] >> (8 * (k % BN_BYTES)));
+    table[k * width + idx] = static_cast<uint8_t>(x[k / 8] >> (8 * (k % 8)));
 }
 
-void copy_from_table(BN_ULONG* x, const uint8_t* table, int top, int idx, int width) {
-  for (int i = 0; i < top; i++) x[i] = 0;
+// x = power idx, by a masked pass over every entry.  From 8 powers up, eight
+// entries at a time: a 64-bit mask keeps the byte of power idx, and folding
+// the word brings it to the bottom.
+void copy_from_table(Limb* x, const uint8_t* table, int top, int idx, int width) {
+  for (int i = 0; i < limb::count(top); i++) x[i] = 0;
+  if (width < 8) {
+    for (int k = 0; k < top * BN_BYTES; k++) {
+      uint8_t acc = 0;
+      for (int j = 0; j < width; j++)
+        acc |= table[k * width + j] & ct::byte_mask(ct::eq_mask<uint32_t>(j, idx));
+      x[k / 8] |= static_cast<Limb>(acc) << (8 * (k % 8));
+    }
+    return;
+  }
+  uint8_t sel_bytes[1 << kMaxWindow];
+  uint64_t sel[(1 << kMaxWindow) / 8];
+  for (int j = 0; j < width; j++) sel_bytes[j] = ct::byte_mask(ct::eq_mask<uint32_t>(j, idx));
+  memcpy(sel, sel_bytes, static_cast<size_t>(width));
   for (int k = 0; k < top * BN_BYTES; k++) {
-    uint8_t acc = 0;
-    for (int j = 0; j < width; j++)
-      acc |= table[k * width + j] & ct::byte_mask(ct::eq_mask<uint32_t>(j, idx));
-    x[k / BN_BYTES] |= static_cast<BN_ULONG>(acc) << (8 * (k % BN_BYTES));
+    const uint8_t* row = table + k * width;
+    uint64_t acc = 0;
+    for (int j = 0; j < width / 8; j++) {
+      uint64_t v;
+      memcpy(&v, row + 8 * j, sizeof v);
+      acc |= v & sel[j];
+    }
+    acc |= acc >> 32;
+    acc |= acc >> 16;
+    acc |= acc >> 8;
+    x[k / 8] |= (acc & 0xFF) << (8 * (k % 8));
   }
 }
 
-// Fixed-width Montgomery product r = a b R^-1 mod n (t: 2 nl + 1 words).
-void mont_mul_words(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const BN_MONT_CTX* mont,
-                    BN_ULONG* t) {
-  const int nl = mont->N.top;
-  bn::mul_normal(t, a, nl, b, nl);
-  t[2 * nl] = 0;
-  bn::redc_words(r, t, mont->N.d, nl, mont->n0);
+// Limb storage of an exponentiation, carved from one buffer.
+class Carver {
+ public:
+  explicit Carver(Limb* p) : p_(p) {}
+  Limb* take(int limbs) {
+    Limb* r = p_;
+    p_ += limbs;
+    return r;
+  }
+
+ private:
+  Limb* p_;
+};
+
+// The result of a ladder: rr = x R^-1 mod N (x below N, t of 2 nl limbs).
+int out_of_montgomery(BIGNUM* rr, const Limb* x, const limb::Modulus& m, Limb* t, Limb* res) {
+  if (bn::wexpand(rr, m.nw) == nullptr) return 0;
+  for (int i = 0; i < 2 * m.nl; i++) t[i] = i < m.nl ? x[i] : 0;
+  limb::redc(res, t, m);
+  limb::store(rr->d, res, m.nw);
+  rr->top = m.nw;
+  rr->neg = 0;
+  bn::strip(rr);
+  return 1;
 }
 
 }  // namespace
@@ -173,7 +225,7 @@ int BN_mod_exp_simple(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM*
 
 int BN_mod_exp_recp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx) {
   if (refuse_secret(p, BN_F_BN_MOD_EXP_RECP)) return -1;
-  if (BN_is_zero(p)) return BN_one(r);
+  if (BN_is_zero(p)) return power_zero(r, m);
   BN_RECP_CTX recp;
   BN_RECP_CTX_init(&recp);
   const int ok = BN_RECP_CTX_set(&recp, m, ctx) && (recp.N.neg = 0, true) &&
@@ -188,57 +240,79 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
                     BN_MONT_CTX* in_mont) {
   if (BN_get_flags(p, BN_FLAG_SECRET)) return BN_mod_exp_mont_consttime(rr, a, p, m, ctx, in_mont);
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT, false)) return 0;
-  if (BN_is_zero(p)) return BN_one(rr);
+  if (BN_is_zero(p)) return power_zero(rr, m);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   bn::Frame frame(ctx);
-  BIGNUM *acc = frame.get(), *d = frame.get(), *base = frame.get(), *val[1 << (kMaxWindow - 1)];
-  const int w = window_bits(BN_num_bits(p));
-  for (int i = 0; i < (1 << (w - 1)); i++) val[i] = frame.get();
-  if (val[(1 << (w - 1)) - 1] == nullptr) return 0;
+  BIGNUM* base = frame.get();
+  if (base == nullptr) return 0;
   const BIGNUM* b = a;
   if (a->neg || BN_ucmp(a, m) >= 0) {
     if (!BN_nnmod(base, a, m, ctx)) return 0;
     b = base;
   }
   if (BN_is_zero(b)) return BN_zero(rr);
-  auto mul = [&](BIGNUM* x, const BIGNUM* y, const BIGNUM* z) {
+  // The ladder on limbs: N, RR, the odd powers, the accumulator, d, the
+  // product (2 nl) and the result.
+  const int w = window_bits(BN_num_bits(p)), powers = 1 << (w - 1);
+  const int nl = limb::count(mont->N.top);
+  limb::Buffer<64> buf(static_cast<size_t>(nl) * (powers + 7));
+  if (!buf.ok()) return 0;
+  Carver carve(buf.get());
+  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *acc = carve.take(nl), *d = carve.take(nl);
+  Limb *t = carve.take(2 * nl), *res = carve.take(nl), *val[1 << (kMaxWindow - 1)];
+  for (int i = 0; i < powers; i++) val[i] = carve.take(nl);
+  const limb::Modulus lm = bn::limb_modulus(mont, n);
+  for (int i = 0; i < nl; i++) rr_l[i] = acc[i] = 0;
+  limb::load(rr_l, mont->RR.d, mont->RR.top);
+  limb::load(acc, b->d, b->top);  // the base, then the one
+  auto mul = [&](Limb* x, const Limb* y, const Limb* z) {
     MORVANE_BN_COUNT_PRODUCT();
-    return BN_mod_mul_montgomery(x, y, z, mont, ctx);
+    limb::mont_mul(x, y, z, lm, t);
+    return true;
   };
-  if (!mul(val[0], b, &mont->RR) || !odd_powers(val, w, d, mul)) return 0;
-  if (!mul(acc, BN_value_one(), &mont->RR) || !slide(acc, p, val, w, mul)) return 0;
-  return BN_from_montgomery(rr, acc, mont, ctx);
+  mul(val[0], acc, rr_l);
+  odd_powers(val, w, d, mul);
+  for (int i = 0; i < nl; i++) acc[i] = i == 0;
+  mul(acc, acc, rr_l);
+  slide(acc, p, val, w, mul);
+  return out_of_montgomery(rr, acc, lm, t, res);
 }
 
 int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m,
                               BN_CTX* ctx, BN_MONT_CTX* in_mont) {
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_CONSTTIME, true)) return 0;
-  if (BN_is_zero(p)) return BN_one(rr);
+  if (BN_is_zero(p)) return power_zero(rr, m);
+  // The modulus is taken as secret (an RSA prime): the context made here and
+  // the base's reduction divide by it in the no-branch form.
+  const BIGNUM sm = bn::secret_view(m);
+  m = &sm;
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
-  const int top = mont->N.top;
+  const int top = mont->N.top, nl = limb::count(top);
   const int pbits = p->top * BN_BITS2;  // the word count is public, the bit length is not
   const int w = ct_window_bits(pbits);
   const int width = 1 << w;
-  // Table, then base, r, tmp (top words each) and the product (2 top + 1).
+  // Limbs (N, RR, base, r, tmp, the result and the product of 2 nl), then
+  // the table.  At most 2^24 words by 4 bytes by 64 powers: no overflow in
+  // size_t, but possibly more than the allocator's int takes.
   const size_t tbytes = static_cast<size_t>(top) * BN_BYTES * static_cast<size_t>(width);
-  const size_t words = 5 * static_cast<size_t>(top) + 1;
-  if (tbytes / width / BN_BYTES != static_cast<size_t>(top) ||
-      tbytes > SIZE_MAX - 64 - words * sizeof(BN_ULONG)) {
-    BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, BN_R_BIGNUM_TOO_LONG);
+  const size_t limbs = 8 * static_cast<size_t>(nl);
+  const size_t total = limbs * sizeof(Limb) + tbytes + 64;
+  if (total > INT_MAX) {
+    BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
     return 0;
   }
-  const size_t total = words * sizeof(BN_ULONG) + tbytes + 64;
-  auto* block = static_cast<uint8_t*>(MORVANE_malloc(total));
+  void* block = MORVANE_malloc(total);
   if (block == nullptr) return 0;
-  auto* wv = reinterpret_cast<BN_ULONG*>(block);
-  BN_ULONG *base = wv, *r = wv + top, *tmp = wv + 2 * top, *t = wv + 3 * top;
-  uint8_t* after = block + words * sizeof(BN_ULONG);
+  Carver carve(static_cast<Limb*>(block));
+  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *r = carve.take(nl);
+  Limb *tmp = carve.take(nl), *res = carve.take(nl), *t = carve.take(2 * nl);
+  uint8_t* after = reinterpret_cast<uint8_t*>(carve.take(0));
   uint8_t* table = after + (64 - reinterpret_cast<uintptr_t>(after) % 64);
-  bn::zero_words(wv, static_cast<int>(words));
+  for (size_t i = 0; i < limbs; i++) n[i] = 0;
   int ok = 0;
   bn::Frame frame(ctx);
   BIGNUM* red = frame.get();
@@ -247,34 +321,41 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
     src = BN_nnmod(red, a, m, ctx) ? red : nullptr;
   }
   if (red != nullptr && src != nullptr && bn::wexpand(rr, top) != nullptr) {
-    for (int i = 0; i < src->top; i++) base[i] = src->d[i];
+    const limb::Modulus lm = bn::limb_modulus(mont, n);
+    limb::load(base, src->d, src->top);
+    // RR's words by a mask: its word count comes from the modulus.
+    const int rr_words = mont->RR.dmax < top ? mont->RR.dmax : top;
+    for (int i = 0; i < rr_words; i++) {
+      const BN_ULONG word = mont->RR.d[i] & ct::lt_mask(static_cast<unsigned>(i),
+                                                        static_cast<unsigned>(mont->RR.top));
+      rr_l[i / 2] |= static_cast<Limb>(word) << (32 * (i & 1));
+    }
     // power 0 = 1 R mod N, power 1 = a R mod N, power i = power i-1 * power 1.
-    for (int i = 0; i < top; i++) r[i] = i < mont->RR.top ? mont->RR.d[i] : 0;
     tmp[0] = 1;
-    mont_mul_words(tmp, tmp, r, mont, t);
+    limb::mont_mul(tmp, tmp, rr_l, lm, t);
     copy_to_table(table, tmp, top, 0, width);
-    mont_mul_words(base, base, r, mont, t);
+    limb::mont_mul(base, base, rr_l, lm, t);
     copy_to_table(table, base, top, 1, width);
-    for (int i = 0; i < top; i++) tmp[i] = base[i];
+    for (int i = 0; i < nl; i++) tmp[i] = base[i];
     for (int i = 2; i < width; i++) {
-      mont_mul_words(tmp, tmp, base, mont, t);
+      limb::mont_mul(tmp, tmp, base, lm, t);
       copy_to_table(table, tmp, top, i, width);
     }
     copy_from_table(r, table, top, 0, width);
     for (int bit = ((pbits + w - 1) / w) * w - 1; bit >= 0; bit -= w) {
       BN_ULONG v = 0;
       for (int k = 0; k < w; k++) {
-        mont_mul_words(r, r, r, mont, t);
+        limb::mont_mul(r, r, r, lm, t);
         const int j = bit - k;
         const BN_ULONG b = j < pbits ? (p->d[j / BN_BITS2] >> (j % BN_BITS2)) & 1 : 0;
         v = (v << 1) | b;
       }
       copy_from_table(tmp, table, top, static_cast<int>(v), width);
-      mont_mul_words(r, r, tmp, mont, t);
+      limb::mont_mul(r, r, tmp, lm, t);
     }
-    bn::zero_words(t, 2 * top + 1);
-    for (int i = 0; i < top; i++) t[i] = r[i];
-    bn::redc_words(rr->d, t, mont->N.d, top, mont->n0);
+    for (int i = 0; i < 2 * nl; i++) t[i] = i < nl ? r[i] : 0;
+    limb::redc(res, t, lm);
+    limb::store(rr->d, res, top);
     unsigned used = 0;  // the word count by masks, not by stripping
     for (int i = 0; i < top; i++)
       used = ct::select(ct::zero_mask<unsigned>(rr->d[i]), used, static_cast<unsigned>(i + 1));
@@ -293,7 +374,7 @@ int BN_mod_exp_mont_word(BIGNUM* rr, BN_ULONG a, const BIGNUM* p, const BIGNUM* 
   if (refuse_secret(p, BN_F_BN_MOD_EXP_MONT_WORD)) return -1;
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT_WORD, false)) return 0;
   if (m->top == 1) a %= m->d[0];
-  if (BN_is_zero(p)) return BN_one(rr);
+  if (BN_is_zero(p)) return power_zero(rr, m);
   if (a == 0) return BN_zero(rr);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
@@ -335,35 +416,59 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
                      const BIGNUM* p2, const BIGNUM* m, BN_CTX* ctx, BN_MONT_CTX* in_mont) {
   if (!odd_modulus(m, BN_F_BN_MOD_EXP2_MONT, true)) return 0;
   const int b1 = BN_num_bits(p1), b2 = BN_num_bits(p2);
-  if (b1 == 0 && b2 == 0) return BN_one(rr);
+  if (b1 == 0 && b2 == 0) return power_zero(rr, m);
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   bn::Frame frame(ctx);
   const BIGNUM* a[2] = {a1, a2};
   const BIGNUM* p[2] = {p1, p2};
-  int w[2] = {window_bits(b1), window_bits(b2)};
-  BIGNUM *val[2][1 << (kMaxWindow - 1)], *acc = frame.get(), *d = frame.get();
-  auto mul = [&](BIGNUM* x, const BIGNUM* y, const BIGNUM* z) {
-    return BN_mod_mul_montgomery(x, y, z, mont, ctx);
+  const int w[2] = {window_bits(b1), window_bits(b2)};
+  // The bases, reduced; a factor whose exponent is 0 is 1, even for a base
+  // of 0: it gets no table.
+  const BIGNUM* base[2] = {nullptr, nullptr};
+  int powers[2] = {0, 0};
+  for (int k = 0; k < 2; k++) {
+    if (BN_is_zero(p[k])) continue;
+    base[k] = a[k];
+    if (a[k]->neg || BN_ucmp(a[k], m) >= 0) {
+      BIGNUM* red = frame.get();
+      if (red == nullptr || !BN_nnmod(red, a[k], m, ctx)) return 0;
+      base[k] = red;
+    }
+    if (BN_is_zero(base[k])) return BN_zero(rr);
+    powers[k] = 1 << (w[k] - 1);
+  }
+  // The ladder on limbs: N, RR, the accumulator, d, a base, the product
+  // (2 nl), the result and both tables of odd powers.
+  const int nl = limb::count(mont->N.top);
+  limb::Buffer<64> buf(static_cast<size_t>(nl) * (powers[0] + powers[1] + 8));
+  if (!buf.ok()) return 0;
+  Carver carve(buf.get());
+  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *acc = carve.take(nl), *d = carve.take(nl);
+  Limb *x = carve.take(nl), *t = carve.take(2 * nl), *res = carve.take(nl);
+  Limb* val[2][1 << (kMaxWindow - 1)];
+  const limb::Modulus lm = bn::limb_modulus(mont, n);
+  for (int i = 0; i < nl; i++) rr_l[i] = 0;
+  limb::load(rr_l, mont->RR.d, mont->RR.top);
+  auto mul = [&](Limb* r, const Limb* y, const Limb* z) {
+    limb::mont_mul(r, y, z, lm, t);
+    return true;
   };
   for (int k = 0; k < 2; k++) {
-    for (int i = 0; i < (1 << (w[k] - 1)); i++) val[k][i] = frame.get();
-    BIGNUM* v0 = val[k][(1 << (w[k] - 1)) - 1];
-    if (v0 == nullptr) return 0;
-    const BIGNUM* base = a[k];
-    if (a[k]->neg || BN_ucmp(a[k], m) >= 0) {
-      if (!BN_nnmod(val[k][0], a[k], m, ctx)) return 0;
-      base = val[k][0];
-    }
-    if (BN_is_zero(base)) return BN_zero(rr);
-    if (!mul(val[k][0], base, &mont->RR) || !odd_powers(val[k], w[k], d, mul)) return 0;
+    for (int i = 0; i < powers[k]; i++) val[k][i] = carve.take(nl);
+    if (powers[k] == 0) continue;
+    for (int i = 0; i < nl; i++) x[i] = 0;
+    limb::load(x, base[k]->d, base[k]->top);
+    mul(val[k][0], x, rr_l);
+    odd_powers(val[k], w[k], d, mul);
   }
-  if (!mul(acc, BN_value_one(), &mont->RR)) return 0;
+  for (int i = 0; i < nl; i++) acc[i] = i == 0;
+  mul(acc, acc, rr_l);
   int low[2] = {-1, -1}, value[2] = {0, 0};
   bool one = true;
   for (int j = (b1 > b2 ? b1 : b2) - 1; j >= 0; j--) {
-    if (!one && !mul(acc, acc, acc)) return 0;
+    if (!one) mul(acc, acc, acc);
     for (int k = 0; k < 2; k++) {
       if (low[k] < 0 && BN_is_bit_set(p[k], j)) {
         int lo = j - w[k] + 1 < 0 ? 0 : j - w[k] + 1;
@@ -373,11 +478,11 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
         low[k] = lo;
       }
       if (low[k] == j) {
-        if (!mul(acc, acc, val[k][value[k] >> 1])) return 0;
+        mul(acc, acc, val[k][value[k] >> 1]);
         one = false;
         low[k] = -1;
       }
     }
   }
-  return BN_from_montgomery(rr, acc, mont, ctx);
+  return out_of_montgomery(rr, acc, lm, t, res);
 }

@@ -8,12 +8,15 @@
 // the two differences and a sign.  The middle sum ll + hh + m equals
 // a_low b_high + a_high b_low, so the carry left after the combination is
 // never negative.  Each recursion level takes the front of the scratch vector
-// and passes the rest down; BN_mul sizes it once (4j or 8j words), so the
-// recursion never allocates.
+// and passes the rest down; the caller sizes it once (4j or 8j words), so the
+// recursion never allocates.  BN_mul itself runs on 64-bit limbs (bn/limbs.h)
+// and keeps from these word routines only the room they would give its
+// result.
 
 #include <morvane/bn.h>
 
 #include "bn/internal.h"
+#include "bn/limbs.h"
 
 namespace morvane::bn {
 
@@ -180,40 +183,54 @@ void mul_part_recursive(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, int n
   combine(r, t, n, neg);
 }
 
-int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+// The room the word algorithms give a fresh product, kept as it shows in
+// dmax: 16 words for 8 x 8, 4j or 8j for Karatsuba, al + bl otherwise.
+int product_room(int al, int bl) noexcept {
+  if (al == 8 && bl == 8) return 16;
+  if (al >= 16 && bl >= 16 && al - bl >= -1 && al - bl <= 1) {
+    const int j = 1 << (BN_num_bits_word(static_cast<BN_ULONG>(bl == al + 1 ? bl : al)) - 1);
+    return (al > j || bl > j) ? 8 * j : 4 * j;
+  }
+  return al + bl;
+}
+
+int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
   const int al = a->top, bl = b->top;
   if (al == 0 || bl == 0) {
     r->top = 0;
     r->neg = 0;
     return 1;
   }
-  const int neg = a->neg ^ b->neg;
-  Frame frame(ctx);
-  BIGNUM* rr = (r == a || r == b) ? frame.get() : r;
-  if (rr == nullptr) return 0;
-  const int top = al + bl;
-  if (al == 8 && bl == 8) {
-    if (wexpand(rr, 16) == nullptr) return 0;
-    mul_comba8(rr->d, a->d, b->d);
-  } else if (al >= 16 && bl >= 16 && al - bl >= -1 && al - bl <= 1) {
-    const int j = 1 << (BN_num_bits_word(static_cast<BN_ULONG>(bl == al + 1 ? bl : al)) - 1);
-    BIGNUM* t = frame.get();
-    if (t == nullptr) return 0;
-    const int words = (al > j || bl > j) ? 8 * j : 4 * j;
-    if (wexpand(t, words) == nullptr || wexpand(rr, words) == nullptr) return 0;
-    if (al > j || bl > j) {
-      mul_part_recursive(rr->d, a->d, b->d, j, al - j, bl - j, t->d);
-    } else {
-      mul_recursive(rr->d, a->d, b->d, j, al - j, bl - j, t->d);
-    }
+  const int neg = a->neg ^ b->neg, top = al + bl;
+  const int la = limb::count(al), lb = limb::count(bl);
+  const int lmax = la > lb ? la : lb, lmin = la + lb - lmax;
+  // Nearly equal lengths go to Karatsuba, zero-extended to the longer one.
+  const bool balanced = lmin >= limb::kKaratsuba && 8 * lmin >= 7 * lmax;
+  const int na = balanced ? lmax : la, nb = balanced ? lmax : lb;
+  const size_t scratch = balanced ? limb::scratch_limbs(lmax) : 0;
+  limb::Buffer<640> buf(2 * static_cast<size_t>(na + nb) + scratch);
+  if (!buf.ok()) return 0;
+  limb::Limb *x = buf.get(), *y = x + na, *p = y + nb;
+  x[na - 1] = y[nb - 1] = 0;
+  limb::load(x, a->d, al);
+  limb::load(y, b->d, bl);
+  if (balanced) {
+    for (int i = la; i < na; i++) x[i] = 0;
+    for (int i = lb; i < nb; i++) y[i] = 0;
+    limb::mul_square(p, x, y, lmax, p + 2 * lmax);
   } else {
-    if (wexpand(rr, top) == nullptr) return 0;
-    mul_normal(rr->d, a->d, al, b->d, bl);
+    limb::mul_rows(p, x, la, y, lb);
   }
-  rr->top = top;
-  rr->neg = neg;
-  strip(rr);
-  return rr == r || BN_copy(r, rr) != nullptr ? 1 : 0;
+  // The top word of a product may be zero (never two).  Stored in r
+  // directly: the operands were copied.  An aliased r grows as a copy of the
+  // stripped product would.
+  const bool top_zero = (p[(top - 1) / 2] >> (32 * ((top - 1) & 1))) == 0;
+  const int used = top_zero ? top - 1 : top;
+  if (wexpand(r, (r == a || r == b) ? used : product_room(al, bl)) == nullptr) return 0;
+  limb::store(r->d, p, used);
+  r->top = used;
+  r->neg = used > 0 ? neg : 0;
+  return 1;
 }
 
 }  // namespace morvane::bn

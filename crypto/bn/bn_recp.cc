@@ -58,6 +58,11 @@ int BN_reciprocal(BIGNUM* r, const BIGNUM* m, int len, BN_CTX* ctx) {
 int BN_div_recp(BIGNUM* dv, BIGNUM* rem, const BIGNUM* m, BN_RECP_CTX* recp, BN_CTX* ctx) {
   const int m_neg = m->neg;
   bn::Frame frame(ctx);
+  if (dv == m || rem == m) {  // the results are written while m is still read
+    BIGNUM* copy = frame.get();
+    if (copy == nullptr || BN_copy(copy, m) == nullptr) return 0;
+    m = copy;
+  }
   BIGNUM* a = frame.get();
   BIGNUM* b = frame.get();
   BIGNUM* d = dv != nullptr ? dv : frame.get();

@@ -1,5 +1,5 @@
-// Squaring: the schoolbook and Karatsuba vector squares and BN_sqr's choice
-// of method by length.
+// Squaring: the schoolbook and Karatsuba vector squares of words, and BN_sqr
+// on 64-bit limbs (bn/limbs.h).
 //
 // Implementation notes: the schoolbook square forms each cross product once
 // (the triangle above the diagonal), doubles the vector and adds the diagonal
@@ -9,7 +9,7 @@
 #include <morvane/bn.h>
 
 #include "bn/internal.h"
-#include "internal/wipe.h"
+#include "bn/limbs.h"
 
 namespace morvane::bn {
 
@@ -59,38 +59,27 @@ void sqr_recursive(BN_ULONG* r, const BN_ULONG* a, int n2, BN_ULONG* t) noexcept
   if (c != 0) ripple_carry(r + n + n2, static_cast<BN_ULONG>(c));
 }
 
-int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
+int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
   const int al = a->top;
   if (al == 0) {
     r->top = 0;
     r->neg = 0;
     return 1;
   }
-  Frame frame(ctx);
-  BIGNUM* rr = a != r ? r : frame.get();
-  BIGNUM* tmp = frame.get();
-  if (rr == nullptr || tmp == nullptr) return 0;
-  const int max = 2 * al;
-  if (wexpand(rr, max) == nullptr) return 0;
-  if (al == 4) {
-    sqr_comba4(rr->d, a->d);
-  } else if (al == 8) {
-    sqr_comba8(rr->d, a->d);
-  } else if (al < 16) {
-    BN_ULONG t[32];
-    internal::Wiper wipe_t(t);
-    sqr_normal(rr->d, a->d, al, t);
-  } else if ((al & (al - 1)) == 0) {
-    if (wexpand(tmp, 4 * al) == nullptr) return 0;
-    sqr_recursive(rr->d, a->d, al, tmp->d);
-  } else {
-    if (wexpand(tmp, max) == nullptr) return 0;
-    sqr_normal(rr->d, a->d, al, tmp->d);
-  }
-  rr->neg = 0;
+  const int n = limb::count(al), max = 2 * al;
   // The top word's square fits in one word when it is below 2^16.
-  rr->top = (a->d[al - 1] & 0xFFFF0000U) == 0 ? max - 1 : max;
-  return rr == r || BN_copy(r, rr) != nullptr ? 1 : 0;
+  const int top = (a->d[al - 1] & 0xFFFF0000U) == 0 ? max - 1 : max;
+  limb::Buffer<640> buf(3 * static_cast<size_t>(n) + limb::scratch_limbs(n));
+  if (!buf.ok()) return 0;
+  limb::Limb *x = buf.get(), *p = x + n;
+  limb::load(x, a->d, al);
+  // An aliased r grows as a copy of the square would.
+  if (wexpand(r, r == a ? top : max) == nullptr) return 0;
+  limb::mul_square(p, x, x, n, p + 2 * n);
+  limb::store(r->d, p, top);
+  r->top = top;
+  r->neg = 0;
+  return 1;
 }
 
 }  // namespace morvane::bn

@@ -120,11 +120,6 @@ void sqr_recursive(BN_ULONG* r, const BN_ULONG* a, int n2, BN_ULONG* t) noexcept
 // so that divisions by or of it take the no-branch form (bn_gcd.cc).
 BIGNUM secret_view(const BIGNUM* a) noexcept;
 
-// Fixed-width Montgomery reduction (bn_mont.cc): ret[0 .. nl) = t * R^-1 mod
-// n for t[0 .. 2 nl + 1) < n R (t is overwritten), without a branch or an
-// address that depends on the values.
-void redc_words(BN_ULONG* ret, BN_ULONG* t, const BN_ULONG* n, int nl, BN_ULONG n0) noexcept;
-
 }  // namespace morvane::bn
 
 // Seam of the white-box test: a test build of this component's sources that

@@ -3,8 +3,8 @@
 //
 // MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
 // features off: "1" (or "all") every one of them, else a comma-separated list
-// of names ("aesni", "vaes", "shani", "avx2", "avx512"); empty or "0" keeps
-// them all.  It is an
+// of names ("aesni", "vaes", "shani", "avx2", "avx512", "adx"); empty or "0"
+// keeps them all.  It is an
 // internal switch for tests and benchmarks, not part of the API.
 #ifndef MORVANE_INTERNAL_CPU_H
 #define MORVANE_INTERNAL_CPU_H
@@ -21,6 +21,7 @@ enum Feature : uint32_t {
   kShani = 1u << 2,   // SHA extensions with SSSE3 and SSE4.1
   kAvx2 = 1u << 3,    // AVX2 with BMI1 and BMI2 (and the YMM state enabled)
   kAvx512 = 1u << 4,  // AVX-512F and VL (and their state enabled), with kAvx2
+  kAdx = 1u << 5,     // MULX (BMI2) with ADCX and ADOX (ADX): the big-number kernels
   kKnown = 1u << 31   // set once the features have been looked up
 };
 

@@ -28,6 +28,15 @@ inline void wipe_to_zero(void* p, size_t n) noexcept {
   __asm__ __volatile__("" : : "r"(p) : "memory");  // the zeros are stored before any free
 }
 
+// As wipe, for short-lived scratch on hot paths (the big-number limb
+// buffers): zeros stored by memset, which the barrier keeps from being
+// dropped as dead stores.
+inline void wipe_scratch(void* p, size_t n) noexcept {
+  if (p == nullptr || n == 0) return;
+  memset(p, 0, n);
+  __asm__ __volatile__("" : : "r"(p) : "memory");
+}
+
 // An object that may be wiped as bytes: plain data, never a bare pointer
 // (whose own 8 bytes are rarely what the caller means).
 template <class T>

@@ -20,6 +20,7 @@ using bn_test::Bn;
 using bn_test::Ctx;
 using bn_test::Hex;
 using bn_test::Op;
+using bn_test::Show;
 
 long Mallocs() {
   return morvane_test::GetAllocCounts().mallocs;
@@ -157,5 +158,24 @@ TEST(BnDivRecp, MoreThanThreeCorrectionsFail) {
   recp->shift = BN_num_bits(m.get());
   EXPECT_EQ(BN_div_recp(q.get(), nullptr, m.get(), recp, ctx.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_DIV_RECP, BN_R_BAD_RECIPROCAL}});
+  BN_RECP_CTX_free(recp);
+}
+
+// Either result may be the numerator itself, as in every other operation.
+TEST(BnDivRecp, ResultsMayAliasTheNumerator) {
+  Ctx ctx(BN_CTX_new());
+  BN_RECP_CTX* recp = BN_RECP_CTX_new();
+  ASSERT_EQ(BN_RECP_CTX_set(recp, Hex("-10001").get(), ctx.get()), 1);
+  for (const char* num : {"123456789ABCDEF0123", "-123456789ABCDEF0123", "FFFF"}) {
+    Bn m = Hex(num), q(BN_new()), r(BN_new()), want_q(BN_new()), want_r(BN_new());
+    ASSERT_EQ(BN_div(want_q.get(), want_r.get(), m.get(), &recp->N, ctx.get()), 1);
+    Bn mq(BN_dup(m.get())), mr(BN_dup(m.get()));
+    ASSERT_EQ(BN_div_recp(mq.get(), r.get(), mq.get(), recp, ctx.get()), 1) << num;
+    EXPECT_EQ(Show(mq.get()), Show(want_q.get())) << num;
+    EXPECT_EQ(Show(r.get()), Show(want_r.get())) << num;
+    ASSERT_EQ(BN_div_recp(q.get(), mr.get(), mr.get(), recp, ctx.get()), 1) << num;
+    EXPECT_EQ(Show(q.get()), Show(want_q.get())) << num;
+    EXPECT_EQ(Show(mr.get()), Show(want_r.get())) << num;
+  }
   BN_RECP_CTX_free(recp);
 }

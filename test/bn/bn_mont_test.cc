@@ -61,6 +61,85 @@ TEST(BnMont, ZeroFromANegativeNumberIsNotNegative) {
   EXPECT_EQ(Show(r.get()), "0");
 }
 
+// A secret modulus makes a secret N and RR, and a copy keeps that.
+TEST(BnMont, ContextOfASecretModulusIsSecret) {
+  Ctx ctx(BN_CTX_new());
+  Mont mont(BN_MONT_CTX_new()), copy(BN_MONT_CTX_new());
+  Bn mod = Hex("F123456789ABCDEF1"), rr(BN_new());
+  ASSERT_EQ(BN_MONT_CTX_set(mont.get(), mod.get(), ctx.get()), 1);
+  BN_copy(rr.get(), &mont->RR);
+  EXPECT_FALSE(BN_get_flags(&mont->N, BN_FLAG_SECRET));
+  BN_set_flags(mod.get(), BN_FLAG_SECRET);
+  ASSERT_EQ(BN_MONT_CTX_set(mont.get(), mod.get(), ctx.get()), 1);
+  ASSERT_EQ(BN_MONT_CTX_copy(copy.get(), mont.get()), copy.get());
+  for (BN_MONT_CTX* m : {mont.get(), copy.get()}) {
+    EXPECT_TRUE(BN_get_flags(&m->N, BN_FLAG_SECRET));
+    EXPECT_TRUE(BN_get_flags(&m->RR, BN_FLAG_SECRET));
+    EXPECT_EQ(Show(&m->RR), Show(rr.get()));
+  }
+}
+
+// a R^-1 mod N below N for inputs at or above N R too (the reduction needs
+// a < N R; larger ones are reduced first).  R = 2^32 for a one-word N.
+TEST(BnMont, InputsAtOrAboveNRAreReducedFirst) {
+  struct Case {
+    const char *n, *a, *b, *want;  // want = a (b) R^-1 mod N; b empty: BN_from_montgomery
+  };
+  constexpr Case kCases[] = {
+      {"3", "FFFFFFFFFFFFFFFF", "", "0"},
+      {"3", "FFFFFFFF", "FFFFFFFF", "0"},
+      {"3", "300000001", "", "01"},          // N R + 1
+      {"3", "2FFFFFFFF", "", "02"},          // N R - 1
+      {"5", "-FFFFFFFFFFFFFFFF", "", "0"},   // 2^64 - 1 = 0 mod 5
+      {"7", "-FFFFFFFFFFFFFFFF", "", "-02"},  // -(1 * 2^-32) = -(1 * 2) mod 7
+  };
+  Ctx ctx(BN_CTX_new());
+  for (const Case& c : kCases) {
+    Mont mont(BN_MONT_CTX_new());
+    Bn n = Hex(c.n), a = Hex(c.a), r(BN_new());
+    ASSERT_EQ(BN_MONT_CTX_set(mont.get(), n.get(), ctx.get()), 1);
+    if (*c.b == 0) {
+      ASSERT_EQ(BN_from_montgomery(r.get(), a.get(), mont.get(), ctx.get()), 1);
+    } else {
+      ASSERT_EQ(BN_mod_mul_montgomery(r.get(), a.get(), Hex(c.b).get(), mont.get(), ctx.get()), 1);
+    }
+    EXPECT_EQ(Show(r.get()), c.want) << c.n << " " << c.a << " " << c.b;
+  }
+}
+
+// A factor whose exponent is 0 is 1, even when its base is 0 (mod m).
+TEST(BnMont, TwoPowersWithAZeroExponentOnAZeroBase) {
+  Ctx ctx(BN_CTX_new());
+  Bn two = Hex("2"), three = Hex("3"), zero = Hex("0"), eleven = Hex("B"), r(BN_new());
+  Bn m = Hex("B");
+  ASSERT_EQ(BN_mod_exp2_mont(r.get(), two.get(), three.get(), zero.get(), zero.get(), m.get(),
+                             ctx.get(), nullptr), 1);
+  EXPECT_EQ(Show(r.get()), "08");
+  ASSERT_EQ(BN_mod_exp2_mont(r.get(), eleven.get(), zero.get(), two.get(), three.get(), m.get(),
+                             ctx.get(), nullptr), 1);
+  EXPECT_EQ(Show(r.get()), "08");
+  ASSERT_EQ(BN_mod_exp2_mont(r.get(), zero.get(), three.get(), two.get(), zero.get(), m.get(),
+                             ctx.get(), nullptr), 1);
+  EXPECT_EQ(Show(r.get()), "0");
+}
+
+// A table of more than INT_MAX bytes is refused before the allocation (whose
+// size is an int): a context of 15.6 million words with 6-bit windows.
+TEST(BnMont, ConstantTimeTablePastIntMaxIsAMallocFailure) {
+  Ctx ctx(BN_CTX_new());
+  Mont mont(BN_MONT_CTX_new());
+  constexpr int kWords = 15600000;
+  ASSERT_NE(bn_expand2(&mont->N, kWords), nullptr);
+  mont->N.d[0] = mont->N.d[kWords - 1] = 1;
+  mont->N.top = kWords;
+  Bn m = Hex("3"), a = Hex("2"), p(BN_new()), r(BN_new());
+  ASSERT_EQ(BN_set_bit(p.get(), 1000), 1);
+  BN_set_flags(p.get(), BN_FLAG_SECRET);
+  EXPECT_EQ(BN_mod_exp_mont_consttime(r.get(), a.get(), p.get(), m.get(), ctx.get(), mont.get()),
+            0);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE}});
+}
+
 TEST(BnMont, TwoThreadsOnOneEmptySlotCreateOneContext) {
   morvane_test::InstallLockingCallback();
   Bn mod = Hex("F123456789ABCDEF1");

@@ -130,6 +130,11 @@ ASN1_STRING* NewString() {
 // ---- entries --------------------------------------------------------------
 
 const std::vector<Entry> kAsn1 = {
+    {"ASN1_seq_unpack",
+     [](int len) {
+       ASN1_seq_unpack(Big(), len, reinterpret_cast<d2i_of_void*>(d2i_ASN1_INTEGER),
+                       reinterpret_cast<void (*)(void*)>(ASN1_INTEGER_free));
+     }},
     {"ASN1_put_object",
      [](int len) {
        unsigned char buf[16], *p = buf;
@@ -719,6 +724,16 @@ const std::vector<Entry> kCoding = {
 
 // The public-key operations are not built yet: each refuses at once.
 const std::vector<Entry> kPublicKey = {
+    {"EVP_PKEY_encrypt",
+     [](int key_len) {
+       EVP_PKEY* k = EVP_PKEY_new();
+       EVP_PKEY_encrypt(Big(), Big(), key_len, k);
+     }},
+    {"EVP_PKEY_decrypt",
+     [](int ekl) {
+       EVP_PKEY* k = EVP_PKEY_new();
+       EVP_PKEY_decrypt(Big(), Big(), ekl, k);
+     }},
     {"DSA_sign",
      [](int dlen) {
        unsigned char sig[128];

@@ -1,0 +1,327 @@
+// Big numbers on 64-bit limbs: conversion from and to the word array, the
+// row kernel in its two forms, products and squares by rows and by
+// Karatsuba, and the Montgomery reduction.
+//
+// Implementation notes: the MULX/ADCX/ADOX row keeps two carry chains, the
+// CF chain adding the low halves of the products into r and the OF chain
+// adding the previous high half, eight limbs per block of assembly; the flags
+// do not live across blocks, so each block takes and gives its carry as a
+// limb.  The reduction runs nw / 2 steps of one limb with the 64-bit n0 and,
+// for an odd word count, a last step of one word with the 32-bit n0 followed
+// by a shift of 32 bits, so R is 2^(32 nw) whatever the radix.  Karatsuba
+// uses a b = hh B^2 + (ll + hh + (a_lo - a_hi)(b_hi - b_lo)) B + ll on halves
+// of n / 2 (low) and n - n / 2 (high) limbs.
+
+#include <stdint.h>
+#include <string.h>
+
+#include <limits.h>
+
+#include <atomic>
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+
+#include "bn/limbs.h"
+#include "internal/cpu.h"
+#include "internal/ct.h"
+#include "internal/wipe.h"
+
+namespace morvane::bn::limb {
+
+namespace {
+
+using u128 = unsigned __int128;
+
+[[maybe_unused]] Limb mul_add_c(Limb* r, const Limb* a, int n, Limb w) noexcept {
+  Limb c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) * w + r[i] + c;  // at most 2^128 - 1
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 64);
+  }
+  return c;
+}
+
+#if defined(__x86_64__)
+// One limb of the row: lo:hi = a[j] w; r[j] += lo (CF chain) + hin (OF chain).
+#define MORVANE_ROW_STEP(off, hin, hout)       \
+  "mulx " off "(%[a]), %[lo], %[" hout "]\n\t" \
+  "movq " off "(%[r]), %[t]\n\t"               \
+  "adcx %[lo], %[t]\n\t"                       \
+  "adox %[" hin "], %[t]\n\t"                  \
+  "movq %[t], " off "(%[r])\n\t"
+
+// The carry out: the last high half (in hb) takes both flags.
+#define MORVANE_ROW_END \
+  "movl $0, %k[t]\n\t"  \
+  "adcx %[t], %[hb]\n\t" \
+  "adox %[t], %[hb]\n\t" \
+  "movq %[hb], %[c]\n\t"
+#define MORVANE_ROW_OPERANDS                                                              \
+  : [c] "+r"(c), [lo] "=&r"(lo), [ha] "=&r"(ha), [hb] "=&r"(hb), [t] "=&r"(t)             \
+  : [a] "r"(a), [r] "r"(r), "d"(w)                                                        \
+  : "cc", "memory"
+
+__attribute__((target("bmi2,adx"))) Limb mul_add_adx(Limb* r, const Limb* a, int n,
+                                                      Limb w) noexcept {
+  Limb c = 0, lo, ha, hb, t;
+  for (; n >= 8; n -= 8, a += 8, r += 8) {
+    __asm__ volatile("xorl %k[t], %k[t]\n\t"  // CF = OF = 0
+                     MORVANE_ROW_STEP("0", "c", "ha") MORVANE_ROW_STEP("8", "ha", "hb")
+                     MORVANE_ROW_STEP("16", "hb", "ha") MORVANE_ROW_STEP("24", "ha", "hb")
+                     MORVANE_ROW_STEP("32", "hb", "ha") MORVANE_ROW_STEP("40", "ha", "hb")
+                     MORVANE_ROW_STEP("48", "hb", "ha") MORVANE_ROW_STEP("56", "ha", "hb")
+                     MORVANE_ROW_END MORVANE_ROW_OPERANDS);
+  }
+  for (; n >= 2; n -= 2, a += 2, r += 2) {
+    __asm__ volatile("xorl %k[t], %k[t]\n\t"
+                     MORVANE_ROW_STEP("0", "c", "ha") MORVANE_ROW_STEP("8", "ha", "hb")
+                     MORVANE_ROW_END MORVANE_ROW_OPERANDS);
+  }
+  if (n == 1) {
+    const u128 p = static_cast<u128>(a[0]) * w + r[0] + c;
+    r[0] = static_cast<Limb>(p);
+    c = static_cast<Limb>(p >> 64);
+  }
+  return c;
+}
+#undef MORVANE_ROW_STEP
+#undef MORVANE_ROW_END
+#undef MORVANE_ROW_OPERANDS
+#endif
+
+// The kernel in use, chosen on the first call.
+constinit std::atomic<MulAddFn> g_mul_add{nullptr};
+
+MulAddFn choose() noexcept {
+#if defined(MORVANE_BN_FORCE_ADX) && defined(__x86_64__)
+  // A test build's copy of these sources, run under valgrind, whose model of
+  // the processor hides ADX (it runs the instructions).
+  const MulAddFn f = mul_add_adx;
+#elif defined(__x86_64__)
+  const MulAddFn f = internal::Has(internal::kAdx) ? mul_add_adx : mul_add_c;
+#else
+  const MulAddFn f = mul_add_c;
+#endif
+  g_mul_add.store(f, std::memory_order_relaxed);
+  return f;
+}
+
+Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) + b[i] + c;
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 64);
+  }
+  return c;
+}
+
+Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) - b[i] - c;  // bit 127 is the borrow
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 127);
+  }
+  return c;
+}
+
+// Adds c at r[0] and ripples it up to r[n - 1].
+void ripple(Limb* r, int n, Limb c) noexcept {
+  for (int i = 0; i < n && c != 0; i++) {
+    r[i] += c;
+    c = r[i] < c;
+  }
+}
+
+// d[0 .. k) = |x - y|, x of h <= k limbs zero-extended, y of k; returns
+// whether x < y.
+bool abs_diff(Limb* d, const Limb* x, int h, const Limb* y, int k) noexcept {
+  Limb c = sub_n(d, x, y, h);
+  for (int i = h; i < k; i++) {
+    const u128 t = static_cast<u128>(0) - y[i] - c;
+    d[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 127);
+  }
+  if (c == 0) return false;
+  Limb carry = 1;  // two's complement: ~d + 1
+  for (int i = 0; i < k; i++) {
+    d[i] = ~d[i] + carry;
+    carry = d[i] < carry;
+  }
+  return true;
+}
+
+}  // namespace
+
+MulAddFn mul_add() noexcept {
+  const MulAddFn f = g_mul_add.load(std::memory_order_relaxed);
+  return f != nullptr ? f : choose();
+}
+
+void load(Limb* l, const BN_ULONG* w, int nw) noexcept {
+  const int full = nw / 2;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (full > 0) memcpy(l, w, sizeof(Limb) * static_cast<size_t>(full));
+#else
+  for (int i = 0; i < full; i++) l[i] = w[2 * i] | static_cast<Limb>(w[2 * i + 1]) << 32;
+#endif
+  if (nw & 1) l[full] = w[nw - 1];
+}
+
+void store(BN_ULONG* w, const Limb* l, int nw) noexcept {
+  const int full = nw / 2;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (full > 0) memcpy(w, l, sizeof(Limb) * static_cast<size_t>(full));
+#else
+  for (int i = 0; i < full; i++) {
+    w[2 * i] = static_cast<BN_ULONG>(l[i]);
+    w[2 * i + 1] = static_cast<BN_ULONG>(l[i] >> 32);
+  }
+#endif
+  if (nw & 1) w[nw - 1] = static_cast<BN_ULONG>(l[full]);
+}
+
+void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept {
+  if (na < nb) {  // the longer operand makes the rows
+    const Limb* p = a;
+    a = b;
+    b = p;
+    const int t = na;
+    na = nb;
+    nb = t;
+  }
+  const MulAddFn f = mul_add();
+  for (int i = 0; i < na; i++) r[i] = 0;
+  for (int j = 0; j < nb; j++) r[na + j] = f(r + j, a, na, b[j]);
+}
+
+void sqr_rows(Limb* r, const Limb* a, int n) noexcept {
+  const MulAddFn f = mul_add();
+  for (int i = 0; i < 2 * n; i++) r[i] = 0;
+  // The triangle above the diagonal: row i is a[i] a[i+1 .. n) at 2i + 1.
+  for (int i = 0; i + 1 < n; i++) r[i + n] = f(r + 2 * i + 1, a + i + 1, n - 1 - i, a[i]);
+  // Doubled, plus the squares on the diagonal.
+  Limb shifted = 0, c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 sq = static_cast<u128>(a[i]) * a[i];
+    const Limb lo = r[2 * i], hi = r[2 * i + 1];
+    const u128 s0 = static_cast<u128>((lo << 1) | shifted) + static_cast<Limb>(sq) + c;
+    const u128 s1 =
+        static_cast<u128>((hi << 1) | (lo >> 63)) + static_cast<Limb>(sq >> 64) + (s0 >> 64);
+    shifted = hi >> 63;
+    r[2 * i] = static_cast<Limb>(s0);
+    r[2 * i + 1] = static_cast<Limb>(s1);
+    c = static_cast<Limb>(s1 >> 64);
+  }
+}
+
+size_t scratch_limbs(int n) noexcept {
+  size_t total = 0;
+  while (n >= kKaratsuba) {
+    const int k = n - n / 2;
+    total += 6 * static_cast<size_t>(k) + 1;
+    n = k;
+  }
+  return total;
+}
+
+void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept {
+  const bool square = a == b;
+  if (n < kKaratsuba) {
+    if (square) {
+      sqr_rows(r, a, n);
+    } else {
+      mul_rows(r, a, n, b, n);
+    }
+    return;
+  }
+  const int h = n / 2, k = n - h;
+  Limb *da = scratch, *db = da + k, *mid = db + k, *t = mid + 2 * k, *deeper = t + 2 * k + 1;
+  // The middle term is ll + hh + (a_lo - a_hi)(b_hi - b_lo); for a square,
+  // ll + hh - (a_lo - a_hi)^2.
+  bool negative = abs_diff(da, a, h, a + h, k);
+  if (square) {
+    negative = true;
+    mul_square(mid, da, da, k, deeper);
+  } else {
+    negative ^= !abs_diff(db, b, h, b + h, k);  // b_hi - b_lo = -(b_lo - b_hi)
+    mul_square(mid, da, db, k, deeper);
+  }
+  mul_square(r, a, b, h, deeper);                  // ll: r[0 .. 2h)
+  mul_square(r + 2 * h, a + h, b + h, k, deeper);  // hh: r[2h .. 2n)
+  for (int i = 0; i < 2 * h; i++) t[i] = r[i];
+  for (int i = 2 * h; i < 2 * k; i++) t[i] = 0;
+  t[2 * k] = add_n(t, t, r + 2 * h, 2 * k);
+  if (negative) {
+    t[2 * k] -= sub_n(t, t, mid, 2 * k);
+  } else {
+    t[2 * k] += add_n(t, t, mid, 2 * k);
+  }
+  const Limb c = add_n(r + h, r + h, t, 2 * k + 1);
+  ripple(r + h + 2 * k + 1, 2 * n - h - 2 * k - 1, c);
+}
+
+Limb lift_n0(Limb n_low, BN_ULONG n0w) noexcept {
+  Limb x = static_cast<BN_ULONG>(0u - n0w);  // N^-1 mod 2^32
+  x *= 2 - n_low * x;                        // Newton: N^-1 mod 2^64
+  return 0 - x;
+}
+
+void redc(Limb* r, Limb* t, const Modulus& m) noexcept {
+  const MulAddFn f = mul_add();
+  const int nl = m.nl, full = m.nw / 2;
+  Limb carry = 0;  // the bit above t[i + nl]
+  auto fold = [&](int i, Limb q) {
+    const Limb v = f(t + i, m.n, nl, q);
+    const Limb s = t[i + nl] + v;
+    const Limb c1 = s < v;
+    const Limb s2 = s + carry;
+    const Limb c2 = s2 < carry;
+    t[i + nl] = s2;
+    carry = c1 | c2;
+  };
+  for (int i = 0; i < full; i++) fold(i, t[i] * m.n0);
+  Limb* u = t + full;  // the value: u[0 .. nl) plus carry 2^(64 nl)
+  if (m.nw & 1) {
+    // One word more: t[full]'s low word becomes zero, then all moves down a
+    // word.  The value is below 2N < 2^(64 nl - 31), so carry and the upper
+    // word of u[nl] end up zero.
+    fold(full, static_cast<BN_ULONG>(static_cast<BN_ULONG>(t[full]) * m.n0w));
+    for (int i = 0; i < nl; i++) u[i] = (u[i] >> 32) | (u[i + 1] << 32);
+    carry = 0;
+  }
+  // u + carry 2^(64 nl) is below 2N: subtract N unless it is below N.
+  const Limb borrow = sub_n(r, u, m.n, nl);
+  const Limb keep = ct::eq_mask<Limb>(borrow & ~carry, 1);
+  for (int i = 0; i < nl; i++) r[i] = ct::select(keep, u[i], r[i]);
+}
+
+void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
+  if (a == b) {
+    sqr_rows(t, a, m.nl);
+  } else {
+    mul_rows(t, a, m.nl, b, m.nl);
+  }
+  redc(r, t, m);
+}
+
+Limb* allocate(size_t limbs) noexcept {
+  if (limbs > static_cast<size_t>(INT_MAX) / sizeof(Limb)) {
+    BNerr(BN_F_BN_EXPAND_INTERNAL, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  auto* p = static_cast<Limb*>(MORVANE_malloc(limbs * sizeof(Limb)));
+  if (p == nullptr) BNerr(BN_F_BN_EXPAND_INTERNAL, ERR_R_MALLOC_FAILURE);
+  return p;
+}
+
+void release(Limb* p, size_t limbs, bool heap) noexcept {
+  internal::wipe_scratch(p, limbs * sizeof(Limb));
+  if (heap) MORVANE_free(p);
+}
+
+}  // namespace morvane::bn::limb

@@ -1,0 +1,105 @@
+// Big numbers on 64-bit limbs: the arithmetic behind BN_mul, BN_sqr, the
+// Montgomery products and the exponentiations, which see two adjacent 32-bit
+// words as one limb (little-endian; an odd top word is a limb whose upper
+// half is zero).  The results are the words the 32-bit algorithms give.
+//
+// The row kernel (r += a w over a vector) has two implementations, plain C
+// with unsigned __int128 and MULX/ADCX/ADOX, chosen on first use from the
+// processor's features (internal/cpu.h; "adx" in MORVANE_NO_HWCRYPT forces
+// the plain one).  Everything else is written once over that kernel.
+#ifndef MORVANE_CRYPTO_BN_LIMBS_H
+#define MORVANE_CRYPTO_BN_LIMBS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <morvane/bn.h>
+
+namespace morvane::bn::limb {
+
+using Limb = uint64_t;
+
+// Limbs that hold `words` 32-bit words.
+constexpr int count(int words) { return (words + 1) / 2; }
+
+// l[0 .. count(nw)) = w[0 .. nw), the upper half of an odd top limb zero.
+void load(Limb* l, const BN_ULONG* w, int nw) noexcept;
+// w[0 .. nw) = the low nw words of l.
+void store(BN_ULONG* w, const Limb* l, int nw) noexcept;
+
+// r[0 .. n) += a[0 .. n) w; returns the carry limb.  The instructions run
+// and the addresses touched depend on n only.
+using MulAddFn = Limb (*)(Limb* r, const Limb* a, int n, Limb w) noexcept;
+MulAddFn mul_add() noexcept;
+
+// r[0 .. na + nb) = a b by rows (no branch on the values); r must not
+// overlap a or b.
+void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept;
+// r[0 .. 2n) = a^2 by rows (each cross product once, doubled).
+void sqr_rows(Limb* r, const Limb* a, int n) noexcept;
+// r[0 .. 2n) = a b (or a^2 when a == b) for n-limb operands: Karatsuba from
+// kKaratsuba limbs up, rows below.  Scratch of scratch_limbs(n).
+constexpr int kKaratsuba = 32;
+size_t scratch_limbs(int n) noexcept;
+void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept;
+
+// A Montgomery modulus as limbs: R = 2^(32 nw), n0 = -N^-1 mod 2^64 lifted
+// from the context's 32-bit n0 (n0w), which the last step of an odd word
+// count uses.
+struct Modulus {
+  const Limb* n;
+  int nw, nl;
+  Limb n0;
+  BN_ULONG n0w;
+};
+// The 64-bit n0 from N's low limb and the 32-bit one.
+Limb lift_n0(Limb n_low, BN_ULONG n0w) noexcept;
+
+// r[0 .. nl) = t R^-1 mod N for t[0 .. 2 nl) < N R (t is overwritten), with
+// no branch or address that depends on the values.
+void redc(Limb* r, Limb* t, const Modulus& m) noexcept;
+// r = a b R^-1 mod N (a^2 R^-1 when a == b) for a b < N R; t: 2 nl limbs.
+// r may be a or b.
+void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept;
+
+// Limb storage: on the stack up to Inline limbs, else from CRYPTO_malloc;
+// wiped when it goes.  ok() is false after a failed allocation (pushed as
+// "malloc failure").
+template <int Inline>
+class Buffer {
+ public:
+  explicit Buffer(size_t limbs) noexcept;
+  ~Buffer();
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  bool ok() const noexcept { return p_ != nullptr; }
+  Limb* get() noexcept { return p_; }
+
+ private:
+  Limb local_[Inline];
+  Limb* p_;
+  size_t n_;
+};
+
+// Allocation behind Buffer (null and an error on the queue on failure) and
+// its release, wiping first.
+Limb* allocate(size_t limbs) noexcept;
+void release(Limb* p, size_t limbs, bool heap) noexcept;
+
+template <int Inline>
+Buffer<Inline>::Buffer(size_t limbs) noexcept
+    : p_(limbs <= Inline ? local_ : allocate(limbs)), n_(limbs) {}
+
+template <int Inline>
+Buffer<Inline>::~Buffer() {
+  if (p_ != nullptr) release(p_, n_, p_ != local_);
+}
+
+}  // namespace morvane::bn::limb
+
+namespace morvane::bn {
+// The context's modulus as limbs, loaded into n (count(N's words) limbs).
+limb::Modulus limb_modulus(const BN_MONT_CTX* mont, limb::Limb* n) noexcept;
+}  // namespace morvane::bn
+
+#endif  // MORVANE_CRYPTO_BN_LIMBS_H
