@@ -572,7 +572,7 @@ MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
  * "string=" and the value on the queue. */
 
 /* The generator over sections of `cnf`, which may be null when the text
- * needs none (else "sequence or set needs config"). */
+ * needs none (else "sequence or set needs config"); a null text is empty. */
 MORVANE_EXPORT ASN1_TYPE *ASN1_generate_v3(const char *str, X509V3_CTX *cnf);
 /* The same with the sections of a configuration (null: none). */
 MORVANE_EXPORT ASN1_TYPE *ASN1_generate_nconf(const char *str, CONF *nconf);
