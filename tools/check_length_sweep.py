@@ -22,6 +22,7 @@ NAME = re.compile(r'^(n|num|len|inl|datal|.*(len|length|size|bits|bytes|words|co
 # Parameters that match the pattern but are no length or count.
 NOT_LENGTHS = {
     ('ASN1_TYPE_set_int_octetstring', 'num'),  # the INTEGER's value (a long)
+    ('EVP_BytesToKey', 'count'),  # digest passes, a work factor: INT_MAX is INT_MAX digests
 }
 
 # Functions not swept, and why.

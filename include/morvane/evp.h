@@ -692,6 +692,38 @@ MORVANE_EXPORT void MORVANE_add_all_algorithms_noconf(void);
 /* As _noconf, then MORVANE_config(NULL). */
 MORVANE_EXPORT void MORVANE_add_all_algorithms_conf(void);
 
+/* ---- keys from pass phrases ----------------------------------------------
+ * EVP_BytesToKey derives a cipher's key and IV from a pass phrase the way
+ * PEM encryption does: digest passes D1 = H(data || salt), Di = H(Di-1 ||
+ * data || salt), each digested count - 1 times more, their bytes filling
+ * the key and then the IV.  The stored prompt and EVP_read_pw_string serve
+ * the pass-phrase callbacks; the prompt is process-wide and unlocked (set it
+ * before threads use it).  Null arguments: EVP_BytesToKey refuses a null
+ * cipher or digest ("passed a null parameter"); a null salt means none, a
+ * null key or iv receives nothing.  EVP_read_pw_string refuses a null
+ * buffer; a null prompt takes the stored one. */
+
+#define PKCS5_SALT_LEN 8       /* salt bytes of EVP_BytesToKey and PBES1 */
+#define PKCS5_DEFAULT_ITER 2048 /* iteration count written by default */
+
+/* Fills the cipher's key (into `key`) and IV (into `iv`) from datal bytes of
+ * `data`, with 8 bytes of `salt` when given.  Returns the cipher's key
+ * length (also when `data` is null: nothing is derived then), or 0 when a
+ * digest step fails, datal is negative or the digest has no output. */
+MORVANE_EXPORT int EVP_BytesToKey(const EVP_CIPHER *type, const EVP_MD *md,
+                                  const unsigned char *salt, const unsigned char *data,
+                                  int datal, int count, unsigned char *key, unsigned char *iv);
+/* Stores at most 79 characters of `prompt` (null empties the store). */
+MORVANE_EXPORT void EVP_set_pw_prompt(const char *prompt);
+/* The stored prompt, or null while it is empty. */
+MORVANE_EXPORT char *EVP_get_pw_prompt(void);
+/* Reads a pass phrase of at most length - 1 characters (and 1023) into `buf`
+ * through the prompt interface (UI_new's default method), with `prompt` or,
+ * when null, the stored prompt; with `verify` not 0 it is asked twice and
+ * must match.  Returns UI_process's result (0 on success, negative on
+ * failure), or -1 for a length below 1 or a null buffer. */
+MORVANE_EXPORT int EVP_read_pw_string(char *buf, int length, const char *prompt, int verify);
+
 /* ---- configuration and errors ------------------------------------------- */
 
 /* Registers the configuration module "alg_section": its section may set

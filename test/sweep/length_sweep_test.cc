@@ -37,6 +37,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/hmac.h>
 #include <morvane/objects.h>
 #include <morvane/rand.h>
 #include <morvane/rc2.h>
@@ -757,6 +758,31 @@ const std::vector<Entry> kPublicKey = {
      [](int flen) { RSA_private_decrypt(flen, Big(), Big(), nullptr, RSA_PKCS1_PADDING); }},
 };
 
+// HMAC keys, pass phrases and key derivation.
+const std::vector<Entry> kPasswords = {
+    {"HMAC_Init_ex",
+     [](int len) {
+       HMAC_CTX c;
+       HMAC_CTX_init(&c);
+       HMAC_Init_ex(&c, Big(), len, EVP_sha1(), nullptr);
+       HMAC_CTX_cleanup(&c);
+     }},
+    {"HMAC_Init",
+     [](int len) {
+       HMAC_CTX c;
+       HMAC_Init(&c, Big(), len, EVP_sha256());
+       HMAC_CTX_cleanup(&c);
+     }},
+    {"HMAC", [](int key_len) { HMAC(EVP_sha1(), Big(), key_len, g_key, 16, nullptr, nullptr); }},
+    {"EVP_BytesToKey",
+     [](int datal) {
+       unsigned char key[32], iv[16];
+       EVP_BytesToKey(EVP_aes_256_cbc(), EVP_sha1(), nullptr, Big(), datal, 1, key, iv);
+     }},
+    {"EVP_read_pw_string",
+     [](int length) { EVP_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0); }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
@@ -776,5 +802,6 @@ INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), Entr
 INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName);
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
+INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
 
 }  // namespace
