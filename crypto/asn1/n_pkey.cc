@@ -20,7 +20,6 @@
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 
-#include "internal/unbuilt.h"
 #include "internal/wipe.h"
 
 ASN1_SEQUENCE(NETSCAPE_PKEY) = {
@@ -50,17 +49,10 @@ constexpr int kSaltLen = 10;
 constexpr int kPassLen = 256;  // the pass-phrase buffer
 constexpr int kRc4KeyLen = 16;
 
-// The default pass-phrase source, EVP_read_pw_string: not part of this build
-// yet.
-int read_pw_unbuilt(char* /*buf*/, int /*len*/, const char* /*prompt*/, int /*verify*/) {
-  morvane::internal::unbuilt(ERR_LIB_EVP, 0, "EVP_read_pw_string", __FILE__, __LINE__);
-  return -1;
-}
-
 // Asks for the pass phrase into `buf` (kPassLen bytes) and terminates it
 // within the buffer; false (with "bad password read") when the source fails.
 bool read_pass(PassCallback cb, char* buf, int verify, int func) {
-  if (cb == nullptr) cb = read_pw_unbuilt;
+  if (cb == nullptr) cb = EVP_read_pw_string;
   buf[0] = '\0';
   if (cb(buf, kPassLen, kPrompt, verify) != 0) {
     ASN1err(func, ASN1_R_BAD_PASSWORD_READ);
@@ -74,25 +66,22 @@ bool read_pass(PassCallback cb, char* buf, int verify, int func) {
 // round) over the pass phrase, or in the salted form over its MD5 digest and
 // the salt.  The pass phrase is wiped here.
 bool derive_key(char* pass, int sgckey, unsigned char key[kRc4KeyLen]) {
-  unsigned char data[EVP_MAX_MD_SIZE + kSaltLen];
-  morvane::internal::Wiper wipe_data(data);
+  const auto* data = reinterpret_cast<const unsigned char*>(pass);
   size_t len = strlen(pass);
+  unsigned char salted[EVP_MAX_MD_SIZE + kSaltLen];
+  morvane::internal::Wiper wipe_salted(salted);
+  bool ok = true;
   if (sgckey) {
     unsigned int mdlen = 0;
-    if (!EVP_Digest(pass, len, data, &mdlen, EVP_md5(), nullptr)) {
-      morvane::internal::wipe(pass, kPassLen);
-      return false;
-    }
-    memcpy(data + mdlen, kSalt, kSaltLen);
+    ok = EVP_Digest(pass, len, salted, &mdlen, EVP_md5(), nullptr) != 0;
+    memcpy(salted + mdlen, kSalt, kSaltLen);
+    data = salted;
     len = mdlen + kSaltLen;
-  } else {
-    memcpy(data, pass, len);
   }
+  ok = ok && EVP_BytesToKey(EVP_rc4(), EVP_md5(), nullptr, data, static_cast<int>(len), 1, key,
+                            nullptr) == kRc4KeyLen;
   morvane::internal::wipe(pass, kPassLen);
-  // EVP_BytesToKey is not part of this build yet.
-  (void)key;
-  morvane::internal::unbuilt(ERR_LIB_EVP, 0, "EVP_BytesToKey", __FILE__, __LINE__);
-  return false;
+  return ok;
 }
 
 // RC4 over the `len` bytes at `data`, in place.
