@@ -111,6 +111,7 @@ void RegisterAes();
 void RegisterAsn1();
 void RegisterBase64();
 void RegisterBn();
+void RegisterBnFields();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();

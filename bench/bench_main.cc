@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
   bench::RegisterBase64();
   bench::RegisterRand();
   bench::RegisterBn();
+  bench::RegisterBnFields();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
       fprintf(stderr, "cross-check failed: %s\n", m.c_str());

@@ -36,7 +36,7 @@ bool dup_into(BIGNUM** to, const BIGNUM* a) {
 }
 
 bool initialized(const BN_BLINDING* b, int func) {
-  if (b->A != nullptr && b->Ai != nullptr) return true;
+  if (b->A != nullptr && b->Ai != nullptr && b->mod != nullptr) return true;
   BNerr(func, BN_R_NOT_INITIALIZED);
   return false;
 }

@@ -555,6 +555,90 @@ MORVANE_EXPORT void BN_BLINDING_set_thread_id(BN_BLINDING *b, unsigned long n);
 MORVANE_EXPORT unsigned long BN_BLINDING_get_flags(const BN_BLINDING *b);
 MORVANE_EXPORT void BN_BLINDING_set_flags(BN_BLINDING *b, unsigned long flags);
 
+/* ---- NIST primes and published primes ---------------------------------------
+ * The primes of the NIST curves over prime fields (FIPS 186-4, D.1.2) as
+ * constant numbers (BN_FLAG_BORROWED: never to be modified or freed), and the
+ * reduction modulo each: r = a mod p in [0, p), 1 or 0.  The field argument
+ * is not read (each function reduces by its own prime); ctx serves only
+ * inputs outside [0, p^2), which take the general reduction.  r may be a. */
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_192(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_224(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_256(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_384(void);
+MORVANE_EXPORT const BIGNUM *BN_get0_nist_prime_521(void);
+MORVANE_EXPORT int BN_nist_mod_192(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_224(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_256(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_384(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+MORVANE_EXPORT int BN_nist_mod_521(BIGNUM *r, const BIGNUM *a, const BIGNUM *field, BN_CTX *ctx);
+/* The MODP group primes of RFC 2409 (section 6: the first and second Oakley
+ * groups) and RFC 3526 (groups 5 and 14 to 18), written into bn or a new
+ * number when bn is null; null on failure. */
+MORVANE_EXPORT BIGNUM *get_rfc2409_prime_768(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc2409_prime_1024(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_1536(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_2048(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_3072(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_4096(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_6144(BIGNUM *bn);
+MORVANE_EXPORT BIGNUM *get_rfc3526_prime_8192(BIGNUM *bn);
+
+/* ---- arithmetic over GF(2^m) ----------------------------------------------------
+ * A polynomial over GF(2) is a number whose bit i is the coefficient of x^i
+ * (the sign is ignored; results are non-negative).  The modulus p is given as
+ * a number, or (the _arr forms) as the exponents of its nonzero terms in
+ * decreasing order ending with 0: x^163 + x^7 + x^6 + x^3 + 1 is {163, 7, 6,
+ * 3, 0}; {0} stands for the polynomial 1.  Only a modulus with a constant
+ * term has that form: the number forms refuse others, and zero, with
+ * "invalid length".  1 on success, 0 on failure; r may be any operand. */
+/* r = a + b. */
+MORVANE_EXPORT int BN_GF2m_add(BIGNUM *r, const BIGNUM *a, const BIGNUM *b);
+/* r = a mod p. */
+MORVANE_EXPORT int BN_GF2m_mod(BIGNUM *r, const BIGNUM *a, const BIGNUM *p);
+MORVANE_EXPORT int BN_GF2m_mod_arr(BIGNUM *r, const BIGNUM *a, const unsigned int p[]);
+/* r = a b mod p; r = a^2 mod p. */
+MORVANE_EXPORT int BN_GF2m_mod_mul(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *p,
+                                   BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_mul_arr(BIGNUM *r, const BIGNUM *a, const BIGNUM *b,
+                                       const unsigned int p[], BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_sqr(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_sqr_arr(BIGNUM *r, const BIGNUM *a, const unsigned int p[],
+                                       BN_CTX *ctx);
+/* r = a^-1 mod p.  An a of 0 mod p fails with nothing queued; one sharing a
+ * factor with a reducible p fails with "no inverse". */
+MORVANE_EXPORT int BN_GF2m_mod_inv(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_inv_arr(BIGNUM *r, const BIGNUM *a, const unsigned int p[],
+                                       BN_CTX *ctx);
+/* r = y / x mod p (failing as the inverse of x). */
+MORVANE_EXPORT int BN_GF2m_mod_div(BIGNUM *r, const BIGNUM *y, const BIGNUM *x, const BIGNUM *p,
+                                   BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_div_arr(BIGNUM *r, const BIGNUM *y, const BIGNUM *x,
+                                       const unsigned int p[], BN_CTX *ctx);
+/* r = a^b mod p for an ordinary integer b (its sign ignored); b = 0 gives 1,
+ * b = 1 gives a as it is, not reduced. */
+MORVANE_EXPORT int BN_GF2m_mod_exp(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *p,
+                                   BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_exp_arr(BIGNUM *r, const BIGNUM *a, const BIGNUM *b,
+                                       const unsigned int p[], BN_CTX *ctx);
+/* r = the square root of a mod p, a^(2^(m-1)). */
+MORVANE_EXPORT int BN_GF2m_mod_sqrt(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_sqrt_arr(BIGNUM *r, const BIGNUM *a, const unsigned int p[],
+                                        BN_CTX *ctx);
+/* r = a root z of z^2 + z = a mod p (the other is z + 1); "no solution" when
+ * there is none, "too many iterations" after 50 draws for an even degree. */
+MORVANE_EXPORT int BN_GF2m_mod_solve_quad(BIGNUM *r, const BIGNUM *a, const BIGNUM *p,
+                                          BN_CTX *ctx);
+MORVANE_EXPORT int BN_GF2m_mod_solve_quad_arr(BIGNUM *r, const BIGNUM *a, const unsigned int p[],
+                                              BN_CTX *ctx);
+/* Stores the exponents of a's nonzero terms, highest first, in p[0 .. max)
+ * and returns their number (which may exceed max: the rest are not stored);
+ * 0 for zero and for a without a constant term. */
+MORVANE_EXPORT int BN_GF2m_poly2arr(const BIGNUM *a, unsigned int p[], int max);
+/* a = the polynomial of the exponent array p (ending with 0). */
+MORVANE_EXPORT int BN_GF2m_arr2poly(const unsigned int p[], BIGNUM *a);
+#define BN_GF2m_sub(r, a, b) BN_GF2m_add((r), (a), (b))
+#define BN_GF2m_cmp(a, b) BN_ucmp((a), (b))
+
 /* Registers the texts of library 3 (ERR_LIB_BN) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_BN_strings(void);
@@ -602,6 +686,7 @@ MORVANE_EXPORT void ERR_load_BN_strings(void);
 #define BN_F_BN_DIV_NO_BRANCH 138
 #define BN_F_BN_MOD_INVERSE_NO_BRANCH 139
 #define BN_F_BN_GENERATE_PRIME_EX 140
+#define BN_F_BN_GF2M_MOD_INV 141
 /* Reason codes of library 3 (BN). */
 #define BN_R_ARG2_LT_ARG3 100
 #define BN_R_BAD_RECIPROCAL 101

@@ -56,6 +56,11 @@ TEST(BnBlinding, RefusedUntilCreated) {
   EXPECT_EQ(BN_BLINDING_update(b.get(), nullptr), 0);
   EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_BLINDING_UPDATE, BN_R_NOT_INITIALIZED}});
   EXPECT_EQ(Show(n.get()), "05");
+  // Nor a record with its pair but no modulus.
+  Blinding nomod(BN_BLINDING_new(mod.get(), mod.get(), nullptr));
+  ASSERT_NE(nomod, nullptr);
+  EXPECT_EQ(BN_BLINDING_convert(n.get(), nomod.get(), nullptr), 0);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_BLINDING_CONVERT_EX, BN_R_NOT_INITIALIZED}});
   // Without an exponent no pair can be made.
   EXPECT_EQ(BN_BLINDING_create_param(b.get(), nullptr, nullptr, nullptr, nullptr, nullptr),
             nullptr);

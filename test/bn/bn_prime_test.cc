@@ -78,22 +78,6 @@ TEST(BnPrime, SmallValues) {
   EXPECT_ERRORS({});
 }
 
-// Every odd prime of the trial-division table is prime with trial division
-// (a number is not ruled out by being divisible by itself).
-TEST(BnPrime, TablePrimesWithTrialDivision) {
-  bn_test::InstallDetRand(2);
-  Bn a(BN_new());
-  int primes = 0;
-  for (BN_ULONG v = 3; v <= 17863; v += 2) {
-    bool prime = true;
-    for (BN_ULONG d = 3; d * d <= v; d += 2) prime = prime && v % d != 0;
-    BN_set_word(a.get(), v);
-    ASSERT_EQ(BN_is_prime_fasttest_ex(a.get(), 1, nullptr, 1, nullptr), prime ? 1 : 0) << v;
-    primes += prime;
-  }
-  EXPECT_EQ(primes, 2047);
-}
-
 // Rounds by size through the callback: 2^512 - 569 and 2^1024 - 105, the
 // largest primes below 2^512 and 2^1024, take 6 and 3 rounds with checks 0.
 TEST(BnPrime, RoundsBySize) {

@@ -675,6 +675,13 @@ const std::vector<Entry> kBn = {
        BN_CTX* ctx = BN_CTX_new();
        BN_X931_generate_Xpq(BN_new(), BN_new(), nbits, ctx);
      }},
+    {"BN_GF2m_poly2arr",
+     [](int max) {
+       unsigned int p[5];
+       BIGNUM* a = BN_new();
+       BN_hex2bn(&a, "800000000000000000000000000000000000000C9");  // 5 terms
+       BN_GF2m_poly2arr(a, p, max);
+     }},
     {"bn_cmp_words", NegativeOnly<+[](int n) { bn_cmp_words(g_w, g_w, n); }>},
     {"bn_mul_add_words", NegativeOnly<+[](int n) { bn_mul_add_words(g_r, g_w, n, 3); }>},
     {"bn_mul_words", NegativeOnly<+[](int n) { bn_mul_words(g_r, g_w, n, 3); }>},
