@@ -17,11 +17,13 @@
  *
  * Null arguments: the _free functions and ASN1_item_free accept null; a
  * null value given to the encoders gives 0; the other functions need valid
- * values, and data pointers valid for the lengths given. */
+ * values, and data pointers valid for the lengths given, except where a
+ * function's comment says what a null gets. */
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 
 #include <stdio.h>
+#include <time.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -371,6 +373,133 @@ MORVANE_EXPORT int i2t_ASN1_OBJECT(char *buf, int buf_len, ASN1_OBJECT *a);
  * long text's buffer cannot be allocated. */
 MORVANE_EXPORT int i2a_ASN1_OBJECT(BIO *bp, ASN1_OBJECT *a);
 
+/* ---- character strings ------------------------------------------------
+ * Text given in one of four input forms (ASN1_MB_*) is converted into an
+ * ASN1_STRING of a character-string type chosen from a type mask, one bit per
+ * type (the bits of ASN1_tag2bit, morvane/asn1t.h).  The conversions and the
+ * UTF-8 codec accept characters up to 0x7FFFFFFF (UTF-8 of 1 to 6 octets). */
+#define ASN1_MB_FLAG 0x1000
+#define ASN1_MB_UTF8 (ASN1_MB_FLAG)       /* UTF-8, 1 to 6 octets a character */
+#define ASN1_MB_ASCII (ASN1_MB_FLAG | 1)  /* one octet a character (0-255) */
+#define ASN1_MB_BMP (ASN1_MB_FLAG | 2)    /* two octets, big-endian */
+#define ASN1_MB_UNIV (ASN1_MB_FLAG | 4)   /* four octets, big-endian */
+
+/* Type mask bits (ASN1_tag2bit of the type's tag). */
+#define ASN1_MASK_NUMERICSTRING 0x0001UL
+#define ASN1_MASK_PRINTABLESTRING 0x0002UL
+#define ASN1_MASK_T61STRING 0x0004UL
+#define ASN1_MASK_VIDEOTEXSTRING 0x0008UL
+#define ASN1_MASK_IA5STRING 0x0010UL
+#define ASN1_MASK_GRAPHICSTRING 0x0020UL
+#define ASN1_MASK_VISIBLESTRING 0x0040UL
+#define ASN1_MASK_GENERALSTRING 0x0080UL
+#define ASN1_MASK_UNIVERSALSTRING 0x0100UL
+#define ASN1_MASK_OCTET_STRING 0x0200UL
+#define ASN1_MASK_BIT_STRING 0x0400UL
+#define ASN1_MASK_BMPSTRING 0x0800UL
+#define ASN1_MASK_UNKNOWN 0x1000UL
+#define ASN1_MASK_UTF8STRING 0x2000UL
+#define ASN1_MASK_UTCTIME 0x4000UL
+#define ASN1_MASK_GENERALIZEDTIME 0x8000UL
+#define ASN1_MASK_SEQUENCE 0x10000UL
+/* PrintableString, T61String, BMPString and UTF8String. */
+#define ASN1_MASK_DIRECTORYSTRING 0x2806UL
+
+/* Converts len octets at `in` (-1: the zero-terminated text) of form `inform`
+ * into the first type of the mask (0: ASN1_MASK_DIRECTORYSTRING) that holds
+ * every character, in the order PrintableString, IA5String, T61String,
+ * BMPString, UniversalString, else UTF8String.  minsize and maxsize bound the
+ * character count when above 0.  With out null only the type code is
+ * returned; else the string *out (emptied and retyped) or a new one stored
+ * there receives the characters, copied unchanged when the input form is the
+ * type's own.  Returns the type code, or -1 with an error queued ("string too
+ * short" carries "minsize=N", "string too long" "maxsize=N"; a result beyond
+ * INT_MAX octets is "string too long" too); a string made by the call is then
+ * freed and *out left null. */
+MORVANE_EXPORT int ASN1_mbstring_ncopy(ASN1_STRING **out, const unsigned char *in, int len,
+                                       int inform, unsigned long mask, long minsize,
+                                       long maxsize);
+MORVANE_EXPORT int ASN1_mbstring_copy(ASN1_STRING **out, const unsigned char *in, int len,
+                                      int inform, unsigned long mask);
+/* One UTF-8 character from at most len octets at str: its octet count, with
+ * the value in *val; 0 for len < 1, -1 truncated, -2 a bad first octet, -3 a
+ * bad continuation octet, -4 an overlong form.  Surrogates are accepted. */
+MORVANE_EXPORT int UTF8_getc(const unsigned char *str, int len, unsigned long *val);
+/* Writes value as UTF-8 into len octets at str: the octet count, or -1 when
+ * it does not fit (nothing written).  str null: only the count (1 to 6). */
+MORVANE_EXPORT int UTF8_putc(unsigned char *str, int len, unsigned long value);
+/* The narrowest of PrintableString (19), IA5String (22) and T61String (20)
+ * for the octets at s up to a zero octet or len octets (len <= 0: no
+ * limit); null s gives 19. */
+MORVANE_EXPORT int ASN1_PRINTABLE_type(const unsigned char *s, int len);
+/* Narrows a UniversalString whose characters are all below 256 to one octet
+ * a character, typed by ASN1_PRINTABLE_type: 1, or 0 with s unchanged. */
+MORVANE_EXPORT int ASN1_UNIVERSALSTRING_to_string(ASN1_UNIVERSALSTRING *s);
+
+/* String rules by attribute NID: character-count bounds (-1: none) and the
+ * type mask, used under the default mask unless ASN1_STABLE_NO_MASK is set.
+ * The built-in rules can be changed for the process by
+ * ASN1_STRING_TABLE_add; added rules live until ASN1_STRING_TABLE_cleanup.
+ * Neither the rules nor the default mask are guarded by a lock: set them up
+ * before threads use them. */
+typedef struct asn1_string_table_st {
+  int nid;
+  long minsize;
+  long maxsize;
+  unsigned long mask;
+  unsigned long flags;
+} ASN1_STRING_TABLE;
+#define ASN1_STABLE_FLAGS_MALLOC 0x01 /* allocated by ASN1_STRING_TABLE_add */
+#define ASN1_STABLE_NO_MASK 0x02      /* mask used without the default mask */
+
+/* The string of in (inlen octets, form inform) made by the rule of nid, or
+ * by the directory-string mask without one, into *out when out is given;
+ * null on failure. */
+MORVANE_EXPORT ASN1_STRING *ASN1_STRING_set_by_NID(ASN1_STRING **out, const unsigned char *in,
+                                                   int inlen, int inform, int nid);
+/* The rule of nid (borrowed, writable), or null. */
+MORVANE_EXPORT ASN1_STRING_TABLE *ASN1_STRING_TABLE_get(int nid);
+/* Sets the rule of nid (minsize and maxsize -1: kept; a new rule has no
+ * bounds then), creating it when absent: 1, or 0 on allocation failure. */
+MORVANE_EXPORT int ASN1_STRING_TABLE_add(int nid, long minsize, long maxsize, unsigned long mask,
+                                         unsigned long flags);
+/* Frees the added rules; changes made to built-in rules stay. */
+MORVANE_EXPORT void ASN1_STRING_TABLE_cleanup(void);
+/* The default mask (initially 0xFFFFFFFF), ANDed into rules and the
+ * directory-string mask by ASN1_STRING_set_by_NID.  The text form takes
+ * "MASK:<number>" (C base prefixes), "nombstr" (no BMPString or UTF8String),
+ * "pkix" (no T61String), "utf8only" or "default": 1, or 0 with the mask
+ * unchanged. */
+MORVANE_EXPORT void ASN1_STRING_set_default_mask(unsigned long mask);
+MORVANE_EXPORT unsigned long ASN1_STRING_get_default_mask(void);
+MORVANE_EXPORT int ASN1_STRING_set_default_mask_asc(const char *p);
+
+/* ---- times ---------------------------------------------------------------
+ * UTCTime (type 23, YYMMDDHHMM[SS][Z|+hhmm|-hhmm]) and GeneralizedTime
+ * (type 24, CCYYMMDDHHMM[SS[.fff]][Z|+hhmm|-hhmm]) are ASN1_STRINGs holding
+ * that ASCII text; ASN1_TIME is either (ASN1_TIME_it).  The checks test
+ * each field's range (no day is compared with its month): 1 valid, 0 not. */
+MORVANE_EXPORT int ASN1_UTCTIME_check(const ASN1_UTCTIME *d);
+MORVANE_EXPORT int ASN1_GENERALIZEDTIME_check(const ASN1_GENERALIZEDTIME *d);
+MORVANE_EXPORT int ASN1_TIME_check(const ASN1_TIME *t);
+/* Sets s to the text str when it is valid (s null: only checks): 1 or 0. */
+MORVANE_EXPORT int ASN1_UTCTIME_set_string(ASN1_UTCTIME *s, const char *str);
+MORVANE_EXPORT int ASN1_GENERALIZEDTIME_set_string(ASN1_GENERALIZEDTIME *s, const char *str);
+/* Sets s (or a new string when s is null) to t in UTC with seconds and "Z",
+ * reusing a buffer of 20 octets or more; returns it, or null.  ASN1_TIME_set
+ * takes UTCTime for the years 1950 to 2049 and GeneralizedTime otherwise. */
+MORVANE_EXPORT ASN1_UTCTIME *ASN1_UTCTIME_set(ASN1_UTCTIME *s, time_t t);
+MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_GENERALIZEDTIME_set(ASN1_GENERALIZEDTIME *s, time_t t);
+MORVANE_EXPORT ASN1_TIME *ASN1_TIME_set(ASN1_TIME *s, time_t t);
+/* The valid time t as a GeneralizedTime (a UTCTime gains the century 19 for
+ * years 50 to 99, else 20): into *out when it holds a string, else a new one
+ * (stored through out when given); null on failure. */
+MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_TIME_to_generalizedtime(ASN1_TIME *t,
+                                                                  ASN1_GENERALIZEDTIME **out);
+/* -1, 0 or 1 as s is before, at or after t; absent seconds count as 0 and an
+ * absent zone as UTC. */
+MORVANE_EXPORT int ASN1_UTCTIME_cmp_time_t(const ASN1_UTCTIME *s, time_t t);
+
 /* ---- values of any item ------------------------------------------------- */
 
 /* A new value of item `it` (morvane/asn1t.h), or null. */
@@ -660,6 +789,11 @@ MORVANE_EXPORT void ASN1_GENERALIZEDTIME_free(ASN1_GENERALIZEDTIME *a);
 MORVANE_EXPORT ASN1_GENERALIZEDTIME *d2i_ASN1_GENERALIZEDTIME(ASN1_GENERALIZEDTIME **a,
     const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_ASN1_GENERALIZEDTIME(ASN1_GENERALIZEDTIME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ASN1_TIME_it;
+MORVANE_EXPORT ASN1_TIME *ASN1_TIME_new(void);
+MORVANE_EXPORT void ASN1_TIME_free(ASN1_TIME *a);
+MORVANE_EXPORT ASN1_TIME *d2i_ASN1_TIME(ASN1_TIME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ASN1_TIME(ASN1_TIME *a, unsigned char **out);
 MORVANE_EXPORT extern const ASN1_ITEM ASN1_VISIBLESTRING_it;
 MORVANE_EXPORT ASN1_VISIBLESTRING *ASN1_VISIBLESTRING_new(void);
 MORVANE_EXPORT void ASN1_VISIBLESTRING_free(ASN1_VISIBLESTRING *a);

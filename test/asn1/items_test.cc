@@ -54,13 +54,12 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
-// values (a fresh one has chosen no form yet); a Netscape key record gets
-// version 0 (a fresh LONG is absent).
+// values (a fresh one has chosen no form yet); a structure's mandatory fields
+// of those kinds get such values; a Netscape key record gets version 0 (a
+// fresh LONG is absent).
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
-  if (it == &NETSCAPE_PKEY_it) {
-    reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
-  } else if (it == &X509_ATTRIBUTE_it) {
+  if (it == &X509_ATTRIBUTE_it) {
     auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(v);
     attr->single = 0;
     attr->value.set = sk_new_null();
@@ -73,7 +72,20 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
   } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
     ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
+  } else if (it->itype == ASN1_KIND_SEQUENCE) {
+    for (long i = 0; i < it->tcount; i++) {
+      const ASN1_TEMPLATE* tt = &it->templates[i];
+      const ASN1_ITEM* f = tt->item;
+      if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
+          !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
+            (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
+        continue;
+      auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
+      ASN1_item_ex_free(field, f);
+      *field = MakeValue(f);
+    }
   }
+  if (it == &NETSCAPE_PKEY_it) reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
   return v;
 }
 

@@ -421,6 +421,27 @@ std::vector<RspRecord> ReadRsp(const std::string& path) {
   return out;
 }
 
+std::vector<std::vector<std::string>> ReadTableRows(const std::string& path,
+                                                    const std::string& section) {
+  std::vector<std::vector<std::string>> rows;
+  for (const RspRecord& r : ReadRsp(path)) {
+    if (r.section.count(section) == 0) continue;
+    for (const auto& [label, value] : r.fields) {
+      std::vector<std::string> row{label};
+      for (size_t start = 0;;) {
+        const size_t bar = value.find('|', start);
+        std::string field = Trim(value.substr(start, bar == std::string::npos ? bar : bar - start));
+        row.push_back(field.size() >= 2 && field[0] == '"' ? Unquote(field) : field);
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+      }
+      rows.push_back(row);
+    }
+  }
+  if (rows.empty()) ADD_FAILURE() << "no rows in [" << section << "] of " << path;
+  return rows;
+}
+
 // ---- code paths -------------------------------------------------------------
 
 namespace {

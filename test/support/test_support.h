@@ -147,6 +147,12 @@ std::string TestDataFile(const std::string& relative);
 // A record value written in double quotes with C escapes (\n \r \t \b \"
 // \\ \xHH), for texts with white space at their ends or control bytes.
 std::string Unquote(const std::string& quoted);
+// The rows of section `section` of a record file (read with ReadRsp) whose
+// lines read `label = field | field | ...`: each row is the label followed by
+// the fields, trimmed, a field in double quotes unquoted.  Rows come in label
+// order.
+std::vector<std::vector<std::string>> ReadTableRows(const std::string& path,
+                                                    const std::string& section);
 
 // A JSON value (enough for Wycheproof files).  Numbers keep their text.
 struct Json {

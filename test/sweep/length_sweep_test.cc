@@ -206,6 +206,31 @@ const std::vector<Entry> kAsn1 = {
        int n = 0;
        asn1_enc_restore(&n, nullptr, &v, ASN1_ITEM_ref(SweepEnc));
      }},
+    // Text to convert; a mask whose types need no walk over 2 GB.
+    {"ASN1_mbstring_ncopy",
+     [](int len) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_ncopy(&out, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                           ASN1_MB_ASCII, ASN1_MASK_UNIVERSALSTRING, 0, 0);
+     }},
+    {"ASN1_mbstring_copy",
+     [](int len) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_copy(&out, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                          ASN1_MB_BMP, ASN1_MASK_UNIVERSALSTRING);
+     }},
+    {"ASN1_STRING_set_by_NID",
+     [](int len) {
+       ASN1_STRING_set_by_NID(nullptr, len < 0 ? (const unsigned char*)"text" : Big(), len,
+                              ASN1_MB_ASCII, 13);
+     }},
+    {"ASN1_PRINTABLE_type", [](int len) { ASN1_PRINTABLE_type(Big(), len); }},
+    {"UTF8_getc",
+     [](int len) {
+       unsigned long v;
+       UTF8_getc(Big(), len, &v);
+     }},
+    {"UTF8_putc", [](int len) { UTF8_putc(Big(), len, 0x10000); }},
     {"OBJ_bsearch",
      [](int num) {
        const char key = 1;
