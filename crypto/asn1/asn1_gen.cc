@@ -317,6 +317,41 @@ ASN1_TYPE* asn1_str2type(const char* str, int format, int utype) {
       return atmp;
     }
 
+    case ASN1_UT_UTCTIME:
+    case ASN1_UT_GENERALIZEDTIME: {
+      if (format != kAscii) return str2type_refuse(atmp, ASN1_R_TIME_NOT_ASCII_FORMAT);
+      ASN1_STRING* t = ASN1_STRING_type_new(utype);
+      if (t == nullptr) return str2type_refuse(atmp, ERR_R_MALLOC_FAILURE);
+      ASN1_TYPE_set(atmp, utype, t);
+      if (!ASN1_STRING_set(t, str, -1)) return str2type_refuse(atmp, ERR_R_MALLOC_FAILURE);
+      if (!ASN1_TIME_check(t)) return str2type_error(atmp, ASN1_R_ILLEGAL_TIME_VALUE, str);
+      return atmp;
+    }
+
+    case ASN1_UT_UTF8STRING:
+    case ASN1_UT_PRINTABLESTRING:
+    case ASN1_UT_T61STRING:
+    case ASN1_UT_IA5STRING:
+    case ASN1_UT_VISIBLESTRING:
+    case ASN1_UT_GENERALSTRING:
+    case ASN1_UT_UNIVERSALSTRING:
+    case ASN1_UT_BMPSTRING: {
+      int inform;
+      if (format == kAscii)
+        inform = ASN1_MB_ASCII;
+      else if (format == kUtf8)
+        inform = ASN1_MB_UTF8;
+      else
+        return str2type_refuse(atmp, ASN1_R_ILLEGAL_FORMAT);
+      // Exactly this type: a character it cannot hold fails the conversion.
+      ASN1_STRING* s = nullptr;
+      if (ASN1_mbstring_copy(&s, reinterpret_cast<const unsigned char*>(str), -1, inform,
+                             ASN1_tag2bit(utype)) <= 0)
+        return str2type_error(atmp, ERR_R_MALLOC_FAILURE, str);
+      ASN1_TYPE_set(atmp, utype, s);
+      return atmp;
+    }
+
     case ASN1_UT_BIT_STRING:
     case ASN1_UT_OCTET_STRING: {
       ASN1_STRING* s = ASN1_STRING_type_new(utype);
