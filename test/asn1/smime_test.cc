@@ -11,10 +11,12 @@
 #include <morvane/bio.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
+#include <morvane/rand.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
 #include "last_error.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -284,6 +286,38 @@ TEST(SmimeWrite, FailedPartsFailTheMessage) {
   ASN1_TYPE_free(empty);
   ASN1_item_free(v, &X509_ALGOR_it);
   EXPECT_ERRORS({});
+}
+
+// Without random bytes there is no boundary, and no message.
+TEST(SmimeWrite, NoBoundaryWithoutRandomBytes) {
+  static const RAND_METHOD kNothing = {};
+  ASSERT_EQ(1, RAND_set_rand_method(&kNothing));
+  ASN1_VALUE* v = Sha1Alg();
+  int rc = -1;
+  EXPECT_EQ("", WriteDetached(0, nullptr, v, &rc));
+  EXPECT_EQ(0, rc);
+  RAND_set_rand_method(nullptr);
+  ASN1_item_free(v, &X509_ALGOR_it);
+  ERR_clear_error();
+}
+
+// Copies into a sink that refuses what it is given fail.
+TEST(SmimeCopy, FailedWritesFailTheCopy) {
+  for (int flags : {0, 0x80}) {
+    BIO* in = MemIn("a\nb\n");
+    BIO* out = morvane_test::NewScriptedStream();
+    morvane_test::Script(out).write_script.push_back(morvane_test::ScriptStep::Fail());
+    EXPECT_EQ(0, SMIME_crlf_copy(in, out, flags));
+    BIO_free(in);
+    BIO_free(out);
+  }
+  BIO* in = MemIn("Content-Type: text/plain\n\nbody\n");
+  BIO* out = morvane_test::NewScriptedStream();
+  morvane_test::Script(out).write_script.push_back(morvane_test::ScriptStep::Fail());
+  EXPECT_EQ(0, SMIME_text(in, out));
+  BIO_free(in);
+  BIO_free(out);
+  ERR_clear_error();
 }
 
 TEST(SmimeCopy, LinesEndInCrLf) {
