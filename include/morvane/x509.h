@@ -7,8 +7,9 @@
  * Null arguments: the default-path functions take none; X509_NAME_set
  * refuses a null argument and the name items follow morvane/asn1.h (X_free
  * accepts null); the sections on password-based parameters, PKCS#8
- * conversion and attribute lists say what their functions accept; the rest
- * is not built yet and fails as above without reading its arguments. */
+ * conversion, attribute lists and the legacy encrypted RSA key say what
+ * their functions accept; the rest is not built yet and fails as above
+ * without reading its arguments. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
@@ -239,7 +240,10 @@ MORVANE_EXPORT int X509_NAME_set(X509_NAME **xn, X509_NAME *name);
  * Private Key password:" and verify 1 when writing, 0 when reading; a
  * non-zero result is "bad password read".  At most 255 bytes of the buffer
  * are taken, up to its first zero.  The pass phrase, the key and every
- * plaintext copy of the private key are wiped before they are released. */
+ * plaintext copy of the private key are wiped before they are released.
+ * Null arguments: a null key gives 0, a null out measures, a null cb asks
+ * through EVP_read_pw_string, a null a decodes into a new key; in must
+ * point to the record. */
 
 typedef struct X509_sig_st {
   X509_ALGOR *algor;
