@@ -8,7 +8,10 @@
 // written around its DER from the outermost in, an implicit tag replacing
 // the value's own identifier, and the result decoded again.  Nested sections
 // are bounded, so a section that names itself fails instead of recursing
-// without end.
+// without end; and since sections may name one another many times over
+// (a few sections, each of two lines naming the next, double the work at
+// each level), the SEQUENCE and SET encodings made for one text share a
+// budget of octets, which bounds the time and memory one call takes.
 
 #include <ctype.h>
 #include <limits.h>
@@ -40,6 +43,9 @@ enum Format { kAscii = 1, kUtf8 = 2, kHex = 3, kBitlist = 4 };
 
 constexpr int kMaxLayers = 20;    // outer layers of one text
 constexpr int kMaxSections = 50;  // sections nested inside one another
+// The octets of all SEQUENCE and SET encodings made for one text, nested
+// ones counted at every level.
+constexpr size_t kMaxSectionOctets = size_t{1} << 22;
 
 // One outer layer; the first one added is the outermost.
 struct tag_exp_type {
@@ -383,7 +389,7 @@ ASN1_TYPE* asn1_str2type(const char* str, int format, int utype) {
   }
 }
 
-ASN1_TYPE* generate(const char* str, X509V3_CTX* cnf, int depth);
+ASN1_TYPE* generate(const char* str, X509V3_CTX* cnf, int depth, size_t* budget);
 
 int i2d_member(void* a, unsigned char** pp) {
   return i2d_ASN1_TYPE(static_cast<ASN1_TYPE*>(a), pp);
@@ -394,8 +400,10 @@ void free_member(void* a) {
 }
 
 // A SEQUENCE or SET whose members are the generator texts of the lines of
-// `section` (none: empty), at `depth` sections deep.
-ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth) {
+// `section` (none: empty), at `depth` sections deep; its encoding is taken
+// from `budget`.
+ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth,
+                      size_t* budget) {
   STACK* members = sk_new_null();
   STACK* sect = nullptr;
   ASN1_TYPE* ret = nullptr;
@@ -417,7 +425,7 @@ ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth
     }
     for (int i = 0; i < sk_num(sect); i++) {
       const auto* line = reinterpret_cast<const CONF_VALUE*>(sk_value(sect, i));
-      ASN1_TYPE* member = generate(line->value, cnf, depth + 1);
+      ASN1_TYPE* member = generate(line->value, cnf, depth + 1, budget);
       if (member == nullptr) goto done;
       if (!sk_push(members, reinterpret_cast<char*>(member))) {
         ASN1_TYPE_free(member);
@@ -430,6 +438,11 @@ ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth
   len = i2d_ASN1_SET(members, nullptr, i2d_member, utype, ASN1_CLASS_UNIVERSAL,
                      utype == ASN1_UT_SET);
   if (len <= 0) goto done;
+  if (static_cast<size_t>(len) > *budget) {
+    ASN1err(ASN1_F_ASN1_GENERATE_V3, ASN1_R_DEPTH_EXCEEDED);
+    goto done;
+  }
+  *budget -= static_cast<size_t>(len);
   if ((der = static_cast<unsigned char*>(MORVANE_malloc(len))) == nullptr ||
       (ret = ASN1_TYPE_new()) == nullptr) {
     ASN1err(ASN1_F_ASN1_GENERATE_V3, ERR_R_MALLOC_FAILURE);
@@ -514,7 +527,7 @@ done:
   return ret;
 }
 
-ASN1_TYPE* generate(const char* str, X509V3_CTX* cnf, int depth) {
+ASN1_TYPE* generate(const char* str, X509V3_CTX* cnf, int depth, size_t* budget) {
   tag_exp_arg arg = {};
   arg.imp_tag = arg.imp_class = -1;
   arg.utype = -1;
@@ -531,7 +544,7 @@ ASN1_TYPE* generate(const char* str, X509V3_CTX* cnf, int depth) {
       ASN1err(ASN1_F_ASN1_GENERATE_V3, ASN1_R_SEQUENCE_OR_SET_NEEDS_CONFIG);
       return nullptr;
     }
-    ret = asn1_multi(arg.utype, arg.str, cnf, depth);
+    ret = asn1_multi(arg.utype, arg.str, cnf, depth, budget);
   } else {
     ret = asn1_str2type(arg.str, arg.format, arg.utype);
   }
@@ -551,5 +564,6 @@ ASN1_TYPE* ASN1_generate_nconf(const char* str, CONF* nconf) {
 
 /* see morvane/asn1.h */
 ASN1_TYPE* ASN1_generate_v3(const char* str, X509V3_CTX* cnf) {
-  return generate(str, cnf, 0);
+  size_t budget = kMaxSectionOctets;
+  return generate(str, cnf, 0, &budget);
 }

@@ -695,8 +695,10 @@ MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
  * context-specific by default), the wrappers OCTWRAP, BITWRAP, SEQWRAP and
  * SETWRAP (an implicit tag before one applies to it), and FORM/FORMAT:ASCII,
  * UTF8, HEX (digit pairs, ':' allowed between them) or BITLIST (bit numbers
- * of a BIT STRING).  At most 20 layers around one value and 50 sections
- * nested in one another ("depth exceeded").  Keywords match exactly, case
+ * of a BIT STRING).  At most 20 layers around one value, 50 sections
+ * nested in one another, and 4 MiB of SEQUENCE and SET encodings made for
+ * one text, nested ones counted at each level ("depth exceeded").
+ * Keywords match exactly, case
  * included.  Null on failure, with the reason and (for a bad value)
  * "string=" and the value on the queue. */
 

@@ -147,6 +147,33 @@ TEST(Generate, SectionsThatNameEachOther) {
   NCONF_free(conf);
 }
 
+// Sections m1 to m<n>, each holding the next twice, the last a NULL: the
+// encoding doubles at each level.
+std::string Doubling(int n) {
+  std::string text;
+  for (int i = 1; i < n; i++) {
+    const std::string next = "SEQUENCE:m" + std::to_string(i + 1) + "\n";
+    text += "[m" + std::to_string(i) + "]\na = " + next + "b = " + next;
+  }
+  return text + "[m" + std::to_string(n) + "]\na = NULL\n";
+}
+
+TEST(Generate, SectionsThatMultiplyStopEarly) {
+  // Five levels make 16 NULLs; forty would make 2^39 of them, and stop
+  // once the encodings made reach 4 MiB.
+  CONF* conf = LoadConf(Doubling(5));
+  ASN1_TYPE* t = ASN1_generate_nconf("SEQUENCE:m1", conf);
+  std::string der = "30020500";
+  for (int i = 0; i < 4; i++) der = Wrap("30", der + der);
+  EXPECT_EQ(der, Der(t));
+  ASN1_TYPE_free(t);
+  NCONF_free(conf);
+  conf = LoadConf(Doubling(40));
+  EXPECT_EQ(nullptr, ASN1_generate_nconf("SEQUENCE:m1", conf));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_GENERATE_V3, ASN1_R_DEPTH_EXCEEDED}});
+  NCONF_free(conf);
+}
+
 // Texts of different keywords generated on eight threads at once give what
 // they give on one: the keyword search shares no state between calls.
 TEST(Generate, ConcurrentCallsShareNothing) {
