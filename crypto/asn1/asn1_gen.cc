@@ -46,6 +46,9 @@ constexpr int kMaxSections = 50;  // sections nested inside one another
 // The octets of all SEQUENCE and SET encodings made for one text, nested
 // ones counted at every level.
 constexpr size_t kMaxSectionOctets = size_t{1} << 22;
+// The highest bit number of a BITLIST, so that a short text cannot ask for
+// a BIT STRING of hundreds of megabytes: at most 4 MiB of bits.
+constexpr unsigned long kMaxBitlistBit = (1ul << 25) - 1;
 
 // One outer layer; the first one added is the outermost.
 struct tag_exp_type {
@@ -255,7 +258,7 @@ int bitstr_cb(const char* elem, int len, void* bitstr) {
   char* eptr = nullptr;
   const unsigned long num = strtoul(elem, &eptr, 10);
   if (eptr != elem + len) return 0;  // not a whole number
-  if (num > INT_MAX) {               // also any text that parses as a negative number
+  if (num > kMaxBitlistBit) {  // also any text that parses as a negative number
     ASN1err(ASN1_F_BITSTR_CB, ASN1_R_INVALID_NUMBER);
     return 0;
   }

@@ -695,7 +695,7 @@ MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
  * context-specific by default), the wrappers OCTWRAP, BITWRAP, SEQWRAP and
  * SETWRAP (an implicit tag before one applies to it), and FORM/FORMAT:ASCII,
  * UTF8, HEX (digit pairs, ':' allowed between them) or BITLIST (bit numbers
- * of a BIT STRING).  At most 20 layers around one value, 50 sections
+ * of a BIT STRING, below 2^25).  At most 20 layers around one value, 50 sections
  * nested in one another, and 4 MiB of SEQUENCE and SET encodings made for
  * one text, nested ones counted at each level ("depth exceeded").
  * Keywords match exactly, case
