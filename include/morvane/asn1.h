@@ -631,9 +631,88 @@ MORVANE_EXPORT int ASN1_i2d_fp(i2d_of_void *i2d, FILE *out, void *x);
 MORVANE_EXPORT int ASN1_item_i2d_bio(const ASN1_ITEM *it, BIO *out, void *x);
 MORVANE_EXPORT int ASN1_item_i2d_fp(const ASN1_ITEM *it, FILE *out, void *x);
 
-/* Registers the configuration module "oid_section", whose section lists
- * object identifiers to create, one name = OID per line.  Returns
- * CONF_module_add's result. */
+/* ---- S/MIME framing (RFC 5751) -------------------------------------------
+ * A value of any item as a MIME message: opaque ("application/pkcs7-mime",
+ * the base64 of its DER) or, for a detached signature, "multipart/signed"
+ * with the content as the first part and the base64 signature as the second.
+ * The flags are those of PKCS#7: 0x1 text (a "text/plain" header is put
+ * before copied content), 0x40 detached, 0x80 binary (content copied
+ * unchanged, not as CRLF lines), 0x400 the old "application/x-pkcs7-" types,
+ * 0x800 header lines ending in CR LF (else LF).  Reading accepts both type
+ * prefixes, header names and values in any case, folded header lines and
+ * quoted parameters.  Writers return 1, or 0 when a write fails (also the
+ * content writer's or the signature part's); the message may then be
+ * incomplete.  Null arguments: data, mdalgs, bcont and (when no detached
+ * message is written) data_fn may be null. */
+
+/* Writes the first part of a multipart/signed message, its headers included,
+ * from `data` to `out`; non-zero on success. */
+typedef int asn1_output_data_fn(BIO *out, BIO *data, ASN1_VALUE *val, int flags,
+                                const ASN1_ITEM *it);
+/* With flag 0x40 and data: a multipart/signed message whose micalg lists
+ * mdalgs (a STACK of X509_ALGOR; digests without a MIME name as one
+ * "unknown"), its boundary 32 random upper-case hexadecimal digits.  Else an
+ * opaque message whose smime-type follows ctype_nid: enveloped data (23),
+ * signed data (22: "signed-receipt" when econt_nid is 204, "signed-data"
+ * when mdalgs holds digests, else "certs-only"), compressed data (786, file
+ * name "smime.p7z"); no smime-type for other types. */
+MORVANE_EXPORT int int_smime_write_ASN1(BIO *bio, ASN1_VALUE *val, BIO *data, int flags,
+                                        int ctype_nid, int econt_nid, STACK *mdalgs,
+                                        asn1_output_data_fn *data_fn, const ASN1_ITEM *it);
+/* Reads one message and decodes its base64 part with `it`; for a
+ * multipart/signed message the content part (with its own headers, lines
+ * ending in CR LF) is handed over through bcont as a memory stream that the
+ * caller frees.  Null on failure ("mime parse error", "no content type",
+ * "invalid mime type", "no multipart boundary", "no multipart body failure"
+ * unless there are exactly two parts and a closing delimiter, "mime sig parse
+ * error", "no sig content type", "sig invalid mime type", "asn1 parse error",
+ * "asn1 sig parse error"). */
+MORVANE_EXPORT ASN1_VALUE *SMIME_read_ASN1(BIO *bio, BIO **bcont, const ASN1_ITEM *it);
+/* Copies `in` to `out` through a buffering filter: with flag 0x80
+ * unchanged, else line by line with each line end made CR LF (a last line
+ * without one gets none), after "Content-Type: text/plain" and an empty line
+ * with flag 0x1; flushes.  1, or 0 when the filter cannot be made or a write
+ * fails. */
+MORVANE_EXPORT int SMIME_crlf_copy(BIO *in, BIO *out, int flags);
+/* Reads the MIME headers of `in` and copies the rest to `out` when the
+ * content type is "text/plain" ("mime parse error", "mime no content type",
+ * "invalid mime type" with "type: " and the type otherwise).  1, or 0 also
+ * when the last read of `in` is an error or a write fails. */
+MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
+
+/* ---- the text-to-DER generator -------------------------------------------
+ * A text is zero or more modifiers and one type, comma-separated:
+ * "IMPLICIT:0,INTEGER:5", "EXPLICIT:1A,OCTWRAP,FORMAT:HEX,OCT:01:02".  The
+ * type's value is the rest of the text after its ':', commas included.
+ * Types: BOOL/BOOLEAN, NULL, INT/INTEGER, ENUM/ENUMERATED, OID/OBJECT,
+ * UTC/UTCTIME, GENTIME/GENERALIZEDTIME, OCT/OCTETSTRING, BITSTR/BITSTRING,
+ * UNIV/UNIVERSALSTRING, IA5/IA5STRING, UTF8/UTF8String, BMP/BMPSTRING,
+ * VISIBLE/VISIBLESTRING, PRINTABLE/PRINTABLESTRING, T61/T61STRING/
+ * TELETEXSTRING, GENSTR/GeneralString, and SEQ/SEQUENCE and SET, whose value
+ * names a configuration section each line of which is another text (the
+ * members; a SET is written in DER order).  Modifiers: IMP/IMPLICIT:tag and
+ * EXP/EXPLICIT:tag (a number and an optional class letter U, A, C or P;
+ * context-specific by default), the wrappers OCTWRAP, BITWRAP, SEQWRAP and
+ * SETWRAP (an implicit tag before one applies to it), and FORM/FORMAT:ASCII,
+ * UTF8, HEX (digit pairs, ':' allowed between them) or BITLIST (bit numbers
+ * of a BIT STRING, below 2^25).  At most 20 layers around one value, 50 sections
+ * nested in one another, and 4 MiB of SEQUENCE and SET encodings made for
+ * one text, nested ones counted at each level ("depth exceeded").
+ * Keywords match exactly, case
+ * included.  Null on failure, with the reason and (for a bad value)
+ * "string=" and the value on the queue. */
+
+/* The generator over sections of `cnf`, which may be null when the text
+ * needs none (else "sequence or set needs config"); a null text is empty. */
+MORVANE_EXPORT ASN1_TYPE *ASN1_generate_v3(const char *str, X509V3_CTX *cnf);
+/* The same with the sections of a configuration (null: none). */
+MORVANE_EXPORT ASN1_TYPE *ASN1_generate_nconf(const char *str, CONF *nconf);
+
+/* Registers the configuration module "oid_section", whose section creates
+ * one object a line: "name = 1.2.3.4" (short and long name both "name") or
+ * "name = Long Name, 1.2.3.4".  A line that fails stops the module with
+ * "adding object" (objects made before stay); its finish removes every added
+ * object (OBJ_cleanup).  Returns CONF_module_add's result. */
 MORVANE_EXPORT int ASN1_add_oid_module(void);
 
 /* Registers the texts of library 13 (ERR_LIB_ASN1) unless they are registered

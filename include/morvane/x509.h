@@ -8,9 +8,10 @@
  * Null arguments: the default-path functions take none; X509_NAME_set
  * refuses a null argument and the items follow morvane/asn1.h (X_free
  * accepts null); the sections on password-based parameters, PKCS#8
- * conversion, attribute lists, certificates and public keys say what their
- * functions accept (elsewhere there a valid object is needed); the rest is
- * not built yet and fails as above without reading its arguments. */
+ * conversion, attribute lists, certificates, public keys and the legacy
+ * encrypted RSA key say what their functions accept (elsewhere there a
+ * valid object is needed); the rest is not built yet and fails as above
+ * without reading its arguments. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
@@ -509,6 +510,62 @@ MORVANE_EXPORT int i2d_PublicKey(EVP_PKEY *a, unsigned char **out);
  * name gives "NO X509_NAME".  Null with "malloc failure" (or for a caller's
  * buffer with len 0 or less). */
 MORVANE_EXPORT char *X509_NAME_oneline(X509_NAME *a, char *buf, int len);
+/* ---- digests and the legacy encrypted RSA key ---------------------------
+ * X509_SIG is DigestInfo (RFC 8017, 9.2): a digest algorithm and the digest;
+ * the encrypted PKCS#8 key reuses it for its algorithm and ciphertext.
+ *
+ * The Netscape private-key format keeps an RSA private key under a pass
+ * phrase: NETSCAPE_ENCRYPTED_PKEY { OCTET STRING "private-key", X509_SIG {
+ * rc4, the RC4 encryption of the DER of NETSCAPE_PKEY { version 0,
+ * rsaEncryption, the key's RSAPrivateKey DER } } }, the RC4 key made from
+ * the pass phrase with MD5 (EVP_BytesToKey, one round, no salt); with
+ * `sgckey` the pass phrase is first replaced by its MD5 digest followed by
+ * the ten characters "PLOVRAKTEN".  The pass phrase comes from `cb` (null:
+ * EVP_read_pw_string), called with a 256-byte buffer, the prompt "Enter
+ * Private Key password:" and verify 1 when writing, 0 when reading; a
+ * non-zero result is "bad password read".  At most 255 bytes of the buffer
+ * are taken, up to its first zero.  The pass phrase, the key and every
+ * plaintext copy of the private key are wiped before they are released.
+ * Null arguments: a null key gives 0, a null out measures, a null cb asks
+ * through EVP_read_pw_string, a null a decodes into a new key; in must
+ * point to the record. */
+
+typedef struct X509_sig_st {
+  X509_ALGOR *algor;
+  ASN1_OCTET_STRING *digest;
+} X509_SIG;
+
+typedef struct Netscape_pkey_st {
+  long version;
+  X509_ALGOR *algor;
+  ASN1_OCTET_STRING *private_key;
+} NETSCAPE_PKEY;
+
+typedef struct Netscape_encrypted_pkey_st {
+  ASN1_OCTET_STRING *os; /* the label "private-key" */
+  X509_SIG *enckey;      /* rc4 and the encrypted NETSCAPE_PKEY */
+} NETSCAPE_ENCRYPTED_PKEY;
+
+/* Writes the stored record of `a` at *out as DER does (out null: only
+ * measures, asking for no pass phrase); its length, or 0 for a null key or
+ * on failure. */
+MORVANE_EXPORT int i2d_RSA_NET(const RSA *a, unsigned char **out,
+                               int (*cb)(char *buf, int len, const char *prompt, int verify),
+                               int sgckey);
+MORVANE_EXPORT int i2d_Netscape_RSA(const RSA *a, unsigned char **out,
+                                    int (*cb)(char *buf, int len, const char *prompt, int verify));
+/* Reads a stored record: the label must be "private-key" ("private key
+ * header missing") and the cipher RC4 ("unsupported encryption algorithm"),
+ * both checked before the pass phrase is asked for; a wrong pass phrase shows
+ * as "unable to decode rsa private key" or "unable to decode rsa key".  The
+ * key (decoded into *a when a is given, as d2i_RSAPrivateKey does), with
+ * *in advanced, or null with *in unchanged. */
+MORVANE_EXPORT RSA *d2i_RSA_NET(RSA **a, const unsigned char **in, long len,
+                                int (*cb)(char *buf, int len, const char *prompt, int verify),
+                                int sgckey);
+MORVANE_EXPORT RSA *d2i_Netscape_RSA(RSA **a, const unsigned char **in, long len,
+                                     int (*cb)(char *buf, int len, const char *prompt,
+                                               int verify));
 
 /* The X.509 items and their functions (X_new, X_free, d2i_X, i2d_X, X_dup),
  * with the two nested forms of a name's wire encoding (SET OF entries for one
@@ -636,6 +693,23 @@ MORVANE_EXPORT X509_ATTRIBUTE *d2i_X509_ATTRIBUTE(X509_ATTRIBUTE **a,
     const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_X509_ATTRIBUTE(X509_ATTRIBUTE *a, unsigned char **out);
 MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_dup(X509_ATTRIBUTE *a);
+MORVANE_EXPORT extern const ASN1_ITEM X509_SIG_it;
+MORVANE_EXPORT X509_SIG *X509_SIG_new(void);
+MORVANE_EXPORT void X509_SIG_free(X509_SIG *a);
+MORVANE_EXPORT X509_SIG *d2i_X509_SIG(X509_SIG **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_SIG(X509_SIG *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM NETSCAPE_PKEY_it;
+MORVANE_EXPORT NETSCAPE_PKEY *NETSCAPE_PKEY_new(void);
+MORVANE_EXPORT void NETSCAPE_PKEY_free(NETSCAPE_PKEY *a);
+MORVANE_EXPORT NETSCAPE_PKEY *d2i_NETSCAPE_PKEY(NETSCAPE_PKEY **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_NETSCAPE_PKEY(NETSCAPE_PKEY *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM NETSCAPE_ENCRYPTED_PKEY_it;
+MORVANE_EXPORT NETSCAPE_ENCRYPTED_PKEY *NETSCAPE_ENCRYPTED_PKEY_new(void);
+MORVANE_EXPORT void NETSCAPE_ENCRYPTED_PKEY_free(NETSCAPE_ENCRYPTED_PKEY *a);
+MORVANE_EXPORT NETSCAPE_ENCRYPTED_PKEY *d2i_NETSCAPE_ENCRYPTED_PKEY(NETSCAPE_ENCRYPTED_PKEY **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_NETSCAPE_ENCRYPTED_PKEY(NETSCAPE_ENCRYPTED_PKEY *a, unsigned char **out);
 MORVANE_EXPORT extern const ASN1_ITEM PBEPARAM_it;
 MORVANE_EXPORT PBEPARAM *PBEPARAM_new(void);
 MORVANE_EXPORT void PBEPARAM_free(PBEPARAM *a);

@@ -3,17 +3,71 @@
  * The extension methods, purposes and the configuration-driven extension
  * builder.  Failing calls queue errors of library 34 (ERR_LIB_X509V3).
  *
+ * Builders reach the certificates involved and the configuration database
+ * through an X509V3_CTX, which borrows all it points to.
+ *
  * Null arguments: X509V3_get_value_bool needs a valid value and result
- * pointer; the two frees of certificate caches accept null; the rest is
- * not built yet and fails as above without reading its arguments. */
+ * pointer; the two frees of certificate caches accept null;
+ * s2i_ASN1_INTEGER ignores its method and string_to_hex its null length
+ * pointer, and both refuse a null text; X509V3_section_free accepts a null
+ * section; the context functions need a valid context; the rest is not built
+ * yet and fails as above without reading its arguments. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
+#include <morvane/asn1.h>
 #include <morvane/conf.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
+
+/* The method record of one extension type. */
+typedef struct v3_ext_method X509V3_EXT_METHOD;
+
+/* How builders read a configuration database `db`: a string by section and
+ * name, a section as a STACK of CONF_VALUE lines in file order, and how to
+ * release them (null: they belong to the database). */
+typedef struct X509V3_CONF_METHOD_st {
+  char *(*get_string)(void *db, const char *section, const char *name);
+  STACK *(*get_section)(void *db, const char *section);
+  void (*free_string)(void *db, char *string);
+  void (*free_section)(void *db, STACK *section);
+} X509V3_CONF_METHOD;
+
+/* The context handed to extension builders. */
+struct v3_ext_ctx {
+  int flags; /* X509V3_CTX_TEST: empty values instead of ones that need certificates */
+  X509 *issuer_cert;
+  X509 *subject_cert;
+  X509_REQ *subject_req;
+  X509_CRL *crl;
+  const X509V3_CONF_METHOD *db_meth;
+  void *db;
+};
+#define X509V3_CTX_TEST 0x1
+
+/* Makes ctx read sections and strings from the configuration conf (its
+ * db_meth and db; nothing else is touched). */
+MORVANE_EXPORT void X509V3_set_nconf(X509V3_CTX *ctx, CONF *conf);
+/* The section of the context's database as a STACK of CONF_VALUE, or null
+ * (nothing queued when the database has no such section; "operation not
+ * defined" when the context has no database). */
+MORVANE_EXPORT STACK *X509V3_get_section(X509V3_CTX *ctx, const char *section);
+/* Releases a section from X509V3_get_section through the database's method,
+ * when it has a release function. */
+MORVANE_EXPORT void X509V3_section_free(X509V3_CTX *ctx, STACK *section);
+
+/* A new INTEGER from decimal text, or hexadecimal after "0x" or "0X", with
+ * an optional leading '-' ("-0" is zero, not negative); the whole text must
+ * be the number.  Null with "invalid null value", "bn dec2bn error" or "bn to
+ * asn1 integer error".  `method` is not used. */
+MORVANE_EXPORT ASN1_INTEGER *s2i_ASN1_INTEGER(X509V3_EXT_METHOD *method, const char *value);
+/* Hexadecimal digit pairs (either case; ':' may stand where a pair would
+ * begin) as a new buffer of bytes, its count stored through len when given.
+ * Null with "invalid null argument", "odd number of digits", "illegal hex
+ * digit", or "malloc failure" for a text shorter than two characters. */
+MORVANE_EXPORT unsigned char *string_to_hex(const char *str, long *len);
 
 /* Reads the value of a configuration line as a boolean: "TRUE", "true", "Y",
  * "y", "YES" and "yes" set *asn1_bool to 255, "FALSE", "false", "N", "n", "NO"

@@ -75,7 +75,8 @@ void FillNumbers(ASN1_VALUE* v, const ASN1_ITEM* it) {
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
 // values (a fresh one has chosen no form yet); a structure's mandatory fields
-// of those kinds get such values, and its mandatory INTEGERs a value.
+// of those kinds get such values, and its mandatory INTEGERs a value (a
+// Netscape key record's version 0: a fresh LONG is absent).
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
   if (it == &X509_ATTRIBUTE_it) {
@@ -116,6 +117,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   if (it == &PBKDF2PARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBKDF2PARAM*>(v)->iter, 1);
   if (it == &PKCS8_PRIV_KEY_INFO_it)
     ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
+  if (it == &NETSCAPE_PKEY_it) reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
   return v;
 }
 

@@ -194,9 +194,11 @@ TEST_F(BuiltinModules, OidSection) {
   EXPECT_EQ(Run("morvane_conf = m\n[m]\noid_section = nowhere\n"), -1);
   EXPECT_ERRORS(
       {{ERR_LIB_ASN1, ASN1_F_OID_MODULE_INIT, ASN1_R_ERROR_LOADING_SECTION}, kModuleRunError});
-  // Objects cannot be added to the object database yet.
-  EXPECT_EQ(Run("morvane_conf = m\n[m]\noid_section = oids\n[oids]\nmyOID = 1.2.3.4\n"), -1);
-  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_OID_MODULE_INIT, ASN1_R_ADDING_OBJECT}, kModuleRunError});
+  EXPECT_EQ(Run("morvane_conf = m\n[m]\noid_section = oids\n[oids]\nmyOID = 1.2.3.4\n"), 1);
+  EXPECT_EQ(Run("morvane_conf = m\n[m]\noid_section = oids\n[oids]\nbad = 1.x\n"), -1);
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_A2D_ASN1_OBJECT, ASN1_R_INVALID_DIGIT},
+                 {ERR_LIB_ASN1, ASN1_F_OID_MODULE_INIT, ASN1_R_ADDING_OBJECT},
+                 kModuleRunError});
 }
 
 }  // namespace
