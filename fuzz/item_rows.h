@@ -7,6 +7,7 @@
 
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
+#include <morvane/krb5_asn.h>
 #include <morvane/x509.h>
 
 struct ItemRow {
