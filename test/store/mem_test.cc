@@ -122,19 +122,19 @@ TEST_F(MemoryStore, SearchLists) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<MORVANE_ITEM> list = c.list;
-    void* h = STORE_list_private_key_start(s_, list.data(), nullptr);
+    void* h = STORE_list_certificate_start(s_, list.data(), nullptr);
     EXPECT_EQ(h != nullptr, c.starts);
     if (h == nullptr) {
-      EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_STORE_LIST_PRIVATE_KEY_START,
-                      STORE_R_FAILED_LISTING_KEYS}});
+      EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_STORE_LIST_CERTIFICATE_START,
+                      STORE_R_FAILED_LISTING_CERTIFICATES}});
       continue;
     }
-    EXPECT_EQ(STORE_list_private_key_endp(s_, h), c.endp);
+    EXPECT_EQ(STORE_list_certificate_endp(s_, h), c.endp);
     if (c.endp == 0) {
-      EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_STORE_LIST_PRIVATE_KEY_ENDP,
-                      STORE_R_FAILED_LISTING_KEYS}});
+      EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_STORE_LIST_CERTIFICATE_ENDP,
+                      STORE_R_FAILED_LISTING_CERTIFICATES}});
     }
-    EXPECT_EQ(STORE_list_private_key_end(s_, h), 1);
+    EXPECT_EQ(STORE_list_certificate_end(s_, h), 1);
     EXPECT_ERRORS({});
   }
   // A null search list cannot be parsed.
