@@ -23,11 +23,13 @@ enum class Kind { kNone, kString, kSha1, kName, kNumber };
 
 // The kind of value each code carries.
 constexpr Kind kKinds[kCodes] = {
-    Kind::kNone,   Kind::kString, Kind::kSha1, Kind::kSha1, Kind::kSha1, Kind::kSha1,
-    Kind::kName,   Kind::kNumber, Kind::kName, Kind::kSha1, Kind::kString, Kind::kString,
+    Kind::kNone, Kind::kString, Kind::kSha1, Kind::kSha1, Kind::kSha1,   Kind::kSha1,
+    Kind::kName, Kind::kNumber, Kind::kName, Kind::kSha1, Kind::kString, Kind::kString,
 };
 
-Kind kind_of(int code) { return code > 0 && code < kCodes ? kKinds[code] : Kind::kNone; }
+Kind kind_of(int code) {
+  return code > 0 && code < kCodes ? kKinds[code] : Kind::kNone;
+}
 
 }  // namespace
 
@@ -207,8 +209,7 @@ int STORE_ATTR_INFO_modify_cstr(STORE_ATTR_INFO* attrs, STORE_ATTR_TYPES code, c
 /* see morvane/store.h */
 int STORE_ATTR_INFO_modify_sha1str(STORE_ATTR_INFO* attrs, STORE_ATTR_TYPES code,
                                    unsigned char* sha1str, size_t sha1str_size) {
-  if (!clear_for_modify(attrs, code, Kind::kSha1, STORE_F_STORE_ATTR_INFO_MODIFY_SHA1STR))
-    return 0;
+  if (!clear_for_modify(attrs, code, Kind::kSha1, STORE_F_STORE_ATTR_INFO_MODIFY_SHA1STR)) return 0;
   return STORE_ATTR_INFO_set_sha1str(attrs, code, sha1str, sha1str_size);
 }
 
@@ -219,8 +220,7 @@ int STORE_ATTR_INFO_modify_dn(STORE_ATTR_INFO* attrs, STORE_ATTR_TYPES code, X50
 }
 
 /* see morvane/store.h */
-int STORE_ATTR_INFO_modify_number(STORE_ATTR_INFO* attrs, STORE_ATTR_TYPES code,
-                                  BIGNUM* number) {
+int STORE_ATTR_INFO_modify_number(STORE_ATTR_INFO* attrs, STORE_ATTR_TYPES code, BIGNUM* number) {
   if (!clear_for_modify(attrs, code, Kind::kNumber, STORE_F_STORE_ATTR_INFO_MODIFY_NUMBER))
     return 0;
   return STORE_ATTR_INFO_set_number(attrs, code, number);
@@ -352,8 +352,10 @@ Ranges compute_ranges(const unsigned char* a, const unsigned char* b) {
     extend(b[i], i, r.blow, r.bhigh);
   }
   const unsigned asum = r.ahigh + r.alow, bsum = r.bhigh + r.blow;  // wraps like the original
-  if (asum < bsum) r.order = -1;
-  else if (asum > bsum) r.order = 1;
+  if (asum < bsum)
+    r.order = -1;
+  else if (asum > bsum)
+    r.order = 1;
   return r;
 }
 
@@ -376,8 +378,8 @@ bool same_value(const STORE_ATTR_INFO* a, const STORE_ATTR_INFO* b, int code) {
     case Kind::kSha1:
       // Values of different sizes differ; equal sizes compare byte by byte.
       return a->value_sizes[code] == b->value_sizes[code] &&
-             memcmp(a->values[code].sha1string, b->values[code].sha1string,
-                    a->value_sizes[code]) == 0;
+             memcmp(a->values[code].sha1string, b->values[code].sha1string, a->value_sizes[code]) ==
+                 0;
     case Kind::kName:
       return same_name(a->values[code].dn, b->values[code].dn);
     case Kind::kNumber:

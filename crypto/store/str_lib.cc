@@ -150,6 +150,11 @@ void** member(STORE_OBJECT* obj, int type) {
   }
 }
 
+// Object types that name the same member (the two key types) map alike.
+int same_member(int type) {
+  return type == STORE_OBJECT_TYPE_PUBLIC_KEY ? STORE_OBJECT_TYPE_PRIVATE_KEY : type;
+}
+
 // Certificates and revocation lists are released through X509_free and
 // X509_CRL_free, which this build does not carry yet (nothing in it can make
 // either object); until they come, the release is refused by name.
@@ -306,8 +311,12 @@ const STORE_METHOD* usable(STORE* s, Slot STORE_METHOD::*slot, int func, int no_
 // object's own reference of a certificate, CRL or key, or the number or
 // buffer itself.  The member is the object's one value, so once it is taken
 // only the wrapper is left to free.
+// An object typed for another member than the family's is refused rather
+// than read through the wrong member of the union (it is freed by its type).
 void* take_member(const Family& fam, STORE_OBJECT* obj, int func, int failure) {
   void** slot = obj == nullptr ? nullptr : member(obj, fam.type);
+  if (obj != nullptr && obj->type != 0 && same_member(obj->type) != same_member(fam.type))
+    slot = nullptr;
   if (slot == nullptr || *slot == nullptr) {
     STOREerr(func, failure);
     STORE_OBJECT_free(obj);

@@ -29,14 +29,18 @@ int compare_records(const char* const* a, const char* const* b) {
                                  reinterpret_cast<const STORE_ATTR_INFO*>(*b));
 }
 
-void free_record(void* record) { STORE_ATTR_INFO_free(static_cast<STORE_ATTR_INFO*>(record)); }
+void free_record(void* record) {
+  STORE_ATTR_INFO_free(static_cast<STORE_ATTR_INFO*>(record));
+}
 
 void release_context(MemContext* ctx) {
   sk_pop_free(ctx->search_attributes, free_record);
   MORVANE_free(ctx);
 }
 
-int mem_init(STORE*) { return 1; }
+int mem_init(STORE*) {
+  return 1;
+}
 
 void mem_clean(STORE*) {}
 
@@ -148,22 +152,29 @@ STORE_OBJECT* mem_get(STORE* s, STORE_OBJECT_TYPES type, MORVANE_ITEM* attribute
   return obj;
 }
 
-int mem_lock(STORE*, MORVANE_ITEM*, MORVANE_ITEM*) { return 1; }
+int mem_lock(STORE*, MORVANE_ITEM*, MORVANE_ITEM*) {
+  return 1;
+}
 
-int mem_unlock(STORE*, MORVANE_ITEM*, MORVANE_ITEM*) { return 1; }
+int mem_unlock(STORE*, MORVANE_ITEM*, MORVANE_ITEM*) {
+  return 1;
+}
 
-int mem_ctrl(STORE*, int, long, void*, void (*)(void)) { return 1; }
+int mem_ctrl(STORE*, int, long, void*, void (*)(void)) {
+  return 1;
+}
 
 constinit char kMemoryName[] = "Morvane memory store interface";
 
 constinit const STORE_METHOD kMemory = {
-    kMemoryName,    mem_init,      mem_clean,     mem_generate,   mem_get,
-    mem_store,      mem_modify,    nullptr,       mem_delete,     mem_list_start,
-    mem_list_next,  mem_list_end,  mem_list_endp, nullptr,        mem_lock,
-    mem_unlock,     mem_ctrl,
+    kMemoryName,   mem_init, mem_clean,  mem_generate,   mem_get,       mem_store,
+    mem_modify,    nullptr,  mem_delete, mem_list_start, mem_list_next, mem_list_end,
+    mem_list_endp, nullptr,  mem_lock,   mem_unlock,     mem_ctrl,
 };
 
 }  // namespace
 
 /* see morvane/store.h */
-const STORE_METHOD* STORE_Memory(void) { return &kMemory; }
+const STORE_METHOD* STORE_Memory(void) {
+  return &kMemory;
+}

@@ -50,14 +50,14 @@ void STORE_destroy_method(STORE_METHOD* store_method) {
 }
 
 // One setter and one getter per slot.
-#define MORVANE_STORE_SLOT(fname, slot, type)                          \
+#define MORVANE_STORE_SLOT(fname, slot, type)                         \
   int STORE_method_set_##fname##_function(STORE_METHOD* sm, type f) { \
-    if (sm == nullptr) return 0;                                       \
-    sm->slot = f;                                                      \
-    return 1;                                                          \
-  }                                                                    \
-  type STORE_method_get_##fname##_function(STORE_METHOD* sm) {         \
-    return sm == nullptr ? nullptr : sm->slot;                         \
+    if (sm == nullptr) return 0;                                      \
+    sm->slot = f;                                                     \
+    return 1;                                                         \
+  }                                                                   \
+  type STORE_method_get_##fname##_function(STORE_METHOD* sm) {        \
+    return sm == nullptr ? nullptr : sm->slot;                        \
   }
 
 MORVANE_STORE_SLOT(initialise, init, STORE_INITIALISE_FUNC_PTR)

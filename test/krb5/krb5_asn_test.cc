@@ -65,7 +65,9 @@ void FillTicket(KRB5_TKTBODY* t) {
   t->encdata = EncData(-1);
 }
 
-constexpr char kEncData[] = "300ba003020101a2040402" "6162";
+constexpr char kEncData[] =
+    "300ba003020101a2040402"
+    "6162";
 // SEQUENCE { [0] 5, [1] "R", [2] PrincipalName {[0] 1, [1] {"a"}}, [3] EncData }
 constexpr char kTicketBody[] =
     "3029a003020105a1031b0152a20e300ca003020101a10530031b0161a30d300ba003020101a2040402"
@@ -88,7 +90,9 @@ TEST(Krb5, EncDataWithoutKvno) {
 
 TEST(Krb5, EncDataWithKvno) {
   KRB5_ENCDATA* e = EncData(2);
-  EXPECT_EQ(Der(i2d_KRB5_ENCDATA, e), "3010a003020101a103020102a2040402" "6162");
+  EXPECT_EQ(Der(i2d_KRB5_ENCDATA, e),
+            "3010a003020101a103020102a2040402"
+            "6162");
   KRB5_ENCDATA_free(e);
 }
 
@@ -178,8 +182,13 @@ TEST(Krb5, AuthenticatorOptionalFields) {
   // [APPLICATION 2] SEQUENCE { [0] 5, [1] "R", [2] {[0] 1, [1] {}}, [4] 0,
   //   [5] "20261207000000Z", [7] 7 }
   const std::string body =
-      "a003020105" "a1031b0152" "a20b3009a003020101a1023000" "a403020100"
-      "a511180f3230323631323037303030303030" "5a" "a703020107";
+      "a003020105"
+      "a1031b0152"
+      "a20b3009a003020101a1023000"
+      "a403020100"
+      "a511180f3230323631323037303030303030"
+      "5a"
+      "a703020107";
   const std::string der = Der(i2d_KRB5_AUTHENT, a);
   EXPECT_EQ(der, "62363034" + body);
   KRB5_AUTHENT_free(a);

@@ -17,9 +17,15 @@ namespace {
 MORVANE_ITEM Item(int code, const char* text) {
   return {code, const_cast<char*>(text), text ? strlen(text) : 0, nullptr};
 }
-MORVANE_ITEM Item(int code, void* value, size_t size = 0) { return {code, value, size, nullptr}; }
-MORVANE_ITEM End() { return {STORE_ATTR_END, nullptr, 0, nullptr}; }
-MORVANE_ITEM Or() { return {STORE_ATTR_OR, nullptr, 0, nullptr}; }
+MORVANE_ITEM Item(int code, void* value, size_t size = 0) {
+  return {code, value, size, nullptr};
+}
+MORVANE_ITEM End() {
+  return {STORE_ATTR_END, nullptr, 0, nullptr};
+}
+MORVANE_ITEM Or() {
+  return {STORE_ATTR_OR, nullptr, 0, nullptr};
+}
 
 // A record with the given codes set (strings "v", SHA-1 strings of 20
 // octets).
@@ -192,8 +198,9 @@ TEST(StoreAttrs, Comparisons) {
 
 X509_NAME* Name(char letter) {
   // Name ::= SEQUENCE { SET { SEQUENCE { commonName, UTF8String "<letter>" } } }
-  const unsigned char der[] = {0x30, 0x0c, 0x31, 0x0a, 0x30, 0x08, 0x06, 0x03, 0x55, 0x04,
-                               0x03, 0x0c, 0x01, static_cast<unsigned char>(letter)};
+  const unsigned char der[] = {
+      0x30, 0x0c, 0x31, 0x0a, 0x30, 0x08, 0x06,
+      0x03, 0x55, 0x04, 0x03, 0x0c, 0x01, static_cast<unsigned char>(letter)};
   const unsigned char* p = der;
   return d2i_X509_NAME(nullptr, &p, sizeof der);
 }

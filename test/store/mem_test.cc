@@ -79,8 +79,8 @@ TEST_F(MemoryStore, NotImplemented) {
 
 TEST_F(MemoryStore, NoRevoke) {
   EXPECT_EQ(STORE_revoke_certificate(s_, nullptr, nullptr), 0);
-  EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_STORE_REVOKE_CERTIFICATE,
-                  STORE_R_NO_REVOKE_OBJECT_FUNCTION}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_STORE, STORE_F_STORE_REVOKE_CERTIFICATE, STORE_R_NO_REVOKE_OBJECT_FUNCTION}});
 }
 
 TEST_F(MemoryStore, ListingWithoutStoreData) {
@@ -89,17 +89,17 @@ TEST_F(MemoryStore, ListingWithoutStoreData) {
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(STORE_list_certificate_endp(s_, h), 1);
   EXPECT_EQ(STORE_list_certificate_next(s_, h), nullptr);
-  EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_MEM_LIST_NEXT, STORE_R_NO_STORE},
-                 {ERR_LIB_STORE, STORE_F_STORE_LIST_CERTIFICATE_NEXT,
-                  STORE_R_FAILED_LISTING_CERTIFICATES}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_STORE, STORE_F_MEM_LIST_NEXT, STORE_R_NO_STORE},
+       {ERR_LIB_STORE, STORE_F_STORE_LIST_CERTIFICATE_NEXT, STORE_R_FAILED_LISTING_CERTIFICATES}});
   EXPECT_EQ(STORE_list_certificate_end(s_, h), 1);
 
   // A get is a listing of one step.
   MORVANE_ITEM by_name[] = {Text(STORE_ATTR_FRIENDLYNAME, "x"), kEnd};
   EXPECT_EQ(STORE_get_certificate(s_, by_name, nullptr), nullptr);
-  EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_MEM_LIST_NEXT, STORE_R_NO_STORE},
-                 {ERR_LIB_STORE, STORE_F_STORE_GET_CERTIFICATE,
-                  STORE_R_FAILED_GETTING_CERTIFICATE}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_STORE, STORE_F_MEM_LIST_NEXT, STORE_R_NO_STORE},
+       {ERR_LIB_STORE, STORE_F_STORE_GET_CERTIFICATE, STORE_R_FAILED_GETTING_CERTIFICATE}});
 }
 
 // Search lists: which start, and whether the listing is at its end at once
@@ -113,11 +113,14 @@ TEST_F(MemoryStore, SearchLists) {
   } const cases[] = {
       {"end only", {kEnd}, true, 1},
       {"or, end", {kOr, kEnd}, true, 1},
-      {"two groups", {Text(STORE_ATTR_FRIENDLYNAME, "x"), kOr, Text(STORE_ATTR_EMAIL, "y"), kEnd},
-       true, 0},
+      {"two groups",
+       {Text(STORE_ATTR_FRIENDLYNAME, "x"), kOr, Text(STORE_ATTR_EMAIL, "y"), kEnd},
+       true,
+       0},
       {"empty group before the end",
        {Text(STORE_ATTR_FRIENDLYNAME, "x"), kOr, kOr, Text(STORE_ATTR_EMAIL, "y"), kEnd},
-       false, 0},
+       false,
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -55,13 +55,12 @@ STORE_METHOD* ScriptedMethod() {
         if (t == STORE_OBJECT_TYPE_X509_CERTIFICATE) script.lent = o->data.x509.certificate;
         return script.result;
       });
-  STORE_method_set_modify_function(
-      m, [](STORE*, STORE_OBJECT_TYPES t, MORVANE_ITEM*, MORVANE_ITEM*, MORVANE_ITEM*,
-            MORVANE_ITEM*, MORVANE_ITEM*) {
-        script.calls++;
-        script.last_type = t;
-        return script.result;
-      });
+  STORE_method_set_modify_function(m, [](STORE*, STORE_OBJECT_TYPES t, MORVANE_ITEM*, MORVANE_ITEM*,
+                                         MORVANE_ITEM*, MORVANE_ITEM*, MORVANE_ITEM*) {
+    script.calls++;
+    script.last_type = t;
+    return script.result;
+  });
   auto handle = [](STORE*, STORE_OBJECT_TYPES t, MORVANE_ITEM*, MORVANE_ITEM*) {
     script.calls++;
     script.last_type = t;
@@ -119,14 +118,18 @@ struct FrontEndCase {
   int failure_func;  // 0: the same as func
 };
 
-bool Ok(int r) { return r == 1; }
-bool Got(const void* p) { return p != nullptr; }
+bool Ok(int r) {
+  return r == 1;
+}
+bool Got(const void* p) {
+  return p != nullptr;
+}
 
 #define F(x) STORE_F_STORE_##x
 #define R(x) STORE_R_##x
 const FrontEndCase kFrontEnd[] = {
-    {"get_certificate", [](STORE* s) { return Got(STORE_get_certificate(s, nullptr, nullptr)); },
-     1, F(GET_CERTIFICATE), R(NO_GET_OBJECT_FUNCTION), R(FAILED_GETTING_CERTIFICATE), 0},
+    {"get_certificate", [](STORE* s) { return Got(STORE_get_certificate(s, nullptr, nullptr)); }, 1,
+     F(GET_CERTIFICATE), R(NO_GET_OBJECT_FUNCTION), R(FAILED_GETTING_CERTIFICATE), 0},
     {"store_certificate",
      [](STORE* s) { return Ok(STORE_store_certificate(s, nullptr, nullptr, nullptr)); }, 1,
      F(CERTIFICATE), R(NO_STORE_OBJECT_FUNCTION), R(FAILED_STORING_CERTIFICATE),
@@ -146,21 +149,19 @@ const FrontEndCase kFrontEnd[] = {
      [](STORE* s) { return Got(STORE_list_certificate_start(s, nullptr, nullptr)); }, 1,
      F(LIST_CERTIFICATE_START), R(NO_LIST_OBJECT_START_FUNCTION), R(FAILED_LISTING_CERTIFICATES),
      0},
-    {"list_certificate_next",
-     [](STORE* s) { return Got(STORE_list_certificate_next(s, nullptr)); }, 0,
-     F(LIST_CERTIFICATE_NEXT), R(NO_LIST_OBJECT_NEXT_FUNCTION), R(FAILED_LISTING_CERTIFICATES),
+    {"list_certificate_next", [](STORE* s) { return Got(STORE_list_certificate_next(s, nullptr)); },
+     0, F(LIST_CERTIFICATE_NEXT), R(NO_LIST_OBJECT_NEXT_FUNCTION), R(FAILED_LISTING_CERTIFICATES),
      0},
-    {"list_certificate_end",
-     [](STORE* s) { return Ok(STORE_list_certificate_end(s, nullptr)); }, -1,
-     F(LIST_CERTIFICATE_END), R(NO_LIST_OBJECT_END_FUNCTION), R(FAILED_LISTING_CERTIFICATES), 0},
-    {"list_certificate_endp",
-     [](STORE* s) { return Ok(STORE_list_certificate_endp(s, nullptr)); }, -1,
-     F(LIST_CERTIFICATE_ENDP), R(NO_LIST_OBJECT_ENDP_FUNCTION), R(FAILED_LISTING_CERTIFICATES),
+    {"list_certificate_end", [](STORE* s) { return Ok(STORE_list_certificate_end(s, nullptr)); },
+     -1, F(LIST_CERTIFICATE_END), R(NO_LIST_OBJECT_END_FUNCTION), R(FAILED_LISTING_CERTIFICATES),
+     0},
+    {"list_certificate_endp", [](STORE* s) { return Ok(STORE_list_certificate_endp(s, nullptr)); },
+     -1, F(LIST_CERTIFICATE_ENDP), R(NO_LIST_OBJECT_ENDP_FUNCTION), R(FAILED_LISTING_CERTIFICATES),
      0},
     {"generate_key", [](STORE* s) { return Got(STORE_generate_key(s, nullptr, nullptr)); }, 3,
      F(GENERATE_KEY), R(NO_GENERATE_OBJECT_FUNCTION), R(FAILED_GENERATING_KEY), 0},
-    {"get_private_key", [](STORE* s) { return Got(STORE_get_private_key(s, nullptr, nullptr)); },
-     3, F(GET_PRIVATE_KEY), R(NO_GET_OBJECT_FUNCTION), R(FAILED_GETTING_KEY), 0},
+    {"get_private_key", [](STORE* s) { return Got(STORE_get_private_key(s, nullptr, nullptr)); }, 3,
+     F(GET_PRIVATE_KEY), R(NO_GET_OBJECT_FUNCTION), R(FAILED_GETTING_KEY), 0},
     {"store_private_key",
      [](STORE* s) { return Ok(STORE_store_private_key(s, nullptr, nullptr, nullptr)); }, 3,
      F(STORE_PRIVATE_KEY), R(NO_STORE_OBJECT_FUNCTION), R(FAILED_STORING_KEY), 0},
@@ -178,22 +179,19 @@ const FrontEndCase kFrontEnd[] = {
     {"list_private_key_start",
      [](STORE* s) { return Got(STORE_list_private_key_start(s, nullptr, nullptr)); }, 3,
      F(LIST_PRIVATE_KEY_START), R(NO_LIST_OBJECT_START_FUNCTION), R(FAILED_LISTING_KEYS), 0},
-    {"list_private_key_endp",
-     [](STORE* s) { return Ok(STORE_list_private_key_endp(s, nullptr)); }, -1,
-     F(LIST_PRIVATE_KEY_ENDP), R(NO_LIST_OBJECT_ENDP_FUNCTION), R(FAILED_LISTING_KEYS), 0},
-    {"get_public_key", [](STORE* s) { return Got(STORE_get_public_key(s, nullptr, nullptr)); },
-     4, F(GET_PUBLIC_KEY), R(NO_GET_OBJECT_FUNCTION), R(FAILED_GETTING_KEY), 0},
+    {"list_private_key_endp", [](STORE* s) { return Ok(STORE_list_private_key_endp(s, nullptr)); },
+     -1, F(LIST_PRIVATE_KEY_ENDP), R(NO_LIST_OBJECT_ENDP_FUNCTION), R(FAILED_LISTING_KEYS), 0},
+    {"get_public_key", [](STORE* s) { return Got(STORE_get_public_key(s, nullptr, nullptr)); }, 4,
+     F(GET_PUBLIC_KEY), R(NO_GET_OBJECT_FUNCTION), R(FAILED_GETTING_KEY), 0},
     {"modify_public_key",
      [](STORE* s) {
        return Ok(STORE_modify_public_key(s, nullptr, nullptr, nullptr, nullptr, nullptr));
      },
      4, F(MODIFY_PUBLIC_KEY), R(NO_MODIFY_OBJECT_FUNCTION), R(FAILED_MODIFYING_PUBLIC_KEY), 0},
-    {"revoke_public_key",
-     [](STORE* s) { return Ok(STORE_revoke_public_key(s, nullptr, nullptr)); }, 4,
-     F(REVOKE_PUBLIC_KEY), R(NO_REVOKE_OBJECT_FUNCTION), R(FAILED_REVOKING_KEY), 0},
-    {"list_public_key_next",
-     [](STORE* s) { return Got(STORE_list_public_key_next(s, nullptr)); }, 0,
-     F(LIST_PUBLIC_KEY_NEXT), R(NO_LIST_OBJECT_NEXT_FUNCTION), R(FAILED_LISTING_KEYS), 0},
+    {"revoke_public_key", [](STORE* s) { return Ok(STORE_revoke_public_key(s, nullptr, nullptr)); },
+     4, F(REVOKE_PUBLIC_KEY), R(NO_REVOKE_OBJECT_FUNCTION), R(FAILED_REVOKING_KEY), 0},
+    {"list_public_key_next", [](STORE* s) { return Got(STORE_list_public_key_next(s, nullptr)); },
+     0, F(LIST_PUBLIC_KEY_NEXT), R(NO_LIST_OBJECT_NEXT_FUNCTION), R(FAILED_LISTING_KEYS), 0},
     {"generate_crl", [](STORE* s) { return Got(STORE_generate_crl(s, nullptr, nullptr)); }, 2,
      F(GENERATE_CRL), R(NO_GENERATE_CRL_FUNCTION), R(FAILED_GENERATING_CRL), 0},
     {"get_crl", [](STORE* s) { return Got(STORE_get_crl(s, nullptr, nullptr)); }, 2, F(GET_CRL),
@@ -288,6 +286,14 @@ TEST_F(StoreTest, GettersHandOverTheMember) {
   EXPECT_NE(k, nullptr);
   EVP_PKEY_free(k);
 
+  // An object typed for another member: refused, and freed by its own type.
+  o = STORE_OBJECT_new();
+  o->type = STORE_OBJECT_TYPE_ARBITRARY;
+  o->data.arbitrary = BUF_MEM_new();
+  script.object = o;
+  EXPECT_EQ(STORE_get_number(store_, nullptr, nullptr), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_STORE_GET_NUMBER, STORE_R_FAILED_GETTING_NUMBER}});
+
   // An object without the member: the failure, and the object is freed.
   script.object = STORE_OBJECT_new();
   EXPECT_EQ(STORE_get_public_key(store_, nullptr, nullptr), nullptr);
@@ -314,8 +320,8 @@ TEST_F(StoreTest, ListingEndpWithObjectsLeftIsAFailure) {
   EXPECT_EQ(h, &token);
   script.result = 0;
   EXPECT_EQ(STORE_list_certificate_endp(store_, h), 0);
-  EXPECT_ERRORS({{ERR_LIB_STORE, STORE_F_STORE_LIST_CERTIFICATE_ENDP,
-                  STORE_R_FAILED_LISTING_CERTIFICATES}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_STORE, STORE_F_STORE_LIST_CERTIFICATE_ENDP, STORE_R_FAILED_LISTING_CERTIFICATES}});
   script.result = 1;
   EXPECT_EQ(STORE_list_certificate_endp(store_, h), 1);
   EXPECT_EQ(STORE_list_certificate_end(store_, h), 1);
@@ -467,8 +473,9 @@ TEST(StoreTexts, LoadedOnlyByTheirLoader) {
   EXPECT_STREQ(ERR_func_error_string(func), "STORE_CERTIFICATE");
   EXPECT_STREQ(ERR_func_error_string(ERR_PACK(ERR_LIB_STORE, STORE_F_MEM_LIST_END, 0)),
                "MEM_LIST_END");
-  EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_STORE, 0, STORE_R_NO_MODIFY_OBJECT_FUNCTION)),
-               "no modify object function");
+  EXPECT_STREQ(
+      ERR_reason_error_string(ERR_PACK(ERR_LIB_STORE, 0, STORE_R_NO_MODIFY_OBJECT_FUNCTION)),
+      "no modify object function");
   EXPECT_EQ(ERR_lib_error_string(reason), nullptr);  // the library has no name text
 }
 
