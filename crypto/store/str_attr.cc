@@ -359,7 +359,9 @@ Ranges compute_ranges(const unsigned char* a, const unsigned char* b) {
   return r;
 }
 
-// Equal DER means equal names.
+// Names are equal when their DER encodings are: a stricter test than the
+// matching rules of X509_NAME_cmp (case and space folding of printable
+// strings), which this build does not carry yet.
 bool same_name(X509_NAME* a, X509_NAME* b) {
   unsigned char* da = nullptr;
   unsigned char* db = nullptr;
