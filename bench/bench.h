@@ -116,9 +116,12 @@ void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
 void RegisterHmac();
+void RegisterDsaDh();
 void RegisterEnvelope();
 void RegisterPem();
 void RegisterRand();
+void RegisterRsa();
+void RegisterX509();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);

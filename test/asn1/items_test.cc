@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
+#include <morvane/bn.h>
 #include <morvane/crypto.h>
+#include <morvane/dh.h>
+#include <morvane/dsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
 #include <morvane/stack.h>
@@ -59,6 +62,23 @@ bool WrapsSequence(const ASN1_ITEM* it) {
          it->templates->item->itype == ASN1_KIND_SEQUENCE;
 }
 
+// Sets the absent INTEGER fields held as BIGNUMs (keys and parameters) to
+// zero, in the fields of a SEQUENCE or CHOICE and of items combined into it,
+// so that the value has every mandatory field.
+void FillNumbers(ASN1_VALUE* v, const ASN1_ITEM* it) {
+  if (it->itype != ASN1_KIND_SEQUENCE && it->itype != ASN1_KIND_CHOICE) return;
+  for (long i = 0; i < it->tcount; i++) {
+    const ASN1_TEMPLATE& tt = it->templates[i];
+    if (tt.flags & ASN1_TF_COMBINE) {
+      FillNumbers(v, tt.item);
+    } else if ((tt.item == &BIGNUM_it || tt.item == &CBIGNUM_it) &&
+               !(tt.flags & ASN1_TF_OPTIONAL)) {
+      auto** field = reinterpret_cast<BIGNUM**>(reinterpret_cast<char*>(v) + tt.offset);
+      if (*field == nullptr) *field = BN_new();
+    }
+  }
+}
+
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
@@ -86,19 +106,22 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     for (long i = 0; i < seq->tcount; i++) {
       const ASN1_TEMPLATE* tt = &seq->templates[i];
       const ASN1_ITEM* f = tt->item;
-      if (tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) continue;
-      auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
-      if (f == &ASN1_INTEGER_it) {  // a mandatory INTEGER gets a value
-        ASN1_INTEGER_set(reinterpret_cast<ASN1_INTEGER*>(*field), 1);
+      if (f == &ASN1_INTEGER_it && !(tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK))) {
+        // A fresh INTEGER has no octets (02 00), which decodes as zero.
+        ASN1_INTEGER_set(*reinterpret_cast<ASN1_INTEGER**>(reinterpret_cast<char*>(v) + tt->offset),
+                         1);
         continue;
       }
-      if (!(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
+      if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
+          !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
             WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
         continue;
+      auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
       ASN1_item_ex_free(field, f);
       *field = MakeValue(f);
     }
   }
+  FillNumbers(v, it);
   // The mandatory INTEGERs of the password-based and PKCS#8 structures.
   if (it == &PBEPARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBEPARAM*>(v)->iter, 1);
   if (it == &PBKDF2PARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBKDF2PARAM*>(v)->iter, 1);
