@@ -10,6 +10,7 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/store.h>
+#include <morvane/x509.h>
 
 #include "store/internal.h"
 
@@ -155,12 +156,23 @@ int same_member(int type) {
   return type == STORE_OBJECT_TYPE_PUBLIC_KEY ? STORE_OBJECT_TYPE_PRIVATE_KEY : type;
 }
 
-// Certificates and revocation lists are released through X509_free and
-// X509_CRL_free, which this build does not carry yet (nothing in it can make
-// either object); until they come, the release is refused by name.
-void release_unbuilt(const char* name) {
-  ERR_put_error(ERR_LIB_X509, 0, ERR_R_DISABLED, __FILE__, __LINE__);
-  ERR_add_error_data(1, name);
+// Adds one reference to a certificate, CRL or key under its family's lock;
+// numbers and buffers have no count (false).
+bool up_ref(int type, void* value) {
+  switch (type) {
+    case STORE_OBJECT_TYPE_X509_CERTIFICATE:
+      CRYPTO_add(&static_cast<X509*>(value)->references, 1, CRYPTO_LOCK_X509);
+      return true;
+    case STORE_OBJECT_TYPE_X509_CRL:
+      CRYPTO_add(&static_cast<X509_CRL*>(value)->references, 1, CRYPTO_LOCK_X509_CRL);
+      return true;
+    case STORE_OBJECT_TYPE_PRIVATE_KEY:
+    case STORE_OBJECT_TYPE_PUBLIC_KEY:
+      CRYPTO_add(&static_cast<EVP_PKEY*>(value)->references, 1, CRYPTO_LOCK_EVP_PKEY);
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -177,10 +189,10 @@ void STORE_OBJECT_free(STORE_OBJECT* data) {
   if (data == nullptr) return;
   switch (data->type) {
     case STORE_OBJECT_TYPE_X509_CERTIFICATE:
-      if (data->data.x509.certificate != nullptr) release_unbuilt("X509_free");
+      X509_free(data->data.x509.certificate);
       break;
     case STORE_OBJECT_TYPE_X509_CRL:
-      if (data->data.crl != nullptr) release_unbuilt("X509_CRL_free");
+      X509_CRL_free(data->data.crl);
       break;
     case STORE_OBJECT_TYPE_PRIVATE_KEY:
     case STORE_OBJECT_TYPE_PUBLIC_KEY:
@@ -307,12 +319,13 @@ const STORE_METHOD* usable(STORE* s, Slot STORE_METHOD::*slot, int func, int no_
   return s->meth;
 }
 
-// Hands the caller the family's member of the back end's object: the
-// object's own reference of a certificate, CRL or key, or the number or
-// buffer itself.  The member is the object's one value, so once it is taken
-// only the wrapper is left to free.
-// An object typed for another member than the family's is refused rather
-// than read through the wrong member of the union (it is freed by its type).
+// Hands the caller the family's member of the back end's object.  A
+// certificate, CRL or key gets a reference of its own before the object (and
+// with it the object's reference) goes; a number or buffer is detached and
+// becomes the caller's.  An object typed for another member than the
+// family's is refused rather than read through the wrong member of the union
+// (it is freed by its own type); an untyped object's member is handed over
+// as it is.
 void* take_member(const Family& fam, STORE_OBJECT* obj, int func, int failure) {
   void** slot = obj == nullptr ? nullptr : member(obj, fam.type);
   if (obj != nullptr && obj->type != 0 && same_member(obj->type) != same_member(fam.type))
@@ -323,7 +336,8 @@ void* take_member(const Family& fam, STORE_OBJECT* obj, int func, int failure) {
     return nullptr;
   }
   void* value = *slot;
-  MORVANE_free(obj);
+  if (obj->type == 0 || !up_ref(fam.type, value)) *slot = nullptr;
+  STORE_OBJECT_free(obj);
   return value;
 }
 
@@ -342,8 +356,9 @@ void* get(const Family& fam, STORE* s, MORVANE_ITEM* attributes, MORVANE_ITEM* p
                      fam.r_get);
 }
 
-// The caller's item is lent to the back end in a wrapper of its own; the
-// wrapper goes, the item stays the caller's.
+// The caller's item is lent to the back end in a wrapper of its own: a
+// certificate, CRL or key with a reference for the call, which the wrapper's
+// release gives back; a number or buffer without a copy.
 int store(const Family& fam, STORE* s, void* data, MORVANE_ITEM* attributes,
           MORVANE_ITEM* parameters) {
   const STORE_METHOD* m =
@@ -356,8 +371,9 @@ int store(const Family& fam, STORE* s, void* data, MORVANE_ITEM* attributes,
   }
   obj->type = fam.type;
   *member(obj, fam.type) = data;
+  const bool counted = data != nullptr && up_ref(fam.type, data);
   const int ok = m->store_object(s, fam.type, obj, attributes, parameters);
-  *member(obj, fam.type) = nullptr;
+  if (!counted) *member(obj, fam.type) = nullptr;
   STORE_OBJECT_free(obj);
   if (!ok) {
     STOREerr(fam.f_store, fam.r_store);

@@ -272,7 +272,8 @@ MORVANE_EXPORT STORE_CTRL_FUNC_PTR STORE_method_get_ctrl_function(STORE_METHOD *
  * Getters, generators and list-next calls hand the caller the object the
  * back end returned: one reference of a certificate, CRL or key, or the
  * number or buffer itself, which the caller then owns.  Store calls lend the
- * caller's item to the back end for the call only.  Modify, revoke, delete
+ * caller's item to the back end for the call only (a certificate, CRL or key
+ * with a reference of its own for the call).  Modify, revoke, delete
  * and list-end calls give 1 or 0.  List-start calls give the back end's
  * handle, and list-endp calls 1 at the end of the listing, else 0 with the
  * family's listing failure queued. */

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <morvane/bn.h>
@@ -13,6 +14,7 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/store.h>
+#include <morvane/x509.h>
 
 #include "test_support.h"
 
@@ -28,6 +30,7 @@ struct Script {
   int calls = 0;
   int last_type = 0;
   void* lent = nullptr;  // the member of the object given to the store slot
+  int lent_refs = 0;     // its reference count during the call (certificates)
 };
 Script script;
 
@@ -52,7 +55,10 @@ STORE_METHOD* ScriptedMethod() {
         script.calls++;
         script.last_type = t;
         script.lent = o->data.number;  // every member shares the union's first pointer
-        if (t == STORE_OBJECT_TYPE_X509_CERTIFICATE) script.lent = o->data.x509.certificate;
+        if (t == STORE_OBJECT_TYPE_X509_CERTIFICATE) {
+          script.lent = o->data.x509.certificate;
+          if (script.lent != nullptr) script.lent_refs = o->data.x509.certificate->references;
+        }
         return script.result;
       });
   STORE_method_set_modify_function(m, [](STORE*, STORE_OBJECT_TYPES t, MORVANE_ITEM*, MORVANE_ITEM*,
@@ -297,6 +303,39 @@ TEST_F(StoreTest, StoreLendsTheItem) {
   EXPECT_EQ(STORE_store_public_key(store_, k, nullptr, nullptr), 1);
   EXPECT_EQ(script.lent, k);
   EVP_PKEY_free(k);
+  EXPECT_ERRORS({});
+}
+
+// A certificate handed out keeps one reference for the caller (taken under
+// its lock before the object's own goes); one lent to the store slot has a
+// second reference for the call only.
+TEST_F(StoreTest, CertificatesChangeHandsByReference) {
+  morvane_test::InstallLockingCallback();
+  X509* cert = X509_new();
+  STORE_OBJECT* o = STORE_OBJECT_new();
+  o->type = STORE_OBJECT_TYPE_X509_CERTIFICATE;
+  o->data.x509.certificate = cert;
+  script.object = o;
+  morvane_test::StartRecordingLocks();
+  EXPECT_EQ(STORE_get_certificate(store_, nullptr, nullptr), cert);
+  // The caller's reference is added, then the object's dropped.
+  const auto lock = morvane_test::WriteLock(CRYPTO_LOCK_X509);
+  const auto unlock = morvane_test::WriteUnlock(CRYPTO_LOCK_X509);
+  const std::vector<morvane_test::LockEvent> want = {lock, unlock, lock, unlock};
+  EXPECT_EQ(morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509}), want);
+  EXPECT_EQ(cert->references, 1);
+
+  EXPECT_EQ(STORE_store_certificate(store_, cert, nullptr, nullptr), 1);
+  EXPECT_EQ(script.lent, cert);
+  EXPECT_EQ(script.lent_refs, 2);
+  EXPECT_EQ(cert->references, 1);
+  X509_free(cert);
+
+  // A revocation list, in an object released with the list.
+  o = STORE_OBJECT_new();
+  o->type = STORE_OBJECT_TYPE_X509_CRL;
+  o->data.crl = X509_CRL_new();
+  STORE_OBJECT_free(o);
   EXPECT_ERRORS({});
 }
 
