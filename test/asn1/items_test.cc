@@ -16,6 +16,7 @@
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
 #include <morvane/err.h>
+#include <morvane/krb5_asn.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
@@ -54,6 +55,13 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
   return ASN1_item_d2i(nullptr, &p, static_cast<long>(der.size()), it);
 }
 
+// An item that is one SEQUENCE under an outer tag.
+bool WrapsSequence(const ASN1_ITEM* it) {
+  return it->itype == ASN1_KIND_PRIMITIVE && it->templates != nullptr &&
+         !(it->templates->flags & ASN1_TF_SK_MASK) &&
+         it->templates->item->itype == ASN1_KIND_SEQUENCE;
+}
+
 // Sets the absent INTEGER fields held as BIGNUMs (keys and parameters) to
 // zero, in the fields of a SEQUENCE or CHOICE and of items combined into it,
 // so that the value has every mandatory field.
@@ -76,7 +84,8 @@ void FillNumbers(ASN1_VALUE* v, const ASN1_ITEM* it) {
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
 // values (a fresh one has chosen no form yet); a structure's mandatory fields
 // of those kinds get such values, and its mandatory INTEGERs a value (a
-// Netscape key record's version 0: a fresh LONG is absent).
+// Netscape key record's version 0: a fresh LONG is absent); a SEQUENCE
+// under an outer tag is filled as the SEQUENCE.
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
   if (it == &X509_ATTRIBUTE_it) {
@@ -92,9 +101,11 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
   } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
     ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
-  } else if (it->itype == ASN1_KIND_SEQUENCE) {
-    for (long i = 0; i < it->tcount; i++) {
-      const ASN1_TEMPLATE* tt = &it->templates[i];
+  } else if (it->itype == ASN1_KIND_SEQUENCE || WrapsSequence(it)) {
+    // A SEQUENCE under an outer tag has the structure of the inner one.
+    const ASN1_ITEM* seq = it->itype == ASN1_KIND_SEQUENCE ? it : it->templates->item;
+    for (long i = 0; i < seq->tcount; i++) {
+      const ASN1_TEMPLATE* tt = &seq->templates[i];
       const ASN1_ITEM* f = tt->item;
       if (f == &ASN1_INTEGER_it && !(tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK))) {
         // A fresh INTEGER has no octets (02 00), which decodes as zero.
@@ -104,7 +115,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
       }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
           !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
-            (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
+            WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
         continue;
       auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
       ASN1_item_ex_free(field, f);
