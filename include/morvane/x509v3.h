@@ -4,7 +4,8 @@
  * builder.  Failing calls queue errors of library 34 (ERR_LIB_X509V3).
  *
  * Null arguments: X509V3_get_value_bool needs a valid value and result
- * pointer; the two frees of certificate caches accept null; the rest is
+ * pointer; the two frees of certificate caches accept null;
+ * X509_check_purpose needs a valid certificate; the rest is
  * not built yet and fails as above without reading its arguments. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
@@ -26,6 +27,13 @@ MORVANE_EXPORT int X509V3_get_value_bool(CONF_VALUE *value, int *asn1_bool);
  * value a certificate holds). */
 MORVANE_EXPORT void AUTHORITY_KEYID_free(AUTHORITY_KEYID *a);
 MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
+
+/* Fills the certificate's cached facts (so far only sha1_hash, the SHA-1 of
+ * its DER, written under lock 3) and checks it for purpose id: id -1 gives
+ * 1 (only the facts were wanted); an id without a purpose record (so far
+ * every other id) gives -1.  x must be a valid certificate; ca is not read
+ * yet. */
+MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
 
 /* Registers the texts of library 34 (ERR_LIB_X509V3) unless they are registered
  * already. */
