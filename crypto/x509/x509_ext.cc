@@ -7,9 +7,9 @@
 namespace {
 
 // The owners: function prefix, type, and the field holding the stack.
-#define MORVANE_EXT_OWNERS(ROW)                   \
-  ROW(X509, X509, cert_info->extensions)          \
-  ROW(X509_CRL, X509_CRL, crl->extensions)        \
+#define MORVANE_EXT_OWNERS(ROW)            \
+  ROW(X509, X509, cert_info->extensions)   \
+  ROW(X509_CRL, X509_CRL, crl->extensions) \
   ROW(X509_REVOKED, X509_REVOKED, extensions)
 
 // The operations, each defined for one owner by MORVANE_EXT_<operation>.
@@ -37,15 +37,15 @@ static_assert(kOperations == 7, "count, three searches, get, delete and add");
   int P##_get_ext_count(T* x) {            \
     return X509v3_get_ext_count(x->F);     \
   }
-#define MORVANE_EXT_get_ext_by_NID(P, T, F)           \
+#define MORVANE_EXT_get_ext_by_NID(P, T, F)            \
   int P##_get_ext_by_NID(T* x, int nid, int lastpos) { \
     return X509v3_get_ext_by_NID(x->F, nid, lastpos);  \
   }
-#define MORVANE_EXT_get_ext_by_OBJ(P, T, F)                    \
+#define MORVANE_EXT_get_ext_by_OBJ(P, T, F)                     \
   int P##_get_ext_by_OBJ(T* x, ASN1_OBJECT* obj, int lastpos) { \
     return X509v3_get_ext_by_OBJ(x->F, obj, lastpos);           \
   }
-#define MORVANE_EXT_get_ext_by_critical(P, T, F)            \
+#define MORVANE_EXT_get_ext_by_critical(P, T, F)             \
   int P##_get_ext_by_critical(T* x, int crit, int lastpos) { \
     return X509v3_get_ext_by_critical(x->F, crit, lastpos);  \
   }
@@ -57,8 +57,8 @@ static_assert(kOperations == 7, "count, three searches, get, delete and add");
   X509_EXTENSION* P##_delete_ext(T* x, int loc) { \
     return X509v3_delete_ext(x->F, loc);          \
   }
-#define MORVANE_EXT_add_ext(P, T, F)                        \
-  int P##_add_ext(T* x, X509_EXTENSION* ex, int loc) {      \
+#define MORVANE_EXT_add_ext(P, T, F)                          \
+  int P##_add_ext(T* x, X509_EXTENSION* ex, int loc) {        \
     return X509v3_add_ext(&x->F, ex, loc) != nullptr ? 1 : 0; \
   }
 

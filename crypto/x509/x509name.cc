@@ -168,8 +168,7 @@ int X509_NAME_add_entry_by_NID(X509_NAME* name, int nid, int type, const unsigne
 /* see morvane/x509.h */
 int X509_NAME_add_entry_by_txt(X509_NAME* name, const char* field, int type,
                                const unsigned char* bytes, int len, int loc, int set) {
-  return add_built(name, X509_NAME_ENTRY_create_by_txt(nullptr, field, type, bytes, len), loc,
-                   set);
+  return add_built(name, X509_NAME_ENTRY_create_by_txt(nullptr, field, type, bytes, len), loc, set);
 }
 
 /* see morvane/x509.h */
@@ -217,8 +216,7 @@ int X509_NAME_ENTRY_set_object(X509_NAME_ENTRY* ne, ASN1_OBJECT* obj) {
 }
 
 /* see morvane/x509.h */
-int X509_NAME_ENTRY_set_data(X509_NAME_ENTRY* ne, int type, const unsigned char* bytes,
-                             int len) {
+int X509_NAME_ENTRY_set_data(X509_NAME_ENTRY* ne, int type, const unsigned char* bytes, int len) {
   if (ne == nullptr || (bytes == nullptr && len != 0)) return 0;
   if (type > 0 && (type & ASN1_MB_FLAG) != 0)
     return ASN1_STRING_set_by_NID(&ne->value, bytes, len, type, OBJ_obj2nid(ne->object)) != nullptr

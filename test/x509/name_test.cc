@@ -41,8 +41,8 @@ X509_NAME* NameWithSets(const std::vector<int>& sets) {
   X509_NAME* name = X509_NAME_new();
   for (size_t i = 0; i < sets.size(); i++) {
     const char value[2] = {static_cast<char>('a' + i), 0};
-    EXPECT_EQ(1, X509_NAME_add_entry_by_NID(name, kNidCommonName, ASN1_UT_UTF8STRING, U(value),
-                                            -1, -1, 0));
+    EXPECT_EQ(1, X509_NAME_add_entry_by_NID(name, kNidCommonName, ASN1_UT_UTF8STRING, U(value), -1,
+                                            -1, 0));
     X509_NAME_get_entry(name, static_cast<int>(i))->set = sets[i];
   }
   return name;
@@ -70,10 +70,9 @@ TEST(X509NameEntries, DeleteRenumbers) {
     int loc;
     std::vector<int> want;
   } cases[] = {
-      {{0, 1, 2}, 1, {0, 1}},  // the only member of its RDN: the gap closes
-      {{0, 0, 1}, 1, {0, 1}},  // its RDN keeps a member: nothing moves
-      {{0, 1, 2}, 0, {0, 1}},
-      {{0, 1, 2}, 2, {0, 1}},  // the last entry
+      {{0, 1, 2}, 1, {0, 1}},                          // the only member of its RDN: the gap closes
+      {{0, 0, 1}, 1, {0, 1}},                          // its RDN keeps a member: nothing moves
+      {{0, 1, 2}, 0, {0, 1}}, {{0, 1, 2}, 2, {0, 1}},  // the last entry
       {{0, 0, 1}, 0, {0, 1}},
   };
   for (const auto& c : cases) {
@@ -107,9 +106,7 @@ TEST(X509NameEntries, AddChoosesTheRdn) {
       {{0, 1}, 9, 5, {0, 1, 2}, "abn"},    // past the end: appended
       {{0, 1}, 1, 0, {0, 1, 1}, "anb"},    // joins the RDN now at loc
       {{0, 1}, 1, -1, {0, 0, 1}, "anb"},   // joins the RDN before loc
-      {{0, 1}, 0, -1, {0, 1, 2}, "nab"},
-      {{}, -1, 0, {0}, "n"},
-      {{}, 0, -1, {0}, "n"},
+      {{0, 1}, 0, -1, {0, 1, 2}, "nab"},  {{}, -1, 0, {0}, "n"}, {{}, 0, -1, {0}, "n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.loc) + "/" + std::to_string(c.set));
@@ -206,7 +203,7 @@ TEST(X509NameEntries, SetData) {
     const char* want;
   } cases[] = {
       {ASN1_UT_IA5STRING, "abc", -1, ASN1_UT_IA5STRING, "abc"},
-      {-1, "xy", 2, ASN1_UT_IA5STRING, "xy"},           // keeps the type
+      {-1, "xy", 2, ASN1_UT_IA5STRING, "xy"},             // keeps the type
       {-2, "ab c", -1, ASN1_UT_PRINTABLESTRING, "ab c"},  // typed from the text
       {-2, "a@b", -1, ASN1_UT_IA5STRING, "a@b"},
       {ASN1_MB_ASCII, "Hi", 2, ASN1_UT_PRINTABLESTRING, "Hi"},  // the CN rule picks
@@ -217,8 +214,8 @@ TEST(X509NameEntries, SetData) {
     ASSERT_EQ(1, X509_NAME_ENTRY_set_data(ne, c.type, U(c.bytes), c.len));
     const ASN1_STRING* v = X509_NAME_ENTRY_get_data(ne);
     EXPECT_EQ(c.want_type, v->type);
-    EXPECT_EQ(c.want, std::string(reinterpret_cast<const char*>(v->data),
-                                  static_cast<size_t>(v->length)));
+    EXPECT_EQ(c.want,
+              std::string(reinterpret_cast<const char*>(v->data), static_cast<size_t>(v->length)));
   }
   EXPECT_EQ(0, X509_NAME_ENTRY_set_data(ne, ASN1_UT_UTF8STRING, nullptr, 1));
   EXPECT_EQ(1, X509_NAME_ENTRY_set_data(ne, ASN1_UT_UTF8STRING, nullptr, 0));
@@ -241,8 +238,9 @@ TEST(X509NameEntries, Create) {
   EXPECT_EQ(nullptr,
             X509_NAME_ENTRY_create_by_txt(&ne, "notAField", ASN1_UT_UTF8STRING, U("a"), 1));
   EXPECT_EQ(mine, ne);
-  EXPECT_ERRORS({kUnknownObject, {ERR_LIB_X509, X509_F_X509_NAME_ENTRY_CREATE_BY_TXT,
-                                   X509_R_INVALID_FIELD_NAME, "name=notAField"}});
+  EXPECT_ERRORS({kUnknownObject,
+                 {ERR_LIB_X509, X509_F_X509_NAME_ENTRY_CREATE_BY_TXT, X509_R_INVALID_FIELD_NAME,
+                  "name=notAField"}});
   X509_NAME_ENTRY_free(mine);
   // A new entry is stored through a pointer to null.
   ne = nullptr;
@@ -257,8 +255,9 @@ TEST(X509NameEntries, Create) {
   X509_NAME* name = X509_NAME_new();
   EXPECT_EQ(0, X509_NAME_add_entry_by_txt(name, "nope", ASN1_UT_UTF8STRING, U("a"), 1, -1, 0));
   EXPECT_EQ(0, X509_NAME_entry_count(name));
-  EXPECT_ERRORS({kUnknownObject, {ERR_LIB_X509, X509_F_X509_NAME_ENTRY_CREATE_BY_TXT,
-                                   X509_R_INVALID_FIELD_NAME, "name=nope"}});
+  EXPECT_ERRORS({kUnknownObject,
+                 {ERR_LIB_X509, X509_F_X509_NAME_ENTRY_CREATE_BY_TXT, X509_R_INVALID_FIELD_NAME,
+                  "name=nope"}});
   X509_NAME_free(name);
 }
 
