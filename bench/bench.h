@@ -117,6 +117,7 @@ void RegisterDes();
 void RegisterDigests();
 void RegisterEnvelope();
 void RegisterRand();
+void RegisterX509();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);

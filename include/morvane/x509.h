@@ -2,7 +2,8 @@
  *
  * Certificates, revocation lists and requests, names, the certificate store
  * and chain verification.  Failing calls queue errors of library 11
- * (ERR_LIB_X509).
+ * (ERR_LIB_X509); the structure and key codecs those of library 13
+ * (ERR_LIB_ASN1) too.
  *
  * Null arguments: the default-path functions take none; X509_NAME_set
  * refuses a null argument and the items follow morvane/asn1.h (X_free
@@ -119,16 +120,18 @@ MORVANE_EXPORT int X509_NAME_set(X509_NAME **xn, X509_NAME *name);
  * X509, X509_CRL and X509_REQ are reference counted under locks 3, 6 and 7:
  * X_free drops one reference and frees at zero; take one with CRYPTO_add on
  * `references`.  The signed parts of revocation lists and requests keep the
- * DER they were decoded from and re-encode it unchanged until their
- * `enc.modified` is set (X509_CRL_add0_revoked does so); a certificate's
- * signed part is always encoded from its fields (its names keep their own
- * octets).  After each decode a certificate's `name` holds its subject as
- * X509_NAME_oneline gives it; a decode into an existing certificate first
- * drops its trust record, verified mark and cached extension facts (its
- * extra data stays).  Null arguments: X509_INFO_free and
- * X509_PKEY_free accept null, i2d_X509_AUX a null certificate (0),
- * X509_NAME_oneline a null name and a null buffer, d2i_X509_PKEY a null `a`;
- * the other calls of this section need a valid certificate or list. */
+ * octets they were decoded from and re-encode them unchanged until their
+ * `enc.modified` is set (X509_CRL_add0_revoked does so; so must any other
+ * change); a certificate's signed part is always encoded from its fields
+ * (its names keep their own octets).  After each decode a certificate's
+ * `name` holds its subject as X509_NAME_oneline gives it; a decode into an
+ * existing certificate first drops its trust record, verified mark and
+ * cached extension facts (its extra data stays).
+ *
+ * Null arguments: X509_INFO_free and X509_PKEY_free accept null,
+ * i2d_X509_AUX a null certificate (0), X509_NAME_oneline a null name and a
+ * null buffer, d2i_X509_PKEY a null `a`; the other calls of this section
+ * need a valid certificate or list. */
 
 typedef struct X509_val_st {
   ASN1_TIME *notBefore;
@@ -356,10 +359,15 @@ MORVANE_EXPORT int i2d_X509_PKEY(X509_PKEY *a, unsigned char **out);
  * ECPrivateKey; RSAPublicKey, DSA's public INTEGER, the EC point into the
  * group already in *a) into *a (when a and *a are given) or a new container;
  * d2i_AutoPrivateKey finds the type by counting the elements of the outer
- * SEQUENCE (6 DSA, 4 EC, else RSA).  i2d_PrivateKey and i2d_PublicKey encode
- * an RSA, DSA or EC container and give -1 with "unsupported public key
- * type" for any other.  Null arguments: a null key to an encoder gives 0 (the
- * _PUBKEY forms) or -1; x and key may be null where said above. */
+ * SEQUENCE (6 DSA, 4 EC, else RSA).  A failed decode leaves a container
+ * passed in as it was (the DSA and EC public forms excepted, which fill its
+ * key in place).  i2d_PrivateKey and i2d_PublicKey encode an RSA, DSA or EC
+ * container and give -1 with "unsupported public key type" for any other
+ * (or one without its key).
+ *
+ * Null arguments: X509_PUBKEY_set gives 0 for a null x or pkey and
+ * X509_PUBKEY_get null for a null key; a null key to an encoder gives 0
+ * (the _PUBKEY forms) or -1; the decoders take a null `a`. */
 MORVANE_EXPORT int X509_PUBKEY_set(X509_PUBKEY **x, EVP_PKEY *pkey);
 MORVANE_EXPORT EVP_PKEY *X509_PUBKEY_get(X509_PUBKEY *key);
 MORVANE_EXPORT EVP_PKEY *d2i_PUBKEY(EVP_PKEY **a, const unsigned char **in, long len);
