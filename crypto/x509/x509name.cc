@@ -18,6 +18,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "x509_local.h"
+
 namespace {
 
 X509_NAME_ENTRY* entry_at(const X509_NAME* name, int i) {
@@ -51,6 +53,15 @@ int add_built(X509_NAME* name, X509_NAME_ENTRY* ne, int loc, int set) {
 }
 
 }  // namespace
+
+ASN1_OBJECT* morvane::x509::field_object(const char* field, int func) {
+  ASN1_OBJECT* obj = field != nullptr ? OBJ_txt2obj(field, 0) : nullptr;
+  if (obj == nullptr) {
+    X509err(func, X509_R_INVALID_FIELD_NAME);
+    ERR_add_error_data(2, "name=", field != nullptr ? field : "NULL");
+  }
+  return obj;
+}
 
 /* see morvane/x509.h */
 int X509_NAME_entry_count(X509_NAME* name) {
@@ -193,12 +204,8 @@ X509_NAME_ENTRY* X509_NAME_ENTRY_create_by_NID(X509_NAME_ENTRY** ne, int nid, in
 /* see morvane/x509.h */
 X509_NAME_ENTRY* X509_NAME_ENTRY_create_by_txt(X509_NAME_ENTRY** ne, const char* field, int type,
                                                const unsigned char* bytes, int len) {
-  ASN1_OBJECT* obj = field != nullptr ? OBJ_txt2obj(field, 0) : nullptr;
-  if (obj == nullptr) {
-    X509err(X509_F_X509_NAME_ENTRY_CREATE_BY_TXT, X509_R_INVALID_FIELD_NAME);
-    ERR_add_error_data(2, "name=", field != nullptr ? field : "NULL");
-    return nullptr;
-  }
+  ASN1_OBJECT* obj = morvane::x509::field_object(field, X509_F_X509_NAME_ENTRY_CREATE_BY_TXT);
+  if (obj == nullptr) return nullptr;
   X509_NAME_ENTRY* ret = create_entry(ne, obj, type, bytes, len);
   ASN1_OBJECT_free(obj);
   return ret;

@@ -580,6 +580,52 @@ MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_get_ext(X509_REVOKED *x, int loc);
 MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_delete_ext(X509_REVOKED *x, int loc);
 MORVANE_EXPORT int X509_REVOKED_add_ext(X509_REVOKED *x, X509_EXTENSION *ex, int loc);
 
+/* ---- single attributes ---------------------------------------------------
+ * X509_ATTRIBUTE_create_by_OBJ (_NID; _txt: a short or long name or dotted
+ * number, "invalid field name" with "name=" attached when unknown) fills
+ * *attr when attr and *attr are given, else a new attribute (stored in *attr
+ * when attr is given), with a copy of the object and the value as
+ * X509_ATTRIBUTE_set1_data makes it: the attribute, or null (a new
+ * attribute freed, never the caller's).
+ *
+ * X509_ATTRIBUTE_set1_data makes the attribute's value a SET of at most one
+ * value, freeing the old value (a failure leaves it as it was): with
+ * attrtype 0 an empty SET; with a character form (ASN1_MB_*) the string type
+ * the attribute's rule picks (ASN1_STRING_set_by_NID; "ASN1 lib" when the
+ * text does not fit it); with len -1 a copy of the value of ASN.1 type
+ * attrtype at data (an ASN1_OBJECT, an ASN1_STRING, ...); else a string of
+ * type attrtype holding len bytes.  A negative type, a length below -1, or
+ * a length with a type that is no string (OBJECT, BOOLEAN, NULL) gives
+ * "wrong type".  1, or 0.
+ *
+ * X509_ATTRIBUTE_count is the number of values (1 or 0 for the single
+ * form).  X509_ATTRIBUTE_get0_type lends value idx (the single form's value
+ * for any idx below 1); X509_ATTRIBUTE_get0_data lends the content of that
+ * value (its string, object, ...) when its type is atrtype, else queues
+ * "wrong type"; data is not read.  Both give null for idx not below the
+ * count.
+ *
+ * Null arguments: a null attribute gives 0 or null; set1_object refuses a
+ * null object (0). */
+MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create_by_OBJ(X509_ATTRIBUTE **attr,
+                                                            const ASN1_OBJECT *obj, int atrtype,
+                                                            const void *data, int len);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create_by_NID(X509_ATTRIBUTE **attr, int nid,
+                                                            int atrtype, const void *data,
+                                                            int len);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create_by_txt(X509_ATTRIBUTE **attr,
+                                                            const char *atrname, int type,
+                                                            const unsigned char *bytes, int len);
+/* Frees the old object and stores a copy of obj: 1, or 0. */
+MORVANE_EXPORT int X509_ATTRIBUTE_set1_object(X509_ATTRIBUTE *attr, const ASN1_OBJECT *obj);
+MORVANE_EXPORT int X509_ATTRIBUTE_set1_data(X509_ATTRIBUTE *attr, int attrtype, const void *data,
+                                            int len);
+MORVANE_EXPORT int X509_ATTRIBUTE_count(X509_ATTRIBUTE *attr);
+MORVANE_EXPORT ASN1_OBJECT *X509_ATTRIBUTE_get0_object(X509_ATTRIBUTE *attr);
+MORVANE_EXPORT ASN1_TYPE *X509_ATTRIBUTE_get0_type(X509_ATTRIBUTE *attr, int idx);
+MORVANE_EXPORT void *X509_ATTRIBUTE_get0_data(X509_ATTRIBUTE *attr, int idx, int atrtype,
+                                              void *data);
+
 /* The X.509 items and their functions (X_new, X_free, d2i_X, i2d_X, X_dup),
  * with the two nested forms of a name's wire encoding (SET OF entries for one
  * RDN, SEQUENCE OF those for the whole name). */

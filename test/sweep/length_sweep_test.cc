@@ -867,6 +867,23 @@ const std::vector<Entry> kX509 = {
                                   reinterpret_cast<const unsigned char*>("abc"), 3, -1, 0);
        X509_NAME_get_text_by_OBJ(name, OBJ_nid2obj(13), reinterpret_cast<char*>(Big()), len);
      }},
+    // 54: challengePassword.
+    {"X509_ATTRIBUTE_create_by_NID",
+     [](int len) { X509_ATTRIBUTE_create_by_NID(nullptr, 54, ASN1_UT_UTF8STRING, Big(), len); }},
+    {"X509_ATTRIBUTE_create_by_OBJ",
+     [](int len) {
+       X509_ATTRIBUTE_create_by_OBJ(nullptr, OBJ_nid2obj(54), ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_ATTRIBUTE_create_by_txt",
+     [](int len) {
+       X509_ATTRIBUTE_create_by_txt(nullptr, "challengePassword", ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_ATTRIBUTE_set1_data",
+     [](int len) {
+       X509_ATTRIBUTE* attr = X509_ATTRIBUTE_new();
+       X509_ATTRIBUTE_set1_object(attr, OBJ_nid2obj(54));
+       X509_ATTRIBUTE_set1_data(attr, ASN1_UT_UTF8STRING, Big(), len);
+     }},
 };
 
 // One test per entry, so that each runs (and fails) on its own.
