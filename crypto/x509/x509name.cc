@@ -101,7 +101,7 @@ int X509_NAME_get_text_by_OBJ(X509_NAME* name, ASN1_OBJECT* obj, char* buf, int 
   if (buf == nullptr) return data->length;
   if (len < 1) return -1;  // no room even for the terminating zero
   const int n = data->length < len - 1 ? data->length : len - 1;
-  memcpy(buf, data->data, static_cast<size_t>(n));
+  if (n > 0) memcpy(buf, data->data, static_cast<size_t>(n));  // an empty value may have no bytes
   buf[n] = '\0';
   return n;
 }

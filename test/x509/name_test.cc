@@ -176,6 +176,20 @@ TEST(X509NameEntries, TextByNid) {
   X509_NAME_free(name);
 }
 
+// An empty value without bytes (as a decoder may leave it) reads as "".
+TEST(X509NameEntries, TextOfEmptyValue) {
+  X509_NAME* name = X509_NAME_new();
+  ASSERT_EQ(1, X509_NAME_add_entry_by_NID(name, kNidCommonName, ASN1_UT_UTF8STRING, U("a"), 1,
+                                          -1, 0));
+  X509_NAME_ENTRY* ne = X509_NAME_get_entry(name, 0);
+  ASN1_STRING_free(ne->value);
+  ne->value = ASN1_STRING_type_new(ASN1_UT_UTF8STRING);
+  char buf[4] = "xyz";
+  EXPECT_EQ(0, X509_NAME_get_text_by_NID(name, kNidCommonName, buf, 4));
+  EXPECT_STREQ("", buf);
+  X509_NAME_free(name);
+}
+
 // A buffer without room for the terminating zero is refused: nothing is
 // written before or into it.
 TEST(X509NameEntries, TextIntoNoRoomWritesNothing) {
