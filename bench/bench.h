@@ -115,7 +115,10 @@ void RegisterBnFields();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
+void RegisterHmac();
+void RegisterDsaDh();
 void RegisterEnvelope();
+void RegisterPem();
 void RegisterRand();
 void RegisterX509();
 

@@ -33,12 +33,14 @@
 #include <morvane/crypto.h>
 #include <morvane/des.h>
 #include <morvane/des_old.h>
+#include <morvane/dh.h>
 #include <morvane/dsa.h>
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/hmac.h>
 #include <morvane/objects.h>
+#include <morvane/pem.h>
 #include <morvane/rand.h>
 #include <morvane/rc2.h>
 #include <morvane/rc4.h>
@@ -756,7 +758,57 @@ const std::vector<Entry> kCoding = {
      [](int ilen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
 };
 
-// The public-key operations are not built yet: each refuses at once.
+// A DSA key with a 160-bit q (p = 2q + 1, no real group: the sweep needs
+// only that the checks before the length run), x = 3 and y = g^3.
+DSA* SweepDsa() {
+  DSA* dsa = DSA_new();
+  BN_hex2bn(&dsa->q, "8000000000000000000000000000000000000001");
+  dsa->p = BN_new();
+  BN_lshift1(dsa->p, dsa->q);
+  BN_add_word(dsa->p, 1);
+  BN_hex2bn(&dsa->g, "4");
+  BN_hex2bn(&dsa->priv_key, "3");
+  BN_hex2bn(&dsa->pub_key, "40");
+  return dsa;
+}
+
+// The generators draw until they find primes: they run on the real random
+// generator, not on the sweep's quick one.
+const std::vector<Entry> kGenerators = {
+    {"DSA_generate_parameters_ex",
+     [](int bits) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters_ex(DSA_new(), bits, nullptr, 0, nullptr, nullptr, nullptr);
+     }},
+    {"DSA_generate_parameters_ex:seed_len",
+     [](int seed_len) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters_ex(DSA_new(), 512, Big(), seed_len, nullptr, nullptr, nullptr);
+     }},
+    {"DSA_generate_parameters",
+     [](int bits) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters(bits, nullptr, 0, nullptr, nullptr, nullptr, nullptr);
+     }},
+    {"DSA_generate_parameters:seed_len",
+     [](int seed_len) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters(512, Big(), seed_len, nullptr, nullptr, nullptr, nullptr);
+     }},
+    {"DH_generate_parameters_ex",
+     [](int prime_len) {
+       RAND_set_rand_method(nullptr);
+       DH_generate_parameters_ex(DH_new(), prime_len, 2, nullptr);
+     }},
+    {"DH_generate_parameters",
+     [](int prime_len) {
+       RAND_set_rand_method(nullptr);
+       DH_generate_parameters(prime_len, 2, nullptr, nullptr);
+     }},
+};
+
+// The public-key operations: each refuses the length at once, or (RSA and
+// ECDSA, not built yet) refuses to run.
 const std::vector<Entry> kPublicKey = {
     {"EVP_PKEY_encrypt",
      [](int key_len) {
@@ -775,6 +827,14 @@ const std::vector<Entry> kPublicKey = {
        DSA_sign(0, Big(), dlen, sig, &siglen, DSA_new());
      }},
     {"DSA_verify", [](int dlen) { DSA_verify(0, Big(), dlen, g_key, 8, DSA_new()); }},
+    {"DSA_do_sign", [](int dlen) { DSA_do_sign(Big(), dlen, SweepDsa()); }},
+    {"DSA_do_verify",
+     [](int dgst_len) {
+       DSA_SIG* sig = DSA_SIG_new();
+       BN_hex2bn(&sig->r, "1");
+       BN_hex2bn(&sig->s, "1");
+       DSA_do_verify(Big(), dgst_len, sig, SweepDsa());
+     }},
     {"DSA_verify:siglen", [](int siglen) { DSA_verify(0, g_key, 20, Big(), siglen, DSA_new()); }},
     {"ECDSA_sign",
      [](int dlen) {
@@ -814,6 +874,101 @@ const std::vector<Entry> kPasswords = {
      }},
     {"EVP_read_pw_string",
      [](int length) { EVP_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0); }},
+    {"PKCS5_PBKDF2_HMAC_SHA1",
+     [](int passlen) {
+       unsigned char out[20];
+       PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<char*>(Big()), passlen, g_key, 8, 1, 20, out);
+     }},
+    {"PKCS5_PBKDF2_HMAC_SHA1:saltlen",
+     [](int saltlen) {
+       unsigned char out[20];
+       PKCS5_PBKDF2_HMAC_SHA1("p", 1, Big(), saltlen, 1, 20, out);
+     }},
+    // INT_MAX bytes of output are 2^27 MACs, minutes under the sanitizers.
+    {"PKCS5_PBKDF2_HMAC_SHA1:keylen",
+     NegativeOnly<+[](int keylen) { PKCS5_PBKDF2_HMAC_SHA1("p", 1, g_key, 8, 1, keylen, Big()); }>},
+    {"PKCS5_pbe_set", [](int saltlen) { X509_ALGOR_free(PKCS5_pbe_set(10, 1, Big(), saltlen)); }},
+    {"PKCS5_pbe2_set",
+     [](int saltlen) { X509_ALGOR_free(PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, Big(), saltlen)); }},
+    {"EVP_PBE_CipherInit",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       X509_ALGOR* alg = PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, nullptr, 0);
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       EVP_PBE_CipherInit(alg->algorithm, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
+                          &c, 1);
+     }},
+    {"PKCS5_PBE_keyivgen",
+     [](int passlen) {
+       X509_ALGOR* alg = PKCS5_pbe_set(10, 1, nullptr, 0);
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       PKCS5_PBE_keyivgen(&c, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
+                          EVP_des_cbc(), EVP_md5(), 1);
+     }},
+    {"PKCS5_v2_PBE_keyivgen",
+     [](int passlen) {
+       EVP_add_cipher(EVP_aes_128_cbc());
+       X509_ALGOR* alg = PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, nullptr, 0);
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       PKCS5_v2_PBE_keyivgen(&c, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
+                             nullptr, nullptr, 1);
+     }},
+    {"X509at_add1_attr_by_OBJ",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_OBJ(&sk, OBJ_nid2obj(49), ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"X509at_add1_attr_by_NID",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_NID(&sk, 49, ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"X509at_add1_attr_by_txt",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_txt(&sk, "unstructuredName", ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"EVP_PKEY_add1_attr_by_OBJ",
+     [](int len) {
+       EVP_PKEY_add1_attr_by_OBJ(EVP_PKEY_new(), OBJ_nid2obj(49), ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"EVP_PKEY_add1_attr_by_NID",
+     [](int len) { EVP_PKEY_add1_attr_by_NID(EVP_PKEY_new(), 49, ASN1_UT_OCTET_STRING, Big(), len); }},
+    {"EVP_PKEY_add1_attr_by_txt",
+     [](int len) {
+       EVP_PKEY_add1_attr_by_txt(EVP_PKEY_new(), "unstructuredName", ASN1_UT_OCTET_STRING, Big(),
+                                 len);
+     }},
+};
+
+// PEM header lines and pass phrases.
+const std::vector<Entry> kPem = {
+    {"PEM_dek_info",
+     [](int len) {
+       char buf[PEM_BUFSIZE] = "";
+       PEM_dek_info(buf, "AES-128-CBC", len, reinterpret_cast<char*>(Big()));
+     }},
+    {"PEM_def_callback",
+     [](int num) {
+       char phrase[] = "phrase";
+       PEM_def_callback(reinterpret_cast<char*>(Big()), num, 0, phrase);
+     }},
+    {"PEM_ASN1_write_bio",
+     [](int klen) {
+       PEM_ASN1_write_bio(reinterpret_cast<i2d_of_void*>(i2d_ASN1_OCTET_STRING), "T",
+                          BIO_new(BIO_s_null()), reinterpret_cast<char*>(NewString()),
+                          EVP_aes_128_cbc(), Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_ASN1_write",
+     [](int klen) {
+       FILE* f = fopen("/dev/null", "w");
+       PEM_ASN1_write(reinterpret_cast<i2d_of_void*>(i2d_ASN1_OCTET_STRING), "T", f,
+                      reinterpret_cast<char*>(NewString()), EVP_des_ede3_cbc(), Big(), klen,
+                      nullptr, nullptr);
+     }},
 };
 
 // Certificates: the trust record's strings and the names (13: commonName).
@@ -906,6 +1061,8 @@ INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryN
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
+INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
+INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
 INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName);
 
 }  // namespace

@@ -244,7 +244,7 @@ TEST(WithKeys, ExplicitCurveParameters) {
 }
 
 TEST(WithKeys, CachedKeyHasThreeReferences) {
-  PUBKEY_OR_SKIP(pk, kRsaFile, "RSA");
+  PUBKEY_OR_SKIP(pk, kDsaFile, "DSA");
   EVP_PKEY* a = X509_PUBKEY_get(pk);
   EVP_PKEY* b = X509_PUBKEY_get(pk);
   ASSERT_NE(nullptr, a);
@@ -299,8 +299,8 @@ void PublishingLock(int mode, int type, const char*, int) {
 }
 
 TEST(WithKeys, CacheKeepsTheKeyPublishedFirst) {
-  PUBKEY_OR_SKIP(pk, kRsaFile, "RSA");
-  EVP_PKEY* other = KeyOf(FirstSpki(kRsaFile), "RSA", &pk_probe_missing);
+  PUBKEY_OR_SKIP(pk, kDsaFile, "DSA");
+  EVP_PKEY* other = KeyOf(FirstSpki(kDsaFile), "DSA", &pk_probe_missing);
   ASSERT_NE(nullptr, other);
   g_target = pk;
   g_other = other;
@@ -315,7 +315,7 @@ TEST(WithKeys, CacheKeepsTheKeyPublishedFirst) {
 }
 
 TEST(WithKeys, ThreadsShareOneCachedKey) {
-  PUBKEY_OR_SKIP(pk, kRsaFile, "RSA");
+  PUBKEY_OR_SKIP(pk, kDsaFile, "DSA");
   morvane_test::InstallLockingCallback();
   morvane_test::InstallThreadIdCallback();
   constexpr int kThreads = 8;
