@@ -107,6 +107,10 @@ X509_ATTRIBUTE* create_attr(X509_ATTRIBUTE** attr, const ASN1_OBJECT* obj, int a
 /* see morvane/x509.h */
 X509_ATTRIBUTE* X509_ATTRIBUTE_create_by_OBJ(X509_ATTRIBUTE** attr, const ASN1_OBJECT* obj,
                                              int atrtype, const void* data, int len) {
+  if (obj == nullptr) {
+    X509err(X509_F_X509_ATTRIBUTE_CREATE_BY_OBJ, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   return create_attr(attr, obj, atrtype, data, len, X509_F_X509_ATTRIBUTE_CREATE_BY_OBJ);
 }
 

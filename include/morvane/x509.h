@@ -159,6 +159,11 @@ MORVANE_EXPORT STACK *X509at_add1_attr_by_NID(STACK **x, int nid, int type,
                                               const unsigned char *bytes, int len);
 MORVANE_EXPORT STACK *X509at_add1_attr_by_txt(STACK **x, const char *attrname, int type,
                                               const unsigned char *bytes, int len);
+/* The content of the first attribute of type obj after lastpos (as
+ * X509_ATTRIBUTE_get0_data of its value 0 with `type`), or null; lastpos -2
+ * or below also asks that the type occur only once, -3 or below that the
+ * attribute hold exactly one value. */
+MORVANE_EXPORT void *X509at_get0_data_by_OBJ(STACK *x, ASN1_OBJECT *obj, int lastpos, int type);
 
 MORVANE_EXPORT int EVP_PKEY_get_attr_count(const EVP_PKEY *key);
 MORVANE_EXPORT int EVP_PKEY_get_attr_by_NID(const EVP_PKEY *key, int nid, int lastpos);
@@ -695,6 +700,22 @@ MORVANE_EXPORT int X509_REVOKED_get_ext_by_critical(X509_REVOKED *x, int crit, i
 MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_get_ext(X509_REVOKED *x, int loc);
 MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_delete_ext(X509_REVOKED *x, int loc);
 MORVANE_EXPORT int X509_REVOKED_add_ext(X509_REVOKED *x, X509_EXTENSION *ex, int loc);
+
+/* The attribute-list calls on a request's attributes (req_info->attributes;
+ * a null list counts -1); the add1 forms create the list when there is none
+ * and return 1 or 0.  They need a valid request. */
+MORVANE_EXPORT int X509_REQ_get_attr_count(X509_REQ *x);
+MORVANE_EXPORT int X509_REQ_get_attr_by_NID(X509_REQ *x, int nid, int lastpos);
+MORVANE_EXPORT int X509_REQ_get_attr_by_OBJ(X509_REQ *x, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_REQ_get_attr(X509_REQ *x, int loc);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_REQ_delete_attr(X509_REQ *x, int loc);
+MORVANE_EXPORT int X509_REQ_add1_attr(X509_REQ *x, X509_ATTRIBUTE *attr);
+MORVANE_EXPORT int X509_REQ_add1_attr_by_OBJ(X509_REQ *x, const ASN1_OBJECT *obj, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int X509_REQ_add1_attr_by_NID(X509_REQ *x, int nid, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int X509_REQ_add1_attr_by_txt(X509_REQ *x, const char *attrname, int type,
+                                             const unsigned char *bytes, int len);
 
 /* ---- single attributes ---------------------------------------------------
  * X509_ATTRIBUTE_create_by_OBJ (_NID; _txt: a short or long name or dotted

@@ -1033,6 +1033,17 @@ const std::vector<Entry> kX509 = {
      [](int len) {
        X509_ATTRIBUTE_create_by_txt(nullptr, "challengePassword", ASN1_UT_UTF8STRING, Big(), len);
      }},
+    {"X509_REQ_add1_attr_by_NID",
+     [](int len) { X509_REQ_add1_attr_by_NID(X509_REQ_new(), 54, ASN1_UT_UTF8STRING, Big(), len); }},
+    {"X509_REQ_add1_attr_by_OBJ",
+     [](int len) {
+       X509_REQ_add1_attr_by_OBJ(X509_REQ_new(), OBJ_nid2obj(54), ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_REQ_add1_attr_by_txt",
+     [](int len) {
+       X509_REQ_add1_attr_by_txt(X509_REQ_new(), "challengePassword", ASN1_UT_UTF8STRING, Big(),
+                                 len);
+     }},
     {"X509_ATTRIBUTE_set1_data",
      [](int len) {
        X509_ATTRIBUTE* attr = X509_ATTRIBUTE_new();

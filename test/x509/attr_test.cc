@@ -156,3 +156,100 @@ TEST(Attribute, Create) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr int kNidChallenge = 54;
+constexpr int kNidUnstructuredName = 49;  // PKCS #9 (RFC 2985, 5.4.2)
+
+// challengePassword "a", unstructuredName "b", challengePassword "c".
+STACK* ThreeAttributes() {
+  STACK* sk = nullptr;
+  const int nids[] = {kNidChallenge, kNidUnstructuredName, kNidChallenge};
+  const char* values[] = {"a", "b", "c"};
+  for (int i = 0; i < 3; i++)
+    EXPECT_NE(nullptr,
+              X509at_add1_attr_by_NID(&sk, nids[i], ASN1_UT_UTF8STRING,
+                                      reinterpret_cast<const unsigned char*>(values[i]), 1));
+  return sk;
+}
+
+void FreeAttrs(STACK* sk) {
+  sk_pop_free(sk, [](void* p) { X509_ATTRIBUTE_free(static_cast<X509_ATTRIBUTE*>(p)); });
+}
+
+std::string DataText(void* s) {
+  return s != nullptr
+             ? std::string(reinterpret_cast<const char*>(static_cast<ASN1_STRING*>(s)->data),
+                           static_cast<size_t>(static_cast<ASN1_STRING*>(s)->length))
+             : "(null)";
+}
+
+TEST(AttributeList, DataByObject) {
+  STACK* sk = ThreeAttributes();
+  ASN1_OBJECT* challenge = OBJ_nid2obj(kNidChallenge);
+  ASN1_OBJECT* unstructured = OBJ_nid2obj(kNidUnstructuredName);
+  const struct {
+    ASN1_OBJECT* obj;
+    int lastpos;
+    const char* want;
+  } cases[] = {
+      {challenge, -1, "a"},      {challenge, 0, "c"},
+      {challenge, 2, "(null)"},  {challenge, -2, "(null)"},  // twice: not unique
+      {unstructured, -2, "b"},   {unstructured, -3, "b"},    // one value
+      {challenge, -3, "(null)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lastpos);
+    EXPECT_EQ(c.want, DataText(X509at_get0_data_by_OBJ(sk, c.obj, c.lastpos, ASN1_UT_UTF8STRING)));
+  }
+  // A second value makes the attribute fail the -3 test.
+  X509_ATTRIBUTE* attr = X509at_get_attr(sk, 1);
+  ASN1_TYPE* extra = ASN1_TYPE_new();
+  ASN1_TYPE_set(extra, ASN1_UT_NULL, nullptr);
+  ASSERT_TRUE(sk_push(attr->value.set, reinterpret_cast<char*>(extra)));
+  EXPECT_EQ("(null)", DataText(X509at_get0_data_by_OBJ(sk, unstructured, -3, ASN1_UT_UTF8STRING)));
+  EXPECT_EQ("b", DataText(X509at_get0_data_by_OBJ(sk, unstructured, -2, ASN1_UT_UTF8STRING)));
+  EXPECT_EQ(nullptr, X509at_get0_data_by_OBJ(nullptr, unstructured, -1, ASN1_UT_UTF8STRING));
+  EXPECT_ERRORS({});
+  FreeAttrs(sk);
+}
+
+// The request calls, once each, on a request's own list.
+TEST(AttributeList, RequestCalls) {
+  X509_REQ* req = X509_REQ_new();
+  ASSERT_NE(nullptr, req);
+  sk_free(req->req_info->attributes);
+  req->req_info->attributes = nullptr;  // a request without attributes
+  EXPECT_EQ(-1, X509_REQ_get_attr_count(req));
+  EXPECT_EQ(-1, X509_REQ_get_attr_by_NID(req, kNidChallenge, -1));
+  const auto* v = reinterpret_cast<const unsigned char*>("pw");
+  EXPECT_EQ(1, X509_REQ_add1_attr_by_NID(req, kNidChallenge, ASN1_UT_UTF8STRING, v, 2));
+  EXPECT_EQ(1, X509_REQ_add1_attr_by_txt(req, "unstructuredName", ASN1_UT_UTF8STRING, v, 2));
+  EXPECT_EQ(1,
+            X509_REQ_add1_attr_by_OBJ(req, OBJ_nid2obj(kNidChallenge), ASN1_UT_UTF8STRING, v, 1));
+  EXPECT_EQ(0, X509_REQ_add1_attr_by_NID(req, 100000, ASN1_UT_UTF8STRING, v, 2));
+  ERR_clear_error();
+  X509_ATTRIBUTE* attr =
+      X509_ATTRIBUTE_create_by_NID(nullptr, kNidUnstructuredName, ASN1_UT_UTF8STRING, "x", 1);
+  EXPECT_EQ(1, X509_REQ_add1_attr(req, attr));
+  X509_ATTRIBUTE_free(attr);
+  EXPECT_EQ(4, X509_REQ_get_attr_count(req));
+  EXPECT_EQ(2, X509_REQ_get_attr_by_NID(req, kNidChallenge, 0));
+  EXPECT_EQ(3, X509_REQ_get_attr_by_OBJ(req, OBJ_nid2obj(kNidUnstructuredName), 1));
+  EXPECT_EQ(kNidUnstructuredName,
+            OBJ_obj2nid(X509_ATTRIBUTE_get0_object(X509_REQ_get_attr(req, 1))));
+  X509_ATTRIBUTE* gone = X509_REQ_delete_attr(req, 0);
+  ASSERT_NE(nullptr, gone);
+  X509_ATTRIBUTE_free(gone);
+  EXPECT_EQ(3, X509_REQ_get_attr_count(req));
+  EXPECT_EQ(nullptr, X509_REQ_get_attr(req, 3));
+  // The request encodes with its attributes: [0] IMPLICIT SET OF Attribute.
+  unsigned char* der = nullptr;
+  EXPECT_GT(i2d_X509_REQ(req, &der), 0);
+  MORVANE_free(der);
+  EXPECT_ERRORS({});
+  X509_REQ_free(req);
+}
+
+}  // namespace
