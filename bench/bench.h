@@ -120,6 +120,7 @@ void RegisterDsaDh();
 void RegisterEnvelope();
 void RegisterPem();
 void RegisterRand();
+void RegisterRsa();
 void RegisterX509();
 
 // Records a cross-check failure; main reports them and exits non-zero.

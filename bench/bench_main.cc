@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
   bench::RegisterRand();
   bench::RegisterBn();
   bench::RegisterBnFields();
+  bench::RegisterRsa();
   bench::RegisterDsaDh();
   bench::RegisterX509();
   if (!bench::g_mismatches.empty()) {
