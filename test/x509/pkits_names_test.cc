@@ -12,6 +12,7 @@
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/evp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
@@ -99,6 +100,37 @@ TEST(PkitsNames, CertificateIdentity) {
   EXPECT_ERRORS({});
 }
 
+// Every certificate's key decodes; it matches the certificate it came from
+// and no other (the RSA moduli all differ).
+TEST(PkitsNames, PublicKeys) {
+  MORVANE_VECTOR_PATH_OR_SKIP(dir, "pkits/certs");
+  X509* ta = ReadCert(dir, "TrustAnchorRootCertificate.crt");
+  X509* ca = ReadCert(dir, "GoodCACert.crt");
+  ASSERT_TRUE(ta != nullptr && ca != nullptr);
+  EVP_PKEY* ta_key = X509_get_pubkey(ta);
+  if (ta_key == nullptr) {
+    ERR_clear_error();
+    X509_free(ta);
+    X509_free(ca);
+    GTEST_SKIP() << "RSA keys are not built yet";
+  }
+  EXPECT_EQ(EVP_PKEY_RSA, ta_key->type);
+  EXPECT_EQ(1, X509_check_private_key(ta, ta_key));
+  EXPECT_EQ(0, X509_check_private_key(ca, ta_key));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_CHECK_PRIVATE_KEY, X509_R_KEY_VALUES_MISMATCH}});
+  // The BIT STRING holds the RSAPublicKey whose key was decoded.
+  const ASN1_BIT_STRING* bits = X509_get0_pubkey_bitstr(ta);
+  ASSERT_NE(nullptr, bits);
+  const unsigned char* p = bits->data;
+  EVP_PKEY* again = d2i_PublicKey(EVP_PKEY_RSA, nullptr, &p, bits->length);
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(1, EVP_PKEY_cmp(ta_key, again));
+  EVP_PKEY_free(again);
+  EVP_PKEY_free(ta_key);
+  X509_free(ta);
+  X509_free(ca);
+}
+
 TEST(PkitsNames, FindByIssuerAndSerialAndSubject) {
   MORVANE_VECTOR_PATH_OR_SKIP(dir, "pkits/certs");
   std::vector<X509*> certs = ReadAll(dir);
@@ -122,9 +154,9 @@ TEST(PkitsNames, FindByIssuerAndSerialAndSubject) {
             X509_find_by_issuer_and_serial(nullptr, X509_get_subject_name(certs[0]), serial));
   ASN1_INTEGER_free(serial);
   X509_NAME* other = X509_NAME_new();
-  ASSERT_EQ(1, X509_NAME_add_entry_by_txt(other, "CN", ASN1_UT_PRINTABLESTRING,
-                                          reinterpret_cast<const unsigned char*>("Nobody"), -1,
-                                          -1, 0));
+  ASSERT_EQ(
+      1, X509_NAME_add_entry_by_txt(other, "CN", ASN1_UT_PRINTABLESTRING,
+                                    reinterpret_cast<const unsigned char*>("Nobody"), -1, -1, 0));
   EXPECT_EQ(nullptr, X509_find_by_subject(sk, other));
   X509_NAME_free(other);
   sk_free(sk);
