@@ -10,76 +10,6 @@
 
 namespace {
 
-// Puts one value into a new ASN1_TYPE.  A character form (ASN1_MB_*) makes
-// the string type the attribute's string rule (of `nid`) picks from the
-// text; otherwise with len -1 `bytes` is a value of ASN.1 type `type`
-// (copied), and with another length len bytes make a string of that type.
-// Null, with an error, for a type that cannot be built so.
-ASN1_TYPE* make_value(int nid, int type, const unsigned char* bytes, int len) {
-  if ((type & ASN1_MB_FLAG) != 0) {
-    ASN1_STRING* s = ASN1_STRING_set_by_NID(nullptr, bytes, len, type, nid);
-    ASN1_TYPE* value = s != nullptr ? ASN1_TYPE_new() : nullptr;
-    if (value == nullptr) {
-      ASN1_STRING_free(s);
-      X509err(X509_F_X509_ATTRIBUTE_SET1_DATA, ERR_R_ASN1_LIB);
-      return nullptr;
-    }
-    ASN1_TYPE_set(value, s->type, s);
-    return value;
-  }
-  const bool not_string =
-      type == ASN1_UT_OBJECT || type == ASN1_UT_BOOLEAN || type == ASN1_UT_NULL;
-  if (type <= 0 || len < -1 || (len >= 0 && not_string)) {
-    X509err(X509_F_X509_ATTRIBUTE_SET1_DATA, X509_R_WRONG_TYPE);
-    return nullptr;
-  }
-  ASN1_TYPE* value = ASN1_TYPE_new();
-  if (value == nullptr) {
-    X509err(X509_F_X509_ATTRIBUTE_SET1_DATA, ERR_R_MALLOC_FAILURE);
-    return nullptr;
-  }
-  if (len == -1) {
-    if (!ASN1_TYPE_set1(value, type, bytes)) {
-      ASN1_TYPE_free(value);
-      X509err(X509_F_X509_ATTRIBUTE_SET1_DATA, ERR_R_MALLOC_FAILURE);
-      return nullptr;
-    }
-    return value;
-  }
-  ASN1_STRING* s = ASN1_STRING_type_new(type);
-  if (s == nullptr || !ASN1_STRING_set(s, bytes, len)) {
-    ASN1_STRING_free(s);
-    ASN1_TYPE_free(value);
-    X509err(X509_F_X509_ATTRIBUTE_SET1_DATA, ERR_R_MALLOC_FAILURE);
-    return nullptr;
-  }
-  ASN1_TYPE_set(value, type, s);
-  return value;
-}
-
-// A new attribute of object `obj` (copied) holding one value.
-X509_ATTRIBUTE* make_attribute(const ASN1_OBJECT* obj, int type, const unsigned char* bytes,
-                               int len) {
-  ASN1_TYPE* value = make_value(OBJ_obj2nid(obj), type, bytes, len);
-  if (value == nullptr) return nullptr;
-  X509_ATTRIBUTE* attr = X509_ATTRIBUTE_new();
-  ASN1_OBJECT* copy = attr != nullptr ? OBJ_dup(obj) : nullptr;
-  STACK* set = copy != nullptr ? sk_new_null() : nullptr;
-  if (set == nullptr || !sk_push(set, reinterpret_cast<char*>(value))) {
-    sk_free(set);
-    ASN1_OBJECT_free(copy);
-    X509_ATTRIBUTE_free(attr);
-    ASN1_TYPE_free(value);
-    X509err(X509_F_X509_ATTRIBUTE_CREATE_BY_OBJ, ERR_R_MALLOC_FAILURE);
-    return nullptr;
-  }
-  ASN1_OBJECT_free(attr->object);
-  attr->object = copy;
-  attr->single = 0;
-  attr->value.set = set;
-  return attr;
-}
-
 // Appends a copy of the new attribute and frees the attribute.
 STACK* add_built(STACK** x, X509_ATTRIBUTE* attr) {
   if (attr == nullptr) return nullptr;
@@ -150,34 +80,28 @@ STACK* X509at_add1_attr(STACK** x, X509_ATTRIBUTE* attr) {
 /* see morvane/x509.h */
 STACK* X509at_add1_attr_by_OBJ(STACK** x, const ASN1_OBJECT* obj, int type,
                                const unsigned char* bytes, int len) {
-  if (obj == nullptr) {
-    X509err(X509_F_X509_ATTRIBUTE_CREATE_BY_OBJ, ERR_R_PASSED_NULL_PARAMETER);
-    return nullptr;
-  }
-  return add_built(x, make_attribute(obj, type, bytes, len));
+  return add_built(x, X509_ATTRIBUTE_create_by_OBJ(nullptr, obj, type, bytes, len));
 }
 
 /* see morvane/x509.h */
-STACK* X509at_add1_attr_by_NID(STACK** x, int nid, int type, const unsigned char* bytes,
-                               int len) {
-  ASN1_OBJECT* obj = OBJ_nid2obj(nid);
-  if (obj == nullptr) {
-    X509err(X509_F_X509_ATTRIBUTE_CREATE_BY_NID, X509_R_UNKNOWN_NID);
-    return nullptr;
-  }
-  return add_built(x, make_attribute(obj, type, bytes, len));
+STACK* X509at_add1_attr_by_NID(STACK** x, int nid, int type, const unsigned char* bytes, int len) {
+  return add_built(x, X509_ATTRIBUTE_create_by_NID(nullptr, nid, type, bytes, len));
 }
 
 /* see morvane/x509.h */
 STACK* X509at_add1_attr_by_txt(STACK** x, const char* attrname, int type,
                                const unsigned char* bytes, int len) {
-  ASN1_OBJECT* obj = attrname != nullptr ? OBJ_txt2obj(attrname, 0) : nullptr;
-  if (obj == nullptr) {
-    X509err(X509_F_X509_ATTRIBUTE_CREATE_BY_TXT, X509_R_INVALID_FIELD_NAME);
-    ERR_add_error_data(2, "name=", attrname != nullptr ? attrname : "NULL");
-    return nullptr;
-  }
-  STACK* ret = add_built(x, make_attribute(obj, type, bytes, len));
-  ASN1_OBJECT_free(obj);
-  return ret;
+  return add_built(x, X509_ATTRIBUTE_create_by_txt(nullptr, attrname, type, bytes, len));
+}
+
+/* see morvane/x509.h */
+void* X509at_get0_data_by_OBJ(STACK* x, ASN1_OBJECT* obj, int lastpos, int type) {
+  const int i = X509at_get_attr_by_OBJ(x, obj, lastpos);
+  if (i == -1) return nullptr;
+  // lastpos -2 and below: the type must occur once; -3 and below: with
+  // exactly one value.
+  if (lastpos <= -2 && X509at_get_attr_by_OBJ(x, obj, i) != -1) return nullptr;
+  X509_ATTRIBUTE* attr = X509at_get_attr(x, i);
+  if (lastpos <= -3 && X509_ATTRIBUTE_count(attr) != 1) return nullptr;
+  return X509_ATTRIBUTE_get0_data(attr, 0, type, nullptr);
 }

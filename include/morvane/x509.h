@@ -160,6 +160,11 @@ MORVANE_EXPORT STACK *X509at_add1_attr_by_NID(STACK **x, int nid, int type,
                                               const unsigned char *bytes, int len);
 MORVANE_EXPORT STACK *X509at_add1_attr_by_txt(STACK **x, const char *attrname, int type,
                                               const unsigned char *bytes, int len);
+/* The content of the first attribute of type obj after lastpos (as
+ * X509_ATTRIBUTE_get0_data of its value 0 with `type`), or null; lastpos -2
+ * or below also asks that the type occur only once, -3 or below that the
+ * attribute hold exactly one value. */
+MORVANE_EXPORT void *X509at_get0_data_by_OBJ(STACK *x, ASN1_OBJECT *obj, int lastpos, int type);
 
 MORVANE_EXPORT int EVP_PKEY_get_attr_count(const EVP_PKEY *key);
 MORVANE_EXPORT int EVP_PKEY_get_attr_by_NID(const EVP_PKEY *key, int nid, int lastpos);
@@ -566,6 +571,254 @@ MORVANE_EXPORT RSA *d2i_RSA_NET(RSA **a, const unsigned char **in, long len,
 MORVANE_EXPORT RSA *d2i_Netscape_RSA(RSA **a, const unsigned char **in, long len,
                                      int (*cb)(char *buf, int len, const char *prompt,
                                                int verify));
+
+/* ---- name entries --------------------------------------------------------
+ * Indexes run from 0 over the flat list of entries.  A search starts after
+ * `lastpos` (any negative value: at the start) and gives the index found,
+ * -1 when there is none (or the name is null), -2 for a NID without object.
+ * X509_NAME_get_text_by_OBJ (_NID) reads the first entry of that type: with
+ * buf null the value's length; else min(length, len-1) bytes and a zero,
+ * returning the bytes copied; -1 when there is no such entry (or, for _NID,
+ * no object) and when buf is given with len below 1.  X509_NAME_get_entry
+ * lends the entry at loc, X509_NAME_delete_entry removes it (the caller frees
+ * it) and closes the gap in the RDN numbers when it was alone in its RDN;
+ * both give null for loc outside 0..count-1.
+ *
+ * X509_NAME_add_entry inserts a copy of ne at loc (negative or past the end:
+ * appended).  With set -1 the entry joins the RDN before it (at loc 0 it
+ * makes a new first RDN); with any other set it joins the RDN now at loc, or
+ * makes a new last RDN when appended; a new first RDN shifts the numbers of
+ * the entries after it.  1, or 0 (null name or entry, or memory).  The
+ * by_OBJ/NID/txt forms build a temporary entry as the create calls below do.
+ *
+ * X509_NAME_ENTRY_create_by_OBJ (_NID, _txt: a short or long name or dotted
+ * number, "invalid field name" with "name=" attached when unknown) fills
+ * *ne when ne and *ne are given, else a new entry (stored in *ne when ne is
+ * given): the entry, or null (a new entry freed, never the caller's).
+ * X509_NAME_ENTRY_set_data stores len bytes (negative len: strlen(bytes));
+ * type ASN1_MB_* converts text to the string type the attribute's rule
+ * picks (ASN1_STRING_set_by_NID), -1 keeps the value's type, -2 takes
+ * ASN1_PRINTABLE_type, any other number becomes the type.  bytes may be null
+ * only with len 0.
+ *
+ * Null arguments: names and entries may be null (counts 0, searches -1,
+ * getters null, changes 0; set_object queues "passed a null parameter"). */
+MORVANE_EXPORT int X509_NAME_entry_count(X509_NAME *name);
+MORVANE_EXPORT int X509_NAME_get_index_by_NID(X509_NAME *name, int nid, int lastpos);
+MORVANE_EXPORT int X509_NAME_get_index_by_OBJ(X509_NAME *name, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT int X509_NAME_get_text_by_NID(X509_NAME *name, int nid, char *buf, int len);
+MORVANE_EXPORT int X509_NAME_get_text_by_OBJ(X509_NAME *name, ASN1_OBJECT *obj, char *buf,
+                                             int len);
+MORVANE_EXPORT X509_NAME_ENTRY *X509_NAME_get_entry(X509_NAME *name, int loc);
+MORVANE_EXPORT X509_NAME_ENTRY *X509_NAME_delete_entry(X509_NAME *name, int loc);
+MORVANE_EXPORT int X509_NAME_add_entry(X509_NAME *name, X509_NAME_ENTRY *ne, int loc, int set);
+MORVANE_EXPORT int X509_NAME_add_entry_by_OBJ(X509_NAME *name, ASN1_OBJECT *obj, int type,
+                                              const unsigned char *bytes, int len, int loc,
+                                              int set);
+MORVANE_EXPORT int X509_NAME_add_entry_by_NID(X509_NAME *name, int nid, int type,
+                                              const unsigned char *bytes, int len, int loc,
+                                              int set);
+MORVANE_EXPORT int X509_NAME_add_entry_by_txt(X509_NAME *name, const char *field, int type,
+                                              const unsigned char *bytes, int len, int loc,
+                                              int set);
+MORVANE_EXPORT X509_NAME_ENTRY *X509_NAME_ENTRY_create_by_OBJ(X509_NAME_ENTRY **ne,
+                                                              ASN1_OBJECT *obj, int type,
+                                                              const unsigned char *bytes,
+                                                              int len);
+MORVANE_EXPORT X509_NAME_ENTRY *X509_NAME_ENTRY_create_by_NID(X509_NAME_ENTRY **ne, int nid,
+                                                              int type,
+                                                              const unsigned char *bytes,
+                                                              int len);
+MORVANE_EXPORT X509_NAME_ENTRY *X509_NAME_ENTRY_create_by_txt(X509_NAME_ENTRY **ne,
+                                                              const char *field, int type,
+                                                              const unsigned char *bytes,
+                                                              int len);
+/* Frees the old object and stores a copy of obj: 1, or 0. */
+MORVANE_EXPORT int X509_NAME_ENTRY_set_object(X509_NAME_ENTRY *ne, ASN1_OBJECT *obj);
+MORVANE_EXPORT int X509_NAME_ENTRY_set_data(X509_NAME_ENTRY *ne, int type,
+                                            const unsigned char *bytes, int len);
+MORVANE_EXPORT ASN1_OBJECT *X509_NAME_ENTRY_get_object(X509_NAME_ENTRY *ne);
+MORVANE_EXPORT ASN1_STRING *X509_NAME_ENTRY_get_data(X509_NAME_ENTRY *ne);
+
+/* ---- comparing names and certificates ------------------------------------
+ * X509_NAME_cmp orders names: by entry count, then entry by entry from the
+ * last: values (PrintableString without regard to case and with runs of
+ * white space equal, leading and trailing white space ignored; IA5String
+ * e-mail addresses without regard to case; PrintableString, T61String and
+ * UTF8String of equal bytes equal whatever their types; other types first by
+ * type, then by length and bytes), RDN numbers, and last the objects; 0
+ * means equal.  A null name compares as an empty one.
+ *
+ * X509_NAME_hash is the MD5 of the name's DER (refreshing its cached
+ * encoding), its first four bytes read least significant first: the file
+ * name of hashed certificate directories; 0 for a null name or one that
+ * cannot be encoded.  X509_issuer_and_serial_hash reads the MD5 of the
+ * issuer's one-line text followed by the serial's bytes the same way.
+ *
+ * X509_cmp compares the SHA-1 digests of the two certificates' DER (filled
+ * by X509_check_purpose with id -1, morvane/x509v3.h): 0 for the same
+ * certificate.  The find calls return the first certificate of sk (not a
+ * new reference) whose issuer and serial number, or subject, equal the ones
+ * given; null when none or sk is null.
+ *
+ * X509_get_pubkey returns the certificate's key with a reference for the
+ * caller (X509_PUBKEY_get); X509_get0_pubkey_bitstr lends the BIT STRING of
+ * its SubjectPublicKeyInfo; both give null for a null certificate.
+ * X509_check_private_key is 1 when k is the private key of the
+ * certificate's public key; else 0 with "key values mismatch", "key type
+ * mismatch", "EC lib" (EC keys that cannot be compared), "cant check dh key"
+ * or "unknown key type" (other keys that cannot be compared), or "unable to
+ * get certs public key".
+ *
+ * Null arguments: as said above; otherwise valid certificates and lists. */
+MORVANE_EXPORT int X509_NAME_cmp(const X509_NAME *a, const X509_NAME *b);
+MORVANE_EXPORT unsigned long X509_NAME_hash(X509_NAME *x);
+MORVANE_EXPORT unsigned long X509_issuer_name_hash(X509 *x);
+MORVANE_EXPORT unsigned long X509_subject_name_hash(X509 *x);
+MORVANE_EXPORT unsigned long X509_issuer_and_serial_hash(X509 *a);
+/* Serial numbers first (ASN1_STRING_cmp), then issuers. */
+MORVANE_EXPORT int X509_issuer_and_serial_cmp(const X509 *a, const X509 *b);
+MORVANE_EXPORT int X509_issuer_name_cmp(const X509 *a, const X509 *b);
+MORVANE_EXPORT int X509_subject_name_cmp(const X509 *a, const X509 *b);
+/* The issuers of two revocation lists. */
+MORVANE_EXPORT int X509_CRL_cmp(const X509_CRL *a, const X509_CRL *b);
+MORVANE_EXPORT int X509_cmp(const X509 *a, const X509 *b);
+/* The fields of the certificate (borrowed). */
+MORVANE_EXPORT X509_NAME *X509_get_issuer_name(X509 *a);
+MORVANE_EXPORT X509_NAME *X509_get_subject_name(X509 *a);
+MORVANE_EXPORT ASN1_INTEGER *X509_get_serialNumber(X509 *a);
+MORVANE_EXPORT X509 *X509_find_by_issuer_and_serial(STACK *sk, X509_NAME *name,
+                                                    ASN1_INTEGER *serial);
+MORVANE_EXPORT X509 *X509_find_by_subject(STACK *sk, X509_NAME *name);
+MORVANE_EXPORT EVP_PKEY *X509_get_pubkey(X509 *x);
+MORVANE_EXPORT ASN1_BIT_STRING *X509_get0_pubkey_bitstr(const X509 *x);
+MORVANE_EXPORT int X509_check_private_key(X509 *x, EVP_PKEY *k);
+
+/* ---- extension lists -----------------------------------------------------
+ * A STACK of X509_EXTENSION, as certificates, revocation lists and their
+ * entries carry them; a null list counts as empty.  Indexes run from 0; a
+ * search starts after `lastpos` (any negative value: at the start) and gives
+ * the index found, -1 when there is none, -2 for a NID without object.
+ * X509v3_get_ext_by_critical finds an extension whose criticality (critical
+ * above 0) equals the truth of crit.  X509v3_get_ext lends and
+ * X509v3_delete_ext removes (the caller frees) the extension at loc; null
+ * for loc outside 0..count-1.  X509v3_add_ext inserts a copy at loc
+ * (negative or past the end: appended), creating the list when *x is null:
+ * the list, or null (the caller's list unchanged).
+ *
+ * X509_EXTENSION_create_by_OBJ (_NID) fills *ex when ex and *ex are given,
+ * else a new extension (stored in *ex when ex is given), with a copy of the
+ * object, the criticality and a copy of data's bytes: the extension, or
+ * null (a new extension freed, never the caller's).  set_critical stores 255
+ * for a non-zero crit, else -1 (absent); get_critical is 1 when critical is
+ * above 0, else 0.  The setters return 1, or 0 for a null argument or
+ * memory; the getters lend the field, null for a null extension.
+ *
+ * The X509_, X509_CRL_ and X509_REVOKED_ forms apply the list calls to the
+ * object's own list (created by a first add, which returns 1 or 0); they
+ * need a valid object. */
+MORVANE_EXPORT int X509v3_get_ext_count(const STACK *x);
+MORVANE_EXPORT int X509v3_get_ext_by_NID(const STACK *x, int nid, int lastpos);
+MORVANE_EXPORT int X509v3_get_ext_by_OBJ(const STACK *x, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT int X509v3_get_ext_by_critical(const STACK *x, int crit, int lastpos);
+MORVANE_EXPORT X509_EXTENSION *X509v3_get_ext(const STACK *x, int loc);
+MORVANE_EXPORT X509_EXTENSION *X509v3_delete_ext(STACK *x, int loc);
+MORVANE_EXPORT STACK *X509v3_add_ext(STACK **x, X509_EXTENSION *ex, int loc);
+MORVANE_EXPORT X509_EXTENSION *X509_EXTENSION_create_by_NID(X509_EXTENSION **ex, int nid,
+                                                            int crit, ASN1_OCTET_STRING *data);
+MORVANE_EXPORT X509_EXTENSION *X509_EXTENSION_create_by_OBJ(X509_EXTENSION **ex,
+                                                            ASN1_OBJECT *obj, int crit,
+                                                            ASN1_OCTET_STRING *data);
+MORVANE_EXPORT int X509_EXTENSION_set_object(X509_EXTENSION *ex, ASN1_OBJECT *obj);
+MORVANE_EXPORT int X509_EXTENSION_set_critical(X509_EXTENSION *ex, int crit);
+MORVANE_EXPORT int X509_EXTENSION_set_data(X509_EXTENSION *ex, ASN1_OCTET_STRING *data);
+MORVANE_EXPORT ASN1_OBJECT *X509_EXTENSION_get_object(X509_EXTENSION *ex);
+MORVANE_EXPORT ASN1_OCTET_STRING *X509_EXTENSION_get_data(X509_EXTENSION *ex);
+MORVANE_EXPORT int X509_EXTENSION_get_critical(X509_EXTENSION *ex);
+
+MORVANE_EXPORT int X509_get_ext_count(X509 *x);
+MORVANE_EXPORT int X509_get_ext_by_NID(X509 *x, int nid, int lastpos);
+MORVANE_EXPORT int X509_get_ext_by_OBJ(X509 *x, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT int X509_get_ext_by_critical(X509 *x, int crit, int lastpos);
+MORVANE_EXPORT X509_EXTENSION *X509_get_ext(X509 *x, int loc);
+MORVANE_EXPORT X509_EXTENSION *X509_delete_ext(X509 *x, int loc);
+MORVANE_EXPORT int X509_add_ext(X509 *x, X509_EXTENSION *ex, int loc);
+MORVANE_EXPORT int X509_CRL_get_ext_count(X509_CRL *x);
+MORVANE_EXPORT int X509_CRL_get_ext_by_NID(X509_CRL *x, int nid, int lastpos);
+MORVANE_EXPORT int X509_CRL_get_ext_by_OBJ(X509_CRL *x, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT int X509_CRL_get_ext_by_critical(X509_CRL *x, int crit, int lastpos);
+MORVANE_EXPORT X509_EXTENSION *X509_CRL_get_ext(X509_CRL *x, int loc);
+MORVANE_EXPORT X509_EXTENSION *X509_CRL_delete_ext(X509_CRL *x, int loc);
+MORVANE_EXPORT int X509_CRL_add_ext(X509_CRL *x, X509_EXTENSION *ex, int loc);
+MORVANE_EXPORT int X509_REVOKED_get_ext_count(X509_REVOKED *x);
+MORVANE_EXPORT int X509_REVOKED_get_ext_by_NID(X509_REVOKED *x, int nid, int lastpos);
+MORVANE_EXPORT int X509_REVOKED_get_ext_by_OBJ(X509_REVOKED *x, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT int X509_REVOKED_get_ext_by_critical(X509_REVOKED *x, int crit, int lastpos);
+MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_get_ext(X509_REVOKED *x, int loc);
+MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_delete_ext(X509_REVOKED *x, int loc);
+MORVANE_EXPORT int X509_REVOKED_add_ext(X509_REVOKED *x, X509_EXTENSION *ex, int loc);
+
+/* The attribute-list calls on a request's attributes (req_info->attributes;
+ * a null list counts -1); the add1 forms create the list when there is none
+ * and return 1 or 0.  They need a valid request. */
+MORVANE_EXPORT int X509_REQ_get_attr_count(X509_REQ *x);
+MORVANE_EXPORT int X509_REQ_get_attr_by_NID(X509_REQ *x, int nid, int lastpos);
+MORVANE_EXPORT int X509_REQ_get_attr_by_OBJ(X509_REQ *x, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_REQ_get_attr(X509_REQ *x, int loc);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_REQ_delete_attr(X509_REQ *x, int loc);
+MORVANE_EXPORT int X509_REQ_add1_attr(X509_REQ *x, X509_ATTRIBUTE *attr);
+MORVANE_EXPORT int X509_REQ_add1_attr_by_OBJ(X509_REQ *x, const ASN1_OBJECT *obj, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int X509_REQ_add1_attr_by_NID(X509_REQ *x, int nid, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int X509_REQ_add1_attr_by_txt(X509_REQ *x, const char *attrname, int type,
+                                             const unsigned char *bytes, int len);
+
+/* ---- single attributes ---------------------------------------------------
+ * X509_ATTRIBUTE_create_by_OBJ (_NID; _txt: a short or long name or dotted
+ * number, "invalid field name" with "name=" attached when unknown) fills
+ * *attr when attr and *attr are given, else a new attribute (stored in *attr
+ * when attr is given), with a copy of the object and the value as
+ * X509_ATTRIBUTE_set1_data makes it: the attribute, or null (a new
+ * attribute freed, never the caller's).
+ *
+ * X509_ATTRIBUTE_set1_data makes the attribute's value a SET of at most one
+ * value, freeing the old value (a failure leaves it as it was): with
+ * attrtype 0 an empty SET; with a character form (ASN1_MB_*) the string type
+ * the attribute's rule picks (ASN1_STRING_set_by_NID; "ASN1 lib" when the
+ * text does not fit it); with len -1 a copy of the value of ASN.1 type
+ * attrtype at data (an ASN1_OBJECT, an ASN1_STRING, ...); else a string of
+ * type attrtype holding len bytes.  A negative type, a length below -1, or
+ * a length with a type that is no string (OBJECT, BOOLEAN, NULL) gives
+ * "wrong type".  1, or 0.
+ *
+ * X509_ATTRIBUTE_count is the number of values (1 or 0 for the single
+ * form).  X509_ATTRIBUTE_get0_type lends value idx (the single form's value
+ * for any idx below 1); X509_ATTRIBUTE_get0_data lends the content of that
+ * value (its string, object, ...) when its type is atrtype, else queues
+ * "wrong type"; data is not read.  Both give null for idx not below the
+ * count.
+ *
+ * Null arguments: a null attribute gives 0 or null; set1_object refuses a
+ * null object (0). */
+MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create_by_OBJ(X509_ATTRIBUTE **attr,
+                                                            const ASN1_OBJECT *obj, int atrtype,
+                                                            const void *data, int len);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create_by_NID(X509_ATTRIBUTE **attr, int nid,
+                                                            int atrtype, const void *data,
+                                                            int len);
+MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create_by_txt(X509_ATTRIBUTE **attr,
+                                                            const char *atrname, int type,
+                                                            const unsigned char *bytes, int len);
+/* Frees the old object and stores a copy of obj: 1, or 0. */
+MORVANE_EXPORT int X509_ATTRIBUTE_set1_object(X509_ATTRIBUTE *attr, const ASN1_OBJECT *obj);
+MORVANE_EXPORT int X509_ATTRIBUTE_set1_data(X509_ATTRIBUTE *attr, int attrtype, const void *data,
+                                            int len);
+MORVANE_EXPORT int X509_ATTRIBUTE_count(X509_ATTRIBUTE *attr);
+MORVANE_EXPORT ASN1_OBJECT *X509_ATTRIBUTE_get0_object(X509_ATTRIBUTE *attr);
+MORVANE_EXPORT ASN1_TYPE *X509_ATTRIBUTE_get0_type(X509_ATTRIBUTE *attr, int idx);
+MORVANE_EXPORT void *X509_ATTRIBUTE_get0_data(X509_ATTRIBUTE *attr, int idx, int atrtype,
+                                              void *data);
 
 /* The X.509 items and their functions (X_new, X_free, d2i_X, i2d_X, X_dup),
  * with the two nested forms of a name's wire encoding (SET OF entries for one

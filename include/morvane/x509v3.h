@@ -10,8 +10,9 @@
  * pointer; the two frees of certificate caches accept null;
  * s2i_ASN1_INTEGER ignores its method and string_to_hex its null length
  * pointer, and both refuse a null text; X509V3_section_free accepts a null
- * section; the context functions need a valid context; the rest is not built
- * yet and fails as above without reading its arguments. */
+ * section; the context functions need a valid context; X509_check_purpose
+ * needs a valid certificate; the rest is not built yet and fails as above
+ * without reading its arguments. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
@@ -80,6 +81,13 @@ MORVANE_EXPORT int X509V3_get_value_bool(CONF_VALUE *value, int *asn1_bool);
  * value a certificate holds). */
 MORVANE_EXPORT void AUTHORITY_KEYID_free(AUTHORITY_KEYID *a);
 MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
+
+/* Fills the certificate's cached facts (so far only sha1_hash, the SHA-1 of
+ * its DER, written under lock 3) and checks it for purpose id: id -1 gives
+ * 1 (only the facts were wanted); an id without a purpose record (so far
+ * every other id) gives -1.  x must be a valid certificate; ca is not read
+ * yet. */
+MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
 
 /* Registers the texts of library 34 (ERR_LIB_X509V3) unless they are registered
  * already. */

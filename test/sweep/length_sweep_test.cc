@@ -1060,7 +1060,7 @@ const std::vector<Entry> kPem = {
      }},
 };
 
-// Certificates: the trust record's strings and the one-line name.
+// Certificates: the trust record's strings and the names (13: commonName).
 const std::vector<Entry> kX509 = {
     {"X509_alias_set1",
      [](int len) {
@@ -1074,6 +1074,71 @@ const std::vector<Entry> kX509 = {
      }},
     {"X509_NAME_oneline",
      [](int len) { X509_NAME_oneline(X509_NAME_new(), reinterpret_cast<char*>(Big()), len); }},
+    {"X509_NAME_ENTRY_create_by_NID",
+     [](int len) { X509_NAME_ENTRY_create_by_NID(nullptr, 13, ASN1_UT_UTF8STRING, Big(), len); }},
+    {"X509_NAME_ENTRY_create_by_OBJ",
+     [](int len) {
+       X509_NAME_ENTRY_create_by_OBJ(nullptr, OBJ_nid2obj(13), ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_NAME_ENTRY_create_by_txt",
+     [](int len) { X509_NAME_ENTRY_create_by_txt(nullptr, "CN", ASN1_UT_UTF8STRING, Big(), len); }},
+    {"X509_NAME_ENTRY_set_data",
+     [](int len) { X509_NAME_ENTRY_set_data(X509_NAME_ENTRY_new(), -2, Big(), len); }},
+    {"X509_NAME_add_entry_by_NID",
+     [](int len) {
+       X509_NAME_add_entry_by_NID(X509_NAME_new(), 13, ASN1_UT_UTF8STRING, Big(), len, -1, 0);
+     }},
+    {"X509_NAME_add_entry_by_OBJ",
+     [](int len) {
+       X509_NAME_add_entry_by_OBJ(X509_NAME_new(), OBJ_nid2obj(13), ASN1_UT_UTF8STRING, Big(),
+                                  len, -1, 0);
+     }},
+    {"X509_NAME_add_entry_by_txt",
+     [](int len) {
+       X509_NAME_add_entry_by_txt(X509_NAME_new(), "CN", ASN1_UT_UTF8STRING, Big(), len, -1, 0);
+     }},
+    {"X509_NAME_get_text_by_NID",
+     [](int len) {
+       X509_NAME* name = X509_NAME_new();
+       X509_NAME_add_entry_by_NID(name, 13, ASN1_UT_UTF8STRING,
+                                  reinterpret_cast<const unsigned char*>("abc"), 3, -1, 0);
+       X509_NAME_get_text_by_NID(name, 13, reinterpret_cast<char*>(Big()), len);
+     }},
+    {"X509_NAME_get_text_by_OBJ",
+     [](int len) {
+       X509_NAME* name = X509_NAME_new();
+       X509_NAME_add_entry_by_NID(name, 13, ASN1_UT_UTF8STRING,
+                                  reinterpret_cast<const unsigned char*>("abc"), 3, -1, 0);
+       X509_NAME_get_text_by_OBJ(name, OBJ_nid2obj(13), reinterpret_cast<char*>(Big()), len);
+     }},
+    // 54: challengePassword.
+    {"X509_ATTRIBUTE_create_by_NID",
+     [](int len) { X509_ATTRIBUTE_create_by_NID(nullptr, 54, ASN1_UT_UTF8STRING, Big(), len); }},
+    {"X509_ATTRIBUTE_create_by_OBJ",
+     [](int len) {
+       X509_ATTRIBUTE_create_by_OBJ(nullptr, OBJ_nid2obj(54), ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_ATTRIBUTE_create_by_txt",
+     [](int len) {
+       X509_ATTRIBUTE_create_by_txt(nullptr, "challengePassword", ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_REQ_add1_attr_by_NID",
+     [](int len) { X509_REQ_add1_attr_by_NID(X509_REQ_new(), 54, ASN1_UT_UTF8STRING, Big(), len); }},
+    {"X509_REQ_add1_attr_by_OBJ",
+     [](int len) {
+       X509_REQ_add1_attr_by_OBJ(X509_REQ_new(), OBJ_nid2obj(54), ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_REQ_add1_attr_by_txt",
+     [](int len) {
+       X509_REQ_add1_attr_by_txt(X509_REQ_new(), "challengePassword", ASN1_UT_UTF8STRING, Big(),
+                                 len);
+     }},
+    {"X509_ATTRIBUTE_set1_data",
+     [](int len) {
+       X509_ATTRIBUTE* attr = X509_ATTRIBUTE_new();
+       X509_ATTRIBUTE_set1_object(attr, OBJ_nid2obj(54));
+       X509_ATTRIBUTE_set1_data(attr, ASN1_UT_UTF8STRING, Big(), len);
+     }},
 };
 
 // One test per entry, so that each runs (and fails) on its own.

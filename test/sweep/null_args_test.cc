@@ -4,7 +4,7 @@
 // ASN1_item_free(NULL, it), BIO_new_file with a null name, the engine
 // setters and getters, stacks, hash tables, buffers and priority queues,
 // HMAC contexts, password-based keys, PKCS#8 conversion, attribute lists,
-// and the calls on certificates and keys.
+// and the calls on names, extensions, certificates and keys.
 
 #include <climits>
 #include <cstring>
@@ -333,6 +333,59 @@ TEST(NullArguments, CertificatesAndKeys) {
        [] {
          AUTHORITY_KEYID_free(nullptr);
          policy_cache_free(nullptr);
+       }},
+      {"name entries of a null name",
+       [] {
+         char buf[4];
+         Require(X509_NAME_entry_count(nullptr) == 0 &&
+                 X509_NAME_get_index_by_NID(nullptr, 13, -1) == -1 &&
+                 X509_NAME_get_index_by_OBJ(nullptr, nullptr, -1) == -1 &&
+                 X509_NAME_get_text_by_NID(nullptr, 13, buf, 4) == -1 &&
+                 X509_NAME_get_entry(nullptr, 0) == nullptr &&
+                 X509_NAME_delete_entry(nullptr, 0) == nullptr &&
+                 X509_NAME_add_entry(nullptr, nullptr, 0, 0) == 0 &&
+                 X509_NAME_add_entry_by_NID(nullptr, 13, 12, g_buf, 1, -1, 0) == 0 &&
+                 X509_NAME_ENTRY_set_object(nullptr, nullptr) == 0 &&
+                 X509_NAME_ENTRY_set_data(nullptr, 12, g_buf, 1) == 0 &&
+                 X509_NAME_ENTRY_get_object(nullptr) == nullptr &&
+                 X509_NAME_ENTRY_get_data(nullptr) == nullptr &&
+                 X509_NAME_ENTRY_create_by_txt(nullptr, nullptr, 12, g_buf, 1) == nullptr);
+       }},
+      {"X509_NAME_cmp, X509_NAME_hash, the public key of a null certificate",
+       [] {
+         Require(X509_NAME_cmp(nullptr, nullptr) == 0 && X509_NAME_hash(nullptr) == 0 &&
+                 X509_get_pubkey(nullptr) == nullptr &&
+                 X509_get0_pubkey_bitstr(nullptr) == nullptr &&
+                 X509_find_by_issuer_and_serial(nullptr, nullptr, nullptr) == nullptr &&
+                 X509_find_by_subject(nullptr, nullptr) == nullptr);
+       }},
+      {"extension lists and extensions",
+       [] {
+         Require(X509v3_get_ext_count(nullptr) == 0 &&
+                 X509v3_get_ext_by_NID(nullptr, 83, -1) == -1 &&
+                 X509v3_get_ext_by_OBJ(nullptr, nullptr, -1) == -1 &&
+                 X509v3_get_ext_by_critical(nullptr, 1, -1) == -1 &&
+                 X509v3_get_ext(nullptr, 0) == nullptr && X509v3_delete_ext(nullptr, 0) == nullptr &&
+                 X509v3_add_ext(nullptr, nullptr, 0) == nullptr &&
+                 X509_EXTENSION_create_by_OBJ(nullptr, nullptr, 0, nullptr) == nullptr &&
+                 X509_EXTENSION_set_object(nullptr, nullptr) == 0 &&
+                 X509_EXTENSION_set_critical(nullptr, 1) == 0 &&
+                 X509_EXTENSION_set_data(nullptr, nullptr) == 0 &&
+                 X509_EXTENSION_get_object(nullptr) == nullptr &&
+                 X509_EXTENSION_get_data(nullptr) == nullptr &&
+                 X509_EXTENSION_get_critical(nullptr) == 0);
+       }},
+      {"single attributes",
+       [] {
+         Require(X509_ATTRIBUTE_create_by_OBJ(nullptr, nullptr, 12, g_buf, 1) == nullptr &&
+                 X509_ATTRIBUTE_create_by_txt(nullptr, nullptr, 12, g_buf, 1) == nullptr &&
+                 X509_ATTRIBUTE_set1_object(nullptr, nullptr) == 0 &&
+                 X509_ATTRIBUTE_set1_data(nullptr, 12, g_buf, 1) == 0 &&
+                 X509_ATTRIBUTE_count(nullptr) == 0 &&
+                 X509_ATTRIBUTE_get0_object(nullptr) == nullptr &&
+                 X509_ATTRIBUTE_get0_type(nullptr, 0) == nullptr &&
+                 X509_ATTRIBUTE_get0_data(nullptr, 0, 12, nullptr) == nullptr &&
+                 X509at_get0_data_by_OBJ(nullptr, nullptr, -1, 12) == nullptr);
        }},
   };
   RunAll(calls);

@@ -1,0 +1,125 @@
+// The extension calls of certificates, revocation lists and revocation
+// entries and the attribute calls of requests: each is one list operation
+// (x509_v3.cc, x509_att.cc) on the object's own stack, generated here from
+// one table of owners and one list of operations for each kind of list.
+
+#include <morvane/x509.h>
+
+namespace {
+
+// The owners: kind of list, function prefix, type, and the field holding
+// the stack.
+#define MORVANE_LIST_OWNERS(ROW)                   \
+  ROW(EXT, X509, X509, cert_info->extensions)      \
+  ROW(EXT, X509_CRL, X509_CRL, crl->extensions)    \
+  ROW(EXT, X509_REVOKED, X509_REVOKED, extensions) \
+  ROW(ATTR, X509_REQ, X509_REQ, req_info->attributes)
+
+// The operations, each defined for one owner by MORVANE_<kind>_<operation>.
+// The forms that decode and encode extension values go through the
+// extension registry and join this list with it.
+#define MORVANE_EXT_OPERATIONS(OP, P, T, F) \
+  OP(get_ext_count, P, T, F)                \
+  OP(get_ext_by_NID, P, T, F)               \
+  OP(get_ext_by_OBJ, P, T, F)               \
+  OP(get_ext_by_critical, P, T, F)          \
+  OP(get_ext, P, T, F)                      \
+  OP(delete_ext, P, T, F)                   \
+  OP(add_ext, P, T, F)
+
+#define MORVANE_ATTR_OPERATIONS(OP, P, T, F) \
+  OP(get_attr_count, P, T, F)                \
+  OP(get_attr_by_NID, P, T, F)               \
+  OP(get_attr_by_OBJ, P, T, F)               \
+  OP(get_attr, P, T, F)                      \
+  OP(delete_attr, P, T, F)                   \
+  OP(add1_attr, P, T, F)                     \
+  OP(add1_attr_by_OBJ, P, T, F)              \
+  OP(add1_attr_by_NID, P, T, F)              \
+  OP(add1_attr_by_txt, P, T, F)
+
+#define MORVANE_COUNT_ROW(K, P, T, F) +1
+#define MORVANE_COUNT_OP(name, P, T, F) +1
+constexpr int kOwners = 0 MORVANE_LIST_OWNERS(MORVANE_COUNT_ROW);
+constexpr int kExtOperations = 0 MORVANE_EXT_OPERATIONS(MORVANE_COUNT_OP, , , );
+constexpr int kAttrOperations = 0 MORVANE_ATTR_OPERATIONS(MORVANE_COUNT_OP, , , );
+static_assert(kOwners == 4, "certificates, revocation lists, revocation entries, requests");
+static_assert(kExtOperations == 7, "count, three searches, get, delete and add");
+static_assert(kAttrOperations == 9, "count, two searches, get, delete and four adds");
+
+}  // namespace
+
+#define MORVANE_EXT_get_ext_count(P, T, F) \
+  int P##_get_ext_count(T* x) {            \
+    return X509v3_get_ext_count(x->F);     \
+  }
+#define MORVANE_EXT_get_ext_by_NID(P, T, F)            \
+  int P##_get_ext_by_NID(T* x, int nid, int lastpos) { \
+    return X509v3_get_ext_by_NID(x->F, nid, lastpos);  \
+  }
+#define MORVANE_EXT_get_ext_by_OBJ(P, T, F)                     \
+  int P##_get_ext_by_OBJ(T* x, ASN1_OBJECT* obj, int lastpos) { \
+    return X509v3_get_ext_by_OBJ(x->F, obj, lastpos);           \
+  }
+#define MORVANE_EXT_get_ext_by_critical(P, T, F)             \
+  int P##_get_ext_by_critical(T* x, int crit, int lastpos) { \
+    return X509v3_get_ext_by_critical(x->F, crit, lastpos);  \
+  }
+#define MORVANE_EXT_get_ext(P, T, F)           \
+  X509_EXTENSION* P##_get_ext(T* x, int loc) { \
+    return X509v3_get_ext(x->F, loc);          \
+  }
+#define MORVANE_EXT_delete_ext(P, T, F)           \
+  X509_EXTENSION* P##_delete_ext(T* x, int loc) { \
+    return X509v3_delete_ext(x->F, loc);          \
+  }
+#define MORVANE_EXT_add_ext(P, T, F)                          \
+  int P##_add_ext(T* x, X509_EXTENSION* ex, int loc) {        \
+    return X509v3_add_ext(&x->F, ex, loc) != nullptr ? 1 : 0; \
+  }
+
+#define MORVANE_ATTR_get_attr_count(P, T, F) \
+  int P##_get_attr_count(T* x) {             \
+    return X509at_get_attr_count(x->F);      \
+  }
+#define MORVANE_ATTR_get_attr_by_NID(P, T, F)           \
+  int P##_get_attr_by_NID(T* x, int nid, int lastpos) { \
+    return X509at_get_attr_by_NID(x->F, nid, lastpos);  \
+  }
+#define MORVANE_ATTR_get_attr_by_OBJ(P, T, F)                    \
+  int P##_get_attr_by_OBJ(T* x, ASN1_OBJECT* obj, int lastpos) { \
+    return X509at_get_attr_by_OBJ(x->F, obj, lastpos);           \
+  }
+#define MORVANE_ATTR_get_attr(P, T, F)          \
+  X509_ATTRIBUTE* P##_get_attr(T* x, int loc) { \
+    return X509at_get_attr(x->F, loc);          \
+  }
+#define MORVANE_ATTR_delete_attr(P, T, F)          \
+  X509_ATTRIBUTE* P##_delete_attr(T* x, int loc) { \
+    return X509at_delete_attr(x->F, loc);          \
+  }
+#define MORVANE_ATTR_add1_attr(P, T, F)                      \
+  int P##_add1_attr(T* x, X509_ATTRIBUTE* attr) {            \
+    return X509at_add1_attr(&x->F, attr) != nullptr ? 1 : 0; \
+  }
+#define MORVANE_ATTR_add1_attr_by_OBJ(P, T, F)                                                 \
+  int P##_add1_attr_by_OBJ(T* x, const ASN1_OBJECT* obj, int type, const unsigned char* bytes, \
+                           int len) {                                                          \
+    return X509at_add1_attr_by_OBJ(&x->F, obj, type, bytes, len) != nullptr ? 1 : 0;           \
+  }
+#define MORVANE_ATTR_add1_attr_by_NID(P, T, F)                                             \
+  int P##_add1_attr_by_NID(T* x, int nid, int type, const unsigned char* bytes, int len) { \
+    return X509at_add1_attr_by_NID(&x->F, nid, type, bytes, len) != nullptr ? 1 : 0;       \
+  }
+#define MORVANE_ATTR_add1_attr_by_txt(P, T, F)                                               \
+  int P##_add1_attr_by_txt(T* x, const char* attrname, int type, const unsigned char* bytes, \
+                           int len) {                                                        \
+    return X509at_add1_attr_by_txt(&x->F, attrname, type, bytes, len) != nullptr ? 1 : 0;    \
+  }
+
+#define MORVANE_EXT_DEFINE_OP(name, P, T, F) MORVANE_EXT_##name(P, T, F)
+#define MORVANE_ATTR_DEFINE_OP(name, P, T, F) MORVANE_ATTR_##name(P, T, F)
+#define MORVANE_DEFINE_ROW(K, P, T, F) MORVANE_##K##_OPERATIONS(MORVANE_##K##_DEFINE_OP, P, T, F)
+
+// see morvane/x509.h
+MORVANE_LIST_OWNERS(MORVANE_DEFINE_ROW)
