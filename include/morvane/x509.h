@@ -31,6 +31,12 @@ typedef struct X509_algor_st {
 } X509_ALGOR;
 typedef STACK X509_ALGORS; /* of X509_ALGOR */
 
+/* DigestInfo (RFC 8017, 9.2): the digest algorithm and the digest. */
+typedef struct X509_sig_st {
+  X509_ALGOR *algor;
+  ASN1_OCTET_STRING *digest;
+} X509_SIG;
+
 typedef struct x509_attributes_st {
   ASN1_OBJECT *object;
   int single; /* 0: value.set; 1: value.single */
@@ -280,6 +286,11 @@ MORVANE_EXPORT void PKCS8_PRIV_KEY_INFO_free(PKCS8_PRIV_KEY_INFO *a);
 MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *d2i_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO **a,
     const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_SIG_it;
+MORVANE_EXPORT X509_SIG *X509_SIG_new(void);
+MORVANE_EXPORT void X509_SIG_free(X509_SIG *a);
+MORVANE_EXPORT X509_SIG *d2i_X509_SIG(X509_SIG **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_SIG(X509_SIG *a, unsigned char **out);
 /* END ITEMS */
 
 /* The library's default directory, "/usr/local/ssl"; never null. */

@@ -16,6 +16,7 @@
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
 #include <morvane/err.h>
+#include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
