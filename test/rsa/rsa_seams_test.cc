@@ -17,6 +17,7 @@
 #include <morvane/rsa.h>
 #include <morvane/rand.h>
 #include <morvane/stack.h>
+#include <morvane/x509.h>
 
 #include <gtest/gtest.h>
 
@@ -773,6 +774,39 @@ TEST(Seams, MacsAndPassPhraseKeys) {
   EVP_set_pw_prompt("Pass phrase:");
   EXPECT_STREQ(EVP_get_pw_prompt(), "Pass phrase:");
   EVP_set_pw_prompt(nullptr);
+  char pw[16];
+  EXPECT_EQ(EVP_read_pw_string(nullptr, 16, "pw:", 0), -1);  // nothing asked
+  EXPECT_EQ(EVP_read_pw_string(pw, 0, "pw:", 0), -1);
+  ERR_clear_error();
+}
+
+// Password-based encryption (PBES1 with MD5 and DES): a null pass phrase is
+// empty whatever its length, and -1 stands for the text's length.
+TEST(Seams, PasswordBasedCipher) {
+  PKCS5_PBE_add();
+  const unsigned char salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  X509_ALGOR* alg = PKCS5_pbe_set(10, 1, salt, 8);
+  ASSERT_NE(alg, nullptr);
+  auto encrypt = [&](const char* pass, int passlen) {
+    EVP_CIPHER_CTX ctx;
+    EVP_CIPHER_CTX_init(&ctx);
+    unsigned char out[16];
+    int n = 0;
+    std::string r;
+    if (EVP_PBE_CipherInit(alg->algorithm, pass, passlen, alg->parameter, &ctx, 1) == 1 &&
+        EVP_CipherUpdate(&ctx, out, &n, reinterpret_cast<const unsigned char*>("8 bytes!"), 8) ==
+            1)
+      r = morvane_test::ToHex(out, n);
+    EVP_CIPHER_CTX_cleanup(&ctx);
+    return r;
+  };
+  EXPECT_EQ(encrypt(nullptr, 5), encrypt("", 0));
+  EXPECT_EQ(encrypt("secret", -1), encrypt("secret", 6));
+  EXPECT_NE(encrypt("secret", -1), encrypt("secret", 5));
+  EXPECT_EQ(encrypt("", 0).size(), 16u);
+  X509_ALGOR_free(alg);
+  EVP_PBE_cleanup();
+  ERR_clear_error();
 }
 
 // The NIST primes with their reduction, and GF(2^m) arithmetic over
