@@ -9,6 +9,7 @@
 #include <morvane/asn1t.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
+#include <morvane/rsa.h>
 #include <morvane/x509.h>
 
 struct ItemRow {
