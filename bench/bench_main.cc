@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
   bench::RegisterBn();
   bench::RegisterBnFields();
   bench::RegisterRsa();
+  bench::RegisterRsaSign();
   bench::RegisterDsaDh();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
