@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
   bench::RegisterBn();
   bench::RegisterBnFields();
   bench::RegisterRsa();
+  bench::RegisterRsaSign();
   bench::RegisterDsaDh();
   bench::RegisterX509();
   if (!bench::g_mismatches.empty()) {

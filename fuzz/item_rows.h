@@ -10,6 +10,7 @@
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/rsa.h>
 #include <morvane/x509.h>
 
 struct ItemRow {

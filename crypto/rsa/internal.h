@@ -204,6 +204,9 @@ class Blinding {
 // Frees a key's blinding (null accepted).
 void free_blinding(BN_BLINDING* b);
 
+// Wipes and frees the locked block of RSA_memory_lock (null accepted).
+void release_locked_block(char* block);
+
 // A view of a sharing its words, marked BN_FLAG_SECRET (unless the key asks
 // for no constant-time marks), so exponentiation and division take their
 // constant-time forms.

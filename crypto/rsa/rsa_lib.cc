@@ -5,8 +5,7 @@
 // Implementation notes: the default-method pointer is process-wide and takes
 // no lock (applications set it before other threads make keys); it is an
 // atomic read and written relaxed, so two threads that fill it at once both
-// store the same built-in method without a data race.  RSA_sign, RSA_verify
-// and the DER coders are not built yet (internal/unbuilt.h).
+// store the same built-in method without a data race.
 
 #include <stddef.h>
 #include <string.h>
@@ -19,7 +18,6 @@
 #include <morvane/err.h>
 #include <morvane/rsa.h>
 
-#include "internal/unbuilt.h"
 #include "rsa/internal.h"
 
 // The layouts that callers and engines compile against.
@@ -131,7 +129,7 @@ void RSA_free(RSA* r) {
   }
   morvane::rsa::free_blinding(r->blinding);
   morvane::rsa::free_blinding(r->mt_blinding);
-  if (r->bignum_data != nullptr) MORVANE_free_locked(r->bignum_data);
+  morvane::rsa::release_locked_block(r->bignum_data);
   MORVANE_free(r);
 }
 
@@ -206,44 +204,4 @@ int RSA_private_decrypt(int flen, const unsigned char* from, unsigned char* to, 
 int RSA_public_decrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                        int padding) {
   return rsa->meth->rsa_pub_dec(flen, from, to, rsa, padding);
-}
-
-// ---- not built yet --------------------------------------------------------
-
-/* see morvane/rsa.h */
-int RSA_sign(int /*type*/, const unsigned char* /*m*/, unsigned int /*m_length*/,
-             unsigned char* /*sigret*/, unsigned int* /*siglen*/, RSA* /*rsa*/) {
-  MORVANE_UNBUILT(ERR_LIB_RSA, RSA_F_RSA_SIGN);
-  return 0;
-}
-
-/* see morvane/rsa.h */
-int RSA_verify(int /*type*/, const unsigned char* /*m*/, unsigned int /*m_length*/,
-               const unsigned char* /*sigbuf*/, unsigned int /*siglen*/, RSA* /*rsa*/) {
-  MORVANE_UNBUILT(ERR_LIB_RSA, RSA_F_RSA_VERIFY);
-  return 0;
-}
-
-/* see morvane/rsa.h */
-RSA* d2i_RSAPrivateKey(RSA** /*a*/, const unsigned char** /*in*/, long /*len*/) {
-  MORVANE_UNBUILT(ERR_LIB_RSA, 0);
-  return nullptr;
-}
-
-/* see morvane/rsa.h */
-int i2d_RSAPrivateKey(const RSA* /*a*/, unsigned char** /*out*/) {
-  MORVANE_UNBUILT(ERR_LIB_RSA, 0);
-  return 0;
-}
-
-/* see morvane/rsa.h */
-RSA* d2i_RSAPublicKey(RSA** /*a*/, const unsigned char** /*in*/, long /*len*/) {
-  MORVANE_UNBUILT(ERR_LIB_RSA, 0);
-  return nullptr;
-}
-
-/* see morvane/rsa.h */
-int i2d_RSAPublicKey(const RSA* /*a*/, unsigned char** /*out*/) {
-  MORVANE_UNBUILT(ERR_LIB_RSA, 0);
-  return 0;
 }

@@ -9,8 +9,11 @@
  * the OAEP functions a null label (an empty one, whatever plen says).  Every
  * other key, method, digest and buffer must be given; the four operations and
  * the PSS functions refuse a key without a modulus ("passed a null
- * parameter" and -1, or "data too large").  The calls not built yet fail as
- * above without reading their arguments, null ones included. */
+ * parameter" and -1, or "data too large").  RSA_X931_derive_ex takes a null
+ * key (0) and null starting values (nothing derived from them); the
+ * generators a null callback; RSA_check_key refuses a key without n, e, d, p
+ * or q ("passed a null parameter", -1).  The DER coders follow
+ * morvane/asn1.h. */
 #ifndef MORVANE_RSA_H
 #define MORVANE_RSA_H
 
@@ -36,10 +39,7 @@ MORVANE_BEGIN_DECLS
  * distinct padding reasons it queues (and the -1 itself) must not be revealed
  * to whoever supplied the ciphertext: an application that tells them apart
  * gives an attacker a padding oracle.
- *
- * RSA_sign, RSA_verify and the DER coders are not part of this build yet:
- * they queue ERR_R_DISABLED with their name as the error data and return the
- * failure value their comment gives. */
+ */
 
 /* Padding identifiers (the `padding` argument of the four operations). */
 #define RSA_PKCS1_PADDING 1 /* PKCS#1 v1.5: block type 1 private, type 2 public */
@@ -164,20 +164,93 @@ MORVANE_EXPORT int RSA_private_decrypt(int flen, const unsigned char* from, unsi
  * Null on failure ("no public exponent", "BN lib", "malloc failure"). */
 MORVANE_EXPORT BN_BLINDING* RSA_setup_blinding(RSA* rsa, BN_CTX* ctx);
 
-/* PKCS#1 v1.5 signature of the digest `m` of algorithm `type` into `sigret`
- * (RSA_size bytes), its length in *siglen; 1 or 0.  (Unbuilt: 0.) */
+/* ---- signatures -----------------------------------------------------------
+ * PKCS#1 v1.5 signatures (RFC 8017, 8.2) over a DigestInfo: `m` is the digest
+ * (m_length bytes) made with the digest of NID `type`; NID 114 (MD5-SHA1)
+ * signs the 36 bytes of an MD5 and a SHA-1 digest without DigestInfo.
+ * sigret has room for RSA_size bytes; *siglen receives the length.  Both
+ * return 1 or 0 (never -1) with the reason queued.  A key whose flags have
+ * RSA_FLAG_SIGN_VER and whose method has rsa_sign / rsa_verify hands the
+ * call to the method.
+ *
+ * RSA_verify accepts only a DigestInfo in DER that fills the whole recovered
+ * block: a BER form, trailing bytes or a parameter other than NULL is "bad
+ * signature"; an absent parameter is accepted.  A signature whose
+ * DigestInfo names md5WithRSAEncryption (md2WithRSAEncryption) verifies for
+ * NID 4, MD5 (NID 3, MD2), with a note on standard error. */
 MORVANE_EXPORT int RSA_sign(int type, const unsigned char* m, unsigned int m_length,
                             unsigned char* sigret, unsigned int* siglen, RSA* rsa);
-/* 1 when `sigbuf` is a valid signature of the digest `m`, else 0.  (Unbuilt:
- * 0.) */
 MORVANE_EXPORT int RSA_verify(int type, const unsigned char* m, unsigned int m_length,
                               const unsigned char* sigbuf, unsigned int siglen, RSA* rsa);
-/* PKCS#1 RSAPrivateKey and RSAPublicKey in DER: decoders give the key or
- * null, encoders the length written or 0 or less.  (Unbuilt: null, 0.) */
-MORVANE_EXPORT RSA* d2i_RSAPrivateKey(RSA** a, const unsigned char** in, long len);
-MORVANE_EXPORT int i2d_RSAPrivateKey(const RSA* a, unsigned char** out);
-MORVANE_EXPORT RSA* d2i_RSAPublicKey(RSA** a, const unsigned char** in, long len);
-MORVANE_EXPORT int i2d_RSAPublicKey(const RSA* a, unsigned char** out);
+/* The same over the DER OCTET STRING holding m instead of a DigestInfo
+ * (`type` is not used); the recovered OCTET STRING must be DER and fill the
+ * block. */
+MORVANE_EXPORT int RSA_sign_ASN1_OCTET_STRING(int type, const unsigned char* m,
+                                              unsigned int m_length, unsigned char* sigret,
+                                              unsigned int* siglen, RSA* rsa);
+MORVANE_EXPORT int RSA_verify_ASN1_OCTET_STRING(int type, const unsigned char* m,
+                                                unsigned int m_length, unsigned char* sigbuf,
+                                                unsigned int siglen, RSA* rsa);
+
+/* ---- key generation and the key check --------------------------------------
+ * Generation fills `rsa` in place through the method's rsa_keygen, else the
+ * built-in generator: p of (bits + 1) / 2 bits and q of the rest, both with
+ * gcd(prime - 1, e) = 1, p > q, d = e^-1 mod (p-1)(q-1).  The callback gets
+ * (2, count) for each prime refused for its gcd with e and (3, 0), (3, 1)
+ * when p, q are found, besides the prime search's own events.  An even e or
+ * one below 3 is "bad e value"; 1 or 0 ("BN lib" for a failed step or a
+ * stopping callback). */
+MORVANE_EXPORT int RSA_generate_key_ex(RSA* rsa, int bits, BIGNUM* e, BN_GENCB* cb);
+/* The older form: a new key with the public exponent e (all 64 bits of it)
+ * and a version-1 callback; null on failure. */
+MORVANE_EXPORT RSA* RSA_generate_key(int bits, unsigned long e,
+                                     void (*callback)(int, int, void *), void* cb_arg);
+/* ANSI X9.31 key derivation from the starting values of p (Xp1, Xp2, Xp) and
+ * q (Xq1, Xq2, Xq): the key's e is kept (else a copy of e taken), and p, q
+ * only derived when missing; the auxiliary primes go to p1, p2, q1, q2 when
+ * given.  d = e^-1 mod lcm(p-1, q-1).  1; 2 when p or q is still missing
+ * (nothing more derived); 0 on failure (no reason queued). */
+MORVANE_EXPORT int RSA_X931_derive_ex(RSA* rsa, BIGNUM* p1, BIGNUM* p2, BIGNUM* q1, BIGNUM* q2,
+                                      const BIGNUM* Xp1, const BIGNUM* Xp2, const BIGNUM* Xp,
+                                      const BIGNUM* Xq1, const BIGNUM* Xq2, const BIGNUM* Xq,
+                                      const BIGNUM* e, BN_GENCB* cb);
+/* A new X9.31 key of `bits` bits (at least 1024, a multiple of 256) with
+ * random starting values; 1 or 0 (no reason queued). */
+MORVANE_EXPORT int RSA_X931_generate_key_ex(RSA* rsa, int bits, const BIGNUM* e, BN_GENCB* cb);
+/* Checks a private key: p and q prime, n = p q, d e = 1 mod lcm(p-1, q-1)
+ * and, when dmp1, dmq1 and iqmp are all present, those three.  Every test
+ * runs and queues its reason: 1 valid, 0 invalid, -1 on an error (a missing
+ * n, e, d, p or q: "passed a null parameter"). */
+MORVANE_EXPORT int RSA_check_key(const RSA* key);
+
+/* ---- blinding and locked memory ------------------------------------------ */
+/* A new blinding owned by the calling thread (ctx may be null); sets
+ * RSA_FLAG_BLINDING and clears RSA_FLAG_NO_BLINDING.  1 or 0. */
+MORVANE_EXPORT int RSA_blinding_on(RSA* rsa, BN_CTX* ctx);
+/* Frees the thread-owned blinding, clears RSA_FLAG_BLINDING and sets
+ * RSA_FLAG_NO_BLINDING. */
+MORVANE_EXPORT void RSA_blinding_off(RSA* rsa);
+/* Moves d, p, q, dmp1, dmq1 and iqmp into one block of locked memory (wiped
+ * and released by RSA_free) and stops caching Montgomery contexts.  1; 1 and
+ * nothing done for a key without d; 0 when memory runs out or one of the
+ * other five is missing ("passed a null parameter"). */
+MORVANE_EXPORT int RSA_memory_lock(RSA* r);
+
+/* ---- DER: RSAPrivateKey and RSAPublicKey (RFC 8017, A.1) -------------------
+ * Decoding makes a key with RSA_new (the default method); freeing goes
+ * through RSA_free.  RSAPrivateKey_asn1_meth is the old-style codec table of
+ * private keys. */
+MORVANE_EXPORT const ASN1_METHOD* RSAPrivateKey_asn1_meth(void);
+/* BEGIN ITEMS (generated by tools/gen_asn1_items.py) */
+MORVANE_EXPORT extern const ASN1_ITEM RSAPrivateKey_it;
+MORVANE_EXPORT RSA *d2i_RSAPrivateKey(RSA **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_RSAPrivateKey(RSA *a, unsigned char **out);
+MORVANE_EXPORT RSA *RSAPrivateKey_dup(RSA *a);
+MORVANE_EXPORT extern const ASN1_ITEM RSAPublicKey_it;
+MORVANE_EXPORT RSA *d2i_RSAPublicKey(RSA **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_RSAPublicKey(RSA *a, unsigned char **out);
+MORVANE_EXPORT RSA *RSAPublicKey_dup(RSA *a);
+/* END ITEMS */
 
 /* ---- paddings ---------------------------------------------------------------
  * Each scheme has an add function, run before the raw operation, and a check

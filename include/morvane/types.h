@@ -28,6 +28,7 @@ typedef struct asn1_string_st ASN1_STRING;
 typedef struct asn1_type_st ASN1_TYPE;
 typedef struct ASN1_ITEM_st ASN1_ITEM;
 typedef struct ASN1_VALUE_st ASN1_VALUE;
+typedef struct asn1_method_st ASN1_METHOD;
 typedef struct env_md_st EVP_MD;
 typedef struct env_md_ctx_st EVP_MD_CTX;
 typedef struct evp_cipher_st EVP_CIPHER;

@@ -17,6 +17,7 @@
 #include <morvane/dsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 

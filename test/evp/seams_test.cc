@@ -138,15 +138,10 @@ struct Unbuilt {
   {                                                                            \
 #name, lib, 0, 0, []([[maybe_unused]] Any p) { name(__VA_ARGS__); return 0L; } \
   }
-constexpr int kR = ERR_LIB_RSA, kE = ERR_LIB_EC, kS = ERR_LIB_ECDSA;
+constexpr int kE = ERR_LIB_EC, kS = ERR_LIB_ECDSA;
 
 // clang-format off
 const Unbuilt kUnbuilt[] = {
-  RUN(kR, RSA_F_RSA_SIGN, 0, RSA_sign, 64, p, 20, p, p, p),
-  RUN(kR, RSA_F_RSA_VERIFY, 0, RSA_verify, 64, p, 20, p, 128, p),
-  RUN(kR, 0, 0, d2i_RSAPrivateKey, p, p, 10),
-  RUN(kR, 0, 0, i2d_RSAPrivateKey, p, p), RUN(kR, 0, 0, d2i_RSAPublicKey, p, p, 10),
-  RUN(kR, 0, 0, i2d_RSAPublicKey, p, p),
   RUN(kE, EC_F_EC_KEY_NEW, 0, EC_KEY_new), FREE(kE, EC_KEY_free), RUN(kE, 0, 0, EC_KEY_up_ref, p),
   RUN(kE, 0, 0, EC_KEY_get0_group, p), RUN(kE, 0, 0, EC_KEY_get0_public_key, p),
   RUN(kE, 0, 0, EC_KEY_get0_private_key, p), RUN(kE, 0, 0, EC_KEY_set_group, p, p),
@@ -182,10 +177,8 @@ TEST(Seams, PublicKeyOperationsFailNamingThemselves) {
   PKCS12_PBE_add();  // nothing to add to yet, and nothing to report
   EXPECT_TRUE(ErrorsAre({}));
   // The envelope's signing slots reach them.
-  EXPECT_EQ(EVP_sha1()->sign(64, not_a_key, 20, not_a_key, nullptr, nullptr), 0);
   EXPECT_EQ(EVP_ecdsa()->verify(416, not_a_key, 20, not_a_key, 46, nullptr), -1);
-  EXPECT_TRUE(ErrorsAre({{kR, RSA_F_RSA_SIGN, ERR_R_DISABLED, "RSA_sign"},
-                         {kS, 0, ERR_R_DISABLED, "ECDSA_verify"}}));
+  EXPECT_TRUE(ErrorsAre({{kS, 0, ERR_R_DISABLED, "ECDSA_verify"}}));
 }
 
 }  // namespace

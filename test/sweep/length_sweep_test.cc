@@ -898,6 +898,19 @@ const std::vector<Entry> kRsa = {
      [](int slen) { RSA_padding_add_PKCS1_PSS(RsaKey(), Big(), g_key, EVP_sha1(), slen); }},
     {"RSA_verify_PKCS1_PSS",
      [](int slen) { RSA_verify_PKCS1_PSS(RsaKey(), g_key, EVP_sha1(), Big(), slen); }},
+    {"RSA_generate_key_ex",
+     [](int bits) {
+       BIGNUM* e = BN_new();
+       BN_set_word(e, 65537);
+       RSA_generate_key_ex(RSA_new(), bits, e, nullptr);
+     }},
+    {"RSA_generate_key", [](int bits) { RSA_generate_key(bits, 65537, nullptr, nullptr); }},
+    {"RSA_X931_generate_key_ex",
+     [](int bits) {
+       BIGNUM* e = BN_new();
+       BN_set_word(e, 65537);
+       RSA_X931_generate_key_ex(RSA_new(), bits, e, nullptr);
+     }},
 };
 
 // A check function swept in each of its lengths: tlen, flen, num (and the

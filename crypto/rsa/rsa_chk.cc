@@ -1,0 +1,80 @@
+// The consistency check of an RSA private key (the relations of RFC 8017,
+// 3.2): every test runs, each failure queues its own reason.
+
+#include <initializer_list>
+#include <utility>
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/rsa.h>
+
+#include "rsa/internal.h"
+
+namespace {
+
+// Queues `reason` and marks the key invalid.
+void fail(int* ret, int reason) {
+  RSAerr(RSA_F_RSA_CHECK_KEY, reason);
+  *ret = 0;
+}
+
+// The tests over numbers i, j, k, l, m taken from ctx; 1, 0 or -1.
+int check(const RSA* key, BN_CTX* ctx, BIGNUM* i, BIGNUM* j, BIGNUM* k, BIGNUM* l, BIGNUM* m) {
+  int ret = 1;
+  for (const auto& [prime, reason] :
+       {std::pair{key->p, RSA_R_P_NOT_PRIME}, std::pair{key->q, RSA_R_Q_NOT_PRIME}}) {
+    const int r = BN_is_prime_ex(prime, BN_prime_checks, nullptr, nullptr);
+    if (r < 0) return -1;
+    if (r == 0) fail(&ret, reason);
+  }
+  if (!BN_mul(i, key->p, key->q, ctx)) return -1;
+  if (BN_cmp(i, key->n) != 0) fail(&ret, RSA_R_N_DOES_NOT_EQUAL_P_Q);
+  // d e = 1 mod lcm(p - 1, q - 1), the lcm in l.
+  if (!BN_sub(i, key->p, BN_value_one()) || !BN_sub(j, key->q, BN_value_one()) ||
+      !BN_mul(l, i, j, ctx) || !BN_gcd(m, i, j, ctx) || !BN_div(k, nullptr, l, m, ctx) ||
+      !BN_mod_mul(l, key->d, key->e, k, ctx))
+    return -1;
+  if (!BN_is_one(l)) fail(&ret, RSA_R_D_E_NOT_CONGRUENT_TO_1);
+  if (key->dmp1 != nullptr && key->dmq1 != nullptr && key->iqmp != nullptr) {
+    // i = p - 1 and j = q - 1 still.
+    if (!BN_mod(k, key->d, i, ctx)) return -1;
+    if (BN_cmp(k, key->dmp1) != 0) fail(&ret, RSA_R_DMP1_NOT_CONGRUENT_TO_D);
+    if (!BN_mod(k, key->d, j, ctx)) return -1;
+    if (BN_cmp(k, key->dmq1) != 0) fail(&ret, RSA_R_DMQ1_NOT_CONGRUENT_TO_D);
+    if (BN_mod_inverse(k, key->q, key->p, ctx) == nullptr) return -1;
+    if (BN_cmp(k, key->iqmp) != 0) fail(&ret, RSA_R_IQMP_NOT_INVERSE_OF_Q);
+  }
+  return ret;
+}
+
+}  // namespace
+
+/* see morvane/rsa.h */
+int RSA_check_key(const RSA* key) {
+  if (key->n == nullptr || key->e == nullptr || key->d == nullptr || key->p == nullptr ||
+      key->q == nullptr) {
+    RSAerr(RSA_F_RSA_CHECK_KEY, ERR_R_PASSED_NULL_PARAMETER);
+    return -1;
+  }
+  BN_CTX* ctx = BN_CTX_new();
+  if (ctx == nullptr) {
+    RSAerr(RSA_F_RSA_CHECK_KEY, ERR_R_MALLOC_FAILURE);
+    return -1;
+  }
+  BN_CTX_start(ctx);
+  BIGNUM* i = BN_CTX_get(ctx);
+  BIGNUM* j = BN_CTX_get(ctx);
+  BIGNUM* k = BN_CTX_get(ctx);
+  BIGNUM* l = BN_CTX_get(ctx);
+  BIGNUM* m = BN_CTX_get(ctx);
+  int ret = -1;
+  if (m == nullptr) {
+    RSAerr(RSA_F_RSA_CHECK_KEY, ERR_R_MALLOC_FAILURE);
+  } else {
+    ret = check(key, ctx, i, j, k, l, m);
+  }
+  BN_CTX_end(ctx);
+  BN_CTX_free(ctx);
+  return ret;
+}
