@@ -150,15 +150,16 @@ int i2d_RSA_NET(const RSA* a, unsigned char** out, PassCallback cb, int sgckey) 
     goto done;
   pkey->version = 0;
   // The sizes: the key's DER, the inner record around it (which RC4 leaves
-  // as long as it is), and the label.
-  if ((keylen = i2d_RSAPrivateKey(a, nullptr)) <= 0) goto done;
+  // as long as it is), and the label.  The item encoder takes the key as
+  // non-const but leaves it unchanged.
+  if ((keylen = i2d_RSAPrivateKey(const_cast<RSA*>(a), nullptr)) <= 0) goto done;
   if (!ASN1_STRING_set(pkey->private_key, nullptr, keylen)) {
     ASN1err(ASN1_F_I2D_RSA_NET, ERR_R_MALLOC_FAILURE);
     goto done;
   }
   if (out != nullptr) {
     unsigned char* p = pkey->private_key->data;
-    if (i2d_RSAPrivateKey(a, &p) != keylen) goto done;
+    if (i2d_RSAPrivateKey(const_cast<RSA*>(a), &p) != keylen) goto done;
   }
   inner = enc->enckey->digest;
   if ((pkeylen = i2d_NETSCAPE_PKEY(pkey, nullptr)) <= 0) goto done;
