@@ -152,9 +152,21 @@ MORVANE_EXPORT EC_GROUP *EC_GROUP_new_curve_GFp(const BIGNUM *p, const BIGNUM *a
                                                 BN_CTX *ctx);
 MORVANE_EXPORT EC_GROUP *EC_GROUP_new_curve_GF2m(const BIGNUM *p, const BIGNUM *a,
                                                  const BIGNUM *b, BN_CTX *ctx);
-/* The named curve of that NID.  (Not part of this build yet: null, with
- * ERR_R_DISABLED queued.) */
+/* A new group of the named curve with that NID: curve, generator, order,
+ * cofactor, seed (when the curve has one) and curve name.  A NID below 1
+ * gives null with nothing queued; a NID of no curve, or a failure, "unknown
+ * group".  The curves over binary fields fail while the GF(2^m) method is
+ * not built. */
 MORVANE_EXPORT EC_GROUP *EC_GROUP_new_by_curve_name(int nid);
+/* One element of the list of named curves: the NID and its one-line
+ * description (borrowed, constant). */
+typedef struct {
+  int nid;
+  const char *comment;
+} EC_builtin_curve;
+/* Always the number of named curves (67).  With a non-null r and a non-zero
+ * nitems, fills the first min(nitems, 67) elements of r in table order. */
+MORVANE_EXPORT size_t EC_get_builtin_curves(EC_builtin_curve *r, size_t nitems);
 /* The basis NID of a characteristic-two group (682 trinomial, 683
  * pentanomial), else 0.  (Not part of this build yet: 0, with ERR_R_DISABLED
  * queued.) */
