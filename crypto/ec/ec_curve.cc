@@ -66,7 +66,7 @@ EC_GROUP* new_from_data(const EC_CURVE_DATA* data) {
     goto done;
   }
   group = data->field_type == kPrimeField ? EC_GROUP_new_curve_GFp(p, a, b, ctx)
-                                                    : EC_GROUP_new_curve_GF2m(p, a, b, ctx);
+                                          : EC_GROUP_new_curve_GF2m(p, a, b, ctx);
   if (group == nullptr) {
     ECERR(EC_F_EC_GROUP_NEW_FROM_DATA, ERR_R_EC_LIB);
     goto done;

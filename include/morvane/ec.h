@@ -264,9 +264,13 @@ MORVANE_EXPORT int EC_POINTs_make_affine(const EC_GROUP *group, size_t num, EC_P
 /* Multiplication: r = scalar * generator + the sum of scalars[i] * points[i]
  * for i < num (a null scalar adds no generator term); EC_POINT_mul is the
  * same with one point and its scalar (q is ignored unless m is given too).
- * The present multiplication is plain double-and-add: its time depends on
- * the scalars, so it is not for secret scalars yet.  precompute_mult stores
- * nothing for it (1) and have_precompute_mult reports 0. */
+ * The multiplication interleaves the windowed non-adjacent forms of the
+ * scalars: its time depends on the scalars, so it is not for secret scalars
+ * yet.  precompute_mult stores odd multiples of 2^(8 b) G for every byte b
+ * of the order on the group (shared by its copies; replaced by a new call;
+ * ignored once the generator changes), so that later multiples of the
+ * generator need few doublings; it fails without generator or order.
+ * have_precompute_mult reports 1 while such a store exists. */
 MORVANE_EXPORT int EC_POINTs_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *scalar,
                                  size_t num, const EC_POINT *points[], const BIGNUM *scalars[],
                                  BN_CTX *ctx);

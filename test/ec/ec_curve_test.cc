@@ -63,13 +63,13 @@ struct NamedCase {
 
 TEST(EcCurve, NamedGroupsCarryTheirParameters) {
   const NamedCase cases[] = {
-      {415, EC_GFp_nist_method, 256, 20},   // prime256v1
-      {714, EC_GFp_mont_method, 256, 0},    // secp256k1
-      {713, EC_GFp_nist_method, 224, 20},   // secp224r1
-      {745, EC_GFp_nist_method, 224, 0},    // wtls12: the P-224 prime, no seed
-      {716, EC_GFp_nist_method, 521, 20},   // secp521r1
-      {704, EC_GFp_mont_method, 112, 20},   // secp112r1
-      {739, EC_GFp_mont_method, 112, 20},   // wtls6, the record of secp112r1
+      {415, EC_GFp_nist_method, 256, 20},  // prime256v1
+      {714, EC_GFp_mont_method, 256, 0},   // secp256k1
+      {713, EC_GFp_nist_method, 224, 20},  // secp224r1
+      {745, EC_GFp_nist_method, 224, 0},   // wtls12: the P-224 prime, no seed
+      {716, EC_GFp_nist_method, 521, 20},  // secp521r1
+      {704, EC_GFp_mont_method, 112, 20},  // secp112r1
+      {739, EC_GFp_mont_method, 112, 20},  // wtls6, the record of secp112r1
   };
   for (const NamedCase& c : cases) {
     SCOPED_TRACE(c.nid);
@@ -174,8 +174,7 @@ TEST(EcCurve, EveryPrimeRecordIsASoundCurve) {
     }
     ASSERT_EQ(EC_METHOD_get_field_type(EC_GROUP_method_of(g.get())), kPrimeField);
     checked++;
-    Bn p(BN_new()), a(BN_new()), b(BN_new()), n(BN_new()), h(BN_new()), t(BN_new()),
-        u(BN_new());
+    Bn p(BN_new()), a(BN_new()), b(BN_new()), n(BN_new()), h(BN_new()), t(BN_new()), u(BN_new());
     ASSERT_TRUE(EC_GROUP_get_curve_GFp(g.get(), p.get(), a.get(), b.get(), ctx.get()));
     ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), ctx.get()));
     ASSERT_TRUE(EC_GROUP_get_cofactor(g.get(), h.get(), ctx.get()));
