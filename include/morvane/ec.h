@@ -264,9 +264,13 @@ MORVANE_EXPORT int EC_POINTs_make_affine(const EC_GROUP *group, size_t num, EC_P
 /* Multiplication: r = scalar * generator + the sum of scalars[i] * points[i]
  * for i < num (a null scalar adds no generator term); EC_POINT_mul is the
  * same with one point and its scalar (q is ignored unless m is given too).
- * The multiplication interleaves the windowed non-adjacent forms of the
- * scalars: its time depends on the scalars, so it is not for secret scalars
- * yet.  precompute_mult stores odd multiples of 2^(8 b) G for every byte b
+ * A product of one term (the generator or one point) on a group of the
+ * GF(p) methods with an order, with a scalar below 2^(64 ceil(bits(p)/64)),
+ * takes a number of steps that depends only on the group and reads its
+ * tables by masked scans: it is for secret scalars (keys, nonces).  Other
+ * products interleave the windowed non-adjacent forms of the scalars, whose
+ * time depends on the scalars: they are for public scalars (verification).
+ * precompute_mult stores odd multiples of 2^(8 b) G for every byte b
  * of the order on the group (shared by its copies; replaced by a new call;
  * ignored once the generator changes), so that later multiples of the
  * generator need few doublings; it fails without generator or order.
