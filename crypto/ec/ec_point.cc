@@ -304,8 +304,13 @@ int EC_POINTs_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size
     ECERR(EC_F_EC_POINTS_MUL, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
-  if (group->meth->mul == nullptr) return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
-  return group->meth->mul(group, r, scalar, num, points, scalars, ctx);
+  if (group->meth->mul != nullptr)
+    return group->meth->mul(group, r, scalar, num, points, scalars, ctx);
+  // One term, whose scalar may be secret: the constant-time engine.  Two or
+  // more terms (verification: public scalars): the windowed NAFs.
+  if (r->meth == group->meth && morvane::ec::ct_mul_applies(group, scalar, num, points, scalars))
+    return morvane::ec::ct_mul(group, r, scalar, num, points, scalars, ctx);
+  return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
 }
 
 /* see morvane/ec.h */

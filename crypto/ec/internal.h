@@ -263,6 +263,15 @@ constexpr EC_METHOD gfp_method(const GfpSlots& s) {
 bool nist_prime(const BIGNUM* p,
                 int (**mod)(BIGNUM*, const BIGNUM*, const BIGNUM*, BN_CTX*)) noexcept;
 
+// The constant-time one-term multiplication (ecp_ct.cc): applies to the
+// groups of the built-in GF(p) methods with an order, a product of one term
+// (a generator term or one point term, the point not at infinity) and a
+// scalar below 2^(64 ceil(bits(p) / 64)); ct_mul then computes it.
+bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
+                    const EC_POINT* points[], const BIGNUM* scalars[]);
+int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
+           const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx);
+
 }  // namespace morvane::ec
 
 #endif  // MORVANE_CRYPTO_EC_INTERNAL_H

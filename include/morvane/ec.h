@@ -152,9 +152,21 @@ MORVANE_EXPORT EC_GROUP *EC_GROUP_new_curve_GFp(const BIGNUM *p, const BIGNUM *a
                                                 BN_CTX *ctx);
 MORVANE_EXPORT EC_GROUP *EC_GROUP_new_curve_GF2m(const BIGNUM *p, const BIGNUM *a,
                                                  const BIGNUM *b, BN_CTX *ctx);
-/* The named curve of that NID.  (Not part of this build yet: null, with
- * ERR_R_DISABLED queued.) */
+/* A new group of the named curve with that NID: curve, generator, order,
+ * cofactor, seed (when the curve has one) and curve name.  A NID below 1
+ * gives null with nothing queued; a NID of no curve, or a failure, "unknown
+ * group".  The curves over binary fields fail while the GF(2^m) method is
+ * not built. */
 MORVANE_EXPORT EC_GROUP *EC_GROUP_new_by_curve_name(int nid);
+/* One element of the list of named curves: the NID and its one-line
+ * description (borrowed, constant). */
+typedef struct {
+  int nid;
+  const char *comment;
+} EC_builtin_curve;
+/* Always the number of named curves (67).  With a non-null r and a non-zero
+ * nitems, fills the first min(nitems, 67) elements of r in table order. */
+MORVANE_EXPORT size_t EC_get_builtin_curves(EC_builtin_curve *r, size_t nitems);
 /* The basis NID of a characteristic-two group (682 trinomial, 683
  * pentanomial), else 0.  (Not part of this build yet: 0, with ERR_R_DISABLED
  * queued.) */
@@ -252,9 +264,17 @@ MORVANE_EXPORT int EC_POINTs_make_affine(const EC_GROUP *group, size_t num, EC_P
 /* Multiplication: r = scalar * generator + the sum of scalars[i] * points[i]
  * for i < num (a null scalar adds no generator term); EC_POINT_mul is the
  * same with one point and its scalar (q is ignored unless m is given too).
- * The present multiplication is plain double-and-add: its time depends on
- * the scalars, so it is not for secret scalars yet.  precompute_mult stores
- * nothing for it (1) and have_precompute_mult reports 0. */
+ * A product of one term (the generator or one point) on a group of the
+ * GF(p) methods with an order, with a scalar below 2^(64 ceil(bits(p)/64)),
+ * takes a number of steps that depends only on the group and reads its
+ * tables by masked scans: it is for secret scalars (keys, nonces).  Other
+ * products interleave the windowed non-adjacent forms of the scalars, whose
+ * time depends on the scalars: they are for public scalars (verification).
+ * precompute_mult stores odd multiples of 2^(8 b) G for every byte b
+ * of the order on the group (shared by its copies; replaced by a new call;
+ * ignored once the generator changes), so that later multiples of the
+ * generator need few doublings; it fails without generator or order.
+ * have_precompute_mult reports 1 while such a store exists. */
 MORVANE_EXPORT int EC_POINTs_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *scalar,
                                  size_t num, const EC_POINT *points[], const BIGNUM *scalars[],
                                  BN_CTX *ctx);

@@ -6,8 +6,10 @@
 // doubles and multiplies them by small scalars k: the results must be
 // Nettle's (a + b) G, 2 (a + b) G, 2a G and (k b) G.  Every 25th round also
 // compares octets and Nettle's own k Q (ecc_point_mul), and a few full-size
-// multiples of G are compared with Nettle's.  (secp256k1 is not among
-// Nettle's curves; the differential test covers it.)
+// multiples of G are compared with Nettle's.  The named groups' one-term
+// products (k G and k P, 1,000 random k per curve) are compared with
+// ecc_point_mul_g and ecc_point_mul.  (secp256k1 is not among Nettle's
+// curves; the differential test covers it.)
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -218,6 +220,52 @@ TEST_P(EcNettle, SumsDoublesAndMultiplesAgree) {
   EXPECT_ERRORS({});
 }
 
+// The named groups' one-term products (the constant-time engine) against
+// Nettle: k G with ecc_point_mul_g and k P with ecc_point_mul (P the
+// previous round's k G), 1,000 random k in [1, n) per curve.
+struct NamedCase {
+  int nid;
+  const char* curve;
+  const struct ecc_curve* (*nettle)(void);
+  int parts;  // 1,000 rounds split in this many tests
+  int part;
+};
+void PrintTo(const NamedCase& c, std::ostream* os) {
+  *os << c.curve << " part " << c.part;
+}
+
+class EcNettleNamed : public testing::TestWithParam<NamedCase> {};
+
+TEST_P(EcNettleNamed, OneTermProductsAgree) {
+  const NamedCase& k = GetParam();
+  const Curve& c = CurveNamed(k.curve);
+  const size_t L = (c.p.size() + 1) / 2;
+  NettleCurve nettle(k.nettle(), L);
+  Group g(EC_GROUP_new_by_curve_name(k.nid));
+  ASSERT_TRUE(g);
+  Ctx ctx(BN_CTX_new());
+  Mpz n(c.n), a, x, y;
+  SplitMix64 rng{0x4E47ULL * static_cast<uint64_t>(k.part + 1) ^ static_cast<uint64_t>(k.nid)};
+  std::string prev = "04" + c.gx + c.gy;
+  for (int i = 0; i < 1000 / k.parts && !HasFailure(); i++) {
+    RandomScalar(rng, n, a);
+    SCOPED_TRACE("k = " + a.Hex());
+    Bn kb = Hex(a.Hex());
+    Point r(EC_POINT_new(g.get()));
+    ASSERT_EQ(EC_POINT_mul(g.get(), r.get(), kb.get(), nullptr, nullptr, ctx.get()), 1);
+    const std::string kg = nettle.MulG(a);
+    EXPECT_EQ(Encode(g.get(), r.get()), kg);
+    Point p = Decode(g.get(), prev);
+    ASSERT_TRUE(p);
+    ASSERT_EQ(EC_POINT_mul(g.get(), r.get(), nullptr, p.get(), kb.get(), ctx.get()), 1);
+    mpz_set_str(x.v, prev.substr(2, 2 * L).c_str(), 16);
+    mpz_set_str(y.v, prev.substr(2 + 2 * L).c_str(), 16);
+    EXPECT_EQ(Encode(g.get(), r.get()), nettle.Mul(a, x, y));
+    prev = kg;
+  }
+  EXPECT_ERRORS({});
+}
+
 const struct ecc_curve* Secp192(void) {
   return nettle_get_secp_192r1();
 }
@@ -247,6 +295,23 @@ std::vector<Case> AllCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Curves, EcNettle, testing::ValuesIn(AllCases()), [](const auto& i) {
+  return "P" + std::string(i.param.curve).substr(2) + "_" + std::to_string(i.param.part);
+});
+
+std::vector<NamedCase> NamedCases() {
+  std::vector<NamedCase> out;
+  const NamedCase curves[] = {{409, "P-192", Secp192, 4, 0},
+                              {713, "P-224", Secp224, 4, 0},
+                              {415, "P-256", Secp256, 4, 0},
+                              {715, "P-384", Secp384, 8, 0},
+                              {716, "P-521", Secp521, 20, 0}};
+  for (const NamedCase& c : curves)
+    for (int part = 0; part < c.parts; part++)
+      out.push_back({c.nid, c.curve, c.nettle, c.parts, part});
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Named, EcNettleNamed, testing::ValuesIn(NamedCases()), [](const auto& i) {
   return "P" + std::string(i.param.curve).substr(2) + "_" + std::to_string(i.param.part);
 });
 

@@ -153,7 +153,6 @@ const Unbuilt kUnbuilt[] = {
   RUN(kE, EC_F_I2D_ECPRIVATEKEY, 0, i2d_ECPrivateKey, p, p),
   RUN(kE, EC_F_O2I_ECPUBLICKEY, 0, o2i_ECPublicKey, p, p, 10),
   RUN(kE, EC_F_I2O_ECPUBLICKEY, 0, i2o_ECPublicKey, p, p),
-  RUN(kE, EC_F_EC_GROUP_NEW_BY_CURVE_NAME, 0, EC_GROUP_new_by_curve_name, 415),
   RUN(kE, 0, 0, EC_GROUP_get_basis_type, p),
   RUN(kS, 0, 0, ECDSA_sign, 0, p, 20, p, p, p), RUN(kS, 0, -1, ECDSA_verify, 0, p, 20, p, 46, p),
   RUN(kS, 0, 0, ECDSA_size, p), RUN(kS, 0, 0, ECDSA_Morvane),

@@ -1,0 +1,385 @@
+// The constant-time one-term multiplication over GF(p): r = k P for a secret
+// k, on every group of the built-in GF(p) methods.
+//
+// Implementation notes: field elements are fixed-width arrays of N 64-bit
+// limbs (N = ceil(bits(p) / 64), at most 11 for the 661-bit limit) in
+// Montgomery form (R = 2^(64 N)), multiplied by word-serial Montgomery
+// reduction with a masked final subtraction.  Points are homogeneous
+// projective (X : Y : Z) and added with the complete formulas of Renes,
+// Costello and Batina ("Complete addition formulas for prime order elliptic
+// curves", EUROCRYPT 2016, Algorithm 1: any a), which have no exceptional
+// case, doubling and the point at infinity (0 : 1 : 0) included.  The scalar
+// is read as 64 N bits, whatever its value (its leading zeros are processed
+// like any other bits), in 4-bit windows from the top: four doublings and
+// one addition of T[w] = w P per window, T[w] found by a masked scan over
+// all 16 entries.  The number of steps thus depends only on the group; only
+// the point at infinity of the result and its coordinates, which the caller
+// receives, are made public.  P and the group are public.
+
+#include <stdint.h>
+#include <string.h>
+
+#include <utility>
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/ec.h>
+#include <morvane/err.h>
+
+#include "ec/internal.h"
+#include "internal/ct.h"
+
+namespace {
+
+using limb = uint64_t;
+using u128 = unsigned __int128;
+namespace ct = morvane::ct;
+
+constexpr size_t kMaxLimbs = 11;  // 661 bits
+constexpr size_t kWindow = 4;
+constexpr size_t kTable = size_t{1} << kWindow;
+
+template <size_t N>
+struct Fe {
+  limb v[N];
+};
+
+template <size_t N>
+struct Field {
+  limb p[N];
+  limb n0;      // -p^-1 mod 2^64
+  Fe<N> r2;     // R^2 mod p
+  Fe<N> one;    // R mod p
+  Fe<N> a, b3;  // a and 3 b, Montgomery form
+};
+
+template <size_t N>
+struct Pt {
+  Fe<N> x, y, z;
+};
+
+// r = a b / R mod p; a, b < p.
+template <size_t N>
+void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  limb t[N + 2] = {};
+  for (size_t i = 0; i < N; i++) {
+    limb c = 0;
+    for (size_t j = 0; j < N; j++) {
+      u128 s = static_cast<u128>(a.v[j]) * b.v[i] + t[j] + c;
+      t[j] = static_cast<limb>(s);
+      c = static_cast<limb>(s >> 64);
+    }
+    u128 s = static_cast<u128>(t[N]) + c;
+    t[N] = static_cast<limb>(s);
+    t[N + 1] = static_cast<limb>(s >> 64);
+    const limb m = t[0] * f.n0;
+    s = static_cast<u128>(m) * f.p[0] + t[0];
+    c = static_cast<limb>(s >> 64);
+    for (size_t j = 1; j < N; j++) {
+      s = static_cast<u128>(m) * f.p[j] + t[j] + c;
+      t[j - 1] = static_cast<limb>(s);
+      c = static_cast<limb>(s >> 64);
+    }
+    s = static_cast<u128>(t[N]) + c;
+    t[N - 1] = static_cast<limb>(s);
+    t[N] = t[N + 1] + static_cast<limb>(s >> 64);
+  }
+  // t < 2p: subtract p unless that borrows past t[N].
+  limb d[N];
+  limb borrow = 0;
+  for (size_t j = 0; j < N; j++) {
+    u128 s = static_cast<u128>(t[j]) - f.p[j] - borrow;
+    d[j] = static_cast<limb>(s);
+    borrow = static_cast<limb>(s >> 64) & 1;
+  }
+  const limb keep = ct::bit_mask<limb>(borrow & ~t[N] & 1);
+  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, t[j], d[j]);
+}
+
+template <size_t N>
+void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  limb s[N], d[N];
+  limb carry = 0, borrow = 0;
+  for (size_t j = 0; j < N; j++) {
+    u128 t = static_cast<u128>(a.v[j]) + b.v[j] + carry;
+    s[j] = static_cast<limb>(t);
+    carry = static_cast<limb>(t >> 64);
+  }
+  for (size_t j = 0; j < N; j++) {
+    u128 t = static_cast<u128>(s[j]) - f.p[j] - borrow;
+    d[j] = static_cast<limb>(t);
+    borrow = static_cast<limb>(t >> 64) & 1;
+  }
+  const limb keep = ct::bit_mask<limb>(borrow & ~carry & 1);  // s < p
+  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, s[j], d[j]);
+}
+
+template <size_t N>
+void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  limb d[N];
+  limb borrow = 0;
+  for (size_t j = 0; j < N; j++) {
+    u128 t = static_cast<u128>(a.v[j]) - b.v[j] - borrow;
+    d[j] = static_cast<limb>(t);
+    borrow = static_cast<limb>(t >> 64) & 1;
+  }
+  const limb mask = ct::bit_mask<limb>(borrow);
+  limb carry = 0;
+  for (size_t j = 0; j < N; j++) {
+    u128 t = static_cast<u128>(d[j]) + (f.p[j] & mask) + carry;
+    r.v[j] = static_cast<limb>(t);
+    carry = static_cast<limb>(t >> 64);
+  }
+}
+
+// Complete addition, any a (Algorithm 1 of Renes-Costello-Batina); r may
+// alias p or q.
+template <size_t N>
+void point_add(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
+  Fe<N> t0, t1, t2, t3, t4, t5, x3, y3, z3;
+  mul(t0, p.x, q.x, f);
+  mul(t1, p.y, q.y, f);
+  mul(t2, p.z, q.z, f);
+  add(t3, p.x, p.y, f);
+  add(t4, q.x, q.y, f);
+  mul(t3, t3, t4, f);
+  add(t4, t0, t1, f);
+  sub(t3, t3, t4, f);
+  add(t4, p.x, p.z, f);
+  add(t5, q.x, q.z, f);
+  mul(t4, t4, t5, f);
+  add(t5, t0, t2, f);
+  sub(t4, t4, t5, f);
+  add(t5, p.y, p.z, f);
+  add(x3, q.y, q.z, f);
+  mul(t5, t5, x3, f);
+  add(x3, t1, t2, f);
+  sub(t5, t5, x3, f);
+  mul(z3, f.a, t4, f);
+  mul(x3, f.b3, t2, f);
+  add(z3, x3, z3, f);
+  sub(x3, t1, z3, f);
+  add(z3, t1, z3, f);
+  mul(y3, x3, z3, f);
+  add(t1, t0, t0, f);
+  add(t1, t1, t0, f);
+  mul(t2, f.a, t2, f);
+  mul(t4, f.b3, t4, f);
+  add(t1, t1, t2, f);
+  sub(t2, t0, t2, f);
+  mul(t2, f.a, t2, f);
+  add(t4, t4, t2, f);
+  mul(t0, t1, t4, f);
+  add(y3, y3, t0, f);
+  mul(t0, t5, t4, f);
+  mul(x3, t3, x3, f);
+  sub(x3, x3, t0, f);
+  mul(t0, t3, t1, f);
+  mul(z3, t5, z3, f);
+  add(z3, z3, t0, f);
+  r.x = x3;
+  r.y = y3;
+  r.z = z3;
+}
+
+// dst = table[index], reading every entry.
+template <size_t N>
+void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
+  memset(&dst, 0, sizeof dst);
+  for (size_t i = 0; i < kTable; i++) {
+    const limb m = ct::eq_mask<limb>(static_cast<limb>(i), index);
+    const limb* src = reinterpret_cast<const limb*>(&table[i]);
+    limb* out = reinterpret_cast<limb*>(&dst);
+    for (size_t j = 0; j < 3 * N; j++) out[j] |= src[j] & m;
+  }
+}
+
+// A public, non-negative number below p (or any of at most 64 N bits for
+// the scalar) into limbs, two 32-bit words of the number to a limb.
+template <size_t N>
+bool to_limbs(limb out[N], const BIGNUM* a) {
+  static_assert(BN_BITS2 == 32);
+  const size_t top = a->top < 0 ? 0 : static_cast<size_t>(a->top);
+  if (top > 2 * N) return false;
+  for (size_t j = 0; j < N; j++) {
+    const limb lo = 2 * j < top ? a->d[2 * j] : 0;
+    const limb hi = 2 * j + 1 < top ? a->d[2 * j + 1] : 0;
+    out[j] = lo | hi << 32;
+  }
+  return true;
+}
+
+template <size_t N>
+bool to_mont(Fe<N>& r, const BIGNUM* a, const Field<N>& f) {
+  Fe<N> plain;
+  if (!to_limbs<N>(plain.v, a)) return false;
+  mul(r, plain, f.r2, f);
+  return true;
+}
+
+// r = a^(p-2) = a^-1 (0 for 0); the exponent is public.
+template <size_t N>
+void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  limb e[N];
+  limb borrow = 2;
+  for (size_t j = 0; j < N; j++) {
+    u128 t = static_cast<u128>(f.p[j]) - borrow;
+    e[j] = static_cast<limb>(t);
+    borrow = static_cast<limb>(t >> 64) & 1;
+  }
+  Fe<N> acc = f.one;
+  for (size_t i = 64 * N; i-- > 0;) {
+    mul(acc, acc, acc, f);
+    if ((e[i / 64] >> (i % 64)) & 1) mul(acc, acc, a, f);
+  }
+  r = acc;
+}
+
+template <size_t N>
+BIGNUM* from_limbs(const limb v[N]) {
+  unsigned char buf[8 * N];
+  for (size_t j = 0; j < N; j++)
+    for (size_t b = 0; b < 8; b++)
+      buf[8 * N - 1 - (8 * j + b)] = static_cast<unsigned char>(v[j] >> (8 * b));
+  return BN_bin2bn(buf, static_cast<int>(sizeof buf), nullptr);
+}
+
+template <size_t N>
+int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point, BN_CTX* ctx) {
+  Field<N> f;
+  Pt<N> table[kTable];
+  Pt<N> acc, sel;
+  limb scalar[N];
+  int ok = 0;
+  BN_CTX_start(ctx);
+  BIGNUM* p = BN_CTX_get(ctx);
+  BIGNUM* a = BN_CTX_get(ctx);
+  BIGNUM* b = BN_CTX_get(ctx);
+  BIGNUM* x = BN_CTX_get(ctx);
+  BIGNUM* y = BN_CTX_get(ctx);
+  BIGNUM* rr = BN_CTX_get(ctx);
+  BIGNUM* ox = nullptr;
+  BIGNUM* oy = nullptr;
+  if (rr == nullptr || !EC_GROUP_get_curve_GFp(group, p, a, b, ctx) ||
+      !EC_POINT_get_affine_coordinates_GFp(group, point, x, y, ctx) || !to_limbs<N>(f.p, p) ||
+      !to_limbs<N>(scalar, k))
+    goto done;
+  {
+    // n0 = -p^-1 mod 2^64 by Newton's iteration (p is odd).
+    limb inv = f.p[0];  // right in its low 3 bits
+    for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
+    f.n0 = 0 - inv;
+    if (!BN_set_word(rr, 1) || !BN_lshift(rr, rr, static_cast<int>(128 * N)) ||
+        !BN_nnmod(rr, rr, p, ctx) || !to_limbs<N>(f.r2.v, rr))
+      goto done;
+    Fe<N> unit = {};
+    unit.v[0] = 1;
+    mul(f.one, unit, f.r2, f);  // R mod p
+    if (!BN_mul_word(b, 3) || !BN_nnmod(b, b, p, ctx) || !to_mont(f.a, a, f) ||
+        !to_mont(f.b3, b, f))
+      goto done;
+    memset(&table[0], 0, sizeof table[0]);
+    table[0].y = f.one;  // (0 : 1 : 0)
+    if (!to_mont(table[1].x, x, f) || !to_mont(table[1].y, y, f)) goto done;
+    table[1].z = f.one;
+    for (size_t i = 2; i < kTable; i++) point_add(table[i], table[i - 1], table[1], f);
+
+    acc = table[0];
+    for (size_t w = 64 * N / kWindow; w-- > 0;) {
+      for (size_t d = 0; d < kWindow; d++) point_add(acc, acc, acc, f);
+      const size_t bit = w * kWindow;
+      const limb index = (scalar[bit / 64] >> (bit % 64)) & (kTable - 1);
+      select_point(sel, table, index);
+      point_add(acc, acc, sel, f);
+    }
+
+    // To affine; only the result is made public.
+    limb zacc = 0;
+    for (size_t j = 0; j < N; j++) zacc |= acc.z.v[j];
+    if (ct::declassify(ct::zero_mask(zacc)) != 0) {
+      ok = EC_POINT_set_to_infinity(group, r);
+      goto done;
+    }
+    Fe<N> zinv, ax, ay;
+    invert(zinv, acc.z, f);
+    mul(ax, acc.x, zinv, f);
+    mul(ay, acc.y, zinv, f);
+    Fe<N> unit1 = {};
+    unit1.v[0] = 1;
+    mul(ax, ax, unit1, f);  // out of Montgomery form
+    mul(ay, ay, unit1, f);
+    for (size_t j = 0; j < N; j++) {
+      ax.v[j] = ct::declassify(ax.v[j]);
+      ay.v[j] = ct::declassify(ay.v[j]);
+    }
+    ox = from_limbs<N>(ax.v);
+    oy = from_limbs<N>(ay.v);
+    ok = ox != nullptr && oy != nullptr &&
+         EC_POINT_set_affine_coordinates_GFp(group, r, ox, oy, ctx);
+  }
+done:
+  MORVANE_cleanse(scalar, sizeof scalar);
+  MORVANE_cleanse(table, sizeof table);
+  MORVANE_cleanse(&acc, sizeof acc);
+  MORVANE_cleanse(&sel, sizeof sel);
+  BN_free(ox);
+  BN_free(oy);
+  BN_CTX_end(ctx);
+  return ok;
+}
+
+using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, BN_CTX*);
+
+template <size_t... I>
+constexpr MulFn pick(size_t n, std::index_sequence<I...>) {
+  MulFn fn = nullptr;
+  ((n == I + 1 ? (fn = mul_n<I + 1>, 0) : 0), ...);
+  return fn;
+}
+
+}  // namespace
+
+namespace morvane::ec {
+
+bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
+                    const EC_POINT* points[], const BIGNUM* scalars[]) {
+  const EC_METHOD* meth = group->meth;
+  if (meth != EC_GFp_simple_method() && meth != EC_GFp_mont_method() &&
+      meth != EC_GFp_nist_method())
+    return false;
+  const BIGNUM* k = scalar;
+  if (scalar != nullptr && num == 0) {
+    if (group->generator == nullptr) return false;
+  } else if (scalar == nullptr && num == 1) {
+    if (points[0] == nullptr || scalars[0] == nullptr || points[0]->meth != meth ||
+        EC_POINT_is_at_infinity(group, points[0]))
+      return false;
+    k = scalars[0];
+  } else {
+    return false;
+  }
+  if (BN_is_zero(&group->order)) return false;  // groups without order: the wNAF path
+  const int bits = BN_num_bits(&group->field);
+  if (bits < 2 || bits > 661 || !BN_is_odd(&group->field)) return false;
+  const size_t n = (static_cast<size_t>(bits) + 63) / 64;
+  return k->top >= 0 && static_cast<size_t>(k->top) <= 2 * n;  // 32-bit words
+}
+
+int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
+           const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx) {
+  const EC_POINT* point = num == 0 ? group->generator : points[0];
+  const BIGNUM* k = num == 0 ? scalar : scalars[0];
+  const size_t n = (static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64;
+  MulFn fn = pick(n, std::make_index_sequence<kMaxLimbs>());
+  if (fn == nullptr) {
+    ECERR(EC_F_EC_POINTS_MUL, ERR_R_INTERNAL_ERROR);
+    return 0;
+  }
+  AnyCtx c(ctx);
+  if (!c.ok()) return 0;
+  if (!fn(group, r, k, point, c.get())) return 0;
+  if (BN_is_negative(k) && !EC_POINT_invert(group, r, c.get())) return 0;
+  return 1;
+}
+
+}  // namespace morvane::ec

@@ -1,0 +1,111 @@
+// The constant-time one-term multiplication against the windowed-NAF
+// multiplication over BIGNUM arithmetic (ec_wNAF_mul, which the engine
+// bypasses): on every prime-field named curve, k G and k P agree for random
+// scalars below 2^bits(p) and for 0, 1, n - 1, n, n + 1, negative scalars and
+// the all-ones scalar of the field size; scalars past the engine's length
+// take the windowed path.  The number of random scalars per curve is 60
+// (MORVANE_EC_DIFF_ROUNDS raises it; 10,000 per curve were run by hand).
+
+#include <morvane/bn.h>
+#include <morvane/ec.h>
+#include <morvane/err.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ec_test_util.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace ec_test;
+
+// The 25 prime-field rows of the named-curve table.
+constexpr int kPrimeNids[] = {704, 705, 706, 707, 708, 709, 710, 711, 712, 713, 714, 715, 716,
+                              409, 410, 411, 412, 413, 414, 415, 739, 740, 741, 742, 745};
+
+int Rounds() {
+  const char* env = std::getenv("MORVANE_EC_DIFF_ROUNDS");
+  return env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 60;
+}
+
+std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool engine) {
+  Point r(EC_POINT_new(g));
+  int ok;
+  if (engine) {
+    ok = p == nullptr ? EC_POINT_mul(g, r.get(), k, nullptr, nullptr, nullptr)
+                      : EC_POINT_mul(g, r.get(), nullptr, p, k, nullptr);
+  } else {
+    const EC_POINT* pts[1] = {p == nullptr ? EC_GROUP_get0_generator(g) : p};
+    const BIGNUM* ks[1] = {k};
+    ok = ec_wNAF_mul(g, r.get(), nullptr, 1, pts, ks, nullptr);
+  }
+  return ok == 1 ? Encode(g, r.get()) : "failed";
+}
+
+class EcEngine : public testing::TestWithParam<int> {};
+
+TEST_P(EcEngine, AgreesWithTheWindowedNaf) {
+  Group g(EC_GROUP_new_by_curve_name(GetParam()));
+  ASSERT_TRUE(g);
+  Bn p(BN_new()), n(BN_new());
+  ASSERT_TRUE(EC_GROUP_get_curve_GFp(g.get(), p.get(), nullptr, nullptr, nullptr));
+  ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
+  const int bits = BN_num_bits(p.get());
+
+  std::vector<Bn> scalars;
+  auto add = [&](Bn k) { scalars.push_back(std::move(k)); };
+  add(Hex("0"));
+  add(Hex("1"));
+  add(Hex("-1"));
+  for (int d : {-1, 0, 1}) {
+    Bn k(BN_dup(n.get()));
+    ASSERT_TRUE(d < 0 ? BN_sub_word(k.get(), 1) : BN_add_word(k.get(), static_cast<BN_ULONG>(d)));
+    add(std::move(k));
+  }
+  Bn ones(BN_new());  // 2^bits(p) - 1
+  ASSERT_TRUE(BN_set_bit(ones.get(), bits));
+  ASSERT_TRUE(BN_sub_word(ones.get(), 1));
+  add(Bn(BN_dup(ones.get())));
+  Bn big(BN_new());  // past the engine's length: the windowed path
+  ASSERT_TRUE(BN_set_bit(big.get(), ((bits + 63) / 64) * 64 + 5));
+  ASSERT_TRUE(BN_add_word(big.get(), 12345));
+  add(std::move(big));
+  SplitMix64 rng{static_cast<uint64_t>(GetParam())};
+  for (int i = 0, rounds = Rounds(); i < rounds; i++) {
+    Bn k(BN_new());
+    ASSERT_TRUE(BN_pseudo_rand(k.get(), 1 + static_cast<int>(rng.Next() % bits), 0, 0));
+    if (i % 7 == 3) BN_set_negative(k.get(), 1);
+    add(std::move(k));
+  }
+
+  // P: a point of unknown relation to G for the point term.
+  Point pt(EC_POINT_new(g.get()));
+  ASSERT_TRUE(
+      EC_POINT_mul(g.get(), pt.get(), Hex("1F2E3D4C5B6A7988").get(), nullptr, nullptr, nullptr));
+  for (const Bn& k : scalars) {
+    for (const EC_POINT* base :
+         {static_cast<const EC_POINT*>(nullptr), static_cast<const EC_POINT*>(pt.get())}) {
+      ASSERT_EQ(Product(g.get(), base, k.get(), true), Product(g.get(), base, k.get(), false))
+          << Show(k.get()) << (base == nullptr ? " G" : " P");
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+INSTANTIATE_TEST_SUITE_P(PrimeCurves, EcEngine, testing::ValuesIn(kPrimeNids));
+
+// r may be the point multiplied.
+TEST(EcEngineAlias, ResultMayBeThePoint) {
+  Group g(EC_GROUP_new_by_curve_name(415));
+  Point p(EC_POINT_dup(EC_GROUP_get0_generator(g.get()), g.get()));
+  Bn k = Hex("DEADBEEF0123456789");
+  const std::string want = Product(g.get(), nullptr, k.get(), false);
+  ASSERT_EQ(EC_POINT_mul(g.get(), p.get(), nullptr, p.get(), k.get(), nullptr), 1);
+  EXPECT_EQ(Encode(g.get(), p.get()), want);
+}
+
+}  // namespace
