@@ -108,6 +108,34 @@ struct X509_name_st {
  * name: 1, or 0 for a null argument or a failed copy (*xn then unchanged). */
 MORVANE_EXPORT int X509_NAME_set(X509_NAME **xn, X509_NAME *name);
 
+/* Name print flags, ORed with the string print flags of morvane/asn1.h
+ * (ASN1_PF_) into one word.  Exactly one separator: */
+#define NAME_PF_SEP_COMMA_PLUS 0x00010000UL /* "," between RDNs, "+" inside */
+#define NAME_PF_SEP_CPLUS_SPC 0x00020000UL  /* ", " and " + " */
+#define NAME_PF_SEP_SPLUS_SPC 0x00030000UL  /* "; " and " + " */
+#define NAME_PF_SEP_MULTILINE 0x00040000UL  /* a newline (and the indent) and " + " */
+#define NAME_PF_SEP_MASK 0x000F0000UL
+#define NAME_PF_DN_REV 0x00100000UL /* the entries in reverse order */
+/* The field name: short name, long name, dotted number, none. */
+#define NAME_PF_FN_SN 0x00000000UL
+#define NAME_PF_FN_LN 0x00200000UL
+#define NAME_PF_FN_OID 0x00400000UL
+#define NAME_PF_FN_NONE 0x00600000UL
+#define NAME_PF_FN_MASK 0x00600000UL
+#define NAME_PF_SPC_EQ 0x00800000UL              /* " = " instead of "=" */
+#define NAME_PF_DUMP_UNKNOWN_FIELDS 0x01000000UL /* '#' dumps for unknown types */
+#define NAME_PF_FN_ALIGN 0x02000000UL            /* names padded to 10 or 25 */
+
+/* Prints nm after indent blanks (a negative indent counts as 0; the
+ * separators other than the multi-line one drop it after the first line)
+ * with the flags; an object without a NID is named by its dotted number and,
+ * with NAME_PF_DUMP_UNKNOWN_FIELDS, its value dumped.  The characters
+ * written, or -1 (a failed write, a separator field of another value, a
+ * value ASN1_STRING_print_ex refuses).  A null out counts only. */
+MORVANE_EXPORT int X509_NAME_print_ex(BIO *out, X509_NAME *nm, int indent, unsigned long flags);
+MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
+                                         unsigned long flags);
+
 /* The X.509 items and their functions (X_new, X_free, d2i_X, i2d_X, X_dup),
  * with the two nested forms of a name's wire encoding (SET OF entries for one
  * RDN, SEQUENCE OF those for the whole name). */
