@@ -4,9 +4,12 @@
  * queue errors of library 5 (ERR_LIB_DH).
  *
  * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included. */
+ * its arguments, null ones included.  The printers (text form, below)
+ * refuse a null key with an error and need a valid stream or FILE. */
 #ifndef MORVANE_DH_H
 #define MORVANE_DH_H
+
+#include <stdio.h>
 
 #include <morvane/crypto.h>
 #include <morvane/export.h>
@@ -63,6 +66,15 @@ MORVANE_EXPORT int DH_up_ref(DH *dh);
 /* The current default method, the built-in one on first use.  (Unbuilt:
  * null.) */
 MORVANE_EXPORT const DH_METHOD *DH_get_default_method(void);
+
+/* ---- text form ------------------------------------------------------------
+ * "Diffie-Hellman-Parameters: (N bit)", prime: and generator: at indent 4
+ * (numbers as RSA_print writes them) and, when length is set, the
+ * recommended private length.  1, or 0 with "passed a null parameter" (no
+ * key or no p), "malloc failure" or "BUF lib" (a failed write).
+ * DHparams_print_fp writes to fp through a file stream that leaves it open. */
+MORVANE_EXPORT int DHparams_print(BIO *bp, const DH *x);
+MORVANE_EXPORT int DHparams_print_fp(FILE *fp, const DH *x);
 
 /* Registers the texts of library 5 (ERR_LIB_DH) unless they are registered
  * already. */

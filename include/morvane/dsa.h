@@ -4,9 +4,12 @@
  * errors of library 10 (ERR_LIB_DSA).
  *
  * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included. */
+ * its arguments, null ones included.  The printers (text form, below)
+ * refuse a null key with an error and need a valid stream or FILE. */
 #ifndef MORVANE_DSA_H
 #define MORVANE_DSA_H
+
+#include <stdio.h>
 
 #include <morvane/crypto.h>
 #include <morvane/export.h>
@@ -90,6 +93,19 @@ MORVANE_EXPORT DSA *d2i_DSAPublicKey(DSA **a, const unsigned char **in, long len
 MORVANE_EXPORT int i2d_DSAPublicKey(const DSA *a, unsigned char **out);
 MORVANE_EXPORT DSA *d2i_DSAparams(DSA **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_DSAparams(const DSA *a, unsigned char **out);
+
+/* ---- text form ------------------------------------------------------------
+ * DSA_print: after `off` blanks, "Private-Key: (N bit)" when priv_key is
+ * set, then priv:, pub:, P:, Q:, G: (absent numbers left out), numbers as
+ * RSA_print writes them.  DSAparams_print: "DSA-Parameters: (N bit)" and p:,
+ * q:, g: at indent 4.  1, or 0: without p "missing parameters" (nothing is
+ * printed), a null key "passed a null parameter", "malloc failure"; a
+ * failed write queues nothing.  The _fp forms write to fp through a file
+ * stream that leaves it open ("BUF lib" when that cannot be made). */
+MORVANE_EXPORT int DSA_print(BIO *bp, const DSA *x, int off);
+MORVANE_EXPORT int DSA_print_fp(FILE *fp, const DSA *x, int off);
+MORVANE_EXPORT int DSAparams_print(BIO *bp, const DSA *x);
+MORVANE_EXPORT int DSAparams_print_fp(FILE *fp, const DSA *x);
 
 /* Registers the texts of library 10 (ERR_LIB_DSA) unless they are registered
  * already. */

@@ -5,11 +5,13 @@
  * (ERR_LIB_EC).
  *
  * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included. */
+ * its arguments, null ones included.  The printers (text form, below)
+ * refuse a null key or group with an error and need a valid stream or FILE. */
 #ifndef MORVANE_EC_H
 #define MORVANE_EC_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -100,6 +102,24 @@ MORVANE_EXPORT int EC_POINT_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM
                                 const EC_POINT *q, const BIGNUM *m, BN_CTX *ctx);
 MORVANE_EXPORT BIGNUM *EC_POINT_point2bn(const EC_GROUP *group, const EC_POINT *point,
                                          point_conversion_form_t form, BIGNUM *bn, BN_CTX *ctx);
+
+/* ---- text form ------------------------------------------------------------
+ * ECPKParameters_print: a named curve as "ASN1 OID: <short name>", explicit
+ * parameters as Field Type, Basis Type and Polynomial (binary fields) or
+ * Prime, A, B, Generator (in the group's point form), Order, Cofactor and
+ * Seed, each after `off` blanks.  EC_KEY_print: "Private-Key: (N bit)" and
+ * priv: when the key has a private value, pub:, then the curve.
+ * ECParameters_print: "ECDSA-Parameters: (N bit)" and the curve at indent 4.
+ * 1, or 0 with the reason queued ("passed a null parameter" for a null key
+ * or group, "EC lib" when an accessor fails, "malloc failure", "BIO lib"
+ * for a failed write).  The _fp forms write to fp through a file stream
+ * that leaves it open. */
+MORVANE_EXPORT int ECPKParameters_print(BIO *bp, const EC_GROUP *x, int off);
+MORVANE_EXPORT int ECPKParameters_print_fp(FILE *fp, const EC_GROUP *x, int off);
+MORVANE_EXPORT int EC_KEY_print(BIO *bp, const EC_KEY *x, int off);
+MORVANE_EXPORT int EC_KEY_print_fp(FILE *fp, const EC_KEY *x, int off);
+MORVANE_EXPORT int ECParameters_print(BIO *bp, const EC_KEY *x);
+MORVANE_EXPORT int ECParameters_print_fp(FILE *fp, const EC_KEY *x);
 
 /* Registers the texts of library 16 (ERR_LIB_EC) unless they are registered
  * already. */

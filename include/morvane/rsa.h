@@ -4,9 +4,12 @@
  * Failing calls queue errors of library 4 (ERR_LIB_RSA).
  *
  * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included. */
+ * its arguments, null ones included.  The printers (text form, below)
+ * refuse a null key with an error and need a valid stream or FILE. */
 #ifndef MORVANE_RSA_H
 #define MORVANE_RSA_H
+
+#include <stdio.h>
 
 #include <morvane/crypto.h>
 #include <morvane/export.h>
@@ -103,6 +106,20 @@ MORVANE_EXPORT RSA *d2i_RSAPrivateKey(RSA **a, const unsigned char **in, long le
 MORVANE_EXPORT int i2d_RSAPrivateKey(const RSA *a, unsigned char **out);
 MORVANE_EXPORT RSA *d2i_RSAPublicKey(RSA **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_RSAPublicKey(const RSA *a, unsigned char **out);
+
+/* ---- text form ------------------------------------------------------------
+ * The key after `off` blanks: a private key (one with d) as "Private-Key:
+ * (N bit)" and modulus:, publicExponent:, privateExponent:, prime1:,
+ * prime2:, exponent1:, exponent2:, coefficient:; a public key as "Modulus (N
+ * bit):" and Exponent:.  Numbers of at most 32 bits print as "v (0xhex)" on
+ * their label's line, larger ones as hex octets, 15 a line indented off + 4;
+ * absent numbers are left out.  1, or 0 (a null key: "passed a null
+ * parameter"; no memory: "malloc failure"; a failed write: no error).
+ * RSA_print_fp writes to fp through a file stream that leaves it open
+ * ("BUF lib" when that cannot be made).  These printers work on any key
+ * whose fields are set, built or not. */
+MORVANE_EXPORT int RSA_print(BIO *bp, const RSA *x, int off);
+MORVANE_EXPORT int RSA_print_fp(FILE *fp, const RSA *x, int off);
 
 /* Registers the texts of library 4 (ERR_LIB_RSA) unless they are registered
  * already. */
