@@ -115,7 +115,9 @@ void RegisterBnFields();
 void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
+void RegisterHmac();
 void RegisterEnvelope();
+void RegisterPem();
 void RegisterRand();
 
 // Records a cross-check failure; main reports them and exits non-zero.

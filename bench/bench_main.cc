@@ -127,12 +127,14 @@ int main(int argc, char** argv) {
   bench::FillInput();
   benchmark::RegisterBenchmark("clock/calibrate", bench::ClockCalibrate);
   bench::RegisterDigests();
+  bench::RegisterHmac();
   bench::RegisterEnvelope();
   bench::RegisterAes();
   bench::RegisterDes();
   bench::RegisterCiphers();
   bench::RegisterAsn1();
   bench::RegisterBase64();
+  bench::RegisterPem();
   bench::RegisterRand();
   bench::RegisterBn();
   bench::RegisterBnFields();

@@ -5,7 +5,8 @@ Each row is one operation at one message size: Morvane's throughput (and its
 cycles per byte at the measured core clock), each peer's, and the ratio of
 Morvane's throughput to the fastest peer's (above 1.0: Morvane is faster).
 Key-setup rows give nanoseconds per key and the ratio of the fastest peer's
-time to Morvane's; big-number rows ("bn-<op>/<library>/<bits>") give
+time to Morvane's; key-derivation rows ("kdf-<op>/<library>") give
+iterations per second and the ratio of Morvane's rate to Nettle's; big-number rows ("bn-<op>/<library>/<bits>") give
 nanoseconds per operation and the ratio of GMP's time to Morvane's.  With
 repetitions, each figure is the best of them: on a
 machine shared with other work the best run is the one least disturbed, and
@@ -67,8 +68,12 @@ def main():
     slow = []
     envelope = []
     bignum = []
+    kdf = []
     for op, size in order:
         if op == "clock":
+            continue
+        if op.startswith("kdf-"):
+            kdf.append(op)
             continue
         if op.startswith("bn-"):
             bignum.append((op, size))
@@ -113,6 +118,16 @@ def main():
             cells = [f"{(direct / row[way] - 1) * 100:+.1f}%" if way in row else "-"
                      for way in ("evp-oneshot", "evp-context")]
             print(f"| {op[4:]} | {size} | {direct / 1e6:.0f} | {cells[0]} | {cells[1]} |")
+    if kdf:
+        print()
+        print("| key derivation | Morvane iterations/s | Nettle iterations/s | ratio |")
+        print("|---|--:|--:|--:|")
+        for op in kdf:
+            row = figures[(op, None)]
+            ours, nettle = row.get("morvane"), row.get("nettle")
+            rtext = f"{ours / nettle:.2f}" if ours and nettle else "-"
+            cells = [f"{row[lib]:.0f}" if lib in row else "-" for lib in ("morvane", "nettle")]
+            print(f"| {op[4:]} | {cells[0]} | {cells[1]} | {rtext} |")
     if bignum:
         print()
         print("| big numbers | bits | Morvane ns | GMP ns | ratio |")

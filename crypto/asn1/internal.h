@@ -21,6 +21,11 @@ int run_callback(int op, ASN1_VALUE** pval, const ASN1_ITEM* it);
 int item_ex_new(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine);
 void item_ex_free(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine);
 
+// Makes `type` a SEQUENCE holding the DER of `value`, a structure of `it`
+// (the parameter form of algorithm identifiers); false, `type` unchanged,
+// when the encoding or an allocation fails.
+bool type_set_item_sequence(ASN1_TYPE* type, void* value, const ASN1_ITEM* it);
+
 }  // namespace morvane::asn1
 
 #endif  // MORVANE_CRYPTO_ASN1_INTERNAL_H

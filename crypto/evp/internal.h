@@ -9,6 +9,14 @@
 
 namespace morvane::evp {
 
+// The length of a pass phrase given as (pass, passlen): 0 for a null pass,
+// its string length for -1; false for another negative length.
+bool pass_length(const char* pass, int passlen, int* out);
+
+// Attaches "TYPE=" and the object's text (at most 79 characters), or
+// "TYPE=NULL", to the error just queued.
+void add_type_data(const ASN1_OBJECT* obj);
+
 // Mode of a description (the low three flag bits).
 inline unsigned long cipher_mode(const EVP_CIPHER* c) { return c->flags & EVP_CIPH_MODE; }
 

@@ -99,6 +99,7 @@ void EVP_cleanup(void) {
   OBJ_NAME_cleanup(OBJ_NAME_TYPE_CIPHER_METH);
   OBJ_NAME_cleanup(OBJ_NAME_TYPE_MD_METH);
   OBJ_NAME_cleanup(-1);
+  EVP_PBE_cleanup();
 }
 
 /* see morvane/evp.h */
@@ -138,11 +139,6 @@ void Morvane_add_all_ciphers(void) {
   }
   PKCS12_PBE_add();
   PKCS5_PBE_add();
-}
-
-/* see morvane/evp.h */
-void PKCS5_PBE_add(void) {
-  // The password-based-encryption table is not built yet: nothing to add.
 }
 
 /* see morvane/evp.h */

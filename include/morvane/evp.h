@@ -672,7 +672,8 @@ MORVANE_EXPORT int EVP_add_cipher(const EVP_CIPHER *cipher);
 MORVANE_EXPORT int EVP_add_digest(const EVP_MD *md);
 MORVANE_EXPORT const EVP_CIPHER *EVP_get_cipherbyname(const char *name);
 MORVANE_EXPORT const EVP_MD *EVP_get_digestbyname(const char *name);
-/* Empties the registry (every type), back to its first state. */
+/* Empties the registry (every type), back to its first state, and the
+ * password-based-encryption table (EVP_PBE_cleanup). */
 MORVANE_EXPORT void EVP_cleanup(void);
 /* Registers every built-in digest (MD4, MD5, SHA, DSA-SHA, SHA1, DSS1,
  * ECDSA, RIPEMD160, SHA224 to SHA512; not MD2 or the null digest) with their
@@ -684,8 +685,7 @@ MORVANE_EXPORT void Morvane_add_all_digests(void);
  * "CAST-cbc", "AES128" to "aes256" and lower-case forms), then the
  * password-based-encryption rows (PKCS12_PBE_add, PKCS5_PBE_add). */
 MORVANE_EXPORT void Morvane_add_all_ciphers(void);
-/* Adds the PKCS#5 password-based-encryption rows; the table they join is not
- * built yet, so this adds nothing for now. */
+/* Adds the seven PKCS#5 password-based-encryption rows (see below). */
 MORVANE_EXPORT void PKCS5_PBE_add(void);
 /* MORVANE_cpuid_setup, then the cipher and the digest lists. */
 MORVANE_EXPORT void MORVANE_add_all_algorithms_noconf(void);
@@ -723,6 +723,59 @@ MORVANE_EXPORT char *EVP_get_pw_prompt(void);
  * must match.  Returns UI_process's result (0 on success, negative on
  * failure), or -1 for a length below 1 or a null buffer. */
 MORVANE_EXPORT int EVP_read_pw_string(char *buf, int length, const char *prompt, int verify);
+
+/* ---- password-based encryption ------------------------------------------
+ * A process-wide table (unlocked: fill it before threads use it) maps the
+ * NID of a password-based algorithm to a cipher, a digest and a key
+ * generator that keys a cipher context from a pass phrase and the
+ * algorithm's parameter.  PKCS5_PBE_add adds, in this order: PBE-MD5-DES
+ * (10), PBE-MD2-DES (9), PBE-SHA1-DES (170), PBE-MD5-RC2-64 (169),
+ * PBE-MD2-RC2-64 (168), PBE-SHA1-RC2-64 (68), all with PKCS5_PBE_keyivgen
+ * (PBES1, RFC 8018, 6.1), and PBES2 (161) with PKCS5_v2_PBE_keyivgen (RFC
+ * 8018, 6.2, PBKDF2 with HMAC-SHA1 only).  Pass-phrase lengths: -1 means
+ * the string length of `pass`, and a null `pass` is empty; other negative
+ * lengths are refused.  Null arguments: a null object or parameter fails as
+ * an unknown algorithm or a "decode error", a null context as the cipher
+ * calls refuse it, and PKCS5_PBKDF2_HMAC_SHA1 refuses a null salt or output
+ * for a non-zero length ("passed a null parameter"). */
+typedef int EVP_PBE_KEYGEN(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
+                           ASN1_TYPE *param, const EVP_CIPHER *cipher, const EVP_MD *md,
+                           int en_de);
+
+/* Appends a row (duplicates are not checked); 1, or 0 with "malloc
+ * failure". */
+MORVANE_EXPORT int EVP_PBE_alg_add(int nid, const EVP_CIPHER *cipher, const EVP_MD *md,
+                                   EVP_PBE_KEYGEN *keygen);
+/* Keys `ctx` for direction en_de (1 encrypt, 0 decrypt) with the row of
+ * pbe_obj's NID: 1, or 0 with "unknown pbe algorithm" (data "TYPE=" and the
+ * object's text, or "NULL") or "keygen failure" after the generator's own
+ * error. */
+MORVANE_EXPORT int EVP_PBE_CipherInit(ASN1_OBJECT *pbe_obj, const char *pass, int passlen,
+                                      ASN1_TYPE *param, EVP_CIPHER_CTX *ctx, int en_de);
+/* Frees every row; the next addition starts a new table. */
+MORVANE_EXPORT void EVP_PBE_cleanup(void);
+
+/* PBES1: `param` is a SEQUENCE holding PBEPARAM; the key is the first key
+ * bytes of the iterated digest of pass || salt, the IV bytes 16 - iv_len to
+ * 15 of it.  1, or 0 with "decode error" or a cipher or digest failure. */
+MORVANE_EXPORT int PKCS5_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
+                                      ASN1_TYPE *param, const EVP_CIPHER *cipher,
+                                      const EVP_MD *md, int en_de);
+/* PBES2: `param` is a SEQUENCE holding PBE2PARAM; the cipher is found by its
+ * short name (registered names only) and takes its IV from its parameters;
+ * `cipher` and `md` are not used.  1, or 0 with "decode error",
+ * "unsupported key derivation function", "unsupported cipher", "cipher
+ * parameter error", "unsupported keylength", "unsupported prf" or
+ * "unsupported salt type". */
+MORVANE_EXPORT int PKCS5_v2_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
+                                         ASN1_TYPE *param, const EVP_CIPHER *cipher,
+                                         const EVP_MD *md, int en_de);
+/* PBKDF2 with HMAC-SHA1 (RFC 8018, 5.2): keylen bytes into `out`; an
+ * iteration count below 1 counts as 1.  1, or 0 for a negative salt or key
+ * length or when a digest step fails. */
+MORVANE_EXPORT int PKCS5_PBKDF2_HMAC_SHA1(const char *pass, int passlen,
+                                          const unsigned char *salt, int saltlen, int iter,
+                                          int keylen, unsigned char *out);
 
 /* ---- configuration and errors ------------------------------------------- */
 

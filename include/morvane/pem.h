@@ -1,26 +1,184 @@
 /* Morvane: PEM armour.
  *
- * Reading and writing objects in PEM text armour, with pass-phrase encryption.
- * Failing calls queue errors of library 9 (ERR_LIB_PEM).
+ * A PEM block is DER in text armour (RFC 1421, RFC 7468):
  *
- * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included. */
+ *   -----BEGIN <name>-----
+ *   <header lines, then one empty line; only when there is a header>
+ *   <base64 of the bytes, 64 characters a line, the last line shorter>
+ *   -----END <name>-----
+ *
+ * Every line ends with one line feed when written; when read, trailing
+ * spaces, tabs, CR and other bytes at or below 0x20 (and bytes from 0x80) are
+ * ignored at line ends.  The body may be encrypted under a pass phrase; the
+ * header then holds exactly two lines,
+ *
+ *   Proc-Type: 4,ENCRYPTED
+ *   DEK-Info: <cipher short name>,<IV in upper-case hex>
+ *
+ * and the key is EVP_BytesToKey(cipher, MD5, salt = the first 8 bytes of the
+ * IV, pass phrase, count 1).  A cipher's IV is at most 16 bytes and the two
+ * header lines with their terminator fit in PEM_BUFSIZE bytes; other ciphers
+ * are refused.
+ *
+ * Readers take the cipher by name from the algorithm-name registry: call
+ * Morvane_add_all_ciphers (or MORVANE_add_all_algorithms_noconf) first.
+ * Buffers the readers hand out come from CRYPTO_malloc; the caller releases
+ * them with MORVANE_free.  Results are 1 or 0 unless a function says
+ * otherwise; failing calls queue errors of library 9 (ERR_LIB_PEM).
+ *
+ * Pass phrases: a pem_password_cb is called as cb(buf, PEM_BUFSIZE, w, u),
+ * w 0 when decrypting and 1 when encrypting, and returns the phrase's length
+ * (0 or less, or more than PEM_BUFSIZE, is failure).  Where no callback is
+ * given, PEM_def_callback stands in: with `u` it takes `u` as the phrase's
+ * text, otherwise it prompts on the terminal.
+ *
+ * Null arguments: a null stream reads as empty input and refuses writes; a
+ * null header (PEM_write_bio, PEM_get_EVP_CIPHER_INFO) is an empty one; a
+ * null callback is PEM_def_callback; a null `u` makes PEM_def_callback
+ * prompt; PEM_bytes_read_bio accepts a null `pnm`, PEM_ASN1_read_bio a null
+ * `x`, PEM_ASN1_write_bio a null `enc` (no encryption) and a null `kstr` (the
+ * callback's phrase); data may be null where its length is 0.  Other pointer
+ * arguments (names, out-parameters, FILEs, the cipher record) must be valid.
+ * PEM_read_bio_PrivateKey reads none of its arguments yet. */
 #ifndef MORVANE_PEM_H
 #define MORVANE_PEM_H
 
+#include <stdio.h>
+
+#include <morvane/asn1.h>
+#include <morvane/evp.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
 
+/* "PEM part of Morvane 0.9.8o 01 Jun 2010". */
+MORVANE_EXPORT extern const char PEM_version[];
+
+/* The pass-phrase and header buffers. */
+#define PEM_BUFSIZE 1024
+
+/* Proc-Type codes (PEM_proc_type). */
+#define PEM_TYPE_ENCRYPTED 10
+#define PEM_TYPE_MIC_ONLY 20
+#define PEM_TYPE_MIC_CLEAR 30
+
+/* Block names. */
+#define PEM_STRING_X509_OLD "X509 CERTIFICATE"
+#define PEM_STRING_X509 "CERTIFICATE"
+#define PEM_STRING_X509_PAIR "CERTIFICATE PAIR"
+#define PEM_STRING_X509_TRUSTED "TRUSTED CERTIFICATE"
+#define PEM_STRING_X509_REQ_OLD "NEW CERTIFICATE REQUEST"
+#define PEM_STRING_X509_REQ "CERTIFICATE REQUEST"
+#define PEM_STRING_X509_CRL "X509 CRL"
+#define PEM_STRING_EVP_PKEY "ANY PRIVATE KEY" /* read only: any private-key block */
+#define PEM_STRING_PUBLIC "PUBLIC KEY"
+#define PEM_STRING_RSA "RSA PRIVATE KEY"
+#define PEM_STRING_RSA_PUBLIC "RSA PUBLIC KEY"
+#define PEM_STRING_DSA "DSA PRIVATE KEY"
+#define PEM_STRING_PKCS7 "PKCS7"
+#define PEM_STRING_PKCS7_SIGNED "PKCS #7 SIGNED DATA"
+#define PEM_STRING_PKCS8 "ENCRYPTED PRIVATE KEY"
+#define PEM_STRING_PKCS8INF "PRIVATE KEY"
+#define PEM_STRING_DHPARAMS "DH PARAMETERS"
+#define PEM_STRING_DSAPARAMS "DSA PARAMETERS"
+#define PEM_STRING_ECPARAMETERS "EC PARAMETERS"
+#define PEM_STRING_ECPRIVATEKEY "EC PRIVATE KEY"
+
+/* A parsed encryption header: the cipher (null when the block is not
+ * encrypted) and its IV, zero past the cipher's IV length. */
+typedef struct evp_cipher_info_st {
+  const EVP_CIPHER *cipher;
+  unsigned char iv[EVP_MAX_IV_LENGTH];
+} EVP_CIPHER_INFO;
+
+/* The pass-phrase callback: writes at most `size` bytes of the phrase into
+ * buf and returns its length, or 0 or less to refuse; rwflag is 1 when the
+ * phrase is for encrypting (and should be asked twice). */
+typedef int pem_password_cb(char* buf, int size, int rwflag, void* userdata);
+
+/* Reads the next block: text before its begin line (and begin lines without
+ * the closing dashes) is skipped.  On success *name, *header (empty text
+ * when the block has none) and *data are new buffers and *len the decoded
+ * length.  0 with "no start line" when no block begins, "bad end line",
+ * "bad base64 decode"; 0 with nothing queued when the body decodes to
+ * nothing. */
+MORVANE_EXPORT int PEM_read_bio(BIO *bp, char **name, char **header, unsigned char **data,
+                                long *len);
+/* PEM_read_bio on an open FILE (not closed). */
+MORVANE_EXPORT int PEM_read(FILE *fp, char **name, char **header, unsigned char **data,
+                            long *len);
+/* Writes one block: the begin line, the header text and an empty line when
+ * the header is not empty, `len` bytes of data in base64 lines, the end line.
+ * Returns the number of body characters written (line feeds included; 0 for
+ * empty data), 0 on failure ("BUF lib" when the stream takes less than it
+ * was given, or for a negative `len` or one whose body would pass INT_MAX
+ * characters, refused before anything is written).  Holds one 8192-byte
+ * buffer whatever `len` is. */
+MORVANE_EXPORT int PEM_write_bio(BIO *bp, const char *name, char *header, unsigned char *data,
+                                 long len);
+/* PEM_write_bio on an open FILE (not closed). */
+MORVANE_EXPORT int PEM_write(FILE *fp, const char *name, char *header, unsigned char *data,
+                             long len);
+
+/* Append the header lines to the text in buf, a PEM_BUFSIZE-byte buffer,
+ * never writing past it: "Proc-Type: 4," and the type's word (ENCRYPTED,
+ * MIC-ONLY, MIC-CLEAR or BAD-TYPE) and a line feed; "DEK-Info: ", `type`, ","
+ * and then, only when they fit with their terminator, the `len` bytes of str
+ * in upper-case hex and a line feed (nothing for a negative `len`). */
+MORVANE_EXPORT void PEM_proc_type(char *buf, int type);
+MORVANE_EXPORT void PEM_dek_info(char *buf, const char *type, int len, char *str);
+
+/* Parses a block's header: cipher->cipher null and 1 for an empty header;
+ * the cipher and IV of a "Proc-Type: 4,ENCRYPTED" / "DEK-Info:" pair and 1;
+ * 0 otherwise ("not proc type", "not encrypted", "short header", "not dek
+ * info", "unsupported encryption", "bad iv chars"; nothing queued for a
+ * Proc-Type version other than 4).  The header is only read. */
+MORVANE_EXPORT int PEM_get_EVP_CIPHER_INFO(char *header, EVP_CIPHER_INFO *cipher);
+/* Decrypts *len bytes of data in place when cipher->cipher is set, with the
+ * pass phrase from cb (decrypting: w 0), and sets *len to the plaintext
+ * length; 1 without a cipher.  0 with "bad password read" when the phrase
+ * cannot be had, "bad decrypt" when the padding is wrong (*len untouched). */
+MORVANE_EXPORT int PEM_do_header(EVP_CIPHER_INFO *cipher, unsigned char *data, long *len,
+                                 pem_password_cb *cb, void *u);
+
+/* Reads blocks until one whose name matches `name` (exactly, or by the
+ * typed readers' rule: "ANY PRIVATE KEY" takes every private-key block,
+ * "CERTIFICATE" also "X509 CERTIFICATE", ...), decrypts it, and hands out its
+ * bytes (*pdata, *plen) and, when pnm is not null, the name found.  When no
+ * block is left, the "no start line" error carries "Expecting: " and
+ * `name`. */
+MORVANE_EXPORT int PEM_bytes_read_bio(unsigned char **pdata, long *plen, char **pnm,
+                                      const char *name, BIO *bp, pem_password_cb *cb, void *u);
+/* PEM_bytes_read_bio for `name`, then d2i(x, &p, len) over the bytes; the
+ * object, or null ("ASN1 lib" when the bytes do not decode). */
+MORVANE_EXPORT void *PEM_ASN1_read_bio(d2i_of_void *d2i, const char *name, BIO *bp, void **x,
+                                       pem_password_cb *cb, void *u);
+MORVANE_EXPORT void *PEM_ASN1_read(d2i_of_void *d2i, const char *name, FILE *fp, void **x,
+                                   pem_password_cb *cb, void *u);
+/* Encodes x with i2d and writes it as one block named `name`, encrypted with
+ * `enc` when it is not null under the pass phrase kstr/klen (or, when kstr is
+ * null, the callback's, w 1; "read key" when it cannot be had) and a fresh
+ * IV.  "unsupported cipher", before anything is written, for a cipher
+ * without short name or beyond the limits above; 1 or 0. */
+MORVANE_EXPORT int PEM_ASN1_write_bio(i2d_of_void *i2d, const char *name, BIO *bp, char *x,
+                                      const EVP_CIPHER *enc, unsigned char *kstr, int klen,
+                                      pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_ASN1_write(i2d_of_void *i2d, const char *name, FILE *fp, char *x,
+                                  const EVP_CIPHER *enc, unsigned char *kstr, int klen,
+                                  pem_password_cb *cb, void *u);
+
+/* The default pass-phrase callback.  With `key`: copies its text (without
+ * terminator, at most `num` bytes) to buf and returns the count, which may be
+ * 0.  Without: prompts with the text of EVP_set_pw_prompt or "Enter PEM pass
+ * phrase:" (twice when w is 1) until an answer of at least 4 characters
+ * comes, and returns its length; -1 with "problems getting password" (buf
+ * zeroed) when the prompt fails. */
+MORVANE_EXPORT int PEM_def_callback(char *buf, int num, int w, void *key);
+
 /* Registers the texts of library 9 (ERR_LIB_PEM) unless they are registered
  * already. */
 MORVANE_EXPORT void ERR_load_PEM_strings(void);
-
-/* The pass-phrase callback: writes at most `size` bytes of the phrase into
- * buf and returns its length, or a negative value to refuse; rwflag is 1 when
- * the phrase is for writing (and should be asked twice). */
-typedef int pem_password_cb(char* buf, int size, int rwflag, void* userdata);
 
 /* Reads the first private key in PEM armour from bp, decrypting it with the
  * pass phrase from cb (the default prompt when null); the key, also stored in

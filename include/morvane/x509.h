@@ -6,8 +6,9 @@
  *
  * Null arguments: the default-path functions take none; X509_NAME_set
  * refuses a null argument and the name items follow morvane/asn1.h (X_free
- * accepts null); the rest is not built yet and fails as above without
- * reading its arguments. */
+ * accepts null); the sections on password-based parameters, PKCS#8
+ * conversion and attribute lists say what their functions accept; the rest
+ * is not built yet and fails as above without reading its arguments. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
@@ -53,6 +54,121 @@ MORVANE_EXPORT void X509_ALGOR_get0(ASN1_OBJECT **paobj, int *pptype, void **ppv
  * atrtype (owned by the attribute from now on) in its SET; null when memory
  * runs out. */
 MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_create(int nid, int atrtype, void *value);
+
+/* ---- password-based encryption parameters and PKCS#8 keys ----------------
+ * PBEPARAM is the PKCS#5 v1.5 parameter (RFC 8018, A.3), PBE2PARAM and
+ * PBKDF2PARAM the PBES2 and PBKDF2 parameters (RFC 8018, A.4 and A.2; an
+ * absent prf means HMAC-SHA1), PKCS8_PRIV_KEY_INFO the PrivateKeyInfo of
+ * RFC 5208, 5.  Freeing a PKCS8_PRIV_KEY_INFO wipes the key bytes it holds
+ * first.  Their template families are listed with the items below.
+ * PKCS5_pbe2_set refuses a null cipher; a null salt is drawn afresh. */
+
+typedef struct PBEPARAM_st {
+  ASN1_OCTET_STRING *salt;
+  ASN1_INTEGER *iter;
+} PBEPARAM;
+
+typedef struct PBE2PARAM_st {
+  X509_ALGOR *keyfunc;    /* the key-derivation function and its parameters */
+  X509_ALGOR *encryption; /* the cipher and its parameters */
+} PBE2PARAM;
+
+typedef struct PBKDF2PARAM_st {
+  ASN1_TYPE *salt; /* an OCTET STRING as this library writes it */
+  ASN1_INTEGER *iter;
+  ASN1_INTEGER *keylength; /* null when absent */
+  X509_ALGOR *prf;         /* null when absent (HMAC-SHA1) */
+} PBKDF2PARAM;
+
+/* The forms of the private-key field that older software wrote (the
+ * `broken` field, which is not encoded). */
+#define PKCS8_OK 0             /* an OCTET STRING holding the key's encoding */
+#define PKCS8_NO_OCTET 1       /* that encoding tagged as a SEQUENCE, not wrapped */
+#define PKCS8_EMBEDDED_PARAM 2 /* DSA: SEQUENCE { parameters, x } */
+#define PKCS8_NS_DB 3          /* DSA: SEQUENCE { y, x }, parameters in the algorithm */
+
+typedef struct pkcs8_priv_key_info_st {
+  int broken; /* PKCS8_OK, _NO_OCTET, _EMBEDDED_PARAM or _NS_DB */
+  ASN1_INTEGER *version;
+  X509_ALGOR *pkeyalg;
+  ASN1_TYPE *pkey;    /* the key: as a rule an OCTET STRING with its DER */
+  STACK *attributes;  /* of X509_ATTRIBUTE, [0] IMPLICIT; null when absent */
+} PKCS8_PRIV_KEY_INFO;
+
+/* A new identifier of the password-based algorithm `alg` (any NID) with a
+ * PBEPARAM: `iter` iterations (2048 when 0 or less) and saltlen bytes of
+ * salt (8 when 0) copied from `salt` or, when null, pseudo-random.  Null on
+ * failure ("malloc failure", function PKCS5_pbe_set); a negative saltlen is
+ * refused. */
+MORVANE_EXPORT X509_ALGOR *PKCS5_pbe_set(int alg, int iter, const unsigned char *salt,
+                                         int saltlen);
+/* A new PBES2 identifier: PBKDF2 with salt and iterations as above (a key
+ * length only for RC2-CBC, no prf) and `cipher` with a fresh pseudo-random
+ * IV.  Null with "cipher has no object identifier" (nothing built), "error
+ * setting cipher params" or "malloc failure" (function PKCS5_pbe2_set). */
+MORVANE_EXPORT X509_ALGOR *PKCS5_pbe2_set(const EVP_CIPHER *cipher, int iter,
+                                          const unsigned char *salt, int saltlen);
+
+/* ---- PKCS#8 private-key conversion ---------------------------------------
+ * Between key containers and PrivateKeyInfo, for RSA, DSA and EC keys.
+ * EVP_PKCS82PKEY reads every form above and records the one it found in
+ * p8->broken; EVP_PKEY2PKCS8_broken writes the form asked for (RSA: 0 or 1,
+ * 2 and 3 write as 0; DSA: 0 to 3, 1 writes as 0; EC: 0 only).  Errors are
+ * of library 6 (EVP): "decode error", "encode error", "bn decode error",
+ * "bn pubkey error", "missing parameters", "unsupported private key
+ * algorithm" (data "TYPE=" and the algorithm's text), "pkcs8 unknown broken
+ * type".  Null arguments: p8 and pkey are refused with "passed a null
+ * parameter". */
+
+/* A new container with the decoded key, or null. */
+MORVANE_EXPORT EVP_PKEY *EVP_PKCS82PKEY(PKCS8_PRIV_KEY_INFO *p8);
+/* EVP_PKEY2PKCS8_broken(pkey, PKCS8_OK). */
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *EVP_PKEY2PKCS8(EVP_PKEY *pkey);
+/* A new PrivateKeyInfo in the form `broken`, or null. */
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *EVP_PKEY2PKCS8_broken(EVP_PKEY *pkey, int broken);
+/* 0 marks p8 standard, 1 retags its key field as a SEQUENCE; both return
+ * p8.  Any other value fails with "pkcs8 unknown broken type" and null,
+ * p8 unchanged. */
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PKCS8_set_broken(PKCS8_PRIV_KEY_INFO *p8, int broken);
+
+/* ---- attribute lists ------------------------------------------------------
+ * A STACK of X509_ATTRIBUTE, as PKCS#8 keys, key containers and requests
+ * carry them.  Indexes run from 0; a search starts after `lastpos` (-1 for
+ * the start) and gives the index found, -1 when there is none (or the list
+ * is null), -2 for a NID without object.  The add1 calls append a copy,
+ * creating the list when *x is null, and return the list or null.  The
+ * by_OBJ/NID/txt forms build an attribute of one value: a character form
+ * `type` (ASN1_MB_*) makes the string type the attribute's string rule
+ * picks (ASN1_STRING_set_by_NID); otherwise with len -1 `bytes` is a value
+ * of ASN.1 type `type` (copied), and len bytes become a string of it.  The key-container forms work on pkey->attributes.
+ * Null arguments: a null list counts as empty; x and attr are refused. */
+MORVANE_EXPORT int X509at_get_attr_count(const STACK *x);
+MORVANE_EXPORT int X509at_get_attr_by_NID(const STACK *x, int nid, int lastpos);
+MORVANE_EXPORT int X509at_get_attr_by_OBJ(const STACK *sk, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT X509_ATTRIBUTE *X509at_get_attr(const STACK *x, int loc);
+/* Removes and returns the attribute at loc (the caller frees it). */
+MORVANE_EXPORT X509_ATTRIBUTE *X509at_delete_attr(STACK *x, int loc);
+MORVANE_EXPORT STACK *X509at_add1_attr(STACK **x, X509_ATTRIBUTE *attr);
+MORVANE_EXPORT STACK *X509at_add1_attr_by_OBJ(STACK **x, const ASN1_OBJECT *obj, int type,
+                                              const unsigned char *bytes, int len);
+MORVANE_EXPORT STACK *X509at_add1_attr_by_NID(STACK **x, int nid, int type,
+                                              const unsigned char *bytes, int len);
+MORVANE_EXPORT STACK *X509at_add1_attr_by_txt(STACK **x, const char *attrname, int type,
+                                              const unsigned char *bytes, int len);
+
+MORVANE_EXPORT int EVP_PKEY_get_attr_count(const EVP_PKEY *key);
+MORVANE_EXPORT int EVP_PKEY_get_attr_by_NID(const EVP_PKEY *key, int nid, int lastpos);
+MORVANE_EXPORT int EVP_PKEY_get_attr_by_OBJ(const EVP_PKEY *key, ASN1_OBJECT *obj, int lastpos);
+MORVANE_EXPORT X509_ATTRIBUTE *EVP_PKEY_get_attr(const EVP_PKEY *key, int loc);
+MORVANE_EXPORT X509_ATTRIBUTE *EVP_PKEY_delete_attr(EVP_PKEY *key, int loc);
+/* 1 when the copy was appended, else 0. */
+MORVANE_EXPORT int EVP_PKEY_add1_attr(EVP_PKEY *key, X509_ATTRIBUTE *attr);
+MORVANE_EXPORT int EVP_PKEY_add1_attr_by_OBJ(EVP_PKEY *key, const ASN1_OBJECT *obj, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int EVP_PKEY_add1_attr_by_NID(EVP_PKEY *key, int nid, int type,
+                                             const unsigned char *bytes, int len);
+MORVANE_EXPORT int EVP_PKEY_add1_attr_by_txt(EVP_PKEY *key, const char *attrname, int type,
+                                             const unsigned char *bytes, int len);
 
 /* ---- signing, verifying and digesting encoded structures -----------------
  * Each comes as a legacy form over a structure's i2d function and an item
@@ -171,6 +287,27 @@ MORVANE_EXPORT X509_ATTRIBUTE *d2i_X509_ATTRIBUTE(X509_ATTRIBUTE **a,
     const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_X509_ATTRIBUTE(X509_ATTRIBUTE *a, unsigned char **out);
 MORVANE_EXPORT X509_ATTRIBUTE *X509_ATTRIBUTE_dup(X509_ATTRIBUTE *a);
+MORVANE_EXPORT extern const ASN1_ITEM PBEPARAM_it;
+MORVANE_EXPORT PBEPARAM *PBEPARAM_new(void);
+MORVANE_EXPORT void PBEPARAM_free(PBEPARAM *a);
+MORVANE_EXPORT PBEPARAM *d2i_PBEPARAM(PBEPARAM **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PBEPARAM(PBEPARAM *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PBE2PARAM_it;
+MORVANE_EXPORT PBE2PARAM *PBE2PARAM_new(void);
+MORVANE_EXPORT void PBE2PARAM_free(PBE2PARAM *a);
+MORVANE_EXPORT PBE2PARAM *d2i_PBE2PARAM(PBE2PARAM **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PBE2PARAM(PBE2PARAM *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PBKDF2PARAM_it;
+MORVANE_EXPORT PBKDF2PARAM *PBKDF2PARAM_new(void);
+MORVANE_EXPORT void PBKDF2PARAM_free(PBKDF2PARAM *a);
+MORVANE_EXPORT PBKDF2PARAM *d2i_PBKDF2PARAM(PBKDF2PARAM **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PBKDF2PARAM(PBKDF2PARAM *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PKCS8_PRIV_KEY_INFO_it;
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PKCS8_PRIV_KEY_INFO_new(void);
+MORVANE_EXPORT void PKCS8_PRIV_KEY_INFO_free(PKCS8_PRIV_KEY_INFO *a);
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *d2i_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO *a, unsigned char **out);
 /* END ITEMS */
 
 /* The library's default directory, "/usr/local/ssl"; never null. */

@@ -55,7 +55,7 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
 // values (a fresh one has chosen no form yet); a structure's mandatory fields
-// of those kinds get such values.
+// of those kinds get such values, and its mandatory INTEGERs a value.
 ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   ASN1_VALUE* v = ASN1_item_new(it);
   if (it == &X509_ATTRIBUTE_it) {
@@ -84,6 +84,11 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
       *field = MakeValue(f);
     }
   }
+  // The mandatory INTEGERs of the password-based and PKCS#8 structures.
+  if (it == &PBEPARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBEPARAM*>(v)->iter, 1);
+  if (it == &PBKDF2PARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBKDF2PARAM*>(v)->iter, 1);
+  if (it == &PKCS8_PRIV_KEY_INFO_it)
+    ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
   return v;
 }
 

@@ -39,6 +39,7 @@
 #include <morvane/evp.h>
 #include <morvane/hmac.h>
 #include <morvane/objects.h>
+#include <morvane/pem.h>
 #include <morvane/rand.h>
 #include <morvane/rc2.h>
 #include <morvane/rc4.h>
@@ -46,6 +47,7 @@
 #include <morvane/rsa.h>
 #include <morvane/txt_db.h>
 #include <morvane/ui.h>
+#include <morvane/x509.h>
 
 #include "child.h"
 
@@ -827,6 +829,101 @@ const std::vector<Entry> kPasswords = {
      }},
     {"EVP_read_pw_string",
      [](int length) { EVP_read_pw_string(reinterpret_cast<char*>(Big()), length, "p", 0); }},
+    {"PKCS5_PBKDF2_HMAC_SHA1",
+     [](int passlen) {
+       unsigned char out[20];
+       PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<char*>(Big()), passlen, g_key, 8, 1, 20, out);
+     }},
+    {"PKCS5_PBKDF2_HMAC_SHA1:saltlen",
+     [](int saltlen) {
+       unsigned char out[20];
+       PKCS5_PBKDF2_HMAC_SHA1("p", 1, Big(), saltlen, 1, 20, out);
+     }},
+    // INT_MAX bytes of output are 2^27 MACs, minutes under the sanitizers.
+    {"PKCS5_PBKDF2_HMAC_SHA1:keylen",
+     NegativeOnly<+[](int keylen) { PKCS5_PBKDF2_HMAC_SHA1("p", 1, g_key, 8, 1, keylen, Big()); }>},
+    {"PKCS5_pbe_set", [](int saltlen) { X509_ALGOR_free(PKCS5_pbe_set(10, 1, Big(), saltlen)); }},
+    {"PKCS5_pbe2_set",
+     [](int saltlen) { X509_ALGOR_free(PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, Big(), saltlen)); }},
+    {"EVP_PBE_CipherInit",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       X509_ALGOR* alg = PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, nullptr, 0);
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       EVP_PBE_CipherInit(alg->algorithm, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
+                          &c, 1);
+     }},
+    {"PKCS5_PBE_keyivgen",
+     [](int passlen) {
+       X509_ALGOR* alg = PKCS5_pbe_set(10, 1, nullptr, 0);
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       PKCS5_PBE_keyivgen(&c, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
+                          EVP_des_cbc(), EVP_md5(), 1);
+     }},
+    {"PKCS5_v2_PBE_keyivgen",
+     [](int passlen) {
+       EVP_add_cipher(EVP_aes_128_cbc());
+       X509_ALGOR* alg = PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, nullptr, 0);
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       PKCS5_v2_PBE_keyivgen(&c, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
+                             nullptr, nullptr, 1);
+     }},
+    {"X509at_add1_attr_by_OBJ",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_OBJ(&sk, OBJ_nid2obj(49), ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"X509at_add1_attr_by_NID",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_NID(&sk, 49, ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"X509at_add1_attr_by_txt",
+     [](int len) {
+       STACK* sk = nullptr;
+       X509at_add1_attr_by_txt(&sk, "unstructuredName", ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"EVP_PKEY_add1_attr_by_OBJ",
+     [](int len) {
+       EVP_PKEY_add1_attr_by_OBJ(EVP_PKEY_new(), OBJ_nid2obj(49), ASN1_UT_OCTET_STRING, Big(), len);
+     }},
+    {"EVP_PKEY_add1_attr_by_NID",
+     [](int len) { EVP_PKEY_add1_attr_by_NID(EVP_PKEY_new(), 49, ASN1_UT_OCTET_STRING, Big(), len); }},
+    {"EVP_PKEY_add1_attr_by_txt",
+     [](int len) {
+       EVP_PKEY_add1_attr_by_txt(EVP_PKEY_new(), "unstructuredName", ASN1_UT_OCTET_STRING, Big(),
+                                 len);
+     }},
+};
+
+// PEM header lines and pass phrases.
+const std::vector<Entry> kPem = {
+    {"PEM_dek_info",
+     [](int len) {
+       char buf[PEM_BUFSIZE] = "";
+       PEM_dek_info(buf, "AES-128-CBC", len, reinterpret_cast<char*>(Big()));
+     }},
+    {"PEM_def_callback",
+     [](int num) {
+       char phrase[] = "phrase";
+       PEM_def_callback(reinterpret_cast<char*>(Big()), num, 0, phrase);
+     }},
+    {"PEM_ASN1_write_bio",
+     [](int klen) {
+       PEM_ASN1_write_bio(reinterpret_cast<i2d_of_void*>(i2d_ASN1_OCTET_STRING), "T",
+                          BIO_new(BIO_s_null()), reinterpret_cast<char*>(NewString()),
+                          EVP_aes_128_cbc(), Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_ASN1_write",
+     [](int klen) {
+       FILE* f = fopen("/dev/null", "w");
+       PEM_ASN1_write(reinterpret_cast<i2d_of_void*>(i2d_ASN1_OCTET_STRING), "T", f,
+                      reinterpret_cast<char*>(NewString()), EVP_des_ede3_cbc(), Big(), klen,
+                      nullptr, nullptr);
+     }},
 };
 
 // One test per entry, so that each runs (and fails) on its own.
@@ -849,5 +946,6 @@ INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryN
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
+INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
 
 }  // namespace

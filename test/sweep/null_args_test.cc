@@ -2,7 +2,9 @@
 // a forked child so that a crash shows as that call's failure: the cipher
 // contexts (null context, null count, a context without a description),
 // ASN1_item_free(NULL, it), BIO_new_file with a null name, the engine
-// setters and getters, stacks, hash tables, buffers and priority queues.
+// setters and getters, stacks, hash tables, buffers and priority queues,
+// HMAC contexts, password-based keys, PKCS#8 conversion and attribute
+// lists.
 
 #include <climits>
 #include <cstring>
@@ -18,9 +20,11 @@
 #include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/hmac.h>
 #include <morvane/lhash.h>
 #include <morvane/pqueue.h>
 #include <morvane/stack.h>
+#include <morvane/x509.h>
 
 #include "child.h"
 #include "test_support.h"
@@ -240,6 +244,54 @@ TEST(NullArguments, StacksHashTablesBuffersQueues) {
                  pqueue_size(nullptr) == 0 && pqueue_iterator(nullptr) == nullptr);
          pqueue_free(nullptr);
          pitem_free(nullptr);
+       }},
+  };
+  RunAll(calls);
+}
+
+TEST(NullArguments, HmacPasswordsAndPkcs8) {
+  const std::vector<Call> calls = {
+      {"HMAC_CTX_init/cleanup/set_flags",
+       [] {
+         HMAC_CTX_init(nullptr);
+         HMAC_CTX_cleanup(nullptr);
+         HMAC_CTX_set_flags(nullptr, 1);
+       }},
+      {"HMAC_Init_ex", [] { Require(!HMAC_Init_ex(nullptr, g_buf, 1, EVP_sha1(), nullptr)); }},
+      {"HMAC_Update", [] { Require(!HMAC_Update(nullptr, g_buf, 1)); }},
+      {"HMAC_Final", [] { Require(!HMAC_Final(nullptr, g_buf, nullptr)); }},
+      {"HMAC without digest", [] { Require(!HMAC(nullptr, g_buf, 1, g_buf, 1, g_buf, nullptr)); }},
+      {"EVP_BytesToKey",
+       [] { Require(!EVP_BytesToKey(nullptr, nullptr, nullptr, g_buf, 1, 1, g_buf, g_buf)); }},
+      {"EVP_read_pw_string", [] { Require(EVP_read_pw_string(nullptr, 8, "p", 0) == -1); }},
+      {"EVP_set_pw_prompt", [] { EVP_set_pw_prompt(nullptr); }},
+      {"EVP_PBE_CipherInit", [] { Require(!EVP_PBE_CipherInit(nullptr, nullptr, 0, nullptr, nullptr, 1)); }},
+      {"PKCS5_PBE_keyivgen",
+       [] { Require(!PKCS5_PBE_keyivgen(nullptr, nullptr, 0, nullptr, nullptr, nullptr, 1)); }},
+      {"PKCS5_v2_PBE_keyivgen",
+       [] { Require(!PKCS5_v2_PBE_keyivgen(nullptr, nullptr, 0, nullptr, nullptr, nullptr, 1)); }},
+      {"PKCS5_PBKDF2_HMAC_SHA1",
+       [] { Require(!PKCS5_PBKDF2_HMAC_SHA1(nullptr, 0, nullptr, 4, 1, 20, nullptr)); }},
+      {"PKCS5_pbe2_set", [] { Require(PKCS5_pbe2_set(nullptr, 1, nullptr, 0) == nullptr); }},
+      {"EVP_PKCS82PKEY", [] { Require(EVP_PKCS82PKEY(nullptr) == nullptr); }},
+      {"EVP_PKEY2PKCS8", [] { Require(EVP_PKEY2PKCS8(nullptr) == nullptr); }},
+      {"PKCS8_set_broken", [] { Require(PKCS8_set_broken(nullptr, 0) == nullptr); }},
+      {"X509at on null lists",
+       [] {
+         Require(X509at_get_attr_count(nullptr) == -1 &&
+                 X509at_get_attr_by_NID(nullptr, 49, -1) == -1 &&
+                 X509at_get_attr_by_OBJ(nullptr, nullptr, -1) == -1 &&
+                 X509at_get_attr(nullptr, 0) == nullptr &&
+                 X509at_delete_attr(nullptr, 0) == nullptr &&
+                 X509at_add1_attr(nullptr, nullptr) == nullptr &&
+                 X509at_add1_attr_by_OBJ(nullptr, nullptr, 4, g_buf, 1) == nullptr &&
+                 X509at_add1_attr_by_txt(nullptr, nullptr, 4, g_buf, 1) == nullptr);
+       }},
+      {"EVP_PKEY attributes of a null key",
+       [] {
+         Require(EVP_PKEY_get_attr_count(nullptr) == -1 && EVP_PKEY_get_attr(nullptr, 0) == nullptr &&
+                 EVP_PKEY_delete_attr(nullptr, 0) == nullptr && !EVP_PKEY_add1_attr(nullptr, nullptr) &&
+                 !EVP_PKEY_add1_attr_by_NID(nullptr, 49, 4, g_buf, 1));
        }},
   };
   RunAll(calls);

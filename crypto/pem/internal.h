@@ -1,0 +1,64 @@
+// What the PEM sources share: the names of private-key blocks with the key
+// type of each traditional form, and the rule by which a reader that wants
+// one block name accepts another.
+#ifndef MORVANE_PEM_INTERNAL_H
+#define MORVANE_PEM_INTERNAL_H
+
+#include <stdio.h>
+
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/pem.h>
+
+namespace morvane::pem {
+
+// True when `enc` fits the armour's fixed areas: an IV of at most 16 bytes
+// (EVP_CIPHER_INFO, the salt), a key of at most 32 (the derived key), blocks
+// of at most 16 bytes (the writer's spare room for the padding).
+bool cipher_fits(const EVP_CIPHER* enc);
+
+// The pass phrase from cb, or from PEM_def_callback when cb is null, called
+// with (buf, PEM_BUFSIZE, w, u); its length, or 0 when there is none (a
+// result of 0 or less, or one past the buffer).
+int get_pass_phrase(char* buf, int w, pem_password_cb* cb, void* u);
+
+// A private-key block name and the EVP_PKEY type of the key it holds in the
+// algorithm's own (traditional) form; 0 for the PKCS#8 forms, whose key
+// type is inside the structure.
+struct PrivateKeyName {
+  const char* name;
+  int pkey_type;
+};
+
+inline constexpr PrivateKeyName kPrivateKeyNames[] = {
+    {"ENCRYPTED PRIVATE KEY", 0},      {"PRIVATE KEY", 0},
+    {"RSA PRIVATE KEY", EVP_PKEY_RSA}, {"DSA PRIVATE KEY", EVP_PKEY_DSA},
+    {"EC PRIVATE KEY", EVP_PKEY_EC},
+};
+
+// The entry of kPrivateKeyNames named `name`, or null.
+const PrivateKeyName* find_private_key_name(const char* name);
+
+// True when a block named `found` satisfies a reader that wants `wanted`:
+// the same name, or one of the pairs the typed readers accept ("ANY PRIVATE
+// KEY" takes every private-key name above).
+bool check_pem(const char* found, const char* wanted);
+
+// The FILE forms: `op(bio)` on a file stream over fp, which stays open;
+// `failure` with "BUF lib" under `func` when the stream cannot be made.
+template <class R, class Op>
+R on_file(FILE* fp, int func, R failure, Op op) {
+  BIO* b = BIO_new_fp(fp, BIO_NOCLOSE);
+  if (b == nullptr) {
+    PEMerr(func, ERR_R_BUF_LIB);
+    return failure;
+  }
+  const R ret = op(b);
+  BIO_free(b);
+  return ret;
+}
+
+}  // namespace morvane::pem
+
+#endif  // MORVANE_PEM_INTERNAL_H
