@@ -5,6 +5,8 @@
 #ifndef MORVANE_CRYPTO_ASN1_INTERNAL_H
 #define MORVANE_CRYPTO_ASN1_INTERNAL_H
 
+#include <stdio.h>
+
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
 
@@ -25,6 +27,10 @@ void item_ex_free(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine);
 // (the parameter form of algorithm identifiers); false, `type` unchanged,
 // when the encoding or an allocation fails.
 bool type_set_item_sequence(ASN1_TYPE* type, void* value, const ASN1_ITEM* it);
+
+// A file stream over fp that leaves it open when freed, or null: the FILE
+// forms of the printers.
+BIO* new_file_bio(FILE* fp);
 
 }  // namespace morvane::asn1
 

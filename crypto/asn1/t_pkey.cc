@@ -24,6 +24,8 @@
 #include <morvane/objects.h>
 #include <morvane/rsa.h>
 
+#include "asn1/internal.h"
+
 namespace {
 
 constexpr int kMaxIndent = 128;
@@ -113,19 +115,12 @@ Outcome print_key(BIO* bp, const char* title, int title_off, std::initializer_li
   return ok ? Outcome::kPrinted : Outcome::kWriteFailed;
 }
 
-// A file stream over fp that leaves it open, or null.
-BIO* file_bio(FILE* fp) {
-  BIO* b = BIO_new(BIO_s_file());
-  if (b != nullptr) BIO_set_fp(b, fp, BIO_NOCLOSE);
-  return b;
-}
-
 // The FILE form of a printer: `print` over a file stream, or 0 with the
 // error (lib, func, reason) when the stream cannot be made.
 template <typename T, typename... A>
 int print_fp(FILE* fp, int (*print)(BIO*, T*, A...), T* x, int lib, int func, int reason,
              A... args) {
-  BIO* b = file_bio(fp);
+  BIO* b = morvane::asn1::new_file_bio(fp);
   if (b == nullptr) {
     ERR_put_error(lib, func, reason, __FILE__, __LINE__);
     return 0;
@@ -136,6 +131,17 @@ int print_fp(FILE* fp, int (*print)(BIO*, T*, A...), T* x, int lib, int func, in
 }
 
 }  // namespace
+
+namespace morvane::asn1 {
+
+// see asn1/internal.h
+BIO* new_file_bio(FILE* fp) {
+  BIO* b = BIO_new(BIO_s_file());
+  if (b != nullptr) BIO_set_fp(b, fp, BIO_NOCLOSE);
+  return b;
+}
+
+}  // namespace morvane::asn1
 
 /* see morvane/rsa.h */
 int RSA_print(BIO* bp, const RSA* x, int off) {
