@@ -116,6 +116,7 @@ void RegisterCiphers();
 void RegisterDes();
 void RegisterDigests();
 void RegisterHmac();
+void RegisterDsaDh();
 void RegisterEnvelope();
 void RegisterPem();
 void RegisterRand();

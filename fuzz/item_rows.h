@@ -7,6 +7,8 @@
 
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
+#include <morvane/dh.h>
+#include <morvane/dsa.h>
 #include <morvane/x509.h>
 
 struct ItemRow {

@@ -4,9 +4,10 @@
 set -eu
 need=""
 # valgrind: the constant-time checks (test/ct/); clang and its runtimes: the
-# fuzz targets; libgmp-dev: the big-number cross-checks (test/bn/).
+# fuzz targets; libgmp-dev: the big-number cross-checks (test/bn/); nettle-dev
+# (Nettle's hogweed, with GMP): the elliptic-curve cross-check (test/ec/).
 for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils valgrind clang libgmp-dev \
-  libclang-rt-dev "$@"; do
+  libclang-rt-dev nettle-dev "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

@@ -4,13 +4,19 @@
  * the table of named curves.  Failing calls queue errors of library 16
  * (ERR_LIB_EC).
  *
- * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included.  The printers (text form, below)
- * refuse a null key or group with an error and need a valid stream or FILE. */
+ * Null arguments: the EC_GROUP_* and EC_POINT_* entries refuse a null group
+ * or point with "passed a null parameter" (the free functions, dup and the
+ * plain attribute calls accept null and do nothing or give 0); outputs that a
+ * function calls optional may be null, a BN_CTX always.  The methods' own
+ * operations (ec_GFp_*, ec_wNAF_*) check nothing.  The key calls are not
+ * built yet: they fail without reading their arguments, null ones
+ * included.  The printers (text form, below) refuse a null key or group with
+ * an error. */
 #ifndef MORVANE_EC_H
 #define MORVANE_EC_H
 
 #include <stddef.h>
+
 #include <stdio.h>
 
 #include <morvane/export.h>
@@ -18,18 +24,40 @@
 
 MORVANE_BEGIN_DECLS
 
-/* ---- groups, points and keys --------------------------------------------
- * Until the elliptic-curve implementation lands, the operations below exist
- * under their final names and signatures and fail: each queues ERR_R_DISABLED
- * under this library with its own name as the error data and returns the
- * failure value its comment gives (null, 0, or -1 for the comparisons); no
- * argument makes one crash.  The key, group, point and method are opaque. */
+/* ---- groups and points ----------------------------------------------------
+ * An EC_GROUP is a curve with its field, coefficients, optional generator,
+ * order, cofactor, seed and curve name, and the method table (EC_METHOD) that
+ * does its arithmetic.  Groups are copied, never shared: nothing here is
+ * reference-counted or locked.  An EC_POINT belongs to no group, only to a
+ * method: a point made for one group works with every group of the same
+ * method, and the layer does not check that it lies on that group's curve.
+ * The method, group and point are opaque.
+ *
+ * Over GF(p) three methods share the point algorithms: the simple method on
+ * plain residues (BN_mod_mul), the Montgomery method on Montgomery forms, and
+ * the NIST method with the fast reduction of one of the five NIST primes.
+ * EC_GROUP_new_curve_GFp gives a NIST prime the NIST method and any other
+ * prime the Montgomery method.  Points are Jacobian projective (X, Y, Z) for
+ * the affine (X/Z^2, Y/Z^3); Z = 0 is the point at infinity.
+ *
+ * Results: 1 on success and 0 on failure unless a function says otherwise;
+ * comparisons give 0 equal, 1 different, -1 on error.  A BN_CTX may be null:
+ * the call then makes its own for its duration.  A null group or point
+ * (other than an output that a function calls optional) fails with "passed a
+ * null parameter" ("called a function you should not call" when the method
+ * lacks the operation, "incompatible objects" when the group and a point
+ * belong to different methods).  A failed call may leave an output point or
+ * group partly written.  Encoded points are outside input: every malformed
+ * encoding is refused with a reason. */
 
 typedef struct ec_method_st EC_METHOD;
 typedef struct ec_group_st EC_GROUP;
 typedef struct ec_point_st EC_POINT;
+typedef struct ec_extra_data_st EC_EXTRA_DATA;
 
-/* How a point is written as octets. */
+/* How a point is written as octets (X9.62 / SEC 1, 2.3.3): 0x02/0x03 and X;
+ * 0x04, X and Y; 0x06/0x07, X and Y; the point at infinity is the one byte
+ * 0x00 in every form. */
 typedef enum {
   POINT_CONVERSION_COMPRESSED = 2,
   POINT_CONVERSION_UNCOMPRESSED = 4,
@@ -40,7 +68,328 @@ typedef enum {
 #define EC_PKEY_NO_PARAMETERS 0x001
 #define EC_PKEY_NO_PUBKEY 0x002
 
-/* Keys. */
+/* The curve methods (constant tables).  The GF(2^m) method is not part of
+ * this build yet: EC_GF2m_simple_method queues ERR_R_DISABLED and returns
+ * null, so EC_GROUP_new_curve_GF2m fails. */
+MORVANE_EXPORT const EC_METHOD *EC_GFp_simple_method(void);
+MORVANE_EXPORT const EC_METHOD *EC_GFp_mont_method(void);
+MORVANE_EXPORT const EC_METHOD *EC_GFp_nist_method(void);
+MORVANE_EXPORT const EC_METHOD *EC_GF2m_simple_method(void);
+/* The field-type NID: 406 prime field, 407 characteristic-two field. */
+MORVANE_EXPORT int EC_METHOD_get_field_type(const EC_METHOD *meth);
+
+/* A new empty group of the method (no curve yet); null on failure. */
+MORVANE_EXPORT EC_GROUP *EC_GROUP_new(const EC_METHOD *meth);
+/* Free a group and all it owns; the clear form wipes it first.  Null is
+ * accepted. */
+MORVANE_EXPORT void EC_GROUP_free(EC_GROUP *group);
+MORVANE_EXPORT void EC_GROUP_clear_free(EC_GROUP *group);
+/* Copies src into dst (same method; else "incompatible objects"), extra data
+ * included; copying a group onto itself does nothing and succeeds. */
+MORVANE_EXPORT int EC_GROUP_copy(EC_GROUP *dst, const EC_GROUP *src);
+/* A new copy of the group; null for null or on failure. */
+MORVANE_EXPORT EC_GROUP *EC_GROUP_dup(const EC_GROUP *group);
+MORVANE_EXPORT const EC_METHOD *EC_GROUP_method_of(const EC_GROUP *group);
+
+/* Generator, order and cofactor.  set_generator copies the point (which must
+ * not be null) and the numbers (a null number sets 0).  get0_generator
+ * borrows (null when none is set).  get_order and get_cofactor copy the
+ * number out and return 1 only when it is non-zero. */
+MORVANE_EXPORT int EC_GROUP_set_generator(EC_GROUP *group, const EC_POINT *generator,
+                                          const BIGNUM *order, const BIGNUM *cofactor);
+MORVANE_EXPORT const EC_POINT *EC_GROUP_get0_generator(const EC_GROUP *group);
+MORVANE_EXPORT int EC_GROUP_get_order(const EC_GROUP *group, BIGNUM *order, BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_get_cofactor(const EC_GROUP *group, BIGNUM *cofactor, BN_CTX *ctx);
+
+/* Plain attributes: the curve's NID (0 for none), the flag the parameter
+ * encoder reads (0 after creation) and the form in which it writes the
+ * generator (uncompressed after creation). */
+MORVANE_EXPORT void EC_GROUP_set_curve_name(EC_GROUP *group, int nid);
+MORVANE_EXPORT int EC_GROUP_get_curve_name(const EC_GROUP *group);
+MORVANE_EXPORT void EC_GROUP_set_asn1_flag(EC_GROUP *group, int flag);
+MORVANE_EXPORT int EC_GROUP_get_asn1_flag(const EC_GROUP *group);
+MORVANE_EXPORT void EC_GROUP_set_point_conversion_form(EC_GROUP *group,
+                                                       point_conversion_form_t form);
+MORVANE_EXPORT point_conversion_form_t EC_GROUP_get_point_conversion_form(const EC_GROUP *group);
+
+/* The seed the curve was generated from.  set_seed replaces any old seed:
+ * with a null p or a zero len the group has none and the result is 1;
+ * otherwise it copies len bytes and returns len (0 when allocation fails).
+ * get0_seed borrows (null when none). */
+MORVANE_EXPORT size_t EC_GROUP_set_seed(EC_GROUP *group, const unsigned char *p, size_t len);
+MORVANE_EXPORT unsigned char *EC_GROUP_get0_seed(const EC_GROUP *group);
+MORVANE_EXPORT size_t EC_GROUP_get_seed_len(const EC_GROUP *group);
+
+/* The curve y^2 = x^3 + a x + b over GF(p) (y^2 + x y = x^3 + a x^2 + b
+ * over GF(2^m) for the GF2m forms, which differ from the GFp ones only in
+ * their error codes).  set_curve reduces a and b and refuses a field that is
+ * even or shorter than 3 bits ("invalid field"); the NIST method also a prime
+ * that is not one of its five ("not a NIST prime").  get_curve fills the
+ * non-null outputs. */
+MORVANE_EXPORT int EC_GROUP_set_curve_GFp(EC_GROUP *group, const BIGNUM *p, const BIGNUM *a,
+                                          const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_get_curve_GFp(const EC_GROUP *group, BIGNUM *p, BIGNUM *a, BIGNUM *b,
+                                          BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_set_curve_GF2m(EC_GROUP *group, const BIGNUM *p, const BIGNUM *a,
+                                           const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_get_curve_GF2m(const EC_GROUP *group, BIGNUM *p, BIGNUM *a,
+                                           BIGNUM *b, BN_CTX *ctx);
+/* Bits of the field's size. */
+MORVANE_EXPORT int EC_GROUP_get_degree(const EC_GROUP *group);
+/* 1 when 4 a^3 + 27 b^2 is not 0 mod p (a and b both 0 fail). */
+MORVANE_EXPORT int EC_GROUP_check_discriminant(const EC_GROUP *group, BN_CTX *ctx);
+/* 1 when the group is consistent: non-zero discriminant ("discriminant is
+ * zero"), a generator ("undefined generator") on the curve ("point is not on
+ * curve"), an order ("undefined order") that takes the generator to infinity
+ * ("invalid group order").  The cofactor is not checked. */
+MORVANE_EXPORT int EC_GROUP_check(const EC_GROUP *group, BN_CTX *ctx);
+/* 0 when a and b are the same group: the same field type and either the same
+ * non-zero curve name or the same curve, generator (both absent counts as
+ * equal, one absent as different), order and cofactor; 1 when different; -1
+ * on error (also when an order or cofactor is zero). */
+MORVANE_EXPORT int EC_GROUP_cmp(const EC_GROUP *a, const EC_GROUP *b, BN_CTX *ctx);
+/* A new group with the curve set: NIST method for the five NIST primes,
+ * Montgomery method for any other prime; the GF2m form uses the GF(2^m)
+ * method.  Null on failure, with only that failure's errors queued. */
+MORVANE_EXPORT EC_GROUP *EC_GROUP_new_curve_GFp(const BIGNUM *p, const BIGNUM *a, const BIGNUM *b,
+                                                BN_CTX *ctx);
+MORVANE_EXPORT EC_GROUP *EC_GROUP_new_curve_GF2m(const BIGNUM *p, const BIGNUM *a,
+                                                 const BIGNUM *b, BN_CTX *ctx);
+/* The named curve of that NID.  (Not part of this build yet: null, with
+ * ERR_R_DISABLED queued.) */
+MORVANE_EXPORT EC_GROUP *EC_GROUP_new_by_curve_name(int nid);
+/* The basis NID of a characteristic-two group (682 trinomial, 683
+ * pentanomial), else 0.  (Not part of this build yet: 0, with ERR_R_DISABLED
+ * queued.) */
+MORVANE_EXPORT int EC_GROUP_get_basis_type(const EC_GROUP *group);
+
+/* Points: made for the group's method; copy needs the same method (copying a
+ * point onto itself succeeds); dup gives a new copy (null for null).  The
+ * clear form of free wipes the point.  Free accepts null. */
+MORVANE_EXPORT EC_POINT *EC_POINT_new(const EC_GROUP *group);
+MORVANE_EXPORT void EC_POINT_free(EC_POINT *point);
+MORVANE_EXPORT void EC_POINT_clear_free(EC_POINT *point);
+MORVANE_EXPORT int EC_POINT_copy(EC_POINT *dst, const EC_POINT *src);
+MORVANE_EXPORT EC_POINT *EC_POINT_dup(const EC_POINT *src, const EC_GROUP *group);
+MORVANE_EXPORT const EC_METHOD *EC_POINT_method_of(const EC_POINT *point);
+
+/* Coordinates.  The setters reduce the numbers given modulo p; a null x, y
+ * or z of the Jacobian setter leaves that coordinate; the getters fill the
+ * non-null outputs.  The affine getter fails for the point at infinity
+ * ("point at infinity").  The compressed setter solves for the y whose low
+ * bit is y_bit: "invalid compressed point" when x is on no point of the
+ * curve. */
+MORVANE_EXPORT int EC_POINT_set_to_infinity(const EC_GROUP *group, EC_POINT *point);
+MORVANE_EXPORT int EC_POINT_set_Jprojective_coordinates_GFp(const EC_GROUP *group,
+                                                            EC_POINT *point, const BIGNUM *x,
+                                                            const BIGNUM *y, const BIGNUM *z,
+                                                            BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_get_Jprojective_coordinates_GFp(const EC_GROUP *group,
+                                                            const EC_POINT *point, BIGNUM *x,
+                                                            BIGNUM *y, BIGNUM *z, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_set_affine_coordinates_GFp(const EC_GROUP *group, EC_POINT *point,
+                                                       const BIGNUM *x, const BIGNUM *y,
+                                                       BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_get_affine_coordinates_GFp(const EC_GROUP *group,
+                                                       const EC_POINT *point, BIGNUM *x,
+                                                       BIGNUM *y, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_set_compressed_coordinates_GFp(const EC_GROUP *group,
+                                                           EC_POINT *point, const BIGNUM *x,
+                                                           int y_bit, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_set_affine_coordinates_GF2m(const EC_GROUP *group, EC_POINT *point,
+                                                        const BIGNUM *x, const BIGNUM *y,
+                                                        BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_get_affine_coordinates_GF2m(const EC_GROUP *group,
+                                                        const EC_POINT *point, BIGNUM *x,
+                                                        BIGNUM *y, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_set_compressed_coordinates_GF2m(const EC_GROUP *group,
+                                                            EC_POINT *point, const BIGNUM *x,
+                                                            int y_bit, BN_CTX *ctx);
+
+/* Octets.  point2oct with a null buf returns the length the form needs;
+ * otherwise it writes that many bytes when len allows ("buffer too small")
+ * and returns the count, 0 on failure ("invalid form" for a form other than
+ * 2, 4 or 6).  oct2point accepts exactly the encodings of its group's size,
+ * with coordinates below p, and only points on the curve ("buffer too small"
+ * when empty, "invalid encoding", "invalid compressed point", "point is not
+ * on curve"). */
+MORVANE_EXPORT size_t EC_POINT_point2oct(const EC_GROUP *group, const EC_POINT *point,
+                                         point_conversion_form_t form, unsigned char *buf,
+                                         size_t len, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_oct2point(const EC_GROUP *group, EC_POINT *point,
+                                      const unsigned char *buf, size_t len, BN_CTX *ctx);
+
+/* The same octets as a number (into bn, or a new one when bn is null), and
+ * as upper-case hexadecimal text (the caller frees it with MORVANE_free);
+ * bn2point and hex2point decode into point, or into a new point when point is
+ * null.  Null on failure (also for a zero number: the point at infinity has
+ * no such form). */
+MORVANE_EXPORT BIGNUM *EC_POINT_point2bn(const EC_GROUP *group, const EC_POINT *point,
+                                         point_conversion_form_t form, BIGNUM *bn, BN_CTX *ctx);
+MORVANE_EXPORT EC_POINT *EC_POINT_bn2point(const EC_GROUP *group, const BIGNUM *bn,
+                                           EC_POINT *point, BN_CTX *ctx);
+MORVANE_EXPORT char *EC_POINT_point2hex(const EC_GROUP *group, const EC_POINT *point,
+                                        point_conversion_form_t form, BN_CTX *ctx);
+MORVANE_EXPORT EC_POINT *EC_POINT_hex2point(const EC_GROUP *group, const char *hex,
+                                            EC_POINT *point, BN_CTX *ctx);
+
+/* Arithmetic.  r = a + b and r = 2a (r may be a or b); a = -a.  is_on_curve
+ * gives 1 (the point at infinity included), 0 or -1; cmp 0 when both stand
+ * for the same point.  make_affine brings a point to Z = 1; the plural form
+ * does so for num points with one field inversion, leaving points at infinity
+ * as they are. */
+MORVANE_EXPORT int EC_POINT_add(const EC_GROUP *group, EC_POINT *r, const EC_POINT *a,
+                                const EC_POINT *b, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_dbl(const EC_GROUP *group, EC_POINT *r, const EC_POINT *a,
+                                BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_invert(const EC_GROUP *group, EC_POINT *a, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_is_at_infinity(const EC_GROUP *group, const EC_POINT *point);
+MORVANE_EXPORT int EC_POINT_is_on_curve(const EC_GROUP *group, const EC_POINT *point,
+                                        BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_cmp(const EC_GROUP *group, const EC_POINT *a, const EC_POINT *b,
+                                BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_make_affine(const EC_GROUP *group, EC_POINT *point, BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINTs_make_affine(const EC_GROUP *group, size_t num, EC_POINT *points[],
+                                         BN_CTX *ctx);
+
+/* Multiplication: r = scalar * generator + the sum of scalars[i] * points[i]
+ * for i < num (a null scalar adds no generator term); EC_POINT_mul is the
+ * same with one point and its scalar (q is ignored unless m is given too).
+ * The present multiplication is plain double-and-add: its time depends on
+ * the scalars, so it is not for secret scalars yet.  precompute_mult stores
+ * nothing for it (1) and have_precompute_mult reports 0. */
+MORVANE_EXPORT int EC_POINTs_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *scalar,
+                                 size_t num, const EC_POINT *points[], const BIGNUM *scalars[],
+                                 BN_CTX *ctx);
+MORVANE_EXPORT int EC_POINT_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *n,
+                                const EC_POINT *q, const BIGNUM *m, BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_precompute_mult(EC_GROUP *group, BN_CTX *ctx);
+MORVANE_EXPORT int EC_GROUP_have_precompute_mult(const EC_GROUP *group);
+
+/* ---- extra data ------------------------------------------------------------
+ * A list of opaque records, each known by the triple of its dup, free and
+ * clear-free functions, at most one record per triple (groups keep their
+ * precomputations there).  set_data puts a new record at the head: 0 for a
+ * null list, "slot full" (0, list unchanged) when the triple is present
+ * already, 1 without adding anything for null data.  get_data finds the data
+ * of a triple (null when absent).  The free forms remove one record, or all
+ * of them, handing the data to its free or clear-free function; a null list
+ * is ignored. */
+MORVANE_EXPORT int EC_EX_DATA_set_data(EC_EXTRA_DATA **ex_data, void *data,
+                                       void *(*dup_func)(void *), void (*free_func)(void *),
+                                       void (*clear_free_func)(void *));
+MORVANE_EXPORT void *EC_EX_DATA_get_data(const EC_EXTRA_DATA *ex_data, void *(*dup_func)(void *),
+                                         void (*free_func)(void *),
+                                         void (*clear_free_func)(void *));
+MORVANE_EXPORT void EC_EX_DATA_free_data(EC_EXTRA_DATA **ex_data, void *(*dup_func)(void *),
+                                         void (*free_func)(void *),
+                                         void (*clear_free_func)(void *));
+MORVANE_EXPORT void EC_EX_DATA_clear_free_data(EC_EXTRA_DATA **ex_data,
+                                               void *(*dup_func)(void *),
+                                               void (*free_func)(void *),
+                                               void (*clear_free_func)(void *));
+MORVANE_EXPORT void EC_EX_DATA_free_all_data(EC_EXTRA_DATA **ex_data);
+MORVANE_EXPORT void EC_EX_DATA_clear_free_all_data(EC_EXTRA_DATA **ex_data);
+
+/* ---- the methods' own operations ---------------------------------------------
+ * The slots of the GF(p) method tables and the default multiplication, for
+ * code that builds on the methods.  They check nothing: arguments must be
+ * non-null and of the group's method, as the EC_GROUP_* and EC_POINT_*
+ * entries above make sure.  Field elements are in the method's
+ * representation (Montgomery form for the Montgomery method). */
+MORVANE_EXPORT int ec_GFp_simple_group_init(EC_GROUP *group);
+MORVANE_EXPORT void ec_GFp_simple_group_finish(EC_GROUP *group);
+MORVANE_EXPORT void ec_GFp_simple_group_clear_finish(EC_GROUP *group);
+MORVANE_EXPORT int ec_GFp_simple_group_copy(EC_GROUP *dst, const EC_GROUP *src);
+MORVANE_EXPORT int ec_GFp_simple_group_set_curve(EC_GROUP *group, const BIGNUM *p,
+                                                 const BIGNUM *a, const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_group_get_curve(const EC_GROUP *group, BIGNUM *p, BIGNUM *a,
+                                                 BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_group_get_degree(const EC_GROUP *group);
+MORVANE_EXPORT int ec_GFp_simple_group_check_discriminant(const EC_GROUP *group, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_point_init(EC_POINT *point);
+MORVANE_EXPORT void ec_GFp_simple_point_finish(EC_POINT *point);
+MORVANE_EXPORT void ec_GFp_simple_point_clear_finish(EC_POINT *point);
+MORVANE_EXPORT int ec_GFp_simple_point_copy(EC_POINT *dst, const EC_POINT *src);
+MORVANE_EXPORT int ec_GFp_simple_point_set_to_infinity(const EC_GROUP *group, EC_POINT *point);
+MORVANE_EXPORT int ec_GFp_simple_set_Jprojective_coordinates_GFp(const EC_GROUP *group,
+                                                                 EC_POINT *point, const BIGNUM *x,
+                                                                 const BIGNUM *y, const BIGNUM *z,
+                                                                 BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_get_Jprojective_coordinates_GFp(const EC_GROUP *group,
+                                                                 const EC_POINT *point, BIGNUM *x,
+                                                                 BIGNUM *y, BIGNUM *z,
+                                                                 BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_point_set_affine_coordinates(const EC_GROUP *group,
+                                                              EC_POINT *point, const BIGNUM *x,
+                                                              const BIGNUM *y, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_point_get_affine_coordinates(const EC_GROUP *group,
+                                                              const EC_POINT *point, BIGNUM *x,
+                                                              BIGNUM *y, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_set_compressed_coordinates(const EC_GROUP *group,
+                                                            EC_POINT *point, const BIGNUM *x,
+                                                            int y_bit, BN_CTX *ctx);
+MORVANE_EXPORT size_t ec_GFp_simple_point2oct(const EC_GROUP *group, const EC_POINT *point,
+                                              point_conversion_form_t form, unsigned char *buf,
+                                              size_t len, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_oct2point(const EC_GROUP *group, EC_POINT *point,
+                                           const unsigned char *buf, size_t len, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_add(const EC_GROUP *group, EC_POINT *r, const EC_POINT *a,
+                                     const EC_POINT *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_dbl(const EC_GROUP *group, EC_POINT *r, const EC_POINT *a,
+                                     BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_invert(const EC_GROUP *group, EC_POINT *point, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_is_at_infinity(const EC_GROUP *group, const EC_POINT *point);
+MORVANE_EXPORT int ec_GFp_simple_is_on_curve(const EC_GROUP *group, const EC_POINT *point,
+                                             BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_cmp(const EC_GROUP *group, const EC_POINT *a, const EC_POINT *b,
+                                     BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_make_affine(const EC_GROUP *group, EC_POINT *point,
+                                             BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_points_make_affine(const EC_GROUP *group, size_t num,
+                                                    EC_POINT *points[], BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_field_mul(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                           const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_simple_field_sqr(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                           BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_mont_group_init(EC_GROUP *group);
+MORVANE_EXPORT void ec_GFp_mont_group_finish(EC_GROUP *group);
+MORVANE_EXPORT void ec_GFp_mont_group_clear_finish(EC_GROUP *group);
+MORVANE_EXPORT int ec_GFp_mont_group_copy(EC_GROUP *dst, const EC_GROUP *src);
+MORVANE_EXPORT int ec_GFp_mont_group_set_curve(EC_GROUP *group, const BIGNUM *p, const BIGNUM *a,
+                                               const BIGNUM *b, BN_CTX *ctx);
+/* The Montgomery field operations fail with "not initialized" on a group
+ * whose curve was never set. */
+MORVANE_EXPORT int ec_GFp_mont_field_mul(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                         const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_mont_field_sqr(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                         BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_mont_field_encode(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                            BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_mont_field_decode(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                            BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_mont_field_set_to_one(const EC_GROUP *group, BIGNUM *r, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_nist_group_copy(EC_GROUP *dst, const EC_GROUP *src);
+MORVANE_EXPORT int ec_GFp_nist_group_set_curve(EC_GROUP *group, const BIGNUM *p, const BIGNUM *a,
+                                               const BIGNUM *b, BN_CTX *ctx);
+/* The NIST field operations refuse null arguments ("passed a null
+ * parameter") and a group whose curve was never set ("no field mod"). */
+MORVANE_EXPORT int ec_GFp_nist_field_mul(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                         const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GFp_nist_field_sqr(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                         BN_CTX *ctx);
+/* The default multiplication behind EC_POINTs_mul and EC_GROUP_precompute_mult
+ * / EC_GROUP_have_precompute_mult. */
+MORVANE_EXPORT int ec_wNAF_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *scalar,
+                               size_t num, const EC_POINT *points[], const BIGNUM *scalars[],
+                               BN_CTX *ctx);
+MORVANE_EXPORT int ec_wNAF_precompute_mult(EC_GROUP *group, BN_CTX *ctx);
+MORVANE_EXPORT int ec_wNAF_have_precompute_mult(const EC_GROUP *group);
+
+/* ---- keys ------------------------------------------------------------------
+ * Not part of this build yet: each call queues ERR_R_DISABLED under this
+ * library with its own name as the error data and returns the failure value
+ * its comment gives (null, 0); no argument makes one crash. */
 MORVANE_EXPORT EC_KEY *EC_KEY_new(void);
 MORVANE_EXPORT void EC_KEY_free(EC_KEY *key); /* null accepted */
 MORVANE_EXPORT int EC_KEY_up_ref(EC_KEY *key);
@@ -64,45 +413,6 @@ MORVANE_EXPORT int i2d_ECPrivateKey(EC_KEY *a, unsigned char **out);
 MORVANE_EXPORT EC_KEY *o2i_ECPublicKey(EC_KEY **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2o_ECPublicKey(EC_KEY *a, unsigned char **out);
 
-/* Groups. */
-MORVANE_EXPORT EC_GROUP *EC_GROUP_new_by_curve_name(int nid);
-MORVANE_EXPORT EC_GROUP *EC_GROUP_dup(const EC_GROUP *group);
-MORVANE_EXPORT void EC_GROUP_free(EC_GROUP *group); /* null accepted */
-/* 0 equal, 1 different, -1 error. */
-MORVANE_EXPORT int EC_GROUP_cmp(const EC_GROUP *a, const EC_GROUP *b, BN_CTX *ctx);
-MORVANE_EXPORT int EC_GROUP_get_curve_name(const EC_GROUP *group);
-MORVANE_EXPORT void EC_GROUP_set_asn1_flag(EC_GROUP *group, int flag);
-MORVANE_EXPORT int EC_GROUP_get_asn1_flag(const EC_GROUP *group);
-MORVANE_EXPORT const EC_POINT *EC_GROUP_get0_generator(const EC_GROUP *group);
-MORVANE_EXPORT int EC_GROUP_get_order(const EC_GROUP *group, BIGNUM *order, BN_CTX *ctx);
-MORVANE_EXPORT int EC_GROUP_get_cofactor(const EC_GROUP *group, BIGNUM *cofactor, BN_CTX *ctx);
-MORVANE_EXPORT unsigned char *EC_GROUP_get0_seed(const EC_GROUP *group);
-MORVANE_EXPORT size_t EC_GROUP_get_seed_len(const EC_GROUP *group);
-MORVANE_EXPORT point_conversion_form_t EC_GROUP_get_point_conversion_form(const EC_GROUP *group);
-MORVANE_EXPORT const EC_METHOD *EC_GROUP_method_of(const EC_GROUP *group);
-/* The field-type NID: 406 prime field, 407 characteristic-two field. */
-MORVANE_EXPORT int EC_METHOD_get_field_type(const EC_METHOD *meth);
-MORVANE_EXPORT int EC_GROUP_get_curve_GFp(const EC_GROUP *group, BIGNUM *p, BIGNUM *a, BIGNUM *b,
-                                          BN_CTX *ctx);
-MORVANE_EXPORT int EC_GROUP_get_curve_GF2m(const EC_GROUP *group, BIGNUM *p, BIGNUM *a,
-                                           BIGNUM *b, BN_CTX *ctx);
-/* The basis NID of a characteristic-two group (682 trinomial, 683
- * pentanomial), else 0. */
-MORVANE_EXPORT int EC_GROUP_get_basis_type(const EC_GROUP *group);
-
-/* Points. */
-MORVANE_EXPORT EC_POINT *EC_POINT_new(const EC_GROUP *group);
-MORVANE_EXPORT void EC_POINT_free(EC_POINT *point); /* null accepted */
-MORVANE_EXPORT int EC_POINT_copy(EC_POINT *dst, const EC_POINT *src);
-/* 0 equal, 1 different, -1 error. */
-MORVANE_EXPORT int EC_POINT_cmp(const EC_GROUP *group, const EC_POINT *a, const EC_POINT *b,
-                                BN_CTX *ctx);
-/* r = n*G + m*q (r = n*G when q and m are null); 1 or 0. */
-MORVANE_EXPORT int EC_POINT_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *n,
-                                const EC_POINT *q, const BIGNUM *m, BN_CTX *ctx);
-MORVANE_EXPORT BIGNUM *EC_POINT_point2bn(const EC_GROUP *group, const EC_POINT *point,
-                                         point_conversion_form_t form, BIGNUM *bn, BN_CTX *ctx);
-
 /* ---- text form ------------------------------------------------------------
  * ECPKParameters_print: a named curve as "ASN1 OID: <short name>", explicit
  * parameters as Field Type, Basis Type and Polynomial (binary fields) or
@@ -110,10 +420,12 @@ MORVANE_EXPORT BIGNUM *EC_POINT_point2bn(const EC_GROUP *group, const EC_POINT *
  * Seed, each after `off` blanks.  EC_KEY_print: "Private-Key: (N bit)" and
  * priv: when the key has a private value, pub:, then the curve.
  * ECParameters_print: "ECDSA-Parameters: (N bit)" and the curve at indent 4.
- * 1, or 0 with the reason queued ("passed a null parameter" for a null key
- * or group, "EC lib" when an accessor fails, "malloc failure", "BIO lib"
- * for a failed write).  The _fp forms write to fp through a file stream
- * that leaves it open. */
+ * Numbers of at most 32 bits print as "v (0xhex)" on their label's line,
+ * larger ones as hex octets, 15 a line indented off + 4.  1, or 0 with the
+ * reason queued ("passed a null parameter" for a null key or group, "EC
+ * lib" when an accessor fails, "malloc failure", "BIO lib" for a failed
+ * write).  The _fp forms write to fp through a file stream that leaves it
+ * open.  The stream (or FILE) must be valid. */
 MORVANE_EXPORT int ECPKParameters_print(BIO *bp, const EC_GROUP *x, int off);
 MORVANE_EXPORT int ECPKParameters_print_fp(FILE *fp, const EC_GROUP *x, int off);
 MORVANE_EXPORT int EC_KEY_print(BIO *bp, const EC_KEY *x, int off);

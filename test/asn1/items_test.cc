@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
+#include <morvane/bn.h>
 #include <morvane/crypto.h>
+#include <morvane/dh.h>
+#include <morvane/dsa.h>
 #include <morvane/err.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -51,6 +54,23 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
   return ASN1_item_d2i(nullptr, &p, static_cast<long>(der.size()), it);
 }
 
+// Sets the absent INTEGER fields held as BIGNUMs (keys and parameters) to
+// zero, in the fields of a SEQUENCE or CHOICE and of items combined into it,
+// so that the value has every mandatory field.
+void FillNumbers(ASN1_VALUE* v, const ASN1_ITEM* it) {
+  if (it->itype != ASN1_KIND_SEQUENCE && it->itype != ASN1_KIND_CHOICE) return;
+  for (long i = 0; i < it->tcount; i++) {
+    const ASN1_TEMPLATE& tt = it->templates[i];
+    if (tt.flags & ASN1_TF_COMBINE) {
+      FillNumbers(v, tt.item);
+    } else if ((tt.item == &BIGNUM_it || tt.item == &CBIGNUM_it) &&
+               !(tt.flags & ASN1_TF_OPTIONAL)) {
+      auto** field = reinterpret_cast<BIGNUM**>(reinterpret_cast<char*>(v) + tt.offset);
+      if (*field == nullptr) *field = BN_new();
+    }
+  }
+}
+
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
 // a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
@@ -84,6 +104,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
       *field = MakeValue(f);
     }
   }
+  FillNumbers(v, it);
   // The mandatory INTEGERs of the password-based and PKCS#8 structures.
   if (it == &PBEPARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBEPARAM*>(v)->iter, 1);
   if (it == &PBKDF2PARAM_it) ASN1_INTEGER_set(reinterpret_cast<PBKDF2PARAM*>(v)->iter, 1);

@@ -138,8 +138,7 @@ struct Unbuilt {
   {                                                                            \
 #name, lib, 0, 0, []([[maybe_unused]] Any p) { name(__VA_ARGS__); return 0L; } \
   }
-constexpr int kR = ERR_LIB_RSA, kD = ERR_LIB_DSA, kE = ERR_LIB_EC, kS = ERR_LIB_ECDSA;
-constexpr auto kForm = POINT_CONVERSION_UNCOMPRESSED;
+constexpr int kR = ERR_LIB_RSA, kE = ERR_LIB_EC, kS = ERR_LIB_ECDSA;
 
 // clang-format off
 const Unbuilt kUnbuilt[] = {
@@ -151,15 +150,6 @@ const Unbuilt kUnbuilt[] = {
   RUN(kR, 0, 0, RSA_get_default_method), RUN(kR, 0, 0, d2i_RSAPrivateKey, p, p, 10),
   RUN(kR, 0, 0, i2d_RSAPrivateKey, p, p), RUN(kR, 0, 0, d2i_RSAPublicKey, p, p, 10),
   RUN(kR, 0, 0, i2d_RSAPublicKey, p, p),
-  RUN(kD, 0, 0, DSA_new), FREE(kD, DSA_free), RUN(kD, 0, 0, DSA_up_ref, p),
-  RUN(kD, 0, 0, DSA_size, p), RUN(kD, DSA_F_DSA_SIGN, 0, DSA_sign, 0, p, 20, p, p, p),
-  RUN(kD, DSA_F_DSA_VERIFY, -1, DSA_verify, 0, p, 20, p, 46, p),
-  RUN(kD, 0, 0, DSA_get_default_method), RUN(kD, 0, 0, d2i_DSAPrivateKey, p, p, 10),
-  RUN(kD, 0, 0, i2d_DSAPrivateKey, p, p), RUN(kD, 0, 0, d2i_DSAPublicKey, p, p, 10),
-  RUN(kD, 0, 0, i2d_DSAPublicKey, p, p), RUN(kD, 0, 0, d2i_DSAparams, p, p, 10),
-  RUN(kD, 0, 0, i2d_DSAparams, p, p),
-  FREE(ERR_LIB_DH, DH_free), RUN(ERR_LIB_DH, 0, 0, DH_up_ref, p),
-  RUN(ERR_LIB_DH, 0, 0, DH_get_default_method),
   RUN(kE, EC_F_EC_KEY_NEW, 0, EC_KEY_new), FREE(kE, EC_KEY_free), RUN(kE, 0, 0, EC_KEY_up_ref, p),
   RUN(kE, 0, 0, EC_KEY_get0_group, p), RUN(kE, 0, 0, EC_KEY_get0_public_key, p),
   RUN(kE, 0, 0, EC_KEY_get0_private_key, p), RUN(kE, 0, 0, EC_KEY_set_group, p, p),
@@ -172,22 +162,7 @@ const Unbuilt kUnbuilt[] = {
   RUN(kE, EC_F_O2I_ECPUBLICKEY, 0, o2i_ECPublicKey, p, p, 10),
   RUN(kE, EC_F_I2O_ECPUBLICKEY, 0, i2o_ECPublicKey, p, p),
   RUN(kE, EC_F_EC_GROUP_NEW_BY_CURVE_NAME, 0, EC_GROUP_new_by_curve_name, 415),
-  RUN(kE, 0, 0, EC_GROUP_dup, p), FREE(kE, EC_GROUP_free), RUN(kE, 0, -1, EC_GROUP_cmp, p, p, p),
-  RUN(kE, 0, 0, EC_GROUP_get_curve_name, p), VOID(kE, EC_GROUP_set_asn1_flag, p, 1),
-  RUN(kE, 0, 0, EC_GROUP_get_asn1_flag, p),
-  RUN(kE, EC_F_EC_GROUP_GET0_GENERATOR, 0, EC_GROUP_get0_generator, p),
-  RUN(kE, EC_F_EC_GROUP_GET_ORDER, 0, EC_GROUP_get_order, p, p, p),
-  RUN(kE, EC_F_EC_GROUP_GET_COFACTOR, 0, EC_GROUP_get_cofactor, p, p, p),
-  RUN(kE, 0, 0, EC_GROUP_get0_seed, p), RUN(kE, 0, 0, EC_GROUP_get_seed_len, p),
-  RUN(kE, 0, 0, EC_GROUP_get_point_conversion_form, p), RUN(kE, 0, 0, EC_GROUP_method_of, p),
-  RUN(kE, 0, 0, EC_METHOD_get_field_type, p),
-  RUN(kE, EC_F_EC_GROUP_GET_CURVE_GFP, 0, EC_GROUP_get_curve_GFp, p, p, p, p, p),
-  RUN(kE, EC_F_EC_GROUP_GET_CURVE_GF2M, 0, EC_GROUP_get_curve_GF2m, p, p, p, p, p),
-  RUN(kE, 0, 0, EC_GROUP_get_basis_type, p), RUN(kE, EC_F_EC_POINT_NEW, 0, EC_POINT_new, p),
-  FREE(kE, EC_POINT_free), RUN(kE, EC_F_EC_POINT_COPY, 0, EC_POINT_copy, p, p),
-  RUN(kE, EC_F_EC_POINT_CMP, -1, EC_POINT_cmp, p, p, p, p),
-  RUN(kE, EC_F_EC_POINT_MUL, 0, EC_POINT_mul, p, p, p, p, p, p),
-  RUN(kE, 0, 0, EC_POINT_point2bn, p, p, kForm, p, p),
+  RUN(kE, 0, 0, EC_GROUP_get_basis_type, p),
   RUN(kS, 0, 0, ECDSA_sign, 0, p, 20, p, p, p), RUN(kS, 0, -1, ECDSA_verify, 0, p, 20, p, 46, p),
   RUN(kS, 0, 0, ECDSA_size, p), RUN(kS, 0, 0, ECDSA_Morvane),
   RUN(ERR_LIB_ECDH, 0, 0, ECDH_Morvane),
@@ -211,10 +186,8 @@ TEST(Seams, PublicKeyOperationsFailNamingThemselves) {
   EXPECT_TRUE(ErrorsAre({}));
   // The envelope's signing slots reach them.
   EXPECT_EQ(EVP_sha1()->sign(64, not_a_key, 20, not_a_key, nullptr, nullptr), 0);
-  EXPECT_EQ(EVP_dss1()->verify(64, not_a_key, 20, not_a_key, 46, nullptr), -1);
   EXPECT_EQ(EVP_ecdsa()->verify(416, not_a_key, 20, not_a_key, 46, nullptr), -1);
   EXPECT_TRUE(ErrorsAre({{kR, RSA_F_RSA_SIGN, ERR_R_DISABLED, "RSA_sign"},
-                         {kD, DSA_F_DSA_VERIFY, ERR_R_DISABLED, "DSA_verify"},
                          {kS, 0, ERR_R_DISABLED, "ECDSA_verify"}}));
 }
 

@@ -33,6 +33,7 @@
 #include <morvane/crypto.h>
 #include <morvane/des.h>
 #include <morvane/des_old.h>
+#include <morvane/dh.h>
 #include <morvane/dsa.h>
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
@@ -771,7 +772,57 @@ const std::vector<Entry> kCoding = {
      [](int ilen) { COMP_expand_block(COMP_CTX_new(COMP_rle()), Big(), 64, Big(), ilen); }},
 };
 
-// The public-key operations are not built yet: each refuses at once.
+// A DSA key with a 160-bit q (p = 2q + 1, no real group: the sweep needs
+// only that the checks before the length run), x = 3 and y = g^3.
+DSA* SweepDsa() {
+  DSA* dsa = DSA_new();
+  BN_hex2bn(&dsa->q, "8000000000000000000000000000000000000001");
+  dsa->p = BN_new();
+  BN_lshift1(dsa->p, dsa->q);
+  BN_add_word(dsa->p, 1);
+  BN_hex2bn(&dsa->g, "4");
+  BN_hex2bn(&dsa->priv_key, "3");
+  BN_hex2bn(&dsa->pub_key, "40");
+  return dsa;
+}
+
+// The generators draw until they find primes: they run on the real random
+// generator, not on the sweep's quick one.
+const std::vector<Entry> kGenerators = {
+    {"DSA_generate_parameters_ex",
+     [](int bits) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters_ex(DSA_new(), bits, nullptr, 0, nullptr, nullptr, nullptr);
+     }},
+    {"DSA_generate_parameters_ex:seed_len",
+     [](int seed_len) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters_ex(DSA_new(), 512, Big(), seed_len, nullptr, nullptr, nullptr);
+     }},
+    {"DSA_generate_parameters",
+     [](int bits) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters(bits, nullptr, 0, nullptr, nullptr, nullptr, nullptr);
+     }},
+    {"DSA_generate_parameters:seed_len",
+     [](int seed_len) {
+       RAND_set_rand_method(nullptr);
+       DSA_generate_parameters(512, Big(), seed_len, nullptr, nullptr, nullptr, nullptr);
+     }},
+    {"DH_generate_parameters_ex",
+     [](int prime_len) {
+       RAND_set_rand_method(nullptr);
+       DH_generate_parameters_ex(DH_new(), prime_len, 2, nullptr);
+     }},
+    {"DH_generate_parameters",
+     [](int prime_len) {
+       RAND_set_rand_method(nullptr);
+       DH_generate_parameters(prime_len, 2, nullptr, nullptr);
+     }},
+};
+
+// The public-key operations: each refuses the length at once, or (RSA and
+// ECDSA, not built yet) refuses to run.
 const std::vector<Entry> kPublicKey = {
     {"EVP_PKEY_encrypt",
      [](int key_len) {
@@ -790,6 +841,14 @@ const std::vector<Entry> kPublicKey = {
        DSA_sign(0, Big(), dlen, sig, &siglen, DSA_new());
      }},
     {"DSA_verify", [](int dlen) { DSA_verify(0, Big(), dlen, g_key, 8, DSA_new()); }},
+    {"DSA_do_sign", [](int dlen) { DSA_do_sign(Big(), dlen, SweepDsa()); }},
+    {"DSA_do_verify",
+     [](int dgst_len) {
+       DSA_SIG* sig = DSA_SIG_new();
+       BN_hex2bn(&sig->r, "1");
+       BN_hex2bn(&sig->s, "1");
+       DSA_do_verify(Big(), dgst_len, sig, SweepDsa());
+     }},
     {"DSA_verify:siglen", [](int siglen) { DSA_verify(0, g_key, 20, Big(), siglen, DSA_new()); }},
     {"ECDSA_sign",
      [](int dlen) {
@@ -947,5 +1006,6 @@ INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryN
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
 INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
+INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
 
 }  // namespace

@@ -1,0 +1,297 @@
+// The built-in DSA method: signing setup, signing and verification (FIPS
+// 186-2, 4.6 and 4.7), and the method's init and finish.
+//
+// Implementation notes: the nonce k is raised as K = k + q or k + 2q,
+// whichever has bits(q) + 1 bits, chosen by a mask, so the constant-time
+// exponentiation sees an exponent of one public length; k^-1, x r and the
+// product with k^-1 are computed on fixed-width words modulo q (see
+// internal.h).  r and s, which the signature publishes, leave the
+// constant-time discipline when they are stored.
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/dsa.h>
+#include <morvane/err.h>
+
+#include "dsa/internal.h"
+#include "internal/ct.h"
+#include "internal/wipe.h"
+
+namespace morvane::dsa {
+
+namespace {
+
+// Tries for a nonce with r and s both non-zero before giving up (each try
+// fails with probability about 2 / q).
+constexpr int kSignTries = 64;
+
+// A Montgomery context of q for the length of one call, with its Modulus.
+class QModulus {
+ public:
+  QModulus() noexcept { BN_MONT_CTX_init(&mont_); }
+  ~QModulus() {
+    BN_MONT_CTX_free(&mont_);
+    internal::wipe(m_);
+  }
+  QModulus(const QModulus&) = delete;
+  QModulus& operator=(const QModulus&) = delete;
+  bool set(const BIGNUM* q, BN_CTX* ctx) {
+    return BN_num_bits(q) <= 32 * kMaxQWords && BN_MONT_CTX_set(&mont_, q, ctx) &&
+           set_modulus(&m_, &mont_);
+  }
+  const Modulus& get() const noexcept { return m_; }
+
+ private:
+  BN_MONT_CTX mont_;
+  Modulus m_{};
+};
+
+// K = k + q when that has bits(q) + 1 bits, else k + 2q (k < q), as a
+// secret-marked number of bits(q) / 32 + 1 words.
+bool lengthen(BIGNUM* K, const BIGNUM* k, const BIGNUM* q) {
+  const int qbits = BN_num_bits(q);
+  const int kw = qbits / 32 + 1;
+  BN_ULONG kk[kMaxQWords + 1], qq[kMaxQWords + 1], k1[kMaxQWords + 1], k2[kMaxQWords + 1];
+  load_words(kk, kw, k);
+  load_words(qq, kw, q);
+  bn_add_words(k1, kk, qq, kw);
+  bn_add_words(k2, k1, qq, kw);  // may overflow only when it is not chosen
+  const BN_ULONG long_enough = ct::bit_mask((k1[qbits / 32] >> (qbits % 32)) & 1);
+  bool ok = false;
+  if (bn_expand2(K, kw) != nullptr) {
+    for (int i = 0; i < kw; i++) K->d[i] = ct::select(long_enough, k1[i], k2[i]);
+    K->top = kw;  // bit qbits is set either way
+    K->neg = 0;
+    BN_set_flags(K, BN_FLAG_SECRET);
+    ok = true;
+  }
+  for (BN_ULONG* w : {kk, k1, k2}) internal::wipe(w, sizeof(BN_ULONG) * (kMaxQWords + 1));
+  return ok;
+}
+
+// r = (g^K mod p) mod q into rq, from the exponentiation's result in t.
+bool reduce_r(BIGNUM* rq, const BIGNUM* t, const BIGNUM* p, const Modulus& m) {
+  const int pw = p->top;
+  auto* w = static_cast<BN_ULONG*>(MORVANE_malloc(sizeof(BN_ULONG) * static_cast<size_t>(pw)));
+  if (w == nullptr) return false;
+  load_words(w, pw, t);
+  BN_ULONG r[kMaxQWords];
+  reduce(r, w, pw, m);
+  internal::wipe(w, sizeof(BN_ULONG) * static_cast<size_t>(pw));
+  MORVANE_free(w);
+  return store_public(rq, r, m.nl) != 0;
+}
+
+// *kinv = k^-1 mod q, by Fermat, checked against k (a composite q fails).
+bool invert(BIGNUM* kinv, const BIGNUM* k, const Modulus& m) {
+  BN_ULONG kw[kMaxQWords], km[kMaxQWords], inv[kMaxQWords], check[kMaxQWords];
+  BN_ULONG one[kMaxQWords] = {1};
+  load_words(kw, m.nl, k);
+  mont_mul(km, kw, m.rr, m);      // k R
+  mont_inverse(inv, km, m);       // k^-1 R
+  mont_mul(check, inv, kw, m);    // k^-1 k
+  const bool good = ct::declassify(equal_words(check, one, m.nl)) != 0;
+  mont_mul(inv, inv, one, m);     // k^-1
+  const bool ok = good && store_secret(kinv, inv, m.nl);
+  for (BN_ULONG* w : {kw, km, inv, check}) internal::wipe(w, sizeof(BN_ULONG) * kMaxQWords);
+  return ok;
+}
+
+int sign_setup(DSA* dsa, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp) {
+  if (dsa->p == nullptr || dsa->q == nullptr || dsa->g == nullptr) {
+    DSAerr(DSA_F_DSA_SIGN_SETUP, DSA_R_MISSING_PARAMETERS);
+    return 0;
+  }
+  BN_CTX* own = ctx_in == nullptr ? BN_CTX_new() : nullptr;
+  BN_CTX* const ctx = ctx_in != nullptr ? ctx_in : own;
+  QModulus qm;
+  BIGNUM* k = BN_new();
+  BIGNUM* K = BN_new();
+  BIGNUM* t = BN_new();
+  BIGNUM* r = BN_new();
+  BIGNUM* kinv = BN_new();
+  int ok = 0;
+  if (ctx != nullptr && k != nullptr && K != nullptr && t != nullptr && r != nullptr &&
+      kinv != nullptr && qm.set(dsa->q, ctx) && draw_nonzero(k, dsa->q)) {
+    MORVANE_DSA_NONCE_DRAWN(k);
+    bool mont_failed = false;
+    BN_MONT_CTX* mont = cached_mont(dsa, ctx, &mont_failed);
+    const bool plain = (dsa->flags & DSA_FLAG_PLAIN_EXP) != 0;
+    const BIGNUM* e = plain ? k : K;
+    if (!mont_failed && (plain || lengthen(K, k, dsa->q))) {
+      const bool raised =
+          dsa->meth->bn_mod_exp != nullptr
+              ? dsa->meth->bn_mod_exp(dsa, t, dsa->g, e, dsa->p, ctx, mont)
+              : BN_mod_exp_mont(t, dsa->g, e, dsa->p, ctx, mont);
+      ok = raised && reduce_r(r, t, dsa->p, qm.get()) && invert(kinv, k, qm.get());
+    }
+  }
+  if (!ok) DSAerr(DSA_F_DSA_SIGN_SETUP, ERR_R_BN_LIB);
+  BN_clear_free(k);
+  BN_clear_free(K);
+  BN_clear_free(t);
+  BN_CTX_free(own);
+  if (ok) {
+    BN_clear_free(*kinvp);
+    BN_clear_free(*rp);
+    *kinvp = kinv;
+    *rp = r;
+  } else {
+    BN_clear_free(kinv);
+    BN_clear_free(r);
+  }
+  return ok;
+}
+
+// s = kinv (m + x r) mod q on words; false only when a number cannot grow.
+bool sign_s(BIGNUM* s, const BIGNUM* kinv, const BIGNUM* r, const BN_ULONG* x,
+            const BN_ULONG* msg, const Modulus& m) {
+  BN_ULONG rw[kMaxQWords], t[kMaxQWords], ki[kMaxQWords];
+  reduce(rw, r->d, r->top, m);  // r is public
+  mont_mul(rw, rw, m.rr, m);    // r R
+  mont_mul(t, x, rw, m);        // x r
+  add_mod(t, t, msg, m);        // m + x r
+  load_words(ki, m.nl, kinv);
+  mont_mul(ki, ki, m.rr, m);    // kinv R
+  mont_mul(t, t, ki, m);        // kinv (m + x r)
+  const bool ok = store_public(s, t, m.nl) != 0;
+  for (BN_ULONG* w : {rw, t, ki}) internal::wipe(w, sizeof(BN_ULONG) * kMaxQWords);
+  return ok;
+}
+
+DSA_SIG* do_sign(const unsigned char* dgst, int dlen, DSA* dsa) {
+  int reason = ERR_R_BN_LIB;
+  DSA_SIG* ret = nullptr;
+  BIGNUM *kinv = nullptr, *r = nullptr, *s = nullptr, *msg = nullptr;
+  BN_CTX* ctx = nullptr;
+  QModulus qm;
+  BN_ULONG x[kMaxQWords] = {}, mw[kMaxQWords] = {};
+  if (dsa->p == nullptr || dsa->q == nullptr || dsa->g == nullptr || dsa->priv_key == nullptr) {
+    reason = DSA_R_MISSING_PARAMETERS;
+    goto err;
+  }
+  if (dlen < 0 || dlen > BN_num_bytes(dsa->q) || dlen > 50) {
+    reason = DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE;
+    goto err;
+  }
+  if ((ctx = BN_CTX_new()) == nullptr || (s = BN_new()) == nullptr) goto err;
+  if (BN_num_bits(dsa->q) > 32 * kMaxQWords) {
+    reason = DSA_R_BAD_Q_VALUE;
+    goto err;
+  }
+  if (!qm.set(dsa->q, ctx)) goto err;
+  // The digest whole as a number (FIPS 186-2, 4.6), and x, modulo q.
+  if ((msg = BN_bin2bn(dgst, dlen, nullptr)) == nullptr || !BN_nnmod(msg, msg, dsa->q, ctx))
+    goto err;
+  load_words(mw, qm.get().nl, msg);
+  reduce(x, dsa->priv_key->d, dsa->priv_key->top, qm.get());
+  for (int tries = 0;; tries++) {
+    bool precomputed = false;
+    if (dsa->kinv != nullptr && dsa->r != nullptr) {  // used once
+      kinv = dsa->kinv;
+      r = dsa->r;
+      dsa->kinv = dsa->r = nullptr;
+      precomputed = true;
+    } else if (tries == kSignTries || !DSA_sign_setup(dsa, ctx, &kinv, &r)) {
+      goto err;
+    }
+    if (!sign_s(s, kinv, r, x, mw, qm.get())) goto err;
+    if (!BN_is_zero(r) && !BN_is_zero(s)) break;
+    if (precomputed) goto err;  // no other nonce to take
+    BN_clear_free(kinv);
+    BN_free(r);
+    kinv = r = nullptr;
+  }
+  ret = DSA_SIG_new();
+  if (ret == nullptr) goto err;
+  ret->r = r;
+  ret->s = s;
+  r = s = nullptr;
+err:
+  if (ret == nullptr) DSAerr(DSA_F_DSA_DO_SIGN, reason);
+  BN_clear_free(kinv);
+  BN_free(r);
+  BN_free(s);
+  BN_free(msg);
+  BN_CTX_free(ctx);
+  internal::wipe(x);
+  return ret;
+}
+
+int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
+  if (dsa->p == nullptr || dsa->q == nullptr || dsa->g == nullptr || dsa->pub_key == nullptr) {
+    DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_MISSING_PARAMETERS);
+    return -1;
+  }
+  if (BN_num_bits(dsa->q) != 160) {  // FIPS 186-2: q of 160 bits
+    DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_BAD_Q_VALUE);
+    return -1;
+  }
+  if (BN_num_bits(dsa->p) > DSA_MAX_MODULUS_BITS) {
+    DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_MODULUS_TOO_LARGE);
+    return -1;
+  }
+  BN_CTX* ctx = BN_CTX_new();
+  if (ctx == nullptr) return -1;
+  int ret = -1;
+  BN_CTX_start(ctx);
+  BIGNUM* u1 = BN_CTX_get(ctx);
+  BIGNUM* u2 = BN_CTX_get(ctx);
+  BIGNUM* t1 = BN_CTX_get(ctx);
+  const BIGNUM* q = dsa->q;
+  auto in_range = [q](const BIGNUM* v) {  // 0 < v < q
+    return v != nullptr && !BN_is_zero(v) && !BN_is_negative(v) && BN_ucmp(v, q) < 0;
+  };
+  if (t1 == nullptr || dgst_len < 0) {
+    // ret stays -1
+  } else if (!in_range(sig->r) || !in_range(sig->s)) {
+    ret = 0;
+  } else {
+    bool mont_failed = false;
+    BN_MONT_CTX* mont = nullptr;
+    // w = s^-1, u1 = m w, u2 = r w (mod q); t1 = g^u1 y^u2 mod p; v = t1 mod q.
+    if (BN_mod_inverse(u2, sig->s, q, ctx) != nullptr &&
+        BN_bin2bn(dgst, dgst_len, u1) != nullptr && BN_mod_mul(u1, u1, u2, q, ctx) &&
+        BN_mod_mul(u2, sig->r, u2, q, ctx) &&
+        ((mont = cached_mont(dsa, ctx, &mont_failed)), !mont_failed)) {
+      const bool raised =
+          dsa->meth->dsa_mod_exp != nullptr
+              ? dsa->meth->dsa_mod_exp(dsa, t1, dsa->g, u1, dsa->pub_key, u2, dsa->p, ctx, mont)
+              : BN_mod_exp2_mont(t1, dsa->g, u1, dsa->pub_key, u2, dsa->p, ctx, mont);
+      if (raised && BN_mod(u1, t1, q, ctx)) ret = BN_ucmp(u1, sig->r) == 0;
+    }
+  }
+  if (ret != 1) DSAerr(DSA_F_DSA_DO_VERIFY, ERR_R_BN_LIB);
+  BN_CTX_end(ctx);
+  BN_CTX_free(ctx);
+  return ret;
+}
+
+int dsa_init(DSA* dsa) {
+  dsa->flags |= DSA_FLAG_MONT_P_CACHED;
+  return 1;
+}
+
+int dsa_finish(DSA* dsa) {
+  BN_MONT_CTX_free(dsa->method_mont_p);
+  dsa->method_mont_p = nullptr;
+  return 1;
+}
+
+constinit const DSA_METHOD dsa_qarn = {
+    "Morvane DSA method", do_sign, sign_setup, do_verify, nullptr, nullptr, dsa_init,
+    dsa_finish,           0,       nullptr,    nullptr,   nullptr,
+};
+
+}  // namespace
+
+}  // namespace morvane::dsa
+
+/* see morvane/dsa.h */
+const DSA_METHOD* DSA_Morvane(void) {
+  return &morvane::dsa::dsa_qarn;
+}

@@ -1,0 +1,85 @@
+// DSA: what the sources of crypto/dsa share.
+//
+// Implementation notes: signing computes modulo q on fixed-width word
+// arrays (dsa_words.cc): a BIGNUM's `top` follows its value, so it would be
+// secret for a secret number, while the arrays here have the public width of
+// q.  Values that the signature makes public (r, s) leave that discipline
+// through ct::declassify.
+#ifndef MORVANE_CRYPTO_DSA_INTERNAL_H
+#define MORVANE_CRYPTO_DSA_INTERNAL_H
+
+#include <stddef.h>
+
+#include <morvane/bn.h>
+#include <morvane/dsa.h>
+
+namespace morvane::dsa {
+
+// The most words a DSA q may have here (q of up to 512 bits).
+constexpr int kMaxQWords = 16;
+
+// An odd modulus N of nl words (at most kMaxQWords) as its Montgomery
+// context gives it: N, n0 = -N^-1 mod 2^32 and R^2 mod N (R = 2^(32 nl)).
+struct Modulus {
+  BN_ULONG n[kMaxQWords];
+  BN_ULONG rr[kMaxQWords];
+  BN_ULONG n0;
+  int nl;
+};
+
+// Fills m from a Montgomery context of a public modulus of at most
+// kMaxQWords words; false when it is longer.
+bool set_modulus(Modulus* m, const BN_MONT_CTX* mont) noexcept;
+
+// w[0 .. nl) = a's words below its top, zeros above, reading at most
+// min(nl, a->dmax) words: constant time in a->top, for a < 2^(32 nl).
+void load_words(BN_ULONG* w, int nl, const BIGNUM* a) noexcept;
+// r = the n words at src, reduced modulo N (any n >= 0); n is public.
+void reduce(BN_ULONG* r, const BN_ULONG* src, int n, const Modulus& m) noexcept;
+// r = a b R^-1 mod N for a < R and b < N; r may be a or b.
+void mont_mul(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m) noexcept;
+// r = a + b mod N for a, b < N.
+void add_mod(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m) noexcept;
+// r = a^-1 R mod N for a in Montgomery form (a R mod N), by Fermat's little
+// theorem (N prime): a^(N-2) in Montgomery form.  The steps follow the
+// public N only.
+void mont_inverse(BN_ULONG* r, const BN_ULONG* a, const Modulus& m) noexcept;
+// All ones when the n words at a and b are equal.
+BN_ULONG equal_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
+// a = w[0 .. nl), its word count found by masks (so it stays secret); 1 or 0.
+int store_secret(BIGNUM* a, const BN_ULONG* w, int nl) noexcept;
+// a = w[0 .. nl), made public first (ct::declassify); 1 or 0.
+int store_public(BIGNUM* a, const BN_ULONG* w, int nl) noexcept;
+
+// A view of x sharing its words, marked secret (the exponentiation takes its
+// constant-time form) and borrowed (nothing frees or grows them through it).
+inline BIGNUM secret_view(const BIGNUM* x) noexcept {
+  BIGNUM v = *x;
+  v.flags = BN_FLAG_BORROWED | BN_FLAG_SECRET;
+  return v;
+}
+
+// The key's Montgomery context of p when DSA_FLAG_MONT_P_CACHED is set (made
+// once under CRYPTO_LOCK_DSA), else null; *failed when it could not be made.
+BN_MONT_CTX* cached_mont(DSA* dsa, BN_CTX* ctx, bool* failed);
+
+// Draws x uniformly in [1, range): false after repeated zero draws (a range
+// of 1) or when the generator fails.
+bool draw_nonzero(BIGNUM* x, const BIGNUM* range);
+
+}  // namespace morvane::dsa
+
+// Seam of the constant-time check: a test build of dsa_qarn.cc that defines
+// MORVANE_DSA_NONCE_SEAM supplies nonce_drawn(), called with each nonce k as
+// soon as it is drawn (the harness marks its words secret there).  The
+// library build compiles the call away.
+#ifdef MORVANE_DSA_NONCE_SEAM
+namespace morvane::dsa {
+void nonce_drawn(BIGNUM* k);
+}  // namespace morvane::dsa
+#define MORVANE_DSA_NONCE_DRAWN(k) ::morvane::dsa::nonce_drawn(k)
+#else
+#define MORVANE_DSA_NONCE_DRAWN(k) static_cast<void>(0)
+#endif
+
+#endif  // MORVANE_CRYPTO_DSA_INTERNAL_H

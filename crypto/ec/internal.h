@@ -1,0 +1,268 @@
+// Elliptic curves: the method table, group, point and extra-data records, and
+// the helpers shared by the sources of crypto/ec.
+//
+// Implementation notes: the three records are private to this component;
+// their field orders are fixed (static_assert below) because code built on
+// the methods reads them in that order.  The method tables are constant data.
+#ifndef MORVANE_CRYPTO_EC_INTERNAL_H
+#define MORVANE_CRYPTO_EC_INTERNAL_H
+
+#include <stddef.h>
+
+#include <morvane/bn.h>
+#include <morvane/ec.h>
+#include <morvane/err.h>
+
+// The method table: one data member, then 37 operations in slot order.
+struct ec_method_st {
+  int field_type;  // 406 prime field, 407 characteristic-two field
+  int (*group_init)(EC_GROUP*);
+  void (*group_finish)(EC_GROUP*);
+  void (*group_clear_finish)(EC_GROUP*);
+  int (*group_copy)(EC_GROUP*, const EC_GROUP*);
+  int (*group_set_curve)(EC_GROUP*, const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, BN_CTX*);
+  int (*group_get_curve)(const EC_GROUP*, BIGNUM* p, BIGNUM* a, BIGNUM* b, BN_CTX*);
+  int (*group_get_degree)(const EC_GROUP*);
+  int (*group_check_discriminant)(const EC_GROUP*, BN_CTX*);
+  int (*point_init)(EC_POINT*);
+  void (*point_finish)(EC_POINT*);
+  void (*point_clear_finish)(EC_POINT*);
+  int (*point_copy)(EC_POINT*, const EC_POINT*);
+  int (*point_set_to_infinity)(const EC_GROUP*, EC_POINT*);
+  int (*point_set_Jprojective_coordinates_GFp)(const EC_GROUP*, EC_POINT*, const BIGNUM* x,
+                                               const BIGNUM* y, const BIGNUM* z, BN_CTX*);
+  int (*point_get_Jprojective_coordinates_GFp)(const EC_GROUP*, const EC_POINT*, BIGNUM* x,
+                                               BIGNUM* y, BIGNUM* z, BN_CTX*);
+  int (*point_set_affine_coordinates)(const EC_GROUP*, EC_POINT*, const BIGNUM* x, const BIGNUM* y,
+                                      BN_CTX*);
+  int (*point_get_affine_coordinates)(const EC_GROUP*, const EC_POINT*, BIGNUM* x, BIGNUM* y,
+                                      BN_CTX*);
+  int (*point_set_compressed_coordinates)(const EC_GROUP*, EC_POINT*, const BIGNUM* x, int y_bit,
+                                          BN_CTX*);
+  size_t (*point2oct)(const EC_GROUP*, const EC_POINT*, point_conversion_form_t form,
+                      unsigned char* buf, size_t len, BN_CTX*);
+  int (*oct2point)(const EC_GROUP*, EC_POINT*, const unsigned char* buf, size_t len, BN_CTX*);
+  int (*add)(const EC_GROUP*, EC_POINT* r, const EC_POINT* a, const EC_POINT* b, BN_CTX*);
+  int (*dbl)(const EC_GROUP*, EC_POINT* r, const EC_POINT* a, BN_CTX*);
+  int (*invert)(const EC_GROUP*, EC_POINT*, BN_CTX*);
+  int (*is_at_infinity)(const EC_GROUP*, const EC_POINT*);
+  int (*is_on_curve)(const EC_GROUP*, const EC_POINT*, BN_CTX*);
+  int (*point_cmp)(const EC_GROUP*, const EC_POINT* a, const EC_POINT* b, BN_CTX*);
+  int (*make_affine)(const EC_GROUP*, EC_POINT*, BN_CTX*);
+  int (*points_make_affine)(const EC_GROUP*, size_t num, EC_POINT* points[], BN_CTX*);
+  int (*mul)(const EC_GROUP*, EC_POINT* r, const BIGNUM* scalar, size_t num,
+             const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX*);
+  int (*precompute_mult)(EC_GROUP*, BN_CTX*);
+  int (*have_precompute_mult)(const EC_GROUP*);
+  int (*field_mul)(const EC_GROUP*, BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*);
+  int (*field_sqr)(const EC_GROUP*, BIGNUM* r, const BIGNUM* a, BN_CTX*);
+  int (*field_div)(const EC_GROUP*, BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*);
+  int (*field_encode)(const EC_GROUP*, BIGNUM* r, const BIGNUM* a, BN_CTX*);
+  int (*field_decode)(const EC_GROUP*, BIGNUM* r, const BIGNUM* a, BN_CTX*);
+  int (*field_set_to_one)(const EC_GROUP*, BIGNUM* r, BN_CTX*);
+};
+
+// A node of an extra-data list, known by its three functions.
+struct ec_extra_data_st {
+  ec_extra_data_st* next;
+  void* data;
+  void* (*dup_func)(void*);
+  void (*free_func)(void*);
+  void (*clear_free_func)(void*);
+};
+
+struct ec_group_st {
+  const EC_METHOD* meth;
+  EC_POINT* generator;  // owned; null until set
+  BIGNUM order, cofactor;
+  int curve_name;  // NID of a named curve, 0 for none
+  int asn1_flag;
+  point_conversion_form_t asn1_form;
+  unsigned char* seed;  // owned; null when none
+  size_t seed_len;
+  EC_EXTRA_DATA* extra_data;
+  // From here on the method's: created, copied and freed by its group slots.
+  BIGNUM field;          // p, or the reduction polynomial over GF(2^m)
+  unsigned int poly[5];  // exponents of the GF(2^m) reduction polynomial
+  BIGNUM a, b;           // the coefficients in the method's representation
+  int a_is_minus3;       // a = -3 mod p
+  void* field_data1;     // Montgomery method: the BN_MONT_CTX of p
+  void* field_data2;     // Montgomery method: one in Montgomery form (a BIGNUM)
+  int (*field_mod_func)(BIGNUM* r, const BIGNUM* a, const BIGNUM* field, BN_CTX*);  // NIST method
+};
+
+struct ec_point_st {
+  const EC_METHOD* meth;
+  BIGNUM X, Y, Z;  // Jacobian projective over GF(p): (X/Z^2, Y/Z^3); Z = 0 is infinity
+  int Z_is_one;    // Z holds the field's one: the point is affine
+};
+
+namespace morvane::ec {
+
+// The slot numbers of the method table, first to last.
+constexpr size_t slot_offset(size_t n) {
+  return offsetof(ec_method_st, group_init) + (n - 1) * sizeof(void (*)());
+}
+static_assert(offsetof(ec_method_st, field_type) == 0);
+static_assert(offsetof(ec_method_st, group_init) == slot_offset(1));
+static_assert(offsetof(ec_method_st, group_copy) == slot_offset(4));
+static_assert(offsetof(ec_method_st, group_set_curve) == slot_offset(5));
+static_assert(offsetof(ec_method_st, group_check_discriminant) == slot_offset(8));
+static_assert(offsetof(ec_method_st, point_init) == slot_offset(9));
+static_assert(offsetof(ec_method_st, point_set_to_infinity) == slot_offset(13));
+static_assert(offsetof(ec_method_st, point_set_compressed_coordinates) == slot_offset(18));
+static_assert(offsetof(ec_method_st, point2oct) == slot_offset(19));
+static_assert(offsetof(ec_method_st, add) == slot_offset(21));
+static_assert(offsetof(ec_method_st, point_cmp) == slot_offset(26));
+static_assert(offsetof(ec_method_st, points_make_affine) == slot_offset(28));
+static_assert(offsetof(ec_method_st, mul) == slot_offset(29));
+static_assert(offsetof(ec_method_st, have_precompute_mult) == slot_offset(31));
+static_assert(offsetof(ec_method_st, field_mul) == slot_offset(32));
+static_assert(offsetof(ec_method_st, field_div) == slot_offset(34));
+static_assert(offsetof(ec_method_st, field_set_to_one) == slot_offset(37));
+static_assert(sizeof(ec_method_st) == slot_offset(38));
+
+// The records' fields in their documented order.
+static_assert(offsetof(ec_group_st, meth) < offsetof(ec_group_st, generator) &&
+              offsetof(ec_group_st, generator) < offsetof(ec_group_st, order) &&
+              offsetof(ec_group_st, order) < offsetof(ec_group_st, cofactor) &&
+              offsetof(ec_group_st, cofactor) < offsetof(ec_group_st, curve_name) &&
+              offsetof(ec_group_st, curve_name) < offsetof(ec_group_st, asn1_flag) &&
+              offsetof(ec_group_st, asn1_flag) < offsetof(ec_group_st, asn1_form) &&
+              offsetof(ec_group_st, asn1_form) < offsetof(ec_group_st, seed) &&
+              offsetof(ec_group_st, seed) < offsetof(ec_group_st, seed_len) &&
+              offsetof(ec_group_st, seed_len) < offsetof(ec_group_st, extra_data) &&
+              offsetof(ec_group_st, extra_data) < offsetof(ec_group_st, field) &&
+              offsetof(ec_group_st, field) < offsetof(ec_group_st, poly) &&
+              offsetof(ec_group_st, poly) < offsetof(ec_group_st, a) &&
+              offsetof(ec_group_st, a) < offsetof(ec_group_st, b) &&
+              offsetof(ec_group_st, b) < offsetof(ec_group_st, a_is_minus3) &&
+              offsetof(ec_group_st, a_is_minus3) < offsetof(ec_group_st, field_data1) &&
+              offsetof(ec_group_st, field_data1) < offsetof(ec_group_st, field_data2) &&
+              offsetof(ec_group_st, field_data2) < offsetof(ec_group_st, field_mod_func));
+static_assert(offsetof(ec_point_st, meth) == 0 &&
+              offsetof(ec_point_st, X) < offsetof(ec_point_st, Y) &&
+              offsetof(ec_point_st, Y) < offsetof(ec_point_st, Z) &&
+              offsetof(ec_point_st, Z) < offsetof(ec_point_st, Z_is_one));
+static_assert(offsetof(ec_extra_data_st, next) == 0 &&
+              offsetof(ec_extra_data_st, next) < offsetof(ec_extra_data_st, data) &&
+              offsetof(ec_extra_data_st, data) < offsetof(ec_extra_data_st, dup_func) &&
+              offsetof(ec_extra_data_st, dup_func) < offsetof(ec_extra_data_st, free_func) &&
+              offsetof(ec_extra_data_st, free_func) < offsetof(ec_extra_data_st, clear_free_func));
+
+constexpr int kNidPrimeField = 406;    // "prime-field"
+constexpr int kNidCharTwoField = 407;  // "characteristic-two-field"
+
+// Queues an EC error; `func` and `reason` are codes of library 16 (or the
+// shared reasons).
+#define ECERR(func, reason) ERR_put_error(ERR_LIB_EC, (func), (reason), __FILE__, __LINE__)
+
+// Scratch numbers for one call: the caller's BN_CTX, or one made for the
+// call and freed with the object, with a frame open on it for the object's
+// life.  ok() is false when no context could be made; get() is BN_CTX_get
+// (null after any failure in the frame).
+class [[nodiscard]] Scratch {
+ public:
+  explicit Scratch(BN_CTX* ctx) noexcept
+      : owned_(ctx == nullptr ? BN_CTX_new() : nullptr), ctx_(ctx != nullptr ? ctx : owned_) {
+    if (ctx_ != nullptr) BN_CTX_start(ctx_);
+  }
+  ~Scratch() {
+    if (ctx_ != nullptr) BN_CTX_end(ctx_);
+    BN_CTX_free(owned_);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  bool ok() const noexcept { return ctx_ != nullptr; }
+  BN_CTX* ctx() const noexcept { return ctx_; }
+  BIGNUM* get() noexcept { return ctx_ != nullptr ? BN_CTX_get(ctx_) : nullptr; }
+
+ private:
+  BN_CTX* owned_;
+  BN_CTX* ctx_;
+};
+
+// The caller's BN_CTX, or one made for the call (for functions that only
+// pass a context on); ok() is false when none could be made.
+class [[nodiscard]] AnyCtx {
+ public:
+  explicit AnyCtx(BN_CTX* ctx) noexcept
+      : owned_(ctx == nullptr ? BN_CTX_new() : nullptr), ctx_(ctx != nullptr ? ctx : owned_) {}
+  ~AnyCtx() { BN_CTX_free(owned_); }
+  AnyCtx(const AnyCtx&) = delete;
+  AnyCtx& operator=(const AnyCtx&) = delete;
+  bool ok() const noexcept { return ctx_ != nullptr; }
+  BN_CTX* get() const noexcept { return ctx_; }
+
+ private:
+  BN_CTX* owned_;
+  BN_CTX* ctx_;
+};
+
+// The slots in which the GF(p) methods differ; every other slot is the
+// simple method's (the point algorithms reach the field only through the
+// field_* slots) or empty (mul, precompute_mult, have_precompute_mult: the
+// default multiplication; field_div).
+struct GfpSlots {
+  int (*group_init)(EC_GROUP*);
+  void (*group_finish)(EC_GROUP*);
+  void (*group_clear_finish)(EC_GROUP*);
+  int (*group_copy)(EC_GROUP*, const EC_GROUP*);
+  int (*group_set_curve)(EC_GROUP*, const BIGNUM*, const BIGNUM*, const BIGNUM*, BN_CTX*);
+  int (*field_mul)(const EC_GROUP*, BIGNUM*, const BIGNUM*, const BIGNUM*, BN_CTX*);
+  int (*field_sqr)(const EC_GROUP*, BIGNUM*, const BIGNUM*, BN_CTX*);
+  int (*field_encode)(const EC_GROUP*, BIGNUM*, const BIGNUM*, BN_CTX*);
+  int (*field_decode)(const EC_GROUP*, BIGNUM*, const BIGNUM*, BN_CTX*);
+  int (*field_set_to_one)(const EC_GROUP*, BIGNUM*, BN_CTX*);
+};
+
+// A GF(p) method table with those slots.
+constexpr EC_METHOD gfp_method(const GfpSlots& s) {
+  return {kNidPrimeField,
+          s.group_init,
+          s.group_finish,
+          s.group_clear_finish,
+          s.group_copy,
+          s.group_set_curve,
+          ec_GFp_simple_group_get_curve,
+          ec_GFp_simple_group_get_degree,
+          ec_GFp_simple_group_check_discriminant,
+          ec_GFp_simple_point_init,
+          ec_GFp_simple_point_finish,
+          ec_GFp_simple_point_clear_finish,
+          ec_GFp_simple_point_copy,
+          ec_GFp_simple_point_set_to_infinity,
+          ec_GFp_simple_set_Jprojective_coordinates_GFp,
+          ec_GFp_simple_get_Jprojective_coordinates_GFp,
+          ec_GFp_simple_point_set_affine_coordinates,
+          ec_GFp_simple_point_get_affine_coordinates,
+          ec_GFp_simple_set_compressed_coordinates,
+          ec_GFp_simple_point2oct,
+          ec_GFp_simple_oct2point,
+          ec_GFp_simple_add,
+          ec_GFp_simple_dbl,
+          ec_GFp_simple_invert,
+          ec_GFp_simple_is_at_infinity,
+          ec_GFp_simple_is_on_curve,
+          ec_GFp_simple_cmp,
+          ec_GFp_simple_make_affine,
+          ec_GFp_simple_points_make_affine,
+          nullptr,  // mul: the default multiplication
+          nullptr,  // precompute_mult
+          nullptr,  // have_precompute_mult
+          s.field_mul,
+          s.field_sqr,
+          nullptr,  // field_div: GF(2^m) only
+          s.field_encode,
+          s.field_decode,
+          s.field_set_to_one};
+}
+
+// True when p equals one of the five NIST primes (as unsigned numbers), with
+// its reduction function in *mod when mod is not null.  Queues nothing.
+bool nist_prime(const BIGNUM* p,
+                int (**mod)(BIGNUM*, const BIGNUM*, const BIGNUM*, BN_CTX*)) noexcept;
+
+}  // namespace morvane::ec
+
+#endif  // MORVANE_CRYPTO_EC_INTERNAL_H
