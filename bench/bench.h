@@ -120,6 +120,7 @@ void RegisterDsaDh();
 void RegisterEnvelope();
 void RegisterPem();
 void RegisterRand();
+void RegisterRsa();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);

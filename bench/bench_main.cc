@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
   bench::RegisterRand();
   bench::RegisterBn();
   bench::RegisterBnFields();
+  bench::RegisterRsa();
   bench::RegisterDsaDh();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)

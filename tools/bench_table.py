@@ -6,8 +6,12 @@ cycles per byte at the measured core clock), each peer's, and the ratio of
 Morvane's throughput to the fastest peer's (above 1.0: Morvane is faster).
 Key-setup rows give nanoseconds per key and the ratio of the fastest peer's
 time to Morvane's; key-derivation rows ("kdf-<op>/<library>") give
-iterations per second and the ratio of Morvane's rate to Nettle's; big-number rows ("bn-<op>/<library>/<bits>") give
-nanoseconds per operation and the ratio of GMP's time to Morvane's.  With
+iterations per second and the ratio of Morvane's rate to Nettle's; big-number
+rows ("bn-<op>/<library>/<bits>") give nanoseconds per operation and the ratio
+of GMP's time to Morvane's; RSA rows ("rsa-<op>/<way>/<bits>") give
+microseconds per operation and the share of the blinding, of the check of the
+CRT result and of the two half-size exponentiations in a private operation.
+With
 repetitions, each figure is the best of them: on a
 machine shared with other work the best run is the one least disturbed, and
 every library is treated alike.
@@ -59,7 +63,7 @@ def main():
         print(f"Core clock measured by a chain of dependent additions: {hz / 1e9:.2f} GHz")
     # Rows of the throughput table (not the clock, envelope or big numbers).
     streams = [k for k in order if k[1] is not None and k[0] != "clock"
-               and not k[0].startswith(("evp-", "bn-"))]
+               and not k[0].startswith(("evp-", "bn-", "rsa-"))]
     if streams:
         print()
         print("| operation | bytes | Morvane MB/s | Morvane c/B | Nettle MB/s | libgcrypt MB/s | ratio |")
@@ -68,9 +72,14 @@ def main():
     slow = []
     envelope = []
     bignum = []
+    rsa = {}
     kdf = []
     for op, size in order:
         if op == "clock":
+            continue
+        if op.startswith("rsa-"):
+            for way, rate in figures[(op, size)].items():
+                rsa[(op, way, size)] = ns_per_item(rate) / 1e3
             continue
         if op.startswith("kdf-"):
             kdf.append(op)
@@ -138,6 +147,8 @@ def main():
             rtext = f"{gmp / ours:.2f}" if ours and gmp else "-"
             cells = [f"{ns[lib]:.0f}" if lib in ns else "-" for lib in BN_LIBS]
             print(f"| {op[3:]} | {size} | {cells[0]} | {cells[1]} | {rtext} |")
+    if rsa:
+        print_rsa(rsa)
     if not streams:
         return
     print()
@@ -145,6 +156,37 @@ def main():
         print("Below the fastest peer at the largest size: " + ", ".join(slow))
     else:
         print("At the largest size every operation is at least as fast as the fastest peer.")
+
+
+def print_rsa(rsa):
+    sizes = sorted({size for _, _, size in rsa})
+    print()
+    print("| RSA (us per operation) | " + " | ".join(f"{b} bits" for b in sizes) + " |")
+    print("|---|" + "--:|" * len(sizes))
+    rows = sorted({(op, way) for op, way, _ in rsa})
+    for op, way in rows:
+        cells = [f"{rsa[(op, way, b)]:.1f}" if (op, way, b) in rsa else "-" for b in sizes]
+        print(f"| {op[4:]} ({way}) | " + " | ".join(cells) + " |")
+    print()
+    print("| share of a private decryption | " + " | ".join(f"{b} bits" for b in sizes) + " |")
+    print("|---|" + "--:|" * len(sizes))
+    shares = {"blinding": [], "check of the CRT result": [], "two half-size exponentiations": [],
+              "the rest (reductions, recombination, padding, frames)": []}
+    for b in sizes:
+        full = rsa.get(("rsa-private-decrypt", "blinded", b))
+        unblinded = rsa.get(("rsa-private-decrypt", "unblinded", b))
+        unchecked = rsa.get(("rsa-private-decrypt", "unchecked", b))
+        half = rsa.get(("rsa-exp-mod-p", "consttime", b))
+        if None in (full, unblinded, unchecked, half):
+            for v in shares.values():
+                v.append("-")
+            continue
+        parts = [full - unblinded, unblinded - unchecked, 2 * half]
+        parts.append(full - sum(parts))
+        for name, part in zip(shares, parts):
+            shares[name].append(f"{100 * part / full:.1f}%")
+    for name, cells in shares.items():
+        print(f"| {name} | " + " | ".join(cells) + " |")
 
 
 if __name__ == "__main__":

@@ -3,9 +3,16 @@
  * RSA keys, their generation and checks, encryption, signatures and paddings.
  * Failing calls queue errors of library 4 (ERR_LIB_RSA).
  *
- * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included.  The printers (text form, below)
- * refuse a null key with an error and need a valid stream or FILE. */
+ * Null arguments.  RSA_free and RSA_flags take a null key (doing nothing,
+ * answering 0); RSA_new_method a null engine
+ * (the default one) and RSA_setup_blinding a null BN_CTX (one of its own);
+ * the OAEP functions a null label (an empty one, whatever plen says).  Every
+ * other key, method, digest and buffer must be given; the four operations and
+ * the PSS functions refuse a key without a modulus ("passed a null
+ * parameter" and -1, or "data too large").  The calls not built yet fail as
+ * above without reading their arguments, null ones included.  The printers
+ * (text form, below) refuse a null key with an error and need a valid stream
+ * or FILE. */
 #ifndef MORVANE_RSA_H
 #define MORVANE_RSA_H
 
@@ -18,94 +25,227 @@
 MORVANE_BEGIN_DECLS
 
 /* ---- the key and its method ----------------------------------------------
- * Until the RSA implementation lands, the operations below exist under their
- * final names and signatures and fail: each queues ERR_R_DISABLED under this
- * library with its own name as the error data and returns the failure value
- * its comment gives; no argument makes one crash. */
+ * An RSA key holds its numbers (all owned by the key and wiped when freed), a
+ * reference count changed under lock CRYPTO_LOCK_RSA, its flags, lazily made
+ * Montgomery contexts and blindings, application data (ex_data class
+ * CRYPTO_EX_INDEX_RSA) and the method that performs the four raw operations.
+ * The default method computes public operations by plain exponentiation and
+ * private ones by the Chinese Remainder Theorem with a check of the result,
+ * behind a random blinding of the input.
+ *
+ * The four operations take `flen` bytes at `from` and write at most
+ * RSA_size(rsa) bytes to `to`; they return the output length or -1 with the
+ * reason queued.  Private decryption works on a block of RSA_size bytes and
+ * checks its padding without branches or addresses that depend on it; the
+ * distinct padding reasons it queues (and the -1 itself) must not be revealed
+ * to whoever supplied the ciphertext: an application that tells them apart
+ * gives an attacker a padding oracle.
+ *
+ * RSA_sign, RSA_verify and the DER coders are not part of this build yet:
+ * they queue ERR_R_DISABLED with their name as the error data and return the
+ * failure value their comment gives. */
 
-/* Padding identifiers. */
-#define RSA_PKCS1_PADDING 1
+/* Padding identifiers (the `padding` argument of the four operations). */
+#define RSA_PKCS1_PADDING 1 /* PKCS#1 v1.5: block type 1 private, type 2 public */
 #define RSA_SSLV23_PADDING 2
 #define RSA_NO_PADDING 3
-#define RSA_PKCS1_OAEP_PADDING 4
+#define RSA_PKCS1_OAEP_PADDING 4 /* SHA-1 and MGF1 with SHA-1 */
 #define RSA_X931_PADDING 5
+/* Bytes that PKCS#1 v1.5 padding adds around a message: 0x00, the type, at
+ * least eight padding bytes, 0x00. */
+#define RSA_PKCS1_PADDING_SIZE 11
+
+/* Key flags (RSA.flags, copied from the method's flags when a key is made). */
+#define RSA_FLAG_CACHE_PUBLIC 0x0002  /* keep a Montgomery context of n */
+#define RSA_FLAG_CACHE_PRIVATE 0x0004 /* keep Montgomery contexts of p and q */
+#define RSA_FLAG_BLINDING 0x0008      /* blinding switched on explicitly */
+#define RSA_FLAG_EXT_PKEY 0x0020      /* private operations always use rsa_mod_exp */
+#define RSA_FLAG_SIGN_VER 0x0040      /* sign and verify through rsa_sign/rsa_verify */
+#define RSA_FLAG_NO_BLINDING 0x0080   /* private operations without blinding */
+#define RSA_FLAG_NO_CONSTTIME 0x0100  /* secret numbers not marked BN_FLAG_SECRET */
+#define RSA_FLAG_METHOD_ONLY 0x0400   /* a method flag never copied into a key */
+
+/* Salt lengths of PSS with a meaning of their own. */
+#define RSA_PSS_SALTLEN_DIGEST (-1) /* as long as the digest */
+#define RSA_PSS_SALTLEN_MAX (-2)    /* signing: the largest; verifying: from the block */
 
 /* The method table: the four raw operations and the key's life. */
 struct rsa_meth_st {
-  const char *name;
-  int (*rsa_pub_enc)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
-                     int padding);
-  int (*rsa_pub_dec)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
-                     int padding);
-  int (*rsa_priv_enc)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
+  const char* name;
+  int (*rsa_pub_enc)(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding);
+  int (*rsa_pub_dec)(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding);
+  int (*rsa_priv_enc)(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                       int padding);
-  int (*rsa_priv_dec)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
+  int (*rsa_priv_dec)(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                       int padding);
-  int (*rsa_mod_exp)(BIGNUM *r0, const BIGNUM *I, RSA *rsa, BN_CTX *ctx); /* r0 = I^d mod n */
-  int (*bn_mod_exp)(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m, BN_CTX *ctx,
-                    BN_MONT_CTX *m_ctx);
-  int (*init)(RSA *rsa);
-  int (*finish)(RSA *rsa);
-  int flags;
-  char *app_data;
-  int (*rsa_sign)(int type, const unsigned char *m, unsigned int m_length, unsigned char *sigret,
-                  unsigned int *siglen, const RSA *rsa);
-  int (*rsa_verify)(int dtype, const unsigned char *m, unsigned int m_length,
-                    const unsigned char *sigbuf, unsigned int siglen, const RSA *rsa);
-  int (*rsa_keygen)(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *cb);
+  int (*rsa_mod_exp)(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx); /* r0 = I^d mod n */
+  int (*bn_mod_exp)(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx,
+                    BN_MONT_CTX* m_ctx);
+  int (*init)(RSA* rsa);   /* runs last when a key is made */
+  int (*finish)(RSA* rsa); /* runs first when a key is freed */
+  int flags;               /* RSA_FLAG_* */
+  char* app_data;
+  int (*rsa_sign)(int type, const unsigned char* m, unsigned int m_length, unsigned char* sigret,
+                  unsigned int* siglen, const RSA* rsa);
+  int (*rsa_verify)(int dtype, const unsigned char* m, unsigned int m_length,
+                    const unsigned char* sigbuf, unsigned int siglen, const RSA* rsa);
+  int (*rsa_keygen)(RSA* rsa, int bits, BIGNUM* e, BN_GENCB* cb);
 };
 
 /* The key.  Every number may be null; all belong to the key. */
 struct rsa_st {
   int pad;
   long version; /* of the RSAPrivateKey encoding */
-  const RSA_METHOD *meth;
-  ENGINE *engine; /* that supplied meth (one functional reference), or null */
-  BIGNUM *n;      /* modulus */
-  BIGNUM *e;      /* public exponent */
-  BIGNUM *d;      /* private exponent */
+  const RSA_METHOD* meth;
+  ENGINE* engine; /* that supplied meth (one functional reference), or null */
+  BIGNUM* n;      /* modulus */
+  BIGNUM* e;      /* public exponent */
+  BIGNUM* d;      /* private exponent */
   BIGNUM *p, *q;  /* prime factors */
-  BIGNUM *dmp1;   /* d mod (p-1) */
-  BIGNUM *dmq1;   /* d mod (q-1) */
-  BIGNUM *iqmp;   /* q^-1 mod p */
+  BIGNUM* dmp1;   /* d mod (p-1) */
+  BIGNUM* dmq1;   /* d mod (q-1) */
+  BIGNUM* iqmp;   /* q^-1 mod p */
   CRYPTO_EX_DATA ex_data;
   int references;
-  int flags;
+  int flags; /* RSA_FLAG_* */
   BN_MONT_CTX *_method_mod_n, *_method_mod_p, *_method_mod_q;
-  char *bignum_data;
-  BN_BLINDING *blinding;
-  BN_BLINDING *mt_blinding;
+  char* bignum_data;        /* locked block holding the private numbers, or null */
+  BN_BLINDING* blinding;    /* owned by the thread recorded in it */
+  BN_BLINDING* mt_blinding; /* shared by every other thread, under CRYPTO_LOCK_RSA_BLINDING */
 };
 
-/* Drops one reference and destroys the key at zero; null is accepted.
- * (Unbuilt: a key is left untouched.) */
-MORVANE_EXPORT void RSA_free(RSA *r);
-/* Adds one reference; 1.  (Unbuilt: 0.) */
-MORVANE_EXPORT int RSA_up_ref(RSA *r);
-/* The modulus length in bytes.  (Unbuilt: 0.) */
-MORVANE_EXPORT int RSA_size(const RSA *r);
-/* PKCS#1 signature of the digest `m` of algorithm `type` into `sigret`
- * (RSA_size bytes), its length in *siglen; 1 or 0. */
-MORVANE_EXPORT int RSA_sign(int type, const unsigned char *m, unsigned int m_length,
-                            unsigned char *sigret, unsigned int *siglen, RSA *rsa);
-/* 1 when `sigbuf` is a valid signature of the digest `m`, else 0. */
-MORVANE_EXPORT int RSA_verify(int type, const unsigned char *m, unsigned int m_length,
-                              const unsigned char *sigbuf, unsigned int siglen, RSA *rsa);
-/* Encrypts `flen` bytes with the public key; the output length or -1. */
-MORVANE_EXPORT int RSA_public_encrypt(int flen, const unsigned char *from, unsigned char *to,
-                                      RSA *rsa, int padding);
-/* Decrypts with the private key; the recovered length or -1. */
-MORVANE_EXPORT int RSA_private_decrypt(int flen, const unsigned char *from, unsigned char *to,
-                                       RSA *rsa, int padding);
-/* The current default method, the built-in one on first use.  (Unbuilt:
- * null.) */
-MORVANE_EXPORT const RSA_METHOD *RSA_get_default_method(void);
+/* RSA_new_method(NULL). */
+MORVANE_EXPORT RSA* RSA_new(void);
+/* A key with one reference and no numbers, using `engine`'s RSA method (a
+ * functional reference is taken), else the default engine's, else the default
+ * method; the method's init runs last.  Null on failure ("malloc failure",
+ * "ENGINE lib"). */
+MORVANE_EXPORT RSA* RSA_new_method(ENGINE* engine);
+/* Drops one reference; at zero runs the method's finish, releases the
+ * engine and the application data, wipes and frees every number, the
+ * blindings and the key.  Null is accepted. */
+MORVANE_EXPORT void RSA_free(RSA* r);
+/* Adds one reference; 1 when the key now has more than one, else 0. */
+MORVANE_EXPORT int RSA_up_ref(RSA* r);
+/* Replaces the key's method: the old finish runs, the engine is released, the
+ * new init runs (its result is not looked at).  The key's flags stay.  1. */
+MORVANE_EXPORT int RSA_set_method(RSA* rsa, const RSA_METHOD* meth);
+MORVANE_EXPORT const RSA_METHOD* RSA_get_method(const RSA* rsa);
+/* The process-wide default method (RSA_PKCS1_Quorix until set), which keys
+ * made afterwards use.  Not locked: set it before other threads make keys. */
+MORVANE_EXPORT void RSA_set_default_method(const RSA_METHOD* meth);
+MORVANE_EXPORT const RSA_METHOD* RSA_get_default_method(void);
+/* The built-in method ("Tamsel's PKCS#1 RSA"). */
+MORVANE_EXPORT const RSA_METHOD* RSA_PKCS1_Quorix(void);
+/* A method ("Null RSA") whose four operations fail with "rsa operations not
+ * supported". */
+MORVANE_EXPORT const RSA_METHOD* RSA_null_method(void);
+/* The flags of the key's method (not the key's own), 0 for null. */
+MORVANE_EXPORT int RSA_flags(const RSA* r);
+/* Application data of keys (ex_data class CRYPTO_EX_INDEX_RSA). */
+MORVANE_EXPORT int RSA_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func,
+                                        CRYPTO_EX_dup* dup_func, CRYPTO_EX_free* free_func);
+MORVANE_EXPORT int RSA_set_ex_data(RSA* r, int idx, void* arg);
+MORVANE_EXPORT void* RSA_get_ex_data(const RSA* r, int idx);
+/* The modulus length in bytes. */
+MORVANE_EXPORT int RSA_size(const RSA* r);
+
+/* The four raw operations, dispatched to the key's method.  Public-key
+ * operations accept padding 1 (type 2), 2, 3 and 4 for encryption and 1
+ * (type 1), 3 and 5 for decryption; private-key ones 1 (type 1), 3 and 5 for
+ * encryption and 1 (type 2), 2, 3 and 4 for decryption. */
+MORVANE_EXPORT int RSA_public_encrypt(int flen, const unsigned char* from, unsigned char* to,
+                                      RSA* rsa, int padding);
+MORVANE_EXPORT int RSA_private_encrypt(int flen, const unsigned char* from, unsigned char* to,
+                                       RSA* rsa, int padding);
+MORVANE_EXPORT int RSA_public_decrypt(int flen, const unsigned char* from, unsigned char* to,
+                                      RSA* rsa, int padding);
+MORVANE_EXPORT int RSA_private_decrypt(int flen, const unsigned char* from, unsigned char* to,
+                                       RSA* rsa, int padding);
+
+/* A new blinding for the key, owned by the calling thread (its id recorded);
+ * the public exponent is derived from d, p and q when the key has none.
+ * Null on failure ("no public exponent", "BN lib", "malloc failure"). */
+MORVANE_EXPORT BN_BLINDING* RSA_setup_blinding(RSA* rsa, BN_CTX* ctx);
+
+/* PKCS#1 v1.5 signature of the digest `m` of algorithm `type` into `sigret`
+ * (RSA_size bytes), its length in *siglen; 1 or 0.  (Unbuilt: 0.) */
+MORVANE_EXPORT int RSA_sign(int type, const unsigned char* m, unsigned int m_length,
+                            unsigned char* sigret, unsigned int* siglen, RSA* rsa);
+/* 1 when `sigbuf` is a valid signature of the digest `m`, else 0.  (Unbuilt:
+ * 0.) */
+MORVANE_EXPORT int RSA_verify(int type, const unsigned char* m, unsigned int m_length,
+                              const unsigned char* sigbuf, unsigned int siglen, RSA* rsa);
 /* PKCS#1 RSAPrivateKey and RSAPublicKey in DER: decoders give the key or
- * null, encoders the length written or 0 or less. */
-MORVANE_EXPORT RSA *d2i_RSAPrivateKey(RSA **a, const unsigned char **in, long len);
-MORVANE_EXPORT int i2d_RSAPrivateKey(const RSA *a, unsigned char **out);
-MORVANE_EXPORT RSA *d2i_RSAPublicKey(RSA **a, const unsigned char **in, long len);
-MORVANE_EXPORT int i2d_RSAPublicKey(const RSA *a, unsigned char **out);
+ * null, encoders the length written or 0 or less.  (Unbuilt: null, 0.) */
+MORVANE_EXPORT RSA* d2i_RSAPrivateKey(RSA** a, const unsigned char** in, long len);
+MORVANE_EXPORT int i2d_RSAPrivateKey(const RSA* a, unsigned char** out);
+MORVANE_EXPORT RSA* d2i_RSAPublicKey(RSA** a, const unsigned char** in, long len);
+MORVANE_EXPORT int i2d_RSAPublicKey(const RSA* a, unsigned char** out);
+
+/* ---- paddings ---------------------------------------------------------------
+ * Each scheme has an add function, run before the raw operation, and a check
+ * function, run after it.  Add functions write exactly `tlen` bytes (the
+ * modulus length) to `to` from the `flen`-byte message `from` and return 1,
+ * or 0 with the reason queued (X9.31: -1); a failing random generator makes
+ * them return 0 without a reason of this library.  Check functions take the
+ * decrypted block `from` of `flen` bytes as a raw operation gives it with its
+ * leading zero bytes removed (so usually flen = num - 1), the modulus length
+ * `num` and room for `tlen` bytes at `to`; they return the message length, or
+ * -1 with the reason queued, and write to `to` only when they succeed.  The
+ * type 2, SSLv23 and OAEP checks run in constant time over a block of `num`
+ * bytes (the input right-aligned, its missing leading byte taken as zero):
+ * see the warning above about their reasons. */
+MORVANE_EXPORT int RSA_padding_add_PKCS1_type_1(unsigned char* to, int tlen,
+                                                const unsigned char* from, int flen);
+MORVANE_EXPORT int RSA_padding_check_PKCS1_type_1(unsigned char* to, int tlen,
+                                                  const unsigned char* from, int flen, int num);
+MORVANE_EXPORT int RSA_padding_add_PKCS1_type_2(unsigned char* to, int tlen,
+                                                const unsigned char* from, int flen);
+MORVANE_EXPORT int RSA_padding_check_PKCS1_type_2(unsigned char* to, int tlen,
+                                                  const unsigned char* from, int flen, int num);
+/* Type 2 with the last eight padding bytes 0x03, which the check refuses
+ * ("sslv3 rollback attack"). */
+MORVANE_EXPORT int RSA_padding_add_SSLv23(unsigned char* to, int tlen, const unsigned char* from,
+                                          int flen);
+MORVANE_EXPORT int RSA_padding_check_SSLv23(unsigned char* to, int tlen, const unsigned char* from,
+                                            int flen, int num);
+/* No padding: the message is the block (flen = tlen); the check restores the
+ * leading zeros and returns tlen. */
+MORVANE_EXPORT int RSA_padding_add_none(unsigned char* to, int tlen, const unsigned char* from,
+                                        int flen);
+MORVANE_EXPORT int RSA_padding_check_none(unsigned char* to, int tlen, const unsigned char* from,
+                                          int flen, int num);
+/* OAEP with SHA-1 and MGF1 over SHA-1 (RFC 8017, 7.1), the encoding
+ * parameters (label) `param` of `plen` bytes. */
+MORVANE_EXPORT int RSA_padding_add_PKCS1_OAEP(unsigned char* to, int tlen,
+                                              const unsigned char* from, int flen,
+                                              const unsigned char* param, int plen);
+MORVANE_EXPORT int RSA_padding_check_PKCS1_OAEP(unsigned char* to, int tlen,
+                                                const unsigned char* from, int flen, int num,
+                                                const unsigned char* param, int plen);
+/* MGF1 of RFC 8017, B.2.1: `len` bytes of mask from the seed with `dgst`;
+ * 0, or -1 when a digest step failed. */
+MORVANE_EXPORT int PKCS1_MGF1(unsigned char* mask, long len, const unsigned char* seed,
+                              long seedlen, const EVP_MD* dgst);
+/* PSS (RFC 8017, 9.1) over the hash mHash made with `Hash`, MGF1 with the
+ * same digest, for the modulus of `rsa`; EM has RSA_size(rsa) bytes.  sLen is
+ * the salt length or RSA_PSS_SALTLEN_DIGEST or RSA_PSS_SALTLEN_MAX.  The add
+ * returns 1 or 0; the verification 1 when EM encodes mHash, else 0. */
+MORVANE_EXPORT int RSA_padding_add_PKCS1_PSS(RSA* rsa, unsigned char* EM,
+                                             const unsigned char* mHash, const EVP_MD* Hash,
+                                             int sLen);
+MORVANE_EXPORT int RSA_verify_PKCS1_PSS(RSA* rsa, const unsigned char* mHash, const EVP_MD* Hash,
+                                        const unsigned char* EM, int sLen);
+/* X9.31: 0x6A, m, 0xCC, or 0x6B, 0xBB..., 0xBA, m, 0xCC.  The add returns 1
+ * or -1. */
+MORVANE_EXPORT int RSA_padding_add_X931(unsigned char* to, int tlen, const unsigned char* from,
+                                        int flen);
+MORVANE_EXPORT int RSA_padding_check_X931(unsigned char* to, int tlen, const unsigned char* from,
+                                          int flen, int num);
+/* The X9.31 identifier of a digest NID: SHA-1 0x33, SHA-256 0x34, SHA-384
+ * 0x36, SHA-512 0x35; -1 for any other. */
+MORVANE_EXPORT int RSA_X931_hash_id(int nid);
 
 /* ---- text form ------------------------------------------------------------
  * The key after `off` blanks: a private key (one with d) as "Private-Key:

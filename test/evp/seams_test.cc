@@ -142,12 +142,9 @@ constexpr int kR = ERR_LIB_RSA, kE = ERR_LIB_EC, kS = ERR_LIB_ECDSA;
 
 // clang-format off
 const Unbuilt kUnbuilt[] = {
-  FREE(kR, RSA_free), RUN(kR, 0, 0, RSA_up_ref, p), RUN(kR, 0, 0, RSA_size, p),
   RUN(kR, RSA_F_RSA_SIGN, 0, RSA_sign, 64, p, 20, p, p, p),
   RUN(kR, RSA_F_RSA_VERIFY, 0, RSA_verify, 64, p, 20, p, 128, p),
-  RUN(kR, 0, -1, RSA_public_encrypt, 16, p, p, p, RSA_PKCS1_PADDING),
-  RUN(kR, 0, -1, RSA_private_decrypt, 16, p, p, p, RSA_PKCS1_PADDING),
-  RUN(kR, 0, 0, RSA_get_default_method), RUN(kR, 0, 0, d2i_RSAPrivateKey, p, p, 10),
+  RUN(kR, 0, 0, d2i_RSAPrivateKey, p, p, 10),
   RUN(kR, 0, 0, i2d_RSAPrivateKey, p, p), RUN(kR, 0, 0, d2i_RSAPublicKey, p, p, 10),
   RUN(kR, 0, 0, i2d_RSAPublicKey, p, p),
   RUN(kE, EC_F_EC_KEY_NEW, 0, EC_KEY_new), FREE(kE, EC_KEY_free), RUN(kE, 0, 0, EC_KEY_up_ref, p),

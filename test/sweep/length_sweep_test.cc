@@ -51,6 +51,7 @@
 #include <morvane/x509.h>
 
 #include "child.h"
+#include "test_support.h"
 
 // A structure with a cached encoding.
 struct SweepEnc {
@@ -821,8 +822,8 @@ const std::vector<Entry> kGenerators = {
      }},
 };
 
-// The public-key operations: each refuses the length at once, or (RSA and
-// ECDSA, not built yet) refuses to run.
+// The public-key operations: each refuses the length at once, or (ECDSA,
+// not built yet) refuses to run.
 const std::vector<Entry> kPublicKey = {
     {"EVP_PKEY_encrypt",
      [](int key_len) {
@@ -859,10 +860,98 @@ const std::vector<Entry> kPublicKey = {
     {"ECDSA_verify", [](int dlen) { ECDSA_verify(0, Big(), dlen, g_key, 8, nullptr); }},
     {"ECDSA_verify:siglen",
      [](int siglen) { ECDSA_verify(0, g_key, 20, Big(), siglen, nullptr); }},
+};
+
+// RSA: the raw operations on the 512-bit test key, the paddings on blocks of
+// 64 bytes (g_key) with 60 bytes of room and message.
+RSA* RsaKey() {
+  static RSA* key = nullptr;
+  if (key == nullptr) {
+    key = RSA_new();
+    for (const auto& rec : morvane_test::ReadRsp(morvane_test::TestDataFile("rsa/keys.txt"))) {
+      if (rec.Get("bits") != "512") continue;
+      const std::pair<const char*, BIGNUM**> parts[] = {
+          {"n", &key->n}, {"e", &key->e},       {"d", &key->d},       {"p", &key->p},
+          {"q", &key->q}, {"dmp1", &key->dmp1}, {"dmq1", &key->dmq1}, {"iqmp", &key->iqmp}};
+      for (auto [name, slot] : parts) BN_hex2bn(slot, rec.Get(name).c_str());
+    }
+  }
+  return key;
+}
+const std::vector<Entry> kRsa = {
     {"RSA_public_encrypt",
-     [](int flen) { RSA_public_encrypt(flen, Big(), Big(), nullptr, RSA_PKCS1_PADDING); }},
+     [](int flen) { RSA_public_encrypt(flen, Big(), Big(), RsaKey(), RSA_PKCS1_PADDING); }},
+    {"RSA_public_decrypt",
+     [](int flen) { RSA_public_decrypt(flen, Big(), Big(), RsaKey(), RSA_PKCS1_PADDING); }},
+    {"RSA_private_encrypt",
+     [](int flen) { RSA_private_encrypt(flen, Big(), Big(), RsaKey(), RSA_PKCS1_PADDING); }},
     {"RSA_private_decrypt",
-     [](int flen) { RSA_private_decrypt(flen, Big(), Big(), nullptr, RSA_PKCS1_PADDING); }},
+     [](int flen) { RSA_private_decrypt(flen, Big(), Big(), RsaKey(), RSA_PKCS1_PADDING); }},
+    {"RSA_padding_add_PKCS1_type_1",
+     [](int tlen) { RSA_padding_add_PKCS1_type_1(Big(), tlen, g_key, 20); }},
+    {"RSA_padding_add_PKCS1_type_1:flen",
+     [](int flen) { RSA_padding_add_PKCS1_type_1(Big(), 64, Big(), flen); }},
+    {"RSA_padding_add_PKCS1_type_2",
+     [](int tlen) { RSA_padding_add_PKCS1_type_2(Big(), tlen, g_key, 20); }},
+    {"RSA_padding_add_PKCS1_type_2:flen",
+     [](int flen) { RSA_padding_add_PKCS1_type_2(Big(), 64, Big(), flen); }},
+    {"RSA_padding_add_SSLv23", [](int tlen) { RSA_padding_add_SSLv23(Big(), tlen, g_key, 20); }},
+    {"RSA_padding_add_SSLv23:flen",
+     [](int flen) { RSA_padding_add_SSLv23(Big(), 64, Big(), flen); }},
+    {"RSA_padding_add_none", [](int tlen) { RSA_padding_add_none(Big(), tlen, g_key, 64); }},
+    {"RSA_padding_add_none:flen", [](int flen) { RSA_padding_add_none(Big(), 64, Big(), flen); }},
+    {"RSA_padding_add_X931", [](int tlen) { RSA_padding_add_X931(Big(), tlen, g_key, 20); }},
+    {"RSA_padding_add_X931:flen", [](int flen) { RSA_padding_add_X931(Big(), 64, Big(), flen); }},
+    {"RSA_padding_add_PKCS1_OAEP",
+     [](int tlen) { RSA_padding_add_PKCS1_OAEP(Big(), tlen, g_key, 20, g_key, 4); }},
+    {"RSA_padding_add_PKCS1_OAEP:flen",
+     [](int flen) { RSA_padding_add_PKCS1_OAEP(Big(), 64, Big(), flen, g_key, 4); }},
+    {"RSA_padding_add_PKCS1_OAEP:plen",
+     [](int plen) { RSA_padding_add_PKCS1_OAEP(Big(), 64, g_key, 20, Big(), plen); }},
+    {"RSA_padding_add_PKCS1_PSS",
+     [](int slen) { RSA_padding_add_PKCS1_PSS(RsaKey(), Big(), g_key, EVP_sha1(), slen); }},
+    {"RSA_verify_PKCS1_PSS",
+     [](int slen) { RSA_verify_PKCS1_PSS(RsaKey(), g_key, EVP_sha1(), Big(), slen); }},
+};
+
+// A check function swept in each of its lengths: tlen, flen, num (and the
+// OAEP label's plen), the others those of a 64-byte block.
+template <int (*Check)(unsigned char*, int, const unsigned char*, int, int)>
+void CheckTlen(int tlen) {
+  Check(Big(), tlen, g_key, 63, 64);
+}
+template <int (*Check)(unsigned char*, int, const unsigned char*, int, int)>
+void CheckFlen(int flen) {
+  Check(Big(), 64, Big(), flen, 64);
+}
+template <int (*Check)(unsigned char*, int, const unsigned char*, int, int)>
+void CheckNum(int num) {
+  Check(Big(), 64, g_key, 63, num);
+}
+int OaepCheck(unsigned char* to, int tlen, const unsigned char* from, int flen, int num) {
+  return RSA_padding_check_PKCS1_OAEP(to, tlen, from, flen, num, g_key, 4);
+}
+const std::vector<Entry> kRsaChecks = {
+    {"RSA_padding_check_PKCS1_type_1", CheckTlen<RSA_padding_check_PKCS1_type_1>},
+    {"RSA_padding_check_PKCS1_type_1:flen", CheckFlen<RSA_padding_check_PKCS1_type_1>},
+    {"RSA_padding_check_PKCS1_type_1:num", CheckNum<RSA_padding_check_PKCS1_type_1>},
+    {"RSA_padding_check_PKCS1_type_2", CheckTlen<RSA_padding_check_PKCS1_type_2>},
+    {"RSA_padding_check_PKCS1_type_2:flen", CheckFlen<RSA_padding_check_PKCS1_type_2>},
+    {"RSA_padding_check_PKCS1_type_2:num", CheckNum<RSA_padding_check_PKCS1_type_2>},
+    {"RSA_padding_check_SSLv23", CheckTlen<RSA_padding_check_SSLv23>},
+    {"RSA_padding_check_SSLv23:flen", CheckFlen<RSA_padding_check_SSLv23>},
+    {"RSA_padding_check_SSLv23:num", CheckNum<RSA_padding_check_SSLv23>},
+    {"RSA_padding_check_none", CheckTlen<RSA_padding_check_none>},
+    {"RSA_padding_check_none:flen", CheckFlen<RSA_padding_check_none>},
+    {"RSA_padding_check_none:num", CheckNum<RSA_padding_check_none>},
+    {"RSA_padding_check_X931", CheckTlen<RSA_padding_check_X931>},
+    {"RSA_padding_check_X931:flen", CheckFlen<RSA_padding_check_X931>},
+    {"RSA_padding_check_X931:num", CheckNum<RSA_padding_check_X931>},
+    {"RSA_padding_check_PKCS1_OAEP", CheckTlen<OaepCheck>},
+    {"RSA_padding_check_PKCS1_OAEP:flen", CheckFlen<OaepCheck>},
+    {"RSA_padding_check_PKCS1_OAEP:num", CheckNum<OaepCheck>},
+    {"RSA_padding_check_PKCS1_OAEP:plen",
+     [](int plen) { RSA_padding_check_PKCS1_OAEP(Big(), 64, g_key, 63, 64, Big(), plen); }},
 };
 
 // HMAC keys, pass phrases and key derivation.
@@ -1005,6 +1094,8 @@ INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryN
 INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
 INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
 INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
+INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName);
+INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName);
 INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
 INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
 

@@ -1,0 +1,148 @@
+// The blinding of the private operations (RFC 8017 leaves it to the
+// implementation; this is the classic one): the input is multiplied by
+// A = r^e mod n before the exponentiation and the result by Ai = r^-1 mod n
+// after it, so the secret exponentiation never sees the caller's value.
+//
+// Implementation notes: a key has two blindings, made on first use under
+// lock CRYPTO_LOCK_RSA (a read check, then the write lock with a re-check):
+// `blinding` belongs to the thread that made it and is used without a lock;
+// every other thread shares `mt_blinding`, converting under a read lock of
+// CRYPTO_LOCK_RSA_BLINDING with its own copy of Ai and advancing it under the
+// write lock.  The unblinding product itself runs on the words of the result
+// (rsa_words.cc), as the rest of the private operation does, and the record
+// is then only advanced (BN_BLINDING_update), which is what
+// BN_BLINDING_invert_ex does after its product.
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/rand.h>
+#include <morvane/rsa.h>
+
+#include "rsa/internal.h"
+
+namespace morvane::rsa {
+
+namespace {
+
+// e = d^-1 mod (p - 1)(q - 1) for a key without a public exponent; null when
+// d, p or q is missing or the inverse fails.
+BIGNUM* public_exponent(const RSA* rsa, BN_CTX* ctx) {
+  if (rsa->d == nullptr || rsa->p == nullptr || rsa->q == nullptr) return nullptr;
+  BN_CTX_start(ctx);
+  BIGNUM* pm = BN_CTX_get(ctx);
+  BIGNUM* qm = BN_CTX_get(ctx);
+  BIGNUM* phi = BN_CTX_get(ctx);
+  BIGNUM* e = nullptr;
+  if (phi != nullptr && BN_sub(pm, rsa->p, BN_value_one()) && BN_sub(qm, rsa->q, BN_value_one()) &&
+      BN_mul(phi, pm, qm, ctx)) {
+    const BIGNUM d = secret_view(rsa->d, rsa);
+    e = BN_mod_inverse(nullptr, &d, phi, ctx);
+  }
+  BN_CTX_end(ctx);
+  return e;
+}
+
+}  // namespace
+
+bool Blinding::find(RSA* rsa, BN_CTX* ctx) {
+  rsa_ = rsa;
+  CRYPTO_r_lock(CRYPTO_LOCK_RSA);
+  bool write = false;
+  auto to_write = [&] {
+    if (write) return;
+    CRYPTO_r_unlock(CRYPTO_LOCK_RSA);
+    CRYPTO_w_lock(CRYPTO_LOCK_RSA);
+    write = true;
+  };
+  if (rsa->blinding == nullptr) {
+    to_write();
+    if (rsa->blinding == nullptr) rsa->blinding = RSA_setup_blinding(rsa, ctx);
+  }
+  BN_BLINDING* b = rsa->blinding;
+  if (b != nullptr) {
+    local_ = BN_BLINDING_get_thread_id(b) == CRYPTO_thread_id();
+    if (!local_) {
+      if (rsa->mt_blinding == nullptr) {
+        to_write();
+        if (rsa->mt_blinding == nullptr) rsa->mt_blinding = RSA_setup_blinding(rsa, ctx);
+      }
+      b = rsa->mt_blinding;
+    }
+  }
+  if (write) {
+    CRYPTO_w_unlock(CRYPTO_LOCK_RSA);
+  } else {
+    CRYPTO_r_unlock(CRYPTO_LOCK_RSA);
+  }
+  b_ = b;
+  return b != nullptr;
+}
+
+bool Blinding::convert(BIGNUM* f, BIGNUM* br, BN_CTX* ctx) {
+  if (local_) return BN_BLINDING_convert_ex(f, br, b_, ctx) == 1;
+  CRYPTO_r_lock(CRYPTO_LOCK_RSA_BLINDING);
+  const bool ok = BN_BLINDING_convert_ex(f, br, b_, ctx) == 1;
+  CRYPTO_r_unlock(CRYPTO_LOCK_RSA_BLINDING);
+  return ok;
+}
+
+bool Blinding::invert(BN_ULONG* out, const BIGNUM* br, BN_CTX* ctx) {
+  const int nl = rsa_->n->top;
+  // The key's Montgomery context of n is there when the key keeps one: the
+  // private operation has just made or found it.
+  MontFor mn((rsa_->flags & RSA_FLAG_CACHE_PUBLIC) ? rsa_->_method_mod_n : nullptr, rsa_->n, ctx);
+  Scratch s(5 * static_cast<size_t>(nl));
+  Modulus m;
+  BN_ULONG* factor = s.take(nl);
+  BN_ULONG* t = s.take(2 * nl);
+  if (mn.get() == nullptr || t == nullptr || !s.modulus(&m, mn.get())) return false;
+  load_words(factor, nl, br);
+  mont_mul(out, out, factor, m, t);  // out br R^-1
+  mont_mul(out, out, m.rr, m, t);    // out br
+  if (local_) return BN_BLINDING_update(b_, ctx) == 1;
+  CRYPTO_w_lock(CRYPTO_LOCK_RSA_BLINDING);
+  const bool ok = BN_BLINDING_update(b_, ctx) == 1;
+  CRYPTO_w_unlock(CRYPTO_LOCK_RSA_BLINDING);
+  return ok;
+}
+
+void free_blinding(BN_BLINDING* b) {
+  BN_BLINDING_free(b);
+}
+
+}  // namespace morvane::rsa
+
+using namespace morvane::rsa;
+
+/* see morvane/rsa.h */
+BN_BLINDING* RSA_setup_blinding(RSA* rsa, BN_CTX* in_ctx) {
+  BN_CTX* ctx = in_ctx != nullptr ? in_ctx : BN_CTX_new();
+  if (ctx == nullptr) return nullptr;
+  BN_CTX_start(ctx);
+  BN_BLINDING* ret = nullptr;
+  BIGNUM* derived = nullptr;
+  if (BN_CTX_get(ctx) == nullptr) {
+    RSAerr(RSA_F_RSA_SETUP_BLINDING, ERR_R_MALLOC_FAILURE);
+  } else if (rsa->e == nullptr && (derived = public_exponent(rsa, ctx)) == nullptr) {
+    RSAerr(RSA_F_RSA_SETUP_BLINDING, RSA_R_NO_PUBLIC_EXPONENT);
+  } else {
+    // An unseeded generator gets the words of d that hold its value, with no
+    // entropy credited.
+    if (RAND_status() == 0 && rsa->d != nullptr && rsa->d->d != nullptr) {
+      RAND_add(rsa->d->d, rsa->d->top * static_cast<int>(sizeof(BN_ULONG)), 0.0);
+    }
+    BIGNUM n = secret_view(rsa->n, rsa);
+    ret = BN_BLINDING_create_param(nullptr, derived != nullptr ? derived : rsa->e, &n, ctx,
+                                   rsa->meth->bn_mod_exp, rsa->_method_mod_n);
+    if (ret == nullptr) {
+      RSAerr(RSA_F_RSA_SETUP_BLINDING, ERR_R_BN_LIB);
+    } else {
+      BN_BLINDING_set_thread_id(ret, CRYPTO_thread_id());
+    }
+  }
+  BN_CTX_end(ctx);
+  if (in_ctx == nullptr) BN_CTX_free(ctx);
+  BN_free(derived);
+  return ret;
+}

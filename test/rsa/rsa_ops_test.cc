@@ -1,0 +1,247 @@
+// The four raw operations of the built-in method: the limits on the public
+// key, input range, output length, the key shapes the private operations
+// serve (CRT, d alone, a faulty CRT number), X9.31 representatives, and the
+// failure reasons.
+
+#include <morvane/bn.h>
+#include <morvane/err.h>
+#include <morvane/rsa.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "rsa_test_util.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace rsa_test;
+using morvane_test::ErrorsAre;
+
+constexpr int kR = ERR_LIB_RSA;
+
+// A public key with the odd modulus 2^(bits-1) + 2^(bits/2) + 1 and e.
+Rsa PublicKey(int bits, const std::string& e_hex) {
+  Rsa key(RSA_new());
+  key->n = BN_new();
+  BN_set_bit(key->n, bits - 1);
+  BN_set_bit(key->n, bits / 2);
+  BN_set_bit(key->n, 0);
+  key->e = Hex(e_hex);
+  return key;
+}
+
+TEST(RsaOps, ModulusUpTo16384Bits) {
+  for (int bits : {16384, 16385}) {
+    Rsa key = PublicKey(bits, "3");
+    const int k = RSA_size(key.get());
+    Bytes in(k, 0x01), out(k);
+    in[0] = 0;
+    const int want = bits == 16384 ? k : -1;
+    EXPECT_EQ(RSA_public_encrypt(k, in.data(), out.data(), key.get(), RSA_NO_PADDING), want);
+    EXPECT_EQ(RSA_public_decrypt(k, in.data(), out.data(), key.get(), RSA_NO_PADDING), want);
+  }
+  EXPECT_ERRORS({{kR, RSA_F_RSA_VEK_PUBLIC_ENCRYPT, RSA_R_MODULUS_TOO_LARGE},
+                 {kR, RSA_F_RSA_VEK_PUBLIC_DECRYPT, RSA_R_MODULUS_TOO_LARGE}});
+}
+
+TEST(RsaOps, PublicExponentLimits) {
+  const std::string e65 = "10000000000000001";  // 65 bits
+  struct Case {
+    int bits;
+    std::string e;  // "n": the modulus itself
+    bool ok;
+  };
+  const Case cases[] = {
+      {3072, e65, true}, {3073, e65, false}, {3073, "FFFFFFFFFFFFFFFF", true}, {1024, "n", false}};
+  for (const auto& c : cases) {
+    Rsa key = PublicKey(c.bits, c.e == "n" ? "1" : c.e);
+    if (c.e == "n") BN_copy(key->e, key->n);
+    const int k = RSA_size(key.get());
+    Bytes in(k, 0x22), out(k);
+    in[0] = 0;
+    for (int decrypt = 0; decrypt < 2; decrypt++) {
+      const int r = decrypt
+                        ? RSA_public_decrypt(k, in.data(), out.data(), key.get(), RSA_NO_PADDING)
+                        : RSA_public_encrypt(k, in.data(), out.data(), key.get(), RSA_NO_PADDING);
+      EXPECT_EQ(r, c.ok ? k : -1) << c.bits << " bits, e " << c.e;
+      if (!c.ok) {
+        EXPECT_ERRORS({{kR, decrypt ? RSA_F_RSA_VEK_PUBLIC_DECRYPT : RSA_F_RSA_VEK_PUBLIC_ENCRYPT,
+                        RSA_R_BAD_E_VALUE}});
+      }
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+TEST(RsaOps, InputMustBeBelowTheModulus) {
+  Rsa key = MakeKey(TestKey(1024));
+  const Bytes n = ToBytes(key->n, 128);
+  Bytes n1 = n, out(128);
+  n1[127]--;  // n is odd
+  EXPECT_EQ(RSA_public_encrypt(128, n.data(), out.data(), key.get(), RSA_NO_PADDING), -1);
+  EXPECT_EQ(RSA_public_decrypt(128, n.data(), out.data(), key.get(), RSA_NO_PADDING), -1);
+  EXPECT_EQ(RSA_private_encrypt(128, n.data(), out.data(), key.get(), RSA_NO_PADDING), -1);
+  EXPECT_EQ(RSA_private_decrypt(128, n.data(), out.data(), key.get(), RSA_NO_PADDING), -1);
+  const int r = RSA_R_DATA_TOO_LARGE_FOR_MODULUS;
+  EXPECT_ERRORS({{kR, RSA_F_RSA_VEK_PUBLIC_ENCRYPT, r},
+                 {kR, RSA_F_RSA_VEK_PUBLIC_DECRYPT, r},
+                 {kR, RSA_F_RSA_VEK_PRIVATE_ENCRYPT, r},
+                 {kR, RSA_F_RSA_VEK_PRIVATE_DECRYPT, r}});
+  EXPECT_EQ(RSA_public_encrypt(128, n1.data(), out.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(RSA_public_decrypt(128, n1.data(), out.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(RSA_private_encrypt(128, n1.data(), out.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(RSA_private_decrypt(128, n1.data(), out.data(), key.get(), RSA_NO_PADDING), 128);
+  // (n - 1)^d = n - 1: d is odd.
+  EXPECT_EQ(out, n1);
+  Bytes longer(129, 0);
+  EXPECT_EQ(RSA_public_decrypt(129, longer.data(), out.data(), key.get(), RSA_NO_PADDING), -1);
+  EXPECT_EQ(RSA_private_decrypt(129, longer.data(), out.data(), key.get(), RSA_NO_PADDING), -1);
+  EXPECT_ERRORS({{kR, RSA_F_RSA_VEK_PUBLIC_DECRYPT, RSA_R_DATA_GREATER_THAN_MOD_LEN},
+                 {kR, RSA_F_RSA_VEK_PRIVATE_DECRYPT, RSA_R_DATA_GREATER_THAN_MOD_LEN}});
+}
+
+TEST(RsaOps, UnknownPaddings) {
+  Rsa key = MakeKey(TestKey(512));
+  Bytes in(64, 0), out(64);
+  EXPECT_EQ(RSA_public_encrypt(10, in.data(), out.data(), key.get(), RSA_X931_PADDING), -1);
+  EXPECT_EQ(RSA_public_decrypt(64, in.data(), out.data(), key.get(), RSA_PKCS1_OAEP_PADDING), -1);
+  EXPECT_EQ(RSA_private_encrypt(10, in.data(), out.data(), key.get(), RSA_SSLV23_PADDING), -1);
+  EXPECT_EQ(RSA_private_decrypt(64, in.data(), out.data(), key.get(), 6), -1);
+  const int r = RSA_R_UNKNOWN_PADDING_TYPE;
+  EXPECT_ERRORS({{kR, RSA_F_RSA_VEK_PUBLIC_ENCRYPT, r},
+                 {kR, RSA_F_RSA_VEK_PUBLIC_DECRYPT, r},
+                 {kR, RSA_F_RSA_VEK_PRIVATE_ENCRYPT, r},
+                 {kR, RSA_F_RSA_VEK_PRIVATE_DECRYPT, r}});
+}
+
+// The padding's own reason comes first, then "padding check failed".
+TEST(RsaOps, FailedPaddingCheckIsReportedTwice) {
+  Rsa key = MakeKey(TestKey(1024));
+  Bytes in(128, 0x33), ct(128), out(128, 0x5A);
+  in[0] = 0;  // a block of type 0x33, not 2
+  ASSERT_EQ(RSA_public_encrypt(128, in.data(), ct.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(RSA_private_decrypt(128, ct.data(), out.data(), key.get(), RSA_PKCS1_PADDING), -1);
+  EXPECT_EQ(out, Bytes(128, 0x5A));
+  EXPECT_ERRORS({{kR, RSA_F_RSA_PADDING_CHECK_PKCS1_TYPE_2, RSA_R_BLOCK_TYPE_IS_NOT_02},
+                 {kR, RSA_F_RSA_VEK_PRIVATE_DECRYPT, RSA_R_PADDING_CHECK_FAILED}});
+  ASSERT_EQ(RSA_private_encrypt(128, in.data(), ct.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(RSA_public_decrypt(128, ct.data(), out.data(), key.get(), RSA_PKCS1_PADDING), -1);
+  EXPECT_ERRORS({{kR, RSA_F_RSA_PADDING_CHECK_PKCS1_TYPE_1, RSA_R_BLOCK_TYPE_IS_NOT_01},
+                 {kR, RSA_F_RSA_VEK_PUBLIC_DECRYPT, RSA_R_PADDING_CHECK_FAILED}});
+}
+
+// Every key shape gives c^d mod n: the CRT on words (balanced keys), on
+// numbers (1025 bits: p and q of different word counts), d alone, and each
+// without blinding or constant-time marks.
+TEST(RsaOps, KeyShapesAgree) {
+  for (int bits : {512, 1025, 2048}) {
+    Rsa full = MakeKey(TestKey(bits));
+    const int k = RSA_size(full.get());
+    Bytes c = Pseudo(k, static_cast<unsigned>(bits)), want(k), got(k);
+    c[0] = 0;
+    ASSERT_EQ(RSA_private_decrypt(k, c.data(), want.data(), full.get(), RSA_NO_PADDING), k);
+    Bytes back(k);
+    ASSERT_EQ(RSA_public_encrypt(k, want.data(), back.data(), full.get(), RSA_NO_PADDING), k);
+    EXPECT_EQ(back, c) << bits;
+    struct Shape {
+      const char* parts;
+      int flags;
+    };
+    for (const Shape& s : {Shape{"n,e,d", 0}, Shape{"n,e,d", RSA_FLAG_NO_BLINDING},
+                           Shape{"n,e,d,p,q,dmp1,dmq1,iqmp", RSA_FLAG_NO_CONSTTIME},
+                           Shape{"n,e,d,p,q,dmp1,dmq1,iqmp", RSA_FLAG_NO_BLINDING},
+                           Shape{"n,e,d,p", 0}, Shape{"n,d", RSA_FLAG_NO_BLINDING}}) {
+      Rsa key = MakeKey(TestKey(bits), s.parts);
+      key->flags |= s.flags;
+      ASSERT_EQ(RSA_private_decrypt(k, c.data(), got.data(), key.get(), RSA_NO_PADDING), k)
+          << s.parts << " " << s.flags;
+      EXPECT_EQ(got, want) << bits << " bits, " << s.parts << ", flags " << s.flags;
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+// A wrong CRT number gives a wrong CRT result, which the check against e
+// replaces by the direct exponentiation, without an error.
+TEST(RsaOps, FaultyCrtNumberIsCaughtByTheCheck) {
+  for (int bits : {1024, 1025}) {
+    for (const char* which : {"dmp1", "dmq1", "iqmp"}) {
+      Rsa good = MakeKey(TestKey(bits)), bad = MakeKey(TestKey(bits));
+      BIGNUM* num = std::string(which) == "dmp1"   ? bad->dmp1
+                    : std::string(which) == "dmq1" ? bad->dmq1
+                                                   : bad->iqmp;
+      BN_add_word(num, 2);
+      const int k = RSA_size(good.get());
+      Bytes c = Pseudo(k, 5), want(k), got(k);
+      c[0] = 0;
+      ASSERT_EQ(RSA_private_decrypt(k, c.data(), want.data(), good.get(), RSA_NO_PADDING), k);
+      ASSERT_EQ(RSA_private_decrypt(k, c.data(), got.data(), bad.get(), RSA_NO_PADDING), k);
+      EXPECT_EQ(got, want) << bits << " bits, " << which;
+      // Signing takes the same way.
+      ASSERT_EQ(RSA_private_encrypt(k, c.data(), got.data(), bad.get(), RSA_NO_PADDING), k);
+      EXPECT_EQ(got, want) << bits << " bits, " << which;
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+// A result with leading zero bytes still fills RSA_size bytes.
+TEST(RsaOps, OutputKeepsItsLeadingZeros) {
+  Rsa key = MakeKey(TestKey(1024));
+  Bytes small(128, 0), m(128), c(128, 0xEE);
+  small[127] = 0x05;
+  small[126] = 0x01;
+  // m = small^d, so m^e = small: two bytes of value, 126 zero bytes in front.
+  ASSERT_EQ(RSA_private_encrypt(128, small.data(), m.data(), key.get(), RSA_NO_PADDING), 128);
+  ASSERT_EQ(RSA_public_encrypt(128, m.data(), c.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(c, small);
+  // The same through the private operation: 0 and 1 are their own powers.
+  Bytes zero(128, 0), one(128, 0);
+  one[127] = 1;
+  ASSERT_EQ(RSA_private_decrypt(128, zero.data(), c.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(c, zero);
+  ASSERT_EQ(RSA_private_decrypt(1, one.data() + 127, c.data(), key.get(), RSA_NO_PADDING), 128);
+  EXPECT_EQ(c, one);
+}
+
+// X9.31 signing gives min(s, n - s); the public operation takes either.
+TEST(RsaOps, X931SignatureRepresentative) {
+  for (int bits : {1024, 1536}) {
+    Rsa key = MakeKey(TestKey(bits));
+    const int k = RSA_size(key.get());
+    for (unsigned seed = 0; seed < 4; seed++) {
+      const Bytes msg = Pseudo(20, seed);
+      Bytes sig(k), out(k);
+      ASSERT_EQ(RSA_private_encrypt(20, msg.data(), sig.data(), key.get(), RSA_X931_PADDING), k);
+      BIGNUM* s = BN_bin2bn(sig.data(), k, nullptr);
+      BIGNUM* other = BN_new();
+      ASSERT_TRUE(BN_sub(other, key->n, s));
+      EXPECT_LT(BN_cmp(s, other), 0);
+      for (const BIGNUM* form :
+           {static_cast<const BIGNUM*>(s), static_cast<const BIGNUM*>(other)}) {
+        const Bytes in = ToBytes(form, static_cast<size_t>(k));
+        ASSERT_EQ(RSA_public_decrypt(k, in.data(), out.data(), key.get(), RSA_X931_PADDING), 20);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + 20), msg);
+      }
+      BN_free(s);
+      BN_free(other);
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+TEST(RsaOps, PublicOperationsNeedTheirNumbers) {
+  Rsa key = MakeKey(TestKey(512), "n,d");
+  Bytes in(64, 0), out(64);
+  EXPECT_EQ(RSA_public_encrypt(64, in.data(), out.data(), key.get(), RSA_NO_PADDING), -1);
+  Rsa none(RSA_new());
+  EXPECT_EQ(RSA_public_decrypt(64, in.data(), out.data(), none.get(), RSA_NO_PADDING), -1);
+  EXPECT_EQ(RSA_private_decrypt(64, in.data(), out.data(), none.get(), RSA_NO_PADDING), -1);
+  EXPECT_ERRORS({{kR, RSA_F_RSA_VEK_PUBLIC_ENCRYPT, RSA_R_NO_PUBLIC_EXPONENT},
+                 {kR, RSA_F_RSA_VEK_PUBLIC_DECRYPT, ERR_R_PASSED_NULL_PARAMETER},
+                 {kR, RSA_F_RSA_VEK_PRIVATE_DECRYPT, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+}  // namespace
