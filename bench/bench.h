@@ -121,6 +121,7 @@ void RegisterEnvelope();
 void RegisterPem();
 void RegisterRand();
 void RegisterRsa();
+void RegisterX509();
 
 // Records a cross-check failure; main reports them and exits non-zero.
 void Mismatch(const std::string& what);

@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
   bench::RegisterBnFields();
   bench::RegisterRsa();
   bench::RegisterDsaDh();
+  bench::RegisterX509();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
       fprintf(stderr, "cross-check failed: %s\n", m.c_str());

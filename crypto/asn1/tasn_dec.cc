@@ -603,6 +603,15 @@ auxerr:
   return 0;
 }
 
+// An untagged ANY alternative: it matches whatever element comes, so it is
+// tried as a mandatory field (an ANY has no tag by which it could be absent,
+// and the primitive decoder refuses it as optional).
+bool plain_any(const ASN1_TEMPLATE* tt) {
+  if (tt->flags & (ASN1_TF_SK_MASK | ASN1_TF_TAG_MASK | ASN1_TF_ADB_MASK)) return false;
+  const ASN1_ITEM* it = tt->item;
+  return it->itype == ASN1_KIND_PRIMITIVE && it->templates == nullptr && it->utype == ASN1_UT_ANY;
+}
+
 // A CHOICE: the first alternative present.
 int choice_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1_ITEM* it, char opt,
                ASN1_TLC* ctx, int depth, const ASN1_TEMPLATE** errtt) {
@@ -624,7 +633,8 @@ int choice_d2i(ASN1_VALUE** pval, const unsigned char** in, long len, const ASN1
   long i;
   for (i = 0; i < it->tcount; i++) {
     const ASN1_TEMPLATE* tt = &it->templates[i];
-    const int ret = template_ex_d2i(asn1_get_field_ptr(pval, tt), &p, len, tt, 1, ctx, depth);
+    const char altopt = plain_any(tt) ? 0 : 1;
+    const int ret = template_ex_d2i(asn1_get_field_ptr(pval, tt), &p, len, tt, altopt, ctx, depth);
     if (ret == -1) continue;
     if (ret > 0) break;
     *errtt = tt;

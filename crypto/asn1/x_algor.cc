@@ -38,11 +38,7 @@ int X509_ALGOR_set0(X509_ALGOR* alg, ASN1_OBJECT* aobj, int ptype, void* pval) {
 /* see morvane/x509.h */
 void X509_ALGOR_get0(ASN1_OBJECT** paobj, int* pptype, void** ppval, X509_ALGOR* algor) {
   if (paobj != nullptr) *paobj = algor->algorithm;
-  if (pptype == nullptr) return;
-  if (algor->parameter == nullptr) {
-    *pptype = ASN1_UT_UNDEF;
-    return;
-  }
-  *pptype = algor->parameter->type;
-  if (ppval != nullptr) *ppval = algor->parameter->value.ptr;
+  if (pptype != nullptr)
+    *pptype = algor->parameter != nullptr ? algor->parameter->type : ASN1_UT_UNDEF;
+  if (ppval != nullptr && algor->parameter != nullptr) *ppval = algor->parameter->value.ptr;
 }

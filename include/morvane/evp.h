@@ -258,6 +258,13 @@ struct evp_cipher_ctx_st {
   unsigned char final[EVP_MAX_BLOCK_LENGTH]; /* the held-back decrypted block */
 };
 
+/* A cipher and its IV, as the PEM layer and the legacy key records keep
+ * them: a null cipher means none. */
+typedef struct evp_cipher_info_st {
+  const EVP_CIPHER *cipher;
+  unsigned char iv[EVP_MAX_IV_LENGTH];
+} EVP_CIPHER_INFO;
+
 /* The built-in descriptions (static; never freed).  EVP_des_ede and
  * EVP_des_ede3 are the ECB records; the _cfb names are the 64- or 128-bit
  * CFB records. */

@@ -85,12 +85,9 @@ MORVANE_EXPORT extern const char PEM_version[];
 #define PEM_STRING_ECPARAMETERS "EC PARAMETERS"
 #define PEM_STRING_ECPRIVATEKEY "EC PRIVATE KEY"
 
-/* A parsed encryption header: the cipher (null when the block is not
- * encrypted) and its IV, zero past the cipher's IV length. */
-typedef struct evp_cipher_info_st {
-  const EVP_CIPHER *cipher;
-  unsigned char iv[EVP_MAX_IV_LENGTH];
-} EVP_CIPHER_INFO;
+/* A parsed encryption header is an EVP_CIPHER_INFO (morvane/evp.h): the
+ * cipher (null when the block is not encrypted) and its IV, zero past the
+ * cipher's IV length. */
 
 /* The pass-phrase callback: writes at most `size` bytes of the phrase into
  * buf and returns its length, or 0 or less to refuse; rwflag is 1 when the

@@ -50,6 +50,8 @@ typedef struct x509_st X509;
 typedef struct X509_name_st X509_NAME;
 typedef struct X509_crl_st X509_CRL;
 typedef struct X509_req_st X509_REQ;
+typedef struct AUTHORITY_KEYID_st AUTHORITY_KEYID;
+typedef struct X509_POLICY_CACHE_st X509_POLICY_CACHE;
 typedef struct x509_store_st X509_STORE;
 typedef struct x509_store_ctx_st X509_STORE_CTX;
 

@@ -2,17 +2,21 @@
  *
  * Certificates, revocation lists and requests, names, the certificate store
  * and chain verification.  Failing calls queue errors of library 11
- * (ERR_LIB_X509).
+ * (ERR_LIB_X509); the structure and key codecs those of library 13
+ * (ERR_LIB_ASN1) too.
  *
  * Null arguments: the default-path functions take none; X509_NAME_set
- * refuses a null argument and the name items follow morvane/asn1.h (X_free
+ * refuses a null argument and the items follow morvane/asn1.h (X_free
  * accepts null); the sections on password-based parameters, PKCS#8
- * conversion and attribute lists say what their functions accept; the rest
- * is not built yet and fails as above without reading its arguments. */
+ * conversion, attribute lists, certificates and public keys say what their
+ * functions accept (elsewhere there a valid object is needed); the rest is
+ * not built yet and fails as above without reading its arguments. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
 #include <morvane/asn1.h>
+#include <morvane/crypto.h>
+#include <morvane/evp.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
@@ -251,6 +255,287 @@ MORVANE_EXPORT int X509_NAME_set(X509_NAME **xn, X509_NAME *name);
 MORVANE_EXPORT int X509_NAME_print_ex(BIO *out, X509_NAME *nm, int indent, unsigned long flags);
 MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
                                          unsigned long flags);
+/* ---- certificates, revocation lists and requests -------------------------
+ * The structures of RFC 5280 (certificates, 4.1; revocation lists, 5.1),
+ * PKCS#10 requests (RFC 2986, 4), Netscape's signed public key and challenge
+ * and certificate sequence, and the trust record that travels after a
+ * certificate.  Each has its template family (listed with the items below).
+ * X509, X509_CRL and X509_REQ are reference counted under locks 3, 6 and 7:
+ * X_free drops one reference and frees at zero; take one with CRYPTO_add on
+ * `references`.  The signed parts of revocation lists and requests keep the
+ * octets they were decoded from and re-encode them unchanged until their
+ * `enc.modified` is set (X509_CRL_add0_revoked does so; so must any other
+ * change); a certificate's signed part is always encoded from its fields
+ * (its names keep their own octets).  After each decode a certificate's
+ * `name` holds its subject as X509_NAME_oneline gives it; a decode into an
+ * existing certificate first drops its trust record, verified mark and
+ * cached extension facts (its extra data stays).
+ *
+ * Null arguments: X509_INFO_free and X509_PKEY_free accept null,
+ * i2d_X509_AUX a null certificate (0), X509_NAME_oneline a null name and a
+ * null buffer, d2i_X509_PKEY a null `a`; the other calls of this section
+ * need a valid certificate or list. */
+
+typedef struct X509_val_st {
+  ASN1_TIME *notBefore;
+  ASN1_TIME *notAfter;
+} X509_VAL;
+
+typedef struct X509_extension_st {
+  ASN1_OBJECT *object;
+  ASN1_BOOLEAN critical; /* -1 absent, else the decoded octet */
+  ASN1_OCTET_STRING *value; /* the DER of the extension's value */
+} X509_EXTENSION;
+typedef STACK X509_EXTENSIONS; /* of X509_EXTENSION */
+
+/* SubjectPublicKeyInfo (RFC 5280, 4.1.2.7) with the key decoded from it. */
+typedef struct X509_pubkey_st {
+  X509_ALGOR *algor;
+  ASN1_BIT_STRING *public_key;
+  EVP_PKEY *pkey; /* cached by X509_PUBKEY_get (one reference), or null */
+} X509_PUBKEY;
+
+typedef struct x509_cinf_st {
+  ASN1_INTEGER *version; /* [0] EXPLICIT, null when absent (version 1) */
+  ASN1_INTEGER *serialNumber;
+  X509_ALGOR *signature;
+  X509_NAME *issuer;
+  X509_VAL *validity;
+  X509_NAME *subject;
+  X509_PUBKEY *key;
+  ASN1_BIT_STRING *issuerUID;  /* [1] IMPLICIT, null when absent */
+  ASN1_BIT_STRING *subjectUID; /* [2] IMPLICIT, null when absent */
+  STACK *extensions;           /* [3] EXPLICIT, of X509_EXTENSION; null when absent */
+} X509_CINF;
+
+/* The trust record kept beside a certificate (never inside it). */
+typedef struct x509_cert_aux_st {
+  STACK *trust;            /* of ASN1_OBJECT: uses trusted, or null */
+  STACK *reject;           /* of ASN1_OBJECT: uses rejected, [0] IMPLICIT, or null */
+  ASN1_UTF8STRING *alias;  /* or null */
+  ASN1_OCTET_STRING *keyid; /* or null */
+  STACK *other;            /* of X509_ALGOR, [1] IMPLICIT, or null */
+} X509_CERT_AUX;
+
+struct x509_st {
+  X509_CINF *cert_info;
+  X509_ALGOR *sig_alg;
+  ASN1_BIT_STRING *signature;
+  /* not encoded: */
+  int valid;
+  int references;
+  char *name; /* the subject as one line of text */
+  CRYPTO_EX_DATA ex_data;
+  long ex_pathlen;   /* -1 after creation */
+  long ex_pcpathlen;
+  unsigned long ex_flags;
+  unsigned long ex_kusage;
+  unsigned long ex_xkusage;
+  unsigned long ex_nscert;
+  ASN1_OCTET_STRING *skid;
+  AUTHORITY_KEYID *akid;
+  X509_POLICY_CACHE *policy_cache;
+  unsigned char sha1_hash[20];
+  X509_CERT_AUX *aux; /* null until first needed */
+};
+
+typedef struct x509_revoked_st {
+  ASN1_INTEGER *serialNumber;
+  ASN1_TIME *revocationDate;
+  STACK *extensions; /* of X509_EXTENSION, or null */
+  int sequence;      /* not encoded */
+} X509_REVOKED;
+
+typedef struct X509_crl_info_st {
+  ASN1_INTEGER *version; /* null when absent */
+  X509_ALGOR *sig_alg;
+  X509_NAME *issuer;
+  ASN1_TIME *lastUpdate;
+  ASN1_TIME *nextUpdate; /* null when absent */
+  STACK *revoked;        /* of X509_REVOKED, ordered by serial number; or null */
+  STACK *extensions;     /* [0] EXPLICIT, of X509_EXTENSION; or null */
+  ASN1_ENCODING enc;     /* the DER decoded, reused until modified */
+} X509_CRL_INFO;
+
+struct X509_crl_st {
+  X509_CRL_INFO *crl;
+  X509_ALGOR *sig_alg;
+  ASN1_BIT_STRING *signature;
+  int references;
+};
+
+typedef struct X509_req_info_st {
+  ASN1_ENCODING enc; /* the DER decoded, reused until modified */
+  ASN1_INTEGER *version;
+  X509_NAME *subject;
+  X509_PUBKEY *pubkey;
+  STACK *attributes; /* [0] IMPLICIT SET OF X509_ATTRIBUTE; empty when made here */
+} X509_REQ_INFO;
+
+struct X509_req_st {
+  X509_REQ_INFO *req_info;
+  X509_ALGOR *sig_alg;
+  ASN1_BIT_STRING *signature;
+  int references;
+};
+
+typedef struct Netscape_spkac_st {
+  X509_PUBKEY *pubkey;
+  ASN1_IA5STRING *challenge;
+} NETSCAPE_SPKAC;
+
+typedef struct Netscape_spki_st {
+  NETSCAPE_SPKAC *spkac;
+  X509_ALGOR *sig_algor;
+  ASN1_BIT_STRING *signature;
+} NETSCAPE_SPKI;
+
+typedef struct X509_cert_pair_st {
+  X509 *forward; /* [0] EXPLICIT, or null */
+  X509 *reverse; /* [1] EXPLICIT, or null */
+} X509_CERT_PAIR;
+
+/* A new one carries the object of NID 79 (nsCertSequence). */
+typedef struct Netscape_certificate_sequence {
+  ASN1_OBJECT *type;
+  STACK *certs; /* [0] EXPLICIT, of X509; or null */
+} NETSCAPE_CERT_SEQUENCE;
+
+/* A private key as the PEM layer holds it; references under lock 5. */
+typedef struct private_key_st {
+  int version;
+  X509_ALGOR *enc_algor;      /* the cipher of the legacy encrypted form */
+  ASN1_OCTET_STRING *enc_pkey; /* its encrypted key */
+  EVP_PKEY *dec_pkey;         /* the key once decrypted, or null */
+  int key_length;
+  char *key_data;
+  int key_free; /* non-zero: key_data is owned */
+  EVP_CIPHER_INFO cipher;
+  int references;
+} X509_PKEY;
+
+/* One item of a mixed PEM file; references under lock 4. */
+typedef struct X509_info_st {
+  X509 *x509;
+  X509_CRL *crl;
+  X509_PKEY *x_pkey;
+  EVP_CIPHER_INFO enc_cipher;
+  int enc_len;
+  char *enc_data; /* enc_len bytes of encrypted key data, owned */
+  int references;
+} X509_INFO;
+
+/* Appends rev (owned from now on) to the revocation list's entries, making
+ * the list (ordered by serial number) when absent, and marks the signed part
+ * modified.  1, or 0 with "malloc failure". */
+MORVANE_EXPORT int X509_CRL_add0_revoked(X509_CRL *crl, X509_REVOKED *rev);
+
+/* Extra data of class CRYPTO_EX_INDEX_X509 (morvane/crypto.h). */
+MORVANE_EXPORT int X509_get_ex_new_index(long argl, void *argp, CRYPTO_EX_new *new_func,
+                                         CRYPTO_EX_dup *dup_func, CRYPTO_EX_free *free_func);
+MORVANE_EXPORT int X509_set_ex_data(X509 *r, int idx, void *arg);
+MORVANE_EXPORT void *X509_get_ex_data(X509 *r, int idx);
+
+/* The legacy method record: i2d_X509, d2i_X509, X509_new, X509_free. */
+MORVANE_EXPORT const ASN1_METHOD *X509_asn1_meth(void);
+
+/* A certificate followed by its trust record.  d2i_X509_AUX decodes the
+ * certificate and, when input remains, the record into its `aux`; a record
+ * that does not decode frees the certificate (*a set to null when a is
+ * given) and gives null.  i2d_X509_AUX writes both (the record only when
+ * there is one) and returns the sum of their lengths; like every encoder it
+ * measures with out null, writes at *out and advances it, or, with *out
+ * null, allocates the whole output (free it with MORVANE_free). */
+MORVANE_EXPORT X509 *d2i_X509_AUX(X509 **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_AUX(X509 *a, unsigned char **out);
+
+/* The alias and key id of the trust record.  With a value: make the record
+ * and the field as needed and copy len bytes (-1: a zero-terminated text);
+ * 1, or 0.  With a null value: free the field (if any); 1. */
+MORVANE_EXPORT int X509_alias_set1(X509 *x, const unsigned char *name, int len);
+MORVANE_EXPORT int X509_keyid_set1(X509 *x, const unsigned char *id, int len);
+/* Their bytes (length at *len when len is not null), or null when absent. */
+MORVANE_EXPORT unsigned char *X509_alias_get0(X509 *x, int *len);
+MORVANE_EXPORT unsigned char *X509_keyid_get0(X509 *x, int *len);
+/* Push a copy of obj onto the trusted or rejected uses, making the record
+ * and list as needed: the new count, or 0. */
+MORVANE_EXPORT int X509_add1_trust_object(X509 *x, ASN1_OBJECT *obj);
+MORVANE_EXPORT int X509_add1_reject_object(X509 *x, ASN1_OBJECT *obj);
+/* Free the whole list of trusted (rejected) uses. */
+MORVANE_EXPORT void X509_trust_clear(X509 *x);
+MORVANE_EXPORT void X509_reject_clear(X509 *x);
+
+/* A new X509_INFO (all null, one reference), or null with "malloc failure".
+ * X509_INFO_free drops one reference and at zero frees what it holds. */
+MORVANE_EXPORT X509_INFO *X509_INFO_new(void);
+MORVANE_EXPORT void X509_INFO_free(X509_INFO *a);
+/* A new X509_PKEY (version 0, empty algorithm and key string, one
+ * reference), or null.  X509_PKEY_free drops one reference and at zero frees
+ * what it holds. */
+MORVANE_EXPORT X509_PKEY *X509_PKEY_new(void);
+MORVANE_EXPORT void X509_PKEY_free(X509_PKEY *a);
+/* Reads the legacy form SEQUENCE { algorithm, OCTET STRING } into *a (or a
+ * new record) and sets `cipher` from the algorithm (by its long name) and its
+ * OCTET STRING parameter (the IV, at most 16 bytes; else a zero IV).  Null
+ * with "unsupported cipher", "iv too large" or a decoding reason (the
+ * position attached).  i2d_X509_PKEY writes nothing and returns 0. */
+MORVANE_EXPORT X509_PKEY *d2i_X509_PKEY(X509_PKEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_PKEY(X509_PKEY *a, unsigned char **out);
+
+/* ---- public keys ---------------------------------------------------------
+ * X509_PUBKEY_set builds a structure from a key container (RSA, DSA or EC):
+ * the algorithm is the object of the key's type with a NULL parameter for
+ * RSA and whenever the container's save_parameters is 0, else the DSA
+ * parameters (a SEQUENCE) or the EC curve's object (a named curve) or
+ * explicit parameters (a SEQUENCE); the key is the algorithm's public-key
+ * encoding (i2d_PublicKey).  It replaces *x (freed) and returns 1, or 0 with
+ * *x untouched.  X509_PUBKEY_get returns the key with one reference for the
+ * caller, decoding and caching it on first use (safe from several threads:
+ * the first key published under lock 10 is kept); null when key or its
+ * public_key is null or the key cannot be decoded.  A decode into an
+ * existing X509_PUBKEY drops the key it cached.
+ *
+ * d2i_PUBKEY/i2d_PUBKEY code a key container as SubjectPublicKeyInfo; the
+ * _RSA_, _DSA_ and _EC_ forms code the algorithm key (a key of another type
+ * fails and leaves *in where it was).  d2i_PrivateKey and d2i_PublicKey
+ * decode the algorithm's own encoding (RSAPrivateKey, DSA's six INTEGERs,
+ * ECPrivateKey; RSAPublicKey, DSA's public INTEGER, the EC point into the
+ * group already in *a) into *a (when a and *a are given) or a new container;
+ * d2i_AutoPrivateKey finds the type by counting the elements of the outer
+ * SEQUENCE (6 DSA, 4 EC, else RSA).  A failed decode leaves a container
+ * passed in as it was (the DSA and EC public forms excepted, which fill its
+ * key in place).  i2d_PrivateKey and i2d_PublicKey encode an RSA, DSA or EC
+ * container and give -1 with "unsupported public key type" for any other
+ * (or one without its key).
+ *
+ * Null arguments: X509_PUBKEY_set gives 0 for a null x or pkey and
+ * X509_PUBKEY_get null for a null key; a null key to an encoder gives 0
+ * (the _PUBKEY forms) or -1; the decoders take a null `a`. */
+MORVANE_EXPORT int X509_PUBKEY_set(X509_PUBKEY **x, EVP_PKEY *pkey);
+MORVANE_EXPORT EVP_PKEY *X509_PUBKEY_get(X509_PUBKEY *key);
+MORVANE_EXPORT EVP_PKEY *d2i_PUBKEY(EVP_PKEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PUBKEY(EVP_PKEY *a, unsigned char **out);
+MORVANE_EXPORT RSA *d2i_RSA_PUBKEY(RSA **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_RSA_PUBKEY(RSA *a, unsigned char **out);
+MORVANE_EXPORT DSA *d2i_DSA_PUBKEY(DSA **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_DSA_PUBKEY(DSA *a, unsigned char **out);
+MORVANE_EXPORT EC_KEY *d2i_EC_PUBKEY(EC_KEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_EC_PUBKEY(EC_KEY *a, unsigned char **out);
+MORVANE_EXPORT EVP_PKEY *d2i_PrivateKey(int type, EVP_PKEY **a, const unsigned char **in,
+                                        long len);
+MORVANE_EXPORT EVP_PKEY *d2i_AutoPrivateKey(EVP_PKEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT EVP_PKEY *d2i_PublicKey(int type, EVP_PKEY **a, const unsigned char **in,
+                                       long len);
+MORVANE_EXPORT int i2d_PrivateKey(EVP_PKEY *a, unsigned char **out);
+MORVANE_EXPORT int i2d_PublicKey(EVP_PKEY *a, unsigned char **out);
+
+/* The subject as one line of text: "/" short name (or dotted object) "="
+ * value for each entry, value bytes below 0x20 or above 0x7E written as
+ * \xHH.  With buf null, a new text (free it with MORVANE_free), else at most
+ * len bytes with the zero in buf, holding the whole entries that fit; a null
+ * name gives "NO X509_NAME".  Null with "malloc failure" (or for a caller's
+ * buffer with len 0 or less). */
+MORVANE_EXPORT char *X509_NAME_oneline(X509_NAME *a, char *buf, int len);
 
 /* The X.509 items and their functions (X_new, X_free, d2i_X, i2d_X, X_dup),
  * with the two nested forms of a name's wire encoding (SET OF entries for one
@@ -271,6 +556,97 @@ MORVANE_EXPORT void X509_NAME_free(X509_NAME *a);
 MORVANE_EXPORT X509_NAME *d2i_X509_NAME(X509_NAME **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_X509_NAME(X509_NAME *a, unsigned char **out);
 MORVANE_EXPORT X509_NAME *X509_NAME_dup(X509_NAME *a);
+MORVANE_EXPORT extern const ASN1_ITEM X509_VAL_it;
+MORVANE_EXPORT X509_VAL *X509_VAL_new(void);
+MORVANE_EXPORT void X509_VAL_free(X509_VAL *a);
+MORVANE_EXPORT X509_VAL *d2i_X509_VAL(X509_VAL **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_VAL(X509_VAL *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_EXTENSION_it;
+MORVANE_EXPORT X509_EXTENSION *X509_EXTENSION_new(void);
+MORVANE_EXPORT void X509_EXTENSION_free(X509_EXTENSION *a);
+MORVANE_EXPORT X509_EXTENSION *d2i_X509_EXTENSION(X509_EXTENSION **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_EXTENSION(X509_EXTENSION *a, unsigned char **out);
+MORVANE_EXPORT X509_EXTENSION *X509_EXTENSION_dup(X509_EXTENSION *a);
+MORVANE_EXPORT extern const ASN1_ITEM X509_EXTENSIONS_it;
+MORVANE_EXPORT X509_EXTENSIONS *d2i_X509_EXTENSIONS(X509_EXTENSIONS **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_EXTENSIONS(X509_EXTENSIONS *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_PUBKEY_it;
+MORVANE_EXPORT X509_PUBKEY *X509_PUBKEY_new(void);
+MORVANE_EXPORT void X509_PUBKEY_free(X509_PUBKEY *a);
+MORVANE_EXPORT X509_PUBKEY *d2i_X509_PUBKEY(X509_PUBKEY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_PUBKEY(X509_PUBKEY *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_CINF_it;
+MORVANE_EXPORT X509_CINF *X509_CINF_new(void);
+MORVANE_EXPORT void X509_CINF_free(X509_CINF *a);
+MORVANE_EXPORT X509_CINF *d2i_X509_CINF(X509_CINF **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_CINF(X509_CINF *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_it;
+MORVANE_EXPORT X509 *X509_new(void);
+MORVANE_EXPORT void X509_free(X509 *a);
+MORVANE_EXPORT X509 *d2i_X509(X509 **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509(X509 *a, unsigned char **out);
+MORVANE_EXPORT X509 *X509_dup(X509 *a);
+MORVANE_EXPORT extern const ASN1_ITEM X509_CERT_AUX_it;
+MORVANE_EXPORT X509_CERT_AUX *X509_CERT_AUX_new(void);
+MORVANE_EXPORT void X509_CERT_AUX_free(X509_CERT_AUX *a);
+MORVANE_EXPORT X509_CERT_AUX *d2i_X509_CERT_AUX(X509_CERT_AUX **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_CERT_AUX(X509_CERT_AUX *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_CERT_PAIR_it;
+MORVANE_EXPORT X509_CERT_PAIR *X509_CERT_PAIR_new(void);
+MORVANE_EXPORT void X509_CERT_PAIR_free(X509_CERT_PAIR *a);
+MORVANE_EXPORT X509_CERT_PAIR *d2i_X509_CERT_PAIR(X509_CERT_PAIR **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_CERT_PAIR(X509_CERT_PAIR *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_REVOKED_it;
+MORVANE_EXPORT X509_REVOKED *X509_REVOKED_new(void);
+MORVANE_EXPORT void X509_REVOKED_free(X509_REVOKED *a);
+MORVANE_EXPORT X509_REVOKED *d2i_X509_REVOKED(X509_REVOKED **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_REVOKED(X509_REVOKED *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_CRL_INFO_it;
+MORVANE_EXPORT X509_CRL_INFO *X509_CRL_INFO_new(void);
+MORVANE_EXPORT void X509_CRL_INFO_free(X509_CRL_INFO *a);
+MORVANE_EXPORT X509_CRL_INFO *d2i_X509_CRL_INFO(X509_CRL_INFO **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_CRL_INFO(X509_CRL_INFO *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_CRL_it;
+MORVANE_EXPORT X509_CRL *X509_CRL_new(void);
+MORVANE_EXPORT void X509_CRL_free(X509_CRL *a);
+MORVANE_EXPORT X509_CRL *d2i_X509_CRL(X509_CRL **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_CRL(X509_CRL *a, unsigned char **out);
+MORVANE_EXPORT X509_CRL *X509_CRL_dup(X509_CRL *a);
+MORVANE_EXPORT extern const ASN1_ITEM X509_REQ_INFO_it;
+MORVANE_EXPORT X509_REQ_INFO *X509_REQ_INFO_new(void);
+MORVANE_EXPORT void X509_REQ_INFO_free(X509_REQ_INFO *a);
+MORVANE_EXPORT X509_REQ_INFO *d2i_X509_REQ_INFO(X509_REQ_INFO **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_REQ_INFO(X509_REQ_INFO *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM X509_REQ_it;
+MORVANE_EXPORT X509_REQ *X509_REQ_new(void);
+MORVANE_EXPORT void X509_REQ_free(X509_REQ *a);
+MORVANE_EXPORT X509_REQ *d2i_X509_REQ(X509_REQ **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_X509_REQ(X509_REQ *a, unsigned char **out);
+MORVANE_EXPORT X509_REQ *X509_REQ_dup(X509_REQ *a);
+MORVANE_EXPORT extern const ASN1_ITEM NETSCAPE_SPKAC_it;
+MORVANE_EXPORT NETSCAPE_SPKAC *NETSCAPE_SPKAC_new(void);
+MORVANE_EXPORT void NETSCAPE_SPKAC_free(NETSCAPE_SPKAC *a);
+MORVANE_EXPORT NETSCAPE_SPKAC *d2i_NETSCAPE_SPKAC(NETSCAPE_SPKAC **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_NETSCAPE_SPKAC(NETSCAPE_SPKAC *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM NETSCAPE_SPKI_it;
+MORVANE_EXPORT NETSCAPE_SPKI *NETSCAPE_SPKI_new(void);
+MORVANE_EXPORT void NETSCAPE_SPKI_free(NETSCAPE_SPKI *a);
+MORVANE_EXPORT NETSCAPE_SPKI *d2i_NETSCAPE_SPKI(NETSCAPE_SPKI **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_NETSCAPE_SPKI(NETSCAPE_SPKI *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM NETSCAPE_CERT_SEQUENCE_it;
+MORVANE_EXPORT NETSCAPE_CERT_SEQUENCE *NETSCAPE_CERT_SEQUENCE_new(void);
+MORVANE_EXPORT void NETSCAPE_CERT_SEQUENCE_free(NETSCAPE_CERT_SEQUENCE *a);
+MORVANE_EXPORT NETSCAPE_CERT_SEQUENCE *d2i_NETSCAPE_CERT_SEQUENCE(NETSCAPE_CERT_SEQUENCE **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_NETSCAPE_CERT_SEQUENCE(NETSCAPE_CERT_SEQUENCE *a, unsigned char **out);
 MORVANE_EXPORT extern const ASN1_ITEM X509_ALGOR_it;
 MORVANE_EXPORT X509_ALGOR *X509_ALGOR_new(void);
 MORVANE_EXPORT void X509_ALGOR_free(X509_ALGOR *a);

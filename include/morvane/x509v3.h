@@ -4,8 +4,8 @@
  * builder.  Failing calls queue errors of library 34 (ERR_LIB_X509V3).
  *
  * Null arguments: X509V3_get_value_bool needs a valid value and result
- * pointer; the rest is not built yet and fails as above without reading its
- * arguments. */
+ * pointer; the two frees of certificate caches accept null; the rest is
+ * not built yet and fails as above without reading its arguments. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
@@ -20,6 +20,12 @@ MORVANE_BEGIN_DECLS
  * and "no" to 0; 1.  Anything else (or no value): 0 with "invalid boolean
  * string" and the line's section, name and value attached. */
 MORVANE_EXPORT int X509V3_get_value_bool(CONF_VALUE *value, int *asn1_bool);
+
+/* Release a certificate's cached authority key identifier and policy data;
+ * null is accepted (and, while these structures are not built, the only
+ * value a certificate holds). */
+MORVANE_EXPORT void AUTHORITY_KEYID_free(AUTHORITY_KEYID *a);
+MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
 
 /* Registers the texts of library 34 (ERR_LIB_X509V3) unless they are registered
  * already. */

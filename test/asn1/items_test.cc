@@ -95,6 +95,12 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     for (long i = 0; i < it->tcount; i++) {
       const ASN1_TEMPLATE* tt = &it->templates[i];
       const ASN1_ITEM* f = tt->item;
+      if (f == &ASN1_INTEGER_it && !(tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK))) {
+        // A fresh INTEGER has no octets (02 00), which decodes as zero.
+        ASN1_INTEGER_set(*reinterpret_cast<ASN1_INTEGER**>(reinterpret_cast<char*>(v) + tt->offset),
+                         1);
+        continue;
+      }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
           !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
             (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))

@@ -1074,6 +1074,22 @@ const std::vector<Entry> kPem = {
      }},
 };
 
+// Certificates: the trust record's strings and the one-line name.
+const std::vector<Entry> kX509 = {
+    {"X509_alias_set1",
+     [](int len) {
+       X509_alias_set1(X509_new(), len < 0 ? reinterpret_cast<const unsigned char*>("ca") : Big(),
+                       len);
+     }},
+    {"X509_keyid_set1",
+     [](int len) {
+       X509_keyid_set1(X509_new(), len < 0 ? reinterpret_cast<const unsigned char*>("id") : Big(),
+                       len);
+     }},
+    {"X509_NAME_oneline",
+     [](int len) { X509_NAME_oneline(X509_NAME_new(), reinterpret_cast<char*>(Big()), len); }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
@@ -1098,5 +1114,6 @@ INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName);
 INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName);
 INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
 INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
+INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName);
 
 }  // namespace

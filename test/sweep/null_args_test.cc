@@ -3,8 +3,8 @@
 // contexts (null context, null count, a context without a description),
 // ASN1_item_free(NULL, it), BIO_new_file with a null name, the engine
 // setters and getters, stacks, hash tables, buffers and priority queues,
-// HMAC contexts, password-based keys, PKCS#8 conversion and attribute
-// lists.
+// HMAC contexts, password-based keys, PKCS#8 conversion, attribute lists,
+// and the calls on certificates and keys.
 
 #include <climits>
 #include <cstring>
@@ -25,6 +25,7 @@
 #include <morvane/pqueue.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 #include "child.h"
 #include "test_support.h"
@@ -292,6 +293,46 @@ TEST(NullArguments, HmacPasswordsAndPkcs8) {
          Require(EVP_PKEY_get_attr_count(nullptr) == -1 && EVP_PKEY_get_attr(nullptr, 0) == nullptr &&
                  EVP_PKEY_delete_attr(nullptr, 0) == nullptr && !EVP_PKEY_add1_attr(nullptr, nullptr) &&
                  !EVP_PKEY_add1_attr_by_NID(nullptr, 49, 4, g_buf, 1));
+       }},
+  };
+  RunAll(calls);
+}
+
+TEST(NullArguments, CertificatesAndKeys) {
+  const std::vector<Call> calls = {
+      {"X509_NAME_oneline",
+       [] {
+         char* text = X509_NAME_oneline(nullptr, nullptr, 0);
+         Require(text != nullptr && strcmp(text, "NO X509_NAME") == 0);
+         MORVANE_free(text);
+       }},
+      {"X509_INFO_free, X509_PKEY_free",
+       [] {
+         X509_INFO_free(nullptr);
+         X509_PKEY_free(nullptr);
+       }},
+      {"i2d_X509_AUX", [] { Require(i2d_X509_AUX(nullptr, nullptr) == 0); }},
+      {"d2i_X509_PKEY",
+       [] {
+         const unsigned char der[] = {0x30, 0x00};
+         const unsigned char* p = der;
+         Require(d2i_X509_PKEY(nullptr, &p, sizeof der) == nullptr);
+       }},
+      {"X509_PUBKEY_set", [] { Require(X509_PUBKEY_set(nullptr, nullptr) == 0); }},
+      {"X509_PUBKEY_get", [] { Require(X509_PUBKEY_get(nullptr) == nullptr); }},
+      {"i2d_PUBKEY and the typed forms",
+       [] {
+         Require(i2d_PUBKEY(nullptr, nullptr) == 0 && i2d_RSA_PUBKEY(nullptr, nullptr) == 0 &&
+                 i2d_DSA_PUBKEY(nullptr, nullptr) == 0 && i2d_EC_PUBKEY(nullptr, nullptr) == 0);
+       }},
+      {"i2d_PrivateKey, i2d_PublicKey",
+       [] {
+         Require(i2d_PrivateKey(nullptr, nullptr) == -1 && i2d_PublicKey(nullptr, nullptr) == -1);
+       }},
+      {"AUTHORITY_KEYID_free, policy_cache_free",
+       [] {
+         AUTHORITY_KEYID_free(nullptr);
+         policy_cache_free(nullptr);
        }},
   };
   RunAll(calls);

@@ -1,0 +1,180 @@
+// Certificate (RFC 5280, 4.1) as X509 with its signed part X509_CINF, the
+// certificate's extra data, its legacy method record, and the pair of a
+// certificate and its trust record (d2i_X509_AUX, i2d_X509_AUX).
+//
+// Implementation notes: the certificate's callback keeps the fields that are
+// never encoded: it sets them up after creation, resets them before a decode
+// into an existing certificate (keeping only its extra data), replaces the
+// one-line subject after each decode, and frees them after the encoded
+// fields.  The
+// signed part keeps no encoding of its own: it is encoded from its fields
+// each time (names write their cached octets).
+
+#include <limits.h>
+#include <stddef.h>
+#include <string.h>
+
+#include <morvane/asn1.h>
+#include <morvane/asn1t.h>
+#include <morvane/crypto.h>
+#include <morvane/x509.h>
+#include <morvane/x509v3.h>
+
+static_assert(offsetof(X509_CINF, serialNumber) == 8 && offsetof(X509_CINF, key) == 48 &&
+              offsetof(X509_CINF, extensions) == 72 && sizeof(X509_CINF) == 80);
+static_assert(offsetof(X509, valid) == 24 && offsetof(X509, references) == 28 &&
+              offsetof(X509, name) == 32 && offsetof(X509, ex_data) == 40 &&
+              offsetof(X509, ex_pathlen) == 56 && offsetof(X509, skid) == 104 &&
+              offsetof(X509, sha1_hash) == 128 && offsetof(X509, aux) == 152 &&
+              sizeof(X509) == 160);
+
+namespace {
+
+// Releases what the certificate keeps beside its fields: its trust record and
+// the facts cached from its contents.
+void release_cached(X509* ret) {
+  X509_CERT_AUX_free(ret->aux);
+  ASN1_OCTET_STRING_free(ret->skid);
+  AUTHORITY_KEYID_free(ret->akid);
+  policy_cache_free(ret->policy_cache);
+  ret->aux = nullptr;
+  ret->skid = nullptr;
+  ret->akid = nullptr;
+  ret->policy_cache = nullptr;
+}
+
+int x509_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
+  X509* ret = reinterpret_cast<X509*>(*pval);
+  switch (operation) {
+    case ASN1_CBOP_D2I_PRE:
+      // A certificate decoded into an existing one must not inherit its
+      // predecessor's trust record, verified mark or cached extension facts.
+      release_cached(ret);
+      ret->ex_pcpathlen = 0;
+      ret->ex_kusage = 0;
+      ret->ex_xkusage = 0;
+      ret->ex_nscert = 0;
+      memset(ret->sha1_hash, 0, sizeof ret->sha1_hash);
+      [[fallthrough]];
+    case ASN1_CBOP_NEW_POST:
+      ret->valid = 0;
+      ret->ex_flags = 0;
+      ret->ex_pathlen = -1;
+      ret->skid = nullptr;
+      ret->akid = nullptr;
+      ret->aux = nullptr;
+      if (operation == ASN1_CBOP_NEW_POST) {
+        ret->name = nullptr;
+        CRYPTO_new_ex_data(CRYPTO_EX_INDEX_X509, ret, &ret->ex_data);
+      }
+      break;
+    case ASN1_CBOP_D2I_POST:
+      MORVANE_free(ret->name);
+      ret->name = X509_NAME_oneline(ret->cert_info->subject, nullptr, 0);
+      break;
+    case ASN1_CBOP_FREE_POST:
+      CRYPTO_free_ex_data(CRYPTO_EX_INDEX_X509, ret, &ret->ex_data);
+      release_cached(ret);
+      MORVANE_free(ret->name);
+      ret->name = nullptr;
+      break;
+    default:
+      break;
+  }
+  return 1;
+}
+
+// Adapters with the legacy method record's exact function types.
+int meth_i2d(void* a, unsigned char** out) {
+  return i2d_X509(static_cast<X509*>(a), out);
+}
+void* meth_d2i(void** a, const unsigned char** in, long len) {
+  return d2i_X509(reinterpret_cast<X509**>(a), in, len);
+}
+void* meth_new() {
+  return X509_new();
+}
+void meth_free(void* a) {
+  X509_free(static_cast<X509*>(a));
+}
+
+constexpr ASN1_METHOD kX509Method = {meth_i2d, meth_d2i, meth_new, meth_free};
+
+}  // namespace
+
+ASN1_SEQUENCE(X509_CINF) = {
+    ASN1_EXP_OPT(X509_CINF, version, ASN1_INTEGER, 0),
+    ASN1_SIMPLE(X509_CINF, serialNumber, ASN1_INTEGER),
+    ASN1_SIMPLE(X509_CINF, signature, X509_ALGOR),
+    ASN1_SIMPLE(X509_CINF, issuer, X509_NAME),
+    ASN1_SIMPLE(X509_CINF, validity, X509_VAL),
+    ASN1_SIMPLE(X509_CINF, subject, X509_NAME),
+    ASN1_SIMPLE(X509_CINF, key, X509_PUBKEY),
+    ASN1_IMP_OPT(X509_CINF, issuerUID, ASN1_BIT_STRING, 1),
+    ASN1_IMP_OPT(X509_CINF, subjectUID, ASN1_BIT_STRING, 2),
+    ASN1_EXP_SEQUENCE_OF_OPT(X509_CINF, extensions, X509_EXTENSION, 3),
+} ASN1_SEQUENCE_END(X509_CINF);
+
+ASN1_SEQUENCE_ref(X509, x509_cb, CRYPTO_LOCK_X509) = {
+    ASN1_SIMPLE(X509, cert_info, X509_CINF),
+    ASN1_SIMPLE(X509, sig_alg, X509_ALGOR),
+    ASN1_SIMPLE(X509, signature, ASN1_BIT_STRING),
+} ASN1_SEQUENCE_END_ref(X509, X509);
+
+/* see morvane/x509.h */
+int X509_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func, CRYPTO_EX_dup* dup_func,
+                          CRYPTO_EX_free* free_func) {
+  return CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_X509, argl, argp, new_func, dup_func, free_func);
+}
+
+/* see morvane/x509.h */
+int X509_set_ex_data(X509* r, int idx, void* arg) {
+  return CRYPTO_set_ex_data(&r->ex_data, idx, arg);
+}
+
+/* see morvane/x509.h */
+void* X509_get_ex_data(X509* r, int idx) {
+  return CRYPTO_get_ex_data(&r->ex_data, idx);
+}
+
+/* see morvane/x509.h */
+const ASN1_METHOD* X509_asn1_meth(void) {
+  return &kX509Method;
+}
+
+/* see morvane/x509.h */
+X509* d2i_X509_AUX(X509** a, const unsigned char** in, long len) {
+  const unsigned char* const start = *in;
+  X509* ret = d2i_X509(a, in, len);
+  if (ret == nullptr) return nullptr;
+  len -= *in - start;
+  if (len > 0 && d2i_X509_CERT_AUX(&ret->aux, in, len) == nullptr) {
+    X509_free(ret);
+    if (a != nullptr) *a = nullptr;
+    return nullptr;
+  }
+  return ret;
+}
+
+/* see morvane/x509.h */
+int i2d_X509_AUX(X509* a, unsigned char** out) {
+  if (out != nullptr && *out == nullptr) {
+    // Measure both, allocate once and write both, as every encoder does.
+    const int len = i2d_X509_AUX(a, nullptr);
+    if (len <= 0) return len;
+    auto* buf = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(len)));
+    if (buf == nullptr) return -1;
+    unsigned char* p = buf;
+    if (i2d_X509_AUX(a, &p) != len || p - buf != len) {
+      MORVANE_free(buf);
+      return -1;
+    }
+    *out = buf;
+    return len;
+  }
+  const int cert = i2d_X509(a, out);
+  if (cert <= 0 || a->aux == nullptr) return cert;
+  const int aux = i2d_X509_CERT_AUX(a->aux, out);
+  if (aux < 0 || aux > INT_MAX - cert) return -1;  // the sum must fit the int result
+  return cert + aux;
+}
