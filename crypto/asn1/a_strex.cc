@@ -20,6 +20,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "asn1/internal.h"
+
 namespace {
 
 // ---- the character sink ----------------------------------------------------
@@ -361,11 +363,19 @@ int ASN1_STRING_print_ex_fp(FILE* fp, ASN1_STRING* str, unsigned long flags) {
 
 /* see morvane/x509.h */
 int X509_NAME_print_ex(BIO* out, X509_NAME* nm, int indent, unsigned long flags) {
+  if (flags == 0) return X509_NAME_print(out, nm, indent);  // the compatible form
   return do_name_ex(Sink{bio_put, out}, nm, indent, flags);
 }
 
 /* see morvane/x509.h */
 int X509_NAME_print_ex_fp(FILE* fp, X509_NAME* nm, int indent, unsigned long flags) {
+  if (flags == 0) {
+    BIO* b = morvane::asn1::new_file_bio(fp);
+    if (b == nullptr) return -1;
+    const int r = X509_NAME_print(b, nm, indent);
+    BIO_free(b);
+    return r;
+  }
   return do_name_ex(Sink{file_put, fp}, nm, indent, flags);
 }
 
