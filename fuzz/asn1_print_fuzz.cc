@@ -1,8 +1,9 @@
 // Fuzzes the text printers of outside input.  The input's first octets give
 // a flags word, the dump width, an indent and a string type; the rest goes
 // through the DER dump, the string printer (as the content of a string of
-// that type), the name printer (when it decodes as a name) and the hex text
-// readers.  Checks: the dump gives 0, 1 or 2; each printer's count equals
+// that type), the name printer (when it decodes as a name), the
+// certificate, revocation list and request printers (when it decodes as one)
+// and the hex text readers.  Checks: the dump gives 0, 1 or 2; each printer's count equals
 // what it writes and what it counts without a stream; a printer that fails
 // writes nothing more than it counted.
 
@@ -85,6 +86,31 @@ void Name(const std::string& der, int indent, unsigned long flags) {
   X509_NAME_free(name);
 }
 
+// A certificate, revocation list or request decoded from the input prints
+// whole with the name flags given.
+void Structures(const std::string& der, unsigned long flags) {
+  BIO* out = BIO_new(BIO_s_null());
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+  const long len = static_cast<long>(der.size());
+  if (X509* x = d2i_X509(nullptr, &p, len)) {
+    const int r = X509_print_ex(out, x, flags, 0);
+    Check(r == 0 || r == 1, "the certificate printer gives 0 or 1");
+    X509_free(x);
+  }
+  p = reinterpret_cast<const unsigned char*>(der.data());
+  if (X509_CRL* c = d2i_X509_CRL(nullptr, &p, len)) {
+    Check(X509_CRL_print(out, c) == 1, "the revocation list printer gives 1");
+    X509_CRL_free(c);
+  }
+  p = reinterpret_cast<const unsigned char*>(der.data());
+  if (X509_REQ* q = d2i_X509_REQ(nullptr, &p, len)) {
+    const int r = X509_REQ_print_ex(out, q, flags, 0);
+    Check(r == 0 || r == 1, "the request printer gives 0 or 1");
+    X509_REQ_free(q);
+  }
+  BIO_free(out);
+}
+
 void HexText(const std::string& text) {
   char buf[80];
   for (int reader = 0; reader < 3; reader++) {
@@ -113,6 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Dump(rest, indent, dump);
   String(rest, type, flags);
   Name(rest, indent, flags);
+  Structures(rest, flags);
   HexText(rest);
   ERR_clear_error();
   return 0;
