@@ -5,8 +5,14 @@
 #ifndef MORVANE_CRYPTO_ASN1_INTERNAL_H
 #define MORVANE_CRYPTO_ASN1_INTERNAL_H
 
+#include <stdio.h>
+
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/x509.h>
 
 namespace morvane::asn1 {
 
@@ -25,6 +31,56 @@ void item_ex_free(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine);
 // (the parameter form of algorithm identifiers); false, `type` unchanged,
 // when the encoding or an allocation fails.
 bool type_set_item_sequence(ASN1_TYPE* type, void* value, const ASN1_ITEM* it);
+
+// A file stream over fp that leaves it open when freed, or null: the FILE
+// forms of the printers.
+BIO* new_file_bio(FILE* fp);
+
+// Runs print(stream) on such a stream over fp and gives its result; when
+// the stream cannot be made, queues library X509, function `func`, "BUF
+// lib" and gives 0.
+template <typename Print>
+int print_to_file(FILE* fp, int func, Print print) {
+  BIO* b = new_file_bio(fp);
+  if (b == nullptr) {
+    X509err(func, ERR_R_BUF_LIB);
+    return 0;
+  }
+  const int r = print(b);
+  BIO_free(b);
+  return r;
+}
+
+// The subject key section shared by the certificate, request and SPKI
+// printers: the key's kind and bit length at `indent`, the key itself
+// through its printer at `key_off`, or `unable` (followed by the error
+// queue when `errors`) when there is no key; `ec` is the EC label.
+struct KeyLayout {
+  int indent;
+  int key_off;
+  const char* unable;
+  bool errors;
+  const char* ec;
+};
+
+// Prints the section for pkey and drops the reference the caller held.
+void print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout);
+
+// The long name of an algorithm's object, or `none` when it has no NID.
+const char* algorithm_name(const X509_ALGOR* a, const char* none);
+
+// "        label:" and the name: on the next line at indent 12 under the
+// one-component-a-line separator, else after a blank (indent 16 for the
+// compatible form, flags 0); false when a write fails.
+bool print_name_line(BIO* bp, const char* label, X509_NAME* name, unsigned long nmflags);
+
+// i2a_ASN1_OBJECT that sees its write fail: the characters written, or -1
+// when the text did not go out whole.
+int write_obj(BIO* bp, ASN1_OBJECT* obj);
+
+// The octets of a signature as "%02x" joined by ':', `line_start` before
+// every 18th, and a newline; false when a write fails.
+bool print_sig_bytes(BIO* bp, const ASN1_STRING* sig, const char* line_start);
 
 }  // namespace morvane::asn1
 

@@ -713,6 +713,97 @@ MORVANE_EXPORT ASN1_TYPE *ASN1_generate_nconf(const char *str, CONF *nconf);
  * "name = Long Name, 1.2.3.4".  A line that fails stops the module with
  * "adding object" (objects made before stay); its finish removes every added
  * object (OBJ_cleanup).  Returns CONF_module_add's result. */
+
+/* ---- text output ---------------------------------------------------------
+ * The printers write to a stream (or, in their _fp forms, a FILE, which
+ * stays open).  String and DER dump printers return the characters written,
+ * or -1 (0 for the dump) when a write fails or the value is malformed; they
+ * queue no error.  A null stream makes ASN1_STRING_print_ex count only.
+ *
+ * String print flags (ORed; the name printer of morvane/x509.h takes them in
+ * the same word as its own NAME_PF_ flags): */
+#define ASN1_PF_ESC_2253 0x0001UL     /* escape the RFC 2253 specials */
+#define ASN1_PF_ESC_CTRL 0x0002UL     /* escape control characters as \XX */
+#define ASN1_PF_ESC_MSB 0x0004UL      /* escape octets with bit 7 set as \XX */
+#define ASN1_PF_ESC_QUOTE 0x0008UL    /* quote the value instead of escaping */
+#define ASN1_PF_UTF8_CONVERT 0x0010UL /* each character as UTF-8 octets first */
+#define ASN1_PF_IGNORE_TYPE 0x0020UL  /* one octet a character, whatever the type */
+#define ASN1_PF_SHOW_TYPE 0x0040UL    /* "TYPENAME:" first */
+#define ASN1_PF_DUMP_ALL 0x0080UL     /* '#' and the hex of every value */
+#define ASN1_PF_DUMP_UNKNOWN 0x0100UL /* the same for types without a width */
+#define ASN1_PF_DUMP_DER 0x0200UL     /* dumps show the whole DER element */
+
+/* Prints str under flags: characters escaped (\X, \XX, \UXXXX, \WXXXXXXXX)
+ * or the value in double quotes, or a dump.  A null str, a malformed
+ * UTF-8, BMPString or UniversalString value, or a failed write: -1. */
+MORVANE_EXPORT int ASN1_STRING_print_ex(BIO *out, ASN1_STRING *str, unsigned long flags);
+MORVANE_EXPORT int ASN1_STRING_print_ex_fp(FILE *fp, ASN1_STRING *str, unsigned long flags);
+/* The characters of in as a new zero-terminated UTF-8 text in *out (freed
+ * with MORVANE_free): its length in octets, or a negative value (in null or
+ * not a character string: -1). */
+MORVANE_EXPORT int ASN1_STRING_to_UTF8(unsigned char **out, ASN1_STRING *in);
+/* The octets as upper-case hex digit pairs, 70 digits a line, lines joined
+ * by a backslash and a newline; an INTEGER starts with "-" when negative.
+ * An empty value is "00" ("0" for i2a_ASN1_STRING, whose type is not used).
+ * The characters written, 0 for a null value, -1 when a write fails. */
+MORVANE_EXPORT int i2a_ASN1_INTEGER(BIO *bp, ASN1_INTEGER *a);
+MORVANE_EXPORT int i2a_ASN1_ENUMERATED(BIO *bp, ASN1_ENUMERATED *a);
+MORVANE_EXPORT int i2a_ASN1_STRING(BIO *bp, ASN1_STRING *a, int type);
+/* Read that form back into bs, line by line into the caller's buf of size
+ * octets: each line's hex digits up to its first other character (a2i_ASN1_
+ * STRING: up to the last other character after the first), a backslash at
+ * its end continuing the value.  The INTEGER and ENUMERATED readers set the
+ * type and drop a leading "00"; a2i_ASN1_STRING accepts an empty input as an
+ * empty value.  1, or 0 with "short line", "odd number of chars", "non hex
+ * characters" or "malloc failure" (bs then keeps its octets). */
+MORVANE_EXPORT int a2i_ASN1_INTEGER(BIO *bp, ASN1_INTEGER *bs, char *buf, int size);
+MORVANE_EXPORT int a2i_ASN1_ENUMERATED(BIO *bp, ASN1_ENUMERATED *bs, char *buf, int size);
+MORVANE_EXPORT int a2i_ASN1_STRING(BIO *bp, ASN1_STRING *bs, char *buf, int size);
+
+/* Named bits of a BIT STRING; a table ends with a row whose lname is null. */
+typedef struct BIT_STRING_BITNAME_st {
+  int bitnum;
+  const char *lname;
+  const char *sname;
+} BIT_STRING_BITNAME;
+/* indent blanks, the long names of the bits set joined by ", ", "\n"; 1. */
+MORVANE_EXPORT int ASN1_BIT_STRING_name_print(BIO *out, ASN1_BIT_STRING *bs,
+                                              BIT_STRING_BITNAME *tbl, int indent);
+/* The bit named name (short or long name, exact), or -1. */
+MORVANE_EXPORT int ASN1_BIT_STRING_num_asc(char *name, BIT_STRING_BITNAME *tbl);
+/* Sets the named bit to value: 0 for an unknown name, 1 for a null bs, else
+ * ASN1_BIT_STRING_set_bit's result. */
+MORVANE_EXPORT int ASN1_BIT_STRING_set_asc(ASN1_BIT_STRING *bs, char *name, int value,
+                                           BIT_STRING_BITNAME *tbl);
+
+/* Dumps the BER/DER at pp, one line per element: offset, depth, header and
+ * content lengths, "cons:" or "prim:", the tag (indented by depth when
+ * indent is non-zero) and the value of simple types.  dump 0: other
+ * contents are left out (an OCTET STRING of unprintable octets shows as
+ * "[HEX DUMP]:" and hex); -1: they are hex-dumped whole; n > 0: their
+ * first n octets.  Returns 1 after the whole buffer, 2 when an
+ * end-of-contents element ends the top level, 0 after writing "Error in
+ * encoding" (a malformed header, a length beyond the buffer, nesting 128
+ * deep) or when a write fails. */
+MORVANE_EXPORT int ASN1_parse(BIO *bp, const unsigned char *pp, long len, int indent);
+MORVANE_EXPORT int ASN1_parse_dump(BIO *bp, const unsigned char *pp, long len, int indent,
+                                   int dump);
+/* The name of a type code ("INTEGER" for 2 and 258, ...), "(unknown)"
+ * outside 0 to 30. */
+MORVANE_EXPORT const char *ASN1_tag2str(int tag);
+
+/* The octets of v, those below 0x20 (but newline and carriage return) and
+ * from 0x7F up written as '.'; 1, or 0 for a null v or a failed write. */
+MORVANE_EXPORT int ASN1_STRING_print(BIO *bp, ASN1_STRING *v);
+/* A time as "Mon DD HH:MM:SS[.fff] YYYY" and " GMT" when it ends in 'Z':
+ * 1, or "Bad time value" and 0 when the value is not one of the type. */
+MORVANE_EXPORT int ASN1_TIME_print(BIO *bp, const ASN1_TIME *tm);
+MORVANE_EXPORT int ASN1_UTCTIME_print(BIO *bp, const ASN1_UTCTIME *tm);
+MORVANE_EXPORT int ASN1_GENERALIZEDTIME_print(BIO *bp, const ASN1_GENERALIZEDTIME *tm);
+
+/* Registers the configuration module "oid_section", whose section lists
+ * object identifiers to create, one name = OID per line.  Returns
+ * CONF_module_add's result. */
 MORVANE_EXPORT int ASN1_add_oid_module(void);
 
 /* Registers the texts of library 13 (ERR_LIB_ASN1) unless they are registered

@@ -17,9 +17,12 @@
  * Null arguments: DH_free accepts null (it does nothing); DH_new_method takes
  * a null engine (the default one then); the progress callbacks may be null;
  * DH_check and DH_check_pub_key fail (0, codes 0) on a key without p or g.
- * Every other key, number and output pointer must be valid. */
+ * DHparams_print refuses a null key with an error.  Every other key, number
+ * and output pointer must be valid. */
 #ifndef MORVANE_DH_H
 #define MORVANE_DH_H
+
+#include <stdio.h>
 
 #include <morvane/crypto.h>
 #include <morvane/export.h>
@@ -177,6 +180,17 @@ MORVANE_EXPORT extern const ASN1_ITEM DHparams_it;
 MORVANE_EXPORT DH *d2i_DHparams(DH **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_DHparams(DH *a, unsigned char **out);
 /* END ITEMS */
+
+/* ---- text form ------------------------------------------------------------
+ * "Diffie-Hellman-Parameters: (N bit)", prime: and generator: at indent 4
+ * (numbers of at most 32 bits as "v (0xhex)" on their label's line, larger
+ * ones as hex octets, 15 a line) and, when length is set, the recommended
+ * private length.  1, or 0 with "passed a null parameter" (no key or no p),
+ * "malloc failure" or "BUF lib" (a failed write).  DHparams_print_fp writes
+ * to fp through a file stream that leaves it open.  The stream (or FILE)
+ * must be valid. */
+MORVANE_EXPORT int DHparams_print(BIO *bp, const DH *x);
+MORVANE_EXPORT int DHparams_print_fp(FILE *fp, const DH *x);
 
 /* Registers the texts of library 5 (ERR_LIB_DH) unless they are registered
  * already. */

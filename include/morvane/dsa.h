@@ -23,9 +23,12 @@
  * takes a null engine; the progress callbacks, seeds and the counter and h
  * outputs of the generators may be null.  A key without p, q or g fails its
  * operations with "missing parameters" (signing also without x,
- * verification without y).  Every other pointer must be valid. */
+ * verification without y).  DSA_print and DSAparams_print refuse a null
+ * key with an error.  Every other pointer must be valid. */
 #ifndef MORVANE_DSA_H
 #define MORVANE_DSA_H
+
+#include <stdio.h>
 
 #include <morvane/crypto.h>
 #include <morvane/export.h>
@@ -205,6 +208,21 @@ MORVANE_EXPORT extern const ASN1_ITEM DSAPublicKey_it;
 MORVANE_EXPORT DSA *d2i_DSAPublicKey(DSA **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_DSAPublicKey(DSA *a, unsigned char **out);
 /* END ITEMS */
+
+/* ---- text form ------------------------------------------------------------
+ * DSA_print: after `off` blanks, "Private-Key: (N bit)" when priv_key is
+ * set, then priv:, pub:, P:, Q:, G: (absent numbers left out); numbers of
+ * at most 32 bits print as "v (0xhex)" on their label's line, larger ones as
+ * hex octets, 15 a line indented off + 4.  DSAparams_print: "DSA-Parameters:
+ * (N bit)" and p:, q:, g: at indent 4.  1, or 0: without p "missing
+ * parameters" (nothing is printed), a null key "passed a null parameter",
+ * "malloc failure"; a failed write queues nothing.  The _fp forms write to
+ * fp through a file stream that leaves it open ("BUF lib" when that cannot
+ * be made).  The stream (or FILE) must be valid. */
+MORVANE_EXPORT int DSA_print(BIO *bp, const DSA *x, int off);
+MORVANE_EXPORT int DSA_print_fp(FILE *fp, const DSA *x, int off);
+MORVANE_EXPORT int DSAparams_print(BIO *bp, const DSA *x);
+MORVANE_EXPORT int DSAparams_print_fp(FILE *fp, const DSA *x);
 
 /* Registers the texts of library 10 (ERR_LIB_DSA) unless they are registered
  * already. */

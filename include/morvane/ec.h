@@ -10,11 +10,14 @@
  * function calls optional may be null, a BN_CTX always.  The methods' own
  * operations (ec_GFp_*, ec_wNAF_*) check nothing.  The key calls are not
  * built yet: they fail without reading their arguments, null ones
- * included. */
+ * included.  The printers (text form, below) refuse a null key or group with
+ * an error. */
 #ifndef MORVANE_EC_H
 #define MORVANE_EC_H
 
 #include <stddef.h>
+
+#include <stdio.h>
 
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -429,6 +432,26 @@ MORVANE_EXPORT EC_KEY *d2i_ECPrivateKey(EC_KEY **a, const unsigned char **in, lo
 MORVANE_EXPORT int i2d_ECPrivateKey(EC_KEY *a, unsigned char **out);
 MORVANE_EXPORT EC_KEY *o2i_ECPublicKey(EC_KEY **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2o_ECPublicKey(EC_KEY *a, unsigned char **out);
+
+/* ---- text form ------------------------------------------------------------
+ * ECPKParameters_print: a named curve as "ASN1 OID: <short name>", explicit
+ * parameters as Field Type, Basis Type and Polynomial (binary fields) or
+ * Prime, A, B, Generator (in the group's point form), Order, Cofactor and
+ * Seed, each after `off` blanks.  EC_KEY_print: "Private-Key: (N bit)" and
+ * priv: when the key has a private value, pub:, then the curve.
+ * ECParameters_print: "ECDSA-Parameters: (N bit)" and the curve at indent 4.
+ * Numbers of at most 32 bits print as "v (0xhex)" on their label's line,
+ * larger ones as hex octets, 15 a line indented off + 4.  1, or 0 with the
+ * reason queued ("passed a null parameter" for a null key or group, "EC
+ * lib" when an accessor fails, "malloc failure", "BIO lib" for a failed
+ * write).  The _fp forms write to fp through a file stream that leaves it
+ * open.  The stream (or FILE) must be valid. */
+MORVANE_EXPORT int ECPKParameters_print(BIO *bp, const EC_GROUP *x, int off);
+MORVANE_EXPORT int ECPKParameters_print_fp(FILE *fp, const EC_GROUP *x, int off);
+MORVANE_EXPORT int EC_KEY_print(BIO *bp, const EC_KEY *x, int off);
+MORVANE_EXPORT int EC_KEY_print_fp(FILE *fp, const EC_KEY *x, int off);
+MORVANE_EXPORT int ECParameters_print(BIO *bp, const EC_KEY *x);
+MORVANE_EXPORT int ECParameters_print_fp(FILE *fp, const EC_KEY *x);
 
 /* Registers the texts of library 16 (ERR_LIB_EC) unless they are registered
  * already. */

@@ -13,9 +13,12 @@
  * key (0) and null starting values (nothing derived from them); the
  * generators a null callback; RSA_check_key refuses a key without n, e, d, p
  * or q ("passed a null parameter", -1).  The DER coders follow
- * morvane/asn1.h. */
+ * morvane/asn1.h.  The printers (text form, below) refuse a null key with an
+ * error and need a valid stream or FILE. */
 #ifndef MORVANE_RSA_H
 #define MORVANE_RSA_H
+
+#include <stdio.h>
 
 #include <morvane/crypto.h>
 #include <morvane/export.h>
@@ -315,6 +318,20 @@ MORVANE_EXPORT int RSA_padding_check_X931(unsigned char* to, int tlen, const uns
 /* The X9.31 identifier of a digest NID: SHA-1 0x33, SHA-256 0x34, SHA-384
  * 0x36, SHA-512 0x35; -1 for any other. */
 MORVANE_EXPORT int RSA_X931_hash_id(int nid);
+
+/* ---- text form ------------------------------------------------------------
+ * The key after `off` blanks: a private key (one with d) as "Private-Key:
+ * (N bit)" and modulus:, publicExponent:, privateExponent:, prime1:,
+ * prime2:, exponent1:, exponent2:, coefficient:; a public key as "Modulus (N
+ * bit):" and Exponent:.  Numbers of at most 32 bits print as "v (0xhex)" on
+ * their label's line, larger ones as hex octets, 15 a line indented off + 4;
+ * absent numbers are left out.  1, or 0 (a null key: "passed a null
+ * parameter"; no memory: "malloc failure"; a failed write: no error).
+ * RSA_print_fp writes to fp through a file stream that leaves it open
+ * ("BUF lib" when that cannot be made).  These printers work on any key
+ * whose fields are set, built or not. */
+MORVANE_EXPORT int RSA_print(BIO *bp, const RSA *x, int off);
+MORVANE_EXPORT int RSA_print_fp(FILE *fp, const RSA *x, int off);
 
 /* Registers the texts of library 4 (ERR_LIB_RSA) unless they are registered
  * already. */

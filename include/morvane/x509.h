@@ -8,10 +8,10 @@
  * Null arguments: the default-path functions take none; X509_NAME_set
  * refuses a null argument and the items follow morvane/asn1.h (X_free
  * accepts null); the sections on password-based parameters, PKCS#8
- * conversion, attribute lists, certificates, public keys and the legacy
- * encrypted RSA key say what their functions accept (elsewhere there a
- * valid object is needed); the rest is not built yet and fails as above
- * without reading its arguments. */
+ * conversion, attribute lists, certificates, public keys, the legacy
+ * encrypted RSA key and text output say what their functions accept
+ * (elsewhere there a valid object is needed); the rest is not built yet and
+ * fails as above without reading its arguments. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
@@ -234,6 +234,33 @@ struct X509_name_st {
  * name: 1, or 0 for a null argument or a failed copy (*xn then unchanged). */
 MORVANE_EXPORT int X509_NAME_set(X509_NAME **xn, X509_NAME *name);
 
+/* Name print flags, ORed with the string print flags of morvane/asn1.h
+ * (ASN1_PF_) into one word.  Exactly one separator: */
+#define NAME_PF_SEP_COMMA_PLUS 0x00010000UL /* "," between RDNs, "+" inside */
+#define NAME_PF_SEP_CPLUS_SPC 0x00020000UL  /* ", " and " + " */
+#define NAME_PF_SEP_SPLUS_SPC 0x00030000UL  /* "; " and " + " */
+#define NAME_PF_SEP_MULTILINE 0x00040000UL  /* a newline (and the indent) and " + " */
+#define NAME_PF_SEP_MASK 0x000F0000UL
+#define NAME_PF_DN_REV 0x00100000UL /* the entries in reverse order */
+/* The field name: short name, long name, dotted number, none. */
+#define NAME_PF_FN_SN 0x00000000UL
+#define NAME_PF_FN_LN 0x00200000UL
+#define NAME_PF_FN_OID 0x00400000UL
+#define NAME_PF_FN_NONE 0x00600000UL
+#define NAME_PF_FN_MASK 0x00600000UL
+#define NAME_PF_SPC_EQ 0x00800000UL              /* " = " instead of "=" */
+#define NAME_PF_DUMP_UNKNOWN_FIELDS 0x01000000UL /* '#' dumps for unknown types */
+#define NAME_PF_FN_ALIGN 0x02000000UL            /* names padded to 10 or 25 */
+
+/* Prints nm after indent blanks (a negative indent counts as 0; the
+ * separators other than the multi-line one drop it after the first line)
+ * with the flags; an object without a NID is named by its dotted number and,
+ * with NAME_PF_DUMP_UNKNOWN_FIELDS, its value dumped.  The characters
+ * written, or -1 (a failed write, a separator field of another value, a
+ * value ASN1_STRING_print_ex refuses).  A null out counts only. */
+MORVANE_EXPORT int X509_NAME_print_ex(BIO *out, X509_NAME *nm, int indent, unsigned long flags);
+MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
+                                         unsigned long flags);
 /* ---- certificates, revocation lists and requests -------------------------
  * The structures of RFC 5280 (certificates, 4.1; revocation lists, 5.1),
  * PKCS#10 requests (RFC 2986, 4), Netscape's signed public key and challenge
@@ -985,6 +1012,79 @@ MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *d2i_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO 
     const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO *a, unsigned char **out);
 /* END ITEMS */
+
+/* ---- text output ---------------------------------------------------------
+ * The text forms of certificates, requests, revocation lists, SPKACs and
+ * trust records: labelled lines with fixed indents.  Names print through
+ * X509_NAME_print_ex with the caller's name flags (0: the older
+ * X509_NAME_print form); a subject key that does not decode prints "Unable
+ * to load Public Key" and the error queue instead.  Null arguments:
+ * X509_CERT_AUX_print accepts a null record (nothing printed); every other
+ * call of this section needs a valid stream and object. */
+
+/* The omit flags of X509_print_ex and X509_REQ_print_ex: a set bit leaves
+ * the section out. */
+#define X509_FLAG_COMPAT 0UL
+#define X509_FLAG_NO_HEADER 0x1UL
+#define X509_FLAG_NO_VERSION 0x2UL
+#define X509_FLAG_NO_SERIAL 0x4UL
+#define X509_FLAG_NO_SIGNAME 0x8UL
+#define X509_FLAG_NO_ISSUER 0x10UL
+#define X509_FLAG_NO_VALIDITY 0x20UL
+#define X509_FLAG_NO_SUBJECT 0x40UL
+#define X509_FLAG_NO_PUBKEY 0x80UL
+#define X509_FLAG_NO_EXTENSIONS 0x100UL
+#define X509_FLAG_NO_SIGDUMP 0x200UL
+#define X509_FLAG_NO_AUX 0x400UL
+#define X509_FLAG_NO_ATTRIBUTES 0x800UL
+
+/* A certificate: header, version, serial number, signature algorithm,
+ * issuer, validity, subject, subject key, extensions, signature and trust
+ * record, less the sections cflag omits.  1, or 0 at the first write that
+ * fails (or a time that does not print); no error is queued.  X509_print
+ * uses flags 0 and 0.  The FILE forms leave fp open; they fail with "BUF
+ * lib" when the stream cannot be made. */
+MORVANE_EXPORT int X509_print_ex(BIO *bp, X509 *x, unsigned long nmflags, unsigned long cflag);
+MORVANE_EXPORT int X509_print(BIO *bp, X509 *x);
+MORVANE_EXPORT int X509_print_ex_fp(FILE *fp, X509 *x, unsigned long nmflags,
+                                    unsigned long cflag);
+MORVANE_EXPORT int X509_print_fp(FILE *fp, X509 *x);
+/* A request: header, version, subject, subject key, attributes, requested
+ * extensions and signature.  1, or 0 with "BUF lib" when a write fails. */
+MORVANE_EXPORT int X509_REQ_print_ex(BIO *bp, X509_REQ *x, unsigned long nmflags,
+                                     unsigned long cflag);
+MORVANE_EXPORT int X509_REQ_print(BIO *bp, X509_REQ *x);
+MORVANE_EXPORT int X509_REQ_print_fp(FILE *fp, X509_REQ *x);
+/* A revocation list (the issuer in its one-line form) and an SPKAC; every
+ * section is printed whatever the writes give, and the result is 1. */
+MORVANE_EXPORT int X509_CRL_print(BIO *out, X509_CRL *x);
+MORVANE_EXPORT int X509_CRL_print_fp(FILE *fp, X509_CRL *x);
+MORVANE_EXPORT int NETSCAPE_SPKI_print(BIO *out, NETSCAPE_SPKI *spki);
+/* The signature algorithm and the signature's octets, 18 a line: 1, or 0
+ * when a write fails. */
+MORVANE_EXPORT int X509_signature_print(BIO *bp, X509_ALGOR *sigalg, ASN1_STRING *sig);
+/* The SHA-1 hashes of the subject's DER and of the subject key's octets in
+ * upper-case hex: 1, or 0. */
+MORVANE_EXPORT int X509_ocspid_print(BIO *bp, X509 *x);
+/* Trusted and rejected uses, alias and key id at indent; always 1. */
+MORVANE_EXPORT int X509_CERT_AUX_print(BIO *out, X509_CERT_AUX *aux, int indent);
+/* The one-line form without its first "/", each "/" that starts a
+ * component ("/" then one or two upper-case letters and "=") written as
+ * ", "; obase is not used.  1, or 0 with "BUF lib" when a write fails. */
+MORVANE_EXPORT int X509_NAME_print(BIO *bp, X509_NAME *name, int obase);
+
+/* The subject key of a certificate or request (X509_PUBKEY_get): one
+ * reference for the caller, or null when absent or not decodable; a null
+ * argument gives null. */
+MORVANE_EXPORT EVP_PKEY *X509_get_pubkey(X509 *x);
+MORVANE_EXPORT EVP_PKEY *X509_REQ_get_pubkey(X509_REQ *req);
+/* 1 when attributes of type nid carry requested extensions (PKCS #9
+ * extensionRequest, NID 172, and Microsoft's, NID 171), else 0. */
+MORVANE_EXPORT int X509_REQ_extension_nid(int nid);
+/* A new list of the extensions the request asks for (free each with
+ * X509_EXTENSION_free, then the list), or null when it asks for none or
+ * they do not decode; a null request gives null. */
+MORVANE_EXPORT STACK *X509_REQ_get_extensions(X509_REQ *req);
 
 /* The library's default directory, "/usr/local/ssl"; never null. */
 MORVANE_EXPORT const char *X509_get_default_cert_area(void);

@@ -7,12 +7,13 @@
  * through an X509V3_CTX, which borrows all it points to.
  *
  * Null arguments: X509V3_get_value_bool needs a valid value and result
- * pointer; the two frees of certificate caches accept null;
- * s2i_ASN1_INTEGER ignores its method and string_to_hex its null length
- * pointer, and both refuse a null text; X509V3_section_free accepts a null
- * section; the context functions need a valid context; X509_check_purpose
- * needs a valid certificate; the rest is not built yet and fails as above
- * without reading its arguments. */
+ * pointer; the two frees of certificate caches accept null, and
+ * X509V3_extensions_print a null list (and title); the two printers need a
+ * valid stream and extensions; s2i_ASN1_INTEGER ignores its method and
+ * string_to_hex its null length pointer, and both refuse a null text;
+ * X509V3_section_free accepts a null section; the context functions need a
+ * valid context; X509_check_purpose needs a valid certificate; the rest is
+ * not built yet and fails as above without reading its arguments. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
@@ -20,6 +21,7 @@
 #include <morvane/conf.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
+#include <morvane/x509.h>
 
 MORVANE_BEGIN_DECLS
 
@@ -88,6 +90,19 @@ MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
  * every other id) gives -1.  x must be a valid certificate; ca is not read
  * yet. */
 MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
+
+/* The value of an extension through its method's printer at indent: 1, or
+ * 0 when no method is registered for its type or the value does not decode
+ * (nothing is printed then). */
+MORVANE_EXPORT int X509V3_EXT_print(BIO *out, X509_EXTENSION *ext, unsigned long flag,
+                                    int indent);
+/* A list of extensions: nothing for an empty or null list; else
+ * "title:" at indent (when title is not null; the entries then stand 4
+ * further in), each extension's type, ": " and "critical" when marked so,
+ * and its value 4 further in, through X509V3_EXT_print or, when that declines,
+ * as raw text (ASN1_STRING_print).  1, or 0 when a write fails. */
+MORVANE_EXPORT int X509V3_extensions_print(BIO *bp, const char *title, STACK *exts,
+                                           unsigned long flag, int indent);
 
 /* Registers the texts of library 34 (ERR_LIB_X509V3) unless they are registered
  * already. */

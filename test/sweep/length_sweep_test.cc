@@ -162,6 +162,20 @@ const std::vector<Entry> kAsn1 = {
        ASN1_STRING_dup(s);
      }},
     {"ASN1_OBJECT_create", [](int len) { ASN1_OBJECT_create(0, Big(), len, "sn", "ln"); }},
+    {"a2i_ASN1_INTEGER",
+     [](int size) {
+       a2i_ASN1_INTEGER(MemWith("0102\\\n0304\n"), ASN1_INTEGER_new(),
+                        reinterpret_cast<char*>(Big()), size);
+     }},
+    {"a2i_ASN1_ENUMERATED",
+     [](int size) {
+       a2i_ASN1_ENUMERATED(MemWith("0102\n"), ASN1_ENUMERATED_new(),
+                           reinterpret_cast<char*>(Big()), size);
+     }},
+    {"a2i_ASN1_STRING",
+     [](int size) {
+       a2i_ASN1_STRING(MemWith("0102\n"), NewString(), reinterpret_cast<char*>(Big()), size);
+     }},
     {"ASN1_BIT_STRING_set",
      [](int len) {
        ASN1_BIT_STRING_set(ASN1_BIT_STRING_new(), len < 0 ? (unsigned char*)"\x01" : Big(), len);

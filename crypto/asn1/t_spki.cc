@@ -1,0 +1,26 @@
+// The text form of Netscape signed public keys and challenges (SPKAC):
+// the key, the challenge and the signature; every section is printed
+// whatever its writes return, and the result is 1.
+
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/x509.h>
+
+#include "asn1/internal.h"
+
+/* see morvane/x509.h */
+int NETSCAPE_SPKI_print(BIO* out, NETSCAPE_SPKI* spki) {
+  BIO_puts(out, "Netscape SPKI:\n");
+  X509_PUBKEY* key = spki->spkac->pubkey;
+  BIO_printf(out, "  Public Key Algorithm: %s\n", morvane::asn1::algorithm_name(key->algor, "UNKNOWN"));
+  static constexpr morvane::asn1::KeyLayout kLayout = {2, 2, "Unable to load public key", false,
+                                                       "EC Public Key:"};
+  morvane::asn1::print_key_section(out, X509_PUBKEY_get(key), kLayout);
+  const ASN1_IA5STRING* chal = spki->spkac->challenge;
+  if (chal != nullptr && chal->length > 0)
+    BIO_printf(out, "  Challenge String: %.*s\n", chal->length,
+               reinterpret_cast<const char*>(chal->data));
+  BIO_printf(out, "  Signature Algorithm: %s", morvane::asn1::algorithm_name(spki->sig_algor, "UNKNOWN"));
+  morvane::asn1::print_sig_bytes(out, spki->signature, "\n      ");
+  return 1;
+}
