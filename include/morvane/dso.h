@@ -114,8 +114,8 @@ MORVANE_EXPORT int DSO_set_filename(DSO *dso, const char *filename);
 MORVANE_EXPORT char *DSO_convert_filename(DSO *dso, const char *filename);
 /* `filespec1` (the handle's name when null) joined with the directory
  * `filespec2` by the handle's merger, else the method's; null without either
- * or with DSO_FLAG_NO_NAME_TRANSLATION (no error), null with "no file
- * specification" when there is no name at all. */
+ * or with DSO_FLAG_NO_NAME_TRANSLATION (no error), null with
+ * DSO_R_NO_FILE_SPECIFICATION when there is no name at all. */
 MORVANE_EXPORT char *DSO_merge(DSO *dso, const char *filespec1, const char *filespec2);
 
 /* Loads `filename` into `dso`, or into a new handle with `meth` (the default

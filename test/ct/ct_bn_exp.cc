@@ -12,7 +12,7 @@
 
 #include <initializer_list>
 
-#include <valgrind/memcheck.h>
+#include "vg_requests.h"
 
 #include <morvane/bn.h>
 

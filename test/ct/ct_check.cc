@@ -17,7 +17,7 @@
 
 #include <initializer_list>
 
-#include <valgrind/memcheck.h>
+#include "vg_requests.h"
 
 #include <morvane/aes.h>
 #include <morvane/bn.h>

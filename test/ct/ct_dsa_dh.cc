@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include <valgrind/memcheck.h>
+#include "vg_requests.h"
 
 #include <morvane/bn.h>
 #include <morvane/dh.h>

@@ -11,7 +11,7 @@
 
 #include <initializer_list>
 
-#include <valgrind/memcheck.h>
+#include "vg_requests.h"
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>

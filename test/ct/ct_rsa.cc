@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include <valgrind/memcheck.h>
+#include "vg_requests.h"
 
 #include <morvane/bn.h>
 #include <morvane/err.h>

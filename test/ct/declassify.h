@@ -5,7 +5,7 @@
 #ifndef MORVANE_TEST_CT_DECLASSIFY_H
 #define MORVANE_TEST_CT_DECLASSIFY_H
 
-#include <valgrind/memcheck.h>
+#include "vg_requests.h"
 
 #define MORVANE_CT_DECLASSIFY(p, n) VALGRIND_MAKE_MEM_DEFINED((p), (n))
 
