@@ -96,12 +96,14 @@ INSTANTIATE_TEST_SUITE_P(Bits, RsaGenerate, testing::Values(512, 1025, 1024, 204
 
 // With e = 3 half of all primes of one word are refused (the prime search
 // itself keeps p - 1 free of small factors only for longer primes); each
-// refusal is (2, count) with one counter over p and q.
+// refusal is (2, count) with one counter over p and q.  About one
+// generation in three refuses three primes or more; keys are drawn until one
+// does (400 tries leave no real chance of running out).
 TEST(RsaGenerateEvents, RefusedPrimesCountOverBothPrimes) {
   Bn e = Word(3);
   BN_GENCB cb = Callback(Record);
   std::vector<int> counts;
-  for (int round = 0; round < 20 && counts.size() < 3; round++) {
+  for (int round = 0; round < 400 && counts.size() < 3; round++) {
     Rsa key(RSA_new());
     g_events.clear();
     ASSERT_EQ(1, RSA_generate_key_ex(key.get(), 64, e.get(), &cb));
