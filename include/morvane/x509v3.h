@@ -6,8 +6,11 @@
  * Builders reach the certificates involved and the configuration database
  * through an X509V3_CTX, which borrows all it points to.
  *
- * Null arguments: X509V3_get_value_bool needs a valid value and result
- * pointer; the two frees of certificate caches accept null, and
+ * Null arguments: X509V3_get_value_bool and X509V3_get_value_int need a
+ * valid value and result pointer; the X509V3_add_value family needs a valid
+ * list pointer (the list itself may be null); the text parsers (hex_to_string,
+ * X509V3_parse_list, the IP address readers) accept null and fail;
+ * name_cmp needs two strings; the two frees of certificate caches accept null, and
  * X509V3_extensions_print a null list (and title); the two printers need a
  * valid stream and extensions; s2i_ASN1_INTEGER ignores its method and
  * string_to_hex its null length pointer, and both refuse a null text;
@@ -77,6 +80,55 @@ MORVANE_EXPORT unsigned char *string_to_hex(const char *str, long *len);
  * and "no" to 0; 1.  Anything else (or no value): 0 with "invalid boolean
  * string" and the line's section, name and value attached. */
 MORVANE_EXPORT int X509V3_get_value_bool(CONF_VALUE *value, int *asn1_bool);
+
+/* Name/value lists (STACKs of CONF_VALUE whose records own their strings).
+ * X509V3_add_value appends a record holding copies of name and value (either
+ * may be null; the section is null), creating *extlist when it is null; 1, or
+ * 0 with "malloc failure" and nothing added.  The _uchar form takes unsigned
+ * bytes; _bool adds "TRUE" or "FALSE"; _bool_nf adds "TRUE" for a non-zero
+ * value and nothing (1) for 0; _int adds the decimal text of aint, nothing
+ * (1) for a null integer. */
+MORVANE_EXPORT int X509V3_add_value(const char *name, const char *value, STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_uchar(const char *name, const unsigned char *value,
+                                          STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_bool(const char *name, int asn1_bool, STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_bool_nf(const char *name, int asn1_bool, STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_int(const char *name, ASN1_INTEGER *aint, STACK **extlist);
+/* Frees a record of such a list with its name, value and section (null is
+ * accepted). */
+MORVANE_EXPORT void X509V3_conf_free(CONF_VALUE *conf);
+/* Reads the value of a configuration line through s2i_ASN1_INTEGER into a
+ * new integer at *aint: 1; else 0 with that function's error and the line's
+ * section, name and value attached. */
+MORVANE_EXPORT int X509V3_get_value_int(CONF_VALUE *value, ASN1_INTEGER **aint);
+/* New decimal text of an INTEGER or ENUMERATED ("-" before a negative one);
+ * null for null, or with "malloc failure".  `method` is not used. */
+MORVANE_EXPORT char *i2s_ASN1_INTEGER(X509V3_EXT_METHOD *method, ASN1_INTEGER *a);
+MORVANE_EXPORT char *i2s_ASN1_ENUMERATED(X509V3_EXT_METHOD *method, ASN1_ENUMERATED *a);
+/* New text of len bytes as upper-case digit pairs joined by ':' (0A:FF);
+ * null for a null buffer or a len of 0 or less, and with "malloc failure"
+ * when out of memory or when the text would not fit an int. */
+MORVANE_EXPORT char *hex_to_string(const unsigned char *buffer, long len);
+/* 0 when name is cmp, or cmp followed by '.' and anything; else the strncmp
+ * of the two over the length of cmp when not 0, else 1. */
+MORVANE_EXPORT int name_cmp(const char *name, const char *cmp);
+/* A new name/value list from comma-separated text, each item a name or a
+ * name, ':' and a value (later ':' belong to the value), white space around
+ * each part stripped; reading stops at the end or the first CR or LF.  Null
+ * with "invalid null name" or "invalid null value" for an empty part, or
+ * "invalid null argument" for a null line. */
+MORVANE_EXPORT STACK *X509V3_parse_list(const char *line);
+
+/* IP address text: a2i_ipadd reads text holding ':' as IPv6 (16 bytes into
+ * ipout, result 16), other text as dotted IPv4 (4 bytes, result 4; each
+ * number one to three digits, at most 255; text after the fourth number is
+ * ignored); 0 for text that is no address or null.  a2i_IPADDRESS gives a new
+ * OCTET STRING of the address; a2i_IPADDRESS_NC one of "address/mask", both
+ * of one family, address then mask (8 or 32 bytes).  Both null when the text
+ * does not parse. */
+MORVANE_EXPORT int a2i_ipadd(unsigned char *ipout, const char *ipasc);
+MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS(const char *ipasc);
+MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS_NC(const char *ipasc);
 
 /* Release a certificate's cached authority key identifier and policy data;
  * null is accepted (and, while these structures are not built, the only
