@@ -129,12 +129,12 @@ char* integer_text(const ASN1_INTEGER* a, BIGNUM* (*to_bn)(const ASN1_INTEGER*, 
 }  // namespace
 
 /* see morvane/x509v3.h */
-char* i2s_ASN1_INTEGER(X509V3_EXT_METHOD* /*method*/, ASN1_INTEGER* a) {
+char* i2s_ASN1_INTEGER(const X509V3_EXT_METHOD* /*method*/, ASN1_INTEGER* a) {
   return integer_text(a, ASN1_INTEGER_to_BN, X509V3_F_I2S_ASN1_INTEGER);
 }
 
 /* see morvane/x509v3.h */
-char* i2s_ASN1_ENUMERATED(X509V3_EXT_METHOD* /*method*/, ASN1_ENUMERATED* a) {
+char* i2s_ASN1_ENUMERATED(const X509V3_EXT_METHOD* /*method*/, ASN1_ENUMERATED* a) {
   return integer_text(a, ASN1_ENUMERATED_to_BN, X509V3_F_I2S_ASN1_ENUMERATED);
 }
 
@@ -166,7 +166,7 @@ int X509V3_get_value_bool(CONF_VALUE* value, int* asn1_bool) {
 }
 
 /* see morvane/x509v3.h */
-ASN1_INTEGER* s2i_ASN1_INTEGER(X509V3_EXT_METHOD* /*method*/, const char* value) {
+ASN1_INTEGER* s2i_ASN1_INTEGER(const X509V3_EXT_METHOD* /*method*/, const char* value) {
   if (value == nullptr) {
     X509V3err(X509V3_F_S2I_ASN1_INTEGER, X509V3_R_INVALID_NULL_VALUE);
     return nullptr;

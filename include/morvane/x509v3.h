@@ -21,6 +21,7 @@
 #define MORVANE_X509V3_H
 
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
 #include <morvane/conf.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -28,8 +29,93 @@
 
 MORVANE_BEGIN_DECLS
 
-/* The method record of one extension type. */
+/* The method record of one extension type, found by its NID.  When `it` is
+ * set the template engine decodes, encodes, creates and frees values and
+ * ext_new, ext_free, d2i and i2d are not used.  A method fills the
+ * conversions it supports: the string pair (i2s/s2i), the list pair
+ * (i2v/v2i, lists of CONF_VALUE) or the raw pair (i2r/r2i). */
 typedef struct v3_ext_method X509V3_EXT_METHOD;
+typedef void *(*X509V3_EXT_NEW)(void);
+typedef void (*X509V3_EXT_FREE)(void *value);
+typedef void *(*X509V3_EXT_D2I)(void *reuse, const unsigned char **in, long len);
+typedef int (*X509V3_EXT_I2D)(void *value, unsigned char **out);
+typedef char *(*X509V3_EXT_I2S)(const X509V3_EXT_METHOD *method, void *value);
+typedef void *(*X509V3_EXT_S2I)(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                const char *str);
+typedef STACK *(*X509V3_EXT_I2V)(const X509V3_EXT_METHOD *method, void *value, STACK *list);
+typedef void *(*X509V3_EXT_V2I)(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                STACK *values);
+typedef int (*X509V3_EXT_I2R)(const X509V3_EXT_METHOD *method, void *value, BIO *out,
+                              int indent);
+typedef void *(*X509V3_EXT_R2I)(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                const char *str);
+struct v3_ext_method {
+  int ext_nid;   /* -1 ends a list given to X509V3_EXT_add_list */
+  int ext_flags; /* X509V3_EXT_DYNAMIC, X509V3_EXT_MULTILINE */
+  const ASN1_ITEM *it;
+  X509V3_EXT_NEW ext_new;
+  X509V3_EXT_FREE ext_free;
+  X509V3_EXT_D2I d2i;
+  X509V3_EXT_I2D i2d;
+  X509V3_EXT_I2S i2s;
+  X509V3_EXT_S2I s2i;
+  X509V3_EXT_I2V i2v;
+  X509V3_EXT_V2I v2i;
+  X509V3_EXT_I2R i2r;
+  X509V3_EXT_R2I r2i;
+  void *usr_data; /* the method's own data */
+};
+#define X509V3_EXT_DYNAMIC 0x1   /* made by X509V3_EXT_add_alias; freed by the cleanup */
+#define X509V3_EXT_CTX_DEP 0x2
+#define X509V3_EXT_MULTILINE 0x4 /* its i2v list prints one pair per line */
+
+/* The registry: a built-in table and a process-wide list that applications
+ * extend (unlocked: register before other threads use the library).
+ * X509V3_EXT_add keeps the caller's record itself in the list (1, or 0 with
+ * "malloc failure"); _add_list adds records until one with ext_nid -1 (0 at
+ * the first failure); _add_alias copies the method of nid_from as nid_to into
+ * a record the list owns (0 with "extension not found" when there is none).
+ * X509V3_EXT_get_nid finds the method of a NID, a built-in one first (null
+ * for a negative NID or an unknown one); X509V3_EXT_get that of an
+ * extension's type.  X509V3_EXT_cleanup frees the list and the records it
+ * owns.  X509V3_add_standard_extensions does nothing (1). */
+MORVANE_EXPORT int X509V3_EXT_add(X509V3_EXT_METHOD *ext);
+MORVANE_EXPORT int X509V3_EXT_add_list(X509V3_EXT_METHOD *extlist);
+MORVANE_EXPORT int X509V3_EXT_add_alias(int nid_to, int nid_from);
+MORVANE_EXPORT const X509V3_EXT_METHOD *X509V3_EXT_get_nid(int nid);
+MORVANE_EXPORT const X509V3_EXT_METHOD *X509V3_EXT_get(X509_EXTENSION *ext);
+MORVANE_EXPORT void X509V3_EXT_cleanup(void);
+MORVANE_EXPORT int X509V3_add_standard_extensions(void);
+/* The extension's value decoded by its method: a new value the caller frees
+ * (through the method), or null when no method is registered or the value
+ * does not decode. */
+MORVANE_EXPORT void *X509V3_EXT_d2i(X509_EXTENSION *ext);
+/* Searches the list x for an extension of nid and decodes it.  With idx, the
+ * search starts after *idx (from 0 when it is negative) and the position
+ * found is stored there; without, a second extension of nid gives null and
+ * -2 through crit.  Found: its criticality (0 or 1) through crit.  Not
+ * found: -1 through idx and crit.  crit and idx may be null; so may x. */
+MORVANE_EXPORT void *X509V3_get_d2i(STACK *x, int nid, int *crit, int *idx);
+/* Encodes value as an extension of nid into the list *x (created when null).
+ * The low four bits of flags: 0 add (fails with "extension exists" when one
+ * is there), 1 append always, 2 replace or add, 3 replace only ("extension
+ * not found"), 4 keep an existing one (1, nothing changed), 5 delete (1; -1
+ * when the removal fails).  X509V3_ADD_SILENT (0x10) queues no error for
+ * those refusals (0); a value that cannot be encoded always queues "error
+ * creating extension" (0).  1 done; -1 when the list cannot hold it. */
+MORVANE_EXPORT int X509V3_add1_i2d(STACK **x, int nid, void *value, int crit,
+                                   unsigned long flags);
+#define X509V3_ADD_OP_MASK 0xfUL
+#define X509V3_ADD_DEFAULT 0UL
+#define X509V3_ADD_APPEND 1UL
+#define X509V3_ADD_REPLACE 2UL
+#define X509V3_ADD_REPLACE_EXISTING 3UL
+#define X509V3_ADD_KEEP_EXISTING 4UL
+#define X509V3_ADD_DELETE 5UL
+#define X509V3_ADD_SILENT 0x10UL
+/* A new extension of ext_nid holding value encoded by its method; null with
+ * "unknown extension" when no method is registered, or "malloc failure". */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_i2d(int ext_nid, int crit, void *ext_struc);
 
 /* How builders read a configuration database `db`: a string by section and
  * name, a section as a STACK of CONF_VALUE lines in file order, and how to
@@ -68,7 +154,7 @@ MORVANE_EXPORT void X509V3_section_free(X509V3_CTX *ctx, STACK *section);
  * an optional leading '-' ("-0" is zero, not negative); the whole text must
  * be the number.  Null with "invalid null value", "bn dec2bn error" or "bn to
  * asn1 integer error".  `method` is not used. */
-MORVANE_EXPORT ASN1_INTEGER *s2i_ASN1_INTEGER(X509V3_EXT_METHOD *method, const char *value);
+MORVANE_EXPORT ASN1_INTEGER *s2i_ASN1_INTEGER(const X509V3_EXT_METHOD *method, const char *value);
 /* Hexadecimal digit pairs (either case; ':' may stand where a pair would
  * begin) as a new buffer of bytes, its count stored through len when given.
  * Null with "invalid null argument", "odd number of digits", "illegal hex
@@ -103,8 +189,8 @@ MORVANE_EXPORT void X509V3_conf_free(CONF_VALUE *conf);
 MORVANE_EXPORT int X509V3_get_value_int(CONF_VALUE *value, ASN1_INTEGER **aint);
 /* New decimal text of an INTEGER or ENUMERATED ("-" before a negative one);
  * null for null, or with "malloc failure".  `method` is not used. */
-MORVANE_EXPORT char *i2s_ASN1_INTEGER(X509V3_EXT_METHOD *method, ASN1_INTEGER *a);
-MORVANE_EXPORT char *i2s_ASN1_ENUMERATED(X509V3_EXT_METHOD *method, ASN1_ENUMERATED *a);
+MORVANE_EXPORT char *i2s_ASN1_INTEGER(const X509V3_EXT_METHOD *method, ASN1_INTEGER *a);
+MORVANE_EXPORT char *i2s_ASN1_ENUMERATED(const X509V3_EXT_METHOD *method, ASN1_ENUMERATED *a);
 /* New text of len bytes as upper-case digit pairs joined by ':' (0A:FF);
  * null for a null buffer or a len of 0 or less, and with "malloc failure"
  * when out of memory or when the text would not fit an int. */
@@ -143,11 +229,25 @@ MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
  * yet. */
 MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
 
-/* The value of an extension through its method's printer at indent: 1, or
- * 0 when no method is registered for its type or the value does not decode
- * (nothing is printed then). */
+/* Prints a name/value list: nothing for null; single-line (ml 0) as indent
+ * spaces and the pairs joined by ", " without a final newline; multi-line as
+ * one pair a line, each after indent spaces.  A pair prints as "name:value",
+ * or the part that is not null; an empty list prints "<EMPTY>\n". */
+MORVANE_EXPORT void X509V3_EXT_val_prn(BIO *out, STACK *val, int indent, int ml);
+/* The value of an extension through its method's printer at indent: 1
+ * printed, 0 not.  When no method is registered or the value does not decode,
+ * the bits 0xF0000 of flag choose: 0 nothing (0); X509V3_EXT_ERROR_UNKNOWN
+ * "<Not Supported>" or "<Parse Error>" (1); X509V3_EXT_PARSE_UNKNOWN the DER
+ * structure; X509V3_EXT_DUMP_UNKNOWN a hex dump (their results); other
+ * values nothing (1).  The _fp form writes to a FILE it leaves open. */
 MORVANE_EXPORT int X509V3_EXT_print(BIO *out, X509_EXTENSION *ext, unsigned long flag,
                                     int indent);
+MORVANE_EXPORT int X509V3_EXT_print_fp(FILE *out, X509_EXTENSION *ext, int flag, int indent);
+#define X509V3_EXT_UNKNOWN_MASK (0xfUL << 16)
+#define X509V3_EXT_DEFAULT 0UL
+#define X509V3_EXT_ERROR_UNKNOWN (1UL << 16)
+#define X509V3_EXT_PARSE_UNKNOWN (2UL << 16)
+#define X509V3_EXT_DUMP_UNKNOWN (3UL << 16)
 /* A list of extensions: nothing for an empty or null list; else
  * "title:" at indent (when title is not null; the entries then stand 4
  * further in), each extension's type, ": " and "critical" when marked so,
