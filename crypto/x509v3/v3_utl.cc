@@ -13,6 +13,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/stack.h>
+#include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
 namespace {
@@ -471,4 +472,89 @@ ASN1_OCTET_STRING* a2i_IPADDRESS_NC(const char* ipasc) {
   const int len2 = a2i_ipadd(ip + len1, slash + 1);
   if (len2 != len1) return nullptr;
   return octets(ip, len1 + len2);
+}
+
+namespace {
+
+int email_cmp(const char* const* a, const char* const* b) {
+  return strcmp(*a, *b);
+}
+
+void free_string(void* s) {
+  MORVANE_free(s);
+}
+
+// Adds the text of an IA5String to the set *list (made on first use); other
+// types and empty strings are skipped, as is a text already there.  False
+// when a copy or append fails: the whole list is freed then.
+bool append_email(STACK** list, const ASN1_STRING* email) {
+  if (email->type != ASN1_UT_IA5STRING || email->data == nullptr || email->length <= 0)
+    return true;
+  if (*list == nullptr && (*list = sk_new(email_cmp)) == nullptr) return false;
+  if (sk_find(*list, reinterpret_cast<char*>(email->data)) != -1) return true;
+  char* copy = copy_text(reinterpret_cast<const char*>(email->data),
+                         static_cast<size_t>(email->length));
+  if (copy == nullptr || !sk_push(*list, copy)) {
+    MORVANE_free(copy);
+    X509_email_free(*list);
+    *list = nullptr;
+    return false;
+  }
+  return true;
+}
+
+// The emailAddress entries (NID 48) of a name, in order.  The e-mail names
+// of the subject's alternative names join these with the general-name
+// types.
+STACK* get_email(X509_NAME* name) {
+  STACK* list = nullptr;
+  for (int i = -1; (i = X509_NAME_get_index_by_NID(name, 48, i)) >= 0;) {
+    const ASN1_STRING* email = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i));
+    if (!append_email(&list, email)) return nullptr;
+  }
+  return list;
+}
+
+}  // namespace
+
+/* see morvane/x509v3.h */
+STACK* X509_get1_email(X509* x) {
+  return get_email(X509_get_subject_name(x));
+}
+
+/* see morvane/x509v3.h */
+STACK* X509_REQ_get1_email(X509_REQ* x) {
+  return get_email(x->req_info->subject);
+}
+
+/* see morvane/x509v3.h */
+void X509_email_free(STACK* sk) {
+  sk_pop_free(sk, free_string);
+}
+
+/* see morvane/x509v3.h */
+int X509V3_NAME_from_section(X509_NAME* nm, STACK* dn_sk, unsigned long chtype) {
+  if (nm == nullptr) return 0;
+  for (int i = 0; i < sk_num(dn_sk); i++) {
+    auto* v = reinterpret_cast<CONF_VALUE*>(sk_value(dn_sk, i));
+    const char* type = v->name;
+    // "1.OU" names the field OU: skip up to the first ':', ',' or '.' when
+    // something follows it.
+    for (const char* p = type; *p != '\0'; p++) {
+      if (*p == ':' || *p == ',' || *p == '.') {
+        if (p[1] != '\0') type = p + 1;
+        break;
+      }
+    }
+    int set = 0;
+    if (*type == '+') {
+      set = -1;
+      type++;
+    }
+    if (!X509_NAME_add_entry_by_txt(nm, type, static_cast<int>(chtype),
+                                    reinterpret_cast<const unsigned char*>(v->value), -1, -1,
+                                    set))
+      return 0;
+  }
+  return 1;
 }

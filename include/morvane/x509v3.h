@@ -8,15 +8,19 @@
  *
  * Null arguments: X509V3_get_value_bool and X509V3_get_value_int need a
  * valid value and result pointer; the X509V3_add_value family needs a valid
- * list pointer (the list itself may be null); the text parsers (hex_to_string,
- * X509V3_parse_list, the IP address readers) accept null and fail;
- * name_cmp needs two strings; the two frees of certificate caches accept null, and
- * X509V3_extensions_print a null list (and title); the two printers need a
- * valid stream and extensions; s2i_ASN1_INTEGER ignores its method and
- * string_to_hex its null length pointer, and both refuse a null text;
- * X509V3_section_free accepts a null section; the context functions need a
- * valid context; X509_check_purpose needs a valid certificate; the rest is
- * not built yet and fails as above without reading its arguments. */
+ * list pointer (the list itself may be null); the text readers
+ * (s2i_ASN1_INTEGER, string_to_hex, hex_to_string, X509V3_parse_list, the
+ * IP address readers) refuse a null text, and string_to_hex accepts a null
+ * length pointer; the i2s and s2i helpers ignore their method; name_cmp
+ * needs two strings; the registry functions need a valid extension or list
+ * pointer, while X509V3_get_d2i accepts a null list, crit and idx;
+ * X509V3_conf_free, X509_email_free, X509V3_section_free and the two frees of
+ * certificate caches accept null; X509V3_extensions_print accepts a null
+ * list and title, the other printers need a valid stream and extension (and
+ * X509V3_EXT_val_prn prints nothing for a null list); X509_get1_email and
+ * X509_REQ_get1_email need a valid object; X509V3_NAME_from_section refuses
+ * a null name; the context functions need a valid context;
+ * X509_check_purpose needs a valid certificate. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
@@ -215,6 +219,20 @@ MORVANE_EXPORT STACK *X509V3_parse_list(const char *line);
 MORVANE_EXPORT int a2i_ipadd(unsigned char *ipout, const char *ipasc);
 MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS(const char *ipasc);
 MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS_NC(const char *ipasc);
+
+/* A new list of the distinct e-mail addresses (IA5String texts) in the
+ * emailAddress entries of a certificate's or request's subject, or null when
+ * there are none; used as a set (its order is not kept).  X509_email_free
+ * frees such a list and its texts (null is accepted). */
+MORVANE_EXPORT STACK *X509_get1_email(X509 *x);
+MORVANE_EXPORT STACK *X509_REQ_get1_email(X509_REQ *x);
+MORVANE_EXPORT void X509_email_free(STACK *sk);
+/* Adds one entry to nm for each CONF_VALUE of dn_sk, in order: the field is
+ * the name after its first ':', ',' or '.' when something follows (so
+ * "1.OU" names OU), a leading '+' joining the previous RDN; the value is
+ * read as chtype (MBSTRING_*).  1, or 0 at the first failure or for a null
+ * name. */
+MORVANE_EXPORT int X509V3_NAME_from_section(X509_NAME *nm, STACK *dn_sk, unsigned long chtype);
 
 /* Release a certificate's cached authority key identifier and policy data;
  * null is accepted (and, while these structures are not built, the only

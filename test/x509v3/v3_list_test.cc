@@ -6,10 +6,12 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/stack.h>
+#include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
 #include <climits>
 #include <string>
+#include <utility>
 
 #include "test_support.h"
 
@@ -234,6 +236,60 @@ TEST(X509v3Ip, AddressAndMask) {
   EXPECT_EQ(4, a2i_ipadd(ip, "9.8.7.6"));
   EXPECT_EQ(16, a2i_ipadd(ip, "::"));
   EXPECT_EQ(0, a2i_ipadd(ip, "9.8.7"));
+  EXPECT_ERRORS({});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(X509v3Names, FromASection) {
+  STACK* section = nullptr;
+  X509V3_add_value("C", "US", &section);
+  X509V3_add_value("1.OU", "Unit A", &section);
+  X509V3_add_value("+2.OU", "Unit B", &section);  // joins the previous RDN
+  // Nothing after '.': the whole name, which names no field and stops here.
+  X509V3_add_value("CN.", "Trust", &section);
+  X509V3_add_value("CN", "Never", &section);
+  X509_NAME* name = X509_NAME_new();
+  EXPECT_EQ(0, X509V3_NAME_from_section(name, section, ASN1_MB_ASCII));
+  EXPECT_EQ(3, X509_NAME_entry_count(name));
+  char* text = X509_NAME_oneline(name, nullptr, 0);
+  EXPECT_STREQ("/C=US/OU=Unit A/OU=Unit B", text);
+  MORVANE_free(text);
+  ERR_clear_error();
+  EXPECT_EQ(0, X509V3_NAME_from_section(nullptr, section, ASN1_MB_ASCII));
+  X509_NAME_free(name);
+  sk_pop_free(section, FreeValue);
+}
+
+TEST(X509v3Names, SubjectEmailAddresses) {
+  X509* cert = X509_new();
+  X509_NAME* subject = X509_get_subject_name(cert);
+  EXPECT_EQ(nullptr, X509_get1_email(cert));
+  const struct {
+    int type;
+    const char* text;
+  } entries[] = {{ASN1_UT_IA5STRING, "b@x"},
+                 {ASN1_UT_IA5STRING, "a@x"},
+                 {ASN1_UT_UTF8STRING, "u@x"},  // not an IA5String: skipped
+                 {ASN1_UT_IA5STRING, "b@x"}};
+  for (const auto& e : entries)
+    ASSERT_EQ(1, X509_NAME_add_entry_by_NID(subject, 48, e.type,
+                                            reinterpret_cast<const unsigned char*>(e.text),
+                                            -1, -1, 0));
+  ASSERT_EQ(1, X509_NAME_add_entry_by_NID(subject, 13, ASN1_MB_ASCII,
+                                          reinterpret_cast<const unsigned char*>("c@x"), -1,
+                                          -1, 0));  // a description, not an address
+  STACK* emails = X509_get1_email(cert);
+  ASSERT_EQ(2, sk_num(emails));
+  std::string got[2] = {sk_value(emails, 0), sk_value(emails, 1)};
+  if (got[0] > got[1]) std::swap(got[0], got[1]);  // a set: order is not kept
+  EXPECT_EQ("a@x", got[0]);
+  EXPECT_EQ("b@x", got[1]);
+  X509_email_free(emails);
+  X509_email_free(nullptr);
+  X509_free(cert);
   EXPECT_ERRORS({});
 }
 
