@@ -4,6 +4,7 @@
 // one table of owners and one list of operations for each kind of list.
 
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 namespace {
 
@@ -17,7 +18,7 @@ namespace {
 
 // The operations, each defined for one owner by MORVANE_<kind>_<operation>.
 // The forms that decode and encode extension values go through the
-// extension registry and join this list with it.
+// extension registry (v3_lib.cc).
 #define MORVANE_EXT_OPERATIONS(OP, P, T, F) \
   OP(get_ext_count, P, T, F)                \
   OP(get_ext_by_NID, P, T, F)               \
@@ -25,7 +26,9 @@ namespace {
   OP(get_ext_by_critical, P, T, F)          \
   OP(get_ext, P, T, F)                      \
   OP(delete_ext, P, T, F)                   \
-  OP(add_ext, P, T, F)
+  OP(add_ext, P, T, F)                      \
+  OP(get_ext_d2i, P, T, F)                  \
+  OP(add1_ext_i2d, P, T, F)
 
 #define MORVANE_ATTR_OPERATIONS(OP, P, T, F) \
   OP(get_attr_count, P, T, F)                \
@@ -44,7 +47,8 @@ constexpr int kOwners = 0 MORVANE_LIST_OWNERS(MORVANE_COUNT_ROW);
 constexpr int kExtOperations = 0 MORVANE_EXT_OPERATIONS(MORVANE_COUNT_OP, , , );
 constexpr int kAttrOperations = 0 MORVANE_ATTR_OPERATIONS(MORVANE_COUNT_OP, , , );
 static_assert(kOwners == 4, "certificates, revocation lists, revocation entries, requests");
-static_assert(kExtOperations == 7, "count, three searches, get, delete and add");
+static_assert(kExtOperations == 9,
+              "count, three searches, get, delete, add, decode and encode");
 static_assert(kAttrOperations == 9, "count, two searches, get, delete and four adds");
 
 }  // namespace
@@ -76,6 +80,14 @@ static_assert(kAttrOperations == 9, "count, two searches, get, delete and four a
 #define MORVANE_EXT_add_ext(P, T, F)                          \
   int P##_add_ext(T* x, X509_EXTENSION* ex, int loc) {        \
     return X509v3_add_ext(&x->F, ex, loc) != nullptr ? 1 : 0; \
+  }
+#define MORVANE_EXT_get_ext_d2i(P, T, F)                           \
+  void* P##_get_ext_d2i(T* x, int nid, int* crit, int* idx) { \
+    return X509V3_get_d2i(x->F, nid, crit, idx);              \
+  }
+#define MORVANE_EXT_add1_ext_i2d(P, T, F)                                             \
+  int P##_add1_ext_i2d(T* x, int nid, void* value, int crit, unsigned long flags) { \
+    return X509V3_add1_i2d(&x->F, nid, value, crit, flags);                         \
   }
 
 #define MORVANE_ATTR_get_attr_count(P, T, F) \

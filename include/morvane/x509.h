@@ -743,7 +743,8 @@ MORVANE_EXPORT int X509_check_private_key(X509 *x, EVP_PKEY *k);
  *
  * The X509_, X509_CRL_ and X509_REVOKED_ forms apply the list calls to the
  * object's own list (created by a first add, which returns 1 or 0); they
- * need a valid object. */
+ * need a valid object.  Their get_ext_d2i and add1_ext_i2d forms are
+ * X509V3_get_d2i and X509V3_add1_i2d of <morvane/x509v3.h> on that list. */
 MORVANE_EXPORT int X509v3_get_ext_count(const STACK *x);
 MORVANE_EXPORT int X509v3_get_ext_by_NID(const STACK *x, int nid, int lastpos);
 MORVANE_EXPORT int X509v3_get_ext_by_OBJ(const STACK *x, ASN1_OBJECT *obj, int lastpos);
@@ -770,6 +771,9 @@ MORVANE_EXPORT int X509_get_ext_by_critical(X509 *x, int crit, int lastpos);
 MORVANE_EXPORT X509_EXTENSION *X509_get_ext(X509 *x, int loc);
 MORVANE_EXPORT X509_EXTENSION *X509_delete_ext(X509 *x, int loc);
 MORVANE_EXPORT int X509_add_ext(X509 *x, X509_EXTENSION *ex, int loc);
+MORVANE_EXPORT void *X509_get_ext_d2i(X509 *x, int nid, int *crit, int *idx);
+MORVANE_EXPORT int X509_add1_ext_i2d(X509 *x, int nid, void *value, int crit,
+                                     unsigned long flags);
 MORVANE_EXPORT int X509_CRL_get_ext_count(X509_CRL *x);
 MORVANE_EXPORT int X509_CRL_get_ext_by_NID(X509_CRL *x, int nid, int lastpos);
 MORVANE_EXPORT int X509_CRL_get_ext_by_OBJ(X509_CRL *x, ASN1_OBJECT *obj, int lastpos);
@@ -777,6 +781,9 @@ MORVANE_EXPORT int X509_CRL_get_ext_by_critical(X509_CRL *x, int crit, int lastp
 MORVANE_EXPORT X509_EXTENSION *X509_CRL_get_ext(X509_CRL *x, int loc);
 MORVANE_EXPORT X509_EXTENSION *X509_CRL_delete_ext(X509_CRL *x, int loc);
 MORVANE_EXPORT int X509_CRL_add_ext(X509_CRL *x, X509_EXTENSION *ex, int loc);
+MORVANE_EXPORT void *X509_CRL_get_ext_d2i(X509_CRL *x, int nid, int *crit, int *idx);
+MORVANE_EXPORT int X509_CRL_add1_ext_i2d(X509_CRL *x, int nid, void *value, int crit,
+                                         unsigned long flags);
 MORVANE_EXPORT int X509_REVOKED_get_ext_count(X509_REVOKED *x);
 MORVANE_EXPORT int X509_REVOKED_get_ext_by_NID(X509_REVOKED *x, int nid, int lastpos);
 MORVANE_EXPORT int X509_REVOKED_get_ext_by_OBJ(X509_REVOKED *x, ASN1_OBJECT *obj, int lastpos);
@@ -784,6 +791,9 @@ MORVANE_EXPORT int X509_REVOKED_get_ext_by_critical(X509_REVOKED *x, int crit, i
 MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_get_ext(X509_REVOKED *x, int loc);
 MORVANE_EXPORT X509_EXTENSION *X509_REVOKED_delete_ext(X509_REVOKED *x, int loc);
 MORVANE_EXPORT int X509_REVOKED_add_ext(X509_REVOKED *x, X509_EXTENSION *ex, int loc);
+MORVANE_EXPORT void *X509_REVOKED_get_ext_d2i(X509_REVOKED *x, int nid, int *crit, int *idx);
+MORVANE_EXPORT int X509_REVOKED_add1_ext_i2d(X509_REVOKED *x, int nid, void *value, int crit,
+                                             unsigned long flags);
 
 /* The attribute-list calls on a request's attributes (req_info->attributes;
  * a null list counts -1); the add1 forms create the list when there is none

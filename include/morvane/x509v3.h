@@ -6,18 +6,26 @@
  * Builders reach the certificates involved and the configuration database
  * through an X509V3_CTX, which borrows all it points to.
  *
- * Null arguments: X509V3_get_value_bool needs a valid value and result
- * pointer; the two frees of certificate caches accept null, and
- * X509V3_extensions_print a null list (and title); the two printers need a
- * valid stream and extensions; s2i_ASN1_INTEGER ignores its method and
- * string_to_hex its null length pointer, and both refuse a null text;
- * X509V3_section_free accepts a null section; the context functions need a
- * valid context; X509_check_purpose needs a valid certificate; the rest is
- * not built yet and fails as above without reading its arguments. */
+ * Null arguments: X509V3_get_value_bool and X509V3_get_value_int need a
+ * valid value and result pointer; the X509V3_add_value family needs a valid
+ * list pointer (the list itself may be null); the text readers
+ * (s2i_ASN1_INTEGER, string_to_hex, hex_to_string, X509V3_parse_list, the
+ * IP address readers) refuse a null text, and string_to_hex accepts a null
+ * length pointer; the i2s and s2i helpers ignore their method; name_cmp
+ * needs two strings; the registry functions need a valid extension or list
+ * pointer, while X509V3_get_d2i accepts a null list, crit and idx;
+ * X509V3_conf_free, X509_email_free, X509V3_section_free and the two frees of
+ * certificate caches accept null; X509V3_extensions_print accepts a null
+ * list and title, the other printers need a valid stream and extension (and
+ * X509V3_EXT_val_prn prints nothing for a null list); X509_get1_email and
+ * X509_REQ_get1_email need a valid object; X509V3_NAME_from_section refuses
+ * a null name; the context functions need a valid context;
+ * X509_check_purpose needs a valid certificate. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
 #include <morvane/conf.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
@@ -25,8 +33,93 @@
 
 MORVANE_BEGIN_DECLS
 
-/* The method record of one extension type. */
+/* The method record of one extension type, found by its NID.  When `it` is
+ * set the template engine decodes, encodes, creates and frees values and
+ * ext_new, ext_free, d2i and i2d are not used.  A method fills the
+ * conversions it supports: the string pair (i2s/s2i), the list pair
+ * (i2v/v2i, lists of CONF_VALUE) or the raw pair (i2r/r2i). */
 typedef struct v3_ext_method X509V3_EXT_METHOD;
+typedef void *(*X509V3_EXT_NEW)(void);
+typedef void (*X509V3_EXT_FREE)(void *value);
+typedef void *(*X509V3_EXT_D2I)(void *reuse, const unsigned char **in, long len);
+typedef int (*X509V3_EXT_I2D)(void *value, unsigned char **out);
+typedef char *(*X509V3_EXT_I2S)(const X509V3_EXT_METHOD *method, void *value);
+typedef void *(*X509V3_EXT_S2I)(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                const char *str);
+typedef STACK *(*X509V3_EXT_I2V)(const X509V3_EXT_METHOD *method, void *value, STACK *list);
+typedef void *(*X509V3_EXT_V2I)(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                STACK *values);
+typedef int (*X509V3_EXT_I2R)(const X509V3_EXT_METHOD *method, void *value, BIO *out,
+                              int indent);
+typedef void *(*X509V3_EXT_R2I)(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                const char *str);
+struct v3_ext_method {
+  int ext_nid;   /* -1 ends a list given to X509V3_EXT_add_list */
+  int ext_flags; /* X509V3_EXT_DYNAMIC, X509V3_EXT_MULTILINE */
+  const ASN1_ITEM *it;
+  X509V3_EXT_NEW ext_new;
+  X509V3_EXT_FREE ext_free;
+  X509V3_EXT_D2I d2i;
+  X509V3_EXT_I2D i2d;
+  X509V3_EXT_I2S i2s;
+  X509V3_EXT_S2I s2i;
+  X509V3_EXT_I2V i2v;
+  X509V3_EXT_V2I v2i;
+  X509V3_EXT_I2R i2r;
+  X509V3_EXT_R2I r2i;
+  void *usr_data; /* the method's own data */
+};
+#define X509V3_EXT_DYNAMIC 0x1   /* made by X509V3_EXT_add_alias; freed by the cleanup */
+#define X509V3_EXT_CTX_DEP 0x2
+#define X509V3_EXT_MULTILINE 0x4 /* its i2v list prints one pair per line */
+
+/* The registry: a built-in table and a process-wide list that applications
+ * extend (unlocked: register before other threads use the library).
+ * X509V3_EXT_add keeps the caller's record itself in the list (1, or 0 with
+ * "malloc failure"); _add_list adds records until one with ext_nid -1 (0 at
+ * the first failure); _add_alias copies the method of nid_from as nid_to into
+ * a record the list owns (0 with "extension not found" when there is none).
+ * X509V3_EXT_get_nid finds the method of a NID, a built-in one first (null
+ * for a negative NID or an unknown one); X509V3_EXT_get that of an
+ * extension's type.  X509V3_EXT_cleanup frees the list and the records it
+ * owns.  X509V3_add_standard_extensions does nothing (1). */
+MORVANE_EXPORT int X509V3_EXT_add(X509V3_EXT_METHOD *ext);
+MORVANE_EXPORT int X509V3_EXT_add_list(X509V3_EXT_METHOD *extlist);
+MORVANE_EXPORT int X509V3_EXT_add_alias(int nid_to, int nid_from);
+MORVANE_EXPORT const X509V3_EXT_METHOD *X509V3_EXT_get_nid(int nid);
+MORVANE_EXPORT const X509V3_EXT_METHOD *X509V3_EXT_get(X509_EXTENSION *ext);
+MORVANE_EXPORT void X509V3_EXT_cleanup(void);
+MORVANE_EXPORT int X509V3_add_standard_extensions(void);
+/* The extension's value decoded by its method: a new value the caller frees
+ * (through the method), or null when no method is registered or the value
+ * does not decode. */
+MORVANE_EXPORT void *X509V3_EXT_d2i(X509_EXTENSION *ext);
+/* Searches the list x for an extension of nid and decodes it.  With idx, the
+ * search starts after *idx (from 0 when it is negative) and the position
+ * found is stored there; without, a second extension of nid gives null and
+ * -2 through crit.  Found: its criticality (0 or 1) through crit.  Not
+ * found: -1 through idx and crit.  crit and idx may be null; so may x. */
+MORVANE_EXPORT void *X509V3_get_d2i(STACK *x, int nid, int *crit, int *idx);
+/* Encodes value as an extension of nid into the list *x (created when null).
+ * The low four bits of flags: 0 add (fails with "extension exists" when one
+ * is there), 1 append always, 2 replace or add, 3 replace only ("extension
+ * not found"), 4 keep an existing one (1, nothing changed), 5 delete (1; -1
+ * when the removal fails).  X509V3_ADD_SILENT (0x10) queues no error for
+ * those refusals (0); a value that cannot be encoded always queues "error
+ * creating extension" (0).  1 done; -1 when the list cannot hold it. */
+MORVANE_EXPORT int X509V3_add1_i2d(STACK **x, int nid, void *value, int crit,
+                                   unsigned long flags);
+#define X509V3_ADD_OP_MASK 0xfUL
+#define X509V3_ADD_DEFAULT 0UL
+#define X509V3_ADD_APPEND 1UL
+#define X509V3_ADD_REPLACE 2UL
+#define X509V3_ADD_REPLACE_EXISTING 3UL
+#define X509V3_ADD_KEEP_EXISTING 4UL
+#define X509V3_ADD_DELETE 5UL
+#define X509V3_ADD_SILENT 0x10UL
+/* A new extension of ext_nid holding value encoded by its method; null with
+ * "unknown extension" when no method is registered, or "malloc failure". */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_i2d(int ext_nid, int crit, void *ext_struc);
 
 /* How builders read a configuration database `db`: a string by section and
  * name, a section as a STACK of CONF_VALUE lines in file order, and how to
@@ -65,7 +158,7 @@ MORVANE_EXPORT void X509V3_section_free(X509V3_CTX *ctx, STACK *section);
  * an optional leading '-' ("-0" is zero, not negative); the whole text must
  * be the number.  Null with "invalid null value", "bn dec2bn error" or "bn to
  * asn1 integer error".  `method` is not used. */
-MORVANE_EXPORT ASN1_INTEGER *s2i_ASN1_INTEGER(X509V3_EXT_METHOD *method, const char *value);
+MORVANE_EXPORT ASN1_INTEGER *s2i_ASN1_INTEGER(const X509V3_EXT_METHOD *method, const char *value);
 /* Hexadecimal digit pairs (either case; ':' may stand where a pair would
  * begin) as a new buffer of bytes, its count stored through len when given.
  * Null with "invalid null argument", "odd number of digits", "illegal hex
@@ -77,6 +170,69 @@ MORVANE_EXPORT unsigned char *string_to_hex(const char *str, long *len);
  * and "no" to 0; 1.  Anything else (or no value): 0 with "invalid boolean
  * string" and the line's section, name and value attached. */
 MORVANE_EXPORT int X509V3_get_value_bool(CONF_VALUE *value, int *asn1_bool);
+
+/* Name/value lists (STACKs of CONF_VALUE whose records own their strings).
+ * X509V3_add_value appends a record holding copies of name and value (either
+ * may be null; the section is null), creating *extlist when it is null; 1, or
+ * 0 with "malloc failure" and nothing added.  The _uchar form takes unsigned
+ * bytes; _bool adds "TRUE" or "FALSE"; _bool_nf adds "TRUE" for a non-zero
+ * value and nothing (1) for 0; _int adds the decimal text of aint, nothing
+ * (1) for a null integer. */
+MORVANE_EXPORT int X509V3_add_value(const char *name, const char *value, STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_uchar(const char *name, const unsigned char *value,
+                                          STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_bool(const char *name, int asn1_bool, STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_bool_nf(const char *name, int asn1_bool, STACK **extlist);
+MORVANE_EXPORT int X509V3_add_value_int(const char *name, ASN1_INTEGER *aint, STACK **extlist);
+/* Frees a record of such a list with its name, value and section (null is
+ * accepted). */
+MORVANE_EXPORT void X509V3_conf_free(CONF_VALUE *conf);
+/* Reads the value of a configuration line through s2i_ASN1_INTEGER into a
+ * new integer at *aint: 1; else 0 with that function's error and the line's
+ * section, name and value attached. */
+MORVANE_EXPORT int X509V3_get_value_int(CONF_VALUE *value, ASN1_INTEGER **aint);
+/* New decimal text of an INTEGER or ENUMERATED ("-" before a negative one);
+ * null for null, or with "malloc failure".  `method` is not used. */
+MORVANE_EXPORT char *i2s_ASN1_INTEGER(const X509V3_EXT_METHOD *method, ASN1_INTEGER *a);
+MORVANE_EXPORT char *i2s_ASN1_ENUMERATED(const X509V3_EXT_METHOD *method, ASN1_ENUMERATED *a);
+/* New text of len bytes as upper-case digit pairs joined by ':' (0A:FF);
+ * null for a null buffer or a len of 0 or less, and with "malloc failure"
+ * when out of memory or when the text would not fit an int. */
+MORVANE_EXPORT char *hex_to_string(const unsigned char *buffer, long len);
+/* 0 when name is cmp, or cmp followed by '.' and anything; else the strncmp
+ * of the two over the length of cmp when not 0, else 1. */
+MORVANE_EXPORT int name_cmp(const char *name, const char *cmp);
+/* A new name/value list from comma-separated text, each item a name or a
+ * name, ':' and a value (later ':' belong to the value), white space around
+ * each part stripped; reading stops at the end or the first CR or LF.  Null
+ * with "invalid null name" or "invalid null value" for an empty part, or
+ * "invalid null argument" for a null line. */
+MORVANE_EXPORT STACK *X509V3_parse_list(const char *line);
+
+/* IP address text: a2i_ipadd reads text holding ':' as IPv6 (16 bytes into
+ * ipout, result 16), other text as dotted IPv4 (4 bytes, result 4; each
+ * number one to three digits, at most 255; text after the fourth number is
+ * ignored); 0 for text that is no address or null.  a2i_IPADDRESS gives a new
+ * OCTET STRING of the address; a2i_IPADDRESS_NC one of "address/mask", both
+ * of one family, address then mask (8 or 32 bytes).  Both null when the text
+ * does not parse. */
+MORVANE_EXPORT int a2i_ipadd(unsigned char *ipout, const char *ipasc);
+MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS(const char *ipasc);
+MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS_NC(const char *ipasc);
+
+/* A new list of the distinct e-mail addresses (IA5String texts) in the
+ * emailAddress entries of a certificate's or request's subject, or null when
+ * there are none; used as a set (its order is not kept).  X509_email_free
+ * frees such a list and its texts (null is accepted). */
+MORVANE_EXPORT STACK *X509_get1_email(X509 *x);
+MORVANE_EXPORT STACK *X509_REQ_get1_email(X509_REQ *x);
+MORVANE_EXPORT void X509_email_free(STACK *sk);
+/* Adds one entry to nm for each CONF_VALUE of dn_sk, in order: the field is
+ * the name after its first ':', ',' or '.' when something follows (so
+ * "1.OU" names OU), a leading '+' joining the previous RDN; the value is
+ * read as chtype (MBSTRING_*).  1, or 0 at the first failure or for a null
+ * name. */
+MORVANE_EXPORT int X509V3_NAME_from_section(X509_NAME *nm, STACK *dn_sk, unsigned long chtype);
 
 /* Release a certificate's cached authority key identifier and policy data;
  * null is accepted (and, while these structures are not built, the only
@@ -91,11 +247,25 @@ MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
  * yet. */
 MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
 
-/* The value of an extension through its method's printer at indent: 1, or
- * 0 when no method is registered for its type or the value does not decode
- * (nothing is printed then). */
+/* Prints a name/value list: nothing for null; single-line (ml 0) as indent
+ * spaces and the pairs joined by ", " without a final newline; multi-line as
+ * one pair a line, each after indent spaces.  A pair prints as "name:value",
+ * or the part that is not null; an empty list prints "<EMPTY>\n". */
+MORVANE_EXPORT void X509V3_EXT_val_prn(BIO *out, STACK *val, int indent, int ml);
+/* The value of an extension through its method's printer at indent: 1
+ * printed, 0 not.  When no method is registered or the value does not decode,
+ * the bits 0xF0000 of flag choose: 0 nothing (0); X509V3_EXT_ERROR_UNKNOWN
+ * "<Not Supported>" or "<Parse Error>" (1); X509V3_EXT_PARSE_UNKNOWN the DER
+ * structure; X509V3_EXT_DUMP_UNKNOWN a hex dump (their results); other
+ * values nothing (1).  The _fp form writes to a FILE it leaves open. */
 MORVANE_EXPORT int X509V3_EXT_print(BIO *out, X509_EXTENSION *ext, unsigned long flag,
                                     int indent);
+MORVANE_EXPORT int X509V3_EXT_print_fp(FILE *out, X509_EXTENSION *ext, int flag, int indent);
+#define X509V3_EXT_UNKNOWN_MASK (0xfUL << 16)
+#define X509V3_EXT_DEFAULT 0UL
+#define X509V3_EXT_ERROR_UNKNOWN (1UL << 16)
+#define X509V3_EXT_PARSE_UNKNOWN (2UL << 16)
+#define X509V3_EXT_DUMP_UNKNOWN (3UL << 16)
 /* A list of extensions: nothing for an empty or null list; else
  * "title:" at indent (when title is not null; the entries then stand 4
  * further in), each extension's type, ": " and "critical" when marked so,
