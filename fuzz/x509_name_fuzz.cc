@@ -1,7 +1,8 @@
 // Fuzzes distinguished names from outside: the first two input octets pick
-// the size of a caller's text buffer (1 to 300); the rest is DER read by
-// d2i_X509_NAME, and whatever follows the first name is read as a second
-// one.
+// the size of a caller's text buffer (1 to 300), the next four a word of
+// print flags; the rest is DER read by d2i_X509_NAME, and whatever follows
+// the first name is read as a second one.  The first name is also printed
+// under the flag word (and under the common forms) into a memory stream.
 //
 // Checks: the one-line text fits any caller buffer, holds whole entries
 // only (a prefix of the full text) and ends in a zero; the name hash is the
@@ -19,6 +20,7 @@
 #include <string>
 
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
@@ -90,11 +92,20 @@ void Identity(X509_NAME* a, X509_NAME* b) {
   }
 }
 
+void Print(X509_NAME* name, unsigned long flags, int indent) {
+  BIO* out = BIO_new(BIO_s_mem());
+  if (out == nullptr) return;
+  for (unsigned long f : {flags, 0UL, 0x82031FUL, 0x2B1031FUL})
+    X509_NAME_print_ex(out, name, indent, f);
+  BIO_free(out);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   const int room = in.ConsumeIntegralInRange<int>(1, 300);
+  const unsigned long flags = in.ConsumeIntegral<uint32_t>();
   const std::string input = in.ConsumeBytesAsString(in.remaining_bytes());
   const auto* der = reinterpret_cast<const unsigned char*>(input.data());
   const unsigned char* p = der;
@@ -106,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Text(a, room);
     Entries(a, room);
     Identity(a, b);
+    Print(a, flags, room % 20);
     if (b != nullptr) Text(b, room);
     X509_NAME_free(b);
     X509_NAME_free(a);
