@@ -157,8 +157,26 @@ TEST(X509Seams, DecodedCertificateStartsClean) {
   CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   X509_CRL_free(crl);
   EXPECT_EQ(1, crl->references);
+  // The revoked list is ordered by serial number: it has its comparison.
+  ASSERT_NE(nullptr, crl->crl->revoked);
+  EXPECT_NE(nullptr, crl->crl->revoked->comp);
   X509_CRL_free(crl);
   X509_CRL_free(nullptr);
+}
+
+// The auxiliary trust record: the uses trusted and rejected.
+TEST(X509Seams, AuxiliaryTrustAndReject) {
+  Bytes der = Input("cert-v3");
+  const Bytes& aux = Input("aux");
+  der.insert(der.end(), aux.begin(), aux.end());
+  const unsigned char* p = der.data();
+  X509* x = d2i_X509_AUX(nullptr, &p, static_cast<long>(der.size()));
+  ASSERT_NE(nullptr, x);
+  ASSERT_NE(nullptr, x->aux);
+  ASSERT_EQ(2, sk_num(x->aux->trust));
+  EXPECT_EQ(129, OBJ_obj2nid(reinterpret_cast<ASN1_OBJECT*>(sk_value(x->aux->trust, 0))));
+  ASSERT_EQ(1, sk_num(x->aux->reject));
+  X509_free(x);
 }
 
 // The DER coders of the certificate structures and wrappers give back the
@@ -264,6 +282,22 @@ TEST(X509Seams, KeyCoders) {
     MORVANE_free(again);
     EVP_PKEY_free(k);
   }
+  MORVANE_free(kder);
+
+  // A DSA key in its traditional form (NID 116).
+  EVP_PKEY* dsa_key = DsaPkey();
+  kder = nullptr;
+  const int dlen = i2d_DSAPrivateKey(dsa_key->pkey.dsa, &kder);
+  ASSERT_GT(dlen, 0);
+  const unsigned char* q = kder;
+  EVP_PKEY* k = d2i_PrivateKey(EVP_PKEY_DSA, nullptr, &q, dlen);
+  ASSERT_NE(nullptr, k);
+  unsigned char* again = nullptr;
+  const int m = i2d_PrivateKey(k, &again);
+  EXPECT_EQ(ToHex(kder, static_cast<size_t>(dlen)), ToHex(again, m > 0 ? static_cast<size_t>(m) : 0));
+  MORVANE_free(again);
+  EVP_PKEY_free(k);
+  EVP_PKEY_free(dsa_key);
   MORVANE_free(kder);
 }
 
@@ -537,6 +571,12 @@ TEST(X509Seams, NumbersAndPrimitiveItems) {
   EXPECT_EQ(0, ASN1_INTEGER_cmp(a, b));
   ASN1_INTEGER_set(b, 3);
   EXPECT_LT(ASN1_INTEGER_cmp(a, b), 0);
+  // No data: 0; another type: -1.
+  ASN1_INTEGER* empty = ASN1_INTEGER_new();
+  EXPECT_EQ(0, ASN1_INTEGER_get(empty));
+  a->type = ASN1_UT_ENUMERATED;
+  EXPECT_EQ(-1, ASN1_INTEGER_get(a));
+  ASN1_INTEGER_free(empty);
   ASN1_INTEGER_free(a);
   ASN1_INTEGER_free(b);
 
@@ -559,6 +599,11 @@ TEST(X509Seams, NumbersAndPrimitiveItems) {
 // zero, BIT STRING data, NULL and IA5String values, built-in objects left
 // alone by ASN1_OBJECT_free.
 TEST(X509Seams, StringBasics) {
+  for (int type : {2, 3, 4, 22, 26}) {
+    ASN1_STRING* t = ASN1_STRING_type_new(type);
+    EXPECT_EQ(type, t->type);
+    ASN1_STRING_free(t);
+  }
   ASN1_STRING* s = ASN1_STRING_new();
   EXPECT_EQ(ASN1_UT_OCTET_STRING, s->type);
   ASSERT_EQ(1, ASN1_STRING_set(s, "abc", -1));
@@ -566,6 +611,8 @@ TEST(X509Seams, StringBasics) {
   EXPECT_EQ(0, ASN1_STRING_data(s)[3]);
   ASN1_OCTET_STRING* d = ASN1_OCTET_STRING_dup(s);
   EXPECT_EQ(0, ASN1_OCTET_STRING_cmp(s, d));
+  d->type = ASN1_UT_IA5STRING;  // same octets: the type decides
+  EXPECT_NE(0, ASN1_STRING_cmp(s, d));
   ASN1_OCTET_STRING_free(d);
   ASN1_STRING_free(s);
   ASN1_BIT_STRING* bs = ASN1_BIT_STRING_new();
@@ -663,9 +710,23 @@ TEST(X509Seams, IdentifiersAndCopies) {
   X509_ALGOR_free(b);
   X509_ALGOR_free(a);
 
+  // PBES2 with PBKDF2 (RFC 8018, A.2 and A.4): iterations below 1 mean 2048,
+  // salt length 0 means 8.
   X509_ALGOR* pbe2 = PKCS5_pbe2_set(EVP_des_ede3_cbc(), 0, nullptr, 0);
   ASSERT_NE(nullptr, pbe2);
-  EXPECT_EQ(161, OBJ_obj2nid(pbe2->algorithm));  // id-PBES2 (RFC 8018, A.4)
+  EXPECT_EQ(161, OBJ_obj2nid(pbe2->algorithm));
+  ASN1_STRING* seq = pbe2->parameter->value.sequence;
+  const unsigned char* p = seq->data;
+  PBE2PARAM* pbe2param = d2i_PBE2PARAM(nullptr, &p, seq->length);
+  ASSERT_NE(nullptr, pbe2param);
+  seq = pbe2param->keyfunc->parameter->value.sequence;
+  p = seq->data;
+  PBKDF2PARAM* kdf = d2i_PBKDF2PARAM(nullptr, &p, seq->length);
+  ASSERT_NE(nullptr, kdf);
+  EXPECT_EQ(2048, ASN1_INTEGER_get(kdf->iter));
+  EXPECT_EQ(8, kdf->salt->value.octet_string->length);
+  PBKDF2PARAM_free(kdf);
+  PBE2PARAM_free(pbe2param);
   X509_ALGOR_free(pbe2);
 
   ASN1_OCTET_STRING* v = ASN1_OCTET_STRING_new();
@@ -675,6 +736,21 @@ TEST(X509Seams, IdentifiersAndCopies) {
   EXPECT_EQ(1, sk_num(copy->value.set));
   X509_ATTRIBUTE_free(copy);
   X509_ATTRIBUTE_free(at);
+  X509_ATTRIBUTE* empty = X509_ATTRIBUTE_new();
+  EXPECT_NE(nullptr, empty);
+  X509_ATTRIBUTE_free(empty);
+
+  X509_NAME_ENTRY* ne = X509_NAME_ENTRY_new();
+  EXPECT_NE(nullptr, ne);
+  X509_NAME_ENTRY_free(ne);
+  ne = X509_NAME_ENTRY_create_by_txt(nullptr, "CN", ASN1_MB_ASCII,
+                                     reinterpret_cast<const unsigned char*>("a"), -1);
+  ASSERT_NE(nullptr, ne);
+  X509_NAME_ENTRY* ne2 = X509_NAME_ENTRY_dup(ne);
+  ASSERT_NE(nullptr, ne2);
+  EXPECT_EQ(0, ASN1_STRING_cmp(ne->value, ne2->value));
+  X509_NAME_ENTRY_free(ne2);
+  X509_NAME_ENTRY_free(ne);
 
   // Items without streamed parts encode as DER.
   ASN1_OCTET_STRING* s = ASN1_OCTET_STRING_new();
