@@ -635,6 +635,31 @@ TEST(X509Seams, StringBasics) {
   ASN1_BIT_STRING_free(nullptr);
 }
 
+// The template encoder writes a SET OF sorted by encoding and leaves the
+// stack as it was: an attribute holding INTEGER 300, then 5.
+TEST(X509Seams, TemplateSetOfIsSorted) {
+  ASN1_INTEGER* big = ASN1_INTEGER_new();
+  ASN1_INTEGER_set(big, 300);
+  X509_ATTRIBUTE* at = X509_ATTRIBUTE_create(156, ASN1_UT_INTEGER, big);
+  ASSERT_NE(nullptr, at);
+  ASN1_TYPE* small = ASN1_TYPE_new();
+  ASN1_INTEGER* five = ASN1_INTEGER_new();
+  ASN1_INTEGER_set(five, 5);
+  ASN1_TYPE_set(small, ASN1_UT_INTEGER, five);
+  sk_push(at->value.set, reinterpret_cast<char*>(small));
+  unsigned char* der = nullptr;
+  const int n = i2d_X509_ATTRIBUTE(at, &der);
+  // friendlyName, 1.2.840.113549.1.9.20 (RFC 2985, 5.5.1)
+  EXPECT_EQ("301406092a864886f70d0109143107020105" "0202012c",
+            ToHex(der, n > 0 ? static_cast<size_t>(n) : 0));
+  EXPECT_EQ(reinterpret_cast<char*>(small), sk_value(at->value.set, 1));
+  MORVANE_free(der);
+  X509_ATTRIBUTE_free(at);
+  ASN1_GENERALIZEDTIME* g = ASN1_GENERALIZEDTIME_new();
+  EXPECT_EQ(ASN1_UT_GENERALIZEDTIME, g->type);
+  ASN1_GENERALIZEDTIME_free(g);
+}
+
 // ASN1_TYPE_set keeps the value it is given; i2d_ASN1_TYPE writes it.
 TEST(X509Seams, TypeSetWithoutCopy) {
   ASN1_TYPE* t = ASN1_TYPE_new();
