@@ -178,6 +178,14 @@ TEST(Asn1Seams, StringByNidBmpForFriendlyNames) {
     EXPECT_EQ(ASN1_UT_BMPSTRING, s->type) << nid;
     EXPECT_EQ("00610062", morvane_test::ToHex(s->data, static_cast<size_t>(s->length)));
     ASN1_STRING_free(s);
+    // The same through an attribute list.
+    STACK* attrs = nullptr;
+    ASSERT_NE(nullptr, X509at_add1_attr_by_NID(&attrs, nid, ASN1_MB_ASCII,
+                                               reinterpret_cast<const unsigned char*>("ab"), 2));
+    ASN1_TYPE* t = X509_ATTRIBUTE_get0_type(X509at_get_attr(attrs, 0), 0);
+    ASSERT_NE(nullptr, t);
+    EXPECT_EQ(ASN1_UT_BMPSTRING, t->type);
+    sk_pop_free(attrs, reinterpret_cast<void (*)(void*)>(X509_ATTRIBUTE_free));
   }
 }
 
