@@ -97,6 +97,19 @@ struct ec_point_st {
   int Z_is_one;    // Z holds the field's one: the point is affine
 };
 
+// The elliptic-curve key.  method_data is published with release order and
+// read with acquire order (the readers take no lock).
+struct ec_key_st {
+  int version;
+  EC_GROUP* group;
+  EC_POINT* pub_key;
+  BIGNUM* priv_key;
+  unsigned int enc_flag;
+  point_conversion_form_t conv_form;
+  int references;
+  EC_EXTRA_DATA* method_data;
+};
+
 namespace morvane::ec {
 
 // The slot numbers of the method table, first to last.

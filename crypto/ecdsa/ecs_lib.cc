@@ -1,36 +1,247 @@
-// ECDSA signatures as the envelope calls them.
-//
-// Implementation notes: the implementation is not part of this build yet;
-// each operation queues its error (internal/unbuilt.h) and returns its
-// contract's failure value without reading its arguments.
+// The ECDSA method, the per-key records and the entry points.
 
-#include <morvane/err.h>
+#include <limits.h>
+#include <string.h>
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/ec.h>
 #include <morvane/ecdsa.h>
+#include <morvane/engine.h>
+#include <morvane/err.h>
+#include <morvane/rand.h>
 
-#include "internal/unbuilt.h"
+#include "ecdsa/internal.h"
+
+namespace morvane::ecdsa {
+ECDSA_SIG* do_sign(const unsigned char* dgst, int dgst_len, const BIGNUM* in_kinv,
+                   const BIGNUM* in_r, EC_KEY* eckey);
+int sign_setup(EC_KEY* eckey, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp);
+int do_verify(const unsigned char* dgst, int dgst_len, const ECDSA_SIG* sig, EC_KEY* eckey);
+}  // namespace morvane::ecdsa
+
+namespace {
+
+constinit char kName[] = "Morvane ECDSA method";
+
+constinit const ECDSA_METHOD kMorvaneMethod = {
+    kName,
+    morvane::ecdsa::do_sign,
+    morvane::ecdsa::sign_setup,
+    morvane::ecdsa::do_verify,
+    0,
+    nullptr,
+};
+
+constinit const ECDSA_METHOD* g_default = nullptr;
+
+ECDSA_DATA* data_new_method(ENGINE* engine) {
+  auto* ret = static_cast<ECDSA_DATA*>(MORVANE_malloc(sizeof(ECDSA_DATA)));
+  if (ret == nullptr) {
+    ECDSAerr(ECDSA_F_ECDSA_DATA_NEW_METHOD, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  ret->init = nullptr;
+  ret->meth = ECDSA_get_default_method();
+  ret->engine = engine != nullptr ? engine : ENGINE_get_default_ECDSA();
+  if (ret->engine != nullptr) {
+    ret->meth = ENGINE_get_ECDSA(ret->engine);
+    if (ret->meth == nullptr) {
+      ECDSAerr(ECDSA_F_ECDSA_DATA_NEW_METHOD, ERR_R_ENGINE_LIB);
+      ENGINE_finish(ret->engine);
+      MORVANE_free(ret);
+      return nullptr;
+    }
+  }
+  ret->flags = ret->meth->flags;
+  ret->ex_data.sk = nullptr;
+  ret->ex_data.dummy = 0;
+  CRYPTO_new_ex_data(CRYPTO_EX_INDEX_ECDSA, ret, &ret->ex_data);
+  return ret;
+}
+
+void* data_new() { return data_new_method(nullptr); }
+
+void* data_dup(void* data) { return data != nullptr ? data_new() : nullptr; }
+
+void data_free(void* data) {
+  auto* r = static_cast<ECDSA_DATA*>(data);
+  if (r == nullptr) return;
+  if (r->engine != nullptr) ENGINE_finish(r->engine);
+  CRYPTO_free_ex_data(CRYPTO_EX_INDEX_ECDSA, r, &r->ex_data);
+  MORVANE_cleanse(r, sizeof(ECDSA_DATA));
+  MORVANE_free(r);
+}
+
+}  // namespace
+
+namespace morvane::ecdsa {
+
+ECDSA_DATA* check(EC_KEY* key) {
+  if (key == nullptr) return nullptr;
+  void* d = EC_KEY_get_key_method_data(key, data_dup, data_free, data_free);
+  if (d != nullptr) return static_cast<ECDSA_DATA*>(d);
+  void* made = data_new();
+  if (made == nullptr) return nullptr;
+  EC_KEY_insert_key_method_data(key, made, data_dup, data_free, data_free);
+  d = EC_KEY_get_key_method_data(key, data_dup, data_free, data_free);
+  if (d != made) data_free(made);  // another thread's record stayed, or none could be kept
+  return static_cast<ECDSA_DATA*>(d);
+}
+
+}  // namespace morvane::ecdsa
 
 /* see morvane/ecdsa.h */
-int ECDSA_sign(int /*type*/, const unsigned char* /*dgst*/, int /*dgstlen*/, unsigned char* /*sig*/,
-               unsigned int* /*siglen*/, EC_KEY* /*eckey*/) {
-  MORVANE_UNBUILT(ERR_LIB_ECDSA, 0);
-  return 0;
+const ECDSA_METHOD* ECDSA_Morvane(void) { return &kMorvaneMethod; }
+
+/* see morvane/ecdsa.h */
+void ECDSA_set_default_method(const ECDSA_METHOD* meth) { g_default = meth; }
+
+/* see morvane/ecdsa.h */
+const ECDSA_METHOD* ECDSA_get_default_method(void) {
+  if (g_default == nullptr) g_default = ECDSA_Morvane();
+  return g_default;
 }
 
 /* see morvane/ecdsa.h */
-int ECDSA_verify(int /*type*/, const unsigned char* /*dgst*/, int /*dgstlen*/,
-                 const unsigned char* /*sig*/, int /*siglen*/, EC_KEY* /*eckey*/) {
-  MORVANE_UNBUILT(ERR_LIB_ECDSA, 0);
-  return -1;
+int ECDSA_set_method(EC_KEY* eckey, const ECDSA_METHOD* meth) {
+  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
+  if (d == nullptr) return 0;
+  if (d->engine != nullptr) {
+    ENGINE_finish(d->engine);
+    d->engine = nullptr;
+  }
+  d->meth = meth;
+  return 1;
 }
 
 /* see morvane/ecdsa.h */
-int ECDSA_size(const EC_KEY* /*eckey*/) {
-  MORVANE_UNBUILT(ERR_LIB_ECDSA, 0);
-  return 0;
+ECDSA_SIG* ECDSA_do_sign(const unsigned char* dgst, int dgst_len, EC_KEY* eckey) {
+  return ECDSA_do_sign_ex(dgst, dgst_len, nullptr, nullptr, eckey);
 }
 
 /* see morvane/ecdsa.h */
-const ECDSA_METHOD* ECDSA_Morvane(void) {
-  MORVANE_UNBUILT(ERR_LIB_ECDSA, 0);
-  return nullptr;
+ECDSA_SIG* ECDSA_do_sign_ex(const unsigned char* dgst, int dgst_len, const BIGNUM* kinv,
+                            const BIGNUM* rp, EC_KEY* eckey) {
+  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
+  if (d == nullptr || d->meth == nullptr) return nullptr;
+  return d->meth->ecdsa_do_sign(dgst, dgst_len, kinv, rp, eckey);
+}
+
+/* see morvane/ecdsa.h */
+int ECDSA_sign_setup(EC_KEY* eckey, BN_CTX* ctx, BIGNUM** kinv, BIGNUM** rp) {
+  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
+  if (d == nullptr || d->meth == nullptr) return 0;
+  return d->meth->ecdsa_sign_setup(eckey, ctx, kinv, rp);
+}
+
+/* see morvane/ecdsa.h */
+int ECDSA_do_verify(const unsigned char* dgst, int dgst_len, const ECDSA_SIG* sig,
+                    EC_KEY* eckey) {
+  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
+  if (d == nullptr || d->meth == nullptr) return 0;
+  return d->meth->ecdsa_do_verify(dgst, dgst_len, sig, eckey);
+}
+
+/* see morvane/ecdsa.h */
+int ECDSA_sign(int type, const unsigned char* dgst, int dgstlen, unsigned char* sig,
+               unsigned int* siglen, EC_KEY* eckey) {
+  return ECDSA_sign_ex(type, dgst, dgstlen, sig, siglen, nullptr, nullptr, eckey);
+}
+
+/* see morvane/ecdsa.h */
+int ECDSA_sign_ex(int /*type*/, const unsigned char* dgst, int dgstlen, unsigned char* sig,
+                  unsigned int* siglen, const BIGNUM* kinv, const BIGNUM* rp, EC_KEY* eckey) {
+  if (siglen != nullptr) *siglen = 0;
+  if (dgstlen < 0 || (dgst == nullptr && dgstlen != 0)) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  if (siglen == nullptr || sig == nullptr) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  RAND_seed(dgst, dgstlen);
+  ECDSA_SIG* s = ECDSA_do_sign_ex(dgst, dgstlen, kinv, rp, eckey);
+  if (s == nullptr) return 0;
+  unsigned char* out = sig;
+  const int n = i2d_ECDSA_SIG(s, &out);
+  ECDSA_SIG_free(s);
+  if (n <= 0) return 0;
+  *siglen = static_cast<unsigned int>(n);
+  return 1;
+}
+
+/* see morvane/ecdsa.h */
+int ECDSA_verify(int /*type*/, const unsigned char* dgst, int dgstlen, const unsigned char* sigbuf,
+                 int sig_len, EC_KEY* eckey) {
+  if (sig_len < 0 || (sigbuf == nullptr && sig_len != 0)) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_VERIFY, ERR_R_ASN1_LIB);
+    return -1;
+  }
+  const unsigned char* p = sigbuf;
+  ECDSA_SIG* s = d2i_ECDSA_SIG(nullptr, &p, sig_len);
+  if (s == nullptr) return -1;
+  // Only the DER encoding of the signature, filling all of sig_len, is taken:
+  // a BER form or trailing bytes would give one signature many encodings.
+  int ret = -1;
+  unsigned char* der = nullptr;
+  const int n = i2d_ECDSA_SIG(s, &der);
+  if (p != sigbuf + sig_len || n != sig_len || memcmp(der, sigbuf, static_cast<size_t>(n)) != 0) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_VERIFY, ERR_R_ASN1_LIB);
+  } else {
+    ret = ECDSA_do_verify(dgst, dgstlen, s, eckey);
+  }
+  MORVANE_free(der);
+  ECDSA_SIG_free(s);
+  return ret;
+}
+
+namespace {
+
+// DER length of an element with `len` content bytes.
+size_t der_size(size_t len) {
+  size_t hdr = 2;
+  if (len >= 128)
+    for (size_t l = len; l > 0; l >>= 8) ++hdr;
+  return hdr + len;
+}
+
+}  // namespace
+
+/* see morvane/ecdsa.h */
+int ECDSA_size(const EC_KEY* r) {
+  const EC_GROUP* group = r != nullptr ? EC_KEY_get0_group(r) : nullptr;
+  if (group == nullptr) return 0;
+  BIGNUM* order = BN_new();
+  if (order == nullptr) return 0;
+  int ret = 0;
+  if (EC_GROUP_get_order(group, order, nullptr) && !BN_is_zero(order)) {
+    const size_t l = (static_cast<size_t>(BN_num_bits(order)) + 7) / 8;
+    const size_t total = der_size(2 * der_size(l + 1));
+    if (total <= INT_MAX) ret = static_cast<int>(total);
+  }
+  BN_free(order);
+  return ret;
+}
+
+/* see morvane/ecdsa.h */
+int ECDSA_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func,
+                           CRYPTO_EX_dup* dup_func, CRYPTO_EX_free* free_func) {
+  return CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_ECDSA, argl, argp, new_func, dup_func,
+                                 free_func);
+}
+
+/* see morvane/ecdsa.h */
+int ECDSA_set_ex_data(EC_KEY* eckey, int idx, void* arg) {
+  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
+  if (d == nullptr) return 0;
+  return CRYPTO_set_ex_data(&d->ex_data, idx, arg);
+}
+
+/* see morvane/ecdsa.h */
+void* ECDSA_get_ex_data(EC_KEY* eckey, int idx) {
+  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
+  if (d == nullptr) return nullptr;
+  return CRYPTO_get_ex_data(&d->ex_data, idx);
 }

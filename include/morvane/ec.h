@@ -8,10 +8,10 @@
  * or point with "passed a null parameter" (the free functions, dup and the
  * plain attribute calls accept null and do nothing or give 0); outputs that a
  * function calls optional may be null, a BN_CTX always.  The methods' own
- * operations (ec_GFp_*, ec_wNAF_*) check nothing.  The key calls are not
- * built yet: they fail without reading their arguments, null ones
- * included.  The printers (text form, below) refuse a null key or group with
- * an error. */
+ * operations (ec_GFp_*, ec_wNAF_*) check nothing.  The key calls accept
+ * null as their section says; the key encodings are not built yet: they
+ * fail without reading their arguments, null ones included.  The printers
+ * (text form, below) refuse a null key or group with an error. */
 #ifndef MORVANE_EC_H
 #define MORVANE_EC_H
 
@@ -407,21 +407,57 @@ MORVANE_EXPORT int ec_wNAF_precompute_mult(EC_GROUP *group, BN_CTX *ctx);
 MORVANE_EXPORT int ec_wNAF_have_precompute_mult(const EC_GROUP *group);
 
 /* ---- keys ------------------------------------------------------------------
- * Not part of this build yet: each call queues ERR_R_DISABLED under this
- * library with its own name as the error data and returns the failure value
- * its comment gives (null, 0); no argument makes one crash. */
+ * An EC_KEY holds a group, a public point, an optional private scalar, its
+ * encoding settings (version 1, enc_flag 0 and conv_form 4 when new) and the
+ * method records of the signature and agreement methods.  It is
+ * reference-counted under lock 33 ("ec").  A null key is accepted by
+ * EC_KEY_free and the accessors (null, 0 or nothing); EC_KEY_copy,
+ * EC_KEY_generate_key and EC_KEY_check_key refuse it with "passed a null
+ * parameter". */
 MORVANE_EXPORT EC_KEY *EC_KEY_new(void);
+/* A new key on the named curve, or null when the curve cannot be made. */
+MORVANE_EXPORT EC_KEY *EC_KEY_new_by_curve_name(int nid);
 MORVANE_EXPORT void EC_KEY_free(EC_KEY *key); /* null accepted */
+/* 1 when the count is above 1 afterwards. */
 MORVANE_EXPORT int EC_KEY_up_ref(EC_KEY *key);
+/* Copies group, points, scalar, method records (through their dup
+ * functions) and settings into dest; dest, or null (dest partly copied). */
+MORVANE_EXPORT EC_KEY *EC_KEY_copy(EC_KEY *dest, const EC_KEY *src);
+MORVANE_EXPORT EC_KEY *EC_KEY_dup(const EC_KEY *src);
+/* A fresh scalar in [1, order-1] and its public point; 1 or 0 (the key is
+ * unchanged on failure). */
+MORVANE_EXPORT int EC_KEY_generate_key(EC_KEY *eckey);
+/* 1 when the public point lies on the curve, is not the point at infinity,
+ * has the group's order, and, with a private scalar, is scalar x G; else 0
+ * with the reason. */
+MORVANE_EXPORT int EC_KEY_check_key(const EC_KEY *eckey);
 MORVANE_EXPORT const EC_GROUP *EC_KEY_get0_group(const EC_KEY *key);
 MORVANE_EXPORT const EC_POINT *EC_KEY_get0_public_key(const EC_KEY *key);
 MORVANE_EXPORT const BIGNUM *EC_KEY_get0_private_key(const EC_KEY *key);
+/* The setters store copies; 1 when the copy exists, else 0. */
 MORVANE_EXPORT int EC_KEY_set_group(EC_KEY *key, const EC_GROUP *group);
 MORVANE_EXPORT int EC_KEY_set_public_key(EC_KEY *key, const EC_POINT *pub);
+MORVANE_EXPORT int EC_KEY_set_private_key(EC_KEY *key, const BIGNUM *priv_key);
 MORVANE_EXPORT unsigned int EC_KEY_get_enc_flags(const EC_KEY *key);
 MORVANE_EXPORT void EC_KEY_set_enc_flags(EC_KEY *key, unsigned int flags);
-/* The public point's conversion form.  (Unbuilt: 0, which is no form.) */
+/* The public point's conversion form; set_conv_form also sets the group's. */
 MORVANE_EXPORT point_conversion_form_t EC_KEY_get_conv_form(const EC_KEY *key);
+MORVANE_EXPORT void EC_KEY_set_conv_form(EC_KEY *key, point_conversion_form_t cform);
+/* The group's asn1 flag (named curve or explicit parameters). */
+MORVANE_EXPORT void EC_KEY_set_asn1_flag(EC_KEY *key, int flag);
+/* EC_GROUP_precompute_mult on the key's group; 0 without group. */
+MORVANE_EXPORT int EC_KEY_precompute_mult(EC_KEY *key, BN_CTX *ctx);
+/* The data of the method record with the three functions, or null.  Takes
+ * no lock. */
+MORVANE_EXPORT void *EC_KEY_get_key_method_data(EC_KEY *key, void *(*dup_func)(void *),
+                                                void (*free_func)(void *),
+                                                void (*clear_free_func)(void *));
+/* Inserts a record under lock 33 unless one with the same three functions
+ * exists already (then `data` is not stored: check with get). */
+MORVANE_EXPORT void EC_KEY_insert_key_method_data(EC_KEY *key, void *data,
+                                                  void *(*dup_func)(void *),
+                                                  void (*free_func)(void *),
+                                                  void (*clear_free_func)(void *));
 
 /* Key encodings: the ECParameters choice, the EC private-key SEQUENCE, and
  * the public point as octets (o2i needs a key that has its group).

@@ -1,33 +1,94 @@
 /* Morvane: ECDSA.
  *
- * Signatures with elliptic-curve keys.  Failing calls queue errors of library
- * 42 (ERR_LIB_ECDSA).
+ * Signatures with elliptic-curve keys (ANSI X9.62, SEC 1 section 4.1).
+ * Failing calls queue errors of library 42 (ERR_LIB_ECDSA).  Every operation
+ * goes through the ECDSA_METHOD of a per-key record, made on first use from
+ * the default method (or the default ECDSA engine) and freed with the key.
  *
- * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included. */
+ * Digests: the leftmost bits(order) bits of the digest are the integer
+ * signed; the digest length is not otherwise checked.
+ *
+ * Null arguments: a null key gives the failure value of each call (0, null,
+ * -1 for ECDSA_do_verify and ECDSA_verify) with an error; ECDSA_SIG_free
+ * accepts null; a null kinv/rp pair to ECDSA_do_sign_ex draws a fresh
+ * nonce. */
 #ifndef MORVANE_ECDSA_H
 #define MORVANE_ECDSA_H
 
+#include <morvane/crypto.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
 
-/* Until the ECDSA implementation lands, the operations below exist under
- * their final names and signatures and fail: each queues ERR_R_DISABLED under
- * this library with its own name as the error data and returns the failure
- * value its comment gives; no argument makes one crash. */
+/* SEQUENCE { r INTEGER, s INTEGER }; a new signature holds two zero numbers,
+ * both wiped when it is freed. */
+typedef struct ECDSA_SIG_st {
+  BIGNUM *r;
+  BIGNUM *s;
+} ECDSA_SIG;
 
-/* DER signature of the digest into `sig`, its length in *siglen; 1 or 0. */
+struct ecdsa_method {
+  const char *name;
+  ECDSA_SIG *(*ecdsa_do_sign)(const unsigned char *dgst, int dgst_len, const BIGNUM *inv,
+                              const BIGNUM *rp, EC_KEY *eckey);
+  int (*ecdsa_sign_setup)(EC_KEY *eckey, BN_CTX *ctx, BIGNUM **kinv, BIGNUM **r);
+  int (*ecdsa_do_verify)(const unsigned char *dgst, int dgst_len, const ECDSA_SIG *sig,
+                         EC_KEY *eckey);
+  int flags;
+  char *app_data;
+};
+
+/* The built-in method table ("Morvane ECDSA method"). */
+MORVANE_EXPORT const ECDSA_METHOD *ECDSA_Morvane(void);
+/* The process-wide default (the built-in table until set); no lock. */
+MORVANE_EXPORT void ECDSA_set_default_method(const ECDSA_METHOD *meth);
+MORVANE_EXPORT const ECDSA_METHOD *ECDSA_get_default_method(void);
+/* Replaces the key's method (releasing its engine); 1, or 0 without record. */
+MORVANE_EXPORT int ECDSA_set_method(EC_KEY *eckey, const ECDSA_METHOD *meth);
+
+/* A signature of the digest, or null.  ECDSA_do_sign_ex takes a
+ * precomputed nonce inverse and r (both or neither; from ECDSA_sign_setup);
+ * when they give s = 0 it fails with "need new setup values". */
+MORVANE_EXPORT ECDSA_SIG *ECDSA_do_sign(const unsigned char *dgst, int dgst_len, EC_KEY *eckey);
+MORVANE_EXPORT ECDSA_SIG *ECDSA_do_sign_ex(const unsigned char *dgst, int dgst_len,
+                                           const BIGNUM *kinv, const BIGNUM *rp,
+                                           EC_KEY *eckey);
+/* Draws a nonce k: *kinv = k^-1 mod n, *rp = x(k G) mod n (the numbers they
+ * held are freed); ctx may be null.  1 or 0. */
+MORVANE_EXPORT int ECDSA_sign_setup(EC_KEY *eckey, BN_CTX *ctx, BIGNUM **kinv, BIGNUM **rp);
+/* 1 valid, 0 invalid, -1 error. */
+MORVANE_EXPORT int ECDSA_do_verify(const unsigned char *dgst, int dgst_len, const ECDSA_SIG *sig,
+                                   EC_KEY *eckey);
+
+/* DER signature of the digest into `sig` (ECDSA_size(eckey) bytes of room),
+ * its length in *siglen; 1, or 0 with *siglen 0.  type is not used. */
 MORVANE_EXPORT int ECDSA_sign(int type, const unsigned char *dgst, int dgstlen,
                               unsigned char *sig, unsigned int *siglen, EC_KEY *eckey);
-/* 1 valid, 0 invalid, -1 error. */
+MORVANE_EXPORT int ECDSA_sign_ex(int type, const unsigned char *dgst, int dgstlen,
+                                 unsigned char *sig, unsigned int *siglen, const BIGNUM *kinv,
+                                 const BIGNUM *rp, EC_KEY *eckey);
+/* 1 valid, 0 invalid, -1 error.  The siglen bytes must be exactly the DER
+ * encoding of one signature (no BER form, nothing after it), else -1. */
 MORVANE_EXPORT int ECDSA_verify(int type, const unsigned char *dgst, int dgstlen,
                                 const unsigned char *sig, int siglen, EC_KEY *eckey);
-/* The largest DER signature in bytes.  (Unbuilt: 0.) */
+/* The largest DER signature in bytes for the key's order; 0 without key,
+ * group or order. */
 MORVANE_EXPORT int ECDSA_size(const EC_KEY *eckey);
-/* The built-in method table.  (Unbuilt: null.) */
-MORVANE_EXPORT const ECDSA_METHOD *ECDSA_Morvane(void);
+
+/* Extra data of the key's ECDSA record (class CRYPTO_EX_INDEX_ECDSA). */
+MORVANE_EXPORT int ECDSA_get_ex_new_index(long argl, void *argp, CRYPTO_EX_new *new_func,
+                                          CRYPTO_EX_dup *dup_func, CRYPTO_EX_free *free_func);
+MORVANE_EXPORT int ECDSA_set_ex_data(EC_KEY *eckey, int idx, void *arg);
+MORVANE_EXPORT void *ECDSA_get_ex_data(EC_KEY *eckey, int idx);
+
+/* BEGIN ITEMS (generated by tools/gen_asn1_items.py) */
+MORVANE_EXPORT extern const ASN1_ITEM ECDSA_SIG_it;
+MORVANE_EXPORT ECDSA_SIG *ECDSA_SIG_new(void);
+MORVANE_EXPORT void ECDSA_SIG_free(ECDSA_SIG *a);
+MORVANE_EXPORT ECDSA_SIG *d2i_ECDSA_SIG(ECDSA_SIG **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ECDSA_SIG(ECDSA_SIG *a, unsigned char **out);
+/* END ITEMS */
 
 /* Registers the texts of library 42 (ERR_LIB_ECDSA) unless they are registered
  * already. */

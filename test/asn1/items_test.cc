@@ -15,6 +15,7 @@
 #include <morvane/crypto.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
+#include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
 #include <morvane/rsa.h>

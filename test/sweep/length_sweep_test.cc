@@ -35,6 +35,7 @@
 #include <morvane/des_old.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
+#include <morvane/ec.h>
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
@@ -824,6 +825,13 @@ const std::vector<Entry> kGenerators = {
      }},
 };
 
+// A P-256 key with a fresh private scalar, for the ECDSA entries.
+EC_KEY* SweepEcKey() {
+  EC_KEY* key = EC_KEY_new_by_curve_name(415);  // prime256v1
+  EC_KEY_generate_key(key);
+  return key;
+}
+
 // The public-key operations: each refuses the length at once, or (ECDSA,
 // not built yet) refuses to run.
 const std::vector<Entry> kPublicKey = {
@@ -858,6 +866,22 @@ const std::vector<Entry> kPublicKey = {
        unsigned char sig[128];
        unsigned int siglen = 0;
        ECDSA_sign(0, Big(), dlen, sig, &siglen, nullptr);
+     }},
+    {"ECDSA_do_sign", [](int dlen) { ECDSA_do_sign(Big(), dlen, SweepEcKey()); }},
+    {"ECDSA_do_sign_ex",
+     [](int dlen) { ECDSA_do_sign_ex(Big(), dlen, nullptr, nullptr, SweepEcKey()); }},
+    {"ECDSA_do_verify",
+     [](int dgst_len) {
+       ECDSA_SIG* sig = ECDSA_SIG_new();
+       BN_one(sig->r);
+       BN_one(sig->s);
+       ECDSA_do_verify(Big(), dgst_len, sig, SweepEcKey());
+     }},
+    {"ECDSA_sign_ex",
+     [](int dlen) {
+       unsigned char sig[160];
+       unsigned int siglen = 0;
+       ECDSA_sign_ex(0, Big(), dlen, sig, &siglen, nullptr, nullptr, SweepEcKey());
      }},
     {"ECDSA_verify", [](int dlen) { ECDSA_verify(0, Big(), dlen, g_key, 8, nullptr); }},
     {"ECDSA_verify:siglen",

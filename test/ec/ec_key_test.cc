@@ -1,0 +1,511 @@
+// EC keys and ECDSA through the public API: the key's life and check, the
+// signature wrappers, and the published Wycheproof and NIST CAVP vectors.
+
+#include <morvane/bn.h>
+#include <morvane/crypto.h>
+#include <morvane/ec.h>
+#include <morvane/ecdsa.h>
+#include <morvane/err.h>
+#include <morvane/objects.h>
+#include <morvane/sha.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using morvane_test::Bytes;
+using morvane_test::FromHex;
+
+struct KeyFree {
+  void operator()(EC_KEY* k) const { EC_KEY_free(k); }
+};
+using Key = std::unique_ptr<EC_KEY, KeyFree>;
+struct SigFree {
+  void operator()(ECDSA_SIG* s) const { ECDSA_SIG_free(s); }
+};
+using Sig = std::unique_ptr<ECDSA_SIG, SigFree>;
+struct BnFree {
+  void operator()(BIGNUM* b) const { BN_free(b); }
+};
+using Bn = std::unique_ptr<BIGNUM, BnFree>;
+struct PointFree {
+  void operator()(EC_POINT* p) const { EC_POINT_free(p); }
+};
+using Point = std::unique_ptr<EC_POINT, PointFree>;
+
+Key Curve(const char* sn) { return Key(EC_KEY_new_by_curve_name(OBJ_sn2nid(sn))); }
+
+Bn HexBn(const std::string& hex) {
+  BIGNUM* b = nullptr;
+  BN_hex2bn(&b, hex.c_str());
+  return Bn(b);
+}
+
+// The key's public point from its coordinates.
+bool SetPublic(EC_KEY* key, const std::string& qx, const std::string& qy) {
+  const EC_GROUP* g = EC_KEY_get0_group(key);
+  Point p(EC_POINT_new(g));
+  Bn x = HexBn(qx), y = HexBn(qy);
+  return EC_POINT_set_affine_coordinates_GFp(g, p.get(), x.get(), y.get(), nullptr) == 1 &&
+         EC_KEY_set_public_key(key, p.get()) == 1;
+}
+
+Bytes Digest(const std::string& name, const Bytes& msg) {
+  Bytes md(64);
+  size_t n = 0;
+  if (name == "SHA-1") SHA1(msg.data(), msg.size(), md.data()), n = 20;
+  if (name == "SHA-224") SHA224(msg.data(), msg.size(), md.data()), n = 28;
+  if (name == "SHA-256") SHA256(msg.data(), msg.size(), md.data()), n = 32;
+  if (name == "SHA-384") SHA384(msg.data(), msg.size(), md.data()), n = 48;
+  if (name == "SHA-512") SHA512(msg.data(), msg.size(), md.data()), n = 64;
+  md.resize(n);
+  return md;
+}
+
+const char* NistCurve(const std::string& name) {
+  if (name == "P-192") return "prime192v1";
+  if (name == "P-224") return "secp224r1";
+  if (name == "P-256") return "prime256v1";
+  if (name == "P-384") return "secp384r1";
+  if (name == "P-521") return "secp521r1";
+  return nullptr;
+}
+
+// ---- keys --------------------------------------------------------------------
+
+TEST(EcKey, NewKeyDefaultsAndReferences) {
+  EC_KEY_free(nullptr);
+  Key key(EC_KEY_new());
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(EC_KEY_get_conv_form(key.get()), POINT_CONVERSION_UNCOMPRESSED);
+  EXPECT_EQ(EC_KEY_get_enc_flags(key.get()), 0u);
+  EXPECT_EQ(EC_KEY_get0_group(key.get()), nullptr);
+  EXPECT_EQ(EC_KEY_up_ref(key.get()), 1);
+  EC_KEY_free(key.get());  // count 2 -> 1: still usable
+  EC_KEY_set_enc_flags(key.get(), 3);
+  EXPECT_EQ(EC_KEY_get_enc_flags(key.get()), 3u);
+}
+
+TEST(EcKey, GenerateReusesObjectsAndChecks) {
+  Key key = Curve("prime256v1");
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  const BIGNUM* priv = EC_KEY_get0_private_key(key.get());
+  const EC_POINT* pub = EC_KEY_get0_public_key(key.get());
+  EXPECT_FALSE(BN_is_zero(priv));
+  EXPECT_EQ(EC_KEY_check_key(key.get()), 1);
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  EXPECT_EQ(EC_KEY_get0_private_key(key.get()), priv);
+  EXPECT_EQ(EC_KEY_get0_public_key(key.get()), pub);
+  EXPECT_EQ(EC_KEY_check_key(key.get()), 1);
+  EXPECT_ERRORS({});
+
+  EXPECT_EQ(EC_KEY_generate_key(nullptr), 0);
+  Key empty(EC_KEY_new());
+  EXPECT_EQ(EC_KEY_generate_key(empty.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER},
+                 {ERR_LIB_EC, EC_F_EC_KEY_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+TEST(EcKey, CheckKeyCases) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_check_key(key.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, ERR_R_PASSED_NULL_PARAMETER}});
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  Bn order(BN_new());
+  ASSERT_EQ(EC_GROUP_get_order(g, order.get(), nullptr), 1);
+
+  // A valid point without scalar.
+  Key pub_only(EC_KEY_new());
+  ASSERT_EQ(EC_KEY_set_group(pub_only.get(), g), 1);
+  ASSERT_EQ(EC_KEY_set_public_key(pub_only.get(), EC_KEY_get0_public_key(key.get())), 1);
+  EXPECT_EQ(EC_KEY_check_key(pub_only.get()), 1);
+
+  // A scalar that does not match the point.
+  Key other(EC_KEY_dup(key.get()));
+  Bn one(BN_new());
+  BN_one(one.get());
+  ASSERT_EQ(EC_KEY_set_private_key(other.get(), one.get()), 1);
+  EXPECT_EQ(EC_KEY_check_key(other.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_INVALID_PRIVATE_KEY}});
+
+  // A scalar equal to the order.
+  ASSERT_EQ(EC_KEY_set_private_key(other.get(), order.get()), 1);
+  EXPECT_EQ(EC_KEY_check_key(other.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_WRONG_ORDER}});
+
+  // The point at infinity is refused.
+  Point inf(EC_POINT_new(g));
+  ASSERT_EQ(EC_POINT_set_to_infinity(g, inf.get()), 1);
+  ASSERT_EQ(EC_KEY_set_public_key(pub_only.get(), inf.get()), 1);
+  EXPECT_EQ(EC_KEY_check_key(pub_only.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_POINT_AT_INFINITY}});
+}
+
+// A point of the wrong order: on a curve with cofactor above 1, a point of
+// the curve outside the generator's subgroup (secp112r2 has cofactor 4).
+TEST(EcKey, CheckKeyWrongOrder) {
+  Key key = Curve("secp112r2");
+  ASSERT_NE(key, nullptr);
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  Bn p(BN_new()), a(BN_new()), b(BN_new());
+  ASSERT_EQ(EC_GROUP_get_curve_GFp(g, p.get(), a.get(), b.get(), nullptr), 1);
+  Point pt(EC_POINT_new(g));
+  Bn x(BN_new());
+  Bn order(BN_new());
+  ASSERT_EQ(EC_GROUP_get_order(g, order.get(), nullptr), 1);
+  Point t(EC_POINT_new(g));
+  bool found = false;
+  for (unsigned long i = 1; i < 200 && !found; ++i) {
+    BN_set_word(x.get(), i);
+    if (EC_POINT_set_compressed_coordinates_GFp(g, pt.get(), x.get(), 0, nullptr) != 1) {
+      ERR_clear_error();
+      continue;
+    }
+    ASSERT_EQ(EC_POINT_mul(g, t.get(), nullptr, pt.get(), order.get(), nullptr), 1);
+    found = EC_POINT_is_at_infinity(g, t.get()) == 0;
+  }
+  ASSERT_TRUE(found);
+  ASSERT_EQ(EC_KEY_set_public_key(key.get(), pt.get()), 1);
+  EXPECT_EQ(EC_KEY_check_key(key.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_WRONG_ORDER}});
+}
+
+int g_frees = 0;
+void* DupA(void* d) { return d; }
+void FreeA(void*) { ++g_frees; }
+
+TEST(EcKey, MethodDataKeepsFirstRecord) {
+  Key key(EC_KEY_new());
+  int first = 1, second = 2;
+  EC_KEY_insert_key_method_data(key.get(), &first, DupA, FreeA, FreeA);
+  EC_KEY_insert_key_method_data(key.get(), &second, DupA, FreeA, FreeA);
+  EXPECT_EQ(EC_KEY_get_key_method_data(key.get(), DupA, FreeA, FreeA), &first);
+  EXPECT_EQ(EC_KEY_get_key_method_data(key.get(), DupA, nullptr, FreeA), nullptr);
+  g_frees = 0;
+  key.reset();
+  EXPECT_EQ(g_frees, 1);
+}
+
+TEST(EcKey, CopyCarriesSettingsAndFreshEcdsaRecord) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  EC_KEY_set_conv_form(key.get(), POINT_CONVERSION_COMPRESSED);
+  EC_KEY_set_enc_flags(key.get(), 1);
+  const int idx = ECDSA_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_GE(idx, 0);
+  int marker = 7;
+  ASSERT_EQ(ECDSA_set_ex_data(key.get(), idx, &marker), 1);
+  Key copy(EC_KEY_dup(key.get()));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(EC_KEY_get_conv_form(copy.get()), POINT_CONVERSION_COMPRESSED);
+  EXPECT_EQ(EC_KEY_get_enc_flags(copy.get()), 1u);
+  EXPECT_EQ(BN_cmp(EC_KEY_get0_private_key(copy.get()), EC_KEY_get0_private_key(key.get())), 0);
+  EXPECT_EQ(EC_POINT_cmp(EC_KEY_get0_group(key.get()), EC_KEY_get0_public_key(copy.get()),
+                         EC_KEY_get0_public_key(key.get()), nullptr),
+            0);
+  EXPECT_EQ(ECDSA_get_ex_data(copy.get(), idx), nullptr);  // a fresh record
+  EXPECT_EQ(ECDSA_get_ex_data(key.get(), idx), &marker);
+  EXPECT_EQ(EC_KEY_copy(nullptr, key.get()), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_COPY, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+// ---- ECDSA -------------------------------------------------------------------
+
+TEST(Ecdsa, SizeAndSignVerifyRoundTrip) {
+  struct Row {
+    const char* curve;
+    int size;
+  };
+  for (const Row& row : {Row{"prime256v1", 72}, Row{"secp521r1", 141}}) {
+    Key key = Curve(row.curve);
+    EXPECT_EQ(ECDSA_size(key.get()), row.size) << row.curve;
+    ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+    const Bytes dgst = Digest("SHA-256", Bytes{'a', 'b', 'c'});
+    std::vector<unsigned char> sig(static_cast<size_t>(ECDSA_size(key.get())));
+    unsigned int siglen = 0;
+    ASSERT_EQ(ECDSA_sign(0, dgst.data(), 32, sig.data(), &siglen, key.get()), 1);
+    EXPECT_EQ(ECDSA_verify(0, dgst.data(), 32, sig.data(), static_cast<int>(siglen), key.get()),
+              1);
+    Bytes bad = dgst;
+    bad[0] ^= 1;
+    EXPECT_EQ(ECDSA_verify(0, bad.data(), 32, sig.data(), static_cast<int>(siglen), key.get()),
+              0);
+  }
+  Key empty(EC_KEY_new());
+  EXPECT_EQ(ECDSA_size(empty.get()), 0);
+  EXPECT_EQ(ECDSA_size(nullptr), 0);
+  EXPECT_ERRORS({});
+}
+
+TEST(Ecdsa, SignWithoutScalarFails) {
+  Key key = Curve("prime256v1");
+  unsigned char sig[80];
+  unsigned int siglen = 99;
+  const unsigned char dgst[32] = {1};
+  EXPECT_EQ(ECDSA_sign(0, dgst, 32, sig, &siglen, key.get()), 0);
+  EXPECT_EQ(siglen, 0u);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+// Signature values out of range, and encodings that are not the DER of one
+// signature (a fault mended: BER forms and trailing bytes were accepted).
+TEST(Ecdsa, VerifyRefusesRangesAndNonDer) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  const unsigned char dgst[32] = {1, 2, 3};
+  unsigned char sig[80];
+  unsigned int siglen = 0;
+  ASSERT_EQ(ECDSA_sign(0, dgst, 32, sig, &siglen, key.get()), 1);
+  Bytes good(sig, sig + siglen);
+  Bytes trailing = good;
+  trailing.push_back(0);
+  trailing[1]++;  // the SEQUENCE covers the extra byte
+  EXPECT_EQ(ECDSA_verify(0, dgst, 32, trailing.data(), static_cast<int>(trailing.size()),
+                         key.get()),
+            -1);
+  Bytes after = good;
+  after.push_back(0);  // a byte after the SEQUENCE
+  EXPECT_EQ(ECDSA_verify(0, dgst, 32, after.data(), static_cast<int>(after.size()), key.get()),
+            -1);
+  Bytes longform = {0x30, 0x81, good[1]};  // BER length form
+  longform.insert(longform.end(), good.begin() + 2, good.end());
+  EXPECT_EQ(ECDSA_verify(0, dgst, 32, longform.data(), static_cast<int>(longform.size()),
+                         key.get()),
+            -1);
+  const unsigned char junk[3] = {0x30, 0x05, 0x02};
+  EXPECT_EQ(ECDSA_verify(0, dgst, 32, junk, 3, key.get()), -1);
+  ERR_clear_error();
+
+  Bn order(BN_new());
+  EC_GROUP_get_order(EC_KEY_get0_group(key.get()), order.get(), nullptr);
+  struct Row {
+    const char* r;
+    const char* s;
+  };
+  char* nhex = BN_bn2hex(order.get());
+  const std::string on(nhex);
+  MORVANE_free(nhex);
+  for (const Row& row : {Row{"0", "1"}, Row{"1", "0"}, Row{"-1", "1"}, Row{"1", "-1"},
+                         Row{on.c_str(), "1"}, Row{"1", on.c_str()}}) {
+    Sig s(ECDSA_SIG_new());
+    BN_hex2bn(&s->r, row.r);
+    BN_hex2bn(&s->s, row.s);
+    EXPECT_EQ(ECDSA_do_verify(dgst, 32, s.get(), key.get()), 0) << row.r << " " << row.s;
+    EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_BAD_SIGNATURE}});
+    if (row.r[0] == '-' || row.s[0] == '-') continue;  // DER INTEGERs here are unsigned
+    unsigned char* der = nullptr;
+    const int len = i2d_ECDSA_SIG(s.get(), &der);
+    ASSERT_GT(len, 0);
+    EXPECT_EQ(ECDSA_verify(0, dgst, 32, der, len, key.get()), 0) << row.r << " " << row.s;
+    MORVANE_free(der);
+    EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_BAD_SIGNATURE}});
+  }
+}
+
+// Precomputed values: r from the setup with a kinv of 0 makes s = 0.
+TEST(Ecdsa, PrecomputedValuesGivingZeroNeedNewSetup) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  BIGNUM* kinv = nullptr;
+  BIGNUM* rp = nullptr;
+  ASSERT_EQ(ECDSA_sign_setup(key.get(), nullptr, &kinv, &rp), 1);
+  const unsigned char dgst[32] = {9};
+  Sig ok(ECDSA_do_sign_ex(dgst, 32, kinv, rp, key.get()));
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(ECDSA_do_verify(dgst, 32, ok.get(), key.get()), 1);
+  BN_zero(kinv);
+  EXPECT_EQ(ECDSA_do_sign_ex(dgst, 32, kinv, rp, key.get()), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_NEED_NEW_SETUP_VALUES}});
+  BN_free(kinv);
+  BN_free(rp);
+}
+
+// The digest rule: against secp160r1's 161-bit order a 32-byte digest is cut
+// to 21 bytes and shifted right by 7; against a 256-bit order 32 bytes are
+// taken whole.  Signing with kinv = 1 and r = 1 makes s = m + d mod n, so
+// with d = 1, s - 1 is the integer taken from the digest.
+TEST(Ecdsa, DigestTruncation) {
+  struct Row {
+    const char* curve;
+    int dgst_len;
+    int shift;  // of the first ceil(bits/8) bytes
+  };
+  for (const Row& row : {Row{"secp160r1", 32, 7}, Row{"secp160r1", 20, 0},
+                         Row{"prime256v1", 32, 0}}) {
+    Key key = Curve(row.curve);
+    Bn one(BN_new());
+    BN_one(one.get());
+    ASSERT_EQ(EC_KEY_set_private_key(key.get(), one.get()), 1);
+    unsigned char dgst[32];
+    for (int i = 0; i < 32; ++i) dgst[i] = static_cast<unsigned char>(0xA5 ^ (i * 29));
+    Sig s(ECDSA_do_sign_ex(dgst, row.dgst_len, one.get(), one.get(), key.get()));
+    ASSERT_NE(s, nullptr) << row.curve;
+    Bn order(BN_new());
+    EC_GROUP_get_order(EC_KEY_get0_group(key.get()), order.get(), nullptr);
+    const int bits = BN_num_bits(order.get());
+    const int take = row.dgst_len * 8 > bits ? (bits + 7) / 8 : row.dgst_len;
+    Bn m(BN_bin2bn(dgst, take, nullptr));
+    BN_rshift(m.get(), m.get(), row.shift);
+    BN_add(m.get(), m.get(), one.get());
+    BN_CTX* ctx = BN_CTX_new();
+    BN_nnmod(m.get(), m.get(), order.get(), ctx);
+    BN_CTX_free(ctx);
+    EXPECT_EQ(BN_cmp(m.get(), s->s), 0) << row.curve << " " << row.dgst_len;
+  }
+}
+
+// ---- published vectors ------------------------------------------------------
+
+// Wycheproof ECDSA files with DER signatures (the prime-curve ones of this
+// build): each valid case verifies, no invalid one does.
+class EcdsaWycheproof : public testing::TestWithParam<const char*> {};
+
+TEST_P(EcdsaWycheproof, File) {
+  MORVANE_VECTOR_PATH_OR_SKIP(probe, std::string("wycheproof/ecdsa_") + GetParam() + "_test.json");
+  const char* f = GetParam();
+  {
+    for (const bool p1363 : {false, true}) {
+      const std::string name =
+          std::string("wycheproof/ecdsa_") + f + (p1363 ? "_p1363_test.json" : "_test.json");
+      const std::string path = morvane_test::VectorFile(name);
+      if (path.empty()) continue;  // secp384r1_sha256 has no P1363 form
+      int count = 0;
+      for (const auto& t : morvane_test::ReadWycheproof(path)) {
+        std::string curve = t.Get("publicKey.curve");
+        if (curve == "secp256r1") curve = "prime256v1";
+        if (curve == "secp192r1") curve = "prime192v1";
+        Key key = Curve(curve.c_str());
+        ASSERT_NE(key, nullptr) << curve;
+        const EC_GROUP* g = EC_KEY_get0_group(key.get());
+        const Bytes q = FromHex(t.Get("publicKey.uncompressed"));
+        Point pt(EC_POINT_new(g));
+        ASSERT_EQ(EC_POINT_oct2point(g, pt.get(), q.data(), q.size(), nullptr), 1);
+        ASSERT_EQ(EC_KEY_set_public_key(key.get(), pt.get()), 1);
+        std::string sha = t.Get("sha");
+        const Bytes md = Digest(sha, FromHex(t.Get("msg")));
+        const Bytes sig = FromHex(t.Get("sig"));
+        int got;
+        if (!p1363) {
+          got = ECDSA_verify(0, md.data(), static_cast<int>(md.size()), sig.data(),
+                             static_cast<int>(sig.size()), key.get());
+        } else {
+          Bn order(BN_new());
+          EC_GROUP_get_order(g, order.get(), nullptr);
+          const size_t half = (static_cast<size_t>(BN_num_bits(order.get())) + 7) / 8;
+          got = 0;
+          if (sig.size() == 2 * half) {
+            Sig s(ECDSA_SIG_new());
+            BN_bin2bn(sig.data(), static_cast<int>(half), s->r);
+            BN_bin2bn(sig.data() + half, static_cast<int>(half), s->s);
+            got = ECDSA_do_verify(md.data(), static_cast<int>(md.size()), s.get(), key.get());
+          }
+        }
+        const std::string result = t.Get("result");
+        if (result == "valid") {
+          EXPECT_EQ(got, 1) << name << " tc " << t.id;
+        } else if (result == "invalid") {
+          EXPECT_NE(got, 1) << name << " tc " << t.id;
+        }
+        ERR_clear_error();
+        ++count;
+      }
+      EXPECT_GT(count, 0) << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EcdsaWycheproof,
+    testing::Values("secp160k1_sha256", "secp160r1_sha256", "secp160r2_sha256",
+                    "secp192k1_sha256", "secp192r1_sha256", "secp224k1_sha224",
+                    "secp224k1_sha256", "secp224r1_sha224", "secp224r1_sha256",
+                    "secp224r1_sha512", "secp256k1_sha256", "secp256k1_sha512",
+                    "secp256r1_sha256", "secp256r1_sha512", "secp384r1_sha256",
+                    "secp384r1_sha512", "secp521r1_sha512"));
+
+// NIST CAVP SigVer (FIPS 186-2 and 186-3 files), P curves: P cases verify,
+// F cases do not.
+TEST(EcdsaVectors, NistSigVer) {
+  MORVANE_VECTOR_PATH_OR_SKIP(p3, "nist-cavp/dss/186-3ecdsatestvectors/SigVer.rsp");
+  MORVANE_VECTOR_PATH_OR_SKIP(p2, "nist-cavp/dss/186-2ecdsatestvectors/SigVer.rsp");
+  int count = 0;
+  for (const std::string& path : {p2, p3}) {
+    for (const auto& rec : morvane_test::ReadRsp(path)) {
+      if (!rec.Has("Msg") || !rec.Has("Result")) continue;
+      std::string curve, sha = "SHA-1";
+      for (const auto& [k, v] : rec.section) {
+        const size_t comma = k.find(',');
+        curve = k.substr(0, comma);
+        if (comma != std::string::npos) sha = k.substr(comma + 1);
+      }
+      const char* sn = NistCurve(curve);
+      if (sn == nullptr) continue;
+      Key key = Curve(sn);
+      ASSERT_TRUE(SetPublic(key.get(), rec.Get("Qx"), rec.Get("Qy")) ||
+                  rec.Get("Result")[0] == 'F');
+      ERR_clear_error();
+      const Bytes md = Digest(sha, FromHex(rec.Get("Msg")));
+      Sig s(ECDSA_SIG_new());
+      BN_hex2bn(&s->r, rec.Get("R").c_str());
+      BN_hex2bn(&s->s, rec.Get("S").c_str());
+      const int got = ECDSA_do_verify(md.data(), static_cast<int>(md.size()), s.get(), key.get());
+      EXPECT_EQ(got, rec.Get("Result")[0] == 'P' ? 1 : 0) << path << " " << curve << " "
+                                                         << rec.Get("R");
+      ERR_clear_error();
+      ++count;
+    }
+  }
+  EXPECT_EQ(count, 75 + 375);
+}
+
+// NIST CAVP SigGen (186-3, with d and k), P curves: ECDSA_do_sign_ex with
+// kinv = k^-1 mod n and r = x(k G) mod n gives the published R and S.
+TEST(EcdsaVectors, NistSigGenWithKnownNonce) {
+  MORVANE_VECTOR_PATH_OR_SKIP(path, "nist-cavp/dss/186-3ecdsatestvectors/SigGen.txt");
+  int count = 0;
+  BN_CTX* ctx = BN_CTX_new();
+  for (const auto& rec : morvane_test::ReadRsp(path)) {
+    if (!rec.Has("k")) continue;
+    std::string curve, sha;
+    for (const auto& [k, v] : rec.section) {
+      const size_t comma = k.find(',');
+      curve = k.substr(0, comma);
+      if (comma != std::string::npos) sha = k.substr(comma + 1);
+    }
+    const char* sn = NistCurve(curve);
+    if (sn == nullptr) continue;
+    Key key = Curve(sn);
+    const EC_GROUP* g = EC_KEY_get0_group(key.get());
+    Bn d = HexBn(rec.Get("d")), k = HexBn(rec.Get("k")), order(BN_new());
+    ASSERT_EQ(EC_KEY_set_private_key(key.get(), d.get()), 1);
+    ASSERT_TRUE(SetPublic(key.get(), rec.Get("Qx"), rec.Get("Qy")));
+    EC_GROUP_get_order(g, order.get(), ctx);
+    Bn kinv(BN_mod_inverse(nullptr, k.get(), order.get(), ctx));
+    Point kg(EC_POINT_new(g));
+    Bn x(BN_new());
+    ASSERT_EQ(EC_POINT_mul(g, kg.get(), k.get(), nullptr, nullptr, ctx), 1);
+    ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, kg.get(), x.get(), nullptr, ctx), 1);
+    BN_nnmod(x.get(), x.get(), order.get(), ctx);
+    const Bytes md = Digest(sha, FromHex(rec.Get("Msg")));
+    Sig s(ECDSA_do_sign_ex(md.data(), static_cast<int>(md.size()), kinv.get(), x.get(), key.get()));
+    ASSERT_NE(s, nullptr);
+    Bn r = HexBn(rec.Get("R")), ss = HexBn(rec.Get("S"));
+    EXPECT_EQ(BN_cmp(s->r, r.get()), 0);
+    EXPECT_EQ(BN_cmp(s->s, ss.get()), 0);
+    EXPECT_EQ(ECDSA_do_verify(md.data(), static_cast<int>(md.size()), s.get(), key.get()), 1);
+    ++count;
+  }
+  BN_CTX_free(ctx);
+  EXPECT_EQ(count, 375);
+}
+
+}  // namespace
