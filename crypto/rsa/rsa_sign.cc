@@ -110,7 +110,37 @@ int recover(const unsigned char* sigbuf, unsigned int siglen, unsigned char* buf
   return RSA_public_decrypt(static_cast<int>(siglen), sigbuf, buf, rsa, RSA_PKCS1_PADDING);
 }
 
+// The DER DigestInfo of m under dtype's algorithm with a NULL parameter, the
+// form RSA_sign writes, built into out (room bytes); its length, or 0 when
+// dtype has no object identifier or the encoding does not fit.  Every length
+// stays below 128, so each header is two octets.
+size_t expected_digest_info(int dtype, const unsigned char* m, unsigned int m_length,
+                            unsigned char* out, size_t room) {
+  const ASN1_OBJECT* obj = OBJ_nid2obj(dtype);
+  if (obj == nullptr || obj->data == nullptr || obj->length <= 0) return 0;
+  const size_t oid = static_cast<size_t>(obj->length);
+  const size_t algor = 2 + oid + 2;        // OBJECT IDENTIFIER, NULL
+  const size_t inner = 2 + algor + 2 + m_length;  // SEQUENCE, OCTET STRING
+  if (oid > 127 || algor > 127 || m_length > 127 || inner > 127 || 2 + inner > room) return 0;
+  unsigned char* p = out;
+  *p++ = 0x30;
+  *p++ = static_cast<unsigned char>(inner);
+  *p++ = 0x30;
+  *p++ = static_cast<unsigned char>(algor);
+  *p++ = 0x06;
+  *p++ = static_cast<unsigned char>(oid);
+  memcpy(p, obj->data, oid);
+  p += oid;
+  *p++ = 0x05;
+  *p++ = 0x00;
+  *p++ = 0x04;
+  *p++ = static_cast<unsigned char>(m_length);
+  memcpy(p, m, m_length);
+  return 2 + inner;
+}
+
 }  // namespace
+
 
 /* see morvane/rsa.h */
 int RSA_sign(int type, const unsigned char* m, unsigned int m_length, unsigned char* sigret,
@@ -180,6 +210,13 @@ int RSA_verify(int dtype, const unsigned char* m, unsigned int m_length,
     }
     return 1;
   }
+  // The usual case first: the recovered block is exactly the DigestInfo
+  // RSA_sign writes (the decoding below accepts that and no other form with
+  // a NULL parameter), found without building the structure.
+  unsigned char want[160];
+  const size_t want_len = expected_digest_info(dtype, m, m_length, want, sizeof want);
+  if (want_len != 0 && want_len == static_cast<size_t>(len) && same_bytes(want, buf.get(), want_len))
+    return 1;
   const unsigned char* p = buf.get();
   X509_SIG* sig = d2i_X509_SIG(nullptr, &p, len);
   if (sig == nullptr) return 0;
