@@ -359,18 +359,10 @@ Ranges compute_ranges(const unsigned char* a, const unsigned char* b) {
   return r;
 }
 
-// Names are equal when their DER encodings are: a stricter test than the
-// matching rules of X509_NAME_cmp (case and space folding of printable
-// strings), which this build does not carry yet.
+// Names are equal under X509_NAME_cmp's matching rules (printable strings
+// compared with case and inner spaces folded).
 bool same_name(X509_NAME* a, X509_NAME* b) {
-  unsigned char* da = nullptr;
-  unsigned char* db = nullptr;
-  const int na = i2d_X509_NAME(a, &da);
-  const int nb = i2d_X509_NAME(b, &db);
-  const bool same = na > 0 && na == nb && memcmp(da, db, static_cast<size_t>(na)) == 0;
-  MORVANE_free(da);
-  MORVANE_free(db);
-  return same;
+  return X509_NAME_cmp(a, b) == 0;
 }
 
 bool same_value(const STORE_ATTR_INFO* a, const STORE_ATTR_INFO* b, int code) {

@@ -237,6 +237,40 @@ TEST(StoreAttrs, ValueComparisons) {
   BN_free(six);
 }
 
+// A commonName of one PrintableString.
+X509_NAME* PrintableName(const std::string& text) {
+  std::vector<unsigned char> der = {0x30, 0, 0x31, 0, 0x30, 0, 0x06, 0x03, 0x55, 0x04, 0x03,
+                                    0x13, static_cast<unsigned char>(text.size())};
+  der.insert(der.end(), text.begin(), text.end());
+  der[5] = static_cast<unsigned char>(der.size() - 6);
+  der[3] = static_cast<unsigned char>(der.size() - 4);
+  der[1] = static_cast<unsigned char>(der.size() - 2);
+  const unsigned char* p = der.data();
+  return d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size()));
+}
+
+// Names match as X509_NAME_cmp matches them: printable strings with case and
+// runs of spaces folded.
+TEST(StoreAttrs, NamesMatchUnderNameRules) {
+  X509_NAME* spaced = PrintableName("  Foo   Bar ");
+  X509_NAME* plain = PrintableName("foo bar");
+  X509_NAME* joined = PrintableName("foobar");
+  ASSERT_TRUE(spaced != nullptr && plain != nullptr && joined != nullptr);
+  STORE_ATTR_INFO* a = STORE_ATTR_INFO_new();
+  STORE_ATTR_INFO* b = STORE_ATTR_INFO_new();
+  STORE_ATTR_INFO_set_dn(a, STORE_ATTR_ISSUER, spaced);
+  STORE_ATTR_INFO_set_dn(b, STORE_ATTR_ISSUER, plain);
+  EXPECT_EQ(STORE_ATTR_INFO_in_ex(a, b), 1);
+  STORE_ATTR_INFO_modify_dn(b, STORE_ATTR_ISSUER, joined);
+  EXPECT_EQ(STORE_ATTR_INFO_in_ex(a, b), 0);
+  EXPECT_ERRORS({});
+  STORE_ATTR_INFO_free(a);
+  STORE_ATTR_INFO_free(b);
+  X509_NAME_free(spaced);
+  X509_NAME_free(plain);
+  X509_NAME_free(joined);
+}
+
 // SHA-1 values of different sizes differ; before, the comparison ran over
 // the first record's size and read past a shorter value in the second.
 TEST(StoreAttrs, Sha1ValuesOfDifferentSizesDiffer) {
