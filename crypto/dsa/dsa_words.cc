@@ -1,12 +1,12 @@
 // Fixed-width arithmetic modulo q for signing: Montgomery products and
 // reduction, modular addition, reduction of any word string, the inverse by
-// Fermat's little theorem, and the moves between BIGNUMs and word arrays,
+// Fermat's little theorem, and the public store of a word array,
 // with no branch and no address that depends on the values (only on the
 // public word counts and the public modulus).
 //
 // Implementation notes: the scratch words of the products are cleared with
-// the cheap wipe of hot paths (internal::wipe_scratch).  The Montgomery reduction keeps its carry in a word
-// and ends with one subtraction of N chosen by a mask; a long string is
+// the cheap wipe of hot paths (internal::wipe_scratch).  The Montgomery reduction is the shared
+// one of internal/fixed_words.h; a long string is
 // reduced from its top in chunks of nl words, each chunk entering as c R^-1
 // and the running value multiplied by R before it, so that one final
 // product by R^2 undoes the factor R^-1 that the whole string carries.
@@ -18,29 +18,6 @@
 #include "internal/wipe.h"
 
 namespace morvane::dsa {
-
-namespace {
-
-// r = t R^-1 mod N for t[0 .. 2 nl) < N R; t is overwritten.
-void redc(BN_ULONG* r, BN_ULONG* t, const Modulus& m) noexcept {
-  const int nl = m.nl;
-  BN_ULONG carry = 0;
-  for (int i = 0; i < nl; i++) {
-    const BN_ULONG v = bn_mul_add_words(t + i, m.n, nl, t[i] * m.n0);
-    const BN_ULONG s = t[i + nl] + v;
-    const BN_ULONG s2 = s + carry;
-    carry = (ct::lt_mask(s, v) | ct::lt_mask(s2, carry)) & 1;
-    t[i + nl] = s2;
-  }
-  // The upper half with its carry is below 2N: keep it when it is below N.
-  BN_ULONG sub[kMaxQWords];
-  const BN_ULONG borrow = bn_sub_words(sub, t + nl, m.n, nl);
-  const BN_ULONG keep = ct::bit_mask(borrow & ~carry & 1);
-  for (int i = 0; i < nl; i++) r[i] = ct::select(keep, t[nl + i], sub[i]);
-  internal::wipe_scratch(sub, sizeof(BN_ULONG) * static_cast<size_t>(nl));
-}
-
-}  // namespace
 
 bool set_modulus(Modulus* m, const BN_MONT_CTX* mont) noexcept {
   const int nl = mont->N.top;
@@ -54,20 +31,12 @@ bool set_modulus(Modulus* m, const BN_MONT_CTX* mont) noexcept {
   return true;
 }
 
-void load_words(BN_ULONG* w, int nl, const BIGNUM* a) noexcept {
-  const unsigned top = static_cast<unsigned>(a->top);
-  for (int i = 0; i < nl; i++) {
-    const BN_ULONG v = i < a->dmax ? a->d[i] : 0;  // dmax is public
-    w[i] = v & ct::lt_mask(static_cast<unsigned>(i), top);
-  }
-}
-
 void mont_mul(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m) noexcept {
   const int nl = m.nl;
   BN_ULONG t[2 * kMaxQWords];
   for (int i = 0; i < 2 * nl; i++) t[i] = 0;
   for (int i = 0; i < nl; i++) t[i + nl] = bn_mul_add_words(t + i, a, nl, b[i]);
-  redc(r, t, m);
+  internal::redc_words(r, t, m.n, m.n0, m.nl);
   internal::wipe_scratch(t, sizeof(BN_ULONG) * static_cast<size_t>(2 * nl));
 }
 
@@ -86,7 +55,7 @@ void reduce(BN_ULONG* r, const BN_ULONG* src, int n, const Modulus& m) noexcept 
   BN_ULONG acc[kMaxQWords] = {}, c[kMaxQWords], t[2 * kMaxQWords];
   for (int j = (n + nl - 1) / nl - 1; j >= 0; j--) {
     for (int i = 0; i < 2 * nl; i++) t[i] = i < nl && j * nl + i < n ? src[j * nl + i] : 0;
-    redc(c, t, m);  // the chunk times R^-1
+    internal::redc_words(c, t, m.n, m.n0, m.nl);  // the chunk times R^-1
     mont_mul(acc, acc, m.rr, m);
     add_mod(acc, acc, c, m);
   }
@@ -113,18 +82,6 @@ BN_ULONG equal_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept {
   BN_ULONG diff = 0;
   for (int i = 0; i < n; i++) diff |= a[i] ^ b[i];
   return ct::zero_mask(diff);
-}
-
-int store_secret(BIGNUM* a, const BN_ULONG* w, int nl) noexcept {
-  if (a->dmax < nl && bn_expand2(a, nl) == nullptr) return 0;
-  unsigned used = 0;
-  for (int i = 0; i < nl; i++) {
-    a->d[i] = w[i];
-    used = ct::select(ct::zero_mask<BN_ULONG>(w[i]), used, static_cast<unsigned>(i + 1));
-  }
-  a->top = static_cast<int>(used);
-  a->neg = 0;
-  return 1;
 }
 
 int store_public(BIGNUM* a, const BN_ULONG* w, int nl) noexcept {

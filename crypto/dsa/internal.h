@@ -13,6 +13,8 @@
 #include <morvane/bn.h>
 #include <morvane/dsa.h>
 
+#include "internal/fixed_words.h"
+
 namespace morvane::dsa {
 
 // The most words a DSA q may have here (q of up to 512 bits).
@@ -33,7 +35,7 @@ bool set_modulus(Modulus* m, const BN_MONT_CTX* mont) noexcept;
 
 // w[0 .. nl) = a's words below its top, zeros above, reading at most
 // min(nl, a->dmax) words: constant time in a->top, for a < 2^(32 nl).
-void load_words(BN_ULONG* w, int nl, const BIGNUM* a) noexcept;
+using internal::load_words;
 // r = the n words at src, reduced modulo N (any n >= 0); n is public.
 void reduce(BN_ULONG* r, const BN_ULONG* src, int n, const Modulus& m) noexcept;
 // r = a b R^-1 mod N for a < R and b < N; r may be a or b.
@@ -47,7 +49,9 @@ void mont_inverse(BN_ULONG* r, const BN_ULONG* a, const Modulus& m) noexcept;
 // All ones when the n words at a and b are equal.
 BN_ULONG equal_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
 // a = w[0 .. nl), its word count found by masks (so it stays secret); 1 or 0.
-int store_secret(BIGNUM* a, const BN_ULONG* w, int nl) noexcept;
+inline int store_secret(BIGNUM* a, const BN_ULONG* w, int nl) noexcept {
+  return internal::store_words(a, w, nl);
+}
 // a = w[0 .. nl), made public first (ct::declassify); 1 or 0.
 int store_public(BIGNUM* a, const BN_ULONG* w, int nl) noexcept;
 

@@ -20,6 +20,7 @@
 #include <morvane/rsa.h>
 
 #include "internal/ct.h"
+#include "internal/fixed_words.h"
 #include "internal/wipe.h"
 
 namespace morvane::rsa {
@@ -144,19 +145,20 @@ class Scratch {
   size_t size_, used_ = 0;
 };
 
-// w[0 .. nl) = a (its words below a->top, zeros above), for a < 2^(32 nl);
-// constant time in a->top.
-void load_words(BN_ULONG* w, int nl, const BIGNUM* a) noexcept;
-// a = w[0 .. nl), non-negative, its word count found by masks; 1 or 0.
-int store_words(BIGNUM* a, const BN_ULONG* w, int nl) noexcept;
+// Moves between BIGNUMs and word arrays (internal/fixed_words.h).
+using internal::load_words;
+using internal::store_words;
 // Big-endian bytes of w[0 .. nl) into out[0 .. len), zeros in front.
 void words_to_bytes(unsigned char* out, size_t len, const BN_ULONG* w, int nl) noexcept;
 // All ones when a < b (n words each).
 BN_ULONG lt_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
 // All ones when the n words are zero.
 BN_ULONG zero_words_mask(const BN_ULONG* a, int n) noexcept;
-// r = t R^-1 mod N for t[0 .. 2 nl) < N R; t is overwritten.
-void redc(BN_ULONG* r, BN_ULONG* t, const Modulus& m) noexcept;
+// r = t R^-1 mod N for t[0 .. 2 nl) < N R; t is overwritten and r must not
+// overlap its upper half.
+inline void redc(BN_ULONG* r, BN_ULONG* t, const Modulus& m) noexcept {
+  internal::redc_words(r, t, m.n, m.n0, m.nl);
+}
 // r = a b R^-1 mod N for a, b < N; t has 2 nl words.  r may be a or b.
 void mont_mul(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m,
               BN_ULONG* t) noexcept;

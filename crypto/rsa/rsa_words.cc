@@ -46,26 +46,6 @@ bool Scratch::modulus(Modulus* m, const BN_MONT_CTX* mont) noexcept {
   return true;
 }
 
-void load_words(BN_ULONG* w, int nl, const BIGNUM* a) noexcept {
-  const unsigned top = static_cast<unsigned>(a->top);
-  for (int i = 0; i < nl; i++) {
-    const BN_ULONG v = i < a->dmax ? a->d[i] : 0;  // dmax is public
-    w[i] = v & ct::lt_mask(static_cast<unsigned>(i), top);
-  }
-}
-
-int store_words(BIGNUM* a, const BN_ULONG* w, int nl) noexcept {
-  if (a->dmax < nl && bn_expand2(a, nl) == nullptr) return 0;
-  unsigned used = 0;
-  for (int i = 0; i < nl; i++) {
-    a->d[i] = w[i];
-    used = ct::select(ct::zero_mask<BN_ULONG>(w[i]), used, static_cast<unsigned>(i + 1));
-  }
-  a->top = static_cast<int>(used);
-  a->neg = 0;
-  return 1;
-}
-
 void words_to_bytes(unsigned char* out, size_t len, const BN_ULONG* w, int nl) noexcept {
   const size_t have = static_cast<size_t>(nl) * BN_BYTES;
   for (size_t k = 0; k < len; k++) {  // k: the byte's place from the end
@@ -89,22 +69,6 @@ BN_ULONG zero_words_mask(const BN_ULONG* a, int n) noexcept {
   BN_ULONG acc = 0;
   for (int i = 0; i < n; i++) acc |= a[i];
   return ct::zero_mask(acc);
-}
-
-void redc(BN_ULONG* r, BN_ULONG* t, const Modulus& m) noexcept {
-  const int nl = m.nl;
-  BN_ULONG carry = 0;
-  for (int i = 0; i < nl; i++) {
-    const BN_ULONG v = bn_mul_add_words(t + i, m.n, nl, t[i] * m.n0);
-    const BN_ULONG s = t[i + nl] + v;
-    const BN_ULONG s2 = s + carry;
-    carry = (ct::lt_mask(s, v) | ct::lt_mask(s2, carry)) & 1;
-    t[i + nl] = s2;
-  }
-  // The upper half with its carry is below 2N: keep it when it is below N.
-  const BN_ULONG borrow = bn_sub_words(r, t + nl, m.n, nl);
-  const BN_ULONG keep = ct::bit_mask(borrow & ~carry);
-  for (int i = 0; i < nl; i++) r[i] = ct::select(keep, t[nl + i], r[i]);
 }
 
 void mont_mul(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m,

@@ -1,0 +1,59 @@
+// Fixed-width word arithmetic shared by the private-key operations (RSA's
+// CRT exponentiations, DSA's arithmetic modulo q): moving numbers between
+// BIGNUMs and word arrays of a public length, and the Montgomery reduction,
+// with no branch and no address that depends on the values.
+#ifndef MORVANE_INTERNAL_FIXED_WORDS_H
+#define MORVANE_INTERNAL_FIXED_WORDS_H
+
+#include <morvane/bn.h>
+
+#include "internal/ct.h"
+
+namespace morvane::internal {
+
+// w[0 .. nl) from a (zero words above its top); reads only below a->dmax,
+// which is public.
+inline void load_words(BN_ULONG* w, int nl, const BIGNUM* a) noexcept {
+  const unsigned top = static_cast<unsigned>(a->top);
+  for (int i = 0; i < nl; i++) {
+    const BN_ULONG v = i < a->dmax ? a->d[i] : 0;
+    w[i] = v & ct::lt_mask(static_cast<unsigned>(i), top);
+  }
+}
+
+// a = w[0 .. nl), non-negative, its top found by masks (a secret value's
+// length stays hidden); 0 when a cannot grow to nl words.
+inline int store_words(BIGNUM* a, const BN_ULONG* w, int nl) noexcept {
+  if (a->dmax < nl && bn_expand2(a, nl) == nullptr) return 0;
+  unsigned used = 0;
+  for (int i = 0; i < nl; i++) {
+    a->d[i] = w[i];
+    used = ct::select(ct::zero_mask<BN_ULONG>(w[i]), used, static_cast<unsigned>(i + 1));
+  }
+  a->top = static_cast<int>(used);
+  a->neg = 0;
+  return 1;
+}
+
+// r = t R^-1 mod n for t[0 .. 2 nl) < n R, with n0 = -n^-1 mod the word
+// base; t is overwritten and r must not overlap its upper half.  The carry
+// is kept in a word and the one subtraction of n is chosen by a mask.
+inline void redc_words(BN_ULONG* r, BN_ULONG* t, const BN_ULONG* n, BN_ULONG n0,
+                       int nl) noexcept {
+  BN_ULONG carry = 0;
+  for (int i = 0; i < nl; i++) {
+    const BN_ULONG v = bn_mul_add_words(t + i, n, nl, t[i] * n0);
+    const BN_ULONG s = t[i + nl] + v;
+    const BN_ULONG s2 = s + carry;
+    carry = (ct::lt_mask(s, v) | ct::lt_mask(s2, carry)) & 1;
+    t[i + nl] = s2;
+  }
+  // The upper half with its carry is below 2n: keep it when it is below n.
+  const BN_ULONG borrow = bn_sub_words(r, t + nl, n, nl);
+  const BN_ULONG keep = ct::bit_mask(borrow & ~carry & 1);
+  for (int i = 0; i < nl; i++) r[i] = ct::select(keep, t[nl + i], r[i]);
+}
+
+}  // namespace morvane::internal
+
+#endif
