@@ -28,9 +28,9 @@ struct x9_62_characteristic_two_st {
   ASN1_OBJECT* type;
   union {
     char* ptr;
-    ASN1_NULL* onBasis;             // 681
-    ASN1_INTEGER* tpBasis;          // 682
-    X9_62_PENTANOMIAL* ppBasis;     // 683
+    ASN1_NULL* onBasis;          // 681
+    ASN1_INTEGER* tpBasis;       // 682
+    X9_62_PENTANOMIAL* ppBasis;  // 683
     ASN1_TYPE* other;
   } p;
 };
@@ -39,8 +39,8 @@ struct x9_62_fieldid_st {
   ASN1_OBJECT* fieldType;
   union {
     char* ptr;
-    ASN1_INTEGER* prime;                  // 406
-    X9_62_CHARACTERISTIC_TWO* char_two;   // 407
+    ASN1_INTEGER* prime;                 // 406
+    X9_62_CHARACTERISTIC_TWO* char_two;  // 407
     ASN1_TYPE* other;
   } p;
 };
@@ -147,7 +147,9 @@ ASN1_SEQUENCE(EC_PRIVATEKEY) = {
 
 namespace {
 
-int field_type(const EC_GROUP* group) { return EC_METHOD_get_field_type(EC_GROUP_method_of(group)); }
+int field_type(const EC_GROUP* group) {
+  return EC_METHOD_get_field_type(EC_GROUP_method_of(group));
+}
 
 // The number of leading non-zero exponents of the reduction polynomial.
 int poly_terms(const EC_GROUP* group) {

@@ -46,11 +46,15 @@ ECDH_DATA* data_new_method(ENGINE* engine) {
   return ret;
 }
 
-void* data_new() { return data_new_method(nullptr); }
+void* data_new() {
+  return data_new_method(nullptr);
+}
 
 // A copied key gets a fresh default record: method, engine and extra data
 // are not copied.
-void* data_dup(void* data) { return data != nullptr ? data_new() : nullptr; }
+void* data_dup(void* data) {
+  return data != nullptr ? data_new() : nullptr;
+}
 
 void data_free(void* data) {
   auto* r = static_cast<ECDH_DATA*>(data);
@@ -80,10 +84,14 @@ ECDH_DATA* check(EC_KEY* key) {
 }  // namespace morvane::ecdh
 
 /* see morvane/ecdh.h */
-const ECDH_METHOD* ECDH_Morvane(void) { return &kMorvaneMethod; }
+const ECDH_METHOD* ECDH_Morvane(void) {
+  return &kMorvaneMethod;
+}
 
 /* see morvane/ecdh.h */
-void ECDH_set_default_method(const ECDH_METHOD* meth) { g_default = meth; }
+void ECDH_set_default_method(const ECDH_METHOD* meth) {
+  g_default = meth;
+}
 
 /* see morvane/ecdh.h */
 const ECDH_METHOD* ECDH_get_default_method(void) {
@@ -112,10 +120,9 @@ int ECDH_compute_key(void* out, size_t outlen, const EC_POINT* pub_key, EC_KEY* 
 }
 
 /* see morvane/ecdh.h */
-int ECDH_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func,
-                          CRYPTO_EX_dup* dup_func, CRYPTO_EX_free* free_func) {
-  return CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_ECDH, argl, argp, new_func, dup_func,
-                                 free_func);
+int ECDH_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func, CRYPTO_EX_dup* dup_func,
+                          CRYPTO_EX_free* free_func) {
+  return CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_ECDH, argl, argp, new_func, dup_func, free_func);
 }
 
 /* see morvane/ecdh.h */

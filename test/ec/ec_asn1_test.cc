@@ -37,7 +37,7 @@ struct BnFree {
 };
 using Bn = std::unique_ptr<BIGNUM, BnFree>;
 
-constexpr int kP256 = 415;      // prime256v1
+constexpr int kP256 = 415;  // prime256v1
 constexpr int kSecp256k1 = 714;
 
 // ---- a small DER writer -------------------------------------------------------
@@ -60,7 +60,9 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-Bytes Seq(std::initializer_list<Bytes> parts) { return Tlv(0x30, Cat(parts)); }
+Bytes Seq(std::initializer_list<Bytes> parts) {
+  return Tlv(0x30, Cat(parts));
+}
 Bytes Int(long v) {
   Bytes c;
   do {
@@ -75,7 +77,9 @@ Bytes IntBytes(Bytes mag) {
   if (mag.empty() || (mag[0] & 0x80)) mag.insert(mag.begin(), 0);
   return Tlv(0x02, mag);
 }
-Bytes Octets(const Bytes& b) { return Tlv(0x04, b); }
+Bytes Octets(const Bytes& b) {
+  return Tlv(0x04, b);
+}
 // 1.2.840.10045 followed by the given arcs (each below 128).
 Bytes X962Oid(std::initializer_list<uint8_t> arcs) {
   Bytes c{0x2A, 0x86, 0x48, 0xCE, 0x3D};
@@ -220,9 +224,8 @@ TEST(EcParameters, ExplicitFieldLimits) {
   const Bytes tp = X962Oid({1, 2, 3, 2}), pp = X962Oid({1, 2, 3, 3}), on = X962Oid({1, 2, 3, 1});
   Bytes p662(83, 0xFF);
   p662[0] = 0x3F;  // 662 bits
-  const Bytes prime662 =
-      Seq({Int(1), Seq({X962Oid({1, 1}), IntBytes(p662)}), Seq({Octets({1}), Octets({1})}),
-           Octets({4, 1, 1}), Int(7)});
+  const Bytes prime662 = Seq({Int(1), Seq({X962Oid({1, 1}), IntBytes(p662)}),
+                              Seq({Octets({1}), Octets({1})}), Octets({4, 1, 1}), Int(7)});
   const LimitCase cases[] = {
       {"degree 662", CharTwoParams(662, tp, Int(1)), EC_R_FIELD_TOO_LARGE, 0},
       {"degree 661", CharTwoParams(661, tp, Int(1)), 0, EC_R_FIELD_TOO_LARGE},
@@ -272,10 +275,9 @@ TEST(EcParameters, BasisQueriesOnAPrimeGroup) {
   EXPECT_EQ(EC_GROUP_get_basis_type(g.get()), 0);
   EXPECT_EQ(EC_GROUP_get_trinomial_basis(g.get(), &k), 0);
   EXPECT_EQ(EC_GROUP_get_pentanomial_basis(g.get(), &k, &k, &k), 0);
-  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_EC_GROUP_GET_TRINOMIAL_BASIS,
-                          ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED},
-                         {ERR_LIB_EC, EC_F_EC_GROUP_GET_PENTANOMIAL_BASIS,
-                          ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED}}));
+  EXPECT_TRUE(ErrorsAre(
+      {{ERR_LIB_EC, EC_F_EC_GROUP_GET_TRINOMIAL_BASIS, ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED},
+       {ERR_LIB_EC, EC_F_EC_GROUP_GET_PENTANOMIAL_BASIS, ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED}}));
   EXPECT_EQ(EC_GROUP_get_trinomial_basis(nullptr, &k), 0);
   EXPECT_TRUE(ErrorsAre({}));
 }
@@ -402,9 +404,8 @@ TEST(EcPrivateKey, ImplicitlyCaParametersFail) {
 
 TEST(EcPrivateKey, MissingOrBrokenParts) {
   // A public key that is no point of the curve.
-  const Bytes bad_point =
-      Seq({Int(1), Octets({1}), Tlv(0xA0, FromHex("06082a8648ce3d030107")),
-           Tlv(0xA1, Tlv(0x03, {0x00, 0x04, 0x01, 0x02}))});
+  const Bytes bad_point = Seq({Int(1), Octets({1}), Tlv(0xA0, FromHex("06082a8648ce3d030107")),
+                               Tlv(0xA1, Tlv(0x03, {0x00, 0x04, 0x01, 0x02}))});
   const unsigned char* p = bad_point.data();
   ERR_clear_error();
   EXPECT_EQ(d2i_ECPrivateKey(nullptr, &p, static_cast<long>(bad_point.size())), nullptr);
