@@ -16,26 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "ec_key_handles.h"
 #include "test_support.h"
 
 namespace {
 
+using ec_key_test::Bn;
+using ec_key_test::Group;
+using ec_key_test::Key;
 using morvane_test::Bytes;
 using morvane_test::ErrorsAre;
 using morvane_test::FromHex;
-
-struct KeyFree {
-  void operator()(EC_KEY* k) const { EC_KEY_free(k); }
-};
-using Key = std::unique_ptr<EC_KEY, KeyFree>;
-struct GroupFree {
-  void operator()(EC_GROUP* g) const { EC_GROUP_free(g); }
-};
-using Group = std::unique_ptr<EC_GROUP, GroupFree>;
-struct BnFree {
-  void operator()(BIGNUM* b) const { BN_free(b); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
 
 constexpr int kP256 = 415;  // prime256v1
 constexpr int kSecp256k1 = 714;

@@ -16,38 +16,24 @@
 #include <string>
 #include <vector>
 
+#include "ec_key_handles.h"
 #include "test_support.h"
 
 namespace {
 
+using ec_key_test::Bn;
+using ec_key_test::Key;
+using ec_key_test::Point;
+using ec_key_test::Sig;
 using morvane_test::Bytes;
 using morvane_test::FromHex;
-
-struct KeyFree {
-  void operator()(EC_KEY* k) const { EC_KEY_free(k); }
-};
-using Key = std::unique_ptr<EC_KEY, KeyFree>;
-struct SigFree {
-  void operator()(ECDSA_SIG* s) const { ECDSA_SIG_free(s); }
-};
-using Sig = std::unique_ptr<ECDSA_SIG, SigFree>;
-struct BnFree {
-  void operator()(BIGNUM* b) const { BN_free(b); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-struct PointFree {
-  void operator()(EC_POINT* p) const { EC_POINT_free(p); }
-};
-using Point = std::unique_ptr<EC_POINT, PointFree>;
 
 Key Curve(const char* sn) {
   return Key(EC_KEY_new_by_curve_name(OBJ_sn2nid(sn)));
 }
 
 Bn HexBn(const std::string& hex) {
-  BIGNUM* b = nullptr;
-  BN_hex2bn(&b, hex.c_str());
-  return Bn(b);
+  return ec_key_test::HexBn(hex.c_str());
 }
 
 // The key's public point from its coordinates.
@@ -78,6 +64,17 @@ const char* NistCurve(const std::string& name) {
   if (name == "P-384") return "secp384r1";
   if (name == "P-521") return "secp521r1";
   return nullptr;
+}
+
+// The curve and digest of a CAVP record's section ("[P-256,SHA-256]"); the
+// 186-2 files name no digest: SHA-1.
+void SectionOf(const morvane_test::RspRecord& rec, std::string* curve, std::string* sha) {
+  *sha = "SHA-1";
+  for (const auto& [k, v] : rec.section) {
+    const size_t comma = k.find(',');
+    *curve = k.substr(0, comma);
+    if (comma != std::string::npos) *sha = k.substr(comma + 1);
+  }
 }
 
 // ---- keys --------------------------------------------------------------------
@@ -441,12 +438,8 @@ TEST(EcdsaVectors, NistSigVer) {
   for (const std::string& path : {p2, p3}) {
     for (const auto& rec : morvane_test::ReadRsp(path)) {
       if (!rec.Has("Msg") || !rec.Has("Result")) continue;
-      std::string curve, sha = "SHA-1";
-      for (const auto& [k, v] : rec.section) {
-        const size_t comma = k.find(',');
-        curve = k.substr(0, comma);
-        if (comma != std::string::npos) sha = k.substr(comma + 1);
-      }
+      std::string curve, sha;
+      SectionOf(rec, &curve, &sha);
       const char* sn = NistCurve(curve);
       if (sn == nullptr) continue;
       Key key = Curve(sn);
@@ -478,12 +471,8 @@ TEST(EcdsaVectors, NistSigGenWithKnownNonce) {
   for (const std::string& path : {p2, p3}) {
     for (const auto& rec : morvane_test::ReadRsp(path)) {
       if (!rec.Has("k")) continue;
-      std::string curve, sha = "SHA-1";
-      for (const auto& [k, v] : rec.section) {
-        const size_t comma = k.find(',');
-        curve = k.substr(0, comma);
-        if (comma != std::string::npos) sha = k.substr(comma + 1);
-      }
+      std::string curve, sha;
+      SectionOf(rec, &curve, &sha);
       const char* sn = NistCurve(curve);
       if (sn == nullptr) continue;
       Key key = Curve(sn);
@@ -515,8 +504,8 @@ TEST(EcdsaVectors, NistSigGenWithKnownNonce) {
 
 // The section's curve of a CAVP record ("[P-256]").
 const char* RecordCurve(const morvane_test::RspRecord& rec) {
-  std::string curve;
-  for (const auto& [k, v] : rec.section) curve = k.substr(0, k.find(','));
+  std::string curve, sha;
+  SectionOf(rec, &curve, &sha);
   return NistCurve(curve);
 }
 

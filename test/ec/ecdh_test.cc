@@ -17,33 +17,22 @@
 #include <string>
 #include <vector>
 
+#include "ec_key_handles.h"
 #include "test_support.h"
 
 namespace {
 
+using ec_key_test::Bn;
+using ec_key_test::Key;
+using ec_key_test::Point;
 using morvane_test::Bytes;
 using morvane_test::ErrorsAre;
 using morvane_test::FromHex;
 
-struct KeyFree {
-  void operator()(EC_KEY* k) const { EC_KEY_free(k); }
-};
-using Key = std::unique_ptr<EC_KEY, KeyFree>;
-struct BnFree {
-  void operator()(BIGNUM* b) const { BN_free(b); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-struct PointFree {
-  void operator()(EC_POINT* p) const { EC_POINT_free(p); }
-};
-using Point = std::unique_ptr<EC_POINT, PointFree>;
-
 constexpr int kP256 = 415;
 
 Bn HexBn(const std::string& hex) {
-  BIGNUM* b = nullptr;
-  BN_hex2bn(&b, hex.c_str());
-  return Bn(b);
+  return ec_key_test::HexBn(hex.c_str());
 }
 
 Key KeyWithScalar(int nid, const BIGNUM* d) {
