@@ -566,12 +566,14 @@ EC_GROUP* parameters2group(const ECPARAMETERS* params) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
   }
-  EC_GROUP_set_point_conversion_form(group, form_of(params->base->data[0]));
+  // The form is taken from the first octet once the point has decoded: only
+  // then is it one of the forms.
   if (!EC_POINT_oct2point(group, point, params->base->data,
                           static_cast<size_t>(params->base->length), nullptr)) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
   }
+  EC_GROUP_set_point_conversion_form(group, form_of(params->base->data[0]));
   if (ASN1_INTEGER_to_BN(params->order, order) == nullptr) {
     ECERR(kF, ERR_R_ASN1_LIB);
     goto done;
@@ -767,12 +769,12 @@ EC_KEY* d2i_ECPrivateKey(EC_KEY** a, const unsigned char** in, long len) {
       ECERR(kF, ERR_R_EC_LIB);
       goto done;
     }
-    key->conv_form = form_of(pk->data[0]);
     if (!EC_POINT_oct2point(key->group, key->pub_key, pk->data, static_cast<size_t>(pk->length),
                             nullptr)) {
       ECERR(kF, ERR_R_EC_LIB);
       goto done;
     }
+    key->conv_form = form_of(pk->data[0]);
   }
   ok = true;
   *in = p;

@@ -211,6 +211,21 @@ Bytes P256WithOrderBits(int bits) {
   return Tlv(0x30, body);
 }
 
+// A generator whose first octet names no form is refused before that octet
+// becomes the group's form.
+TEST(EcParameters, GeneratorOfNoFormIsRefused) {
+  Group g(EC_GROUP_new_by_curve_name(kP256));
+  EC_GROUP_set_asn1_flag(g.get(), 0);
+  Bytes der = Encode(g.get());
+  const Bytes base_head = {0x04, 0x41, 0x04};
+  auto at = std::search(der.begin(), der.end(), base_head.begin(), base_head.end());
+  ASSERT_NE(at, der.end());
+  at[2] = 0xFB;
+  ERR_clear_error();
+  EXPECT_EQ(Decode(der), nullptr);
+  EXPECT_TRUE(QueueHasReason(EC_R_INVALID_ENCODING));
+}
+
 TEST(EcParameters, ExplicitFieldLimits) {
   const Bytes tp = X962Oid({1, 2, 3, 2}), pp = X962Oid({1, 2, 3, 3}), on = X962Oid({1, 2, 3, 1});
   Bytes p662(83, 0xFF);
