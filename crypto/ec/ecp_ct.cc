@@ -388,7 +388,7 @@ int order_op_n(const BIGNUM* n, BIGNUM* out, const BIGNUM* k, bool k_is_inverse,
   unit.v[0] = 1;
   int ok = 0;
   if (!order_field<N>(f, n, ctx) || !secret_limbs<N>(t.v, k)) goto done;
-  mul(kk, t, f.r2, f);  // k R
+  mul(kk, t, f.r2, f);                   // k R
   if (!k_is_inverse) invert(kk, kk, f);  // k^-1 R
   if (x == nullptr) {
     mul(kk, kk, unit, f);
@@ -413,8 +413,8 @@ done:
   return ok;
 }
 
-using OrderFn = int (*)(const BIGNUM*, BIGNUM*, const BIGNUM*, bool, const BIGNUM*,
-                        const BIGNUM*, const BIGNUM*, BN_CTX*);
+using OrderFn = int (*)(const BIGNUM*, BIGNUM*, const BIGNUM*, bool, const BIGNUM*, const BIGNUM*,
+                        const BIGNUM*, BN_CTX*);
 
 template <size_t... I>
 constexpr OrderFn pick_order(size_t n, std::index_sequence<I...>) {

@@ -298,4 +298,17 @@ int ct_order_sign(const EC_GROUP* group, BIGNUM* s, const BIGNUM* k, bool k_is_i
 
 }  // namespace morvane::ec
 
+// Seam of the constant-time check: a test build of ec_key.cc that defines
+// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each private
+// scalar EC_KEY_generate_key draws, as soon as it is drawn (the harness
+// marks its words secret there).  The library build compiles the call away.
+#ifdef MORVANE_EC_KEY_SEAM
+namespace morvane::ec {
+void scalar_drawn(BIGNUM* k);
+}  // namespace morvane::ec
+#define MORVANE_EC_SCALAR_DRAWN(k) ::morvane::ec::scalar_drawn(k)
+#else
+#define MORVANE_EC_SCALAR_DRAWN(k) static_cast<void>(0)
+#endif
+
 #endif  // MORVANE_CRYPTO_EC_INTERNAL_H

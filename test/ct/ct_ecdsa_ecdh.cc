@@ -1,18 +1,19 @@
-// Constant-time check of ECDSA signing and ECDH under valgrind's memcheck.
-// The private scalar is undefined while ECDSA_do_sign, ECDSA_sign and
-// ECDH_compute_key run, and so is each nonce k, marked through the signing
-// code's test seam as soon as it is drawn (the rejection sampling of the
-// draw itself is not constant time and need not be); word counts stay
-// defined.  Only the outputs (the signature, the shared secret and its
-// length) are marked defined afterwards; memcheck must report no branch and
-// no address that depends on the secrets.  Curves: P-256 and P-521.  Each
+// Constant-time check of EC key generation, ECDSA signing and ECDH under
+// valgrind's memcheck.  The private scalar is undefined while
+// EC_KEY_generate_key (from its draw on, through the key code's test seam),
+// ECDSA_do_sign, ECDSA_sign and ECDH_compute_key run, and so is each nonce
+// k, marked through the signing code's test seam as soon as it is drawn (the rejection sampling of
+// the draw itself is not constant time and need not be); word counts stay defined.  Only the
+// outputs (the signature, the shared secret and its length) are marked defined afterwards; memcheck
+// must report no branch and no address that depends on the secrets.  Curves: P-256 and P-521.  Each
 // signature is then verified, and each secret compared with the peer's.
 // Run as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
 //
-// This program carries its own copy of the ECDSA method's sources and of
-// the curve's constant-time arithmetic, built with the seam
-// (MORVANE_ECDSA_NONCE_SEAM, crypto/ecdsa/internal.h); every other call
-// goes to the library.  The random generator mixes what the caller's buffer
+// This program carries its own copy of the ECDSA method's sources, of the
+// key code and of the curve's constant-time arithmetic, built with the
+// seams (MORVANE_ECDSA_NONCE_SEAM, crypto/ecdsa/internal.h;
+// MORVANE_EC_KEY_SEAM, crypto/ec/internal.h); every other call goes to the
+// library.  The random generator mixes what the caller's buffer
 // held into its output, so the program draws through a method that marks
 // its output defined: the draws are not among the secrets checked.
 
@@ -34,12 +35,20 @@ void nonce_drawn(BIGNUM* k) {
 }
 }  // namespace morvane::ecdsa
 
+namespace morvane::ec {
+void scalar_drawn(BIGNUM* k) {
+  VALGRIND_MAKE_MEM_UNDEFINED(k->d, sizeof(BN_ULONG) * static_cast<size_t>(k->top));
+}
+}  // namespace morvane::ec
+
 namespace {
 
 void Secret(const BIGNUM* b) {
   VALGRIND_MAKE_MEM_UNDEFINED(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->top));
 }
-void Public(const void* p, size_t n) { VALGRIND_MAKE_MEM_DEFINED(p, n); }
+void Public(const void* p, size_t n) {
+  VALGRIND_MAKE_MEM_DEFINED(p, n);
+}
 void Public(const BIGNUM* b) {
   Public(&b->top, sizeof b->top);
   Public(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
@@ -55,6 +64,24 @@ int DefinedPseudo(unsigned char* buf, int num) {
   const int r = g_rand->pseudorand(buf, num);
   Public(buf, static_cast<size_t>(num > 0 ? num : 0));
   return r;
+}
+
+// Generation with the drawn scalar marked (through the seam); the scalar and
+// the public point (made public by the multiplication) are checked: Q = d G.
+bool Generate(EC_KEY* key, const char* name) {
+  bool ok = EC_KEY_generate_key(key) == 1;
+  const BIGNUM* d = EC_KEY_get0_private_key(key);
+  const EC_GROUP* g = EC_KEY_get0_group(key);
+  if (ok) {
+    Public(d);
+    const EC_POINT* q = EC_KEY_get0_public_key(key);
+    EC_POINT* want = EC_POINT_new(g);
+    ok = want != nullptr && EC_POINT_mul(g, want, d, nullptr, nullptr, nullptr) == 1 &&
+         EC_POINT_cmp(g, want, q, nullptr) == 0 && EC_KEY_check_key(key) == 1;
+    EC_POINT_free(want);
+  }
+  if (!ok) fprintf(stderr, "%s: generation failed\n", name);
+  return ok;
 }
 
 bool Sign(EC_KEY* key, const char* name) {
@@ -122,8 +149,7 @@ int main() {
   for (const auto& c : curves) {
     EC_KEY* a = EC_KEY_new_by_curve_name(c.nid);
     EC_KEY* b = EC_KEY_new_by_curve_name(c.nid);
-    ok = ok && a != nullptr && b != nullptr && EC_KEY_generate_key(a) == 1 &&
-         EC_KEY_generate_key(b) == 1;
+    ok = ok && a != nullptr && b != nullptr && Generate(a, c.name) && Generate(b, c.name);
     ok = ok && Sign(a, c.name) && Agree(a, b, c.name);
     EC_KEY_free(a);
     EC_KEY_free(b);
