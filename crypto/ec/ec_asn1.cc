@@ -380,11 +380,8 @@ ECPARAMETERS* group2parameters(const EC_GROUP* group, ECPARAMETERS* param) {
     ECERR(kF, ERR_R_ASN1_LIB);
     goto done;
   }
-  if (!EC_GROUP_get_cofactor(group, num, nullptr)) {
-    ECERR(kF, ERR_R_EC_LIB);
-    goto done;
-  }
-  if (!BN_is_zero(num)) {
+  // EC_GROUP_get_cofactor gives 0 for a zero cofactor, which is left out.
+  if (EC_GROUP_get_cofactor(group, num, nullptr)) {
     ret->cofactor = BN_to_ASN1_INTEGER(num, ret->cofactor);
     if (ret->cofactor == nullptr) {
       ECERR(kF, ERR_R_ASN1_LIB);

@@ -179,6 +179,25 @@ TEST(EcParameters, ExplicitPrimeCurvesRoundTrip) {
   EXPECT_EQ(prime, 25);
 }
 
+// A zero cofactor decodes to a group without cofactor, whose encoding
+// leaves the field out.
+TEST(EcParameters, ZeroCofactorIsLeftOut) {
+  Group g(EC_GROUP_new_by_curve_name(kP256));
+  EC_GROUP_set_asn1_flag(g.get(), 0);
+  Bytes der = Encode(g.get());
+  ASSERT_EQ(morvane_test::ToHex(Bytes(der.end() - 3, der.end())), "020101");
+  der.back() = 0;  // cofactor 0
+  Group zero = Decode(der);
+  ASSERT_NE(zero, nullptr);
+  const Bytes again = Encode(zero.get());
+  ASSERT_FALSE(again.empty()) << morvane_test::DrainErrors();
+  EXPECT_EQ(again.size(), der.size() - 3);
+  EXPECT_EQ(morvane_test::ToHex(Bytes(again.end() - 3, again.end())), "632551");  // the order's end
+  Group back = Decode(again);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(Encode(back.get()), again);
+}
+
 TEST(EcParameters, ImplicitlyCaGivesNoGroup) {
   ERR_clear_error();
   EXPECT_EQ(Decode({0x05, 0x00}), nullptr);
