@@ -493,9 +493,12 @@ TEST(EcPublicPoint, RefusedInput) {
 // The publicKeyDer of every Wycheproof ECDSA group decodes to the group's
 // point on its named curve.
 TEST(EcPublicPoint, WycheproofPublicKeysDecode) {
-  const char* files[] = {"secp224r1_sha224", "secp256k1_sha256", "secp256r1_sha256",
-                         "secp384r1_sha512", "secp521r1_sha512", "secp160k1_sha256",
-                         "secp192r1_sha256", "secp224k1_sha224"};
+  const char* files[] = {"secp160k1_sha256", "secp160r1_sha256", "secp160r2_sha256",
+                         "secp192k1_sha256", "secp192r1_sha256", "secp224k1_sha224",
+                         "secp224k1_sha256", "secp224r1_sha224", "secp224r1_sha256",
+                         "secp224r1_sha512", "secp256k1_sha256", "secp256k1_sha512",
+                         "secp256r1_sha256", "secp256r1_sha512", "secp384r1_sha256",
+                         "secp384r1_sha512", "secp521r1_sha512"};
   int groups = 0;
   for (const char* f : files) {
     const std::string path =

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ec_key_handles.h"
@@ -463,12 +464,13 @@ TEST(EcdsaVectors, NistSigVer) {
 // NIST CAVP SigGen (FIPS 186-2 and 186-3 files, with d and k), P curves:
 // ECDSA_do_sign_ex with kinv = k^-1 mod n and r = x(k G) mod n gives the
 // published R and S.  The 186-2 file signs with SHA-1 throughout.
-TEST(EcdsaVectors, NistSigGenWithKnownNonce) {
-  MORVANE_VECTOR_PATH_OR_SKIP(p2, "nist-cavp/dss/186-2ecdsatestvectors/SigGen.txt");
-  MORVANE_VECTOR_PATH_OR_SKIP(p3, "nist-cavp/dss/186-3ecdsatestvectors/SigGen.txt");
+class EcdsaSigGen : public testing::TestWithParam<std::pair<const char*, int>> {};
+
+TEST_P(EcdsaSigGen, KnownNonce) {
+  MORVANE_VECTOR_PATH_OR_SKIP(p, std::string("nist-cavp/dss/") + GetParam().first + "/SigGen.txt");
   int count = 0;
   BN_CTX* ctx = BN_CTX_new();
-  for (const std::string& path : {p2, p3}) {
+  for (const std::string& path : {p}) {
     for (const auto& rec : morvane_test::ReadRsp(path)) {
       if (!rec.Has("k")) continue;
       std::string curve, sha;
@@ -499,8 +501,12 @@ TEST(EcdsaVectors, NistSigGenWithKnownNonce) {
     }
   }
   BN_CTX_free(ctx);
-  EXPECT_EQ(count, 75 + 375);
+  EXPECT_EQ(count, GetParam().second);
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, EcdsaSigGen,
+                         testing::Values(std::make_pair("186-2ecdsatestvectors", 75),
+                                         std::make_pair("186-3ecdsatestvectors", 375)));
 
 // The section's curve of a CAVP record ("[P-256]").
 const char* RecordCurve(const morvane_test::RspRecord& rec) {
