@@ -356,3 +356,51 @@ TEST(Smime, ErrorTextsLoad) {
 }
 
 }  // namespace
+
+namespace {
+
+// Messages the library wrote (a signed opaque, a signed detached and an
+// enveloped message, RSA-512 keys of their own), read back and checked by
+// structure.
+TEST(SmimeStored, MessagesReadBackByStructure) {
+  struct Row {
+    const char* file;
+    int type;
+    bool detached;
+  } rows[] = {{"pkcs7/signed.txt", 22, false},
+              {"pkcs7/signed_detached.txt", 22, true},
+              {"pkcs7/enveloped.txt", 23, false}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.file);
+    const std::string text = morvane_test::ReadFile(morvane_test::TestDataFile(r.file));
+    BIO* in = MemOf(text);
+    BIO* bcont = nullptr;
+    PKCS7* p7 = SMIME_read_PKCS7(in, &bcont);
+    ASSERT_NE(p7, nullptr);
+    EXPECT_EQ(OBJ_obj2nid(p7->type), r.type);
+    EXPECT_EQ(bcont != nullptr, r.detached);
+    if (r.type == 22) {
+      ASSERT_EQ(sk_num(PKCS7_get_signer_info(p7)), 1);
+      EXPECT_EQ(sk_num(p7->d.sign->cert), 1);
+      EXPECT_EQ(sk_num(Signer(p7, 0)->auth_attr), 4);
+      BIO* out = BIO_new(BIO_s_mem());
+      EXPECT_EQ(PKCS7_verify(p7, nullptr, nullptr, bcont, out, PKCS7_FLAG_NO_VERIFY), 1);
+      EXPECT_EQ(MemText(out), "Seed content\r\n");
+      BIO_free(out);
+    } else {
+      EXPECT_EQ(sk_num(p7->d.enveloped->recipientinfo), 1);
+      EXPECT_EQ(OBJ_obj2nid(p7->d.enveloped->enc_data->algorithm->algorithm), 44);
+      // Not our key: no recipient opens.
+      BIO* out = BIO_new(BIO_s_mem());
+      EXPECT_EQ(PKCS7_decrypt(p7, UserKey(0), nullptr, out, 0), 0);
+      EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_KEY},
+                             {kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
+      BIO_free(out);
+    }
+    BIO_free(bcont);
+    PKCS7_free(p7);
+    BIO_free(in);
+  }
+}
+
+}  // namespace
