@@ -18,6 +18,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -55,6 +56,11 @@ std::string Encode(ASN1_VALUE* v, const ASN1_ITEM* it) {
 ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
   return ASN1_item_d2i(nullptr, &p, static_cast<long>(der.size()), it);
+}
+
+// A SEQUENCE, streamed (indefinite length when asked) or not.
+bool IsSequence(const ASN1_ITEM* it) {
+  return it->itype == ASN1_KIND_SEQUENCE || it->itype == ASN1_KIND_NDEF_SEQUENCE;
 }
 
 // An item that is one SEQUENCE under an outer tag.
@@ -103,9 +109,9 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
   } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
     ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
-  } else if (it->itype == ASN1_KIND_SEQUENCE || WrapsSequence(it)) {
+  } else if (IsSequence(it) || WrapsSequence(it)) {
     // A SEQUENCE under an outer tag has the structure of the inner one.
-    const ASN1_ITEM* seq = it->itype == ASN1_KIND_SEQUENCE ? it : it->templates->item;
+    const ASN1_ITEM* seq = IsSequence(it) ? it : it->templates->item;
     for (long i = 0; i < seq->tcount; i++) {
       const ASN1_TEMPLATE* tt = &seq->templates[i];
       const ASN1_ITEM* f = tt->item;
@@ -116,7 +122,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
         continue;
       }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
-          !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
+          !(f->itype == ASN1_KIND_MSTRING || IsSequence(f) ||
             WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
         continue;
       auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
