@@ -18,6 +18,8 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/objects.h>
+#include <morvane/pkcs12.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
@@ -137,6 +139,22 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   if (it == &PKCS8_PRIV_KEY_INFO_it)
     ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
   if (it == &NETSCAPE_PKEY_it) reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
+  // PKCS#12 bags: a type that selects a value, and the value.
+  auto cert_bag = [](PKCS12_BAGS* b) {
+    ASN1_OBJECT_free(b->type);
+    b->type = OBJ_nid2obj(158);
+    ASN1_TYPE_free(b->value.other);
+    b->value.x509cert = ASN1_OCTET_STRING_new();
+  };
+  if (it == &PKCS12_BAGS_it) cert_bag(reinterpret_cast<PKCS12_BAGS*>(v));
+  if (it == &PKCS12_SAFEBAG_it) {
+    auto* bag = reinterpret_cast<PKCS12_SAFEBAG*>(v);
+    ASN1_OBJECT_free(bag->type);
+    bag->type = OBJ_nid2obj(152);
+    ASN1_TYPE_free(bag->value.other);
+    bag->value.bag = PKCS12_BAGS_new();
+    cert_bag(bag->value.bag);
+  }
   return v;
 }
 

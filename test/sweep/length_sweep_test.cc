@@ -1122,6 +1122,90 @@ const std::vector<Entry> kPasswords = {
        ASN1_STRING_set(sig->digest, g_key, 16);
        PKCS8_decrypt(sig, reinterpret_cast<char*>(Big()), passlen);
      }},
+    {"PKCS12_MAKE_SHKEYBAG",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_MAKE_SHKEYBAG(146, reinterpret_cast<char*>(Big()), passlen, nullptr, 0, 1,
+                            PKCS8_PRIV_KEY_INFO_new());
+     }},
+    {"PKCS12_MAKE_SHKEYBAG:saltlen",
+     [](int saltlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_MAKE_SHKEYBAG(146, "p", 1, Big(), saltlen, 1, PKCS8_PRIV_KEY_INFO_new());
+     }},
+    {"PKCS12_add_localkeyid",
+     [](int namelen) { PKCS12_add_localkeyid(PKCS12_SAFEBAG_new(), Big(), namelen); }},
+    {"PKCS12_add_friendlyname_asc",
+     [](int namelen) {
+       PKCS12_add_friendlyname_asc(PKCS12_SAFEBAG_new(), reinterpret_cast<char*>(Big()), namelen);
+     }},
+    {"PKCS12_add_friendlyname_uni",
+     [](int namelen) { PKCS12_add_friendlyname_uni(PKCS12_SAFEBAG_new(), Big(), namelen); }},
+    {"PKCS12_add_CSPName_asc",
+     [](int namelen) {
+       PKCS12_add_CSPName_asc(PKCS12_SAFEBAG_new(), reinterpret_cast<char*>(Big()), namelen);
+     }},
+    {"PKCS12_decrypt_skey",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS8_PRIV_KEY_INFO* p8 = nullptr;
+       const unsigned char der[] = {0x30, 0x0e, 0x02, 0x01, 0x00, 0x30, 0x05, 0x06, 0x03,
+                                    0x2a, 0x03, 0x04, 0x04, 0x02, 0x00, 0x01};
+       const unsigned char* p = der;
+       p8 = d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, sizeof der);
+       PKCS12_SAFEBAG* bag = PKCS12_MAKE_SHKEYBAG(146, "p", 1, nullptr, 0, 1, p8);
+       PKCS12_decrypt_skey(bag, reinterpret_cast<char*>(Big()), passlen);
+     }},
+    {"PKCS12_gen_mac",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12* p12 = PKCS12_init(21);
+       PKCS12_setup_mac(p12, 1, nullptr, 0, EVP_sha1());
+       unsigned char mac[64];
+       unsigned int maclen = 0;
+       PKCS12_gen_mac(p12, reinterpret_cast<char*>(Big()), passlen, mac, &maclen);
+     }},
+    {"PKCS12_verify_mac",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12* p12 = PKCS12_init(21);
+       PKCS12_set_mac(p12, "p", 1, nullptr, 0, 1, nullptr);
+       PKCS12_verify_mac(p12, reinterpret_cast<char*>(Big()), passlen);
+     }},
+    {"PKCS12_set_mac",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12_set_mac(PKCS12_init(21), reinterpret_cast<char*>(Big()), passlen, nullptr, 0, 1,
+                      nullptr);
+     }},
+    {"PKCS12_set_mac:saltlen",
+     [](int saltlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12_set_mac(PKCS12_init(21), "p", 1, Big(), saltlen, 1, nullptr);
+     }},
+    {"PKCS12_setup_mac",
+     [](int saltlen) { PKCS12_setup_mac(PKCS12_init(21), 1, Big(), saltlen, EVP_sha1()); }},
+    {"PKCS12_pack_p7encdata",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_pack_p7encdata(146, reinterpret_cast<char*>(Big()), passlen, nullptr, 0, 1,
+                             sk_new_null());
+     }},
+    {"PKCS12_pack_p7encdata:saltlen",
+     [](int saltlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_pack_p7encdata(146, "p", 1, Big(), saltlen, 1, sk_new_null());
+     }},
+    {"PKCS12_unpack_p7encdata",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS7* p7 = PKCS12_pack_p7encdata(146, "p", 1, nullptr, 0, 1, sk_new_null());
+       PKCS12_unpack_p7encdata(p7, reinterpret_cast<char*>(Big()), passlen);
+     }},
     {"PKCS5_pbe_set", [](int saltlen) { X509_ALGOR_free(PKCS5_pbe_set(10, 1, Big(), saltlen)); }},
     {"PKCS5_pbe2_set",
      [](int saltlen) { X509_ALGOR_free(PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, Big(), saltlen)); }},
