@@ -156,7 +156,7 @@ TEST(Seams, PublicKeyOperationsFailNamingThemselves) {
         EXPECT_TRUE(ErrorsAre({{u.lib, u.func, ERR_R_DISABLED, u.name}}));
     }
   }
-  PKCS12_PBE_add();  // nothing to add to yet, and nothing to report
+  PKCS12_PBE_add();  // adds its rows and reports nothing
   EXPECT_TRUE(ErrorsAre({}));
   // The envelope's signing slots reach ECDSA: bytes that are no signature.
   EXPECT_EQ(EVP_ecdsa()->verify(416, not_a_key, 20, not_a_key, 46, nullptr), -1);
