@@ -26,8 +26,6 @@ using namespace morvane::pkcs7;
 
 namespace {
 
-constexpr int kChunk = 4096;
-
 bool type_is_other(const PKCS7* p7) {
   const int nid = type_nid(p7);
   return nid < kNidData || nid > kNidEncrypted;

@@ -96,6 +96,7 @@ class Algorithms : public testing::Environment {
     Morvane_add_all_ciphers();
   }
 };
-testing::Environment* const kAlgorithms = testing::AddGlobalTestEnvironment(new Algorithms);
+[[maybe_unused]] testing::Environment* const kAlgorithms =
+    testing::AddGlobalTestEnvironment(new Algorithms);
 
 }  // namespace
