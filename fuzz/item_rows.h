@@ -12,6 +12,7 @@
 #include <morvane/ec.h>
 #include <morvane/ecdsa.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/pkcs12.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 

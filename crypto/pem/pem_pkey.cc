@@ -19,24 +19,20 @@
 #include <morvane/x509.h>
 
 #include "internal/codec_thunk.h"
-#include "internal/unbuilt.h"
 #include "internal/wipe.h"
 #include "pem/internal.h"
 
 namespace morvane::pem {
 
-// Password-based encryption of PKCS#8 keys (PKCS #5, RFC 8018) is part of
-// the PKCS#12 component, which is not built yet: these stand in for
-// PKCS8_encrypt and PKCS8_decrypt and fail as unbuilt operations.
-X509_SIG* pkcs8_encrypt(int, const EVP_CIPHER*, const char*, int, PKCS8_PRIV_KEY_INFO*) {
-  morvane::internal::unbuilt(ERR_LIB_PKCS12, PKCS12_F_PKCS8_ENCRYPT, "PKCS8_encrypt", __FILE__,
-                             __LINE__);
-  return nullptr;
+// Password-based encryption of PKCS#8 keys: PKCS8_encrypt with the
+// defaults (2048 iterations, 8 random salt bytes) and PKCS8_decrypt.
+X509_SIG* pkcs8_encrypt(int nid, const EVP_CIPHER* enc, const char* kstr, int klen,
+                        PKCS8_PRIV_KEY_INFO* p8inf) {
+  return PKCS8_encrypt(nid, enc, kstr, klen, nullptr, 0, 0, p8inf);
 }
 
-PKCS8_PRIV_KEY_INFO* pkcs8_decrypt(X509_SIG*, const char*, int) {
-  morvane::internal::unbuilt(ERR_LIB_PKCS12, 0, "PKCS8_decrypt", __FILE__, __LINE__);
-  return nullptr;
+PKCS8_PRIV_KEY_INFO* pkcs8_decrypt(X509_SIG* p8, const char* pass, int passlen) {
+  return PKCS8_decrypt(p8, pass, passlen);
 }
 
 }  // namespace morvane::pem

@@ -19,6 +19,9 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/objects.h>
+#include <morvane/pkcs12.h>
+#include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -56,6 +59,11 @@ std::string Encode(ASN1_VALUE* v, const ASN1_ITEM* it) {
 ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
   return ASN1_item_d2i(nullptr, &p, static_cast<long>(der.size()), it);
+}
+
+// A SEQUENCE, streamed (indefinite length when asked) or not.
+bool IsSequence(const ASN1_ITEM* it) {
+  return it->itype == ASN1_KIND_SEQUENCE || it->itype == ASN1_KIND_NDEF_SEQUENCE;
 }
 
 // An item that is one SEQUENCE under an outer tag.
@@ -111,9 +119,9 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
   } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
     ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
-  } else if (it->itype == ASN1_KIND_SEQUENCE || WrapsSequence(it)) {
+  } else if (IsSequence(it) || WrapsSequence(it)) {
     // A SEQUENCE under an outer tag has the structure of the inner one.
-    const ASN1_ITEM* seq = it->itype == ASN1_KIND_SEQUENCE ? it : it->templates->item;
+    const ASN1_ITEM* seq = IsSequence(it) ? it : it->templates->item;
     for (long i = 0; i < seq->tcount; i++) {
       const ASN1_TEMPLATE* tt = &seq->templates[i];
       const ASN1_ITEM* f = tt->item;
@@ -137,7 +145,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
         continue;
       }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
-          !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
+          !(f->itype == ASN1_KIND_MSTRING || IsSequence(f) ||
             WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
         continue;
       auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
@@ -152,6 +160,22 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   if (it == &PKCS8_PRIV_KEY_INFO_it)
     ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
   if (it == &NETSCAPE_PKEY_it) reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
+  // PKCS#12 bags: a type that selects a value, and the value.
+  auto cert_bag = [](PKCS12_BAGS* b) {
+    ASN1_OBJECT_free(b->type);
+    b->type = OBJ_nid2obj(158);
+    ASN1_TYPE_free(b->value.other);
+    b->value.x509cert = ASN1_OCTET_STRING_new();
+  };
+  if (it == &PKCS12_BAGS_it) cert_bag(reinterpret_cast<PKCS12_BAGS*>(v));
+  if (it == &PKCS12_SAFEBAG_it) {
+    auto* bag = reinterpret_cast<PKCS12_SAFEBAG*>(v);
+    ASN1_OBJECT_free(bag->type);
+    bag->type = OBJ_nid2obj(152);
+    ASN1_TYPE_free(bag->value.other);
+    bag->value.bag = PKCS12_BAGS_new();
+    cert_bag(bag->value.bag);
+  }
   return v;
 }
 
