@@ -13,10 +13,21 @@
 #include <morvane/ec.h>
 #include <morvane/evp.h>
 #include <morvane/pem.h>
+#include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 
 #include "internal/codec_thunk.h"
+
+namespace {
+
+// The group encoder takes a const group; the writers pass their object as
+// it came.
+int i2d_ECPKParameters_rw(EC_GROUP* group, unsigned char** out) {
+  return i2d_ECPKParameters(group, out);
+}
+
+}  // namespace
 
 // Rows with both reader and writer: object type, function suffix, block
 // name, decoder, encoder.
@@ -38,7 +49,10 @@
   X(EVP_PKEY, PUBKEY, PEM_STRING_PUBLIC, d2i_PUBKEY, i2d_PUBKEY)                           \
   X(X509_SIG, PKCS8, PEM_STRING_PKCS8, d2i_X509_SIG, i2d_X509_SIG)                         \
   X(PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO, PEM_STRING_PKCS8INF, d2i_PKCS8_PRIV_KEY_INFO, \
-    i2d_PKCS8_PRIV_KEY_INFO)
+    i2d_PKCS8_PRIV_KEY_INFO)                                                               \
+  X(PKCS7, PKCS7, PEM_STRING_PKCS7, d2i_PKCS7, i2d_PKCS7)                                  \
+  X(EC_GROUP, ECPKParameters, PEM_STRING_ECPARAMETERS, d2i_ECPKParameters,                 \
+    i2d_ECPKParameters_rw)
 
 // Rows with a writer only: object type, suffix, block name, encoder.
 #define MORVANE_PEM_W_ROWS(X) X(X509_REQ, X509_REQ_NEW, PEM_STRING_X509_REQ_OLD, i2d_X509_REQ)

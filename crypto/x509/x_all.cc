@@ -10,6 +10,7 @@
 #include <morvane/ec.h>
 #include <morvane/evp.h>
 #include <morvane/rsa.h>
+#include <morvane/pkcs7.h>
 #include <morvane/x509.h>
 
 #include "internal/codec_thunk.h"
@@ -123,7 +124,8 @@ int X509_pubkey_digest(const X509* data, const EVP_MD* type, unsigned char* md,
   X(X509_CRL, X509_CRL, X509_CRL_it)           \
   X(X509_REQ, X509_REQ, X509_REQ_it)           \
   X(RSA, RSAPrivateKey, RSAPrivateKey_it)      \
-  X(RSA, RSAPublicKey, RSAPublicKey_it)
+  X(RSA, RSAPublicKey, RSAPublicKey_it)      \
+  X(PKCS7, PKCS7, PKCS7_it)
 
 #define MORVANE_X509_DER_FUNC_ROWS(X)                                                       \
   X(RSA, RSA_PUBKEY, RSA_new, d2i_RSA_PUBKEY, i2d_RSA_PUBKEY)                               \
@@ -191,4 +193,10 @@ int i2d_PKCS8PrivateKeyInfo_bio(BIO* bp, EVP_PKEY* key) {
   return write_pkcs8(key, [bp](PKCS8_PRIV_KEY_INFO* p8) {
     return i2d_PKCS8_PRIV_KEY_INFO_bio(bp, p8);
   });
+}
+
+/* see morvane/pkcs7.h */
+int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL* data, const EVP_MD* type,
+                                   unsigned char* md, unsigned int* len) {
+  return item_digest(&PKCS7_ISSUER_AND_SERIAL_it, data, type, md, len);
 }

@@ -47,8 +47,10 @@
 #include <stdio.h>
 
 #include <morvane/asn1.h>
+#include <morvane/ec.h>
 #include <morvane/evp.h>
 #include <morvane/export.h>
+#include <morvane/pkcs7.h>
 #include <morvane/types.h>
 #include <morvane/x509.h>
 
@@ -230,6 +232,17 @@ MORVANE_EXPORT DSA *PEM_read_bio_DSA_PUBKEY(BIO *bp, DSA **x, pem_password_cb *c
 MORVANE_EXPORT DSA *PEM_read_DSA_PUBKEY(FILE *fp, DSA **x, pem_password_cb *cb, void *u);
 MORVANE_EXPORT int PEM_write_bio_DSA_PUBKEY(BIO *bp, DSA *x);
 MORVANE_EXPORT int PEM_write_DSA_PUBKEY(FILE *fp, DSA *x);
+/* PKCS#7 messages ("PKCS7") and EC parameters ("EC PARAMETERS"). */
+MORVANE_EXPORT PKCS7 *PEM_read_bio_PKCS7(BIO *bp, PKCS7 **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT PKCS7 *PEM_read_PKCS7(FILE *fp, PKCS7 **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_PKCS7(BIO *bp, PKCS7 *x);
+MORVANE_EXPORT int PEM_write_PKCS7(FILE *fp, PKCS7 *x);
+MORVANE_EXPORT EC_GROUP *PEM_read_bio_ECPKParameters(BIO *bp, EC_GROUP **x, pem_password_cb *cb,
+                                                     void *u);
+MORVANE_EXPORT EC_GROUP *PEM_read_ECPKParameters(FILE *fp, EC_GROUP **x, pem_password_cb *cb,
+                                                 void *u);
+MORVANE_EXPORT int PEM_write_bio_ECPKParameters(BIO *bp, EC_GROUP *x);
+MORVANE_EXPORT int PEM_write_ECPKParameters(FILE *fp, EC_GROUP *x);
 MORVANE_EXPORT DSA *PEM_read_bio_DSAparams(BIO *bp, DSA **x, pem_password_cb *cb, void *u);
 MORVANE_EXPORT DSA *PEM_read_DSAparams(FILE *fp, DSA **x, pem_password_cb *cb, void *u);
 MORVANE_EXPORT int PEM_write_bio_DSAparams(BIO *bp, DSA *x);
