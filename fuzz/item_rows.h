@@ -13,6 +13,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/krb5_asn.h>
 #include <morvane/pkcs12.h>
+#include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 
