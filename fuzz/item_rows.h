@@ -9,6 +9,7 @@
 #include <morvane/asn1t.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
+#include <morvane/ec.h>
 #include <morvane/ecdsa.h>
 #include <morvane/krb5_asn.h>
 #include <morvane/rsa.h>

@@ -336,6 +336,30 @@ int gf2m_have_precompute_mult(const EC_GROUP* group);
 int gf2m_montgomery_point_multiply(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar,
                                    const EC_POINT* point, BN_CTX* ctx);
 
+// Constant-time arithmetic modulo the group's order n (ecp_ct.cc), for
+// groups with an odd order of at most 704 bits; k and x below 2^(64 N)
+// (N = ceil(bits(n) / 64)), their word counts public.  ct_order_inverse:
+// out = k^-1 mod n, stored with a masked top (secret).  ct_order_sign:
+// s = k' (m + x r) mod n with k' = k when k_is_inverse, else k^-1; r < n
+// and m of at most bits(n) bits are public, and so is s.  1 or 0 (nothing
+// queued).
+int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX* ctx);
+int ct_order_sign(const EC_GROUP* group, BIGNUM* s, const BIGNUM* k, bool k_is_inverse,
+                  const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx);
+
 }  // namespace morvane::ec
+
+// Seam of the constant-time check: a test build of ec_key.cc that defines
+// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each private
+// scalar EC_KEY_generate_key draws, as soon as it is drawn (the harness
+// marks its words secret there).  The library build compiles the call away.
+#ifdef MORVANE_EC_KEY_SEAM
+namespace morvane::ec {
+void scalar_drawn(BIGNUM* k);
+}  // namespace morvane::ec
+#define MORVANE_EC_SCALAR_DRAWN(k) ::morvane::ec::scalar_drawn(k)
+#else
+#define MORVANE_EC_SCALAR_DRAWN(k) static_cast<void>(0)
+#endif
 
 #endif  // MORVANE_CRYPTO_EC_INTERNAL_H

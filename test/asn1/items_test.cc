@@ -15,6 +15,7 @@
 #include <morvane/crypto.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
+#include <morvane/ec.h>
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
@@ -83,7 +84,8 @@ void FillNumbers(ASN1_VALUE* v, const ASN1_ITEM* it) {
 
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
-// a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
+// a SEQUENCE kept whole gets an empty one; a CHOICE its first alternative;
+// an attribute gets an empty SET of
 // values (a fresh one has chosen no form yet); a structure's mandatory fields
 // of those kinds get such values, and its mandatory INTEGERs a value (a
 // Netscape key record's version 0: a fresh LONG is absent); a SEQUENCE
@@ -94,6 +96,12 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(v);
     attr->single = 0;
     attr->value.set = sk_new_null();
+  } else if (it->itype == ASN1_KIND_CHOICE &&
+             *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) < 0) {
+    // A fresh CHOICE has chosen nothing: it takes its first alternative.
+    const ASN1_TEMPLATE* tt = &it->templates[0];
+    *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) = 0;
+    *reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset) = MakeValue(tt->item);
   } else if (it->itype == ASN1_KIND_MSTRING) {
     int tag = 0;
     while (tag == ASN1_UT_SEQUENCE || !(ASN1_tag2bit(tag) & static_cast<unsigned long>(it->utype)))
@@ -113,6 +121,19 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
         // A fresh INTEGER has no octets (02 00), which decodes as zero.
         ASN1_INTEGER_set(*reinterpret_cast<ASN1_INTEGER**>(reinterpret_cast<char*>(v) + tt->offset),
                          1);
+        continue;
+      }
+      if ((tt->flags & ASN1_TF_ADB_MASK) && tt->adb->default_tt != nullptr &&
+          tt->adb->default_tt->item == &ASN1_ANY_it) {
+        // A fresh selector names no row: the default ANY gets a NULL.
+        const ASN1_TEMPLATE* d = tt->adb->default_tt;
+        auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + d->offset);
+        if (*field == nullptr) *field = MakeValue(&ASN1_ANY_it);
+        continue;
+      }
+      if (f == &LONG_it && !(tt->flags & ASN1_TF_OPTIONAL)) {
+        // A fresh LONG is absent; a mandatory one gets a value.
+        *reinterpret_cast<long*>(reinterpret_cast<char*>(v) + tt->offset) = 1;
         continue;
       }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||

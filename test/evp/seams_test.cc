@@ -134,14 +134,6 @@ constexpr int kE = ERR_LIB_EC;
 
 // clang-format off
 const Unbuilt kUnbuilt[] = {
-  RUN(kE, EC_F_D2I_ECPARAMETERS, 0, d2i_ECParameters, p, p, 10),
-  RUN(kE, EC_F_I2D_ECPARAMETERS, 0, i2d_ECParameters, p, p),
-  RUN(kE, EC_F_D2I_ECPRIVATEKEY, 0, d2i_ECPrivateKey, p, p, 10),
-  RUN(kE, EC_F_I2D_ECPRIVATEKEY, 0, i2d_ECPrivateKey, p, p),
-  RUN(kE, EC_F_O2I_ECPUBLICKEY, 0, o2i_ECPublicKey, p, p, 10),
-  RUN(kE, EC_F_I2O_ECPUBLICKEY, 0, i2o_ECPublicKey, p, p),
-  RUN(kE, 0, 0, EC_GROUP_get_basis_type, p),
-  RUN(ERR_LIB_ECDH, 0, 0, ECDH_Morvane),
   RUN(ERR_LIB_PEM, PEM_F_PEM_READ_BIO_PRIVATEKEY, 0, PEM_read_bio_PrivateKey, p, p, nullptr, p),
 };
 // clang-format on
