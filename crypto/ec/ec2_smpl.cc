@@ -271,9 +271,13 @@ int oct2point(const EC_GROUP* group, EC_POINT* point, const unsigned char* buf, 
       return 0;
     }
     if (form == POINT_CONVERSION_HYBRID) {
-      // The y bit of a hybrid encoding is the low bit of y / x.
-      if (!group->meth->field_div(group, yxi, y, x, s.ctx())) return 0;
-      if (y_bit != BN_is_odd(yxi)) {
+      // The y bit of a hybrid encoding is the low bit of y / x, and 0 when
+      // x = 0 (X9.62, 4.2.2): there is nothing to divide by.
+      if (!BN_is_zero(x) && !group->meth->field_div(group, yxi, y, x, s.ctx())) {
+        ECERR(EC_F_EC_GF2M_SIMPLE_OCT2POINT, ERR_R_BN_LIB);
+        return 0;
+      }
+      if (y_bit != (!BN_is_zero(x) && BN_is_odd(yxi))) {
         ECERR(EC_F_EC_GF2M_SIMPLE_OCT2POINT, EC_R_INVALID_ENCODING);
         return 0;
       }

@@ -212,6 +212,21 @@ TEST(Ec2Octets, HybridYBitIsLowBitOfYOverX) {
   }
   EXPECT_GT(seen[0], 0);
   EXPECT_GT(seen[1], 0);
+  // x = 0 (the point of order 2, (0, sqrt(b))): the y bit is 0, and no
+  // division is tried.  A y off the curve is refused for that reason.
+  Bn b(BN_new()), root(BN_new());
+  ASSERT_EQ(EC_GROUP_get_curve_GF2m(g.get(), nullptr, nullptr, b.get(), nullptr), 1);
+  ASSERT_EQ(BN_GF2m_mod_sqrt(root.get(), b.get(), p.get(), ctx.get()), 1);
+  std::string yhex = Show(root.get());
+  while (yhex.size() < 42) yhex = "0" + yhex;
+  const std::string zero(42, '0');
+  Point t = Decode(g.get(), "06" + zero + yhex);
+  ASSERT_TRUE(t) << morvane_test::DrainErrors();
+  EXPECT_EQ(EC_POINT_is_on_curve(g.get(), t.get(), nullptr), 1);
+  EXPECT_FALSE(Decode(g.get(), "07" + zero + yhex));
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_GF2M_SIMPLE_OCT2POINT, EC_R_INVALID_ENCODING}});
+  EXPECT_FALSE(Decode(g.get(), "06" + zero + std::string(34, '0') + "CDDAA3D9"));
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_GF2M_SIMPLE_OCT2POINT, EC_R_POINT_IS_NOT_ON_CURVE}});
 }
 
 // A coordinate with a term of degree m is below the polynomial as a number
