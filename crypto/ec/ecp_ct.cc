@@ -35,6 +35,8 @@ namespace {
 using limb = uint64_t;
 using u128 = unsigned __int128;
 namespace ct = morvane::ct;
+using morvane::ec::from_limbs;
+using morvane::ec::to_limbs;
 
 constexpr size_t kMaxLimbs = 11;  // 661 bits
 constexpr size_t kWindow = 4;
@@ -195,21 +197,6 @@ void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
   }
 }
 
-// A public, non-negative number below p (or any of at most 64 N bits for
-// the scalar) into limbs, two 32-bit words of the number to a limb.
-template <size_t N>
-bool to_limbs(limb out[N], const BIGNUM* a) {
-  static_assert(BN_BITS2 == 32);
-  const size_t top = a->top < 0 ? 0 : static_cast<size_t>(a->top);
-  if (top > 2 * N) return false;
-  for (size_t j = 0; j < N; j++) {
-    const limb lo = 2 * j < top ? a->d[2 * j] : 0;
-    const limb hi = 2 * j + 1 < top ? a->d[2 * j + 1] : 0;
-    out[j] = lo | hi << 32;
-  }
-  return true;
-}
-
 template <size_t N>
 bool to_mont(Fe<N>& r, const BIGNUM* a, const Field<N>& f) {
   Fe<N> plain;
@@ -234,15 +221,6 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
     if ((e[i / 64] >> (i % 64)) & 1) mul(acc, acc, a, f);
   }
   r = acc;
-}
-
-template <size_t N>
-BIGNUM* from_limbs(const limb v[N]) {
-  unsigned char buf[8 * N];
-  for (size_t j = 0; j < N; j++)
-    for (size_t b = 0; b < 8; b++)
-      buf[8 * N - 1 - (8 * j + b)] = static_cast<unsigned char>(v[j] >> (8 * b));
-  return BN_bin2bn(buf, static_cast<int>(sizeof buf), nullptr);
 }
 
 template <size_t N>

@@ -71,9 +71,12 @@ typedef enum {
 #define EC_PKEY_NO_PARAMETERS 0x001
 #define EC_PKEY_NO_PUBKEY 0x002
 
-/* The curve methods (constant tables).  The GF(2^m) method is not part of
- * this build yet: EC_GF2m_simple_method queues ERR_R_DISABLED and returns
- * null, so EC_GROUP_new_curve_GF2m fails. */
+/* The curve methods (constant tables).  The GF(2^m) method takes a
+ * trinomial or pentanomial basis ("unsupported field" otherwise), keeps
+ * points affine and does not support compressed points: the compressed and
+ * hybrid output forms, compressed input and the compressed-coordinates
+ * setter fail with "called a function that was disabled at compile-time"
+ * (hybrid input is read). */
 MORVANE_EXPORT const EC_METHOD *EC_GFp_simple_method(void);
 MORVANE_EXPORT const EC_METHOD *EC_GFp_mont_method(void);
 MORVANE_EXPORT const EC_METHOD *EC_GFp_nist_method(void);

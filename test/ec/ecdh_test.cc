@@ -303,7 +303,14 @@ INSTANTIATE_TEST_SUITE_P(Files, EcdhWycheproof,
                              {"secp256r1_pem_test", 0, 1},     {"secp384r1_pem_test", 0, 2},
                              {"secp384r1_pem_test", 1, 2},     {"secp521r1_pem_test", 0, 4},
                              {"secp521r1_pem_test", 1, 4},     {"secp521r1_pem_test", 2, 4},
-                             {"secp521r1_pem_test", 3, 4}}));
+                             {"secp521r1_pem_test", 3, 4},
+                             // The binary curves.
+                             {"sect283k1_test", 0, 1}, {"sect283r1_test", 0, 1},
+                             {"sect409k1_test", 0, 2}, {"sect409k1_test", 1, 2},
+                             {"sect409r1_test", 0, 2}, {"sect409r1_test", 1, 2},
+                             {"sect571k1_test", 0, 3}, {"sect571k1_test", 1, 3},
+                             {"sect571k1_test", 2, 3}, {"sect571r1_test", 0, 3},
+                             {"sect571r1_test", 1, 3}, {"sect571r1_test", 2, 3}}));
 
 // NIST CAVP KAS ECC CDH primitive, P curves: ZIUT = x(dIUT QCAVS) over
 // ceil(m/8) octets and QIUT = dIUT G.
