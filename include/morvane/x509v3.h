@@ -146,6 +146,61 @@ struct v3_ext_ctx {
 /* Makes ctx read sections and strings from the configuration conf (its
  * db_meth and db; nothing else is touched). */
 MORVANE_EXPORT void X509V3_set_nconf(X509V3_CTX *ctx, CONF *conf);
+/* Stores the certificates, request and revocation list the builders use
+ * (any may be null) and the flags (X509V3_CTX_TEST); db_meth and db are left
+ * alone. */
+MORVANE_EXPORT void X509V3_set_ctx(X509V3_CTX *ctx, X509 *issuer, X509 *subject, X509_REQ *req,
+                                   X509_CRL *crl, int flags);
+/* Makes ctx read the old configuration interface's hash table lhash. */
+MORVANE_EXPORT void X509V3_set_conf_lhash(X509V3_CTX *ctx, LHASH *lhash);
+/* The string of the database's method: get_string(db, name, section), name
+ * acting as the section and section as the key; null with "operation not
+ * defined" when the context has no database.  X509V3_string_free releases
+ * it when the method has a release function (null is accepted). */
+MORVANE_EXPORT char *X509V3_get_string(X509V3_CTX *ctx, const char *name, const char *section);
+MORVANE_EXPORT void X509V3_string_free(X509V3_CTX *ctx, char *str);
+
+/* One extension from a configuration line: name is the extension's short
+ * name and value its text.  A value beginning "critical," makes it
+ * critical; "DER:" followed by hexadecimal (name then may be any object
+ * name or dotted numbers) or "ASN1:" followed by a generator text gives the
+ * value raw; otherwise the method's list builder reads the value as a list
+ * (or, after '@', as the section of conf it names), its string builder the
+ * text, or its raw builder the text with the context's database.  A new
+ * extension, or null with an X509V3 error ("error in extension" with the
+ * name and value after the builder's own).  conf may be null where no
+ * section is named; ctx may be null for builders that need no context.
+ * The _nid form takes the extension's NID. */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_nconf(CONF *conf, X509V3_CTX *ctx, const char *name,
+                                                const char *value);
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_nconf_nid(CONF *conf, X509V3_CTX *ctx, int ext_nid,
+                                                    const char *value);
+/* Builds each line of section, in order, appending a copy to *sk (created
+ * when null; with a null sk the lines are only built).  1; 0 when the
+ * section is missing or at the first line that fails (the extensions added
+ * before it stay).  The certificate (its extensions), revocation list and
+ * request forms take their object, which may be null; a request gets the
+ * list as one extension-request attribute. */
+MORVANE_EXPORT int X509V3_EXT_add_nconf_sk(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                           STACK **sk);
+MORVANE_EXPORT int X509V3_EXT_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                        X509 *cert);
+MORVANE_EXPORT int X509V3_EXT_CRL_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                            X509_CRL *crl);
+MORVANE_EXPORT int X509V3_EXT_REQ_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                            X509_REQ *req);
+/* The same five over the old configuration interface's hash table. */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_conf(LHASH *conf, X509V3_CTX *ctx, const char *name,
+                                               const char *value);
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_conf_nid(LHASH *conf, X509V3_CTX *ctx, int ext_nid,
+                                                   const char *value);
+MORVANE_EXPORT int X509V3_EXT_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                       X509 *cert);
+MORVANE_EXPORT int X509V3_EXT_CRL_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                           X509_CRL *crl);
+MORVANE_EXPORT int X509V3_EXT_REQ_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                           X509_REQ *req);
+
 /* The section of the context's database as a STACK of CONF_VALUE, or null
  * (nothing queued when the database has no such section; "operation not
  * defined" when the context has no database). */
