@@ -20,7 +20,13 @@
  * X509V3_EXT_val_prn prints nothing for a null list); X509_get1_email and
  * X509_REQ_get1_email need a valid object; X509V3_NAME_from_section refuses
  * a null name; the context functions need a valid context;
- * X509_check_purpose needs a valid certificate. */
+ * X509_check_purpose needs a valid certificate.  The general-name printers
+ * need a valid stream and name; the builders need a valid pair or list and
+ * accept a null method and, except for names read from sections (dirName,
+ * otherName) and copies from certificates, a null context;
+ * X509V3_EXT_nconf and its family accept a null CONF where no section is
+ * named and a null target object; X509_get1_ocsp needs a valid
+ * certificate. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
