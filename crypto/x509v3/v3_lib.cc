@@ -59,6 +59,7 @@ constexpr StandardExt standard_exts[] = {
     {368, &v3_ocsp_accresp},
     {369, &v3_ocsp_nocheck},
     {370, &v3_ocsp_acutoff},
+    {371, &v3_ocsp_serviceloc},
     {398, &morvane::v3::subject_info_access},  // subjectInfoAccess
     {401, &morvane::v3::policy_constraints},   // policyConstraints
     {430, &v3_crl_hold},
