@@ -149,6 +149,13 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   if (it == &PKCS8_PRIV_KEY_INFO_it)
     ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
   if (it == &NETSCAPE_PKEY_it) reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
+  // A policy qualifier's value is chosen by its identifier; a fresh one has
+  // none, so it gets a NULL under the empty identifier.
+  if (it == &POLICYQUALINFO_it) {
+    auto* qual = reinterpret_cast<POLICYQUALINFO*>(v);
+    qual->d.other = ASN1_TYPE_new();
+    ASN1_TYPE_set(qual->d.other, ASN1_UT_NULL, nullptr);
+  }
   return v;
 }
 
