@@ -14,8 +14,10 @@
 #include <morvane/krb5_asn.h>
 #include <morvane/pkcs12.h>
 #include <morvane/pkcs7.h>
+#include <morvane/ocsp.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 struct ItemRow {
   const char* name;

@@ -22,9 +22,11 @@
 #include <morvane/objects.h>
 #include <morvane/pkcs12.h>
 #include <morvane/pkcs7.h>
+#include <morvane/ocsp.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 #include "test_support.h"
 
@@ -92,7 +94,7 @@ void FillNumbers(ASN1_VALUE* v, const ASN1_ITEM* it) {
 
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
-// a SEQUENCE kept whole gets an empty one; a CHOICE its first alternative;
+// a SEQUENCE kept whole gets an empty one; a CHOICE its first list or string alternative;
 // an attribute gets an empty SET of
 // values (a fresh one has chosen no form yet); a structure's mandatory fields
 // of those kinds get such values, and its mandatory INTEGERs a value (a
@@ -106,10 +108,20 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     attr->value.set = sk_new_null();
   } else if (it->itype == ASN1_KIND_CHOICE &&
              *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) < 0) {
-    // A fresh CHOICE has chosen nothing: it takes its first alternative.
-    const ASN1_TEMPLATE* tt = &it->templates[0];
-    *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) = 0;
-    *reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset) = MakeValue(tt->item);
+    // A fresh CHOICE has chosen nothing: take the first alternative that is
+    // a list (empty) or a string.
+    for (long i = 0; i < it->tcount; i++) {
+      const ASN1_TEMPLATE& tt = it->templates[i];
+      const bool string = tt.item->itype == ASN1_KIND_PRIMITIVE && tt.item->templates == nullptr &&
+                          tt.item->utype != ASN1_UT_ANY && tt.item->utype != ASN1_UT_OBJECT &&
+                          tt.item->utype != ASN1_UT_BOOLEAN && tt.item->utype != ASN1_UT_SEQUENCE;
+      if (!(tt.flags & ASN1_TF_SK_MASK) && !string) continue;
+      auto** field = reinterpret_cast<void**>(reinterpret_cast<char*>(v) + tt.offset);
+      *field = (tt.flags & ASN1_TF_SK_MASK) ? static_cast<void*>(sk_new_null())
+                                            : static_cast<void*>(ASN1_item_new(tt.item));
+      *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) = static_cast<int>(i);
+      break;
+    }
   } else if (it->itype == ASN1_KIND_MSTRING) {
     int tag = 0;
     while (tag == ASN1_UT_SEQUENCE || !(ASN1_tag2bit(tag) & static_cast<unsigned long>(it->utype)))
@@ -145,7 +157,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
         continue;
       }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
-          !(f->itype == ASN1_KIND_MSTRING || IsSequence(f) ||
+          !(f->itype == ASN1_KIND_MSTRING || IsSequence(f) || f->itype == ASN1_KIND_CHOICE ||
             WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
         continue;
       auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
@@ -175,6 +187,13 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_free(bag->value.other);
     bag->value.bag = PKCS12_BAGS_new();
     cert_bag(bag->value.bag);
+  }
+  // A policy qualifier's value is chosen by its identifier; a fresh one has
+  // none, so it gets a NULL under the empty identifier.
+  if (it == &POLICYQUALINFO_it) {
+    auto* qual = reinterpret_cast<POLICYQUALINFO*>(v);
+    qual->d.other = ASN1_TYPE_new();
+    ASN1_TYPE_set(qual->d.other, ASN1_UT_NULL, nullptr);
   }
   return v;
 }
