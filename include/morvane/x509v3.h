@@ -321,8 +321,9 @@ typedef struct otherName_st {
   ASN1_TYPE *value;
 } OTHERNAME;
 
-/* EDIPartyName: nameAssigner [0] and partyName [1], DirectoryStrings, both
- * optional here (null when absent). */
+/* EDIPartyName: nameAssigner [0] and partyName [1], DirectoryStrings under
+ * explicit tags (a DirectoryString is a CHOICE), both optional here (null
+ * when absent). */
 typedef struct EDIPartyName_st {
   ASN1_STRING *nameAssigner;
   ASN1_STRING *partyName;
