@@ -192,6 +192,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   // none, so it gets a NULL under the empty identifier.
   if (it == &POLICYQUALINFO_it) {
     auto* qual = reinterpret_cast<POLICYQUALINFO*>(v);
+    ASN1_TYPE_free(qual->d.other);
     qual->d.other = ASN1_TYPE_new();
     ASN1_TYPE_set(qual->d.other, ASN1_UT_NULL, nullptr);
   }
