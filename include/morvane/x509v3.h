@@ -20,7 +20,18 @@
  * X509V3_EXT_val_prn prints nothing for a null list); X509_get1_email and
  * X509_REQ_get1_email need a valid object; X509V3_NAME_from_section refuses
  * a null name; the context functions need a valid context;
- * X509_check_purpose needs a valid certificate. */
+ * X509_check_purpose needs a valid certificate.  The general-name printers
+ * need a valid stream and name; the builders need a valid pair or list and
+ * accept a null method and, except for names read from sections (dirName,
+ * otherName) and copies from certificates, a null context;
+ * X509V3_EXT_nconf and its family accept a null CONF where no section is
+ * named and a null target object; X509_get1_ocsp needs a valid
+ * certificate; the method functions
+ * (i2v_/v2i_ASN1_BIT_STRING, the IA5String pair, i2s_ASN1_ENUMERATED_TABLE)
+ * need their method and value, except that s2i_ASN1_IA5STRING refuses a null
+ * text and ignores ctx; X509_POLICY_NODE_print needs a valid stream and
+ * node; the SXNET add functions refuse a null list pointer, zone or user, and
+ * the get functions need a valid list and refuse a null zone text. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
@@ -146,6 +157,61 @@ struct v3_ext_ctx {
 /* Makes ctx read sections and strings from the configuration conf (its
  * db_meth and db; nothing else is touched). */
 MORVANE_EXPORT void X509V3_set_nconf(X509V3_CTX *ctx, CONF *conf);
+/* Stores the certificates, request and revocation list the builders use
+ * (any may be null) and the flags (X509V3_CTX_TEST); db_meth and db are left
+ * alone. */
+MORVANE_EXPORT void X509V3_set_ctx(X509V3_CTX *ctx, X509 *issuer, X509 *subject, X509_REQ *req,
+                                   X509_CRL *crl, int flags);
+/* Makes ctx read the old configuration interface's hash table lhash. */
+MORVANE_EXPORT void X509V3_set_conf_lhash(X509V3_CTX *ctx, LHASH *lhash);
+/* The string of the database's method: get_string(db, name, section), name
+ * acting as the section and section as the key; null with "operation not
+ * defined" when the context has no database.  X509V3_string_free releases
+ * it when the method has a release function (null is accepted). */
+MORVANE_EXPORT char *X509V3_get_string(X509V3_CTX *ctx, const char *name, const char *section);
+MORVANE_EXPORT void X509V3_string_free(X509V3_CTX *ctx, char *str);
+
+/* One extension from a configuration line: name is the extension's short
+ * name and value its text.  A value beginning "critical," makes it
+ * critical; "DER:" followed by hexadecimal (name then may be any object
+ * name or dotted numbers) or "ASN1:" followed by a generator text gives the
+ * value raw; otherwise the method's list builder reads the value as a list
+ * (or, after '@', as the section of conf it names), its string builder the
+ * text, or its raw builder the text with the context's database.  A new
+ * extension, or null with an X509V3 error ("error in extension" with the
+ * name and value after the builder's own).  conf may be null where no
+ * section is named; ctx may be null for builders that need no context.
+ * The _nid form takes the extension's NID. */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_nconf(CONF *conf, X509V3_CTX *ctx, const char *name,
+                                                const char *value);
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_nconf_nid(CONF *conf, X509V3_CTX *ctx, int ext_nid,
+                                                    const char *value);
+/* Builds each line of section, in order, appending a copy to *sk (created
+ * when null; with a null sk the lines are only built).  1; 0 when the
+ * section is missing or at the first line that fails (the extensions added
+ * before it stay).  The certificate (its extensions), revocation list and
+ * request forms take their object, which may be null; a request gets the
+ * list as one extension-request attribute. */
+MORVANE_EXPORT int X509V3_EXT_add_nconf_sk(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                           STACK **sk);
+MORVANE_EXPORT int X509V3_EXT_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                        X509 *cert);
+MORVANE_EXPORT int X509V3_EXT_CRL_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                            X509_CRL *crl);
+MORVANE_EXPORT int X509V3_EXT_REQ_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                            X509_REQ *req);
+/* The same five over the old configuration interface's hash table. */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_conf(LHASH *conf, X509V3_CTX *ctx, const char *name,
+                                               const char *value);
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_conf_nid(LHASH *conf, X509V3_CTX *ctx, int ext_nid,
+                                                   const char *value);
+MORVANE_EXPORT int X509V3_EXT_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                       X509 *cert);
+MORVANE_EXPORT int X509V3_EXT_CRL_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                           X509_CRL *crl);
+MORVANE_EXPORT int X509V3_EXT_REQ_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                           X509_REQ *req);
+
 /* The section of the context's database as a STACK of CONF_VALUE, or null
  * (nothing queued when the database has no such section; "operation not
  * defined" when the context has no database). */
@@ -221,8 +287,10 @@ MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS(const char *ipasc);
 MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS_NC(const char *ipasc);
 
 /* A new list of the distinct e-mail addresses (IA5String texts) in the
- * emailAddress entries of a certificate's or request's subject, or null when
- * there are none; used as a set (its order is not kept).  X509_email_free
+ * emailAddress entries of a certificate's or request's subject and in the
+ * e-mail names of its subjectAltName extension (for a request, among its
+ * requested extensions), or null when there are none; used as a set (its
+ * order is not kept).  X509_email_free
  * frees such a list and its texts (null is accepted). */
 MORVANE_EXPORT STACK *X509_get1_email(X509 *x);
 MORVANE_EXPORT STACK *X509_REQ_get1_email(X509_REQ *x);
@@ -234,10 +302,164 @@ MORVANE_EXPORT void X509_email_free(STACK *sk);
  * name. */
 MORVANE_EXPORT int X509V3_NAME_from_section(X509_NAME *nm, STACK *dn_sk, unsigned long chtype);
 
-/* Release a certificate's cached authority key identifier and policy data;
- * null is accepted (and, while these structures are not built, the only
- * value a certificate holds). */
-MORVANE_EXPORT void AUTHORITY_KEYID_free(AUTHORITY_KEYID *a);
+/* General names (RFC 5280, 4.2.1.6): `type` says which member of `d` is
+ * set.  An IP address holds 4 or 16 octets, or, in name constraints, the
+ * address followed by its mask (8 or 32). */
+#define GEN_OTHERNAME 0
+#define GEN_EMAIL 1
+#define GEN_DNS 2
+#define GEN_X400 3
+#define GEN_DIRNAME 4
+#define GEN_EDIPARTY 5
+#define GEN_URI 6
+#define GEN_IPADD 7
+#define GEN_RID 8
+
+/* OtherName: type_id OBJECT IDENTIFIER, value [0] EXPLICIT ANY. */
+typedef struct otherName_st {
+  ASN1_OBJECT *type_id;
+  ASN1_TYPE *value;
+} OTHERNAME;
+
+/* EDIPartyName: nameAssigner [0] and partyName [1], DirectoryStrings, both
+ * optional here (null when absent). */
+typedef struct EDIPartyName_st {
+  ASN1_STRING *nameAssigner;
+  ASN1_STRING *partyName;
+} EDIPARTYNAME;
+
+typedef struct GENERAL_NAME_st {
+  int type; /* GEN_* */
+  union {
+    char *ptr;
+    OTHERNAME *otherName;               /* GEN_OTHERNAME */
+    ASN1_IA5STRING *rfc822Name;         /* GEN_EMAIL */
+    ASN1_IA5STRING *dNSName;            /* GEN_DNS */
+    ASN1_STRING *x400Address;           /* GEN_X400, undecoded SEQUENCE */
+    X509_NAME *directoryName;           /* GEN_DIRNAME */
+    EDIPARTYNAME *ediPartyName;         /* GEN_EDIPARTY */
+    ASN1_IA5STRING *uniformResourceIdentifier; /* GEN_URI */
+    ASN1_OCTET_STRING *iPAddress;       /* GEN_IPADD */
+    ASN1_OBJECT *registeredID;          /* GEN_RID */
+    /* shorter names of the same members */
+    ASN1_OCTET_STRING *ip;
+    X509_NAME *dirn;
+    ASN1_IA5STRING *ia5;
+    ASN1_OBJECT *rid;
+    ASN1_TYPE *other;
+  } d;
+} GENERAL_NAME;
+
+typedef STACK GENERAL_NAMES; /* of GENERAL_NAME */
+
+/* AuthorityKeyIdentifier: keyid [0], issuer [1] and serial [2], each null
+ * when absent. */
+struct AUTHORITY_KEYID_st {
+  ASN1_OCTET_STRING *keyid;
+  GENERAL_NAMES *issuer;
+  ASN1_INTEGER *serial;
+};
+
+/* BasicConstraints: ca (0 or non-zero; false is not encoded) and pathlen
+ * (null when absent). */
+typedef struct BASIC_CONSTRAINTS_st {
+  int ca;
+  ASN1_INTEGER *pathlen;
+} BASIC_CONSTRAINTS;
+
+/* DistributionPointName: type 0 a full name (GeneralNames), type 1 a name
+ * relative to the issuer (a STACK of X509_NAME_ENTRY). */
+typedef struct DIST_POINT_NAME_st {
+  int type;
+  union {
+    GENERAL_NAMES *fullname;
+    STACK *relativename;
+  } name;
+} DIST_POINT_NAME;
+
+/* DistributionPoint: each field null when absent. */
+typedef struct DIST_POINT_st {
+  DIST_POINT_NAME *distpoint;
+  ASN1_BIT_STRING *reasons;
+  GENERAL_NAMES *CRLissuer;
+} DIST_POINT;
+
+typedef STACK CRL_DIST_POINTS; /* of DIST_POINT */
+
+/* AccessDescription: an access method and where to reach it. */
+typedef struct ACCESS_DESCRIPTION_st {
+  ASN1_OBJECT *method;
+  GENERAL_NAME *location;
+} ACCESS_DESCRIPTION;
+
+typedef STACK AUTHORITY_INFO_ACCESS; /* of ACCESS_DESCRIPTION */
+
+/* GeneralSubtree of name constraints: minimum and maximum null when absent. */
+typedef struct GENERAL_SUBTREE_st {
+  GENERAL_NAME *base;
+  ASN1_INTEGER *minimum;
+  ASN1_INTEGER *maximum;
+} GENERAL_SUBTREE;
+
+/* NameConstraints: STACKs of GENERAL_SUBTREE, null when absent. */
+typedef struct NAME_CONSTRAINTS_st {
+  STACK *permittedSubtrees;
+  STACK *excludedSubtrees;
+} NAME_CONSTRAINTS;
+
+/* PolicyConstraints: each null when absent. */
+typedef struct POLICY_CONSTRAINTS_st {
+  ASN1_INTEGER *requireExplicitPolicy;
+  ASN1_INTEGER *inhibitPolicyMapping;
+} POLICY_CONSTRAINTS;
+
+typedef struct POLICY_MAPPING_st {
+  ASN1_OBJECT *issuerDomainPolicy;
+  ASN1_OBJECT *subjectDomainPolicy;
+} POLICY_MAPPING;
+
+typedef STACK POLICY_MAPPINGS; /* of POLICY_MAPPING */
+
+/* Printing general names.  GENERAL_NAME_print writes one name ("email:",
+ * "DNS:", "URI:", "DirName: ", "IP Address:", "Registered ID" and so on;
+ * a 16-octet address ends with a newline); 1.  The i2v forms append
+ * name/value pairs to ret (a new list when ret is null) and return it, null
+ * when a pair cannot be added; i2v_GENERAL_NAMES of an empty list gives a
+ * new empty list.  The method argument is not used. */
+MORVANE_EXPORT int GENERAL_NAME_print(BIO *out, GENERAL_NAME *gen);
+MORVANE_EXPORT STACK *i2v_GENERAL_NAME(X509V3_EXT_METHOD *method, GENERAL_NAME *gen,
+                                       STACK *ret);
+MORVANE_EXPORT STACK *i2v_GENERAL_NAMES(X509V3_EXT_METHOD *method, GENERAL_NAMES *gen,
+                                        STACK *ret);
+/* Building general names from name/value pairs ("email", "URI", "DNS",
+ * "RID", "IP", "dirName" naming a section, "otherName" as OID;generator).
+ * _ex fills out when it is not null (else returns a new name); is_nc reads an
+ * IP value as "address/mask".  Null with an X509V3 error on failure; a name
+ * made here is freed then, out is left to its owner.  ctx may be null except
+ * for dirName and otherName. */
+MORVANE_EXPORT GENERAL_NAME *v2i_GENERAL_NAME(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                              CONF_VALUE *cnf);
+MORVANE_EXPORT GENERAL_NAME *v2i_GENERAL_NAME_ex(GENERAL_NAME *out,
+                                                 const X509V3_EXT_METHOD *method,
+                                                 X509V3_CTX *ctx, CONF_VALUE *cnf, int is_nc);
+MORVANE_EXPORT GENERAL_NAMES *v2i_GENERAL_NAMES(const X509V3_EXT_METHOD *method,
+                                                X509V3_CTX *ctx, STACK *nval);
+/* Prints the access method of a description (its location is not printed);
+ * 2. */
+MORVANE_EXPORT int i2a_ACCESS_DESCRIPTION(BIO *bp, ACCESS_DESCRIPTION *a);
+/* The OCTET STRING as upper-case hexadecimal pairs joined by ':', and such
+ * text (string_to_hex) as a new OCTET STRING; null with the error of
+ * hex_to_string or string_to_hex.  The method and ctx are not used. */
+MORVANE_EXPORT char *i2s_ASN1_OCTET_STRING(X509V3_EXT_METHOD *method, ASN1_OCTET_STRING *ia5);
+MORVANE_EXPORT ASN1_OCTET_STRING *s2i_ASN1_OCTET_STRING(X509V3_EXT_METHOD *method,
+                                                        X509V3_CTX *ctx, const char *str);
+/* A new list of the OCSP responder URIs of the certificate's
+ * authorityInfoAccess extension, in order and without repeats; null when it
+ * has none.  Free it with X509_email_free.  x must be valid. */
+MORVANE_EXPORT STACK *X509_get1_ocsp(X509 *x);
+
+/* Releases a certificate's cached policy data; null is accepted (and, while
+ * the policy cache is not built, the only value a certificate holds). */
 MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
 
 /* Fills the certificate's cached facts (so far only sha1_hash, the SHA-1 of
@@ -273,6 +495,234 @@ MORVANE_EXPORT int X509V3_EXT_print_fp(FILE *out, X509_EXTENSION *ext, int flag,
  * as raw text (ASN1_STRING_print).  1, or 0 when a write fails. */
 MORVANE_EXPORT int X509V3_extensions_print(BIO *bp, const char *title, STACK *exts,
                                            unsigned long flag, int indent);
+
+/* ---- usages, policies, strings and the remaining standard extensions ----
+ * Value types of the built-in extension methods (RFC 5280, 4.2 and 5.2/5.3;
+ * RFC 3820 for proxy certificates).  Their templates are the items declared
+ * in the generated block below. */
+typedef STACK CERTIFICATEPOLICIES;  /* of POLICYINFO */
+typedef STACK EXTENDED_KEY_USAGE;   /* of ASN1_OBJECT */
+typedef struct NOTICEREF_st {
+  ASN1_STRING *organization; /* DisplayText */
+  STACK *noticenos;          /* of ASN1_INTEGER */
+} NOTICEREF;
+typedef struct USERNOTICE_st {
+  NOTICEREF *noticeref; /* may be null */
+  ASN1_STRING *exptext; /* DisplayText, may be null */
+} USERNOTICE;
+typedef struct POLICYQUALINFO_st {
+  ASN1_OBJECT *pqualid;
+  union {
+    ASN1_IA5STRING *cpsuri; /* id-qt-cps (NID 164) */
+    USERNOTICE *usernotice; /* id-qt-unotice (NID 165) */
+    ASN1_TYPE *other;       /* any other qualifier */
+  } d;
+} POLICYQUALINFO;
+typedef struct POLICYINFO_st {
+  ASN1_OBJECT *policyid;
+  STACK *qualifiers; /* of POLICYQUALINFO, may be null */
+} POLICYINFO;
+typedef struct PKEY_USAGE_PERIOD_st {
+  ASN1_GENERALIZEDTIME *notBefore; /* [0], may be null */
+  ASN1_GENERALIZEDTIME *notAfter;  /* [1], may be null */
+} PKEY_USAGE_PERIOD;
+typedef struct SXNET_ID_st {
+  ASN1_INTEGER *zone;
+  ASN1_OCTET_STRING *user;
+} SXNETID;
+typedef struct SXNET_st {
+  ASN1_INTEGER *version;
+  STACK *ids; /* of SXNETID */
+} SXNET;
+typedef struct PROXY_POLICY_st {
+  ASN1_OBJECT *policyLanguage;
+  ASN1_OCTET_STRING *policy; /* may be null */
+} PROXY_POLICY;
+typedef struct PROXY_CERT_INFO_EXTENSION_st {
+  ASN1_INTEGER *pcPathLengthConstraint; /* may be null: no limit */
+  PROXY_POLICY *proxyPolicy;
+} PROXY_CERT_INFO_EXTENSION;
+/* A node of a certificate-policy tree (the chain verifier builds them). */
+typedef struct X509_POLICY_NODE_st X509_POLICY_NODE;
+
+/* Named bit strings (keyUsage, nsCertType): i2v_ASN1_BIT_STRING appends to
+ * ret one pair per set bit of the method's table (its usr_data), named by the
+ * row's long name, in table order; v2i_ASN1_BIT_STRING builds a BIT STRING
+ * from pairs naming rows by short or long name (null with "unknown bit
+ * string argument").  The IA5String pair: i2s_ASN1_IA5STRING gives a new
+ * text copy (null for a null or empty string), s2i_ASN1_IA5STRING a new
+ * IA5String of str ("invalid null argument" for null).
+ * i2s_ASN1_ENUMERATED_TABLE gives a new copy of the long name of the row of
+ * the method's table matching e, or e in decimal. */
+MORVANE_EXPORT STACK *i2v_ASN1_BIT_STRING(const X509V3_EXT_METHOD *method,
+                                          ASN1_BIT_STRING *bits, STACK *ret);
+MORVANE_EXPORT ASN1_BIT_STRING *v2i_ASN1_BIT_STRING(const X509V3_EXT_METHOD *method,
+                                                    X509V3_CTX *ctx, STACK *nval);
+MORVANE_EXPORT char *i2s_ASN1_IA5STRING(const X509V3_EXT_METHOD *method, ASN1_IA5STRING *ia5);
+MORVANE_EXPORT ASN1_IA5STRING *s2i_ASN1_IA5STRING(const X509V3_EXT_METHOD *method,
+                                                  X509V3_CTX *ctx, const char *str);
+MORVANE_EXPORT char *i2s_ASN1_ENUMERATED_TABLE(const X509V3_EXT_METHOD *method,
+                                               ASN1_ENUMERATED *e);
+
+/* Prints a policy-tree node: its policy, "Critical" or "Non Critical" and its
+ * qualifiers (or "No Qualifiers"), each line after indent blanks. */
+MORVANE_EXPORT void X509_POLICY_NODE_print(BIO *out, X509_POLICY_NODE *node, int indent);
+
+/* Strong Extranet identifiers.  The add functions append (zone, user) to
+ * *psx, creating the list (version 0) when *psx is null: 1, or 0 with
+ * "invalid null argument" (null psx, zone or user), "user too long" (more
+ * than 64 bytes; userlen -1 takes strlen(user)), "duplicate zone id" or
+ * "error converting zone" (the _asc zone is s2i_ASN1_INTEGER text).  On a
+ * malloc failure the whole list is freed and *psx set to null.  The
+ * _INTEGER form takes ownership of zone when it succeeds.  The get functions
+ * return the user of the first identifier of that zone (owned by sx), or
+ * null; sx must be valid. */
+MORVANE_EXPORT int SXNET_add_id_asc(SXNET **psx, const char *zone, const char *user, int userlen);
+MORVANE_EXPORT int SXNET_add_id_ulong(SXNET **psx, unsigned long lzone, const char *user,
+                                      int userlen);
+MORVANE_EXPORT int SXNET_add_id_INTEGER(SXNET **psx, ASN1_INTEGER *zone, const char *user,
+                                        int userlen);
+MORVANE_EXPORT ASN1_OCTET_STRING *SXNET_get_id_asc(SXNET *sx, const char *zone);
+MORVANE_EXPORT ASN1_OCTET_STRING *SXNET_get_id_ulong(SXNET *sx, unsigned long lzone);
+MORVANE_EXPORT ASN1_OCTET_STRING *SXNET_get_id_INTEGER(SXNET *sx, ASN1_INTEGER *zone);
+
+/* BEGIN ITEMS (generated by tools/gen_asn1_items.py) */
+MORVANE_EXPORT extern const ASN1_ITEM GENERAL_NAME_it;
+MORVANE_EXPORT GENERAL_NAME *GENERAL_NAME_new(void);
+MORVANE_EXPORT void GENERAL_NAME_free(GENERAL_NAME *a);
+MORVANE_EXPORT GENERAL_NAME *d2i_GENERAL_NAME(GENERAL_NAME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_GENERAL_NAME(GENERAL_NAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM GENERAL_NAMES_it;
+MORVANE_EXPORT GENERAL_NAMES *GENERAL_NAMES_new(void);
+MORVANE_EXPORT void GENERAL_NAMES_free(GENERAL_NAMES *a);
+MORVANE_EXPORT GENERAL_NAMES *d2i_GENERAL_NAMES(GENERAL_NAMES **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_GENERAL_NAMES(GENERAL_NAMES *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM OTHERNAME_it;
+MORVANE_EXPORT OTHERNAME *OTHERNAME_new(void);
+MORVANE_EXPORT void OTHERNAME_free(OTHERNAME *a);
+MORVANE_EXPORT OTHERNAME *d2i_OTHERNAME(OTHERNAME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_OTHERNAME(OTHERNAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM EDIPARTYNAME_it;
+MORVANE_EXPORT EDIPARTYNAME *EDIPARTYNAME_new(void);
+MORVANE_EXPORT void EDIPARTYNAME_free(EDIPARTYNAME *a);
+MORVANE_EXPORT EDIPARTYNAME *d2i_EDIPARTYNAME(EDIPARTYNAME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_EDIPARTYNAME(EDIPARTYNAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM AUTHORITY_KEYID_it;
+MORVANE_EXPORT AUTHORITY_KEYID *AUTHORITY_KEYID_new(void);
+MORVANE_EXPORT void AUTHORITY_KEYID_free(AUTHORITY_KEYID *a);
+MORVANE_EXPORT AUTHORITY_KEYID *d2i_AUTHORITY_KEYID(AUTHORITY_KEYID **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_AUTHORITY_KEYID(AUTHORITY_KEYID *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM BASIC_CONSTRAINTS_it;
+MORVANE_EXPORT BASIC_CONSTRAINTS *BASIC_CONSTRAINTS_new(void);
+MORVANE_EXPORT void BASIC_CONSTRAINTS_free(BASIC_CONSTRAINTS *a);
+MORVANE_EXPORT BASIC_CONSTRAINTS *d2i_BASIC_CONSTRAINTS(BASIC_CONSTRAINTS **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_BASIC_CONSTRAINTS(BASIC_CONSTRAINTS *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM DIST_POINT_NAME_it;
+MORVANE_EXPORT DIST_POINT_NAME *DIST_POINT_NAME_new(void);
+MORVANE_EXPORT void DIST_POINT_NAME_free(DIST_POINT_NAME *a);
+MORVANE_EXPORT DIST_POINT_NAME *d2i_DIST_POINT_NAME(DIST_POINT_NAME **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_DIST_POINT_NAME(DIST_POINT_NAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM DIST_POINT_it;
+MORVANE_EXPORT DIST_POINT *DIST_POINT_new(void);
+MORVANE_EXPORT void DIST_POINT_free(DIST_POINT *a);
+MORVANE_EXPORT DIST_POINT *d2i_DIST_POINT(DIST_POINT **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_DIST_POINT(DIST_POINT *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM CRL_DIST_POINTS_it;
+MORVANE_EXPORT CRL_DIST_POINTS *CRL_DIST_POINTS_new(void);
+MORVANE_EXPORT void CRL_DIST_POINTS_free(CRL_DIST_POINTS *a);
+MORVANE_EXPORT CRL_DIST_POINTS *d2i_CRL_DIST_POINTS(CRL_DIST_POINTS **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_CRL_DIST_POINTS(CRL_DIST_POINTS *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ACCESS_DESCRIPTION_it;
+MORVANE_EXPORT ACCESS_DESCRIPTION *ACCESS_DESCRIPTION_new(void);
+MORVANE_EXPORT void ACCESS_DESCRIPTION_free(ACCESS_DESCRIPTION *a);
+MORVANE_EXPORT ACCESS_DESCRIPTION *d2i_ACCESS_DESCRIPTION(ACCESS_DESCRIPTION **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ACCESS_DESCRIPTION(ACCESS_DESCRIPTION *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM AUTHORITY_INFO_ACCESS_it;
+MORVANE_EXPORT AUTHORITY_INFO_ACCESS *AUTHORITY_INFO_ACCESS_new(void);
+MORVANE_EXPORT void AUTHORITY_INFO_ACCESS_free(AUTHORITY_INFO_ACCESS *a);
+MORVANE_EXPORT AUTHORITY_INFO_ACCESS *d2i_AUTHORITY_INFO_ACCESS(AUTHORITY_INFO_ACCESS **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_AUTHORITY_INFO_ACCESS(AUTHORITY_INFO_ACCESS *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM GENERAL_SUBTREE_it;
+MORVANE_EXPORT GENERAL_SUBTREE *GENERAL_SUBTREE_new(void);
+MORVANE_EXPORT void GENERAL_SUBTREE_free(GENERAL_SUBTREE *a);
+MORVANE_EXPORT extern const ASN1_ITEM NAME_CONSTRAINTS_it;
+MORVANE_EXPORT NAME_CONSTRAINTS *NAME_CONSTRAINTS_new(void);
+MORVANE_EXPORT void NAME_CONSTRAINTS_free(NAME_CONSTRAINTS *a);
+MORVANE_EXPORT extern const ASN1_ITEM POLICY_CONSTRAINTS_it;
+MORVANE_EXPORT POLICY_CONSTRAINTS *POLICY_CONSTRAINTS_new(void);
+MORVANE_EXPORT void POLICY_CONSTRAINTS_free(POLICY_CONSTRAINTS *a);
+MORVANE_EXPORT extern const ASN1_ITEM POLICY_MAPPING_it;
+MORVANE_EXPORT POLICY_MAPPING *POLICY_MAPPING_new(void);
+MORVANE_EXPORT void POLICY_MAPPING_free(POLICY_MAPPING *a);
+MORVANE_EXPORT extern const ASN1_ITEM POLICY_MAPPINGS_it;
+MORVANE_EXPORT extern const ASN1_ITEM EXTENDED_KEY_USAGE_it;
+MORVANE_EXPORT EXTENDED_KEY_USAGE *EXTENDED_KEY_USAGE_new(void);
+MORVANE_EXPORT void EXTENDED_KEY_USAGE_free(EXTENDED_KEY_USAGE *a);
+MORVANE_EXPORT EXTENDED_KEY_USAGE *d2i_EXTENDED_KEY_USAGE(EXTENDED_KEY_USAGE **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_EXTENDED_KEY_USAGE(EXTENDED_KEY_USAGE *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM CERTIFICATEPOLICIES_it;
+MORVANE_EXPORT CERTIFICATEPOLICIES *CERTIFICATEPOLICIES_new(void);
+MORVANE_EXPORT void CERTIFICATEPOLICIES_free(CERTIFICATEPOLICIES *a);
+MORVANE_EXPORT CERTIFICATEPOLICIES *d2i_CERTIFICATEPOLICIES(CERTIFICATEPOLICIES **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_CERTIFICATEPOLICIES(CERTIFICATEPOLICIES *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM POLICYINFO_it;
+MORVANE_EXPORT POLICYINFO *POLICYINFO_new(void);
+MORVANE_EXPORT void POLICYINFO_free(POLICYINFO *a);
+MORVANE_EXPORT POLICYINFO *d2i_POLICYINFO(POLICYINFO **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_POLICYINFO(POLICYINFO *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM POLICYQUALINFO_it;
+MORVANE_EXPORT POLICYQUALINFO *POLICYQUALINFO_new(void);
+MORVANE_EXPORT void POLICYQUALINFO_free(POLICYQUALINFO *a);
+MORVANE_EXPORT POLICYQUALINFO *d2i_POLICYQUALINFO(POLICYQUALINFO **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_POLICYQUALINFO(POLICYQUALINFO *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM USERNOTICE_it;
+MORVANE_EXPORT USERNOTICE *USERNOTICE_new(void);
+MORVANE_EXPORT void USERNOTICE_free(USERNOTICE *a);
+MORVANE_EXPORT USERNOTICE *d2i_USERNOTICE(USERNOTICE **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_USERNOTICE(USERNOTICE *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM NOTICEREF_it;
+MORVANE_EXPORT NOTICEREF *NOTICEREF_new(void);
+MORVANE_EXPORT void NOTICEREF_free(NOTICEREF *a);
+MORVANE_EXPORT NOTICEREF *d2i_NOTICEREF(NOTICEREF **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_NOTICEREF(NOTICEREF *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PKEY_USAGE_PERIOD_it;
+MORVANE_EXPORT PKEY_USAGE_PERIOD *PKEY_USAGE_PERIOD_new(void);
+MORVANE_EXPORT void PKEY_USAGE_PERIOD_free(PKEY_USAGE_PERIOD *a);
+MORVANE_EXPORT PKEY_USAGE_PERIOD *d2i_PKEY_USAGE_PERIOD(PKEY_USAGE_PERIOD **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PKEY_USAGE_PERIOD(PKEY_USAGE_PERIOD *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM SXNETID_it;
+MORVANE_EXPORT SXNETID *SXNETID_new(void);
+MORVANE_EXPORT void SXNETID_free(SXNETID *a);
+MORVANE_EXPORT SXNETID *d2i_SXNETID(SXNETID **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_SXNETID(SXNETID *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM SXNET_it;
+MORVANE_EXPORT SXNET *SXNET_new(void);
+MORVANE_EXPORT void SXNET_free(SXNET *a);
+MORVANE_EXPORT SXNET *d2i_SXNET(SXNET **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_SXNET(SXNET *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PROXY_POLICY_it;
+MORVANE_EXPORT PROXY_POLICY *PROXY_POLICY_new(void);
+MORVANE_EXPORT void PROXY_POLICY_free(PROXY_POLICY *a);
+MORVANE_EXPORT PROXY_POLICY *d2i_PROXY_POLICY(PROXY_POLICY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PROXY_POLICY(PROXY_POLICY *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PROXY_CERT_INFO_EXTENSION_it;
+MORVANE_EXPORT PROXY_CERT_INFO_EXTENSION *PROXY_CERT_INFO_EXTENSION_new(void);
+MORVANE_EXPORT void PROXY_CERT_INFO_EXTENSION_free(PROXY_CERT_INFO_EXTENSION *a);
+MORVANE_EXPORT PROXY_CERT_INFO_EXTENSION *d2i_PROXY_CERT_INFO_EXTENSION(PROXY_CERT_INFO_EXTENSION **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PROXY_CERT_INFO_EXTENSION(PROXY_CERT_INFO_EXTENSION *a, unsigned char **out);
+/* END ITEMS */
 
 /* Registers the texts of library 34 (ERR_LIB_X509V3) unless they are registered
  * already. */
