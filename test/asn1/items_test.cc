@@ -18,6 +18,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/objects.h>
 #include <morvane/ocsp.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
@@ -132,6 +133,12 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
                          1);
         continue;
       }
+      if (f == &ASN1_ENUMERATED_it && !(tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK))) {
+        // Likewise a fresh ENUMERATED (an OCSP response status).
+        ASN1_ENUMERATED_set(
+            *reinterpret_cast<ASN1_ENUMERATED**>(reinterpret_cast<char*>(v) + tt->offset), 1);
+        continue;
+      }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
           !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
             f->itype == ASN1_KIND_CHOICE ||
@@ -149,6 +156,13 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   if (it == &PKCS8_PRIV_KEY_INFO_it)
     ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
   if (it == &NETSCAPE_PKEY_it) reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
+  // A policy qualifier names its kind: a CPS pointer (id-qt-cps, NID 164).
+  if (it == &POLICYQUALINFO_it) {
+    auto* q = reinterpret_cast<POLICYQUALINFO*>(v);
+    ASN1_OBJECT_free(q->pqualid);
+    q->pqualid = OBJ_nid2obj(164);
+    q->d.cpsuri = ASN1_IA5STRING_new();
+  }
   return v;
 }
 
