@@ -11,6 +11,7 @@
 #include <morvane/dsa.h>
 #include <morvane/ecdsa.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/ocsp.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
