@@ -163,6 +163,11 @@ int OCSP_check_validity(ASN1_GENERALIZEDTIME* thisupd, ASN1_GENERALIZEDTIME* nex
   using morvane::ocsp::cmp_time;
   int ret = 1;
   const long long now = static_cast<long long>(time(nullptr));
+  // Bounds far outside any time a GeneralizedTime can hold, so that no skew
+  // overflows.
+  constexpr long kLimit = 1L << 40;
+  nsec = nsec > kLimit ? kLimit : (nsec < -kLimit ? -kLimit : nsec);
+  maxsec = maxsec > kLimit ? kLimit : maxsec;
   if (thisupd == nullptr || !ASN1_GENERALIZEDTIME_check(thisupd)) {
     OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_ERROR_IN_THISUPDATE_FIELD);
     ret = 0;

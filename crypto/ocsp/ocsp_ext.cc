@@ -142,6 +142,10 @@ int OCSP_copy_nonce(OCSP_BASICRESP* resp, OCSP_REQUEST* req) {
 
 ASN1_STRING* ASN1_STRING_encode(ASN1_STRING* s, i2d_of_void* i2d, void* data, STACK* sk) {
   int len;
+  if (i2d == nullptr) {
+    OCSPerr(OCSP_F_ASN1_STRING_ENCODE, OCSP_R_BAD_DATA);
+    return nullptr;
+  }
   if (data != nullptr) {
     len = i2d(data, nullptr);
   } else if (sk != nullptr) {

@@ -69,6 +69,7 @@ OCSP_CERTID* OCSP_cert_to_id(const EVP_MD* dgst, X509* subject, X509* issuer) {
 }
 
 int OCSP_id_issuer_cmp(OCSP_CERTID* a, OCSP_CERTID* b) {
+  if (a == nullptr || b == nullptr) return a == b ? 0 : (a == nullptr ? -1 : 1);
   int r = OBJ_cmp(a->hashAlgorithm->algorithm, b->hashAlgorithm->algorithm);
   if (r != 0) return r;
   r = ASN1_OCTET_STRING_cmp(a->issuerNameHash, b->issuerNameHash);
@@ -78,7 +79,7 @@ int OCSP_id_issuer_cmp(OCSP_CERTID* a, OCSP_CERTID* b) {
 
 int OCSP_id_cmp(OCSP_CERTID* a, OCSP_CERTID* b) {
   const int r = OCSP_id_issuer_cmp(a, b);
-  if (r != 0) return r;
+  if (r != 0 || a == nullptr) return r;
   return ASN1_INTEGER_cmp(a->serialNumber, b->serialNumber);
 }
 

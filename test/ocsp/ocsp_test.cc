@@ -1,5 +1,6 @@
 // OCSP structures, client and responder calls, identifiers, URLs and texts.
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -444,6 +445,32 @@ TEST(OcspRequest, AddIdsAndPrint) {
                              "        Certificate ID:\n          Hash Algorithm: sha1\n"));
   BIO_free(mem);
   OCSP_REQUEST_free(req);
+}
+
+// Null arguments the header allows and extreme skews give failures or
+// plain answers, never a crash or an overflow.
+TEST(OcspNulls, RefusedPlainly) {
+  ERR_clear_error();
+  OCSP_CERTID* id = OCSP_cert_to_id(nullptr, nullptr, CaCert());
+  EXPECT_EQ(0, OCSP_id_cmp(nullptr, nullptr));
+  EXPECT_NE(0, OCSP_id_cmp(id, nullptr));
+  EXPECT_NE(0, OCSP_id_issuer_cmp(nullptr, id));
+  EXPECT_EQ(-1, OCSP_resp_count(nullptr));
+  EXPECT_EQ(-1, OCSP_resp_find(nullptr, id, -1));
+  EXPECT_EQ(-1, OCSP_single_get0_status(nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(2, OCSP_check_nonce(nullptr, nullptr));
+  EXPECT_EQ(nullptr, OCSP_request_add0_id(nullptr, nullptr));
+  EXPECT_EQ(nullptr, ASN1_STRING_encode(nullptr, nullptr, id, nullptr));
+  EXPECT_EQ(nullptr, OCSP_sendreq_new(nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(0, OCSP_sendreq_nbio(nullptr, nullptr));
+  OCSP_REQ_CTX_free(nullptr);
+  ERR_clear_error();
+  ASN1_GENERALIZEDTIME* th = TimeFromNow(0);
+  EXPECT_EQ(1, OCSP_check_validity(th, nullptr, LONG_MAX, LONG_MAX));
+  EXPECT_EQ(0, OCSP_check_validity(th, nullptr, LONG_MIN, -1));
+  ERR_clear_error();
+  ASN1_GENERALIZEDTIME_free(th);
+  OCSP_CERTID_free(id);
 }
 
 }  // namespace
