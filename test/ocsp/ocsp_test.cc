@@ -473,4 +473,27 @@ TEST(OcspNulls, RefusedPlainly) {
   OCSP_CERTID_free(id);
 }
 
+// The whole printed form of a fixed response (one revoked status with a
+// reason), against the text in test/data/ocsp.
+TEST(OcspPrint, WholeResponseForm) {
+  const morvane_test::Bytes der = morvane_test::FromHex(
+      "3081da0a0100a081d43081d106092b06010505073001010481c33081c03081a8a119301731153013060355"
+      "0403130c54657374204f435350204341180f32303230303130313030303030305a307a3078303a30090605"
+      "2b0e03021a050004141111111111111111111111111111111111111111041422222222222222222222222222"
+      "22222222222222020105a116180f32303230303130313030303030305aa0030a0101180f32303230303130"
+      "313030303030305aa011180f32303330303130313030303030305a300d06092a864886f70d01010b050003"
+      "0400aaaaaa");
+  const unsigned char* p = der.data();
+  OCSP_RESPONSE* r = d2i_OCSP_RESPONSE(nullptr, &p, static_cast<long>(der.size()));
+  ASSERT_NE(nullptr, r);
+  BIO* mem = BIO_new(BIO_s_mem());
+  ASSERT_EQ(1, OCSP_RESPONSE_print(mem, r, 0));
+  char* text = nullptr;
+  const long n = BIO_get_mem_data(mem, &text);
+  EXPECT_EQ(morvane_test::ReadFile(morvane_test::TestDataFile("ocsp/response-revoked.txt")),
+            std::string(text, static_cast<size_t>(n)));
+  BIO_free(mem);
+  OCSP_RESPONSE_free(r);
+}
+
 }  // namespace
