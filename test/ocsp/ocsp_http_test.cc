@@ -361,4 +361,35 @@ TEST(OcspHttp, NonBlockingSelectLoop) {
   OCSP_REQUEST_free(req);
 }
 
+// A context that cannot be made completely is freed: every allocation of
+// OCSP_sendreq_new failing in turn leaves no block behind.
+TEST(OcspHttp, FailedNewFreesWhatItBuilt) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  OCSP_REQUEST* req = MakeRequest();
+  BIO* mem = BIO_new(BIO_s_mem());
+  char* h = nullptr;
+  OCSP_parse_url("x", &h, &h, &h, nullptr);  // the error queue exists from here
+  ERR_clear_error();
+  bool made = false;
+  long made_at = 0;
+  for (long n = 1; n <= 40 && !made; n++) {
+    SCOPED_TRACE(n);
+    const long before = morvane_test::GetAllocCounts().live_blocks;
+    morvane_test::FailAllocationAfter(n);
+    OCSP_REQ_CTX* ctx = OCSP_sendreq_new(mem, nullptr, req, -1);
+    morvane_test::FailAllocationAfter(0);
+    ERR_clear_error();
+    if (ctx != nullptr) {
+      made = true;
+      made_at = n;
+      OCSP_REQ_CTX_free(ctx);
+    }
+    EXPECT_EQ(before, morvane_test::GetAllocCounts().live_blocks);
+  }
+  EXPECT_TRUE(made);
+  EXPECT_GT(made_at, 3);  // the context, its buffer and its stream each failed
+  BIO_free(mem);
+  OCSP_REQUEST_free(req);
+}
+
 }  // namespace
