@@ -48,6 +48,12 @@ class Server {
  public:
   explicit Server(Script script) : script_(std::move(script)) {
     lfd_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (script_.read_delay_ms > 0) {
+      // A small receive window, inherited by the connection, so that a
+      // large request fills it while the server waits.
+      const int rcvbuf = 4096;
+      setsockopt(lfd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof(rcvbuf));
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -350,7 +356,9 @@ TEST(OcspHttp, NonBlockingSelectLoop) {
       break;
   }
   EXPECT_EQ(1, rv);
-  EXPECT_GT(retries, 1);
+  // Writes into the small window and reads of the answer in two parts
+  // would block; at least one of them always does.
+  EXPECT_GE(retries, 1);
   ASSERT_NE(nullptr, resp);
   EXPECT_EQ(3, OCSP_response_status(resp));
   OCSP_RESPONSE_free(resp);
