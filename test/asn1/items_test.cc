@@ -156,6 +156,12 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
         *reinterpret_cast<long*>(reinterpret_cast<char*>(v) + tt->offset) = 1;
         continue;
       }
+      if (f == &ASN1_ENUMERATED_it && !(tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK))) {
+        // A fresh ENUMERATED has no octets either (an OCSP response status).
+        ASN1_ENUMERATED_set(
+            *reinterpret_cast<ASN1_ENUMERATED**>(reinterpret_cast<char*>(v) + tt->offset), 1);
+        continue;
+      }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
           !(f->itype == ASN1_KIND_MSTRING || IsSequence(f) || f->itype == ASN1_KIND_CHOICE ||
             WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
@@ -188,13 +194,13 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     bag->value.bag = PKCS12_BAGS_new();
     cert_bag(bag->value.bag);
   }
-  // A policy qualifier's value is chosen by its identifier; a fresh one has
-  // none, so it gets a NULL under the empty identifier.
+  // A policy qualifier names its kind: a CPS pointer (id-qt-cps, NID 164).
   if (it == &POLICYQUALINFO_it) {
-    auto* qual = reinterpret_cast<POLICYQUALINFO*>(v);
-    ASN1_TYPE_free(qual->d.other);
-    qual->d.other = ASN1_TYPE_new();
-    ASN1_TYPE_set(qual->d.other, ASN1_UT_NULL, nullptr);
+    auto* q = reinterpret_cast<POLICYQUALINFO*>(v);
+    ASN1_OBJECT_free(q->pqualid);
+    q->pqualid = OBJ_nid2obj(164);
+    ASN1_TYPE_free(q->d.other);
+    q->d.cpsuri = ASN1_IA5STRING_new();
   }
   return v;
 }

@@ -41,6 +41,7 @@
 #include <morvane/evp.h>
 #include <morvane/hmac.h>
 #include <morvane/objects.h>
+#include <morvane/ocsp.h>
 #include <morvane/pem.h>
 #include <morvane/pkcs12.h>
 #include <morvane/rand.h>
@@ -1478,6 +1479,10 @@ const std::vector<Entry> kX509 = {
        X509_ATTRIBUTE_set1_object(attr, OBJ_nid2obj(54));
        X509_ATTRIBUTE_set1_data(attr, ASN1_UT_UTF8STRING, Big(), len);
      }},
+    {"OCSP_request_add1_nonce",
+     [](int len) { OCSP_request_add1_nonce(OCSP_REQUEST_new(), nullptr, len); }},
+    {"OCSP_basic_add1_nonce",
+     [](int len) { OCSP_basic_add1_nonce(OCSP_BASICRESP_new(), nullptr, len); }},
 };
 
 // Strong Extranet users: -1 takes the text's length; INT_MAX is too long.
