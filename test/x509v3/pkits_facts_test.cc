@@ -17,13 +17,15 @@
 
 namespace {
 
+constexpr int kNidKeyUsage = 83;
 constexpr int kNidBasicConstraints = 87;
 constexpr int kNidNameConstraints = 666;
 constexpr int kNidPolicyMappings = 747;
 
 #define NEEDS_METHODS()                                                  \
   do {                                                                   \
-    if (X509V3_EXT_get_nid(kNidBasicConstraints) == nullptr)             \
+    if (X509V3_EXT_get_nid(kNidBasicConstraints) == nullptr ||           \
+        X509V3_EXT_get_nid(kNidKeyUsage) == nullptr)                   \
       GTEST_SKIP() << "the extension methods are not registered";        \
   } while (0)
 
