@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <array>
+#include <iterator>
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
@@ -16,27 +16,61 @@
 #include <morvane/x509v3.h>
 
 #include "x509v3/ext_methods.h"
+#include "x509v3/ext_more.h"
 
 namespace {
 
-// The built-in methods, in ascending NID order for the binary search.
-constexpr std::array standard_exts = {
-    &morvane::v3::skey_id,              // 82 subjectKeyIdentifier
-    &morvane::v3::subject_alt,          // 85 subjectAltName
-    &morvane::v3::issuer_alt,           // 86 issuerAltName
-    &morvane::v3::basic_constraints,    // 87 basicConstraints
-    &morvane::v3::authority_key_id,     // 90 authorityKeyIdentifier
-    &morvane::v3::crl_dist_points,      // 103 crlDistributionPoints
-    &morvane::v3::info_access,          // 177 authorityInfoAccess
-    &morvane::v3::subject_info_access,  // 398 subjectInfoAccess
-    &morvane::v3::policy_constraints,   // 401 policyConstraints
-    &morvane::v3::name_constraints,     // 666 nameConstraints
-    &morvane::v3::policy_mappings,      // 747 policyMappings
+// The built-in methods, in ascending NID order for the binary search.  The
+// NID column repeats each method's ext_nid so that the order can be checked
+// at compile time (the records live in other files); the registry tests
+// check that the two agree.
+struct StandardExt {
+  int nid;
+  const X509V3_EXT_METHOD* method;
+};
+
+constexpr StandardExt standard_exts[] = {
+    {71, &v3_nscert},
+    {72, &v3_ns_ia5_list[0]},  // nsBaseUrl
+    {73, &v3_ns_ia5_list[1]},  // nsRevocationUrl
+    {74, &v3_ns_ia5_list[2]},  // nsCaRevocationUrl
+    {75, &v3_ns_ia5_list[3]},  // nsRenewalUrl
+    {76, &v3_ns_ia5_list[4]},  // nsCaPolicyUrl
+    {77, &v3_ns_ia5_list[5]},  // nsSslServerName
+    {78, &v3_ns_ia5_list[6]},  // nsComment
+    {82, &morvane::v3::skey_id},
+    {83, &v3_key_usage},
+    {84, &v3_pkey_usage_period},
+    {85, &morvane::v3::subject_alt},
+    {86, &morvane::v3::issuer_alt},
+    {87, &morvane::v3::basic_constraints},
+    {88, &v3_crl_num},
+    {89, &v3_cpols},
+    {90, &morvane::v3::authority_key_id},
+    {103, &morvane::v3::crl_dist_points},
+    {126, &v3_ext_ku},
+    {140, &v3_delta_crl},
+    {141, &v3_crl_reason},
+    {142, &v3_crl_invdate},
+    {143, &v3_sxnet},
+    {177, &morvane::v3::info_access},
+    {366, &v3_ocsp_nonce},
+    {367, &v3_ocsp_crlid},
+    {368, &v3_ocsp_accresp},
+    {369, &v3_ocsp_nocheck},
+    {370, &v3_ocsp_acutoff},
+    {398, &morvane::v3::subject_info_access},
+    {401, &morvane::v3::policy_constraints},
+    {430, &v3_crl_hold},
+    {663, &v3_pci},
+    {666, &morvane::v3::name_constraints},
+    {747, &morvane::v3::policy_mappings},
+    {748, &v3_inhibit_anyp},
 };
 
 constexpr bool sorted_by_nid() {
-  for (size_t i = 1; i < standard_exts.size(); i++)
-    if (standard_exts[i - 1]->ext_nid >= standard_exts[i]->ext_nid) return false;
+  for (size_t i = 1; i < std::size(standard_exts); i++)
+    if (standard_exts[i - 1].nid >= standard_exts[i].nid) return false;
   return true;
 }
 static_assert(sorted_by_nid(), "standard_exts is searched by NID in ascending order");
@@ -52,11 +86,11 @@ int ext_cmp(const char* const* a, const char* const* b) {
 }
 
 const X509V3_EXT_METHOD* standard_method(int nid) {
-  size_t lo = 0, hi = standard_exts.size();
+  size_t lo = 0, hi = std::size(standard_exts);
   while (lo < hi) {
     const size_t mid = lo + (hi - lo) / 2;
-    const int n = standard_exts[mid]->ext_nid;
-    if (n == nid) return standard_exts[mid];
+    const int n = standard_exts[mid].nid;
+    if (n == nid) return standard_exts[mid].method;
     if (n < nid)
       lo = mid + 1;
     else

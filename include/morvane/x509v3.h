@@ -20,7 +20,12 @@
  * X509V3_EXT_val_prn prints nothing for a null list); X509_get1_email and
  * X509_REQ_get1_email need a valid object; X509V3_NAME_from_section refuses
  * a null name; the context functions need a valid context;
- * X509_check_purpose needs a valid certificate. */
+ * X509_check_purpose needs a valid certificate; the method functions
+ * (i2v_/v2i_ASN1_BIT_STRING, the IA5String pair, i2s_ASN1_ENUMERATED_TABLE)
+ * need their method and value, except that s2i_ASN1_IA5STRING refuses a null
+ * text and ignores ctx; X509_POLICY_NODE_print needs a valid stream and
+ * node; the SXNET add functions refuse a null list pointer, zone or user, and
+ * the get functions need a valid list and refuse a null zone text. */
 #ifndef MORVANE_X509V3_H
 #define MORVANE_X509V3_H
 
@@ -677,6 +682,159 @@ MORVANE_EXPORT int X509V3_EXT_print_fp(FILE *out, X509_EXTENSION *ext, int flag,
  * as raw text (ASN1_STRING_print).  1, or 0 when a write fails. */
 MORVANE_EXPORT int X509V3_extensions_print(BIO *bp, const char *title, STACK *exts,
                                            unsigned long flag, int indent);
+
+/* ---- usages, policies, strings and the remaining standard extensions ----
+ * Value types of the built-in extension methods (RFC 5280, 4.2 and 5.2/5.3;
+ * RFC 3820 for proxy certificates).  Their templates are the items declared
+ * in the generated block below. */
+typedef STACK CERTIFICATEPOLICIES;  /* of POLICYINFO */
+typedef STACK EXTENDED_KEY_USAGE;   /* of ASN1_OBJECT */
+typedef struct NOTICEREF_st {
+  ASN1_STRING *organization; /* DisplayText */
+  STACK *noticenos;          /* of ASN1_INTEGER */
+} NOTICEREF;
+typedef struct USERNOTICE_st {
+  NOTICEREF *noticeref; /* may be null */
+  ASN1_STRING *exptext; /* DisplayText, may be null */
+} USERNOTICE;
+typedef struct POLICYQUALINFO_st {
+  ASN1_OBJECT *pqualid;
+  union {
+    ASN1_IA5STRING *cpsuri; /* id-qt-cps (NID 164) */
+    USERNOTICE *usernotice; /* id-qt-unotice (NID 165) */
+    ASN1_TYPE *other;       /* any other qualifier */
+  } d;
+} POLICYQUALINFO;
+typedef struct POLICYINFO_st {
+  ASN1_OBJECT *policyid;
+  STACK *qualifiers; /* of POLICYQUALINFO, may be null */
+} POLICYINFO;
+typedef struct PKEY_USAGE_PERIOD_st {
+  ASN1_GENERALIZEDTIME *notBefore; /* [0], may be null */
+  ASN1_GENERALIZEDTIME *notAfter;  /* [1], may be null */
+} PKEY_USAGE_PERIOD;
+typedef struct SXNET_ID_st {
+  ASN1_INTEGER *zone;
+  ASN1_OCTET_STRING *user;
+} SXNETID;
+typedef struct SXNET_st {
+  ASN1_INTEGER *version;
+  STACK *ids; /* of SXNETID */
+} SXNET;
+typedef struct PROXY_POLICY_st {
+  ASN1_OBJECT *policyLanguage;
+  ASN1_OCTET_STRING *policy; /* may be null */
+} PROXY_POLICY;
+typedef struct PROXY_CERT_INFO_EXTENSION_st {
+  ASN1_INTEGER *pcPathLengthConstraint; /* may be null: no limit */
+  PROXY_POLICY *proxyPolicy;
+} PROXY_CERT_INFO_EXTENSION;
+/* A node of a certificate-policy tree (the chain verifier builds them). */
+typedef struct X509_POLICY_NODE_st X509_POLICY_NODE;
+
+/* Named bit strings (keyUsage, nsCertType): i2v_ASN1_BIT_STRING appends to
+ * ret one pair per set bit of the method's table (its usr_data), named by the
+ * row's long name, in table order; v2i_ASN1_BIT_STRING builds a BIT STRING
+ * from pairs naming rows by short or long name (null with "unknown bit
+ * string argument").  The IA5String pair: i2s_ASN1_IA5STRING gives a new
+ * text copy (null for a null or empty string), s2i_ASN1_IA5STRING a new
+ * IA5String of str ("invalid null argument" for null).
+ * i2s_ASN1_ENUMERATED_TABLE gives a new copy of the long name of the row of
+ * the method's table matching e, or e in decimal. */
+MORVANE_EXPORT STACK *i2v_ASN1_BIT_STRING(const X509V3_EXT_METHOD *method,
+                                          ASN1_BIT_STRING *bits, STACK *ret);
+MORVANE_EXPORT ASN1_BIT_STRING *v2i_ASN1_BIT_STRING(const X509V3_EXT_METHOD *method,
+                                                    X509V3_CTX *ctx, STACK *nval);
+MORVANE_EXPORT char *i2s_ASN1_IA5STRING(const X509V3_EXT_METHOD *method, ASN1_IA5STRING *ia5);
+MORVANE_EXPORT ASN1_IA5STRING *s2i_ASN1_IA5STRING(const X509V3_EXT_METHOD *method,
+                                                  X509V3_CTX *ctx, const char *str);
+MORVANE_EXPORT char *i2s_ASN1_ENUMERATED_TABLE(const X509V3_EXT_METHOD *method,
+                                               ASN1_ENUMERATED *e);
+
+/* Prints a policy-tree node: its policy, "Critical" or "Non Critical" and its
+ * qualifiers (or "No Qualifiers"), each line after indent blanks. */
+MORVANE_EXPORT void X509_POLICY_NODE_print(BIO *out, X509_POLICY_NODE *node, int indent);
+
+/* Strong Extranet identifiers.  The add functions append (zone, user) to
+ * *psx, creating the list (version 0) when *psx is null: 1, or 0 with
+ * "invalid null argument" (null psx, zone or user), "user too long" (more
+ * than 64 bytes; userlen -1 takes strlen(user)), "duplicate zone id" or
+ * "error converting zone" (the _asc zone is s2i_ASN1_INTEGER text).  On a
+ * malloc failure the whole list is freed and *psx set to null.  The
+ * _INTEGER form takes ownership of zone when it succeeds.  The get functions
+ * return the user of the first identifier of that zone (owned by sx), or
+ * null; sx must be valid. */
+MORVANE_EXPORT int SXNET_add_id_asc(SXNET **psx, const char *zone, const char *user, int userlen);
+MORVANE_EXPORT int SXNET_add_id_ulong(SXNET **psx, unsigned long lzone, const char *user,
+                                      int userlen);
+MORVANE_EXPORT int SXNET_add_id_INTEGER(SXNET **psx, ASN1_INTEGER *zone, const char *user,
+                                        int userlen);
+MORVANE_EXPORT ASN1_OCTET_STRING *SXNET_get_id_asc(SXNET *sx, const char *zone);
+MORVANE_EXPORT ASN1_OCTET_STRING *SXNET_get_id_ulong(SXNET *sx, unsigned long lzone);
+MORVANE_EXPORT ASN1_OCTET_STRING *SXNET_get_id_INTEGER(SXNET *sx, ASN1_INTEGER *zone);
+
+/* BEGIN ITEMS (generated by tools/gen_asn1_items.py) */
+MORVANE_EXPORT extern const ASN1_ITEM EXTENDED_KEY_USAGE_it;
+MORVANE_EXPORT EXTENDED_KEY_USAGE *EXTENDED_KEY_USAGE_new(void);
+MORVANE_EXPORT void EXTENDED_KEY_USAGE_free(EXTENDED_KEY_USAGE *a);
+MORVANE_EXPORT EXTENDED_KEY_USAGE *d2i_EXTENDED_KEY_USAGE(EXTENDED_KEY_USAGE **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_EXTENDED_KEY_USAGE(EXTENDED_KEY_USAGE *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM CERTIFICATEPOLICIES_it;
+MORVANE_EXPORT CERTIFICATEPOLICIES *CERTIFICATEPOLICIES_new(void);
+MORVANE_EXPORT void CERTIFICATEPOLICIES_free(CERTIFICATEPOLICIES *a);
+MORVANE_EXPORT CERTIFICATEPOLICIES *d2i_CERTIFICATEPOLICIES(CERTIFICATEPOLICIES **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_CERTIFICATEPOLICIES(CERTIFICATEPOLICIES *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM POLICYINFO_it;
+MORVANE_EXPORT POLICYINFO *POLICYINFO_new(void);
+MORVANE_EXPORT void POLICYINFO_free(POLICYINFO *a);
+MORVANE_EXPORT POLICYINFO *d2i_POLICYINFO(POLICYINFO **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_POLICYINFO(POLICYINFO *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM POLICYQUALINFO_it;
+MORVANE_EXPORT POLICYQUALINFO *POLICYQUALINFO_new(void);
+MORVANE_EXPORT void POLICYQUALINFO_free(POLICYQUALINFO *a);
+MORVANE_EXPORT POLICYQUALINFO *d2i_POLICYQUALINFO(POLICYQUALINFO **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_POLICYQUALINFO(POLICYQUALINFO *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM USERNOTICE_it;
+MORVANE_EXPORT USERNOTICE *USERNOTICE_new(void);
+MORVANE_EXPORT void USERNOTICE_free(USERNOTICE *a);
+MORVANE_EXPORT USERNOTICE *d2i_USERNOTICE(USERNOTICE **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_USERNOTICE(USERNOTICE *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM NOTICEREF_it;
+MORVANE_EXPORT NOTICEREF *NOTICEREF_new(void);
+MORVANE_EXPORT void NOTICEREF_free(NOTICEREF *a);
+MORVANE_EXPORT NOTICEREF *d2i_NOTICEREF(NOTICEREF **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_NOTICEREF(NOTICEREF *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PKEY_USAGE_PERIOD_it;
+MORVANE_EXPORT PKEY_USAGE_PERIOD *PKEY_USAGE_PERIOD_new(void);
+MORVANE_EXPORT void PKEY_USAGE_PERIOD_free(PKEY_USAGE_PERIOD *a);
+MORVANE_EXPORT PKEY_USAGE_PERIOD *d2i_PKEY_USAGE_PERIOD(PKEY_USAGE_PERIOD **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PKEY_USAGE_PERIOD(PKEY_USAGE_PERIOD *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM SXNETID_it;
+MORVANE_EXPORT SXNETID *SXNETID_new(void);
+MORVANE_EXPORT void SXNETID_free(SXNETID *a);
+MORVANE_EXPORT SXNETID *d2i_SXNETID(SXNETID **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_SXNETID(SXNETID *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM SXNET_it;
+MORVANE_EXPORT SXNET *SXNET_new(void);
+MORVANE_EXPORT void SXNET_free(SXNET *a);
+MORVANE_EXPORT SXNET *d2i_SXNET(SXNET **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_SXNET(SXNET *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PROXY_POLICY_it;
+MORVANE_EXPORT PROXY_POLICY *PROXY_POLICY_new(void);
+MORVANE_EXPORT void PROXY_POLICY_free(PROXY_POLICY *a);
+MORVANE_EXPORT PROXY_POLICY *d2i_PROXY_POLICY(PROXY_POLICY **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PROXY_POLICY(PROXY_POLICY *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM PROXY_CERT_INFO_EXTENSION_it;
+MORVANE_EXPORT PROXY_CERT_INFO_EXTENSION *PROXY_CERT_INFO_EXTENSION_new(void);
+MORVANE_EXPORT void PROXY_CERT_INFO_EXTENSION_free(PROXY_CERT_INFO_EXTENSION *a);
+MORVANE_EXPORT PROXY_CERT_INFO_EXTENSION *d2i_PROXY_CERT_INFO_EXTENSION(PROXY_CERT_INFO_EXTENSION **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_PROXY_CERT_INFO_EXTENSION(PROXY_CERT_INFO_EXTENSION *a, unsigned char **out);
+/* END ITEMS */
 
 /* Registers the texts of library 34 (ERR_LIB_X509V3) unless they are registered
  * already. */

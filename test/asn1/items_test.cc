@@ -18,6 +18,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/ocsp.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>

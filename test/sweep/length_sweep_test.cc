@@ -50,6 +50,7 @@
 #include <morvane/txt_db.h>
 #include <morvane/ui.h>
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 #include "child.h"
 #include "test_support.h"
@@ -1194,6 +1195,32 @@ const std::vector<Entry> kX509 = {
      }},
 };
 
+// Strong Extranet users: -1 takes the text's length; INT_MAX is too long.
+const std::vector<Entry> kSxnet = {
+    {"SXNET_add_id_asc",
+     [](int len) {
+       SXNET* sx = nullptr;
+       SXNET_add_id_asc(&sx, "1", len < 0 ? "user" : reinterpret_cast<const char*>(Big()), len);
+       SXNET_free(sx);
+     }},
+    {"SXNET_add_id_ulong",
+     [](int len) {
+       SXNET* sx = nullptr;
+       SXNET_add_id_ulong(&sx, 1, len < 0 ? "user" : reinterpret_cast<const char*>(Big()), len);
+       SXNET_free(sx);
+     }},
+    {"SXNET_add_id_INTEGER",
+     [](int len) {
+       SXNET* sx = nullptr;
+       ASN1_INTEGER* zone = ASN1_INTEGER_new();
+       ASN1_INTEGER_set(zone, 1);
+       if (!SXNET_add_id_INTEGER(&sx, zone,
+                                 len < 0 ? "user" : reinterpret_cast<const char*>(Big()), len))
+         ASN1_INTEGER_free(zone);
+       SXNET_free(sx);
+     }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
@@ -1219,5 +1246,6 @@ INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), 
 INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
 INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
 INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName);
+INSTANTIATE_TEST_SUITE_P(Sxnet, LengthSweep, testing::ValuesIn(kSxnet), EntryName);
 
 }  // namespace
