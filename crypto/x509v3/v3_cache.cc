@@ -30,6 +30,7 @@ constexpr int kNidPolicyConstraints = 401;
 constexpr int kNidProxyCertInfo = 663;
 constexpr int kNidInhibitAnyPolicy = 748;
 constexpr int kNidSubjectKeyId = 82;
+constexpr int kNidIssuerAltName = 86;
 constexpr int kNidAuthorityKeyId = 90;
 constexpr int kNidServerAuth = 129;
 constexpr int kNidClientAuth = 130;
@@ -118,6 +119,17 @@ unsigned long decode_constraints(X509* x) {
     }
     BASIC_CONSTRAINTS_free(bs);
     flags |= EXFLAG_BCONS;
+  }
+  // RFC 3820, 3.8
+  if (auto* pci = static_cast<PROXY_CERT_INFO_EXTENSION*>(decode_once(x, kNidProxyCertInfo, &flags))) {
+    if ((flags & EXFLAG_CA) || X509_get_ext_by_NID(x, kNidSubjectAltName, -1) >= 0 ||
+        X509_get_ext_by_NID(x, kNidIssuerAltName, -1) >= 0)
+      flags |= EXFLAG_INVALID;
+    x->ex_pcpathlen = pci->pcPathLengthConstraint == nullptr
+                          ? -1
+                          : ASN1_INTEGER_get(pci->pcPathLengthConstraint);
+    PROXY_CERT_INFO_EXTENSION_free(pci);
+    flags |= EXFLAG_PROXY;
   }
   // RFC 5280, 4.2.1.3
   if (auto* usage = static_cast<ASN1_BIT_STRING*>(decode_once(x, kNidKeyUsage, &flags))) {

@@ -656,6 +656,45 @@ MORVANE_EXPORT char *X509_PURPOSE_get0_name(X509_PURPOSE *xp);
 MORVANE_EXPORT char *X509_PURPOSE_get0_sname(X509_PURPOSE *xp);
 MORVANE_EXPORT int X509_PURPOSE_get_trust(X509_PURPOSE *xp);
 
+/* ---- certificate-policy tree ------------------------------------------------
+ * X509_policy_check builds the valid-policy tree of a chain (index 0 the
+ * target, the last the trust anchor) in the manner of RFC 3280, 6.1, with
+ * policy mapping always inhibited: a policy a certificate maps is removed
+ * and its subject-domain policy gets no node.  policy_oids (a STACK of
+ * ASN1_OBJECT, may be null) are the acceptable policies; flags 0x100
+ * requires an explicit policy, 0x200 inhibits anyPolicy.  Results: 1 valid
+ * (*ptree the tree, or null when none was needed), 0 out of memory, -1 a
+ * certificate has invalid or inconsistent policy extensions
+ * (EXFLAG_INVALID_POLICY), -2 an explicit policy is required and the
+ * user-constrained set is empty, X509_PCY_TREE_TOO_LARGE the tree would hold
+ * more than 10,000 nodes.  *pexplicit_policy is set to 1 when an explicit
+ * policy was required.  The tree holds a reference to each certificate
+ * below the anchor until X509_policy_tree_free (null accepted).  The
+ * accessors borrow; each gives 0 or null for a null argument. */
+typedef struct X509_POLICY_TREE_st X509_POLICY_TREE;
+typedef struct X509_POLICY_NODE_st X509_POLICY_NODE;
+typedef struct X509_POLICY_LEVEL_st X509_POLICY_LEVEL;
+#define X509_PCY_TREE_TOO_LARGE (-3)
+
+MORVANE_EXPORT int X509_policy_check(X509_POLICY_TREE **ptree, int *pexplicit_policy,
+                                     STACK *certs, STACK *policy_oids, unsigned int flags);
+MORVANE_EXPORT void X509_policy_tree_free(X509_POLICY_TREE *tree);
+/* The number of levels (the chain's length); level i, or null outside. */
+MORVANE_EXPORT int X509_policy_tree_level_count(const X509_POLICY_TREE *tree);
+MORVANE_EXPORT X509_POLICY_LEVEL *X509_policy_tree_get0_level(const X509_POLICY_TREE *tree,
+                                                             int i);
+/* The authority-constrained set and the user-constrained set (the former
+ * when the user's policies held anyPolicy); STACKs of X509_POLICY_NODE. */
+MORVANE_EXPORT STACK *X509_policy_tree_get0_policies(const X509_POLICY_TREE *tree);
+MORVANE_EXPORT STACK *X509_policy_tree_get0_user_policies(const X509_POLICY_TREE *tree);
+/* Nodes of a level, its anyPolicy node (when it has one) at index 0. */
+MORVANE_EXPORT int X509_policy_level_node_count(X509_POLICY_LEVEL *level);
+MORVANE_EXPORT X509_POLICY_NODE *X509_policy_level_get0_node(X509_POLICY_LEVEL *level, int i);
+MORVANE_EXPORT const ASN1_OBJECT *X509_policy_node_get0_policy(const X509_POLICY_NODE *node);
+/* A STACK of POLICYQUALINFO, or null. */
+MORVANE_EXPORT STACK *X509_policy_node_get0_qualifiers(const X509_POLICY_NODE *node);
+MORVANE_EXPORT const X509_POLICY_NODE *X509_policy_node_get0_parent(const X509_POLICY_NODE *node);
+
 /* Prints a name/value list: nothing for null; single-line (ml 0) as indent
  * spaces and the pairs joined by ", " without a final newline; multi-line as
  * one pair a line, each after indent spaces.  A pair prints as "name:value",
