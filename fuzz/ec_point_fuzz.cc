@@ -1,14 +1,16 @@
 // Fuzzes the reading of elliptic-curve points: the first byte picks a group
-// (P-256 with the NIST method, secp256k1 with the Montgomery method, or a
-// small curve over a 61-bit prime with the simple method, where random
-// octets often are points), the rest goes through EC_POINT_oct2point; a
+// (below 0x80: P-256 with the NIST method, secp256k1 with the Montgomery
+// method, or a small curve over a 61-bit prime with the simple method, where
+// random octets often are points; from 0x80: the binary curves sect163k1,
+// sect233r1 and c2pnb163v1), the rest goes through EC_POINT_oct2point; a
 // copy of the rest as text goes through EC_POINT_hex2point.
 //
 // Checks: a refused input leaves an error queued; an accepted point is on
-// the curve, writes back in all three forms to points that compare equal
-// (in its own form to the very octets read), survives point2hex/hex2point,
-// and with the generator G obeys (P + G) - G = P, P + P = 2P, and P + G on
-// the curve.
+// the curve, writes back in every form its method writes (all three over
+// GF(p), the uncompressed one over GF(2^m)) to points that compare equal (in
+// its own form to the very octets read), survives point2hex/hex2point, and
+// with the generator G obeys (P + G) - G = P, P + P = 2P, P + G on the
+// curve, and 3 P = P + P + P through the multiplication.
 
 #include "fuzz_check.h"
 
@@ -48,8 +50,12 @@ BIGNUM* Num(const char* hex) {
   return n;
 }
 
+// The binary curves, by name.
+constexpr const char* kBinary[3] = {"sect163k1", "sect233r1", "c2pnb163v1"};
+constexpr int kBinaryNids[3] = {721, 727, 684};
+
 struct Fixture {
-  EC_GROUP* group[3];
+  EC_GROUP* group[6];
   BN_CTX* ctx;
   Fixture() : ctx(BN_CTX_new()) {
     const EC_METHOD* methods[3] = {EC_GFp_nist_method(), EC_GFp_mont_method(),
@@ -75,6 +81,10 @@ struct Fixture {
       BN_free(x);
       BN_free(y);
     }
+    for (int i = 0; i < 3; i++) {
+      group[3 + i] = EC_GROUP_new_by_curve_name(kBinaryNids[i]);
+      Check(group[3 + i] != nullptr, kBinary[i]);
+    }
     ERR_clear_error();
   }
 };
@@ -94,8 +104,15 @@ void CheckPoint(const EC_GROUP* g, const EC_POINT* p, const uint8_t* in, size_t 
   EC_POINT* q = EC_POINT_new(g);
   EC_POINT* r = EC_POINT_new(g);
   Check(q != nullptr && r != nullptr, "points are made");
+  const bool binary = EC_METHOD_get_field_type(EC_GROUP_method_of(g)) == 407;
   for (auto form :
        {POINT_CONVERSION_COMPRESSED, POINT_CONVERSION_UNCOMPRESSED, POINT_CONVERSION_HYBRID}) {
+    if (binary && form != POINT_CONVERSION_UNCOMPRESSED) {
+      Check(EC_POINT_point2oct(g, p, form, nullptr, 0, ctx) == 0,
+            "a binary curve writes no compressed or hybrid form");
+      ERR_clear_error();
+      continue;
+    }
     const std::vector<uint8_t> out = Octets(g, p, form, ctx);
     if (inf || (in[0] & ~1) == form)
       Check(out.size() == len && memcmp(out.data(), in, len) == 0,
@@ -121,6 +138,13 @@ void CheckPoint(const EC_GROUP* g, const EC_POINT* p, const uint8_t* in, size_t 
   Check(EC_POINT_dbl(g, r, p, ctx) == 1 && EC_POINT_copy(q, p) == 1, "2P");
   Check(EC_POINT_add(g, q, q, p, ctx) == 1, "P + P");
   Check(EC_POINT_cmp(g, q, r, ctx) == 0, "P + P = 2P");
+  // 3 P = P + P + P (r = 2P still).
+  BIGNUM* three = BN_new();
+  Check(three != nullptr && BN_set_word(three, 3), "3");
+  Check(EC_POINT_add(g, r, r, p, ctx) == 1, "P + P + P");
+  Check(EC_POINT_mul(g, q, nullptr, p, three, ctx) == 1, "3 P");
+  Check(EC_POINT_cmp(g, q, r, ctx) == 0, "3 P = P + P + P");
+  BN_free(three);
   const int cmp = EC_POINT_cmp(g, p, gen, ctx);
   Check(cmp == 0 || cmp == 1, "a comparison with G answers");
   EC_POINT_free(q);
@@ -132,7 +156,7 @@ void CheckPoint(const EC_GROUP* g, const EC_POINT* p, const uint8_t* in, size_t 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Fixture* fx = new Fixture();
   if (size < 1) return 0;
-  const EC_GROUP* g = fx->group[data[0] % 3];
+  const EC_GROUP* g = fx->group[data[0] % 3 + (data[0] >= 0x80 ? 3 : 0)];
   const uint8_t* in = data + 1;
   const size_t len = size - 1;
   EC_POINT* p = EC_POINT_new(g);

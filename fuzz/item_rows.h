@@ -9,8 +9,12 @@
 #include <morvane/asn1t.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
+#include <morvane/ec.h>
 #include <morvane/ecdsa.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/pkcs12.h>
+#include <morvane/pkcs7.h>
+#include <morvane/ocsp.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>

@@ -2,9 +2,11 @@
 // from outside: the first input octet picks the road, the rest is DER.
 //   even: PrivateKeyInfo through EVP_PKCS82PKEY, the key (when one comes
 //         out) written back in the form it was read in, PKCS8_set_broken;
-//   odd:  an AlgorithmIdentifier through EVP_PBE_CipherInit (PBES1 and
-//         PBES2), its parameters decoded by the key generators; iteration
-//         counts above 64 are left out so that inputs stay quick.
+//   odd, bit 2 clear: an AlgorithmIdentifier through EVP_PBE_CipherInit
+//         (PBES1, PBES2 and the PKCS#12 rows), its parameters decoded by
+//         the key generators;
+//   odd, bit 2 set: an EncryptedPrivateKeyInfo through PKCS8_decrypt.
+// Iteration counts above 64 are left out so that inputs stay quick.
 //
 // Checks: whatever comes out encodes; everything is freed, so the leak
 // check sees anything left behind.
@@ -17,6 +19,7 @@
 #include <morvane/asn1.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/pkcs12.h>
 #include <morvane/x509.h>
 
 namespace {
@@ -83,6 +86,18 @@ void Pbe(const unsigned char* p, long len, int enc) {
   X509_ALGOR_free(alg);
 }
 
+void EncryptedPkcs8(const unsigned char* p, long len) {
+  X509_SIG* sig = d2i_X509_SIG(nullptr, &p, len);
+  if (sig == nullptr) return;
+  if (Iterations(sig->algor) <= kMaxIterations) {
+    if (PKCS8_PRIV_KEY_INFO* p8 = PKCS8_decrypt(sig, "password", -1)) {
+      Check(i2d_PKCS8_PRIV_KEY_INFO(p8, nullptr) > 0, "a decrypted key encodes");
+      PKCS8_PRIV_KEY_INFO_free(p8);
+    }
+  }
+  X509_SIG_free(sig);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -90,7 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   if (size < 1) return 0;
   const int mode = data[0];
-  if (mode & 1)
+  if ((mode & 5) == 5)
+    EncryptedPkcs8(data + 1, static_cast<long>(size - 1));
+  else if (mode & 1)
     Pbe(data + 1, static_cast<long>(size - 1), (mode >> 1) & 1);
   else
     Pkcs8(data + 1, static_cast<long>(size - 1), (mode >> 1) & 3);

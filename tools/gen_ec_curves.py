@@ -12,8 +12,9 @@ prime (64 Miller-Rabin rounds); 4a^3 + 27b^2 != 0 mod p; G on the curve and
 n G the point at infinity; n prime and |h n - (p + 1)| <= 2 sqrt(p); with a
 seed, r b^2 = a^3 mod p for the r that ANSI X9.62 (A.3.3.1) derives from the
 seed with SHA-1.  Per binary-field record: the polynomial has the degree the
-comment states, G on y^2 + xy = x^3 + a x^2 + b, n G the point at infinity, n
-prime, |h n - (2^m + 1)| <= 2 sqrt(2^m), and with a seed b equals the value of
+comment states and is irreducible (Rabin's test), b != 0, G on y^2 + xy = x^3
++ a x^2 + b, n G the point at infinity, n prime, |h n - (2^m + 1)| <= 2
+sqrt(2^m) (the two Oakley records: n G only), and with a seed b equals the value of
 ANSI X9.62 (A.3.3.2) in polynomial basis, except for the curves whose seed
 was used in a normal basis (their b is checked by its published value only).
 SHA-1 is the plain-integer one of tools/rand_model.py (FIPS 180-4), so that
@@ -242,6 +243,30 @@ def f2_mul_point(f, m, a, k, pt):
     return double_and_add(add, k, pt)
 
 
+def f2_irreducible(f, m):
+    """Rabin's test: x^(2^m) = x mod f, and x^(2^(m/r)) - x prime to f for
+    each prime r dividing m."""
+    def x_pow2(e):
+        v = 2
+        for _ in range(e):
+            v = f2_mul(v, v, f, m)
+        return v
+
+    def gcd(a, b):
+        while b:
+            while a and a.bit_length() >= b.bit_length():
+                a ^= b << (a.bit_length() - b.bit_length())
+            a, b = b, a
+        return a
+    if x_pow2(m) != 2:
+        return False
+    for r in range(2, m + 1):
+        if m % r == 0 and all(r % d for d in range(2, r)):
+            if gcd(x_pow2(m // r) ^ 2, f) != 1:
+                return False
+    return True
+
+
 def isqrt(v):
     r = int(v ** 0.5) if v < 1 << 50 else 1 << ((v.bit_length() + 1) // 2)
     while r * r > v:
@@ -263,6 +288,10 @@ def check_binary(rec, size):
         bad.append("not a trinomial or pentanomial")
     if a >> m or b >> m or x >> m or y >> m:
         bad.append("a value has too many bits")
+    if not f2_irreducible(f, m):
+        bad.append("the polynomial is reducible")
+    if b == 0:
+        bad.append("b = 0")
     lhs = f2_mul(y, y, f, m) ^ f2_mul(x, y, f, m)
     x2 = f2_mul(x, x, f, m)
     rhs = f2_mul(x2, x, f, m) ^ f2_mul(a, x2, f, m) ^ b
@@ -270,7 +299,11 @@ def check_binary(rec, size):
         bad.append("G is not on the curve")
     elif f2_mul_point(f, m, a, n, (x, y)) is not None:
         bad.append("n G is not the point at infinity")
-    if rec["name"] not in COMPOSITE_ORDER and not probable_prime(n):
+    if rec["name"] in COMPOSITE_ORDER:
+        # RFC 2409 gives these for key exchange only: n G = O is all that is
+        # looked at, and a mismatch is reported rather than corrected.
+        return bad
+    if not probable_prime(n):
         bad.append("n is not prime")
     t = h * n - ((1 << m) + 1)
     if t * t > 4 * (1 << m):

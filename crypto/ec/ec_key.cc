@@ -135,6 +135,7 @@ int EC_KEY_generate_key(EC_KEY* eckey) {
   do {
     if (!BN_rand_range(priv, order)) goto err;
   } while (BN_is_zero(priv));
+  MORVANE_EC_SCALAR_DRAWN(priv);
   if (!EC_POINT_mul(eckey->group, pub, priv, nullptr, nullptr, ctx)) goto err;
   if (eckey->priv_key == nullptr) {
     eckey->priv_key = priv;

@@ -28,12 +28,15 @@
 
 #include "ec/internal.h"
 #include "internal/ct.h"
+#include "internal/fixed_words.h"
 
 namespace {
 
 using limb = uint64_t;
 using u128 = unsigned __int128;
 namespace ct = morvane::ct;
+using morvane::ec::from_limbs;
+using morvane::ec::to_limbs;
 
 constexpr size_t kMaxLimbs = 11;  // 661 bits
 constexpr size_t kWindow = 4;
@@ -194,21 +197,6 @@ void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
   }
 }
 
-// A public, non-negative number below p (or any of at most 64 N bits for
-// the scalar) into limbs, two 32-bit words of the number to a limb.
-template <size_t N>
-bool to_limbs(limb out[N], const BIGNUM* a) {
-  static_assert(BN_BITS2 == 32);
-  const size_t top = a->top < 0 ? 0 : static_cast<size_t>(a->top);
-  if (top > 2 * N) return false;
-  for (size_t j = 0; j < N; j++) {
-    const limb lo = 2 * j < top ? a->d[2 * j] : 0;
-    const limb hi = 2 * j + 1 < top ? a->d[2 * j + 1] : 0;
-    out[j] = lo | hi << 32;
-  }
-  return true;
-}
-
 template <size_t N>
 bool to_mont(Fe<N>& r, const BIGNUM* a, const Field<N>& f) {
   Fe<N> plain;
@@ -233,15 +221,6 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
     if ((e[i / 64] >> (i % 64)) & 1) mul(acc, acc, a, f);
   }
   r = acc;
-}
-
-template <size_t N>
-BIGNUM* from_limbs(const limb v[N]) {
-  unsigned char buf[8 * N];
-  for (size_t j = 0; j < N; j++)
-    for (size_t b = 0; b < 8; b++)
-      buf[8 * N - 1 - (8 * j + b)] = static_cast<unsigned char>(v[j] >> (8 * b));
-  return BN_bin2bn(buf, static_cast<int>(sizeof buf), nullptr);
 }
 
 template <size_t N>
@@ -328,6 +307,113 @@ done:
   return ok;
 }
 
+// ---- arithmetic modulo the group order ------------------------------------
+// The same Montgomery arithmetic with the order n in place of p: the nonce's
+// inverse and the signature's s = k^-1 (m + x r) mod n, with no branch and no
+// address that depends on k, its inverse or x.  A number enters as its
+// 64 N-bit limbs (its word count is public) and must be below 2^(64 N);
+// Montgomery products reduce it modulo n on the way.
+
+// The order as a Montgomery modulus: p = n, n0, r2 = R^2 mod n, one = R mod n.
+template <size_t N>
+bool order_field(Field<N>& f, const BIGNUM* n, BN_CTX* ctx) {
+  if (!to_limbs<N>(f.p, n)) return false;
+  limb inv = f.p[0];
+  for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
+  f.n0 = 0 - inv;
+  BN_CTX_start(ctx);
+  BIGNUM* rr = BN_CTX_get(ctx);
+  const bool ok = rr != nullptr && BN_set_word(rr, 1) &&
+                  BN_lshift(rr, rr, static_cast<int>(128 * N)) && BN_nnmod(rr, rr, n, ctx) &&
+                  to_limbs<N>(f.r2.v, rr);
+  BN_CTX_end(ctx);
+  if (!ok) return false;
+  Fe<N> unit = {};
+  unit.v[0] = 1;
+  mul(f.one, f.r2, unit, f);
+  return true;
+}
+
+// A secret number's limbs (its word count public): 32-bit words two to a limb.
+template <size_t N>
+bool secret_limbs(limb out[N], const BIGNUM* a) {
+  if (a->top < 0 || static_cast<size_t>(a->top) > 2 * N) return false;
+  return to_limbs<N>(out, a);
+}
+
+// Stores v (plain form) in a; `reveal` makes the words public first.  The
+// top of a secret value is found by masks (internal/fixed_words.h).
+template <size_t N>
+bool store(BIGNUM* a, const Fe<N>& v, bool reveal) {
+  BN_ULONG w[2 * N];
+  for (size_t j = 0; j < N; j++) {
+    const limb x = reveal ? ct::declassify(v.v[j]) : v.v[j];
+    w[2 * j] = static_cast<BN_ULONG>(x);
+    w[2 * j + 1] = static_cast<BN_ULONG>(x >> 32);
+  }
+  const int ok = morvane::internal::store_words(a, w, static_cast<int>(2 * N));
+  MORVANE_cleanse(w, sizeof w);
+  return ok == 1;
+}
+
+// out = k^-1 mod n when x is null; otherwise out = k' (m + x r) mod n, made
+// public, with k' = k^-1 unless k_is_inverse.
+template <size_t N>
+int order_op_n(const BIGNUM* n, BIGNUM* out, const BIGNUM* k, bool k_is_inverse, const BIGNUM* x,
+               const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx) {
+  Field<N> f;
+  Fe<N> kk, t, u, unit = {};
+  unit.v[0] = 1;
+  int ok = 0;
+  if (!order_field<N>(f, n, ctx) || !secret_limbs<N>(t.v, k)) goto done;
+  mul(kk, t, f.r2, f);                   // k R
+  if (!k_is_inverse) invert(kk, kk, f);  // k^-1 R
+  if (x == nullptr) {
+    mul(kk, kk, unit, f);
+    ok = store<N>(out, kk, false);
+    goto done;
+  }
+  if (!secret_limbs<N>(t.v, x)) goto done;
+  mul(t, t, f.r2, f);  // x R
+  if (!to_limbs<N>(u.v, r)) goto done;
+  mul(u, u, f.r2, f);  // r R
+  mul(t, t, u, f);     // x r R
+  if (!to_limbs<N>(u.v, m)) goto done;
+  mul(u, u, f.r2, f);  // m R
+  add(t, t, u, f);     // (m + x r) R
+  mul(t, t, kk, f);    // s R
+  mul(t, t, unit, f);  // s
+  ok = store<N>(out, t, true);
+done:
+  MORVANE_cleanse(&kk, sizeof kk);
+  MORVANE_cleanse(&t, sizeof t);
+  MORVANE_cleanse(&u, sizeof u);
+  return ok;
+}
+
+using OrderFn = int (*)(const BIGNUM*, BIGNUM*, const BIGNUM*, bool, const BIGNUM*, const BIGNUM*,
+                        const BIGNUM*, BN_CTX*);
+
+template <size_t... I>
+constexpr OrderFn pick_order(size_t n, std::index_sequence<I...>) {
+  OrderFn fn = nullptr;
+  ((n == I + 1 ? (fn = order_op_n<I + 1>, 0) : 0), ...);
+  return fn;
+}
+
+int order_op(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inverse,
+             const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx) {
+  const BIGNUM* n = &group->order;
+  if (BN_is_zero(n) || !BN_is_odd(n) || BN_is_negative(k) || (x != nullptr && BN_is_negative(x)))
+    return 0;
+  const size_t limbs = (static_cast<size_t>(BN_num_bits(n)) + 63) / 64;
+  OrderFn fn = pick_order(limbs, std::make_index_sequence<kMaxLimbs>());
+  if (fn == nullptr) return 0;
+  morvane::ec::AnyCtx c(ctx);
+  if (!c.ok()) return 0;
+  return fn(n, out, k, k_is_inverse, x, r, m, c.get());
+}
+
 using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, BN_CTX*);
 
 template <size_t... I>
@@ -380,6 +466,18 @@ int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
   if (!fn(group, r, k, point, c.get())) return 0;
   if (BN_is_negative(k) && !EC_POINT_invert(group, r, c.get())) return 0;
   return 1;
+}
+
+int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX* ctx) {
+  return order_op(group, out, k, false, nullptr, nullptr, nullptr, ctx);
+}
+
+int ct_order_sign(const EC_GROUP* group, BIGNUM* s, const BIGNUM* k, bool k_is_inverse,
+                  const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx) {
+  if (BN_is_negative(r) || BN_is_negative(m) || BN_ucmp(r, &group->order) >= 0 ||
+      BN_num_bits(m) > BN_num_bits(&group->order))
+    return 0;
+  return order_op(group, s, k, k_is_inverse, x, r, m, ctx);
 }
 
 }  // namespace morvane::ec

@@ -114,9 +114,28 @@ int ec_GFp_simple_set_compressed_coordinates(const EC_GROUP* group, EC_POINT* po
   return EC_POINT_set_affine_coordinates_GFp(group, point, x, y, c);
 }
 
-namespace {
+namespace morvane::ec {
 
-// Writes v big-endian into exactly n bytes at out; false when it needs more.
+int read_point_form(const unsigned char* buf, size_t len, size_t field_len, int func,
+                    int* y_bit) {
+  *y_bit = buf[0] & 1;
+  const int form = buf[0] & ~1;
+  if ((form != 0 && form != POINT_CONVERSION_COMPRESSED && form != POINT_CONVERSION_UNCOMPRESSED &&
+       form != POINT_CONVERSION_HYBRID) ||
+      ((form == 0 || form == POINT_CONVERSION_UNCOMPRESSED) && *y_bit)) {
+    ECERR(func, EC_R_INVALID_ENCODING);
+    return -1;
+  }
+  const size_t enc_len = form == 0                             ? 1
+                         : form == POINT_CONVERSION_COMPRESSED ? 1 + field_len
+                                                               : 1 + 2 * field_len;
+  if (len != enc_len) {
+    ECERR(func, EC_R_INVALID_ENCODING);
+    return -1;
+  }
+  return form;
+}
+
 bool put_padded(unsigned char* out, size_t n, const BIGNUM* v) {
   const size_t len = static_cast<size_t>(BN_num_bytes(v));
   if (len > n) return false;
@@ -124,7 +143,9 @@ bool put_padded(unsigned char* out, size_t n, const BIGNUM* v) {
   return static_cast<size_t>(BN_bn2bin(v, out + (n - len))) == len;
 }
 
-}  // namespace
+}  // namespace morvane::ec
+
+using morvane::ec::put_padded;
 
 /* see morvane/ec.h */
 size_t ec_GFp_simple_point2oct(const EC_GROUP* group, const EC_POINT* point,
@@ -173,27 +194,12 @@ int ec_GFp_simple_oct2point(const EC_GROUP* group, EC_POINT* point, const unsign
     ECERR(EC_F_EC_GFP_SIMPLE_OCT2POINT, EC_R_BUFFER_TOO_SMALL);
     return 0;
   }
-  const int y_bit = buf[0] & 1;
-  const int form = buf[0] & ~1;
-  if ((form != 0 && form != POINT_CONVERSION_COMPRESSED && form != POINT_CONVERSION_UNCOMPRESSED &&
-       form != POINT_CONVERSION_HYBRID) ||
-      ((form == 0 || form == POINT_CONVERSION_UNCOMPRESSED) && y_bit)) {
-    ECERR(EC_F_EC_GFP_SIMPLE_OCT2POINT, EC_R_INVALID_ENCODING);
-    return 0;
-  }
-  if (form == 0) {
-    if (len != 1) {
-      ECERR(EC_F_EC_GFP_SIMPLE_OCT2POINT, EC_R_INVALID_ENCODING);
-      return 0;
-    }
-    return EC_POINT_set_to_infinity(group, point);
-  }
   const size_t field_len = static_cast<size_t>(BN_num_bytes(&group->field));
-  const size_t enc_len = form == POINT_CONVERSION_COMPRESSED ? 1 + field_len : 1 + 2 * field_len;
-  if (len != enc_len) {
-    ECERR(EC_F_EC_GFP_SIMPLE_OCT2POINT, EC_R_INVALID_ENCODING);
-    return 0;
-  }
+  int y_bit = 0;
+  const int form =
+      morvane::ec::read_point_form(buf, len, field_len, EC_F_EC_GFP_SIMPLE_OCT2POINT, &y_bit);
+  if (form < 0) return 0;
+  if (form == 0) return EC_POINT_set_to_infinity(group, point);
   Scratch s(ctx);
   BIGNUM* x = s.get();
   BIGNUM* y = s.get();

@@ -8,8 +8,10 @@
 #define MORVANE_CRYPTO_EC_INTERNAL_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <morvane/bn.h>
+#include <morvane/crypto.h>
 #include <morvane/ec.h>
 #include <morvane/err.h>
 
@@ -271,6 +273,46 @@ constexpr EC_METHOD gfp_method(const GfpSlots& s) {
           s.field_set_to_one};
 }
 
+// Writes v big-endian into exactly n bytes at out (zeros on the left);
+// false when it needs more.
+bool put_padded(unsigned char* out, size_t n, const BIGNUM* v);
+
+// The first octet of an encoded point (X9.62 / SEC 1, 2.3.4), shared by the
+// octet readers: `len` must be at least 1.  Returns the form (0 for the point
+// at infinity, 2, 4 or 6) with the y bit in *y_bit, or -1 with "invalid
+// encoding" queued under `func` for an unknown form, a y bit on form 0 or 4,
+// or a point at infinity longer than one octet.  With `field_len` the
+// encoding's length is checked too: 1 + field_len for form 2, 1 + 2
+// field_len for 4 and 6.
+int read_point_form(const unsigned char* buf, size_t len, size_t field_len, int func, int* y_bit);
+
+// The fixed-width engines' words: a non-negative number's magnitude into N
+// 64-bit words, least significant first (false when it has more than 2N
+// 32-bit words), and N words back into a new BIGNUM (null on failure).
+template <size_t N>
+bool to_limbs(uint64_t out[N], const BIGNUM* a) {
+  static_assert(BN_BITS2 == 32);
+  const size_t top = a->top < 0 ? 0 : static_cast<size_t>(a->top);
+  if (top > 2 * N) return false;
+  for (size_t j = 0; j < N; j++) {
+    const uint64_t lo = 2 * j < top ? a->d[2 * j] : 0;
+    const uint64_t hi = 2 * j + 1 < top ? a->d[2 * j + 1] : 0;
+    out[j] = lo | hi << 32;
+  }
+  return true;
+}
+
+template <size_t N>
+BIGNUM* from_limbs(const uint64_t v[N]) {
+  unsigned char buf[8 * N];
+  for (size_t j = 0; j < N; j++)
+    for (size_t b = 0; b < 8; b++)
+      buf[8 * N - 1 - (8 * j + b)] = static_cast<unsigned char>(v[j] >> (8 * b));
+  BIGNUM* r = BN_bin2bn(buf, static_cast<int>(sizeof buf), nullptr);
+  MORVANE_cleanse(buf, sizeof buf);
+  return r;
+}
+
 // True when p equals one of the five NIST primes (as unsigned numbers), with
 // its reduction function in *mod when mod is not null.  Queues nothing.
 bool nist_prime(const BIGNUM* p,
@@ -285,6 +327,39 @@ bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
 int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
            const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx);
 
+// The GF(2^m) method's multiplication slots (ec2_mult.cc), and its
+// Montgomery ladder: r = |scalar| point ("invalid argument" when r is point).
+int gf2m_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
+             const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx);
+int gf2m_precompute_mult(EC_GROUP* group, BN_CTX* ctx);
+int gf2m_have_precompute_mult(const EC_GROUP* group);
+int gf2m_montgomery_point_multiply(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar,
+                                   const EC_POINT* point, BN_CTX* ctx);
+
+// Constant-time arithmetic modulo the group's order n (ecp_ct.cc), for
+// groups with an odd order of at most 704 bits; k and x below 2^(64 N)
+// (N = ceil(bits(n) / 64)), their word counts public.  ct_order_inverse:
+// out = k^-1 mod n, stored with a masked top (secret).  ct_order_sign:
+// s = k' (m + x r) mod n with k' = k when k_is_inverse, else k^-1; r < n
+// and m of at most bits(n) bits are public, and so is s.  1 or 0 (nothing
+// queued).
+int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX* ctx);
+int ct_order_sign(const EC_GROUP* group, BIGNUM* s, const BIGNUM* k, bool k_is_inverse,
+                  const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx);
+
 }  // namespace morvane::ec
+
+// Seam of the constant-time check: a test build of ec_key.cc that defines
+// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each private
+// scalar EC_KEY_generate_key draws, as soon as it is drawn (the harness
+// marks its words secret there).  The library build compiles the call away.
+#ifdef MORVANE_EC_KEY_SEAM
+namespace morvane::ec {
+void scalar_drawn(BIGNUM* k);
+}  // namespace morvane::ec
+#define MORVANE_EC_SCALAR_DRAWN(k) ::morvane::ec::scalar_drawn(k)
+#else
+#define MORVANE_EC_SCALAR_DRAWN(k) static_cast<void>(0)
+#endif
 
 #endif  // MORVANE_CRYPTO_EC_INTERNAL_H

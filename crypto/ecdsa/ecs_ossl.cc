@@ -1,8 +1,8 @@
 // The built-in ECDSA computations (ANSI X9.62 7.3 and 7.4, SEC 1 4.1.3 and
-// 4.1.4).  The nonce, its inverse and the private scalar carry
-// BN_FLAG_SECRET, so the inversion and the products take the big-number
-// library's constant-time paths, and k x G goes through the curve's
-// constant-time single-term multiplication.
+// 4.1.4).  The nonce, its inverse and the private scalar meet only
+// constant-time code: k x G goes through the curve's one-term
+// multiplication, the inversion and the products through the fixed-width
+// arithmetic modulo the order (crypto/ec/ecp_ct.cc).
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -10,6 +10,7 @@
 #include <morvane/err.h>
 #include <morvane/objects.h>
 
+#include "ec/internal.h"
 #include "ecdsa/internal.h"
 
 namespace {
@@ -37,6 +38,47 @@ int affine_x(const EC_GROUP* group, const EC_POINT* p, BIGNUM* x, BN_CTX* ctx) {
 
 namespace morvane::ecdsa {
 
+namespace {
+
+// Draws a nonce k in [1, n) and r = x(k G) mod n, again until r is not 0.
+// k keeps BN_FLAG_SECRET; k G goes through the curve's constant-time
+// one-term multiplication.
+int draw_nonce(const EC_GROUP* group, const BIGNUM* order, BIGNUM* k, BIGNUM* r, BN_CTX* ctx,
+               int func) {
+  EC_POINT* tmp = EC_POINT_new(group);
+  BIGNUM* X = BN_new();
+  int ok = 0;
+  if (tmp == nullptr || X == nullptr) {
+    ECDSAerr(func, ERR_R_MALLOC_FAILURE);
+    goto err;
+  }
+  BN_set_flags(k, BN_FLAG_SECRET);
+  do {
+    do {
+      if (!BN_rand_range(k, order)) {
+        ECDSAerr(func, ECDSA_R_RANDOM_NUMBER_GENERATION_FAILED);
+        goto err;
+      }
+    } while (BN_is_zero(k));
+    MORVANE_ECDSA_NONCE_DRAWN(k);
+    if (!EC_POINT_mul(group, tmp, k, nullptr, nullptr, ctx) || !affine_x(group, tmp, X, ctx)) {
+      ECDSAerr(func, ERR_R_EC_LIB);
+      goto err;
+    }
+    if (!BN_nnmod(r, X, order, ctx)) {
+      ECDSAerr(func, ERR_R_BN_LIB);
+      goto err;
+    }
+  } while (BN_is_zero(r));
+  ok = 1;
+err:
+  BN_clear_free(X);
+  EC_POINT_clear_free(tmp);
+  return ok;
+}
+
+}  // namespace
+
 int sign_setup(EC_KEY* eckey, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp) {
   const EC_GROUP* group = eckey != nullptr ? EC_KEY_get0_group(eckey) : nullptr;
   if (group == nullptr || kinvp == nullptr || rp == nullptr) {
@@ -53,58 +95,42 @@ int sign_setup(EC_KEY* eckey, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp) {
     }
   }
   BIGNUM* k = BN_new();
+  BIGNUM* kinv = BN_new();
   BIGNUM* r = BN_new();
   BIGNUM* order = BN_new();
-  BIGNUM* X = BN_new();
-  EC_POINT* tmp = nullptr;
-  if (k == nullptr || r == nullptr || order == nullptr || X == nullptr) {
+  if (k == nullptr || kinv == nullptr || r == nullptr || order == nullptr) {
     ECDSAerr(ECDSA_F_ECDSA_SIGN_SETUP, ERR_R_MALLOC_FAILURE);
     goto err;
   }
-  BN_set_flags(k, BN_FLAG_SECRET);
-  tmp = EC_POINT_new(group);
-  if (tmp == nullptr || !EC_GROUP_get_order(group, order, ctx)) {
+  if (!EC_GROUP_get_order(group, order, ctx)) {
     ECDSAerr(ECDSA_F_ECDSA_SIGN_SETUP, ERR_R_EC_LIB);
     goto err;
   }
-  do {
-    do {
-      if (!BN_rand_range(k, order)) {
-        ECDSAerr(ECDSA_F_ECDSA_SIGN_SETUP, ECDSA_R_RANDOM_NUMBER_GENERATION_FAILED);
-        goto err;
-      }
-    } while (BN_is_zero(k));
-    if (!EC_POINT_mul(group, tmp, k, nullptr, nullptr, ctx) || !affine_x(group, tmp, X, ctx)) {
-      ECDSAerr(ECDSA_F_ECDSA_SIGN_SETUP, ERR_R_EC_LIB);
-      goto err;
-    }
-    if (!BN_nnmod(r, X, order, ctx)) {
-      ECDSAerr(ECDSA_F_ECDSA_SIGN_SETUP, ERR_R_BN_LIB);
-      goto err;
-    }
-  } while (BN_is_zero(r));
-  if (BN_mod_inverse(k, k, order, ctx) == nullptr) {
+  if (!draw_nonce(group, order, k, r, ctx, ECDSA_F_ECDSA_SIGN_SETUP)) goto err;
+  BN_set_flags(kinv, BN_FLAG_SECRET);
+  if (!morvane::ec::ct_order_inverse(group, kinv, k, ctx)) {
     ECDSAerr(ECDSA_F_ECDSA_SIGN_SETUP, ERR_R_BN_LIB);
     goto err;
   }
-  BN_set_flags(k, BN_FLAG_SECRET);
   BN_clear_free(*rp);
   BN_clear_free(*kinvp);
   *rp = r;
-  *kinvp = k;
+  *kinvp = kinv;
   r = nullptr;
-  k = nullptr;
+  kinv = nullptr;
   ok = 1;
 err:
   BN_clear_free(k);
+  BN_clear_free(kinv);
   BN_clear_free(r);
   BN_free(order);
-  BN_clear_free(X);
-  EC_POINT_clear_free(tmp);
   if (ctx != ctx_in) BN_CTX_free(ctx);
   return ok;
 }
 
+// s = k^-1 (m + x r) mod n, all in the constant-time arithmetic modulo the
+// order: the nonce (or its precomputed inverse) and the private scalar
+// reach no branch and no address.
 ECDSA_SIG* do_sign(const unsigned char* dgst, int dgst_len, const BIGNUM* in_kinv,
                    const BIGNUM* in_r, EC_KEY* eckey) {
   const EC_GROUP* group = eckey != nullptr ? EC_KEY_get0_group(eckey) : nullptr;
@@ -115,11 +141,9 @@ ECDSA_SIG* do_sign(const unsigned char* dgst, int dgst_len, const BIGNUM* in_kin
   }
   const bool precomputed = in_kinv != nullptr && in_r != nullptr;
   bool ok = false;
-  BIGNUM* kinv = nullptr;
+  BIGNUM* k = nullptr;
   BIGNUM* order = nullptr;
-  BIGNUM* tmp = nullptr;
   BIGNUM* m = nullptr;
-  BIGNUM* x = nullptr;
   BN_CTX* ctx = nullptr;
   ECDSA_SIG* ret = ECDSA_SIG_new();
   if (ret == nullptr) {
@@ -128,16 +152,12 @@ ECDSA_SIG* do_sign(const unsigned char* dgst, int dgst_len, const BIGNUM* in_kin
   }
   ctx = BN_CTX_new();
   order = BN_new();
-  tmp = BN_new();
   m = BN_new();
-  x = BN_new();  // a secret copy of the private scalar
-  if (ctx == nullptr || order == nullptr || tmp == nullptr || m == nullptr || x == nullptr ||
-      BN_copy(x, priv) == nullptr) {
+  k = BN_new();
+  if (ctx == nullptr || order == nullptr || m == nullptr || k == nullptr) {
     ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_MALLOC_FAILURE);
     goto err;
   }
-  BN_set_flags(x, BN_FLAG_SECRET);
-  BN_set_flags(tmp, BN_FLAG_SECRET);
   if (!EC_GROUP_get_order(group, order, ctx)) {
     ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_EC_LIB);
     goto err;
@@ -147,23 +167,16 @@ ECDSA_SIG* do_sign(const unsigned char* dgst, int dgst_len, const BIGNUM* in_kin
     goto err;
   }
   for (;;) {
-    const BIGNUM* ck;
     if (precomputed) {
       if (BN_copy(ret->r, in_r) == nullptr) {
         ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_MALLOC_FAILURE);
         goto err;
       }
-      ck = in_kinv;
-    } else {
-      if (!ECDSA_sign_setup(eckey, ctx, &kinv, &ret->r)) {
-        ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_LIB_ECDSA);
-        goto err;
-      }
-      ck = kinv;
+    } else if (!draw_nonce(group, order, k, ret->r, ctx, ECDSA_F_ECDSA_DO_SIGN)) {
+      goto err;
     }
-    // s = k^-1 (m + x r) mod n
-    if (!BN_mod_mul(tmp, x, ret->r, order, ctx) || !BN_mod_add_quick(ret->s, tmp, m, order) ||
-        !BN_mod_mul(ret->s, ret->s, ck, order, ctx)) {
+    if (!morvane::ec::ct_order_sign(group, ret->s, precomputed ? in_kinv : k, precomputed, priv,
+                                    ret->r, m, ctx)) {
       ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_BN_LIB);
       goto err;
     }
@@ -181,10 +194,8 @@ err:
   }
   BN_CTX_free(ctx);
   BN_clear_free(m);
-  BN_clear_free(tmp);
-  BN_clear_free(x);
+  BN_clear_free(k);
   BN_free(order);
-  BN_clear_free(kinv);
   return ret;
 }
 

@@ -216,20 +216,28 @@ int b64_read(BIO* b, char* out, int outl) {
   // A stream that ended in an error keeps reporting it.
   int ret_code = ctx->cont < 0 ? ctx->cont : 0;
   while (outl > 0 && ctx->cont > 0) {
+    const bool unbroken = no_newlines(b);
+    // The source has nothing now (a memory stream at its end, say): the
+    // whole lines held are decoded before the retry is passed on, or a
+    // message shorter than the 1024-character window would never be read.
+    bool held_only = false;
     int i = BIO_read(b->next_bio, ctx->tmp + ctx->tmp_len, kChunk - ctx->tmp_len);
     if (i <= 0) {
       ret_code = i;
-      if (BIO_should_retry(b->next_bio)) break;
-      ctx->cont = i;
-      if (ctx->tmp_len == 0) break;
+      if (BIO_should_retry(b->next_bio)) {
+        if (unbroken || ctx->start || ctx->tmp_len == 0) break;
+        held_only = true;
+      } else {
+        ctx->cont = i;
+        if (ctx->tmp_len == 0) break;
+      }
       i = 0;  // decode what is held
     }
     ctx->tmp_len += i;
 
-    const bool unbroken = no_newlines(b);
     if (!unbroken && ctx->start) {
       if (!find_first_line(ctx)) continue;
-    } else if (!unbroken && ctx->tmp_len < kChunk && ctx->cont > 0) {
+    } else if (!unbroken && !held_only && ctx->tmp_len < kChunk && ctx->cont > 0) {
       continue;  // collect up to 1024 characters first
     }
 
@@ -240,8 +248,20 @@ int b64_read(BIO* b, char* out, int outl) {
       rc = decoded < 0 ? -1 : 1;
       if (decoded < 0) decoded = 0;
     } else {
-      rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf, &decoded, ctx->tmp, ctx->tmp_len);
-      ctx->tmp_len = 0;
+      // Whole lines only while the source goes on: the decoder judges each
+      // line by what one call hands it, and the tail of a line cut by the
+      // 1024-character window would read as a short last line, ending the
+      // data early.  The tail waits for the rest of its line.
+      int upto = ctx->tmp_len;
+      if (ctx->cont > 0) {
+        int nl = upto - 1;
+        while (nl >= 0 && ctx->tmp[nl] != '\n') nl--;
+        if (nl >= 0) upto = nl + 1;
+      }
+      if (held_only && ctx->tmp[upto - 1] != '\n') break;  // no whole line yet
+      rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf, &decoded, ctx->tmp, upto);
+      memmove(ctx->tmp, ctx->tmp + upto, static_cast<size_t>(ctx->tmp_len - upto));
+      ctx->tmp_len -= upto;
     }
     ctx->buf_off = 0;
     ctx->buf_len = decoded;
@@ -253,6 +273,7 @@ int b64_read(BIO* b, char* out, int outl) {
       ctx->cont = 0;  // the decoder saw the end of the data
     }
     ret += pending(ctx).deliver(out, outl);
+    if (held_only) break;
   }
   BIO_copy_next_retry(b);
   return ret == 0 ? ret_code : ret;

@@ -330,7 +330,9 @@ GENERAL_NAME* v2i_GENERAL_NAME_ex(GENERAL_NAME* out, const X509V3_EXT_METHOD* /*
     return nullptr;
   }
   int type;
-  if (name_cmp(name, "email") == 0)
+  if (name == nullptr)
+    type = -1;
+  else if (name_cmp(name, "email") == 0)
     type = GEN_EMAIL;
   else if (name_cmp(name, "URI") == 0)
     type = GEN_URI;
@@ -344,7 +346,9 @@ GENERAL_NAME* v2i_GENERAL_NAME_ex(GENERAL_NAME* out, const X509V3_EXT_METHOD* /*
     type = GEN_DIRNAME;
   else if (name_cmp(name, "otherName") == 0)
     type = GEN_OTHERNAME;
-  else {
+  else
+    type = -1;
+  if (type < 0) {
     X509V3err(X509V3_F_V2I_GENERAL_NAME_EX, X509V3_R_UNSUPPORTED_OPTION);
     ERR_add_error_data(2, "name=", name);
     return nullptr;

@@ -12,9 +12,11 @@ ASN1_SEQUENCE(OTHERNAME) = {
     ASN1_EXP(OTHERNAME, value, ASN1_ANY, 0),
 } ASN1_SEQUENCE_END(OTHERNAME);
 
+// A DirectoryString is an untagged CHOICE, so its context tags are explicit
+// (X.680, 31.2.7): an implicit tag would lose the string's own type.
 ASN1_SEQUENCE(EDIPARTYNAME) = {
-    ASN1_IMP_OPT(EDIPARTYNAME, nameAssigner, DIRECTORYSTRING, 0),
-    ASN1_IMP_OPT(EDIPARTYNAME, partyName, DIRECTORYSTRING, 1),
+    ASN1_EXP_OPT(EDIPARTYNAME, nameAssigner, DIRECTORYSTRING, 0),
+    ASN1_EXP_OPT(EDIPARTYNAME, partyName, DIRECTORYSTRING, 1),
 } ASN1_SEQUENCE_END(EDIPARTYNAME);
 
 ASN1_CHOICE(GENERAL_NAME) = {

@@ -22,7 +22,7 @@ namespace {
 
 // The built-in methods, in ascending NID order for the binary search.  The
 // NID column repeats each method's ext_nid so that the order can be checked
-// at compile time (the records live in other files); the registry tests
+// at compile time (some records live in other files); the registry tests
 // check that the two agree.
 struct StandardExt {
   int nid;
@@ -31,40 +31,41 @@ struct StandardExt {
 
 constexpr StandardExt standard_exts[] = {
     {71, &v3_nscert},
-    {72, &v3_ns_ia5_list[0]},  // nsBaseUrl
-    {73, &v3_ns_ia5_list[1]},  // nsRevocationUrl
-    {74, &v3_ns_ia5_list[2]},  // nsCaRevocationUrl
-    {75, &v3_ns_ia5_list[3]},  // nsRenewalUrl
-    {76, &v3_ns_ia5_list[4]},  // nsCaPolicyUrl
-    {77, &v3_ns_ia5_list[5]},  // nsSslServerName
-    {78, &v3_ns_ia5_list[6]},  // nsComment
-    {82, &morvane::v3::skey_id},
+    {72, &v3_ns_ia5_list[0]},               // nsBaseUrl
+    {73, &v3_ns_ia5_list[1]},               // nsRevocationUrl
+    {74, &v3_ns_ia5_list[2]},               // nsCaRevocationUrl
+    {75, &v3_ns_ia5_list[3]},               // nsRenewalUrl
+    {76, &v3_ns_ia5_list[4]},               // nsCaPolicyUrl
+    {77, &v3_ns_ia5_list[5]},               // nsSslServerName
+    {78, &v3_ns_ia5_list[6]},               // nsComment
+    {82, &morvane::v3::skey_id},            // subjectKeyIdentifier
     {83, &v3_key_usage},
     {84, &v3_pkey_usage_period},
-    {85, &morvane::v3::subject_alt},
-    {86, &morvane::v3::issuer_alt},
-    {87, &morvane::v3::basic_constraints},
+    {85, &morvane::v3::subject_alt},        // subjectAltName
+    {86, &morvane::v3::issuer_alt},         // issuerAltName
+    {87, &morvane::v3::basic_constraints},  // basicConstraints
     {88, &v3_crl_num},
     {89, &v3_cpols},
-    {90, &morvane::v3::authority_key_id},
-    {103, &morvane::v3::crl_dist_points},
+    {90, &morvane::v3::authority_key_id},   // authorityKeyIdentifier
+    {103, &morvane::v3::crl_dist_points},   // crlDistributionPoints
     {126, &v3_ext_ku},
     {140, &v3_delta_crl},
     {141, &v3_crl_reason},
     {142, &v3_crl_invdate},
     {143, &v3_sxnet},
-    {177, &morvane::v3::info_access},
+    {177, &morvane::v3::info_access},       // authorityInfoAccess
     {366, &v3_ocsp_nonce},
     {367, &v3_ocsp_crlid},
     {368, &v3_ocsp_accresp},
     {369, &v3_ocsp_nocheck},
     {370, &v3_ocsp_acutoff},
-    {398, &morvane::v3::subject_info_access},
-    {401, &morvane::v3::policy_constraints},
+    {371, &v3_ocsp_serviceloc},
+    {398, &morvane::v3::subject_info_access},  // subjectInfoAccess
+    {401, &morvane::v3::policy_constraints},   // policyConstraints
     {430, &v3_crl_hold},
     {663, &v3_pci},
-    {666, &morvane::v3::name_constraints},
-    {747, &morvane::v3::policy_mappings},
+    {666, &morvane::v3::name_constraints},  // nameConstraints
+    {747, &morvane::v3::policy_mappings},   // policyMappings
     {748, &v3_inhibit_anyp},
 };
 

@@ -9,11 +9,16 @@
 #include <morvane/bio.h>
 #include <morvane/err.h>
 #include <morvane/ocsp.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
 #include "x509v3/ext_more.h"
 
 namespace {
+
+// The one-line name form (RFC 2253 escapes, "C = GB, O = Example").
+constexpr unsigned long kNameOneLine = 0x82031FUL;
 
 void* ocsp_nonce_new() {
   return ASN1_OCTET_STRING_new();
@@ -72,6 +77,21 @@ int i2r_ocsp_crlid(const X509V3_EXT_METHOD* /*method*/, void* value, BIO* out, i
   return 1;
 }
 
+int i2r_ocsp_serviceloc(const X509V3_EXT_METHOD* /*method*/, void* value, BIO* out,
+                        int indent) {
+  auto* a = static_cast<OCSP_SERVICELOC*>(value);
+  if (BIO_printf(out, "%*sIssuer: ", indent, "") < 0 ||
+      X509_NAME_print_ex(out, a->issuer, 0, kNameOneLine) < 0)
+    return 0;
+  for (int i = 0; i < sk_num(a->locator); i++) {
+    auto* ad = reinterpret_cast<ACCESS_DESCRIPTION*>(sk_value(a->locator, i));
+    if (BIO_printf(out, "\n%*s", 2 * indent, "") < 0 || i2a_ASN1_OBJECT(out, ad->method) <= 0 ||
+        BIO_puts(out, " - ") <= 0 || GENERAL_NAME_print(out, ad->location) <= 0)
+      return 0;
+  }
+  return 1;
+}
+
 void* s2i_ocsp_nocheck(const X509V3_EXT_METHOD* /*method*/, X509V3_CTX* /*ctx*/,
                        const char* /*str*/) {
   return ASN1_NULL_new();
@@ -110,8 +130,17 @@ constexpr X509V3_EXT_METHOD nocheck_method() {
   return m;
 }
 
+constexpr X509V3_EXT_METHOD serviceloc_method() {
+  X509V3_EXT_METHOD m = {};
+  m.ext_nid = 371;
+  m.it = &OCSP_SERVICELOC_it;
+  m.i2r = i2r_ocsp_serviceloc;
+  return m;
+}
+
 }  // namespace
 
+constinit const X509V3_EXT_METHOD v3_ocsp_serviceloc = serviceloc_method();
 constinit const X509V3_EXT_METHOD v3_ocsp_nonce = nonce_method();
 constinit const X509V3_EXT_METHOD v3_ocsp_crlid = crlid_method();
 constinit const X509V3_EXT_METHOD v3_ocsp_nocheck = nocheck_method();

@@ -1,21 +1,66 @@
 /* Morvane: ECDH.
  *
- * Key agreement with elliptic-curve keys.  Failing calls queue errors of
- * library 43 (ERR_LIB_ECDH).
+ * Elliptic-curve Diffie-Hellman key agreement (SEC 1, 3.3.1; ANSI X9.63):
+ * the shared secret is the x coordinate of the own private scalar times the
+ * peer's public point, ceil(degree / 8) octets, big-endian with leading
+ * zeros.  Failing calls queue errors of library 43 (ERR_LIB_ECDH).  Every
+ * operation goes through the ECDH_METHOD of a per-key record, made on first
+ * use from the default method (or the default ECDH engine) and freed with the
+ * key.
  *
- * Null arguments: not built yet, every call fails as above without reading
- * its arguments, null ones included. */
+ * The peer's point is checked before it is used: a point that does not lie
+ * on the key's curve, the point at infinity and, on a curve with a cofactor
+ * other than 1, a point outside the subgroup of the key's order are refused
+ * with "point arithmetic failure".
+ *
+ * Null arguments: a null key gives the failure value of each call (0, null,
+ * -1 for ECDH_compute_key); ECDH_compute_key refuses a null peer point with
+ * "point arithmetic failure"; the KDF may be null (the raw secret is then
+ * copied). */
 #ifndef MORVANE_ECDH_H
 #define MORVANE_ECDH_H
 
+#include <stddef.h>
+
+#include <morvane/crypto.h>
+#include <morvane/ec.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
 
 MORVANE_BEGIN_DECLS
 
-/* The built-in method table.  Until the ECDH implementation lands: null,
- * with ERR_R_DISABLED queued under this library naming the function. */
+struct ecdh_method {
+  const char *name;
+  int (*compute_key)(void *key, size_t outlen, const EC_POINT *pub_key, EC_KEY *ecdh,
+                     void *(*KDF)(const void *in, size_t inlen, void *out, size_t *outlen));
+  int flags;
+  char *app_data;
+};
+
+/* The built-in method table ("Morvane ECDH method"). */
 MORVANE_EXPORT const ECDH_METHOD *ECDH_Morvane(void);
+/* The process-wide default (the built-in table until set); no lock. */
+MORVANE_EXPORT void ECDH_set_default_method(const ECDH_METHOD *meth);
+MORVANE_EXPORT const ECDH_METHOD *ECDH_get_default_method(void);
+/* Replaces the key's method (releasing its engine); 1, or 0 without record. */
+MORVANE_EXPORT int ECDH_set_method(EC_KEY *eckey, const ECDH_METHOD *meth);
+
+/* The shared secret of the key's private scalar and the peer's point.  With
+ * a KDF: KDF(secret, secret length, out, &outlen) writes the derived key
+ * (null from it: "KDF failed") and the result is outlen as it left it.
+ * Without: the first min(outlen, secret length) octets of the secret are
+ * copied to out and their count returned.  -1 on failure ("no private
+ * value" for a key without scalar). */
+MORVANE_EXPORT int ECDH_compute_key(void *out, size_t outlen, const EC_POINT *pub_key,
+                                    EC_KEY *ecdh,
+                                    void *(*KDF)(const void *in, size_t inlen, void *out,
+                                                 size_t *outlen));
+
+/* Extra data of the key's ECDH record (class CRYPTO_EX_INDEX_ECDH). */
+MORVANE_EXPORT int ECDH_get_ex_new_index(long argl, void *argp, CRYPTO_EX_new *new_func,
+                                         CRYPTO_EX_dup *dup_func, CRYPTO_EX_free *free_func);
+MORVANE_EXPORT int ECDH_set_ex_data(EC_KEY *d, int idx, void *arg);
+MORVANE_EXPORT void *ECDH_get_ex_data(EC_KEY *d, int idx);
 
 /* Registers the texts of library 43 (ERR_LIB_ECDH) unless they are registered
  * already. */

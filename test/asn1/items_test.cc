@@ -15,9 +15,13 @@
 #include <morvane/crypto.h>
 #include <morvane/dh.h>
 #include <morvane/dsa.h>
+#include <morvane/ec.h>
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/krb5_asn.h>
+#include <morvane/objects.h>
+#include <morvane/pkcs12.h>
+#include <morvane/pkcs7.h>
 #include <morvane/ocsp.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
@@ -59,6 +63,11 @@ ASN1_VALUE* Decode(const std::string& der, const ASN1_ITEM* it) {
   return ASN1_item_d2i(nullptr, &p, static_cast<long>(der.size()), it);
 }
 
+// A SEQUENCE, streamed (indefinite length when asked) or not.
+bool IsSequence(const ASN1_ITEM* it) {
+  return it->itype == ASN1_KIND_SEQUENCE || it->itype == ASN1_KIND_NDEF_SEQUENCE;
+}
+
 // An item that is one SEQUENCE under an outer tag.
 bool WrapsSequence(const ASN1_ITEM* it) {
   return it->itype == ASN1_KIND_PRIMITIVE && it->templates != nullptr &&
@@ -85,7 +94,8 @@ void FillNumbers(ASN1_VALUE* v, const ASN1_ITEM* it) {
 
 // A value that has something to encode: fresh multi-strings and ANY values
 // have no type yet and get the first one their item accepts (NULL for ANY);
-// a SEQUENCE kept whole gets an empty one; an attribute gets an empty SET of
+// a SEQUENCE kept whole gets an empty one; a CHOICE its first list or string alternative;
+// an attribute gets an empty SET of
 // values (a fresh one has chosen no form yet); a structure's mandatory fields
 // of those kinds get such values, and its mandatory INTEGERs a value (a
 // Netscape key record's version 0: a fresh LONG is absent); a SEQUENCE
@@ -96,16 +106,8 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(v);
     attr->single = 0;
     attr->value.set = sk_new_null();
-  } else if (it->itype == ASN1_KIND_MSTRING) {
-    int tag = 0;
-    while (tag == ASN1_UT_SEQUENCE || !(ASN1_tag2bit(tag) & static_cast<unsigned long>(it->utype)))
-      tag++;
-    reinterpret_cast<ASN1_STRING*>(v)->type = tag;
-  } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_ANY) {
-    ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
-  } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
-    ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
-  } else if (it->itype == ASN1_KIND_CHOICE) {
+  } else if (it->itype == ASN1_KIND_CHOICE &&
+             *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) < 0) {
     // A fresh CHOICE has chosen nothing: take the first alternative that is
     // a list (empty) or a string.
     for (long i = 0; i < it->tcount; i++) {
@@ -120,9 +122,18 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
       *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) = static_cast<int>(i);
       break;
     }
-  } else if (it->itype == ASN1_KIND_SEQUENCE || WrapsSequence(it)) {
+  } else if (it->itype == ASN1_KIND_MSTRING) {
+    int tag = 0;
+    while (tag == ASN1_UT_SEQUENCE || !(ASN1_tag2bit(tag) & static_cast<unsigned long>(it->utype)))
+      tag++;
+    reinterpret_cast<ASN1_STRING*>(v)->type = tag;
+  } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_ANY) {
+    ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
+  } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
+    ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
+  } else if (IsSequence(it) || WrapsSequence(it)) {
     // A SEQUENCE under an outer tag has the structure of the inner one.
-    const ASN1_ITEM* seq = it->itype == ASN1_KIND_SEQUENCE ? it : it->templates->item;
+    const ASN1_ITEM* seq = IsSequence(it) ? it : it->templates->item;
     for (long i = 0; i < seq->tcount; i++) {
       const ASN1_TEMPLATE* tt = &seq->templates[i];
       const ASN1_ITEM* f = tt->item;
@@ -132,9 +143,21 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
                          1);
         continue;
       }
+      if ((tt->flags & ASN1_TF_ADB_MASK) && tt->adb->default_tt != nullptr &&
+          tt->adb->default_tt->item == &ASN1_ANY_it) {
+        // A fresh selector names no row: the default ANY gets a NULL.
+        const ASN1_TEMPLATE* d = tt->adb->default_tt;
+        auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + d->offset);
+        if (*field == nullptr) *field = MakeValue(&ASN1_ANY_it);
+        continue;
+      }
+      if (f == &LONG_it && !(tt->flags & ASN1_TF_OPTIONAL)) {
+        // A fresh LONG is absent; a mandatory one gets a value.
+        *reinterpret_cast<long*>(reinterpret_cast<char*>(v) + tt->offset) = 1;
+        continue;
+      }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
-          !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
-            f->itype == ASN1_KIND_CHOICE ||
+          !(f->itype == ASN1_KIND_MSTRING || IsSequence(f) || f->itype == ASN1_KIND_CHOICE ||
             WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
         continue;
       auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);
@@ -149,6 +172,29 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
   if (it == &PKCS8_PRIV_KEY_INFO_it)
     ASN1_INTEGER_set(reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(v)->version, 0);
   if (it == &NETSCAPE_PKEY_it) reinterpret_cast<NETSCAPE_PKEY*>(v)->version = 0;
+  // PKCS#12 bags: a type that selects a value, and the value.
+  auto cert_bag = [](PKCS12_BAGS* b) {
+    ASN1_OBJECT_free(b->type);
+    b->type = OBJ_nid2obj(158);
+    ASN1_TYPE_free(b->value.other);
+    b->value.x509cert = ASN1_OCTET_STRING_new();
+  };
+  if (it == &PKCS12_BAGS_it) cert_bag(reinterpret_cast<PKCS12_BAGS*>(v));
+  if (it == &PKCS12_SAFEBAG_it) {
+    auto* bag = reinterpret_cast<PKCS12_SAFEBAG*>(v);
+    ASN1_OBJECT_free(bag->type);
+    bag->type = OBJ_nid2obj(152);
+    ASN1_TYPE_free(bag->value.other);
+    bag->value.bag = PKCS12_BAGS_new();
+    cert_bag(bag->value.bag);
+  }
+  // A policy qualifier's value is chosen by its identifier; a fresh one has
+  // none, so it gets a NULL under the empty identifier.
+  if (it == &POLICYQUALINFO_it) {
+    auto* qual = reinterpret_cast<POLICYQUALINFO*>(v);
+    qual->d.other = ASN1_TYPE_new();
+    ASN1_TYPE_set(qual->d.other, ASN1_UT_NULL, nullptr);
+  }
   return v;
 }
 

@@ -1,7 +1,8 @@
 // Constant-time check of the one-term elliptic-curve multiplication under
 // valgrind's memcheck: the scalar's words are marked undefined (its word
 // count and sign are public) while EC_POINT_mul computes k G and k P on
-// P-256, P-384, P-521, secp256k1 and secp224k1; the result point is marked
+// P-256, P-384, P-521, secp256k1 and secp224k1, and (the Montgomery ladder
+// over GF(2^m)) on sect163k1, sect283r1 and sect571k1; the result point is marked
 // defined afterwards.  Memcheck must report no branch and no address that
 // depends on the scalar.  Each product is then compared with the
 // windowed-NAF product ec_wNAF_mul of the same scalar.  Run as
@@ -28,6 +29,8 @@ void Public(const BIGNUM* b) {
 // The point's coordinates, made defined, as affine (x, y).
 bool Affine(const EC_GROUP* g, const EC_POINT* p, BIGNUM* x, BIGNUM* y, BN_CTX* ctx) {
   if (EC_POINT_is_at_infinity(g, p)) return BN_zero(x), BN_zero(y), true;
+  if (EC_METHOD_get_field_type(EC_GROUP_method_of(g)) == 407)
+    return EC_POINT_get_affine_coordinates_GF2m(g, p, x, y, ctx) == 1;
   return EC_POINT_get_affine_coordinates_GFp(g, p, x, y, ctx) == 1;
 }
 
@@ -86,8 +89,9 @@ bool Check(int nid, unsigned seed, BN_CTX* ctx) {
 int main() {
   BN_CTX* ctx = BN_CTX_new();
   bool ok = true;
-  // prime256v1, secp384r1, secp521r1, secp256k1, secp224k1
-  for (int nid : {415, 715, 716, 714, 712}) ok = Check(nid, static_cast<unsigned>(nid), ctx) && ok;
+  // prime256v1, secp384r1, secp521r1, secp256k1, secp224k1; sect163k1,
+  // sect283r1, sect571k1
+  for (int nid : {415, 715, 716, 714, 712, 721, 730, 733}) ok = Check(nid, static_cast<unsigned>(nid), ctx) && ok;
   BN_CTX_free(ctx);
   printf("%s\n", ok ? "ok" : "FAILED");
   return ok ? 0 : 1;

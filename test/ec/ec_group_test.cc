@@ -360,11 +360,12 @@ TEST(EcNewCurve, KeepsTheCallersErrors) {
       {{ERR_LIB_USER, 1, 2}, {ERR_LIB_EC, EC_F_EC_GFP_SIMPLE_GROUP_SET_CURVE, EC_R_INVALID_FIELD}});
 }
 
-TEST(EcNewCurve, BinaryFieldsAreNotBuiltYet) {
-  EXPECT_EQ(EC_GROUP_new_curve_GF2m(Hex("13").get(), Hex("1").get(), Hex("1").get(), nullptr),
-            nullptr);
-  EXPECT_ERRORS({{ERR_LIB_EC, 0, ERR_R_DISABLED, "EC_GF2m_simple_method"},
-                 {ERR_LIB_EC, EC_F_EC_GROUP_NEW, ERR_R_PASSED_NULL_PARAMETER}});
+TEST(EcNewCurve, BinaryFieldTakesTheBinaryMethod) {
+  Group g(EC_GROUP_new_curve_GF2m(Hex("13").get(), Hex("1").get(), Hex("1").get(), nullptr));
+  ASSERT_TRUE(g);
+  EXPECT_EQ(EC_GROUP_method_of(g.get()), EC_GF2m_simple_method());
+  EXPECT_EQ(EC_GROUP_get_degree(g.get()), 4);
+  EXPECT_ERRORS({});
 }
 
 }  // namespace

@@ -12,40 +12,30 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "ec_key_handles.h"
 #include "test_support.h"
 
 namespace {
 
+using ec_key_test::Bn;
+using ec_key_test::Key;
+using ec_key_test::Point;
+using ec_key_test::Sig;
 using morvane_test::Bytes;
 using morvane_test::FromHex;
 
-struct KeyFree {
-  void operator()(EC_KEY* k) const { EC_KEY_free(k); }
-};
-using Key = std::unique_ptr<EC_KEY, KeyFree>;
-struct SigFree {
-  void operator()(ECDSA_SIG* s) const { ECDSA_SIG_free(s); }
-};
-using Sig = std::unique_ptr<ECDSA_SIG, SigFree>;
-struct BnFree {
-  void operator()(BIGNUM* b) const { BN_free(b); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-struct PointFree {
-  void operator()(EC_POINT* p) const { EC_POINT_free(p); }
-};
-using Point = std::unique_ptr<EC_POINT, PointFree>;
-
-Key Curve(const char* sn) { return Key(EC_KEY_new_by_curve_name(OBJ_sn2nid(sn))); }
+Key Curve(const char* sn) {
+  return Key(EC_KEY_new_by_curve_name(OBJ_sn2nid(sn)));
+}
 
 Bn HexBn(const std::string& hex) {
-  BIGNUM* b = nullptr;
-  BN_hex2bn(&b, hex.c_str());
-  return Bn(b);
+  return ec_key_test::HexBn(hex.c_str());
 }
 
 // The key's public point from its coordinates.
@@ -76,6 +66,17 @@ const char* NistCurve(const std::string& name) {
   if (name == "P-384") return "secp384r1";
   if (name == "P-521") return "secp521r1";
   return nullptr;
+}
+
+// The curve and digest of a CAVP record's section ("[P-256,SHA-256]"); the
+// 186-2 files name no digest: SHA-1.
+void SectionOf(const morvane_test::RspRecord& rec, std::string* curve, std::string* sha) {
+  *sha = "SHA-1";
+  for (const auto& [k, v] : rec.section) {
+    const size_t comma = k.find(',');
+    *curve = k.substr(0, comma);
+    if (comma != std::string::npos) *sha = k.substr(comma + 1);
+  }
 }
 
 // ---- keys --------------------------------------------------------------------
@@ -180,8 +181,12 @@ TEST(EcKey, CheckKeyWrongOrder) {
 }
 
 int g_frees = 0;
-void* DupA(void* d) { return d; }
-void FreeA(void*) { ++g_frees; }
+void* DupA(void* d) {
+  return d;
+}
+void FreeA(void*) {
+  ++g_frees;
+}
 
 TEST(EcKey, MethodDataKeepsFirstRecord) {
   Key key(EC_KEY_new());
@@ -233,12 +238,10 @@ TEST(Ecdsa, SizeAndSignVerifyRoundTrip) {
     std::vector<unsigned char> sig(static_cast<size_t>(ECDSA_size(key.get())));
     unsigned int siglen = 0;
     ASSERT_EQ(ECDSA_sign(0, dgst.data(), 32, sig.data(), &siglen, key.get()), 1);
-    EXPECT_EQ(ECDSA_verify(0, dgst.data(), 32, sig.data(), static_cast<int>(siglen), key.get()),
-              1);
+    EXPECT_EQ(ECDSA_verify(0, dgst.data(), 32, sig.data(), static_cast<int>(siglen), key.get()), 1);
     Bytes bad = dgst;
     bad[0] ^= 1;
-    EXPECT_EQ(ECDSA_verify(0, bad.data(), 32, sig.data(), static_cast<int>(siglen), key.get()),
-              0);
+    EXPECT_EQ(ECDSA_verify(0, bad.data(), 32, sig.data(), static_cast<int>(siglen), key.get()), 0);
   }
   Key empty(EC_KEY_new());
   EXPECT_EQ(ECDSA_size(empty.get()), 0);
@@ -269,18 +272,15 @@ TEST(Ecdsa, VerifyRefusesRangesAndNonDer) {
   Bytes trailing = good;
   trailing.push_back(0);
   trailing[1]++;  // the SEQUENCE covers the extra byte
-  EXPECT_EQ(ECDSA_verify(0, dgst, 32, trailing.data(), static_cast<int>(trailing.size()),
-                         key.get()),
-            -1);
+  EXPECT_EQ(
+      ECDSA_verify(0, dgst, 32, trailing.data(), static_cast<int>(trailing.size()), key.get()), -1);
   Bytes after = good;
   after.push_back(0);  // a byte after the SEQUENCE
-  EXPECT_EQ(ECDSA_verify(0, dgst, 32, after.data(), static_cast<int>(after.size()), key.get()),
-            -1);
+  EXPECT_EQ(ECDSA_verify(0, dgst, 32, after.data(), static_cast<int>(after.size()), key.get()), -1);
   Bytes longform = {0x30, 0x81, good[1]};  // BER length form
   longform.insert(longform.end(), good.begin() + 2, good.end());
-  EXPECT_EQ(ECDSA_verify(0, dgst, 32, longform.data(), static_cast<int>(longform.size()),
-                         key.get()),
-            -1);
+  EXPECT_EQ(
+      ECDSA_verify(0, dgst, 32, longform.data(), static_cast<int>(longform.size()), key.get()), -1);
   const unsigned char junk[3] = {0x30, 0x05, 0x02};
   EXPECT_EQ(ECDSA_verify(0, dgst, 32, junk, 3, key.get()), -1);
   ERR_clear_error();
@@ -339,8 +339,8 @@ TEST(Ecdsa, DigestTruncation) {
     int dgst_len;
     int shift;  // of the first ceil(bits/8) bytes
   };
-  for (const Row& row : {Row{"secp160r1", 32, 7}, Row{"secp160r1", 20, 0},
-                         Row{"prime256v1", 32, 0}}) {
+  for (const Row& row :
+       {Row{"secp160r1", 32, 7}, Row{"secp160r1", 20, 0}, Row{"prime256v1", 32, 0}}) {
     Key key = Curve(row.curve);
     Bn one(BN_new());
     BN_one(one.get());
@@ -423,14 +423,13 @@ TEST_P(EcdsaWycheproof, File) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, EcdsaWycheproof,
-    testing::Values("secp160k1_sha256", "secp160r1_sha256", "secp160r2_sha256",
-                    "secp192k1_sha256", "secp192r1_sha256", "secp224k1_sha224",
-                    "secp224k1_sha256", "secp224r1_sha224", "secp224r1_sha256",
-                    "secp224r1_sha512", "secp256k1_sha256", "secp256k1_sha512",
-                    "secp256r1_sha256", "secp256r1_sha512", "secp384r1_sha256",
-                    "secp384r1_sha512", "secp521r1_sha512"));
+INSTANTIATE_TEST_SUITE_P(Files, EcdsaWycheproof,
+                         testing::Values("secp160k1_sha256", "secp160r1_sha256", "secp160r2_sha256",
+                                         "secp192k1_sha256", "secp192r1_sha256", "secp224k1_sha224",
+                                         "secp224k1_sha256", "secp224r1_sha224", "secp224r1_sha256",
+                                         "secp224r1_sha512", "secp256k1_sha256", "secp256k1_sha512",
+                                         "secp256r1_sha256", "secp256r1_sha512", "secp384r1_sha256",
+                                         "secp384r1_sha512", "secp521r1_sha512"));
 
 // NIST CAVP SigVer (FIPS 186-2 and 186-3 files), P curves: P cases verify,
 // F cases do not.
@@ -441,12 +440,8 @@ TEST(EcdsaVectors, NistSigVer) {
   for (const std::string& path : {p2, p3}) {
     for (const auto& rec : morvane_test::ReadRsp(path)) {
       if (!rec.Has("Msg") || !rec.Has("Result")) continue;
-      std::string curve, sha = "SHA-1";
-      for (const auto& [k, v] : rec.section) {
-        const size_t comma = k.find(',');
-        curve = k.substr(0, comma);
-        if (comma != std::string::npos) sha = k.substr(comma + 1);
-      }
+      std::string curve, sha;
+      SectionOf(rec, &curve, &sha);
       const char* sn = NistCurve(curve);
       if (sn == nullptr) continue;
       Key key = Curve(sn);
@@ -458,8 +453,8 @@ TEST(EcdsaVectors, NistSigVer) {
       BN_hex2bn(&s->r, rec.Get("R").c_str());
       BN_hex2bn(&s->s, rec.Get("S").c_str());
       const int got = ECDSA_do_verify(md.data(), static_cast<int>(md.size()), s.get(), key.get());
-      EXPECT_EQ(got, rec.Get("Result")[0] == 'P' ? 1 : 0) << path << " " << curve << " "
-                                                         << rec.Get("R");
+      EXPECT_EQ(got, rec.Get("Result")[0] == 'P' ? 1 : 0)
+          << path << " " << curve << " " << rec.Get("R");
       ERR_clear_error();
       ++count;
     }
@@ -467,45 +462,140 @@ TEST(EcdsaVectors, NistSigVer) {
   EXPECT_EQ(count, 75 + 375);
 }
 
-// NIST CAVP SigGen (186-3, with d and k), P curves: ECDSA_do_sign_ex with
-// kinv = k^-1 mod n and r = x(k G) mod n gives the published R and S.
-TEST(EcdsaVectors, NistSigGenWithKnownNonce) {
-  MORVANE_VECTOR_PATH_OR_SKIP(path, "nist-cavp/dss/186-3ecdsatestvectors/SigGen.txt");
+// NIST CAVP SigGen (FIPS 186-2 and 186-3 files, with d and k), P curves:
+// ECDSA_do_sign_ex with kinv = k^-1 mod n and r = x(k G) mod n gives the
+// published R and S.  The 186-2 file signs with SHA-1 throughout.
+class EcdsaSigGen : public testing::TestWithParam<std::pair<const char*, int>> {};
+
+TEST_P(EcdsaSigGen, KnownNonce) {
+  MORVANE_VECTOR_PATH_OR_SKIP(p, std::string("nist-cavp/dss/") + GetParam().first + "/SigGen.txt");
   int count = 0;
   BN_CTX* ctx = BN_CTX_new();
-  for (const auto& rec : morvane_test::ReadRsp(path)) {
-    if (!rec.Has("k")) continue;
-    std::string curve, sha;
-    for (const auto& [k, v] : rec.section) {
-      const size_t comma = k.find(',');
-      curve = k.substr(0, comma);
-      if (comma != std::string::npos) sha = k.substr(comma + 1);
+  for (const std::string& path : {p}) {
+    for (const auto& rec : morvane_test::ReadRsp(path)) {
+      if (!rec.Has("k")) continue;
+      std::string curve, sha;
+      SectionOf(rec, &curve, &sha);
+      const char* sn = NistCurve(curve);
+      if (sn == nullptr) continue;
+      Key key = Curve(sn);
+      const EC_GROUP* g = EC_KEY_get0_group(key.get());
+      Bn d = HexBn(rec.Get("d")), k = HexBn(rec.Get("k")), order(BN_new());
+      ASSERT_EQ(EC_KEY_set_private_key(key.get(), d.get()), 1);
+      ASSERT_TRUE(SetPublic(key.get(), rec.Get("Qx"), rec.Get("Qy")));
+      EC_GROUP_get_order(g, order.get(), ctx);
+      Bn kinv(BN_mod_inverse(nullptr, k.get(), order.get(), ctx));
+      Point kg(EC_POINT_new(g));
+      Bn x(BN_new());
+      ASSERT_EQ(EC_POINT_mul(g, kg.get(), k.get(), nullptr, nullptr, ctx), 1);
+      ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, kg.get(), x.get(), nullptr, ctx), 1);
+      BN_nnmod(x.get(), x.get(), order.get(), ctx);
+      const Bytes md = Digest(sha, FromHex(rec.Get("Msg")));
+      Sig s(
+          ECDSA_do_sign_ex(md.data(), static_cast<int>(md.size()), kinv.get(), x.get(), key.get()));
+      ASSERT_NE(s, nullptr);
+      Bn r = HexBn(rec.Get("R")), ss = HexBn(rec.Get("S"));
+      EXPECT_EQ(BN_cmp(s->r, r.get()), 0) << path << " " << curve;
+      EXPECT_EQ(BN_cmp(s->s, ss.get()), 0) << path << " " << curve;
+      EXPECT_EQ(ECDSA_do_verify(md.data(), static_cast<int>(md.size()), s.get(), key.get()), 1);
+      ++count;
     }
-    const char* sn = NistCurve(curve);
-    if (sn == nullptr) continue;
-    Key key = Curve(sn);
-    const EC_GROUP* g = EC_KEY_get0_group(key.get());
-    Bn d = HexBn(rec.Get("d")), k = HexBn(rec.Get("k")), order(BN_new());
-    ASSERT_EQ(EC_KEY_set_private_key(key.get(), d.get()), 1);
-    ASSERT_TRUE(SetPublic(key.get(), rec.Get("Qx"), rec.Get("Qy")));
-    EC_GROUP_get_order(g, order.get(), ctx);
-    Bn kinv(BN_mod_inverse(nullptr, k.get(), order.get(), ctx));
-    Point kg(EC_POINT_new(g));
-    Bn x(BN_new());
-    ASSERT_EQ(EC_POINT_mul(g, kg.get(), k.get(), nullptr, nullptr, ctx), 1);
-    ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, kg.get(), x.get(), nullptr, ctx), 1);
-    BN_nnmod(x.get(), x.get(), order.get(), ctx);
-    const Bytes md = Digest(sha, FromHex(rec.Get("Msg")));
-    Sig s(ECDSA_do_sign_ex(md.data(), static_cast<int>(md.size()), kinv.get(), x.get(), key.get()));
-    ASSERT_NE(s, nullptr);
-    Bn r = HexBn(rec.Get("R")), ss = HexBn(rec.Get("S"));
-    EXPECT_EQ(BN_cmp(s->r, r.get()), 0);
-    EXPECT_EQ(BN_cmp(s->s, ss.get()), 0);
-    EXPECT_EQ(ECDSA_do_verify(md.data(), static_cast<int>(md.size()), s.get(), key.get()), 1);
-    ++count;
   }
   BN_CTX_free(ctx);
-  EXPECT_EQ(count, 375);
+  EXPECT_EQ(count, GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, EcdsaSigGen,
+                         testing::Values(std::make_pair("186-2ecdsatestvectors", 75),
+                                         std::make_pair("186-3ecdsatestvectors", 375)));
+
+// The section's curve of a CAVP record ("[P-256]").
+const char* RecordCurve(const morvane_test::RspRecord& rec) {
+  std::string curve, sha;
+  SectionOf(rec, &curve, &sha);
+  return NistCurve(curve);
+}
+
+// NIST CAVP KeyPair (186-2 and 186-3), P curves: Q = d G.  The files are
+// read line by line: in the 186-3 file the curve's header stands in a
+// header block of its own, apart from the records it governs.
+TEST(EcdsaVectors, NistKeyPair) {
+  MORVANE_VECTOR_PATH_OR_SKIP(p2, "nist-cavp/dss/186-2ecdsatestvectors/KeyPair.rsp");
+  MORVANE_VECTOR_PATH_OR_SKIP(p3, "nist-cavp/dss/186-3ecdsatestvectors/KeyPair.rsp");
+  int count = 0;
+  for (const std::string& path : {p2, p3}) {
+    std::ifstream in(path);
+    std::string line, curve, d, qx;
+    while (std::getline(in, line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      if (line.size() > 3 && line[0] == '[' && line[2] == '-' && line.back() == ']') {
+        curve = line.substr(1, line.size() - 2);
+      } else if (line.rfind("d = ", 0) == 0) {
+        d = line.substr(4);
+      } else if (line.rfind("Qx = ", 0) == 0) {
+        qx = line.substr(5);
+      } else if (line.rfind("Qy = ", 0) == 0) {
+        const char* sn = NistCurve(curve);
+        if (sn == nullptr) continue;
+        Key key = Curve(sn);
+        const EC_GROUP* g = EC_KEY_get0_group(key.get());
+        Bn dn = HexBn(d), x(BN_new()), y(BN_new());
+        Point q(EC_POINT_new(g));
+        ASSERT_EQ(EC_POINT_mul(g, q.get(), dn.get(), nullptr, nullptr, nullptr), 1);
+        ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, q.get(), x.get(), y.get(), nullptr), 1);
+        EXPECT_EQ(BN_cmp(x.get(), HexBn(qx).get()), 0) << path << " " << sn << " " << d;
+        EXPECT_EQ(BN_cmp(y.get(), HexBn(line.substr(5)).get()), 0) << path << " " << sn << " " << d;
+        ++count;
+      }
+    }
+  }
+  EXPECT_EQ(count, 50 + 50);
+}
+
+// NIST CAVP PKV (186-2 and 186-3), P curves: the point as X9.62 octets
+// through o2i_ECPublicKey and EC_KEY_check_key.  P cases pass; F cases fail
+// with their fault's reason: a coordinate out of range is no valid encoding,
+// a point off the curve is refused as such.
+TEST(EcdsaVectors, NistPublicKeyValidation) {
+  MORVANE_VECTOR_PATH_OR_SKIP(p2, "nist-cavp/dss/186-2ecdsatestvectors/PKV.rsp");
+  MORVANE_VECTOR_PATH_OR_SKIP(p3, "nist-cavp/dss/186-3ecdsatestvectors/PKV.rsp");
+  int count = 0;
+  for (const std::string& path : {p2, p3}) {
+    for (const auto& rec : morvane_test::ReadRsp(path)) {
+      const char* sn = RecordCurve(rec);
+      if (sn == nullptr || !rec.Has("Result")) continue;
+      Key key = Curve(sn);
+      const size_t flen =
+          (static_cast<size_t>(EC_GROUP_get_degree(EC_KEY_get0_group(key.get()))) + 7) / 8;
+      auto pad = [flen](std::string hex) {
+        if (hex.size() % 2) hex = "0" + hex;
+        while (hex.size() < 2 * flen) hex = "00" + hex;
+        return hex;
+      };
+      const Bytes oct = FromHex("04" + pad(rec.Get("Qx")) + pad(rec.Get("Qy")));
+      EC_KEY* k = key.get();
+      const unsigned char* p = oct.data();
+      ERR_clear_error();
+      const bool ok = o2i_ECPublicKey(&k, &p, static_cast<long>(oct.size())) != nullptr &&
+                      EC_KEY_check_key(key.get()) == 1;
+      const std::string result = rec.Get("Result");
+      if (result[0] == 'P') {
+        EXPECT_TRUE(ok) << path << " " << rec.Get("Qx");
+      } else {
+        EXPECT_FALSE(ok) << path << " " << rec.Get("Qx");
+        const int want = result.find("out of range") != std::string::npos
+                             ? EC_R_INVALID_ENCODING
+                             : EC_R_POINT_IS_NOT_ON_CURVE;
+        bool found = false;
+        for (unsigned long e; (e = ERR_get_error()) != 0;)
+          found = found || (ERR_GET_LIB(e) == ERR_LIB_EC && ERR_GET_REASON(e) == want);
+        EXPECT_TRUE(found) << path << " " << result;
+      }
+      ERR_clear_error();
+      ++count;
+    }
+  }
+  EXPECT_EQ(count, 60 + 60);
 }
 
 }  // namespace

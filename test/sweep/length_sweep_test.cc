@@ -42,6 +42,7 @@
 #include <morvane/hmac.h>
 #include <morvane/objects.h>
 #include <morvane/pem.h>
+#include <morvane/pkcs12.h>
 #include <morvane/rand.h>
 #include <morvane/rc2.h>
 #include <morvane/rc4.h>
@@ -1030,6 +1031,182 @@ const std::vector<Entry> kPasswords = {
     // INT_MAX bytes of output are 2^27 MACs, minutes under the sanitizers.
     {"PKCS5_PBKDF2_HMAC_SHA1:keylen",
      NegativeOnly<+[](int keylen) { PKCS5_PBKDF2_HMAC_SHA1("p", 1, g_key, 8, 1, keylen, Big()); }>},
+    {"PKCS12_key_gen_uni",
+     [](int passlen) {
+       unsigned char out[24];
+       PKCS12_key_gen_uni(Big(), passlen, g_key, 8, 1, 1, 24, out, EVP_sha1());
+     }},
+    {"PKCS12_key_gen_uni:saltlen",
+     [](int saltlen) {
+       unsigned char out[24], pass[4] = {0, 'a', 0, 0};
+       PKCS12_key_gen_uni(pass, 4, Big(), saltlen, 1, 1, 24, out, EVP_sha1());
+     }},
+    // INT_MAX bytes of output are 2^27 digests, minutes under the sanitizers.
+    {"PKCS12_key_gen_uni:n",
+     NegativeOnly<+[](int n) { PKCS12_key_gen_uni(nullptr, 0, g_key, 8, 1, 1, n, Big(), EVP_sha1()); }>},
+    {"PKCS12_key_gen_asc",
+     [](int passlen) {
+       unsigned char out[24];
+       PKCS12_key_gen_asc(reinterpret_cast<char*>(Big()), passlen, g_key, 8, 1, 1, 24, out,
+                          EVP_sha1());
+     }},
+    {"PKCS12_key_gen_asc:saltlen",
+     [](int saltlen) {
+       unsigned char out[24];
+       PKCS12_key_gen_asc("p", 1, Big(), saltlen, 1, 1, 24, out, EVP_sha1());
+     }},
+    {"PKCS12_key_gen_asc:n",
+     NegativeOnly<+[](int n) { PKCS12_key_gen_asc("p", 1, g_key, 8, 1, 1, n, Big(), EVP_sha1()); }>},
+    {"asc2uni",
+     [](int asclen) {
+       unsigned char* uni = nullptr;
+       int unilen = 0;
+       MORVANE_free(asc2uni(reinterpret_cast<char*>(Big()), asclen, &uni, &unilen));
+     }},
+    {"uni2asc", [](int unilen) { MORVANE_free(uni2asc(Big(), unilen)); }},
+    {"PKCS12_PBE_keyivgen",
+     [](int passlen) {
+       X509_ALGOR* alg = PKCS5_pbe_set(146, 1, nullptr, 0);
+       EVP_CIPHER_CTX c;
+       EVP_CIPHER_CTX_init(&c);
+       PKCS12_PBE_keyivgen(&c, reinterpret_cast<char*>(Big()), passlen, alg->parameter,
+                           EVP_des_ede3_cbc(), EVP_sha1(), 1);
+     }},
+    {"PKCS12_pbe_crypt",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       X509_ALGOR* alg = PKCS5_pbe_set(146, 1, nullptr, 0);
+       MORVANE_free(PKCS12_pbe_crypt(alg, reinterpret_cast<char*>(Big()), passlen, g_key, 8,
+                                     nullptr, nullptr, 1));
+     }},
+    {"PKCS12_pbe_crypt:inlen",
+     [](int inlen) {
+       Morvane_add_all_ciphers();
+       X509_ALGOR* alg = PKCS5_pbe_set(146, 1, nullptr, 0);
+       MORVANE_free(PKCS12_pbe_crypt(alg, "p", 1, Big(), inlen, nullptr, nullptr, 1));
+     }},
+    {"PKCS12_item_decrypt_d2i",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       X509_ALGOR* alg = PKCS5_pbe_set(146, 1, nullptr, 0);
+       ASN1_OCTET_STRING* oct = ASN1_OCTET_STRING_new();
+       ASN1_STRING_set(oct, g_key, 16);
+       PKCS12_item_decrypt_d2i(alg, &ASN1_INTEGER_it, reinterpret_cast<char*>(Big()), passlen, oct,
+                               1);
+     }},
+    {"PKCS12_item_i2d_encrypt",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       X509_ALGOR* alg = PKCS5_pbe_set(146, 1, nullptr, 0);
+       ASN1_INTEGER* n = ASN1_INTEGER_new();
+       ASN1_INTEGER_set(n, 5);
+       PKCS12_item_i2d_encrypt(alg, &ASN1_INTEGER_it, reinterpret_cast<char*>(Big()), passlen, n, 1);
+     }},
+    {"PKCS8_encrypt",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS8_PRIV_KEY_INFO* p8 = PKCS8_PRIV_KEY_INFO_new();
+       PKCS8_encrypt(146, nullptr, reinterpret_cast<char*>(Big()), passlen, nullptr, 0, 1, p8);
+     }},
+    {"PKCS8_encrypt:saltlen",
+     [](int saltlen) {
+       Morvane_add_all_ciphers();
+       PKCS8_PRIV_KEY_INFO* p8 = PKCS8_PRIV_KEY_INFO_new();
+       PKCS8_encrypt(146, nullptr, "p", 1, Big(), saltlen, 1, p8);
+     }},
+    {"PKCS8_decrypt",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       X509_SIG* sig = X509_SIG_new();
+       X509_ALGOR_free(sig->algor);
+       sig->algor = PKCS5_pbe_set(146, 1, nullptr, 0);
+       ASN1_STRING_set(sig->digest, g_key, 16);
+       PKCS8_decrypt(sig, reinterpret_cast<char*>(Big()), passlen);
+     }},
+    {"PKCS12_MAKE_SHKEYBAG",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_MAKE_SHKEYBAG(146, reinterpret_cast<char*>(Big()), passlen, nullptr, 0, 1,
+                            PKCS8_PRIV_KEY_INFO_new());
+     }},
+    {"PKCS12_MAKE_SHKEYBAG:saltlen",
+     [](int saltlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_MAKE_SHKEYBAG(146, "p", 1, Big(), saltlen, 1, PKCS8_PRIV_KEY_INFO_new());
+     }},
+    {"PKCS12_add_localkeyid",
+     [](int namelen) { PKCS12_add_localkeyid(PKCS12_SAFEBAG_new(), Big(), namelen); }},
+    {"PKCS12_add_friendlyname_asc",
+     [](int namelen) {
+       PKCS12_add_friendlyname_asc(PKCS12_SAFEBAG_new(), reinterpret_cast<char*>(Big()), namelen);
+     }},
+    {"PKCS12_add_friendlyname_uni",
+     [](int namelen) { PKCS12_add_friendlyname_uni(PKCS12_SAFEBAG_new(), Big(), namelen); }},
+    {"PKCS12_add_CSPName_asc",
+     [](int namelen) {
+       PKCS12_add_CSPName_asc(PKCS12_SAFEBAG_new(), reinterpret_cast<char*>(Big()), namelen);
+     }},
+    {"PKCS12_decrypt_skey",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS8_PRIV_KEY_INFO* p8 = nullptr;
+       const unsigned char der[] = {0x30, 0x0e, 0x02, 0x01, 0x00, 0x30, 0x05, 0x06, 0x03,
+                                    0x2a, 0x03, 0x04, 0x04, 0x02, 0x00, 0x01};
+       const unsigned char* p = der;
+       p8 = d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, sizeof der);
+       PKCS12_SAFEBAG* bag = PKCS12_MAKE_SHKEYBAG(146, "p", 1, nullptr, 0, 1, p8);
+       PKCS12_decrypt_skey(bag, reinterpret_cast<char*>(Big()), passlen);
+     }},
+    {"PKCS12_gen_mac",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12* p12 = PKCS12_init(21);
+       PKCS12_setup_mac(p12, 1, nullptr, 0, EVP_sha1());
+       unsigned char mac[64];
+       unsigned int maclen = 0;
+       PKCS12_gen_mac(p12, reinterpret_cast<char*>(Big()), passlen, mac, &maclen);
+     }},
+    {"PKCS12_verify_mac",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12* p12 = PKCS12_init(21);
+       PKCS12_set_mac(p12, "p", 1, nullptr, 0, 1, nullptr);
+       PKCS12_verify_mac(p12, reinterpret_cast<char*>(Big()), passlen);
+     }},
+    {"PKCS12_set_mac",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12_set_mac(PKCS12_init(21), reinterpret_cast<char*>(Big()), passlen, nullptr, 0, 1,
+                      nullptr);
+     }},
+    {"PKCS12_set_mac:saltlen",
+     [](int saltlen) {
+       Morvane_add_all_ciphers();
+       Morvane_add_all_digests();
+       PKCS12_set_mac(PKCS12_init(21), "p", 1, Big(), saltlen, 1, nullptr);
+     }},
+    {"PKCS12_setup_mac",
+     [](int saltlen) { PKCS12_setup_mac(PKCS12_init(21), 1, Big(), saltlen, EVP_sha1()); }},
+    {"PKCS12_pack_p7encdata",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_pack_p7encdata(146, reinterpret_cast<char*>(Big()), passlen, nullptr, 0, 1,
+                             sk_new_null());
+     }},
+    {"PKCS12_pack_p7encdata:saltlen",
+     [](int saltlen) {
+       Morvane_add_all_ciphers();
+       PKCS12_pack_p7encdata(146, "p", 1, Big(), saltlen, 1, sk_new_null());
+     }},
+    {"PKCS12_unpack_p7encdata",
+     [](int passlen) {
+       Morvane_add_all_ciphers();
+       PKCS7* p7 = PKCS12_pack_p7encdata(146, "p", 1, nullptr, 0, 1, sk_new_null());
+       PKCS12_unpack_p7encdata(p7, reinterpret_cast<char*>(Big()), passlen);
+     }},
     {"PKCS5_pbe_set", [](int saltlen) { X509_ALGOR_free(PKCS5_pbe_set(10, 1, Big(), saltlen)); }},
     {"PKCS5_pbe2_set",
      [](int saltlen) { X509_ALGOR_free(PKCS5_pbe2_set(EVP_aes_128_cbc(), 1, Big(), saltlen)); }},
@@ -1112,6 +1289,114 @@ const std::vector<Entry> kPem = {
                       reinterpret_cast<char*>(NewString()), EVP_des_ede3_cbc(), Big(), klen,
                       nullptr, nullptr);
      }},
+};
+
+// Typed PEM writers and the printable envelope: the key writers without
+// cipher (the pass-phrase length is then not read), the envelope with the
+// 512-bit test key.
+EVP_PKEY* RsaPkey() {
+  EVP_PKEY* k = EVP_PKEY_new();
+  RSA* rsa = RsaKey();
+  RSA_up_ref(rsa);
+  EVP_PKEY_assign_RSA(k, rsa);
+  return k;
+}
+BIO* NullBio() { return BIO_new(BIO_s_null()); }
+FILE* DevNull() { return fopen("/dev/null", "w"); }
+const std::vector<Entry> kPemTyped = {
+    {"PEM_write_bio_RSAPrivateKey",
+     [](int klen) {
+       PEM_write_bio_RSAPrivateKey(NullBio(), RsaKey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_RSAPrivateKey",
+     [](int klen) {
+       PEM_write_RSAPrivateKey(DevNull(), RsaKey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_DSAPrivateKey",
+     [](int klen) {
+       PEM_write_bio_DSAPrivateKey(NullBio(), DSA_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_DSAPrivateKey",
+     [](int klen) {
+       PEM_write_DSAPrivateKey(DevNull(), DSA_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_ECPrivateKey",
+     [](int klen) {
+       PEM_write_bio_ECPrivateKey(NullBio(), EC_KEY_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_ECPrivateKey",
+     [](int klen) {
+       PEM_write_ECPrivateKey(DevNull(), EC_KEY_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_PrivateKey",
+     [](int klen) {
+       PEM_write_bio_PrivateKey(NullBio(), RsaPkey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_PrivateKey",
+     [](int klen) {
+       PEM_write_PrivateKey(DevNull(), RsaPkey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_PKCS8PrivateKey",
+     [](int klen) {
+       PEM_write_bio_PKCS8PrivateKey(NullBio(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()),
+                                     klen, nullptr, nullptr);
+     }},
+    {"PEM_write_PKCS8PrivateKey",
+     [](int klen) {
+       PEM_write_PKCS8PrivateKey(DevNull(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()),
+                                 klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_PKCS8PrivateKey_nid",
+     [](int klen) {
+       PEM_write_bio_PKCS8PrivateKey_nid(NullBio(), RsaPkey(), -1, reinterpret_cast<char*>(Big()),
+                                         klen, nullptr, nullptr);
+     }},
+    {"PEM_write_PKCS8PrivateKey_nid",
+     [](int klen) {
+       PEM_write_PKCS8PrivateKey_nid(DevNull(), RsaPkey(), -1, reinterpret_cast<char*>(Big()),
+                                     klen, nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_bio",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_bio(NullBio(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()), klen,
+                               nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_fp",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_fp(DevNull(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()), klen,
+                              nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_nid_bio",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_nid_bio(NullBio(), RsaPkey(), -1, reinterpret_cast<char*>(Big()), klen,
+                                   nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_nid_fp",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_nid_fp(DevNull(), RsaPkey(), -1, reinterpret_cast<char*>(Big()), klen,
+                                  nullptr, nullptr);
+     }},
+    {"PEM_X509_INFO_write_bio",
+     [](int klen) {
+       X509_INFO* xi = X509_INFO_new();
+       xi->x_pkey = X509_PKEY_new();
+       xi->x_pkey->dec_pkey = RsaPkey();
+       PEM_X509_INFO_write_bio(NullBio(), xi, nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_SealUpdate",
+     [](int inl) {
+       PEM_ENCODE_SEAL_CTX ctx;
+       EVP_PKEY* k = RsaPkey();
+       unsigned char ek_room[128];
+       unsigned char* ek = ek_room;
+       int ekl = 0;
+       unsigned char iv[16];
+       PEM_SealInit(&ctx, EVP_aes_128_cbc(), EVP_sha1(), &ek, &ekl, iv, &k, 1);
+       int n = 0;
+       PEM_SealUpdate(&ctx, Big(), &n, Big(), inl);
+     }},
+    {"NETSCAPE_SPKI_b64_decode",
+     [](int len) { NETSCAPE_SPKI_b64_decode(reinterpret_cast<char*>(Big()), len); }},
 };
 
 // Certificates: the trust record's strings and the names (13: commonName).
@@ -1244,6 +1529,7 @@ INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), 
 INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName);
 INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName);
 INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
+INSTANTIATE_TEST_SUITE_P(PemTyped, LengthSweep, testing::ValuesIn(kPemTyped), EntryName);
 INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
 INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName);
 INSTANTIATE_TEST_SUITE_P(Sxnet, LengthSweep, testing::ValuesIn(kSxnet), EntryName);

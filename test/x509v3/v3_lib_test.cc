@@ -19,12 +19,12 @@
 
 namespace {
 
-// NIDs of extension types (X.509 / RFC 5280 object identifiers) that have no
-// built-in method, so the methods the tests register are the only ones.
-constexpr int kOctetsNid = 769;   // subjectDirectoryAttributes, 2.5.29.9
-constexpr int kAliasNid = 402;    // targetInformation, 2.5.29.55
-constexpr int kNoMethodNid = 403; // noRevAvail, 2.5.29.56
-constexpr int kIntegerNid = 771;  // certificateIssuer, 2.5.29.29
+// NIDs of extension types that have no built-in method, so that the
+// methods the tests register serve them (RFC 5280 object identifiers).
+constexpr int kSubjectKeyId = 857;     // 2.5.29.46 freshestCRL, here an OCTET STRING
+constexpr int kKeyUsage = 769;         // 2.5.29.9 subjectDirectoryAttributes
+constexpr int kSubjectAltName = 771;   // 2.5.29.29 certificateIssuer
+constexpr int kCrlNumber = 770;        // 2.5.29.28 issuingDistributionPoint, here an INTEGER
 
 // An OCTET STRING value through the template, printed as hexadecimal text.
 char* OctetsText(const X509V3_EXT_METHOD*, void* value) {
@@ -50,7 +50,7 @@ STACK* IntegerList(const X509V3_EXT_METHOD*, void* value, STACK* list) {
 
 X509V3_EXT_METHOD OctetsMethod() {
   X509V3_EXT_METHOD m = {};
-  m.ext_nid = kOctetsNid;
+  m.ext_nid = kSubjectKeyId;
   m.it = &ASN1_OCTET_STRING_it;
   m.i2s = OctetsText;
   return m;
@@ -58,7 +58,7 @@ X509V3_EXT_METHOD OctetsMethod() {
 
 X509V3_EXT_METHOD IntegerMethod(int flags) {
   X509V3_EXT_METHOD m = {};
-  m.ext_nid = kIntegerNid;
+  m.ext_nid = kCrlNumber;
   m.ext_flags = flags;
   m.d2i = IntegerD2i;
   m.i2d = IntegerI2d;
@@ -89,38 +89,38 @@ std::string Printed(BIO* bio) {
 
 TEST(X509v3Registry, AddAliasListAndCleanup) {
   X509V3_EXT_METHOD octets = OctetsMethod();
-  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kOctetsNid));
+  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kSubjectKeyId));
   ASSERT_EQ(1, X509V3_EXT_add(&octets));
-  EXPECT_EQ(&octets, X509V3_EXT_get_nid(kOctetsNid));  // the caller's record itself
+  EXPECT_EQ(&octets, X509V3_EXT_get_nid(kSubjectKeyId));  // the caller's record itself
   EXPECT_EQ(nullptr, X509V3_EXT_get_nid(-1));
-  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kAliasNid));
+  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kKeyUsage));
 
-  ASSERT_EQ(1, X509V3_EXT_add_alias(kAliasNid, kOctetsNid));
-  const X509V3_EXT_METHOD* alias = X509V3_EXT_get_nid(kAliasNid);
+  ASSERT_EQ(1, X509V3_EXT_add_alias(kKeyUsage, kSubjectKeyId));
+  const X509V3_EXT_METHOD* alias = X509V3_EXT_get_nid(kKeyUsage);
   ASSERT_NE(nullptr, alias);
-  EXPECT_EQ(kAliasNid, alias->ext_nid);
+  EXPECT_EQ(kKeyUsage, alias->ext_nid);
   EXPECT_EQ(X509V3_EXT_DYNAMIC, alias->ext_flags);
   EXPECT_EQ(OctetsText, alias->i2s);
-  EXPECT_EQ(0, X509V3_EXT_add_alias(kAliasNid, 9999));
+  EXPECT_EQ(0, X509V3_EXT_add_alias(kKeyUsage, 9999));
   EXPECT_ERRORS(
       {{ERR_LIB_X509V3, X509V3_F_X509V3_EXT_ADD_ALIAS, X509V3_R_EXTENSION_NOT_FOUND}});
 
   X509V3_EXT_METHOD list[3] = {IntegerMethod(0), IntegerMethod(0), {}};
-  list[1].ext_nid = kNoMethodNid;
+  list[1].ext_nid = kSubjectAltName;
   list[2].ext_nid = -1;
   ASSERT_EQ(1, X509V3_EXT_add_list(list));
-  EXPECT_EQ(&list[0], X509V3_EXT_get_nid(kIntegerNid));
-  EXPECT_EQ(&list[1], X509V3_EXT_get_nid(kNoMethodNid));
+  EXPECT_EQ(&list[0], X509V3_EXT_get_nid(kCrlNumber));
+  EXPECT_EQ(&list[1], X509V3_EXT_get_nid(kSubjectAltName));
 
-  X509_EXTENSION* ex = RawExtension(kNoMethodNid, "3000");
+  X509_EXTENSION* ex = RawExtension(kSubjectAltName, "3000");
   EXPECT_EQ(&list[1], X509V3_EXT_get(ex));
   X509_EXTENSION_free(ex);
   EXPECT_EQ(1, X509V3_add_standard_extensions());
 
   X509V3_EXT_cleanup();  // frees the alias record; the caller's stay
-  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kOctetsNid));
-  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kAliasNid));
-  EXPECT_EQ(kOctetsNid, octets.ext_nid);
+  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kSubjectKeyId));
+  EXPECT_EQ(nullptr, X509V3_EXT_get_nid(kKeyUsage));
+  EXPECT_EQ(kSubjectKeyId, octets.ext_nid);
   X509V3_EXT_cleanup();
   EXPECT_ERRORS({});
 }
@@ -129,20 +129,20 @@ TEST(X509v3Registry, DecodeThroughTheMethod) {
   X509V3_EXT_METHOD octets = OctetsMethod(), integer = IntegerMethod(0);
   ASSERT_EQ(1, X509V3_EXT_add(&octets));
   ASSERT_EQ(1, X509V3_EXT_add(&integer));
-  X509_EXTENSION* skid = RawExtension(kOctetsNid, "0402abcd");
+  X509_EXTENSION* skid = RawExtension(kSubjectKeyId, "0402abcd");
   auto* s = static_cast<ASN1_OCTET_STRING*>(X509V3_EXT_d2i(skid));
   ASSERT_NE(nullptr, s);
   EXPECT_EQ("abcd", morvane_test::ToHex(s->data, static_cast<size_t>(s->length)));
   ASN1_OCTET_STRING_free(s);
-  X509_EXTENSION* num = RawExtension(kIntegerNid, "02020100");
+  X509_EXTENSION* num = RawExtension(kCrlNumber, "02020100");
   auto* n = static_cast<ASN1_INTEGER*>(X509V3_EXT_d2i(num));
   ASSERT_NE(nullptr, n);
   EXPECT_EQ(256, ASN1_INTEGER_get(n));
   ASN1_INTEGER_free(n);
-  X509_EXTENSION* bad = RawExtension(kIntegerNid, "0402abcd");
+  X509_EXTENSION* bad = RawExtension(kCrlNumber, "0402abcd");
   EXPECT_EQ(nullptr, X509V3_EXT_d2i(bad));
   ERR_clear_error();
-  X509_EXTENSION* none = RawExtension(kNoMethodNid, "3000");
+  X509_EXTENSION* none = RawExtension(kSubjectAltName, "3000");
   EXPECT_EQ(nullptr, X509V3_EXT_d2i(none));
   EXPECT_ERRORS({});
   for (X509_EXTENSION* e : {skid, num, bad, none}) X509_EXTENSION_free(e);
@@ -153,13 +153,13 @@ TEST(X509v3Registry, SearchAndDecode) {
   X509V3_EXT_METHOD octets = OctetsMethod();
   ASSERT_EQ(1, X509V3_EXT_add(&octets));
   STACK* list = sk_new_null();
-  sk_push(list, reinterpret_cast<char*>(RawExtension(kIntegerNid, "020101")));
-  sk_push(list, reinterpret_cast<char*>(RawExtension(kOctetsNid, "040101", 1)));
-  sk_push(list, reinterpret_cast<char*>(RawExtension(kIntegerNid, "020102")));
-  sk_push(list, reinterpret_cast<char*>(RawExtension(kOctetsNid, "040102")));
+  sk_push(list, reinterpret_cast<char*>(RawExtension(kCrlNumber, "020101")));
+  sk_push(list, reinterpret_cast<char*>(RawExtension(kSubjectKeyId, "040101", 1)));
+  sk_push(list, reinterpret_cast<char*>(RawExtension(kCrlNumber, "020102")));
+  sk_push(list, reinterpret_cast<char*>(RawExtension(kSubjectKeyId, "040102")));
 
   int crit = 9, idx = 9;
-  EXPECT_EQ(nullptr, X509V3_get_d2i(list, kOctetsNid, &crit, nullptr));
+  EXPECT_EQ(nullptr, X509V3_get_d2i(list, kSubjectKeyId, &crit, nullptr));
   EXPECT_EQ(-2, crit);  // occurs twice
 
   struct Step {
@@ -169,7 +169,7 @@ TEST(X509v3Registry, SearchAndDecode) {
   };
   idx = -1;
   for (const Step& want : {Step{1, 1, "01"}, Step{0, 3, "02"}, Step{-1, -1, nullptr}}) {
-    auto* s = static_cast<ASN1_OCTET_STRING*>(X509V3_get_d2i(list, kOctetsNid, &crit, &idx));
+    auto* s = static_cast<ASN1_OCTET_STRING*>(X509V3_get_d2i(list, kSubjectKeyId, &crit, &idx));
     EXPECT_EQ(want.crit, crit);
     EXPECT_EQ(want.idx, idx);
     if (want.value == nullptr) {
@@ -181,15 +181,15 @@ TEST(X509v3Registry, SearchAndDecode) {
     ASN1_OCTET_STRING_free(s);
   }
   crit = idx = 9;
-  EXPECT_EQ(nullptr, X509V3_get_d2i(list, kNoMethodNid, &crit, &idx));
+  EXPECT_EQ(nullptr, X509V3_get_d2i(list, kSubjectAltName, &crit, &idx));
   EXPECT_EQ(-1, crit);
   EXPECT_EQ(-1, idx);
   crit = 9;
-  EXPECT_EQ(nullptr, X509V3_get_d2i(nullptr, kNoMethodNid, &crit, nullptr));
+  EXPECT_EQ(nullptr, X509V3_get_d2i(nullptr, kSubjectAltName, &crit, nullptr));
   EXPECT_EQ(-1, crit);
   // A type without method is found but not decoded.
   crit = 9;
-  EXPECT_EQ(nullptr, X509V3_get_d2i(list, kIntegerNid, &crit, &(idx = 0)));
+  EXPECT_EQ(nullptr, X509V3_get_d2i(list, kCrlNumber, &crit, &(idx = 0)));
   EXPECT_EQ(0, crit);
   EXPECT_EQ(2, idx);
   EXPECT_ERRORS({});
@@ -219,9 +219,9 @@ TEST(X509v3Registry, EncodeAndAdd) {
   ASN1_INTEGER_set(number, 5);
 
   STACK* list = nullptr;
-  EXPECT_EQ(1, X509V3_add1_i2d(&list, kOctetsNid, value, 0, X509V3_ADD_DEFAULT));
-  EXPECT_EQ(1, X509V3_add1_i2d(&list, kIntegerNid, number, 1, X509V3_ADD_DEFAULT));
-  EXPECT_EQ("769 771* ", Nids(list));
+  EXPECT_EQ(1, X509V3_add1_i2d(&list, kSubjectKeyId, value, 0, X509V3_ADD_DEFAULT));
+  EXPECT_EQ(1, X509V3_add1_i2d(&list, kCrlNumber, number, 1, X509V3_ADD_DEFAULT));
+  EXPECT_EQ("857 770* ", Nids(list));
   ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(
       reinterpret_cast<X509_EXTENSION*>(sk_value(list, 1)));
   EXPECT_EQ("020105", morvane_test::ToHex(data->data, static_cast<size_t>(data->length)));
@@ -236,17 +236,17 @@ TEST(X509v3Registry, EncodeAndAdd) {
     const char* after;
   };
   const Case cases[] = {
-      {kOctetsNid, 0x0, 0, 0, X509V3_R_EXTENSION_EXISTS, "769 771* "},
-      {kOctetsNid, 0x10, 0, 0, 0, "769 771* "},
-      {kOctetsNid, 0x14, 1, 1, 0, "769 771* "},
-      {kNoMethodNid, 0x13, 0, 0, 0, "769 771* "},
-      {kNoMethodNid, 0x3, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "769 771* "},
-      {kNoMethodNid, 0x5, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "769 771* "},
-      {kOctetsNid, 0x1, 0, 1, 0, "769 771* 769 "},
-      {kOctetsNid, 0x2, 1, 1, 0, "769* 771* 769 "},
-      {kOctetsNid, 0x3, 0, 1, 0, "769 771* 769 "},
-      {kOctetsNid, 0x5, 0, 1, 0, "771* 769 "},
-      {kOctetsNid, 0x4, 1, 1, 0, "771* 769 "},
+      {kSubjectKeyId, 0x0, 0, 0, X509V3_R_EXTENSION_EXISTS, "857 770* "},
+      {kSubjectKeyId, 0x10, 0, 0, 0, "857 770* "},
+      {kSubjectKeyId, 0x14, 1, 1, 0, "857 770* "},
+      {kSubjectAltName, 0x13, 0, 0, 0, "857 770* "},
+      {kSubjectAltName, 0x3, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "857 770* "},
+      {kSubjectAltName, 0x5, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "857 770* "},
+      {kSubjectKeyId, 0x1, 0, 1, 0, "857 770* 857 "},
+      {kSubjectKeyId, 0x2, 1, 1, 0, "857* 770* 857 "},
+      {kSubjectKeyId, 0x3, 0, 1, 0, "857 770* 857 "},
+      {kSubjectKeyId, 0x5, 0, 1, 0, "770* 857 "},
+      {kSubjectKeyId, 0x4, 1, 1, 0, "770* 857 "},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.result, X509V3_add1_i2d(&list, c.nid, value, c.crit, c.flags)) << c.flags;
@@ -257,22 +257,22 @@ TEST(X509v3Registry, EncodeAndAdd) {
       EXPECT_ERRORS({});
   }
   // A type without method cannot be encoded, silent or not.
-  EXPECT_EQ(0, X509V3_add1_i2d(&list, kNoMethodNid, value, 0, 0x12));
+  EXPECT_EQ(0, X509V3_add1_i2d(&list, kSubjectAltName, value, 0, 0x12));
   EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_X509V3_EXT_I2D, X509V3_R_UNKNOWN_EXTENSION},
                  {ERR_LIB_X509V3, X509V3_F_X509V3_ADD1_I2D, X509V3_R_ERROR_CREATING_EXTENSION}});
-  EXPECT_EQ("771* 769 ", Nids(list));
+  EXPECT_EQ("770* 857 ", Nids(list));
 
   // The per-object forms act on the object's own list.
   X509* cert = X509_new();
   X509_CRL* crl = X509_CRL_new();
-  EXPECT_EQ(1, X509_add1_ext_i2d(cert, kIntegerNid, number, 0, 0));
-  EXPECT_EQ(1, X509_CRL_add1_ext_i2d(crl, kOctetsNid, value, 1, 0));
+  EXPECT_EQ(1, X509_add1_ext_i2d(cert, kCrlNumber, number, 0, 0));
+  EXPECT_EQ(1, X509_CRL_add1_ext_i2d(crl, kSubjectKeyId, value, 1, 0));
   int crit = 9;
-  auto* n = static_cast<ASN1_INTEGER*>(X509_get_ext_d2i(cert, kIntegerNid, &crit, nullptr));
+  auto* n = static_cast<ASN1_INTEGER*>(X509_get_ext_d2i(cert, kCrlNumber, &crit, nullptr));
   EXPECT_EQ(5, ASN1_INTEGER_get(n));
   EXPECT_EQ(0, crit);
   ASN1_INTEGER_free(n);
-  auto* s = static_cast<ASN1_OCTET_STRING*>(X509_CRL_get_ext_d2i(crl, kOctetsNid, &crit, nullptr));
+  auto* s = static_cast<ASN1_OCTET_STRING*>(X509_CRL_get_ext_d2i(crl, kSubjectKeyId, &crit, nullptr));
   EXPECT_EQ(0, ASN1_STRING_cmp(value, s));
   EXPECT_EQ(1, crit);
   ASN1_OCTET_STRING_free(s);
@@ -325,10 +325,10 @@ TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
   X509V3_EXT_METHOD octets = OctetsMethod(), integer = IntegerMethod(0);
   ASSERT_EQ(1, X509V3_EXT_add(&octets));
   ASSERT_EQ(1, X509V3_EXT_add(&integer));
-  X509_EXTENSION* skid = RawExtension(kOctetsNid, "04020aff");
-  X509_EXTENSION* num = RawExtension(kIntegerNid, "020107");
-  X509_EXTENSION* bad = RawExtension(kIntegerNid, "0402abcd");
-  X509_EXTENSION* none = RawExtension(kNoMethodNid, "3000");
+  X509_EXTENSION* skid = RawExtension(kSubjectKeyId, "04020aff");
+  X509_EXTENSION* num = RawExtension(kCrlNumber, "020107");
+  X509_EXTENSION* bad = RawExtension(kCrlNumber, "0402abcd");
+  X509_EXTENSION* none = RawExtension(kSubjectAltName, "3000");
   int ret = -1;
   EXPECT_EQ("  0A:FF", ExtPrinted(skid, 0, 2, &ret));
   EXPECT_EQ(1, ret);
@@ -376,9 +376,9 @@ TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
   EXPECT_EQ(1, X509V3_extensions_print(bio, "X509v3 extensions", list, 0x10000, 2));
   EXPECT_EQ(
       "  X509v3 extensions:\n"
-      "      X509v3 Subject Directory Attributes: \n"
+      "      X509v3 Freshest CRL: \n"
       "          0A:FF\n"
-      "      X509v3 No Revocation Available: \n"
+      "      X509v3 Certificate Issuer: \n"
       "          <Not Supported>\n",
       Printed(bio));
   BIO_free(bio);

@@ -316,6 +316,28 @@ TEST(X509v3Names, PrintedForms) {
   ACCESS_DESCRIPTION_free(ad);
 }
 
+// An EDIPartyName keeps the type of its strings: each sits inside its own
+// context tag, and what decodes encodes back to the same octets.  A string
+// standing where the tag belongs is refused.
+TEST(X509v3Names, EdiPartyNameKeepsItsStrings) {
+  const std::string der = "a50ca0050c03616263a1030c0178";  // [5] {[0] {"abc"}, [1] {"x"}}
+  const Bytes in = morvane_test::FromHex(der);
+  const unsigned char* p = in.data();
+  GENERAL_NAME* gen = d2i_GENERAL_NAME(nullptr, &p, static_cast<long>(in.size()));
+  ASSERT_NE(nullptr, gen);
+  ASSERT_EQ(GEN_EDIPARTY, gen->type);
+  EXPECT_EQ(ASN1_UT_UTF8STRING, gen->d.ediPartyName->nameAssigner->type);
+  unsigned char* out = nullptr;
+  const int len = i2d_GENERAL_NAME(gen, &out);
+  EXPECT_EQ(der, morvane_test::ToHex(out, static_cast<size_t>(len > 0 ? len : 0)));
+  CRYPTO_free(out);
+  GENERAL_NAME_free(gen);
+  const Bytes bare = morvane_test::FromHex("a5050c03616263");
+  p = bare.data();
+  EXPECT_EQ(nullptr, d2i_GENERAL_NAME(nullptr, &p, static_cast<long>(bare.size())));
+  ERR_clear_error();
+}
+
 X509* CertWithSubjectEmails(const std::vector<const char*>& emails) {
   X509* x = X509_new();
   X509_NAME* nm = X509_get_subject_name(x);

@@ -93,16 +93,37 @@ TEST(PkitsExtensions, RevocationListsThroughTheirMethods) {
   EXPECT_ERRORS({});
 }
 
-TEST(PkitsExtensions, GoodCaKeyUsage) {
-  MORVANE_VECTOR_PATH_OR_SKIP(path, "pkits/certs/GoodCACert.crt");
+// The printed value of the extension nid of a PKITS certificate, or
+// "<absent>".
+std::string PrintedExtension(const std::string& path, int nid) {
   const Bytes der = morvane_test::ReadFileBytes(path);
   const unsigned char* p = der.data();
   X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-  ASSERT_NE(nullptr, x);
-  const int i = X509_get_ext_by_NID(x, 83, -1);
-  ASSERT_GE(i, 0);
-  EXPECT_EQ("Certificate Sign, CRL Sign", v3_test::Print(X509_get_ext(x, i)));
+  if (x == nullptr) return "<undecodable>";
+  const int i = X509_get_ext_by_NID(x, nid, -1);
+  std::string text = i >= 0 ? v3_test::Print(X509_get_ext(x, i)) : "<absent>";
   X509_free(x);
+  return text;
+}
+
+TEST(PkitsExtensions, PrintedValues) {
+  MORVANE_VECTOR_PATH_OR_SKIP(dir, "pkits/certs");
+  struct Case {
+    const char* cert;
+    int nid;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"GoodCACert", 90, "keyid:E4:7D:5F:D1:5C:95:86:08:2C:05:AE:BE:75:B6:65:A7:D9:5D:A8:66\n"},
+      {"GoodCACert", 82, "58:01:84:24:1B:BC:2B:52:94:4A:3D:A5:10:72:14:51:F5:AF:3A:C9"},
+      {"GoodCACert", 87, "CA:TRUE"},
+      {"GoodCACert", 83, "Certificate Sign, CRL Sign"},
+      {"ValidRFC822nameConstraintsTest21EE", 85, "email:Test21EE@mailserver.testcertificates.gov"},
+      {"ValidDNSnameConstraintsTest30EE", 85, "DNS:testserver.testcertificates.gov"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.text, PrintedExtension(dir + "/" + c.cert + ".crt", c.nid)) << c.cert << " " << c.nid;
+  EXPECT_ERRORS({});
 }
 
 }  // namespace

@@ -42,12 +42,14 @@ constexpr int kCrlId = 367;
 constexpr int kAcceptableResponses = 368;
 constexpr int kNoCheck = 369;
 constexpr int kArchiveCutoff = 370;
+constexpr int kServiceLocator = 371;
 constexpr int kHoldCode = 430;
 constexpr int kInhibitAnyPolicy = 748;
 
 TEST(StandardMethods, EachIsFoundUnderItsOwnNid) {
-  const int nids[] = {71, 72, 73, 74, 75, 76, 77, 78, 83, 84, 88, 89, 126,
-                      140, 141, 142, 143, 366, 367, 368, 369, 370, 430, 663, 748};
+  const int nids[] = {71,  72,  73,  74,  75,  76,  77,  78,  82,  83,  84,  85,  86,
+                      87,  88,  89,  90,  103, 126, 140, 141, 142, 143, 177, 366, 367,
+                      368, 369, 370, 371, 398, 401, 430, 663, 666, 747, 748};
   for (int nid : nids) {
     const X509V3_EXT_METHOD* m = X509V3_EXT_get_nid(nid);
     ASSERT_NE(nullptr, m) << nid;
@@ -156,7 +158,7 @@ TEST(RevocationExtensions, OnlyInhibitAnyPolicyIsBuiltFromText) {
   EXPECT_EQ("020110", DerOf(kInhibitAnyPolicy, n));
   FreeValue(kInhibitAnyPolicy, n);
   for (int nid : {kCrlNumber, kDeltaCrl, kCrlReason, kInvalidityDate, kHoldCode,
-                  kPkeyUsagePeriod, kCrlId, kArchiveCutoff}) {
+                  kPkeyUsagePeriod, kCrlId, kArchiveCutoff, kServiceLocator}) {
     m = X509V3_EXT_get_nid(nid);
     EXPECT_TRUE(m->s2i == nullptr && m->v2i == nullptr && m->r2i == nullptr) << nid;
   }
@@ -262,6 +264,14 @@ TEST(OcspExtensions, CrlReferenceNoCheckAndCutoff) {
   ASSERT_NE(nullptr, id);
   EXPECT_EQ("3000", DerOf(kCrlId, id));
   OCSP_CRLID_free(id);
+
+  // issuer C=GB, one locator: id-ad-ocsp, URI "http://o.example".
+  const std::string locator = "302F" "300D310B3009060355040613024742"
+                              "301E301C06082B06010505073001"
+                              "8610687474703A2F2F6F2E6578616D706C65";
+  EXPECT_EQ("  Issuer: C = GB\n    id-ad-ocsp - URI:http://o.example",
+            PrintDer(kServiceLocator, locator, 2));
+  EXPECT_EQ("Issuer: C = GB", PrintDer(kServiceLocator, "300F300D310B3009060355040613024742"));
 
   const X509V3_EXT_METHOD* m = X509V3_EXT_get_nid(kNoCheck);
   void* none = m->s2i(m, nullptr, "anything at all");

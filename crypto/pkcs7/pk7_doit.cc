@@ -1,0 +1,707 @@
+// The PKCS#7 data engine: chains of digest and cipher filters that produce
+// a message's signatures, digest and ciphertext as content is written, and
+// that decrypt and digest a received message as it is read (RFC 2315,
+// sections 9 to 12).
+
+#include <limits.h>
+#include <string.h>
+#include <time.h>
+
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/buffer.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/pkcs7.h>
+#include <morvane/rand.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+
+#include "pk7_local.h"
+#include "pk7_verifier.h"
+
+using namespace morvane::pkcs7;
+
+namespace {
+
+bool type_is_other(const PKCS7* p7) {
+  const int nid = type_nid(p7);
+  return nid < kNidData || nid > kNidEncrypted;
+}
+
+// The content octet string: the data of a data content, or the OCTET STRING
+// of an "other" content holding one.
+ASN1_OCTET_STRING* get_octet_string(PKCS7* p7) {
+  if (p7 == nullptr) return nullptr;
+  if (type_nid(p7) == kNidData) return p7->d.data;
+  if (type_is_other(p7) && p7->d.other != nullptr &&
+      p7->d.other->type == ASN1_UT_OCTET_STRING)
+    return p7->d.other->value.octet_string;
+  return nullptr;
+}
+
+// Appends a digest filter for `alg` to *pbio (or starts the chain with it).
+bool bio_add_digest(BIO** pbio, X509_ALGOR* alg) {
+  BIO* btmp = BIO_new(BIO_f_md());
+  if (btmp == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, ERR_R_BIO_LIB);
+    return false;
+  }
+  const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(alg->algorithm)));
+  if (md == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, PKCS7_R_UNKNOWN_DIGEST_TYPE);
+    BIO_free(btmp);
+    return false;
+  }
+  BIO_set_md(btmp, md);
+  if (*pbio == nullptr) {
+    *pbio = btmp;
+  } else if (BIO_push(*pbio, btmp) == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, ERR_R_BIO_LIB);
+    BIO_free(btmp);
+    return false;
+  }
+  return true;
+}
+
+// The digest filter of `nid` at or below `bio`, its context in *pmd.
+BIO* find_digest(EVP_MD_CTX** pmd, BIO* bio, int nid) {
+  for (;;) {
+    bio = bio != nullptr ? BIO_find_type(bio, BIO_TYPE_MD) : nullptr;
+    if (bio == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_FIND_DIGEST, PKCS7_R_UNABLE_TO_FIND_MESSAGE_DIGEST);
+      return nullptr;
+    }
+    BIO_get_md_ctx(bio, pmd);
+    if (*pmd == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_FIND_DIGEST, ERR_R_INTERNAL_ERROR);
+      return nullptr;
+    }
+    if (EVP_MD_type(EVP_MD_CTX_md(*pmd)) == nid) return bio;
+    bio = BIO_next(bio);
+  }
+}
+
+// 0 when the recipient names the certificate's issuer and serial.
+int pkcs7_cmp_ri(PKCS7_RECIP_INFO* ri, X509* pcert) {
+  const int ret = X509_NAME_cmp(ri->issuer_and_serial->issuer, pcert->cert_info->issuer);
+  if (ret != 0) return ret;
+  return ASN1_STRING_cmp(pcert->cert_info->serialNumber, ri->issuer_and_serial->serial);
+}
+
+// A writable memory stream whose end of data reads as end of file.
+BIO* new_empty_mem() {
+  BIO* b = BIO_new(BIO_s_mem());
+  if (b != nullptr) BIO_set_mem_eof_return(b, 0);
+  return b;
+}
+
+bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) { return sk_num(si->auth_attr) > 0; }
+
+// The description whose sign or verify function fits the key: DSA and ECDSA
+// keys sign the same SHA-1 state through their own descriptions.
+void fit_digest_to_key(EVP_MD_CTX* ctx, const EVP_PKEY* pkey) {
+  if (pkey->save_type == kNidDsa) ctx->digest = EVP_dss1();
+  if (pkey->save_type == kNidEc) ctx->digest = EVP_ecdsa();
+}
+
+// Encrypts the content key `key` to every recipient.
+bool encrypt_key_to_recipients(STACK* rsk, const unsigned char* key, int keylen) {
+  int max = 0;
+  for (int i = 0; i < sk_num(rsk); i++) {
+    auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
+    if (ri->cert == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATAINIT, PKCS7_R_MISSING_CERIPEND_INFO);
+      return false;
+    }
+    EVP_PKEY* pkey = X509_get_pubkey(ri->cert);
+    if (pkey == nullptr) return false;
+    const int size = EVP_PKEY_size(pkey);
+    EVP_PKEY_free(pkey);
+    if (size > max) max = size;
+  }
+  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(max)));
+  if (buf == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATAINIT, ERR_R_MALLOC_FAILURE);
+    return false;
+  }
+  bool ok = true;
+  for (int i = 0; ok && i < sk_num(rsk); i++) {
+    auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
+    EVP_PKEY* pkey = X509_get_pubkey(ri->cert);
+    const int jj = pkey != nullptr ? EVP_PKEY_encrypt(buf, key, keylen, pkey) : 0;
+    EVP_PKEY_free(pkey);
+    if (jj < 1) {
+      PKCS7err(PKCS7_F_PKCS7_DATAINIT, ERR_R_EVP_LIB);
+      ok = false;
+    } else if (!ASN1_STRING_set(ri->enc_key, buf, jj)) {
+      PKCS7err(PKCS7_F_PKCS7_DATAINIT, ERR_R_MALLOC_FAILURE);
+      ok = false;
+    }
+  }
+  MORVANE_free(buf);
+  return ok;
+}
+
+// A cipher filter in encrypt mode keyed with a fresh content key, the
+// identifier `xalg` filled with the cipher and its IV, the key encrypted to
+// every recipient of `rsk`.
+BIO* make_encrypt_filter(const EVP_CIPHER* evp_cipher, X509_ALGOR* xalg, STACK* rsk) {
+  BIO* btmp = BIO_new(BIO_f_cipher());
+  if (btmp == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATAINIT, ERR_R_BIO_LIB);
+    return nullptr;
+  }
+  EVP_CIPHER_CTX* ctx = nullptr;
+  BIO_get_cipher_ctx(btmp, &ctx);
+  unsigned char key[EVP_MAX_KEY_LENGTH];
+  unsigned char iv[EVP_MAX_IV_LENGTH];
+  const int keylen = EVP_CIPHER_key_length(evp_cipher);
+  const int ivlen = EVP_CIPHER_iv_length(evp_cipher);
+  bool ok = ctx != nullptr;
+  if (ok) {
+    ASN1_OBJECT_free(xalg->algorithm);
+    xalg->algorithm = OBJ_nid2obj(EVP_CIPHER_type(evp_cipher));
+  }
+  if (ok && ivlen > 0) ok = RAND_pseudo_bytes(iv, ivlen) > 0;
+  if (ok) ok = EVP_CipherInit_ex(ctx, evp_cipher, nullptr, nullptr, nullptr, 1) > 0;
+  if (ok) ok = EVP_CIPHER_CTX_rand_key(ctx, key) > 0;
+  if (ok) ok = EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, 1) > 0;
+  if (ok && ivlen > 0) {
+    if (xalg->parameter == nullptr && (xalg->parameter = ASN1_TYPE_new()) == nullptr) ok = false;
+    if (ok && EVP_CIPHER_param_to_asn1(ctx, xalg->parameter) < 0) ok = false;
+  }
+  if (ok) ok = encrypt_key_to_recipients(rsk, key, keylen);
+  MORVANE_cleanse(key, sizeof key);
+  if (!ok) {
+    BIO_free(btmp);
+    return nullptr;
+  }
+  return btmp;
+}
+
+// Opens the content key of the recipient of `rsk` that `pcert` names, or
+// without `pcert` of the first whose key `pkey` opens.  The key lands in
+// `ek` (room for EVP_PKEY_size + 10); its length, or -1.
+int open_content_key(STACK* rsk, EVP_PKEY* pkey, X509* pcert, unsigned char* ek) {
+  if (pcert != nullptr) {
+    PKCS7_RECIP_INFO* ri = nullptr;
+    for (int i = 0; i < sk_num(rsk); i++) {
+      auto* r = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
+      if (pkcs7_cmp_ri(r, pcert) == 0) {
+        ri = r;
+        break;
+      }
+    }
+    if (ri == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
+      return -1;
+    }
+    const int jj = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
+    if (jj < 1) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB);
+      return -1;
+    }
+    return jj;
+  }
+  // Trial decryption: the errors of each failed recipient are dropped, the
+  // caller's earlier errors stay.  Marks do not nest on one entry, so a mark
+  // the caller had put on the newest entry is put back.
+  const ERR_STATE* es = ERR_get_state();
+  const bool caller_mark = es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
+  for (int i = 0; i < sk_num(rsk); i++) {
+    auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
+    if (es->top == es->bottom) {
+      // Nothing of the caller's to keep.
+      const int jj = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
+      if (jj > 0) return jj;
+      ERR_clear_error();
+      continue;
+    }
+    ERR_set_mark();
+    const int jj = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
+    ERR_pop_to_mark();
+    if (caller_mark) ERR_set_mark();
+    if (jj > 0) return jj;
+  }
+  PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_KEY);
+  return -1;
+}
+
+}  // namespace
+
+/* see morvane/pkcs7.h */
+BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
+  p7->state = 0;
+  STACK* md_sk = nullptr;
+  STACK* rsk = nullptr;
+  X509_ALGOR* xa = nullptr;
+  X509_ALGOR* xalg = nullptr;
+  const EVP_CIPHER* evp_cipher = nullptr;
+  ASN1_OCTET_STRING* os = nullptr;
+  const int nid = type_nid(p7);
+  if (p7->d.ptr == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATAINIT, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
+    return nullptr;
+  }
+  switch (nid) {
+    case kNidSigned:
+      md_sk = p7->d.sign->md_algs;
+      os = get_octet_string(p7->d.sign->contents);
+      break;
+    case kNidSignedAndEnveloped:
+      rsk = p7->d.signed_and_enveloped->recipientinfo;
+      md_sk = p7->d.signed_and_enveloped->md_algs;
+      xalg = p7->d.signed_and_enveloped->enc_data->algorithm;
+      evp_cipher = p7->d.signed_and_enveloped->enc_data->cipher;
+      if (evp_cipher == nullptr) {
+        PKCS7err(PKCS7_F_PKCS7_DATAINIT, PKCS7_R_CIPHER_NOT_INITIALIZED);
+        return nullptr;
+      }
+      break;
+    case kNidEnveloped:
+      rsk = p7->d.enveloped->recipientinfo;
+      xalg = p7->d.enveloped->enc_data->algorithm;
+      evp_cipher = p7->d.enveloped->enc_data->cipher;
+      if (evp_cipher == nullptr) {
+        PKCS7err(PKCS7_F_PKCS7_DATAINIT, PKCS7_R_CIPHER_NOT_INITIALIZED);
+        return nullptr;
+      }
+      break;
+    case kNidDigest:
+      xa = p7->d.digest->md;
+      os = get_octet_string(p7->d.digest->contents);
+      break;
+    default:
+      PKCS7err(PKCS7_F_PKCS7_DATAINIT, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
+      return nullptr;
+  }
+
+  BIO* out_bio = nullptr;
+  for (int i = 0; i < sk_num(md_sk); i++) {
+    if (!bio_add_digest(&out_bio, reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i)))) {
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+  }
+  if (xa != nullptr && !bio_add_digest(&out_bio, xa)) {
+    BIO_free_all(out_bio);
+    return nullptr;
+  }
+  if (evp_cipher != nullptr) {
+    BIO* btmp = make_encrypt_filter(evp_cipher, xalg, rsk);
+    if (btmp == nullptr) {
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+    out_bio = out_bio == nullptr ? btmp : BIO_push(out_bio, btmp);
+  }
+
+  BIO* bottom = bio;
+  if (bottom == nullptr) {
+    if (nid == kNidSigned && PKCS7_get_detached(p7)) {
+      bottom = BIO_new(BIO_s_null());
+    } else if (os != nullptr && os->length > 0) {
+      bottom = BIO_new_mem_buf(os->data, os->length);
+    } else {
+      bottom = new_empty_mem();
+    }
+    if (bottom == nullptr) {
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+  }
+  if (out_bio == nullptr) return bottom;
+  BIO_push(out_bio, bottom);
+  return out_bio;
+}
+
+/* see morvane/pkcs7.h */
+BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
+  p7->state = 0;
+  STACK* md_sk = nullptr;
+  STACK* rsk = nullptr;
+  X509_ALGOR* enc_alg = nullptr;
+  ASN1_OCTET_STRING* data_body = nullptr;
+  const EVP_CIPHER* evp_cipher = nullptr;
+  const int nid = type_nid(p7);
+  if (p7->d.ptr == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
+    return nullptr;
+  }
+  PKCS7_ENC_CONTENT* ec = nullptr;
+  switch (nid) {
+    case kNidSigned:
+      md_sk = p7->d.sign->md_algs;
+      data_body = get_octet_string(p7->d.sign->contents);
+      break;
+    case kNidSignedAndEnveloped:
+      md_sk = p7->d.signed_and_enveloped->md_algs;
+      rsk = p7->d.signed_and_enveloped->recipientinfo;
+      ec = p7->d.signed_and_enveloped->enc_data;
+      break;
+    case kNidEnveloped:
+      rsk = p7->d.enveloped->recipientinfo;
+      ec = p7->d.enveloped->enc_data;
+      break;
+    default:
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
+      return nullptr;
+  }
+  if (ec != nullptr) {
+    enc_alg = ec->algorithm;
+    data_body = ec->enc_data;
+    evp_cipher = EVP_get_cipherbyname(OBJ_nid2sn(OBJ_obj2nid(enc_alg->algorithm)));
+    if (evp_cipher == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_UNSUPPORTED_CIPHER_TYPE);
+      return nullptr;
+    }
+    // The content key is unwrapped with the recipient's private key.
+    if (pkey == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_PASSED_NULL_PARAMETER);
+      return nullptr;
+    }
+  }
+  const bool detached = nid == kNidSigned && PKCS7_get_detached(p7);
+  if (!detached && in_bio == nullptr && data_body == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_CONTENT);
+    return nullptr;
+  }
+
+  BIO* out_bio = nullptr;
+  for (int i = 0; i < sk_num(md_sk); i++) {
+    auto* xa = reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i));
+    BIO* btmp = BIO_new(BIO_f_md());
+    if (btmp == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_BIO_LIB);
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+    const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(xa->algorithm)));
+    if (md == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_UNKNOWN_DIGEST_TYPE);
+      BIO_free(btmp);
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+    BIO_set_md(btmp, md);
+    out_bio = out_bio == nullptr ? btmp : BIO_push(out_bio, btmp);
+  }
+
+  if (evp_cipher != nullptr) {
+    BIO* etmp = BIO_new(BIO_f_cipher());
+    if (etmp == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_BIO_LIB);
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+    const int size = EVP_PKEY_size(pkey);
+    unsigned char* ek = size > 0 && size <= INT_MAX - 10
+                            ? static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(size) + 10))
+                            : nullptr;
+    if (ek == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_MALLOC_FAILURE);
+      BIO_free(etmp);
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+    const int jj = open_content_key(rsk, pkey, pcert, ek);
+    EVP_CIPHER_CTX* evp_ctx = nullptr;
+    BIO_get_cipher_ctx(etmp, &evp_ctx);
+    bool ok = jj > 0 && evp_ctx != nullptr;
+    if (ok) ok = EVP_CipherInit_ex(evp_ctx, evp_cipher, nullptr, nullptr, nullptr, 0) > 0;
+    if (ok) ok = EVP_CIPHER_asn1_to_param(evp_ctx, enc_alg->parameter) >= 0;
+    if (ok && jj != EVP_CIPHER_CTX_key_length(evp_ctx) &&
+        !EVP_CIPHER_CTX_set_key_length(evp_ctx, jj)) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_DECRYPTED_KEY_IS_WRONG_LENGTH);
+      ok = false;
+    }
+    if (ok) ok = EVP_CipherInit_ex(evp_ctx, nullptr, nullptr, ek, nullptr, 0) > 0;
+    MORVANE_cleanse(ek, static_cast<size_t>(size) + 10);
+    MORVANE_free(ek);
+    if (!ok) {
+      BIO_free(etmp);
+      BIO_free_all(out_bio);
+      return nullptr;
+    }
+    out_bio = out_bio == nullptr ? etmp : BIO_push(out_bio, etmp);
+  }
+
+  BIO* bottom = nullptr;
+  if (detached || in_bio != nullptr) {
+    bottom = in_bio;
+  } else if (data_body->length > 0) {
+    bottom = BIO_new_mem_buf(data_body->data, data_body->length);
+  } else {
+    bottom = new_empty_mem();
+  }
+  if (bottom == nullptr && !detached) {
+    BIO_free_all(out_bio);
+    return nullptr;
+  }
+  if (out_bio == nullptr) return bottom;
+  if (bottom != nullptr) BIO_push(out_bio, bottom);
+  return out_bio;
+}
+
+/* see morvane/pkcs7.h */
+int PKCS7_dataFinal(PKCS7* p7, BIO* bio) {
+  EVP_MD_CTX ctx_tmp;
+  EVP_MD_CTX_init(&ctx_tmp);
+  p7->state = 0;
+  STACK* si_sk = nullptr;
+  ASN1_OCTET_STRING* os = nullptr;
+  const int nid = type_nid(p7);
+  if (p7->d.ptr == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATAFINAL, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
+    return 0;
+  }
+  PKCS7_ENC_CONTENT* ec = nullptr;
+  PKCS7* inner = nullptr;
+  switch (nid) {
+    case kNidEnveloped:
+      ec = p7->d.enveloped->enc_data;
+      break;
+    case kNidSignedAndEnveloped:
+      si_sk = p7->d.signed_and_enveloped->signer_info;
+      ec = p7->d.signed_and_enveloped->enc_data;
+      break;
+    case kNidSigned:
+      si_sk = p7->d.sign->signer_info;
+      inner = p7->d.sign->contents;
+      break;
+    case kNidDigest:
+      inner = p7->d.digest->contents;
+      break;
+    default:
+      PKCS7err(PKCS7_F_PKCS7_DATAFINAL, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
+      return 0;
+  }
+  if (ec != nullptr) {
+    if ((os = ASN1_OCTET_STRING_new()) == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_MALLOC_FAILURE);
+      return 0;
+    }
+    ASN1_OCTET_STRING_free(ec->enc_data);
+    ec->enc_data = os;
+  } else {
+    os = get_octet_string(inner);
+    if (os != nullptr && p7->detached && type_nid(inner) == kNidData) {
+      ASN1_OCTET_STRING_free(os);
+      inner->d.data = nullptr;
+      os = nullptr;
+    }
+  }
+
+  bool ok = true;
+  BUF_MEM* buf = nullptr;
+  if (si_sk != nullptr) {
+    if ((buf = BUF_MEM_new()) == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_BIO_LIB);
+      ok = false;
+    }
+    for (int i = 0; ok && i < sk_num(si_sk); i++) {
+      auto* si = reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(si_sk, i));
+      if (si->pkey == nullptr) continue;
+      EVP_MD_CTX* mdc = nullptr;
+      if (find_digest(&mdc, bio, OBJ_obj2nid(si->digest_alg->algorithm)) == nullptr ||
+          !EVP_MD_CTX_copy_ex(&ctx_tmp, mdc)) {
+        ok = false;
+        break;
+      }
+      if (!BUF_MEM_grow_clean(buf, EVP_PKEY_size(si->pkey))) {
+        PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_BIO_LIB);
+        ok = false;
+        break;
+      }
+      if (has_signed_attributes(si)) {
+        if (PKCS7_get_signed_attribute(si, kNidSigningTime) == nullptr) {
+          ASN1_UTCTIME* sign_time = ASN1_UTCTIME_set(nullptr, time(nullptr));
+          if (sign_time == nullptr ||
+              !PKCS7_add_signed_attribute(si, kNidSigningTime, ASN1_UT_UTCTIME, sign_time)) {
+            ASN1_UTCTIME_free(sign_time);
+            PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_MALLOC_FAILURE);
+            ok = false;
+            break;
+          }
+        }
+        unsigned char md_data[EVP_MAX_MD_SIZE];
+        unsigned int md_len = 0;
+        const EVP_MD* md = EVP_MD_CTX_md(&ctx_tmp);
+        EVP_DigestFinal_ex(&ctx_tmp, md_data, &md_len);
+        ASN1_OCTET_STRING* digest = ASN1_OCTET_STRING_new();
+        if (digest == nullptr || !ASN1_OCTET_STRING_set(digest, md_data, static_cast<int>(md_len)) ||
+            !PKCS7_add_signed_attribute(si, kNidMessageDigest, ASN1_UT_OCTET_STRING, digest)) {
+          ASN1_OCTET_STRING_free(digest);
+          PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_MALLOC_FAILURE);
+          ok = false;
+          break;
+        }
+        // The signature covers the DER SET OF the attributes, which also
+        // puts the stack into the order the message carries.
+        EVP_DigestInit_ex(&ctx_tmp, md, nullptr);
+        unsigned char* abuf = nullptr;
+        const int alen = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr), &abuf,
+                                       &PKCS7_ATTR_SIGN_it);
+        if (alen <= 0 || abuf == nullptr) {
+          ok = false;
+          break;
+        }
+        EVP_DigestUpdate(&ctx_tmp, abuf, static_cast<size_t>(alen));
+        MORVANE_free(abuf);
+      }
+      fit_digest_to_key(&ctx_tmp, si->pkey);
+      unsigned int siglen = static_cast<unsigned int>(buf->length);
+      if (!EVP_SignFinal(&ctx_tmp, reinterpret_cast<unsigned char*>(buf->data), &siglen,
+                         si->pkey)) {
+        PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_EVP_LIB);
+        ok = false;
+        break;
+      }
+      if (!ASN1_STRING_set(si->enc_digest, buf->data, static_cast<int>(siglen))) {
+        PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_ASN1_LIB);
+        ok = false;
+        break;
+      }
+    }
+  } else if (nid == kNidDigest) {
+    unsigned char md_data[EVP_MAX_MD_SIZE];
+    unsigned int md_len = 0;
+    EVP_MD_CTX* mdc = nullptr;
+    if (find_digest(&mdc, bio, OBJ_obj2nid(p7->d.digest->md->algorithm)) == nullptr ||
+        !EVP_DigestFinal_ex(mdc, md_data, &md_len) ||
+        !ASN1_OCTET_STRING_set(p7->d.digest->digest, md_data, static_cast<int>(md_len)))
+      ok = false;
+  }
+
+  if (ok && os != nullptr && !(nid == kNidSigned && PKCS7_get_detached(p7))) {
+    BIO* mem = bio != nullptr ? BIO_find_type(bio, BIO_TYPE_MEM) : nullptr;
+    if (mem == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATAFINAL, PKCS7_R_UNABLE_TO_FIND_MEM_BIO);
+      ok = false;
+    } else {
+      BUF_MEM* bm = nullptr;
+      BIO_get_mem_ptr(mem, &bm);
+      if (bm != nullptr && reinterpret_cast<char*>(os->data) != bm->data) {
+        // The octet string takes the stream's bytes over; the stream, now
+        // read-only, no longer frees them.
+        BIO_set_flags(mem, BIO_FLAGS_MEM_RDONLY);
+        BIO_set_mem_eof_return(mem, 0);
+        ASN1_STRING_set0(os, bm->data, bm->length);
+      }
+    }
+  }
+  EVP_MD_CTX_cleanup(&ctx_tmp);
+  BUF_MEM_free(buf);
+  return ok ? 1 : 0;
+}
+
+/* see morvane/pkcs7.h */
+int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509) {
+  if (signed_part(p7) == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_WRONG_PKCS7_TYPE);
+    return 0;
+  }
+  const int md_type = OBJ_obj2nid(si->digest_alg->algorithm);
+  EVP_MD_CTX* mdc = nullptr;
+  for (BIO* btmp = bio;; btmp = BIO_next(btmp)) {
+    btmp = btmp != nullptr ? BIO_find_type(btmp, BIO_TYPE_MD) : nullptr;
+    if (btmp == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_UNABLE_TO_FIND_MESSAGE_DIGEST);
+      return 0;
+    }
+    BIO_get_md_ctx(btmp, &mdc);
+    if (mdc == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, ERR_R_INTERNAL_ERROR);
+      return 0;
+    }
+    const EVP_MD* md = EVP_MD_CTX_md(mdc);
+    if (md != nullptr && (EVP_MD_type(md) == md_type || EVP_MD_pkey_type(md) == md_type)) break;
+  }
+
+  EVP_MD_CTX ctx;
+  EVP_MD_CTX_init(&ctx);
+  int ret = 0;
+  if (!EVP_MD_CTX_copy_ex(&ctx, mdc)) {
+    EVP_MD_CTX_cleanup(&ctx);
+    return 0;
+  }
+  if (has_signed_attributes(si)) {
+    unsigned char md_dat[EVP_MAX_MD_SIZE];
+    unsigned int md_len = 0;
+    EVP_DigestFinal_ex(&ctx, md_dat, &md_len);
+    ASN1_OCTET_STRING* message_digest = PKCS7_digest_from_attributes(si->auth_attr);
+    if (message_digest == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_UNABLE_TO_FIND_MESSAGE_DIGEST);
+      EVP_MD_CTX_cleanup(&ctx);
+      return 0;
+    }
+    if (message_digest->length != static_cast<int>(md_len) ||
+        memcmp(message_digest->data, md_dat, md_len) != 0) {
+      PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_DIGEST_FAILURE);
+      EVP_MD_CTX_cleanup(&ctx);
+      return -1;
+    }
+    const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(md_type));
+    unsigned char* abuf = nullptr;
+    const int alen = md != nullptr ? ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr),
+                                                   &abuf, &PKCS7_ATTR_VERIFY_it)
+                                   : -1;
+    if (alen <= 0 || abuf == nullptr || !EVP_DigestInit_ex(&ctx, md, nullptr)) {
+      MORVANE_free(abuf);
+      EVP_MD_CTX_cleanup(&ctx);
+      return 0;
+    }
+    EVP_DigestUpdate(&ctx, abuf, static_cast<size_t>(alen));
+    MORVANE_free(abuf);
+  }
+  EVP_PKEY* pkey = X509_get_pubkey(x509);
+  if (pkey == nullptr) {
+    EVP_MD_CTX_cleanup(&ctx);
+    return -1;
+  }
+  fit_digest_to_key(&ctx, pkey);
+  const int i = EVP_VerifyFinal(&ctx, si->enc_digest->data,
+                                static_cast<unsigned int>(si->enc_digest->length), pkey);
+  EVP_PKEY_free(pkey);
+  if (i <= 0) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE);
+    ret = -1;
+  } else {
+    ret = 1;
+  }
+  EVP_MD_CTX_cleanup(&ctx);
+  return ret;
+}
+
+/* see morvane/pkcs7.h */
+int PKCS7_dataVerify(X509_STORE* cert_store, X509_STORE_CTX* ctx, BIO* bio, PKCS7* p7,
+                     PKCS7_SIGNER_INFO* si) {
+  PKCS7_SIGNED* s = signed_part(p7);
+  if (s == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATAVERIFY, PKCS7_R_WRONG_PKCS7_TYPE);
+    return 0;
+  }
+  PKCS7_ISSUER_AND_SERIAL* ias = si->issuer_and_serial;
+  X509* x509 = X509_find_by_issuer_and_serial(s->cert, ias->issuer, ias->serial);
+  if (x509 == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATAVERIFY, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
+    return 0;
+  }
+  if (!morvane::pkcs7::verifier_present(PKCS7_F_PKCS7_DATAVERIFY)) return 0;
+  if (!pk7_X509_STORE_CTX_init(ctx, cert_store, x509, s->cert)) {
+    PKCS7err(PKCS7_F_PKCS7_DATAVERIFY, ERR_R_X509_LIB);
+    return 0;
+  }
+  pk7_X509_STORE_CTX_set_purpose(ctx, 4);  // S/MIME signing
+  const int i = pk7_X509_verify_cert(ctx);
+  if (i <= 0) {
+    PKCS7err(PKCS7_F_PKCS7_DATAVERIFY, ERR_R_X509_LIB);
+    pk7_X509_STORE_CTX_cleanup(ctx);
+    return 0;
+  }
+  pk7_X509_STORE_CTX_cleanup(ctx);
+  return PKCS7_signatureVerify(bio, p7, si, x509);
+}

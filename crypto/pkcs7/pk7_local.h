@@ -1,0 +1,39 @@
+// Shared by the PKCS#7 sources: content-type and attribute NIDs and small
+// accessors of the records.
+#ifndef MORVANE_PKCS7_PK7_LOCAL_H
+#define MORVANE_PKCS7_PK7_LOCAL_H
+
+#include <morvane/objects.h>
+#include <morvane/pkcs7.h>
+
+namespace morvane::pkcs7 {
+
+constexpr int kNidData = 21;
+constexpr int kNidSigned = 22;
+constexpr int kNidEnveloped = 23;
+constexpr int kNidSignedAndEnveloped = 24;
+constexpr int kNidDigest = 25;
+constexpr int kNidEncrypted = 26;
+constexpr int kNidContentType = 50;
+constexpr int kNidMessageDigest = 51;
+constexpr int kNidSigningTime = 52;
+constexpr int kNidSmimeCaps = 167;
+constexpr int kNidSha1 = 64;
+constexpr int kNidRsa = 6;
+constexpr int kNidDsa = 116;
+constexpr int kNidEc = 408;
+constexpr int kNidEcdsaSha1 = 416;
+
+inline int type_nid(const PKCS7* p7) { return OBJ_obj2nid(p7->type); }
+
+// The signer list of signed or signed-and-enveloped data, whose records
+// begin with the same fields; null for other types or an absent record.
+inline PKCS7_SIGNED* signed_part(PKCS7* p7) {
+  const int nid = type_nid(p7);
+  if (nid != kNidSigned && nid != kNidSignedAndEnveloped) return nullptr;
+  return p7->d.sign;
+}
+
+}  // namespace morvane::pkcs7
+
+#endif  // MORVANE_PKCS7_PK7_LOCAL_H

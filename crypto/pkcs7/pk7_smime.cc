@@ -1,0 +1,364 @@
+// S/MIME over PKCS#7 (RFC 2633): signing, verifying with certificate
+// chains, encrypting to recipients and decrypting, each streaming the
+// content through the data engine.
+
+#include <limits.h>
+
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/pkcs7.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+
+#include "pk7_local.h"
+#include "pk7_verifier.h"
+
+using namespace morvane::pkcs7;
+
+namespace {
+
+constexpr int kChunk = 4096;
+constexpr int kNidRc2Cbc = 37;
+constexpr int kNidDesCbc = 31;
+constexpr int kNidDesEde3Cbc = 44;
+
+void algor_free(void* a) { X509_ALGOR_free(reinterpret_cast<X509_ALGOR*>(a)); }
+
+// The capabilities a signer announces, strongest first.
+bool add_capabilities(PKCS7_SIGNER_INFO* si) {
+  STACK* smcap = sk_new_null();
+  if (smcap == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_SIGN, ERR_R_MALLOC_FAILURE);
+    return false;
+  }
+  const bool ok = PKCS7_simple_smimecap(smcap, kNidDesEde3Cbc, -1) &&
+                  PKCS7_simple_smimecap(smcap, kNidRc2Cbc, 128) &&
+                  PKCS7_simple_smimecap(smcap, kNidRc2Cbc, 64) &&
+                  PKCS7_simple_smimecap(smcap, kNidDesCbc, -1) &&
+                  PKCS7_simple_smimecap(smcap, kNidRc2Cbc, 40) &&
+                  PKCS7_add_attrib_smimecap(si, smcap);
+  sk_pop_free(smcap, algor_free);
+  return ok;
+}
+
+// Unlinks the chain's filters from the top down to `keep` (which survives
+// when it is in the chain) and frees them.
+void free_filters_above(BIO* chain, BIO* keep) {
+  while (chain != nullptr && chain != keep) {
+    BIO* next = BIO_pop(chain);
+    BIO_free(chain);
+    chain = next;
+  }
+}
+
+// Streams `in` through a new chain of p7 (as lines under `flags`), flushes
+// it (the cipher's last block) and completes the message; failures queue
+// under function `func`, a failed final step with `final_reason`.
+bool stream_content(PKCS7* p7, BIO* in, int flags, int func, int final_reason) {
+  BIO* p7bio = PKCS7_dataInit(p7, nullptr);
+  if (p7bio == nullptr) {
+    PKCS7err(func, ERR_R_MALLOC_FAILURE);
+    return false;
+  }
+  SMIME_crlf_copy(in, p7bio, flags);
+  BIO_flush(p7bio);
+  const bool ok = PKCS7_dataFinal(p7, p7bio) != 0;
+  if (!ok) PKCS7err(func, final_reason);
+  BIO_free_all(p7bio);
+  return ok;
+}
+
+}  // namespace
+
+/* see morvane/pkcs7.h */
+PKCS7* PKCS7_sign(X509* signcert, EVP_PKEY* pkey, STACK* certs, BIO* data, int flags) {
+  if (!X509_check_private_key(signcert, pkey)) {
+    PKCS7err(PKCS7_F_PKCS7_SIGN, PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE);
+    return nullptr;
+  }
+  PKCS7* p7 = PKCS7_new();
+  if (p7 == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_SIGN, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  PKCS7_SIGNER_INFO* si = nullptr;
+  if (!PKCS7_set_type(p7, kNidSigned) || !PKCS7_content_new(p7, kNidData)) goto err;
+  if ((si = PKCS7_add_signature(p7, signcert, pkey, EVP_sha1())) == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_SIGN, PKCS7_R_PKCS7_ADD_SIGNATURE_ERROR);
+    goto err;
+  }
+  if (!(flags & PKCS7_FLAG_NO_CERTS)) {
+    if (!PKCS7_add_certificate(p7, signcert)) goto err;
+    for (int i = 0; i < sk_num(certs); i++)
+      if (!PKCS7_add_certificate(p7, reinterpret_cast<X509*>(sk_value(certs, i)))) goto err;
+  }
+  if (!(flags & PKCS7_FLAG_NO_ATTRIBUTES)) {
+    if (!PKCS7_add_signed_attribute(si, kNidContentType, ASN1_UT_OBJECT, OBJ_nid2obj(kNidData)))
+      goto err;
+    if (!(flags & PKCS7_FLAG_NO_CAPABILITIES) && !add_capabilities(si)) goto err;
+  }
+  if (flags & PKCS7_FLAG_DETACHED) PKCS7_set_detached(p7, 1);
+  if (flags & PKCS7_FLAG_PARTIAL) return p7;
+  if (stream_content(p7, data, flags, PKCS7_F_PKCS7_SIGN, PKCS7_R_PKCS7_DATASIGN)) return p7;
+err:
+  PKCS7_free(p7);
+  return nullptr;
+}
+
+/* see morvane/pkcs7.h */
+STACK* PKCS7_get0_signers(PKCS7* p7, STACK* certs, int flags) {
+  if (p7 == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_INVALID_NULL_POINTER);
+    return nullptr;
+  }
+  if (type_nid(p7) != kNidSigned || p7->d.sign == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_WRONG_CONTENT_TYPE);
+    return nullptr;
+  }
+  STACK* sinfos = PKCS7_get_signer_info(p7);
+  if (sk_num(sinfos) <= 0) {
+    PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_NO_SIGNERS);
+    return nullptr;
+  }
+  STACK* signers = sk_new_null();
+  if (signers == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  for (int i = 0; i < sk_num(sinfos); i++) {
+    auto* si = reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(sinfos, i));
+    PKCS7_ISSUER_AND_SERIAL* ias = si->issuer_and_serial;
+    X509* signer = nullptr;
+    if (certs != nullptr) signer = X509_find_by_issuer_and_serial(certs, ias->issuer, ias->serial);
+    if (signer == nullptr && !(flags & PKCS7_FLAG_NO_INTERNAL) && p7->d.sign->cert != nullptr)
+      signer = X509_find_by_issuer_and_serial(p7->d.sign->cert, ias->issuer, ias->serial);
+    if (signer == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND);
+      sk_free(signers);
+      return nullptr;
+    }
+    if (!sk_push(signers, reinterpret_cast<char*>(signer))) {
+      sk_free(signers);
+      return nullptr;
+    }
+  }
+  return signers;
+}
+
+/* see morvane/pkcs7.h */
+int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* out, int flags) {
+  if (p7 == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_INVALID_NULL_POINTER);
+    return 0;
+  }
+  if (type_nid(p7) != kNidSigned || p7->d.sign == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_WRONG_CONTENT_TYPE);
+    return 0;
+  }
+  if (PKCS7_get_detached(p7) && indata == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_NO_CONTENT);
+    return 0;
+  }
+  STACK* sinfos = PKCS7_get_signer_info(p7);
+  if (sk_num(sinfos) <= 0) {
+    PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_NO_SIGNATURES_ON_DATA);
+    return 0;
+  }
+  STACK* signers = PKCS7_get0_signers(p7, certs, flags);
+  if (signers == nullptr) return 0;
+
+  if (!(flags & PKCS7_FLAG_NO_VERIFY)) {
+    if (!verifier_present(PKCS7_F_PKCS7_VERIFY)) {
+      sk_free(signers);
+      return 0;
+    }
+    X509_STORE_CTX* cert_ctx = pk7_X509_STORE_CTX_new();
+    if (cert_ctx == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
+      sk_free(signers);
+      return 0;
+    }
+    for (int k = 0; k < sk_num(signers); k++) {
+      X509* signer = reinterpret_cast<X509*>(sk_value(signers, k));
+      const bool chain = !(flags & PKCS7_FLAG_NO_CHAIN);
+      if (!pk7_X509_STORE_CTX_init(cert_ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
+        PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_X509_LIB);
+        pk7_X509_STORE_CTX_free(cert_ctx);
+        sk_free(signers);
+        return 0;
+      }
+      if (chain) pk7_X509_STORE_CTX_set_default(cert_ctx, "smime_sign");
+      if (!(flags & PKCS7_FLAG_NO_CRLS)) pk7_X509_STORE_CTX_set0_crls(cert_ctx, p7->d.sign->crl);
+      const int i = pk7_X509_verify_cert(cert_ctx);
+      const int j = i <= 0 ? pk7_X509_STORE_CTX_get_error(cert_ctx) : 0;
+      pk7_X509_STORE_CTX_cleanup(cert_ctx);
+      if (i <= 0) {
+        PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_CERTIFICATE_VERIFY_ERROR);
+        ERR_add_error_data(2, "Verify error:", pk7_X509_verify_cert_error_string(j));
+        pk7_X509_STORE_CTX_free(cert_ctx);
+        sk_free(signers);
+        return 0;
+      }
+    }
+    pk7_X509_STORE_CTX_free(cert_ctx);
+  }
+
+  // A memory stream is read through a read-only copy so that the caller's
+  // stream keeps its bytes.
+  BIO* tmpin = indata;
+  if (indata != nullptr && BIO_method_type(indata) == BIO_TYPE_MEM) {
+    char* ptr = nullptr;
+    long len = BIO_get_mem_data(indata, &ptr);
+    if (len > INT_MAX) len = INT_MAX;  // a memory stream holds less
+    if (ptr == nullptr || len <= 0) {
+      static char empty[1];
+      ptr = empty;
+      len = 0;
+    }
+    tmpin = BIO_new_mem_buf(ptr, static_cast<int>(len));
+    if (tmpin == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
+      sk_free(signers);
+      return 0;
+    }
+  }
+  BIO* p7bio = PKCS7_dataInit(p7, tmpin);
+  BIO* tmpout = nullptr;
+  int ret = 0;
+  if (p7bio == nullptr) goto done;
+  if (flags & PKCS7_FLAG_TEXT) {
+    if ((tmpout = BIO_new(BIO_s_mem())) == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
+      goto done;
+    }
+    BIO_set_mem_eof_return(tmpout, 0);
+  } else {
+    tmpout = out;
+  }
+  {
+    char buf[kChunk];
+    for (;;) {
+      const int n = BIO_read(p7bio, buf, sizeof buf);
+      if (n <= 0) break;
+      if (tmpout != nullptr) BIO_write(tmpout, buf, n);
+    }
+  }
+  if (flags & PKCS7_FLAG_TEXT) {
+    const bool text_ok = SMIME_text(tmpout, out) != 0;
+    BIO_free(tmpout);
+    if (!text_ok) {
+      PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SMIME_TEXT_ERROR);
+      goto done;
+    }
+  }
+  if (!(flags & PKCS7_FLAG_NO_SIGNATURES)) {
+    for (int i = 0; i < sk_num(sinfos); i++) {
+      auto* si = reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(sinfos, i));
+      X509* signer = reinterpret_cast<X509*>(sk_value(signers, i));
+      if (PKCS7_signatureVerify(p7bio, p7, si, signer) <= 0) {
+        PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
+        goto done;
+      }
+    }
+  }
+  ret = 1;
+done:
+  // The caller's stream at the bottom of the chain survives; the filters and
+  // the read-only copy are freed.
+  if (p7bio != nullptr) {
+    if (tmpin == indata && indata != nullptr) {
+      free_filters_above(p7bio, indata);
+    } else {
+      BIO_free_all(p7bio);
+    }
+  } else if (tmpin != indata) {
+    BIO_free(tmpin);
+  }
+  sk_free(signers);
+  return ret;
+}
+
+/* see morvane/pkcs7.h */
+PKCS7* PKCS7_encrypt(STACK* certs, BIO* in, const EVP_CIPHER* cipher, int flags) {
+  PKCS7* p7 = PKCS7_new();
+  if (p7 == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_ENCRYPT, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  if (!PKCS7_set_type(p7, kNidEnveloped)) goto err;
+  if (!PKCS7_set_cipher(p7, cipher)) {
+    PKCS7err(PKCS7_F_PKCS7_ENCRYPT, PKCS7_R_ERROR_SETTING_CIPHER);
+    goto err;
+  }
+  for (int i = 0; i < sk_num(certs); i++) {
+    if (PKCS7_add_recipient(p7, reinterpret_cast<X509*>(sk_value(certs, i))) == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_ENCRYPT, PKCS7_R_ERROR_ADDING_RECIPIENT);
+      goto err;
+    }
+  }
+  if (stream_content(p7, in, flags, PKCS7_F_PKCS7_ENCRYPT, PKCS7_R_PKCS7_DATAFINAL_ERROR))
+    return p7;
+err:
+  PKCS7_free(p7);
+  return nullptr;
+}
+
+/* see morvane/pkcs7.h */
+int PKCS7_decrypt(PKCS7* p7, EVP_PKEY* pkey, X509* cert, BIO* data, int flags) {
+  if (p7 == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_INVALID_NULL_POINTER);
+    return 0;
+  }
+  if (type_nid(p7) != kNidEnveloped) {
+    PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_WRONG_CONTENT_TYPE);
+    return 0;
+  }
+  if (cert != nullptr && !X509_check_private_key(cert, pkey)) {
+    PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE);
+    return 0;
+  }
+  BIO* tmpmem = PKCS7_dataDecode(p7, pkey, nullptr, cert);
+  if (tmpmem == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
+    return 0;
+  }
+  if (flags & PKCS7_FLAG_TEXT) {
+    BIO* bread = BIO_new(BIO_f_buffer());
+    if (bread == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DECRYPT, ERR_R_MALLOC_FAILURE);
+      BIO_free_all(tmpmem);
+      return 0;
+    }
+    BIO_push(bread, tmpmem);
+    const int ret = SMIME_text(bread, data);
+    // A final block that did not decrypt is damaged content, not text.
+    BIO* cipher = BIO_find_type(bread, BIO_TYPE_CIPHER);
+    const bool sound = cipher == nullptr || BIO_get_cipher_status(cipher) != 0;
+    BIO_free_all(bread);
+    if (ret && !sound) {
+      PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
+      return 0;
+    }
+    return ret;
+  }
+  char buf[kChunk];
+  int n = 0;
+  for (;;) {
+    n = BIO_read(tmpmem, buf, sizeof buf);
+    if (n <= 0) break;
+    BIO_write(data, buf, n);
+  }
+  // A negative last read or a cipher status of 0 means the last block did
+  // not decrypt (bad padding or the wrong key): the content is damaged.
+  BIO* cipher = BIO_find_type(tmpmem, BIO_TYPE_CIPHER);
+  const bool sound = n == 0 && (cipher == nullptr || BIO_get_cipher_status(cipher) != 0);
+  BIO_free_all(tmpmem);
+  if (!sound) {
+    PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,420 @@
+// PFX files: PKCS12_create with its defaults and variants, PKCS12_parse,
+// PKCS12_newpass, the MAC calls and the bag attributes, over keys from
+// test/data/rsa/keys.txt and certificates the tests sign.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/pkcs12.h>
+#include <morvane/pkcs7.h>
+#include <morvane/rsa.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+
+#include "rsa_key_file.h"
+#include "test_support.h"
+
+namespace {
+
+using morvane_test::Bytes;
+
+EVP_PKEY* Key(int bits) {
+  EVP_PKEY* k = EVP_PKEY_new();
+  RSA* rsa = rsa_test::LoadKeyFile(morvane_test::TestDataFile("rsa/keys.txt").c_str(), bits);
+  EVP_PKEY_assign_RSA(k, rsa);
+  return k;
+}
+
+X509_NAME* Name(const char* cn) {
+  X509_NAME* n = X509_NAME_new();
+  X509_NAME_add_entry_by_NID(n, 13, ASN1_MB_ASCII, reinterpret_cast<const unsigned char*>(cn), -1,
+                             -1, 0);
+  return n;
+}
+
+X509* Cert(EVP_PKEY* key, const char* subject, EVP_PKEY* signer, long serial) {
+  X509* x = X509_new();
+  X509_set_version(x, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
+  X509_NAME* iss = Name("PFX test CA");
+  X509_NAME* sub = Name(subject);
+  X509_set_issuer_name(x, iss);
+  X509_set_subject_name(x, sub);
+  X509_NAME_free(iss);
+  X509_NAME_free(sub);
+  x->cert_info->validity->notBefore = X509_gmtime_adj(x->cert_info->validity->notBefore, 0);
+  x->cert_info->validity->notAfter = X509_gmtime_adj(x->cert_info->validity->notAfter, 86400);
+  X509_set_pubkey(x, key);
+  EXPECT_GT(X509_sign(x, signer, EVP_sha1()), 0);
+  return x;
+}
+
+void FreeCert(void* x) {
+  X509_free(static_cast<X509*>(x));
+}
+void FreeBag(void* b) {
+  PKCS12_SAFEBAG_free(static_cast<PKCS12_SAFEBAG*>(b));
+}
+void FreeSafe(void* p) {
+  PKCS7_free(static_cast<PKCS7*>(p));
+}
+
+Bytes Der(PKCS12* p12) {
+  unsigned char* out = nullptr;
+  const int n = i2d_PKCS12(p12, &out);
+  Bytes b(out, out + (n > 0 ? n : 0));
+  MORVANE_free(out);
+  return b;
+}
+
+PKCS12* Reread(PKCS12* p12) {
+  const Bytes der = Der(p12);
+  PKCS12_free(p12);
+  const unsigned char* p = der.data();
+  return d2i_PKCS12(nullptr, &p, static_cast<long>(der.size()));
+}
+
+// The PBE algorithm NID and iteration count of an algorithm identifier.
+std::pair<int, long> Pbe(const X509_ALGOR* alg) {
+  const ASN1_STRING* s = alg->parameter->value.sequence;
+  const unsigned char* p = s->data;
+  PBEPARAM* pbe = d2i_PBEPARAM(nullptr, &p, s->length);
+  const long iter = pbe != nullptr ? ASN1_INTEGER_get(pbe->iter) : -1;
+  PBEPARAM_free(pbe);
+  return {OBJ_obj2nid(alg->algorithm), iter};
+}
+
+Bytes AttrBytes(PKCS12_SAFEBAG* bag, int nid) {
+  const ASN1_TYPE* t = PKCS12_get_attr_gen(bag->attrib, nid);
+  if (t == nullptr) return {};
+  return Bytes(t->value.asn1_string->data, t->value.asn1_string->data + t->value.asn1_string->length);
+}
+
+class Pfx : public testing::Test {
+ protected:
+  void SetUp() override {
+    Morvane_add_all_ciphers();
+    Morvane_add_all_digests();
+    ca_key_ = Key(768);
+    key_ = Key(512);
+    other_key_ = Key(520);
+    leaf_ = Cert(key_, "leaf", ca_key_, 2);
+    ca_cert_ = Cert(ca_key_, "PFX test CA", ca_key_, 1);
+    other_ = Cert(other_key_, "other", ca_key_, 3);
+    ca_ = sk_new_null();
+    sk_push(ca_, reinterpret_cast<char*>(ca_cert_));
+    sk_push(ca_, reinterpret_cast<char*>(other_));
+  }
+  void TearDown() override {
+    sk_free(ca_);
+    X509_free(leaf_);
+    X509_free(ca_cert_);
+    X509_free(other_);
+    EVP_PKEY_free(key_);
+    EVP_PKEY_free(other_key_);
+    EVP_PKEY_free(ca_key_);
+  }
+  // The safes of a PFX and the bags of safe i.
+  static STACK* Bags(PKCS12* p12, int i, const char* pass) {
+    STACK* safes = PKCS12_unpack_authsafes(p12);
+    auto* p7 = reinterpret_cast<PKCS7*>(sk_value(safes, i));
+    STACK* bags = OBJ_obj2nid(p7->type) == 21 ? PKCS12_unpack_p7data(p7)
+                                              : PKCS12_unpack_p7encdata(p7, pass, -1);
+    sk_pop_free(safes, FreeSafe);
+    return bags;
+  }
+  void ExpectParses(PKCS12* p12, const char* pass, size_t ncerts) {
+    EVP_PKEY* k = nullptr;
+    X509* c = nullptr;
+    STACK* ca = nullptr;
+    ASSERT_EQ(1, PKCS12_parse(p12, pass, &k, &c, &ca)) << morvane_test::DrainErrors();
+    ASSERT_NE(nullptr, k);
+    ASSERT_NE(nullptr, c);
+    EXPECT_EQ(0, X509_cmp(c, leaf_));
+    EXPECT_EQ(1, X509_check_private_key(c, k));
+    ASSERT_EQ(static_cast<int>(ncerts), sk_num(ca));
+    if (ncerts == 2) {
+      EXPECT_EQ(0, X509_cmp(reinterpret_cast<X509*>(sk_value(ca, 0)), ca_cert_));
+      EXPECT_EQ(0, X509_cmp(reinterpret_cast<X509*>(sk_value(ca, 1)), other_));
+    }
+    EVP_PKEY_free(k);
+    X509_free(c);
+    sk_pop_free(ca, FreeCert);
+  }
+  EVP_PKEY *ca_key_, *key_, *other_key_;
+  X509 *leaf_, *ca_cert_, *other_;
+  STACK* ca_;
+};
+
+TEST_F(Pfx, Defaults) {
+  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), const_cast<char*>("my name"), key_, leaf_,
+                              ca_, 0, 0, 0, 0, 0);
+  ASSERT_NE(nullptr, p12) << morvane_test::DrainErrors();
+  p12 = Reread(p12);
+  ASSERT_NE(nullptr, p12);
+  EXPECT_EQ(3, ASN1_INTEGER_get(p12->version));
+  // MAC: SHA-1 over 8 salt bytes, no iteration field.
+  ASSERT_NE(nullptr, p12->mac);
+  EXPECT_EQ(64, OBJ_obj2nid(p12->mac->dinfo->algor->algorithm));
+  EXPECT_EQ(8, p12->mac->salt->length);
+  EXPECT_EQ(nullptr, p12->mac->iter);
+  EXPECT_EQ(20, p12->mac->dinfo->digest->length);
+  // Two safes: certificates under RC2-40, then plain data with the key
+  // shrouded under triple DES, both with 2048 iterations.
+  STACK* safes = PKCS12_unpack_authsafes(p12);
+  ASSERT_EQ(2, sk_num(safes));
+  auto* s0 = reinterpret_cast<PKCS7*>(sk_value(safes, 0));
+  auto* s1 = reinterpret_cast<PKCS7*>(sk_value(safes, 1));
+  ASSERT_EQ(26, OBJ_obj2nid(s0->type));
+  EXPECT_EQ(std::make_pair(149, 2048L), Pbe(s0->d.encrypted->enc_data->algorithm));
+  EXPECT_EQ(21, OBJ_obj2nid(s1->type));
+  sk_pop_free(safes, FreeSafe);
+  STACK* certs = Bags(p12, 0, "pw");
+  STACK* keys = Bags(p12, 1, "pw");
+  ASSERT_EQ(3, sk_num(certs));
+  ASSERT_EQ(1, sk_num(keys));
+  auto* cbag = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(certs, 0));
+  auto* kbag = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(keys, 0));
+  EXPECT_EQ(151, OBJ_obj2nid(kbag->type));
+  EXPECT_EQ(std::make_pair(146, 2048L), Pbe(kbag->value.shkeybag->algor));
+  // Certificate and key share the certificate's SHA-1 and the name.
+  unsigned char sha1[20];
+  unsigned int n = 0;
+  ASSERT_EQ(1, X509_digest(leaf_, EVP_sha1(), sha1, &n));
+  EXPECT_EQ(Bytes(sha1, sha1 + 20), AttrBytes(cbag, 157));
+  EXPECT_EQ(Bytes(sha1, sha1 + 20), AttrBytes(kbag, 157));
+  for (auto* bag : {cbag, kbag}) {
+    char* name = PKCS12_get_friendlyname(bag);
+    EXPECT_STREQ("my name", name);
+    MORVANE_free(name);
+  }
+  // The CA certificates carry no attributes.
+  EXPECT_EQ(nullptr, reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(certs, 1))->attrib);
+  sk_pop_free(certs, FreeBag);
+  sk_pop_free(keys, FreeBag);
+  ExpectParses(p12, "pw", 2);
+  // The parsed certificate carries the identifier and the name.
+  X509* c = nullptr;
+  ASSERT_EQ(1, PKCS12_parse(p12, "pw", nullptr, &c, nullptr));
+  int len = 0;
+  const unsigned char* alias = X509_alias_get0(c, &len);
+  ASSERT_NE(nullptr, alias);
+  EXPECT_EQ(std::string("my name"),
+            std::string(reinterpret_cast<const char*>(alias), static_cast<size_t>(len)));
+  X509_free(c);
+  PKCS12_free(p12);
+}
+
+TEST_F(Pfx, OnlyCaOrOnlyKey) {
+  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, nullptr, nullptr, ca_, 0, 0, 0, 0, 0);
+  ASSERT_NE(nullptr, p12);
+  STACK* safes = PKCS12_unpack_authsafes(p12);
+  ASSERT_EQ(1, sk_num(safes));
+  EXPECT_EQ(26, OBJ_obj2nid(reinterpret_cast<PKCS7*>(sk_value(safes, 0))->type));
+  sk_pop_free(safes, FreeSafe);
+  PKCS12_free(p12);
+
+  p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, key_, nullptr, nullptr, 0, 0, 0, 0, 0);
+  ASSERT_NE(nullptr, p12);
+  safes = PKCS12_unpack_authsafes(p12);
+  ASSERT_EQ(1, sk_num(safes));
+  EXPECT_EQ(21, OBJ_obj2nid(reinterpret_cast<PKCS7*>(sk_value(safes, 0))->type));
+  sk_pop_free(safes, FreeSafe);
+  STACK* bags = Bags(p12, 0, "pw");
+  ASSERT_EQ(1, sk_num(bags));
+  EXPECT_EQ(151, OBJ_obj2nid(reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(bags, 0))->type));
+  sk_pop_free(bags, FreeBag);
+  PKCS12_free(p12);
+
+  EXPECT_EQ(nullptr, PKCS12_create(const_cast<char*>("pw"), nullptr, nullptr, nullptr, nullptr, 0,
+                                   0, 0, 0, 0));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_CREATE, PKCS12_R_INVALID_NULL_ARGUMENT}});
+}
+
+TEST_F(Pfx, PlainSafesPlainKeyNoMac) {
+  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, ca_, -1, -1, 0, -1, 0);
+  ASSERT_NE(nullptr, p12);
+  EXPECT_EQ(nullptr, p12->mac);
+  STACK* safes = PKCS12_unpack_authsafes(p12);
+  ASSERT_EQ(2, sk_num(safes));
+  EXPECT_EQ(21, OBJ_obj2nid(reinterpret_cast<PKCS7*>(sk_value(safes, 0))->type));
+  sk_pop_free(safes, FreeSafe);
+  STACK* keys = Bags(p12, 1, "pw");
+  EXPECT_EQ(150, OBJ_obj2nid(reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(keys, 0))->type));
+  sk_pop_free(keys, FreeBag);
+  EVP_PKEY* k = nullptr;
+  EXPECT_EQ(0, PKCS12_parse(p12, "pw", &k, nullptr, nullptr));
+  EXPECT_EQ(nullptr, k);
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE}});
+  EXPECT_EQ(0, PKCS12_verify_mac(p12, "pw", -1));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_VERIFY_MAC, PKCS12_R_MAC_ABSENT}});
+  PKCS12_free(p12);
+}
+
+TEST_F(Pfx, KeyMustMatchCertificate) {
+  EXPECT_EQ(nullptr, PKCS12_create(const_cast<char*>("pw"), nullptr, other_key_, leaf_, nullptr, 0,
+                                   0, 0, 0, 0));
+  ERR_clear_error();
+}
+
+TEST_F(Pfx, NullAndEmptyPasswordsBothParse) {
+  for (const char* made_with : {"", static_cast<const char*>(nullptr)}) {
+    PKCS12* p12 = PKCS12_create(const_cast<char*>(made_with), nullptr, key_, leaf_, ca_, 0, 0, 1,
+                                0, 0);
+    ASSERT_NE(nullptr, p12) << morvane_test::DrainErrors();
+    ExpectParses(p12, nullptr, 2);
+    ExpectParses(p12, "", 2);
+    EXPECT_ERRORS({});
+    PKCS12_free(p12);
+  }
+}
+
+TEST_F(Pfx, WrongPasswordAndMacCases) {
+  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, nullptr, 0, 0, 1, 0, 0);
+  ASSERT_NE(nullptr, p12);
+  EXPECT_EQ(0, PKCS12_verify_mac(p12, "wrong", -1));
+  EXPECT_ERRORS({});
+  EXPECT_EQ(1, PKCS12_verify_mac(p12, "pw", -1));
+  // MAC data set up again: one iteration writes no field, salt 0 is 8
+  // fresh bytes; more iterations are stored.
+  ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
+  EXPECT_EQ(nullptr, p12->mac->iter);
+  EXPECT_EQ(8, p12->mac->salt->length);
+  ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 7, EVP_sha256()));
+  EXPECT_EQ(7, ASN1_INTEGER_get(p12->mac->iter));
+  EXPECT_EQ(32, p12->mac->dinfo->digest->length);
+  p12 = Reread(p12);
+  EXPECT_EQ(1, PKCS12_verify_mac(p12, "pw", -1));
+  EVP_PKEY* k = nullptr;
+  EXPECT_EQ(0, PKCS12_parse(p12, "wrong", &k, nullptr, nullptr));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE}});
+  PKCS12_free(p12);
+  EXPECT_EQ(0, PKCS12_parse(nullptr, "pw", &k, nullptr, nullptr));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_INVALID_NULL_PKCS12_POINTER}});
+}
+
+TEST_F(Pfx, NewPassword) {
+  PKCS12* p12 = PKCS12_create(const_cast<char*>("old"), const_cast<char*>("n"), key_, leaf_, ca_, 0,
+                              0, 3, 2, 0);
+  ASSERT_NE(nullptr, p12);
+  const Bytes before = Der(p12);
+  EXPECT_EQ(0, PKCS12_newpass(p12, const_cast<char*>("wrong"), const_cast<char*>("new")));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_NEWPASS, PKCS12_R_MAC_VERIFY_FAILURE}});
+  EXPECT_EQ(before, Der(p12));
+  ASSERT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
+      << morvane_test::DrainErrors();
+  p12 = Reread(p12);
+  ExpectParses(p12, "new", 2);
+  EXPECT_EQ(0, PKCS12_verify_mac(p12, "old", -1));
+  // Same algorithms and iteration counts under the new password.
+  STACK* safes = PKCS12_unpack_authsafes(p12);
+  EXPECT_EQ(std::make_pair(149, 3L),
+            Pbe(reinterpret_cast<PKCS7*>(sk_value(safes, 0))->d.encrypted->enc_data->algorithm));
+  sk_pop_free(safes, FreeSafe);
+  STACK* keys = Bags(p12, 1, "new");
+  EXPECT_EQ(std::make_pair(146, 3L),
+            Pbe(reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(keys, 0))->value.shkeybag->algor));
+  sk_pop_free(keys, FreeBag);
+  PKCS12_free(p12);
+}
+
+// Bags built by hand: without localKeyID the key is not taken and every
+// certificate goes to the CA stack; SDSI certificate bags are skipped.
+TEST_F(Pfx, BagsWithoutIdentifiers) {
+  STACK* bags = nullptr;
+  ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
+  ASSERT_NE(nullptr, PKCS12_add_cert(&bags, other_));
+  ASN1_IA5STRING* sdsi = ASN1_IA5STRING_new();
+  ASN1_STRING_set(sdsi, "sdsi", 4);
+  PKCS12_SAFEBAG* sbag = PKCS12_item_pack_safebag(sdsi, &ASN1_IA5STRING_it, 159, 152);
+  ASN1_IA5STRING_free(sdsi);
+  ASSERT_NE(nullptr, sbag);
+  sk_push(bags, reinterpret_cast<char*>(sbag));
+  ASSERT_NE(nullptr, PKCS12_add_key(&bags, key_, 0x80, 1, -1, nullptr));
+  STACK* safes = nullptr;
+  ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, -1, 0, nullptr));
+  sk_pop_free(bags, FreeBag);
+  PKCS12* p12 = PKCS12_add_safes(safes, 0);
+  sk_pop_free(safes, FreeSafe);
+  ASSERT_NE(nullptr, p12);
+  ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
+  EVP_PKEY* k = nullptr;
+  X509* c = nullptr;
+  STACK* ca = nullptr;
+  ASSERT_EQ(1, PKCS12_parse(p12, "pw", &k, &c, &ca)) << morvane_test::DrainErrors();
+  EXPECT_EQ(nullptr, k);
+  EXPECT_EQ(nullptr, c);
+  EXPECT_EQ(2, sk_num(ca));
+  sk_pop_free(ca, FreeCert);
+  PKCS12_free(p12);
+}
+
+// A parse that fails leaves a caller's CA stack as it was.
+TEST_F(Pfx, FailedParseKeepsCallersStack) {
+  STACK* bags = nullptr;
+  ASSERT_NE(nullptr, PKCS12_add_cert(&bags, other_));
+  ASN1_OCTET_STRING* junk = ASN1_OCTET_STRING_new();
+  ASN1_OCTET_STRING_set(junk, reinterpret_cast<const unsigned char*>("\x30\x03\x02\x01"), 4);
+  PKCS12_SAFEBAG* bad = PKCS12_item_pack_safebag(junk, &ASN1_OCTET_STRING_it, 158, 152);
+  ASSERT_NE(nullptr, bad);
+  // Replace the packed OCTET STRING by bytes that are not a certificate.
+  ASN1_OCTET_STRING_set(bad->value.bag->value.x509cert,
+                        reinterpret_cast<const unsigned char*>("\x30\x03\x02\x01"), 4);
+  ASN1_OCTET_STRING_free(junk);
+  sk_push(bags, reinterpret_cast<char*>(bad));
+  STACK* safes = nullptr;
+  ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, -1, 0, nullptr));
+  sk_pop_free(bags, FreeBag);
+  PKCS12* p12 = PKCS12_add_safes(safes, 0);
+  sk_pop_free(safes, FreeSafe);
+  ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
+  STACK* ca = sk_new_null();
+  X509* mine = X509_dup(ca_cert_);
+  sk_push(ca, reinterpret_cast<char*>(mine));
+  EXPECT_EQ(0, PKCS12_parse(p12, "pw", nullptr, nullptr, &ca));
+  ASSERT_NE(nullptr, ca);
+  ASSERT_EQ(1, sk_num(ca));
+  EXPECT_EQ(mine, reinterpret_cast<X509*>(sk_value(ca, 0)));
+  EXPECT_EQ(ERR_PACK(ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_PARSE_ERROR),
+            ERR_peek_last_error());
+  ERR_clear_error();
+  sk_pop_free(ca, FreeCert);
+  PKCS12_free(p12);
+}
+
+TEST(Pkcs12Structures, InitModeAndAttributes) {
+  EXPECT_EQ(nullptr, PKCS12_init(22));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_INIT, PKCS12_R_UNSUPPORTED_PKCS12_MODE}});
+  PKCS12_SAFEBAG* bag = PKCS12_SAFEBAG_new();
+  // friendlyName from BMPString bytes reads back; stored as UTF8String it
+  // does not.
+  const unsigned char bmp[] = {0, 'h', 0, 'i'};
+  ASSERT_EQ(1, PKCS12_add_friendlyname_uni(bag, bmp, 4));
+  char* name = PKCS12_get_friendlyname(bag);
+  EXPECT_STREQ("hi", name);
+  MORVANE_free(name);
+  PKCS12_SAFEBAG* other = PKCS12_SAFEBAG_new();
+  ASSERT_NE(nullptr, X509at_add1_attr_by_NID(&other->attrib, 156, 12,
+                                             reinterpret_cast<const unsigned char*>("hi"), 2));
+  EXPECT_EQ(nullptr, PKCS12_get_friendlyname(other));
+  PKCS12_SAFEBAG_free(other);
+  PKCS12_SAFEBAG_free(bag);
+  // keyUsage on a PKCS#8 key is a one-byte BIT STRING.
+  PKCS8_PRIV_KEY_INFO* p8 = PKCS8_PRIV_KEY_INFO_new();
+  ASSERT_EQ(1, PKCS8_add_keyusage(p8, 0x180));
+  const ASN1_TYPE* t = PKCS12_get_attr_gen(p8->attributes, 83);
+  ASSERT_NE(nullptr, t);
+  ASSERT_EQ(ASN1_UT_BIT_STRING, t->type);
+  EXPECT_EQ(1, t->value.bit_string->length);
+  EXPECT_EQ(0x80, t->value.bit_string->data[0]);
+  PKCS8_PRIV_KEY_INFO_free(p8);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include "pkcs7_fixture.h"
+
+#include <morvane/objects.h>
+#include <morvane/rsa.h>
+
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+namespace pkcs7_test {
+
+EVP_PKEY* RsaKey(int n) {
+  static EVP_PKEY* keys[8] = {};
+  if (keys[n] == nullptr) {
+    RSA* rsa = RSA_generate_key(1024, 65537, nullptr, nullptr);
+    EXPECT_NE(rsa, nullptr);
+    keys[n] = EVP_PKEY_new();
+    EVP_PKEY_assign_RSA(keys[n], rsa);
+  }
+  return keys[n];
+}
+
+X509* MakeCert(EVP_PKEY* key, const char* cn, long serial, EVP_PKEY* issuer_key,
+               X509_NAME* issuer_name) {
+  X509* x = X509_new();
+  X509_CINF* ci = x->cert_info;
+  ci->version = ASN1_INTEGER_new();
+  ASN1_INTEGER_set(ci->version, 2);
+  ASN1_INTEGER_set(ci->serialNumber, serial);
+  X509_NAME_add_entry_by_txt(ci->subject, "CN", ASN1_MB_FLAG | 1,
+                             reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+  X509_NAME_set(&ci->issuer, issuer_name != nullptr ? issuer_name : ci->subject);
+  const time_t now = time(nullptr);
+  ASN1_TIME_set(ci->validity->notBefore, now - 3600);
+  ASN1_TIME_set(ci->validity->notAfter, now + 86400 * 30);
+  X509_PUBKEY_set(&ci->key, key);
+  EXPECT_GT(ASN1_item_sign(&X509_CINF_it, ci->signature, x->sig_alg, x->signature, ci,
+                           issuer_key != nullptr ? issuer_key : key, EVP_sha1()),
+            0);
+  return x;
+}
+
+X509* CaCert() {
+  static X509* ca = MakeCert(RsaKey(0), "Morvane Test CA", 1);
+  return ca;
+}
+
+EVP_PKEY* UserKey(int n) { return RsaKey(n + 1); }
+
+X509* UserCert(int n) {
+  static X509* certs[7] = {};
+  if (certs[n] == nullptr) {
+    const std::string cn = "Morvane Test User " + std::to_string(n);
+    certs[n] = MakeCert(UserKey(n), cn.c_str(), 100 + n, RsaKey(0),
+                        X509_get_subject_name(CaCert()));
+  }
+  return certs[n];
+}
+
+std::string MemText(BIO* b) {
+  char* p = nullptr;
+  const long n = BIO_get_mem_data(b, &p);
+  return n > 0 ? std::string(p, static_cast<size_t>(n)) : std::string();
+}
+
+BIO* MemOf(const std::string& s) {
+  BIO* b = BIO_new(BIO_s_mem());
+  BIO_write(b, s.data(), static_cast<int>(s.size()));
+  return b;
+}
+
+std::vector<unsigned char> Der(PKCS7* p7) {
+  unsigned char* out = nullptr;
+  const int n = i2d_PKCS7(p7, &out);
+  std::vector<unsigned char> v;
+  if (n > 0) v.assign(out, out + n);
+  MORVANE_free(out);
+  return v;
+}
+
+STACK* StackOf(std::initializer_list<X509*> certs) {
+  STACK* sk = sk_new_null();
+  for (X509* x : certs) sk_push(sk, reinterpret_cast<char*>(x));
+  return sk;
+}
+
+}  // namespace pkcs7_test
+
+namespace {
+
+// The engine finds digests and ciphers by name: register them once.
+class Algorithms : public testing::Environment {
+ public:
+  void SetUp() override {
+    Morvane_add_all_digests();
+    Morvane_add_all_ciphers();
+  }
+};
+[[maybe_unused]] testing::Environment* const kAlgorithms =
+    testing::AddGlobalTestEnvironment(new Algorithms);
+
+}  // namespace

@@ -1,0 +1,38 @@
+// Keys and certificates for the PKCS#7 tests: RSA keys generated once per
+// test binary, certificates issued by a generated CA and signed with
+// ASN1_item_sign.
+#ifndef MORVANE_TEST_PKCS7_FIXTURE_H
+#define MORVANE_TEST_PKCS7_FIXTURE_H
+
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/evp.h>
+#include <morvane/pkcs7.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+
+#include <string>
+#include <vector>
+
+namespace pkcs7_test {
+
+// An RSA key of 1024 bits, the n-th of a fixed pool generated once.
+EVP_PKEY* RsaKey(int n);
+// A certificate for the key with the given subject common name and serial,
+// signed by `issuer_key` under `issuer_name` (itself when null).
+X509* MakeCert(EVP_PKEY* key, const char* cn, long serial, EVP_PKEY* issuer_key = nullptr,
+               X509_NAME* issuer_name = nullptr);
+// The CA of the tests and the end-entity certificate n (key RsaKey(n + 1)),
+// built once; borrowed.
+X509* CaCert();
+X509* UserCert(int n);
+EVP_PKEY* UserKey(int n);
+
+std::string MemText(BIO* b);
+BIO* MemOf(const std::string& s);
+std::vector<unsigned char> Der(PKCS7* p7);
+STACK* StackOf(std::initializer_list<X509*> certs);
+
+}  // namespace pkcs7_test
+
+#endif
