@@ -1,16 +1,301 @@
-// The policy data (RFC 5280, 6.1) that a certificate caches for chain
-// verification.
+// The policy data a certificate caches for chain verification (RFC 5280,
+// 6.1.3 (d) to (i)): its policies with their qualifiers, its mappings and
+// its policy constraints, decoded once.
 //
-// Implementation notes: the policy cache is not part of this build yet;
-// nothing makes one, so a certificate's cache is always null and its release
-// does nothing.
+// Implementation notes: the cache is built under lock 3 held for writing
+// and attached to the certificate before its extensions are read.  Invalid
+// or inconsistent policy extensions never fail the build: they set
+// EXFLAG_INVALID_POLICY on the certificate, which makes the policy check
+// give -1; only a lack of memory leaves the cache unbuilt.
 
-#include <morvane/err.h>
+#include <morvane/asn1.h>
+#include <morvane/crypto.h>
+#include <morvane/objects.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
-#include "internal/unbuilt.h"
+#include "internal/lock.h"
+#include "x509v3/internal.h"
+#include "x509v3/pcy_int.h"
+
+namespace morvane::x509v3 {
+
+namespace {
+
+constexpr int kNidCertificatePolicies = 89;
+constexpr int kNidPolicyConstraints = 401;
+constexpr int kNidPolicyMappings = 747;
+constexpr int kNidInhibitAnyPolicy = 748;
+
+int data_cmp(const char* const* a, const char* const* b) {
+  return OBJ_cmp(reinterpret_cast<const X509_POLICY_DATA*>(*a)->valid_policy,
+                 reinterpret_cast<const X509_POLICY_DATA*>(*b)->valid_policy);
+}
+
+int ref_cmp(const char* const* a, const char* const* b) {
+  return OBJ_cmp(reinterpret_cast<const X509_POLICY_REF*>(*a)->subjectDomainPolicy,
+                 reinterpret_cast<const X509_POLICY_REF*>(*b)->subjectDomainPolicy);
+}
+
+void data_free(void* d) { policy_data_free(static_cast<X509_POLICY_DATA*>(d)); }
+
+void ref_free(void* r) {
+  auto* ref = static_cast<X509_POLICY_REF*>(r);
+  ASN1_OBJECT_free(ref->subjectDomainPolicy);
+  MORVANE_free(ref);
+}
+
+void free_object(void* o) { ASN1_OBJECT_free(static_cast<ASN1_OBJECT*>(o)); }
+void free_policyinfo(void* p) { POLICYINFO_free(static_cast<POLICYINFO*>(p)); }
+void free_mapping(void* p) { POLICY_MAPPING_free(static_cast<POLICY_MAPPING*>(p)); }
+
+// Result of a build step: done, the certificate's extensions are bad (mark
+// set, build over), or out of memory.
+enum class Step { kOk, kBad, kNoMemory };
+
+// The data of each policy of the list (RFC 5280, 4.2.1.4): an identifier
+// listed twice, or anyPolicy twice, makes the list invalid.
+Step cache_create(X509* x, X509_POLICY_CACHE* cache, STACK* policies, int crit) {
+  if (sk_num(policies) == 0) {
+    // An empty certificatePolicies breaks the syntax (SIZE (1..MAX)); it is
+    // a bad certificate, not a lack of memory.
+    add_flags(x, EXFLAG_INVALID_POLICY);
+    return Step::kBad;
+  }
+  cache->data = sk_new(data_cmp);
+  if (cache->data == nullptr) return Step::kNoMemory;
+  bool invalid = false;
+  for (int i = 0; i < sk_num(policies); i++) {
+    auto* policy = reinterpret_cast<POLICYINFO*>(sk_value(policies, i));
+    X509_POLICY_DATA* data = policy_data_new(policy, nullptr, crit);
+    if (data == nullptr) return Step::kNoMemory;
+    if (OBJ_obj2nid(data->valid_policy) == kNidAnyPolicy) {
+      if (cache->anyPolicy != nullptr) {
+        invalid = true;
+        policy_data_free(data);
+      } else {
+        cache->anyPolicy = data;
+      }
+    } else if (!sk_push(cache->data, reinterpret_cast<char*>(data))) {
+      policy_data_free(data);
+      return Step::kNoMemory;
+    }
+  }
+  // Sorted once; an identifier listed twice then sits beside itself.
+  sk_sort(cache->data);
+  for (int i = 1; i < sk_num(cache->data) && !invalid; i++)
+    invalid = OBJ_cmp(reinterpret_cast<X509_POLICY_DATA*>(sk_value(cache->data, i - 1))->valid_policy,
+                      reinterpret_cast<X509_POLICY_DATA*>(sk_value(cache->data, i))->valid_policy) == 0;
+  if (invalid) {
+    add_flags(x, EXFLAG_INVALID_POLICY);
+    sk_pop_free(cache->data, data_free);
+    cache->data = nullptr;
+    return Step::kBad;
+  }
+  return Step::kOk;
+}
+
+// The certificate's mappings (RFC 5280, 4.2.1.5); anyPolicy on either side
+// or a subject-domain policy mapped twice makes the list invalid.
+Step cache_set_mapping(X509* x, X509_POLICY_CACHE* cache, STACK* maps) {
+  if (sk_num(maps) == 0) {
+    add_flags(x, EXFLAG_INVALID_POLICY);
+    return Step::kBad;
+  }
+  cache->maps = sk_new(ref_cmp);
+  if (cache->maps == nullptr) return Step::kNoMemory;
+  Step result = Step::kOk;
+  for (int i = 0; i < sk_num(maps) && result == Step::kOk; i++) {
+    auto* map = reinterpret_cast<POLICY_MAPPING*>(sk_value(maps, i));
+    if (OBJ_obj2nid(map->subjectDomainPolicy) == kNidAnyPolicy ||
+        OBJ_obj2nid(map->issuerDomainPolicy) == kNidAnyPolicy) {
+      result = Step::kBad;
+      break;
+    }
+    X509_POLICY_REF key{map->subjectDomainPolicy, nullptr};
+    if (sk_find(cache->maps, reinterpret_cast<char*>(&key)) != -1) {
+      result = Step::kBad;
+      break;
+    }
+    auto* data = const_cast<X509_POLICY_DATA*>(policy_cache_find_data(cache, map->issuerDomainPolicy));
+    if (data != nullptr) {
+      data->flags |= POLICY_DATA_FLAG_MAPPED;
+    } else if (cache->anyPolicy == nullptr) {
+      continue;  // neither listed nor covered by anyPolicy: ignored
+    } else {
+      data = policy_data_new(nullptr, map->issuerDomainPolicy,
+                             cache->anyPolicy->flags & POLICY_DATA_FLAG_CRITICAL);
+      if (data == nullptr) {
+        result = Step::kNoMemory;
+        break;
+      }
+      data->qualifier_set = cache->anyPolicy->qualifier_set;
+      data->flags |= POLICY_DATA_FLAG_MAPPED_ANY | POLICY_DATA_FLAG_SHARED_QUALIFIERS;
+      if (!sk_push(cache->data, reinterpret_cast<char*>(data))) {
+        policy_data_free(data);
+        result = Step::kNoMemory;
+        break;
+      }
+    }
+    if (data->expected_policy_set == nullptr) data->expected_policy_set = sk_new_null();
+    ASN1_OBJECT* expected = OBJ_dup(map->subjectDomainPolicy);
+    if (data->expected_policy_set == nullptr || expected == nullptr ||
+        !sk_push(data->expected_policy_set, reinterpret_cast<char*>(expected))) {
+      ASN1_OBJECT_free(expected);
+      result = Step::kNoMemory;
+      break;
+    }
+    auto* ref = static_cast<X509_POLICY_REF*>(MORVANE_malloc(sizeof(X509_POLICY_REF)));
+    ASN1_OBJECT* subject = ref == nullptr ? nullptr : OBJ_dup(map->subjectDomainPolicy);
+    if (subject == nullptr || !sk_push(cache->maps, reinterpret_cast<char*>(ref))) {
+      ASN1_OBJECT_free(subject);
+      MORVANE_free(ref);
+      result = Step::kNoMemory;
+      break;
+    }
+    ref->subjectDomainPolicy = subject;
+    ref->data = data;
+  }
+  if (result == Step::kBad) add_flags(x, EXFLAG_INVALID_POLICY);
+  if (result != Step::kOk) {
+    sk_pop_free(cache->maps, ref_free);
+    cache->maps = nullptr;
+  }
+  return result;
+}
+
+// A non-negative integer of an extension into *out; false when negative.
+bool read_skip(const ASN1_INTEGER* value, long* out) {
+  if (value == nullptr) return true;
+  if (value->type == ASN1_UT_NEG_INTEGER) return false;
+  *out = ASN1_INTEGER_get(value);
+  return *out >= 0;
+}
+
+// Builds x's cache into *cache: false only when memory runs out.
+bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
+  cache->any_skip = -1;
+  cache->explicit_skip = -1;
+  cache->map_skip = -1;
+  const auto bad = [x] {
+    add_flags(x, EXFLAG_INVALID_POLICY);
+    return true;
+  };
+
+  // policyConstraints first (RFC 5280, 4.2.1.11): at least one field.
+  int crit = -1;
+  auto* pcons = static_cast<POLICY_CONSTRAINTS*>(X509_get_ext_d2i(x, kNidPolicyConstraints, &crit, nullptr));
+  if (crit != -1) {
+    if (pcons == nullptr) return bad();
+    const bool ok = (pcons->requireExplicitPolicy != nullptr || pcons->inhibitPolicyMapping != nullptr) &&
+                    read_skip(pcons->requireExplicitPolicy, &cache->explicit_skip) &&
+                    read_skip(pcons->inhibitPolicyMapping, &cache->map_skip);
+    POLICY_CONSTRAINTS_free(pcons);
+    if (!ok) return bad();
+  }
+
+  auto* cpols = static_cast<STACK*>(X509_get_ext_d2i(x, kNidCertificatePolicies, &crit, nullptr));
+  if (crit == -1) return true;
+  if (cpols == nullptr) return bad();
+  const Step created = cache_create(x, cache, cpols, crit);
+  sk_pop_free(cpols, free_policyinfo);
+  if (created == Step::kNoMemory) return false;
+  if (created == Step::kBad) return true;
+
+  auto* maps = static_cast<STACK*>(X509_get_ext_d2i(x, kNidPolicyMappings, &crit, nullptr));
+  if (crit != -1) {
+    if (maps == nullptr) return bad();
+    const Step mapped = cache_set_mapping(x, cache, maps);
+    sk_pop_free(maps, free_mapping);
+    if (mapped == Step::kNoMemory) return false;
+    if (mapped == Step::kBad) return true;
+  }
+
+  auto* inhibit = static_cast<ASN1_INTEGER*>(X509_get_ext_d2i(x, kNidInhibitAnyPolicy, &crit, nullptr));
+  if (crit != -1) {
+    const bool ok = inhibit != nullptr && read_skip(inhibit, &cache->any_skip);
+    ASN1_INTEGER_free(inhibit);
+    if (!ok) return bad();
+  }
+  return true;
+}
+
+}  // namespace
+
+X509_POLICY_DATA* policy_data_new(POLICYINFO* policy, const ASN1_OBJECT* id, int crit) {
+  if (policy == nullptr && id == nullptr) return nullptr;
+  ASN1_OBJECT* copy = nullptr;
+  if (id != nullptr) {
+    copy = OBJ_dup(id);
+    if (copy == nullptr) return nullptr;
+  }
+  auto* data = static_cast<X509_POLICY_DATA*>(MORVANE_malloc(sizeof(X509_POLICY_DATA)));
+  if (data == nullptr) {
+    ASN1_OBJECT_free(copy);
+    return nullptr;
+  }
+  data->flags = crit ? POLICY_DATA_FLAG_CRITICAL : 0;
+  data->expected_policy_set = nullptr;
+  if (id != nullptr) {
+    data->valid_policy = copy;
+    data->qualifier_set = nullptr;
+  } else {
+    data->valid_policy = policy->policyid;
+    policy->policyid = nullptr;
+    data->qualifier_set = policy->qualifiers;
+    policy->qualifiers = nullptr;
+  }
+  return data;
+}
+
+void policy_data_free(X509_POLICY_DATA* data) {
+  if (data == nullptr) return;
+  ASN1_OBJECT_free(data->valid_policy);
+  if (!(data->flags & POLICY_DATA_FLAG_SHARED_QUALIFIERS))
+    sk_pop_free(data->qualifier_set,
+                [](void* q) { POLICYQUALINFO_free(static_cast<POLICYQUALINFO*>(q)); });
+  sk_pop_free(data->expected_policy_set, free_object);
+  MORVANE_free(data);
+}
+
+const X509_POLICY_CACHE* policy_cache_set(X509* x) {
+  if (std::atomic_ref<X509_POLICY_CACHE*>(x->policy_cache).load(std::memory_order_acquire) == nullptr) {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509);
+    if (x->policy_cache == nullptr) {
+      auto* cache = static_cast<X509_POLICY_CACHE*>(MORVANE_malloc(sizeof(X509_POLICY_CACHE)));
+      if (cache == nullptr) return nullptr;
+      cache->anyPolicy = nullptr;
+      cache->data = nullptr;
+      cache->maps = nullptr;
+      if (!cache_build(x, cache)) {
+        policy_cache_free(cache);
+        return nullptr;
+      }
+      // Sorted now, so that look-ups from several verifications only read.
+      sk_sort(cache->data);
+      sk_sort(cache->maps);
+      std::atomic_ref<X509_POLICY_CACHE*>(x->policy_cache).store(cache, std::memory_order_release);
+    }
+  }
+  return x->policy_cache;
+}
+
+const X509_POLICY_DATA* policy_cache_find_data(const X509_POLICY_CACHE* cache,
+                                               const ASN1_OBJECT* id) {
+  X509_POLICY_DATA key{};
+  key.valid_policy = const_cast<ASN1_OBJECT*>(id);
+  const int idx = sk_find(cache->data, reinterpret_cast<char*>(&key));
+  return idx == -1 ? nullptr : reinterpret_cast<const X509_POLICY_DATA*>(sk_value(cache->data, idx));
+}
+
+}  // namespace morvane::x509v3
 
 /* see morvane/x509v3.h */
 void policy_cache_free(X509_POLICY_CACHE* cache) {
-  if (cache != nullptr) MORVANE_UNBUILT(ERR_LIB_X509V3, 0);
+  if (cache == nullptr) return;
+  morvane::x509v3::policy_data_free(cache->anyPolicy);
+  sk_pop_free(cache->data, morvane::x509v3::data_free);
+  sk_pop_free(cache->maps, morvane::x509v3::ref_free);
+  MORVANE_free(cache);
 }

@@ -1,32 +1,112 @@
-// The records of a certificate-policy tree (RFC 5280, 6.1.2): one policy of
-// one certificate, and a node of the tree.
+// The certificate-policy cache each certificate keeps and the valid-policy
+// tree built over a chain (RFC 3280, 6.1): their records and the helpers the
+// pcy_*.cc sources share.
+//
+// Implementation notes: a cache is built once per certificate under lock 3;
+// a tree belongs to one verification.  A level's node stack is filled
+// unsorted and sorted once, when the level is complete; look-ups on a level
+// that is still being filled walk it.
 #ifndef MORVANE_CRYPTO_X509V3_PCY_INT_H
 #define MORVANE_CRYPTO_X509V3_PCY_INT_H
 
 #include <morvane/asn1.h>
 #include <morvane/stack.h>
+#include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
 // Bits of X509_POLICY_DATA::flags.
-constexpr unsigned int POLICY_DATA_FLAG_MAPPED = 0x1;
-constexpr unsigned int POLICY_DATA_FLAG_MAPPED_ANY = 0x2;
+constexpr unsigned int POLICY_DATA_FLAG_MAPPED = 0x1;      // an issuer-domain policy it lists
+constexpr unsigned int POLICY_DATA_FLAG_MAPPED_ANY = 0x2;  // one made from anyPolicy
 constexpr unsigned int POLICY_DATA_FLAG_SHARED_QUALIFIERS = 0x4;
-constexpr unsigned int POLICY_DATA_FLAG_EXTRA_NODE = 0x8;
-constexpr unsigned int POLICY_DATA_FLAG_CRITICAL = 0x10;
+constexpr unsigned int POLICY_DATA_FLAG_EXTRA_NODE = 0x8;  // for a user policy outside every level
+constexpr unsigned int POLICY_DATA_FLAG_CRITICAL = 0x10;   // certificatePolicies was critical
 
-typedef struct X509_POLICY_DATA_st X509_POLICY_DATA;
-
+// One policy of one certificate.
 struct X509_POLICY_DATA_st {
   unsigned int flags;
   ASN1_OBJECT* valid_policy;   // owned
-  STACK* qualifier_set;        // of POLICYQUALINFO; owned unless shared
-  STACK* expected_policy_set;  // of ASN1_OBJECT, owned
+  STACK* qualifier_set;        // of POLICYQUALINFO; owned unless SHARED_QUALIFIERS
+  STACK* expected_policy_set;  // of ASN1_OBJECT, owned: subject-domain policies
+};
+typedef struct X509_POLICY_DATA_st X509_POLICY_DATA;
+
+// One policy mapping of a certificate.
+struct X509_POLICY_REF_st {
+  ASN1_OBJECT* subjectDomainPolicy;  // owned
+  const X509_POLICY_DATA* data;      // the issuer-domain policy's data
+};
+typedef struct X509_POLICY_REF_st X509_POLICY_REF;
+
+struct X509_POLICY_CACHE_st {
+  X509_POLICY_DATA* anyPolicy;  // or null
+  STACK* data;                  // of X509_POLICY_DATA, ordered by identifier
+  STACK* maps;                  // of X509_POLICY_REF, ordered by subject-domain identifier
+  long any_skip;                // inhibitAnyPolicy, -1 when absent
+  long explicit_skip;           // requireExplicitPolicy, -1 when absent
+  long map_skip;                // inhibitPolicyMapping, -1 when absent
 };
 
 struct X509_POLICY_NODE_st {
-  X509_POLICY_DATA* data;      // not owned
-  X509_POLICY_NODE* parent;    // null for the root
+  X509_POLICY_DATA* data;    // not owned
+  X509_POLICY_NODE* parent;  // null in level 0
   int nchild;
 };
+
+struct X509_POLICY_LEVEL_st {
+  X509* cert;                   // one reference; null in level 0
+  STACK* nodes;                 // of X509_POLICY_NODE other than anyPolicy
+  X509_POLICY_NODE* anyPolicy;  // or null
+  unsigned int flags;          // 0x200 anyPolicy inhibited, 0x400 mapping inhibited
+};
+
+// Tree flags.
+constexpr unsigned int POLICY_FLAG_ANY_POLICY = 0x2;  // the user asked for anyPolicy
+
+struct X509_POLICY_TREE_st {
+  X509_POLICY_LEVEL* levels;  // nlevel of them; level 0 is the trust anchor's
+  int nlevel;
+  STACK* extra_data;          // of X509_POLICY_DATA made for the tree, owned
+  STACK* auth_policies;       // of X509_POLICY_NODE
+  STACK* user_policies;       // of X509_POLICY_NODE; extra nodes owned
+  unsigned int flags;
+  long node_count;            // nodes made so far, against kMaxTreeNodes
+};
+
+namespace morvane::x509v3 {
+
+// The most nodes one tree may hold, extra nodes included: past it the check
+// stops with X509_PCY_TREE_TOO_LARGE instead of growing without bound.
+inline constexpr long kMaxTreeNodes = 10000;
+
+// NID of anyPolicy (RFC 5280, 4.2.1.4).
+inline constexpr int kNidAnyPolicy = 746;
+
+// Policy data: from pol (taking over its identifier and qualifiers) or from
+// id (copied); crit sets FLAG_CRITICAL.  Null when both are null or memory
+// runs out.
+X509_POLICY_DATA* policy_data_new(POLICYINFO* pol, const ASN1_OBJECT* id, int crit);
+void policy_data_free(X509_POLICY_DATA* data);
+
+// x's cache, built first when it has none; null when building failed.
+const X509_POLICY_CACHE* policy_cache_set(X509* x);
+const X509_POLICY_DATA* policy_cache_find_data(const X509_POLICY_CACHE* cache,
+                                               const ASN1_OBJECT* id);
+
+// A stack of nodes ordered by their policy identifiers.
+STACK* policy_node_cmp_new();
+// The node of nodes with identifier id, or null.
+X509_POLICY_NODE* tree_find_sk(STACK* nodes, const ASN1_OBJECT* id);
+X509_POLICY_NODE* level_find_node(const X509_POLICY_LEVEL* level, const ASN1_OBJECT* id);
+// A new node for data under parent, counted against the tree's limit: the
+// level's anyPolicy node or one of its nodes when level is given; data is
+// recorded in (and from now on owned by) the tree's extra data when
+// own_data is set.  Null on failure, also once the tree would pass
+// kMaxTreeNodes (node_count then exceeds it); data not taken on failure.
+X509_POLICY_NODE* level_add_node(X509_POLICY_LEVEL* level, X509_POLICY_DATA* data,
+                                 X509_POLICY_NODE* parent, X509_POLICY_TREE* tree,
+                                 bool own_data);
+void policy_node_free(X509_POLICY_NODE* node);
+
+}  // namespace morvane::x509v3
 
 #endif  // MORVANE_CRYPTO_X509V3_PCY_INT_H

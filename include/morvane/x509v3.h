@@ -463,12 +463,166 @@ MORVANE_EXPORT STACK *X509_get1_ocsp(X509 *x);
  * the policy cache is not built, the only value a certificate holds). */
 MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
 
-/* Fills the certificate's cached facts (so far only sha1_hash, the SHA-1 of
- * its DER, written under lock 3) and checks it for purpose id: id -1 gives
- * 1 (only the facts were wanted); an id without a purpose record (so far
- * every other id) gives -1.  x must be a valid certificate; ca is not read
- * yet. */
+/* ---- cached extension facts, purposes -----------------------------------
+ * A certificate's extension facts (ex_flags, ex_pathlen, ex_pcpathlen,
+ * ex_kusage, ex_xkusage, ex_nscert, skid, akid, sha1_hash) are computed
+ * once, on first use, under lock 3 (CRYPTO_LOCK_X509) held for writing;
+ * nothing recomputes them when the certificate changes later.  An extension
+ * among basicConstraints, keyUsage, extendedKeyUsage, nsCertType and
+ * proxyCertInfo that occurs twice or does not decode sets EXFLAG_INVALID, so
+ * the restriction it may carry is never silently dropped.
+ *
+ * Purpose records 1 to 8 are built in; X509_PURPOSE_add adds records or
+ * changes one in place (built-in ones too).  The added table is
+ * process-wide and unlocked: change it before other threads verify.
+ * Null arguments: the facts and checks need valid certificates
+ * (X509_check_issued both); the purpose getters need a valid record;
+ * X509_PURPOSE_set needs a valid out pointer; X509_PURPOSE_get_by_sname
+ * refuses null (-1). */
+#define EXFLAG_BCONS 0x1       /* basicConstraints present */
+#define EXFLAG_KUSAGE 0x2      /* keyUsage present */
+#define EXFLAG_XKUSAGE 0x4     /* extendedKeyUsage present */
+#define EXFLAG_NSCERT 0x8      /* nsCertType present */
+#define EXFLAG_CA 0x10         /* basicConstraints says CA */
+#define EXFLAG_SI 0x20         /* self-issued: subject name equals issuer name */
+#define EXFLAG_SS 0x20
+#define EXFLAG_V1 0x40         /* version 1 certificate */
+#define EXFLAG_INVALID 0x80    /* invalid extensions */
+#define EXFLAG_SET 0x100       /* the facts are computed */
+#define EXFLAG_CRITICAL 0x200  /* a critical extension that is not supported */
+#define EXFLAG_PROXY 0x400     /* proxyCertInfo present */
+#define EXFLAG_INVALID_POLICY 0x800 /* invalid or inconsistent policy extensions */
+
+#define KU_DIGITAL_SIGNATURE 0x0080
+#define KU_NON_REPUDIATION 0x0040
+#define KU_KEY_ENCIPHERMENT 0x0020
+#define KU_DATA_ENCIPHERMENT 0x0010
+#define KU_KEY_AGREEMENT 0x0008
+#define KU_KEY_CERT_SIGN 0x0004
+#define KU_CRL_SIGN 0x0002
+#define KU_ENCIPHER_ONLY 0x0001
+#define KU_DECIPHER_ONLY 0x8000
+
+#define NS_SSL_CLIENT 0x80
+#define NS_SSL_SERVER 0x40
+#define NS_SMIME 0x20
+#define NS_OBJSIGN 0x10
+#define NS_SSL_CA 0x04
+#define NS_SMIME_CA 0x02
+#define NS_OBJSIGN_CA 0x01
+#define NS_ANY_CA (NS_SSL_CA | NS_SMIME_CA | NS_OBJSIGN_CA)
+
+#define XKU_SSL_SERVER 0x1
+#define XKU_SSL_CLIENT 0x2
+#define XKU_SMIME 0x4
+#define XKU_CODE_SIGN 0x8
+#define XKU_SGC 0x10
+#define XKU_OCSP_SIGN 0x20
+#define XKU_TIMESTAMP 0x40
+#define XKU_DVCS 0x80
+
+typedef struct x509_purpose_st {
+  int purpose; /* id */
+  int trust;   /* the trust id that goes with it; -1: the default purpose's */
+  int flags;   /* X509_PURPOSE_DYNAMIC, X509_PURPOSE_DYNAMIC_NAME */
+  int (*check_purpose)(const struct x509_purpose_st *purpose, const X509 *x, int ca);
+  char *name;
+  char *sname;
+  void *usr_data; /* the application's */
+} X509_PURPOSE;
+#define X509_PURPOSE_DYNAMIC 0x1
+#define X509_PURPOSE_DYNAMIC_NAME 0x2
+#define X509_PURPOSE_SSL_CLIENT 1
+#define X509_PURPOSE_SSL_SERVER 2
+#define X509_PURPOSE_NS_SSL_SERVER 3
+#define X509_PURPOSE_SMIME_SIGN 4
+#define X509_PURPOSE_SMIME_ENCRYPT 5
+#define X509_PURPOSE_CRL_SIGN 6
+#define X509_PURPOSE_ANY 7
+#define X509_PURPOSE_OCSP_HELPER 8
+#define X509_PURPOSE_MIN 1
+#define X509_PURPOSE_MAX 8
+
+/* Computes the facts when they are not computed yet.  id -1: 1 (only the
+ * facts were wanted); an id without a record: -1; else the record's check
+ * with (record, x, ca): 0 not suitable, 1 suitable, with ca the CA kinds of
+ * X509_check_ca (3, 4, 5), and 2 from the S/MIME checks for a certificate
+ * marked for SSL client use only. */
 MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
+/* Computes the facts, then whether x is a CA: 0 no; 1 by basicConstraints;
+ * 3 a self-issued version 1 certificate; 4 by keyUsage keyCertSign; 5 by a
+ * CA type of nsCertType. */
+MORVANE_EXPORT int X509_check_ca(X509 *x);
+/* 0 when issuer could have issued subject (names, key identifiers, key
+ * usage); else the verification error that says why not: 29 names differ,
+ * 30 key identifiers differ, 31 serial number or issuer name of the
+ * authority key identifier differ, 32 no keyCertSign, 39 a proxy's issuer
+ * without digitalSignature. */
+MORVANE_EXPORT int X509_check_issued(X509 *issuer, X509 *subject);
+/* 1 when ext's type is one the verifier understands when critical. */
+MORVANE_EXPORT int X509_supported_extension(X509_EXTENSION *ext);
+
+/* 8 + the number of added records; X509_PURPOSE_get0 gives the record at
+ * idx (built-in 0 to 7, added ones after them; null outside); _get_by_id
+ * the index of id, _get_by_sname that of a short name, or -1. */
+MORVANE_EXPORT int X509_PURPOSE_get_count(void);
+MORVANE_EXPORT X509_PURPOSE *X509_PURPOSE_get0(int idx);
+MORVANE_EXPORT int X509_PURPOSE_get_by_sname(const char *sname);
+MORVANE_EXPORT int X509_PURPOSE_get_by_id(int id);
+/* Stores id in *p when a record has it: 1; else 0 with "invalid purpose". */
+MORVANE_EXPORT int X509_PURPOSE_set(int *p, int purpose);
+/* Adds a record, or changes the record of id in place: copies of name and
+ * sname, and trust, check, arg and flags (without X509_PURPOSE_DYNAMIC).
+ * 1, or 0 with "malloc failure". */
+MORVANE_EXPORT int X509_PURPOSE_add(int id, int trust, int flags,
+                                    int (*ck)(const X509_PURPOSE *, const X509 *, int),
+                                    const char *name, const char *sname, void *arg);
+/* Frees the added records and their stack; built-in records stay (changed
+ * ones keep their change). */
+MORVANE_EXPORT void X509_PURPOSE_cleanup(void);
+MORVANE_EXPORT int X509_PURPOSE_get_id(X509_PURPOSE *xp);
+MORVANE_EXPORT char *X509_PURPOSE_get0_name(X509_PURPOSE *xp);
+MORVANE_EXPORT char *X509_PURPOSE_get0_sname(X509_PURPOSE *xp);
+MORVANE_EXPORT int X509_PURPOSE_get_trust(X509_PURPOSE *xp);
+
+/* ---- certificate-policy tree ------------------------------------------------
+ * X509_policy_check builds the valid-policy tree of a chain (index 0 the
+ * target, the last the trust anchor) in the manner of RFC 3280, 6.1, with
+ * policy mapping always inhibited: a policy a certificate maps is removed
+ * and its subject-domain policy gets no node.  policy_oids (a STACK of
+ * ASN1_OBJECT, may be null) are the acceptable policies; flags 0x100
+ * requires an explicit policy, 0x200 inhibits anyPolicy.  Results: 1 valid
+ * (*ptree the tree, or null when none was needed), 0 out of memory, -1 a
+ * certificate has invalid or inconsistent policy extensions
+ * (EXFLAG_INVALID_POLICY), -2 an explicit policy is required and the
+ * user-constrained set is empty, X509_PCY_TREE_TOO_LARGE the tree would hold
+ * more than 10,000 nodes.  *pexplicit_policy is set to 1 when an explicit
+ * policy was required.  The tree holds a reference to each certificate
+ * below the anchor until X509_policy_tree_free (null accepted).  The
+ * accessors borrow; each gives 0 or null for a null argument. */
+typedef struct X509_POLICY_TREE_st X509_POLICY_TREE;
+typedef struct X509_POLICY_NODE_st X509_POLICY_NODE;
+typedef struct X509_POLICY_LEVEL_st X509_POLICY_LEVEL;
+#define X509_PCY_TREE_TOO_LARGE (-3)
+
+MORVANE_EXPORT int X509_policy_check(X509_POLICY_TREE **ptree, int *pexplicit_policy,
+                                     STACK *certs, STACK *policy_oids, unsigned int flags);
+MORVANE_EXPORT void X509_policy_tree_free(X509_POLICY_TREE *tree);
+/* The number of levels (the chain's length); level i, or null outside. */
+MORVANE_EXPORT int X509_policy_tree_level_count(const X509_POLICY_TREE *tree);
+MORVANE_EXPORT X509_POLICY_LEVEL *X509_policy_tree_get0_level(const X509_POLICY_TREE *tree,
+                                                             int i);
+/* The authority-constrained set and the user-constrained set (the former
+ * when the user's policies held anyPolicy); STACKs of X509_POLICY_NODE. */
+MORVANE_EXPORT STACK *X509_policy_tree_get0_policies(const X509_POLICY_TREE *tree);
+MORVANE_EXPORT STACK *X509_policy_tree_get0_user_policies(const X509_POLICY_TREE *tree);
+/* Nodes of a level, its anyPolicy node (when it has one) at index 0. */
+MORVANE_EXPORT int X509_policy_level_node_count(X509_POLICY_LEVEL *level);
+MORVANE_EXPORT X509_POLICY_NODE *X509_policy_level_get0_node(X509_POLICY_LEVEL *level, int i);
+MORVANE_EXPORT const ASN1_OBJECT *X509_policy_node_get0_policy(const X509_POLICY_NODE *node);
+/* A STACK of POLICYQUALINFO, or null. */
+MORVANE_EXPORT STACK *X509_policy_node_get0_qualifiers(const X509_POLICY_NODE *node);
+MORVANE_EXPORT const X509_POLICY_NODE *X509_policy_node_get0_parent(const X509_POLICY_NODE *node);
 
 /* Prints a name/value list: nothing for null; single-line (ml 0) as indent
  * spaces and the pairs joined by ", " without a final newline; multi-line as

@@ -1,0 +1,307 @@
+// The certificate-policy check on chains the test makes (a test key signs
+// certificates with chosen policy extensions, their values written as DER
+// from the ASN.1 of RFC 5280, 4.2.1.4, 4.2.1.5, 4.2.1.11 and 4.2.1.14).
+// Chains are given target first, trust anchor last.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/asn1.h>
+#include <morvane/crypto.h>
+#include <morvane/objects.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509v3.h>
+
+#include "../x509/der_util.h"
+#include "cert_builder.h"
+#include "test_support.h"
+
+namespace {
+
+using morvane_test::Bytes;
+using morvane_test::CertExt;
+using morvane_test::CertSpec;
+using x509_test::Cat;
+using x509_test::Tlv;
+
+constexpr int kNidCertificatePolicies = 89;
+constexpr int kNidPolicyConstraints = 401;
+constexpr int kNidPolicyMappings = 747;
+constexpr int kNidInhibitAnyPolicy = 748;
+constexpr const char* kAny = "2.5.29.32.0";
+constexpr const char* kP1 = "1.2.3.1";
+constexpr const char* kP2 = "1.2.3.2";
+constexpr const char* kP3 = "1.2.3.3";
+
+#define NEEDS_METHODS()                                                       \
+  do {                                                                        \
+    if (X509V3_EXT_get_nid(kNidCertificatePolicies) == nullptr ||             \
+        X509V3_EXT_get_nid(kNidPolicyConstraints) == nullptr ||               \
+        X509V3_EXT_get_nid(kNidPolicyMappings) == nullptr ||                  \
+        X509V3_EXT_get_nid(kNidInhibitAnyPolicy) == nullptr)                  \
+      GTEST_SKIP() << "the policy extension methods are not registered";     \
+  } while (0)
+
+Bytes Oid(const char* text) {
+  ASN1_OBJECT* o = OBJ_txt2obj(text, 1);
+  const int n = i2d_ASN1_OBJECT(o, nullptr);  // the measuring form
+  Bytes out(static_cast<size_t>(n));
+  unsigned char* p = out.data();
+  i2d_ASN1_OBJECT(o, &p);
+  ASN1_OBJECT_free(o);
+  return out;
+}
+
+Bytes Seq(const std::vector<Bytes>& parts) {
+  Bytes content;
+  for (const Bytes& p : parts) content.insert(content.end(), p.begin(), p.end());
+  return Tlv(0x30, content);
+}
+
+CertExt Policies(const std::vector<const char*>& oids, bool critical = false) {
+  std::vector<Bytes> infos;
+  for (const char* o : oids) infos.push_back(Seq({Oid(o)}));
+  return {kNidCertificatePolicies, critical, Seq(infos)};
+}
+
+// requireExplicitPolicy [0] and inhibitPolicyMapping [1], -1 for absent.
+CertExt Constraints(int require, int inhibit) {
+  std::vector<Bytes> parts;
+  if (require >= 0) parts.push_back(Tlv(0x80, Bytes{static_cast<uint8_t>(require)}));
+  if (inhibit >= 0) parts.push_back(Tlv(0x81, Bytes{static_cast<uint8_t>(inhibit)}));
+  return {kNidPolicyConstraints, true, Seq(parts)};
+}
+
+CertExt Mapping(const char* issuer_domain, const char* subject_domain) {
+  return {kNidPolicyMappings, true, Seq({Seq({Oid(issuer_domain), Oid(subject_domain)})})};
+}
+
+CertExt InhibitAny(int skip) {
+  return {kNidInhibitAnyPolicy, true, Tlv(0x02, Bytes{static_cast<uint8_t>(skip)})};
+}
+
+// A chain that owns its certificates.
+struct Chain {
+  STACK* sk = sk_new_null();
+  void Add(const std::string& subject, const std::string& issuer, std::vector<CertExt> exts) {
+    CertSpec s;
+    s.subject = subject;
+    s.issuer = issuer;
+    s.exts = std::move(exts);
+    s.serial = sk_num(sk) + 1;
+    sk_push(sk, reinterpret_cast<char*>(morvane_test::MakeCert(s)));
+  }
+  X509* at(int i) const { return reinterpret_cast<X509*>(sk_value(sk, i)); }
+  ~Chain() {
+    sk_pop_free(sk, [](void* x) { X509_free(static_cast<X509*>(x)); });
+  }
+};
+
+struct Check {
+  X509_POLICY_TREE* tree = nullptr;
+  int explicit_policy = -1;
+  int result = 0;
+  Check(const Chain& chain, std::vector<const char*> user, unsigned int flags) {
+    STACK* oids = nullptr;
+    if (!user.empty()) {
+      oids = sk_new_null();
+      for (const char* o : user) sk_push(oids, reinterpret_cast<char*>(OBJ_txt2obj(o, 1)));
+    }
+    result = X509_policy_check(&tree, &explicit_policy, chain.sk, oids, flags);
+    sk_pop_free(oids, [](void* o) { ASN1_OBJECT_free(static_cast<ASN1_OBJECT*>(o)); });
+  }
+  ~Check() { X509_policy_tree_free(tree); }
+};
+
+std::string PolicyText(const X509_POLICY_NODE* node) {
+  char buf[80];
+  OBJ_obj2txt(buf, sizeof buf, X509_policy_node_get0_policy(node), 1);
+  return buf;
+}
+
+std::vector<std::string> LevelPolicies(X509_POLICY_TREE* tree, int level) {
+  std::vector<std::string> out;
+  X509_POLICY_LEVEL* l = X509_policy_tree_get0_level(tree, level);
+  for (int i = 0; i < X509_policy_level_node_count(l); i++)
+    out.push_back(PolicyText(X509_policy_level_get0_node(l, i)));
+  return out;
+}
+
+TEST(PolicyCheck, ChainOfOne) {
+  Chain c;
+  c.Add("Root", "Root", {});
+  Check r(c, {}, 0x100);
+  EXPECT_EQ(1, r.result);
+  EXPECT_EQ(nullptr, r.tree);
+  EXPECT_EQ(0, r.explicit_policy);
+}
+
+TEST(PolicyCheck, NoPoliciesBelowTheAnchor) {
+  NEEDS_METHODS();
+  struct Row {
+    unsigned int flags;
+    CertExt ca_ext;
+    int want, want_explicit;
+  };
+  const Row rows[] = {
+      {0, Constraints(5, -1), 1, 0},
+      {0x100, Constraints(5, -1), -2, 1},
+      {0, Constraints(0, -1), -2, 1},  // the count reaches 0
+  };
+  for (const Row& row : rows) {
+    Chain c;
+    c.Add("Leaf", "CA", {});
+    c.Add("CA", "Root", {row.ca_ext});
+    c.Add("Root", "Root", {});
+    Check r(c, {}, row.flags);
+    EXPECT_EQ(row.want, r.result) << row.flags;
+    EXPECT_EQ(row.want_explicit, r.explicit_policy);
+    EXPECT_EQ(nullptr, r.tree);
+  }
+}
+
+TEST(PolicyCheck, ExplicitWithoutUserPolicies) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP1})});
+  c.Add("CA", "Root", {Policies({kP1})});
+  c.Add("Root", "Root", {});
+  Check r(c, {}, 0x100);
+  EXPECT_EQ(-2, r.result);
+  EXPECT_EQ(1, r.explicit_policy);
+  ASSERT_NE(nullptr, r.tree);
+  EXPECT_GT(sk_num(X509_policy_tree_get0_policies(r.tree)), 0);
+  Check user(c, {kP1}, 0x100);
+  EXPECT_EQ(1, user.result);
+  ASSERT_EQ(1, sk_num(X509_policy_tree_get0_user_policies(user.tree)));
+  Check other(c, {kP2}, 0x100);
+  EXPECT_EQ(-2, other.result);
+}
+
+TEST(PolicyCheck, InvalidPolicyExtensionsMarkTheCertificate) {
+  NEEDS_METHODS();
+  const std::vector<CertExt> bad[] = {
+      {Policies({kP1, kP2, kP1})},
+      {Policies({kAny, kP1, kAny})},
+      {Policies({kP1}), Constraints(-1, -1)},
+      {Policies({kP1}), {kNidCertificatePolicies, false, Seq({})}},
+      {{kNidCertificatePolicies, false, Seq({})}},  // empty list
+      {Policies({kP1}), Mapping(kAny, kP2)},
+      {Policies({kP1}), InhibitAny(0), InhibitAny(1)},
+  };
+  for (size_t i = 0; i < sizeof bad / sizeof bad[0]; i++) {
+    Chain c;
+    c.Add("Leaf", "CA", {Policies({kP1})});
+    c.Add("CA", "Root", bad[i]);
+    c.Add("Root", "Root", {});
+    Check r(c, {kAny}, 0);
+    EXPECT_EQ(-1, r.result) << i;
+    EXPECT_TRUE(c.at(1)->ex_flags & EXFLAG_INVALID_POLICY) << i;
+    EXPECT_FALSE(c.at(0)->ex_flags & EXFLAG_INVALID_POLICY) << i;
+  }
+}
+
+TEST(PolicyCheck, MappedPolicyIsRemoved) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP2, kP3})});
+  c.Add("CA", "Root", {Policies({kP1, kP2}), Mapping(kP1, kP3)});
+  c.Add("Root", "Root", {});
+  Check r(c, {kAny}, 0);
+  ASSERT_EQ(1, r.result);
+  ASSERT_NE(nullptr, r.tree);
+  EXPECT_EQ(3, X509_policy_tree_level_count(r.tree));
+  EXPECT_EQ((std::vector<std::string>{kAny}), LevelPolicies(r.tree, 0));
+  EXPECT_EQ((std::vector<std::string>{kP2}), LevelPolicies(r.tree, 1));
+  EXPECT_EQ((std::vector<std::string>{kP2}), LevelPolicies(r.tree, 2));
+}
+
+TEST(PolicyCheck, SelfIssuedDoesNotCountDown) {
+  NEEDS_METHODS();
+  for (bool self_issued : {true, false}) {
+    Chain c;
+    const char* mid = self_issued ? "CA" : "CA2";
+    c.Add("Leaf", mid, {Policies({kP1})});
+    c.Add(mid, "CA", {Policies({kP1})});
+    c.Add("CA", "Root", {Policies({kP1}), Constraints(2, -1)});
+    c.Add("Root", "Root", {});
+    Check r(c, {}, 0);
+    EXPECT_EQ(self_issued ? 1 : -2, r.result) << self_issued;
+    EXPECT_EQ(self_issued ? 0 : 1, r.explicit_policy);
+  }
+}
+
+TEST(PolicyCheck, InhibitAnyPolicy) {
+  NEEDS_METHODS();
+  for (int inhibit : {0, 1}) {
+    Chain c;
+    c.Add("Leaf", "CA", {Policies({kAny})});
+    c.Add("CA", "Root", inhibit ? std::vector<CertExt>{Policies({kAny}), InhibitAny(0)}
+                                : std::vector<CertExt>{Policies({kAny})});
+    c.Add("Root", "Root", {});
+    Check r(c, {kAny}, 0x100);
+    EXPECT_EQ(inhibit ? -2 : 1, r.result) << inhibit;
+  }
+  // A self-issued intermediate below the count keeps anyPolicy.
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP1})});
+  c.Add("CA", "CA", {Policies({kAny})});
+  c.Add("CA", "Root", {Policies({kAny}), InhibitAny(0)});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP1}, 0x100);
+  EXPECT_EQ(1, r.result);
+}
+
+TEST(PolicyCheck, UserAnyPolicyTakesTheAuthoritySet) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP1, kP2})});
+  c.Add("CA", "Root", {Policies({kP1, kP2})});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP3, kAny}, 0);
+  ASSERT_EQ(1, r.result);
+  EXPECT_EQ(X509_policy_tree_get0_policies(r.tree), X509_policy_tree_get0_user_policies(r.tree));
+  EXPECT_EQ(2, sk_num(X509_policy_tree_get0_user_policies(r.tree)));
+  Check one(c, {kP2, kP3}, 0);
+  ASSERT_EQ(1, one.result);
+  STACK* user = X509_policy_tree_get0_user_policies(one.tree);
+  ASSERT_EQ(1, sk_num(user));
+  EXPECT_EQ(kP2, PolicyText(reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0))));
+}
+
+// An extra node stands for a user policy the last level's anyPolicy covers.
+TEST(PolicyCheck, ExtraNodeUnderAnyPolicy) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kAny})});
+  c.Add("CA", "Root", {Policies({kAny})});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP3}, 0x100);
+  ASSERT_EQ(1, r.result);
+  STACK* user = X509_policy_tree_get0_user_policies(r.tree);
+  ASSERT_EQ(1, sk_num(user));
+  auto* node = reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0));
+  EXPECT_EQ(kP3, PolicyText(node));
+  EXPECT_EQ(kAny, PolicyText(X509_policy_node_get0_parent(node)));
+}
+
+// The tree stops growing at 10,000 nodes with its own result.
+TEST(PolicyCheck, TreeSizeIsBounded) {
+  NEEDS_METHODS();
+  std::vector<std::string> names;
+  for (int i = 0; i < 2000; i++) names.push_back("1.2.840.99." + std::to_string(i));
+  std::vector<const char*> oids;
+  for (const std::string& s : names) oids.push_back(s.c_str());
+  const CertExt many = Policies(oids);
+  Chain c;
+  for (int i = 0; i < 9; i++)
+    c.Add("C" + std::to_string(i), "C" + std::to_string(i + 1), {many});
+  c.Add("C9", "C9", {});
+  Check r(c, {kAny}, 0);
+  EXPECT_EQ(X509_PCY_TREE_TOO_LARGE, r.result);
+  EXPECT_EQ(nullptr, r.tree);
+}
+
+}  // namespace
