@@ -50,6 +50,7 @@
 #include <morvane/txt_db.h>
 #include <morvane/ui.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 
 #include "child.h"
 #include "test_support.h"
@@ -1191,6 +1192,18 @@ const std::vector<Entry> kX509 = {
        X509_ATTRIBUTE* attr = X509_ATTRIBUTE_new();
        X509_ATTRIBUTE_set1_object(attr, OBJ_nid2obj(54));
        X509_ATTRIBUTE_set1_data(attr, ASN1_UT_UTF8STRING, Big(), len);
+     }},
+    {"X509_LOOKUP_by_fingerprint",
+     [](int len) {
+       X509_OBJECT obj;
+       X509_LOOKUP_by_fingerprint(X509_LOOKUP_new(X509_LOOKUP_hash_dir()), X509_LU_X509, Big(),
+                                  len, &obj);
+     }},
+    {"X509_LOOKUP_by_alias",
+     [](int len) {
+       X509_OBJECT obj;
+       X509_LOOKUP_by_alias(X509_LOOKUP_new(X509_LOOKUP_file()), X509_LU_X509,
+                            reinterpret_cast<char*>(Big()), len, &obj);
      }},
 };
 
