@@ -23,6 +23,10 @@ bool cipher_fits(const EVP_CIPHER* enc);
 // result of 0 or less, or one past the buffer).
 int get_pass_phrase(char* buf, int w, pem_password_cb* cb, void* u);
 
+// Frees the three buffers of a block read by PEM_read_bio, wiping the
+// len bytes of data first; each may be null.
+void free_block(char* name, char* header, unsigned char* data, long len);
+
 // A private-key block name and the EVP_PKEY type of the key it holds in the
 // algorithm's own (traditional) form; 0 for the PKCS#8 forms, whose key
 // type is inside the structure.

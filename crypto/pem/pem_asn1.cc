@@ -38,16 +38,16 @@ size_t encryption_header_size(size_t name_len, int iv_len) {
   return 36 + name_len + 2 * static_cast<size_t>(iv_len);
 }
 
+}  // namespace
+
+namespace morvane::pem {
+
 void free_block(char* name, char* header, unsigned char* data, long len) {
   MORVANE_free(name);
   MORVANE_free(header);
   if (data != nullptr) morvane::internal::wipe(data, static_cast<size_t>(len));
   MORVANE_free(data);
 }
-
-}  // namespace
-
-namespace morvane::pem {
 
 const PrivateKeyName* find_private_key_name(const char* name) {
   for (const PrivateKeyName& k : kPrivateKeyNames)
@@ -81,11 +81,11 @@ int PEM_bytes_read_bio(unsigned char** pdata, long* plen, char** pnm, const char
       return 0;
     }
     if (morvane::pem::check_pem(nm, name)) break;
-    free_block(nm, header, data, len);
+    morvane::pem::free_block(nm, header, data, len);
   }
   EVP_CIPHER_INFO cipher;
   if (!PEM_get_EVP_CIPHER_INFO(header, &cipher) || !PEM_do_header(&cipher, data, &len, cb, u)) {
-    free_block(nm, header, data, len);
+    morvane::pem::free_block(nm, header, data, len);
     return 0;
   }
   *pdata = data;
@@ -107,7 +107,7 @@ void* PEM_ASN1_read_bio(d2i_of_void* d2i, const char* name, BIO* bp, void** x, p
   const unsigned char* p = data;
   void* ret = d2i(x, &p, len);
   if (ret == nullptr) PEMerr(PEM_F_PEM_ASN1_READ_BIO, ERR_R_ASN1_LIB);
-  free_block(nullptr, nullptr, data, len);
+  morvane::pem::free_block(nullptr, nullptr, data, len);
   return ret;
 }
 

@@ -12,8 +12,6 @@
 
 #define UNBUILT MORVANE_UNBUILT(ERR_LIB_X509, 0)
 
-int X509_verify(X509*, EVP_PKEY*) { UNBUILT; return -1; }
-int X509_CRL_verify(X509_CRL*, EVP_PKEY*) { UNBUILT; return -1; }
 // A bare block, so that stores and contexts can be made meanwhile.
 X509_VERIFY_PARAM* X509_VERIFY_PARAM_new(void) {
   auto* p = static_cast<X509_VERIFY_PARAM*>(MORVANE_malloc(sizeof(X509_VERIFY_PARAM)));
@@ -40,6 +38,3 @@ int X509_PURPOSE_get_trust(X509_PURPOSE*) { UNBUILT; return 0; }
 int X509_TRUST_get_by_id(int) { UNBUILT; return -1; }
 int X509_policy_check(X509_POLICY_TREE**, int*, STACK*, STACK*, unsigned int) { UNBUILT; return 0; }
 void X509_policy_tree_free(X509_POLICY_TREE*) {}
-X509* PEM_read_bio_X509_AUX(BIO*, X509**, pem_password_cb*, void*) { UNBUILT; return nullptr; }
-X509_CRL* PEM_read_bio_X509_CRL(BIO*, X509_CRL**, pem_password_cb*, void*) { UNBUILT; return nullptr; }
-STACK* PEM_X509_INFO_read_bio(BIO*, STACK*, pem_password_cb*, void*) { UNBUILT; return nullptr; }

@@ -1,6 +1,5 @@
-// Calls of the neighbouring X.509 pieces (signature checks, verification
-// parameters, facts, purposes and trust, the policy tree, the typed PEM
-// readers) that the store and the verifier use, under their final names.
+// Calls of the neighbouring X.509 pieces (verification parameters, facts,
+// purposes and trust, the policy tree) that the store and the verifier use, under their final names.
 // vfy_deps.cc holds placeholders until those pieces are merged; both files
 // go away then.
 #ifndef MORVANE_X509_VFY_DEPS_H
@@ -28,8 +27,6 @@ struct X509_VERIFY_PARAM_st {
 typedef struct x509_purpose_st X509_PURPOSE;
 
 extern "C" {
-int X509_verify(X509* a, EVP_PKEY* r);
-int X509_CRL_verify(X509_CRL* a, EVP_PKEY* r);
 X509_VERIFY_PARAM* X509_VERIFY_PARAM_new(void);
 void X509_VERIFY_PARAM_free(X509_VERIFY_PARAM* param);
 int X509_VERIFY_PARAM_inherit(X509_VERIFY_PARAM* to, const X509_VERIFY_PARAM* from);
@@ -50,9 +47,6 @@ int X509_TRUST_get_by_id(int id);
 int X509_policy_check(X509_POLICY_TREE** ptree, int* pexplicit_policy, STACK* certs,
                       STACK* policy_oids, unsigned int flags);
 void X509_policy_tree_free(X509_POLICY_TREE* tree);
-X509* PEM_read_bio_X509_AUX(BIO* bp, X509** x, pem_password_cb* cb, void* u);
-X509_CRL* PEM_read_bio_X509_CRL(BIO* bp, X509_CRL** x, pem_password_cb* cb, void* u);
-STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u);
 }
 
 #endif  // MORVANE_X509_VFY_DEPS_H

@@ -66,8 +66,17 @@ STACK* X509at_add1_attr(STACK** x, X509_ATTRIBUTE* attr) {
     return nullptr;
   }
   STACK* sk = *x != nullptr ? *x : sk_new_null();
-  X509_ATTRIBUTE* copy = sk != nullptr ? X509_ATTRIBUTE_dup(attr) : nullptr;
-  if (copy == nullptr || !sk_push(sk, reinterpret_cast<char*>(copy))) {
+  if (sk == nullptr) {
+    X509err(X509_F_X509AT_ADD1_ATTR, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  // A failed copy has queued its own error; nothing is added to it.
+  X509_ATTRIBUTE* copy = X509_ATTRIBUTE_dup(attr);
+  if (copy == nullptr) {
+    if (sk != *x) sk_free(sk);
+    return nullptr;
+  }
+  if (!sk_push(sk, reinterpret_cast<char*>(copy))) {
     X509_ATTRIBUTE_free(copy);
     if (sk != *x) sk_free(sk);
     X509err(X509_F_X509AT_ADD1_ATTR, ERR_R_MALLOC_FAILURE);

@@ -16,6 +16,8 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include "x509_local.h"
+
 namespace {
 
 // Types that compare by their bytes alone when they differ:
@@ -256,9 +258,14 @@ ASN1_BIT_STRING* X509_get0_pubkey_bitstr(const X509* x) {
 
 /* see morvane/x509.h */
 int X509_check_private_key(X509* x, EVP_PKEY* k) {
-  EVP_PKEY* xk = X509_get_pubkey(x);
+  return morvane::x509::check_private_key(X509_get_pubkey(x), k, X509_F_X509_CHECK_PRIVATE_KEY);
+}
+
+namespace morvane::x509 {
+
+int check_private_key(EVP_PKEY* xk, EVP_PKEY* k, int func) {
   if (xk == nullptr) {
-    X509err(X509_F_X509_CHECK_PRIVATE_KEY, X509_R_UNABLE_TO_GET_CERTS_PUBLIC_KEY);
+    X509err(func, X509_R_UNABLE_TO_GET_CERTS_PUBLIC_KEY);
     return 0;
   }
   const int r = EVP_PKEY_cmp(xk, k);
@@ -267,19 +274,21 @@ int X509_check_private_key(X509* x, EVP_PKEY* k) {
     case 1:
       return 1;
     case 0:
-      X509err(X509_F_X509_CHECK_PRIVATE_KEY, X509_R_KEY_VALUES_MISMATCH);
+      X509err(func, X509_R_KEY_VALUES_MISMATCH);
       break;
     case -1:
-      X509err(X509_F_X509_CHECK_PRIVATE_KEY, X509_R_KEY_TYPE_MISMATCH);
+      X509err(func, X509_R_KEY_TYPE_MISMATCH);
       break;
     default:  // the two keys cannot be compared
       if (k != nullptr && k->type == EVP_PKEY_EC)
-        X509err(X509_F_X509_CHECK_PRIVATE_KEY, ERR_R_EC_LIB);
+        X509err(func, ERR_R_EC_LIB);
       else if (k != nullptr && k->type == EVP_PKEY_DH)
-        X509err(X509_F_X509_CHECK_PRIVATE_KEY, X509_R_CANT_CHECK_DH_KEY);
+        X509err(func, X509_R_CANT_CHECK_DH_KEY);
       else
-        X509err(X509_F_X509_CHECK_PRIVATE_KEY, X509_R_UNKNOWN_KEY_TYPE);
+        X509err(func, X509_R_UNKNOWN_KEY_TYPE);
       break;
   }
   return 0;
 }
+
+}  // namespace morvane::x509

@@ -39,7 +39,8 @@
  * `x`, PEM_ASN1_write_bio a null `enc` (no encryption) and a null `kstr` (the
  * callback's phrase); data may be null where its length is 0.  Other pointer
  * arguments (names, out-parameters, FILEs, the cipher record) must be valid.
- * PEM_read_bio_PrivateKey reads none of its arguments yet. */
+ * The typed readers and writers take what PEM_ASN1_read_bio and
+ * PEM_ASN1_write_bio take; the object to write must be valid. */
 #ifndef MORVANE_PEM_H
 #define MORVANE_PEM_H
 
@@ -49,6 +50,7 @@
 #include <morvane/evp.h>
 #include <morvane/export.h>
 #include <morvane/types.h>
+#include <morvane/x509.h>
 
 MORVANE_BEGIN_DECLS
 
@@ -177,13 +179,212 @@ MORVANE_EXPORT int PEM_def_callback(char *buf, int num, int w, void *key);
  * already. */
 MORVANE_EXPORT void ERR_load_PEM_strings(void);
 
-/* Reads the first private key in PEM armour from bp, decrypting it with the
- * pass phrase from cb (the default prompt when null); the key, also stored in
- * *x when x is not null, or null.  Key reading is not built yet: every call
- * queues "called a function that was disabled at compile-time" and returns
- * null, reading nothing. */
-MORVANE_EXPORT EVP_PKEY* PEM_read_bio_PrivateKey(BIO* bp, EVP_PKEY** x, pem_password_cb* cb,
-                                                 void* u);
+/* ---- typed readers and writers -------------------------------------------
+ * For each type T below: PEM_read_bio_T and PEM_read_T (PEM_ASN1_read_bio
+ * with T's decoder and block name: the object, also stored in *x when x is
+ * given, or null), PEM_write_bio_T and PEM_write_T (PEM_ASN1_write_bio with
+ * T's encoder and name, never encrypted: 1 or 0).  Names written (and also
+ * accepted when reading): X509 "CERTIFICATE" ("X509 CERTIFICATE"), X509_AUX
+ * "TRUSTED CERTIFICATE" ("CERTIFICATE", "X509 CERTIFICATE"), X509_CERT_PAIR
+ * "CERTIFICATE PAIR", X509_REQ "CERTIFICATE REQUEST" ("NEW CERTIFICATE
+ * REQUEST"), X509_REQ_NEW (writers only) "NEW CERTIFICATE REQUEST",
+ * X509_CRL "X509 CRL", NETSCAPE_CERT_SEQUENCE "CERTIFICATE" ("X509
+ * CERTIFICATE"), RSAPublicKey "RSA PUBLIC KEY", RSA_PUBKEY, DSA_PUBKEY,
+ * EC_PUBKEY and PUBKEY "PUBLIC KEY", DSAparams "DSA PARAMETERS", DHparams
+ * "DH PARAMETERS", PKCS8 (encrypted PKCS#8, X509_SIG) "ENCRYPTED PRIVATE
+ * KEY", PKCS8_PRIV_KEY_INFO "PRIVATE KEY".  Every reader decrypts a block
+ * with an encryption header with the pass phrase from cb. */
+MORVANE_EXPORT X509 *PEM_read_bio_X509(BIO *bp, X509 **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT X509 *PEM_read_X509(FILE *fp, X509 **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_X509(BIO *bp, X509 *x);
+MORVANE_EXPORT int PEM_write_X509(FILE *fp, X509 *x);
+MORVANE_EXPORT X509 *PEM_read_bio_X509_AUX(BIO *bp, X509 **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT X509 *PEM_read_X509_AUX(FILE *fp, X509 **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_X509_AUX(BIO *bp, X509 *x);
+MORVANE_EXPORT int PEM_write_X509_AUX(FILE *fp, X509 *x);
+MORVANE_EXPORT X509_CERT_PAIR *PEM_read_bio_X509_CERT_PAIR(BIO *bp, X509_CERT_PAIR **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT X509_CERT_PAIR *PEM_read_X509_CERT_PAIR(FILE *fp, X509_CERT_PAIR **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_X509_CERT_PAIR(BIO *bp, X509_CERT_PAIR *x);
+MORVANE_EXPORT int PEM_write_X509_CERT_PAIR(FILE *fp, X509_CERT_PAIR *x);
+MORVANE_EXPORT X509_REQ *PEM_read_bio_X509_REQ(BIO *bp, X509_REQ **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT X509_REQ *PEM_read_X509_REQ(FILE *fp, X509_REQ **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_X509_REQ(BIO *bp, X509_REQ *x);
+MORVANE_EXPORT int PEM_write_X509_REQ(FILE *fp, X509_REQ *x);
+MORVANE_EXPORT X509_CRL *PEM_read_bio_X509_CRL(BIO *bp, X509_CRL **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT X509_CRL *PEM_read_X509_CRL(FILE *fp, X509_CRL **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_X509_CRL(BIO *bp, X509_CRL *x);
+MORVANE_EXPORT int PEM_write_X509_CRL(FILE *fp, X509_CRL *x);
+MORVANE_EXPORT NETSCAPE_CERT_SEQUENCE *PEM_read_bio_NETSCAPE_CERT_SEQUENCE(BIO *bp, NETSCAPE_CERT_SEQUENCE **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT NETSCAPE_CERT_SEQUENCE *PEM_read_NETSCAPE_CERT_SEQUENCE(FILE *fp, NETSCAPE_CERT_SEQUENCE **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_NETSCAPE_CERT_SEQUENCE(BIO *bp, NETSCAPE_CERT_SEQUENCE *x);
+MORVANE_EXPORT int PEM_write_NETSCAPE_CERT_SEQUENCE(FILE *fp, NETSCAPE_CERT_SEQUENCE *x);
+MORVANE_EXPORT RSA *PEM_read_bio_RSAPublicKey(BIO *bp, RSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT RSA *PEM_read_RSAPublicKey(FILE *fp, RSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_RSAPublicKey(BIO *bp, RSA *x);
+MORVANE_EXPORT int PEM_write_RSAPublicKey(FILE *fp, RSA *x);
+MORVANE_EXPORT RSA *PEM_read_bio_RSA_PUBKEY(BIO *bp, RSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT RSA *PEM_read_RSA_PUBKEY(FILE *fp, RSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_RSA_PUBKEY(BIO *bp, RSA *x);
+MORVANE_EXPORT int PEM_write_RSA_PUBKEY(FILE *fp, RSA *x);
+MORVANE_EXPORT DSA *PEM_read_bio_DSA_PUBKEY(BIO *bp, DSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT DSA *PEM_read_DSA_PUBKEY(FILE *fp, DSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_DSA_PUBKEY(BIO *bp, DSA *x);
+MORVANE_EXPORT int PEM_write_DSA_PUBKEY(FILE *fp, DSA *x);
+MORVANE_EXPORT DSA *PEM_read_bio_DSAparams(BIO *bp, DSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT DSA *PEM_read_DSAparams(FILE *fp, DSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_DSAparams(BIO *bp, DSA *x);
+MORVANE_EXPORT int PEM_write_DSAparams(FILE *fp, DSA *x);
+MORVANE_EXPORT EC_KEY *PEM_read_bio_EC_PUBKEY(BIO *bp, EC_KEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT EC_KEY *PEM_read_EC_PUBKEY(FILE *fp, EC_KEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_EC_PUBKEY(BIO *bp, EC_KEY *x);
+MORVANE_EXPORT int PEM_write_EC_PUBKEY(FILE *fp, EC_KEY *x);
+MORVANE_EXPORT DH *PEM_read_bio_DHparams(BIO *bp, DH **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT DH *PEM_read_DHparams(FILE *fp, DH **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_DHparams(BIO *bp, DH *x);
+MORVANE_EXPORT int PEM_write_DHparams(FILE *fp, DH *x);
+MORVANE_EXPORT EVP_PKEY *PEM_read_bio_PUBKEY(BIO *bp, EVP_PKEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT EVP_PKEY *PEM_read_PUBKEY(FILE *fp, EVP_PKEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_PUBKEY(BIO *bp, EVP_PKEY *x);
+MORVANE_EXPORT int PEM_write_PUBKEY(FILE *fp, EVP_PKEY *x);
+MORVANE_EXPORT X509_SIG *PEM_read_bio_PKCS8(BIO *bp, X509_SIG **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT X509_SIG *PEM_read_PKCS8(FILE *fp, X509_SIG **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_PKCS8(BIO *bp, X509_SIG *x);
+MORVANE_EXPORT int PEM_write_PKCS8(FILE *fp, X509_SIG *x);
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PEM_read_bio_PKCS8_PRIV_KEY_INFO(BIO *bp, PKCS8_PRIV_KEY_INFO **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PEM_read_PKCS8_PRIV_KEY_INFO(FILE *fp, PKCS8_PRIV_KEY_INFO **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_PKCS8_PRIV_KEY_INFO(BIO *bp, PKCS8_PRIV_KEY_INFO *x);
+MORVANE_EXPORT int PEM_write_PKCS8_PRIV_KEY_INFO(FILE *fp, PKCS8_PRIV_KEY_INFO *x);
+MORVANE_EXPORT int PEM_write_bio_X509_REQ_NEW(BIO *bp, X509_REQ *x);
+MORVANE_EXPORT int PEM_write_X509_REQ_NEW(FILE *fp, X509_REQ *x);
+
+/* ---- private keys ----------------------------------------------------------
+ * PEM_read_bio_PrivateKey reads the first private-key block of any name:
+ * "RSA PRIVATE KEY", "DSA PRIVATE KEY" and "EC PRIVATE KEY" (decrypted by
+ * their header; decoded into *x as d2i_PrivateKey does), "PRIVATE KEY"
+ * (PKCS#8) and "ENCRYPTED PRIVATE KEY" (PKCS#8 under a pass phrase, asked
+ * from cb with w 0; "bad password read" when there is none; PKCS#5
+ * decryption is not built yet and fails as disabled).  For the PKCS#8 forms
+ * the key at *x is freed and replaced by the result, null included.  Null
+ * with "ASN1 lib" when no key comes out.  The readers by algorithm read the
+ * same way and give the algorithm key (null, with the error of
+ * EVP_PKEY_get1_RSA and its twins, for a key of another algorithm),
+ * replacing the key at *x only when they have one.  The writers encode the
+ * algorithm's own form, encrypted with enc when given under kstr/klen (or,
+ * when kstr is null, the callback's phrase); PEM_write_bio_PrivateKey names
+ * the block by the container's type ("DSA PRIVATE KEY", "RSA PRIVATE KEY",
+ * else "EC PRIVATE KEY"). */
+MORVANE_EXPORT RSA *PEM_read_bio_RSAPrivateKey(BIO *bp, RSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT RSA *PEM_read_RSAPrivateKey(FILE *fp, RSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_RSAPrivateKey(BIO *bp, RSA *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_RSAPrivateKey(FILE *fp, RSA *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT DSA *PEM_read_bio_DSAPrivateKey(BIO *bp, DSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT DSA *PEM_read_DSAPrivateKey(FILE *fp, DSA **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_DSAPrivateKey(BIO *bp, DSA *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_DSAPrivateKey(FILE *fp, DSA *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT EC_KEY *PEM_read_bio_ECPrivateKey(BIO *bp, EC_KEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT EC_KEY *PEM_read_ECPrivateKey(FILE *fp, EC_KEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_ECPrivateKey(BIO *bp, EC_KEY *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_ECPrivateKey(FILE *fp, EC_KEY *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT EVP_PKEY *PEM_read_bio_PrivateKey(BIO *bp, EVP_PKEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT EVP_PKEY *PEM_read_PrivateKey(FILE *fp, EVP_PKEY **x, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_PrivateKey(BIO *bp, EVP_PKEY *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_PrivateKey(FILE *fp, EVP_PKEY *x, const EVP_CIPHER *enc,
+    unsigned char *kstr, int klen, pem_password_cb *cb, void *u);
+
+/* The key as PKCS#8 PrivateKeyInfo, in PEM ("PRIVATE KEY") or DER, plain
+ * when enc is null and nid -1 (the _nid forms pass no cipher, the others nid
+ * -1); else encrypted (PKCS#5 v2 with enc, or the password-based algorithm
+ * nid; not built yet: fails as disabled) under kstr/klen or the callback's
+ * phrase (w 1; "read key" when there is none) as "ENCRYPTED PRIVATE KEY".
+ * 1 or 0 ("error converting private key" for a key that has no PKCS#8
+ * form).  d2i_PKCS8PrivateKey_ reads a DER encrypted PKCS#8 key, decrypting
+ * it with the phrase from cb (w 0; "bad password read"); only a key
+ * obtained replaces the one at *x. */
+MORVANE_EXPORT int PEM_write_bio_PKCS8PrivateKey(BIO *bp, EVP_PKEY *x, const EVP_CIPHER *enc,
+    char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_bio_PKCS8PrivateKey_nid(BIO *bp, EVP_PKEY *x, int nid, char *kstr,
+    int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_PKCS8PrivateKey(FILE *fp, EVP_PKEY *x, const EVP_CIPHER *enc,
+    char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_write_PKCS8PrivateKey_nid(FILE *fp, EVP_PKEY *x, int nid, char *kstr,
+    int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int i2d_PKCS8PrivateKey_bio(BIO *bp, EVP_PKEY *x, const EVP_CIPHER *enc,
+    char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int i2d_PKCS8PrivateKey_nid_bio(BIO *bp, EVP_PKEY *x, int nid, char *kstr,
+    int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int i2d_PKCS8PrivateKey_fp(FILE *fp, EVP_PKEY *x, const EVP_CIPHER *enc,
+    char *kstr, int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int i2d_PKCS8PrivateKey_nid_fp(FILE *fp, EVP_PKEY *x, int nid, char *kstr,
+    int klen, pem_password_cb *cb, void *u);
+MORVANE_EXPORT EVP_PKEY *d2i_PKCS8PrivateKey_bio(BIO *bp, EVP_PKEY **x, pem_password_cb *cb,
+    void *u);
+MORVANE_EXPORT EVP_PKEY *d2i_PKCS8PrivateKey_fp(FILE *fp, EVP_PKEY **x, pem_password_cb *cb,
+    void *u);
+
+/* ---- mixed files -------------------------------------------------------------
+ * PEM_X509_INFO_read_bio reads every block up to the end of the input into
+ * X509_INFO records pushed onto sk (or a new stack when sk is null):
+ * "CERTIFICATE", "X509 CERTIFICATE" and "TRUSTED CERTIFICATE" (with its
+ * trust record) fill x509, "X509 CRL" crl, "RSA PRIVATE KEY", "DSA PRIVATE
+ * KEY" and "EC PRIVATE KEY" x_pkey; other blocks are skipped.  Blocks share
+ * a record until one would fill a slot already filled.  An encrypted key is
+ * kept as it is: its cipher and IV in enc_cipher, its bytes in enc_data and
+ * enc_len (no pass phrase asked); other encrypted blocks are decrypted with
+ * cb.  The stack, or null on the first block that fails ("ASN1 lib" when
+ * its body does not decode): records pushed by this call are then freed
+ * and removed, the caller's records and stack stay, a stack made here is
+ * freed.  Reaching the end of the input is success; the "no start line"
+ * that marks it is removed from the queue, earlier errors stay.
+ *
+ * PEM_X509_INFO_write_bio writes the record's key (a still-encrypted key
+ * as its stored bytes, cipher and IV under the name of its type; else
+ * encrypted with enc as PEM_write_bio_PrivateKey does) and then its
+ * certificate; a revocation list is not written.  1 or 0 ("unsupported
+ * cipher" for a cipher without short name). */
+MORVANE_EXPORT STACK *PEM_X509_INFO_read_bio(BIO *bp, STACK *sk, pem_password_cb *cb, void *u);
+MORVANE_EXPORT STACK *PEM_X509_INFO_read(FILE *fp, STACK *sk, pem_password_cb *cb, void *u);
+MORVANE_EXPORT int PEM_X509_INFO_write_bio(BIO *bp, X509_INFO *xi, const EVP_CIPHER *enc,
+                                           unsigned char *kstr, int klen, pem_password_cb *cb,
+                                           void *u);
+
+/* ---- printable envelopes and signatures ----------------------------------
+ * PEM_SealInit seals to RSA recipients (EVP_SealInit) and replaces each
+ * encrypted key ek[i] by its base64 text (ek[i] needs room for 4 characters
+ * per 3 bytes of the key size, rounded up, and a zero; ekl[i] its length):
+ * npubk, -1 with "public key no rsa" for another key type, or EVP_SealInit's
+ * failing result.  PEM_SealUpdate digests the plaintext and writes the
+ * ciphertext in base64 lines to out (length at *outl; nothing is done for
+ * an inl of 0 or less, or one whose text would pass INT_MAX characters, about
+ * 1.5 GB); PEM_SealFinal ends the
+ * base64 text and writes the signature of the plaintext's digest made with
+ * priv (RSA only) in base64 to sig: 1 or 0.  PEM_SignInit/Update run a
+ * digest; PEM_SignFinal signs it with pkey into sigret as base64 (room for
+ * EVP_PKEY_size, in base64, and a zero): 1 or 0.  The contexts must be
+ * valid. */
+typedef struct PEM_Encode_Seal_st {
+  EVP_ENCODE_CTX encode;
+  EVP_MD_CTX md;
+  EVP_CIPHER_CTX cipher;
+} PEM_ENCODE_SEAL_CTX;
+
+MORVANE_EXPORT int PEM_SealInit(PEM_ENCODE_SEAL_CTX *ctx, const EVP_CIPHER *type,
+                                const EVP_MD *md_type, unsigned char **ek, int *ekl,
+                                unsigned char *iv, EVP_PKEY **pubk, int npubk);
+MORVANE_EXPORT void PEM_SealUpdate(PEM_ENCODE_SEAL_CTX *ctx, unsigned char *out, int *outl,
+                                   unsigned char *in, int inl);
+MORVANE_EXPORT int PEM_SealFinal(PEM_ENCODE_SEAL_CTX *ctx, unsigned char *sig, int *sigl,
+                                 unsigned char *out, int *outl, EVP_PKEY *priv);
+MORVANE_EXPORT void PEM_SignInit(EVP_MD_CTX *ctx, const EVP_MD *type);
+MORVANE_EXPORT void PEM_SignUpdate(EVP_MD_CTX *ctx, unsigned char *data, unsigned int count);
+MORVANE_EXPORT int PEM_SignFinal(EVP_MD_CTX *ctx, unsigned char *sigret, unsigned int *siglen,
+                                 EVP_PKEY *pkey);
 
 /* BEGIN ERROR CODES (generated by tools/gen_errors.py) */
 /* Function codes of library 9 (PEM). */

@@ -1096,6 +1096,183 @@ MORVANE_EXPORT int X509_REQ_extension_nid(int nid);
  * they do not decode; a null request gives null. */
 MORVANE_EXPORT STACK *X509_REQ_get_extensions(X509_REQ *req);
 
+/* ---- setters, requests, signing and DER file I/O -------------------------
+ * The setters store copies (names through X509_NAME_set, keys through
+ * X509_PUBKEY_set) and return 1, or 0 for a null object, a missing inner
+ * part or a failed copy; setting a field to the value it already holds
+ * changes nothing.  The setters of requests and revocation lists mark the
+ * signed part modified.  X509_REQ_set_version needs the request's version.
+ * X509_CRL_sort orders the entries by serial number, numbers each entry's
+ * `sequence` from 0 and marks the signed part modified; 1.
+ *
+ * Null arguments: setters, getters, signers and digests give 0 or null for
+ * a null object, the verify calls -1; NETSCAPE_SPKI_b64_decode a null text
+ * null; X509_certificate_type a null certificate 0 and a null pkey means
+ * the certificate's key.  A null md is refused by the signers; FILE and
+ * stream arguments must be valid. */
+MORVANE_EXPORT int X509_set_version(X509 *x, long version);
+MORVANE_EXPORT int X509_set_serialNumber(X509 *x, ASN1_INTEGER *serial);
+MORVANE_EXPORT int X509_set_issuer_name(X509 *x, X509_NAME *name);
+MORVANE_EXPORT int X509_set_subject_name(X509 *x, X509_NAME *name);
+MORVANE_EXPORT int X509_set_notBefore(X509 *x, ASN1_TIME *tm);
+MORVANE_EXPORT int X509_set_notAfter(X509 *x, ASN1_TIME *tm);
+MORVANE_EXPORT int X509_set_pubkey(X509 *x, EVP_PKEY *pkey);
+MORVANE_EXPORT int X509_CRL_set_version(X509_CRL *x, long version);
+MORVANE_EXPORT int X509_CRL_set_issuer_name(X509_CRL *x, X509_NAME *name);
+MORVANE_EXPORT int X509_CRL_set_lastUpdate(X509_CRL *x, ASN1_TIME *tm);
+MORVANE_EXPORT int X509_CRL_set_nextUpdate(X509_CRL *x, ASN1_TIME *tm);
+MORVANE_EXPORT int X509_CRL_sort(X509_CRL *c);
+MORVANE_EXPORT int X509_REVOKED_set_serialNumber(X509_REVOKED *x, ASN1_INTEGER *serial);
+MORVANE_EXPORT int X509_REVOKED_set_revocationDate(X509_REVOKED *x, ASN1_TIME *tm);
+MORVANE_EXPORT int X509_REQ_set_version(X509_REQ *x, long version);
+MORVANE_EXPORT int X509_REQ_set_subject_name(X509_REQ *x, X509_NAME *name);
+MORVANE_EXPORT int X509_REQ_set_pubkey(X509_REQ *x, EVP_PKEY *pkey);
+MORVANE_EXPORT int NETSCAPE_SPKI_set_pubkey(NETSCAPE_SPKI *x, EVP_PKEY *pkey);
+/* The signed key (new reference), or null. */
+MORVANE_EXPORT EVP_PKEY *NETSCAPE_SPKI_get_pubkey(NETSCAPE_SPKI *x);
+
+/* The current time plus adj seconds in s, which keeps its type (UTCTime or
+ * GeneralizedTime; a null s or another type as ASN1_TIME_set chooses, made
+ * when s is null): s or the new time, or null. */
+MORVANE_EXPORT ASN1_TIME *X509_gmtime_adj(ASN1_TIME *s, long adj);
+
+/* As X509_check_private_key, on the request's key. */
+MORVANE_EXPORT int X509_REQ_check_private_key(X509_REQ *x, EVP_PKEY *k);
+/* The attribute types that carry requested extensions: a list ending in 0,
+ * by default {172, 171, 0}.  The set call keeps the caller's list (not
+ * copied); set it before other threads use the library. */
+MORVANE_EXPORT int *X509_REQ_get_extension_nids(void);
+MORVANE_EXPORT void X509_REQ_set_extension_nids(int *nids);
+/* Adds exts as one attribute of type nid (172 for X509_REQ_add_extensions)
+ * holding a SEQUENCE OF Extension: 1, or 0 (nothing added). */
+MORVANE_EXPORT int X509_REQ_add_extensions_nid(X509_REQ *req, STACK *exts, int nid);
+MORVANE_EXPORT int X509_REQ_add_extensions(X509_REQ *req, STACK *exts);
+/* A new request (version 0) with the certificate's subject and key, signed
+ * with pkey and md when pkey is not null; null on failure ("malloc
+ * failure" when the request cannot be made). */
+MORVANE_EXPORT X509_REQ *X509_to_X509_REQ(X509 *x, EVP_PKEY *pkey, const EVP_MD *md);
+/* A new certificate from the request: version 3 when the request has
+ * attributes (or no list), else version 1 (no version field); subject and
+ * issuer the request's subject; valid from now for `days` days; the
+ * request's key; signed with pkey and MD5.  Null on failure ("malloc
+ * failure" when the certificate cannot be made). */
+MORVANE_EXPORT X509 *X509_REQ_to_X509(X509_REQ *r, int days, EVP_PKEY *pkey);
+
+/* Sign the signed part with pkey and md, writing the algorithm (into the
+ * signed part too for certificates and revocation lists) and the
+ * signature: the signature's length, or 0. */
+MORVANE_EXPORT int X509_sign(X509 *x, EVP_PKEY *pkey, const EVP_MD *md);
+MORVANE_EXPORT int X509_REQ_sign(X509_REQ *x, EVP_PKEY *pkey, const EVP_MD *md);
+MORVANE_EXPORT int X509_CRL_sign(X509_CRL *x, EVP_PKEY *pkey, const EVP_MD *md);
+MORVANE_EXPORT int NETSCAPE_SPKI_sign(NETSCAPE_SPKI *x, EVP_PKEY *pkey, const EVP_MD *md);
+/* Check the signature with the public key r: 1 valid, 0 invalid, -1 error. */
+MORVANE_EXPORT int X509_verify(X509 *a, EVP_PKEY *r);
+MORVANE_EXPORT int X509_REQ_verify(X509_REQ *a, EVP_PKEY *r);
+MORVANE_EXPORT int X509_CRL_verify(X509_CRL *a, EVP_PKEY *r);
+MORVANE_EXPORT int NETSCAPE_SPKI_verify(NETSCAPE_SPKI *a, EVP_PKEY *r);
+/* The digest of the whole structure's DER into md (EVP_MAX_MD_SIZE room),
+ * its length at *len when len is not null: 1, or 0.  X509_pubkey_digest
+ * digests the octets of the subject key's BIT STRING. */
+MORVANE_EXPORT int X509_digest(const X509 *data, const EVP_MD *type, unsigned char *md,
+                               unsigned int *len);
+MORVANE_EXPORT int X509_CRL_digest(const X509_CRL *data, const EVP_MD *type, unsigned char *md,
+                                   unsigned int *len);
+MORVANE_EXPORT int X509_REQ_digest(const X509_REQ *data, const EVP_MD *type, unsigned char *md,
+                                   unsigned int *len);
+MORVANE_EXPORT int X509_NAME_digest(const X509_NAME *data, const EVP_MD *type, unsigned char *md,
+                                    unsigned int *len);
+MORVANE_EXPORT int X509_pubkey_digest(const X509 *data, const EVP_MD *type, unsigned char *md,
+                                      unsigned int *len);
+
+/* The text form of a signed public key and challenge: base64 of its DER.
+ * The decoder takes len characters (0 or less: strlen(str)): the structure,
+ * or null ("base64 decode error", "malloc failure", or a decoding error).
+ * The encoder gives a new text without line breaks (free it with
+ * MORVANE_free), or null ("malloc failure"). */
+MORVANE_EXPORT NETSCAPE_SPKI *NETSCAPE_SPKI_b64_decode(const char *str, int len);
+MORVANE_EXPORT char *NETSCAPE_SPKI_b64_encode(NETSCAPE_SPKI *spki);
+
+/* Bits of X509_certificate_type. */
+#define EVP_PK_RSA 0x0001
+#define EVP_PK_DSA 0x0002
+#define EVP_PK_DH 0x0004
+#define EVP_PK_EC 0x0008
+#define EVP_PKT_SIGN 0x0010
+#define EVP_PKT_ENC 0x0020
+#define EVP_PKT_EXCH 0x0040
+#define EVP_PKS_RSA 0x0100
+#define EVP_PKS_DSA 0x0200
+#define EVP_PKS_EC 0x0400
+#define EVP_PKT_EXP 0x1000 /* a key of 128 bytes or less */
+/* The key's type and uses, the signer's type, and the short-key bit, for
+ * pkey or (when null) the certificate's key; 0 without a key. */
+MORVANE_EXPORT int X509_certificate_type(X509 *x, EVP_PKEY *pkey);
+
+/* DER on FILE handles and streams, one object per call: the readers give
+ * the object (also stored in *x when x is not null) or null, the writers 1
+ * or 0.  _PrivateKey reads any traditional private key (its type found
+ * from the DER) and writes the algorithm's own form; _PKCS8 is the
+ * encrypted PKCS#8 form (X509_SIG); i2d_PKCS8PrivateKeyInfo_ writes a key
+ * container as PrivateKeyInfo (0 when it cannot be converted). */
+MORVANE_EXPORT X509 *d2i_X509_fp(FILE *fp, X509 **x);
+MORVANE_EXPORT int i2d_X509_fp(FILE *fp, X509 *x);
+MORVANE_EXPORT X509 *d2i_X509_bio(BIO *bp, X509 **x);
+MORVANE_EXPORT int i2d_X509_bio(BIO *bp, X509 *x);
+MORVANE_EXPORT X509_CRL *d2i_X509_CRL_fp(FILE *fp, X509_CRL **x);
+MORVANE_EXPORT int i2d_X509_CRL_fp(FILE *fp, X509_CRL *x);
+MORVANE_EXPORT X509_CRL *d2i_X509_CRL_bio(BIO *bp, X509_CRL **x);
+MORVANE_EXPORT int i2d_X509_CRL_bio(BIO *bp, X509_CRL *x);
+MORVANE_EXPORT X509_REQ *d2i_X509_REQ_fp(FILE *fp, X509_REQ **x);
+MORVANE_EXPORT int i2d_X509_REQ_fp(FILE *fp, X509_REQ *x);
+MORVANE_EXPORT X509_REQ *d2i_X509_REQ_bio(BIO *bp, X509_REQ **x);
+MORVANE_EXPORT int i2d_X509_REQ_bio(BIO *bp, X509_REQ *x);
+MORVANE_EXPORT RSA *d2i_RSAPrivateKey_fp(FILE *fp, RSA **x);
+MORVANE_EXPORT int i2d_RSAPrivateKey_fp(FILE *fp, RSA *x);
+MORVANE_EXPORT RSA *d2i_RSAPrivateKey_bio(BIO *bp, RSA **x);
+MORVANE_EXPORT int i2d_RSAPrivateKey_bio(BIO *bp, RSA *x);
+MORVANE_EXPORT RSA *d2i_RSAPublicKey_fp(FILE *fp, RSA **x);
+MORVANE_EXPORT int i2d_RSAPublicKey_fp(FILE *fp, RSA *x);
+MORVANE_EXPORT RSA *d2i_RSAPublicKey_bio(BIO *bp, RSA **x);
+MORVANE_EXPORT int i2d_RSAPublicKey_bio(BIO *bp, RSA *x);
+MORVANE_EXPORT RSA *d2i_RSA_PUBKEY_fp(FILE *fp, RSA **x);
+MORVANE_EXPORT int i2d_RSA_PUBKEY_fp(FILE *fp, RSA *x);
+MORVANE_EXPORT RSA *d2i_RSA_PUBKEY_bio(BIO *bp, RSA **x);
+MORVANE_EXPORT int i2d_RSA_PUBKEY_bio(BIO *bp, RSA *x);
+MORVANE_EXPORT DSA *d2i_DSAPrivateKey_fp(FILE *fp, DSA **x);
+MORVANE_EXPORT int i2d_DSAPrivateKey_fp(FILE *fp, DSA *x);
+MORVANE_EXPORT DSA *d2i_DSAPrivateKey_bio(BIO *bp, DSA **x);
+MORVANE_EXPORT int i2d_DSAPrivateKey_bio(BIO *bp, DSA *x);
+MORVANE_EXPORT DSA *d2i_DSA_PUBKEY_fp(FILE *fp, DSA **x);
+MORVANE_EXPORT int i2d_DSA_PUBKEY_fp(FILE *fp, DSA *x);
+MORVANE_EXPORT DSA *d2i_DSA_PUBKEY_bio(BIO *bp, DSA **x);
+MORVANE_EXPORT int i2d_DSA_PUBKEY_bio(BIO *bp, DSA *x);
+MORVANE_EXPORT EC_KEY *d2i_EC_PUBKEY_fp(FILE *fp, EC_KEY **x);
+MORVANE_EXPORT int i2d_EC_PUBKEY_fp(FILE *fp, EC_KEY *x);
+MORVANE_EXPORT EC_KEY *d2i_EC_PUBKEY_bio(BIO *bp, EC_KEY **x);
+MORVANE_EXPORT int i2d_EC_PUBKEY_bio(BIO *bp, EC_KEY *x);
+MORVANE_EXPORT EC_KEY *d2i_ECPrivateKey_fp(FILE *fp, EC_KEY **x);
+MORVANE_EXPORT int i2d_ECPrivateKey_fp(FILE *fp, EC_KEY *x);
+MORVANE_EXPORT EC_KEY *d2i_ECPrivateKey_bio(BIO *bp, EC_KEY **x);
+MORVANE_EXPORT int i2d_ECPrivateKey_bio(BIO *bp, EC_KEY *x);
+MORVANE_EXPORT X509_SIG *d2i_PKCS8_fp(FILE *fp, X509_SIG **x);
+MORVANE_EXPORT int i2d_PKCS8_fp(FILE *fp, X509_SIG *x);
+MORVANE_EXPORT X509_SIG *d2i_PKCS8_bio(BIO *bp, X509_SIG **x);
+MORVANE_EXPORT int i2d_PKCS8_bio(BIO *bp, X509_SIG *x);
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *d2i_PKCS8_PRIV_KEY_INFO_fp(FILE *fp, PKCS8_PRIV_KEY_INFO **x);
+MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO_fp(FILE *fp, PKCS8_PRIV_KEY_INFO *x);
+MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *d2i_PKCS8_PRIV_KEY_INFO_bio(BIO *bp, PKCS8_PRIV_KEY_INFO **x);
+MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO_bio(BIO *bp, PKCS8_PRIV_KEY_INFO *x);
+MORVANE_EXPORT EVP_PKEY *d2i_PrivateKey_fp(FILE *fp, EVP_PKEY **x);
+MORVANE_EXPORT int i2d_PrivateKey_fp(FILE *fp, EVP_PKEY *x);
+MORVANE_EXPORT EVP_PKEY *d2i_PrivateKey_bio(BIO *bp, EVP_PKEY **x);
+MORVANE_EXPORT int i2d_PrivateKey_bio(BIO *bp, EVP_PKEY *x);
+MORVANE_EXPORT EVP_PKEY *d2i_PUBKEY_fp(FILE *fp, EVP_PKEY **x);
+MORVANE_EXPORT int i2d_PUBKEY_fp(FILE *fp, EVP_PKEY *x);
+MORVANE_EXPORT EVP_PKEY *d2i_PUBKEY_bio(BIO *bp, EVP_PKEY **x);
+MORVANE_EXPORT int i2d_PUBKEY_bio(BIO *bp, EVP_PKEY *x);
+MORVANE_EXPORT int i2d_PKCS8PrivateKeyInfo_fp(FILE *fp, EVP_PKEY *key);
+MORVANE_EXPORT int i2d_PKCS8PrivateKeyInfo_bio(BIO *bp, EVP_PKEY *key);
+
 /* The library's default directory, "/usr/local/ssl"; never null. */
 MORVANE_EXPORT const char *X509_get_default_cert_area(void);
 

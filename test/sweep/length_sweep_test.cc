@@ -1114,6 +1114,114 @@ const std::vector<Entry> kPem = {
      }},
 };
 
+// Typed PEM writers and the printable envelope: the key writers without
+// cipher (the pass-phrase length is then not read), the envelope with the
+// 512-bit test key.
+EVP_PKEY* RsaPkey() {
+  EVP_PKEY* k = EVP_PKEY_new();
+  RSA* rsa = RsaKey();
+  RSA_up_ref(rsa);
+  EVP_PKEY_assign_RSA(k, rsa);
+  return k;
+}
+BIO* NullBio() { return BIO_new(BIO_s_null()); }
+FILE* DevNull() { return fopen("/dev/null", "w"); }
+const std::vector<Entry> kPemTyped = {
+    {"PEM_write_bio_RSAPrivateKey",
+     [](int klen) {
+       PEM_write_bio_RSAPrivateKey(NullBio(), RsaKey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_RSAPrivateKey",
+     [](int klen) {
+       PEM_write_RSAPrivateKey(DevNull(), RsaKey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_DSAPrivateKey",
+     [](int klen) {
+       PEM_write_bio_DSAPrivateKey(NullBio(), DSA_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_DSAPrivateKey",
+     [](int klen) {
+       PEM_write_DSAPrivateKey(DevNull(), DSA_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_ECPrivateKey",
+     [](int klen) {
+       PEM_write_bio_ECPrivateKey(NullBio(), EC_KEY_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_ECPrivateKey",
+     [](int klen) {
+       PEM_write_ECPrivateKey(DevNull(), EC_KEY_new(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_PrivateKey",
+     [](int klen) {
+       PEM_write_bio_PrivateKey(NullBio(), RsaPkey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_PrivateKey",
+     [](int klen) {
+       PEM_write_PrivateKey(DevNull(), RsaPkey(), nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_PKCS8PrivateKey",
+     [](int klen) {
+       PEM_write_bio_PKCS8PrivateKey(NullBio(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()),
+                                     klen, nullptr, nullptr);
+     }},
+    {"PEM_write_PKCS8PrivateKey",
+     [](int klen) {
+       PEM_write_PKCS8PrivateKey(DevNull(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()),
+                                 klen, nullptr, nullptr);
+     }},
+    {"PEM_write_bio_PKCS8PrivateKey_nid",
+     [](int klen) {
+       PEM_write_bio_PKCS8PrivateKey_nid(NullBio(), RsaPkey(), -1, reinterpret_cast<char*>(Big()),
+                                         klen, nullptr, nullptr);
+     }},
+    {"PEM_write_PKCS8PrivateKey_nid",
+     [](int klen) {
+       PEM_write_PKCS8PrivateKey_nid(DevNull(), RsaPkey(), -1, reinterpret_cast<char*>(Big()),
+                                     klen, nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_bio",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_bio(NullBio(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()), klen,
+                               nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_fp",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_fp(DevNull(), RsaPkey(), nullptr, reinterpret_cast<char*>(Big()), klen,
+                              nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_nid_bio",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_nid_bio(NullBio(), RsaPkey(), -1, reinterpret_cast<char*>(Big()), klen,
+                                   nullptr, nullptr);
+     }},
+    {"i2d_PKCS8PrivateKey_nid_fp",
+     [](int klen) {
+       i2d_PKCS8PrivateKey_nid_fp(DevNull(), RsaPkey(), -1, reinterpret_cast<char*>(Big()), klen,
+                                  nullptr, nullptr);
+     }},
+    {"PEM_X509_INFO_write_bio",
+     [](int klen) {
+       X509_INFO* xi = X509_INFO_new();
+       xi->x_pkey = X509_PKEY_new();
+       xi->x_pkey->dec_pkey = RsaPkey();
+       PEM_X509_INFO_write_bio(NullBio(), xi, nullptr, Big(), klen, nullptr, nullptr);
+     }},
+    {"PEM_SealUpdate",
+     [](int inl) {
+       PEM_ENCODE_SEAL_CTX ctx;
+       EVP_PKEY* k = RsaPkey();
+       unsigned char ek_room[128];
+       unsigned char* ek = ek_room;
+       int ekl = 0;
+       unsigned char iv[16];
+       PEM_SealInit(&ctx, EVP_aes_128_cbc(), EVP_sha1(), &ek, &ekl, iv, &k, 1);
+       int n = 0;
+       PEM_SealUpdate(&ctx, Big(), &n, Big(), inl);
+     }},
+    {"NETSCAPE_SPKI_b64_decode",
+     [](int len) { NETSCAPE_SPKI_b64_decode(reinterpret_cast<char*>(Big()), len); }},
+};
+
 // Certificates: the trust record's strings and the names (13: commonName).
 const std::vector<Entry> kX509 = {
     {"X509_alias_set1",
@@ -1230,6 +1338,7 @@ INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), 
 INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName);
 INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName);
 INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
+INSTANTIATE_TEST_SUITE_P(PemTyped, LengthSweep, testing::ValuesIn(kPemTyped), EntryName);
 INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
 INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName);
 
