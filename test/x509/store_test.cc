@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 #include <morvane/crypto.h>
+#include <morvane/bio.h>
 #include <morvane/err.h>
+#include <morvane/pem.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -53,6 +55,25 @@ std::string Hex8(unsigned long h) {
   char buf[16];
   snprintf(buf, sizeof(buf), "%08lx", h);
   return buf;
+}
+
+// Writes the named PKITS certificates and CRLs ("crl:" prefix) as one PEM
+// file.
+void WritePem(const std::string& path, const std::vector<std::string>& names) {
+  BIO* out = BIO_new_file(path.c_str(), "w");
+  ASSERT_NE(nullptr, out);
+  for (const std::string& n : names) {
+    if (n.rfind("crl:", 0) == 0) {
+      X509_CRL* crl = Crl(n.substr(4));
+      EXPECT_EQ(1, PEM_write_bio_X509_CRL(out, crl));
+      X509_CRL_free(crl);
+    } else {
+      X509* x = Cert(n);
+      EXPECT_EQ(1, PEM_write_bio_X509(out, x));
+      X509_free(x);
+    }
+  }
+  BIO_free(out);
 }
 
 struct StoreFree {
@@ -102,9 +123,10 @@ TEST(Store, SecondCrlOfOneIssuerIsRefused) {
 
 TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
   PKITS_OR_SKIP();
-  // The key-rollover certificates share their subject.
+  // The new key's CA certificate and the self-issued one that links the
+  // keys share their subject.
   StorePtr store(X509_STORE_new());
-  X509* old_key = Cert("BasicSelfIssuedOldKeyCACert");
+  X509* old_key = Cert("BasicSelfIssuedNewKeyOldWithNewCACert");
   X509* new_key = Cert("BasicSelfIssuedNewKeyCACert");
   ASSERT_EQ(0, X509_NAME_cmp(X509_get_subject_name(old_key), X509_get_subject_name(new_key)));
   EXPECT_EQ(1, X509_STORE_add_cert(store.get(), old_key));
@@ -121,21 +143,18 @@ TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
   X509_free(new_key);
 }
 
-// An issuer step that refuses the first candidate it is offered.
-int refuse_first_calls = 0;
+// An issuer step that refuses the first candidate it is offered, then
+// accepts any other.
 X509* refused = nullptr;
 int RefuseFirst(X509_STORE_CTX*, X509*, X509* issuer) {
-  if (refuse_first_calls++ == 0) {
-    refused = issuer;
-    return 0;
-  }
-  return 1;
+  if (refused == nullptr) refused = issuer;
+  return issuer != refused;
 }
 
 TEST(Store, IssuerSearchGoesOnPastACandidateThatFails) {
   PKITS_OR_SKIP();
   StorePtr store(X509_STORE_new());
-  X509* old_key = Cert("BasicSelfIssuedOldKeyCACert");
+  X509* old_key = Cert("BasicSelfIssuedNewKeyOldWithNewCACert");
   X509* new_key = Cert("BasicSelfIssuedNewKeyCACert");
   X509* ee = Cert("ValidBasicSelfIssuedOldWithNewTest1EE");
   ASSERT_NE(nullptr, ee);
@@ -145,8 +164,9 @@ TEST(Store, IssuerSearchGoesOnPastACandidateThatFails) {
   memset(&ctx, 0, sizeof(ctx));
   ctx.ctx = store.get();
   ctx.check_issued = RefuseFirst;
-  refuse_first_calls = 0;
+  refused = nullptr;
   X509* issuer = nullptr;
+  morvane_test::InstallLockingCallback();
   morvane_test::StartRecordingLocks();
   EXPECT_EQ(1, X509_STORE_CTX_get1_issuer(&issuer, &ctx, ee));
   const auto locks = morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509_STORE});
@@ -246,6 +266,66 @@ TEST(Loaders, EmptyFilesKeepTheCallersErrors) {
   (void)lu;
 }
 
+TEST(Loaders, PemFileWhoseSecondCertificateIsHeld) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"GoodCACert", "TrustAnchorRootCertificate"});
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  X509* ta = Cert("TrustAnchorRootCertificate");
+  ASSERT_EQ(1, X509_STORE_add_cert(store.get(), ta));
+  X509_free(ta);
+  EXPECT_EQ(0, X509_load_cert_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  EXPECT_EQ(2, sk_num(store->objs));  // the first was added
+  // The mixed loader counts every object, added or not.
+  EXPECT_EQ(2, X509_load_cert_crl_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  morvane_test::DrainErrors();
+  EXPECT_EQ(2, sk_num(store->objs));
+}
+
+TEST(Loaders, PemFileWithoutCertificate) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"crl:GoodCACRL"});
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  EXPECT_EQ(0, X509_load_cert_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_ERRORS({{ERR_LIB_PEM, PEM_F_PEM_READ_BIO, PEM_R_NO_START_LINE, "Expecting: TRUSTED CERTIFICATE"},
+                 {ERR_LIB_X509, X509_F_X509_LOAD_CERT_FILE, ERR_R_PEM_LIB}});
+  // Read as a mixed file, the CRL is loaded; as CRLs, too.
+  EXPECT_EQ(1, X509_load_cert_crl_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_EQ(1, sk_num(store->objs));
+  EXPECT_ERRORS({});
+}
+
+TEST(Loaders, PemFilesKeepTheCallersErrors) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"GoodCACert", "TrustAnchorRootCertificate"});
+  TempPath crls;
+  WritePem(crls.path(), {"crl:GoodCACRL", "crl:TrustAnchorRootCRL"});
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  ERR_put_error(ERR_LIB_X509, 0, X509_R_WRONG_TYPE, "caller", 1);
+  EXPECT_EQ(2, X509_load_cert_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_EQ(2, X509_load_crl_file(lu, crls.c_str(), X509_FILETYPE_PEM));
+  EXPECT_ERRORS({{ERR_LIB_X509, 0, X509_R_WRONG_TYPE}});
+  EXPECT_EQ(4, sk_num(store->objs));
+}
+
+TEST(Loaders, LoadLocationsReadsAPemFile) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"GoodCACert", "crl:GoodCACRL"});
+  StorePtr store(X509_STORE_new());
+  EXPECT_EQ(1, X509_STORE_load_locations(store.get(), pem.c_str(), nullptr));
+  EXPECT_EQ(2, sk_num(store->objs));
+  TempPath empty;
+  EXPECT_EQ(0, X509_STORE_load_locations(store.get(), empty.c_str(), nullptr));
+  morvane_test::DrainErrors();
+}
+
 // A directory holding files named by hash; type 2 reads them as DER.
 class HashDir : public testing::Test {
  protected:
@@ -329,20 +409,24 @@ TEST_F(HashDir, DirectoryListSkipsEmptyAndRepeatedEntries) {
 
 TEST_F(HashDir, DefaultPathsHonourTheEnvironment) {
   const std::string hash = Hex8(X509_NAME_hash(X509_get_subject_name(ta_)));
-  // The directory list comes from SSL_CERT_DIR; its files are read as PEM,
-  // so a DER file there is refused and the search finds nothing.
-  WriteBytes(dir_.Join(hash + ".0"),
-             morvane_test::ReadFileBytes(Pkits("certs/TrustAnchorRootCertificate.crt")));
+  // The directory list comes from SSL_CERT_DIR and its files are read as
+  // PEM; the file from SSL_CERT_FILE.
+  WritePem(dir_.Join(hash + ".0"), {"TrustAnchorRootCertificate"});
+  TempPath file;
+  WritePem(file.path(), {"GoodCACert"});
   setenv("SSL_CERT_DIR", dir_.c_str(), 1);
-  setenv("SSL_CERT_FILE", dir_.Join("absent.pem").c_str(), 1);
+  setenv("SSL_CERT_FILE", file.c_str(), 1);
   EXPECT_EQ(1, X509_STORE_set_default_paths(store_.get()));
   unsetenv("SSL_CERT_DIR");
   unsetenv("SSL_CERT_FILE");
   EXPECT_ERRORS({});
   ASSERT_EQ(2, sk_num(store_->get_cert_methods));
+  EXPECT_EQ(1, sk_num(store_->objs));  // the file, read at once
   X509_OBJECT obj;
-  EXPECT_EQ(0, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
-  morvane_test::DrainErrors();
+  ASSERT_EQ(1, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
+  EXPECT_EQ(0, X509_cmp(ta_, obj.data.x509));
+  X509_OBJECT_free_contents(&obj);
+  EXPECT_EQ(2, sk_num(store_->objs));
 }
 
 TEST(Defaults, Locations) {

@@ -73,9 +73,13 @@ TEST(CmpTime, Table) {
     SCOPED_TRACE(c.text);
     ASN1_TIME* t = Time(c.type, c.text);
     const int r = X509_cmp_time(t, &moment);
-    if (c.sign < 0) EXPECT_LT(r, 0);
-    if (c.sign > 0) EXPECT_GT(r, 0);
-    if (c.sign == 0) EXPECT_EQ(0, r);
+    if (c.sign < 0) {
+      EXPECT_LT(r, 0);
+    } else if (c.sign > 0) {
+      EXPECT_GT(r, 0);
+    } else {
+      EXPECT_EQ(0, r);
+    }
     ASN1_STRING_free(t);
   }
 }
