@@ -817,6 +817,9 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   if (ctm == nullptr || ctm->data == nullptr) return 0;
   const unsigned char* str = ctm->data;
   const unsigned char* const end = str + ctm->length;
+  // Both sides are compared as GeneralizedTime text, YYYYMMDDhhmmssZ: a
+  // UTCTime year below 50 is 20YY, else 19YY (RFC 5280, 4.1.2.5.1), and a
+  // moment outside 1950-2049 keeps its century.
   char buff1[24];
   char* p = buff1;
   size_t head;
@@ -829,6 +832,11 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   }
   for (size_t i = 0; i < head; i++) {
     if (str[i] < '0' || str[i] > '9') return 0;
+  }
+  if (ctm->type == ASN1_UT_UTCTIME) {
+    const bool before_2000 = two_digits(str) >= 50;
+    *p++ = before_2000 ? '1' : '2';
+    *p++ = before_2000 ? '9' : '0';
   }
   memcpy(p, str, head);
   p += head;
@@ -866,29 +874,13 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
 
   // The digits are local time, UTC + offset: compare them with the moment
   // moved by the same offset.
-  ASN1_TIME* atm = ASN1_STRING_type_new(ctm->type);
+  ASN1_TIME* atm = ASN1_STRING_type_new(ASN1_UT_GENERALIZEDTIME);
   if (atm == nullptr) return 0;
-  if (X509_time_adj(atm, offset * 60, cmp_time) == nullptr || atm->data == nullptr ||
-      atm->length < 2) {
+  if (X509_time_adj(atm, offset * 60, cmp_time) == nullptr || atm->data == nullptr) {
     ASN1_STRING_free(atm);
     return 0;
   }
-  int ret;
-  if (ctm->type == ASN1_UT_UTCTIME) {
-    int i = two_digits(reinterpret_cast<const unsigned char*>(buff1));
-    int j = two_digits(atm->data);
-    if (i < 50) i += 100;
-    if (j < 50) j += 100;
-    if (i < j) {
-      ASN1_STRING_free(atm);
-      return -1;
-    }
-    if (i > j) {
-      ASN1_STRING_free(atm);
-      return 1;
-    }
-  }
-  ret = strcmp(buff1, reinterpret_cast<const char*>(atm->data));
+  const int ret = strcmp(buff1, reinterpret_cast<const char*>(atm->data));
   ASN1_STRING_free(atm);
   return ret == 0 ? -1 : ret;
 }

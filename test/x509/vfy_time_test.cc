@@ -84,6 +84,20 @@ TEST(CmpTime, Table) {
   }
 }
 
+TEST(CmpTime, MomentsOutsideTheUtcTimeYears) {
+  time_t late = 4102444800;  // 2100-01-01 00:00:00 UTC
+  time_t early = -946771200;  // 1940-01-01 00:00:00 UTC
+  ASN1_TIME* u49 = Time(U, "491231235959Z");
+  ASN1_TIME* u50 = Time(U, "500101000000Z");
+  ASN1_TIME* g = Time(G, "21000101000001Z");
+  EXPECT_LT(X509_cmp_time(u49, &late), 0);
+  EXPECT_GT(X509_cmp_time(u50, &early), 0);
+  EXPECT_GT(X509_cmp_time(g, &late), 0);
+  ASN1_STRING_free(u49);
+  ASN1_STRING_free(u50);
+  ASN1_STRING_free(g);
+}
+
 TEST(CmpTime, NowIsTheDefaultMoment) {
   ASN1_TIME* past = Time(U, "000101000000Z");
   ASN1_TIME* future = Time(G, "21000101000000Z");
