@@ -21,7 +21,6 @@
 namespace {
 
 // Cached fact bits of a certificate (ex_flags).
-constexpr unsigned long kExBasicConstraints = 0x1;
 constexpr unsigned long kExKeyUsage = 0x2;
 constexpr unsigned long kExInvalid = 0x80;
 constexpr unsigned long kExCriticalUnknown = 0x200;
