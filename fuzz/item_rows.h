@@ -13,6 +13,7 @@
 #include <morvane/krb5_asn.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 struct ItemRow {
   const char* name;

@@ -11,7 +11,6 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
-#include "x509/vfy_deps.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "internal/lock.h"
-#include "x509/vfy_deps.h"
+
 
 namespace {
 

@@ -20,16 +20,6 @@
 
 namespace {
 
-// Cached fact bits of a certificate (ex_flags).
-constexpr unsigned long kExKeyUsage = 0x2;
-constexpr unsigned long kExInvalid = 0x80;
-constexpr unsigned long kExCriticalUnknown = 0x200;
-constexpr unsigned long kExProxy = 0x400;
-constexpr unsigned long kExInvalidPolicy = 0x800;
-constexpr unsigned long kKuCrlSign = 0x2;
-constexpr int kTrustTrusted = 1;
-constexpr int kTrustRejected = 2;
-
 void put_error(int func, int reason, int line) {
   ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, line);
 }
@@ -101,15 +91,15 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
   for (int i = 0; i < ctx->last_untrusted; i++) {
     X509* x = chain_at(ctx, i);
     cache_facts(x);
-    if (!(flags & X509_V_FLAG_IGNORE_CRITICAL) && (x->ex_flags & kExCriticalUnknown)) {
+    if (!(flags & X509_V_FLAG_IGNORE_CRITICAL) && (x->ex_flags & EXFLAG_CRITICAL)) {
       if (!report(ctx, X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION, i, x)) return 0;
     }
     // Bad path lengths, proxies that are CAs, repeated or undecodable
     // constraint extensions: the certificate's restrictions are unknown.
-    if (x->ex_flags & kExInvalid) {
+    if (x->ex_flags & EXFLAG_INVALID) {
       if (!report(ctx, X509_V_ERR_INVALID_EXTENSION, i, x)) return 0;
     }
-    if (!allow_proxy && (x->ex_flags & kExProxy)) {
+    if (!allow_proxy && (x->ex_flags & EXFLAG_PROXY)) {
       if (!report(ctx, X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED, i, x)) return 0;
     }
     const int ret = X509_check_ca(x);
@@ -134,13 +124,13 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
         if (!report(ctx, X509_V_ERR_INVALID_PURPOSE, i, x)) return 0;
       }
     }
-    const bool self_issued = (x->ex_flags & 0x20) != 0;
+    const bool self_issued = (x->ex_flags & EXFLAG_SI) != 0;
     if (i > 1 && !self_issued && x->ex_pathlen != -1 &&
         plen > x->ex_pathlen + proxy_path_length + 1) {
       if (!report(ctx, X509_V_ERR_PATH_LENGTH_EXCEEDED, i, x)) return 0;
     }
     if (!self_issued) plen++;
-    if (x->ex_flags & kExProxy) {
+    if (x->ex_flags & EXFLAG_PROXY) {
       if (x->ex_pcpathlen != -1 && i > x->ex_pcpathlen) {
         if (!report(ctx, X509_V_ERR_PROXY_PATH_LENGTH_EXCEEDED, i, x)) return 0;
       }
@@ -157,8 +147,8 @@ int check_trust(X509_STORE_CTX* ctx) {
   const int i = sk_num(ctx->chain) - 1;
   X509* x = chain_at(ctx, i);
   const int ok = X509_check_trust(x, ctx->param->trust, 0);
-  if (ok == kTrustTrusted) return 1;
-  return report(ctx, ok == kTrustRejected ? X509_V_ERR_CERT_REJECTED : X509_V_ERR_CERT_UNTRUSTED,
+  if (ok == X509_TRUST_TRUSTED) return 1;
+  return report(ctx, ok == X509_TRUST_REJECTED ? X509_V_ERR_CERT_REJECTED : X509_V_ERR_CERT_UNTRUSTED,
                 i, x);
 }
 
@@ -238,7 +228,7 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     }
   }
   cache_facts(issuer);
-  if ((issuer->ex_flags & kExKeyUsage) && !(issuer->ex_kusage & kKuCrlSign)) {
+  if ((issuer->ex_flags & EXFLAG_KUSAGE) && !(issuer->ex_kusage & KU_CRL_SIGN)) {
     ctx->error = X509_V_ERR_KEYUSAGE_NO_CRL_SIGN;
     if (!ctx->verify_cb(0, ctx)) return 0;
   }
@@ -324,7 +314,7 @@ int check_policy(X509_STORE_CTX* ctx) {
     bool marked = false;
     for (int i = 0; i < sk_num(ctx->chain); i++) {
       X509* x = chain_at(ctx, i);
-      if (!(x->ex_flags & kExInvalidPolicy)) continue;
+      if (!(x->ex_flags & EXFLAG_INVALID_POLICY)) continue;
       marked = true;
       ctx->current_cert = x;
       ctx->error = X509_V_ERR_INVALID_POLICY_EXTENSION;

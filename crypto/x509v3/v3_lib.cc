@@ -15,11 +15,24 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include "x509v3/ext_methods.h"
+
 namespace {
 
-// The built-in methods, in ascending NID order for the binary search.  The
-// methods of the standard extensions join this table as they are built.
-constexpr std::array<const X509V3_EXT_METHOD*, 0> standard_exts = {};
+// The built-in methods, in ascending NID order for the binary search.
+constexpr std::array standard_exts = {
+    &morvane::v3::skey_id,              // 82 subjectKeyIdentifier
+    &morvane::v3::subject_alt,          // 85 subjectAltName
+    &morvane::v3::issuer_alt,           // 86 issuerAltName
+    &morvane::v3::basic_constraints,    // 87 basicConstraints
+    &morvane::v3::authority_key_id,     // 90 authorityKeyIdentifier
+    &morvane::v3::crl_dist_points,      // 103 crlDistributionPoints
+    &morvane::v3::info_access,          // 177 authorityInfoAccess
+    &morvane::v3::subject_info_access,  // 398 subjectInfoAccess
+    &morvane::v3::policy_constraints,   // 401 policyConstraints
+    &morvane::v3::name_constraints,     // 666 nameConstraints
+    &morvane::v3::policy_mappings,      // 747 policyMappings
+};
 
 constexpr bool sorted_by_nid() {
   for (size_t i = 1; i < standard_exts.size(); i++)

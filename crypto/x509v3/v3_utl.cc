@@ -12,9 +12,12 @@
 #include <morvane/conf.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
+
+#include "x509v3/ext_methods.h"
 
 namespace {
 
@@ -42,11 +45,6 @@ char* copy_text(const char* text, size_t n) {
   memcpy(out, text, n);
   out[n] = '\0';
   return out;
-}
-
-void add_place(const CONF_VALUE* value) {
-  ERR_add_error_data(6, "section:", value->section, ",name:", value->name, ",value:",
-                     value->value);
 }
 
 }  // namespace
@@ -143,7 +141,7 @@ char* i2s_ASN1_ENUMERATED(const X509V3_EXT_METHOD* /*method*/, ASN1_ENUMERATED* 
 int X509V3_get_value_int(CONF_VALUE* value, ASN1_INTEGER** aint) {
   ASN1_INTEGER* got = s2i_ASN1_INTEGER(nullptr, value->value);
   if (got == nullptr) {
-    add_place(value);
+    morvane::v3::add_value_context(value);
     return 0;
   }
   *aint = got;
@@ -162,7 +160,7 @@ int X509V3_get_value_bool(CONF_VALUE* value, int* asn1_bool) {
     return 1;
   }
   X509V3err(X509V3_F_X509V3_GET_VALUE_BOOL, X509V3_R_INVALID_BOOLEAN_STRING);
-  add_place(value);
+  morvane::v3::add_value_context(value);
   return 0;
 }
 
@@ -503,28 +501,63 @@ bool append_email(STACK** list, const ASN1_STRING* email) {
   return true;
 }
 
-// The emailAddress entries (NID 48) of a name, in order.  The e-mail names
-// of the subject's alternative names join these with the general-name
-// types.
-STACK* get_email(X509_NAME* name) {
+// The emailAddress entries (NID 48) of a name, in order, then the e-mail
+// names among gens (which may be null).
+STACK* get_email(X509_NAME* name, GENERAL_NAMES* gens) {
   STACK* list = nullptr;
   for (int i = -1; (i = X509_NAME_get_index_by_NID(name, 48, i)) >= 0;) {
     const ASN1_STRING* email = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i));
     if (!append_email(&list, email)) return nullptr;
   }
+  for (int i = 0; i < sk_num(gens); i++) {
+    auto* gen = reinterpret_cast<GENERAL_NAME*>(sk_value(gens, i));
+    if (gen->type == GEN_EMAIL && !append_email(&list, gen->d.ia5)) return nullptr;
+  }
   return list;
 }
+
+void free_names(GENERAL_NAMES* gens) {
+  sk_pop_free(gens, [](void* p) { GENERAL_NAME_free(static_cast<GENERAL_NAME*>(p)); });
+}
+
+constexpr int kNidSubjectAltName = 85;
+constexpr int kNidInfoAccess = 177;
+constexpr int kNidOcsp = 178;  // id-ad-ocsp, 1.3.6.1.5.5.7.48.1
 
 }  // namespace
 
 /* see morvane/x509v3.h */
 STACK* X509_get1_email(X509* x) {
-  return get_email(X509_get_subject_name(x));
+  auto* gens = static_cast<GENERAL_NAMES*>(
+      X509V3_get_d2i(x->cert_info->extensions, kNidSubjectAltName, nullptr, nullptr));
+  STACK* ret = get_email(X509_get_subject_name(x), gens);
+  free_names(gens);
+  return ret;
 }
 
 /* see morvane/x509v3.h */
 STACK* X509_REQ_get1_email(X509_REQ* x) {
-  return get_email(x->req_info->subject);
+  STACK* exts = X509_REQ_get_extensions(x);
+  auto* gens =
+      static_cast<GENERAL_NAMES*>(X509V3_get_d2i(exts, kNidSubjectAltName, nullptr, nullptr));
+  sk_pop_free(exts, [](void* p) { X509_EXTENSION_free(static_cast<X509_EXTENSION*>(p)); });
+  STACK* ret = get_email(x->req_info->subject, gens);
+  free_names(gens);
+  return ret;
+}
+
+/* see morvane/x509v3.h */
+STACK* X509_get1_ocsp(X509* x) {
+  auto* info = static_cast<AUTHORITY_INFO_ACCESS*>(
+      X509V3_get_d2i(x->cert_info->extensions, kNidInfoAccess, nullptr, nullptr));
+  STACK* ret = nullptr;
+  for (int i = 0; i < sk_num(info); i++) {
+    auto* ad = reinterpret_cast<ACCESS_DESCRIPTION*>(sk_value(info, i));
+    if (OBJ_obj2nid(ad->method) != kNidOcsp || ad->location->type != GEN_URI) continue;
+    if (!append_email(&ret, ad->location->d.uniformResourceIdentifier)) break;
+  }
+  AUTHORITY_INFO_ACCESS_free(info);
+  return ret;
 }
 
 /* see morvane/x509v3.h */

@@ -1023,6 +1023,125 @@ MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *d2i_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO 
 MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO *a, unsigned char **out);
 /* END ITEMS */
 
+/* ---- trust settings -------------------------------------------------------
+ * A trust record says whether a certificate is trusted for one use, by the
+ * trusted and rejected uses of its auxiliary record.  Records 1 to 7 are
+ * built in; X509_TRUST_add adds records or changes one in place (built-in
+ * ones too).  The tables and the default trust function are process-wide and
+ * unlocked: change them before other threads verify.  Null arguments:
+ * X509_check_trust and the check functions need a valid certificate; the
+ * field getters need a valid record; X509_TRUST_set needs a valid out
+ * pointer; X509_TRUST_add accepts a null name only for a record that keeps
+ * no name (it stores a copy of name). */
+typedef struct x509_trust_st {
+  int trust; /* id */
+  int flags; /* X509_TRUST_DYNAMIC, X509_TRUST_DYNAMIC_NAME */
+  int (*check_trust)(struct x509_trust_st *trust, X509 *x, int flags);
+  char *name;
+  int arg1;   /* the NID of the use the certificate's settings must name */
+  void *arg2; /* the application's */
+} X509_TRUST;
+#define X509_TRUST_DEFAULT (-1) /* X509_check_trust: trusted without looking */
+#define X509_TRUST_COMPAT 1
+#define X509_TRUST_SSL_CLIENT 2
+#define X509_TRUST_SSL_SERVER 3
+#define X509_TRUST_EMAIL 4
+#define X509_TRUST_OBJECT_SIGN 5
+#define X509_TRUST_OCSP_SIGN 6
+#define X509_TRUST_OCSP_REQUEST 7
+#define X509_TRUST_MIN 1
+#define X509_TRUST_MAX 7
+#define X509_TRUST_DYNAMIC 0x1      /* the record is allocated */
+#define X509_TRUST_DYNAMIC_NAME 0x2 /* its name is allocated */
+#define X509_TRUST_TRUSTED 1
+#define X509_TRUST_REJECTED 2
+#define X509_TRUST_UNTRUSTED 3
+
+/* id -1: 1.  An id with a record: its check function with (record, x,
+ * flags).  Otherwise the default trust function with (id, x, flags), which
+ * at first reads the certificate's settings for the use of NID id.  Results
+ * X509_TRUST_TRUSTED, _REJECTED, _UNTRUSTED. */
+MORVANE_EXPORT int X509_check_trust(X509 *x, int id, int flags);
+/* Installs the default trust function; returns the one it replaces. */
+MORVANE_EXPORT int (*X509_TRUST_set_default(int (*trust)(int, X509 *, int)))(int, X509 *, int);
+/* 7 + the number of added records; X509_TRUST_get0 gives the record at idx
+ * (built-in 0 to 6, added ones after them; null outside); _get_by_id the
+ * index of id, or -1. */
+MORVANE_EXPORT int X509_TRUST_get_count(void);
+MORVANE_EXPORT X509_TRUST *X509_TRUST_get0(int idx);
+MORVANE_EXPORT int X509_TRUST_get_by_id(int id);
+/* Stores id in *t when a record has it: 1; else 0 with "invalid trust". */
+MORVANE_EXPORT int X509_TRUST_set(int *t, int trust);
+/* Adds a record, or changes the record of id in place: copies of name,
+ * check, arg1, arg2 and flags (without X509_TRUST_DYNAMIC).  1, or 0 with
+ * "malloc failure". */
+MORVANE_EXPORT int X509_TRUST_add(int id, int flags, int (*ck)(X509_TRUST *, X509 *, int),
+                                  const char *name, int arg1, void *arg2);
+/* Frees the added records and their stack; built-in records stay (changed
+ * ones keep their change). */
+MORVANE_EXPORT void X509_TRUST_cleanup(void);
+MORVANE_EXPORT int X509_TRUST_get_flags(X509_TRUST *xp);
+MORVANE_EXPORT char *X509_TRUST_get0_name(X509_TRUST *xp);
+MORVANE_EXPORT int X509_TRUST_get_trust(X509_TRUST *xp);
+
+/* ---- verification parameters ----------------------------------------------
+ * A parameter block holds the settings of one verification; blocks inherit
+ * field by field (X509_VERIFY_PARAM_inherit) under the inheritance flags of
+ * both sides.  Named blocks: five built-in ones ("default", "pkcs7",
+ * "smime_sign", "ssl_client", "ssl_server") and a process-wide table that the
+ * application fills, unlocked, before verifications start.  A lookup returns
+ * a borrowed block, the added table first.  Null arguments:
+ * X509_VERIFY_PARAM_free accepts null, X509_VERIFY_PARAM_inherit and _set1
+ * accept a null source (1, nothing done), _set1_policies a null list (no
+ * policies) and a null block (0); every other call needs a valid block. */
+typedef struct X509_VERIFY_PARAM_st {
+  char *name;              /* owned, or null */
+  time_t check_time;       /* used with verification flag 0x2 */
+  unsigned long inh_flags; /* X509_VP_FLAG_* */
+  unsigned long flags;     /* the verification flags */
+  int purpose;             /* 0: unset */
+  int trust;               /* 0: unset */
+  int depth;               /* -1: unset */
+  STACK *policies;         /* of ASN1_OBJECT, owned; or null */
+} X509_VERIFY_PARAM;
+#define X509_VP_FLAG_DEFAULT 0x1     /* a set source value replaces the destination's */
+#define X509_VP_FLAG_OVERWRITE 0x2   /* every source value replaces, set or not */
+#define X509_VP_FLAG_RESET_FLAGS 0x4 /* the destination's flags are cleared first */
+#define X509_VP_FLAG_LOCKED 0x8      /* nothing is inherited */
+#define X509_VP_FLAG_ONCE 0x10       /* the destination's inheritance flags clear after use */
+
+MORVANE_EXPORT X509_VERIFY_PARAM *X509_VERIFY_PARAM_new(void);
+MORVANE_EXPORT void X509_VERIFY_PARAM_free(X509_VERIFY_PARAM *param);
+/* 1, or 0 when the policies cannot be copied. */
+MORVANE_EXPORT int X509_VERIFY_PARAM_inherit(X509_VERIFY_PARAM *to, const X509_VERIFY_PARAM *from);
+/* Inheritance with X509_VP_FLAG_DEFAULT added on to's side for this call. */
+MORVANE_EXPORT int X509_VERIFY_PARAM_set1(X509_VERIFY_PARAM *to, const X509_VERIFY_PARAM *from);
+MORVANE_EXPORT int X509_VERIFY_PARAM_set1_name(X509_VERIFY_PARAM *param, const char *name);
+/* Adds flags; any of 0x80, 0x100, 0x200, 0x400 also adds 0x80 (policy
+ * checking).  1. */
+MORVANE_EXPORT int X509_VERIFY_PARAM_set_flags(X509_VERIFY_PARAM *param, unsigned long flags);
+MORVANE_EXPORT int X509_VERIFY_PARAM_clear_flags(X509_VERIFY_PARAM *param, unsigned long flags);
+MORVANE_EXPORT unsigned long X509_VERIFY_PARAM_get_flags(X509_VERIFY_PARAM *param);
+/* 0 with "invalid purpose" (library 34) or "invalid trust" for an id no
+ * record has. */
+MORVANE_EXPORT int X509_VERIFY_PARAM_set_purpose(X509_VERIFY_PARAM *param, int purpose);
+MORVANE_EXPORT int X509_VERIFY_PARAM_set_trust(X509_VERIFY_PARAM *param, int trust);
+MORVANE_EXPORT void X509_VERIFY_PARAM_set_depth(X509_VERIFY_PARAM *param, int depth);
+MORVANE_EXPORT int X509_VERIFY_PARAM_get_depth(const X509_VERIFY_PARAM *param);
+/* check_time = t and verification flag 0x2. */
+MORVANE_EXPORT void X509_VERIFY_PARAM_set_time(X509_VERIFY_PARAM *param, time_t t);
+/* Appends policy (taken over) to the acceptable policies and turns policy
+ * checking on (0x80), as _set1_policies does.  1, or 0 (policy not taken). */
+MORVANE_EXPORT int X509_VERIFY_PARAM_add0_policy(X509_VERIFY_PARAM *param, ASN1_OBJECT *policy);
+/* Replaces the acceptable policies with copies of those of policies (a
+ * STACK of ASN1_OBJECT) and sets 0x80; a null list leaves none.  1 or 0. */
+MORVANE_EXPORT int X509_VERIFY_PARAM_set1_policies(X509_VERIFY_PARAM *param, STACK *policies);
+/* Adds param (taken over) to the named table, replacing and freeing a block
+ * of the same name.  1, or 0 (param not taken). */
+MORVANE_EXPORT int X509_VERIFY_PARAM_add0_table(X509_VERIFY_PARAM *param);
+MORVANE_EXPORT const X509_VERIFY_PARAM *X509_VERIFY_PARAM_lookup(const char *name);
+MORVANE_EXPORT void X509_VERIFY_PARAM_table_cleanup(void);
+
 /* ---- text output ---------------------------------------------------------
  * The text forms of certificates, requests, revocation lists, SPKACs and
  * trust records: labelled lines with fixed indents.  Names print through

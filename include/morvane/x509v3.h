@@ -146,6 +146,61 @@ struct v3_ext_ctx {
 /* Makes ctx read sections and strings from the configuration conf (its
  * db_meth and db; nothing else is touched). */
 MORVANE_EXPORT void X509V3_set_nconf(X509V3_CTX *ctx, CONF *conf);
+/* Stores the certificates, request and revocation list the builders use
+ * (any may be null) and the flags (X509V3_CTX_TEST); db_meth and db are left
+ * alone. */
+MORVANE_EXPORT void X509V3_set_ctx(X509V3_CTX *ctx, X509 *issuer, X509 *subject, X509_REQ *req,
+                                   X509_CRL *crl, int flags);
+/* Makes ctx read the old configuration interface's hash table lhash. */
+MORVANE_EXPORT void X509V3_set_conf_lhash(X509V3_CTX *ctx, LHASH *lhash);
+/* The string of the database's method: get_string(db, name, section), name
+ * acting as the section and section as the key; null with "operation not
+ * defined" when the context has no database.  X509V3_string_free releases
+ * it when the method has a release function (null is accepted). */
+MORVANE_EXPORT char *X509V3_get_string(X509V3_CTX *ctx, const char *name, const char *section);
+MORVANE_EXPORT void X509V3_string_free(X509V3_CTX *ctx, char *str);
+
+/* One extension from a configuration line: name is the extension's short
+ * name and value its text.  A value beginning "critical," makes it
+ * critical; "DER:" followed by hexadecimal (name then may be any object
+ * name or dotted numbers) or "ASN1:" followed by a generator text gives the
+ * value raw; otherwise the method's list builder reads the value as a list
+ * (or, after '@', as the section of conf it names), its string builder the
+ * text, or its raw builder the text with the context's database.  A new
+ * extension, or null with an X509V3 error ("error in extension" with the
+ * name and value after the builder's own).  conf may be null where no
+ * section is named; ctx may be null for builders that need no context.
+ * The _nid form takes the extension's NID. */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_nconf(CONF *conf, X509V3_CTX *ctx, const char *name,
+                                                const char *value);
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_nconf_nid(CONF *conf, X509V3_CTX *ctx, int ext_nid,
+                                                    const char *value);
+/* Builds each line of section, in order, appending a copy to *sk (created
+ * when null; with a null sk the lines are only built).  1; 0 when the
+ * section is missing or at the first line that fails (the extensions added
+ * before it stay).  The certificate (its extensions), revocation list and
+ * request forms take their object, which may be null; a request gets the
+ * list as one extension-request attribute. */
+MORVANE_EXPORT int X509V3_EXT_add_nconf_sk(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                           STACK **sk);
+MORVANE_EXPORT int X509V3_EXT_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                        X509 *cert);
+MORVANE_EXPORT int X509V3_EXT_CRL_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                            X509_CRL *crl);
+MORVANE_EXPORT int X509V3_EXT_REQ_add_nconf(CONF *conf, X509V3_CTX *ctx, const char *section,
+                                            X509_REQ *req);
+/* The same five over the old configuration interface's hash table. */
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_conf(LHASH *conf, X509V3_CTX *ctx, const char *name,
+                                               const char *value);
+MORVANE_EXPORT X509_EXTENSION *X509V3_EXT_conf_nid(LHASH *conf, X509V3_CTX *ctx, int ext_nid,
+                                                   const char *value);
+MORVANE_EXPORT int X509V3_EXT_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                       X509 *cert);
+MORVANE_EXPORT int X509V3_EXT_CRL_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                           X509_CRL *crl);
+MORVANE_EXPORT int X509V3_EXT_REQ_add_conf(LHASH *conf, X509V3_CTX *ctx, const char *section,
+                                           X509_REQ *req);
+
 /* The section of the context's database as a STACK of CONF_VALUE, or null
  * (nothing queued when the database has no such section; "operation not
  * defined" when the context has no database). */
@@ -221,8 +276,10 @@ MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS(const char *ipasc);
 MORVANE_EXPORT ASN1_OCTET_STRING *a2i_IPADDRESS_NC(const char *ipasc);
 
 /* A new list of the distinct e-mail addresses (IA5String texts) in the
- * emailAddress entries of a certificate's or request's subject, or null when
- * there are none; used as a set (its order is not kept).  X509_email_free
+ * emailAddress entries of a certificate's or request's subject and in the
+ * e-mail names of its subjectAltName extension (for a request, among its
+ * requested extensions), or null when there are none; used as a set (its
+ * order is not kept).  X509_email_free
  * frees such a list and its texts (null is accepted). */
 MORVANE_EXPORT STACK *X509_get1_email(X509 *x);
 MORVANE_EXPORT STACK *X509_REQ_get1_email(X509_REQ *x);
@@ -234,18 +291,365 @@ MORVANE_EXPORT void X509_email_free(STACK *sk);
  * name. */
 MORVANE_EXPORT int X509V3_NAME_from_section(X509_NAME *nm, STACK *dn_sk, unsigned long chtype);
 
-/* Release a certificate's cached authority key identifier and policy data;
- * null is accepted (and, while these structures are not built, the only
- * value a certificate holds). */
+/* General names (RFC 5280, 4.2.1.6): `type` says which member of `d` is
+ * set.  An IP address holds 4 or 16 octets, or, in name constraints, the
+ * address followed by its mask (8 or 32). */
+#define GEN_OTHERNAME 0
+#define GEN_EMAIL 1
+#define GEN_DNS 2
+#define GEN_X400 3
+#define GEN_DIRNAME 4
+#define GEN_EDIPARTY 5
+#define GEN_URI 6
+#define GEN_IPADD 7
+#define GEN_RID 8
+
+/* OtherName: type_id OBJECT IDENTIFIER, value [0] EXPLICIT ANY. */
+typedef struct otherName_st {
+  ASN1_OBJECT *type_id;
+  ASN1_TYPE *value;
+} OTHERNAME;
+
+/* EDIPartyName: nameAssigner [0] and partyName [1], DirectoryStrings, both
+ * optional here (null when absent). */
+typedef struct EDIPartyName_st {
+  ASN1_STRING *nameAssigner;
+  ASN1_STRING *partyName;
+} EDIPARTYNAME;
+
+typedef struct GENERAL_NAME_st {
+  int type; /* GEN_* */
+  union {
+    char *ptr;
+    OTHERNAME *otherName;               /* GEN_OTHERNAME */
+    ASN1_IA5STRING *rfc822Name;         /* GEN_EMAIL */
+    ASN1_IA5STRING *dNSName;            /* GEN_DNS */
+    ASN1_STRING *x400Address;           /* GEN_X400, undecoded SEQUENCE */
+    X509_NAME *directoryName;           /* GEN_DIRNAME */
+    EDIPARTYNAME *ediPartyName;         /* GEN_EDIPARTY */
+    ASN1_IA5STRING *uniformResourceIdentifier; /* GEN_URI */
+    ASN1_OCTET_STRING *iPAddress;       /* GEN_IPADD */
+    ASN1_OBJECT *registeredID;          /* GEN_RID */
+    /* shorter names of the same members */
+    ASN1_OCTET_STRING *ip;
+    X509_NAME *dirn;
+    ASN1_IA5STRING *ia5;
+    ASN1_OBJECT *rid;
+    ASN1_TYPE *other;
+  } d;
+} GENERAL_NAME;
+
+typedef STACK GENERAL_NAMES; /* of GENERAL_NAME */
+
+/* AuthorityKeyIdentifier: keyid [0], issuer [1] and serial [2], each null
+ * when absent. */
+struct AUTHORITY_KEYID_st {
+  ASN1_OCTET_STRING *keyid;
+  GENERAL_NAMES *issuer;
+  ASN1_INTEGER *serial;
+};
+
+/* BasicConstraints: ca (0 or non-zero; false is not encoded) and pathlen
+ * (null when absent). */
+typedef struct BASIC_CONSTRAINTS_st {
+  int ca;
+  ASN1_INTEGER *pathlen;
+} BASIC_CONSTRAINTS;
+
+/* DistributionPointName: type 0 a full name (GeneralNames), type 1 a name
+ * relative to the issuer (a STACK of X509_NAME_ENTRY). */
+typedef struct DIST_POINT_NAME_st {
+  int type;
+  union {
+    GENERAL_NAMES *fullname;
+    STACK *relativename;
+  } name;
+} DIST_POINT_NAME;
+
+/* DistributionPoint: each field null when absent. */
+typedef struct DIST_POINT_st {
+  DIST_POINT_NAME *distpoint;
+  ASN1_BIT_STRING *reasons;
+  GENERAL_NAMES *CRLissuer;
+} DIST_POINT;
+
+typedef STACK CRL_DIST_POINTS; /* of DIST_POINT */
+
+/* AccessDescription: an access method and where to reach it. */
+typedef struct ACCESS_DESCRIPTION_st {
+  ASN1_OBJECT *method;
+  GENERAL_NAME *location;
+} ACCESS_DESCRIPTION;
+
+typedef STACK AUTHORITY_INFO_ACCESS; /* of ACCESS_DESCRIPTION */
+
+/* GeneralSubtree of name constraints: minimum and maximum null when absent. */
+typedef struct GENERAL_SUBTREE_st {
+  GENERAL_NAME *base;
+  ASN1_INTEGER *minimum;
+  ASN1_INTEGER *maximum;
+} GENERAL_SUBTREE;
+
+/* NameConstraints: STACKs of GENERAL_SUBTREE, null when absent. */
+typedef struct NAME_CONSTRAINTS_st {
+  STACK *permittedSubtrees;
+  STACK *excludedSubtrees;
+} NAME_CONSTRAINTS;
+
+/* PolicyConstraints: each null when absent. */
+typedef struct POLICY_CONSTRAINTS_st {
+  ASN1_INTEGER *requireExplicitPolicy;
+  ASN1_INTEGER *inhibitPolicyMapping;
+} POLICY_CONSTRAINTS;
+
+typedef struct POLICY_MAPPING_st {
+  ASN1_OBJECT *issuerDomainPolicy;
+  ASN1_OBJECT *subjectDomainPolicy;
+} POLICY_MAPPING;
+
+typedef STACK POLICY_MAPPINGS; /* of POLICY_MAPPING */
+
+/* Printing general names.  GENERAL_NAME_print writes one name ("email:",
+ * "DNS:", "URI:", "DirName: ", "IP Address:", "Registered ID" and so on;
+ * a 16-octet address ends with a newline); 1.  The i2v forms append
+ * name/value pairs to ret (a new list when ret is null) and return it, null
+ * when a pair cannot be added; i2v_GENERAL_NAMES of an empty list gives a
+ * new empty list.  The method argument is not used. */
+MORVANE_EXPORT int GENERAL_NAME_print(BIO *out, GENERAL_NAME *gen);
+MORVANE_EXPORT STACK *i2v_GENERAL_NAME(X509V3_EXT_METHOD *method, GENERAL_NAME *gen,
+                                       STACK *ret);
+MORVANE_EXPORT STACK *i2v_GENERAL_NAMES(X509V3_EXT_METHOD *method, GENERAL_NAMES *gen,
+                                        STACK *ret);
+/* Building general names from name/value pairs ("email", "URI", "DNS",
+ * "RID", "IP", "dirName" naming a section, "otherName" as OID;generator).
+ * _ex fills out when it is not null (else returns a new name); is_nc reads an
+ * IP value as "address/mask".  Null with an X509V3 error on failure; a name
+ * made here is freed then, out is left to its owner.  ctx may be null except
+ * for dirName and otherName. */
+MORVANE_EXPORT GENERAL_NAME *v2i_GENERAL_NAME(const X509V3_EXT_METHOD *method, X509V3_CTX *ctx,
+                                              CONF_VALUE *cnf);
+MORVANE_EXPORT GENERAL_NAME *v2i_GENERAL_NAME_ex(GENERAL_NAME *out,
+                                                 const X509V3_EXT_METHOD *method,
+                                                 X509V3_CTX *ctx, CONF_VALUE *cnf, int is_nc);
+MORVANE_EXPORT GENERAL_NAMES *v2i_GENERAL_NAMES(const X509V3_EXT_METHOD *method,
+                                                X509V3_CTX *ctx, STACK *nval);
+/* Prints the access method of a description (its location is not printed);
+ * 2. */
+MORVANE_EXPORT int i2a_ACCESS_DESCRIPTION(BIO *bp, ACCESS_DESCRIPTION *a);
+/* The OCTET STRING as upper-case hexadecimal pairs joined by ':', and such
+ * text (string_to_hex) as a new OCTET STRING; null with the error of
+ * hex_to_string or string_to_hex.  The method and ctx are not used. */
+MORVANE_EXPORT char *i2s_ASN1_OCTET_STRING(X509V3_EXT_METHOD *method, ASN1_OCTET_STRING *ia5);
+MORVANE_EXPORT ASN1_OCTET_STRING *s2i_ASN1_OCTET_STRING(X509V3_EXT_METHOD *method,
+                                                        X509V3_CTX *ctx, const char *str);
+/* A new list of the OCSP responder URIs of the certificate's
+ * authorityInfoAccess extension, in order and without repeats; null when it
+ * has none.  Free it with X509_email_free.  x must be valid. */
+MORVANE_EXPORT STACK *X509_get1_ocsp(X509 *x);
+
+/* BEGIN ITEMS (generated by tools/gen_asn1_items.py) */
+MORVANE_EXPORT extern const ASN1_ITEM GENERAL_NAME_it;
+MORVANE_EXPORT GENERAL_NAME *GENERAL_NAME_new(void);
+MORVANE_EXPORT void GENERAL_NAME_free(GENERAL_NAME *a);
+MORVANE_EXPORT GENERAL_NAME *d2i_GENERAL_NAME(GENERAL_NAME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_GENERAL_NAME(GENERAL_NAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM GENERAL_NAMES_it;
+MORVANE_EXPORT GENERAL_NAMES *GENERAL_NAMES_new(void);
+MORVANE_EXPORT void GENERAL_NAMES_free(GENERAL_NAMES *a);
+MORVANE_EXPORT GENERAL_NAMES *d2i_GENERAL_NAMES(GENERAL_NAMES **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_GENERAL_NAMES(GENERAL_NAMES *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM OTHERNAME_it;
+MORVANE_EXPORT OTHERNAME *OTHERNAME_new(void);
+MORVANE_EXPORT void OTHERNAME_free(OTHERNAME *a);
+MORVANE_EXPORT OTHERNAME *d2i_OTHERNAME(OTHERNAME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_OTHERNAME(OTHERNAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM EDIPARTYNAME_it;
+MORVANE_EXPORT EDIPARTYNAME *EDIPARTYNAME_new(void);
+MORVANE_EXPORT void EDIPARTYNAME_free(EDIPARTYNAME *a);
+MORVANE_EXPORT EDIPARTYNAME *d2i_EDIPARTYNAME(EDIPARTYNAME **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_EDIPARTYNAME(EDIPARTYNAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM AUTHORITY_KEYID_it;
+MORVANE_EXPORT AUTHORITY_KEYID *AUTHORITY_KEYID_new(void);
 MORVANE_EXPORT void AUTHORITY_KEYID_free(AUTHORITY_KEYID *a);
+MORVANE_EXPORT AUTHORITY_KEYID *d2i_AUTHORITY_KEYID(AUTHORITY_KEYID **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_AUTHORITY_KEYID(AUTHORITY_KEYID *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM BASIC_CONSTRAINTS_it;
+MORVANE_EXPORT BASIC_CONSTRAINTS *BASIC_CONSTRAINTS_new(void);
+MORVANE_EXPORT void BASIC_CONSTRAINTS_free(BASIC_CONSTRAINTS *a);
+MORVANE_EXPORT BASIC_CONSTRAINTS *d2i_BASIC_CONSTRAINTS(BASIC_CONSTRAINTS **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_BASIC_CONSTRAINTS(BASIC_CONSTRAINTS *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM DIST_POINT_NAME_it;
+MORVANE_EXPORT DIST_POINT_NAME *DIST_POINT_NAME_new(void);
+MORVANE_EXPORT void DIST_POINT_NAME_free(DIST_POINT_NAME *a);
+MORVANE_EXPORT DIST_POINT_NAME *d2i_DIST_POINT_NAME(DIST_POINT_NAME **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_DIST_POINT_NAME(DIST_POINT_NAME *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM DIST_POINT_it;
+MORVANE_EXPORT DIST_POINT *DIST_POINT_new(void);
+MORVANE_EXPORT void DIST_POINT_free(DIST_POINT *a);
+MORVANE_EXPORT DIST_POINT *d2i_DIST_POINT(DIST_POINT **a, const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_DIST_POINT(DIST_POINT *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM CRL_DIST_POINTS_it;
+MORVANE_EXPORT CRL_DIST_POINTS *CRL_DIST_POINTS_new(void);
+MORVANE_EXPORT void CRL_DIST_POINTS_free(CRL_DIST_POINTS *a);
+MORVANE_EXPORT CRL_DIST_POINTS *d2i_CRL_DIST_POINTS(CRL_DIST_POINTS **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_CRL_DIST_POINTS(CRL_DIST_POINTS *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM ACCESS_DESCRIPTION_it;
+MORVANE_EXPORT ACCESS_DESCRIPTION *ACCESS_DESCRIPTION_new(void);
+MORVANE_EXPORT void ACCESS_DESCRIPTION_free(ACCESS_DESCRIPTION *a);
+MORVANE_EXPORT ACCESS_DESCRIPTION *d2i_ACCESS_DESCRIPTION(ACCESS_DESCRIPTION **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_ACCESS_DESCRIPTION(ACCESS_DESCRIPTION *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM AUTHORITY_INFO_ACCESS_it;
+MORVANE_EXPORT AUTHORITY_INFO_ACCESS *AUTHORITY_INFO_ACCESS_new(void);
+MORVANE_EXPORT void AUTHORITY_INFO_ACCESS_free(AUTHORITY_INFO_ACCESS *a);
+MORVANE_EXPORT AUTHORITY_INFO_ACCESS *d2i_AUTHORITY_INFO_ACCESS(AUTHORITY_INFO_ACCESS **a,
+    const unsigned char **in, long len);
+MORVANE_EXPORT int i2d_AUTHORITY_INFO_ACCESS(AUTHORITY_INFO_ACCESS *a, unsigned char **out);
+MORVANE_EXPORT extern const ASN1_ITEM GENERAL_SUBTREE_it;
+MORVANE_EXPORT GENERAL_SUBTREE *GENERAL_SUBTREE_new(void);
+MORVANE_EXPORT void GENERAL_SUBTREE_free(GENERAL_SUBTREE *a);
+MORVANE_EXPORT extern const ASN1_ITEM NAME_CONSTRAINTS_it;
+MORVANE_EXPORT NAME_CONSTRAINTS *NAME_CONSTRAINTS_new(void);
+MORVANE_EXPORT void NAME_CONSTRAINTS_free(NAME_CONSTRAINTS *a);
+MORVANE_EXPORT extern const ASN1_ITEM POLICY_CONSTRAINTS_it;
+MORVANE_EXPORT POLICY_CONSTRAINTS *POLICY_CONSTRAINTS_new(void);
+MORVANE_EXPORT void POLICY_CONSTRAINTS_free(POLICY_CONSTRAINTS *a);
+MORVANE_EXPORT extern const ASN1_ITEM POLICY_MAPPING_it;
+MORVANE_EXPORT POLICY_MAPPING *POLICY_MAPPING_new(void);
+MORVANE_EXPORT void POLICY_MAPPING_free(POLICY_MAPPING *a);
+MORVANE_EXPORT extern const ASN1_ITEM POLICY_MAPPINGS_it;
+/* END ITEMS */
+
+/* Releases a certificate's cached policy data; null is accepted (and, while
+ * the policy cache is not built, the only value a certificate holds). */
 MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
 
-/* Fills the certificate's cached facts (so far only sha1_hash, the SHA-1 of
- * its DER, written under lock 3) and checks it for purpose id: id -1 gives
- * 1 (only the facts were wanted); an id without a purpose record (so far
- * every other id) gives -1.  x must be a valid certificate; ca is not read
- * yet. */
+/* ---- cached extension facts, purposes -----------------------------------
+ * A certificate's extension facts (ex_flags, ex_pathlen, ex_pcpathlen,
+ * ex_kusage, ex_xkusage, ex_nscert, skid, akid, sha1_hash) are computed
+ * once, on first use, under lock 3 (CRYPTO_LOCK_X509) held for writing;
+ * nothing recomputes them when the certificate changes later.  An extension
+ * among basicConstraints, keyUsage, extendedKeyUsage, nsCertType and
+ * proxyCertInfo that occurs twice or does not decode sets EXFLAG_INVALID, so
+ * the restriction it may carry is never silently dropped.
+ *
+ * Purpose records 1 to 8 are built in; X509_PURPOSE_add adds records or
+ * changes one in place (built-in ones too).  The added table is
+ * process-wide and unlocked: change it before other threads verify.
+ * Null arguments: the facts and checks need valid certificates
+ * (X509_check_issued both); the purpose getters need a valid record;
+ * X509_PURPOSE_set needs a valid out pointer; X509_PURPOSE_get_by_sname
+ * refuses null (-1). */
+#define EXFLAG_BCONS 0x1       /* basicConstraints present */
+#define EXFLAG_KUSAGE 0x2      /* keyUsage present */
+#define EXFLAG_XKUSAGE 0x4     /* extendedKeyUsage present */
+#define EXFLAG_NSCERT 0x8      /* nsCertType present */
+#define EXFLAG_CA 0x10         /* basicConstraints says CA */
+#define EXFLAG_SI 0x20         /* self-issued: subject name equals issuer name */
+#define EXFLAG_SS 0x20
+#define EXFLAG_V1 0x40         /* version 1 certificate */
+#define EXFLAG_INVALID 0x80    /* invalid extensions */
+#define EXFLAG_SET 0x100       /* the facts are computed */
+#define EXFLAG_CRITICAL 0x200  /* a critical extension that is not supported */
+#define EXFLAG_PROXY 0x400     /* proxyCertInfo present */
+#define EXFLAG_INVALID_POLICY 0x800 /* invalid or inconsistent policy extensions */
+
+#define KU_DIGITAL_SIGNATURE 0x0080
+#define KU_NON_REPUDIATION 0x0040
+#define KU_KEY_ENCIPHERMENT 0x0020
+#define KU_DATA_ENCIPHERMENT 0x0010
+#define KU_KEY_AGREEMENT 0x0008
+#define KU_KEY_CERT_SIGN 0x0004
+#define KU_CRL_SIGN 0x0002
+#define KU_ENCIPHER_ONLY 0x0001
+#define KU_DECIPHER_ONLY 0x8000
+
+#define NS_SSL_CLIENT 0x80
+#define NS_SSL_SERVER 0x40
+#define NS_SMIME 0x20
+#define NS_OBJSIGN 0x10
+#define NS_SSL_CA 0x04
+#define NS_SMIME_CA 0x02
+#define NS_OBJSIGN_CA 0x01
+#define NS_ANY_CA (NS_SSL_CA | NS_SMIME_CA | NS_OBJSIGN_CA)
+
+#define XKU_SSL_SERVER 0x1
+#define XKU_SSL_CLIENT 0x2
+#define XKU_SMIME 0x4
+#define XKU_CODE_SIGN 0x8
+#define XKU_SGC 0x10
+#define XKU_OCSP_SIGN 0x20
+#define XKU_TIMESTAMP 0x40
+#define XKU_DVCS 0x80
+
+typedef struct x509_purpose_st {
+  int purpose; /* id */
+  int trust;   /* the trust id that goes with it; -1: the default purpose's */
+  int flags;   /* X509_PURPOSE_DYNAMIC, X509_PURPOSE_DYNAMIC_NAME */
+  int (*check_purpose)(const struct x509_purpose_st *purpose, const X509 *x, int ca);
+  char *name;
+  char *sname;
+  void *usr_data; /* the application's */
+} X509_PURPOSE;
+#define X509_PURPOSE_DYNAMIC 0x1
+#define X509_PURPOSE_DYNAMIC_NAME 0x2
+#define X509_PURPOSE_SSL_CLIENT 1
+#define X509_PURPOSE_SSL_SERVER 2
+#define X509_PURPOSE_NS_SSL_SERVER 3
+#define X509_PURPOSE_SMIME_SIGN 4
+#define X509_PURPOSE_SMIME_ENCRYPT 5
+#define X509_PURPOSE_CRL_SIGN 6
+#define X509_PURPOSE_ANY 7
+#define X509_PURPOSE_OCSP_HELPER 8
+#define X509_PURPOSE_MIN 1
+#define X509_PURPOSE_MAX 8
+
+/* Computes the facts when they are not computed yet.  id -1: 1 (only the
+ * facts were wanted); an id without a record: -1; else the record's check
+ * with (record, x, ca): 0 not suitable, 1 suitable, with ca the CA kinds of
+ * X509_check_ca (3, 4, 5), and 2 from the S/MIME checks for a certificate
+ * marked for SSL client use only. */
 MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
+/* Computes the facts, then whether x is a CA: 0 no; 1 by basicConstraints;
+ * 3 a self-issued version 1 certificate; 4 by keyUsage keyCertSign; 5 by a
+ * CA type of nsCertType. */
+MORVANE_EXPORT int X509_check_ca(X509 *x);
+/* 0 when issuer could have issued subject (names, key identifiers, key
+ * usage); else the verification error that says why not: 29 names differ,
+ * 30 key identifiers differ, 31 serial number or issuer name of the
+ * authority key identifier differ, 32 no keyCertSign, 39 a proxy's issuer
+ * without digitalSignature. */
+MORVANE_EXPORT int X509_check_issued(X509 *issuer, X509 *subject);
+/* 1 when ext's type is one the verifier understands when critical. */
+MORVANE_EXPORT int X509_supported_extension(X509_EXTENSION *ext);
+
+/* 8 + the number of added records; X509_PURPOSE_get0 gives the record at
+ * idx (built-in 0 to 7, added ones after them; null outside); _get_by_id
+ * the index of id, _get_by_sname that of a short name, or -1. */
+MORVANE_EXPORT int X509_PURPOSE_get_count(void);
+MORVANE_EXPORT X509_PURPOSE *X509_PURPOSE_get0(int idx);
+MORVANE_EXPORT int X509_PURPOSE_get_by_sname(const char *sname);
+MORVANE_EXPORT int X509_PURPOSE_get_by_id(int id);
+/* Stores id in *p when a record has it: 1; else 0 with "invalid purpose". */
+MORVANE_EXPORT int X509_PURPOSE_set(int *p, int purpose);
+/* Adds a record, or changes the record of id in place: copies of name and
+ * sname, and trust, check, arg and flags (without X509_PURPOSE_DYNAMIC).
+ * 1, or 0 with "malloc failure". */
+MORVANE_EXPORT int X509_PURPOSE_add(int id, int trust, int flags,
+                                    int (*ck)(const X509_PURPOSE *, const X509 *, int),
+                                    const char *name, const char *sname, void *arg);
+/* Frees the added records and their stack; built-in records stay (changed
+ * ones keep their change). */
+MORVANE_EXPORT void X509_PURPOSE_cleanup(void);
+MORVANE_EXPORT int X509_PURPOSE_get_id(X509_PURPOSE *xp);
+MORVANE_EXPORT char *X509_PURPOSE_get0_name(X509_PURPOSE *xp);
+MORVANE_EXPORT char *X509_PURPOSE_get0_sname(X509_PURPOSE *xp);
+MORVANE_EXPORT int X509_PURPOSE_get_trust(X509_PURPOSE *xp);
 
 /* Prints a name/value list: nothing for null; single-line (ml 0) as indent
  * spaces and the pairs joined by ", " without a final newline; multi-line as

@@ -21,6 +21,7 @@
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 #include "test_support.h"
 
@@ -103,6 +104,21 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
     ASN1_TYPE_set(reinterpret_cast<ASN1_TYPE*>(v), ASN1_UT_NULL, nullptr);
   } else if (it->itype == ASN1_KIND_PRIMITIVE && it->utype == ASN1_UT_SEQUENCE) {
     ASN1_STRING_set(reinterpret_cast<ASN1_STRING*>(v), "\x30\x00", 2);  // kept whole
+  } else if (it->itype == ASN1_KIND_CHOICE) {
+    // A fresh CHOICE has chosen nothing: take the first alternative that is
+    // a list (empty) or a string.
+    for (long i = 0; i < it->tcount; i++) {
+      const ASN1_TEMPLATE& tt = it->templates[i];
+      const bool string = tt.item->itype == ASN1_KIND_PRIMITIVE && tt.item->templates == nullptr &&
+                          tt.item->utype != ASN1_UT_ANY && tt.item->utype != ASN1_UT_OBJECT &&
+                          tt.item->utype != ASN1_UT_BOOLEAN && tt.item->utype != ASN1_UT_SEQUENCE;
+      if (!(tt.flags & ASN1_TF_SK_MASK) && !string) continue;
+      auto** field = reinterpret_cast<void**>(reinterpret_cast<char*>(v) + tt.offset);
+      *field = (tt.flags & ASN1_TF_SK_MASK) ? static_cast<void*>(sk_new_null())
+                                            : static_cast<void*>(ASN1_item_new(tt.item));
+      *reinterpret_cast<int*>(reinterpret_cast<char*>(v) + it->utype) = static_cast<int>(i);
+      break;
+    }
   } else if (it->itype == ASN1_KIND_SEQUENCE || WrapsSequence(it)) {
     // A SEQUENCE under an outer tag has the structure of the inner one.
     const ASN1_ITEM* seq = it->itype == ASN1_KIND_SEQUENCE ? it : it->templates->item;
@@ -117,6 +133,7 @@ ASN1_VALUE* MakeValue(const ASN1_ITEM* it) {
       }
       if ((tt->flags & (ASN1_TF_OPTIONAL | ASN1_TF_SK_MASK | ASN1_TF_ADB_MASK)) ||
           !(f->itype == ASN1_KIND_MSTRING || f->itype == ASN1_KIND_SEQUENCE ||
+            f->itype == ASN1_KIND_CHOICE ||
             WrapsSequence(f) || (f->itype == ASN1_KIND_PRIMITIVE && f->utype == ASN1_UT_ANY)))
         continue;
       auto** field = reinterpret_cast<ASN1_VALUE**>(reinterpret_cast<char*>(v) + tt->offset);

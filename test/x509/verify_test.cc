@@ -234,7 +234,7 @@ TEST_F(Verify, InvalidExtensionFactsAreRefused) {
   Untrusted("GoodCACert");
   X509* ca = reinterpret_cast<X509*>(sk_value(untrusted_, 0));
   X509_check_purpose(ca, -1, 0);
-  ca->ex_flags |= 0x80;  // as the facts mark a repeated basicConstraints
+  ca->ex_flags |= EXFLAG_INVALID;  // as the facts mark a repeated basicConstraints
   X509* ee = Own(Cert("ValidCertificatePathTest1EE"));
   Init(ee);
   EXPECT_EQ(0, Run());
@@ -301,6 +301,42 @@ TEST_F(Verify, NoCertificate) {
   Init(nullptr);
   EXPECT_EQ(-1, Run());
   EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_NO_CERT_SET_FOR_US_TO_VERIFY}});
+}
+
+TEST_F(Verify, PurposeSettings) {
+  Init(nullptr);
+  // The "any" purpose (7) takes its trust from a default purpose.
+  EXPECT_EQ(0, X509_STORE_CTX_set_purpose(ctx_, 7));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_CTX_PURPOSE_INHERIT, X509_R_UNKNOWN_PURPOSE_ID}});
+  EXPECT_EQ(0, X509_STORE_CTX_set_purpose(ctx_, 99));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_CTX_PURPOSE_INHERIT, X509_R_UNKNOWN_PURPOSE_ID}});
+  EXPECT_EQ(0, X509_STORE_CTX_set_trust(ctx_, 99));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_CTX_PURPOSE_INHERIT, X509_R_UNKNOWN_TRUST_ID}});
+  EXPECT_EQ(1, X509_STORE_CTX_set_purpose(ctx_, 1));
+  EXPECT_EQ(1, X509_STORE_CTX_get0_param(ctx_)->purpose);
+  EXPECT_EQ(2, X509_STORE_CTX_get0_param(ctx_)->trust);
+  EXPECT_EQ(1, X509_STORE_CTX_set_purpose(ctx_, 2));
+  EXPECT_EQ(1, X509_STORE_CTX_get0_param(ctx_)->purpose);
+  EXPECT_EQ(1, X509_STORE_CTX_purpose_inherit(ctx_, 2, 7, 0));
+}
+
+TEST_F(Verify, WithoutStoreTheDefaultsAlone) {
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  ASSERT_EQ(1, X509_STORE_CTX_init(ctx, nullptr, nullptr, nullptr));
+  const X509_VERIFY_PARAM* p = X509_STORE_CTX_get0_param(ctx);
+  EXPECT_EQ(100, p->depth);
+  EXPECT_EQ(0UL, p->flags);
+  EXPECT_EQ(0, p->purpose);
+  EXPECT_EQ(0, p->trust);
+  EXPECT_EQ(0, X509_STORE_CTX_set_default(ctx, "no such set"));
+  EXPECT_EQ(1, X509_STORE_CTX_set_default(ctx, "ssl_server"));
+  EXPECT_EQ(2, X509_STORE_CTX_get0_param(ctx)->purpose);
+  // A target whose issuer nothing supplies.
+  X509* ca = Own(Cert("GoodCACert"));
+  X509_STORE_CTX_set_cert(ctx, ca);
+  EXPECT_EQ(0, X509_verify_cert(ctx));
+  EXPECT_EQ(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, X509_STORE_CTX_get_error(ctx));
+  X509_STORE_CTX_free(ctx);
 }
 
 TEST_F(Verify, TrustedStackReplacesTheStore) {

@@ -19,11 +19,12 @@
 
 namespace {
 
-// NIDs of extension types (X.509 / RFC 5280 object identifiers).
-constexpr int kSubjectKeyId = 82;  // 2.5.29.14, an OCTET STRING
-constexpr int kKeyUsage = 83;      // 2.5.29.15
-constexpr int kSubjectAltName = 85;
-constexpr int kCrlNumber = 88;     // 2.5.29.20, an INTEGER
+// NIDs of extension types that have no built-in method, so that the
+// methods the tests register serve them (RFC 5280 object identifiers).
+constexpr int kSubjectKeyId = 857;     // 2.5.29.46 freshestCRL, here an OCTET STRING
+constexpr int kKeyUsage = 769;         // 2.5.29.9 subjectDirectoryAttributes
+constexpr int kSubjectAltName = 771;   // 2.5.29.29 certificateIssuer
+constexpr int kCrlNumber = 770;        // 2.5.29.28 issuingDistributionPoint, here an INTEGER
 
 // An OCTET STRING value through the template, printed as hexadecimal text.
 char* OctetsText(const X509V3_EXT_METHOD*, void* value) {
@@ -220,7 +221,7 @@ TEST(X509v3Registry, EncodeAndAdd) {
   STACK* list = nullptr;
   EXPECT_EQ(1, X509V3_add1_i2d(&list, kSubjectKeyId, value, 0, X509V3_ADD_DEFAULT));
   EXPECT_EQ(1, X509V3_add1_i2d(&list, kCrlNumber, number, 1, X509V3_ADD_DEFAULT));
-  EXPECT_EQ("82 88* ", Nids(list));
+  EXPECT_EQ("857 770* ", Nids(list));
   ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(
       reinterpret_cast<X509_EXTENSION*>(sk_value(list, 1)));
   EXPECT_EQ("020105", morvane_test::ToHex(data->data, static_cast<size_t>(data->length)));
@@ -235,17 +236,17 @@ TEST(X509v3Registry, EncodeAndAdd) {
     const char* after;
   };
   const Case cases[] = {
-      {kSubjectKeyId, 0x0, 0, 0, X509V3_R_EXTENSION_EXISTS, "82 88* "},
-      {kSubjectKeyId, 0x10, 0, 0, 0, "82 88* "},
-      {kSubjectKeyId, 0x14, 1, 1, 0, "82 88* "},
-      {kSubjectAltName, 0x13, 0, 0, 0, "82 88* "},
-      {kSubjectAltName, 0x3, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "82 88* "},
-      {kSubjectAltName, 0x5, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "82 88* "},
-      {kSubjectKeyId, 0x1, 0, 1, 0, "82 88* 82 "},
-      {kSubjectKeyId, 0x2, 1, 1, 0, "82* 88* 82 "},
-      {kSubjectKeyId, 0x3, 0, 1, 0, "82 88* 82 "},
-      {kSubjectKeyId, 0x5, 0, 1, 0, "88* 82 "},
-      {kSubjectKeyId, 0x4, 1, 1, 0, "88* 82 "},
+      {kSubjectKeyId, 0x0, 0, 0, X509V3_R_EXTENSION_EXISTS, "857 770* "},
+      {kSubjectKeyId, 0x10, 0, 0, 0, "857 770* "},
+      {kSubjectKeyId, 0x14, 1, 1, 0, "857 770* "},
+      {kSubjectAltName, 0x13, 0, 0, 0, "857 770* "},
+      {kSubjectAltName, 0x3, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "857 770* "},
+      {kSubjectAltName, 0x5, 0, 0, X509V3_R_EXTENSION_NOT_FOUND, "857 770* "},
+      {kSubjectKeyId, 0x1, 0, 1, 0, "857 770* 857 "},
+      {kSubjectKeyId, 0x2, 1, 1, 0, "857* 770* 857 "},
+      {kSubjectKeyId, 0x3, 0, 1, 0, "857 770* 857 "},
+      {kSubjectKeyId, 0x5, 0, 1, 0, "770* 857 "},
+      {kSubjectKeyId, 0x4, 1, 1, 0, "770* 857 "},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.result, X509V3_add1_i2d(&list, c.nid, value, c.crit, c.flags)) << c.flags;
@@ -259,7 +260,7 @@ TEST(X509v3Registry, EncodeAndAdd) {
   EXPECT_EQ(0, X509V3_add1_i2d(&list, kSubjectAltName, value, 0, 0x12));
   EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_X509V3_EXT_I2D, X509V3_R_UNKNOWN_EXTENSION},
                  {ERR_LIB_X509V3, X509V3_F_X509V3_ADD1_I2D, X509V3_R_ERROR_CREATING_EXTENSION}});
-  EXPECT_EQ("88* 82 ", Nids(list));
+  EXPECT_EQ("770* 857 ", Nids(list));
 
   // The per-object forms act on the object's own list.
   X509* cert = X509_new();
@@ -375,9 +376,9 @@ TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
   EXPECT_EQ(1, X509V3_extensions_print(bio, "X509v3 extensions", list, 0x10000, 2));
   EXPECT_EQ(
       "  X509v3 extensions:\n"
-      "      X509v3 Subject Key Identifier: \n"
+      "      X509v3 Freshest CRL: \n"
       "          0A:FF\n"
-      "      X509v3 Subject Alternative Name: \n"
+      "      X509v3 Certificate Issuer: \n"
       "          <Not Supported>\n",
       Printed(bio));
   BIO_free(bio);

@@ -1,0 +1,30 @@
+// Helpers shared by the sources of crypto/x509v3: the computation of a
+// certificate's cached extension facts.
+#ifndef MORVANE_CRYPTO_X509V3_INTERNAL_H
+#define MORVANE_CRYPTO_X509V3_INTERNAL_H
+
+#include <atomic>
+
+#include <morvane/x509.h>
+
+namespace morvane::x509v3 {
+
+// x->ex_flags, read without a lock: the facts are published by a release
+// store of EXFLAG_SET, and the policy cache adds its mark atomically.
+inline unsigned long flags_of(const X509* x) {
+  return std::atomic_ref<unsigned long>(const_cast<X509*>(x)->ex_flags)
+      .load(std::memory_order_acquire);
+}
+
+// Adds bits to x->ex_flags (under lock 3, against readers outside it).
+inline void add_flags(X509* x, unsigned long bits) {
+  std::atomic_ref<unsigned long>(x->ex_flags).fetch_or(bits, std::memory_order_acq_rel);
+}
+
+// Computes x's extension facts unless EXFLAG_SET says they are computed,
+// holding lock 3 for writing.
+void cache_extensions(X509* x);
+
+}  // namespace morvane::x509v3
+
+#endif  // MORVANE_CRYPTO_X509V3_INTERNAL_H

@@ -1,0 +1,69 @@
+// Certificates made by the tests: a subject and issuer name, a version, a
+// serial number and extensions given as DER, signed with SHA-1 by one
+// 512-bit RSA test key made on first use (nothing here is about the key).
+
+#include <gtest/gtest.h>
+#include <morvane/asn1.h>
+#include <morvane/bn.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/rsa.h>
+#include <morvane/x509.h>
+
+#include "cert_builder.h"
+
+namespace morvane_test {
+
+namespace {
+
+EVP_PKEY* TestCaKey() {
+  static EVP_PKEY* key = [] {
+    RSA* rsa = RSA_new();
+    BIGNUM* e = BN_new();
+    BN_set_word(e, 65537);
+    EXPECT_EQ(1, RSA_generate_key_ex(rsa, 512, e, nullptr));
+    BN_free(e);
+    EVP_PKEY* pkey = EVP_PKEY_new();
+    EVP_PKEY_assign_RSA(pkey, rsa);
+    return pkey;
+  }();
+  return key;
+}
+
+void AddName(X509_NAME* name, const std::string& cn) {
+  EXPECT_EQ(1, X509_NAME_add_entry_by_txt(name, "CN", ASN1_UT_UTF8STRING,
+                                          reinterpret_cast<const unsigned char*>(cn.c_str()),
+                                          -1, -1, 0));
+}
+
+}  // namespace
+
+X509* MakeCert(const CertSpec& spec) {
+  X509* x = X509_new();
+  X509_CINF* ci = x->cert_info;
+  if (spec.version != 0) {
+    ci->version = ASN1_INTEGER_new();
+    ASN1_INTEGER_set(ci->version, spec.version);
+  }
+  ASN1_INTEGER_set(ci->serialNumber, spec.serial);
+  AddName(ci->subject, spec.subject);
+  AddName(ci->issuer, spec.issuer.empty() ? spec.subject : spec.issuer);
+  ASN1_TIME_set(ci->validity->notBefore, 1577836800);  // 2020-01-01
+  ASN1_TIME_set(ci->validity->notAfter, 4102444800);   // 2100-01-01
+  EXPECT_EQ(1, X509_PUBKEY_set(&ci->key, TestCaKey()));
+  for (const CertExt& e : spec.exts) {
+    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(value, e.der.data(), static_cast<int>(e.der.size()));
+    X509_EXTENSION* ext = X509_EXTENSION_create_by_NID(nullptr, e.nid, e.critical, value);
+    EXPECT_NE(nullptr, ext);
+    EXPECT_EQ(1, X509_add_ext(x, ext, -1));
+    X509_EXTENSION_free(ext);
+    ASN1_OCTET_STRING_free(value);
+  }
+  EXPECT_GT(ASN1_item_sign(&X509_CINF_it, ci->signature, x->sig_alg, x->signature, ci,
+                           TestCaKey(), EVP_sha1()),
+            0);
+  return x;
+}
+
+}  // namespace morvane_test

@@ -1,0 +1,36 @@
+// Certificates made by the tests: chosen names, version, serial number and
+// extensions (each given as the DER of its value), signed with SHA-1 by one
+// RSA test key made on first use.
+#ifndef MORVANE_TEST_SUPPORT_CERT_BUILDER_H
+#define MORVANE_TEST_SUPPORT_CERT_BUILDER_H
+
+#include <string>
+#include <vector>
+
+#include <morvane/types.h>
+
+#include "test_support.h"
+
+namespace morvane_test {
+
+// One extension: its NID, criticality and the DER of its value.
+struct CertExt {
+  int nid;
+  bool critical;
+  Bytes der;
+};
+
+struct CertSpec {
+  std::string subject;  // the CN of the subject name
+  std::string issuer;   // the CN of the issuer name; empty: the subject's
+  int version = 2;      // the version field (0: absent, version 1)
+  long serial = 1;
+  std::vector<CertExt> exts;
+};
+
+// A new certificate (free with X509_free) signed by the test key.
+X509* MakeCert(const CertSpec& spec);
+
+}  // namespace morvane_test
+
+#endif  // MORVANE_TEST_SUPPORT_CERT_BUILDER_H
