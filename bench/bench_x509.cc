@@ -10,6 +10,8 @@
 // "x509-name/hash-fresh" hashes a name whose cached encoding is current and
 // "x509-name/hash-stale" one marked modified, so that the hash encodes it
 // again first; one iteration handles one certificate's names.
+//
+// Signatures and PEM: see RegisterVerify.
 
 #include <stdio.h>
 
@@ -19,7 +21,11 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/pem.h>
 #include <morvane/x509.h>
 
 #include "bench.h"
@@ -128,6 +134,64 @@ void RegisterNames(const std::vector<Der>& objects, NameWay way) {
       });
 }
 
+// "x509-cert/decode+verify": each PKITS certificate decoded and its
+// signature checked with the trust anchor's key (X509_verify: the signed
+// part encoded again, digested, and the RSA public-key operation; most
+// signatures are not the anchor's, which costs the same).  "x509-pem/
+// trust-anchor": the trust anchor read from its PEM text.
+void RegisterVerify(const std::vector<Der>& objects) {
+  if (objects.empty()) return;
+  MORVANE_add_all_algorithms_noconf();
+  benchmark::RegisterBenchmark("x509-cert/decode+verify", [objects](benchmark::State& state) {
+    X509* anchor = nullptr;
+    for (const Der& d : objects) {
+      const unsigned char* p = d.data();
+      X509* x = d2i_X509(nullptr, &p, static_cast<long>(d.size()));
+      if (x != nullptr && X509_NAME_cmp(X509_get_subject_name(x), X509_get_issuer_name(x)) == 0 &&
+          anchor == nullptr) {
+        anchor = x;
+      } else {
+        X509_free(x);
+      }
+    }
+    EVP_PKEY* key = X509_get_pubkey(anchor);
+    size_t k = 0;
+    for (auto _ : state) {
+      const Der& d = objects[k];
+      const unsigned char* p = d.data();
+      X509* x = d2i_X509(nullptr, &p, static_cast<long>(d.size()));
+      benchmark::DoNotOptimize(X509_verify(x, key));
+      X509_free(x);
+      k = k + 1 == objects.size() ? 0 : k + 1;
+    }
+    ERR_clear_error();
+    EVP_PKEY_free(key);
+    X509_free(anchor);
+    state.SetItemsProcessed(state.iterations());
+  });
+  const std::string anchor_file =
+      std::string(MORVANE_BENCH_VECTORS_DIR) + "/pkits/certs/TrustAnchorRootCertificate.crt";
+  benchmark::RegisterBenchmark("x509-pem/trust-anchor", [anchor_file](benchmark::State& state) {
+    FILE* f = fopen(anchor_file.c_str(), "rb");
+    X509* x = f != nullptr ? d2i_X509_fp(f, nullptr) : nullptr;
+    if (f != nullptr) fclose(f);
+    BIO* text = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(text, x);
+    char* p = nullptr;
+    const long n = BIO_get_mem_data(text, &p);
+    for (auto _ : state) {
+      BIO* b = BIO_new_mem_buf(p, static_cast<int>(n));
+      X509* got = PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
+      benchmark::DoNotOptimize(got);
+      X509_free(got);
+      BIO_free(b);
+    }
+    BIO_free(text);
+    X509_free(x);
+    state.SetItemsProcessed(state.iterations());
+  });
+}
+
 }  // namespace
 
 void RegisterX509() {
@@ -140,6 +204,7 @@ void RegisterX509() {
   for (Way way : {Way::kDecode, Way::kReencode}) Register("x509-crl", crl, crls, way);
   for (NameWay way : {NameWay::kCmp, NameWay::kHashFresh, NameWay::kHashStale})
     RegisterNames(certs, way);
+  RegisterVerify(certs);
 }
 
 }  // namespace bench

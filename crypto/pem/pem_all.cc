@@ -16,6 +16,8 @@
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 
+#include "internal/codec_thunk.h"
+
 // Rows with both reader and writer: object type, function suffix, block
 // name, decoder, encoder.
 #define MORVANE_PEM_RW_ROWS(X)                                                             \
@@ -50,22 +52,22 @@
 
 #define MORVANE_PEM_READ(T, N, NAME, D2I)                                                    \
   T* PEM_read_bio_##N(BIO* bp, T** x, pem_password_cb* cb, void* u) {                        \
-    return static_cast<T*>(PEM_ASN1_read_bio(reinterpret_cast<d2i_of_void*>(D2I), NAME, bp, \
+    return static_cast<T*>(PEM_ASN1_read_bio(d2i_thunk<T, D2I>, NAME, bp, \
                                              reinterpret_cast<void**>(x), cb, u));           \
   }                                                                                          \
   T* PEM_read_##N(FILE* fp, T** x, pem_password_cb* cb, void* u) {                           \
-    return static_cast<T*>(PEM_ASN1_read(reinterpret_cast<d2i_of_void*>(D2I), NAME, fp,     \
+    return static_cast<T*>(PEM_ASN1_read(d2i_thunk<T, D2I>, NAME, fp,     \
                                          reinterpret_cast<void**>(x), cb, u));               \
   }
 
 #define MORVANE_PEM_WRITE(T, N, NAME, I2D)                                                 \
   int PEM_write_bio_##N(BIO* bp, T* x) {                                                   \
-    return PEM_ASN1_write_bio(reinterpret_cast<i2d_of_void*>(I2D), NAME, bp,               \
+    return PEM_ASN1_write_bio(i2d_thunk<T, I2D>, NAME, bp,               \
                               reinterpret_cast<char*>(x), nullptr, nullptr, 0, nullptr,    \
                               nullptr);                                                    \
   }                                                                                        \
   int PEM_write_##N(FILE* fp, T* x) {                                                      \
-    return PEM_ASN1_write(reinterpret_cast<i2d_of_void*>(I2D), NAME, fp,                   \
+    return PEM_ASN1_write(i2d_thunk<T, I2D>, NAME, fp,                   \
                           reinterpret_cast<char*>(x), nullptr, nullptr, 0, nullptr, nullptr); \
   }
 
@@ -76,14 +78,17 @@
 #define MORVANE_PEM_KEY_WRITE(T, N, NAME, I2D)                                                \
   int PEM_write_bio_##N(BIO* bp, T* x, const EVP_CIPHER* enc, unsigned char* kstr, int klen, \
                         pem_password_cb* cb, void* u) {                                       \
-    return PEM_ASN1_write_bio(reinterpret_cast<i2d_of_void*>(I2D), NAME, bp,                  \
+    return PEM_ASN1_write_bio(i2d_thunk<T, I2D>, NAME, bp,                  \
                               reinterpret_cast<char*>(x), enc, kstr, klen, cb, u);            \
   }                                                                                           \
   int PEM_write_##N(FILE* fp, T* x, const EVP_CIPHER* enc, unsigned char* kstr, int klen,     \
                     pem_password_cb* cb, void* u) {                                           \
-    return PEM_ASN1_write(reinterpret_cast<i2d_of_void*>(I2D), NAME, fp,                      \
+    return PEM_ASN1_write(i2d_thunk<T, I2D>, NAME, fp,                      \
                           reinterpret_cast<char*>(x), enc, kstr, klen, cb, u);                \
   }
+
+using morvane::internal::d2i_thunk;
+using morvane::internal::i2d_thunk;
 
 MORVANE_PEM_RW_ROWS(MORVANE_PEM_RW)
 MORVANE_PEM_W_ROWS(MORVANE_PEM_WRITE)

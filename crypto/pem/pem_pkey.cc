@@ -18,6 +18,7 @@
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 
+#include "internal/codec_thunk.h"
 #include "internal/unbuilt.h"
 #include "internal/wipe.h"
 #include "pem/internal.h"
@@ -222,7 +223,7 @@ const char* traditional_name(const EVP_PKEY* x) {
 int PEM_write_bio_PrivateKey(BIO* bp, EVP_PKEY* x, const EVP_CIPHER* enc, unsigned char* kstr,
                              int klen, pem_password_cb* cb, void* u) {
   if (x == nullptr) return 0;
-  return PEM_ASN1_write_bio(reinterpret_cast<i2d_of_void*>(i2d_PrivateKey), traditional_name(x),
+  return PEM_ASN1_write_bio(morvane::internal::i2d_thunk<EVP_PKEY, i2d_PrivateKey>, traditional_name(x),
                             bp, reinterpret_cast<char*>(x), enc, kstr, klen, cb, u);
 }
 
@@ -230,7 +231,7 @@ int PEM_write_bio_PrivateKey(BIO* bp, EVP_PKEY* x, const EVP_CIPHER* enc, unsign
 int PEM_write_PrivateKey(FILE* fp, EVP_PKEY* x, const EVP_CIPHER* enc, unsigned char* kstr,
                          int klen, pem_password_cb* cb, void* u) {
   if (x == nullptr) return 0;
-  return PEM_ASN1_write(reinterpret_cast<i2d_of_void*>(i2d_PrivateKey), traditional_name(x), fp,
+  return PEM_ASN1_write(morvane::internal::i2d_thunk<EVP_PKEY, i2d_PrivateKey>, traditional_name(x), fp,
                         reinterpret_cast<char*>(x), enc, kstr, klen, cb, u);
 }
 

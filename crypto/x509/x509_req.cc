@@ -11,6 +11,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "internal/codec_thunk.h"
 #include "x509_local.h"
 
 namespace {
@@ -76,15 +77,15 @@ STACK* X509_REQ_get_extensions(X509_REQ* req) {
   if (v == nullptr || v->type != ASN1_UT_SEQUENCE || v->value.sequence == nullptr) return nullptr;
   const unsigned char* p = v->value.sequence->data;
   return d2i_ASN1_SET(nullptr, &p, v->value.sequence->length,
-                      reinterpret_cast<d2i_of_void*>(d2i_X509_EXTENSION),
-                      reinterpret_cast<void (*)(void*)>(X509_EXTENSION_free), ASN1_UT_SEQUENCE,
-                      ASN1_CLASS_UNIVERSAL);
+                      morvane::internal::d2i_thunk<X509_EXTENSION, d2i_X509_EXTENSION>,
+                      morvane::internal::free_thunk<X509_EXTENSION, X509_EXTENSION_free>,
+                      ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL);
 }
 
 /* see morvane/x509.h */
 int X509_REQ_add_extensions_nid(X509_REQ* req, STACK* exts, int nid) {
   if (req == nullptr || req->req_info == nullptr) return 0;
-  auto* i2d = reinterpret_cast<i2d_of_void*>(i2d_X509_EXTENSION);
+  i2d_of_void* i2d = morvane::internal::i2d_thunk<X509_EXTENSION, i2d_X509_EXTENSION>;
   ASN1_TYPE* at = ASN1_TYPE_new();
   ASN1_STRING* seq = ASN1_STRING_type_new(ASN1_UT_SEQUENCE);
   X509_ATTRIBUTE* attr = nullptr;
@@ -135,6 +136,7 @@ int X509_REQ_add_extensions(X509_REQ* req, STACK* exts) {
 
 /* see morvane/x509.h */
 X509_REQ* X509_to_X509_REQ(X509* x, EVP_PKEY* pkey, const EVP_MD* md) {
+  if (x == nullptr || x->cert_info == nullptr) return nullptr;
   X509_REQ* ret = X509_REQ_new();
   if (ret == nullptr) {
     X509err(X509_F_X509_TO_X509_REQ, ERR_R_MALLOC_FAILURE);
@@ -160,6 +162,7 @@ err:
 
 /* see morvane/x509.h */
 X509* X509_REQ_to_X509(X509_REQ* r, int days, EVP_PKEY* pkey) {
+  if (r == nullptr || r->req_info == nullptr) return nullptr;
   X509* ret = X509_new();
   if (ret == nullptr) {
     X509err(X509_F_X509_REQ_TO_X509, ERR_R_MALLOC_FAILURE);

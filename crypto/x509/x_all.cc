@@ -12,6 +12,8 @@
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 
+#include "internal/codec_thunk.h"
+
 /* see morvane/x509.h */
 int X509_sign(X509* x, EVP_PKEY* pkey, const EVP_MD* md) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
@@ -145,23 +147,21 @@ int X509_pubkey_digest(const X509* data, const EVP_MD* type, unsigned char* md,
   }                                                                        \
   int i2d_##N##_bio(BIO* bp, T* x) { return ASN1_item_i2d_bio(&IT, bp, x); }
 
-#define MORVANE_DER_FUNC_IO(T, N, NEW, D2I, I2D)                                           \
-  T* d2i_##N##_fp(FILE* fp, T** x) {                                                       \
-    return static_cast<T*>(ASN1_d2i_fp(reinterpret_cast<void* (*)(void)>(NEW),            \
-                                       reinterpret_cast<d2i_of_void*>(D2I), fp,            \
-                                       reinterpret_cast<void**>(x)));                      \
-  }                                                                                        \
-  int i2d_##N##_fp(FILE* fp, T* x) {                                                       \
-    return ASN1_i2d_fp(reinterpret_cast<i2d_of_void*>(I2D), fp, x);                        \
-  }                                                                                        \
-  T* d2i_##N##_bio(BIO* bp, T** x) {                                                       \
-    return static_cast<T*>(ASN1_d2i_bio(reinterpret_cast<void* (*)(void)>(NEW),           \
-                                        reinterpret_cast<d2i_of_void*>(D2I), bp,           \
-                                        reinterpret_cast<void**>(x)));                     \
-  }                                                                                        \
-  int i2d_##N##_bio(BIO* bp, T* x) {                                                       \
-    return ASN1_i2d_bio(reinterpret_cast<i2d_of_void*>(I2D), bp, x);                       \
-  }
+#define MORVANE_DER_FUNC_IO(T, N, NEW, D2I, I2D)                                            \
+  T* d2i_##N##_fp(FILE* fp, T** x) {                                                        \
+    return static_cast<T*>(ASN1_d2i_fp(new_thunk<T, NEW>, d2i_thunk<T, D2I>, fp,            \
+                                       reinterpret_cast<void**>(x)));                       \
+  }                                                                                         \
+  int i2d_##N##_fp(FILE* fp, T* x) { return ASN1_i2d_fp(i2d_thunk<T, I2D>, fp, x); }        \
+  T* d2i_##N##_bio(BIO* bp, T** x) {                                                        \
+    return static_cast<T*>(ASN1_d2i_bio(new_thunk<T, NEW>, d2i_thunk<T, D2I>, bp,           \
+                                        reinterpret_cast<void**>(x)));                      \
+  }                                                                                         \
+  int i2d_##N##_bio(BIO* bp, T* x) { return ASN1_i2d_bio(i2d_thunk<T, I2D>, bp, x); }
+
+using morvane::internal::d2i_thunk;
+using morvane::internal::i2d_thunk;
+using morvane::internal::new_thunk;
 
 MORVANE_X509_DER_ITEM_ROWS(MORVANE_DER_ITEM_IO)
 MORVANE_X509_DER_FUNC_ROWS(MORVANE_DER_FUNC_IO)

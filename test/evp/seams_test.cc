@@ -20,7 +20,6 @@
 #include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
-#include <morvane/pem.h>
 #include <morvane/pkcs12.h>
 #include <morvane/rsa.h>
 #include <morvane/sha.h>
@@ -142,7 +141,6 @@ const Unbuilt kUnbuilt[] = {
   RUN(kE, EC_F_I2O_ECPUBLICKEY, 0, i2o_ECPublicKey, p, p),
   RUN(kE, 0, 0, EC_GROUP_get_basis_type, p),
   RUN(ERR_LIB_ECDH, 0, 0, ECDH_Morvane),
-  RUN(ERR_LIB_PEM, PEM_F_PEM_READ_BIO_PRIVATEKEY, 0, PEM_read_bio_PrivateKey, p, p, nullptr, p),
 };
 // clang-format on
 

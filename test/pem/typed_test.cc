@@ -526,6 +526,31 @@ TEST_F(TypedPemTest, FailedReadKeepsTheCallersRecords) {
   X509_free(c1);
 }
 
+TEST_F(TypedPemTest, FileForms) {
+  X509* c1 = Cert("file");
+  morvane_test::TempPath tmp;
+  morvane_test::WriteFile(tmp.path(), KeyPem(x509_test::RsaKey()) + CertPem(c1) + CertPem(c1));
+  FILE* f = fopen(tmp.c_str(), "r");
+  ASSERT_NE(nullptr, f);
+  STACK* sk = PEM_X509_INFO_read(f, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, sk);
+  EXPECT_EQ(2, sk_num(sk));
+  FreeInfo(sk);
+  rewind(f);
+  EVP_PKEY* k = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, k);
+  EXPECT_EQ(1, EVP_PKEY_cmp(k, x509_test::RsaKey()));
+  EVP_PKEY_free(k);
+  rewind(f);
+  RSA* rsa = nullptr;
+  EXPECT_NE(nullptr, PEM_read_RSAPrivateKey(f, &rsa, nullptr, nullptr));
+  EXPECT_NE(nullptr, rsa);
+  RSA_free(rsa);
+  fclose(f);
+  X509_free(c1);
+  EXPECT_ERRORS({});
+}
+
 // ---- seal and sign ----------------------------------------------------------
 
 TEST_F(TypedPemTest, SealRefusesKeysOtherThanRsa) {
