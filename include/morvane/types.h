@@ -55,6 +55,8 @@ typedef struct AUTHORITY_KEYID_st AUTHORITY_KEYID;
 typedef struct X509_POLICY_CACHE_st X509_POLICY_CACHE;
 typedef struct x509_store_st X509_STORE;
 typedef struct x509_store_ctx_st X509_STORE_CTX;
+typedef struct X509_VERIFY_PARAM_st X509_VERIFY_PARAM;
+typedef struct X509_POLICY_TREE_st X509_POLICY_TREE;
 typedef struct v3_ext_ctx X509V3_CTX;
 
 MORVANE_END_DECLS

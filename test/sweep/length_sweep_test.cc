@@ -53,6 +53,7 @@
 #include <morvane/ui.h>
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
+#include <morvane/x509_vfy.h>
 
 #include "child.h"
 #include "test_support.h"
@@ -1508,6 +1509,17 @@ const std::vector<Entry> kSxnet = {
                                  len < 0 ? "user" : reinterpret_cast<const char*>(Big()), len))
          ASN1_INTEGER_free(zone);
        SXNET_free(sx);
+    {"X509_LOOKUP_by_fingerprint",
+     [](int len) {
+       X509_OBJECT obj;
+       X509_LOOKUP_by_fingerprint(X509_LOOKUP_new(X509_LOOKUP_hash_dir()), X509_LU_X509, Big(),
+                                  len, &obj);
+     }},
+    {"X509_LOOKUP_by_alias",
+     [](int len) {
+       X509_OBJECT obj;
+       X509_LOOKUP_by_alias(X509_LOOKUP_new(X509_LOOKUP_file()), X509_LU_X509,
+                            reinterpret_cast<char*>(Big()), len, &obj);
      }},
 };
 

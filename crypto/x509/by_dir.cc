@@ -1,0 +1,198 @@
+// The hashed-directory lookup method ("Load certs from files in a
+// directory"): certificates are read from <dir>/<hash>.<n> and revocation
+// lists from <dir>/<hash>.r<n>, n = 0, 1, ... up to the first missing file,
+// the hash being X509_NAME_hash of the subject (issuer) name, in eight
+// lower-case hexadecimal digits.
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <morvane/buffer.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+#include "internal/lock.h"
+
+namespace {
+
+struct lookup_dir_st {
+  BUF_MEM* buffer;
+  int num_dirs;
+  char** dirs;
+  int* dirs_type;
+  int num_dirs_alloced;
+};
+
+void put_error(int func, int reason, int line) {
+  ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, line);
+}
+
+int new_dir(X509_LOOKUP* lu) {
+  auto* a = static_cast<lookup_dir_st*>(MORVANE_malloc(sizeof(lookup_dir_st)));
+  if (a == nullptr) return 0;
+  a->buffer = BUF_MEM_new();
+  if (a->buffer == nullptr) {
+    MORVANE_free(a);
+    return 0;
+  }
+  a->num_dirs = 0;
+  a->dirs = nullptr;
+  a->dirs_type = nullptr;
+  a->num_dirs_alloced = 0;
+  lu->method_data = reinterpret_cast<char*>(a);
+  return 1;
+}
+
+void free_dir(X509_LOOKUP* lu) {
+  auto* a = reinterpret_cast<lookup_dir_st*>(lu->method_data);
+  for (int i = 0; i < a->num_dirs; i++) MORVANE_free(a->dirs[i]);
+  MORVANE_free(a->dirs);
+  MORVANE_free(a->dirs_type);
+  BUF_MEM_free(a->buffer);
+  MORVANE_free(a);
+}
+
+int add_cert_dir(lookup_dir_st* ctx, const char* dir, int type) {
+  if (dir == nullptr || *dir == '\0') {
+    put_error(X509_F_ADD_CERT_DIR, X509_R_INVALID_DIRECTORY, __LINE__);
+    return 0;
+  }
+  const char* s = dir;
+  const char* p = s;
+  for (;; p++) {
+    if (*p != ':' && *p != '\0') continue;
+    const char* ss = s;
+    s = p + 1;
+    const size_t len = static_cast<size_t>(p - ss);
+    if (len != 0) {
+      bool held = false;
+      for (int j = 0; j < ctx->num_dirs; j++) {
+        if (strlen(ctx->dirs[j]) == len && strncmp(ctx->dirs[j], ss, len) == 0) {
+          held = true;
+          break;
+        }
+      }
+      if (!held) {
+        if (ctx->num_dirs_alloced < ctx->num_dirs + 1) {
+          const int n = ctx->num_dirs_alloced + 10;
+          auto* dirs = static_cast<char**>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(char*)));
+          auto* types = static_cast<int*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(int)));
+          if (dirs == nullptr || types == nullptr) {
+            MORVANE_free(dirs);
+            MORVANE_free(types);
+            put_error(X509_F_ADD_CERT_DIR, ERR_R_MALLOC_FAILURE, __LINE__);
+            return 0;
+          }
+          for (int j = 0; j < ctx->num_dirs; j++) {
+            dirs[j] = ctx->dirs[j];
+            types[j] = ctx->dirs_type[j];
+          }
+          MORVANE_free(ctx->dirs);
+          MORVANE_free(ctx->dirs_type);
+          ctx->dirs = dirs;
+          ctx->dirs_type = types;
+          ctx->num_dirs_alloced = n;
+        }
+        char* copy = BUF_strndup(ss, len);
+        if (copy == nullptr) return 0;
+        ctx->dirs_type[ctx->num_dirs] = type;
+        ctx->dirs[ctx->num_dirs] = copy;
+        ctx->num_dirs++;
+      }
+    }
+    if (*p == '\0') break;
+  }
+  return 1;
+}
+
+int dir_ctrl(X509_LOOKUP* ctx, int cmd, const char* argp, long argl, char** /*retp*/) {
+  auto* ld = reinterpret_cast<lookup_dir_st*>(ctx->method_data);
+  if (cmd != X509_L_ADD_DIR) return 0;
+  if (argl == X509_FILETYPE_DEFAULT) {
+    const char* dir = getenv(X509_get_default_cert_dir_env());
+    if (dir == nullptr) dir = X509_get_default_cert_dir();
+    const int ret = add_cert_dir(ld, dir, X509_FILETYPE_PEM);
+    if (ret == 0) put_error(X509_F_DIR_CTRL, X509_R_LOADING_CERT_DIR, __LINE__);
+    return ret;
+  }
+  return add_cert_dir(ld, argp, static_cast<int>(argl));
+}
+
+int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT* ret) {
+  if (name == nullptr) return 0;
+  const char* postfix;
+  if (type == X509_LU_X509) {
+    postfix = "";
+  } else if (type == X509_LU_CRL) {
+    postfix = "r";
+  } else {
+    put_error(X509_F_GET_CERT_BY_SUBJECT, X509_R_WRONG_LOOKUP_TYPE, __LINE__);
+    return 0;
+  }
+  BUF_MEM* b = BUF_MEM_new();
+  if (b == nullptr) {
+    put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_BUF_LIB, __LINE__);
+    return 0;
+  }
+  auto* ctx = reinterpret_cast<lookup_dir_st*>(xl->method_data);
+  const unsigned long h = X509_NAME_hash(name);
+  int ok = 0;
+  for (int i = 0; i < ctx->num_dirs; i++) {
+    const char* dir = ctx->dirs[i];
+    for (int k = 0;; k++) {
+      // The path's length comes from the formatter itself, so no file
+      // number can outgrow the buffer.
+      const int need = snprintf(nullptr, 0, "%s%c%08lx.%s%d", dir, '/', h, postfix, k);
+      if (need < 0 || BUF_MEM_grow(b, need + 1) == 0) {
+        put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_MALLOC_FAILURE, __LINE__);
+        BUF_MEM_free(b);
+        return 0;
+      }
+      snprintf(b->data, static_cast<size_t>(need) + 1, "%s%c%08lx.%s%d", dir, '/', h, postfix,
+               k);
+      struct stat st;
+      if (stat(b->data, &st) < 0) break;
+      if (type == X509_LU_X509) {
+        if (X509_load_cert_file(xl, b->data, ctx->dirs_type[i]) == 0) break;
+      } else {
+        if (X509_load_crl_file(xl, b->data, ctx->dirs_type[i]) == 0) break;
+      }
+    }
+    X509_OBJECT* tmp;
+    {
+      MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+      tmp = X509_OBJECT_retrieve_by_subject(xl->store_ctx->objs, type, name);
+    }
+    if (tmp != nullptr) {
+      ret->type = tmp->type;
+      ret->data.ptr = tmp->data.ptr;
+      ok = 1;
+      break;
+    }
+  }
+  BUF_MEM_free(b);
+  return ok;
+}
+
+constinit X509_LOOKUP_METHOD x509_dir_lookup = {
+    "Load certs from files in a directory",
+    new_dir,             // new_item
+    free_dir,            // free
+    nullptr,             // init
+    nullptr,             // shutdown
+    dir_ctrl,            // ctrl
+    get_cert_by_subject, // get_by_subject
+    nullptr,             // get_by_issuer_serial
+    nullptr,             // get_by_fingerprint
+    nullptr,             // get_by_alias
+};
+
+}  // namespace
+
+X509_LOOKUP_METHOD* X509_LOOKUP_hash_dir(void) {
+  return &x509_dir_lookup;
+}

@@ -1,0 +1,166 @@
+// The file lookup method ("Load file into cache") and the loaders that read
+// certificates and revocation lists from PEM or DER files into a store.
+
+#include <stdlib.h>
+
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/pem.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+
+namespace {
+
+void put_error(int func, int reason, int line) {
+  ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, line);
+}
+
+int by_file_ctrl(X509_LOOKUP* ctx, int cmd, const char* argp, long argl, char** /*ret*/) {
+  if (cmd != X509_L_FILE_LOAD) return 0;
+  if (argl == X509_FILETYPE_DEFAULT) {
+    const char* file = getenv(X509_get_default_cert_file_env());
+    if (file == nullptr) file = X509_get_default_cert_file();
+    if (X509_load_cert_crl_file(ctx, file, X509_FILETYPE_PEM) == 0) {
+      put_error(X509_F_BY_FILE_CTRL, X509_R_LOADING_DEFAULTS, __LINE__);
+      return 0;
+    }
+    return 1;
+  }
+  if (argl == X509_FILETYPE_PEM) {
+    return X509_load_cert_crl_file(ctx, argp, X509_FILETYPE_PEM) != 0 ? 1 : 0;
+  }
+  return X509_load_cert_file(ctx, argp, static_cast<int>(argl)) != 0 ? 1 : 0;
+}
+
+constinit X509_LOOKUP_METHOD x509_file_lookup = {
+    "Load file into cache",
+    nullptr,      // new_item
+    nullptr,      // free
+    nullptr,      // init
+    nullptr,      // shutdown
+    by_file_ctrl, // ctrl
+    nullptr,      // get_by_subject
+    nullptr,      // get_by_issuer_serial
+    nullptr,      // get_by_fingerprint
+    nullptr,      // get_by_alias
+};
+
+// What one loader reads and where it puts it.
+struct Loader {
+  int func;
+  const ASN1_ITEM* item;
+  void* (*read_pem)(BIO* in);
+  int (*add)(X509_STORE* store, void* obj);
+  void (*free)(void* obj);
+};
+
+const Loader kCertLoader = {
+    X509_F_X509_LOAD_CERT_FILE,
+    &X509_it,
+    [](BIO* in) -> void* { return PEM_read_bio_X509_AUX(in, nullptr, nullptr, nullptr); },
+    [](X509_STORE* s, void* o) { return X509_STORE_add_cert(s, static_cast<X509*>(o)); },
+    [](void* o) { X509_free(static_cast<X509*>(o)); },
+};
+
+const Loader kCrlLoader = {
+    X509_F_X509_LOAD_CRL_FILE,
+    &X509_CRL_it,
+    [](BIO* in) -> void* { return PEM_read_bio_X509_CRL(in, nullptr, nullptr, nullptr); },
+    [](X509_STORE* s, void* o) { return X509_STORE_add_crl(s, static_cast<X509_CRL*>(o)); },
+    [](void* o) { X509_CRL_free(static_cast<X509_CRL*>(o)); },
+};
+
+// Reads every object of the file into the lookup's store.  Only the errors
+// of this call are dropped when a PEM file ends normally.
+int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type) {
+  if (file == nullptr) return 1;
+  BIO* in = BIO_new_file(file, "r");
+  if (in == nullptr) {
+    put_error(l.func, ERR_R_SYS_LIB, __LINE__);
+    return 0;
+  }
+  int ret = 0;
+  if (type == X509_FILETYPE_PEM) {
+    ERR_set_mark();
+    int count = 0;
+    for (;;) {
+      void* obj = l.read_pem(in);
+      if (obj == nullptr) {
+        if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE && count > 0) {
+          ERR_pop_to_mark();
+          ret = count;
+        } else {
+          put_error(l.func, ERR_R_PEM_LIB, __LINE__);
+          ret = 0;
+        }
+        break;
+      }
+      const int added = l.add(ctx->store_ctx, obj);
+      l.free(obj);
+      if (added == 0) {
+        ret = 0;
+        break;
+      }
+      count++;
+    }
+  } else if (type == X509_FILETYPE_ASN1) {
+    void* obj = ASN1_item_d2i_bio(l.item, in, nullptr);
+    if (obj == nullptr) {
+      put_error(l.func, ERR_R_ASN1_LIB, __LINE__);
+    } else {
+      ret = l.add(ctx->store_ctx, obj);
+      l.free(obj);
+    }
+  } else {
+    put_error(l.func, X509_R_BAD_X509_FILETYPE, __LINE__);
+  }
+  BIO_free(in);
+  return ret;
+}
+
+}  // namespace
+
+X509_LOOKUP_METHOD* X509_LOOKUP_file(void) {
+  return &x509_file_lookup;
+}
+
+int X509_load_cert_file(X509_LOOKUP* ctx, const char* file, int type) {
+  return load_file(kCertLoader, ctx, file, type);
+}
+
+int X509_load_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
+  return load_file(kCrlLoader, ctx, file, type);
+}
+
+int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
+  if (type != X509_FILETYPE_PEM) return X509_load_cert_file(ctx, file, type);
+  if (file == nullptr) return 1;
+  BIO* in = BIO_new_file(file, "r");
+  if (in == nullptr) {
+    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_SYS_LIB, __LINE__);
+    return 0;
+  }
+  STACK* inf = PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr);
+  BIO_free(in);
+  if (inf == nullptr) {
+    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB, __LINE__);
+    return 0;
+  }
+  int count = 0;
+  for (int i = 0; i < sk_num(inf); i++) {
+    auto* itmp = reinterpret_cast<X509_INFO*>(sk_value(inf, i));
+    if (itmp->x509 != nullptr) {
+      X509_STORE_add_cert(ctx->store_ctx, itmp->x509);
+      count++;
+    }
+    if (itmp->crl != nullptr) {
+      X509_STORE_add_crl(ctx->store_ctx, itmp->crl);
+      count++;
+    }
+  }
+  sk_pop_free(inf, [](void* p) { X509_INFO_free(static_cast<X509_INFO*>(p)); });
+  return count;
+}

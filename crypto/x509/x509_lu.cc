@@ -1,0 +1,376 @@
+// The certificate store: its cache of certificates and revocation lists
+// (ordered by type, then subject or issuer name, under lock 11), the lookup
+// methods that fill the cache on demand, and the searches by name that the
+// verifier makes.
+
+#include <string.h>
+
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+#include "internal/lock.h"
+
+
+namespace {
+
+int x509_object_cmp(const char* const* pa, const char* const* pb) {
+  const auto* a = reinterpret_cast<const X509_OBJECT*>(*pa);
+  const auto* b = reinterpret_cast<const X509_OBJECT*>(*pb);
+  const int ret = a->type - b->type;
+  if (ret != 0) return ret;
+  switch (a->type) {
+    case X509_LU_X509:
+      return X509_subject_name_cmp(a->data.x509, b->data.x509);
+    case X509_LU_CRL:
+      return X509_CRL_cmp(a->data.crl, b->data.crl);
+    default:
+      return 0;
+  }
+}
+
+void free_object(void* p) {
+  auto* a = static_cast<X509_OBJECT*>(p);
+  X509_OBJECT_free_contents(a);
+  MORVANE_free(a);
+}
+
+void free_lookup(void* p) {
+  auto* lu = static_cast<X509_LOOKUP*>(p);
+  X509_LOOKUP_shutdown(lu);
+  X509_LOOKUP_free(lu);
+}
+
+// Index of the first object of the type and name, sorting the stack first
+// when needed; the caller holds lock 11 for writing.
+int idx_by_subject(STACK* h, int type, X509_NAME* name) {
+  X509_OBJECT stmp;
+  X509 x509_s;
+  X509_CINF cinf_s;
+  X509_CRL crl_s;
+  X509_CRL_INFO crl_info_s;
+  stmp.type = type;
+  switch (type) {
+    case X509_LU_X509:
+      memset(&x509_s, 0, sizeof(x509_s));
+      memset(&cinf_s, 0, sizeof(cinf_s));
+      x509_s.cert_info = &cinf_s;
+      cinf_s.subject = name;
+      stmp.data.x509 = &x509_s;
+      break;
+    case X509_LU_CRL:
+      memset(&crl_s, 0, sizeof(crl_s));
+      memset(&crl_info_s, 0, sizeof(crl_info_s));
+      crl_s.crl = &crl_info_s;
+      crl_info_s.issuer = name;
+      stmp.data.crl = &crl_s;
+      break;
+    default:
+      return -1;
+  }
+  return sk_find(h, reinterpret_cast<char*>(&stmp));
+}
+
+// Adds obj (type and pointer filled, no reference yet) to the cache.
+int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
+  int ret = 1;
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+    X509_OBJECT_up_ref_count(obj);
+    if (X509_OBJECT_retrieve_match(ctx->objs, obj) != nullptr) {
+      X509_OBJECT_free_contents(obj);
+      MORVANE_free(obj);
+      ERR_put_error(ERR_LIB_X509, func, X509_R_CERT_ALREADY_IN_HASH_TABLE, __FILE__, __LINE__);
+      ret = 0;
+    } else if (sk_push(ctx->objs, reinterpret_cast<char*>(obj)) == 0) {
+      X509_OBJECT_free_contents(obj);
+      MORVANE_free(obj);
+      ERR_put_error(ERR_LIB_X509, func, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+      ret = 0;
+    }
+  }
+  return ret;
+}
+
+}  // namespace
+
+/* ---- objects ---- */
+
+void X509_OBJECT_up_ref_count(X509_OBJECT* a) {
+  switch (a->type) {
+    case X509_LU_X509:
+      CRYPTO_add(&a->data.x509->references, 1, CRYPTO_LOCK_X509);
+      break;
+    case X509_LU_CRL:
+      CRYPTO_add(&a->data.crl->references, 1, CRYPTO_LOCK_X509_CRL);
+      break;
+    default:
+      break;
+  }
+}
+
+void X509_OBJECT_free_contents(X509_OBJECT* a) {
+  switch (a->type) {
+    case X509_LU_X509:
+      X509_free(a->data.x509);
+      break;
+    case X509_LU_CRL:
+      X509_CRL_free(a->data.crl);
+      break;
+    default:
+      break;
+  }
+}
+
+int X509_OBJECT_idx_by_subject(STACK* h, int type, X509_NAME* name) {
+  return idx_by_subject(h, type, name);
+}
+
+X509_OBJECT* X509_OBJECT_retrieve_by_subject(STACK* h, int type, X509_NAME* name) {
+  const int idx = idx_by_subject(h, type, name);
+  if (idx == -1) return nullptr;
+  return reinterpret_cast<X509_OBJECT*>(sk_value(h, idx));
+}
+
+X509_OBJECT* X509_OBJECT_retrieve_match(STACK* h, X509_OBJECT* x) {
+  int idx = sk_find(h, reinterpret_cast<char*>(x));
+  if (idx == -1) return nullptr;
+  if (x->type != X509_LU_X509) return reinterpret_cast<X509_OBJECT*>(sk_value(h, idx));
+  for (; idx < sk_num(h); idx++) {
+    auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(h, idx));
+    if (obj->type != x->type) return nullptr;
+    if (X509_subject_name_cmp(obj->data.x509, x->data.x509) != 0) return nullptr;
+    if (X509_cmp(obj->data.x509, x->data.x509) == 0) return obj;
+  }
+  return nullptr;
+}
+
+/* ---- store ---- */
+
+X509_STORE* X509_STORE_new(void) {
+  auto* ret = static_cast<X509_STORE*>(MORVANE_malloc(sizeof(X509_STORE)));
+  if (ret == nullptr) return nullptr;
+  memset(ret, 0, sizeof(*ret));
+  ret->cache = 1;
+  ret->references = 1;
+  ret->objs = sk_new(x509_object_cmp);
+  ret->get_cert_methods = sk_new_null();
+  ret->param = X509_VERIFY_PARAM_new();
+  if (ret->objs == nullptr || ret->get_cert_methods == nullptr || ret->param == nullptr ||
+      CRYPTO_new_ex_data(CRYPTO_EX_INDEX_X509_STORE, ret, &ret->ex_data) == 0) {
+    sk_free(ret->objs);
+    sk_free(ret->get_cert_methods);
+    X509_VERIFY_PARAM_free(ret->param);
+    MORVANE_free(ret);
+    return nullptr;
+  }
+  return ret;
+}
+
+void X509_STORE_free(X509_STORE* vfy) {
+  if (vfy == nullptr) return;
+  sk_pop_free(vfy->get_cert_methods, free_lookup);
+  sk_pop_free(vfy->objs, free_object);
+  CRYPTO_free_ex_data(CRYPTO_EX_INDEX_X509_STORE, vfy, &vfy->ex_data);
+  X509_VERIFY_PARAM_free(vfy->param);
+  MORVANE_free(vfy);
+}
+
+X509_LOOKUP* X509_STORE_add_lookup(X509_STORE* v, X509_LOOKUP_METHOD* m) {
+  STACK* sk = v->get_cert_methods;
+  for (int i = 0; i < sk_num(sk); i++) {
+    auto* lu = reinterpret_cast<X509_LOOKUP*>(sk_value(sk, i));
+    if (lu->method == m) return lu;
+  }
+  X509_LOOKUP* lu = X509_LOOKUP_new(m);
+  if (lu == nullptr) return nullptr;
+  lu->store_ctx = v;
+  if (sk_push(sk, reinterpret_cast<char*>(lu)) == 0) {
+    X509_LOOKUP_free(lu);
+    return nullptr;
+  }
+  return lu;
+}
+
+int X509_STORE_add_cert(X509_STORE* ctx, X509* x) {
+  if (x == nullptr) return 0;
+  auto* obj = static_cast<X509_OBJECT*>(MORVANE_malloc(sizeof(X509_OBJECT)));
+  if (obj == nullptr) {
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
+                  __LINE__);
+    return 0;
+  }
+  obj->type = X509_LU_X509;
+  obj->data.x509 = x;
+  return add_object(ctx, obj, X509_F_X509_STORE_ADD_CERT);
+}
+
+int X509_STORE_add_crl(X509_STORE* ctx, X509_CRL* x) {
+  if (x == nullptr) return 0;
+  auto* obj = static_cast<X509_OBJECT*>(MORVANE_malloc(sizeof(X509_OBJECT)));
+  if (obj == nullptr) {
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, ERR_R_MALLOC_FAILURE, __FILE__,
+                  __LINE__);
+    return 0;
+  }
+  obj->type = X509_LU_CRL;
+  obj->data.crl = x;
+  return add_object(ctx, obj, X509_F_X509_STORE_ADD_CRL);
+}
+
+int X509_STORE_get_by_subject(X509_STORE_CTX* vs, int type, X509_NAME* name,
+                              X509_OBJECT* ret) {
+  X509_STORE* ctx = vs->ctx;
+  if (ctx == nullptr) return 0;  // a context without store finds nothing
+  X509_OBJECT stmp;
+  X509_OBJECT* tmp;
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+    tmp = X509_OBJECT_retrieve_by_subject(ctx->objs, type, name);
+  }
+  if (tmp == nullptr) {
+    STACK* methods = ctx->get_cert_methods;
+    // A lookup that asked to be retried is asked first next time.
+    if (vs->current_method < 0 || vs->current_method >= sk_num(methods)) vs->current_method = 0;
+    for (int i = vs->current_method; i < sk_num(methods); i++) {
+      auto* lu = reinterpret_cast<X509_LOOKUP*>(sk_value(methods, i));
+      const int j = X509_LOOKUP_by_subject(lu, type, name, &stmp);
+      if (j < 0) {
+        vs->current_method = i;
+        return j;
+      }
+      if (j > 0) {
+        tmp = &stmp;
+        break;
+      }
+    }
+    vs->current_method = 0;
+    if (tmp == nullptr) return 0;
+  }
+  ret->type = tmp->type;
+  ret->data.ptr = tmp->data.ptr;
+  X509_OBJECT_up_ref_count(ret);
+  return 1;
+}
+
+int X509_STORE_CTX_get1_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x) {
+  X509_NAME* xn = X509_get_issuer_name(x);
+  X509_OBJECT obj;
+  obj.type = 0;
+  obj.data.ptr = nullptr;
+  const int ok = X509_STORE_get_by_subject(ctx, X509_LU_X509, xn, &obj);
+  if (ok != 1) {
+    if (ok == X509_LU_RETRY) {
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_CTX_GET1_ISSUER, X509_R_SHOULD_RETRY,
+                    __FILE__, __LINE__);
+      return -1;
+    }
+    return ok == X509_LU_FAIL ? 0 : -1;
+  }
+  if (ctx->check_issued(ctx, x, obj.data.x509)) {
+    *issuer = obj.data.x509;
+    return 1;
+  }
+  X509_OBJECT_free_contents(&obj);
+
+  int ret = 0;
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+  int idx = X509_OBJECT_idx_by_subject(ctx->ctx->objs, X509_LU_X509, xn);
+  if (idx == -1) return 0;
+  for (int i = idx; i < sk_num(ctx->ctx->objs); i++) {
+    auto* pobj = reinterpret_cast<X509_OBJECT*>(sk_value(ctx->ctx->objs, i));
+    if (pobj->type != X509_LU_X509) break;
+    if (X509_NAME_cmp(xn, X509_get_subject_name(pobj->data.x509)) != 0) break;
+    if (ctx->check_issued(ctx, x, pobj->data.x509)) {
+      *issuer = pobj->data.x509;
+      CRYPTO_add(&(*issuer)->references, 1, CRYPTO_LOCK_X509);
+      ret = 1;
+      break;
+    }
+  }
+  return ret;
+}
+
+int X509_STORE_set_flags(X509_STORE* ctx, unsigned long flags) {
+  return X509_VERIFY_PARAM_set_flags(ctx->param, flags);
+}
+
+int X509_STORE_set_depth(X509_STORE* ctx, int depth) {
+  X509_VERIFY_PARAM_set_depth(ctx->param, depth);
+  return 1;
+}
+
+int X509_STORE_set_purpose(X509_STORE* ctx, int purpose) {
+  return X509_VERIFY_PARAM_set_purpose(ctx->param, purpose);
+}
+
+int X509_STORE_set_trust(X509_STORE* ctx, int trust) {
+  return X509_VERIFY_PARAM_set_trust(ctx->param, trust);
+}
+
+int X509_STORE_set1_param(X509_STORE* ctx, X509_VERIFY_PARAM* param) {
+  return X509_VERIFY_PARAM_set1(ctx->param, param);
+}
+
+/* ---- lookups ---- */
+
+X509_LOOKUP* X509_LOOKUP_new(X509_LOOKUP_METHOD* method) {
+  auto* ret = static_cast<X509_LOOKUP*>(MORVANE_malloc(sizeof(X509_LOOKUP)));
+  if (ret == nullptr) return nullptr;
+  memset(ret, 0, sizeof(*ret));
+  ret->method = method;
+  if (method != nullptr && method->new_item != nullptr && method->new_item(ret) == 0) {
+    MORVANE_free(ret);
+    return nullptr;
+  }
+  return ret;
+}
+
+void X509_LOOKUP_free(X509_LOOKUP* ctx) {
+  if (ctx == nullptr) return;
+  if (ctx->method != nullptr && ctx->method->free != nullptr) ctx->method->free(ctx);
+  MORVANE_free(ctx);
+}
+
+int X509_LOOKUP_init(X509_LOOKUP* ctx) {
+  if (ctx->method == nullptr) return 0;
+  if (ctx->method->init == nullptr) return 1;
+  return ctx->method->init(ctx);
+}
+
+int X509_LOOKUP_shutdown(X509_LOOKUP* ctx) {
+  if (ctx->method == nullptr) return 0;
+  if (ctx->method->shutdown == nullptr) return 1;
+  return ctx->method->shutdown(ctx);
+}
+
+int X509_LOOKUP_ctrl(X509_LOOKUP* ctx, int cmd, const char* argc, long argl, char** ret) {
+  if (ctx->method == nullptr) return -1;
+  if (ctx->method->ctrl == nullptr) return 1;
+  return ctx->method->ctrl(ctx, cmd, argc, argl, ret);
+}
+
+int X509_LOOKUP_by_subject(X509_LOOKUP* ctx, int type, X509_NAME* name, X509_OBJECT* ret) {
+  if (ctx->method == nullptr || ctx->method->get_by_subject == nullptr) return 0;
+  if (ctx->skip) return 0;
+  return ctx->method->get_by_subject(ctx, type, name, ret);
+}
+
+int X509_LOOKUP_by_issuer_serial(X509_LOOKUP* ctx, int type, X509_NAME* name,
+                                 ASN1_INTEGER* serial, X509_OBJECT* ret) {
+  if (ctx->method == nullptr || ctx->method->get_by_issuer_serial == nullptr) return 0;
+  return ctx->method->get_by_issuer_serial(ctx, type, name, serial, ret);
+}
+
+int X509_LOOKUP_by_fingerprint(X509_LOOKUP* ctx, int type, unsigned char* bytes, int len,
+                               X509_OBJECT* ret) {
+  if (ctx->method == nullptr || ctx->method->get_by_fingerprint == nullptr) return 0;
+  return ctx->method->get_by_fingerprint(ctx, type, bytes, len, ret);
+}
+
+int X509_LOOKUP_by_alias(X509_LOOKUP* ctx, int type, char* str, int len, X509_OBJECT* ret) {
+  if (ctx->method == nullptr || ctx->method->get_by_alias == nullptr) return 0;
+  return ctx->method->get_by_alias(ctx, type, str, len, ret);
+}

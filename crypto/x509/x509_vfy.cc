@@ -1,0 +1,920 @@
+// Chain verification: the verification context, chain building through the
+// untrusted list and the store, the extension, trust, revocation, signature,
+// time and policy checks, and the time comparison they use.
+
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <morvane/asn1.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
+
+#include "internal/lock.h"
+#include <morvane/x509v3.h>
+
+namespace {
+
+void put_error(int func, int reason, int line) {
+  ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, line);
+}
+
+X509* chain_at(X509_STORE_CTX* ctx, int i) {
+  return reinterpret_cast<X509*>(sk_value(ctx->chain, i));
+}
+
+// Computes the certificate's cached facts (once).
+void cache_facts(X509* x) {
+  X509_check_purpose(x, -1, 0);
+}
+
+int null_callback(int ok, X509_STORE_CTX* /*e*/) {
+  return ok;
+}
+
+time_t* check_moment(X509_STORE_CTX* ctx) {
+  return (ctx->param->flags & X509_V_FLAG_USE_CHECK_TIME) ? &ctx->param->check_time : nullptr;
+}
+
+// Reports error e about certificate x at depth; the callback's answer.
+int report(X509_STORE_CTX* ctx, int e, int depth, X509* x) {
+  ctx->error = e;
+  ctx->error_depth = depth;
+  ctx->current_cert = x;
+  return ctx->verify_cb(0, ctx);
+}
+
+int check_issued(X509_STORE_CTX* ctx, X509* x, X509* issuer) {
+  const int ret = X509_check_issued(issuer, x);
+  if (ret == X509_V_OK) return 1;
+  if (!(ctx->param->flags & X509_V_FLAG_CB_ISSUER_CHECK)) return 0;
+  ctx->error = ret;
+  ctx->current_cert = x;
+  ctx->current_issuer = issuer;
+  return ctx->verify_cb(0, ctx);
+}
+
+X509* find_issuer(X509_STORE_CTX* ctx, STACK* sk, X509* x) {
+  for (int i = 0; i < sk_num(sk); i++) {
+    auto* issuer = reinterpret_cast<X509*>(sk_value(sk, i));
+    if (ctx->check_issued(ctx, x, issuer)) return issuer;
+  }
+  return nullptr;
+}
+
+int get_issuer_sk(X509** issuer, X509_STORE_CTX* ctx, X509* x) {
+  *issuer = find_issuer(ctx, static_cast<STACK*>(ctx->other_ctx), x);
+  if (*issuer == nullptr) return 0;
+  CRYPTO_add(&(*issuer)->references, 1, CRYPTO_LOCK_X509);
+  return 1;
+}
+
+bool proxies_allowed(X509_STORE_CTX* ctx) {
+  if (ctx->param->flags & X509_V_FLAG_ALLOW_PROXY_CERTS) return true;
+  // The environment is not trusted in a set-user-id process.
+  if (MORVANE_issetugid()) return false;
+  return getenv("MORVANE_ALLOW_PROXY_CERTS") != nullptr;
+}
+
+int check_chain_extensions(X509_STORE_CTX* ctx) {
+  const bool allow_proxy = proxies_allowed(ctx);
+  const unsigned long flags = ctx->param->flags;
+  const int purpose = ctx->param->purpose;
+  int must_be_ca = -1;
+  int proxy_path_length = 0;
+  int plen = 0;
+  for (int i = 0; i < ctx->last_untrusted; i++) {
+    X509* x = chain_at(ctx, i);
+    cache_facts(x);
+    if (!(flags & X509_V_FLAG_IGNORE_CRITICAL) && (x->ex_flags & EXFLAG_CRITICAL)) {
+      if (!report(ctx, X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION, i, x)) return 0;
+    }
+    // Bad path lengths, proxies that are CAs, repeated or undecodable
+    // constraint extensions: the certificate's restrictions are unknown.
+    if (x->ex_flags & EXFLAG_INVALID) {
+      if (!report(ctx, X509_V_ERR_INVALID_EXTENSION, i, x)) return 0;
+    }
+    if (!allow_proxy && (x->ex_flags & EXFLAG_PROXY)) {
+      if (!report(ctx, X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED, i, x)) return 0;
+    }
+    const int ret = X509_check_ca(x);
+    bool bad_ca = false;
+    int ca_error = X509_V_ERR_INVALID_CA;
+    switch (must_be_ca) {
+      case -1:
+        bad_ca = (flags & X509_V_FLAG_X509_STRICT) && ret != 1 && ret != 0;
+        break;
+      case 0:
+        bad_ca = ret != 0;
+        ca_error = X509_V_ERR_INVALID_NON_CA;
+        break;
+      default:
+        bad_ca = ret == 0 || ((flags & X509_V_FLAG_X509_STRICT) && ret != 1);
+        break;
+    }
+    if (bad_ca && !report(ctx, ca_error, i, x)) return 0;
+    if (purpose > 0) {
+      const int r = X509_check_purpose(x, purpose, must_be_ca > 0);
+      if (r == 0 || ((flags & X509_V_FLAG_X509_STRICT) && r != 1)) {
+        if (!report(ctx, X509_V_ERR_INVALID_PURPOSE, i, x)) return 0;
+      }
+    }
+    const bool self_issued = (x->ex_flags & EXFLAG_SI) != 0;
+    if (i > 1 && !self_issued && x->ex_pathlen != -1 &&
+        plen > x->ex_pathlen + proxy_path_length + 1) {
+      if (!report(ctx, X509_V_ERR_PATH_LENGTH_EXCEEDED, i, x)) return 0;
+    }
+    if (!self_issued) plen++;
+    if (x->ex_flags & EXFLAG_PROXY) {
+      if (x->ex_pcpathlen != -1 && i > x->ex_pcpathlen) {
+        if (!report(ctx, X509_V_ERR_PROXY_PATH_LENGTH_EXCEEDED, i, x)) return 0;
+      }
+      proxy_path_length++;
+      must_be_ca = 0;
+    } else {
+      must_be_ca = 1;
+    }
+  }
+  return 1;
+}
+
+int check_trust(X509_STORE_CTX* ctx) {
+  const int i = sk_num(ctx->chain) - 1;
+  X509* x = chain_at(ctx, i);
+  const int ok = X509_check_trust(x, ctx->param->trust, 0);
+  if (ok == X509_TRUST_TRUSTED) return 1;
+  return report(ctx, ok == X509_TRUST_REJECTED ? X509_V_ERR_CERT_REJECTED : X509_V_ERR_CERT_UNTRUSTED,
+                i, x);
+}
+
+int check_crl_time(X509_STORE_CTX* ctx, X509_CRL* crl, bool notify) {
+  ctx->current_crl = crl;
+  time_t* ptime = check_moment(ctx);
+  int i = X509_cmp_time(crl->crl->lastUpdate, ptime);
+  if (i == 0 || i > 0) {
+    ctx->error = i == 0 ? X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD : X509_V_ERR_CRL_NOT_YET_VALID;
+    if (!notify || !ctx->verify_cb(0, ctx)) return 0;
+  }
+  if (crl->crl->nextUpdate != nullptr) {
+    i = X509_cmp_time(crl->crl->nextUpdate, ptime);
+    if (i == 0 || i < 0) {
+      ctx->error = i == 0 ? X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD : X509_V_ERR_CRL_HAS_EXPIRED;
+      if (!notify || !ctx->verify_cb(0, ctx)) return 0;
+    }
+  }
+  ctx->current_crl = nullptr;
+  return 1;
+}
+
+// The first CRL of the list by that issuer that is in time; else the last
+// one by that issuer (a near match).
+int get_crl_sk(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509_NAME* nm, STACK* crls) {
+  X509_CRL* best = nullptr;
+  for (int i = 0; i < sk_num(crls); i++) {
+    auto* crl = reinterpret_cast<X509_CRL*>(sk_value(crls, i));
+    if (X509_NAME_cmp(nm, crl->crl->issuer) != 0) continue;
+    if (check_crl_time(ctx, crl, false)) {
+      *pcrl = crl;
+      CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
+      return 1;
+    }
+    best = crl;
+  }
+  if (best != nullptr) {
+    *pcrl = best;
+    CRYPTO_add(&best->references, 1, CRYPTO_LOCK_X509_CRL);
+  }
+  return 0;
+}
+
+int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
+  X509_NAME* nm = X509_get_issuer_name(x);
+  X509_CRL* near = nullptr;
+  if (ctx->crls != nullptr) {
+    if (get_crl_sk(ctx, &near, nm, ctx->crls)) {
+      *pcrl = near;
+      return 1;
+    }
+  }
+  X509_OBJECT xobj;
+  if (X509_STORE_get_by_subject(ctx, X509_LU_CRL, nm, &xobj) == 1) {
+    X509_CRL_free(near);
+    *pcrl = xobj.data.crl;
+    return 1;
+  }
+  if (near != nullptr) {
+    *pcrl = near;
+    return 1;
+  }
+  return 0;
+}
+
+int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
+  const int cnum = ctx->error_depth;
+  const int chnum = sk_num(ctx->chain) - 1;
+  X509* issuer;
+  if (cnum < chnum) {
+    issuer = chain_at(ctx, cnum + 1);
+  } else {
+    issuer = chain_at(ctx, chnum);
+    if (!ctx->check_issued(ctx, issuer, issuer)) {
+      ctx->error = X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER;
+      if (!ctx->verify_cb(0, ctx)) return 0;
+    }
+  }
+  cache_facts(issuer);
+  if ((issuer->ex_flags & EXFLAG_KUSAGE) && !(issuer->ex_kusage & KU_CRL_SIGN)) {
+    ctx->error = X509_V_ERR_KEYUSAGE_NO_CRL_SIGN;
+    if (!ctx->verify_cb(0, ctx)) return 0;
+  }
+  EVP_PKEY* ikey = X509_get_pubkey(issuer);
+  int ok;
+  if (ikey == nullptr) {
+    ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
+    ok = ctx->verify_cb(0, ctx);
+  } else {
+    ok = 1;
+    if (X509_CRL_verify(crl, ikey) <= 0) {
+      ctx->error = X509_V_ERR_CRL_SIGNATURE_FAILURE;
+      ok = ctx->verify_cb(0, ctx);
+    }
+  }
+  if (ok) ok = check_crl_time(ctx, crl, true);
+  EVP_PKEY_free(ikey);
+  return ok;
+}
+
+int cert_crl(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
+  STACK* revoked = crl->crl->revoked;
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_CRL);
+    if (!sk_is_sorted(revoked)) sk_sort(revoked);
+  }
+  X509_REVOKED rtmp;
+  memset(&rtmp, 0, sizeof(rtmp));
+  rtmp.serialNumber = X509_get_serialNumber(x);
+  if (sk_find(revoked, reinterpret_cast<char*>(&rtmp)) >= 0) {
+    ctx->error = X509_V_ERR_CERT_REVOKED;
+    if (!ctx->verify_cb(0, ctx)) return 0;
+  }
+  if (ctx->param->flags & X509_V_FLAG_IGNORE_CRITICAL) return 1;
+  STACK* exts = crl->crl->extensions;
+  for (int i = 0; i < sk_num(exts); i++) {
+    auto* ext = reinterpret_cast<X509_EXTENSION*>(sk_value(exts, i));
+    if (ext->critical > 0) {
+      ctx->error = X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION;
+      return ctx->verify_cb(0, ctx) ? 1 : 0;
+    }
+  }
+  return 1;
+}
+
+int check_cert(X509_STORE_CTX* ctx) {
+  X509* x = chain_at(ctx, ctx->error_depth);
+  ctx->current_cert = x;
+  X509_CRL* crl = nullptr;
+  if (!ctx->get_crl(ctx, &crl, x)) {
+    ctx->error = X509_V_ERR_UNABLE_TO_GET_CRL;
+    return ctx->verify_cb(0, ctx);
+  }
+  ctx->current_crl = crl;
+  int ok = ctx->check_crl(ctx, crl);
+  if (ok) ok = ctx->cert_crl(ctx, crl, x);
+  ctx->current_crl = nullptr;
+  X509_CRL_free(crl);
+  return ok;
+}
+
+int check_revocation(X509_STORE_CTX* ctx) {
+  if (!(ctx->param->flags & X509_V_FLAG_CRL_CHECK)) return 1;
+  const int last =
+      (ctx->param->flags & X509_V_FLAG_CRL_CHECK_ALL) ? sk_num(ctx->chain) - 1 : 0;
+  for (int i = 0; i <= last; i++) {
+    ctx->error_depth = i;
+    if (!check_cert(ctx)) return 0;
+  }
+  return 1;
+}
+
+int check_policy(X509_STORE_CTX* ctx) {
+  const int ret = X509_policy_check(&ctx->tree, &ctx->explicit_policy, ctx->chain,
+                                    ctx->param->policies,
+                                    static_cast<unsigned int>(ctx->param->flags));
+  if (ret == 0) {
+    put_error(X509_F_CHECK_POLICY, ERR_R_MALLOC_FAILURE, __LINE__);
+    return 0;
+  }
+  if (ret == -1) {
+    // Invalid or inconsistent policy extensions, the target's own included.
+    bool marked = false;
+    for (int i = 0; i < sk_num(ctx->chain); i++) {
+      X509* x = chain_at(ctx, i);
+      if (!(x->ex_flags & EXFLAG_INVALID_POLICY)) continue;
+      marked = true;
+      ctx->current_cert = x;
+      ctx->error = X509_V_ERR_INVALID_POLICY_EXTENSION;
+      if (!ctx->verify_cb(0, ctx)) return 0;
+    }
+    if (!marked) {
+      ctx->current_cert = nullptr;
+      ctx->error = X509_V_ERR_INVALID_POLICY_EXTENSION;
+      return ctx->verify_cb(0, ctx);
+    }
+    return 1;
+  }
+  if (ret == -2) {
+    ctx->current_cert = nullptr;
+    ctx->error = X509_V_ERR_NO_EXPLICIT_POLICY;
+    return ctx->verify_cb(0, ctx);
+  }
+  if (ret < 0) {
+    // The tree grew past its node limit: no policy result can be given.
+    ctx->current_cert = nullptr;
+    ctx->error = X509_V_ERR_INVALID_POLICY_EXTENSION;
+    return ctx->verify_cb(0, ctx);
+  }
+  if (ctx->param->flags & X509_V_FLAG_NOTIFY_POLICY) {
+    ctx->current_cert = nullptr;
+    ctx->error = X509_V_OK;
+    if (!ctx->verify_cb(2, ctx)) return 0;
+  }
+  return 1;
+}
+
+int check_cert_time(X509_STORE_CTX* ctx, X509* x) {
+  time_t* ptime = check_moment(ctx);
+  X509_VAL* v = x->cert_info->validity;
+  int i = X509_cmp_time(v->notBefore, ptime);
+  if (i == 0 || i > 0) {
+    ctx->error = i == 0 ? X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD : X509_V_ERR_CERT_NOT_YET_VALID;
+    ctx->current_cert = x;
+    if (!ctx->verify_cb(0, ctx)) return 0;
+  }
+  i = X509_cmp_time(v->notAfter, ptime);
+  if (i == 0 || i < 0) {
+    ctx->error = i == 0 ? X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD : X509_V_ERR_CERT_HAS_EXPIRED;
+    ctx->current_cert = x;
+    if (!ctx->verify_cb(0, ctx)) return 0;
+  }
+  return 1;
+}
+
+int internal_verify(X509_STORE_CTX* ctx) {
+  int n = sk_num(ctx->chain) - 1;
+  ctx->error_depth = n;
+  X509* xi = chain_at(ctx, n);
+  X509* xs;
+  if (ctx->check_issued(ctx, xi, xi)) {
+    xs = xi;
+  } else {
+    if (n <= 0) {
+      ctx->error = X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE;
+      ctx->current_cert = xi;
+      return ctx->verify_cb(0, ctx);
+    }
+    n--;
+    ctx->error_depth = n;
+    xs = chain_at(ctx, n);
+  }
+  while (n >= 0) {
+    ctx->error_depth = n;
+    if (!xs->valid && (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE))) {
+      EVP_PKEY* pkey = X509_get_pubkey(xi);
+      if (pkey == nullptr) {
+        ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
+        ctx->current_cert = xi;
+        if (!ctx->verify_cb(0, ctx)) return 0;
+      } else if (X509_verify(xs, pkey) <= 0) {
+        ctx->error = X509_V_ERR_CERT_SIGNATURE_FAILURE;
+        ctx->current_cert = xs;
+        if (!ctx->verify_cb(0, ctx)) {
+          EVP_PKEY_free(pkey);
+          return 0;
+        }
+      } else {
+        // Only a signature that verified spares later runs the check: one
+        // that a lenient callback accepted is checked again next time.
+        xs->valid = 1;
+      }
+      EVP_PKEY_free(pkey);
+    }
+    if (!check_cert_time(ctx, xs)) return 0;
+    ctx->current_issuer = xi;
+    ctx->current_cert = xs;
+    if (!ctx->verify_cb(1, ctx)) return 0;
+    n--;
+    if (n >= 0) {
+      xi = xs;
+      xs = chain_at(ctx, n);
+    }
+  }
+  return 1;
+}
+
+// The chain building and checks of X509_verify_cert, with the working copy
+// of the untrusted list and the saved self-signed certificate that the
+// caller releases.
+int build_and_check(X509_STORE_CTX* ctx, STACK** sktmp, X509** chain_ss) {
+  int (*cb)(int, X509_STORE_CTX*) = ctx->verify_cb;
+  const int depth = ctx->param->depth;
+  bool bad_chain = false;
+
+  if (ctx->chain == nullptr) {
+    ctx->chain = sk_new_null();
+    if (ctx->chain == nullptr || sk_push(ctx->chain, reinterpret_cast<char*>(ctx->cert)) == 0) {
+      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+      return 0;
+    }
+    CRYPTO_add(&ctx->cert->references, 1, CRYPTO_LOCK_X509);
+    ctx->last_untrusted = 1;
+  }
+  if (ctx->untrusted != nullptr) {
+    *sktmp = sk_dup(ctx->untrusted);
+    if (*sktmp == nullptr) {
+      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+      return 0;
+    }
+  }
+
+  int num = sk_num(ctx->chain);
+  X509* x = chain_at(ctx, num - 1);
+  for (;;) {
+    if (depth < num) break;
+    if (ctx->check_issued(ctx, x, x)) break;
+    if (ctx->untrusted == nullptr) break;
+    X509* xtmp = find_issuer(ctx, *sktmp, x);
+    if (xtmp == nullptr) break;
+    if (sk_push(ctx->chain, reinterpret_cast<char*>(xtmp)) == 0) {
+      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+      return 0;
+    }
+    CRYPTO_add(&xtmp->references, 1, CRYPTO_LOCK_X509);
+    sk_delete_ptr(*sktmp, reinterpret_cast<char*>(xtmp));
+    ctx->last_untrusted++;
+    x = xtmp;
+    num++;
+  }
+
+  // The top: a lone self-signed target must be the store's own copy; a
+  // self-signed top of a longer chain is set aside until the store has
+  // had its say.
+  x = chain_at(ctx, num - 1);
+  if (ctx->check_issued(ctx, x, x)) {
+    if (sk_num(ctx->chain) == 1) {
+      X509* xtmp = nullptr;
+      const int ok = ctx->get_issuer(&xtmp, ctx, x);
+      if (ok <= 0 || X509_cmp(x, xtmp) != 0) {
+        if (ok > 0) X509_free(xtmp);
+        ctx->error = X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT;
+        ctx->current_cert = x;
+        ctx->error_depth = 0;
+        bad_chain = true;
+        if (!cb(0, ctx)) return 0;
+      } else {
+        X509_free(x);
+        x = xtmp;
+        sk_set(ctx->chain, 0, reinterpret_cast<char*>(x));
+        ctx->last_untrusted = 0;
+      }
+    } else {
+      *chain_ss = reinterpret_cast<X509*>(sk_pop(ctx->chain));
+      ctx->last_untrusted--;
+      num--;
+      x = chain_at(ctx, num - 1);
+    }
+  }
+
+  for (;;) {
+    if (depth < num) break;
+    if (ctx->check_issued(ctx, x, x)) break;
+    X509* xtmp = nullptr;
+    const int ok = ctx->get_issuer(&xtmp, ctx, x);
+    if (ok < 0) return ok;
+    if (ok == 0) break;
+    x = xtmp;
+    if (sk_push(ctx->chain, reinterpret_cast<char*>(x)) == 0) {
+      X509_free(xtmp);
+      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+      return 0;
+    }
+    num++;
+  }
+
+  if (!ctx->check_issued(ctx, x, x)) {
+    if (*chain_ss == nullptr || !ctx->check_issued(ctx, x, *chain_ss)) {
+      ctx->error = ctx->last_untrusted >= num ? X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+                                              : X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT;
+      ctx->current_cert = x;
+    } else {
+      if (sk_push(ctx->chain, reinterpret_cast<char*>(*chain_ss)) == 0) {
+        put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+        return 0;
+      }
+      num++;
+      ctx->last_untrusted = num;
+      ctx->current_cert = *chain_ss;
+      ctx->error = X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN;
+      *chain_ss = nullptr;
+    }
+    ctx->error_depth = num - 1;
+    bad_chain = true;
+    if (!cb(0, ctx)) return 0;
+  }
+
+  if (!check_chain_extensions(ctx)) return 0;
+  if (ctx->param->trust > 0 && !check_trust(ctx)) return 0;
+  X509_get_pubkey_parameters(nullptr, ctx->chain);
+  if (!ctx->check_revocation(ctx)) return 0;
+  const int ok = ctx->verify != nullptr ? ctx->verify(ctx) : internal_verify(ctx);
+  if (!ok) return 0;
+  if (!bad_chain && (ctx->param->flags & X509_V_FLAG_POLICY_CHECK)) {
+    return ctx->check_policy(ctx);
+  }
+  return 1;
+}
+
+// Digits at p[0], p[1] as a number, or -1.
+int two_digits(const unsigned char* p) {
+  if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9') return -1;
+  return (p[0] - '0') * 10 + (p[1] - '0');
+}
+
+}  // namespace
+
+/* ---- context ---- */
+
+X509_STORE_CTX* X509_STORE_CTX_new(void) {
+  auto* ctx = static_cast<X509_STORE_CTX*>(MORVANE_malloc(sizeof(X509_STORE_CTX)));
+  if (ctx == nullptr) {
+    put_error(X509_F_X509_STORE_CTX_NEW, ERR_R_MALLOC_FAILURE, __LINE__);
+    return nullptr;
+  }
+  memset(ctx, 0, sizeof(*ctx));
+  return ctx;
+}
+
+void X509_STORE_CTX_free(X509_STORE_CTX* ctx) {
+  if (ctx == nullptr) return;
+  X509_STORE_CTX_cleanup(ctx);
+  MORVANE_free(ctx);
+}
+
+int X509_STORE_CTX_init(X509_STORE_CTX* ctx, X509_STORE* store, X509* x509, STACK* chain) {
+  ctx->ctx = store;
+  ctx->current_method = 0;
+  ctx->cert = x509;
+  ctx->untrusted = chain;
+  ctx->crls = nullptr;
+  ctx->last_untrusted = 0;
+  ctx->other_ctx = nullptr;
+  ctx->valid = 0;
+  ctx->chain = nullptr;
+  ctx->error = 0;
+  ctx->explicit_policy = 0;
+  ctx->error_depth = 0;
+  ctx->current_cert = nullptr;
+  ctx->current_issuer = nullptr;
+  ctx->current_crl = nullptr;
+  ctx->tree = nullptr;
+  memset(&ctx->ex_data, 0, sizeof(ctx->ex_data));
+
+  ctx->param = X509_VERIFY_PARAM_new();
+  if (ctx->param == nullptr) {
+    put_error(X509_F_X509_STORE_CTX_INIT, ERR_R_MALLOC_FAILURE, __LINE__);
+    return 0;
+  }
+  int ret;
+  if (store != nullptr) {
+    ret = X509_VERIFY_PARAM_inherit(ctx->param, store->param);
+    ctx->verify_cb = store->verify_cb;
+    ctx->cleanup = store->cleanup;
+  } else {
+    ctx->param->inh_flags |= 0x1 | 0x10;  // take the defaults, once
+    ctx->cleanup = nullptr;
+    ctx->verify_cb = nullptr;
+    ret = 1;
+  }
+  if (ret) ret = X509_VERIFY_PARAM_inherit(ctx->param, X509_VERIFY_PARAM_lookup("default"));
+  if (ret == 0) {
+    X509_VERIFY_PARAM_free(ctx->param);
+    ctx->param = nullptr;
+    put_error(X509_F_X509_STORE_CTX_INIT, ERR_R_MALLOC_FAILURE, __LINE__);
+    return 0;
+  }
+
+  auto pick = [store](auto mine, auto fallback) { return store != nullptr && mine ? mine : fallback; };
+  ctx->check_issued = pick(store ? store->check_issued : nullptr, check_issued);
+  ctx->get_issuer = pick(store ? store->get_issuer : nullptr, X509_STORE_CTX_get1_issuer);
+  ctx->verify_cb = pick(store ? store->verify_cb : nullptr, null_callback);
+  ctx->verify = pick(store ? store->verify : nullptr, internal_verify);
+  ctx->check_revocation = pick(store ? store->check_revocation : nullptr, check_revocation);
+  ctx->get_crl = pick(store ? store->get_crl : nullptr, get_crl);
+  ctx->check_crl = pick(store ? store->check_crl : nullptr, check_crl);
+  ctx->cert_crl = pick(store ? store->cert_crl : nullptr, cert_crl);
+  ctx->check_policy = check_policy;
+
+  if (CRYPTO_new_ex_data(CRYPTO_EX_INDEX_X509_STORE_CTX, ctx, &ctx->ex_data) == 0) {
+    X509_VERIFY_PARAM_free(ctx->param);
+    ctx->param = nullptr;
+    put_error(X509_F_X509_STORE_CTX_INIT, ERR_R_MALLOC_FAILURE, __LINE__);
+    return 0;
+  }
+  return 1;
+}
+
+void X509_STORE_CTX_cleanup(X509_STORE_CTX* ctx) {
+  if (ctx->cleanup != nullptr) ctx->cleanup(ctx);
+  if (ctx->param != nullptr) {
+    X509_VERIFY_PARAM_free(ctx->param);
+    ctx->param = nullptr;
+  }
+  if (ctx->tree != nullptr) {
+    X509_policy_tree_free(ctx->tree);
+    ctx->tree = nullptr;
+  }
+  if (ctx->chain != nullptr) {
+    sk_pop_free(ctx->chain, [](void* p) { X509_free(static_cast<X509*>(p)); });
+    ctx->chain = nullptr;
+  }
+  CRYPTO_free_ex_data(CRYPTO_EX_INDEX_X509_STORE_CTX, ctx, &ctx->ex_data);
+  memset(&ctx->ex_data, 0, sizeof(ctx->ex_data));
+}
+
+int X509_verify_cert(X509_STORE_CTX* ctx) {
+  if (ctx->cert == nullptr) {
+    put_error(X509_F_X509_VERIFY_CERT, X509_R_NO_CERT_SET_FOR_US_TO_VERIFY, __LINE__);
+    return -1;
+  }
+  STACK* sktmp = nullptr;
+  X509* chain_ss = nullptr;
+  const int ok = build_and_check(ctx, &sktmp, &chain_ss);
+  if (ok <= 0 && ctx->chain != nullptr) X509_get_pubkey_parameters(nullptr, ctx->chain);
+  sk_free(sktmp);
+  X509_free(chain_ss);
+  return ok;
+}
+
+int X509_STORE_CTX_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func,
+                                    CRYPTO_EX_dup* dup_func, CRYPTO_EX_free* free_func) {
+  return CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_X509_STORE_CTX, argl, argp, new_func, dup_func,
+                                 free_func);
+}
+
+int X509_STORE_CTX_set_ex_data(X509_STORE_CTX* ctx, int idx, void* data) {
+  return CRYPTO_set_ex_data(&ctx->ex_data, idx, data);
+}
+
+void* X509_STORE_CTX_get_ex_data(X509_STORE_CTX* ctx, int idx) {
+  return CRYPTO_get_ex_data(&ctx->ex_data, idx);
+}
+
+int X509_STORE_CTX_get_error(X509_STORE_CTX* ctx) {
+  return ctx->error;
+}
+
+void X509_STORE_CTX_set_error(X509_STORE_CTX* ctx, int err) {
+  ctx->error = err;
+}
+
+int X509_STORE_CTX_get_error_depth(X509_STORE_CTX* ctx) {
+  return ctx->error_depth;
+}
+
+X509* X509_STORE_CTX_get_current_cert(X509_STORE_CTX* ctx) {
+  return ctx->current_cert;
+}
+
+STACK* X509_STORE_CTX_get_chain(X509_STORE_CTX* ctx) {
+  return ctx->chain;
+}
+
+STACK* X509_STORE_CTX_get1_chain(X509_STORE_CTX* ctx) {
+  if (ctx->chain == nullptr) return nullptr;
+  STACK* chain = sk_dup(ctx->chain);
+  if (chain == nullptr) return nullptr;
+  for (int i = 0; i < sk_num(chain); i++) {
+    CRYPTO_add(&reinterpret_cast<X509*>(sk_value(chain, i))->references, 1, CRYPTO_LOCK_X509);
+  }
+  return chain;
+}
+
+void X509_STORE_CTX_set_cert(X509_STORE_CTX* ctx, X509* x) {
+  ctx->cert = x;
+}
+
+void X509_STORE_CTX_set_chain(X509_STORE_CTX* ctx, STACK* sk) {
+  ctx->untrusted = sk;
+}
+
+void X509_STORE_CTX_set0_crls(X509_STORE_CTX* ctx, STACK* sk) {
+  ctx->crls = sk;
+}
+
+void X509_STORE_CTX_trusted_stack(X509_STORE_CTX* ctx, STACK* sk) {
+  ctx->other_ctx = sk;
+  ctx->get_issuer = get_issuer_sk;
+}
+
+void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX* ctx, int (*verify_cb)(int, X509_STORE_CTX*)) {
+  ctx->verify_cb = verify_cb;
+}
+
+void X509_STORE_CTX_set_flags(X509_STORE_CTX* ctx, unsigned long flags) {
+  X509_VERIFY_PARAM_set_flags(ctx->param, flags);
+}
+
+void X509_STORE_CTX_set_depth(X509_STORE_CTX* ctx, int depth) {
+  X509_VERIFY_PARAM_set_depth(ctx->param, depth);
+}
+
+void X509_STORE_CTX_set_time(X509_STORE_CTX* ctx, unsigned long /*flags*/, time_t t) {
+  X509_VERIFY_PARAM_set_time(ctx->param, t);
+}
+
+X509_VERIFY_PARAM* X509_STORE_CTX_get0_param(X509_STORE_CTX* ctx) {
+  return ctx->param;
+}
+
+void X509_STORE_CTX_set0_param(X509_STORE_CTX* ctx, X509_VERIFY_PARAM* param) {
+  X509_VERIFY_PARAM_free(ctx->param);
+  ctx->param = param;
+}
+
+int X509_STORE_CTX_set_default(X509_STORE_CTX* ctx, const char* name) {
+  const X509_VERIFY_PARAM* param = X509_VERIFY_PARAM_lookup(name);
+  if (param == nullptr) return 0;
+  return X509_VERIFY_PARAM_inherit(ctx->param, param);
+}
+
+X509_POLICY_TREE* X509_STORE_CTX_get0_policy_tree(X509_STORE_CTX* ctx) {
+  return ctx->tree;
+}
+
+int X509_STORE_CTX_get_explicit_policy(X509_STORE_CTX* ctx) {
+  return ctx->explicit_policy;
+}
+
+int X509_STORE_CTX_set_purpose(X509_STORE_CTX* ctx, int purpose) {
+  return X509_STORE_CTX_purpose_inherit(ctx, 0, purpose, 0);
+}
+
+int X509_STORE_CTX_set_trust(X509_STORE_CTX* ctx, int trust) {
+  return X509_STORE_CTX_purpose_inherit(ctx, 0, 0, trust);
+}
+
+int X509_STORE_CTX_purpose_inherit(X509_STORE_CTX* ctx, int def_purpose, int purpose,
+                                   int trust) {
+  if (purpose == 0) purpose = def_purpose;
+  if (purpose != 0) {
+    int idx = X509_PURPOSE_get_by_id(purpose);
+    if (idx == -1) {
+      put_error(X509_F_X509_STORE_CTX_PURPOSE_INHERIT, X509_R_UNKNOWN_PURPOSE_ID, __LINE__);
+      return 0;
+    }
+    X509_PURPOSE* ptmp = X509_PURPOSE_get0(idx);
+    if (X509_PURPOSE_get_trust(ptmp) == -1) {  // the default purpose decides
+      idx = X509_PURPOSE_get_by_id(def_purpose);
+      if (idx == -1) {
+        put_error(X509_F_X509_STORE_CTX_PURPOSE_INHERIT, X509_R_UNKNOWN_PURPOSE_ID, __LINE__);
+        return 0;
+      }
+      ptmp = X509_PURPOSE_get0(idx);
+    }
+    if (trust == 0) trust = X509_PURPOSE_get_trust(ptmp);
+  }
+  if (trust != 0 && X509_TRUST_get_by_id(trust) == -1) {
+    put_error(X509_F_X509_STORE_CTX_PURPOSE_INHERIT, X509_R_UNKNOWN_TRUST_ID, __LINE__);
+    return 0;
+  }
+  if (purpose != 0 && ctx->param->purpose == 0) ctx->param->purpose = purpose;
+  if (trust != 0 && ctx->param->trust == 0) ctx->param->trust = trust;
+  return 1;
+}
+
+/* ---- times ---- */
+
+int X509_cmp_current_time(ASN1_TIME* ctm) {
+  return X509_cmp_time(ctm, nullptr);
+}
+
+int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
+  if (ctm == nullptr || ctm->data == nullptr) return 0;
+  const unsigned char* str = ctm->data;
+  const unsigned char* const end = str + ctm->length;
+  // Both sides are compared as GeneralizedTime text, YYYYMMDDhhmmssZ: a
+  // UTCTime year below 50 is 20YY, else 19YY (RFC 5280, 4.1.2.5.1), and a
+  // moment outside 1950-2049 keeps its century.
+  char buff1[24];
+  char* p = buff1;
+  size_t head;
+  if (ctm->type == ASN1_UT_UTCTIME) {
+    if (ctm->length < 11 || ctm->length > 17) return 0;
+    head = 10;
+  } else {
+    if (ctm->length < 13) return 0;
+    head = 12;
+  }
+  for (size_t i = 0; i < head; i++) {
+    if (str[i] < '0' || str[i] > '9') return 0;
+  }
+  if (ctm->type == ASN1_UT_UTCTIME) {
+    const bool before_2000 = two_digits(str) >= 50;
+    *p++ = before_2000 ? '1' : '2';
+    *p++ = before_2000 ? '9' : '0';
+  }
+  memcpy(p, str, head);
+  p += head;
+  str += head;
+
+  if (str >= end) return 0;
+  if (*str == 'Z' || *str == '-' || *str == '+') {
+    *p++ = '0';
+    *p++ = '0';
+  } else {
+    if (end - str < 2 || two_digits(str) < 0) return 0;
+    *p++ = static_cast<char>(*str++);
+    *p++ = static_cast<char>(*str++);
+    if (str < end && *str == '.') {
+      str++;
+      while (str < end && *str >= '0' && *str <= '9') str++;
+    }
+  }
+  *p++ = 'Z';
+  *p = '\0';
+
+  long offset;
+  if (str >= end) return 0;
+  if (*str == 'Z') {
+    offset = 0;
+  } else {
+    if (*str != '+' && *str != '-') return 0;
+    if (end - str < 5) return 0;
+    const int hh = two_digits(str + 1);
+    const int mm = two_digits(str + 3);
+    if (hh < 0 || mm < 0) return 0;
+    offset = hh * 60L + mm;
+    if (*str == '-') offset = -offset;
+  }
+
+  // The digits are local time, UTC + offset: compare them with the moment
+  // moved by the same offset.
+  ASN1_TIME* atm = ASN1_STRING_type_new(ASN1_UT_GENERALIZEDTIME);
+  if (atm == nullptr) return 0;
+  if (X509_time_adj(atm, offset * 60, cmp_time) == nullptr || atm->data == nullptr) {
+    ASN1_STRING_free(atm);
+    return 0;
+  }
+  const int ret = strcmp(buff1, reinterpret_cast<const char*>(atm->data));
+  ASN1_STRING_free(atm);
+  return ret == 0 ? -1 : ret;
+}
+
+ASN1_TIME* X509_time_adj(ASN1_TIME* s, long adj, time_t* in_tm) {
+  time_t t = in_tm != nullptr ? *in_tm : time(nullptr);
+  t += adj;
+  if (s != nullptr) {
+    if (s->type == ASN1_UT_UTCTIME) return ASN1_UTCTIME_set(s, t);
+    if (s->type == ASN1_UT_GENERALIZEDTIME) return ASN1_GENERALIZEDTIME_set(s, t);
+  }
+  return ASN1_TIME_set(s, t);
+}
+
+int X509_get_pubkey_parameters(EVP_PKEY* pkey, STACK* chain) {
+  if (pkey != nullptr && !EVP_PKEY_missing_parameters(pkey)) return 1;
+  EVP_PKEY* ktmp = nullptr;
+  int j = 0;
+  for (int i = 0; i < sk_num(chain); i++) {
+    ktmp = X509_get_pubkey(reinterpret_cast<X509*>(sk_value(chain, i)));
+    if (ktmp == nullptr) {
+      put_error(X509_F_X509_GET_PUBKEY_PARAMETERS, X509_R_UNABLE_TO_GET_CERTS_PUBLIC_KEY,
+                __LINE__);
+      return 0;
+    }
+    if (!EVP_PKEY_missing_parameters(ktmp)) {
+      j = i;
+      break;
+    }
+    EVP_PKEY_free(ktmp);
+    ktmp = nullptr;
+  }
+  if (ktmp == nullptr) {
+    put_error(X509_F_X509_GET_PUBKEY_PARAMETERS, X509_R_UNABLE_TO_FIND_PARAMETERS_IN_CHAIN,
+              __LINE__);
+    return 0;
+  }
+  for (j--; j >= 0; j--) {
+    EVP_PKEY* ktmp2 = X509_get_pubkey(reinterpret_cast<X509*>(sk_value(chain, j)));
+    if (ktmp2 != nullptr) {
+      EVP_PKEY_copy_parameters(ktmp2, ktmp);
+      EVP_PKEY_free(ktmp2);
+    }
+  }
+  if (pkey != nullptr) EVP_PKEY_copy_parameters(pkey, ktmp);
+  EVP_PKEY_free(ktmp);
+  return 1;
+}

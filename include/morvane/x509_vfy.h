@@ -1,0 +1,386 @@
+/* Morvane: the certificate store, its lookup methods, and chain
+ * verification.
+ *
+ * An X509_STORE holds trusted certificates and revocation lists in a cache
+ * (guarded by static lock 11, CRYPTO_LOCK_X509_STORE) and a list of lookup
+ * methods that fill the cache on demand: a hashed certificate directory
+ * (files named <hash>.<n> for certificates and <hash>.r<n> for revocation
+ * lists, the hash being X509_NAME_hash of the name) and a certificate file.
+ * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
+ * chain from the target through the untrusted list and the store, checks
+ * the extensions, purposes and path lengths of the caller's part of the
+ * chain, trust, revocation, signatures, validity times and policies, and
+ * offers each problem (an X509_V_ERR_* code) to the verify callback, which
+ * may accept it.  Failing calls queue errors of library 11 (ERR_LIB_X509).
+ *
+ * Null arguments: X509_STORE_free, X509_LOOKUP_free and X509_STORE_CTX_free
+ * accept null; X509_STORE_add_cert and X509_STORE_add_crl give 0 for a null
+ * object; X509_load_cert_file, X509_load_crl_file and
+ * X509_load_cert_crl_file give 1 for a null file name;
+ * X509_STORE_load_locations takes a null file or directory (both null give
+ * 0); the lookup dispatchers give their "no method" result for a lookup
+ * without method; X509_STORE_CTX_init takes a null store, certificate and
+ * untrusted list; X509_cmp_time and X509_time_adj take a null moment (now)
+ * and X509_time_adj a null time (a new one); X509_get_pubkey_parameters
+ * takes a null key.  Elsewhere a valid object is needed.
+ *
+ * X509_verify_cert_error_string keeps the text of a code it has no text for
+ * ("error number N") in one buffer of the library, which the next such call
+ * overwrites. */
+#ifndef MORVANE_X509_VFY_H
+#define MORVANE_X509_VFY_H
+
+#include <time.h>
+
+#include <morvane/asn1.h>
+#include <morvane/crypto.h>
+#include <morvane/export.h>
+#include <morvane/stack.h>
+#include <morvane/types.h>
+#include <morvane/x509.h>
+
+MORVANE_BEGIN_DECLS
+
+/* Object types of the cache and of searches by name. */
+#define X509_LU_RETRY -1
+#define X509_LU_FAIL 0
+#define X509_LU_X509 1
+#define X509_LU_CRL 2
+#define X509_LU_PKEY 3
+
+/* Control commands of the lookup methods. */
+#define X509_L_FILE_LOAD 1
+#define X509_L_ADD_DIR 2
+
+/* File types of the loaders. */
+#define X509_FILETYPE_PEM 1
+#define X509_FILETYPE_ASN1 2
+#define X509_FILETYPE_DEFAULT 3
+
+/* One cached object: a certificate (type 1) or a revocation list (type 2),
+ * holding a counted reference to it. */
+typedef struct x509_object_st {
+  int type;
+  union {
+    char *ptr;
+    X509 *x509;
+    X509_CRL *crl;
+    EVP_PKEY *pkey;
+  } data;
+} X509_OBJECT;
+
+typedef struct x509_lookup_st X509_LOOKUP;
+typedef struct x509_lookup_method_st X509_LOOKUP_METHOD;
+
+/* The slots of a lookup method; a null slot is an operation not offered. */
+struct x509_lookup_method_st {
+  const char *name;
+  int (*new_item)(X509_LOOKUP *ctx);
+  void (*free)(X509_LOOKUP *ctx);
+  int (*init)(X509_LOOKUP *ctx);
+  int (*shutdown)(X509_LOOKUP *ctx);
+  int (*ctrl)(X509_LOOKUP *ctx, int cmd, const char *argc, long argl, char **ret);
+  int (*get_by_subject)(X509_LOOKUP *ctx, int type, X509_NAME *name, X509_OBJECT *ret);
+  int (*get_by_issuer_serial)(X509_LOOKUP *ctx, int type, X509_NAME *name,
+                              ASN1_INTEGER *serial, X509_OBJECT *ret);
+  int (*get_by_fingerprint)(X509_LOOKUP *ctx, int type, unsigned char *bytes, int len,
+                            X509_OBJECT *ret);
+  int (*get_by_alias)(X509_LOOKUP *ctx, int type, char *str, int len, X509_OBJECT *ret);
+};
+
+/* One lookup method attached to a store. */
+struct x509_lookup_st {
+  int init;
+  int skip; /* while non-zero, subject searches pass this lookup by */
+  X509_LOOKUP_METHOD *method;
+  char *method_data;
+  X509_STORE *store_ctx;
+};
+
+typedef int (*X509_STORE_verify_cb)(int ok, X509_STORE_CTX *ctx);
+
+/* The store.  The step slots replace the verifier's built-in steps when
+ * set; all are null after X509_STORE_new. */
+struct x509_store_st {
+  int cache;
+  STACK *objs; /* of X509_OBJECT */
+  STACK *get_cert_methods; /* of X509_LOOKUP */
+  X509_VERIFY_PARAM *param;
+  int (*verify)(X509_STORE_CTX *ctx);
+  int (*verify_cb)(int ok, X509_STORE_CTX *ctx);
+  int (*get_issuer)(X509 **issuer, X509_STORE_CTX *ctx, X509 *x);
+  int (*check_issued)(X509_STORE_CTX *ctx, X509 *x, X509 *issuer);
+  int (*check_revocation)(X509_STORE_CTX *ctx);
+  int (*get_crl)(X509_STORE_CTX *ctx, X509_CRL **crl, X509 *x);
+  int (*check_crl)(X509_STORE_CTX *ctx, X509_CRL *crl);
+  int (*cert_crl)(X509_STORE_CTX *ctx, X509_CRL *crl, X509 *x);
+  int (*cleanup)(X509_STORE_CTX *ctx);
+  CRYPTO_EX_DATA ex_data;
+  int references;
+};
+
+/* One verification run. */
+struct x509_store_ctx_st {
+  X509_STORE *ctx;
+  int current_method;
+  X509 *cert;
+  STACK *untrusted; /* of X509, borrowed */
+  STACK *crls;      /* of X509_CRL, lent */
+  X509_VERIFY_PARAM *param;
+  void *other_ctx;
+  int (*verify)(X509_STORE_CTX *ctx);
+  int (*verify_cb)(int ok, X509_STORE_CTX *ctx);
+  int (*get_issuer)(X509 **issuer, X509_STORE_CTX *ctx, X509 *x);
+  int (*check_issued)(X509_STORE_CTX *ctx, X509 *x, X509 *issuer);
+  int (*check_revocation)(X509_STORE_CTX *ctx);
+  int (*get_crl)(X509_STORE_CTX *ctx, X509_CRL **crl, X509 *x);
+  int (*check_crl)(X509_STORE_CTX *ctx, X509_CRL *crl);
+  int (*cert_crl)(X509_STORE_CTX *ctx, X509_CRL *crl, X509 *x);
+  int (*check_policy)(X509_STORE_CTX *ctx);
+  int (*cleanup)(X509_STORE_CTX *ctx);
+  int valid;
+  int last_untrusted;
+  STACK *chain; /* of X509, each holding a reference */
+  X509_POLICY_TREE *tree;
+  int explicit_policy;
+  int error_depth;
+  int error;
+  X509 *current_cert;
+  X509 *current_issuer;
+  X509_CRL *current_crl;
+  CRYPTO_EX_DATA ex_data;
+};
+
+/* Verification errors (X509_STORE_CTX_get_error). */
+#define X509_V_OK 0
+#define X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT 2
+#define X509_V_ERR_UNABLE_TO_GET_CRL 3
+#define X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE 4
+#define X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE 5
+#define X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY 6
+#define X509_V_ERR_CERT_SIGNATURE_FAILURE 7
+#define X509_V_ERR_CRL_SIGNATURE_FAILURE 8
+#define X509_V_ERR_CERT_NOT_YET_VALID 9
+#define X509_V_ERR_CERT_HAS_EXPIRED 10
+#define X509_V_ERR_CRL_NOT_YET_VALID 11
+#define X509_V_ERR_CRL_HAS_EXPIRED 12
+#define X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD 13
+#define X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD 14
+#define X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD 15
+#define X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD 16
+#define X509_V_ERR_OUT_OF_MEM 17
+#define X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT 18
+#define X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN 19
+#define X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY 20
+#define X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE 21
+#define X509_V_ERR_CERT_CHAIN_TOO_LONG 22
+#define X509_V_ERR_CERT_REVOKED 23
+#define X509_V_ERR_INVALID_CA 24
+#define X509_V_ERR_PATH_LENGTH_EXCEEDED 25
+#define X509_V_ERR_INVALID_PURPOSE 26
+#define X509_V_ERR_CERT_UNTRUSTED 27
+#define X509_V_ERR_CERT_REJECTED 28
+#define X509_V_ERR_SUBJECT_ISSUER_MISMATCH 29
+#define X509_V_ERR_AKID_SKID_MISMATCH 30
+#define X509_V_ERR_AKID_ISSUER_SERIAL_MISMATCH 31
+#define X509_V_ERR_KEYUSAGE_NO_CERTSIGN 32
+#define X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER 33
+#define X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION 34
+#define X509_V_ERR_KEYUSAGE_NO_CRL_SIGN 35
+#define X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION 36
+#define X509_V_ERR_INVALID_NON_CA 37
+#define X509_V_ERR_PROXY_PATH_LENGTH_EXCEEDED 38
+#define X509_V_ERR_KEYUSAGE_NO_DIGITAL_SIGNATURE 39
+#define X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED 40
+#define X509_V_ERR_INVALID_EXTENSION 41
+#define X509_V_ERR_INVALID_POLICY_EXTENSION 42
+#define X509_V_ERR_NO_EXPLICIT_POLICY 43
+#define X509_V_ERR_UNNESTED_RESOURCE 44
+#define X509_V_ERR_APPLICATION_VERIFICATION 50
+
+/* Verification flags (X509_VERIFY_PARAM_set_flags). */
+#define X509_V_FLAG_CB_ISSUER_CHECK 0x1
+#define X509_V_FLAG_USE_CHECK_TIME 0x2
+#define X509_V_FLAG_CRL_CHECK 0x4
+#define X509_V_FLAG_CRL_CHECK_ALL 0x8
+#define X509_V_FLAG_IGNORE_CRITICAL 0x10
+#define X509_V_FLAG_X509_STRICT 0x20
+#define X509_V_FLAG_ALLOW_PROXY_CERTS 0x40
+#define X509_V_FLAG_POLICY_CHECK 0x80
+#define X509_V_FLAG_EXPLICIT_POLICY 0x100
+#define X509_V_FLAG_INHIBIT_ANY 0x200
+#define X509_V_FLAG_INHIBIT_MAP 0x400
+#define X509_V_FLAG_NOTIFY_POLICY 0x800
+#define X509_V_FLAG_CHECK_SS_SIGNATURE 0x4000
+
+/* ---- objects -------------------------------------------------------------- */
+
+/* Adds a reference to the object's certificate (lock 3) or CRL (lock 6). */
+MORVANE_EXPORT void X509_OBJECT_up_ref_count(X509_OBJECT *a);
+/* Drops the object's reference; other types: nothing. */
+MORVANE_EXPORT void X509_OBJECT_free_contents(X509_OBJECT *a);
+/* Index of the first object of the type with that subject (certificate) or
+ * issuer (CRL) name in a stack of objects; -1 when none or for another
+ * type. */
+MORVANE_EXPORT int X509_OBJECT_idx_by_subject(STACK *h, int type, X509_NAME *name);
+MORVANE_EXPORT X509_OBJECT *X509_OBJECT_retrieve_by_subject(STACK *h, int type,
+                                                            X509_NAME *name);
+/* The cached object that counts as a duplicate of x: the CRL of the same
+ * issuer, or the same certificate; null when none. */
+MORVANE_EXPORT X509_OBJECT *X509_OBJECT_retrieve_match(STACK *h, X509_OBJECT *x);
+
+/* ---- store ---------------------------------------------------------------- */
+
+/* A new empty store with a new parameter block; null on failure. */
+MORVANE_EXPORT X509_STORE *X509_STORE_new(void);
+/* Shuts down and frees the lookups, the cached objects, the extra data and
+ * the parameters; null is accepted. */
+MORVANE_EXPORT void X509_STORE_free(X509_STORE *v);
+/* Adds a certificate or CRL (one new reference) to the cache under lock 11:
+ * 1, or 0 with "cert already in hash table" for a duplicate (the store is
+ * then unchanged). */
+MORVANE_EXPORT int X509_STORE_add_cert(X509_STORE *ctx, X509 *x);
+MORVANE_EXPORT int X509_STORE_add_crl(X509_STORE *ctx, X509_CRL *x);
+/* The store's lookup for method m, attached on first use; null on
+ * failure. */
+MORVANE_EXPORT X509_LOOKUP *X509_STORE_add_lookup(X509_STORE *v, X509_LOOKUP_METHOD *m);
+/* An object of the type by name, from the cache or else from the lookups
+ * (from the context's current method on): 1 found (ret holds a new
+ * reference), 0 none, negative when a lookup asked to be retried. */
+MORVANE_EXPORT int X509_STORE_get_by_subject(X509_STORE_CTX *vs, int type, X509_NAME *name,
+                                             X509_OBJECT *ret);
+/* The default issuer search of the verifier: 1 found (*issuer holds a
+ * reference), 0 none, -1 error. */
+MORVANE_EXPORT int X509_STORE_CTX_get1_issuer(X509 **issuer, X509_STORE_CTX *ctx, X509 *x);
+MORVANE_EXPORT int X509_STORE_set_flags(X509_STORE *ctx, unsigned long flags);
+MORVANE_EXPORT int X509_STORE_set_purpose(X509_STORE *ctx, int purpose);
+MORVANE_EXPORT int X509_STORE_set_trust(X509_STORE *ctx, int trust);
+MORVANE_EXPORT int X509_STORE_set_depth(X509_STORE *store, int depth);
+MORVANE_EXPORT int X509_STORE_set1_param(X509_STORE *ctx, X509_VERIFY_PARAM *pm);
+/* Attaches the file and directory methods with their default locations
+ * (the files named by SSL_CERT_FILE and SSL_CERT_DIR when set); a missing
+ * default leaves no error behind.  1, or 0 when a lookup cannot be
+ * attached. */
+MORVANE_EXPORT int X509_STORE_set_default_paths(X509_STORE *ctx);
+/* Loads a PEM file and/or adds a ':'-separated directory list: 1, or 0 on
+ * failure or when both are null. */
+MORVANE_EXPORT int X509_STORE_load_locations(X509_STORE *ctx, const char *file,
+                                             const char *dir);
+
+/* ---- lookups -------------------------------------------------------------- */
+
+/* The hashed-directory and file methods. */
+MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_hash_dir(void);
+MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_file(void);
+
+MORVANE_EXPORT X509_LOOKUP *X509_LOOKUP_new(X509_LOOKUP_METHOD *method);
+MORVANE_EXPORT void X509_LOOKUP_free(X509_LOOKUP *ctx);
+MORVANE_EXPORT int X509_LOOKUP_init(X509_LOOKUP *ctx);
+MORVANE_EXPORT int X509_LOOKUP_shutdown(X509_LOOKUP *ctx);
+MORVANE_EXPORT int X509_LOOKUP_ctrl(X509_LOOKUP *ctx, int cmd, const char *argc, long argl,
+                                    char **ret);
+MORVANE_EXPORT int X509_LOOKUP_by_subject(X509_LOOKUP *ctx, int type, X509_NAME *name,
+                                          X509_OBJECT *ret);
+MORVANE_EXPORT int X509_LOOKUP_by_issuer_serial(X509_LOOKUP *ctx, int type, X509_NAME *name,
+                                                ASN1_INTEGER *serial, X509_OBJECT *ret);
+MORVANE_EXPORT int X509_LOOKUP_by_fingerprint(X509_LOOKUP *ctx, int type,
+                                              unsigned char *bytes, int len,
+                                              X509_OBJECT *ret);
+MORVANE_EXPORT int X509_LOOKUP_by_alias(X509_LOOKUP *ctx, int type, char *str, int len,
+                                        X509_OBJECT *ret);
+
+#define X509_LOOKUP_load_file(x, name, type) \
+  X509_LOOKUP_ctrl((x), X509_L_FILE_LOAD, (name), (long)(type), NULL)
+#define X509_LOOKUP_add_dir(x, name, type) \
+  X509_LOOKUP_ctrl((x), X509_L_ADD_DIR, (name), (long)(type), NULL)
+
+/* Load the certificates (CRLs) of a PEM (type 1) or DER (type 2) file into
+ * the lookup's store: the number added, 0 on failure (a duplicate ends the
+ * loading, the ones added before it staying). */
+MORVANE_EXPORT int X509_load_cert_file(X509_LOOKUP *ctx, const char *file, int type);
+MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int type);
+/* Every certificate and CRL of a PEM file, counted whether added or not;
+ * other types go to X509_load_cert_file. */
+MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
+
+/* The default locations and the environment variables that replace them. */
+MORVANE_EXPORT const char *X509_get_default_cert_dir(void);
+MORVANE_EXPORT const char *X509_get_default_cert_file(void);
+MORVANE_EXPORT const char *X509_get_default_private_dir(void);
+MORVANE_EXPORT const char *X509_get_default_cert_dir_env(void);
+MORVANE_EXPORT const char *X509_get_default_cert_file_env(void);
+
+/* ---- verification context ------------------------------------------------- */
+
+MORVANE_EXPORT X509_STORE_CTX *X509_STORE_CTX_new(void);
+/* Prepares ctx for one run over x509 with the untrusted list chain: 1, or 0
+ * with "malloc failure". */
+MORVANE_EXPORT int X509_STORE_CTX_init(X509_STORE_CTX *ctx, X509_STORE *store, X509 *x509,
+                                       STACK *chain);
+MORVANE_EXPORT void X509_STORE_CTX_cleanup(X509_STORE_CTX *ctx);
+MORVANE_EXPORT void X509_STORE_CTX_free(X509_STORE_CTX *ctx);
+/* 1 verified (possibly with errors the callback accepted), 0 failed
+ * (X509_STORE_CTX_get_error says why), -1 without certificate, or the
+ * negative answer of an issuer lookup. */
+MORVANE_EXPORT int X509_verify_cert(X509_STORE_CTX *ctx);
+
+MORVANE_EXPORT int X509_STORE_CTX_get_ex_new_index(long argl, void *argp,
+                                                   CRYPTO_EX_new *new_func,
+                                                   CRYPTO_EX_dup *dup_func,
+                                                   CRYPTO_EX_free *free_func);
+MORVANE_EXPORT int X509_STORE_CTX_set_ex_data(X509_STORE_CTX *ctx, int idx, void *data);
+MORVANE_EXPORT void *X509_STORE_CTX_get_ex_data(X509_STORE_CTX *ctx, int idx);
+MORVANE_EXPORT int X509_STORE_CTX_get_error(X509_STORE_CTX *ctx);
+MORVANE_EXPORT void X509_STORE_CTX_set_error(X509_STORE_CTX *ctx, int s);
+MORVANE_EXPORT int X509_STORE_CTX_get_error_depth(X509_STORE_CTX *ctx);
+MORVANE_EXPORT X509 *X509_STORE_CTX_get_current_cert(X509_STORE_CTX *ctx);
+MORVANE_EXPORT STACK *X509_STORE_CTX_get_chain(X509_STORE_CTX *ctx);
+/* A new stack of the chain's certificates, each with a new reference; null
+ * without chain or on failure. */
+MORVANE_EXPORT STACK *X509_STORE_CTX_get1_chain(X509_STORE_CTX *ctx);
+MORVANE_EXPORT void X509_STORE_CTX_set_cert(X509_STORE_CTX *c, X509 *x);
+MORVANE_EXPORT void X509_STORE_CTX_set_chain(X509_STORE_CTX *c, STACK *sk);
+MORVANE_EXPORT void X509_STORE_CTX_set0_crls(X509_STORE_CTX *c, STACK *sk);
+/* Issuers come from sk (borrowed) instead of the store. */
+MORVANE_EXPORT void X509_STORE_CTX_trusted_stack(X509_STORE_CTX *ctx, STACK *sk);
+MORVANE_EXPORT void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX *ctx,
+                                                 int (*verify_cb)(int, X509_STORE_CTX *));
+MORVANE_EXPORT void X509_STORE_CTX_set_flags(X509_STORE_CTX *ctx, unsigned long flags);
+MORVANE_EXPORT void X509_STORE_CTX_set_depth(X509_STORE_CTX *ctx, int depth);
+/* The moment at which validity is judged; flags is not used. */
+MORVANE_EXPORT void X509_STORE_CTX_set_time(X509_STORE_CTX *ctx, unsigned long flags,
+                                            time_t t);
+MORVANE_EXPORT X509_VERIFY_PARAM *X509_STORE_CTX_get0_param(X509_STORE_CTX *ctx);
+/* Frees the current parameters and takes param. */
+MORVANE_EXPORT void X509_STORE_CTX_set0_param(X509_STORE_CTX *ctx, X509_VERIFY_PARAM *param);
+/* Inherits the named parameter set: 1, or 0 for an unknown name. */
+MORVANE_EXPORT int X509_STORE_CTX_set_default(X509_STORE_CTX *ctx, const char *name);
+MORVANE_EXPORT X509_POLICY_TREE *X509_STORE_CTX_get0_policy_tree(X509_STORE_CTX *ctx);
+MORVANE_EXPORT int X509_STORE_CTX_get_explicit_policy(X509_STORE_CTX *ctx);
+MORVANE_EXPORT int X509_STORE_CTX_set_purpose(X509_STORE_CTX *ctx, int purpose);
+MORVANE_EXPORT int X509_STORE_CTX_set_trust(X509_STORE_CTX *ctx, int trust);
+/* Stores purpose (def_purpose when 0) and trust (the purpose's when 0) in
+ * the parameters where still unset: 1, or 0 with "unknown purpose id" or
+ * "unknown trust id". */
+MORVANE_EXPORT int X509_STORE_CTX_purpose_inherit(X509_STORE_CTX *ctx, int def_purpose,
+                                                  int purpose, int trust);
+
+/* ---- times and texts ------------------------------------------------------ */
+
+/* Compares the UTCTime or GeneralizedTime ctm with *cmp_time (now when
+ * null): negative when ctm is earlier or equal, positive when later, 0 when
+ * ctm is malformed.  An offset +hhmm means local time, UTC + offset. */
+MORVANE_EXPORT int X509_cmp_time(ASN1_TIME *ctm, time_t *cmp_time);
+MORVANE_EXPORT int X509_cmp_current_time(ASN1_TIME *ctm);
+/* Sets s to *in_tm (now when null) plus adj seconds, keeping its type; a
+ * null s gets a new time.  The time, or null on failure. */
+MORVANE_EXPORT ASN1_TIME *X509_time_adj(ASN1_TIME *s, long adj, time_t *in_tm);
+/* Copies missing key parameters down the chain (and into pkey): 1, or 0. */
+MORVANE_EXPORT int X509_get_pubkey_parameters(EVP_PKEY *pkey, STACK *chain);
+/* The text of a verification error; for a code without text "error number
+ * N" in a buffer the next such call overwrites. */
+MORVANE_EXPORT const char *X509_verify_cert_error_string(long n);
+
+MORVANE_END_DECLS
+
+#endif /* MORVANE_X509_VFY_H */

@@ -1,0 +1,440 @@
+// The certificate store: its cache and duplicates, the lock it takes, the
+// issuer search over several certificates of one subject, the file loaders
+// and the hashed-directory method, over PKITS certificates and revocation
+// lists (../shared/vectors/pkits, NIST PKITS, 2048-bit RSA edition).
+
+#include <stdlib.h>
+
+#include <string.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/crypto.h>
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/pem.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+#include "der_util.h"
+#include "test_support.h"
+
+namespace {
+
+using morvane_test::Bytes;
+using morvane_test::TempPath;
+
+std::string Pkits(const std::string& rel) {
+  return morvane_test::VectorFile("pkits/" + rel);
+}
+
+#define PKITS_OR_SKIP()                                                     \
+  do {                                                                      \
+    if (morvane_test::VectorFile("pkits/certs").empty())                    \
+      GTEST_SKIP() << "PKITS vectors (../shared/vectors/pkits) not present"; \
+  } while (0)
+
+X509* Cert(const std::string& name) {
+  return x509_test::Decode(d2i_X509, morvane_test::ReadFileBytes(Pkits("certs/" + name + ".crt")));
+}
+
+X509_CRL* Crl(const std::string& name) {
+  return x509_test::Decode(d2i_X509_CRL,
+                           morvane_test::ReadFileBytes(Pkits("crls/" + name + ".crl")));
+}
+
+void WriteBytes(const std::string& path, const Bytes& b) {
+  morvane_test::WriteFile(path, std::string(b.begin(), b.end()));
+}
+
+std::string Hex8(unsigned long h) {
+  char buf[16];
+  snprintf(buf, sizeof(buf), "%08lx", h);
+  return buf;
+}
+
+// Writes the named PKITS certificates and CRLs ("crl:" prefix) as one PEM
+// file.
+void WritePem(const std::string& path, const std::vector<std::string>& names) {
+  BIO* out = BIO_new_file(path.c_str(), "w");
+  ASSERT_NE(nullptr, out);
+  for (const std::string& n : names) {
+    if (n.rfind("crl:", 0) == 0) {
+      X509_CRL* crl = Crl(n.substr(4));
+      EXPECT_EQ(1, PEM_write_bio_X509_CRL(out, crl));
+      X509_CRL_free(crl);
+    } else {
+      X509* x = Cert(n);
+      EXPECT_EQ(1, PEM_write_bio_X509(out, x));
+      X509_free(x);
+    }
+  }
+  BIO_free(out);
+}
+
+struct StoreFree {
+  void operator()(X509_STORE* s) const { X509_STORE_free(s); }
+};
+using StorePtr = std::unique_ptr<X509_STORE, StoreFree>;
+
+TEST(Store, SameCertificateTwiceIsRefusedAndTheCacheUnchanged) {
+  PKITS_OR_SKIP();
+  StorePtr store(X509_STORE_new());
+  X509* ta = Cert("TrustAnchorRootCertificate");
+  X509* copy = Cert("TrustAnchorRootCertificate");
+  ASSERT_NE(nullptr, ta);
+  morvane_test::InstallLockingCallback();
+  morvane_test::StartRecordingLocks();
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), ta));
+  const auto locks = morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509_STORE});
+  EXPECT_EQ((std::vector<morvane_test::LockEvent>{
+                morvane_test::WriteLock(CRYPTO_LOCK_X509_STORE),
+                morvane_test::WriteUnlock(CRYPTO_LOCK_X509_STORE)}),
+            locks);
+  EXPECT_EQ(2, ta->references);
+  EXPECT_EQ(0, X509_STORE_add_cert(store.get(), copy));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  EXPECT_EQ(1, sk_num(store->objs));
+  EXPECT_EQ(1, copy->references);
+  EXPECT_EQ(0, X509_STORE_add_cert(store.get(), nullptr));
+  EXPECT_ERRORS({});
+  X509_free(ta);
+  X509_free(copy);
+}
+
+TEST(Store, SecondCrlOfOneIssuerIsRefused) {
+  PKITS_OR_SKIP();
+  StorePtr store(X509_STORE_new());
+  // Both are issued by the trust anchor.
+  X509_CRL* a = Crl("TrustAnchorRootCRL");
+  X509_CRL* b = Crl("TrustAnchorRootCRL");
+  ASSERT_NE(nullptr, a);
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), a));
+  EXPECT_EQ(0, X509_STORE_add_crl(store.get(), b));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  EXPECT_EQ(1, sk_num(store->objs));
+  X509_CRL_free(a);
+  X509_CRL_free(b);
+}
+
+TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
+  PKITS_OR_SKIP();
+  // The new key's CA certificate and the self-issued one that links the
+  // keys share their subject.
+  StorePtr store(X509_STORE_new());
+  X509* old_key = Cert("BasicSelfIssuedNewKeyOldWithNewCACert");
+  X509* new_key = Cert("BasicSelfIssuedNewKeyCACert");
+  ASSERT_EQ(0, X509_NAME_cmp(X509_get_subject_name(old_key), X509_get_subject_name(new_key)));
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), old_key));
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), new_key));
+  EXPECT_EQ(2, sk_num(store->objs));
+  X509_OBJECT probe;
+  probe.type = X509_LU_X509;
+  probe.data.x509 = new_key;
+  X509_OBJECT* found = X509_OBJECT_retrieve_match(store->objs, &probe);
+  ASSERT_NE(nullptr, found);
+  EXPECT_EQ(new_key, found->data.x509);
+  EXPECT_EQ(-1, X509_OBJECT_idx_by_subject(store->objs, 3, X509_get_subject_name(new_key)));
+  X509_free(old_key);
+  X509_free(new_key);
+}
+
+// An issuer step that refuses the first candidate it is offered, then
+// accepts any other.
+X509* refused = nullptr;
+int RefuseFirst(X509_STORE_CTX*, X509*, X509* issuer) {
+  if (refused == nullptr) refused = issuer;
+  return issuer != refused;
+}
+
+TEST(Store, IssuerSearchGoesOnPastACandidateThatFails) {
+  PKITS_OR_SKIP();
+  StorePtr store(X509_STORE_new());
+  X509* old_key = Cert("BasicSelfIssuedNewKeyOldWithNewCACert");
+  X509* new_key = Cert("BasicSelfIssuedNewKeyCACert");
+  X509* ee = Cert("ValidBasicSelfIssuedOldWithNewTest1EE");
+  ASSERT_NE(nullptr, ee);
+  ASSERT_EQ(1, X509_STORE_add_cert(store.get(), old_key));
+  ASSERT_EQ(1, X509_STORE_add_cert(store.get(), new_key));
+  X509_STORE_CTX ctx;
+  memset(&ctx, 0, sizeof(ctx));
+  ctx.ctx = store.get();
+  ctx.check_issued = RefuseFirst;
+  refused = nullptr;
+  X509* issuer = nullptr;
+  morvane_test::InstallLockingCallback();
+  morvane_test::StartRecordingLocks();
+  EXPECT_EQ(1, X509_STORE_CTX_get1_issuer(&issuer, &ctx, ee));
+  const auto locks = morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509_STORE});
+  EXPECT_EQ(4u, locks.size());  // the cache search and the scan
+  ASSERT_NE(nullptr, issuer);
+  EXPECT_NE(refused, issuer);
+  EXPECT_TRUE(issuer == old_key || issuer == new_key);
+  EXPECT_EQ(3, issuer->references);
+  X509_free(issuer);
+  X509_free(old_key);
+  X509_free(new_key);
+  X509_free(ee);
+}
+
+TEST(Store, LoadLocationsNeedsAFileOrADirectory) {
+  StorePtr store(X509_STORE_new());
+  EXPECT_EQ(0, X509_STORE_load_locations(store.get(), nullptr, nullptr));
+  EXPECT_ERRORS({});
+}
+
+TEST(Lookup, DispatchWithoutMethod) {
+  X509_LOOKUP* lu = X509_LOOKUP_new(nullptr);
+  ASSERT_NE(nullptr, lu);
+  X509_OBJECT obj;
+  EXPECT_EQ(0, X509_LOOKUP_init(lu));
+  EXPECT_EQ(0, X509_LOOKUP_shutdown(lu));
+  EXPECT_EQ(-1, X509_LOOKUP_ctrl(lu, 1, nullptr, 0, nullptr));
+  EXPECT_EQ(0, X509_LOOKUP_by_subject(lu, 1, nullptr, &obj));
+  EXPECT_EQ(0, X509_LOOKUP_by_issuer_serial(lu, 1, nullptr, nullptr, &obj));
+  EXPECT_EQ(0, X509_LOOKUP_by_fingerprint(lu, 1, nullptr, 0, &obj));
+  EXPECT_EQ(0, X509_LOOKUP_by_alias(lu, 1, nullptr, 0, &obj));
+  X509_LOOKUP_free(lu);
+  X509_LOOKUP_free(nullptr);
+}
+
+TEST(Lookup, FileMethodSlots) {
+  X509_LOOKUP* lu = X509_LOOKUP_new(X509_LOOKUP_file());
+  EXPECT_STREQ("Load file into cache", X509_LOOKUP_file()->name);
+  EXPECT_STREQ("Load certs from files in a directory", X509_LOOKUP_hash_dir()->name);
+  EXPECT_EQ(1, X509_LOOKUP_init(lu));
+  EXPECT_EQ(0, X509_LOOKUP_ctrl(lu, X509_L_ADD_DIR, "x", 1, nullptr));
+  X509_OBJECT obj;
+  EXPECT_EQ(0, X509_LOOKUP_by_subject(lu, 1, nullptr, &obj));
+  X509_LOOKUP_free(lu);
+}
+
+TEST(Lookup, AddingTheSameMethodTwiceGivesOneLookup) {
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* a = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  X509_LOOKUP* b = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(store.get(), a->store_ctx);
+  EXPECT_EQ(1, sk_num(store->get_cert_methods));
+}
+
+TEST(Loaders, DerFilesAndFailures) {
+  PKITS_OR_SKIP();
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  const std::string ta = Pkits("certs/TrustAnchorRootCertificate.crt");
+  EXPECT_EQ(1, X509_load_cert_file(lu, nullptr, X509_FILETYPE_ASN1));
+  EXPECT_EQ(1, X509_load_cert_file(lu, ta.c_str(), X509_FILETYPE_ASN1));
+  EXPECT_EQ(0, X509_load_cert_file(lu, ta.c_str(), X509_FILETYPE_ASN1));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  // The file method's control: a DER file is loaded as such.
+  EXPECT_EQ(1, X509_LOOKUP_load_file(lu, Pkits("certs/GoodCACert.crt").c_str(),
+                                     X509_FILETYPE_ASN1));
+  EXPECT_EQ(1, X509_load_crl_file(lu, Pkits("crls/GoodCACRL.crl").c_str(), X509_FILETYPE_ASN1));
+  EXPECT_EQ(3, sk_num(store->objs));
+  EXPECT_ERRORS({});
+
+  EXPECT_EQ(0, X509_load_cert_file(lu, ta.c_str(), 7));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_LOAD_CERT_FILE, X509_R_BAD_X509_FILETYPE}});
+  TempPath missing;
+  const std::string gone = missing.path() + ".absent";
+  EXPECT_EQ(0, X509_load_crl_file(lu, gone.c_str(), X509_FILETYPE_ASN1));
+  const std::string q = morvane_test::DrainErrors();
+  EXPECT_NE(std::string::npos, q.find("reason 2 ")) << q;
+  // A CRL file read as a certificate does not decode.
+  EXPECT_EQ(0, X509_load_cert_file(lu, Pkits("crls/GoodCACRL.crl").c_str(), X509_FILETYPE_ASN1));
+  const std::string q2 = morvane_test::DrainErrors();
+  EXPECT_NE(std::string::npos, q2.find("reason 13 ")) << q2;
+}
+
+TEST(Loaders, EmptyFilesKeepTheCallersErrors) {
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  ERR_put_error(ERR_LIB_X509, 0, X509_R_WRONG_TYPE, "caller", 1);
+  TempPath dir(TempPath::kDir);
+  setenv("SSL_CERT_FILE", dir.Join("none.pem").c_str(), 1);
+  setenv("SSL_CERT_DIR", dir.Join("nodir").c_str(), 1);
+  EXPECT_EQ(1, X509_STORE_set_default_paths(store.get()));
+  unsetenv("SSL_CERT_FILE");
+  unsetenv("SSL_CERT_DIR");
+  EXPECT_ERRORS({{ERR_LIB_X509, 0, X509_R_WRONG_TYPE}});
+  EXPECT_EQ(2, sk_num(store->get_cert_methods));
+  (void)lu;
+}
+
+TEST(Loaders, PemFileWhoseSecondCertificateIsHeld) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"GoodCACert", "TrustAnchorRootCertificate"});
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  X509* ta = Cert("TrustAnchorRootCertificate");
+  ASSERT_EQ(1, X509_STORE_add_cert(store.get(), ta));
+  X509_free(ta);
+  EXPECT_EQ(0, X509_load_cert_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  EXPECT_EQ(2, sk_num(store->objs));  // the first was added
+  // The mixed loader counts every object, added or not.
+  EXPECT_EQ(2, X509_load_cert_crl_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  morvane_test::DrainErrors();
+  EXPECT_EQ(2, sk_num(store->objs));
+}
+
+TEST(Loaders, PemFileWithoutCertificate) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"crl:GoodCACRL"});
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  EXPECT_EQ(0, X509_load_cert_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_ERRORS({{ERR_LIB_PEM, PEM_F_PEM_READ_BIO, PEM_R_NO_START_LINE, "Expecting: TRUSTED CERTIFICATE"},
+                 {ERR_LIB_X509, X509_F_X509_LOAD_CERT_FILE, ERR_R_PEM_LIB}});
+  // Read as a mixed file, the CRL is loaded; as CRLs, too.
+  EXPECT_EQ(1, X509_load_cert_crl_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_EQ(1, sk_num(store->objs));
+  EXPECT_ERRORS({});
+}
+
+TEST(Loaders, PemFilesKeepTheCallersErrors) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"GoodCACert", "TrustAnchorRootCertificate"});
+  TempPath crls;
+  WritePem(crls.path(), {"crl:GoodCACRL", "crl:TrustAnchorRootCRL"});
+  StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  ERR_put_error(ERR_LIB_X509, 0, X509_R_WRONG_TYPE, "caller", 1);
+  EXPECT_EQ(2, X509_load_cert_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_EQ(2, X509_load_crl_file(lu, crls.c_str(), X509_FILETYPE_PEM));
+  EXPECT_ERRORS({{ERR_LIB_X509, 0, X509_R_WRONG_TYPE}});
+  EXPECT_EQ(4, sk_num(store->objs));
+}
+
+TEST(Loaders, LoadLocationsReadsAPemFile) {
+  PKITS_OR_SKIP();
+  TempPath pem;
+  WritePem(pem.path(), {"GoodCACert", "crl:GoodCACRL"});
+  StorePtr store(X509_STORE_new());
+  EXPECT_EQ(1, X509_STORE_load_locations(store.get(), pem.c_str(), nullptr));
+  EXPECT_EQ(2, sk_num(store->objs));
+  TempPath empty;
+  EXPECT_EQ(0, X509_STORE_load_locations(store.get(), empty.c_str(), nullptr));
+  morvane_test::DrainErrors();
+}
+
+// A directory holding files named by hash; type 2 reads them as DER.
+class HashDir : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (morvane_test::VectorFile("pkits/certs").empty())
+      GTEST_SKIP() << "PKITS vectors (../shared/vectors/pkits) not present";
+    ta_ = Cert("TrustAnchorRootCertificate");
+    ca_ = Cert("GoodCACert");
+    ASSERT_NE(nullptr, ta_);
+    ASSERT_NE(nullptr, ca_);
+    store_.reset(X509_STORE_new());
+    ctx_.ctx = store_.get();
+  }
+  void TearDown() override {
+    X509_free(ta_);
+    X509_free(ca_);
+  }
+  X509_LOOKUP* AddDir(const std::string& list) {
+    X509_LOOKUP* lu = X509_STORE_add_lookup(store_.get(), X509_LOOKUP_hash_dir());
+    EXPECT_EQ(1, X509_LOOKUP_add_dir(lu, list.c_str(), X509_FILETYPE_ASN1));
+    return lu;
+  }
+  X509* ta_ = nullptr;
+  X509* ca_ = nullptr;
+  StorePtr store_;
+  X509_STORE_CTX ctx_{};
+  TempPath dir_{TempPath::kDir};
+};
+
+TEST_F(HashDir, ServesTheTrustAnchorAndACrl) {
+  const unsigned long h = X509_NAME_hash(X509_get_subject_name(ca_));
+  WriteBytes(dir_.Join("9e747f8c.0"), morvane_test::ReadFileBytes(
+                                            Pkits("certs/TrustAnchorRootCertificate.crt")));
+  WriteBytes(dir_.Join(Hex8(h) + ".r0"),
+             morvane_test::ReadFileBytes(Pkits("crls/GoodCACRL.crl")));
+  AddDir(dir_.path());
+  X509_OBJECT obj;
+  ASSERT_EQ(1, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
+  EXPECT_EQ(0, X509_cmp(ta_, obj.data.x509));
+  X509_OBJECT_free_contents(&obj);
+  ASSERT_EQ(1, X509_STORE_get_by_subject(&ctx_, X509_LU_CRL, X509_get_subject_name(ca_), &obj));
+  EXPECT_EQ(0, X509_NAME_cmp(X509_get_subject_name(ca_), obj.data.crl->crl->issuer));
+  X509_OBJECT_free_contents(&obj);
+  // Not there: none, and nothing queued.
+  EXPECT_EQ(0, X509_STORE_get_by_subject(&ctx_, X509_LU_CRL, X509_get_subject_name(ta_), &obj));
+  EXPECT_EQ(2, sk_num(store_->objs));
+  EXPECT_ERRORS({});
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store_.get(), X509_LOOKUP_hash_dir());
+  EXPECT_EQ(0, X509_LOOKUP_by_subject(lu, 3, X509_get_subject_name(ta_), &obj));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_GET_CERT_BY_SUBJECT, X509_R_WRONG_LOOKUP_TYPE}});
+}
+
+TEST_F(HashDir, NumbersStopAtTheFirstMissingFile) {
+  const std::string hash = Hex8(X509_NAME_hash(X509_get_subject_name(ta_)));
+  ASSERT_EQ("9e747f8c", hash);
+  WriteBytes(dir_.Join(hash + ".0"),
+             morvane_test::ReadFileBytes(Pkits("certs/TrustAnchorRootCertificate.crt")));
+  WriteBytes(dir_.Join(hash + ".2"), morvane_test::ReadFileBytes(Pkits("certs/GoodCACert.crt")));
+  AddDir(dir_.path());
+  X509_OBJECT obj;
+  ASSERT_EQ(1, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
+  X509_OBJECT_free_contents(&obj);
+  EXPECT_EQ(1, sk_num(store_->objs));
+}
+
+TEST_F(HashDir, DirectoryListSkipsEmptyAndRepeatedEntries) {
+  TempPath a(TempPath::kDir);
+  TempPath b(TempPath::kDir);
+  AddDir(a.path() + "::" + b.path() + ":" + a.path() + ":");
+  X509_OBJECT obj;
+  morvane_test::InstallLockingCallback();
+  morvane_test::StartRecordingLocks();
+  EXPECT_EQ(0, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
+  const auto locks = morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509_STORE});
+  // The cache search, then one search after each of the two directories.
+  EXPECT_EQ(6u, locks.size());
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store_.get(), X509_LOOKUP_hash_dir());
+  EXPECT_EQ(0, X509_LOOKUP_add_dir(lu, "", X509_FILETYPE_PEM));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_ADD_CERT_DIR, X509_R_INVALID_DIRECTORY}});
+}
+
+TEST_F(HashDir, DefaultPathsHonourTheEnvironment) {
+  const std::string hash = Hex8(X509_NAME_hash(X509_get_subject_name(ta_)));
+  // The directory list comes from SSL_CERT_DIR and its files are read as
+  // PEM; the file from SSL_CERT_FILE.
+  WritePem(dir_.Join(hash + ".0"), {"TrustAnchorRootCertificate"});
+  TempPath file;
+  WritePem(file.path(), {"GoodCACert"});
+  setenv("SSL_CERT_DIR", dir_.c_str(), 1);
+  setenv("SSL_CERT_FILE", file.c_str(), 1);
+  EXPECT_EQ(1, X509_STORE_set_default_paths(store_.get()));
+  unsetenv("SSL_CERT_DIR");
+  unsetenv("SSL_CERT_FILE");
+  EXPECT_ERRORS({});
+  ASSERT_EQ(2, sk_num(store_->get_cert_methods));
+  EXPECT_EQ(1, sk_num(store_->objs));  // the file, read at once
+  X509_OBJECT obj;
+  ASSERT_EQ(1, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
+  EXPECT_EQ(0, X509_cmp(ta_, obj.data.x509));
+  X509_OBJECT_free_contents(&obj);
+  EXPECT_EQ(2, sk_num(store_->objs));
+}
+
+TEST(Defaults, Locations) {
+  EXPECT_STREQ("/usr/local/ssl/certs", X509_get_default_cert_dir());
+  EXPECT_STREQ("/usr/local/ssl/cert.pem", X509_get_default_cert_file());
+  EXPECT_STREQ("/usr/local/ssl/private", X509_get_default_private_dir());
+  EXPECT_STREQ("SSL_CERT_DIR", X509_get_default_cert_dir_env());
+  EXPECT_STREQ("SSL_CERT_FILE", X509_get_default_cert_file_env());
+}
+
+}  // namespace
