@@ -52,6 +52,8 @@ struct Field {
   Fe<N> r2;     // R^2 mod p
   Fe<N> one;    // R mod p
   Fe<N> a, b3;  // a and 3 b, Montgomery form
+  Fe<N> b;      // b, Montgomery form
+  bool a_is_minus3;  // a = -3 mod p (a public property of the group)
 };
 
 template <size_t N>
@@ -183,6 +185,103 @@ void point_add(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
   r.z = z3;
 }
 
+// Complete addition for a = -3 (Algorithm 4 of Renes-Costello-Batina):
+// three fewer products than the form for any a.  r may alias p or q.
+template <size_t N>
+void point_add_m3(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
+  Fe<N> t0, t1, t2, t3, t4, x3, y3, z3;
+  mul(t0, p.x, q.x, f);
+  mul(t1, p.y, q.y, f);
+  mul(t2, p.z, q.z, f);
+  add(t3, p.x, p.y, f);
+  add(t4, q.x, q.y, f);
+  mul(t3, t3, t4, f);
+  add(t4, t0, t1, f);
+  sub(t3, t3, t4, f);
+  add(t4, p.y, p.z, f);
+  add(x3, q.y, q.z, f);
+  mul(t4, t4, x3, f);
+  add(x3, t1, t2, f);
+  sub(t4, t4, x3, f);
+  add(x3, p.x, p.z, f);
+  add(y3, q.x, q.z, f);
+  mul(x3, x3, y3, f);
+  add(y3, t0, t2, f);
+  sub(y3, x3, y3, f);
+  mul(z3, f.b, t2, f);
+  sub(x3, y3, z3, f);
+  add(z3, x3, x3, f);
+  add(x3, x3, z3, f);
+  sub(z3, t1, x3, f);
+  add(x3, t1, x3, f);
+  mul(y3, f.b, y3, f);
+  add(t1, t2, t2, f);
+  add(t2, t1, t2, f);
+  sub(y3, y3, t2, f);
+  sub(y3, y3, t0, f);
+  add(t1, y3, y3, f);
+  add(y3, t1, y3, f);
+  add(t1, t0, t0, f);
+  add(t0, t1, t0, f);
+  sub(t0, t0, t2, f);
+  mul(t1, t4, y3, f);
+  mul(t2, t0, y3, f);
+  mul(y3, x3, z3, f);
+  add(y3, y3, t2, f);
+  mul(x3, t3, x3, f);
+  sub(x3, x3, t1, f);
+  mul(z3, t4, z3, f);
+  mul(t1, t3, t0, f);
+  add(z3, z3, t1, f);
+  r.x = x3;
+  r.y = y3;
+  r.z = z3;
+}
+
+// Complete doubling for a = -3 (Algorithm 6 of Renes-Costello-Batina);
+// r may alias p.
+template <size_t N>
+void point_dbl_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
+  Fe<N> t0, t1, t2, t3, x3, y3, z3;
+  mul(t0, p.x, p.x, f);
+  mul(t1, p.y, p.y, f);
+  mul(t2, p.z, p.z, f);
+  mul(t3, p.x, p.y, f);
+  add(t3, t3, t3, f);
+  mul(z3, p.x, p.z, f);
+  add(z3, z3, z3, f);
+  mul(y3, f.b, t2, f);
+  sub(y3, y3, z3, f);
+  add(x3, y3, y3, f);
+  add(y3, x3, y3, f);
+  sub(x3, t1, y3, f);
+  add(y3, t1, y3, f);
+  mul(y3, x3, y3, f);
+  mul(x3, x3, t3, f);
+  add(t3, t2, t2, f);
+  add(t2, t2, t3, f);
+  mul(z3, f.b, z3, f);
+  sub(z3, z3, t2, f);
+  sub(z3, z3, t0, f);
+  add(t3, z3, z3, f);
+  add(z3, z3, t3, f);
+  add(t3, t0, t0, f);
+  add(t0, t3, t0, f);
+  sub(t0, t0, t2, f);
+  mul(t0, t0, z3, f);
+  add(y3, y3, t0, f);
+  mul(t0, p.y, p.z, f);
+  add(t0, t0, t0, f);
+  mul(z3, t0, z3, f);
+  sub(x3, x3, z3, f);
+  mul(z3, t0, t1, f);
+  add(z3, z3, z3, f);
+  add(z3, z3, z3, f);
+  r.x = x3;
+  r.y = y3;
+  r.z = z3;
+}
+
 // dst = table[index], reading every entry.
 template <size_t N>
 void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
@@ -276,22 +375,39 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     Fe<N> unit = {};
     unit.v[0] = 1;
     mul(f.one, unit, f.r2, f);  // R mod p
-    if (!BN_mul_word(b, 3) || !BN_nnmod(b, b, p, ctx) || !to_mont(f.a, a, f) ||
-        !to_mont(f.b3, b, f))
+    if (!BN_nnmod(b, b, p, ctx) || !to_mont(f.b, b, f) || !BN_mul_word(b, 3) ||
+        !BN_nnmod(b, b, p, ctx) || !to_mont(f.a, a, f) || !to_mont(f.b3, b, f) ||
+        !BN_add_word(a, 3))
       goto done;
+    f.a_is_minus3 = BN_cmp(a, p) == 0;  // a + 3 = p
     memset(&table[0], 0, sizeof table[0]);
     table[0].y = f.one;  // (0 : 1 : 0)
     if (!to_mont(table[1].x, x, f) || !to_mont(table[1].y, y, f)) goto done;
     table[1].z = f.one;
-    for (size_t i = 2; i < kTable; i++) point_add(table[i], table[i - 1], table[1], f);
+    // Which formulas is a public property of the group.
+    const bool m3 = f.a_is_minus3;
+    for (size_t i = 2; i < kTable; i++) {
+      if (m3)
+        point_add_m3(table[i], table[i - 1], table[1], f);
+      else
+        point_add(table[i], table[i - 1], table[1], f);
+    }
 
     acc = table[0];
     for (size_t w = 64 * N / kWindow; w-- > 0;) {
-      for (size_t d = 0; d < kWindow; d++) point_add(acc, acc, acc, f);
+      for (size_t d = 0; d < kWindow; d++) {
+        if (m3)
+          point_dbl_m3(acc, acc, f);
+        else
+          point_add(acc, acc, acc, f);
+      }
       const size_t bit = w * kWindow;
       const limb index = (scalar[bit / 64] >> (bit % 64)) & (kTable - 1);
       select_point(sel, table, index);
-      point_add(acc, acc, sel, f);
+      if (m3)
+        point_add_m3(acc, acc, sel, f);
+      else
+        point_add(acc, acc, sel, f);
     }
 
     // To affine; only the result is made public.
