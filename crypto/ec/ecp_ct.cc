@@ -61,42 +61,44 @@ struct Pt {
   Fe<N> x, y, z;
 };
 
-// r = a b / R mod p; a, b < p.
+// r = a b / R mod p; a, b < p.  The whole product first, then N rounds of
+// word-serial reduction (separated operand scanning).
 template <size_t N>
 void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
-  limb t[N + 2] = {};
+  limb t[2 * N];
+  for (size_t j = 0; j < N; j++) t[j] = 0;
   for (size_t i = 0; i < N; i++) {
     limb c = 0;
     for (size_t j = 0; j < N; j++) {
-      u128 s = static_cast<u128>(a.v[j]) * b.v[i] + t[j] + c;
-      t[j] = static_cast<limb>(s);
+      const u128 s = static_cast<u128>(a.v[j]) * b.v[i] + t[i + j] + c;
+      t[i + j] = static_cast<limb>(s);
       c = static_cast<limb>(s >> 64);
     }
-    u128 s = static_cast<u128>(t[N]) + c;
-    t[N] = static_cast<limb>(s);
-    t[N + 1] = static_cast<limb>(s >> 64);
-    const limb m = t[0] * f.n0;
-    s = static_cast<u128>(m) * f.p[0] + t[0];
-    c = static_cast<limb>(s >> 64);
-    for (size_t j = 1; j < N; j++) {
-      s = static_cast<u128>(m) * f.p[j] + t[j] + c;
-      t[j - 1] = static_cast<limb>(s);
-      c = static_cast<limb>(s >> 64);
-    }
-    s = static_cast<u128>(t[N]) + c;
-    t[N - 1] = static_cast<limb>(s);
-    t[N] = t[N + 1] + static_cast<limb>(s >> 64);
+    t[i + N] = c;
   }
-  // t < 2p: subtract p unless that borrows past t[N].
+  limb top = 0;  // the carry out of t[2N - 1]
+  for (size_t i = 0; i < N; i++) {
+    const limb m = t[i] * f.n0;
+    limb c = 0;
+    for (size_t j = 0; j < N; j++) {
+      const u128 s = static_cast<u128>(m) * f.p[j] + t[i + j] + c;
+      t[i + j] = static_cast<limb>(s);
+      c = static_cast<limb>(s >> 64);
+    }
+    const u128 s = static_cast<u128>(t[i + N]) + c + top;
+    t[i + N] = static_cast<limb>(s);
+    top = static_cast<limb>(s >> 64);
+  }
+  // (top, t[N..2N-1]) < 2p: subtract p unless that borrows past top.
   limb d[N];
   limb borrow = 0;
   for (size_t j = 0; j < N; j++) {
-    u128 s = static_cast<u128>(t[j]) - f.p[j] - borrow;
+    const u128 s = static_cast<u128>(t[N + j]) - f.p[j] - borrow;
     d[j] = static_cast<limb>(s);
     borrow = static_cast<limb>(s >> 64) & 1;
   }
-  const limb keep = ct::bit_mask<limb>(borrow & ~t[N] & 1);
-  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, t[j], d[j]);
+  const limb keep = ct::bit_mask<limb>(borrow & ~top & 1);
+  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, t[N + j], d[j]);
 }
 
 template <size_t N>
