@@ -346,10 +346,16 @@ BIGNUM* from_limbs(const limb v[N]) {
   return BN_bin2bn(buf, static_cast<int>(sizeof buf), nullptr);
 }
 
+// r = k P, or r = k P + k2 P2 when P2 is given (Shamir's trick: both
+// tables read at each window after the same doublings).
 template <size_t N>
-int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point, BN_CTX* ctx) {
+int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
+          const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
   Field<N> f;
   Pt<N> table[kTable];
+  Pt<N> table2[kTable];
+  limb scalar2[N] = {};
+  const bool two = point2 != nullptr;
   Pt<N> acc, sel;
   limb scalar[N];
   int ok = 0;
@@ -364,7 +370,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
   BIGNUM* oy = nullptr;
   if (rr == nullptr || !EC_GROUP_get_curve_GFp(group, p, a, b, ctx) ||
       !EC_POINT_get_affine_coordinates_GFp(group, point, x, y, ctx) || !to_limbs<N>(f.p, p) ||
-      !to_limbs<N>(scalar, k))
+      !to_limbs<N>(scalar, k) || (two && !to_limbs<N>(scalar2, k2)))
     goto done;
   {
     // n0 = -p^-1 mod 2^64 by Newton's iteration (p is odd).
@@ -394,6 +400,19 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
       else
         point_add(table[i], table[i - 1], table[1], f);
     }
+    if (two) {
+      table2[0] = table[0];
+      if (!EC_POINT_get_affine_coordinates_GFp(group, point2, x, y, ctx) ||
+          !to_mont(table2[1].x, x, f) || !to_mont(table2[1].y, y, f))
+        goto done;
+      table2[1].z = f.one;
+      for (size_t i = 2; i < kTable; i++) {
+        if (m3)
+          point_add_m3(table2[i], table2[i - 1], table2[1], f);
+        else
+          point_add(table2[i], table2[i - 1], table2[1], f);
+      }
+    }
 
     acc = table[0];
     for (size_t w = 64 * N / kWindow; w-- > 0;) {
@@ -410,6 +429,13 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
         point_add_m3(acc, acc, sel, f);
       else
         point_add(acc, acc, sel, f);
+      if (two) {
+        select_point(sel, table2, (scalar2[bit / 64] >> (bit % 64)) & (kTable - 1));
+        if (m3)
+          point_add_m3(acc, acc, sel, f);
+        else
+          point_add(acc, acc, sel, f);
+      }
     }
 
     // To affine; only the result is made public.
@@ -439,6 +465,8 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
 done:
   MORVANE_cleanse(scalar, sizeof scalar);
   MORVANE_cleanse(table, sizeof table);
+  MORVANE_cleanse(scalar2, sizeof scalar2);
+  MORVANE_cleanse(table2, sizeof table2);
   MORVANE_cleanse(&acc, sizeof acc);
   MORVANE_cleanse(&sel, sizeof sel);
   BN_free(ox);
@@ -554,7 +582,8 @@ int order_op(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inve
   return fn(n, out, k, k_is_inverse, x, r, m, c.get());
 }
 
-using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, BN_CTX*);
+using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, const BIGNUM*,
+                      const EC_POINT*, BN_CTX*);
 
 template <size_t... I>
 constexpr MulFn pick(size_t n, std::index_sequence<I...>) {
@@ -603,9 +632,32 @@ int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
   }
   AnyCtx c(ctx);
   if (!c.ok()) return 0;
-  if (!fn(group, r, k, point, c.get())) return 0;
+  if (!fn(group, r, k, point, nullptr, nullptr, c.get())) return 0;
   if (BN_is_negative(k) && !EC_POINT_invert(group, r, c.get())) return 0;
   return 1;
+}
+
+bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
+                  const EC_POINT* points[], const BIGNUM* scalars[]) {
+  if (scalar == nullptr || num != 1 || group->generator == nullptr || points[0] == nullptr ||
+      scalars[0] == nullptr || BN_is_negative(scalar) || BN_is_negative(scalars[0]))
+    return false;
+  // Both terms must suit the one-term engine on their own.
+  return ct_mul_applies(group, scalar, 0, nullptr, nullptr) &&
+         ct_mul_applies(group, nullptr, 1, points, scalars);
+}
+
+int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POINT* point,
+         const BIGNUM* p_scalar, BN_CTX* ctx) {
+  const size_t n = (static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64;
+  MulFn fn = pick(n, std::make_index_sequence<kMaxLimbs>());
+  if (fn == nullptr) {
+    ECERR(EC_F_EC_POINTS_MUL, ERR_R_INTERNAL_ERROR);
+    return 0;
+  }
+  AnyCtx c(ctx);
+  if (!c.ok()) return 0;
+  return fn(group, r, scalar, group->generator, p_scalar, point, c.get());
 }
 
 int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX* ctx) {
