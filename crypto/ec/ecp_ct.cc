@@ -48,11 +48,11 @@ struct Fe {
 template <size_t N>
 struct Field {
   limb p[N];
-  limb n0;      // -p^-1 mod 2^64
-  Fe<N> r2;     // R^2 mod p
-  Fe<N> one;    // R mod p
-  Fe<N> a, b3;  // a and 3 b, Montgomery form
-  Fe<N> b;      // b, Montgomery form
+  limb n0;           // -p^-1 mod 2^64
+  Fe<N> r2;          // R^2 mod p
+  Fe<N> one;         // R mod p
+  Fe<N> a, b3;       // a and 3 b, Montgomery form
+  Fe<N> b;           // b, Montgomery form
   bool a_is_minus3;  // a = -3 mod p (a public property of the group)
 };
 
@@ -620,25 +620,30 @@ bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
   return k->top >= 0 && static_cast<size_t>(k->top) <= 2 * n;  // 32-bit words
 }
 
-int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
-           const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx) {
-  const EC_POINT* point = num == 0 ? group->generator : points[0];
-  const BIGNUM* k = num == 0 ? scalar : scalars[0];
+// k P (+ k2 P2) on the limbs of the group's field.
+static int run_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
+                   const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
   const size_t n = (static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64;
   MulFn fn = pick(n, std::make_index_sequence<kMaxLimbs>());
   if (fn == nullptr) {
     ECERR(EC_F_EC_POINTS_MUL, ERR_R_INTERNAL_ERROR);
     return 0;
   }
+  return fn(group, r, k, point, k2, point2, ctx);
+}
+
+int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
+           const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx) {
+  const EC_POINT* point = num == 0 ? group->generator : points[0];
+  const BIGNUM* k = num == 0 ? scalar : scalars[0];
   AnyCtx c(ctx);
-  if (!c.ok()) return 0;
-  if (!fn(group, r, k, point, nullptr, nullptr, c.get())) return 0;
+  if (!c.ok() || !run_mul(group, r, k, point, nullptr, nullptr, c.get())) return 0;
   if (BN_is_negative(k) && !EC_POINT_invert(group, r, c.get())) return 0;
   return 1;
 }
 
-bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
-                  const EC_POINT* points[], const BIGNUM* scalars[]) {
+bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num, const EC_POINT* points[],
+                  const BIGNUM* scalars[]) {
   if (scalar == nullptr || num != 1 || group->generator == nullptr || points[0] == nullptr ||
       scalars[0] == nullptr || BN_is_negative(scalar) || BN_is_negative(scalars[0]))
     return false;
@@ -649,15 +654,8 @@ bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
 
 int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POINT* point,
          const BIGNUM* p_scalar, BN_CTX* ctx) {
-  const size_t n = (static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64;
-  MulFn fn = pick(n, std::make_index_sequence<kMaxLimbs>());
-  if (fn == nullptr) {
-    ECERR(EC_F_EC_POINTS_MUL, ERR_R_INTERNAL_ERROR);
-    return 0;
-  }
   AnyCtx c(ctx);
-  if (!c.ok()) return 0;
-  return fn(group, r, scalar, group->generator, p_scalar, point, c.get());
+  return c.ok() && run_mul(group, r, scalar, group->generator, p_scalar, point, c.get());
 }
 
 int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX* ctx) {

@@ -287,8 +287,8 @@ int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
 // The same engine for scalar G + p_scalar P (both scalars non-negative and
 // each term one that ct_mul_applies takes): one run of doublings with both
 // tables, the product of verification.
-bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
-                  const EC_POINT* points[], const BIGNUM* scalars[]);
+bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num, const EC_POINT* points[],
+                  const BIGNUM* scalars[]);
 int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POINT* point,
          const BIGNUM* p_scalar, BN_CTX* ctx);
 
