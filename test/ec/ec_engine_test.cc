@@ -49,15 +49,23 @@ std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool 
   return ok == 1 ? Encode(g, r.get()) : "failed";
 }
 
-class EcEngine : public testing::TestWithParam<int> {};
+class EcEngine : public testing::TestWithParam<int> {
+ protected:
+  // The named group of the parameter, its prime p, order n and bits(p).
+  void SetUpCurve() {
+    g.reset(EC_GROUP_new_by_curve_name(GetParam()));
+    ASSERT_TRUE(g);
+    ASSERT_TRUE(EC_GROUP_get_curve_GFp(g.get(), p.get(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
+    bits = BN_num_bits(p.get());
+  }
+  Group g;
+  Bn p{BN_new()}, n{BN_new()};
+  int bits = 0;
+};
 
 TEST_P(EcEngine, AgreesWithTheWindowedNaf) {
-  Group g(EC_GROUP_new_by_curve_name(GetParam()));
-  ASSERT_TRUE(g);
-  Bn p(BN_new()), n(BN_new());
-  ASSERT_TRUE(EC_GROUP_get_curve_GFp(g.get(), p.get(), nullptr, nullptr, nullptr));
-  ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
-  const int bits = BN_num_bits(p.get());
+  ASSERT_NO_FATAL_FAILURE(SetUpCurve());
 
   std::vector<Bn> scalars;
   auto add = [&](Bn k) { scalars.push_back(std::move(k)); };
@@ -110,12 +118,7 @@ std::string TwoTerms(const EC_GROUP* g, const BIGNUM* a, const EC_POINT* q, cons
 }
 
 TEST_P(EcEngine, TwoTermsAgreeWithTheWindowedNaf) {
-  Group g(EC_GROUP_new_by_curve_name(GetParam()));
-  ASSERT_TRUE(g);
-  Bn p(BN_new()), n(BN_new());
-  ASSERT_TRUE(EC_GROUP_get_curve_GFp(g.get(), p.get(), nullptr, nullptr, nullptr));
-  ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
-  const int bits = BN_num_bits(p.get());
+  ASSERT_NO_FATAL_FAILURE(SetUpCurve());
   Bn n1(BN_dup(n.get()));
   ASSERT_TRUE(BN_sub_word(n1.get(), 1));
 
