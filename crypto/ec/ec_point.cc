@@ -307,9 +307,12 @@ int EC_POINTs_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size
   if (group->meth->mul != nullptr)
     return group->meth->mul(group, r, scalar, num, points, scalars, ctx);
   // One term, whose scalar may be secret: the constant-time engine.  Two or
-  // more terms (verification: public scalars): the windowed NAFs.
+  // more terms (verification: public scalars): a generator term and one point
+  // term on the engine's limbs, more terms through the windowed NAFs.
   if (r->meth == group->meth && morvane::ec::ct_mul_applies(group, scalar, num, points, scalars))
     return morvane::ec::ct_mul(group, r, scalar, num, points, scalars, ctx);
+  if (r->meth == group->meth && morvane::ec::mul2_applies(group, scalar, num, points, scalars))
+    return morvane::ec::mul2(group, r, scalar, points[0], scalars[0], ctx);
   return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
 }
 

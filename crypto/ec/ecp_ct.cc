@@ -50,10 +50,12 @@ struct Fe {
 template <size_t N>
 struct Field {
   limb p[N];
-  limb n0;      // -p^-1 mod 2^64
-  Fe<N> r2;     // R^2 mod p
-  Fe<N> one;    // R mod p
-  Fe<N> a, b3;  // a and 3 b, Montgomery form
+  limb n0;           // -p^-1 mod 2^64
+  Fe<N> r2;          // R^2 mod p
+  Fe<N> one;         // R mod p
+  Fe<N> a, b3;       // a and 3 b, Montgomery form
+  Fe<N> b;           // b, Montgomery form
+  bool a_is_minus3;  // a = -3 mod p (a public property of the group)
 };
 
 template <size_t N>
@@ -61,42 +63,44 @@ struct Pt {
   Fe<N> x, y, z;
 };
 
-// r = a b / R mod p; a, b < p.
+// r = a b / R mod p; a, b < p.  The whole product first, then N rounds of
+// word-serial reduction (separated operand scanning).
 template <size_t N>
 void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
-  limb t[N + 2] = {};
+  limb t[2 * N];
+  for (size_t j = 0; j < N; j++) t[j] = 0;
   for (size_t i = 0; i < N; i++) {
     limb c = 0;
     for (size_t j = 0; j < N; j++) {
-      u128 s = static_cast<u128>(a.v[j]) * b.v[i] + t[j] + c;
-      t[j] = static_cast<limb>(s);
+      const u128 s = static_cast<u128>(a.v[j]) * b.v[i] + t[i + j] + c;
+      t[i + j] = static_cast<limb>(s);
       c = static_cast<limb>(s >> 64);
     }
-    u128 s = static_cast<u128>(t[N]) + c;
-    t[N] = static_cast<limb>(s);
-    t[N + 1] = static_cast<limb>(s >> 64);
-    const limb m = t[0] * f.n0;
-    s = static_cast<u128>(m) * f.p[0] + t[0];
-    c = static_cast<limb>(s >> 64);
-    for (size_t j = 1; j < N; j++) {
-      s = static_cast<u128>(m) * f.p[j] + t[j] + c;
-      t[j - 1] = static_cast<limb>(s);
-      c = static_cast<limb>(s >> 64);
-    }
-    s = static_cast<u128>(t[N]) + c;
-    t[N - 1] = static_cast<limb>(s);
-    t[N] = t[N + 1] + static_cast<limb>(s >> 64);
+    t[i + N] = c;
   }
-  // t < 2p: subtract p unless that borrows past t[N].
+  limb top = 0;  // the carry out of t[2N - 1]
+  for (size_t i = 0; i < N; i++) {
+    const limb m = t[i] * f.n0;
+    limb c = 0;
+    for (size_t j = 0; j < N; j++) {
+      const u128 s = static_cast<u128>(m) * f.p[j] + t[i + j] + c;
+      t[i + j] = static_cast<limb>(s);
+      c = static_cast<limb>(s >> 64);
+    }
+    const u128 s = static_cast<u128>(t[i + N]) + c + top;
+    t[i + N] = static_cast<limb>(s);
+    top = static_cast<limb>(s >> 64);
+  }
+  // (top, t[N..2N-1]) < 2p: subtract p unless that borrows past top.
   limb d[N];
   limb borrow = 0;
   for (size_t j = 0; j < N; j++) {
-    u128 s = static_cast<u128>(t[j]) - f.p[j] - borrow;
+    const u128 s = static_cast<u128>(t[N + j]) - f.p[j] - borrow;
     d[j] = static_cast<limb>(s);
     borrow = static_cast<limb>(s >> 64) & 1;
   }
-  const limb keep = ct::bit_mask<limb>(borrow & ~t[N] & 1);
-  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, t[j], d[j]);
+  const limb keep = ct::bit_mask<limb>(borrow & ~top & 1);
+  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, t[N + j], d[j]);
 }
 
 template <size_t N>
@@ -185,6 +189,103 @@ void point_add(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
   r.z = z3;
 }
 
+// Complete addition for a = -3 (Algorithm 4 of Renes-Costello-Batina):
+// three fewer products than the form for any a.  r may alias p or q.
+template <size_t N>
+void point_add_m3(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
+  Fe<N> t0, t1, t2, t3, t4, x3, y3, z3;
+  mul(t0, p.x, q.x, f);
+  mul(t1, p.y, q.y, f);
+  mul(t2, p.z, q.z, f);
+  add(t3, p.x, p.y, f);
+  add(t4, q.x, q.y, f);
+  mul(t3, t3, t4, f);
+  add(t4, t0, t1, f);
+  sub(t3, t3, t4, f);
+  add(t4, p.y, p.z, f);
+  add(x3, q.y, q.z, f);
+  mul(t4, t4, x3, f);
+  add(x3, t1, t2, f);
+  sub(t4, t4, x3, f);
+  add(x3, p.x, p.z, f);
+  add(y3, q.x, q.z, f);
+  mul(x3, x3, y3, f);
+  add(y3, t0, t2, f);
+  sub(y3, x3, y3, f);
+  mul(z3, f.b, t2, f);
+  sub(x3, y3, z3, f);
+  add(z3, x3, x3, f);
+  add(x3, x3, z3, f);
+  sub(z3, t1, x3, f);
+  add(x3, t1, x3, f);
+  mul(y3, f.b, y3, f);
+  add(t1, t2, t2, f);
+  add(t2, t1, t2, f);
+  sub(y3, y3, t2, f);
+  sub(y3, y3, t0, f);
+  add(t1, y3, y3, f);
+  add(y3, t1, y3, f);
+  add(t1, t0, t0, f);
+  add(t0, t1, t0, f);
+  sub(t0, t0, t2, f);
+  mul(t1, t4, y3, f);
+  mul(t2, t0, y3, f);
+  mul(y3, x3, z3, f);
+  add(y3, y3, t2, f);
+  mul(x3, t3, x3, f);
+  sub(x3, x3, t1, f);
+  mul(z3, t4, z3, f);
+  mul(t1, t3, t0, f);
+  add(z3, z3, t1, f);
+  r.x = x3;
+  r.y = y3;
+  r.z = z3;
+}
+
+// Complete doubling for a = -3 (Algorithm 6 of Renes-Costello-Batina);
+// r may alias p.
+template <size_t N>
+void point_dbl_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
+  Fe<N> t0, t1, t2, t3, x3, y3, z3;
+  mul(t0, p.x, p.x, f);
+  mul(t1, p.y, p.y, f);
+  mul(t2, p.z, p.z, f);
+  mul(t3, p.x, p.y, f);
+  add(t3, t3, t3, f);
+  mul(z3, p.x, p.z, f);
+  add(z3, z3, z3, f);
+  mul(y3, f.b, t2, f);
+  sub(y3, y3, z3, f);
+  add(x3, y3, y3, f);
+  add(y3, x3, y3, f);
+  sub(x3, t1, y3, f);
+  add(y3, t1, y3, f);
+  mul(y3, x3, y3, f);
+  mul(x3, x3, t3, f);
+  add(t3, t2, t2, f);
+  add(t2, t2, t3, f);
+  mul(z3, f.b, z3, f);
+  sub(z3, z3, t2, f);
+  sub(z3, z3, t0, f);
+  add(t3, z3, z3, f);
+  add(z3, z3, t3, f);
+  add(t3, t0, t0, f);
+  add(t0, t3, t0, f);
+  sub(t0, t0, t2, f);
+  mul(t0, t0, z3, f);
+  add(y3, y3, t0, f);
+  mul(t0, p.y, p.z, f);
+  add(t0, t0, t0, f);
+  mul(z3, t0, z3, f);
+  sub(x3, x3, z3, f);
+  mul(z3, t0, t1, f);
+  add(z3, z3, z3, f);
+  add(z3, z3, z3, f);
+  r.x = x3;
+  r.y = y3;
+  r.z = z3;
+}
+
 // dst = table[index], reading every entry.
 template <size_t N>
 void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
@@ -223,10 +324,16 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
   r = acc;
 }
 
+// r = k P, or r = k P + k2 P2 when P2 is given (Shamir's trick: both
+// tables read at each window after the same doublings).
 template <size_t N>
-int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point, BN_CTX* ctx) {
+int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
+          const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
   Field<N> f;
   Pt<N> table[kTable];
+  Pt<N> table2[kTable];
+  limb scalar2[N] = {};
+  const bool two = point2 != nullptr;
   Pt<N> acc, sel;
   limb scalar[N];
   int ok = 0;
@@ -241,7 +348,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
   BIGNUM* oy = nullptr;
   if (rr == nullptr || !EC_GROUP_get_curve_GFp(group, p, a, b, ctx) ||
       !EC_POINT_get_affine_coordinates_GFp(group, point, x, y, ctx) || !to_limbs<N>(f.p, p) ||
-      !to_limbs<N>(scalar, k))
+      !to_limbs<N>(scalar, k) || (two && !to_limbs<N>(scalar2, k2)))
     goto done;
   {
     // n0 = -p^-1 mod 2^64 by Newton's iteration (p is odd).
@@ -254,22 +361,59 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     Fe<N> unit = {};
     unit.v[0] = 1;
     mul(f.one, unit, f.r2, f);  // R mod p
-    if (!BN_mul_word(b, 3) || !BN_nnmod(b, b, p, ctx) || !to_mont(f.a, a, f) ||
-        !to_mont(f.b3, b, f))
+    if (!BN_nnmod(b, b, p, ctx) || !to_mont(f.b, b, f) || !BN_mul_word(b, 3) ||
+        !BN_nnmod(b, b, p, ctx) || !to_mont(f.a, a, f) || !to_mont(f.b3, b, f) ||
+        !BN_add_word(a, 3))
       goto done;
+    f.a_is_minus3 = BN_cmp(a, p) == 0;  // a + 3 = p
     memset(&table[0], 0, sizeof table[0]);
     table[0].y = f.one;  // (0 : 1 : 0)
     if (!to_mont(table[1].x, x, f) || !to_mont(table[1].y, y, f)) goto done;
     table[1].z = f.one;
-    for (size_t i = 2; i < kTable; i++) point_add(table[i], table[i - 1], table[1], f);
+    // Which formulas is a public property of the group.
+    const bool m3 = f.a_is_minus3;
+    for (size_t i = 2; i < kTable; i++) {
+      if (m3)
+        point_add_m3(table[i], table[i - 1], table[1], f);
+      else
+        point_add(table[i], table[i - 1], table[1], f);
+    }
+    if (two) {
+      table2[0] = table[0];
+      if (!EC_POINT_get_affine_coordinates_GFp(group, point2, x, y, ctx) ||
+          !to_mont(table2[1].x, x, f) || !to_mont(table2[1].y, y, f))
+        goto done;
+      table2[1].z = f.one;
+      for (size_t i = 2; i < kTable; i++) {
+        if (m3)
+          point_add_m3(table2[i], table2[i - 1], table2[1], f);
+        else
+          point_add(table2[i], table2[i - 1], table2[1], f);
+      }
+    }
 
     acc = table[0];
     for (size_t w = 64 * N / kWindow; w-- > 0;) {
-      for (size_t d = 0; d < kWindow; d++) point_add(acc, acc, acc, f);
+      for (size_t d = 0; d < kWindow; d++) {
+        if (m3)
+          point_dbl_m3(acc, acc, f);
+        else
+          point_add(acc, acc, acc, f);
+      }
       const size_t bit = w * kWindow;
       const limb index = (scalar[bit / 64] >> (bit % 64)) & (kTable - 1);
       select_point(sel, table, index);
-      point_add(acc, acc, sel, f);
+      if (m3)
+        point_add_m3(acc, acc, sel, f);
+      else
+        point_add(acc, acc, sel, f);
+      if (two) {
+        select_point(sel, table2, (scalar2[bit / 64] >> (bit % 64)) & (kTable - 1));
+        if (m3)
+          point_add_m3(acc, acc, sel, f);
+        else
+          point_add(acc, acc, sel, f);
+      }
     }
 
     // To affine; only the result is made public.
@@ -299,6 +443,8 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
 done:
   MORVANE_cleanse(scalar, sizeof scalar);
   MORVANE_cleanse(table, sizeof table);
+  MORVANE_cleanse(scalar2, sizeof scalar2);
+  MORVANE_cleanse(table2, sizeof table2);
   MORVANE_cleanse(&acc, sizeof acc);
   MORVANE_cleanse(&sel, sizeof sel);
   BN_free(ox);
@@ -414,7 +560,8 @@ int order_op(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inve
   return fn(n, out, k, k_is_inverse, x, r, m, c.get());
 }
 
-using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, BN_CTX*);
+using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, const BIGNUM*,
+                      const EC_POINT*, BN_CTX*);
 
 template <size_t... I>
 constexpr MulFn pick(size_t n, std::index_sequence<I...>) {
@@ -451,21 +598,42 @@ bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
   return k->top >= 0 && static_cast<size_t>(k->top) <= 2 * n;  // 32-bit words
 }
 
-int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
-           const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx) {
-  const EC_POINT* point = num == 0 ? group->generator : points[0];
-  const BIGNUM* k = num == 0 ? scalar : scalars[0];
+// k P (+ k2 P2) on the limbs of the group's field.
+static int run_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
+                   const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
   const size_t n = (static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64;
   MulFn fn = pick(n, std::make_index_sequence<kMaxLimbs>());
   if (fn == nullptr) {
     ECERR(EC_F_EC_POINTS_MUL, ERR_R_INTERNAL_ERROR);
     return 0;
   }
+  return fn(group, r, k, point, k2, point2, ctx);
+}
+
+int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
+           const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx) {
+  const EC_POINT* point = num == 0 ? group->generator : points[0];
+  const BIGNUM* k = num == 0 ? scalar : scalars[0];
   AnyCtx c(ctx);
-  if (!c.ok()) return 0;
-  if (!fn(group, r, k, point, c.get())) return 0;
+  if (!c.ok() || !run_mul(group, r, k, point, nullptr, nullptr, c.get())) return 0;
   if (BN_is_negative(k) && !EC_POINT_invert(group, r, c.get())) return 0;
   return 1;
+}
+
+bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num, const EC_POINT* points[],
+                  const BIGNUM* scalars[]) {
+  if (scalar == nullptr || num != 1 || group->generator == nullptr || points[0] == nullptr ||
+      scalars[0] == nullptr || BN_is_negative(scalar) || BN_is_negative(scalars[0]))
+    return false;
+  // Both terms must suit the one-term engine on their own.
+  return ct_mul_applies(group, scalar, 0, nullptr, nullptr) &&
+         ct_mul_applies(group, nullptr, 1, points, scalars);
+}
+
+int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POINT* point,
+         const BIGNUM* p_scalar, BN_CTX* ctx) {
+  AnyCtx c(ctx);
+  return c.ok() && run_mul(group, r, scalar, group->generator, p_scalar, point, c.get());
 }
 
 int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX* ctx) {

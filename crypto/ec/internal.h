@@ -326,6 +326,13 @@ bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
                     const EC_POINT* points[], const BIGNUM* scalars[]);
 int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
            const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx);
+// The same engine for scalar G + p_scalar P (both scalars non-negative and
+// each term one that ct_mul_applies takes): one run of doublings with both
+// tables, the product of verification.
+bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num, const EC_POINT* points[],
+                  const BIGNUM* scalars[]);
+int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POINT* point,
+         const BIGNUM* p_scalar, BN_CTX* ctx);
 
 // The GF(2^m) method's multiplication slots (ec2_mult.cc), and its
 // Montgomery ladder: r = |scalar| point ("invalid argument" when r is point).

@@ -5,6 +5,8 @@
 // the all-ones scalar of the field size; scalars past the engine's length
 // take the windowed path.  The number of random scalars per curve is 60
 // (MORVANE_EC_DIFF_ROUNDS raises it; 10,000 per curve were run by hand).
+// The two-term product a G + b Q (verification's) on the engine's limbs
+// against ec_wNAF_mul, Q a point of unknown logarithm, G itself and -G.
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -14,6 +16,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ec_test_util.h"
@@ -46,15 +49,23 @@ std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool 
   return ok == 1 ? Encode(g, r.get()) : "failed";
 }
 
-class EcEngine : public testing::TestWithParam<int> {};
+class EcEngine : public testing::TestWithParam<int> {
+ protected:
+  // The named group of the parameter, its prime p, order n and bits(p).
+  void SetUpCurve() {
+    g.reset(EC_GROUP_new_by_curve_name(GetParam()));
+    ASSERT_TRUE(g);
+    ASSERT_TRUE(EC_GROUP_get_curve_GFp(g.get(), p.get(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
+    bits = BN_num_bits(p.get());
+  }
+  Group g;
+  Bn p{BN_new()}, n{BN_new()};
+  int bits = 0;
+};
 
 TEST_P(EcEngine, AgreesWithTheWindowedNaf) {
-  Group g(EC_GROUP_new_by_curve_name(GetParam()));
-  ASSERT_TRUE(g);
-  Bn p(BN_new()), n(BN_new());
-  ASSERT_TRUE(EC_GROUP_get_curve_GFp(g.get(), p.get(), nullptr, nullptr, nullptr));
-  ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
-  const int bits = BN_num_bits(p.get());
+  ASSERT_NO_FATAL_FAILURE(SetUpCurve());
 
   std::vector<Bn> scalars;
   auto add = [&](Bn k) { scalars.push_back(std::move(k)); };
@@ -91,6 +102,52 @@ TEST_P(EcEngine, AgreesWithTheWindowedNaf) {
          {static_cast<const EC_POINT*>(nullptr), static_cast<const EC_POINT*>(pt.get())}) {
       ASSERT_EQ(Product(g.get(), base, k.get(), true), Product(g.get(), base, k.get(), false))
           << Show(k.get()) << (base == nullptr ? " G" : " P");
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+std::string TwoTerms(const EC_GROUP* g, const BIGNUM* a, const EC_POINT* q, const BIGNUM* b,
+                     bool engine) {
+  Point r(EC_POINT_new(g));
+  const EC_POINT* pts[1] = {q};
+  const BIGNUM* ks[1] = {b};
+  const int ok = engine ? EC_POINT_mul(g, r.get(), a, q, b, nullptr)
+                        : ec_wNAF_mul(g, r.get(), a, 1, pts, ks, nullptr);
+  return ok == 1 ? Encode(g, r.get()) : "failed";
+}
+
+TEST_P(EcEngine, TwoTermsAgreeWithTheWindowedNaf) {
+  ASSERT_NO_FATAL_FAILURE(SetUpCurve());
+  Bn n1(BN_dup(n.get()));
+  ASSERT_TRUE(BN_sub_word(n1.get(), 1));
+
+  Point q(EC_POINT_new(g.get()));
+  ASSERT_TRUE(
+      EC_POINT_mul(g.get(), q.get(), Hex("1F2E3D4C5B6A7988").get(), nullptr, nullptr, nullptr));
+  Point gen(EC_POINT_dup(EC_GROUP_get0_generator(g.get()), g.get()));
+  Point neg(EC_POINT_dup(gen.get(), g.get()));
+  ASSERT_TRUE(EC_POINT_invert(g.get(), neg.get(), nullptr));
+
+  std::vector<std::pair<Bn, Bn>> pairs;
+  pairs.emplace_back(Hex("0"), Hex("0"));
+  pairs.emplace_back(Hex("5"), Hex("5"));  // with -G: the point at infinity
+  pairs.emplace_back(Hex("1"), Bn(BN_dup(n1.get())));
+  pairs.emplace_back(Bn(BN_dup(n.get())), Hex("2"));
+  SplitMix64 rng{static_cast<uint64_t>(GetParam()) + 1};
+  for (int i = 0, rounds = Rounds() / 3; i < rounds; i++) {
+    Bn a(BN_new()), b(BN_new());
+    ASSERT_TRUE(BN_pseudo_rand(a.get(), 1 + static_cast<int>(rng.Next() % bits), 0, 0));
+    ASSERT_TRUE(BN_pseudo_rand(b.get(), 1 + static_cast<int>(rng.Next() % bits), 0, 0));
+    pairs.emplace_back(std::move(a), std::move(b));
+  }
+  for (const auto& [a, b] : pairs) {
+    for (const EC_POINT* base :
+         {static_cast<const EC_POINT*>(q.get()), static_cast<const EC_POINT*>(gen.get()),
+          static_cast<const EC_POINT*>(neg.get())}) {
+      ASSERT_EQ(TwoTerms(g.get(), a.get(), base, b.get(), true),
+                TwoTerms(g.get(), a.get(), base, b.get(), false))
+          << Show(a.get()) << " " << Show(b.get());
     }
   }
   EXPECT_ERRORS({});

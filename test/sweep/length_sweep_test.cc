@@ -1484,6 +1484,18 @@ const std::vector<Entry> kX509 = {
      [](int len) { OCSP_request_add1_nonce(OCSP_REQUEST_new(), nullptr, len); }},
     {"OCSP_basic_add1_nonce",
      [](int len) { OCSP_basic_add1_nonce(OCSP_BASICRESP_new(), nullptr, len); }},
+    {"X509_LOOKUP_by_fingerprint",
+     [](int len) {
+       X509_OBJECT obj;
+       X509_LOOKUP_by_fingerprint(X509_LOOKUP_new(X509_LOOKUP_hash_dir()), X509_LU_X509, Big(),
+                                  len, &obj);
+     }},
+    {"X509_LOOKUP_by_alias",
+     [](int len) {
+       X509_OBJECT obj;
+       X509_LOOKUP_by_alias(X509_LOOKUP_new(X509_LOOKUP_file()), X509_LU_X509,
+                            reinterpret_cast<char*>(Big()), len, &obj);
+     }},
 };
 
 // Strong Extranet users: -1 takes the text's length; INT_MAX is too long.
@@ -1509,17 +1521,6 @@ const std::vector<Entry> kSxnet = {
                                  len < 0 ? "user" : reinterpret_cast<const char*>(Big()), len))
          ASN1_INTEGER_free(zone);
        SXNET_free(sx);
-    {"X509_LOOKUP_by_fingerprint",
-     [](int len) {
-       X509_OBJECT obj;
-       X509_LOOKUP_by_fingerprint(X509_LOOKUP_new(X509_LOOKUP_hash_dir()), X509_LU_X509, Big(),
-                                  len, &obj);
-     }},
-    {"X509_LOOKUP_by_alias",
-     [](int len) {
-       X509_OBJECT obj;
-       X509_LOOKUP_by_alias(X509_LOOKUP_new(X509_LOOKUP_file()), X509_LU_X509,
-                            reinterpret_cast<char*>(Big()), len, &obj);
      }},
 };
 
