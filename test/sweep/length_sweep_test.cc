@@ -1509,6 +1509,7 @@ const std::vector<Entry> kSxnet = {
                                  len < 0 ? "user" : reinterpret_cast<const char*>(Big()), len))
          ASN1_INTEGER_free(zone);
        SXNET_free(sx);
+     }},
     {"X509_LOOKUP_by_fingerprint",
      [](int len) {
        X509_OBJECT obj;
