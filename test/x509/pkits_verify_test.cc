@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -170,45 +169,6 @@ TEST_P(PkitsSection, AgreesWithPkits) {
   if (!suite.present) GTEST_SKIP() << "PKITS vectors (../shared/vectors/pkits) not present";
   Morvane_add_all_digests();
   const std::string want = GetParam();
-  {
-    // Until the policy tree is part of the library, the sections that
-    // evaluate policies do not run: a chain whose only policy is
-    // NIST-test-policy-1 then passes with policy 2 required explicitly
-    // (PKITS 4.8.1, run 3).
-    X509_STORE* store = X509_STORE_new();
-    X509* anchor = Decode(d2i_X509, suite.anchor_der);
-    X509_STORE_add_cert(store, anchor);
-    X509_free(anchor);
-    X509* ee = Decode(d2i_X509, suite.ee_der.at("ValidCertificatePathTest1EE"));
-    STACK* ca = sk_new_null();
-    sk_push(ca, reinterpret_cast<char*>(Decode(
-                    d2i_X509, morvane_test::ReadFileBytes(
-                                  morvane_test::VectorFile("pkits/certs/GoodCACert.crt")))));
-    X509_STORE_CTX* probe = X509_STORE_CTX_new();
-    X509_STORE_CTX_init(probe, store, ee, ca);
-    X509_STORE_CTX_set_time(probe, 0, 1577836800);
-    X509_STORE_CTX_set_flags(probe, X509_V_FLAG_EXPLICIT_POLICY);
-    STACK* p2 = sk_new_null();
-    sk_push(p2, reinterpret_cast<char*>(OBJ_txt2obj("2.16.840.1.101.3.2.1.48.2", 1)));
-    X509_VERIFY_PARAM_set1_policies(X509_STORE_CTX_get0_param(probe), p2);
-    sk_pop_free(p2, [](void* p) { ASN1_OBJECT_free(static_cast<ASN1_OBJECT*>(p)); });
-    const bool tree = X509_verify_cert(probe) == 0;
-    X509_STORE_CTX_free(probe);
-    X509_free(ee);
-    sk_pop_free(ca, [](void* p) { X509_free(static_cast<X509*>(p)); });
-    X509_STORE_free(store);
-    morvane_test::DrainErrors();
-    // Key usages must decode for the section on them.
-    X509* good_ca = Decode(d2i_X509, morvane_test::ReadFileBytes(
-                                         morvane_test::VectorFile("pkits/certs/GoodCACert.crt")));
-    X509_check_purpose(good_ca, -1, 0);
-    const bool key_usage = (good_ca->ex_flags & EXFLAG_KUSAGE) != 0;
-    X509_free(good_ca);
-    if (!key_usage && want == "4.7") GTEST_SKIP() << "needs the key-usage method, not built yet";
-    const std::set<std::string> with_policies = {"4.8", "4.9", "4.10", "4.11", "4.12"};
-    if (!tree && with_policies.count(want) != 0)
-      GTEST_SKIP() << "needs the certificate-policy tree, not built yet";
-  }
   std::vector<PkitsRun> runs;
   for (const PkitsRun& r : suite.runs)
     if (r.test.rfind(want + ".", 0) == 0) runs.push_back(r);
