@@ -106,6 +106,10 @@ GcryCipher GcryOpen(int algo, int mode, size_t keylen);
 // libgcrypt's side of a cipher operation over one stream.
 Impl GcryOp(int algo, int mode, size_t keylen, bool encrypt);
 
+// The files of one folder with the given extension (".crt"), sorted by
+// name, each read whole (bench_x509.cc).
+std::vector<std::vector<unsigned char>> ReadFiles(const std::string& dir, const std::string& ext);
+
 // Registration functions of the benchmark files, called by main.
 void RegisterAes();
 void RegisterAsn1();
@@ -122,6 +126,7 @@ void RegisterPem();
 void RegisterRand();
 void RegisterRsa();
 void RegisterX509();
+void RegisterX509Policy();
 void RegisterRsaSign();
 
 // Records a cross-check failure; main reports them and exits non-zero.

@@ -35,26 +35,6 @@ namespace {
 
 using Der = std::vector<unsigned char>;
 
-// The files of one PKITS folder with the given extension, sorted by name.
-std::vector<Der> Objects(const std::string& dir, const std::string& ext) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-    if (e.path().extension() == ext) names.push_back(e.path().string());
-  std::sort(names.begin(), names.end());
-  std::vector<Der> out;
-  for (const std::string& n : names) {
-    FILE* f = fopen(n.c_str(), "rb");
-    if (f == nullptr) continue;
-    Der d;
-    unsigned char buf[4096];
-    for (size_t k; (k = fread(buf, 1, sizeof buf, f)) > 0;) d.insert(d.end(), buf, buf + k);
-    fclose(f);
-    out.push_back(d);
-  }
-  return out;
-}
-
 enum class Way { kDecode, kReencode, kDup };
 
 template <class T>
@@ -194,10 +174,30 @@ void RegisterVerify(const std::vector<Der>& objects) {
 
 }  // namespace
 
+/* see bench.h */
+std::vector<std::vector<unsigned char>> ReadFiles(const std::string& dir, const std::string& ext) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    if (e.path().extension() == ext) names.push_back(e.path().string());
+  std::sort(names.begin(), names.end());
+  std::vector<std::vector<unsigned char>> out;
+  for (const std::string& n : names) {
+    FILE* f = fopen(n.c_str(), "rb");
+    if (f == nullptr) continue;
+    std::vector<unsigned char> d;
+    unsigned char buf[4096];
+    for (size_t k; (k = fread(buf, 1, sizeof buf, f)) > 0;) d.insert(d.end(), buf, buf + k);
+    fclose(f);
+    out.push_back(d);
+  }
+  return out;
+}
+
 void RegisterX509() {
   const std::string pkits = std::string(MORVANE_BENCH_VECTORS_DIR) + "/pkits";
-  const std::vector<Der> certs = Objects(pkits + "/certs", ".crt");
-  const std::vector<Der> crls = Objects(pkits + "/crls", ".crl");
+  const std::vector<Der> certs = ReadFiles(pkits + "/certs", ".crt");
+  const std::vector<Der> crls = ReadFiles(pkits + "/crls", ".crl");
   const Codec<X509> cert{d2i_X509, i2d_X509, X509_dup, X509_free};
   const Codec<X509_CRL> crl{d2i_X509_CRL, i2d_X509_CRL, X509_CRL_dup, X509_CRL_free};
   for (Way way : {Way::kDecode, Way::kReencode, Way::kDup}) Register("x509-cert", cert, certs, way);
