@@ -119,6 +119,7 @@ void RegisterHmac();
 void RegisterDsaDh();
 void RegisterEnvelope();
 void RegisterPem();
+void RegisterPkcs7();
 void RegisterRand();
 void RegisterRsa();
 void RegisterX509();
