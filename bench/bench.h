@@ -123,6 +123,7 @@ void RegisterHmac();
 void RegisterDsaDh();
 void RegisterEnvelope();
 void RegisterPem();
+void RegisterPkcs7();
 void RegisterRand();
 void RegisterRsa();
 void RegisterX509();
