@@ -122,6 +122,7 @@ void RegisterPem();
 void RegisterRand();
 void RegisterRsa();
 void RegisterX509();
+void RegisterPkitsVerify();
 void RegisterRsaSign();
 
 // Records a cross-check failure; main reports them and exits non-zero.

@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
   bench::RegisterRsaSign();
   bench::RegisterDsaDh();
   bench::RegisterX509();
+  bench::RegisterPkitsVerify();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
       fprintf(stderr, "cross-check failed: %s\n", m.c_str());
