@@ -7,21 +7,22 @@
 //
 // "pkits-verify/<test>.<run>": one X509_verify_cert of the run's path.  The
 // certificates and CRLs are decoded from their DER before each iteration
-// and freed after it, outside the timing, so that every iteration starts from objects whose
-// cached facts (extensions, hashes) have not been computed yet; store,
-// context and policy settings are built inside it.
+// and freed after it, outside the timing, so that every iteration starts
+// from objects whose cached facts (extensions, hashes) have not been
+// computed yet; store, context and policy settings are built inside it.
 //
 // "pkits-verify-path/<test>.<run>": the same, with the untrusted list cut
 // to the chain's own CA certificates and the CRL list to the CRLs those
 // certificates (and the anchor) issued: the cost of the path itself, without
 // the searches through the whole suite.
 //
-// "pkits-sigs/<test>.<run>": the same chain's RSA signature checks alone,
+// "pkits-sigs/<test>.<run>": the same chain's signature checks alone (RSA;
+// DSA on the suite's DSA paths),
 // X509_verify of each certificate of the verified chain (the anchor's own
 // signature excepted) with its issuer's key, the keys taken out beforehand.
 //
 // "x509-hashdir/...": X509_LOOKUP_hash_dir over a temporary directory of
-// 1,000 certificates, each under "<subject hash>.0"; "cold" finds one
+// 1,000 certificates, each under "<subject hash>.<n>"; "cold" finds one
 // certificate through a new store (the file is read and decoded), "cached"
 // finds it again in a store that has loaded all of them, "miss" asks for a
 // name that has no file.
@@ -256,22 +257,20 @@ void RegisterRun(const Suite* s, const Run& r) {
     }
     st.counters["certs"] = links + 1;
   })->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark(("pkits-verify-path/" + id).c_str(),
-                               [s, r, links, path](benchmark::State& st) {
-                                 for (auto _ : st) {
-                                   st.PauseTiming();
-                                   Objects o = DecodePath(*s, r, *path);
-                                   st.ResumeTiming();
-                                   if (Verify(r, o, nullptr) != 1)
-                                     st.SkipWithError("verification failed");
-                                   st.PauseTiming();
-                                   FreeObjects(o);
-                                   st.ResumeTiming();
-                                 }
-                                 st.counters["certs"] = links + 1;
-                                 st.counters["crls"] = static_cast<double>(path->crls.size());
-                               })
-      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark(("pkits-verify-path/" + id).c_str(), [s, r, links,
+                                                                     path](benchmark::State& st) {
+    for (auto _ : st) {
+      st.PauseTiming();
+      Objects o = DecodePath(*s, r, *path);
+      st.ResumeTiming();
+      if (Verify(r, o, nullptr) != 1) st.SkipWithError("verification failed");
+      st.PauseTiming();
+      FreeObjects(o);
+      st.ResumeTiming();
+    }
+    st.counters["certs"] = links + 1;
+    st.counters["crls"] = static_cast<double>(path->crls.size());
+  })->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark(("pkits-sigs/" + id).c_str(), [s, r, links](benchmark::State& st) {
     STACK* chain = nullptr;
     const Objects o = DecodeAll(*s, r);
@@ -410,7 +409,8 @@ void RegisterHashDir(const HashDir* d, Lookup way) {
         X509_NAME_free(absent);
         for (X509_NAME* n : names) X509_NAME_free(n);
         ERR_clear_error();
-      })->Unit(benchmark::kMicrosecond);
+      })
+      ->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace
@@ -425,7 +425,8 @@ void RegisterPkitsVerify() {
   }
   g_hashdir = MakeHashDir();
   if (g_hashdir == nullptr) return;
-  for (Lookup way : {Lookup::kCold, Lookup::kCached, Lookup::kMiss}) RegisterHashDir(g_hashdir, way);
+  for (Lookup way : {Lookup::kCold, Lookup::kCached, Lookup::kMiss})
+    RegisterHashDir(g_hashdir, way);
   atexit([] { RemoveHashDir(g_hashdir); });
 }
 
