@@ -128,6 +128,7 @@ void RegisterRand();
 void RegisterRsa();
 void RegisterX509();
 void RegisterX509Policy();
+void RegisterPkitsVerify();
 void RegisterRsaSign();
 
 // Records a cross-check failure; main reports them and exits non-zero.

@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
   bench::RegisterX509();
   bench::RegisterX509Policy();
   bench::RegisterPkcs7();
+  bench::RegisterPkitsVerify();
   if (!bench::g_mismatches.empty()) {
     for (const auto& m : bench::g_mismatches)
       fprintf(stderr, "cross-check failed: %s\n", m.c_str());
