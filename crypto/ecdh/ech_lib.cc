@@ -6,6 +6,7 @@
 #include <morvane/engine.h>
 #include <morvane/err.h>
 
+#include "ec/method_data.h"
 #include "ecdh/internal.h"
 
 namespace {
@@ -21,64 +22,22 @@ constinit const ECDH_METHOD kMorvaneMethod = {
 
 constinit const ECDH_METHOD* g_default = nullptr;
 
-ECDH_DATA* data_new_method(ENGINE* engine) {
-  auto* ret = static_cast<ECDH_DATA*>(MORVANE_malloc(sizeof(ECDH_DATA)));
-  if (ret == nullptr) {
-    ECDHerr(ECDH_F_ECDH_DATA_NEW_METHOD, ERR_R_MALLOC_FAILURE);
-    return nullptr;
-  }
-  ret->init = nullptr;
-  ret->meth = ECDH_get_default_method();
-  ret->engine = engine != nullptr ? engine : ENGINE_get_default_ECDH();
-  if (ret->engine != nullptr) {
-    ret->meth = ENGINE_get_ECDH(ret->engine);
-    if (ret->meth == nullptr) {
-      ECDHerr(ECDH_F_ECDH_DATA_NEW_METHOD, ERR_R_ENGINE_LIB);
-      ENGINE_finish(ret->engine);
-      MORVANE_free(ret);
-      return nullptr;
-    }
-  }
-  ret->flags = ret->meth->flags;
-  ret->ex_data.sk = nullptr;
-  ret->ex_data.dummy = 0;
-  CRYPTO_new_ex_data(CRYPTO_EX_INDEX_ECDH, ret, &ret->ex_data);
-  return ret;
-}
-
-void* data_new() {
-  return data_new_method(nullptr);
-}
-
-// A copied key gets a fresh default record: method, engine and extra data
-// are not copied.
-void* data_dup(void* data) {
-  return data != nullptr ? data_new() : nullptr;
-}
-
-void data_free(void* data) {
-  auto* r = static_cast<ECDH_DATA*>(data);
-  if (r == nullptr) return;
-  if (r->engine != nullptr) ENGINE_finish(r->engine);
-  CRYPTO_free_ex_data(CRYPTO_EX_INDEX_ECDH, r, &r->ex_data);
-  MORVANE_cleanse(r, sizeof(ECDH_DATA));
-  MORVANE_free(r);
-}
+struct EcdhTraits {
+  using Data = ECDH_DATA;
+  static constexpr int kExIndex = CRYPTO_EX_INDEX_ECDH;
+  static const ECDH_METHOD* default_method() { return ECDH_get_default_method(); }
+  static ENGINE* default_engine() { return ENGINE_get_default_ECDH(); }
+  static const ECDH_METHOD* engine_method(ENGINE* e) { return ENGINE_get_ECDH(e); }
+  static void error(int reason) { ECDHerr(ECDH_F_ECDH_DATA_NEW_METHOD, reason); }
+};
+using Record = morvane::ec::MethodData<EcdhTraits>;
 
 }  // namespace
 
 namespace morvane::ecdh {
 
 ECDH_DATA* check(EC_KEY* key) {
-  if (key == nullptr) return nullptr;
-  void* d = EC_KEY_get_key_method_data(key, data_dup, data_free, data_free);
-  if (d != nullptr) return static_cast<ECDH_DATA*>(d);
-  void* made = data_new();
-  if (made == nullptr) return nullptr;
-  EC_KEY_insert_key_method_data(key, made, data_dup, data_free, data_free);
-  d = EC_KEY_get_key_method_data(key, data_dup, data_free, data_free);
-  if (d != made) data_free(made);  // another thread's record stayed, or none could be kept
-  return static_cast<ECDH_DATA*>(d);
+  return Record::of(key);
 }
 
 }  // namespace morvane::ecdh

@@ -11,6 +11,7 @@
 #include <morvane/err.h>
 #include <morvane/rand.h>
 
+#include "ec/method_data.h"
 #include "ecdsa/internal.h"
 
 namespace morvane::ecdsa {
@@ -35,58 +36,22 @@ constinit const ECDSA_METHOD kMorvaneMethod = {
 
 constinit const ECDSA_METHOD* g_default = nullptr;
 
-ECDSA_DATA* data_new_method(ENGINE* engine) {
-  auto* ret = static_cast<ECDSA_DATA*>(MORVANE_malloc(sizeof(ECDSA_DATA)));
-  if (ret == nullptr) {
-    ECDSAerr(ECDSA_F_ECDSA_DATA_NEW_METHOD, ERR_R_MALLOC_FAILURE);
-    return nullptr;
-  }
-  ret->init = nullptr;
-  ret->meth = ECDSA_get_default_method();
-  ret->engine = engine != nullptr ? engine : ENGINE_get_default_ECDSA();
-  if (ret->engine != nullptr) {
-    ret->meth = ENGINE_get_ECDSA(ret->engine);
-    if (ret->meth == nullptr) {
-      ECDSAerr(ECDSA_F_ECDSA_DATA_NEW_METHOD, ERR_R_ENGINE_LIB);
-      ENGINE_finish(ret->engine);
-      MORVANE_free(ret);
-      return nullptr;
-    }
-  }
-  ret->flags = ret->meth->flags;
-  ret->ex_data.sk = nullptr;
-  ret->ex_data.dummy = 0;
-  CRYPTO_new_ex_data(CRYPTO_EX_INDEX_ECDSA, ret, &ret->ex_data);
-  return ret;
-}
-
-void* data_new() { return data_new_method(nullptr); }
-
-void* data_dup(void* data) { return data != nullptr ? data_new() : nullptr; }
-
-void data_free(void* data) {
-  auto* r = static_cast<ECDSA_DATA*>(data);
-  if (r == nullptr) return;
-  if (r->engine != nullptr) ENGINE_finish(r->engine);
-  CRYPTO_free_ex_data(CRYPTO_EX_INDEX_ECDSA, r, &r->ex_data);
-  MORVANE_cleanse(r, sizeof(ECDSA_DATA));
-  MORVANE_free(r);
-}
+struct EcdsaTraits {
+  using Data = ECDSA_DATA;
+  static constexpr int kExIndex = CRYPTO_EX_INDEX_ECDSA;
+  static const ECDSA_METHOD* default_method() { return ECDSA_get_default_method(); }
+  static ENGINE* default_engine() { return ENGINE_get_default_ECDSA(); }
+  static const ECDSA_METHOD* engine_method(ENGINE* e) { return ENGINE_get_ECDSA(e); }
+  static void error(int reason) { ECDSAerr(ECDSA_F_ECDSA_DATA_NEW_METHOD, reason); }
+};
+using Record = morvane::ec::MethodData<EcdsaTraits>;
 
 }  // namespace
 
 namespace morvane::ecdsa {
 
 ECDSA_DATA* check(EC_KEY* key) {
-  if (key == nullptr) return nullptr;
-  void* d = EC_KEY_get_key_method_data(key, data_dup, data_free, data_free);
-  if (d != nullptr) return static_cast<ECDSA_DATA*>(d);
-  void* made = data_new();
-  if (made == nullptr) return nullptr;
-  EC_KEY_insert_key_method_data(key, made, data_dup, data_free, data_free);
-  d = EC_KEY_get_key_method_data(key, data_dup, data_free, data_free);
-  if (d != made) data_free(made);  // another thread's record stayed, or none could be kept
-  return static_cast<ECDSA_DATA*>(d);
+  return Record::of(key);
 }
 
 }  // namespace morvane::ecdsa
