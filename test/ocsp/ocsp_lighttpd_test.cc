@@ -178,15 +178,18 @@ class OcspLoopback : public ::testing::Test {
   }
 
   // lighttpd in the foreground as a child, on a free port; retried on a
-  // new port when it stops before accepting (another program took the
-  // port between the check and the bind).
+  // new port when it stops before it has started (another program took the
+  // port between the check and the bind).  Each attempt has a fresh error
+  // log; those of failed attempts are kept in failed_starts_.
   void StartServer() {
     const std::string conf = dir_.Join("lighttpd.conf");
     const std::string out = dir_.Join("lighttpd.out");
+    const std::string errlog = dir_.Join("error.log");
     for (int attempt = 0; attempt < kStartAttempts; attempt++) {
-      port_ = FreePort();
+      port_ = attempt == 0 && first_port_ != 0 ? first_port_ : FreePort();
       ASSERT_NE(0, port_) << "no free port on 127.0.0.1";
       WriteConfig(port_);
+      unlink(errlog.c_str());
       const char* argv[] = {lighttpd_.c_str(), "-D", "-f", conf.c_str(), nullptr};
       pid_ = fork();
       ASSERT_GE(pid_, 0);
@@ -203,26 +206,30 @@ class OcspLoopback : public ::testing::Test {
         execv(argv[0], const_cast<char* const*>(argv));
         _exit(127);
       }
-      if (WaitUntilAccepting()) return;
+      if (WaitUntilStarted(errlog)) return;
       StopServer();
+      failed_starts_ += ReadIfThere(errlog);
     }
     FAIL() << "lighttpd did not start in " << kStartAttempts << " attempts:\n"
-           << ReadIfThere(out) << ReadIfThere(dir_.Join("error.log"));
+           << ReadIfThere(out) << failed_starts_;
   }
 
-  // True once the server accepts a connection; false when it stopped or
-  // did not accept within the bound.
-  bool WaitUntilAccepting() {
+  // True once the server has logged its start (it has bound the port) and
+  // accepts a connection; false when it stopped or did not start within
+  // the bound.  A connection alone could reach whatever else holds the port.
+  bool WaitUntilStarted(const std::string& errlog) {
     for (int step = 0; step < kWaitSteps; step++) {
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         return false;
       }
-      const int fd = ConnectLoopback(port_);
-      if (fd >= 0) {
-        close(fd);
-        return true;
+      if (ReadIfThere(errlog).find("server started") != std::string::npos) {
+        const int fd = ConnectLoopback(port_);
+        if (fd >= 0) {
+          close(fd);
+          return true;
+        }
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
     }
@@ -271,6 +278,8 @@ class OcspLoopback : public ::testing::Test {
   morvane_test::TempPath dir_{morvane_test::TempPath::kDir};
   std::string lighttpd_;
   int port_ = 0;
+  int first_port_ = 0;  // when not 0: the port of the first attempt
+  std::string failed_starts_;
   pid_t pid_ = -1;
 };
 
@@ -399,6 +408,44 @@ TEST_F(OcspLoopback, LighttpdOtherIssuerIsUnknown) {
   X509_free(cert);
   X509_free(other_ca);
   EVP_PKEY_free(other_key);
+}
+
+// A port taken between the check and the server's bind: the server stops
+// at once and the next attempt, on another port, serves.
+TEST_F(OcspLoopback, LighttpdStartRetriesOnTakenPort) {
+  StopServer();
+  const int taken = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(taken, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(a);
+  ASSERT_EQ(0, bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof(a)));
+  ASSERT_EQ(0, listen(taken, 1));
+  ASSERT_EQ(0, getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len));
+  first_port_ = ntohs(a.sin_port);
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  close(taken);
+  EXPECT_NE(first_port_, port_);
+  // lighttpd binds before it opens its error log: the complaint is on its
+  // standard error.
+  const std::string out = ReadIfThere(dir_.Join("lighttpd.out"));
+  EXPECT_NE(std::string::npos, out.find("already in use")) << out;
+  X509* cert = IssuedCert(kGoodSerial);
+  OCSP_CERTID* id = OCSP_cert_to_id(nullptr, cert, ocsp_test::CaCert());
+  OCSP_REQUEST* req = OCSP_REQUEST_new();
+  ASSERT_NE(nullptr, OCSP_request_add0_id(req, OCSP_CERTID_dup(id)));
+  OCSP_RESPONSE* resp = Exchange("/ocsp", req, "after_retry");
+  ASSERT_NE(nullptr, resp);
+  OCSP_BASICRESP* bs = OCSP_response_get1_basic(resp);
+  int status = -2;
+  EXPECT_EQ(1, OCSP_resp_find_status(bs, id, &status, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(V_OCSP_CERTSTATUS_GOOD, status);
+  OCSP_BASICRESP_free(bs);
+  OCSP_RESPONSE_free(resp);
+  OCSP_REQUEST_free(req);
+  OCSP_CERTID_free(id);
+  X509_free(cert);
 }
 
 TEST_F(OcspLoopback, LighttpdUnknownPathIs404) {
