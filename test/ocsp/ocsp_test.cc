@@ -89,6 +89,45 @@ TEST(OcspValidity, Cases) {
   }
 }
 
+// The text of a GeneralizedTime secs from now with its final 'Z' replaced
+// by tail.
+std::string TextFromNow(long secs, const char* tail) {
+  ASN1_GENERALIZEDTIME* t = TimeFromNow(secs);
+  std::string text(reinterpret_cast<const char*>(t->data), static_cast<size_t>(t->length) - 1);
+  ASN1_GENERALIZEDTIME_free(t);
+  return text + tail;
+}
+
+// Time forms the comparison reads: an offset (local time, UTC + offset),
+// fractional seconds, and the last second a GeneralizedTime can name
+// against a skew beyond it.
+TEST(OcspValidity, TimeForms) {
+  struct Case {
+    std::string thisupd;
+    long nsec;
+    int want;
+  };
+  const Case cases[] = {
+      {TextFromNow(3600 - 60, "+0100"), 0, 1},  // a minute ago
+      {TextFromNow(3600 - 60, "Z"), 0, 0},      // 59 minutes ahead
+      {TextFromNow(-3600 + 60, "-0100"), 0, 0},  // a minute ahead
+      {TextFromNow(-60, ".5Z"), 0, 1},
+      {TextFromNow(60, ".5Z"), 0, 0},
+      {"99991231235959Z", LONG_MAX, 1},
+      {"99991231235959Z", 0, 0},
+  };
+  for (const Case& c : cases) {
+    ASN1_GENERALIZEDTIME* th = TimeText(c.thisupd.c_str());
+    EXPECT_EQ(c.want, OCSP_check_validity(th, nullptr, c.nsec, -1)) << c.thisupd;
+    EXPECT_TRUE(ErrorsAre(c.want ? std::vector<morvane_test::ErrEntry>{}
+                                 : std::vector<morvane_test::ErrEntry>{
+                                       {kLib, OCSP_F_OCSP_CHECK_VALIDITY,
+                                        OCSP_R_STATUS_NOT_YET_VALID}}))
+        << c.thisupd;
+    ASN1_GENERALIZEDTIME_free(th);
+  }
+}
+
 TEST(OcspNonce, RandomNonceEncodingAndReplacement) {
   OCSP_REQUEST* req = OCSP_REQUEST_new();
   ASSERT_EQ(1, OCSP_request_add1_nonce(req, nullptr, 0));
