@@ -535,4 +535,30 @@ TEST(OcspPrint, WholeResponseForm) {
   OCSP_RESPONSE_free(r);
 }
 
+// The whole printed form of a fixed signed request (a requestor name, two
+// one-requests, the second with a service locator, a nonce), against the
+// text in test/data/ocsp.
+TEST(OcspPrint, WholeRequestForm) {
+  const morvane_test::Bytes der = morvane_test::FromHex(
+      "3082012e30820111a11aa41830163114301206035504030c0b5465737420436c69656e743081cd303c303a"
+      "300906052b0e03021a05000414111111111111111111111111111111111111111104142222222222222222"
+      "22222222222222222222222202010530818c303b300906052b0e03021a0500041433333333333333333333"
+      "333333333333333333330414444444444444444444444444444444444444444402020100a04d304b304906"
+      "092b0601050507300107043c303a3017311530130603550403130c54657374204f435350204341301f301d"
+      "06082b060105050730018611687474703a2f2f6f6373702e746573742fa2233021301f06092b0601050507"
+      "30010204120410a0a1a2a3a4a5a6a7a8a9aaabacadaeafa0173015300d06092a864886f70d010105050003"
+      "0400010203");
+  const unsigned char* p = der.data();
+  OCSP_REQUEST* req = d2i_OCSP_REQUEST(nullptr, &p, static_cast<long>(der.size()));
+  ASSERT_NE(nullptr, req);
+  BIO* mem = BIO_new(BIO_s_mem());
+  ASSERT_EQ(1, OCSP_REQUEST_print(mem, req, 0));
+  char* text = nullptr;
+  const long n = BIO_get_mem_data(mem, &text);
+  EXPECT_EQ(morvane_test::ReadFile(morvane_test::TestDataFile("ocsp/request-signed.txt")),
+            std::string(text, static_cast<size_t>(n)));
+  BIO_free(mem);
+  OCSP_REQUEST_free(req);
+}
+
 }  // namespace
