@@ -33,6 +33,17 @@ struct CertSpec {
 // A new certificate (free with X509_free) signed by the test key.
 X509* MakeCert(const CertSpec& spec);
 
+// One revocation entry: a serial number and its entry extensions.
+struct CrlEntry {
+  long serial;
+  std::vector<CertExt> exts;
+};
+
+// A version 2 revocation list issued under the CN `issuer`, valid from
+// 2020-01-01 to 2100-01-01, with its entries (free with X509_CRL_free),
+// signed by the test key.
+X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries);
+
 }  // namespace morvane_test
 
 #endif  // MORVANE_TEST_SUPPORT_CERT_BUILDER_H
