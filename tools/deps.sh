@@ -6,9 +6,11 @@ need=""
 # valgrind: the constant-time checks (test/ct/); clang and its runtimes: the
 # fuzz targets; libgmp-dev: the big-number cross-checks (test/bn/); nettle-dev
 # (Nettle's hogweed, with GMP) and libgcrypt20-dev: the elliptic-curve
-# cross-checks (test/ec/).
+# cross-checks (test/ec/); lighttpd: the web server of the OCSP loopback tests
+# (test/ocsp/), installed without its recommended packages, which bring a TLS
+# module linking a system crypto library.
 for pkg in g++ cmake ninja-build libgtest-dev python3 pkg-config binutils valgrind clang libgmp-dev \
-  libclang-rt-dev nettle-dev libgcrypt20-dev "$@"; do
+  libclang-rt-dev nettle-dev libgcrypt20-dev lighttpd "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

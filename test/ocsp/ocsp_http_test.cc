@@ -1,6 +1,8 @@
 // The OCSP HTTP client against a real HTTP server on 127.0.0.1: a small
 // server in the test (a listening socket on a port the system picks, one
 // accepting thread, scripted answers) checks the request and plays answers.
+// With ocsp_lighttpd_test (the client against lighttpd) these tests make the
+// OcspLoopback suite.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,12 +27,14 @@
 #include <morvane/ocsp.h>
 #include <morvane/x509.h>
 
+#include "loopback.h"
 #include "ocsp_util.h"
 #include "test_support.h"
 
 namespace {
 
 using morvane_test::ErrorsAre;
+using ocsp_test::ConnectLoopback;
 constexpr int kLib = ERR_LIB_OCSP;
 
 // How the server sends its answer.
@@ -129,21 +133,6 @@ class Server {
   std::string request_;
 };
 
-int Connect(int port, bool nonblocking, int sndbuf = 0) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (sndbuf > 0) setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof(sndbuf));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    close(fd);
-    return -1;
-  }
-  if (nonblocking) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  return fd;
-}
-
 OCSP_REQUEST* MakeRequest(int ids = 1) {
   OCSP_REQUEST* req = OCSP_REQUEST_new();
   for (int i = 0; i < ids; i++) {
@@ -168,7 +157,7 @@ const std::string kTryLater("\x30\x03\x0a\x01\x03", 5);
 // One blocking exchange: the response (null on failure).
 OCSP_RESPONSE* Exchange(const Script& script, std::string* request = nullptr) {
   Server srv(script);
-  const int fd = Connect(srv.port(), false);
+  const int fd = ConnectLoopback(srv.port(), false);
   if (fd < 0) return nullptr;
   BIO* b = BIO_new_socket(fd, 1);
   OCSP_REQUEST* req = MakeRequest();
@@ -181,7 +170,7 @@ OCSP_RESPONSE* Exchange(const Script& script, std::string* request = nullptr) {
   return resp;
 }
 
-TEST(OcspHttp, SignedResponseAndRequestBytes) {
+TEST(OcspLoopback, SignedResponseAndRequestBytes) {
   OCSP_BASICRESP* bs = OCSP_BASICRESP_new();
   OCSP_CERTID* id = OCSP_cert_to_id(nullptr, nullptr, ocsp_test::CaCert());
   ASN1_TIME* now = X509_gmtime_adj(nullptr, 0);
@@ -209,7 +198,7 @@ TEST(OcspHttp, SignedResponseAndRequestBytes) {
 
 // Five bytes are a whole response: the client decides the length from the
 // first two.
-TEST(OcspHttp, BareErrorStatusIsParsed) {
+TEST(OcspLoopback, BareErrorStatusIsParsed) {
   ERR_clear_error();
   OCSP_RESPONSE* got = Exchange({kOk + kTryLater});
   ASSERT_NE(nullptr, got);
@@ -218,7 +207,7 @@ TEST(OcspHttp, BareErrorStatusIsParsed) {
   EXPECT_TRUE(ErrorsAre({}));
 }
 
-TEST(OcspHttp, StatusLines) {
+TEST(OcspLoopback, StatusLines) {
   struct Row {
     const char* line;
     int reason;  // 0: nothing queued
@@ -257,7 +246,7 @@ std::string LargestResponse() {
   return big;
 }
 
-TEST(OcspHttp, LengthFields) {
+TEST(OcspLoopback, LengthFields) {
   const std::string largest = LargestResponse();
   ASSERT_EQ("30830190", morvane_test::ToHex(reinterpret_cast<const uint8_t*>(largest.data()), 4));
   ASSERT_EQ(0, largest[4]);
@@ -272,7 +261,7 @@ TEST(OcspHttp, LengthFields) {
   }
 }
 
-TEST(OcspHttp, AnswerInPieces) {
+TEST(OcspLoopback, AnswerInPieces) {
   const std::string answer = kOk + kTryLater;
   {
     OCSP_RESPONSE* got = Exchange({answer, 0, true});
@@ -288,10 +277,10 @@ TEST(OcspHttp, AnswerInPieces) {
   }
 }
 
-TEST(OcspHttp, LongHeaderLineFails) {
+TEST(OcspLoopback, LongHeaderLineFails) {
   for (const std::string& header : {std::string(120, 'a'), std::string(120, 'a') + "\r\n"}) {
     Server srv({"HTTP/1.0 200 OK\r\n" + header + "\r\n" + kTryLater});
-    const int fd = Connect(srv.port(), false);
+    const int fd = ConnectLoopback(srv.port(), false);
     ASSERT_GE(fd, 0);
     BIO* b = BIO_new_socket(fd, 1);
     OCSP_REQUEST* req = MakeRequest();
@@ -307,13 +296,13 @@ TEST(OcspHttp, LongHeaderLineFails) {
   }
 }
 
-TEST(OcspHttp, ClosedInBody) {
+TEST(OcspLoopback, ClosedInBody) {
   ERR_clear_error();
   EXPECT_EQ(nullptr, Exchange({kOk + "\x30\x10\x0a\x01"}));
   ERR_clear_error();
 }
 
-TEST(OcspHttp, PathWithControlBytesRefused) {
+TEST(OcspLoopback, PathWithControlBytesRefused) {
   OCSP_REQUEST* req = MakeRequest();
   BIO* mem = BIO_new(BIO_s_mem());
   for (const char* p : {"/a\r\nX: y", "/a b", "/a\tb", "/\x7f"}) {
@@ -330,10 +319,10 @@ TEST(OcspHttp, PathWithControlBytesRefused) {
 // A non-blocking stream driven in a select loop: writes that would block
 // (a large request, a small send buffer and a server that reads late) and
 // reads that would block (an answer in two parts) return -1 and resume.
-TEST(OcspHttp, NonBlockingSelectLoop) {
+TEST(OcspLoopback, NonBlockingSelectLoop) {
   const std::string answer = kOk + kTryLater;
   Server srv({answer, answer.size() - 3, false, 100});
-  const int fd = Connect(srv.port(), true, 4096);
+  const int fd = ConnectLoopback(srv.port(), true, 4096);
   ASSERT_GE(fd, 0);
   BIO* b = BIO_new_socket(fd, 1);
   OCSP_REQUEST* req = MakeRequest(3000);
@@ -371,7 +360,7 @@ TEST(OcspHttp, NonBlockingSelectLoop) {
 
 // A context that cannot be made completely is freed: every allocation of
 // OCSP_sendreq_new failing in turn leaves no block behind.
-TEST(OcspHttp, FailedNewFreesWhatItBuilt) {
+TEST(OcspLoopback, FailedNewFreesWhatItBuilt) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
   OCSP_REQUEST* req = MakeRequest();
   BIO* mem = BIO_new(BIO_s_mem());
