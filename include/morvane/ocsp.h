@@ -394,7 +394,10 @@ MORVANE_EXPORT int OCSP_request_verify(OCSP_REQUEST *req, STACK *certs, X509_STO
  * never freed here.  OCSP_sendreq_new: maxline <= 0 means 4096; null on
  * failure or when path holds a control byte or space.  OCSP_sendreq_nbio:
  * 1 with the response in *presp, 0 on failure, -1 when io would block (call
- * again). */
+ * again).  OCSP_sendreq_bio repeats OCSP_sendreq_nbio for as long as the
+ * stream asks for a retry, so it has no time bound of its own: a socket with
+ * a receive timeout that keeps timing out keeps it waiting; a caller that
+ * needs a bound drives OCSP_sendreq_nbio itself. */
 typedef struct ocsp_req_ctx_st OCSP_REQ_CTX;
 MORVANE_EXPORT OCSP_REQ_CTX *OCSP_sendreq_new(BIO *io, char *path, OCSP_REQUEST *req,
                                               int maxline);
