@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
 #include <morvane/crypto.h>
 #include <morvane/objects.h>
 #include <morvane/stack.h>
@@ -64,6 +65,19 @@ CertExt Policies(const std::vector<const char*>& oids, bool critical = false) {
   std::vector<Bytes> infos;
   for (const char* o : oids) infos.push_back(Seq({Oid(o)}));
   return {kNidCertificatePolicies, critical, Seq(infos)};
+}
+
+Bytes Text(uint8_t tag, const std::string& s) { return Tlv(tag, Bytes(s.begin(), s.end())); }
+
+// RFC 5280, 4.2.1.4: a PolicyInformation with qualifiers, id-qt-cps
+// (1.3.6.1.5.5.7.2.1) with an IA5String, then id-qt-unotice
+// (1.3.6.1.5.5.7.2.2) with a notice reference (a VisibleString organization
+// and the numbers 1 and 2) and a UTF8String explicit text.
+Bytes PolicyWithQualifiers(const char* oid) {
+  const Bytes cps = Seq({Oid("1.3.6.1.5.5.7.2.1"), Text(0x16, "http://cps.example/1")});
+  const Bytes ref = Seq({Text(0x1A, "Org"), Seq({Tlv(0x02, Bytes{1}), Tlv(0x02, Bytes{2})})});
+  const Bytes notice = Seq({Oid("1.3.6.1.5.5.7.2.2"), Seq({ref, Text(0x0C, "Text")})});
+  return Seq({Oid(oid), Seq({cps, notice})});
 }
 
 // requireExplicitPolicy [0] and inhibitPolicyMapping [1], -1 for absent.
@@ -285,6 +299,83 @@ TEST(PolicyCheck, ExtraNodeUnderAnyPolicy) {
   auto* node = reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0));
   EXPECT_EQ(kP3, PolicyText(node));
   EXPECT_EQ(kAny, PolicyText(X509_policy_node_get0_parent(node)));
+}
+
+std::string NodePrinted(X509_POLICY_NODE* node, int indent) {
+  BIO* out = BIO_new(BIO_s_mem());
+  X509_POLICY_NODE_print(out, node, indent);
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(out, &data);
+  std::string text(data, n > 0 ? static_cast<size_t>(n) : 0);
+  BIO_free(out);
+  return text;
+}
+
+// Nodes of a built tree printed: the criticality of the certificatePolicies
+// extension the node's policy came from, then its qualifiers.
+TEST(PolicyNodePrint, CriticalityAndQualifiers) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {{kNidCertificatePolicies, true, Seq({PolicyWithQualifiers(kP1)})}});
+  c.Add("CA", "Root", {Policies({kP1, kP2})});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP1}, 0);
+  ASSERT_EQ(1, r.result);
+  ASSERT_NE(nullptr, r.tree);
+  ASSERT_EQ(1, X509_policy_level_node_count(X509_policy_tree_get0_level(r.tree, 2)));
+  X509_POLICY_NODE* leaf = X509_policy_level_get0_node(X509_policy_tree_get0_level(r.tree, 2), 0);
+  EXPECT_EQ(
+      "Policy: 1.2.3.1\n"
+      "  Critical\n"
+      "  CPS: http://cps.example/1\n"
+      "  User Notice:\n"
+      "    Organization: Org\n"
+      "    Numbers: 1, 2\n"
+      "    Explicit Text: Text\n",
+      NodePrinted(leaf, 0));
+  // Its parent, from the CA's non-critical extension without qualifiers.
+  auto* ca = const_cast<X509_POLICY_NODE*>(X509_policy_node_get0_parent(leaf));
+  EXPECT_EQ(
+      "    Policy: 1.2.3.1\n"
+      "      Non Critical\n"
+      "      No Qualifiers\n",
+      NodePrinted(ca, 4));
+  // The user set holds the node whose parent is anyPolicy: the CA's.
+  STACK* user = X509_policy_tree_get0_user_policies(r.tree);
+  ASSERT_EQ(1, sk_num(user));
+  EXPECT_EQ(ca, reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0)));
+}
+
+// The policy cache of a certificate is made once, under lock 3 held for
+// writing; later checks read it without locking.
+TEST(PolicyCache, BuiltOnceUnderWriteLock) {
+  NEEDS_METHODS();
+  morvane_test::InstallLockingCallback();
+  Chain c;
+  c.Add("Leaf", "Root", {});
+  c.Add("Root", "Root", {});
+  X509* leaf = c.at(0);
+  X509_check_purpose(leaf, -1, 0);  // the facts first: they take the same lock
+  ASSERT_EQ(nullptr, leaf->policy_cache);
+  using morvane_test::WriteLock;
+  using morvane_test::WriteUnlock;
+  morvane_test::StartRecordingLocks();
+  {
+    Check r(c, {}, 0);
+    EXPECT_EQ(1, r.result);
+  }
+  EXPECT_EQ((std::vector<morvane_test::LockEvent>{WriteLock(CRYPTO_LOCK_X509),
+                                                   WriteUnlock(CRYPTO_LOCK_X509)}),
+            morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509}));
+  const X509_POLICY_CACHE* cache = leaf->policy_cache;
+  EXPECT_NE(nullptr, cache);
+  morvane_test::StartRecordingLocks();
+  {
+    Check r(c, {}, 0);
+    EXPECT_EQ(1, r.result);
+  }
+  EXPECT_TRUE(morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509}).empty());
+  EXPECT_EQ(cache, leaf->policy_cache);
 }
 
 // The tree stops growing at 10,000 nodes with its own result.
