@@ -10,6 +10,7 @@
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -285,6 +286,28 @@ TEST(PolicyCheck, UserAnyPolicyTakesTheAuthoritySet) {
   EXPECT_EQ(kP2, PolicyText(reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0))));
 }
 
+// The authority set lists its nodes level by level, in the order found
+// (not sorted by policy); the user set follows the user's order.
+TEST(PolicyCheck, AuthoritySetKeepsItsOrder) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP3, kP1})});
+  c.Add("CA", "Root", {Policies({kP3, kAny})});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP1, kP3}, 0);
+  ASSERT_EQ(1, r.result);
+  const auto texts = [](STACK* nodes) {
+    std::vector<std::string> out;
+    for (int i = 0; i < sk_num(nodes); i++)
+      out.push_back(PolicyText(reinterpret_cast<X509_POLICY_NODE*>(sk_value(nodes, i))));
+    return out;
+  };
+  // The CA's P3, then the leaf's P1 (under the CA's anyPolicy).
+  EXPECT_EQ((std::vector<std::string>{kP3, kP1}), texts(X509_policy_tree_get0_policies(r.tree)));
+  EXPECT_EQ((std::vector<std::string>{kP1, kP3}),
+            texts(X509_policy_tree_get0_user_policies(r.tree)));
+}
+
 // An extra node stands for a user policy the last level's anyPolicy covers.
 TEST(PolicyCheck, ExtraNodeUnderAnyPolicy) {
   NEEDS_METHODS();
@@ -376,6 +399,47 @@ TEST(PolicyCache, BuiltOnceUnderWriteLock) {
   }
   EXPECT_TRUE(morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509}).empty());
   EXPECT_EQ(cache, leaf->policy_cache);
+}
+
+// Every allocation of a check failing in turn: the check gives 0 or its
+// result and leaves nothing behind, the authority set and its index
+// included (the last level has anyPolicy, so the set is a stack of its own,
+// and it holds enough nodes that adding them allocates).  Needs its own
+// process (ctest runs each test in one).
+TEST(PolicyCheck, AllocationFailuresLeaveNothing) {
+  NEEDS_METHODS();
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP1, kP2, kAny})});
+  c.Add("CA", "Root", {Policies({kP2, kP1, "1.2.3.4", "1.2.3.5", "1.2.3.6", "1.2.3.7", kAny})});
+  c.Add("Root", "Root", {});
+  STACK* user = sk_new_null();
+  for (const char* o : {kP1, kP3}) sk_push(user, reinterpret_cast<char*>(OBJ_txt2obj(o, 1)));
+  X509_POLICY_TREE* tree = nullptr;
+  int explicit_policy = 0;
+  ASSERT_EQ(1, X509_policy_check(&tree, &explicit_policy, c.sk, user, 0));  // caches built
+  X509_policy_tree_free(tree);
+  const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+  ASSERT_EQ(1, X509_policy_check(&tree, &explicit_policy, c.sk, user, 0));
+  ASSERT_EQ(2, sk_num(X509_policy_tree_get0_user_policies(tree)));
+  X509_policy_tree_free(tree);
+  const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+  const long allocations = after.mallocs + after.reallocs - before.mallocs - before.reallocs;
+  ASSERT_GT(allocations, 10);
+  for (long n = 1; n <= allocations; n++) {
+    morvane_test::FailAllocationAfter(n);
+    const int r = X509_policy_check(&tree, &explicit_policy, c.sk, user, 0);
+    morvane_test::FailAllocationAfter(0);
+    EXPECT_TRUE(r == 0 || r == 1) << n << ": " << r;
+    if (r == 0) {
+      EXPECT_EQ(nullptr, tree) << n;
+    }
+    X509_policy_tree_free(tree);
+    tree = nullptr;
+    EXPECT_EQ(before.live_blocks, morvane_test::GetAllocCounts().live_blocks) << n;
+  }
+  ERR_clear_error();
+  sk_pop_free(user, [](void* o) { ASN1_OBJECT_free(static_cast<ASN1_OBJECT*>(o)); });
 }
 
 // The tree stops growing at 10,000 nodes with its own result.
