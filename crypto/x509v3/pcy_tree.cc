@@ -7,8 +7,11 @@
 // a policy a certificate maps is removed from its level and no node is made
 // for the subject-domain policy.  A tree never holds more than
 // kMaxTreeNodes nodes; past that the check stops with
-// X509_PCY_TREE_TOO_LARGE.
+// X509_PCY_TREE_TOO_LARGE.  The authority set keeps the order in which its
+// nodes were found; duplicates are dropped, and the user's policies looked
+// up, through a sorted index built once beside it.
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <morvane/crypto.h>
@@ -199,34 +202,120 @@ int tree_evaluate(X509_POLICY_TREE* tree) {
   return kEvalOk;
 }
 
-// Adds node to *nodes unless a node of its policy is there.
-bool tree_add_auth_node(STACK** nodes, X509_POLICY_NODE* node) {
-  if (*nodes == nullptr) *nodes = policy_node_cmp_new();
-  if (*nodes == nullptr) return false;
-  if (tree_find_sk(*nodes, node->data->valid_policy) != nullptr) return true;
-  return sk_push(*nodes, reinterpret_cast<char*>(node)) != 0;
+// A look-up index over the authority set: its nodes sorted by policy
+// identifier, so that building the set and matching the user's policies
+// against it cost n log n rather than a walk of the set per node.
+struct AuthIndex {
+  X509_POLICY_NODE** nodes = nullptr;
+  int n = 0;
+  AuthIndex() = default;
+  AuthIndex(const AuthIndex&) = delete;
+  AuthIndex& operator=(const AuthIndex&) = delete;
+  ~AuthIndex() { MORVANE_free(nodes); }
+};
+
+// One candidate of the authority set and its place in the order found.
+struct AuthCandidate {
+  X509_POLICY_NODE* node;
+  int pos;
+};
+
+int candidate_cmp(const void* a, const void* b) {
+  const auto* x = static_cast<const AuthCandidate*>(a);
+  const auto* y = static_cast<const AuthCandidate*>(b);
+  const int c = OBJ_cmp(x->node->data->valid_policy, y->node->data->valid_policy);
+  if (c != 0) return c;
+  return x->pos < y->pos ? -1 : (x->pos > y->pos ? 1 : 0);
 }
 
-// RFC 3280, 6.1.5 (g) (ii): the nodes whose parent is anyPolicy, level by
-// level while the level above has an anyPolicy node.  When the last level
-// has an anyPolicy node the authority set is that node and the others go to
-// *pnodes (result 2); otherwise *pnodes is the authority set (result 1).
-int tree_calculate_authority_set(X509_POLICY_TREE* tree, STACK** pnodes) {
-  const X509_POLICY_LEVEL* last = &tree->levels[tree->nlevel - 1];
-  STACK** addnodes = &tree->auth_policies;
-  if (last->anyPolicy != nullptr) {
-    if (!tree_add_auth_node(&tree->auth_policies, last->anyPolicy)) return 0;
-    addnodes = pnodes;
+// The node of the index with policy id, or null (a binary search).
+X509_POLICY_NODE* auth_index_find(const AuthIndex& index, const ASN1_OBJECT* id) {
+  int lo = 0, hi = index.n;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    const int c = OBJ_cmp(index.nodes[mid]->data->valid_policy, id);
+    if (c == 0) return index.nodes[mid];
+    if (c < 0)
+      lo = mid + 1;
+    else
+      hi = mid;
   }
+  return nullptr;
+}
+
+// Calls f(node) for each node whose parent is anyPolicy, level by level
+// while the level above has an anyPolicy node (RFC 3280, 6.1.5 (g) (ii)).
+template <class F>
+void for_each_auth_candidate(const X509_POLICY_TREE* tree, F f) {
   for (int k = 1; k < tree->nlevel; k++) {
     const X509_POLICY_NODE* any = tree->levels[k - 1].anyPolicy;
     if (any == nullptr) break;
     STACK* nodes = tree->levels[k].nodes;
     for (int j = 0; j < sk_num(nodes); j++) {
       auto* node = reinterpret_cast<X509_POLICY_NODE*>(sk_value(nodes, j));
-      if (node->parent == any && !tree_add_auth_node(addnodes, node)) return 0;
+      if (node->parent == any) f(node);
     }
   }
+}
+
+// Appends to *set, in the order found, the candidates of the authority set,
+// a node whose policy an earlier one holds left out; *index gets the nodes
+// appended, sorted by policy.  The candidates are sorted once (by policy,
+// then by their order) and each keeps its place only when it is the first of
+// its policy.  false when memory runs out.
+bool tree_add_auth_nodes(const X509_POLICY_TREE* tree, STACK** set, AuthIndex* index) {
+  int count = 0;
+  for_each_auth_candidate(tree, [&count](X509_POLICY_NODE*) { count++; });
+  if (count == 0) return true;
+  const size_t n = static_cast<size_t>(count);
+  auto* sorted = static_cast<AuthCandidate*>(MORVANE_malloc(n * sizeof(AuthCandidate)));
+  auto* keep = static_cast<unsigned char*>(MORVANE_malloc(n));
+  index->nodes = static_cast<X509_POLICY_NODE**>(MORVANE_malloc(n * sizeof(X509_POLICY_NODE*)));
+  bool ok = sorted != nullptr && keep != nullptr && index->nodes != nullptr;
+  if (ok) {
+    int pos = 0;
+    for_each_auth_candidate(tree, [&](X509_POLICY_NODE* node) {
+      sorted[pos] = {node, pos};
+      pos++;
+    });
+    qsort(sorted, n, sizeof(AuthCandidate), candidate_cmp);
+    for (int i = 0; i < count; i++) {
+      const bool first = i == 0 || OBJ_cmp(sorted[i - 1].node->data->valid_policy,
+                                           sorted[i].node->data->valid_policy) != 0;
+      keep[sorted[i].pos] = first;
+      if (first) index->nodes[index->n++] = sorted[i].node;
+    }
+    if (*set == nullptr) *set = policy_node_cmp_new();
+    ok = *set != nullptr;
+    if (ok) {
+      pos = 0;
+      for_each_auth_candidate(tree, [&](X509_POLICY_NODE* node) {
+        if (ok && keep[pos]) ok = sk_push(*set, reinterpret_cast<char*>(node)) != 0;
+        pos++;
+      });
+    }
+  }
+  MORVANE_free(sorted);
+  MORVANE_free(keep);
+  return ok;
+}
+
+// RFC 3280, 6.1.5 (g) (ii): the nodes whose parent is anyPolicy, level by
+// level while the level above has an anyPolicy node.  When the last level
+// has an anyPolicy node the authority set is that node and the others go to
+// *pnodes (result 2); otherwise *pnodes is the authority set (result 1).
+// *index is the look-up index over *pnodes.
+int tree_calculate_authority_set(X509_POLICY_TREE* tree, STACK** pnodes, AuthIndex* index) {
+  const X509_POLICY_LEVEL* last = &tree->levels[tree->nlevel - 1];
+  STACK** addnodes = &tree->auth_policies;
+  if (last->anyPolicy != nullptr) {
+    if (tree->auth_policies == nullptr) tree->auth_policies = policy_node_cmp_new();
+    if (tree->auth_policies == nullptr ||
+        !sk_push(tree->auth_policies, reinterpret_cast<char*>(last->anyPolicy)))
+      return 0;
+    addnodes = pnodes;
+  }
+  if (!tree_add_auth_nodes(tree, addnodes, index)) return 0;
   if (addnodes == pnodes) return 2;
   *pnodes = tree->auth_policies;
   return 1;
@@ -234,7 +323,7 @@ int tree_calculate_authority_set(X509_POLICY_TREE* tree, STACK** pnodes) {
 
 // RFC 3280, 6.1.5 (g) (iii): the user's policies among the authority set;
 // anyPolicy of the last level stands for those it does not hold.
-int tree_calculate_user_set(X509_POLICY_TREE* tree, STACK* policy_oids, STACK* auth_nodes) {
+int tree_calculate_user_set(X509_POLICY_TREE* tree, STACK* policy_oids, const AuthIndex& auth) {
   if (sk_num(policy_oids) <= 0) return 1;
   for (int i = 0; i < sk_num(policy_oids); i++)
     if (OBJ_obj2nid(reinterpret_cast<ASN1_OBJECT*>(sk_value(policy_oids, i))) == kNidAnyPolicy) {
@@ -244,7 +333,7 @@ int tree_calculate_user_set(X509_POLICY_TREE* tree, STACK* policy_oids, STACK* a
   X509_POLICY_NODE* any = tree->levels[tree->nlevel - 1].anyPolicy;
   for (int i = 0; i < sk_num(policy_oids); i++) {
     auto* oid = reinterpret_cast<ASN1_OBJECT*>(sk_value(policy_oids, i));
-    X509_POLICY_NODE* node = tree_find_sk(auth_nodes, oid);
+    X509_POLICY_NODE* node = auth_index_find(auth, oid);
     if (node == nullptr) {
       if (any == nullptr) continue;
       X509_POLICY_DATA* extra = policy_data_new(nullptr, oid, any->data->flags & POLICY_DATA_FLAG_CRITICAL);
@@ -324,12 +413,14 @@ int X509_policy_check(X509_POLICY_TREE** ptree, int* pexplicit_policy, STACK* ce
   }
 
   STACK* auth_nodes = nullptr;
-  ret = tree_calculate_authority_set(tree, &auth_nodes);
+  AuthIndex auth_index;
+  ret = tree_calculate_authority_set(tree, &auth_nodes, &auth_index);
   if (ret == 0) {
+    if (auth_nodes != tree->auth_policies) sk_free(auth_nodes);
     X509_policy_tree_free(tree);
     return 0;
   }
-  const int user = tree_calculate_user_set(tree, policy_oids, auth_nodes);
+  const int user = tree_calculate_user_set(tree, policy_oids, auth_index);
   if (ret == 2) sk_free(auth_nodes);
   if (user != 1) {
     X509_policy_tree_free(tree);

@@ -1,8 +1,9 @@
 // Certificates, requests, revocation lists, SPKACs, trust records and names
 // as text, over the inputs of test/data/print/x509_inputs.txt and the
 // expected outputs beside them; the subject key sections with and without
-// keys; failed writes; and every PKITS certificate and revocation list
-// printed whole and dumped, as a sweep for crashes.
+// keys; failed writes; four PKITS certificates printed whole against the
+// layouts of test/data/print/pkits-*.txt; and every PKITS certificate and
+// revocation list printed whole and dumped, as a sweep for crashes.
 
 #include <dirent.h>
 #include <stdio.h>
@@ -322,6 +323,26 @@ TEST(OcspIdPrint, Hashes) {
   EXPECT_EQ(want + "\n", out.Text());
   MORVANE_free(name);
   X509_free(x);
+}
+
+// Whole PKITS certificates through X509_print_ex with the default flags: a
+// CA and three end entities whose extensions differ (alternative names of
+// two kinds, a user-notice qualifier), every extension through its method.
+TEST(PkitsPrint, WholeCertificates) {
+  MORVANE_VECTOR_PATH_OR_SKIP(dir, "pkits/certs");
+  for (const char* name : {"GoodCACert", "ValidRFC822nameConstraintsTest21EE",
+                           "ValidDNSnameConstraintsTest30EE", "UserNoticeQualifierTest15EE"}) {
+    SCOPED_TRACE(name);
+    const Bytes der = morvane_test::ReadFileBytes(dir + "/" + name + ".crt");
+    const unsigned char* p = der.data();
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    ASSERT_NE(nullptr, x);
+    MemOut out;
+    EXPECT_EQ(1, X509_print_ex(out, x, 0, 0));
+    EXPECT_EQ(Expected(std::string("pkits-") + name + ".txt"), out.Text());
+    X509_free(x);
+  }
+  EXPECT_ERRORS({});
 }
 
 // Every PKITS certificate and revocation list prints whole (names in the

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -64,6 +66,19 @@ CertExt Policies(const std::vector<const char*>& oids, bool critical = false) {
   std::vector<Bytes> infos;
   for (const char* o : oids) infos.push_back(Seq({Oid(o)}));
   return {kNidCertificatePolicies, critical, Seq(infos)};
+}
+
+Bytes Text(uint8_t tag, const std::string& s) { return Tlv(tag, Bytes(s.begin(), s.end())); }
+
+// RFC 5280, 4.2.1.4: a PolicyInformation with qualifiers, id-qt-cps
+// (1.3.6.1.5.5.7.2.1) with an IA5String, then id-qt-unotice
+// (1.3.6.1.5.5.7.2.2) with a notice reference (a VisibleString organization
+// and the numbers 1 and 2) and a UTF8String explicit text.
+Bytes PolicyWithQualifiers(const char* oid) {
+  const Bytes cps = Seq({Oid("1.3.6.1.5.5.7.2.1"), Text(0x16, "http://cps.example/1")});
+  const Bytes ref = Seq({Text(0x1A, "Org"), Seq({Tlv(0x02, Bytes{1}), Tlv(0x02, Bytes{2})})});
+  const Bytes notice = Seq({Oid("1.3.6.1.5.5.7.2.2"), Seq({ref, Text(0x0C, "Text")})});
+  return Seq({Oid(oid), Seq({cps, notice})});
 }
 
 // requireExplicitPolicy [0] and inhibitPolicyMapping [1], -1 for absent.
@@ -271,6 +286,28 @@ TEST(PolicyCheck, UserAnyPolicyTakesTheAuthoritySet) {
   EXPECT_EQ(kP2, PolicyText(reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0))));
 }
 
+// The authority set lists its nodes level by level, in the order found
+// (not sorted by policy); the user set follows the user's order.
+TEST(PolicyCheck, AuthoritySetKeepsItsOrder) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP3, kP1})});
+  c.Add("CA", "Root", {Policies({kP3, kAny})});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP1, kP3}, 0);
+  ASSERT_EQ(1, r.result);
+  const auto texts = [](STACK* nodes) {
+    std::vector<std::string> out;
+    for (int i = 0; i < sk_num(nodes); i++)
+      out.push_back(PolicyText(reinterpret_cast<X509_POLICY_NODE*>(sk_value(nodes, i))));
+    return out;
+  };
+  // The CA's P3, then the leaf's P1 (under the CA's anyPolicy).
+  EXPECT_EQ((std::vector<std::string>{kP3, kP1}), texts(X509_policy_tree_get0_policies(r.tree)));
+  EXPECT_EQ((std::vector<std::string>{kP1, kP3}),
+            texts(X509_policy_tree_get0_user_policies(r.tree)));
+}
+
 // An extra node stands for a user policy the last level's anyPolicy covers.
 TEST(PolicyCheck, ExtraNodeUnderAnyPolicy) {
   NEEDS_METHODS();
@@ -285,6 +322,124 @@ TEST(PolicyCheck, ExtraNodeUnderAnyPolicy) {
   auto* node = reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0));
   EXPECT_EQ(kP3, PolicyText(node));
   EXPECT_EQ(kAny, PolicyText(X509_policy_node_get0_parent(node)));
+}
+
+std::string NodePrinted(X509_POLICY_NODE* node, int indent) {
+  BIO* out = BIO_new(BIO_s_mem());
+  X509_POLICY_NODE_print(out, node, indent);
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(out, &data);
+  std::string text(data, n > 0 ? static_cast<size_t>(n) : 0);
+  BIO_free(out);
+  return text;
+}
+
+// Nodes of a built tree printed: the criticality of the certificatePolicies
+// extension the node's policy came from, then its qualifiers.
+TEST(PolicyNodePrint, CriticalityAndQualifiers) {
+  NEEDS_METHODS();
+  Chain c;
+  c.Add("Leaf", "CA", {{kNidCertificatePolicies, true, Seq({PolicyWithQualifiers(kP1)})}});
+  c.Add("CA", "Root", {Policies({kP1, kP2})});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP1}, 0);
+  ASSERT_EQ(1, r.result);
+  ASSERT_NE(nullptr, r.tree);
+  ASSERT_EQ(1, X509_policy_level_node_count(X509_policy_tree_get0_level(r.tree, 2)));
+  X509_POLICY_NODE* leaf = X509_policy_level_get0_node(X509_policy_tree_get0_level(r.tree, 2), 0);
+  EXPECT_EQ(
+      "Policy: 1.2.3.1\n"
+      "  Critical\n"
+      "  CPS: http://cps.example/1\n"
+      "  User Notice:\n"
+      "    Organization: Org\n"
+      "    Numbers: 1, 2\n"
+      "    Explicit Text: Text\n",
+      NodePrinted(leaf, 0));
+  // Its parent, from the CA's non-critical extension without qualifiers.
+  auto* ca = const_cast<X509_POLICY_NODE*>(X509_policy_node_get0_parent(leaf));
+  EXPECT_EQ(
+      "    Policy: 1.2.3.1\n"
+      "      Non Critical\n"
+      "      No Qualifiers\n",
+      NodePrinted(ca, 4));
+  // The user set holds the node whose parent is anyPolicy: the CA's.
+  STACK* user = X509_policy_tree_get0_user_policies(r.tree);
+  ASSERT_EQ(1, sk_num(user));
+  EXPECT_EQ(ca, reinterpret_cast<X509_POLICY_NODE*>(sk_value(user, 0)));
+}
+
+// The policy cache of a certificate is made once, under lock 3 held for
+// writing; later checks read it without locking.
+TEST(PolicyCache, BuiltOnceUnderWriteLock) {
+  NEEDS_METHODS();
+  morvane_test::InstallLockingCallback();
+  Chain c;
+  c.Add("Leaf", "Root", {});
+  c.Add("Root", "Root", {});
+  X509* leaf = c.at(0);
+  X509_check_purpose(leaf, -1, 0);  // the facts first: they take the same lock
+  ASSERT_EQ(nullptr, leaf->policy_cache);
+  using morvane_test::WriteLock;
+  using morvane_test::WriteUnlock;
+  morvane_test::StartRecordingLocks();
+  {
+    Check r(c, {}, 0);
+    EXPECT_EQ(1, r.result);
+  }
+  EXPECT_EQ((std::vector<morvane_test::LockEvent>{WriteLock(CRYPTO_LOCK_X509),
+                                                   WriteUnlock(CRYPTO_LOCK_X509)}),
+            morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509}));
+  const X509_POLICY_CACHE* cache = leaf->policy_cache;
+  EXPECT_NE(nullptr, cache);
+  morvane_test::StartRecordingLocks();
+  {
+    Check r(c, {}, 0);
+    EXPECT_EQ(1, r.result);
+  }
+  EXPECT_TRUE(morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509}).empty());
+  EXPECT_EQ(cache, leaf->policy_cache);
+}
+
+// Every allocation of a check failing in turn: the check gives 0 or its
+// result and leaves nothing behind, the authority set and its index
+// included (the last level has anyPolicy, so the set is a stack of its own,
+// and it holds enough nodes that adding them allocates).  Needs its own
+// process (ctest runs each test in one).
+TEST(PolicyCheck, AllocationFailuresLeaveNothing) {
+  NEEDS_METHODS();
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP1, kP2, kAny})});
+  c.Add("CA", "Root", {Policies({kP2, kP1, "1.2.3.4", "1.2.3.5", "1.2.3.6", "1.2.3.7", kAny})});
+  c.Add("Root", "Root", {});
+  STACK* user = sk_new_null();
+  for (const char* o : {kP1, kP3}) sk_push(user, reinterpret_cast<char*>(OBJ_txt2obj(o, 1)));
+  X509_POLICY_TREE* tree = nullptr;
+  int explicit_policy = 0;
+  ASSERT_EQ(1, X509_policy_check(&tree, &explicit_policy, c.sk, user, 0));  // caches built
+  X509_policy_tree_free(tree);
+  const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+  ASSERT_EQ(1, X509_policy_check(&tree, &explicit_policy, c.sk, user, 0));
+  ASSERT_EQ(2, sk_num(X509_policy_tree_get0_user_policies(tree)));
+  X509_policy_tree_free(tree);
+  const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+  const long allocations = after.mallocs + after.reallocs - before.mallocs - before.reallocs;
+  ASSERT_GT(allocations, 10);
+  for (long n = 1; n <= allocations; n++) {
+    morvane_test::FailAllocationAfter(n);
+    const int r = X509_policy_check(&tree, &explicit_policy, c.sk, user, 0);
+    morvane_test::FailAllocationAfter(0);
+    EXPECT_TRUE(r == 0 || r == 1) << n << ": " << r;
+    if (r == 0) {
+      EXPECT_EQ(nullptr, tree) << n;
+    }
+    X509_policy_tree_free(tree);
+    tree = nullptr;
+    EXPECT_EQ(before.live_blocks, morvane_test::GetAllocCounts().live_blocks) << n;
+  }
+  ERR_clear_error();
+  sk_pop_free(user, [](void* o) { ASN1_OBJECT_free(static_cast<ASN1_OBJECT*>(o)); });
 }
 
 // The tree stops growing at 10,000 nodes with its own result.

@@ -120,6 +120,9 @@ TEST(PkitsExtensions, PrintedValues) {
       {"GoodCACert", 83, "Certificate Sign, CRL Sign"},
       {"ValidRFC822nameConstraintsTest21EE", 85, "email:Test21EE@mailserver.testcertificates.gov"},
       {"ValidDNSnameConstraintsTest30EE", 85, "DNS:testserver.testcertificates.gov"},
+      {"UserNoticeQualifierTest15EE", 89,
+       "Policy: 2.16.840.1.101.3.2.1.48.1\n  User Notice:\n    Explicit Text: q1:  This is the user "
+       "notice from qualifier 1.  This certificate is for test purposes only\n"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.text, PrintedExtension(dir + "/" + c.cert + ".crt", c.nid)) << c.cert << " " << c.nid;
