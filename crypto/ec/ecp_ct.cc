@@ -69,6 +69,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     limb inv = f.p[0];  // right in its low 3 bits
     for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
     f.n0 = 0 - inv;
+    select_kind(f);
     if (!BN_set_word(rr, 1) || !BN_lshift(rr, rr, static_cast<int>(128 * N)) ||
         !BN_nnmod(rr, rr, p, ctx) || !to_limbs<N>(f.r2.v, rr))
       goto done;
