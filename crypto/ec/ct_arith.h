@@ -235,6 +235,29 @@ void select_kind(Field<N>& f) {
   }
 }
 
+// Sets f.p, f.n0 = -p^-1 mod 2^64, f.r2 = R^2 mod p, f.one = R mod p and
+// f.kind for an odd modulus p of at most 64 N bits (public); leaves the
+// curve constants alone.
+template <size_t N>
+bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
+  if (!to_limbs<N>(f.p, p)) return false;
+  limb inv = f.p[0];  // right in its low 3 bits; Newton's iteration doubles that
+  for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
+  f.n0 = 0 - inv;
+  select_kind(f);
+  BN_CTX_start(ctx);
+  BIGNUM* rr = BN_CTX_get(ctx);
+  const bool ok = rr != nullptr && BN_set_word(rr, 1) &&
+                  BN_lshift(rr, rr, static_cast<int>(128 * N)) && BN_nnmod(rr, rr, p, ctx) &&
+                  to_limbs<N>(f.r2.v, rr);
+  BN_CTX_end(ctx);
+  if (!ok) return false;
+  Fe<N> unit = {};
+  unit.v[0] = 1;
+  mul(f.one, f.r2, unit, f);
+  return true;
+}
+
 template <size_t N>
 inline void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   limb s[N];

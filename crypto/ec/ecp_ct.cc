@@ -175,26 +175,6 @@ done:
 // 64 N-bit limbs (its word count is public) and must be below 2^(64 N);
 // Montgomery products reduce it modulo n on the way.
 
-// The order as a Montgomery modulus: p = n, n0, r2 = R^2 mod n, one = R mod n.
-template <size_t N>
-bool order_field(Field<N>& f, const BIGNUM* n, BN_CTX* ctx) {
-  if (!to_limbs<N>(f.p, n)) return false;
-  limb inv = f.p[0];
-  for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
-  f.n0 = 0 - inv;
-  BN_CTX_start(ctx);
-  BIGNUM* rr = BN_CTX_get(ctx);
-  const bool ok = rr != nullptr && BN_set_word(rr, 1) &&
-                  BN_lshift(rr, rr, static_cast<int>(128 * N)) && BN_nnmod(rr, rr, n, ctx) &&
-                  to_limbs<N>(f.r2.v, rr);
-  BN_CTX_end(ctx);
-  if (!ok) return false;
-  Fe<N> unit = {};
-  unit.v[0] = 1;
-  mul(f.one, f.r2, unit, f);
-  return true;
-}
-
 // A secret number's limbs (its word count public): 32-bit words two to a limb.
 template <size_t N>
 bool secret_limbs(limb out[N], const BIGNUM* a) {
@@ -226,7 +206,9 @@ int order_op_n(const BIGNUM* n, BIGNUM* out, const BIGNUM* k, bool k_is_inverse,
   Fe<N> kk, t, u, unit = {};
   unit.v[0] = 1;
   int ok = 0;
-  if (!order_field<N>(f, n, ctx) || !secret_limbs<N>(t.v, k)) goto done;
+  if (!init_modulus<N>(f, n, ctx) ||  // the order as the modulus
+      !secret_limbs<N>(t.v, k))
+    goto done;
   mul(kk, t, f.r2, f);                   // k R
   if (!k_is_inverse) invert(kk, kk, f);  // k^-1 R
   if (x == nullptr) {
