@@ -56,13 +56,17 @@ struct Pt {
   Fe<N> x, y, z;
 };
 
+// The short helpers are inlined into the point formulas even where the
+// compiler would not choose to: a call costs as much as a 4-limb sum.
+#define MORVANE_EC_INLINE inline __attribute__((always_inline))
+
 // ---- carry chains ----------------------------------------------------------
 // On x86-64 the add-with-carry intrinsics, which compilers turn into one
 // adc/sbb chain; elsewhere 128-bit sums.  A carry or borrow is 0 or 1.
 using carry_t = unsigned char;
 
 // a + b + c, the carry out in c.
-inline limb adc(limb a, limb b, carry_t& c) {
+MORVANE_EC_INLINE limb adc(limb a, limb b, carry_t& c) {
 #if defined(__x86_64__)
   unsigned long long s;
   c = _addcarry_u64(c, a, b, &s);
@@ -75,7 +79,7 @@ inline limb adc(limb a, limb b, carry_t& c) {
 }
 
 // a - b - c, the borrow out in c.
-inline limb sbb(limb a, limb b, carry_t& c) {
+MORVANE_EC_INLINE limb sbb(limb a, limb b, carry_t& c) {
 #if defined(__x86_64__)
   unsigned long long d;
   c = _subborrow_u64(c, a, b, &d);
@@ -88,7 +92,7 @@ inline limb sbb(limb a, limb b, carry_t& c) {
 }
 
 // a b + c + d, the high word in hi; never overflows 128 bits.
-inline limb mac(limb a, limb b, limb c, limb d, limb& hi) {
+MORVANE_EC_INLINE limb mac(limb a, limb b, limb c, limb d, limb& hi) {
   const u128 s = static_cast<u128>(a) * b + c + d;
   hi = static_cast<limb>(s >> 64);
   return static_cast<limb>(s);
@@ -96,7 +100,7 @@ inline limb mac(limb a, limb b, limb c, limb d, limb& hi) {
 
 // r = (top, t) - p when that does not borrow, else t; (top, t) < 2p.
 template <size_t N>
-inline void final_sub(limb r[N], const limb t[N], carry_t top, const limb p[N]) {
+MORVANE_EC_INLINE void final_sub(limb r[N], const limb t[N], carry_t top, const limb p[N]) {
   limb d[N];
   carry_t borrow = 0;
   for (size_t j = 0; j < N; j++) d[j] = sbb(t[j], p[j], borrow);
@@ -259,7 +263,7 @@ bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
 }
 
 template <size_t N>
-inline void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+MORVANE_EC_INLINE void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   limb s[N];
   carry_t carry = 0;
   for (size_t j = 0; j < N; j++) s[j] = adc(a.v[j], b.v[j], carry);
@@ -267,7 +271,7 @@ inline void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
 }
 
 template <size_t N>
-inline void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+MORVANE_EC_INLINE void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   limb d[N];
   carry_t borrow = 0;
   for (size_t j = 0; j < N; j++) d[j] = sbb(a.v[j], b.v[j], borrow);
@@ -521,5 +525,7 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
 }
 
 }  // namespace morvane::ec::ctarith
+
+#undef MORVANE_EC_INLINE
 
 #endif  // MORVANE_CRYPTO_EC_CT_ARITH_H
