@@ -108,8 +108,22 @@ MORVANE_EC_INLINE void final_sub(limb r[N], const limb t[N], carry_t top, const 
   for (size_t j = 0; j < N; j++) r[j] = ct::select(keep, t[j], d[j]);
 }
 
-// r = a b / R mod p; a, b < p.  The whole product first, then N rounds of
-// word-serial reduction (separated operand scanning).
+// r = t / R mod p for t < p R (2N limbs, clobbered): N rounds of word-serial
+// Montgomery reduction, then one masked subtraction of p.
+template <size_t N>
+void mont_reduce(limb r[N], limb t[2 * N], const Field<N>& f) {
+  carry_t top = 0;  // the carry out of t[2N - 1]
+  for (size_t i = 0; i < N; i++) {
+    const limb m = t[i] * f.n0;
+    limb c = 0;
+    for (size_t j = 0; j < N; j++) t[i + j] = mac(m, f.p[j], t[i + j], c, c);
+    t[i + N] = adc(t[i + N], c, top);
+  }
+  final_sub<N>(r, t + N, top, f.p);
+}
+
+// r = a b / R mod p; a, b < p.  The whole product first, then the reduction
+// (separated operand scanning).
 template <size_t N>
 void mul_generic(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   limb t[2 * N];
@@ -119,14 +133,34 @@ void mul_generic(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
     for (size_t j = 0; j < N; j++) t[i + j] = mac(a.v[j], b.v[i], t[i + j], c, c);
     t[i + N] = c;
   }
-  carry_t top = 0;  // the carry out of t[2N - 1]
-  for (size_t i = 0; i < N; i++) {
-    const limb m = t[i] * f.n0;
+  mont_reduce<N>(r.v, t, f);
+}
+
+// r = a^2 / R mod p: the N (N - 1) / 2 cross products once, doubled, then
+// the N squares, then the reduction.
+template <size_t N>
+void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  limb t[2 * N];
+  for (size_t j = 0; j < 2 * N; j++) t[j] = 0;
+  for (size_t i = 0; i + 1 < N; i++) {
     limb c = 0;
-    for (size_t j = 0; j < N; j++) t[i + j] = mac(m, f.p[j], t[i + j], c, c);
-    t[i + N] = adc(t[i + N], c, top);
+    for (size_t j = i + 1; j < N; j++) t[i + j] = mac(a.v[j], a.v[i], t[i + j], c, c);
+    t[i + N] = c;
   }
-  final_sub<N>(r.v, t + N, top, f.p);
+  limb out = 0;  // the bit shifted out of each limb
+  for (size_t j = 0; j < 2 * N; j++) {
+    const limb v = t[j];
+    t[j] = v << 1 | out;
+    out = v >> 63;
+  }
+  carry_t k = 0;
+  for (size_t i = 0; i < N; i++) {
+    limb hi;
+    const limb lo = mac(a.v[i], a.v[i], 0, 0, hi);
+    t[2 * i] = adc(t[2 * i], lo, k);
+    t[2 * i + 1] = adc(t[2 * i + 1], hi, k);
+  }
+  mont_reduce<N>(r.v, t, f);
 }
 
 // ---- P-256: p = 2^256 - 2^224 + 2^192 + 2^96 - 1 ---------------------------
@@ -227,7 +261,7 @@ inline void sqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
       return;
     }
   }
-  mul_generic(r, a, a, f);
+  sqr_generic(r, a, f);
 }
 
 // Sets f.kind from the modulus f.p (public).
