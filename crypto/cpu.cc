@@ -25,7 +25,8 @@ uint32_t Named(const char* list) {
                                     {"shani", kShani},
                                     {"avx2", kAvx2 | kAvx512},
                                     {"avx512", kAvx512},
-                                    {"adx", kAdx}};
+                                    {"adx", kAdx},
+                                    {"pclmul", kPclmul}};
   uint32_t off = 0;
   for (const char* p = list; *p != '\0';) {
     const char* end = strchr(p, ',');
@@ -49,7 +50,7 @@ uint32_t Lookup() {
   unsigned a, b, c, d;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
   const bool ssse3 = c & bit_SSSE3, sse41 = c & bit_SSE4_1, aes = c & bit_AES;
-  const bool osxsave = c & bit_OSXSAVE, avx = c & bit_AVX;
+  const bool osxsave = c & bit_OSXSAVE, avx = c & bit_AVX, pclmul = c & bit_PCLMUL;
   bool ymm_state = false, zmm_state = false;
   if (osxsave) {
     unsigned lo, hi;
@@ -65,6 +66,7 @@ uint32_t Lookup() {
   if (ssse3 && sse41 && (b7 & bit_SHA)) f |= kShani;
   if (avx && ymm_state && (b7 & bit_AVX2) && (b7 & bit_BMI) && (b7 & bit_BMI2)) f |= kAvx2;
   if ((b7 & bit_BMI2) && (b7 & bit_ADX)) f |= kAdx;
+  if (pclmul) f |= kPclmul;
   if ((f & kAvx2) && zmm_state && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL)) f |= kAvx512;
   return f;
 }

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the benchmarks in Release into build/bench (installing Google
-# Benchmark, Nettle, libgcrypt and GMP from apt where missing), runs them pinned to
+# Benchmark, Nettle, libgcrypt, GMP and Crypto++ from apt where missing), runs them pinned to
 # one core and prints the table of Morvane against the fastest peer.
 #
 #   MORVANE_BENCH_CPU     core to pin to (default 7; taskset when present)
@@ -11,7 +11,7 @@
 # Further arguments go to the benchmark program.
 set -eu
 cd "$(dirname "$0")/.."
-sh tools/deps.sh libbenchmark-dev nettle-dev libgcrypt20-dev libgmp-dev
+sh tools/deps.sh libbenchmark-dev nettle-dev libgcrypt20-dev libgmp-dev libcrypto++-dev
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_BUILD_BENCH=ON \
   -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_APPS=OFF >/dev/null
 cmake --build build/bench -j 4 --target morvane_bench

@@ -8,14 +8,18 @@
 // the same points:
 // - the fixed-width engine, for fields of at most 576 bits whose polynomial
 //   has its second term at least 64 below m (every named curve): elements
-//   are arrays of N 64-bit words, multiplied without carries by integer
-//   multiplications on bits spread four apart (no table, no branch),
-//   reduced word by word with the polynomial's exponents (public), squared
-//   by spreading bits.  The scalar is read as m + 1 bits whatever its value,
-//   starting from R0 = O = (1 : 0), R1 = P = (x : 1), and the registers are
-//   exchanged by masked swaps, so the steps and addresses depend only on
-//   the group.  The inverse in Mxy is a^(2^m - 2).  Only whether the result
-//   is O or -P (which the result shows) and its coordinates are made public.
+//   are arrays of N 64-bit words, reduced word by word with the
+//   polynomial's exponents (public).  Their products are carry-less: with
+//   PCLMULQDQ where the processor has it, else by integer multiplications
+//   on bits spread four apart (no table, no branch), squares by spreading
+//   bits; the choice is made on the first multiplication and kept in a
+//   pointer to the table of engines (MORVANE_NO_HWCRYPT=pclmul forces the
+//   portable products).  The scalar is read as m + 1 bits whatever its
+//   value, starting from R0 = O = (1 : 0), R1 = P = (x : 1), and the
+//   registers are exchanged by masked swaps, so the steps and addresses
+//   depend only on the group.  The inverse in Mxy is a^(2^m - 2) by the
+//   chain of Itoh and Tsujii.  Only whether the result is O or -P (which
+//   the result shows) and its coordinates are made public.
 // - the BIGNUM ladder over the method's field slots, from the bit below the
 //   scalar's highest set bit, for everything else (other fields, scalars
 //   longer than m + 1 bits, points with x = 0 or unreduced coordinates).
@@ -23,7 +27,13 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <array>
+#include <atomic>
 #include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -31,6 +41,7 @@
 #include <morvane/err.h>
 
 #include "ec/internal.h"
+#include "internal/cpu.h"
 #include "internal/ct.h"
 
 using morvane::ec::Scratch;
@@ -95,15 +106,77 @@ struct Fe {
 
 template <size_t N>
 struct Field {
-  unsigned m;           // degree
-  unsigned k[4];        // the lower exponents, 0 last
-  size_t nk;            // how many of them
+  unsigned m;     // degree
+  unsigned k[4];  // the lower exponents, 0 last
+  size_t nk;      // how many of them
   Fe<N> b;
 };
 
+// The unreduced products: c = a b and c = a^2 (2N words).  Portable: the
+// integer-multiplication products above; bits are spread for the square.
+struct Portable {
+  template <size_t N>
+  static inline void mul(word c[2 * N], const Fe<N>& a, const Fe<N>& b) {
+    for (size_t i = 0; i < 2 * N; i++) c[i] = 0;
+    for (size_t i = 0; i < N; i++) {
+      for (size_t j = 0; j < N; j++) {
+        word lo, hi;
+        clmul64(a.v[i], b.v[j], lo, hi);
+        c[i + j] ^= lo;
+        c[i + j + 1] ^= hi;
+      }
+    }
+  }
+  template <size_t N>
+  static inline void sqr(word c[2 * N], const Fe<N>& a) {
+    for (size_t i = 0; i < N; i++) {
+      c[2 * i] = spread32(static_cast<uint32_t>(a.v[i]));
+      c[2 * i + 1] = spread32(static_cast<uint32_t>(a.v[i] >> 32));
+    }
+  }
+};
+
+#if defined(__x86_64__)
+#define MORVANE_EC2_CLMUL __attribute__((target("pclmul,sse2")))
+
+// With PCLMULQDQ (one instruction for each 64 by 64 bit product), used only
+// when the processor reports it.  The products of each column i + j are
+// summed in one 128-bit register, whose halves go to words i + j and
+// i + j + 1.
+struct Clmul {
+  template <size_t N>
+  MORVANE_EC2_CLMUL static inline void mul(word c[2 * N], const Fe<N>& a, const Fe<N>& b) {
+    __m128i col[2 * N - 1];
+    __m128i bw[N];
+    for (size_t j = 0; j < N; j++) bw[j] = _mm_cvtsi64_si128(static_cast<long long>(b.v[j]));
+    for (size_t k = 0; k < 2 * N - 1; k++) col[k] = _mm_setzero_si128();
+    for (size_t i = 0; i < N; i++) {
+      const __m128i ai = _mm_cvtsi64_si128(static_cast<long long>(a.v[i]));
+      for (size_t j = 0; j < N; j++)
+        col[i + j] = _mm_xor_si128(col[i + j], _mm_clmulepi64_si128(ai, bw[j], 0x00));
+    }
+    word carry = 0;
+    for (size_t k = 0; k < 2 * N - 1; k++) {
+      c[k] = carry ^ static_cast<word>(_mm_cvtsi128_si64(col[k]));
+      carry = static_cast<word>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(col[k], col[k])));
+    }
+    c[2 * N - 1] = carry;
+  }
+  template <size_t N>
+  MORVANE_EC2_CLMUL static inline void sqr(word c[2 * N], const Fe<N>& a) {
+    for (size_t i = 0; i < N; i++) {
+      const __m128i ai = _mm_cvtsi64_si128(static_cast<long long>(a.v[i]));
+      const __m128i p = _mm_clmulepi64_si128(ai, ai, 0x00);
+      c[2 * i] = static_cast<word>(_mm_cvtsi128_si64(p));
+      c[2 * i + 1] = static_cast<word>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(p, p)));
+    }
+  }
+};
+#endif
+
 // c (2N words, degree below 2m - 1) reduced into r.
 template <size_t N>
-void reduce(Fe<N>& r, word c[2 * N], const Field<N>& f) {
+inline void reduce(Fe<N>& r, word c[2 * N], const Field<N>& f) {
   const size_t dn = f.m / 64, dm = f.m % 64;
   for (size_t j = 2 * N - 1; j > dn; j--) {
     const word zz = c[j];
@@ -128,44 +201,51 @@ void reduce(Fe<N>& r, word c[2 * N], const Field<N>& f) {
   for (size_t i = 0; i < N; i++) r.v[i] = c[i];
 }
 
-template <size_t N>
-void fmul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
-  word c[2 * N] = {};
-  for (size_t i = 0; i < N; i++) {
-    for (size_t j = 0; j < N; j++) {
-      word lo, hi;
-      clmul64(a.v[i], b.v[j], lo, hi);
-      c[i + j] ^= lo;
-      c[i + j + 1] ^= hi;
-    }
-  }
-  reduce(r, c, f);
-}
-
-template <size_t N>
-void fsqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+template <class Ops, size_t N>
+inline void fmul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   word c[2 * N];
-  for (size_t i = 0; i < N; i++) {
-    c[2 * i] = spread32(static_cast<uint32_t>(a.v[i]));
-    c[2 * i + 1] = spread32(static_cast<uint32_t>(a.v[i] >> 32));
-  }
+  Ops::template mul<N>(c, a, b);
+  reduce(r, c, f);
+}
+
+template <class Ops, size_t N>
+inline void fsqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  word c[2 * N];
+  Ops::template sqr<N>(c, a);
   reduce(r, c, f);
 }
 
 template <size_t N>
-void fadd(Fe<N>& r, const Fe<N>& a, const Fe<N>& b) {
+inline void fadd(Fe<N>& r, const Fe<N>& a, const Fe<N>& b) {
   for (size_t i = 0; i < N; i++) r.v[i] = a.v[i] ^ b.v[i];
 }
 
-// r = a^(2^m - 2), the inverse of a (0 for 0).
-template <size_t N>
-void finv(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
-  Fe<N> t = a;
-  for (unsigned i = 1; i + 1 < f.m; i++) {  // a^(2^(i+1) - 1)
-    fsqr(t, t, f);
-    fmul(t, t, a, f);
+// r = a^(2^m - 2), the inverse of a (0 for 0), by the chain of Itoh and
+// Tsujii: t = a^(2^e - 1) goes to a^(2^(2e) - 1) = t^(2^e) t, or one further
+// to a^(2^(2e+1) - 1) = (a^(2^(2e) - 1))^2 a, along the bits of m - 1; then
+// r = (a^(2^(m-1) - 1))^2.  m - 2 squarings and about 2 log2(m)
+// multiplications, the same for every a.
+template <class Ops, size_t N>
+inline void finv(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  const unsigned e = f.m - 1;
+  int top = 31;
+  while (top > 0 && ((e >> top) & 1) == 0) top--;
+  Fe<N> t = a, u;
+  unsigned have = 1;  // t = a^(2^have - 1)
+  for (int bit = top - 1; bit >= 0; bit--) {
+    u = t;
+    for (unsigned i = 0; i < have; i++) fsqr<Ops>(u, u, f);
+    fmul<Ops>(t, u, t, f);
+    have *= 2;
+    if ((e >> bit) & 1) {
+      fsqr<Ops>(t, t, f);
+      fmul<Ops>(t, t, a, f);
+      have++;
+    }
   }
-  fsqr(r, t, f);
+  fsqr<Ops>(r, t, f);
+  MORVANE_cleanse(&t, sizeof t);
+  MORVANE_cleanse(&u, sizeof u);
 }
 
 template <size_t N>
@@ -176,12 +256,154 @@ word is_zero_mask(const Fe<N>& a) {
 }
 
 template <size_t N>
-void cswap(Fe<N>& a, Fe<N>& b, word mask) {
+inline void cswap(Fe<N>& a, Fe<N>& b, word mask) {
   for (size_t i = 0; i < N; i++) {
     const word t = (a.v[i] ^ b.v[i]) & mask;
     a.v[i] ^= t;
     b.v[i] ^= t;
   }
+}
+
+// What the fixed-width ladder takes and gives: the field, P = (x, y), the
+// scalar's words (steps bits of them are read) in; out, whether k P is the
+// point at infinity (kind 0) or the affine point (rx, ry) (kind 1), made
+// public.
+template <size_t N>
+struct LadderIo {
+  const Field<N>* f;
+  const Fe<N>* x;
+  const Fe<N>* y;
+  const word* sk;
+  unsigned steps;
+  Fe<N> rx, ry;
+  int kind;
+};
+
+template <class Ops, size_t N>
+inline void ladder_core(LadderIo<N>& io) {
+  const Field<N>& f = *io.f;
+  const Fe<N>& x = *io.x;
+  const Fe<N>& y = *io.y;
+  Fe<N> x1 = {}, z1 = {}, x2 = x, z2 = {}, t = {};
+  x1.v[0] = 1;  // R0 = O
+  z2.v[0] = 1;  // R1 = P
+  for (unsigned i = io.steps; i-- > 0;) {
+    const word bit = ct::bit_mask<word>(io.sk[i / 64] >> (i % 64));
+    cswap(x1, x2, bit);
+    cswap(z1, z2, bit);
+    // R1 = R0 + R1 (difference P): Madd into (x2, z2).
+    fmul<Ops>(x2, x2, z1, f);
+    fmul<Ops>(z2, z2, x1, f);
+    fmul<Ops>(t, x2, z2, f);
+    fadd(z2, z2, x2);
+    fsqr<Ops>(z2, z2, f);
+    fmul<Ops>(x2, x, z2, f);
+    fadd(x2, x2, t);
+    // R0 = 2 R0: Mdouble of (x1, z1).
+    fsqr<Ops>(x1, x1, f);
+    fsqr<Ops>(t, z1, f);
+    fmul<Ops>(z1, x1, t, f);
+    fsqr<Ops>(x1, x1, f);
+    fsqr<Ops>(t, t, f);
+    fmul<Ops>(t, t, f.b, f);
+    fadd(x1, x1, t);
+    cswap(x1, x2, bit);
+    cswap(z1, z2, bit);
+  }
+
+  // Mxy: (x1 : z1) = k P and (x2 : z2) = (k + 1) P to the affine k P.
+  if (ct::declassify(is_zero_mask(z1)) != 0) {
+    io.kind = 0;
+  } else {
+    if (ct::declassify(is_zero_mask(z2)) != 0) {  // k P = -P
+      io.rx = x;
+      fadd(io.ry, x, y);
+    } else {
+      Fe<N> t3, t4;
+      fmul<Ops>(t3, z1, z2, f);
+      fmul<Ops>(z1, z1, x, f);
+      fadd(z1, z1, x1);
+      fmul<Ops>(z2, z2, x, f);
+      fmul<Ops>(x1, z2, x1, f);
+      fadd(z2, z2, x2);
+      fmul<Ops>(z2, z2, z1, f);
+      fsqr<Ops>(t4, x, f);
+      fadd(t4, t4, y);
+      fmul<Ops>(t4, t4, t3, f);
+      fadd(t4, t4, z2);
+      fmul<Ops>(t3, t3, x, f);
+      finv<Ops>(t3, t3, f);
+      fmul<Ops>(t4, t3, t4, f);
+      fmul<Ops>(io.rx, x1, t3, f);
+      fadd(io.ry, io.rx, x);
+      fmul<Ops>(io.ry, io.ry, t4, f);
+      fadd(io.ry, io.ry, y);
+      MORVANE_cleanse(&t3, sizeof t3);
+      MORVANE_cleanse(&t4, sizeof t4);
+    }
+    for (size_t j = 0; j < N; j++) {
+      io.rx.v[j] = ct::declassify(io.rx.v[j]);
+      io.ry.v[j] = ct::declassify(io.ry.v[j]);
+    }
+    io.kind = 1;
+  }
+  MORVANE_cleanse(&x1, sizeof x1);
+  MORVANE_cleanse(&z1, sizeof z1);
+  MORVANE_cleanse(&x2, sizeof x2);
+  MORVANE_cleanse(&z2, sizeof z2);
+  MORVANE_cleanse(&t, sizeof t);
+}
+
+// The ladder for each word count on each kind of product, every field
+// operation inlined into it.
+template <size_t N>
+[[gnu::noinline, gnu::flatten]] void ladder_portable(LadderIo<N>& io) {
+  ladder_core<Portable>(io);
+}
+
+#if defined(__x86_64__)
+template <size_t N>
+[[gnu::noinline, gnu::flatten]] MORVANE_EC2_CLMUL void ladder_clmul(LadderIo<N>& io) {
+  ladder_core<Clmul>(io);
+}
+#endif
+
+// The engines for 1 to kMaxWords words, as untyped pointers (each takes
+// its own LadderIo<N>).
+using EngineFn = void (*)(void*);
+
+template <size_t N, void (*F)(LadderIo<N>&)>
+void engine(void* io) {
+  F(*static_cast<LadderIo<N>*>(io));
+}
+
+template <size_t... I>
+constexpr auto portable_table(std::index_sequence<I...>) {
+  return std::array<EngineFn, sizeof...(I)>{engine<I + 1, ladder_portable<I + 1>>...};
+}
+constexpr auto kPortable = portable_table(std::make_index_sequence<kMaxWords>());
+
+#if defined(__x86_64__)
+template <size_t... I>
+constexpr auto clmul_table(std::index_sequence<I...>) {
+  return std::array<EngineFn, sizeof...(I)>{engine<I + 1, ladder_clmul<I + 1>>...};
+}
+constexpr auto kClmul = clmul_table(std::make_index_sequence<kMaxWords>());
+#endif
+
+// The table in use: null until the first multiplication looks at the
+// processor (MORVANE_NO_HWCRYPT=pclmul forces the portable products).
+constinit std::atomic<const EngineFn*> g_engines{nullptr};
+
+const EngineFn* engines() {
+  const EngineFn* t = g_engines.load(std::memory_order_relaxed);
+  if (t != nullptr) return t;
+  t = kPortable.data();
+#if defined(__x86_64__)
+  if (morvane::internal::Has(morvane::internal::kPclmul)) t = kClmul.data();
+#endif
+  g_engines.store(t, std::memory_order_relaxed);
+  return t;
 }
 
 // r = |k| P by the fixed-width ladder; the caller has checked that the
@@ -214,82 +436,14 @@ int ladder_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT
     MORVANE_cleanse(sk, sizeof sk);
     return -1;
   }
-  Fe<N> x1 = {}, z1 = {}, x2 = x, z2 = {}, t = {};
-  x1.v[0] = 1;  // R0 = O
-  z2.v[0] = 1;  // R1 = P
-  for (unsigned i = steps; i-- > 0;) {
-    const word bit = ct::bit_mask<word>(sk[i / 64] >> (i % 64));
-    cswap(x1, x2, bit);
-    cswap(z1, z2, bit);
-    // R1 = R0 + R1 (difference P): Madd into (x2, z2).
-    fmul(x2, x2, z1, f);
-    fmul(z2, z2, x1, f);
-    fmul(t, x2, z2, f);
-    fadd(z2, z2, x2);
-    fsqr(z2, z2, f);
-    fmul(x2, x, z2, f);
-    fadd(x2, x2, t);
-    // R0 = 2 R0: Mdouble of (x1, z1).
-    fsqr(x1, x1, f);
-    fsqr(t, z1, f);
-    fmul(z1, x1, t, f);
-    fsqr(x1, x1, f);
-    fsqr(t, t, f);
-    fmul(t, t, f.b, f);
-    fadd(x1, x1, t);
-    cswap(x1, x2, bit);
-    cswap(z1, z2, bit);
-  }
+  LadderIo<N> io = {&f, &x, &y, sk, steps, {}, {}, 0};
+  engines()[N - 1](&io);
   MORVANE_cleanse(sk, sizeof sk);
-
-  // Mxy: (x1 : z1) = k P and (x2 : z2) = (k + 1) P to the affine k P.
-  int ok = 0;
-  BIGNUM* ox = nullptr;
-  BIGNUM* oy = nullptr;
-  Fe<N> rx, ry;
-  if (ct::declassify(is_zero_mask(z1)) != 0) {
-    ok = EC_POINT_set_to_infinity(group, r);
-  } else {
-    if (ct::declassify(is_zero_mask(z2)) != 0) {  // k P = -P
-      rx = x;
-      fadd(ry, x, y);
-    } else {
-      Fe<N> t3, t4;
-      fmul(t3, z1, z2, f);
-      fmul(z1, z1, x, f);
-      fadd(z1, z1, x1);
-      fmul(z2, z2, x, f);
-      fmul(x1, z2, x1, f);
-      fadd(z2, z2, x2);
-      fmul(z2, z2, z1, f);
-      fsqr(t4, x, f);
-      fadd(t4, t4, y);
-      fmul(t4, t4, t3, f);
-      fadd(t4, t4, z2);
-      fmul(t3, t3, x, f);
-      finv(t3, t3, f);
-      fmul(t4, t3, t4, f);
-      fmul(rx, x1, t3, f);
-      fadd(ry, rx, x);
-      fmul(ry, ry, t4, f);
-      fadd(ry, ry, y);
-      MORVANE_cleanse(&t3, sizeof t3);
-      MORVANE_cleanse(&t4, sizeof t4);
-    }
-    for (size_t j = 0; j < N; j++) {
-      rx.v[j] = ct::declassify(rx.v[j]);
-      ry.v[j] = ct::declassify(ry.v[j]);
-    }
-    ox = from_limbs<N>(rx.v);
-    oy = from_limbs<N>(ry.v);
-    ok = ox != nullptr && oy != nullptr &&
-         EC_POINT_set_affine_coordinates_GF2m(group, r, ox, oy, nullptr);
-  }
-  MORVANE_cleanse(&x1, sizeof x1);
-  MORVANE_cleanse(&z1, sizeof z1);
-  MORVANE_cleanse(&x2, sizeof x2);
-  MORVANE_cleanse(&z2, sizeof z2);
-  MORVANE_cleanse(&t, sizeof t);
+  if (io.kind == 0) return EC_POINT_set_to_infinity(group, r);
+  BIGNUM* ox = from_limbs<N>(io.rx.v);
+  BIGNUM* oy = from_limbs<N>(io.ry.v);
+  const int ok = ox != nullptr && oy != nullptr &&
+                 EC_POINT_set_affine_coordinates_GF2m(group, r, ox, oy, nullptr);
   BN_free(ox);
   BN_free(oy);
   return ok;
@@ -341,8 +495,8 @@ bool mdouble(const EC_GROUP* group, BIGNUM* x, BIGNUM* z, BN_CTX* ctx) {
 
 // The affine k P from (X1, Z1) = k P and (X2, Z2) = (k + 1) P: 2 with the
 // coordinates in x2, z2, 1 for the point at infinity, 0 on failure.
-int mxy(const EC_GROUP* group, const BIGNUM* x, const BIGNUM* y, BIGNUM* x1, BIGNUM* z1,
-        BIGNUM* x2, BIGNUM* z2, BN_CTX* ctx) {
+int mxy(const EC_GROUP* group, const BIGNUM* x, const BIGNUM* y, BIGNUM* x1, BIGNUM* z1, BIGNUM* x2,
+        BIGNUM* z2, BN_CTX* ctx) {
   if (BN_is_zero(z1)) {
     BN_zero(x2);
     BN_zero(z2);
@@ -361,11 +515,10 @@ int mxy(const EC_GROUP* group, const BIGNUM* x, const BIGNUM* y, BIGNUM* x1, BIG
       !BN_GF2m_add(z1, z1, x1) || !m->field_mul(group, z2, z2, x, c) ||
       !m->field_mul(group, x1, z2, x1, c) || !BN_GF2m_add(z2, z2, x2) ||
       !m->field_mul(group, z2, z2, z1, c) || !m->field_sqr(group, t4, x, c) ||
-      !BN_GF2m_add(t4, t4, y) || !m->field_mul(group, t4, t4, t3, c) ||
-      !BN_GF2m_add(t4, t4, z2) || !m->field_mul(group, t3, t3, x, c) ||
-      !m->field_div(group, t3, BN_value_one(), t3, c) || !m->field_mul(group, t4, t3, t4, c) ||
-      !m->field_mul(group, x2, x1, t3, c) || !BN_GF2m_add(z2, x2, x) ||
-      !m->field_mul(group, z2, z2, t4, c) || !BN_GF2m_add(z2, z2, y))
+      !BN_GF2m_add(t4, t4, y) || !m->field_mul(group, t4, t4, t3, c) || !BN_GF2m_add(t4, t4, z2) ||
+      !m->field_mul(group, t3, t3, x, c) || !m->field_div(group, t3, BN_value_one(), t3, c) ||
+      !m->field_mul(group, t4, t3, t4, c) || !m->field_mul(group, x2, x1, t3, c) ||
+      !BN_GF2m_add(z2, x2, x) || !m->field_mul(group, z2, z2, t4, c) || !BN_GF2m_add(z2, z2, y))
     return 0;
   return 2;
 }
@@ -459,6 +612,16 @@ done:
   EC_POINT_clear_free(p);
   EC_POINT_clear_free(acc);
   return ok;
+}
+
+int gf2m_use_clmul(int mode) {
+  if (mode == 0) g_engines.store(kPortable.data(), std::memory_order_relaxed);
+  if (mode == 1) g_engines.store(nullptr, std::memory_order_relaxed);
+#if defined(__x86_64__)
+  return engines() == kClmul.data() ? 1 : 0;
+#else
+  return engines() != kPortable.data() ? 1 : 0;
+#endif
 }
 
 int gf2m_precompute_mult(EC_GROUP* group, BN_CTX* ctx) {

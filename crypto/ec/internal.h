@@ -342,6 +342,12 @@ int gf2m_precompute_mult(EC_GROUP* group, BN_CTX* ctx);
 int gf2m_have_precompute_mult(const EC_GROUP* group);
 int gf2m_montgomery_point_multiply(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar,
                                    const EC_POINT* point, BN_CTX* ctx);
+// The fixed-width ladder's field products: mode 0 forces the portable ones,
+// 1 goes back to the processor's choice (PCLMULQDQ where present, unless
+// MORVANE_NO_HWCRYPT switches it off), -1 only asks.  Returns 1 while the
+// products use PCLMULQDQ.  Not thread-safe against running ladders' choice
+// of products (both give the same points): for tests.
+int gf2m_use_clmul(int mode);
 
 // Constant-time arithmetic modulo the group's order n (ecp_ct.cc), for
 // groups with an odd order of at most 704 bits; k and x below 2^(64 N)

@@ -3,7 +3,7 @@
 //
 // MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
 // features off: "1" (or "all") every one of them, else a comma-separated list
-// of names ("aesni", "vaes", "shani", "avx2", "avx512", "adx"); empty or "0"
+// of names ("aesni", "vaes", "shani", "avx2", "avx512", "adx", "pclmul"); empty or "0"
 // keeps them all.  It is an
 // internal switch for tests and benchmarks, not part of the API.
 #ifndef MORVANE_INTERNAL_CPU_H
@@ -22,6 +22,7 @@ enum Feature : uint32_t {
   kAvx2 = 1u << 3,    // AVX2 with BMI1 and BMI2 (and the YMM state enabled)
   kAvx512 = 1u << 4,  // AVX-512F and VL (and their state enabled), with kAvx2
   kAdx = 1u << 5,     // MULX (BMI2) with ADCX and ADOX (ADX): the big-number kernels
+  kPclmul = 1u << 6,  // PCLMULQDQ: the GF(2^m) field products of the binary curves
   kKnown = 1u << 31   // set once the features have been looked up
 };
 
