@@ -223,3 +223,32 @@ TEST(NullStream, DiscardsAndEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Many small writes grow the storage geometrically: 256 KiB written 1 KiB at
+// a time take a handful of allocations, not one every few writes, and the
+// bytes all arrive.
+TEST(MemStreamGrowth, SmallWritesTakeFewAllocations) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  BIO* b = BIO_new(BIO_s_mem());
+  ASSERT_NE(b, nullptr);
+  char piece[1024];
+  const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+  for (int i = 0; i < 256; i++) {
+    memset(piece, i, sizeof piece);
+    ASSERT_EQ(BIO_write(b, piece, sizeof piece), 1024);
+  }
+  const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+  EXPECT_LE((after.mallocs - before.mallocs) + (after.reallocs - before.reallocs), 8);
+  char* data = nullptr;
+  ASSERT_EQ(BIO_get_mem_data(b, &data), 256 * 1024);
+  for (int i = 0; i < 256; i++) ASSERT_EQ(data[i * 1024 + 1023], static_cast<char>(i)) << i;
+  // Past the data, the storage reads as zeros.
+  BUF_MEM* bm = nullptr;
+  BIO_get_mem_ptr(b, &bm);
+  for (int i = bm->length; i < bm->max; i++) ASSERT_EQ(bm->data[i], 0) << i;
+  BIO_free(b);
+}
+
+}  // namespace
