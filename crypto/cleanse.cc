@@ -8,8 +8,8 @@
 // counter then grows by 17 plus the low four bits of the next address.  Over a
 // run of 16 bytes starting on a 16-byte boundary that gives byte j the value
 // c + 17j + j(j+1)/2 (c the counter at the run's start) and moves the counter
-// on by 392, so such runs are written as two 8-byte words: a fixed pattern
-// plus c in every byte lane.  The search pass reads aligned words too and
+// on by 392, so such runs are written as one 16-byte vector: a fixed pattern
+// plus c in every byte lane.  The search pass reads aligned 8-byte words and
 // looks at single bytes only in the word that holds the first match.  The
 // bytes and the counter left behind are those of the byte-wise definition.
 //
@@ -28,36 +28,30 @@ constinit unsigned char cleanse_ctr = 0;
 
 namespace {
 
-// Word stores and loads over bytes of any type.
+// Word loads over bytes of any type, and one run of 16 bytes as a vector
+// whose lanes add without carries between them.
 typedef uint64_t __attribute__((may_alias)) word_t;
+typedef unsigned char run_t __attribute__((vector_size(16), may_alias));
 
 constexpr uintptr_t kRun = 16;
 constexpr unsigned int kRunStep = 392;  // the counter's growth over one run
-constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
 constexpr uint64_t kHigh = 0x8080808080808080ULL;
 constexpr uint64_t kOnes = 0x0101010101010101ULL;
 
-// The pattern of one aligned run with the counter at 0, as two words in the
-// machine's byte order.
-struct RunPattern {
-  uint64_t lo, hi;
-};
-constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-constexpr RunPattern run_pattern() {
-  RunPattern r{0, 0};
-  for (unsigned int j = 0; j < kRun; j++) {
-    const uint64_t v = (17 * j + j * (j + 1) / 2) & 0xFF;
-    const unsigned int lane = kLittleEndian ? j % 8 : 7 - j % 8;
-    (j < 8 ? r.lo : r.hi) |= v << (8 * lane);
-  }
-  return r;
+// Byte j of an aligned run whose counter starts at 0.
+constexpr unsigned char pattern(unsigned int j) {
+  return static_cast<unsigned char>(17 * j + j * (j + 1) / 2);
 }
-constexpr RunPattern kPattern = run_pattern();
+constexpr run_t kPattern = {pattern(0),  pattern(1),  pattern(2),  pattern(3),
+                            pattern(4),  pattern(5),  pattern(6),  pattern(7),
+                            pattern(8),  pattern(9),  pattern(10), pattern(11),
+                            pattern(12), pattern(13), pattern(14), pattern(15)};
 
-// Adds the byte `c` to every byte lane of `w`, each lane wrapping alone.
-inline uint64_t add_lanes(uint64_t w, unsigned int c) {
-  const uint64_t y = kOnes * (c & 0xFF);
-  return ((w & kLow7) + (y & kLow7)) ^ ((w ^ y) & kHigh);
+// `x` in every lane.
+inline run_t splat(unsigned char x) {
+  run_t r;
+  for (unsigned int i = 0; i < kRun; i++) r[i] = x;
+  return r;
 }
 
 // Nonzero when some byte lane of `w` is zero.
@@ -78,12 +72,15 @@ void MORVANE_cleanse(void* ptr, size_t len) {
     ctr += 17 + (static_cast<unsigned int>(reinterpret_cast<uintptr_t>(p)) & 0xF);
   };
   while (p != end && (reinterpret_cast<uintptr_t>(p) & (kRun - 1)) != 0) write_byte();
-  while (static_cast<size_t>(end - p) >= kRun) {
-    volatile word_t* w = reinterpret_cast<volatile word_t*>(p);
-    w[0] = add_lanes(kPattern.lo, ctr);
-    w[1] = add_lanes(kPattern.hi, ctr);
-    ctr += kRunStep;
-    p += kRun;
+  if (static_cast<size_t>(end - p) >= kRun) {
+    run_t run = kPattern + splat(static_cast<unsigned char>(ctr));
+    const run_t step = splat(static_cast<unsigned char>(kRunStep));
+    do {
+      *reinterpret_cast<volatile run_t*>(p) = run;
+      run += step;
+      ctr += kRunStep;
+      p += kRun;
+    } while (static_cast<size_t>(end - p) >= kRun);
   }
   while (p != end) write_byte();
 
