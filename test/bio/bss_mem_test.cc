@@ -252,3 +252,36 @@ TEST(MemStreamGrowth, SmallWritesTakeFewAllocations) {
 }
 
 }  // namespace
+
+namespace {
+
+// A memory stream made by the caller may hold secrets: when it grows, the
+// block it leaves holds none of them, and freeing it leaves zeros.
+TEST(MemStreamGrowth, CallersStreamLeavesNoCopyBehind) {
+  ASSERT_TRUE(morvane_test::InstallReleaseTracking());
+  morvane_test::ReleaseTracking& released = morvane_test::Released();
+  BIO* b = BIO_new(BIO_s_mem());
+  ASSERT_NE(b, nullptr);
+  const std::string secret = "0123456789abcdef";  // 16 bytes, never in the filler
+  released.freed.clear();
+  for (int i = 0; i < 64; i++) ASSERT_EQ(BIO_write(b, secret.data(), 16), 16);
+  ASSERT_GE(released.freed.size(), 2u);  // the storage moved as it grew
+  for (const std::string& block : released.freed)
+    EXPECT_EQ(block.find("0123456789"), std::string::npos) << block.size();
+  BUF_MEM* bm = nullptr;
+  BIO_get_mem_ptr(b, &bm);
+  const char* storage = bm->data;
+  released.freed.clear();
+  BIO_free(b);
+  ASSERT_FALSE(released.live.count(const_cast<char*>(storage)));
+  size_t blocks = 0;
+  for (const std::string& block : released.freed) {
+    EXPECT_EQ(block.find("0123456789"), std::string::npos);
+    if (block.size() < 1024) continue;
+    EXPECT_EQ(block, std::string(block.size(), '\0'));
+    blocks++;
+  }
+  EXPECT_EQ(blocks, 1u);  // the storage, zeroed
+}
+
+}  // namespace
