@@ -50,7 +50,7 @@ X509* MakeCert(const CertSpec& spec) {
   AddName(ci->issuer, spec.issuer.empty() ? spec.subject : spec.issuer);
   ASN1_TIME_set(ci->validity->notBefore, 1577836800);  // 2020-01-01
   ASN1_TIME_set(ci->validity->notAfter, 4102444800);   // 2100-01-01
-  EXPECT_EQ(1, X509_PUBKEY_set(&ci->key, TestCaKey()));
+  EXPECT_EQ(1, X509_PUBKEY_set(&ci->key, spec.key != nullptr ? spec.key : TestCaKey()));
   for (const CertExt& e : spec.exts) {
     ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
     ASN1_OCTET_STRING_set(value, e.der.data(), static_cast<int>(e.der.size()));
@@ -61,7 +61,8 @@ X509* MakeCert(const CertSpec& spec) {
     ASN1_OCTET_STRING_free(value);
   }
   EXPECT_GT(ASN1_item_sign(&X509_CINF_it, ci->signature, x->sig_alg, x->signature, ci,
-                           TestCaKey(), EVP_sha1()),
+                           spec.issuer_key != nullptr ? spec.issuer_key : TestCaKey(),
+                           EVP_sha1()),
             0);
   return x;
 }

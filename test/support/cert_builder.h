@@ -26,6 +26,8 @@ struct CertSpec {
   int version = 2;      // the version field (0: absent, version 1)
   long serial = 1;
   std::vector<CertExt> exts;
+  EVP_PKEY* key = nullptr;         // the subject's key; null: the test key
+  EVP_PKEY* issuer_key = nullptr;  // the signing key; null: the test key
 };
 
 // A new certificate (free with X509_free) signed by the test key.
