@@ -4,7 +4,10 @@
 //
 // Implementation notes: a writable stream keeps its unread bytes at the start
 // of the buffer (each read moves the rest down); a read-only stream advances
-// `data` through the caller's bytes, `max` staying their full size.
+// `data` through the caller's bytes, `max` staying their full size.  Storage
+// grows to at least twice its size, so n bytes written in small pieces cost
+// O(n) copying; it grows through the clean form (the old block wiped) unless
+// the creator marked the stream as holding nothing secret.
 
 #include <climits>
 #include <cstring>
@@ -25,6 +28,28 @@ BUF_MEM* Buf(BIO* b) {
 bool ReadOnly(const BIO* b) {
   return (b->flags & BIO_FLAGS_MEM_RDONLY) != 0;
 }
+bool Wiped(const BIO* b) {
+  return (b->flags & morvane::bio::kMemNoWipe) == 0;
+}
+
+// The largest length BUF_MEM can grow to: its storage, a third more,
+// still fits an int.
+constexpr int kMaxGrowth = INT_MAX / 4 * 3 - 3;
+
+// Makes room for `need` bytes (more than `max`): twice the storage when that
+// is allowed, else just `need`; the length stays.  1, or 0 with the error
+// queued.
+int Reserve(BIO* b, BUF_MEM* bm, int need) {
+  const int length = bm->length;
+  int target = need;
+  if (need <= kMaxGrowth && bm->max > target / 2)
+    target = bm->max > kMaxGrowth / 2 ? kMaxGrowth : 2 * bm->max;
+  const int got = Wiped(b) ? BUF_MEM_grow_clean(bm, target) : BUF_MEM_grow(bm, target);
+  if (got != target) return 0;
+  // Back to the old length: the new bytes are zeros, nothing to wipe.
+  BUF_MEM_grow(bm, length);
+  return 1;
+}
 
 int mem_new(BIO* b) {
   BUF_MEM* bm = BUF_MEM_new();
@@ -40,7 +65,12 @@ int mem_free(BIO* b) {
   if (b == nullptr) return 0;
   if (b->shutdown && b->init && b->ptr != nullptr) {
     BUF_MEM* bm = Buf(b);
-    if (ReadOnly(b)) bm->data = nullptr;  // the caller's bytes stay
+    if (ReadOnly(b)) {
+      bm->data = nullptr;  // the caller's bytes stay
+    } else if (!Wiped(b)) {
+      MORVANE_free(bm->data);  // nothing secret: no wipe
+      bm->data = nullptr;
+    }
     BUF_MEM_free(bm);
     b->ptr = nullptr;
   }
@@ -89,8 +119,11 @@ int mem_write(BIO* b, const char* in, int inl) {
     BIOerr(BIO_F_MEM_WRITE, ERR_R_MALLOC_FAILURE);
     return -1;
   }
-  if (BUF_MEM_grow_clean(bm, old + inl) != old + inl) return -1;
+  if (old + inl > bm->max && !Reserve(b, bm, old + inl)) return -1;
+  // Within the storage now; the new bytes are written at once, so there is
+  // no zero fill first.
   if (inl > 0) memcpy(bm->data + old, in, static_cast<size_t>(inl));
+  bm->length = old + inl;
   return inl;
 }
 

@@ -27,6 +27,18 @@ inline void ClearRetry(BIO* b) {
   b->flags &= ~kRetryMask;
 }
 
+// ---- Memory streams ----
+
+// A memory stream marked so holds nothing secret (content that leaves in the
+// clear or as ciphertext): it grows and is freed without wiping its storage.
+// Only code that creates the stream marks it; the bit is not among the
+// public flags.
+constexpr int kMemNoWipe = 0x10000;
+
+inline void MarkMemNoWipe(BIO* b) {
+  if (b != nullptr && BIO_method_type(b) == BIO_TYPE_MEM) b->flags |= kMemNoWipe;
+}
+
 // ---- Filters ----
 
 // Makes `state` (may be null) the filter's own record and the filter ready.

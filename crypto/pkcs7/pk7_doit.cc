@@ -18,9 +18,10 @@
 #include <morvane/rand.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 
+#include "bio/internal.h"
 #include "pk7_local.h"
-#include "pk7_verifier.h"
 
 using namespace morvane::pkcs7;
 
@@ -91,10 +92,16 @@ int pkcs7_cmp_ri(PKCS7_RECIP_INFO* ri, X509* pcert) {
   return ASN1_STRING_cmp(pcert->cert_info->serialNumber, ri->issuer_and_serial->serial);
 }
 
-// A writable memory stream whose end of data reads as end of file.
+// A writable memory stream whose end of data reads as end of file.  What it
+// collects becomes the message's content as it is (in the clear for data and
+// signed data, ciphertext under the cipher filter for enveloped data), so it
+// grows and is freed without wiping.
 BIO* new_empty_mem() {
   BIO* b = BIO_new(BIO_s_mem());
-  if (b != nullptr) BIO_set_mem_eof_return(b, 0);
+  if (b != nullptr) {
+    BIO_set_mem_eof_return(b, 0);
+    morvane::bio::MarkMemNoWipe(b);
+  }
   return b;
 }
 
@@ -690,18 +697,17 @@ int PKCS7_dataVerify(X509_STORE* cert_store, X509_STORE_CTX* ctx, BIO* bio, PKCS
     PKCS7err(PKCS7_F_PKCS7_DATAVERIFY, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
     return 0;
   }
-  if (!morvane::pkcs7::verifier_present(PKCS7_F_PKCS7_DATAVERIFY)) return 0;
-  if (!pk7_X509_STORE_CTX_init(ctx, cert_store, x509, s->cert)) {
+  if (!X509_STORE_CTX_init(ctx, cert_store, x509, s->cert)) {
     PKCS7err(PKCS7_F_PKCS7_DATAVERIFY, ERR_R_X509_LIB);
     return 0;
   }
-  pk7_X509_STORE_CTX_set_purpose(ctx, 4);  // S/MIME signing
-  const int i = pk7_X509_verify_cert(ctx);
+  X509_STORE_CTX_set_purpose(ctx, 4);  // S/MIME signing
+  const int i = X509_verify_cert(ctx);
   if (i <= 0) {
     PKCS7err(PKCS7_F_PKCS7_DATAVERIFY, ERR_R_X509_LIB);
-    pk7_X509_STORE_CTX_cleanup(ctx);
+    X509_STORE_CTX_cleanup(ctx);
     return 0;
   }
-  pk7_X509_STORE_CTX_cleanup(ctx);
+  X509_STORE_CTX_cleanup(ctx);
   return PKCS7_signatureVerify(bio, p7, si, x509);
 }

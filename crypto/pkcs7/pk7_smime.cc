@@ -12,9 +12,10 @@
 #include <morvane/pkcs7.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 
+#include "bio/internal.h"
 #include "pk7_local.h"
-#include "pk7_verifier.h"
 
 using namespace morvane::pkcs7;
 
@@ -171,11 +172,7 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
   if (signers == nullptr) return 0;
 
   if (!(flags & PKCS7_FLAG_NO_VERIFY)) {
-    if (!verifier_present(PKCS7_F_PKCS7_VERIFY)) {
-      sk_free(signers);
-      return 0;
-    }
-    X509_STORE_CTX* cert_ctx = pk7_X509_STORE_CTX_new();
+    X509_STORE_CTX* cert_ctx = X509_STORE_CTX_new();
     if (cert_ctx == nullptr) {
       PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
       sk_free(signers);
@@ -184,26 +181,26 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
     for (int k = 0; k < sk_num(signers); k++) {
       X509* signer = reinterpret_cast<X509*>(sk_value(signers, k));
       const bool chain = !(flags & PKCS7_FLAG_NO_CHAIN);
-      if (!pk7_X509_STORE_CTX_init(cert_ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
+      if (!X509_STORE_CTX_init(cert_ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
         PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_X509_LIB);
-        pk7_X509_STORE_CTX_free(cert_ctx);
+        X509_STORE_CTX_free(cert_ctx);
         sk_free(signers);
         return 0;
       }
-      if (chain) pk7_X509_STORE_CTX_set_default(cert_ctx, "smime_sign");
-      if (!(flags & PKCS7_FLAG_NO_CRLS)) pk7_X509_STORE_CTX_set0_crls(cert_ctx, p7->d.sign->crl);
-      const int i = pk7_X509_verify_cert(cert_ctx);
-      const int j = i <= 0 ? pk7_X509_STORE_CTX_get_error(cert_ctx) : 0;
-      pk7_X509_STORE_CTX_cleanup(cert_ctx);
+      if (chain) X509_STORE_CTX_set_default(cert_ctx, "smime_sign");
+      if (!(flags & PKCS7_FLAG_NO_CRLS)) X509_STORE_CTX_set0_crls(cert_ctx, p7->d.sign->crl);
+      const int i = X509_verify_cert(cert_ctx);
+      const int j = i <= 0 ? X509_STORE_CTX_get_error(cert_ctx) : 0;
+      X509_STORE_CTX_cleanup(cert_ctx);
       if (i <= 0) {
         PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_CERTIFICATE_VERIFY_ERROR);
-        ERR_add_error_data(2, "Verify error:", pk7_X509_verify_cert_error_string(j));
-        pk7_X509_STORE_CTX_free(cert_ctx);
+        ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(j));
+        X509_STORE_CTX_free(cert_ctx);
         sk_free(signers);
         return 0;
       }
     }
-    pk7_X509_STORE_CTX_free(cert_ctx);
+    X509_STORE_CTX_free(cert_ctx);
   }
 
   // A memory stream is read through a read-only copy so that the caller's
@@ -235,6 +232,7 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
       goto done;
     }
     BIO_set_mem_eof_return(tmpout, 0);
+    morvane::bio::MarkMemNoWipe(tmpout);  // the content came in the clear
   } else {
     tmpout = out;
   }

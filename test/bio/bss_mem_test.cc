@@ -223,3 +223,65 @@ TEST(NullStream, DiscardsAndEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Many small writes grow the storage geometrically: 256 KiB written 1 KiB at
+// a time take a handful of allocations, not one every few writes, and the
+// bytes all arrive.
+TEST(MemStreamGrowth, SmallWritesTakeFewAllocations) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  BIO* b = BIO_new(BIO_s_mem());
+  ASSERT_NE(b, nullptr);
+  char piece[1024];
+  const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+  for (int i = 0; i < 256; i++) {
+    memset(piece, i, sizeof piece);
+    ASSERT_EQ(BIO_write(b, piece, sizeof piece), 1024);
+  }
+  const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+  EXPECT_LE((after.mallocs - before.mallocs) + (after.reallocs - before.reallocs), 8);
+  char* data = nullptr;
+  ASSERT_EQ(BIO_get_mem_data(b, &data), 256 * 1024);
+  for (int i = 0; i < 256; i++) ASSERT_EQ(data[i * 1024 + 1023], static_cast<char>(i)) << i;
+  // Past the data, the storage reads as zeros.
+  BUF_MEM* bm = nullptr;
+  BIO_get_mem_ptr(b, &bm);
+  for (int i = bm->length; i < bm->max; i++) ASSERT_EQ(bm->data[i], 0) << i;
+  BIO_free(b);
+}
+
+}  // namespace
+
+namespace {
+
+// A memory stream made by the caller may hold secrets: when it grows, the
+// block it leaves holds none of them, and freeing it leaves zeros.
+TEST(MemStreamGrowth, CallersStreamLeavesNoCopyBehind) {
+  ASSERT_TRUE(morvane_test::InstallReleaseTracking());
+  morvane_test::ReleaseTracking& released = morvane_test::Released();
+  BIO* b = BIO_new(BIO_s_mem());
+  ASSERT_NE(b, nullptr);
+  const std::string secret = "0123456789abcdef";  // 16 bytes, never in the filler
+  released.freed.clear();
+  for (int i = 0; i < 64; i++) ASSERT_EQ(BIO_write(b, secret.data(), 16), 16);
+  ASSERT_GE(released.freed.size(), 2u);  // the storage moved as it grew
+  for (const std::string& block : released.freed)
+    EXPECT_EQ(block.find("0123456789"), std::string::npos) << block.size();
+  BUF_MEM* bm = nullptr;
+  BIO_get_mem_ptr(b, &bm);
+  const char* storage = bm->data;
+  released.freed.clear();
+  BIO_free(b);
+  ASSERT_FALSE(released.live.count(const_cast<char*>(storage)));
+  size_t blocks = 0;
+  for (const std::string& block : released.freed) {
+    EXPECT_EQ(block.find("0123456789"), std::string::npos);
+    if (block.size() < 1024) continue;
+    EXPECT_EQ(block, std::string(block.size(), '\0'));
+    blocks++;
+  }
+  EXPECT_EQ(blocks, 1u);  // the storage, zeroed
+}
+
+}  // namespace

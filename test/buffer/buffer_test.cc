@@ -22,60 +22,34 @@ std::vector<morvane_test::ErrEntry> BufError(int func) {
   return {{ERR_LIB_BUF, func, ERR_R_MALLOC_FAILURE}};
 }
 
-// Allocation hooks that count requests and, on free, keep a copy of what the
-// block held, so a test can see what was left behind in released memory.
-std::map<void*, size_t> g_live;
-std::vector<std::string> g_freed;
-int g_requests;
-void* TrackMalloc(size_t n, const char*, int) {
-  g_requests++;
-  void* p = malloc(n);
-  g_live[p] = n;
-  return p;
-}
-void* TrackRealloc(void* p, size_t n, const char*, int) {
-  g_requests++;
-  g_live.erase(p);
-  void* q = realloc(p, n);
-  g_live[q] = n;
-  return q;
-}
-void TrackFree(void* p) {
-  auto it = g_live.find(p);
-  if (it != g_live.end()) {
-    g_freed.emplace_back(static_cast<char*>(p), it->second);
-    g_live.erase(it);
-  }
-  free(p);
-}
-void InstallTracking() {
-  ASSERT_EQ(CRYPTO_set_mem_ex_functions(TrackMalloc, TrackRealloc, TrackFree), 1);
-}
+using morvane_test::Released;
+
+void InstallTracking() { ASSERT_TRUE(morvane_test::InstallReleaseTracking()); }
 
 TEST(BufMem, GrowthSizes) {
   InstallTracking();
   BUF_MEM* b = BUF_MEM_new();
   ASSERT_NE(b, nullptr);
-  int requests = g_requests;
+  int requests = Released().requests;
   EXPECT_EQ(BUF_MEM_grow(b, 0), 0);  // nothing to allocate
   EXPECT_EQ(BUF_MEM_grow_clean(b, 0), 0);
-  EXPECT_EQ(g_requests, requests);
+  EXPECT_EQ(Released().requests, requests);
   EXPECT_EQ(b->data, nullptr);
   EXPECT_ERRORS({});
   EXPECT_EQ(BUF_MEM_grow(b, 1), 1);
   EXPECT_EQ(b->max, 4);
   EXPECT_EQ(b->data[0], 0);
-  requests = g_requests;
+  requests = Released().requests;
   EXPECT_EQ(BUF_MEM_grow(b, 4), 4);
-  EXPECT_EQ(g_requests, requests);  // within max: no allocation
+  EXPECT_EQ(Released().requests, requests);  // within max: no allocation
   EXPECT_EQ(BUF_MEM_grow(b, 5), 5);
   EXPECT_EQ(b->max, 8);
-  EXPECT_EQ(g_requests, requests + 1);
+  EXPECT_EQ(Released().requests, requests + 1);
   EXPECT_EQ(BUF_MEM_grow(b, 100), 100);
   EXPECT_EQ(b->max, 136);
   EXPECT_EQ(BUF_MEM_grow(b, 1024), 1024);
   EXPECT_EQ(b->max, 1368);
-  EXPECT_EQ(g_live[b->data], 1368u);
+  EXPECT_EQ(Released().live[b->data], 1368u);
   BUF_MEM_free(b);
 }
 
@@ -107,18 +81,18 @@ TEST(BufMem, ReleasedBytesAreWiped) {
   EXPECT_EQ(BUF_MEM_grow_clean(b, 3), 3);
   EXPECT_EQ(std::string(b->data, 10), std::string("sec") + std::string(7, '\0'));
   memcpy(b->data, "secretdata", 10);
-  g_freed.clear();
+  Released().freed.clear();
   ASSERT_EQ(BUF_MEM_grow_clean(b, 100), 100);
   EXPECT_EQ(std::string(b->data, 3), "sec");
-  ASSERT_EQ(g_freed.size(), 1u);  // the old 16-byte block, cleansed
-  EXPECT_EQ(g_freed[0].size(), 16u);
-  EXPECT_EQ(g_freed[0].find("sec"), std::string::npos);
+  ASSERT_EQ(Released().freed.size(), 1u);  // the old 16-byte block, cleansed
+  EXPECT_EQ(Released().freed[0].size(), 16u);
+  EXPECT_EQ(Released().freed[0].find("sec"), std::string::npos);
   memset(b->data, 'x', static_cast<size_t>(b->max));
   ASSERT_EQ(BUF_MEM_grow(b, 2), 2);
-  g_freed.clear();
+  Released().freed.clear();
   BUF_MEM_free(b);
-  ASSERT_EQ(g_freed.size(), 2u);  // storage, then the record
-  EXPECT_EQ(g_freed[0], std::string(g_freed[0].size(), '\0'));
+  ASSERT_EQ(Released().freed.size(), 2u);  // storage, then the record
+  EXPECT_EQ(Released().freed[0], std::string(Released().freed[0].size(), '\0'));
   BUF_MEM_free(nullptr);
 }
 
@@ -193,11 +167,11 @@ TEST(BufStr, Duplicates) {
   InstallTracking();
   char* s = BUF_strndup("hello", 2);
   EXPECT_STREQ(s, "he");
-  EXPECT_EQ(g_live[s], 3u);
+  EXPECT_EQ(Released().live[s], 3u);
   MORVANE_free(s);
   s = BUF_strndup("hi", 10);
   EXPECT_STREQ(s, "hi");
-  EXPECT_EQ(g_live[s], 11u);
+  EXPECT_EQ(Released().live[s], 11u);
   MORVANE_free(s);
   const char unterminated[3] = {'a', 'b', 'c'};  // read no further than siz
   s = BUF_strndup(unterminated, 3);

@@ -21,7 +21,7 @@ EVP_PKEY* RsaKey(int n) {
 }
 
 X509* MakeCert(EVP_PKEY* key, const char* cn, long serial, EVP_PKEY* issuer_key,
-               X509_NAME* issuer_name) {
+               X509_NAME* issuer_name, bool ca) {
   X509* x = X509_new();
   X509_CINF* ci = x->cert_info;
   ci->version = ASN1_INTEGER_new();
@@ -34,6 +34,16 @@ X509* MakeCert(EVP_PKEY* key, const char* cn, long serial, EVP_PKEY* issuer_key,
   ASN1_TIME_set(ci->validity->notBefore, now - 3600);
   ASN1_TIME_set(ci->validity->notAfter, now + 86400 * 30);
   X509_PUBKEY_set(&ci->key, key);
+  if (ca) {
+    // basicConstraints (NID 87): SEQUENCE { cA BOOLEAN TRUE }, RFC 5280, 4.2.1.9
+    static const unsigned char kCaTrue[] = {0x30, 0x03, 0x01, 0x01, 0xff};
+    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(value, kCaTrue, sizeof kCaTrue);
+    X509_EXTENSION* ext = X509_EXTENSION_create_by_NID(nullptr, 87, 1, value);
+    EXPECT_EQ(X509_add_ext(x, ext, -1), 1);
+    X509_EXTENSION_free(ext);
+    ASN1_OCTET_STRING_free(value);
+  }
   EXPECT_GT(ASN1_item_sign(&X509_CINF_it, ci->signature, x->sig_alg, x->signature, ci,
                            issuer_key != nullptr ? issuer_key : key, EVP_sha1()),
             0);

@@ -19,9 +19,10 @@ namespace pkcs7_test {
 // An RSA key of 1024 bits, the n-th of a fixed pool generated once.
 EVP_PKEY* RsaKey(int n);
 // A certificate for the key with the given subject common name and serial,
-// signed by `issuer_key` under `issuer_name` (itself when null).
+// signed by `issuer_key` under `issuer_name` (itself when null); `ca` adds a
+// critical basicConstraints extension with cA TRUE.
 X509* MakeCert(EVP_PKEY* key, const char* cn, long serial, EVP_PKEY* issuer_key = nullptr,
-               X509_NAME* issuer_name = nullptr);
+               X509_NAME* issuer_name = nullptr, bool ca = false);
 // The CA of the tests and the end-entity certificate n (key RsaKey(n + 1)),
 // built once; borrowed.
 X509* CaCert();

@@ -8,11 +8,14 @@
 #include <morvane/evp.h>
 #include <morvane/objects.h>
 #include <morvane/pkcs7.h>
+#include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include <time.h>
 
 #include <string>
 #include <vector>
@@ -46,10 +49,6 @@ PKCS7* Sign(const std::string& content, int flags, int user = 0, STACK* certs = 
   BIO_free(in);
   return p7;
 }
-
-// The chain verifier is a separate component; until it is in the library the
-// checks that need it are skipped.
-bool VerifierBuilt() { return dlsym(RTLD_DEFAULT, "X509_verify_cert") != nullptr; }
 
 TEST(Smime, KeyOfAnotherCertificate) {
   BIO* in = MemOf(kContent);
@@ -188,15 +187,168 @@ TEST(Smime, SignersLookup) {
   PKCS7_free(p7);
 }
 
-TEST(Smime, ChainVerification) {
-  if (!VerifierBuilt()) {
-    // Without the verifier the call says so instead of passing.
-    PKCS7* p7 = Sign(kContent, 0);
-    EXPECT_EQ(PKCS7_verify(p7, nullptr, nullptr, nullptr, nullptr, 0), 0);
-    EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_VERIFY, ERR_R_DISABLED, "X509_verify_cert"}}));
+// Certificates for the chain cases: an intermediate CA under the test CA, a
+// signer under it, and a signer whose issuer nobody has.  Built once.
+X509* Intermediate() {
+  static X509* x = MakeCert(RsaKey(6), "Morvane Test Intermediate", 200, RsaKey(0),
+                            X509_get_subject_name(CaCert()), true);
+  return x;
+}
+X509* LeafUnderIntermediate() {
+  static X509* x = MakeCert(UserKey(0), "Morvane Test Leaf", 300, RsaKey(6),
+                            X509_get_subject_name(Intermediate()));
+  return x;
+}
+X509* Orphan() {
+  static X509* x = [] {
+    X509_NAME* name = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_FLAG | 1,
+                               reinterpret_cast<const unsigned char*>("Nobody's CA"), -1, -1, 0);
+    X509* cert = MakeCert(UserKey(0), "Morvane Test Orphan", 400, RsaKey(0), name);
+    X509_NAME_free(name);
+    return cert;
+  }();
+  return x;
+}
+
+// A CRL of the test CA (signed by its key) revoking the certificate of
+// serial `serial`.
+X509_CRL* CrlRevoking(long serial) {
+  X509_CRL* crl = X509_CRL_new();
+  X509_CRL_set_version(crl, 1);
+  X509_CRL_set_issuer_name(crl, X509_get_subject_name(CaCert()));
+  const time_t now = time(nullptr);
+  ASN1_TIME* t = ASN1_TIME_set(nullptr, now - 3600);
+  X509_CRL_set_lastUpdate(crl, t);
+  ASN1_TIME_set(t, now + 86400);
+  X509_CRL_set_nextUpdate(crl, t);
+  X509_REVOKED* rev = X509_REVOKED_new();
+  ASN1_INTEGER* sn = ASN1_INTEGER_new();
+  ASN1_INTEGER_set(sn, serial);
+  X509_REVOKED_set_serialNumber(rev, sn);
+  ASN1_TIME_set(t, now - 1800);
+  X509_REVOKED_set_revocationDate(rev, t);
+  X509_CRL_add0_revoked(crl, rev);
+  EXPECT_GT(X509_CRL_sign(crl, RsaKey(0), EVP_sha1()), 0);
+  ASN1_INTEGER_free(sn);
+  ASN1_TIME_free(t);
+  return crl;
+}
+
+// PKCS7_verify against a store, one message per case: who signs, what the
+// message carries, what the store holds and which flags the call gets.
+TEST(SmimeChain, VerifyAgainstStore) {
+  enum Signer { kUser, kLeaf, kOrphan };
+  const char* const kRevoked = "Verify error:certificate revoked";
+  struct Row {
+    const char* name;
+    Signer signer;
+    int sign_flags;
+    bool carry_ca;            // the test CA among the message's certificates
+    bool carry_intermediate;  // the intermediate CA among them
+    bool carry_crl;           // a CRL of the test CA revoking the signer
+    bool store_has_ca;
+    unsigned long store_flags;
+    bool pass_signer;  // the signer's certificate given in `certs`
+    int verify_flags;
+    int expected;
+    const char* verify_error;  // error data of "certificate verify error"
+    int reason;                // else this reason of PKCS7_verify, or 0
+  } rows[] = {
+      {"trusted CA", kUser, 0, false, false, false, true, 0, false, 0, 1, nullptr, 0},
+      {"CA only in the message", kUser, 0, true, false, false, false, 0, false, 0, 0,
+       "Verify error:self signed certificate in certificate chain", 0},
+      {"empty store", kUser, 0, false, false, false, false, 0, false, 0, 0,
+       "Verify error:unable to get local issuer certificate", 0},
+      {"missing issuer", kOrphan, 0, false, false, false, true, 0, false, 0, 0,
+       "Verify error:unable to get local issuer certificate", 0},
+      {"missing issuer, no verify", kOrphan, 0, false, false, false, true, 0, false,
+       PKCS7_FLAG_NO_VERIFY, 1, nullptr, 0},
+      {"intermediate from the message", kLeaf, 0, false, true, false, true, 0, false, 0, 1,
+       nullptr, 0},
+      {"intermediate, no chain", kLeaf, 0, false, true, false, true, 0, false,
+       PKCS7_FLAG_NO_CHAIN, 0, "Verify error:unable to get local issuer certificate", 0},
+      {"revoked signer", kUser, 0, false, false, true, true, X509_V_FLAG_CRL_CHECK, false, 0, 0,
+       kRevoked, 0},
+      {"revoked signer, CRLs not used", kUser, 0, false, false, true, true,
+       X509_V_FLAG_CRL_CHECK, false, PKCS7_FLAG_NO_CRLS, 0,
+       "Verify error:unable to get certificate CRL", 0},
+      {"revoked signer, no verify", kUser, 0, false, false, true, true, X509_V_FLAG_CRL_CHECK,
+       false, PKCS7_FLAG_NO_VERIFY, 1, nullptr, 0},
+      {"CRL carried, store checks none", kUser, 0, false, false, true, true, 0, false, 0, 1,
+       nullptr, 0},
+      {"no internal, signer given", kUser, 0, false, false, false, true, 0, true,
+       PKCS7_FLAG_NO_INTERNAL, 1, nullptr, 0},
+      {"no internal, signer not given", kUser, 0, false, false, false, true, 0, false,
+       PKCS7_FLAG_NO_INTERNAL, 0, nullptr, -1},
+      {"no certificates in the message, signer given", kUser, PKCS7_FLAG_NO_CERTS, false, false,
+       false, true, 0, true, 0, 1, nullptr, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    X509* cert = r.signer == kLeaf ? LeafUnderIntermediate()
+                 : r.signer == kOrphan ? Orphan()
+                                       : UserCert(0);
+    BIO* in = MemOf(kContent);
+    PKCS7* p7 = PKCS7_sign(cert, UserKey(0), nullptr, in, r.sign_flags);
+    BIO_free(in);
+    ASSERT_NE(p7, nullptr);
+    if (r.carry_ca) {
+      EXPECT_EQ(PKCS7_add_certificate(p7, CaCert()), 1);
+    }
+    if (r.carry_intermediate) {
+      EXPECT_EQ(PKCS7_add_certificate(p7, Intermediate()), 1);
+    }
+    if (r.carry_crl) {
+      X509_CRL* crl = CrlRevoking(ASN1_INTEGER_get(X509_get_serialNumber(cert)));
+      ASSERT_EQ(PKCS7_add_crl(p7, crl), 1);
+      X509_CRL_free(crl);
+    }
+    X509_STORE* store = X509_STORE_new();
+    if (r.store_has_ca) {
+      EXPECT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+    }
+    if (r.store_flags != 0) X509_STORE_set_flags(store, r.store_flags);
+    STACK* certs = r.pass_signer ? StackOf({cert}) : nullptr;
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_verify(p7, certs, store, nullptr, out, r.verify_flags), r.expected);
+    if (r.verify_error != nullptr) {
+      EXPECT_TRUE(ErrorsAre(
+          {{kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_CERTIFICATE_VERIFY_ERROR, r.verify_error}}));
+      EXPECT_EQ(MemText(out), "");  // the signatures are not looked at
+    } else if (r.reason == -1) {
+      EXPECT_TRUE(ErrorsAre(
+          {{kLib, PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND}}));
+    } else {
+      EXPECT_TRUE(ErrorsAre({}));
+      EXPECT_EQ(MemText(out), kCrlfContent);
+    }
+    BIO_free(out);
+    sk_free(certs);
+    X509_STORE_free(store);
     PKCS7_free(p7);
-    GTEST_SKIP() << "the certificate-chain verifier (X509_verify_cert) is not built yet";
   }
+}
+
+// With the chain good, the signature flags alone decide: a damaged signature
+// fails unless the signatures are not verified.
+TEST(SmimeChain, SignatureFlagsOverAGoodChain) {
+  PKCS7* p7 = Sign(kContent, 0);
+  ASSERT_NE(p7, nullptr);
+  ASN1_OCTET_STRING* sig = Signer(p7, 0)->enc_digest;
+  sig->data[sig->length / 2] ^= 0x01;
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, nullptr, 0), 0);
+  EXPECT_TRUE(ErrorsAre(
+      {{ERR_LIB_RSA, RSA_F_RSA_PADDING_CHECK_PKCS1_TYPE_1, RSA_R_BLOCK_TYPE_IS_NOT_01},
+       {ERR_LIB_RSA, RSA_F_RSA_VEK_PUBLIC_DECRYPT, RSA_R_PADDING_CHECK_FAILED},
+       {kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE},
+       {kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE}}));
+  EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, nullptr, PKCS7_FLAG_NO_SIGNATURES), 1);
+  EXPECT_TRUE(ErrorsAre({}));
+  X509_STORE_free(store);
+  PKCS7_free(p7);
 }
 
 TEST(Smime, DecryptErrors) {
@@ -298,12 +450,15 @@ TEST(Smime, SignedRoundTripsThroughMime) {
     PKCS7* back = SMIME_read_PKCS7(mime, &bcont);
     ASSERT_NE(back, nullptr) << text;
     EXPECT_EQ(bcont != nullptr, r.detached);
+    // The signer's chain is checked against a store holding the CA.
+    X509_STORE* store = X509_STORE_new();
+    ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
     BIO* out = BIO_new(BIO_s_mem());
-    const int vflags = PKCS7_FLAG_NO_VERIFY | (r.flags & PKCS7_FLAG_TEXT);
-    EXPECT_EQ(PKCS7_verify(back, nullptr, nullptr, bcont, out, vflags), 1)
+    EXPECT_EQ(PKCS7_verify(back, nullptr, store, bcont, out, r.flags & PKCS7_FLAG_TEXT), 1)
         << r.flags << "\n" << morvane_test::DrainErrors();
     EXPECT_EQ(MemText(out), kCrlfContent);
     BIO_free(out);
+    X509_STORE_free(store);
     BIO_free(bcont);
     PKCS7_free(back);
     BIO_free(mime);

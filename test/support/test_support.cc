@@ -94,6 +94,36 @@ bool InstallCountingAllocator() {
 AllocCounts GetAllocCounts() { return g_counts; }
 void FailAllocationAfter(long n) { g_fail_countdown = n; }
 
+namespace {
+ReleaseTracking g_released;
+void* TrackMalloc(size_t n, const char*, int) {
+  g_released.requests++;
+  void* p = malloc(n);
+  g_released.live[p] = n;
+  return p;
+}
+void* TrackRealloc(void* p, size_t n, const char*, int) {
+  g_released.requests++;
+  g_released.live.erase(p);
+  void* q = realloc(p, n);
+  g_released.live[q] = n;
+  return q;
+}
+void TrackFree(void* p) {
+  auto it = g_released.live.find(p);
+  if (it != g_released.live.end()) {
+    g_released.freed.emplace_back(static_cast<char*>(p), it->second);
+    g_released.live.erase(it);
+  }
+  free(p);
+}
+}  // namespace
+
+bool InstallReleaseTracking() {
+  return CRYPTO_set_mem_ex_functions(TrackMalloc, TrackRealloc, TrackFree) == 1;
+}
+ReleaseTracking& Released() { return g_released; }
+
 // ---- locking --------------------------------------------------------------
 
 std::ostream& operator<<(std::ostream& os, const LockEvent& e) {

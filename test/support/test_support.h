@@ -39,6 +39,18 @@ AllocCounts GetAllocCounts();
 // Counts malloc and realloc calls through the counting hooks.
 void FailAllocationAfter(long n);
 
+// Hooks (installed as InstallCountingAllocator is) that count requests and,
+// on free, keep a copy of what the block held, so a test can see what was
+// left behind in released memory.  Returns false when the library refused
+// the hooks.
+bool InstallReleaseTracking();
+struct ReleaseTracking {
+  std::map<void*, size_t> live;    // blocks handed out, with their sizes
+  std::vector<std::string> freed;  // what each freed block held, in order
+  int requests = 0;                // malloc and realloc calls
+};
+ReleaseTracking& Released();
+
 // ---- locking --------------------------------------------------------------
 // One request that reached the locking callback: CRYPTO_LOCK/CRYPTO_UNLOCK
 // combined with CRYPTO_READ/CRYPTO_WRITE, and the lock number.
