@@ -10,7 +10,12 @@
 #include <stdint.h>
 #include <string.h>
 
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
+
 #include <morvane/bn.h>
+#include <morvane/crypto.h>
 
 #include "ec/internal.h"
 #include "internal/ct.h"
@@ -30,6 +35,8 @@ struct Fe {
   limb v[N];
 };
 
+enum class FieldKind : uint8_t { kGeneric, kP256 };
+
 template <size_t N>
 struct Field {
   limb p[N];
@@ -39,6 +46,9 @@ struct Field {
   Fe<N> a, b3;       // a and 3 b, Montgomery form
   Fe<N> b;           // b, Montgomery form
   bool a_is_minus3;  // a = -3 mod p (a public property of the group)
+  // Which reduction the products use: chosen from the public modulus by
+  // select_kind; a field left at kGeneric is always correct.
+  FieldKind kind = FieldKind::kGeneric;
 };
 
 template <size_t N>
@@ -46,80 +56,262 @@ struct Pt {
   Fe<N> x, y, z;
 };
 
-// r = a b / R mod p; a, b < p.  The whole product first, then N rounds of
-// word-serial reduction (separated operand scanning).
+// The short helpers are inlined into the point formulas even where the
+// compiler would not choose to: a call costs as much as a 4-limb sum.
+#define MORVANE_EC_INLINE inline __attribute__((always_inline))
+
+// ---- carry chains ----------------------------------------------------------
+// On x86-64 the add-with-carry intrinsics, which compilers turn into one
+// adc/sbb chain; elsewhere 128-bit sums.  A carry or borrow is 0 or 1.
+using carry_t = unsigned char;
+
+// a + b + c, the carry out in c.
+MORVANE_EC_INLINE limb adc(limb a, limb b, carry_t& c) {
+#if defined(__x86_64__)
+  unsigned long long s;
+  c = _addcarry_u64(c, a, b, &s);
+  return s;
+#else
+  const u128 s = static_cast<u128>(a) + b + c;
+  c = static_cast<carry_t>(s >> 64);
+  return static_cast<limb>(s);
+#endif
+}
+
+// a - b - c, the borrow out in c.
+MORVANE_EC_INLINE limb sbb(limb a, limb b, carry_t& c) {
+#if defined(__x86_64__)
+  unsigned long long d;
+  c = _subborrow_u64(c, a, b, &d);
+  return d;
+#else
+  const u128 d = static_cast<u128>(a) - b - c;
+  c = static_cast<carry_t>((d >> 64) & 1);
+  return static_cast<limb>(d);
+#endif
+}
+
+// a b + c + d, the high word in hi; never overflows 128 bits.
+MORVANE_EC_INLINE limb mac(limb a, limb b, limb c, limb d, limb& hi) {
+  const u128 s = static_cast<u128>(a) * b + c + d;
+  hi = static_cast<limb>(s >> 64);
+  return static_cast<limb>(s);
+}
+
+// r = (top, t) - p when that does not borrow, else t; (top, t) < 2p.
 template <size_t N>
-void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+MORVANE_EC_INLINE void final_sub(limb r[N], const limb t[N], carry_t top, const limb p[N]) {
+  limb d[N];
+  carry_t borrow = 0;
+  for (size_t j = 0; j < N; j++) d[j] = sbb(t[j], p[j], borrow);
+  const limb keep = ct::bit_mask<limb>(static_cast<limb>(borrow & ~top & 1));
+  for (size_t j = 0; j < N; j++) r[j] = ct::select(keep, t[j], d[j]);
+}
+
+// r = t / R mod p for t < p R (2N limbs, clobbered): N rounds of word-serial
+// Montgomery reduction, then one masked subtraction of p.
+template <size_t N>
+void mont_reduce(limb r[N], limb t[2 * N], const Field<N>& f) {
+  carry_t top = 0;  // the carry out of t[2N - 1]
+  for (size_t i = 0; i < N; i++) {
+    const limb m = t[i] * f.n0;
+    limb c = 0;
+    for (size_t j = 0; j < N; j++) t[i + j] = mac(m, f.p[j], t[i + j], c, c);
+    t[i + N] = adc(t[i + N], c, top);
+  }
+  final_sub<N>(r, t + N, top, f.p);
+}
+
+// r = a b / R mod p; a, b < p.  The whole product first, then the reduction
+// (separated operand scanning).
+template <size_t N>
+void mul_generic(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   limb t[2 * N];
   for (size_t j = 0; j < N; j++) t[j] = 0;
   for (size_t i = 0; i < N; i++) {
     limb c = 0;
-    for (size_t j = 0; j < N; j++) {
-      const u128 s = static_cast<u128>(a.v[j]) * b.v[i] + t[i + j] + c;
-      t[i + j] = static_cast<limb>(s);
-      c = static_cast<limb>(s >> 64);
-    }
+    for (size_t j = 0; j < N; j++) t[i + j] = mac(a.v[j], b.v[i], t[i + j], c, c);
     t[i + N] = c;
   }
-  limb top = 0;  // the carry out of t[2N - 1]
-  for (size_t i = 0; i < N; i++) {
-    const limb m = t[i] * f.n0;
+  mont_reduce<N>(r.v, t, f);
+}
+
+// r = a^2 / R mod p: the N (N - 1) / 2 cross products once, doubled, then
+// the N squares, then the reduction.
+template <size_t N>
+void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  limb t[2 * N];
+  for (size_t j = 0; j < 2 * N; j++) t[j] = 0;
+  for (size_t i = 0; i + 1 < N; i++) {
     limb c = 0;
-    for (size_t j = 0; j < N; j++) {
-      const u128 s = static_cast<u128>(m) * f.p[j] + t[i + j] + c;
-      t[i + j] = static_cast<limb>(s);
-      c = static_cast<limb>(s >> 64);
+    for (size_t j = i + 1; j < N; j++) t[i + j] = mac(a.v[j], a.v[i], t[i + j], c, c);
+    t[i + N] = c;
+  }
+  limb out = 0;  // the bit shifted out of each limb
+  for (size_t j = 0; j < 2 * N; j++) {
+    const limb v = t[j];
+    t[j] = v << 1 | out;
+    out = v >> 63;
+  }
+  carry_t k = 0;
+  for (size_t i = 0; i < N; i++) {
+    limb hi;
+    const limb lo = mac(a.v[i], a.v[i], 0, 0, hi);
+    t[2 * i] = adc(t[2 * i], lo, k);
+    t[2 * i + 1] = adc(t[2 * i + 1], hi, k);
+  }
+  mont_reduce<N>(r.v, t, f);
+}
+
+// ---- P-256: p = 2^256 - 2^224 + 2^192 + 2^96 - 1 ---------------------------
+// Four limbs (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) and n0 = 1, so each
+// reduction round's factor is the low limb itself, and adding m p to the
+// running value clears that limb and adds m 2^32 to the next one (the
+// products by the first two limbs collapse into a shift) and m (2^64 - 2^32
+// + 1) two limbs above: one multiplication per round instead of four.
+namespace p256 {
+
+constexpr limb kP[4] = {0xffffffffffffffffu, 0x00000000ffffffffu, 0, 0xffffffff00000001u};
+
+// r = t / 2^256 mod p for t < p 2^256 (t[0..7]): four rounds, then one
+// masked subtraction of p.
+inline void reduce(limb r[4], limb t[8]) {
+  carry_t top = 0;  // carry out of t[i + 4], added at the next round's top limb
+  for (size_t i = 0; i < 4; i++) {
+    const limb m = t[i];
+    limb hi;
+    const limb lo = mac(m, kP[3], 0, 0, hi);  // hi <= 2^64 - 3
+    carry_t c = 0;
+    t[i + 1] = adc(t[i + 1], m << 32, c);
+    t[i + 2] = adc(t[i + 2], m >> 32, c);
+    t[i + 3] = adc(t[i + 3], lo, c);
+    t[i + 4] = adc(t[i + 4], hi + top, c);
+    top = c;
+  }
+  final_sub<4>(r, t + 4, top, kP);
+}
+
+inline void mul(limb r[4], const limb a[4], const limb b[4]) {
+  limb t[8];
+  limb c;
+  t[0] = mac(a[0], b[0], 0, 0, c);
+  t[1] = mac(a[1], b[0], 0, c, c);
+  t[2] = mac(a[2], b[0], 0, c, c);
+  t[3] = mac(a[3], b[0], 0, c, c);
+  t[4] = c;
+  for (size_t i = 1; i < 4; i++) {
+    t[i] = mac(a[0], b[i], t[i], 0, c);
+    t[i + 1] = mac(a[1], b[i], t[i + 1], c, c);
+    t[i + 2] = mac(a[2], b[i], t[i + 2], c, c);
+    t[i + 3] = mac(a[3], b[i], t[i + 3], c, c);
+    t[i + 4] = c;
+  }
+  reduce(r, t);
+}
+
+// r = a^2 / 2^256 mod p: the six cross products once, doubled, then the
+// four squares.
+inline void sqr(limb r[4], const limb a[4]) {
+  limb t[8];
+  limb c;
+  t[1] = mac(a[0], a[1], 0, 0, c);
+  t[2] = mac(a[0], a[2], 0, c, c);
+  t[3] = mac(a[0], a[3], 0, c, c);
+  t[4] = c;
+  t[3] = mac(a[1], a[2], t[3], 0, c);
+  t[4] = mac(a[1], a[3], t[4], c, c);
+  t[5] = c;
+  t[5] = mac(a[2], a[3], t[5], 0, c);
+  t[6] = c;
+  t[7] = t[6] >> 63;
+  t[6] = t[6] << 1 | t[5] >> 63;
+  t[5] = t[5] << 1 | t[4] >> 63;
+  t[4] = t[4] << 1 | t[3] >> 63;
+  t[3] = t[3] << 1 | t[2] >> 63;
+  t[2] = t[2] << 1 | t[1] >> 63;
+  t[1] = t[1] << 1;
+  limb sq[8];
+  for (size_t i = 0; i < 4; i++) sq[2 * i] = mac(a[i], a[i], 0, 0, sq[2 * i + 1]);
+  t[0] = sq[0];
+  carry_t k = 0;
+  for (size_t j = 1; j < 8; j++) t[j] = adc(t[j], sq[j], k);
+  reduce(r, t);
+}
+
+}  // namespace p256
+
+// r = a b / R mod p, on the field's own reduction.
+template <size_t N>
+inline void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  if constexpr (N == 4) {
+    if (f.kind == FieldKind::kP256) {
+      p256::mul(r.v, a.v, b.v);
+      return;
     }
-    const u128 s = static_cast<u128>(t[i + N]) + c + top;
-    t[i + N] = static_cast<limb>(s);
-    top = static_cast<limb>(s >> 64);
   }
-  // (top, t[N..2N-1]) < 2p: subtract p unless that borrows past top.
-  limb d[N];
-  limb borrow = 0;
-  for (size_t j = 0; j < N; j++) {
-    const u128 s = static_cast<u128>(t[N + j]) - f.p[j] - borrow;
-    d[j] = static_cast<limb>(s);
-    borrow = static_cast<limb>(s >> 64) & 1;
+  mul_generic(r, a, b, f);
+}
+
+// r = a^2 / R mod p.
+template <size_t N>
+inline void sqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  if constexpr (N == 4) {
+    if (f.kind == FieldKind::kP256) {
+      p256::sqr(r.v, a.v);
+      return;
+    }
   }
-  const limb keep = ct::bit_mask<limb>(borrow & ~top & 1);
-  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, t[N + j], d[j]);
+  sqr_generic(r, a, f);
+}
+
+// Sets f.kind from the modulus f.p (public).
+template <size_t N>
+void select_kind(Field<N>& f) {
+  f.kind = FieldKind::kGeneric;
+  if constexpr (N == 4) {
+    if (memcmp(f.p, p256::kP, sizeof p256::kP) == 0) f.kind = FieldKind::kP256;
+  }
+}
+
+// Sets f.p, f.n0 = -p^-1 mod 2^64, f.r2 = R^2 mod p, f.one = R mod p and
+// f.kind for an odd modulus p of at most 64 N bits (public); leaves the
+// curve constants alone.
+template <size_t N>
+bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
+  if (!to_limbs<N>(f.p, p)) return false;
+  limb inv = f.p[0];  // right in its low 3 bits; Newton's iteration doubles that
+  for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
+  f.n0 = 0 - inv;
+  select_kind(f);
+  BN_CTX_start(ctx);
+  BIGNUM* rr = BN_CTX_get(ctx);
+  const bool ok = rr != nullptr && BN_set_word(rr, 1) &&
+                  BN_lshift(rr, rr, static_cast<int>(128 * N)) && BN_nnmod(rr, rr, p, ctx) &&
+                  to_limbs<N>(f.r2.v, rr);
+  BN_CTX_end(ctx);
+  if (!ok) return false;
+  Fe<N> unit = {};
+  unit.v[0] = 1;
+  mul(f.one, f.r2, unit, f);
+  return true;
 }
 
 template <size_t N>
-void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
-  limb s[N], d[N];
-  limb carry = 0, borrow = 0;
-  for (size_t j = 0; j < N; j++) {
-    u128 t = static_cast<u128>(a.v[j]) + b.v[j] + carry;
-    s[j] = static_cast<limb>(t);
-    carry = static_cast<limb>(t >> 64);
-  }
-  for (size_t j = 0; j < N; j++) {
-    u128 t = static_cast<u128>(s[j]) - f.p[j] - borrow;
-    d[j] = static_cast<limb>(t);
-    borrow = static_cast<limb>(t >> 64) & 1;
-  }
-  const limb keep = ct::bit_mask<limb>(borrow & ~carry & 1);  // s < p
-  for (size_t j = 0; j < N; j++) r.v[j] = ct::select(keep, s[j], d[j]);
+MORVANE_EC_INLINE void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  limb s[N];
+  carry_t carry = 0;
+  for (size_t j = 0; j < N; j++) s[j] = adc(a.v[j], b.v[j], carry);
+  final_sub<N>(r.v, s, carry, f.p);  // a + b < 2p
 }
 
 template <size_t N>
-void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+MORVANE_EC_INLINE void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   limb d[N];
-  limb borrow = 0;
-  for (size_t j = 0; j < N; j++) {
-    u128 t = static_cast<u128>(a.v[j]) - b.v[j] - borrow;
-    d[j] = static_cast<limb>(t);
-    borrow = static_cast<limb>(t >> 64) & 1;
-  }
+  carry_t borrow = 0;
+  for (size_t j = 0; j < N; j++) d[j] = sbb(a.v[j], b.v[j], borrow);
   const limb mask = ct::bit_mask<limb>(borrow);
-  limb carry = 0;
-  for (size_t j = 0; j < N; j++) {
-    u128 t = static_cast<u128>(d[j]) + (f.p[j] & mask) + carry;
-    r.v[j] = static_cast<limb>(t);
-    carry = static_cast<limb>(t >> 64);
-  }
+  carry_t carry = 0;
+  for (size_t j = 0; j < N; j++) r.v[j] = adc(d[j], f.p[j] & mask, carry);
 }
 
 // Complete addition, any a (Algorithm 1 of Renes-Costello-Batina); r may
@@ -230,9 +422,9 @@ void point_add_m3(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
 template <size_t N>
 void point_dbl_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
   Fe<N> t0, t1, t2, t3, x3, y3, z3;
-  mul(t0, p.x, p.x, f);
-  mul(t1, p.y, p.y, f);
-  mul(t2, p.z, p.z, f);
+  sqr(t0, p.x, f);
+  sqr(t1, p.y, f);
+  sqr(t2, p.z, f);
   mul(t3, p.x, p.y, f);
   add(t3, t3, t3, f);
   mul(z3, p.x, p.z, f);
@@ -289,9 +481,73 @@ bool to_mont(Fe<N>& r, const BIGNUM* a, const Field<N>& f) {
   return true;
 }
 
+// r = a^(2^n) (n squarings).
+template <size_t N>
+void sqr_n(Fe<N>& r, const Fe<N>& a, size_t n, const Field<N>& f) {
+  r = a;
+  for (size_t i = 0; i < n; i++) sqr(r, r, f);
+}
+
+// r = a^(p-2) = a^-1 on P-256, by a fixed addition chain: with x_k =
+// a^(2^k - 1), p - 2 is x32 2^224 + 2^192 + x94 2^2 + 1 in those terms
+// (32 ones, 31 zeros, a one, 96 zeros, 94 ones, a zero, a one).  255
+// squarings and 12 products.
+template <size_t N>
+void invert_p256(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  Fe<N> x2, x3, x6, x12, x15, x30, x32, t;
+  sqr(t, a, f);
+  mul(x2, t, a, f);
+  sqr(t, x2, f);
+  mul(x3, t, a, f);
+  sqr_n(t, x3, 3, f);
+  mul(x6, t, x3, f);
+  sqr_n(t, x6, 6, f);
+  mul(x12, t, x6, f);
+  sqr_n(t, x12, 3, f);
+  mul(x15, t, x3, f);
+  sqr_n(t, x15, 15, f);
+  mul(x30, t, x15, f);
+  sqr_n(t, x30, 2, f);
+  mul(x32, t, x2, f);
+  sqr_n(t, x32, 32, f);  // 32 ones, then 31 zeros and a one
+  mul(t, t, a, f);
+  sqr_n(t, t, 96 + 32, f);  // 96 zeros, then 94 ones
+  mul(t, t, x32, f);
+  sqr_n(t, t, 32, f);
+  mul(t, t, x32, f);
+  sqr_n(t, t, 30, f);
+  mul(t, t, x30, f);
+  sqr_n(t, t, 2, f);  // a zero and a one
+  mul(r, t, a, f);
+}
+
+// r = a^e for a public exponent e of N limbs: 4-bit fixed windows from the
+// top, each window's power read from a table by the (public) digit.
+template <size_t N>
+void pow_public(Fe<N>& r, const Fe<N>& a, const limb e[N], const Field<N>& f) {
+  Fe<N> tab[16];
+  tab[0] = f.one;
+  tab[1] = a;
+  for (size_t i = 2; i < 16; i++) mul(tab[i], tab[i - 1], a, f);
+  Fe<N> acc = f.one;
+  for (size_t w = 16 * N; w-- > 0;) {
+    for (size_t d = 0; d < 4; d++) sqr(acc, acc, f);
+    const limb digit = (e[w / 16] >> (4 * (w % 16))) & 15;
+    if (digit != 0) mul(acc, acc, tab[digit], f);
+  }
+  r = acc;
+  MORVANE_cleanse(tab, sizeof tab);
+}
+
 // r = a^(p-2) = a^-1 (0 for 0); the exponent is public.
 template <size_t N>
 void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  if constexpr (N == 4) {
+    if (f.kind == FieldKind::kP256) {
+      invert_p256(r, a, f);
+      return;
+    }
+  }
   limb e[N];
   limb borrow = 2;
   for (size_t j = 0; j < N; j++) {
@@ -299,14 +555,11 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
     e[j] = static_cast<limb>(t);
     borrow = static_cast<limb>(t >> 64) & 1;
   }
-  Fe<N> acc = f.one;
-  for (size_t i = 64 * N; i-- > 0;) {
-    mul(acc, acc, acc, f);
-    if ((e[i / 64] >> (i % 64)) & 1) mul(acc, acc, a, f);
-  }
-  r = acc;
+  pow_public(r, a, e, f);
 }
 
 }  // namespace morvane::ec::ctarith
+
+#undef MORVANE_EC_INLINE
 
 #endif  // MORVANE_CRYPTO_EC_CT_ARITH_H

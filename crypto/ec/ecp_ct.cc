@@ -55,25 +55,11 @@ bool make_field(Field<N>& f, const EC_GROUP* group, BN_CTX* ctx) {
   BIGNUM* p = BN_CTX_get(ctx);
   BIGNUM* a = BN_CTX_get(ctx);
   BIGNUM* b = BN_CTX_get(ctx);
-  BIGNUM* rr = BN_CTX_get(ctx);
-  bool ok = rr != nullptr && EC_GROUP_get_curve_GFp(group, p, a, b, ctx) && to_limbs<N>(f.p, p);
-  if (ok) {
-    // n0 by Newton's iteration (p is odd).
-    limb inv = f.p[0];  // right in its low 3 bits
-    for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
-    f.n0 = 0 - inv;
-    ok = BN_set_word(rr, 1) && BN_lshift(rr, rr, static_cast<int>(128 * N)) &&
-         BN_nnmod(rr, rr, p, ctx) && to_limbs<N>(f.r2.v, rr);
-  }
-  if (ok) {
-    Fe<N> unit = {};
-    unit.v[0] = 1;
-    mul(f.one, unit, f.r2, f);  // R mod p
-    ok = BN_nnmod(b, b, p, ctx) && to_mont(f.b, b, f) && BN_mul_word(b, 3) &&
-         BN_nnmod(b, b, p, ctx) && BN_nnmod(a, a, p, ctx) && to_mont(f.a, a, f) &&
-         to_mont(f.b3, b, f) && BN_add_word(a, 3);
-    if (ok) f.a_is_minus3 = BN_cmp(a, p) == 0;  // a + 3 = p
-  }
+  bool ok = b != nullptr && EC_GROUP_get_curve_GFp(group, p, a, b, ctx) &&
+            init_modulus<N>(f, p, ctx) && BN_nnmod(b, b, p, ctx) && to_mont(f.b, b, f) &&
+            BN_mul_word(b, 3) && BN_nnmod(b, b, p, ctx) && BN_nnmod(a, a, p, ctx) &&
+            to_mont(f.a, a, f) && to_mont(f.b3, b, f) && BN_add_word(a, 3);
+  if (ok) f.a_is_minus3 = BN_cmp(a, p) == 0;  // a + 3 = p
   BN_CTX_end(ctx);
   return ok;
 }
@@ -86,12 +72,16 @@ Cache<N>* group_cache(const EC_GROUP* group, BN_CTX* ctx) {
   if (cur == nullptr) {
     auto* fresh = static_cast<Cache<N>*>(MORVANE_malloc(sizeof(Cache<N>)));
     if (fresh == nullptr) return nullptr;
-    memset(fresh, 0, sizeof *fresh);
+    *fresh = Cache<N>{};
     fresh->head.limbs = N;
     if (!make_field<N>(fresh->f, group, ctx)) {
       MORVANE_free(fresh);
       return nullptr;
     }
+    const BIGNUM* n = &group->order;
+    fresh->has_order = !BN_is_zero(n) && BN_is_odd(n) &&
+                       (static_cast<size_t>(BN_num_bits(n)) + 63) / 64 == N &&
+                       init_modulus<N>(fresh->order, n, ctx);
     if (slot.compare_exchange_strong(cur, fresh, std::memory_order_acq_rel,
                                      std::memory_order_acquire)) {
       cur = fresh;
@@ -256,7 +246,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
       }
       Fe<N> zinv, z2;
       invert(zinv, j.z, f);
-      mul(z2, zinv, zinv, f);
+      sqr(z2, zinv, f);
       mul(j.x, j.x, z2, f);
       mul(z2, z2, zinv, f);
       mul(j.y, j.y, z2, f);
@@ -301,26 +291,6 @@ done:
 // 64 N-bit limbs (its word count is public) and must be below 2^(64 N);
 // Montgomery products reduce it modulo n on the way.
 
-// The order as a Montgomery modulus: p = n, n0, r2 = R^2 mod n, one = R mod n.
-template <size_t N>
-bool order_field(Field<N>& f, const BIGNUM* n, BN_CTX* ctx) {
-  if (!to_limbs<N>(f.p, n)) return false;
-  limb inv = f.p[0];
-  for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
-  f.n0 = 0 - inv;
-  BN_CTX_start(ctx);
-  BIGNUM* rr = BN_CTX_get(ctx);
-  const bool ok = rr != nullptr && BN_set_word(rr, 1) &&
-                  BN_lshift(rr, rr, static_cast<int>(128 * N)) && BN_nnmod(rr, rr, n, ctx) &&
-                  to_limbs<N>(f.r2.v, rr);
-  BN_CTX_end(ctx);
-  if (!ok) return false;
-  Fe<N> unit = {};
-  unit.v[0] = 1;
-  mul(f.one, f.r2, unit, f);
-  return true;
-}
-
 // A secret number's limbs (its word count public): 32-bit words two to a limb.
 template <size_t N>
 bool secret_limbs(limb out[N], const BIGNUM* a) {
@@ -346,30 +316,41 @@ bool store(BIGNUM* a, const Fe<N>& v, bool reveal) {
 // out = k^-1 mod n when x is null; otherwise out = k' (m + x r) mod n, made
 // public, with k' = k^-1 unless k_is_inverse.
 template <size_t N>
-int order_op_n(const BIGNUM* n, BIGNUM* out, const BIGNUM* k, bool k_is_inverse, const BIGNUM* x,
-               const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx) {
-  Field<N> f;
+int order_op_n(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inverse,
+               const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx) {
+  Field<N> local;
+  const Field<N>* fp = nullptr;
   Fe<N> kk, t, u, unit = {};
   unit.v[0] = 1;
   int ok = 0;
-  if (!order_field<N>(f, n, ctx) || !secret_limbs<N>(t.v, k)) goto done;
-  mul(kk, t, f.r2, f);                   // k R
-  if (!k_is_inverse) invert(kk, kk, f);  // k^-1 R
+  // The order as the modulus: the group's record keeps it when the field
+  // has as many limbs.
+  if ((static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64 == N) {
+    const Cache<N>* cache = group_cache<N>(group, ctx);
+    if (cache != nullptr && cache->has_order) fp = &cache->order;
+  }
+  if (fp == nullptr) {
+    if (!init_modulus<N>(local, &group->order, ctx)) goto done;
+    fp = &local;
+  }
+  if (!secret_limbs<N>(t.v, k)) goto done;
+  mul(kk, t, fp->r2, *fp);                   // k R
+  if (!k_is_inverse) invert(kk, kk, *fp);  // k^-1 R
   if (x == nullptr) {
-    mul(kk, kk, unit, f);
+    mul(kk, kk, unit, *fp);
     ok = store<N>(out, kk, false);
     goto done;
   }
   if (!secret_limbs<N>(t.v, x)) goto done;
-  mul(t, t, f.r2, f);  // x R
+  mul(t, t, fp->r2, *fp);  // x R
   if (!to_limbs<N>(u.v, r)) goto done;
-  mul(u, u, f.r2, f);  // r R
-  mul(t, t, u, f);     // x r R
+  mul(u, u, fp->r2, *fp);  // r R
+  mul(t, t, u, *fp);     // x r R
   if (!to_limbs<N>(u.v, m)) goto done;
-  mul(u, u, f.r2, f);  // m R
-  add(t, t, u, f);     // (m + x r) R
-  mul(t, t, kk, f);    // s R
-  mul(t, t, unit, f);  // s
+  mul(u, u, fp->r2, *fp);  // m R
+  add(t, t, u, *fp);     // (m + x r) R
+  mul(t, t, kk, *fp);    // s R
+  mul(t, t, unit, *fp);  // s
   ok = store<N>(out, t, true);
 done:
   MORVANE_cleanse(&kk, sizeof kk);
@@ -378,8 +359,8 @@ done:
   return ok;
 }
 
-using OrderFn = int (*)(const BIGNUM*, BIGNUM*, const BIGNUM*, bool, const BIGNUM*, const BIGNUM*,
-                        const BIGNUM*, BN_CTX*);
+using OrderFn = int (*)(const EC_GROUP*, BIGNUM*, const BIGNUM*, bool, const BIGNUM*,
+                        const BIGNUM*, const BIGNUM*, BN_CTX*);
 
 template <size_t... I>
 constexpr OrderFn pick_order(size_t n, std::index_sequence<I...>) {
@@ -398,7 +379,7 @@ int order_op(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inve
   if (fn == nullptr) return 0;
   morvane::ec::AnyCtx c(ctx);
   if (!c.ok()) return 0;
-  return fn(n, out, k, k_is_inverse, x, r, m, c.get());
+  return fn(group, out, k, k_is_inverse, x, r, m, c.get());
 }
 
 using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, const BIGNUM*,

@@ -138,8 +138,8 @@ bool fe_is_zero(const Fe<N>& a) {
   return acc == 0;
 }
 
-// The group's record: the field's constants (Montgomery form), and the
-// generator's table once a generator product has asked for it.  `table`
+// The group's record: the field's constants (Montgomery form), the order's
+// when it has as many limbs, and the generator's table once a generator product has asked for it.  `table`
 // is null until built, kNoTable when the generator cannot have one (an
 // entry at infinity: an order with a small factor), else AffinePt<N>[16 N
 // * 15], window after window.  Both pointers are published with release
@@ -154,6 +154,8 @@ template <size_t N>
 struct Cache {
   CacheHead head;
   Field<N> f;
+  Field<N> order;  // the group's order as a Montgomery modulus, when has_order
+  bool has_order;  // the order is odd and has N limbs
 };
 
 inline constinit const char kNoTableMark = 0;
@@ -278,8 +280,8 @@ void jdbl(JPt<N>& r, const JPt<N>& p, const Field<N>& f) {
     return;
   }
   Fe<N> t0, t1, t2, t3, zz, yy;
-  mul(zz, p.z, p.z, f);  // delta / ZZ
-  mul(yy, p.y, p.y, f);  // gamma / YY
+  sqr(zz, p.z, f);  // delta / ZZ
+  sqr(yy, p.y, f);  // gamma / YY
   if (f.a_is_minus3) {
     // alpha = 3 (X - delta)(X + delta), beta = X gamma
     sub(t0, p.x, zz, f);
@@ -289,17 +291,17 @@ void jdbl(JPt<N>& r, const JPt<N>& p, const Field<N>& f) {
     add(t0, t1, t0, f);  // alpha
     mul(t1, p.x, yy, f);  // beta
     add(t2, p.y, p.z, f);
-    mul(t2, t2, t2, f);
+    sqr(t2, t2, f);
     sub(t2, t2, yy, f);
     sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - gamma - delta
     add(t1, t1, t1, f);
     add(t1, t1, t1, f);  // 4 beta
-    mul(t2, t0, t0, f);
+    sqr(t2, t0, f);
     sub(t2, t2, t1, f);
     sub(t2, t2, t1, f);  // X3 = alpha^2 - 8 beta
     sub(t1, t1, t2, f);
     mul(t1, t1, t0, f);  // alpha (4 beta - X3)
-    mul(t3, yy, yy, f);
+    sqr(t3, yy, f);
     add(t3, t3, t3, f);
     add(t3, t3, t3, f);
     add(t3, t3, t3, f);  // 8 gamma^2
@@ -307,23 +309,23 @@ void jdbl(JPt<N>& r, const JPt<N>& p, const Field<N>& f) {
     r.x = t2;
   } else {
     Fe<N> xx, yyyy, s4, m;
-    mul(xx, p.x, p.x, f);
-    mul(yyyy, yy, yy, f);
+    sqr(xx, p.x, f);
+    sqr(yyyy, yy, f);
     add(t0, p.x, yy, f);
-    mul(t0, t0, t0, f);
+    sqr(t0, t0, f);
     sub(t0, t0, xx, f);
     sub(t0, t0, yyyy, f);
     add(s4, t0, t0, f);  // S = 2 ((X + YY)^2 - XX - YYYY)
-    mul(t1, zz, zz, f);
+    sqr(t1, zz, f);
     mul(t1, t1, f.a, f);
     add(m, xx, xx, f);
     add(m, m, xx, f);
     add(m, m, t1, f);  // M = 3 XX + a ZZ^2
     add(t2, p.y, p.z, f);
-    mul(t2, t2, t2, f);
+    sqr(t2, t2, f);
     sub(t2, t2, yy, f);
     sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - YY - ZZ
-    mul(t2, m, m, f);
+    sqr(t2, m, f);
     sub(t2, t2, s4, f);
     sub(t2, t2, s4, f);  // X3 = M^2 - 2 S
     sub(t3, s4, t2, f);
@@ -349,8 +351,8 @@ void jadd(JPt<N>& r, const JPt<N>& p, const JPt<N>& q, const Field<N>& f) {
     return;
   }
   Fe<N> z1z1, z2z2, u1, u2, s1, s2, h, rr, i, j, v;
-  mul(z1z1, p.z, p.z, f);
-  mul(z2z2, q.z, q.z, f);
+  sqr(z1z1, p.z, f);
+  sqr(z2z2, q.z, f);
   mul(u1, p.x, z2z2, f);
   mul(u2, q.x, z1z1, f);
   mul(s1, p.y, q.z, f);
@@ -369,11 +371,11 @@ void jadd(JPt<N>& r, const JPt<N>& p, const JPt<N>& q, const Field<N>& f) {
   }
   add(rr, rr, rr, f);
   add(i, h, h, f);
-  mul(i, i, i, f);  // I = (2 H)^2
+  sqr(i, i, f);  // I = (2 H)^2
   mul(j, h, i, f);
   mul(v, u1, i, f);
   Fe<N> x3, y3, z3;
-  mul(x3, rr, rr, f);
+  sqr(x3, rr, f);
   sub(x3, x3, j, f);
   sub(x3, x3, v, f);
   sub(x3, x3, v, f);
@@ -383,7 +385,7 @@ void jadd(JPt<N>& r, const JPt<N>& p, const JPt<N>& q, const Field<N>& f) {
   sub(y3, y3, s1, f);
   sub(y3, y3, s1, f);
   add(z3, p.z, q.z, f);
-  mul(z3, z3, z3, f);
+  sqr(z3, z3, f);
   sub(z3, z3, z1z1, f);
   sub(z3, z3, z2z2, f);
   mul(z3, z3, h, f);
@@ -404,7 +406,7 @@ void jadd_affine(JPt<N>& r, const JPt<N>& p, const AffinePt<N>& q, const Field<N
     return;
   }
   Fe<N> z1z1, u2, s2, h, hh, i, j, rr, v;
-  mul(z1z1, p.z, p.z, f);
+  sqr(z1z1, p.z, f);
   mul(u2, q.x, z1z1, f);
   mul(s2, q.y, p.z, f);
   mul(s2, s2, z1z1, f);
@@ -419,13 +421,13 @@ void jadd_affine(JPt<N>& r, const JPt<N>& p, const AffinePt<N>& q, const Field<N
     return;
   }
   add(rr, rr, rr, f);
-  mul(hh, h, h, f);
+  sqr(hh, h, f);
   add(i, hh, hh, f);
   add(i, i, i, f);  // I = 4 HH
   mul(j, h, i, f);
   mul(v, p.x, i, f);
   Fe<N> x3, y3, z3;
-  mul(x3, rr, rr, f);
+  sqr(x3, rr, f);
   sub(x3, x3, j, f);
   sub(x3, x3, v, f);
   sub(x3, x3, v, f);
@@ -436,7 +438,7 @@ void jadd_affine(JPt<N>& r, const JPt<N>& p, const AffinePt<N>& q, const Field<N
   sub(y3, y3, t, f);
   sub(y3, y3, t, f);
   add(z3, p.z, h, f);
-  mul(z3, z3, z3, f);
+  sqr(z3, z3, f);
   sub(z3, z3, z1z1, f);
   sub(z3, z3, hh, f);
   r.x = x3;

@@ -13,6 +13,7 @@
 #include <morvane/ocsp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
 #include "ocsp/ocsp_local.h"
@@ -160,11 +161,11 @@ int OCSP_resp_find_status(OCSP_BASICRESP* bs, OCSP_CERTID* id, int* status, int*
 
 int OCSP_check_validity(ASN1_GENERALIZEDTIME* thisupd, ASN1_GENERALIZEDTIME* nextupd,
                         long nsec, long maxsec) {
-  using morvane::ocsp::cmp_time;
+  using morvane::ocsp::moment;
   int ret = 1;
   const long long now = static_cast<long long>(time(nullptr));
-  // Bounds far outside any time a GeneralizedTime can hold, so that no skew
-  // overflows.
+  // Skews far beyond any time a GeneralizedTime can hold are cut, so that
+  // negating them cannot overflow.
   constexpr long kLimit = 1L << 40;
   nsec = nsec > kLimit ? kLimit : (nsec < -kLimit ? -kLimit : nsec);
   maxsec = maxsec > kLimit ? kLimit : maxsec;
@@ -172,22 +173,29 @@ int OCSP_check_validity(ASN1_GENERALIZEDTIME* thisupd, ASN1_GENERALIZEDTIME* nex
     OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_ERROR_IN_THISUPDATE_FIELD);
     ret = 0;
   } else {
-    if (cmp_time(thisupd, now + nsec) > 0) {
+    time_t t = moment(now, nsec);
+    if (X509_cmp_time(thisupd, &t) > 0) {
       OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_STATUS_NOT_YET_VALID);
       ret = 0;
     }
-    if (maxsec >= 0 && cmp_time(thisupd, now - maxsec) < 0) {
-      OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_STATUS_TOO_OLD);
-      ret = 0;
+    if (maxsec >= 0) {
+      t = moment(now, -static_cast<long long>(maxsec));
+      if (X509_cmp_time(thisupd, &t) < 0) {
+        OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_STATUS_TOO_OLD);
+        ret = 0;
+      }
     }
   }
   if (nextupd == nullptr) return ret;
   if (!ASN1_GENERALIZEDTIME_check(nextupd)) {
     OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_ERROR_IN_NEXTUPDATE_FIELD);
     ret = 0;
-  } else if (cmp_time(nextupd, now - nsec) < 0) {
-    OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_STATUS_EXPIRED);
-    ret = 0;
+  } else {
+    time_t t = moment(now, -static_cast<long long>(nsec));
+    if (X509_cmp_time(nextupd, &t) < 0) {
+      OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_STATUS_EXPIRED);
+      ret = 0;
+    }
   }
   if (thisupd != nullptr && ASN1_STRING_cmp(nextupd, thisupd) < 0) {
     OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_NEXTUPDATE_BEFORE_THISUPDATE);

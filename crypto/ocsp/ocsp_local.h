@@ -2,6 +2,8 @@
 #ifndef MORVANE_CRYPTO_OCSP_OCSP_LOCAL_H
 #define MORVANE_CRYPTO_OCSP_OCSP_LOCAL_H
 
+#include <time.h>
+
 #include <morvane/asn1.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -21,9 +23,9 @@ inline constexpr int kNidServiceLocator = 371;
 // Appends cert to *certs (created when null) and takes a reference: 1/0.
 int push_cert(STACK** certs, X509* cert);
 
-// Compares a GeneralizedTime with t (seconds since 1970): -1 when the time
-// is at or before t, 1 when after, 0 when it cannot be read.
-int cmp_time(const ASN1_GENERALIZEDTIME* gt, long long t);
+// now + skew (seconds since 1970), held within the years 0000 to 9999 that
+// a GeneralizedTime can name, for X509_cmp_time.
+time_t moment(long long now, long long skew);
 
 }  // namespace morvane::ocsp
 

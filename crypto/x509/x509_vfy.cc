@@ -10,6 +10,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -249,6 +250,11 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
   return ok;
 }
 
+// CRL entry extensions the verifier accepts when critical (RFC 5280, 5.3).
+constexpr int kNidReasonCode = 141;       // 2.5.29.21
+constexpr int kNidInvalidityDate = 142;   // 2.5.29.24
+constexpr int kNidHoldInstruction = 430;  // 2.5.29.23
+
 int cert_crl(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
   STACK* revoked = crl->crl->revoked;
   {
@@ -264,12 +270,28 @@ int cert_crl(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
   }
   if (ctx->param->flags & X509_V_FLAG_IGNORE_CRITICAL) return 1;
   STACK* exts = crl->crl->extensions;
-  for (int i = 0; i < sk_num(exts); i++) {
+  bool unhandled = false;
+  for (int i = 0; i < sk_num(exts) && !unhandled; i++) {
     auto* ext = reinterpret_cast<X509_EXTENSION*>(sk_value(exts, i));
-    if (ext->critical > 0) {
-      ctx->error = X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION;
-      return ctx->verify_cb(0, ctx) ? 1 : 0;
+    unhandled = ext->critical > 0;
+  }
+  // RFC 5280, 5.3: a CRL with a critical entry extension the verifier cannot
+  // process must not decide any certificate's status, whichever entry holds
+  // it.  The reason code, invalidity date and hold instruction only inform;
+  // a certificate issuer (indirect CRLs, not supported) changes what the
+  // entries mean.
+  for (int i = 0; i < sk_num(revoked) && !unhandled; i++) {
+    STACK* entry_exts = reinterpret_cast<X509_REVOKED*>(sk_value(revoked, i))->extensions;
+    for (int j = 0; j < sk_num(entry_exts) && !unhandled; j++) {
+      auto* ext = reinterpret_cast<X509_EXTENSION*>(sk_value(entry_exts, j));
+      const int nid = OBJ_obj2nid(ext->object);
+      unhandled = ext->critical > 0 && nid != kNidReasonCode && nid != kNidInvalidityDate &&
+                  nid != kNidHoldInstruction;
     }
+  }
+  if (unhandled) {
+    ctx->error = X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION;
+    return ctx->verify_cb(0, ctx) ? 1 : 0;
   }
   return 1;
 }

@@ -9,7 +9,8 @@
  * response, single response or identifier is refused (0, -1 or null as the
  * call's failure value); OCSP_request_add1_cert and OCSP_request_sign accept
  * a null cert or certs list, the *_free calls and OCSP_REQ_CTX_free accept
- * null.  The printers need a stream. */
+ * null.  The verifiers accept a null certs list and a null store (then no
+ * chain verifies).  The printers need a stream. */
 #ifndef MORVANE_OCSP_H
 #define MORVANE_OCSP_H
 
@@ -365,6 +366,29 @@ MORVANE_EXPORT OCSP_SINGLERESP *OCSP_basic_add1_status(OCSP_BASICRESP *rsp, OCSP
 MORVANE_EXPORT int OCSP_basic_add1_cert(OCSP_BASICRESP *resp, X509 *cert);
 MORVANE_EXPORT int OCSP_basic_sign(OCSP_BASICRESP *brsp, X509 *signer, EVP_PKEY *key,
                                    const EVP_MD *dgst, STACK *certs, unsigned long flags);
+
+/* Verification (RFC 6960, 4.2.2.2).  OCSP_basic_verify finds the signer by
+ * the responder id among certs, then (unless OCSP_NOINTERN) among the
+ * response's certificates, checks the signature, verifies the signer's
+ * chain against store under the OCSP helper purpose, and requires the
+ * signer to be the issuer named by the single responses, a responder that
+ * issuer delegated (OCSPSigning key purpose), or a chain whose root store
+ * trusts for OCSP signing.  It gives 1 when all holds, and for failures 0
+ * or a negative value: callers must compare the result with 1.
+ * OCSP_request_verify checks a signed request whose requestor name is a
+ * directory name: its signer comes from the request's certificates, or
+ * with OCSP_NOINTERN from certs only; 1, or 0.  certs may be null. */
+#define OCSP_NOINTERN 0x2    /* do not look for the signer in the message */
+#define OCSP_NOSIGS 0x4      /* do not check the signature */
+#define OCSP_NOCHAIN 0x8     /* the message's certificates are not chain material */
+#define OCSP_NOVERIFY 0x10   /* do not verify the signer's chain, nor what follows */
+#define OCSP_NOEXPLICIT 0x20 /* a root trusted for OCSP signing does not entitle */
+#define OCSP_NOCHECKS 0x100  /* do not check the signer against the issuer */
+#define OCSP_TRUSTOTHER 0x200 /* a signer from certs needs no chain */
+MORVANE_EXPORT int OCSP_basic_verify(OCSP_BASICRESP *bs, STACK *certs, X509_STORE *store,
+                                     unsigned long flags);
+MORVANE_EXPORT int OCSP_request_verify(OCSP_REQUEST *req, STACK *certs, X509_STORE *store,
+                                       unsigned long flags);
 
 /* The HTTP/1.0 client (RFC 6960, A.1) over a connected stream io, which is
  * never freed here.  OCSP_sendreq_new: maxline <= 0 means 4096; null on

@@ -89,6 +89,45 @@ TEST(OcspValidity, Cases) {
   }
 }
 
+// The text of a GeneralizedTime secs from now with its final 'Z' replaced
+// by tail.
+std::string TextFromNow(long secs, const char* tail) {
+  ASN1_GENERALIZEDTIME* t = TimeFromNow(secs);
+  std::string text(reinterpret_cast<const char*>(t->data), static_cast<size_t>(t->length) - 1);
+  ASN1_GENERALIZEDTIME_free(t);
+  return text + tail;
+}
+
+// Time forms the comparison reads: an offset (local time, UTC + offset),
+// fractional seconds, and the last second a GeneralizedTime can name
+// against a skew beyond it.
+TEST(OcspValidity, TimeForms) {
+  struct Case {
+    std::string thisupd;
+    long nsec;
+    int want;
+  };
+  const Case cases[] = {
+      {TextFromNow(3600 - 60, "+0100"), 0, 1},  // a minute ago
+      {TextFromNow(3600 - 60, "Z"), 0, 0},      // 59 minutes ahead
+      {TextFromNow(-3600 + 60, "-0100"), 0, 0},  // a minute ahead
+      {TextFromNow(-60, ".5Z"), 0, 1},
+      {TextFromNow(60, ".5Z"), 0, 0},
+      {"99991231235959Z", LONG_MAX, 1},
+      {"99991231235959Z", 0, 0},
+  };
+  for (const Case& c : cases) {
+    ASN1_GENERALIZEDTIME* th = TimeText(c.thisupd.c_str());
+    EXPECT_EQ(c.want, OCSP_check_validity(th, nullptr, c.nsec, -1)) << c.thisupd;
+    EXPECT_TRUE(ErrorsAre(c.want ? std::vector<morvane_test::ErrEntry>{}
+                                 : std::vector<morvane_test::ErrEntry>{
+                                       {kLib, OCSP_F_OCSP_CHECK_VALIDITY,
+                                        OCSP_R_STATUS_NOT_YET_VALID}}))
+        << c.thisupd;
+    ASN1_GENERALIZEDTIME_free(th);
+  }
+}
+
 TEST(OcspNonce, RandomNonceEncodingAndReplacement) {
   OCSP_REQUEST* req = OCSP_REQUEST_new();
   ASSERT_EQ(1, OCSP_request_add1_nonce(req, nullptr, 0));
@@ -494,6 +533,32 @@ TEST(OcspPrint, WholeResponseForm) {
             std::string(text, static_cast<size_t>(n)));
   BIO_free(mem);
   OCSP_RESPONSE_free(r);
+}
+
+// The whole printed form of a fixed signed request (a requestor name, two
+// one-requests, the second with a service locator, a nonce), against the
+// text in test/data/ocsp.
+TEST(OcspPrint, WholeRequestForm) {
+  const morvane_test::Bytes der = morvane_test::FromHex(
+      "3082012e30820111a11aa41830163114301206035504030c0b5465737420436c69656e743081cd303c303a"
+      "300906052b0e03021a05000414111111111111111111111111111111111111111104142222222222222222"
+      "22222222222222222222222202010530818c303b300906052b0e03021a0500041433333333333333333333"
+      "333333333333333333330414444444444444444444444444444444444444444402020100a04d304b304906"
+      "092b0601050507300107043c303a3017311530130603550403130c54657374204f435350204341301f301d"
+      "06082b060105050730018611687474703a2f2f6f6373702e746573742fa2233021301f06092b0601050507"
+      "30010204120410a0a1a2a3a4a5a6a7a8a9aaabacadaeafa0173015300d06092a864886f70d010105050003"
+      "0400010203");
+  const unsigned char* p = der.data();
+  OCSP_REQUEST* req = d2i_OCSP_REQUEST(nullptr, &p, static_cast<long>(der.size()));
+  ASSERT_NE(nullptr, req);
+  BIO* mem = BIO_new(BIO_s_mem());
+  ASSERT_EQ(1, OCSP_REQUEST_print(mem, req, 0));
+  char* text = nullptr;
+  const long n = BIO_get_mem_data(mem, &text);
+  EXPECT_EQ(morvane_test::ReadFile(morvane_test::TestDataFile("ocsp/request-signed.txt")),
+            std::string(text, static_cast<size_t>(n)));
+  BIO_free(mem);
+  OCSP_REQUEST_free(req);
 }
 
 }  // namespace

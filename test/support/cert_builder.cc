@@ -36,6 +36,23 @@ void AddName(X509_NAME* name, const std::string& cn) {
                                           -1, -1, 0));
 }
 
+// The extension `e`; an nid of 0 stands for the unregistered 1.2.3.4.
+X509_EXTENSION* NewExt(const CertExt& e) {
+  ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+  ASN1_OCTET_STRING_set(value, e.der.data(), static_cast<int>(e.der.size()));
+  X509_EXTENSION* ext = nullptr;
+  if (e.nid != 0) {
+    ext = X509_EXTENSION_create_by_NID(nullptr, e.nid, e.critical, value);
+  } else {
+    ASN1_OBJECT* obj = OBJ_txt2obj("1.2.3.4", 1);
+    ext = X509_EXTENSION_create_by_OBJ(nullptr, obj, e.critical, value);
+    ASN1_OBJECT_free(obj);
+  }
+  EXPECT_NE(nullptr, ext);
+  ASN1_OCTET_STRING_free(value);
+  return ext;
+}
+
 }  // namespace
 
 X509* MakeCert(const CertSpec& spec) {
@@ -50,20 +67,50 @@ X509* MakeCert(const CertSpec& spec) {
   AddName(ci->issuer, spec.issuer.empty() ? spec.subject : spec.issuer);
   ASN1_TIME_set(ci->validity->notBefore, 1577836800);  // 2020-01-01
   ASN1_TIME_set(ci->validity->notAfter, 4102444800);   // 2100-01-01
-  EXPECT_EQ(1, X509_PUBKEY_set(&ci->key, TestCaKey()));
+  EXPECT_EQ(1, X509_PUBKEY_set(&ci->key, spec.key != nullptr ? spec.key : TestCaKey()));
   for (const CertExt& e : spec.exts) {
-    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-    ASN1_OCTET_STRING_set(value, e.der.data(), static_cast<int>(e.der.size()));
-    X509_EXTENSION* ext = X509_EXTENSION_create_by_NID(nullptr, e.nid, e.critical, value);
-    EXPECT_NE(nullptr, ext);
+    X509_EXTENSION* ext = NewExt(e);
     EXPECT_EQ(1, X509_add_ext(x, ext, -1));
     X509_EXTENSION_free(ext);
-    ASN1_OCTET_STRING_free(value);
   }
   EXPECT_GT(ASN1_item_sign(&X509_CINF_it, ci->signature, x->sig_alg, x->signature, ci,
-                           TestCaKey(), EVP_sha1()),
+                           spec.issuer_key != nullptr ? spec.issuer_key : TestCaKey(),
+                           EVP_sha1()),
             0);
   return x;
+}
+
+X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries) {
+  X509_CRL* crl = X509_CRL_new();
+  EXPECT_EQ(1, X509_CRL_set_version(crl, 1));
+  X509_NAME* name = X509_NAME_new();
+  AddName(name, issuer);
+  EXPECT_EQ(1, X509_CRL_set_issuer_name(crl, name));
+  X509_NAME_free(name);
+  ASN1_TIME* t = ASN1_TIME_set(nullptr, 1577836800);  // 2020-01-01
+  EXPECT_EQ(1, X509_CRL_set_lastUpdate(crl, t));
+  ASN1_TIME_set(t, 4102444800);  // 2100-01-01
+  EXPECT_EQ(1, X509_CRL_set_nextUpdate(crl, t));
+  for (const CrlEntry& e : entries) {
+    X509_REVOKED* rev = X509_REVOKED_new();
+    ASN1_INTEGER* serial = ASN1_INTEGER_new();
+    ASN1_INTEGER_set(serial, e.serial);
+    EXPECT_EQ(1, X509_REVOKED_set_serialNumber(rev, serial));
+    ASN1_INTEGER_free(serial);
+    ASN1_TIME* when = ASN1_TIME_set(nullptr, 1577836800);
+    EXPECT_EQ(1, X509_REVOKED_set_revocationDate(rev, when));
+    ASN1_TIME_free(when);
+    for (const CertExt& x : e.exts) {
+      X509_EXTENSION* ext = NewExt(x);
+      EXPECT_EQ(1, X509_REVOKED_add_ext(rev, ext, -1));
+      X509_EXTENSION_free(ext);
+    }
+    EXPECT_EQ(1, X509_CRL_add0_revoked(crl, rev));
+  }
+  ASN1_TIME_free(t);
+  EXPECT_EQ(1, X509_CRL_sort(crl));
+  EXPECT_GT(X509_CRL_sign(crl, TestCaKey(), EVP_sha1()), 0);
+  return crl;
 }
 
 }  // namespace morvane_test

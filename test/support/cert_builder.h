@@ -26,10 +26,23 @@ struct CertSpec {
   int version = 2;      // the version field (0: absent, version 1)
   long serial = 1;
   std::vector<CertExt> exts;
+  EVP_PKEY* key = nullptr;         // the subject's key; null: the test key
+  EVP_PKEY* issuer_key = nullptr;  // the signing key; null: the test key
 };
 
 // A new certificate (free with X509_free) signed by the test key.
 X509* MakeCert(const CertSpec& spec);
+
+// One revocation entry: a serial number and its entry extensions.
+struct CrlEntry {
+  long serial;
+  std::vector<CertExt> exts;
+};
+
+// A version 2 revocation list issued under the CN `issuer`, valid from
+// 2020-01-01 to 2100-01-01, with its entries (free with X509_CRL_free),
+// signed by the test key.
+X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries);
 
 }  // namespace morvane_test
 

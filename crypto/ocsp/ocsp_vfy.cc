@@ -1,0 +1,280 @@
+// Verification of OCSP responses and signed requests (RFC 6960, 4.2.2.2 and
+// 4.1.2): the signer is found by the responder id or the requestor name, its
+// signature is checked, its chain is verified under the OCSP helper purpose,
+// and a response's signer must be the issuer of the certificates asked about
+// or a responder that issuer delegated with the OCSPSigning key purpose.
+
+#include <string.h>
+
+#include <morvane/asn1.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/ocsp.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
+
+#include "ocsp/ocsp_local.h"
+
+namespace {
+
+// The NID of the id-kp-OCSPSigning key purpose (RFC 5280, 4.2.1.12).
+constexpr int kNidOcspSign = 180;
+// SHA-1 output size: the length of a responder id by key (RFC 6960, 4.2.1).
+constexpr int kKeyHashLen = 20;
+
+X509* cert_at(STACK* sk, int i) {
+  return reinterpret_cast<X509*>(sk_value(sk, i));
+}
+
+OCSP_CERTID* id_at(STACK* responses, int i) {
+  auto* single = reinterpret_cast<OCSP_SINGLERESP*>(sk_value(responses, i));
+  return single != nullptr ? single->certId : nullptr;
+}
+
+void free_chain(STACK* chain) {
+  for (int i = 0; i < sk_num(chain); i++) X509_free(cert_at(chain, i));
+  sk_free(chain);
+}
+
+// The first certificate of certs named by the responder id: by subject
+// name, or by the SHA-1 hash of its public key.
+X509* find_signer_sk(STACK* certs, const OCSP_RESPID* id) {
+  if (certs == nullptr || id == nullptr) return nullptr;
+  if (id->type == V_OCSP_RESPID_NAME) {
+    if (id->value.byName == nullptr) return nullptr;
+    return X509_find_by_subject(certs, id->value.byName);
+  }
+  if (id->type != V_OCSP_RESPID_KEY) return nullptr;
+  const ASN1_OCTET_STRING* key = id->value.byKey;
+  if (key == nullptr || key->length != kKeyHashLen || key->data == nullptr) return nullptr;
+  unsigned char md[EVP_MAX_MD_SIZE];
+  for (int i = 0; i < sk_num(certs); i++) {
+    X509* x = cert_at(certs, i);
+    unsigned int len = 0;
+    if (x != nullptr && X509_pubkey_digest(x, EVP_sha1(), md, &len) &&
+        len == static_cast<unsigned int>(kKeyHashLen) && memcmp(md, key->data, len) == 0)
+      return x;
+  }
+  return nullptr;
+}
+
+// 2: found in the caller's certs; 1: found in the response's; 0: none.
+int find_signer(X509** psigner, OCSP_BASICRESP* bs, STACK* certs, unsigned long flags) {
+  const OCSP_RESPID* id = bs->tbsResponseData->responderId;
+  if ((*psigner = find_signer_sk(certs, id)) != nullptr) return 2;
+  if (!(flags & OCSP_NOINTERN) && (*psigner = find_signer_sk(bs->certs, id)) != nullptr) return 1;
+  return 0;
+}
+
+// Checks the signature over tbs (of template it) with signer's public key:
+// the result of ASN1_item_verify, or -1 without a usable key.
+int verify_signature(const ASN1_ITEM* it, void* tbs, X509_ALGOR* alg, ASN1_BIT_STRING* sig,
+                     X509* signer, int func) {
+  EVP_PKEY* key = X509_get_pubkey(signer);
+  if (key == nullptr) {
+    OCSPerr(func, OCSP_R_NO_PUBLIC_KEY);
+    return -1;
+  }
+  const int ret = alg != nullptr && sig != nullptr ? ASN1_item_verify(it, alg, sig, tbs, key) : 0;
+  EVP_PKEY_free(key);
+  if (ret <= 0) OCSPerr(func, OCSP_R_SIGNATURE_FAILURE);
+  return ret;
+}
+
+// Verifies signer's chain under the OCSP helper purpose, with untrusted
+// certificates from untrusted: the verifier's result; *pchain (when given)
+// receives a copy of the chain.  A context that cannot be set up gives
+// init_fail with "X509 lib".
+int verify_chain(X509_STORE* store, X509* signer, STACK* untrusted, STACK** pchain, int func,
+                 int init_fail) {
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  if (ctx == nullptr || !X509_STORE_CTX_init(ctx, store, signer, untrusted)) {
+    X509_STORE_CTX_free(ctx);
+    OCSPerr(func, ERR_R_X509_LIB);
+    return init_fail;
+  }
+  X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_OCSP_HELPER);
+  const int ret = X509_verify_cert(ctx);
+  if (pchain != nullptr) *pchain = X509_STORE_CTX_get1_chain(ctx);
+  const int err = X509_STORE_CTX_get_error(ctx);
+  X509_STORE_CTX_free(ctx);
+  if (ret <= 0) {
+    OCSPerr(func, OCSP_R_CERTIFICATE_VERIFY_ERROR);
+    ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(err));
+  }
+  return ret;
+}
+
+// 1: cert is the issuer that id names (its subject name and public key hash
+// to the identifier's hashes with the identifier's algorithm); 0: it is
+// not; -1: the hashes cannot be made.  Without id, cert must be the issuer
+// named by every single response of responses.
+int match_issuerid(X509* cert, OCSP_CERTID* id, STACK* responses) {
+  if (id == nullptr) {
+    for (int i = 0; i < sk_num(responses); i++) {
+      OCSP_CERTID* each = id_at(responses, i);
+      if (each == nullptr) return 0;
+      const int ret = match_issuerid(cert, each, nullptr);
+      if (ret <= 0) return ret;
+    }
+    return 1;
+  }
+  const char* name = id->hashAlgorithm != nullptr
+                         ? OBJ_nid2sn(OBJ_obj2nid(id->hashAlgorithm->algorithm))
+                         : nullptr;
+  const EVP_MD* dgst = name != nullptr ? EVP_get_digestbyname(name) : nullptr;
+  if (dgst == nullptr) {
+    OCSPerr(OCSP_F_OCSP_MATCH_ISSUERID, OCSP_R_UNKNOWN_MESSAGE_DIGEST);
+    return -1;
+  }
+  const int mdlen = EVP_MD_size(dgst);
+  if (mdlen <= 0 || id->issuerNameHash == nullptr || id->issuerKeyHash == nullptr ||
+      id->issuerNameHash->length != mdlen || id->issuerKeyHash->length != mdlen)
+    return 0;
+  unsigned char md[EVP_MAX_MD_SIZE];
+  if (!X509_NAME_digest(X509_get_subject_name(cert), dgst, md, nullptr)) return -1;
+  if (memcmp(md, id->issuerNameHash->data, static_cast<size_t>(mdlen)) != 0) return 0;
+  if (!X509_pubkey_digest(cert, dgst, md, nullptr)) return -1;
+  if (memcmp(md, id->issuerKeyHash->data, static_cast<size_t>(mdlen)) != 0) return 0;
+  return 1;
+}
+
+// Whether the single responses name one issuer: 1 with *pid the identifier
+// to match; 2 (*pid null) when they name different issuers with different
+// hash algorithms, so that each must be matched; 0 when two identifiers of
+// one algorithm name different issuers; -1 without single responses.
+int check_ids(STACK* responses, OCSP_CERTID** pid) {
+  *pid = nullptr;
+  const int n = sk_num(responses);
+  if (n <= 0) {
+    OCSPerr(OCSP_F_OCSP_CHECK_IDS, OCSP_R_RESPONSE_CONTAINS_NO_REVOCATION_DATA);
+    return -1;
+  }
+  OCSP_CERTID* first = id_at(responses, 0);
+  if (first == nullptr) return 0;
+  for (int i = 1; i < n; i++) {
+    OCSP_CERTID* other = id_at(responses, i);
+    if (other == nullptr) return 0;
+    if (OCSP_id_issuer_cmp(first, other) != 0) {
+      const bool same_alg =
+          first->hashAlgorithm != nullptr && other->hashAlgorithm != nullptr &&
+          OBJ_cmp(first->hashAlgorithm->algorithm, other->hashAlgorithm->algorithm) == 0;
+      return same_alg ? 0 : 2;
+    }
+  }
+  *pid = first;
+  return 1;
+}
+
+// A delegated responder must carry the OCSPSigning key purpose (RFC 6960,
+// 4.2.2.2).
+int check_delegated(X509* x) {
+  X509_check_purpose(x, -1, 0);
+  if ((x->ex_flags & EXFLAG_XKUSAGE) && (x->ex_xkusage & XKU_OCSP_SIGN)) return 1;
+  OCSPerr(OCSP_F_OCSP_CHECK_DELEGATED, OCSP_R_MISSING_OCSPSIGNING_USAGE);
+  return 0;
+}
+
+// 1: the chain's signer is the issuer named by the response, or a responder
+// delegated by it; 0: neither; -1: the response or chain cannot be judged.
+int check_issuer(OCSP_BASICRESP* bs, STACK* chain) {
+  if (sk_num(chain) <= 0) {
+    OCSPerr(OCSP_F_OCSP_CHECK_ISSUER, OCSP_R_NO_CERTIFICATES_IN_CHAIN);
+    return -1;
+  }
+  STACK* responses = bs->tbsResponseData->responses;
+  OCSP_CERTID* id = nullptr;
+  int ret = check_ids(responses, &id);
+  if (ret <= 0) return ret;
+  X509* signer = cert_at(chain, 0);
+  if (sk_num(chain) > 1) {
+    ret = match_issuerid(cert_at(chain, 1), id, responses);
+    if (ret < 0) return ret;
+    if (ret > 0) return check_delegated(signer);
+  }
+  return match_issuerid(signer, id, responses);
+}
+
+}  // namespace
+
+extern "C" {
+
+int OCSP_basic_verify(OCSP_BASICRESP* bs, STACK* certs, X509_STORE* store, unsigned long flags) {
+  if (bs == nullptr || bs->tbsResponseData == nullptr) {
+    OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  X509* signer = nullptr;
+  const int found = find_signer(&signer, bs, certs, flags);
+  if (found == 0) {
+    OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, OCSP_R_SIGNER_CERTIFICATE_NOT_FOUND);
+    return 0;
+  }
+  if (found == 2 && (flags & OCSP_TRUSTOTHER)) flags |= OCSP_NOVERIFY;
+  if (!(flags & OCSP_NOSIGS)) {
+    const int ret = verify_signature(&OCSP_RESPDATA_it, bs->tbsResponseData, bs->signatureAlgorithm,
+                                     bs->signature, signer, OCSP_F_OCSP_BASIC_VERIFY);
+    if (ret <= 0) return ret;
+  }
+  if (flags & OCSP_NOVERIFY) return 1;
+  STACK* chain = nullptr;
+  int ret = verify_chain(store, signer, (flags & OCSP_NOCHAIN) ? nullptr : bs->certs, &chain,
+                         OCSP_F_OCSP_BASIC_VERIFY, -1);
+  if (ret > 0 && !(flags & OCSP_NOCHECKS)) {
+    ret = check_issuer(bs, chain);
+    if (ret == 0) {
+      // Neither the issuer nor delegated by it: only a chain root trusted
+      // explicitly for OCSP signing entitles the signer.
+      if (flags & OCSP_NOEXPLICIT) {
+        ret = 0;
+      } else if (X509_check_trust(cert_at(chain, sk_num(chain) - 1), kNidOcspSign, 0) ==
+                 X509_TRUST_TRUSTED) {
+        ret = 1;
+      } else {
+        OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, OCSP_R_ROOT_CA_NOT_TRUSTED);
+        ret = 0;
+      }
+    }
+  }
+  free_chain(chain);
+  return ret;
+}
+
+int OCSP_request_verify(OCSP_REQUEST* req, STACK* certs, X509_STORE* store, unsigned long flags) {
+  if (req == nullptr || req->tbsRequest == nullptr) {
+    OCSPerr(OCSP_F_OCSP_REQUEST_VERIFY, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  OCSP_SIGNATURE* sig = req->optionalSignature;
+  if (sig == nullptr) {
+    OCSPerr(OCSP_F_OCSP_REQUEST_VERIFY, OCSP_R_REQUEST_NOT_SIGNED);
+    return 0;
+  }
+  const GENERAL_NAME* gen = req->tbsRequest->requestorName;
+  if (gen == nullptr || gen->type != GEN_DIRNAME || gen->d.directoryName == nullptr) {
+    OCSPerr(OCSP_F_OCSP_REQUEST_VERIFY, OCSP_R_UNSUPPORTED_REQUESTORNAME_TYPE);
+    return 0;
+  }
+  // The signer comes from the request's certificates, or with OCSP_NOINTERN
+  // from the caller's only.
+  STACK* pool = (flags & OCSP_NOINTERN) ? certs : sig->certs;
+  X509* signer = pool != nullptr ? X509_find_by_subject(pool, gen->d.directoryName) : nullptr;
+  if (signer == nullptr) {
+    OCSPerr(OCSP_F_OCSP_REQUEST_VERIFY, OCSP_R_SIGNER_CERTIFICATE_NOT_FOUND);
+    return 0;
+  }
+  if ((flags & OCSP_NOINTERN) && (flags & OCSP_TRUSTOTHER)) flags |= OCSP_NOVERIFY;
+  if (!(flags & OCSP_NOSIGS) &&
+      verify_signature(&OCSP_REQINFO_it, req->tbsRequest, sig->signatureAlgorithm, sig->signature,
+                       signer, OCSP_F_OCSP_REQUEST_VERIFY) <= 0)
+    return 0;
+  if (flags & OCSP_NOVERIFY) return 1;
+  const int ret = verify_chain(store, signer, (flags & OCSP_NOCHAIN) ? nullptr : sig->certs,
+                               nullptr, OCSP_F_OCSP_REQUEST_VERIFY, 0);
+  return ret > 0 ? 1 : 0;
+}
+
+}  // extern "C"
