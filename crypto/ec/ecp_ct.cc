@@ -101,6 +101,9 @@ const AffinePt<N>* generator_table(const EC_GROUP* group, Cache<N>* c, BN_CTX* c
   std::atomic_ref<void*> slot(c->head.table);
   void* cur = slot.load(std::memory_order_acquire);
   if (cur == nullptr) {
+    // The group's first generator product goes without the table.
+    if (std::atomic_ref<int>(c->head.generator_uses).fetch_add(1, std::memory_order_relaxed) == 0)
+      return nullptr;
     constexpr size_t kCount = fixed_windows<N>() * kFixedEntries;
     auto* fresh = static_cast<AffinePt<N>*>(MORVANE_malloc(kCount * sizeof(AffinePt<N>)));
     if (fresh == nullptr) return nullptr;

@@ -144,10 +144,14 @@ bool fe_is_zero(const Fe<N>& a) {
 // entry at infinity: an order with a small factor), else AffinePt<N>[16 N
 // * 15], window after window.  Both pointers are published with release
 // order and read with acquire order; a thread that loses the race to
-// publish frees what it built and uses the winner's.
+// publish frees what it built and uses the winner's.  The table costs about
+// fifteen generator products to build, so a group's first generator
+// product goes without it (a group made for one product, as a key made by
+// name for one key generation, never pays for it).
 struct CacheHead {
   size_t limbs;  // N
   void* table;
+  int generator_uses;  // generator products asked for so far (atomic_ref)
 };
 
 template <size_t N>
