@@ -20,7 +20,7 @@ if command -v clang++ >/dev/null 2>&1; then
 fi
 # ThreadSanitizer: the library and the concurrency suites only, in build/tsan
 # (a lock callback in concurrency_test serves CRYPTO_READ as a shared lock).
-tsan_suites="concurrency_test engine_threads_test err_test ex_data_test lhash_test locks_test mem_dbg_test rand_test rsa_threads_test"
+tsan_suites="concurrency_test engine_threads_test err_test ex_data_test lhash_test locks_test mem_dbg_test rand_test rsa_threads_test ec_threads_test"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON \
   -DMORVANE_WERROR=ON -DMORVANE_BUILD_APPS=OFF >/dev/null
 cmake --build build/tsan -j "$jobs" --target $tsan_suites

@@ -56,6 +56,7 @@ EC_GROUP* EC_GROUP_new(const EC_METHOD* meth) {
 void EC_GROUP_free(EC_GROUP* group) {
   if (group == nullptr) return;
   if (group->meth->group_finish != nullptr) group->meth->group_finish(group);
+  morvane::ec::ct_cache_drop(group);
   EC_EX_DATA_free_all_data(&group->extra_data);
   EC_POINT_free(group->generator);
   BN_free(&group->order);
@@ -71,6 +72,7 @@ void EC_GROUP_clear_free(EC_GROUP* group) {
     group->meth->group_clear_finish(group);
   else if (group->meth->group_finish != nullptr)
     group->meth->group_finish(group);
+  morvane::ec::ct_cache_drop(group);
   EC_EX_DATA_clear_free_all_data(&group->extra_data);
   EC_POINT_clear_free(group->generator);
   BN_clear_free(&group->order);
@@ -117,6 +119,7 @@ int EC_GROUP_copy(EC_GROUP* dest, const EC_GROUP* src) {
     return 0;
   }
   if (dest == src) return 1;
+  morvane::ec::ct_cache_drop(dest);  // the copy rebuilds its own on first use
   if (!copy_extra_data(&dest->extra_data, src->extra_data)) return 0;
   if (src->generator != nullptr) {
     if (dest->generator == nullptr) {
@@ -176,6 +179,7 @@ int EC_GROUP_set_generator(EC_GROUP* group, const EC_POINT* generator, const BIG
     ECERR(EC_F_EC_GROUP_SET_GENERATOR, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
+  morvane::ec::ct_cache_drop(group);
   if (group->generator == nullptr) {
     group->generator = EC_POINT_new(group);
     if (group->generator == nullptr) return 0;
@@ -291,7 +295,9 @@ Slot group_slot(const EC_GROUP* group, Slot ec_method_st::*slot, int func) {
 int EC_GROUP_set_curve_GFp(EC_GROUP* group, const BIGNUM* p, const BIGNUM* a, const BIGNUM* b,
                            BN_CTX* ctx) {
   auto f = group_slot(group, &ec_method_st::group_set_curve, EC_F_EC_GROUP_SET_CURVE_GFP);
-  return f != nullptr ? f(group, p, a, b, ctx) : 0;
+  if (f == nullptr) return 0;
+  morvane::ec::ct_cache_drop(group);
+  return f(group, p, a, b, ctx);
 }
 
 /* see morvane/ec.h */
@@ -304,7 +310,9 @@ int EC_GROUP_get_curve_GFp(const EC_GROUP* group, BIGNUM* p, BIGNUM* a, BIGNUM* 
 int EC_GROUP_set_curve_GF2m(EC_GROUP* group, const BIGNUM* p, const BIGNUM* a, const BIGNUM* b,
                             BN_CTX* ctx) {
   auto f = group_slot(group, &ec_method_st::group_set_curve, EC_F_EC_GROUP_SET_CURVE_GF2M);
-  return f != nullptr ? f(group, p, a, b, ctx) : 0;
+  if (f == nullptr) return 0;
+  morvane::ec::ct_cache_drop(group);
+  return f(group, p, a, b, ctx);
 }
 
 /* see morvane/ec.h */

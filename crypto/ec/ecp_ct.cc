@@ -15,10 +15,17 @@
 // all 16 entries.  The number of steps thus depends only on the group; only
 // the point at infinity of the result and its coordinates, which the caller
 // receives, are made public.  P and the group are public.
+//
+// What depends only on the group is made once and kept on it (ct_cache):
+// the field's constants and, once a generator product asks for it, a
+// fixed-base table of the generator (ecp_ct_table.h), through which k G
+// takes 16 N mixed additions and no doubling; u1 G + u2 Q (verification)
+// takes u1 G from it and u2 Q by the windows above.
 
 #include <stdint.h>
 #include <string.h>
 
+#include <atomic>
 #include <utility>
 
 #include <morvane/bn.h>
@@ -27,6 +34,7 @@
 #include <morvane/err.h>
 
 #include "ec/ct_arith.h"
+#include "ec/ecp_ct_table.h"
 #include "ec/internal.h"
 #include "internal/ct.h"
 #include "internal/fixed_words.h"
@@ -34,101 +42,227 @@
 namespace {
 
 using namespace morvane::ec::ctarith;
+using namespace morvane::ec::cttable;
 using morvane::ec::from_limbs;
 
 constexpr size_t kMaxLimbs = 11;  // 661 bits
 
-// r = k P, or r = k P + k2 P2 when P2 is given (Shamir's trick: both
-// tables read at each window after the same doublings).
+// The group's field constants from its curve: p, n0 = -p^-1 mod 2^64,
+// R^2, R, a, b and 3 b (Montgomery form).
 template <size_t N>
-int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
-          const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
-  Field<N> f;
-  Pt<N> table[kTable];
-  Pt<N> table2[kTable];
-  limb scalar2[N] = {};
-  const bool two = point2 != nullptr;
-  Pt<N> acc, sel;
-  limb scalar[N];
-  int ok = 0;
+bool make_field(Field<N>& f, const EC_GROUP* group, BN_CTX* ctx) {
   BN_CTX_start(ctx);
   BIGNUM* p = BN_CTX_get(ctx);
   BIGNUM* a = BN_CTX_get(ctx);
   BIGNUM* b = BN_CTX_get(ctx);
+  bool ok = b != nullptr && EC_GROUP_get_curve_GFp(group, p, a, b, ctx) &&
+            init_modulus<N>(f, p, ctx) && BN_nnmod(b, b, p, ctx) && to_mont(f.b, b, f) &&
+            BN_mul_word(b, 3) && BN_nnmod(b, b, p, ctx) && BN_nnmod(a, a, p, ctx) &&
+            to_mont(f.a, a, f) && to_mont(f.b3, b, f) && BN_add_word(a, 3);
+  if (ok) f.a_is_minus3 = BN_cmp(a, p) == 0;  // a + 3 = p
+  BN_CTX_end(ctx);
+  return ok;
+}
+
+// The group's record, made and published on first use (null on failure).
+template <size_t N>
+Cache<N>* group_cache(const EC_GROUP* group, BN_CTX* ctx) {
+  std::atomic_ref<void*> slot(const_cast<EC_GROUP*>(group)->ct_cache);
+  void* cur = slot.load(std::memory_order_acquire);
+  if (cur == nullptr) {
+    auto* fresh = static_cast<Cache<N>*>(MORVANE_malloc(sizeof(Cache<N>)));
+    if (fresh == nullptr) return nullptr;
+    *fresh = Cache<N>{};
+    fresh->head.limbs = N;
+    if (!make_field<N>(fresh->f, group, ctx)) {
+      MORVANE_free(fresh);
+      return nullptr;
+    }
+    const BIGNUM* n = &group->order;
+    fresh->has_order = !BN_is_zero(n) && BN_is_odd(n) &&
+                       (static_cast<size_t>(BN_num_bits(n)) + 63) / 64 == N &&
+                       init_modulus<N>(fresh->order, n, ctx);
+    if (slot.compare_exchange_strong(cur, fresh, std::memory_order_acq_rel,
+                                     std::memory_order_acquire)) {
+      cur = fresh;
+    } else {
+      MORVANE_free(fresh);  // another thread's record is in place: cur
+    }
+  }
+  auto* c = static_cast<Cache<N>*>(cur);
+  return c->head.limbs == N ? c : nullptr;
+}
+
+// The generator's fixed-base table of the record, made and published on
+// first use; null when the generator cannot have one or it could not be
+// made (the windowed product is used instead).
+template <size_t N>
+const AffinePt<N>* generator_table(const EC_GROUP* group, Cache<N>* c, BN_CTX* ctx) {
+  std::atomic_ref<void*> slot(c->head.table);
+  void* cur = slot.load(std::memory_order_acquire);
+  if (cur == nullptr) {
+    // The group's first generator product goes without the table.
+    if (std::atomic_ref<int>(c->head.generator_uses).fetch_add(1, std::memory_order_relaxed) == 0)
+      return nullptr;
+    constexpr size_t kCount = fixed_windows<N>() * kFixedEntries;
+    auto* fresh = static_cast<AffinePt<N>*>(MORVANE_malloc(kCount * sizeof(AffinePt<N>)));
+    if (fresh == nullptr) return nullptr;
+    Fe<N> gx, gy;
+    BN_CTX_start(ctx);
+    BIGNUM* x = BN_CTX_get(ctx);
+    BIGNUM* y = BN_CTX_get(ctx);
+    const bool have = y != nullptr &&
+                      EC_POINT_get_affine_coordinates_GFp(group, group->generator, x, y, ctx) &&
+                      to_mont(gx, x, c->f) && to_mont(gy, y, c->f);
+    BN_CTX_end(ctx);
+    const int built = have ? build_fixed_table<N>(fresh, gx, gy, c->f) : 0;
+    if (built == 0) {  // no memory, or no generator: try again next time
+      MORVANE_free(fresh);
+      return nullptr;
+    }
+    void* mine = fresh;
+    if (built < 0) {
+      MORVANE_free(fresh);
+      mine = kNoTable;
+    }
+    if (slot.compare_exchange_strong(cur, mine, std::memory_order_acq_rel,
+                                     std::memory_order_acquire)) {
+      cur = mine;
+    } else if (mine != kNoTable) {
+      MORVANE_free(mine);  // another thread's table is in place: cur
+    }
+  }
+  return cur == kNoTable ? nullptr : static_cast<const AffinePt<N>*>(cur);
+}
+
+// table[i] = i P for i = 0 .. 15 (table[0] the point at infinity).
+template <size_t N>
+bool window_table(Pt<N>* table, const EC_GROUP* group, const EC_POINT* point, const Field<N>& f,
+                  BN_CTX* ctx) {
+  BN_CTX_start(ctx);
   BIGNUM* x = BN_CTX_get(ctx);
   BIGNUM* y = BN_CTX_get(ctx);
-  BIGNUM* rr = BN_CTX_get(ctx);
-  BIGNUM* ox = nullptr;
-  BIGNUM* oy = nullptr;
-  if (rr == nullptr || !EC_GROUP_get_curve_GFp(group, p, a, b, ctx) ||
-      !EC_POINT_get_affine_coordinates_GFp(group, point, x, y, ctx) || !to_limbs<N>(f.p, p) ||
-      !to_limbs<N>(scalar, k) || (two && !to_limbs<N>(scalar2, k2)))
-    goto done;
-  {
-    // n0 = -p^-1 mod 2^64 by Newton's iteration (p is odd).
-    limb inv = f.p[0];  // right in its low 3 bits
-    for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
-    f.n0 = 0 - inv;
-    select_kind(f);
-    if (!BN_set_word(rr, 1) || !BN_lshift(rr, rr, static_cast<int>(128 * N)) ||
-        !BN_nnmod(rr, rr, p, ctx) || !to_limbs<N>(f.r2.v, rr))
-      goto done;
-    Fe<N> unit = {};
-    unit.v[0] = 1;
-    mul(f.one, unit, f.r2, f);  // R mod p
-    if (!BN_nnmod(b, b, p, ctx) || !to_mont(f.b, b, f) || !BN_mul_word(b, 3) ||
-        !BN_nnmod(b, b, p, ctx) || !to_mont(f.a, a, f) || !to_mont(f.b3, b, f) ||
-        !BN_add_word(a, 3))
-      goto done;
-    f.a_is_minus3 = BN_cmp(a, p) == 0;  // a + 3 = p
-    memset(&table[0], 0, sizeof table[0]);
-    table[0].y = f.one;  // (0 : 1 : 0)
-    if (!to_mont(table[1].x, x, f) || !to_mont(table[1].y, y, f)) goto done;
-    table[1].z = f.one;
-    // Which formulas is a public property of the group.
-    const bool m3 = f.a_is_minus3;
-    for (size_t i = 2; i < kTable; i++) {
-      if (m3)
-        point_add_m3(table[i], table[i - 1], table[1], f);
-      else
-        point_add(table[i], table[i - 1], table[1], f);
-    }
-    if (two) {
-      table2[0] = table[0];
-      if (!EC_POINT_get_affine_coordinates_GFp(group, point2, x, y, ctx) ||
-          !to_mont(table2[1].x, x, f) || !to_mont(table2[1].y, y, f))
-        goto done;
-      table2[1].z = f.one;
-      for (size_t i = 2; i < kTable; i++) {
-        if (m3)
-          point_add_m3(table2[i], table2[i - 1], table2[1], f);
-        else
-          point_add(table2[i], table2[i - 1], table2[1], f);
-      }
-    }
+  memset(&table[0], 0, sizeof table[0]);
+  table[0].y = f.one;  // (0 : 1 : 0)
+  const bool ok = y != nullptr && EC_POINT_get_affine_coordinates_GFp(group, point, x, y, ctx) &&
+                  to_mont(table[1].x, x, f) && to_mont(table[1].y, y, f);
+  BN_CTX_end(ctx);
+  if (!ok) return false;
+  table[1].z = f.one;
+  // Which formulas is a public property of the group.
+  for (size_t i = 2; i < kTable; i++) {
+    if (f.a_is_minus3)
+      point_add_m3(table[i], table[i - 1], table[1], f);
+    else
+      point_add(table[i], table[i - 1], table[1], f);
+  }
+  return true;
+}
 
-    acc = table[0];
-    for (size_t w = 64 * N / kWindow; w-- > 0;) {
-      for (size_t d = 0; d < kWindow; d++) {
-        if (m3)
-          point_dbl_m3(acc, acc, f);
-        else
-          point_add(acc, acc, acc, f);
-      }
-      const size_t bit = w * kWindow;
-      const limb index = (scalar[bit / 64] >> (bit % 64)) & (kTable - 1);
-      select_point(sel, table, index);
+// acc = k P (+ k2 P2 with table2): 4-bit windows from the top, four
+// doublings and one addition per table per window (Shamir's trick).
+template <size_t N>
+void window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Pt<N>* table2,
+                const limb scalar2[N], const Field<N>& f) {
+  Pt<N> sel;
+  const bool m3 = f.a_is_minus3;
+  acc = table[0];
+  for (size_t w = 64 * N / kWindow; w-- > 0;) {
+    for (size_t d = 0; d < kWindow; d++) {
+      if (m3)
+        point_dbl_m3(acc, acc, f);
+      else
+        point_add(acc, acc, acc, f);
+    }
+    const size_t bit = w * kWindow;
+    select_point(sel, table, (scalar[bit / 64] >> (bit % 64)) & (kTable - 1));
+    if (m3)
+      point_add_m3(acc, acc, sel, f);
+    else
+      point_add(acc, acc, sel, f);
+    if (table2 != nullptr) {
+      select_point(sel, table2, (scalar2[bit / 64] >> (bit % 64)) & (kTable - 1));
       if (m3)
         point_add_m3(acc, acc, sel, f);
       else
         point_add(acc, acc, sel, f);
-      if (two) {
-        select_point(sel, table2, (scalar2[bit / 64] >> (bit % 64)) & (kTable - 1));
-        if (m3)
-          point_add_m3(acc, acc, sel, f);
-        else
-          point_add(acc, acc, sel, f);
+    }
+  }
+  MORVANE_cleanse(&sel, sizeof sel);
+}
+
+// r = (x, y), given in Montgomery form; the coordinates are made public.
+template <size_t N>
+int set_result(const EC_GROUP* group, EC_POINT* r, Fe<N>& x, Fe<N>& y, const Field<N>& f,
+               BN_CTX* ctx) {
+  Fe<N> unit = {};
+  unit.v[0] = 1;
+  mul(x, x, unit, f);  // out of Montgomery form
+  mul(y, y, unit, f);
+  for (size_t j = 0; j < N; j++) {
+    x.v[j] = ct::declassify(x.v[j]);
+    y.v[j] = ct::declassify(y.v[j]);
+  }
+  BIGNUM* ox = from_limbs<N>(x.v);
+  BIGNUM* oy = from_limbs<N>(y.v);
+  const int ok = ox != nullptr && oy != nullptr &&
+                 EC_POINT_set_affine_coordinates_GFp(group, r, ox, oy, ctx);
+  BN_free(ox);
+  BN_free(oy);
+  return ok;
+}
+
+// r = k P, or r = k P + k2 P2 when P2 is given.  A generator term takes the
+// group's fixed-base table when it has one.
+template <size_t N>
+int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
+          const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
+  Pt<N> table[kTable];
+  Pt<N> table2[kTable];
+  limb scalar2[N] = {};
+  const bool two = point2 != nullptr;
+  Pt<N> acc;
+  limb scalar[N];
+  int ok = 0;
+  Cache<N>* cache = group_cache<N>(group, ctx);
+  if (cache == nullptr || !to_limbs<N>(scalar, k) || (two && !to_limbs<N>(scalar2, k2))) goto done;
+  {
+    const Field<N>& f = cache->f;
+    const AffinePt<N>* fixed =
+        point == group->generator ? generator_table<N>(group, cache, ctx) : nullptr;
+    if (fixed != nullptr && two) {
+      // Verification: public scalars.
+      Fe<N> qx, qy;
+      BN_CTX_start(ctx);
+      BIGNUM* x = BN_CTX_get(ctx);
+      BIGNUM* y = BN_CTX_get(ctx);
+      const bool have = y != nullptr &&
+                        EC_POINT_get_affine_coordinates_GFp(group, point2, x, y, ctx) &&
+                        to_mont(qx, x, f) && to_mont(qy, y, f);
+      BN_CTX_end(ctx);
+      if (!have) goto done;
+      JPt<N> j;
+      public_mul2(j, scalar, fixed, scalar2, qx, qy, f);
+      if (j.inf) {
+        ok = EC_POINT_set_to_infinity(group, r);
+        goto done;
       }
+      Fe<N> zinv, z2;
+      invert(zinv, j.z, f);
+      sqr(z2, zinv, f);
+      mul(j.x, j.x, z2, f);
+      mul(z2, z2, zinv, f);
+      mul(j.y, j.y, z2, f);
+      ok = set_result(group, r, j.x, j.y, f, ctx);
+      goto done;
+    }
+    if (fixed != nullptr) {
+      fixed_mul(acc, scalar, fixed, f);
+    } else {
+      if (!window_table(table, group, point, f, ctx) ||
+          (two && !window_table(table2, group, point2, f, ctx)))
+        goto done;
+      window_mul(acc, table, scalar, two ? table2 : nullptr, scalar2, f);
     }
 
     // To affine; only the result is made public.
@@ -142,18 +276,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     invert(zinv, acc.z, f);
     mul(ax, acc.x, zinv, f);
     mul(ay, acc.y, zinv, f);
-    Fe<N> unit1 = {};
-    unit1.v[0] = 1;
-    mul(ax, ax, unit1, f);  // out of Montgomery form
-    mul(ay, ay, unit1, f);
-    for (size_t j = 0; j < N; j++) {
-      ax.v[j] = ct::declassify(ax.v[j]);
-      ay.v[j] = ct::declassify(ay.v[j]);
-    }
-    ox = from_limbs<N>(ax.v);
-    oy = from_limbs<N>(ay.v);
-    ok = ox != nullptr && oy != nullptr &&
-         EC_POINT_set_affine_coordinates_GFp(group, r, ox, oy, ctx);
+    ok = set_result(group, r, ax, ay, f, ctx);
   }
 done:
   MORVANE_cleanse(scalar, sizeof scalar);
@@ -161,10 +284,6 @@ done:
   MORVANE_cleanse(scalar2, sizeof scalar2);
   MORVANE_cleanse(table2, sizeof table2);
   MORVANE_cleanse(&acc, sizeof acc);
-  MORVANE_cleanse(&sel, sizeof sel);
-  BN_free(ox);
-  BN_free(oy);
-  BN_CTX_end(ctx);
   return ok;
 }
 
@@ -200,32 +319,41 @@ bool store(BIGNUM* a, const Fe<N>& v, bool reveal) {
 // out = k^-1 mod n when x is null; otherwise out = k' (m + x r) mod n, made
 // public, with k' = k^-1 unless k_is_inverse.
 template <size_t N>
-int order_op_n(const BIGNUM* n, BIGNUM* out, const BIGNUM* k, bool k_is_inverse, const BIGNUM* x,
-               const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx) {
-  Field<N> f;
+int order_op_n(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inverse,
+               const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx) {
+  Field<N> local;
+  const Field<N>* fp = nullptr;
   Fe<N> kk, t, u, unit = {};
   unit.v[0] = 1;
   int ok = 0;
-  if (!init_modulus<N>(f, n, ctx) ||  // the order as the modulus
-      !secret_limbs<N>(t.v, k))
-    goto done;
-  mul(kk, t, f.r2, f);                   // k R
-  if (!k_is_inverse) invert(kk, kk, f);  // k^-1 R
+  // The order as the modulus: the group's record keeps it when the field
+  // has as many limbs.
+  if ((static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64 == N) {
+    const Cache<N>* cache = group_cache<N>(group, ctx);
+    if (cache != nullptr && cache->has_order) fp = &cache->order;
+  }
+  if (fp == nullptr) {
+    if (!init_modulus<N>(local, &group->order, ctx)) goto done;
+    fp = &local;
+  }
+  if (!secret_limbs<N>(t.v, k)) goto done;
+  mul(kk, t, fp->r2, *fp);                   // k R
+  if (!k_is_inverse) invert(kk, kk, *fp);  // k^-1 R
   if (x == nullptr) {
-    mul(kk, kk, unit, f);
+    mul(kk, kk, unit, *fp);
     ok = store<N>(out, kk, false);
     goto done;
   }
   if (!secret_limbs<N>(t.v, x)) goto done;
-  mul(t, t, f.r2, f);  // x R
+  mul(t, t, fp->r2, *fp);  // x R
   if (!to_limbs<N>(u.v, r)) goto done;
-  mul(u, u, f.r2, f);  // r R
-  mul(t, t, u, f);     // x r R
+  mul(u, u, fp->r2, *fp);  // r R
+  mul(t, t, u, *fp);     // x r R
   if (!to_limbs<N>(u.v, m)) goto done;
-  mul(u, u, f.r2, f);  // m R
-  add(t, t, u, f);     // (m + x r) R
-  mul(t, t, kk, f);    // s R
-  mul(t, t, unit, f);  // s
+  mul(u, u, fp->r2, *fp);  // m R
+  add(t, t, u, *fp);     // (m + x r) R
+  mul(t, t, kk, *fp);    // s R
+  mul(t, t, unit, *fp);  // s
   ok = store<N>(out, t, true);
 done:
   MORVANE_cleanse(&kk, sizeof kk);
@@ -234,8 +362,8 @@ done:
   return ok;
 }
 
-using OrderFn = int (*)(const BIGNUM*, BIGNUM*, const BIGNUM*, bool, const BIGNUM*, const BIGNUM*,
-                        const BIGNUM*, BN_CTX*);
+using OrderFn = int (*)(const EC_GROUP*, BIGNUM*, const BIGNUM*, bool, const BIGNUM*,
+                        const BIGNUM*, const BIGNUM*, BN_CTX*);
 
 template <size_t... I>
 constexpr OrderFn pick_order(size_t n, std::index_sequence<I...>) {
@@ -254,7 +382,7 @@ int order_op(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inve
   if (fn == nullptr) return 0;
   morvane::ec::AnyCtx c(ctx);
   if (!c.ok()) return 0;
-  return fn(n, out, k, k_is_inverse, x, r, m, c.get());
+  return fn(group, out, k, k_is_inverse, x, r, m, c.get());
 }
 
 using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, const BIGNUM*,
@@ -331,6 +459,14 @@ int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POIN
          const BIGNUM* p_scalar, BN_CTX* ctx) {
   AnyCtx c(ctx);
   return c.ok() && run_mul(group, r, scalar, group->generator, p_scalar, point, c.get());
+}
+
+void ct_cache_drop(EC_GROUP* group) {
+  auto* c = static_cast<cttable::CacheHead*>(group->ct_cache);
+  if (c == nullptr) return;
+  if (c->table != cttable::kNoTable) MORVANE_free(c->table);
+  MORVANE_free(c);
+  group->ct_cache = nullptr;
 }
 
 int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX* ctx) {

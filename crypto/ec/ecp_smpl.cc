@@ -82,6 +82,7 @@ int ec_GFp_simple_group_set_curve(EC_GROUP* group, const BIGNUM* p, const BIGNUM
     ECERR(EC_F_EC_GFP_SIMPLE_GROUP_SET_CURVE, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
+  morvane::ec::ct_cache_drop(group);
   // The field must be an odd number of at least 3 bits (its primality is
   // the caller's to ensure).
   if (BN_num_bits(p) <= 2 || !BN_is_odd(p)) {

@@ -91,6 +91,10 @@ struct ec_group_st {
   void* field_data1;     // Montgomery method: the BN_MONT_CTX of p
   void* field_data2;     // Montgomery method: one in Montgomery form (a BIGNUM)
   int (*field_mod_func)(BIGNUM* r, const BIGNUM* a, const BIGNUM* field, BN_CTX*);  // NIST method
+  // The constant-time engine's record of this group (ecp_ct.cc): made on
+  // first use, published with release order and read with acquire order;
+  // dropped (ct_cache_drop) wherever the field, curve or generator change.
+  void* ct_cache;
 };
 
 struct ec_point_st {
@@ -333,6 +337,11 @@ bool mul2_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num, const
                   const BIGNUM* scalars[]);
 int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POINT* point,
          const BIGNUM* p_scalar, BN_CTX* ctx);
+// Frees the engine's record of the group (its field constants and generator
+// table) and clears the pointer; the next product rebuilds it.  Not safe
+// against a product running on the same group at the same time (nor is any
+// change of the group).
+void ct_cache_drop(EC_GROUP* group);
 
 // The GF(2^m) method's multiplication slots (ec2_mult.cc), and its
 // Montgomery ladder: r = |scalar| point ("invalid argument" when r is point).

@@ -166,3 +166,95 @@ TEST(EcEngineAlias, ResultMayBeThePoint) {
 }
 
 }  // namespace
+
+// ---- the generator's fixed-base table kept on the group -------------------
+
+// k G through EC_POINT_mul against ec_wNAF_mul with `gen` as its one point.
+void ExpectGeneratorProducts(const EC_GROUP* g, const EC_POINT* gen, uint64_t seed) {
+  SplitMix64 rng{seed};
+  for (int i = 0; i < 8; i++) {
+    Bn k(BN_new());
+    ASSERT_TRUE(BN_pseudo_rand(k.get(), 1 + static_cast<int>(rng.Next() % 256), 0, 0));
+    ASSERT_EQ(Product(g, nullptr, k.get(), true), Product(g, gen, k.get(), false)) << Show(k.get());
+  }
+}
+
+// A new generator replaces the table made for the old one.
+TEST(EcEngineTable, NewGeneratorReplacesTheTable) {
+  Group g(EC_GROUP_new_by_curve_name(415));
+  ASSERT_NO_FATAL_FAILURE(ExpectGeneratorProducts(g.get(), EC_GROUP_get0_generator(g.get()), 1));
+  Point q(EC_POINT_new(g.get()));
+  ASSERT_TRUE(EC_POINT_mul(g.get(), q.get(), Hex("5").get(), nullptr, nullptr, nullptr));
+  Bn n(BN_new());
+  ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
+  ASSERT_TRUE(EC_GROUP_set_generator(g.get(), q.get(), n.get(), BN_value_one()));
+  ASSERT_NO_FATAL_FAILURE(ExpectGeneratorProducts(g.get(), q.get(), 2));
+  EXPECT_ERRORS({});
+}
+
+// A copy made after the table keeps working once the original is freed, and
+// a group copied over one with a table (another curve of the same size)
+// takes the new curve's.
+TEST(EcEngineTable, CopiesMakeTheirOwn) {
+  Group g(EC_GROUP_new_by_curve_name(415));
+  ASSERT_NO_FATAL_FAILURE(ExpectGeneratorProducts(g.get(), EC_GROUP_get0_generator(g.get()), 3));
+  Group copy(EC_GROUP_dup(g.get()));
+  ASSERT_TRUE(copy);
+  g.reset();
+  ASSERT_NO_FATAL_FAILURE(
+      ExpectGeneratorProducts(copy.get(), EC_GROUP_get0_generator(copy.get()), 4));
+
+  Group p224(EC_GROUP_new_by_curve_name(713));  // four limbs, like P-256
+  ASSERT_NO_FATAL_FAILURE(
+      ExpectGeneratorProducts(p224.get(), EC_GROUP_get0_generator(p224.get()), 5));
+  ASSERT_TRUE(EC_GROUP_copy(copy.get(), p224.get()));
+  ASSERT_NO_FATAL_FAILURE(
+      ExpectGeneratorProducts(copy.get(), EC_GROUP_get0_generator(copy.get()), 6));
+  EXPECT_ERRORS({});
+}
+
+// A generator whose small order leaves the point at infinity among the
+// table's multiples (i 2^(4 w) G for some i below 16) gets no table: its
+// products take the windowed path and stay right.  The curve is searched
+// over GF(1009) for a point of odd order below 16.
+TEST(EcEngineTable, GeneratorOfSmallOrderGetsNoTable) {
+  Bn p = Hex("3F1");  // 1009
+  Ctx ctx(BN_CTX_new());
+  for (unsigned long b = 1; b < 40; b++) {
+    Group g(EC_GROUP_new_curve_GFp(p.get(), Hex("2").get(), Bn(BN_new()).get(), ctx.get()));
+    ASSERT_TRUE(g);
+    Bn bb(BN_new());
+    ASSERT_TRUE(BN_set_word(bb.get(), b));
+    ASSERT_TRUE(EC_GROUP_set_curve_GFp(g.get(), p.get(), Hex("2").get(), bb.get(), ctx.get()));
+    for (unsigned long x = 0; x < 60; x++) {
+      Point pt(EC_POINT_new(g.get()));
+      Bn bx(BN_new());
+      ASSERT_TRUE(BN_set_word(bx.get(), x));
+      if (EC_POINT_set_compressed_coordinates_GFp(g.get(), pt.get(), bx.get(), 0, ctx.get()) != 1) {
+        ERR_clear_error();
+        continue;
+      }
+      // The point's order, by repeated addition up to 15.
+      Point acc(EC_POINT_dup(pt.get(), g.get()));
+      unsigned long order = 1;
+      while (order < 16 && !EC_POINT_is_at_infinity(g.get(), acc.get())) {
+        ASSERT_TRUE(EC_POINT_add(g.get(), acc.get(), acc.get(), pt.get(), ctx.get()));
+        order++;
+      }
+      if (order >= 16 || order % 2 == 0 || order < 3) continue;
+      Bn n(BN_new());
+      ASSERT_TRUE(BN_set_word(n.get(), order));
+      ASSERT_TRUE(EC_GROUP_set_generator(g.get(), pt.get(), n.get(), BN_value_one()));
+      for (unsigned long k = 0; k < 40; k++) {
+        Bn bk(BN_new());
+        ASSERT_TRUE(BN_set_word(bk.get(), k * 0x9E3779B97F4A7C15ull >> 1));
+        ASSERT_EQ(Product(g.get(), nullptr, bk.get(), true),
+                  Product(g.get(), pt.get(), bk.get(), false))
+            << "b " << b << " x " << x << " order " << order << " k " << Show(bk.get());
+      }
+      EXPECT_ERRORS({});
+      return;
+    }
+  }
+  FAIL() << "no point of small odd order found";
+}
