@@ -358,21 +358,22 @@ bool copy_crlf_lines(BIO* in, BIO* out) {
   while ((len = BIO_read(in, block, sizeof block)) > 0) {
     const char* p = block;
     const char* const end = block + len;
-    while (p < end) {
-      const char* q = p;
-      while (q < end && *q != '\r' && *q != '\n') q++;
-      if (q > p) {
+    for (;;) {
+      // [p, q): the rest of a line, or of the block; CRs inside it stay, the
+      // CRs that end it are held back.
+      const char* q = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+      const char* const stop = q != nullptr ? q : end;
+      const char* t = stop;
+      while (t > p && t[-1] == '\r') t--;
+      if (t > p) {
         if (crs > 0 && !sink.put_crs(crs)) return false;
         crs = 0;
-        if (!sink.put(p, static_cast<size_t>(q - p))) return false;
+        if (!sink.put(p, static_cast<size_t>(t - p))) return false;
       }
-      if (q == end) break;
-      if (*q == '\r') {
-        crs++;
-      } else {
-        crs = 0;
-        if (!sink.put("\r\n", 2)) return false;
-      }
+      crs += static_cast<size_t>(stop - t);
+      if (q == nullptr) break;
+      crs = 0;
+      if (!sink.put("\r\n", 2)) return false;
       p = q + 1;
     }
     if (!sink.drain()) return false;
