@@ -10,6 +10,7 @@
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/err.h>
+#include <morvane/evp.h>
 #include <morvane/objects.h>
 #include <morvane/rand.h>
 #include <morvane/stack.h>
@@ -420,6 +421,20 @@ TEST(SmimeCopy, LongLinesKeepTheirBytes) {
     BIO_free(in);
     BIO_free(out);
   }
+  EXPECT_ERRORS({});
+}
+
+// A source that cannot read lines (a base64 filter has no gets) is copied
+// too; the line-wise copy read nothing from it and still reported success.
+TEST(SmimeCopy, SourceWithoutLineReads) {
+  BIO* b64 = BIO_new(BIO_f_base64());
+  ASSERT_NE(b64, nullptr);
+  BIO* in = BIO_push(b64, MemIn("YQpiDQpj\n"));  // "a\nb\r\nc"
+  BIO* out = BIO_new(BIO_s_mem());
+  EXPECT_EQ(1, SMIME_crlf_copy(in, out, 0));
+  EXPECT_EQ("a\r\nb\r\nc", MemText(out));
+  BIO_free_all(in);
+  BIO_free(out);
   EXPECT_ERRORS({});
 }
 
