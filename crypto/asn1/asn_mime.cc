@@ -34,6 +34,8 @@ constexpr int kOldMime = 0x400;
 constexpr int kCrlfEol = 0x800;
 
 constexpr int kBoundaryLen = 32;
+// The read size of SMIME_crlf_copy.
+constexpr size_t kCrlfBlock = 4096;
 
 // Collects the results of a run of writes: false once any of them failed.
 class Out {
@@ -308,23 +310,92 @@ ASN1_VALUE* SMIME_read_ASN1(BIO* bio, BIO** bcont, const ASN1_ITEM* it) {
   return val;
 }
 
+namespace {
+
+// Output of the line copy, gathered so that a block of input costs one write.
+class CrlfSink {
+ public:
+  explicit CrlfSink(BIO* out) : out_(out) {}
+  bool put(const char* p, size_t n) {
+    while (n > 0) {
+      if (used_ == sizeof buf_ && !drain()) return false;
+      const size_t take = n < sizeof buf_ - used_ ? n : sizeof buf_ - used_;
+      memcpy(buf_ + used_, p, take);
+      used_ += take;
+      p += take;
+      n -= take;
+    }
+    return true;
+  }
+  bool put_crs(size_t n) {
+    static constexpr char kCrs[16] = {'\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r',
+                                      '\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r'};
+    for (; n > sizeof kCrs; n -= sizeof kCrs)
+      if (!put(kCrs, sizeof kCrs)) return false;
+    return put(kCrs, n);
+  }
+  bool drain() {
+    const int n = static_cast<int>(used_);
+    used_ = 0;
+    return n == 0 || BIO_write(out_, buf_, n) == n;
+  }
+
+ private:
+  BIO* out_;
+  size_t used_ = 0;
+  char buf_[2 * kCrlfBlock];
+};
+
+// Copies `in` to `out` with every line ending in CR LF.  A line is what
+// precedes an LF or the end of the input; the CRs that end it are dropped
+// (they are held back in `crs` until the next byte shows whether they end
+// the line), so lines may cross block boundaries anywhere.
+bool copy_crlf_lines(BIO* in, BIO* out) {
+  CrlfSink sink(out);
+  char block[kCrlfBlock];
+  size_t crs = 0;
+  int len;
+  while ((len = BIO_read(in, block, sizeof block)) > 0) {
+    const char* p = block;
+    const char* const end = block + len;
+    for (;;) {
+      // [p, q): the rest of a line, or of the block; CRs inside it stay, the
+      // CRs that end it are held back.
+      const char* q = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+      const char* const stop = q != nullptr ? q : end;
+      const char* t = stop;
+      while (t > p && t[-1] == '\r') t--;
+      if (t > p) {
+        if (crs > 0 && !sink.put_crs(crs)) return false;
+        crs = 0;
+        if (!sink.put(p, static_cast<size_t>(t - p))) return false;
+      }
+      crs += static_cast<size_t>(stop - t);
+      if (q == nullptr) break;
+      crs = 0;
+      if (!sink.put("\r\n", 2)) return false;
+      p = q + 1;
+    }
+    if (!sink.drain()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 /* see morvane/asn1.h */
 int SMIME_crlf_copy(BIO* in, BIO* out, int flags) {
   BIO* bf = BIO_new(BIO_f_buffer());
   if (bf == nullptr) return 0;
   BIO* chain = BIO_push(bf, out);
   bool ok = true;
-  char line[kMimeLine];
-  int len;
   if (flags & kBinary) {
-    while (ok && (len = BIO_read(in, line, kMimeLine)) > 0) ok = BIO_write(chain, line, len) == len;
+    char block[kCrlfBlock];
+    int len;
+    while (ok && (len = BIO_read(in, block, sizeof block)) > 0) ok = BIO_write(chain, block, len) == len;
   } else {
     if (flags & kText) ok = BIO_puts(chain, "Content-Type: text/plain\r\n\r\n") == 28;
-    while (ok && (len = BIO_gets(in, line, kMimeLine)) > 0) {
-      const bool eol = strip_eol(line, &len);
-      if (len > 0) ok = BIO_write(chain, line, len) == len;
-      if (ok && eol) ok = BIO_write(chain, "\r\n", 2) == 2;
-    }
+    ok = ok && copy_crlf_lines(in, chain);
   }
   ok = BIO_flush(chain) > 0 && ok;
   BIO_pop(chain);

@@ -37,17 +37,32 @@ bool Wiped(const BIO* b) {
 constexpr int kMaxGrowth = INT_MAX / 4 * 3 - 3;
 
 // Makes room for `need` bytes (more than `max`): twice the storage when that
-// is allowed, else just `need`; the length stays.  1, or 0 with the error
-// queued.
+// is allowed, else just `need`, with BUF_MEM's third more on top; the length
+// stays.  The new storage is not zero-filled (the caller writes it at once,
+// and BUF_MEM_grow fills whatever it later exposes); the old block is wiped
+// on the way unless the stream holds nothing secret.  1, or 0 with the error
+// queued as BUF_MEM_grow would queue it.
 int Reserve(BIO* b, BUF_MEM* bm, int need) {
-  const int length = bm->length;
   int target = need;
   if (need <= kMaxGrowth && bm->max > target / 2)
     target = bm->max > kMaxGrowth / 2 ? kMaxGrowth : 2 * bm->max;
-  const int got = Wiped(b) ? BUF_MEM_grow_clean(bm, target) : BUF_MEM_grow(bm, target);
-  if (got != target) return 0;
-  // Back to the old length: the new bytes are zeros, nothing to wipe.
-  BUF_MEM_grow(bm, length);
+  const bool wiped = Wiped(b);
+  const size_t n = (static_cast<size_t>(target) + 3) / 3 * 4;
+  char* grown = nullptr;
+  if (n <= INT_MAX) {
+    if (bm->data == nullptr)
+      grown = static_cast<char*>(MORVANE_malloc(n));
+    else if (wiped)
+      grown = static_cast<char*>(MORVANE_realloc_clean(bm->data, bm->max, n));
+    else
+      grown = static_cast<char*>(MORVANE_realloc(bm->data, n));
+  }
+  if (grown == nullptr) {
+    BUFerr(wiped ? BUF_F_BUF_MEM_GROW_CLEAN : BUF_F_BUF_MEM_GROW, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
+  bm->data = grown;
+  bm->max = static_cast<int>(n);
   return 1;
 }
 
