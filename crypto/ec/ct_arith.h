@@ -461,16 +461,93 @@ void point_dbl_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
   r.z = z3;
 }
 
-// dst = table[index], reading every entry.
+// Doubling in Jacobian coordinates (x = X / Z^2, y = Y / Z^3) for a = -3
+// ("dbl-2001-b" of the Explicit-Formulas Database, 3M + 5S).  It has no
+// exceptional input on a curve of odd order and on the point at infinity:
+// (l^2, l^3, 0) doubles to (l^8, l^12, 0), and a point with Y = 0 to a Z of
+// 0 with X and Y nonzero.  r may alias p.
 template <size_t N>
-void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
+void point_dbl_jac_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
+  Fe<N> delta, gamma, beta, alpha, t;
+  sqr(delta, p.z, f);
+  sqr(gamma, p.y, f);
+  mul(beta, p.x, gamma, f);
+  sub(t, p.x, delta, f);
+  add(alpha, p.x, delta, f);
+  mul(alpha, t, alpha, f);
+  add(t, alpha, alpha, f);
+  add(alpha, t, alpha, f);  // 3 (X - delta)(X + delta)
+  add(r.z, p.y, p.z, f);
+  sqr(r.z, r.z, f);
+  sub(r.z, r.z, gamma, f);
+  sub(r.z, r.z, delta, f);  // 2 Y Z
+  add(beta, beta, beta, f);
+  add(beta, beta, beta, f);  // 4 beta
+  sqr(r.x, alpha, f);
+  add(t, beta, beta, f);
+  sub(r.x, r.x, t, f);  // alpha^2 - 8 beta
+  sub(t, beta, r.x, f);
+  mul(t, alpha, t, f);
+  sqr(gamma, gamma, f);
+  add(gamma, gamma, gamma, f);
+  add(gamma, gamma, gamma, f);
+  add(gamma, gamma, gamma, f);  // 8 gamma^2
+  sub(r.y, t, gamma, f);
+}
+
+// Jacobian (X, Y, Z) to homogeneous projective (X Z, Y, Z^3): the point at
+// infinity (l^2, l^3, 0) becomes (0 : l^3 : 0).  r may alias p.
+template <size_t N>
+void jac_to_proj(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
+  Fe<N> z2;
+  sqr(z2, p.z, f);
+  mul(r.x, p.x, p.z, f);
+  mul(r.z, z2, p.z, f);
+  r.y = p.y;
+}
+
+// Homogeneous projective (X : Y : Z) to Jacobian (X Z, Y Z^2, Z); the point
+// at infinity (Z = 0) becomes (1, 1, 0) by a masked choice.  r may alias p.
+template <size_t N>
+void proj_to_jac(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
+  Fe<N> z2;
+  limb zacc = 0;
+  for (size_t j = 0; j < N; j++) zacc |= p.z.v[j];
+  const limb inf = ct::zero_mask(zacc);
+  sqr(z2, p.z, f);
+  mul(r.x, p.x, p.z, f);
+  mul(r.y, p.y, z2, f);
+  r.z = p.z;
+  for (size_t j = 0; j < N; j++) {
+    r.x.v[j] = ct::select(inf, f.one.v[j], r.x.v[j]);
+    r.y.v[j] = ct::select(inf, f.one.v[j], r.y.v[j]);
+  }
+}
+
+// dst = table[index] for index < count, reading every entry.
+template <size_t N>
+void select_point_n(Pt<N>& dst, const Pt<N>* table, size_t count, limb index) {
   memset(&dst, 0, sizeof dst);
-  for (size_t i = 0; i < kTable; i++) {
+  for (size_t i = 0; i < count; i++) {
     const limb m = ct::eq_mask<limb>(static_cast<limb>(i), index);
     const limb* src = reinterpret_cast<const limb*>(&table[i]);
     limb* out = reinterpret_cast<limb*>(&dst);
     for (size_t j = 0; j < 3 * N; j++) out[j] |= src[j] & m;
   }
+}
+
+// y = -y when neg is all ones, y when it is zero.
+template <size_t N>
+MORVANE_EC_INLINE void cond_negate(Fe<N>& y, limb neg, const Field<N>& f) {
+  Fe<N> zero = {}, minus;
+  sub(minus, zero, y, f);
+  for (size_t j = 0; j < N; j++) y.v[j] = ct::select(neg, minus.v[j], y.v[j]);
+}
+
+// dst = table[index], reading every entry.
+template <size_t N>
+void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
+  select_point_n(dst, table, kTable, index);
 }
 
 template <size_t N>

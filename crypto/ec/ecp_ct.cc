@@ -10,11 +10,14 @@
 // curves", EUROCRYPT 2016, Algorithm 1: any a), which have no exceptional
 // case, doubling and the point at infinity (0 : 1 : 0) included.  The scalar
 // is read as 64 N bits, whatever its value (its leading zeros are processed
-// like any other bits), in 4-bit windows from the top: four doublings and
-// one addition of T[w] = w P per window, T[w] found by a masked scan over
-// all 16 entries.  The number of steps thus depends only on the group; only
-// the point at infinity of the result and its coordinates, which the caller
-// receives, are made public.  P and the group are public.
+// like any other bits).  One term: signed 5-bit windows from the top, five
+// doublings and one addition of +-T[|d|], T[j] = j P for j = 0 .. 16 found
+// by a masked scan over all 17 entries and negated by a mask; on a = -3
+// groups the doublings are Jacobian and only the additions projective.  Two
+// terms: 4-bit windows, four doublings and one addition of T[w] = w P per
+// term and window (16 entries).  The number of steps thus depends only on
+// the group; only the point at infinity of the result and its coordinates,
+// which the caller receives, are made public.  P and the group are public.
 //
 // What depends only on the group is made once and kept on it (ct_cache):
 // the field's constants and, once a generator product asks for it, a
@@ -135,10 +138,10 @@ const AffinePt<N>* generator_table(const EC_GROUP* group, Cache<N>* c, BN_CTX* c
   return cur == kNoTable ? nullptr : static_cast<const AffinePt<N>*>(cur);
 }
 
-// table[i] = i P for i = 0 .. 15 (table[0] the point at infinity).
+// table[i] = i P for i = 0 .. count - 1 (table[0] the point at infinity).
 template <size_t N>
-bool window_table(Pt<N>* table, const EC_GROUP* group, const EC_POINT* point, const Field<N>& f,
-                  BN_CTX* ctx) {
+bool window_table(Pt<N>* table, size_t count, const EC_GROUP* group, const EC_POINT* point,
+                  const Field<N>& f, BN_CTX* ctx) {
   BN_CTX_start(ctx);
   BIGNUM* x = BN_CTX_get(ctx);
   BIGNUM* y = BN_CTX_get(ctx);
@@ -150,7 +153,7 @@ bool window_table(Pt<N>* table, const EC_GROUP* group, const EC_POINT* point, co
   if (!ok) return false;
   table[1].z = f.one;
   // Which formulas is a public property of the group.
-  for (size_t i = 2; i < kTable; i++) {
+  for (size_t i = 2; i < count; i++) {
     if (f.a_is_minus3)
       point_add_m3(table[i], table[i - 1], table[1], f);
     else
@@ -191,6 +194,68 @@ void window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Pt<N
   MORVANE_cleanse(&sel, sizeof sel);
 }
 
+// ---- one term: signed 5-bit windows -----------------------------------------
+// k = sum of d_i 2^(5 i) with digits d_i in [-16, 16] (Booth recoding: d_i =
+// b[5i+4..5i] + b[5i-1] - 32 b[5i+4]), kSignedWindows<N> windows, the top
+// one reaching past bit 64 N so that its digit is never negative.  Each
+// window: five doublings and one complete addition of sign(d_i) T[|d_i|],
+// T[j] = j P for j = 0 .. 16 read by a masked scan and its y negated by a
+// mask.  On a = -3 groups the doublings are Jacobian (3M + 5S) and the
+// accumulator is converted to the projective form around each addition.
+constexpr size_t kSignedWidth = 5;
+constexpr size_t kSignedEntries = (size_t{1} << (kSignedWidth - 1)) + 1;  // 0 .. 16
+
+template <size_t N>
+constexpr size_t kSignedWindows = 64 * N / kSignedWidth + 1;
+
+// Bit j of the scalar (0 past its limbs); j is public.
+template <size_t N>
+inline limb scalar_bit(const limb scalar[N], size_t j) {
+  return j < 64 * N ? (scalar[j / 64] >> (j % 64)) & 1 : 0;
+}
+
+// Window i's digit as its magnitude and a sign mask (all ones if negative).
+template <size_t N>
+inline limb booth_digit(const limb scalar[N], size_t i, limb& neg) {
+  limb v = 0;  // b[5i+4..5i-1], six bits
+  for (size_t j = kSignedWidth + 1; j-- > 0;)
+    v = v << 1 | (i == 0 && j == 0 ? 0 : scalar_bit<N>(scalar, kSignedWidth * i + j - 1));
+  const limb top = v >> kSignedWidth;
+  neg = ct::bit_mask<limb>(top);
+  const limb t = (v ^ neg) & ((limb{1} << (kSignedWidth + 1)) - 1);  // 63 - v when negative
+  return (t + 1) >> 1;
+}
+
+// acc = k P (projective).
+template <size_t N>
+void signed_window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Field<N>& f) {
+  Pt<N> sel;
+  const bool m3 = f.a_is_minus3;
+  // The top window's digit (never negative) starts the accumulator.
+  limb neg;
+  select_point_n(acc, table, kSignedEntries, booth_digit<N>(scalar, kSignedWindows<N> - 1, neg));
+  if (m3) proj_to_jac(acc, acc, f);
+  for (size_t w = kSignedWindows<N> - 1; w-- > 0;) {
+    for (size_t d = 0; d < kSignedWidth; d++) {
+      if (m3)
+        point_dbl_jac_m3(acc, acc, f);
+      else
+        point_add(acc, acc, acc, f);
+    }
+    const limb mag = booth_digit<N>(scalar, w, neg);
+    select_point_n(sel, table, kSignedEntries, mag);
+    cond_negate(sel.y, neg, f);
+    if (m3) {
+      jac_to_proj(acc, acc, f);
+      point_add_m3(acc, acc, sel, f);
+      if (w != 0) proj_to_jac(acc, acc, f);
+    } else {
+      point_add(acc, acc, sel, f);
+    }
+  }
+  MORVANE_cleanse(&sel, sizeof sel);
+}
+
 // r = (x, y), given in Montgomery form; the coordinates are made public.
 template <size_t N>
 int set_result(const EC_GROUP* group, EC_POINT* r, Fe<N>& x, Fe<N>& y, const Field<N>& f,
@@ -219,6 +284,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
           const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
   Pt<N> table[kTable];
   Pt<N> table2[kTable];
+  Pt<N> one_table[kSignedEntries];
   limb scalar2[N] = {};
   const bool two = point2 != nullptr;
   Pt<N> acc;
@@ -259,10 +325,15 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     if (fixed != nullptr) {
       fixed_mul(acc, scalar, fixed, f);
     } else {
-      if (!window_table(table, group, point, f, ctx) ||
-          (two && !window_table(table2, group, point2, f, ctx)))
-        goto done;
-      window_mul(acc, table, scalar, two ? table2 : nullptr, scalar2, f);
+      if (!two) {
+        if (!window_table(one_table, kSignedEntries, group, point, f, ctx)) goto done;
+        signed_window_mul(acc, one_table, scalar, f);
+      } else {
+        if (!window_table(table, kTable, group, point, f, ctx) ||
+            !window_table(table2, kTable, group, point2, f, ctx))
+          goto done;
+        window_mul(acc, table, scalar, table2, scalar2, f);
+      }
     }
 
     // To affine; only the result is made public.
@@ -283,6 +354,7 @@ done:
   MORVANE_cleanse(table, sizeof table);
   MORVANE_cleanse(scalar2, sizeof scalar2);
   MORVANE_cleanse(table2, sizeof table2);
+  MORVANE_cleanse(one_table, sizeof one_table);
   MORVANE_cleanse(&acc, sizeof acc);
   return ok;
 }

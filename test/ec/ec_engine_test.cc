@@ -1,8 +1,9 @@
 // The constant-time one-term multiplication against the windowed-NAF
 // multiplication over BIGNUM arithmetic (ec_wNAF_mul, which the engine
 // bypasses): on every prime-field named curve, k G and k P agree for random
-// scalars below 2^bits(p) and for 0, 1, n - 1, n, n + 1, negative scalars and
-// the all-ones scalar of the field size; scalars past the engine's length
+// scalars below 2^bits(p) and for 0, 1, n - 1, n, n + 1, n - 2 .. n - 18,
+// negative scalars, the all-ones scalar of the field size and repeated 5-bit
+// patterns (the signed windows' extreme digits); scalars past the engine's length
 // take the windowed path.  The number of random scalars per curve is 60
 // (MORVANE_EC_DIFF_ROUNDS raises it; 10,000 per curve were run by hand).
 // The two-term product a G + b Q (verification's) on the engine's limbs
@@ -81,6 +82,24 @@ TEST_P(EcEngine, AgreesWithTheWindowedNaf) {
   ASSERT_TRUE(BN_set_bit(ones.get(), bits));
   ASSERT_TRUE(BN_sub_word(ones.get(), 1));
   add(Bn(BN_dup(ones.get())));
+  // Signed 5-bit windows: each 5-bit pattern repeated over bits(p) bits
+  // (digits 16 and -16, 15, 1, 17 - 32 and -2 in every window), and n - j
+  // for j = 2 .. 18 (the negated table entries on the last window).
+  for (unsigned pattern : {0x10u, 0x0Fu, 0x01u, 0x11u, 0x1Eu}) {
+    Bn k(BN_new());
+    ASSERT_TRUE(BN_zero(k.get()));
+    for (int b = 0; b < bits; b++) {
+      if (((pattern >> (b % 5)) & 1) != 0) {
+        ASSERT_TRUE(BN_set_bit(k.get(), b));
+      }
+    }
+    add(std::move(k));
+  }
+  for (BN_ULONG j = 2; j <= 18; j++) {
+    Bn k(BN_dup(n.get()));
+    ASSERT_TRUE(BN_sub_word(k.get(), j));
+    add(std::move(k));
+  }
   Bn big(BN_new());  // past the engine's length: the windowed path
   ASSERT_TRUE(BN_set_bit(big.get(), ((bits + 63) / 64) * 64 + 5));
   ASSERT_TRUE(BN_add_word(big.get(), 12345));
