@@ -314,29 +314,13 @@ MORVANE_EC_INLINE void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field
   for (size_t j = 0; j < N; j++) r.v[j] = adc(d[j], f.p[j] & mask, carry);
 }
 
-// Complete addition, any a (Algorithm 1 of Renes-Costello-Batina); r may
-// alias p or q.
+// The common end of the complete additions for any a (Algorithm 1 and its
+// mixed form), from t0 = X1 X2, t1 = Y1 Y2, t2 = Z1 Z2, t3 = X1 Y2 + X2 Y1,
+// t4 = X1 Z2 + X2 Z1 and t5 = Y1 Z2 + Y2 Z1; t0, t1, t2 and t4 are spent.
 template <size_t N>
-void point_add(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
-  Fe<N> t0, t1, t2, t3, t4, t5, x3, y3, z3;
-  mul(t0, p.x, q.x, f);
-  mul(t1, p.y, q.y, f);
-  mul(t2, p.z, q.z, f);
-  add(t3, p.x, p.y, f);
-  add(t4, q.x, q.y, f);
-  mul(t3, t3, t4, f);
-  add(t4, t0, t1, f);
-  sub(t3, t3, t4, f);
-  add(t4, p.x, p.z, f);
-  add(t5, q.x, q.z, f);
-  mul(t4, t4, t5, f);
-  add(t5, t0, t2, f);
-  sub(t4, t4, t5, f);
-  add(t5, p.y, p.z, f);
-  add(x3, q.y, q.z, f);
-  mul(t5, t5, x3, f);
-  add(x3, t1, t2, f);
-  sub(t5, t5, x3, f);
+MORVANE_EC_INLINE void add_finish(Pt<N>& r, Fe<N>& t0, Fe<N>& t1, Fe<N>& t2, const Fe<N>& t3,
+                                  Fe<N>& t4, const Fe<N>& t5, const Field<N>& f) {
+  Fe<N> x3, y3, z3;
   mul(z3, f.a, t4, f);
   mul(x3, f.b3, t2, f);
   add(z3, x3, z3, f);
@@ -364,11 +348,11 @@ void point_add(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
   r.z = z3;
 }
 
-// Complete addition for a = -3 (Algorithm 4 of Renes-Costello-Batina):
-// three fewer products than the form for any a.  r may alias p or q.
+// Complete addition, any a (Algorithm 1 of Renes-Costello-Batina); r may
+// alias p or q.
 template <size_t N>
-void point_add_m3(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
-  Fe<N> t0, t1, t2, t3, t4, x3, y3, z3;
+void point_add(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
+  Fe<N> t0, t1, t2, t3, t4, t5, x3;
   mul(t0, p.x, q.x, f);
   mul(t1, p.y, q.y, f);
   mul(t2, p.z, q.z, f);
@@ -377,16 +361,26 @@ void point_add_m3(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
   mul(t3, t3, t4, f);
   add(t4, t0, t1, f);
   sub(t3, t3, t4, f);
-  add(t4, p.y, p.z, f);
+  add(t4, p.x, p.z, f);
+  add(t5, q.x, q.z, f);
+  mul(t4, t4, t5, f);
+  add(t5, t0, t2, f);
+  sub(t4, t4, t5, f);
+  add(t5, p.y, p.z, f);
   add(x3, q.y, q.z, f);
-  mul(t4, t4, x3, f);
+  mul(t5, t5, x3, f);
   add(x3, t1, t2, f);
-  sub(t4, t4, x3, f);
-  add(x3, p.x, p.z, f);
-  add(y3, q.x, q.z, f);
-  mul(x3, x3, y3, f);
-  add(y3, t0, t2, f);
-  sub(y3, x3, y3, f);
+  sub(t5, t5, x3, f);
+  add_finish(r, t0, t1, t2, t3, t4, t5, f);
+}
+
+// The common end of the complete additions for a = -3 (Algorithm 4 and its
+// mixed form), from t0 = X1 X2, t1 = Y1 Y2, t2 = Z1 Z2, t3 = X1 Y2 + X2 Y1,
+// t4 = Y1 Z2 + Y2 Z1 and y3 = X1 Z2 + X2 Z1; t0, t1, t2 and y3 are spent.
+template <size_t N>
+MORVANE_EC_INLINE void add_finish_m3(Pt<N>& r, Fe<N>& t0, Fe<N>& t1, Fe<N>& t2, const Fe<N>& t3,
+                                     const Fe<N>& t4, Fe<N>& y3, const Field<N>& f) {
+  Fe<N> x3, z3;
   mul(z3, f.b, t2, f);
   sub(x3, y3, z3, f);
   add(z3, x3, x3, f);
@@ -415,6 +409,32 @@ void point_add_m3(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
   r.x = x3;
   r.y = y3;
   r.z = z3;
+}
+
+// Complete addition for a = -3 (Algorithm 4 of Renes-Costello-Batina):
+// three fewer products than the form for any a.  r may alias p or q.
+template <size_t N>
+void point_add_m3(Pt<N>& r, const Pt<N>& p, const Pt<N>& q, const Field<N>& f) {
+  Fe<N> t0, t1, t2, t3, t4, x3, y3;
+  mul(t0, p.x, q.x, f);
+  mul(t1, p.y, q.y, f);
+  mul(t2, p.z, q.z, f);
+  add(t3, p.x, p.y, f);
+  add(t4, q.x, q.y, f);
+  mul(t3, t3, t4, f);
+  add(t4, t0, t1, f);
+  sub(t3, t3, t4, f);
+  add(t4, p.y, p.z, f);
+  add(x3, q.y, q.z, f);
+  mul(t4, t4, x3, f);
+  add(x3, t1, t2, f);
+  sub(t4, t4, x3, f);
+  add(x3, p.x, p.z, f);
+  add(y3, q.x, q.z, f);
+  mul(x3, x3, y3, f);
+  add(y3, t0, t2, f);
+  sub(y3, x3, y3, f);
+  add_finish_m3(r, t0, t1, t2, t3, t4, y3, f);
 }
 
 // Complete doubling for a = -3 (Algorithm 6 of Renes-Costello-Batina);

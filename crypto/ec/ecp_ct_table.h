@@ -45,7 +45,7 @@ constexpr size_t fixed_windows() {
 // r = p + (x2 : y2 : 1) for any a (Algorithm 1 with Z2 = 1); r may alias p.
 template <size_t N>
 void point_add_mixed(Pt<N>& r, const Pt<N>& p, const AffinePt<N>& q, const Field<N>& f) {
-  Fe<N> t0, t1, t2, t3, t4, t5, x3, y3, z3;
+  Fe<N> t0, t1, t2, t3, t4, t5;
   mul(t0, p.x, q.x, f);
   mul(t1, p.y, q.y, f);
   t2 = p.z;
@@ -58,37 +58,13 @@ void point_add_mixed(Pt<N>& r, const Pt<N>& p, const AffinePt<N>& q, const Field
   add(t4, t4, p.x, f);
   mul(t5, q.y, p.z, f);
   add(t5, t5, p.y, f);
-  mul(z3, f.a, t4, f);
-  mul(x3, f.b3, t2, f);
-  add(z3, x3, z3, f);
-  sub(x3, t1, z3, f);
-  add(z3, t1, z3, f);
-  mul(y3, x3, z3, f);
-  add(t1, t0, t0, f);
-  add(t1, t1, t0, f);
-  mul(t2, f.a, t2, f);
-  mul(t4, f.b3, t4, f);
-  add(t1, t1, t2, f);
-  sub(t2, t0, t2, f);
-  mul(t2, f.a, t2, f);
-  add(t4, t4, t2, f);
-  mul(t0, t1, t4, f);
-  add(y3, y3, t0, f);
-  mul(t0, t5, t4, f);
-  mul(x3, t3, x3, f);
-  sub(x3, x3, t0, f);
-  mul(t0, t3, t1, f);
-  mul(z3, t5, z3, f);
-  add(z3, z3, t0, f);
-  r.x = x3;
-  r.y = y3;
-  r.z = z3;
+  add_finish(r, t0, t1, t2, t3, t4, t5, f);
 }
 
 // r = p + (x2 : y2 : 1) for a = -3 (Algorithm 4 with Z2 = 1); r may alias p.
 template <size_t N>
 void point_add_mixed_m3(Pt<N>& r, const Pt<N>& p, const AffinePt<N>& q, const Field<N>& f) {
-  Fe<N> t0, t1, t2, t3, t4, x3, y3, z3;
+  Fe<N> t0, t1, t2, t3, t4, y3;
   mul(t0, p.x, q.x, f);
   mul(t1, p.y, q.y, f);
   t2 = p.z;
@@ -101,34 +77,7 @@ void point_add_mixed_m3(Pt<N>& r, const Pt<N>& p, const AffinePt<N>& q, const Fi
   add(t4, t4, p.y, f);
   mul(y3, q.x, p.z, f);
   add(y3, y3, p.x, f);
-  mul(z3, f.b, t2, f);
-  sub(x3, y3, z3, f);
-  add(z3, x3, x3, f);
-  add(x3, x3, z3, f);
-  sub(z3, t1, x3, f);
-  add(x3, t1, x3, f);
-  mul(y3, f.b, y3, f);
-  add(t1, t2, t2, f);
-  add(t2, t1, t2, f);
-  sub(y3, y3, t2, f);
-  sub(y3, y3, t0, f);
-  add(t1, y3, y3, f);
-  add(y3, t1, y3, f);
-  add(t1, t0, t0, f);
-  add(t0, t1, t0, f);
-  sub(t0, t0, t2, f);
-  mul(t1, t4, y3, f);
-  mul(t2, t0, y3, f);
-  mul(y3, x3, z3, f);
-  add(y3, y3, t2, f);
-  mul(x3, t3, x3, f);
-  sub(x3, x3, t1, f);
-  mul(z3, t4, z3, f);
-  mul(t1, t3, t0, f);
-  add(z3, z3, t1, f);
-  r.x = x3;
-  r.y = y3;
-  r.z = z3;
+  add_finish_m3(r, t0, t1, t2, t3, t4, y3, f);
 }
 
 template <size_t N>
