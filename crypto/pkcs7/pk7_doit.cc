@@ -21,6 +21,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "bio/internal.h"
+#include "evp/internal.h"
 #include "pk7_local.h"
 
 using namespace morvane::pkcs7;
@@ -107,11 +108,18 @@ BIO* new_empty_mem() {
 
 bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) { return sk_num(si->auth_attr) > 0; }
 
-// The description whose sign or verify function fits the key: DSA and ECDSA
-// keys sign the same SHA-1 state through their own descriptions.
+// Fits the running digest to the key that signs or verifies with it: DSA and
+// ECDSA keys take a SHA-1 digest through descriptions of their own
+// (EVP_dss1, EVP_ecdsa) that run SHA-1's code on SHA-1's state, so a running
+// SHA-1 context goes on as the one of the key.  A context running any other
+// digest keeps its description (no other code may run on its state), and
+// EVP_SignFinal or EVP_VerifyFinal then refuses the key with "wrong public
+// key type".
 void fit_digest_to_key(EVP_MD_CTX* ctx, const EVP_PKEY* pkey) {
-  if (pkey->save_type == kNidDsa) ctx->digest = EVP_dss1();
-  if (pkey->save_type == kNidEc) ctx->digest = EVP_ecdsa();
+  const EVP_MD* fit = pkey->save_type == kNidDsa  ? EVP_dss1()
+                      : pkey->save_type == kNidEc ? EVP_ecdsa()
+                                                  : nullptr;
+  if (fit != nullptr) morvane::evp::retype_running(ctx, fit);
 }
 
 // Encrypts the content key `key` to every recipient.
