@@ -480,6 +480,50 @@ TEST_F(Pfx, FailedParseKeepsCallersStack) {
   PKCS12_free(p12);
 }
 
+// Null arguments are refused, not followed: a bag of a null item or of no
+// object, and the decoders with a null input pointer (or a null *in with a
+// length), which leave a structure passed in as it was.
+TEST(Pkcs12Structures, NullArgumentsRefused) {
+  const ASN1_ITEM* const items[] = {&PKCS12_it, &PKCS12_BAGS_it, &PKCS12_MAC_DATA_it,
+                                    &PKCS12_SAFEBAG_it};
+  ASN1_IA5STRING* s = ASN1_IA5STRING_new();
+  EXPECT_EQ(nullptr, PKCS12_item_pack_safebag(s, nullptr, 159, 152));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG,
+                  PKCS12_R_INVALID_NULL_ARGUMENT}});
+  EXPECT_EQ(nullptr, PKCS12_item_pack_safebag(nullptr, &ASN1_IA5STRING_it, 159, 152));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG,
+                  PKCS12_R_INVALID_NULL_ARGUMENT}});
+  ASN1_IA5STRING_free(s);
+
+  const morvane_test::ErrEntry kRefused = {ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_EX_D2I,
+                                           ERR_R_PASSED_NULL_PARAMETER};
+  const unsigned char* nowhere = nullptr;
+  EXPECT_EQ(nullptr, d2i_PKCS12(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_BAGS(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_BAGS(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_MAC_DATA(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_MAC_DATA(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_SAFEBAG(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_SAFEBAG(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  for (const ASN1_ITEM* it : items) {
+    ASN1_VALUE* mine = ASN1_item_new(it);
+    ASN1_VALUE* kept = mine;
+    EXPECT_EQ(nullptr, ASN1_item_d2i(&mine, nullptr, 10, it));
+    EXPECT_EQ(kept, mine);
+    EXPECT_ERRORS({kRefused});
+    ASN1_item_free(mine, it);
+  }
+}
+
 TEST(Pkcs12Structures, InitModeAndAttributes) {
   EXPECT_EQ(nullptr, PKCS12_init(22));
   EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_INIT, PKCS12_R_UNSUPPORTED_PKCS12_MODE}});
