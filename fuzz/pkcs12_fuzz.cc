@@ -1,15 +1,25 @@
-// Fuzzes what reads PFX files from outside: the DER decoder (re-encoded
-// when it decodes), the MAC check, the safes and bags walked as
-// PKCS12_parse walks them (certificates decoded, friendly names read,
-// shrouded keys decrypted, keys converted), and PKCS12_parse itself.
-// Everything uses the password "pw"; PBE and MAC iteration counts above 64
-// are left out so that inputs stay quick.
+// Fuzzes what reads PFX files from outside: the DER decoder from memory and
+// from a stream (d2i_PKCS12_bio; re-encoded when it decodes), the MAC
+// check, the safes and bags walked as PKCS12_parse walks them (certificates
+// decoded, friendly names read, shrouded keys decrypted, keys converted),
+// PKCS12_parse itself with the password "pw" and with none, and
+// PKCS12_newpass from "pw".  PBE and MAC iteration counts above 64 are left
+// out so that inputs stay quick.
+//
+// Checks: what decodes from memory decodes alike from a stream; a failed
+// parse hands out nothing; a password change that fails leaves the PFX's
+// DER as it was, one that succeeds leaves a PFX whose MAC verifies under
+// the new password only.
 
 #include "fuzz_check.h"
+#include "fuzz_der.h"
 
 #include <cstdint>
 
+#include <vector>
+
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
@@ -103,6 +113,21 @@ bool QuickFile(PKCS12* p12) {
   return quick;
 }
 
+std::vector<unsigned char> Der(PKCS12* p12) { return DerOf(i2d_PKCS12, p12); }
+
+void Parse(PKCS12* p12, const char* pass) {
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK* ca = nullptr;
+  if (PKCS12_parse(p12, pass, &key, &cert, &ca)) {
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    sk_pop_free(ca, FreeCert);
+  } else {
+    Check(key == nullptr && cert == nullptr && ca == nullptr, "a failed parse hands out nothing");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -110,22 +135,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   const unsigned char* p = data;
   PKCS12* p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(size));
+  BIO* in = BIO_new_mem_buf(const_cast<uint8_t*>(data), static_cast<int>(size));
+  PKCS12* streamed = d2i_PKCS12_bio(in, nullptr);
+  BIO_free(in);
   if (p12 == nullptr) {
+    PKCS12_free(streamed);
     ERR_clear_error();
     return 0;
   }
-  Check(i2d_PKCS12(p12, nullptr) > 0, "a decoded PFX encodes");
+  const std::vector<unsigned char> der = Der(p12);
+  Check(!der.empty(), "a decoded PFX encodes");
+  Check(streamed != nullptr && Der(streamed) == der, "a stream decodes the same PFX");
+  PKCS12_free(streamed);
   if (QuickFile(p12)) {
     PKCS12_verify_mac(p12, "pw", -1);
-    EVP_PKEY* key = nullptr;
-    X509* cert = nullptr;
-    STACK* ca = nullptr;
-    if (PKCS12_parse(p12, "pw", &key, &cert, &ca)) {
-      EVP_PKEY_free(key);
-      X509_free(cert);
-      sk_pop_free(ca, FreeCert);
+    Parse(p12, "pw");
+    Parse(p12, nullptr);
+    if (PKCS12_newpass(p12, const_cast<char*>("pw"), const_cast<char*>("new pw"))) {
+      Check(PKCS12_verify_mac(p12, "new pw", -1) == 1, "the new MAC verifies");
+      Check(PKCS12_verify_mac(p12, "pw", -1) == 0, "the old MAC is gone");
     } else {
-      Check(key == nullptr && cert == nullptr && ca == nullptr, "a failed parse hands out nothing");
+      Check(Der(p12) == der, "a failed change leaves the PFX as it was");
     }
   }
   PKCS12_free(p12);

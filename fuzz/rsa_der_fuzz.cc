@@ -4,17 +4,24 @@
 // as the block inside a signature (signed with the key's private half), so
 // that the DigestInfo and OCTET STRING readers see the fuzzer's bytes.
 //
+// The bytes also go through d2i_Netscape_RSA (and its salted form
+// d2i_RSA_NET) under a fixed pass phrase.
+//
 // Checks: a decoded key encodes, and that encoding decodes to a key that
 // encodes to the same octets; a verification gives 0 or 1; a block that
 // verifies is exactly a DER DigestInfo (with or without the NULL parameter)
-// or the DER OCTET STRING of the message, the message at its end.
+// or the DER OCTET STRING of the message, the message at its end; a
+// Netscape record that decodes is written again under the pass phrase and
+// reads back to the same key.
 //
-// Input: one selector byte, one digest byte, then the bytes.
+// Input: one selector byte, one digest byte (for the Netscape reader: odd
+// for the salted form), then the bytes.
 
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,6 +30,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/rsa.h>
+#include <morvane/x509.h>
 
 namespace {
 
@@ -104,6 +112,30 @@ void RoundTrip(RSA* (*d2i)(RSA**, const unsigned char**, long), int (*i2d)(RSA*,
   RSA_free(r);
 }
 
+int FuzzPass(char* buf, int len, const char*, int) {
+  snprintf(buf, static_cast<size_t>(len), "%s", "fuzz pass phrase");
+  return 0;
+}
+
+// A Netscape record: a key read is written again and reads back alike.
+void Netscape(const Bytes& in, int sgckey) {
+  const unsigned char* p = in.data();
+  RSA* r = d2i_RSA_NET(nullptr, &p, static_cast<long>(in.size()), FuzzPass, sgckey);
+  if (r == nullptr) return;
+  Check(p > in.data() && p <= in.data() + in.size(), "Netscape decoder advance");
+  const Bytes key = Encode(i2d_RSAPrivateKey, r);
+  Check(!key.empty(), "a Netscape key encodes");
+  const int n = i2d_RSA_NET(r, nullptr, FuzzPass, sgckey);
+  Bytes record(static_cast<size_t>(n > 0 ? n : 0));
+  unsigned char* w = record.data();
+  Check(n > 0 && i2d_RSA_NET(r, &w, FuzzPass, sgckey) == n, "a Netscape key is written");
+  const unsigned char* q = record.data();
+  RSA* again = d2i_RSA_NET(nullptr, &q, n, FuzzPass, sgckey);
+  Check(again != nullptr && Encode(i2d_RSAPrivateKey, again) == key, "the record reads back");
+  RSA_free(again);
+  RSA_free(r);
+}
+
 // Digest NIDs and their lengths: MD5, SHA-1, SHA-256, SHA-384, SHA-512,
 // SHA-224, MD5-SHA1, MD2.
 const int kDigests[] = {4, 64, 672, 673, 674, 675, 114, 3};
@@ -114,7 +146,7 @@ const size_t kDigestLengths[] = {16, 20, 32, 48, 64, 28, 36, 16};
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static RSA* const key = FixedKey();
   FuzzInput in(data, size);
-  const int which = in.ConsumeIntegralInRange<int>(0, 4);
+  const int which = in.ConsumeIntegralInRange<int>(0, 5);
   const int digest = in.ConsumeIntegralInRange<int>(0, 7);
   const int dtype = kDigests[digest];
   const std::string rest = in.ConsumeBytesAsString(in.remaining_bytes());
@@ -176,6 +208,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       break;
     }
+    case 5:
+      Netscape(bytes, digest & 1);
+      break;
   }
   ERR_clear_error();
   return 0;

@@ -198,6 +198,10 @@ int i2d_Netscape_RSA(const RSA* a, unsigned char** out, PassCallback cb) {
 
 /* see morvane/x509.h */
 RSA* d2i_RSA_NET(RSA** a, const unsigned char** in, long len, PassCallback cb, int sgckey) {
+  if (in == nullptr) {
+    ASN1err(ASN1_F_D2I_RSA_NET, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   const unsigned char* p = *in;
   NETSCAPE_ENCRYPTED_PKEY* enc = d2i_NETSCAPE_ENCRYPTED_PKEY(nullptr, &p, len);
   if (enc == nullptr) {

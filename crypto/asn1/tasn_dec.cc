@@ -733,6 +733,11 @@ using namespace morvane::asn1;
 /* see morvane/asn1.h */
 ASN1_VALUE* ASN1_item_d2i(ASN1_VALUE** pval, const unsigned char** in, long len,
                           const ASN1_ITEM* it) {
+  // Refused before anything is decoded: a value passed in stays as it is.
+  if (in == nullptr || (*in == nullptr && len > 0) || it == nullptr) {
+    ASN1err(ASN1_F_ASN1_ITEM_EX_D2I, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   ASN1_TLC ctx = {};
   ASN1_VALUE* tmp = nullptr;
   if (pval == nullptr) pval = &tmp;

@@ -19,6 +19,7 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 
+#include "evp/internal.h"
 #include "internal/wipe.h"
 
 namespace morvane::evp {
@@ -156,6 +157,19 @@ int final_ex(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* size) {
 }
 
 }  // namespace
+
+bool same_state(const EVP_MD* a, const EVP_MD* b) {
+  return a != nullptr && b != nullptr && a->init == b->init && a->update == b->update &&
+         a->final == b->final && a->copy == b->copy && a->cleanup == b->cleanup &&
+         data_size(a) == data_size(b);
+}
+
+bool retype_running(EVP_MD_CTX* ctx, const EVP_MD* md) {
+  if (!running(ctx) || !same_state(ctx->digest, md)) return false;
+  ctx->digest = md;
+  return true;
+}
+
 }  // namespace morvane::evp
 
 using morvane::evp::data_size;

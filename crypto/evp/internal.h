@@ -17,6 +17,20 @@ bool pass_length(const char* pass, int passlen, int* out);
 // "TYPE=NULL", to the error just queued.
 void add_type_data(const ASN1_OBJECT* obj);
 
+// ---- running digests ----
+
+// Whether descriptions `a` and `b` run the same code over the same private
+// data: the same init, update, final, copy and cleanup and the same
+// ctx_size.  Only then may a running context of one go on as the other.
+bool same_state(const EVP_MD* a, const EVP_MD* b);
+
+// Gives the running context `ctx` the description `md` in place of its own,
+// keeping the private data, when both run the same state (same_state): the
+// way a SHA-1 digest becomes EVP_dss1's or EVP_ecdsa's for the key that
+// signs it.  False, with `ctx` untouched, for any other pair and for an
+// empty context, whose private data another description would misread.
+bool retype_running(EVP_MD_CTX* ctx, const EVP_MD* md);
+
 // Mode of a description (the low three flag bits).
 inline unsigned long cipher_mode(const EVP_CIPHER* c) { return c->flags & EVP_CIPH_MODE; }
 

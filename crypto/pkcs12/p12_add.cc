@@ -32,6 +32,10 @@ void* unpack_bag(PKCS12_SAFEBAG* bag, int bag_nid, int value_nid, const ASN1_ITE
 
 /* see morvane/pkcs12.h */
 PKCS12_SAFEBAG* PKCS12_item_pack_safebag(void* obj, const ASN1_ITEM* it, int nid1, int nid2) {
+  if (obj == nullptr || it == nullptr) {
+    PKCS12err(PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG, PKCS12_R_INVALID_NULL_ARGUMENT);
+    return nullptr;
+  }
   PKCS12_BAGS* bag = PKCS12_BAGS_new();
   if (bag == nullptr) {
     PKCS12err(PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG, ERR_R_MALLOC_FAILURE);

@@ -1,7 +1,9 @@
-// Changing a PFX's password: every safe and every shrouded key bag is
-// decrypted with the old password and encrypted again with the new one
-// under the same algorithm, iteration count and salt length (a fresh
-// salt), and the MAC is computed again.
+// Changing a PFX's password: every safe and every shrouded key bag (also in
+// nested safe-contents bags) is decrypted with the old password and
+// encrypted again with the new one under the same algorithm, iteration
+// count and salt length (a fresh salt), and the MAC is computed again.  A
+// safe of another content type (enveloped data under a public key, say)
+// cannot be carried over: the change fails and the PFX stays as it was.
 
 #include <morvane/asn1.h>
 #include <morvane/err.h>
@@ -14,7 +16,7 @@
 
 namespace {
 
-constexpr int kData = 21, kEncrypted = 26, kShroudedKeyBag = 151;
+constexpr int kData = 21, kEncrypted = 26, kShroudedKeyBag = 151, kSafeContentsBag = 155;
 
 void free_bag(void* b) {
   PKCS12_SAFEBAG_free(static_cast<PKCS12_SAFEBAG*>(b));
@@ -41,11 +43,17 @@ bool pbe_params(const X509_ALGOR* alg, int* nid, int* iter, int* saltlen) {
   return *iter > 0;
 }
 
-// Re-encrypts the shrouded key bags of one safe.
+// Re-encrypts the shrouded key bags of one safe, walking into nested
+// safe-contents bags (as deep as the decoder lets a PFX nest them).
 bool rekey_bags(STACK* bags, const char* oldpass, const char* newpass) {
   for (int i = 0; i < sk_num(bags); i++) {
     auto* bag = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(bags, i));
-    if (OBJ_obj2nid(bag->type) != kShroudedKeyBag) continue;
+    const int type = OBJ_obj2nid(bag->type);
+    if (type == kSafeContentsBag) {
+      if (!rekey_bags(bag->value.safes, oldpass, newpass)) return false;
+      continue;
+    }
+    if (type != kShroudedKeyBag) continue;
     int nid = 0, iter = 0, saltlen = 0;
     if (!pbe_params(bag->value.shkeybag->algor, &nid, &iter, &saltlen)) return false;
     PKCS8_PRIV_KEY_INFO* p8 = PKCS8_decrypt(bag->value.shkeybag, oldpass, -1);
@@ -73,10 +81,12 @@ STACK* rebuild_safes(PKCS12* p12, const char* oldpass, const char* newpass) {
     if (type == kData) {
       bags = PKCS12_unpack_p7data(p7);
     } else if (type == kEncrypted) {
-      ok = pbe_params(p7->d.encrypted->enc_data->algorithm, &nid, &iter, &saltlen);
+      ok = p7->d.encrypted != nullptr && p7->d.encrypted->enc_data != nullptr &&
+           pbe_params(p7->d.encrypted->enc_data->algorithm, &nid, &iter, &saltlen);
       if (ok) bags = PKCS12_unpack_p7encdata(p7, oldpass, -1);
     } else {
-      continue;  // other content types are dropped
+      ok = false;  // nothing to carry it over with
+      break;
     }
     ok = ok && bags != nullptr && rekey_bags(bags, oldpass, newpass);
     PKCS7* np = nullptr;

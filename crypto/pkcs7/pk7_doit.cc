@@ -21,6 +21,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "bio/internal.h"
+#include "evp/internal.h"
 #include "pk7_local.h"
 
 using namespace morvane::pkcs7;
@@ -107,11 +108,18 @@ BIO* new_empty_mem() {
 
 bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) { return sk_num(si->auth_attr) > 0; }
 
-// The description whose sign or verify function fits the key: DSA and ECDSA
-// keys sign the same SHA-1 state through their own descriptions.
+// Fits the running digest to the key that signs or verifies with it: DSA and
+// ECDSA keys take a SHA-1 digest through descriptions of their own
+// (EVP_dss1, EVP_ecdsa) that run SHA-1's code on SHA-1's state, so a running
+// SHA-1 context goes on as the one of the key.  A context running any other
+// digest keeps its description (no other code may run on its state), and
+// EVP_SignFinal or EVP_VerifyFinal then refuses the key with "wrong public
+// key type".
 void fit_digest_to_key(EVP_MD_CTX* ctx, const EVP_PKEY* pkey) {
-  if (pkey->save_type == kNidDsa) ctx->digest = EVP_dss1();
-  if (pkey->save_type == kNidEc) ctx->digest = EVP_ecdsa();
+  const EVP_MD* fit = pkey->save_type == kNidDsa  ? EVP_dss1()
+                      : pkey->save_type == kNidEc ? EVP_ecdsa()
+                                                  : nullptr;
+  if (fit != nullptr) morvane::evp::retype_running(ctx, fit);
 }
 
 // Encrypts the content key `key` to every recipient.
@@ -189,52 +197,94 @@ BIO* make_encrypt_filter(const EVP_CIPHER* evp_cipher, X509_ALGOR* xalg, STACK* 
   return btmp;
 }
 
-// Opens the content key of the recipient of `rsk` that `pcert` names, or
-// without `pcert` of the first whose key `pkey` opens.  The key lands in
-// `ek` (room for EVP_PKEY_size + 10); its length, or -1.
-int open_content_key(STACK* rsk, EVP_PKEY* pkey, X509* pcert, unsigned char* ek) {
-  if (pcert != nullptr) {
-    PKCS7_RECIP_INFO* ri = nullptr;
-    for (int i = 0; i < sk_num(rsk); i++) {
-      auto* r = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
-      if (pkcs7_cmp_ri(r, pcert) == 0) {
-        ri = r;
-        break;
-      }
-    }
-    if (ri == nullptr) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
-      return -1;
-    }
-    const int jj = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
-    if (jj < 1) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB);
-      return -1;
-    }
-    return jj;
-  }
-  // Trial decryption: the errors of each failed recipient are dropped, the
-  // caller's earlier errors stay.  Marks do not nest on one entry, so a mark
-  // the caller had put on the newest entry is put back.
+// Decrypts one recipient's key block with `pkey` into `ek` (room for
+// EVP_PKEY_size + 10 bytes): the key's length, or 0 or below.  Whatever the
+// private-key layers queue is dropped, on success and failure alike, and
+// the caller's earlier entries stay.  Marks do not nest on one entry, so a
+// mark the caller had put on the newest entry is put back.
+int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char* ek) {
   const ERR_STATE* es = ERR_get_state();
-  const bool caller_mark = es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
-  for (int i = 0; i < sk_num(rsk); i++) {
-    auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
-    if (es->top == es->bottom) {
-      // Nothing of the caller's to keep.
-      const int jj = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
-      if (jj > 0) return jj;
-      ERR_clear_error();
-      continue;
-    }
-    ERR_set_mark();
-    const int jj = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
-    ERR_pop_to_mark();
-    if (caller_mark) ERR_set_mark();
-    if (jj > 0) return jj;
+  if (es->top == es->bottom) {  // nothing of the caller's to keep
+    const int n = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
+    ERR_clear_error();
+    return n;
   }
-  PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_KEY);
-  return -1;
+  const bool caller_mark = (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
+  ERR_set_mark();
+  const int n = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
+  ERR_pop_to_mark();
+  if (caller_mark) ERR_set_mark();
+  return n;
+}
+
+// Keys the cipher context `ctx` (set up for decryption, its parameters
+// read) with the content key of the recipients `rsk`: the key block of the
+// recipient that `pcert` names, or without `pcert` the first block that
+// decrypts with `pkey` to a key the cipher takes (every block is tried, so
+// that the time does not tell which one opened).  The cipher takes a key of
+// its context's length, and a key of another length when its key length
+// varies (writers that use a longer RC2 key than its parameters give).
+//
+// When no block gives such a key, the context is keyed with a random key of
+// its length instead (RFC 3218, 2.3.2): a block with bad padding then takes
+// the same path as a well-padded one whose content does not decrypt, and
+// both fail alike when the content is read, with nothing of the private-key
+// layers on the error queue.  False only when no recipient matches `pcert`
+// and on failures that no key block causes (memory, random bytes).
+bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcert) {
+  const PKCS7_RECIP_INFO* named = nullptr;
+  if (pcert != nullptr) {
+    for (int i = 0; named == nullptr && i < sk_num(rsk); i++) {
+      auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
+      if (pkcs7_cmp_ri(ri, pcert) == 0) named = ri;
+    }
+    if (named == nullptr) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
+      return false;
+    }
+  }
+  const int keylen = EVP_CIPHER_CTX_key_length(ctx);
+  const int size = EVP_PKEY_size(pkey);
+  if (keylen < 1) {
+    PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_DECRYPTED_KEY_IS_WRONG_LENGTH);
+    return false;
+  }
+  if (size < 1 || size > INT_MAX / 2 - keylen - 10) {
+    PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_MALLOC_FAILURE);
+    return false;
+  }
+  // One block: the trial key, then the key kept (the random key at first).
+  const size_t trial_room = static_cast<size_t>(size) + 10;
+  const size_t room = trial_room + (keylen > size + 10 ? static_cast<size_t>(keylen) : trial_room);
+  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(room));
+  if (buf == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_MALLOC_FAILURE);
+    return false;
+  }
+  unsigned char* trial = buf;
+  unsigned char* key = buf + trial_room;
+  bool ok = EVP_CIPHER_CTX_rand_key(ctx, key) > 0;
+  const unsigned long flags = EVP_CIPHER_CTX_flags(ctx);
+  const bool variable =
+      (flags & EVP_CIPH_VARIABLE_LENGTH) != 0 && (flags & EVP_CIPH_CUSTOM_KEY_LENGTH) == 0;
+  int taken = 0;  // the length of the key kept from a block, 0 for none
+  for (int i = 0; ok && i < sk_num(rsk); i++) {
+    auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
+    if (named != nullptr && ri != named) continue;
+    const int n = unwrap_key_quietly(ri, pkey, trial);
+    if (taken == 0 && (n == keylen || (variable && n > 0))) {
+      memcpy(key, trial, static_cast<size_t>(n));
+      taken = n;
+    }
+  }
+  if (ok && taken != 0 && taken != keylen && !EVP_CIPHER_CTX_set_key_length(ctx, taken)) {
+    PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_DECRYPTED_KEY_IS_WRONG_LENGTH);
+    ok = false;
+  }
+  if (ok) ok = EVP_CipherInit_ex(ctx, nullptr, nullptr, key, nullptr, 0) > 0;
+  MORVANE_cleanse(buf, room);
+  MORVANE_free(buf);
+  return ok;
 }
 
 }  // namespace
@@ -404,30 +454,12 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
       BIO_free_all(out_bio);
       return nullptr;
     }
-    const int size = EVP_PKEY_size(pkey);
-    unsigned char* ek = size > 0 && size <= INT_MAX - 10
-                            ? static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(size) + 10))
-                            : nullptr;
-    if (ek == nullptr) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_MALLOC_FAILURE);
-      BIO_free(etmp);
-      BIO_free_all(out_bio);
-      return nullptr;
-    }
-    const int jj = open_content_key(rsk, pkey, pcert, ek);
     EVP_CIPHER_CTX* evp_ctx = nullptr;
     BIO_get_cipher_ctx(etmp, &evp_ctx);
-    bool ok = jj > 0 && evp_ctx != nullptr;
+    bool ok = evp_ctx != nullptr;
     if (ok) ok = EVP_CipherInit_ex(evp_ctx, evp_cipher, nullptr, nullptr, nullptr, 0) > 0;
     if (ok) ok = EVP_CIPHER_asn1_to_param(evp_ctx, enc_alg->parameter) >= 0;
-    if (ok && jj != EVP_CIPHER_CTX_key_length(evp_ctx) &&
-        !EVP_CIPHER_CTX_set_key_length(evp_ctx, jj)) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_DECRYPTED_KEY_IS_WRONG_LENGTH);
-      ok = false;
-    }
-    if (ok) ok = EVP_CipherInit_ex(evp_ctx, nullptr, nullptr, ek, nullptr, 0) > 0;
-    MORVANE_cleanse(ek, static_cast<size_t>(size) + 10);
-    MORVANE_free(ek);
+    if (ok) ok = set_content_key(evp_ctx, rsk, pkey, pcert);
     if (!ok) {
       BIO_free(etmp);
       BIO_free_all(out_bio);

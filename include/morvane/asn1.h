@@ -511,7 +511,10 @@ MORVANE_EXPORT void ASN1_item_free(ASN1_VALUE *val, const ASN1_ITEM *it);
  * to decode into.  Success: *in advanced past the element, the value stored
  * through pval and returned.  Failure: null with the innermost fault first on
  * the error queue; a structure under decode, also one passed in, is freed and
- * *pval cleared.  Input nested deeper than 30 items is "depth exceeded". */
+ * *pval cleared.  Input nested deeper than 30 items is "depth exceeded".  A
+ * null `in`, a null *in with len above 0 or a null `it` is refused with
+ * "passed a null parameter" before anything is decoded (*pval untouched);
+ * every generated d2i_X function, which calls this one, does the same. */
 MORVANE_EXPORT ASN1_VALUE *ASN1_item_d2i(ASN1_VALUE **pval, const unsigned char **in, long len,
                                          const ASN1_ITEM *it);
 /* Encodes val as DER.  out null: the length only; *out null: a buffer of

@@ -12,7 +12,9 @@
  * Null arguments: a null pass phrase is allowed everywhere (as above); a
  * null salt with saltlen 0, a null `data`/`datalen`/`uni`/`unilen` output
  * pointer are allowed; any other null argument fails with "invalid null
- * argument" or a null result. */
+ * argument" or a null result.  The d2i functions of the structures are
+ * ASN1_item_d2i's (asn1.h): a null input pointer is refused with "passed a
+ * null parameter". */
 #ifndef MORVANE_PKCS12_H
 #define MORVANE_PKCS12_H
 

@@ -17,11 +17,16 @@
  * a static cipher description.
  *
  * PKCS7_verify writes the content to `out` before it checks the signatures:
- * a caller must discard what was written when the call returns 0.  Unwrapping
- * an RSA-encrypted content key reports "EVP lib" or "no recipient matches
- * key" by the failure met, which tells a party that submits chosen
- * ciphertexts about their padding: decrypt offline messages, not messages
- * from an oracle-style service.
+ * a caller must discard what was written when the call returns 0.  An
+ * RSA-encrypted content key that does not open to a key of the cipher's
+ * length is replaced by a random key (RFC 3218, 2.3.2), so a bad key block
+ * and a good one over damaged content fail alike, when the content is read
+ * ("decrypt error" alone from PKCS7_decrypt), and tell a party that submits
+ * chosen ciphertexts nothing about their padding.  The same holds for a key
+ * that opens no recipient: without the recipient's certificate it shows only
+ * as content that does not decrypt (with a block cipher's padding, about one
+ * time in 256 such content passes the check as garbage; a caller that holds
+ * several keys gives the certificate).
  *
  * Null arguments: a null PKCS7 (p7) is refused by PKCS7_verify,
  * PKCS7_get0_signers and PKCS7_decrypt with "invalid null pointer"; every
@@ -297,7 +302,9 @@ MORVANE_EXPORT STACK *PKCS7_get_smimecap(PKCS7_SIGNER_INFO *si);
  * the bytes of the memory stream; free the chain after it.
  * PKCS7_dataDecode returns the top of a read chain (digests and, for the
  * enveloped types, decryption with the content key that pkey unwraps, from
- * the recipient matching pcert or, without pcert, the first that opens).
+ * the recipient matching pcert or, without pcert, the first whose key block
+ * opens to a key the cipher takes, every block being tried; a random key
+ * when none does, see above).
  * After reading to the end, PKCS7_signatureVerify checks one signer: 1 valid,
  * -1 digest mismatch, bad signature or no public key, 0 other failure.
  * PKCS7_dataVerify first verifies the chain of the signer's certificate

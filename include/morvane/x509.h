@@ -591,7 +591,8 @@ MORVANE_EXPORT int i2d_Netscape_RSA(const RSA *a, unsigned char **out,
  * both checked before the pass phrase is asked for; a wrong pass phrase shows
  * as "unable to decode rsa private key" or "unable to decode rsa key".  The
  * key (decoded into *a when a is given, as d2i_RSAPrivateKey does), with
- * *in advanced, or null with *in unchanged. */
+ * *in advanced, or null with *in unchanged.  A null `in` (or null *in with
+ * len above 0) is refused with "passed a null parameter". */
 MORVANE_EXPORT RSA *d2i_RSA_NET(RSA **a, const unsigned char **in, long len,
                                 int (*cb)(char *buf, int len, const char *prompt, int verify),
                                 int sgckey);

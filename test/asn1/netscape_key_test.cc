@@ -89,6 +89,19 @@ TEST(NetscapeKey, RecordsRefusedBeforeThePassPhrase) {
   }
 }
 
+// A null input pointer (or a null *in with a length) is refused, not read.
+TEST(NetscapeKey, NullInputRefused) {
+  calls = 0;
+  EXPECT_EQ(nullptr, d2i_Netscape_RSA(nullptr, nullptr, 10, Secret));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_D2I_RSA_NET, ERR_R_PASSED_NULL_PARAMETER}});
+  const unsigned char* p = nullptr;
+  EXPECT_EQ(nullptr, d2i_RSA_NET(nullptr, &p, 10, Secret, 1));
+  EXPECT_EQ(nullptr, p);
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_EX_D2I, ERR_R_PASSED_NULL_PARAMETER},
+                 {ERR_LIB_ASN1, ASN1_F_D2I_RSA_NET, ASN1_R_DECODING_ERROR}});
+  EXPECT_EQ(0, calls);
+}
+
 // NETSCAPE_PKEY { 0, { rsaEncryption, NULL }, OCTET STRING "not a key" }: the
 // inner record decodes, the key in it does not.
 const char kInner[] =

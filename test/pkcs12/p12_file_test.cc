@@ -325,6 +325,97 @@ TEST_F(Pfx, NewPassword) {
   PKCS12_free(p12);
 }
 
+// A shrouded key in safe-contents bags nested two deep is carried over to
+// the new password with the rest (before, only its MAC was: PKCS12_parse
+// with the new password then found no key).
+TEST_F(Pfx, NewPasswordReachesKeysInNestedBags) {
+  unsigned char id[] = {1, 2, 3, 4};
+  STACK* outer = nullptr;
+  PKCS12_SAFEBAG* cert_bag = PKCS12_add_cert(&outer, leaf_);
+  ASSERT_NE(nullptr, cert_bag);
+  ASSERT_EQ(1, PKCS12_add_localkeyid(cert_bag, id, sizeof id));
+  STACK* inner = nullptr;
+  PKCS12_SAFEBAG* key_bag = PKCS12_add_key(&inner, key_, 0, 2, 149, const_cast<char*>("old"));
+  ASSERT_NE(nullptr, key_bag);
+  ASSERT_EQ(1, PKCS12_add_localkeyid(key_bag, id, sizeof id));
+  for (int level = 0; level < 2; level++) {  // safeContentsBag (RFC 7292, 4.2.6)
+    PKCS12_SAFEBAG* nest = PKCS12_SAFEBAG_new();
+    ASN1_OBJECT_free(nest->type);
+    nest->type = OBJ_nid2obj(155);
+    nest->value.safes = inner;
+    inner = sk_new_null();
+    sk_push(inner, reinterpret_cast<char*>(nest));
+  }
+  sk_push(outer, sk_pop(inner));
+  sk_free(inner);
+  STACK* safes = nullptr;
+  ASSERT_EQ(1, PKCS12_add_safe(&safes, outer, -1, 0, nullptr));
+  sk_pop_free(outer, FreeBag);
+  PKCS12* p12 = PKCS12_add_safes(safes, 0);
+  sk_pop_free(safes, FreeSafe);
+  ASSERT_NE(nullptr, p12);
+  ASSERT_EQ(1, PKCS12_set_mac(p12, "old", -1, nullptr, 0, 1, nullptr));
+  p12 = Reread(p12);
+  ASSERT_NE(nullptr, p12);
+  ExpectParses(p12, "old", 0);
+
+  ASSERT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
+      << morvane_test::DrainErrors();
+  p12 = Reread(p12);
+  ExpectParses(p12, "new", 0);
+  // The nested key keeps its algorithm and iteration count.
+  STACK* bags = Bags(p12, 0, "new");
+  auto* level1 = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(bags, 1));
+  auto* level2 = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(level1->value.safes, 0));
+  auto* shrouded = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(level2->value.safes, 0));
+  EXPECT_EQ(151, OBJ_obj2nid(shrouded->type));
+  EXPECT_EQ(std::make_pair(149, 2L), Pbe(shrouded->value.shkeybag->algor));
+  sk_pop_free(bags, FreeBag);
+  PKCS12_free(p12);
+}
+
+// A safe that no password protects or opens (enveloped data, an encrypted
+// safe without content) cannot be carried over: the change fails with
+// "parse error" and leaves the PFX exactly as it was (before, enveloped
+// data was dropped and the change reported success).
+TEST_F(Pfx, NewPasswordRefusesSafesItCannotCarryOver) {
+  // Encrypted data with no content: SEQUENCE { OID 1.2.840.113549.1.7.6 }.
+  static const unsigned char kBareEncrypted[] = {0x30, 0x0b, 0x06, 0x09, 0x2a, 0x86, 0x48,
+                                                 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x06};
+  for (bool enveloped : {true, false}) {
+    SCOPED_TRACE(enveloped ? "enveloped data" : "encrypted data without content");
+    PKCS12* p12 = PKCS12_create(const_cast<char*>("old"), const_cast<char*>("n"), key_, leaf_,
+                                nullptr, 0, 0, 2, 1, 0);
+    ASSERT_NE(nullptr, p12);
+    PKCS7* extra = nullptr;
+    if (enveloped) {
+      extra = PKCS7_new();
+      ASSERT_EQ(1, PKCS7_set_type(extra, 23));
+      ASSERT_EQ(1, PKCS7_set_cipher(extra, EVP_des_ede3_cbc()));
+      ASSERT_NE(nullptr, PKCS7_add_recipient(extra, leaf_));
+    } else {
+      const unsigned char* p = kBareEncrypted;
+      extra = d2i_PKCS7(nullptr, &p, sizeof kBareEncrypted);
+      ASSERT_NE(nullptr, extra);
+    }
+    STACK* safes = PKCS12_unpack_authsafes(p12);
+    ASSERT_EQ(2, sk_num(safes));
+    sk_push(safes, reinterpret_cast<char*>(extra));
+    ASSERT_EQ(1, PKCS12_pack_authsafes(p12, safes));
+    sk_pop_free(safes, FreeSafe);
+    ASSERT_EQ(1, PKCS12_set_mac(p12, "old", -1, nullptr, 0, 1, nullptr));
+    p12 = Reread(p12);
+    ASSERT_NE(nullptr, p12);
+    const Bytes before = Der(p12);
+
+    EXPECT_EQ(0, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")));
+    EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_NEWPASS, PKCS12_R_PARSE_ERROR}});
+    EXPECT_EQ(before, Der(p12));
+    if (enveloped) ExpectParses(p12, "old", 0);  // the enveloped safe is passed over
+    PKCS12_free(p12);
+  }
+}
+
 // Bags built by hand: without localKeyID the key is not taken and every
 // certificate goes to the CA stack; SDSI certificate bags are skipped.
 TEST_F(Pfx, BagsWithoutIdentifiers) {
@@ -387,6 +478,50 @@ TEST_F(Pfx, FailedParseKeepsCallersStack) {
   ERR_clear_error();
   sk_pop_free(ca, FreeCert);
   PKCS12_free(p12);
+}
+
+// Null arguments are refused, not followed: a bag of a null item or of no
+// object, and the decoders with a null input pointer (or a null *in with a
+// length), which leave a structure passed in as it was.
+TEST(Pkcs12Structures, NullArgumentsRefused) {
+  const ASN1_ITEM* const items[] = {&PKCS12_it, &PKCS12_BAGS_it, &PKCS12_MAC_DATA_it,
+                                    &PKCS12_SAFEBAG_it};
+  ASN1_IA5STRING* s = ASN1_IA5STRING_new();
+  EXPECT_EQ(nullptr, PKCS12_item_pack_safebag(s, nullptr, 159, 152));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG,
+                  PKCS12_R_INVALID_NULL_ARGUMENT}});
+  EXPECT_EQ(nullptr, PKCS12_item_pack_safebag(nullptr, &ASN1_IA5STRING_it, 159, 152));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG,
+                  PKCS12_R_INVALID_NULL_ARGUMENT}});
+  ASN1_IA5STRING_free(s);
+
+  const morvane_test::ErrEntry kRefused = {ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_EX_D2I,
+                                           ERR_R_PASSED_NULL_PARAMETER};
+  const unsigned char* nowhere = nullptr;
+  EXPECT_EQ(nullptr, d2i_PKCS12(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_BAGS(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_BAGS(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_MAC_DATA(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_MAC_DATA(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_SAFEBAG(nullptr, nullptr, 10));
+  EXPECT_ERRORS({kRefused});
+  EXPECT_EQ(nullptr, d2i_PKCS12_SAFEBAG(nullptr, &nowhere, 10));
+  EXPECT_ERRORS({kRefused});
+  for (const ASN1_ITEM* it : items) {
+    ASN1_VALUE* mine = ASN1_item_new(it);
+    ASN1_VALUE* kept = mine;
+    EXPECT_EQ(nullptr, ASN1_item_d2i(&mine, nullptr, 10, it));
+    EXPECT_EQ(kept, mine);
+    EXPECT_ERRORS({kRefused});
+    ASN1_item_free(mine, it);
+  }
 }
 
 TEST(Pkcs12Structures, InitModeAndAttributes) {

@@ -1,6 +1,7 @@
 #include "pkcs7_fixture.h"
 
 #include <morvane/objects.h>
+#include <morvane/rand.h>
 #include <morvane/rsa.h>
 
 #include <gtest/gtest.h>
@@ -93,6 +94,35 @@ STACK* StackOf(std::initializer_list<X509*> certs) {
   for (X509* x : certs) sk_push(sk, reinterpret_cast<char*>(x));
   return sk;
 }
+
+namespace {
+
+uint64_t fixed_state = 1;
+
+int FixedBytes(unsigned char* buf, int num) {
+  for (int i = 0; i < num; i++) {
+    fixed_state ^= fixed_state << 13;
+    fixed_state ^= fixed_state >> 7;
+    fixed_state ^= fixed_state << 17;
+    buf[i] = static_cast<unsigned char>(fixed_state >> 56);
+  }
+  return 1;
+}
+
+void FixedAdd(const void*, int, double) {}
+void FixedSeed(const void*, int) {}
+int FixedStatus() { return 1; }
+
+const RAND_METHOD kFixed = {FixedSeed, FixedBytes, nullptr, FixedAdd, FixedBytes, FixedStatus};
+
+}  // namespace
+
+FixedRandom::FixedRandom(uint64_t seed) {
+  fixed_state = seed != 0 ? seed : 1;
+  EXPECT_EQ(RAND_set_rand_method(&kFixed), 1);
+}
+
+FixedRandom::~FixedRandom() { RAND_set_rand_method(nullptr); }
 
 }  // namespace pkcs7_test
 

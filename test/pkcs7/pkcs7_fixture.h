@@ -11,6 +11,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,17 @@ std::string MemText(BIO* b);
 BIO* MemOf(const std::string& s);
 std::vector<unsigned char> Der(PKCS7* p7);
 STACK* StackOf(std::initializer_list<X509*> certs);
+
+// While it lives, random bytes come from a fixed stream (xorshift64 of
+// `seed`): what a random content key decrypts to is then the same on every
+// run.
+class FixedRandom {
+ public:
+  explicit FixedRandom(uint64_t seed);
+  ~FixedRandom();
+  FixedRandom(const FixedRandom&) = delete;
+  FixedRandom& operator=(const FixedRandom&) = delete;
+};
 
 }  // namespace pkcs7_test
 

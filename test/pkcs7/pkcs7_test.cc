@@ -5,6 +5,7 @@
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
 #include <morvane/dsa.h>
+#include <morvane/ec.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "dsa_test_util.h"
 #include "pkcs7_fixture.h"
 #include "test_support.h"
 
@@ -243,6 +245,129 @@ TEST(Pkcs7Types, DsaSignerAlwaysSha1WithoutParameters) {
   EVP_PKEY_free(key);
 }
 
+// ---- signers whose key takes its own description of SHA-1 ---------------
+
+// The DSA key of FIPS 186-2, Appendix 5.
+EVP_PKEY* Fips186DsaKey() {
+  EVP_PKEY* key = EVP_PKEY_new();
+  EVP_PKEY_assign_DSA(key, dsa_test::Fips186Key().release());
+  return key;
+}
+
+EVP_PKEY* P256Key() {
+  EC_KEY* ec = EC_KEY_new_by_curve_name(415);  // prime256v1
+  EXPECT_EQ(EC_KEY_generate_key(ec), 1);
+  EVP_PKEY* key = EVP_PKEY_new();
+  EVP_PKEY_assign_EC_KEY(key, ec);
+  return key;
+}
+
+// Names `nid` as the digest of the message's only signer, in the signer
+// record and in the message's digest list.
+void SetSignerDigest(PKCS7* p7, int nid) {
+  X509_ALGOR* algs[] = {Signer(p7, 0)->digest_alg,
+                        reinterpret_cast<X509_ALGOR*>(sk_value(p7->d.sign->md_algs, 0))};
+  for (X509_ALGOR* a : algs) {
+    ASN1_OBJECT_free(a->algorithm);
+    a->algorithm = OBJ_nid2obj(nid);
+  }
+}
+
+// A DSA or ECDSA key signs and verifies a running SHA-1 digest through its
+// own description of SHA-1 (EVP_dss1, EVP_ecdsa), which runs SHA-1's code on
+// SHA-1's state.  A signer record naming another digest keeps that digest's
+// description: signing and verifying then fail with "wrong public key type"
+// instead of running SHA-1's code on another digest's state (which wrote
+// past the SHA-256 state of a 124-byte text and read 104 bytes from MD5's
+// 100-byte state).
+TEST(Pkcs7Engine, DsaAndEcSignersRunSha1CodeOnlyOnSha1State) {
+  EVP_PKEY* dsa = Fips186DsaKey();
+  EVP_PKEY* ec = P256Key();
+  X509* dsa_cert = MakeCert(dsa, "DSA signer", 8, RsaKey(0), X509_get_subject_name(CaCert()));
+  X509* ec_cert = MakeCert(ec, "EC signer", 9, RsaKey(0), X509_get_subject_name(CaCert()));
+  const std::string text(124, 'T');
+  struct Row {
+    bool is_ec;
+    int digest;      // the NID the signer record names
+    bool attributes; // with signed attributes (messageDigest of `digest`)
+  } rows[] = {{true, 672, false},  {true, 673, false}, {true, 4, false}, {false, 672, false},
+              {true, 672, true},   {false, 673, true}, {true, 64, false}, {false, 64, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << (r.is_ec ? "EC" : "DSA") << " digest " << r.digest
+                                    << (r.attributes ? " with attributes" : ""));
+    EVP_PKEY* key = r.is_ec ? ec : dsa;
+    X509* cert = r.is_ec ? ec_cert : dsa_cert;
+    const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(r.digest));
+    ASSERT_NE(md, nullptr);
+
+    // Signing from a running digest of the record's algorithm.
+    PKCS7* p7 = NewSigned();
+    PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7, cert, key, EVP_sha1());
+    ASSERT_NE(si, nullptr);
+    PKCS7_add_certificate(p7, cert);
+    if (r.attributes) PKCS7_add_signed_attribute(si, 50, ASN1_UT_OBJECT, OBJ_nid2obj(21));
+    SetSignerDigest(p7, r.digest);
+    if (r.digest == 64) {
+      ASSERT_EQ(Produce(p7, text), 1);
+      EXPECT_TRUE(ErrorsAre({}));
+    } else {
+      EXPECT_EQ(Produce(p7, text), 0);
+      EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_SIGNFINAL, EVP_R_WRONG_PUBLIC_KEY_TYPE},
+                             {kLib, PKCS7_F_PKCS7_DATAFINAL, ERR_R_EVP_LIB}}));
+      // A message signed over SHA-1 whose record then names the digest, its
+      // messageDigest attribute made to match the content.
+      SetSignerDigest(p7, 64);
+      ASSERT_EQ(Produce(p7, text), 1);
+      SetSignerDigest(p7, r.digest);
+      if (r.attributes) {
+        unsigned char dgst[EVP_MAX_MD_SIZE];
+        unsigned int n = 0;
+        ASSERT_TRUE(EVP_Digest(text.data(), text.size(), dgst, &n, md, nullptr));
+        ASSERT_TRUE(ASN1_OCTET_STRING_set(PKCS7_digest_from_attributes(si->auth_attr), dgst,
+                                          static_cast<int>(n)));
+      }
+    }
+
+    // Verifying over a running digest of the record's algorithm.
+    BIO* in = PKCS7_dataDecode(p7, nullptr, nullptr, nullptr);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(ReadAll(in), text);
+    if (r.digest == 64) {
+      EXPECT_EQ(PKCS7_signatureVerify(in, p7, si, cert), 1);
+      EXPECT_TRUE(ErrorsAre({}));
+    } else {
+      EXPECT_EQ(PKCS7_signatureVerify(in, p7, si, cert), -1);
+      EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_VERIFYFINAL, EVP_R_WRONG_PUBLIC_KEY_TYPE},
+                             {kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE}}));
+    }
+    BIO_free_all(in);
+
+    // The same through PKCS7_verify, from the message's DER.
+    std::vector<unsigned char> der = Der(p7);
+    const unsigned char* p = der.data();
+    PKCS7* back = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
+    ASSERT_NE(back, nullptr);
+    BIO* out = BIO_new(BIO_s_mem());
+    const int ok = PKCS7_verify(back, nullptr, nullptr, nullptr, out, PKCS7_FLAG_NO_VERIFY);
+    if (r.digest == 64) {
+      EXPECT_EQ(ok, 1);
+      EXPECT_TRUE(ErrorsAre({}));
+    } else {
+      EXPECT_EQ(ok, 0);
+      EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_VERIFYFINAL, EVP_R_WRONG_PUBLIC_KEY_TYPE},
+                             {kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE},
+                             {kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE}}));
+    }
+    BIO_free(out);
+    PKCS7_free(back);
+    PKCS7_free(p7);
+  }
+  X509_free(dsa_cert);
+  X509_free(ec_cert);
+  EVP_PKEY_free(dsa);
+  EVP_PKEY_free(ec);
+}
+
 // ---- attributes -----------------------------------------------------------
 
 TEST(Pkcs7Attributes, ReplacingKeepsPosition) {
@@ -457,11 +582,15 @@ TEST(Pkcs7Engine, RecipientFailures) {
   PKCS7_add_recipient(p7, UserCert(0));
   ASSERT_EQ(Produce(p7, "x"), 1);
 
-  // A key of no recipient: only that error, an earlier one survives.
+  // A key of no recipient opens no block: the chain decrypts with a random
+  // key of the cipher's length, as for a block that does not open (no error
+  // of its own; an earlier one survives).
   ERR_put_error(ERR_LIB_USER, 1, 2, "earlier", 1);
-  EXPECT_EQ(PKCS7_dataDecode(p7, UserKey(3), nullptr, nullptr), nullptr);
-  EXPECT_TRUE(ErrorsAre({{ERR_LIB_USER, 1, 2},
-                         {kLib, PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_KEY}}));
+  BIO* chain = PKCS7_dataDecode(p7, UserKey(3), nullptr, nullptr);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_NE(ReadAll(chain), "x");
+  BIO_free_all(chain);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_USER, 1, 2}}));
   EXPECT_EQ(PKCS7_dataDecode(p7, UserKey(3), nullptr, UserCert(3)), nullptr);
   EXPECT_TRUE(ErrorsAre(
       {{kLib, PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE}}));
