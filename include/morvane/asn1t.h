@@ -20,7 +20,8 @@
  * Values: a SEQUENCE or CHOICE is a zero-filled structure of the item's size
  * whose fields lie at the templates' offsets; SET OF and SEQUENCE OF fields
  * are STACKs; a CHOICE keeps the index of its present alternative (or -1) in
- * an int selector.
+ * an int selector.  A BOOLEAN field is an ASN1_BOOLEAN (an int) held in place
+ * of a pointer; the engine writes it at that width and no wider.
  *
  * Null arguments: the routines need a valid item or template and field
  * pointer, except where one says otherwise. */
