@@ -165,14 +165,6 @@ Step cache_set_mapping(X509* x, X509_POLICY_CACHE* cache, STACK* maps) {
   return result;
 }
 
-// A non-negative integer of an extension into *out; false when negative.
-bool read_skip(const ASN1_INTEGER* value, long* out) {
-  if (value == nullptr) return true;
-  if (value->type == ASN1_UT_NEG_INTEGER) return false;
-  *out = ASN1_INTEGER_get(value);
-  return *out >= 0;
-}
-
 // Builds x's cache into *cache: false only when memory runs out.
 bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
   cache->any_skip = -1;
@@ -188,9 +180,10 @@ bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
   auto* pcons = static_cast<POLICY_CONSTRAINTS*>(X509_get_ext_d2i(x, kNidPolicyConstraints, &crit, nullptr));
   if (crit != -1) {
     if (pcons == nullptr) return bad();
-    const bool ok = (pcons->requireExplicitPolicy != nullptr || pcons->inhibitPolicyMapping != nullptr) &&
-                    read_skip(pcons->requireExplicitPolicy, &cache->explicit_skip) &&
-                    read_skip(pcons->inhibitPolicyMapping, &cache->map_skip);
+    const bool ok =
+        (pcons->requireExplicitPolicy != nullptr || pcons->inhibitPolicyMapping != nullptr) &&
+        constraint_value(pcons->requireExplicitPolicy, &cache->explicit_skip) &&
+        constraint_value(pcons->inhibitPolicyMapping, &cache->map_skip);
     POLICY_CONSTRAINTS_free(pcons);
     if (!ok) return bad();
   }
@@ -214,7 +207,7 @@ bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
 
   auto* inhibit = static_cast<ASN1_INTEGER*>(X509_get_ext_d2i(x, kNidInhibitAnyPolicy, &crit, nullptr));
   if (crit != -1) {
-    const bool ok = inhibit != nullptr && read_skip(inhibit, &cache->any_skip);
+    const bool ok = inhibit != nullptr && constraint_value(inhibit, &cache->any_skip);
     ASN1_INTEGER_free(inhibit);
     if (!ok) return bad();
   }

@@ -470,7 +470,10 @@ MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
  * nothing recomputes them when the certificate changes later.  An extension
  * among basicConstraints, keyUsage, extendedKeyUsage, nsCertType and
  * proxyCertInfo that occurs twice or does not decode sets EXFLAG_INVALID, so
- * the restriction it may carry is never silently dropped.
+ * the restriction it may carry is never silently dropped; so does a path
+ * length (basicConstraints, proxyCertInfo) that is negative or does not read
+ * as a long through ASN1_INTEGER_get (an over-long encoding among them), the
+ * rule the policy cache applies to its counts.
  *
  * Purpose records 1 to 8 are built in; X509_PURPOSE_add adds records or
  * changes one in place (built-in ones too).  The added table is
