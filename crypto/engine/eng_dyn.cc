@@ -73,7 +73,7 @@ struct dynamic_fns {
   dynamic_LOCK_fns lock_fns;
 };
 
-using dynamic_v_check_fn = unsigned long (*)(unsigned long ossl_version);
+using dynamic_v_check_fn = unsigned long (*)(unsigned long interface_version);
 using dynamic_bind_engine = int (*)(ENGINE* e, const char* id, const dynamic_fns* fns);
 
 // The settings of one copy.
