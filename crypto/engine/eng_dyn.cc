@@ -228,7 +228,7 @@ int dynamic_load(ENGINE* e, dynamic_data_ctx* ctx) {
   fns.lock_fns.dynlock_create_cb = CRYPTO_get_dynlock_create_callback();
   fns.lock_fns.dynlock_lock_cb = CRYPTO_get_dynlock_lock_callback();
   fns.lock_fns.dynlock_destroy_cb = CRYPTO_get_dynlock_destroy_callback();
-  morvane::engine::set_all_null(e);
+  engine_set_all_null(e);
   if (!ctx->bind_engine(e, ctx->engine_id, &fns)) {
     // Back to the dynamic engine's own fields; counts, data and links stay.
     const ENGINE now = *e;
