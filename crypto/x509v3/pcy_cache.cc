@@ -216,6 +216,9 @@ bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
 
 }  // namespace
 
+}  // namespace morvane::x509v3
+
+/* see morvane/x509v3.h */
 X509_POLICY_DATA* policy_data_new(POLICYINFO* policy, const ASN1_OBJECT* id, int crit) {
   if (policy == nullptr && id == nullptr) return nullptr;
   ASN1_OBJECT* copy = nullptr;
@@ -242,16 +245,18 @@ X509_POLICY_DATA* policy_data_new(POLICYINFO* policy, const ASN1_OBJECT* id, int
   return data;
 }
 
+/* see morvane/x509v3.h */
 void policy_data_free(X509_POLICY_DATA* data) {
   if (data == nullptr) return;
   ASN1_OBJECT_free(data->valid_policy);
   if (!(data->flags & POLICY_DATA_FLAG_SHARED_QUALIFIERS))
     sk_pop_free(data->qualifier_set,
                 [](void* q) { POLICYQUALINFO_free(static_cast<POLICYQUALINFO*>(q)); });
-  sk_pop_free(data->expected_policy_set, free_object);
+  sk_pop_free(data->expected_policy_set, morvane::x509v3::free_object);
   MORVANE_free(data);
 }
 
+/* see morvane/x509v3.h */
 const X509_POLICY_CACHE* policy_cache_set(X509* x) {
   if (std::atomic_ref<X509_POLICY_CACHE*>(x->policy_cache).load(std::memory_order_acquire) == nullptr) {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509);
@@ -261,7 +266,7 @@ const X509_POLICY_CACHE* policy_cache_set(X509* x) {
       cache->anyPolicy = nullptr;
       cache->data = nullptr;
       cache->maps = nullptr;
-      if (!cache_build(x, cache)) {
+      if (!morvane::x509v3::cache_build(x, cache)) {
         policy_cache_free(cache);
         return nullptr;
       }
@@ -274,6 +279,7 @@ const X509_POLICY_CACHE* policy_cache_set(X509* x) {
   return x->policy_cache;
 }
 
+/* see morvane/x509v3.h */
 const X509_POLICY_DATA* policy_cache_find_data(const X509_POLICY_CACHE* cache,
                                                const ASN1_OBJECT* id) {
   X509_POLICY_DATA key{};
@@ -282,12 +288,10 @@ const X509_POLICY_DATA* policy_cache_find_data(const X509_POLICY_CACHE* cache,
   return idx == -1 ? nullptr : reinterpret_cast<const X509_POLICY_DATA*>(sk_value(cache->data, idx));
 }
 
-}  // namespace morvane::x509v3
-
 /* see morvane/x509v3.h */
 void policy_cache_free(X509_POLICY_CACHE* cache) {
   if (cache == nullptr) return;
-  morvane::x509v3::policy_data_free(cache->anyPolicy);
+  policy_data_free(cache->anyPolicy);
   sk_pop_free(cache->data, morvane::x509v3::data_free);
   sk_pop_free(cache->maps, morvane::x509v3::ref_free);
   MORVANE_free(cache);
