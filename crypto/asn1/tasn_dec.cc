@@ -197,106 +197,6 @@ bool collect(Collected* buf, const unsigned char** in, long len, bool inf, int d
   return true;
 }
 
-// Content octets into the value of a primitive item.
-int ex_c2i(ASN1_VALUE** pval, const unsigned char* cont, long len, int utype, bool* free_cont,
-           const ASN1_ITEM* it) {
-  const auto* pf = static_cast<const ASN1_PRIMITIVE_FUNCS*>(it->funcs);
-  if (len > INT_MAX - 1) {
-    ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_TOO_LONG);
-    return 0;
-  }
-  if (pf != nullptr && pf->prim_c2i != nullptr) {
-    char fc = 0;
-    return pf->prim_c2i(pval, cont, static_cast<int>(len), utype, &fc, it);
-  }
-  ASN1_VALUE** opval = nullptr;
-  ASN1_TYPE* typ = nullptr;
-  int ret = 0;
-  if (it->utype == ASN1_UT_ANY) {
-    if (*pval == nullptr) {
-      if (!ASN1_primitive_new(pval, it)) return 0;
-    }
-    typ = reinterpret_cast<ASN1_TYPE*>(*pval);
-    if (typ->type != utype) ASN1_TYPE_set(typ, utype, nullptr);
-    opval = pval;
-    pval = &typ->value.asn1_value;
-  }
-  switch (utype) {
-    case ASN1_UT_OBJECT:
-      if (!c2i_ASN1_OBJECT(reinterpret_cast<ASN1_OBJECT**>(pval), &cont, len)) goto err;
-      break;
-    case ASN1_UT_NULL:
-      if (len != 0) {
-        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_NULL_IS_WRONG_LENGTH);
-        goto err;
-      }
-      *pval = reinterpret_cast<ASN1_VALUE*>(1);
-      break;
-    case ASN1_UT_BOOLEAN:
-      if (len != 1) {
-        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_BOOLEAN_IS_WRONG_LENGTH);
-        goto err;
-      } else {
-        const int b = cont[0];
-        memcpy(pval, &b, sizeof b);
-      }
-      break;
-    case ASN1_UT_BIT_STRING:
-      if (!c2i_ASN1_BIT_STRING(reinterpret_cast<ASN1_BIT_STRING**>(pval), &cont, len)) goto err;
-      break;
-    case ASN1_UT_INTEGER:
-    case ASN1_UT_NEG_INTEGER:
-    case ASN1_UT_ENUMERATED:
-    case ASN1_UT_NEG_ENUMERATED: {
-      auto** tint = reinterpret_cast<ASN1_INTEGER**>(pval);
-      if (!c2i_ASN1_INTEGER(tint, &cont, len)) goto err;
-      (*tint)->type = (utype & ~ASN1_UT_NEG) | ((*tint)->type & ASN1_UT_NEG);
-      break;
-    }
-    default: {
-      if (utype == ASN1_UT_BMPSTRING && (len & 1)) {
-        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_BMPSTRING_IS_WRONG_LENGTH);
-        goto err;
-      }
-      if (utype == ASN1_UT_UNIVERSALSTRING && (len & 3)) {
-        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_UNIVERSALSTRING_IS_WRONG_LENGTH);
-        goto err;
-      }
-      ASN1_STRING* stmp;
-      if (*pval == nullptr) {
-        stmp = ASN1_STRING_type_new(utype);
-        if (stmp == nullptr) {
-          ASN1err(ASN1_F_ASN1_EX_C2I, ERR_R_MALLOC_FAILURE);
-          goto err;
-        }
-        *pval = reinterpret_cast<ASN1_VALUE*>(stmp);
-      } else {
-        stmp = reinterpret_cast<ASN1_STRING*>(*pval);
-        stmp->type = utype;
-      }
-      if (*free_cont) {
-        MORVANE_free(stmp->data);
-        stmp->data = const_cast<unsigned char*>(cont);
-        stmp->length = static_cast<int>(len);
-        *free_cont = false;
-      } else if (!ASN1_STRING_set(stmp, cont, static_cast<int>(len))) {
-        ASN1err(ASN1_F_ASN1_EX_C2I, ERR_R_MALLOC_FAILURE);
-        ASN1_STRING_free(stmp);
-        *pval = nullptr;
-        goto err;
-      }
-      break;
-    }
-  }
-  if (typ != nullptr && utype == ASN1_UT_NULL) typ->value.ptr = nullptr;
-  ret = 1;
-err:
-  if (!ret && typ != nullptr) {
-    ASN1_primitive_free(opval, it);  // the whole ASN1_TYPE; the field becomes null
-  }
-  return ret;
-}
-
 // A primitive element, a multi-string (tag: the type read) or ANY.
 int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, const ASN1_ITEM* it,
                      int tag, int aclass, char opt, ASN1_TLC* ctx) {
@@ -348,7 +248,7 @@ int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, co
   if (ret == -1) return -1;
   ret = 0;
   Collected buf;
-  bool free_cont = false;
+  char free_cont = 0;
   const unsigned char* cont;
   long len;
   if (utype == ASN1_UT_SEQUENCE || utype == ASN1_UT_SET || utype == ASN1_UT_OTHER) {
@@ -367,7 +267,7 @@ int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, co
       p += plen;
     }
   } else if (cst) {
-    free_cont = true;  // the pieces gathered so far go on every failure
+    free_cont = 1;  // the pieces gathered so far go on every failure
     if (!collect(&buf, &p, plen, inf, 0)) goto err;
     if (!collect_data(&buf, &p, 0)) goto err;  // room for the terminating zero
     buf.data[buf.length] = 0;
@@ -378,7 +278,9 @@ int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, co
     len = plen;
     p += plen;
   }
-  if (!ex_c2i(pval, cont, len, utype, &free_cont, it)) goto err;
+  // A length past an int is refused by the conversion as too long.
+  if (!asn1_ex_c2i(pval, cont, len > INT_MAX ? -1 : static_cast<int>(len), utype, &free_cont, it))
+    goto err;
   *in = p;
   ret = 1;
 err:
@@ -729,6 +631,108 @@ err:
 }  // namespace morvane::asn1
 
 using namespace morvane::asn1;
+
+/* see morvane/asn1t.h */
+int asn1_ex_c2i(ASN1_VALUE** pval, const unsigned char* cont, int len, int utype, char* free_cont,
+                const ASN1_ITEM* it) {
+  const auto* pf = static_cast<const ASN1_PRIMITIVE_FUNCS*>(it->funcs);
+  if (len < 0 || len > INT_MAX - 1) {  // a collected buffer holds len + 1 octets
+    ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_TOO_LONG);
+    return 0;
+  }
+  if (pf != nullptr && pf->prim_c2i != nullptr) {
+    // The item's own conversion never takes the buffer over: the caller
+    // keeps freeing it.
+    char fc = 0;
+    return pf->prim_c2i(pval, cont, len, utype, &fc, it);
+  }
+  ASN1_VALUE** opval = nullptr;
+  ASN1_TYPE* typ = nullptr;
+  int ret = 0;
+  if (it->utype == ASN1_UT_ANY) {
+    if (*pval == nullptr) {
+      if (!ASN1_primitive_new(pval, it)) return 0;
+    }
+    typ = reinterpret_cast<ASN1_TYPE*>(*pval);
+    if (typ->type != utype) ASN1_TYPE_set(typ, utype, nullptr);
+    opval = pval;
+    pval = &typ->value.asn1_value;
+  }
+  switch (utype) {
+    case ASN1_UT_OBJECT:
+      if (!c2i_ASN1_OBJECT(reinterpret_cast<ASN1_OBJECT**>(pval), &cont, len)) goto err;
+      break;
+    case ASN1_UT_NULL:
+      if (len != 0) {
+        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_NULL_IS_WRONG_LENGTH);
+        goto err;
+      }
+      *pval = reinterpret_cast<ASN1_VALUE*>(1);
+      break;
+    case ASN1_UT_BOOLEAN:
+      if (len != 1) {
+        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_BOOLEAN_IS_WRONG_LENGTH);
+        goto err;
+      } else {
+        const int b = cont[0];
+        memcpy(pval, &b, sizeof b);
+      }
+      break;
+    case ASN1_UT_BIT_STRING:
+      if (!c2i_ASN1_BIT_STRING(reinterpret_cast<ASN1_BIT_STRING**>(pval), &cont, len)) goto err;
+      break;
+    case ASN1_UT_INTEGER:
+    case ASN1_UT_NEG_INTEGER:
+    case ASN1_UT_ENUMERATED:
+    case ASN1_UT_NEG_ENUMERATED: {
+      auto** tint = reinterpret_cast<ASN1_INTEGER**>(pval);
+      if (!c2i_ASN1_INTEGER(tint, &cont, len)) goto err;
+      (*tint)->type = (utype & ~ASN1_UT_NEG) | ((*tint)->type & ASN1_UT_NEG);
+      break;
+    }
+    default: {
+      if (utype == ASN1_UT_BMPSTRING && (len & 1)) {
+        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_BMPSTRING_IS_WRONG_LENGTH);
+        goto err;
+      }
+      if (utype == ASN1_UT_UNIVERSALSTRING && (len & 3)) {
+        ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_UNIVERSALSTRING_IS_WRONG_LENGTH);
+        goto err;
+      }
+      ASN1_STRING* stmp;
+      if (*pval == nullptr) {
+        stmp = ASN1_STRING_type_new(utype);
+        if (stmp == nullptr) {
+          ASN1err(ASN1_F_ASN1_EX_C2I, ERR_R_MALLOC_FAILURE);
+          goto err;
+        }
+        *pval = reinterpret_cast<ASN1_VALUE*>(stmp);
+      } else {
+        stmp = reinterpret_cast<ASN1_STRING*>(*pval);
+        stmp->type = utype;
+      }
+      if (*free_cont) {
+        MORVANE_free(stmp->data);
+        stmp->data = const_cast<unsigned char*>(cont);
+        stmp->length = static_cast<int>(len);
+        *free_cont = 0;
+      } else if (!ASN1_STRING_set(stmp, cont, static_cast<int>(len))) {
+        ASN1err(ASN1_F_ASN1_EX_C2I, ERR_R_MALLOC_FAILURE);
+        ASN1_STRING_free(stmp);
+        *pval = nullptr;
+        goto err;
+      }
+      break;
+    }
+  }
+  if (typ != nullptr && utype == ASN1_UT_NULL) typ->value.ptr = nullptr;
+  ret = 1;
+err:
+  if (!ret && typ != nullptr) {
+    ASN1_primitive_free(opval, it);  // the whole ASN1_TYPE; the field becomes null
+  }
+  return ret;
+}
 
 /* see morvane/asn1.h */
 ASN1_VALUE* ASN1_item_d2i(ASN1_VALUE** pval, const unsigned char** in, long len,

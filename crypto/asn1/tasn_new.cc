@@ -105,7 +105,11 @@ auxerr:
 }  // namespace
 
 int item_ex_new(ASN1_VALUE** pval, const ASN1_ITEM* it, bool combine) {
-  if (!combine) *pval = nullptr;
+  // A primitive's field is written by its creation below at the field's own
+  // width (a BOOLEAN is an int in place of a pointer); every other kind's
+  // field is a pointer, null until the value exists.
+  const bool primitive = it->itype == ASN1_KIND_PRIMITIVE || it->itype == ASN1_KIND_MSTRING;
+  if (!combine && !primitive) *pval = nullptr;
   bool ok = true;
   switch (it->itype) {
     case ASN1_KIND_EXTERN: {
@@ -200,10 +204,10 @@ int ASN1_primitive_new(ASN1_VALUE** pval, const ASN1_ITEM* it) {
       return 1;
     case ASN1_UT_ANY: {
       auto* typ = static_cast<ASN1_TYPE*>(MORVANE_malloc(sizeof(ASN1_TYPE)));
+      *pval = reinterpret_cast<ASN1_VALUE*>(typ);
       if (typ == nullptr) return 0;
       typ->type = ASN1_UT_UNDEF;
       typ->value.ptr = nullptr;
-      *pval = reinterpret_cast<ASN1_VALUE*>(typ);
       return 1;
     }
     default:

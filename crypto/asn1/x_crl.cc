@@ -26,10 +26,10 @@ static_assert(offsetof(X509_CRL, references) == 24 && sizeof(X509_CRL) == 32);
 
 namespace {
 
-// Orders entries by serial number.
+// X509_REVOKED_cmp as the order of a STACK of entries.
 int revoked_cmp(const char* const* a, const char* const* b) {
-  return ASN1_STRING_cmp(reinterpret_cast<const X509_REVOKED*>(*a)->serialNumber,
-                         reinterpret_cast<const X509_REVOKED*>(*b)->serialNumber);
+  return X509_REVOKED_cmp(reinterpret_cast<const X509_REVOKED* const*>(a),
+                          reinterpret_cast<const X509_REVOKED* const*>(b));
 }
 
 int crl_inf_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
@@ -62,6 +62,11 @@ ASN1_SEQUENCE_ref(X509_CRL, NULL, CRYPTO_LOCK_X509_CRL) = {
     ASN1_SIMPLE(X509_CRL, sig_alg, X509_ALGOR),
     ASN1_SIMPLE(X509_CRL, signature, ASN1_BIT_STRING),
 } ASN1_SEQUENCE_END_ref(X509_CRL, X509_CRL);
+
+/* see morvane/x509.h */
+int X509_REVOKED_cmp(const X509_REVOKED* const* a, const X509_REVOKED* const* b) {
+  return ASN1_STRING_cmp((*a)->serialNumber, (*b)->serialNumber);
+}
 
 /* see morvane/x509.h */
 int X509_CRL_add0_revoked(X509_CRL* crl, X509_REVOKED* rev) {

@@ -280,6 +280,7 @@ BIO* BIO_get_retry_BIO(BIO* bio, int* reason) {
 
 /* see morvane/bio.h */
 void BIO_copy_next_retry(BIO* b) {
+  if (b == nullptr || b->next_bio == nullptr) return;  // nothing to copy from
   b->flags |= b->next_bio->flags & kRetryMask;
   b->retry_reason = b->next_bio->retry_reason;
 }

@@ -102,11 +102,24 @@ void DES_3cbc_encrypt(DES_cblock* input, DES_cblock* output, long length, DES_ke
     cbc(&ks1, out, out, padded, iv2, true);
     memcpy(new_iv2, out + last, 8);
   } else {
-    memcpy(new_iv2, in + last, 8);
-    cbc(&ks1, in, out, padded, iv2, false);
-    cbc(&ks2, out, out, padded, iv1, true);
-    memcpy(new_iv1, out + last, 8);
-    cbc(&ks1, out, out, len, iv1, false);
+    // The three passes block by block, so that only `length` bytes are
+    // written: t1 = D1(c) ^ previous c (from iv2), t2 = E2(t1 ^ previous t2)
+    // (from iv1), p = D1(t2) ^ previous t2.
+    Block c_prev = Block::load(*iv2), t2_prev = Block::load(*iv1);
+    for (size_t off = 0; off < len; off += 8) {
+      const Block c = Block::load(in + off);
+      Block t = Des::decrypt(c, &ks1) ^ c_prev;
+      t = Des::encrypt(t ^ t2_prev, &ks2);
+      Block p = Des::decrypt(t, &ks1) ^ t2_prev;
+      p.store_partial(out + off, len - off < 8 ? len - off : 8);
+      morvane::des::wipe(p);
+      c_prev = c;
+      t2_prev = t;
+      morvane::des::wipe(t);
+    }
+    c_prev.store(new_iv2);
+    t2_prev.store(new_iv1);
+    morvane::des::wipe(t2_prev);
   }
   memcpy(*iv1, new_iv1, 8);
   memcpy(*iv2, new_iv2, 8);

@@ -138,11 +138,12 @@ DSO_METHOD* DSO_get_default_method(void) {
 
 /* see morvane/dso.h */
 DSO_METHOD* DSO_get_method(DSO* dso) {
-  return dso->meth;
+  return dso != nullptr ? dso->meth : nullptr;
 }
 
 /* see morvane/dso.h */
 DSO_METHOD* DSO_set_method(DSO* dso, DSO_METHOD* meth) {
+  if (dso == nullptr) return nullptr;
   DSO_METHOD* old = dso->meth;
   dso->meth = meth;
   return old;

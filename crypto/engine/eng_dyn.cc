@@ -73,7 +73,7 @@ struct dynamic_fns {
   dynamic_LOCK_fns lock_fns;
 };
 
-using dynamic_v_check_fn = unsigned long (*)(unsigned long ossl_version);
+using dynamic_v_check_fn = unsigned long (*)(unsigned long interface_version);
 using dynamic_bind_engine = int (*)(ENGINE* e, const char* id, const dynamic_fns* fns);
 
 // The settings of one copy.
@@ -228,7 +228,7 @@ int dynamic_load(ENGINE* e, dynamic_data_ctx* ctx) {
   fns.lock_fns.dynlock_create_cb = CRYPTO_get_dynlock_create_callback();
   fns.lock_fns.dynlock_lock_cb = CRYPTO_get_dynlock_lock_callback();
   fns.lock_fns.dynlock_destroy_cb = CRYPTO_get_dynlock_destroy_callback();
-  morvane::engine::set_all_null(e);
+  engine_set_all_null(e);
   if (!ctx->bind_engine(e, ctx->engine_id, &fns)) {
     // Back to the dynamic engine's own fields; counts, data and links stay.
     const ENGINE now = *e;

@@ -11,9 +11,8 @@
 #include "engine/internal.h"
 #include "internal/lock.h"
 
-namespace morvane::engine {
-
-int unlocked_init(ENGINE* e) {
+/* see morvane/engine.h */
+int engine_unlocked_init(ENGINE* e) {
   int to_return = 1;
   if (e->funct_ref == 0 && e->init != nullptr) to_return = e->init(e);
   if (to_return) {
@@ -23,7 +22,8 @@ int unlocked_init(ENGINE* e) {
   return to_return;
 }
 
-int unlocked_finish(ENGINE* e, bool unlock_for_handlers) {
+/* see morvane/engine.h */
+int engine_unlocked_finish(ENGINE* e, int unlock_for_handlers) {
   int to_return = 1;
   e->funct_ref--;
   if (e->funct_ref == 0 && e->finish != nullptr) {
@@ -32,13 +32,9 @@ int unlocked_finish(ENGINE* e, bool unlock_for_handlers) {
     if (unlock_for_handlers) CRYPTO_w_lock(CRYPTO_LOCK_ENGINE);
     if (!to_return) return 0;
   }
-  free_util(e, true);
+  morvane::engine::free_util(e, true);
   return to_return;
 }
-
-}  // namespace morvane::engine
-
-using namespace morvane::engine;
 
 /* see morvane/engine.h */
 int ENGINE_init(ENGINE* e) {
@@ -47,7 +43,7 @@ int ENGINE_init(ENGINE* e) {
     return 0;
   }
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
-  return unlocked_init(e);
+  return engine_unlocked_init(e);
 }
 
 /* see morvane/engine.h */
@@ -59,7 +55,7 @@ int ENGINE_finish(ENGINE* e) {
   int to_return;
   {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
-    to_return = unlocked_finish(e, true);
+    to_return = engine_unlocked_finish(e, 1);
   }
   if (!to_return) {
     ENGINEerr(ENGINE_F_ENGINE_FINISH, ENGINE_R_FINISH_FAILED);

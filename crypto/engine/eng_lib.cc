@@ -27,7 +27,10 @@ int free_util(ENGINE* e, bool locked) {
   return 1;
 }
 
-void set_all_null(ENGINE* e) {
+}  // namespace morvane::engine
+
+/* see morvane/engine.h */
+void engine_set_all_null(ENGINE* e) {
   e->id = nullptr;
   e->name = nullptr;
   e->rsa_meth = nullptr;
@@ -54,13 +57,13 @@ namespace {
 
 // One registered callback (a function pointer does not fit a stack's item).
 struct CleanupItem {
-  CleanupFn cb;
+  ENGINE_CLEANUP_CB* cb;
 };
 
 // Registered callbacks, front to back; created on first registration.
 constinit STACK* cleanup_stack = nullptr;
 
-CleanupItem* cleanup_item(CleanupFn cb) {
+CleanupItem* cleanup_item(ENGINE_CLEANUP_CB* cb) {
   if (cleanup_stack == nullptr && (cleanup_stack = sk_new_null()) == nullptr) return nullptr;
   auto* item = static_cast<CleanupItem*>(MORVANE_malloc(sizeof(CleanupItem)));
   if (item != nullptr) item->cb = cb;
@@ -69,19 +72,19 @@ CleanupItem* cleanup_item(CleanupFn cb) {
 
 }  // namespace
 
-void cleanup_add_first(CleanupFn cb) {
+/* see morvane/engine.h */
+void engine_cleanup_add_first(ENGINE_CLEANUP_CB* cb) {
   if (CleanupItem* item = cleanup_item(cb)) {
     if (!sk_insert(cleanup_stack, reinterpret_cast<char*>(item), 0)) MORVANE_free(item);
   }
 }
 
-void cleanup_add_last(CleanupFn cb) {
+/* see morvane/engine.h */
+void engine_cleanup_add_last(ENGINE_CLEANUP_CB* cb) {
   if (CleanupItem* item = cleanup_item(cb)) {
     if (!sk_push(cleanup_stack, reinterpret_cast<char*>(item))) MORVANE_free(item);
   }
 }
-
-}  // namespace morvane::engine
 
 using namespace morvane::engine;
 

@@ -41,7 +41,7 @@ int list_add(ENGINE* e) {
     }
     engine_list_head = e;
     e->prev = nullptr;
-    cleanup_add_last(list_cleanup);
+    engine_cleanup_add_last(list_cleanup);
   } else {
     if (engine_list_tail == nullptr || engine_list_tail->next != nullptr) {
       ENGINEerr(ENGINE_F_ENGINE_LIST_ADD, ENGINE_R_INTERNAL_LIST_ERROR);

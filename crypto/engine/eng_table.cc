@@ -19,16 +19,16 @@
 #include "engine/internal.h"
 #include "internal/lock.h"
 
-namespace morvane::engine {
+namespace {
 
+// The table record is never defined: an ENGINE_TABLE* is the LHASH* of its
+// piles.
 struct Pile {
   int nid;
   STACK* sk;  // of ENGINE*, no references counted
   ENGINE* funct;
   int uptodate;
 };
-
-namespace {
 
 constinit unsigned int table_flags = 0;
 
@@ -40,19 +40,19 @@ int pile_cmp(const void* a, const void* b) {
   return static_cast<const Pile*>(a)->nid - static_cast<const Pile*>(b)->nid;
 }
 
-LHASH* as_lhash(Table* t) {
+LHASH* as_lhash(ENGINE_TABLE* t) {
   return reinterpret_cast<LHASH*>(t);
 }
 
-Table* load_table(Table** table) {
-  return std::atomic_ref<Table*>(*table).load(std::memory_order_acquire);
+ENGINE_TABLE* load_table(ENGINE_TABLE** table) {
+  return std::atomic_ref<ENGINE_TABLE*>(*table).load(std::memory_order_acquire);
 }
 
-void store_table(Table** table, Table* value) {
-  std::atomic_ref<Table*>(*table).store(value, std::memory_order_release);
+void store_table(ENGINE_TABLE** table, ENGINE_TABLE* value) {
+  std::atomic_ref<ENGINE_TABLE*>(*table).store(value, std::memory_order_release);
 }
 
-Pile* find_pile(Table* t, int nid) {
+Pile* find_pile(ENGINE_TABLE* t, int nid) {
   Pile key{};
   key.nid = nid;
   return static_cast<Pile*>(lh_retrieve(as_lhash(t), &key));
@@ -73,7 +73,7 @@ void pile_unregister(void* item, void* arg) {
     }
   }
   if (p->funct == e) {
-    unlocked_finish(e, false);
+    engine_unlocked_finish(e, 0);
     p->funct = nullptr;
   }
 }
@@ -82,12 +82,12 @@ void pile_unregister(void* item, void* arg) {
 void pile_free(void* item) {
   auto* p = static_cast<Pile*>(item);
   sk_free(p->sk);
-  if (p->funct != nullptr) unlocked_finish(p->funct, false);
+  if (p->funct != nullptr) engine_unlocked_finish(p->funct, 0);
   MORVANE_free(p);
 }
 
 // Registers `e` for one NID (lock 30 held): 1, or 0.
-int register_nid(Table* t, ENGINE* e, int nid, bool setdefault) {
+int register_nid(ENGINE_TABLE* t, ENGINE* e, int nid, bool setdefault) {
   Pile* p = find_pile(t, nid);
   if (p == nullptr) {
     p = static_cast<Pile*>(MORVANE_malloc(sizeof(Pile)));
@@ -110,11 +110,11 @@ int register_nid(Table* t, ENGINE* e, int nid, bool setdefault) {
   if (!sk_push(p->sk, reinterpret_cast<char*>(e))) return 0;
   p->uptodate = 0;
   if (setdefault) {
-    if (!unlocked_init(e)) {
+    if (!engine_unlocked_init(e)) {
       ENGINEerr(ENGINE_F_ENGINE_TABLE_REGISTER, ENGINE_R_INIT_FAILED);
       return 0;
     }
-    if (p->funct != nullptr) unlocked_finish(p->funct, false);
+    if (p->funct != nullptr) engine_unlocked_finish(p->funct, 0);
     p->funct = e;
     p->uptodate = 1;
   }
@@ -123,28 +123,31 @@ int register_nid(Table* t, ENGINE* e, int nid, bool setdefault) {
 
 }  // namespace
 
-int table_register(Table** table, CleanupFn cleanup, ENGINE* e, const int* nids, int num_nids,
-                   bool setdefault) {
+/* see morvane/engine.h */
+int engine_table_register(ENGINE_TABLE** table, ENGINE_CLEANUP_CB* cleanup, ENGINE* e,
+                          const int* nids, int num_nids, int setdefault) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
-  Table* t = *table;
+  ENGINE_TABLE* t = *table;
   if (t == nullptr) {
-    t = reinterpret_cast<Table*>(lh_new(pile_hash, pile_cmp));
+    t = reinterpret_cast<ENGINE_TABLE*>(lh_new(pile_hash, pile_cmp));
     if (t == nullptr) return 0;
     store_table(table, t);
-    cleanup_add_first(cleanup);
+    engine_cleanup_add_first(cleanup);
   }
   for (int i = 0; i < num_nids; i++) {
-    if (!register_nid(t, e, nids[i], setdefault)) return 0;
+    if (!register_nid(t, e, nids[i], setdefault != 0)) return 0;
   }
   return 1;
 }
 
-void table_unregister(Table** table, ENGINE* e) {
+/* see morvane/engine.h */
+void engine_table_unregister(ENGINE_TABLE** table, ENGINE* e) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
   if (*table != nullptr) lh_doall_arg(as_lhash(*table), pile_unregister, e);
 }
 
-void table_cleanup(Table** table) {
+/* see morvane/engine.h */
+void engine_table_cleanup(ENGINE_TABLE** table) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
   if (*table == nullptr) return;
   lh_doall(as_lhash(*table), pile_free);
@@ -152,7 +155,8 @@ void table_cleanup(Table** table) {
   store_table(table, nullptr);
 }
 
-ENGINE* table_select(Table** table, int nid) {
+/* see morvane/engine.h */
+ENGINE* engine_table_select(ENGINE_TABLE** table, int nid) {
   if (load_table(table) == nullptr) return nullptr;
   ERR_set_mark();
   ENGINE* ret = nullptr;
@@ -160,18 +164,18 @@ ENGINE* table_select(Table** table, int nid) {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
     Pile* p = *table != nullptr ? find_pile(*table, nid) : nullptr;
     if (p != nullptr) {
-      if (p->funct != nullptr && unlocked_init(p->funct)) {
+      if (p->funct != nullptr && engine_unlocked_init(p->funct)) {
         ret = p->funct;
       } else if (!p->uptodate) {
         unsigned int flags = ENGINE_get_table_flags();
         for (int i = 0; i < sk_num(p->sk) && ret == nullptr; i++) {
           ENGINE* e = engine_at(p, i);
           bool may_try = e->funct_ref > 0 || !(flags & ENGINE_TABLE_FLAG_NOINIT);
-          if (may_try && unlocked_init(e)) ret = e;
+          if (may_try && engine_unlocked_init(e)) ret = e;
         }
         // The choice keeps a second functional reference of its own.
-        if (ret != nullptr && p->funct != ret && unlocked_init(ret)) {
-          if (p->funct != nullptr) unlocked_finish(p->funct, false);
+        if (ret != nullptr && p->funct != ret && engine_unlocked_init(ret)) {
+          if (p->funct != nullptr) engine_unlocked_finish(p->funct, 0);
           p->funct = ret;
         }
       }
@@ -182,16 +186,12 @@ ENGINE* table_select(Table** table, int nid) {
   return ret;
 }
 
-}  // namespace morvane::engine
-
 /* see morvane/engine.h */
 unsigned int ENGINE_get_table_flags(void) {
-  return std::atomic_ref<unsigned int>(morvane::engine::table_flags)
-      .load(std::memory_order_relaxed);
+  return std::atomic_ref<unsigned int>(table_flags).load(std::memory_order_relaxed);
 }
 
 /* see morvane/engine.h */
 void ENGINE_set_table_flags(unsigned int flags) {
-  std::atomic_ref<unsigned int>(morvane::engine::table_flags)
-      .store(flags, std::memory_order_relaxed);
+  std::atomic_ref<unsigned int>(table_flags).store(flags, std::memory_order_relaxed);
 }

@@ -2,7 +2,7 @@
 // cleanup registry: the shapes the engine component's files share.
 //
 // Lock 30 (CRYPTO_LOCK_ENGINE) guards the engine list, both counts of every
-// engine and every table.  Functions named unlocked_* expect it held.
+// engine and every table.  Functions named *unlocked_* expect it held.
 #ifndef MORVANE_CRYPTO_ENGINE_INTERNAL_H
 #define MORVANE_CRYPTO_ENGINE_INTERNAL_H
 
@@ -39,39 +39,14 @@ struct engine_st {
 
 namespace morvane::engine {
 
-// ---- records and references (lock 30 held by the caller) ----
-
-// Takes a functional reference, running `init` when there was none: 1 (or
-// what `init` returned), or 0 with nothing counted when `init` refuses.
-int unlocked_init(ENGINE* e);
-// Releases a functional reference, running `finish` when it was the last
-// (with lock 30 released around it when `unlock_for_handlers`); a refusing
-// `finish` keeps the structural reference and gives 0.
-int unlocked_finish(ENGINE* e, bool unlock_for_handlers);
 // Drops one structural reference; destroys the record at 0.  With `locked`
 // the count is changed directly (lock 30 held), else through CRYPTO_add_lock.
+// The functions the files share besides this one are exported (engine.h:
+// engine_unlocked_init, engine_table_register, ...).
 int free_util(ENGINE* e, bool locked);
 
-// Clears every method, callback, text and command table and the flags,
-// keeping the counts, the extra data and the list links.
-void set_all_null(ENGINE* e);
-
-// ---- the cleanup registry ----
-using CleanupFn = void (*)();
-void cleanup_add_first(CleanupFn cb);
-void cleanup_add_last(CleanupFn cb);
-
-// ---- list ----
+// Empties the engine list (the list's cleanup callback).
 void list_cleanup();
-
-// ---- algorithm tables ----
-struct Table;  // opaque: a hash table of piles keyed by NID
-
-int table_register(Table** table, CleanupFn cleanup, ENGINE* e, const int* nids, int num_nids,
-                   bool setdefault);
-void table_unregister(Table** table, ENGINE* e);
-void table_cleanup(Table** table);
-ENGINE* table_select(Table** table, int nid);
 
 }  // namespace morvane::engine
 

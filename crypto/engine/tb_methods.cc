@@ -16,22 +16,22 @@ constexpr int kOnlyNid = 1;
 // field's accessors.
 #define MORVANE_ENGINE_TABLE(CLASS, TYPE, field)                                                 \
   namespace {                                                                                    \
-  constinit morvane::engine::Table* CLASS##_table = nullptr;                                     \
-  void unregister_all_##CLASS() {                                                                \
-    morvane::engine::table_cleanup(&CLASS##_table);                                              \
-  }                                                                                              \
+  constinit ENGINE_TABLE* CLASS##_table = nullptr;                                               \
   int register_##CLASS(ENGINE* e, bool setdefault) {                                             \
     if (e == nullptr) return 0;                                                                  \
     if (e->field == nullptr) return 1;                                                           \
-    return morvane::engine::table_register(&CLASS##_table, unregister_all_##CLASS, e, &kOnlyNid, \
-                                           1, setdefault);                                       \
+    return engine_table_register(&CLASS##_table, engine_unregister_all_##CLASS, e, &kOnlyNid, 1, \
+                                 setdefault);                                                    \
   }                                                                                              \
+  }                                                                                              \
+  void engine_unregister_all_##CLASS(void) {                                                     \
+    engine_table_cleanup(&CLASS##_table);                                                        \
   }                                                                                              \
   int ENGINE_register_##CLASS(ENGINE* e) {                                                       \
     return register_##CLASS(e, false);                                                           \
   }                                                                                              \
   void ENGINE_unregister_##CLASS(ENGINE* e) {                                                    \
-    morvane::engine::table_unregister(&CLASS##_table, e);                                        \
+    engine_table_unregister(&CLASS##_table, e);                                                  \
   }                                                                                              \
   void ENGINE_register_all_##CLASS(void) {                                                       \
     for (ENGINE* e = ENGINE_get_first(); e != nullptr; e = ENGINE_get_next(e))                   \
@@ -47,13 +47,13 @@ constexpr int kOnlyNid = 1;
   }
 
 // The same with the default choice: set and get.
-#define MORVANE_ENGINE_TABLE_WITH_DEFAULT(CLASS, TYPE, field)       \
-  MORVANE_ENGINE_TABLE(CLASS, TYPE, field)                          \
-  int ENGINE_set_default_##CLASS(ENGINE* e) {                       \
-    return register_##CLASS(e, true);                               \
-  }                                                                 \
-  ENGINE* ENGINE_get_default_##CLASS(void) {                        \
-    return morvane::engine::table_select(&CLASS##_table, kOnlyNid); \
+#define MORVANE_ENGINE_TABLE_WITH_DEFAULT(CLASS, TYPE, field) \
+  MORVANE_ENGINE_TABLE(CLASS, TYPE, field)                    \
+  int ENGINE_set_default_##CLASS(ENGINE* e) {                 \
+    return register_##CLASS(e, true);                         \
+  }                                                           \
+  ENGINE* ENGINE_get_default_##CLASS(void) {                  \
+    return engine_table_select(&CLASS##_table, kOnlyNid);     \
   }
 
 /* see morvane/engine.h */

@@ -103,6 +103,7 @@ int encode_line(unsigned char* out, const unsigned char* in, int len) {
 
 /* see morvane/evp.h */
 void EVP_EncodeInit(EVP_ENCODE_CTX* ctx) {
+  if (ctx == nullptr) return;
   ctx->length = 48;
   ctx->num = 0;
   ctx->line_num = 0;
@@ -112,7 +113,7 @@ void EVP_EncodeInit(EVP_ENCODE_CTX* ctx) {
 void EVP_EncodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const unsigned char* in,
                       int inl) {
   *outl = 0;
-  if (inl <= 0) return;
+  if (ctx == nullptr || inl <= 0) return;
   MORVANE_assert(ctx->length <= (int)sizeof(ctx->enc_data));
   MORVANE_assert(ctx->length > 0 && ctx->num >= 0 && ctx->num < ctx->length);
   const size_t length = static_cast<size_t>(ctx->length);
@@ -145,7 +146,7 @@ void EVP_EncodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const 
 /* see morvane/evp.h */
 void EVP_EncodeFinal(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl) {
   *outl = 0;
-  if (ctx->num <= 0) return;
+  if (ctx == nullptr || ctx->num <= 0) return;
   MORVANE_assert(ctx->num < (int)sizeof(ctx->enc_data));
   *outl = encode_line(out, ctx->enc_data, ctx->num);
   ctx->num = 0;
@@ -163,6 +164,7 @@ int EVP_EncodeBlock(unsigned char* t, const unsigned char* f, int n) {
 
 /* see morvane/evp.h */
 void EVP_DecodeInit(EVP_ENCODE_CTX* ctx) {
+  if (ctx == nullptr) return;
   ctx->length = 30;
   ctx->num = 0;
   ctx->line_num = 0;
@@ -197,6 +199,10 @@ int EVP_DecodeBlock(unsigned char* t, const unsigned char* f, int n) {
 /* see morvane/evp.h */
 int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const unsigned char* in,
                      int inl) {
+  if (ctx == nullptr) {
+    *outl = 0;
+    return -1;
+  }
   int n = ctx->num;
   int ln = ctx->line_num;
   int exp_nl = ctx->expect_nl;
@@ -295,6 +301,7 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
 /* see morvane/evp.h */
 int EVP_DecodeFinal(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl) {
   *outl = 0;
+  if (ctx == nullptr) return -1;
   if (ctx->num == 0) return 1;
   MORVANE_assert(ctx->num > 0 && ctx->num < (int)sizeof(ctx->enc_data));
   const int got = EVP_DecodeBlock(out, ctx->enc_data, ctx->num);

@@ -1,6 +1,6 @@
 // Statistics printers of the hash table: its counters, the length of each
 // bucket's chain, and its load, to a stream or to a FILE.  They only read the
-// table.
+// table; a null table, stream or FILE prints nothing.
 
 #include <stdio.h>
 
@@ -18,6 +18,7 @@ unsigned long ChainLength(const LHASH* lh, unsigned int i) {
 // Runs a stream printer on a FILE through a stream that leaves it open;
 // prints nothing when the stream cannot be made.
 void OnFile(const LHASH* lh, FILE* fp, void (*print)(const LHASH*, BIO*)) {
+  if (lh == nullptr || fp == nullptr) return;
   BIO* bp = BIO_new(BIO_s_file());
   if (bp == nullptr) return;
   BIO_set_fp(bp, fp, BIO_NOCLOSE);
@@ -29,6 +30,7 @@ void OnFile(const LHASH* lh, FILE* fp, void (*print)(const LHASH*, BIO*)) {
 
 /* see morvane/lhash.h */
 void lh_stats_bio(const LHASH* lh, BIO* out) {
+  if (lh == nullptr || out == nullptr) return;
   BIO_printf(out, "num_items             = %lu\n", lh->num_items);
   BIO_printf(out, "num_nodes             = %u\n", lh->num_nodes);
   BIO_printf(out, "num_alloc_nodes       = %u\n", lh->num_alloc_nodes);
@@ -48,12 +50,14 @@ void lh_stats_bio(const LHASH* lh, BIO* out) {
 }
 
 void lh_node_stats_bio(const LHASH* lh, BIO* out) {
+  if (lh == nullptr || out == nullptr) return;
   for (unsigned int i = 0; i < lh->num_nodes; i++) {
     BIO_printf(out, "node %6u -> %3u\n", i, static_cast<unsigned int>(ChainLength(lh, i)));
   }
 }
 
 void lh_node_usage_stats_bio(const LHASH* lh, BIO* out) {
+  if (lh == nullptr || out == nullptr) return;
   unsigned long total = 0, used = 0;
   for (unsigned int i = 0; i < lh->num_nodes; i++) {
     unsigned long n = ChainLength(lh, i);

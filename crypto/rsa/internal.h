@@ -113,9 +113,6 @@ int over_block(const unsigned char* from, int flen, int num, int func, int reaso
   return ret;
 }
 
-// MGF1 with SHA-1, for OAEP: 0, or -1 when a digest step failed.
-int mgf1_sha1(unsigned char* mask, long len, const unsigned char* seed, long seedlen);
-
 // ---- fixed-width arithmetic (rsa_words.cc) --------------------------------
 // An odd modulus N of nl words as its Montgomery context gives it: N, n0 and
 // R^2 mod N padded to nl words (R = 2^(32 nl)).

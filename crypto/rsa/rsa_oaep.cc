@@ -67,11 +67,12 @@ int PKCS1_MGF1(unsigned char* mask, long len, const unsigned char* seed, long se
   return ret;
 }
 
-namespace morvane::rsa {
-
-int mgf1_sha1(unsigned char* mask, long len, const unsigned char* seed, long seedlen) {
+/* see morvane/rsa.h */
+int MGF1(unsigned char* mask, long len, const unsigned char* seed, long seedlen) {
   return PKCS1_MGF1(mask, len, seed, seedlen, EVP_sha1());
 }
+
+namespace morvane::rsa {
 
 int check_oaep_block(unsigned char* to, int tlen, const uint8_t* em, int num,
                      const unsigned char* param, int plen, int func) {
@@ -89,11 +90,11 @@ int check_oaep_block(unsigned char* to, int tlen, const uint8_t* em, int num,
   uint8_t* db = buf + kHash;
   unsigned char phash[kHash];
   int ret = -1;
-  if (mgf1_sha1(seed, kHash, em + 1 + kHash, dblen) != 0) {
+  if (MGF1(seed, kHash, em + 1 + kHash, dblen) != 0) {
     RSAerr(func, RSA_R_OAEP_DECODING_ERROR);
   } else {
     for (int i = 0; i < kHash; i++) seed[i] ^= em[1 + i];
-    if (mgf1_sha1(db, dblen, seed, kHash) != 0 || !label_hash(phash, param, plen)) {
+    if (MGF1(db, dblen, seed, kHash) != 0 || !label_hash(phash, param, plen)) {
       RSAerr(func, RSA_R_OAEP_DECODING_ERROR);
     } else {
       for (int i = 0; i < dblen; i++) db[i] ^= em[1 + kHash + i];
@@ -148,11 +149,11 @@ int RSA_padding_add_PKCS1_OAEP(unsigned char* to, int tlen, const unsigned char*
     RSAerr(fn, ERR_R_MALLOC_FAILURE);
     return 0;
   }
-  int ok = mgf1_sha1(dbmask, dblen, seed, kHash) == 0;
+  int ok = MGF1(dbmask, dblen, seed, kHash) == 0;
   if (ok) {
     for (int i = 0; i < dblen; i++) db[i] ^= dbmask[i];
     unsigned char seedmask[kHash];
-    ok = mgf1_sha1(seedmask, kHash, db, dblen) == 0;
+    ok = MGF1(seedmask, kHash, db, dblen) == 0;
     for (int i = 0; ok && i < kHash; i++) seed[i] ^= seedmask[i];
     morvane::internal::wipe(seedmask);
   }

@@ -144,8 +144,10 @@ X509_REQ* X509_to_X509_REQ(X509* x, EVP_PKEY* pkey, const EVP_MD* md) {
   }
   EVP_PKEY* key = nullptr;
   X509_REQ_INFO* ri = ret->req_info;
+  // Version 0 as its one content octet (ASN1_INTEGER_set would store 0 as
+  // no octets at all, which encodes the same but reads differently).
   if (ri->version == nullptr) ri->version = ASN1_INTEGER_new();
-  if (ri->version == nullptr || !ASN1_INTEGER_set(ri->version, 0)) goto err;
+  if (ri->version == nullptr || !ASN1_STRING_set(ri->version, "\0", 1)) goto err;
   if (!X509_REQ_set_subject_name(ret, X509_get_subject_name(x))) goto err;
   key = X509_get_pubkey(x);
   if (key == nullptr || !X509_REQ_set_pubkey(ret, key)) goto err;

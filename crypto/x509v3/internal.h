@@ -1,5 +1,5 @@
 // Helpers shared by the sources of crypto/x509v3: the computation of a
-// certificate's cached extension facts.
+// certificate's cached extension facts and the reading of constraint values.
 #ifndef MORVANE_CRYPTO_X509V3_INTERNAL_H
 #define MORVANE_CRYPTO_X509V3_INTERNAL_H
 
@@ -24,6 +24,12 @@ inline void add_flags(X509* x, unsigned long bits) {
 // Computes x's extension facts unless EXFLAG_SET says they are computed,
 // holding lock 3 for writing.
 void cache_extensions(X509* x);
+
+// A constraint's count (a path length, a policy skip) into *out, which a
+// null value leaves alone.  false when the value is negative or does not
+// read as a long (ASN1_INTEGER_get's -1, e.g. an over-long encoding): the
+// caller marks the extensions invalid rather than read "no limit".
+bool constraint_value(const ASN1_INTEGER* value, long* out);
 
 }  // namespace morvane::x509v3
 

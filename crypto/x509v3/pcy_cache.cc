@@ -165,14 +165,6 @@ Step cache_set_mapping(X509* x, X509_POLICY_CACHE* cache, STACK* maps) {
   return result;
 }
 
-// A non-negative integer of an extension into *out; false when negative.
-bool read_skip(const ASN1_INTEGER* value, long* out) {
-  if (value == nullptr) return true;
-  if (value->type == ASN1_UT_NEG_INTEGER) return false;
-  *out = ASN1_INTEGER_get(value);
-  return *out >= 0;
-}
-
 // Builds x's cache into *cache: false only when memory runs out.
 bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
   cache->any_skip = -1;
@@ -188,9 +180,10 @@ bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
   auto* pcons = static_cast<POLICY_CONSTRAINTS*>(X509_get_ext_d2i(x, kNidPolicyConstraints, &crit, nullptr));
   if (crit != -1) {
     if (pcons == nullptr) return bad();
-    const bool ok = (pcons->requireExplicitPolicy != nullptr || pcons->inhibitPolicyMapping != nullptr) &&
-                    read_skip(pcons->requireExplicitPolicy, &cache->explicit_skip) &&
-                    read_skip(pcons->inhibitPolicyMapping, &cache->map_skip);
+    const bool ok =
+        (pcons->requireExplicitPolicy != nullptr || pcons->inhibitPolicyMapping != nullptr) &&
+        constraint_value(pcons->requireExplicitPolicy, &cache->explicit_skip) &&
+        constraint_value(pcons->inhibitPolicyMapping, &cache->map_skip);
     POLICY_CONSTRAINTS_free(pcons);
     if (!ok) return bad();
   }
@@ -214,7 +207,7 @@ bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
 
   auto* inhibit = static_cast<ASN1_INTEGER*>(X509_get_ext_d2i(x, kNidInhibitAnyPolicy, &crit, nullptr));
   if (crit != -1) {
-    const bool ok = inhibit != nullptr && read_skip(inhibit, &cache->any_skip);
+    const bool ok = inhibit != nullptr && constraint_value(inhibit, &cache->any_skip);
     ASN1_INTEGER_free(inhibit);
     if (!ok) return bad();
   }
@@ -223,6 +216,9 @@ bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
 
 }  // namespace
 
+}  // namespace morvane::x509v3
+
+/* see morvane/x509v3.h */
 X509_POLICY_DATA* policy_data_new(POLICYINFO* policy, const ASN1_OBJECT* id, int crit) {
   if (policy == nullptr && id == nullptr) return nullptr;
   ASN1_OBJECT* copy = nullptr;
@@ -249,16 +245,18 @@ X509_POLICY_DATA* policy_data_new(POLICYINFO* policy, const ASN1_OBJECT* id, int
   return data;
 }
 
+/* see morvane/x509v3.h */
 void policy_data_free(X509_POLICY_DATA* data) {
   if (data == nullptr) return;
   ASN1_OBJECT_free(data->valid_policy);
   if (!(data->flags & POLICY_DATA_FLAG_SHARED_QUALIFIERS))
     sk_pop_free(data->qualifier_set,
                 [](void* q) { POLICYQUALINFO_free(static_cast<POLICYQUALINFO*>(q)); });
-  sk_pop_free(data->expected_policy_set, free_object);
+  sk_pop_free(data->expected_policy_set, morvane::x509v3::free_object);
   MORVANE_free(data);
 }
 
+/* see morvane/x509v3.h */
 const X509_POLICY_CACHE* policy_cache_set(X509* x) {
   if (std::atomic_ref<X509_POLICY_CACHE*>(x->policy_cache).load(std::memory_order_acquire) == nullptr) {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509);
@@ -268,7 +266,7 @@ const X509_POLICY_CACHE* policy_cache_set(X509* x) {
       cache->anyPolicy = nullptr;
       cache->data = nullptr;
       cache->maps = nullptr;
-      if (!cache_build(x, cache)) {
+      if (!morvane::x509v3::cache_build(x, cache)) {
         policy_cache_free(cache);
         return nullptr;
       }
@@ -281,6 +279,7 @@ const X509_POLICY_CACHE* policy_cache_set(X509* x) {
   return x->policy_cache;
 }
 
+/* see morvane/x509v3.h */
 const X509_POLICY_DATA* policy_cache_find_data(const X509_POLICY_CACHE* cache,
                                                const ASN1_OBJECT* id) {
   X509_POLICY_DATA key{};
@@ -289,12 +288,10 @@ const X509_POLICY_DATA* policy_cache_find_data(const X509_POLICY_CACHE* cache,
   return idx == -1 ? nullptr : reinterpret_cast<const X509_POLICY_DATA*>(sk_value(cache->data, idx));
 }
 
-}  // namespace morvane::x509v3
-
 /* see morvane/x509v3.h */
 void policy_cache_free(X509_POLICY_CACHE* cache) {
   if (cache == nullptr) return;
-  morvane::x509v3::policy_data_free(cache->anyPolicy);
+  policy_data_free(cache->anyPolicy);
   sk_pop_free(cache->data, morvane::x509v3::data_free);
   sk_pop_free(cache->maps, morvane::x509v3::ref_free);
   MORVANE_free(cache);

@@ -28,7 +28,6 @@ struct X509_POLICY_DATA_st {
   STACK* qualifier_set;        // of POLICYQUALINFO; owned unless SHARED_QUALIFIERS
   STACK* expected_policy_set;  // of ASN1_OBJECT, owned: subject-domain policies
 };
-typedef struct X509_POLICY_DATA_st X509_POLICY_DATA;
 
 // One policy mapping of a certificate.
 struct X509_POLICY_REF_st {
@@ -81,31 +80,10 @@ inline constexpr long kMaxTreeNodes = 10000;
 // NID of anyPolicy (RFC 5280, 4.2.1.4).
 inline constexpr int kNidAnyPolicy = 746;
 
-// Policy data: from pol (taking over its identifier and qualifiers) or from
-// id (copied); crit sets FLAG_CRITICAL.  Null when both are null or memory
-// runs out.
-X509_POLICY_DATA* policy_data_new(POLICYINFO* pol, const ASN1_OBJECT* id, int crit);
-void policy_data_free(X509_POLICY_DATA* data);
-
-// x's cache, built first when it has none; null when building failed.
-const X509_POLICY_CACHE* policy_cache_set(X509* x);
-const X509_POLICY_DATA* policy_cache_find_data(const X509_POLICY_CACHE* cache,
-                                               const ASN1_OBJECT* id);
-
-// A stack of nodes ordered by their policy identifiers.
-STACK* policy_node_cmp_new();
-// The node of nodes with identifier id, or null.
-X509_POLICY_NODE* tree_find_sk(STACK* nodes, const ASN1_OBJECT* id);
-X509_POLICY_NODE* level_find_node(const X509_POLICY_LEVEL* level, const ASN1_OBJECT* id);
-// A new node for data under parent, counted against the tree's limit: the
-// level's anyPolicy node or one of its nodes when level is given; data is
-// recorded in (and from now on owned by) the tree's extra data when
-// own_data is set.  Null on failure, also once the tree would pass
-// kMaxTreeNodes (node_count then exceeds it); data not taken on failure.
-X509_POLICY_NODE* level_add_node(X509_POLICY_LEVEL* level, X509_POLICY_DATA* data,
-                                 X509_POLICY_NODE* parent, X509_POLICY_TREE* tree,
-                                 bool own_data);
-void policy_node_free(X509_POLICY_NODE* node);
+// The cache, data and node functions the pcy_*.cc sources share are
+// exported (x509v3.h: policy_cache_set, policy_data_new, level_add_node,
+// ...).  A tree counts the nodes it makes against kMaxTreeNodes in
+// pcy_tree.cc, around level_add_node.
 
 }  // namespace morvane::x509v3
 

@@ -7,8 +7,6 @@
 
 #include "x509v3/pcy_int.h"
 
-namespace morvane::x509v3 {
-
 namespace {
 
 int node_cmp(const char* const* a, const char* const* b) {
@@ -18,8 +16,12 @@ int node_cmp(const char* const* a, const char* const* b) {
 
 }  // namespace
 
-STACK* policy_node_cmp_new() { return sk_new(node_cmp); }
+/* see morvane/x509v3.h */
+STACK* policy_node_cmp_new(void) {
+  return sk_new(node_cmp);
+}
 
+/* see morvane/x509v3.h */
 X509_POLICY_NODE* tree_find_sk(STACK* nodes, const ASN1_OBJECT* id) {
   if (nodes == nullptr) return nullptr;
   if (!sk_is_sorted(nodes)) {
@@ -38,17 +40,14 @@ X509_POLICY_NODE* tree_find_sk(STACK* nodes, const ASN1_OBJECT* id) {
   return idx == -1 ? nullptr : reinterpret_cast<X509_POLICY_NODE*>(sk_value(nodes, idx));
 }
 
+/* see morvane/x509v3.h */
 X509_POLICY_NODE* level_find_node(const X509_POLICY_LEVEL* level, const ASN1_OBJECT* id) {
   return tree_find_sk(level->nodes, id);
 }
 
+/* see morvane/x509v3.h */
 X509_POLICY_NODE* level_add_node(X509_POLICY_LEVEL* level, X509_POLICY_DATA* data,
-                                 X509_POLICY_NODE* parent, X509_POLICY_TREE* tree,
-                                 bool own_data) {
-  if (tree->node_count >= kMaxTreeNodes) {
-    tree->node_count = kMaxTreeNodes + 1;
-    return nullptr;
-  }
+                                 X509_POLICY_NODE* parent, X509_POLICY_TREE* tree) {
   auto* node = static_cast<X509_POLICY_NODE*>(MORVANE_malloc(sizeof(X509_POLICY_NODE)));
   if (node == nullptr) return nullptr;
   node->data = data;
@@ -56,7 +55,7 @@ X509_POLICY_NODE* level_add_node(X509_POLICY_LEVEL* level, X509_POLICY_DATA* dat
   node->nchild = 0;
   bool placed = false;
   if (level != nullptr) {
-    if (OBJ_obj2nid(data->valid_policy) == kNidAnyPolicy) {
+    if (OBJ_obj2nid(data->valid_policy) == morvane::x509v3::kNidAnyPolicy) {
       if (level->anyPolicy != nullptr) goto fail;
       level->anyPolicy = node;
       placed = true;
@@ -67,13 +66,12 @@ X509_POLICY_NODE* level_add_node(X509_POLICY_LEVEL* level, X509_POLICY_DATA* dat
       placed = true;
     }
   }
-  if (own_data) {
+  if (tree != nullptr) {
     if (tree->extra_data == nullptr) tree->extra_data = sk_new_null();
     if (tree->extra_data == nullptr || !sk_push(tree->extra_data, reinterpret_cast<char*>(data)))
       goto fail;
   }
   if (parent != nullptr) parent->nchild++;
-  tree->node_count++;
   return node;
 
 fail:
@@ -87,6 +85,7 @@ fail:
   return nullptr;
 }
 
-void policy_node_free(X509_POLICY_NODE* node) { MORVANE_free(node); }
-
-}  // namespace morvane::x509v3
+/* see morvane/x509v3.h */
+void policy_node_free(X509_POLICY_NODE* node) {
+  MORVANE_free(node);
+}

@@ -48,6 +48,20 @@ bool self_issued(const X509* x) { return (flags_of(x) & EXFLAG_SI) != 0; }
 void free_data(void* d) { policy_data_free(static_cast<X509_POLICY_DATA*>(d)); }
 void free_node(void* n) { policy_node_free(static_cast<X509_POLICY_NODE*>(n)); }
 
+// level_add_node within the tree's budget: every node made is counted, and
+// none is made once the tree holds kMaxTreeNodes (node_count then exceeds
+// it).  With `own_data` the tree takes the data over.
+X509_POLICY_NODE* add_node(X509_POLICY_TREE* tree, X509_POLICY_LEVEL* level, X509_POLICY_DATA* data,
+                           X509_POLICY_NODE* parent, bool own_data) {
+  if (tree->node_count >= kMaxTreeNodes) {
+    tree->node_count = kMaxTreeNodes + 1;
+    return nullptr;
+  }
+  X509_POLICY_NODE* node = level_add_node(level, data, parent, own_data ? tree : nullptr);
+  if (node != nullptr) tree->node_count++;
+  return node;
+}
+
 // The chain's levels and the counters of RFC 3280, 6.1.2 (explicit_policy,
 // inhibit_any_policy; policy_mapping is 0 from the start).
 int tree_init(X509_POLICY_TREE** ptree, STACK* chain, unsigned int flags) {
@@ -90,7 +104,7 @@ int tree_init(X509_POLICY_TREE** ptree, STACK* chain, unsigned int flags) {
   tree->nlevel = n;
 
   X509_POLICY_DATA* root = policy_data_new(nullptr, OBJ_nid2obj(kNidAnyPolicy), 0);
-  if (root == nullptr || !level_add_node(&tree->levels[0], root, nullptr, tree, true)) {
+  if (root == nullptr || !add_node(tree, &tree->levels[0], root, nullptr, true)) {
     policy_data_free(root);
     X509_policy_tree_free(tree);
     return 0;
@@ -130,7 +144,7 @@ bool tree_link_nodes(X509_POLICY_LEVEL* curr, const X509_POLICY_CACHE* cache,
     if ((data->flags & POLICY_DATA_FLAG_MAPPED_ANY) && !(curr->flags & kFlagInhibitAny)) continue;
     X509_POLICY_NODE* parent = level_find_node(last, data->valid_policy);
     if (parent == nullptr) parent = last->anyPolicy;
-    if (parent != nullptr && !level_add_node(curr, data, parent, tree, false)) return false;
+    if (parent != nullptr && !add_node(tree, curr, data, parent, false)) return false;
   }
   return true;
 }
@@ -148,13 +162,12 @@ bool tree_link_any(X509_POLICY_LEVEL* curr, const X509_POLICY_CACHE* cache,
     if (data == nullptr) return false;
     data->qualifier_set = cache->anyPolicy->qualifier_set;
     data->flags |= POLICY_DATA_FLAG_SHARED_QUALIFIERS;
-    if (!level_add_node(curr, data, node, tree, true)) {
+    if (!add_node(tree, curr, data, node, true)) {
       policy_data_free(data);
       return false;
     }
   }
-  if (last->anyPolicy != nullptr &&
-      !level_add_node(curr, cache->anyPolicy, last->anyPolicy, tree, false))
+  if (last->anyPolicy != nullptr && !add_node(tree, curr, cache->anyPolicy, last->anyPolicy, false))
     return false;
   return true;
 }
@@ -340,7 +353,7 @@ int tree_calculate_user_set(X509_POLICY_TREE* tree, STACK* policy_oids, const Au
       if (extra == nullptr) return 0;
       extra->qualifier_set = any->data->qualifier_set;
       extra->flags |= POLICY_DATA_FLAG_SHARED_QUALIFIERS | POLICY_DATA_FLAG_EXTRA_NODE;
-      node = level_add_node(nullptr, extra, any->parent, tree, true);
+      node = add_node(tree, nullptr, extra, any->parent, true);
       if (node == nullptr) {
         policy_data_free(extra);
         return tree->node_count > kMaxTreeNodes ? kEvalTooLarge : 0;

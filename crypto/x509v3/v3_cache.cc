@@ -109,13 +109,11 @@ unsigned long decode_constraints(X509* x) {
   // RFC 5280, 4.2.1.9
   if (auto* bs = static_cast<BASIC_CONSTRAINTS*>(decode_once(x, kNidBasicConstraints, &flags))) {
     if (bs->ca) flags |= EXFLAG_CA;
-    if (bs->pathlen == nullptr) {
-      x->ex_pathlen = -1;
-    } else if (bs->pathlen->type == ASN1_UT_NEG_INTEGER || !bs->ca) {
+    x->ex_pathlen = -1;
+    if (bs->pathlen != nullptr &&
+        (!bs->ca || !morvane::x509v3::constraint_value(bs->pathlen, &x->ex_pathlen))) {
       flags |= EXFLAG_INVALID;
       x->ex_pathlen = 0;
-    } else {
-      x->ex_pathlen = ASN1_INTEGER_get(bs->pathlen);
     }
     BASIC_CONSTRAINTS_free(bs);
     flags |= EXFLAG_BCONS;
@@ -125,9 +123,11 @@ unsigned long decode_constraints(X509* x) {
     if ((flags & EXFLAG_CA) || X509_get_ext_by_NID(x, kNidSubjectAltName, -1) >= 0 ||
         X509_get_ext_by_NID(x, kNidIssuerAltName, -1) >= 0)
       flags |= EXFLAG_INVALID;
-    x->ex_pcpathlen = pci->pcPathLengthConstraint == nullptr
-                          ? -1
-                          : ASN1_INTEGER_get(pci->pcPathLengthConstraint);
+    x->ex_pcpathlen = -1;
+    if (!morvane::x509v3::constraint_value(pci->pcPathLengthConstraint, &x->ex_pcpathlen)) {
+      flags |= EXFLAG_INVALID;
+      x->ex_pcpathlen = 0;
+    }
     PROXY_CERT_INFO_EXTENSION_free(pci);
     flags |= EXFLAG_PROXY;
   }
@@ -196,6 +196,15 @@ void cache_extensions(X509* x) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509);
   if (flags_of(x) & EXFLAG_SET) return;
   add_flags(x, compute(x) | EXFLAG_SET);
+}
+
+bool constraint_value(const ASN1_INTEGER* value, long* out) {
+  if (value == nullptr) return true;
+  if (value->type != ASN1_UT_INTEGER) return false;  // negative (or not an INTEGER)
+  const long v = ASN1_INTEGER_get(value);
+  if (v < 0) return false;
+  *out = v;
+  return true;
 }
 
 }  // namespace morvane::x509v3

@@ -20,7 +20,8 @@
  * Values: a SEQUENCE or CHOICE is a zero-filled structure of the item's size
  * whose fields lie at the templates' offsets; SET OF and SEQUENCE OF fields
  * are STACKs; a CHOICE keeps the index of its present alternative (or -1) in
- * an int selector.
+ * an int selector.  A BOOLEAN field is an ASN1_BOOLEAN (an int) held in place
+ * of a pointer; the engine writes it at that width and no wider.
  *
  * Null arguments: the routines need a valid item or template and field
  * pointer, except where one says otherwise. */
@@ -222,6 +223,16 @@ MORVANE_EXPORT int ASN1_template_d2i(ASN1_VALUE **pval, const unsigned char **in
                                      const ASN1_TEMPLATE *tt);
 MORVANE_EXPORT int ASN1_template_i2d(ASN1_VALUE **pval, unsigned char **out,
                                      const ASN1_TEMPLATE *tt);
+/* The content octets cont (len of them) of a primitive element of type utype
+ * into the field *pval of the primitive or multi-string item it (an ANY item
+ * holds an ASN1_TYPE, made when absent): the item's prim_c2i when it has one,
+ * else by type (NULL empty, BOOLEAN one octet, INTEGER and ENUMERATED through
+ * c2i_ASN1_INTEGER, ...; a string is reused or made).  When *free_cont is
+ * non-zero, cont is a CRYPTO_malloc block (one octet longer than len) that
+ * a string may take over instead of copying, which then sets *free_cont to
+ * 0.  1, or 0 with an error queued. */
+MORVANE_EXPORT int asn1_ex_c2i(ASN1_VALUE **pval, const unsigned char *cont, int len, int utype,
+                               char *free_cont, const ASN1_ITEM *it);
 
 /* ---- routines shared by creation, freeing, decoding and encoding -------- */
 

@@ -266,7 +266,8 @@ MORVANE_EXPORT BIO *BIO_dup_chain(BIO *in);
 /* The deepest stream of the run of retrying streams from `bio`, or `bio`;
  * stores its retry reason at `reason` when that is not null. */
 MORVANE_EXPORT BIO *BIO_get_retry_BIO(BIO *bio, int *reason);
-/* Or-s the next stream's retry flags into `b` and copies its retry reason. */
+/* Or-s the next stream's retry flags into `b` and copies its retry reason;
+ * nothing for a null stream or one without a next stream. */
 MORVANE_EXPORT void BIO_copy_next_retry(BIO *b);
 
 /* ---- accessors (no checks: the stream must not be null) ------------------ */

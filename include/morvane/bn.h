@@ -14,7 +14,16 @@
  * Operations take a result that may be any of their operands, return 1 (or a
  * pointer) on success and 0 (or null) on failure with a library-3 error
  * queued, except where a function says otherwise; results never carry a
- * negative zero.  Records have no lock: one writer at a time. */
+ * negative zero.  Records have no lock: one writer at a time.
+ *
+ * Null arguments: the frees (BN_free, BN_clear_free, BN_CTX_free,
+ * BN_RECP_CTX_free, BN_MONT_CTX_free, BN_BLINDING_free) ignore null, BN_dup
+ * gives null for it and BN_cmp sorts it after every number.  Where a
+ * function says so, a null result record makes a new one (BN_bin2bn,
+ * BN_mod_inverse, the generators, ...), a null output is not written (the
+ * quotient or remainder of BN_div, the primes' helpers) and a callback or
+ * BN_CTX may be null.  Every other number, context, record and buffer is the
+ * caller's to give: the functions check none of them, as memcpy does not. */
 #ifndef MORVANE_BN_H
 #define MORVANE_BN_H
 

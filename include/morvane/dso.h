@@ -9,7 +9,8 @@
  * and return null or 0.
  *
  * Null arguments: a null handle is refused with "passed a null parameter"
- * (0 or null), as each function says. */
+ * (0 or null), as each function says; DSO_flags, DSO_get_method and
+ * DSO_set_method refuse it without queueing an error. */
 #ifndef MORVANE_DSO_H
 #define MORVANE_DSO_H
 
@@ -92,9 +93,10 @@ MORVANE_EXPORT long DSO_ctrl(DSO *dso, int cmd, long larg, void *parg);
  * this build is the null method, until the application sets another. */
 MORVANE_EXPORT void DSO_set_default_method(DSO_METHOD *meth);
 MORVANE_EXPORT DSO_METHOD *DSO_get_default_method(void);
+/* The handle's method (null for a null handle). */
 MORVANE_EXPORT DSO_METHOD *DSO_get_method(DSO *dso);
 /* Stores `meth` and returns the previous method (neither finish nor init
- * runs). */
+ * runs); null, storing nothing, for a null handle. */
 MORVANE_EXPORT DSO_METHOD *DSO_set_method(DSO *dso, DSO_METHOD *meth);
 
 /* The handle's own converter, used before the method's; the previous one is

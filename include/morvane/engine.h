@@ -306,6 +306,63 @@ MORVANE_EXPORT int ENGINE_register_complete(ENGINE *e);
 /* ENGINE_register_complete for every listed engine; 1. */
 MORVANE_EXPORT int ENGINE_register_all_complete(void);
 
+/* ---- The parts the engine component's own code shares ----
+ * Exported for engines and tests that build on the same machinery.  Lock 30
+ * (CRYPTO_LOCK_ENGINE) guards the engine list, both counts of every engine
+ * and every table; the engine_unlocked_* functions expect the caller to hold
+ * it for writing, the others take it themselves.  Every engine and table
+ * pointer must be valid. */
+
+/* A callback of the cleanup registry that ENGINE_cleanup runs. */
+typedef void ENGINE_CLEANUP_CB(void);
+/* An algorithm table: a hash table of piles keyed by NID (one pile per NID
+ * an engine registered for).  A table pointer is null until the first
+ * registration creates it. */
+typedef struct engine_table_st ENGINE_TABLE;
+
+/* Clears every method, callback, text and command table and the flags of
+ * `e`, keeping its counts, extra data and list links. */
+MORVANE_EXPORT void engine_set_all_null(ENGINE *e);
+/* Registers a cleanup callback at the front or at the back of the registry
+ * (nothing is registered when memory runs out). */
+MORVANE_EXPORT void engine_cleanup_add_first(ENGINE_CLEANUP_CB *cb);
+MORVANE_EXPORT void engine_cleanup_add_last(ENGINE_CLEANUP_CB *cb);
+/* Takes a functional reference, running `init` when there was none: 1 (or
+ * what `init` returned), or 0 with nothing counted when `init` refuses. */
+MORVANE_EXPORT int engine_unlocked_init(ENGINE *e);
+/* Releases a functional reference, running `finish` when it was the last
+ * (with lock 30 released around it when `unlock_for_handlers` is non-zero);
+ * a refusing `finish` keeps the structural reference and gives 0, else the
+ * structural reference goes too and the result is `finish`'s, or 1. */
+MORVANE_EXPORT int engine_unlocked_finish(ENGINE *e, int unlock_for_handlers);
+
+/* Registers `e` for each of the `num_nids` NIDs in *table, creating the
+ * table first (and registering `cleanup` at the front of the registry).  A
+ * registration moves `e` behind the pile's other engines; with `setdefault`
+ * it also becomes the pile's cached choice (taking a functional reference,
+ * else "init failed").  1, or 0 (the NIDs done so far stay registered). */
+MORVANE_EXPORT int engine_table_register(ENGINE_TABLE **table, ENGINE_CLEANUP_CB *cleanup,
+                                         ENGINE *e, const int *nids, int num_nids, int setdefault);
+/* Removes `e` from every pile of *table, releasing it where it was chosen. */
+MORVANE_EXPORT void engine_table_unregister(ENGINE_TABLE **table, ENGINE *e);
+/* Frees *table, releasing every chosen engine, and sets it to null. */
+MORVANE_EXPORT void engine_table_cleanup(ENGINE_TABLE **table);
+/* The engine of *table to use for `nid`, with a functional reference the
+ * caller releases with ENGINE_finish, or null (the built-in implementation);
+ * the first registered engine that initialises becomes the cached choice.
+ * Errors of refusing `init` callbacks are taken off the queue again. */
+MORVANE_EXPORT ENGINE *engine_table_select(ENGINE_TABLE **table, int nid);
+/* The cleanup callbacks of the nine tables: each frees its class's table. */
+MORVANE_EXPORT void engine_unregister_all_RSA(void);
+MORVANE_EXPORT void engine_unregister_all_DSA(void);
+MORVANE_EXPORT void engine_unregister_all_DH(void);
+MORVANE_EXPORT void engine_unregister_all_ECDH(void);
+MORVANE_EXPORT void engine_unregister_all_ECDSA(void);
+MORVANE_EXPORT void engine_unregister_all_RAND(void);
+MORVANE_EXPORT void engine_unregister_all_STORE(void);
+MORVANE_EXPORT void engine_unregister_all_ciphers(void);
+MORVANE_EXPORT void engine_unregister_all_digests(void);
+
 /* ---- Component-wide ---- */
 
 /* Frees every algorithm table (releasing the engines they chose), empties

@@ -40,7 +40,10 @@
  * cipher set", and the Update and Final calls refuse a null count pointer.
  * Data pointers (in, out, md, key, iv where a key or IV is to be read) must
  * be valid for the lengths given; EVP_DigestFinal_ex's size and the key and
- * IV of the Init calls may be null as each says. */
+ * IV of the Init calls may be null as each says.  The base64 functions queue
+ * no errors at all: for a null context the Init calls do nothing, the
+ * encoder's Update and Final write nothing (count 0), and the decoder's
+ * Update and Final give -1 (count 0); their count pointer must be valid. */
 #ifndef MORVANE_EVP_H
 #define MORVANE_EVP_H
 

@@ -8,8 +8,9 @@
  * and lh_retrieve.  A table has no lock; its owner serialises access.
  *
  * Null arguments: every function accepts a null table (lh_insert,
- * lh_delete and lh_retrieve give null, lh_num_items 0, lh_free and the walks
- * do nothing), and the walks a null function; lh_strhash(null) is 0. */
+ * lh_delete and lh_retrieve give null, lh_num_items 0, lh_free, the walks
+ * and the statistics printers do nothing), and the walks a null function;
+ * lh_strhash(null) is 0. */
 #ifndef MORVANE_LHASH_H
 #define MORVANE_LHASH_H
 
@@ -81,7 +82,8 @@ MORVANE_EXPORT unsigned long lh_num_items(const LHASH *lh);
  * counters above, one "name = value" line each; lh_node_stats one line per
  * bucket with the length of its chain; lh_node_usage_stats the number of used
  * buckets, of items, and (when a bucket is used) the load over all buckets
- * and over the used ones, to two decimals. */
+ * and over the used ones, to two decimals.  Nothing is printed for a null
+ * table, stream or FILE. */
 MORVANE_EXPORT void lh_stats(const LHASH *lh, FILE *out);
 MORVANE_EXPORT void lh_node_stats(const LHASH *lh, FILE *out);
 MORVANE_EXPORT void lh_node_usage_stats(const LHASH *lh, FILE *out);

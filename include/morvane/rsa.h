@@ -300,6 +300,8 @@ MORVANE_EXPORT int RSA_padding_check_PKCS1_OAEP(unsigned char* to, int tlen,
  * 0, or -1 when a digest step failed. */
 MORVANE_EXPORT int PKCS1_MGF1(unsigned char* mask, long len, const unsigned char* seed,
                               long seedlen, const EVP_MD* dgst);
+/* PKCS1_MGF1 with SHA-1, the mask function of OAEP here. */
+MORVANE_EXPORT int MGF1(unsigned char* mask, long len, const unsigned char* seed, long seedlen);
 /* PSS (RFC 8017, 9.1) over the hash mHash made with `Hash`, MGF1 with the
  * same digest, for the modulus of `rsa`; EM has RSA_size(rsa) bytes.  sLen is
  * the salt length or RSA_PSS_SALTLEN_DIGEST or RSA_PSS_SALTLEN_MAX.  The add

@@ -435,6 +435,9 @@ typedef struct X509_info_st {
  * the list (ordered by serial number) when absent, and marks the signed part
  * modified.  1, or 0 with "malloc failure". */
 MORVANE_EXPORT int X509_CRL_add0_revoked(X509_CRL *crl, X509_REVOKED *rev);
+/* The order of a revocation list's entries: the serial numbers of *a and *b
+ * compared as ASN1_STRING_cmp does (negative, 0 or positive). */
+MORVANE_EXPORT int X509_REVOKED_cmp(const X509_REVOKED *const *a, const X509_REVOKED *const *b);
 
 /* Extra data of class CRYPTO_EX_INDEX_X509 (morvane/crypto.h). */
 MORVANE_EXPORT int X509_get_ex_new_index(long argl, void *argp, CRYPTO_EX_new *new_func,

@@ -470,7 +470,10 @@ MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
  * nothing recomputes them when the certificate changes later.  An extension
  * among basicConstraints, keyUsage, extendedKeyUsage, nsCertType and
  * proxyCertInfo that occurs twice or does not decode sets EXFLAG_INVALID, so
- * the restriction it may carry is never silently dropped.
+ * the restriction it may carry is never silently dropped; so does a path
+ * length (basicConstraints, proxyCertInfo) that is negative or does not read
+ * as a long through ASN1_INTEGER_get (an over-long encoding among them), the
+ * rule the policy cache applies to its counts.
  *
  * Purpose records 1 to 8 are built in; X509_PURPOSE_add adds records or
  * changes one in place (built-in ones too).  The added table is
@@ -722,6 +725,47 @@ MORVANE_EXPORT char *i2s_ASN1_ENUMERATED_TABLE(const X509V3_EXT_METHOD *method,
 /* Prints a policy-tree node: its policy, "Critical" or "Non Critical" and its
  * qualifiers (or "No Qualifiers"), each line after indent blanks. */
 MORVANE_EXPORT void X509_POLICY_NODE_print(BIO *out, X509_POLICY_NODE *node, int indent);
+
+/* ---- the parts of the policy cache and tree ------------------------------
+ * What X509_policy_check builds with, exported for code that inspects or
+ * builds policy data the same way.  One policy of one certificate is an
+ * X509_POLICY_DATA (opaque here): its identifier, qualifiers and flags.
+ * Pointers must be valid except where a function says otherwise. */
+typedef struct X509_POLICY_DATA_st X509_POLICY_DATA;
+
+/* x's policy cache (its policies, mappings and policy counts, read from its
+ * extensions), built first under lock 3 when x has none; null when building
+ * ran out of memory.  Invalid or inconsistent policy extensions do not fail
+ * the build: they set EXFLAG_INVALID_POLICY.  The certificate owns it. */
+MORVANE_EXPORT const X509_POLICY_CACHE *policy_cache_set(X509 *x);
+/* The cache's data with identifier id (anyPolicy aside), or null. */
+MORVANE_EXPORT const X509_POLICY_DATA *policy_cache_find_data(const X509_POLICY_CACHE *cache,
+                                                              const ASN1_OBJECT *id);
+/* New data from `policy` (taking over its identifier and qualifiers, which
+ * are then cleared in it) or else from `id` (copied); crit non-zero marks the
+ * policy critical.  Null when both are null or memory runs out. */
+MORVANE_EXPORT X509_POLICY_DATA *policy_data_new(POLICYINFO *policy, const ASN1_OBJECT *id,
+                                                 int crit);
+/* Frees the data with its identifier, its qualifiers (unless shared) and its
+ * expected policies; null is ignored. */
+MORVANE_EXPORT void policy_data_free(X509_POLICY_DATA *data);
+/* A new empty STACK of X509_POLICY_NODE ordered by policy identifier, or
+ * null. */
+MORVANE_EXPORT STACK *policy_node_cmp_new(void);
+/* Frees the node alone (not its data); null is ignored. */
+MORVANE_EXPORT void policy_node_free(X509_POLICY_NODE *node);
+/* A new node for `data` under `parent` (may be null), whose child count
+ * grows.  With a level, anyPolicy data becomes the level's anyPolicy node (a
+ * second one is refused) and other data joins the level's nodes; with a tree,
+ * the tree takes the data over (freed with the tree).  Null on failure, the
+ * node then freed and the data not taken. */
+MORVANE_EXPORT X509_POLICY_NODE *level_add_node(X509_POLICY_LEVEL *level, X509_POLICY_DATA *data,
+                                                X509_POLICY_NODE *parent, X509_POLICY_TREE *tree);
+/* The node of the level (its anyPolicy node aside) or of the STACK of nodes
+ * (null: none) whose policy is id, or null. */
+MORVANE_EXPORT X509_POLICY_NODE *level_find_node(const X509_POLICY_LEVEL *level,
+                                                 const ASN1_OBJECT *id);
+MORVANE_EXPORT X509_POLICY_NODE *tree_find_sk(STACK *nodes, const ASN1_OBJECT *id);
 
 /* Strong Extranet identifiers.  The add functions append (zone, user) to
  * *psx, creating the list (version 0) when *psx is null: 1, or 0 with

@@ -284,4 +284,86 @@ TEST(Asn1Type, CipherParameterForms) {
   ASN1_TYPE_free(t);
 }
 
+// Content octets into a field through the template decoder's conversion
+// (X.690, 8.2, 8.3, 8.8): each row one primitive item and content.
+TEST(ContentConversion, ExC2iByType) {
+  struct Row {
+    const char* what;
+    const ASN1_ITEM* it;
+    int utype;
+    const char* content;
+    int reason;  // 0: converted
+  };
+  const Row rows[] = {
+      {"NULL", &ASN1_NULL_it, ASN1_UT_NULL, "", 0},
+      {"NULL with content", &ASN1_NULL_it, ASN1_UT_NULL, "00", ASN1_R_NULL_IS_WRONG_LENGTH},
+      {"BOOLEAN", &ASN1_BOOLEAN_it, ASN1_UT_BOOLEAN, "ff", 0},
+      {"BOOLEAN of two octets", &ASN1_BOOLEAN_it, ASN1_UT_BOOLEAN, "ff00",
+       ASN1_R_BOOLEAN_IS_WRONG_LENGTH},
+      {"INTEGER -1", &ASN1_INTEGER_it, ASN1_UT_INTEGER, "ff", 0},
+      {"ENUMERATED 5", &ASN1_ENUMERATED_it, ASN1_UT_ENUMERATED, "05", 0},
+      {"OCTET STRING", &ASN1_OCTET_STRING_it, ASN1_UT_OCTET_STRING, "0102", 0},
+      {"BMPString of odd length", &ASN1_BMPSTRING_it, ASN1_UT_BMPSTRING, "004100",
+       ASN1_R_BMPSTRING_IS_WRONG_LENGTH},
+      {"ANY holding an OCTET STRING", &ASN1_ANY_it, ASN1_UT_OCTET_STRING, "41", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const Bytes content = FromHex(r.content);
+    union {
+      ASN1_VALUE* ptr;
+      int boolean;
+    } field = {nullptr};
+    if (r.utype == ASN1_UT_BOOLEAN) field.boolean = -1;
+    char take = 0;
+    const int ok = asn1_ex_c2i(&field.ptr, content.data(), static_cast<int>(content.size()),
+                               r.utype, &take, r.it);
+    if (r.reason != 0) {
+      EXPECT_EQ(0, ok);
+      EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_EX_C2I, r.reason}});
+      continue;
+    }
+    ASSERT_EQ(1, ok);
+    switch (r.utype) {
+      case ASN1_UT_NULL:
+        EXPECT_EQ(reinterpret_cast<ASN1_VALUE*>(1), field.ptr);  // the presence marker
+        continue;
+      case ASN1_UT_BOOLEAN:
+        EXPECT_EQ(0xFF, field.boolean);
+        continue;
+      case ASN1_UT_INTEGER:
+        EXPECT_EQ(-1, ASN1_INTEGER_get(reinterpret_cast<ASN1_INTEGER*>(field.ptr)));
+        break;
+      case ASN1_UT_ENUMERATED:
+        EXPECT_EQ(5, ASN1_ENUMERATED_get(reinterpret_cast<ASN1_ENUMERATED*>(field.ptr)));
+        break;
+      default:
+        if (r.it == &ASN1_ANY_it) {
+          const auto* t = reinterpret_cast<ASN1_TYPE*>(field.ptr);
+          EXPECT_EQ(ASN1_UT_OCTET_STRING, t->type);
+          EXPECT_EQ(r.content, ToHex(t->value.octet_string->data,
+                                     static_cast<size_t>(t->value.octet_string->length)));
+        } else {
+          const auto* str = reinterpret_cast<ASN1_STRING*>(field.ptr);
+          EXPECT_EQ(ASN1_UT_OCTET_STRING, str->type);
+          EXPECT_EQ(r.content, ToHex(str->data, static_cast<size_t>(str->length)));
+        }
+    }
+    ASN1_item_ex_free(&field.ptr, r.it);
+  }
+  // A buffer of the caller's heap is taken over by a string rather than
+  // copied, which clears the caller's free flag; a negative length is too
+  // long.
+  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(3));
+  memcpy(buf, "ab", 3);
+  ASN1_VALUE* str = nullptr;
+  char take = 1;
+  ASSERT_EQ(1, asn1_ex_c2i(&str, buf, 2, ASN1_UT_OCTET_STRING, &take, &ASN1_OCTET_STRING_it));
+  EXPECT_EQ(0, take);
+  EXPECT_EQ(buf, reinterpret_cast<ASN1_STRING*>(str)->data);
+  ASN1_item_ex_free(&str, &ASN1_OCTET_STRING_it);
+  EXPECT_EQ(0, asn1_ex_c2i(&str, nullptr, -1, ASN1_UT_OCTET_STRING, &take, &ASN1_OCTET_STRING_it));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_EX_C2I, ASN1_R_TOO_LONG}});
+}
+
 }  // namespace

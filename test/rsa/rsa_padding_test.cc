@@ -330,6 +330,22 @@ TEST(RsaPadding, Mgf1IsTheCounterHash) {
   }
 }
 
+// MGF1 is the OAEP mask function, MGF1 over SHA-1, for every length
+// (none, part of a block, whole blocks).
+TEST(RsaPadding, Mgf1ShorthandIsSha1) {
+  const Bytes seed = {1, 2, 3, 4, 5};
+  for (long len : {0L, 1L, 20L, 45L}) {
+    Bytes mask(static_cast<size_t>(len) + 1, 0xA5), want(static_cast<size_t>(len) + 1, 0xA5);
+    ASSERT_EQ(MGF1(mask.data(), len, seed.data(), 5), 0) << len;
+    ASSERT_EQ(PKCS1_MGF1(want.data(), len, seed.data(), 5, EVP_sha1()), 0) << len;
+    EXPECT_EQ(mask, want) << len;
+    EXPECT_EQ(0xA5, mask[static_cast<size_t>(len)]) << len;
+  }
+  Bytes block(20);
+  ASSERT_EQ(MGF1(block.data(), 20, seed.data(), 5), 0);
+  EXPECT_EQ(Sha1(Cat(seed, {0, 0, 0, 0})), block);
+}
+
 // A digest that fails from its `fail_at`-th final step on.
 int final_calls = 0, fail_at = 1;
 EVP_MD failing_md;

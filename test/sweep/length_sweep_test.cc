@@ -168,6 +168,12 @@ const std::vector<Entry> kAsn1 = {
        ASN1_STRING_length_set(s, len);
        ASN1_STRING_dup(s);
      }},
+    {"asn1_ex_c2i",
+     [](int len) {
+       ASN1_VALUE* v = nullptr;
+       char take = 0;
+       asn1_ex_c2i(&v, Big(), len, ASN1_UT_OCTET_STRING, &take, &ASN1_OCTET_STRING_it);
+     }},
     {"ASN1_OBJECT_create", [](int len) { ASN1_OBJECT_create(0, Big(), len, "sn", "ln"); }},
     {"a2i_ASN1_INTEGER",
      [](int size) {

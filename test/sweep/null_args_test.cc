@@ -4,7 +4,9 @@
 // ASN1_item_free(NULL, it), BIO_new_file with a null name, the engine
 // setters and getters, stacks, hash tables, buffers and priority queues,
 // HMAC contexts, password-based keys, PKCS#8 conversion, attribute lists,
-// and the calls on names, extensions, certificates and keys.
+// the calls on names, extensions, certificates and keys, and the stream,
+// shared-object, hash-table statistics and base64 calls whose header allows
+// a null argument.
 
 #include <climits>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <morvane/bio.h>
 #include <morvane/buffer.h>
 #include <morvane/crypto.h>
+#include <morvane/dso.h>
 #include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
@@ -248,6 +251,73 @@ TEST(NullArguments, StacksHashTablesBuffersQueues) {
        }},
   };
   RunAll(calls);
+}
+
+// Each call with only the named argument null (or, for BIO_copy_next_retry,
+// a stream without a next one), the others valid.
+TEST(NullArguments, StreamsSharedObjectsStatisticsBase64) {
+  const std::vector<Call> calls = {
+      {"BIO_copy_next_retry(null)", [] { BIO_copy_next_retry(nullptr); }},
+      {"BIO_copy_next_retry without a next stream",
+       [] {
+         BIO* b = BIO_new(BIO_s_mem());
+         const int flags = b->flags;
+         BIO_copy_next_retry(b);
+         Require(b->flags == flags);
+         BIO_free(b);
+       }},
+      {"DSO_get_method", [] { Require(DSO_get_method(nullptr) == nullptr); }},
+      {"DSO_set_method",
+       [] { Require(DSO_set_method(nullptr, DSO_get_default_method()) == nullptr); }},
+      {"lh_stats, lh_node_stats, lh_node_usage_stats",
+       [] {
+         FILE* fp = tmpfile();
+         Require(fp != nullptr);
+         lh_stats(nullptr, fp);
+         lh_node_stats(nullptr, fp);
+         lh_node_usage_stats(nullptr, fp);
+         Require(ftell(fp) == 0);
+         fclose(fp);
+       }},
+      {"lh_stats_bio, lh_node_stats_bio, lh_node_usage_stats_bio",
+       [] {
+         BIO* mem = BIO_new(BIO_s_mem());
+         lh_stats_bio(nullptr, mem);
+         lh_node_stats_bio(nullptr, mem);
+         lh_node_usage_stats_bio(nullptr, mem);
+         Require(BIO_pending(mem) == 0);
+         BIO_free(mem);
+       }},
+      {"EVP_EncodeInit", [] { EVP_EncodeInit(nullptr); }},
+      {"EVP_EncodeUpdate",
+       [] {
+         g_n = -1;
+         EVP_EncodeUpdate(nullptr, g_buf, &g_n, g_buf, 48);
+         Require(g_n == 0);
+       }},
+      {"EVP_EncodeFinal",
+       [] {
+         g_n = -1;
+         EVP_EncodeFinal(nullptr, g_buf, &g_n);
+         Require(g_n == 0);
+       }},
+      {"EVP_DecodeInit", [] { EVP_DecodeInit(nullptr); }},
+      {"EVP_DecodeUpdate",
+       [] {
+         g_n = -1;
+         Require(EVP_DecodeUpdate(nullptr, g_buf, &g_n,
+                                  reinterpret_cast<const unsigned char*>("QUJD\n"), 5) == -1);
+         Require(g_n == 0);
+       }},
+      {"EVP_DecodeFinal",
+       [] {
+         g_n = -1;
+         Require(EVP_DecodeFinal(nullptr, g_buf, &g_n) == -1);
+         Require(g_n == 0);
+       }},
+  };
+  RunAll(calls);
+  EXPECT_ERRORS({});
 }
 
 TEST(NullArguments, HmacPasswordsAndPkcs8) {

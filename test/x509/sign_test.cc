@@ -189,7 +189,13 @@ TEST_F(SignTest, CertificateToRequest) {
   X509* x = MakeCert(x509_test::RsaKey(), x509_test::RsaKey2(), EVP_sha1());
   X509_REQ* r = X509_to_X509_REQ(x, x509_test::RsaKey(), EVP_sha1());
   ASSERT_NE(nullptr, r);
-  EXPECT_EQ(0, ASN1_INTEGER_get(r->req_info->version));
+  // RFC 2986, 4.1: version INTEGER { v1(0) }, read in memory as the one
+  // content octet 00 it encodes as.
+  const ASN1_INTEGER* version = r->req_info->version;
+  EXPECT_EQ(ASN1_UT_INTEGER, version->type);
+  ASSERT_EQ(1, version->length);
+  EXPECT_EQ(0, version->data[0]);
+  EXPECT_EQ(0, ASN1_INTEGER_get(version));
   EXPECT_EQ(0, X509_NAME_cmp(r->req_info->subject, X509_get_subject_name(x)));
   EXPECT_EQ(1, X509_REQ_verify(r, x509_test::RsaKey()));
   EXPECT_EQ(1, X509_REQ_check_private_key(r, x509_test::RsaKey()));

@@ -347,6 +347,35 @@ TEST(X509Crl, AddRevokedMarksModified) {
   X509_CRL_free(crl);
 }
 
+// Entries are ordered by serial number: X509_REVOKED_cmp, the order of the
+// list that X509_CRL_add0_revoked makes.
+TEST(X509Crl, RevokedOrderIsBySerialNumber) {
+  X509_CRL* crl = X509_CRL_new();
+  ASSERT_NE(nullptr, crl);
+  const long serials[] = {256, 7, 255};
+  X509_REVOKED* entry[3];
+  for (int i = 0; i < 3; i++) {
+    entry[i] = X509_REVOKED_new();
+    ASSERT_EQ(1, ASN1_INTEGER_set(entry[i]->serialNumber, serials[i]));
+    ASSERT_EQ(1, X509_CRL_add0_revoked(crl, entry[i]));
+  }
+  const X509_REVOKED* const* e = entry;
+  EXPECT_GT(X509_REVOKED_cmp(&e[0], &e[2]), 0);  // 256 after 255
+  EXPECT_LT(X509_REVOKED_cmp(&e[1], &e[2]), 0);  // 7 before 255
+  EXPECT_EQ(0, X509_REVOKED_cmp(&e[1], &e[1]));
+  // A search sorts the list by that order.
+  X509_REVOKED* key = X509_REVOKED_new();
+  ASSERT_EQ(1, ASN1_INTEGER_set(key->serialNumber, 255));
+  EXPECT_EQ(1, sk_find(crl->crl->revoked, reinterpret_cast<char*>(key)));
+  const long sorted[] = {7, 255, 256};
+  for (int i = 0; i < 3; i++) {
+    const auto* r = reinterpret_cast<X509_REVOKED*>(sk_value(crl->crl->revoked, i));
+    EXPECT_EQ(sorted[i], ASN1_INTEGER_get(r->serialNumber)) << i;
+  }
+  X509_REVOKED_free(key);
+  X509_CRL_free(crl);
+}
+
 // The legacy private-key record SEQUENCE { AlgorithmIdentifier, OCTET
 // STRING } with des-cbc (1.3.14.3.2.7) and `param` as its parameter.
 Bytes LegacyPkey(const Bytes& oid, const Bytes& param) {

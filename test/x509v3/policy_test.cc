@@ -459,4 +459,108 @@ TEST(PolicyCheck, TreeSizeIsBounded) {
   EXPECT_EQ(nullptr, r.tree);
 }
 
+// ---- the cache, data and node functions, through their exports ----------
+
+struct Oids {
+  ASN1_OBJECT* p1 = OBJ_txt2obj(kP1, 1);
+  ASN1_OBJECT* p2 = OBJ_txt2obj(kP2, 1);
+  ASN1_OBJECT* p3 = OBJ_txt2obj(kP3, 1);
+  ASN1_OBJECT* any = OBJ_txt2obj(kAny, 1);
+  ~Oids() {
+    for (ASN1_OBJECT* o : {p1, p2, p3, any}) ASN1_OBJECT_free(o);
+  }
+};
+
+TEST(PolicyParts, CacheIsBuiltOnceAndFindsItsPolicies) {
+  NEEDS_METHODS();
+  Oids o;
+  Chain c;
+  c.Add("CA", "Root", {Policies({kP2, kAny, kP1})});
+  X509* x = c.at(0);
+  const X509_POLICY_CACHE* cache = policy_cache_set(x);
+  ASSERT_NE(nullptr, cache);
+  EXPECT_EQ(cache, policy_cache_set(x));
+  EXPECT_NE(nullptr, policy_cache_find_data(cache, o.p1));
+  EXPECT_NE(nullptr, policy_cache_find_data(cache, o.p2));
+  EXPECT_EQ(nullptr, policy_cache_find_data(cache, o.p3));
+  EXPECT_EQ(nullptr, policy_cache_find_data(cache, o.any));  // held apart
+  // A certificate without policies has a cache with no data.
+  Chain plain;
+  plain.Add("CA", "Root", {});
+  const X509_POLICY_CACHE* empty = policy_cache_set(plain.at(0));
+  ASSERT_NE(nullptr, empty);
+  EXPECT_EQ(nullptr, policy_cache_find_data(empty, o.p1));
+}
+
+TEST(PolicyParts, DataFromAnIdentifierOrAPolicyInformation) {
+  Oids o;
+  EXPECT_EQ(nullptr, policy_data_new(nullptr, nullptr, 0));
+  X509_POLICY_DATA* copied = policy_data_new(nullptr, o.p1, 1);
+  ASSERT_NE(nullptr, copied);
+  POLICYINFO* info = POLICYINFO_new();
+  ASN1_OBJECT_free(info->policyid);
+  info->policyid = OBJ_dup(o.p2);
+  X509_POLICY_DATA* taken = policy_data_new(info, nullptr, 0);
+  ASSERT_NE(nullptr, taken);
+  EXPECT_EQ(nullptr, info->policyid);  // taken over
+  POLICYINFO_free(info);
+  // Nodes over the data: found by identifier in an ordered stack, each
+  // pointing at its parent.
+  X509_POLICY_NODE* parent = level_add_node(nullptr, copied, nullptr, nullptr);
+  X509_POLICY_NODE* child = level_add_node(nullptr, taken, parent, nullptr);
+  ASSERT_NE(nullptr, parent);
+  ASSERT_NE(nullptr, child);
+  EXPECT_EQ(parent, X509_policy_node_get0_parent(child));
+  EXPECT_EQ(0, OBJ_cmp(o.p2, X509_policy_node_get0_policy(child)));
+  STACK* nodes = policy_node_cmp_new();
+  ASSERT_NE(nullptr, nodes);
+  sk_push(nodes, reinterpret_cast<char*>(child));
+  sk_push(nodes, reinterpret_cast<char*>(parent));
+  EXPECT_EQ(parent, tree_find_sk(nodes, o.p1));
+  sk_sort(nodes);
+  EXPECT_EQ(parent, tree_find_sk(nodes, o.p1));
+  EXPECT_EQ(child, tree_find_sk(nodes, o.p2));
+  EXPECT_EQ(nullptr, tree_find_sk(nodes, o.p3));
+  EXPECT_EQ(nullptr, tree_find_sk(nullptr, o.p1));
+  sk_free(nodes);
+  policy_node_free(child);
+  policy_node_free(parent);
+  policy_data_free(taken);
+  policy_data_free(copied);
+  policy_data_free(nullptr);
+  policy_node_free(nullptr);
+}
+
+// A node added to a built tree's level is found there; the tree takes the
+// data over (the leak check sees it freed with the tree).
+TEST(PolicyParts, NodesOfATreeLevel) {
+  NEEDS_METHODS();
+  Oids o;
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kP1})});
+  c.Add("CA", "Root", {Policies({kP1, kP2})});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP1}, 0);
+  ASSERT_EQ(1, r.result);
+  ASSERT_NE(nullptr, r.tree);
+  X509_POLICY_LEVEL* level = X509_policy_tree_get0_level(r.tree, 1);
+  X509_POLICY_NODE* p1 = level_find_node(level, o.p1);
+  ASSERT_NE(nullptr, p1);
+  EXPECT_EQ(0, OBJ_cmp(o.p1, X509_policy_node_get0_policy(p1)));
+  const int before = X509_policy_level_node_count(level);
+  X509_POLICY_LEVEL* leaf_level = X509_policy_tree_get0_level(r.tree, 2);
+  X509_POLICY_DATA* data = policy_data_new(nullptr, o.p3, 0);
+  X509_POLICY_NODE* added = level_add_node(leaf_level, data, p1, r.tree);
+  ASSERT_NE(nullptr, added);
+  EXPECT_EQ(added, level_find_node(leaf_level, o.p3));
+  EXPECT_EQ(p1, X509_policy_node_get0_parent(added));
+  EXPECT_EQ(before, X509_policy_level_node_count(level));
+  // A second anyPolicy node on one level is refused, the data not taken.
+  X509_POLICY_DATA* any = policy_data_new(nullptr, o.any, 0);
+  X509_POLICY_LEVEL* root_level = X509_policy_tree_get0_level(r.tree, 0);
+  ASSERT_EQ("2.5.29.32.0", PolicyText(X509_policy_level_get0_node(root_level, 0)));
+  EXPECT_EQ(nullptr, level_add_node(root_level, any, nullptr, r.tree));
+  policy_data_free(any);
+}
+
 }  // namespace

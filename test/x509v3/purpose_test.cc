@@ -11,7 +11,9 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
 #include "../x509/der_util.h"
@@ -30,6 +32,7 @@ constexpr int kNidNsCertType = 71;
 constexpr int kNidKeyUsage = 83;
 constexpr int kNidBasicConstraints = 87;
 constexpr int kNidExtKeyUsage = 126;
+constexpr int kNidProxyCertInfo = 663;
 constexpr int kNidPolicyMappings = 747;
 constexpr int kNidNameConstraints = 666;
 
@@ -153,6 +156,101 @@ TEST(Facts, BasicConstraints) {
   EXPECT_EQ(0, X509_check_ca(leaf.x));
   EXPECT_EQ(EXFLAG_SET | EXFLAG_BCONS | EXFLAG_INVALID, leaf.x->ex_flags);
   EXPECT_EQ(0, leaf.x->ex_pathlen);
+}
+
+// A SEQUENCE of the given content (shorter than 128 octets).
+Bytes Sequence(Bytes content) {
+  content.insert(content.begin(), {0x30, static_cast<unsigned char>(content.size())});
+  return content;
+}
+
+// basicConstraints { cA TRUE, pathLenConstraint } with the INTEGER's DER.
+Bytes CaWithPathLen(const Bytes& integer) {
+  Bytes content = FromHex("0101ff");
+  content.insert(content.end(), integer.begin(), integer.end());
+  return Sequence(content);
+}
+
+// Verifies Leaf <- CA2 <- CA1 <- Root, CA1's basicConstraints carrying
+// pathLenConstraint as the INTEGER `pathlen` (its whole DER); the error, or 0.
+int VerifyThroughCa(const Bytes& pathlen) {
+  Morvane_add_all_digests();  // the signatures' digest by name
+  const Bytes bc = CaWithPathLen(pathlen);
+  CertSpec specs[] = {Spec("Root", "Root", {{kNidBasicConstraints, true, kBcCa}}),
+                      Spec("CA1", "Root", {{kNidBasicConstraints, true, bc}}),
+                      Spec("CA2", "CA1", {{kNidBasicConstraints, true, kBcCa}}),
+                      Spec("Leaf", "CA2", {})};
+  for (int i = 0; i < 4; i++) specs[i].serial = i + 1;
+  Cert root(specs[0]), ca1(specs[1]), ca2(specs[2]), leaf(specs[3]);
+  X509_STORE* store = X509_STORE_new();
+  EXPECT_EQ(1, X509_STORE_add_cert(store, root.x));
+  STACK* untrusted = sk_new_null();
+  sk_push(untrusted, reinterpret_cast<char*>(ca1.x));
+  sk_push(untrusted, reinterpret_cast<char*>(ca2.x));
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf.x, untrusted));
+  const int ok = X509_verify_cert(ctx);
+  const int err = X509_STORE_CTX_get_error(ctx);
+  EXPECT_EQ(err == X509_V_OK, ok == 1);
+  X509_STORE_CTX_free(ctx);
+  sk_free(untrusted);
+  X509_STORE_free(store);
+  ERR_clear_error();
+  return err;
+}
+
+// A path length that does not read as a non-negative long is no "no limit":
+// the CA's extensions are invalid and the chain through it fails.  X.690,
+// 8.3.2: an INTEGER's content octets are minimal; the six-octet zero is not.
+TEST(Facts, PathLengthMustReadAsACount) {
+  NEEDS_METHODS(kNidBasicConstraints);
+  struct Row {
+    const char* what;
+    const char* integer;  // the pathLenConstraint's DER
+    long pathlen;         // CA1's ex_pathlen
+    bool invalid;
+    int error;
+  };
+  const Row rows[] = {
+      {"0, minimal", "020100", 0, false, X509_V_ERR_PATH_LENGTH_EXCEEDED},
+      {"0 in six octets", "0206000000000000", 0, true, X509_V_ERR_INVALID_EXTENSION},
+      {"0 in three octets", "0203000000", 0, false, X509_V_ERR_PATH_LENGTH_EXCEEDED},
+      {"2^40, wider than a count", "0206010000000000", 0, true, X509_V_ERR_INVALID_EXTENSION},
+      {"-1", "0201ff", 0, true, X509_V_ERR_INVALID_EXTENSION},
+      {"1", "020101", 1, false, X509_V_OK},
+      {"2^32 - 1", "020500ffffffff", 4294967295L, false, X509_V_OK},
+  };
+  for (const Row& r : rows) {
+    const Bytes integer = FromHex(r.integer);
+    Cert ca(Spec("CA1", "Root", {{kNidBasicConstraints, true, CaWithPathLen(integer)}}));
+    X509_check_purpose(ca.x, -1, 0);
+    EXPECT_EQ(r.invalid, (ca.x->ex_flags & EXFLAG_INVALID) != 0) << r.what;
+    EXPECT_EQ(r.pathlen, ca.x->ex_pathlen) << r.what;
+    EXPECT_EQ(r.error, VerifyThroughCa(integer)) << r.what;
+  }
+}
+
+// RFC 3820, 3.8: the proxy's path length is held to the same rule.
+TEST(Facts, ProxyPathLengthMustReadAsACount) {
+  NEEDS_METHODS(kNidProxyCertInfo);
+  // ProxyPolicy { id-ppl-inheritAll (1.3.6.1.5.5.7.21.1) }
+  const Bytes policy = FromHex("300a06082b06010505071501");
+  struct Row {
+    const char* integer;  // the pcPathLenConstraint's DER, empty: absent
+    long pcpathlen;
+    bool invalid;
+  };
+  const Row rows[] = {
+      {"", -1, false}, {"020102", 2, false}, {"0206000000000001", 0, true}, {"0201ff", 0, true}};
+  for (const Row& r : rows) {
+    Bytes content = FromHex(r.integer);
+    content.insert(content.end(), policy.begin(), policy.end());
+    Cert proxy(Spec("Proxy", "Leaf", {{kNidProxyCertInfo, true, Sequence(content)}}));
+    X509_check_purpose(proxy.x, -1, 0);
+    EXPECT_TRUE(proxy.x->ex_flags & EXFLAG_PROXY) << r.integer;
+    EXPECT_EQ(r.invalid, (proxy.x->ex_flags & EXFLAG_INVALID) != 0) << r.integer;
+    EXPECT_EQ(r.pcpathlen, proxy.x->ex_pcpathlen) << r.integer;
+  }
 }
 
 TEST(Facts, EmptyKeyUsageForbidsEverything) {
