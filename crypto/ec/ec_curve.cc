@@ -7,6 +7,7 @@
 // rows share one record (the WTLS names of SEC 2 and X9.62 curves).
 
 #include <stdint.h>
+#include <string.h>
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -133,6 +134,47 @@ EC_GROUP* EC_GROUP_new_by_curve_name(int nid) {
   EC_GROUP_set_curve_name(group, nid);
   return group;
 }
+
+namespace {
+
+// The number of bits of a hexadecimal text's value.
+int hex_bits(const char* text) {
+  while (*text == '0') text++;
+  const size_t len = strlen(text);
+  if (len == 0) return 0;
+  const char c = text[0];
+  const int top = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+  int bits = 0;
+  for (int v = top; v != 0; v >>= 1) bits++;
+  return static_cast<int>(4 * (len - 1)) + bits;
+}
+
+bool hex_is_odd(const char* text) {
+  const char c = text[strlen(text) - 1];
+  const int v = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+  return (v & 1) != 0;
+}
+
+}  // namespace
+
+namespace morvane::ec {
+
+bool named_curve_order_parity(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, bool* even) {
+  const int bits = BN_num_bits(p);
+  BIGNUM* v = BN_new();
+  bool found = false;
+  for (size_t i = 0; v != nullptr && !found && i < curve_list_length; i++) {
+    const EC_CURVE_DATA* d = curve_list[i].data;
+    if (d->field_type != kPrimeField || hex_bits(d->p) != bits) continue;
+    found = read_hex(&v, d->p) && BN_cmp(v, p) == 0 && read_hex(&v, d->a) &&
+            BN_cmp(v, a) == 0 && read_hex(&v, d->b) && BN_cmp(v, b) == 0;
+    if (found) *even = (d->cofactor & 1) == 0 || !hex_is_odd(d->order);
+  }
+  BN_free(v);
+  return found;
+}
+
+}  // namespace morvane::ec
 
 /* see morvane/ec.h */
 size_t EC_get_builtin_curves(EC_builtin_curve* r, size_t nitems) {
