@@ -24,7 +24,7 @@ ECDSA_DATA* check(EC_KEY* key);
 
 }  // namespace morvane::ecdsa
 
-// Seam of the constant-time check: a test build of ecs_ossl.cc that defines
+// Seam of the constant-time check: a test build of ecs_qarn.cc that defines
 // MORVANE_ECDSA_NONCE_SEAM supplies nonce_drawn(), called with each nonce k
 // as soon as it is drawn (the harness marks its words secret there).  The
 // library build compiles the call away.
