@@ -166,8 +166,8 @@ bool named_curve_order_parity(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b,
   for (size_t i = 0; v != nullptr && !found && i < curve_list_length; i++) {
     const EC_CURVE_DATA* d = curve_list[i].data;
     if (d->field_type != kPrimeField || hex_bits(d->p) != bits) continue;
-    found = read_hex(&v, d->p) && BN_cmp(v, p) == 0 && read_hex(&v, d->a) &&
-            BN_cmp(v, a) == 0 && read_hex(&v, d->b) && BN_cmp(v, b) == 0;
+    found = read_hex(&v, d->p) && BN_cmp(v, p) == 0 && read_hex(&v, d->a) && BN_cmp(v, a) == 0 &&
+            read_hex(&v, d->b) && BN_cmp(v, b) == 0;
     if (found) *even = (d->cofactor & 1) == 0 || !hex_is_odd(d->order);
   }
   BN_free(v);

@@ -62,7 +62,8 @@ bool poly_mod(Poly& a, const Poly& b, const BIGNUM* p, BIGNUM* t, BIGNUM* inv, B
       BIGNUM* c = a.c[i + shift];
       BN_CTX_start(ctx);
       BIGNUM* u = BN_CTX_get(ctx);
-      const bool ok = u != nullptr && BN_mod_mul(u, t, b.c[i], p, ctx) && BN_mod_sub(c, c, u, p, ctx);
+      const bool ok =
+          u != nullptr && BN_mod_mul(u, t, b.c[i], p, ctx) && BN_mod_sub(c, c, u, p, ctx);
       BN_CTX_end(ctx);
       if (!ok) return false;
     }
@@ -99,16 +100,15 @@ int cubic_has_root(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, BN_CTX* ct
   if (!BN_one(g.c[1])) return -1;
   BIGNUM** q = g.c;
   for (int i = BN_num_bits(p) - 2; i >= 0; i--) {
-    const bool ok =
-        mul(t0, q[1], q[2]) && add(t0, t0, t0) &&  // 2 c1 c2
-        mul(t1, q[2], q[2]) &&                      // c2^2
-        mul(t2, q[0], q[0]) && mul(t3, b, t0) && sub(t2, t2, t3) &&  // d0
-        mul(t3, a, t0) && mul(t0, q[0], q[1]) && add(t0, t0, t0) && sub(t0, t0, t3) &&
-        mul(t3, b, t1) && sub(t0, t0, t3) &&  // d1
-        mul(t3, a, t1) && mul(t1, q[1], q[1]) && sub(t1, t1, t3) && mul(t3, q[0], q[2]) &&
-        add(t3, t3, t3) && add(t1, t1, t3) &&  // d2
-        BN_copy(q[0], t2) != nullptr && BN_copy(q[1], t0) != nullptr &&
-        BN_copy(q[2], t1) != nullptr;
+    const bool ok = mul(t0, q[1], q[2]) && add(t0, t0, t0) &&                    // 2 c1 c2
+                    mul(t1, q[2], q[2]) &&                                       // c2^2
+                    mul(t2, q[0], q[0]) && mul(t3, b, t0) && sub(t2, t2, t3) &&  // d0
+                    mul(t3, a, t0) && mul(t0, q[0], q[1]) && add(t0, t0, t0) && sub(t0, t0, t3) &&
+                    mul(t3, b, t1) && sub(t0, t0, t3) &&  // d1
+                    mul(t3, a, t1) && mul(t1, q[1], q[1]) && sub(t1, t1, t3) &&
+                    mul(t3, q[0], q[2]) && add(t3, t3, t3) && add(t1, t1, t3) &&  // d2
+                    BN_copy(q[0], t2) != nullptr && BN_copy(q[1], t0) != nullptr &&
+                    BN_copy(q[2], t1) != nullptr;
     if (!ok) return -1;
     if (BN_is_bit_set(p, i)) {
       const bool ok2 = mul(t0, b, q[2]) && BN_sub(t0, p, t0) && BN_nnmod(t0, t0, p, c) &&

@@ -10,11 +10,12 @@
 // windowed NAFs.  The same on a copy of each curve that no name matches
 // (the isomorphic curve (2^4 a, 2^6 b), points (4 x, 8 y)), with the
 // cofactor given (and, where it is 4, unknown and wrong); and
-// EC_KEY_check_key refuses, with "wrong order", every point outside the
-// group of the generator.
+// EC_KEY_check_key ("wrong order") and ECDH_compute_key refuse every point
+// outside the group of the generator.
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
+#include <morvane/ecdh.h>
 #include <morvane/err.h>
 
 #include <gtest/gtest.h>
@@ -32,8 +33,8 @@ using namespace ec_test;
 
 // The prime-field records of the named-curve table, one test each.
 constexpr const char* kRecords[] = {
-    "secp112r1",  "secp112r2",  "secp128r1",  "secp128r2",  "secp160k1", "secp160r1",
-    "secp160r2",  "secp192k1",  "secp224k1",  "secp224r1",  "secp256k1", "secp384r1",
+    "secp112r1",  "secp112r2",  "secp128r1",  "secp128r2",  "secp160k1",  "secp160r1",
+    "secp160r2",  "secp192k1",  "secp224k1",  "secp224r1",  "secp256k1",  "secp384r1",
     "secp521r1",  "prime192v1", "prime192v2", "prime192v3", "prime239v1", "prime239v2",
     "prime239v3", "prime256v1", "wtls8",      "wtls9",      "wtls12"};
 
@@ -60,8 +61,8 @@ const std::map<std::string, ModelCurve>& Model() {
         c.points.push_back(ModelPoint{std::stoi(r.Get("nid")), r.Get("label"), r.Get("point"),
                                       r.Get("subgroup") == "1"});
       } else {
-        c.products.push_back(
-            ModelProduct{r.Get("label"), r.Has("g") ? r.Get("g") : "", r.Get("k"), r.Get("result")});
+        c.products.push_back(ModelProduct{r.Get("label"), r.Has("g") ? r.Get("g") : "", r.Get("k"),
+                                          r.Get("result")});
       }
     }
     return m;
@@ -195,8 +196,14 @@ TEST_P(EcProducts, UnnamedCopyAgreesWithTheModel) {
 }
 
 // Every point of the model outside the generator's group (order 2, 4, 2n,
-// 4n) is refused as a public key; the others are taken.
-TEST_P(EcProducts, CheckKeyRefusesPointsOutsideTheSubgroup) {
+// 4n) is refused as a public key and as an ECDH peer's point; the others
+// are taken.
+TEST_P(EcProducts, PointsOutsideTheSubgroupAreRefused) {
+  EC_KEY* own = EC_KEY_new();
+  ASSERT_NE(own, nullptr);
+  ASSERT_EQ(EC_KEY_set_group(own, named.get()), 1);
+  ASSERT_EQ(EC_KEY_generate_key(own), 1);
+  unsigned char secret[80];
   for (const ModelPoint& mp : Model().at(GetParam()).points) {
     EC_KEY* key = EC_KEY_new();
     ASSERT_NE(key, nullptr);
@@ -204,15 +211,21 @@ TEST_P(EcProducts, CheckKeyRefusesPointsOutsideTheSubgroup) {
     ASSERT_TRUE(q);
     ASSERT_EQ(EC_KEY_set_group(key, named.get()), 1);
     ASSERT_EQ(EC_KEY_set_public_key(key, q.get()), 1);
+    const int agreed = ECDH_compute_key(secret, sizeof secret, q.get(), own, nullptr);
     if (mp.subgroup) {
       EXPECT_EQ(EC_KEY_check_key(key), 1) << mp.label;
+      EXPECT_GT(agreed, 0) << mp.label;
       EXPECT_ERRORS({});
     } else {
+      EXPECT_EQ(agreed, -1) << mp.label;
       EXPECT_EQ(EC_KEY_check_key(key), 0) << mp.label;
-      EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_WRONG_ORDER}}) << mp.label;
+      EXPECT_ERRORS({{ERR_LIB_ECDH, ECDH_F_ECDH_COMPUTE_KEY, ECDH_R_POINT_ARITHMETIC_FAILURE},
+                     {ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_WRONG_ORDER}})
+          << mp.label;
     }
     EC_KEY_free(key);
   }
+  EC_KEY_free(own);
 }
 
 INSTANTIATE_TEST_SUITE_P(PrimeRecords, EcProducts, testing::ValuesIn(kRecords),
@@ -243,8 +256,8 @@ TEST(EcTorsion, CurvesWithLargeTwoPowerPart) {
     for (BN_ULONG x = 2; !found && x < 100; x++) {
       Bn bx(BN_new());
       ASSERT_TRUE(BN_set_word(bx.get(), x));
-      found = EC_POINT_set_compressed_coordinates_GFp(g.get(), big.get(), bx.get(), 0,
-                                                      ctx.get()) == 1;
+      found =
+          EC_POINT_set_compressed_coordinates_GFp(g.get(), big.get(), bx.get(), 0, ctx.get()) == 1;
     }
     ERR_clear_error();
     ASSERT_TRUE(found);
