@@ -375,14 +375,15 @@ int torsion_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t
 // curve's group order h n is even; false when no record has them.
 bool named_curve_order_parity(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, bool* even);
 
-// The GF(2^m) method's multiplication slots (ec2_mult.cc), and its
+// The GF(2^m) method's precomputation slots (ec2_mult.cc), and its
 // Montgomery ladder: r = |scalar| point ("invalid argument" when r is point).
-int gf2m_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
-             const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx);
+// gf2m_fixed_ladder_serves: whether the ladder takes its fixed-width engine
+// (constant time) for the group and point.
 int gf2m_precompute_mult(EC_GROUP* group, BN_CTX* ctx);
 int gf2m_have_precompute_mult(const EC_GROUP* group);
 int gf2m_montgomery_point_multiply(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar,
                                    const EC_POINT* point, BN_CTX* ctx);
+bool gf2m_fixed_ladder_serves(const EC_GROUP* group, const EC_POINT* point);
 // The fixed-width ladder's field products: mode 0 forces the portable ones,
 // 1 goes back to the processor's choice (PCLMULQDQ where present, unless
 // MORVANE_NO_HWCRYPT switches it off), -1 only asks.  Returns 1 while the

@@ -1,19 +1,11 @@
-// The per-key ECDSA record.
+// The per-key ECDSA record (ECDSA_DATA, morvane/ecdsa.h) and the seam of
+// the constant-time check.
 #ifndef MORVANE_CRYPTO_ECDSA_INTERNAL_H
 #define MORVANE_CRYPTO_ECDSA_INTERNAL_H
 
 #include <morvane/crypto.h>
 #include <morvane/ecdsa.h>
 #include <morvane/engine.h>
-
-struct ecdsa_data_st {
-  int (*init)(EC_KEY*);
-  ENGINE* engine;
-  int flags;
-  const ECDSA_METHOD* meth;
-  CRYPTO_EX_DATA ex_data;
-};
-using ECDSA_DATA = ecdsa_data_st;
 
 namespace morvane::ecdsa {
 

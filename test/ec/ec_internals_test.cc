@@ -123,4 +123,57 @@ TEST(EcInternals, MembershipErrorIsNoMembership) {
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_POINT_CMP, ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED}});
 }
 
+// The GF(2^m) method's table holds the exported slot functions, and the
+// life-cycle slots set up and release a record's numbers.
+TEST(EcInternals, Gf2mMethodSlotsAreTheExportedFunctions) {
+  const EC_METHOD* m = EC_GF2m_simple_method();
+  EXPECT_EQ(m->group_init, &ec_GF2m_simple_group_init);
+  EXPECT_EQ(m->group_finish, &ec_GF2m_simple_group_finish);
+  EXPECT_EQ(m->group_clear_finish, &ec_GF2m_simple_group_clear_finish);
+  EXPECT_EQ(m->group_copy, &ec_GF2m_simple_group_copy);
+  EXPECT_EQ(m->group_set_curve, &ec_GF2m_simple_group_set_curve);
+  EXPECT_EQ(m->group_get_curve, &ec_GF2m_simple_group_get_curve);
+  EXPECT_EQ(m->group_get_degree, &ec_GF2m_simple_group_get_degree);
+  EXPECT_EQ(m->group_check_discriminant, &ec_GF2m_simple_group_check_discriminant);
+  EXPECT_EQ(m->point_init, &ec_GF2m_simple_point_init);
+  EXPECT_EQ(m->point_finish, &ec_GF2m_simple_point_finish);
+  EXPECT_EQ(m->point_clear_finish, &ec_GF2m_simple_point_clear_finish);
+  EXPECT_EQ(m->point_copy, &ec_GF2m_simple_point_copy);
+  EXPECT_EQ(m->point_set_to_infinity, &ec_GF2m_simple_point_set_to_infinity);
+  EXPECT_EQ(m->point_set_affine_coordinates, &ec_GF2m_simple_point_set_affine_coordinates);
+  EXPECT_EQ(m->point_get_affine_coordinates, &ec_GF2m_simple_point_get_affine_coordinates);
+  EXPECT_EQ(m->point_set_compressed_coordinates, &ec_GF2m_simple_set_compressed_coordinates);
+  EXPECT_EQ(m->point2oct, &ec_GF2m_simple_point2oct);
+  EXPECT_EQ(m->oct2point, &ec_GF2m_simple_oct2point);
+  EXPECT_EQ(m->add, &ec_GF2m_simple_add);
+  EXPECT_EQ(m->dbl, &ec_GF2m_simple_dbl);
+  EXPECT_EQ(m->invert, &ec_GF2m_simple_invert);
+  EXPECT_EQ(m->is_at_infinity, &ec_GF2m_simple_is_at_infinity);
+  EXPECT_EQ(m->is_on_curve, &ec_GF2m_simple_is_on_curve);
+  EXPECT_EQ(m->point_cmp, &ec_GF2m_simple_cmp);
+  EXPECT_EQ(m->make_affine, &ec_GF2m_simple_make_affine);
+  EXPECT_EQ(m->points_make_affine, &ec_GF2m_simple_points_make_affine);
+  EXPECT_EQ(m->mul, &ec_GF2m_simple_mul);
+  EXPECT_EQ(m->field_mul, &ec_GF2m_simple_field_mul);
+  EXPECT_EQ(m->field_sqr, &ec_GF2m_simple_field_sqr);
+  EXPECT_EQ(m->field_div, &ec_GF2m_simple_field_div);
+
+  EC_GROUP group = {};
+  ASSERT_EQ(ec_GF2m_simple_group_init(&group), 1);
+  EXPECT_TRUE(BN_is_zero(&group.field));
+  ASSERT_TRUE(BN_set_word(&group.b, 7));
+  ec_GF2m_simple_group_clear_finish(&group);
+  ASSERT_EQ(ec_GF2m_simple_group_init(&group), 1);
+  ec_GF2m_simple_group_finish(&group);
+  EC_POINT point = {};
+  ASSERT_EQ(ec_GF2m_simple_point_init(&point), 1);
+  EXPECT_EQ(point.Z_is_one, 0);
+  ASSERT_TRUE(BN_set_word(&point.X, 5));
+  point.Z_is_one = 1;
+  ec_GF2m_simple_point_clear_finish(&point);
+  EXPECT_EQ(point.Z_is_one, 0);
+  ASSERT_EQ(ec_GF2m_simple_point_init(&point), 1);
+  ec_GF2m_simple_point_finish(&point);
+}
+
 }  // namespace
