@@ -46,6 +46,16 @@ bool read_hex(BIGNUM** out, const char* text) {
   return BN_hex2bn(out, text) != 0;
 }
 
+// The value of a hexadecimal digit.
+int hex_digit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Whether the record's group order h n is even.
+bool order_is_even(const EC_CURVE_DATA* d) {
+  return (d->cofactor & 1) == 0 || (hex_digit(d->order[strlen(d->order) - 1]) & 1) == 0;
+}
+
 EC_GROUP* new_from_data(const EC_CURVE_DATA* data) {
   EC_GROUP* group = nullptr;
   EC_POINT* point = nullptr;
@@ -98,6 +108,9 @@ EC_GROUP* new_from_data(const EC_CURVE_DATA* data) {
     ECERR(EC_F_EC_GROUP_NEW_FROM_DATA, ERR_R_EC_LIB);
     goto done;
   }
+  // The record's h n tells whether the curve has a point of order 2
+  // (forgotten with any later change of the curve).
+  if (data->field_type == kPrimeField) group->order_two = order_is_even(data) ? 2 : 1;
   ok = true;
 done:
   if (!ok) {
@@ -142,17 +155,9 @@ int hex_bits(const char* text) {
   while (*text == '0') text++;
   const size_t len = strlen(text);
   if (len == 0) return 0;
-  const char c = text[0];
-  const int top = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
   int bits = 0;
-  for (int v = top; v != 0; v >>= 1) bits++;
+  for (int v = hex_digit(text[0]); v != 0; v >>= 1) bits++;
   return static_cast<int>(4 * (len - 1)) + bits;
-}
-
-bool hex_is_odd(const char* text) {
-  const char c = text[strlen(text) - 1];
-  const int v = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-  return (v & 1) != 0;
 }
 
 }  // namespace
@@ -168,7 +173,7 @@ bool named_curve_order_parity(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b,
     if (d->field_type != kPrimeField || hex_bits(d->p) != bits) continue;
     found = read_hex(&v, d->p) && BN_cmp(v, p) == 0 && read_hex(&v, d->a) && BN_cmp(v, a) == 0 &&
             read_hex(&v, d->b) && BN_cmp(v, b) == 0;
-    if (found) *even = (d->cofactor & 1) == 0 || !hex_is_odd(d->order);
+    if (found) *even = order_is_even(d);
   }
   BN_free(v);
   return found;

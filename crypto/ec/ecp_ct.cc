@@ -8,7 +8,11 @@
 // projective (X : Y : Z) and added with the complete formulas of Renes,
 // Costello and Batina ("Complete addition formulas for prime order elliptic
 // curves", EUROCRYPT 2016, Algorithm 1: any a), which have no exceptional
-// case, doubling and the point at infinity (0 : 1 : 0) included.  The scalar
+// case, doubling and the point at infinity (0 : 1 : 0) included, on a curve
+// of odd order.  (Where a curve has points of order 2 they fail for P + Q
+// with P - Q of order 2: such curves get only points of odd order here, and
+// through ct_mul_torsion one masked sum with a multiple of a point of
+// 2-power order; ecp_torsion.cc.)  The scalar
 // is read as 64 N bits, whatever its value (its leading zeros are processed
 // like any other bits).  One term: signed 5-bit windows from the top, five
 // doublings and one addition of +-T[|d|], T[j] = j P for j = 0 .. 16 found

@@ -52,12 +52,16 @@ void poly_trim(Poly& q) {
   while (q.deg >= 0 && BN_is_zero(q.c[q.deg])) q.deg--;
 }
 
-// a = a mod b for b not zero (deg b <= deg a <= 3).
-bool poly_mod(Poly& a, const Poly& b, const BIGNUM* p, BIGNUM* t, BIGNUM* inv, BN_CTX* ctx) {
-  if (BN_mod_inverse(inv, b.c[b.deg], p, ctx) == nullptr) return false;
+// a = a mod b for b not zero (deg b <= deg a <= 3): 1, 0 on failure, -1
+// when b's leading coefficient has no inverse (p is not prime; nothing
+// queued).
+int poly_mod(Poly& a, const Poly& b, const BIGNUM* p, BIGNUM* t, BIGNUM* inv, BN_CTX* ctx) {
+  if (!BN_gcd(inv, b.c[b.deg], p, ctx)) return 0;
+  if (!BN_is_one(inv)) return -1;
+  if (BN_mod_inverse(inv, b.c[b.deg], p, ctx) == nullptr) return 0;
   while (a.deg >= b.deg) {
     const int shift = a.deg - b.deg;
-    if (!BN_mod_mul(t, a.c[a.deg], inv, p, ctx)) return false;  // the quotient's term
+    if (!BN_mod_mul(t, a.c[a.deg], inv, p, ctx)) return 0;  // the quotient's term
     for (int i = 0; i <= b.deg; i++) {
       BIGNUM* c = a.c[i + shift];
       BN_CTX_start(ctx);
@@ -65,16 +69,18 @@ bool poly_mod(Poly& a, const Poly& b, const BIGNUM* p, BIGNUM* t, BIGNUM* inv, B
       const bool ok =
           u != nullptr && BN_mod_mul(u, t, b.c[i], p, ctx) && BN_mod_sub(c, c, u, p, ctx);
       BN_CTX_end(ctx);
-      if (!ok) return false;
+      if (!ok) return 0;
     }
     poly_trim(a);
   }
-  return true;
+  return 1;
 }
 
 // 1 when x^3 + a x + b has a root modulo the odd prime p, that is when
-// gcd(x^p - x, x^3 + a x + b) is not 1; 0 when not, -1 on failure.  x^p is
-// found modulo the cubic (x^3 = -a x - b) by squaring and multiplying.
+// gcd(x^p - x, x^3 + a x + b) is not 1; 0 when not, -1 on failure (errors
+// queued), 2 when p shows itself composite (an element without inverse;
+// nothing queued).  x^p is found modulo the cubic (x^3 = -a x - b) by
+// squaring and multiplying.
 int cubic_has_root(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
   Scratch s(ctx);
   Poly f, g, h;
@@ -127,7 +133,8 @@ int cubic_has_root(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, BN_CTX* ct
   Poly* u = &f;
   Poly* v = &h;
   while (v->deg >= 0) {
-    if (!poly_mod(*u, *v, p, t0, t1, c)) return -1;
+    const int reduced = poly_mod(*u, *v, p, t0, t1, c);
+    if (reduced != 1) return reduced == 0 ? -1 : 2;
     Poly* w = u;
     u = v;
     v = w;
@@ -165,7 +172,7 @@ int has_order_two_point(const EC_GROUP* group, BN_CTX* ctx) {
       ECERR(EC_F_EC_POINTS_MUL, ERR_R_BN_LIB);
       return -1;
     }
-    even = root == 1;
+    even = root != 0;  // 2, p not prime: no point of order 2 can be ruled out
   }
   slot.store(even ? 2 : 1, std::memory_order_relaxed);
   return even ? 1 : 0;

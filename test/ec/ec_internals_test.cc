@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ec/internal.h"
@@ -121,6 +122,26 @@ TEST(EcInternals, MembershipErrorIsNoMembership) {
   const EC_POINT* p = EC_GROUP_get0_generator(g.get());
   EXPECT_EQ(EC_POINT_cmp(g.get(), p, p, nullptr), -1);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_POINT_CMP, ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED}});
+}
+
+// Whether a curve has a point of order 2: known from the table for a named
+// group, forgotten when the group changes, found again on the next product
+// from the table's parameters.  (Curves of no name: EcProducts.)
+TEST(EcInternals, OrderTwoPointsKnownFromTheTable) {
+  for (const auto& [nid, flag] : {std::pair{705, 2}, std::pair{415, 1}}) {
+    Group g(EC_GROUP_new_by_curve_name(nid));
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->order_two, flag) << nid;
+    Point gen(EC_POINT_dup(EC_GROUP_get0_generator(g.get()), g.get()));
+    Bn n(BN_new()), h(BN_new());
+    ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
+    ASSERT_TRUE(EC_GROUP_get_cofactor(g.get(), h.get(), nullptr));
+    ASSERT_TRUE(EC_GROUP_set_generator(g.get(), gen.get(), n.get(), h.get()));
+    EXPECT_EQ(g->order_two, 0) << nid;
+    Point r(EC_POINT_new(g.get()));
+    ASSERT_TRUE(EC_POINT_mul(g.get(), r.get(), Hex("5").get(), nullptr, nullptr, nullptr));
+    EXPECT_EQ(g->order_two, flag) << nid;
+  }
 }
 
 // The GF(2^m) method's table holds the exported slot functions, and the

@@ -8,7 +8,8 @@
 // sums with the other two (orders 2n and 4n).  The product goes through
 // EC_POINT_mul (the constant-time engine where it serves) and through the
 // windowed NAFs.  The same on a copy of each curve that no name matches
-// (the isomorphic curve (2^4 a, 2^6 b), points (4 x, 8 y)), with the
+// (the isomorphic curve (2^4 a, 2^6 b), points (4 x, 8 y)) and, for the
+// cofactor-4 curves, on one with the named parameters but no name, with the
 // cofactor given (and, where it is 4, unknown and wrong); and
 // EC_KEY_check_key ("wrong order") and ECDH_compute_key refuse every point
 // outside the group of the generator.
@@ -165,32 +166,44 @@ TEST_P(EcProducts, AgreeWithTheModel) {
   EXPECT_ERRORS({});
 }
 
-// A curve isomorphic to the named one whose parameters match no name, so
+// The named curve's parameters without its name (recognised from the
+// table), and a curve isomorphic to it whose parameters match no name, so
 // that nothing about it is known from the table: (2^4 a, 2^6 b), with the
-// generator carried over and the cofactor as given (null: unknown).
+// generator carried over.  The cofactor as given (null: unknown).
 TEST_P(EcProducts, UnnamedCopyAgreesWithTheModel) {
   Ctx ctx(BN_CTX_new());
   Bn p(BN_new()), a(BN_new()), b(BN_new()), n(BN_new()), h(BN_new());
   ASSERT_TRUE(EC_GROUP_get_curve_GFp(named.get(), p.get(), a.get(), b.get(), ctx.get()));
   ASSERT_TRUE(EC_GROUP_get_order(named.get(), n.get(), ctx.get()));
   ASSERT_TRUE(EC_GROUP_get_cofactor(named.get(), h.get(), ctx.get()));
-  Bn s2 = Hex("4"), s3 = Hex("8"), a2(BN_new()), b2(BN_new());
-  ASSERT_TRUE(BN_mod_mul(a2.get(), a.get(), Hex("10").get(), p.get(), ctx.get()));
-  ASSERT_TRUE(BN_mod_mul(b2.get(), b.get(), Hex("40").get(), p.get(), ctx.get()));
-  // On a curve of even order also unknown and wrong cofactors (the split
-  // of the points must not rest on them).
+  const bool odd = BN_is_one(h.get());
   const Bn one = Hex("1");
-  const BIGNUM* cofactors[] = {h.get(), nullptr, one.get()};
-  for (const BIGNUM* cofactor : cofactors) {
-    if (cofactor != h.get() && BN_is_one(h.get())) continue;
-    Group copy(EC_GROUP_new_curve_GFp(p.get(), a2.get(), b2.get(), ctx.get()));
-    ASSERT_TRUE(copy);
-    const Setting s{copy.get(), s2.get(), s3.get(), p.get()};
-    Point gen = Carry(named.get(), EC_GROUP_get0_generator(named.get()), s, false);
-    ASSERT_TRUE(gen);
-    ASSERT_TRUE(EC_GROUP_set_generator(copy.get(), gen.get(), n.get(), cofactor));
-    SCOPED_TRACE(cofactor == nullptr ? "cofactor unknown" : "cofactor " + Show(cofactor));
-    ExpectProducts(GetParam(), named.get(), s);
+  for (int u : {1, 2}) {
+    // Same parameters without a name: only where the table's cofactor
+    // matters (a curve of even order).
+    if (u == 1 && odd) continue;
+    Bn s2(BN_new()), s3(BN_new()), a2(BN_new()), b2(BN_new()), t(BN_new());
+    ASSERT_TRUE(BN_set_word(s2.get(), static_cast<BN_ULONG>(u * u)));
+    ASSERT_TRUE(BN_set_word(s3.get(), static_cast<BN_ULONG>(u * u * u)));
+    ASSERT_TRUE(BN_mod_sqr(t.get(), s2.get(), p.get(), ctx.get()));  // u^4
+    ASSERT_TRUE(BN_mod_mul(a2.get(), a.get(), t.get(), p.get(), ctx.get()));
+    ASSERT_TRUE(BN_mod_sqr(t.get(), s3.get(), p.get(), ctx.get()));  // u^6
+    ASSERT_TRUE(BN_mod_mul(b2.get(), b.get(), t.get(), p.get(), ctx.get()));
+    // On a curve of even order also unknown and wrong cofactors (the split
+    // of the points must not rest on them).
+    const BIGNUM* cofactors[] = {h.get(), nullptr, one.get()};
+    for (const BIGNUM* cofactor : cofactors) {
+      if (cofactor != h.get() && odd) continue;
+      Group copy(EC_GROUP_new_curve_GFp(p.get(), a2.get(), b2.get(), ctx.get()));
+      ASSERT_TRUE(copy);
+      const Setting s{copy.get(), s2.get(), s3.get(), p.get()};
+      Point gen = Carry(named.get(), EC_GROUP_get0_generator(named.get()), s, false);
+      ASSERT_TRUE(gen);
+      ASSERT_TRUE(EC_GROUP_set_generator(copy.get(), gen.get(), n.get(), cofactor));
+      SCOPED_TRACE("u = " + std::to_string(u) + ", " +
+                   (cofactor == nullptr ? "cofactor unknown" : "cofactor " + Show(cofactor)));
+      ExpectProducts(GetParam(), named.get(), s);
+    }
   }
   EXPECT_ERRORS({});
 }
