@@ -1,7 +1,7 @@
 // Scalar multiplication over GF(2^m): the Montgomery ladder of Lopez and
 // Dahab on x-only projective coordinates ("Fast multiplication on elliptic
-// curves over GF(2^m) without precomputation", CHES 1999, Algorithm 2), and
-// the method's multiplication slot.
+// curves over GF(2^m) without precomputation", CHES 1999, Algorithm 2),
+// which the method's multiplication slot (ec2_smpl.cc) runs.
 //
 // Implementation notes: the ladder keeps R0 = j P and R1 = (j + 1) P as
 // (X : Z) pairs and recovers y at the end (Mxy).  Two implementations give
@@ -572,46 +572,8 @@ int gf2m_montgomery_point_multiply(const EC_GROUP* group, EC_POINT* r, const BIG
   return 1;
 }
 
-int gf2m_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
-             const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx) {
-  // Several terms (public scalars: verification) share their doublings in
-  // the windowed NAFs; so do generator products that a precomputation
-  // serves, unless the fixed-width ladder applies (a secret scalar).
-  if ((scalar != nullptr && num >= 2) || num >= 3) {
-    return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
-  }
-  if (num == 0 && EC_GROUP_have_precompute_mult(group) &&
-      (scalar == nullptr || group->generator == nullptr ||
-       fixed_ladder(group, group->generator) == nullptr))
-    return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
-  Scratch s(ctx);
-  if (!s.ok()) return 0;
-  // The sum collects in acc, so that r may be one of the points.
-  EC_POINT* acc = EC_POINT_new(group);
-  EC_POINT* p = EC_POINT_new(group);
-  int ok = 0;
-  if (acc == nullptr || p == nullptr || !EC_POINT_set_to_infinity(group, acc)) goto done;
-  if (scalar != nullptr) {
-    if (group->generator == nullptr) {
-      ECERR(EC_F_EC_POINTS_MUL, EC_R_UNDEFINED_GENERATOR);
-      goto done;
-    }
-    if (!gf2m_montgomery_point_multiply(group, p, scalar, group->generator, s.ctx()) ||
-        (BN_is_negative(scalar) && !EC_POINT_invert(group, p, s.ctx())) ||
-        !EC_POINT_add(group, acc, acc, p, s.ctx()))
-      goto done;
-  }
-  for (size_t i = 0; i < num; i++) {
-    if (!gf2m_montgomery_point_multiply(group, p, scalars[i], points[i], s.ctx()) ||
-        (BN_is_negative(scalars[i]) && !EC_POINT_invert(group, p, s.ctx())) ||
-        !EC_POINT_add(group, acc, acc, p, s.ctx()))
-      goto done;
-  }
-  ok = EC_POINT_copy(r, acc);
-done:
-  EC_POINT_clear_free(p);
-  EC_POINT_clear_free(acc);
-  return ok;
+bool gf2m_fixed_ladder_serves(const EC_GROUP* group, const EC_POINT* point) {
+  return fixed_ladder(group, point) != nullptr;
 }
 
 int gf2m_use_clmul(int mode) {

@@ -11,8 +11,8 @@
 // so the compressed and hybrid output forms and the compressed-coordinates
 // setter are refused.  Encoded points are outside input: the reader accepts
 // exactly the lengths of its forms, coordinates of degree below m, and only
-// points on the curve.  The multiplication (the Montgomery ladder) is in
-// ec2_mult.cc.
+// points on the curve.  The multiplication slot runs the Montgomery ladder
+// of ec2_mult.cc, or the windowed NAFs for several terms.
 
 #include <string.h>
 
@@ -27,11 +27,10 @@ using morvane::ec::AnyCtx;
 using morvane::ec::put_padded;
 using morvane::ec::Scratch;
 
-namespace {
-
 // ---- groups ------------------------------------------------------------------------
 
-int group_init(EC_GROUP* group) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_group_init(EC_GROUP* group) {
   BN_init(&group->field);
   BN_init(&group->a);
   BN_init(&group->b);
@@ -39,18 +38,22 @@ int group_init(EC_GROUP* group) {
   return 1;
 }
 
-void group_finish(EC_GROUP* group) {
+/* see morvane/ec.h */
+void ec_GF2m_simple_group_finish(EC_GROUP* group) {
   BN_free(&group->field);
   BN_free(&group->a);
   BN_free(&group->b);
 }
 
-void group_clear_finish(EC_GROUP* group) {
+/* see morvane/ec.h */
+void ec_GF2m_simple_group_clear_finish(EC_GROUP* group) {
   BN_clear_free(&group->field);
   BN_clear_free(&group->a);
   BN_clear_free(&group->b);
   memset(group->poly, 0, sizeof group->poly);
 }
+
+namespace {
 
 // Gives v the full word length of the field, the words above its used
 // length zero (the value is unchanged).
@@ -62,7 +65,10 @@ bool widen(BIGNUM* v, const EC_GROUP* group) {
   return true;
 }
 
-int group_copy(EC_GROUP* dest, const EC_GROUP* src) {
+}  // namespace
+
+/* see morvane/ec.h */
+int ec_GF2m_simple_group_copy(EC_GROUP* dest, const EC_GROUP* src) {
   if (BN_copy(&dest->field, &src->field) == nullptr || BN_copy(&dest->a, &src->a) == nullptr ||
       BN_copy(&dest->b, &src->b) == nullptr)
     return 0;
@@ -70,8 +76,9 @@ int group_copy(EC_GROUP* dest, const EC_GROUP* src) {
   return widen(&dest->a, dest) && widen(&dest->b, dest) ? 1 : 0;
 }
 
-int group_set_curve(EC_GROUP* group, const BIGNUM* p, const BIGNUM* a, const BIGNUM* b,
-                    BN_CTX* /*ctx*/) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_group_set_curve(EC_GROUP* group, const BIGNUM* p, const BIGNUM* a,
+                                   const BIGNUM* b, BN_CTX* /*ctx*/) {
   if (p == nullptr || a == nullptr || b == nullptr) {
     ECERR(EC_F_EC_GF2M_SIMPLE_GROUP_SET_CURVE, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
@@ -90,18 +97,22 @@ int group_set_curve(EC_GROUP* group, const BIGNUM* p, const BIGNUM* a, const BIG
   return 1;
 }
 
-int group_get_curve(const EC_GROUP* group, BIGNUM* p, BIGNUM* a, BIGNUM* b, BN_CTX* /*ctx*/) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_group_get_curve(const EC_GROUP* group, BIGNUM* p, BIGNUM* a, BIGNUM* b,
+                                   BN_CTX* /*ctx*/) {
   if (p != nullptr && BN_copy(p, &group->field) == nullptr) return 0;
   if (a != nullptr && BN_copy(a, &group->a) == nullptr) return 0;
   if (b != nullptr && BN_copy(b, &group->b) == nullptr) return 0;
   return 1;
 }
 
-int group_get_degree(const EC_GROUP* group) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_group_get_degree(const EC_GROUP* group) {
   return BN_num_bits(&group->field) - 1;
 }
 
-int group_check_discriminant(const EC_GROUP* group, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_group_check_discriminant(const EC_GROUP* group, BN_CTX* ctx) {
   Scratch s(ctx);
   BIGNUM* b = s.get();
   if (!s.ok()) {
@@ -115,7 +126,8 @@ int group_check_discriminant(const EC_GROUP* group, BN_CTX* ctx) {
 
 // ---- points: life cycle and coordinates ----------------------------------------------
 
-int point_init(EC_POINT* point) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_point_init(EC_POINT* point) {
   BN_init(&point->X);
   BN_init(&point->Y);
   BN_init(&point->Z);
@@ -123,20 +135,23 @@ int point_init(EC_POINT* point) {
   return 1;
 }
 
-void point_finish(EC_POINT* point) {
+/* see morvane/ec.h */
+void ec_GF2m_simple_point_finish(EC_POINT* point) {
   BN_free(&point->X);
   BN_free(&point->Y);
   BN_free(&point->Z);
 }
 
-void point_clear_finish(EC_POINT* point) {
+/* see morvane/ec.h */
+void ec_GF2m_simple_point_clear_finish(EC_POINT* point) {
   BN_clear_free(&point->X);
   BN_clear_free(&point->Y);
   BN_clear_free(&point->Z);
   point->Z_is_one = 0;
 }
 
-int point_copy(EC_POINT* dest, const EC_POINT* src) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_point_copy(EC_POINT* dest, const EC_POINT* src) {
   if (BN_copy(&dest->X, &src->X) == nullptr || BN_copy(&dest->Y, &src->Y) == nullptr ||
       BN_copy(&dest->Z, &src->Z) == nullptr)
     return 0;
@@ -144,13 +159,15 @@ int point_copy(EC_POINT* dest, const EC_POINT* src) {
   return 1;
 }
 
-int point_set_to_infinity(const EC_GROUP* /*group*/, EC_POINT* point) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_point_set_to_infinity(const EC_GROUP* /*group*/, EC_POINT* point) {
   point->Z_is_one = 0;
   return BN_zero(&point->Z);
 }
 
-int point_set_affine_coordinates(const EC_GROUP* /*group*/, EC_POINT* point, const BIGNUM* x,
-                                 const BIGNUM* y, BN_CTX* /*ctx*/) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_point_set_affine_coordinates(const EC_GROUP* /*group*/, EC_POINT* point,
+                                                const BIGNUM* x, const BIGNUM* y, BN_CTX* /*ctx*/) {
   if (x == nullptr || y == nullptr) {
     ECERR(EC_F_EC_GF2M_SIMPLE_POINT_SET_AFFINE_COORDINATES, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
@@ -164,8 +181,9 @@ int point_set_affine_coordinates(const EC_GROUP* /*group*/, EC_POINT* point, con
   return 1;
 }
 
-int point_get_affine_coordinates(const EC_GROUP* group, const EC_POINT* point, BIGNUM* x,
-                                 BIGNUM* y, BN_CTX* /*ctx*/) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_point_get_affine_coordinates(const EC_GROUP* group, const EC_POINT* point,
+                                                BIGNUM* x, BIGNUM* y, BN_CTX* /*ctx*/) {
   if (EC_POINT_is_at_infinity(group, point)) {
     ECERR(EC_F_EC_GF2M_SIMPLE_POINT_GET_AFFINE_COORDINATES, EC_R_POINT_AT_INFINITY);
     return 0;
@@ -187,8 +205,9 @@ int point_get_affine_coordinates(const EC_GROUP* group, const EC_POINT* point, B
 
 // Compressed points over GF(2^m) are not supported in this build; the error
 // names the source that would hold the solver.
-int set_compressed_coordinates(const EC_GROUP* /*group*/, EC_POINT* /*point*/,
-                               const BIGNUM* /*x*/, int /*y_bit*/, BN_CTX* /*ctx*/) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_set_compressed_coordinates(const EC_GROUP* /*group*/, EC_POINT* /*point*/,
+                                              const BIGNUM* /*x*/, int /*y_bit*/, BN_CTX* /*ctx*/) {
   ERR_put_error(ERR_LIB_EC, EC_F_EC_GF2M_SIMPLE_SET_COMPRESSED_COORDINATES, ERR_R_DISABLED,
                 "ec/ec2_smpt.c", __LINE__);
   return 0;
@@ -196,8 +215,10 @@ int set_compressed_coordinates(const EC_GROUP* /*group*/, EC_POINT* /*point*/,
 
 // ---- octets --------------------------------------------------------------------------
 
-size_t point2oct(const EC_GROUP* group, const EC_POINT* point, point_conversion_form_t form,
-                 unsigned char* buf, size_t len, BN_CTX* ctx) {
+/* see morvane/ec.h */
+size_t ec_GF2m_simple_point2oct(const EC_GROUP* group, const EC_POINT* point,
+                                point_conversion_form_t form, unsigned char* buf, size_t len,
+                                BN_CTX* ctx) {
   if (form == POINT_CONVERSION_COMPRESSED || form == POINT_CONVERSION_HYBRID) {
     ECERR(EC_F_EC_GF2M_SIMPLE_POINT2OCT, ERR_R_DISABLED);
     return 0;
@@ -235,8 +256,9 @@ size_t point2oct(const EC_GROUP* group, const EC_POINT* point, point_conversion_
   return ret;
 }
 
-int oct2point(const EC_GROUP* group, EC_POINT* point, const unsigned char* buf, size_t len,
-              BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_oct2point(const EC_GROUP* group, EC_POINT* point, const unsigned char* buf,
+                             size_t len, BN_CTX* ctx) {
   if (len == 0) {
     ECERR(EC_F_EC_GF2M_SIMPLE_OCT2POINT, EC_R_BUFFER_TOO_SMALL);
     return 0;
@@ -292,6 +314,8 @@ int oct2point(const EC_GROUP* group, EC_POINT* point, const unsigned char* buf, 
 
 // ---- points: arithmetic ----------------------------------------------------------------
 
+namespace {
+
 // (x, y) of an affine point: its own coordinates when marked affine, else
 // through the getter.
 bool affine_of(const EC_GROUP* group, const EC_POINT* p, BIGNUM* x, BIGNUM* y, BN_CTX* ctx) {
@@ -299,7 +323,11 @@ bool affine_of(const EC_GROUP* group, const EC_POINT* p, BIGNUM* x, BIGNUM* y, B
   return EC_POINT_get_affine_coordinates_GF2m(group, p, x, y, ctx) != 0;
 }
 
-int add(const EC_GROUP* group, EC_POINT* r, const EC_POINT* a, const EC_POINT* b, BN_CTX* ctx) {
+}  // namespace
+
+/* see morvane/ec.h */
+int ec_GF2m_simple_add(const EC_GROUP* group, EC_POINT* r, const EC_POINT* a, const EC_POINT* b,
+                       BN_CTX* ctx) {
   if (EC_POINT_is_at_infinity(group, a)) return EC_POINT_copy(r, b);
   if (EC_POINT_is_at_infinity(group, b)) return EC_POINT_copy(r, a);
   Scratch s(ctx);
@@ -336,11 +364,13 @@ int add(const EC_GROUP* group, EC_POINT* r, const EC_POINT* a, const EC_POINT* b
   return EC_POINT_set_affine_coordinates_GF2m(group, r, x2, y2, c);
 }
 
-int dbl(const EC_GROUP* group, EC_POINT* r, const EC_POINT* a, BN_CTX* ctx) {
-  return add(group, r, a, a, ctx);
+/* see morvane/ec.h */
+int ec_GF2m_simple_dbl(const EC_GROUP* group, EC_POINT* r, const EC_POINT* a, BN_CTX* ctx) {
+  return ec_GF2m_simple_add(group, r, a, a, ctx);
 }
 
-int invert(const EC_GROUP* group, EC_POINT* point, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_invert(const EC_GROUP* group, EC_POINT* point, BN_CTX* ctx) {
   // -(x, y) = (x, x + y); infinity and points with y = 0 are their own
   // inverses as this method leaves them.
   if (EC_POINT_is_at_infinity(group, point) || BN_is_zero(&point->Y)) return 1;
@@ -348,11 +378,13 @@ int invert(const EC_GROUP* group, EC_POINT* point, BN_CTX* ctx) {
   return BN_GF2m_add(&point->Y, &point->X, &point->Y);
 }
 
-int is_at_infinity(const EC_GROUP* /*group*/, const EC_POINT* point) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_is_at_infinity(const EC_GROUP* /*group*/, const EC_POINT* point) {
   return BN_is_zero(&point->Z);
 }
 
-int is_on_curve(const EC_GROUP* group, const EC_POINT* point, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_is_on_curve(const EC_GROUP* group, const EC_POINT* point, BN_CTX* ctx) {
   if (EC_POINT_is_at_infinity(group, point)) return 1;
   if (!point->Z_is_one) return -1;
   Scratch s(ctx);
@@ -370,7 +402,8 @@ int is_on_curve(const EC_GROUP* group, const EC_POINT* point, BN_CTX* ctx) {
   return BN_is_zero(lh) ? 1 : 0;
 }
 
-int point_cmp(const EC_GROUP* group, const EC_POINT* a, const EC_POINT* b, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_cmp(const EC_GROUP* group, const EC_POINT* a, const EC_POINT* b, BN_CTX* ctx) {
   if (EC_POINT_is_at_infinity(group, a)) return EC_POINT_is_at_infinity(group, b) ? 0 : 1;
   if (EC_POINT_is_at_infinity(group, b)) return 1;
   if (a->Z_is_one && b->Z_is_one)
@@ -386,7 +419,8 @@ int point_cmp(const EC_GROUP* group, const EC_POINT* a, const EC_POINT* b, BN_CT
   return BN_cmp(ax, bx) == 0 && BN_cmp(ay, by) == 0 ? 0 : 1;
 }
 
-int make_affine(const EC_GROUP* group, EC_POINT* point, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_make_affine(const EC_GROUP* group, EC_POINT* point, BN_CTX* ctx) {
   // This method makes only affine points and the point at infinity; a
   // point that is neither is brought to Z = 1 through the getter.
   if (point->Z_is_one || EC_POINT_is_at_infinity(group, point)) return 1;
@@ -397,65 +431,119 @@ int make_affine(const EC_GROUP* group, EC_POINT* point, BN_CTX* ctx) {
   return EC_POINT_set_affine_coordinates_GF2m(group, point, x, y, s.ctx());
 }
 
-int points_make_affine(const EC_GROUP* group, size_t num, EC_POINT* points[], BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_points_make_affine(const EC_GROUP* group, size_t num, EC_POINT* points[],
+                                      BN_CTX* ctx) {
   for (size_t i = 0; i < num; i++)
     if (!group->meth->make_affine(group, points[i], ctx)) return 0;
   return 1;
 }
 
+// ---- products ------------------------------------------------------------------------
+
+/* see morvane/ec.h */
+int ec_GF2m_simple_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
+                       const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx) {
+  // Several terms (public scalars: verification) share their doublings in
+  // the windowed NAFs; so do generator products that a precomputation
+  // serves, unless the fixed-width ladder applies (a secret scalar).
+  if ((scalar != nullptr && num >= 2) || num >= 3) {
+    return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
+  }
+  if (num == 0 && EC_GROUP_have_precompute_mult(group) &&
+      (scalar == nullptr || group->generator == nullptr ||
+       !morvane::ec::gf2m_fixed_ladder_serves(group, group->generator)))
+    return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
+  Scratch s(ctx);
+  if (!s.ok()) return 0;
+  // The sum collects in acc, so that r may be one of the points.
+  EC_POINT* acc = EC_POINT_new(group);
+  EC_POINT* p = EC_POINT_new(group);
+  int ok = 0;
+  if (acc == nullptr || p == nullptr || !EC_POINT_set_to_infinity(group, acc)) goto done;
+  if (scalar != nullptr) {
+    if (group->generator == nullptr) {
+      ECERR(EC_F_EC_POINTS_MUL, EC_R_UNDEFINED_GENERATOR);
+      goto done;
+    }
+    if (!morvane::ec::gf2m_montgomery_point_multiply(group, p, scalar, group->generator, s.ctx()) ||
+        (BN_is_negative(scalar) && !EC_POINT_invert(group, p, s.ctx())) ||
+        !EC_POINT_add(group, acc, acc, p, s.ctx()))
+      goto done;
+  }
+  for (size_t i = 0; i < num; i++) {
+    if (!morvane::ec::gf2m_montgomery_point_multiply(group, p, scalars[i], points[i], s.ctx()) ||
+        (BN_is_negative(scalars[i]) && !EC_POINT_invert(group, p, s.ctx())) ||
+        !EC_POINT_add(group, acc, acc, p, s.ctx()))
+      goto done;
+  }
+  ok = EC_POINT_copy(r, acc);
+done:
+  EC_POINT_clear_free(p);
+  EC_POINT_clear_free(acc);
+  return ok;
+}
+
 // ---- the field -----------------------------------------------------------------------
 
-int field_mul(const EC_GROUP* group, BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_field_mul(const EC_GROUP* group, BIGNUM* r, const BIGNUM* a, const BIGNUM* b,
+                             BN_CTX* ctx) {
   AnyCtx c(ctx);
   return c.ok() && BN_GF2m_mod_mul_arr(r, a, b, group->poly, c.get());
 }
 
-int field_sqr(const EC_GROUP* group, BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_field_sqr(const EC_GROUP* group, BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
   AnyCtx c(ctx);
   return c.ok() && BN_GF2m_mod_sqr_arr(r, a, group->poly, c.get());
 }
 
-int field_div(const EC_GROUP* group, BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+/* see morvane/ec.h */
+int ec_GF2m_simple_field_div(const EC_GROUP* group, BIGNUM* r, const BIGNUM* a, const BIGNUM* b,
+                             BN_CTX* ctx) {
   AnyCtx c(ctx);
   return c.ok() && BN_GF2m_mod_div(r, a, b, &group->field, c.get());
 }
 
+namespace {
+
 constinit const EC_METHOD kGf2mSimpleMethod = {
     morvane::ec::kNidCharTwoField,
-    group_init,
-    group_finish,
-    group_clear_finish,
-    group_copy,
-    group_set_curve,
-    group_get_curve,
-    group_get_degree,
-    group_check_discriminant,
-    point_init,
-    point_finish,
-    point_clear_finish,
-    point_copy,
-    point_set_to_infinity,
+    ec_GF2m_simple_group_init,
+    ec_GF2m_simple_group_finish,
+    ec_GF2m_simple_group_clear_finish,
+    ec_GF2m_simple_group_copy,
+    ec_GF2m_simple_group_set_curve,
+    ec_GF2m_simple_group_get_curve,
+    ec_GF2m_simple_group_get_degree,
+    ec_GF2m_simple_group_check_discriminant,
+    ec_GF2m_simple_point_init,
+    ec_GF2m_simple_point_finish,
+    ec_GF2m_simple_point_clear_finish,
+    ec_GF2m_simple_point_copy,
+    ec_GF2m_simple_point_set_to_infinity,
     nullptr,  // point_set_Jprojective_coordinates_GFp
     nullptr,  // point_get_Jprojective_coordinates_GFp
-    point_set_affine_coordinates,
-    point_get_affine_coordinates,
-    set_compressed_coordinates,
-    point2oct,
-    oct2point,
-    add,
-    dbl,
-    invert,
-    is_at_infinity,
-    is_on_curve,
-    point_cmp,
-    make_affine,
-    points_make_affine,
-    morvane::ec::gf2m_mul,
+    ec_GF2m_simple_point_set_affine_coordinates,
+    ec_GF2m_simple_point_get_affine_coordinates,
+    ec_GF2m_simple_set_compressed_coordinates,
+    ec_GF2m_simple_point2oct,
+    ec_GF2m_simple_oct2point,
+    ec_GF2m_simple_add,
+    ec_GF2m_simple_dbl,
+    ec_GF2m_simple_invert,
+    ec_GF2m_simple_is_at_infinity,
+    ec_GF2m_simple_is_on_curve,
+    ec_GF2m_simple_cmp,
+    ec_GF2m_simple_make_affine,
+    ec_GF2m_simple_points_make_affine,
+    ec_GF2m_simple_mul,
     morvane::ec::gf2m_precompute_mult,
     morvane::ec::gf2m_have_precompute_mult,
-    field_mul,
-    field_sqr,
-    field_div,
+    ec_GF2m_simple_field_mul,
+    ec_GF2m_simple_field_sqr,
+    ec_GF2m_simple_field_div,
     nullptr,  // field_encode: plain polynomials
     nullptr,  // field_decode
     nullptr,  // field_set_to_one

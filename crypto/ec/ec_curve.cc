@@ -7,6 +7,7 @@
 // rows share one record (the WTLS names of SEC 2 and X9.62 curves).
 
 #include <stdint.h>
+#include <string.h>
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -43,6 +44,16 @@ static_assert(curve_list_length == 67);
 
 bool read_hex(BIGNUM** out, const char* text) {
   return BN_hex2bn(out, text) != 0;
+}
+
+// The value of a hexadecimal digit.
+int hex_digit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Whether the record's group order h n is even.
+bool order_is_even(const EC_CURVE_DATA* d) {
+  return (d->cofactor & 1) == 0 || (hex_digit(d->order[strlen(d->order) - 1]) & 1) == 0;
 }
 
 EC_GROUP* new_from_data(const EC_CURVE_DATA* data) {
@@ -97,6 +108,9 @@ EC_GROUP* new_from_data(const EC_CURVE_DATA* data) {
     ECERR(EC_F_EC_GROUP_NEW_FROM_DATA, ERR_R_EC_LIB);
     goto done;
   }
+  // The record's h n tells whether the curve has a point of order 2
+  // (forgotten with any later change of the curve).
+  if (data->field_type == kPrimeField) group->order_two = order_is_even(data) ? 2 : 1;
   ok = true;
 done:
   if (!ok) {
@@ -133,6 +147,39 @@ EC_GROUP* EC_GROUP_new_by_curve_name(int nid) {
   EC_GROUP_set_curve_name(group, nid);
   return group;
 }
+
+namespace {
+
+// The number of bits of a hexadecimal text's value.
+int hex_bits(const char* text) {
+  while (*text == '0') text++;
+  const size_t len = strlen(text);
+  if (len == 0) return 0;
+  int bits = 0;
+  for (int v = hex_digit(text[0]); v != 0; v >>= 1) bits++;
+  return static_cast<int>(4 * (len - 1)) + bits;
+}
+
+}  // namespace
+
+namespace morvane::ec {
+
+bool named_curve_order_parity(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, bool* even) {
+  const int bits = BN_num_bits(p);
+  BIGNUM* v = BN_new();
+  bool found = false;
+  for (size_t i = 0; v != nullptr && !found && i < curve_list_length; i++) {
+    const EC_CURVE_DATA* d = curve_list[i].data;
+    if (d->field_type != kPrimeField || hex_bits(d->p) != bits) continue;
+    found = read_hex(&v, d->p) && BN_cmp(v, p) == 0 && read_hex(&v, d->a) && BN_cmp(v, a) == 0 &&
+            read_hex(&v, d->b) && BN_cmp(v, b) == 0;
+    if (found) *even = order_is_even(d);
+  }
+  BN_free(v);
+  return found;
+}
+
+}  // namespace morvane::ec
 
 /* see morvane/ec.h */
 size_t EC_get_builtin_curves(EC_builtin_curve* r, size_t nitems) {

@@ -308,11 +308,20 @@ int EC_POINTs_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size
     return group->meth->mul(group, r, scalar, num, points, scalars, ctx);
   // One term, whose scalar may be secret: the constant-time engine.  Two or
   // more terms (verification: public scalars): a generator term and one point
-  // term on the engine's limbs, more terms through the windowed NAFs.
-  if (r->meth == group->meth && morvane::ec::ct_mul_applies(group, scalar, num, points, scalars))
-    return morvane::ec::ct_mul(group, r, scalar, num, points, scalars, ctx);
-  if (r->meth == group->meth && morvane::ec::mul2_applies(group, scalar, num, points, scalars))
-    return morvane::ec::mul2(group, r, scalar, points[0], scalars[0], ctx);
+  // term on the engine's limbs, more terms through the windowed NAFs.  The
+  // engine's formulas are exact on curves without a point of order 2; on the
+  // others one term is split into parts of odd and 2-power order
+  // (ecp_torsion.cc) and two terms take the windowed NAFs.
+  if (r->meth != group->meth) return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
+  const bool one = morvane::ec::ct_mul_applies(group, scalar, num, points, scalars);
+  if (one || morvane::ec::mul2_applies(group, scalar, num, points, scalars)) {
+    const int even = morvane::ec::has_order_two_point(group, ctx);
+    if (even < 0) return 0;
+    if (one)
+      return even == 0 ? morvane::ec::ct_mul(group, r, scalar, num, points, scalars, ctx)
+                       : morvane::ec::torsion_mul(group, r, scalar, num, points, scalars, ctx);
+    if (even == 0) return morvane::ec::mul2(group, r, scalar, points[0], scalars[0], ctx);
+  }
   return ec_wNAF_mul(group, r, scalar, num, points, scalars, ctx);
 }
 

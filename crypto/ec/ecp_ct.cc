@@ -8,7 +8,11 @@
 // projective (X : Y : Z) and added with the complete formulas of Renes,
 // Costello and Batina ("Complete addition formulas for prime order elliptic
 // curves", EUROCRYPT 2016, Algorithm 1: any a), which have no exceptional
-// case, doubling and the point at infinity (0 : 1 : 0) included.  The scalar
+// case, doubling and the point at infinity (0 : 1 : 0) included, on a curve
+// of odd order.  (Where a curve has points of order 2 they fail for P + Q
+// with P - Q of order 2: such curves get only points of odd order here, and
+// through ct_mul_torsion one masked sum with a multiple of a point of
+// 2-power order; ecp_torsion.cc.)  The scalar
 // is read as 64 N bits, whatever its value (its leading zeros are processed
 // like any other bits).  One term: signed 5-bit windows from the top, five
 // doublings and one addition of +-T[|d|], T[j] = j P for j = 0 .. 16 found
@@ -138,20 +142,32 @@ const AffinePt<N>* generator_table(const EC_GROUP* group, Cache<N>* c, BN_CTX* c
   return cur == kNoTable ? nullptr : static_cast<const AffinePt<N>*>(cur);
 }
 
+// out = the public point (the point at infinity as (0 : 1 : 0)).
+template <size_t N>
+bool load_point(Pt<N>& out, const EC_GROUP* group, const EC_POINT* point, const Field<N>& f,
+                BN_CTX* ctx) {
+  memset(&out, 0, sizeof out);
+  if (EC_POINT_is_at_infinity(group, point)) {
+    out.y = f.one;
+    return true;
+  }
+  BN_CTX_start(ctx);
+  BIGNUM* x = BN_CTX_get(ctx);
+  BIGNUM* y = BN_CTX_get(ctx);
+  const bool ok = y != nullptr && EC_POINT_get_affine_coordinates_GFp(group, point, x, y, ctx) &&
+                  to_mont(out.x, x, f) && to_mont(out.y, y, f);
+  BN_CTX_end(ctx);
+  out.z = f.one;
+  return ok;
+}
+
 // table[i] = i P for i = 0 .. count - 1 (table[0] the point at infinity).
 template <size_t N>
 bool window_table(Pt<N>* table, size_t count, const EC_GROUP* group, const EC_POINT* point,
                   const Field<N>& f, BN_CTX* ctx) {
-  BN_CTX_start(ctx);
-  BIGNUM* x = BN_CTX_get(ctx);
-  BIGNUM* y = BN_CTX_get(ctx);
   memset(&table[0], 0, sizeof table[0]);
   table[0].y = f.one;  // (0 : 1 : 0)
-  const bool ok = y != nullptr && EC_POINT_get_affine_coordinates_GFp(group, point, x, y, ctx) &&
-                  to_mont(table[1].x, x, f) && to_mont(table[1].y, y, f);
-  BN_CTX_end(ctx);
-  if (!ok) return false;
-  table[1].z = f.one;
+  if (!load_point(table[1], group, point, f, ctx)) return false;
   // Which formulas is a public property of the group.
   for (size_t i = 2; i < count; i++) {
     if (f.a_is_minus3)
@@ -277,11 +293,47 @@ int set_result(const EC_GROUP* group, EC_POINT* r, Fe<N>& x, Fe<N>& y, const Fie
   return ok;
 }
 
-// r = k P, or r = k P + k2 P2 when P2 is given.  A generator term takes the
-// group's fixed-base table when it has one.
+// The most points ct_mul_torsion's table may have.
+constexpr size_t kMaxTorsion = 16;
+
+// acc = acc + T[|k| mod count] for acc a multiple of a point of odd order
+// and T the public multiples of a point of 2-power order (count of them, a
+// power of two).  acc - T has order 2 only when acc is the point at
+// infinity and T of order 2, where the formulas give (0 : 0 : 0): the sum
+// is then T itself, chosen by a mask.
+template <size_t N>
+bool add_torsion(Pt<N>& acc, const limb scalar[N], const EC_GROUP* group,
+                 const EC_POINT* const small[], size_t count, const Field<N>& f, BN_CTX* ctx) {
+  Pt<N> t[kMaxTorsion], sel, sum;
+  bool ok = count != 0 && count <= kMaxTorsion && (count & (count - 1)) == 0;
+  for (size_t j = 0; ok && j < count; j++) ok = load_point(t[j], group, small[j], f, ctx);
+  if (ok) {
+    select_point_n(sel, t, count, scalar[0] & (count - 1));
+    if (f.a_is_minus3)
+      point_add_m3(sum, acc, sel, f);
+    else
+      point_add(sum, acc, sel, f);
+    limb zacc = 0;
+    for (size_t j = 0; j < N; j++) zacc |= acc.z.v[j];
+    const limb at_infinity = ct::zero_mask(zacc);
+    limb* a = reinterpret_cast<limb*>(&acc);
+    const limb* from_sel = reinterpret_cast<const limb*>(&sel);
+    const limb* from_sum = reinterpret_cast<const limb*>(&sum);
+    for (size_t j = 0; j < 3 * N; j++) a[j] = ct::select(at_infinity, from_sel[j], from_sum[j]);
+  }
+  MORVANE_cleanse(&sel, sizeof sel);
+  MORVANE_cleanse(&sum, sizeof sum);
+  return ok;
+}
+
+// r = k P, or r = k P + k2 P2 when P2 is given, or r = k P + T[|k| mod
+// count] when `small` is given (P then of odd order, null for the point at
+// infinity: ct_mul_torsion).  A generator term takes the group's fixed-base
+// table when it has one.
 template <size_t N>
 int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
-          const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
+          const BIGNUM* k2, const EC_POINT* point2, const EC_POINT* const small[],
+          size_t small_count, BN_CTX* ctx) {
   Pt<N> table[kTable];
   Pt<N> table2[kTable];
   Pt<N> one_table[kSignedEntries];
@@ -325,7 +377,10 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     if (fixed != nullptr) {
       fixed_mul(acc, scalar, fixed, f);
     } else {
-      if (!two) {
+      if (point == nullptr) {
+        memset(&acc, 0, sizeof acc);
+        acc.y = f.one;  // (0 : 1 : 0)
+      } else if (!two) {
         if (!window_table(one_table, kSignedEntries, group, point, f, ctx)) goto done;
         signed_window_mul(acc, one_table, scalar, f);
       } else {
@@ -335,6 +390,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
         window_mul(acc, table, scalar, table2, scalar2, f);
       }
     }
+    if (small != nullptr && !add_torsion(acc, scalar, group, small, small_count, f, ctx)) goto done;
 
     // To affine; only the result is made public.
     limb zacc = 0;
@@ -458,7 +514,7 @@ int order_op(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_inve
 }
 
 using MulFn = int (*)(const EC_GROUP*, EC_POINT*, const BIGNUM*, const EC_POINT*, const BIGNUM*,
-                      const EC_POINT*, BN_CTX*);
+                      const EC_POINT*, const EC_POINT* const*, size_t, BN_CTX*);
 
 template <size_t... I>
 constexpr MulFn pick(size_t n, std::index_sequence<I...>) {
@@ -495,16 +551,17 @@ bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
   return k->top >= 0 && static_cast<size_t>(k->top) <= 2 * n;  // 32-bit words
 }
 
-// k P (+ k2 P2) on the limbs of the group's field.
+// k P (+ k2 P2, or + T[|k| mod count]) on the limbs of the group's field.
 static int run_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
-                   const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx) {
+                   const BIGNUM* k2, const EC_POINT* point2, BN_CTX* ctx,
+                   const EC_POINT* const small[] = nullptr, size_t small_count = 0) {
   const size_t n = (static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64;
   MulFn fn = pick(n, std::make_index_sequence<kMaxLimbs>());
   if (fn == nullptr) {
     ECERR(EC_F_EC_POINTS_MUL, ERR_R_INTERNAL_ERROR);
     return 0;
   }
-  return fn(group, r, k, point, k2, point2, ctx);
+  return fn(group, r, k, point, k2, point2, small, small_count, ctx);
 }
 
 int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
@@ -513,6 +570,14 @@ int ct_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
   const BIGNUM* k = num == 0 ? scalar : scalars[0];
   AnyCtx c(ctx);
   if (!c.ok() || !run_mul(group, r, k, point, nullptr, nullptr, c.get())) return 0;
+  if (BN_is_negative(k) && !EC_POINT_invert(group, r, c.get())) return 0;
+  return 1;
+}
+
+int ct_mul_torsion(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* odd,
+                   const EC_POINT* const small[], size_t count, BN_CTX* ctx) {
+  AnyCtx c(ctx);
+  if (!c.ok() || !run_mul(group, r, k, odd, nullptr, nullptr, c.get(), small, count)) return 0;
   if (BN_is_negative(k) && !EC_POINT_invert(group, r, c.get())) return 0;
   return 1;
 }
@@ -534,6 +599,7 @@ int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POIN
 }
 
 void ct_cache_drop(EC_GROUP* group) {
+  group->order_two = 0;
   auto* c = static_cast<cttable::CacheHead*>(group->ct_cache);
   if (c == nullptr) return;
   if (c->table != cttable::kNoTable) MORVANE_free(c->table);

@@ -95,6 +95,10 @@ struct ec_group_st {
   // first use, published with release order and read with acquire order;
   // dropped (ct_cache_drop) wherever the field, curve or generator change.
   void* ct_cache;
+  // Whether the curve over GF(p) has a point of order 2 (ecp_torsion.cc):
+  // 0 not known yet, 1 none, 2 it has; found on first need, read and
+  // written with relaxed order, and forgotten with the engine's record.
+  int order_two;
 };
 
 struct ec_point_st {
@@ -340,17 +344,46 @@ int mul2(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, const EC_POIN
 // Frees the engine's record of the group (its field constants and generator
 // table) and clears the pointer; the next product rebuilds it.  Not safe
 // against a product running on the same group at the same time (nor is any
-// change of the group).
+// change of the group).  Also forgets what is known of the curve's points
+// of order 2 (order_two).
 void ct_cache_drop(EC_GROUP* group);
+// k P' + j T[j] by the same engine, for a curve with points of order 2:
+// `odd` is a point of odd order (null: the point at infinity), `small` the
+// `count` points T[j] = j T (count a power of two, at most 16, small[0] at
+// infinity) of a point T of order dividing count, and j = |k| mod count.  The
+// product of odd stays clear of the formulas' exceptions (no difference of
+// order 2 among multiples of a point of odd order), and so does the final
+// sum but for k P' at infinity, which a masked choice takes care of.  For a
+// negative k the result is negated.  k as for ct_mul.
+int ct_mul_torsion(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* odd,
+                   const EC_POINT* const small[], size_t count, BN_CTX* ctx);
 
-// The GF(2^m) method's multiplication slots (ec2_mult.cc), and its
+// Curves with points of order 2 (ecp_torsion.cc).  has_order_two_point:
+// 1 when the group's curve over GF(p) has a point of order 2 (its group
+// order is even), 0 when not, -1 on failure (errors queued); decided once
+// per group from p, a and b (a named curve's record, or a root of
+// x^3 + a x + b), never from the stated order or cofactor.
+int has_order_two_point(const EC_GROUP* group, BN_CTX* ctx);
+// A one-term product that ct_mul_applies takes, on a curve with points of
+// order 2: P (or the generator) = P' + T with P' of odd order and T of
+// 2-power order, found with public arithmetic, then ct_mul_torsion (or
+// ct_mul when T is the point at infinity); the windowed NAFs when the order
+// of P's 2-power part cannot be bounded from the group's h n.
+int torsion_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
+                const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx);
+// For a prime-field named curve's (p, a, b): true, with *even set when the
+// curve's group order h n is even; false when no record has them.
+bool named_curve_order_parity(const BIGNUM* p, const BIGNUM* a, const BIGNUM* b, bool* even);
+
+// The GF(2^m) method's precomputation slots (ec2_mult.cc), and its
 // Montgomery ladder: r = |scalar| point ("invalid argument" when r is point).
-int gf2m_mul(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar, size_t num,
-             const EC_POINT* points[], const BIGNUM* scalars[], BN_CTX* ctx);
+// gf2m_fixed_ladder_serves: whether the ladder takes its fixed-width engine
+// (constant time) for the group and point.
 int gf2m_precompute_mult(EC_GROUP* group, BN_CTX* ctx);
 int gf2m_have_precompute_mult(const EC_GROUP* group);
 int gf2m_montgomery_point_multiply(const EC_GROUP* group, EC_POINT* r, const BIGNUM* scalar,
                                    const EC_POINT* point, BN_CTX* ctx);
+bool gf2m_fixed_ladder_serves(const EC_GROUP* group, const EC_POINT* point);
 // The fixed-width ladder's field products: mode 0 forces the portable ones,
 // 1 goes back to the processor's choice (PCLMULQDQ where present, unless
 // MORVANE_NO_HWCRYPT switches it off), -1 only asks.  Returns 1 while the

@@ -18,11 +18,15 @@ namespace morvane::ec {
 
 // T gives: Data (with init, meth, engine, flags, ex_data), kExIndex,
 // default_method(), default_engine(), engine_method(ENGINE*) and
-// error(reason) for the record's constructor.
+// error(reason) for the record's constructor, and new_method(ENGINE*), the
+// exported constructor (ECDSA_DATA_new_method, ECDH_DATA_new_method) whose
+// body is make().
 template <class T>
 struct MethodData {
   using Data = typename T::Data;
 
+  // A record with the engine's method (the engine's reference is taken
+  // over; null: the default engine, else the default method).
   static Data* make(ENGINE* engine) {
     auto* ret = static_cast<Data*>(MORVANE_malloc(sizeof(Data)));
     if (ret == nullptr) {
@@ -50,7 +54,7 @@ struct MethodData {
 
   // A copied key gets a fresh default record: method, engine and extra data
   // are not copied.
-  static void* dup(void* data) { return data != nullptr ? make(nullptr) : nullptr; }
+  static void* dup(void* data) { return data != nullptr ? T::new_method(nullptr) : nullptr; }
 
   static void release(void* data) {
     auto* r = static_cast<Data*>(data);
@@ -67,7 +71,7 @@ struct MethodData {
     if (key == nullptr) return nullptr;
     void* d = EC_KEY_get_key_method_data(key, dup, release, release);
     if (d != nullptr) return static_cast<Data*>(d);
-    void* made = make(nullptr);
+    void* made = T::new_method(nullptr);
     if (made == nullptr) return nullptr;
     EC_KEY_insert_key_method_data(key, made, dup, release, release);
     d = EC_KEY_get_key_method_data(key, dup, release, release);

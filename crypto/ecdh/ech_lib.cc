@@ -1,5 +1,7 @@
 // The ECDH method, the per-key records and the entry points.
 
+#include <stddef.h>
+
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
 #include <morvane/ecdh.h>
@@ -8,6 +10,13 @@
 
 #include "ec/method_data.h"
 #include "ecdh/internal.h"
+
+// The record's fields in their documented order.
+static_assert(offsetof(ECDH_DATA, init) == 0 &&
+              offsetof(ECDH_DATA, init) < offsetof(ECDH_DATA, engine) &&
+              offsetof(ECDH_DATA, engine) < offsetof(ECDH_DATA, flags) &&
+              offsetof(ECDH_DATA, flags) < offsetof(ECDH_DATA, meth) &&
+              offsetof(ECDH_DATA, meth) < offsetof(ECDH_DATA, ex_data));
 
 namespace {
 
@@ -29,6 +38,7 @@ struct EcdhTraits {
   static ENGINE* default_engine() { return ENGINE_get_default_ECDH(); }
   static const ECDH_METHOD* engine_method(ENGINE* e) { return ENGINE_get_ECDH(e); }
   static void error(int reason) { ECDHerr(ECDH_F_ECDH_DATA_NEW_METHOD, reason); }
+  static ECDH_DATA* new_method(ENGINE* e) { return ECDH_DATA_new_method(e); }
 };
 using Record = morvane::ec::MethodData<EcdhTraits>;
 
@@ -41,6 +51,11 @@ ECDH_DATA* check(EC_KEY* key) {
 }
 
 }  // namespace morvane::ecdh
+
+/* see morvane/ecdh.h */
+ECDH_DATA* ECDH_DATA_new_method(ENGINE* engine) {
+  return Record::make(engine);
+}
 
 /* see morvane/ecdh.h */
 const ECDH_METHOD* ECDH_Morvane(void) {

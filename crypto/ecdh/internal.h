@@ -1,19 +1,11 @@
-// The per-key ECDH record.
+// The per-key ECDH record (ECDH_DATA, morvane/ecdh.h) and the built-in
+// computation.
 #ifndef MORVANE_CRYPTO_ECDH_INTERNAL_H
 #define MORVANE_CRYPTO_ECDH_INTERNAL_H
 
 #include <morvane/crypto.h>
 #include <morvane/ecdh.h>
 #include <morvane/engine.h>
-
-struct ecdh_data_st {
-  int (*init)(EC_KEY*);
-  ENGINE* engine;
-  int flags;
-  const ECDH_METHOD* meth;
-  CRYPTO_EX_DATA ex_data;
-};
-using ECDH_DATA = ecdh_data_st;
 
 namespace morvane::ecdh {
 

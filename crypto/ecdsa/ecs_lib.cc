@@ -3,6 +3,8 @@
 #include <limits.h>
 #include <string.h>
 
+#include <stddef.h>
+
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
@@ -20,6 +22,13 @@ ECDSA_SIG* do_sign(const unsigned char* dgst, int dgst_len, const BIGNUM* in_kin
 int sign_setup(EC_KEY* eckey, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp);
 int do_verify(const unsigned char* dgst, int dgst_len, const ECDSA_SIG* sig, EC_KEY* eckey);
 }  // namespace morvane::ecdsa
+
+// The record's fields in their documented order.
+static_assert(offsetof(ECDSA_DATA, init) == 0 &&
+              offsetof(ECDSA_DATA, init) < offsetof(ECDSA_DATA, engine) &&
+              offsetof(ECDSA_DATA, engine) < offsetof(ECDSA_DATA, flags) &&
+              offsetof(ECDSA_DATA, flags) < offsetof(ECDSA_DATA, meth) &&
+              offsetof(ECDSA_DATA, meth) < offsetof(ECDSA_DATA, ex_data));
 
 namespace {
 
@@ -43,6 +52,7 @@ struct EcdsaTraits {
   static ENGINE* default_engine() { return ENGINE_get_default_ECDSA(); }
   static const ECDSA_METHOD* engine_method(ENGINE* e) { return ENGINE_get_ECDSA(e); }
   static void error(int reason) { ECDSAerr(ECDSA_F_ECDSA_DATA_NEW_METHOD, reason); }
+  static ECDSA_DATA* new_method(ENGINE* e) { return ECDSA_DATA_new_method(e); }
 };
 using Record = morvane::ec::MethodData<EcdsaTraits>;
 
@@ -55,6 +65,11 @@ ECDSA_DATA* check(EC_KEY* key) {
 }
 
 }  // namespace morvane::ecdsa
+
+/* see morvane/ecdsa.h */
+ECDSA_DATA* ECDSA_DATA_new_method(ENGINE* engine) {
+  return Record::make(engine);
+}
 
 /* see morvane/ecdsa.h */
 const ECDSA_METHOD* ECDSA_Morvane(void) { return &kMorvaneMethod; }

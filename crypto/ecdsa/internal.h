@@ -1,19 +1,11 @@
-// The per-key ECDSA record.
+// The per-key ECDSA record (ECDSA_DATA, morvane/ecdsa.h) and the seam of
+// the constant-time check.
 #ifndef MORVANE_CRYPTO_ECDSA_INTERNAL_H
 #define MORVANE_CRYPTO_ECDSA_INTERNAL_H
 
 #include <morvane/crypto.h>
 #include <morvane/ecdsa.h>
 #include <morvane/engine.h>
-
-struct ecdsa_data_st {
-  int (*init)(EC_KEY*);
-  ENGINE* engine;
-  int flags;
-  const ECDSA_METHOD* meth;
-  CRYPTO_EX_DATA ex_data;
-};
-using ECDSA_DATA = ecdsa_data_st;
 
 namespace morvane::ecdsa {
 
@@ -24,7 +16,7 @@ ECDSA_DATA* check(EC_KEY* key);
 
 }  // namespace morvane::ecdsa
 
-// Seam of the constant-time check: a test build of ecs_ossl.cc that defines
+// Seam of the constant-time check: a test build of ecs_qarn.cc that defines
 // MORVANE_ECDSA_NONCE_SEAM supplies nonce_drawn(), called with each nonce k
 // as soon as it is drawn (the harness marks its words secret there).  The
 // library build compiles the call away.

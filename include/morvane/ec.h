@@ -409,6 +409,65 @@ MORVANE_EXPORT int ec_GFp_nist_field_mul(const EC_GROUP *group, BIGNUM *r, const
                                          const BIGNUM *b, BN_CTX *ctx);
 MORVANE_EXPORT int ec_GFp_nist_field_sqr(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
                                          BN_CTX *ctx);
+/* The slots of the GF(2^m) method table (EC_GF2m_simple_method), on the same
+ * terms: they check nothing beyond what is said of the method's operations
+ * above (ec_GF2m_simple_group_set_curve refuses a polynomial of other than
+ * three or five terms with "unsupported field"; compressed coordinates are
+ * refused with "called a function that was disabled at compile-time"). */
+MORVANE_EXPORT int ec_GF2m_simple_group_init(EC_GROUP *group);
+MORVANE_EXPORT void ec_GF2m_simple_group_finish(EC_GROUP *group);
+MORVANE_EXPORT void ec_GF2m_simple_group_clear_finish(EC_GROUP *group);
+MORVANE_EXPORT int ec_GF2m_simple_group_copy(EC_GROUP *dst, const EC_GROUP *src);
+MORVANE_EXPORT int ec_GF2m_simple_group_set_curve(EC_GROUP *group, const BIGNUM *p,
+                                                  const BIGNUM *a, const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_group_get_curve(const EC_GROUP *group, BIGNUM *p, BIGNUM *a,
+                                                  BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_group_get_degree(const EC_GROUP *group);
+MORVANE_EXPORT int ec_GF2m_simple_group_check_discriminant(const EC_GROUP *group, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_point_init(EC_POINT *point);
+MORVANE_EXPORT void ec_GF2m_simple_point_finish(EC_POINT *point);
+MORVANE_EXPORT void ec_GF2m_simple_point_clear_finish(EC_POINT *point);
+MORVANE_EXPORT int ec_GF2m_simple_point_copy(EC_POINT *dst, const EC_POINT *src);
+MORVANE_EXPORT int ec_GF2m_simple_point_set_to_infinity(const EC_GROUP *group, EC_POINT *point);
+MORVANE_EXPORT int ec_GF2m_simple_point_set_affine_coordinates(const EC_GROUP *group,
+                                                               EC_POINT *point, const BIGNUM *x,
+                                                               const BIGNUM *y, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_point_get_affine_coordinates(const EC_GROUP *group,
+                                                               const EC_POINT *point, BIGNUM *x,
+                                                               BIGNUM *y, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_set_compressed_coordinates(const EC_GROUP *group,
+                                                             EC_POINT *point, const BIGNUM *x,
+                                                             int y_bit, BN_CTX *ctx);
+MORVANE_EXPORT size_t ec_GF2m_simple_point2oct(const EC_GROUP *group, const EC_POINT *point,
+                                               point_conversion_form_t form, unsigned char *buf,
+                                               size_t len, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_oct2point(const EC_GROUP *group, EC_POINT *point,
+                                            const unsigned char *buf, size_t len, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_add(const EC_GROUP *group, EC_POINT *r, const EC_POINT *a,
+                                      const EC_POINT *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_dbl(const EC_GROUP *group, EC_POINT *r, const EC_POINT *a,
+                                      BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_invert(const EC_GROUP *group, EC_POINT *point, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_is_at_infinity(const EC_GROUP *group, const EC_POINT *point);
+MORVANE_EXPORT int ec_GF2m_simple_is_on_curve(const EC_GROUP *group, const EC_POINT *point,
+                                              BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_cmp(const EC_GROUP *group, const EC_POINT *a, const EC_POINT *b,
+                                      BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_make_affine(const EC_GROUP *group, EC_POINT *point,
+                                              BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_points_make_affine(const EC_GROUP *group, size_t num,
+                                                     EC_POINT *points[], BN_CTX *ctx);
+/* r = scalar G + the sum of scalars[i] points[i], as EC_POINTs_mul. */
+MORVANE_EXPORT int ec_GF2m_simple_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *scalar,
+                                      size_t num, const EC_POINT *points[],
+                                      const BIGNUM *scalars[], BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_field_mul(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                            const BIGNUM *b, BN_CTX *ctx);
+MORVANE_EXPORT int ec_GF2m_simple_field_sqr(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                            BN_CTX *ctx);
+/* r = a / b in the field (fails for b = 0). */
+MORVANE_EXPORT int ec_GF2m_simple_field_div(const EC_GROUP *group, BIGNUM *r, const BIGNUM *a,
+                                            const BIGNUM *b, BN_CTX *ctx);
 /* The default multiplication behind EC_POINTs_mul and EC_GROUP_precompute_mult
  * / EC_GROUP_have_precompute_mult. */
 MORVANE_EXPORT int ec_wNAF_mul(const EC_GROUP *group, EC_POINT *r, const BIGNUM *scalar,

@@ -37,6 +37,28 @@ struct ecdh_method {
   char *app_data;
 };
 
+/* The per-key record that ties a key to its method; a key makes its own on
+ * first use (ECDH_DATA_new_method(NULL)), keeps it in its method data and
+ * frees it with itself.  init is always null; flags are the method's when
+ * the record was made; ex_data is of class CRYPTO_EX_INDEX_ECDH. */
+typedef struct ecdh_data_st {
+  int (*init)(EC_KEY *);
+  ENGINE *engine; /* a functional reference, or null */
+  int flags;
+  const ECDH_METHOD *meth;
+  CRYPTO_EX_DATA ex_data;
+} ECDH_DATA;
+
+/* A new record with the engine's ECDH method, taking over the caller's
+ * functional reference; with a null engine, the default ECDH engine's
+ * method (ENGINE_get_default_ECDH) or, without one, the default method.
+ * Null on failure: "malloc failure", or "ENGINE lib" for an engine without
+ * an ECDH method (its reference is then released).  A record made here is
+ * the caller's: it is released with ENGINE_finish(engine) when engine is
+ * set, CRYPTO_free_ex_data(CRYPTO_EX_INDEX_ECDH, d, &d->ex_data) and
+ * CRYPTO_free(d). */
+MORVANE_EXPORT ECDH_DATA *ECDH_DATA_new_method(ENGINE *engine);
+
 /* The built-in method table ("Morvane ECDH method"). */
 MORVANE_EXPORT const ECDH_METHOD *ECDH_Morvane(void);
 /* The process-wide default (the built-in table until set); no lock. */

@@ -39,6 +39,28 @@ struct ecdsa_method {
   char *app_data;
 };
 
+/* The per-key record that ties a key to its method; a key makes its own on
+ * first use (ECDSA_DATA_new_method(NULL)), keeps it in its method data and
+ * frees it with itself.  init is always null; flags are the method's when
+ * the record was made; ex_data is of class CRYPTO_EX_INDEX_ECDSA. */
+typedef struct ecdsa_data_st {
+  int (*init)(EC_KEY *);
+  ENGINE *engine; /* a functional reference, or null */
+  int flags;
+  const ECDSA_METHOD *meth;
+  CRYPTO_EX_DATA ex_data;
+} ECDSA_DATA;
+
+/* A new record with the engine's ECDSA method, taking over the caller's
+ * functional reference; with a null engine, the default ECDSA engine's
+ * method (ENGINE_get_default_ECDSA) or, without one, the default method.
+ * Null on failure: "malloc failure", or "ENGINE lib" for an engine without
+ * an ECDSA method (its reference is then released).  A record made here is
+ * the caller's: it is released with ENGINE_finish(engine) when engine is
+ * set, CRYPTO_free_ex_data(CRYPTO_EX_INDEX_ECDSA, d, &d->ex_data) and
+ * CRYPTO_free(d). */
+MORVANE_EXPORT ECDSA_DATA *ECDSA_DATA_new_method(ENGINE *engine);
+
 /* The built-in method table ("Morvane ECDSA method"). */
 MORVANE_EXPORT const ECDSA_METHOD *ECDSA_Morvane(void);
 /* The process-wide default (the built-in table until set); no lock. */

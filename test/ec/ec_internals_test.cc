@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ec/internal.h"
@@ -121,6 +122,79 @@ TEST(EcInternals, MembershipErrorIsNoMembership) {
   const EC_POINT* p = EC_GROUP_get0_generator(g.get());
   EXPECT_EQ(EC_POINT_cmp(g.get(), p, p, nullptr), -1);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_POINT_CMP, ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED}});
+}
+
+// Whether a curve has a point of order 2: known from the table for a named
+// group, forgotten when the group changes, found again on the next product
+// from the table's parameters.  (Curves of no name: EcProducts.)
+TEST(EcInternals, OrderTwoPointsKnownFromTheTable) {
+  for (const auto& [nid, flag] : {std::pair{705, 2}, std::pair{415, 1}}) {
+    Group g(EC_GROUP_new_by_curve_name(nid));
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->order_two, flag) << nid;
+    Point gen(EC_POINT_dup(EC_GROUP_get0_generator(g.get()), g.get()));
+    Bn n(BN_new()), h(BN_new());
+    ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
+    ASSERT_TRUE(EC_GROUP_get_cofactor(g.get(), h.get(), nullptr));
+    ASSERT_TRUE(EC_GROUP_set_generator(g.get(), gen.get(), n.get(), h.get()));
+    EXPECT_EQ(g->order_two, 0) << nid;
+    Point r(EC_POINT_new(g.get()));
+    ASSERT_TRUE(EC_POINT_mul(g.get(), r.get(), Hex("5").get(), nullptr, nullptr, nullptr));
+    EXPECT_EQ(g->order_two, flag) << nid;
+  }
+}
+
+// The GF(2^m) method's table holds the exported slot functions, and the
+// life-cycle slots set up and release a record's numbers.
+TEST(EcInternals, Gf2mMethodSlotsAreTheExportedFunctions) {
+  const EC_METHOD* m = EC_GF2m_simple_method();
+  EXPECT_EQ(m->group_init, &ec_GF2m_simple_group_init);
+  EXPECT_EQ(m->group_finish, &ec_GF2m_simple_group_finish);
+  EXPECT_EQ(m->group_clear_finish, &ec_GF2m_simple_group_clear_finish);
+  EXPECT_EQ(m->group_copy, &ec_GF2m_simple_group_copy);
+  EXPECT_EQ(m->group_set_curve, &ec_GF2m_simple_group_set_curve);
+  EXPECT_EQ(m->group_get_curve, &ec_GF2m_simple_group_get_curve);
+  EXPECT_EQ(m->group_get_degree, &ec_GF2m_simple_group_get_degree);
+  EXPECT_EQ(m->group_check_discriminant, &ec_GF2m_simple_group_check_discriminant);
+  EXPECT_EQ(m->point_init, &ec_GF2m_simple_point_init);
+  EXPECT_EQ(m->point_finish, &ec_GF2m_simple_point_finish);
+  EXPECT_EQ(m->point_clear_finish, &ec_GF2m_simple_point_clear_finish);
+  EXPECT_EQ(m->point_copy, &ec_GF2m_simple_point_copy);
+  EXPECT_EQ(m->point_set_to_infinity, &ec_GF2m_simple_point_set_to_infinity);
+  EXPECT_EQ(m->point_set_affine_coordinates, &ec_GF2m_simple_point_set_affine_coordinates);
+  EXPECT_EQ(m->point_get_affine_coordinates, &ec_GF2m_simple_point_get_affine_coordinates);
+  EXPECT_EQ(m->point_set_compressed_coordinates, &ec_GF2m_simple_set_compressed_coordinates);
+  EXPECT_EQ(m->point2oct, &ec_GF2m_simple_point2oct);
+  EXPECT_EQ(m->oct2point, &ec_GF2m_simple_oct2point);
+  EXPECT_EQ(m->add, &ec_GF2m_simple_add);
+  EXPECT_EQ(m->dbl, &ec_GF2m_simple_dbl);
+  EXPECT_EQ(m->invert, &ec_GF2m_simple_invert);
+  EXPECT_EQ(m->is_at_infinity, &ec_GF2m_simple_is_at_infinity);
+  EXPECT_EQ(m->is_on_curve, &ec_GF2m_simple_is_on_curve);
+  EXPECT_EQ(m->point_cmp, &ec_GF2m_simple_cmp);
+  EXPECT_EQ(m->make_affine, &ec_GF2m_simple_make_affine);
+  EXPECT_EQ(m->points_make_affine, &ec_GF2m_simple_points_make_affine);
+  EXPECT_EQ(m->mul, &ec_GF2m_simple_mul);
+  EXPECT_EQ(m->field_mul, &ec_GF2m_simple_field_mul);
+  EXPECT_EQ(m->field_sqr, &ec_GF2m_simple_field_sqr);
+  EXPECT_EQ(m->field_div, &ec_GF2m_simple_field_div);
+
+  EC_GROUP group = {};
+  ASSERT_EQ(ec_GF2m_simple_group_init(&group), 1);
+  EXPECT_TRUE(BN_is_zero(&group.field));
+  ASSERT_TRUE(BN_set_word(&group.b, 7));
+  ec_GF2m_simple_group_clear_finish(&group);
+  ASSERT_EQ(ec_GF2m_simple_group_init(&group), 1);
+  ec_GF2m_simple_group_finish(&group);
+  EC_POINT point = {};
+  ASSERT_EQ(ec_GF2m_simple_point_init(&point), 1);
+  EXPECT_EQ(point.Z_is_one, 0);
+  ASSERT_TRUE(BN_set_word(&point.X, 5));
+  point.Z_is_one = 1;
+  ec_GF2m_simple_point_clear_finish(&point);
+  EXPECT_EQ(point.Z_is_one, 0);
+  ASSERT_EQ(ec_GF2m_simple_point_init(&point), 1);
+  ec_GF2m_simple_point_finish(&point);
 }
 
 }  // namespace
