@@ -5,7 +5,8 @@
 #     its tests labelled with the suite's name (ctest -L md5_test)
 #   morvane_test(NAME aes_test SRCS ... SWITCHES 1 vaes)  ... registered again with
 #     MORVANE_NO_HWCRYPT set to each value (names end in ".no_hwcrypt_<value>"),
-#     so that it covers the code paths that the hardware code replaces
+#     so that it covers the code paths that the hardware code replaces;
+#     SWITCH_FILTER "Suite.*:Other.Case" registers only those tests again
 #   morvane_program(NAME rmd160 SRCS rmd160.cc)  program linked against libmorvane
 #   morvane_error_table(bio bio.errors)  generates <lib>_err_data.inc for a component
 
@@ -133,15 +134,19 @@ function(morvane_error_table component table)
 endfunction()
 
 function(morvane_test)
-  cmake_parse_arguments(T "" "NAME" "SRCS;LIBS;SWITCHES" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;SWITCH_FILTER" "SRCS;LIBS;SWITCHES" ${ARGN})
   add_executable(${T_NAME} ${T_SRCS} ${CMAKE_SOURCE_DIR}/test/support/test_main.cc)
   target_link_libraries(${T_NAME} PRIVATE morvane morvane_test_support GTest::gtest
     Threads::Threads ${T_LIBS})
   morvane_client_flags(${T_NAME})
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT 300 LABELS ${T_NAME})
+  set(_filter)
+  if(T_SWITCH_FILTER)
+    set(_filter TEST_FILTER "${T_SWITCH_FILTER}")
+  endif()
   foreach(_switch ${T_SWITCHES})
-    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${_filter}
       TEST_SUFFIX ".no_hwcrypt_${_switch}"
       PROPERTIES TIMEOUT 300 LABELS ${T_NAME} ENVIRONMENT "MORVANE_NO_HWCRYPT=${_switch}")
   endforeach()

@@ -20,11 +20,12 @@ uint32_t Named(const char* list) {
     const char* name;
     uint32_t bits;
   };
-  static constexpr Name kNames[] = {{"aesni", kAesni | kVaes},
-                                    {"vaes", kVaes},
+  static constexpr Name kNames[] = {{"aesni", kAesni | kVaes | kVaes512},
+                                    {"vaes", kVaes | kVaes512},
+                                    {"vaes512", kVaes512},
                                     {"shani", kShani},
-                                    {"avx2", kAvx2 | kAvx512},
-                                    {"avx512", kAvx512},
+                                    {"avx2", kAvx2 | kAvx512 | kVaes512},
+                                    {"avx512", kAvx512 | kVaes512},
                                     {"adx", kAdx},
                                     {"pclmul", kPclmul}};
   uint32_t off = 0;
@@ -68,6 +69,7 @@ uint32_t Lookup() {
   if ((b7 & bit_BMI2) && (b7 & bit_ADX)) f |= kAdx;
   if (pclmul) f |= kPclmul;
   if ((f & kAvx2) && zmm_state && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL)) f |= kAvx512;
+  if ((f & kVaes) && zmm_state && (b7 & bit_AVX512F)) f |= kVaes512;
   return f;
 }
 

@@ -1,5 +1,5 @@
-// The hardware paths of AES: AES-NI (aes_ni.cc) and 256-bit VAES
-// (aes_vaes.cc).  They read and write the same AES_KEY words as the portable
+// The hardware paths of AES: AES-NI (aes_ni.cc), 256-bit VAES (aes_vaes.cc)
+// and 512-bit VAES (aes_vaes512.cc).  They read and write the same AES_KEY words as the portable
 // code and give the same bytes; aes_core.cc and aes_modes.cc choose them at
 // run time (crypto/internal/cpu.h).
 //
@@ -43,14 +43,30 @@ void NiOfb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
            uint8_t* iv) noexcept;
 void NiCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uint8_t* ctr,
            uint8_t* ks) noexcept;
+// ECB over whole blocks: the cipher under an encryption schedule, or the
+// inverse cipher under a decryption schedule.
+void NiEcb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+           bool encrypt) noexcept;
 
-// The parallel modes with two blocks to a 256-bit register.
+// The parallel modes with two blocks to a 256-bit register (at least 16).
 void VaesCbcDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
                     uint8_t* iv) noexcept;
 void VaesCfbDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
                     uint8_t* iv) noexcept;
 void VaesCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uint8_t* ctr,
              uint8_t* ks) noexcept;
+void VaesEcb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+             bool encrypt) noexcept;
+
+// The same with four blocks to a 512-bit register, for any number of blocks.
+void Vaes512CbcDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                       uint8_t* iv) noexcept;
+void Vaes512CfbDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                       uint8_t* iv) noexcept;
+void Vaes512Ctr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uint8_t* ctr,
+                uint8_t* ks) noexcept;
+void Vaes512Ecb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+                bool encrypt) noexcept;
 
 }  // namespace morvane::aes
 

@@ -45,6 +45,23 @@ inline void ByRounds(const AES_KEY* key, F f) {
 // C[j-1] in after; CFB runs C[j-1] through the cipher and XORs C[j] in after.
 enum class Chained { kCbc, kCfb };
 
+// ECB runs the cipher to encrypt and the inverse cipher to decrypt, the
+// rounds of kCfb and of kCbc: calls f(Rounds<N>{}, Way<M>{}) for the
+// schedule's round count and the direction.
+template <Chained M>
+struct Way {
+  static constexpr Chained value = M;
+};
+template <class F>
+inline void ByRoundsAndWay(const AES_KEY* key, bool encrypt, F f) {
+  ByRounds(key, [&](auto r) {
+    if (encrypt)
+      f(r, Way<Chained::kCfb>{});
+    else
+      f(r, Way<Chained::kCbc>{});
+  });
+}
+
 using morvane::internal::load_be64;
 using morvane::internal::store_be64;
 

@@ -1,6 +1,6 @@
 // AES with the AES-NI instructions: the block functions, the key expansion
 // for 128- and 256-bit keys, the decryption schedule, and the whole-block runs
-// of the modes.  Built with -maes -mssse3 -msse4.1; called only when CPUID
+// of the modes (ECB included).  Built with -maes -mssse3 -msse4.1; called only when CPUID
 // reports those (aes_core.cc, aes_modes.cc).
 //
 // Implementation notes: an AES_KEY word holds its first schedule byte in the
@@ -9,7 +9,7 @@
 // and CFB encryption, OFB) are bound by the latency of their chain of rounds;
 // they keep it to the rounds alone by folding the next block's data and first
 // round key into the last round key: AESENCLAST(x, k ^ m) = AESENCLAST(x, k) ^ m.
-// CBC and CFB decryption and CTR run eight independent blocks at a time.
+// ECB, CBC and CFB decryption and CTR run eight independent blocks at a time.
 
 #include <immintrin.h>
 #include <stddef.h>
@@ -246,6 +246,37 @@ void ChainedDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KE
   Store(iv, prev);
 }
 
+// ECB: the cipher (kCfb) or the inverse cipher (kCbc) on each block, eight
+// at a time while there are eight.  Fewer than eight go one by one through
+// the one-block code, which reads each round key as it goes: a call of one
+// block then costs what AES_ecb_encrypt does (the schedule kept beside eight
+// states would not fit the registers and go through the stack).
+template <Chained M, int R>
+void Ecb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key) {
+  if (blocks < kWide) {
+    for (; blocks != 0; blocks--, in += 16, out += 16) {
+      if (M == Chained::kCbc)
+        Decrypt1<R>(in, out, key);
+      else
+        Encrypt1<R>(in, out, key);
+    }
+    return;
+  }
+  const Schedule<R> s(key);
+  const __m128i* k = s.k;
+  for (; blocks >= kWide; blocks -= kWide, in += 16 * kWide, out += 16 * kWide) {
+    __m128i x[kWide];
+    for (int j = 0; j < kWide; j++) x[j] = Xor(Load(in + 16 * j), k[0]);
+    MiddleRounds<M, R, kWide>(x, k);
+    for (int j = 0; j < kWide; j++) Store(out + 16 * j, LastRound<M>(x[j], k[R]));
+  }
+  for (; blocks != 0; blocks--, in += 16, out += 16) {
+    __m128i x = Xor(Load(in), k[0]);
+    MiddleRounds<M, R, 1>(&x, k);
+    Store(out, LastRound<M>(x, k[R]));
+  }
+}
+
 // CTR.  While the counter's last byte cannot carry within a group, the
 // group's counter blocks are the first one plus 0 to 7 in that byte (byte
 // adds on the big-endian block); otherwise each block's counter is made from
@@ -344,6 +375,13 @@ void NiCfbDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY*
 void NiOfb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
            uint8_t* iv) noexcept {
   ByRounds(key, [&](auto r) { Ofb<decltype(r)::value>(in, out, blocks, key, iv); });
+}
+
+void NiEcb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+           bool encrypt) noexcept {
+  ByRoundsAndWay(key, encrypt, [&](auto r, auto m) {
+    Ecb<decltype(m)::value, decltype(r)::value>(in, out, blocks, key);
+  });
 }
 
 void NiCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, uint8_t* ctr,

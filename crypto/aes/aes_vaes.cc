@@ -1,4 +1,4 @@
-// The parallel AES modes (CBC and CFB decryption, CTR) with 256-bit VAES: two
+// The parallel AES modes (ECB, CBC and CFB decryption, CTR) with 256-bit VAES: two
 // blocks to a register, sixteen in flight.  Built with -mvaes -mavx2 -maes;
 // called only when CPUID reports VAES and AVX2 with the YMM state enabled, and
 // only for runs of at least 16 blocks.  The last blocks of a run (fewer than
@@ -105,6 +105,19 @@ void ChainedDecrypt(const uint8_t* in, uint8_t* out, size_t runs, const AES_KEY*
   _mm_storeu_si128(reinterpret_cast<__m128i*>(iv), _mm256_extracti128_si256(before, 1));
 }
 
+// Runs of ECB: the cipher (kCfb) or the inverse cipher (kCbc) on each block.
+template <Chained M, int R>
+void Ecb(const uint8_t* in, uint8_t* out, size_t runs, const AES_KEY* key) {
+  const Schedule<R> s(key);
+  const __m256i* k = s.k;
+  for (; runs != 0; runs--, in += kRunBytes, out += kRunBytes) {
+    __m256i x[kPairs];
+    for (size_t j = 0; j < kPairs; j++) x[j] = Xor(Load(in + 32 * j), k[0]);
+    MiddleRounds<M, R>(x, k);
+    for (size_t j = 0; j < kPairs; j++) Store(out + 32 * j, LastRound<M>(x[j], k[R]));
+  }
+}
+
 // Runs of CTR while the low 64 bits of the counter cannot wrap within a run;
 // returns the runs done.  When the counter's last byte cannot carry within
 // the run, the run's counter blocks are the first one plus 0 to 15 in that
@@ -155,6 +168,15 @@ size_t Ctr(const uint8_t* in, uint8_t* out, size_t runs, const AES_KEY* key, uin
 }
 
 }  // namespace
+
+void VaesEcb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+             bool encrypt) noexcept {
+  ByRoundsAndWay(key, encrypt, [&](auto r, auto m) {
+    Ecb<decltype(m)::value, decltype(r)::value>(in, out, blocks / kRun, key);
+  });
+  const size_t done = blocks - blocks % kRun;
+  if (done != blocks) NiEcb(in + 16 * done, out + 16 * done, blocks - done, key, encrypt);
+}
 
 void VaesCbcDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
                     uint8_t* iv) noexcept {

@@ -29,6 +29,13 @@ constexpr size_t kBlock = AES_BLOCK_SIZE;
 void EncryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
 void DecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcept;
 
+// ECB over whole blocks (`in` may equal `out`): the cipher under an
+// encryption schedule, or the inverse cipher under a decryption schedule, on
+// the widest kernel the processor has.  The envelope's AES-ECB descriptions
+// hand it all the blocks of a call.
+void EcbBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
+               bool encrypt) noexcept;
+
 // A block by value: columns 0 and 1 of the state in `hi`, 2 and 3 in `lo`.
 using Block = internal::Block128;
 

@@ -4,10 +4,11 @@
 // Implementation notes: each family (AES, Blowfish, CAST5, IDEA, RC2, DES,
 // two- and three-key triple DES) is a struct of static functions over its
 // private key state: `set_key` and the mode functions ecb/cbc/cfb/ofb (and
-// cfb8/cfb1 where the family has them).  One adapter per mode shape turns a
-// family into a description slot, so a record is only numbers and the
-// adapters' instantiations.  Lengths above a long's range or the CFB1 bit
-// count's int range are handled in pieces.
+// cfb8/cfb1 where the family has them; AES takes all of ECB's whole blocks in
+// one call, ecb_blocks, so that they reach its multi-block kernels).  One
+// adapter per mode shape turns a family into a description slot, so a record
+// is only numbers and the adapters' instantiations.  Lengths above a long's
+// range or the CFB1 bit count's int range are handled in pieces.
 
 #include <limits.h>
 #include <stddef.h>
@@ -27,6 +28,7 @@
 #include <morvane/rc2.h>
 #include <morvane/rc4.h>
 
+#include "aes/internal.h"
 #include "evp/internal.h"
 #include "internal/wipe.h"
 
@@ -64,8 +66,11 @@ struct Aes {
     }
     return 1;
   }
-  static void ecb(const unsigned char* in, unsigned char* out, State* ks, int enc) {
-    AES_ecb_encrypt(in, out, ks, enc);
+  // The whole blocks of `n` bytes in one call, so that they run on the
+  // multi-block kernels.
+  static void ecb_blocks(const unsigned char* in, unsigned char* out, size_t n, State* ks,
+                         int enc) {
+    aes::EcbBlocks(in, out, n / AES_BLOCK_SIZE, ks, enc == AES_ENCRYPT);
   }
   static void cbc(const unsigned char* in, unsigned char* out, size_t n, State* ks,
                   unsigned char* iv, int enc) {
@@ -264,11 +269,17 @@ int init_key(EVP_CIPHER_CTX* ctx, const unsigned char* key, const unsigned char*
   return F::set_key(ctx, key, enc);
 }
 
+// ECB over the whole blocks of `inl`: in one call where the family takes
+// many blocks, else block by block.
 template <class F>
 int do_ecb(EVP_CIPHER_CTX* ctx, unsigned char* out, const unsigned char* in, size_t inl) {
-  const size_t b = static_cast<size_t>(ctx->cipher->block_size);
-  for (size_t i = 0; inl >= b && i <= inl - b; i += b)
-    F::ecb(in + i, out + i, state<F>(ctx), ctx->encrypt);
+  if constexpr (requires { &F::ecb_blocks; }) {
+    F::ecb_blocks(in, out, inl, state<F>(ctx), ctx->encrypt);
+  } else {
+    const size_t b = static_cast<size_t>(ctx->cipher->block_size);
+    for (size_t i = 0; inl >= b && i <= inl - b; i += b)
+      F::ecb(in + i, out + i, state<F>(ctx), ctx->encrypt);
+  }
   return 1;
 }
 

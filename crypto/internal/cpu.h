@@ -3,9 +3,12 @@
 //
 // MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
 // features off: "1" (or "all") every one of them, else a comma-separated list
-// of names ("aesni", "vaes", "shani", "avx2", "avx512", "adx", "pclmul"); empty or "0"
-// keeps them all.  It is an
-// internal switch for tests and benchmarks, not part of the API.
+// of names ("aesni", "vaes", "vaes512", "shani", "avx2", "avx512", "adx",
+// "pclmul"); empty or "0" keeps them all.  A name also turns off what is
+// built on it: "aesni" both VAES paths, "vaes" the 512-bit one as well,
+// "avx2" and "avx512" the 512-bit AES path too; "vaes512" turns off that path
+// alone, so that AES runs on 256-bit VAES on a processor that has both.  It
+// is an internal switch for tests and benchmarks, not part of the API.
 #ifndef MORVANE_INTERNAL_CPU_H
 #define MORVANE_INTERNAL_CPU_H
 
@@ -16,14 +19,15 @@
 namespace morvane::internal {
 
 enum Feature : uint32_t {
-  kAesni = 1u << 0,   // AES-NI with SSSE3 and SSE4.1
-  kVaes = 1u << 1,    // 256-bit VAES with AVX2 (and kAesni)
-  kShani = 1u << 2,   // SHA extensions with SSSE3 and SSE4.1
-  kAvx2 = 1u << 3,    // AVX2 with BMI1 and BMI2 (and the YMM state enabled)
-  kAvx512 = 1u << 4,  // AVX-512F and VL (and their state enabled), with kAvx2
-  kAdx = 1u << 5,     // MULX (BMI2) with ADCX and ADOX (ADX): the big-number kernels
-  kPclmul = 1u << 6,  // PCLMULQDQ: the GF(2^m) field products of the binary curves
-  kKnown = 1u << 31   // set once the features have been looked up
+  kAesni = 1u << 0,    // AES-NI with SSSE3 and SSE4.1
+  kVaes = 1u << 1,     // 256-bit VAES with AVX2 (and kAesni)
+  kShani = 1u << 2,    // SHA extensions with SSSE3 and SSE4.1
+  kAvx2 = 1u << 3,     // AVX2 with BMI1 and BMI2 (and the YMM state enabled)
+  kAvx512 = 1u << 4,   // AVX-512F and VL (and their state enabled), with kAvx2
+  kAdx = 1u << 5,      // MULX (BMI2) with ADCX and ADOX (ADX): the big-number kernels
+  kPclmul = 1u << 6,   // PCLMULQDQ: the GF(2^m) field products of the binary curves
+  kVaes512 = 1u << 7,  // 512-bit VAES with AVX-512F (and its state enabled), with kVaes
+  kKnown = 1u << 31    // set once the features have been looked up
 };
 
 extern constinit std::atomic<uint32_t> g_features;

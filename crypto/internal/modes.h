@@ -107,8 +107,17 @@ struct OnWords {
 // The whole-block operations a description's bulk() may take over.  `iv` is
 // the chaining value (CBC, CFB), the keystream block (OFB) or the counter
 // (CTR) and ends as the block-by-block code leaves it; CTR leaves the last
-// keystream block in `ks`.
-enum class Bulk { kCbcEncrypt, kCbcDecrypt, kCfbEncrypt, kCfbDecrypt, kOfb, kCtr };
+// keystream block in `ks`.  ECB uses neither.
+enum class Bulk {
+  kCbcEncrypt,
+  kCbcDecrypt,
+  kCfbEncrypt,
+  kCfbDecrypt,
+  kOfb,
+  kCtr,
+  kEcbEncrypt,
+  kEcbDecrypt
+};
 
 template <class C>
 inline bool bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks,
@@ -159,7 +168,13 @@ template <BlockCipher C, Bulk kOp>
                                               uint8_t* ks) {
   using B = typename C::Block;
   constexpr size_t N = C::kBlockSize;
-  if constexpr (kOp == Bulk::kCbcEncrypt && requires { typename C::Frame; }) {
+  if constexpr (kOp == Bulk::kEcbEncrypt || kOp == Bulk::kEcbDecrypt) {
+    (void)iv;
+    (void)ks;
+    for (; blocks != 0; blocks--, in += N, out += N)
+      (kOp == Bulk::kEcbEncrypt ? C::encrypt(B::load(in), key) : C::decrypt(B::load(in), key))
+          .store(out);
+  } else if constexpr (kOp == Bulk::kCbcEncrypt && requires { typename C::Frame; }) {
     // The XOR of blocks commutes with entering the frame, so the chain stays
     // in it from block to block.
     auto chain = C::enter(B::load(iv));
@@ -258,6 +273,18 @@ template <BlockCipher C>
 void ecb(const uint8_t* in, uint8_t* out, const typename C::Key* key, bool encrypt) {
   using B = typename C::Block;
   (encrypt ? C::encrypt(B::load(in), key) : C::decrypt(B::load(in), key)).store(out);
+}
+
+// ECB over whole blocks, on the description's kernels when it has them: the
+// envelope's ECB hands over all the blocks of a call at once.
+template <BlockCipher C>
+void ecb_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const typename C::Key* key,
+                bool encrypt) {
+  if (blocks == 0) return;
+  if (encrypt)
+    run_blocks<C, Bulk::kEcbEncrypt>(in, out, blocks, key, nullptr);
+  else
+    run_blocks<C, Bulk::kEcbDecrypt>(in, out, blocks, key, nullptr);
 }
 
 // CBC over `len` bytes.  Encrypting zero-pads a short last block and writes

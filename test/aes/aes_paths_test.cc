@@ -1,9 +1,11 @@
 // The AES code paths against each other: the same fixed run over every entry
 // point (random keys, messages of many lengths, pieces, in place, counters
-// about to carry) gives the same bytes with the hardware code (AES-NI, and
-// VAES for long runs), with AES-NI alone, and with the table code.  The
-// known-answer tests cover each path too: ctest runs this program once with
-// the hardware code and once with MORVANE_NO_HWCRYPT=1.
+// about to carry), and ECB through the envelope, gives the same bytes with
+// the hardware code (AES-NI, and VAES for long runs: 512-bit where the
+// processor has it), with 256-bit VAES, with AES-NI alone, and with the table
+// code.  The known-answer tests cover each path too: ctest runs this program
+// with the hardware code, with MORVANE_NO_HWCRYPT=vaes512 and with
+// MORVANE_NO_HWCRYPT=1.
 
 #include <morvane/aes.h>
 
@@ -33,9 +35,9 @@ Bytes RandomBytes(std::mt19937& rng, size_t n) {
   return b;
 }
 
-// Lengths around the 8-block and 16-block runs of the hardware code.
-constexpr size_t kLengths[] = {0,   1,   15,  16,  17,  31,  48,   127, 128,
-                               129, 255, 256, 257, 271, 512, 1000, 4103};
+// Lengths around the 8-, 16- and 32-block runs of the hardware code.
+constexpr size_t kLengths[] = {0,   1,   15,  16,  17,  31,  48,  127,  128,  129,
+                               255, 256, 257, 271, 496, 512, 528, 1000, 1040, 4103};
 
 Bytes Transcript() {
   std::mt19937 rng(20240601);
@@ -78,6 +80,21 @@ Bytes Transcript() {
         }
       }
 
+      for (size_t len : kLengths) {
+        const Bytes msg = RandomBytes(rng, len);
+        for (unsigned seed : {0u, 5u}) {
+          for (bool in_place : {false, true}) {
+            bool ok = false;
+            const Bytes ct = aes_test::EnvelopeEcb(key, true, msg, true, {seed, in_place}, &ok);
+            Append(t, ct.data(), ct.size());
+            Append(t, &ok, 1);
+            const Bytes pt = aes_test::EnvelopeEcb(key, false, ct, true, {seed, in_place}, &ok);
+            Append(t, pt.data(), pt.size());
+            Append(t, &ok, 1);
+          }
+        }
+      }
+
       // IGE, bidirectional IGE and key wrap run a block at a time.
       const Bytes msg = RandomBytes(rng, 256);
       Bytes ivs = RandomBytes(rng, 64);
@@ -104,6 +121,10 @@ Bytes Transcript() {
 // under a plain ctest run); each child switches some off.
 TEST(AesPaths, TableCodeGivesTheSameBytes) {
   morvane_test::ExpectSameTranscriptWithSwitch(Transcript, "1");
+}
+
+TEST(AesPaths, Vaes256GivesTheSameBytes) {
+  morvane_test::ExpectSameTranscriptWithSwitch(Transcript, "vaes512");
 }
 
 TEST(AesPaths, AesNiWithoutVaesGivesTheSameBytes) {

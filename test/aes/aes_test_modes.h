@@ -1,10 +1,11 @@
 // Test helpers: one driver over every AES mode, so that a known answer can
 // be checked in one call, in random pieces with the chaining state carried
-// over, and in place.
+// over, and in place; the same for ECB through the envelope.
 #ifndef MORVANE_TEST_AES_AES_TEST_MODES_H
 #define MORVANE_TEST_AES_AES_TEST_MODES_H
 
 #include <morvane/aes.h>
+#include <morvane/evp.h>
 
 #include <algorithm>
 #include <cstring>
@@ -120,6 +121,40 @@ inline Bytes RunMode(Mode m, const Bytes& key, bool enc, const Bytes& iv, const 
   }
   if (end != nullptr) *end = c;
   return opt.in_place ? src : out;
+}
+
+// ECB through the envelope, with or without padding: `in` in pieces of 0 to
+// 700 bytes from opt.seed (one call for seed 0), in place or not.  Returns
+// what the updates and the final call wrote; `final_ok` receives whether the
+// final call succeeded.
+inline Bytes EnvelopeEcb(const Bytes& key, bool enc, const Bytes& in, bool padding, RunOptions opt,
+                         bool* final_ok = nullptr) {
+  const EVP_CIPHER* c = key.size() == 16   ? EVP_aes_128_ecb()
+                        : key.size() == 24 ? EVP_aes_192_ecb()
+                                           : EVP_aes_256_ecb();
+  EVP_CIPHER_CTX ctx;
+  EVP_CIPHER_CTX_init(&ctx);
+  EXPECT_EQ(EVP_CipherInit_ex(&ctx, c, nullptr, key.data(), nullptr, enc ? 1 : 0), 1);
+  EVP_CIPHER_CTX_set_padding(&ctx, padding ? 1 : 0);
+  Bytes src = in, out(in.size() + 16);
+  src.resize(in.size() + 16);  // room for the padding block when in place
+  uint8_t* dst = opt.in_place ? src.data() : out.data();
+  std::mt19937 rng(opt.seed);
+  size_t pos = 0, done = 0;
+  while (pos < in.size()) {
+    size_t piece = in.size() - pos;
+    if (opt.seed != 0) piece = std::min<size_t>(piece, rng() % 701);
+    int n = -1;
+    EXPECT_EQ(EVP_CipherUpdate(&ctx, dst + done, &n, src.data() + pos, static_cast<int>(piece)), 1);
+    done += static_cast<size_t>(n);
+    pos += piece;
+  }
+  int n = -1;
+  const bool ok = EVP_CipherFinal_ex(&ctx, dst + done, &n) == 1;
+  if (ok) done += static_cast<size_t>(n);
+  if (final_ok != nullptr) *final_ok = ok;
+  EVP_CIPHER_CTX_cleanup(&ctx);
+  return Bytes(dst, dst + done);
 }
 
 // A bit string of a CFB-1 response file ("0110") as bytes, most significant

@@ -151,6 +151,33 @@ bool AesCbcCtr() {
   return ok;
 }
 
+// ECB through the envelope over secret key and data, both directions, in
+// lengths that take the one-block call, the eight-block kernel and its tail.
+bool AesEcbEnvelope() {
+  bool ok = true;
+  for (int len : {16, 48, 512, 1008}) {
+    unsigned char key[16], in[1024], mid[1024], out[1024];
+    Fill(key, sizeof key, 10);
+    Fill(in, sizeof in, 11);
+    Secret(key, sizeof key);
+    Secret(in, sizeof in);
+    for (int enc : {1, 0}) {
+      EVP_CIPHER_CTX ctx;
+      EVP_CIPHER_CTX_init(&ctx);
+      EVP_CipherInit_ex(&ctx, EVP_aes_128_ecb(), nullptr, key, nullptr, enc);
+      EVP_CIPHER_CTX_set_padding(&ctx, 0);
+      int n = 0;
+      const int r = EVP_CipherUpdate(&ctx, enc ? mid : out, &n, enc ? in : mid, len);
+      ok &= Expect(r == 1 && n == len, "ECB update");
+      EVP_CIPHER_CTX_cleanup(&ctx);
+    }
+    Public(in, sizeof in);
+    Public(out, sizeof out);
+    ok &= Expect(memcmp(in, out, static_cast<size_t>(len)) == 0, "ECB round trip");
+  }
+  return ok;
+}
+
 // RFC 3394 unwrap with a secret key and secret wrapped data, on data that
 // passes the integrity check and on data that fails it.
 bool AesUnwrap() {
@@ -304,6 +331,7 @@ constexpr Operation kOperations[] = {
     {"memcmp", Memcmp, false},
     {"aes_block", AesBlock, true},
     {"aes_cbc_ctr", AesCbcCtr, true},
+    {"aes_ecb_envelope", AesEcbEnvelope, true},
     {"aes_unwrap", AesUnwrap, true},
     {"bn_div_secret", BnDivSecret, false},
     {"evp_decrypt_final", EvpDecryptFinal, true},
