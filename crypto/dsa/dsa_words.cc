@@ -33,9 +33,10 @@ struct Scratch {
 // r = a b R^-1 mod n for a < R and b < n; r may be a or b.  Product
 // scanning: column k of a b and of q n (q the multipliers of n, each made
 // when its column's low limb is known) is summed in a three-limb
-// accumulator, and the columns from N up are the result.
+// accumulator, and the columns from N up are the result.  Unrolled, so one
+// copy per N serves every caller.
 template <int N>
-inline void mul_n(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0,
+[[gnu::noinline]] void mul_n(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0,
                   Scratch<N>& sc) noexcept {
   Limb *q = sc.q, *u = sc.u;
   Limb lo = 0, mid = 0, hi = 0;
