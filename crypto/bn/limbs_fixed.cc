@@ -142,7 +142,7 @@ inline void reduction_row(Limb* r, const Limb* a, Limb w, Limb n0, Limb* next,
 // r = u - n over L limbs; returns all ones when it borrows.
 template <int L>
 inline Limb sub_borrow(Limb* r, const Limb* u, const Limb* n) noexcept {
-  Limb t, mask;
+  Limb t, mask = 0;  // defined before the sbb that turns CF into a mask
   __asm__(
       "movq 0(%[u]), %[t]\n\t"
       "subq 0(%[n]), %[t]\n\t"
@@ -155,7 +155,7 @@ inline Limb sub_borrow(Limb* r, const Limb* u, const Limb* n) noexcept {
       ".set .Lmvo, .Lmvo+8\n\t"
       ".endr\n\t"
       "sbbq %[mask], %[mask]\n\t"
-      : [t] "=&r"(t), [mask] "=r"(mask), "=m"(*reinterpret_cast<Limb(*)[L]>(r))
+      : [t] "=&r"(t), [mask] "+r"(mask), "=m"(*reinterpret_cast<Limb(*)[L]>(r))
       : [u] "r"(u), [n] "r"(n), [r] "r"(r), "m"(*reinterpret_cast<const Limb(*)[L]>(u)),
         "m"(*reinterpret_cast<const Limb(*)[L]>(n)), [rest] "n"(L - 1)
       : "cc");
