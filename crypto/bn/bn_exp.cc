@@ -5,10 +5,11 @@
 // Implementation notes: the sliding window keeps the odd powers a^1 .. a^(2^w
 // - 1).  The Montgomery forms load the base, N and RR once into 64-bit limbs
 // (bn/limbs.h) of the modulus's width, run the whole ladder there and store
-// the result once.  The constant-time form stores every power of the window
-// byte-interleaved (byte k of power i at k 2^w + i) and reads it back by a
-// masked pass over all entries, each window costs w squarings and one
-// product, and the window count comes from the exponent's word count.
+// the result once.  The constant-time form keeps the 2^w powers of its
+// window one after the other and reads one back by a masked pass over all of
+// them; the top window starts the value, each window below costs w squarings
+// and one product, and the window count comes from the exponent's word
+// count.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -124,43 +125,38 @@ int window_exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_
   return BN_copy(r, acc) != nullptr;
 }
 
-// Byte-interleaved power table of the constant-time form: byte k < 4 top of
-// power idx at k width + idx.
-void copy_to_table(uint8_t* table, const Limb* x, int top, int idx, int width) {
-  for (int k = 0; k < top * BN_BYTES; k++)
-    table[k * width + idx] = static_cast<uint8_t>(x[k / 8] >> (8 * (k % 8)));
-}
+// Two limbs as one 16-byte vector (SSE2 on x86-64; the compiler splits it
+// elsewhere).
+typedef Limb Limb2 __attribute__((vector_size(16)));
 
-// x = power idx, by a masked pass over every entry.  From 8 powers up, eight
-// entries at a time: a 64-bit mask keeps the byte of power idx, and folding
-// the word brings it to the bottom.
-void copy_from_table(Limb* x, const uint8_t* table, int top, int idx, int width) {
-  for (int i = 0; i < limb::count(top); i++) x[i] = 0;
-  if (width < 8) {
-    for (int k = 0; k < top * BN_BYTES; k++) {
-      uint8_t acc = 0;
-      for (int j = 0; j < width; j++)
-        acc |= table[k * width + j] & ct::byte_mask(ct::eq_mask<uint32_t>(j, idx));
-      x[k / 8] |= static_cast<Limb>(acc) << (8 * (k % 8));
-    }
-    return;
+// x = power idx of the constant-time form's table (`width` powers of nl
+// limbs, one after the other), by a masked pass over every limb of every
+// power: the addresses read do not depend on idx.  Eight limbs at a time
+// are gathered in registers across all the powers.
+void table_select(Limb* x, const Limb* table, int nl, int idx, int width) {
+  Limb2 mask[1 << kMaxWindow];
+  for (int j = 0; j < width; j++) {
+    const Limb m = ct::eq_mask<Limb>(static_cast<Limb>(j), static_cast<Limb>(idx));
+    mask[j] = Limb2{m, m};
   }
-  uint8_t sel_bytes[1 << kMaxWindow];
-  uint64_t sel[(1 << kMaxWindow) / 8];
-  for (int j = 0; j < width; j++) sel_bytes[j] = ct::byte_mask(ct::eq_mask<uint32_t>(j, idx));
-  memcpy(sel, sel_bytes, static_cast<size_t>(width));
-  for (int k = 0; k < top * BN_BYTES; k++) {
-    const uint8_t* row = table + k * width;
-    uint64_t acc = 0;
-    for (int j = 0; j < width / 8; j++) {
-      uint64_t v;
-      memcpy(&v, row + 8 * j, sizeof v);
-      acc |= v & sel[j];
+  const size_t stride = static_cast<size_t>(nl);
+  int i = 0;
+  for (; i + 8 <= nl; i += 8) {
+    Limb2 acc[4] = {};
+    for (int j = 0; j < width; j++) {
+      const Limb* p = table + static_cast<size_t>(j) * stride + i;
+      for (int k = 0; k < 4; k++) {
+        Limb2 v;
+        memcpy(&v, p + 2 * k, sizeof v);
+        acc[k] |= v & mask[j];
+      }
     }
-    acc |= acc >> 32;
-    acc |= acc >> 16;
-    acc |= acc >> 8;
-    x[k / 8] |= (acc & 0xFF) << (8 * (k % 8));
+    memcpy(x + i, acc, sizeof acc);
+  }
+  for (; i < nl; i++) {
+    Limb acc = 0;
+    for (int j = 0; j < width; j++) acc |= table[static_cast<size_t>(j) * stride + i] & mask[j][0];
+    x[i] = acc;
   }
 }
 
@@ -296,11 +292,11 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   const int w = ct_window_bits(pbits);
   const int width = 1 << w;
   // Limbs (N, RR, base, r, tmp, the result and the product of 2 nl), then
-  // the table.  At most 2^24 words by 4 bytes by 64 powers: no overflow in
-  // size_t, but possibly more than the allocator's int takes.
-  const size_t tbytes = static_cast<size_t>(top) * BN_BYTES * static_cast<size_t>(width);
+  // the table of 2^w powers.  At most 2^23 limbs by 64 powers: no overflow
+  // in size_t, but possibly more than the allocator's int takes.
   const size_t limbs = 8 * static_cast<size_t>(nl);
-  const size_t total = limbs * sizeof(Limb) + tbytes + 64;
+  const size_t tlimbs = static_cast<size_t>(nl) * static_cast<size_t>(width);
+  const size_t total = (limbs + tlimbs) * sizeof(Limb);
   if (total > INT_MAX) {
     BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
     return 0;
@@ -310,8 +306,8 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   Carver carve(static_cast<Limb*>(block));
   Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *r = carve.take(nl);
   Limb *tmp = carve.take(nl), *res = carve.take(nl), *t = carve.take(2 * nl);
-  uint8_t* after = reinterpret_cast<uint8_t*>(carve.take(0));
-  uint8_t* table = after + (64 - reinterpret_cast<uintptr_t>(after) % 64);
+  Limb* table = carve.take(static_cast<int>(tlimbs));
+  auto power = [&](int i) { return table + static_cast<size_t>(i) * static_cast<size_t>(nl); };
   for (size_t i = 0; i < limbs; i++) n[i] = 0;
   int ok = 0;
   bn::Frame frame(ctx);
@@ -330,27 +326,30 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
                                                         static_cast<unsigned>(mont->RR.top));
       rr_l[i / 2] |= static_cast<Limb>(word) << (32 * (i & 1));
     }
-    // power 0 = 1 R mod N, power 1 = a R mod N, power i = power i-1 * power 1.
+    // power 0 = 1 R mod N, power 1 = a R mod N, power 2i = (power i)^2 and
+    // power 2i + 1 = power 2i * power 1.
     tmp[0] = 1;
-    limb::mont_mul(tmp, tmp, rr_l, lm, t);
-    copy_to_table(table, tmp, top, 0, width);
-    limb::mont_mul(base, base, rr_l, lm, t);
-    copy_to_table(table, base, top, 1, width);
-    for (int i = 0; i < nl; i++) tmp[i] = base[i];
+    limb::mont_mul(power(0), tmp, rr_l, lm, t);
+    limb::mont_mul(power(1), base, rr_l, lm, t);
     for (int i = 2; i < width; i++) {
-      limb::mont_mul(tmp, tmp, base, lm, t);
-      copy_to_table(table, tmp, top, i, width);
+      const Limb* half = power(i / 2);
+      limb::mont_mul(power(i), (i & 1) ? power(i - 1) : half, (i & 1) ? power(1) : half, lm, t);
     }
-    copy_from_table(r, table, top, 0, width);
-    for (int bit = ((pbits + w - 1) / w) * w - 1; bit >= 0; bit -= w) {
+    // The top window starts the value; each window below takes w squarings
+    // and one product.
+    auto window = [&](int low) {
       BN_ULONG v = 0;
-      for (int k = 0; k < w; k++) {
-        limb::mont_mul(r, r, r, lm, t);
-        const int j = bit - k;
+      for (int j = low + w - 1; j >= low; j--) {
         const BN_ULONG b = j < pbits ? (p->d[j / BN_BITS2] >> (j % BN_BITS2)) & 1 : 0;
         v = (v << 1) | b;
       }
-      copy_from_table(tmp, table, top, static_cast<int>(v), width);
+      return static_cast<int>(v);
+    };
+    int low = ((pbits - 1) / w) * w;
+    table_select(r, table, nl, window(low), width);
+    for (low -= w; low >= 0; low -= w) {
+      for (int k = 0; k < w; k++) limb::mont_mul(r, r, r, lm, t);
+      table_select(tmp, table, nl, window(low), width);
       limb::mont_mul(r, r, tmp, lm, t);
     }
     for (int i = 0; i < 2 * nl; i++) t[i] = i < nl ? r[i] : 0;
@@ -363,7 +362,7 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
     rr->neg = 0;
     ok = 1;
   }
-  morvane::internal::wipe(block, total);
+  morvane::internal::wipe_scratch(block, total);
   MORVANE_free(block);
   if (red != nullptr) BN_clear(red);
   return ok;

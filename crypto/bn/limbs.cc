@@ -162,6 +162,14 @@ MulAddFn mul_add() noexcept {
   return f != nullptr ? f : choose();
 }
 
+bool adx_kernel() noexcept {
+#if defined(__x86_64__)
+  return mul_add() == mul_add_adx;
+#else
+  return false;
+#endif
+}
+
 void load(Limb* l, const BN_ULONG* w, int nw) noexcept {
   const int full = nw / 2;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -272,6 +280,7 @@ Limb lift_n0(Limb n_low, BN_ULONG n0w) noexcept {
 }
 
 void redc(Limb* r, Limb* t, const Modulus& m) noexcept {
+  if (fixed_redc(r, t, m)) return;
   const MulAddFn f = mul_add();
   const int nl = m.nl, full = m.nw / 2;
   Limb carry = 0;  // the bit above t[i + nl]
@@ -301,6 +310,7 @@ void redc(Limb* r, Limb* t, const Modulus& m) noexcept {
 }
 
 void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
+  if (fixed_mont_mul(r, a, b, m, t)) return;
   if (a == b) {
     sqr_rows(t, a, m.nl);
   } else {

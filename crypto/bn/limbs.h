@@ -31,6 +31,8 @@ void store(BN_ULONG* w, const Limb* l, int nw) noexcept;
 // and the addresses touched depend on n only.
 using MulAddFn = Limb (*)(Limb* r, const Limb* a, int n, Limb w) noexcept;
 MulAddFn mul_add() noexcept;
+// Whether the kernel in use is the MULX/ADCX/ADOX one.
+bool adx_kernel() noexcept;
 
 // r[0 .. na + nb) = a b by rows (no branch on the values); r must not
 // overlap a or b.
@@ -61,6 +63,12 @@ void redc(Limb* r, Limb* t, const Modulus& m) noexcept;
 // r = a b R^-1 mod N (a^2 R^-1 when a == b) for a b < N R; t: 2 nl limbs.
 // r may be a or b.
 void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept;
+
+// The same two operations unrolled for moduli of 8, 16, 24 or 32 limbs and
+// an even word count, on the MULX/ADCX/ADOX kernel (limbs_fixed.cc): false,
+// with nothing done, for any other modulus or kernel.
+bool fixed_mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept;
+bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
 
 // Limb storage: on the stack up to Inline limbs, else from CRYPTO_malloc;
 // wiped when it goes.  ok() is false after a failed allocation (pushed as

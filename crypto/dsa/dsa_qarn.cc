@@ -1,10 +1,12 @@
 // The built-in DSA method: signing setup, signing and verification (FIPS
 // 186-2, 4.6 and 4.7), and the method's init and finish.
 //
-// Implementation notes: the nonce k is raised as K = k + q or k + 2q,
-// whichever has bits(q) + 1 bits, chosen by a mask, so the constant-time
-// exponentiation sees an exponent of one public length; k^-1, x r and the
-// product with k^-1 are computed on fixed-width words modulo q (see
+// Implementation notes: the exponent of g is a secret of one public length:
+// k at the width of q's words for the library's constant-time
+// exponentiation, which reads exactly those words; for a method's own
+// bn_mod_exp, which may look at its bit length, K = k + q or k + 2q,
+// whichever has bits(q) + 1 bits, chosen by a mask.  k^-1, x r and the
+// product with k^-1 are computed on fixed-width limbs modulo q (see
 // internal.h).  r and s, which the signature publishes, leave the
 // constant-time discipline when they are stored.
 
@@ -73,68 +75,76 @@ bool lengthen(BIGNUM* K, const BIGNUM* k, const BIGNUM* q) {
   return ok;
 }
 
+// K = k at the width of q's words (its top words may be zero), a
+// secret-marked exponent whose length is public: the library's
+// constant-time exponentiation reads the words below top and nothing else.
+bool widen(BIGNUM* K, const BIGNUM* k, const BIGNUM* q) {
+  const int kw = q->top;
+  if (bn_expand2(K, kw) == nullptr) return false;
+  load_words(K->d, kw, k);
+  K->top = kw;
+  K->neg = 0;
+  BN_set_flags(K, BN_FLAG_SECRET);
+  return true;
+}
+
 // r = (g^K mod p) mod q into rq, from the exponentiation's result in t.
 bool reduce_r(BIGNUM* rq, const BIGNUM* t, const BIGNUM* p, const Modulus& m) {
   const int pw = p->top;
   auto* w = static_cast<BN_ULONG*>(MORVANE_malloc(sizeof(BN_ULONG) * static_cast<size_t>(pw)));
   if (w == nullptr) return false;
   load_words(w, pw, t);
-  BN_ULONG r[kMaxQWords];
+  Limb r[kMaxQLimbs];
   reduce(r, w, pw, m);
   internal::wipe(w, sizeof(BN_ULONG) * static_cast<size_t>(pw));
   MORVANE_free(w);
-  return store_public(rq, r, m.nl) != 0;
+  return store_public(rq, r, m) != 0;
 }
 
 // *kinv = k^-1 mod q, by Fermat, checked against k (a composite q fails).
 bool invert(BIGNUM* kinv, const BIGNUM* k, const Modulus& m) {
-  BN_ULONG kw[kMaxQWords], km[kMaxQWords], inv[kMaxQWords], check[kMaxQWords];
-  BN_ULONG one[kMaxQWords] = {1};
-  load_words(kw, m.nl, k);
-  mont_mul(km, kw, m.rr, m);      // k R
+  Limb kl[kMaxQLimbs], km[kMaxQLimbs], inv[kMaxQLimbs], check[kMaxQLimbs];
+  const Limb one[kMaxQLimbs] = {1};
+  load_limbs(kl, k, m);
+  mont_mul(km, kl, m.rr, m);      // k R
   mont_inverse(inv, km, m);       // k^-1 R
-  mont_mul(check, inv, kw, m);    // k^-1 k
-  const bool good = ct::declassify(equal_words(check, one, m.nl)) != 0;
+  mont_mul(check, inv, kl, m);    // k^-1 k
+  const bool good = ct::declassify(equal_limbs(check, one, m.nl)) != 0;
   mont_mul(inv, inv, one, m);     // k^-1
-  const bool ok = good && store_secret(kinv, inv, m.nl);
-  for (BN_ULONG* w : {kw, km, inv, check}) internal::wipe(w, sizeof(BN_ULONG) * kMaxQWords);
+  const bool ok = good && store_secret(kinv, inv, m);
+  for (Limb* l : {kl, km, inv, check}) internal::wipe(l, sizeof(Limb) * kMaxQLimbs);
   return ok;
 }
 
-int sign_setup(DSA* dsa, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp) {
-  if (dsa->p == nullptr || dsa->q == nullptr || dsa->g == nullptr) {
-    DSAerr(DSA_F_DSA_SIGN_SETUP, DSA_R_MISSING_PARAMETERS);
-    return 0;
-  }
-  BN_CTX* own = ctx_in == nullptr ? BN_CTX_new() : nullptr;
-  BN_CTX* const ctx = ctx_in != nullptr ? ctx_in : own;
-  QModulus qm;
+// The setup for parameters already checked, with q's modulus made: draws
+// k and sets *kinvp = k^-1 mod q and *rp = (g^k mod p) mod q; on failure
+// pushes "BN lib" and leaves them as they were.
+int setup(DSA* dsa, BN_CTX* ctx, const Modulus& qm, BIGNUM** kinvp, BIGNUM** rp) {
   BIGNUM* k = BN_new();
   BIGNUM* K = BN_new();
   BIGNUM* t = BN_new();
   BIGNUM* r = BN_new();
   BIGNUM* kinv = BN_new();
   int ok = 0;
-  if (ctx != nullptr && k != nullptr && K != nullptr && t != nullptr && r != nullptr &&
-      kinv != nullptr && qm.set(dsa->q, ctx) && draw_nonzero(k, dsa->q)) {
+  if (k != nullptr && K != nullptr && t != nullptr && r != nullptr && kinv != nullptr &&
+      draw_nonzero(k, dsa->q)) {
     MORVANE_DSA_NONCE_DRAWN(k);
     bool mont_failed = false;
     BN_MONT_CTX* mont = cached_mont(dsa, ctx, &mont_failed);
     const bool plain = (dsa->flags & DSA_FLAG_PLAIN_EXP) != 0;
+    const bool hook = dsa->meth->bn_mod_exp != nullptr;
     const BIGNUM* e = plain ? k : K;
-    if (!mont_failed && (plain || lengthen(K, k, dsa->q))) {
-      const bool raised =
-          dsa->meth->bn_mod_exp != nullptr
-              ? dsa->meth->bn_mod_exp(dsa, t, dsa->g, e, dsa->p, ctx, mont)
-              : BN_mod_exp_mont(t, dsa->g, e, dsa->p, ctx, mont);
-      ok = raised && reduce_r(r, t, dsa->p, qm.get()) && invert(kinv, k, qm.get());
+    if (!mont_failed &&
+        (plain || (hook ? lengthen(K, k, dsa->q) : widen(K, k, dsa->q)))) {
+      const bool raised = hook ? dsa->meth->bn_mod_exp(dsa, t, dsa->g, e, dsa->p, ctx, mont)
+                               : BN_mod_exp_mont(t, dsa->g, e, dsa->p, ctx, mont);
+      ok = raised && reduce_r(r, t, dsa->p, qm) && invert(kinv, k, qm);
     }
   }
   if (!ok) DSAerr(DSA_F_DSA_SIGN_SETUP, ERR_R_BN_LIB);
   BN_clear_free(k);
   BN_clear_free(K);
   BN_clear_free(t);
-  BN_CTX_free(own);
   if (ok) {
     BN_clear_free(*kinvp);
     BN_clear_free(*rp);
@@ -147,19 +157,37 @@ int sign_setup(DSA* dsa, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp) {
   return ok;
 }
 
-// s = kinv (m + x r) mod q on words; false only when a number cannot grow.
-bool sign_s(BIGNUM* s, const BIGNUM* kinv, const BIGNUM* r, const BN_ULONG* x,
-            const BN_ULONG* msg, const Modulus& m) {
-  BN_ULONG rw[kMaxQWords], t[kMaxQWords], ki[kMaxQWords];
-  reduce(rw, r->d, r->top, m);  // r is public
-  mont_mul(rw, rw, m.rr, m);    // r R
-  mont_mul(t, x, rw, m);        // x r
+int sign_setup(DSA* dsa, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp) {
+  if (dsa->p == nullptr || dsa->q == nullptr || dsa->g == nullptr) {
+    DSAerr(DSA_F_DSA_SIGN_SETUP, DSA_R_MISSING_PARAMETERS);
+    return 0;
+  }
+  BN_CTX* own = ctx_in == nullptr ? BN_CTX_new() : nullptr;
+  BN_CTX* const ctx = ctx_in != nullptr ? ctx_in : own;
+  QModulus qm;
+  int ok = 0;
+  if (ctx != nullptr && qm.set(dsa->q, ctx)) {
+    ok = setup(dsa, ctx, qm.get(), kinvp, rp);
+  } else {
+    DSAerr(DSA_F_DSA_SIGN_SETUP, ERR_R_BN_LIB);
+  }
+  BN_CTX_free(own);
+  return ok;
+}
+
+// s = kinv (m + x r) mod q on limbs; false only when a number cannot grow.
+bool sign_s(BIGNUM* s, const BIGNUM* kinv, const BIGNUM* r, const Limb* x, const Limb* msg,
+            const Modulus& m) {
+  Limb rl[kMaxQLimbs], t[kMaxQLimbs], ki[kMaxQLimbs];
+  reduce(rl, r->d, r->top, m);  // r is public
+  mont_mul(rl, rl, m.rr, m);    // r R
+  mont_mul(t, x, rl, m);        // x r
   add_mod(t, t, msg, m);        // m + x r
-  load_words(ki, m.nl, kinv);
+  load_limbs(ki, kinv, m);
   mont_mul(ki, ki, m.rr, m);    // kinv R
   mont_mul(t, t, ki, m);        // kinv (m + x r)
-  const bool ok = store_public(s, t, m.nl) != 0;
-  for (BN_ULONG* w : {rw, t, ki}) internal::wipe(w, sizeof(BN_ULONG) * kMaxQWords);
+  const bool ok = store_public(s, t, m) != 0;
+  for (Limb* l : {rl, t, ki}) internal::wipe(l, sizeof(Limb) * kMaxQLimbs);
   return ok;
 }
 
@@ -169,7 +197,7 @@ DSA_SIG* do_sign(const unsigned char* dgst, int dlen, DSA* dsa) {
   BIGNUM *kinv = nullptr, *r = nullptr, *s = nullptr, *msg = nullptr;
   BN_CTX* ctx = nullptr;
   QModulus qm;
-  BN_ULONG x[kMaxQWords] = {}, mw[kMaxQWords] = {};
+  Limb x[kMaxQLimbs] = {}, mw[kMaxQLimbs] = {};
   if (dsa->p == nullptr || dsa->q == nullptr || dsa->g == nullptr || dsa->priv_key == nullptr) {
     reason = DSA_R_MISSING_PARAMETERS;
     goto err;
@@ -187,7 +215,7 @@ DSA_SIG* do_sign(const unsigned char* dgst, int dlen, DSA* dsa) {
   // The digest whole as a number (FIPS 186-2, 4.6), and x, modulo q.
   if ((msg = BN_bin2bn(dgst, dlen, nullptr)) == nullptr || !BN_nnmod(msg, msg, dsa->q, ctx))
     goto err;
-  load_words(mw, qm.get().nl, msg);
+  load_limbs(mw, msg, qm.get());
   reduce(x, dsa->priv_key->d, dsa->priv_key->top, qm.get());
   for (int tries = 0;; tries++) {
     bool precomputed = false;
@@ -196,7 +224,11 @@ DSA_SIG* do_sign(const unsigned char* dgst, int dlen, DSA* dsa) {
       r = dsa->r;
       dsa->kinv = dsa->r = nullptr;
       precomputed = true;
-    } else if (tries == kSignTries || !DSA_sign_setup(dsa, ctx, &kinv, &r)) {
+    } else if (tries == kSignTries) {
+      goto err;
+    } else if (dsa->meth->dsa_sign_setup == sign_setup) {  // q's modulus is made
+      if (!setup(dsa, ctx, qm.get(), &kinv, &r)) goto err;
+    } else if (!DSA_sign_setup(dsa, ctx, &kinv, &r)) {
       goto err;
     }
     if (!sign_s(s, kinv, r, x, mw, qm.get())) goto err;

@@ -7,6 +7,8 @@
 // BN_mod_exp_mont_consttime and BN_mod_exp2_mont with exponents of up to two
 // words (zero included, secret or not) and any base.  Words, top and sign
 // must be identical.  The suite runs once per kernel (see CMakeLists.txt).
+// A second test takes the sizes with unrolled Montgomery products to the
+// edges of their carries.
 
 #include <morvane/bn.h>
 
@@ -22,6 +24,7 @@ namespace {
 
 using bn_test::Bn;
 using bn_test::Ctx;
+using bn_test::Hex;
 using bn_test::Show;
 using bn_test::SplitMix64;
 
@@ -112,6 +115,76 @@ TEST_P(BnLimbs, AgreeWithTheWordReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shards, BnLimbs, testing::Range(0, kShards));
+
+// The Montgomery products unrolled for moduli of 16, 32, 48 and 64 words (8
+// to 32 limbs, on the MULX/ADCX/ADOX kernel) and their odd neighbours, at
+// the edges of their carries: moduli of all ones, 2^(32 n - 1) + 1 and
+// random ones with the top bit set; factors 0, 1, N - 1 and random ones;
+// BN_from_montgomery of N R - 1; and the exponentiations with exponents as
+// long as N (so the constant-time form runs its whole window table).
+TEST(BnLimbsFixedSizes, AgreeWithTheWordReferenceAtTheEdges) {
+  SplitMix64 rng{0xF1ED51DEu};
+  Ctx ctx(BN_CTX_new());
+  BN_CTX* c = ctx.get();
+  for (int nw : {15, 16, 32, 33, 48, 64}) {
+    for (int shape = 0; shape < 3; shape++) {
+      SCOPED_TRACE("words " + std::to_string(nw) + ", shape " + std::to_string(shape));
+      Bn m(BN_new());
+      if (shape == 0) {  // 2^(32 nw) - 1
+        ASSERT_EQ(BN_set_bit(m.get(), 32 * nw), 1);
+        ASSERT_EQ(BN_sub_word(m.get(), 1), 1);
+      } else if (shape == 1) {  // 2^(32 nw - 1) + 1
+        ASSERT_EQ(BN_set_bit(m.get(), 32 * nw - 1), 1);
+        ASSERT_EQ(BN_set_bit(m.get(), 0), 1);
+      } else {
+        m = bn_test::Make(bn_test::DrawWords(rng, static_cast<uint64_t>(nw)), false);
+        BN_set_bit(m.get(), 32 * nw - 1);
+        BN_set_bit(m.get(), 0);
+      }
+      std::unique_ptr<BN_MONT_CTX, MontFree> mont(BN_MONT_CTX_new());
+      ASSERT_EQ(BN_MONT_CTX_set(mont.get(), m.get(), c), 1);
+      Bn n1(BN_dup(m.get()));
+      ASSERT_EQ(BN_sub_word(n1.get(), 1), 1);
+      std::vector<Bn> factors;
+      factors.push_back(Bn(BN_new()));
+      factors.push_back(Hex("1"));
+      factors.push_back(Bn(BN_dup(n1.get())));
+      factors.push_back(Draw(rng, static_cast<uint64_t>(nw - 1), false));
+      Bn got(BN_new()), want(BN_new());
+      for (const Bn& a : factors) {
+        for (const Bn& b : factors) {
+          ASSERT_EQ(bn_ref::MontMul(want.get(), a.get(), b.get(), mont.get(), c), 1);
+          ASSERT_EQ(BN_mod_mul_montgomery(got.get(), a.get(), b.get(), mont.get(), c), 1);
+          Same(got.get(), want.get(), "BN_mod_mul_montgomery");
+        }
+      }
+      Bn t(BN_new());  // N R - 1
+      ASSERT_EQ(BN_lshift(t.get(), m.get(), 32 * nw), 1);
+      ASSERT_EQ(BN_sub_word(t.get(), 1), 1);
+      ASSERT_EQ(bn_ref::FromMont(want.get(), t.get(), mont.get(), c), 1);
+      ASSERT_EQ(BN_from_montgomery(got.get(), t.get(), mont.get(), c), 1);
+      Same(got.get(), want.get(), "BN_from_montgomery of N R - 1");
+      for (int k = 0; k < 2; k++) {
+        Bn p = Draw(rng, static_cast<uint64_t>(nw), false);
+        Bn q = Draw(rng, static_cast<uint64_t>(nw), false);
+        const Bn& base = k == 0 ? n1 : factors[3];
+        ASSERT_EQ(bn_ref::ModExp(want.get(), base.get(), p.get(), m.get(), c), 1);
+        ASSERT_EQ(BN_mod_exp_mont(got.get(), base.get(), p.get(), m.get(), c, mont.get()), 1);
+        Same(got.get(), want.get(), "BN_mod_exp_mont");
+        BN_set_flags(p.get(), BN_FLAG_SECRET);
+        ASSERT_EQ(BN_mod_exp_mont_consttime(got.get(), base.get(), p.get(), m.get(), c, mont.get()),
+                  1);
+        Same(got.get(), want.get(), "BN_mod_exp_mont_consttime");
+        ASSERT_EQ(bn_ref::ModExp2(want.get(), base.get(), p.get(), n1.get(), q.get(), m.get(), c),
+                  1);
+        ASSERT_EQ(BN_mod_exp2_mont(got.get(), base.get(), p.get(), n1.get(), q.get(), m.get(), c,
+                                   mont.get()),
+                  1);
+        Same(got.get(), want.get(), "BN_mod_exp2_mont");
+      }
+    }
+  }
+}
 
 }  // namespace
 

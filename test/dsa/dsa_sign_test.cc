@@ -97,6 +97,59 @@ TEST(DsaSign, FreshSignaturesVerify) {
   EXPECT_EQ(1, DSA_do_verify(md.data(), 20, plain.get(), dsa.get()));
 }
 
+// r = (g^(m w) y^(r w) mod p) mod q with w = s^-1 mod q (FIPS 186-2, 4.7),
+// in plain BIGNUM arithmetic, for subgroups DSA_do_verify does not take.
+bool SatisfiesTheEquations(const DSA* dsa, const unsigned char* md, int n, const DSA_SIG* sig) {
+  BN_CTX* ctx = pk_test::Ctx();
+  Bn w(BN_mod_inverse(nullptr, sig->s, dsa->q, ctx)), m(BN_bin2bn(md, n, nullptr));
+  Bn a(BN_new()), b(BN_new());
+  return w != nullptr && BN_cmp(sig->r, dsa->q) < 0 && BN_cmp(sig->s, dsa->q) < 0 &&
+         BN_mod_mul(m.get(), m.get(), w.get(), dsa->q, ctx) &&
+         BN_mod_mul(w.get(), sig->r, w.get(), dsa->q, ctx) &&
+         BN_mod_exp(a.get(), dsa->g, m.get(), dsa->p, ctx) &&
+         BN_mod_exp(b.get(), dsa->pub_key, w.get(), dsa->p, ctx) &&
+         BN_mod_mul(a.get(), a.get(), b.get(), dsa->p, ctx) &&
+         BN_nnmod(a.get(), a.get(), dsa->q, ctx) && BN_cmp(a.get(), sig->r) == 0;
+}
+
+// The arithmetic modulo q runs on limbs, one product per limb count (1 to
+// 8): groups around a q of 32 to 512 bits (1 to 16 words, an odd and an
+// even word count for each limb count), p = 1 mod 2q of bits(q) + 160
+// bits, g of order q, each with a key; their signatures of digests of 20
+// bytes and of bytes(q) (at most the 50 the signer takes) satisfy the
+// verification equations.
+TEST(DsaSign, SubgroupsOfEveryLimbCount) {
+  pk_test::DeterministicRandom random(67);
+  BN_CTX* ctx = pk_test::Ctx();
+  for (int qbits : {32, 64, 95, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 449, 512}) {
+    SCOPED_TRACE("q of " + std::to_string(qbits) + " bits");
+    Dsa dsa(DSA_new());
+    Bn two_q(BN_new()), e(BN_new()), h(BN_new());
+    dsa->p = BN_new();
+    dsa->q = BN_new();
+    dsa->g = BN_new();
+    ASSERT_EQ(1, BN_generate_prime_ex(dsa->q, qbits, 0, nullptr, nullptr, nullptr));
+    ASSERT_EQ(1, BN_lshift1(two_q.get(), dsa->q));
+    ASSERT_EQ(1, BN_generate_prime_ex(dsa->p, qbits + 160, 0, two_q.get(), nullptr, nullptr));
+    ASSERT_EQ(1, BN_sub(e.get(), dsa->p, BN_value_one()));
+    ASSERT_EQ(1, BN_div(e.get(), nullptr, e.get(), dsa->q, ctx));
+    ASSERT_EQ(1, BN_set_word(h.get(), 2));
+    ASSERT_EQ(1, BN_mod_exp(dsa->g, h.get(), e.get(), dsa->p, ctx));
+    ASSERT_FALSE(BN_is_one(dsa->g));
+    ASSERT_EQ(1, DSA_generate_key(dsa.get()));
+    const int qbytes = BN_num_bytes(dsa->q);
+    for (int len : {qbytes < 20 ? qbytes : 20, qbytes < 50 ? qbytes : 50}) {
+      for (int i = 0; i < 2; i++) {
+        unsigned char md[64];
+        SHA512(reinterpret_cast<const unsigned char*>(&i), sizeof i, md);
+        Sig sig(DSA_do_sign(md, len, dsa.get()));
+        ASSERT_NE(nullptr, sig);
+        EXPECT_TRUE(SatisfiesTheEquations(dsa.get(), md, len, sig.get()));
+      }
+    }
+  }
+}
+
 TEST(DsaSign, Refusals) {
   Dsa dsa = dsa_test::Fips186Key(true);
   unsigned char big[64] = {1};
