@@ -1,14 +1,12 @@
 // Modular exponentiation: the dispatcher, sliding windows over Montgomery,
-// reciprocal or plain modular products, the constant-time fixed window, the
-// one-word base, plain powering and the product of two powers.
+// reciprocal or plain modular products, the constant-time fixed window (on
+// the limbs of limbs_exp.cc), the one-word base, plain powering and the
+// product of two powers.
 //
 // Implementation notes: the sliding window keeps the odd powers a^1 .. a^(2^w
 // - 1).  The Montgomery forms load the base, N and RR once into 64-bit limbs
 // (bn/limbs.h) of the modulus's width, run the whole ladder there and store
-// the result once.  The constant-time form stores every power of the window
-// byte-interleaved (byte k of power i at k 2^w + i) and reads it back by a
-// masked pass over all entries, each window costs w squarings and one
-// product, and the window count comes from the exponent's word count.
+// the result once.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -34,10 +32,6 @@ constexpr int kMaxWindow = 6;
 
 int window_bits(int b) {
   return b >= 672 ? 6 : b >= 240 ? 5 : b >= 80 ? 4 : b >= 24 ? 3 : 1;
-}
-
-int ct_window_bits(int b) {
-  return b >= 938 ? 6 : b >= 307 ? 5 : b >= 90 ? 4 : b >= 23 ? 3 : 1;
 }
 
 bool refuse_secret(const BIGNUM* p, int fn) {
@@ -122,46 +116,6 @@ int window_exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_
   if (BN_is_zero(val[0])) return BN_zero(r);
   if (!odd_powers(val, w, d, mul) || !BN_one(acc) || !slide(acc, p, val, w, mul)) return 0;
   return BN_copy(r, acc) != nullptr;
-}
-
-// Byte-interleaved power table of the constant-time form: byte k < 4 top of
-// power idx at k width + idx.
-void copy_to_table(uint8_t* table, const Limb* x, int top, int idx, int width) {
-  for (int k = 0; k < top * BN_BYTES; k++)
-    table[k * width + idx] = static_cast<uint8_t>(x[k / 8] >> (8 * (k % 8)));
-}
-
-// x = power idx, by a masked pass over every entry.  From 8 powers up, eight
-// entries at a time: a 64-bit mask keeps the byte of power idx, and folding
-// the word brings it to the bottom.
-void copy_from_table(Limb* x, const uint8_t* table, int top, int idx, int width) {
-  for (int i = 0; i < limb::count(top); i++) x[i] = 0;
-  if (width < 8) {
-    for (int k = 0; k < top * BN_BYTES; k++) {
-      uint8_t acc = 0;
-      for (int j = 0; j < width; j++)
-        acc |= table[k * width + j] & ct::byte_mask(ct::eq_mask<uint32_t>(j, idx));
-      x[k / 8] |= static_cast<Limb>(acc) << (8 * (k % 8));
-    }
-    return;
-  }
-  uint8_t sel_bytes[1 << kMaxWindow];
-  uint64_t sel[(1 << kMaxWindow) / 8];
-  for (int j = 0; j < width; j++) sel_bytes[j] = ct::byte_mask(ct::eq_mask<uint32_t>(j, idx));
-  memcpy(sel, sel_bytes, static_cast<size_t>(width));
-  for (int k = 0; k < top * BN_BYTES; k++) {
-    const uint8_t* row = table + k * width;
-    uint64_t acc = 0;
-    for (int j = 0; j < width / 8; j++) {
-      uint64_t v;
-      memcpy(&v, row + 8 * j, sizeof v);
-      acc |= v & sel[j];
-    }
-    acc |= acc >> 32;
-    acc |= acc >> 16;
-    acc |= acc >> 8;
-    x[k / 8] |= (acc & 0xFF) << (8 * (k % 8));
-  }
 }
 
 // Limb storage of an exponentiation, carved from one buffer.
@@ -292,15 +246,11 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   const int top = mont->N.top, nl = limb::count(top);
-  const int pbits = p->top * BN_BITS2;  // the word count is public, the bit length is not
-  const int w = ct_window_bits(pbits);
-  const int width = 1 << w;
-  // Limbs (N, RR, base, r, tmp, the result and the product of 2 nl), then
-  // the table.  At most 2^24 words by 4 bytes by 64 powers: no overflow in
+  // Limbs (N, RR, the base and the result), then the exponentiation's
+  // scratch.  At most 2^24 words by 4 bytes by 64 powers: no overflow in
   // size_t, but possibly more than the allocator's int takes.
-  const size_t tbytes = static_cast<size_t>(top) * BN_BYTES * static_cast<size_t>(width);
-  const size_t limbs = 8 * static_cast<size_t>(nl);
-  const size_t total = limbs * sizeof(Limb) + tbytes + 64;
+  const size_t limbs = 4 * static_cast<size_t>(nl);
+  const size_t total = limbs * sizeof(Limb) + limb::exp_consttime_bytes(top, p->top);
   if (total > INT_MAX) {
     BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
     return 0;
@@ -308,10 +258,7 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   void* block = MORVANE_malloc(total);
   if (block == nullptr) return 0;
   Carver carve(static_cast<Limb*>(block));
-  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *r = carve.take(nl);
-  Limb *tmp = carve.take(nl), *res = carve.take(nl), *t = carve.take(2 * nl);
-  uint8_t* after = reinterpret_cast<uint8_t*>(carve.take(0));
-  uint8_t* table = after + (64 - reinterpret_cast<uintptr_t>(after) % 64);
+  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *res = carve.take(nl);
   for (size_t i = 0; i < limbs; i++) n[i] = 0;
   int ok = 0;
   bn::Frame frame(ctx);
@@ -324,37 +271,8 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
     const limb::Modulus lm = bn::limb_modulus(mont, n);
     limb::load(base, src->d, src->top);
     // RR's words by a mask: its word count comes from the modulus.
-    const int rr_words = mont->RR.dmax < top ? mont->RR.dmax : top;
-    for (int i = 0; i < rr_words; i++) {
-      const BN_ULONG word = mont->RR.d[i] & ct::lt_mask(static_cast<unsigned>(i),
-                                                        static_cast<unsigned>(mont->RR.top));
-      rr_l[i / 2] |= static_cast<Limb>(word) << (32 * (i & 1));
-    }
-    // power 0 = 1 R mod N, power 1 = a R mod N, power i = power i-1 * power 1.
-    tmp[0] = 1;
-    limb::mont_mul(tmp, tmp, rr_l, lm, t);
-    copy_to_table(table, tmp, top, 0, width);
-    limb::mont_mul(base, base, rr_l, lm, t);
-    copy_to_table(table, base, top, 1, width);
-    for (int i = 0; i < nl; i++) tmp[i] = base[i];
-    for (int i = 2; i < width; i++) {
-      limb::mont_mul(tmp, tmp, base, lm, t);
-      copy_to_table(table, tmp, top, i, width);
-    }
-    copy_from_table(r, table, top, 0, width);
-    for (int bit = ((pbits + w - 1) / w) * w - 1; bit >= 0; bit -= w) {
-      BN_ULONG v = 0;
-      for (int k = 0; k < w; k++) {
-        limb::mont_mul(r, r, r, lm, t);
-        const int j = bit - k;
-        const BN_ULONG b = j < pbits ? (p->d[j / BN_BITS2] >> (j % BN_BITS2)) & 1 : 0;
-        v = (v << 1) | b;
-      }
-      copy_from_table(tmp, table, top, static_cast<int>(v), width);
-      limb::mont_mul(r, r, tmp, lm, t);
-    }
-    for (int i = 0; i < 2 * nl; i++) t[i] = i < nl ? r[i] : 0;
-    limb::redc(res, t, lm);
+    limb::load_masked(rr_l, nl, &mont->RR);
+    limb::exp_consttime(res, base, p->d, p->top, lm, rr_l, carve.take(0));
     limb::store(rr->d, res, top);
     unsigned used = 0;  // the word count by masks, not by stripping
     for (int i = 0; i < top; i++)

@@ -1,6 +1,7 @@
-// Big numbers on 64-bit limbs: conversion from and to the word array, the
-// row kernel in its two forms, products and squares by rows and by
-// Karatsuba, and the Montgomery reduction.
+// Big numbers on 64-bit limbs: conversion from and to the word array (also by
+// masks, at a fixed width), the row kernel in its two forms, products and
+// squares by rows and by Karatsuba, the Montgomery reduction, and modular
+// subtraction and doubling at a fixed width.
 //
 // Implementation notes: the MULX/ADCX/ADOX row keeps two carry chains, the
 // CF chain adding the low halves of the products into r and the OF chain
@@ -109,26 +110,6 @@ MulAddFn choose() noexcept {
   return f;
 }
 
-Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
-  Limb c = 0;
-  for (int i = 0; i < n; i++) {
-    const u128 t = static_cast<u128>(a[i]) + b[i] + c;
-    r[i] = static_cast<Limb>(t);
-    c = static_cast<Limb>(t >> 64);
-  }
-  return c;
-}
-
-Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
-  Limb c = 0;
-  for (int i = 0; i < n; i++) {
-    const u128 t = static_cast<u128>(a[i]) - b[i] - c;  // bit 127 is the borrow
-    r[i] = static_cast<Limb>(t);
-    c = static_cast<Limb>(t >> 127);
-  }
-  return c;
-}
-
 // Adds c at r[0] and ripples it up to r[n - 1].
 void ripple(Limb* r, int n, Limb c) noexcept {
   for (int i = 0; i < n && c != 0; i++) {
@@ -156,6 +137,82 @@ bool abs_diff(Limb* d, const Limb* x, int h, const Limb* y, int k) noexcept {
 }
 
 }  // namespace
+
+Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) + b[i] + c;
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 64);
+  }
+  return c;
+}
+
+Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) - b[i] - c;  // bit 127 is the borrow
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 127);
+  }
+  return c;
+}
+
+Limb lt_mask_n(const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;  // the borrow of a - b
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) - b[i] - c;
+    c = static_cast<Limb>(t >> 127);
+  }
+  return ct::bit_mask(c);
+}
+
+void load_masked(Limb* l, int nl, const BIGNUM* a) noexcept {
+  const unsigned top = static_cast<unsigned>(a->top);
+  for (int i = 0; i < nl; i++) l[i] = 0;
+  for (int i = 0; i < 2 * nl && i < a->dmax; i++) {
+    const BN_ULONG w = a->d[i] & ct::lt_mask(static_cast<unsigned>(i), top);
+    l[i / 2] |= static_cast<Limb>(w) << (32 * (i & 1));
+  }
+}
+
+int store_masked(BIGNUM* a, const Limb* l, int nl) noexcept {
+  const int nw = 2 * nl;
+  if (a->dmax < nw && bn_expand2(a, nw) == nullptr) return 0;
+  store(a->d, l, nw);
+  unsigned used = 0;
+  for (int i = 0; i < nw; i++)
+    used = ct::select(ct::zero_mask<BN_ULONG>(a->d[i]), used, static_cast<unsigned>(i + 1));
+  a->top = static_cast<int>(used);
+  a->neg = 0;
+  return 1;
+}
+
+void sub_mod(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept {
+  const Limb mask = ct::bit_mask(sub_n(r, a, b, m.nl));
+  Limb c = 0;  // r + (N & mask), the carry out dropped
+  for (int i = 0; i < m.nl; i++) {
+    const u128 t = static_cast<u128>(r[i]) + (m.n[i] & mask) + c;
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 64);
+  }
+}
+
+void shl_mod(Limb* r, int k, const Modulus& m, Limb* t) noexcept {
+  const int nl = m.nl;
+  for (int j = 0; j < k; j++) {
+    Limb top = 0;  // 2 r, below 2N: r[0 .. nl) and the bit shifted out
+    for (int i = 0; i < nl; i++) {
+      const Limb next = r[i] >> 63;
+      r[i] = (r[i] << 1) | top;
+      top = next;
+    }
+    // Keep 2r - N unless that borrows past the bit shifted out.
+    const Limb borrow = sub_n(t, r, m.n, nl);
+    const Limb keep = ct::eq_mask<Limb>(borrow & ~top & 1, 1);
+    for (int i = 0; i < nl; i++) r[i] = ct::select(keep, r[i], t[i]);
+  }
+}
 
 MulAddFn mul_add() noexcept {
   const MulAddFn f = g_mul_add.load(std::memory_order_relaxed);
