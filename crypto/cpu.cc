@@ -23,10 +23,11 @@ uint32_t Named(const char* list) {
   static constexpr Name kNames[] = {{"aesni", kAesni | kVaes},
                                     {"vaes", kVaes},
                                     {"shani", kShani},
-                                    {"avx2", kAvx2 | kAvx512},
-                                    {"avx512", kAvx512},
+                                    {"avx2", kAvx2 | kAvx512 | kIfma},
+                                    {"avx512", kAvx512 | kIfma},
                                     {"adx", kAdx},
-                                    {"pclmul", kPclmul}};
+                                    {"pclmul", kPclmul},
+                                    {"ifma", kIfma}};
   uint32_t off = 0;
   for (const char* p = list; *p != '\0';) {
     const char* end = strchr(p, ',');
@@ -68,6 +69,7 @@ uint32_t Lookup() {
   if ((b7 & bit_BMI2) && (b7 & bit_ADX)) f |= kAdx;
   if (pclmul) f |= kPclmul;
   if ((f & kAvx2) && zmm_state && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL)) f |= kAvx512;
+  if ((f & kAvx512) && (b7 & bit_AVX512IFMA)) f |= kIfma;
   return f;
 }
 

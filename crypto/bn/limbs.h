@@ -97,6 +97,14 @@ void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const 
 void exp_public(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
                 const Limb* rr, Limb* t) noexcept;
 
+// The public-exponent form for a public base too, in radix 2^52 with AVX-512
+// IFMA (limbs_ifma.cc), for b < N: r = b^e mod N, rr = R^2 mod N as for
+// exp_public.  False, r untouched, where the processor lacks IFMA ("ifma" in
+// MORVANE_NO_HWCRYPT turns it off) or N has fewer than 16 words or more than
+// 4158 bits.  Not constant time (nor checked for it): public values only.
+bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
+                     const Limb* rr) noexcept;
+
 // Limb storage: on the stack up to Inline limbs, else from CRYPTO_malloc;
 // wiped when it goes.  ok() is false after a failed allocation (pushed as
 // "malloc failure").

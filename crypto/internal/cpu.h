@@ -3,7 +3,7 @@
 //
 // MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
 // features off: "1" (or "all") every one of them, else a comma-separated list
-// of names ("aesni", "vaes", "shani", "avx2", "avx512", "adx", "pclmul"); empty or "0"
+// of names ("aesni", "vaes", "shani", "avx2", "avx512", "adx", "pclmul", "ifma"); empty or "0"
 // keeps them all.  It is an
 // internal switch for tests and benchmarks, not part of the API.
 #ifndef MORVANE_INTERNAL_CPU_H
@@ -23,6 +23,7 @@ enum Feature : uint32_t {
   kAvx512 = 1u << 4,  // AVX-512F and VL (and their state enabled), with kAvx2
   kAdx = 1u << 5,     // MULX (BMI2) with ADCX and ADOX (ADX): the big-number kernels
   kPclmul = 1u << 6,  // PCLMULQDQ: the GF(2^m) field products of the binary curves
+  kIfma = 1u << 7,    // AVX-512 IFMA (and kAvx512): the radix-2^52 products of RSA's public ops
   kKnown = 1u << 31   // set once the features have been looked up
 };
 

@@ -12,7 +12,9 @@
 // c R^-1 mod p and a product by R^2 give c mod p; the CRT numbers need only
 // fit the width (a Montgomery product of h < p and iqmp < R is below p).  The check
 // of the result (RFC 8017, 5.1.2, note) raises it to e by the public ladder,
-// which follows e's bits only.
+// which follows e's bits only.  The public operations take the radix-2^52
+// products of AVX-512 IFMA where the processor has them (their base is
+// public too), else the same ladder.
 
 #include <stdint.h>
 #include <string.h>
@@ -172,7 +174,7 @@ int public_exp(unsigned char* to, int num, const unsigned char* from, int flen, 
     RSAerr(fn, RSA_R_DATA_TOO_LARGE_FOR_MODULUS);
     return 0;
   }
-  limb::exp_public(r, f, e->d, 1, m, rr, t);
+  if (!limb::exp_public_ifma(r, f, e->d, 1, m, rr)) limb::exp_public(r, f, e->d, 1, m, rr, t);
   // X9.31: the signature may be n - s; the representative ends in 0xC.
   if (x931 && (r[0] & 0xF) != 12) limb::sub_n(r, n, r, nl);
   for (int k = 0; k < num; k++)
