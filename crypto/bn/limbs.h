@@ -6,7 +6,9 @@
 // The row kernel (r += a w over a vector) has two implementations, plain C
 // with unsigned __int128 and MULX/ADCX/ADOX, chosen on first use from the
 // processor's features (internal/cpu.h; "adx" in MORVANE_NO_HWCRYPT forces
-// the plain one).  Everything else is written once over that kernel.
+// the plain one).  Everything else is written once over that kernel, but for
+// the row loops of the products, squares and reduction, which the ADX kernel
+// also has with its row inlined.
 #ifndef MORVANE_CRYPTO_BN_LIMBS_H
 #define MORVANE_CRYPTO_BN_LIMBS_H
 
