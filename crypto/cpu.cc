@@ -24,10 +24,11 @@ uint32_t Named(const char* list) {
                                     {"vaes", kVaes | kVaes512},
                                     {"vaes512", kVaes512},
                                     {"shani", kShani},
-                                    {"avx2", kAvx2 | kAvx512 | kVaes512},
-                                    {"avx512", kAvx512 | kVaes512},
+                                    {"avx2", kAvx2 | kAvx512 | kVaes512 | kIfma},
+                                    {"avx512", kAvx512 | kVaes512 | kIfma},
                                     {"adx", kAdx},
-                                    {"pclmul", kPclmul}};
+                                    {"pclmul", kPclmul},
+                                    {"ifma", kIfma}};
   uint32_t off = 0;
   for (const char* p = list; *p != '\0';) {
     const char* end = strchr(p, ',');
@@ -70,6 +71,7 @@ uint32_t Lookup() {
   if (pclmul) f |= kPclmul;
   if ((f & kAvx2) && zmm_state && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL)) f |= kAvx512;
   if ((f & kVaes) && zmm_state && (b7 & bit_AVX512F)) f |= kVaes512;
+  if ((f & kAvx512) && (b7 & bit_AVX512IFMA)) f |= kIfma;
   return f;
 }
 

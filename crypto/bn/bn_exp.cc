@@ -1,15 +1,12 @@
 // Modular exponentiation: the dispatcher, sliding windows over Montgomery,
-// reciprocal or plain modular products, the constant-time fixed window, the
-// one-word base, plain powering and the product of two powers.
+// reciprocal or plain modular products, the constant-time fixed window (on
+// the limbs of limbs_exp.cc), the one-word base, plain powering and the
+// product of two powers.
 //
 // Implementation notes: the sliding window keeps the odd powers a^1 .. a^(2^w
 // - 1).  The Montgomery forms load the base, N and RR once into 64-bit limbs
 // (bn/limbs.h) of the modulus's width, run the whole ladder there and store
-// the result once.  The constant-time form keeps the 2^w powers of its
-// window one after the other and reads one back by a masked pass over all of
-// them; the top window starts the value, each window below costs w squarings
-// and one product, and the window count comes from the exponent's word
-// count.
+// the result once.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -35,10 +32,6 @@ constexpr int kMaxWindow = 6;
 
 int window_bits(int b) {
   return b >= 672 ? 6 : b >= 240 ? 5 : b >= 80 ? 4 : b >= 24 ? 3 : 1;
-}
-
-int ct_window_bits(int b) {
-  return b >= 938 ? 6 : b >= 307 ? 5 : b >= 90 ? 4 : b >= 23 ? 3 : 1;
 }
 
 bool refuse_secret(const BIGNUM* p, int fn) {
@@ -123,41 +116,6 @@ int window_exp(BIGNUM* r, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_
   if (BN_is_zero(val[0])) return BN_zero(r);
   if (!odd_powers(val, w, d, mul) || !BN_one(acc) || !slide(acc, p, val, w, mul)) return 0;
   return BN_copy(r, acc) != nullptr;
-}
-
-// Two limbs as one 16-byte vector (SSE2 on x86-64; the compiler splits it
-// elsewhere).
-typedef Limb Limb2 __attribute__((vector_size(16)));
-
-// x = power idx of the constant-time form's table (`width` powers of nl
-// limbs, one after the other), by a masked pass over every limb of every
-// power: the addresses read do not depend on idx.  Eight limbs at a time
-// are gathered in registers across all the powers.
-void table_select(Limb* x, const Limb* table, int nl, int idx, int width) {
-  Limb2 mask[1 << kMaxWindow];
-  for (int j = 0; j < width; j++) {
-    const Limb m = ct::eq_mask<Limb>(static_cast<Limb>(j), static_cast<Limb>(idx));
-    mask[j] = Limb2{m, m};
-  }
-  const size_t stride = static_cast<size_t>(nl);
-  int i = 0;
-  for (; i + 8 <= nl; i += 8) {
-    Limb2 acc[4] = {};
-    for (int j = 0; j < width; j++) {
-      const Limb* p = table + static_cast<size_t>(j) * stride + i;
-      for (int k = 0; k < 4; k++) {
-        Limb2 v;
-        memcpy(&v, p + 2 * k, sizeof v);
-        acc[k] |= v & mask[j];
-      }
-    }
-    memcpy(x + i, acc, sizeof acc);
-  }
-  for (; i < nl; i++) {
-    Limb acc = 0;
-    for (int j = 0; j < width; j++) acc |= table[static_cast<size_t>(j) * stride + i] & mask[j][0];
-    x[i] = acc;
-  }
 }
 
 // Limb storage of an exponentiation, carved from one buffer.
@@ -288,15 +246,11 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   const int top = mont->N.top, nl = limb::count(top);
-  const int pbits = p->top * BN_BITS2;  // the word count is public, the bit length is not
-  const int w = ct_window_bits(pbits);
-  const int width = 1 << w;
-  // Limbs (N, RR, base, r, tmp, the result and the product of 2 nl), then
-  // the table of 2^w powers.  At most 2^23 limbs by 64 powers: no overflow
-  // in size_t, but possibly more than the allocator's int takes.
-  const size_t limbs = 8 * static_cast<size_t>(nl);
-  const size_t tlimbs = static_cast<size_t>(nl) * static_cast<size_t>(width);
-  const size_t total = (limbs + tlimbs) * sizeof(Limb);
+  // Limbs (N, RR, the base and the result), then the exponentiation's
+  // scratch with its table of 2^w powers.  At most 2^23 limbs by 64 powers:
+  // no overflow in size_t, but possibly more than the allocator's int takes.
+  const size_t limbs = 4 * static_cast<size_t>(nl);
+  const size_t total = limbs * sizeof(Limb) + limb::exp_consttime_bytes(top, p->top);
   if (total > INT_MAX) {
     BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
     return 0;
@@ -304,10 +258,7 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   void* block = MORVANE_malloc(total);
   if (block == nullptr) return 0;
   Carver carve(static_cast<Limb*>(block));
-  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *r = carve.take(nl);
-  Limb *tmp = carve.take(nl), *res = carve.take(nl), *t = carve.take(2 * nl);
-  Limb* table = carve.take(static_cast<int>(tlimbs));
-  auto power = [&](int i) { return table + static_cast<size_t>(i) * static_cast<size_t>(nl); };
+  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *res = carve.take(nl);
   for (size_t i = 0; i < limbs; i++) n[i] = 0;
   int ok = 0;
   bn::Frame frame(ctx);
@@ -320,40 +271,8 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
     const limb::Modulus lm = bn::limb_modulus(mont, n);
     limb::load(base, src->d, src->top);
     // RR's words by a mask: its word count comes from the modulus.
-    const int rr_words = mont->RR.dmax < top ? mont->RR.dmax : top;
-    for (int i = 0; i < rr_words; i++) {
-      const BN_ULONG word = mont->RR.d[i] & ct::lt_mask(static_cast<unsigned>(i),
-                                                        static_cast<unsigned>(mont->RR.top));
-      rr_l[i / 2] |= static_cast<Limb>(word) << (32 * (i & 1));
-    }
-    // power 0 = 1 R mod N, power 1 = a R mod N, power 2i = (power i)^2 and
-    // power 2i + 1 = power 2i * power 1.
-    tmp[0] = 1;
-    limb::mont_mul(power(0), tmp, rr_l, lm, t);
-    limb::mont_mul(power(1), base, rr_l, lm, t);
-    for (int i = 2; i < width; i++) {
-      const Limb* half = power(i / 2);
-      limb::mont_mul(power(i), (i & 1) ? power(i - 1) : half, (i & 1) ? power(1) : half, lm, t);
-    }
-    // The top window starts the value; each window below takes w squarings
-    // and one product.
-    auto window = [&](int low) {
-      BN_ULONG v = 0;
-      for (int j = low + w - 1; j >= low; j--) {
-        const BN_ULONG b = j < pbits ? (p->d[j / BN_BITS2] >> (j % BN_BITS2)) & 1 : 0;
-        v = (v << 1) | b;
-      }
-      return static_cast<int>(v);
-    };
-    int low = ((pbits - 1) / w) * w;
-    table_select(r, table, nl, window(low), width);
-    for (low -= w; low >= 0; low -= w) {
-      for (int k = 0; k < w; k++) limb::mont_mul(r, r, r, lm, t);
-      table_select(tmp, table, nl, window(low), width);
-      limb::mont_mul(r, r, tmp, lm, t);
-    }
-    for (int i = 0; i < 2 * nl; i++) t[i] = i < nl ? r[i] : 0;
-    limb::redc(res, t, lm);
+    limb::load_masked(rr_l, nl, &mont->RR);
+    limb::exp_consttime(res, base, p->d, p->top, lm, rr_l, carve.take(0));
     limb::store(rr->d, res, top);
     unsigned used = 0;  // the word count by masks, not by stripping
     for (int i = 0; i < top; i++)

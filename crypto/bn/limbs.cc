@@ -1,14 +1,21 @@
-// Big numbers on 64-bit limbs: conversion from and to the word array, the
-// row kernel in its two forms, products and squares by rows and by
-// Karatsuba, and the Montgomery reduction.
+// Big numbers on 64-bit limbs: conversion from and to the word array (also by
+// masks, at a fixed width), the row kernel in its two forms, products and
+// squares by rows and by Karatsuba, the Montgomery reduction, and modular
+// subtraction and doubling at a fixed width.
 //
 // Implementation notes: the MULX/ADCX/ADOX row keeps two carry chains, the
 // CF chain adding the low halves of the products into r and the OF chain
-// adding the previous high half, eight limbs per block of assembly; the flags
-// do not live across blocks, so each block takes and gives its carry as a
-// limb.  The reduction runs nw / 2 steps of one limb with the 64-bit n0 and,
-// for an odd word count, a last step of one word with the 32-bit n0 followed
-// by a shift of 32 bits, so R is 2^(32 nw) whatever the radix.  Karatsuba
+// adding the previous high half, through the whole row in one block of
+// assembly (eight limbs per turn of its loop, then four, two and one, steered
+// by jrcxz, which leaves the flags alone).  With that kernel the products,
+// squares and the reduction have row forms with the row inlined, and the
+// squaring doubles its triangle and adds the diagonal's squares in one pass
+// (the doubling on CF, the squares on OF); Montgomery products and
+// reductions of 8, 16, 24 and 32 limbs take the unrolled forms of
+// limbs_fixed.cc instead.  The reduction runs nw / 2 steps of one limb with
+// the 64-bit n0 and, for an odd word count, a last step of one word with the
+// 32-bit n0 followed by a shift of 32 bits, so R is 2^(32 nw) whatever the
+// radix.  Karatsuba
 // uses a b = hh B^2 + (ll + hh + (a_lo - a_hi)(b_hi - b_lo)) B + ll on halves
 // of n / 2 (low) and n - n / 2 (high) limbs.
 
@@ -52,44 +59,121 @@ using u128 = unsigned __int128;
   "adcx %[lo], %[t]\n\t"                       \
   "adox %[" hin "], %[t]\n\t"                  \
   "movq %[t], " off "(%[r])\n\t"
+// Four limbs from byte offset o; the last high half ends in ha again.
+#define MORVANE_ROW_STEP4(o0, o1, o2, o3)                                    \
+  MORVANE_ROW_STEP(o0, "ha", "hb") MORVANE_ROW_STEP(o1, "hb", "ha")          \
+      MORVANE_ROW_STEP(o2, "ha", "hb") MORVANE_ROW_STEP(o3, "hb", "ha")
 
-// The carry out: the last high half (in hb) takes both flags.
-#define MORVANE_ROW_END \
-  "movl $0, %k[t]\n\t"  \
-  "adcx %[t], %[hb]\n\t" \
-  "adox %[t], %[hb]\n\t" \
-  "movq %[hb], %[c]\n\t"
-#define MORVANE_ROW_OPERANDS                                                              \
-  : [c] "+r"(c), [lo] "=&r"(lo), [ha] "=&r"(ha), [hb] "=&r"(hb), [t] "=&r"(t)             \
-  : [a] "r"(a), [r] "r"(r), "d"(w)                                                        \
-  : "cc", "memory"
+// r[0 .. n) += a[0 .. n) w; returns the carry limb.  The CF and OF chains run
+// through the whole row: the loop and the choice of the last 4, 2 and 1
+// limbs use only lea, mov and jrcxz, which leave the flags alone.
+__attribute__((target("bmi2,adx"), always_inline)) inline Limb row_adx(Limb* r, const Limb* a,
+                                                                     int n, Limb w) noexcept {
+  Limb lo, ha = 0, hb, t;
+  const unsigned long eights = static_cast<unsigned>(n) >> 3, four = (n >> 2) & 1,
+                      two = (n >> 1) & 1, one = n & 1;
+  __asm__ volatile(
+      "xorl %k[t], %k[t]\n\t"  // CF = OF = 0
+      "movq %[eights], %%rcx\n\t"
+      "jmp 2f\n\t"
+      "1:\n\t" MORVANE_ROW_STEP4("0", "8", "16", "24") MORVANE_ROW_STEP4("32", "40", "48", "56")
+      "leaq 64(%[a]), %[a]\n\t"
+      "leaq 64(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "2:\n\t"
+      "jrcxz 3f\n\t"
+      "jmp 1b\n\t"
+      "3:\n\t"
+      "movq %[four], %%rcx\n\t"
+      "jrcxz 4f\n\t" MORVANE_ROW_STEP4("0", "8", "16", "24")
+      "leaq 32(%[a]), %[a]\n\t"
+      "leaq 32(%[r]), %[r]\n\t"
+      "4:\n\t"
+      "movq %[two], %%rcx\n\t"
+      "jrcxz 5f\n\t" MORVANE_ROW_STEP("0", "ha", "hb") MORVANE_ROW_STEP("8", "hb", "ha")
+      "leaq 16(%[a]), %[a]\n\t"
+      "leaq 16(%[r]), %[r]\n\t"
+      "5:\n\t"
+      "movq %[one], %%rcx\n\t"
+      "jrcxz 6f\n\t" MORVANE_ROW_STEP("0", "ha", "hb")
+      "movq %[hb], %[ha]\n\t"
+      "6:\n\t"
+      "movl $0, %k[t]\n\t"  // the last high half takes both chains' carries
+      "adcx %[t], %[ha]\n\t"
+      "adox %[t], %[ha]\n\t"
+      : [lo] "=&r"(lo), [ha] "+&r"(ha), [hb] "=&r"(hb), [t] "=&r"(t), [a] "+r"(a), [r] "+r"(r)
+      : "d"(w), [eights] "r"(eights), [four] "r"(four), [two] "r"(two), [one] "r"(one)
+      : "rcx", "cc", "memory");
+  return ha;
+}
+#undef MORVANE_ROW_STEP4
+#undef MORVANE_ROW_STEP
 
 __attribute__((target("bmi2,adx"))) Limb mul_add_adx(Limb* r, const Limb* a, int n,
                                                       Limb w) noexcept {
-  Limb c = 0, lo, ha, hb, t;
-  for (; n >= 8; n -= 8, a += 8, r += 8) {
-    __asm__ volatile("xorl %k[t], %k[t]\n\t"  // CF = OF = 0
-                     MORVANE_ROW_STEP("0", "c", "ha") MORVANE_ROW_STEP("8", "ha", "hb")
-                     MORVANE_ROW_STEP("16", "hb", "ha") MORVANE_ROW_STEP("24", "ha", "hb")
-                     MORVANE_ROW_STEP("32", "hb", "ha") MORVANE_ROW_STEP("40", "ha", "hb")
-                     MORVANE_ROW_STEP("48", "hb", "ha") MORVANE_ROW_STEP("56", "ha", "hb")
-                     MORVANE_ROW_END MORVANE_ROW_OPERANDS);
-  }
-  for (; n >= 2; n -= 2, a += 2, r += 2) {
-    __asm__ volatile("xorl %k[t], %k[t]\n\t"
-                     MORVANE_ROW_STEP("0", "c", "ha") MORVANE_ROW_STEP("8", "ha", "hb")
-                     MORVANE_ROW_END MORVANE_ROW_OPERANDS);
-  }
-  if (n == 1) {
-    const u128 p = static_cast<u128>(a[0]) * w + r[0] + c;
-    r[0] = static_cast<Limb>(p);
-    c = static_cast<Limb>(p >> 64);
-  }
-  return c;
+  return row_adx(r, a, n, w);
 }
-#undef MORVANE_ROW_STEP
-#undef MORVANE_ROW_END
-#undef MORVANE_ROW_OPERANDS
+
+// r[0 .. 2n) = 2 r + the squares a[i]^2 at 2i, r holding the triangle of
+// cross products below 2^(128 n - 1): the doubling (r + r) runs on the CF
+// chain, the squares on the OF chain.
+__attribute__((target("bmi2,adx"), always_inline)) inline void diagonal_adx(Limb* r,
+                                                                          const Limb* a,
+                                                                          int n) noexcept {
+  Limb lo, hi, x, y;
+  const unsigned long count = static_cast<unsigned>(n);
+  __asm__ volatile(
+      "xorl %k[x], %k[x]\n\t"
+      "movq %[count], %%rcx\n\t"
+      "jmp 2f\n\t"
+      "1:\n\t"
+      "movq (%[a]), %%rdx\n\t"
+      "mulx %%rdx, %[lo], %[hi]\n\t"
+      "movq (%[r]), %[x]\n\t"
+      "movq 8(%[r]), %[y]\n\t"
+      "adcx %[x], %[x]\n\t"
+      "adox %[lo], %[x]\n\t"
+      "adcx %[y], %[y]\n\t"
+      "adox %[hi], %[y]\n\t"
+      "movq %[x], (%[r])\n\t"
+      "movq %[y], 8(%[r])\n\t"
+      "leaq 8(%[a]), %[a]\n\t"
+      "leaq 16(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "2:\n\t"
+      "jrcxz 3f\n\t"
+      "jmp 1b\n\t"
+      "3:\n\t"
+      : [lo] "=&r"(lo), [hi] "=&r"(hi), [x] "=&r"(x), [y] "=&r"(y), [a] "+r"(a), [r] "+r"(r)
+      : [count] "r"(count)
+      : "rcx", "rdx", "cc", "memory");
+}
+
+// The row forms of mul_rows, sqr_rows and redc with the ADX row inlined.
+__attribute__((target("bmi2,adx"))) void mul_rows_adx(Limb* r, const Limb* a, int na,
+                                                       const Limb* b, int nb) noexcept {
+  for (int i = 0; i < na; i++) r[i] = 0;
+  for (int j = 0; j < nb; j++) r[na + j] = row_adx(r + j, a, na, b[j]);
+}
+
+__attribute__((target("bmi2,adx"))) void sqr_rows_adx(Limb* r, const Limb* a, int n) noexcept {
+  for (int i = 0; i < 2 * n; i++) r[i] = 0;
+  for (int i = 0; i + 1 < n; i++) r[i + n] = row_adx(r + 2 * i + 1, a + i + 1, n - 1 - i, a[i]);
+  diagonal_adx(r, a, n);
+}
+
+// The steps of redc on the limbs of N: t[i + nl] and the carry above it
+// take each row's carry limb.  Returns that carry.
+__attribute__((target("bmi2,adx"))) Limb redc_rows_adx(Limb* t, const Modulus& m, int rows) noexcept {
+  Limb carry = 0;
+  for (int i = 0; i < rows; i++) {
+    const Limb v = row_adx(t + i, m.n, m.nl, t[i] * m.n0);
+    const u128 s = static_cast<u128>(t[i + m.nl]) + v + carry;
+    t[i + m.nl] = static_cast<Limb>(s);
+    carry = static_cast<Limb>(s >> 64);
+  }
+  return carry;
+}
 #endif
 
 // The kernel in use, chosen on the first call.
@@ -107,26 +191,6 @@ MulAddFn choose() noexcept {
 #endif
   g_mul_add.store(f, std::memory_order_relaxed);
   return f;
-}
-
-Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
-  Limb c = 0;
-  for (int i = 0; i < n; i++) {
-    const u128 t = static_cast<u128>(a[i]) + b[i] + c;
-    r[i] = static_cast<Limb>(t);
-    c = static_cast<Limb>(t >> 64);
-  }
-  return c;
-}
-
-Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
-  Limb c = 0;
-  for (int i = 0; i < n; i++) {
-    const u128 t = static_cast<u128>(a[i]) - b[i] - c;  // bit 127 is the borrow
-    r[i] = static_cast<Limb>(t);
-    c = static_cast<Limb>(t >> 127);
-  }
-  return c;
 }
 
 // Adds c at r[0] and ripples it up to r[n - 1].
@@ -156,6 +220,82 @@ bool abs_diff(Limb* d, const Limb* x, int h, const Limb* y, int k) noexcept {
 }
 
 }  // namespace
+
+Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) + b[i] + c;
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 64);
+  }
+  return c;
+}
+
+Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) - b[i] - c;  // bit 127 is the borrow
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 127);
+  }
+  return c;
+}
+
+Limb lt_mask_n(const Limb* a, const Limb* b, int n) noexcept {
+  Limb c = 0;  // the borrow of a - b
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(a[i]) - b[i] - c;
+    c = static_cast<Limb>(t >> 127);
+  }
+  return ct::bit_mask(c);
+}
+
+void load_masked(Limb* l, int nl, const BIGNUM* a) noexcept {
+  const unsigned top = static_cast<unsigned>(a->top);
+  for (int i = 0; i < nl; i++) l[i] = 0;
+  for (int i = 0; i < 2 * nl && i < a->dmax; i++) {
+    const BN_ULONG w = a->d[i] & ct::lt_mask(static_cast<unsigned>(i), top);
+    l[i / 2] |= static_cast<Limb>(w) << (32 * (i & 1));
+  }
+}
+
+int store_masked(BIGNUM* a, const Limb* l, int nl) noexcept {
+  const int nw = 2 * nl;
+  if (a->dmax < nw && bn_expand2(a, nw) == nullptr) return 0;
+  store(a->d, l, nw);
+  unsigned used = 0;
+  for (int i = 0; i < nw; i++)
+    used = ct::select(ct::zero_mask<BN_ULONG>(a->d[i]), used, static_cast<unsigned>(i + 1));
+  a->top = static_cast<int>(used);
+  a->neg = 0;
+  return 1;
+}
+
+void sub_mod(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept {
+  const Limb mask = ct::bit_mask(sub_n(r, a, b, m.nl));
+  Limb c = 0;  // r + (N & mask), the carry out dropped
+  for (int i = 0; i < m.nl; i++) {
+    const u128 t = static_cast<u128>(r[i]) + (m.n[i] & mask) + c;
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 64);
+  }
+}
+
+void shl_mod(Limb* r, int k, const Modulus& m, Limb* t) noexcept {
+  const int nl = m.nl;
+  for (int j = 0; j < k; j++) {
+    Limb top = 0;  // 2 r, below 2N: r[0 .. nl) and the bit shifted out
+    for (int i = 0; i < nl; i++) {
+      const Limb next = r[i] >> 63;
+      r[i] = (r[i] << 1) | top;
+      top = next;
+    }
+    // Keep 2r - N unless that borrows past the bit shifted out.
+    const Limb borrow = sub_n(t, r, m.n, nl);
+    const Limb keep = ct::eq_mask<Limb>(borrow & ~top & 1, 1);
+    for (int i = 0; i < nl; i++) r[i] = ct::select(keep, r[i], t[i]);
+  }
+}
 
 MulAddFn mul_add() noexcept {
   const MulAddFn f = g_mul_add.load(std::memory_order_relaxed);
@@ -202,12 +342,18 @@ void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept {
     na = nb;
     nb = t;
   }
+#if defined(__x86_64__)
+  if (adx_kernel()) return mul_rows_adx(r, a, na, b, nb);
+#endif
   const MulAddFn f = mul_add();
   for (int i = 0; i < na; i++) r[i] = 0;
   for (int j = 0; j < nb; j++) r[na + j] = f(r + j, a, na, b[j]);
 }
 
 void sqr_rows(Limb* r, const Limb* a, int n) noexcept {
+#if defined(__x86_64__)
+  if (adx_kernel()) return sqr_rows_adx(r, a, n);
+#endif
   const MulAddFn f = mul_add();
   for (int i = 0; i < 2 * n; i++) r[i] = 0;
   // The triangle above the diagonal: row i is a[i] a[i+1 .. n) at 2i + 1.
@@ -293,7 +439,15 @@ void redc(Limb* r, Limb* t, const Modulus& m) noexcept {
     t[i + nl] = s2;
     carry = c1 | c2;
   };
+#if defined(__x86_64__)
+  if (adx_kernel()) {
+    carry = redc_rows_adx(t, m, full);
+  } else {
+    for (int i = 0; i < full; i++) fold(i, t[i] * m.n0);
+  }
+#else
   for (int i = 0; i < full; i++) fold(i, t[i] * m.n0);
+#endif
   Limb* u = t + full;  // the value: u[0 .. nl) plus carry 2^(64 nl)
   if (m.nw & 1) {
     // One word more: t[full]'s low word becomes zero, then all moves down a

@@ -6,7 +6,9 @@
 // The row kernel (r += a w over a vector) has two implementations, plain C
 // with unsigned __int128 and MULX/ADCX/ADOX, chosen on first use from the
 // processor's features (internal/cpu.h; "adx" in MORVANE_NO_HWCRYPT forces
-// the plain one).  Everything else is written once over that kernel.
+// the plain one).  Everything else is written once over that kernel, but for
+// the row loops of the products, squares and reduction, which the ADX kernel
+// also has with its row inlined.
 #ifndef MORVANE_CRYPTO_BN_LIMBS_H
 #define MORVANE_CRYPTO_BN_LIMBS_H
 
@@ -69,6 +71,49 @@ void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) 
 // with nothing done, for any other modulus or kernel.
 bool fixed_mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept;
 bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
+
+// ---- fixed widths: the instructions and addresses follow the counts only --
+// r[0 .. n) = a + b, or a - b; the carry or borrow out.
+Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
+Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
+// All ones when a < b (n limbs each), else zero.
+Limb lt_mask_n(const Limb* a, const Limb* b, int n) noexcept;
+// l[0 .. nl) = a, zero above a's top; the top (which follows a's value) is
+// applied by masks, and only words below a->dmax are read.  a's value must
+// fit in nl limbs.
+void load_masked(Limb* l, int nl, const BIGNUM* a) noexcept;
+// a = l[0 .. nl) (2 nl words), non-negative, its top found by masks; 0 when
+// a cannot grow to 2 nl words.
+int store_masked(BIGNUM* a, const Limb* l, int nl) noexcept;
+// r = a - b mod N for a, b < N.
+void sub_mod(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept;
+// r = 2^k r mod N for r < N, by k doublings; t: nl limbs.
+void shl_mod(Limb* r, int k, const Modulus& m, Limb* t) noexcept;
+
+// ---- exponentiation on limbs (limbs_exp.cc) --------------------------------
+// The constant-time form: r = b^p mod N for b < R (both plain, not in
+// Montgomery form), p read from its pwords words, whatever their values; rr
+// is R^2 mod N.  The products, the table reads and the addresses follow nl,
+// N's word count and pwords only (a fixed window over all pwords 32 bits, the
+// table of powers read by a masked pass over every entry).  `scratch` holds
+// exp_consttime_bytes(m.nw, pwords) bytes; r must not overlap b.
+size_t exp_consttime_bytes(int nw, int pwords) noexcept;
+void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
+                   const Limb* rr, void* scratch) noexcept;
+// The public-exponent form: r = b^e mod N for b < R (plain), e read from its
+// ewords words, by squarings and products by b R that follow e's bits (the
+// last product, by b itself, leaves Montgomery form).  Constant time in b and
+// N, not in e.  t: 3 nl limbs; r must not overlap b.
+void exp_public(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
+                const Limb* rr, Limb* t) noexcept;
+
+// The public-exponent form for a public base too, in radix 2^52 with AVX-512
+// IFMA (limbs_ifma.cc), for b < N: r = b^e mod N, rr = R^2 mod N as for
+// exp_public.  False, r untouched, where the processor lacks IFMA ("ifma" in
+// MORVANE_NO_HWCRYPT turns it off) or N has fewer than 16 words or more than
+// 4158 bits.  Not constant time (nor checked for it): public values only.
+bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
+                     const Limb* rr) noexcept;
 
 // Limb storage: on the stack up to Inline limbs, else from CRYPTO_malloc;
 // wiped when it goes.  ok() is false after a failed allocation (pushed as

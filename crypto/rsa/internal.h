@@ -1,9 +1,9 @@
 // RSA: what the sources of crypto/rsa share.
 //
-// Implementation notes: the private operations work on fixed-width word
-// arrays (rsa_words.cc) and hand the padding checks a block of the full
-// modulus length (the *_block functions below), so that no branch and no
-// address depends on a secret.  Two facts leave that discipline on purpose,
+// Implementation notes: the private operations work on fixed-width limb and
+// word arrays (rsa_crt.cc, rsa_words.cc) and hand the padding checks a block
+// of the full modulus length (the *_block functions below), so that no
+// branch and no address depends on a secret.  Two facts leave that discipline on purpose,
 // through reveal(): whether a padding check passed (with the reason it
 // queues), which the caller learns from the result anyway, and whether the
 // CRT result failed its check, which only a fault can make happen.
@@ -113,16 +113,7 @@ int over_block(const unsigned char* from, int flen, int num, int func, int reaso
   return ret;
 }
 
-// ---- fixed-width arithmetic (rsa_words.cc) --------------------------------
-// An odd modulus N of nl words as its Montgomery context gives it: N, n0 and
-// R^2 mod N padded to nl words (R = 2^(32 nl)).
-struct Modulus {
-  const BN_ULONG* n;
-  const BN_ULONG* rr;
-  BN_ULONG n0;
-  int nl;
-};
-
+// ---- word arrays (rsa_words.cc) ---------------------------------------------
 // Word arrays taken from one allocation, zeroed when taken and wiped when the
 // object goes.
 class Scratch {
@@ -134,33 +125,18 @@ class Scratch {
   bool ok() const noexcept { return block_ != nullptr; }
   // n zeroed words (null once the block is used up or was not allocated).
   BN_ULONG* take(int n) noexcept;
-  // The Modulus of mont, with its R^2 copied into this block.
-  bool modulus(Modulus* m, const BN_MONT_CTX* mont) noexcept;
 
  private:
   BN_ULONG* block_;
   size_t size_, used_ = 0;
 };
 
-// Moves between BIGNUMs and word arrays (internal/fixed_words.h).
+// Moves from BIGNUMs to word arrays (internal/fixed_words.h).
 using internal::load_words;
-using internal::store_words;
 // Big-endian bytes of w[0 .. nl) into out[0 .. len), zeros in front.
 void words_to_bytes(unsigned char* out, size_t len, const BN_ULONG* w, int nl) noexcept;
 // All ones when a < b (n words each).
 BN_ULONG lt_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
-// All ones when the n words are zero.
-BN_ULONG zero_words_mask(const BN_ULONG* a, int n) noexcept;
-// r = t R^-1 mod N for t[0 .. 2 nl) < N R; t is overwritten and r must not
-// overlap its upper half.
-inline void redc(BN_ULONG* r, BN_ULONG* t, const Modulus& m) noexcept {
-  internal::redc_words(r, t, m.n, m.n0, m.nl);
-}
-// r = a b R^-1 mod N for a, b < N; t has 2 nl words.  r may be a or b.
-void mont_mul(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m,
-              BN_ULONG* t) noexcept;
-// r = a - b mod N for a, b < N.
-void sub_mod(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m) noexcept;
 // A Montgomery context of a public modulus for the length of one call: the
 // key's cached one when given, or one made here (get() is null when that
 // failed).
@@ -176,6 +152,27 @@ class MontFor {
   BN_MONT_CTX* m_;
   BN_MONT_CTX* own_ = nullptr;
 };
+
+// ---- the fixed-width CRT and the public ladder (rsa_crt.cc) ----------------
+// Whether the fixed-width CRT takes the key and input I (the tests are on
+// public word counts, signs and parities): odd p and q, n no longer than
+// twice the longer prime's limbs, iqmp no longer than that prime, I
+// non-negative and no longer than n.  The Montgomery contexts of p and q
+// are given.
+bool crt_fits(const RSA* rsa, const BIGNUM* I, const BN_MONT_CTX* mp, const BN_MONT_CTX* mq);
+// r0 = I^d mod n by the CRT at one fixed width, constant time in the key and
+// the value of I, with the check against e when the key has e (the direct
+// exponentiation with d replaces a result that fails it).  mp and mq are the
+// contexts of p and q, mn_cached that of n or null.  0 on failure.
+int crt_fixed(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_CTX* mp,
+              const BN_MONT_CTX* mq, BN_MONT_CTX* mn_cached);
+// to[0 .. num) = the big-endian bytes of f^e mod n, f the flen bytes at from
+// (flen <= num), for the built-in exponentiation, a one-word e and the key's
+// cached context of n; with x931, n - r unless r ends in 0xC.  1 when done,
+// 0 with "data too large for modulus" queued under fn when f >= n, and -1
+// when the key does not take this way (the caller goes by numbers).
+int public_exp(unsigned char* to, int num, const unsigned char* from, int flen, RSA* rsa, bool x931,
+               int fn);
 
 // ---- the default method (rsa_vek.cc) and blinding (rsa_blind.cc) ----------
 

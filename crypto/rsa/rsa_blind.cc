@@ -8,8 +8,8 @@
 // `blinding` belongs to the thread that made it and is used without a lock;
 // every other thread shares `mt_blinding`, converting under a read lock of
 // CRYPTO_LOCK_RSA_BLINDING with its own copy of Ai and advancing it under the
-// write lock.  The unblinding product itself runs on the words of the result
-// (rsa_words.cc), as the rest of the private operation does, and the record
+// write lock.  The unblinding product itself runs on the limbs of the result
+// (bn/limbs.h), as the rest of the private operation does, and the record
 // is then only advanced (BN_BLINDING_update), which is what
 // BN_BLINDING_invert_ex does after its product.
 
@@ -19,11 +19,15 @@
 #include <morvane/rand.h>
 #include <morvane/rsa.h>
 
+#include "bn/limbs.h"
 #include "rsa/internal.h"
 
 namespace morvane::rsa {
 
 namespace {
+
+namespace limb = bn::limb;
+using limb::Limb;
 
 // e = d^-1 mod (p - 1)(q - 1) for a key without a public exponent; null when
 // d, p or q is missing or the inverse fails.
@@ -88,18 +92,22 @@ bool Blinding::convert(BIGNUM* f, BIGNUM* br, BN_CTX* ctx) {
 }
 
 bool Blinding::invert(BN_ULONG* out, const BIGNUM* br, BN_CTX* ctx) {
-  const int nl = rsa_->n->top;
+  const int nw = rsa_->n->top, nl = limb::count(nw);
   // The key's Montgomery context of n is there when the key keeps one: the
   // private operation has just made or found it.
   MontFor mn((rsa_->flags & RSA_FLAG_CACHE_PUBLIC) ? rsa_->_method_mod_n : nullptr, rsa_->n, ctx);
-  Scratch s(5 * static_cast<size_t>(nl));
-  Modulus m;
-  BN_ULONG* factor = s.take(nl);
-  BN_ULONG* t = s.take(2 * nl);
-  if (mn.get() == nullptr || t == nullptr || !s.modulus(&m, mn.get())) return false;
-  load_words(factor, nl, br);
-  mont_mul(out, out, factor, m, t);  // out br R^-1
-  mont_mul(out, out, m.rr, m, t);    // out br
+  // n, R^2, the result, the factor and the product (2 nl).
+  limb::Buffer<6 * 64> buf(6 * static_cast<size_t>(nl));
+  if (mn.get() == nullptr || !buf.ok()) return false;
+  Limb *n = buf.get(), *rr = n + nl, *x = rr + nl, *factor = x + nl, *t = factor + nl;
+  const limb::Modulus m = bn::limb_modulus(mn.get(), n);
+  for (int i = 0; i < nl; i++) rr[i] = 0;
+  limb::load(rr, mn.get()->RR.d, mn.get()->RR.top);
+  limb::load(x, out, nw);
+  limb::load_masked(factor, nl, br);
+  limb::mont_mul(x, x, factor, m, t);  // out br R^-1
+  limb::mont_mul(x, x, rr, m, t);      // out br
+  limb::store(out, x, nw);
   if (local_) return BN_BLINDING_update(b_, ctx) == 1;
   CRYPTO_w_lock(CRYPTO_LOCK_RSA_BLINDING);
   const bool ok = BN_BLINDING_update(b_, ctx) == 1;

@@ -3,17 +3,18 @@
 // (RFC 8017, 5.1.2), behind a blinding of the input.
 //
 // Implementation notes: the private operations keep every secret-derived
-// value at the public width of its modulus.  With the five CRT numbers, a
-// balanced key (p and q of one word count, n at most twice that) and the
-// built-in exponentiation, the CRT runs on word arrays: reductions and
-// products in Montgomery form, the two exponentiations in the constant-time
-// form (the exponents are marked secret), the recombination by masks, and the
-// check r^e = I (mod n) with the constant-time form too (e marked secret, so
-// that the result's value steers nothing).  Other keys take the same steps on BIGNUMs.  The
+// value at a public width.  With the five CRT numbers, odd primes and the
+// built-in exponentiation, the CRT runs at one fixed width for both primes
+// (rsa_crt.cc), whatever their lengths: reductions and products in
+// Montgomery form, the two exponentiations in the constant-time form, the
+// recombination by masks, and the check r^e = I (mod n) by a ladder that
+// follows e's bits only.  Other keys take the same steps on BIGNUMs.  The
 // decrypted block keeps all RSA_size bytes for the padding check, and the
 // unblinding factor is applied on words too (the blinding record is then only
 // advanced), so the plaintext never passes through a BIGNUM whose length
-// follows its value.
+// follows its value.  The public operations with a one-word e run on limbs
+// from the input bytes to the output bytes once the key's context of n is
+// cached.
 
 #include <stdint.h>
 #include <string.h>
@@ -39,13 +40,14 @@ constexpr int kSmallModulusBits = 3072;  // above it the public exponent is limi
 constexpr int kSmallExponentBits = 64;
 
 // The frame of one operation: a BN_CTX with one open frame, and a buffer of
-// the modulus length, wiped and freed on every way out.
+// the modulus length (none for num 0), wiped and freed on every way out.
 class OpFrame {
  public:
   OpFrame(int num, int fn) : num_(num) {
     ctx_ = BN_CTX_new();
     if (ctx_ == nullptr) return;  // no record: the caller fails with -1
     BN_CTX_start(ctx_);
+    if (num == 0) return;
     buf_ =
         num > 0 ? static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(num))) : nullptr;
     if (buf_ == nullptr) RSAerr(fn, ERR_R_MALLOC_FAILURE);
@@ -62,7 +64,7 @@ class OpFrame {
   }
   OpFrame(const OpFrame&) = delete;
   OpFrame& operator=(const OpFrame&) = delete;
-  bool ok() const { return ctx_ != nullptr && buf_ != nullptr; }
+  bool ok() const { return ctx_ != nullptr && (num_ == 0 || buf_ != nullptr); }
   BN_CTX* ctx() const { return ctx_; }
   unsigned char* buf() const { return buf_; }
   // n numbers from the frame, "malloc failure" when one is missing.
@@ -76,6 +78,34 @@ class OpFrame {
  private:
   BN_CTX* ctx_ = nullptr;
   unsigned char* buf_ = nullptr;
+  int num_;
+};
+
+// A block of the modulus length for the public operations: on the stack up
+// to 4096 bits, else allocated ("malloc failure" under fn when that fails);
+// wiped when it goes.
+class Block {
+ public:
+  Block(int num, int fn) : num_(num) {
+    if (num <= static_cast<int>(sizeof local_)) {
+      p_ = local_;
+      return;
+    }
+    p_ = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(num)));
+    if (p_ == nullptr) RSAerr(fn, ERR_R_MALLOC_FAILURE);
+  }
+  ~Block() {
+    if (p_ == nullptr) return;
+    morvane::internal::wipe(p_, static_cast<size_t>(num_));
+    if (p_ != local_) MORVANE_free(p_);
+  }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  unsigned char* get() const { return p_; }
+
+ private:
+  unsigned char local_[512];
+  unsigned char* p_;
   int num_;
 };
 
@@ -146,110 +176,11 @@ void write_right_aligned(unsigned char* to, int num, const BIGNUM* ret) {
   BN_bn2bin(ret, to + num - j);
 }
 
-// A number of nl words viewed from w, marked secret and borrowed; its top
-// is the public width, so it may carry leading zero words.
-BIGNUM words_view(BN_ULONG* w, int nl) {
-  BIGNUM v;
-  v.d = w;
-  v.top = nl;
-  v.dmax = nl;
-  v.neg = 0;
-  v.flags = BN_FLAG_BORROWED | BN_FLAG_SECRET;
-  return v;
-}
-
 // ---- the private exponentiation ------------------------------------------
 
-// The CRT on words for a balanced key (see the notes at the top); r0 = I^d
-// mod n.  The Montgomery contexts of p and q are given (cached or made for
-// the call), that of n may be null.
-int crt_words(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_CTX* mp_ctx,
-              const BN_MONT_CTX* mq_ctx, BN_MONT_CTX* mn_cached) {
-  const int pl = rsa->p->top, nl = rsa->n->top;
-  const int tw = 2 * pl;
-  // R^2 mod p and mod q, x, r1, m1, r0, h, iqmp, t, prod, out, vrfy, iw.
-  Scratch s(static_cast<size_t>(2 * pl + 2 * pl + 5 * pl + tw + 2 * pl + 3 * nl));
-  Modulus mp, mq;
-  if (!s.modulus(&mp, mp_ctx) || !s.modulus(&mq, mq_ctx)) return 0;
-  BN_ULONG *x = s.take(2 * pl), *r1 = s.take(pl), *m1 = s.take(pl), *r0w = s.take(pl),
-           *h = s.take(pl), *iq = s.take(pl), *t = s.take(tw), *prod = s.take(2 * pl);
-  BN_ULONG *out = s.take(nl), *vrfy = s.take(nl), *iw = s.take(nl);
-  if (iw == nullptr) return 0;
-  BN_CTX_start(ctx);
-  BIGNUM* e1 = BN_CTX_get(ctx);
-  int ok = e1 != nullptr;
-  load_words(x, 2 * pl, I);
-  // r = I^dm mod m for m = q then p: I mod m by two reductions (x R^-1, then
-  // times R^2), then the constant-time exponentiation.
-  struct Half {
-    const Modulus& m;
-    const BN_MONT_CTX* mont;
-    const BIGNUM* prime;
-    const BIGNUM* exp;
-    BN_ULONG* result;
-  };
-  for (const Half& half :
-       {Half{mq, mq_ctx, rsa->q, rsa->dmq1, m1}, Half{mp, mp_ctx, rsa->p, rsa->dmp1, r0w}}) {
-    if (!ok) break;
-    for (int i = 0; i < 2 * pl; i++) t[i] = x[i];
-    redc(r1, t, half.m);
-    mont_mul(r1, r1, half.m.rr, half.m, t);
-    BIGNUM base = words_view(r1, pl);
-    BIGNUM exp = secret_view(half.exp, rsa);
-    BIGNUM prime = secret_view(half.prime, rsa);
-    ok = rsa->meth->bn_mod_exp(e1, &base, &exp, &prime, ctx, const_cast<BN_MONT_CTX*>(half.mont)) ==
-         1;
-    if (ok) load_words(half.result, pl, e1);
-  }
-  if (ok) {
-    // h = (r0 - (m1 mod p)) iqmp mod p, then r0 = m1 + h q.
-    for (int i = 0; i < 2 * pl; i++) t[i] = i < pl ? m1[i] : 0;
-    redc(h, t, mp);
-    mont_mul(h, h, mp.rr, mp, t);
-    sub_mod(h, r0w, h, mp);
-    load_words(iq, pl, rsa->iqmp);
-    mont_mul(h, h, iq, mp, t);
-    mont_mul(h, h, mp.rr, mp, t);
-    bn_mul_normal(prod, h, pl, rsa->q->d, pl);
-    BN_ULONG c = bn_add_words(prod, prod, m1, pl);
-    for (int i = pl; i < 2 * pl; i++) {
-      prod[i] += c;
-      c = ct::lt_mask(prod[i], c) & 1;
-    }
-    for (int i = 0; i < nl; i++) out[i] = prod[i];
-    if (rsa->e != nullptr) {
-      // The check: r0 < n and r0^e = I (mod n), or the result is discarded.
-      // The power runs in the constant-time form (e marked secret), which
-      // takes the result's words whatever their value.
-      MontFor mn(mn_cached, rsa->n, ctx);
-      BIGNUM base = words_view(out, nl), e = secret_view(rsa->e, rsa);
-      e.flags |= BN_FLAG_SECRET;
-      ok =
-          mn.get() != nullptr && BN_mod_exp_mont_consttime(e1, &base, &e, rsa->n, ctx,
-                                                           const_cast<BN_MONT_CTX*>(mn.get())) == 1;
-      if (ok) {
-        load_words(vrfy, nl, e1);
-        load_words(iw, nl, I);
-        BN_ULONG good = zero_words_mask(prod + nl, 2 * pl - nl) & lt_words(out, rsa->n->d, nl);
-        for (int i = 0; i < nl; i++) good &= ct::eq_mask(vrfy[i], iw[i]);
-        if (!reveal(good)) {  // a fault: the direct exponentiation instead
-          ok = rsa->d != nullptr;
-          BIGNUM d = ok ? secret_view(rsa->d, rsa) : BIGNUM{};
-          ok = ok && rsa->meth->bn_mod_exp(e1, I, &d, rsa->n, ctx,
-                                           const_cast<BN_MONT_CTX*>(mn.get())) == 1;
-          if (ok) load_words(out, nl, e1);
-        }
-      }
-    }
-  }
-  ok = ok && store_words(r0, out, nl);
-  if (e1 != nullptr) BN_clear(e1);
-  BN_CTX_end(ctx);
-  return ok;
-}
-
 // The CRT on BIGNUMs, step by step as the standard gives it, for keys that
-// the word form does not take.
+// the fixed-width form does not take (another exponentiation, no
+// constant-time marks, even or empty primes).
 int crt_numbers(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mp,
                 BN_MONT_CTX* mq, BN_MONT_CTX* mn) {
   BN_CTX_start(ctx);
@@ -287,31 +218,36 @@ int crt_numbers(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX*
   return ok ? 1 : 0;
 }
 
-// r0 = I^d mod n by the CRT with its check.
+// r0 = I^d mod n by the CRT with its check.  The contexts of p and q are
+// made from their secret views, so that the division which makes R^2 takes
+// its no-branch form.
 int vek_mod_exp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
   BN_MONT_CTX *mp = nullptr, *mq = nullptr, *mn = nullptr;
-  if (rsa->flags & RSA_FLAG_CACHE_PRIVATE) {
-    mp = BN_MONT_CTX_set_locked(&rsa->_method_mod_p, CRYPTO_LOCK_RSA, rsa->p, ctx);
+  const bool crt = rsa->p != nullptr && rsa->q != nullptr && rsa->dmp1 != nullptr &&
+                   rsa->dmq1 != nullptr && rsa->iqmp != nullptr && rsa->n != nullptr;
+  const BIGNUM p = crt ? secret_view(rsa->p, rsa) : BIGNUM{};
+  const BIGNUM q = crt ? secret_view(rsa->q, rsa) : BIGNUM{};
+  if (crt && (rsa->flags & RSA_FLAG_CACHE_PRIVATE)) {
+    mp = BN_MONT_CTX_set_locked(&rsa->_method_mod_p, CRYPTO_LOCK_RSA, &p, ctx);
     mq = mp == nullptr ? nullptr
-                       : BN_MONT_CTX_set_locked(&rsa->_method_mod_q, CRYPTO_LOCK_RSA, rsa->q, ctx);
+                       : BN_MONT_CTX_set_locked(&rsa->_method_mod_q, CRYPTO_LOCK_RSA, &q, ctx);
     if (mq == nullptr) return 0;
   }
   if ((rsa->flags & RSA_FLAG_CACHE_PUBLIC) && !mont_n(rsa, ctx, &mn)) return 0;
-  if (rsa->p == nullptr || rsa->q == nullptr || rsa->dmp1 == nullptr || rsa->dmq1 == nullptr ||
-      rsa->iqmp == nullptr || rsa->n == nullptr) {  // a method flag sent a key without them
+  if (!crt) {  // a method flag sent a key without them
     if (rsa->d == nullptr || rsa->n == nullptr) return 0;
     const BIGNUM d = secret_view(rsa->d, rsa);
     return rsa->meth->bn_mod_exp(r0, I, &d, rsa->n, ctx, mn);
   }
-  const int pl = rsa->p->top, nl = rsa->n->top;
-  const bool words = rsa->meth->bn_mod_exp == BN_mod_exp_mont &&
-                     !(rsa->flags & RSA_FLAG_NO_CONSTTIME) && pl > 0 && rsa->q->top == pl &&
-                     nl <= 2 * pl && rsa->iqmp->top <= pl && !I->neg && I->top <= nl &&
-                     BN_is_odd(rsa->p) && BN_is_odd(rsa->q);
-  if (!words) return crt_numbers(r0, I, rsa, ctx, mp, mq, mn);
-  MontFor p(mp, rsa->p, ctx), q(mq, rsa->q, ctx);
-  if (p.get() == nullptr || q.get() == nullptr) return 0;
-  return crt_words(r0, I, rsa, ctx, p.get(), q.get(), mn);
+  const bool fixed = rsa->meth->bn_mod_exp == BN_mod_exp_mont &&
+                     !(rsa->flags & RSA_FLAG_NO_CONSTTIME) && BN_is_odd(rsa->p) &&
+                     BN_is_odd(rsa->q);
+  if (!fixed) return crt_numbers(r0, I, rsa, ctx, mp, mq, mn);
+  MontFor mont_p(mp, &p, ctx), mont_q(mq, &q, ctx);
+  if (mont_p.get() == nullptr || mont_q.get() == nullptr) return 0;
+  if (!crt_fits(rsa, I, mont_p.get(), mont_q.get()))
+    return crt_numbers(r0, I, rsa, ctx, mp, mq, mn);
+  return crt_fixed(r0, I, rsa, ctx, mont_p.get(), mont_q.get(), mn);
 }
 
 int vek_init(RSA* rsa) {
@@ -389,22 +325,35 @@ int add_padding(bool sign, int padding, unsigned char* buf, int num, const unsig
 
 // ---- the four operations ----------------------------------------------------
 
+// to[0 .. num) = the big-endian bytes of f^e mod n, f the flen bytes at from
+// (flen <= num): on limbs where public_exp takes the key, else on numbers;
+// with x931, n - r unless r ends in 0xC.  False with the reason queued.
+bool public_exp_any(unsigned char* to, int num, const unsigned char* from, int flen, RSA* rsa,
+                    bool x931, int fn) {
+  const int fast = public_exp(to, num, from, flen, rsa, x931, fn);
+  if (fast >= 0) return fast == 1;
+  OpFrame frame(0, fn);
+  BIGNUM *f, *ret;
+  BN_MONT_CTX* mn;
+  if (!frame.ok() || !frame.get(fn, {&f, &ret}) || !input_below_n(f, from, flen, rsa, fn) ||
+      !mont_n(rsa, frame.ctx(), &mn) ||
+      !rsa->meth->bn_mod_exp(ret, f, rsa->e, rsa->n, frame.ctx(), mn)) {
+    return false;
+  }
+  if (x931 && (ret->top == 0 || (ret->d[0] & 0xF) != 12) && !BN_sub(ret, rsa->n, ret)) return false;
+  write_right_aligned(to, num, ret);
+  return true;
+}
+
 int vek_public_encrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                        int padding) {
   const int fn = RSA_F_RSA_VEK_PUBLIC_ENCRYPT;
   if (!public_key_ok(rsa, fn)) return -1;
   const int num = RSA_size(rsa);
-  OpFrame frame(num, fn);
-  BIGNUM *f, *ret;
-  if (!frame.ok() || !frame.get(fn, {&f, &ret})) return -1;
-  unsigned char* buf = frame.buf();
-  const int i = add_padding(false, padding, buf, num, from, flen, fn);
-  BN_MONT_CTX* mn;
-  if (i <= 0 || !input_below_n(f, buf, num, rsa, fn) || !mont_n(rsa, frame.ctx(), &mn) ||
-      !rsa->meth->bn_mod_exp(ret, f, rsa->e, rsa->n, frame.ctx(), mn)) {
-    return -1;
-  }
-  write_right_aligned(to, num, ret);
+  Block buf(num, fn);
+  if (buf.get() == nullptr) return -1;
+  const int i = add_padding(false, padding, buf.get(), num, from, flen, fn);
+  if (i <= 0 || !public_exp_any(to, num, buf.get(), num, rsa, false, fn)) return -1;
   return num;
 }
 
@@ -413,31 +362,26 @@ int vek_public_decrypt(int flen, const unsigned char* from, unsigned char* to, R
   const int fn = RSA_F_RSA_VEK_PUBLIC_DECRYPT;
   if (!public_key_ok(rsa, fn)) return -1;
   const int num = RSA_size(rsa);
-  OpFrame frame(num, fn);
-  BIGNUM *f, *ret;
-  if (!frame.ok() || !frame.get(fn, {&f, &ret}) || !fits_modulus(flen, num, fn)) return -1;
-  BN_MONT_CTX* mn;
-  if (!input_below_n(f, from, flen, rsa, fn) || !mont_n(rsa, frame.ctx(), &mn) ||
-      !rsa->meth->bn_mod_exp(ret, f, rsa->e, rsa->n, frame.ctx(), mn)) {
+  Block block(num, fn);
+  unsigned char* buf = block.get();
+  if (buf == nullptr || !fits_modulus(flen, num, fn) ||
+      !public_exp_any(buf, num, from, flen, rsa, padding == RSA_X931_PADDING, fn)) {
     return -1;
   }
-  // X9.31: the signature may be n - s; the representative ends in 0xC.
-  if (padding == RSA_X931_PADDING && (ret->top == 0 || (ret->d[0] & 0xF) != 12) &&
-      !BN_sub(ret, rsa->n, ret)) {
-    return -1;
-  }
-  unsigned char* buf = frame.buf();
-  const int j = BN_bn2bin(ret, buf);
+  // The checks take the block without its leading zero bytes.
+  int lead = 0;
+  while (lead < num && buf[lead] == 0) lead++;
+  const int j = num - lead;
   int r;
   switch (padding) {
     case RSA_PKCS1_PADDING:
-      r = RSA_padding_check_PKCS1_type_1(to, num, buf, j, num);
+      r = RSA_padding_check_PKCS1_type_1(to, num, buf + lead, j, num);
       break;
     case RSA_X931_PADDING:
-      r = RSA_padding_check_X931(to, num, buf, j, num);
+      r = RSA_padding_check_X931(to, num, buf + lead, j, num);
       break;
     case RSA_NO_PADDING:
-      r = RSA_padding_check_none(to, num, buf, j, num);
+      r = RSA_padding_check_none(to, num, buf + lead, j, num);
       break;
     default:
       RSAerr(fn, RSA_R_UNKNOWN_PADDING_TYPE);

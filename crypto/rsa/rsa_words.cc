@@ -1,13 +1,11 @@
-// Fixed-width arithmetic for the private operations: Montgomery products and
-// reduction, modular subtraction, and the moves between BIGNUMs, word arrays
-// and bytes, with no branch and no
-// address that depends on the values (only on the word counts).
+// Word arrays of the private operations: scratch words, the move from words
+// to bytes and a comparison, with no branch and no address that depends on
+// the values (only on the word counts), and the Montgomery context of a
+// public modulus for one call.
 //
 // Implementation notes: a BIGNUM's `top` follows its value, so it is secret
 // for a secret number; the arrays here have the public width of the modulus
-// instead, and load_words/store_words convert with masks.  The Montgomery
-// reduction keeps its carry in a word and ends with one subtraction of N
-// chosen by a mask.
+// instead, and load_words converts with masks.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -37,15 +35,6 @@ BN_ULONG* Scratch::take(int n) noexcept {
   return w;
 }
 
-bool Scratch::modulus(Modulus* m, const BN_MONT_CTX* mont) noexcept {
-  const int nl = mont->N.top;
-  BN_ULONG* rr = take(nl);
-  if (rr == nullptr || nl == 0) return false;
-  for (int i = 0; i < nl && i < mont->RR.top; i++) rr[i] = mont->RR.d[i];
-  *m = Modulus{mont->N.d, rr, mont->n0, nl};
-  return true;
-}
-
 void words_to_bytes(unsigned char* out, size_t len, const BN_ULONG* w, int nl) noexcept {
   const size_t have = static_cast<size_t>(nl) * BN_BYTES;
   for (size_t k = 0; k < len; k++) {  // k: the byte's place from the end
@@ -63,30 +52,6 @@ BN_ULONG lt_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept {
     borrow = (b1 | b2) & 1;
   }
   return ct::bit_mask(borrow);
-}
-
-BN_ULONG zero_words_mask(const BN_ULONG* a, int n) noexcept {
-  BN_ULONG acc = 0;
-  for (int i = 0; i < n; i++) acc |= a[i];
-  return ct::zero_mask(acc);
-}
-
-void mont_mul(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m,
-              BN_ULONG* t) noexcept {
-  bn_mul_normal(t, const_cast<BN_ULONG*>(a), m.nl, const_cast<BN_ULONG*>(b), m.nl);
-  redc(r, t, m);
-}
-
-void sub_mod(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, const Modulus& m) noexcept {
-  const BN_ULONG mask = ct::bit_mask(bn_sub_words(r, a, b, m.nl));
-  BN_ULONG carry = 0;  // r + (N & mask), the carry out dropped
-  for (int i = 0; i < m.nl; i++) {
-    const BN_ULONG add = m.n[i] & mask;
-    const BN_ULONG s = r[i] + add;
-    const BN_ULONG s2 = s + carry;
-    carry = (ct::lt_mask(s, add) | ct::lt_mask(s2, carry)) & 1;
-    r[i] = s2;
-  }
 }
 
 MontFor::MontFor(BN_MONT_CTX* cached, const BIGNUM* mod, BN_CTX* ctx) noexcept : m_(cached) {

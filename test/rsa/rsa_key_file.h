@@ -1,6 +1,6 @@
-// The test keys of test/data/rsa/keys.txt (made by tools/gen_rsa_keys.py) for
-// the programs that do not link the test support: the constant-time check
-// and the benchmark.  Header only.
+// The test keys of test/data/rsa/keys.txt and unbalanced_keys.txt (made by
+// tools/gen_rsa_keys.py) for the programs that do not link the test support:
+// the constant-time check and the benchmark.  Header only.
 #ifndef MORVANE_TEST_RSA_KEY_FILE_H
 #define MORVANE_TEST_RSA_KEY_FILE_H
 
@@ -13,9 +13,10 @@
 
 namespace rsa_test {
 
-// A new key holding the numbers of the `bits`-bit record of `path` (all of
-// them, or all but e), or null when there is no such record.
-inline RSA* LoadKeyFile(const char* path, int bits, bool with_e = true) {
+// A new key holding the numbers of the first record of `path` whose `field`
+// is `value` (all of them, or all but e), or null when there is none.
+inline RSA* LoadKeyRecord(const char* path, const std::string& field, const std::string& value,
+                          bool with_e = true) {
   std::ifstream in(path);
   std::map<std::string, std::string> rec;
   bool found = false;
@@ -27,7 +28,7 @@ inline RSA* LoadKeyFile(const char* path, int bits, bool with_e = true) {
       continue;
     }
     rec[line.substr(0, eq)] = line.substr(eq + 3);
-    if (line.substr(0, eq) == "bits" && std::stoi(line.substr(eq + 3)) == bits) found = true;
+    if (line.substr(0, eq) == field && line.substr(eq + 3) == value) found = true;
   }
   if (!found) return nullptr;
   RSA* key = RSA_new();
@@ -38,6 +39,17 @@ inline RSA* LoadKeyFile(const char* path, int bits, bool with_e = true) {
     if (with_e || std::string(name) != "e") BN_hex2bn(slot, rec[name].c_str());
   }
   return key;
+}
+
+// The `bits`-bit record of `path` (test/data/rsa/keys.txt).
+inline RSA* LoadKeyFile(const char* path, int bits, bool with_e = true) {
+  return LoadKeyRecord(path, "bits", std::to_string(bits), with_e);
+}
+
+// The record named `name` of `path` (test/data/rsa/unbalanced_keys.txt:
+// "<p bits>x<q bits>").
+inline RSA* LoadNamedKey(const char* path, const std::string& name) {
+  return LoadKeyRecord(path, "name", name);
 }
 
 }  // namespace rsa_test

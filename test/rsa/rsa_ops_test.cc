@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "rsa_test_util.h"
 #include "test_support.h"
@@ -20,6 +22,7 @@ using namespace rsa_test;
 using morvane_test::ErrorsAre;
 
 constexpr int kR = ERR_LIB_RSA;
+constexpr int kSha256 = 672;  // NID_sha256
 
 // A public key with the odd modulus 2^(bits-1) + 2^(bits/2) + 1 and e.
 Rsa PublicKey(int bits, const std::string& e_hex) {
@@ -132,11 +135,11 @@ TEST(RsaOps, FailedPaddingCheckIsReportedTwice) {
                  {kR, RSA_F_RSA_VEK_PUBLIC_DECRYPT, RSA_R_PADDING_CHECK_FAILED}});
 }
 
-// Every key shape gives c^d mod n: the CRT on words (balanced keys), on
-// numbers (1025 bits: p and q of different word counts), d alone, and each
-// without blinding or constant-time marks.
+// Every key shape gives c^d mod n: the CRT at a fixed width (also for 1025
+// and 2049 bits: p one word longer than q), on numbers (no constant-time
+// marks), d alone, and each without blinding.
 TEST(RsaOps, KeyShapesAgree) {
-  for (int bits : {512, 1025, 2048}) {
+  for (int bits : {512, 1025, 2048, 2049}) {
     Rsa full = MakeKey(TestKey(bits));
     const int k = RSA_size(full.get());
     Bytes c = Pseudo(k, static_cast<unsigned>(bits)), want(k), got(k);
@@ -163,12 +166,88 @@ TEST(RsaOps, KeyShapesAgree) {
   EXPECT_ERRORS({});
 }
 
+// Primes of different lengths (either one the longer, by one to thirty
+// words) and the sizes the built-in generator makes with p a word longer than
+// q: the fixed-width CRT inverts the public operation (on 0, n - 1, p, 3q and
+// pseudo-random inputs), agrees with the exponentiation by d and with the CRT
+// on numbers, and signs what RSA_verify accepts.
+TEST(RsaOps, PrimesOfDifferentLengths) {
+  std::vector<std::pair<std::string, KeyText>> keys;
+  for (const auto& [name, text] : UnbalancedKeys()) keys.emplace_back(name, text);
+  for (int bits : {2049, 3073}) keys.emplace_back(std::to_string(bits), TestKey(bits));
+  ASSERT_EQ(keys.size(), 6u);
+  for (const auto& [name, text] : keys) {
+    SCOPED_TRACE(name);
+    Rsa key = MakeKey(text), by_d = MakeKey(text, "n,e,d"), numbers = MakeKey(text);
+    numbers->flags |= RSA_FLAG_NO_CONSTTIME;
+    const int k = RSA_size(key.get());
+    BIGNUM* n1 = BN_dup(key->n);
+    BN_sub_word(n1, 1);
+    BIGNUM* pq = BN_dup(key->q);
+    BN_mul_word(pq, 3);
+    std::vector<Bytes> inputs = {Bytes(k, 0), ToBytes(n1, k), ToBytes(key->p, k), ToBytes(pq, k)};
+    BN_free(n1);
+    BN_free(pq);
+    for (unsigned seed = 0; seed < 4; seed++) {
+      Bytes c = Pseudo(k, seed + 40);
+      c[0] = 0;
+      inputs.push_back(c);
+    }
+    for (const Bytes& c : inputs) {
+      Bytes m(k), back(k), other(k);
+      ASSERT_EQ(RSA_private_decrypt(k, c.data(), m.data(), key.get(), RSA_NO_PADDING), k);
+      ASSERT_EQ(RSA_public_encrypt(k, m.data(), back.data(), key.get(), RSA_NO_PADDING), k);
+      EXPECT_EQ(back, c);
+      ASSERT_EQ(RSA_private_decrypt(k, c.data(), other.data(), by_d.get(), RSA_NO_PADDING), k);
+      EXPECT_EQ(other, m);
+      ASSERT_EQ(RSA_private_encrypt(k, c.data(), other.data(), numbers.get(), RSA_NO_PADDING), k);
+      EXPECT_EQ(other, m);
+    }
+    const Bytes digest = Pseudo(32, 9);
+    Bytes sig(k);
+    unsigned int len = 0;
+    ASSERT_EQ(RSA_sign(kSha256, digest.data(), 32, sig.data(), &len, key.get()), 1);
+    EXPECT_EQ(RSA_verify(kSha256, digest.data(), 32, sig.data(), len, key.get()), 1);
+  }
+  EXPECT_ERRORS({});
+}
+
+// The CRT numbers need only fit the width of the longer prime: iqmp + p and
+// exponents larger by p - 1 or q - 1 give the same results, checked or not.
+TEST(RsaOps, UnreducedCrtNumbers) {
+  for (const char* name : {"992x1056", "1056x992"}) {
+    const KeyText& text = UnbalancedKeys().at(name);
+    Rsa good = MakeKey(text), odd = MakeKey(text),
+        unchecked = MakeKey(text, "n,d,p,q,dmp1,dmq1,iqmp");
+    for (RSA* r : {odd.get(), unchecked.get()}) {
+      BN_add(r->iqmp, r->iqmp, r->p);
+      BIGNUM* p1 = BN_dup(r->p);
+      BN_sub_word(p1, 1);
+      BN_add(r->dmp1, r->dmp1, p1);
+      BN_free(p1);
+    }
+    const int k = RSA_size(good.get());
+    Bytes c = Pseudo(k, 77), want(k), got(k);
+    c[0] = 0;
+    ASSERT_EQ(RSA_private_decrypt(k, c.data(), want.data(), good.get(), RSA_NO_PADDING), k);
+    ASSERT_EQ(RSA_private_decrypt(k, c.data(), got.data(), odd.get(), RSA_NO_PADDING), k);
+    EXPECT_EQ(got, want) << name;
+    unchecked->flags |= RSA_FLAG_NO_BLINDING;  // no e: no blinding can be made
+    ASSERT_EQ(RSA_private_decrypt(k, c.data(), got.data(), unchecked.get(), RSA_NO_PADDING), k);
+    EXPECT_EQ(got, want) << name;
+  }
+  EXPECT_ERRORS({});
+}
+
 // A wrong CRT number gives a wrong CRT result, which the check against e
 // replaces by the direct exponentiation, without an error.
 TEST(RsaOps, FaultyCrtNumberIsCaughtByTheCheck) {
-  for (int bits : {1024, 1025}) {
+  for (const char* shape : {"1024", "1025", "992x1056"}) {
+    const KeyText& text = std::string(shape).find('x') != std::string::npos
+                              ? UnbalancedKeys().at(shape)
+                              : TestKey(std::stoi(shape));
     for (const char* which : {"dmp1", "dmq1", "iqmp"}) {
-      Rsa good = MakeKey(TestKey(bits)), bad = MakeKey(TestKey(bits));
+      Rsa good = MakeKey(text), bad = MakeKey(text);
       BIGNUM* num = std::string(which) == "dmp1"   ? bad->dmp1
                     : std::string(which) == "dmq1" ? bad->dmq1
                                                    : bad->iqmp;
@@ -178,10 +257,10 @@ TEST(RsaOps, FaultyCrtNumberIsCaughtByTheCheck) {
       c[0] = 0;
       ASSERT_EQ(RSA_private_decrypt(k, c.data(), want.data(), good.get(), RSA_NO_PADDING), k);
       ASSERT_EQ(RSA_private_decrypt(k, c.data(), got.data(), bad.get(), RSA_NO_PADDING), k);
-      EXPECT_EQ(got, want) << bits << " bits, " << which;
+      EXPECT_EQ(got, want) << shape << ", " << which;
       // Signing takes the same way.
       ASSERT_EQ(RSA_private_encrypt(k, c.data(), got.data(), bad.get(), RSA_NO_PADDING), k);
-      EXPECT_EQ(got, want) << bits << " bits, " << which;
+      EXPECT_EQ(got, want) << shape << ", " << which;
     }
   }
   EXPECT_ERRORS({});

@@ -73,6 +73,20 @@ const KeyText& TestKey(int bits) {
   return it->second;
 }
 
+const std::map<std::string, KeyText>& UnbalancedKeys() {
+  static const std::map<std::string, KeyText> keys = [] {
+    std::map<std::string, KeyText> m;
+    for (const auto& rec :
+         morvane_test::ReadRsp(morvane_test::TestDataFile("rsa/unbalanced_keys.txt"))) {
+      KeyText k;
+      for (const auto& [name, value] : rec.fields) k[name] = value;
+      m[rec.Get("name")] = k;
+    }
+    return m;
+  }();
+  return keys;
+}
+
 std::vector<int> TestKeySizes() {
   std::vector<int> sizes;
   for (const auto& [bits, key] : Keys()) sizes.push_back(bits);

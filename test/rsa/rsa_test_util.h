@@ -38,6 +38,9 @@ Rsa MakeKey(const KeyText& text, const std::string& parts = "");
 const KeyText& TestKey(int bits);
 // Every size that TestKey knows.
 std::vector<int> TestKeySizes();
+// The keys of test/data/rsa/unbalanced_keys.txt (primes of different
+// lengths, p first even when shorter), by name ("<p bits>x<q bits>").
+const std::map<std::string, KeyText>& UnbalancedKeys();
 // A Wycheproof private key ("privateKey.modulus" and the rest) as KeyText.
 KeyText WycheproofKey(const morvane_test::WycheproofTest& t);
 

@@ -1,0 +1,106 @@
+// The exponentiations on limbs for public exponents, white-box (built from
+// its own copy of crypto/bn/limbs*.cc and crypto/cpu.cc): exp_public (64-bit
+// limbs, constant time in the base) and exp_public_ifma (radix 2^52 with
+// AVX-512 IFMA, where the processor has it) against the word reference's
+// square and multiply (bn_reference.h), over odd moduli of 15 to 130 words,
+// bases from 0 to N - 1 and exponents 0, 1, 2, 3, 65537, 2^32 - 1 and drawn
+// ones of one and two words.  The IFMA form declines moduli of fewer than 16
+// words or more than 4158 bits and leaves the result alone then.
+
+#include <morvane/bn.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bn/limbs.h"
+#include "bn_reference.h"
+#include "bn_test_util.h"
+#include "internal/cpu.h"
+
+namespace {
+
+namespace limb = morvane::bn::limb;
+using bn_test::Bn;
+using bn_test::Ctx;
+using bn_test::SplitMix64;
+using limb::Limb;
+
+struct MontFree {
+  void operator()(BN_MONT_CTX* p) const { BN_MONT_CTX_free(p); }
+};
+
+// The words of x (nl limbs, 2 nl words) as a number.
+Bn FromLimbs(const std::vector<Limb>& x) {
+  std::vector<uint32_t> w(2 * x.size());
+  limb::store(w.data(), x.data(), static_cast<int>(w.size()));
+  return bn_test::Make(w, false);
+}
+
+std::vector<Limb> ToLimbs(const BIGNUM* a, int nl) {
+  std::vector<Limb> x(static_cast<size_t>(nl), 0);
+  limb::load(x.data(), a->d, a->top);
+  return x;
+}
+
+TEST(BnPublicExp, LimbFormsAgreeWithTheReference) {
+  SplitMix64 rng{0x9ab1e5u};
+  Ctx ctx(BN_CTX_new());
+  const bool ifma = morvane::internal::Has(morvane::internal::kIfma);
+  int ifma_ran = 0;
+  for (int nw : {15, 16, 17, 31, 32, 33, 48, 49, 64, 65, 96, 127, 128, 129, 130}) {
+    SCOPED_TRACE("words " + std::to_string(nw));
+    Bn n = bn_test::Make(bn_test::DrawWords(rng, static_cast<uint64_t>(nw)), false);
+    BN_set_bit(n.get(), 0);
+    BN_set_bit(n.get(), 32 * nw - 1 - static_cast<int>(rng.Next() % 3));
+    std::unique_ptr<BN_MONT_CTX, MontFree> mont(BN_MONT_CTX_new());
+    ASSERT_EQ(BN_MONT_CTX_set(mont.get(), n.get(), ctx.get()), 1);
+    const int nl = limb::count(nw);
+    std::vector<Limb> nn = ToLimbs(n.get(), nl), rr = ToLimbs(&mont->RR, nl);
+    const limb::Modulus m{nn.data(), nw, nl, limb::lift_n0(nn[0], mont->n0), mont->n0};
+    Bn n1(BN_dup(n.get()));
+    BN_sub_word(n1.get(), 1);
+    std::vector<Bn> bases;
+    bases.emplace_back(BN_new());
+    bases.emplace_back(BN_dup(BN_value_one()));
+    bases.emplace_back(BN_dup(n1.get()));
+    for (int i = 0; i < 2; i++) {
+      Bn b = bn_test::Make(bn_test::DrawWords(rng, static_cast<uint64_t>(nw)), false);
+      BN_nnmod(b.get(), b.get(), n.get(), ctx.get());
+      bases.push_back(std::move(b));
+    }
+    std::vector<std::vector<uint32_t>> exps = {{0}, {1}, {2}, {3}, {65537}, {0xFFFFFFFFu}};
+    exps.push_back({static_cast<uint32_t>(rng.Next())});
+    exps.push_back({static_cast<uint32_t>(rng.Next()), static_cast<uint32_t>(rng.Next() | 1)});
+    for (const Bn& b : bases) {
+      const std::vector<Limb> bl = ToLimbs(b.get(), nl);
+      for (const auto& e : exps) {
+        SCOPED_TRACE("exponent word " + std::to_string(e[0]));
+        Bn p = bn_test::Make(e, false), want(BN_new());
+        ASSERT_EQ(bn_ref::ModExp(want.get(), b.get(), p.get(), n.get(), ctx.get()), 1);
+        std::vector<Limb> got(static_cast<size_t>(nl)), t(3 * static_cast<size_t>(nl));
+        limb::exp_public(got.data(), bl.data(), e.data(), static_cast<int>(e.size()), m, rr.data(),
+                         t.data());
+        EXPECT_EQ(BN_cmp(FromLimbs(got).get(), want.get()), 0) << "64-bit limbs";
+        std::vector<Limb> vec(static_cast<size_t>(nl), 0x5a5a);
+        const bool took = limb::exp_public_ifma(vec.data(), bl.data(), e.data(),
+                                                static_cast<int>(e.size()), m, rr.data());
+        EXPECT_EQ(took, ifma && nw >= 16 && nw <= 129);
+        if (took) {
+          EXPECT_EQ(BN_cmp(FromLimbs(vec).get(), want.get()), 0) << "radix 2^52";
+          ifma_ran++;
+        } else {
+          EXPECT_EQ(vec, std::vector<Limb>(static_cast<size_t>(nl), 0x5a5a));
+        }
+      }
+    }
+  }
+  // Without IFMA (or with "ifma" switched off) the 64-bit form alone ran.
+  if (ifma) {
+    EXPECT_EQ(ifma_ran, 13 * 5 * 8);
+  }
+}
+
+}  // namespace
