@@ -122,29 +122,25 @@ void mont_reduce(limb r[N], limb t[2 * N], const Field<N>& f) {
   final_sub<N>(r, t + N, top, f.p);
 }
 
-// r = a b / R mod p; a, b < p.  The whole product first, then the reduction
-// (separated operand scanning).
+// t = a b (2N limbs), row by row (operand scanning).
 template <size_t N>
-void mul_generic(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
-  limb t[2 * N];
+inline void product(limb t[2 * N], const limb a[N], const limb b[N]) {
   for (size_t j = 0; j < N; j++) t[j] = 0;
   for (size_t i = 0; i < N; i++) {
     limb c = 0;
-    for (size_t j = 0; j < N; j++) t[i + j] = mac(a.v[j], b.v[i], t[i + j], c, c);
+    for (size_t j = 0; j < N; j++) t[i + j] = mac(a[j], b[i], t[i + j], c, c);
     t[i + N] = c;
   }
-  mont_reduce<N>(r.v, t, f);
 }
 
-// r = a^2 / R mod p: the N (N - 1) / 2 cross products once, doubled, then
-// the N squares, then the reduction.
+// t = a^2 (2N limbs): the N (N - 1) / 2 cross products once, doubled, then
+// the N squares.
 template <size_t N>
-void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
-  limb t[2 * N];
+inline void square(limb t[2 * N], const limb a[N]) {
   for (size_t j = 0; j < 2 * N; j++) t[j] = 0;
   for (size_t i = 0; i + 1 < N; i++) {
     limb c = 0;
-    for (size_t j = i + 1; j < N; j++) t[i + j] = mac(a.v[j], a.v[i], t[i + j], c, c);
+    for (size_t j = i + 1; j < N; j++) t[i + j] = mac(a[j], a[i], t[i + j], c, c);
     t[i + N] = c;
   }
   limb out = 0;  // the bit shifted out of each limb
@@ -156,10 +152,26 @@ void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
   carry_t k = 0;
   for (size_t i = 0; i < N; i++) {
     limb hi;
-    const limb lo = mac(a.v[i], a.v[i], 0, 0, hi);
+    const limb lo = mac(a[i], a[i], 0, 0, hi);
     t[2 * i] = adc(t[2 * i], lo, k);
     t[2 * i + 1] = adc(t[2 * i + 1], hi, k);
   }
+}
+
+// r = a b / R mod p; a, b < p.  The whole product first, then the reduction
+// (separated operand scanning).
+template <size_t N>
+void mul_generic(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  limb t[2 * N];
+  product<N>(t, a.v, b.v);
+  mont_reduce<N>(r.v, t, f);
+}
+
+// r = a^2 / R mod p.
+template <size_t N>
+void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  limb t[2 * N];
+  square<N>(t, a.v);
   mont_reduce<N>(r.v, t, f);
 }
 
