@@ -1,6 +1,7 @@
 // The field and point arithmetic of the constant-time GF(p) engine
 // (ecp_ct.cc): fixed-width field elements of N 64-bit limbs in Montgomery
-// form, their sum, difference and product, the complete projective point
+// form (x R mod p, R = 2^(64 N); R = 1 on the fields of plain_residues),
+// their sum, difference and product, the complete projective point
 // formulas, the masked table read and the inversion.  Nothing here branches
 // on or indexes by a secret value.
 #ifndef MORVANE_CRYPTO_EC_CT_ARITH_H
@@ -35,7 +36,14 @@ struct Fe {
   limb v[N];
 };
 
-enum class FieldKind : uint8_t { kGeneric, kP256 };
+// kP384Adx: the P-384 field on the MULX/ADX kernel (ct_p384.h).
+enum class FieldKind : uint8_t { kGeneric, kP256, kP384, kP384Adx };
+
+// Fields whose products reduce a b directly (a b mod p, no factor R^-1):
+// their elements are plain residues, and R below is 1.
+constexpr bool plain_residues(FieldKind k) {
+  return k == FieldKind::kP384 || k == FieldKind::kP384Adx;
+}
 
 template <size_t N>
 struct Field {
@@ -251,6 +259,11 @@ inline void sqr(limb r[4], const limb a[4]) {
 }
 
 }  // namespace p256
+}  // namespace morvane::ec::ctarith
+
+#include "ec/ct_p384.h"
+
+namespace morvane::ec::ctarith {
 
 // r = a b / R mod p, on the field's own reduction.
 template <size_t N>
@@ -258,6 +271,16 @@ inline void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   if constexpr (N == 4) {
     if (f.kind == FieldKind::kP256) {
       p256::mul(r.v, a.v, b.v);
+      return;
+    }
+  }
+  if constexpr (N == 6) {
+    if (f.kind == FieldKind::kP384Adx) {
+      p384::mul_adx(r.v, a.v, b.v);
+      return;
+    }
+    if (f.kind == FieldKind::kP384) {
+      p384::mul(r.v, a.v, b.v);
       return;
     }
   }
@@ -273,6 +296,16 @@ inline void sqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
       return;
     }
   }
+  if constexpr (N == 6) {
+    if (f.kind == FieldKind::kP384Adx) {
+      p384::sqr_adx(r.v, a.v);
+      return;
+    }
+    if (f.kind == FieldKind::kP384) {
+      p384::sqr(r.v, a.v);
+      return;
+    }
+  }
   sqr_generic(r, a, f);
 }
 
@@ -282,6 +315,10 @@ void select_kind(Field<N>& f) {
   f.kind = FieldKind::kGeneric;
   if constexpr (N == 4) {
     if (memcmp(f.p, p256::kP, sizeof p256::kP) == 0) f.kind = FieldKind::kP256;
+  }
+  if constexpr (N == 6) {
+    if (memcmp(f.p, p384::kP, sizeof p384::kP) == 0)
+      f.kind = p384::use_adx() ? FieldKind::kP384Adx : FieldKind::kP384;
   }
 }
 
@@ -295,6 +332,12 @@ bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
   for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
   f.n0 = 0 - inv;
   select_kind(f);
+  if (plain_residues(f.kind)) {
+    f.r2 = Fe<N>{};
+    f.r2.v[0] = 1;
+    f.one = f.r2;
+    return true;
+  }
   BN_CTX_start(ctx);
   BIGNUM* rr = BN_CTX_get(ctx);
   const bool ok = rr != nullptr && BN_set_word(rr, 1) &&
@@ -654,6 +697,16 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
   if constexpr (N == 4) {
     if (f.kind == FieldKind::kP256) {
       invert_p256(r, a, f);
+      return;
+    }
+  }
+  if constexpr (N == 6) {
+    if (f.kind == FieldKind::kP384Adx) {
+      p384::invert_adx(r.v, a.v);
+      return;
+    }
+    if (f.kind == FieldKind::kP384) {
+      p384::invert(r.v, a.v);
       return;
     }
   }
