@@ -8,8 +8,10 @@
 // compares octets and Nettle's own k Q (ecc_point_mul), and a few full-size
 // multiples of G are compared with Nettle's.  The named groups' one-term
 // products (k G and k P, 1,000 random k per curve) are compared with
-// ecc_point_mul_g and ecc_point_mul.  (secp256k1 is not among Nettle's
-// curves; the differential test covers it.)
+// ecc_point_mul_g and ecc_point_mul, and so are the products by the edge
+// scalars of the engine's recoding (EdgeAndRandomScalars, reduced into
+// [1, n)).  (secp256k1 is not among Nettle's curves; the differential test
+// covers it.)
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -266,6 +268,42 @@ TEST_P(EcNettleNamed, OneTermProductsAgree) {
   EXPECT_ERRORS({});
 }
 
+// The engine's edge scalars (ec_test_util.h), reduced modulo n and those
+// that are 0 left out (Nettle takes k in [1, n)): k G and k P (P a point of
+// unknown logarithm) against ecc_point_mul_g and ecc_point_mul.
+class EcNettleEdges : public testing::TestWithParam<NamedCase> {};
+
+TEST_P(EcNettleEdges, EdgeScalarsAgree) {
+  const NamedCase& k = GetParam();
+  const Curve& c = CurveNamed(k.curve);
+  const size_t L = (c.p.size() + 1) / 2;
+  NettleCurve nettle(k.nettle(), L);
+  Group g(EC_GROUP_new_by_curve_name(k.nid));
+  ASSERT_TRUE(g);
+  Ctx ctx(BN_CTX_new());
+  Bn n = Hex(c.n);
+  const int bits = static_cast<int>(4 * c.p.size());
+  Point p(EC_POINT_new(g.get()));
+  ASSERT_EQ(
+      EC_POINT_mul(g.get(), p.get(), Hex("1F2E3D4C5B6A7988").get(), nullptr, nullptr, nullptr), 1);
+  const std::string ph = Encode(g.get(), p.get());
+  Mpz x(ph.substr(2, 2 * L)), y(ph.substr(2 + 2 * L));
+  for (const Bn& e : EdgeAndRandomScalars(n.get(), bits, 0, 0)) {
+    Bn kb(BN_new());
+    ASSERT_EQ(BN_nnmod(kb.get(), e.get(), n.get(), ctx.get()), 1);
+    if (BN_is_zero(kb.get())) continue;
+    const std::string hex = Show(kb.get());
+    SCOPED_TRACE("k = " + hex);
+    Mpz a(hex);
+    Point r(EC_POINT_new(g.get()));
+    ASSERT_EQ(EC_POINT_mul(g.get(), r.get(), kb.get(), nullptr, nullptr, ctx.get()), 1);
+    EXPECT_EQ(Encode(g.get(), r.get()), nettle.MulG(a));
+    ASSERT_EQ(EC_POINT_mul(g.get(), r.get(), nullptr, p.get(), kb.get(), ctx.get()), 1);
+    EXPECT_EQ(Encode(g.get(), r.get()), nettle.Mul(a, x, y));
+  }
+  EXPECT_ERRORS({});
+}
+
 const struct ecc_curve* Secp192(void) {
   return nettle_get_secp_192r1();
 }
@@ -298,14 +336,15 @@ INSTANTIATE_TEST_SUITE_P(Curves, EcNettle, testing::ValuesIn(AllCases()), [](con
   return "P" + std::string(i.param.curve).substr(2) + "_" + std::to_string(i.param.part);
 });
 
+constexpr NamedCase kNamedCurves[] = {{409, "P-192", Secp192, 4, 0},
+                                      {713, "P-224", Secp224, 4, 0},
+                                      {415, "P-256", Secp256, 4, 0},
+                                      {715, "P-384", Secp384, 8, 0},
+                                      {716, "P-521", Secp521, 20, 0}};
+
 std::vector<NamedCase> NamedCases() {
   std::vector<NamedCase> out;
-  const NamedCase curves[] = {{409, "P-192", Secp192, 4, 0},
-                              {713, "P-224", Secp224, 4, 0},
-                              {415, "P-256", Secp256, 4, 0},
-                              {715, "P-384", Secp384, 8, 0},
-                              {716, "P-521", Secp521, 20, 0}};
-  for (const NamedCase& c : curves)
+  for (const NamedCase& c : kNamedCurves)
     for (int part = 0; part < c.parts; part++)
       out.push_back({c.nid, c.curve, c.nettle, c.parts, part});
   return out;
@@ -314,5 +353,8 @@ std::vector<NamedCase> NamedCases() {
 INSTANTIATE_TEST_SUITE_P(Named, EcNettleNamed, testing::ValuesIn(NamedCases()), [](const auto& i) {
   return "P" + std::string(i.param.curve).substr(2) + "_" + std::to_string(i.param.part);
 });
+
+INSTANTIATE_TEST_SUITE_P(Named, EcNettleEdges, testing::ValuesIn(kNamedCurves),
+                         [](const auto& i) { return "P" + std::string(i.param.curve).substr(2); });
 
 }  // namespace
