@@ -619,6 +619,34 @@ MORVANE_EC_INLINE void cond_negate(Fe<N>& y, limb neg, const Field<N>& f) {
   for (size_t j = 0; j < N; j++) y.v[j] = ct::select(neg, minus.v[j], y.v[j]);
 }
 
+// ---- signed 5-bit windows (Booth recoding) ---------------------------------
+// k = sum of d_i 2^(5 i) with digits d_i in [-16, 16] (d_i = b[5i+4..5i] +
+// b[5i-1] - 32 b[5i+4]), kSignedWindows<N> windows, the top one reaching
+// past bit 64 N so that its digit is never negative.
+constexpr size_t kSignedWidth = 5;
+constexpr size_t kSignedEntries = (size_t{1} << (kSignedWidth - 1)) + 1;  // 0 .. 16
+
+template <size_t N>
+constexpr size_t kSignedWindows = 64 * N / kSignedWidth + 1;
+
+// Bit j of the scalar (0 past its limbs); j is public.
+template <size_t N>
+inline limb scalar_bit(const limb scalar[N], size_t j) {
+  return j < 64 * N ? (scalar[j / 64] >> (j % 64)) & 1 : 0;
+}
+
+// Window i's digit as its magnitude and a sign mask (all ones if negative).
+template <size_t N>
+inline limb booth_digit(const limb scalar[N], size_t i, limb& neg) {
+  limb v = 0;  // b[5i+4..5i-1], six bits
+  for (size_t j = kSignedWidth + 1; j-- > 0;)
+    v = v << 1 | (i == 0 && j == 0 ? 0 : scalar_bit<N>(scalar, kSignedWidth * i + j - 1));
+  const limb top = v >> kSignedWidth;
+  neg = ct::bit_mask<limb>(top);
+  const limb t = (v ^ neg) & ((limb{1} << (kSignedWidth + 1)) - 1);  // 63 - v when negative
+  return (t + 1) >> 1;
+}
+
 // dst = table[index], reading every entry.
 template <size_t N>
 void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {

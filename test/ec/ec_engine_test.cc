@@ -230,7 +230,7 @@ TEST(EcEngineTable, CopiesMakeTheirOwn) {
 }
 
 // A generator whose small order leaves the point at infinity among the
-// table's multiples (i 2^(4 w) G for some i below 16) gets no table: its
+// table's multiples (i 2^(5 w) G for some i up to 16) gets no table: its
 // products take the windowed path and stay right.  The curve is searched
 // over GF(1009) for a point of odd order below 16.
 TEST(EcEngineTable, GeneratorOfSmallOrderGetsNoTable) {
