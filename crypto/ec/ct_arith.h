@@ -36,8 +36,9 @@ struct Fe {
   limb v[N];
 };
 
-// kP384Adx: the P-384 field on the MULX/ADX kernel (ct_p384.h).
-enum class FieldKind : uint8_t { kGeneric, kP256, kP384, kP384Adx };
+// kP384Adx: the P-384 field on the MULX/ADX kernel (ct_p384.h); kMont6Adx:
+// another six-limb modulus, Montgomery form, on that kernel.
+enum class FieldKind : uint8_t { kGeneric, kP256, kP384, kP384Adx, kMont6Adx };
 
 // Fields whose products reduce a b directly (a b mod p, no factor R^-1):
 // their elements are plain residues, and R below is 1.
@@ -283,6 +284,10 @@ inline void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
       p384::mul(r.v, a.v, b.v);
       return;
     }
+    if (f.kind == FieldKind::kMont6Adx) {
+      p384::mont_mul_adx(r.v, a.v, b.v, f.p, f.n0);
+      return;
+    }
   }
   mul_generic(r, a, b, f);
 }
@@ -305,6 +310,10 @@ inline void sqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
       p384::sqr(r.v, a.v);
       return;
     }
+    if (f.kind == FieldKind::kMont6Adx) {
+      p384::mont_sqr_adx(r.v, a.v, f.p, f.n0);
+      return;
+    }
   }
   sqr_generic(r, a, f);
 }
@@ -319,6 +328,8 @@ void select_kind(Field<N>& f) {
   if constexpr (N == 6) {
     if (memcmp(f.p, p384::kP, sizeof p384::kP) == 0)
       f.kind = p384::use_adx() ? FieldKind::kP384Adx : FieldKind::kP384;
+    else if (p384::use_adx())
+      f.kind = FieldKind::kMont6Adx;
   }
 }
 

@@ -20,6 +20,9 @@
 // measured too, and was slower: its six rounds form one dependent chain.
 // The assembly kernels carry two chains at once (ADCX through the carry
 // flag, ADOX through the overflow flag), which compiled C cannot express.
+// The same product and square, with a Montgomery reduction for any odd
+// six-limb modulus, serve the other six-limb fields on that kernel (kind
+// kMont6Adx: P-384's order, for ECDSA).
 #ifndef MORVANE_CRYPTO_EC_CT_P384_H
 #define MORVANE_CRYPTO_EC_CT_P384_H
 
@@ -290,6 +293,195 @@ __attribute__((target("bmi2,adx"))) inline void square_adx(limb c[12], const lim
       : [a] "r"(a), [c] "r"(c)
       : "rdx", "cc", "memory");
 }
+// w = (t + m p) / 2^384 for any six-limb odd modulus p and n0 = -p^-1 mod
+// 2^64, t < p 2^384: six rounds of word-serial Montgomery reduction, m = t[i]
+// n0 each, m p added on both chains; w has six limbs and a carry out top (0
+// or 1: the sum is below 2p).
+__attribute__((target("bmi2,adx"))) inline void mont_reduce_adx(limb w[6], limb& top,
+                                                               const limb t[12], const limb p[6],
+                                                               const limb& n0) {
+  limb w0, w1, w2, w3, w4, w5, lo, hi;
+  __asm__ volatile(
+      "movq 0(%[t]), %[w0]\n\t"
+      "movq 8(%[t]), %[w1]\n\t"
+      "movq 16(%[t]), %[w2]\n\t"
+      "movq 24(%[t]), %[w3]\n\t"
+      "movq 32(%[t]), %[w4]\n\t"
+      "movq 40(%[t]), %[w5]\n\t"
+      "xorl %k[top], %k[top]\n\t"
+      "movq %[w0], %%rdx\n\t"
+      "imulq %[n0], %%rdx\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w0]\n\t"
+      "adoxq %[hi], %[w1]\n\t"
+      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w1]\n\t"
+      "adoxq %[hi], %[w2]\n\t"
+      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w2]\n\t"
+      "adoxq %[hi], %[w3]\n\t"
+      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w3]\n\t"
+      "adoxq %[hi], %[w4]\n\t"
+      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w4]\n\t"
+      "adoxq %[hi], %[w5]\n\t"
+      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w5]\n\t"
+      "movq 48(%[t]), %[w0]\n\t"
+      "adoxq %[hi], %[w0]\n\t"
+      "adcxq %[top], %[w0]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "movl $0, %k[top]\n\t"
+      "adcxq %[lo], %[top]\n\t"
+      "adoxq %[lo], %[top]\n\t"
+      "movq %[w1], %%rdx\n\t"
+      "imulq %[n0], %%rdx\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w1]\n\t"
+      "adoxq %[hi], %[w2]\n\t"
+      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w2]\n\t"
+      "adoxq %[hi], %[w3]\n\t"
+      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w3]\n\t"
+      "adoxq %[hi], %[w4]\n\t"
+      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w4]\n\t"
+      "adoxq %[hi], %[w5]\n\t"
+      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w5]\n\t"
+      "adoxq %[hi], %[w0]\n\t"
+      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w0]\n\t"
+      "movq 56(%[t]), %[w1]\n\t"
+      "adoxq %[hi], %[w1]\n\t"
+      "adcxq %[top], %[w1]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "movl $0, %k[top]\n\t"
+      "adcxq %[lo], %[top]\n\t"
+      "adoxq %[lo], %[top]\n\t"
+      "movq %[w2], %%rdx\n\t"
+      "imulq %[n0], %%rdx\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w2]\n\t"
+      "adoxq %[hi], %[w3]\n\t"
+      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w3]\n\t"
+      "adoxq %[hi], %[w4]\n\t"
+      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w4]\n\t"
+      "adoxq %[hi], %[w5]\n\t"
+      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w5]\n\t"
+      "adoxq %[hi], %[w0]\n\t"
+      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w0]\n\t"
+      "adoxq %[hi], %[w1]\n\t"
+      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w1]\n\t"
+      "movq 64(%[t]), %[w2]\n\t"
+      "adoxq %[hi], %[w2]\n\t"
+      "adcxq %[top], %[w2]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "movl $0, %k[top]\n\t"
+      "adcxq %[lo], %[top]\n\t"
+      "adoxq %[lo], %[top]\n\t"
+      "movq %[w3], %%rdx\n\t"
+      "imulq %[n0], %%rdx\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w3]\n\t"
+      "adoxq %[hi], %[w4]\n\t"
+      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w4]\n\t"
+      "adoxq %[hi], %[w5]\n\t"
+      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w5]\n\t"
+      "adoxq %[hi], %[w0]\n\t"
+      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w0]\n\t"
+      "adoxq %[hi], %[w1]\n\t"
+      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w1]\n\t"
+      "adoxq %[hi], %[w2]\n\t"
+      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w2]\n\t"
+      "movq 72(%[t]), %[w3]\n\t"
+      "adoxq %[hi], %[w3]\n\t"
+      "adcxq %[top], %[w3]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "movl $0, %k[top]\n\t"
+      "adcxq %[lo], %[top]\n\t"
+      "adoxq %[lo], %[top]\n\t"
+      "movq %[w4], %%rdx\n\t"
+      "imulq %[n0], %%rdx\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w4]\n\t"
+      "adoxq %[hi], %[w5]\n\t"
+      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w5]\n\t"
+      "adoxq %[hi], %[w0]\n\t"
+      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w0]\n\t"
+      "adoxq %[hi], %[w1]\n\t"
+      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w1]\n\t"
+      "adoxq %[hi], %[w2]\n\t"
+      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w2]\n\t"
+      "adoxq %[hi], %[w3]\n\t"
+      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w3]\n\t"
+      "movq 80(%[t]), %[w4]\n\t"
+      "adoxq %[hi], %[w4]\n\t"
+      "adcxq %[top], %[w4]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "movl $0, %k[top]\n\t"
+      "adcxq %[lo], %[top]\n\t"
+      "adoxq %[lo], %[top]\n\t"
+      "movq %[w5], %%rdx\n\t"
+      "imulq %[n0], %%rdx\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w5]\n\t"
+      "adoxq %[hi], %[w0]\n\t"
+      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w0]\n\t"
+      "adoxq %[hi], %[w1]\n\t"
+      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w1]\n\t"
+      "adoxq %[hi], %[w2]\n\t"
+      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w2]\n\t"
+      "adoxq %[hi], %[w3]\n\t"
+      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w3]\n\t"
+      "adoxq %[hi], %[w4]\n\t"
+      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[w4]\n\t"
+      "movq 88(%[t]), %[w5]\n\t"
+      "adoxq %[hi], %[w5]\n\t"
+      "adcxq %[top], %[w5]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "movl $0, %k[top]\n\t"
+      "adcxq %[lo], %[top]\n\t"
+      "adoxq %[lo], %[top]\n\t"
+      "movq %[w0], 0(%[r])\n\t"
+      "movq %[w1], 8(%[r])\n\t"
+      "movq %[w2], 16(%[r])\n\t"
+      "movq %[w3], 24(%[r])\n\t"
+      "movq %[w4], 32(%[r])\n\t"
+      "movq %[w5], 40(%[r])\n\t"
+      : [w0] "=&r"(w0), [w1] "=&r"(w1), [w2] "=&r"(w2), [w3] "=&r"(w3), [w4] "=&r"(w4),
+        [w5] "=&r"(w5), [lo] "=&r"(lo), [hi] "=&r"(hi), [top] "=&r"(top)
+      : [t] "r"(t), [p] "r"(p), [r] "r"(w), [n0] "m"(n0)
+      : "rdx", "cc", "memory");
+}
 #undef MORVANE_P384_MULADD
 #undef MORVANE_P384_MULTOP
 #undef MORVANE_P384_ROW
@@ -307,6 +499,25 @@ __attribute__((target("bmi2,adx"))) inline void sqr_adx(limb r[6], const limb a[
   limb t[12];
   square_adx(t, a);
   reduce(r, t);
+}
+
+// The Montgomery product and square modulo another six-limb modulus (p, n0)
+// on the same kernel: r = a b / 2^384 mod p and r = a^2 / 2^384 mod p.
+__attribute__((target("bmi2,adx"))) inline void mont_mul_adx(limb r[6], const limb a[6],
+                                                             const limb b[6], const limb p[6],
+                                                             const limb& n0) {
+  limb t[12], w[6], top;
+  product_adx(t, a, b);
+  mont_reduce_adx(w, top, t, p, n0);
+  final_sub<6>(r, w, static_cast<carry_t>(top), p);
+}
+
+__attribute__((target("bmi2,adx"))) inline void mont_sqr_adx(limb r[6], const limb a[6],
+                                                             const limb p[6], const limb& n0) {
+  limb t[12], w[6], top;
+  square_adx(t, a);
+  mont_reduce_adx(w, top, t, p, n0);
+  final_sub<6>(r, w, static_cast<carry_t>(top), p);
 }
 
 struct Adx {
@@ -340,6 +551,8 @@ inline void sqr_adx(limb r[6], const limb a[6]) {
 inline void invert_adx(limb r[6], const limb a[6]) {
   invert(r, a);
 }
+inline void mont_mul_adx(limb[6], const limb[6], const limb[6], const limb[6], const limb&) {}
+inline void mont_sqr_adx(limb[6], const limb[6], const limb[6], const limb&) {}
 inline bool use_adx() {
   return false;
 }

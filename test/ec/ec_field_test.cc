@@ -33,9 +33,14 @@ struct Modulus {
   FieldKind kind;  // the reduction select_kind must choose (its portable kernel)
 };
 
-// The kind select_kind gives m on this processor.
+// The kind select_kind gives m on this processor, and the MULX/ADX kind of
+// m's form (kGeneric when there is none).
+FieldKind AdxKind(const Modulus& m) {
+  if (m.limbs != 6) return FieldKind::kGeneric;
+  return m.kind == FieldKind::kP384 ? FieldKind::kP384Adx : FieldKind::kMont6Adx;
+}
 FieldKind Chosen(const Modulus& m) {
-  return m.kind == FieldKind::kP384 && p384::use_adx() ? FieldKind::kP384Adx : m.kind;
+  return p384::use_adx() && AdxKind(m) != FieldKind::kGeneric ? AdxKind(m) : m.kind;
 }
 
 // Published moduli: the P-256 and P-384 primes and orders (FIPS 186-4,
@@ -164,8 +169,7 @@ TEST(EcField, ProductsSquaresSumsAndInversesMatchBignum) {
     } else {
       CheckField<6>(m, m.kind);
       // The MULX/ADX kernel, where the processor has it.
-      if (m.kind == FieldKind::kP384 && morvane::internal::Has(morvane::internal::kAdx))
-        CheckField<6>(m, FieldKind::kP384Adx);
+      if (morvane::internal::Has(morvane::internal::kAdx)) CheckField<6>(m, AdxKind(m));
     }
   }
 }
@@ -231,6 +235,55 @@ TEST(EcField, P384ReductionOfDoubleWidthValues) {
 }
 
 #if defined(__x86_64__)
+// The MULX/ADX Montgomery reduction for any six-limb modulus against the
+// portable one (mont_reduce), on the P-384 order and on moduli with extreme
+// limbs (2^384 - 1 - 2k, 2^383 + 1, the P-384 prime), for t below p 2^384
+// with limbs drawn as in the test below.
+TEST(EcField, MontgomeryReductionAdxMatchesPortable) {
+  if (!morvane::internal::Has(morvane::internal::kAdx)) GTEST_SKIP() << "no MULX/ADX";
+  Ctx ctx(BN_CTX_new());
+  bn_test::SplitMix64 rng{0x6a0d6u};
+  const limb special[] = {0, 1, limb{1} << 63, ~limb{1}, ~limb{0}};
+  const char* moduli[] = {
+      kModuli[4].hex, kModuli[3].hex,
+      "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
+      "FFFFFFFD",
+      "8000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "00000001",
+      "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
+      "FFFFFF61"};
+  for (const char* hex : moduli) {
+    Field<6> f{};
+    ASSERT_TRUE(init_modulus<6>(f, Hex(hex).get(), ctx.get()));
+    for (int i = 0; i < 5000; i++) {
+      limb t[12], want[6], got[6], w[6], top;
+      for (size_t j = 0; j < 12; j++) {
+        const uint64_t r = rng.Next();
+        t[j] = i % 2 == 0 ? special[r % 5] : rng.Next();
+      }
+      // t < p 2^384: an upper half not below p becomes p - 1, p - 2 or p - 3.
+      bool below = false;
+      for (size_t j = 6; j-- > 0 && !below;) {
+        if (t[6 + j] != f.p[j]) {
+          below = t[6 + j] < f.p[j];
+          break;
+        }
+      }
+      if (!below) {
+        carry_t b = 0;
+        const limb d = 1 + rng.Next() % 3;
+        for (size_t j = 0; j < 6; j++) t[6 + j] = sbb(f.p[j], j == 0 ? d : 0, b);
+      }
+      limb copy[12];
+      memcpy(copy, t, sizeof t);
+      mont_reduce<6>(want, copy, f);
+      p384::mont_reduce_adx(w, top, t, f.p, f.n0);
+      final_sub<6>(got, w, static_cast<carry_t>(top), f.p);
+      for (size_t j = 0; j < 6; j++) ASSERT_EQ(got[j], want[j]) << hex << ", case " << i;
+    }
+  }
+}
+
 // The MULX/ADX double-width product and square against a plain 128-bit
 // schoolbook product, on any six-limb operands (not only residues): limbs
 // drawn from 0, 1, 2^63, 2^64 - 2, 2^64 - 1 and random ones, where the two
