@@ -133,28 +133,28 @@ inline void invert(limb r[6], const limb a[6]) {
 #if defined(__x86_64__)
 // ---- MULX/ADCX/ADOX kernels --------------------------------------------------
 // clang-format off
-// lo:hi = a[off] rdx; dlo += lo on the carry chain, dhi += hi on the
+// lo:hi = src[off] rdx; dlo += lo on the carry chain, dhi += hi on the
 // overflow chain.
-#define MORVANE_P384_MULADD(off, dlo, dhi)      \
-  "mulxq " off "(%[a]), %[lo], %[hi]\n\t"     \
-  "adcxq %[lo], %[" dlo "]\n\t"               \
+#define MORVANE_P384_MULADD(src, off, dlo, dhi)                                                    \
+  "mulxq " off "(%[" src "]), %[lo], %[hi]\n\t"                                                    \
+  "adcxq %[lo], %[" dlo "]\n\t"                                                                    \
   "adoxq %[hi], %[" dhi "]\n\t"
 // The row's last limb: lo:top = a[off] rdx, dlo += lo, and top takes both
 // chains' carries (it cannot overflow: the row's sum fits its limbs).
-#define MORVANE_P384_MULTOP(off, dlo, top)      \
-  "mulxq " off "(%[a]), %[lo], %[" top "]\n\t" \
-  "adcxq %[lo], %[" dlo "]\n\t"               \
-  "movl $0, %k[lo]\n\t"                       \
-  "adcxq %[lo], %[" top "]\n\t"               \
+#define MORVANE_P384_MULTOP(off, dlo, top)                                                         \
+  "mulxq " off "(%[a]), %[lo], %[" top "]\n\t"                                                     \
+  "adcxq %[lo], %[" dlo "]\n\t"                                                                    \
+  "movl $0, %k[lo]\n\t"                                                                            \
+  "adcxq %[lo], %[" top "]\n\t"                                                                    \
   "adoxq %[lo], %[" top "]\n\t"
 // Row i of the product: w0 .. w5 hold limbs i .. i + 5 of the running sum;
 // adds a b[i] 2^(64 i), stores limb i (final) and leaves limb i + 6 in top.
-#define MORVANE_P384_ROW(boff, w0, w1, w2, w3, w4, w5, top)                          \
-  "movq " boff "(%[b]), %%rdx\n\t"                                                 \
-  "xorl %k[lo], %k[lo]\n\t" /* CF = OF = 0 */                                      \
-  MORVANE_P384_MULADD("0", w0, w1) MORVANE_P384_MULADD("8", w1, w2)                  \
-  MORVANE_P384_MULADD("16", w2, w3) MORVANE_P384_MULADD("24", w3, w4)                \
-  MORVANE_P384_MULADD("32", w4, w5) MORVANE_P384_MULTOP("40", w5, top)               \
+#define MORVANE_P384_ROW(boff, w0, w1, w2, w3, w4, w5, top)                                        \
+  "movq " boff "(%[b]), %%rdx\n\t"                                                                 \
+  "xorl %k[lo], %k[lo]\n\t" /* CF = OF = 0 */                                                      \
+  MORVANE_P384_MULADD("a", "0", w0, w1) MORVANE_P384_MULADD("a", "8", w1, w2)                      \
+  MORVANE_P384_MULADD("a", "16", w2, w3) MORVANE_P384_MULADD("a", "24", w3, w4)                    \
+  MORVANE_P384_MULADD("a", "32", w4, w5) MORVANE_P384_MULTOP("40", w5, top)                        \
   "movq %[" w0 "], " boff "(%[c])\n\t"
 
 // c = a b (twelve limbs).
@@ -221,17 +221,17 @@ __attribute__((target("bmi2,adx"))) inline void square_adx(limb c[12], const lim
       // a[1] a[2 .. 5] into x3 .. x7
       "movq 8(%[a]), %%rdx\n\t"
       "xorl %k[lo], %k[lo]\n\t"
-      MORVANE_P384_MULADD("16", "r3", "r4") MORVANE_P384_MULADD("24", "r4", "r5")
-      MORVANE_P384_MULADD("32", "r5", "r6") MORVANE_P384_MULTOP("40", "r6", "r7")
+      MORVANE_P384_MULADD("a", "16", "r3", "r4") MORVANE_P384_MULADD("a", "24", "r4", "r5")
+      MORVANE_P384_MULADD("a", "32", "r5", "r6") MORVANE_P384_MULTOP("40", "r6", "r7")
       // a[2] a[3 .. 5] into x5 .. x8
       "movq 16(%[a]), %%rdx\n\t"
       "xorl %k[lo], %k[lo]\n\t"
-      MORVANE_P384_MULADD("24", "r5", "r6") MORVANE_P384_MULADD("32", "r6", "r7")
+      MORVANE_P384_MULADD("a", "24", "r5", "r6") MORVANE_P384_MULADD("a", "32", "r6", "r7")
       MORVANE_P384_MULTOP("40", "r7", "r8")
       // a[3] a[4 .. 5] into x7 .. x9 (x9 in r1)
       "movq 24(%[a]), %%rdx\n\t"
       "xorl %k[lo], %k[lo]\n\t"
-      MORVANE_P384_MULADD("32", "r7", "r8") MORVANE_P384_MULTOP("40", "r8", "r1")
+      MORVANE_P384_MULADD("a", "32", "r7", "r8") MORVANE_P384_MULTOP("40", "r8", "r1")
       // a[4] a[5] into x9 .. x10 (x10 in r2)
       "movq 32(%[a]), %%rdx\n\t"
       "mulxq 40(%[a]), %[lo], %[r2]\n\t"
@@ -293,6 +293,28 @@ __attribute__((target("bmi2,adx"))) inline void square_adx(limb c[12], const lim
       : [a] "r"(a), [c] "r"(c)
       : "rdx", "cc", "memory");
 }
+
+// A reduction round: w0 .. w5 hold limbs i .. i + 5 and top the carry into
+// limb i + 6; adds m p 2^(64 i), m = w0 n0 (w0 becomes 0), and leaves limbs
+// i + 1 .. i + 6 in w1 .. w5, w0 (limb i + 6 read from t at toff) and the
+// carry into limb i + 7 in top.
+#define MORVANE_P384_REDC(w0, w1, w2, w3, w4, w5, toff)                                            \
+  "movq %[" w0 "], %%rdx\n\t"                                                                      \
+  "imulq %[n0], %%rdx\n\t"                                                                         \
+  "xorl %k[lo], %k[lo]\n\t"                                                                        \
+  MORVANE_P384_MULADD("p", "0", w0, w1) MORVANE_P384_MULADD("p", "8", w1, w2)                      \
+  MORVANE_P384_MULADD("p", "16", w2, w3) MORVANE_P384_MULADD("p", "24", w3, w4)                    \
+  MORVANE_P384_MULADD("p", "32", w4, w5)                                                           \
+  "mulxq 40(%[p]), %[lo], %[hi]\n\t"                                                               \
+  "adcxq %[lo], %[" w5 "]\n\t"                                                                     \
+  "movq " toff "(%[t]), %[" w0 "]\n\t"                                                             \
+  "adoxq %[hi], %[" w0 "]\n\t"                                                                     \
+  "adcxq %[top], %[" w0 "]\n\t"                                                                    \
+  "movl $0, %k[lo]\n\t"                                                                            \
+  "movl $0, %k[top]\n\t"                                                                           \
+  "adcxq %[lo], %[top]\n\t"                                                                        \
+  "adoxq %[lo], %[top]\n\t"
+
 // w = (t + m p) / 2^384 for any six-limb odd modulus p and n0 = -p^-1 mod
 // 2^64, t < p 2^384: six rounds of word-serial Montgomery reduction, m = t[i]
 // n0 each, m p added on both chains; w has six limbs and a carry out top (0
@@ -309,168 +331,12 @@ __attribute__((target("bmi2,adx"))) inline void mont_reduce_adx(limb w[6], limb&
       "movq 32(%[t]), %[w4]\n\t"
       "movq 40(%[t]), %[w5]\n\t"
       "xorl %k[top], %k[top]\n\t"
-      "movq %[w0], %%rdx\n\t"
-      "imulq %[n0], %%rdx\n\t"
-      "xorl %k[lo], %k[lo]\n\t"
-      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w0]\n\t"
-      "adoxq %[hi], %[w1]\n\t"
-      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w1]\n\t"
-      "adoxq %[hi], %[w2]\n\t"
-      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w2]\n\t"
-      "adoxq %[hi], %[w3]\n\t"
-      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w3]\n\t"
-      "adoxq %[hi], %[w4]\n\t"
-      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w4]\n\t"
-      "adoxq %[hi], %[w5]\n\t"
-      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w5]\n\t"
-      "movq 48(%[t]), %[w0]\n\t"
-      "adoxq %[hi], %[w0]\n\t"
-      "adcxq %[top], %[w0]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "movl $0, %k[top]\n\t"
-      "adcxq %[lo], %[top]\n\t"
-      "adoxq %[lo], %[top]\n\t"
-      "movq %[w1], %%rdx\n\t"
-      "imulq %[n0], %%rdx\n\t"
-      "xorl %k[lo], %k[lo]\n\t"
-      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w1]\n\t"
-      "adoxq %[hi], %[w2]\n\t"
-      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w2]\n\t"
-      "adoxq %[hi], %[w3]\n\t"
-      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w3]\n\t"
-      "adoxq %[hi], %[w4]\n\t"
-      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w4]\n\t"
-      "adoxq %[hi], %[w5]\n\t"
-      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w5]\n\t"
-      "adoxq %[hi], %[w0]\n\t"
-      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w0]\n\t"
-      "movq 56(%[t]), %[w1]\n\t"
-      "adoxq %[hi], %[w1]\n\t"
-      "adcxq %[top], %[w1]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "movl $0, %k[top]\n\t"
-      "adcxq %[lo], %[top]\n\t"
-      "adoxq %[lo], %[top]\n\t"
-      "movq %[w2], %%rdx\n\t"
-      "imulq %[n0], %%rdx\n\t"
-      "xorl %k[lo], %k[lo]\n\t"
-      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w2]\n\t"
-      "adoxq %[hi], %[w3]\n\t"
-      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w3]\n\t"
-      "adoxq %[hi], %[w4]\n\t"
-      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w4]\n\t"
-      "adoxq %[hi], %[w5]\n\t"
-      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w5]\n\t"
-      "adoxq %[hi], %[w0]\n\t"
-      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w0]\n\t"
-      "adoxq %[hi], %[w1]\n\t"
-      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w1]\n\t"
-      "movq 64(%[t]), %[w2]\n\t"
-      "adoxq %[hi], %[w2]\n\t"
-      "adcxq %[top], %[w2]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "movl $0, %k[top]\n\t"
-      "adcxq %[lo], %[top]\n\t"
-      "adoxq %[lo], %[top]\n\t"
-      "movq %[w3], %%rdx\n\t"
-      "imulq %[n0], %%rdx\n\t"
-      "xorl %k[lo], %k[lo]\n\t"
-      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w3]\n\t"
-      "adoxq %[hi], %[w4]\n\t"
-      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w4]\n\t"
-      "adoxq %[hi], %[w5]\n\t"
-      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w5]\n\t"
-      "adoxq %[hi], %[w0]\n\t"
-      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w0]\n\t"
-      "adoxq %[hi], %[w1]\n\t"
-      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w1]\n\t"
-      "adoxq %[hi], %[w2]\n\t"
-      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w2]\n\t"
-      "movq 72(%[t]), %[w3]\n\t"
-      "adoxq %[hi], %[w3]\n\t"
-      "adcxq %[top], %[w3]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "movl $0, %k[top]\n\t"
-      "adcxq %[lo], %[top]\n\t"
-      "adoxq %[lo], %[top]\n\t"
-      "movq %[w4], %%rdx\n\t"
-      "imulq %[n0], %%rdx\n\t"
-      "xorl %k[lo], %k[lo]\n\t"
-      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w4]\n\t"
-      "adoxq %[hi], %[w5]\n\t"
-      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w5]\n\t"
-      "adoxq %[hi], %[w0]\n\t"
-      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w0]\n\t"
-      "adoxq %[hi], %[w1]\n\t"
-      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w1]\n\t"
-      "adoxq %[hi], %[w2]\n\t"
-      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w2]\n\t"
-      "adoxq %[hi], %[w3]\n\t"
-      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w3]\n\t"
-      "movq 80(%[t]), %[w4]\n\t"
-      "adoxq %[hi], %[w4]\n\t"
-      "adcxq %[top], %[w4]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "movl $0, %k[top]\n\t"
-      "adcxq %[lo], %[top]\n\t"
-      "adoxq %[lo], %[top]\n\t"
-      "movq %[w5], %%rdx\n\t"
-      "imulq %[n0], %%rdx\n\t"
-      "xorl %k[lo], %k[lo]\n\t"
-      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w5]\n\t"
-      "adoxq %[hi], %[w0]\n\t"
-      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w0]\n\t"
-      "adoxq %[hi], %[w1]\n\t"
-      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w1]\n\t"
-      "adoxq %[hi], %[w2]\n\t"
-      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w2]\n\t"
-      "adoxq %[hi], %[w3]\n\t"
-      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w3]\n\t"
-      "adoxq %[hi], %[w4]\n\t"
-      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[w4]\n\t"
-      "movq 88(%[t]), %[w5]\n\t"
-      "adoxq %[hi], %[w5]\n\t"
-      "adcxq %[top], %[w5]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "movl $0, %k[top]\n\t"
-      "adcxq %[lo], %[top]\n\t"
-      "adoxq %[lo], %[top]\n\t"
+      MORVANE_P384_REDC("w0", "w1", "w2", "w3", "w4", "w5", "48")
+      MORVANE_P384_REDC("w1", "w2", "w3", "w4", "w5", "w0", "56")
+      MORVANE_P384_REDC("w2", "w3", "w4", "w5", "w0", "w1", "64")
+      MORVANE_P384_REDC("w3", "w4", "w5", "w0", "w1", "w2", "72")
+      MORVANE_P384_REDC("w4", "w5", "w0", "w1", "w2", "w3", "80")
+      MORVANE_P384_REDC("w5", "w0", "w1", "w2", "w3", "w4", "88")
       "movq %[w0], 0(%[r])\n\t"
       "movq %[w1], 8(%[r])\n\t"
       "movq %[w2], 16(%[r])\n\t"
@@ -485,6 +351,7 @@ __attribute__((target("bmi2,adx"))) inline void mont_reduce_adx(limb w[6], limb&
 #undef MORVANE_P384_MULADD
 #undef MORVANE_P384_MULTOP
 #undef MORVANE_P384_ROW
+#undef MORVANE_P384_REDC
 // clang-format on
 
 // r = a b mod p and r = a^2 mod p on the MULX/ADX kernel.
