@@ -26,7 +26,8 @@
 // What depends only on the group is made once and kept on it (ct_cache):
 // the field's constants and, once a generator product asks for it, a
 // fixed-base table of the generator (ecp_ct_table.h), through which k G
-// takes 16 N mixed additions and no doubling; u1 G + u2 Q (verification)
+// takes one mixed addition per signed 5-bit window (64 N / 5 + 1) and no
+// doubling; u1 G + u2 Q (verification)
 // takes u1 G from it and u2 Q by the windows above.
 
 #include <stdint.h>
@@ -218,30 +219,7 @@ void window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Pt<N
 // T[j] = j P for j = 0 .. 16 read by a masked scan and its y negated by a
 // mask.  On a = -3 groups the doublings are Jacobian (3M + 5S) and the
 // accumulator is converted to the projective form around each addition.
-constexpr size_t kSignedWidth = 5;
-constexpr size_t kSignedEntries = (size_t{1} << (kSignedWidth - 1)) + 1;  // 0 .. 16
-
-template <size_t N>
-constexpr size_t kSignedWindows = 64 * N / kSignedWidth + 1;
-
-// Bit j of the scalar (0 past its limbs); j is public.
-template <size_t N>
-inline limb scalar_bit(const limb scalar[N], size_t j) {
-  return j < 64 * N ? (scalar[j / 64] >> (j % 64)) & 1 : 0;
-}
-
-// Window i's digit as its magnitude and a sign mask (all ones if negative).
-template <size_t N>
-inline limb booth_digit(const limb scalar[N], size_t i, limb& neg) {
-  limb v = 0;  // b[5i+4..5i-1], six bits
-  for (size_t j = kSignedWidth + 1; j-- > 0;)
-    v = v << 1 | (i == 0 && j == 0 ? 0 : scalar_bit<N>(scalar, kSignedWidth * i + j - 1));
-  const limb top = v >> kSignedWidth;
-  neg = ct::bit_mask<limb>(top);
-  const limb t = (v ^ neg) & ((limb{1} << (kSignedWidth + 1)) - 1);  // 63 - v when negative
-  return (t + 1) >> 1;
-}
-
+// The recoding (booth_digit) is in ct_arith.h.
 // acc = k P (projective).
 template <size_t N>
 void signed_window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Field<N>& f) {

@@ -3,14 +3,16 @@
 // construction with one shared inversion, and the fixed-base product k G.
 // Built on the field and point arithmetic of ct_arith.h.
 //
-// Implementation notes: the table holds, for each 4-bit window w of the
-// 64 N-bit scalar (16 N windows), the affine points i 2^(4 w) G for
-// i = 1 .. 15, in Montgomery form: 15 points of 2 N limbs per window
-// (61,440 bytes for a 256-bit field).  k G is then the sum of one entry per
-// window with no doubling at all: 16 N mixed additions, each entry found by
-// a masked scan over the window's 15 entries, and a zero digit handled by a
-// masked select that keeps the sum (an affine point cannot stand for the
-// point at infinity).  The mixed additions are the complete formulas of
+// Implementation notes: the scalar is read in signed 5-bit windows (the
+// Booth digits d_w in [-16, 16] of ct_arith.h, 64 N / 5 + 1 windows), and
+// the table holds, for each window w, the affine points i 2^(5 w) G for
+// i = 1 .. 16, in Montgomery form: 16 points of 2 N limbs per window
+// (53,248 bytes for a 256-bit field, 118,272 for a 384-bit one).  k G is
+// then the sum of one entry per window with no doubling at all: a mixed
+// addition per window, each entry found by a masked scan over the window's
+// 16 entries and its y negated by a mask for a negative digit, and a zero
+// digit handled by a masked select that keeps the sum (an affine point
+// cannot stand for the point at infinity).  The mixed additions are the complete formulas of
 // Renes, Costello and Batina (Algorithms 1 and 4) with Z2 = 1 substituted,
 // one product fewer each; they stay complete for any projective first
 // operand, the point at infinity included, and any affine second operand.
@@ -34,12 +36,12 @@ struct AffinePt {
   Fe<N> x, y;  // Montgomery form
 };
 
-constexpr size_t kFixedEntries = 15;  // i 2^(4 w) G for i = 1 .. 15
+constexpr size_t kFixedEntries = kSignedEntries - 1;  // i 2^(5 w) G for i = 1 .. 16
 
-// Windows of 4 bits over the 64 N-bit scalar.
+// The signed 5-bit windows of the 64 N-bit scalar.
 template <size_t N>
 constexpr size_t fixed_windows() {
-  return 64 * N / 4;
+  return kSignedWindows<N>;
 }
 
 // r = p + (x2 : y2 : 1) for any a (Algorithm 1 with Z2 = 1); r may alias p.
@@ -90,9 +92,9 @@ bool fe_is_zero(const Fe<N>& a) {
 // The group's record: the field's constants (Montgomery form), the order's
 // when it has as many limbs, and the generator's table once a generator product has asked for it.  `table`
 // is null until built, kNoTable when the generator cannot have one (an
-// entry at infinity: an order with a small factor), else AffinePt<N>[16 N
-// * 15], window after window.  Both pointers are published with release
-// order and read with acquire order; a thread that loses the race to
+// entry at infinity: an order with a small factor), else
+// AffinePt<N>[fixed_windows<N>() * 16], window after window.  Both pointers
+// are published with release order and read with acquire order; a thread that loses the race to
 // publish frees what it built and uses the winner's.  The table costs about
 // fifteen generator products to build, so a group's first generator
 // product goes without it (a group made for one product, as a key made by
@@ -114,8 +116,9 @@ struct Cache {
 inline constinit const char kNoTableMark = 0;
 inline constinit void* const kNoTable = const_cast<char*>(&kNoTableMark);
 
-// Fills t (16 N windows of 15 points) from the affine generator (gx, gy):
-// 1, or 0 on a malloc failure, -1 when an entry is the point at infinity.
+// Fills t (fixed_windows<N>() windows of 16 points) from the affine
+// generator (gx, gy): 1, or 0 on a malloc failure, -1 when an entry is the
+// point at infinity.
 template <size_t N>
 int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Field<N>& f) {
   constexpr size_t kCount = fixed_windows<N>() * kFixedEntries;
@@ -129,11 +132,13 @@ int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Fi
       Pt<N>* row = proj + w * kFixedEntries;
       row[0] = base;
       for (size_t i = 1; i <= kFixedEntries; i++) {
-        Pt<N>& out = i < kFixedEntries ? row[i] : base;  // the last sum: 16 base
+        // The last sum doubles 16 base: the next window's 32 base.
+        const Pt<N>& q = i < kFixedEntries ? row[0] : row[i - 1];
+        Pt<N>& out = i < kFixedEntries ? row[i] : base;
         if (m3)
-          point_add_m3(out, row[i - 1], row[0], f);
+          point_add_m3(out, row[i - 1], q, f);
         else
-          point_add(out, row[i - 1], row[0], f);
+          point_add(out, row[i - 1], q, f);
       }
     }
     // One inversion for all: prefix[i] = z0 ... zi.
@@ -164,7 +169,7 @@ int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Fi
   return ok;
 }
 
-// dst = row[index - 1] for index 1 .. 15, zeros for index 0, reading every
+// dst = row[index - 1] for index 1 .. 16, zeros for index 0, reading every
 // entry of the row.
 template <size_t N>
 void select_affine(AffinePt<N>& dst, const AffinePt<N>* row, limb index) {
@@ -186,9 +191,10 @@ void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const
   Pt<N> sum;
   const bool m3 = f.a_is_minus3;  // public
   for (size_t w = 0; w < fixed_windows<N>(); w++) {
-    const size_t bit = 4 * w;
-    const limb digit = (scalar[bit / 64] >> (bit % 64)) & 15;
+    limb neg;
+    const limb digit = booth_digit<N>(scalar, w, neg);
     select_affine(sel, table + w * kFixedEntries, digit);
+    cond_negate(sel.y, neg, f);
     if (m3)
       point_add_mixed_m3(sum, acc, sel, f);
     else
@@ -208,7 +214,7 @@ void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const
 // coordinates (x = X / Z^2, y = Y / Z^3) and formulas with exceptional
 // cases, decided by branches on public values; u2 Q by a width-5 NAF with
 // the odd multiples Q, 3 Q, ..., 15 Q, then u1 G as the table's entries for
-// u1's nonzero 4-bit digits, added without doubling.  The formulas are
+// u1's nonzero signed 5-bit digits, added without doubling.  The formulas are
 // those of the Explicit-Formulas Database (Bernstein and Lange):
 // dbl-2001-b (a = -3) and dbl-2007-bl, add-2007-bl and madd-2007-bl.
 
@@ -461,10 +467,17 @@ void public_mul2(JPt<N>& acc, const limb u1[N], const AffinePt<N>* table, const 
       jadd(acc, acc, neg, f);
     }
   }
+  AffinePt<N> entry;
   for (size_t w = 0; w < fixed_windows<N>(); w++) {
-    const size_t bit = 4 * w;
-    const limb d = (u1[bit / 64] >> (bit % 64)) & 15;
-    if (d != 0) jadd_affine(acc, acc, table[w * kFixedEntries + (d - 1)], f);
+    limb neg;
+    const limb d = booth_digit<N>(u1, w, neg);
+    if (d == 0) continue;
+    entry = table[w * kFixedEntries + (d - 1)];
+    if (neg != 0) {
+      Fe<N> zero = {};
+      sub(entry.y, zero, entry.y, f);
+    }
+    jadd_affine(acc, acc, entry, f);
   }
 }
 

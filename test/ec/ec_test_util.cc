@@ -80,4 +80,55 @@ Point Decode(const EC_GROUP* g, const std::string& hex) {
   return p;
 }
 
+std::vector<Bn> EdgeAndRandomScalars(const BIGNUM* n, int bits, int rounds, uint64_t seed) {
+  std::vector<Bn> scalars;
+  auto near_n = [&](long d) {
+    Bn k(BN_dup(n));
+    if (d < 0)
+      BN_sub_word(k.get(), static_cast<BN_ULONG>(-d));
+    else
+      BN_add_word(k.get(), static_cast<BN_ULONG>(d));
+    return k;
+  };
+  scalars.push_back(Hex("0"));
+  scalars.push_back(Hex("1"));
+  scalars.push_back(Hex("-1"));
+  for (long d : {-1, 0, 1}) scalars.push_back(near_n(d));
+  Bn ones(BN_new());  // 2^bits(p) - 1
+  BN_set_bit(ones.get(), bits);
+  BN_sub_word(ones.get(), 1);
+  scalars.push_back(std::move(ones));
+  for (unsigned pattern : {0x10u, 0x0Fu, 0x01u, 0x11u, 0x1Eu}) {
+    Bn k(BN_new());
+    BN_zero(k.get());
+    for (int b = 0; b < bits; b++)
+      if (((pattern >> (b % 5)) & 1) != 0) BN_set_bit(k.get(), b);
+    scalars.push_back(std::move(k));
+  }
+  for (int b = bits - 12; b < bits; b++) {
+    if (b % 5 != 4 && b % 4 != 3) continue;
+    Bn lone(BN_new()), low(BN_new());
+    BN_set_bit(lone.get(), b);
+    BN_set_bit(low.get(), b + 1);
+    BN_sub_word(low.get(), 1);
+    scalars.push_back(std::move(lone));
+    scalars.push_back(std::move(low));
+  }
+  for (long j = 2; j <= 18; j++) scalars.push_back(near_n(-j));
+  Bn big(BN_new());  // past the engine's length: the windowed path
+  BN_set_bit(big.get(), ((bits + 63) / 64) * 64 + 5);
+  BN_add_word(big.get(), 12345);
+  scalars.push_back(std::move(big));
+  SplitMix64 rng{seed};
+  for (int i = 0; i < rounds; i++) {
+    const int len = 1 + static_cast<int>(rng.Next() % static_cast<uint64_t>(bits));
+    std::vector<uint32_t> w(static_cast<size_t>(len + 31) / 32);
+    for (uint32_t& x : w) x = static_cast<uint32_t>(rng.Next());
+    if (len % 32 != 0) w.back() &= (uint32_t{1} << (len % 32)) - 1;
+    w.back() |= uint32_t{1} << ((len - 1) % 32);  // exactly len bits
+    scalars.push_back(bn_test::Make(w, i % 7 == 3));
+  }
+  return scalars;
+}
+
 }  // namespace ec_test
