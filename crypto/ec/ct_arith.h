@@ -1,8 +1,9 @@
 // The field and point arithmetic of the constant-time GF(p) engine
 // (ecp_ct.cc): fixed-width field elements of N 64-bit limbs in Montgomery
-// form, their sum, difference and product, the complete projective point
-// formulas, the masked table read and the inversion.  Nothing here branches
-// on or indexes by a secret value.
+// form (P-521: its own representation, ct_p521.h), their sum, difference
+// and product, the complete projective point formulas, the masked table
+// read and the inversion.  Nothing here branches on or indexes by a secret
+// value.
 #ifndef MORVANE_CRYPTO_EC_CT_ARITH_H
 #define MORVANE_CRYPTO_EC_CT_ARITH_H
 
@@ -17,6 +18,7 @@
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 
+#include "ec/ct_p521.h"
 #include "ec/internal.h"
 #include "internal/ct.h"
 
@@ -35,7 +37,9 @@ struct Fe {
   limb v[N];
 };
 
-enum class FieldKind : uint8_t { kGeneric, kP256 };
+// kP521: elements are not in Montgomery form but P-521's own digits
+// (ct_p521.h); from_plain and to_plain convert.
+enum class FieldKind : uint8_t { kGeneric, kP256, kP521 };
 
 template <size_t N>
 struct Field {
@@ -249,6 +253,12 @@ inline void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
       return;
     }
   }
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::mul(r.v, a.v, b.v);
+      return;
+    }
+  }
   mul_generic(r, a, b, f);
 }
 
@@ -258,6 +268,12 @@ inline void sqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
   if constexpr (N == 4) {
     if (f.kind == FieldKind::kP256) {
       p256::sqr(r.v, a.v);
+      return;
+    }
+  }
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::sqr(r.v, a.v);
       return;
     }
   }
@@ -271,6 +287,50 @@ void select_kind(Field<N>& f) {
   if constexpr (N == 4) {
     if (memcmp(f.p, p256::kP, sizeof p256::kP) == 0) f.kind = FieldKind::kP256;
   }
+  if constexpr (N == p521::kDigits) {
+    if (memcmp(f.p, p521::kP, sizeof p521::kP) == 0) f.kind = FieldKind::kP521;
+  }
+}
+
+// r = a (plain limbs, below 2^(64 N)) in the field's representation:
+// a R mod p, or P-521's digits.
+template <size_t N>
+void from_plain(Fe<N>& r, const limb a[N], const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::from_words(r.v, a);
+      return;
+    }
+  }
+  Fe<N> t;
+  for (size_t j = 0; j < N; j++) t.v[j] = a[j];
+  mul(r, t, f.r2, f);
+}
+
+// out = the plain value of a, in [0, p).
+template <size_t N>
+void to_plain(limb out[N], const Fe<N>& a, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::to_words(out, a.v);
+      return;
+    }
+  }
+  Fe<N> unit = {}, t;
+  unit.v[0] = 1;
+  mul(t, a, unit, f);
+  for (size_t j = 0; j < N; j++) out[j] = t.v[j];
+}
+
+// All ones when a = 0 mod p, else zero.
+template <size_t N>
+limb fe_zero_mask(const Fe<N>& a, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) return p521::zero_mask(a.v);
+  }
+  limb acc = 0;
+  for (size_t j = 0; j < N; j++) acc |= a.v[j];
+  return ct::zero_mask(acc);
 }
 
 // Sets f.p, f.n0 = -p^-1 mod 2^64, f.r2 = R^2 mod p, f.one = R mod p and
@@ -290,14 +350,19 @@ bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
                   to_limbs<N>(f.r2.v, rr);
   BN_CTX_end(ctx);
   if (!ok) return false;
-  Fe<N> unit = {};
-  unit.v[0] = 1;
-  mul(f.one, f.r2, unit, f);
+  const limb unit[N] = {1};
+  from_plain(f.one, unit, f);
   return true;
 }
 
 template <size_t N>
 MORVANE_EC_INLINE void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::add(r.v, a.v, b.v);
+      return;
+    }
+  }
   limb s[N];
   carry_t carry = 0;
   for (size_t j = 0; j < N; j++) s[j] = adc(a.v[j], b.v[j], carry);
@@ -306,6 +371,12 @@ MORVANE_EC_INLINE void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field
 
 template <size_t N>
 MORVANE_EC_INLINE void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::sub(r.v, a.v, b.v);
+      return;
+    }
+  }
   limb d[N];
   carry_t borrow = 0;
   for (size_t j = 0; j < N; j++) d[j] = sbb(a.v[j], b.v[j], borrow);
@@ -531,9 +602,7 @@ void jac_to_proj(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
 template <size_t N>
 void proj_to_jac(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
   Fe<N> z2;
-  limb zacc = 0;
-  for (size_t j = 0; j < N; j++) zacc |= p.z.v[j];
-  const limb inf = ct::zero_mask(zacc);
+  const limb inf = fe_zero_mask(p.z, f);
   sqr(z2, p.z, f);
   mul(r.x, p.x, p.z, f);
   mul(r.y, p.y, z2, f);
@@ -570,11 +639,12 @@ void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
   select_point_n(dst, table, kTable, index);
 }
 
+// r = a in the field's representation (from_plain).
 template <size_t N>
 bool to_mont(Fe<N>& r, const BIGNUM* a, const Field<N>& f) {
-  Fe<N> plain;
-  if (!to_limbs<N>(plain.v, a)) return false;
-  mul(r, plain, f.r2, f);
+  limb plain[N];
+  if (!to_limbs<N>(plain, a)) return false;
+  from_plain(r, plain, f);
   return true;
 }
 
@@ -642,6 +712,12 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
   if constexpr (N == 4) {
     if (f.kind == FieldKind::kP256) {
       invert_p256(r, a, f);
+      return;
+    }
+  }
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::invert(r.v, a.v);
       return;
     }
   }

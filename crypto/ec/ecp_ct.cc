@@ -4,7 +4,8 @@
 // Implementation notes: field elements are fixed-width arrays of N 64-bit
 // limbs (N = ceil(bits(p) / 64), at most 11 for the 661-bit limit) in
 // Montgomery form (R = 2^(64 N)), multiplied by word-serial Montgomery
-// reduction with a masked final subtraction.  Points are homogeneous
+// reduction with a masked final subtraction; P-256 has its own reduction,
+// P-521 its own representation (ct_p521.h).  Points are homogeneous
 // projective (X : Y : Z) and added with the complete formulas of Renes,
 // Costello and Batina ("Complete addition formulas for prime order elliptic
 // curves", EUROCRYPT 2016, Algorithm 1: any a), which have no exceptional
@@ -256,14 +257,13 @@ void signed_window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], con
   MORVANE_cleanse(&sel, sizeof sel);
 }
 
-// r = (x, y), given in Montgomery form; the coordinates are made public.
+// r = (x, y), given in the field's representation; the coordinates are
+// made public.
 template <size_t N>
 int set_result(const EC_GROUP* group, EC_POINT* r, Fe<N>& x, Fe<N>& y, const Field<N>& f,
                BN_CTX* ctx) {
-  Fe<N> unit = {};
-  unit.v[0] = 1;
-  mul(x, x, unit, f);  // out of Montgomery form
-  mul(y, y, unit, f);
+  to_plain(x.v, x, f);
+  to_plain(y.v, y, f);
   for (size_t j = 0; j < N; j++) {
     x.v[j] = ct::declassify(x.v[j]);
     y.v[j] = ct::declassify(y.v[j]);
@@ -337,9 +337,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     }
 
     // To affine; only the result is made public.
-    limb zacc = 0;
-    for (size_t j = 0; j < N; j++) zacc |= acc.z.v[j];
-    if (ct::declassify(ct::zero_mask(zacc)) != 0) {
+    if (ct::declassify(fe_zero_mask(acc.z, f)) != 0) {
       ok = EC_POINT_set_to_infinity(group, r);
       goto done;
     }

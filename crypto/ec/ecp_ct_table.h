@@ -31,7 +31,7 @@ using namespace morvane::ec::ctarith;
 
 template <size_t N>
 struct AffinePt {
-  Fe<N> x, y;  // Montgomery form
+  Fe<N> x, y;  // the field's representation
 };
 
 constexpr size_t kFixedEntries = 15;  // i 2^(4 w) G for i = 1 .. 15
@@ -81,10 +81,8 @@ void point_add_mixed_m3(Pt<N>& r, const Pt<N>& p, const AffinePt<N>& q, const Fi
 }
 
 template <size_t N>
-bool fe_is_zero(const Fe<N>& a) {
-  limb acc = 0;
-  for (size_t j = 0; j < N; j++) acc |= a.v[j];
-  return acc == 0;
+bool fe_is_zero(const Fe<N>& a, const Field<N>& f) {
+  return fe_zero_mask(a, f) != 0;
 }
 
 // The group's record: the field's constants (Montgomery form), the order's
@@ -138,7 +136,7 @@ int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Fi
     }
     // One inversion for all: prefix[i] = z0 ... zi.
     for (size_t i = 0; ok == 1 && i < kCount; i++) {
-      if (fe_is_zero(proj[i].z)) ok = -1;
+      if (fe_is_zero(proj[i].z, f)) ok = -1;
       if (i == 0)
         prefix[0] = proj[0].z;
       else
@@ -228,7 +226,7 @@ bool fe_equal(const Fe<N>& a, const Fe<N>& b) {
 // r = 2 p; r may alias p.
 template <size_t N>
 void jdbl(JPt<N>& r, const JPt<N>& p, const Field<N>& f) {
-  if (p.inf || fe_is_zero(p.y)) {  // a point of order 2 doubles to infinity
+  if (p.inf || fe_is_zero(p.y, f)) {  // a point of order 2 doubles to infinity
     r.inf = true;
     return;
   }
@@ -314,8 +312,8 @@ void jadd(JPt<N>& r, const JPt<N>& p, const JPt<N>& q, const Field<N>& f) {
   mul(s2, s2, z1z1, f);
   sub(h, u2, u1, f);
   sub(rr, s2, s1, f);
-  if (fe_is_zero(h)) {
-    if (fe_is_zero(rr)) {
+  if (fe_is_zero(h, f)) {
+    if (fe_is_zero(rr, f)) {
       jdbl(r, p, f);
     } else {
       r.inf = true;
@@ -365,8 +363,8 @@ void jadd_affine(JPt<N>& r, const JPt<N>& p, const AffinePt<N>& q, const Field<N
   mul(s2, s2, z1z1, f);
   sub(h, u2, p.x, f);
   sub(rr, s2, p.y, f);
-  if (fe_is_zero(h)) {
-    if (fe_is_zero(rr)) {
+  if (fe_is_zero(h, f)) {
+    if (fe_is_zero(rr, f)) {
       jdbl(r, p, f);
     } else {
       r.inf = true;
