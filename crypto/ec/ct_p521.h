@@ -41,6 +41,16 @@ constexpr word kLoose = (word{1} << kDigitBits) + (word{1} << 7);
 constexpr word kP[kDigits] = {~word{0}, ~word{0}, ~word{0}, ~word{0}, ~word{0},
                               ~word{0}, ~word{0}, ~word{0}, 0x1ff};
 
+// The curve's b and order n (FIPS 186-4, D.1.2.5) as plain 64-bit limbs:
+// a group with these has prime order, so every point's multiples repeat
+// with period n and a scalar may be reduced modulo n first.
+constexpr word kB[kDigits] = {0xef451fd46b503f00, 0x3573df883d2c34f1, 0x1652c0bd3bb1bf07,
+                              0x56193951ec7e937b, 0xb8b489918ef109e1, 0xa2da725b99b315f3,
+                              0x929a21a0b68540ee, 0x953eb9618e1c9a1f, 0x0000000000000051};
+constexpr word kOrder[kDigits] = {0xbb6fb71e91386409, 0x3bb5c9b8899c47ae, 0x7fcc0148f709a5d0,
+                                  0x51868783bf2f966b, 0xfffffffffffffffa, ~word{0},
+                                  ~word{0},           ~word{0},           0x1ff};
+
 #define MORVANE_P521_INLINE inline __attribute__((always_inline))
 
 // v, kept in a general register: the digit loops below stay scalar.  (GCC

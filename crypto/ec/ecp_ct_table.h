@@ -4,10 +4,12 @@
 // Built on the field and point arithmetic of ct_arith.h.
 //
 // Implementation notes: the table holds, for each 4-bit window w of the
-// 64 N-bit scalar (16 N windows), the affine points i 2^(4 w) G for
-// i = 1 .. 15, in Montgomery form: 15 points of 2 N limbs per window
-// (61,440 bytes for a 256-bit field).  k G is then the sum of one entry per
-// window with no doubling at all: 16 N mixed additions, each entry found by
+// scalar (16 N windows of the 64 N-bit scalar, or fewer where the record
+// reduces scalars modulo the order first: 131 on P-521), the affine points
+// i 2^(4 w) G for i = 1 .. 15, in the field's representation: 15 points of
+// 2 N limbs per window (61,440 bytes for a 256-bit field).  k G is then the
+// sum of one entry per window with no doubling at all: one mixed addition
+// per window (16 N), each entry found by
 // a masked scan over the window's 15 entries, and a zero digit handled by a
 // masked select that keeps the sum (an affine point cannot stand for the
 // point at infinity).  The mixed additions are the complete formulas of
@@ -36,10 +38,9 @@ struct AffinePt {
 
 constexpr size_t kFixedEntries = 15;  // i 2^(4 w) G for i = 1 .. 15
 
-// Windows of 4 bits over the 64 N-bit scalar.
-template <size_t N>
-constexpr size_t fixed_windows() {
-  return 64 * N / 4;
+// Windows of 4 bits over scalars of `bits` bits (Cache::scalar_bits).
+constexpr size_t fixed_windows(size_t bits) {
+  return (bits + 3) / 4;
 }
 
 // r = p + (x2 : y2 : 1) for any a (Algorithm 1 with Z2 = 1); r may alias p.
@@ -88,7 +89,7 @@ bool fe_is_zero(const Fe<N>& a, const Field<N>& f) {
 // The group's record: the field's constants (Montgomery form), the order's
 // when it has as many limbs, and the generator's table once a generator product has asked for it.  `table`
 // is null until built, kNoTable when the generator cannot have one (an
-// entry at infinity: an order with a small factor), else AffinePt<N>[16 N
+// entry at infinity: an order with a small factor), else AffinePt<N>[windows
 // * 15], window after window.  Both pointers are published with release
 // order and read with acquire order; a thread that loses the race to
 // publish frees what it built and uses the winner's.  The table costs about
@@ -107,23 +108,29 @@ struct Cache {
   Field<N> f;
   Field<N> order;  // the group's order as a Montgomery modulus, when has_order
   bool has_order;  // the order is odd and has N limbs
+  // The bits of scalar the one-term products and the table read: 64 N, or
+  // the order's length on a group whose scalars are reduced modulo the
+  // order first (P-521's curve: of prime order, so the result is the same).
+  size_t scalar_bits;
 };
 
 inline constinit const char kNoTableMark = 0;
 inline constinit void* const kNoTable = const_cast<char*>(&kNoTableMark);
 
-// Fills t (16 N windows of 15 points) from the affine generator (gx, gy):
-// 1, or 0 on a malloc failure, -1 when an entry is the point at infinity.
+// Fills t (`windows` windows of 15 points) from the affine generator (gx,
+// gy): 1, or 0 on a malloc failure, -1 when an entry is the point at
+// infinity.
 template <size_t N>
-int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Field<N>& f) {
-  constexpr size_t kCount = fixed_windows<N>() * kFixedEntries;
-  auto* proj = static_cast<Pt<N>*>(MORVANE_malloc(kCount * sizeof(Pt<N>)));
-  auto* prefix = static_cast<Fe<N>*>(MORVANE_malloc(kCount * sizeof(Fe<N>)));
+int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Field<N>& f,
+                      size_t windows) {
+  const size_t count = windows * kFixedEntries;
+  auto* proj = static_cast<Pt<N>*>(MORVANE_malloc(count * sizeof(Pt<N>)));
+  auto* prefix = static_cast<Fe<N>*>(MORVANE_malloc(count * sizeof(Fe<N>)));
   int ok = proj != nullptr && prefix != nullptr;
   if (ok) {
     Pt<N> base{gx, gy, f.one};
     const bool m3 = f.a_is_minus3;
-    for (size_t w = 0; w < fixed_windows<N>(); w++) {
+    for (size_t w = 0; w < windows; w++) {
       Pt<N>* row = proj + w * kFixedEntries;
       row[0] = base;
       for (size_t i = 1; i <= kFixedEntries; i++) {
@@ -135,7 +142,7 @@ int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Fi
       }
     }
     // One inversion for all: prefix[i] = z0 ... zi.
-    for (size_t i = 0; ok == 1 && i < kCount; i++) {
+    for (size_t i = 0; ok == 1 && i < count; i++) {
       if (fe_is_zero(proj[i].z, f)) ok = -1;
       if (i == 0)
         prefix[0] = proj[0].z;
@@ -144,8 +151,8 @@ int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Fi
     }
     if (ok == 1) {
       Fe<N> inv, zinv;
-      invert(inv, prefix[kCount - 1], f);  // (z0 ... z_last)^-1
-      for (size_t i = kCount; i-- > 0;) {
+      invert(inv, prefix[count - 1], f);  // (z0 ... z_last)^-1
+      for (size_t i = count; i-- > 0;) {
         if (i > 0) {
           mul(zinv, inv, prefix[i - 1], f);  // zi^-1
           mul(inv, inv, proj[i].z, f);       // (z0 ... z(i-1))^-1
@@ -175,15 +182,17 @@ void select_affine(AffinePt<N>& dst, const AffinePt<N>* row, limb index) {
   }
 }
 
-// acc = k G from the table, the 64 N bits of k in constant time.
+// acc = k G from the table of `windows` windows, those bits of k in
+// constant time.
 template <size_t N>
-void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const Field<N>& f) {
+void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const Field<N>& f,
+               size_t windows) {
   memset(&acc, 0, sizeof acc);
   acc.y = f.one;  // (0 : 1 : 0)
   AffinePt<N> sel;
   Pt<N> sum;
   const bool m3 = f.a_is_minus3;  // public
-  for (size_t w = 0; w < fixed_windows<N>(); w++) {
+  for (size_t w = 0; w < windows; w++) {
     const size_t bit = 4 * w;
     const limb digit = (scalar[bit / 64] >> (bit % 64)) & 15;
     select_affine(sel, table + w * kFixedEntries, digit);
@@ -433,11 +442,11 @@ void naf5(signed char* digits, const limb k[N]) {
   }
 }
 
-// acc = u1 G + u2 Q with G's fixed table and Q affine (qx, qy), the scalars
-// public.
+// acc = u1 G + u2 Q with G's fixed table of `windows` windows (u1 below
+// 2^(4 windows)) and Q affine (qx, qy), the scalars public.
 template <size_t N>
 void public_mul2(JPt<N>& acc, const limb u1[N], const AffinePt<N>* table, const limb u2[N],
-                 const Fe<N>& qx, const Fe<N>& qy, const Field<N>& f) {
+                 const Fe<N>& qx, const Fe<N>& qy, const Field<N>& f, size_t windows) {
   // Q, 3 Q, ..., 15 Q.
   JPt<N> odd[8], q2;
   odd[0] = JPt<N>{qx, qy, f.one, false};
@@ -459,7 +468,7 @@ void public_mul2(JPt<N>& acc, const limb u1[N], const AffinePt<N>* table, const 
       jadd(acc, acc, neg, f);
     }
   }
-  for (size_t w = 0; w < fixed_windows<N>(); w++) {
+  for (size_t w = 0; w < windows; w++) {
     const size_t bit = 4 * w;
     const limb d = (u1[bit / 64] >> (bit % 64)) & 15;
     if (d != 0) jadd_affine(acc, acc, table[w * kFixedEntries + (d - 1)], f);

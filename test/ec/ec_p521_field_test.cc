@@ -4,9 +4,12 @@
 // test, through the engine's field record (which must choose P-521's
 // arithmetic) and on raw digits at the largest values the representation
 // allows (every digit at its bound, values of p and above).  Every result's
-// digits must stay within the bound.
+// digits must stay within the bound.  The curve constants kept with the
+// field are the named curve's, and its record reads 521-bit scalars (a
+// group given another order 576).
 
 #include <morvane/bn.h>
+#include <morvane/ec.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +18,7 @@
 
 #include "bn_test_util.h"
 #include "ec/ct_arith.h"
+#include "ec/ecp_ct_table.h"
 
 namespace {
 
@@ -222,6 +226,31 @@ TEST(EcP521Field, EngineRecordConvertsAndComputes) {
       EXPECT_EQ(Show(Bn(morvane::ec::from_limbs<9>(w)).get()), Show(want.get())) << "sub";
     }
   }
+}
+
+// b and n kept with the field are those of the named curve, whose record
+// reads 521 bits of scalar; with another order it reads all 576.
+TEST(EcP521Field, CurveConstantsAndScalarLength) {
+  EC_GROUP* g = EC_GROUP_new_by_curve_name(716);
+  ASSERT_NE(g, nullptr);
+  Ctx ctx(BN_CTX_new());
+  Bn b(BN_new()), n(BN_new());
+  ASSERT_TRUE(EC_GROUP_get_curve_GFp(g, nullptr, nullptr, b.get(), ctx.get()));
+  ASSERT_TRUE(EC_GROUP_get_order(g, n.get(), ctx.get()));
+  EXPECT_EQ(Show(Bn(morvane::ec::from_limbs<9>(d521::kB)).get()), Show(b.get()));
+  EXPECT_EQ(Show(Bn(morvane::ec::from_limbs<9>(d521::kOrder)).get()), Show(n.get()));
+  EC_POINT* r = EC_POINT_new(g);
+  ASSERT_EQ(EC_POINT_mul(g, r, BN_value_one(), nullptr, nullptr, ctx.get()), 1);
+  using morvane::ec::cttable::Cache;
+  EXPECT_EQ(static_cast<Cache<9>*>(g->ct_cache)->scalar_bits, 521u);
+  ASSERT_TRUE(BN_add_word(n.get(), 2));
+  EC_POINT* gen = EC_POINT_dup(EC_GROUP_get0_generator(g), g);
+  ASSERT_TRUE(EC_GROUP_set_generator(g, gen, n.get(), BN_value_one()));
+  ASSERT_EQ(EC_POINT_mul(g, r, BN_value_one(), nullptr, nullptr, ctx.get()), 1);
+  EXPECT_EQ(static_cast<Cache<9>*>(g->ct_cache)->scalar_bits, 576u);
+  EC_POINT_free(gen);
+  EC_POINT_free(r);
+  EC_GROUP_free(g);
 }
 
 // Another 9-limb prime keeps the Montgomery arithmetic.

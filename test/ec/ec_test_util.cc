@@ -80,4 +80,18 @@ Point Decode(const EC_GROUP* g, const std::string& hex) {
   return p;
 }
 
+std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool engine) {
+  Point r(EC_POINT_new(g));
+  int ok;
+  if (engine) {
+    ok = p == nullptr ? EC_POINT_mul(g, r.get(), k, nullptr, nullptr, nullptr)
+                      : EC_POINT_mul(g, r.get(), nullptr, p, k, nullptr);
+  } else {
+    const EC_POINT* pts[1] = {p == nullptr ? EC_GROUP_get0_generator(g) : p};
+    const BIGNUM* ks[1] = {k};
+    ok = ec_wNAF_mul(g, r.get(), nullptr, 1, pts, ks, nullptr);
+  }
+  return ok == 1 ? Encode(g, r.get()) : "failed";
+}
+
 }  // namespace ec_test

@@ -70,6 +70,11 @@ std::string Encode(const EC_GROUP* g, const EC_POINT* p,
 // A point decoded from hex octets; null (errors queued) when refused.
 Point Decode(const EC_GROUP* g, const std::string& hex);
 
+// k G (p null) or k P as uncompressed hex octets ("failed" on failure),
+// through EC_POINT_mul (engine true) or ec_wNAF_mul, which the constant-time
+// engine bypasses.
+std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool engine);
+
 }  // namespace ec_test
 
 #endif  // MORVANE_TEST_EC_TEST_UTIL_H
