@@ -39,6 +39,7 @@
 #include <morvane/err.h>
 
 #include "ec/ct_arith.h"
+#include "ec/ct_modinv.h"
 #include "ec/ecp_ct_table.h"
 #include "ec/internal.h"
 #include "internal/ct.h"
@@ -401,10 +402,10 @@ done:
 
 // ---- arithmetic modulo the group order ------------------------------------
 // The same Montgomery arithmetic with the order n in place of p: the nonce's
-// inverse and the signature's s = k^-1 (m + x r) mod n, with no branch and no
-// address that depends on k, its inverse or x.  A number enters as its
-// 64 N-bit limbs (its word count is public) and must be below 2^(64 N);
-// Montgomery products reduce it modulo n on the way.
+// inverse (by divsteps, ct_modinv.h) and the signature's s = k^-1 (m + x r)
+// mod n, with no branch and no address that depends on k, its inverse or x.
+// A number enters as its 64 N-bit limbs (its word count is public) and must
+// be below 2^(64 N); Montgomery products reduce it modulo n on the way.
 
 // A secret number's limbs (its word count public): 32-bit words two to a limb.
 template <size_t N>
@@ -449,8 +450,12 @@ int order_op_n(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_in
     fp = &local;
   }
   if (!secret_limbs<N>(t.v, k)) goto done;
-  mul(kk, t, fp->r2, *fp);                   // k R
-  if (!k_is_inverse) invert(kk, kk, *fp);  // k^-1 R
+  mul(kk, t, fp->r2, *fp);  // k R
+  if (!k_is_inverse) {
+    mul(t, kk, unit, *fp);  // k mod n
+    modinv::invert<N>(t.v, t.v, fp->p, static_cast<size_t>(BN_num_bits(&group->order)), fp->n0);
+    mul(kk, t, fp->r2, *fp);  // k^-1 R
+  }
   if (x == nullptr) {
     mul(kk, kk, unit, *fp);
     ok = store<N>(out, kk, false);
