@@ -366,7 +366,10 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
       goto done;
     }
     if (fixed != nullptr) {
-      fixed_mul(acc, scalar, fixed, f, fixed_windows(bits));
+      if (bits < 64 * N)  // k < n, reduced on a group of prime order n
+        fixed_mul_jacobian(acc, scalar, fixed, f, fixed_windows(bits));
+      else
+        fixed_mul(acc, scalar, fixed, f, fixed_windows(bits));
     } else {
       if (!two) {
         if (!window_table(one_table, kSignedEntries, group, point, f, ctx)) goto done;

@@ -1,10 +1,12 @@
 // P-521 in the constant-time engine, which reduces scalars modulo n before
-// reading their 521 bits on P-521's curve alone: a curve over the same
+// reading their 521 bits on P-521's curve alone (and then adds the
+// generator's table entries in Jacobian coordinates): a curve over the same
 // prime with another b, given P-521's order and cofactor 1, and P-521's
 // curve given another order must keep every bit of the scalar (their
 // products agree with the windowed-NAF products ec_wNAF_mul for scalars of
-// n and more, up to the engine's 576 bits).  The engine's own products on
-// P-521 are covered with the other named curves (ec_engine_test.cc).
+// n and more, up to the engine's 576 bits); on P-521 the table's edges.
+// The engine's other products on P-521 are covered with the other named
+// curves (ec_engine_test.cc).
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -97,6 +99,42 @@ TEST(EcP521, AnotherOrderKeepsEveryBit) {
   Point gen(EC_POINT_dup(EC_GROUP_get0_generator(g.get()), g.get()));
   ASSERT_TRUE(EC_GROUP_set_generator(g.get(), gen.get(), n.get(), BN_value_one()));
   ExpectEveryBitKept(g.get(), n.get());
+  EXPECT_ERRORS({});
+}
+
+// k G through the table's Jacobian additions, whose only exception is a
+// sum still at infinity: scalars whose lowest nonzero digit sits in each
+// window in turn (d 2^(4 w) for d = 1, 15), the top window alone (2^520),
+// every digit 15 (2^520 - 1) and n - 2^520, after a first product that
+// builds the table.
+TEST(EcP521, GeneratorProductsAtTheWindowEdges) {
+  Group g(EC_GROUP_new_by_curve_name(kP521));
+  ASSERT_TRUE(g);
+  Bn n(BN_new());
+  ASSERT_TRUE(EC_GROUP_get_order(g.get(), n.get(), nullptr));
+  std::vector<Bn> scalars;
+  for (int w = 0; w <= 130; w += 7) {
+    for (BN_ULONG d : {1, 15}) {
+      Bn k(BN_new());
+      ASSERT_TRUE(BN_set_word(k.get(), d) && BN_lshift(k.get(), k.get(), 4 * w));
+      if (BN_cmp(k.get(), n.get()) < 0) scalars.push_back(std::move(k));
+    }
+  }
+  Bn top(BN_new());
+  ASSERT_TRUE(BN_set_bit(top.get(), 520));
+  scalars.emplace_back(BN_dup(top.get()));
+  Bn ones(BN_dup(top.get()));
+  ASSERT_TRUE(BN_sub_word(ones.get(), 1));
+  scalars.push_back(std::move(ones));
+  Bn rest(BN_new());
+  ASSERT_TRUE(BN_sub(rest.get(), n.get(), top.get()));
+  scalars.push_back(std::move(rest));
+  for (int round = 0; round < 2; round++) {
+    for (const Bn& k : scalars) {
+      EXPECT_EQ(Product(g.get(), nullptr, k.get(), true), Product(g.get(), nullptr, k.get(), false))
+          << "k = " << Show(k.get());
+    }
+  }
   EXPECT_ERRORS({});
 }
 
