@@ -46,9 +46,9 @@ struct Field {
   limb p[N];
   limb n0;           // -p^-1 mod 2^64
   Fe<N> r2;          // R^2 mod p
-  Fe<N> one;         // R mod p
-  Fe<N> a, b3;       // a and 3 b, Montgomery form
-  Fe<N> b;           // b, Montgomery form
+  Fe<N> one;         // 1 in the field's representation: R mod p
+  Fe<N> a, b3;       // a and 3 b, in the field's representation
+  Fe<N> b;           // b, in the field's representation
   bool a_is_minus3;  // a = -3 mod p (a public property of the group)
   // Which reduction the products use: chosen from the public modulus by
   // select_kind; a field left at kGeneric is always correct.
@@ -333,9 +333,9 @@ limb fe_zero_mask(const Fe<N>& a, const Field<N>& f) {
   return ct::zero_mask(acc);
 }
 
-// Sets f.p, f.n0 = -p^-1 mod 2^64, f.r2 = R^2 mod p, f.one = R mod p and
-// f.kind for an odd modulus p of at most 64 N bits (public); leaves the
-// curve constants alone.
+// Sets f.p, f.n0 = -p^-1 mod 2^64, f.r2 = R^2 mod p, f.one (R mod p, or
+// P-521's 1) and f.kind for an odd modulus p of at most 64 N bits
+// (public); leaves the curve constants alone.
 template <size_t N>
 bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
   if (!to_limbs<N>(f.p, p)) return false;
@@ -559,6 +559,12 @@ void point_dbl_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
 // 0 with X and Y nonzero.  r may alias p.
 template <size_t N>
 void point_dbl_jac_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::dbl_jac_m3(r.x.v, r.y.v, r.z.v, p.x.v, p.y.v, p.z.v);
+      return;
+    }
+  }
   Fe<N> delta, gamma, beta, alpha, t;
   sqr(delta, p.z, f);
   sqr(gamma, p.y, f);

@@ -10,14 +10,16 @@
 // takes loose inputs and gives a loose output:
 // - product and square: column sums of 128-bit word products; since
 //   2^(58 * 9) = 2^522 = 2 mod p, a product landing at digit 9 + k is added
-//   twice into column k (the second operand's digits doubled).  A column is
-//   at most 17 (2^58 + 2^7)^2 < 2^121; the columns are carried in one pass
-//   and the carry out of digit 8, below 2^63, re-enters digit 0 doubled.
+//   twice into column k (the second operand's digits doubled).  They accept
+//   digits up to 2^61.5 (kWide), whence a column below 17 2^123 < 2^128;
+//   the columns are carried in one pass and the carry out of digit 8, below
+//   2^70, re-enters digit 0 doubled.
 // - sum and difference: digit by digit with no carry between digits (the
 //   difference adds 4 p, whose digits 2^60 - 4 and 2^59 - 4 exceed any loose
 //   digit), then one independent carry per digit (normalize).
-// Only canonical() reduces to the unique form in [0, p); the engine calls it
-// for results and zero tests.
+// The doubling dbl_jac_m3 leaves some sums and differences unreduced, within
+// kWide, where a product follows.  Only canonical() reduces to the unique
+// form in [0, p); the engine calls it for results and zero tests.
 #ifndef MORVANE_CRYPTO_EC_CT_P521_H
 #define MORVANE_CRYPTO_EC_CT_P521_H
 
@@ -36,6 +38,8 @@ constexpr unsigned kDigitBits = 58;
 constexpr word kMask = (word{1} << kDigitBits) - 1;
 constexpr word kTopMask = (word{1} << 57) - 1;  // digit 8 of a canonical value: bits 464 .. 520
 constexpr word kLoose = (word{1} << kDigitBits) + (word{1} << 7);
+// The products' inputs: every digit at most 2^61.5 (3 2^60 < 2^61.5).
+constexpr word kWide = word{3} << 60;
 
 // p as plain 64-bit limbs (the engine recognises the field by it).
 constexpr word kP[kDigits] = {~word{0}, ~word{0}, ~word{0}, ~word{0}, ~word{0},
@@ -63,8 +67,8 @@ MORVANE_P521_INLINE word scalar(word v) {
   return v;
 }
 
-// r = a with every digit below 2^58 + 2^7, the value unchanged mod p; the
-// digits of a below 2^63.  Each digit's carry moves up one place at once
+// r = a with every digit below 2^58 + 2^7, the value unchanged mod p; any
+// digits.  Each digit's carry moves up one place at once
 // (no chain); the carry out of digit 8 enters digit 0 doubled.
 MORVANE_P521_INLINE void normalize(word r[kDigits], const word a[kDigits]) {
   word c[kDigits];
@@ -95,16 +99,18 @@ MORVANE_P521_INLINE void take_digit(word o[kDigits], size_t k, wide& acc) {
   acc >>= kDigitBits;
 }
 
-// The carry out of digit 8 (acc, below 2^63) enters digit 0 doubled, and
-// digit 0's own carry digit 1.
+// The carry out of digit 8 (acc, below 2^70) enters digit 0 doubled, digit
+// 0's own carry digit 1 (below 2^58 + 2^13) and digit 1's digit 2.
 MORVANE_P521_INLINE void fold_top(word r[kDigits], word o[kDigits], wide acc) {
-  o[0] += static_cast<word>(acc) << 1;
-  o[1] += o[0] >> kDigitBits;
-  o[0] &= kMask;
+  const wide t = (acc << 1) + o[0];
+  o[0] = static_cast<word>(t) & kMask;
+  o[1] += static_cast<word>(t >> kDigitBits);
+  o[2] += o[1] >> kDigitBits;
+  o[1] &= kMask;
   for (size_t k = 0; k < kDigits; k++) r[k] = scalar(o[k]);
 }
 
-// r = a b mod p (loose).
+// r = a b mod p (loose); the digits of a and b at most kWide.
 inline void mul(word r[kDigits], const word a[kDigits], const word b[kDigits]) {
   word b2[kDigits];
   for (size_t i = 0; i < kDigits; i++) b2[i] = scalar(b[i] << 1);
@@ -120,8 +126,9 @@ inline void mul(word r[kDigits], const word a[kDigits], const word b[kDigits]) {
   fold_top(r, o, acc);
 }
 
-// r = a^2 mod p (loose): 45 word products, the pairs i < j once with one
-// factor doubled (and doubled again when they fold past digit 8).
+// r = a^2 mod p (loose), the digits of a at most kWide: 45 word products,
+// the pairs i < j once with one factor doubled (and doubled again when they
+// fold past digit 8).
 inline void sqr(word r[kDigits], const word a[kDigits]) {
   word a2[kDigits];
   for (size_t i = 0; i < kDigits; i++) a2[i] = scalar(a[i] << 1);
@@ -141,6 +148,63 @@ inline void sqr(word r[kDigits], const word a[kDigits]) {
     take_digit(o, k, acc);
   }
   fold_top(r, o, acc);
+}
+
+// ---- the doubling with unreduced sums ---------------------------------------
+
+// r = a + b, digits unreduced.
+MORVANE_P521_INLINE void add_wide(word r[kDigits], const word a[kDigits], const word b[kDigits]) {
+  for (size_t i = 0; i < kDigits; i++) r[i] = scalar(a[i] + b[i]);
+}
+
+// r = a - b + c p, digits unreduced; every digit of b at most c (2^57 - 1).
+template <word C>
+MORVANE_P521_INLINE void sub_wide(word r[kDigits], const word a[kDigits], const word b[kDigits]) {
+  for (size_t i = 0; i + 1 < kDigits; i++) r[i] = scalar(a[i] + C * kMask - b[i]);
+  r[kDigits - 1] = scalar(a[kDigits - 1] + C * kTopMask - b[kDigits - 1]);
+}
+
+// r = c a, digits unreduced.
+template <word C>
+MORVANE_P521_INLINE void scale_wide(word r[kDigits], const word a[kDigits]) {
+  for (size_t i = 0; i < kDigits; i++) r[i] = scalar(C * a[i]);
+}
+
+// (x3, y3, z3) = 2 (x, y, z) in Jacobian coordinates for a = -3: the steps
+// of the engine's point_dbl_jac_m3 (dbl-2001-b, 3M + 5S), with the sums and
+// differences that only feed a product left unreduced and the outputs
+// reduced once.  The bounds, for loose inputs (L = kLoose < 2^58.0001):
+// X - delta + 4 p < 2^60.4 and X + delta < 2^59 (into a product), 3 alpha
+// < 2^59.6, 4 beta - X3 + 4 p < 2^61.1 (into products), (Y + Z)^2 - gamma -
+// delta + 8 p (8 p's digits above 2 L), alpha^2 - 8 beta + 32 p and
+// t - 8 gamma^2 + 32 p (32 p's top digit 2^62 - 32 above 8 L) below 2^64.
+// The outputs may alias the inputs.
+inline void dbl_jac_m3(word x3[kDigits], word y3[kDigits], word z3[kDigits],
+                       const word x[kDigits], const word y[kDigits], const word z[kDigits]) {
+  word delta[kDigits], gamma[kDigits], beta[kDigits], alpha[kDigits], t[kDigits], u[kDigits];
+  sqr(delta, z);
+  sqr(gamma, y);
+  mul(beta, x, gamma);
+  sub_wide<4>(t, x, delta);
+  add_wide(u, x, delta);
+  mul(alpha, t, u);
+  scale_wide<3>(alpha, alpha);  // 3 (X - delta)(X + delta)
+  add_wide(t, y, z);
+  sqr(t, t);
+  add_wide(u, gamma, delta);
+  sub_wide<8>(t, t, u);
+  normalize(z3, t);  // (Y + Z)^2 - gamma - delta = 2 Y Z
+  scale_wide<4>(beta, beta);
+  sqr(t, alpha);
+  scale_wide<2>(u, beta);
+  sub_wide<32>(t, t, u);
+  normalize(x3, t);  // alpha^2 - 8 beta
+  sub_wide<4>(t, beta, x3);
+  mul(t, alpha, t);
+  sqr(gamma, gamma);
+  scale_wide<8>(gamma, gamma);
+  sub_wide<32>(t, t, gamma);
+  normalize(y3, t);  // alpha (4 beta - X3) - 8 gamma^2
 }
 
 // r = a^(2^n) mod p (n squarings, n public).

@@ -328,64 +328,44 @@ void jdbl(JPt<N>& r, const JPt<N>& p, const Field<N>& f) {
     r.inf = true;
     return;
   }
-  Fe<N> t0, t1, t2, t3, zz, yy;
-  sqr(zz, p.z, f);  // delta / ZZ
-  sqr(yy, p.y, f);  // gamma / YY
-  if (f.a_is_minus3) {
-    // alpha = 3 (X - delta)(X + delta), beta = X gamma
-    sub(t0, p.x, zz, f);
-    add(t1, p.x, zz, f);
-    mul(t0, t0, t1, f);
-    add(t1, t0, t0, f);
-    add(t0, t1, t0, f);  // alpha
-    mul(t1, p.x, yy, f);  // beta
-    add(t2, p.y, p.z, f);
-    sqr(t2, t2, f);
-    sub(t2, t2, yy, f);
-    sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - gamma - delta
-    add(t1, t1, t1, f);
-    add(t1, t1, t1, f);  // 4 beta
-    sqr(t2, t0, f);
-    sub(t2, t2, t1, f);
-    sub(t2, t2, t1, f);  // X3 = alpha^2 - 8 beta
-    sub(t1, t1, t2, f);
-    mul(t1, t1, t0, f);  // alpha (4 beta - X3)
-    sqr(t3, yy, f);
-    add(t3, t3, t3, f);
-    add(t3, t3, t3, f);
-    add(t3, t3, t3, f);  // 8 gamma^2
-    sub(r.y, t1, t3, f);
-    r.x = t2;
-  } else {
-    Fe<N> xx, yyyy, s4, m;
-    sqr(xx, p.x, f);
-    sqr(yyyy, yy, f);
-    add(t0, p.x, yy, f);
-    sqr(t0, t0, f);
-    sub(t0, t0, xx, f);
-    sub(t0, t0, yyyy, f);
-    add(s4, t0, t0, f);  // S = 2 ((X + YY)^2 - XX - YYYY)
-    sqr(t1, zz, f);
-    mul(t1, t1, f.a, f);
-    add(m, xx, xx, f);
-    add(m, m, xx, f);
-    add(m, m, t1, f);  // M = 3 XX + a ZZ^2
-    add(t2, p.y, p.z, f);
-    sqr(t2, t2, f);
-    sub(t2, t2, yy, f);
-    sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - YY - ZZ
-    sqr(t2, m, f);
-    sub(t2, t2, s4, f);
-    sub(t2, t2, s4, f);  // X3 = M^2 - 2 S
-    sub(t3, s4, t2, f);
-    mul(t3, t3, m, f);
-    add(yyyy, yyyy, yyyy, f);
-    add(yyyy, yyyy, yyyy, f);
-    add(yyyy, yyyy, yyyy, f);
-    sub(r.y, t3, yyyy, f);  // Y3 = M (S - X3) - 8 YYYY
-    r.x = t2;
-  }
   r.inf = false;
+  if (f.a_is_minus3) {  // the engine's doubling (dbl-2001-b)
+    Pt<N> t{p.x, p.y, p.z};
+    point_dbl_jac_m3(t, t, f);
+    r.x = t.x;
+    r.y = t.y;
+    r.z = t.z;
+    return;
+  }
+  Fe<N> t0, t1, t2, t3, zz, yy, xx, yyyy, s4, m;
+  sqr(zz, p.z, f);  // ZZ
+  sqr(yy, p.y, f);  // YY
+  sqr(xx, p.x, f);
+  sqr(yyyy, yy, f);
+  add(t0, p.x, yy, f);
+  sqr(t0, t0, f);
+  sub(t0, t0, xx, f);
+  sub(t0, t0, yyyy, f);
+  add(s4, t0, t0, f);  // S = 2 ((X + YY)^2 - XX - YYYY)
+  sqr(t1, zz, f);
+  mul(t1, t1, f.a, f);
+  add(m, xx, xx, f);
+  add(m, m, xx, f);
+  add(m, m, t1, f);  // M = 3 XX + a ZZ^2
+  add(t2, p.y, p.z, f);
+  sqr(t2, t2, f);
+  sub(t2, t2, yy, f);
+  sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - YY - ZZ
+  sqr(t2, m, f);
+  sub(t2, t2, s4, f);
+  sub(t2, t2, s4, f);  // X3 = M^2 - 2 S
+  sub(t3, s4, t2, f);
+  mul(t3, t3, m, f);
+  add(yyyy, yyyy, yyyy, f);
+  add(yyyy, yyyy, yyyy, f);
+  add(yyyy, yyyy, yyyy, f);
+  sub(r.y, t3, yyyy, f);  // Y3 = M (S - X3) - 8 YYYY
+  r.x = t2;
 }
 
 // r = p + q; r may alias p or q.

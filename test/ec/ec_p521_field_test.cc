@@ -3,8 +3,9 @@
 // difference, inverse, the conversions from and to plain limbs and the zero
 // test, through the engine's field record (which must choose P-521's
 // arithmetic) and on raw digits at the largest values the representation
-// allows (every digit at its bound, values of p and above).  Every result's
-// digits must stay within the bound.  The curve constants kept with the
+// allows (every digit at its bound, values of p and above; products of
+// digits up to the wider bound the doubling uses), and the doubling against
+// the generic formula.  Every result's digits must stay within the bound.  The curve constants kept with the
 // field are the named curve's, and its record reads 521-bit scalars (a
 // group given another order 576).
 
@@ -224,6 +225,76 @@ TEST(EcP521Field, EngineRecordConvertsAndComputes) {
       to_plain(w, r, f);
       BN_mod_sub(want.get(), ra.get(), rb.get(), p.get(), ctx.get());
       EXPECT_EQ(Show(Bn(morvane::ec::from_limbs<9>(w)).get()), Show(want.get())) << "sub";
+    }
+  }
+}
+
+// Products and squares of wide digits (up to kWide, as the doubling gives
+// them) against the big-number functions.
+TEST(EcP521Field, WideProductsAgreeWithBignum) {
+  Ctx ctx(BN_CTX_new());
+  Bn p = Prime();
+  Bn want(BN_new());
+  std::vector<Digits> in{Digits(9, d521::kWide), Digits(9, d521::kWide - 1)};
+  bn_test::SplitMix64 rng{0x3d1de};
+  for (int i = 0; i < 40; i++) {
+    Digits d(9);
+    for (uint64_t& x : d) x = rng.Next() % (d521::kWide + 1);
+    if (i % 3 == 0) d[i % 9] = d521::kWide;
+    in.push_back(d);
+  }
+  for (size_t i = 0; i < in.size(); i++) {
+    const uint64_t* a = in[i].data();
+    Bn va = Reduced(a, p.get(), ctx.get());
+    uint64_t r[9];
+    d521::sqr(r, a);
+    ExpectLoose(r, "sqr");
+    BN_mod_mul(want.get(), va.get(), va.get(), p.get(), ctx.get());
+    EXPECT_EQ(Show(Reduced(r, p.get(), ctx.get()).get()), Show(want.get())) << "sqr " << i;
+    for (size_t j = 0; j < in.size(); j += 3) {
+      const uint64_t* b = in[j].data();
+      d521::mul(r, a, b);
+      ExpectLoose(r, "mul");
+      BN_mod_mul(want.get(), va.get(), Reduced(b, p.get(), ctx.get()).get(), p.get(), ctx.get());
+      EXPECT_EQ(Show(Reduced(r, p.get(), ctx.get()).get()), Show(want.get()))
+          << "mul " << i << " " << j;
+    }
+  }
+}
+
+// The doubling with unreduced sums gives the coordinates of the engine's
+// generic a = -3 doubling (the same formula in Montgomery arithmetic over
+// the same prime), for loose inputs up to the digits' bound, in place too.
+TEST(EcP521Field, DoublingMatchesTheGenericFormula) {
+  Ctx ctx(BN_CTX_new());
+  Bn p = Prime();
+  Field<9> generic{};
+  ASSERT_TRUE(init_modulus<9>(generic, p.get(), ctx.get()));
+  generic.kind = FieldKind::kGeneric;
+  const std::vector<Digits> in = Patterns();
+  for (size_t i = 0; i + 2 < in.size(); i++) {
+    SCOPED_TRACE("point " + std::to_string(i));
+    const Digits* xyz[3] = {&in[i], &in[(i * 7 + 1) % in.size()], &in[(i * 13 + 2) % in.size()]};
+    Pt<9> g;
+    Fe<9>* coords[3] = {&g.x, &g.y, &g.z};
+    for (int c = 0; c < 3; c++)
+      ASSERT_TRUE(to_mont(*coords[c], Reduced(xyz[c]->data(), p.get(), ctx.get()).get(), generic));
+    point_dbl_jac_m3(g, g, generic);
+    uint64_t x[9], y[9], z[9];
+    for (int k = 0; k < 9; k++) {
+      x[k] = (*xyz[0])[k];
+      y[k] = (*xyz[1])[k];
+      z[k] = (*xyz[2])[k];
+    }
+    d521::dbl_jac_m3(x, y, z, x, y, z);
+    const uint64_t* mine[3] = {x, y, z};
+    for (int c = 0; c < 3; c++) {
+      ExpectLoose(mine[c], "coordinate " + std::to_string(c));
+      uint64_t w[9];
+      to_plain(w, *coords[c], generic);
+      EXPECT_EQ(Show(Reduced(mine[c], p.get(), ctx.get()).get()),
+                Show(Bn(morvane::ec::from_limbs<9>(w)).get()))
+          << "coordinate " << c;
     }
   }
 }
