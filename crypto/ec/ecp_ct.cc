@@ -4,7 +4,9 @@
 // Implementation notes: field elements are fixed-width arrays of N 64-bit
 // limbs (N = ceil(bits(p) / 64), at most 11 for the 661-bit limit) in
 // Montgomery form (R = 2^(64 N)), multiplied by word-serial Montgomery
-// reduction with a masked final subtraction.  Points are homogeneous
+// reduction with a masked final subtraction; P-256 has its own reduction,
+// P-384 its own reduction on plain residues (ct_p384.h), P-521 its own
+// representation (ct_p521.h).  Points are homogeneous
 // projective (X : Y : Z) and added with the complete formulas of Renes,
 // Costello and Batina ("Complete addition formulas for prime order elliptic
 // curves", EUROCRYPT 2016, Algorithm 1: any a), which have no exceptional
@@ -14,7 +16,8 @@
 // through ct_mul_torsion one masked sum with a multiple of a point of
 // 2-power order; ecp_torsion.cc.)  The scalar
 // is read as 64 N bits, whatever its value (its leading zeros are processed
-// like any other bits).  One term: signed 5-bit windows from the top, five
+// like any other bits); on P-521's curve, of prime order, it is first
+// reduced modulo n in constant time and read as 521 bits.  One term: signed 5-bit windows from the top, five
 // doublings and one addition of +-T[|d|], T[j] = j P for j = 0 .. 16 found
 // by a masked scan over all 17 entries and negated by a mask; on a = -3
 // groups the doublings are Jacobian and only the additions projective.  Two
@@ -26,8 +29,9 @@
 // What depends only on the group is made once and kept on it (ct_cache):
 // the field's constants and, once a generator product asks for it, a
 // fixed-base table of the generator (ecp_ct_table.h), through which k G
-// takes one mixed addition per signed 5-bit window (64 N / 5 + 1) and no
-// doubling; u1 G + u2 Q (verification)
+// takes one mixed addition per signed 5-bit window (bits / 5 + 1 for
+// scalars of `bits` bits: 64 N, or 521 on P-521's curve) and no doubling;
+// u1 G + u2 Q (verification)
 // takes u1 G from it and u2 Q by the windows above.
 
 #include <stdint.h>
@@ -42,6 +46,7 @@
 #include <morvane/err.h>
 
 #include "ec/ct_arith.h"
+#include "ec/ct_modinv.h"
 #include "ec/ecp_ct_table.h"
 #include "ec/internal.h"
 #include "internal/ct.h"
@@ -72,6 +77,21 @@ bool make_field(Field<N>& f, const EC_GROUP* group, BN_CTX* ctx) {
   return ok;
 }
 
+// Whether the group is P-521's curve with its order and cofactor 1: all its
+// points have order n, so k P = (k mod n) P and the products read
+// bits(n) = 521 bits of scalar instead of 576.  The constants are public.
+template <size_t N>
+bool reduces_scalars(const EC_GROUP* group, const Cache<N>& c) {
+  if constexpr (N == p521::kDigits) {
+    limb b[N], n[N];
+    to_plain(b, c.f.b, c.f);
+    return c.f.kind == FieldKind::kP521 && c.f.a_is_minus3 && c.has_order &&
+           BN_is_one(&group->cofactor) && to_limbs<N>(n, &group->order) &&
+           memcmp(b, p521::kB, sizeof b) == 0 && memcmp(n, p521::kOrder, sizeof n) == 0;
+  }
+  return false;
+}
+
 // The group's record, made and published on first use (null on failure).
 template <size_t N>
 Cache<N>* group_cache(const EC_GROUP* group, BN_CTX* ctx) {
@@ -90,6 +110,9 @@ Cache<N>* group_cache(const EC_GROUP* group, BN_CTX* ctx) {
     fresh->has_order = !BN_is_zero(n) && BN_is_odd(n) &&
                        (static_cast<size_t>(BN_num_bits(n)) + 63) / 64 == N &&
                        init_modulus<N>(fresh->order, n, ctx);
+    fresh->scalar_bits = reduces_scalars<N>(group, *fresh)
+                             ? static_cast<size_t>(BN_num_bits(n))
+                             : 64 * N;
     if (slot.compare_exchange_strong(cur, fresh, std::memory_order_acq_rel,
                                      std::memory_order_acquire)) {
       cur = fresh;
@@ -112,8 +135,9 @@ const AffinePt<N>* generator_table(const EC_GROUP* group, Cache<N>* c, BN_CTX* c
     // The group's first generator product goes without the table.
     if (std::atomic_ref<int>(c->head.generator_uses).fetch_add(1, std::memory_order_relaxed) == 0)
       return nullptr;
-    constexpr size_t kCount = fixed_windows<N>() * kFixedEntries;
-    auto* fresh = static_cast<AffinePt<N>*>(MORVANE_malloc(kCount * sizeof(AffinePt<N>)));
+    const size_t windows = fixed_windows(c->scalar_bits);
+    auto* fresh =
+        static_cast<AffinePt<N>*>(MORVANE_malloc(windows * kFixedEntries * sizeof(AffinePt<N>)));
     if (fresh == nullptr) return nullptr;
     Fe<N> gx, gy;
     BN_CTX_start(ctx);
@@ -123,7 +147,7 @@ const AffinePt<N>* generator_table(const EC_GROUP* group, Cache<N>* c, BN_CTX* c
                       EC_POINT_get_affine_coordinates_GFp(group, group->generator, x, y, ctx) &&
                       to_mont(gx, x, c->f) && to_mont(gy, y, c->f);
     BN_CTX_end(ctx);
-    const int built = have ? build_fixed_table<N>(fresh, gx, gy, c->f) : 0;
+    const int built = have ? build_fixed_table<N>(fresh, gx, gy, c->f, windows) : 0;
     if (built == 0) {  // no memory, or no generator: try again next time
       MORVANE_free(fresh);
       return nullptr;
@@ -213,23 +237,26 @@ void window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Pt<N
 
 // ---- one term: signed 5-bit windows -----------------------------------------
 // k = sum of d_i 2^(5 i) with digits d_i in [-16, 16] (Booth recoding: d_i =
-// b[5i+4..5i] + b[5i-1] - 32 b[5i+4]), kSignedWindows<N> windows, the top
-// one reaching past bit 64 N so that its digit is never negative.  Each
+// b[5i+4..5i] + b[5i-1] - 32 b[5i+4]), signed_windows(bits) windows over
+// a scalar of `bits` bits (64 N, or the record's scalar_bits), the top one
+// reaching past its top bit so that its digit is never negative.  Each
 // window: five doublings and one complete addition of sign(d_i) T[|d_i|],
 // T[j] = j P for j = 0 .. 16 read by a masked scan and its y negated by a
 // mask.  On a = -3 groups the doublings are Jacobian (3M + 5S) and the
 // accumulator is converted to the projective form around each addition.
-// The recoding (booth_digit) is in ct_arith.h.
-// acc = k P (projective).
+// The recoding (booth_digit, signed_windows) is in ct_arith.h.
+// acc = k P (projective), k below 2^bits.
 template <size_t N>
-void signed_window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Field<N>& f) {
+void signed_window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], const Field<N>& f,
+                       size_t bits) {
   Pt<N> sel;
   const bool m3 = f.a_is_minus3;
+  const size_t windows = signed_windows(bits);
   // The top window's digit (never negative) starts the accumulator.
   limb neg;
-  select_point_n(acc, table, kSignedEntries, booth_digit<N>(scalar, kSignedWindows<N> - 1, neg));
+  select_point_n(acc, table, kSignedEntries, booth_digit<N>(scalar, windows - 1, neg));
   if (m3) proj_to_jac(acc, acc, f);
-  for (size_t w = kSignedWindows<N> - 1; w-- > 0;) {
+  for (size_t w = windows - 1; w-- > 0;) {
     for (size_t d = 0; d < kSignedWidth; d++) {
       if (m3)
         point_dbl_jac_m3(acc, acc, f);
@@ -250,14 +277,13 @@ void signed_window_mul(Pt<N>& acc, const Pt<N>* table, const limb scalar[N], con
   MORVANE_cleanse(&sel, sizeof sel);
 }
 
-// r = (x, y), given in Montgomery form; the coordinates are made public.
+// r = (x, y), given in the field's representation; the coordinates are
+// made public.
 template <size_t N>
 int set_result(const EC_GROUP* group, EC_POINT* r, Fe<N>& x, Fe<N>& y, const Field<N>& f,
                BN_CTX* ctx) {
-  Fe<N> unit = {};
-  unit.v[0] = 1;
-  mul(x, x, unit, f);  // out of Montgomery form
-  mul(y, y, unit, f);
+  to_plain(x.v, x, f);
+  to_plain(y.v, y, f);
   for (size_t j = 0; j < N; j++) {
     x.v[j] = ct::declassify(x.v[j]);
     y.v[j] = ct::declassify(y.v[j]);
@@ -291,9 +317,7 @@ bool add_torsion(Pt<N>& acc, const limb scalar[N], const EC_GROUP* group,
       point_add_m3(sum, acc, sel, f);
     else
       point_add(sum, acc, sel, f);
-    limb zacc = 0;
-    for (size_t j = 0; j < N; j++) zacc |= acc.z.v[j];
-    const limb at_infinity = ct::zero_mask(zacc);
+    const limb at_infinity = fe_zero_mask(acc.z, f);
     limb* a = reinterpret_cast<limb*>(&acc);
     const limb* from_sel = reinterpret_cast<const limb*>(&sel);
     const limb* from_sum = reinterpret_cast<const limb*>(&sum);
@@ -304,10 +328,24 @@ bool add_torsion(Pt<N>& acc, const limb scalar[N], const EC_GROUP* group,
   return ok;
 }
 
+// k = k mod n for k below 2^(64 N) and the order's record: k R^2 / R =
+// k R mod n, then k R / R, two Montgomery products modulo n.
+template <size_t N>
+void reduce_scalar(limb k[N], const Field<N>& order) {
+  Fe<N> t, unit = {};
+  for (size_t j = 0; j < N; j++) t.v[j] = k[j];
+  mul(t, t, order.r2, order);
+  unit.v[0] = 1;
+  mul(t, t, unit, order);
+  for (size_t j = 0; j < N; j++) k[j] = t.v[j];
+  MORVANE_cleanse(&t, sizeof t);
+}
+
 // r = k P, or r = k P + k2 P2 when P2 is given, or r = k P + T[|k| mod
 // count] when `small` is given (P then of odd order, null for the point at
 // infinity: ct_mul_torsion).  A generator term takes the group's fixed-base
-// table when it has one.
+// table when it has one.  (The groups whose scalars are reduced modulo n
+// have cofactor 1, so never a `small` table.)
 template <size_t N>
 int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* point,
           const BIGNUM* k2, const EC_POINT* point2, const EC_POINT* const small[],
@@ -324,6 +362,11 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
   if (cache == nullptr || !to_limbs<N>(scalar, k) || (two && !to_limbs<N>(scalar2, k2))) goto done;
   {
     const Field<N>& f = cache->f;
+    const size_t bits = cache->scalar_bits;  // public
+    if (bits < 64 * N) {
+      reduce_scalar<N>(scalar, cache->order);
+      if (two) reduce_scalar<N>(scalar2, cache->order);
+    }
     const AffinePt<N>* fixed =
         point == group->generator ? generator_table<N>(group, cache, ctx) : nullptr;
     if (fixed != nullptr && two) {
@@ -338,7 +381,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
       BN_CTX_end(ctx);
       if (!have) goto done;
       JPt<N> j;
-      public_mul2(j, scalar, fixed, scalar2, qx, qy, f);
+      public_mul2(j, scalar, fixed, scalar2, qx, qy, f, fixed_windows(bits));
       if (j.inf) {
         ok = EC_POINT_set_to_infinity(group, r);
         goto done;
@@ -353,14 +396,17 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
       goto done;
     }
     if (fixed != nullptr) {
-      fixed_mul(acc, scalar, fixed, f);
+      if (bits < 64 * N)  // k < n, reduced on a group of prime order n
+        fixed_mul_jacobian(acc, scalar, fixed, f, fixed_windows(bits));
+      else
+        fixed_mul(acc, scalar, fixed, f, fixed_windows(bits));
     } else {
       if (point == nullptr) {
         memset(&acc, 0, sizeof acc);
         acc.y = f.one;  // (0 : 1 : 0)
       } else if (!two) {
         if (!window_table(one_table, kSignedEntries, group, point, f, ctx)) goto done;
-        signed_window_mul(acc, one_table, scalar, f);
+        signed_window_mul(acc, one_table, scalar, f, bits);
       } else {
         if (!window_table(table, kTable, group, point, f, ctx) ||
             !window_table(table2, kTable, group, point2, f, ctx))
@@ -371,9 +417,7 @@ int mul_n(const EC_GROUP* group, EC_POINT* r, const BIGNUM* k, const EC_POINT* p
     if (small != nullptr && !add_torsion(acc, scalar, group, small, small_count, f, ctx)) goto done;
 
     // To affine; only the result is made public.
-    limb zacc = 0;
-    for (size_t j = 0; j < N; j++) zacc |= acc.z.v[j];
-    if (ct::declassify(ct::zero_mask(zacc)) != 0) {
+    if (ct::declassify(fe_zero_mask(acc.z, f)) != 0) {
       ok = EC_POINT_set_to_infinity(group, r);
       goto done;
     }
@@ -395,10 +439,10 @@ done:
 
 // ---- arithmetic modulo the group order ------------------------------------
 // The same Montgomery arithmetic with the order n in place of p: the nonce's
-// inverse and the signature's s = k^-1 (m + x r) mod n, with no branch and no
-// address that depends on k, its inverse or x.  A number enters as its
-// 64 N-bit limbs (its word count is public) and must be below 2^(64 N);
-// Montgomery products reduce it modulo n on the way.
+// inverse (by divsteps, ct_modinv.h) and the signature's s = k^-1 (m + x r)
+// mod n, with no branch and no address that depends on k, its inverse or x.
+// A number enters as its 64 N-bit limbs (its word count is public) and must
+// be below 2^(64 N); Montgomery products reduce it modulo n on the way.
 
 // A secret number's limbs (its word count public): 32-bit words two to a limb.
 template <size_t N>
@@ -443,8 +487,12 @@ int order_op_n(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_in
     fp = &local;
   }
   if (!secret_limbs<N>(t.v, k)) goto done;
-  mul(kk, t, fp->r2, *fp);                   // k R
-  if (!k_is_inverse) invert(kk, kk, *fp);  // k^-1 R
+  mul(kk, t, fp->r2, *fp);  // k R
+  if (!k_is_inverse) {
+    mul(t, kk, unit, *fp);  // k mod n
+    modinv::invert<N>(t.v, t.v, fp->p, static_cast<size_t>(BN_num_bits(&group->order)), fp->n0);
+    mul(kk, t, fp->r2, *fp);  // k^-1 R
+  }
   if (x == nullptr) {
     mul(kk, kk, unit, *fp);
     ok = store<N>(out, kk, false);

@@ -2,6 +2,7 @@
 
 #include "ec_test_util.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include <morvane/err.h>
@@ -115,6 +116,18 @@ std::vector<Bn> EdgeAndRandomScalars(const BIGNUM* n, int bits, int rounds, uint
     scalars.push_back(std::move(low));
   }
   for (long j = 2; j <= 18; j++) scalars.push_back(near_n(-j));
+  // The engine's full length, 2^(64 N) - 1, and 2^(64 N - bits(n) - 1) n + 5
+  // (a multiple of n past the order's length, where there is room; P-521
+  // reduces such scalars first).
+  const int full = ((bits + 63) / 64) * 64;
+  Bn top(BN_new());
+  BN_set_bit(top.get(), full);
+  BN_sub_word(top.get(), 1);
+  scalars.push_back(std::move(top));
+  Bn multiple(BN_new());
+  BN_lshift(multiple.get(), n, std::max(full - BN_num_bits(n) - 1, 0));
+  BN_add_word(multiple.get(), 5);
+  scalars.push_back(std::move(multiple));
   Bn big(BN_new());  // past the engine's length: the windowed path
   BN_set_bit(big.get(), ((bits + 63) / 64) * 64 + 5);
   BN_add_word(big.get(), 12345);
@@ -129,6 +142,20 @@ std::vector<Bn> EdgeAndRandomScalars(const BIGNUM* n, int bits, int rounds, uint
     scalars.push_back(bn_test::Make(w, i % 7 == 3));
   }
   return scalars;
+}
+
+std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool engine) {
+  Point r(EC_POINT_new(g));
+  int ok;
+  if (engine) {
+    ok = p == nullptr ? EC_POINT_mul(g, r.get(), k, nullptr, nullptr, nullptr)
+                      : EC_POINT_mul(g, r.get(), nullptr, p, k, nullptr);
+  } else {
+    const EC_POINT* pts[1] = {p == nullptr ? EC_GROUP_get0_generator(g) : p};
+    const BIGNUM* ks[1] = {k};
+    ok = ec_wNAF_mul(g, r.get(), nullptr, 1, pts, ks, nullptr);
+  }
+  return ok == 1 ? Encode(g, r.get()) : "failed";
 }
 
 }  // namespace ec_test
