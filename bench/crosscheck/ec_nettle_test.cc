@@ -8,8 +8,10 @@
 // compares octets and Nettle's own k Q (ecc_point_mul), and a few full-size
 // multiples of G are compared with Nettle's.  The named groups' one-term
 // products (k G and k P, 1,000 random k per curve) are compared with
-// ecc_point_mul_g and ecc_point_mul.  (secp256k1 is not among Nettle's
-// curves; the differential test covers it.)
+// ecc_point_mul_g and ecc_point_mul, and so are the products by the edge
+// scalars of the engine's recoding (EdgeAndRandomScalars, reduced into
+// [1, n)).  (secp256k1 is not among Nettle's curves; the differential test
+// covers it.)
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -222,7 +224,8 @@ TEST_P(EcNettle, SumsDoublesAndMultiplesAgree) {
 
 // The named groups' one-term products (the constant-time engine) against
 // Nettle: k G with ecc_point_mul_g and k P with ecc_point_mul (P the
-// previous round's k G), 1,000 random k in [1, n) per curve.
+// previous round's k G), 1,000 random k in [1, n) per curve after the
+// engine's edge scalars.
 struct NamedCase {
   int nid;
   const char* curve;
@@ -247,8 +250,23 @@ TEST_P(EcNettleNamed, OneTermProductsAgree) {
   Mpz n(c.n), a, x, y;
   SplitMix64 rng{0x4E47ULL * static_cast<uint64_t>(k.part + 1) ^ static_cast<uint64_t>(k.nid)};
   std::string prev = "04" + c.gx + c.gy;
-  for (int i = 0; i < 1000 / k.parts && !HasFailure(); i++) {
-    RandomScalar(rng, n, a);
+  // The first part starts with the engine's edge scalars (ec_test_util.h),
+  // reduced modulo n, those that are 0 left out (Nettle takes k in [1, n)).
+  std::vector<std::string> edges;
+  if (k.part == 0) {
+    Bn bn_n = Hex(c.n), kb(BN_new());
+    const int bits = BN_num_bits(Hex(c.p).get());
+    for (const Bn& e : EdgeAndRandomScalars(bn_n.get(), bits, 0, 0)) {
+      ASSERT_EQ(BN_nnmod(kb.get(), e.get(), bn_n.get(), ctx.get()), 1);
+      if (!BN_is_zero(kb.get())) edges.push_back(Show(kb.get()));
+    }
+  }
+  const int rounds = static_cast<int>(edges.size()) + 1000 / k.parts;
+  for (int i = 0; i < rounds && !HasFailure(); i++) {
+    if (static_cast<size_t>(i) < edges.size())
+      mpz_set_str(a.v, edges[static_cast<size_t>(i)].c_str(), 16);
+    else
+      RandomScalar(rng, n, a);
     SCOPED_TRACE("k = " + a.Hex());
     Bn kb = Hex(a.Hex());
     Point r(EC_POINT_new(g.get()));

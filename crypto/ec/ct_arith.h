@@ -1,8 +1,9 @@
 // The field and point arithmetic of the constant-time GF(p) engine
 // (ecp_ct.cc): fixed-width field elements of N 64-bit limbs in Montgomery
-// form, their sum, difference and product, the complete projective point
-// formulas, the masked table read and the inversion.  Nothing here branches
-// on or indexes by a secret value.
+// form (x R mod p, R = 2^(64 N); R = 1 on the fields of plain_residues;
+// P-521: its own digits, ct_p521.h), their sum, difference and product,
+// the complete projective point formulas, the masked table read and the
+// inversion.  Nothing here branches on or indexes by a secret value.
 #ifndef MORVANE_CRYPTO_EC_CT_ARITH_H
 #define MORVANE_CRYPTO_EC_CT_ARITH_H
 
@@ -17,6 +18,7 @@
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 
+#include "ec/ct_p521.h"
 #include "ec/internal.h"
 #include "internal/ct.h"
 
@@ -35,16 +37,26 @@ struct Fe {
   limb v[N];
 };
 
-enum class FieldKind : uint8_t { kGeneric, kP256 };
+// kP384Adx: the P-384 field on the MULX/ADX kernel (ct_p384.h); kMont6Adx:
+// another six-limb modulus, Montgomery form, on that kernel.  kP521:
+// elements are not in Montgomery form but P-521's own digits (ct_p521.h);
+// from_plain and to_plain convert.
+enum class FieldKind : uint8_t { kGeneric, kP256, kP384, kP384Adx, kMont6Adx, kP521 };
+
+// Fields whose products reduce a b directly (a b mod p, no factor R^-1):
+// their elements are plain residues, and R below is 1.
+constexpr bool plain_residues(FieldKind k) {
+  return k == FieldKind::kP384 || k == FieldKind::kP384Adx;
+}
 
 template <size_t N>
 struct Field {
   limb p[N];
   limb n0;           // -p^-1 mod 2^64
   Fe<N> r2;          // R^2 mod p
-  Fe<N> one;         // R mod p
-  Fe<N> a, b3;       // a and 3 b, Montgomery form
-  Fe<N> b;           // b, Montgomery form
+  Fe<N> one;         // 1 in the field's representation: R mod p
+  Fe<N> a, b3;       // a and 3 b, in the field's representation
+  Fe<N> b;           // b, in the field's representation
   bool a_is_minus3;  // a = -3 mod p (a public property of the group)
   // Which reduction the products use: chosen from the public modulus by
   // select_kind; a field left at kGeneric is always correct.
@@ -122,29 +134,25 @@ void mont_reduce(limb r[N], limb t[2 * N], const Field<N>& f) {
   final_sub<N>(r, t + N, top, f.p);
 }
 
-// r = a b / R mod p; a, b < p.  The whole product first, then the reduction
-// (separated operand scanning).
+// t = a b (2N limbs), row by row (operand scanning).
 template <size_t N>
-void mul_generic(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
-  limb t[2 * N];
+inline void product(limb t[2 * N], const limb a[N], const limb b[N]) {
   for (size_t j = 0; j < N; j++) t[j] = 0;
   for (size_t i = 0; i < N; i++) {
     limb c = 0;
-    for (size_t j = 0; j < N; j++) t[i + j] = mac(a.v[j], b.v[i], t[i + j], c, c);
+    for (size_t j = 0; j < N; j++) t[i + j] = mac(a[j], b[i], t[i + j], c, c);
     t[i + N] = c;
   }
-  mont_reduce<N>(r.v, t, f);
 }
 
-// r = a^2 / R mod p: the N (N - 1) / 2 cross products once, doubled, then
-// the N squares, then the reduction.
+// t = a^2 (2N limbs): the N (N - 1) / 2 cross products once, doubled, then
+// the N squares.
 template <size_t N>
-void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
-  limb t[2 * N];
+inline void square(limb t[2 * N], const limb a[N]) {
   for (size_t j = 0; j < 2 * N; j++) t[j] = 0;
   for (size_t i = 0; i + 1 < N; i++) {
     limb c = 0;
-    for (size_t j = i + 1; j < N; j++) t[i + j] = mac(a.v[j], a.v[i], t[i + j], c, c);
+    for (size_t j = i + 1; j < N; j++) t[i + j] = mac(a[j], a[i], t[i + j], c, c);
     t[i + N] = c;
   }
   limb out = 0;  // the bit shifted out of each limb
@@ -156,10 +164,26 @@ void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
   carry_t k = 0;
   for (size_t i = 0; i < N; i++) {
     limb hi;
-    const limb lo = mac(a.v[i], a.v[i], 0, 0, hi);
+    const limb lo = mac(a[i], a[i], 0, 0, hi);
     t[2 * i] = adc(t[2 * i], lo, k);
     t[2 * i + 1] = adc(t[2 * i + 1], hi, k);
   }
+}
+
+// r = a b / R mod p; a, b < p.  The whole product first, then the reduction
+// (separated operand scanning).
+template <size_t N>
+void mul_generic(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  limb t[2 * N];
+  product<N>(t, a.v, b.v);
+  mont_reduce<N>(r.v, t, f);
+}
+
+// r = a^2 / R mod p.
+template <size_t N>
+void sqr_generic(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
+  limb t[2 * N];
+  square<N>(t, a.v);
   mont_reduce<N>(r.v, t, f);
 }
 
@@ -239,6 +263,11 @@ inline void sqr(limb r[4], const limb a[4]) {
 }
 
 }  // namespace p256
+}  // namespace morvane::ec::ctarith
+
+#include "ec/ct_p384.h"
+
+namespace morvane::ec::ctarith {
 
 // r = a b / R mod p, on the field's own reduction.
 template <size_t N>
@@ -246,6 +275,26 @@ inline void mul(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
   if constexpr (N == 4) {
     if (f.kind == FieldKind::kP256) {
       p256::mul(r.v, a.v, b.v);
+      return;
+    }
+  }
+  if constexpr (N == 6) {
+    if (f.kind == FieldKind::kP384Adx) {
+      p384::mul_adx(r.v, a.v, b.v);
+      return;
+    }
+    if (f.kind == FieldKind::kP384) {
+      p384::mul(r.v, a.v, b.v);
+      return;
+    }
+    if (f.kind == FieldKind::kMont6Adx) {
+      p384::mont_mul_adx(r.v, a.v, b.v, f.p, f.n0);
+      return;
+    }
+  }
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::mul(r.v, a.v, b.v);
       return;
     }
   }
@@ -261,6 +310,26 @@ inline void sqr(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
       return;
     }
   }
+  if constexpr (N == 6) {
+    if (f.kind == FieldKind::kP384Adx) {
+      p384::sqr_adx(r.v, a.v);
+      return;
+    }
+    if (f.kind == FieldKind::kP384) {
+      p384::sqr(r.v, a.v);
+      return;
+    }
+    if (f.kind == FieldKind::kMont6Adx) {
+      p384::mont_sqr_adx(r.v, a.v, f.p, f.n0);
+      return;
+    }
+  }
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::sqr(r.v, a.v);
+      return;
+    }
+  }
   sqr_generic(r, a, f);
 }
 
@@ -271,11 +340,61 @@ void select_kind(Field<N>& f) {
   if constexpr (N == 4) {
     if (memcmp(f.p, p256::kP, sizeof p256::kP) == 0) f.kind = FieldKind::kP256;
   }
+  if constexpr (N == 6) {
+    if (memcmp(f.p, p384::kP, sizeof p384::kP) == 0)
+      f.kind = p384::use_adx() ? FieldKind::kP384Adx : FieldKind::kP384;
+    else if (p384::use_adx())
+      f.kind = FieldKind::kMont6Adx;
+  }
+  if constexpr (N == p521::kDigits) {
+    if (memcmp(f.p, p521::kP, sizeof p521::kP) == 0) f.kind = FieldKind::kP521;
+  }
 }
 
-// Sets f.p, f.n0 = -p^-1 mod 2^64, f.r2 = R^2 mod p, f.one = R mod p and
-// f.kind for an odd modulus p of at most 64 N bits (public); leaves the
-// curve constants alone.
+// r = a (plain limbs, below 2^(64 N)) in the field's representation:
+// a R mod p, or P-521's digits.
+template <size_t N>
+void from_plain(Fe<N>& r, const limb a[N], const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::from_words(r.v, a);
+      return;
+    }
+  }
+  Fe<N> t;
+  for (size_t j = 0; j < N; j++) t.v[j] = a[j];
+  mul(r, t, f.r2, f);
+}
+
+// out = the plain value of a, in [0, p).
+template <size_t N>
+void to_plain(limb out[N], const Fe<N>& a, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::to_words(out, a.v);
+      return;
+    }
+  }
+  Fe<N> unit = {}, t;
+  unit.v[0] = 1;
+  mul(t, a, unit, f);
+  for (size_t j = 0; j < N; j++) out[j] = t.v[j];
+}
+
+// All ones when a = 0 mod p, else zero.
+template <size_t N>
+limb fe_zero_mask(const Fe<N>& a, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) return p521::zero_mask(a.v);
+  }
+  limb acc = 0;
+  for (size_t j = 0; j < N; j++) acc |= a.v[j];
+  return ct::zero_mask(acc);
+}
+
+// Sets f.p, f.n0 = -p^-1 mod 2^64, f.r2 = R^2 mod p, f.one (R mod p, or
+// P-521's 1) and f.kind for an odd modulus p of at most 64 N bits
+// (public); leaves the curve constants alone.
 template <size_t N>
 bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
   if (!to_limbs<N>(f.p, p)) return false;
@@ -283,6 +402,12 @@ bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
   for (int i = 0; i < 7; i++) inv *= 2 - f.p[0] * inv;
   f.n0 = 0 - inv;
   select_kind(f);
+  if (plain_residues(f.kind)) {
+    f.r2 = Fe<N>{};
+    f.r2.v[0] = 1;
+    f.one = f.r2;
+    return true;
+  }
   BN_CTX_start(ctx);
   BIGNUM* rr = BN_CTX_get(ctx);
   const bool ok = rr != nullptr && BN_set_word(rr, 1) &&
@@ -290,14 +415,19 @@ bool init_modulus(Field<N>& f, const BIGNUM* p, BN_CTX* ctx) {
                   to_limbs<N>(f.r2.v, rr);
   BN_CTX_end(ctx);
   if (!ok) return false;
-  Fe<N> unit = {};
-  unit.v[0] = 1;
-  mul(f.one, f.r2, unit, f);
+  const limb unit[N] = {1};
+  from_plain(f.one, unit, f);
   return true;
 }
 
 template <size_t N>
 MORVANE_EC_INLINE void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::add(r.v, a.v, b.v);
+      return;
+    }
+  }
   limb s[N];
   carry_t carry = 0;
   for (size_t j = 0; j < N; j++) s[j] = adc(a.v[j], b.v[j], carry);
@@ -306,6 +436,12 @@ MORVANE_EC_INLINE void add(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field
 
 template <size_t N>
 MORVANE_EC_INLINE void sub(Fe<N>& r, const Fe<N>& a, const Fe<N>& b, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::sub(r.v, a.v, b.v);
+      return;
+    }
+  }
   limb d[N];
   carry_t borrow = 0;
   for (size_t j = 0; j < N; j++) d[j] = sbb(a.v[j], b.v[j], borrow);
@@ -488,6 +624,12 @@ void point_dbl_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
 // 0 with X and Y nonzero.  r may alias p.
 template <size_t N>
 void point_dbl_jac_m3(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::dbl_jac_m3(r.x.v, r.y.v, r.z.v, p.x.v, p.y.v, p.z.v);
+      return;
+    }
+  }
   Fe<N> delta, gamma, beta, alpha, t;
   sqr(delta, p.z, f);
   sqr(gamma, p.y, f);
@@ -531,9 +673,7 @@ void jac_to_proj(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
 template <size_t N>
 void proj_to_jac(Pt<N>& r, const Pt<N>& p, const Field<N>& f) {
   Fe<N> z2;
-  limb zacc = 0;
-  for (size_t j = 0; j < N; j++) zacc |= p.z.v[j];
-  const limb inf = ct::zero_mask(zacc);
+  const limb inf = fe_zero_mask(p.z, f);
   sqr(z2, p.z, f);
   mul(r.x, p.x, p.z, f);
   mul(r.y, p.y, z2, f);
@@ -564,17 +704,49 @@ MORVANE_EC_INLINE void cond_negate(Fe<N>& y, limb neg, const Field<N>& f) {
   for (size_t j = 0; j < N; j++) y.v[j] = ct::select(neg, minus.v[j], y.v[j]);
 }
 
+// ---- signed 5-bit windows (Booth recoding) ---------------------------------
+// k = sum of d_i 2^(5 i) with digits d_i in [-16, 16] (d_i = b[5i+4..5i] +
+// b[5i-1] - 32 b[5i+4]), signed_windows(bits) windows over a scalar below
+// 2^bits (64 N bits, or fewer where the engine reduces scalars modulo the
+// order first), the top one reaching past bit bits - 1 so that its digit is
+// never negative.
+constexpr size_t kSignedWidth = 5;
+constexpr size_t kSignedEntries = (size_t{1} << (kSignedWidth - 1)) + 1;  // 0 .. 16
+
+constexpr size_t signed_windows(size_t bits) {
+  return bits / kSignedWidth + 1;
+}
+
+// Bit j of the scalar (0 past its limbs); j is public.
+template <size_t N>
+inline limb scalar_bit(const limb scalar[N], size_t j) {
+  return j < 64 * N ? (scalar[j / 64] >> (j % 64)) & 1 : 0;
+}
+
+// Window i's digit as its magnitude and a sign mask (all ones if negative).
+template <size_t N>
+inline limb booth_digit(const limb scalar[N], size_t i, limb& neg) {
+  limb v = 0;  // b[5i+4..5i-1], six bits
+  for (size_t j = kSignedWidth + 1; j-- > 0;)
+    v = v << 1 | (i == 0 && j == 0 ? 0 : scalar_bit<N>(scalar, kSignedWidth * i + j - 1));
+  const limb top = v >> kSignedWidth;
+  neg = ct::bit_mask<limb>(top);
+  const limb t = (v ^ neg) & ((limb{1} << (kSignedWidth + 1)) - 1);  // 63 - v when negative
+  return (t + 1) >> 1;
+}
+
 // dst = table[index], reading every entry.
 template <size_t N>
 void select_point(Pt<N>& dst, const Pt<N>* table, limb index) {
   select_point_n(dst, table, kTable, index);
 }
 
+// r = a in the field's representation (from_plain).
 template <size_t N>
 bool to_mont(Fe<N>& r, const BIGNUM* a, const Field<N>& f) {
-  Fe<N> plain;
-  if (!to_limbs<N>(plain.v, a)) return false;
-  mul(r, plain, f.r2, f);
+  limb plain[N];
+  if (!to_limbs<N>(plain, a)) return false;
+  from_plain(r, plain, f);
   return true;
 }
 
@@ -642,6 +814,22 @@ void invert(Fe<N>& r, const Fe<N>& a, const Field<N>& f) {
   if constexpr (N == 4) {
     if (f.kind == FieldKind::kP256) {
       invert_p256(r, a, f);
+      return;
+    }
+  }
+  if constexpr (N == 6) {
+    if (f.kind == FieldKind::kP384Adx) {
+      p384::invert_adx(r.v, a.v);
+      return;
+    }
+    if (f.kind == FieldKind::kP384) {
+      p384::invert(r.v, a.v);
+      return;
+    }
+  }
+  if constexpr (N == p521::kDigits) {
+    if (f.kind == FieldKind::kP521) {
+      p521::invert(r.v, a.v);
       return;
     }
   }

@@ -3,14 +3,18 @@
 // construction with one shared inversion, and the fixed-base product k G.
 // Built on the field and point arithmetic of ct_arith.h.
 //
-// Implementation notes: the table holds, for each 4-bit window w of the
-// 64 N-bit scalar (16 N windows), the affine points i 2^(4 w) G for
-// i = 1 .. 15, in Montgomery form: 15 points of 2 N limbs per window
-// (61,440 bytes for a 256-bit field).  k G is then the sum of one entry per
-// window with no doubling at all: 16 N mixed additions, each entry found by
-// a masked scan over the window's 15 entries, and a zero digit handled by a
-// masked select that keeps the sum (an affine point cannot stand for the
-// point at infinity).  The mixed additions are the complete formulas of
+// Implementation notes: the scalar is read in signed 5-bit windows (the
+// Booth digits d_w in [-16, 16] of ct_arith.h, signed_windows(bits) of them
+// for a scalar of `bits` bits: 64 N / 5 + 1, or 105 on P-521, whose record
+// reduces scalars modulo the order first), and the table holds, for each
+// window w, the affine points i 2^(5 w) G for i = 1 .. 16, in the field's
+// representation: 16 points of 2 N limbs per window (53,248 bytes for a
+// 256-bit field, 118,272 for a 384-bit one, 241,920 for P-521).  k G is
+// then the sum of one entry per window with no doubling at all: a mixed
+// addition per window, each entry found by a masked scan over the window's
+// 16 entries and its y negated by a mask for a negative digit, and a zero
+// digit handled by a masked select that keeps the sum (an affine point
+// cannot stand for the point at infinity).  The mixed additions are the complete formulas of
 // Renes, Costello and Batina (Algorithms 1 and 4) with Z2 = 1 substituted,
 // one product fewer each; they stay complete for any projective first
 // operand, the point at infinity included, and any affine second operand.
@@ -31,15 +35,14 @@ using namespace morvane::ec::ctarith;
 
 template <size_t N>
 struct AffinePt {
-  Fe<N> x, y;  // Montgomery form
+  Fe<N> x, y;  // the field's representation
 };
 
-constexpr size_t kFixedEntries = 15;  // i 2^(4 w) G for i = 1 .. 15
+constexpr size_t kFixedEntries = kSignedEntries - 1;  // i 2^(5 w) G for i = 1 .. 16
 
-// Windows of 4 bits over the 64 N-bit scalar.
-template <size_t N>
-constexpr size_t fixed_windows() {
-  return 64 * N / 4;
+// The signed 5-bit windows of scalars of `bits` bits (Cache::scalar_bits).
+constexpr size_t fixed_windows(size_t bits) {
+  return signed_windows(bits);
 }
 
 // r = p + (x2 : y2 : 1) for any a (Algorithm 1 with Z2 = 1); r may alias p.
@@ -81,18 +84,17 @@ void point_add_mixed_m3(Pt<N>& r, const Pt<N>& p, const AffinePt<N>& q, const Fi
 }
 
 template <size_t N>
-bool fe_is_zero(const Fe<N>& a) {
-  limb acc = 0;
-  for (size_t j = 0; j < N; j++) acc |= a.v[j];
-  return acc == 0;
+bool fe_is_zero(const Fe<N>& a, const Field<N>& f) {
+  return fe_zero_mask(a, f) != 0;
 }
 
 // The group's record: the field's constants (Montgomery form), the order's
 // when it has as many limbs, and the generator's table once a generator product has asked for it.  `table`
 // is null until built, kNoTable when the generator cannot have one (an
-// entry at infinity: an order with a small factor), else AffinePt<N>[16 N
-// * 15], window after window.  Both pointers are published with release
-// order and read with acquire order; a thread that loses the race to
+// entry at infinity: an order with a small factor), else
+// AffinePt<N>[fixed_windows(scalar_bits) * 16], window after window.  Both
+// pointers are published with release order and read with acquire order; a
+// thread that loses the race to
 // publish frees what it built and uses the winner's.  The table costs about
 // fifteen generator products to build, so a group's first generator
 // product goes without it (a group made for one product, as a key made by
@@ -109,36 +111,44 @@ struct Cache {
   Field<N> f;
   Field<N> order;  // the group's order as a Montgomery modulus, when has_order
   bool has_order;  // the order is odd and has N limbs
+  // The bits of scalar the one-term products and the table read: 64 N, or
+  // the order's length on a group whose scalars are reduced modulo the
+  // order first (P-521's curve: of prime order, so the result is the same).
+  size_t scalar_bits;
 };
 
 inline constinit const char kNoTableMark = 0;
 inline constinit void* const kNoTable = const_cast<char*>(&kNoTableMark);
 
-// Fills t (16 N windows of 15 points) from the affine generator (gx, gy):
-// 1, or 0 on a malloc failure, -1 when an entry is the point at infinity.
+// Fills t (`windows` windows of 16 points) from the affine generator (gx,
+// gy): 1, or 0 on a malloc failure, -1 when an entry is the point at
+// infinity.
 template <size_t N>
-int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Field<N>& f) {
-  constexpr size_t kCount = fixed_windows<N>() * kFixedEntries;
-  auto* proj = static_cast<Pt<N>*>(MORVANE_malloc(kCount * sizeof(Pt<N>)));
-  auto* prefix = static_cast<Fe<N>*>(MORVANE_malloc(kCount * sizeof(Fe<N>)));
+int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Field<N>& f,
+                      size_t windows) {
+  const size_t count = windows * kFixedEntries;
+  auto* proj = static_cast<Pt<N>*>(MORVANE_malloc(count * sizeof(Pt<N>)));
+  auto* prefix = static_cast<Fe<N>*>(MORVANE_malloc(count * sizeof(Fe<N>)));
   int ok = proj != nullptr && prefix != nullptr;
   if (ok) {
     Pt<N> base{gx, gy, f.one};
     const bool m3 = f.a_is_minus3;
-    for (size_t w = 0; w < fixed_windows<N>(); w++) {
+    for (size_t w = 0; w < windows; w++) {
       Pt<N>* row = proj + w * kFixedEntries;
       row[0] = base;
       for (size_t i = 1; i <= kFixedEntries; i++) {
-        Pt<N>& out = i < kFixedEntries ? row[i] : base;  // the last sum: 16 base
+        // The last sum doubles 16 base: the next window's 32 base.
+        const Pt<N>& q = i < kFixedEntries ? row[0] : row[i - 1];
+        Pt<N>& out = i < kFixedEntries ? row[i] : base;
         if (m3)
-          point_add_m3(out, row[i - 1], row[0], f);
+          point_add_m3(out, row[i - 1], q, f);
         else
-          point_add(out, row[i - 1], row[0], f);
+          point_add(out, row[i - 1], q, f);
       }
     }
     // One inversion for all: prefix[i] = z0 ... zi.
-    for (size_t i = 0; ok == 1 && i < kCount; i++) {
-      if (fe_is_zero(proj[i].z)) ok = -1;
+    for (size_t i = 0; ok == 1 && i < count; i++) {
+      if (fe_is_zero(proj[i].z, f)) ok = -1;
       if (i == 0)
         prefix[0] = proj[0].z;
       else
@@ -146,8 +156,8 @@ int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Fi
     }
     if (ok == 1) {
       Fe<N> inv, zinv;
-      invert(inv, prefix[kCount - 1], f);  // (z0 ... z_last)^-1
-      for (size_t i = kCount; i-- > 0;) {
+      invert(inv, prefix[count - 1], f);  // (z0 ... z_last)^-1
+      for (size_t i = count; i-- > 0;) {
         if (i > 0) {
           mul(zinv, inv, prefix[i - 1], f);  // zi^-1
           mul(inv, inv, proj[i].z, f);       // (z0 ... z(i-1))^-1
@@ -164,7 +174,7 @@ int build_fixed_table(AffinePt<N>* t, const Fe<N>& gx, const Fe<N>& gy, const Fi
   return ok;
 }
 
-// dst = row[index - 1] for index 1 .. 15, zeros for index 0, reading every
+// dst = row[index - 1] for index 1 .. 16, zeros for index 0, reading every
 // entry of the row.
 template <size_t N>
 void select_affine(AffinePt<N>& dst, const AffinePt<N>* row, limb index) {
@@ -177,18 +187,21 @@ void select_affine(AffinePt<N>& dst, const AffinePt<N>* row, limb index) {
   }
 }
 
-// acc = k G from the table, the 64 N bits of k in constant time.
+// acc = k G from the table of `windows` windows, those bits of k in
+// constant time.
 template <size_t N>
-void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const Field<N>& f) {
+void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const Field<N>& f,
+               size_t windows) {
   memset(&acc, 0, sizeof acc);
   acc.y = f.one;  // (0 : 1 : 0)
   AffinePt<N> sel;
   Pt<N> sum;
   const bool m3 = f.a_is_minus3;  // public
-  for (size_t w = 0; w < fixed_windows<N>(); w++) {
-    const size_t bit = 4 * w;
-    const limb digit = (scalar[bit / 64] >> (bit % 64)) & 15;
+  for (size_t w = 0; w < windows; w++) {
+    limb neg;
+    const limb digit = booth_digit<N>(scalar, w, neg);
     select_affine(sel, table + w * kFixedEntries, digit);
+    cond_negate(sel.y, neg, f);
     if (m3)
       point_add_mixed_m3(sum, acc, sel, f);
     else
@@ -202,13 +215,108 @@ void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const
   MORVANE_cleanse(&sum, sizeof sum);
 }
 
+// ---- mixed additions in Jacobian coordinates -------------------------------
+// p + (x2, y2), p = (X1, Y1, Z1) with x = X / Z^2, y = Y / Z^3: madd-2007-bl
+// of the Explicit-Formulas Database (7M + 4S), any a.  It fails when p is
+// the point at infinity or +-(x2, y2) (H = 0); its users rule those out.
+
+// The start: Z1Z1 = Z1^2, H = x2 Z1Z1 - X1 and r = y2 Z1 Z1Z1 - Y1.
+template <size_t N>
+void madd_start(Fe<N>& z1z1, Fe<N>& h, Fe<N>& rr, const Fe<N>& x1, const Fe<N>& y1,
+                const Fe<N>& z1, const AffinePt<N>& q, const Field<N>& f) {
+  Fe<N> u2, s2;
+  sqr(z1z1, z1, f);
+  mul(u2, q.x, z1z1, f);
+  mul(s2, q.y, z1, f);
+  mul(s2, s2, z1z1, f);
+  sub(h, u2, x1, f);
+  sub(rr, s2, y1, f);
+}
+
+// The end, from those (rr spent); x3, y3, z3 may alias x1, y1, z1.
+template <size_t N>
+void madd_finish(Fe<N>& x3, Fe<N>& y3, Fe<N>& z3, const Fe<N>& x1, const Fe<N>& y1,
+                 const Fe<N>& z1, const Fe<N>& z1z1, const Fe<N>& h, Fe<N>& rr,
+                 const Field<N>& f) {
+  Fe<N> hh, i, j, v, t, x, y, z;
+  add(rr, rr, rr, f);
+  sqr(hh, h, f);
+  add(i, hh, hh, f);
+  add(i, i, i, f);  // I = 4 HH
+  mul(j, h, i, f);
+  mul(v, x1, i, f);
+  sqr(x, rr, f);
+  sub(x, x, j, f);
+  sub(x, x, v, f);
+  sub(x, x, v, f);
+  sub(y, v, x, f);
+  mul(y, y, rr, f);
+  mul(t, y1, j, f);
+  sub(y, y, t, f);
+  sub(y, y, t, f);
+  add(z, z1, h, f);
+  sqr(z, z, f);
+  sub(z, z, z1z1, f);
+  sub(z, z, hh, f);
+  x3 = x;
+  y3 = y;
+  z3 = z;
+}
+
+// k G (projective) from the table of `windows` windows for k below n on
+// P-521's curve (prime order n, 2^520 + 2^519 < n < 2^521; the record's
+// scalar_bits 521): Jacobian mixed additions in place of the complete ones,
+// about half their cost.  Before window w the sum is s G with s = (k mod
+// 2^(5 w)) - b[5w-1] 2^(5 w), so |s| <= 2^(5 w - 1), and the entry is e G,
+// e = +-d 2^(5 w) with d in 1 .. 16.  The formula fails (H = 0) for s = +-e
+// mod n.  s + e is the next sum, below n in size before the top window and
+// k after it: 0 mod n only when all digits so far are 0.  s - e is below n
+// in size before the top window and, |s| < |e|, never 0; at the top window
+// (bits 520 and up, d = b[520] + b[519]) s - e = k - d 2^521 = 0 mod n
+// would make k = d (2^521 - n), below 2^260, whose d is 0.  So the only
+// failure is a sum still at infinity, handled by masks along with the zero
+// digits.
+template <size_t N>
+void fixed_mul_jacobian(Pt<N>& out, const limb scalar[N], const AffinePt<N>* table,
+                        const Field<N>& f, size_t windows) {
+  Pt<N> acc, sum;
+  AffinePt<N> sel;
+  acc.x = f.one;  // (1, 1, 0): the point at infinity
+  acc.y = f.one;
+  memset(&acc.z, 0, sizeof acc.z);
+  limb inf = ~limb{0};  // acc is still the point at infinity
+  for (size_t w = 0; w < windows; w++) {
+    limb neg;
+    const limb digit = booth_digit<N>(scalar, w, neg);
+    select_affine(sel, table + w * kFixedEntries, digit);
+    cond_negate(sel.y, neg, f);
+    Fe<N> z1z1, h, rr;
+    madd_start(z1z1, h, rr, acc.x, acc.y, acc.z, sel, f);
+    madd_finish(sum.x, sum.y, sum.z, acc.x, acc.y, acc.z, z1z1, h, rr, f);
+    // acc at infinity: the entry itself, (x2, y2, 1).
+    const limb keep = ct::zero_mask(digit);  // digit 0: acc stays
+    for (size_t j = 0; j < N; j++) {
+      sum.x.v[j] = ct::select(inf, sel.x.v[j], sum.x.v[j]);
+      sum.y.v[j] = ct::select(inf, sel.y.v[j], sum.y.v[j]);
+      sum.z.v[j] = ct::select(inf, f.one.v[j], sum.z.v[j]);
+    }
+    limb* a = reinterpret_cast<limb*>(&acc);
+    const limb* s = reinterpret_cast<const limb*>(&sum);
+    for (size_t j = 0; j < 3 * N; j++) a[j] = ct::select(keep, a[j], s[j]);
+    inf &= keep;
+  }
+  jac_to_proj(out, acc, f);  // (X Z, Y, Z^3): (0 : 1 : 0) at infinity
+  MORVANE_cleanse(&acc, sizeof acc);
+  MORVANE_cleanse(&sel, sizeof sel);
+  MORVANE_cleanse(&sum, sizeof sum);
+}
 
 // ---- two-term products with public scalars ---------------------------------
 // u1 G + u2 Q for verification, whose scalars are public: Jacobian
 // coordinates (x = X / Z^2, y = Y / Z^3) and formulas with exceptional
 // cases, decided by branches on public values; u2 Q by a width-5 NAF with
 // the odd multiples Q, 3 Q, ..., 15 Q, then u1 G as the table's entries for
-// u1's nonzero 4-bit digits, added without doubling.  The formulas are
+// u1's nonzero signed 5-bit digits, added without doubling.  The formulas are
 // those of the Explicit-Formulas Database (Bernstein and Lange):
 // dbl-2001-b (a = -3) and dbl-2007-bl, add-2007-bl and madd-2007-bl.
 
@@ -228,68 +336,48 @@ bool fe_equal(const Fe<N>& a, const Fe<N>& b) {
 // r = 2 p; r may alias p.
 template <size_t N>
 void jdbl(JPt<N>& r, const JPt<N>& p, const Field<N>& f) {
-  if (p.inf || fe_is_zero(p.y)) {  // a point of order 2 doubles to infinity
+  if (p.inf || fe_is_zero(p.y, f)) {  // a point of order 2 doubles to infinity
     r.inf = true;
     return;
   }
-  Fe<N> t0, t1, t2, t3, zz, yy;
-  sqr(zz, p.z, f);  // delta / ZZ
-  sqr(yy, p.y, f);  // gamma / YY
-  if (f.a_is_minus3) {
-    // alpha = 3 (X - delta)(X + delta), beta = X gamma
-    sub(t0, p.x, zz, f);
-    add(t1, p.x, zz, f);
-    mul(t0, t0, t1, f);
-    add(t1, t0, t0, f);
-    add(t0, t1, t0, f);  // alpha
-    mul(t1, p.x, yy, f);  // beta
-    add(t2, p.y, p.z, f);
-    sqr(t2, t2, f);
-    sub(t2, t2, yy, f);
-    sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - gamma - delta
-    add(t1, t1, t1, f);
-    add(t1, t1, t1, f);  // 4 beta
-    sqr(t2, t0, f);
-    sub(t2, t2, t1, f);
-    sub(t2, t2, t1, f);  // X3 = alpha^2 - 8 beta
-    sub(t1, t1, t2, f);
-    mul(t1, t1, t0, f);  // alpha (4 beta - X3)
-    sqr(t3, yy, f);
-    add(t3, t3, t3, f);
-    add(t3, t3, t3, f);
-    add(t3, t3, t3, f);  // 8 gamma^2
-    sub(r.y, t1, t3, f);
-    r.x = t2;
-  } else {
-    Fe<N> xx, yyyy, s4, m;
-    sqr(xx, p.x, f);
-    sqr(yyyy, yy, f);
-    add(t0, p.x, yy, f);
-    sqr(t0, t0, f);
-    sub(t0, t0, xx, f);
-    sub(t0, t0, yyyy, f);
-    add(s4, t0, t0, f);  // S = 2 ((X + YY)^2 - XX - YYYY)
-    sqr(t1, zz, f);
-    mul(t1, t1, f.a, f);
-    add(m, xx, xx, f);
-    add(m, m, xx, f);
-    add(m, m, t1, f);  // M = 3 XX + a ZZ^2
-    add(t2, p.y, p.z, f);
-    sqr(t2, t2, f);
-    sub(t2, t2, yy, f);
-    sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - YY - ZZ
-    sqr(t2, m, f);
-    sub(t2, t2, s4, f);
-    sub(t2, t2, s4, f);  // X3 = M^2 - 2 S
-    sub(t3, s4, t2, f);
-    mul(t3, t3, m, f);
-    add(yyyy, yyyy, yyyy, f);
-    add(yyyy, yyyy, yyyy, f);
-    add(yyyy, yyyy, yyyy, f);
-    sub(r.y, t3, yyyy, f);  // Y3 = M (S - X3) - 8 YYYY
-    r.x = t2;
-  }
   r.inf = false;
+  if (f.a_is_minus3) {  // the engine's doubling (dbl-2001-b)
+    Pt<N> t{p.x, p.y, p.z};
+    point_dbl_jac_m3(t, t, f);
+    r.x = t.x;
+    r.y = t.y;
+    r.z = t.z;
+    return;
+  }
+  Fe<N> t0, t1, t2, t3, zz, yy, xx, yyyy, s4, m;
+  sqr(zz, p.z, f);  // ZZ
+  sqr(yy, p.y, f);  // YY
+  sqr(xx, p.x, f);
+  sqr(yyyy, yy, f);
+  add(t0, p.x, yy, f);
+  sqr(t0, t0, f);
+  sub(t0, t0, xx, f);
+  sub(t0, t0, yyyy, f);
+  add(s4, t0, t0, f);  // S = 2 ((X + YY)^2 - XX - YYYY)
+  sqr(t1, zz, f);
+  mul(t1, t1, f.a, f);
+  add(m, xx, xx, f);
+  add(m, m, xx, f);
+  add(m, m, t1, f);  // M = 3 XX + a ZZ^2
+  add(t2, p.y, p.z, f);
+  sqr(t2, t2, f);
+  sub(t2, t2, yy, f);
+  sub(r.z, t2, zz, f);  // Z3 = (Y + Z)^2 - YY - ZZ
+  sqr(t2, m, f);
+  sub(t2, t2, s4, f);
+  sub(t2, t2, s4, f);  // X3 = M^2 - 2 S
+  sub(t3, s4, t2, f);
+  mul(t3, t3, m, f);
+  add(yyyy, yyyy, yyyy, f);
+  add(yyyy, yyyy, yyyy, f);
+  add(yyyy, yyyy, yyyy, f);
+  sub(r.y, t3, yyyy, f);  // Y3 = M (S - X3) - 8 YYYY
+  r.x = t2;
 }
 
 // r = p + q; r may alias p or q.
@@ -314,8 +402,8 @@ void jadd(JPt<N>& r, const JPt<N>& p, const JPt<N>& q, const Field<N>& f) {
   mul(s2, s2, z1z1, f);
   sub(h, u2, u1, f);
   sub(rr, s2, s1, f);
-  if (fe_is_zero(h)) {
-    if (fe_is_zero(rr)) {
+  if (fe_is_zero(h, f)) {
+    if (fe_is_zero(rr, f)) {
       jdbl(r, p, f);
     } else {
       r.inf = true;
@@ -358,45 +446,17 @@ void jadd_affine(JPt<N>& r, const JPt<N>& p, const AffinePt<N>& q, const Field<N
     r.inf = false;
     return;
   }
-  Fe<N> z1z1, u2, s2, h, hh, i, j, rr, v;
-  sqr(z1z1, p.z, f);
-  mul(u2, q.x, z1z1, f);
-  mul(s2, q.y, p.z, f);
-  mul(s2, s2, z1z1, f);
-  sub(h, u2, p.x, f);
-  sub(rr, s2, p.y, f);
-  if (fe_is_zero(h)) {
-    if (fe_is_zero(rr)) {
+  Fe<N> z1z1, h, rr;
+  madd_start(z1z1, h, rr, p.x, p.y, p.z, q, f);
+  if (fe_is_zero(h, f)) {
+    if (fe_is_zero(rr, f)) {
       jdbl(r, p, f);
     } else {
       r.inf = true;
     }
     return;
   }
-  add(rr, rr, rr, f);
-  sqr(hh, h, f);
-  add(i, hh, hh, f);
-  add(i, i, i, f);  // I = 4 HH
-  mul(j, h, i, f);
-  mul(v, p.x, i, f);
-  Fe<N> x3, y3, z3;
-  sqr(x3, rr, f);
-  sub(x3, x3, j, f);
-  sub(x3, x3, v, f);
-  sub(x3, x3, v, f);
-  sub(y3, v, x3, f);
-  mul(y3, y3, rr, f);
-  Fe<N> t;
-  mul(t, p.y, j, f);
-  sub(y3, y3, t, f);
-  sub(y3, y3, t, f);
-  add(z3, p.z, h, f);
-  sqr(z3, z3, f);
-  sub(z3, z3, z1z1, f);
-  sub(z3, z3, hh, f);
-  r.x = x3;
-  r.y = y3;
-  r.z = z3;
+  madd_finish(r.x, r.y, r.z, p.x, p.y, p.z, z1z1, h, rr, f);
   r.inf = false;
 }
 
@@ -435,11 +495,11 @@ void naf5(signed char* digits, const limb k[N]) {
   }
 }
 
-// acc = u1 G + u2 Q with G's fixed table and Q affine (qx, qy), the scalars
-// public.
+// acc = u1 G + u2 Q with G's fixed table of `windows` windows (u1 below
+// 2^(4 windows)) and Q affine (qx, qy), the scalars public.
 template <size_t N>
 void public_mul2(JPt<N>& acc, const limb u1[N], const AffinePt<N>* table, const limb u2[N],
-                 const Fe<N>& qx, const Fe<N>& qy, const Field<N>& f) {
+                 const Fe<N>& qx, const Fe<N>& qy, const Field<N>& f, size_t windows) {
   // Q, 3 Q, ..., 15 Q.
   JPt<N> odd[8], q2;
   odd[0] = JPt<N>{qx, qy, f.one, false};
@@ -461,10 +521,17 @@ void public_mul2(JPt<N>& acc, const limb u1[N], const AffinePt<N>* table, const 
       jadd(acc, acc, neg, f);
     }
   }
-  for (size_t w = 0; w < fixed_windows<N>(); w++) {
-    const size_t bit = 4 * w;
-    const limb d = (u1[bit / 64] >> (bit % 64)) & 15;
-    if (d != 0) jadd_affine(acc, acc, table[w * kFixedEntries + (d - 1)], f);
+  AffinePt<N> entry;
+  for (size_t w = 0; w < windows; w++) {
+    limb neg;
+    const limb d = booth_digit<N>(u1, w, neg);
+    if (d == 0) continue;
+    entry = table[w * kFixedEntries + (d - 1)];
+    if (neg != 0) {
+      Fe<N> zero = {};
+      sub(entry.y, zero, entry.y, f);
+    }
+    jadd_affine(acc, acc, entry, f);
   }
 }
 

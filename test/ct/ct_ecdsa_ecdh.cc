@@ -5,15 +5,18 @@
 // k, marked through the signing code's test seam as soon as it is drawn (the rejection sampling of
 // the draw itself is not constant time and need not be); word counts stay defined.  Only the
 // outputs (the signature, the shared secret and its length) are marked defined afterwards; memcheck
-// must report no branch and no address that depends on the secrets.  Curves: P-256 and P-521.  Each
-// signature is then verified, and each secret compared with the peer's.
+// must report no branch and no address that depends on the secrets.  Curves: P-256, P-384 and
+// P-521.  Each signature is then verified, and each secret compared with the peer's.
 // Run as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
 //
 // This program carries its own copy of the ECDSA method's sources, of the
 // key code and of the curve's constant-time arithmetic, built with the
 // seams (MORVANE_ECDSA_NONCE_SEAM, crypto/ecdsa/internal.h;
 // MORVANE_EC_KEY_SEAM, crypto/ec/internal.h); every other call goes to the
-// library.  The random generator mixes what the caller's buffer
+// library.  Its twin ct_ecdsa_ecdh_adx also carries the multiplication's
+// entry and the big-number sources, built to take the MULX/ADX kernels
+// (MORVANE_EC_FORCE_ADX, MORVANE_BN_FORCE_ADX) that valgrind's model of the
+// processor hides.  The random generator mixes what the caller's buffer
 // held into its output, so the program draws through a method that marks
 // its output defined: the draws are not among the secrets checked.
 
@@ -145,7 +148,7 @@ int main() {
   const struct {
     int nid;
     const char* name;
-  } curves[] = {{415, "P-256"}, {716, "P-521"}};
+  } curves[] = {{415, "P-256"}, {715, "P-384"}, {716, "P-521"}};
   for (const auto& c : curves) {
     EC_KEY* a = EC_KEY_new_by_curve_name(c.nid);
     EC_KEY* b = EC_KEY_new_by_curve_name(c.nid);

@@ -2,10 +2,12 @@
 // multiplication over BIGNUM arithmetic (ec_wNAF_mul, which the engine
 // bypasses): on every prime-field named curve, k G and k P agree for random
 // scalars below 2^bits(p) and for 0, 1, n - 1, n, n + 1, n - 2 .. n - 18,
-// negative scalars, the all-ones scalar of the field size and repeated 5-bit
-// patterns (the signed windows' extreme digits); scalars past the engine's length
-// take the windowed path.  The number of random scalars per curve is 60
-// (MORVANE_EC_DIFF_ROUNDS raises it; 10,000 per curve were run by hand).
+// negative scalars, the all-ones scalar of the field size and of the
+// engine's 64 N bits, a multiple of n plus 5 of that length, and repeated
+// 5-bit patterns (the signed windows' extreme digits); scalars past the
+// engine's length take the windowed path.  The number of random scalars
+// per curve is 60 (MORVANE_EC_DIFF_ROUNDS raises it; 10,000 per curve were
+// run by hand).
 // The two-term product a G + b Q (verification's) on the engine's limbs
 // against ec_wNAF_mul, Q a point of unknown logarithm, G itself and -G.
 
@@ -15,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -36,20 +39,6 @@ int Rounds() {
   return env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 60;
 }
 
-std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool engine) {
-  Point r(EC_POINT_new(g));
-  int ok;
-  if (engine) {
-    ok = p == nullptr ? EC_POINT_mul(g, r.get(), k, nullptr, nullptr, nullptr)
-                      : EC_POINT_mul(g, r.get(), nullptr, p, k, nullptr);
-  } else {
-    const EC_POINT* pts[1] = {p == nullptr ? EC_GROUP_get0_generator(g) : p};
-    const BIGNUM* ks[1] = {k};
-    ok = ec_wNAF_mul(g, r.get(), nullptr, 1, pts, ks, nullptr);
-  }
-  return ok == 1 ? Encode(g, r.get()) : "failed";
-}
-
 class EcEngine : public testing::TestWithParam<int> {
  protected:
   // The named group of the parameter, its prime p, order n and bits(p).
@@ -67,50 +56,9 @@ class EcEngine : public testing::TestWithParam<int> {
 
 TEST_P(EcEngine, AgreesWithTheWindowedNaf) {
   ASSERT_NO_FATAL_FAILURE(SetUpCurve());
-
-  std::vector<Bn> scalars;
-  auto add = [&](Bn k) { scalars.push_back(std::move(k)); };
-  add(Hex("0"));
-  add(Hex("1"));
-  add(Hex("-1"));
-  for (int d : {-1, 0, 1}) {
-    Bn k(BN_dup(n.get()));
-    ASSERT_TRUE(d < 0 ? BN_sub_word(k.get(), 1) : BN_add_word(k.get(), static_cast<BN_ULONG>(d)));
-    add(std::move(k));
-  }
-  Bn ones(BN_new());  // 2^bits(p) - 1
-  ASSERT_TRUE(BN_set_bit(ones.get(), bits));
-  ASSERT_TRUE(BN_sub_word(ones.get(), 1));
-  add(Bn(BN_dup(ones.get())));
-  // Signed 5-bit windows: each 5-bit pattern repeated over bits(p) bits
-  // (digits 16 and -16, 15, 1, 17 - 32 and -2 in every window), and n - j
-  // for j = 2 .. 18 (the negated table entries on the last window).
-  for (unsigned pattern : {0x10u, 0x0Fu, 0x01u, 0x11u, 0x1Eu}) {
-    Bn k(BN_new());
-    ASSERT_TRUE(BN_zero(k.get()));
-    for (int b = 0; b < bits; b++) {
-      if (((pattern >> (b % 5)) & 1) != 0) {
-        ASSERT_TRUE(BN_set_bit(k.get(), b));
-      }
-    }
-    add(std::move(k));
-  }
-  for (BN_ULONG j = 2; j <= 18; j++) {
-    Bn k(BN_dup(n.get()));
-    ASSERT_TRUE(BN_sub_word(k.get(), j));
-    add(std::move(k));
-  }
-  Bn big(BN_new());  // past the engine's length: the windowed path
-  ASSERT_TRUE(BN_set_bit(big.get(), ((bits + 63) / 64) * 64 + 5));
-  ASSERT_TRUE(BN_add_word(big.get(), 12345));
-  add(std::move(big));
-  SplitMix64 rng{static_cast<uint64_t>(GetParam())};
-  for (int i = 0, rounds = Rounds(); i < rounds; i++) {
-    Bn k(BN_new());
-    ASSERT_TRUE(BN_pseudo_rand(k.get(), 1 + static_cast<int>(rng.Next() % bits), 0, 0));
-    if (i % 7 == 3) BN_set_negative(k.get(), 1);
-    add(std::move(k));
-  }
+  const std::vector<Bn> scalars =
+      EdgeAndRandomScalars(n.get(), bits, Rounds(), static_cast<uint64_t>(GetParam()));
+  for (const Bn& k : scalars) ASSERT_TRUE(k);
 
   // P: a point of unknown relation to G for the point term.
   Point pt(EC_POINT_new(g.get()));
@@ -184,6 +132,44 @@ TEST(EcEngineAlias, ResultMayBeThePoint) {
   EXPECT_EQ(Encode(g.get(), p.get()), want);
 }
 
+// ---- the field's kernels ---------------------------------------------------
+// The P-384 field has a MULX/ADX kernel and a portable one, chosen from the
+// processor (MORVANE_NO_HWCRYPT=adx forces the portable one).  The engine's
+// products on P-384 as octets: k G (the group's first product without the
+// fixed-base table, the others with it), k P, k P with Q = -G, and
+// verification's a G + b Q, over the edge scalars and 20 random ones; a
+// child process gives them with "adx" switched off.
+morvane_test::Bytes KernelTranscript() {
+  morvane_test::Bytes t;
+  Group g(EC_GROUP_new_by_curve_name(715));
+  Bn n(BN_new());
+  if (!g || !EC_GROUP_get_order(g.get(), n.get(), nullptr)) return t;
+  const std::vector<Bn> scalars = EdgeAndRandomScalars(n.get(), 384, 20, 384);
+  Point q(EC_POINT_new(g.get())), neg(EC_POINT_dup(EC_GROUP_get0_generator(g.get()), g.get()));
+  EC_POINT_mul(g.get(), q.get(), Hex("1F2E3D4C5B6A7988").get(), nullptr, nullptr, nullptr);
+  EC_POINT_invert(g.get(), neg.get(), nullptr);
+  auto add = [&](const std::string& s) {
+    t.insert(t.end(), s.begin(), s.end());
+    t.push_back('\n');
+  };
+  for (size_t i = 0; i < scalars.size(); i++) {
+    const BIGNUM* k = scalars[i].get();
+    const BIGNUM* k2 = scalars[(i * 7 + 3) % scalars.size()].get();
+    add(Product(g.get(), nullptr, k, true));
+    add(Product(g.get(), q.get(), k, true));
+    add(Product(g.get(), neg.get(), k, true));
+    if (!BN_is_negative(k) && !BN_is_negative(k2)) add(TwoTerms(g.get(), k, q.get(), k2, true));
+  }
+  ERR_clear_error();
+  return t;
+}
+
+[[maybe_unused]] const int kServe = morvane_test::ServeTranscript(KernelTranscript);
+
+TEST(EcEngineKernels, PortableKernelGivesTheSameProducts) {
+  morvane_test::ExpectSameTranscriptWithSwitch(KernelTranscript, "adx");
+}
+
 }  // namespace
 
 // ---- the generator's fixed-base table kept on the group -------------------
@@ -233,7 +219,7 @@ TEST(EcEngineTable, CopiesMakeTheirOwn) {
 }
 
 // A generator whose small order leaves the point at infinity among the
-// table's multiples (i 2^(4 w) G for some i below 16) gets no table: its
+// table's multiples (i 2^(5 w) G for some i up to 16) gets no table: its
 // products take the windowed path and stay right.  The curve is searched
 // over GF(1009) for a point of odd order below 16.
 TEST(EcEngineTable, GeneratorOfSmallOrderGetsNoTable) {

@@ -70,6 +70,23 @@ std::string Encode(const EC_GROUP* g, const EC_POINT* p,
 // A point decoded from hex octets; null (errors queued) when refused.
 Point Decode(const EC_GROUP* g, const std::string& hex);
 
+// The scalars for a group of order n and prime p of `bits` bits: 0, 1, -1,
+// n - 1, n, n + 1, the all-ones scalar of the field size, each 5-bit
+// pattern repeated over bits(p) bits (the signed windows' digits 16 and
+// -16, 15, 1, 17 - 32 and -2 in every window), 2^b and 2^(b+1) - 1 for the
+// top bits b of a 5-bit signed window or a 4-bit fixed window (the last
+// windows' edges), n - j for j = 2 .. 18 (the negated table entries on the
+// last window), the engine's full length 2^(64 N) - 1 and a multiple of n
+// plus 5 past the order's length, one past the engine's length (the
+// windowed path), then
+// `rounds` random ones from the seed (every seventh negative).
+std::vector<Bn> EdgeAndRandomScalars(const BIGNUM* n, int bits, int rounds, uint64_t seed);
+
+// k G (p null) or k P as uncompressed hex octets ("failed" on failure),
+// through EC_POINT_mul (engine true) or ec_wNAF_mul, which the constant-time
+// engine bypasses.
+std::string Product(const EC_GROUP* g, const EC_POINT* p, const BIGNUM* k, bool engine);
+
 }  // namespace ec_test
 
 #endif  // MORVANE_TEST_EC_TEST_UTIL_H
