@@ -4,8 +4,9 @@
 // as the block inside a signature (signed with the key's private half), so
 // that the DigestInfo and OCTET STRING readers see the fuzzer's bytes.
 //
-// The bytes also go through d2i_Netscape_RSA (and its salted form
-// d2i_RSA_NET) under a fixed pass phrase.
+// The bytes also go through the Netscape record reader under a fixed pass
+// phrase: d2i_Netscape_RSA for the unsalted form, d2i_RSA_NET for the
+// salted one; a record read is written again by the matching writer.
 //
 // Checks: a decoded key encodes, and that encoding decodes to a key that
 // encodes to the same octets; a verification gives 0 or 1; a block that
@@ -117,20 +118,31 @@ int FuzzPass(char* buf, int len, const char*, int) {
   return 0;
 }
 
+// Reads and writes a Netscape record: the unsalted form through its own
+// entry points (d2i_Netscape_RSA, i2d_Netscape_RSA), the salted one through
+// d2i_RSA_NET and i2d_RSA_NET.
+RSA* ReadNet(const unsigned char** p, long len, int sgckey) {
+  return sgckey ? d2i_RSA_NET(nullptr, p, len, FuzzPass, 1)
+                : d2i_Netscape_RSA(nullptr, p, len, FuzzPass);
+}
+int WriteNet(const RSA* r, unsigned char** out, int sgckey) {
+  return sgckey ? i2d_RSA_NET(r, out, FuzzPass, 1) : i2d_Netscape_RSA(r, out, FuzzPass);
+}
+
 // A Netscape record: a key read is written again and reads back alike.
 void Netscape(const Bytes& in, int sgckey) {
   const unsigned char* p = in.data();
-  RSA* r = d2i_RSA_NET(nullptr, &p, static_cast<long>(in.size()), FuzzPass, sgckey);
+  RSA* r = ReadNet(&p, static_cast<long>(in.size()), sgckey);
   if (r == nullptr) return;
   Check(p > in.data() && p <= in.data() + in.size(), "Netscape decoder advance");
   const Bytes key = Encode(i2d_RSAPrivateKey, r);
   Check(!key.empty(), "a Netscape key encodes");
-  const int n = i2d_RSA_NET(r, nullptr, FuzzPass, sgckey);
+  const int n = WriteNet(r, nullptr, sgckey);
   Bytes record(static_cast<size_t>(n > 0 ? n : 0));
   unsigned char* w = record.data();
-  Check(n > 0 && i2d_RSA_NET(r, &w, FuzzPass, sgckey) == n, "a Netscape key is written");
+  Check(n > 0 && WriteNet(r, &w, sgckey) == n, "a Netscape key is written");
   const unsigned char* q = record.data();
-  RSA* again = d2i_RSA_NET(nullptr, &q, n, FuzzPass, sgckey);
+  RSA* again = ReadNet(&q, n, sgckey);
   Check(again != nullptr && Encode(i2d_RSAPrivateKey, again) == key, "the record reads back");
   RSA_free(again);
   RSA_free(r);
