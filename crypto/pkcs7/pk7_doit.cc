@@ -458,7 +458,10 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
     BIO_get_cipher_ctx(etmp, &evp_ctx);
     bool ok = evp_ctx != nullptr;
     if (ok) ok = EVP_CipherInit_ex(evp_ctx, evp_cipher, nullptr, nullptr, nullptr, 0) > 0;
-    if (ok) ok = EVP_CIPHER_asn1_to_param(evp_ctx, enc_alg->parameter) >= 0;
+    // The parameters are read as the encoder writes them: only for a cipher
+    // with an IV (a stream cipher such as RC4 has none to read).
+    if (ok && EVP_CIPHER_iv_length(evp_cipher) > 0)
+      ok = EVP_CIPHER_asn1_to_param(evp_ctx, enc_alg->parameter) >= 0;
     if (ok) ok = set_content_key(evp_ctx, rsk, pkey, pcert);
     if (!ok) {
       BIO_free(etmp);
