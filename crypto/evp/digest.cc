@@ -275,6 +275,9 @@ int EVP_MD_CTX_copy_ex(EVP_MD_CTX* out, const EVP_MD_CTX* in) {
   }
   EVP_MD_CTX_cleanup(out);
   memcpy(out, in, sizeof *out);
+  // The copy's state is its own (kept or allocated here) whatever the
+  // source's flags say, so its cleanup frees it.
+  out->flags &= ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_REUSE);
   if (const size_t n = data_size(in->digest); n != 0) {
     out->md_data = kept != nullptr ? kept : MORVANE_malloc(n);
     if (out->md_data == nullptr) {

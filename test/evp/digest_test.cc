@@ -222,6 +222,16 @@ TEST(EvpDigest, PrivateDataIsReusedZeroedAndCopied) {
   EXPECT_EQ(Finish(h), kSha256Abc);
   EVP_MD_CTX_destroy(h);
   EVP_MD_CTX_destroy(nullptr);
+  // A source whose owner keeps its state (the reuse flag) still gives a
+  // copy that owns, and frees, the state made for it.
+  EVP_MD_CTX_set_flags(&a, EVP_MD_CTX_FLAG_REUSE);
+  h = EVP_MD_CTX_create();
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(EVP_DigestInit_ex(h, EVP_md5(), nullptr), 1);
+  ASSERT_EQ(EVP_MD_CTX_copy_ex(h, &a), 1);
+  EXPECT_EQ(EVP_MD_CTX_test_flags(h, EVP_MD_CTX_FLAG_REUSE), 0);
+  EVP_MD_CTX_destroy(h);  // leaks the copy's state if the flag came along
+  EVP_MD_CTX_clear_flags(&a, EVP_MD_CTX_FLAG_REUSE);
   EXPECT_TRUE(ErrorsAre({}));
 }
 
