@@ -89,16 +89,16 @@ bool fe_is_zero(const Fe<N>& a, const Field<N>& f) {
 }
 
 // The group's record: the field's constants (Montgomery form), the order's
-// when it has as many limbs, and the generator's table once a generator product has asked for it.  `table`
-// is null until built, kNoTable when the generator cannot have one (an
-// entry at infinity: an order with a small factor), else
-// AffinePt<N>[fixed_windows(scalar_bits) * 16], window after window.  Both
-// pointers are published with release order and read with acquire order; a
-// thread that loses the race to
-// publish frees what it built and uses the winner's.  The table costs about
-// fifteen generator products to build, so a group's first generator
-// product goes without it (a group made for one product, as a key made by
-// name for one key generation, never pays for it).
+// when it has as many limbs, and the generator's table once a generator
+// product has asked for it.  `table` is null until built, kNoTable when the
+// generator cannot have one (an entry at infinity: an order with a small
+// factor), else AffinePt<N>[fixed_windows(scalar_bits) * 16], window after
+// window.  Both pointers are published with release order and read with
+// acquire order; a thread that loses the race to publish frees what it
+// built and uses the winner's.  The table costs about fifteen generator
+// products to build, so a group's first generator product goes without it
+// (a group made for one product, as a key made by name for one key
+// generation, never pays for it).
 struct CacheHead {
   size_t limbs;  // N
   void* table;
@@ -220,6 +220,23 @@ void fixed_mul(Pt<N>& acc, const limb scalar[N], const AffinePt<N>* table, const
 // of the Explicit-Formulas Database (7M + 4S), any a.  It fails when p is
 // the point at infinity or +-(x2, y2) (H = 0); its users rule those out.
 
+// The end both Jacobian additions share: X3 = r^2 - J - 2 V and Y3 = r (V -
+// X3) - 2 S1 J.  x and y must not alias the inputs.
+template <size_t N>
+void jac_add_xy(Fe<N>& x, Fe<N>& y, const Fe<N>& rr, const Fe<N>& j, const Fe<N>& v,
+                const Fe<N>& s1, const Field<N>& f) {
+  Fe<N> t;
+  sqr(x, rr, f);
+  sub(x, x, j, f);
+  sub(x, x, v, f);
+  sub(x, x, v, f);
+  sub(y, v, x, f);
+  mul(y, y, rr, f);
+  mul(t, s1, j, f);
+  sub(y, y, t, f);
+  sub(y, y, t, f);
+}
+
 // The start: Z1Z1 = Z1^2, H = x2 Z1Z1 - X1 and r = y2 Z1 Z1Z1 - Y1.
 template <size_t N>
 void madd_start(Fe<N>& z1z1, Fe<N>& h, Fe<N>& rr, const Fe<N>& x1, const Fe<N>& y1,
@@ -238,22 +255,14 @@ template <size_t N>
 void madd_finish(Fe<N>& x3, Fe<N>& y3, Fe<N>& z3, const Fe<N>& x1, const Fe<N>& y1,
                  const Fe<N>& z1, const Fe<N>& z1z1, const Fe<N>& h, Fe<N>& rr,
                  const Field<N>& f) {
-  Fe<N> hh, i, j, v, t, x, y, z;
+  Fe<N> hh, i, j, v, x, y, z;
   add(rr, rr, rr, f);
   sqr(hh, h, f);
   add(i, hh, hh, f);
   add(i, i, i, f);  // I = 4 HH
   mul(j, h, i, f);
   mul(v, x1, i, f);
-  sqr(x, rr, f);
-  sub(x, x, j, f);
-  sub(x, x, v, f);
-  sub(x, x, v, f);
-  sub(y, v, x, f);
-  mul(y, y, rr, f);
-  mul(t, y1, j, f);
-  sub(y, y, t, f);
-  sub(y, y, t, f);
+  jac_add_xy(x, y, rr, j, v, y1, f);
   add(z, z1, h, f);
   sqr(z, z, f);
   sub(z, z, z1z1, f);
@@ -416,15 +425,7 @@ void jadd(JPt<N>& r, const JPt<N>& p, const JPt<N>& q, const Field<N>& f) {
   mul(j, h, i, f);
   mul(v, u1, i, f);
   Fe<N> x3, y3, z3;
-  sqr(x3, rr, f);
-  sub(x3, x3, j, f);
-  sub(x3, x3, v, f);
-  sub(x3, x3, v, f);
-  sub(y3, v, x3, f);
-  mul(y3, y3, rr, f);
-  mul(s1, s1, j, f);
-  sub(y3, y3, s1, f);
-  sub(y3, y3, s1, f);
+  jac_add_xy(x3, y3, rr, j, v, s1, f);
   add(z3, p.z, q.z, f);
   sqr(z3, z3, f);
   sub(z3, z3, z1z1, f);
