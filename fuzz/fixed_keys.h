@@ -82,21 +82,28 @@ inline EVP_PKEY* EcKey() {
   return key;
 }
 
-// A certificate for `key`: subject and issuer "CN=<cn>", the serial given,
-// signed with the RSA key `signer` under SHA-1, or left with an empty
-// signature (null signer: enough to name a recipient, or a signer whose
-// certificate chain is not checked).
-inline X509* CertFor(EVP_PKEY* key, const char* cn, long serial, EVP_PKEY* signer = nullptr) {
+// An unsigned version 3 certificate for `key`: subject "CN=<cn>", issuer
+// "CN=<issuer_cn>", the serial given, valid from 2020 to 2100.
+inline X509* UnsignedCert(EVP_PKEY* key, const char* cn, const char* issuer_cn, long serial) {
   X509* x = X509_new();
   X509_set_version(x, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
   X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", ASN1_MB_ASCII,
                              reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
   X509_NAME_add_entry_by_txt(X509_get_issuer_name(x), "CN", ASN1_MB_ASCII,
-                             reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(issuer_cn), -1, -1, 0);
   ASN1_TIME_set(x->cert_info->validity->notBefore, 1577836800);  // 2020-01-01
   ASN1_TIME_set(x->cert_info->validity->notAfter, 4102444800);   // 2100-01-01
   X509_set_pubkey(x, key);
+  return x;
+}
+
+// A certificate for `key`: subject and issuer "CN=<cn>", the serial given,
+// signed with the RSA key `signer` under SHA-1, or left with an empty
+// signature (null signer: enough to name a recipient, or a signer whose
+// certificate chain is not checked).
+inline X509* CertFor(EVP_PKEY* key, const char* cn, long serial, EVP_PKEY* signer = nullptr) {
+  X509* x = UnsignedCert(key, cn, cn, serial);
   if (signer != nullptr) X509_sign(x, signer, EVP_sha1());
   return x;
 }

@@ -23,6 +23,8 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include "fixed_keys.h"
+
 namespace {
 
 EVP_PKEY* NewKey() {
@@ -47,16 +49,7 @@ void AddExt(X509* x, int nid, const unsigned char* der, int len) {
 
 X509* MakeCert(const char* cn, const char* issuer_cn, long serial, EVP_PKEY* key,
                EVP_PKEY* issuer_key, bool ca) {
-  X509* x = X509_new();
-  X509_set_version(x, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-  X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", ASN1_MB_ASCII,
-                             reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(X509_get_issuer_name(x), "CN", ASN1_MB_ASCII,
-                             reinterpret_cast<const unsigned char*>(issuer_cn), -1, -1, 0);
-  ASN1_TIME_set(x->cert_info->validity->notBefore, 1577836800);  // 2020-01-01
-  ASN1_TIME_set(x->cert_info->validity->notAfter, 4102444800);   // 2100-01-01
-  X509_set_pubkey(x, key);
+  X509* x = fuzz_keys::UnsignedCert(key, cn, issuer_cn, serial);
   // basicConstraints cA TRUE; extKeyUsage id-kp-OCSPSigning (RFC 5280).
   static const unsigned char kCa[] = {0x30, 0x03, 0x01, 0x01, 0xff};
   static const unsigned char kOcspSign[] = {0x30, 0x0a, 0x06, 0x08, 0x2b, 0x06,
