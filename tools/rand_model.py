@@ -185,12 +185,14 @@ def read(path):
     return head, records
 
 
-def main(argv):
+def update(argv, fill):
+    """Fills the expected values of the record file named in argv with
+    fill(records), or with --check compares them instead."""
     check = "--check" in argv
     path = [a for a in argv if a != "--check"][0]
     head, records = read(path)
     before = [dict(r) for r in records]
-    run(records)
+    fill(records)
     if check:
         if before != records:
             raise SystemExit(path + ": expected values differ from the model")
@@ -202,4 +204,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    update(sys.argv[1:], run)
