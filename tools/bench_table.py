@@ -206,14 +206,11 @@ def print_envelope(t):
     print("|---|--:|--:|--:|--:|--:|--:|")
     for op, size in sorted(t.envelope):
         row = {way: run.bytes or run.items for way, run in t.envelope[(op, size)].items()}
-        base = row.get("morvane") or row.get("evp-update")
         cells = []
         for way in ways:
             ref = row.get("evp-update") if way == "filter" else row.get("morvane")
             cells.append(f"{(ref / row[way] - 1) * 100:+.1f}%" if ref and row.get(way) else "-")
         direct = f"{row['morvane'] / 1e6:.0f}" if row.get("morvane") else "-"
-        if base is None:
-            cells = ["-"] * len(ways)
         print(f"| {op[4:]} | {size} | {direct} | " + " | ".join(cells) + " |")
 
 
