@@ -1,9 +1,8 @@
 // The ECDSA method, the per-key records and the entry points.
 
 #include <limits.h>
-#include <string.h>
-
 #include <stddef.h>
+#include <string.h>
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
