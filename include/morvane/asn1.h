@@ -541,12 +541,12 @@ typedef void *d2i_of_void(void **a, const unsigned char **pp, long length);
 typedef int i2d_of_void(void *a, unsigned char **pp);
 
 /* An older codec: encoder, decoder, constructor and destructor of one type. */
-typedef struct asn1_method_st {
+struct asn1_method_st {
   i2d_of_void *i2d;
   d2i_of_void *d2i;
   void *(*create)(void);
   void (*destroy)(void *a);
-} ASN1_METHOD;
+};
 
 /* SEQUENCE { OCTET STRING header, the data as `meth` encodes it }. */
 typedef struct asn1_header_st {

@@ -82,7 +82,11 @@ struct ASN1_ITEM_st {
 #define ASN1_TF_COMBINE 0x400 /* the field's value is the parent structure */
 #define ASN1_TF_NDEF 0x800    /* indefinite length in streaming encodes */
 
-/* A field.  `adb` replaces `item` under ASN1_TF_ADB_OID or ASN1_TF_ADB_INT. */
+/* A field.  `adb` replaces `item` under ASN1_TF_ADB_OID or ASN1_TF_ADB_INT.
+ * C99 has no unnamed unions: there the field is `item` alone, and an ANY
+ * DEFINED BY field keeps its ASN1_ADB's address in it (the same pointer
+ * in the same place). */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
 struct ASN1_TEMPLATE_st {
   unsigned long flags;
   long tag;
@@ -93,6 +97,17 @@ struct ASN1_TEMPLATE_st {
     const ASN1_ADB *adb;
   };
 };
+#define ASN1_TEMPLATE_ADB_(adbp) .adb = (adbp)
+#else
+struct ASN1_TEMPLATE_st {
+  unsigned long flags;
+  long tag;
+  unsigned long offset;
+  const char *field_name;
+  const ASN1_ITEM *item;
+};
+#define ASN1_TEMPLATE_ADB_(adbp) .item = (const ASN1_ITEM *)(const void *)(adbp)
+#endif
 
 /* ANY DEFINED BY: the selector field at `offset` (an OBJECT IDENTIFIER read
  * as its NID, or an INTEGER) picks the row whose value matches, else
@@ -437,10 +452,10 @@ MORVANE_EXPORT const ASN1_TEMPLATE *asn1_do_adb(ASN1_VALUE **pval, const ASN1_TE
                                      ASN1_COUNT_(name##_adbtbl), (def), (none)}
 #define ASN1_ADB_OBJECT(tblname) \
   { .flags = ASN1_TF_ADB_OID, .tag = -1, .offset = 0, .field_name = #tblname, \
-    .adb = &(tblname##_adb) }
+    ASN1_TEMPLATE_ADB_(&(tblname##_adb)) }
 #define ASN1_ADB_INTEGER(tblname) \
   { .flags = ASN1_TF_ADB_INT, .tag = -1, .offset = 0, .field_name = #tblname, \
-    .adb = &(tblname##_adb) }
+    ASN1_TEMPLATE_ADB_(&(tblname##_adb)) }
 
 MORVANE_END_DECLS
 

@@ -156,7 +156,6 @@ MORVANE_EXPORT extern const char BN_version[];
 
 /* The progress callback of generators: ver 1 calls cb_1(a, b, arg) and goes
  * on; ver 2 returns cb_2(a, b, cb) (0: stop). */
-typedef struct bn_gencb_st BN_GENCB;
 struct bn_gencb_st {
   unsigned int ver;
   void *arg;
@@ -453,7 +452,6 @@ MORVANE_EXPORT int BN_is_prime_fasttest(const BIGNUM *a, int checks,
 /* ---- Montgomery arithmetic ---------------------------------------------------
  * For an odd modulus N: R = 2^ri with ri the bits of N rounded up to a
  * multiple of 32, RR = R^2 mod N, n0 = -N^-1 mod 2^32.  Immutable once set. */
-typedef struct bn_mont_ctx_st BN_MONT_CTX;
 struct bn_mont_ctx_st {
   int ri;           /* bits of R */
   BIGNUM RR;        /* R^2 mod N */

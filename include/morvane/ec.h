@@ -164,8 +164,7 @@ MORVANE_EXPORT EC_GROUP *EC_GROUP_new_curve_GF2m(const BIGNUM *p, const BIGNUM *
 /* A new group of the named curve with that NID: curve, generator, order,
  * cofactor, seed (when the curve has one) and curve name.  A NID below 1
  * gives null with nothing queued; a NID of no curve, or a failure, "unknown
- * group".  The curves over binary fields fail while the GF(2^m) method is
- * not built. */
+ * group". */
 MORVANE_EXPORT EC_GROUP *EC_GROUP_new_by_curve_name(int nid);
 /* One element of the list of named curves: the NID and its one-line
  * description (borrowed, constant). */

@@ -275,8 +275,9 @@ MORVANE_EXPORT int PEM_write_X509_REQ_NEW(FILE *fp, X509_REQ *x);
  * "RSA PRIVATE KEY", "DSA PRIVATE KEY" and "EC PRIVATE KEY" (decrypted by
  * their header; decoded into *x as d2i_PrivateKey does), "PRIVATE KEY"
  * (PKCS#8) and "ENCRYPTED PRIVATE KEY" (PKCS#8 under a pass phrase, asked
- * from cb with w 0; "bad password read" when there is none; PKCS#5
- * decryption is not built yet and fails as disabled).  For the PKCS#8 forms
+ * from cb with w 0; "bad password read" when there is none; decrypted by
+ * PKCS8_decrypt under the PKCS#5 or PKCS#12 algorithm the block names, which
+ * must be registered: see MORVANE_add_all_algorithms_noconf).  For the PKCS#8 forms
  * the key at *x is freed and replaced by the result, null included.  Null
  * with "ASN1 lib" when no key comes out.  The readers by algorithm read the
  * same way and give the algorithm key (null, with the error of
@@ -313,8 +314,9 @@ MORVANE_EXPORT int PEM_write_PrivateKey(FILE *fp, EVP_PKEY *x, const EVP_CIPHER 
 
 /* The key as PKCS#8 PrivateKeyInfo, in PEM ("PRIVATE KEY") or DER, plain
  * when enc is null and nid -1 (the _nid forms pass no cipher, the others nid
- * -1); else encrypted (PKCS#5 v2 with enc, or the password-based algorithm
- * nid; not built yet: fails as disabled) under kstr/klen or the callback's
+ * -1); else encrypted by PKCS8_encrypt (PKCS#5 v2 with enc, or the
+ * password-based algorithm nid; 2048 iterations, 8 random salt bytes) under
+ * kstr/klen or the callback's
  * phrase (w 1; "read key" when there is none) as "ENCRYPTED PRIVATE KEY".
  * 1 or 0 ("error converting private key" for a key that has no PKCS#8
  * form).  d2i_PKCS8PrivateKey_ reads a DER encrypted PKCS#8 key, decrypting

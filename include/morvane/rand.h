@@ -27,7 +27,7 @@
 MORVANE_BEGIN_DECLS
 
 /* A random method.  Every slot may be null. */
-typedef struct rand_meth_st {
+struct rand_meth_st {
   /* Mixes num bytes in, counting them as num bytes of entropy. */
   void (*seed)(const void *buf, int num);
   /* Fills buf with num strong bytes: 1, or 0 when not seeded. */
@@ -40,7 +40,7 @@ typedef struct rand_meth_st {
   int (*pseudorand)(unsigned char *buf, int num);
   /* 1 when seeded, else 0. */
   int (*status)(void);
-} RAND_METHOD;
+};
 
 /* Makes meth (null allowed) the current method, releasing the engine the
  * previous one came from; returns 1.  With null the next call installs the

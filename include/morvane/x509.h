@@ -9,9 +9,9 @@
  * refuses a null argument and the items follow morvane/asn1.h (X_free
  * accepts null); the sections on password-based parameters, PKCS#8
  * conversion, attribute lists, certificates, public keys, the legacy
- * encrypted RSA key and text output say what their functions accept
- * (elsewhere there a valid object is needed); the rest is not built yet and
- * fails as above without reading its arguments. */
+ * encrypted RSA key and text output say what their functions accept;
+ * elsewhere a valid object is needed unless a function's comment says
+ * otherwise. */
 #ifndef MORVANE_X509_H
 #define MORVANE_X509_H
 
@@ -1098,7 +1098,7 @@ MORVANE_EXPORT int X509_TRUST_get_trust(X509_TRUST *xp);
  * X509_VERIFY_PARAM_free accepts null, X509_VERIFY_PARAM_inherit and _set1
  * accept a null source (1, nothing done), _set1_policies a null list (no
  * policies) and a null block (0); every other call needs a valid block. */
-typedef struct X509_VERIFY_PARAM_st {
+struct X509_VERIFY_PARAM_st {
   char *name;              /* owned, or null */
   time_t check_time;       /* used with verification flag 0x2 */
   unsigned long inh_flags; /* X509_VP_FLAG_* */
@@ -1107,7 +1107,7 @@ typedef struct X509_VERIFY_PARAM_st {
   int trust;               /* 0: unset */
   int depth;               /* -1: unset */
   STACK *policies;         /* of ASN1_OBJECT, owned; or null */
-} X509_VERIFY_PARAM;
+};
 #define X509_VP_FLAG_DEFAULT 0x1     /* a set source value replaces the destination's */
 #define X509_VP_FLAG_OVERWRITE 0x2   /* every source value replaces, set or not */
 #define X509_VP_FLAG_RESET_FLAGS 0x4 /* the destination's flags are cleared first */

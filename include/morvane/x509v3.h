@@ -459,8 +459,7 @@ MORVANE_EXPORT ASN1_OCTET_STRING *s2i_ASN1_OCTET_STRING(X509V3_EXT_METHOD *metho
  * has none.  Free it with X509_email_free.  x must be valid. */
 MORVANE_EXPORT STACK *X509_get1_ocsp(X509 *x);
 
-/* Releases a certificate's cached policy data; null is accepted (and, while
- * the policy cache is not built, the only value a certificate holds). */
+/* Releases a certificate's cached policy data; null is accepted. */
 MORVANE_EXPORT void policy_cache_free(X509_POLICY_CACHE *cache);
 
 /* ---- cached extension facts, purposes -----------------------------------
@@ -603,7 +602,7 @@ MORVANE_EXPORT int X509_PURPOSE_get_trust(X509_PURPOSE *xp);
  * policy was required.  The tree holds a reference to each certificate
  * below the anchor until X509_policy_tree_free (null accepted).  The
  * accessors borrow; each gives 0 or null for a null argument. */
-typedef struct X509_POLICY_TREE_st X509_POLICY_TREE;
+/* X509_POLICY_TREE is declared in morvane/types.h; a node of the tree: */
 typedef struct X509_POLICY_NODE_st X509_POLICY_NODE;
 typedef struct X509_POLICY_LEVEL_st X509_POLICY_LEVEL;
 #define X509_PCY_TREE_TOO_LARGE (-3)
@@ -700,8 +699,6 @@ typedef struct PROXY_CERT_INFO_EXTENSION_st {
   ASN1_INTEGER *pcPathLengthConstraint; /* may be null: no limit */
   PROXY_POLICY *proxyPolicy;
 } PROXY_CERT_INFO_EXTENSION;
-/* A node of a certificate-policy tree (the chain verifier builds them). */
-typedef struct X509_POLICY_NODE_st X509_POLICY_NODE;
 
 /* Named bit strings (keyUsage, nsCertType): i2v_ASN1_BIT_STRING appends to
  * ret one pair per set bit of the method's table (its usr_data), named by the

@@ -1,4 +1,4 @@
-/* The template macros of morvane/asn1t.h compiled as C11 (-pedantic): one
+/* The template macros of morvane/asn1t.h compiled as C99 and C11 (-pedantic): one
  * item of each kind and each family of field forms.  Compiled only; the C++
  * forms run in test/asn1. */
 #include <morvane/asn1t.h>
