@@ -175,5 +175,9 @@ function(morvane_program)
   add_executable(${P_NAME} ${P_SRCS})
   target_link_libraries(${P_NAME} PRIVATE morvane)
   morvane_client_flags(${P_NAME})
+  # Installed, the program finds the library it was installed with through a
+  # run path relative to itself, wherever the prefix is.
+  file(RELATIVE_PATH _rel "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set_target_properties(${P_NAME} PROPERTIES INSTALL_RPATH "$ORIGIN/${_rel}")
   install(TARGETS ${P_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
