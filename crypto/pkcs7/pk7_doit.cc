@@ -44,26 +44,54 @@ ASN1_OCTET_STRING* get_octet_string(PKCS7* p7) {
   return nullptr;
 }
 
-// Appends a digest filter for `alg` to *pbio (or starts the chain with it).
-bool bio_add_digest(BIO** pbio, X509_ALGOR* alg) {
-  BIO* btmp = BIO_new(BIO_f_md());
-  if (btmp == nullptr) {
-    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, ERR_R_BIO_LIB);
-    return false;
+// Whether the chain from `chain` holds a digest filter running `md`.
+bool has_digest_filter(BIO* chain, const EVP_MD* md) {
+  for (BIO* b = chain; b != nullptr; b = BIO_next(b)) {
+    const EVP_MD* running = nullptr;
+    if (BIO_method_type(b) == BIO_TYPE_MD && BIO_get_md(b, &running) > 0 && running == md)
+      return true;
   }
+  return false;
+}
+
+// Appends a digest filter for `alg` to *pbio (or starts the chain with it),
+// unless the chain has one for that digest already: signers sign and verify
+// from copies of a filter's context, so one filter serves every entry of a
+// digest, and a list that names one digest many times (a received message
+// may) builds a chain no longer than the number of digests there are.
+// Failures queue under `func`.
+bool bio_add_digest(BIO** pbio, X509_ALGOR* alg, int func) {
   const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(alg->algorithm)));
   if (md == nullptr) {
-    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, PKCS7_R_UNKNOWN_DIGEST_TYPE);
-    BIO_free(btmp);
+    PKCS7err(func, PKCS7_R_UNKNOWN_DIGEST_TYPE);
+    return false;
+  }
+  if (has_digest_filter(*pbio, md)) return true;
+  BIO* btmp = BIO_new(BIO_f_md());
+  if (btmp == nullptr) {
+    PKCS7err(func, ERR_R_BIO_LIB);
     return false;
   }
   BIO_set_md(btmp, md);
   if (*pbio == nullptr) {
     *pbio = btmp;
   } else if (BIO_push(*pbio, btmp) == nullptr) {
-    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, ERR_R_BIO_LIB);
+    PKCS7err(func, ERR_R_BIO_LIB);
     BIO_free(btmp);
     return false;
+  }
+  return true;
+}
+
+// The digest filters of every algorithm of `md_sk`, appended to *pbio in
+// list order, one per digest; on failure *pbio is freed and cleared.
+bool add_digest_filters(BIO** pbio, STACK* md_sk, int func) {
+  for (int i = 0; i < sk_num(md_sk); i++) {
+    if (!bio_add_digest(pbio, reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i)), func)) {
+      BIO_free_all(*pbio);
+      *pbio = nullptr;
+      return false;
+    }
   }
   return true;
 }
@@ -337,13 +365,8 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
   }
 
   BIO* out_bio = nullptr;
-  for (int i = 0; i < sk_num(md_sk); i++) {
-    if (!bio_add_digest(&out_bio, reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i)))) {
-      BIO_free_all(out_bio);
-      return nullptr;
-    }
-  }
-  if (xa != nullptr && !bio_add_digest(&out_bio, xa)) {
+  if (!add_digest_filters(&out_bio, md_sk, PKCS7_F_PKCS7_BIO_ADD_DIGEST)) return nullptr;
+  if (xa != nullptr && !bio_add_digest(&out_bio, xa, PKCS7_F_PKCS7_BIO_ADD_DIGEST)) {
     BIO_free_all(out_bio);
     return nullptr;
   }
@@ -428,24 +451,7 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
   }
 
   BIO* out_bio = nullptr;
-  for (int i = 0; i < sk_num(md_sk); i++) {
-    auto* xa = reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i));
-    BIO* btmp = BIO_new(BIO_f_md());
-    if (btmp == nullptr) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_BIO_LIB);
-      BIO_free_all(out_bio);
-      return nullptr;
-    }
-    const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(xa->algorithm)));
-    if (md == nullptr) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_UNKNOWN_DIGEST_TYPE);
-      BIO_free(btmp);
-      BIO_free_all(out_bio);
-      return nullptr;
-    }
-    BIO_set_md(btmp, md);
-    out_bio = out_bio == nullptr ? btmp : BIO_push(out_bio, btmp);
-  }
+  if (!add_digest_filters(&out_bio, md_sk, PKCS7_F_PKCS7_DATADECODE)) return nullptr;
 
   if (evp_cipher != nullptr) {
     BIO* etmp = BIO_new(BIO_f_cipher());
