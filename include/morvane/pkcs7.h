@@ -16,9 +16,12 @@
  * certificate added to a message are counted references.  `cipher` points at
  * a static cipher description.
  *
- * PKCS7_verify writes the content to `out` before it checks the signatures:
- * a caller must discard what was written when the call returns 0.  An
- * RSA-encrypted content key that does not open to a key of the cipher's
+ * PKCS7_verify writes the content to `out` before it checks the signatures,
+ * and PKCS7_decrypt writes what it decrypts to `data` before it learns
+ * whether the last block decrypted: a caller of either must discard what was
+ * written when the call returns 0.
+ *
+ * An RSA-encrypted content key that does not open to a key of the cipher's
  * length is replaced by a random key (RFC 3218, 2.3.2), so a bad key block
  * and a good one over damaged content fail alike, when the content is read
  * ("decrypt error" alone from PKCS7_decrypt), and tell a party that submits
