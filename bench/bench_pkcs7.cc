@@ -13,6 +13,12 @@
 // recipients, decrypted by the first.  The message is a fixed pseudo-random
 // pattern (about one line end per 256 bytes).
 //
+// "pkcs7/verify/repeated-digests/<entries>": PKCS7_verify with
+// PKCS7_FLAG_NO_VERIFY of an empty message signed with flags 0 whose digest
+// list names SHA-1 <entries> times, as a received message may (decoded from
+// its DER once, outside the loop): the engine builds one digest filter per
+// digest, so the time grows with the list's length, not with its square.
+//
 // Every operation is timed at 0 bytes too: that is its fixed cost (RSA,
 // attributes, encoding), so the difference is what the content streams
 // cost.  "pkcs7-bare/..." times what those streams must do at the least:
@@ -28,6 +34,7 @@
 #include <benchmark/benchmark.h>
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/crypto.h>
 #include <morvane/evp.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
@@ -198,6 +205,31 @@ void TimeDecrypt(benchmark::State& state, Pki* p, size_t len) {
   Bytes(state, len);
 }
 
+void TimeRepeatedDigests(benchmark::State& state, Pki* p, int entries) {
+  PKCS7* p7 = Sign(p, 0, 0);
+  STACK* md_algs = p7 != nullptr ? p7->d.sign->md_algs : nullptr;
+  for (int i = sk_num(md_algs); md_algs != nullptr && i < entries; i++)
+    sk_push(md_algs, reinterpret_cast<char*>(
+                         X509_ALGOR_dup(reinterpret_cast<X509_ALGOR*>(sk_value(md_algs, 0)))));
+  unsigned char* der = nullptr;
+  const int n = p7 != nullptr ? i2d_PKCS7(p7, &der) : 0;
+  const unsigned char* q = der;
+  PKCS7* received = n > 0 ? d2i_PKCS7(nullptr, &q, n) : nullptr;
+  MORVANE_free(der);
+  PKCS7_free(p7);
+  if (received == nullptr) {
+    state.SkipWithError("no message");
+    return;
+  }
+  for (auto _ : state) {
+    if (PKCS7_verify(received, nullptr, nullptr, nullptr, nullptr, PKCS7_FLAG_NO_VERIFY) != 1) {
+      state.SkipWithError("PKCS7_verify failed");
+      break;
+    }
+  }
+  PKCS7_free(received);
+}
+
 void BareDigest(benchmark::State& state, Pki* p, const EVP_MD* md) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
@@ -266,6 +298,9 @@ void RegisterPkcs7() {
   Register("pkcs7/decrypt", p, [](benchmark::State& s, Pki* q, size_t len) {
     TimeDecrypt(s, q, len);
   });
+  benchmark::RegisterBenchmark("pkcs7/verify/repeated-digests", [p](benchmark::State& s) {
+    TimeRepeatedDigests(s, p, static_cast<int>(s.range(0)));
+  })->Arg(1)->Arg(1000)->Arg(40000)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("pkcs7-bare/sha1/65536", [p](benchmark::State& s) {
     BareDigest(s, p, EVP_sha1());
   })->Unit(benchmark::kMicrosecond);

@@ -5,6 +5,11 @@
 //              and without signed attributes; enveloped and
 //              signed-and-enveloped data to the fixed recipient, one key
 //              block with bad padding; the fuzzer's own signing inputs;
+//              signed data over content of another type (a SEQUENCE,
+//              nested signed data, a value of indefinite length), with a
+//              contentType that does not name the content's type or none,
+//              and with a digest list that names its digests many times;
+//   smime_pkcs7: some of those as S/MIME text;
 //   pkcs12:    PFX files under "pw" with a shrouded key nested in
 //              safe-contents bags, with an enveloped-data safe, and one
 //              under no password;
@@ -188,6 +193,138 @@ void Pkcs7Seeds() {
   Write("pkcs7", "sign_dsa_sha1", sign_dsa);
 }
 
+// An inner content of type `oid` holding the DER value `value`.
+PKCS7* OtherContent(const char* oid, const Bytes& value) {
+  const unsigned char* p = value.data();
+  ASN1_TYPE* t = d2i_ASN1_TYPE(nullptr, &p, static_cast<long>(value.size()));
+  Require(t != nullptr, "content value");
+  PKCS7* inner = PKCS7_new();
+  PKCS7_set0_type_other(inner, 0, t);
+  ASN1_OBJECT_free(inner->type);
+  inner->type = OBJ_txt2obj(oid, 1);
+  return inner;
+}
+
+// Signed data by the recipient's key (SHA-1) over `inner`, which sits in the
+// message: the chain is read to its end before the final.  With
+// `attributes` the signer starts with signingTime, and the final adds
+// contentType and messageDigest.
+PKCS7* SignedOver(PKCS7* inner, bool attributes) {
+  PKCS7* p7 = PKCS7_new();
+  PKCS7_set_type(p7, 22);
+  PKCS7_set_content(p7, inner);
+  PKCS7_SIGNER_INFO* si =
+      PKCS7_add_signature(p7, fuzz_keys::RecipientCert(), fuzz_keys::RecipientKey(), EVP_sha1());
+  Require(si != nullptr, "signer");
+  PKCS7_add_certificate(p7, fuzz_keys::RecipientCert());
+  if (attributes)
+    PKCS7_add_signed_attribute(si, 52, ASN1_UT_UTCTIME, ASN1_UTCTIME_set(nullptr, 1577836800));
+  BIO* chain = PKCS7_dataInit(p7, nullptr);
+  Require(chain != nullptr, "chain");
+  char buf[256];
+  while (BIO_read(chain, buf, sizeof buf) > 0) {
+  }
+  Require(PKCS7_dataFinal(p7, chain) == 1, "signing");
+  BIO_free_all(chain);
+  return p7;
+}
+
+PKCS7_SIGNER_INFO* FirstSigner(PKCS7* p7) {
+  return reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(p7->d.sign->signer_info, 0));
+}
+
+// Signs the first signer's attributes again, after a seed changed them.
+void Resign(PKCS7* p7) {
+  PKCS7_SIGNER_INFO* si = FirstSigner(p7);
+  unsigned char* der = nullptr;
+  const int n =
+      ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr), &der, &PKCS7_ATTR_SIGN_it);
+  EVP_MD_CTX ctx;
+  EVP_MD_CTX_init(&ctx);
+  unsigned char sig[256];
+  unsigned int len = 0;
+  Require(n > 0 && EVP_SignInit_ex(&ctx, EVP_sha1(), nullptr) &&
+              EVP_SignUpdate(&ctx, der, static_cast<size_t>(n)) &&
+              EVP_SignFinal(&ctx, sig, &len, fuzz_keys::RecipientKey()),
+          "attributes signed again");
+  EVP_MD_CTX_cleanup(&ctx);
+  MORVANE_free(der);
+  ASN1_STRING_set(si->enc_digest, sig, static_cast<int>(len));
+}
+
+Bytes MimeOf(PKCS7* p7) {
+  BIO* b = BIO_new(BIO_s_mem());
+  Require(SMIME_write_PKCS7(b, p7, nullptr, PKCS7_FLAG_BINARY) == 1, "S/MIME text");
+  const Bytes text = MemBytes(b);
+  BIO_free(b);
+  return text;
+}
+
+void SignedContentSeeds() {
+  // SEQUENCE { UTF8String "seed" }, and the same with an indefinite length.
+  const Bytes sequence = {0x30, 0x06, 0x0c, 0x04, 's', 'e', 'e', 'd'};
+  const Bytes indefinite = {0x30, 0x80, 0x0c, 0x04, 's', 'e', 'e', 'd', 0, 0};
+  PKCS7* p7 = SignedOver(OtherContent("1.2.3.4.5", sequence), true);
+  Write("pkcs7", "signed_other_sequence", Der(p7));
+  Write("smime_pkcs7", "signed_other_sequence", MimeOf(p7));
+  // The attributes without contentType: they bind no type to the content.
+  PKCS7_SIGNER_INFO* si = FirstSigner(p7);
+  for (int i = 0; i < sk_num(si->auth_attr); i++) {
+    auto* a = reinterpret_cast<X509_ATTRIBUTE*>(sk_value(si->auth_attr, i));
+    if (OBJ_obj2nid(a->object) == 50) {
+      X509_ATTRIBUTE_free(reinterpret_cast<X509_ATTRIBUTE*>(sk_delete(si->auth_attr, i)));
+      break;
+    }
+  }
+  Resign(p7);
+  Write("pkcs7", "signed_other_no_content_type", Der(p7));
+  PKCS7_free(p7);
+
+  p7 = SignedOver(OtherContent("1.2.3.4.5", sequence), false);
+  Write("pkcs7", "signed_other_sequence_noattr", Der(p7));
+  PKCS7_set_content(p7, OtherContent("1.2.3.4.5", indefinite));
+  Write("pkcs7", "signed_other_indefinite", Der(p7));
+  PKCS7_free(p7);
+
+  BIO* in = BIO_new_mem_buf(const_cast<char*>("Seed content\r\n"), -1);
+  PKCS7* inner = PKCS7_sign(fuzz_keys::RecipientCert(), fuzz_keys::RecipientKey(), nullptr, in,
+                            PKCS7_FLAG_BINARY);
+  BIO_free(in);
+  Require(inner != nullptr, "inner message");
+  PKCS7* copy = PKCS7_dup(inner);
+  p7 = SignedOver(inner, true);
+  Write("pkcs7", "signed_nested", Der(p7));
+  PKCS7_free(p7);
+
+  // The data content of a signer with attributes given another type.
+  ASN1_TYPE* t = ASN1_TYPE_new();
+  ASN1_TYPE_set(t, ASN1_UT_OCTET_STRING, copy->d.sign->contents->d.data);
+  ASN1_OBJECT_free(copy->d.sign->contents->type);
+  copy->d.sign->contents->type = OBJ_txt2obj("1.2.840.113549.1.7.99", 1);
+  copy->d.sign->contents->d.other = t;
+  Write("pkcs7", "signed_retyped", Der(copy));
+  Write("smime_pkcs7", "signed_retyped", MimeOf(copy));
+  PKCS7_free(copy);
+
+  // A digest list naming SHA-1 and MD5 a hundred times each.
+  in = BIO_new_mem_buf(const_cast<char*>("Seed content\r\n"), -1);
+  p7 = PKCS7_sign(fuzz_keys::RecipientCert(), fuzz_keys::RecipientKey(), nullptr, in,
+                  PKCS7_FLAG_BINARY | PKCS7_FLAG_NO_CAPABILITIES);
+  BIO_free(in);
+  Require(p7 != nullptr, "signed message");
+  STACK* md_algs = p7->d.sign->md_algs;
+  X509_ALGOR* md5 = X509_ALGOR_dup(reinterpret_cast<X509_ALGOR*>(sk_value(md_algs, 0)));
+  ASN1_OBJECT_free(md5->algorithm);
+  md5->algorithm = OBJ_nid2obj(4);
+  sk_push(md_algs, reinterpret_cast<char*>(md5));
+  for (int i = 2; i < 200; i++)
+    sk_push(md_algs, reinterpret_cast<char*>(
+                         X509_ALGOR_dup(reinterpret_cast<X509_ALGOR*>(sk_value(md_algs, i % 2)))));
+  Write("pkcs7", "signed_repeated_digests", Der(p7));
+  Write("smime_pkcs7", "signed_repeated_digests", MimeOf(p7));
+  PKCS7_free(p7);
+}
+
 void FreeBag(void* b) {
   PKCS12_SAFEBAG_free(static_cast<PKCS12_SAFEBAG*>(b));
 }
@@ -327,6 +464,7 @@ int main(int argc, char** argv) {
   Morvane_add_all_ciphers();
   Morvane_add_all_digests();
   Pkcs7Seeds();
+  SignedContentSeeds();
   Pkcs12Seeds();
   PemSeeds();
   RsaDerSeeds();

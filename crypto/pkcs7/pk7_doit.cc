@@ -44,26 +44,54 @@ ASN1_OCTET_STRING* get_octet_string(PKCS7* p7) {
   return nullptr;
 }
 
-// Appends a digest filter for `alg` to *pbio (or starts the chain with it).
-bool bio_add_digest(BIO** pbio, X509_ALGOR* alg) {
-  BIO* btmp = BIO_new(BIO_f_md());
-  if (btmp == nullptr) {
-    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, ERR_R_BIO_LIB);
-    return false;
+// Whether the chain from `chain` holds a digest filter running `md`.
+bool has_digest_filter(BIO* chain, const EVP_MD* md) {
+  for (BIO* b = chain; b != nullptr; b = BIO_next(b)) {
+    const EVP_MD* running = nullptr;
+    if (BIO_method_type(b) == BIO_TYPE_MD && BIO_get_md(b, &running) > 0 && running == md)
+      return true;
   }
+  return false;
+}
+
+// Appends a digest filter for `alg` to *pbio (or starts the chain with it),
+// unless the chain has one for that digest already: signers sign and verify
+// from copies of a filter's context, so one filter serves every entry of a
+// digest, and a list that names one digest many times (a received message
+// may) builds a chain no longer than the number of digests there are.
+// Failures queue under `func`.
+bool bio_add_digest(BIO** pbio, X509_ALGOR* alg, int func) {
   const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(alg->algorithm)));
   if (md == nullptr) {
-    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, PKCS7_R_UNKNOWN_DIGEST_TYPE);
-    BIO_free(btmp);
+    PKCS7err(func, PKCS7_R_UNKNOWN_DIGEST_TYPE);
+    return false;
+  }
+  if (has_digest_filter(*pbio, md)) return true;
+  BIO* btmp = BIO_new(BIO_f_md());
+  if (btmp == nullptr) {
+    PKCS7err(func, ERR_R_BIO_LIB);
     return false;
   }
   BIO_set_md(btmp, md);
   if (*pbio == nullptr) {
     *pbio = btmp;
   } else if (BIO_push(*pbio, btmp) == nullptr) {
-    PKCS7err(PKCS7_F_PKCS7_BIO_ADD_DIGEST, ERR_R_BIO_LIB);
+    PKCS7err(func, ERR_R_BIO_LIB);
     BIO_free(btmp);
     return false;
+  }
+  return true;
+}
+
+// The digest filters of every algorithm of `md_sk`, appended to *pbio in
+// list order, one per digest; on failure *pbio is freed and cleared.
+bool add_digest_filters(BIO** pbio, STACK* md_sk, int func) {
+  for (int i = 0; i < sk_num(md_sk); i++) {
+    if (!bio_add_digest(pbio, reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i)), func)) {
+      BIO_free_all(*pbio);
+      *pbio = nullptr;
+      return false;
+    }
   }
   return true;
 }
@@ -106,7 +134,105 @@ BIO* new_empty_mem() {
   return b;
 }
 
+// Content that is present but not held in an octet string: an "other"
+// content of any other value, or a content of one of the typed records
+// (nested signed data, for one).
+bool has_unwrapped_content(PKCS7* inner) {
+  return inner != nullptr && inner->d.ptr != nullptr && get_octet_string(inner) == nullptr;
+}
+
+// Moves *pp past one DER header within [*pp, end): the contents' length in
+// *plen.  False for a malformed header, an indefinite length (no DER) or
+// contents that run past `end`.
+bool enter_der(const unsigned char** pp, const unsigned char* end, long* plen) {
+  int tag = 0;
+  int xclass = 0;
+  const int r = ASN1_get_object(pp, plen, &tag, &xclass, end - *pp);
+  return (r & (ASN1_HDR_ERROR | ASN1_HDR_INDEFINITE)) == 0 && *plen <= end - *pp;
+}
+
+// A stream holding what a signature over the unwrapped content of `inner`
+// covers (RFC 2315, 9.3; RFC 5652, 5.2.1): the contents octets of the DER
+// encoding of the content, its identifier and length octets left out, as
+// the bytes of the octet string are for data.  Null with "unsupported
+// content type" when the content has no such encoding (a value of
+// indefinite length, kept as it was received).
+BIO* new_content_octets_stream(PKCS7* inner, int func) {
+  unsigned char* der = nullptr;
+  const int n = i2d_PKCS7(inner, &der);
+  if (n <= 0 || der == nullptr) {
+    MORVANE_free(der);
+    PKCS7err(func, ERR_R_ASN1_LIB);
+    return nullptr;
+  }
+  // ContentInfo ::= SEQUENCE { contentType OBJECT IDENTIFIER,
+  //                            content [0] EXPLICIT ANY DEFINED BY contentType }
+  const unsigned char* p = der;
+  const unsigned char* end = der + n;
+  long len = 0;
+  bool ok = enter_der(&p, end, &len) && enter_der(&p, end, &len);  // SEQUENCE, OID
+  if (ok) {
+    p += len;
+    ok = enter_der(&p, end, &len) && enter_der(&p, end, &len);  // [0], the value
+  }
+  BIO* b = nullptr;
+  if (!ok) {
+    PKCS7err(func, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
+  } else if ((b = new_empty_mem()) == nullptr) {
+    PKCS7err(func, ERR_R_MALLOC_FAILURE);
+  } else if (len > 0 && BIO_write(b, p, static_cast<int>(len)) != len) {
+    PKCS7err(func, ERR_R_MALLOC_FAILURE);
+    BIO_free(b);
+    b = nullptr;
+  }
+  MORVANE_free(der);
+  return b;
+}
+
 bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) { return sk_num(si->auth_attr) > 0; }
+
+// The type of the content that the signers of p7 sign: that of the inner
+// content of signed data, or of the encrypted content of signed-and-enveloped
+// data; null when the message has none.
+const ASN1_OBJECT* signed_content_type(PKCS7* p7) {
+  if (type_nid(p7) == kNidSigned)
+    return p7->d.sign->contents != nullptr ? p7->d.sign->contents->type : nullptr;
+  const PKCS7_ENC_CONTENT* ec = p7->d.signed_and_enveloped->enc_data;
+  return ec != nullptr ? ec->content_type : nullptr;
+}
+
+// Signed attributes name the type of the content signed in their
+// contentType attribute (RFC 2315, 9.2; RFC 5652, 11.1), and a signature
+// holds only for content of that type: 1 when they agree, -1 ("content type
+// mismatch") when they differ.  Attributes without one are taken for data,
+// as a writer that left it out meant; for content of another type they bind
+// no type, 0 ("no content type").
+int check_content_type(PKCS7* p7, PKCS7_SIGNER_INFO* si) {
+  const ASN1_OBJECT* type = signed_content_type(p7);
+  const ASN1_TYPE* named = PKCS7_get_signed_attribute(si, kNidContentType);
+  if (named == nullptr) {
+    if (type != nullptr && OBJ_obj2nid(type) == kNidData) return 1;
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_NO_CONTENT_TYPE);
+    return 0;
+  }
+  if (type == nullptr || named->type != ASN1_UT_OBJECT || OBJ_cmp(named->value.object, type) != 0) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_CONTENT_TYPE_MISMATCH);
+    return -1;
+  }
+  return 1;
+}
+
+// Adds `value` (taken over) to the signer's signed attributes as `nid` of
+// type `atrtype`, in place of an attribute `nid` it has; a null value (its
+// making failed) or a failed add frees it and queues "malloc failure".
+template <typename T>
+bool add_signed_value(PKCS7_SIGNER_INFO* si, int nid, int atrtype, T* value,
+                      void (*free_value)(T*)) {
+  if (value != nullptr && PKCS7_add_signed_attribute(si, nid, atrtype, value)) return true;
+  free_value(value);
+  PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_MALLOC_FAILURE);
+  return false;
+}
 
 // Fits the running digest to the key that signs or verifies with it: DSA and
 // ECDSA keys take a SHA-1 digest through descriptions of their own
@@ -297,7 +423,7 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
   X509_ALGOR* xa = nullptr;
   X509_ALGOR* xalg = nullptr;
   const EVP_CIPHER* evp_cipher = nullptr;
-  ASN1_OCTET_STRING* os = nullptr;
+  PKCS7* inner = nullptr;  // the inner content of signed and digested data
   const int nid = type_nid(p7);
   if (p7->d.ptr == nullptr) {
     PKCS7err(PKCS7_F_PKCS7_DATAINIT, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
@@ -306,7 +432,7 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
   switch (nid) {
     case kNidSigned:
       md_sk = p7->d.sign->md_algs;
-      os = get_octet_string(p7->d.sign->contents);
+      inner = p7->d.sign->contents;
       break;
     case kNidSignedAndEnveloped:
       rsk = p7->d.signed_and_enveloped->recipientinfo;
@@ -329,21 +455,17 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
       break;
     case kNidDigest:
       xa = p7->d.digest->md;
-      os = get_octet_string(p7->d.digest->contents);
+      inner = p7->d.digest->contents;
       break;
     default:
       PKCS7err(PKCS7_F_PKCS7_DATAINIT, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
       return nullptr;
   }
+  ASN1_OCTET_STRING* os = get_octet_string(inner);
 
   BIO* out_bio = nullptr;
-  for (int i = 0; i < sk_num(md_sk); i++) {
-    if (!bio_add_digest(&out_bio, reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i)))) {
-      BIO_free_all(out_bio);
-      return nullptr;
-    }
-  }
-  if (xa != nullptr && !bio_add_digest(&out_bio, xa)) {
+  if (!add_digest_filters(&out_bio, md_sk, PKCS7_F_PKCS7_BIO_ADD_DIGEST)) return nullptr;
+  if (xa != nullptr && !bio_add_digest(&out_bio, xa, PKCS7_F_PKCS7_BIO_ADD_DIGEST)) {
     BIO_free_all(out_bio);
     return nullptr;
   }
@@ -362,6 +484,8 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
       bottom = BIO_new(BIO_s_null());
     } else if (os != nullptr && os->length > 0) {
       bottom = BIO_new_mem_buf(os->data, os->length);
+    } else if (has_unwrapped_content(inner)) {
+      bottom = new_content_octets_stream(inner, PKCS7_F_PKCS7_DATAINIT);
     } else {
       bottom = new_empty_mem();
     }
@@ -383,6 +507,7 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
   X509_ALGOR* enc_alg = nullptr;
   ASN1_OCTET_STRING* data_body = nullptr;
   const EVP_CIPHER* evp_cipher = nullptr;
+  PKCS7* inner = nullptr;  // the inner content of signed data
   const int nid = type_nid(p7);
   if (p7->d.ptr == nullptr) {
     PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
@@ -392,7 +517,8 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
   switch (nid) {
     case kNidSigned:
       md_sk = p7->d.sign->md_algs;
-      data_body = get_octet_string(p7->d.sign->contents);
+      inner = p7->d.sign->contents;
+      data_body = get_octet_string(inner);
       break;
     case kNidSignedAndEnveloped:
       md_sk = p7->d.signed_and_enveloped->md_algs;
@@ -422,30 +548,14 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
     }
   }
   const bool detached = nid == kNidSigned && PKCS7_get_detached(p7);
-  if (!detached && in_bio == nullptr && data_body == nullptr) {
+  const bool unwrapped = data_body == nullptr && has_unwrapped_content(inner);
+  if (!detached && in_bio == nullptr && data_body == nullptr && !unwrapped) {
     PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_CONTENT);
     return nullptr;
   }
 
   BIO* out_bio = nullptr;
-  for (int i = 0; i < sk_num(md_sk); i++) {
-    auto* xa = reinterpret_cast<X509_ALGOR*>(sk_value(md_sk, i));
-    BIO* btmp = BIO_new(BIO_f_md());
-    if (btmp == nullptr) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_BIO_LIB);
-      BIO_free_all(out_bio);
-      return nullptr;
-    }
-    const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(xa->algorithm)));
-    if (md == nullptr) {
-      PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_UNKNOWN_DIGEST_TYPE);
-      BIO_free(btmp);
-      BIO_free_all(out_bio);
-      return nullptr;
-    }
-    BIO_set_md(btmp, md);
-    out_bio = out_bio == nullptr ? btmp : BIO_push(out_bio, btmp);
-  }
+  if (!add_digest_filters(&out_bio, md_sk, PKCS7_F_PKCS7_DATADECODE)) return nullptr;
 
   if (evp_cipher != nullptr) {
     BIO* etmp = BIO_new(BIO_f_cipher());
@@ -474,6 +584,8 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
   BIO* bottom = nullptr;
   if (detached || in_bio != nullptr) {
     bottom = in_bio;
+  } else if (unwrapped) {
+    bottom = new_content_octets_stream(inner, PKCS7_F_PKCS7_DATADECODE);
   } else if (data_body->length > 0) {
     bottom = BIO_new_mem_buf(data_body->data, data_body->length);
   } else {
@@ -559,25 +671,33 @@ int PKCS7_dataFinal(PKCS7* p7, BIO* bio) {
         break;
       }
       if (has_signed_attributes(si)) {
-        if (PKCS7_get_signed_attribute(si, kNidSigningTime) == nullptr) {
-          ASN1_UTCTIME* sign_time = ASN1_UTCTIME_set(nullptr, time(nullptr));
-          if (sign_time == nullptr ||
-              !PKCS7_add_signed_attribute(si, kNidSigningTime, ASN1_UT_UTCTIME, sign_time)) {
-            ASN1_UTCTIME_free(sign_time);
-            PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_MALLOC_FAILURE);
-            ok = false;
-            break;
-          }
+        // The attributes name the content's type (RFC 5652, 11.1) and the
+        // time of signing, and carry the content's digest.
+        const ASN1_OBJECT* type = signed_content_type(p7);
+        if (type != nullptr && PKCS7_get_signed_attribute(si, kNidContentType) == nullptr &&
+            !add_signed_value(si, kNidContentType, ASN1_UT_OBJECT, OBJ_dup(type),
+                              ASN1_OBJECT_free)) {
+          ok = false;
+          break;
+        }
+        if (PKCS7_get_signed_attribute(si, kNidSigningTime) == nullptr &&
+            !add_signed_value(si, kNidSigningTime, ASN1_UT_UTCTIME,
+                              ASN1_UTCTIME_set(nullptr, time(nullptr)), ASN1_UTCTIME_free)) {
+          ok = false;
+          break;
         }
         unsigned char md_data[EVP_MAX_MD_SIZE];
         unsigned int md_len = 0;
         const EVP_MD* md = EVP_MD_CTX_md(&ctx_tmp);
         EVP_DigestFinal_ex(&ctx_tmp, md_data, &md_len);
         ASN1_OCTET_STRING* digest = ASN1_OCTET_STRING_new();
-        if (digest == nullptr || !ASN1_OCTET_STRING_set(digest, md_data, static_cast<int>(md_len)) ||
-            !PKCS7_add_signed_attribute(si, kNidMessageDigest, ASN1_UT_OCTET_STRING, digest)) {
+        if (digest != nullptr &&
+            !ASN1_OCTET_STRING_set(digest, md_data, static_cast<int>(md_len))) {
           ASN1_OCTET_STRING_free(digest);
-          PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_MALLOC_FAILURE);
+          digest = nullptr;
+        }
+        if (!add_signed_value(si, kNidMessageDigest, ASN1_UT_OCTET_STRING, digest,
+                              ASN1_OCTET_STRING_free)) {
           ok = false;
           break;
         }
@@ -671,6 +791,11 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
     return 0;
   }
   if (has_signed_attributes(si)) {
+    const int type_ok = check_content_type(p7, si);
+    if (type_ok <= 0) {
+      EVP_MD_CTX_cleanup(&ctx);
+      return type_ok;
+    }
     unsigned char md_dat[EVP_MAX_MD_SIZE];
     unsigned int md_len = 0;
     EVP_DigestFinal_ex(&ctx, md_dat, &md_len);

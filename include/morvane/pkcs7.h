@@ -16,9 +16,12 @@
  * certificate added to a message are counted references.  `cipher` points at
  * a static cipher description.
  *
- * PKCS7_verify writes the content to `out` before it checks the signatures:
- * a caller must discard what was written when the call returns 0.  An
- * RSA-encrypted content key that does not open to a key of the cipher's
+ * PKCS7_verify writes the content to `out` before it checks the signatures,
+ * and PKCS7_decrypt writes what it decrypts to `data` before it learns
+ * whether the last block decrypted: a caller of either must discard what was
+ * written when the call returns 0.
+ *
+ * An RSA-encrypted content key that does not open to a key of the cipher's
  * length is replaced by a random key (RFC 3218, 2.3.2), so a bad key block
  * and a good one over damaged content fail alike, when the content is read
  * ("decrypt error" alone from PKCS7_decrypt), and tell a party that submits
@@ -295,18 +298,31 @@ MORVANE_EXPORT STACK *PKCS7_get_smimecap(PKCS7_SIGNER_INFO *si);
 
 /* ---- the data engine -----------------------------------------------------
  * PKCS7_dataInit returns the top of a write chain: a digest filter per digest
- * algorithm, then for the enveloped types a cipher filter keyed with a fresh
+ * (one for all the entries of the digest algorithms that name the same
+ * digest), then for the enveloped types a cipher filter keyed with a fresh
  * content key encrypted to every recipient, then `bio` (or a memory stream,
  * or a null sink for detached signed data).  Write the content, flush, then
  * PKCS7_dataFinal(p7, chain) signs or digests and makes the message take over
- * the bytes of the memory stream; free the chain after it.
- * PKCS7_dataDecode returns the top of a read chain (digests and, for the
- * enveloped types, decryption with the content key that pkey unwraps, from
- * the recipient matching pcert or, without pcert, the first whose key block
- * opens to a key the cipher takes, every block being tried; a random key
- * when none does, see above).
+ * the bytes of the memory stream; free the chain after it.  Signers with
+ * signed attributes gain contentType (the content's type) when they lack it,
+ * signingTime and messageDigest.
+ * PKCS7_dataDecode returns the top of a read chain (digests, one filter per
+ * digest likewise, and, for the enveloped types, decryption with the content
+ * key that pkey unwraps, from the recipient matching pcert or, without
+ * pcert, the first whose key block opens to a key the cipher takes, every
+ * block being tried; a random key when none does, see above).
+ * Inner content that is not an octet string (an "other" type holding any
+ * other value, or nested typed content) is read from both chains, when no
+ * `bio` or `in_bio` is given, as what a signature over it covers: the
+ * contents octets of its DER value, without the value's tag and length
+ * (RFC 2315, 9.3); content with no such encoding (an indefinite length)
+ * fails with "unsupported content type".  Such content stays in the message
+ * as it is: to sign it, read the chain to its end before PKCS7_dataFinal.
  * After reading to the end, PKCS7_signatureVerify checks one signer: 1 valid,
- * -1 digest mismatch, bad signature or no public key, 0 other failure.
+ * -1 digest mismatch, bad signature, no public key or a contentType
+ * attribute that names another type than the content's ("content type
+ * mismatch"), 0 other failure (among them "no content type": signed
+ * attributes without contentType over content other than data).
  * PKCS7_dataVerify first verifies the chain of the signer's certificate
  * (found in the message) with `ctx` initialised on cert_store.
  * PKCS7_digest_from_attributes lends the messageDigest value of `sk`. */
@@ -338,8 +354,9 @@ MORVANE_EXPORT ASN1_OCTET_STRING *PKCS7_digest_from_attributes(STACK *sk);
 /* PKCS7_sign: a new signed message (one SHA-1 signer; unless flags say
  * otherwise the certificates, contentType, SMIME-CAPS, signingTime and
  * messageDigest), or null.  PKCS7_verify: 1 when every check asked for
- * passes (content written to `out` when given, see above), else 0; a memory
- * stream given as indata is left unread.  PKCS7_get0_signers: a new stack
+ * passes (content written to `out` when given, see above: the bytes read
+ * through the data engine's chain, which for content other than data are its
+ * contents octets), else 0; a memory stream given as indata is left unread.  PKCS7_get0_signers: a new stack
  * (free with sk_free) of the signers' certificates (borrowed).
  * PKCS7_encrypt: a new enveloped message to `certs`.  PKCS7_decrypt: 1 and
  * the content in `data`, or 0 ("decrypt error" also when the last block did
@@ -447,6 +464,7 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_R_CIPHER_HAS_NO_OBJECT_IDENTIFIER 144
 #define PKCS7_R_PKCS7_DATASIGN 145
 #define PKCS7_R_NO_RECIPIENT_MATCHES_KEY 146
+#define PKCS7_R_CONTENT_TYPE_MISMATCH 147
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

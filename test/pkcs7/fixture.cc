@@ -74,6 +74,18 @@ std::string MemText(BIO* b) {
   return n > 0 ? std::string(p, static_cast<size_t>(n)) : std::string();
 }
 
+std::string ReadAll(BIO* chain) {
+  std::string s;
+  char buf[1024];
+  int n;
+  while ((n = BIO_read(chain, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+  return s;
+}
+
+PKCS7_SIGNER_INFO* Signer(PKCS7* p7, int i) {
+  return reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(PKCS7_get_signer_info(p7), i));
+}
+
 BIO* MemOf(const std::string& s) {
   BIO* b = BIO_new(BIO_s_mem());
   BIO_write(b, s.data(), static_cast<int>(s.size()));

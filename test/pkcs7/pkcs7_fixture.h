@@ -31,6 +31,10 @@ X509* UserCert(int n);
 EVP_PKEY* UserKey(int n);
 
 std::string MemText(BIO* b);
+// Reads `chain` to its end.
+std::string ReadAll(BIO* chain);
+// Signer record i of signed or signed-and-enveloped data (borrowed).
+PKCS7_SIGNER_INFO* Signer(PKCS7* p7, int i);
 BIO* MemOf(const std::string& s);
 std::vector<unsigned char> Der(PKCS7* p7);
 STACK* StackOf(std::initializer_list<X509*> certs);

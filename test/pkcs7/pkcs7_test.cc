@@ -41,10 +41,6 @@ PKCS7* NewSigned() {
   return p7;
 }
 
-PKCS7_SIGNER_INFO* Signer(PKCS7* p7, int i) {
-  return reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(PKCS7_get_signer_info(p7), i));
-}
-
 // Writes `content` into a fresh chain of p7, flushes and finishes it.
 int Produce(PKCS7* p7, const std::string& content) {
   BIO* chain = PKCS7_dataInit(p7, nullptr);
@@ -54,14 +50,6 @@ int Produce(PKCS7* p7, const std::string& content) {
   const int r = PKCS7_dataFinal(p7, chain);
   BIO_free_all(chain);
   return r;
-}
-
-std::string ReadAll(BIO* chain) {
-  std::string s;
-  char buf[1024];
-  int n;
-  while ((n = BIO_read(chain, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
-  return s;
 }
 
 // ---- types and construction ---------------------------------------------

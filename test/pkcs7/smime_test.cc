@@ -35,10 +35,6 @@ const std::string kCrlfContent = "Line one\r\nLine two\r\n";
 const morvane_test::ErrEntry kKeyMismatch = {ERR_LIB_X509, X509_F_X509_CHECK_PRIVATE_KEY,
                                              X509_R_KEY_VALUES_MISMATCH};
 
-PKCS7_SIGNER_INFO* Signer(PKCS7* p7, int i) {
-  return reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(PKCS7_get_signer_info(p7), i));
-}
-
 int AttrNid(PKCS7_SIGNER_INFO* si, int i) {
   return OBJ_obj2nid(reinterpret_cast<X509_ATTRIBUTE*>(sk_value(si->auth_attr, i))->object);
 }
