@@ -5,10 +5,13 @@
 // Checks: a load ends in success or in a CONF error with its line number
 // (no hang, crash or leak); a failed first load leaves no table; every value
 // record of a loaded store is found by its own lookup and no value is longer
-// than the expansion bound allows.
+// than the expansion bound allows; every value read as a number gives its
+// leading digits when they fit a long, else "number too large" with the
+// result untouched.
 
 #include "fuzz_check.h"
 
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +26,24 @@
 #include <morvane/stack.h>
 
 namespace {
+
+// The value's leading digits (by the method's classes) against a reading in
+// 128 bits, which holds any run that fits a long with a digit to spare.
+void CheckNumber(CONF* conf, const CONF_VALUE* v) {
+  __int128 want = 0;
+  bool fits = true;
+  for (const char* p = v->value; fits && conf->meth->is_number(conf, *p); p++) {
+    want = want * 10 + conf->meth->to_int(conf, *p);
+    fits = want <= LONG_MAX;
+  }
+  ERR_clear_error();
+  long got = -1;
+  const int ok = NCONF_get_number_e(conf, v->section, v->name, &got);
+  Check(ok == (fits ? 1 : 0), "a number is read exactly when it fits");
+  Check(fits ? got == static_cast<long>(want) : got == -1, "the number, or the result untouched");
+  const unsigned long e = ERR_get_error();
+  Check(fits ? e == 0 : ERR_GET_REASON(e) == CONF_R_NUMBER_TOO_LARGE, "only a number too large fails");
+}
 
 struct Walk {
   CONF* conf;
@@ -41,6 +62,7 @@ void CheckSection(void* p, void* arg) {
     CONF_VALUE key = {s->section, v->name, nullptr};
     Check(lh_retrieve(w->conf->data, &key) == v, "value found by its key");
     Check(strlen(v->value) <= w->max_value, "value within the expansion bound");
+    CheckNumber(w->conf, v);
   }
 }
 

@@ -1,6 +1,6 @@
 // AES key wrap and unwrap (RFC 3394, 2.2.1 and 2.2.2, index form): key data
-// of n 64-bit blocks under a key-encryption key, with a 64-bit integrity value
-// checked on unwrap.
+// of n >= 2 64-bit blocks under a key-encryption key, with a 64-bit integrity
+// value checked on unwrap.
 //
 // Implementation notes: the data is first moved into `out` (memmove, so the
 // buffers may overlap) and every step then works there; the 16-byte work
@@ -35,7 +35,8 @@ void XorCounter(uint8_t* a, uint64_t t) {
 /* see morvane/aes.h */
 int AES_wrap_key(const AES_KEY* key, const unsigned char* iv, unsigned char* out,
                  const unsigned char* in, unsigned int inlen) {
-  if (inlen < 8 || (inlen & 7) != 0) return -1;
+  // RFC 3394, 2: n is at least two; one block is not wrapped by this process.
+  if (inlen < 16 || (inlen & 7) != 0) return -1;
   // The result length must fit the int return value.
   if (inlen > static_cast<unsigned>(INT_MAX) - 8) return -1;
   const size_t n = inlen / 8;
@@ -59,7 +60,7 @@ int AES_wrap_key(const AES_KEY* key, const unsigned char* iv, unsigned char* out
 
 int AES_unwrap_key(const AES_KEY* key, const unsigned char* iv, unsigned char* out,
                    const unsigned char* in, unsigned int inlen) {
-  if (inlen < 16 || (inlen & 7) != 0) return -1;
+  if (inlen < 24 || (inlen & 7) != 0) return -1;  // A and at least two blocks
   const unsigned int m = inlen - 8;
   // The result length must fit the int return value.
   if (m > static_cast<unsigned>(INT_MAX)) return -1;

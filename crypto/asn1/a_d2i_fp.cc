@@ -20,6 +20,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "internal/err_mark.h"
+
 namespace {
 
 constexpr size_t kChunk = 4096;      // octets asked of the stream at most per read
@@ -124,14 +126,14 @@ long read_object(BIO* in, BUF_MEM** pb) {
       }
       // Only the header is held, so a definite content is "too long" for
       // the parser; that one complaint is taken back, and the caller's
-      // queue is left as it was (the mark is cleared on every way).
-      ERR_set_mark();
+      // queue (with its marks) is left as it was.
+      morvane::internal::ErrorMark mark;
       const unsigned char* q = r.at(off);
       long slen = 0;
       int tag = 0, xclass = 0;  // not needed: the header's octets tell an end-of-contents
       const int inf = ASN1_get_object(&q, &slen, &tag, &xclass, static_cast<long>(r.held() - off));
       const unsigned long e = (inf & ASN1_HDR_ERROR) ? ERR_peek_last_error() : 0;
-      ERR_pop_to_mark();
+      mark.pop();
       if (e != 0 && ERR_GET_REASON(e) != ASN1_R_TOO_LONG) {
         ERR_put_error(ERR_GET_LIB(e), ERR_GET_FUNC(e), ERR_GET_REASON(e), __FILE__, __LINE__);
         break;

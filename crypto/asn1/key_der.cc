@@ -17,6 +17,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "internal/err_mark.h"
+
 namespace {
 
 enum class Part { kPrivate, kPublic };
@@ -112,10 +114,10 @@ EVP_PKEY* d2i_AutoPrivateKey(EVP_PKEY** a, const unsigned char** in, long len) {
   // has six INTEGERs, ECPrivateKey with both optional fields four elements;
   // anything else is taken for RSA.  The look is a probe: its errors go.
   const unsigned char* p = *in;
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   STACK* elements =
       d2i_ASN1_SET(nullptr, &p, len, type_d2i, type_free, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL);
-  ERR_pop_to_mark();
+  mark.pop();
   const int count = elements != nullptr ? sk_num(elements) : 0;
   sk_pop_free(elements, type_free);
   const int type = count == 6 ? EVP_PKEY_DSA : count == 4 ? EVP_PKEY_EC : EVP_PKEY_RSA;

@@ -13,6 +13,7 @@
 #include <stddef.h>
 
 #include "bn/internal.h"
+#include "internal/err_mark.h"
 
 namespace bn = morvane::bn;
 
@@ -45,20 +46,13 @@ bool initialized(const BN_BLINDING* b, int func) {
 bool draw_pair(BN_BLINDING* b, BN_CTX* ctx) {
   for (int i = 0; i < kDraws; i++) {
     if (!BN_rand_range(b->A, b->mod)) return false;
-    // Marks do not nest on one entry: a mark the caller had put on the
-    // newest entry is put back after each pop.
-    const ERR_STATE* es = ERR_get_state();
-    const bool caller_mark =
-        es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
-    ERR_set_mark();
+    morvane::internal::ErrorMark mark;
     if (BN_mod_inverse(b->Ai, b->A, b->mod, ctx) != nullptr) {
-      ERR_pop_to_mark();  // leaves the mark's entry as it was
-      if (caller_mark) ERR_set_mark();
+      mark.pop();
       return true;
     }
     if (ERR_GET_REASON(ERR_peek_last_error()) != BN_R_NO_INVERSE) return false;
-    ERR_pop_to_mark();
-    if (caller_mark) ERR_set_mark();
+    mark.pop();
   }
   BNerr(BN_F_BN_BLINDING_CREATE_PARAM, BN_R_TOO_MANY_ITERATIONS);
   return false;

@@ -13,7 +13,7 @@
 #include "conf_err_data.inc"
 
 static_assert(std::size(CONF_str_functs) == 21 + 1);
-static_assert(std::size(CONF_str_reasons) == 15 + 1);
+static_assert(std::size(CONF_str_reasons) == 16 + 1);
 
 /* see morvane/conf.h */
 void ERR_load_CONF_strings(void) {

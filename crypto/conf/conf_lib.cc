@@ -16,15 +16,20 @@ constinit CONF_METHOD* default_CONF_method = nullptr;
 
 // Reads the leading digits of the value of (group, name), looked up in
 // `conf` (null: the environment), as the method of `classes` tells digits.
+// A number that does not fit a long fails, `result` untouched.
 int get_number(const CONF* conf, const CONF* classes, const char* group, const char* name,
                long* result) {
   const char* str = NCONF_get_string(conf, group, name);
   if (str == nullptr) return 0;
-  // No overflow check: the number wraps around (computed unsigned).
-  unsigned long r = 0;
-  for (; classes->meth->is_number(classes, *str); str++)
-    r = r * 10 + static_cast<unsigned long>(classes->meth->to_int(classes, *str));
-  *result = static_cast<long>(r);
+  long r = 0;
+  for (; classes->meth->is_number(classes, *str); str++) {
+    const long digit = classes->meth->to_int(classes, *str);
+    if (__builtin_mul_overflow(r, 10L, &r) || __builtin_add_overflow(r, digit, &r)) {
+      CONFerr(CONF_F_NCONF_GET_NUMBER_E, CONF_R_NUMBER_TOO_LARGE);
+      return 0;
+    }
+  }
+  *result = r;
   return 1;
 }
 

@@ -15,6 +15,7 @@
 #include <morvane/err.h>
 
 #include "ec/internal.h"
+#include "internal/err_mark.h"
 
 using morvane::ec::Scratch;
 
@@ -23,24 +24,18 @@ namespace {
 // Solving for y: the newest error that BN_mod_sqrt left tells "not a
 // square" from other failures.  Only the errors of that call are looked at
 // and removed: a mark is set before it and popped after, so that whatever
-// the caller had queued stays.  Marks do not nest on one entry, so a mark
-// the caller had put on the newest entry is put back.  A failure other than
-// "not a square" keeps the newest error of the call.
+// the caller had queued (and marked) stays.  A failure other than "not a
+// square" keeps the newest error of the call.
 int sqrt_or_error(BIGNUM* y, const BIGNUM* w, const BIGNUM* p, BN_CTX* ctx) {
-  const ERR_STATE* es = ERR_get_state();
-  const bool caller_mark = es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
-  const int top_before = es->top;
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   if (BN_mod_sqrt(y, w, p, ctx) != nullptr) {
-    ERR_pop_to_mark();  // nothing newer: only removes the mark
-    if (caller_mark) ERR_set_mark();
+    mark.pop();
     return 1;
   }
   const char* file = nullptr;
   int line = 0;
-  const unsigned long err = es->top != top_before ? ERR_peek_last_error_line(&file, &line) : 0;
-  ERR_pop_to_mark();
-  if (caller_mark) ERR_set_mark();
+  const unsigned long err = mark.queued() ? ERR_peek_last_error_line(&file, &line) : 0;
+  mark.pop();
   if (ERR_GET_LIB(err) == ERR_LIB_BN && ERR_GET_REASON(err) == BN_R_NOT_A_SQUARE) {
     ECERR(EC_F_EC_GFP_SIMPLE_SET_COMPRESSED_COORDINATES, EC_R_INVALID_COMPRESSED_POINT);
   } else {

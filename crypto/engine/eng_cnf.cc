@@ -15,6 +15,8 @@
 #include <morvane/err.h>
 #include <morvane/stack.h>
 
+#include "internal/err_mark.h"
+
 namespace {
 
 constinit STACK* initialized_engines = nullptr;
@@ -62,9 +64,9 @@ int configure_entries(const char* name, const char* section, STACK* ecmds, const
         return 0;
     } else {
       if (*held == nullptr) {
-        if (soft_load) ERR_set_mark();
+        morvane::internal::ErrorMark mark(soft_load);
         *held = ENGINE_by_id(name);
-        if (soft_load) ERR_pop_to_mark();  // a found engine queued nothing: only the mark goes
+        mark.pop();  // a found engine queued nothing: only the mark goes
         if (*held == nullptr && soft_load) {
           *failed = nullptr;
           return 2;  // passed over

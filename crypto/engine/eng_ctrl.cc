@@ -12,6 +12,7 @@
 #include <morvane/err.h>
 
 #include "engine/internal.h"
+#include "internal/err_mark.h"
 #include "internal/lock.h"
 
 namespace {
@@ -77,17 +78,13 @@ int int_ctrl_helper(ENGINE* e, int cmd, long i, void* p) {
 // The number of the command `name`, or -1 with "invalid cmd name" (with
 // cmd_optional: 0, leaving the queue as it was).
 int lookup(ENGINE* e, const char* name, int cmd_optional, int func) {
-  if (cmd_optional) ERR_set_mark();
+  morvane::internal::ErrorMark mark(cmd_optional != 0);
   int num = e->ctrl == nullptr ? -1
                                : ENGINE_ctrl(e, ENGINE_CTRL_GET_CMD_FROM_NAME, 0,
                                              const_cast<char*>(name), nullptr);
-  if (num > 0) {
-    if (cmd_optional) ERR_pop_to_mark();  // no mark left behind
-    return num;
-  }
-  if (cmd_optional) {
-    ERR_pop_to_mark();
-    return 0;
+  if (num > 0 || cmd_optional) {
+    mark.pop();
+    return num > 0 ? num : 0;
   }
   ENGINEerr(func, ENGINE_R_INVALID_CMD_NAME);
   return -1;

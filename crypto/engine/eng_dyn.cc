@@ -18,6 +18,7 @@
 #include <morvane/stack.h>
 
 #include "engine/internal.h"
+#include "internal/err_mark.h"
 #include "internal/lock.h"
 
 namespace {
@@ -242,10 +243,10 @@ int dynamic_load(ENGINE* e, dynamic_data_ctx* ctx) {
   }
   if (ctx->list_add_value > 0) {
     const bool wished = ctx->list_add_value == 1;
-    if (wished) ERR_set_mark();
+    morvane::internal::ErrorMark mark(wished);
     const int added = ENGINE_add(e);
     if (wished) {
-      ERR_pop_to_mark();  // listing was only wished for
+      mark.pop();  // listing was only wished for
     } else if (!added) {
       ENGINEerr(ENGINE_F_DYNAMIC_LOAD, ENGINE_R_CONFLICTING_ENGINE_ID);
       return 0;
@@ -330,10 +331,10 @@ ENGINE* engine_dynamic() {
 void ENGINE_load_dynamic(void) {
   // Adding it a second time fails with "conflicting engine id": what this
   // call queued goes, what the caller had queued stays.
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   if (ENGINE* toadd = engine_dynamic()) {
     ENGINE_add(toadd);
     ENGINE_free(toadd);
   }
-  ERR_pop_to_mark();
+  mark.pop();
 }

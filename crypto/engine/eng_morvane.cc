@@ -20,6 +20,8 @@
 #include <morvane/rsa.h>
 #include <morvane/sha.h>
 
+#include "internal/err_mark.h"
+
 namespace {
 
 constexpr int kNidRc4 = 5;
@@ -170,10 +172,10 @@ ENGINE* engine_morvane() {
 void ENGINE_load_morvane(void) {
   // What this call queues (a second load's "conflicting engine id") goes;
   // the caller's errors stay.
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   if (ENGINE* toadd = engine_morvane()) {
     ENGINE_add(toadd);
     ENGINE_free(toadd);
   }
-  ERR_pop_to_mark();
+  mark.pop();
 }

@@ -17,6 +17,7 @@
 #include <morvane/stack.h>
 
 #include "engine/internal.h"
+#include "internal/err_mark.h"
 #include "internal/lock.h"
 
 namespace {
@@ -158,7 +159,7 @@ void engine_table_cleanup(ENGINE_TABLE** table) {
 /* see morvane/engine.h */
 ENGINE* engine_table_select(ENGINE_TABLE** table, int nid) {
   if (load_table(table) == nullptr) return nullptr;
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   ENGINE* ret = nullptr;
   {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_ENGINE);
@@ -182,7 +183,7 @@ ENGINE* engine_table_select(ENGINE_TABLE** table, int nid) {
       p->uptodate = 1;
     }
   }
-  ERR_pop_to_mark();
+  mark.pop();
   return ret;
 }
 

@@ -19,6 +19,7 @@
 #include <morvane/evp.h>
 
 #include "evp/internal.h"
+#include "internal/err_mark.h"
 #include "internal/wipe.h"
 
 namespace {
@@ -72,9 +73,9 @@ int enc_free(BIO* b) {
 // The envelope call `op` with whatever it queues taken off again.
 template <class Op>
 int quietly(Op op) {
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   const int r = op();
-  ERR_pop_to_mark();
+  mark.pop();
   return r;
 }
 

@@ -17,6 +17,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "internal/err_mark.h"
 #include "internal/wipe.h"
 #include "pem/internal.h"
 
@@ -128,15 +129,15 @@ STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) 
   X509_INFO* xi = X509_INFO_new();
   bool ok = xi != nullptr;
   // The end of the input shows as "no start line", which is removed from
-  // the queue; errors queued before this call stay.
-  ERR_set_mark();
+  // the queue; errors (and marks) queued before this call stay.
+  morvane::internal::ErrorMark mark;
   while (ok) {
     char *name = nullptr, *header = nullptr;
     unsigned char* data = nullptr;
     long len = 0;
     if (!PEM_read_bio(bp, &name, &header, &data, &len)) {
       if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE)
-        ERR_pop_to_mark();
+        mark.pop();
       else
         ok = false;
       break;

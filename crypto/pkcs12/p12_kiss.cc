@@ -8,6 +8,8 @@
 
 #include <string.h>
 
+#include <initializer_list>
+
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -17,6 +19,8 @@
 #include <morvane/pkcs7.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+
+#include "internal/err_mark.h"
 
 namespace {
 
@@ -33,6 +37,23 @@ struct ParseState {
   ASN1_OCTET_STRING* keyid = nullptr;  // the reference identifier, once met
   bool key_found = false, cert_found = false;
 };
+
+enum class Mac { kVerified, kMismatch, kNotComputed };
+
+// Checks the MAC with one form of the pass phrase.  A mismatch leaves the
+// queue as it was; a MAC that could not be computed (no digest of its name,
+// say) leaves what the computation queued, as the cause.  A PFX without MAC
+// data is a mismatch.
+Mac check_mac(PKCS12* p12, const char* pass, int passlen) {
+  morvane::internal::ErrorMark mark;
+  if (PKCS12_verify_mac(p12, pass, passlen) == 1) {
+    mark.pop();
+    return Mac::kVerified;
+  }
+  if (p12->mac != nullptr && mark.queued()) return Mac::kNotComputed;
+  mark.pop();
+  return Mac::kMismatch;
+}
 
 void free_bag(void* b) {
   PKCS12_SAFEBAG_free(static_cast<PKCS12_SAFEBAG*>(b));
@@ -173,27 +194,24 @@ int PKCS12_parse(PKCS12* p12, const char* pass, EVP_PKEY** pkey, X509** cert, ST
   }
   if (pkey != nullptr) *pkey = nullptr;
   if (cert != nullptr) *cert = nullptr;
-  // A null or empty pass phrase may have been used as either form.
+  // A null or empty pass phrase may have been used as either form; a MAC
+  // that cannot be computed with the first cannot be with the second.
   int passlen = -1;
-  bool verified = false;
+  Mac mac = Mac::kMismatch;
   if (pass == nullptr || *pass == '\0') {
-    ERR_set_mark();
-    if (PKCS12_verify_mac(p12, nullptr, 0)) {
-      pass = nullptr;
-      verified = true;
-    } else if (PKCS12_verify_mac(p12, "", 0)) {
-      pass = "";
-      verified = true;
-    }
-    ERR_pop_to_mark();
     passlen = 0;
+    for (const char* form : {static_cast<const char*>(nullptr), ""}) {
+      mac = check_mac(p12, form, 0);
+      if (mac != Mac::kMismatch) {
+        pass = form;
+        break;
+      }
+    }
   } else {
-    ERR_set_mark();
-    verified = PKCS12_verify_mac(p12, pass, -1) == 1;
-    ERR_pop_to_mark();
+    mac = check_mac(p12, pass, -1);
   }
   ParseState st{pass, passlen, pkey, cert, ca != nullptr ? *ca : nullptr};
-  if (!verified) {
+  if (mac != Mac::kVerified) {
     PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE);
   } else if (!parse_safes(p12, &st)) {
     PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_PARSE_ERROR);

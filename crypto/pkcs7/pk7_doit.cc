@@ -22,6 +22,7 @@
 
 #include "bio/internal.h"
 #include "evp/internal.h"
+#include "internal/err_mark.h"
 #include "pk7_local.h"
 
 using namespace morvane::pkcs7;
@@ -326,20 +327,11 @@ BIO* make_encrypt_filter(const EVP_CIPHER* evp_cipher, X509_ALGOR* xalg, STACK* 
 // Decrypts one recipient's key block with `pkey` into `ek` (room for
 // EVP_PKEY_size + 10 bytes): the key's length, or 0 or below.  Whatever the
 // private-key layers queue is dropped, on success and failure alike, and
-// the caller's earlier entries stay.  Marks do not nest on one entry, so a
-// mark the caller had put on the newest entry is put back.
+// the caller's earlier entries and marks stay.
 int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char* ek) {
-  const ERR_STATE* es = ERR_get_state();
-  if (es->top == es->bottom) {  // nothing of the caller's to keep
-    const int n = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
-    ERR_clear_error();
-    return n;
-  }
-  const bool caller_mark = (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   const int n = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
-  ERR_pop_to_mark();
-  if (caller_mark) ERR_set_mark();
+  mark.pop();
   return n;
 }
 

@@ -29,6 +29,7 @@
 #include <morvane/rand.h>
 
 #include "internal/lock.h"
+#include "internal/err_mark.h"
 #include "internal/wipe.h"
 #include "rand/internal.h"
 
@@ -278,21 +279,15 @@ int quorix_bytes(unsigned char* buf, int num) {
   return 0;
 }
 
-// Removes only the "PRNG not seeded" entry that the request left.  Marks do
-// not nest on one entry: a mark the caller had put on the newest entry is put
-// back, so that the caller's own pop still stops there.
+// Removes only the "PRNG not seeded" entry that the request left; the
+// caller's entries and marks stay.
 int quorix_pseudo_bytes(unsigned char* buf, int num) {
-  const ERR_STATE* es = ERR_get_state();
-  const bool caller_mark = es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   const int r = RAND_bytes(buf, num);
   const unsigned long e = ERR_peek_last_error();
   const bool unseeded =
       r == 0 && ERR_GET_LIB(e) == ERR_LIB_RAND && ERR_GET_REASON(e) == RAND_R_PRNG_NOT_SEEDED;
-  if (unseeded || r == 1) {
-    ERR_pop_to_mark();
-    if (caller_mark) ERR_set_mark();
-  }
+  if (unseeded || r == 1) mark.pop();
   return r;
 }
 

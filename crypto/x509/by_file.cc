@@ -11,6 +11,8 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "internal/err_mark.h"
+
 
 namespace {
 
@@ -84,13 +86,13 @@ int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type) {
   }
   int ret = 0;
   if (type == X509_FILETYPE_PEM) {
-    ERR_set_mark();
+    morvane::internal::ErrorMark mark;
     int count = 0;
     for (;;) {
       void* obj = l.read_pem(in);
       if (obj == nullptr) {
         if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE && count > 0) {
-          ERR_pop_to_mark();
+          mark.pop();
           ret = count;
         } else {
           put_error(l.func, ERR_R_PEM_LIB, __LINE__);

@@ -5,17 +5,19 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "internal/err_mark.h"
+
 int X509_STORE_set_default_paths(X509_STORE* ctx) {
   // A missing default file or directory is no failure: drop what this call
   // queued, and only that.
-  ERR_set_mark();
+  morvane::internal::ErrorMark mark;
   X509_LOOKUP* lookup = X509_STORE_add_lookup(ctx, X509_LOOKUP_file());
   if (lookup == nullptr) return 0;
   X509_LOOKUP_load_file(lookup, nullptr, X509_FILETYPE_DEFAULT);
   lookup = X509_STORE_add_lookup(ctx, X509_LOOKUP_hash_dir());
   if (lookup == nullptr) return 0;
   X509_LOOKUP_add_dir(lookup, nullptr, X509_FILETYPE_DEFAULT);
-  ERR_pop_to_mark();
+  mark.pop();
   return 1;
 }
 

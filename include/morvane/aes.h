@@ -120,13 +120,13 @@ MORVANE_EXPORT void AES_bi_ige_encrypt(const unsigned char *in, unsigned char *o
                                        size_t length, const AES_KEY *key, const AES_KEY *key2,
                                        const unsigned char *ivec, const int enc);
 
-/* RFC 3394 key wrap of `inlen` bytes (a multiple of 8, at least 8) into
+/* RFC 3394 key wrap of `inlen` bytes (a multiple of 8, at least 16) into
  * `inlen` + 8 bytes, under an encryption schedule; `iv` is 8 bytes or null
  * for the default A6A6A6A6A6A6A6A6.  Returns `inlen` + 8, or -1 for a bad
  * length. */
 MORVANE_EXPORT int AES_wrap_key(const AES_KEY *key, const unsigned char *iv, unsigned char *out,
                                 const unsigned char *in, unsigned int inlen);
-/* Unwraps `inlen` bytes (a multiple of 8, at least 16) into `inlen` - 8 bytes
+/* Unwraps `inlen` bytes (a multiple of 8, at least 24) into `inlen` - 8 bytes
  * under a decryption schedule.  Returns `inlen` - 8; 0 when the integrity
  * check fails (the output is wiped); -1 for a bad length. */
 MORVANE_EXPORT int AES_unwrap_key(const AES_KEY *key, const unsigned char *iv,

@@ -127,7 +127,8 @@ MORVANE_EXPORT STACK *NCONF_get_section(const CONF *conf, const char *section);
 MORVANE_EXPORT char *NCONF_get_string(const CONF *conf, const char *group, const char *name);
 /* Reads the leading decimal digits of the value into *result (0 when the
  * value starts with anything else); 1 on success, 0 when there is no value or
- * conf or result is null. */
+ * conf or result is null, and 0 with "number too large" (*result untouched)
+ * when the digits do not fit a long. */
 MORVANE_EXPORT int NCONF_get_number_e(const CONF *conf, const char *group, const char *name,
                                       long *result);
 #define NCONF_get_number(c, g, n, r) NCONF_get_number_e((c), (g), (n), (r))
@@ -149,9 +150,9 @@ MORVANE_EXPORT LHASH *CONF_load_fp(LHASH *hash, FILE *fp, long *eline);
 MORVANE_EXPORT LHASH *CONF_load_bio(LHASH *hash, BIO *bp, long *eline);
 MORVANE_EXPORT STACK *CONF_get_section(LHASH *hash, const char *section);
 MORVANE_EXPORT char *CONF_get_string(LHASH *hash, const char *group, const char *name);
-/* The value's leading decimal digits; 0 when there is none, and then the
- * thread's whole error queue is cleared.  A null hash reads the
- * environment. */
+/* The value's leading decimal digits; 0 when there is none or they do not
+ * fit a long, and then the thread's whole error queue is cleared.  A null
+ * hash reads the environment. */
 MORVANE_EXPORT long CONF_get_number(LHASH *hash, const char *group, const char *name);
 MORVANE_EXPORT void CONF_free(LHASH *hash);
 MORVANE_EXPORT int CONF_dump_fp(LHASH *hash, FILE *out);
@@ -292,6 +293,7 @@ MORVANE_EXPORT void MORVANE_no_config(void);
 #define CONF_R_MISSING_INIT_FUNCTION 112
 #define CONF_R_UNKNOWN_MODULE_NAME 113
 #define CONF_R_NO_SUCH_FILE 114
+#define CONF_R_NUMBER_TOO_LARGE 115
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

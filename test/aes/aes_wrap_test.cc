@@ -81,12 +81,13 @@ TEST(AesWrap, BadLengths) {
   const Bytes kek = FromHex(Rfc3394().at(0).Get("KEK"));
   AES_KEY ek = aes_test::Schedule(kek, false), dk = aes_test::Schedule(kek, true);
   uint8_t in[64] = {}, out[72];
-  for (unsigned len : {0u, 1u, 4u, 7u, 12u, 20u, 63u}) {
+  for (unsigned len : {0u, 1u, 4u, 7u, 8u, 12u, 15u, 20u, 63u}) {
     memset(out, 0x77, sizeof out);
     EXPECT_EQ(AES_wrap_key(&ek, nullptr, out, in, len), -1) << len;
     EXPECT_EQ(out[0], 0x77);
+    EXPECT_EQ(out[8], 0x77);
   }
-  for (unsigned len : {0u, 8u, 15u, 20u, 23u, 33u}) {
+  for (unsigned len : {0u, 8u, 15u, 16u, 20u, 23u, 33u}) {
     memset(out, 0x77, sizeof out);
     EXPECT_EQ(AES_unwrap_key(&dk, nullptr, out, in, len), -1) << len;
     EXPECT_EQ(out[0], 0x77);
@@ -97,15 +98,25 @@ TEST(AesWrap, BadLengths) {
   EXPECT_EQ(AES_unwrap_key(&dk, nullptr, out, in, 0xfffffff8u), -1);
 }
 
-// One 8-byte block wraps into 16 bytes with the same six-pass process, and
-// unwraps again.
-TEST(AesWrap, SingleBlock) {
-  const Bytes kek = FromHex(Rfc3394().at(0).Get("KEK")), data = FromHex("0011223344556677");
-  const Bytes wrapped = Wrap(kek, nullptr, data);
-  ASSERT_EQ(wrapped.size(), 16u);
-  Bytes out;
-  EXPECT_EQ(Unwrap(kek, nullptr, wrapped, &out), 8);
-  EXPECT_EQ(ToHex(out), ToHex(data));
+// RFC 3394, 2: the process wraps two blocks or more.  One 8-byte block is
+// refused both ways, and two blocks (the shortest key data) round trip.
+TEST(AesWrap, TwoBlocksAtLeast) {
+  const Bytes kek = FromHex(Rfc3394().at(0).Get("KEK"));
+  AES_KEY ek = aes_test::Schedule(kek, false), dk = aes_test::Schedule(kek, true);
+  const Bytes one = FromHex("0011223344556677");
+  Bytes out(24, 0x77);
+  EXPECT_EQ(AES_wrap_key(&ek, nullptr, out.data(), one.data(), 8), -1);
+  EXPECT_EQ(ToHex(out), std::string(48, '7'));
+  const Bytes sixteen = FromHex("dc26fb6911d71971df0356d6bb9ed6e6");  // any 16 bytes
+  EXPECT_EQ(AES_unwrap_key(&dk, nullptr, out.data(), sixteen.data(), 16), -1);
+  EXPECT_EQ(ToHex(out), std::string(48, '7'));
+  const Bytes two = FromHex("00112233445566778899aabbccddeeff");
+  const Bytes wrapped = Wrap(kek, nullptr, two);
+  ASSERT_EQ(wrapped.size(), 24u);
+  EXPECT_EQ(ToHex(wrapped), Rfc3394().at(0).Get("Wrapped"));  // RFC 3394, 4.1: the same data
+  Bytes back;
+  EXPECT_EQ(Unwrap(kek, nullptr, wrapped, &back), 16);
+  EXPECT_EQ(ToHex(back), ToHex(two));
 }
 
 // A wrong initial value, or a changed byte anywhere, fails the integrity
@@ -165,6 +176,7 @@ TEST(AesWrap, Wycheproof) {
   MORVANE_VECTOR_PATH_OR_SKIP(path, "wycheproof/aes_wrap_test.json");
   const auto cases = morvane_test::ReadWycheproof(path);
   ASSERT_GT(cases.size(), 100u);
+  std::vector<int> short_invalid;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "tcId " << c.id);
     const Bytes kek = FromHex(c.Get("key")), msg = FromHex(c.Get("msg")), ct = FromHex(c.Get("ct"));
@@ -176,16 +188,12 @@ TEST(AesWrap, Wycheproof) {
     const int wrapped =
         AES_wrap_key(&ek, nullptr, out.data(), msg.data(), static_cast<unsigned>(msg.size()));
     if (c.HasFlag("ShortKey")) {
-      // One 8-byte block is wrapped here by the six-pass process (RFC 3394
-      // asks for at least two blocks): the "acceptable" single-encryption
-      // form does not unwrap, the six-pass one does.
-      if (result == "acceptable") {
-        EXPECT_EQ(unwrapped, 0);
-      } else {
-        EXPECT_EQ(unwrapped, 8);
-        EXPECT_EQ(wrapped, 16);
-        EXPECT_EQ(ToHex(out.data(), 16), c.Get("ct"));
-      }
+      // One 8-byte block (RFC 3394 asks for at least two): neither the
+      // six-pass form (13, 55, 110: invalid) nor the single-encryption one
+      // ("acceptable") is made or opened.
+      EXPECT_EQ(unwrapped, -1);
+      EXPECT_EQ(wrapped, -1);
+      if (result == "invalid") short_invalid.push_back(c.id);
       continue;
     }
     if (result == "valid") {
@@ -200,6 +208,7 @@ TEST(AesWrap, Wycheproof) {
       }
     }
   }
+  EXPECT_EQ(short_invalid, (std::vector<int>{13, 55, 110}));
 }
 
 }  // namespace

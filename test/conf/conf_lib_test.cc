@@ -3,6 +3,7 @@
 // loads under failing allocations.
 
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -92,9 +93,8 @@ TEST(ConfLib, Lookups) {
 }
 
 TEST(ConfLib, Numbers) {
-  ConfPtr conf = ConfFrom("a = 42\nb = \" 42\"\nc = 007x\nd =\ne = x1\nf = 99999999999999999999\n");
-  // Digits are read up to the first other byte; a leading blank stops them;
-  // overlong numbers wrap without a check.
+  ConfPtr conf = ConfFrom("a = 42\nb = \" 42\"\nc = 007x\nd =\ne = x1\n");
+  // Digits are read up to the first other byte; a leading blank stops them.
   for (const auto& [name, want] : std::vector<std::pair<const char*, long>>{
            {"a", 42}, {"b", 0}, {"c", 7}, {"d", 0}, {"e", 0}}) {
     long r = -5;
@@ -102,7 +102,6 @@ TEST(ConfLib, Numbers) {
     EXPECT_EQ(r, want) << name;
   }
   long r = -5;
-  EXPECT_EQ(NCONF_get_number(conf.get(), nullptr, "f", &r), 1);
   EXPECT_ERRORS({});
   EXPECT_EQ(NCONF_get_number_e(conf.get(), nullptr, "missing", &r), 0);
   EXPECT_EQ(NCONF_get_number_e(conf.get(), nullptr, "a", nullptr), 0);
@@ -123,6 +122,58 @@ TEST(ConfLib, Numbers) {
   EXPECT_EQ(CONF_get_number(nullptr, nullptr, "MORVANE_CONF_TEST_N"), 0);
   EXPECT_EQ(CONF_get_number(conf->data, nullptr, "a"), 42);
   EXPECT_EQ(CONF_get_number(conf->data, "s", "none"), 0);
+  EXPECT_ERRORS({});
+}
+
+// Every long reads back, LONG_MAX included; one more, or any longer run of
+// digits, fails with "number too large" and leaves the result as it was,
+// under both methods and through all three calls.
+TEST(ConfLib, NumbersThatDoNotFitALong) {
+  static_assert(LONG_MAX == 9223372036854775807L);
+  const std::string text =
+      "max = 9223372036854775807\n"
+      "max_x = 9223372036854775807x\n"
+      "zeros = 000000000000000000000000000009223372036854775807\n"
+      "over = 9223372036854775808\n"
+      "twenty = 99999999999999999999\n"
+      "over_x = 92233720368547758070x\n"
+      "huge = " + std::string(400, '9') + "\n"
+      "neg = -9223372036854775809\n";
+  const ErrEntry kTooLarge = {ERR_LIB_CONF, CONF_F_NCONF_GET_NUMBER_E, CONF_R_NUMBER_TOO_LARGE};
+  for (CONF_METHOD* meth : {NCONF_default(), NCONF_WIN32()}) {
+    SCOPED_TRACE(meth->name);
+    ConfPtr conf = ConfFrom(text, meth);
+    struct Case {
+      const char* name;
+      bool fits;
+      long want;
+    } const cases[] = {
+        {"max", true, LONG_MAX},  {"max_x", true, LONG_MAX}, {"zeros", true, LONG_MAX},
+        {"over", false, 0},       {"twenty", false, 0},      {"over_x", false, 0},
+        {"huge", false, 0},       {"neg", true, 0},  // no sign is read: no digits
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      long r = -5;
+      EXPECT_EQ(NCONF_get_number_e(conf.get(), nullptr, c.name, &r), c.fits ? 1 : 0);
+      EXPECT_EQ(r, c.fits ? c.want : -5);
+      EXPECT_ERRORS(c.fits ? std::vector<ErrEntry>{} : std::vector<ErrEntry>{kTooLarge});
+      r = -5;
+      EXPECT_EQ(NCONF_get_number(conf.get(), nullptr, c.name, &r), c.fits ? 1 : 0);
+      EXPECT_EQ(r, c.fits ? c.want : -5);
+      ERR_clear_error();
+      // The hash-table form hides the failure: 0 and an empty queue.
+      ERR_put_error(ERR_LIB_USER, 1, 2, "x", 1);
+      EXPECT_EQ(CONF_get_number(conf->data, nullptr, c.name), c.want);
+      EXPECT_ERRORS(c.fits ? std::vector<ErrEntry>{{ERR_LIB_USER, 1, 2}} : std::vector<ErrEntry>{});
+    }
+  }
+  // From the environment (no table): the same rule.
+  ASSERT_EQ(setenv("MORVANE_CONF_TEST_N", "9223372036854775808", 1), 0);
+  EXPECT_EQ(CONF_get_number(nullptr, nullptr, "MORVANE_CONF_TEST_N"), 0);
+  ASSERT_EQ(setenv("MORVANE_CONF_TEST_N", "9223372036854775807", 1), 0);
+  EXPECT_EQ(CONF_get_number(nullptr, nullptr, "MORVANE_CONF_TEST_N"), LONG_MAX);
+  ASSERT_EQ(unsetenv("MORVANE_CONF_TEST_N"), 0);
   EXPECT_ERRORS({});
 }
 

@@ -188,6 +188,15 @@ TEST(SoftwareEngine, LoadingTwiceKeepsTheCallersErrors) {
   ENGINE_cleanup();
 }
 
+TEST(SoftwareEngine, LoadingAgainKeepsTheCallersMark) {
+  ENGINE_load_morvane();
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([] {
+    ENGINE_load_morvane();  // "conflicting engine id", taken off again
+    return CountListed("morvane") == 1;
+  }));
+  ENGINE_cleanup();
+}
+
 TEST(SoftwareEngine, OffersRc4AndSha1) {
   ENGINE_load_morvane();
   ENGINE* e = ENGINE_by_id("morvane");

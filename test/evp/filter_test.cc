@@ -145,6 +145,31 @@ TEST(CipherFilter, BadPaddingDeliversTheBlocksBeforeIt) {
   EXPECT_ERRORS({});
 }
 
+// The final block's flush (writing) and the source's end (reading, bad
+// padding included) take back only what the envelope queued: the caller's
+// entries and mark stay.
+TEST(CipherFilter, FinalBlockKeepsTheCallersMark) {
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([] {
+    Chain c(BIO_f_cipher());
+    BIO_set_cipher(c.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 1);
+    return c.Write(Str(kPlain)) == 16 && BIO_flush(c.filter) == 1 &&
+           c.io().output.size() == 32 && BIO_get_cipher_status(c.filter) == 1;
+  }));
+  for (const bool padded : {true, false}) {
+    SCOPED_TRACE(padded ? "good padding" : "bad padding");
+    EXPECT_TRUE(morvane_test::KeepsCallersMark([padded] {
+      Chain w(BIO_f_cipher());
+      BIO_set_cipher(w.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 1);
+      w.Write(Str(kPlain));
+      BIO_flush(w.filter);
+      Chain r(BIO_f_cipher());
+      BIO_set_cipher(r.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 0);
+      r.io().input = padded ? w.io().output : Str(kCipher) + Str(kCipher);
+      return r.ReadAll() == Str(kPlain) && BIO_get_cipher_status(r.filter) == (padded ? 1 : 0);
+    }));
+  }
+}
+
 TEST(CipherFilter, AFailedSetUpLeavesTheFilterUnusable) {
   Chain c(BIO_f_cipher());
   BIO_set_cipher(c.filter, nullptr, kKey.data(), nullptr, 1);  // no cipher to set up

@@ -544,6 +544,23 @@ TEST_F(TypedPemTest, EmptyInputKeepsEarlierErrors) {
                  {ERR_LIB_X509, X509_F_X509_CHECK_PRIVATE_KEY, X509_R_KEY_VALUES_MISMATCH}});
 }
 
+// The end of the input ("no start line") is taken back, and only that: a
+// mark of the caller's stays, also on the newest entry.  A failed read
+// keeps its errors and leaves no mark of its own behind.
+TEST_F(TypedPemTest, ReadKeepsTheCallersMark) {
+  X509* c1 = Cert("one");
+  const std::string text = KeyPem(x509_test::RsaKey()) + CertPem(c1);
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([&] {
+    STACK* sk = ReadInfo(text);
+    const bool ok = sk != nullptr && sk_num(sk) == 1 && At(sk, 0)->x_pkey != nullptr;
+    FreeInfo(sk);
+    return ok;
+  }));
+  const std::string bad = "-----BEGIN CERTIFICATE-----\nMAMCAQE=\n-----END CERTIFICATE-----\n";
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([&] { return ReadInfo(text + bad) == nullptr; }));
+  X509_free(c1);
+}
+
 TEST_F(TypedPemTest, UndecodableCertificateFailsTheRead) {
   const std::string bad = "-----BEGIN CERTIFICATE-----\nMAMCAQE=\n-----END CERTIFICATE-----\n";
   EXPECT_EQ(nullptr, ReadInfo(bad));

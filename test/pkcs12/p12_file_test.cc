@@ -447,6 +447,63 @@ TEST_F(Pfx, BagsWithoutIdentifiers) {
   PKCS12_free(p12);
 }
 
+// A successful parse and a successful read from a stream take back only
+// what they queued (the MAC tries, the reader's header probes): the
+// caller's entries and mark stay.
+TEST_F(Pfx, ParseAndStreamReadKeepTheCallersMark) {
+  for (const char* pass : {"pw", ""}) {
+    SCOPED_TRACE(pass);
+    PKCS12* p12 = PKCS12_create(const_cast<char*>(pass), nullptr, key_, leaf_, ca_, 0, 0, 1, 0, 0);
+    ASSERT_NE(nullptr, p12);
+    const Bytes der = Der(p12);
+    // The empty pass phrase is tried as null first, which fails.
+    EXPECT_TRUE(morvane_test::KeepsCallersMark([&] {
+      EVP_PKEY* k = nullptr;
+      X509* c = nullptr;
+      STACK* ca = nullptr;
+      const bool ok = PKCS12_parse(p12, *pass ? pass : nullptr, &k, &c, &ca) == 1 &&
+                      k != nullptr && c != nullptr && sk_num(ca) == 2;
+      EVP_PKEY_free(k);
+      X509_free(c);
+      sk_pop_free(ca, FreeCert);
+      return ok;
+    }));
+    EXPECT_TRUE(morvane_test::KeepsCallersMark([&] {
+      BIO* in = BIO_new_mem_buf(const_cast<uint8_t*>(der.data()), static_cast<int>(der.size()));
+      PKCS12* back = d2i_PKCS12_bio(in, nullptr);
+      const bool ok = back != nullptr && Der(back) == der;
+      PKCS12_free(back);
+      BIO_free(in);
+      return ok;
+    }));
+    PKCS12_free(p12);
+  }
+}
+
+// A MAC that cannot be computed (no digest registered under its name) is
+// not reported as a wrong pass phrase alone: the cause stays queued before
+// "mac verify failure", and is not repeated by the second try of an empty
+// pass phrase.  A wrong pass phrase gives "mac verify failure" alone.
+TEST_F(Pfx, ParseKeepsWhyTheMacCouldNotBeComputed) {
+  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, nullptr, 0, 0, 1, 0, 0);
+  ASSERT_NE(nullptr, p12);
+  EVP_PKEY* k = nullptr;
+  EXPECT_EQ(0, PKCS12_parse(p12, "wrong", &k, nullptr, nullptr));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE}});
+  EVP_cleanup();  // as if the algorithms had never been added
+  const std::vector<morvane_test::ErrEntry> kWhy = {
+      {ERR_LIB_PKCS12, PKCS12_F_PKCS12_GEN_MAC, PKCS12_R_UNKNOWN_DIGEST_ALGORITHM},
+      {ERR_LIB_PKCS12, PKCS12_F_PKCS12_VERIFY_MAC, PKCS12_R_MAC_GENERATION_ERROR},
+      {ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE}};
+  for (const char* pass : {"pw", "", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(pass != nullptr ? pass : "(null)");
+    EXPECT_EQ(0, PKCS12_parse(p12, pass, &k, nullptr, nullptr));
+    EXPECT_EQ(nullptr, k);
+    EXPECT_ERRORS(kWhy);
+  }
+  PKCS12_free(p12);
+}
+
 // A parse that fails leaves a caller's CA stack as it was.
 TEST_F(Pfx, FailedParseKeepsCallersStack) {
   STACK* bags = nullptr;

@@ -478,6 +478,28 @@ TEST(Smime, WithoutCertificateTheBlockThatOpensIsTaken) {
   sk_free(certs);
 }
 
+// A successful decryption, with the certificate or trying every block
+// without it, takes back only what it queued: the caller's entries and mark
+// stay.
+TEST(Smime, DecryptKeepsTheCallersMark) {
+  STACK* certs = StackOf({UserCert(1), UserCert(0)});
+  BIO* in = MemOf(kContent);
+  PKCS7* e = PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), PKCS7_FLAG_BINARY);
+  ASSERT_NE(e, nullptr);
+  for (X509* cert : {UserCert(0), static_cast<X509*>(nullptr)}) {
+    SCOPED_TRACE(cert != nullptr ? "with the certificate" : "without the certificate");
+    EXPECT_TRUE(morvane_test::KeepsCallersMark([&] {
+      BIO* out = BIO_new(BIO_s_mem());
+      const bool ok = PKCS7_decrypt(e, UserKey(0), cert, out, 0) == 1 && MemText(out) == kContent;
+      BIO_free(out);
+      return ok;
+    }));
+  }
+  PKCS7_free(e);
+  BIO_free(in);
+  sk_free(certs);
+}
+
 TEST(Smime, EnvelopedRoundTrips) {
   struct Row {
     const char* name;

@@ -271,6 +271,26 @@ std::string DrainErrors() {
   return s;
 }
 
+testing::AssertionResult KeepsCallersMark(const std::function<bool()>& call) {
+  ERR_clear_error();
+  for (const bool unmarked_above : {false, true}) {
+    ERR_put_error(ERR_LIB_USER, 1, 1, "caller's marked entry", 1);
+    if (ERR_set_mark() != 1) return testing::AssertionFailure() << "ERR_set_mark";
+    if (unmarked_above) ERR_put_error(ERR_LIB_USER, 1, 2, "caller's entry above the mark", 1);
+    const char* when = unmarked_above ? " (an unmarked entry above the mark)"
+                                      : " (the mark on the newest entry)";
+    if (!call()) {
+      return testing::AssertionFailure() << "the call did not give its result" << when
+                                         << "; queue:\n" << DrainErrors();
+    }
+    if (ERR_pop_to_mark() != 1)
+      return testing::AssertionFailure() << "the caller's mark is gone" << when;
+    testing::AssertionResult left = ErrorsAre({{ERR_LIB_USER, 1, 1}});
+    if (!left) return left << when;
+  }
+  return testing::AssertionSuccess();
+}
+
 // ---- files and pipes ------------------------------------------------------
 
 TempPath::TempPath(Kind kind) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <ostream>
@@ -97,6 +98,13 @@ testing::AssertionResult ErrorsAre(std::vector<ErrEntry> expected);
 // The queue as text ("lib 9 (...), func 100 (...), reason 65 (...) [data]"
 // one entry a line), emptying it.
 std::string DrainErrors();
+
+// Runs `call` between the caller's ERR_set_mark and ERR_pop_to_mark, twice:
+// with the mark on the newest entry, and with an unmarked entry above the
+// marked one.  Succeeds when `call` returns true both times and the pop
+// finds the mark and leaves exactly the marked entry (what the call queued
+// goes, and the call left no mark of its own).  Empties the queue first.
+testing::AssertionResult KeepsCallersMark(const std::function<bool()>& call);
 
 // ---- files and pipes ------------------------------------------------------
 // A unique empty file (or directory) under $TMPDIR (or /tmp), removed with

@@ -266,6 +266,17 @@ TEST(Loaders, EmptyFilesKeepTheCallersErrors) {
   (void)lu;
 }
 
+TEST(Loaders, DefaultPathsKeepTheCallersMark) {
+  StorePtr store(X509_STORE_new());
+  TempPath dir(TempPath::kDir);
+  setenv("SSL_CERT_FILE", dir.Join("none.pem").c_str(), 1);
+  setenv("SSL_CERT_DIR", dir.Join("nodir").c_str(), 1);
+  EXPECT_TRUE(morvane_test::KeepsCallersMark(
+      [&] { return X509_STORE_set_default_paths(store.get()) == 1; }));
+  unsetenv("SSL_CERT_FILE");
+  unsetenv("SSL_CERT_DIR");
+}
+
 TEST(Loaders, PemFileWhoseSecondCertificateIsHeld) {
   PKITS_OR_SKIP();
   TempPath pem;
