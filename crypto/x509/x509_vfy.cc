@@ -1,10 +1,17 @@
 // Chain verification: the verification context, chain building through the
 // untrusted list and the store, the extension, trust, revocation, signature,
 // time and policy checks, and the time comparison they use.
+//
+// Implementation notes: several threads may verify one certificate at once,
+// each with its own context, so what a run leaves on a certificate (its
+// signature mark, its cached facts) is read and set atomically or under
+// lock 3.
 
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+#include <atomic>
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
@@ -17,9 +24,11 @@
 #include <morvane/x509v3.h>
 
 #include "internal/lock.h"
-#include <morvane/x509v3.h>
+#include "x509v3/internal.h"
 
 namespace {
+
+using morvane::x509v3::flags_of;
 
 void put_error(int func, int reason, int line) {
   ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, line);
@@ -27,6 +36,15 @@ void put_error(int func, int reason, int line) {
 
 X509* chain_at(X509_STORE_CTX* ctx, int i) {
   return reinterpret_cast<X509*>(sk_value(ctx->chain, i));
+}
+
+// The certificate's signature mark, which concurrent verifications of one
+// certificate read and set without a lock.
+bool signature_checked(X509* x) {
+  return std::atomic_ref<int>(x->valid).load(std::memory_order_relaxed) != 0;
+}
+void mark_signature_checked(X509* x) {
+  std::atomic_ref<int>(x->valid).store(1, std::memory_order_relaxed);
 }
 
 // Computes the certificate's cached facts (once).
@@ -92,15 +110,15 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
   for (int i = 0; i < ctx->last_untrusted; i++) {
     X509* x = chain_at(ctx, i);
     cache_facts(x);
-    if (!(flags & X509_V_FLAG_IGNORE_CRITICAL) && (x->ex_flags & EXFLAG_CRITICAL)) {
+    if (!(flags & X509_V_FLAG_IGNORE_CRITICAL) && (flags_of(x) & EXFLAG_CRITICAL)) {
       if (!report(ctx, X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION, i, x)) return 0;
     }
     // Bad path lengths, proxies that are CAs, repeated or undecodable
     // constraint extensions: the certificate's restrictions are unknown.
-    if (x->ex_flags & EXFLAG_INVALID) {
+    if (flags_of(x) & EXFLAG_INVALID) {
       if (!report(ctx, X509_V_ERR_INVALID_EXTENSION, i, x)) return 0;
     }
-    if (!allow_proxy && (x->ex_flags & EXFLAG_PROXY)) {
+    if (!allow_proxy && (flags_of(x) & EXFLAG_PROXY)) {
       if (!report(ctx, X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED, i, x)) return 0;
     }
     const int ret = X509_check_ca(x);
@@ -125,13 +143,13 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
         if (!report(ctx, X509_V_ERR_INVALID_PURPOSE, i, x)) return 0;
       }
     }
-    const bool self_issued = (x->ex_flags & EXFLAG_SI) != 0;
+    const bool self_issued = (flags_of(x) & EXFLAG_SI) != 0;
     if (i > 1 && !self_issued && x->ex_pathlen != -1 &&
         plen > x->ex_pathlen + proxy_path_length + 1) {
       if (!report(ctx, X509_V_ERR_PATH_LENGTH_EXCEEDED, i, x)) return 0;
     }
     if (!self_issued) plen++;
-    if (x->ex_flags & EXFLAG_PROXY) {
+    if (flags_of(x) & EXFLAG_PROXY) {
       if (x->ex_pcpathlen != -1 && i > x->ex_pcpathlen) {
         if (!report(ctx, X509_V_ERR_PROXY_PATH_LENGTH_EXCEEDED, i, x)) return 0;
       }
@@ -229,7 +247,7 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     }
   }
   cache_facts(issuer);
-  if ((issuer->ex_flags & EXFLAG_KUSAGE) && !(issuer->ex_kusage & KU_CRL_SIGN)) {
+  if ((flags_of(issuer) & EXFLAG_KUSAGE) && !(issuer->ex_kusage & KU_CRL_SIGN)) {
     ctx->error = X509_V_ERR_KEYUSAGE_NO_CRL_SIGN;
     if (!ctx->verify_cb(0, ctx)) return 0;
   }
@@ -336,7 +354,7 @@ int check_policy(X509_STORE_CTX* ctx) {
     bool marked = false;
     for (int i = 0; i < sk_num(ctx->chain); i++) {
       X509* x = chain_at(ctx, i);
-      if (!(x->ex_flags & EXFLAG_INVALID_POLICY)) continue;
+      if (!(flags_of(x) & EXFLAG_INVALID_POLICY)) continue;
       marked = true;
       ctx->current_cert = x;
       ctx->error = X509_V_ERR_INVALID_POLICY_EXTENSION;
@@ -405,7 +423,8 @@ int internal_verify(X509_STORE_CTX* ctx) {
   }
   while (n >= 0) {
     ctx->error_depth = n;
-    if (!xs->valid && (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE))) {
+    if (!signature_checked(xs) &&
+        (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE))) {
       EVP_PKEY* pkey = X509_get_pubkey(xi);
       if (pkey == nullptr) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
@@ -421,7 +440,7 @@ int internal_verify(X509_STORE_CTX* ctx) {
       } else {
         // Only a signature that verified spares later runs the check: one
         // that a lenient callback accepted is checked again next time.
-        xs->valid = 1;
+        mark_signature_checked(xs);
       }
       EVP_PKEY_free(pkey);
     }

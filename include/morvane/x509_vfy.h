@@ -321,7 +321,9 @@ MORVANE_EXPORT void X509_STORE_CTX_cleanup(X509_STORE_CTX *ctx);
 MORVANE_EXPORT void X509_STORE_CTX_free(X509_STORE_CTX *ctx);
 /* 1 verified (possibly with errors the callback accepted), 0 failed
  * (X509_STORE_CTX_get_error says why), -1 without certificate, or the
- * negative answer of an issuer lookup. */
+ * negative answer of an issuer lookup.  Verifications of shared
+ * certificates may run in several threads at once, each with its own
+ * context, under the locking callbacks. */
 MORVANE_EXPORT int X509_verify_cert(X509_STORE_CTX *ctx);
 
 MORVANE_EXPORT int X509_STORE_CTX_get_ex_new_index(long argl, void *argp,
