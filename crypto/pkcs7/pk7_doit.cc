@@ -560,10 +560,11 @@ int PKCS7_dataFinal(PKCS7* p7, BIO* bio) {
       }
       if (has_signed_attributes(si)) {
         if (PKCS7_get_signed_attribute(si, kNidSigningTime) == nullptr) {
-          ASN1_UTCTIME* sign_time = ASN1_UTCTIME_set(nullptr, time(nullptr));
+          // RFC 5652, 11.3: UTCTime for 1950-2049, GeneralizedTime outside.
+          ASN1_TIME* sign_time = ASN1_TIME_set(nullptr, time(nullptr));
           if (sign_time == nullptr ||
-              !PKCS7_add_signed_attribute(si, kNidSigningTime, ASN1_UT_UTCTIME, sign_time)) {
-            ASN1_UTCTIME_free(sign_time);
+              !PKCS7_add_signed_attribute(si, kNidSigningTime, sign_time->type, sign_time)) {
+            ASN1_TIME_free(sign_time);
             PKCS7err(PKCS7_F_PKCS7_DATAFINAL, ERR_R_MALLOC_FAILURE);
             ok = false;
             break;

@@ -7,6 +7,7 @@
 // signature mark, its cached facts) is read and set atomically or under
 // lock 3.
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -903,25 +904,35 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   }
 
   // The digits are local time, UTC + offset: compare them with the moment
-  // moved by the same offset.
-  ASN1_TIME* atm = ASN1_STRING_type_new(ASN1_UT_GENERALIZEDTIME);
-  if (atm == nullptr) return 0;
-  if (X509_time_adj(atm, offset * 60, cmp_time) == nullptr || atm->data == nullptr) {
-    ASN1_STRING_free(atm);
+  // moved by the same offset, written into a buffer of this frame (no
+  // allocation, so that a lack of memory never reads as a malformed time).
+  time_t moment = cmp_time != nullptr ? *cmp_time : time(nullptr);
+  struct tm tm;
+  if (__builtin_add_overflow(moment, static_cast<time_t>(offset * 60), &moment) ||
+      MORVANE_gmtime(&moment, &tm) == nullptr)
     return 0;
-  }
-  const int ret = strcmp(buff1, reinterpret_cast<const char*>(atm->data));
-  ASN1_STRING_free(atm);
+  // A moment beyond the four digits of a year is after or before any text.
+  const long year = tm.tm_year + 1900L;
+  if (year > 9999) return -1;
+  if (year < 0) return 1;
+  char buff2[64];  // room for any int the fields could hold
+  snprintf(buff2, sizeof buff2, "%04ld%02d%02d%02d%02d%02dZ", year, tm.tm_mon + 1, tm.tm_mday,
+           tm.tm_hour, tm.tm_min, tm.tm_sec);
+  const int ret = strcmp(buff1, buff2);
   return ret == 0 ? -1 : ret;
 }
 
 ASN1_TIME* X509_time_adj(ASN1_TIME* s, long adj, time_t* in_tm) {
   time_t t = in_tm != nullptr ? *in_tm : time(nullptr);
-  t += adj;
-  if (s != nullptr) {
-    if (s->type == ASN1_UT_UTCTIME) return ASN1_UTCTIME_set(s, t);
-    if (s->type == ASN1_UT_GENERALIZEDTIME) return ASN1_GENERALIZEDTIME_set(s, t);
+  if (__builtin_add_overflow(t, static_cast<time_t>(adj), &t)) {
+    ASN1err(ASN1_F_ASN1_TIME_SET, ASN1_R_ERROR_GETTING_TIME);
+    return nullptr;
   }
+  // A GeneralizedTime stays one.  Any other time (a UTCTime, which a field
+  // of either form may hold, included) takes the form of RFC 5280, 4.1.2.5:
+  // UTCTime through 2049, GeneralizedTime outside 1950-2049, so that no
+  // year is written in another century.
+  if (s != nullptr && s->type == ASN1_UT_GENERALIZEDTIME) return ASN1_GENERALIZEDTIME_set(s, t);
   return ASN1_TIME_set(s, t);
 }
 

@@ -1254,9 +1254,9 @@ MORVANE_EXPORT int NETSCAPE_SPKI_set_pubkey(NETSCAPE_SPKI *x, EVP_PKEY *pkey);
 /* The signed key (new reference), or null. */
 MORVANE_EXPORT EVP_PKEY *NETSCAPE_SPKI_get_pubkey(NETSCAPE_SPKI *x);
 
-/* The current time plus adj seconds in s, which keeps its type (UTCTime or
- * GeneralizedTime; a null s or another type as ASN1_TIME_set chooses, made
- * when s is null): s or the new time, or null. */
+/* X509_time_adj(s, adj, NULL) (morvane/x509_vfy.h): the current time plus
+ * adj seconds in s, or in a new time when s is null; s or the new time, or
+ * null. */
 MORVANE_EXPORT ASN1_TIME *X509_gmtime_adj(ASN1_TIME *s, long adj);
 
 /* As X509_check_private_key, on the request's key. */

@@ -374,8 +374,11 @@ MORVANE_EXPORT int X509_STORE_CTX_purpose_inherit(X509_STORE_CTX *ctx, int def_p
  * ctm is malformed.  An offset +hhmm means local time, UTC + offset. */
 MORVANE_EXPORT int X509_cmp_time(ASN1_TIME *ctm, time_t *cmp_time);
 MORVANE_EXPORT int X509_cmp_current_time(ASN1_TIME *ctm);
-/* Sets s to *in_tm (now when null) plus adj seconds, keeping its type; a
- * null s gets a new time.  The time, or null on failure. */
+/* Sets s to *in_tm (now when null) plus adj seconds; a null s gets a new
+ * time.  A GeneralizedTime stays one; any other time (a UTCTime included)
+ * takes the form ASN1_TIME_set chooses, UTCTime for 1950 to 2049 and
+ * GeneralizedTime outside (RFC 5280, 4.1.2.5), so that a year is never
+ * written as one of another century.  The time, or null on failure. */
 MORVANE_EXPORT ASN1_TIME *X509_time_adj(ASN1_TIME *s, long adj, time_t *in_tm);
 /* Copies missing key parameters down the chain (and into pkey): 1, or 0. */
 MORVANE_EXPORT int X509_get_pubkey_parameters(EVP_PKEY *pkey, STACK *chain);
