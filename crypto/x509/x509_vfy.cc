@@ -5,7 +5,8 @@
 // Implementation notes: several threads may verify one certificate at once,
 // each with its own context, so what a run leaves on a certificate (its
 // signature mark, its cached facts) is read and set atomically or under
-// lock 3.
+// lock 3.  A lack of memory is told apart by the thread's error queue: a run
+// in which an allocation failed fails with X509_V_ERR_OUT_OF_MEM.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,6 +25,7 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509v3/internal.h"
 
@@ -692,12 +694,21 @@ int X509_verify_cert(X509_STORE_CTX* ctx) {
     put_error(X509_F_X509_VERIFY_CERT, X509_R_NO_CERT_SET_FOR_US_TO_VERIFY, __LINE__);
     return -1;
   }
+  // An allocation that failed anywhere in the run may have made a step fail
+  // (an issuer not found, a key not decoded, a signature not checked) or
+  // left a check undone: the run then fails as out of memory, whatever the
+  // step said and whatever a callback accepted.
+  const morvane::internal::MallocFailureWatch watch;
   STACK* sktmp = nullptr;
   X509* chain_ss = nullptr;
-  const int ok = build_and_check(ctx, &sktmp, &chain_ss);
+  int ok = build_and_check(ctx, &sktmp, &chain_ss);
   if (ok <= 0 && ctx->chain != nullptr) X509_get_pubkey_parameters(nullptr, ctx->chain);
   sk_free(sktmp);
   X509_free(chain_ss);
+  if (watch.seen()) {
+    ctx->error = X509_V_ERR_OUT_OF_MEM;
+    ok = 0;
+  }
   return ok;
 }
 

@@ -688,7 +688,8 @@ MORVANE_EXPORT ASN1_STRING *X509_NAME_ENTRY_get_data(X509_NAME_ENTRY *ne);
  *
  * X509_cmp compares the SHA-1 digests of the two certificates' DER (filled
  * by X509_check_purpose with id -1, morvane/x509v3.h): 0 for the same
- * certificate.  The find calls return the first certificate of sk (not a
+ * certificate; -1 for two objects when memory for the digests ran out.  The
+ * find calls return the first certificate of sk (not a
  * new reference) whose issuer and serial number, or subject, equal the ones
  * given; null when none or sk is null.
  *

@@ -321,9 +321,11 @@ MORVANE_EXPORT void X509_STORE_CTX_cleanup(X509_STORE_CTX *ctx);
 MORVANE_EXPORT void X509_STORE_CTX_free(X509_STORE_CTX *ctx);
 /* 1 verified (possibly with errors the callback accepted), 0 failed
  * (X509_STORE_CTX_get_error says why), -1 without certificate, or the
- * negative answer of an issuer lookup.  Verifications of shared
- * certificates may run in several threads at once, each with its own
- * context, under the locking callbacks. */
+ * negative answer of an issuer lookup.  A run in which memory ran out fails
+ * with X509_V_ERR_OUT_OF_MEM, whatever a step or the callback said; the
+ * certificates keep no fact computed from the failed allocations.
+ * Verifications of shared certificates may run in several threads at once,
+ * each with its own context, under the locking callbacks. */
 MORVANE_EXPORT int X509_verify_cert(X509_STORE_CTX *ctx);
 
 MORVANE_EXPORT int X509_STORE_CTX_get_ex_new_index(long argl, void *argp,
