@@ -80,12 +80,23 @@ int set_string(ASN1_STRING* s, const char* str, int type) {
 
 constexpr int kTimeBuffer = 20;  // octets kept for a time's text
 
+// Whether the broken-down time falls in 1950-2049, the years a UTCTime holds.
+bool utc_year(const struct tm& tm) {
+  return tm.tm_year >= 50 && tm.tm_year < 150;
+}
+
 // Writes t into s (or a new string) as a UTCTime or GeneralizedTime.
 ASN1_STRING* set_time(ASN1_STRING* s, time_t t, bool generalized) {
   const int func = generalized ? ASN1_F_ASN1_GENERALIZEDTIME_SET : ASN1_F_ASN1_UTCTIME_SET;
   const int type = generalized ? ASN1_UT_GENERALIZEDTIME : ASN1_UT_UTCTIME;
   struct tm tm;
   if (MORVANE_gmtime(&t, &tm) == nullptr) return nullptr;
+  // A UTCTime's two digits name a year of 1950-2049 (RFC 5280, 4.1.2.5.1):
+  // any other year would be read back in another century.
+  if (!generalized && !utc_year(tm)) {
+    ASN1err(func, ASN1_R_ILLEGAL_TIME_VALUE);
+    return nullptr;
+  }
   ASN1_STRING* made = nullptr;
   if (s == nullptr) {
     s = made = ASN1_STRING_type_new(type);
@@ -103,7 +114,7 @@ ASN1_STRING* set_time(ASN1_STRING* s, time_t t, bool generalized) {
   }
   char* text = reinterpret_cast<char*>(s->data);
   // A year beyond four digits is cut to the buffer, as is any overlong text.
-  const long year = generalized ? tm.tm_year + 1900L : (tm.tm_year + 1900L) % 100;
+  const long year = generalized ? tm.tm_year + 1900L : tm.tm_year % 100;
   snprintf(text, kTimeBuffer,
            generalized ? "%04ld%02d%02d%02d%02d%02dZ" : "%02ld%02d%02d%02d%02d%02dZ", year,
            tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
@@ -160,8 +171,7 @@ ASN1_TIME* ASN1_TIME_set(ASN1_TIME* s, time_t t) {
     return nullptr;
   }
   // RFC 5280, 4.1.2.5: UTCTime through 2049, GeneralizedTime from 2050.
-  const bool utc = tm.tm_year >= 50 && tm.tm_year < 150;
-  return set_time(s, t, !utc);
+  return set_time(s, t, !utc_year(tm));
 }
 
 /* see morvane/asn1.h */

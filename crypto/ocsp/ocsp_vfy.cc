@@ -17,6 +17,7 @@
 #include <morvane/x509v3.h>
 
 #include "ocsp/ocsp_local.h"
+#include "x509v3/internal.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ int check_ids(STACK* responses, OCSP_CERTID** pid) {
 // 4.2.2.2).
 int check_delegated(X509* x) {
   X509_check_purpose(x, -1, 0);
-  if ((x->ex_flags & EXFLAG_XKUSAGE) && (x->ex_xkusage & XKU_OCSP_SIGN)) return 1;
+  if ((morvane::x509v3::flags_of(x) & EXFLAG_XKUSAGE) && (x->ex_xkusage & XKU_OCSP_SIGN)) return 1;
   OCSPerr(OCSP_F_OCSP_CHECK_DELEGATED, OCSP_R_MISSING_OCSPSIGNING_USAGE);
   return 0;
 }

@@ -664,7 +664,8 @@ int PKCS7_dataFinal(PKCS7* p7, BIO* bio) {
       }
       if (has_signed_attributes(si)) {
         // The attributes name the content's type (RFC 5652, 11.1) and the
-        // time of signing, and carry the content's digest.
+        // time of signing (11.3: UTCTime for 1950-2049, GeneralizedTime
+        // outside), and carry the content's digest.
         const ASN1_OBJECT* type = signed_content_type(p7);
         if (type != nullptr && PKCS7_get_signed_attribute(si, kNidContentType) == nullptr &&
             !add_signed_value(si, kNidContentType, ASN1_UT_OBJECT, OBJ_dup(type),
@@ -672,11 +673,13 @@ int PKCS7_dataFinal(PKCS7* p7, BIO* bio) {
           ok = false;
           break;
         }
-        if (PKCS7_get_signed_attribute(si, kNidSigningTime) == nullptr &&
-            !add_signed_value(si, kNidSigningTime, ASN1_UT_UTCTIME,
-                              ASN1_UTCTIME_set(nullptr, time(nullptr)), ASN1_UTCTIME_free)) {
-          ok = false;
-          break;
+        if (PKCS7_get_signed_attribute(si, kNidSigningTime) == nullptr) {
+          ASN1_TIME* sign_time = ASN1_TIME_set(nullptr, time(nullptr));
+          if (!add_signed_value(si, kNidSigningTime, sign_time != nullptr ? sign_time->type : 0,
+                                sign_time, ASN1_TIME_free)) {
+            ok = false;
+            break;
+          }
         }
         unsigned char md_data[EVP_MAX_MD_SIZE];
         unsigned int md_len = 0;

@@ -150,13 +150,13 @@ bool public_key_ok(const RSA* rsa, int fn) {
   return true;
 }
 
-// The cached Montgomery context of n when the key keeps one (null
-// otherwise); false on failure.
-bool mont_n(RSA* rsa, BN_CTX* ctx, BN_MONT_CTX** out) {
-  *out = nullptr;
-  if (!(rsa->flags & RSA_FLAG_CACHE_PUBLIC)) return true;
-  *out = BN_MONT_CTX_set_locked(&rsa->_method_mod_n, CRYPTO_LOCK_RSA, rsa->n, ctx);
-  return *out != nullptr;
+// The cached Montgomery context of n when the key keeps one; null when it
+// does not, or when the cache could not be made (its allocation queues
+// nothing): the exponentiation then sets a context up for the call and
+// queues what fails there.
+BN_MONT_CTX* mont_n(RSA* rsa, BN_CTX* ctx) {
+  if (!(rsa->flags & RSA_FLAG_CACHE_PUBLIC)) return nullptr;
+  return BN_MONT_CTX_set_locked(&rsa->_method_mod_n, CRYPTO_LOCK_RSA, rsa->n, ctx);
 }
 
 // f = the number in `from` (flen bytes), which must be below n.
@@ -233,7 +233,7 @@ int vek_mod_exp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
                        : BN_MONT_CTX_set_locked(&rsa->_method_mod_q, CRYPTO_LOCK_RSA, &q, ctx);
     if (mq == nullptr) return 0;
   }
-  if ((rsa->flags & RSA_FLAG_CACHE_PUBLIC) && !mont_n(rsa, ctx, &mn)) return 0;
+  mn = mont_n(rsa, ctx);
   if (!crt) {  // a method flag sent a key without them
     if (rsa->d == nullptr || rsa->n == nullptr) return 0;
     const BIGNUM d = secret_view(rsa->d, rsa);
@@ -289,9 +289,8 @@ bool private_exp(RSA* rsa, BIGNUM* f, BN_ULONG* out, BN_CTX* ctx, int fn) {
     RSAerr(fn, ERR_R_PASSED_NULL_PARAMETER);
     ok = false;
   } else {
-    BN_MONT_CTX* mn = nullptr;
     const BIGNUM d = secret_view(rsa->d, rsa);
-    ok = mont_n(rsa, ctx, &mn) && rsa->meth->bn_mod_exp(ret, f, &d, rsa->n, ctx, mn) == 1;
+    ok = rsa->meth->bn_mod_exp(ret, f, &d, rsa->n, ctx, mont_n(rsa, ctx)) == 1;
   }
   if (ok) load_words(out, rsa->n->top, ret);
   BN_clear(ret);
@@ -334,10 +333,8 @@ bool public_exp_any(unsigned char* to, int num, const unsigned char* from, int f
   if (fast >= 0) return fast == 1;
   OpFrame frame(0, fn);
   BIGNUM *f, *ret;
-  BN_MONT_CTX* mn;
   if (!frame.ok() || !frame.get(fn, {&f, &ret}) || !input_below_n(f, from, flen, rsa, fn) ||
-      !mont_n(rsa, frame.ctx(), &mn) ||
-      !rsa->meth->bn_mod_exp(ret, f, rsa->e, rsa->n, frame.ctx(), mn)) {
+      !rsa->meth->bn_mod_exp(ret, f, rsa->e, rsa->n, frame.ctx(), mont_n(rsa, frame.ctx()))) {
     return false;
   }
   if (x931 && (ret->top == 0 || (ret->d[0] & 0xF) != 12) && !BN_sub(ret, rsa->n, ret)) return false;

@@ -1,10 +1,19 @@
 // Chain verification: the verification context, chain building through the
 // untrusted list and the store, the extension, trust, revocation, signature,
 // time and policy checks, and the time comparison they use.
+//
+// Implementation notes: several threads may verify one certificate at once,
+// each with its own context, so what a run leaves on a certificate (its
+// signature mark, its cached facts) is read and set atomically or under
+// lock 3.  A lack of memory is told apart by the thread's error queue: a run
+// in which an allocation failed fails with X509_V_ERR_OUT_OF_MEM.
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+#include <atomic>
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
@@ -16,10 +25,13 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/err_watch.h"
 #include "internal/lock.h"
-#include <morvane/x509v3.h>
+#include "x509v3/internal.h"
 
 namespace {
+
+using morvane::x509v3::flags_of;
 
 void put_error(int func, int reason, int line) {
   ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, line);
@@ -27,6 +39,15 @@ void put_error(int func, int reason, int line) {
 
 X509* chain_at(X509_STORE_CTX* ctx, int i) {
   return reinterpret_cast<X509*>(sk_value(ctx->chain, i));
+}
+
+// The certificate's signature mark, which concurrent verifications of one
+// certificate read and set without a lock.
+bool signature_checked(X509* x) {
+  return std::atomic_ref<int>(x->valid).load(std::memory_order_relaxed) != 0;
+}
+void mark_signature_checked(X509* x) {
+  std::atomic_ref<int>(x->valid).store(1, std::memory_order_relaxed);
 }
 
 // Computes the certificate's cached facts (once).
@@ -92,15 +113,15 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
   for (int i = 0; i < ctx->last_untrusted; i++) {
     X509* x = chain_at(ctx, i);
     cache_facts(x);
-    if (!(flags & X509_V_FLAG_IGNORE_CRITICAL) && (x->ex_flags & EXFLAG_CRITICAL)) {
+    if (!(flags & X509_V_FLAG_IGNORE_CRITICAL) && (flags_of(x) & EXFLAG_CRITICAL)) {
       if (!report(ctx, X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION, i, x)) return 0;
     }
     // Bad path lengths, proxies that are CAs, repeated or undecodable
     // constraint extensions: the certificate's restrictions are unknown.
-    if (x->ex_flags & EXFLAG_INVALID) {
+    if (flags_of(x) & EXFLAG_INVALID) {
       if (!report(ctx, X509_V_ERR_INVALID_EXTENSION, i, x)) return 0;
     }
-    if (!allow_proxy && (x->ex_flags & EXFLAG_PROXY)) {
+    if (!allow_proxy && (flags_of(x) & EXFLAG_PROXY)) {
       if (!report(ctx, X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED, i, x)) return 0;
     }
     const int ret = X509_check_ca(x);
@@ -125,13 +146,13 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
         if (!report(ctx, X509_V_ERR_INVALID_PURPOSE, i, x)) return 0;
       }
     }
-    const bool self_issued = (x->ex_flags & EXFLAG_SI) != 0;
+    const bool self_issued = (flags_of(x) & EXFLAG_SI) != 0;
     if (i > 1 && !self_issued && x->ex_pathlen != -1 &&
         plen > x->ex_pathlen + proxy_path_length + 1) {
       if (!report(ctx, X509_V_ERR_PATH_LENGTH_EXCEEDED, i, x)) return 0;
     }
     if (!self_issued) plen++;
-    if (x->ex_flags & EXFLAG_PROXY) {
+    if (flags_of(x) & EXFLAG_PROXY) {
       if (x->ex_pcpathlen != -1 && i > x->ex_pcpathlen) {
         if (!report(ctx, X509_V_ERR_PROXY_PATH_LENGTH_EXCEEDED, i, x)) return 0;
       }
@@ -229,7 +250,7 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     }
   }
   cache_facts(issuer);
-  if ((issuer->ex_flags & EXFLAG_KUSAGE) && !(issuer->ex_kusage & KU_CRL_SIGN)) {
+  if ((flags_of(issuer) & EXFLAG_KUSAGE) && !(issuer->ex_kusage & KU_CRL_SIGN)) {
     ctx->error = X509_V_ERR_KEYUSAGE_NO_CRL_SIGN;
     if (!ctx->verify_cb(0, ctx)) return 0;
   }
@@ -336,7 +357,7 @@ int check_policy(X509_STORE_CTX* ctx) {
     bool marked = false;
     for (int i = 0; i < sk_num(ctx->chain); i++) {
       X509* x = chain_at(ctx, i);
-      if (!(x->ex_flags & EXFLAG_INVALID_POLICY)) continue;
+      if (!(flags_of(x) & EXFLAG_INVALID_POLICY)) continue;
       marked = true;
       ctx->current_cert = x;
       ctx->error = X509_V_ERR_INVALID_POLICY_EXTENSION;
@@ -405,7 +426,8 @@ int internal_verify(X509_STORE_CTX* ctx) {
   }
   while (n >= 0) {
     ctx->error_depth = n;
-    if (!xs->valid && (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE))) {
+    if (!signature_checked(xs) &&
+        (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE))) {
       EVP_PKEY* pkey = X509_get_pubkey(xi);
       if (pkey == nullptr) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
@@ -421,7 +443,7 @@ int internal_verify(X509_STORE_CTX* ctx) {
       } else {
         // Only a signature that verified spares later runs the check: one
         // that a lenient callback accepted is checked again next time.
-        xs->valid = 1;
+        mark_signature_checked(xs);
       }
       EVP_PKEY_free(pkey);
     }
@@ -672,12 +694,21 @@ int X509_verify_cert(X509_STORE_CTX* ctx) {
     put_error(X509_F_X509_VERIFY_CERT, X509_R_NO_CERT_SET_FOR_US_TO_VERIFY, __LINE__);
     return -1;
   }
+  // An allocation that failed anywhere in the run may have made a step fail
+  // (an issuer not found, a key not decoded, a signature not checked) or
+  // left a check undone: the run then fails as out of memory, whatever the
+  // step said and whatever a callback accepted.
+  const morvane::internal::MallocFailureWatch watch;
   STACK* sktmp = nullptr;
   X509* chain_ss = nullptr;
-  const int ok = build_and_check(ctx, &sktmp, &chain_ss);
+  int ok = build_and_check(ctx, &sktmp, &chain_ss);
   if (ok <= 0 && ctx->chain != nullptr) X509_get_pubkey_parameters(nullptr, ctx->chain);
   sk_free(sktmp);
   X509_free(chain_ss);
+  if (watch.seen()) {
+    ctx->error = X509_V_ERR_OUT_OF_MEM;
+    ok = 0;
+  }
   return ok;
 }
 
@@ -884,25 +915,35 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   }
 
   // The digits are local time, UTC + offset: compare them with the moment
-  // moved by the same offset.
-  ASN1_TIME* atm = ASN1_STRING_type_new(ASN1_UT_GENERALIZEDTIME);
-  if (atm == nullptr) return 0;
-  if (X509_time_adj(atm, offset * 60, cmp_time) == nullptr || atm->data == nullptr) {
-    ASN1_STRING_free(atm);
+  // moved by the same offset, written into a buffer of this frame (no
+  // allocation, so that a lack of memory never reads as a malformed time).
+  time_t moment = cmp_time != nullptr ? *cmp_time : time(nullptr);
+  struct tm tm;
+  if (__builtin_add_overflow(moment, static_cast<time_t>(offset * 60), &moment) ||
+      MORVANE_gmtime(&moment, &tm) == nullptr)
     return 0;
-  }
-  const int ret = strcmp(buff1, reinterpret_cast<const char*>(atm->data));
-  ASN1_STRING_free(atm);
+  // A moment beyond the four digits of a year is after or before any text.
+  const long year = tm.tm_year + 1900L;
+  if (year > 9999) return -1;
+  if (year < 0) return 1;
+  char buff2[64];  // room for any int the fields could hold
+  snprintf(buff2, sizeof buff2, "%04ld%02d%02d%02d%02d%02dZ", year, tm.tm_mon + 1, tm.tm_mday,
+           tm.tm_hour, tm.tm_min, tm.tm_sec);
+  const int ret = strcmp(buff1, buff2);
   return ret == 0 ? -1 : ret;
 }
 
 ASN1_TIME* X509_time_adj(ASN1_TIME* s, long adj, time_t* in_tm) {
   time_t t = in_tm != nullptr ? *in_tm : time(nullptr);
-  t += adj;
-  if (s != nullptr) {
-    if (s->type == ASN1_UT_UTCTIME) return ASN1_UTCTIME_set(s, t);
-    if (s->type == ASN1_UT_GENERALIZEDTIME) return ASN1_GENERALIZEDTIME_set(s, t);
+  if (__builtin_add_overflow(t, static_cast<time_t>(adj), &t)) {
+    ASN1err(ASN1_F_ASN1_TIME_SET, ASN1_R_ERROR_GETTING_TIME);
+    return nullptr;
   }
+  // A GeneralizedTime stays one.  Any other time (a UTCTime, which a field
+  // of either form may hold, included) takes the form of RFC 5280, 4.1.2.5:
+  // UTCTime through 2049, GeneralizedTime outside 1950-2049, so that no
+  // year is written in another century.
+  if (s != nullptr && s->type == ASN1_UT_GENERALIZEDTIME) return ASN1_GENERALIZEDTIME_set(s, t);
   return ASN1_TIME_set(s, t);
 }
 

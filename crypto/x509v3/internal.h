@@ -22,8 +22,9 @@ inline void add_flags(X509* x, unsigned long bits) {
 }
 
 // Computes x's extension facts unless EXFLAG_SET says they are computed,
-// holding lock 3 for writing.
-void cache_extensions(X509* x);
+// holding lock 3 for writing.  false when memory ran out: nothing is cached
+// then, and the facts read as those of a certificate without extensions.
+bool cache_extensions(X509* x);
 
 // A constraint's count (a path length, a policy skip) into *out, which a
 // null value leaves alone.  false when the value is negative or does not

@@ -3,10 +3,10 @@
 // its policy constraints, decoded once.
 //
 // Implementation notes: the cache is built under lock 3 held for writing
-// and attached to the certificate before its extensions are read.  Invalid
-// or inconsistent policy extensions never fail the build: they set
-// EXFLAG_INVALID_POLICY on the certificate, which makes the policy check
-// give -1; only a lack of memory leaves the cache unbuilt.
+// and attached to the certificate once built.  Invalid or inconsistent
+// policy extensions never fail the build: they set EXFLAG_INVALID_POLICY on
+// the certificate, which makes the policy check give -1; only a lack of
+// memory leaves the cache unbuilt (and the mark unset).
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
@@ -15,6 +15,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509v3/internal.h"
 #include "x509v3/pcy_int.h"
@@ -50,17 +51,16 @@ void free_object(void* o) { ASN1_OBJECT_free(static_cast<ASN1_OBJECT*>(o)); }
 void free_policyinfo(void* p) { POLICYINFO_free(static_cast<POLICYINFO*>(p)); }
 void free_mapping(void* p) { POLICY_MAPPING_free(static_cast<POLICY_MAPPING*>(p)); }
 
-// Result of a build step: done, the certificate's extensions are bad (mark
-// set, build over), or out of memory.
+// Result of a build step: done, the certificate's extensions are bad (build
+// over; the caller sets the mark), or out of memory.
 enum class Step { kOk, kBad, kNoMemory };
 
 // The data of each policy of the list (RFC 5280, 4.2.1.4): an identifier
 // listed twice, or anyPolicy twice, makes the list invalid.
-Step cache_create(X509* x, X509_POLICY_CACHE* cache, STACK* policies, int crit) {
+Step cache_create(X509_POLICY_CACHE* cache, STACK* policies, int crit) {
   if (sk_num(policies) == 0) {
     // An empty certificatePolicies breaks the syntax (SIZE (1..MAX)); it is
     // a bad certificate, not a lack of memory.
-    add_flags(x, EXFLAG_INVALID_POLICY);
     return Step::kBad;
   }
   cache->data = sk_new(data_cmp);
@@ -88,7 +88,6 @@ Step cache_create(X509* x, X509_POLICY_CACHE* cache, STACK* policies, int crit) 
     invalid = OBJ_cmp(reinterpret_cast<X509_POLICY_DATA*>(sk_value(cache->data, i - 1))->valid_policy,
                       reinterpret_cast<X509_POLICY_DATA*>(sk_value(cache->data, i))->valid_policy) == 0;
   if (invalid) {
-    add_flags(x, EXFLAG_INVALID_POLICY);
     sk_pop_free(cache->data, data_free);
     cache->data = nullptr;
     return Step::kBad;
@@ -98,11 +97,8 @@ Step cache_create(X509* x, X509_POLICY_CACHE* cache, STACK* policies, int crit) 
 
 // The certificate's mappings (RFC 5280, 4.2.1.5); anyPolicy on either side
 // or a subject-domain policy mapped twice makes the list invalid.
-Step cache_set_mapping(X509* x, X509_POLICY_CACHE* cache, STACK* maps) {
-  if (sk_num(maps) == 0) {
-    add_flags(x, EXFLAG_INVALID_POLICY);
-    return Step::kBad;
-  }
+Step cache_set_mapping(X509_POLICY_CACHE* cache, STACK* maps) {
+  if (sk_num(maps) == 0) return Step::kBad;
   cache->maps = sk_new(ref_cmp);
   if (cache->maps == nullptr) return Step::kNoMemory;
   Step result = Step::kOk;
@@ -157,7 +153,6 @@ Step cache_set_mapping(X509* x, X509_POLICY_CACHE* cache, STACK* maps) {
     ref->subjectDomainPolicy = subject;
     ref->data = data;
   }
-  if (result == Step::kBad) add_flags(x, EXFLAG_INVALID_POLICY);
   if (result != Step::kOk) {
     sk_pop_free(cache->maps, ref_free);
     cache->maps = nullptr;
@@ -165,53 +160,49 @@ Step cache_set_mapping(X509* x, X509_POLICY_CACHE* cache, STACK* maps) {
   return result;
 }
 
-// Builds x's cache into *cache: false only when memory runs out.
-bool cache_build(X509* x, X509_POLICY_CACHE* cache) {
+// Builds x's cache into *cache: kBad when x's policy extensions are invalid
+// (the cache then holds what was read before), kNoMemory when memory ran out
+// (as far as the steps themselves can tell).
+Step cache_build(X509* x, X509_POLICY_CACHE* cache) {
   cache->any_skip = -1;
   cache->explicit_skip = -1;
   cache->map_skip = -1;
-  const auto bad = [x] {
-    add_flags(x, EXFLAG_INVALID_POLICY);
-    return true;
-  };
 
   // policyConstraints first (RFC 5280, 4.2.1.11): at least one field.
   int crit = -1;
   auto* pcons = static_cast<POLICY_CONSTRAINTS*>(X509_get_ext_d2i(x, kNidPolicyConstraints, &crit, nullptr));
   if (crit != -1) {
-    if (pcons == nullptr) return bad();
+    if (pcons == nullptr) return Step::kBad;
     const bool ok =
         (pcons->requireExplicitPolicy != nullptr || pcons->inhibitPolicyMapping != nullptr) &&
         constraint_value(pcons->requireExplicitPolicy, &cache->explicit_skip) &&
         constraint_value(pcons->inhibitPolicyMapping, &cache->map_skip);
     POLICY_CONSTRAINTS_free(pcons);
-    if (!ok) return bad();
+    if (!ok) return Step::kBad;
   }
 
   auto* cpols = static_cast<STACK*>(X509_get_ext_d2i(x, kNidCertificatePolicies, &crit, nullptr));
-  if (crit == -1) return true;
-  if (cpols == nullptr) return bad();
-  const Step created = cache_create(x, cache, cpols, crit);
+  if (crit == -1) return Step::kOk;
+  if (cpols == nullptr) return Step::kBad;
+  const Step created = cache_create(cache, cpols, crit);
   sk_pop_free(cpols, free_policyinfo);
-  if (created == Step::kNoMemory) return false;
-  if (created == Step::kBad) return true;
+  if (created != Step::kOk) return created;
 
   auto* maps = static_cast<STACK*>(X509_get_ext_d2i(x, kNidPolicyMappings, &crit, nullptr));
   if (crit != -1) {
-    if (maps == nullptr) return bad();
-    const Step mapped = cache_set_mapping(x, cache, maps);
+    if (maps == nullptr) return Step::kBad;
+    const Step mapped = cache_set_mapping(cache, maps);
     sk_pop_free(maps, free_mapping);
-    if (mapped == Step::kNoMemory) return false;
-    if (mapped == Step::kBad) return true;
+    if (mapped != Step::kOk) return mapped;
   }
 
   auto* inhibit = static_cast<ASN1_INTEGER*>(X509_get_ext_d2i(x, kNidInhibitAnyPolicy, &crit, nullptr));
   if (crit != -1) {
     const bool ok = inhibit != nullptr && constraint_value(inhibit, &cache->any_skip);
     ASN1_INTEGER_free(inhibit);
-    if (!ok) return bad();
+    if (!ok) return Step::kBad;
   }
-  return true;
+  return Step::kOk;
 }
 
 }  // namespace
@@ -266,10 +257,16 @@ const X509_POLICY_CACHE* policy_cache_set(X509* x) {
       cache->anyPolicy = nullptr;
       cache->data = nullptr;
       cache->maps = nullptr;
-      if (!morvane::x509v3::cache_build(x, cache)) {
+      // An extension that did not decode for lack of memory is not
+      // invalid: nothing is kept then, and the next caller builds again.
+      using morvane::x509v3::Step;
+      const morvane::internal::MallocFailureWatch watch;
+      const Step built = morvane::x509v3::cache_build(x, cache);
+      if (built == Step::kNoMemory || watch.seen()) {
         policy_cache_free(cache);
         return nullptr;
       }
+      if (built == Step::kBad) morvane::x509v3::add_flags(x, EXFLAG_INVALID_POLICY);
       // Sorted now, so that look-ups from several verifications only read.
       sk_sort(cache->data);
       sk_sort(cache->maps);

@@ -75,7 +75,7 @@ int tree_init(X509_POLICY_TREE** ptree, STACK* chain, unsigned int flags) {
   int ret = 1;
   for (int i = n - 2; i >= 0; i--) {
     X509* x = chain_cert(chain, i);
-    X509_check_purpose(x, -1, -1);
+    if (X509_check_purpose(x, -1, -1) != 1) return 0;  // no memory for the facts
     const X509_POLICY_CACHE* cache = policy_cache_set(x);
     if (cache == nullptr) return 0;
     if (flags_of(x) & EXFLAG_INVALID_POLICY)

@@ -6,7 +6,9 @@
 // writing after a test of EXFLAG_SET, so two threads asking at once compute
 // them once.  An extension the facts rely on that occurs twice or does not
 // decode sets EXFLAG_INVALID rather than counting as absent: a certificate
-// must never lose a restriction because its extension is malformed.
+// must never lose a restriction because its extension is malformed.  A
+// computation during which memory ran out is dropped whole (EXFLAG_SET stays
+// clear), so that no lack of memory is cached as a fact.
 
 #include <morvane/crypto.h>
 #include <morvane/evp.h>
@@ -15,6 +17,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509v3/internal.h"
 
@@ -191,11 +194,23 @@ unsigned long compute(X509* x) {
 
 namespace morvane::x509v3 {
 
-void cache_extensions(X509* x) {
-  if (flags_of(x) & EXFLAG_SET) return;
+bool cache_extensions(X509* x) {
+  if (flags_of(x) & EXFLAG_SET) return true;
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509);
-  if (flags_of(x) & EXFLAG_SET) return;
-  add_flags(x, compute(x) | EXFLAG_SET);
+  if (flags_of(x) & EXFLAG_SET) return true;
+  const morvane::internal::MallocFailureWatch watch;
+  const unsigned long flags = compute(x);
+  if (watch.seen()) {
+    // An extension that did not decode for lack of memory is not malformed:
+    // nothing is kept, and the next caller computes the facts again.
+    ASN1_OCTET_STRING_free(x->skid);
+    AUTHORITY_KEYID_free(x->akid);
+    x->skid = nullptr;
+    x->akid = nullptr;
+    return false;
+  }
+  add_flags(x, flags | EXFLAG_SET);
+  return true;
 }
 
 bool constraint_value(const ASN1_INTEGER* value, long* out) {
@@ -219,8 +234,8 @@ int X509_supported_extension(X509_EXTENSION* ext) {
 int X509_check_issued(X509* issuer, X509* subject) {
   if (X509_NAME_cmp(X509_get_subject_name(issuer), X509_get_issuer_name(subject)) != 0)
     return 29;  // X509_V_ERR_SUBJECT_ISSUER_MISMATCH
-  morvane::x509v3::cache_extensions(issuer);
-  morvane::x509v3::cache_extensions(subject);
+  if (!morvane::x509v3::cache_extensions(issuer) || !morvane::x509v3::cache_extensions(subject))
+    return 17;  // X509_V_ERR_OUT_OF_MEM
   const unsigned long iflags = morvane::x509v3::flags_of(issuer);
   // RFC 5280, 4.2.1.1: the authority key identifier must fit the issuer.
   if (const AUTHORITY_KEYID* akid = subject->akid) {

@@ -163,7 +163,8 @@ void xptable_free(void* p) {
 
 /* see morvane/x509v3.h */
 int X509_check_purpose(X509* x, int id, int ca) {
-  morvane::x509v3::cache_extensions(x);
+  // Without its facts no certificate is suitable for anything.
+  if (!morvane::x509v3::cache_extensions(x)) return 0;
   if (id == -1) return 1;
   const int idx = X509_PURPOSE_get_by_id(id);
   if (idx == -1) return -1;
@@ -173,7 +174,7 @@ int X509_check_purpose(X509* x, int id, int ca) {
 
 /* see morvane/x509v3.h */
 int X509_check_ca(X509* x) {
-  morvane::x509v3::cache_extensions(x);
+  if (!morvane::x509v3::cache_extensions(x)) return 0;
   return check_ca(x);
 }
 

@@ -688,7 +688,8 @@ MORVANE_EXPORT ASN1_STRING *X509_NAME_ENTRY_get_data(X509_NAME_ENTRY *ne);
  *
  * X509_cmp compares the SHA-1 digests of the two certificates' DER (filled
  * by X509_check_purpose with id -1, morvane/x509v3.h): 0 for the same
- * certificate.  The find calls return the first certificate of sk (not a
+ * certificate; -1 for two objects when memory for the digests ran out.  The
+ * find calls return the first certificate of sk (not a
  * new reference) whose issuer and serial number, or subject, equal the ones
  * given; null when none or sk is null.
  *
@@ -1254,9 +1255,9 @@ MORVANE_EXPORT int NETSCAPE_SPKI_set_pubkey(NETSCAPE_SPKI *x, EVP_PKEY *pkey);
 /* The signed key (new reference), or null. */
 MORVANE_EXPORT EVP_PKEY *NETSCAPE_SPKI_get_pubkey(NETSCAPE_SPKI *x);
 
-/* The current time plus adj seconds in s, which keeps its type (UTCTime or
- * GeneralizedTime; a null s or another type as ASN1_TIME_set chooses, made
- * when s is null): s or the new time, or null. */
+/* X509_time_adj(s, adj, NULL) (morvane/x509_vfy.h): the current time plus
+ * adj seconds in s, or in a new time when s is null; s or the new time, or
+ * null. */
 MORVANE_EXPORT ASN1_TIME *X509_gmtime_adj(ASN1_TIME *s, long adj);
 
 /* As X509_check_private_key, on the request's key. */

@@ -321,7 +321,11 @@ MORVANE_EXPORT void X509_STORE_CTX_cleanup(X509_STORE_CTX *ctx);
 MORVANE_EXPORT void X509_STORE_CTX_free(X509_STORE_CTX *ctx);
 /* 1 verified (possibly with errors the callback accepted), 0 failed
  * (X509_STORE_CTX_get_error says why), -1 without certificate, or the
- * negative answer of an issuer lookup. */
+ * negative answer of an issuer lookup.  A run in which memory ran out fails
+ * with X509_V_ERR_OUT_OF_MEM, whatever a step or the callback said; the
+ * certificates keep no fact computed from the failed allocations.
+ * Verifications of shared certificates may run in several threads at once,
+ * each with its own context, under the locking callbacks. */
 MORVANE_EXPORT int X509_verify_cert(X509_STORE_CTX *ctx);
 
 MORVANE_EXPORT int X509_STORE_CTX_get_ex_new_index(long argl, void *argp,
@@ -372,8 +376,11 @@ MORVANE_EXPORT int X509_STORE_CTX_purpose_inherit(X509_STORE_CTX *ctx, int def_p
  * ctm is malformed.  An offset +hhmm means local time, UTC + offset. */
 MORVANE_EXPORT int X509_cmp_time(ASN1_TIME *ctm, time_t *cmp_time);
 MORVANE_EXPORT int X509_cmp_current_time(ASN1_TIME *ctm);
-/* Sets s to *in_tm (now when null) plus adj seconds, keeping its type; a
- * null s gets a new time.  The time, or null on failure. */
+/* Sets s to *in_tm (now when null) plus adj seconds; a null s gets a new
+ * time.  A GeneralizedTime stays one; any other time (a UTCTime included)
+ * takes the form ASN1_TIME_set chooses, UTCTime for 1950 to 2049 and
+ * GeneralizedTime outside (RFC 5280, 4.1.2.5), so that a year is never
+ * written as one of another century.  The time, or null on failure. */
 MORVANE_EXPORT ASN1_TIME *X509_time_adj(ASN1_TIME *s, long adj, time_t *in_tm);
 /* Copies missing key parameters down the chain (and into pkey): 1, or 0. */
 MORVANE_EXPORT int X509_get_pubkey_parameters(EVP_PKEY *pkey, STACK *chain);

@@ -549,17 +549,18 @@ typedef struct x509_purpose_st {
  * facts were wanted); an id without a record: -1; else the record's check
  * with (record, x, ca): 0 not suitable, 1 suitable, with ca the CA kinds of
  * X509_check_ca (3, 4, 5), and 2 from the S/MIME checks for a certificate
- * marked for SSL client use only. */
+ * marked for SSL client use only.  0 (the id -1 included) when memory ran
+ * out while computing the facts; nothing is cached then. */
 MORVANE_EXPORT int X509_check_purpose(X509 *x, int id, int ca);
-/* Computes the facts, then whether x is a CA: 0 no; 1 by basicConstraints;
- * 3 a self-issued version 1 certificate; 4 by keyUsage keyCertSign; 5 by a
- * CA type of nsCertType. */
+/* Computes the facts, then whether x is a CA: 0 no (or memory ran out); 1
+ * by basicConstraints; 3 a self-issued version 1 certificate; 4 by keyUsage
+ * keyCertSign; 5 by a CA type of nsCertType. */
 MORVANE_EXPORT int X509_check_ca(X509 *x);
 /* 0 when issuer could have issued subject (names, key identifiers, key
  * usage); else the verification error that says why not: 29 names differ,
  * 30 key identifiers differ, 31 serial number or issuer name of the
  * authority key identifier differ, 32 no keyCertSign, 39 a proxy's issuer
- * without digitalSignature. */
+ * without digitalSignature, 17 memory ran out while computing the facts. */
 MORVANE_EXPORT int X509_check_issued(X509 *issuer, X509 *subject);
 /* 1 when ext's type is one the verifier understands when critical. */
 MORVANE_EXPORT int X509_supported_extension(X509_EXTENSION *ext);

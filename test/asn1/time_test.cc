@@ -66,13 +66,48 @@ TEST(Asn1Time, SetPicksTheTypeByYear) {
     EXPECT_EQ(r[3], Text(s));
     ASN1_STRING_free(s);
   }
-  // Each setter on its own takes any year.
+  // The GeneralizedTime setter on its own takes any year.
   ASN1_STRING* g = ASN1_GENERALIZEDTIME_set(nullptr, 0);
-  ASN1_STRING* u = ASN1_UTCTIME_set(nullptr, 2524608000);
   EXPECT_EQ("19700101000000Z", Text(g));
-  EXPECT_EQ("500101000000Z", Text(u));
   ASN1_STRING_free(g);
-  ASN1_STRING_free(u);
+}
+
+// A UTCTime names the years 1950 to 2049 only (RFC 5280, 4.1.2.5.1): the
+// setter refuses the moments on either side of that range, with a reason
+// and leaving the time as it was, rather than write a year of another
+// century.
+TEST(Asn1Time, UtcTimeSetRefusesYearsOutside1950To2049) {
+  const struct {
+    time_t t;
+    const char* text;  // null: refused
+  } kCases[] = {
+      {-631152001, nullptr},          // 1949-12-31T23:59:59Z
+      {-631152000, "500101000000Z"},  // 1950-01-01T00:00:00Z
+      {2524607999, "491231235959Z"},  // 2049-12-31T23:59:59Z
+      {2524608000, nullptr},          // 2050-01-01T00:00:00Z
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.t);
+    ASN1_UTCTIME* fresh = ASN1_UTCTIME_set(nullptr, c.t);
+    ASN1_STRING* kept = Make(23, "200101000000Z");
+    ASN1_UTCTIME* set = ASN1_UTCTIME_set(kept, c.t);
+    if (c.text == nullptr) {
+      EXPECT_EQ(nullptr, fresh);
+      EXPECT_EQ(nullptr, set);
+      EXPECT_EQ(23, kept->type);
+      EXPECT_EQ("200101000000Z", Text(kept));
+      EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_UTCTIME_SET, ASN1_R_ILLEGAL_TIME_VALUE},
+                     {ERR_LIB_ASN1, ASN1_F_ASN1_UTCTIME_SET, ASN1_R_ILLEGAL_TIME_VALUE}});
+    } else {
+      ASSERT_NE(nullptr, fresh);
+      EXPECT_EQ(kept, set);
+      EXPECT_EQ(c.text, Text(fresh));
+      EXPECT_EQ(c.text, Text(kept));
+      EXPECT_ERRORS({});
+    }
+    ASN1_STRING_free(fresh);
+    ASN1_STRING_free(kept);
+  }
 }
 
 // A buffer of 20 octets or more is rewritten in place; a smaller one is

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 namespace morvane_test {
@@ -148,15 +149,22 @@ std::atomic<bool> g_recording{false};
 std::mutex g_record_mutex;
 std::vector<LockEvent> g_records;
 
-void LockingCallback(int mode, int type, const char* file, int line) {
+// Records the request when recording; false (and a failure) for a lock
+// number out of range.
+bool Record(int mode, int type, const char* file, int line) {
   if (g_recording.load()) {
     std::lock_guard<std::mutex> guard(g_record_mutex);
     g_records.push_back({mode, type});
   }
   if (type < 0 || type >= kMaxLockTypes) {
     ADD_FAILURE() << "lock number " << type << " out of range at " << file << ":" << line;
-    return;
+    return false;
   }
+  return true;
+}
+
+void LockingCallback(int mode, int type, const char* file, int line) {
+  if (!Record(mode, type, file, line)) return;
   ServedLock& l = g_served[type];
   std::thread::id self = std::this_thread::get_id();
   if (mode & CRYPTO_LOCK) {
@@ -177,10 +185,21 @@ void LockingCallback(int mode, int type, const char* file, int line) {
   }
 }
 
+std::shared_mutex g_shared[kMaxLockTypes];
+void SharedLockingCallback(int mode, int type, const char* file, int line) {
+  if (!Record(mode, type, file, line)) return;
+  std::shared_mutex& m = g_shared[type];
+  if (mode & CRYPTO_READ)
+    (mode & CRYPTO_LOCK) ? m.lock_shared() : m.unlock_shared();
+  else
+    (mode & CRYPTO_LOCK) ? m.lock() : m.unlock();
+}
+
 unsigned long ThreadIdCallback() { return static_cast<unsigned long>(pthread_self()); }
 }  // namespace
 
 void InstallLockingCallback() { CRYPTO_set_locking_callback(LockingCallback); }
+void InstallSharedLockingCallback() { CRYPTO_set_locking_callback(SharedLockingCallback); }
 void InstallThreadIdCallback() { CRYPTO_set_id_callback(ThreadIdCallback); }
 
 void StartRecordingLocks() {

@@ -72,6 +72,9 @@ inline LockEvent ReadUnlock(int type) { return {6, type}; }
 // threads.  A thread that takes a lock it holds, or releases one it does not
 // hold, fails the test instead of hanging.
 void InstallLockingCallback();
+// The same with CRYPTO_READ served as a shared lock, so that readers
+// overlap (what the library must be free of data races under).
+void InstallSharedLockingCallback();
 // Installs a thread-id callback that tells threads apart (pthread_self).
 void InstallThreadIdCallback();
 // Records the requests that reach the locking callback from now on, in order,

@@ -1,17 +1,28 @@
 // Time comparison and adjustment of the verifier, and the texts of the
 // verification errors.  Times are UTCTime and GeneralizedTime as X.680
 // writes them (local time with a +hhmm/-hhmm offset meaning UTC + offset);
-// the moment is 2020-01-01 00:00:00 UTC, 1577836800 seconds after the epoch.
+// the moment is 2020-01-01 00:00:00 UTC, 1577836800 seconds after the epoch
+// (a certificate renewed from now excepted).
 
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
+#include <limits>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "cert_builder.h"
+#include "der_util.h"
+#include "key_util.h"
 #include "test_support.h"
 
 namespace {
@@ -98,6 +109,19 @@ TEST(CmpTime, MomentsOutsideTheUtcTimeYears) {
   ASN1_STRING_free(g);
 }
 
+// A moment past 9999 (whose year has five digits) is later than any time
+// text, one before year 0 earlier.
+TEST(CmpTime, MomentsBeyondFourDigitYears) {
+  time_t after_9999 = 253402300800;      // 10000-01-01 00:00:00 UTC
+  time_t before_0000 = -62167219201;     // -0001-12-31 23:59:59 UTC
+  ASN1_TIME* last = Time(G, "99991231235959Z");
+  ASN1_TIME* first = Time(G, "00000101000000Z");
+  EXPECT_LT(X509_cmp_time(last, &after_9999), 0);
+  EXPECT_GT(X509_cmp_time(first, &before_0000), 0);
+  ASN1_STRING_free(last);
+  ASN1_STRING_free(first);
+}
+
 TEST(CmpTime, NowIsTheDefaultMoment) {
   ASN1_TIME* past = Time(U, "000101000000Z");
   ASN1_TIME* future = Time(G, "21000101000000Z");
@@ -128,6 +152,113 @@ TEST(TimeAdj, KeepsTheType) {
   ASN1_STRING_free(u);
   ASN1_STRING_free(g);
   ASN1_STRING_free(fresh);
+}
+
+// The moments on either side of the years a UTCTime names (RFC 5280,
+// 4.1.2.5): a time that holds a UTCTime, as every decoded validity does,
+// takes a GeneralizedTime outside 1950-2049 instead of a year of another
+// century; a GeneralizedTime stays one; a new time takes the form
+// ASN1_TIME_set chooses.
+TEST(TimeAdj, FormAtTheUtcTimeBoundaries) {
+  const struct {
+    time_t moment;
+    int from_utc_type;
+    const char* from_utc;
+    const char* from_generalized;
+  } kCases[] = {
+      {-631152001, G, "19491231235959Z", "19491231235959Z"},  // 1949-12-31T23:59:59Z
+      {-631152000, U, "500101000000Z", "19500101000000Z"},    // 1950-01-01T00:00:00Z
+      {2524607999, U, "491231235959Z", "20491231235959Z"},    // 2049-12-31T23:59:59Z
+      {2524608000, G, "20500101000000Z", "20500101000000Z"},  // 2050-01-01T00:00:00Z
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.from_utc);
+    // The moment reached both directly and as an adjustment of another.
+    for (const auto& [base, adj] : {std::pair<time_t, long>{c.moment, 0},
+                                    {kMoment, static_cast<long>(c.moment - kMoment)}}) {
+      time_t moment = base;
+      ASN1_TIME* u = Time(U, "200101000000Z");
+      ASSERT_EQ(u, X509_time_adj(u, adj, &moment));
+      EXPECT_EQ(c.from_utc_type, u->type);
+      EXPECT_EQ(c.from_utc, Text(u));
+      ASN1_TIME* g = Time(G, "20200101000000Z");
+      ASSERT_EQ(g, X509_time_adj(g, adj, &moment));
+      EXPECT_EQ(G, g->type);
+      EXPECT_EQ(c.from_generalized, Text(g));
+      ASN1_TIME* fresh = X509_time_adj(nullptr, adj, &moment);
+      ASSERT_NE(nullptr, fresh);
+      EXPECT_EQ(c.from_utc_type, fresh->type);
+      EXPECT_EQ(c.from_utc, Text(fresh));
+      for (ASN1_TIME* t : {u, g, fresh}) ASN1_STRING_free(t);
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+// An adjustment that leaves the range of time_t fails.
+TEST(TimeAdj, OverflowFails) {
+  time_t moment = std::numeric_limits<time_t>::max() - 10;
+  ASN1_TIME* u = Time(U, "200101000000Z");
+  EXPECT_EQ(nullptr, X509_time_adj(u, 11, &moment));
+  EXPECT_EQ("200101000000Z", Text(u));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_TIME_SET, ASN1_R_ERROR_GETTING_TIME}});
+  ASN1_STRING_free(u);
+}
+
+// Renewing a decoded certificate (its validity read as UTCTime) by 30 years
+// from now: the new notAfter lies past 2049 and must be written as a
+// GeneralizedTime, so that the signed certificate verifies now instead of
+// having expired in the previous century.
+TEST(TimeAdj, RenewingADecodedCertificateBy30Years) {
+  x509_test::AddAlgorithms();
+  EVP_PKEY* key = x509_test::RsaKey();
+  X509* made = morvane_test::MakeCert({"Renewed", "", 2, 1, {}, key, key});
+  ASSERT_NE(nullptr, ASN1_TIME_set(made->cert_info->validity->notAfter, 1893456000));  // 2030
+  ASSERT_GT(X509_sign(made, key, EVP_sha256()), 0);
+  X509* x = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, made));
+  X509_free(made);
+  ASSERT_NE(nullptr, x);
+  ASN1_TIME* not_before = x->cert_info->validity->notBefore;
+  ASN1_TIME* not_after = x->cert_info->validity->notAfter;
+  ASSERT_EQ(U, not_before->type);
+  ASSERT_EQ(U, not_after->type);
+
+  const long thirty_years = 30L * 365 * 86400;
+  const time_t start = time(nullptr);
+  ASSERT_EQ(not_before, X509_gmtime_adj(not_before, 0));
+  ASSERT_EQ(not_after, X509_gmtime_adj(not_after, thirty_years));
+  const time_t end = time(nullptr);
+  // The year 30 years on (the clock may have moved on a second meanwhile).
+  auto year_after = [&](time_t t) {
+    struct tm tm;
+    t += thirty_years;
+    EXPECT_NE(nullptr, MORVANE_gmtime(&t, &tm));
+    return tm.tm_year + 1900;
+  };
+  const int year = atoi(std::string(Text(not_after), 0, 4).c_str());
+  EXPECT_TRUE(year == year_after(start) || year == year_after(end)) << Text(not_after);
+  EXPECT_EQ(year >= 2050 ? G : U, not_after->type) << Text(not_after);
+  EXPECT_EQ(U, not_before->type);  // this year is a UTCTime's
+  ASSERT_GT(X509_sign(x, key, EVP_sha256()), 0);
+
+  // Signed and read back, the certificate holds the same text and verifies
+  // now, from a store that holds it.
+  X509* again = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, x));
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(not_after->type, again->cert_info->validity->notAfter->type);
+  EXPECT_EQ(Text(not_after), Text(again->cert_info->validity->notAfter));
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, again));
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, again, nullptr));
+  X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CHECK_SS_SIGNATURE);
+  EXPECT_EQ(1, X509_verify_cert(ctx));
+  EXPECT_EQ(X509_V_OK, X509_STORE_CTX_get_error(ctx));
+  X509_STORE_CTX_free(ctx);
+  X509_STORE_free(store);
+  X509_free(again);
+  X509_free(x);
+  EXPECT_ERRORS({});
 }
 
 TEST(ErrorString, EveryCode) {
