@@ -9,8 +9,22 @@
 #include <morvane/err.h>
 
 #include "ec/internal.h"
+#include "internal/fixed_words.h"
 
 namespace {
+
+// A new secret scalar holding v (null on failure): copied at v's room, its
+// word count not looked at, for a count found by masks stays secret.
+BIGNUM* dup_secret(const BIGNUM* v) {
+  BIGNUM* r = BN_new();
+  if (r == nullptr) return nullptr;
+  if (!morvane::internal::copy_words(r, v)) {
+    BN_free(r);
+    return nullptr;
+  }
+  BN_set_flags(r, BN_FLAG_SECRET);
+  return r;
+}
 
 EC_EXTRA_DATA* load_head(const EC_KEY* key) {
   return std::atomic_ref<EC_EXTRA_DATA*>(const_cast<EC_KEY*>(key)->method_data)
@@ -86,8 +100,9 @@ EC_KEY* EC_KEY_copy(EC_KEY* dest, const EC_KEY* src) {
   }
   if (src->priv_key != nullptr) {
     if (dest->priv_key == nullptr) dest->priv_key = BN_new();
-    if (dest->priv_key == nullptr || BN_copy(dest->priv_key, src->priv_key) == nullptr)
+    if (dest->priv_key == nullptr || !morvane::internal::copy_words(dest->priv_key, src->priv_key))
       return nullptr;
+    BN_set_flags(dest->priv_key, BN_FLAG_SECRET);
   }
   EC_EX_DATA_free_all_data(&dest->method_data);
   for (const EC_EXTRA_DATA* d = src->method_data; d != nullptr; d = d->next) {
@@ -140,7 +155,7 @@ int EC_KEY_generate_key(EC_KEY* eckey) {
   if (eckey->priv_key == nullptr) {
     eckey->priv_key = priv;
     priv = nullptr;
-  } else if (BN_copy(eckey->priv_key, priv) == nullptr) {
+  } else if (!morvane::internal::copy_words(eckey->priv_key, priv)) {
     goto err;
   } else {
     BN_set_flags(eckey->priv_key, BN_FLAG_SECRET);
@@ -237,10 +252,8 @@ const BIGNUM* EC_KEY_get0_private_key(const EC_KEY* key) {
 int EC_KEY_set_private_key(EC_KEY* key, const BIGNUM* priv_key) {
   if (key == nullptr) return 0;
   BN_clear_free(key->priv_key);
-  key->priv_key = BN_dup(priv_key);
-  if (key->priv_key == nullptr) return 0;
-  BN_set_flags(key->priv_key, BN_FLAG_SECRET);
-  return 1;
+  key->priv_key = priv_key != nullptr ? dup_secret(priv_key) : nullptr;
+  return key->priv_key != nullptr ? 1 : 0;
 }
 
 /* see morvane/ec.h */
