@@ -420,12 +420,23 @@ int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX
 int ct_order_sign(const EC_GROUP* group, BIGNUM* s, const BIGNUM* k, bool k_is_inverse,
                   const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx);
 
+// Draws a secret scalar k uniformly in [1, n) for the order n > 1 (ec_key.cc:
+// the private scalar of key generation, the nonce of signing): bits(n) bits
+// of RAND_bytes, big-endian as BN_rand_range reads them, compared with n by
+// masks, again until one lies in [1, n); only whether a draw is taken is
+// made public.  k is stored in n's words with its word count found by masks
+// (secret).  1, or 0 with a big-number error queued (invalid range, too
+// many iterations, no memory) or the generator's own.
+int draw_scalar(BIGNUM* k, const BIGNUM* order);
+
 }  // namespace morvane::ec
 
 // Seam of the constant-time check: a test build of ec_key.cc that defines
-// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each private
-// scalar EC_KEY_generate_key draws, as soon as it is drawn (the harness
-// marks its words secret there).  The library build compiles the call away.
+// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each scalar
+// draw_scalar draws (private scalars and nonces), as soon as its words are
+// read in and before they are compared with the order (the harness marks its
+// words and word count secret there).  The library build compiles the call
+// away.
 #ifdef MORVANE_EC_KEY_SEAM
 namespace morvane::ec {
 void scalar_drawn(BIGNUM* k);

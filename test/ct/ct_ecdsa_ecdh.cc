@@ -1,31 +1,30 @@
 // Constant-time check of EC key generation, ECDSA signing and ECDH under
-// valgrind's memcheck.  The private scalar is undefined while
-// EC_KEY_generate_key (from its draw on, through the key code's test seam),
-// ECDSA_do_sign, ECDSA_sign, ECDSA_sign_setup, ECDSA_do_sign_ex,
-// ECDSA_sign_ex and ECDH_compute_key run, and so is each nonce k, marked
-// through the signing code's test seam as soon as it is drawn (the
-// rejection sampling of the draw itself is not constant time and need not
-// be), and the precomputed k^-1 that ECDSA_sign_setup hands back.  Their
-// word counts are undefined too: k^-1 comes back with a count found by masks
-// from its words, and a caller may give a private scalar made that way
-// (EC_KEY_set_private_key, also checked), so nothing may read a secret's
-// count.  Only the outputs (the signature, r of the setup, the shared
-// secret and its length) are marked defined afterwards; memcheck must report
-// no branch and no address that depends on the secrets.  Curves: P-256,
-// P-384 and P-521.  Each signature is then verified, and each secret
-// compared with the peer's.  Run as `valgrind --error-exitcode=1
-// ct_ecdsa_ecdh`.
+// valgrind's memcheck.  Each scalar drawn (the private scalar of
+// EC_KEY_generate_key, each nonce k of signing) is undefined from the moment
+// its bits are read in, through the key code's test seam, so the draw's
+// comparison with the order is checked too; the private scalar is undefined
+// while ECDSA_do_sign, ECDSA_sign, ECDSA_sign_setup, ECDSA_do_sign_ex,
+// ECDSA_sign_ex and ECDH_compute_key run, and so is the precomputed k^-1
+// that ECDSA_sign_setup hands back.  Their word counts are undefined too:
+// a drawn scalar and k^-1 get counts found by masks from their words, and a
+// caller may give a private scalar made that way (EC_KEY_set_private_key,
+// also checked), so nothing may read a secret's count.  Only the outputs
+// (the signature, r of the setup, the shared secret and its length) are
+// marked defined afterwards; memcheck must report no branch and no address
+// that depends on the secrets.  Curves: P-256, P-384 and P-521.  Each
+// signature is then verified, and each secret compared with the peer's.  Run
+// as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
 //
 // This program carries its own copy of the ECDSA method's sources, of the
-// key code and of the curve's constant-time arithmetic, built with the
-// seams (MORVANE_ECDSA_NONCE_SEAM, crypto/ecdsa/internal.h;
-// MORVANE_EC_KEY_SEAM, crypto/ec/internal.h); every other call goes to the
-// library.  Its twin ct_ecdsa_ecdh_adx also carries the multiplication's
-// entry and the big-number sources, built to take the MULX/ADX kernels
-// (MORVANE_EC_FORCE_ADX, MORVANE_BN_FORCE_ADX) that valgrind's model of the
-// processor hides.  The random generator mixes what the caller's buffer
-// held into its output, so the program draws through a method that marks
-// its output defined: the draws are not among the secrets checked.
+// key code and of the curve's constant-time arithmetic, the key code built
+// with the seam (MORVANE_EC_KEY_SEAM, crypto/ec/internal.h); every other call
+// goes to the library.  Its twin ct_ecdsa_ecdh_adx also carries the
+// multiplication's entry and the big-number sources, built to take the
+// MULX/ADX kernels (MORVANE_EC_FORCE_ADX, MORVANE_BN_FORCE_ADX) that
+// valgrind's model of the processor hides.  The random generator mixes what
+// the caller's buffer held into its output, so the program draws through a
+// method that marks its output defined: the generator's own work is not
+// among the secrets checked.
 
 #include <stdio.h>
 #include <string.h>
@@ -48,10 +47,6 @@ void Secret(const BIGNUM* b) {
 }
 
 }  // namespace
-
-namespace morvane::ecdsa {
-void nonce_drawn(BIGNUM* k) { Secret(k); }
-}  // namespace morvane::ecdsa
 
 namespace morvane::ec {
 void scalar_drawn(BIGNUM* k) { Secret(k); }

@@ -7,6 +7,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
+#include <morvane/rand.h>
 #include <morvane/sha.h>
 
 #include <gtest/gtest.h>
@@ -113,6 +114,65 @@ TEST(EcKey, GenerateReusesObjectsAndChecks) {
   EXPECT_EQ(EC_KEY_generate_key(empty.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER},
                  {ERR_LIB_EC, EC_F_EC_KEY_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+// A generator that hands out the bytes of g_draws in turn (then zeros).
+std::vector<Bytes> g_draws;
+size_t g_next = 0;
+int ScriptedBytes(unsigned char* buf, int num) {
+  const Bytes b = g_next < g_draws.size() ? g_draws[g_next] : Bytes();
+  g_next++;
+  for (int i = 0; i < num; i++) buf[i] = static_cast<size_t>(i) < b.size() ? b[i] : 0;
+  return 1;
+}
+const RAND_METHOD kScripted = {nullptr, ScriptedBytes, nullptr, nullptr, ScriptedBytes, nullptr};
+
+// The scalar is drawn as bits(n) random bits read big-endian (the leading
+// byte cut to the order's top bits), again while it is 0 or at least n; a
+// generator that never gives one in range fails after 100 draws instead of
+// looping.  P-521: 66 bytes, 1 bit of the first.
+TEST(EcKey, GenerateDrawsBitsOfTheOrderBigEndian) {
+  Key key = Curve("secp521r1");
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  Bytes top(66, 0), zero(66, 0), ones(66, 0xFF), two(66, 0);
+  top[0] = 0xFF;  // cut to its last bit: 2^520
+  top[65] = 5;
+  two[65] = 2;
+  g_draws = {zero, ones, top, two};
+  g_next = 0;
+  RAND_set_rand_method(&kScripted);
+  const int generated = EC_KEY_generate_key(key.get());
+  BIGNUM* kinv = nullptr;
+  BIGNUM* rp = nullptr;
+  const int setup = ECDSA_sign_setup(key.get(), nullptr, &kinv, &rp);  // draws `two`
+  g_draws.assign(100, ones);
+  g_next = 0;
+  Key other = Curve("secp521r1");
+  const int exhausted = EC_KEY_generate_key(other.get());
+  RAND_set_rand_method(nullptr);
+  ASSERT_EQ(generated, 1);
+  Bn want(BN_new());
+  ASSERT_EQ(BN_set_bit(want.get(), 520), 1);
+  ASSERT_EQ(BN_add_word(want.get(), 5), 1);
+  EXPECT_EQ(BN_cmp(EC_KEY_get0_private_key(key.get()), want.get()), 0);
+  Point q(EC_POINT_new(g));
+  ASSERT_EQ(EC_POINT_mul(g, q.get(), want.get(), nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(EC_POINT_cmp(g, q.get(), EC_KEY_get0_public_key(key.get()), nullptr), 0);
+  // k = 2: r = x(2 G) mod n, and k^-1 (n + 1) / 2.
+  ASSERT_EQ(setup, 1);
+  Bn n(BN_new()), x(BN_new()), half(BN_new());
+  ASSERT_EQ(EC_GROUP_get_order(g, n.get(), nullptr), 1);
+  ASSERT_EQ(EC_POINT_dbl(g, q.get(), EC_GROUP_get0_generator(g), nullptr), 1);
+  ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, q.get(), x.get(), nullptr, nullptr), 1);
+  EXPECT_EQ(BN_cmp(rp, x.get()), 0);
+  ASSERT_EQ(BN_add_word(n.get(), 1), 1);
+  ASSERT_EQ(BN_rshift1(half.get(), n.get()), 1);
+  EXPECT_EQ(BN_cmp(kinv, half.get()), 0);
+  BN_free(kinv);
+  BN_free(rp);
+  EXPECT_EQ(exhausted, 0);
+  EXPECT_EQ(EC_KEY_get0_private_key(other.get()), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_RAND_RANGE, BN_R_TOO_MANY_ITERATIONS}});
 }
 
 TEST(EcKey, CheckKeyCases) {
