@@ -11,7 +11,8 @@
 // - product and square: column sums of 128-bit word products; since
 //   2^(58 * 9) = 2^522 = 2 mod p, a product landing at digit 9 + k is added
 //   twice into column k (the second operand's digits doubled).  They accept
-//   digits up to 2^61.5 (kWide), whence a column below 17 2^123 < 2^128;
+//   digits up to 3 2^60 < 2^61.59 (kWide), whence a column below 17 (3
+//   2^60)^2 = 153 2^120 < 2^127.3 < 2^128;
 //   the columns are carried in one pass and the carry out of digit 8, below
 //   2^70, re-enters digit 0 doubled.
 // - sum and difference: digit by digit with no carry between digits (the
@@ -38,7 +39,7 @@ constexpr unsigned kDigitBits = 58;
 constexpr word kMask = (word{1} << kDigitBits) - 1;
 constexpr word kTopMask = (word{1} << 57) - 1;  // digit 8 of a canonical value: bits 464 .. 520
 constexpr word kLoose = (word{1} << kDigitBits) + (word{1} << 7);
-// The products' inputs: every digit at most 2^61.5 (3 2^60 < 2^61.5).
+// The products' inputs: every digit at most 3 2^60 (< 2^61.59).
 constexpr word kWide = word{3} << 60;
 
 // p as plain 64-bit limbs (the engine recognises the field by it).

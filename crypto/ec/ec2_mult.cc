@@ -533,14 +533,16 @@ int gf2m_montgomery_point_multiply(const EC_GROUP* group, EC_POINT* r, const BIG
     ECERR(EC_F_EC_GF2M_MONTGOMERY_POINT_MULTIPLY, EC_R_INVALID_ARGUMENT);
     return 0;
   }
-  if (scalar == nullptr || BN_is_zero(scalar) || point == nullptr ||
-      EC_POINT_is_at_infinity(group, point))
+  if (scalar == nullptr || point == nullptr || EC_POINT_is_at_infinity(group, point))
     return EC_POINT_set_to_infinity(group, r);
   if (!point->Z_is_one) return 0;
+  // The fixed-width ladder reads the scalar's words by masks, its word count
+  // unseen (a zero scalar included: the result is O).
   if (const LadderFn fn = fixed_ladder(group, point); fn != nullptr) {
     const int ret = fn(group, r, scalar, point);
     if (ret >= 0) return ret;
   }
+  if (BN_is_zero(scalar)) return EC_POINT_set_to_infinity(group, r);
   Scratch s(ctx);
   BIGNUM* x1 = s.get();
   BIGNUM* z1 = s.get();

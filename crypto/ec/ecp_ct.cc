@@ -75,8 +75,8 @@ bool ct_mul_applies(const EC_GROUP* group, const BIGNUM* scalar, size_t num,
   if (BN_is_zero(&group->order)) return false;  // groups without order: the wNAF path
   const int bits = BN_num_bits(&group->field);
   if (bits < 2 || bits > 661 || !BN_is_odd(&group->field)) return false;
-  const size_t n = (static_cast<size_t>(bits) + 63) / 64;
-  return k->top >= 0 && static_cast<size_t>(k->top) <= 2 * n;  // 32-bit words
+  // k below 2^(64 n), by masks: its word count may be secret.
+  return fits_words(k, 2 * ((static_cast<size_t>(bits) + 63) / 64));
 }
 
 // k P (+ k2 P2, or + T[|k| mod count]) on the limbs of the group's field.

@@ -20,8 +20,8 @@
 // with P - Q of order 2: such curves get only points of odd order here, and
 // through ct_mul_torsion one masked sum with a multiple of a point of
 // 2-power order; ecp_torsion.cc.)  The scalar
-// is read as 64 N bits, whatever its value (its leading zeros are processed
-// like any other bits); on P-521's curve, of prime order, it is first
+// is read as 64 N bits, whatever its value and its word count (its leading
+// zeros are processed like any other bits); on P-521's curve, of prime order, it is first
 // reduced modulo n in constant time and read as 521 bits.  One term: signed 5-bit windows from the top, five
 // doublings and one addition of +-T[|d|], T[j] = j P for j = 0 .. 16 found
 // by a masked scan over all 17 entries and negated by a mask; on a = -3
@@ -448,16 +448,12 @@ done:
 // ---- arithmetic modulo the group order ------------------------------------
 // The same Montgomery arithmetic with the order n in place of p: the nonce's
 // inverse (by divsteps, ct_modinv.h) and the signature's s = k^-1 (m + x r)
-// mod n, with no branch and no address that depends on k, its inverse or x.
-// A number enters as its 64 N-bit limbs (its word count is public) and must
-// be below 2^(64 N); Montgomery products reduce it modulo n on the way.
-
-// A secret number's limbs (its word count public): 32-bit words two to a limb.
-template <size_t N>
-bool secret_limbs(limb out[N], const BIGNUM* a) {
-  if (a->top < 0 || static_cast<size_t>(a->top) > 2 * N) return false;
-  return to_limbs<N>(out, a);
-}
+// mod n, with no branch and no address that depends on k, its inverse or x,
+// nor on their word counts: a number enters as its 64 N-bit limbs, read at
+// that width by masks (to_limbs), and must be below 2^(64 N); Montgomery
+// products reduce it modulo n on the way.  So k^-1 as ct_order_inverse
+// stores it (its count found by masks) may come back as a precomputed
+// inverse.
 
 // Stores v (plain form) in a; `reveal` makes the words public first.  The
 // top of a secret value is found by masks (internal/fixed_words.h).
@@ -494,7 +490,7 @@ int order_op_n(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_in
     if (!init_modulus<N>(local, &group->order, ctx)) goto done;
     fp = &local;
   }
-  if (!secret_limbs<N>(t.v, k)) goto done;
+  if (!to_limbs<N>(t.v, k)) goto done;
   mul(kk, t, fp->r2, *fp);  // k R
   if (!k_is_inverse) {
     mul(t, kk, unit, *fp);  // k mod n
@@ -506,7 +502,7 @@ int order_op_n(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_in
     ok = store<N>(out, kk, false);
     goto done;
   }
-  if (!secret_limbs<N>(t.v, x)) goto done;
+  if (!to_limbs<N>(t.v, x)) goto done;
   mul(t, t, fp->r2, *fp);  // x R
   if (!to_limbs<N>(u.v, r)) goto done;
   mul(u, u, fp->r2, *fp);  // r R

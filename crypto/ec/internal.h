@@ -15,6 +15,8 @@
 #include <morvane/ec.h>
 #include <morvane/err.h>
 
+#include "internal/ct.h"
+
 // The method table: one data member, then 37 operations in slot order.
 struct ec_method_st {
   int field_type;  // 406 prime field, 407 characteristic-two field
@@ -294,20 +296,35 @@ bool put_padded(unsigned char* out, size_t n, const BIGNUM* v);
 // field_len for 4 and 6.
 int read_point_form(const unsigned char* buf, size_t len, size_t field_len, int func, int* y_bit);
 
+// Whether a's magnitude is below 2^(32 nw), read at a fixed width: its
+// words from nw up to its room (dmax, public) are masked by whether they lie
+// below its word count and must all be zero.  The count may be secret (found
+// by masks from the words, as for the values ct_order_inverse stores, or a
+// caller's copy of one): no branch and no address depends on it or on the
+// words, and only the verdict is made public.
+inline bool fits_words(const BIGNUM* a, size_t nw) {
+  const auto top = static_cast<unsigned>(a->top);
+  BN_ULONG above = 0;
+  for (size_t i = nw; i < static_cast<size_t>(a->dmax); i++)
+    above |= a->d[i] & ct::lt_mask(static_cast<unsigned>(i), top);
+  return ct::declassify(ct::zero_mask(above)) != 0;
+}
+
 // The fixed-width engines' words: a non-negative number's magnitude into N
-// 64-bit words, least significant first (false when it has more than 2N
-// 32-bit words), and N words back into a new BIGNUM (null on failure).
+// 64-bit words, least significant first, and N words back into a new BIGNUM
+// (null on failure).  to_limbs reads a's words as fits_words does, each
+// masked by its word count (which may be secret), and returns false, a
+// public verdict, when a does not fit in the N words.
 template <size_t N>
 bool to_limbs(uint64_t out[N], const BIGNUM* a) {
   static_assert(BN_BITS2 == 32);
-  const size_t top = a->top < 0 ? 0 : static_cast<size_t>(a->top);
-  if (top > 2 * N) return false;
-  for (size_t j = 0; j < N; j++) {
-    const uint64_t lo = 2 * j < top ? a->d[2 * j] : 0;
-    const uint64_t hi = 2 * j + 1 < top ? a->d[2 * j + 1] : 0;
-    out[j] = lo | hi << 32;
-  }
-  return true;
+  const auto top = static_cast<unsigned>(a->top);
+  const size_t room = static_cast<size_t>(a->dmax);
+  const auto word = [&](size_t i) -> uint64_t {
+    return i < room ? a->d[i] & ct::lt_mask(static_cast<unsigned>(i), top) : 0;
+  };
+  for (size_t j = 0; j < N; j++) out[j] = word(2 * j) | word(2 * j + 1) << 32;
+  return fits_words(a, 2 * N);
 }
 
 template <size_t N>
@@ -393,8 +410,9 @@ int gf2m_use_clmul(int mode);
 
 // Constant-time arithmetic modulo the group's order n (ecp_ct.cc), for
 // groups with an odd order of at most 704 bits; k and x below 2^(64 N)
-// (N = ceil(bits(n) / 64)), their word counts public.  ct_order_inverse:
-// out = k^-1 mod n, stored with a masked top (secret).  ct_order_sign:
+// (N = ceil(bits(n) / 64)), read at that width whatever their word counts
+// (which may be secret).  ct_order_inverse: out = k^-1 mod n, stored in 2 N
+// words with its word count found by masks (secret).  ct_order_sign:
 // s = k' (m + x r) mod n with k' = k when k_is_inverse, else k^-1; r < n
 // and m of at most bits(n) bits are public, and so is s.  1 or 0 (nothing
 // queued).
@@ -402,12 +420,23 @@ int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX
 int ct_order_sign(const EC_GROUP* group, BIGNUM* s, const BIGNUM* k, bool k_is_inverse,
                   const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx);
 
+// Draws a secret scalar k uniformly in [1, n) for the order n > 1 (ec_key.cc:
+// the private scalar of key generation, the nonce of signing): bits(n) bits
+// of RAND_bytes, big-endian as BN_rand_range reads them, compared with n by
+// masks, again until one lies in [1, n); only whether a draw is taken is
+// made public.  k is stored in n's words with its word count found by masks
+// (secret).  1, or 0 with a big-number error queued (invalid range, too
+// many iterations, no memory) or the generator's own.
+int draw_scalar(BIGNUM* k, const BIGNUM* order);
+
 }  // namespace morvane::ec
 
 // Seam of the constant-time check: a test build of ec_key.cc that defines
-// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each private
-// scalar EC_KEY_generate_key draws, as soon as it is drawn (the harness
-// marks its words secret there).  The library build compiles the call away.
+// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each scalar
+// draw_scalar draws (private scalars and nonces), as soon as its words are
+// read in and before they are compared with the order (the harness marks its
+// words and word count secret there).  The library build compiles the call
+// away.
 #ifdef MORVANE_EC_KEY_SEAM
 namespace morvane::ec {
 void scalar_drawn(BIGNUM* k);

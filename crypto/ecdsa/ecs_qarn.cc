@@ -1,8 +1,12 @@
 // The built-in ECDSA computations (ANSI X9.62 7.3 and 7.4, SEC 1 4.1.3 and
 // 4.1.4).  The nonce, its inverse and the private scalar meet only
-// constant-time code: k x G goes through the curve's one-term
+// constant-time code, which reads them at the order's width whatever their
+// word counts: the nonce's draw compares it with the order by masks
+// (crypto/ec/ec_key.cc), k x G goes through the curve's one-term
 // multiplication, the inversion and the products through the fixed-width
-// arithmetic modulo the order (crypto/ec/ecp_ct.cc).
+// arithmetic modulo the order (crypto/ec/ecp_ct.cc).  So a k^-1 from
+// ECDSA_sign_setup, stored with a word count found by masks, may come back
+// to ECDSA_do_sign_ex.
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
@@ -41,8 +45,8 @@ namespace morvane::ecdsa {
 namespace {
 
 // Draws a nonce k in [1, n) and r = x(k G) mod n, again until r is not 0.
-// k keeps BN_FLAG_SECRET; k G goes through the curve's constant-time
-// one-term multiplication.
+// k keeps BN_FLAG_SECRET; its draw compares it with n by masks, and k G
+// goes through the curve's constant-time one-term multiplication.
 int draw_nonce(const EC_GROUP* group, const BIGNUM* order, BIGNUM* k, BIGNUM* r, BN_CTX* ctx,
                int func) {
   EC_POINT* tmp = EC_POINT_new(group);
@@ -54,13 +58,10 @@ int draw_nonce(const EC_GROUP* group, const BIGNUM* order, BIGNUM* k, BIGNUM* r,
   }
   BN_set_flags(k, BN_FLAG_SECRET);
   do {
-    do {
-      if (!BN_rand_range(k, order)) {
-        ECDSAerr(func, ECDSA_R_RANDOM_NUMBER_GENERATION_FAILED);
-        goto err;
-      }
-    } while (BN_is_zero(k));
-    MORVANE_ECDSA_NONCE_DRAWN(k);
+    if (!morvane::ec::draw_scalar(k, order)) {
+      ECDSAerr(func, ECDSA_R_RANDOM_NUMBER_GENERATION_FAILED);
+      goto err;
+    }
     if (!EC_POINT_mul(group, tmp, k, nullptr, nullptr, ctx) || !affine_x(group, tmp, X, ctx)) {
       ECDSAerr(func, ERR_R_EC_LIB);
       goto err;

@@ -35,6 +35,24 @@ inline int store_words(BIGNUM* a, const BN_ULONG* w, int nl) noexcept {
   return 1;
 }
 
+// dest = src, sign and word count included, without looking at the count:
+// every word src has room for (dmax, public) is copied, masked by whether it
+// lies below the count, and dest's words above src's room are zeroed.  So a
+// secret whose count was found by masks (store_words) keeps it hidden, where
+// BN_copy would size and copy by it.  dest's old words are cleared before it
+// grows; 0 when it cannot.
+inline int copy_words(BIGNUM* dest, const BIGNUM* src) noexcept {
+  if (dest == src) return 1;
+  if (dest->dmax < src->dmax) {
+    BN_clear(dest);
+    if (bn_expand2(dest, src->dmax) == nullptr) return 0;
+  }
+  load_words(dest->d, dest->dmax, src);
+  dest->top = src->top;
+  dest->neg = src->neg;
+  return 1;
+}
+
 // r = t R^-1 mod n for t[0 .. 2 nl) < n R, with n0 = -n^-1 mod the word
 // base; t is overwritten and r must not overlap its upper half.  The carry
 // is kept in a word and the one subtraction of n is chosen by a mask.

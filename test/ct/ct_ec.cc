@@ -1,6 +1,6 @@
 // Constant-time check of the one-term elliptic-curve multiplication under
-// valgrind's memcheck: the scalar's words are marked undefined (its word
-// count and sign are public) while EC_POINT_mul computes k G and k P on
+// valgrind's memcheck: the scalar's words and its word count are marked
+// undefined (its sign is public) while EC_POINT_mul computes k G and k P on
 // P-256, P-384, P-521, secp256k1 and secp224k1, on the cofactor-4 curves
 // secp112r2 and secp128r2 also k Q for a point Q of order 4n (split into
 // parts of odd and 2-power order, ecp_torsion.cc), and (the Montgomery
@@ -70,6 +70,7 @@ bool Check(int nid, unsigned seed, BN_CTX* ctx, const char* extra = nullptr) {
     for (int term = 0; ok && term < (extra != nullptr ? 3 : 2); term++) {
       const EC_POINT* base = term == 0 ? EC_GROUP_get0_generator(g) : term == 1 ? p : q;
       VALGRIND_MAKE_MEM_UNDEFINED(k->d, sizeof(BN_ULONG) * static_cast<size_t>(k->top));
+      VALGRIND_MAKE_MEM_UNDEFINED(&k->top, sizeof k->top);
       ok = term == 0 ? EC_POINT_mul(g, r, k, nullptr, nullptr, ctx) == 1
                      : EC_POINT_mul(g, r, nullptr, base, k, ctx) == 1;
       Public(k);

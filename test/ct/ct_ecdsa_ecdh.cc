@@ -1,24 +1,30 @@
 // Constant-time check of EC key generation, ECDSA signing and ECDH under
-// valgrind's memcheck.  The private scalar is undefined while
-// EC_KEY_generate_key (from its draw on, through the key code's test seam),
-// ECDSA_do_sign, ECDSA_sign and ECDH_compute_key run, and so is each nonce
-// k, marked through the signing code's test seam as soon as it is drawn (the rejection sampling of
-// the draw itself is not constant time and need not be); word counts stay defined.  Only the
-// outputs (the signature, the shared secret and its length) are marked defined afterwards; memcheck
-// must report no branch and no address that depends on the secrets.  Curves: P-256, P-384 and
-// P-521.  Each signature is then verified, and each secret compared with the peer's.
-// Run as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
+// valgrind's memcheck.  Each scalar drawn (the private scalar of
+// EC_KEY_generate_key, each nonce k of signing) is undefined from the moment
+// its bits are read in, through the key code's test seam, so the draw's
+// comparison with the order is checked too; the private scalar is undefined
+// while ECDSA_do_sign, ECDSA_sign, ECDSA_sign_setup, ECDSA_do_sign_ex,
+// ECDSA_sign_ex and ECDH_compute_key run, and so is the precomputed k^-1
+// that ECDSA_sign_setup hands back.  Their word counts are undefined too:
+// a drawn scalar and k^-1 get counts found by masks from their words, and a
+// caller may give a private scalar made that way (EC_KEY_set_private_key,
+// also checked), so nothing may read a secret's count.  Only the outputs
+// (the signature, r of the setup, the shared secret and its length) are
+// marked defined afterwards; memcheck must report no branch and no address
+// that depends on the secrets.  Curves: P-256, P-384 and P-521.  Each
+// signature is then verified, and each secret compared with the peer's.  Run
+// as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
 //
 // This program carries its own copy of the ECDSA method's sources, of the
-// key code and of the curve's constant-time arithmetic, built with the
-// seams (MORVANE_ECDSA_NONCE_SEAM, crypto/ecdsa/internal.h;
-// MORVANE_EC_KEY_SEAM, crypto/ec/internal.h); every other call goes to the
-// library.  Its twin ct_ecdsa_ecdh_adx also carries the multiplication's
-// entry and the big-number sources, built to take the MULX/ADX kernels
-// (MORVANE_EC_FORCE_ADX, MORVANE_BN_FORCE_ADX) that valgrind's model of the
-// processor hides.  The random generator mixes what the caller's buffer
-// held into its output, so the program draws through a method that marks
-// its output defined: the draws are not among the secrets checked.
+// key code and of the curve's constant-time arithmetic, the key code built
+// with the seam (MORVANE_EC_KEY_SEAM, crypto/ec/internal.h); every other call
+// goes to the library.  Its twin ct_ecdsa_ecdh_adx also carries the
+// multiplication's entry and the big-number sources, built to take the
+// MULX/ADX kernels (MORVANE_EC_FORCE_ADX, MORVANE_BN_FORCE_ADX) that
+// valgrind's model of the processor hides.  The random generator mixes what
+// the caller's buffer held into its output, so the program draws through a
+// method that marks its output defined: the generator's own work is not
+// among the secrets checked.
 
 #include <stdio.h>
 #include <string.h>
@@ -32,23 +38,22 @@
 #include <morvane/err.h>
 #include <morvane/rand.h>
 
-namespace morvane::ecdsa {
-void nonce_drawn(BIGNUM* k) {
-  VALGRIND_MAKE_MEM_UNDEFINED(k->d, sizeof(BN_ULONG) * static_cast<size_t>(k->top));
+namespace {
+
+// b's words (all it has room for) and its word count.
+void Secret(const BIGNUM* b) {
+  VALGRIND_MAKE_MEM_UNDEFINED(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
+  VALGRIND_MAKE_MEM_UNDEFINED(&b->top, sizeof b->top);
 }
-}  // namespace morvane::ecdsa
+
+}  // namespace
 
 namespace morvane::ec {
-void scalar_drawn(BIGNUM* k) {
-  VALGRIND_MAKE_MEM_UNDEFINED(k->d, sizeof(BN_ULONG) * static_cast<size_t>(k->top));
-}
+void scalar_drawn(BIGNUM* k) { Secret(k); }
 }  // namespace morvane::ec
 
 namespace {
 
-void Secret(const BIGNUM* b) {
-  VALGRIND_MAKE_MEM_UNDEFINED(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->top));
-}
 void Public(const void* p, size_t n) {
   VALGRIND_MAKE_MEM_DEFINED(p, n);
 }
@@ -115,6 +120,47 @@ bool Sign(EC_KEY* key, const char* name) {
   return ok;
 }
 
+// Signing with the values of ECDSA_sign_setup: r is public, k^-1 (its word
+// count found by masks) secret, through ECDSA_do_sign_ex and ECDSA_sign_ex.
+bool SignPrecomputed(EC_KEY* key, const char* name) {
+  const unsigned char digest[48] = {0x70, 0x72, 0x65, 0x63, 0x6f, 0x6d, 0x70, 0x75, 0x74, 0x65};
+  bool ok = true;
+  for (int round = 0; ok && round < 2; round++) {
+    BIGNUM* kinv = nullptr;
+    BIGNUM* r = nullptr;
+    const BIGNUM* d = EC_KEY_get0_private_key(key);
+    Secret(d);
+    ok = ECDSA_sign_setup(key, nullptr, &kinv, &r) == 1;
+    ECDSA_SIG* sig = nullptr;
+    unsigned char der[160];
+    unsigned int len = 0;
+    int signed_ok = 0;
+    if (ok) {
+      Public(r);
+      Secret(kinv);
+      sig = ECDSA_do_sign_ex(digest, sizeof digest, kinv, r, key);
+      Secret(kinv);
+      signed_ok = ECDSA_sign_ex(0, digest, sizeof digest, der, &len, kinv, r, key);
+      Public(kinv);
+    }
+    Public(d);
+    Public(&len, sizeof len);
+    Public(der, sizeof der);
+    ok = ok && sig != nullptr && signed_ok == 1;
+    if (ok) {
+      Public(sig->r);
+      Public(sig->s);
+      ok = BN_cmp(sig->r, r) == 0 && ECDSA_do_verify(digest, sizeof digest, sig, key) == 1 &&
+           ECDSA_verify(0, digest, sizeof digest, der, static_cast<int>(len), key) == 1;
+    }
+    ECDSA_SIG_free(sig);
+    BN_clear_free(kinv);
+    BN_free(r);
+  }
+  if (!ok) fprintf(stderr, "%s: signing with precomputed values failed\n", name);
+  return ok;
+}
+
 bool Agree(EC_KEY* a, EC_KEY* b, const char* name) {
   unsigned char s1[80], s2[80];
   Secret(EC_KEY_get0_private_key(a));
@@ -129,6 +175,27 @@ bool Agree(EC_KEY* a, EC_KEY* b, const char* name) {
   Public(s2, sizeof s2);
   const bool ok = n1 > 0 && n1 == n2 && memcmp(s1, s2, static_cast<size_t>(n1)) == 0;
   if (!ok) fprintf(stderr, "%s: agreement failed\n", name);
+  return ok;
+}
+
+// A key whose private scalar the caller gives (EC_KEY_set_private_key) as a
+// secret with a secret word count: set, then signing and agreement.
+bool GivenKey(int nid, const EC_KEY* from, EC_KEY* peer, const char* name) {
+  EC_KEY* key = EC_KEY_new_by_curve_name(nid);
+  BIGNUM* d = BN_dup(EC_KEY_get0_private_key(from));
+  bool ok = key != nullptr && d != nullptr;
+  if (ok) {
+    Secret(d);
+    ok = EC_KEY_set_private_key(key, d) == 1;
+    Public(d);
+    if (ok) Public(EC_KEY_get0_private_key(key));
+    ok = ok && EC_KEY_set_public_key(key, EC_KEY_get0_public_key(from)) == 1 &&
+         BN_cmp(EC_KEY_get0_private_key(key), EC_KEY_get0_private_key(from)) == 0;
+  }
+  ok = ok && Sign(key, name) && SignPrecomputed(key, name) && Agree(key, peer, name);
+  if (!ok) fprintf(stderr, "%s: the given key failed\n", name);
+  BN_clear_free(d);
+  EC_KEY_free(key);
   return ok;
 }
 
@@ -153,7 +220,8 @@ int main() {
     EC_KEY* a = EC_KEY_new_by_curve_name(c.nid);
     EC_KEY* b = EC_KEY_new_by_curve_name(c.nid);
     ok = ok && a != nullptr && b != nullptr && Generate(a, c.name) && Generate(b, c.name);
-    ok = ok && Sign(a, c.name) && Agree(a, b, c.name);
+    ok = ok && Sign(a, c.name) && SignPrecomputed(a, c.name) && Agree(a, b, c.name) &&
+         GivenKey(c.nid, a, b, c.name);
     EC_KEY_free(a);
     EC_KEY_free(b);
   }

@@ -117,6 +117,30 @@ TEST(Ec2LadderInside, ResultEqualToThePointIsInvalidArgument) {
   EXPECT_EQ(EC_POINT_cmp(g.get(), p.get(), EC_GROUP_get0_generator(g.get()), nullptr), 0);
 }
 
+// A zero scalar, which the fixed-width ladder takes like any other (its
+// word count unseen), gives the point at infinity with both products, also
+// when its word count takes in zero words.
+TEST(Ec2LadderInside, ZeroScalarGivesInfinity) {
+  ProductsGuard guard;
+  Group g(EC_GROUP_new_by_curve_name(OBJ_sn2nid("sect283r1")));
+  ASSERT_TRUE(g);
+  const EC_POINT* gen = EC_GROUP_get0_generator(g.get());
+  Bn zero(BN_new()), padded(BN_new());
+  ASSERT_NE(bn_expand2(padded.get(), 12), nullptr);
+  for (int i = 0; i < 12; i++) padded->d[i] = 0;
+  padded->top = 3;  // three zero words counted
+  for (int mode : Paths()) {
+    gf2m_use_clmul(mode);
+    for (const BIGNUM* k : {zero.get(), padded.get()}) {
+      Point r(EC_POINT_dup(gen, g.get()));
+      ASSERT_EQ(gf2m_montgomery_point_multiply(g.get(), r.get(), k, gen, nullptr), 1);
+      EXPECT_EQ(EC_POINT_is_at_infinity(g.get(), r.get()), 1) << mode;
+    }
+  }
+  padded->top = 0;
+  EXPECT_ERRORS({});
+}
+
 TEST(Ec2LadderInside, PortableProductsCanBeForced) {
   ProductsGuard guard;
   EXPECT_EQ(gf2m_use_clmul(0), 0);

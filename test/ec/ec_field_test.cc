@@ -17,6 +17,7 @@
 
 #include "bn_test_util.h"
 #include "ec/ct_arith.h"
+#include "internal/fixed_words.h"
 
 namespace {
 
@@ -321,5 +322,55 @@ TEST(EcField, P384AdxKernelsMatchSchoolbook) {
   }
 }
 #endif
+
+// The engines read a number at their fixed width whatever its word count:
+// words at or above the count are masked off (whatever they hold), a count
+// that takes in zero words beyond the width still fits, and only a non-zero
+// word beyond the width refuses.  copy_words copies at the source's room,
+// also without the count deciding anything.
+TEST(EcLimbs, ReadAtFixedWidthWhateverTheCount) {
+  struct Row {
+    std::vector<uint32_t> words;  // the number's words, least significant first
+    int top;                      // its word count as stored (may count zero words)
+    int room;                     // words allocated
+    bool fits;                    // in 4 limbs (8 words)
+  };
+  const std::vector<Row> rows = {
+      {{5, 0, 0, 0, 0, 0, 0, 0}, 1, 8, true},
+      {{1, 2, 3, 4, 5, 6, 7, 0xFFFFFFFFu}, 8, 8, true},
+      {{1, 2, 3, 4, 5, 6, 7, 8, 0, 0}, 10, 40, true},  // zero words counted past the width
+      {{1, 2, 3}, 3, 40, true},
+      {{1, 0, 0, 0, 0, 0, 0, 0, 1}, 9, 9, false},
+      {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7}, 20, 40, false},
+  };
+  for (const Row& row : rows) {
+    Bn a(BN_new());
+    ASSERT_NE(bn_expand2(a.get(), row.room), nullptr);
+    for (int i = 0; i < row.room; i++) a->d[i] = 0xA5A5A5A5u;  // garbage above the count
+    for (size_t i = 0; i < row.words.size(); i++) a->d[i] = row.words[i];
+    a->top = row.top;
+    uint64_t l[4] = {9, 9, 9, 9};
+    EXPECT_EQ(morvane::ec::to_limbs<4>(l, a.get()), row.fits) << row.top << " " << row.room;
+    EXPECT_EQ(morvane::ec::fits_words(a.get(), 8), row.fits);
+    if (row.fits) {
+      for (size_t j = 0; j < 4; j++) {
+        const uint64_t lo = 2 * j < row.words.size() ? row.words[2 * j] : 0;
+        const uint64_t hi = 2 * j + 1 < row.words.size() ? row.words[2 * j + 1] : 0;
+        EXPECT_EQ(l[j], lo | hi << 32) << j;
+      }
+    }
+    // A copy holds the same value at the source's room, the garbage zeroed.
+    Bn b(BN_new());
+    ASSERT_TRUE(BN_set_word(b.get(), 77));
+    ASSERT_EQ(morvane::internal::copy_words(b.get(), a.get()), 1);
+    EXPECT_EQ(b->top, a->top);
+    ASSERT_GE(b->dmax, row.room);
+    for (int i = 0; i < b->dmax; i++)
+      EXPECT_EQ(b->d[i], i < row.top && static_cast<size_t>(i) < row.words.size()
+                             ? row.words[static_cast<size_t>(i)]
+                             : 0u)
+          << i;
+  }
+}
 
 }  // namespace

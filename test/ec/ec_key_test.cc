@@ -7,6 +7,7 @@
 #include <morvane/ecdsa.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
+#include <morvane/rand.h>
 #include <morvane/sha.h>
 
 #include <gtest/gtest.h>
@@ -113,6 +114,65 @@ TEST(EcKey, GenerateReusesObjectsAndChecks) {
   EXPECT_EQ(EC_KEY_generate_key(empty.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER},
                  {ERR_LIB_EC, EC_F_EC_KEY_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+// A generator that hands out the bytes of g_draws in turn (then zeros).
+std::vector<Bytes> g_draws;
+size_t g_next = 0;
+int ScriptedBytes(unsigned char* buf, int num) {
+  const Bytes b = g_next < g_draws.size() ? g_draws[g_next] : Bytes();
+  g_next++;
+  for (int i = 0; i < num; i++) buf[i] = static_cast<size_t>(i) < b.size() ? b[i] : 0;
+  return 1;
+}
+const RAND_METHOD kScripted = {nullptr, ScriptedBytes, nullptr, nullptr, ScriptedBytes, nullptr};
+
+// The scalar is drawn as bits(n) random bits read big-endian (the leading
+// byte cut to the order's top bits), again while it is 0 or at least n; a
+// generator that never gives one in range fails after 100 draws instead of
+// looping.  P-521: 66 bytes, 1 bit of the first.
+TEST(EcKey, GenerateDrawsBitsOfTheOrderBigEndian) {
+  Key key = Curve("secp521r1");
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  Bytes top(66, 0), zero(66, 0), ones(66, 0xFF), two(66, 0);
+  top[0] = 0xFF;  // cut to its last bit: 2^520
+  top[65] = 5;
+  two[65] = 2;
+  g_draws = {zero, ones, top, two};
+  g_next = 0;
+  RAND_set_rand_method(&kScripted);
+  const int generated = EC_KEY_generate_key(key.get());
+  BIGNUM* kinv = nullptr;
+  BIGNUM* rp = nullptr;
+  const int setup = ECDSA_sign_setup(key.get(), nullptr, &kinv, &rp);  // draws `two`
+  g_draws.assign(100, ones);
+  g_next = 0;
+  Key other = Curve("secp521r1");
+  const int exhausted = EC_KEY_generate_key(other.get());
+  RAND_set_rand_method(nullptr);
+  ASSERT_EQ(generated, 1);
+  Bn want(BN_new());
+  ASSERT_EQ(BN_set_bit(want.get(), 520), 1);
+  ASSERT_EQ(BN_add_word(want.get(), 5), 1);
+  EXPECT_EQ(BN_cmp(EC_KEY_get0_private_key(key.get()), want.get()), 0);
+  Point q(EC_POINT_new(g));
+  ASSERT_EQ(EC_POINT_mul(g, q.get(), want.get(), nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(EC_POINT_cmp(g, q.get(), EC_KEY_get0_public_key(key.get()), nullptr), 0);
+  // k = 2: r = x(2 G) mod n, and k^-1 (n + 1) / 2.
+  ASSERT_EQ(setup, 1);
+  Bn n(BN_new()), x(BN_new()), half(BN_new());
+  ASSERT_EQ(EC_GROUP_get_order(g, n.get(), nullptr), 1);
+  ASSERT_EQ(EC_POINT_dbl(g, q.get(), EC_GROUP_get0_generator(g), nullptr), 1);
+  ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, q.get(), x.get(), nullptr, nullptr), 1);
+  EXPECT_EQ(BN_cmp(rp, x.get()), 0);
+  ASSERT_EQ(BN_add_word(n.get(), 1), 1);
+  ASSERT_EQ(BN_rshift1(half.get(), n.get()), 1);
+  EXPECT_EQ(BN_cmp(kinv, half.get()), 0);
+  BN_free(kinv);
+  BN_free(rp);
+  EXPECT_EQ(exhausted, 0);
+  EXPECT_EQ(EC_KEY_get0_private_key(other.get()), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_RAND_RANGE, BN_R_TOO_MANY_ITERATIONS}});
 }
 
 TEST(EcKey, CheckKeyCases) {
@@ -327,6 +387,121 @@ TEST(Ecdsa, PrecomputedValuesGivingZeroNeedNewSetup) {
   EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_NEED_NEW_SETUP_VALUES}});
   BN_free(kinv);
   BN_free(rp);
+}
+
+// s = kinv (m + d r) mod n by the public arithmetic, m the whole digest
+// (for orders of at least 8 len bits).
+Bn ModelS(const EC_KEY* key, const unsigned char* dgst, int len, const BIGNUM* kinv,
+          const BIGNUM* r) {
+  Bn n(BN_new()), m(BN_new()), s(BN_new());
+  BN_CTX* ctx = BN_CTX_new();
+  const bool ok = EC_GROUP_get_order(EC_KEY_get0_group(key), n.get(), ctx) == 1 &&
+                  BN_bin2bn(dgst, len, m.get()) != nullptr &&
+                  BN_mod_mul(s.get(), EC_KEY_get0_private_key(key), r, n.get(), ctx) == 1 &&
+                  BN_mod_add(s.get(), s.get(), m.get(), n.get(), ctx) == 1 &&
+                  BN_mod_mul(s.get(), s.get(), kinv, n.get(), ctx) == 1;
+  BN_CTX_free(ctx);
+  return ok ? std::move(s) : Bn();
+}
+
+// Signing with the values of ECDSA_sign_setup, whose k^-1 comes back with a
+// word count found by masks: the signature is s = k^-1 (m + d r) mod n and
+// verifies, bare and in DER, on each P curve.
+TEST(Ecdsa, PrecomputedSetupSignsOnEachPrimeCurve) {
+  const Bytes dgst = Digest("SHA-256", Bytes{'s', 'e', 't', 'u', 'p'});
+  for (const char* sn : {"prime256v1", "secp384r1", "secp521r1"}) {
+    Key key = Curve(sn);
+    ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+    for (int round = 0; round < 3; round++) {
+      BIGNUM* kinv = nullptr;
+      BIGNUM* rp = nullptr;
+      ASSERT_EQ(ECDSA_sign_setup(key.get(), nullptr, &kinv, &rp), 1) << sn;
+      Bn kinv_owned(kinv), rp_owned(rp);
+      Sig s(ECDSA_do_sign_ex(dgst.data(), 32, kinv, rp, key.get()));
+      ASSERT_NE(s, nullptr) << sn;
+      Bn want = ModelS(key.get(), dgst.data(), 32, kinv, rp);
+      ASSERT_NE(want, nullptr);
+      EXPECT_EQ(BN_cmp(s->r, rp), 0) << sn;
+      EXPECT_EQ(BN_cmp(s->s, want.get()), 0) << sn;
+      EXPECT_EQ(ECDSA_do_verify(dgst.data(), 32, s.get(), key.get()), 1) << sn;
+      unsigned char der[160];
+      unsigned int len = 0;
+      ASSERT_EQ(ECDSA_sign_ex(0, dgst.data(), 32, der, &len, kinv, rp, key.get()), 1) << sn;
+      EXPECT_EQ(ECDSA_verify(0, dgst.data(), 32, der, static_cast<int>(len), key.get()), 1) << sn;
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+// Precomputed inverses of every length P-521's width (18 words) holds: a
+// small one, one below 2^512 (16 words: a setup's k^-1 falls there one time
+// in 512), and k^-1 + n, which signs as k^-1 does; one of 2^576 or more does
+// not fit and fails.  r = x(k G) mod n with k = kinv^-1 mod n.
+TEST(Ecdsa, PrecomputedInverseOfAnyLength) {
+  Key key = Curve("secp521r1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  BN_CTX* ctx = BN_CTX_new();
+  Bn n(BN_new());
+  ASSERT_EQ(EC_GROUP_get_order(g, n.get(), ctx), 1);
+  const Bytes dgst = Digest("SHA-512", Bytes{'w', 'i', 'd', 't', 'h'});
+  const std::string below512 = "8" + std::string(126, '0') + "3039";  // 2^511 + 12345
+  for (const std::string& hex : {std::string("1234567"), below512, std::string("3")}) {
+    Bn kinv = HexBn(hex);
+    Bn k(BN_mod_inverse(nullptr, kinv.get(), n.get(), ctx));
+    ASSERT_NE(k, nullptr);
+    Point kg(EC_POINT_new(g));
+    Bn r(BN_new());
+    ASSERT_EQ(EC_POINT_mul(g, kg.get(), k.get(), nullptr, nullptr, ctx), 1);
+    ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, kg.get(), r.get(), nullptr, ctx), 1);
+    ASSERT_EQ(BN_nnmod(r.get(), r.get(), n.get(), ctx), 1);
+    Sig s(ECDSA_do_sign_ex(dgst.data(), 64, kinv.get(), r.get(), key.get()));
+    ASSERT_NE(s, nullptr) << hex;
+    EXPECT_EQ(ECDSA_do_verify(dgst.data(), 64, s.get(), key.get()), 1) << hex;
+    Bn want = ModelS(key.get(), dgst.data(), 64, kinv.get(), r.get());
+    ASSERT_NE(want, nullptr);
+    EXPECT_EQ(BN_cmp(s->s, want.get()), 0) << hex;
+    Bn plus_n(BN_new());
+    ASSERT_EQ(BN_add(plus_n.get(), kinv.get(), n.get()), 1);
+    Sig s2(ECDSA_do_sign_ex(dgst.data(), 64, plus_n.get(), r.get(), key.get()));
+    ASSERT_NE(s2, nullptr) << hex;
+    EXPECT_EQ(BN_cmp(s2->s, s->s), 0) << hex;
+    EXPECT_EQ(BN_cmp(s2->r, s->r), 0) << hex;
+  }
+  Bn wide(BN_new());
+  ASSERT_EQ(BN_set_bit(wide.get(), 576), 1);
+  ASSERT_EQ(BN_add_word(wide.get(), 3), 1);
+  Bn one = HexBn("1");
+  EXPECT_EQ(ECDSA_do_sign_ex(dgst.data(), 64, wide.get(), one.get(), key.get()), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ERR_R_BN_LIB}});
+  BN_CTX_free(ctx);
+}
+
+// A private scalar given in a number with room for more words than it uses
+// (EC_KEY_set_private_key copies it at that room, by masks): the key, and
+// its copy, sign what the generated key's public point verifies.
+TEST(Ecdsa, GivenScalarWithSpareRoomSigns) {
+  for (const char* sn : {"prime256v1", "secp384r1", "secp521r1"}) {
+    Key from = Curve(sn);
+    ASSERT_EQ(EC_KEY_generate_key(from.get()), 1);
+    Bn d(BN_new());
+    ASSERT_NE(bn_expand2(d.get(), 40), nullptr);
+    ASSERT_NE(BN_copy(d.get(), EC_KEY_get0_private_key(from.get())), nullptr);
+    Key key = Curve(sn);
+    ASSERT_EQ(EC_KEY_set_private_key(key.get(), d.get()), 1);
+    ASSERT_EQ(EC_KEY_set_public_key(key.get(), EC_KEY_get0_public_key(from.get())), 1);
+    EXPECT_EQ(BN_cmp(EC_KEY_get0_private_key(key.get()), d.get()), 0);
+    EXPECT_EQ(EC_KEY_check_key(key.get()), 1) << sn;
+    Key copy(EC_KEY_dup(key.get()));
+    ASSERT_NE(copy, nullptr);
+    const unsigned char dgst[32] = {7, 7, 7};
+    for (EC_KEY* signer : {key.get(), copy.get()}) {
+      Sig s(ECDSA_do_sign(dgst, 32, signer));
+      ASSERT_NE(s, nullptr) << sn;
+      EXPECT_EQ(ECDSA_do_verify(dgst, 32, s.get(), from.get()), 1) << sn;
+    }
+  }
+  EXPECT_ERRORS({});
 }
 
 // The digest rule: against secp160r1's 161-bit order a 32-byte digest is cut
