@@ -189,6 +189,8 @@ int X509_TRUST_add(int id, int flags, int (*ck)(X509_TRUST*, X509*, int), const 
       trtable_free(trtmp);
       return 0;
     }
+    // Sorted here, so that the lookups of verifying threads write nothing.
+    sk_sort(trtable);
   }
   return 1;
 }

@@ -249,7 +249,10 @@ int X509_VERIFY_PARAM_add0_table(X509_VERIFY_PARAM* param) {
       X509_VERIFY_PARAM_free(old);
     }
   }
-  return sk_push(param_table, reinterpret_cast<char*>(param)) != 0;
+  if (!sk_push(param_table, reinterpret_cast<char*>(param))) return 0;
+  // Sorted here, so that the lookups of verifying threads write nothing.
+  sk_sort(param_table);
+  return 1;
 }
 
 /* see morvane/x509.h */

@@ -4,8 +4,8 @@
 //
 // Implementation notes: the built-in records are writable constant-
 // initialised data (X509_PURPOSE_add changes them in place); the added
-// stack is created on first use.  Neither is locked: applications change
-// them before verifying.
+// stack is created on first use and kept sorted, so that lookups only read.
+// Neither is locked: applications change them before verifying.
 
 #include <string.h>
 
@@ -265,6 +265,9 @@ int X509_PURPOSE_add(int id, int trust, int flags,
       xptable_free(ptmp);
       return 0;
     }
+    // Sorted here, under the application's set-up, so that the lookups of
+    // verifying threads find it sorted and write nothing.
+    sk_sort(xptable);
   }
   return 1;
 }

@@ -79,6 +79,45 @@ TEST_P(X509Threads, EightThreadsVerifyOneCertificate) {
   CRYPTO_set_locking_callback(nullptr);
 }
 
+int AcceptAll(const X509_PURPOSE*, const X509*, int) { return 1; }
+int TrustAll(X509_TRUST*, X509*, int) { return X509_TRUST_TRUSTED; }
+
+// Records the application added before it started its threads: the threads'
+// lookups read the tables and must not sort them (the first lookup used to).
+TEST(X509ThreadsTables, LookupsOfAddedRecordsOnlyRead) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  constexpr int kAdded = 6;
+  for (int i = kAdded - 1; i >= 0; i--) {  // added out of order
+    ASSERT_EQ(X509_PURPOSE_add(100 + i, X509_TRUST_DEFAULT, 0, AcceptAll, "p", "p", nullptr), 1);
+    ASSERT_EQ(X509_TRUST_add(100 + i, 0, TrustAll, "t", 0, nullptr), 1);
+    X509_VERIFY_PARAM* vp = X509_VERIFY_PARAM_new();
+    ASSERT_NE(vp, nullptr);
+    ASSERT_EQ(X509_VERIFY_PARAM_set1_name(vp, ("v" + std::to_string(i)).c_str()), 1);
+    ASSERT_EQ(X509_VERIFY_PARAM_add0_table(vp), 1);
+  }
+  std::atomic<int> ready{0}, found{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) std::this_thread::yield();
+      const int i = t % kAdded;
+      found.fetch_add(X509_PURPOSE_get_by_id(100 + i) >= 0);
+      found.fetch_add(X509_TRUST_get_by_id(100 + i) >= 0);
+      found.fetch_add(X509_VERIFY_PARAM_lookup(("v" + std::to_string(i)).c_str()) != nullptr);
+      ERR_remove_state(0);
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(found.load(), 3 * kThreads);
+  X509_PURPOSE_cleanup();
+  X509_TRUST_cleanup();
+  X509_VERIFY_PARAM_table_cleanup();
+  EXPECT_ERRORS({});
+  CRYPTO_set_locking_callback(nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Chains, X509Threads, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<ThreadCase>& info) {
                            return std::string(info.param.name);
