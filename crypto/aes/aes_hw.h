@@ -48,7 +48,8 @@ void NiCtr(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key, u
 void NiEcb(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
            bool encrypt) noexcept;
 
-// The parallel modes with two blocks to a 256-bit register (at least 16).
+// The parallel modes with two blocks to a 256-bit register: at least 16
+// blocks, or any number for CTR.
 void VaesCbcDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,
                     uint8_t* iv) noexcept;
 void VaesCfbDecrypt(const uint8_t* in, uint8_t* out, size_t blocks, const AES_KEY* key,

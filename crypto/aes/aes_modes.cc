@@ -25,9 +25,11 @@ using morvane::internal::kVaes;
 using morvane::internal::kVaes512;
 
 // The 256-bit VAES code pays off from this many blocks on; the 512-bit code,
-// which takes any count, from this many (measured: bench/RESULTS.md).
+// which takes any count, and the 256-bit CTR code, which does too, from this
+// many (measured: bench/RESULTS.md).
 constexpr size_t kVaesMinBlocks = 16;
 constexpr size_t kVaes512MinBlocks = 8;
+constexpr size_t kVaesCtrMinBlocks = 8;
 
 struct Aes {
   static constexpr size_t kBlockSize = AES_BLOCK_SIZE;
@@ -98,7 +100,7 @@ struct Aes {
       case Bulk::kCtr:
         if (vaes512)
           aes::Vaes512Ctr(in, out, blocks, key, iv, ks);
-        else if (vaes)
+        else if (blocks >= kVaesCtrMinBlocks && (f & kVaes))
           aes::VaesCtr(in, out, blocks, key, iv, ks);
         else if (ni)
           aes::NiCtr(in, out, blocks, key, iv, ks);

@@ -3,8 +3,9 @@
 //
 // Implementation notes: a 16-bit word 0 stands for 2^16 in the multiplication
 // modulo 2^16 + 1.  One block function serves both directions; the decryption
-// schedule holds the inverted subkeys in reverse order, so the modes pass
-// idea_encrypt as both the "encrypt" and the "decrypt" block function.
+// schedule holds the inverted subkeys in reverse order, so the modes take the
+// same function as "encrypt" and "decrypt".  Every word stays below 2^16 in
+// its 32-bit value from one step to the next, so no step masks its input.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,58 +22,93 @@ namespace {
 
 namespace internal = morvane::internal;
 
-// a * b mod (2^16 + 1) with 0 standing for 2^16; both operands below 2^16.
-// Written without a branch on the operands.  b (a key word) is first widened
-// to its value 1..2^16, so the product is 0 only when a stands for 2^16; that
-// case, -b, is worked out from a alone alongside the product, which keeps the
-// path from a to the result short.
+// a * b mod (2^16 + 1) with 0 standing for 2^16; both operands below 2^16,
+// the result too.  Written without a branch on the operands.  b (a key word)
+// is first widened to its value 1..2^16, so the product is 0 only when a
+// stands for 2^16; that case, -b, is worked out from a alone alongside the
+// product and added in with the borrow.  CBC encryption is a chain of these
+// (three a round), so the path from a to the result is kept to the multiply
+// and three one-cycle steps: with 2^16 = -1, the result is lo - hi, plus 1
+// when that borrows (adding 2^16 + 1), all modulo 2^16.
 inline uint32_t mul(uint32_t a, uint32_t b) {
-  const uint32_t bw = b | ((b - 1) & 0x10000);  // 0 -> 2^16
-  const uint32_t p = a * bw;                    // below 2^32
+  const uint32_t bw = b | ((b - 1) & 0x10000);                             // 0 -> 2^16
+  const uint32_t fix = (1 - bw) & (0u - static_cast<uint32_t>(a == 0));  // -b when a is 2^16
+  uint32_t p = a * bw;  // below 2^32
+#if defined(__x86_64__)
+  // 16-bit subtraction and add with carry: the result's upper half stays the
+  // zero of the zero-extended low half, so no mask follows.
+  uint32_t hi, r;
+  __asm__(
+      "movl %[p], %[hi]\n\t"
+      "shrl $16, %[hi]\n\t"
+      "movzwl %w[p], %[r]\n\t"
+      "subw %w[hi], %w[r]\n\t"
+      "adcw %w[fix], %w[r]"
+      : [hi] "=&r"(hi), [r] "=&r"(r)
+      : [p] "r"(p), [fix] "r"(fix)
+      : "cc");
+  return r;
+#else
   const uint32_t lo = p & 0xffff, hi = p >> 16;
-  const uint32_t r = lo - hi + (lo < hi ? 1u : 0u);  // 2^16 = -1 modulo 2^16 + 1
-  const uint32_t a_zero = 0u - static_cast<uint32_t>(a == 0);
-  return (r | ((1 - bw) & a_zero)) & 0xffff;  // r is 0 when a is
+  return (lo - hi + (lo < hi ? 1u : 0u) + fix) & 0xffff;
+#endif
 }
 
-inline void one_round(uint32_t& x1, uint32_t& x2, uint32_t& x3, uint32_t& x4, const uint32_t* z) {
-  x1 = mul(x1, z[0]);
-  x2 = (x2 + z[1]) & 0xffff;
-  x3 = (x3 + z[2]) & 0xffff;
-  x4 = mul(x4, z[3]);
+// (a + b) mod 2^16 for a below 2^16.
+inline uint32_t add(uint32_t a, uint32_t b) {
+#if defined(__x86_64__)
+  __asm__("addw %w[b], %w[a]" : [a] "+r"(a) : [b] "r"(b) : "cc");  // a's upper half stays 0
+  return a;
+#else
+  return (a + b) & 0xffff;
+#endif
+}
+
+// A block as its four 16-bit words, each in a 32-bit value below 2^16.  The
+// XOR of blocks is the XOR of their words, so CBC encryption chains in this
+// form: the words that leave the output transformation are XORed straight
+// into the next block's.
+struct Words {
+  uint32_t x1, x2, x3, x4;
+  Words operator^(Words o) const { return {x1 ^ o.x1, x2 ^ o.x2, x3 ^ o.x3, x4 ^ o.x4}; }
+};
+
+inline void one_round(Words& w, const unsigned int* z) {
+  const uint32_t x1 = mul(w.x1, z[0]);
+  const uint32_t x2 = add(w.x2, z[1]);
+  const uint32_t x3 = add(w.x3, z[2]);
+  const uint32_t x4 = mul(w.x4, z[3]);
   uint32_t t0 = mul(x1 ^ x3, z[4]);
-  const uint32_t t1 = mul((t0 + (x2 ^ x4)) & 0xffff, z[5]);
-  t0 = (t0 + t1) & 0xffff;
-  x1 ^= t1;
-  x4 ^= t0;
-  const uint32_t old_x2 = x2;
-  x2 = x3 ^ t1;
-  x3 = old_x2 ^ t0;
+  const uint32_t t1 = mul(add(t0, x2 ^ x4), z[5]);
+  t0 = add(t0, t1);
+  // The middle words change places.
+  w = {x1 ^ t1, x3 ^ t1, x2 ^ t0, x4 ^ t0};
 }
 
-[[gnu::always_inline]] inline void crypt_block(uint32_t* d, const IDEA_KEY_SCHEDULE* key) {
-  const uint32_t* z = &key->data[0][0];
-  uint32_t x1 = d[0] >> 16, x2 = d[0] & 0xffff;
-  uint32_t x3 = d[1] >> 16, x4 = d[1] & 0xffff;
-  one_round(x1, x2, x3, x4, z);
-  one_round(x1, x2, x3, x4, z + 6);
-  one_round(x1, x2, x3, x4, z + 12);
-  one_round(x1, x2, x3, x4, z + 18);
-  one_round(x1, x2, x3, x4, z + 24);
-  one_round(x1, x2, x3, x4, z + 30);
-  one_round(x1, x2, x3, x4, z + 36);
-  one_round(x1, x2, x3, x4, z + 42);
-  // Output transformation; the middle words change places back.
+// Eight rounds and the output transformation, in which the middle words
+// change places back.
+[[gnu::always_inline]] inline Words crypt_words(Words w, const IDEA_KEY_SCHEDULE* key) {
+  const unsigned int* z = &key->data[0][0];
+  for (int r = 0; r < 8; r++) one_round(w, z + 6 * r);
   z += 48;
-  d[0] = (mul(x1, z[0]) << 16) | ((x3 + z[1]) & 0xffff);
-  d[1] = (((x2 + z[2]) & 0xffff) << 16) | mul(x4, z[3]);
+  return {mul(w.x1, z[0]), add(w.x3, z[1]), add(w.x2, z[2]), mul(w.x4, z[3])};
 }
 
 struct Idea {
+  static constexpr size_t kBlockSize = 8;
   using Key = IDEA_KEY_SCHEDULE;
-  static constexpr auto kOrder = internal::WordOrder::kBig;
-  [[gnu::always_inline]] static void encrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
-  [[gnu::always_inline]] static void decrypt(unsigned int* d, const Key* k) { crypt_block(d, k); }
+  using Block = internal::Block64<internal::WordOrder::kBig>;
+  using Frame = Words;
+  static Words enter(Block b) { return {b.w0 >> 16, b.w0 & 0xffff, b.w1 >> 16, b.w1 & 0xffff}; }
+  static Block leave(Words w) { return {w.x1 << 16 | w.x2, w.x3 << 16 | w.x4}; }
+  static Words rechain(Words w) { return w; }
+  [[gnu::always_inline]] static Words encrypt_frame(Words w, const Key* k) {
+    return crypt_words(w, k);
+  }
+  [[gnu::always_inline]] static Block encrypt(Block b, const Key* k) {
+    return leave(crypt_words(enter(b), k));
+  }
+  [[gnu::always_inline]] static Block decrypt(Block b, const Key* k) { return encrypt(b, k); }
 };
 
 // The multiplicative inverse modulo 2^16 + 1 of a 16-bit value, by the
@@ -140,31 +176,33 @@ void idea_set_decrypt_key(const IDEA_KEY_SCHEDULE* ek, IDEA_KEY_SCHEDULE* dk) {
 
 /* see morvane/idea.h */
 void idea_encrypt(unsigned int* d, const IDEA_KEY_SCHEDULE* key) {
-  crypt_block(d, key);
+  const Idea::Block b = Idea::encrypt({d[0], d[1]}, key);
+  d[0] = b.w0;
+  d[1] = b.w1;
 }
 
 /* see morvane/idea.h */
 void idea_ecb_encrypt(const unsigned char* in, unsigned char* out, const IDEA_KEY_SCHEDULE* ks) {
-  internal::ecb<internal::OnWords<Idea>>(in, out, ks, true);
+  internal::ecb<Idea>(in, out, ks, true);
 }
 
 /* see morvane/idea.h */
 void idea_cbc_encrypt(const unsigned char* in, unsigned char* out, long length,
                       const IDEA_KEY_SCHEDULE* ks, unsigned char* iv, int enc) {
-  internal::cbc<internal::OnWords<Idea>>(in, out, internal::length_of(length), ks, iv, enc != 0);
+  internal::cbc<Idea>(in, out, internal::length_of(length), ks, iv, enc != 0);
 }
 
 /* see morvane/idea.h */
 void idea_cfb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                         const IDEA_KEY_SCHEDULE* ks, unsigned char* iv, int* num, int enc) {
-  internal::cfb<internal::OnWords<Idea>>(in, out, internal::length_of(length), ks, iv, num,
+  internal::cfb<Idea>(in, out, internal::length_of(length), ks, iv, num,
                                          enc != 0);
 }
 
 /* see morvane/idea.h */
 void idea_ofb64_encrypt(const unsigned char* in, unsigned char* out, long length,
                         const IDEA_KEY_SCHEDULE* ks, unsigned char* iv, int* num) {
-  internal::ofb<internal::OnWords<Idea>>(in, out, internal::length_of(length), ks, iv, num);
+  internal::ofb<Idea>(in, out, internal::length_of(length), ks, iv, num);
 }
 
 /* see morvane/idea.h */

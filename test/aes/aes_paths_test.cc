@@ -4,8 +4,7 @@
 // the hardware code (AES-NI, and VAES for long runs: 512-bit where the
 // processor has it), with 256-bit VAES, with AES-NI alone, and with the table
 // code.  The known-answer tests cover each path too: ctest runs this program
-// with the hardware code, with MORVANE_NO_HWCRYPT=vaes512 and with
-// MORVANE_NO_HWCRYPT=1.
+// with the hardware code and with MORVANE_NO_HWCRYPT=vaes512, vaes and 1.
 
 #include <morvane/aes.h>
 

@@ -8,7 +8,9 @@
 //     ciphertext block of record r - 1 in place of its IV, so its expected
 //     first block is its published plaintext XOR its IV XOR that block;
 //   - CTR over test/data/aes/ctr_runs.txt (the model tools/aes_model.py),
-//     with every kind of counter carry.
+//     with every kind of counter carry, and over every length of the records
+//     of test/data/aes/ctr_lengths.txt (the same model), up to a few passes
+//     past each kernel's widest.
 // Each in one call, in random pieces and in place; ctest runs them on every
 // path (see CMakeLists.txt).
 
@@ -123,6 +125,25 @@ TEST(AesRuns, CbcDecryptionOnConcatenatedKnownAnswers) {
   EXPECT_GE(longest, 128u);
 }
 
+// After `len` bytes of CTR from the counter block `ctr` over `pt` (whose
+// ciphertext is `ct`): the counter has moved past the last block used, by
+// the blocks modulo 2^128, and the keystream block kept is the last one used
+// (its bytes up to the end of the text are ciphertext XOR plaintext).
+testing::AssertionResult CtrEndsRight(const Bytes& ctr, const Bytes& pt, const Bytes& ct,
+                                      size_t len, const aes_test::Chain& end) {
+  Bytes next = ctr;
+  for (size_t b = 0; b < (len + 15) / 16; b++)
+    for (int i = 15; i >= 0 && ++next[static_cast<size_t>(i)] == 0; i--) {
+    }
+  if (ToHex(end.iv, 16) != ToHex(next))
+    return testing::AssertionFailure() << "counter " << ToHex(end.iv, 16) << ", not " << ToHex(next);
+  const size_t last = len == 0 ? 0 : (len - 1) / 16 * 16;
+  for (size_t i = last; i < len; i++)
+    if (end.ecount[i - last] != (pt[i] ^ ct[i]))
+      return testing::AssertionFailure() << "keystream byte " << i;
+  return testing::AssertionSuccess();
+}
+
 TEST(AesRuns, CtrAgainstTheModel) {
   const auto records = morvane_test::ReadRsp(morvane_test::TestDataFile("aes/ctr_runs.txt"));
   ASSERT_EQ(records.size(), 6u);
@@ -139,18 +160,35 @@ TEST(AesRuns, CtrAgainstTheModel) {
                   ToHex(ct));
         EXPECT_EQ(ToHex(RunMode(Mode::kCtr, key, false, ctr, ct, ct.size(), {seed, in_place})),
                   ToHex(pt));
-        // The counter ends past the last block used: the first counter plus
-        // the blocks, modulo 2^128.
-        Bytes next = ctr;
-        for (size_t b = 0; b < (pt.size() + 15) / 16; b++)
-          for (int i = 15; i >= 0 && ++next[static_cast<size_t>(i)] == 0; i--) {
-          }
-        EXPECT_EQ(ToHex(end.iv, 16), ToHex(next));
-        // The keystream block kept is the last one used: its bytes up to the
-        // end of the text are the last block's ciphertext XOR plaintext.
-        const size_t last = (pt.size() - 1) / 16 * 16;
-        for (size_t i = last; i < pt.size(); i++)
-          EXPECT_EQ(end.ecount[i - last], pt[i] ^ ct[i]) << "byte " << i;
+        EXPECT_TRUE(CtrEndsRight(ctr, pt, ct, pt.size(), end));
+      }
+    }
+  }
+}
+
+// Each length from 0 bytes to the whole text in one call, out of place and in
+// place: the prefix of the text gives the prefix of the ciphertext, and no
+// byte past it is written.
+TEST(AesRuns, CtrEveryLengthAgainstTheModel) {
+  const auto records = morvane_test::ReadRsp(morvane_test::TestDataFile("aes/ctr_lengths.txt"));
+  ASSERT_EQ(records.size(), 6u);
+  for (const auto& v : records) {
+    const Bytes key = FromHex(v.Get("Key")), ctr = FromHex(v.Get("Counter"));
+    const Bytes pt = FromHex(v.Get("Plaintext")), ct = FromHex(v.Get("Ciphertext"));
+    ASSERT_EQ(pt.size(), ct.size());
+    ASSERT_GE(pt.size(), 100u * 16);  // past two passes of 32 blocks and a run of 64 and 24
+    for (size_t len = 0; len <= pt.size(); len++) {
+      for (bool in_place : {false, true}) {
+        aes_test::Chain end;
+        const Bytes out = RunMode(Mode::kCtr, key, true, ctr, pt, len, {0, in_place}, &end);
+        Bytes want(ct.begin(), ct.begin() + static_cast<std::ptrdiff_t>(len));
+        want.resize(pt.size(), 0);  // the output buffer starts zeroed
+        if (in_place) std::copy(pt.begin() + static_cast<std::ptrdiff_t>(len), pt.end(),
+                                want.begin() + static_cast<std::ptrdiff_t>(len));
+        ASSERT_EQ(ToHex(out), ToHex(want))
+            << v.Get("Case") << ", " << len << " bytes, in place " << in_place;
+        ASSERT_TRUE(CtrEndsRight(ctr, pt, ct, len, end))
+            << v.Get("Case") << ", " << len << " bytes, in place " << in_place;
       }
     }
   }

@@ -1,5 +1,6 @@
-// IDEA: the inverses in the decryption schedule, derived also in place.  The
-// vectors, modes, word order and texts are in the shared suites.
+// IDEA: the inverses in the decryption schedule, derived also in place, and
+// the zero words of keys and blocks.  The vectors, modes, word order and texts
+// are in the shared suites.
 
 #include <cstring>
 
@@ -35,6 +36,32 @@ TEST(Idea, DecryptionScheduleHoldsMultiplicativeInverses) {
   idea_set_decrypt_key(&ek, &dk);
   EXPECT_EQ(dk.data[0][0], 1u);
   EXPECT_EQ(dk.data[0][3], 0u);
+}
+
+// A 16-bit word 0 stands for 2^16 in the products modulo 2^16 + 1, as a
+// subkey (the all-zero key makes every multiplier 0), as a word of the block
+// and as a product's result.  Computed with libgcrypt 1.10 (IDEA, ECB).
+TEST(Idea, ZeroWordsStandForTwoToTheSixteen) {
+  static const struct {
+    const char *key, *plain, *cipher;
+  } kCases[] = {
+      {"00000000000000000000000000000000", "0000000000000000", "0001000100000000"},
+      {"00000000000000000000000000000000", "0001000200030004", "0174006b01b0ff43"},
+      {"00010002000300040005000600070008", "0000000000000000", "28d32d260fec0309"},
+      {"0000ffff0000ffff0000ffff0000ffff", "ffff0000ffff0000", "d1a706f2559c1b45"},
+      {"ffffffffffffffffffffffffffffffff", "ffffffffffffffff", "cd1ab2c1211041fb"},
+      {"00000001000000010000000100000001", "0000000100000001", "8bf57d846826530d"},
+  };
+  for (const auto& c : kCases) {
+    IDEA_KEY_SCHEDULE ek, dk;
+    idea_set_encrypt_key(FromHex(c.key).data(), &ek);
+    idea_set_decrypt_key(&ek, &dk);
+    Bytes block = FromHex(c.plain);
+    idea_ecb_encrypt(block.data(), block.data(), &ek);
+    EXPECT_EQ(ToHex(block), c.cipher) << c.key;
+    idea_ecb_encrypt(block.data(), block.data(), &dk);
+    EXPECT_EQ(ToHex(block), c.plain) << c.key;
+  }
 }
 
 // The decryption schedule may be derived in place.
