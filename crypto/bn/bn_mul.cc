@@ -194,6 +194,20 @@ int product_room(int al, int bl) noexcept {
   return al + bl;
 }
 
+// r = the product p of a and b: the top word of a product may be zero
+// (never two).  Stored in r directly, the operands having been copied; an
+// aliased r grows as a copy of the stripped product would.
+int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p) {
+  const int al = a->top, bl = b->top, top = al + bl, neg = a->neg ^ b->neg;
+  const bool top_zero = (p[(top - 1) / 2] >> (32 * ((top - 1) & 1))) == 0;
+  const int used = top_zero ? top - 1 : top;
+  if (wexpand(r, (r == a || r == b) ? used : product_room(al, bl)) == nullptr) return 0;
+  limb::store(r->d, p, used);
+  r->top = used;
+  r->neg = used > 0 ? neg : 0;
+  return 1;
+}
+
 int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
   const int al = a->top, bl = b->top;
   if (al == 0 || bl == 0) {
@@ -201,8 +215,20 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
     r->neg = 0;
     return 1;
   }
-  const int neg = a->neg ^ b->neg, top = al + bl;
   const int la = limb::count(al), lb = limb::count(bl);
+  if (la == lb && la <= limb::kFixedLimbs) {
+    // Short equal lengths: the unrolled kernels, on the stack.
+    if (al > 2 * limb::kFixedLimbs || bl > 2 * limb::kFixedLimbs) __builtin_unreachable();
+    limb::Limb x[limb::kFixedLimbs], y[limb::kFixedLimbs], p[2 * limb::kFixedLimbs];
+    limb::load(x, a->d, al);
+    if (a != b) limb::load(y, b->d, bl);
+    limb::fixed_mul(p, x, a == b ? x : y, la);
+    const int ok = put_product(r, a, b, p);
+    limb::clear(x, la);
+    if (a != b) limb::clear(y, la);
+    limb::clear(p, 2 * la);
+    return ok;
+  }
   const int lmax = la > lb ? la : lb, lmin = la + lb - lmax;
   // Nearly equal lengths go to Karatsuba, zero-extended to the longer one.
   const bool balanced = lmin >= limb::kKaratsuba && 8 * lmin >= 7 * lmax;
@@ -221,16 +247,7 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
   } else {
     limb::mul_rows(p, x, la, y, lb);
   }
-  // The top word of a product may be zero (never two).  Stored in r
-  // directly: the operands were copied.  An aliased r grows as a copy of the
-  // stripped product would.
-  const bool top_zero = (p[(top - 1) / 2] >> (32 * ((top - 1) & 1))) == 0;
-  const int used = top_zero ? top - 1 : top;
-  if (wexpand(r, (r == a || r == b) ? used : product_room(al, bl)) == nullptr) return 0;
-  limb::store(r->d, p, used);
-  r->top = used;
-  r->neg = used > 0 ? neg : 0;
-  return 1;
+  return put_product(r, a, b, p);
 }
 
 }  // namespace morvane::bn

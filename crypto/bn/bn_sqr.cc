@@ -69,14 +69,24 @@ int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
   const int n = limb::count(al), max = 2 * al;
   // The top word's square fits in one word when it is below 2^16.
   const int top = (a->d[al - 1] & 0xFFFF0000U) == 0 ? max - 1 : max;
-  limb::Buffer<640> buf(3 * static_cast<size_t>(n) + limb::scratch_limbs(n));
-  if (!buf.ok()) return 0;
-  limb::Limb *x = buf.get(), *p = x + n;
-  limb::load(x, a->d, al);
   // An aliased r grows as a copy of the square would.
   if (wexpand(r, r == a ? top : max) == nullptr) return 0;
-  limb::mul_square(p, x, x, n, p + 2 * n);
-  limb::store(r->d, p, top);
+  if (n <= limb::kFixedLimbs) {  // the unrolled kernels, on the stack
+    if (al > 2 * limb::kFixedLimbs || top > 4 * limb::kFixedLimbs) __builtin_unreachable();
+    limb::Limb x[limb::kFixedLimbs], p[2 * limb::kFixedLimbs];
+    limb::load(x, a->d, al);
+    limb::fixed_mul(p, x, x, n);
+    limb::store(r->d, p, top);
+    limb::clear(x, n);
+    limb::clear(p, 2 * n);
+  } else {
+    limb::Buffer<640> buf(3 * static_cast<size_t>(n) + limb::scratch_limbs(n));
+    if (!buf.ok()) return 0;
+    limb::Limb *x = buf.get(), *p = x + n;
+    limb::load(x, a->d, al);
+    limb::mul_square(p, x, x, n, p + 2 * n);
+    limb::store(r->d, p, top);
+  }
   r->top = top;
   r->neg = 0;
   return 1;

@@ -310,29 +310,6 @@ bool adx_kernel() noexcept {
 #endif
 }
 
-void load(Limb* l, const BN_ULONG* w, int nw) noexcept {
-  const int full = nw / 2;
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  if (full > 0) memcpy(l, w, sizeof(Limb) * static_cast<size_t>(full));
-#else
-  for (int i = 0; i < full; i++) l[i] = w[2 * i] | static_cast<Limb>(w[2 * i + 1]) << 32;
-#endif
-  if (nw & 1) l[full] = w[nw - 1];
-}
-
-void store(BN_ULONG* w, const Limb* l, int nw) noexcept {
-  const int full = nw / 2;
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  if (full > 0) memcpy(w, l, sizeof(Limb) * static_cast<size_t>(full));
-#else
-  for (int i = 0; i < full; i++) {
-    w[2 * i] = static_cast<BN_ULONG>(l[i]);
-    w[2 * i + 1] = static_cast<BN_ULONG>(l[i] >> 32);
-  }
-#endif
-  if (nw & 1) w[nw - 1] = static_cast<BN_ULONG>(l[full]);
-}
-
 void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept {
   if (na < nb) {  // the longer operand makes the rows
     const Limb* p = a;
@@ -464,7 +441,10 @@ void redc(Limb* r, Limb* t, const Modulus& m) noexcept {
 }
 
 void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
-  if (fixed_mont_mul(r, a, b, m, t)) return;
+  mont_mul_for(m)(r, a, b, m, t);
+}
+
+void mont_mul_rows(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
   if (a == b) {
     sqr_rows(t, a, m.nl);
   } else {
