@@ -135,9 +135,10 @@ constexpr int kFixedLimbs = 8;
 bool fixed_mul(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
 
 // r = a b R^-1 mod n for N-limb a b < n R (R = 2^(64 N)), by product
-// scanning: column k of a b and of q n (q[0 .. N), the multipliers of n,
-// each made when its column's low limb is known) summed in a three-limb
-// accumulator; the columns from N up are the result.  Column k reads no
+// scanning: column k of a b (each cross product of a square once, added
+// twice) and of q n (q[0 .. N), the multipliers of n, each made when its
+// column's low limb is known) summed in a three-limb accumulator; the
+// columns from N up are the result.  Column k reads no
 // limb of a or b below k - N + 1, so the result's limb k - N is written at
 // the end of column k and r may be a or b.  Unrolled for N, in plain C; the
 // instructions and addresses follow N only.
@@ -146,37 +147,48 @@ template <int N>
                                      Limb n0, Limb* q) noexcept {
   using u128 = unsigned __int128;
   Limb lo = 0, mid = 0, hi = 0;
-  auto add = [&](Limb x, Limb y) {
-    const u128 p = static_cast<u128>(x) * y;
+  auto add_wide = [&](u128 p) {
     u128 s = (static_cast<u128>(mid) << 64) | lo;
     hi += __builtin_add_overflow(s, p, &s);
     lo = static_cast<Limb>(s);
     mid = static_cast<Limb>(s >> 64);
   };
+  auto add = [&](Limb x, Limb y) { add_wide(static_cast<u128>(x) * y); };
   auto shift = [&] {
     lo = mid;
     mid = hi;
     hi = 0;
   };
+  // Column k of a b: for a square, each cross product once, added twice.
+  const bool square = a == b;
+  auto products = [&](int k, int from, int to) {
+    if (square) {
+#pragma GCC unroll 16
+      for (int j = from; j < k - j; j++) {
+        const u128 p = static_cast<u128>(a[j]) * a[k - j];
+        add_wide(p);
+        add_wide(p);
+      }
+      if (k % 2 == 0) add(a[k / 2], a[k / 2]);
+    } else {
+#pragma GCC unroll 16
+      for (int j = from; j <= to; j++) add(a[j], b[k - j]);
+    }
+  };
 #pragma GCC unroll 16
   for (int i = 0; i < N; i++) {
+    products(i, 0, i);
 #pragma GCC unroll 16
-    for (int j = 0; j < i; j++) {
-      add(a[j], b[i - j]);
-      add(q[j], n[i - j]);
-    }
-    add(a[i], b[0]);
+    for (int j = 0; j < i; j++) add(q[j], n[i - j]);
     q[i] = lo * n0;
     add(q[i], n[0]);  // the low limb becomes zero
     shift();
   }
 #pragma GCC unroll 16
   for (int i = N; i < 2 * N - 1; i++) {
+    products(i, i - N + 1, N - 1);
 #pragma GCC unroll 16
-    for (int j = i - N + 1; j < N; j++) {
-      add(a[j], b[i - j]);
-      add(q[j], n[i - j]);
-    }
+    for (int j = i - N + 1; j < N; j++) add(q[j], n[i - j]);
     r[i - N] = lo;
     shift();
   }
