@@ -17,6 +17,7 @@
 
 #include "bn/internal.h"
 #include "bn/limbs.h"
+#include "internal/wipe.h"
 
 namespace morvane::bn {
 
@@ -208,27 +209,11 @@ int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p
   return 1;
 }
 
-int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
+// r = a b for operands of la and lb limbs beyond the unrolled kernels:
+// Karatsuba or rows on limbs (apart, so that the short products keep a
+// small stack frame).
+[[gnu::noinline]] int mul_long(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, int la, int lb) {
   const int al = a->top, bl = b->top;
-  if (al == 0 || bl == 0) {
-    r->top = 0;
-    r->neg = 0;
-    return 1;
-  }
-  const int la = limb::count(al), lb = limb::count(bl);
-  if (la == lb && la <= limb::kFixedLimbs) {
-    // Short equal lengths: the unrolled kernels, on the stack.
-    if (al > 2 * limb::kFixedLimbs || bl > 2 * limb::kFixedLimbs) __builtin_unreachable();
-    limb::Limb x[limb::kFixedLimbs], y[limb::kFixedLimbs], p[2 * limb::kFixedLimbs];
-    limb::load(x, a->d, al);
-    if (a != b) limb::load(y, b->d, bl);
-    limb::fixed_mul(p, x, a == b ? x : y, la);
-    const int ok = put_product(r, a, b, p);
-    limb::clear(x, la);
-    if (a != b) limb::clear(y, la);
-    limb::clear(p, 2 * la);
-    return ok;
-  }
   const int lmax = la > lb ? la : lb, lmin = la + lb - lmax;
   // Nearly equal lengths go to Karatsuba, zero-extended to the longer one.
   const bool balanced = lmin >= limb::kKaratsuba && 8 * lmin >= 7 * lmax;
@@ -248,6 +233,57 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
     limb::mul_rows(p, x, la, y, lb);
   }
   return put_product(r, a, b, p);
+}
+
+int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
+  const int al = a->top, bl = b->top;
+  if (al == 0 || bl == 0) {
+    r->top = 0;
+    r->neg = 0;
+    return 1;
+  }
+  const int la = limb::count(al), lb = limb::count(bl);
+  if (al == 8 && bl == 8 && r != a && r != b) {  // four limbs read in place
+    if (wexpand(r, product_room(al, bl)) == nullptr) return 0;
+    if (limb::mul4_words(r->d, 16, a->d, b->d)) {
+      r->top = r->d[15] == 0 ? 15 : 16;
+      r->neg = a->neg ^ b->neg;
+      return 1;
+    }
+  }
+  if (la == lb && la <= limb::kFixedLimbs) {
+    // Short equal lengths: the unrolled kernels, on the stack.
+    if (al < 1 || bl < 1 || al > 2 * limb::kFixedLimbs || bl > 2 * limb::kFixedLimbs)
+      __builtin_unreachable();
+    limb::Limb x[limb::kFixedLimbs], y[limb::kFixedLimbs];
+    limb::load(x, a->d, al);
+    if (a != b) limb::load(y, b->d, bl);
+    const int top = al + bl;  // the product's top word may be zero, never two
+    const limb::Limb* yy = a == b ? x : y;
+    int ok = 1, used = 0;
+    if (r != a && r != b) {  // straight into r, with the room of a fresh product
+      ok = wexpand(r, product_room(al, bl)) != nullptr;
+      if (ok) {
+        limb::fixed_mul(r->d, top, x, yy, la);
+        used = r->d[top - 1] == 0 ? top - 1 : top;
+      }
+    } else {  // r is an operand (copied): grown only to what the product needs
+      BN_ULONG w[4 * limb::kFixedLimbs];
+      limb::fixed_mul(w, top, x, yy, la);
+      used = w[top - 1] == 0 ? top - 1 : top;
+      ok = wexpand(r, used) != nullptr;
+      for (int i = 0; ok && i < used; i++) r->d[i] = w[i];
+      internal::wipe_scratch(w, sizeof w);
+    }
+    if (ok) {
+      r->top = used;
+      r->neg = a->neg ^ b->neg;
+    }
+    limb::clear(x, la);
+    if (a != b) limb::clear(y, la);
+    return ok;
+  }
+  return mul_long(r, a, b, la, lb);
 }
 
 }  // namespace morvane::bn

@@ -189,6 +189,11 @@ MulAddFn choose() noexcept {
 #else
   const MulAddFn f = mul_add_c;
 #endif
+#if defined(__x86_64__)
+  g_adx.store(f == mul_add_adx ? 1 : 0, std::memory_order_relaxed);
+#else
+  g_adx.store(0, std::memory_order_relaxed);
+#endif
   g_mul_add.store(f, std::memory_order_relaxed);
   return f;
 }
@@ -302,12 +307,11 @@ MulAddFn mul_add() noexcept {
   return f != nullptr ? f : choose();
 }
 
-bool adx_kernel() noexcept {
-#if defined(__x86_64__)
-  return mul_add() == mul_add_adx;
-#else
-  return false;
-#endif
+constinit std::atomic<int> g_adx{-1};
+
+bool adx_kernel_choose() noexcept {
+  choose();
+  return g_adx.load(std::memory_order_relaxed) == 1;
 }
 
 void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept {
@@ -464,7 +468,11 @@ Limb* allocate(size_t limbs) noexcept {
 }
 
 void release(Limb* p, size_t limbs, bool heap) noexcept {
-  internal::wipe_scratch(p, limbs * sizeof(Limb));
+  if (limbs <= 2 * kInlineMove) {  // a few stores, not a call
+    clear(p, static_cast<int>(limbs));
+  } else {
+    internal::wipe_scratch(p, limbs * sizeof(Limb));
+  }
   if (heap) MORVANE_free(p);
 }
 

@@ -16,6 +16,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <atomic>
+
 #include <morvane/bn.h>
 
 #include "internal/ct.h"
@@ -82,8 +84,14 @@ inline void store(BN_ULONG* w, const Limb* l, int nw) noexcept {
 // and the addresses touched depend on n only.
 using MulAddFn = Limb (*)(Limb* r, const Limb* a, int n, Limb w) noexcept;
 MulAddFn mul_add() noexcept;
-// Whether the kernel in use is the MULX/ADCX/ADOX one.
-bool adx_kernel() noexcept;
+// Whether the kernel in use is the MULX/ADCX/ADOX one: g_adx is 1 or 0
+// once mul_add() has chosen, -1 before.
+extern std::atomic<int> g_adx;
+bool adx_kernel_choose() noexcept;
+inline bool adx_kernel() noexcept {
+  const int adx = g_adx.load(std::memory_order_relaxed);
+  return adx >= 0 ? adx == 1 : adx_kernel_choose();
+}
 
 // r[0 .. na + nb) = a b by rows (no branch on the values); r must not
 // overlap a or b.
@@ -128,11 +136,14 @@ MontMulFn mont_mul_for(const Modulus& m) noexcept;
 // but one limb: false, with nothing done, for any other modulus or kernel.
 bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
 
-// r[0 .. 2n) = a b (a^2 when a == b) for n-limb operands, unrolled, for n
-// from 1 to kFixedLimbs; false, nothing done, for other n.  r must not
-// overlap a or b.
+// w[0 .. nw) = the low nw (at most 4n) words of a b (a^2 when a == b) for
+// n-limb operands, n from 1 to kFixedLimbs, by the unrolled kernels; a
+// product of four limbs goes from the registers to w.
 constexpr int kFixedLimbs = 8;
-bool fixed_mul(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
+void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept;
+// The same for operands of exactly eight words (four limbs), read in place,
+// on the MULX/ADCX/ADOX kernel: false, nothing done, on the other.
+bool mul4_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b) noexcept;
 
 // r = a b R^-1 mod n for N-limb a b < n R (R = 2^(64 N)), by product
 // scanning: column k of a b (each cross product of a square once, added
@@ -227,9 +238,27 @@ void shl_mod(Limb* r, int k, const Modulus& m, Limb* t) noexcept;
 
 // ---- division (limbs_div.cc) -------------------------------------------
 // r[0 .. n) = a << s, returning the bits shifted out, and r[0 .. n) = a >>
-// s, with 0 <= s < 64; r may be a.
-Limb shift_left(Limb* r, const Limb* a, int n, int s) noexcept;
-void shift_right(Limb* r, const Limb* a, int n, int s) noexcept;
+// s, with 0 <= s < 64 and n >= 1; r may be a.
+inline Limb shift_left(Limb* r, const Limb* a, int n, int s) noexcept {
+  if (s == 0) {
+    for (int i = 0; i < n; i++) r[i] = a[i];
+    return 0;
+  }
+  const Limb out = a[n - 1] >> (64 - s);
+  for (int i = n - 1; i > 0; i--) r[i] = (a[i] << s) | (a[i - 1] >> (64 - s));
+  r[0] = a[0] << s;
+  return out;
+}
+
+inline void shift_right(Limb* r, const Limb* a, int n, int s) noexcept {
+  if (s == 0) {
+    for (int i = 0; i < n; i++) r[i] = a[i];
+    return;
+  }
+  for (int i = 0; i + 1 < n; i++) r[i] = (a[i] >> s) | (a[i + 1] << (64 - s));
+  r[n - 1] = a[n - 1] >> s;
+}
+
 // The reciprocal of d (nd >= 1 limbs, its top bit set) that divide takes.
 Limb reciprocal(const Limb* d, int nd) noexcept;
 // q[0 .. nn - nd) = floor(n / d) and n[0 .. nd) = the remainder (the limbs

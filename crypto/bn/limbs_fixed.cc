@@ -280,7 +280,9 @@ struct Wide {
   "movl $0, %k[lo]\n\t"                          \
   "adcx %[lo], %[" x4 "]\n\t"
 
-inline Wide mul4(const Limb* a, const Limb* b) noexcept {
+// The four limbs at a and b are read as bytes (char aliases any type), so
+// a and b may be the words of a BIGNUM.
+inline Wide mul4(const void* a, const void* b) noexcept {
   Wide w;
   Limb lo, hi;
   __asm__(
@@ -297,16 +299,17 @@ inline Wide mul4(const Limb* a, const Limb* b) noexcept {
       MORVANE_W4_ROW("16", "t2", "t3", "t4", "t5", "t6")
       MORVANE_W4_ROW("24", "t3", "t4", "t5", "t6", "t7")
       : MORVANE_WIDE_OPERANDS("=&r")
-      : [a] "r"(a), [b] "r"(b), "m"(*reinterpret_cast<const Limb(*)[4]>(a)),
-        "m"(*reinterpret_cast<const Limb(*)[4]>(b))
+      : [a] "r"(a), [b] "r"(b), "m"(*static_cast<const unsigned char(*)[32]>(a)),
+        "m"(*static_cast<const unsigned char(*)[32]>(b))
       : "rdx", "cc");
   return w;
 }
 #undef MORVANE_W4_ROW
 #undef MORVANE_W4_STEP
 
-// a^2: the six cross products once, doubled, then the four squares.
-inline Wide sqr4(const Limb* a) noexcept {
+// a^2: the six cross products once, then doubled with the four squares
+// added.
+inline Wide sqr4(const void* a) noexcept {
   Wide w;
   Limb lo, hi;
   __asm__(
@@ -329,33 +332,34 @@ inline Wide sqr4(const Limb* a) noexcept {
       "mulx 24(%[a]), %[lo], %[t6]\n\t"
       "addq %[lo], %[t5]\n\t"
       "adcq $0, %[t6]\n\t"
-      // Doubled: the top bit goes to t7.
-      "xorl %k[t7], %k[t7]\n\t"
-      "addq %[t1], %[t1]\n\t"
-      "adcq %[t2], %[t2]\n\t"
-      "adcq %[t3], %[t3]\n\t"
-      "adcq %[t4], %[t4]\n\t"
-      "adcq %[t5], %[t5]\n\t"
-      "adcq %[t6], %[t6]\n\t"
-      "adcq $0, %[t7]\n\t"
-      // The squares on the diagonal.
+      // Doubled (CF) with the squares on the diagonal added (OF), in one
+      // pass; t7 starts at zero and takes the top bit.
+      "movl $0, %k[t7]\n\t"
       "movq (%[a]), %%rdx\n\t"
       "mulx %%rdx, %[t0], %[hi]\n\t"
-      "addq %[hi], %[t1]\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "adcx %[t1], %[t1]\n\t"
+      "adox %[hi], %[t1]\n\t"
       "movq 8(%[a]), %%rdx\n\t"
       "mulx %%rdx, %[lo], %[hi]\n\t"
-      "adcq %[lo], %[t2]\n\t"
-      "adcq %[hi], %[t3]\n\t"
+      "adcx %[t2], %[t2]\n\t"
+      "adox %[lo], %[t2]\n\t"
+      "adcx %[t3], %[t3]\n\t"
+      "adox %[hi], %[t3]\n\t"
       "movq 16(%[a]), %%rdx\n\t"
       "mulx %%rdx, %[lo], %[hi]\n\t"
-      "adcq %[lo], %[t4]\n\t"
-      "adcq %[hi], %[t5]\n\t"
+      "adcx %[t4], %[t4]\n\t"
+      "adox %[lo], %[t4]\n\t"
+      "adcx %[t5], %[t5]\n\t"
+      "adox %[hi], %[t5]\n\t"
       "movq 24(%[a]), %%rdx\n\t"
       "mulx %%rdx, %[lo], %[hi]\n\t"
-      "adcq %[lo], %[t6]\n\t"
-      "adcq %[hi], %[t7]\n\t"
+      "adcx %[t6], %[t6]\n\t"
+      "adox %[lo], %[t6]\n\t"
+      "adcx %[t7], %[t7]\n\t"
+      "adox %[hi], %[t7]\n\t"
       : MORVANE_WIDE_OPERANDS("=&r")
-      : [a] "r"(a), "m"(*reinterpret_cast<const Limb(*)[4]>(a))
+      : [a] "r"(a), "m"(*static_cast<const unsigned char(*)[32]>(a))
       : "rdx", "cc");
   return w;
 }
@@ -427,18 +431,6 @@ void mont_mul4(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb*) n
   redc4(r, a == b ? sqr4(a) : mul4(a, b), m.n, m.n0);
 }
 
-void mul4_n(Limb* r, const Limb* a, const Limb* b) noexcept {
-  const Wide w = a == b ? sqr4(a) : mul4(a, b);
-  r[0] = w.t0;
-  r[1] = w.t1;
-  r[2] = w.t2;
-  r[3] = w.t3;
-  r[4] = w.t4;
-  r[5] = w.t5;
-  r[6] = w.t6;
-  r[7] = w.t7;
-}
-
 #undef MORVANE_FIXED_PAIRS
 #undef MORVANE_FIXED_STEP
 
@@ -467,7 +459,7 @@ constexpr RedcFn kAdxRedc[] = {nullptr,   nullptr,   redc_n<2>, redc_n<3>, redc_
                                redc_n<5>, redc_n<6>, redc_n<7>, redc_n<8>};
 
 using MulFn = void (*)(Limb* r, const Limb* a, const Limb* b) noexcept;
-constexpr MulFn kAdxMul[] = {nullptr,  nullptr,  mul_n<2>, mul_n<3>, mul4_n,
+constexpr MulFn kAdxMul[] = {nullptr,  nullptr,  mul_n<2>, mul_n<3>, mul_n<4>,
                              mul_n<5>, mul_n<6>, mul_n<7>, mul_n<8>};
 
 }  // namespace
@@ -583,16 +575,64 @@ bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept {
 #endif
 }
 
-bool fixed_mul(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
-  if (n < 1 || n > kFixedLimbs) return false;
+namespace {
+
+// Limb i of a product into the words w[0 .. nw) (the parts that fall inside).
+inline void put_limb(BN_ULONG* w, int nw, int i, Limb v) noexcept {
+  if (2 * i < nw) w[2 * i] = static_cast<BN_ULONG>(v);
+  if (2 * i + 1 < nw) w[2 * i + 1] = static_cast<BN_ULONG>(v >> 32);
+}
+
+}  // namespace
+
 #if defined(__x86_64__)
-  if (n >= 2 && adx_kernel()) {
-    kAdxMul[n](r, a, b);
-    return true;
+// The eight limbs of p into w[0 .. nw).
+inline void put_wide(BN_ULONG* w, int nw, const Wide& p) noexcept {
+    put_limb(w, nw, 0, p.t0);
+    put_limb(w, nw, 1, p.t1);
+    put_limb(w, nw, 2, p.t2);
+    put_limb(w, nw, 3, p.t3);
+    put_limb(w, nw, 4, p.t4);
+    put_limb(w, nw, 5, p.t5);
+    put_limb(w, nw, 6, p.t6);
+    put_limb(w, nw, 7, p.t7);
+}
+#endif
+
+bool mul4_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b) noexcept {
+#if defined(__x86_64__)
+  if (!adx_kernel()) return false;
+  put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+  return true;
+#else
+  static_cast<void>(w);
+  static_cast<void>(nw);
+  static_cast<void>(a);
+  static_cast<void>(b);
+  return false;
+#endif
+}
+
+void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept {
+#if defined(__x86_64__)
+  if (n == 4 && adx_kernel()) {  // from the registers
+    put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+    return;
   }
 #endif
-  kScanMul[n](r, a, b);
-  return true;
+  if (nw > 4 * kFixedLimbs) __builtin_unreachable();
+  Limb p[2 * kFixedLimbs];
+#if defined(__x86_64__)
+  if (n >= 2 && adx_kernel()) {
+    kAdxMul[n](p, a, b);
+  } else {
+    kScanMul[n](p, a, b);
+  }
+#else
+  kScanMul[n](p, a, b);
+#endif
+  store(w, p, nw);
+  clear(p, 2 * n);
 }
 
 }  // namespace morvane::bn::limb

@@ -330,7 +330,8 @@ TEST_F(BnGmp, ExponentiationsAtEveryLimbCount) {
     Bn secret = ToBn(p.v);
     BN_set_flags(secret.get(), BN_FLAG_SECRET);
     ASSERT_EQ(
-        BN_mod_exp_mont_consttime(got.get(), ba.get(), secret.get(), bm.get(), ctx_.get(), mont), 1);
+        BN_mod_exp_mont_consttime(got.get(), ba.get(), secret.get(), bm.get(), ctx_.get(), mont),
+        1);
     EXPECT_EQ(Text(got.get()), Text(want.v)) << what;
     for (BN_ULONG w : {2U, 3U, 0xFFFFFFFFU}) {
       mpz_set_ui(two.v, w);
