@@ -243,10 +243,12 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
     return 1;
   }
   const int la = limb::count(al), lb = limb::count(bl);
-  if (al == 8 && bl == 8 && r != a && r != b) {  // four limbs read in place
+  if (al == bl && al % 2 == 0 && la <= limb::kFixedLimbs && r != a && r != b) {
+    // Whole limbs read in place, where the kernel allows.
+    const int top = 2 * al;
     if (wexpand(r, product_room(al, bl)) == nullptr) return 0;
-    if (limb::mul4_words(r->d, 16, a->d, b->d)) {
-      r->top = r->d[15] == 0 ? 15 : 16;
+    if (limb::mul_words(r->d, top, a->d, b->d, la)) {
+      r->top = r->d[top - 1] == 0 ? top - 1 : top;
       r->neg = a->neg ^ b->neg;
       return 1;
     }

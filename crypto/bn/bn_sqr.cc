@@ -91,9 +91,9 @@ int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
   if (wexpand(r, r == a ? top : max) == nullptr) return 0;
   if (n > limb::kFixedLimbs) {
     if (!sqr_long(r->d, top, a, n)) return 0;
-  } else if (al != 8 || !limb::mul4_words(r->d, top, a->d, a->d)) {
-    // The unrolled kernels on a copy (so r may be a); four limbs are read
-    // in place where the kernel allows.
+  } else if (r == a || al % 2 != 0 || !limb::mul_words(r->d, top, a->d, a->d, n)) {
+    // The unrolled kernels on a copy (so r may be a); whole limbs are read
+    // in place where the kernel allows and r is another number.
     if (al < 1 || al > 2 * limb::kFixedLimbs) __builtin_unreachable();
     limb::Limb x[limb::kFixedLimbs];
     limb::load(x, a->d, al);

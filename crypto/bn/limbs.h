@@ -8,7 +8,10 @@
 // processor's features (internal/cpu.h; "adx" in MORVANE_NO_HWCRYPT forces
 // the plain one).  Everything else is written once over that kernel, but for
 // the row loops of the products, squares and reduction, which the ADX kernel
-// also has with its row inlined.
+// also has with its row inlined, the unrolled products and Montgomery
+// products of short operands (limbs_fixed.cc), and the division's
+// multiply-and-subtract pass (limbs_div.cc), which each kernel has in its
+// own form.
 #ifndef MORVANE_CRYPTO_BN_LIMBS_H
 #define MORVANE_CRYPTO_BN_LIMBS_H
 
@@ -141,9 +144,10 @@ bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
 // product of four limbs goes from the registers to w.
 constexpr int kFixedLimbs = 8;
 void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept;
-// The same for operands of exactly eight words (four limbs), read in place,
-// on the MULX/ADCX/ADOX kernel: false, nothing done, on the other.
-bool mul4_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b) noexcept;
+// The same for operands of exactly 2n words, read in place (w must not
+// overlap them): false, nothing done, where the kernel in use has no such
+// form (the MULX/ADCX/ADOX one but for four limbs).
+bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
 
 // r = a b R^-1 mod n for N-limb a b < n R (R = 2^(64 N)), by product
 // scanning: column k of a b (each cross product of a square once, added

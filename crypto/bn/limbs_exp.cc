@@ -41,8 +41,8 @@ typedef Limb Limb2 __attribute__((vector_size(16)));
 
 // x = power idx of the table (`width` powers of nl limbs, one after the
 // other), by a masked pass over every limb of every power: the addresses read
-// do not depend on idx.  Eight limbs at a time are gathered in registers
-// across all the powers.
+// do not depend on idx.  Eight limbs at a time (then two, then one) are
+// gathered in registers across all the powers.
 void table_select(Limb* x, const Limb* table, int nl, int idx, int width) {
   Limb2 mask[1 << kMaxWindow];
   for (int j = 0; j < width; j++) {
@@ -62,6 +62,15 @@ void table_select(Limb* x, const Limb* table, int nl, int idx, int width) {
       }
     }
     memcpy(x + i, acc, sizeof acc);
+  }
+  for (; i + 2 <= nl; i += 2) {  // two at a time below eight
+    Limb2 acc = {};
+    for (int j = 0; j < width; j++) {
+      Limb2 v;
+      memcpy(&v, table + static_cast<size_t>(j) * stride + i, sizeof v);
+      acc |= v & mask[j];
+    }
+    memcpy(x + i, &acc, sizeof acc);
   }
   for (; i < nl; i++) {
     Limb acc = 0;

@@ -1,7 +1,9 @@
-// Montgomery products of fixed sizes on the MULX/ADCX/ADOX kernels: 8, 16,
-// 24 and 32 limbs (512 to 2048-bit moduli of an even word count), each row
-// one straight run of instructions, the squares by their triangle, and the
-// reduction with its carries, all unrolled for the size.
+// Products and Montgomery products of fixed sizes.  On the MULX/ADCX/ADOX
+// kernel: 2 to 8, 16, 24 and 32 limbs (moduli of an even word count), each
+// row one straight run of instructions, the squares by their triangle, and
+// the reduction with its carries, all unrolled for the size; four limbs
+// (256 bits) keep the whole product in registers.  In plain C: 1 to 8 limbs
+// by product scanning (limbs.h's mont_mul_scan for the Montgomery product).
 //
 // Implementation notes: a row r[0 .. L) += a[0 .. L) w is one asm statement
 // whose two carry chains (CF adds the low halves of the products, OF the
@@ -488,10 +490,24 @@ struct Columns {
   }
 };
 
-// r[0 .. 2N) = a b by product scanning, or a^2 with each cross product
-// formed once and added twice.
-template <int N>
-void mul_scan(Limb* r, const Limb* a, const Limb* b) noexcept {
+// Limb i of an operand given as limbs, or as the words of a BIGNUM.
+inline Limb limb_at(const Limb* a, int i) noexcept {
+  return a[i];
+}
+inline Limb limb_at(const BN_ULONG* a, int i) noexcept {
+  return a[2 * i] | static_cast<Limb>(a[2 * i + 1]) << 32;
+}
+
+// Limb i of a product into the words w[0 .. nw) (the parts that fall inside).
+inline void put_limb(BN_ULONG* w, int nw, int i, Limb v) noexcept {
+  if (2 * i < nw) w[2 * i] = static_cast<BN_ULONG>(v);
+  if (2 * i + 1 < nw) w[2 * i + 1] = static_cast<BN_ULONG>(v >> 32);
+}
+
+// w[0 .. nw) = the low words of a b by product scanning, or of a^2 with
+// each cross product formed once and added twice.
+template <int N, class In>
+void mul_scan(BN_ULONG* w, int nw, const In* a, const In* b) noexcept {
   Columns c;
   const bool square = a == b;
 #pragma GCC unroll 16
@@ -500,18 +516,18 @@ void mul_scan(Limb* r, const Limb* a, const Limb* b) noexcept {
     if (square) {
 #pragma GCC unroll 16
       for (int i = lo; i < k - i; i++) {
-        const u128 p = static_cast<u128>(a[i]) * a[k - i];
+        const u128 p = static_cast<u128>(limb_at(a, i)) * limb_at(a, k - i);
         c.add(p);
         c.add(p);
       }
-      if (k % 2 == 0) c.add(static_cast<u128>(a[k / 2]) * a[k / 2]);
+      if (k % 2 == 0) c.add(static_cast<u128>(limb_at(a, k / 2)) * limb_at(a, k / 2));
     } else {
 #pragma GCC unroll 16
-      for (int i = lo; i <= hi; i++) c.add(static_cast<u128>(a[i]) * b[k - i]);
+      for (int i = lo; i <= hi; i++) c.add(static_cast<u128>(limb_at(a, i)) * limb_at(b, k - i));
     }
-    r[k] = c.next();
+    put_limb(w, nw, k, c.next());
   }
-  r[2 * N - 1] = c.lo;
+  put_limb(w, nw, 2 * N - 1, c.lo);
 }
 
 template <int N>
@@ -529,9 +545,12 @@ constexpr MontMulFn kScanMont[] = {nullptr,
                                    mont_mul_scan_n<7>,
                                    mont_mul_scan_n<8>};
 
-using ScanFn = void (*)(Limb* r, const Limb* a, const Limb* b) noexcept;
-constexpr ScanFn kScanMul[] = {nullptr,     mul_scan<1>, mul_scan<2>, mul_scan<3>, mul_scan<4>,
-                               mul_scan<5>, mul_scan<6>, mul_scan<7>, mul_scan<8>};
+template <class In>
+using ScanFn = void (*)(BN_ULONG* w, int nw, const In* a, const In* b) noexcept;
+template <class In>
+constexpr ScanFn<In> kScanMul[] = {nullptr,           mul_scan<1, In>, mul_scan<2, In>,
+                                   mul_scan<3, In>,   mul_scan<4, In>, mul_scan<5, In>,
+                                   mul_scan<6, In>,   mul_scan<7, In>, mul_scan<8, In>};
 
 }  // namespace
 
@@ -575,16 +594,6 @@ bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept {
 #endif
 }
 
-namespace {
-
-// Limb i of a product into the words w[0 .. nw) (the parts that fall inside).
-inline void put_limb(BN_ULONG* w, int nw, int i, Limb v) noexcept {
-  if (2 * i < nw) w[2 * i] = static_cast<BN_ULONG>(v);
-  if (2 * i + 1 < nw) w[2 * i + 1] = static_cast<BN_ULONG>(v >> 32);
-}
-
-}  // namespace
-
 #if defined(__x86_64__)
 // The eight limbs of p into w[0 .. nw).
 inline void put_wide(BN_ULONG* w, int nw, const Wide& p) noexcept {
@@ -599,40 +608,34 @@ inline void put_wide(BN_ULONG* w, int nw, const Wide& p) noexcept {
 }
 #endif
 
-bool mul4_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b) noexcept {
+bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n) noexcept {
 #if defined(__x86_64__)
-  if (!adx_kernel()) return false;
-  put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
-  return true;
-#else
-  static_cast<void>(w);
-  static_cast<void>(nw);
-  static_cast<void>(a);
-  static_cast<void>(b);
-  return false;
+  if (adx_kernel()) {
+    if (n != 4) return false;
+    put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+    return true;
+  }
 #endif
+  kScanMul<BN_ULONG>[n](w, nw, a, b);
+  return true;
 }
 
 void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept {
 #if defined(__x86_64__)
-  if (n == 4 && adx_kernel()) {  // from the registers
-    put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+  if (adx_kernel() && n >= 2) {
+    if (n == 4) {  // from the registers
+      put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+      return;
+    }
+    if (nw > 4 * kFixedLimbs) __builtin_unreachable();
+    Limb p[2 * kFixedLimbs];
+    kAdxMul[n](p, a, b);
+    store(w, p, nw);
+    clear(p, 2 * n);
     return;
   }
 #endif
-  if (nw > 4 * kFixedLimbs) __builtin_unreachable();
-  Limb p[2 * kFixedLimbs];
-#if defined(__x86_64__)
-  if (n >= 2 && adx_kernel()) {
-    kAdxMul[n](p, a, b);
-  } else {
-    kScanMul[n](p, a, b);
-  }
-#else
-  kScanMul[n](p, a, b);
-#endif
-  store(w, p, nw);
-  clear(p, 2 * n);
+  kScanMul<Limb>[n](w, nw, a, b);
 }
 
 }  // namespace morvane::bn::limb
