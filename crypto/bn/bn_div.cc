@@ -2,15 +2,13 @@
 // remainder with the numerator's sign, and a form for secret operands whose
 // flow depends only on the operands' lengths.
 //
-// Implementation notes: the divisor is shifted left by ns = 32 - (bits mod 32)
-// (1 to 32) so that its top word has its top bit set, and the numerator by
-// ns + 32, which puts a zero word on top.  A window of the divisor's length
-// slides down the shifted numerator; each quotient word is estimated from the
-// window's top two words and the divisor's top word, refined with the
-// divisor's second word (the estimate is then at most one too large), and the
-// window less q times the divisor is corrected by one add-back on a borrow.
-// The last window position is never divided: the low zero word means the
-// remainder is the final window shifted right by ns + 32 bits.
+// Implementation notes: the plain form runs on 64-bit limbs (bn/limbs.h,
+// limbs_div.cc), on copies of the operands in a buffer on the stack (so any
+// result may share a record with any operand): the divisor is shifted left
+// until its top bit is set, the numerator by as much into one more limb, and
+// the schoolbook division leaves the quotient and the shifted remainder,
+// which are stored into the results with their word counts.  No scratch
+// frame and, up to 200 limbs, no allocation.
 //
 // The secret form computes the same words with no branch, address or
 // hardware division on the values: the shift is the count of leading zeros
@@ -28,77 +26,52 @@
 #include <morvane/err.h>
 
 #include "bn/internal.h"
+#include "bn/limbs.h"
 #include "internal/ct.h"
 
 namespace morvane::bn {
 
 namespace {
 
-// The quotient word for the window whose top words are n0, n1, n2, against a
-// divisor with top words d0 (top bit set) and d1 (step 10's estimate).
-BN_ULONG estimate(BN_ULONG n0, BN_ULONG n1, BN_ULONG n2, BN_ULONG d0, BN_ULONG d1) noexcept {
-  if (n0 == d0) return 0xFFFFFFFFU;
-  BN_ULONG q = div_words(n0, n1, d0);
-  BN_ULONG rem = n1 - q * d0;
-  uint64_t t = static_cast<uint64_t>(d1) * q;
-  for (;;) {
-    if (t <= ((static_cast<uint64_t>(rem) << 32) | n2)) break;
-    q--;
-    rem += d0;
-    if (rem < d0) break;  // rem passed 2^32: the test holds from here on
-    t -= d1;
-  }
-  return q;
+// The words in use of the nl limbs at l (nothing above the last non-zero
+// word).
+int used_words(const limb::Limb* l, int nl) noexcept {
+  int w = 2 * nl;
+  while (w > 0 && static_cast<BN_ULONG>(l[(w - 1) / 2] >> (32 * ((w - 1) & 1))) == 0) w--;
+  return w;
 }
 
-// Division of normalised magnitudes (steps 5 to 12; see the notes above).
-int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX* ctx) {
+// Division of magnitudes on limbs (see the notes above), |num| >= |divisor|.
+int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor) {
+  using limb::Limb;
   const int num_neg = num->neg, quot_neg = num->neg ^ divisor->neg;
-  Frame frame(ctx);
-  BIGNUM* tmp = frame.get();
-  BIGNUM* snum = frame.get();
-  BIGNUM* sdiv = frame.get();
-  BIGNUM* res = dv == nullptr ? frame.get() : dv;
-  if (res == nullptr || sdiv == nullptr) return 0;
-  const int ns = 32 - BN_num_bits(divisor) % 32;
-  if (!BN_lshift(sdiv, divisor, ns) || !BN_lshift(snum, num, ns + 32)) return 0;
-  sdiv->neg = 0;
-  snum->neg = 0;
-  const int div_n = sdiv->top, num_n = snum->top, loop = num_n - div_n;
-  const BN_ULONG d0 = sdiv->d[div_n - 1], d1 = div_n == 1 ? 0 : sdiv->d[div_n - 2];
-  if (wexpand(res, loop + 1) == nullptr || wexpand(tmp, div_n + 1) == nullptr) return 0;
-  res->neg = quot_neg;
-  res->top = loop;
-  BN_ULONG* window = snum->d + loop;  // div_n words, then div_n + 1 as it moves down
-  BN_ULONG* resp = res->d + loop - 1;
-  if (bn_cmp_words(window, sdiv->d, div_n) >= 0) {
-    sub_words(window, window, sdiv->d, div_n);
-    *resp = 1;
-  } else {
-    res->top--;
+  const int la = limb::count(num->top), ld = limb::count(divisor->top);
+  const int nn = la + 1, nq = nn - ld;
+  limb::Buffer<200> buf(static_cast<size_t>(nn + ld + nq));
+  if (!buf.ok()) return 0;
+  Limb *n = buf.get(), *d = n + nn, *q = d + ld;
+  limb::load(n, num->d, num->top);
+  limb::load(d, divisor->d, divisor->top);
+  // Normalise: the divisor's top bit set; the numerator gains a top limb.
+  const int s = __builtin_clzll(d[ld - 1]);
+  limb::shift_left(d, d, ld, s);
+  n[la] = limb::shift_left(n, n, la, s);
+  limb::divide(q, n, nn, d, ld, limb::reciprocal(d, ld));
+  if (dv != nullptr) {
+    const int top = used_words(q, nq);
+    if (wexpand(dv, top) == nullptr) return 0;
+    limb::store(dv->d, q, top);
+    dv->top = top;
+    dv->neg = top != 0 ? quot_neg : 0;
   }
-  if (res->top == 0) {
-    res->neg = 0;
-  } else {
-    resp--;
-  }
-  BN_ULONG* top = snum->d + num_n - 1;  // the window's top word
-  for (int i = 0; i < loop - 1; i++, top--, resp--) {
-    BN_ULONG q = estimate(top[0], top[-1], top[-2], d0, d1);
-    tmp->d[div_n] = mul_words(tmp->d, sdiv->d, div_n, q);
-    window--;
-    if (sub_words(window, window, tmp->d, div_n + 1) != 0) {
-      q--;
-      if (add_words(window, window, sdiv->d, div_n) != 0) ++*top;
-    }
-    *resp = q;
-  }
-  strip(snum);
   if (rm != nullptr) {
-    if (!BN_rshift(rm, snum, ns + 32)) return 0;
-    rm->neg = rm->top != 0 ? num_neg : 0;
+    limb::shift_right(n, n, ld, s);
+    const int top = used_words(n, ld);
+    if (wexpand(rm, top) == nullptr) return 0;
+    limb::store(rm->d, n, top);
+    rm->top = top;
+    rm->neg = top != 0 ? num_neg : 0;
   }
-  strip(res);
   return 1;
 }
 
@@ -265,7 +238,7 @@ int div(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX
     }
     return 1;
   }
-  return divide(dv, rm, num, divisor, ctx);
+  return divide(dv, rm, num, divisor);
 }
 
 }  // namespace morvane::bn

@@ -132,13 +132,29 @@ class Carver {
   Limb* p_;
 };
 
-// The result of a ladder: rr = x R^-1 mod N (x below N, t of 2 nl limbs).
-int out_of_montgomery(BIGNUM* rr, const Limb* x, const limb::Modulus& m, Limb* t, Limb* res) {
-  if (bn::wexpand(rr, m.nw) == nullptr) return 0;
+// The modulus of a ladder, loaded into n, with R = 2^(64 nl), so that an
+// odd word count takes the products of whole limbs too: rr, the context's
+// R'^2 mod N for R' = 2^(32 nw) on nl limbs, becomes R^2 = R'^2 2^64 mod N
+// by 64 doublings when nw is odd (t: nl limbs).  The doublings follow the
+// word count only.
+limb::Modulus ladder_modulus(const BN_MONT_CTX* mont, Limb* n, Limb* rr, Limb* t) {
+  limb::Modulus m = bn::limb_modulus(mont, n);
+  if (m.nw & 1) {
+    m.nw++;
+    limb::shl_mod(rr, 64, m, t);
+  }
+  return m;
+}
+
+// The result of a ladder: rr = x R^-1 mod N (x below N, t of 2 nl limbs), N
+// of nw words.
+int out_of_montgomery(BIGNUM* rr, const Limb* x, const limb::Modulus& m, int nw, Limb* t,
+                      Limb* res) {
+  if (bn::wexpand(rr, nw) == nullptr) return 0;
   for (int i = 0; i < 2 * m.nl; i++) t[i] = i < m.nl ? x[i] : 0;
   limb::redc(res, t, m);
-  limb::store(rr->d, res, m.nw);
-  rr->top = m.nw;
+  limb::store(rr->d, res, nw);
+  rr->top = nw;
   rr->neg = 0;
   bn::strip(rr);
   return 1;
@@ -217,13 +233,14 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
   Limb *n = carve.take(nl), *rr_l = carve.take(nl), *acc = carve.take(nl), *d = carve.take(nl);
   Limb *t = carve.take(2 * nl), *res = carve.take(nl), *val[1 << (kMaxWindow - 1)];
   for (int i = 0; i < powers; i++) val[i] = carve.take(nl);
-  const limb::Modulus lm = bn::limb_modulus(mont, n);
   for (int i = 0; i < nl; i++) rr_l[i] = acc[i] = 0;
   limb::load(rr_l, mont->RR.d, mont->RR.top);
   limb::load(acc, b->d, b->top);  // the base, then the one
+  const limb::Modulus lm = ladder_modulus(mont, n, rr_l, t);
+  const limb::MontMulFn mont_mul = limb::mont_mul_for(lm);
   auto mul = [&](Limb* x, const Limb* y, const Limb* z) {
     MORVANE_BN_COUNT_PRODUCT();
-    limb::mont_mul(x, y, z, lm, t);
+    mont_mul(x, y, z, lm, t);
     return true;
   };
   mul(val[0], acc, rr_l);
@@ -231,7 +248,7 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
   for (int i = 0; i < nl; i++) acc[i] = i == 0;
   mul(acc, acc, rr_l);
   slide(acc, p, val, w, mul);
-  return out_of_montgomery(rr, acc, lm, t, res);
+  return out_of_montgomery(rr, acc, lm, mont->N.top, t, res);
 }
 
 int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m,
@@ -268,10 +285,10 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
     src = BN_nnmod(red, a, m, ctx) ? red : nullptr;
   }
   if (red != nullptr && src != nullptr && bn::wexpand(rr, top) != nullptr) {
-    const limb::Modulus lm = bn::limb_modulus(mont, n);
     limb::load(base, src->d, src->top);
     // RR's words by a mask: its word count comes from the modulus.
     limb::load_masked(rr_l, nl, &mont->RR);
+    const limb::Modulus lm = ladder_modulus(mont, n, rr_l, res);
     limb::exp_consttime(res, base, p->d, p->top, lm, rr_l, carve.take(0));
     limb::store(rr->d, res, top);
     unsigned used = 0;  // the word count by masks, not by stripping
@@ -297,37 +314,62 @@ int BN_mod_exp_mont_word(BIGNUM* rr, BN_ULONG a, const BIGNUM* p, const BIGNUM* 
   OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
-  bn::Frame frame(ctx);
-  BIGNUM *r = frame.get(), *t = frame.get();
-  if (t == nullptr) return 0;
-  bool one = true;  // the value is r w, r not yet made while it is one
-  auto fold = [&](BN_ULONG w) {
+  // The value is r w: r in Montgomery form on limbs (not yet made while it
+  // is one), w a plain limb, squared and multiplied by a while that fits in
+  // 64 bits, then folded into r: r w mod N by a division by N (normalised
+  // into dn once, with its reciprocal).  N, RR, r, the limb w, dn, the
+  // product (2 nl, also r w on nl + 2 limbs) and the quotient (2).
+  const int nl = limb::count(mont->N.top);
+  limb::Buffer<64> buf(static_cast<size_t>(nl) * 7 + 4);
+  if (!buf.ok()) return 0;
+  Carver carve(buf.get());
+  Limb *n = carve.take(nl), *rr_l = carve.take(nl), *r = carve.take(nl), *x = carve.take(nl);
+  Limb *dn = carve.take(nl), *t = carve.take(2 * nl + 2), *quot = carve.take(2);
+  for (int i = 0; i < nl; i++) rr_l[i] = x[i] = 0;
+  limb::load(rr_l, mont->RR.d, mont->RR.top);
+  const limb::Modulus lm = ladder_modulus(mont, n, rr_l, t);
+  const limb::MontMulFn mont_mul = limb::mont_mul_for(lm);
+  const int s = __builtin_clzll(n[nl - 1]);
+  limb::shift_left(dn, n, nl, s);
+  const Limb v = limb::reciprocal(dn, nl);
+  bool one = true;
+  auto fold = [&](Limb w) {
     if (one) {
+      x[0] = w;
+      mont_mul(r, x, rr_l, lm, t);
       one = false;
-      return BN_set_word(t, w) && BN_mod_mul_montgomery(r, t, &mont->RR, mont, ctx);
+      return;
     }
-    return BN_mul_word(r, w) && bn::div(nullptr, t, r, m, ctx) && BN_copy(r, t) != nullptr;
+    // r w < N 2^64, shifted: its top nl limbs are below dn.
+    for (int i = 0; i <= nl; i++) t[i] = 0;
+    t[nl] = limb::mul_add()(t, r, nl, w);
+    t[nl + 1] = limb::shift_left(t, t, nl + 1, s);
+    limb::divide(quot, t, nl + 2, dn, nl, v);
+    limb::shift_right(r, t, nl, s);
   };
-  BN_ULONG w = a;
+  using u128 = unsigned __int128;
+  const Limb base = a;
+  Limb w = base;
   for (int j = BN_num_bits(p) - 2; j >= 0; j--) {
-    BN_ULONG next = w * w;
-    if (next / w != w) {
-      if (!fold(w)) return 0;
+    u128 next = static_cast<u128>(w) * w;
+    if ((next >> 64) != 0) {
+      fold(w);
       next = 1;
     }
-    w = next;
-    if (!one && !BN_mod_mul_montgomery(r, r, r, mont, ctx)) return 0;
+    w = static_cast<Limb>(next);
+    if (!one) mont_mul(r, r, r, lm, t);
     if (BN_is_bit_set(p, j)) {
-      next = w * a;
-      if (next / a != w) {
-        if (!fold(w)) return 0;
-        next = a;
+      next = static_cast<u128>(w) * base;
+      if ((next >> 64) != 0) {
+        fold(w);
+        next = base;
       }
-      w = next;
+      w = static_cast<Limb>(next);
     }
   }
-  if (w != 1 && !fold(w)) return 0;
-  return one ? BN_one(rr) : BN_from_montgomery(rr, r, mont, ctx);
+  if (w != 1) fold(w);
+  if (one) return BN_one(rr);
+  return out_of_montgomery(rr, r, lm, mont->N.top, t, x);
 }
 
 int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNUM* a2,
@@ -366,11 +408,12 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
   Limb *n = carve.take(nl), *rr_l = carve.take(nl), *acc = carve.take(nl), *d = carve.take(nl);
   Limb *x = carve.take(nl), *t = carve.take(2 * nl), *res = carve.take(nl);
   Limb* val[2][1 << (kMaxWindow - 1)];
-  const limb::Modulus lm = bn::limb_modulus(mont, n);
   for (int i = 0; i < nl; i++) rr_l[i] = 0;
   limb::load(rr_l, mont->RR.d, mont->RR.top);
+  const limb::Modulus lm = ladder_modulus(mont, n, rr_l, t);
+  const limb::MontMulFn mont_mul = limb::mont_mul_for(lm);
   auto mul = [&](Limb* r, const Limb* y, const Limb* z) {
-    limb::mont_mul(r, y, z, lm, t);
+    mont_mul(r, y, z, lm, t);
     return true;
   };
   for (int k = 0; k < 2; k++) {
@@ -402,5 +445,5 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
       }
     }
   }
-  return out_of_montgomery(rr, acc, lm, t, res);
+  return out_of_montgomery(rr, acc, lm, mont->N.top, t, res);
 }

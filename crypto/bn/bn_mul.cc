@@ -17,6 +17,7 @@
 
 #include "bn/internal.h"
 #include "bn/limbs.h"
+#include "internal/wipe.h"
 
 namespace morvane::bn {
 
@@ -194,15 +195,25 @@ int product_room(int al, int bl) noexcept {
   return al + bl;
 }
 
-int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
+// r = the product p of a and b: the top word of a product may be zero
+// (never two).  Stored in r directly, the operands having been copied; an
+// aliased r grows as a copy of the stripped product would.
+int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p) {
+  const int al = a->top, bl = b->top, top = al + bl, neg = a->neg ^ b->neg;
+  const bool top_zero = (p[(top - 1) / 2] >> (32 * ((top - 1) & 1))) == 0;
+  const int used = top_zero ? top - 1 : top;
+  if (wexpand(r, (r == a || r == b) ? used : product_room(al, bl)) == nullptr) return 0;
+  limb::store(r->d, p, used);
+  r->top = used;
+  r->neg = used > 0 ? neg : 0;
+  return 1;
+}
+
+// r = a b for operands of la and lb limbs beyond the unrolled kernels:
+// Karatsuba or rows on limbs (apart, so that the short products keep a
+// small stack frame).
+[[gnu::noinline]] int mul_long(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, int la, int lb) {
   const int al = a->top, bl = b->top;
-  if (al == 0 || bl == 0) {
-    r->top = 0;
-    r->neg = 0;
-    return 1;
-  }
-  const int neg = a->neg ^ b->neg, top = al + bl;
-  const int la = limb::count(al), lb = limb::count(bl);
   const int lmax = la > lb ? la : lb, lmin = la + lb - lmax;
   // Nearly equal lengths go to Karatsuba, zero-extended to the longer one.
   const bool balanced = lmin >= limb::kKaratsuba && 8 * lmin >= 7 * lmax;
@@ -221,16 +232,60 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
   } else {
     limb::mul_rows(p, x, la, y, lb);
   }
-  // The top word of a product may be zero (never two).  Stored in r
-  // directly: the operands were copied.  An aliased r grows as a copy of the
-  // stripped product would.
-  const bool top_zero = (p[(top - 1) / 2] >> (32 * ((top - 1) & 1))) == 0;
-  const int used = top_zero ? top - 1 : top;
-  if (wexpand(r, (r == a || r == b) ? used : product_room(al, bl)) == nullptr) return 0;
-  limb::store(r->d, p, used);
-  r->top = used;
-  r->neg = used > 0 ? neg : 0;
-  return 1;
+  return put_product(r, a, b, p);
+}
+
+int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
+  const int al = a->top, bl = b->top;
+  if (al == 0 || bl == 0) {
+    r->top = 0;
+    r->neg = 0;
+    return 1;
+  }
+  const int la = limb::count(al), lb = limb::count(bl);
+  if (al == bl && al % 2 == 0 && la <= limb::kFixedLimbs && r != a && r != b) {
+    // Whole limbs read in place, where the kernel allows.
+    const int top = 2 * al;
+    if (wexpand(r, product_room(al, bl)) == nullptr) return 0;
+    if (limb::mul_words(r->d, top, a->d, b->d, la)) {
+      r->top = r->d[top - 1] == 0 ? top - 1 : top;
+      r->neg = a->neg ^ b->neg;
+      return 1;
+    }
+  }
+  if (la == lb && la <= limb::kFixedLimbs) {
+    // Short equal lengths: the unrolled kernels, on the stack.
+    if (al < 1 || bl < 1 || al > 2 * limb::kFixedLimbs || bl > 2 * limb::kFixedLimbs)
+      __builtin_unreachable();
+    limb::Limb x[limb::kFixedLimbs], y[limb::kFixedLimbs];
+    limb::load(x, a->d, al);
+    if (a != b) limb::load(y, b->d, bl);
+    const int top = al + bl;  // the product's top word may be zero, never two
+    const limb::Limb* yy = a == b ? x : y;
+    int ok = 1, used = 0;
+    if (r != a && r != b) {  // straight into r, with the room of a fresh product
+      ok = wexpand(r, product_room(al, bl)) != nullptr;
+      if (ok) {
+        limb::fixed_mul(r->d, top, x, yy, la);
+        used = r->d[top - 1] == 0 ? top - 1 : top;
+      }
+    } else {  // r is an operand (copied): grown only to what the product needs
+      BN_ULONG w[4 * limb::kFixedLimbs];
+      limb::fixed_mul(w, top, x, yy, la);
+      used = w[top - 1] == 0 ? top - 1 : top;
+      ok = wexpand(r, used) != nullptr;
+      for (int i = 0; ok && i < used; i++) r->d[i] = w[i];
+      internal::wipe_scratch(w, sizeof w);
+    }
+    if (ok) {
+      r->top = used;
+      r->neg = a->neg ^ b->neg;
+    }
+    limb::clear(x, la);
+    if (a != b) limb::clear(y, la);
+    return ok;
+  }
+  return mul_long(r, a, b, la, lb);
 }
 
 }  // namespace morvane::bn

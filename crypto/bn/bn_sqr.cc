@@ -59,6 +59,23 @@ void sqr_recursive(BN_ULONG* r, const BN_ULONG* a, int n2, BN_ULONG* t) noexcept
   if (c != 0) ripple_carry(r + n + n2, static_cast<BN_ULONG>(c));
 }
 
+namespace {
+
+// w[0 .. top) = a^2 for a of al words, n = count(al) limbs beyond the
+// unrolled kernels: Karatsuba or rows on limbs (apart, so that the short
+// squares keep a small stack frame).
+[[gnu::noinline]] int sqr_long(BN_ULONG* w, int top, const BIGNUM* a, int n) {
+  limb::Buffer<640> buf(3 * static_cast<size_t>(n) + limb::scratch_limbs(n));
+  if (!buf.ok()) return 0;
+  limb::Limb *x = buf.get(), *p = x + n;
+  limb::load(x, a->d, a->top);
+  limb::mul_square(p, x, x, n, p + 2 * n);
+  limb::store(w, p, top);
+  return 1;
+}
+
+}  // namespace
+
 int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
   const int al = a->top;
   if (al == 0) {
@@ -69,14 +86,20 @@ int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
   const int n = limb::count(al), max = 2 * al;
   // The top word's square fits in one word when it is below 2^16.
   const int top = (a->d[al - 1] & 0xFFFF0000U) == 0 ? max - 1 : max;
-  limb::Buffer<640> buf(3 * static_cast<size_t>(n) + limb::scratch_limbs(n));
-  if (!buf.ok()) return 0;
-  limb::Limb *x = buf.get(), *p = x + n;
-  limb::load(x, a->d, al);
-  // An aliased r grows as a copy of the square would.
+  // An aliased r grows as a copy of the square would (a grown as r is
+  // still a).
   if (wexpand(r, r == a ? top : max) == nullptr) return 0;
-  limb::mul_square(p, x, x, n, p + 2 * n);
-  limb::store(r->d, p, top);
+  if (n > limb::kFixedLimbs) {
+    if (!sqr_long(r->d, top, a, n)) return 0;
+  } else if (r == a || al % 2 != 0 || !limb::mul_words(r->d, top, a->d, a->d, n)) {
+    // The unrolled kernels on a copy (so r may be a); whole limbs are read
+    // in place where the kernel allows and r is another number.
+    if (al < 1 || al > 2 * limb::kFixedLimbs) __builtin_unreachable();
+    limb::Limb x[limb::kFixedLimbs];
+    limb::load(x, a->d, al);
+    limb::fixed_mul(r->d, top, x, x, n);
+    limb::clear(x, n);
+  }
   r->top = top;
   r->neg = 0;
   return 1;

@@ -189,6 +189,11 @@ MulAddFn choose() noexcept {
 #else
   const MulAddFn f = mul_add_c;
 #endif
+#if defined(__x86_64__)
+  g_adx.store(f == mul_add_adx ? 1 : 0, std::memory_order_relaxed);
+#else
+  g_adx.store(0, std::memory_order_relaxed);
+#endif
   g_mul_add.store(f, std::memory_order_relaxed);
   return f;
 }
@@ -302,35 +307,11 @@ MulAddFn mul_add() noexcept {
   return f != nullptr ? f : choose();
 }
 
-bool adx_kernel() noexcept {
-#if defined(__x86_64__)
-  return mul_add() == mul_add_adx;
-#else
-  return false;
-#endif
-}
+constinit std::atomic<int> g_adx{-1};
 
-void load(Limb* l, const BN_ULONG* w, int nw) noexcept {
-  const int full = nw / 2;
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  if (full > 0) memcpy(l, w, sizeof(Limb) * static_cast<size_t>(full));
-#else
-  for (int i = 0; i < full; i++) l[i] = w[2 * i] | static_cast<Limb>(w[2 * i + 1]) << 32;
-#endif
-  if (nw & 1) l[full] = w[nw - 1];
-}
-
-void store(BN_ULONG* w, const Limb* l, int nw) noexcept {
-  const int full = nw / 2;
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  if (full > 0) memcpy(w, l, sizeof(Limb) * static_cast<size_t>(full));
-#else
-  for (int i = 0; i < full; i++) {
-    w[2 * i] = static_cast<BN_ULONG>(l[i]);
-    w[2 * i + 1] = static_cast<BN_ULONG>(l[i] >> 32);
-  }
-#endif
-  if (nw & 1) w[nw - 1] = static_cast<BN_ULONG>(l[full]);
+bool adx_kernel_choose() noexcept {
+  choose();
+  return g_adx.load(std::memory_order_relaxed) == 1;
 }
 
 void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept {
@@ -464,7 +445,10 @@ void redc(Limb* r, Limb* t, const Modulus& m) noexcept {
 }
 
 void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
-  if (fixed_mont_mul(r, a, b, m, t)) return;
+  mont_mul_for(m)(r, a, b, m, t);
+}
+
+void mont_mul_rows(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
   if (a == b) {
     sqr_rows(t, a, m.nl);
   } else {
@@ -484,7 +468,11 @@ Limb* allocate(size_t limbs) noexcept {
 }
 
 void release(Limb* p, size_t limbs, bool heap) noexcept {
-  internal::wipe_scratch(p, limbs * sizeof(Limb));
+  if (limbs <= 2 * kInlineMove) {  // a few stores, not a call
+    clear(p, static_cast<int>(limbs));
+  } else {
+    internal::wipe_scratch(p, limbs * sizeof(Limb));
+  }
   if (heap) MORVANE_free(p);
 }
 

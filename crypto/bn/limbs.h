@@ -8,14 +8,22 @@
 // processor's features (internal/cpu.h; "adx" in MORVANE_NO_HWCRYPT forces
 // the plain one).  Everything else is written once over that kernel, but for
 // the row loops of the products, squares and reduction, which the ADX kernel
-// also has with its row inlined.
+// also has with its row inlined, the unrolled products and Montgomery
+// products of short operands (limbs_fixed.cc), and the division's
+// multiply-and-subtract pass (limbs_div.cc), which each kernel has in its
+// own form.
 #ifndef MORVANE_CRYPTO_BN_LIMBS_H
 #define MORVANE_CRYPTO_BN_LIMBS_H
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
+
+#include <atomic>
 
 #include <morvane/bn.h>
+
+#include "internal/ct.h"
 
 namespace morvane::bn::limb {
 
@@ -24,17 +32,69 @@ using Limb = uint64_t;
 // Limbs that hold `words` 32-bit words.
 constexpr int count(int words) { return (words + 1) / 2; }
 
+// Runs of limbs up to this many are moved in line, longer ones by memcpy
+// (on a little-endian machine the words of a limb are in memory order).
+constexpr int kInlineMove = 16;
+
 // l[0 .. count(nw)) = w[0 .. nw), the upper half of an odd top limb zero.
-void load(Limb* l, const BN_ULONG* w, int nw) noexcept;
-// w[0 .. nw) = the low nw words of l.
-void store(BN_ULONG* w, const Limb* l, int nw) noexcept;
+inline void load(Limb* l, const BN_ULONG* w, int nw) noexcept {
+  const int full = nw / 2;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (full > kInlineMove) {
+    memcpy(l, w, sizeof(Limb) * static_cast<size_t>(full));
+  } else {
+    for (int i = 0; i < full; i++) memcpy(l + i, w + 2 * i, sizeof(Limb));
+  }
+#else
+  for (int i = 0; i < full; i++) l[i] = w[2 * i] | static_cast<Limb>(w[2 * i + 1]) << 32;
+#endif
+  if (nw & 1) l[full] = w[nw - 1];
+}
+
+// Sets l[0 .. n) to zero by stores the compiler keeps (a wipe of a few
+// limbs, cheaper than a call or a string store).
+inline void clear(Limb* l, int n) noexcept {
+  volatile Limb* v = l;
+  for (int i = 0; i < n; i++) v[i] = 0;
+}
+
+// w[0 .. nw) = the low nw words of l.  A short run is moved limb by limb
+// (the barrier keeps the compiler from pairing them): l has just been
+// stored a limb at a time by a kernel, and a wider load would not be
+// forwarded from those stores.
+inline void store(BN_ULONG* w, const Limb* l, int nw) noexcept {
+  const int full = nw / 2;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (full > kInlineMove) {
+    memcpy(w, l, sizeof(Limb) * static_cast<size_t>(full));
+  } else {
+    for (int i = 0; i < full; i++) {
+      Limb v = l[i];
+      __asm__("" : "+r"(v));
+      memcpy(w + 2 * i, &v, sizeof(Limb));
+    }
+  }
+#else
+  for (int i = 0; i < full; i++) {
+    w[2 * i] = static_cast<BN_ULONG>(l[i]);
+    w[2 * i + 1] = static_cast<BN_ULONG>(l[i] >> 32);
+  }
+#endif
+  if (nw & 1) w[nw - 1] = static_cast<BN_ULONG>(l[full]);
+}
 
 // r[0 .. n) += a[0 .. n) w; returns the carry limb.  The instructions run
 // and the addresses touched depend on n only.
 using MulAddFn = Limb (*)(Limb* r, const Limb* a, int n, Limb w) noexcept;
 MulAddFn mul_add() noexcept;
-// Whether the kernel in use is the MULX/ADCX/ADOX one.
-bool adx_kernel() noexcept;
+// Whether the kernel in use is the MULX/ADCX/ADOX one: g_adx is 1 or 0
+// once mul_add() has chosen, -1 before.
+extern std::atomic<int> g_adx;
+bool adx_kernel_choose() noexcept;
+inline bool adx_kernel() noexcept {
+  const int adx = g_adx.load(std::memory_order_relaxed);
+  return adx >= 0 ? adx == 1 : adx_kernel_choose();
+}
 
 // r[0 .. na + nb) = a b by rows (no branch on the values); r must not
 // overlap a or b.
@@ -63,14 +123,104 @@ Limb lift_n0(Limb n_low, BN_ULONG n0w) noexcept;
 // no branch or address that depends on the values.
 void redc(Limb* r, Limb* t, const Modulus& m) noexcept;
 // r = a b R^-1 mod N (a^2 R^-1 when a == b) for a b < N R; t: 2 nl limbs.
-// r may be a or b.
+// r may be a or b.  The same instructions and addresses for every value.
 void mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept;
+using MontMulFn = void (*)(Limb* r, const Limb* a, const Limb* b, const Modulus& m,
+                           Limb* t) noexcept;
+// mont_mul by rows of the kernel and redc, for every modulus (limbs.cc).
+void mont_mul_rows(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept;
+// The form of mont_mul for m, to call in a loop: unrolled for its size
+// where there is such a kernel (limbs_fixed.cc; an even word count and 1 to
+// 8 limbs, or with the MULX/ADCX/ADOX kernel also 16, 24 or 32), else the
+// general one.
+MontMulFn mont_mul_for(const Modulus& m) noexcept;
 
-// The same two operations unrolled for moduli of 8, 16, 24 or 32 limbs and
-// an even word count, on the MULX/ADCX/ADOX kernel (limbs_fixed.cc): false,
-// with nothing done, for any other modulus or kernel.
-bool fixed_mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept;
+// redc unrolled for the sizes mont_mul_for has on the MULX/ADCX/ADOX kernel
+// but one limb: false, with nothing done, for any other modulus or kernel.
 bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
+
+// w[0 .. nw) = the low nw (at most 4n) words of a b (a^2 when a == b) for
+// n-limb operands, n from 1 to kFixedLimbs, by the unrolled kernels; a
+// product of four limbs goes from the registers to w.
+constexpr int kFixedLimbs = 8;
+void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept;
+// The same for operands of exactly 2n words, read in place (w must not
+// overlap them): false, nothing done, where the kernel in use has no such
+// form (the MULX/ADCX/ADOX one but for four limbs).
+bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
+
+// r = a b R^-1 mod n for N-limb a b < n R (R = 2^(64 N)), by product
+// scanning: column k of a b (each cross product of a square once, added
+// twice) and of q n (q[0 .. N), the multipliers of n, each made when its
+// column's low limb is known) summed in a three-limb accumulator; the
+// columns from N up are the result.  Column k reads no
+// limb of a or b below k - N + 1, so the result's limb k - N is written at
+// the end of column k and r may be a or b.  Unrolled for N, in plain C; the
+// instructions and addresses follow N only.
+template <int N>
+[[gnu::noinline]] void mont_mul_scan(Limb* r, const Limb* a, const Limb* b, const Limb* n,
+                                     Limb n0, Limb* q) noexcept {
+  using u128 = unsigned __int128;
+  Limb lo = 0, mid = 0, hi = 0;
+  auto add_wide = [&](u128 p) {
+    u128 s = (static_cast<u128>(mid) << 64) | lo;
+    hi += __builtin_add_overflow(s, p, &s);
+    lo = static_cast<Limb>(s);
+    mid = static_cast<Limb>(s >> 64);
+  };
+  auto add = [&](Limb x, Limb y) { add_wide(static_cast<u128>(x) * y); };
+  auto shift = [&] {
+    lo = mid;
+    mid = hi;
+    hi = 0;
+  };
+  // Column k of a b: for a square, each cross product once, added twice.
+  const bool square = a == b;
+  auto products = [&](int k, int from, int to) {
+    if (square) {
+#pragma GCC unroll 16
+      for (int j = from; j < k - j; j++) {
+        const u128 p = static_cast<u128>(a[j]) * a[k - j];
+        add_wide(p);
+        add_wide(p);
+      }
+      if (k % 2 == 0) add(a[k / 2], a[k / 2]);
+    } else {
+#pragma GCC unroll 16
+      for (int j = from; j <= to; j++) add(a[j], b[k - j]);
+    }
+  };
+#pragma GCC unroll 16
+  for (int i = 0; i < N; i++) {
+    products(i, 0, i);
+#pragma GCC unroll 16
+    for (int j = 0; j < i; j++) add(q[j], n[i - j]);
+    q[i] = lo * n0;
+    add(q[i], n[0]);  // the low limb becomes zero
+    shift();
+  }
+#pragma GCC unroll 16
+  for (int i = N; i < 2 * N - 1; i++) {
+    products(i, i - N + 1, N - 1);
+#pragma GCC unroll 16
+    for (int j = i - N + 1; j < N; j++) add(q[j], n[i - j]);
+    r[i - N] = lo;
+    shift();
+  }
+  r[N - 1] = lo;
+  // r + mid 2^(64 N) is below 2n: subtract n unless it is below n (the
+  // difference goes into q, free now).
+  Limb borrow = 0;
+#pragma GCC unroll 16
+  for (int j = 0; j < N; j++) {
+    const u128 x = static_cast<u128>(r[j]) - n[j] - borrow;
+    q[j] = static_cast<Limb>(x);
+    borrow = static_cast<Limb>(x >> 127);
+  }
+  const Limb keep = ct::bit_mask<Limb>(borrow & ~mid);
+#pragma GCC unroll 16
+  for (int j = 0; j < N; j++) r[j] = ct::select(keep, r[j], q[j]);
+}
 
 // ---- fixed widths: the instructions and addresses follow the counts only --
 // r[0 .. n) = a + b, or a - b; the carry or borrow out.
@@ -89,6 +239,37 @@ int store_masked(BIGNUM* a, const Limb* l, int nl) noexcept;
 void sub_mod(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept;
 // r = 2^k r mod N for r < N, by k doublings; t: nl limbs.
 void shl_mod(Limb* r, int k, const Modulus& m, Limb* t) noexcept;
+
+// ---- division (limbs_div.cc) -------------------------------------------
+// r[0 .. n) = a << s, returning the bits shifted out, and r[0 .. n) = a >>
+// s, with 0 <= s < 64 and n >= 1; r may be a.
+inline Limb shift_left(Limb* r, const Limb* a, int n, int s) noexcept {
+  if (s == 0) {
+    for (int i = 0; i < n; i++) r[i] = a[i];
+    return 0;
+  }
+  const Limb out = a[n - 1] >> (64 - s);
+  for (int i = n - 1; i > 0; i--) r[i] = (a[i] << s) | (a[i - 1] >> (64 - s));
+  r[0] = a[0] << s;
+  return out;
+}
+
+inline void shift_right(Limb* r, const Limb* a, int n, int s) noexcept {
+  if (s == 0) {
+    for (int i = 0; i < n; i++) r[i] = a[i];
+    return;
+  }
+  for (int i = 0; i + 1 < n; i++) r[i] = (a[i] >> s) | (a[i + 1] << (64 - s));
+  r[n - 1] = a[n - 1] >> s;
+}
+
+// The reciprocal of d (nd >= 1 limbs, its top bit set) that divide takes.
+Limb reciprocal(const Limb* d, int nd) noexcept;
+// q[0 .. nn - nd) = floor(n / d) and n[0 .. nd) = the remainder (the limbs
+// of n above it are left undefined) for d of nd >= 1 limbs with its top bit
+// set and n of nn > nd limbs whose top nd limbs are below d; v =
+// reciprocal(d, nd).
+void divide(Limb* q, Limb* n, int nn, const Limb* d, int nd, Limb v) noexcept;
 
 // ---- exponentiation on limbs (limbs_exp.cc) --------------------------------
 // The constant-time form: r = b^p mod N for b < R (both plain, not in

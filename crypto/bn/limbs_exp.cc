@@ -41,8 +41,8 @@ typedef Limb Limb2 __attribute__((vector_size(16)));
 
 // x = power idx of the table (`width` powers of nl limbs, one after the
 // other), by a masked pass over every limb of every power: the addresses read
-// do not depend on idx.  Eight limbs at a time are gathered in registers
-// across all the powers.
+// do not depend on idx.  Eight limbs at a time (then two, then one) are
+// gathered in registers across all the powers.
 void table_select(Limb* x, const Limb* table, int nl, int idx, int width) {
   Limb2 mask[1 << kMaxWindow];
   for (int j = 0; j < width; j++) {
@@ -62,6 +62,15 @@ void table_select(Limb* x, const Limb* table, int nl, int idx, int width) {
       }
     }
     memcpy(x + i, acc, sizeof acc);
+  }
+  for (; i + 2 <= nl; i += 2) {  // two at a time below eight
+    Limb2 acc = {};
+    for (int j = 0; j < width; j++) {
+      Limb2 v;
+      memcpy(&v, table + static_cast<size_t>(j) * stride + i, sizeof v);
+      acc |= v & mask[j];
+    }
+    memcpy(x + i, &acc, sizeof acc);
   }
   for (; i < nl; i++) {
     Limb acc = 0;
@@ -87,6 +96,7 @@ size_t exp_consttime_bytes(int nw, int pwords) noexcept {
 void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
                    const Limb* rr, void* scratch) noexcept {
   const int nl = m.nl;
+  const MontMulFn mul = mont_mul_for(m);
   const int pbits = pwords * BN_BITS2;  // the word count is public, the bit length is not
   const int w = ct_window_bits(pbits);
   const int width = 1 << w;
@@ -99,11 +109,11 @@ void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const 
   // power 0 = 1 R mod N, power 1 = b R mod N, power 2i = (power i)^2 and
   // power 2i + 1 = power 2i * power 1.
   for (int i = 0; i < nl; i++) tmp[i] = i == 0;
-  mont_mul(power(0), tmp, rr, m, t);
-  mont_mul(power(1), b, rr, m, t);
+  mul(power(0), tmp, rr, m, t);
+  mul(power(1), b, rr, m, t);
   for (int i = 2; i < width; i++) {
     const Limb* half = power(i / 2);
-    mont_mul(power(i), (i & 1) ? power(i - 1) : half, (i & 1) ? power(1) : half, m, t);
+    mul(power(i), (i & 1) ? power(i - 1) : half, (i & 1) ? power(1) : half, m, t);
   }
   // The top window starts the value; each window below takes w squarings
   // and one product.
@@ -118,9 +128,9 @@ void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const 
   int low = pbits > 0 ? ((pbits - 1) / w) * w : 0;
   table_select(r, table, nl, window(low), width);
   for (low -= w; low >= 0; low -= w) {
-    for (int k = 0; k < w; k++) mont_mul(r, r, r, m, t);
+    for (int k = 0; k < w; k++) mul(r, r, r, m, t);
     table_select(tmp, table, nl, window(low), width);
-    mont_mul(r, r, tmp, m, t);
+    mul(r, r, tmp, m, t);
   }
   leave_montgomery(tmp, r, m, t);
   for (int i = 0; i < nl; i++) r[i] = tmp[i];
@@ -129,26 +139,27 @@ void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const 
 void exp_public(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
                 const Limb* rr, Limb* t) noexcept {
   const int nl = m.nl;
+  const MontMulFn mul = mont_mul_for(m);
   Limb *bm = t, *prod = t + nl;
   auto bit = [e](int j) { return (e[j / BN_BITS2] >> (j % BN_BITS2)) & 1; };
   int top = ewords * BN_BITS2 - 1;
   while (top >= 0 && !bit(top)) top--;
   if (top < 0) {  // e = 0: 1 mod N, by way of R mod N
     for (int i = 0; i < nl; i++) bm[i] = i == 0;
-    mont_mul(bm, bm, rr, m, prod);
+    mul(bm, bm, rr, m, prod);
     leave_montgomery(r, bm, m, prod);
     return;
   }
-  mont_mul(bm, b, rr, m, prod);  // b R
+  mul(bm, b, rr, m, prod);  // b R
   for (int i = 0; i < nl; i++) r[i] = bm[i];
   for (int j = top - 1; j >= 1; j--) {
-    mont_mul(r, r, r, m, prod);
-    if (bit(j)) mont_mul(r, r, bm, m, prod);
+    mul(r, r, r, m, prod);
+    if (bit(j)) mul(r, r, bm, m, prod);
   }
   if (top >= 1) {
-    mont_mul(r, r, r, m, prod);
+    mul(r, r, r, m, prod);
     if (bit(0)) {
-      mont_mul(r, r, b, m, prod);  // b^e R R^-1
+      mul(r, r, b, m, prod);  // b^e R R^-1
       return;
     }
   }

@@ -1,7 +1,9 @@
-// Montgomery products of fixed sizes on the MULX/ADCX/ADOX kernels: 8, 16,
-// 24 and 32 limbs (512 to 2048-bit moduli of an even word count), each row
-// one straight run of instructions, the squares by their triangle, and the
-// reduction with its carries, all unrolled for the size.
+// Products and Montgomery products of fixed sizes.  On the MULX/ADCX/ADOX
+// kernel: 2 to 8, 16, 24 and 32 limbs (moduli of an even word count), each
+// row one straight run of instructions, the squares by their triangle, and
+// the reduction with its carries, all unrolled for the size; four limbs
+// (256 bits) keep the whole product in registers.  In plain C: 1 to 8 limbs
+// by product scanning (limbs.h's mont_mul_scan for the Montgomery product).
 //
 // Implementation notes: a row r[0 .. L) += a[0 .. L) w is one asm statement
 // whose two carry chains (CF adds the low halves of the products, OF the
@@ -110,7 +112,7 @@ inline Limb first_row(Limb* r, const Limb* a, Limb w) noexcept {
 template <int L>
 inline void reduction_row(Limb* r, const Limb* a, Limb w, Limb n0, Limb* next,
                           Limb* carry) noexcept {
-  static_assert(L >= 2 && L % 2 == 0);
+  static_assert(L >= 2);
   Limb lo, ha, hb, t, second, c = *carry;
   __asm__(
       "xorl %k[hb], %k[hb]\n\t"
@@ -118,6 +120,11 @@ inline void reduction_row(Limb* r, const Limb* a, Limb w, Limb n0, Limb* next,
       MORVANE_FIXED_STEP("8", "ha", "hb")  //
       "movq %[t], %[second]\n\t"
       ".set .Lmvo, 16\n\t"
+      ".if %c[odd]\n\t"  //
+      MORVANE_FIXED_STEP(".Lmvo", "hb", "ha")  //
+      "movq %[ha], %[hb]\n\t"
+      ".set .Lmvo, 24\n\t"
+      ".endif\n\t"
       MORVANE_FIXED_PAIRS
       // r[L] + the last high half + CF (the CF chain) + the carry bit in
       // (the OF chain); the sum is below 2^65, so at most one chain carries.
@@ -133,7 +140,8 @@ inline void reduction_row(Limb* r, const Limb* a, Limb w, Limb n0, Limb* next,
       : [lo] "=&r"(lo), [ha] "=&r"(ha), [hb] "=&r"(hb), [t] "=&r"(t), [second] "=&r"(second),
         [c] "+r"(c), "+m"(*reinterpret_cast<Limb(*)[L + 1]>(r))
       : [a] "r"(a), [r] "r"(r), "d"(w), [n0] "r"(n0),
-        "m"(*reinterpret_cast<const Limb(*)[L]>(a)), [pairs] "n"(L / 2 - 1), [top] "n"(8 * L)
+        "m"(*reinterpret_cast<const Limb(*)[L]>(a)), [odd] "n"(L & 1), [pairs] "n"(L / 2 - 1),
+        [top] "n"(8 * L)
       : "cc");
   *next = second;
   *carry = c;
@@ -221,74 +229,413 @@ inline void redc(Limb* r, Limb* t, const Limb* n, Limb n0) noexcept {
 }
 
 template <int N>
-void mont_mul_n(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0, Limb* t) noexcept {
+void mont_mul_n(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
   if (a == b) {
     sqr<N>(t, a);
   } else {
     mul<N>(t, a, b);
   }
-  redc<N>(r, t, n, n0);
+  redc<N>(r, t, m.n, m.n0);
 }
 
 template <int N>
-void redc_n(Limb* r, Limb* t, const Limb* n, Limb n0) noexcept {
-  redc<N>(r, t, n, n0);
+void redc_n(Limb* r, Limb* t, const Modulus& m) noexcept {
+  redc<N>(r, t, m.n, m.n0);
+}
+
+template <int N>
+void mul_n(Limb* r, const Limb* a, const Limb* b) noexcept {
+  if (a == b) {
+    sqr<N>(r, a);
+  } else {
+    mul<N>(r, a, b);
+  }
+}
+
+// ---- four limbs in registers ----------------------------------------------
+// The product or square and the reduction of a 256-bit modulus keep the
+// eight limbs of the product in registers from the first row to the final
+// subtraction: no row reads what the row before stored.
+
+// The eight limbs of a four-limb product.
+struct Wide {
+  Limb t0, t1, t2, t3, t4, t5, t6, t7;
+};
+
+// The asm outputs of the eight limbs of w (as `c`) and of lo and hi.
+#define MORVANE_WIDE_OPERANDS(c)                                                \
+  [t0] c(w.t0), [t1] c(w.t1), [t2] c(w.t2), [t3] c(w.t3), [t4] c(w.t4), [t5] c(w.t5), \
+      [t6] c(w.t6), [t7] c(w.t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
+
+// One step of a row of a b[i]: lo:hi = a[j] b[i]; the low half on CF, the
+// high half on OF.
+#define MORVANE_W4_STEP(off, lo_to, hi_to)  \
+  "mulx " off "(%[a]), %[lo], %[hi]\n\t"    \
+  "adcx %[lo], %[" lo_to "]\n\t"            \
+  "adox %[hi], %[" hi_to "]\n\t"
+// Row i (b[i] at byte offset `boff`) into t_i .. t_{i+4}, t_{i+4} fresh.
+#define MORVANE_W4_ROW(boff, x0, x1, x2, x3, x4) \
+  "movq " boff "(%[b]), %%rdx\n\t"               \
+  "xorl %k[" x4 "], %k[" x4 "]\n\t"              \
+  MORVANE_W4_STEP("0", x0, x1) MORVANE_W4_STEP("8", x1, x2) \
+  MORVANE_W4_STEP("16", x2, x3) MORVANE_W4_STEP("24", x3, x4) \
+  "movl $0, %k[lo]\n\t"                          \
+  "adcx %[lo], %[" x4 "]\n\t"
+
+// The four limbs at a and b are read as bytes (char aliases any type), so
+// a and b may be the words of a BIGNUM.
+inline Wide mul4(const void* a, const void* b) noexcept {
+  Wide w;
+  Limb lo, hi;
+  __asm__(
+      "movq (%[b]), %%rdx\n\t"
+      "mulx (%[a]), %[t0], %[t1]\n\t"
+      "mulx 8(%[a]), %[lo], %[t2]\n\t"
+      "addq %[lo], %[t1]\n\t"
+      "mulx 16(%[a]), %[lo], %[t3]\n\t"
+      "adcq %[lo], %[t2]\n\t"
+      "mulx 24(%[a]), %[lo], %[t4]\n\t"
+      "adcq %[lo], %[t3]\n\t"
+      "adcq $0, %[t4]\n\t"  //
+      MORVANE_W4_ROW("8", "t1", "t2", "t3", "t4", "t5")
+      MORVANE_W4_ROW("16", "t2", "t3", "t4", "t5", "t6")
+      MORVANE_W4_ROW("24", "t3", "t4", "t5", "t6", "t7")
+      : MORVANE_WIDE_OPERANDS("=&r")
+      : [a] "r"(a), [b] "r"(b), "m"(*static_cast<const unsigned char(*)[32]>(a)),
+        "m"(*static_cast<const unsigned char(*)[32]>(b))
+      : "rdx", "cc");
+  return w;
+}
+#undef MORVANE_W4_ROW
+#undef MORVANE_W4_STEP
+
+// a^2: the six cross products once, then doubled with the four squares
+// added.
+inline Wide sqr4(const void* a) noexcept {
+  Wide w;
+  Limb lo, hi;
+  __asm__(
+      "movq (%[a]), %%rdx\n\t"
+      "mulx 8(%[a]), %[t1], %[t2]\n\t"
+      "mulx 16(%[a]), %[lo], %[t3]\n\t"
+      "addq %[lo], %[t2]\n\t"
+      "mulx 24(%[a]), %[lo], %[t4]\n\t"
+      "adcq %[lo], %[t3]\n\t"
+      "adcq $0, %[t4]\n\t"
+      "movq 8(%[a]), %%rdx\n\t"
+      "mulx 16(%[a]), %[lo], %[hi]\n\t"
+      "mulx 24(%[a]), %[t6], %[t5]\n\t"
+      "addq %[lo], %[t3]\n\t"
+      "adcq %[hi], %[t4]\n\t"
+      "adcq $0, %[t5]\n\t"
+      "addq %[t6], %[t4]\n\t"
+      "adcq $0, %[t5]\n\t"
+      "movq 16(%[a]), %%rdx\n\t"
+      "mulx 24(%[a]), %[lo], %[t6]\n\t"
+      "addq %[lo], %[t5]\n\t"
+      "adcq $0, %[t6]\n\t"
+      // Doubled (CF) with the squares on the diagonal added (OF), in one
+      // pass; t7 starts at zero and takes the top bit.
+      "movl $0, %k[t7]\n\t"
+      "movq (%[a]), %%rdx\n\t"
+      "mulx %%rdx, %[t0], %[hi]\n\t"
+      "xorl %k[lo], %k[lo]\n\t"
+      "adcx %[t1], %[t1]\n\t"
+      "adox %[hi], %[t1]\n\t"
+      "movq 8(%[a]), %%rdx\n\t"
+      "mulx %%rdx, %[lo], %[hi]\n\t"
+      "adcx %[t2], %[t2]\n\t"
+      "adox %[lo], %[t2]\n\t"
+      "adcx %[t3], %[t3]\n\t"
+      "adox %[hi], %[t3]\n\t"
+      "movq 16(%[a]), %%rdx\n\t"
+      "mulx %%rdx, %[lo], %[hi]\n\t"
+      "adcx %[t4], %[t4]\n\t"
+      "adox %[lo], %[t4]\n\t"
+      "adcx %[t5], %[t5]\n\t"
+      "adox %[hi], %[t5]\n\t"
+      "movq 24(%[a]), %%rdx\n\t"
+      "mulx %%rdx, %[lo], %[hi]\n\t"
+      "adcx %[t6], %[t6]\n\t"
+      "adox %[lo], %[t6]\n\t"
+      "adcx %[t7], %[t7]\n\t"
+      "adox %[hi], %[t7]\n\t"
+      : MORVANE_WIDE_OPERANDS("=&r")
+      : [a] "r"(a), "m"(*static_cast<const unsigned char(*)[32]>(a))
+      : "rdx", "cc");
+  return w;
+}
+
+// One round of the reduction: t_i becomes zero, t_{i+1} .. t_{i+4} take
+// t_i n0 N, the carry cin (0 to 2) of the round before goes in at t_{i+4},
+// and t_i becomes the carry at t_{i+5}.
+#define MORVANE_R4_STEP(off, lo_to, hi_to)  \
+  "mulx " off "(%[n]), %[lo], %[hi]\n\t"    \
+  "adcx %[lo], %[" lo_to "]\n\t"            \
+  "adox %[hi], %[" hi_to "]\n\t"
+#define MORVANE_R4_ROUND(cin, x0, x1, x2, x3, x4)             \
+  "movq %[" x0 "], %%rdx\n\t"                                  \
+  "imulq %[n0], %%rdx\n\t"                                     \
+  "xorl %k[lo], %k[lo]\n\t"                                    \
+  MORVANE_R4_STEP("0", x0, x1) MORVANE_R4_STEP("8", x1, x2)    \
+  MORVANE_R4_STEP("16", x2, x3) MORVANE_R4_STEP("24", x3, x4)  \
+  "movl $0, %k[lo]\n\t"                                        \
+  "adcx %[" cin "], %[" x4 "]\n\t"                             \
+  "adcx %[lo], %[" x0 "]\n\t"                                  \
+  "adox %[lo], %[" x0 "]\n\t"
+
+// r = w R^-1 mod n (R = 2^256) for w < n R: four rounds, then n subtracted
+// unless the value is below n, chosen by a mask.
+inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
+  Limb lo, hi;
+  __asm__(
+      MORVANE_R4_ROUND("lo", "t0", "t1", "t2", "t3", "t4")
+      MORVANE_R4_ROUND("t0", "t1", "t2", "t3", "t4", "t5")
+      MORVANE_R4_ROUND("t1", "t2", "t3", "t4", "t5", "t6")
+      MORVANE_R4_ROUND("t2", "t3", "t4", "t5", "t6", "t7")
+      // The value is t4 .. t7 and t3 (its carry, 0 or 1).  d = u - n into
+      // t0, t1, t2, lo; t3 becomes all ones when u < n.
+      "movq %[t4], %[t0]\n\t"
+      "subq (%[n]), %[t0]\n\t"
+      "movq %[t5], %[t1]\n\t"
+      "sbbq 8(%[n]), %[t1]\n\t"
+      "movq %[t6], %[t2]\n\t"
+      "sbbq 16(%[n]), %[t2]\n\t"
+      "movq %[t7], %[lo]\n\t"
+      "sbbq 24(%[n]), %[lo]\n\t"
+      "sbbq $0, %[t3]\n\t"
+      // r = d ^ ((u ^ d) & mask).
+      "xorq %[t0], %[t4]\n\t"
+      "andq %[t3], %[t4]\n\t"
+      "xorq %[t4], %[t0]\n\t"
+      "xorq %[t1], %[t5]\n\t"
+      "andq %[t3], %[t5]\n\t"
+      "xorq %[t5], %[t1]\n\t"
+      "xorq %[t2], %[t6]\n\t"
+      "andq %[t3], %[t6]\n\t"
+      "xorq %[t6], %[t2]\n\t"
+      "xorq %[lo], %[t7]\n\t"
+      "andq %[t3], %[t7]\n\t"
+      "xorq %[t7], %[lo]\n\t"
+      "movq %[t0], (%[r])\n\t"
+      "movq %[t1], 8(%[r])\n\t"
+      "movq %[t2], 16(%[r])\n\t"
+      "movq %[lo], 24(%[r])\n\t"
+      : MORVANE_WIDE_OPERANDS("+&r"), "=m"(*reinterpret_cast<Limb(*)[4]>(r))
+      : [n] "r"(n), [n0] "m"(n0), [r] "r"(r), "m"(*reinterpret_cast<const Limb(*)[4]>(n))
+      : "rdx", "cc");
+}
+#undef MORVANE_R4_ROUND
+#undef MORVANE_R4_STEP
+#undef MORVANE_WIDE_OPERANDS
+
+void mont_mul4(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb*) noexcept {
+  redc4(r, a == b ? sqr4(a) : mul4(a, b), m.n, m.n0);
 }
 
 #undef MORVANE_FIXED_PAIRS
 #undef MORVANE_FIXED_STEP
 
+// The unrolled kernels by limb count (none for one limb: the plain C form
+// serves it).
+constexpr MontMulFn kAdxMont[] = {nullptr,         nullptr,         mont_mul_n<2>,
+                                  mont_mul_n<3>,   mont_mul4,       mont_mul_n<5>,
+                                  mont_mul_n<6>,   mont_mul_n<7>,   mont_mul_n<8>};
+
+MontMulFn adx_mont(int nl) noexcept {
+  if (nl <= kFixedLimbs) return kAdxMont[nl];
+  switch (nl) {
+    case 16:
+      return mont_mul_n<16>;
+    case 24:
+      return mont_mul_n<24>;
+    case 32:
+      return mont_mul_n<32>;
+    default:
+      return nullptr;
+  }
+}
+
+using RedcFn = void (*)(Limb* r, Limb* t, const Modulus& m) noexcept;
+constexpr RedcFn kAdxRedc[] = {nullptr,   nullptr,   redc_n<2>, redc_n<3>, redc_n<4>,
+                               redc_n<5>, redc_n<6>, redc_n<7>, redc_n<8>};
+
+using MulFn = void (*)(Limb* r, const Limb* a, const Limb* b) noexcept;
+constexpr MulFn kAdxMul[] = {nullptr,  nullptr,  mul_n<2>, mul_n<3>, mul_n<4>,
+                             mul_n<5>, mul_n<6>, mul_n<7>, mul_n<8>};
+
 }  // namespace
 
-bool fixed_mont_mul(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
-  if (m.nw != 2 * m.nl || !adx_kernel()) return false;
-  switch (m.nl) {
-    case 8:
-      mont_mul_n<8>(r, a, b, m.n, m.n0, t);
-      return true;
-    case 16:
-      mont_mul_n<16>(r, a, b, m.n, m.n0, t);
-      return true;
-    case 24:
-      mont_mul_n<24>(r, a, b, m.n, m.n0, t);
-      return true;
-    case 32:
-      mont_mul_n<32>(r, a, b, m.n, m.n0, t);
-      return true;
-    default:
-      return false;
+#endif  // __x86_64__
+
+namespace {
+
+using u128 = unsigned __int128;
+
+// Column sums for the plain C products: a three-limb accumulator.
+struct Columns {
+  Limb lo = 0, mid = 0, hi = 0;
+  void add(u128 p) noexcept {
+    u128 s = (static_cast<u128>(mid) << 64) | lo;
+    hi += __builtin_add_overflow(s, p, &s);
+    lo = static_cast<Limb>(s);
+    mid = static_cast<Limb>(s >> 64);
   }
+  Limb next() noexcept {
+    const Limb out = lo;
+    lo = mid;
+    mid = hi;
+    hi = 0;
+    return out;
+  }
+};
+
+// Limb i of an operand given as limbs, or as the words of a BIGNUM.
+inline Limb limb_at(const Limb* a, int i) noexcept {
+  return a[i];
+}
+inline Limb limb_at(const BN_ULONG* a, int i) noexcept {
+  return a[2 * i] | static_cast<Limb>(a[2 * i + 1]) << 32;
+}
+
+// Limb i of a product into the words w[0 .. nw) (the parts that fall inside).
+inline void put_limb(BN_ULONG* w, int nw, int i, Limb v) noexcept {
+  if (2 * i < nw) w[2 * i] = static_cast<BN_ULONG>(v);
+  if (2 * i + 1 < nw) w[2 * i + 1] = static_cast<BN_ULONG>(v >> 32);
+}
+
+// w[0 .. nw) = the low words of a b by product scanning, or of a^2 with
+// each cross product formed once and added twice.
+template <int N, class In>
+void mul_scan(BN_ULONG* w, int nw, const In* a, const In* b) noexcept {
+  Columns c;
+  const bool square = a == b;
+#pragma GCC unroll 16
+  for (int k = 0; k < 2 * N - 1; k++) {
+    const int lo = k < N ? 0 : k - N + 1, hi = k < N ? k : N - 1;
+    if (square) {
+#pragma GCC unroll 16
+      for (int i = lo; i < k - i; i++) {
+        const u128 p = static_cast<u128>(limb_at(a, i)) * limb_at(a, k - i);
+        c.add(p);
+        c.add(p);
+      }
+      if (k % 2 == 0) c.add(static_cast<u128>(limb_at(a, k / 2)) * limb_at(a, k / 2));
+    } else {
+#pragma GCC unroll 16
+      for (int i = lo; i <= hi; i++) c.add(static_cast<u128>(limb_at(a, i)) * limb_at(b, k - i));
+    }
+    put_limb(w, nw, k, c.next());
+  }
+  put_limb(w, nw, 2 * N - 1, c.lo);
+}
+
+template <int N>
+void mont_mul_scan_n(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb* t) noexcept {
+  mont_mul_scan<N>(r, a, b, m.n, m.n0, t);
+}
+
+constexpr MontMulFn kScanMont[] = {nullptr,
+                                   mont_mul_scan_n<1>,
+                                   mont_mul_scan_n<2>,
+                                   mont_mul_scan_n<3>,
+                                   mont_mul_scan_n<4>,
+                                   mont_mul_scan_n<5>,
+                                   mont_mul_scan_n<6>,
+                                   mont_mul_scan_n<7>,
+                                   mont_mul_scan_n<8>};
+
+template <class In>
+using ScanFn = void (*)(BN_ULONG* w, int nw, const In* a, const In* b) noexcept;
+template <class In>
+constexpr ScanFn<In> kScanMul[] = {nullptr,           mul_scan<1, In>, mul_scan<2, In>,
+                                   mul_scan<3, In>,   mul_scan<4, In>, mul_scan<5, In>,
+                                   mul_scan<6, In>,   mul_scan<7, In>, mul_scan<8, In>};
+
+}  // namespace
+
+MontMulFn mont_mul_for(const Modulus& m) noexcept {
+  if (m.nw == 2 * m.nl) {
+#if defined(__x86_64__)
+    if (adx_kernel()) {
+      if (const MontMulFn f = adx_mont(m.nl)) return f;
+    }
+#endif
+    if (m.nl <= kFixedLimbs) return kScanMont[m.nl];
+  }
+  return mont_mul_rows;
 }
 
 bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept {
+#if defined(__x86_64__)
   if (m.nw != 2 * m.nl || !adx_kernel()) return false;
+  if (m.nl >= 2 && m.nl <= kFixedLimbs) {
+    kAdxRedc[m.nl](r, t, m);
+    return true;
+  }
   switch (m.nl) {
-    case 8:
-      redc_n<8>(r, t, m.n, m.n0);
-      return true;
     case 16:
-      redc_n<16>(r, t, m.n, m.n0);
+      redc_n<16>(r, t, m);
       return true;
     case 24:
-      redc_n<24>(r, t, m.n, m.n0);
+      redc_n<24>(r, t, m);
       return true;
     case 32:
-      redc_n<32>(r, t, m.n, m.n0);
+      redc_n<32>(r, t, m);
       return true;
     default:
       return false;
   }
-}
-
 #else
-
-bool fixed_mont_mul(Limb*, const Limb*, const Limb*, const Modulus&, Limb*) noexcept {
+  static_cast<void>(r);
+  static_cast<void>(t);
+  static_cast<void>(m);
   return false;
-}
-bool fixed_redc(Limb*, Limb*, const Modulus&) noexcept {
-  return false;
-}
-
 #endif
+}
+
+#if defined(__x86_64__)
+// The eight limbs of p into w[0 .. nw).
+inline void put_wide(BN_ULONG* w, int nw, const Wide& p) noexcept {
+    put_limb(w, nw, 0, p.t0);
+    put_limb(w, nw, 1, p.t1);
+    put_limb(w, nw, 2, p.t2);
+    put_limb(w, nw, 3, p.t3);
+    put_limb(w, nw, 4, p.t4);
+    put_limb(w, nw, 5, p.t5);
+    put_limb(w, nw, 6, p.t6);
+    put_limb(w, nw, 7, p.t7);
+}
+#endif
+
+bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n) noexcept {
+#if defined(__x86_64__)
+  if (adx_kernel()) {
+    if (n != 4) return false;
+    put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+    return true;
+  }
+#endif
+  kScanMul<BN_ULONG>[n](w, nw, a, b);
+  return true;
+}
+
+void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept {
+#if defined(__x86_64__)
+  if (adx_kernel() && n >= 2) {
+    if (n == 4) {  // from the registers
+      put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+      return;
+    }
+    if (nw > 4 * kFixedLimbs) __builtin_unreachable();
+    Limb p[2 * kFixedLimbs];
+    kAdxMul[n](p, a, b);
+    store(w, p, nw);
+    clear(p, 2 * n);
+    return;
+  }
+#endif
+  kScanMul<Limb>[n](w, nw, a, b);
+}
 
 }  // namespace morvane::bn::limb

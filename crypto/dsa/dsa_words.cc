@@ -14,6 +14,7 @@
 
 #include <morvane/bn.h>
 
+#include "bn/limbs.h"
 #include "dsa/internal.h"
 #include "internal/ct.h"
 #include "internal/wipe.h"
@@ -24,67 +25,19 @@ namespace {
 
 using u128 = unsigned __int128;
 
-// The scratch of a product, wiped by the caller after its last product.
+// The scratch of a product (the multipliers of n), wiped by the caller
+// after its last product.
 template <int N>
 struct Scratch {
-  Limb q[N], u[N + 1], d[N];
+  Limb q[N];
 };
 
-// r = a b R^-1 mod n for a < R and b < n; r may be a or b.  Product
-// scanning: column k of a b and of q n (q the multipliers of n, each made
-// when its column's low limb is known) is summed in a three-limb
-// accumulator, and the columns from N up are the result.  Unrolled, so one
-// copy per N serves every caller.
+// r = a b R^-1 mod n for a < R and b < n; r may be a or b: the product
+// scanning of the big-number limbs, unrolled for N.
 template <int N>
-[[gnu::noinline]] void mul_n(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0,
-                  Scratch<N>& sc) noexcept {
-  Limb *q = sc.q, *u = sc.u;
-  Limb lo = 0, mid = 0, hi = 0;
-  auto add = [&](Limb x, Limb y) {
-    const u128 p = static_cast<u128>(x) * y;
-    u128 s = (static_cast<u128>(mid) << 64) | lo;
-    hi += __builtin_add_overflow(s, p, &s);
-    lo = static_cast<Limb>(s);
-    mid = static_cast<Limb>(s >> 64);
-  };
-  auto shift = [&] {
-    lo = mid;
-    mid = hi;
-    hi = 0;
-  };
-#pragma GCC unroll 8
-  for (int i = 0; i < N; i++) {
-#pragma GCC unroll 8
-    for (int j = 0; j < i; j++) {
-      add(a[j], b[i - j]);
-      add(q[j], n[i - j]);
-    }
-    add(a[i], b[0]);
-    q[i] = lo * n0;
-    add(q[i], n[0]);  // the low limb becomes zero
-    shift();
-  }
-#pragma GCC unroll 8
-  for (int i = N; i < 2 * N - 1; i++) {
-#pragma GCC unroll 8
-    for (int j = i - N + 1; j < N; j++) {
-      add(a[j], b[i - j]);
-      add(q[j], n[i - j]);
-    }
-    u[i - N] = lo;
-    shift();
-  }
-  u[N - 1] = lo;
-  u[N] = mid;
-  // u is below 2n: subtract n unless it is below n.
-  Limb *d = sc.d, borrow = 0;
-  for (int j = 0; j < N; j++) {
-    const u128 x = static_cast<u128>(u[j]) - n[j] - borrow;
-    d[j] = static_cast<Limb>(x);
-    borrow = static_cast<Limb>(x >> 127);
-  }
-  const Limb keep = ct::eq_mask<Limb>(borrow & ~u[N], 1);
-  for (int j = 0; j < N; j++) r[j] = ct::select(keep, u[j], d[j]);
+void mul_n(Limb* r, const Limb* a, const Limb* b, const Limb* n, Limb n0,
+           Scratch<N>& sc) noexcept {
+  bn::limb::mont_mul_scan<N>(r, a, b, n, n0, sc.q);
 }
 
 // r = a^(n - 2) in Montgomery form for a in Montgomery form, by fixed

@@ -1,7 +1,12 @@
-// Montgomery reduction against GMP: BN_from_montgomery over random inputs in
-// [N R, R^2) (and their negatives), and BN_mod_mul_montgomery over random
-// factors below R, whose products reach past N R.  R = 2^(32 n) for an n-word
-// odd modulus N; GMP computes a R^-1 mod N with mpz_invert.
+// Big numbers against GMP: BN_from_montgomery over random inputs in [N R,
+// R^2) (and their negatives), and BN_mod_mul_montgomery over random factors
+// below R, whose products reach past N R (R = 2^(32 n) for an n-word odd
+// modulus N; GMP computes a R^-1 mod N with mpz_invert); BN_mul, BN_sqr,
+// BN_div and the Montgomery exponentiations at every size from 1 to 70
+// limbs of 64 bits (odd and even word counts), against mpz_mul,
+// mpz_tdiv_qr and mpz_powm; BN_div's edge cases (quotient digits that need
+// correcting, divisors with and without their top bit set, signs, results
+// sharing a record with an operand).
 
 #include <morvane/bn.h>
 
@@ -104,6 +109,236 @@ TEST_F(BnMontGmp, InputsFromNRToRSquared) {
     ASSERT_EQ(BN_mod_mul_montgomery(got.get(), fa.get(), fb.get(), mont, ctx.get()), 1);
     mpz_mul(a.v, a.v, b.v);
     Expect(a.v, n.v, rinv.v, got.get());
+    BN_MONT_CTX_free(mont);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A random number of exactly `bits` bits (0 for bits 0), or with its top
+// words all ones or all zeros but the top bit, which drive the carries and
+// the corrections.
+void Draw(mpz_t r, gmp_randstate_t rng, unsigned bits, int shape) {
+  if (bits == 0) {
+    mpz_set_ui(r, 0);
+    return;
+  }
+  switch (shape % 4) {
+    case 0:
+      mpz_urandomb(r, rng, bits);
+      break;
+    case 1:  // all ones
+      mpz_set_ui(r, 0);
+      mpz_setbit(r, bits);
+      mpz_sub_ui(r, r, 1);
+      break;
+    case 2:  // ones in the upper half, random below
+      mpz_urandomb(r, rng, bits / 2);
+      for (unsigned i = bits / 2; i < bits; i++) mpz_setbit(r, i);
+      break;
+    default:
+      mpz_rrandomb(r, rng, bits);  // long runs of ones and zeros
+      break;
+  }
+  mpz_setbit(r, bits - 1);
+}
+
+class BnGmp : public ::testing::Test {
+ protected:
+  BnGmp() : ctx_(BN_CTX_new()) {
+    gmp_randinit_mt(rng_);
+    gmp_randseed_ui(rng_, 2);
+  }
+  ~BnGmp() override { gmp_randclear(rng_); }
+
+  // BN_div(q, r, a, d) against mpz_tdiv_qr, also with each result alone and
+  // with the results in the operands' records.
+  void CheckDiv(const mpz_t a, const mpz_t d) {
+    Mpz q, r;
+    mpz_tdiv_qr(q.v, r.v, a, d);
+    const std::string want_q = Text(q.v), want_r = Text(r.v);
+    const std::string what = "a = " + Text(a) + ", d = " + Text(d);
+    Bn ba = ToBn(a), bd = ToBn(d), gq(BN_new()), gr(BN_new());
+    ASSERT_EQ(BN_div(gq.get(), gr.get(), ba.get(), bd.get(), ctx_.get()), 1) << what;
+    EXPECT_EQ(Text(gq.get()), want_q) << what;
+    EXPECT_EQ(Text(gr.get()), want_r) << what;
+    EXPECT_FALSE(BN_is_zero(gq.get()) && BN_is_negative(gq.get())) << what;
+    EXPECT_FALSE(BN_is_zero(gr.get()) && BN_is_negative(gr.get())) << what;
+    ASSERT_EQ(BN_div(gq.get(), nullptr, ba.get(), bd.get(), ctx_.get()), 1);
+    EXPECT_EQ(Text(gq.get()), want_q) << what;
+    ASSERT_EQ(BN_div(nullptr, gr.get(), ba.get(), bd.get(), ctx_.get()), 1);
+    EXPECT_EQ(Text(gr.get()), want_r) << what;
+    {  // the quotient over the numerator
+      Bn x = ToBn(a);
+      ASSERT_EQ(BN_div(x.get(), nullptr, x.get(), bd.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(x.get()), want_q) << what;
+    }
+    {  // the remainder over the numerator, the quotient over the divisor
+      Bn x = ToBn(a), y = ToBn(d);
+      ASSERT_EQ(BN_div(y.get(), x.get(), x.get(), y.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(y.get()), want_q) << what;
+      EXPECT_EQ(Text(x.get()), want_r) << what;
+    }
+    {  // the remainder over the divisor
+      Bn y = ToBn(d);
+      ASSERT_EQ(BN_div(nullptr, y.get(), ba.get(), y.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(y.get()), want_r) << what;
+    }
+  }
+
+  gmp_randstate_t rng_;
+  Ctx ctx_;
+};
+
+// Products and squares of every word count from 1 to 140, against mpz_mul;
+// the operands of a product of unequal lengths too.
+TEST_F(BnGmp, ProductsAtEveryLimbCount) {
+  for (unsigned words = 1; words <= 140; words++) {
+    for (int shape = 0; shape < 4; shape++) {
+      Mpz a, b, want;
+      Draw(a.v, rng_, 32 * words - (shape == 3 ? 5 : 0), shape);
+      Draw(b.v, rng_, 32 * words, shape + 1);
+      if (shape == 2) mpz_neg(b.v, b.v);
+      Bn ba = ToBn(a.v), bb = ToBn(b.v), got(BN_new());
+      mpz_mul(want.v, a.v, b.v);
+      ASSERT_EQ(BN_mul(got.get(), ba.get(), bb.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(got.get()), Text(want.v)) << words << " words";
+      mpz_mul(want.v, a.v, a.v);
+      ASSERT_EQ(BN_sqr(got.get(), ba.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(got.get()), Text(want.v)) << words << " words";
+      ASSERT_EQ(BN_mul(got.get(), ba.get(), ba.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(got.get()), Text(want.v)) << words << " words";
+      // In place: r is a.
+      ASSERT_EQ(BN_sqr(ba.get(), ba.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(ba.get()), Text(want.v)) << words << " words";
+      Mpz c;
+      Draw(c.v, rng_, 32 * (1 + (words * 7 + shape) % 40), shape);
+      Bn bc = ToBn(c.v);
+      mpz_mul(want.v, b.v, c.v);
+      ASSERT_EQ(BN_mul(bb.get(), bb.get(), bc.get(), ctx_.get()), 1);
+      EXPECT_EQ(Text(bb.get()), Text(want.v)) << words << " words";
+    }
+  }
+}
+
+// Divisors of every word count from 1 to 140, with the top bit set or not,
+// numerators from shorter than the divisor to three times as long, both
+// signs.
+TEST_F(BnGmp, DivisionAtEveryLimbCount) {
+  for (unsigned words = 1; words <= 140; words++) {
+    for (int c = 0; c < 8; c++) {
+      Mpz d, a;
+      const unsigned dbits = 32 * words - (c % 2 == 0 ? 0 : 1 + (words * 13 + c) % 31);
+      Draw(d.v, rng_, dbits, c);
+      const unsigned extra[] = {0, 1, 31, 32, 64, 65, 32 * words, 64 * words};
+      unsigned abits = dbits + extra[c];
+      if (c == 7 && dbits > 40) abits = dbits - 40;  // shorter than the divisor
+      Draw(a.v, rng_, abits, c / 2);
+      if (c & 2) mpz_neg(a.v, a.v);
+      if (c & 4) mpz_neg(d.v, d.v);
+      CheckDiv(a.v, d.v);
+    }
+  }
+}
+
+// Numerators built around the divisor: a window whose top limbs equal the
+// divisor's (the all-ones digit), digits one too large before the add-back,
+// the numerator equal to the divisor or to q d - 1 and q d + d - 1, small
+// divisors, numerators of ones and zeros.
+TEST_F(BnGmp, DivisionEdges) {
+  for (unsigned words = 1; words <= 24; words++) {
+    for (int c = 0; c < 24; c++) {
+      Mpz d, a, q, t;
+      Draw(d.v, rng_, 32 * words - (c % 3 == 0 ? 0 : c % 3 == 1 ? 1 : 33 % (32 * words)), c);
+      if (mpz_sgn(d.v) == 0) mpz_set_ui(d.v, 1);
+      Draw(q.v, rng_, 32 * (1 + c % 5), c / 3);
+      switch (c % 6) {
+        case 0:  // a = q d + d - 1: the largest remainder
+          mpz_mul(a.v, q.v, d.v);
+          mpz_add(a.v, a.v, d.v);
+          mpz_sub_ui(a.v, a.v, 1);
+          break;
+        case 1:  // a = q d - 1
+          mpz_mul(a.v, q.v, d.v);
+          mpz_sub_ui(a.v, a.v, 1);
+          break;
+        case 2:  // a = d: quotient 1, remainder 0
+          mpz_set(a.v, d.v);
+          break;
+        case 3:  // a = d 2^(64 k) + (d - 1): windows whose top limbs equal d's
+          mpz_mul_2exp(a.v, d.v, 64 * (1 + c % 4));
+          mpz_add(a.v, a.v, d.v);
+          mpz_sub_ui(a.v, a.v, 1);
+          break;
+        case 4:  // a = (d - 1) 2^(64 k) + junk: digits of all ones
+          mpz_sub_ui(a.v, d.v, 1);
+          mpz_mul_2exp(a.v, a.v, 64 * (1 + c % 3));
+          mpz_urandomb(t.v, rng_, 64 * (1 + c % 3));
+          mpz_add(a.v, a.v, t.v);
+          break;
+        default:  // a = d - 1: below the divisor
+          mpz_sub_ui(a.v, d.v, 1);
+          break;
+      }
+      CheckDiv(a.v, d.v);
+      mpz_neg(a.v, a.v);
+      CheckDiv(a.v, d.v);
+    }
+  }
+  // Single-word and two-word divisors against long numerators.
+  for (unsigned long dv : {1UL, 2UL, 3UL, 0xFFFFFFFFUL, 0x80000000UL, 0x100000000UL,
+                           0xFFFFFFFFFFFFFFFFUL, 0x8000000000000000UL}) {
+    Mpz d, a;
+    mpz_set_ui(d.v, dv);
+    for (unsigned bits : {1u, 63u, 64u, 65u, 128u, 1000u}) {
+      Draw(a.v, rng_, bits, static_cast<int>(bits));
+      CheckDiv(a.v, d.v);
+    }
+  }
+  // 2^96 - 1 by 2^64 - 1: quotient 2^32, remainder 2^32 - 1.
+  Mpz d, a;
+  mpz_set_ui(a.v, 1);
+  mpz_mul_2exp(a.v, a.v, 96);
+  mpz_sub_ui(a.v, a.v, 1);
+  mpz_set_ui(d.v, 1);
+  mpz_mul_2exp(d.v, d.v, 64);
+  mpz_sub_ui(d.v, d.v, 1);
+  CheckDiv(a.v, d.v);
+}
+
+// The three Montgomery exponentiations at every modulus size from 1 to 70
+// limbs (odd and even word counts), against mpz_powm: exponents as wide as
+// the modulus up to 16 limbs, 160 bits above.
+TEST_F(BnGmp, ExponentiationsAtEveryLimbCount) {
+  for (unsigned words = 1; words <= 140; words++) {
+    Mpz m, a, p, want, two;
+    Draw(m.v, rng_, 32 * words - (words % 3 == 1 ? 7 : 0), static_cast<int>(words));
+    mpz_setbit(m.v, 0);
+    if (mpz_cmp_ui(m.v, 1) == 0) mpz_set_ui(m.v, 3);
+    mpz_urandomm(a.v, rng_, m.v);
+    if (words % 5 == 0) mpz_sub_ui(a.v, m.v, 1);
+    Draw(p.v, rng_, words <= 32 ? 32 * words : 160, static_cast<int>(words) + 1);
+    Bn bm = ToBn(m.v), ba = ToBn(a.v), bp = ToBn(p.v), got(BN_new());
+    const std::string what = std::to_string(words) + " words";
+    mpz_powm(want.v, a.v, p.v, m.v);
+    ASSERT_EQ(BN_mod_exp_mont(got.get(), ba.get(), bp.get(), bm.get(), ctx_.get(), nullptr), 1);
+    EXPECT_EQ(Text(got.get()), Text(want.v)) << what;
+    BN_MONT_CTX* mont = BN_MONT_CTX_new();
+    ASSERT_EQ(BN_MONT_CTX_set(mont, bm.get(), ctx_.get()), 1);
+    Bn secret = ToBn(p.v);
+    BN_set_flags(secret.get(), BN_FLAG_SECRET);
+    ASSERT_EQ(
+        BN_mod_exp_mont_consttime(got.get(), ba.get(), secret.get(), bm.get(), ctx_.get(), mont),
+        1);
+    EXPECT_EQ(Text(got.get()), Text(want.v)) << what;
+    for (BN_ULONG w : {2U, 3U, 0xFFFFFFFFU}) {
+      mpz_set_ui(two.v, w);
+      mpz_powm(want.v, two.v, p.v, m.v);
+      ASSERT_EQ(BN_mod_exp_mont_word(got.get(), w, bp.get(), bm.get(), ctx_.get(), mont), 1);
+      EXPECT_EQ(Text(got.get()), Text(want.v)) << what << ", base " << w;
+    }
     BN_MONT_CTX_free(mont);
   }
 }
