@@ -31,6 +31,23 @@ bool same_state(const EVP_MD* a, const EVP_MD* b);
 // empty context, whose private data another description would misread.
 bool retype_running(EVP_MD_CTX* ctx, const EVP_MD* md);
 
+// Private data on the caller's stack instead of the heap, for a context that
+// lives only within one call (EVP_Digest, HMAC()): a buffer of
+// kLocalDataSize bytes holds the data of every built-in description (the
+// largest, SHA-512's, is 224 bytes).
+inline constexpr size_t kLocalDataSize = 256;
+
+// Makes the empty context `ctx` look as if it already ran `type` over `buf`,
+// a kept buffer (the reuse flag), so that EVP_DigestInit_ex with `type`
+// starts on `buf` and a change of description (an engine's) leaves it alone;
+// only where `impl` is null and `type` has no cleanup and fits.  Else `ctx`
+// stays empty and the data goes to the heap as usual.
+void seat_local(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl, void* buf);
+
+// Before the cleanup of a context given `buf` by seat_local: clears `buf`
+// and forgets it when it is still the context's private data.
+void unseat_local(EVP_MD_CTX* ctx, void* buf);
+
 // Mode of a description (the low three flag bits).
 inline unsigned long cipher_mode(const EVP_CIPHER* c) { return c->flags & EVP_CIPH_MODE; }
 

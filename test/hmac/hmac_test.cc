@@ -146,6 +146,34 @@ INSTANTIATE_TEST_SUITE_P(Files, WycheproofHmac,
                                          std::make_pair("hmac_sha256_test.json", "SHA256"),
                                          std::make_pair("hmac_sha512_test.json", "SHA512")));
 
+// A new key (and digest) for every MAC on one context kept throughout gives
+// what HMAC() gives, for keys shorter than, as long as and longer than the
+// block.
+TEST(Hmac, NewKeysOnAKeptContextMatchTheOneShot) {
+  std::mt19937 rng(4231);
+  HMAC_CTX ctx;
+  HMAC_CTX_init(&ctx);
+  for (int round = 0; round < 60; round++) {
+    const EVP_MD* md = DigestNamed(
+        std::vector<std::string>{"MD5", "SHA1", "SHA224", "SHA256", "SHA384", "SHA512"}[round % 6]);
+    const size_t block = static_cast<size_t>(EVP_MD_block_size(md));
+    const size_t key_len = std::vector<size_t>{0, 1, block - 1, block, block + 1, 200}[rng() % 6];
+    Bytes key(key_len), data(rng() % 300);
+    for (auto& b : key) b = static_cast<uint8_t>(rng());
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    // (A null key would keep the previous one: an empty key is given as "".)
+    const void* k = key.empty() ? static_cast<const void*>("") : key.data();
+    ASSERT_EQ(1, HMAC_Init_ex(&ctx, k, static_cast<int>(key.size()), md, nullptr));
+    ASSERT_EQ(1, HMAC_Update(&ctx, data.data(), data.size()));
+    Bytes mac(EVP_MAX_MD_SIZE);
+    unsigned int len = 0;
+    ASSERT_EQ(1, HMAC_Final(&ctx, mac.data(), &len));
+    mac.resize(len);
+    EXPECT_EQ(OneShot(md, key, data), mac) << "round " << round << ", key of " << key_len;
+  }
+  HMAC_CTX_cleanup(&ctx);
+}
+
 TEST(Hmac, NullOutputUsesOneSharedBuffer) {
   const unsigned char* a = HMAC(EVP_sha1(), "k", 1, nullptr, 0, nullptr, nullptr);
   ASSERT_NE(nullptr, a);
@@ -197,6 +225,12 @@ TEST(HmacDeathTest, BlockLargerThanTheKeyBufferIsFatal) {
   HMAC_CTX ctx;
   HMAC_CTX_init(&ctx);
   EXPECT_DEATH(HMAC_Init_ex(&ctx, "k", 1, &wide, nullptr),
+               "assertion failed: j <= \\(int\\)sizeof\\(ctx->key\\)");
+  // A new digest without a key rebuilds the pads too: the same check, not
+  // a pad read past the key buffer.
+  EXPECT_DEATH(HMAC_Init_ex(&ctx, nullptr, 0, &wide, nullptr),
+               "assertion failed: j <= \\(int\\)sizeof\\(ctx->key\\)");
+  EXPECT_DEATH(HMAC(&wide, "k", 1, nullptr, 0, nullptr, nullptr),
                "assertion failed: j <= \\(int\\)sizeof\\(ctx->key\\)");
   HMAC_CTX_cleanup(&ctx);
 }
