@@ -175,6 +175,21 @@ void seat_local(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl, void* buf) {
   ctx->flags |= EVP_MD_CTX_FLAG_REUSE;
 }
 
+int copy_running(EVP_MD_CTX* out, const EVP_MD_CTX* in) {
+  if (out == in || in == nullptr || out == nullptr || in->digest == nullptr ||
+      out->digest != in->digest || in->engine != nullptr || out->engine != nullptr ||
+      in->digest->copy != nullptr || in->md_data == nullptr || out->md_data == nullptr ||
+      (out->flags & EVP_MD_CTX_FLAG_REUSE))
+    return EVP_MD_CTX_copy_ex(out, in);
+  // What EVP_MD_CTX_copy_ex leaves: in's fields, out's own buffer holding
+  // in's data.  Its cleanup of `out` would only have called a cleanup hook,
+  // which a description with its data kept in this buffer may have.
+  if (in->digest->cleanup != nullptr) return EVP_MD_CTX_copy_ex(out, in);
+  out->flags = in->flags & ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_REUSE);
+  memcpy(out->md_data, in->md_data, data_size(in->digest));
+  return 1;
+}
+
 void unseat_local(EVP_MD_CTX* ctx, void* buf) {
   if (ctx->md_data != buf) return;
   internal::wipe_scratch(buf, data_size(ctx->digest));

@@ -166,7 +166,7 @@ int HMAC_Init_ex(HMAC_CTX* ctx, const void* key, int len, const EVP_MD* md, ENGI
   if (reset && (!absorb_pad(&ctx->i_ctx, ctx, md, impl, 0x36) ||
                 !absorb_pad(&ctx->o_ctx, ctx, md, impl, 0x5c)))
     return 0;
-  return EVP_MD_CTX_copy_ex(&ctx->md_ctx, &ctx->i_ctx);
+  return morvane::evp::copy_running(&ctx->md_ctx, &ctx->i_ctx);
 }
 
 /* see morvane/hmac.h */
@@ -193,7 +193,7 @@ int HMAC_Final(HMAC_CTX* ctx, unsigned char* md, unsigned int* len) {
   unsigned char inner[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   const bool ok = EVP_DigestFinal_ex(&ctx->md_ctx, inner, &n) &&
-                  EVP_MD_CTX_copy_ex(&ctx->md_ctx, &ctx->o_ctx) &&
+                  morvane::evp::copy_running(&ctx->md_ctx, &ctx->o_ctx) &&
                   EVP_DigestUpdate(&ctx->md_ctx, inner, n) &&
                   EVP_DigestFinal_ex(&ctx->md_ctx, md, len);
   morvane::internal::wipe_scratch(inner, sizeof inner);

@@ -10,10 +10,12 @@
 
 #include <gtest/gtest.h>
 #include <morvane/crypto.h>
+#include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/hmac.h>
 
+#include "sha1_engine.h"
 #include "test_support.h"
 
 namespace {
@@ -172,6 +174,38 @@ TEST(Hmac, NewKeysOnAKeptContextMatchTheOneShot) {
     EXPECT_EQ(OneShot(md, key, data), mac) << "round " << round << ", key of " << key_len;
   }
   HMAC_CTX_cleanup(&ctx);
+}
+
+int g_engine_inits = 0;
+
+// HMAC() takes the engine's description when an engine supplies the digest
+// (SHA-1's own functions here, on private data larger than HMAC()'s stack
+// buffers, counting their starts), and reports its failure.
+TEST(Hmac, OneShotTakesAnEngineDigest) {
+  using hmac_test::g_engine_sha1;
+  ENGINE* e = hmac_test::RegisterSha1Engine("hmac-sha1-test");
+  ASSERT_NE(nullptr, e);
+  g_engine_sha1 = *EVP_sha1();
+  g_engine_sha1.ctx_size = 1024;
+  g_engine_sha1.init = [](EVP_MD_CTX* c) {
+    g_engine_inits++;
+    return EVP_sha1()->init(c);
+  };
+  // RFC 2202, 3, test case 1.
+  const Bytes key(20, 0x0b), data = {'H', 'i', ' ', 'T', 'h', 'e', 'r', 'e'};
+  EXPECT_EQ("b617318655057264e28bc0b6fb378c8ef146be00",
+            morvane_test::ToHex(OneShot(EVP_sha1(), key, data)));
+  EXPECT_LE(2, g_engine_inits);
+  g_engine_sha1.final = [](EVP_MD_CTX*, unsigned char*) { return 0; };
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  EXPECT_EQ(nullptr, HMAC(EVP_sha1(), key.data(), 20, data.data(), data.size(), mac, nullptr));
+  ENGINE_cleanup();
+  ENGINE_free(e);
+  // Without the engine, the built-in SHA-1 again.
+  const int inits = g_engine_inits;
+  EXPECT_EQ("b617318655057264e28bc0b6fb378c8ef146be00",
+            morvane_test::ToHex(OneShot(EVP_sha1(), key, data)));
+  EXPECT_EQ(inits, g_engine_inits);
 }
 
 TEST(Hmac, NullOutputUsesOneSharedBuffer) {
