@@ -175,6 +175,14 @@ void seat_local(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl, void* buf) {
   ctx->flags |= EVP_MD_CTX_FLAG_REUSE;
 }
 
+int init_unengined(EVP_MD_CTX* ctx, const EVP_MD* type) {
+  if (ctx == nullptr || type == nullptr || ctx->digest != type || ctx->engine != nullptr ||
+      (ctx->md_data == nullptr && data_size(type) != 0))
+    return init_ex(ctx, type, nullptr);
+  ctx->flags &= ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_CLEANED | EVP_MD_CTX_FLAG_REUSE);
+  return type->init(ctx);
+}
+
 int copy_running(EVP_MD_CTX* out, const EVP_MD_CTX* in) {
   if (out == in || in == nullptr || out == nullptr || in->digest == nullptr ||
       out->digest != in->digest || in->engine != nullptr || out->engine != nullptr ||

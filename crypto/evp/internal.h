@@ -50,6 +50,13 @@ void seat_local(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl, void* buf);
 // nothing else to do.  HMAC copies its pads' states this way for every MAC.
 int copy_running(EVP_MD_CTX* out, const EVP_MD_CTX* in);
 
+// EVP_DigestInit_ex(ctx, type, NULL) for a caller that has just found no
+// engine for `type` (ENGINE_get_digest_engine gave null): when `ctx` already
+// runs `type` without an engine on its own data, only the flags and the
+// description's init, the look-up and the checks being done; else
+// EVP_DigestInit_ex itself.
+int init_unengined(EVP_MD_CTX* ctx, const EVP_MD* type);
+
 // Before the cleanup of a context given `buf` by seat_local: clears `buf`
 // and forgets it when it is still the context's private data.
 void unseat_local(EVP_MD_CTX* ctx, void* buf);

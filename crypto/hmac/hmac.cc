@@ -16,6 +16,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <utility>
+
 #include <morvane/crypto.h>
 #include <morvane/engine.h>
 #include <morvane/err.h>
@@ -34,15 +36,27 @@ namespace {
 // HMAC() with a null output writes here (process-wide, unlocked).
 constinit unsigned char g_shared_mac[EVP_MAX_MD_SIZE];
 
-// Starts `dst` on `md` and absorbs the key XOR `fill` over one block.
-bool absorb_pad(EVP_MD_CTX* dst, const HMAC_CTX* ctx, const EVP_MD* md, ENGINE* impl,
-                unsigned char fill) {
+// Starts i_ctx and o_ctx on `md` and absorbs the key XOR 0x36 and XOR 0x5c
+// over one block into them.  Without `impl` the default engine for `md` is
+// looked up once for both.
+bool absorb_pads(HMAC_CTX* ctx, const EVP_MD* md, ENGINE* impl) {
   unsigned char pad[HMAC_MAX_MD_CBLOCK];
   const int block = EVP_MD_block_size(md);
   const size_t n = block > 0 ? static_cast<size_t>(block) : 0;
   if (n > sizeof pad) MorvaneDie(__FILE__, __LINE__, "j <= (int)sizeof(ctx->key)");
-  for (size_t i = 0; i < n; i++) pad[i] = static_cast<unsigned char>(ctx->key[i] ^ fill);
-  const bool ok = EVP_DigestInit_ex(dst, md, impl) && EVP_DigestUpdate(dst, pad, n);
+  bool unengined = false;
+  if (impl == nullptr) {
+    ENGINE* e = ENGINE_get_digest_engine(md->type);
+    unengined = e == nullptr;
+    if (e != nullptr) ENGINE_finish(e);
+  }
+  bool ok = true;
+  for (const auto& [dst, fill] : {std::pair{&ctx->i_ctx, 0x36}, std::pair{&ctx->o_ctx, 0x5c}}) {
+    for (size_t i = 0; i < n; i++) pad[i] = static_cast<unsigned char>(ctx->key[i] ^ fill);
+    ok = ok &&
+         (unengined ? morvane::evp::init_unengined(dst, md) : EVP_DigestInit_ex(dst, md, impl)) &&
+         EVP_DigestUpdate(dst, pad, n);
+  }
   morvane::internal::wipe_scratch(pad, n);
   return ok;
 }
@@ -77,7 +91,7 @@ bool direct_mac(const EVP_MD* type, const unsigned char* key, size_t len, const 
   } else if (len != 0) {
     memcpy(k, key, len);
   }
-  memset(k + klen, 0, block - klen);
+  memset(k + klen, 0, sizeof k - klen);  // klen <= max(block, size) <= sizeof k
   for (size_t i = 0; i < block; i++) pad[i] = static_cast<unsigned char>(k[i] ^ 0x36);
   good = good && type->init(&inner) && type->update(&inner, pad, block);
   for (size_t i = 0; i < block; i++) pad[i] = static_cast<unsigned char>(k[i] ^ 0x5c);
@@ -86,7 +100,7 @@ bool direct_mac(const EVP_MD* type, const unsigned char* key, size_t len, const 
          type->update(&outer, inner_mac, size) && type->final(&outer, out);
   if (good && out_len != nullptr) *out_len = static_cast<unsigned int>(size);
   const size_t state = static_cast<size_t>(type->ctx_size);
-  morvane::internal::wipe_scratch(k, block);
+  morvane::internal::wipe_scratch(k, sizeof k);
   morvane::internal::wipe_scratch(pad, block);
   morvane::internal::wipe_scratch(inner_mac, size);
   morvane::internal::wipe_scratch(data[0], state);
@@ -163,9 +177,7 @@ int HMAC_Init_ex(HMAC_CTX* ctx, const void* key, int len, const EVP_MD* md, ENGI
     if (ctx->key_length < HMAC_MAX_MD_CBLOCK)
       memset(ctx->key + ctx->key_length, 0, HMAC_MAX_MD_CBLOCK - ctx->key_length);
   }
-  if (reset && (!absorb_pad(&ctx->i_ctx, ctx, md, impl, 0x36) ||
-                !absorb_pad(&ctx->o_ctx, ctx, md, impl, 0x5c)))
-    return 0;
+  if (reset && !absorb_pads(ctx, md, impl)) return 0;
   return morvane::evp::copy_running(&ctx->md_ctx, &ctx->i_ctx);
 }
 

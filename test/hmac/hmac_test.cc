@@ -208,6 +208,21 @@ TEST(Hmac, OneShotTakesAnEngineDigest) {
   EXPECT_EQ(inits, g_engine_inits);
 }
 
+// A description whose digest is longer than its block (SHA-1's functions
+// with a 16-byte block): a long key's digest is cut to the block by the
+// pads, the same through HMAC() as through a context.
+TEST(Hmac, DigestLongerThanItsBlock) {
+  EVP_MD narrow = *EVP_sha1();
+  narrow.block_size = 16;
+  std::mt19937 rng(16);
+  for (size_t key_len : {0, 5, 16, 17, 40}) {
+    const Bytes key(key_len, 0x5a), data = {'d', 'a', 't', 'a'};
+    const Bytes one = OneShot(&narrow, key, data);
+    EXPECT_EQ(20u, one.size());
+    EXPECT_EQ(one, Streamed(&narrow, key, data, &rng)) << "key of " << key_len;
+  }
+}
+
 TEST(Hmac, NullOutputUsesOneSharedBuffer) {
   const unsigned char* a = HMAC(EVP_sha1(), "k", 1, nullptr, 0, nullptr, nullptr);
   ASSERT_NE(nullptr, a);
