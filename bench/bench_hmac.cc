@@ -102,8 +102,7 @@ void RegisterPair(const std::string& digest, HmacPair<NettleCtx> p) {
   if (memcmp(ours, theirs, size) != 0 || memcmp(oneshot, theirs, size) != 0)
     Mismatch(op + ": morvane and nettle differ");
 
-  benchmark::RegisterBenchmark((op + "/morvane").c_str(), KeptContext(p.md, false))
-      ->Arg(kMessage);
+  benchmark::RegisterBenchmark((op + "/morvane").c_str(), KeptContext(p.md, false))->Arg(kMessage);
   benchmark::RegisterBenchmark((op + "/nettle").c_str(), [p, size](benchmark::State& state) {
     NettleCtx n;
     p.set_key(&n, sizeof kKey, kKey);
@@ -146,8 +145,8 @@ void RegisterPair(const std::string& digest, HmacPair<NettleCtx> p) {
 void Pbkdf2Ours(benchmark::State& state) {
   uint8_t dk[20];
   for (auto _ : state) {
-    PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(kPass), sizeof kPass, kSalt,
-                           sizeof kSalt, kIterations, sizeof dk, dk);
+    PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(kPass), sizeof kPass, kSalt, sizeof kSalt,
+                           kIterations, sizeof dk, dk);
     benchmark::DoNotOptimize(dk);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kIterations));
@@ -171,15 +170,16 @@ void RegisterHmac() {
                                                hmac_sha1_digest});
   RegisterPair("sha512", HmacPair<hmac_sha512_ctx>{EVP_sha512, hmac_sha512_set_key,
                                                    hmac_sha512_update, hmac_sha512_digest});
-  RegisterPair("md5", HmacPair<hmac_md5_ctx>{EVP_md5, hmac_md5_set_key, hmac_md5_update,
-                                             hmac_md5_digest});
+  RegisterPair("md5",
+               HmacPair<hmac_md5_ctx>{EVP_md5, hmac_md5_set_key, hmac_md5_update, hmac_md5_digest});
 
   // Both libraries must agree before anything is timed.
   uint8_t ours[20], theirs[20];
   PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(kPass), sizeof kPass, kSalt, sizeof kSalt,
                          kIterations, sizeof ours, ours);
   pbkdf2_hmac_sha1(sizeof kPass, kPass, kIterations, sizeof kSalt, kSalt, sizeof theirs, theirs);
-  if (memcmp(ours, theirs, sizeof ours) != 0) Mismatch("pbkdf2-hmac-sha1: morvane and nettle differ");
+  if (memcmp(ours, theirs, sizeof ours) != 0)
+    Mismatch("pbkdf2-hmac-sha1: morvane and nettle differ");
 
   benchmark::RegisterBenchmark("kdf-pbkdf2-hmac-sha1/morvane", Pbkdf2Ours);
   benchmark::RegisterBenchmark("kdf-pbkdf2-hmac-sha1/nettle", Pbkdf2Nettle);
