@@ -1,11 +1,21 @@
-// HMAC and PBKDF2 against Nettle.  HMAC-SHA256 on 64-byte messages with a
-// context keyed once and restarted for every message (Morvane:
-// HMAC_Init_ex with null key and digest; Nettle's digest call restarts by
-// itself).  PBKDF2-HMAC-SHA1 in iterations per second: a 20-byte key (one
-// block) from an 8-byte pass phrase and salt, 4096 iterations per call.
+// HMAC and PBKDF2 against Nettle.  HMAC on 64-byte messages, three ways for
+// each digest (SHA-256, SHA-1, SHA-512, MD5):
+//   "hmac-<digest>": a context keyed once and restarted for every message
+//     (Morvane: HMAC_Init_ex with null key and digest; Nettle's digest call
+//     restarts by itself);
+//   "hmac-<digest>-newkey": a new key for every message through the
+//     one-shot HMAC() (a context of its own: init, keying, update, final,
+//     cleanup);
+//   "hmac-<digest>-initkey": a new key for every message through
+//     HMAC_Init_ex with the key, on a context kept across messages.
+// Nettle's side of both new-key rows is set_key, update and digest.
+// PBKDF2-HMAC-SHA1 in iterations per second: a 20-byte key (one block) from
+// an 8-byte pass phrase and salt, 4096 iterations per call.
 
 #include <stdint.h>
 #include <string.h>
+
+#include <string>
 
 #include <nettle/hmac.h>
 #include <nettle/pbkdf2.h>
@@ -23,38 +33,120 @@ constexpr unsigned kIterations = 4096;
 const uint8_t kPass[8] = {'p', 'a', 's', 's', 'w', 'o', 'r', 'd'};
 const uint8_t kSalt[8] = {0x78, 0x57, 0x8e, 0x5a, 0x5d, 0x63, 0xcb, 0x06};
 
-void HmacOurs(benchmark::State& state) {
-  HMAC_CTX c;
-  HMAC_CTX_init(&c);
-  HMAC_Init_ex(&c, kKey, sizeof kKey, EVP_sha256(), nullptr);
-  uint8_t mac[32];
-  for (auto _ : state) {
-    HMAC_Init_ex(&c, nullptr, 0, nullptr, nullptr);
-    HMAC_Update(&c, Input(), kMessage);
-    HMAC_Final(&c, mac, nullptr);
-    benchmark::DoNotOptimize(mac);
+// One digest's HMAC in both libraries: Morvane's description, Nettle's
+// context type and functions.
+template <class NettleCtx>
+struct HmacPair {
+  const EVP_MD* (*md)();
+  void (*set_key)(NettleCtx*, size_t, const uint8_t*);
+  void (*update)(NettleCtx*, size_t, const uint8_t*);
+  void (*digest)(NettleCtx*, size_t, uint8_t*);
+};
+
+// The key of each message: kKey with its first byte stepped, as a caller
+// changing keys would.
+struct Keys {
+  uint8_t key[sizeof kKey];
+  Keys() { memcpy(key, kKey, sizeof key); }
+  const uint8_t* next() {
+    key[0]++;
+    return key;
   }
-  HMAC_CTX_cleanup(&c);
+};
+
+void Bytes(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMessage));
 }
 
-void HmacNettle(benchmark::State& state) {
-  hmac_sha256_ctx c;
-  hmac_sha256_set_key(&c, sizeof kKey, kKey);
-  uint8_t mac[32];
-  for (auto _ : state) {
-    hmac_sha256_update(&c, kMessage, Input());
-    hmac_sha256_digest(&c, sizeof mac, mac);
-    benchmark::DoNotOptimize(mac);
+// Morvane on one context kept across messages: restarted with the same key
+// (null key and digest) or, with `rekey`, keyed anew for every message.
+auto KeptContext(const EVP_MD* (*md)(), bool rekey) {
+  return [md, rekey](benchmark::State& state) {
+    Keys k;
+    HMAC_CTX c;
+    HMAC_CTX_init(&c);
+    HMAC_Init_ex(&c, kKey, sizeof kKey, md(), nullptr);
+    uint8_t mac[EVP_MAX_MD_SIZE];
+    for (auto _ : state) {
+      if (rekey)
+        HMAC_Init_ex(&c, k.next(), sizeof kKey, md(), nullptr);
+      else
+        HMAC_Init_ex(&c, nullptr, 0, nullptr, nullptr);
+      HMAC_Update(&c, Input(), kMessage);
+      HMAC_Final(&c, mac, nullptr);
+      benchmark::DoNotOptimize(mac);
+    }
+    HMAC_CTX_cleanup(&c);
+    Bytes(state);
+  };
+}
+
+template <class NettleCtx>
+void RegisterPair(const std::string& digest, HmacPair<NettleCtx> p) {
+  const std::string op = "hmac-" + digest, newkey = op + "-newkey", initkey = op + "-initkey";
+  const size_t size = static_cast<size_t>(EVP_MD_size(p.md()));
+  // Both libraries must agree before anything is timed, for each way of
+  // keying.
+  uint8_t ours[EVP_MAX_MD_SIZE], oneshot[EVP_MAX_MD_SIZE], theirs[EVP_MAX_MD_SIZE];
+  HMAC_CTX c;
+  HMAC_CTX_init(&c);
+  HMAC_Init_ex(&c, kKey, sizeof kKey, p.md(), nullptr);
+  HMAC_Update(&c, Input(), kMessage);
+  HMAC_Final(&c, ours, nullptr);
+  HMAC_CTX_cleanup(&c);
+  HMAC(p.md(), kKey, sizeof kKey, Input(), kMessage, oneshot, nullptr);
+  NettleCtx n;
+  p.set_key(&n, sizeof kKey, kKey);
+  p.update(&n, kMessage, Input());
+  p.digest(&n, size, theirs);
+  if (memcmp(ours, theirs, size) != 0 || memcmp(oneshot, theirs, size) != 0)
+    Mismatch(op + ": morvane and nettle differ");
+
+  benchmark::RegisterBenchmark((op + "/morvane").c_str(), KeptContext(p.md, false))->Arg(kMessage);
+  benchmark::RegisterBenchmark((op + "/nettle").c_str(), [p, size](benchmark::State& state) {
+    NettleCtx n;
+    p.set_key(&n, sizeof kKey, kKey);
+    uint8_t mac[EVP_MAX_MD_SIZE];
+    for (auto _ : state) {
+      p.update(&n, kMessage, Input());
+      p.digest(&n, size, mac);
+      benchmark::DoNotOptimize(mac);
+    }
+    Bytes(state);
+  })->Arg(kMessage);
+
+  benchmark::RegisterBenchmark((newkey + "/morvane").c_str(), [p](benchmark::State& state) {
+    Keys k;
+    uint8_t mac[EVP_MAX_MD_SIZE];
+    for (auto _ : state) {
+      HMAC(p.md(), k.next(), sizeof kKey, Input(), kMessage, mac, nullptr);
+      benchmark::DoNotOptimize(mac);
+    }
+    Bytes(state);
+  })->Arg(kMessage);
+  benchmark::RegisterBenchmark((initkey + "/morvane").c_str(), KeptContext(p.md, true))
+      ->Arg(kMessage);
+  for (const std::string& way : {newkey, initkey}) {
+    benchmark::RegisterBenchmark((way + "/nettle").c_str(), [p, size](benchmark::State& state) {
+      Keys k;
+      NettleCtx n;
+      uint8_t mac[EVP_MAX_MD_SIZE];
+      for (auto _ : state) {
+        p.set_key(&n, sizeof kKey, k.next());
+        p.update(&n, kMessage, Input());
+        p.digest(&n, size, mac);
+        benchmark::DoNotOptimize(mac);
+      }
+      Bytes(state);
+    })->Arg(kMessage);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMessage));
 }
 
 void Pbkdf2Ours(benchmark::State& state) {
   uint8_t dk[20];
   for (auto _ : state) {
-    PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(kPass), sizeof kPass, kSalt,
-                           sizeof kSalt, kIterations, sizeof dk, dk);
+    PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(kPass), sizeof kPass, kSalt, sizeof kSalt,
+                           kIterations, sizeof dk, dk);
     benchmark::DoNotOptimize(dk);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kIterations));
@@ -72,21 +164,23 @@ void Pbkdf2Nettle(benchmark::State& state) {
 }  // namespace
 
 void RegisterHmac() {
-  // Both libraries must agree before anything is timed.
-  uint8_t ours[32], theirs[32];
-  HMAC(EVP_sha256(), kKey, sizeof kKey, Input(), kMessage, ours, nullptr);
-  hmac_sha256_ctx c;
-  hmac_sha256_set_key(&c, sizeof kKey, kKey);
-  hmac_sha256_update(&c, kMessage, Input());
-  hmac_sha256_digest(&c, sizeof theirs, theirs);
-  if (memcmp(ours, theirs, sizeof ours) != 0) Mismatch("hmac-sha256: morvane and nettle differ");
-  PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(kPass), sizeof kPass, kSalt, sizeof kSalt,
-                         kIterations, 20, ours);
-  pbkdf2_hmac_sha1(sizeof kPass, kPass, kIterations, sizeof kSalt, kSalt, 20, theirs);
-  if (memcmp(ours, theirs, 20) != 0) Mismatch("pbkdf2-hmac-sha1: morvane and nettle differ");
+  RegisterPair("sha256", HmacPair<hmac_sha256_ctx>{EVP_sha256, hmac_sha256_set_key,
+                                                   hmac_sha256_update, hmac_sha256_digest});
+  RegisterPair("sha1", HmacPair<hmac_sha1_ctx>{EVP_sha1, hmac_sha1_set_key, hmac_sha1_update,
+                                               hmac_sha1_digest});
+  RegisterPair("sha512", HmacPair<hmac_sha512_ctx>{EVP_sha512, hmac_sha512_set_key,
+                                                   hmac_sha512_update, hmac_sha512_digest});
+  RegisterPair("md5",
+               HmacPair<hmac_md5_ctx>{EVP_md5, hmac_md5_set_key, hmac_md5_update, hmac_md5_digest});
 
-  benchmark::RegisterBenchmark("hmac-sha256/morvane", HmacOurs)->Arg(kMessage);
-  benchmark::RegisterBenchmark("hmac-sha256/nettle", HmacNettle)->Arg(kMessage);
+  // Both libraries must agree before anything is timed.
+  uint8_t ours[20], theirs[20];
+  PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(kPass), sizeof kPass, kSalt, sizeof kSalt,
+                         kIterations, sizeof ours, ours);
+  pbkdf2_hmac_sha1(sizeof kPass, kPass, kIterations, sizeof kSalt, kSalt, sizeof theirs, theirs);
+  if (memcmp(ours, theirs, sizeof ours) != 0)
+    Mismatch("pbkdf2-hmac-sha1: morvane and nettle differ");
+
   benchmark::RegisterBenchmark("kdf-pbkdf2-hmac-sha1/morvane", Pbkdf2Ours);
   benchmark::RegisterBenchmark("kdf-pbkdf2-hmac-sha1/nettle", Pbkdf2Nettle);
 }

@@ -8,8 +8,8 @@
 // runs the same description keeps its buffer: the reuse flag marks that
 // buffer as kept across the cleanup the copy performs.  Every release of
 // private data goes through release_data, which wipes before freeing.
-// EVP_Digest keeps the private data of a built-in description in a stack
-// buffer (no allocation per call), zeroed by the final step like any other.
+// EVP_Digest and HMAC() keep the private data of a built-in description in
+// a stack buffer (no allocation per call): seat_local and unseat_local.
 
 #include <stddef.h>
 #include <string.h>
@@ -31,10 +31,6 @@ int no_digest() {
   EVPerr(0, EVP_R_NO_DIGEST_SET);
   return 0;
 }
-
-// Private data up to this size is kept on the stack by EVP_Digest (the
-// largest built-in, SHA-512's, is 224 bytes).
-constexpr size_t kLocalDataSize = 256;
 
 size_t data_size(const EVP_MD* md) {
   return md != nullptr && md->ctx_size > 0 ? static_cast<size_t>(md->ctx_size) : 0;
@@ -170,10 +166,47 @@ bool retype_running(EVP_MD_CTX* ctx, const EVP_MD* md) {
   return true;
 }
 
+void seat_local(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl, void* buf) {
+  if (impl != nullptr || type == nullptr || type->cleanup != nullptr ||
+      data_size(type) > kLocalDataSize)
+    return;
+  ctx->digest = type;
+  ctx->md_data = buf;
+  ctx->flags |= EVP_MD_CTX_FLAG_REUSE;
+}
+
+int init_unengined(EVP_MD_CTX* ctx, const EVP_MD* type) {
+  if (ctx == nullptr || type == nullptr || ctx->digest != type || ctx->engine != nullptr ||
+      (ctx->md_data == nullptr && data_size(type) != 0))
+    return init_ex(ctx, type, nullptr);
+  ctx->flags &= ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_CLEANED | EVP_MD_CTX_FLAG_REUSE);
+  return type->init(ctx);
+}
+
+int copy_running(EVP_MD_CTX* out, const EVP_MD_CTX* in) {
+  if (out == in || in == nullptr || out == nullptr || in->digest == nullptr ||
+      out->digest != in->digest || in->engine != nullptr || out->engine != nullptr ||
+      in->digest->copy != nullptr || in->md_data == nullptr || out->md_data == nullptr ||
+      (out->flags & EVP_MD_CTX_FLAG_REUSE))
+    return EVP_MD_CTX_copy_ex(out, in);
+  // What EVP_MD_CTX_copy_ex leaves: in's fields, out's own buffer holding
+  // in's data.  Its cleanup of `out` would only have called a cleanup hook,
+  // which a description with its data kept in this buffer may have.
+  if (in->digest->cleanup != nullptr) return EVP_MD_CTX_copy_ex(out, in);
+  out->flags = in->flags & ~static_cast<unsigned long>(EVP_MD_CTX_FLAG_REUSE);
+  memcpy(out->md_data, in->md_data, data_size(in->digest));
+  return 1;
+}
+
+void unseat_local(EVP_MD_CTX* ctx, void* buf) {
+  if (ctx->md_data != buf) return;
+  internal::wipe_scratch(buf, data_size(ctx->digest));
+  ctx->md_data = nullptr;
+}
+
 }  // namespace morvane::evp
 
 using morvane::evp::data_size;
-using morvane::evp::kLocalDataSize;
 using morvane::evp::release_data;
 
 /* see morvane/evp.h */
@@ -232,23 +265,13 @@ int EVP_DigestFinal(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* size) {
 int EVP_Digest(const void* data, size_t count, unsigned char* md, unsigned int* size,
                const EVP_MD* type, ENGINE* impl) {
   EVP_MD_CTX ctx = {nullptr, nullptr, EVP_MD_CTX_FLAG_ONESHOT, nullptr};
-  // Private data that fits is kept here instead of on the heap: the context
-  // starts as if it already ran `type` over this buffer, marked as a kept
-  // buffer so that a change of description (an engine's) does not free it.
-  // Final zeroes it; a failure wipes it.
-  alignas(64) unsigned char local[kLocalDataSize];
-  if (impl == nullptr && type != nullptr && type->cleanup == nullptr &&
-      data_size(type) <= sizeof local) {
-    ctx.digest = type;
-    ctx.md_data = local;
-    ctx.flags |= EVP_MD_CTX_FLAG_REUSE;
-  }
+  // Private data that fits is kept here instead of on the heap; Final zeroes
+  // it and the unseating clears it on a failure too.
+  alignas(64) unsigned char local[morvane::evp::kLocalDataSize];
+  morvane::evp::seat_local(&ctx, type, impl, local);
   const bool ok = morvane::evp::init_ex(&ctx, type, impl) &&
                   morvane::evp::update(&ctx, data, count) && morvane::evp::final_ex(&ctx, md, size);
-  if (ctx.md_data == local) {
-    if (!ok) morvane::internal::wipe(local, sizeof local);
-    ctx.md_data = nullptr;
-  }
+  morvane::evp::unseat_local(&ctx, local);
   morvane::evp::cleanup(&ctx);
   return ok ? 1 : 0;
 }

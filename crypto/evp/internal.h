@@ -31,6 +31,36 @@ bool same_state(const EVP_MD* a, const EVP_MD* b);
 // empty context, whose private data another description would misread.
 bool retype_running(EVP_MD_CTX* ctx, const EVP_MD* md);
 
+// Private data on the caller's stack instead of the heap, for a context that
+// lives only within one call (EVP_Digest, HMAC()): a buffer of
+// kLocalDataSize bytes holds the data of every built-in description (the
+// largest, SHA-512's, is 224 bytes).
+inline constexpr size_t kLocalDataSize = 256;
+
+// Makes the empty context `ctx` look as if it already ran `type` over `buf`,
+// a kept buffer (the reuse flag), so that EVP_DigestInit_ex with `type`
+// starts on `buf` and a change of description (an engine's) leaves it alone;
+// only where `impl` is null and `type` has no cleanup and fits.  Else `ctx`
+// stays empty and the data goes to the heap as usual.
+void seat_local(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl, void* buf);
+
+// EVP_MD_CTX_copy_ex(out, in), taking a short way when `out` already runs
+// `in`'s description on its own private data, neither holds an engine and
+// the description has no copy hook: the flags and the private data copied,
+// nothing else to do.  HMAC copies its pads' states this way for every MAC.
+int copy_running(EVP_MD_CTX* out, const EVP_MD_CTX* in);
+
+// EVP_DigestInit_ex(ctx, type, NULL) for a caller that has just found no
+// engine for `type` (ENGINE_get_digest_engine gave null): when `ctx` already
+// runs `type` without an engine on its own data, only the flags and the
+// description's init, the look-up and the checks being done; else
+// EVP_DigestInit_ex itself.
+int init_unengined(EVP_MD_CTX* ctx, const EVP_MD* type);
+
+// Before the cleanup of a context given `buf` by seat_local: clears `buf`
+// and forgets it when it is still the context's private data.
+void unseat_local(EVP_MD_CTX* ctx, void* buf);
+
 // Mode of a description (the low three flag bits).
 inline unsigned long cipher_mode(const EVP_CIPHER* c) { return c->flags & EVP_CIPH_MODE; }
 

@@ -10,10 +10,12 @@
 
 #include <gtest/gtest.h>
 #include <morvane/crypto.h>
+#include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/hmac.h>
 
+#include "sha1_engine.h"
 #include "test_support.h"
 
 namespace {
@@ -146,6 +148,81 @@ INSTANTIATE_TEST_SUITE_P(Files, WycheproofHmac,
                                          std::make_pair("hmac_sha256_test.json", "SHA256"),
                                          std::make_pair("hmac_sha512_test.json", "SHA512")));
 
+// A new key (and digest) for every MAC on one context kept throughout gives
+// what HMAC() gives, for keys shorter than, as long as and longer than the
+// block.
+TEST(Hmac, NewKeysOnAKeptContextMatchTheOneShot) {
+  std::mt19937 rng(4231);
+  HMAC_CTX ctx;
+  HMAC_CTX_init(&ctx);
+  for (int round = 0; round < 60; round++) {
+    const EVP_MD* md = DigestNamed(
+        std::vector<std::string>{"MD5", "SHA1", "SHA224", "SHA256", "SHA384", "SHA512"}[round % 6]);
+    const size_t block = static_cast<size_t>(EVP_MD_block_size(md));
+    const size_t key_len = std::vector<size_t>{0, 1, block - 1, block, block + 1, 200}[rng() % 6];
+    Bytes key(key_len), data(rng() % 300);
+    for (auto& b : key) b = static_cast<uint8_t>(rng());
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    // (A null key would keep the previous one: an empty key is given as "".)
+    const void* k = key.empty() ? static_cast<const void*>("") : key.data();
+    ASSERT_EQ(1, HMAC_Init_ex(&ctx, k, static_cast<int>(key.size()), md, nullptr));
+    ASSERT_EQ(1, HMAC_Update(&ctx, data.data(), data.size()));
+    Bytes mac(EVP_MAX_MD_SIZE);
+    unsigned int len = 0;
+    ASSERT_EQ(1, HMAC_Final(&ctx, mac.data(), &len));
+    mac.resize(len);
+    EXPECT_EQ(OneShot(md, key, data), mac) << "round " << round << ", key of " << key_len;
+  }
+  HMAC_CTX_cleanup(&ctx);
+}
+
+int g_engine_inits = 0;
+
+// HMAC() takes the engine's description when an engine supplies the digest
+// (SHA-1's own functions here, on private data larger than HMAC()'s stack
+// buffers, counting their starts), and reports its failure.
+TEST(Hmac, OneShotTakesAnEngineDigest) {
+  using hmac_test::g_engine_sha1;
+  ENGINE* e = hmac_test::RegisterSha1Engine("hmac-sha1-test");
+  ASSERT_NE(nullptr, e);
+  g_engine_sha1 = *EVP_sha1();
+  g_engine_sha1.ctx_size = 1024;
+  g_engine_sha1.init = [](EVP_MD_CTX* c) {
+    g_engine_inits++;
+    return EVP_sha1()->init(c);
+  };
+  // RFC 2202, 3, test case 1.
+  const Bytes key(20, 0x0b), data = {'H', 'i', ' ', 'T', 'h', 'e', 'r', 'e'};
+  EXPECT_EQ("b617318655057264e28bc0b6fb378c8ef146be00",
+            morvane_test::ToHex(OneShot(EVP_sha1(), key, data)));
+  EXPECT_LE(2, g_engine_inits);
+  g_engine_sha1.final = [](EVP_MD_CTX*, unsigned char*) { return 0; };
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  EXPECT_EQ(nullptr, HMAC(EVP_sha1(), key.data(), 20, data.data(), data.size(), mac, nullptr));
+  ENGINE_cleanup();
+  ENGINE_free(e);
+  // Without the engine, the built-in SHA-1 again.
+  const int inits = g_engine_inits;
+  EXPECT_EQ("b617318655057264e28bc0b6fb378c8ef146be00",
+            morvane_test::ToHex(OneShot(EVP_sha1(), key, data)));
+  EXPECT_EQ(inits, g_engine_inits);
+}
+
+// A description whose digest is longer than its block (SHA-1's functions
+// with a 16-byte block): a long key's digest is cut to the block by the
+// pads, the same through HMAC() as through a context.
+TEST(Hmac, DigestLongerThanItsBlock) {
+  EVP_MD narrow = *EVP_sha1();
+  narrow.block_size = 16;
+  std::mt19937 rng(16);
+  for (size_t key_len : {0, 5, 16, 17, 40}) {
+    const Bytes key(key_len, 0x5a), data = {'d', 'a', 't', 'a'};
+    const Bytes one = OneShot(&narrow, key, data);
+    EXPECT_EQ(20u, one.size());
+    EXPECT_EQ(one, Streamed(&narrow, key, data, &rng)) << "key of " << key_len;
+  }
+}
+
 TEST(Hmac, NullOutputUsesOneSharedBuffer) {
   const unsigned char* a = HMAC(EVP_sha1(), "k", 1, nullptr, 0, nullptr, nullptr);
   ASSERT_NE(nullptr, a);
@@ -197,6 +274,12 @@ TEST(HmacDeathTest, BlockLargerThanTheKeyBufferIsFatal) {
   HMAC_CTX ctx;
   HMAC_CTX_init(&ctx);
   EXPECT_DEATH(HMAC_Init_ex(&ctx, "k", 1, &wide, nullptr),
+               "assertion failed: j <= \\(int\\)sizeof\\(ctx->key\\)");
+  // A new digest without a key rebuilds the pads too: the same check, not
+  // a pad read past the key buffer.
+  EXPECT_DEATH(HMAC_Init_ex(&ctx, nullptr, 0, &wide, nullptr),
+               "assertion failed: j <= \\(int\\)sizeof\\(ctx->key\\)");
+  EXPECT_DEATH(HMAC(&wide, "k", 1, nullptr, 0, nullptr, nullptr),
                "assertion failed: j <= \\(int\\)sizeof\\(ctx->key\\)");
   HMAC_CTX_cleanup(&ctx);
 }

@@ -10,6 +10,7 @@
 #include <morvane/evp.h>
 
 #include "pbkdf2_wycheproof.h"
+#include "sha1_engine.h"
 #include "test_support.h"
 
 namespace {
@@ -58,24 +59,13 @@ TEST(Pbkdf2, Wycheproof) {
   EXPECT_EQ(63, RunWycheproofPbkdf2(path, false));
 }
 
-// An engine that serves SHA-1 (NID 64) with a description of the test's.
-EVP_MD g_engine_sha1;
-const int kSha1Nid[] = {64};
-int Digests(ENGINE*, const EVP_MD** d, const int** nids, int nid) {
-  if (d == nullptr) return *nids = kSha1Nid, 1;
-  *d = nid == 64 ? &g_engine_sha1 : nullptr;
-  return nid == 64;
-}
-
 // With an engine's SHA-1 the derivation runs on HMAC contexts: RFC 6070's
 // key again, and a failing digest step fails the derivation (it used to be
 // reported as a derived key).  A negative key length is refused.
 TEST(Pbkdf2, EngineDigestAndFailures) {
-  ENGINE* e = ENGINE_new();
-  ASSERT_EQ(1, ENGINE_set_id(e, "sha1-test"));
-  ASSERT_EQ(1, ENGINE_set_name(e, "SHA-1 for PBKDF2"));
-  ASSERT_EQ(1, ENGINE_set_digests(e, Digests));
-  ASSERT_EQ(1, ENGINE_register_digests(e));
+  using hmac_test::g_engine_sha1;
+  ENGINE* e = hmac_test::RegisterSha1Engine("sha1-test");
+  ASSERT_NE(nullptr, e);
   const auto* salt = reinterpret_cast<const unsigned char*>("salt");
   unsigned char dk[20];
   g_engine_sha1 = *EVP_sha1();
