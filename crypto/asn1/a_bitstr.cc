@@ -7,6 +7,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "asn1/internal.h"
+
 namespace {
 
 // The last octet keeps its top 8 - bits bits; a count of 8 or more clears it.
@@ -42,6 +44,7 @@ int i2c_ASN1_BIT_STRING(ASN1_BIT_STRING* a, unsigned char** pp) {
 
 /* see morvane/asn1.h */
 ASN1_BIT_STRING* c2i_ASN1_BIT_STRING(ASN1_BIT_STRING** a, const unsigned char** pp, long len) {
+  if (morvane::asn1::null_input(pp, len, ASN1_F_C2I_ASN1_BIT_STRING)) return nullptr;
   if (len < 1) {
     ASN1err(ASN1_F_C2I_ASN1_BIT_STRING, ASN1_R_STRING_TOO_SHORT);
     return nullptr;
@@ -126,6 +129,7 @@ int i2d_ASN1_BOOLEAN(int a, unsigned char** pp) {
 
 /* see morvane/asn1.h */
 int d2i_ASN1_BOOLEAN(int* a, const unsigned char** pp, long length) {
+  if (morvane::asn1::null_input(pp, length, ASN1_F_D2I_ASN1_BOOLEAN)) return -1;
   const unsigned char* p = *pp;
   long len;
   int tag, xclass;

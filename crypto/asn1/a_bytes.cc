@@ -17,6 +17,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "asn1/internal.h"
+
 namespace {
 
 constexpr int kMaxNest = 5;  // constructed levels below the outer string
@@ -147,6 +149,7 @@ ASN1_STRING* bytes_d2i(ASN1_STRING** a, const unsigned char** pp, long length, i
 /* see morvane/asn1.h */
 ASN1_STRING* d2i_ASN1_type_bytes(ASN1_STRING** a, const unsigned char** pp, long length,
                                  unsigned long type_mask) {
+  if (morvane::asn1::null_input(pp, length, ASN1_F_D2I_ASN1_TYPE_BYTES)) return nullptr;
   const unsigned char* p = *pp;
   long len = 0;
   int tag = 0, xclass = 0;
@@ -192,5 +195,6 @@ ASN1_STRING* d2i_ASN1_type_bytes(ASN1_STRING** a, const unsigned char** pp, long
 /* see morvane/asn1.h */
 ASN1_STRING* d2i_ASN1_bytes(ASN1_STRING** a, const unsigned char** pp, long length, int tag,
                             int xclass) {
+  if (morvane::asn1::null_input(pp, length, ASN1_F_D2I_ASN1_BYTES)) return nullptr;
   return bytes_d2i(a, pp, length, tag, xclass, 0);
 }

@@ -6,6 +6,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "asn1/internal.h"
+
 namespace {
 
 // Adapters with the method record's exact function types.
@@ -88,6 +90,7 @@ int i2d_ASN1_HEADER(ASN1_HEADER* a, unsigned char** pp) {
 
 /* see morvane/asn1.h */
 ASN1_HEADER* d2i_ASN1_HEADER(ASN1_HEADER** a, const unsigned char** pp, long length) {
+  if (morvane::asn1::null_input(pp, length, ASN1_F_D2I_ASN1_HEADER)) return nullptr;
   ASN1_HEADER* ret = (a == nullptr || *a == nullptr) ? ASN1_HEADER_new() : *a;
   ASN1_const_CTX c = {};
   c.pp = pp;

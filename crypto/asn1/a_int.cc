@@ -147,6 +147,7 @@ int i2c_ASN1_INTEGER(ASN1_INTEGER* a, unsigned char** pp) {
 
 /* see morvane/asn1.h */
 ASN1_INTEGER* c2i_ASN1_INTEGER(ASN1_INTEGER** a, const unsigned char** pp, long len) {
+  if (morvane::asn1::null_input(pp, len, ASN1_F_C2I_ASN1_INTEGER)) return nullptr;
   if (len < 0 || len > 0x7FFFFFFE) {
     ASN1err(ASN1_F_C2I_ASN1_INTEGER, ASN1_R_TOO_LONG);
     return nullptr;
@@ -186,6 +187,7 @@ ASN1_INTEGER* c2i_ASN1_INTEGER(ASN1_INTEGER** a, const unsigned char** pp, long 
 
 /* see morvane/asn1.h */
 ASN1_INTEGER* d2i_ASN1_UINTEGER(ASN1_INTEGER** a, const unsigned char** pp, long length) {
+  if (morvane::asn1::null_input(pp, length, ASN1_F_D2I_ASN1_UINTEGER)) return nullptr;
   const unsigned char* p = *pp;
   long len;
   int tag, xclass;

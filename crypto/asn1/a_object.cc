@@ -4,6 +4,7 @@
 // Implementation notes: an arc is read in a 64-bit word while it fits and
 // continues as a big number beyond, so arcs of any size are encoded exactly.
 
+#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -13,6 +14,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
+
+#include "asn1/internal.h"
 
 /* see morvane/asn1.h */
 ASN1_OBJECT* ASN1_OBJECT_new(void) {
@@ -55,6 +58,7 @@ int i2d_ASN1_OBJECT(ASN1_OBJECT* a, unsigned char** pp) {
 
 /* see morvane/asn1.h */
 ASN1_OBJECT* c2i_ASN1_OBJECT(ASN1_OBJECT** a, const unsigned char** pp, long len) {
+  if (morvane::asn1::null_input(pp, len, ASN1_F_C2I_ASN1_OBJECT)) return nullptr;
   const unsigned char* p = *pp;
   if (len < 0 || len > 0x7FFFFFFE) {
     ASN1err(ASN1_F_C2I_ASN1_OBJECT, ASN1_R_TOO_LONG);
@@ -102,6 +106,7 @@ ASN1_OBJECT* c2i_ASN1_OBJECT(ASN1_OBJECT** a, const unsigned char** pp, long len
 
 /* see morvane/asn1.h */
 ASN1_OBJECT* d2i_ASN1_OBJECT(ASN1_OBJECT** a, const unsigned char** pp, long length) {
+  if (morvane::asn1::null_input(pp, length, ASN1_F_D2I_ASN1_OBJECT)) return nullptr;
   const unsigned char* p = *pp;
   long len = 0;
   int tag = 0, xclass = 0;
@@ -214,7 +219,18 @@ bool read_arc(const char*& p, int& num, uint64_t& w, BIGNUM*& big, bool& in_big)
 int a2d_ASN1_OBJECT(unsigned char* out, int olen, const char* buf, int num) {
   using namespace morvane::asn1;
   if (num == 0 || buf == nullptr) return 0;
-  if (num < 0) num = static_cast<int>(strlen(buf));
+  if (num < -1) {  // -1 is the only length with a meaning below 0
+    ASN1err(ASN1_F_A2D_ASN1_OBJECT, ASN1_R_LENGTH_ERROR);
+    return 0;
+  }
+  if (num == -1) {
+    const size_t n = strlen(buf);
+    if (n > INT_MAX) {
+      ASN1err(ASN1_F_A2D_ASN1_OBJECT, ASN1_R_LENGTH_ERROR);
+      return 0;
+    }
+    num = static_cast<int>(n);
+  }
   if (num == 0) return 0;
   const char* p = buf;
   const char first_c = *p++;

@@ -15,6 +15,8 @@
 #include <morvane/err.h>
 #include <morvane/stack.h>
 
+#include "asn1/internal.h"
+
 namespace {
 
 // One element's encoding inside the output.
@@ -97,6 +99,11 @@ int i2d_ASN1_SET(STACK* sk, unsigned char** pp, i2d_of_void* i2d, int tag, int x
 /* see morvane/asn1.h */
 STACK* d2i_ASN1_SET(STACK** a, const unsigned char** pp, long length, d2i_of_void* d2i,
                     void (*free_func)(void*), int tag, int xclass) {
+  if (morvane::asn1::null_input(pp, length, ASN1_F_D2I_ASN1_SET)) return nullptr;
+  if (d2i == nullptr) {
+    ASN1err(ASN1_F_D2I_ASN1_SET, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   STACK* ret = (a == nullptr || *a == nullptr) ? sk_new_null() : *a;
   int reason = 0;
   if (ret == nullptr) {

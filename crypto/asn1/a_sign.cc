@@ -11,6 +11,8 @@
 
 #include <limits.h>
 
+#include <initializer_list>
+
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -30,7 +32,27 @@ struct Encodable {
   i2d_of_void* i2d;
   const ASN1_ITEM* it;
   void* value;
+
+  // Whether there is a way to encode the value (a legacy i2d function may
+  // take a null value); "passed a null parameter" under `func` when not.
+  bool given(int func) const {
+    if (i2d != nullptr || it != nullptr) return true;
+    ASN1err(func, ERR_R_PASSED_NULL_PARAMETER);
+    return false;
+  }
 };
+
+// Whether every pointer the caller must give is there; "passed a null
+// parameter" under `func` when not.
+bool all_given(std::initializer_list<const void*> ptrs, int func) {
+  for (const void* p : ptrs) {
+    if (p == nullptr) {
+      ASN1err(func, ERR_R_PASSED_NULL_PARAMETER);
+      return false;
+    }
+  }
+  return true;
+}
 
 // The encoding of x in a new buffer (wiped when it goes), or none.
 class Encoding {
@@ -100,6 +122,7 @@ bool set_algorithm(X509_ALGOR* a, const EVP_MD* type, bool item_form, int func) 
 
 int sign(const Encodable& x, X509_ALGOR* algor1, X509_ALGOR* algor2, ASN1_BIT_STRING* signature,
          EVP_PKEY* pkey, const EVP_MD* type, int func) {
+  if (!x.given(func) || !all_given({signature, pkey, type}, func)) return 0;
   const bool item_form = x.it != nullptr;
   X509_ALGOR* const algors[] = {algor1, algor2};
   for (X509_ALGOR* a : algors)
@@ -133,6 +156,7 @@ int sign(const Encodable& x, X509_ALGOR* algor1, X509_ALGOR* algor2, ASN1_BIT_ST
 
 int verify(const Encodable& x, X509_ALGOR* a, ASN1_BIT_STRING* signature, EVP_PKEY* pkey,
            int func) {
+  if (!x.given(func)) return -1;
   const EVP_MD* type =
       a != nullptr ? EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(a->algorithm))) : nullptr;
   if (type == nullptr) {
@@ -167,6 +191,7 @@ int verify(const Encodable& x, X509_ALGOR* a, ASN1_BIT_STRING* signature, EVP_PK
 }
 
 int digest(const Encodable& x, const EVP_MD* type, unsigned char* md, unsigned int* len, int func) {
+  if (!x.given(func) || !all_given({type, md}, func)) return 0;
   Encoding in(x);
   if (in.data() == nullptr) {
     if (func != 0) ASN1err(func, ERR_R_MALLOC_FAILURE);
@@ -210,5 +235,7 @@ int ASN1_digest(i2d_of_void* i2d, const EVP_MD* type, char* data, unsigned char*
 /* see morvane/x509.h */
 int ASN1_item_digest(const ASN1_ITEM* it, const EVP_MD* type, void* asn, unsigned char* md,
                      unsigned int* len) {
-  return digest({nullptr, it, asn}, type, md, len, 0);  // nothing is queued for this form
+  // An encoding failure of this form queues nothing; a null argument
+  // queues its reason under no function.
+  return digest({nullptr, it, asn}, type, md, len, 0);
 }

@@ -273,7 +273,11 @@ void ASN1_STRING_free(ASN1_STRING* a) {
 /* see morvane/asn1.h */
 int ASN1_STRING_set(ASN1_STRING* str, const void* data, int len) {
   const auto* src = static_cast<const unsigned char*>(data);
-  if (len < 0) {
+  if (len < -1) {  // -1 is the only length with a meaning below 0
+    ASN1err(ASN1_F_ASN1_STRING_SET, ASN1_R_LENGTH_ERROR);
+    return 0;
+  }
+  if (len == -1) {
     if (src == nullptr) return 0;
     const size_t n = strlen(static_cast<const char*>(data));
     if (n >= INT_MAX) {

@@ -12,6 +12,7 @@
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/err.h>
 
 namespace {
 
@@ -228,11 +229,15 @@ done:
 
 /* see morvane/asn1.h */
 int ASN1_parse(BIO* bp, const unsigned char* pp, long len, int indent) {
-  return walk(bp, &pp, len, 0, 0, indent, 0);
+  return ASN1_parse_dump(bp, pp, len, indent, 0);
 }
 
 /* see morvane/asn1.h */
 int ASN1_parse_dump(BIO* bp, const unsigned char* pp, long len, int indent, int dump) {
+  if (len < 0) {  // no buffer has a negative size: the end would lie before pp
+    ASN1err(0, ASN1_R_LENGTH_ERROR);
+    return 0;
+  }
   return walk(bp, &pp, len, 0, 0, indent, dump);
 }
 

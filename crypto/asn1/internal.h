@@ -16,6 +16,16 @@
 
 namespace morvane::asn1 {
 
+// The input check of every decoder, the item decoder's and the hand-written
+// ones': no input pointer, or no input where `len` promises some, queues
+// "passed a null parameter" under `func` and gives true (nothing decoded,
+// nothing the caller passed changed).
+inline bool null_input(const unsigned char* const* in, long len, int func) {
+  if (in != nullptr && (*in != nullptr || len <= 0)) return false;
+  ASN1err(func, ERR_R_PASSED_NULL_PARAMETER);
+  return true;
+}
+
 // The auxiliary record of a SEQUENCE or CHOICE item, or null.
 const ASN1_AUX* aux_of(const ASN1_ITEM* it);
 

@@ -17,6 +17,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "asn1/internal.h"
 #include "internal/err_mark.h"
 
 namespace {
@@ -110,6 +111,7 @@ EVP_PKEY* d2i_PublicKey(int type, EVP_PKEY** a, const unsigned char** in, long l
 
 /* see morvane/x509.h */
 EVP_PKEY* d2i_AutoPrivateKey(EVP_PKEY** a, const unsigned char** in, long len) {
+  if (morvane::asn1::null_input(in, len, ASN1_F_D2I_PRIVATEKEY)) return nullptr;
   // The type by the element count of the outer SEQUENCE: DSA's private key
   // has six INTEGERs, ECPrivateKey with both optional fields four elements;
   // anything else is taken for RSA.  The look is a probe: its errors go.

@@ -738,7 +738,8 @@ err:
 ASN1_VALUE* ASN1_item_d2i(ASN1_VALUE** pval, const unsigned char** in, long len,
                           const ASN1_ITEM* it) {
   // Refused before anything is decoded: a value passed in stays as it is.
-  if (in == nullptr || (*in == nullptr && len > 0) || it == nullptr) {
+  if (morvane::asn1::null_input(in, len, ASN1_F_ASN1_ITEM_EX_D2I)) return nullptr;
+  if (it == nullptr) {
     ASN1err(ASN1_F_ASN1_ITEM_EX_D2I, ERR_R_PASSED_NULL_PARAMETER);
     return nullptr;
   }

@@ -65,7 +65,11 @@ ASN1_SEQUENCE_ref(X509_CRL, NULL, CRYPTO_LOCK_X509_CRL) = {
 
 /* see morvane/x509.h */
 int X509_REVOKED_cmp(const X509_REVOKED* const* a, const X509_REVOKED* const* b) {
-  return ASN1_STRING_cmp((*a)->serialNumber, (*b)->serialNumber);
+  // A missing entry (or serial number) sorts first; two are equal.
+  const ASN1_STRING* sa = a != nullptr && *a != nullptr ? (*a)->serialNumber : nullptr;
+  const ASN1_STRING* sb = b != nullptr && *b != nullptr ? (*b)->serialNumber : nullptr;
+  if (sa == nullptr || sb == nullptr) return (sa != nullptr) - (sb != nullptr);
+  return ASN1_STRING_cmp(sa, sb);
 }
 
 /* see morvane/x509.h */

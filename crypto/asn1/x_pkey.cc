@@ -11,6 +11,8 @@
 #include <morvane/objects.h>
 #include <morvane/x509.h>
 
+#include "asn1/internal.h"
+
 /* see morvane/x509.h */
 X509_PKEY* X509_PKEY_new(void) {
   auto* ret = static_cast<X509_PKEY*>(MORVANE_malloc(sizeof(X509_PKEY)));
@@ -45,6 +47,7 @@ void X509_PKEY_free(X509_PKEY* x) {
 
 /* see morvane/x509.h */
 X509_PKEY* d2i_X509_PKEY(X509_PKEY** a, const unsigned char** in, long len) {
+  if (morvane::asn1::null_input(in, len, ASN1_F_D2I_X509_PKEY)) return nullptr;
   X509_PKEY* ret = (a == nullptr || *a == nullptr) ? X509_PKEY_new() : *a;
   ASN1_const_CTX c = {};
   c.pp = in;

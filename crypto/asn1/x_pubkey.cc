@@ -25,6 +25,7 @@
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 
+#include "asn1/internal.h"
 #include "internal/lock.h"
 
 static_assert(offsetof(X509_PUBKEY, public_key) == 8 && offsetof(X509_PUBKEY, pkey) == 16 &&
@@ -223,6 +224,8 @@ err:
 // the caller's input advanced only on success.
 template <class Key, Key* (*Get1)(EVP_PKEY*), void (*Free)(Key*)>
 Key* d2i_key_pubkey(Key** a, const unsigned char** in, long len) {
+  // As d2i_PUBKEY below would refuse it.
+  if (morvane::asn1::null_input(in, len, ASN1_F_ASN1_ITEM_EX_D2I)) return nullptr;
   const unsigned char* q = *in;
   EVP_PKEY* pkey = d2i_PUBKEY(nullptr, &q, len);
   if (pkey == nullptr) return nullptr;

@@ -20,6 +20,8 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include "asn1/internal.h"
+
 static_assert(offsetof(X509_CINF, serialNumber) == 8 && offsetof(X509_CINF, key) == 48 &&
               offsetof(X509_CINF, extensions) == 72 && sizeof(X509_CINF) == 80);
 static_assert(offsetof(X509, valid) == 24 && offsetof(X509, references) == 28 &&
@@ -144,6 +146,8 @@ const ASN1_METHOD* X509_asn1_meth(void) {
 
 /* see morvane/x509.h */
 X509* d2i_X509_AUX(X509** a, const unsigned char** in, long len) {
+  // As d2i_X509 below would refuse it.
+  if (morvane::asn1::null_input(in, len, ASN1_F_ASN1_ITEM_EX_D2I)) return nullptr;
   const unsigned char* const start = *in;
   X509* ret = d2i_X509(a, in, len);
   if (ret == nullptr) return nullptr;

@@ -182,14 +182,14 @@ int BIO_puts(BIO* b, const char* in) {
 int BIO_gets(BIO* b, char* in, int inl) {
   return DataOp(b, b != nullptr && b->method != nullptr && b->method->bgets != nullptr,
                 BIO_F_BIO_GETS, BIO_CB_GETS, in, inl, nullptr,
-                [&] { return b->method->bgets(b, in, inl); });
+                // No room even for the terminator: nothing is read or stored.
+                [&] { return inl > 0 ? b->method->bgets(b, in, inl) : 0; });
 }
 
 /* see morvane/bio.h */
 int BIO_indent(BIO* b, int indent, int max) {
-  if (indent < 0) indent = 0;
   if (indent > max) indent = max;
-  while (indent-- > 0)
+  for (int i = 0; i < indent; i++)
     if (BIO_puts(b, " ") != 1) return 0;
   return 1;
 }

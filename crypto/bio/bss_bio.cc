@@ -350,6 +350,12 @@ BIO_METHOD* BIO_s_bio(void) {
 
 /* see morvane/bio.h */
 int BIO_new_bio_pair(BIO** bio1_p, size_t writebuf1, BIO** bio2_p, size_t writebuf2) {
+  if (bio1_p == nullptr || bio2_p == nullptr) {  // nowhere to put a half
+    BIOerr(BIO_F_BIO_MAKE_PAIR, ERR_R_PASSED_NULL_PARAMETER);
+    if (bio1_p != nullptr) *bio1_p = nullptr;
+    if (bio2_p != nullptr) *bio2_p = nullptr;
+    return 0;
+  }
   BIO* bio1 = BIO_new(BIO_s_bio());
   BIO* bio2 = BIO_new(BIO_s_bio());
   bool ok = bio1 != nullptr && bio2 != nullptr &&

@@ -96,6 +96,7 @@ int mem_read(BIO* b, char* out, int outl) {
   BUF_MEM* bm = Buf(b);
   ClearRetry(b);
   int n = outl > bm->length ? bm->length : outl;
+  if (n < 0) n = 0;  // a negative length reads nothing
   if (out != nullptr && n > 0) {
     memcpy(out, bm->data, static_cast<size_t>(n));
     bm->length -= n;
@@ -148,10 +149,11 @@ int mem_puts(BIO* b, const char* str) {
 
 int mem_gets(BIO* b, char* buf, int size) {
   ClearRetry(b);
+  if (size <= 0) return 0;  // no room even for the terminator
   BUF_MEM* bm = Buf(b);
   int j = bm->length < size - 1 ? bm->length : size - 1;
   if (j <= 0) {
-    if (size > 0) *buf = '\0';
+    *buf = '\0';
     return 0;
   }
   const char* nl = static_cast<const char*>(memchr(bm->data, '\n', static_cast<size_t>(j)));
@@ -228,7 +230,14 @@ BIO* BIO_new_mem_buf(void* buf, int len) {
     BIOerr(BIO_F_BIO_NEW_MEM_BUF, BIO_R_NULL_PARAMETER);
     return nullptr;
   }
-  if (len == -1) len = static_cast<int>(strlen(static_cast<const char*>(buf)));
+  // -1 is the only length with a meaning below 0; a text of more than
+  // INT_MAX bytes has no length the stream can hold.
+  const size_t n = len == -1 ? strlen(static_cast<const char*>(buf)) : 0;
+  if (len < -1 || n > INT_MAX) {
+    BIOerr(BIO_F_BIO_NEW_MEM_BUF, BIO_R_INVALID_ARGUMENT);
+    return nullptr;
+  }
+  if (len == -1) len = static_cast<int>(n);
   BIO* ret = BIO_new(BIO_s_mem());
   if (ret == nullptr) return nullptr;
   BUF_MEM* bm = Buf(ret);

@@ -266,6 +266,7 @@ int BN_cmp(const BIGNUM* a, const BIGNUM* b) {
 }
 
 int bn_cmp_words(const BN_ULONG* a, const BN_ULONG* b, int n) {
+  if (n <= 0) return 0;  // also keeps n - 1 from overflowing
   for (int i = n - 1; i >= 0; i--) {
     if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
   }

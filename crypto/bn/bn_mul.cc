@@ -308,6 +308,7 @@ void bn_mul_recursive(BN_ULONG* r, BN_ULONG* a, BN_ULONG* b, int n2, int dna, in
 
 void bn_mul_part_recursive(BN_ULONG* r, BN_ULONG* a, BN_ULONG* b, int n, int tna, int tnb,
                            BN_ULONG* t) {
+  if (n <= 0) return;  // no halves: nothing to multiply
   bn::mul_part_recursive(r, a, b, n, tna, tnb, t);
 }
 

@@ -127,6 +127,7 @@ STACK* _CONF_get_section_values(const CONF* conf, const char* section) {
 }
 
 int _CONF_add_string(CONF* conf, CONF_VALUE* section, CONF_VALUE* value) {
+  if (conf == nullptr || conf->data == nullptr || section == nullptr || value == nullptr) return 0;
   STACK* ts = values_of(section);
   value->section = section->section;
   if (!sk_push(ts, reinterpret_cast<char*>(value))) return 0;

@@ -142,6 +142,7 @@ int CONF_set_default_method(CONF_METHOD* meth) {
 }
 
 void CONF_set_nconf(CONF* conf, LHASH* hash) {
+  if (conf == nullptr) return;  // nothing to make a wrapper of
   if (default_CONF_method == nullptr) default_CONF_method = NCONF_default();
   default_CONF_method->init(conf);
   conf->data = hash;

@@ -63,7 +63,13 @@ struct CleanupItem {
 // Registered callbacks, front to back; created on first registration.
 constinit STACK* cleanup_stack = nullptr;
 
+// A new record for cb, or null (nothing to register): ENGINE_cleanup calls
+// every registered callback without looking, so a null one is refused.
 CleanupItem* cleanup_item(ENGINE_CLEANUP_CB* cb) {
+  if (cb == nullptr) {
+    ENGINEerr(0, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   if (cleanup_stack == nullptr && (cleanup_stack = sk_new_null()) == nullptr) return nullptr;
   auto* item = static_cast<CleanupItem*>(MORVANE_malloc(sizeof(CleanupItem)));
   if (item != nullptr) item->cb = cb;

@@ -40,6 +40,7 @@ void or_library(ERR_STRING_DATA* str, int lib) {
 
 /* see morvane/err.h */
 void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
+  if (str == nullptr) return;
   const ERR_FNS* fns = morvane::err::err_fns();
   for (; morvane::internal::string_code(*str) != 0; str++) {
     or_library(str, lib);
@@ -48,6 +49,7 @@ void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
 }
 
 void ERR_unload_strings(int lib, ERR_STRING_DATA* str) {
+  if (str == nullptr) return;
   const ERR_FNS* fns = morvane::err::err_fns();
   for (; morvane::internal::string_code(*str) != 0; str++) {
     or_library(str, lib);

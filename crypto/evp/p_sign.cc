@@ -41,6 +41,10 @@ class RunningCopy {
 
 /* see morvane/evp.h */
 int EVP_SignFinal(EVP_MD_CTX* ctx, unsigned char* sigret, unsigned int* siglen, EVP_PKEY* pkey) {
+  if (sigret == nullptr || siglen == nullptr) {
+    EVPerr(EVP_F_EVP_SIGNFINAL, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   *siglen = 0;
   RunningCopy copy;
   const EVP_MD* md = EVP_MD_CTX_md(ctx);

@@ -157,6 +157,7 @@ ASN1_OBJECT* OBJ_dup(const ASN1_OBJECT* o) {
 
 /* see morvane/objects.h */
 int OBJ_cmp(const ASN1_OBJECT* a, const ASN1_OBJECT* b) {
+  if (a == nullptr || b == nullptr) return (a != nullptr) - (b != nullptr);
   if (a->length != b->length) return a->length - b->length;
   return a->length == 0 ? 0 : memcmp(a->data, b->data, a->length);
 }

@@ -153,6 +153,11 @@ int X509_TRUST_set(int* t, int trust) {
 /* see morvane/x509.h */
 int X509_TRUST_add(int id, int flags, int (*ck)(X509_TRUST*, X509*, int), const char* name,
                    int arg1, void* arg2) {
+  // X509_check_trust calls the check function without looking.
+  if (ck == nullptr) {
+    X509err(X509_F_X509_TRUST_ADD, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   // The record's own allocation bit is kept; the caller's is ignored.
   flags &= ~X509_TRUST_DYNAMIC;
   flags |= X509_TRUST_DYNAMIC_NAME;

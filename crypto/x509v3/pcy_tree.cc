@@ -15,6 +15,7 @@
 #include <string.h>
 
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -396,6 +397,12 @@ void X509_policy_tree_free(X509_POLICY_TREE* tree) {
 int X509_policy_check(X509_POLICY_TREE** ptree, int* pexplicit_policy, STACK* certs,
                       STACK* policy_oids, unsigned int flags) {
   using namespace morvane::x509v3;
+  if (ptree == nullptr || pexplicit_policy == nullptr || certs == nullptr) {
+    X509V3err(0, ERR_R_PASSED_NULL_PARAMETER);
+    if (ptree != nullptr) *ptree = nullptr;
+    if (pexplicit_policy != nullptr) *pexplicit_policy = 0;
+    return 0;
+  }
   X509_POLICY_TREE* tree = nullptr;
   *ptree = nullptr;
   *pexplicit_policy = 0;

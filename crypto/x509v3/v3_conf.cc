@@ -84,6 +84,13 @@ const char* skip_space(const char* p) {
   return p;
 }
 
+// A missing value text: "invalid null value" and true.
+bool null_value(const char* value) {
+  if (value != nullptr) return false;
+  X509V3err(X509V3_F_X509V3_EXT_NCONF, X509V3_R_INVALID_NULL_VALUE);
+  return true;
+}
+
 // A value beginning "critical," marks the extension critical; the rest
 // follows, white space skipped.
 bool take_critical(const char** value) {
@@ -260,6 +267,7 @@ void X509V3_string_free(X509V3_CTX* ctx, char* str) {
 /* see morvane/x509v3.h */
 X509_EXTENSION* X509V3_EXT_nconf(CONF* conf, X509V3_CTX* ctx, const char* name,
                                  const char* value) {
+  if (null_value(value)) return nullptr;
   const bool crit = take_critical(&value);
   if (const int type = take_raw_type(&value)) return generic_extension(name, value, crit, type, ctx);
   X509_EXTENSION* ext = do_ext_nconf(conf, ctx, OBJ_sn2nid(name), crit, value);
@@ -273,6 +281,7 @@ X509_EXTENSION* X509V3_EXT_nconf(CONF* conf, X509V3_CTX* ctx, const char* name,
 /* see morvane/x509v3.h */
 X509_EXTENSION* X509V3_EXT_nconf_nid(CONF* conf, X509V3_CTX* ctx, int ext_nid,
                                      const char* value) {
+  if (null_value(value)) return nullptr;
   const bool crit = take_critical(&value);
   if (const int type = take_raw_type(&value))
     return generic_extension(OBJ_nid2sn(ext_nid), value, crit, type, ctx);

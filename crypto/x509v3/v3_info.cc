@@ -17,6 +17,7 @@
 
 /* see morvane/x509v3.h */
 int i2a_ACCESS_DESCRIPTION(BIO* bp, ACCESS_DESCRIPTION* a) {
+  if (a == nullptr) return 0;
   i2a_ASN1_OBJECT(bp, a->method);
   return 2;
 }

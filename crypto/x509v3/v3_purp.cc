@@ -222,6 +222,11 @@ int X509_PURPOSE_set(int* p, int purpose) {
 int X509_PURPOSE_add(int id, int trust, int flags,
                      int (*ck)(const X509_PURPOSE*, const X509*, int), const char* name,
                      const char* sname, void* arg) {
+  // X509_check_purpose calls the check function without looking.
+  if (ck == nullptr) {
+    X509V3err(X509V3_F_X509_PURPOSE_ADD, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   // The record's own allocation bit is kept; the caller's is ignored.
   flags &= ~X509_PURPOSE_DYNAMIC;
   flags |= X509_PURPOSE_DYNAMIC_NAME;

@@ -16,9 +16,14 @@
  * a value of item X, X_free accepting null.
  *
  * Null arguments: the _free functions and ASN1_item_free accept null; a
- * null value given to the encoders gives 0; the other functions need valid
- * values, and data pointers valid for the lengths given, except where a
- * function's comment says what a null gets. */
+ * null value given to the encoders gives 0; the d2i_ and c2i_ decoders and
+ * ASN1_item_d2i refuse a null input pointer, or a null *in with a positive
+ * length, with "passed a null parameter" and leave *a as it was;
+ * the other functions need valid values, and data pointers valid for the
+ * lengths given, except where a function's comment says what a null gets.
+ *
+ * Lengths: where a comment gives -1 a meaning (a zero-terminated text), any
+ * other negative length is refused with "length error". */
 #ifndef MORVANE_ASN1_H
 #define MORVANE_ASN1_H
 
@@ -240,7 +245,8 @@ MORVANE_EXPORT ASN1_STRING *ASN1_STRING_new(void); /* OCTET STRING */
 MORVANE_EXPORT void ASN1_STRING_free(ASN1_STRING *a);
 /* Sets the contents to `len` octets of `data` followed by a zero octet (len
  * -1: data's zero-terminated length; null data only sizes the buffer).
- * Returns 1, or 0 with the string unchanged. */
+ * Returns 1, or 0 with the string unchanged ("length error" for a len below
+ * -1).  ASN1_OCTET_STRING_set and ASN1_BIT_STRING_set are this call. */
 MORVANE_EXPORT int ASN1_STRING_set(ASN1_STRING *str, const void *data, int len);
 /* Takes ownership of `data` (len octets, no terminator added; a negative
  * len counts as 0). */
@@ -364,7 +370,8 @@ MORVANE_EXPORT ASN1_OBJECT *d2i_ASN1_OBJECT(ASN1_OBJECT **a, const unsigned char
  * into content octets at out (at most olen), or only counted when out is
  * null.  Arcs of any size are exact.  Returns the octet count, 0 on failure
  * ("first num too large", "missing second number", "invalid separator",
- * "invalid digit", "second number too large", "buffer too small"). */
+ * "invalid digit", "second number too large", "buffer too small", "length
+ * error" for a num below -1). */
 MORVANE_EXPORT int a2d_ASN1_OBJECT(unsigned char *out, int olen, const char *buf, int num);
 /* OBJ_obj2txt(buf, buf_len, a, 0): the name when known, else dotted. */
 MORVANE_EXPORT int i2t_ASN1_OBJECT(char *buf, int buf_len, ASN1_OBJECT *a);
@@ -789,7 +796,8 @@ MORVANE_EXPORT int ASN1_BIT_STRING_set_asc(ASN1_BIT_STRING *bs, char *name, int 
  * first n octets.  Returns 1 after the whole buffer, 2 when an
  * end-of-contents element ends the top level, 0 after writing "Error in
  * encoding" (a malformed header, a length beyond the buffer, nesting 128
- * deep) or when a write fails. */
+ * deep) or when a write fails; 0 with "length error", nothing written, for a
+ * negative len. */
 MORVANE_EXPORT int ASN1_parse(BIO *bp, const unsigned char *pp, long len, int indent);
 MORVANE_EXPORT int ASN1_parse_dump(BIO *bp, const unsigned char *pp, long len, int indent,
                                    int dump);

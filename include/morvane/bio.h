@@ -236,6 +236,8 @@ MORVANE_EXPORT void BIO_free_all(BIO *a);
 MORVANE_EXPORT int BIO_read(BIO *b, void *data, int len);
 MORVANE_EXPORT int BIO_write(BIO *b, const void *data, int len);
 MORVANE_EXPORT int BIO_puts(BIO *b, const char *buf);
+/* Reads a line of at most size - 1 bytes and a terminating zero into buf; a
+ * size of 0 or less reads and stores nothing and gives 0, on every type. */
 MORVANE_EXPORT int BIO_gets(BIO *b, char *buf, int size);
 /* Writes max(0, min(indent, max)) spaces; 1, or 0 when a write fails. */
 MORVANE_EXPORT int BIO_indent(BIO *b, int indent, int max);
@@ -329,7 +331,9 @@ MORVANE_EXPORT long BIO_debug_callback(BIO *bio, int cmd, const char *argp, int 
  * with BIO_set_mem_eof_return. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_mem(void);
 /* A read-only memory stream over `len` bytes at `buf` (-1: strlen(buf)); the
- * bytes are read in place, never written or freed; the end reads as 0. */
+ * bytes are read in place, never written or freed; the end reads as 0.  Null
+ * with "null parameter" for a null buf, with "invalid argument" for any other
+ * negative len. */
 MORVANE_EXPORT BIO *BIO_new_mem_buf(void *buf, int len);
 /* Discards writes, reads as end of data. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_null(void);
@@ -619,7 +623,8 @@ MORVANE_EXPORT int BIO_dgram_non_fatal_error(int error);
  * its wrap); BIO_nread/BIO_nwrite then commit up to num bytes.  These four
  * return -2 with "uninitialized" on an unpaired half. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_bio(void);
-/* Two paired halves (sizes 0: the default); 1, or 0 with both set to null. */
+/* Two paired halves (sizes 0: the default); 1, or 0 with both set to null
+ * (a null bio1 or bio2 is refused with "passed a null parameter"). */
 MORVANE_EXPORT int BIO_new_bio_pair(BIO **bio1, size_t writebuf1, BIO **bio2,
                                     size_t writebuf2);
 /* Bytes the next write into this half is sure to accept. */

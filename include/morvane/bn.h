@@ -285,7 +285,7 @@ MORVANE_EXPORT void bn_mul_normal(BN_ULONG *r, BN_ULONG *a, int na, BN_ULONG *b,
 MORVANE_EXPORT void bn_mul_recursive(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b, int n2, int dna,
                                      int dnb, BN_ULONG *t);
 /* r[0 .. 4n) = a * b, a of n + tna and b of n + tnb words (0 <= tna, tnb < n,
- * lengths differing by at most one). */
+ * lengths differing by at most one); nothing is written for n <= 0. */
 MORVANE_EXPORT void bn_mul_part_recursive(BN_ULONG *r, BN_ULONG *a, BN_ULONG *b, int n, int tna,
                                           int tnb, BN_ULONG *t);
 /* r[0 .. n) = the low n words of a * b (n-word operands). */

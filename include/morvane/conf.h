@@ -93,7 +93,8 @@ MORVANE_EXPORT CONF_VALUE *_CONF_get_section(const CONF *conf, const char *secti
 MORVANE_EXPORT STACK *_CONF_get_section_values(const CONF *conf, const char *section);
 /* Stores `value` (name and value owned by the store from now on) in
  * `section`; an earlier record with the same name is freed.  1 on success,
- * 0 when the record cannot be stored (the caller still owns it). */
+ * 0 when the record cannot be stored (the caller still owns it), also for a
+ * null conf, store, section or value. */
 MORVANE_EXPORT int _CONF_add_string(CONF *conf, CONF_VALUE *section, CONF_VALUE *value);
 /* The value of (section, name), else for the section "ENV" getenv(name),
  * else the value of ("default", name); null when none.  A null `conf` reads
@@ -141,7 +142,8 @@ MORVANE_EXPORT int NCONF_dump_bio(const CONF *conf, BIO *out);
 
 /* Sets the method of the wrappers (initially NCONF_default()); returns 1. */
 MORVANE_EXPORT int CONF_set_default_method(CONF_METHOD *meth);
-/* Makes `conf` a wrapper around `hash` (which may be null). */
+/* Makes `conf` a wrapper around `hash` (which may be null); a null conf is
+ * left alone. */
 MORVANE_EXPORT void CONF_set_nconf(CONF *conf, LHASH *hash);
 /* Load into `hash` (null: a new table); the table on success, null on
  * failure. */

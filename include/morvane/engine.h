@@ -324,7 +324,8 @@ typedef struct engine_table_st ENGINE_TABLE;
  * `e`, keeping its counts, extra data and list links. */
 MORVANE_EXPORT void engine_set_all_null(ENGINE *e);
 /* Registers a cleanup callback at the front or at the back of the registry
- * (nothing is registered when memory runs out). */
+ * (nothing is registered when memory runs out, nor for a null callback,
+ * which queues "passed a null parameter"). */
 MORVANE_EXPORT void engine_cleanup_add_first(ENGINE_CLEANUP_CB *cb);
 MORVANE_EXPORT void engine_cleanup_add_last(ENGINE_CLEANUP_CB *cb);
 /* Takes a functional reference, running `init` when there was none: 1 (or

@@ -277,7 +277,7 @@ MORVANE_EXPORT int ERR_get_next_error_library(void);
 /* Registers every entry of `str` up to its {0, NULL} terminator, first ORing
  * ERR_PACK(lib, 0, 0) into each code (written back) when `lib` is not 0.  An
  * entry replaces a registered one with the same code.  Does nothing when the
- * table cannot be created. */
+ * table cannot be created, or for a null str (so does the unloading). */
 MORVANE_EXPORT void ERR_load_strings(int lib, ERR_STRING_DATA *str);
 /* The same walk, removing the registered entry of each code. */
 MORVANE_EXPORT void ERR_unload_strings(int lib, ERR_STRING_DATA *str);

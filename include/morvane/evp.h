@@ -630,7 +630,8 @@ typedef struct {
 
 /* Signs the digest so far into `sigret` (EVP_PKEY_size bytes), its length in
  * *siglen (0 on failure).  1, or 0 with "wrong public key type", "no sign
- * function configured", the copy's error or the sign function's. */
+ * function configured", the copy's error or the sign function's; a null
+ * sigret or siglen is refused with "passed a null parameter". */
 MORVANE_EXPORT int EVP_SignFinal(EVP_MD_CTX *ctx, unsigned char *sigret, unsigned int *siglen,
                                  EVP_PKEY *pkey);
 /* 1 for a valid signature, 0 for an invalid one (or "no verify function

@@ -8,9 +8,9 @@
  *
  * Null arguments: OBJ_obj2nid gives 0 for a null object, and OBJ_txt2obj,
  * OBJ_txt2nid, OBJ_sn2nid and OBJ_ln2nid give null or 0 for a null text;
- * OBJ_add_object refuses a null object; OBJ_obj2txt needs a valid buffer for
- * its length; the keys, tables and comparison functions of the searches must
- * be valid. */
+ * OBJ_add_object refuses a null object; OBJ_cmp orders a null object first;
+ * OBJ_obj2txt needs a valid buffer for its length; the keys, tables and
+ * comparison functions of the searches must be valid. */
 #ifndef MORVANE_OBJECTS_H
 #define MORVANE_OBJECTS_H
 
@@ -56,7 +56,8 @@ MORVANE_EXPORT int OBJ_txt2nid(const char *s);
  * the whole text, 0 for a null object or content, -1 for a content that ends
  * inside a subidentifier. */
 MORVANE_EXPORT int OBJ_obj2txt(char *buf, int buf_len, const ASN1_OBJECT *a, int no_name);
-/* Difference of lengths, else memcmp of the contents. */
+/* Difference of lengths, else memcmp of the contents; a null object sorts
+ * before every object (two nulls are equal). */
 MORVANE_EXPORT int OBJ_cmp(const ASN1_OBJECT *a, const ASN1_OBJECT *b);
 /* A deep dynamic copy of a dynamic object; an object without
  * ASN1_OBJECT_FLAG_DYNAMIC is returned itself.  Null on failure. */

@@ -190,7 +190,11 @@ MORVANE_EXPORT int EVP_PKEY_add1_attr_by_txt(EVP_PKEY *key, const char *attrname
  * by the short name of a's algorithm: 1 valid, 0 invalid or a digest
  * failure, -1 when the digest is unknown or the encoding cannot be made.
  * Digesting writes the digest of the encoding to md (EVP_MAX_MD_SIZE room)
- * and its length to *len: 1, or 0. */
+ * and its length to *len (len may be null): 1, or 0.  A null encoder (i2d
+ * or item), and when signing a null signature, key or digest, when
+ * digesting a null digest or md, is refused with "passed a null parameter"
+ * before anything is changed: 0 (-1 from the verifiers).  The structure is
+ * handed to the encoder as it is. */
 MORVANE_EXPORT int ASN1_sign(i2d_of_void *i2d, X509_ALGOR *algor1, X509_ALGOR *algor2,
                              ASN1_BIT_STRING *signature, char *data, EVP_PKEY *pkey,
                              const EVP_MD *type);
@@ -436,7 +440,8 @@ typedef struct X509_info_st {
  * modified.  1, or 0 with "malloc failure". */
 MORVANE_EXPORT int X509_CRL_add0_revoked(X509_CRL *crl, X509_REVOKED *rev);
 /* The order of a revocation list's entries: the serial numbers of *a and *b
- * compared as ASN1_STRING_cmp does (negative, 0 or positive). */
+ * compared as ASN1_STRING_cmp does (negative, 0 or positive); a null pointer,
+ * entry or serial number sorts before every entry (two are equal). */
 MORVANE_EXPORT int X509_REVOKED_cmp(const X509_REVOKED *const *a, const X509_REVOKED *const *b);
 
 /* Extra data of class CRYPTO_EX_INDEX_X509 (morvane/crypto.h). */
@@ -1037,7 +1042,8 @@ MORVANE_EXPORT int i2d_PKCS8_PRIV_KEY_INFO(PKCS8_PRIV_KEY_INFO *a, unsigned char
  * X509_check_trust and the check functions need a valid certificate; the
  * field getters need a valid record; X509_TRUST_set needs a valid out
  * pointer; X509_TRUST_add accepts a null name only for a record that keeps
- * no name (it stores a copy of name). */
+ * no name (it stores a copy of name) and refuses a null check function
+ * ("passed a null parameter", 0, nothing added or changed). */
 typedef struct x509_trust_st {
   int trust; /* id */
   int flags; /* X509_TRUST_DYNAMIC, X509_TRUST_DYNAMIC_NAME */

@@ -25,8 +25,11 @@
  * accept a null method and, except for names read from sections (dirName,
  * otherName) and copies from certificates, a null context;
  * X509V3_EXT_nconf and its family accept a null CONF where no section is
- * named and a null target object; X509_get1_ocsp needs a valid
- * certificate; the method functions
+ * named and a null target object, and the four one-extension builders
+ * refuse a null value text ("invalid null value"); X509_policy_check refuses
+ * a null tree or flag pointer or chain (0 with "passed a null parameter");
+ * i2a_ACCESS_DESCRIPTION prints nothing for a null description (0);
+ * X509_get1_ocsp needs a valid certificate; the method functions
  * (i2v_/v2i_ASN1_BIT_STRING, the IA5String pair, i2s_ASN1_ENUMERATED_TABLE)
  * need their method and value, except that s2i_ASN1_IA5STRING refuses a null
  * text and ignores ctx; X509_POLICY_NODE_print needs a valid stream and
@@ -446,7 +449,7 @@ MORVANE_EXPORT GENERAL_NAME *v2i_GENERAL_NAME_ex(GENERAL_NAME *out,
 MORVANE_EXPORT GENERAL_NAMES *v2i_GENERAL_NAMES(const X509V3_EXT_METHOD *method,
                                                 X509V3_CTX *ctx, STACK *nval);
 /* Prints the access method of a description (its location is not printed);
- * 2. */
+ * 2, or 0 (nothing printed) for a null description. */
 MORVANE_EXPORT int i2a_ACCESS_DESCRIPTION(BIO *bp, ACCESS_DESCRIPTION *a);
 /* The OCTET STRING as upper-case hexadecimal pairs joined by ':', and such
  * text (string_to_hex) as a new OCTET STRING; null with the error of
@@ -576,7 +579,8 @@ MORVANE_EXPORT int X509_PURPOSE_get_by_id(int id);
 MORVANE_EXPORT int X509_PURPOSE_set(int *p, int purpose);
 /* Adds a record, or changes the record of id in place: copies of name and
  * sname, and trust, check, arg and flags (without X509_PURPOSE_DYNAMIC).
- * 1, or 0 with "malloc failure". */
+ * 1, or 0 with "malloc failure", or with "passed a null parameter" for a null
+ * check function (nothing added or changed). */
 MORVANE_EXPORT int X509_PURPOSE_add(int id, int trust, int flags,
                                     int (*ck)(const X509_PURPOSE *, const X509 *, int),
                                     const char *name, const char *sname, void *arg);

@@ -1,6 +1,7 @@
 // Runs one call in a forked child, so that a crash or a sanitizer report
 // ends only the child: "" when it exited normally with status 0, else what
-// happened to it.
+// happened to it.  Tables of such calls check their results in the child
+// with Require.
 #ifndef MORVANE_TEST_SWEEP_CHILD_H
 #define MORVANE_TEST_SWEEP_CHILD_H
 
@@ -10,7 +11,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include <morvane/err.h>
 
@@ -38,6 +43,21 @@ std::string RunInChild(Fn&& fn, unsigned seconds) {
     return "signal " + std::to_string(sig) + (sig == SIGALRM ? " (timed out)" : "");
   }
   return "status " + std::to_string(status);
+}
+
+// One named call, and a table of them each run in its own child.
+struct Call {
+  const char* what;
+  std::function<void()> run;
+};
+
+inline void RunAll(const std::vector<Call>& calls, unsigned seconds = 20) {
+  for (const Call& c : calls) EXPECT_EQ("", RunInChild(c.run, seconds)) << c.what;
+}
+
+// Fails the child (exit status 3) unless `ok`.
+inline void Require(bool ok) {
+  if (!ok) _exit(3);
 }
 
 }  // namespace morvane_test

@@ -1,6 +1,8 @@
-// Every exported function that takes an int length or count, called with -1
-// and with INT_MAX, each call in a forked child under the sanitizers: no
-// report, no crash, no hang.  The other arguments are valid objects; where
+// Every exported function that takes an int length or count, called with -1,
+// -2, INT_MIN and INT_MAX, each call in a forked child under the sanitizers:
+// no report, no crash, no hang.  The long lengths of the ASN.1 codec (the
+// hand-written decoders, the header and dump readers) are called with -1, -2,
+// LONG_MIN and INT_MAX + 1 over the same buffer.  The other arguments are valid objects; where
 // the length sizes a caller's buffer, the buffer is a zero-filled mapping of
 // INT_MAX + 64 bytes, committed only where touched.  tools/check_length_sweep.py
 // (Structure.LengthSweepCoversEveryLength) finds the functions in the public
@@ -8,12 +10,14 @@
 //
 // An entry is {"Name", call}: call(len) makes one call with `len` in the
 // length being swept.  A function with two lengths has one entry per length
-// ("Name" then "Name:second"), the other length kept valid and small.
+// ("Name" then "Name:second"), the other length kept valid and small.  A long
+// length's entry is {"Name:param", call} in kLong.
 
 #include <fcntl.h>
 #include <sys/mman.h>
 
 #include <climits>
+#include <initializer_list>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -56,6 +60,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "child.h"
+#include "rsa_key.h"
 #include "test_support.h"
 
 // A structure with a cached encoding.
@@ -82,6 +87,11 @@ struct Entry {
   void (*call)(int len);
 };
 void PrintTo(const Entry& e, std::ostream* os) { *os << e.name; }
+struct LongEntry {
+  const char* name;
+  void (*call)(long len);
+};
+void PrintTo(const LongEntry& e, std::ostream* os) { *os << e.name; }
 
 // Seconds a child may take: the slowest calls read, hash or write 2 GB
 // (a pass phrase of INT_MAX bytes through MD5 takes about a minute under the
@@ -110,7 +120,9 @@ const RAND_METHOD kQuickRandom = {
     [] { return 1; },
 };
 
-void Sweep(const std::vector<Entry>& entries) {
+// Calls `call` with each of `lengths` in its own child.
+template <typename Len>
+void Sweep(const char* name, void (*call)(Len), std::initializer_list<Len> lengths) {
   RAND_set_rand_method(&kQuickRandom);
   if (g_big == nullptr) {
     void* p = mmap(nullptr, kBigSize, PROT_READ | PROT_WRITE,
@@ -118,11 +130,9 @@ void Sweep(const std::vector<Entry>& entries) {
     ASSERT_NE(MAP_FAILED, p);
     g_big = static_cast<unsigned char*>(p);
   }
-  for (const Entry& e : entries) {
-    for (int len : {-1, INT_MAX}) {
-      EXPECT_EQ("", morvane_test::RunInChild([&] { e.call(len); }, kChildSeconds))
-          << e.name << "(" << len << ")";
-    }
+  for (Len len : lengths) {
+    EXPECT_EQ("", morvane_test::RunInChild([&] { call(len); }, kChildSeconds))
+        << name << "(" << len << ")";
   }
 }
 
@@ -900,20 +910,7 @@ const std::vector<Entry> kPublicKey = {
 
 // RSA: the raw operations on the 512-bit test key, the paddings on blocks of
 // 64 bytes (g_key) with 60 bytes of room and message.
-RSA* RsaKey() {
-  static RSA* key = nullptr;
-  if (key == nullptr) {
-    key = RSA_new();
-    for (const auto& rec : morvane_test::ReadRsp(morvane_test::TestDataFile("rsa/keys.txt"))) {
-      if (rec.Get("bits") != "512") continue;
-      const std::pair<const char*, BIGNUM**> parts[] = {
-          {"n", &key->n}, {"e", &key->e},       {"d", &key->d},       {"p", &key->p},
-          {"q", &key->q}, {"dmp1", &key->dmp1}, {"dmq1", &key->dmq1}, {"iqmp", &key->iqmp}};
-      for (auto [name, slot] : parts) BN_hex2bn(slot, rec.Get(name).c_str());
-    }
-  }
-  return key;
-}
+RSA* RsaKey() { return morvane_test::SweepRsaKey(); }
 const std::vector<Entry> kRsa = {
     {"RSA_public_encrypt",
      [](int flen) { RSA_public_encrypt(flen, Big(), Big(), RsaKey(), RSA_PKCS1_PADDING); }},
@@ -1530,32 +1527,191 @@ const std::vector<Entry> kSxnet = {
      }},
 };
 
+// The long lengths: each decoder reads from the zero-filled buffer (an
+// end-of-contents header where it expects more), with a null *a.
+template <typename T, T* (*D2i)(T**, const unsigned char**, long)>
+void Decode(long len) {
+  const unsigned char* p = Big();
+  D2i(nullptr, &p, len);
+}
+void* AnyD2i(void** a, const unsigned char** in, long len) {
+  return d2i_ASN1_TYPE(reinterpret_cast<ASN1_TYPE**>(a), in, len);
+}
+void AnyFree(void* p) { ASN1_TYPE_free(static_cast<ASN1_TYPE*>(p)); }
+// An INTEGER header claiming nearly the whole buffer (read only as a header).
+unsigned char* LongInteger() {
+  unsigned char* p = Big();
+  p[0] = 0x02;
+  p[1] = 0x84;
+  p[2] = 0x7f;
+  p[3] = p[4] = p[5] = 0xff;
+  return p;
+}
+
+const std::vector<LongEntry> kLong = {
+    {"ASN1_get_object:omax",
+     [](long omax) {
+       const unsigned char* p = LongInteger();
+       long len = 0;
+       int tag = 0, xclass = 0;
+       ASN1_get_object(&p, &len, &tag, &xclass, omax);
+     }},
+    {"ASN1_check_infinite_end:len",
+     [](long len) {
+       unsigned char* p = Big();
+       ASN1_check_infinite_end(&p, len);
+     }},
+    {"ASN1_const_check_infinite_end:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       ASN1_const_check_infinite_end(&p, len);
+     }},
+    {"ASN1_parse:len", [](long len) { ASN1_parse(BIO_new(BIO_s_null()), Big(), len, 1); }},
+    {"ASN1_parse_dump:len",
+     [](long len) { ASN1_parse_dump(BIO_new(BIO_s_null()), Big(), len, 0, -1); }},
+    {"ASN1_item_d2i:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       ASN1_item_d2i(nullptr, &p, len, &ASN1_INTEGER_it);
+     }},
+    {"ASN1_item_ex_d2i:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       ASN1_VALUE* v = nullptr;
+       ASN1_TLC ctx = {};
+       ASN1_item_ex_d2i(&v, &p, len, &X509_ALGOR_it, -1, 0, 0, &ctx);
+     }},
+    {"ASN1_template_d2i:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       ASN1_VALUE* v = nullptr;
+       ASN1_template_d2i(&v, &p, len, X509_ALGOR_it.templates);
+     }},
+    {"ASN1_STRING_TABLE_add:minsize",
+     [](long minsize) {
+       if (ASN1_STRING_TABLE_add(13, minsize, 64, ASN1_MASK_UTF8STRING, 0))
+         ASN1_STRING_set_by_NID(nullptr, Big(), 8, ASN1_MB_ASCII, 13);
+     }},
+    {"ASN1_STRING_TABLE_add:maxsize",
+     [](long maxsize) {
+       if (ASN1_STRING_TABLE_add(13, 1, maxsize, ASN1_MASK_UTF8STRING, 0))
+         ASN1_STRING_set_by_NID(nullptr, Big(), 8, ASN1_MB_ASCII, 13);
+     }},
+    {"ASN1_mbstring_ncopy:minsize",
+     [](long minsize) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_ncopy(&out, Big(), 8, ASN1_MB_ASCII, ASN1_MASK_UTF8STRING, minsize, 0);
+     }},
+    {"ASN1_mbstring_ncopy:maxsize",
+     [](long maxsize) {
+       ASN1_STRING* out = nullptr;
+       ASN1_mbstring_ncopy(&out, Big(), 8, ASN1_MB_ASCII, ASN1_MASK_UTF8STRING, 0, maxsize);
+     }},
+    {"c2i_ASN1_BIT_STRING:len", Decode<ASN1_BIT_STRING, c2i_ASN1_BIT_STRING>},
+    {"c2i_ASN1_INTEGER:len", Decode<ASN1_INTEGER, c2i_ASN1_INTEGER>},
+    {"c2i_ASN1_OBJECT:len", Decode<ASN1_OBJECT, c2i_ASN1_OBJECT>},
+    {"d2i_ASN1_OBJECT:length", Decode<ASN1_OBJECT, d2i_ASN1_OBJECT>},
+    {"d2i_ASN1_UINTEGER:length",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_ASN1_UINTEGER(nullptr, &p, len);
+     }},
+    {"d2i_ASN1_BOOLEAN:length",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_ASN1_BOOLEAN(nullptr, &p, len);
+     }},
+    {"d2i_ASN1_bytes:length",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_ASN1_bytes(nullptr, &p, len, 0, ASN1_CLASS_UNIVERSAL);
+     }},
+    {"d2i_ASN1_type_bytes:length",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_ASN1_type_bytes(nullptr, &p, len, ~0UL);
+     }},
+    {"d2i_ASN1_SET:length",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_ASN1_SET(nullptr, &p, len, AnyD2i, AnyFree, 0, ASN1_CLASS_UNIVERSAL);
+     }},
+    {"d2i_ASN1_HEADER:length", Decode<ASN1_HEADER, d2i_ASN1_HEADER>},
+    {"d2i_X509_PKEY:len", Decode<X509_PKEY, d2i_X509_PKEY>},
+    {"d2i_X509_AUX:len", Decode<X509, d2i_X509_AUX>},
+    {"d2i_AutoPrivateKey:len", Decode<EVP_PKEY, d2i_AutoPrivateKey>},
+    {"d2i_PUBKEY:len", Decode<EVP_PKEY, d2i_PUBKEY>},
+    {"d2i_RSA_PUBKEY:len", Decode<RSA, d2i_RSA_PUBKEY>},
+    {"d2i_DSA_PUBKEY:len", Decode<DSA, d2i_DSA_PUBKEY>},
+    {"d2i_EC_PUBKEY:len", Decode<EC_KEY, d2i_EC_PUBKEY>},
+    {"d2i_ECPKParameters:len", Decode<EC_GROUP, d2i_ECPKParameters>},
+    {"d2i_ECParameters:len", Decode<EC_KEY, d2i_ECParameters>},
+    {"d2i_ECPrivateKey:len", Decode<EC_KEY, d2i_ECPrivateKey>},
+    {"d2i_PrivateKey:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &p, len);
+     }},
+    {"d2i_PublicKey:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_PublicKey(EVP_PKEY_RSA, nullptr, &p, len);
+     }},
+    {"d2i_RSA_NET:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_RSA_NET(nullptr, &p, len, nullptr, 0);
+     }},
+    {"d2i_Netscape_RSA:len",
+     [](long len) {
+       const unsigned char* p = Big();
+       d2i_Netscape_RSA(nullptr, &p, len, nullptr);
+     }},
+    // A point of P-256 in the curve's key: the length is that of its octets.
+    {"o2i_ECPublicKey:len",
+     [](long len) {
+       EC_KEY* key = EC_KEY_new_by_curve_name(415);
+       const unsigned char* p = Big();
+       o2i_ECPublicKey(&key, &p, len);
+     }},
+};
+
 // One test per entry, so that each runs (and fails) on its own.
 class LengthSweep : public testing::TestWithParam<Entry> {};
 
-TEST_P(LengthSweep, MinusOneAndIntMax) { Sweep({GetParam()}); }
+TEST_P(LengthSweep, NegativesAndIntMax) {
+  Sweep(GetParam().name, GetParam().call, {-1, -2, INT_MIN, INT_MAX});
+}
 
-std::string EntryName(const testing::TestParamInfo<Entry>& info) {
+class LongLengthSweep : public testing::TestWithParam<LongEntry> {};
+
+TEST_P(LongLengthSweep, NegativesAndBeyondInt) {
+  Sweep(GetParam().name, GetParam().call, {-1L, -2L, LONG_MIN, INT_MAX + 1L});
+}
+
+template <typename E>
+std::string EntryName(const testing::TestParamInfo<E>& info) {
   std::string name = info.param.name;
   for (char& c : name)
     if (c == ':') c = '_';
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Asn1, LengthSweep, testing::ValuesIn(kAsn1), EntryName);
-INSTANTIATE_TEST_SUITE_P(Streams, LengthSweep, testing::ValuesIn(kBio), EntryName);
-INSTANTIATE_TEST_SUITE_P(Core, LengthSweep, testing::ValuesIn(kCrypto), EntryName);
-INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), EntryName);
-INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName);
-INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName);
-INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName);
-INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName);
-INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName);
-INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName);
-INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName);
-INSTANTIATE_TEST_SUITE_P(PemTyped, LengthSweep, testing::ValuesIn(kPemTyped), EntryName);
-INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName);
-INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName);
-INSTANTIATE_TEST_SUITE_P(Sxnet, LengthSweep, testing::ValuesIn(kSxnet), EntryName);
+INSTANTIATE_TEST_SUITE_P(Asn1, LengthSweep, testing::ValuesIn(kAsn1), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Streams, LengthSweep, testing::ValuesIn(kBio), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Core, LengthSweep, testing::ValuesIn(kCrypto), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Ciphers, LengthSweep, testing::ValuesIn(kCiphers), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(BigNumbers, LengthSweep, testing::ValuesIn(kBn), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Coding, LengthSweep, testing::ValuesIn(kCoding), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(PublicKey, LengthSweep, testing::ValuesIn(kPublicKey), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Passwords, LengthSweep, testing::ValuesIn(kPasswords), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Rsa, LengthSweep, testing::ValuesIn(kRsa), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(RsaChecks, LengthSweep, testing::ValuesIn(kRsaChecks), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Pem, LengthSweep, testing::ValuesIn(kPem), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(PemTyped, LengthSweep, testing::ValuesIn(kPemTyped), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Generators, LengthSweep, testing::ValuesIn(kGenerators), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(X509, LengthSweep, testing::ValuesIn(kX509), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Sxnet, LengthSweep, testing::ValuesIn(kSxnet), EntryName<Entry>);
+INSTANTIATE_TEST_SUITE_P(Asn1, LongLengthSweep, testing::ValuesIn(kLong), EntryName<LongEntry>);
 
 }  // namespace

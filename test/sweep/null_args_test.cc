@@ -35,19 +35,9 @@
 
 namespace {
 
-struct Call {
-  const char* what;
-  std::function<void()> run;
-};
-
-void RunAll(const std::vector<Call>& calls) {
-  for (const Call& c : calls) EXPECT_EQ("", morvane_test::RunInChild(c.run, 20)) << c.what;
-}
-
-// Fails the child (exit status 3) unless `ok`.
-void Require(bool ok) {
-  if (!ok) _exit(3);
-}
+using morvane_test::Call;
+using morvane_test::Require;
+using morvane_test::RunAll;
 
 unsigned char g_buf[64];
 int g_n = 0;

@@ -1,0 +1,628 @@
+// Arguments that the headers give no meaning, refused before anything is
+// read or written: negative lengths where only -1 (or nothing) is named, a
+// gets size without room for the terminator, null input to the hand-written
+// decoders, null functions handed to the registries, and the last null
+// arguments that crashed.  Each call runs in a forked child under the
+// sanitizers and checks its own result and error there (exit status 3 when
+// they differ), so a crash shows as that call's failure.
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/bn.h>
+#include <morvane/conf.h>
+#include <morvane/ec.h>
+#include <morvane/engine.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/rsa.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509v3.h>
+
+#include "cert_builder.h"
+#include "child.h"
+#include "rsa_key.h"
+#include "test_support.h"
+
+namespace {
+
+using morvane_test::Call;
+using morvane_test::Require;
+using morvane_test::RunAll;
+
+// Fails the child unless the newest queued error has this library and
+// reason (and, when func is not -1, this function code).
+void RequireError(int lib, int func, int reason) {
+  const unsigned long e = ERR_peek_last_error();
+  Require(ERR_GET_LIB(e) == lib && ERR_GET_REASON(e) == reason &&
+          (func == -1 || ERR_GET_FUNC(e) == func));
+}
+
+// ---- lengths -------------------------------------------------------------
+
+// Three unterminated bytes in their own heap block: reading past them is a
+// heap over-read under the address sanitizer.
+const char* Unterminated(const char* three) {
+  char* p = static_cast<char*>(malloc(3));
+  memcpy(p, three, 3);
+  return p;
+}
+
+TEST(Refusals, NegativeLengths) {
+  static char text[] = "some text";
+  const std::vector<Call> calls = {
+      {"BIO_new_mem_buf -2",
+       [] {
+         Require(BIO_new_mem_buf(text, -2) == nullptr);
+         RequireError(ERR_LIB_BIO, BIO_F_BIO_NEW_MEM_BUF, BIO_R_INVALID_ARGUMENT);
+       }},
+      {"BIO_new_mem_buf INT_MIN",
+       [] {
+         Require(BIO_new_mem_buf(text, INT_MIN) == nullptr);
+         RequireError(ERR_LIB_BIO, BIO_F_BIO_NEW_MEM_BUF, BIO_R_INVALID_ARGUMENT);
+       }},
+      {"BIO_new_mem_buf -1 still takes the text's length",
+       [] {
+         BIO* b = BIO_new_mem_buf(text, -1);
+         Require(b != nullptr && BIO_ctrl_pending(b) == strlen(text));
+       }},
+      {"BIO_read of a negative length from a memory stream holding data",
+       [] {
+         BIO* b = BIO_new_mem_buf(text, -1);
+         char buf[4] = {'x', 'x', 'x', 'x'};
+         Require(BIO_read(b, buf, -5) == 0 && buf[0] == 'x' &&
+                 BIO_ctrl_pending(b) == strlen(text));
+       }},
+      {"BIO_indent with max INT_MIN",
+       [] {
+         BIO* b = BIO_new(BIO_s_mem());
+         Require(BIO_indent(b, 4, INT_MIN) == 1 && BIO_ctrl_pending(b) == 0);
+       }},
+      {"a2d_ASN1_OBJECT num -2 over an unterminated text",
+       [] {
+         unsigned char out[16];
+         Require(a2d_ASN1_OBJECT(out, sizeof out, Unterminated("1.2"), -2) == 0);
+         RequireError(ERR_LIB_ASN1, ASN1_F_A2D_ASN1_OBJECT, ASN1_R_LENGTH_ERROR);
+       }},
+      {"a2d_ASN1_OBJECT num INT_MIN",
+       [] {
+         Require(a2d_ASN1_OBJECT(nullptr, 0, Unterminated("1.2"), INT_MIN) == 0);
+         RequireError(ERR_LIB_ASN1, ASN1_F_A2D_ASN1_OBJECT, ASN1_R_LENGTH_ERROR);
+       }},
+      {"a2d_ASN1_OBJECT num -1 still reads up to the zero",
+       [] { Require(a2d_ASN1_OBJECT(nullptr, 0, "1.2.840", -1) == 3); }},
+      {"ASN1_parse -1",
+       [] {
+         const unsigned char der[] = {0x05, 0x00};
+         BIO* b = BIO_new(BIO_s_mem());
+         Require(ASN1_parse(b, der, -1, 0) == 0 && BIO_ctrl_pending(b) == 0);
+         RequireError(ERR_LIB_ASN1, -1, ASN1_R_LENGTH_ERROR);
+       }},
+      {"ASN1_parse LONG_MIN",
+       [] {
+         const unsigned char der[] = {0x05, 0x00};
+         BIO* b = BIO_new(BIO_s_mem());
+         Require(ASN1_parse(b, der, LONG_MIN, 0) == 0 && BIO_ctrl_pending(b) == 0);
+       }},
+      {"ASN1_parse_dump LONG_MIN",
+       [] {
+         const unsigned char der[] = {0x05, 0x00};
+         Require(ASN1_parse_dump(BIO_new(BIO_s_null()), der, LONG_MIN, 0, -1) == 0);
+       }},
+      {"ASN1_STRING_set -2 leaves the string as it was",
+       [] {
+         ASN1_STRING* s = ASN1_OCTET_STRING_new();
+         ASN1_STRING_set(s, "ab", 2);
+         Require(ASN1_STRING_set(s, "text", -2) == 0 && s->length == 2 &&
+                 memcmp(s->data, "ab", 2) == 0);
+         RequireError(ERR_LIB_ASN1, ASN1_F_ASN1_STRING_SET, ASN1_R_LENGTH_ERROR);
+       }},
+      {"ASN1_OCTET_STRING_set INT_MIN",
+       [] {
+         Require(ASN1_OCTET_STRING_set(ASN1_OCTET_STRING_new(),
+                                       reinterpret_cast<const unsigned char*>("ab"), INT_MIN) == 0);
+       }},
+      {"ASN1_BIT_STRING_set -2",
+       [] {
+         unsigned char bits[] = "\x80";
+         Require(ASN1_BIT_STRING_set(ASN1_BIT_STRING_new(), bits, -2) == 0);
+       }},
+      {"X509_alias_set1 -2",
+       [] {
+         Require(X509_alias_set1(X509_new(), reinterpret_cast<const unsigned char*>("ca"), -2) ==
+                 0);
+       }},
+  };
+  RunAll(calls);
+}
+
+// ---- gets without room ---------------------------------------------------
+
+// A stream of each type the library makes, ready where it can be.
+struct Stream {
+  const char* name;
+  BIO* (*make)();
+};
+
+BIO* Over(BIO_METHOD* filter) {
+  return BIO_push(BIO_new(filter), BIO_new_mem_buf(const_cast<char*>("line\n"), -1));
+}
+
+BIO* SocketHalf() {
+  int sv[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) return nullptr;
+  if (write(sv[1], "line\n", 5) != 5) return nullptr;
+  return BIO_new_socket(sv[0], BIO_CLOSE);
+}
+
+const Stream kStreams[] = {
+    {"memory",
+     [] {
+       BIO* b = BIO_new(BIO_s_mem());
+       BIO_write(b, "line\n", 5);
+       return b;
+     }},
+    {"read-only memory", [] { return BIO_new_mem_buf(const_cast<char*>("line\n"), -1); }},
+    {"null", [] { return BIO_new(BIO_s_null()); }},
+    {"FILE",
+     [] {
+       FILE* f = tmpfile();
+       fputs("line\n", f);
+       rewind(f);
+       return BIO_new_fp(f, BIO_CLOSE);
+     }},
+    {"descriptor",
+     [] {
+       int p[2];
+       if (pipe(p) != 0 || write(p[1], "line\n", 5) != 5) return static_cast<BIO*>(nullptr);
+       return BIO_new_fd(p[0], BIO_CLOSE);
+     }},
+    {"system log", [] { return BIO_new(BIO_s_log()); }},
+    {"socket", SocketHalf},
+    {"connect", [] { return BIO_new(BIO_s_connect()); }},
+    {"accept", [] { return BIO_new(BIO_s_accept()); }},
+    {"datagram", [] { return BIO_new(BIO_s_datagram()); }},
+    {"stream pair",
+     [] {
+       BIO *a = nullptr, *b = nullptr;
+       BIO_new_bio_pair(&a, 0, &b, 0);
+       BIO_write(a, "line\n", 5);
+       return b;
+     }},
+    {"buffer filter", [] { return Over(BIO_f_buffer()); }},
+    {"line-buffer filter", [] { return Over(BIO_f_linebuffer()); }},
+    {"null filter", [] { return Over(BIO_f_null()); }},
+    {"non-blocking test filter", [] { return Over(BIO_f_nbio_test()); }},
+    {"base64 filter", [] { return Over(BIO_f_base64()); }},
+    {"digest filter",
+     [] {
+       BIO* b = Over(BIO_f_md());
+       BIO_set_md(b, EVP_sha1());
+       return b;
+     }},
+    {"cipher filter",
+     [] {
+       static const unsigned char key[16] = {};
+       BIO* b = Over(BIO_f_cipher());
+       BIO_set_cipher(b, EVP_aes_128_cbc(), key, key, 0);
+       return b;
+     }},
+    {"reliable filter", [] { return Over(BIO_f_reliable()); }},
+};
+
+// A size of 0 or less stores nothing (not even the terminator), reads
+// nothing and gives 0 on every type that has gets; the others answer -2 as
+// before.
+TEST(Refusals, GetsWithoutRoom) {
+  std::vector<Call> calls;
+  for (const Stream& s : kStreams) {
+    for (int size : {0, -1, INT_MIN}) {
+      calls.push_back({s.name, [&s, size] {
+                         BIO* b = s.make();
+                         Require(b != nullptr);
+                         const size_t pending = BIO_ctrl_pending(b);
+                         char buf[8];
+                         memset(buf, 'x', sizeof buf);
+                         const int r = BIO_gets(b, buf, size);
+                         const bool has_gets = b->method->bgets != nullptr && b->init;
+                         Require(has_gets ? r == 0 : r == -2);
+                         Require(buf[0] == 'x' && BIO_ctrl_pending(b) == pending);
+                       }});
+    }
+  }
+  RunAll(calls);
+}
+
+// ---- null input to the hand-written decoders ----------------------------
+
+// Each decoder called with the input pointer `in` and a length of 10; the
+// result says whether it refused (null, or -1 for the boolean).
+struct Decoder {
+  const char* name;
+  int func;  // the function code of the refusal, -1 when not checked
+  bool (*refuses)(const unsigned char** in, long len);
+};
+
+void* AnyD2i(void** a, const unsigned char** in, long len) {
+  return d2i_ASN1_TYPE(reinterpret_cast<ASN1_TYPE**>(a), in, len);
+}
+void AnyFree(void* p) { ASN1_TYPE_free(static_cast<ASN1_TYPE*>(p)); }
+
+const Decoder kDecoders[] = {
+    {"d2i_AutoPrivateKey", ASN1_F_D2I_PRIVATEKEY,
+     [](const unsigned char** in, long len) { return d2i_AutoPrivateKey(nullptr, in, len) == nullptr; }},
+    {"d2i_X509_PKEY", ASN1_F_D2I_X509_PKEY,
+     [](const unsigned char** in, long len) { return d2i_X509_PKEY(nullptr, in, len) == nullptr; }},
+    {"d2i_ASN1_OBJECT", ASN1_F_D2I_ASN1_OBJECT,
+     [](const unsigned char** in, long len) { return d2i_ASN1_OBJECT(nullptr, in, len) == nullptr; }},
+    {"c2i_ASN1_OBJECT", ASN1_F_C2I_ASN1_OBJECT,
+     [](const unsigned char** in, long len) { return c2i_ASN1_OBJECT(nullptr, in, len) == nullptr; }},
+    {"c2i_ASN1_INTEGER", ASN1_F_C2I_ASN1_INTEGER,
+     [](const unsigned char** in, long len) { return c2i_ASN1_INTEGER(nullptr, in, len) == nullptr; }},
+    {"d2i_ASN1_UINTEGER", ASN1_F_D2I_ASN1_UINTEGER,
+     [](const unsigned char** in, long len) {
+       return d2i_ASN1_UINTEGER(nullptr, in, len) == nullptr;
+     }},
+    {"d2i_ASN1_bytes", ASN1_F_D2I_ASN1_BYTES,
+     [](const unsigned char** in, long len) {
+       return d2i_ASN1_bytes(nullptr, in, len, ASN1_UT_OCTET_STRING, ASN1_CLASS_UNIVERSAL) ==
+              nullptr;
+     }},
+    {"d2i_ASN1_type_bytes", ASN1_F_D2I_ASN1_TYPE_BYTES,
+     [](const unsigned char** in, long len) {
+       return d2i_ASN1_type_bytes(nullptr, in, len, ~0UL) == nullptr;
+     }},
+    {"d2i_ASN1_BOOLEAN", ASN1_F_D2I_ASN1_BOOLEAN,
+     [](const unsigned char** in, long len) { return d2i_ASN1_BOOLEAN(nullptr, in, len) == -1; }},
+    {"d2i_ASN1_SET", ASN1_F_D2I_ASN1_SET,
+     [](const unsigned char** in, long len) {
+       return d2i_ASN1_SET(nullptr, in, len, AnyD2i, AnyFree, ASN1_UT_SEQUENCE,
+                           ASN1_CLASS_UNIVERSAL) == nullptr;
+     }},
+    {"d2i_ASN1_HEADER", ASN1_F_D2I_ASN1_HEADER,
+     [](const unsigned char** in, long len) { return d2i_ASN1_HEADER(nullptr, in, len) == nullptr; }},
+    {"ASN1_item_d2i", ASN1_F_ASN1_ITEM_EX_D2I,
+     [](const unsigned char** in, long len) {
+       return ASN1_item_d2i(nullptr, in, len, &ASN1_OCTET_STRING_it) == nullptr;
+     }},
+    // The other hand-written decoders; -1: refused by a decoder below them.
+    {"d2i_PrivateKey", -1,
+     [](const unsigned char** in, long len) {
+       return d2i_PrivateKey(EVP_PKEY_RSA, nullptr, in, len) == nullptr;
+     }},
+    {"d2i_PublicKey", -1,
+     [](const unsigned char** in, long len) {
+       return d2i_PublicKey(EVP_PKEY_RSA, nullptr, in, len) == nullptr;
+     }},
+    {"d2i_PUBKEY", ASN1_F_ASN1_ITEM_EX_D2I,
+     [](const unsigned char** in, long len) { return d2i_PUBKEY(nullptr, in, len) == nullptr; }},
+    {"d2i_RSA_PUBKEY", ASN1_F_ASN1_ITEM_EX_D2I,
+     [](const unsigned char** in, long len) { return d2i_RSA_PUBKEY(nullptr, in, len) == nullptr; }},
+    {"d2i_DSA_PUBKEY", ASN1_F_ASN1_ITEM_EX_D2I,
+     [](const unsigned char** in, long len) { return d2i_DSA_PUBKEY(nullptr, in, len) == nullptr; }},
+    {"d2i_EC_PUBKEY", ASN1_F_ASN1_ITEM_EX_D2I,
+     [](const unsigned char** in, long len) { return d2i_EC_PUBKEY(nullptr, in, len) == nullptr; }},
+    {"d2i_X509_AUX", ASN1_F_ASN1_ITEM_EX_D2I,
+     [](const unsigned char** in, long len) { return d2i_X509_AUX(nullptr, in, len) == nullptr; }},
+    {"d2i_ECPKParameters", -1,
+     [](const unsigned char** in, long len) {
+       return d2i_ECPKParameters(nullptr, in, len) == nullptr;
+     }},
+    {"d2i_ECParameters", -1,
+     [](const unsigned char** in, long len) { return d2i_ECParameters(nullptr, in, len) == nullptr; }},
+    {"d2i_ECPrivateKey", -1,
+     [](const unsigned char** in, long len) { return d2i_ECPrivateKey(nullptr, in, len) == nullptr; }},
+    {"d2i_RSA_NET", -1,
+     [](const unsigned char** in, long len) {
+       return d2i_RSA_NET(nullptr, in, len, nullptr, 0) == nullptr;
+     }},
+    {"d2i_Netscape_RSA", -1,
+     [](const unsigned char** in, long len) {
+       return d2i_Netscape_RSA(nullptr, in, len, nullptr) == nullptr;
+     }},
+    {"c2i_ASN1_BIT_STRING", ASN1_F_C2I_ASN1_BIT_STRING,
+     [](const unsigned char** in, long len) {
+       return c2i_ASN1_BIT_STRING(nullptr, in, len) == nullptr;
+     }},
+};
+
+TEST(Refusals, NullDecoderInput) {
+  std::vector<Call> calls;
+  for (const Decoder& d : kDecoders) {
+    for (bool no_pointer : {false, true}) {
+      calls.push_back({d.name, [&d, no_pointer] {
+                         const unsigned char* p = nullptr;
+                         Require(d.refuses(no_pointer ? nullptr : &p, 10) && p == nullptr);
+                         if (d.func != -1)
+                           RequireError(ERR_LIB_ASN1, d.func, ERR_R_PASSED_NULL_PARAMETER);
+                       }});
+    }
+  }
+  RunAll(calls);
+}
+
+// The object passed in stays as it was.
+TEST(Refusals, NullDecoderInputKeepsTheObject) {
+  ASN1_OBJECT* obj = OBJ_txt2obj("1.2.3.4", 1);
+  ASN1_OBJECT* const kept = obj;
+  const unsigned char* p = nullptr;
+  EXPECT_EQ(nullptr, d2i_ASN1_OBJECT(&obj, &p, 5));
+  EXPECT_EQ(kept, obj);
+  ASN1_OBJECT* same = OBJ_txt2obj("1.2.3.4", 1);
+  EXPECT_EQ(0, OBJ_cmp(obj, same));
+  ASN1_OBJECT_free(same);
+  EXPECT_TRUE(morvane_test::ErrorsAre(
+      {{ERR_LIB_ASN1, ASN1_F_D2I_ASN1_OBJECT, ERR_R_PASSED_NULL_PARAMETER}}));
+  ASN1_OBJECT_free(obj);
+}
+
+// ---- registries ---------------------------------------------------------
+
+int g_cleanups = 0;
+
+TEST(Refusals, RegistriesKeepNoNullFunction) {
+  const std::vector<Call> calls = {
+      {"engine_cleanup_add_first/last(NULL)",
+       [] {
+         engine_cleanup_add_first(nullptr);
+         RequireError(ERR_LIB_ENGINE, -1, ERR_R_PASSED_NULL_PARAMETER);
+         engine_cleanup_add_last(nullptr);
+         engine_cleanup_add_last([] { g_cleanups++; });
+         ENGINE_cleanup();
+         Require(g_cleanups == 1);
+       }},
+      {"X509_TRUST_add a new id",
+       [] {
+         const int count = X509_TRUST_get_count();
+         Require(X509_TRUST_add(1000, 0, nullptr, "none", 0, nullptr) == 0);
+         RequireError(ERR_LIB_X509, X509_F_X509_TRUST_ADD, ERR_R_PASSED_NULL_PARAMETER);
+         Require(X509_TRUST_get_count() == count && X509_TRUST_get_by_id(1000) == -1);
+         X509* x = morvane_test::MakeCert({"leaf"});
+         X509_check_trust(x, 1000, 0);  // the default trust function
+       }},
+      {"X509_TRUST_add a built-in id",
+       [] {
+         X509_TRUST* before = X509_TRUST_get0(X509_TRUST_get_by_id(X509_TRUST_EMAIL));
+         auto* const check = before->check_trust;
+         Require(X509_TRUST_add(X509_TRUST_EMAIL, 0, nullptr, "none", 0, nullptr) == 0);
+         Require(before->check_trust == check && strcmp(before->name, "none") != 0);
+         X509_check_trust(morvane_test::MakeCert({"leaf"}), X509_TRUST_EMAIL, 0);
+       }},
+      {"X509_PURPOSE_add a new id",
+       [] {
+         const int count = X509_PURPOSE_get_count();
+         Require(X509_PURPOSE_add(1000, 0, 0, nullptr, "none", "none", nullptr) == 0);
+         RequireError(ERR_LIB_X509V3, X509V3_F_X509_PURPOSE_ADD, ERR_R_PASSED_NULL_PARAMETER);
+         Require(X509_PURPOSE_get_count() == count && X509_PURPOSE_get_by_id(1000) == -1);
+         Require(X509_check_purpose(morvane_test::MakeCert({"leaf"}), 1000, 0) == -1);
+       }},
+      {"X509_PURPOSE_add a built-in id",
+       [] {
+         X509_PURPOSE* before = X509_PURPOSE_get0(X509_PURPOSE_get_by_id(X509_PURPOSE_SSL_SERVER));
+         auto* const check = before->check_purpose;
+         Require(X509_PURPOSE_add(X509_PURPOSE_SSL_SERVER, 0, 0, nullptr, "none", "none",
+                                  nullptr) == 0);
+         Require(before->check_purpose == check && strcmp(before->name, "none") != 0);
+         X509_check_purpose(morvane_test::MakeCert({"leaf"}), X509_PURPOSE_SSL_SERVER, 0);
+       }},
+  };
+  RunAll(calls);
+}
+
+// ---- the last null arguments ----------------------------------------------
+
+// The 512-bit RSA test key in a container of its own.
+EVP_PKEY* RsaPkey() {
+  RSA* key = morvane_test::SweepRsaKey();
+  RSA_up_ref(key);
+  EVP_PKEY* k = EVP_PKEY_new();
+  EVP_PKEY_assign_RSA(k, key);
+  return k;
+}
+
+int I2dOctets(void* a, unsigned char** pp) {
+  return i2d_ASN1_OCTET_STRING(static_cast<ASN1_OCTET_STRING*>(a), pp);
+}
+
+ASN1_OCTET_STRING* Octets() {
+  ASN1_OCTET_STRING* s = ASN1_OCTET_STRING_new();
+  ASN1_STRING_set(s, "data", 4);
+  return s;
+}
+
+void RequireNull(int lib, int func) { RequireError(lib, func, ERR_R_PASSED_NULL_PARAMETER); }
+
+TEST(Refusals, LastNullArguments) {
+  const std::vector<Call> calls = {
+      {"ASN1_sign: no encoder",
+       [] {
+         Require(ASN1_sign(nullptr, nullptr, nullptr, ASN1_BIT_STRING_new(),
+                           reinterpret_cast<char*>(Octets()), RsaPkey(), EVP_sha1()) == 0);
+         RequireNull(ERR_LIB_ASN1, ASN1_F_ASN1_SIGN);
+       }},
+      {"ASN1_sign: no signature",
+       [] {
+         X509_ALGOR* alg = X509_ALGOR_new();
+         const ASN1_OBJECT* const before = alg->algorithm;
+         Require(ASN1_sign(I2dOctets, alg, nullptr, nullptr, reinterpret_cast<char*>(Octets()),
+                           RsaPkey(), EVP_sha1()) == 0);
+         Require(alg->algorithm == before);  // refused before the identifiers change
+         RequireNull(ERR_LIB_ASN1, ASN1_F_ASN1_SIGN);
+       }},
+      {"ASN1_sign: no digest",
+       [] {
+         Require(ASN1_sign(I2dOctets, X509_ALGOR_new(), nullptr, ASN1_BIT_STRING_new(),
+                           reinterpret_cast<char*>(Octets()), RsaPkey(), nullptr) == 0);
+       }},
+      {"ASN1_item_sign: no item",
+       [] {
+         Require(ASN1_item_sign(nullptr, nullptr, nullptr, ASN1_BIT_STRING_new(), Octets(),
+                                RsaPkey(), EVP_sha1()) == 0);
+         RequireNull(ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_SIGN);
+       }},
+      {"ASN1_item_sign: no signature",
+       [] {
+         Require(ASN1_item_sign(&ASN1_OCTET_STRING_it, nullptr, nullptr, nullptr, Octets(),
+                                RsaPkey(), EVP_sha1()) == 0);
+       }},
+      {"ASN1_item_sign: no key",
+       [] {
+         Require(ASN1_item_sign(&ASN1_OCTET_STRING_it, nullptr, nullptr, ASN1_BIT_STRING_new(),
+                                Octets(), nullptr, EVP_sha1()) == 0);
+       }},
+      {"ASN1_item_sign: no digest",
+       [] {
+         Require(ASN1_item_sign(&ASN1_OCTET_STRING_it, X509_ALGOR_new(), nullptr,
+                                ASN1_BIT_STRING_new(), Octets(), RsaPkey(), nullptr) == 0);
+       }},
+      {"ASN1_digest: no encoder",
+       [] {
+         unsigned char md[EVP_MAX_MD_SIZE];
+         unsigned int len = 0;
+         Require(ASN1_digest(nullptr, EVP_sha1(), reinterpret_cast<char*>(Octets()), md, &len) ==
+                 0);
+         RequireNull(ERR_LIB_ASN1, ASN1_F_ASN1_DIGEST);
+       }},
+      {"ASN1_digest: no md",
+       [] {
+         unsigned int len = 0;
+         Require(ASN1_digest(I2dOctets, EVP_sha1(), reinterpret_cast<char*>(Octets()), nullptr,
+                             &len) == 0);
+       }},
+      {"ASN1_digest: no digest",
+       [] {
+         unsigned char md[EVP_MAX_MD_SIZE];
+         Require(ASN1_digest(I2dOctets, nullptr, reinterpret_cast<char*>(Octets()), md,
+                             nullptr) == 0);
+       }},
+      {"ASN1_item_digest: no item",
+       [] {
+         unsigned char md[EVP_MAX_MD_SIZE];
+         Require(ASN1_item_digest(nullptr, EVP_sha1(), Octets(), md, nullptr) == 0);
+       }},
+      {"ASN1_item_digest: no md",
+       [] { Require(ASN1_item_digest(&ASN1_OCTET_STRING_it, EVP_sha1(), Octets(), nullptr, nullptr) == 0); }},
+      {"ASN1_item_verify: no item",
+       [] {
+         Require(ASN1_item_verify(nullptr, X509_ALGOR_new(), ASN1_BIT_STRING_new(), Octets(),
+                                  RsaPkey()) == -1);
+       }},
+      {"BIO_new_bio_pair: no first half",
+       [] {
+         BIO* b = BIO_new(BIO_s_null());
+         Require(BIO_new_bio_pair(nullptr, 0, &b, 0) == 0 && b == nullptr);
+         RequireNull(ERR_LIB_BIO, BIO_F_BIO_MAKE_PAIR);
+       }},
+      {"BIO_new_bio_pair: no second half",
+       [] {
+         BIO* a = nullptr;
+         Require(BIO_new_bio_pair(&a, 0, nullptr, 0) == 0 && a == nullptr);
+       }},
+      {"CONF_set_nconf(NULL)", [] { CONF_set_nconf(nullptr, nullptr); }},
+      {"_CONF_add_string",
+       [] {
+         CONF* conf = NCONF_new(nullptr);
+         Require(_CONF_new_data(conf) == 1);
+         CONF_VALUE* section = _CONF_new_section(conf, "s");
+         Require(section != nullptr);
+         CONF_VALUE value = {nullptr, const_cast<char*>("n"), const_cast<char*>("v")};
+         Require(_CONF_add_string(nullptr, section, &value) == 0);
+         Require(_CONF_add_string(conf, nullptr, &value) == 0);
+         Require(_CONF_add_string(conf, section, nullptr) == 0);
+         CONF empty = {};  // a CONF without a store
+         Require(_CONF_add_string(&empty, section, &value) == 0);
+         Require(sk_num(_CONF_get_section_values(conf, "s")) == 0);
+       }},
+      {"ERR_load_strings(NULL), ERR_unload_strings(NULL)",
+       [] {
+         ERR_load_strings(0, nullptr);
+         ERR_load_strings(ERR_LIB_USER, nullptr);
+         ERR_unload_strings(ERR_LIB_USER, nullptr);
+       }},
+      {"EVP_SignFinal: no siglen",
+       [] {
+         EVP_MD_CTX ctx;
+         EVP_MD_CTX_init(&ctx);
+         EVP_SignInit(&ctx, EVP_sha1());
+         EVP_SignUpdate(&ctx, "data", 4);
+         unsigned char sig[128];
+         Require(EVP_SignFinal(&ctx, sig, nullptr, RsaPkey()) == 0);
+         RequireNull(ERR_LIB_EVP, EVP_F_EVP_SIGNFINAL);
+       }},
+      {"EVP_SignFinal: no signature buffer",
+       [] {
+         EVP_MD_CTX ctx;
+         EVP_MD_CTX_init(&ctx);
+         EVP_SignInit(&ctx, EVP_sha1());
+         unsigned int n = 7;
+         Require(EVP_SignFinal(&ctx, nullptr, &n, RsaPkey()) == 0);
+       }},
+      {"OBJ_cmp with a null side",
+       [] {
+         const ASN1_OBJECT* o = OBJ_nid2obj(OBJ_sn2nid("SHA1"));
+         Require(OBJ_cmp(nullptr, o) < 0 && OBJ_cmp(o, nullptr) > 0 &&
+                 OBJ_cmp(nullptr, nullptr) == 0);
+       }},
+      {"X509V3_EXT_nconf: no value",
+       [] {
+         Require(X509V3_EXT_nconf(nullptr, nullptr, "basicConstraints", nullptr) == nullptr);
+         RequireError(ERR_LIB_X509V3, X509V3_F_X509V3_EXT_NCONF, X509V3_R_INVALID_NULL_VALUE);
+       }},
+      {"X509V3_EXT_nconf_nid: no value",
+       [] {
+         Require(X509V3_EXT_nconf_nid(nullptr, nullptr, OBJ_sn2nid("basicConstraints"), nullptr) ==
+                 nullptr);
+       }},
+      {"X509V3_EXT_conf: no value",
+       [] { Require(X509V3_EXT_conf(nullptr, nullptr, "keyUsage", nullptr) == nullptr); }},
+      {"X509V3_EXT_conf_nid: no value",
+       [] { Require(X509V3_EXT_conf_nid(nullptr, nullptr, OBJ_sn2nid("keyUsage"), nullptr) == nullptr); }},
+      {"X509_policy_check: no chain",
+       [] {
+         X509_POLICY_TREE* tree = nullptr;
+         int explicit_policy = 7;
+         Require(X509_policy_check(&tree, &explicit_policy, nullptr, nullptr, 0) == 0);
+         Require(tree == nullptr && explicit_policy == 0);
+         RequireError(ERR_LIB_X509V3, -1, ERR_R_PASSED_NULL_PARAMETER);
+       }},
+      {"X509_policy_check: no tree or flag pointer",
+       [] {
+         STACK* chain = sk_new_null();
+         sk_push(chain, reinterpret_cast<char*>(morvane_test::MakeCert({"leaf"})));
+         sk_push(chain, reinterpret_cast<char*>(morvane_test::MakeCert({"root"})));
+         int explicit_policy = 0;
+         X509_POLICY_TREE* tree = nullptr;
+         Require(X509_policy_check(nullptr, &explicit_policy, chain, nullptr, 0) == 0);
+         Require(X509_policy_check(&tree, nullptr, chain, nullptr, 0) == 0);
+       }},
+      {"i2a_ACCESS_DESCRIPTION(NULL)",
+       [] {
+         BIO* b = BIO_new(BIO_s_mem());
+         Require(i2a_ACCESS_DESCRIPTION(b, nullptr) == 0 && BIO_ctrl_pending(b) == 0);
+       }},
+      {"X509_REVOKED_cmp with a null side",
+       [] {
+         X509_REVOKED* rev = X509_REVOKED_new();
+         ASN1_INTEGER_set(rev->serialNumber, 5);
+         const X509_REVOKED* none = nullptr;
+         const X509_REVOKED* some = rev;
+         Require(X509_REVOKED_cmp(&none, &some) < 0 && X509_REVOKED_cmp(&some, &none) > 0 &&
+                 X509_REVOKED_cmp(&none, &none) == 0 && X509_REVOKED_cmp(nullptr, &some) < 0);
+       }},
+  };
+  RunAll(calls);
+}
+
+}  // namespace
