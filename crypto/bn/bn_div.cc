@@ -33,7 +33,6 @@
 #include "bn/internal.h"
 #include "bn/limbs.h"
 #include "internal/ct.h"
-#include "internal/wipe.h"
 
 namespace morvane::bn {
 
@@ -91,9 +90,14 @@ int divide_in(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, 
   Limb out = 0;
   if (s == 0) {
     limb::load(d, divisor->d, divisor->top);
-    limb::load(n, num->d, num->top);
   } else {
     load_shifted(d, divisor->d, divisor->top, s);
+  }
+  // The reciprocal's division first: it runs while the numerator is loaded.
+  const Limb v = limb::reciprocal(d, ld);
+  if (s == 0) {
+    limb::load(n, num->d, num->top);
+  } else {
     out = load_shifted(n, num->d, num->top, s);
   }
   int nn = la;
@@ -114,7 +118,7 @@ int divide_in(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, 
       }
     }
   }
-  if (nn > ld) limb::divide(q, n, nn, d, ld, limb::reciprocal(d, ld));
+  if (nn > ld) limb::divide(q, n, nn, d, ld, v);
   if (dv != nullptr && !put_limbs(dv, q, nq, quot_neg)) return 0;
   if (rm != nullptr) {
     if (s != 0) limb::shift_right(n, n, ld, s);
@@ -123,8 +127,7 @@ int divide_in(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, 
   return 1;
 }
 
-// Numerators up to this many limbs are divided in a frame of fixed size,
-// wiped by a fixed run of stores.
+// Numerators up to this many limbs are divided in a frame of fixed size.
 constexpr int kShortLimbs = 16;
 
 using DivideIn = int (*)(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, int la,
@@ -138,7 +141,7 @@ int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor) {
   if (la <= kShortLimbs) {
     limb::Limb buf[2 * kShortLimbs + 2];
     const int ok = kDivideIn[ld <= limb::kFixedLimbs ? ld : 0](dv, rm, num, divisor, la, ld, buf);
-    internal::wipe_scratch(buf, sizeof buf);
+    limb::clear(buf, la + 1 + ld);  // by stores (a string store starts slowly); q is a result
     return ok;
   }
   limb::Buffer<200> buf(2 * static_cast<size_t>(la) + 2);
