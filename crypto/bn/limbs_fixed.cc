@@ -521,6 +521,32 @@ inline Wide sqr4_plain(const void* a) noexcept {
   "adcx %[lo], %[" x0 "]\n\t"                                  \
   "adox %[lo], %[" x0 "]\n\t"
 
+// The value after the four rounds is u = t4 .. t7 and t3 (its carry, 0 or
+// 1): d = u - n into t0, t1, t2, lo, t3 all ones when u < n, and then
+// r = d ^ ((u ^ d) & mask) in t0, t1, t2, lo.
+#define MORVANE_R4_TAIL      \
+  "movq %[t4], %[t0]\n\t"    \
+  "subq (%[n]), %[t0]\n\t"   \
+  "movq %[t5], %[t1]\n\t"    \
+  "sbbq 8(%[n]), %[t1]\n\t"  \
+  "movq %[t6], %[t2]\n\t"    \
+  "sbbq 16(%[n]), %[t2]\n\t" \
+  "movq %[t7], %[lo]\n\t"    \
+  "sbbq 24(%[n]), %[lo]\n\t" \
+  "sbbq $0, %[t3]\n\t"       \
+  "xorq %[t0], %[t4]\n\t"    \
+  "andq %[t3], %[t4]\n\t"    \
+  "xorq %[t4], %[t0]\n\t"    \
+  "xorq %[t1], %[t5]\n\t"    \
+  "andq %[t3], %[t5]\n\t"    \
+  "xorq %[t5], %[t1]\n\t"    \
+  "xorq %[t2], %[t6]\n\t"    \
+  "andq %[t3], %[t6]\n\t"    \
+  "xorq %[t6], %[t2]\n\t"    \
+  "xorq %[lo], %[t7]\n\t"    \
+  "andq %[t3], %[t7]\n\t"    \
+  "xorq %[t7], %[lo]\n\t"
+
 // r = w R^-1 mod n (R = 2^256) for w < n R: four rounds, then n subtracted
 // unless the value is below n, chosen by a mask.
 inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
@@ -530,30 +556,7 @@ inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
       MORVANE_R4_ROUND("t0", "t1", "t2", "t3", "t4", "t5")
       MORVANE_R4_ROUND("t1", "t2", "t3", "t4", "t5", "t6")
       MORVANE_R4_ROUND("t2", "t3", "t4", "t5", "t6", "t7")
-      // The value is t4 .. t7 and t3 (its carry, 0 or 1).  d = u - n into
-      // t0, t1, t2, lo; t3 becomes all ones when u < n.
-      "movq %[t4], %[t0]\n\t"
-      "subq (%[n]), %[t0]\n\t"
-      "movq %[t5], %[t1]\n\t"
-      "sbbq 8(%[n]), %[t1]\n\t"
-      "movq %[t6], %[t2]\n\t"
-      "sbbq 16(%[n]), %[t2]\n\t"
-      "movq %[t7], %[lo]\n\t"
-      "sbbq 24(%[n]), %[lo]\n\t"
-      "sbbq $0, %[t3]\n\t"
-      // r = d ^ ((u ^ d) & mask).
-      "xorq %[t0], %[t4]\n\t"
-      "andq %[t3], %[t4]\n\t"
-      "xorq %[t4], %[t0]\n\t"
-      "xorq %[t1], %[t5]\n\t"
-      "andq %[t3], %[t5]\n\t"
-      "xorq %[t5], %[t1]\n\t"
-      "xorq %[t2], %[t6]\n\t"
-      "andq %[t3], %[t6]\n\t"
-      "xorq %[t6], %[t2]\n\t"
-      "xorq %[lo], %[t7]\n\t"
-      "andq %[t3], %[t7]\n\t"
-      "xorq %[t7], %[lo]\n\t"
+      MORVANE_R4_TAIL
       "movq %[t0], (%[r])\n\t"
       "movq %[t1], 8(%[r])\n\t"
       "movq %[t2], 16(%[r])\n\t"
@@ -564,10 +567,67 @@ inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
 }
 #undef MORVANE_R4_ROUND
 #undef MORVANE_R4_STEP
+
+// The reduction's round without ADX: m = t_i n0, t_i .. t_{i+3} += m N with
+// the carry in c (MUL changes the flags; each limb's product is added
+// before the carry of the limb below, which shortens the chain from limb
+// to limb), t_i becoming zero and then the carry out of t_{i+4}; the carry
+// of the round before is added after.
+#define MORVANE_R4P_STEP(off, x) \
+  "movq %[m], %%rax\n\t"        \
+  "mulq " off "(%[n])\n\t"      \
+  "addq %%rax, %[" x "]\n\t"    \
+  "adcq $0, %%rdx\n\t"          \
+  "addq %[c], %[" x "]\n\t"     \
+  "adcq $0, %%rdx\n\t"          \
+  "movq %%rdx, %[c]\n\t"
+#define MORVANE_R4P_ROUND(x0, x1, x2, x3, x4)                  \
+  "movq %[" x0 "], %[m]\n\t"                                  \
+  "imulq %[n0], %[m]\n\t"                                     \
+  "movq %[m], %%rax\n\t"                                      \
+  "mulq (%[n])\n\t"                                           \
+  "addq %%rax, %[" x0 "]\n\t"                                 \
+  "adcq $0, %%rdx\n\t"                                        \
+  "movq %%rdx, %[c]\n\t"                                      \
+  MORVANE_R4P_STEP("8", x1) MORVANE_R4P_STEP("16", x2)        \
+  MORVANE_R4P_STEP("24", x3)                                  \
+  "addq %[c], %[" x4 "]\n\t"                                  \
+  "adcq $0, %[" x0 "]\n\t"
+#define MORVANE_R4P_CARRY(cin, x4, x0) \
+  "addq %[" cin "], %[" x4 "]\n\t"     \
+  "adcq $0, %[" x0 "]\n\t"
+
+// redc4 without ADX.
+inline void redc4_plain(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
+  Limb lo, hi, m, c;
+  __asm__(
+      MORVANE_R4P_ROUND("t0", "t1", "t2", "t3", "t4")
+      MORVANE_R4P_ROUND("t1", "t2", "t3", "t4", "t5") MORVANE_R4P_CARRY("t0", "t5", "t1")
+      MORVANE_R4P_ROUND("t2", "t3", "t4", "t5", "t6") MORVANE_R4P_CARRY("t1", "t6", "t2")
+      MORVANE_R4P_ROUND("t3", "t4", "t5", "t6", "t7") MORVANE_R4P_CARRY("t2", "t7", "t3")
+      MORVANE_R4_TAIL
+      : [t0] "+&r"(w.t0), [t1] "+&r"(w.t1), [t2] "+&r"(w.t2), [t3] "+&r"(w.t3),
+        [t4] "+&r"(w.t4), [t5] "+&r"(w.t5), [t6] "+&r"(w.t6), [t7] "+&r"(w.t7), [lo] "=&a"(lo),
+        [hi] "=&d"(hi), [m] "=&r"(m), [c] "=&r"(c)
+      : [n] "r"(n), [n0] "m"(n0), "m"(*reinterpret_cast<const Limb(*)[4]>(n))
+      : "cc");
+  r[0] = w.t0;
+  r[1] = w.t1;
+  r[2] = w.t2;
+  r[3] = lo;
+}
+#undef MORVANE_R4P_CARRY
+#undef MORVANE_R4P_ROUND
+#undef MORVANE_R4P_STEP
+#undef MORVANE_R4_TAIL
 #undef MORVANE_WIDE_OPERANDS
 
 void mont_mul4(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb*) noexcept {
   redc4(r, a == b ? sqr4(a) : mul4(a, b), m.n, m.n0);
+}
+
+void mont_mul4_plain(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb*) noexcept {
+  redc4_plain(r, a == b ? sqr4_plain(a) : mul4_plain(a, b), m.n, m.n0);
 }
 
 #undef MORVANE_FIXED_PAIRS
@@ -696,6 +756,8 @@ MontMulFn mont_mul_for(const Modulus& m) noexcept {
 #if defined(__x86_64__)
     if (adx_kernel()) {
       if (const MontMulFn f = adx_mont(m.nl)) return f;
+    } else if (m.nl == 4) {
+      return mont_mul4_plain;
     }
 #endif
     if (m.nl <= kFixedLimbs) return kScanMont[m.nl];
