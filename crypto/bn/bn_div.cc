@@ -5,10 +5,14 @@
 // Implementation notes: the plain form runs on 64-bit limbs (bn/limbs.h,
 // limbs_div.cc), on copies of the operands in a buffer on the stack (so any
 // result may share a record with any operand): the divisor is shifted left
-// until its top bit is set, the numerator by as much into one more limb, and
-// the schoolbook division leaves the quotient and the shifted remainder,
-// which are stored into the results with their word counts.  No scratch
-// frame and, up to 200 limbs, no allocation.
+// until its top bit is set, the numerator by as much (into one more limb
+// only when bits come out of its top), and the schoolbook division leaves
+// the quotient and the shifted remainder, which are stored into the results
+// with their word counts.  No scratch frame and, up to 200 limbs, no
+// allocation.  At these sizes the fixed costs of a call weigh as much as
+// the division (a 512-bit numerator takes four digits), so a numerator of
+// up to 16 limbs has a frame of fixed size, and a divisor of up to 8 limbs
+// a form of the whole call compiled for its length.
 //
 // The secret form computes the same words with no branch, address or
 // hardware division on the values: the shift is the count of leading zeros
@@ -21,6 +25,7 @@
 // every caller expects).
 
 #include <stdint.h>
+#include <string.h>
 
 #include <morvane/bn.h>
 #include <morvane/err.h>
@@ -33,46 +38,114 @@ namespace morvane::bn {
 
 namespace {
 
-// The words in use of the nl limbs at l (nothing above the last non-zero
-// word).
-int used_words(const limb::Limb* l, int nl) noexcept {
-  int w = 2 * nl;
-  while (w > 0 && static_cast<BN_ULONG>(l[(w - 1) / 2] >> (32 * ((w - 1) & 1))) == 0) w--;
-  return w;
+// r = the nl limbs at l, non-negative or with sign neg (a zero is never
+// negative).
+int put_limbs(BIGNUM* r, const limb::Limb* l, int nl, int neg) {
+  while (nl > 0 && l[nl - 1] == 0) nl--;
+  const int top = 2 * nl - (nl > 0 && (l[nl - 1] >> 32) == 0);
+  if (wexpand(r, top) == nullptr) return 0;
+  limb::store(r->d, l, top);
+  r->top = top;
+  r->neg = top != 0 ? neg : 0;
+  return 1;
 }
 
-// Division of magnitudes on limbs (see the notes above), |num| >= |divisor|.
-int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor) {
+// l[0 .. count(nw)) = the limbs of w[0 .. nw) shifted left by s (0 < s <
+// 64), in one pass; returns the bits shifted out at the top.
+limb::Limb load_shifted(limb::Limb* l, const BN_ULONG* w, int nw, int s) noexcept {
   using limb::Limb;
-  const int num_neg = num->neg, quot_neg = num->neg ^ divisor->neg;
-  const int la = limb::count(num->top), ld = limb::count(divisor->top);
-  const int nn = la + 1, nq = nn - ld;
-  limb::Buffer<200> buf(static_cast<size_t>(nn + ld + nq));
-  if (!buf.ok()) return 0;
-  Limb *n = buf.get(), *d = n + nn, *q = d + ld;
-  limb::load(n, num->d, num->top);
-  limb::load(d, divisor->d, divisor->top);
-  // Normalise: the divisor's top bit set; the numerator gains a top limb.
-  const int s = __builtin_clzll(d[ld - 1]);
-  limb::shift_left(d, d, ld, s);
-  n[la] = limb::shift_left(n, n, la, s);
-  limb::divide(q, n, nn, d, ld, limb::reciprocal(d, ld));
-  if (dv != nullptr) {
-    const int top = used_words(q, nq);
-    if (wexpand(dv, top) == nullptr) return 0;
-    limb::store(dv->d, q, top);
-    dv->top = top;
-    dv->neg = top != 0 ? quot_neg : 0;
+  const int full = nw / 2;
+  Limb below = 0;
+  auto put = [&](int i, Limb x) {
+    l[i] = (x << s) | (below >> (64 - s));
+    below = x;
+  };
+  for (int i = 0; i < full; i++) {
+    Limb x;
+    memcpy(&x, w + 2 * i, sizeof x);  // little-endian: the two words of limb i
+    if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) x = x << 32 | x >> 32;
+    put(i, x);
   }
+  if (nw & 1) put(full, w[nw - 1]);
+  return below >> (64 - s);
+}
+
+// Division of magnitudes on limbs (see the notes above), |num| >= |divisor|
+// of la and ld limbs, in buf (2 la + 2 limbs).  The numerator, shifted with
+// the divisor, gains a top limb only when bits come out of its top;
+// otherwise its top limbs are compared with the divisor for the quotient's
+// top limb (0 or 1), which saves a digit of the loop for a divisor of whole
+// limbs.  LD, when not 0, is ld known at compile time (short divisors, whose
+// loops the compiler then unrolls).
+template <int LD>
+int divide_in(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, int la, int ld,
+              limb::Limb* buf) {
+  using limb::Limb;
+  if constexpr (LD != 0) ld = LD;
+  const int num_neg = num->neg, quot_neg = num->neg ^ divisor->neg, nq = la - ld + 1;
+  Limb *n = buf, *d = n + la + 1, *q = d + ld;
+  // Normalise: the divisor's top bit set (an odd word count has a top limb
+  // of one word).
+  const int s = __builtin_clz(divisor->d[divisor->top - 1]) + 32 * (divisor->top & 1);
+  Limb out = 0;
+  if (s == 0) {
+    limb::load(d, divisor->d, divisor->top);
+  } else {
+    load_shifted(d, divisor->d, divisor->top, s);
+  }
+  // The reciprocal's division first: it runs while the numerator is loaded.
+  const Limb v = limb::reciprocal(d, ld);
+  if (s == 0) {
+    limb::load(n, num->d, num->top);
+  } else {
+    out = load_shifted(n, num->d, num->top, s);
+  }
+  int nn = la;
+  if (out != 0) {
+    n[nn++] = out;  // below the divisor's top limb
+  } else {
+    Limb* top = n + la - ld;
+    int i = ld - 1;
+    while (i > 0 && top[i] == d[i]) i--;
+    const bool ge = top[i] >= d[i];
+    q[nq - 1] = ge;
+    if (ge) {
+      bool borrow = false;
+      for (int j = 0; j < ld; j++) {
+        Limb x;
+        const bool b1 = __builtin_sub_overflow(top[j], d[j], &x);
+        borrow = b1 | __builtin_sub_overflow(x, static_cast<Limb>(borrow), &top[j]);
+      }
+    }
+  }
+  if (nn > ld) limb::divide(q, n, nn, d, ld, v);
+  if (dv != nullptr && !put_limbs(dv, q, nq, quot_neg)) return 0;
   if (rm != nullptr) {
-    limb::shift_right(n, n, ld, s);
-    const int top = used_words(n, ld);
-    if (wexpand(rm, top) == nullptr) return 0;
-    limb::store(rm->d, n, top);
-    rm->top = top;
-    rm->neg = top != 0 ? num_neg : 0;
+    if (s != 0) limb::shift_right(n, n, ld, s);
+    if (!put_limbs(rm, n, ld, num_neg)) return 0;
   }
   return 1;
+}
+
+// Numerators up to this many limbs are divided in a frame of fixed size.
+constexpr int kShortLimbs = 16;
+
+using DivideIn = int (*)(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, int la,
+                         int ld, limb::Limb* buf);
+constexpr DivideIn kDivideIn[] = {divide_in<0>, divide_in<1>, divide_in<2>,
+                                  divide_in<3>, divide_in<4>, divide_in<5>,
+                                  divide_in<6>, divide_in<7>, divide_in<8>};
+
+int divide(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor) {
+  const int la = limb::count(num->top), ld = limb::count(divisor->top);
+  if (la <= kShortLimbs) {
+    limb::Limb buf[2 * kShortLimbs + 2];
+    const int ok = kDivideIn[ld <= limb::kFixedLimbs ? ld : 0](dv, rm, num, divisor, la, ld, buf);
+    limb::clear(buf, la + 1 + ld);  // by stores (a string store starts slowly); q is a result
+    return ok;
+  }
+  limb::Buffer<200> buf(2 * static_cast<size_t>(la) + 2);
+  return buf.ok() && divide_in<0>(dv, rm, num, divisor, la, ld, buf.get());
 }
 
 // ---- the secret form --------------------------------------------------------
@@ -230,7 +303,7 @@ int div(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX
     BNerr(BN_F_BN_DIV, BN_R_DIV_BY_ZERO);
     return 0;
   }
-  if (BN_ucmp(num, divisor) < 0) {
+  if (num->top < divisor->top || (num->top == divisor->top && BN_ucmp(num, divisor) < 0)) {
     if (rm != nullptr && BN_copy(rm, num) == nullptr) return 0;
     if (dv != nullptr) {
       dv->top = 0;

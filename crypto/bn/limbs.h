@@ -37,13 +37,21 @@ constexpr int count(int words) { return (words + 1) / 2; }
 constexpr int kInlineMove = 16;
 
 // l[0 .. count(nw)) = w[0 .. nw), the upper half of an odd top limb zero.
+// A short run is moved limb by limb, as store() does: w may have just been
+// stored a limb at a time (a product), and the compiler's vector loop, with
+// its set-up for the count, costs more than the moves at these lengths.
 inline void load(Limb* l, const BN_ULONG* w, int nw) noexcept {
   const int full = nw / 2;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   if (full > kInlineMove) {
     memcpy(l, w, sizeof(Limb) * static_cast<size_t>(full));
   } else {
-    for (int i = 0; i < full; i++) memcpy(l + i, w + 2 * i, sizeof(Limb));
+    for (int i = 0; i < full; i++) {
+      Limb v;
+      memcpy(&v, w + 2 * i, sizeof(Limb));
+      __asm__("" : "+r"(v));
+      l[i] = v;
+    }
   }
 #else
   for (int i = 0; i < full; i++) l[i] = w[2 * i] | static_cast<Limb>(w[2 * i + 1]) << 32;

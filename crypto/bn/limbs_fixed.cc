@@ -366,6 +366,143 @@ inline Wide sqr4(const void* a) noexcept {
   return w;
 }
 
+// ---- four limbs without ADX ----------------------------------------------
+// The same products by MUL alone (every x86-64), for the kernel without
+// ADX.  GCC's form of the product scanning in C passes the 128-bit sums
+// through the stack.  The product scans too, the eight limbs of the result
+// being the column accumulators (column k adds into t_k, t_{k+1} and
+// t_{k+2}, zeroed as the column starts).
+
+// The eight limbs of w as asm outputs.
+#define MORVANE_PLAIN_WIDE                                                             \
+  [t0] "=&r"(w.t0), [t1] "=&r"(w.t1), [t2] "=&r"(w.t2), [t3] "=&r"(w.t3), [t4] "=&r"(w.t4), \
+      [t5] "=&r"(w.t5), [t6] "=&r"(w.t6), [t7] "=&r"(w.t7)
+// Column x0, x1, x2 += a[i] b[j] (byte offsets `ai` and `bj`).
+#define MORVANE_P4_ADD(ai, bj, x0, x1, x2) \
+  "movq " ai "(%[a]), %%rax\n\t"           \
+  "mulq " bj "(%[b])\n\t"                  \
+  "addq %%rax, %[" x0 "]\n\t"              \
+  "adcq %%rdx, %[" x1 "]\n\t"              \
+  "adcq $0, %[" x2 "]\n\t"
+// The column's first product into x0, x1 (x2 zeroed), and the last one,
+// whose sum needs no third limb.
+#define MORVANE_P4_FIRST(ai, bj, x0, x1, x2) \
+  "movq " ai "(%[a]), %%rax\n\t"             \
+  "mulq " bj "(%[b])\n\t"                    \
+  "movq %%rax, %[" x0 "]\n\t"                \
+  "movq %%rdx, %[" x1 "]\n\t"                \
+  "xorl %k[" x2 "], %k[" x2 "]\n\t"
+#define MORVANE_P4_LAST(ai, bj, x0, x1) \
+  "movq " ai "(%[a]), %%rax\n\t"        \
+  "mulq " bj "(%[b])\n\t"               \
+  "addq %%rax, %[" x0 "]\n\t"           \
+  "adcq %%rdx, %[" x1 "]\n\t"
+#define MORVANE_P4_ZERO(x) "xorl %k[" x "], %k[" x "]\n\t"
+
+inline Wide mul4_plain(const void* a, const void* b) noexcept {
+  Wide w;
+  __asm__(
+      MORVANE_P4_FIRST("0", "0", "t0", "t1", "t2")
+      MORVANE_P4_ZERO("t3")
+      MORVANE_P4_ADD("0", "8", "t1", "t2", "t3") MORVANE_P4_ADD("8", "0", "t1", "t2", "t3")
+      MORVANE_P4_ZERO("t4")
+      MORVANE_P4_ADD("0", "16", "t2", "t3", "t4") MORVANE_P4_ADD("8", "8", "t2", "t3", "t4")
+      MORVANE_P4_ADD("16", "0", "t2", "t3", "t4")
+      MORVANE_P4_ZERO("t5")
+      MORVANE_P4_ADD("0", "24", "t3", "t4", "t5") MORVANE_P4_ADD("8", "16", "t3", "t4", "t5")
+      MORVANE_P4_ADD("16", "8", "t3", "t4", "t5") MORVANE_P4_ADD("24", "0", "t3", "t4", "t5")
+      MORVANE_P4_ZERO("t6")
+      MORVANE_P4_ADD("8", "24", "t4", "t5", "t6") MORVANE_P4_ADD("16", "16", "t4", "t5", "t6")
+      MORVANE_P4_ADD("24", "8", "t4", "t5", "t6")
+      MORVANE_P4_ZERO("t7")
+      MORVANE_P4_ADD("16", "24", "t5", "t6", "t7") MORVANE_P4_ADD("24", "16", "t5", "t6", "t7")
+      MORVANE_P4_LAST("24", "24", "t6", "t7")
+      : MORVANE_PLAIN_WIDE
+      : [a] "r"(a), [b] "r"(b), "m"(*static_cast<const unsigned char(*)[32]>(a)),
+        "m"(*static_cast<const unsigned char(*)[32]>(b))
+      : "rax", "rdx", "cc");
+  return w;
+}
+
+// a^2: the six cross products once, in rows, doubled by one chain of
+// additions, then the squares added (MUL changes the flags: the carry
+// waits in a register across each of the last two).
+inline Wide sqr4_plain(const void* a) noexcept {
+  Wide w;
+  Limb x, c;
+  __asm__(
+      // t1 .. t6 = the cross products.
+      "movq (%[a]), %%rax\n\t"
+      "mulq 8(%[a])\n\t"
+      "movq %%rax, %[t1]\n\t"
+      "movq %%rdx, %[t2]\n\t"
+      "movq (%[a]), %%rax\n\t"
+      "mulq 16(%[a])\n\t"
+      "addq %%rax, %[t2]\n\t"
+      "adcq $0, %%rdx\n\t"
+      "movq %%rdx, %[t3]\n\t"
+      "movq (%[a]), %%rax\n\t"
+      "mulq 24(%[a])\n\t"
+      "addq %%rax, %[t3]\n\t"
+      "adcq $0, %%rdx\n\t"
+      "movq %%rdx, %[t4]\n\t"
+      "movq 8(%[a]), %%rax\n\t"
+      "mulq 16(%[a])\n\t"
+      "xorl %k[t5], %k[t5]\n\t"
+      "addq %%rax, %[t3]\n\t"
+      "adcq %%rdx, %[t4]\n\t"
+      "adcq $0, %[t5]\n\t"
+      "movq 8(%[a]), %%rax\n\t"
+      "mulq 24(%[a])\n\t"
+      "addq %%rax, %[t4]\n\t"
+      "adcq %%rdx, %[t5]\n\t"
+      "movq 16(%[a]), %%rax\n\t"
+      "mulq 24(%[a])\n\t"
+      "addq %%rax, %[t5]\n\t"
+      "adcq $0, %%rdx\n\t"
+      "movq %%rdx, %[t6]\n\t"
+      // Doubled; t7 takes the top bit.
+      "xorl %k[t7], %k[t7]\n\t"
+      "addq %[t1], %[t1]\n\t"
+      "adcq %[t2], %[t2]\n\t"
+      "adcq %[t3], %[t3]\n\t"
+      "adcq %[t4], %[t4]\n\t"
+      "adcq %[t5], %[t5]\n\t"
+      "adcq %[t6], %[t6]\n\t"
+      "adcq %[t7], %[t7]\n\t"
+      // The squares on the diagonal.
+      "movq (%[a]), %%rax\n\t"
+      "mulq %%rax\n\t"
+      "movq %%rax, %[t0]\n\t"
+      "movq %%rdx, %[x]\n\t"
+      "movq 8(%[a]), %%rax\n\t"
+      "mulq %%rax\n\t"
+      "addq %[x], %[t1]\n\t"
+      "adcq %%rax, %[t2]\n\t"
+      "adcq %%rdx, %[t3]\n\t"
+      "sbbq %[c], %[c]\n\t"
+      "movq 16(%[a]), %%rax\n\t"
+      "mulq %%rax\n\t"
+      "negq %[c]\n\t"
+      "adcq %%rax, %[t4]\n\t"
+      "adcq %%rdx, %[t5]\n\t"
+      "sbbq %[c], %[c]\n\t"
+      "movq 24(%[a]), %%rax\n\t"
+      "mulq %%rax\n\t"
+      "negq %[c]\n\t"
+      "adcq %%rax, %[t6]\n\t"
+      "adcq %%rdx, %[t7]\n\t"
+      : MORVANE_PLAIN_WIDE, [x] "=&r"(x), [c] "=&r"(c)
+      : [a] "r"(a), "m"(*static_cast<const unsigned char(*)[32]>(a))
+      : "rax", "rdx", "cc");
+  return w;
+}
+#undef MORVANE_P4_ZERO
+#undef MORVANE_P4_LAST
+#undef MORVANE_P4_FIRST
+#undef MORVANE_P4_ADD
+#undef MORVANE_PLAIN_WIDE
+
 // One round of the reduction: t_i becomes zero, t_{i+1} .. t_{i+4} take
 // t_i n0 N, the carry cin (0 to 2) of the round before goes in at t_{i+4},
 // and t_i becomes the carry at t_{i+5}.
@@ -384,6 +521,32 @@ inline Wide sqr4(const void* a) noexcept {
   "adcx %[lo], %[" x0 "]\n\t"                                  \
   "adox %[lo], %[" x0 "]\n\t"
 
+// The value after the four rounds is u = t4 .. t7 and t3 (its carry, 0 or
+// 1): d = u - n into t0, t1, t2, lo, t3 all ones when u < n, and then
+// r = d ^ ((u ^ d) & mask) in t0, t1, t2, lo.
+#define MORVANE_R4_TAIL      \
+  "movq %[t4], %[t0]\n\t"    \
+  "subq (%[n]), %[t0]\n\t"   \
+  "movq %[t5], %[t1]\n\t"    \
+  "sbbq 8(%[n]), %[t1]\n\t"  \
+  "movq %[t6], %[t2]\n\t"    \
+  "sbbq 16(%[n]), %[t2]\n\t" \
+  "movq %[t7], %[lo]\n\t"    \
+  "sbbq 24(%[n]), %[lo]\n\t" \
+  "sbbq $0, %[t3]\n\t"       \
+  "xorq %[t0], %[t4]\n\t"    \
+  "andq %[t3], %[t4]\n\t"    \
+  "xorq %[t4], %[t0]\n\t"    \
+  "xorq %[t1], %[t5]\n\t"    \
+  "andq %[t3], %[t5]\n\t"    \
+  "xorq %[t5], %[t1]\n\t"    \
+  "xorq %[t2], %[t6]\n\t"    \
+  "andq %[t3], %[t6]\n\t"    \
+  "xorq %[t6], %[t2]\n\t"    \
+  "xorq %[lo], %[t7]\n\t"    \
+  "andq %[t3], %[t7]\n\t"    \
+  "xorq %[t7], %[lo]\n\t"
+
 // r = w R^-1 mod n (R = 2^256) for w < n R: four rounds, then n subtracted
 // unless the value is below n, chosen by a mask.
 inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
@@ -393,30 +556,7 @@ inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
       MORVANE_R4_ROUND("t0", "t1", "t2", "t3", "t4", "t5")
       MORVANE_R4_ROUND("t1", "t2", "t3", "t4", "t5", "t6")
       MORVANE_R4_ROUND("t2", "t3", "t4", "t5", "t6", "t7")
-      // The value is t4 .. t7 and t3 (its carry, 0 or 1).  d = u - n into
-      // t0, t1, t2, lo; t3 becomes all ones when u < n.
-      "movq %[t4], %[t0]\n\t"
-      "subq (%[n]), %[t0]\n\t"
-      "movq %[t5], %[t1]\n\t"
-      "sbbq 8(%[n]), %[t1]\n\t"
-      "movq %[t6], %[t2]\n\t"
-      "sbbq 16(%[n]), %[t2]\n\t"
-      "movq %[t7], %[lo]\n\t"
-      "sbbq 24(%[n]), %[lo]\n\t"
-      "sbbq $0, %[t3]\n\t"
-      // r = d ^ ((u ^ d) & mask).
-      "xorq %[t0], %[t4]\n\t"
-      "andq %[t3], %[t4]\n\t"
-      "xorq %[t4], %[t0]\n\t"
-      "xorq %[t1], %[t5]\n\t"
-      "andq %[t3], %[t5]\n\t"
-      "xorq %[t5], %[t1]\n\t"
-      "xorq %[t2], %[t6]\n\t"
-      "andq %[t3], %[t6]\n\t"
-      "xorq %[t6], %[t2]\n\t"
-      "xorq %[lo], %[t7]\n\t"
-      "andq %[t3], %[t7]\n\t"
-      "xorq %[t7], %[lo]\n\t"
+      MORVANE_R4_TAIL
       "movq %[t0], (%[r])\n\t"
       "movq %[t1], 8(%[r])\n\t"
       "movq %[t2], 16(%[r])\n\t"
@@ -427,10 +567,67 @@ inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
 }
 #undef MORVANE_R4_ROUND
 #undef MORVANE_R4_STEP
+
+// The reduction's round without ADX: m = t_i n0, t_i .. t_{i+3} += m N with
+// the carry in c (MUL changes the flags; each limb's product is added
+// before the carry of the limb below, which shortens the chain from limb
+// to limb), t_i becoming zero and then the carry out of t_{i+4}; the carry
+// of the round before is added after.
+#define MORVANE_R4P_STEP(off, x) \
+  "movq %[m], %%rax\n\t"        \
+  "mulq " off "(%[n])\n\t"      \
+  "addq %%rax, %[" x "]\n\t"    \
+  "adcq $0, %%rdx\n\t"          \
+  "addq %[c], %[" x "]\n\t"     \
+  "adcq $0, %%rdx\n\t"          \
+  "movq %%rdx, %[c]\n\t"
+#define MORVANE_R4P_ROUND(x0, x1, x2, x3, x4)                  \
+  "movq %[" x0 "], %[m]\n\t"                                  \
+  "imulq %[n0], %[m]\n\t"                                     \
+  "movq %[m], %%rax\n\t"                                      \
+  "mulq (%[n])\n\t"                                           \
+  "addq %%rax, %[" x0 "]\n\t"                                 \
+  "adcq $0, %%rdx\n\t"                                        \
+  "movq %%rdx, %[c]\n\t"                                      \
+  MORVANE_R4P_STEP("8", x1) MORVANE_R4P_STEP("16", x2)        \
+  MORVANE_R4P_STEP("24", x3)                                  \
+  "addq %[c], %[" x4 "]\n\t"                                  \
+  "adcq $0, %[" x0 "]\n\t"
+#define MORVANE_R4P_CARRY(cin, x4, x0) \
+  "addq %[" cin "], %[" x4 "]\n\t"     \
+  "adcq $0, %[" x0 "]\n\t"
+
+// redc4 without ADX.
+inline void redc4_plain(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
+  Limb lo, hi, m, c;
+  __asm__(
+      MORVANE_R4P_ROUND("t0", "t1", "t2", "t3", "t4")
+      MORVANE_R4P_ROUND("t1", "t2", "t3", "t4", "t5") MORVANE_R4P_CARRY("t0", "t5", "t1")
+      MORVANE_R4P_ROUND("t2", "t3", "t4", "t5", "t6") MORVANE_R4P_CARRY("t1", "t6", "t2")
+      MORVANE_R4P_ROUND("t3", "t4", "t5", "t6", "t7") MORVANE_R4P_CARRY("t2", "t7", "t3")
+      MORVANE_R4_TAIL
+      : [t0] "+&r"(w.t0), [t1] "+&r"(w.t1), [t2] "+&r"(w.t2), [t3] "+&r"(w.t3),
+        [t4] "+&r"(w.t4), [t5] "+&r"(w.t5), [t6] "+&r"(w.t6), [t7] "+&r"(w.t7), [lo] "=&a"(lo),
+        [hi] "=&d"(hi), [m] "=&r"(m), [c] "=&r"(c)
+      : [n] "r"(n), [n0] "m"(n0), "m"(*reinterpret_cast<const Limb(*)[4]>(n))
+      : "cc");
+  r[0] = w.t0;
+  r[1] = w.t1;
+  r[2] = w.t2;
+  r[3] = lo;
+}
+#undef MORVANE_R4P_CARRY
+#undef MORVANE_R4P_ROUND
+#undef MORVANE_R4P_STEP
+#undef MORVANE_R4_TAIL
 #undef MORVANE_WIDE_OPERANDS
 
 void mont_mul4(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb*) noexcept {
   redc4(r, a == b ? sqr4(a) : mul4(a, b), m.n, m.n0);
+}
+
+void mont_mul4_plain(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb*) noexcept {
+  redc4_plain(r, a == b ? sqr4_plain(a) : mul4_plain(a, b), m.n, m.n0);
 }
 
 #undef MORVANE_FIXED_PAIRS
@@ -559,6 +756,8 @@ MontMulFn mont_mul_for(const Modulus& m) noexcept {
 #if defined(__x86_64__)
     if (adx_kernel()) {
       if (const MontMulFn f = adx_mont(m.nl)) return f;
+    } else if (m.nl == 4) {
+      return mont_mul4_plain;
     }
 #endif
     if (m.nl <= kFixedLimbs) return kScanMont[m.nl];
@@ -615,6 +814,10 @@ bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n)
     put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
     return true;
   }
+  if (n == 4) {
+    put_wide(w, nw, a == b ? sqr4_plain(a) : mul4_plain(a, b));
+    return true;
+  }
 #endif
   kScanMul<BN_ULONG>[n](w, nw, a, b);
   return true;
@@ -622,11 +825,15 @@ bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n)
 
 void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept {
 #if defined(__x86_64__)
-  if (adx_kernel() && n >= 2) {
-    if (n == 4) {  // from the registers
+  if (n == 4) {  // from the registers
+    if (adx_kernel()) {
       put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
-      return;
+    } else {
+      put_wide(w, nw, a == b ? sqr4_plain(a) : mul4_plain(a, b));
     }
+    return;
+  }
+  if (adx_kernel() && n >= 2) {
     if (nw > 4 * kFixedLimbs) __builtin_unreachable();
     Limb p[2 * kFixedLimbs];
     kAdxMul[n](p, a, b);

@@ -3,7 +3,8 @@
 // below R, whose products reach past N R (R = 2^(32 n) for an n-word odd
 // modulus N; GMP computes a R^-1 mod N with mpz_invert); BN_mul, BN_sqr,
 // BN_div and the Montgomery exponentiations at every size from 1 to 70
-// limbs of 64 bits (odd and even word counts), against mpz_mul,
+// limbs of 64 bits (odd and even word counts), and products of four limbs
+// at their carry edges, against mpz_mul,
 // mpz_tdiv_qr and mpz_powm; BN_div's edge cases (quotient digits that need
 // correcting, divisors with and without their top bit set, signs, results
 // sharing a record with an operand).
@@ -220,6 +221,64 @@ TEST_F(BnGmp, ProductsAtEveryLimbCount) {
       ASSERT_EQ(BN_mul(bb.get(), bb.get(), bc.get(), ctx_.get()), 1);
       EXPECT_EQ(Text(bb.get()), Text(want.v)) << words << " words";
     }
+  }
+}
+
+// Products and squares of four limbs (the kernels of 256 bits, with and
+// without ADX) and of seven and eight words, in place and into another
+// record, at the operands that drive every carry: all ones, single top
+// bits, limbs alternately all ones and zero, runs of ones across limbs;
+// then random operands.
+TEST_F(BnGmp, FourLimbProductsAtCarryEdges) {
+  const char* const kOperands[] = {
+      "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+      "8000000000000000000000000000000000000000000000000000000000000000",
+      "8000000000000000800000000000000080000000000000008000000000000000",
+      "ffffffffffffffff0000000000000000ffffffffffffffff0000000000000000",
+      "0000000000000000ffffffffffffffff0000000000000000ffffffffffffffff",
+      "ffffffffffffffffffffffffffffffff00000000000000000000000000000001",
+      "fffffffffffffffffffffffffffffffffffffffffffffffffffffffe00000001",
+      "ffffffff00000000000000000000000000000000000000000000000000000000",
+      "00000001ffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+      "0000ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+  };
+  for (const char* x : kOperands) {
+    for (const char* y : kOperands) {
+      Mpz a, b, want;
+      mpz_set_str(a.v, x, 16);
+      mpz_set_str(b.v, y, 16);
+      const std::string what = std::string(x) + " * " + y;
+      Bn ba = ToBn(a.v), bb = ToBn(b.v), got(BN_new());
+      mpz_mul(want.v, a.v, b.v);
+      ASSERT_EQ(BN_mul(got.get(), ba.get(), bb.get(), ctx_.get()), 1) << what;
+      EXPECT_EQ(Text(got.get()), Text(want.v)) << what;
+      ASSERT_EQ(BN_mul(ba.get(), ba.get(), bb.get(), ctx_.get()), 1) << what;
+      EXPECT_EQ(Text(ba.get()), Text(want.v)) << what;
+    }
+    Mpz a, want;
+    mpz_set_str(a.v, x, 16);
+    mpz_mul(want.v, a.v, a.v);
+    Bn ba = ToBn(a.v), got(BN_new());
+    ASSERT_EQ(BN_sqr(got.get(), ba.get(), ctx_.get()), 1) << x;
+    EXPECT_EQ(Text(got.get()), Text(want.v)) << x;
+    ASSERT_EQ(BN_mul(got.get(), ba.get(), ba.get(), ctx_.get()), 1) << x;
+    EXPECT_EQ(Text(got.get()), Text(want.v)) << x;
+    ASSERT_EQ(BN_sqr(ba.get(), ba.get(), ctx_.get()), 1) << x;
+    EXPECT_EQ(Text(ba.get()), Text(want.v)) << x;
+  }
+  // And random operands of 225 to 256 bits, uniform and with long runs.
+  for (int i = 0; i < 2000; i++) {
+    Mpz a, b, want;
+    const unsigned bits = 256 - static_cast<unsigned>(i % 32);
+    Draw(a.v, rng_, bits, i % 2 == 0 ? 0 : 3);
+    Draw(b.v, rng_, 256, i % 3 == 0 ? 3 : 0);
+    Bn ba = ToBn(a.v), bb = ToBn(b.v), got(BN_new());
+    mpz_mul(want.v, a.v, a.v);
+    ASSERT_EQ(BN_sqr(got.get(), ba.get(), ctx_.get()), 1);
+    EXPECT_EQ(Text(got.get()), Text(want.v)) << Text(a.v);
+    mpz_mul(want.v, a.v, b.v);
+    ASSERT_EQ(BN_mul(got.get(), ba.get(), bb.get(), ctx_.get()), 1);
+    EXPECT_EQ(Text(got.get()), Text(want.v)) << Text(a.v) << " * " << Text(b.v);
   }
 }
 
