@@ -496,7 +496,10 @@ MORVANE_EXPORT int ASN1_GENERALIZEDTIME_set_string(ASN1_GENERALIZEDTIME *s, cons
  * reusing a buffer of 20 octets or more; returns it, or null.  ASN1_TIME_set
  * takes UTCTime for the years 1950 to 2049 and GeneralizedTime otherwise.
  * ASN1_UTCTIME_set refuses a moment outside 1950 to 2049, whose year its two
- * digits cannot name ("illegal time value", null; s is left as it was). */
+ * digits cannot name, and the other two a moment outside the years 0 to
+ * 9999, whose year four digits cannot name ("illegal time value", null; s is
+ * left as it was); a moment the system cannot break down is "error getting
+ * time". */
 MORVANE_EXPORT ASN1_UTCTIME *ASN1_UTCTIME_set(ASN1_UTCTIME *s, time_t t);
 MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_GENERALIZEDTIME_set(ASN1_GENERALIZEDTIME *s, time_t t);
 MORVANE_EXPORT ASN1_TIME *ASN1_TIME_set(ASN1_TIME *s, time_t t);

@@ -205,6 +205,28 @@ TEST(TimeAdj, OverflowFails) {
   ASN1_STRING_free(u);
 }
 
+// An adjustment past the year 9999 fails too, whatever the time held: a
+// GeneralizedTime has four digits for its year, and a five-digit one made a
+// text that is no time (read back as year 1002 and day 81), which a
+// certificate could then be signed over.
+TEST(TimeAdj, PastTheYear9999Fails) {
+  time_t moment = 253402300799;  // 9999-12-31T23:59:59Z
+  ASN1_TIME* u = Time(U, "200101000000Z");
+  ASN1_TIME* g = Time(G, "20200101000000Z");
+  EXPECT_EQ(nullptr, X509_time_adj(u, 1, &moment));
+  EXPECT_EQ(nullptr, X509_time_adj(g, 1, &moment));
+  EXPECT_EQ(nullptr, X509_time_adj(nullptr, 1, &moment));
+  EXPECT_EQ("200101000000Z", Text(u));
+  EXPECT_EQ("20200101000000Z", Text(g));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_TIME_SET, ASN1_R_ILLEGAL_TIME_VALUE},
+                 {ERR_LIB_ASN1, ASN1_F_ASN1_GENERALIZEDTIME_SET, ASN1_R_ILLEGAL_TIME_VALUE},
+                 {ERR_LIB_ASN1, ASN1_F_ASN1_TIME_SET, ASN1_R_ILLEGAL_TIME_VALUE}});
+  ASSERT_EQ(g, X509_time_adj(g, 0, &moment));
+  EXPECT_EQ("99991231235959Z", Text(g));
+  ASN1_STRING_free(u);
+  ASN1_STRING_free(g);
+}
+
 // Renewing a decoded certificate (its validity read as UTCTime) by 30 years
 // from now: the new notAfter lies past 2049 and must be written as a
 // GeneralizedTime, so that the signed certificate verifies now instead of
