@@ -474,7 +474,8 @@ MORVANE_EXPORT int ASN1_STRING_TABLE_add(int nid, long minsize, long maxsize, un
 MORVANE_EXPORT void ASN1_STRING_TABLE_cleanup(void);
 /* The default mask (initially 0xFFFFFFFF), ANDed into rules and the
  * directory-string mask by ASN1_STRING_set_by_NID.  The text form takes
- * "MASK:<number>" (C base prefixes), "nombstr" (no BMPString or UTF8String),
+ * "MASK:<number>" (C base prefixes; a number that does not fit an unsigned
+ * long is refused), "nombstr" (no BMPString or UTF8String),
  * "pkix" (no T61String), "utf8only" or "default": 1, or 0 with the mask
  * unchanged. */
 MORVANE_EXPORT void ASN1_STRING_set_default_mask(unsigned long mask);
