@@ -500,7 +500,10 @@ MORVANE_EXPORT int ASN1_GENERALIZEDTIME_set_string(ASN1_GENERALIZEDTIME *s, cons
  * digits cannot name, and the other two a moment outside the years 0 to
  * 9999, whose year four digits cannot name ("illegal time value", null; s is
  * left as it was); a moment the system cannot break down is "error getting
- * time". */
+ * time".  The items that hold one form only (ASN1_UTCTIME_it,
+ * ASN1_GENERALIZEDTIME_it and fields declared with them) refuse to encode a
+ * value of the other form (-1), which would be written under their tag in
+ * text no reader takes; ASN1_TIME_it takes both. */
 MORVANE_EXPORT ASN1_UTCTIME *ASN1_UTCTIME_set(ASN1_UTCTIME *s, time_t t);
 MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_GENERALIZEDTIME_set(ASN1_GENERALIZEDTIME *s, time_t t);
 MORVANE_EXPORT ASN1_TIME *ASN1_TIME_set(ASN1_TIME *s, time_t t);
