@@ -19,5 +19,6 @@ install(FILES ${CMAKE_BINARY_DIR}/MorvaneConfig.cmake
   ${CMAKE_BINARY_DIR}/MorvaneConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Morvane)
 
-configure_file(${CMAKE_SOURCE_DIR}/cmake/morvane.pc.in ${CMAKE_BINARY_DIR}/morvane.pc @ONLY)
+include(${CMAKE_SOURCE_DIR}/cmake/MorvanePkgConfig.cmake)
+morvane_configure_pc(${CMAKE_BINARY_DIR}/morvane.pc)
 install(FILES ${CMAKE_BINARY_DIR}/morvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

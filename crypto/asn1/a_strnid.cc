@@ -8,6 +8,7 @@
 // in `stable`, a stack sorted by NID.  Neither is locked: the caller sets them
 // up before threads use the library.
 
+#include <errno.h>
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
@@ -115,8 +116,9 @@ int ASN1_STRING_set_default_mask_asc(const char* p) {
   if (strncmp(p, "MASK:", 5) == 0) {
     if (p[5] == '\0') return 0;
     char* end;
+    errno = 0;
     mask = strtoul(p + 5, &end, 0);
-    if (end == p + 5 || *end != '\0') return 0;
+    if (end == p + 5 || *end != '\0' || errno == ERANGE) return 0;  // no mask, or too long
   } else if (strcmp(p, "nombstr") == 0) {
     mask = ~(ASN1_MASK_BMPSTRING | ASN1_MASK_UTF8STRING) & 0xFFFFFFFFUL;
   } else if (strcmp(p, "pkix") == 0) {

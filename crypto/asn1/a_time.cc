@@ -85,15 +85,21 @@ bool utc_year(const struct tm& tm) {
   return tm.tm_year >= 50 && tm.tm_year < 150;
 }
 
-// Writes t into s (or a new string) as a UTCTime or GeneralizedTime.
-ASN1_STRING* set_time(ASN1_STRING* s, time_t t, bool generalized) {
-  const int func = generalized ? ASN1_F_ASN1_GENERALIZEDTIME_SET : ASN1_F_ASN1_UTCTIME_SET;
+// Writes t into s (or a new string) as a UTCTime or GeneralizedTime; a
+// failure is queued under `func`.
+ASN1_STRING* set_time(ASN1_STRING* s, time_t t, bool generalized, int func) {
   const int type = generalized ? ASN1_UT_GENERALIZEDTIME : ASN1_UT_UTCTIME;
   struct tm tm;
-  if (MORVANE_gmtime(&t, &tm) == nullptr) return nullptr;
+  if (MORVANE_gmtime(&t, &tm) == nullptr) {
+    ASN1err(func, ASN1_R_ERROR_GETTING_TIME);
+    return nullptr;
+  }
   // A UTCTime's two digits name a year of 1950-2049 (RFC 5280, 4.1.2.5.1):
-  // any other year would be read back in another century.
-  if (!generalized && !utc_year(tm)) {
+  // any other year would be read back in another century.  A
+  // GeneralizedTime's four digits name the years 0 to 9999: a longer or
+  // negative year would make a text that is no time.
+  const long full_year = tm.tm_year + 1900L;
+  if (generalized ? full_year < 0 || full_year > 9999 : !utc_year(tm)) {
     ASN1err(func, ASN1_R_ILLEGAL_TIME_VALUE);
     return nullptr;
   }
@@ -113,8 +119,7 @@ ASN1_STRING* set_time(ASN1_STRING* s, time_t t, bool generalized) {
     s->data = p;
   }
   char* text = reinterpret_cast<char*>(s->data);
-  // A year beyond four digits is cut to the buffer, as is any overlong text.
-  const long year = generalized ? tm.tm_year + 1900L : tm.tm_year % 100;
+  const long year = generalized ? full_year : tm.tm_year % 100;
   snprintf(text, kTimeBuffer,
            generalized ? "%04ld%02d%02d%02d%02d%02dZ" : "%02ld%02d%02d%02d%02d%02dZ", year,
            tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
@@ -155,12 +160,12 @@ int ASN1_GENERALIZEDTIME_set_string(ASN1_GENERALIZEDTIME* s, const char* str) {
 
 /* see morvane/asn1.h */
 ASN1_UTCTIME* ASN1_UTCTIME_set(ASN1_UTCTIME* s, time_t t) {
-  return set_time(s, t, false);
+  return set_time(s, t, false, ASN1_F_ASN1_UTCTIME_SET);
 }
 
 /* see morvane/asn1.h */
 ASN1_GENERALIZEDTIME* ASN1_GENERALIZEDTIME_set(ASN1_GENERALIZEDTIME* s, time_t t) {
-  return set_time(s, t, true);
+  return set_time(s, t, true, ASN1_F_ASN1_GENERALIZEDTIME_SET);
 }
 
 /* see morvane/asn1.h */
@@ -171,7 +176,7 @@ ASN1_TIME* ASN1_TIME_set(ASN1_TIME* s, time_t t) {
     return nullptr;
   }
   // RFC 5280, 4.1.2.5: UTCTime through 2049, GeneralizedTime from 2050.
-  return set_time(s, t, !utc_year(tm));
+  return set_time(s, t, !utc_year(tm), ASN1_F_ASN1_TIME_SET);
 }
 
 /* see morvane/asn1.h */

@@ -113,6 +113,14 @@ int ex_i2c(ASN1_VALUE** pval, unsigned char* cout, int* putype, const ASN1_ITEM*
     if (utype != ASN1_UT_BOOLEAN && utype != ASN1_UT_NULL && *pval == nullptr) return -1;
   } else {
     utype = *putype;
+    // A time item holding a time of the other form (a UTCTime that an
+    // adjustment past 2049 made a GeneralizedTime, or the reverse) would be
+    // written under the item's tag in the other form's text, which no
+    // reader takes for a time: refused, as a multi-string's foreign type is.
+    if (utype == ASN1_UT_UTCTIME || utype == ASN1_UT_GENERALIZEDTIME) {
+      const int held = reinterpret_cast<ASN1_STRING*>(*pval)->type;
+      if ((held == ASN1_UT_UTCTIME || held == ASN1_UT_GENERALIZEDTIME) && held != utype) return -3;
+    }
   }
   const unsigned char* cont;
   int len;

@@ -19,6 +19,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "internal/err_mark.h"
+
 struct conf_module_st {
   DSO* dso;  // the shared object it came from; null when registered directly
   char* name;
@@ -78,10 +80,15 @@ CONF_MODULE* module_find(const char* name) {
 // Registers the module of a shared object: the section named by `value` may
 // give its "path", else the module's name is the path.
 CONF_MODULE* module_load_dso(const CONF* cnf, const char* name, const char* value) {
-  const char* path = NCONF_get_string(cnf, value, "path");
-  if (path == nullptr) {
-    ERR_clear_error();
-    path = name;
+  const char* path;
+  {
+    // A section without "path" is no error: only what the lookup queued goes.
+    morvane::internal::ErrorMark mark;
+    path = NCONF_get_string(cnf, value, "path");
+    if (path == nullptr) {
+      mark.pop();
+      path = name;
+    }
   }
   int reason = 0;
   CONF_MODULE* md = nullptr;
@@ -178,12 +185,17 @@ int CONF_module_add(const char* name, conf_init_func* ifunc, conf_finish_func* f
 int CONF_modules_load(const CONF* cnf, const char* appname, unsigned long flags) {
   if (cnf == nullptr) return 1;
   const char* vsection = nullptr;
-  if (appname != nullptr) vsection = NCONF_get_string(cnf, nullptr, appname);
-  if (appname == nullptr || (vsection == nullptr && (flags & CONF_MFLAGS_DEFAULT_SECTION)))
-    vsection = NCONF_get_string(cnf, nullptr, "morvane_conf");
-  if (vsection == nullptr) {
-    ERR_clear_error();  // a configuration without a module list is no error
-    return 1;
+  {
+    morvane::internal::ErrorMark mark;
+    if (appname != nullptr) vsection = NCONF_get_string(cnf, nullptr, appname);
+    if (appname == nullptr || (vsection == nullptr && (flags & CONF_MFLAGS_DEFAULT_SECTION)))
+      vsection = NCONF_get_string(cnf, nullptr, "morvane_conf");
+    if (vsection == nullptr) {
+      // A configuration without a module list is no error: the lookups'
+      // errors go, and only they (the caller's entries and mark stay).
+      mark.pop();
+      return 1;
+    }
   }
   STACK* values = NCONF_get_section(cnf, vsection);
   if (values == nullptr) return 0;
@@ -207,15 +219,17 @@ int CONF_modules_load_file(const char* filename, const char* appname, unsigned l
     }
   }
   int ret = 0;
-  if (NCONF_load(conf, filename != nullptr ? filename : file, nullptr) <= 0) {
-    if ((flags & CONF_MFLAGS_IGNORE_MISSING_FILE) &&
+  bool loaded;
+  {
+    morvane::internal::ErrorMark mark;
+    loaded = NCONF_load(conf, filename != nullptr ? filename : file, nullptr) > 0;
+    if (!loaded && (flags & CONF_MFLAGS_IGNORE_MISSING_FILE) &&
         ERR_GET_REASON(ERR_peek_last_error()) == CONF_R_NO_SUCH_FILE) {
-      ERR_clear_error();
+      mark.pop();  // the missing file's errors go, not the caller's
       ret = 1;
     }
-  } else {
-    ret = CONF_modules_load(conf, appname, flags);
   }
+  if (loaded) ret = CONF_modules_load(conf, appname, flags);
   MORVANE_free(file);
   NCONF_free(conf);
   return ret;

@@ -8,6 +8,8 @@
 #include <morvane/engine.h>
 #include <morvane/err.h>
 
+#include "internal/err_mark.h"
+
 namespace {
 
 // Set by MORVANE_no_config: later MORVANE_config calls do nothing.
@@ -18,9 +20,14 @@ constinit bool morvane_configured = false;
 /* see morvane/conf.h */
 void MORVANE_config(const char* config_name) {
   if (morvane_configured) return;
-  MORVANE_load_builtin_modules();
-  ENGINE_load_builtin_engines();
-  ERR_clear_error();
+  {
+    // What the loaders queue is no error of the configuration; the
+    // caller's own entries and mark stay.
+    morvane::internal::ErrorMark mark;
+    MORVANE_load_builtin_modules();
+    ENGINE_load_builtin_engines();
+    mark.pop();
+  }
   if (CONF_modules_load_file(nullptr, config_name,
                              CONF_MFLAGS_DEFAULT_SECTION | CONF_MFLAGS_IGNORE_MISSING_FILE) > 0)
     return;

@@ -5,6 +5,7 @@
 // removes only what its failed lookup queued (a mark set before the lookup),
 // never errors the caller had queued before.
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -152,7 +153,11 @@ int ENGINE_ctrl_cmd_string(ENGINE* e, const char* cmd_name, const char* arg, int
     return ENGINE_ctrl(e, num, 0, const_cast<char*>(arg), nullptr) > 0 ? 1 : 0;
   if (!(flags & ENGINE_CMD_FLAG_NUMERIC)) return fail(F, ENGINE_R_INTERNAL_LIST_ERROR);
   char* end = nullptr;
-  long value = strtol(arg, &end, 10);
-  if (end == arg || *end != '\0') return fail(F, ENGINE_R_ARGUMENT_IS_NOT_A_NUMBER);
+  errno = 0;
+  const long value = strtol(arg, &end, 10);
+  // A number that does not fit a long is none (strtol would give the
+  // nearest long and the command would run with it).
+  if (end == arg || *end != '\0' || errno == ERANGE)
+    return fail(F, ENGINE_R_ARGUMENT_IS_NOT_A_NUMBER);
   return ENGINE_ctrl(e, num, value, nullptr, nullptr) > 0 ? 1 : 0;
 }

@@ -87,7 +87,8 @@ bool has_cipher(const EncCtx* ctx) {
 
 int enc_read(BIO* b, char* out, int outl) {
   EncCtx* ctx = state(b);
-  if (out == nullptr || !has_cipher(ctx) || b->next_bio == nullptr) return 0;
+  // No room: nothing is read, and the count says so.
+  if (out == nullptr || outl <= 0 || !has_cipher(ctx) || b->next_bio == nullptr) return 0;
   const morvane::evp::Pending pending{ctx->buf, ctx->buf_off, ctx->buf_len};
   int ret = pending.deliver(out, outl);
   while (outl > 0 && ctx->cont > 0) {

@@ -21,6 +21,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "internal/err_mark.h"
+
 static_assert(offsetof(EVP_PKEY, type) == 0 && offsetof(EVP_PKEY, save_type) == 4 &&
               offsetof(EVP_PKEY, references) == 8 && offsetof(EVP_PKEY, pkey) == 16 &&
               offsetof(EVP_PKEY, save_parameters) == 24 && offsetof(EVP_PKEY, attributes) == 32 &&
@@ -191,10 +193,13 @@ int EVP_PKEY_bits(EVP_PKEY* pkey) {
     BIGNUM* order = group != nullptr ? BN_new() : nullptr;
     int ret = 0;
     if (order != nullptr) {
+      // A group without order has no size: what the lookup queued goes,
+      // and only that.
+      morvane::internal::ErrorMark mark;
       if (EC_GROUP_get_order(group, order, nullptr))
         ret = BN_num_bits(order);
       else
-        ERR_clear_error();
+        mark.pop();
     }
     BN_free(order);
     return ret;

@@ -114,7 +114,8 @@ int X509_check_trust(X509* x, int id, int flags) {
 /* see morvane/x509.h */
 int (*X509_TRUST_set_default(int (*trust)(int, X509*, int)))(int, X509*, int) {
   TrustFn old = default_trust;
-  default_trust = trust;
+  // A null function is never kept to be called: it means the built-in one.
+  default_trust = trust != nullptr ? trust : obj_trust;
   return old;
 }
 

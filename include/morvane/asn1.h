@@ -474,7 +474,8 @@ MORVANE_EXPORT int ASN1_STRING_TABLE_add(int nid, long minsize, long maxsize, un
 MORVANE_EXPORT void ASN1_STRING_TABLE_cleanup(void);
 /* The default mask (initially 0xFFFFFFFF), ANDed into rules and the
  * directory-string mask by ASN1_STRING_set_by_NID.  The text form takes
- * "MASK:<number>" (C base prefixes), "nombstr" (no BMPString or UTF8String),
+ * "MASK:<number>" (C base prefixes; a number that does not fit an unsigned
+ * long is refused), "nombstr" (no BMPString or UTF8String),
  * "pkix" (no T61String), "utf8only" or "default": 1, or 0 with the mask
  * unchanged. */
 MORVANE_EXPORT void ASN1_STRING_set_default_mask(unsigned long mask);
@@ -496,7 +497,13 @@ MORVANE_EXPORT int ASN1_GENERALIZEDTIME_set_string(ASN1_GENERALIZEDTIME *s, cons
  * reusing a buffer of 20 octets or more; returns it, or null.  ASN1_TIME_set
  * takes UTCTime for the years 1950 to 2049 and GeneralizedTime otherwise.
  * ASN1_UTCTIME_set refuses a moment outside 1950 to 2049, whose year its two
- * digits cannot name ("illegal time value", null; s is left as it was). */
+ * digits cannot name, and the other two a moment outside the years 0 to
+ * 9999, whose year four digits cannot name ("illegal time value", null; s is
+ * left as it was); a moment the system cannot break down is "error getting
+ * time".  The items that hold one form only (ASN1_UTCTIME_it,
+ * ASN1_GENERALIZEDTIME_it and fields declared with them) refuse to encode a
+ * value of the other form (-1), which would be written under their tag in
+ * text no reader takes; ASN1_TIME_it takes both. */
 MORVANE_EXPORT ASN1_UTCTIME *ASN1_UTCTIME_set(ASN1_UTCTIME *s, time_t t);
 MORVANE_EXPORT ASN1_GENERALIZEDTIME *ASN1_GENERALIZEDTIME_set(ASN1_GENERALIZEDTIME *s, time_t t);
 MORVANE_EXPORT ASN1_TIME *ASN1_TIME_set(ASN1_TIME *s, time_t t);

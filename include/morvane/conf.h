@@ -199,14 +199,16 @@ typedef void conf_finish_func(CONF_IMODULE *md);
 MORVANE_EXPORT int CONF_module_add(const char *name, conf_init_func *ifunc,
                                    conf_finish_func *ffunc);
 /* Runs the modules listed in `cnf` (see above; `appname` names the list, null
- * for "morvane_conf").  1 on success, also when there is no list; 0 when the
- * named list section is missing; otherwise the failing module's result (-1
- * for an unknown module or a failed init). */
+ * for "morvane_conf").  1 on success, also when there is no list (what the
+ * lookups of the list queued is removed, the caller's own entries and mark
+ * stay); 0 when the named list section is missing; otherwise the failing
+ * module's result (-1 for an unknown module or a failed init). */
 MORVANE_EXPORT int CONF_modules_load(const CONF *cnf, const char *appname, unsigned long flags);
 /* Loads `filename` (null: CONF_get1_default_config_file()) into a new CONF,
  * runs its modules and frees it: CONF_modules_load's result, or 0 when the
  * file cannot be loaded (1 for a missing file with
- * CONF_MFLAGS_IGNORE_MISSING_FILE, the error queue cleared). */
+ * CONF_MFLAGS_IGNORE_MISSING_FILE, the load's errors removed and the
+ * caller's own entries and mark kept). */
 MORVANE_EXPORT int CONF_modules_load_file(const char *filename, const char *appname,
                                           unsigned long flags);
 /* Finishes every instance, newest first. */
@@ -246,9 +248,9 @@ MORVANE_EXPORT int CONF_parse_list(const char *list, int sep, int nospc,
  * (again on every call). */
 MORVANE_EXPORT void MORVANE_load_builtin_modules(void);
 /* Automatic configuration: registers the built-in modules, loads the built-in
- * engines and runs the modules of the default configuration file, listed in
- * the section named `config_name` (or "morvane_conf"); a missing file is no
- * error.  When the file cannot be read or a module fails, writes "Auto
+ * engines (removing what those two queue, and only that) and runs the
+ * modules of the default configuration file, listed in the section named
+ * `config_name` (or "morvane_conf"); a missing file is no error.  When the file cannot be read or a module fails, writes "Auto
  * configuration failed" and the error queue to standard error and ends the
  * process with exit status 1.  Does nothing after MORVANE_no_config; it does
  * not set that mark itself, so a second call configures again. */

@@ -146,7 +146,8 @@ MORVANE_EXPORT int ENGINE_cmd_is_executable(ENGINE *e, int cmd);
 MORVANE_EXPORT int ENGINE_ctrl_cmd(ENGINE *e, const char *cmd_name, long i, void *p,
                                    void (*f)(void), int cmd_optional);
 /* The same with a text argument, converted by the command's flags (a numeric
- * command takes a whole decimal number, else "argument is not a number"). */
+ * command takes a whole decimal number that fits a long, else "argument is
+ * not a number"). */
 MORVANE_EXPORT int ENGINE_ctrl_cmd_string(ENGINE *e, const char *cmd_name, const char *arg,
                                           int cmd_optional);
 

@@ -580,7 +580,8 @@ MORVANE_EXPORT EC_KEY *EVP_PKEY_get1_EC_KEY(EVP_PKEY *pkey);
  * the container.  Null is accepted. */
 MORVANE_EXPORT void EVP_PKEY_free(EVP_PKEY *pkey);
 /* Bits of the RSA modulus, the DSA prime or the EC group order; 0 for other
- * types, an empty container or an order that cannot be read. */
+ * types, an empty container or an order that cannot be read (what reading
+ * it queued is removed; entries queued before the call stay). */
 MORVANE_EXPORT int EVP_PKEY_bits(EVP_PKEY *pkey);
 /* The largest signature or encryption output in bytes (RSA_size, DSA_size,
  * ECDSA_size); 0 for other types, an empty container and null. */

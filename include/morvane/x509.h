@@ -1073,7 +1073,8 @@ typedef struct x509_trust_st {
  * at first reads the certificate's settings for the use of NID id.  Results
  * X509_TRUST_TRUSTED, _REJECTED, _UNTRUSTED. */
 MORVANE_EXPORT int X509_check_trust(X509 *x, int id, int flags);
-/* Installs the default trust function; returns the one it replaces. */
+/* Installs the default trust function (null: the built-in one, which reads
+ * the certificate's settings); returns the one it replaces. */
 MORVANE_EXPORT int (*X509_TRUST_set_default(int (*trust)(int, X509 *, int)))(int, X509 *, int);
 /* 7 + the number of added records; X509_TRUST_get0 gives the record at idx
  * (built-in 0 to 6, added ones after them; null outside); _get_by_id the

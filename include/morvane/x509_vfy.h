@@ -380,7 +380,11 @@ MORVANE_EXPORT int X509_cmp_current_time(ASN1_TIME *ctm);
  * time.  A GeneralizedTime stays one; any other time (a UTCTime included)
  * takes the form ASN1_TIME_set chooses, UTCTime for 1950 to 2049 and
  * GeneralizedTime outside (RFC 5280, 4.1.2.5), so that a year is never
- * written as one of another century.  The time, or null on failure. */
+ * written as one of another century (a value that only a UTCTime may hold,
+ * coded by ASN1_UTCTIME_it, then fails to encode past 2049 rather than be
+ * written wrongly).  The time, or null on failure, s left
+ * as it was ("error getting time" for a moment past time_t, "illegal time
+ * value" for one beyond the year 9999). */
 MORVANE_EXPORT ASN1_TIME *X509_time_adj(ASN1_TIME *s, long adj, time_t *in_tm);
 /* Copies missing key parameters down the chain (and into pkey): 1, or 0. */
 MORVANE_EXPORT int X509_get_pubkey_parameters(EVP_PKEY *pkey, STACK *chain);

@@ -2,6 +2,7 @@
 // string setters, ASN1_TIME_set's choice of type, the conversion to
 // GeneralizedTime and the comparison with a time_t; the reuse of buffers.
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -66,7 +67,7 @@ TEST(Asn1Time, SetPicksTheTypeByYear) {
     EXPECT_EQ(r[3], Text(s));
     ASN1_STRING_free(s);
   }
-  // The GeneralizedTime setter on its own takes any year.
+  // The GeneralizedTime setter on its own takes any year it can write.
   ASN1_STRING* g = ASN1_GENERALIZEDTIME_set(nullptr, 0);
   EXPECT_EQ("19700101000000Z", Text(g));
   ASN1_STRING_free(g);
@@ -107,6 +108,60 @@ TEST(Asn1Time, UtcTimeSetRefusesYearsOutside1950To2049) {
     }
     ASN1_STRING_free(fresh);
     ASN1_STRING_free(kept);
+  }
+}
+
+// A GeneralizedTime's four digits name the years 0 to 9999: the setters
+// refuse a moment on either side of that range, with a reason and leaving
+// the time as it was, rather than write a text that is no time (a five-digit
+// year reads as a year of four digits and a month of its fifth).  A moment
+// the system cannot break down is "error getting time" from all three.
+TEST(Asn1Time, GeneralizedTimeSetRefusesYearsBeyondFourDigits) {
+  const struct {
+    time_t t;
+    const char* text;  // null: refused
+  } kCases[] = {
+      {-62167219201, nullptr},            // -0001-12-31T23:59:59Z
+      {-62167219200, "00000101000000Z"},  // 0000-01-01T00:00:00Z
+      {253402300799, "99991231235959Z"},  // 9999-12-31T23:59:59Z
+      {253402300800, nullptr},            // 10000-01-01T00:00:00Z
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.t);
+    for (const int via : {ASN1_F_ASN1_GENERALIZEDTIME_SET, ASN1_F_ASN1_TIME_SET}) {
+      auto set = [&](ASN1_STRING* s) {
+        return via == ASN1_F_ASN1_TIME_SET ? ASN1_TIME_set(s, c.t)
+                                           : ASN1_GENERALIZEDTIME_set(s, c.t);
+      };
+      ASN1_STRING* kept = Make(24, "20200101000000Z");
+      ASN1_STRING* fresh = set(nullptr);
+      ASN1_STRING* into = set(kept);
+      if (c.text == nullptr) {
+        EXPECT_EQ(nullptr, fresh);
+        EXPECT_EQ(nullptr, into);
+        EXPECT_EQ("20200101000000Z", Text(kept));
+        EXPECT_ERRORS({{ERR_LIB_ASN1, via, ASN1_R_ILLEGAL_TIME_VALUE},
+                       {ERR_LIB_ASN1, via, ASN1_R_ILLEGAL_TIME_VALUE}});
+      } else {
+        ASSERT_NE(nullptr, fresh);
+        EXPECT_EQ(kept, into);
+        EXPECT_EQ(c.text, Text(fresh));
+        EXPECT_EQ(c.text, Text(kept));
+        EXPECT_EQ(1, ASN1_TIME_check(kept));
+        EXPECT_ERRORS({});
+      }
+      ASN1_STRING_free(fresh);
+      ASN1_STRING_free(kept);
+    }
+  }
+  if (sizeof(time_t) == 8) {
+    const time_t far = static_cast<time_t>(INT64_MAX);  // beyond any int year
+    EXPECT_EQ(nullptr, ASN1_UTCTIME_set(nullptr, far));
+    EXPECT_EQ(nullptr, ASN1_GENERALIZEDTIME_set(nullptr, far));
+    EXPECT_EQ(nullptr, ASN1_TIME_set(nullptr, far));
+    EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_UTCTIME_SET, ASN1_R_ERROR_GETTING_TIME},
+                   {ERR_LIB_ASN1, ASN1_F_ASN1_GENERALIZEDTIME_SET, ASN1_R_ERROR_GETTING_TIME},
+                   {ERR_LIB_ASN1, ASN1_F_ASN1_TIME_SET, ASN1_R_ERROR_GETTING_TIME}});
   }
 }
 

@@ -50,8 +50,13 @@ class AutoConfig : public ::testing::Test {
 TEST_F(AutoConfig, MissingDefaultFileIsNoError) {
   setenv("MORVANE_CONF", "/nonexistent/morvane.cnf", 1);
   MORVANE_config(nullptr);
-  unsetenv("MORVANE_CONF");
   EXPECT_ERRORS({});
+  // Nor does it take the caller's own entries or mark with it.
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([] {
+    MORVANE_config(nullptr);
+    return true;
+  }));
+  unsetenv("MORVANE_CONF");
 }
 
 // The default file's list runs (again at each call: MORVANE_config sets no

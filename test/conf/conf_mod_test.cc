@@ -75,6 +75,21 @@ TEST_F(ConfModules, ListSections) {
   EXPECT_ERRORS({});
 }
 
+// A load that succeeds without a list to run (none in the file, or a
+// missing file the flags let pass) removes only what its lookups queued:
+// the caller's entries and mark stay (the whole queue was cleared).
+TEST_F(ConfModules, SuccessWithoutAListKeepsTheCallersEntries) {
+  const conf_test::ConfPtr conf = ConfFrom("x = y\n");
+  for (const char* app : {static_cast<const char*>(nullptr), "myapp"})
+    EXPECT_TRUE(morvane_test::KeepsCallersMark(
+        [&] { return CONF_modules_load(conf.get(), app, CONF_MFLAGS_DEFAULT_SECTION) == 1; }));
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([] {
+    return CONF_modules_load_file("/nonexistent/morvane.cnf", nullptr,
+                                  CONF_MFLAGS_IGNORE_MISSING_FILE) == 1;
+  }));
+  EXPECT_TRUE(events.empty());
+}
+
 TEST_F(ConfModules, UnknownModules) {
   const std::string text =
       "morvane_conf = mods\n[mods]\nxyz = xsect\n[xsect]\npath = /lib/xyz.so\n";

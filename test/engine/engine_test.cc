@@ -164,6 +164,10 @@ TEST(EngineCtrl, CommandStrings) {
       {"NUM", "12", 1, 0},
       {"NUM", "12a", 0, ENGINE_R_ARGUMENT_IS_NOT_A_NUMBER},
       {"NUM", "abc", 0, ENGINE_R_ARGUMENT_IS_NOT_A_NUMBER},
+      {"NUM", "9223372036854775807", 1, 0},  // LONG_MAX on LP64
+      {"NUM", "9223372036854775808", 0, ENGINE_R_ARGUMENT_IS_NOT_A_NUMBER},
+      {"NUM", "99999999999999999999", 0, ENGINE_R_ARGUMENT_IS_NOT_A_NUMBER},
+      {"NUM", "-99999999999999999999", 0, ENGINE_R_ARGUMENT_IS_NOT_A_NUMBER},
       {"NUM", nullptr, 0, ENGINE_R_COMMAND_TAKES_INPUT},
       {"NONE", "x", 0, ENGINE_R_COMMAND_TAKES_NO_INPUT},
       {"NONE", nullptr, 1, 0},
@@ -182,6 +186,10 @@ TEST(EngineCtrl, CommandStrings) {
   }
   EXPECT_EQ(ENGINE_ctrl_cmd_string(e, "NUM", "12", 0), 1);
   EXPECT_EQ(last_i, 12);
+  // A number beyond a long never reaches the command as the nearest long.
+  EXPECT_EQ(ENGINE_ctrl_cmd_string(e, "NUM", "99999999999999999999", 0), 0);
+  EXPECT_EQ(last_i, 12);
+  ERR_clear_error();
   ENGINE_free(e);
 }
 

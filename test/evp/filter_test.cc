@@ -2,6 +2,7 @@
 // stream: what reaches the next stream, what comes back, and how failures
 // are reported (results and status controls, never the error queue).
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,20 @@ TEST(CipherFilter, HoldsAShortWriteUntilTheFlush) {
   BIO_set_cipher(whole.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 1);
   EXPECT_EQ(whole.Write(Str(kPlain)), 16);
   EXPECT_EQ(whole.io().output, Str(kCipher));
+}
+
+// A read without room reads nothing and says so: it answered 1, as if a
+// byte had come, with the source untouched.
+TEST(CipherFilter, AReadWithoutRoomGivesNothing) {
+  Chain c(BIO_f_cipher());
+  BIO_set_cipher(c.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 0);
+  c.io().input = Str(kCipher);
+  char byte = 'Q';
+  for (const int len : {0, -1, -2, INT_MIN}) {
+    EXPECT_EQ(BIO_read(c.filter, &byte, len), 0) << len;
+    EXPECT_EQ(byte, 'Q');
+  }
+  EXPECT_EQ(c.io().input, Str(kCipher));
 }
 
 TEST(CipherFilter, BadPaddingDeliversTheBlocksBeforeIt) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <morvane/crypto.h>
+#include <morvane/ec.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/rand.h>
@@ -143,6 +144,21 @@ TEST(EvpPkey, ComparisonsAndParameters) {
   EXPECT_EQ(0, EVP_PKEY_size(nullptr));
   for (EVP_PKEY* p : {dh1, dh2, rsa, dsa, ec}) EVP_PKEY_free(p);
   EXPECT_ERRORS({});
+}
+
+// An EC key whose group has no order has no size; asking leaves the entries
+// the caller queued before, and the caller's mark, in place (the whole
+// queue was cleared).
+TEST(EvpPkey, BitsOfAGroupWithoutOrderKeepTheCallersEntries) {
+  EC_GROUP* group = EC_GROUP_new(EC_GFp_mont_method());
+  ASSERT_NE(group, nullptr);
+  EC_KEY* key = EC_KEY_new();
+  ASSERT_EQ(1, EC_KEY_set_group(key, group));
+  EVP_PKEY* p = EVP_PKEY_new();
+  ASSERT_EQ(1, EVP_PKEY_assign_EC_KEY(p, key));
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([&] { return EVP_PKEY_bits(p) == 0; }));
+  EVP_PKEY_free(p);
+  EC_GROUP_free(group);
 }
 
 // ---- signing and verification ----------------------------------------------

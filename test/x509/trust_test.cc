@@ -105,6 +105,19 @@ TEST(Trust, DefaultFunctionForUnknownIds) {
   X509_free(x);
 }
 
+// A null default is never kept to be called: it brings back the built-in
+// function (the next unknown id jumped to address 0).
+TEST(Trust, NullDefaultFunctionIsTheBuiltInOne) {
+  X509* x = Cert("B", "A");
+  X509_add1_trust_object(x, OBJ_nid2obj(kNidClientAuth));
+  auto built_in = X509_TRUST_set_default(always_rejected);
+  EXPECT_EQ(always_rejected, X509_TRUST_set_default(nullptr));
+  EXPECT_EQ(X509_TRUST_TRUSTED, X509_check_trust(x, kNidClientAuth, 0));
+  EXPECT_EQ(X509_TRUST_UNTRUSTED, X509_check_trust(x, kNidClientAuth + 1, 0));
+  EXPECT_EQ(built_in, X509_TRUST_set_default(built_in));
+  X509_free(x);
+}
+
 int trusted_if_flags(X509_TRUST* t, X509*, int flags) {
   return flags == t->arg1 ? X509_TRUST_TRUSTED : X509_TRUST_UNTRUSTED;
 }

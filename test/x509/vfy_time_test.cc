@@ -205,6 +205,55 @@ TEST(TimeAdj, OverflowFails) {
   ASN1_STRING_free(u);
 }
 
+// An adjustment past the year 9999 fails too, whatever the time held: a
+// GeneralizedTime has four digits for its year, and a five-digit one made a
+// text that is no time (read back as year 1002 and day 81), which a
+// certificate could then be signed over.
+TEST(TimeAdj, PastTheYear9999Fails) {
+  time_t moment = 253402300799;  // 9999-12-31T23:59:59Z
+  ASN1_TIME* u = Time(U, "200101000000Z");
+  ASN1_TIME* g = Time(G, "20200101000000Z");
+  EXPECT_EQ(nullptr, X509_time_adj(u, 1, &moment));
+  EXPECT_EQ(nullptr, X509_time_adj(g, 1, &moment));
+  EXPECT_EQ(nullptr, X509_time_adj(nullptr, 1, &moment));
+  EXPECT_EQ("200101000000Z", Text(u));
+  EXPECT_EQ("20200101000000Z", Text(g));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_TIME_SET, ASN1_R_ILLEGAL_TIME_VALUE},
+                 {ERR_LIB_ASN1, ASN1_F_ASN1_GENERALIZEDTIME_SET, ASN1_R_ILLEGAL_TIME_VALUE},
+                 {ERR_LIB_ASN1, ASN1_F_ASN1_TIME_SET, ASN1_R_ILLEGAL_TIME_VALUE}});
+  ASSERT_EQ(g, X509_time_adj(g, 0, &moment));
+  EXPECT_EQ("99991231235959Z", Text(g));
+  ASN1_STRING_free(u);
+  ASN1_STRING_free(g);
+}
+
+// A value that only a UTCTime may hold (the caller's own ASN1_UTCTIME, coded
+// by its item) cannot take a moment past 2049: the adjustment makes it a
+// GeneralizedTime, and its encoder then fails rather than write that text
+// under the UTCTime tag (17 0f "20500101000000Z", read back as month 50).
+// The GeneralizedTime item refuses a UTCTime alike; ASN1_TIME takes both.
+TEST(TimeAdj, ATimeOnlyAUtcTimeMayHoldFailsToEncodePast2049) {
+  time_t moment = 2524608000;  // 2050-01-01T00:00:00Z
+  ASN1_TIME* u = Time(U, "200101000000Z");
+  ASSERT_EQ(u, X509_time_adj(u, 0, &moment));
+  EXPECT_EQ(G, u->type);
+  EXPECT_LT(i2d_ASN1_UTCTIME(u, nullptr), 1);
+  unsigned char* der = nullptr;
+  EXPECT_LT(i2d_ASN1_UTCTIME(u, &der), 1);
+  EXPECT_EQ(nullptr, der);
+  EXPECT_EQ(17, i2d_ASN1_GENERALIZEDTIME(u, nullptr));
+  EXPECT_EQ(17, i2d_ASN1_TIME(u, nullptr));
+  moment = 2524607999;  // 2049-12-31T23:59:59Z
+  ASN1_TIME* g = Time(G, "20200101000000Z");
+  ASN1_TIME* back = Time(U, "200101000000Z");
+  ASSERT_EQ(back, X509_time_adj(back, 0, &moment));
+  EXPECT_EQ(15, i2d_ASN1_UTCTIME(back, nullptr));
+  EXPECT_LT(i2d_ASN1_GENERALIZEDTIME(back, nullptr), 1);
+  EXPECT_EQ(17, i2d_ASN1_GENERALIZEDTIME(g, nullptr));
+  for (ASN1_TIME* t : {u, g, back}) ASN1_STRING_free(t);
+  ERR_clear_error();
+}
+
 // Renewing a decoded certificate (its validity read as UTCTime) by 30 years
 // from now: the new notAfter lies past 2049 and must be written as a
 // GeneralizedTime, so that the signed certificate verifies now instead of
