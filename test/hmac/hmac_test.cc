@@ -176,6 +176,26 @@ TEST(Hmac, NewKeysOnAKeptContextMatchTheOneShot) {
   HMAC_CTX_cleanup(&ctx);
 }
 
+// A key shorter than the block is the key zero-filled to the block (RFC
+// 2104, 2), at every length: the copy of a short key into the pads' buffer
+// goes by pieces of 16, 8, 4, 2 and 1 bytes.
+TEST(Hmac, EveryShortKeyIsItsZeroFilledBlock) {
+  std::mt19937 rng(2104);
+  const Bytes data = {'d', 'a', 't', 'a'};
+  for (const EVP_MD* md : {EVP_sha1(), EVP_sha256(), EVP_sha512()}) {
+    const size_t block = static_cast<size_t>(EVP_MD_block_size(md));
+    for (size_t len = 0; len <= block; len++) {
+      Bytes key(len);
+      for (auto& b : key) b = static_cast<uint8_t>(rng() | 1);
+      Bytes filled = key;
+      filled.resize(block, 0);
+      const Bytes want = OneShot(md, filled, data);
+      EXPECT_EQ(want, OneShot(md, key, data)) << EVP_MD_size(md) << ", key of " << len;
+      EXPECT_EQ(want, Streamed(md, key, data, &rng)) << EVP_MD_size(md) << ", key of " << len;
+    }
+  }
+}
+
 int g_engine_inits = 0;
 
 // HMAC() takes the engine's description when an engine supplies the digest
