@@ -2,7 +2,8 @@
 // directory"): certificates are read from <dir>/<hash>.<n> and revocation
 // lists from <dir>/<hash>.r<n>, n = 0, 1, ... up to the first missing file,
 // the hash being X509_NAME_hash of the subject (issuer) name, in eight
-// lower-case hexadecimal digits.
+// lower-case hexadecimal digits.  A search reads the files of the hash in
+// every directory of the list.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +16,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "internal/err_mark.h"
 #include "internal/lock.h"
 
 namespace {
@@ -122,6 +124,21 @@ int dir_ctrl(X509_LOOKUP* ctx, int cmd, const char* argp, long argl, char** /*re
   return add_cert_dir(ld, argp, static_cast<int>(argl));
 }
 
+// Loads one file of a hash into the store: false when it cannot be read.
+// A file whose objects the store holds already (read from another directory,
+// a file or an earlier search) counts as read, and leaves no error.
+bool load_file(X509_LOOKUP* xl, const char* path, int type, int file_type) {
+  morvane::internal::ErrorMark mark;
+  const int n = type == X509_LU_X509 ? X509_load_cert_file(xl, path, file_type)
+                                     : X509_load_crl_file(xl, path, file_type);
+  if (n != 0) return true;
+  const unsigned long e = ERR_peek_last_error();
+  if (ERR_GET_LIB(e) != ERR_LIB_X509 || ERR_GET_REASON(e) != X509_R_CERT_ALREADY_IN_HASH_TABLE)
+    return false;
+  mark.pop();
+  return true;
+}
+
 int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT* ret) {
   if (name == nullptr) return 0;
   const char* postfix;
@@ -140,7 +157,6 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   }
   auto* ctx = reinterpret_cast<lookup_dir_st*>(xl->method_data);
   const unsigned long h = X509_NAME_hash(name);
-  int ok = 0;
   for (int i = 0; i < ctx->num_dirs; i++) {
     const char* dir = ctx->dirs[i];
     for (int k = 0;; k++) {
@@ -155,40 +171,34 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       snprintf(b->data, static_cast<size_t>(need) + 1, "%s%c%08lx.%s%d", dir, '/', h, postfix,
                k);
       struct stat st;
-      if (stat(b->data, &st) < 0) break;
-      if (type == X509_LU_X509) {
-        if (X509_load_cert_file(xl, b->data, ctx->dirs_type[i]) == 0) break;
-      } else {
-        if (X509_load_crl_file(xl, b->data, ctx->dirs_type[i]) == 0) break;
-      }
-    }
-    X509_OBJECT* tmp;
-    {
-      MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
-      tmp = X509_OBJECT_retrieve_by_subject(xl->store_ctx->objs, type, name);
-    }
-    if (tmp != nullptr) {
-      ret->type = tmp->type;
-      ret->data.ptr = tmp->data.ptr;
-      ok = 1;
-      break;
+      if (stat(b->data, &st) < 0 || !load_file(xl, b->data, type, ctx->dirs_type[i])) break;
     }
   }
   BUF_MEM_free(b);
-  return ok;
+  // Every directory is read, so that the verifier can choose among all the
+  // objects of the name, whichever directory holds them.
+  X509_OBJECT* tmp;
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+    tmp = X509_OBJECT_retrieve_by_subject(xl->store_ctx->objs, type, name);
+  }
+  if (tmp == nullptr) return 0;
+  ret->type = tmp->type;
+  ret->data.ptr = tmp->data.ptr;
+  return 1;
 }
 
 constinit X509_LOOKUP_METHOD x509_dir_lookup = {
     "Load certs from files in a directory",
-    new_dir,             // new_item
-    free_dir,            // free
-    nullptr,             // init
-    nullptr,             // shutdown
-    dir_ctrl,            // ctrl
-    get_cert_by_subject, // get_by_subject
-    nullptr,             // get_by_issuer_serial
-    nullptr,             // get_by_fingerprint
-    nullptr,             // get_by_alias
+    new_dir,              // new_item
+    free_dir,             // free
+    nullptr,              // init
+    nullptr,              // shutdown
+    dir_ctrl,             // ctrl
+    get_cert_by_subject,  // get_by_subject
+    nullptr,              // get_by_issuer_serial
+    nullptr,              // get_by_fingerprint
+    nullptr,              // get_by_alias
 };
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "internal/lock.h"
-
+#include "x509_local.h"
 
 namespace {
 
@@ -256,42 +256,44 @@ int X509_STORE_get_by_subject(X509_STORE_CTX* vs, int type, X509_NAME* name,
 }
 
 int X509_STORE_CTX_get1_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x) {
-  X509_NAME* xn = X509_get_issuer_name(x);
-  X509_OBJECT obj;
-  obj.type = 0;
-  obj.data.ptr = nullptr;
-  const int ok = X509_STORE_get_by_subject(ctx, X509_LU_X509, xn, &obj);
-  if (ok != 1) {
-    if (ok == X509_LU_RETRY) {
-      ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_CTX_GET1_ISSUER, X509_R_SHOULD_RETRY,
-                    __FILE__, __LINE__);
-      return -1;
-    }
-    return ok == X509_LU_FAIL ? 0 : -1;
-  }
-  if (ctx->check_issued(ctx, x, obj.data.x509)) {
-    *issuer = obj.data.x509;
-    return 1;
-  }
-  X509_OBJECT_free_contents(&obj);
-
-  int ret = 0;
-  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
-  int idx = X509_OBJECT_idx_by_subject(ctx->ctx->objs, X509_LU_X509, xn);
-  if (idx == -1) return 0;
-  for (int i = idx; i < sk_num(ctx->ctx->objs); i++) {
-    auto* pobj = reinterpret_cast<X509_OBJECT*>(sk_value(ctx->ctx->objs, i));
-    if (pobj->type != X509_LU_X509) break;
-    if (X509_NAME_cmp(xn, X509_get_subject_name(pobj->data.x509)) != 0) break;
-    if (ctx->check_issued(ctx, x, pobj->data.x509)) {
-      *issuer = pobj->data.x509;
-      CRYPTO_add(&(*issuer)->references, 1, CRYPTO_LOCK_X509);
-      ret = 1;
-      break;
-    }
-  }
-  return ret;
+  return morvane::x509::store_issuer(issuer, ctx, x);
 }
+
+namespace morvane::x509 {
+
+int scan_subject(X509_STORE* store, X509_NAME* name, CertSink add, void* arg) {
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+  STACK* objs = store->objs;
+  const int idx = X509_OBJECT_idx_by_subject(objs, X509_LU_X509, name);
+  if (idx < 0) return 1;
+  for (int i = idx; i < sk_num(objs); i++) {
+    auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
+    if (obj->type != X509_LU_X509) break;
+    if (X509_NAME_cmp(name, X509_get_subject_name(obj->data.x509)) != 0) break;
+    if (!add(arg, obj->data.x509)) return 0;
+  }
+  return 1;
+}
+
+int load_subject(X509_STORE_CTX* vs, X509_NAME* name, CertSink add, void* arg) {
+  STACK* methods = vs->ctx->get_cert_methods;
+  // A lookup that asked to be retried is asked first next time.
+  if (vs->current_method < 0 || vs->current_method >= sk_num(methods)) vs->current_method = 0;
+  for (int i = vs->current_method; i < sk_num(methods); i++) {
+    auto* lu = reinterpret_cast<X509_LOOKUP*>(sk_value(methods, i));
+    X509_OBJECT obj;
+    const int j = X509_LOOKUP_by_subject(lu, X509_LU_X509, name, &obj);
+    if (j < 0) {
+      vs->current_method = i;
+      return j;
+    }
+    if (j > 0 && obj.type == X509_LU_X509 && !add(arg, obj.data.x509)) return 0;
+  }
+  vs->current_method = 0;
+  return 1;
+}
+
+}  // namespace morvane::x509
 
 int X509_STORE_set_flags(X509_STORE* ctx, unsigned long flags) {
   return X509_VERIFY_PARAM_set_flags(ctx->param, flags);

@@ -1,6 +1,6 @@
-// Chain verification: the verification context, chain building through the
-// untrusted list and the store, the extension, trust, revocation, signature,
-// time and policy checks, and the time comparison they use.
+// Chain verification: the verification context, the run over the chain that
+// x509_path.cc builds (the extension, trust, revocation, signature, time and
+// policy checks), and the time comparison they use.
 //
 // Implementation notes: several threads may verify one certificate at once,
 // each with its own context, so what a run leaves on a certificate (its
@@ -27,6 +27,7 @@
 
 #include "internal/err_watch.h"
 #include "internal/lock.h"
+#include "x509_local.h"
 #include "x509v3/internal.h"
 
 namespace {
@@ -69,31 +70,6 @@ int report(X509_STORE_CTX* ctx, int e, int depth, X509* x) {
   ctx->error_depth = depth;
   ctx->current_cert = x;
   return ctx->verify_cb(0, ctx);
-}
-
-int check_issued(X509_STORE_CTX* ctx, X509* x, X509* issuer) {
-  const int ret = X509_check_issued(issuer, x);
-  if (ret == X509_V_OK) return 1;
-  if (!(ctx->param->flags & X509_V_FLAG_CB_ISSUER_CHECK)) return 0;
-  ctx->error = ret;
-  ctx->current_cert = x;
-  ctx->current_issuer = issuer;
-  return ctx->verify_cb(0, ctx);
-}
-
-X509* find_issuer(X509_STORE_CTX* ctx, STACK* sk, X509* x) {
-  for (int i = 0; i < sk_num(sk); i++) {
-    auto* issuer = reinterpret_cast<X509*>(sk_value(sk, i));
-    if (ctx->check_issued(ctx, x, issuer)) return issuer;
-  }
-  return nullptr;
-}
-
-int get_issuer_sk(X509** issuer, X509_STORE_CTX* ctx, X509* x) {
-  *issuer = find_issuer(ctx, static_cast<STACK*>(ctx->other_ctx), x);
-  if (*issuer == nullptr) return 0;
-  CRYPTO_add(&(*issuer)->references, 1, CRYPTO_LOCK_X509);
-  return 1;
 }
 
 bool proxies_allowed(X509_STORE_CTX* ctx) {
@@ -460,115 +436,11 @@ int internal_verify(X509_STORE_CTX* ctx) {
   return 1;
 }
 
-// The chain building and checks of X509_verify_cert, with the working copy
-// of the untrusted list and the saved self-signed certificate that the
-// caller releases.
-int build_and_check(X509_STORE_CTX* ctx, STACK** sktmp, X509** chain_ss) {
-  int (*cb)(int, X509_STORE_CTX*) = ctx->verify_cb;
-  const int depth = ctx->param->depth;
+// The chain building and checks of X509_verify_cert.
+int build_and_check(X509_STORE_CTX* ctx) {
   bool bad_chain = false;
-
-  if (ctx->chain == nullptr) {
-    ctx->chain = sk_new_null();
-    if (ctx->chain == nullptr || sk_push(ctx->chain, reinterpret_cast<char*>(ctx->cert)) == 0) {
-      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
-      return 0;
-    }
-    CRYPTO_add(&ctx->cert->references, 1, CRYPTO_LOCK_X509);
-    ctx->last_untrusted = 1;
-  }
-  if (ctx->untrusted != nullptr) {
-    *sktmp = sk_dup(ctx->untrusted);
-    if (*sktmp == nullptr) {
-      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
-      return 0;
-    }
-  }
-
-  int num = sk_num(ctx->chain);
-  X509* x = chain_at(ctx, num - 1);
-  for (;;) {
-    if (depth < num) break;
-    if (ctx->check_issued(ctx, x, x)) break;
-    if (ctx->untrusted == nullptr) break;
-    X509* xtmp = find_issuer(ctx, *sktmp, x);
-    if (xtmp == nullptr) break;
-    if (sk_push(ctx->chain, reinterpret_cast<char*>(xtmp)) == 0) {
-      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
-      return 0;
-    }
-    CRYPTO_add(&xtmp->references, 1, CRYPTO_LOCK_X509);
-    sk_delete_ptr(*sktmp, reinterpret_cast<char*>(xtmp));
-    ctx->last_untrusted++;
-    x = xtmp;
-    num++;
-  }
-
-  // The top: a lone self-signed target must be the store's own copy; a
-  // self-signed top of a longer chain is set aside until the store has
-  // had its say.
-  x = chain_at(ctx, num - 1);
-  if (ctx->check_issued(ctx, x, x)) {
-    if (sk_num(ctx->chain) == 1) {
-      X509* xtmp = nullptr;
-      const int ok = ctx->get_issuer(&xtmp, ctx, x);
-      if (ok <= 0 || X509_cmp(x, xtmp) != 0) {
-        if (ok > 0) X509_free(xtmp);
-        ctx->error = X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT;
-        ctx->current_cert = x;
-        ctx->error_depth = 0;
-        bad_chain = true;
-        if (!cb(0, ctx)) return 0;
-      } else {
-        X509_free(x);
-        x = xtmp;
-        sk_set(ctx->chain, 0, reinterpret_cast<char*>(x));
-        ctx->last_untrusted = 0;
-      }
-    } else {
-      *chain_ss = reinterpret_cast<X509*>(sk_pop(ctx->chain));
-      ctx->last_untrusted--;
-      num--;
-      x = chain_at(ctx, num - 1);
-    }
-  }
-
-  for (;;) {
-    if (depth < num) break;
-    if (ctx->check_issued(ctx, x, x)) break;
-    X509* xtmp = nullptr;
-    const int ok = ctx->get_issuer(&xtmp, ctx, x);
-    if (ok < 0) return ok;
-    if (ok == 0) break;
-    x = xtmp;
-    if (sk_push(ctx->chain, reinterpret_cast<char*>(x)) == 0) {
-      X509_free(xtmp);
-      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
-      return 0;
-    }
-    num++;
-  }
-
-  if (!ctx->check_issued(ctx, x, x)) {
-    if (*chain_ss == nullptr || !ctx->check_issued(ctx, x, *chain_ss)) {
-      ctx->error = ctx->last_untrusted >= num ? X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
-                                              : X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT;
-      ctx->current_cert = x;
-    } else {
-      if (sk_push(ctx->chain, reinterpret_cast<char*>(*chain_ss)) == 0) {
-        put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
-        return 0;
-      }
-      num++;
-      ctx->last_untrusted = num;
-      ctx->current_cert = *chain_ss;
-      ctx->error = X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN;
-      *chain_ss = nullptr;
-    }
-    ctx->error_depth = num - 1;
-    bad_chain = true;
-    if (!cb(0, ctx)) return 0;
-  }
+  const int built = morvane::x509::build_chain(ctx, &bad_chain);
+  if (built <= 0) return built;
 
   if (!check_chain_extensions(ctx)) return 0;
   if (ctx->param->trust > 0 && !check_trust(ctx)) return 0;
@@ -652,7 +524,7 @@ int X509_STORE_CTX_init(X509_STORE_CTX* ctx, X509_STORE* store, X509* x509, STAC
   }
 
   auto pick = [store](auto mine, auto fallback) { return store != nullptr && mine ? mine : fallback; };
-  ctx->check_issued = pick(store ? store->check_issued : nullptr, check_issued);
+  ctx->check_issued = pick(store ? store->check_issued : nullptr, morvane::x509::check_issued);
   ctx->get_issuer = pick(store ? store->get_issuer : nullptr, X509_STORE_CTX_get1_issuer);
   ctx->verify_cb = pick(store ? store->verify_cb : nullptr, null_callback);
   ctx->verify = pick(store ? store->verify : nullptr, internal_verify);
@@ -699,12 +571,8 @@ int X509_verify_cert(X509_STORE_CTX* ctx) {
   // left a check undone: the run then fails as out of memory, whatever the
   // step said and whatever a callback accepted.
   const morvane::internal::MallocFailureWatch watch;
-  STACK* sktmp = nullptr;
-  X509* chain_ss = nullptr;
-  int ok = build_and_check(ctx, &sktmp, &chain_ss);
+  int ok = build_and_check(ctx);
   if (ok <= 0 && ctx->chain != nullptr) X509_get_pubkey_parameters(nullptr, ctx->chain);
-  sk_free(sktmp);
-  X509_free(chain_ss);
   if (watch.seen()) {
     ctx->error = X509_V_ERR_OUT_OF_MEM;
     ok = 0;
@@ -770,7 +638,7 @@ void X509_STORE_CTX_set0_crls(X509_STORE_CTX* ctx, STACK* sk) {
 
 void X509_STORE_CTX_trusted_stack(X509_STORE_CTX* ctx, STACK* sk) {
   ctx->other_ctx = sk;
-  ctx->get_issuer = get_issuer_sk;
+  ctx->get_issuer = morvane::x509::get_issuer_sk;
 }
 
 void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX* ctx, int (*verify_cb)(int, X509_STORE_CTX*)) {

@@ -65,8 +65,8 @@ X509* MakeCert(const CertSpec& spec) {
   ASN1_INTEGER_set(ci->serialNumber, spec.serial);
   AddName(ci->subject, spec.subject);
   AddName(ci->issuer, spec.issuer.empty() ? spec.subject : spec.issuer);
-  ASN1_TIME_set(ci->validity->notBefore, 1577836800);  // 2020-01-01
-  ASN1_TIME_set(ci->validity->notAfter, 4102444800);   // 2100-01-01
+  ASN1_TIME_set(ci->validity->notBefore, spec.not_before);
+  ASN1_TIME_set(ci->validity->notAfter, spec.not_after);
   EXPECT_EQ(1, X509_PUBKEY_set(&ci->key, spec.key != nullptr ? spec.key : TestCaKey()));
   for (const CertExt& e : spec.exts) {
     X509_EXTENSION* ext = NewExt(e);

@@ -28,6 +28,8 @@ struct CertSpec {
   std::vector<CertExt> exts;
   EVP_PKEY* key = nullptr;         // the subject's key; null: the test key
   EVP_PKEY* issuer_key = nullptr;  // the signing key; null: the test key
+  long not_before = 1577836800;    // 2020-01-01
+  long not_after = 4102444800;     // 2100-01-01
 };
 
 // A new certificate (free with X509_free) signed by the test key.

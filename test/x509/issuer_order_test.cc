@@ -1,0 +1,213 @@
+// Chain building whatever the order of the candidates: a CA renewed under
+// its name and key, its expired certificate met first (in the store, in the
+// first of two hashed directories, in a CA file beside a directory); an
+// intermediate cross-signed by a root the store lacks, listed first; and an
+// untrusted list of many candidates of one name, whose search stays bounded.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <morvane/bio.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/pem.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+#include "chain_util.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace x509_test;
+using morvane_test::CertSpec;
+using morvane_test::TempPath;
+
+// OldCa expired in 2020-06, before kChainMoment; NewCa renews it, and so
+// does SecondCa, valid too.  Int is issued by Root (IntByRoot) and
+// cross-signed by Other (IntByOther), which no store holds.
+enum Id { OldCa, NewCa, SecondCa, Leaf, Root, IntByRoot, IntByOther, LeafOfInt };
+
+const std::vector<Bytes>& Ders() {
+  static const std::vector<Bytes> ders = [] {
+    const std::vector<CertSpec> specs = {
+        {"CA", "", 2, 1, kCaExts, nullptr, nullptr, 1262304000, 1590969600},
+        {"CA", "", 2, 2, kCaExts},
+        {"CA", "", 2, 8, kCaExts, nullptr, nullptr, 1546300800, 4102444800},
+        {"Leaf", "CA", 2, 3, kLeafExts},
+        {"Root", "", 2, 4, kCaExts},
+        {"Int", "Root", 2, 5, kCaExts},
+        {"Int", "Other", 2, 6, kCaExts},
+        {"Leaf", "Int", 2, 7, kLeafExts},
+    };
+    std::vector<Bytes> out;
+    for (const CertSpec& s : specs) {
+      X509* x = morvane_test::MakeCert(s);
+      out.push_back(Encode(i2d_X509, x));
+      X509_free(x);
+    }
+    return out;
+  }();
+  return ders;
+}
+
+// Where the store's certificates are: added in order; in hashed directories
+// "A:B", the first in A and the second in B; in a CA file holding the first,
+// beside a directory holding both (numbered in order).
+enum class Layout { kAdded, kTwoDirs, kFileAndDir };
+
+struct OrderCase {
+  const char* name;
+  Layout layout;
+  std::vector<Id> trusted, untrusted;
+  Id target;
+  Outcome want;
+};
+
+const OrderCase kOrderCases[] = {
+    {"AddedOldFirst", Layout::kAdded, {OldCa, NewCa}, {}, Leaf, {1, X509_V_OK}},
+    {"AddedNewFirst", Layout::kAdded, {NewCa, OldCa}, {}, Leaf, {1, X509_V_OK}},
+    {"AddedOldFirstNewCaItself", Layout::kAdded, {OldCa, NewCa}, {}, NewCa, {1, X509_V_OK}},
+    {"AddedOnlyTheExpired", Layout::kAdded, {OldCa}, {}, Leaf, {0, X509_V_ERR_CERT_HAS_EXPIRED}},
+    {"DirsOldFirst", Layout::kTwoDirs, {OldCa, NewCa}, {}, Leaf, {1, X509_V_OK}},
+    {"DirsNewFirst", Layout::kTwoDirs, {NewCa, OldCa}, {}, Leaf, {1, X509_V_OK}},
+    {"DirsOldFirstNewCaItself", Layout::kTwoDirs, {OldCa, NewCa}, {}, NewCa, {1, X509_V_OK}},
+    {"FileHidesDir", Layout::kFileAndDir, {OldCa, NewCa}, {}, Leaf, {1, X509_V_OK}},
+    {"FileHidesDirNewCaItself", Layout::kFileAndDir, {OldCa, NewCa}, {}, NewCa, {1, X509_V_OK}},
+    {"FileHidesTheTargetsCopy",
+     Layout::kFileAndDir,
+     {NewCa, SecondCa},
+     {},
+     SecondCa,
+     {1, X509_V_OK}},
+    {"CrossSignedOtherFirst",
+     Layout::kAdded,
+     {Root},
+     {IntByOther, IntByRoot},
+     LeafOfInt,
+     {1, X509_V_OK}},
+    {"CrossSignedRootFirst",
+     Layout::kAdded,
+     {Root},
+     {IntByRoot, IntByOther},
+     LeafOfInt,
+     {1, X509_V_OK}},
+    {"StoreHoldsTheIntermediate",
+     Layout::kAdded,
+     {Root, IntByRoot},
+     {IntByOther},
+     LeafOfInt,
+     {1, X509_V_OK}},
+    {"OnlyTheCrossSigned",
+     Layout::kAdded,
+     {Root},
+     {IntByOther},
+     LeafOfInt,
+     {0, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY}},
+};
+
+void PrintTo(const OrderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string HashName(X509* x) {
+  char buf[16];
+  snprintf(buf, sizeof(buf), "%08lx", X509_NAME_hash(X509_get_subject_name(x)));
+  return buf;
+}
+
+class IssuerOrder : public testing::TestWithParam<OrderCase> {};
+
+TEST_P(IssuerOrder, ChainIsFound) {
+  const OrderCase& tc = GetParam();
+  Morvane_add_all_digests();
+  std::vector<X509*> certs;
+  for (const Bytes& d : Ders()) certs.push_back(Decode(d2i_X509, d));
+  X509_STORE* store = X509_STORE_new();
+  TempPath a(TempPath::kDir), b(TempPath::kDir), file;
+  auto write = [&](const std::string& path, Id id) {
+    morvane_test::WriteFile(path, std::string(Ders()[id].begin(), Ders()[id].end()));
+  };
+  const std::string hash = HashName(certs[tc.trusted[0]]);
+  X509_LOOKUP* dir = nullptr;
+  if (tc.layout != Layout::kAdded) dir = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+  switch (tc.layout) {
+    case Layout::kAdded:
+      for (Id id : tc.trusted) ASSERT_EQ(1, X509_STORE_add_cert(store, certs[id]));
+      break;
+    case Layout::kTwoDirs:
+      write(a.Join(hash + ".0"), tc.trusted[0]);
+      write(b.Join(hash + ".0"), tc.trusted[1]);
+      ASSERT_EQ(1,
+                X509_LOOKUP_add_dir(dir, (a.path() + ":" + b.path()).c_str(), X509_FILETYPE_ASN1));
+      break;
+    case Layout::kFileAndDir: {
+      BIO* out = BIO_new_file(file.c_str(), "w");
+      ASSERT_EQ(1, PEM_write_bio_X509(out, certs[tc.trusted[0]]));
+      BIO_free(out);
+      write(a.Join(hash + ".0"), tc.trusted[0]);
+      write(a.Join(hash + ".1"), tc.trusted[1]);
+      ASSERT_EQ(1, X509_STORE_load_locations(store, file.c_str(), nullptr));
+      ASSERT_EQ(1, X509_LOOKUP_add_dir(dir, a.c_str(), X509_FILETYPE_ASN1));
+      break;
+    }
+  }
+  STACK* untrusted = sk_new_null();
+  for (Id id : tc.untrusted) sk_push(untrusted, reinterpret_cast<char*>(certs[id]));
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, certs[tc.target], untrusted));
+  X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+  Outcome got{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)};
+  EXPECT_EQ(tc.want, got);
+  EXPECT_ERRORS({});  // what a directory held twice leaves nothing behind
+  X509_STORE_CTX_free(ctx);
+  sk_free(untrusted);
+  X509_STORE_free(store);
+  for (X509* x : certs) X509_free(x);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, IssuerOrder, testing::ValuesIn(kOrderCases),
+                         [](const testing::TestParamInfo<OrderCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+int issued_checks = 0;
+int CountingCheck(X509_STORE_CTX*, X509* x, X509* issuer) {
+  issued_checks++;
+  return X509_check_issued(issuer, x) == X509_V_OK;
+}
+
+// Five levels of twenty intermediates each, the top one issued by a CA
+// nobody has: 20^5 chains end nowhere.  The search gives up after a bounded
+// number of them, with the first chain's error.
+TEST(IssuerOrderHostile, ManyCandidatesOfOneNameEndQuickly) {
+  Morvane_add_all_digests();
+  constexpr int kLevels = 5, kPerLevel = 20;
+  STACK* untrusted = sk_new_null();
+  long serial = 100;
+  for (int level = 1; level <= kLevels; level++) {
+    const std::string issuer = level == kLevels ? "Nowhere" : "L" + std::to_string(level + 1);
+    for (int i = 0; i < kPerLevel; i++) {
+      sk_push(untrusted, reinterpret_cast<char*>(morvane_test::MakeCert(
+                             {"L" + std::to_string(level), issuer, 2, serial++, kCaExts})));
+    }
+  }
+  X509* leaf = morvane_test::MakeCert({"Leaf", "L1", 2, 1, kLeafExts});
+  X509_STORE* store = X509_STORE_new();
+  store->check_issued = CountingCheck;
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, untrusted));
+  X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+  issued_checks = 0;
+  EXPECT_EQ(0, X509_verify_cert(ctx));
+  EXPECT_EQ(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, X509_STORE_CTX_get_error(ctx));
+  EXPECT_EQ(kLevels, X509_STORE_CTX_get_error_depth(ctx));
+  EXPECT_LT(issued_checks, 5000);
+  X509_STORE_CTX_free(ctx);
+  X509_STORE_free(store);
+  X509_free(leaf);
+  sk_pop_free(untrusted, [](void* p) { X509_free(static_cast<X509*>(p)); });
+}
+
+}  // namespace
