@@ -340,8 +340,14 @@ MORVANE_EXPORT int OCSP_id_get0_info(ASN1_OCTET_STRING **piNameHash, ASN1_OBJECT
                                      OCSP_CERTID *cid);
 
 /* Splits "http://host[:port][/path]" (or "https://"): 1 with three new
- * strings the caller frees, or 0 ("error parsing url") with all null.
- * Bytes below 0x21 and 0x7F are refused. */
+ * strings the caller frees, or 0 ("error parsing url", with data saying what
+ * is wrong) with all null.  The host is a name, an IPv4 address or an IPv6
+ * address in brackets, returned without the brackets (a form for address
+ * lookups; the connect stream reaches IPv4 hosts only and reads a ':' in its
+ * host text as the start of a port); an empty host is refused.  The port is
+ * the decimal text as written, 1 to 65535, else the scheme's "80" or "443".
+ * User information ("user@host") is refused, as are bytes below 0x21 and
+ * 0x7F anywhere. */
 MORVANE_EXPORT int OCSP_parse_url(const char *url, char **phost, char **pport, char **ppath,
                                   int *pssl);
 
