@@ -369,6 +369,9 @@ TEST(OcspTexts, Table) {
   EXPECT_STREQ("keyCompromise", OCSP_crl_reason_str(1));
   EXPECT_STREQ("(UNKNOWN)", OCSP_crl_reason_str(7));
   EXPECT_STREQ("removeFromCRL", OCSP_crl_reason_str(8));
+  EXPECT_STREQ("privilegeWithdrawn", OCSP_crl_reason_str(9));  // RFC 5280, 5.3.1
+  EXPECT_STREQ("aACompromise", OCSP_crl_reason_str(10));
+  EXPECT_STREQ("(UNKNOWN)", OCSP_crl_reason_str(11));
 }
 
 // A basic response from the CA for three certificates: good, revoked
