@@ -70,6 +70,7 @@ TEST_F(ConfModules, ListSections) {
   EXPECT_EQ(Run(apps, "myapp"), 1);
   EXPECT_EQ(Run(apps, "otherapp"), 1);  // not found: nothing runs
   EXPECT_EQ(Run(apps, "otherapp", CONF_MFLAGS_DEFAULT_SECTION), 1);
+  EXPECT_ERRORS({});  // the default list stood in: the lookup of otherapp left nothing
   EXPECT_EQ(events, (V{"init test=b", "init test=a"}));
   EXPECT_EQ(Run("morvane_conf = nowhere\n"), 0);  // a missing list fails quietly
   EXPECT_ERRORS({});
