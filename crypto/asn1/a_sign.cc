@@ -157,10 +157,18 @@ int sign(const Encodable& x, X509_ALGOR* algor1, X509_ALGOR* algor2, ASN1_BIT_ST
 int verify(const Encodable& x, X509_ALGOR* a, ASN1_BIT_STRING* signature, EVP_PKEY* pkey,
            int func) {
   if (!x.given(func)) return -1;
-  const EVP_MD* type =
-      a != nullptr ? EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(a->algorithm))) : nullptr;
-  if (type == nullptr) {
+  if (a == nullptr) {
     ASN1err(func, ASN1_R_UNKNOWN_MESSAGE_DIGEST_ALGORITHM);
+    return -1;
+  }
+  const EVP_MD* type = EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(a->algorithm)));
+  if (type == nullptr) {
+    // No digest is registered under the algorithm's name: one this library
+    // does not verify with (ecdsa-with-SHA256), or not a signature algorithm.
+    char name[80];
+    OBJ_obj2txt(name, sizeof(name), a->algorithm, 0);
+    ASN1err(func, ASN1_R_UNSUPPORTED_SIGNATURE_ALGORITHM);
+    ERR_add_error_data(2, "algorithm=", name);
     return -1;
   }
   DigestCtx ctx;

@@ -186,16 +186,15 @@ int CONF_modules_load(const CONF* cnf, const char* appname, unsigned long flags)
   if (cnf == nullptr) return 1;
   const char* vsection = nullptr;
   {
+    // A missing name is no error: the application's when the default list
+    // stands in for it, or every name (no list to run).  The lookups' errors
+    // go, and only they (the caller's entries and mark stay).
     morvane::internal::ErrorMark mark;
     if (appname != nullptr) vsection = NCONF_get_string(cnf, nullptr, appname);
     if (appname == nullptr || (vsection == nullptr && (flags & CONF_MFLAGS_DEFAULT_SECTION)))
       vsection = NCONF_get_string(cnf, nullptr, "morvane_conf");
-    if (vsection == nullptr) {
-      // A configuration without a module list is no error: the lookups'
-      // errors go, and only they (the caller's entries and mark stay).
-      mark.pop();
-      return 1;
-    }
+    mark.pop();
+    if (vsection == nullptr) return 1;  // no module list: nothing to run
   }
   STACK* values = NCONF_get_section(cnf, vsection);
   if (values == nullptr) return 0;

@@ -12,8 +12,8 @@
 
 #include "ocsp_err_data.inc"
 
-static_assert(std::size(OCSP_str_functs) == 18 + 1);
-static_assert(std::size(OCSP_str_reasons) == 30 + 1);
+static_assert(std::size(OCSP_str_functs) == 19 + 1);
+static_assert(std::size(OCSP_str_reasons) == 33 + 1);
 
 /* see morvane/ocsp.h */
 void ERR_load_OCSP_strings(void) {

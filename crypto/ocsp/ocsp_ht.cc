@@ -97,6 +97,35 @@ bool path_ok(const char* path) {
   return true;
 }
 
+// Fails the exchange: the error state, `reason` queued with the data `what`
+// (none when null); 0, the result of a failure.
+int fail(OCSP_REQ_CTX* rctx, int reason, const char* what = nullptr) {
+  rctx->state = kError;
+  OCSPerr(OCSP_F_OCSP_SENDREQ_NBIO, reason);
+  if (what != nullptr) ERR_add_error_data(1, what);
+  return 0;
+}
+
+// A line of the status line or headers does not fit the line buffer.
+int line_too_long(OCSP_REQ_CTX* rctx) {
+  char what[48];
+  BIO_snprintf(what, sizeof(what), "longer than %d bytes", rctx->iobuflen - 1);
+  return fail(rctx, OCSP_R_RESPONSE_LINE_TOO_LONG, what);
+}
+
+// The stream ended (or failed) before the response was complete.
+int read_failed(OCSP_REQ_CTX* rctx, int n) {
+  if (n < 0) return fail(rctx, OCSP_R_SERVER_READ_ERROR);
+  if (rctx->state != kAsn1Content)
+    return fail(rctx, OCSP_R_RESPONSE_TRUNCATED,
+                rctx->state == kAsn1Header ? "before the length of the response"
+                                           : "before the end of the HTTP header");
+  const unsigned char* p;
+  char what[64];
+  BIO_snprintf(what, sizeof(what), "%ld of %lu bytes", mem_data(rctx->mem, &p), rctx->asn1_len);
+  return fail(rctx, OCSP_R_RESPONSE_TRUNCATED, what);
+}
+
 int i2d_req(void* a, unsigned char** pp) {
   return i2d_OCSP_REQUEST(static_cast<OCSP_REQUEST*>(a), pp);
 }
@@ -148,8 +177,8 @@ int OCSP_sendreq_nbio(OCSP_RESPONSE** presp, OCSP_REQ_CTX* rctx) {
   for (;;) {
     if (!(rctx->state & kNoRead)) {
       const int n = BIO_read(rctx->io, rctx->iobuf, rctx->iobuflen);
-      if (n <= 0) return BIO_should_retry(rctx->io) ? -1 : 0;
-      if (BIO_write(rctx->mem, rctx->iobuf, n) != n) return 0;
+      if (n <= 0) return BIO_should_retry(rctx->io) ? -1 : read_failed(rctx, n);
+      if (BIO_write(rctx->mem, rctx->iobuf, n) != n) return fail(rctx, ERR_R_MALLOC_FAILURE);
     }
     const unsigned char* p;
     long have;
@@ -163,11 +192,7 @@ int OCSP_sendreq_nbio(OCSP_RESPONSE** presp, OCSP_REQ_CTX* rctx) {
         const unsigned long chunk = rctx->asn1_len > INT_MAX ? INT_MAX : rctx->asn1_len;
         const int n = BIO_write(rctx->io, p + (have - static_cast<long>(rctx->asn1_len)),
                                 static_cast<int>(chunk));
-        if (n <= 0) {
-          if (BIO_should_retry(rctx->io)) return -1;
-          rctx->state = kError;
-          return 0;
-        }
+        if (n <= 0) return BIO_should_retry(rctx->io) ? -1 : fail(rctx, OCSP_R_SERVER_WRITE_ERROR);
         rctx->asn1_len -= static_cast<unsigned long>(n);
         if (rctx->asn1_len > 0) continue;
         rctx->state = kFlush;
@@ -179,19 +204,14 @@ int OCSP_sendreq_nbio(OCSP_RESPONSE** presp, OCSP_REQ_CTX* rctx) {
           rctx->state = kFirstLine;
           continue;
         }
-        if (BIO_should_retry(rctx->io)) return -1;
-        rctx->state = kError;
-        return 0;
+        return BIO_should_retry(rctx->io) ? -1 : fail(rctx, OCSP_R_SERVER_WRITE_ERROR);
       case kFirstLine:
       case kHeaders: {
         // Lines one by one until the blank line after the headers.
         for (;;) {
           have = mem_data(rctx->mem, &p);
           if (have <= 0 || memchr(p, '\n', static_cast<size_t>(have)) == nullptr) {
-            if (have >= rctx->iobuflen) {
-              rctx->state = kError;
-              return 0;
-            }
+            if (have >= rctx->iobuflen) return line_too_long(rctx);
             break;  // read more
           }
           auto* line = reinterpret_cast<char*>(rctx->iobuf);
@@ -202,10 +222,7 @@ int OCSP_sendreq_nbio(OCSP_RESPONSE** presp, OCSP_REQ_CTX* rctx) {
             return 0;
           }
           // A line longer than the buffer fails like an unterminated one.
-          if (line[n - 1] != '\n') {
-            rctx->state = kError;
-            return 0;
-          }
+          if (line[n - 1] != '\n') return line_too_long(rctx);
           if (rctx->state == kFirstLine) {
             if (!parse_http_line1(line)) {
               rctx->state = kError;
@@ -231,24 +248,21 @@ int OCSP_sendreq_nbio(OCSP_RESPONSE** presp, OCSP_REQ_CTX* rctx) {
         // response (30 03 0A 01 0s) is only five bytes long.
         have = mem_data(rctx->mem, &p);
         if (have < 2) continue;
-        if (p[0] != 0x30) {
-          rctx->state = kError;
-          return 0;
-        }
+        if (p[0] != 0x30)
+          return fail(rctx, OCSP_R_SERVER_RESPONSE_PARSE_ERROR, "the response is not a SEQUENCE");
         if (p[1] < 0x80) {
           rctx->asn1_len = static_cast<unsigned long>(p[1]) + 2;
         } else {
           const int nb = p[1] & 0x7F;
-          if (nb < 1 || nb > 4) {
-            rctx->state = kError;
-            return 0;
-          }
+          if (nb < 1 || nb > 4)
+            return fail(rctx, OCSP_R_SERVER_RESPONSE_PARSE_ERROR, "bad length of the response");
           if (have < 2 + nb) continue;
           unsigned long len = 0;
           for (int i = 0; i < nb; i++) len = (len << 8) | p[2 + i];
           if (len > kMaxResponse) {
-            rctx->state = kError;
-            return 0;
+            char what[64];
+            BIO_snprintf(what, sizeof(what), "%lu bytes, at most %lu", len, kMaxResponse);
+            return fail(rctx, OCSP_R_RESPONSE_TOO_LONG, what);
           }
           rctx->asn1_len = len + static_cast<unsigned long>(nb) + 2;
         }

@@ -1,8 +1,11 @@
 // OCSP certificate identifiers (RFC 6960, 4.1.1) and responder URLs.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
+#include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
@@ -11,6 +14,65 @@
 #include <morvane/x509.h>
 
 #include "ocsp/ocsp_local.h"
+
+namespace {
+
+// The host and port of a URL's authority (RFC 3986, 3.2); port is null when
+// the URL gives none.
+struct Authority {
+  const char* host;
+  size_t host_len;
+  const char* port;
+  size_t port_len;
+};
+
+// Reads the authority [a, end): a name or IPv4 address, or an IPv6 address
+// in brackets (3.2.2), which is returned without them, the form that address
+// lookups take; then an optional ":" and a port of 1 to 65535.  User
+// information (3.2.1) is refused: the client has no use for it and a URL is
+// no place for a password.  Null on success, else why the authority is
+// refused.
+const char* split_authority(const char* a, const char* end, Authority* out) {
+  const size_t n = static_cast<size_t>(end - a);
+  if (memchr(a, '@', n) != nullptr) return "user information is not supported";
+  const char* after;  // what follows the host
+  if (*a == '[') {
+    const auto* rb = static_cast<const char*>(memchr(a, ']', n));
+    if (rb == nullptr) return "IPv6 address without ']'";
+    out->host = a + 1;
+    out->host_len = static_cast<size_t>(rb - out->host);
+    char text[INET6_ADDRSTRLEN];
+    in6_addr addr;
+    if (out->host_len >= sizeof(text)) return "bad IPv6 address";
+    memcpy(text, out->host, out->host_len);
+    text[out->host_len] = '\0';
+    if (inet_pton(AF_INET6, text, &addr) != 1) return "bad IPv6 address";
+    after = rb + 1;
+    if (after != end && *after != ':') return "text after the IPv6 address";
+  } else {
+    after = static_cast<const char*>(memchr(a, ':', n));
+    if (after == nullptr) after = end;
+    out->host = a;
+    out->host_len = static_cast<size_t>(after - a);
+    if (memchr(a, '[', out->host_len) != nullptr || memchr(a, ']', out->host_len) != nullptr)
+      return "brackets around a host that is not an IPv6 address";
+  }
+  if (out->host_len == 0) return "empty host";
+  out->port = nullptr;
+  out->port_len = 0;
+  if (after == end) return nullptr;
+  out->port = after + 1;
+  out->port_len = static_cast<size_t>(end - out->port);
+  unsigned long port = 0;
+  for (const char* c = out->port; c != end; c++) {
+    if (*c < '0' || *c > '9' || port > 65535) return "port not a number from 1 to 65535";
+    port = port * 10 + static_cast<unsigned long>(*c - '0');
+  }
+  if (out->port_len == 0 || port == 0 || port > 65535) return "port not a number from 1 to 65535";
+  return nullptr;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -129,30 +191,23 @@ int OCSP_parse_url(const char* url, char** phost, char** pport, char** ppath, in
     OCSPerr(OCSP_F_OCSP_PARSE_URL, OCSP_R_ERROR_PARSING_URL);
     return 0;
   }
-  const char* host = colon + 3;
-  const char* slash = strchr(host, '/');
-  const char* hend = slash != nullptr ? slash : host + strlen(host);
-  const char* pc = static_cast<const char*>(memchr(host, ':', static_cast<size_t>(hend - host)));
-  const char* path = slash != nullptr ? slash : "/";
-  char* h = static_cast<char*>(
-      MORVANE_malloc(static_cast<size_t>((pc != nullptr ? pc : hend) - host) + 1));
-  char* po = pc != nullptr ? static_cast<char*>(MORVANE_malloc(static_cast<size_t>(hend - pc)))
-                           : MORVANE_strdup(defport);
-  char* pa = MORVANE_strdup(path);
+  const char* slash = strchr(colon + 3, '/');
+  Authority auth;
+  if (const char* why =
+          split_authority(colon + 3, slash != nullptr ? slash : strchr(colon, '\0'), &auth)) {
+    OCSPerr(OCSP_F_OCSP_PARSE_URL, OCSP_R_ERROR_PARSING_URL);
+    ERR_add_error_data(1, why);
+    return 0;
+  }
+  char* h = BUF_strndup(auth.host, auth.host_len);
+  char* po = auth.port != nullptr ? BUF_strndup(auth.port, auth.port_len) : MORVANE_strdup(defport);
+  char* pa = MORVANE_strdup(slash != nullptr ? slash : "/");
   if (h == nullptr || po == nullptr || pa == nullptr) {
     MORVANE_free(h);
     MORVANE_free(po);
     MORVANE_free(pa);
     OCSPerr(OCSP_F_OCSP_PARSE_URL, ERR_R_MALLOC_FAILURE);
     return 0;
-  }
-  const size_t hl = static_cast<size_t>((pc != nullptr ? pc : hend) - host);
-  memcpy(h, host, hl);
-  h[hl] = '\0';
-  if (pc != nullptr) {
-    const size_t pl = static_cast<size_t>(hend - pc - 1);
-    memcpy(po, pc + 1, pl);
-    po[pl] = '\0';
   }
   *phost = h;
   *pport = po;

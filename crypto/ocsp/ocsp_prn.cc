@@ -26,9 +26,10 @@ constexpr CodeText kRespStatus[] = {
 constexpr CodeText kCertStatus[] = {{0, "good"}, {1, "revoked"}, {2, "unknown"}};
 // CRL reason codes (RFC 5280, 5.3.1).
 constexpr CodeText kReasons[] = {
-    {0, "unspecified"},        {1, "keyCompromise"},        {2, "cACompromise"},
-    {3, "affiliationChanged"}, {4, "superseded"},           {5, "cessationOfOperation"},
-    {6, "certificateHold"},    {8, "removeFromCRL"},
+    {0, "unspecified"},        {1, "keyCompromise"}, {2, "cACompromise"},
+    {3, "affiliationChanged"}, {4, "superseded"},    {5, "cessationOfOperation"},
+    {6, "certificateHold"},    {8, "removeFromCRL"}, {9, "privilegeWithdrawn"},
+    {10, "aACompromise"},
 };
 
 template <size_t N>

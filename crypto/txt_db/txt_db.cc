@@ -287,6 +287,11 @@ Row TXT_DB_get_by_index(TXT_DB* db, int idx, Row value) {
 }
 
 int TXT_DB_insert(TXT_DB* db, Row row) {
+  // Such a row would be written as a comment line and lost on reading.
+  if (row[0] != nullptr && row[0][0] == '#') {
+    db->error = DB_ERROR_COMMENT_ROW;
+    return 0;
+  }
   for (int i = 0; i < db->num_fields; i++) {
     if (db->index[i] == nullptr || !qualifies(db, i, row)) continue;
     auto r = static_cast<Row>(lh_retrieve(db->index[i], row));

@@ -313,6 +313,18 @@ err:
   return nullptr;
 }
 
+// An alternative name holds at least one name (GeneralNames is SIZE (1..MAX),
+// RFC 5280, 4.2.1.6 and 4.2.1.7): a list left empty, as by a copy that found
+// nothing, is refused.  Test mode, which copies nothing, keeps it.
+GENERAL_NAMES* not_empty(GENERAL_NAMES* gens, const X509V3_CTX* ctx, int func) {
+  if (gens == nullptr || sk_num(gens) > 0 || (ctx != nullptr && (ctx->flags & X509V3_CTX_TEST)))
+    return gens;
+  GENERAL_NAMES_free(gens);
+  X509V3err(func, X509V3_R_ILLEGAL_EMPTY_EXTENSION);
+  ERR_add_error_data(1, "no name given or copied");
+  return nullptr;
+}
+
 bool is_option(const CONF_VALUE* cnf, const char* name, const char* value) {
   return name_cmp(cnf->name, name) == 0 && cnf->value != nullptr &&
          strcmp(cnf->value, value) == 0;
@@ -421,20 +433,25 @@ STACK* i2v_names(const X509V3_EXT_METHOD* method, void* value, STACK* list) {
 }
 
 void* v2i_subject_alt(const X509V3_EXT_METHOD* method, X509V3_CTX* ctx, STACK* values) {
-  return build_names(method, ctx, values, X509V3_F_V2I_SUBJECT_ALT,
-                     [ctx](const CONF_VALUE* cnf, GENERAL_NAMES* gens) {
-                       if (is_option(cnf, "email", "copy")) return copy_email(ctx, gens, false) ? 1 : 0;
-                       if (is_option(cnf, "email", "move")) return copy_email(ctx, gens, true) ? 1 : 0;
-                       return -1;
-                     });
+  GENERAL_NAMES* names = build_names(method, ctx, values, X509V3_F_V2I_SUBJECT_ALT,
+                                     [ctx](const CONF_VALUE* cnf, GENERAL_NAMES* gens) {
+                                       if (is_option(cnf, "email", "copy"))
+                                         return copy_email(ctx, gens, false) ? 1 : 0;
+                                       if (is_option(cnf, "email", "move"))
+                                         return copy_email(ctx, gens, true) ? 1 : 0;
+                                       return -1;
+                                     });
+  return not_empty(names, ctx, X509V3_F_V2I_SUBJECT_ALT);
 }
 
 void* v2i_issuer_alt(const X509V3_EXT_METHOD* method, X509V3_CTX* ctx, STACK* values) {
-  return build_names(method, ctx, values, X509V3_F_V2I_ISSUER_ALT,
-                     [ctx](const CONF_VALUE* cnf, GENERAL_NAMES* gens) {
-                       if (is_option(cnf, "issuer", "copy")) return copy_issuer(ctx, gens) ? 1 : 0;
-                       return -1;
-                     });
+  GENERAL_NAMES* names = build_names(method, ctx, values, X509V3_F_V2I_ISSUER_ALT,
+                                     [ctx](const CONF_VALUE* cnf, GENERAL_NAMES* gens) {
+                                       if (is_option(cnf, "issuer", "copy"))
+                                         return copy_issuer(ctx, gens) ? 1 : 0;
+                                       return -1;
+                                     });
+  return not_empty(names, ctx, X509V3_F_V2I_ISSUER_ALT);
 }
 
 }  // namespace morvane::v3

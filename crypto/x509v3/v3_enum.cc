@@ -24,6 +24,8 @@ constexpr BIT_STRING_BITNAME crl_reasons[] = {
     {5, "Cessation Of Operation", "cessationOfOperation"},
     {6, "Certificate Hold", "certificateHold"},
     {8, "Remove From CRL", "removeFromCRL"},
+    {9, "Privilege Withdrawn", "privilegeWithdrawn"},
+    {10, "AA Compromise", "aACompromise"},
     {-1, nullptr, nullptr},
 };
 

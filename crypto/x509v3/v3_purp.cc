@@ -231,6 +231,16 @@ int X509_PURPOSE_add(int id, int trust, int flags,
   flags &= ~X509_PURPOSE_DYNAMIC;
   flags |= X509_PURPOSE_DYNAMIC_NAME;
   const int idx = X509_PURPOSE_get_by_id(id);
+  // Lookups by short name find the first record that has it: a short name of
+  // another record would leave this one unreachable by name.
+  if (sname != nullptr) {
+    const int named = X509_PURPOSE_get_by_sname(sname);
+    if (named != -1 && named != idx) {
+      X509V3err(X509V3_F_X509_PURPOSE_ADD, X509V3_R_PURPOSE_NAME_EXISTS);
+      ERR_add_error_data(2, "sname=", sname);
+      return 0;
+    }
+  }
   X509_PURPOSE* ptmp;
   if (idx == -1) {
     ptmp = static_cast<X509_PURPOSE*>(MORVANE_malloc(sizeof(X509_PURPOSE)));

@@ -168,17 +168,22 @@ MORVANE_EXPORT void ERR_load_CONF_strings(void);
  *
  * A configuration can name modules to run: the section "morvane_conf" of
  * "default" (or the one named by the application's name) lists name = value
- * lines, and each line runs the init function of the registered module with
- * that name, whose value as a rule names a further section.  Components
+ * lines, and each line runs the init function of the registered module it
+ * names, whose value as a rule names a further section.  Components
  * register modules by name with CONF_module_add; the library's own are
  * "oid_section", "engines" and "alg_section" (MORVANE_load_builtin_modules).
- * A line's name matches a module by its text up to its last "." (engines.1
- * and engines.2 both run "engines").  Each successful init leaves an instance
- * (CONF_IMODULE) until CONF_modules_finish runs the finish functions, newest
- * first.  Modules cannot be loaded from shared objects in this build.  The
- * module and instance lists and the mark of MORVANE_no_config are unguarded
- * process-wide state: load and unload modules at start-up and shutdown, on
- * one thread. */
+ * A line names a module by prefix: it runs the first registered module whose
+ * name begins with the line's name up to its last "." (engines.1 and
+ * engines.2 both run "engines").  So with "abcdef" registered before "abc",
+ * the line abc = s runs "abcdef"; and a module "oid" registered after the
+ * built-in "oid_section" never runs, since the line oid = s runs
+ * "oid_section" on section s.  A module is reached only when no module
+ * registered before it has a name that begins with its own.  Each successful
+ * init leaves an instance (CONF_IMODULE) until CONF_modules_finish runs the
+ * finish functions, newest first.  Modules cannot be loaded from shared
+ * objects in this build.  The module and instance lists and the mark of
+ * MORVANE_no_config are unguarded process-wide state: load and unload
+ * modules at start-up and shutdown, on one thread. */
 
 typedef struct conf_module_st CONF_MODULE;
 typedef struct conf_imodule_st CONF_IMODULE;
@@ -199,10 +204,11 @@ typedef void conf_finish_func(CONF_IMODULE *md);
 MORVANE_EXPORT int CONF_module_add(const char *name, conf_init_func *ifunc,
                                    conf_finish_func *ffunc);
 /* Runs the modules listed in `cnf` (see above; `appname` names the list, null
- * for "morvane_conf").  1 on success, also when there is no list (what the
- * lookups of the list queued is removed, the caller's own entries and mark
- * stay); 0 when the named list section is missing; otherwise the failing
- * module's result (-1 for an unknown module or a failed init). */
+ * for "morvane_conf").  1 on success, also when there is no list; what the
+ * lookups of the list name queued is removed either way (also for an
+ * `appname` missing under CONF_MFLAGS_DEFAULT_SECTION), the caller's own
+ * entries and mark stay; 0 when the named list section is missing; otherwise
+ * the failing module's result (-1 for an unknown module or a failed init). */
 MORVANE_EXPORT int CONF_modules_load(const CONF *cnf, const char *appname, unsigned long flags);
 /* Loads `filename` (null: CONF_get1_default_config_file()) into a new CONF,
  * runs its modules and frees it: CONF_modules_load's result, or 0 when the

@@ -340,8 +340,14 @@ MORVANE_EXPORT int OCSP_id_get0_info(ASN1_OCTET_STRING **piNameHash, ASN1_OBJECT
                                      OCSP_CERTID *cid);
 
 /* Splits "http://host[:port][/path]" (or "https://"): 1 with three new
- * strings the caller frees, or 0 ("error parsing url") with all null.
- * Bytes below 0x21 and 0x7F are refused. */
+ * strings the caller frees, or 0 ("error parsing url", with data saying what
+ * is wrong) with all null.  The host is a name, an IPv4 address or an IPv6
+ * address in brackets, returned without the brackets (a form for address
+ * lookups; the connect stream reaches IPv4 hosts only and reads a ':' in its
+ * host text as the start of a port); an empty host is refused.  The port is
+ * the decimal text as written, 1 to 65535, else the scheme's "80" or "443".
+ * User information ("user@host") is refused, as are bytes below 0x21 and
+ * 0x7F anywhere. */
 MORVANE_EXPORT int OCSP_parse_url(const char *url, char **phost, char **pport, char **ppath,
                                   int *pssl);
 
@@ -394,10 +400,17 @@ MORVANE_EXPORT int OCSP_request_verify(OCSP_REQUEST *req, STACK *certs, X509_STO
  * never freed here.  OCSP_sendreq_new: maxline <= 0 means 4096; null on
  * failure or when path holds a control byte or space.  OCSP_sendreq_nbio:
  * 1 with the response in *presp, 0 on failure, -1 when io would block (call
- * again).  OCSP_sendreq_bio repeats OCSP_sendreq_nbio for as long as the
- * stream asks for a retry, so it has no time bound of its own: a socket with
- * a receive timeout that keeps timing out keeps it waiting; a caller that
- * needs a bound drives OCSP_sendreq_nbio itself. */
+ * again).  The status line and each header line, line feed included, must
+ * fit in maxline - 1 bytes ("response line too long"); the body must be one
+ * DER SEQUENCE ("server response parse error") of at most 102400 content
+ * octets ("response too long"), complete before the stream ends ("response
+ * truncated"), that decodes as a response (else the decoder's reasons).  A
+ * failed read or write of io gives "server read error" or "server write
+ * error", a status other than 200 "server response error" (a status that is
+ * not a number queues nothing).  OCSP_sendreq_bio repeats OCSP_sendreq_nbio
+ * for as long as the stream asks for a retry, so it has no time bound of its
+ * own: a socket with a receive timeout that keeps timing out keeps it
+ * waiting; a caller that needs a bound drives OCSP_sendreq_nbio itself. */
 typedef struct ocsp_req_ctx_st OCSP_REQ_CTX;
 MORVANE_EXPORT OCSP_REQ_CTX *OCSP_sendreq_new(BIO *io, char *path, OCSP_REQUEST *req,
                                               int maxline);
@@ -429,6 +442,7 @@ MORVANE_EXPORT void ERR_load_OCSP_strings(void);
 #define OCSP_F_OCSP_CHECK_VALIDITY 115
 #define OCSP_F_OCSP_REQUEST_VERIFY 116
 #define OCSP_F_PARSE_HTTP_LINE1 117
+#define OCSP_F_OCSP_SENDREQ_NBIO 118
 /* Reason codes of library 39 (OCSP). */
 #define OCSP_R_BAD_DATA 100
 #define OCSP_R_CERTIFICATE_VERIFY_ERROR 101
@@ -460,6 +474,9 @@ MORVANE_EXPORT void ERR_load_OCSP_strings(void);
 #define OCSP_R_STATUS_TOO_OLD 127
 #define OCSP_R_REQUEST_NOT_SIGNED 128
 #define OCSP_R_UNSUPPORTED_REQUESTORNAME_TYPE 129
+#define OCSP_R_RESPONSE_TRUNCATED 130
+#define OCSP_R_RESPONSE_TOO_LONG 131
+#define OCSP_R_RESPONSE_LINE_TOO_LONG 132
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

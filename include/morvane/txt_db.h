@@ -47,6 +47,7 @@ MORVANE_BEGIN_DECLS
 #define DB_ERROR_INDEX_CLASH 2
 #define DB_ERROR_INDEX_OUT_OF_RANGE 3
 #define DB_ERROR_NO_INDEX 4
+#define DB_ERROR_COMMENT_ROW 5 /* a first field that begins with '#' */
 
 typedef struct txt_db_st {
   int num_fields;           /* fields per row, at least 1 */
@@ -83,8 +84,9 @@ MORVANE_EXPORT int TXT_DB_create_index(TXT_DB *db, int field, int (*qual)(char *
 MORVANE_EXPORT char **TXT_DB_get_by_index(TXT_DB *db, int idx, char **value);
 /* Adds a row, which the database then owns, and enters it into every index
  * whose qualification accepts it: 1, or 0 with nothing changed and `error`
- * set (2 when an index already holds an equal row: arg1 is the field number
- * and arg_row that row; 1 for an allocation failure). */
+ * set (5 when the first field begins with '#', which the file would read back
+ * as a comment; 2 when an index already holds an equal row: arg1 is the field
+ * number and arg_row that row; 1 for an allocation failure). */
 MORVANE_EXPORT int TXT_DB_insert(TXT_DB *db, char **row);
 /* Frees the indexes, every row with its fields, and the database; null is
  * ignored. */

@@ -188,7 +188,9 @@ MORVANE_EXPORT int EVP_PKEY_add1_attr_by_txt(EVP_PKEY *key, const char *attrname
  * `signature` as a BIT STRING without unused bits: the signature length, or
  * 0 (the identifiers may be rewritten already).  Verifying finds the digest
  * by the short name of a's algorithm: 1 valid, 0 invalid or a digest
- * failure, -1 when the digest is unknown or the encoding cannot be made.
+ * failure, -1 when the encoding cannot be made or no digest has that name
+ * ("unsupported signature algorithm" with the data "algorithm=" and its
+ * name: ECDSA over SHA-2 is not supported).
  * Digesting writes the digest of the encoding to md (EVP_MAX_MD_SIZE room)
  * and its length to *len (len may be null): 1, or 0.  A null encoder (i2d
  * or item), and when signing a null signature, key or digest, when

@@ -579,8 +579,9 @@ MORVANE_EXPORT int X509_PURPOSE_get_by_id(int id);
 MORVANE_EXPORT int X509_PURPOSE_set(int *p, int purpose);
 /* Adds a record, or changes the record of id in place: copies of name and
  * sname, and trust, check, arg and flags (without X509_PURPOSE_DYNAMIC).
- * 1, or 0 with "malloc failure", or with "passed a null parameter" for a null
- * check function (nothing added or changed). */
+ * 1, or 0 with "malloc failure", with "passed a null parameter" for a null
+ * check function, or with "purpose name exists" (data "sname=" and sname)
+ * when another record has the short name sname (nothing added or changed). */
 MORVANE_EXPORT int X509_PURPOSE_add(int id, int trust, int flags,
                                     int (*ck)(const X509_PURPOSE *, const X509 *, int),
                                     const char *name, const char *sname, void *arg);
@@ -1058,6 +1059,7 @@ MORVANE_EXPORT void ERR_load_X509V3_strings(void);
 #define X509V3_R_INVALID_INHERITANCE 162
 #define X509V3_R_INVALID_IPADDRESS 163
 #define X509V3_R_INVALID_SAFI 164
+#define X509V3_R_PURPOSE_NAME_EXISTS 165
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

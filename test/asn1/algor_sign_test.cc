@@ -220,14 +220,27 @@ TEST(Asn1Sign, SignatureTypeWithoutObjectIdentifier) {
 TEST(Asn1Verify, UnknownDigestAlgorithm) {
   Morvane_add_all_digests();
   X509_ALGOR* a = X509_ALGOR_new();
-  X509_ALGOR_set0(a, OBJ_nid2obj(6), ASN1_UT_NULL, nullptr);  // rsaEncryption: no digest
   ASN1_BIT_STRING* sig = ASN1_BIT_STRING_new();
   EVP_PKEY* empty = EVP_PKEY_new();
   ASN1_STRING* data = ASN1_OCTET_STRING_new();
-  EXPECT_EQ(-1, ASN1_item_verify(&ASN1_OCTET_STRING_it, a, sig, data, empty));
-  EXPECT_EQ(-1, ASN1_verify(OctetI2d, a, sig, reinterpret_cast<char*>(data), empty));
-  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_VERIFY, ASN1_R_UNKNOWN_MESSAGE_DIGEST_ALGORITHM},
-                 {ERR_LIB_ASN1, ASN1_F_ASN1_VERIFY, ASN1_R_UNKNOWN_MESSAGE_DIGEST_ALGORITHM}});
+  // Algorithms without a digest of theirs: a key algorithm (rsaEncryption),
+  // ECDSA over SHA-256 (RFC 5758, 3.2), an object the table does not know.
+  const struct {
+    ASN1_OBJECT* alg;
+    const char* data;
+  } unsupported[] = {
+      {OBJ_nid2obj(6), "algorithm=rsaEncryption"},
+      {OBJ_txt2obj("1.2.840.10045.4.3.2", 1), "algorithm=ecdsa-with-SHA256"},
+      {OBJ_txt2obj("1.2.3.4", 1), "algorithm=1.2.3.4"},
+  };
+  for (const auto& u : unsupported) {
+    X509_ALGOR_set0(a, u.alg, ASN1_UT_NULL, nullptr);
+    EXPECT_EQ(-1, ASN1_item_verify(&ASN1_OCTET_STRING_it, a, sig, data, empty));
+    EXPECT_EQ(-1, ASN1_verify(OctetI2d, a, sig, reinterpret_cast<char*>(data), empty));
+    EXPECT_ERRORS(
+        {{ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_VERIFY, ASN1_R_UNSUPPORTED_SIGNATURE_ALGORITHM, u.data},
+         {ERR_LIB_ASN1, ASN1_F_ASN1_VERIFY, ASN1_R_UNSUPPORTED_SIGNATURE_ALGORITHM, u.data}});
+  }
   // A known signature algorithm with a key of the wrong type: 0, EVP's reason.
   X509_ALGOR_set0(a, OBJ_nid2obj(65), ASN1_UT_NULL, nullptr);
   EXPECT_EQ(0, ASN1_item_verify(&ASN1_OCTET_STRING_it, a, sig, data, empty));

@@ -61,6 +61,18 @@ TEST_F(ConfModules, RunsTheListedModulesAndFinishesThemNewestFirst) {
   EXPECT_ERRORS({});
 }
 
+// The first module whose name begins with the line's name runs: "te",
+// registered after "test", is never reached.
+TEST_F(ConfModules, ALineNamesAModuleByPrefix) {
+  const auto other = [](CONF_IMODULE*, const CONF*) {
+    events.push_back("other");
+    return 1;
+  };
+  ASSERT_EQ(CONF_module_add("te", other, nullptr), 1);
+  EXPECT_EQ(Run("morvane_conf = mods\n[mods]\nte = a\n"), 1);
+  EXPECT_EQ(events, (V{"init te=a"}));  // the test module's init, not "te"'s
+}
+
 TEST_F(ConfModules, ListSections) {
   const std::string apps =
       "morvane_conf = mods\nmyapp = appmods\n[mods]\ntest = a\n[appmods]\ntest = b\n";
@@ -70,6 +82,7 @@ TEST_F(ConfModules, ListSections) {
   EXPECT_EQ(Run(apps, "myapp"), 1);
   EXPECT_EQ(Run(apps, "otherapp"), 1);  // not found: nothing runs
   EXPECT_EQ(Run(apps, "otherapp", CONF_MFLAGS_DEFAULT_SECTION), 1);
+  EXPECT_ERRORS({});  // the default list stood in: the lookup of otherapp left nothing
   EXPECT_EQ(events, (V{"init test=b", "init test=a"}));
   EXPECT_EQ(Run("morvane_conf = nowhere\n"), 0);  // a missing list fails quietly
   EXPECT_ERRORS({});

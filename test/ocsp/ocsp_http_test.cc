@@ -29,6 +29,7 @@
 
 #include "loopback.h"
 #include "ocsp_util.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -300,6 +301,52 @@ TEST(OcspLoopback, ClosedInBody) {
   ERR_clear_error();
   EXPECT_EQ(nullptr, Exchange({kOk + "\x30\x10\x0a\x01"}));
   ERR_clear_error();
+}
+
+// Every failure of the exchange says why.  The answers come from a scripted
+// stream that ends when they are read (or fails a read or the write).
+TEST(OcspClient, FailuresSayWhy) {
+  using morvane_test::ScriptStep;
+  const std::string head = "HTTP/1.0 200 OK\r\n";
+  struct Row {
+    std::string answer;
+    int reason;
+    const char* data;
+    ScriptStep::Kind read = ScriptStep::kMove, write = ScriptStep::kMove;
+  } rows[] = {
+      {kOk + "\x30\x10\x0a\x01", OCSP_R_RESPONSE_TRUNCATED, "4 of 18 bytes"},
+      {kOk + "\x30", OCSP_R_RESPONSE_TRUNCATED, "before the length of the response"},
+      {head + "X: y\r\n", OCSP_R_RESPONSE_TRUNCATED, "before the end of the HTTP header"},
+      {kOk + std::string("\x30\x84\x00\x01\x90\x01", 6) + std::string(16, '\0'),
+       OCSP_R_RESPONSE_TOO_LONG, "102401 bytes, at most 102400"},
+      {kOk + "\x04\x03"
+             "abc",
+       OCSP_R_SERVER_RESPONSE_PARSE_ERROR, "the response is not a SEQUENCE"},
+      {kOk + std::string("\x30\x85\x00\x00\x00\x00\x01", 7), OCSP_R_SERVER_RESPONSE_PARSE_ERROR,
+       "bad length of the response"},
+      {head + std::string(120, 'a'), OCSP_R_RESPONSE_LINE_TOO_LONG, "longer than 99 bytes"},
+      {head + std::string(120, 'a') + "\r\n", OCSP_R_RESPONSE_LINE_TOO_LONG,
+       "longer than 99 bytes"},
+      {kOk + kTryLater, OCSP_R_SERVER_READ_ERROR, nullptr, ScriptStep::kFail},
+      {kOk + kTryLater, OCSP_R_SERVER_WRITE_ERROR, nullptr, ScriptStep::kMove, ScriptStep::kFail},
+  };
+  OCSP_REQUEST* req = MakeRequest();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.data != nullptr ? r.data : "stream failure");
+    BIO* b = morvane_test::NewScriptedStream();
+    morvane_test::Script(b).input = r.answer;
+    morvane_test::Script(b).read_script.push_back({r.read});
+    morvane_test::Script(b).write_script.push_back({r.write});
+    OCSP_REQ_CTX* ctx = OCSP_sendreq_new(b, nullptr, req, 100);
+    ASSERT_NE(nullptr, ctx);
+    OCSP_RESPONSE* resp = nullptr;
+    EXPECT_EQ(0, OCSP_sendreq_nbio(&resp, ctx));
+    EXPECT_EQ(nullptr, resp);
+    EXPECT_TRUE(ErrorsAre({{kLib, OCSP_F_OCSP_SENDREQ_NBIO, r.reason, r.data}}));
+    OCSP_REQ_CTX_free(ctx);
+    BIO_free(b);
+  }
+  OCSP_REQUEST_free(req);
 }
 
 TEST(OcspLoopback, PathWithControlBytesRefused) {

@@ -301,7 +301,25 @@ TEST(OcspUrl, Table) {
       {"http://host", 1, "host", "80", "/", 0},
       {"https://host:8443/a/b?x=1&y=2", 1, "host", "8443", "/a/b?x=1&y=2", 1},
       {"HTTP://host", 0, nullptr, nullptr, nullptr, 0},
-      {"http://[::1]:80/x", 1, "[", ":1]:80", "/x", 0},
+      // An IPv6 address in brackets (RFC 3986, 3.2.2) comes back without them.
+      {"http://[::1]:8080/ocsp", 1, "::1", "8080", "/ocsp", 0},
+      {"https://[2001:db8::7]", 1, "2001:db8::7", "443", "/", 1},
+      {"http://[::1", 0, nullptr, nullptr, nullptr, 0},
+      {"http://[::1]x/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://[::g]/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://[]/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://a]b/", 0, nullptr, nullptr, nullptr, 0},
+      // No host, a port that is not 1 to 65535, user information.
+      {"http:///ocsp", 0, nullptr, nullptr, nullptr, 0},
+      {"http://:80/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://host:/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://host:http/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://host:0/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://host:65536/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://host:99999999999999999999/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://host:80:81/", 0, nullptr, nullptr, nullptr, 0},
+      {"http://host:65535", 1, "host", "65535", "/", 0},
+      {"http://user@host/", 0, nullptr, nullptr, nullptr, 0},
       {"http://host/a:b", 1, "host", "80", "/a:b", 0},
       {"http:/host", 0, nullptr, nullptr, nullptr, 0},
       {"ftp://host", 0, nullptr, nullptr, nullptr, 0},
@@ -333,6 +351,12 @@ TEST(OcspUrl, Table) {
     CRYPTO_free(port);
     CRYPTO_free(path);
   }
+  // The error data says what is wrong.
+  char *host, *port, *path;
+  int ssl;
+  EXPECT_EQ(0, OCSP_parse_url("http://host:0/", &host, &port, &path, &ssl));
+  EXPECT_TRUE(ErrorsAre({{kLib, OCSP_F_OCSP_PARSE_URL, OCSP_R_ERROR_PARSING_URL,
+                          "port not a number from 1 to 65535"}}));
 }
 
 TEST(OcspTexts, Table) {
@@ -345,6 +369,9 @@ TEST(OcspTexts, Table) {
   EXPECT_STREQ("keyCompromise", OCSP_crl_reason_str(1));
   EXPECT_STREQ("(UNKNOWN)", OCSP_crl_reason_str(7));
   EXPECT_STREQ("removeFromCRL", OCSP_crl_reason_str(8));
+  EXPECT_STREQ("privilegeWithdrawn", OCSP_crl_reason_str(9));  // RFC 5280, 5.3.1
+  EXPECT_STREQ("aACompromise", OCSP_crl_reason_str(10));
+  EXPECT_STREQ("(UNKNOWN)", OCSP_crl_reason_str(11));
 }
 
 // A basic response from the CA for three certificates: good, revoked

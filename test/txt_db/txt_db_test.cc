@@ -269,6 +269,11 @@ TEST(TxtDbInsert, InsertedRowsAreIndexedWrittenAndFreed) {
   EXPECT_EQ(db->arg1, 0);
   EXPECT_STREQ(db->arg_row[2], "alice");
   FreeRow(clash, 3);
+  // A first field beginning with '#' would be written as a comment line.
+  char** comment = MakeRow({"#03", "V", "carol"});
+  EXPECT_EQ(TXT_DB_insert(db, comment), 0);
+  EXPECT_EQ(db->error, DB_ERROR_COMMENT_ROW);
+  FreeRow(comment, 3);
 
   std::string text;
   EXPECT_EQ(WriteText(db, &text), 20);

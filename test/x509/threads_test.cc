@@ -89,7 +89,9 @@ TEST(X509ThreadsTables, LookupsOfAddedRecordsOnlyRead) {
   morvane_test::InstallThreadIdCallback();
   constexpr int kAdded = 6;
   for (int i = kAdded - 1; i >= 0; i--) {  // added out of order
-    ASSERT_EQ(X509_PURPOSE_add(100 + i, X509_TRUST_DEFAULT, 0, AcceptAll, "p", "p", nullptr), 1);
+    const std::string p = "p" + std::to_string(i);  // short names are unique
+    ASSERT_EQ(X509_PURPOSE_add(100 + i, X509_TRUST_DEFAULT, 0, AcceptAll, "p", p.c_str(), nullptr),
+              1);
     ASSERT_EQ(X509_TRUST_add(100 + i, 0, TrustAll, "t", 0, nullptr), 1);
     X509_VERIFY_PARAM* vp = X509_VERIFY_PARAM_new();
     ASSERT_NE(vp, nullptr);

@@ -382,6 +382,18 @@ TEST(Purpose, AddChangesInPlaceAndAppends) {
   EXPECT_EQ(X509_PURPOSE_DYNAMIC | X509_PURPOSE_DYNAMIC_NAME, X509_PURPOSE_get0(9)->flags);
   EXPECT_EQ(1, X509_check_purpose(c.x, 100, 1));
   EXPECT_EQ(0, X509_check_purpose(c.x, 100, 0));
+  // A short name another record has would leave the new record unreachable
+  // by name: refused, for a new record and for a change in place, while a
+  // record keeps its own.
+  EXPECT_EQ(0, X509_PURPOSE_add(200, 1, 0, accept_ca, "Server", "sslserver", nullptr));
+  EXPECT_EQ(0, X509_PURPOSE_add(50, 1, 0, accept_ca, "Fifty", "hundred", nullptr));
+  EXPECT_TRUE(morvane_test::ErrorsAre(
+      {{ERR_LIB_X509V3, X509V3_F_X509_PURPOSE_ADD, X509V3_R_PURPOSE_NAME_EXISTS, "sname=sslserver"},
+       {ERR_LIB_X509V3, X509V3_F_X509_PURPOSE_ADD, X509V3_R_PURPOSE_NAME_EXISTS,
+        "sname=hundred"}}));
+  EXPECT_EQ(10, X509_PURPOSE_get_count());
+  EXPECT_STREQ("fifty", X509_PURPOSE_get0_sname(X509_PURPOSE_get0(8)));
+  EXPECT_EQ(1, X509_PURPOSE_add(50, 2, 0, accept_ca, "Fifty again", "fifty", nullptr));
   X509_PURPOSE_cleanup();
   EXPECT_EQ(8, X509_PURPOSE_get_count());
   EXPECT_EQ(-1, X509_check_purpose(c.x, 100, 1));

@@ -370,6 +370,13 @@ TEST(X509v3Names, EmailCopyAndMove) {
   }
   GENERAL_NAMES_free(gens);
   EXPECT_EQ(1, X509_NAME_entry_count(X509_get_subject_name(x)));  // only CN is left
+  // Nothing left to copy: an empty GeneralNames (30 00) is refused.
+  EXPECT_EQ(nullptr, Build(kSubjectAltName, "email:copy", &ctx));
+  EXPECT_EQ(nullptr, Build(kSubjectAltName, "email:move", &ctx));
+  const morvane_test::ErrEntry empty = {ERR_LIB_X509V3, X509V3_F_V2I_SUBJECT_ALT,
+                                        X509V3_R_ILLEGAL_EMPTY_EXTENSION,
+                                        "no name given or copied"};
+  EXPECT_ERRORS({empty, empty});
 
   // Test mode adds nothing; no subject is an error.
   ctx.flags = X509V3_CTX_TEST;
@@ -403,6 +410,12 @@ TEST(X509v3Names, IssuerCopy) {
   ASSERT_NE(nullptr, gens);
   EXPECT_EQ(3, sk_num(gens));
   GENERAL_NAMES_free(gens);
+  // An issuer without alternative names gives nothing to copy.
+  X509* plain = X509_new();
+  ctx.issuer_cert = plain;
+  EXPECT_EQ(nullptr, Build(kIssuerAltName, "issuer:copy", &ctx));
+  EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_V2I_ISSUER_ALT, X509V3_R_ILLEGAL_EMPTY_EXTENSION}});
+  X509_free(plain);
   X509V3_CTX bare = {};
   EXPECT_EQ(nullptr, Build(kIssuerAltName, "issuer:copy", &bare));
   EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_COPY_ISSUER, X509V3_R_NO_ISSUER_DETAILS}});
