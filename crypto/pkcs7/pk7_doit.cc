@@ -115,13 +115,6 @@ BIO* find_digest(EVP_MD_CTX** pmd, BIO* bio, int nid) {
   }
 }
 
-// 0 when the recipient names the certificate's issuer and serial.
-int pkcs7_cmp_ri(PKCS7_RECIP_INFO* ri, X509* pcert) {
-  const int ret = X509_NAME_cmp(ri->issuer_and_serial->issuer, pcert->cert_info->issuer);
-  if (ret != 0) return ret;
-  return ASN1_STRING_cmp(pcert->cert_info->serialNumber, ri->issuer_and_serial->serial);
-}
-
 // A writable memory stream whose end of data reads as end of file.  What it
 // collects becomes the message's content as it is (in the clear for data and
 // signed data, ciphertext under the cipher filter for enveloped data), so it
@@ -336,12 +329,13 @@ int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char
 }
 
 // Keys the cipher context `ctx` (set up for decryption, its parameters
-// read) with the content key of the recipients `rsk`: the key block of the
-// recipient that `pcert` names, or without `pcert` the first block that
-// decrypts with `pkey` to a key the cipher takes (every block is tried, so
-// that the time does not tell which one opened).  The cipher takes a key of
-// its context's length, and a key of another length when its key length
-// varies (writers that use a longer RC2 key than its parameters give).
+// read) with the content key of the recipients `rsk`: the first key block
+// that decrypts with `pkey` to a key the cipher takes, among the recipients
+// that `pcert` names (several may carry its issuer and serial) or, without
+// `pcert`, among all (every such block is tried, so that the time does not
+// tell which one opened).  The cipher takes a key of its context's length,
+// and a key of another length when its key length varies (writers that use
+// a longer RC2 key than its parameters give).
 //
 // When no block gives such a key, the context is keyed with a random key of
 // its length instead (RFC 3218, 2.3.2): a block with bad padding then takes
@@ -350,13 +344,12 @@ int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char
 // layers on the error queue.  False only when no recipient matches `pcert`
 // and on failures that no key block causes (memory, random bytes).
 bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcert) {
-  const PKCS7_RECIP_INFO* named = nullptr;
   if (pcert != nullptr) {
-    for (int i = 0; named == nullptr && i < sk_num(rsk); i++) {
-      auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
-      if (pkcs7_cmp_ri(ri, pcert) == 0) named = ri;
-    }
-    if (named == nullptr) {
+    bool named = false;
+    for (int i = 0; !named && i < sk_num(rsk); i++)
+      named = names_cert(reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i))->issuer_and_serial,
+                         pcert);
+    if (!named) {
       PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
       return false;
     }
@@ -388,7 +381,7 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
   int taken = 0;  // the length of the key kept from a block, 0 for none
   for (int i = 0; ok && i < sk_num(rsk); i++) {
     auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
-    if (named != nullptr && ri != named) continue;
+    if (pcert != nullptr && !names_cert(ri->issuer_and_serial, pcert)) continue;
     const int n = unwrap_key_quietly(ri, pkey, trial);
     if (taken == 0 && (n == keylen || (variable && n > 0))) {
       memcpy(key, trial, static_cast<size_t>(n));

@@ -5,6 +5,7 @@
 
 #include <morvane/objects.h>
 #include <morvane/pkcs7.h>
+#include <morvane/x509.h>
 
 namespace morvane::pkcs7 {
 
@@ -32,6 +33,12 @@ inline PKCS7_SIGNED* signed_part(PKCS7* p7) {
   const int nid = type_nid(p7);
   if (nid != kNidSigned && nid != kNidSignedAndEnveloped) return nullptr;
   return p7->d.sign;
+}
+
+// Whether the issuer-and-serial record names certificate x.
+inline bool names_cert(const PKCS7_ISSUER_AND_SERIAL* ias, X509* x) {
+  return X509_NAME_cmp(ias->issuer, X509_get_issuer_name(x)) == 0 &&
+         ASN1_STRING_cmp(X509_get_serialNumber(x), ias->serial) == 0;
 }
 
 }  // namespace morvane::pkcs7

@@ -308,9 +308,10 @@ MORVANE_EXPORT STACK *PKCS7_get_smimecap(PKCS7_SIGNER_INFO *si);
  * signingTime and messageDigest.
  * PKCS7_dataDecode returns the top of a read chain (digests, one filter per
  * digest likewise, and, for the enveloped types, decryption with the content
- * key that pkey unwraps, from the recipient matching pcert or, without
- * pcert, the first whose key block opens to a key the cipher takes, every
- * block being tried; a random key when none does, see above).
+ * key that pkey unwraps: from the first key block that opens to a key the
+ * cipher takes, among the recipients matching pcert (several may) or,
+ * without pcert, among all, every such block being tried; a random key when
+ * none does, see above).
  * Inner content that is not an octet string (an "other" type holding any
  * other value, or nested typed content) is read from both chains, when no
  * `bio` or `in_bio` is given, as what a signature over it covers: the
@@ -356,8 +357,12 @@ MORVANE_EXPORT ASN1_OCTET_STRING *PKCS7_digest_from_attributes(STACK *sk);
  * messageDigest), or null.  PKCS7_verify: 1 when every check asked for
  * passes (content written to `out` when given, see above: the bytes read
  * through the data engine's chain, which for content other than data are its
- * contents octets), else 0; a memory stream given as indata is left unread.  PKCS7_get0_signers: a new stack
- * (free with sk_free) of the signers' certificates (borrowed).
+ * contents octets), else 0; a memory stream given as indata is left unread.
+ * Where several certificates (of `certs`, then of the message) carry a
+ * signer's issuer and serial, each is tried for the chain and then for the
+ * signature.  PKCS7_get0_signers: a new stack (free with sk_free) of the
+ * signers' certificates (borrowed), the first that carries each signer's
+ * issuer and serial.
  * PKCS7_encrypt: a new enveloped message to `certs`.  PKCS7_decrypt: 1 and
  * the content in `data`, or 0 ("decrypt error" also when the last block did
  * not decrypt).  SMIME_write_PKCS7 writes an S/MIME message (multipart/signed

@@ -347,6 +347,68 @@ TEST(SmimeChain, SignatureFlagsOverAGoodChain) {
   PKCS7_free(p7);
 }
 
+// Certificates that carry the issuer and serial of user 0's: one with
+// another key (its chain good), one with user 0's key that the CA did not
+// sign (its chain bad).  Built once.
+X509* TwinOtherKey() {
+  static X509* x =
+      MakeCert(UserKey(2), "Morvane Test Twin", 100, RsaKey(0), X509_get_subject_name(CaCert()));
+  return x;
+}
+X509* TwinBadChain() {
+  static X509* x =
+      MakeCert(UserKey(0), "Morvane Test User 0", 100, RsaKey(6), X509_get_subject_name(CaCert()));
+  return x;
+}
+
+STACK* StackOfAll(const std::vector<X509*>& certs) {
+  STACK* sk = sk_new_null();
+  for (X509* x : certs) sk_push(sk, reinterpret_cast<char*>(x));
+  return sk;
+}
+
+// Every certificate with the signer's issuer and serial is tried, for its
+// chain and then for the signature, from the caller's list and the
+// message's, in any order.  When none serves, the reason is the last check
+// that failed for the first whose chain held.
+TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
+  struct Row {
+    const char* name;
+    std::vector<X509*> carried;  // the message's certificates
+    std::vector<X509*> given;    // the caller's
+    int expected;
+  } rows[] = {
+      {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1},
+      {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1},
+      {"the signer's first", {UserCert(0), TwinOtherKey(), TwinBadChain()}, {}, 1},
+      {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1},
+      {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0},
+  };
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    PKCS7* p7 = Sign(kContent, PKCS7_FLAG_NO_CERTS);
+    ASSERT_NE(p7, nullptr);
+    for (X509* x : r.carried) EXPECT_EQ(PKCS7_add_certificate(p7, x), 1);
+    STACK* certs = StackOfAll(r.given);
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_verify(p7, certs, store, nullptr, out, 0), r.expected);
+    if (r.expected == 1) {
+      EXPECT_TRUE(ErrorsAre({}));
+      EXPECT_EQ(MemText(out), kCrlfContent);
+    } else {
+      EXPECT_EQ(ERR_peek_last_error(),
+                ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE));
+      ERR_clear_error();
+    }
+    BIO_free(out);
+    sk_free(certs);
+    PKCS7_free(p7);
+  }
+  X509_STORE_free(store);
+}
+
 TEST(Smime, DecryptErrors) {
   PKCS7* s = Sign(kContent, 0);
   BIO* out = BIO_new(BIO_s_mem());
@@ -476,6 +538,28 @@ TEST(Smime, WithoutCertificateTheBlockThatOpensIsTaken) {
   PKCS7_free(e);
   BIO_free(in);
   sk_free(certs);
+}
+
+// Two recipients carry the certificate's issuer and serial, the other one
+// keyed for another key: with the certificate, both blocks are tried, in
+// either order.
+TEST(Smime, EveryRecipientOfTheCertificateIsTried) {
+  for (bool twin_first : {true, false}) {
+    SCOPED_TRACE(twin_first);
+    STACK* certs = twin_first ? StackOf({TwinOtherKey(), UserCert(0)})
+                              : StackOf({UserCert(0), TwinOtherKey()});
+    BIO* in = MemOf(kContent);
+    PKCS7* e = PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), PKCS7_FLAG_BINARY);
+    ASSERT_NE(e, nullptr);
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0), 1);
+    EXPECT_EQ(MemText(out), kContent);
+    EXPECT_TRUE(ErrorsAre({}));
+    BIO_free(out);
+    PKCS7_free(e);
+    BIO_free(in);
+    sk_free(certs);
+  }
 }
 
 // A successful decryption, with the certificate or trying every block
