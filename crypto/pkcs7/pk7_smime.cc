@@ -59,16 +59,16 @@ void free_filters_above(BIO* chain, BIO* keep) {
 
 // Streams `in` through a new chain of p7 (as lines under `flags`), flushes
 // it (the cipher's last block) and completes the message; failures queue
-// under function `func`, a failed final step with `final_reason`.
+// under function `func`, a failed copy or final step with `final_reason`.
+// Content that was not read and written whole is neither signed nor sealed.
 bool stream_content(PKCS7* p7, BIO* in, int flags, int func, int final_reason) {
   BIO* p7bio = PKCS7_dataInit(p7, nullptr);
   if (p7bio == nullptr) {
     PKCS7err(func, ERR_R_MALLOC_FAILURE);
     return false;
   }
-  SMIME_crlf_copy(in, p7bio, flags);
-  BIO_flush(p7bio);
-  const bool ok = PKCS7_dataFinal(p7, p7bio) != 0;
+  const bool ok = SMIME_crlf_copy(in, p7bio, flags) != 0 && BIO_flush(p7bio) > 0 &&
+                  PKCS7_dataFinal(p7, p7bio) != 0;
   if (!ok) PKCS7err(func, final_reason);
   BIO_free_all(p7bio);
   return ok;
@@ -76,6 +76,22 @@ bool stream_content(PKCS7* p7, BIO* in, int flags, int func, int final_reason) {
 
 void free_stack(void* sk) {
   sk_free(reinterpret_cast<STACK*>(sk));
+}
+
+// Reads `chain` to its end into `out` (when given): false, with "content
+// write error" under `func`, when a write fails.  The last read's result
+// goes to *last.
+bool copy_content(BIO* chain, BIO* out, int func, int* last = nullptr) {
+  char buf[kChunk];
+  int n = 0;
+  while ((n = BIO_read(chain, buf, sizeof buf)) > 0) {
+    if (out != nullptr && BIO_write(out, buf, n) != n) {
+      PKCS7err(func, PKCS7_R_CONTENT_WRITE_ERROR);
+      return false;
+    }
+  }
+  if (last != nullptr) *last = n;
+  return true;
 }
 
 // Appends the certificates of `certs` that `ias` names to `out`.
@@ -306,13 +322,9 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
   } else {
     tmpout = out;
   }
-  {
-    char buf[kChunk];
-    for (;;) {
-      const int n = BIO_read(p7bio, buf, sizeof buf);
-      if (n <= 0) break;
-      if (tmpout != nullptr) BIO_write(tmpout, buf, n);
-    }
+  if (!copy_content(p7bio, tmpout, PKCS7_F_PKCS7_VERIFY)) {
+    if (tmpout != out) BIO_free(tmpout);
+    goto done;
   }
   if (flags & PKCS7_FLAG_TEXT) {
     const bool text_ok = SMIME_text(tmpout, out) != 0;
@@ -414,21 +426,13 @@ int PKCS7_decrypt(PKCS7* p7, EVP_PKEY* pkey, X509* cert, BIO* data, int flags) {
     }
     return ret;
   }
-  char buf[kChunk];
   int n = 0;
-  for (;;) {
-    n = BIO_read(tmpmem, buf, sizeof buf);
-    if (n <= 0) break;
-    BIO_write(data, buf, n);
-  }
+  const bool written = copy_content(tmpmem, data, PKCS7_F_PKCS7_DECRYPT, &n);
   // A negative last read or a cipher status of 0 means the last block did
   // not decrypt (bad padding or the wrong key): the content is damaged.
   BIO* cipher = BIO_find_type(tmpmem, BIO_TYPE_CIPHER);
   const bool sound = n == 0 && (cipher == nullptr || BIO_get_cipher_status(cipher) != 0);
   BIO_free_all(tmpmem);
-  if (!sound) {
-    PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
-    return 0;
-  }
-  return 1;
+  if (written && !sound) PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
+  return written && sound ? 1 : 0;
 }

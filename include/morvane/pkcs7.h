@@ -354,10 +354,14 @@ MORVANE_EXPORT ASN1_OCTET_STRING *PKCS7_digest_from_attributes(STACK *sk);
 
 /* PKCS7_sign: a new signed message (one SHA-1 signer; unless flags say
  * otherwise the certificates, contentType, SMIME-CAPS, signingTime and
- * messageDigest), or null.  PKCS7_verify: 1 when every check asked for
- * passes (content written to `out` when given, see above: the bytes read
- * through the data engine's chain, which for content other than data are its
- * contents octets), else 0; a memory stream given as indata is left unread.
+ * messageDigest), or null; so is PKCS7_encrypt's message, and both fail
+ * ("pkcs7 datasign", "pkcs7 datafinal error") when `data` cannot be read to
+ * its end or the message cannot hold it (SMIME_crlf_copy).  PKCS7_verify: 1
+ * when every check asked for passes (content written to `out` when given,
+ * see above: the bytes read through the data engine's chain, which for
+ * content other than data are its contents octets), else 0 (also with
+ * "content write error" when `out` takes less than it is given, as
+ * PKCS7_decrypt with `data`); a memory stream given as indata is left unread.
  * Where several certificates (of `certs`, then of the message) carry a
  * signer's issuer and serial, each is tried for the chain and then for the
  * signature.  PKCS7_get0_signers: a new stack (free with sk_free) of the
@@ -470,6 +474,7 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_R_PKCS7_DATASIGN 145
 #define PKCS7_R_NO_RECIPIENT_MATCHES_KEY 146
 #define PKCS7_R_CONTENT_TYPE_MISMATCH 147
+#define PKCS7_R_CONTENT_WRITE_ERROR 148
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "pkcs7_fixture.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -407,6 +408,62 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
     PKCS7_free(p7);
   }
   X509_STORE_free(store);
+}
+
+// A read of the content that fails part-way fails signing and encryption,
+// with the reason, instead of giving a message over part of the content.
+TEST(Smime, ContentThatCannotBeReadIsNotSigned) {
+  STACK* certs = StackOf({UserCert(0)});
+  for (int flags : {PKCS7_FLAG_BINARY, 0}) {
+    for (bool encrypt : {false, true}) {
+      SCOPED_TRACE(testing::Message() << flags << encrypt);
+      BIO* in = morvane_test::NewScriptedStream();
+      morvane_test::Script(in).input = kContent;
+      morvane_test::Script(in).read_script = {morvane_test::ScriptStep::Move(5),
+                                              morvane_test::ScriptStep::Fail()};
+      PKCS7* p7 = encrypt ? PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), flags)
+                          : PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, flags);
+      EXPECT_EQ(p7, nullptr);
+      EXPECT_TRUE(ErrorsAre({{ERR_LIB_ASN1, ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR},
+                             {kLib, encrypt ? PKCS7_F_PKCS7_ENCRYPT : PKCS7_F_PKCS7_SIGN,
+                              encrypt ? PKCS7_R_PKCS7_DATAFINAL_ERROR : PKCS7_R_PKCS7_DATASIGN}}));
+      PKCS7_free(p7);
+      BIO_free(in);
+    }
+  }
+  sk_free(certs);
+}
+
+// What verifies or decrypts is delivered: a stream that takes less than it
+// is given (a read-only memory stream, a stream whose write fails) fails
+// the call with "content write error".
+TEST(Smime, ContentThatCannotBeWrittenFailsTheCall) {
+  PKCS7* s = Sign(kContent, PKCS7_FLAG_BINARY);
+  STACK* certs = StackOf({UserCert(0)});
+  BIO* in = MemOf(kContent);
+  PKCS7* e = PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), PKCS7_FLAG_BINARY);
+  ASSERT_NE(s, nullptr);
+  ASSERT_NE(e, nullptr);
+  char room[64] = {};
+  for (bool read_only : {true, false}) {
+    SCOPED_TRACE(read_only);
+    for (bool decrypt : {false, true}) {
+      BIO* out = read_only ? BIO_new_mem_buf(room, sizeof room) : morvane_test::NewScriptedStream();
+      if (!read_only) morvane_test::Script(out).write_script = {morvane_test::ScriptStep::Fail()};
+      EXPECT_EQ(decrypt ? PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0)
+                        : PKCS7_verify(s, nullptr, nullptr, nullptr, out, PKCS7_FLAG_NO_VERIFY),
+                0);
+      EXPECT_EQ(ERR_peek_last_error(),
+                ERR_PACK(kLib, decrypt ? PKCS7_F_PKCS7_DECRYPT : PKCS7_F_PKCS7_VERIFY,
+                         PKCS7_R_CONTENT_WRITE_ERROR));
+      ERR_clear_error();
+      BIO_free(out);
+    }
+  }
+  PKCS7_free(e);
+  PKCS7_free(s);
+  BIO_free(in);
+  sk_free(certs);
 }
 
 TEST(Smime, DecryptErrors) {
