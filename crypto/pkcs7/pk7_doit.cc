@@ -7,6 +7,9 @@
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
+#include <span>
+
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/buffer.h>
@@ -240,6 +243,36 @@ void fit_digest_to_key(EVP_MD_CTX* ctx, const EVP_PKEY* pkey) {
                       : pkey->save_type == kNidEc ? EVP_ecdsa()
                                                   : nullptr;
   if (fit != nullptr) morvane::evp::retype_running(ctx, fit);
+}
+
+// Whether a signer's digestEncryptionAlgorithm fits its key: the key's own
+// algorithm, or a signature algorithm of the key's type, in the forms that
+// writers use (RFC 2315, 9.2; RFC 3370, 3.1-3.2; RFC 3278, 2.1).  An RSA
+// signature labelled as DSA, EC or RSASSA-PSS (which has no NID here) does
+// not fit.
+bool algorithm_fits_key(const X509_ALGOR* alg, const EVP_PKEY* pkey) {
+  // rsaEncryption, X.500 rsa, and the RSA-with-digest identifiers.
+  static constexpr int kRsa[] = {6, 19, 7, 8, 42, 65, 96, 104, 115, 119, 396, 668, 669, 670, 671};
+  // dsaEncryption (and its OIW form), and DSA with SHA-1 and SHA-2.
+  static constexpr int kDsa[] = {116, 67, 66, 70, 113, 802, 803};
+  // id-ecPublicKey and the ECDSA identifiers.
+  static constexpr int kEc[] = {408, 416, 791, 792, 793, 794, 795, 796};
+  std::span<const int> fits;
+  switch (EVP_PKEY_type(pkey->type)) {
+    case kNidRsa:
+      fits = kRsa;
+      break;
+    case kNidDsa:
+      fits = kDsa;
+      break;
+    case kNidEc:
+      fits = kEc;
+      break;
+    default:
+      return false;
+  }
+  const int nid = alg != nullptr ? OBJ_obj2nid(alg->algorithm) : 0;
+  return nid != 0 && std::find(fits.begin(), fits.end(), nid) != fits.end();
 }
 
 // Encrypts the content key `key` to every recipient.
@@ -814,6 +847,12 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
   }
   EVP_PKEY* pkey = X509_get_pubkey(x509);
   if (pkey == nullptr) {
+    EVP_MD_CTX_cleanup(&ctx);
+    return -1;
+  }
+  if (!algorithm_fits_key(si->digest_enc_alg, pkey)) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
+    EVP_PKEY_free(pkey);
     EVP_MD_CTX_cleanup(&ctx);
     return -1;
   }

@@ -320,10 +320,14 @@ MORVANE_EXPORT STACK *PKCS7_get_smimecap(PKCS7_SIGNER_INFO *si);
  * fails with "unsupported content type".  Such content stays in the message
  * as it is: to sign it, read the chain to its end before PKCS7_dataFinal.
  * After reading to the end, PKCS7_signatureVerify checks one signer: 1 valid,
- * -1 digest mismatch, bad signature, no public key or a contentType
+ * -1 digest mismatch, bad signature, no public key, a contentType
  * attribute that names another type than the content's ("content type
- * mismatch"), 0 other failure (among them "no content type": signed
- * attributes without contentType over content other than data).
+ * mismatch") or a digestEncryptionAlgorithm that does not fit the key
+ * ("signature algorithm mismatch": for RSA rsaEncryption or an
+ * RSA-with-digest identifier, for DSA dsaEncryption or a DSA signature
+ * identifier, for EC id-ecPublicKey or an ECDSA one), 0 other failure
+ * (among them "no content type": signed attributes without contentType over
+ * content other than data).
  * PKCS7_dataVerify first verifies the chain of the signer's certificate
  * (found in the message) with `ctx` initialised on cert_store.
  * PKCS7_digest_from_attributes lends the messageDigest value of `sk`. */
@@ -475,6 +479,7 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_R_NO_RECIPIENT_MATCHES_KEY 146
 #define PKCS7_R_CONTENT_TYPE_MISMATCH 147
 #define PKCS7_R_CONTENT_WRITE_ERROR 148
+#define PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH 149
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

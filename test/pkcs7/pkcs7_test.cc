@@ -356,6 +356,44 @@ TEST(Pkcs7Engine, DsaAndEcSignersRunSha1CodeOnlyOnSha1State) {
   EVP_PKEY_free(ec);
 }
 
+// The signer's digestEncryptionAlgorithm must fit its key: an RSA PKCS#1
+// v1.5 signature labelled as DSA, EC or RSASSA-PSS is refused (the label is
+// outside what the signature covers); the forms writers use for RSA pass.
+TEST(Pkcs7Engine, SignatureAlgorithmMustFitTheKey) {
+  const struct {
+    const char* oid;
+    bool fits;
+  } rows[] = {
+      {"1.2.840.10040.4.1", false},      // dsaEncryption
+      {"1.2.840.10045.2.1", false},      // id-ecPublicKey
+      {"1.2.840.10040.4.3", false},      // dsaWithSHA1
+      {"1.2.840.113549.1.1.10", false},  // RSASSA-PSS
+      {"1.2.840.113549.1.1.1", true},    // rsaEncryption
+      {"1.2.840.113549.1.1.5", true},    // sha1WithRSAEncryption
+      {"1.2.840.113549.1.1.11", true},   // sha256WithRSAEncryption
+  };
+  BIO* in = MemOf("content");
+  PKCS7* p7 = PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, PKCS7_FLAG_BINARY);
+  BIO_free(in);
+  ASSERT_NE(p7, nullptr);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.oid);
+    X509_ALGOR* alg = Signer(p7, 0)->digest_enc_alg;
+    ASN1_OBJECT_free(alg->algorithm);
+    alg->algorithm = OBJ_txt2obj(r.oid, 1);
+    EXPECT_EQ(PKCS7_verify(p7, nullptr, nullptr, nullptr, nullptr, PKCS7_FLAG_NO_VERIFY),
+              r.fits ? 1 : 0);
+    if (r.fits) {
+      EXPECT_TRUE(ErrorsAre({}));
+    } else {
+      EXPECT_TRUE(
+          ErrorsAre({{kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH},
+                     {kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE}}));
+    }
+  }
+  PKCS7_free(p7);
+}
+
 // ---- attributes -----------------------------------------------------------
 
 TEST(Pkcs7Attributes, ReplacingKeepsPosition) {
