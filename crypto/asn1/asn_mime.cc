@@ -347,10 +347,10 @@ class CrlfSink {
 };
 
 // Whether the read that returned `len` (0 or below) ended the data: a
-// failed read does not, and queues its reason; a retry (what an empty
-// memory stream gives) does.
+// failed read (also from no stream at all) does not, and queues its reason;
+// a retry (what an empty memory stream gives) does.
 bool read_ended(BIO* in, int len) {
-  if (len >= 0 || BIO_should_retry(in)) return true;
+  if (len >= 0 || (in != nullptr && BIO_should_retry(in))) return true;
   ASN1err(ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR);
   return false;
 }

@@ -219,6 +219,19 @@ int check_content_type(PKCS7* p7, PKCS7_SIGNER_INFO* si) {
   return 1;
 }
 
+// Whether the signed attributes hold one messageDigest attribute with one
+// value, as RFC 5652, 11.2 requires: with two, the digest checked would be
+// the reader's choice.
+bool single_message_digest(const PKCS7_SIGNER_INFO* si) {
+  int seen = 0;
+  for (int i = 0; i < sk_num(si->auth_attr); i++) {
+    const auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(sk_value(si->auth_attr, i));
+    if (OBJ_obj2nid(attr->object) != kNidMessageDigest) continue;
+    if (++seen > 1 || (attr->single == 0 && sk_num(attr->value.set) > 1)) return false;
+  }
+  return true;
+}
+
 // Adds `value` (taken over) to the signer's signed attributes as `nid` of
 // type `atrtype`, in place of an attribute `nid` it has; a null value (its
 // making failed) or a failed add frees it and queues "malloc failure".
@@ -820,6 +833,11 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
     unsigned char md_dat[EVP_MAX_MD_SIZE];
     unsigned int md_len = 0;
     EVP_DigestFinal_ex(&ctx, md_dat, &md_len);
+    if (!single_message_digest(si)) {
+      PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_DUPLICATE_MESSAGE_DIGEST);
+      EVP_MD_CTX_cleanup(&ctx);
+      return -1;
+    }
     ASN1_OCTET_STRING* message_digest = PKCS7_digest_from_attributes(si->auth_attr);
     if (message_digest == nullptr) {
       PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_UNABLE_TO_FIND_MESSAGE_DIGEST);

@@ -320,7 +320,8 @@ MORVANE_EXPORT STACK *PKCS7_get_smimecap(PKCS7_SIGNER_INFO *si);
  * fails with "unsupported content type".  Such content stays in the message
  * as it is: to sign it, read the chain to its end before PKCS7_dataFinal.
  * After reading to the end, PKCS7_signatureVerify checks one signer: 1 valid,
- * -1 digest mismatch, bad signature, no public key, a contentType
+ * -1 digest mismatch, more than one messageDigest attribute or value
+ * ("duplicate message digest"), bad signature, no public key, a contentType
  * attribute that names another type than the content's ("content type
  * mismatch") or a digestEncryptionAlgorithm that does not fit the key
  * ("signature algorithm mismatch": for RSA rsaEncryption or an
@@ -430,6 +431,7 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_F_PKCS7_SET_DIGEST 126
 #define PKCS7_F_PKCS7_FIND_DIGEST 127
 #define PKCS7_F_PKCS7_DATAFINAL 128
+#define PKCS7_F_ADD_ATTRIBUTE 129
 /* Reason codes of library 33 (PKCS7). */
 #define PKCS7_R_DECRYPTED_KEY_IS_WRONG_LENGTH 100
 #define PKCS7_R_DIGEST_FAILURE 101
@@ -480,6 +482,7 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_R_CONTENT_TYPE_MISMATCH 147
 #define PKCS7_R_CONTENT_WRITE_ERROR 148
 #define PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH 149
+#define PKCS7_R_DUPLICATE_MESSAGE_DIGEST 150
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -426,6 +426,25 @@ TEST(Pkcs7Attributes, ReplacingKeepsPosition) {
   PKCS7_SIGNER_INFO_free(si);
 }
 
+// Every allocation of an attribute's addition failing in turn: 0 with
+// "malloc failure" queued, the value still the caller's; or 1.
+TEST(Pkcs7Attributes, AdditionUnderAllocationFailureSaysSo) {
+  for (long n = 1;; n++) {
+    PKCS7_SIGNER_INFO* si = PKCS7_SIGNER_INFO_new();
+    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+    morvane_test::FailAllocationAfter(n);
+    const int ok = PKCS7_add_signed_attribute(si, 51, ASN1_UT_OCTET_STRING, value);
+    morvane_test::FailAllocationAfter(0);
+    if (!ok) {
+      EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), ERR_R_MALLOC_FAILURE) << n;
+      ERR_clear_error();
+      ASN1_OCTET_STRING_free(value);
+    }
+    PKCS7_SIGNER_INFO_free(si);
+    if (ok) break;
+  }
+}
+
 TEST(Pkcs7Attributes, SmimeCapabilities) {
   STACK* sk = sk_new_null();
   ASSERT_TRUE(PKCS7_simple_smimecap(sk, 37, 40));

@@ -434,6 +434,41 @@ TEST(Smime, ContentThatCannotBeReadIsNotSigned) {
   sk_free(certs);
 }
 
+// Every allocation of a signing failing in turn (the content grows the
+// message's memory stream several times): null with a reason, or a message
+// over the whole content.
+TEST(Smime, SigningUnderAllocationFailureSignsAllOrNothing) {
+  const std::string content(20000, 'c');
+  auto sign = [&](long fail) {
+    BIO* in = MemOf(content);
+    morvane_test::FailAllocationAfter(fail);
+    PKCS7* p7 = PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, PKCS7_FLAG_BINARY);
+    morvane_test::FailAllocationAfter(0);
+    BIO_free(in);
+    return p7;
+  };
+  auto count = [] {
+    const morvane_test::AllocCounts c = morvane_test::GetAllocCounts();
+    return c.mallocs + c.reallocs;
+  };
+  PKCS7_free(sign(0));
+  const long before = count();
+  PKCS7_free(sign(0));
+  const long total = count() - before;
+  for (long n = 1; n <= total; n++) {
+    PKCS7* p7 = sign(n);
+    EXPECT_TRUE(p7 != nullptr || ERR_peek_error() != 0) << n;
+    ERR_clear_error();
+    BIO* out = BIO_new(BIO_s_mem());
+    if (p7 != nullptr) {
+      EXPECT_EQ(PKCS7_verify(p7, nullptr, nullptr, nullptr, out, PKCS7_FLAG_NO_VERIFY), 1) << n;
+      EXPECT_EQ(MemText(out).size(), content.size()) << n;  // all of it, or nothing
+    }
+    BIO_free(out);
+    PKCS7_free(p7);
+  }
+}
+
 // What verifies or decrypts is delivered: a stream that takes less than it
 // is given (a read-only memory stream, a stream whose write fails) fails
 // the call with "content write error".
