@@ -448,7 +448,7 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
 
 /* see morvane/pkcs7.h */
 BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
-  p7->state = 0;
+  clear_state(p7);
   STACK* md_sk = nullptr;
   STACK* rsk = nullptr;
   X509_ALGOR* xa = nullptr;
@@ -511,7 +511,7 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
 
   BIO* bottom = bio;
   if (bottom == nullptr) {
-    if (nid == kNidSigned && PKCS7_get_detached(p7)) {
+    if (nid == kNidSigned && content_absent(p7)) {
       bottom = BIO_new(BIO_s_null());
     } else if (os != nullptr && os->length > 0) {
       bottom = BIO_new_mem_buf(os->data, os->length);
@@ -532,7 +532,7 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
 
 /* see morvane/pkcs7.h */
 BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
-  p7->state = 0;
+  clear_state(p7);
   STACK* md_sk = nullptr;
   STACK* rsk = nullptr;
   X509_ALGOR* enc_alg = nullptr;
@@ -578,7 +578,7 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
       return nullptr;
     }
   }
-  const bool detached = nid == kNidSigned && PKCS7_get_detached(p7);
+  const bool detached = nid == kNidSigned && content_absent(p7);
   const bool unwrapped = data_body == nullptr && has_unwrapped_content(inner);
   if (!detached && in_bio == nullptr && data_body == nullptr && !unwrapped) {
     PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_CONTENT);

@@ -271,7 +271,8 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
     PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_WRONG_CONTENT_TYPE);
     return 0;
   }
-  if (PKCS7_get_detached(p7) && indata == nullptr) {
+  // Verification reads the message only: several threads may verify it.
+  if (content_absent(p7) && indata == nullptr) {
     PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_NO_CONTENT);
     return 0;
   }

@@ -16,6 +16,8 @@
  * certificate added to a message are counted references.  `cipher` points at
  * a static cipher description.
  *
+ * PKCS7_verify reads the message and writes nothing in it: with the locking
+ * callbacks set up, several threads may verify one decoded message at once.
  * PKCS7_verify writes the content to `out` before it checks the signatures,
  * and PKCS7_decrypt writes what it decrypts to `data` before it learns
  * whether the last block decrypted: a caller of either must discard what was
