@@ -22,7 +22,7 @@ cmake --build build/check -j "$jobs"
 stage "sanitized build"
 # ThreadSanitizer: the library and the concurrency suites only, in build/tsan
 # (a lock callback in concurrency_test serves CRYPTO_READ as a shared lock).
-tsan_suites="concurrency_test engine_threads_test err_test ex_data_test lhash_test locks_test mem_dbg_test rand_test rsa_threads_test ec_threads_test x509_threads_test"
+tsan_suites="concurrency_test engine_threads_test err_test ex_data_test lhash_test locks_test mem_dbg_test rand_test rsa_threads_test ec_threads_test x509_threads_test pkcs7_threads_test"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="$debug_flags" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$debug_flags" \
   -DMORVANE_WERROR=ON -DMORVANE_BUILD_APPS=OFF >/dev/null

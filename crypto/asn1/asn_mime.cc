@@ -346,6 +346,15 @@ class CrlfSink {
   char buf_[2 * kCrlfBlock];
 };
 
+// Whether the read that returned `len` (0 or below) ended the data: a
+// failed read (also from no stream at all) does not, and queues its reason;
+// a retry (what an empty memory stream gives) does.
+bool read_ended(BIO* in, int len) {
+  if (len >= 0 || (in != nullptr && BIO_should_retry(in))) return true;
+  ASN1err(ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR);
+  return false;
+}
+
 // Copies `in` to `out` with every line ending in CR LF.  A line is what
 // precedes an LF or the end of the input; the CRs that end it are dropped
 // (they are held back in `crs` until the next byte shows whether they end
@@ -378,7 +387,7 @@ bool copy_crlf_lines(BIO* in, BIO* out) {
     }
     if (!sink.drain()) return false;
   }
-  return true;
+  return read_ended(in, len);
 }
 
 }  // namespace
@@ -386,13 +395,18 @@ bool copy_crlf_lines(BIO* in, BIO* out) {
 /* see morvane/asn1.h */
 int SMIME_crlf_copy(BIO* in, BIO* out, int flags) {
   BIO* bf = BIO_new(BIO_f_buffer());
-  if (bf == nullptr) return 0;
+  if (bf == nullptr) {
+    ASN1err(ASN1_F_SMIME_CRLF_COPY, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   BIO* chain = BIO_push(bf, out);
   bool ok = true;
   if (flags & kBinary) {
     char block[kCrlfBlock];
-    int len;
-    while (ok && (len = BIO_read(in, block, sizeof block)) > 0) ok = BIO_write(chain, block, len) == len;
+    int len = 0;
+    while (ok && (len = BIO_read(in, block, sizeof block)) > 0)
+      ok = BIO_write(chain, block, len) == len;
+    ok = ok && read_ended(in, len);
   } else {
     if (flags & kText) ok = BIO_puts(chain, "Content-Type: text/plain\r\n\r\n") == 28;
     ok = ok && copy_crlf_lines(in, chain);

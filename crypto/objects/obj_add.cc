@@ -139,7 +139,10 @@ int OBJ_new_nid(int num) {
 /* see morvane/objects.h */
 int OBJ_add_object(const ASN1_OBJECT* obj) {
   if (obj == nullptr) return 0;
-  if (added == nullptr && (added = lh_new(add_hash, add_cmp)) == nullptr) return 0;
+  if (added == nullptr && (added = lh_new(add_hash, add_cmp)) == nullptr) {
+    OBJerr(OBJ_F_OBJ_ADD_OBJECT, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   // A built-in entry is referenced as it is; anything else is copied, so the
   // stored object belongs to the database whatever the caller's flags say.
   ASN1_OBJECT* o = is_builtin(obj) ? const_cast<ASN1_OBJECT*>(obj) : copy_object(obj);
@@ -158,13 +161,33 @@ int OBJ_add_object(const ASN1_OBJECT* obj) {
     if (o != obj) ASN1_OBJECT_free(o);
     return 0;
   }
-  // The latest object added under a key wins; the replaced record goes.
-  for (int i = 0; i < 4; i++) {
-    if (rec[i] == nullptr) continue;
-    rec[i]->type = i;
-    rec[i]->obj = o;
-    MORVANE_free(lh_insert(added, rec[i]));
+  // The latest object added under a key wins; the records it replaces go
+  // once every key is in.  A key the table cannot take (its node not
+  // allocated) takes the keys stored before it back out.
+  AddedRecord* replaced[4] = {};
+  int stored = 0;
+  for (; stored < 4; stored++) {
+    AddedRecord* r = rec[stored];
+    if (r == nullptr) continue;
+    r->type = stored;
+    r->obj = o;
+    replaced[stored] = static_cast<AddedRecord*>(lh_insert(added, r));
+    if (replaced[stored] == nullptr && lh_retrieve(added, r) != r) break;
   }
+  if (stored < 4) {
+    for (int i = 0; i < stored; i++) {
+      if (rec[i] == nullptr) continue;
+      if (replaced[i] != nullptr)
+        lh_insert(added, replaced[i]);  // over the node it had: no allocation
+      else
+        lh_delete(added, rec[i]);
+    }
+    OBJerr(OBJ_F_OBJ_ADD_OBJECT, ERR_R_MALLOC_FAILURE);
+    for (AddedRecord* r : rec) MORVANE_free(r);
+    if (o != obj) ASN1_OBJECT_free(o);
+    return 0;
+  }
+  for (AddedRecord* r : replaced) MORVANE_free(r);
   // Lookups hand the stored object out; ASN1_OBJECT_free leaves it alone.
   if (o != obj) o->flags &= ~kDynamicFlags;
   return o->nid;

@@ -16,6 +16,7 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/first_success.h"
 #include "ocsp/ocsp_local.h"
 #include "x509v3/internal.h"
 
@@ -40,34 +41,44 @@ void free_chain(STACK* chain) {
   sk_free(chain);
 }
 
-// The first certificate of certs named by the responder id: by subject
-// name, or by the SHA-1 hash of its public key.
-X509* find_signer_sk(STACK* certs, const OCSP_RESPID* id) {
-  if (certs == nullptr || id == nullptr) return nullptr;
-  if (id->type == V_OCSP_RESPID_NAME) {
-    if (id->value.byName == nullptr) return nullptr;
-    return X509_find_by_subject(certs, id->value.byName);
-  }
-  if (id->type != V_OCSP_RESPID_KEY) return nullptr;
+// Whether the responder id names x: by subject name, or by the SHA-1 hash
+// of its public key.
+bool names_signer(X509* x, const OCSP_RESPID* id) {
+  if (x == nullptr) return false;
+  if (id->type == V_OCSP_RESPID_NAME)
+    return id->value.byName != nullptr &&
+           X509_NAME_cmp(X509_get_subject_name(x), id->value.byName) == 0;
+  if (id->type != V_OCSP_RESPID_KEY) return false;
   const ASN1_OCTET_STRING* key = id->value.byKey;
-  if (key == nullptr || key->length != kKeyHashLen || key->data == nullptr) return nullptr;
+  if (key == nullptr || key->length != kKeyHashLen || key->data == nullptr) return false;
   unsigned char md[EVP_MAX_MD_SIZE];
-  for (int i = 0; i < sk_num(certs); i++) {
-    X509* x = cert_at(certs, i);
-    unsigned int len = 0;
-    if (x != nullptr && X509_pubkey_digest(x, EVP_sha1(), md, &len) &&
-        len == static_cast<unsigned int>(kKeyHashLen) && memcmp(md, key->data, len) == 0)
-      return x;
-  }
-  return nullptr;
+  unsigned int len = 0;
+  return X509_pubkey_digest(x, EVP_sha1(), md, &len) &&
+         len == static_cast<unsigned int>(kKeyHashLen) && memcmp(md, key->data, len) == 0;
 }
 
-// 2: found in the caller's certs; 1: found in the response's; 0: none.
-int find_signer(X509** psigner, OCSP_BASICRESP* bs, STACK* certs, unsigned long flags) {
+// Appends the certificates of certs that the responder id names to out.
+bool add_signers(STACK* out, STACK* certs, const OCSP_RESPID* id) {
+  for (int i = 0; i < sk_num(certs); i++)
+    if (names_signer(cert_at(certs, i), id) && !sk_push(out, sk_value(certs, i))) return false;
+  return true;
+}
+
+// The certificates that may have signed: those of the caller's certs that
+// the responder id names (*ncaller of them), then, without OCSP_NOINTERN,
+// those of the response.  Null when the list cannot be made.
+STACK* find_signers(OCSP_BASICRESP* bs, STACK* certs, unsigned long flags, int* ncaller) {
   const OCSP_RESPID* id = bs->tbsResponseData->responderId;
-  if ((*psigner = find_signer_sk(certs, id)) != nullptr) return 2;
-  if (!(flags & OCSP_NOINTERN) && (*psigner = find_signer_sk(bs->certs, id)) != nullptr) return 1;
-  return 0;
+  STACK* found = sk_new_null();
+  if (found == nullptr || id == nullptr) return found;
+  bool ok = add_signers(found, certs, id);
+  *ncaller = sk_num(found);
+  if (ok && !(flags & OCSP_NOINTERN)) ok = add_signers(found, bs->certs, id);
+  if (!ok) {
+    sk_free(found);
+    return nullptr;
+  }
+  return found;
 }
 
 // Checks the signature over tbs (of template it) with signer's public key:
@@ -199,22 +210,9 @@ int check_issuer(OCSP_BASICRESP* bs, STACK* chain) {
   return match_issuerid(signer, id, responses);
 }
 
-}  // namespace
-
-extern "C" {
-
-int OCSP_basic_verify(OCSP_BASICRESP* bs, STACK* certs, X509_STORE* store, unsigned long flags) {
-  if (bs == nullptr || bs->tbsResponseData == nullptr) {
-    OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, ERR_R_PASSED_NULL_PARAMETER);
-    return 0;
-  }
-  X509* signer = nullptr;
-  const int found = find_signer(&signer, bs, certs, flags);
-  if (found == 0) {
-    OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, OCSP_R_SIGNER_CERTIFICATE_NOT_FOUND);
-    return 0;
-  }
-  if (found == 2 && (flags & OCSP_TRUSTOTHER)) flags |= OCSP_NOVERIFY;
+// Verifies bs as signed by signer: its signature, the signer's chain and
+// its entitlement to answer for the certificates asked about.
+int verify_as(OCSP_BASICRESP* bs, X509* signer, X509_STORE* store, unsigned long flags) {
   if (!(flags & OCSP_NOSIGS)) {
     const int ret = verify_signature(&OCSP_RESPDATA_it, bs->tbsResponseData, bs->signatureAlgorithm,
                                      bs->signature, signer, OCSP_F_OCSP_BASIC_VERIFY);
@@ -241,6 +239,38 @@ int OCSP_basic_verify(OCSP_BASICRESP* bs, STACK* certs, X509_STORE* store, unsig
     }
   }
   free_chain(chain);
+  return ret;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Every certificate that the responder id names is tried, the caller's
+// first, until one verifies (a responder's old and new certificates may
+// both travel in a response, or the caller may hold a stale one).
+int OCSP_basic_verify(OCSP_BASICRESP* bs, STACK* certs, X509_STORE* store, unsigned long flags) {
+  if (bs == nullptr || bs->tbsResponseData == nullptr) {
+    OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  int ncaller = 0;
+  STACK* signers = find_signers(bs, certs, flags, &ncaller);
+  if (signers == nullptr) {
+    OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
+  if (sk_num(signers) == 0) {
+    sk_free(signers);
+    OCSPerr(OCSP_F_OCSP_BASIC_VERIFY, OCSP_R_SIGNER_CERTIFICATE_NOT_FOUND);
+    return 0;
+  }
+  const int ret = morvane::internal::first_success(sk_num(signers), [&](int i) {
+    // A certificate of the caller's is trusted as it is with OCSP_TRUSTOTHER.
+    const bool trusted = i < ncaller && (flags & OCSP_TRUSTOTHER);
+    return verify_as(bs, cert_at(signers, i), store, trusted ? flags | OCSP_NOVERIFY : flags);
+  });
+  sk_free(signers);
   return ret;
 }
 

@@ -1,10 +1,13 @@
 // Reading a PFX: the password is checked against the MAC, then the safes are
-// walked in order for the key, the certificate sharing its localKeyID and
-// the other certificates.
+// walked for the key, the certificate that goes with it and the other
+// certificates.
 //
-// Implementation notes: the first localKeyID met becomes the reference; a
-// bag whose identifier differs is treated as having none.  Identifiers are
-// compared only until both the key and its certificate are found.
+// Implementation notes: the pairing does not depend on the order of the
+// bags.  The walk keeps the first key bag and every certificate; only then
+// is the key's certificate chosen: the first whose localKeyID is the key's,
+// or, for a key without one, the first whose public key is the key's.  A
+// file without a key bag gives the first certificate that carries a
+// localKeyID, as files holding certificates only have always done.
 
 #include <string.h>
 
@@ -31,11 +34,12 @@ constexpr int kX509Cert = 158, kFriendlyName = 156, kLocalKeyId = 157;
 struct ParseState {
   const char* pass;
   int passlen;
-  EVP_PKEY** pkey;
-  X509** cert;
-  STACK* ca;
-  ASN1_OCTET_STRING* keyid = nullptr;  // the reference identifier, once met
-  bool key_found = false, cert_found = false;
+  bool want_key;   // the caller asked for the key
+  bool need_pair;  // the caller asked for the certificate or the others
+  bool key_seen = false;
+  EVP_PKEY* key = nullptr;             // the first key bag's key, once decoded
+  ASN1_OCTET_STRING* keyid = nullptr;  // and its localKeyID, when it has one
+  STACK* certs = nullptr;              // every certificate, in file order
 };
 
 enum class Mac { kVerified, kMismatch, kNotComputed };
@@ -67,79 +71,63 @@ void free_cert(void* x) {
 
 bool parse_bags(STACK* bags, ParseState* st);
 
+// The first key bag: its localKeyID, and its key when the caller asked for
+// it or the pairing needs it.
+bool take_key(PKCS12_SAFEBAG* bag, const ASN1_OCTET_STRING* id, ParseState* st) {
+  st->key_seen = true;
+  if (id != nullptr) {
+    st->keyid = ASN1_STRING_dup(id);
+    if (st->keyid == nullptr) {
+      PKCS12err(PKCS12_F_PARSE_BAG, ERR_R_MALLOC_FAILURE);
+      return false;
+    }
+  }
+  if (!st->want_key && (id != nullptr || !st->need_pair)) return true;
+  PKCS8_PRIV_KEY_INFO* p8 = bag->value.keybag;
+  PKCS8_PRIV_KEY_INFO* dec = nullptr;
+  if (OBJ_obj2nid(bag->type) == kShroudedKeyBag) {
+    dec = PKCS12_decrypt_skey(bag, st->pass, st->passlen);
+    if (dec == nullptr) return false;
+    p8 = dec;
+  }
+  st->key = EVP_PKCS82PKEY(p8);
+  PKCS8_PRIV_KEY_INFO_free(dec);
+  return st->key != nullptr;
+}
+
+// A certificate bag's certificate, with the bag's localKeyID and its
+// friendlyName (as UTF-8) kept on it.
+bool take_cert(PKCS12_SAFEBAG* bag, const ASN1_OCTET_STRING* id, ParseState* st) {
+  if (bag->value.bag == nullptr || OBJ_obj2nid(bag->value.bag->type) != kX509Cert) return true;
+  X509* x = PKCS12_certbag2x509(bag);
+  if (x == nullptr) return false;
+  bool ok = id == nullptr || X509_keyid_set1(x, id->data, id->length);
+  const ASN1_TYPE* fname = PKCS12_get_attr_gen(bag->attrib, kFriendlyName);
+  if (ok && fname != nullptr && fname->type == ASN1_UT_BMPSTRING) {
+    unsigned char* utf8 = nullptr;
+    const int len = ASN1_STRING_to_UTF8(&utf8, fname->value.bmpstring);
+    ok = len >= 0 && X509_alias_set1(x, utf8, len);
+    MORVANE_free(utf8);
+  }
+  if (ok && !sk_push(st->certs, reinterpret_cast<char*>(x))) {
+    PKCS12err(PKCS12_F_PARSE_BAG, ERR_R_MALLOC_FAILURE);
+    ok = false;
+  }
+  if (!ok) X509_free(x);
+  return ok;
+}
+
 // One bag; false fails the parse.
 bool parse_bag(PKCS12_SAFEBAG* bag, ParseState* st) {
-  const ASN1_TYPE* fname = PKCS12_get_attr_gen(bag->attrib, kFriendlyName);
   const ASN1_TYPE* lkid = PKCS12_get_attr_gen(bag->attrib, kLocalKeyId);
   const ASN1_OCTET_STRING* id =
       lkid != nullptr && lkid->type == ASN1_UT_OCTET_STRING ? lkid->value.octet_string : nullptr;
-  bool match = false;
-  if (id != nullptr && !(st->key_found && st->cert_found)) {
-    if (st->keyid == nullptr) {
-      st->keyid = ASN1_STRING_dup(id);
-      if (st->keyid == nullptr) {
-        PKCS12err(PKCS12_F_PARSE_BAG, ERR_R_MALLOC_FAILURE);
-        return false;
-      }
-      match = true;
-    } else {
-      match = ASN1_STRING_cmp(id, st->keyid) == 0;
-    }
-  }
   switch (OBJ_obj2nid(bag->type)) {
     case kKeyBag:
-    case kShroudedKeyBag: {
-      if (!match || st->pkey == nullptr || st->key_found) return true;
-      PKCS8_PRIV_KEY_INFO* p8 = bag->value.keybag;
-      PKCS8_PRIV_KEY_INFO* dec = nullptr;
-      if (OBJ_obj2nid(bag->type) == kShroudedKeyBag) {
-        dec = PKCS12_decrypt_skey(bag, st->pass, st->passlen);
-        if (dec == nullptr) return false;
-        p8 = dec;
-      }
-      *st->pkey = EVP_PKCS82PKEY(p8);
-      PKCS8_PRIV_KEY_INFO_free(dec);
-      if (*st->pkey == nullptr) return false;
-      st->key_found = true;
-      return true;
-    }
-    case kCertBag: {
-      if (bag->value.bag == nullptr || OBJ_obj2nid(bag->value.bag->type) != kX509Cert)
-        return true;
-      X509* x = PKCS12_certbag2x509(bag);
-      if (x == nullptr) return false;
-      if (id != nullptr && !X509_keyid_set1(x, id->data, id->length)) {
-        X509_free(x);
-        return false;
-      }
-      if (fname != nullptr && fname->type == ASN1_UT_BMPSTRING) {
-        unsigned char* utf8 = nullptr;
-        const int len = ASN1_STRING_to_UTF8(&utf8, fname->value.bmpstring);
-        const bool ok = len >= 0 && X509_alias_set1(x, utf8, len);
-        MORVANE_free(utf8);
-        if (!ok) {
-          X509_free(x);
-          return false;
-        }
-      }
-      if (match && !st->cert_found) {
-        if (st->cert != nullptr)
-          *st->cert = x;
-        else
-          X509_free(x);
-        st->cert_found = true;
-        return true;
-      }
-      if (st->ca == nullptr) {
-        X509_free(x);
-        return true;
-      }
-      if (!sk_push(st->ca, reinterpret_cast<char*>(x))) {
-        X509_free(x);
-        return false;
-      }
-      return true;
-    }
+    case kShroudedKeyBag:
+      return st->key_seen || take_key(bag, id, st);
+    case kCertBag:
+      return take_cert(bag, id, st);
     case kSafeContents:
       return parse_bags(bag->value.safes, st);
     default:
@@ -172,6 +160,50 @@ bool parse_safes(PKCS12* p12, ParseState* st) {
   }
   sk_pop_free(safes, free_safe);
   return ok;
+}
+
+// The index in st->certs of the key's certificate, or -1.
+int paired_cert(ParseState* st) {
+  const int n = sk_num(st->certs);
+  for (int i = 0; i < n; i++) {
+    auto* x = reinterpret_cast<X509*>(sk_value(st->certs, i));
+    int len = 0;
+    const unsigned char* id = X509_keyid_get0(x, &len);
+    if (!st->key_seen) {
+      if (id != nullptr) return i;
+    } else if (st->keyid != nullptr) {
+      if (id != nullptr && len == st->keyid->length && memcmp(id, st->keyid->data, len) == 0)
+        return i;
+    } else if (st->key != nullptr) {
+      // A certificate whose key cannot be read is simply not the one.
+      morvane::internal::ErrorMark mark;
+      EVP_PKEY* pub = X509_get_pubkey(x);
+      const bool same = pub != nullptr && EVP_PKEY_cmp(pub, st->key) == 1;
+      EVP_PKEY_free(pub);
+      mark.pop();
+      if (same) return i;
+    }
+  }
+  return -1;
+}
+
+// Hands the key's certificate to *cert and the others to ca, in file order;
+// what the caller did not ask for is freed.
+bool hand_out(ParseState* st, X509** cert, STACK* ca) {
+  const int mine = paired_cert(st);
+  for (int i = 0; sk_num(st->certs) > 0; i++) {
+    auto* x = reinterpret_cast<X509*>(sk_shift(st->certs));
+    if (i == mine && cert != nullptr) {
+      *cert = x;
+    } else if (i == mine || ca == nullptr) {
+      X509_free(x);
+    } else if (!sk_push(ca, reinterpret_cast<char*>(x))) {
+      X509_free(x);
+      PKCS12err(PKCS12_F_PKCS12_PARSE, ERR_R_MALLOC_FAILURE);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -210,20 +242,25 @@ int PKCS12_parse(PKCS12* p12, const char* pass, EVP_PKEY** pkey, X509** cert, ST
   } else {
     mac = check_mac(p12, pass, -1);
   }
-  ParseState st{pass, passlen, pkey, cert, ca != nullptr ? *ca : nullptr};
+  ParseState st{pass, passlen, pkey != nullptr, cert != nullptr || ca != nullptr};
+  bool ok = false;
   if (mac != Mac::kVerified) {
     PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE);
+  } else if ((st.certs = sk_new_null()) == nullptr) {
+    PKCS12err(PKCS12_F_PKCS12_PARSE, ERR_R_MALLOC_FAILURE);
   } else if (!parse_safes(p12, &st)) {
     PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_PARSE_ERROR);
   } else {
-    ASN1_OCTET_STRING_free(st.keyid);
-    return 1;
+    ok = hand_out(&st, cert, ca != nullptr ? *ca : nullptr);
   }
   ASN1_OCTET_STRING_free(st.keyid);
-  if (pkey != nullptr) {
-    EVP_PKEY_free(*pkey);
-    *pkey = nullptr;
+  sk_pop_free(st.certs, free_cert);
+  if (ok && pkey != nullptr) {
+    *pkey = st.key;
+    return 1;
   }
+  EVP_PKEY_free(st.key);
+  if (ok) return 1;
   if (cert != nullptr) {
     X509_free(*cert);
     *cert = nullptr;

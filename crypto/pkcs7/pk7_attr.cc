@@ -26,15 +26,21 @@ void free_without_value(X509_ATTRIBUTE* attr) {
 }
 
 // Adds attribute `nid` to *psk, replacing the first one of that NID in its
-// position.
+// position.  Every failure is one of memory.
 int add_attribute(STACK** psk, int nid, int atrtype, void* value) {
   bool made = false;
   if (*psk == nullptr) {
-    if ((*psk = sk_new_null()) == nullptr) return 0;
+    if ((*psk = sk_new_null()) == nullptr) {
+      PKCS7err(PKCS7_F_ADD_ATTRIBUTE, ERR_R_MALLOC_FAILURE);
+      return 0;
+    }
     made = true;
   }
   X509_ATTRIBUTE* attr = X509_ATTRIBUTE_create(nid, atrtype, value);
-  if (attr == nullptr) return 0;
+  if (attr == nullptr) {
+    PKCS7err(PKCS7_F_ADD_ATTRIBUTE, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   if (!made) {
     for (int i = 0; i < sk_num(*psk); i++) {
       auto* old = reinterpret_cast<X509_ATTRIBUTE*>(sk_value(*psk, i));
@@ -47,6 +53,7 @@ int add_attribute(STACK** psk, int nid, int atrtype, void* value) {
   }
   if (!sk_push(*psk, reinterpret_cast<char*>(attr))) {
     free_without_value(attr);
+    PKCS7err(PKCS7_F_ADD_ATTRIBUTE, ERR_R_MALLOC_FAILURE);
     return 0;
   }
   return 1;

@@ -7,6 +7,9 @@
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
+#include <span>
+
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/buffer.h>
@@ -115,13 +118,6 @@ BIO* find_digest(EVP_MD_CTX** pmd, BIO* bio, int nid) {
   }
 }
 
-// 0 when the recipient names the certificate's issuer and serial.
-int pkcs7_cmp_ri(PKCS7_RECIP_INFO* ri, X509* pcert) {
-  const int ret = X509_NAME_cmp(ri->issuer_and_serial->issuer, pcert->cert_info->issuer);
-  if (ret != 0) return ret;
-  return ASN1_STRING_cmp(pcert->cert_info->serialNumber, ri->issuer_and_serial->serial);
-}
-
 // A writable memory stream whose end of data reads as end of file.  What it
 // collects becomes the message's content as it is (in the clear for data and
 // signed data, ciphertext under the cipher filter for enveloped data), so it
@@ -223,6 +219,19 @@ int check_content_type(PKCS7* p7, PKCS7_SIGNER_INFO* si) {
   return 1;
 }
 
+// Whether the signed attributes hold one messageDigest attribute with one
+// value, as RFC 5652, 11.2 requires: with two, the digest checked would be
+// the reader's choice.
+bool single_message_digest(const PKCS7_SIGNER_INFO* si) {
+  int seen = 0;
+  for (int i = 0; i < sk_num(si->auth_attr); i++) {
+    const auto* attr = reinterpret_cast<X509_ATTRIBUTE*>(sk_value(si->auth_attr, i));
+    if (OBJ_obj2nid(attr->object) != kNidMessageDigest) continue;
+    if (++seen > 1 || (attr->single == 0 && sk_num(attr->value.set) > 1)) return false;
+  }
+  return true;
+}
+
 // Adds `value` (taken over) to the signer's signed attributes as `nid` of
 // type `atrtype`, in place of an attribute `nid` it has; a null value (its
 // making failed) or a failed add frees it and queues "malloc failure".
@@ -247,6 +256,36 @@ void fit_digest_to_key(EVP_MD_CTX* ctx, const EVP_PKEY* pkey) {
                       : pkey->save_type == kNidEc ? EVP_ecdsa()
                                                   : nullptr;
   if (fit != nullptr) morvane::evp::retype_running(ctx, fit);
+}
+
+// Whether a signer's digestEncryptionAlgorithm fits its key: the key's own
+// algorithm, or a signature algorithm of the key's type, in the forms that
+// writers use (RFC 2315, 9.2; RFC 3370, 3.1-3.2; RFC 3278, 2.1).  An RSA
+// signature labelled as DSA, EC or RSASSA-PSS (which has no NID here) does
+// not fit.
+bool algorithm_fits_key(const X509_ALGOR* alg, const EVP_PKEY* pkey) {
+  // rsaEncryption, X.500 rsa, and the RSA-with-digest identifiers.
+  static constexpr int kRsa[] = {6, 19, 7, 8, 42, 65, 96, 104, 115, 119, 396, 668, 669, 670, 671};
+  // dsaEncryption (and its OIW form), and DSA with SHA-1 and SHA-2.
+  static constexpr int kDsa[] = {116, 67, 66, 70, 113, 802, 803};
+  // id-ecPublicKey and the ECDSA identifiers.
+  static constexpr int kEc[] = {408, 416, 791, 792, 793, 794, 795, 796};
+  std::span<const int> fits;
+  switch (EVP_PKEY_type(pkey->type)) {
+    case kNidRsa:
+      fits = kRsa;
+      break;
+    case kNidDsa:
+      fits = kDsa;
+      break;
+    case kNidEc:
+      fits = kEc;
+      break;
+    default:
+      return false;
+  }
+  const int nid = alg != nullptr ? OBJ_obj2nid(alg->algorithm) : 0;
+  return nid != 0 && std::find(fits.begin(), fits.end(), nid) != fits.end();
 }
 
 // Encrypts the content key `key` to every recipient.
@@ -336,12 +375,13 @@ int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char
 }
 
 // Keys the cipher context `ctx` (set up for decryption, its parameters
-// read) with the content key of the recipients `rsk`: the key block of the
-// recipient that `pcert` names, or without `pcert` the first block that
-// decrypts with `pkey` to a key the cipher takes (every block is tried, so
-// that the time does not tell which one opened).  The cipher takes a key of
-// its context's length, and a key of another length when its key length
-// varies (writers that use a longer RC2 key than its parameters give).
+// read) with the content key of the recipients `rsk`: the first key block
+// that decrypts with `pkey` to a key the cipher takes, among the recipients
+// that `pcert` names (several may carry its issuer and serial) or, without
+// `pcert`, among all (every such block is tried, so that the time does not
+// tell which one opened).  The cipher takes a key of its context's length,
+// and a key of another length when its key length varies (writers that use
+// a longer RC2 key than its parameters give).
 //
 // When no block gives such a key, the context is keyed with a random key of
 // its length instead (RFC 3218, 2.3.2): a block with bad padding then takes
@@ -350,13 +390,12 @@ int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char
 // layers on the error queue.  False only when no recipient matches `pcert`
 // and on failures that no key block causes (memory, random bytes).
 bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcert) {
-  const PKCS7_RECIP_INFO* named = nullptr;
   if (pcert != nullptr) {
-    for (int i = 0; named == nullptr && i < sk_num(rsk); i++) {
-      auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
-      if (pkcs7_cmp_ri(ri, pcert) == 0) named = ri;
-    }
-    if (named == nullptr) {
+    bool named = false;
+    for (int i = 0; !named && i < sk_num(rsk); i++)
+      named = names_cert(reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i))->issuer_and_serial,
+                         pcert);
+    if (!named) {
       PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
       return false;
     }
@@ -388,7 +427,7 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
   int taken = 0;  // the length of the key kept from a block, 0 for none
   for (int i = 0; ok && i < sk_num(rsk); i++) {
     auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
-    if (named != nullptr && ri != named) continue;
+    if (pcert != nullptr && !names_cert(ri->issuer_and_serial, pcert)) continue;
     const int n = unwrap_key_quietly(ri, pkey, trial);
     if (taken == 0 && (n == keylen || (variable && n > 0))) {
       memcpy(key, trial, static_cast<size_t>(n));
@@ -409,7 +448,7 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
 
 /* see morvane/pkcs7.h */
 BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
-  p7->state = 0;
+  clear_state(p7);
   STACK* md_sk = nullptr;
   STACK* rsk = nullptr;
   X509_ALGOR* xa = nullptr;
@@ -472,7 +511,7 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
 
   BIO* bottom = bio;
   if (bottom == nullptr) {
-    if (nid == kNidSigned && PKCS7_get_detached(p7)) {
+    if (nid == kNidSigned && content_absent(p7)) {
       bottom = BIO_new(BIO_s_null());
     } else if (os != nullptr && os->length > 0) {
       bottom = BIO_new_mem_buf(os->data, os->length);
@@ -493,7 +532,7 @@ BIO* PKCS7_dataInit(PKCS7* p7, BIO* bio) {
 
 /* see morvane/pkcs7.h */
 BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
-  p7->state = 0;
+  clear_state(p7);
   STACK* md_sk = nullptr;
   STACK* rsk = nullptr;
   X509_ALGOR* enc_alg = nullptr;
@@ -539,7 +578,7 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
       return nullptr;
     }
   }
-  const bool detached = nid == kNidSigned && PKCS7_get_detached(p7);
+  const bool detached = nid == kNidSigned && content_absent(p7);
   const bool unwrapped = data_body == nullptr && has_unwrapped_content(inner);
   if (!detached && in_bio == nullptr && data_body == nullptr && !unwrapped) {
     PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_CONTENT);
@@ -794,6 +833,11 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
     unsigned char md_dat[EVP_MAX_MD_SIZE];
     unsigned int md_len = 0;
     EVP_DigestFinal_ex(&ctx, md_dat, &md_len);
+    if (!single_message_digest(si)) {
+      PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_DUPLICATE_MESSAGE_DIGEST);
+      EVP_MD_CTX_cleanup(&ctx);
+      return -1;
+    }
     ASN1_OCTET_STRING* message_digest = PKCS7_digest_from_attributes(si->auth_attr);
     if (message_digest == nullptr) {
       PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_UNABLE_TO_FIND_MESSAGE_DIGEST);
@@ -821,6 +865,12 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
   }
   EVP_PKEY* pkey = X509_get_pubkey(x509);
   if (pkey == nullptr) {
+    EVP_MD_CTX_cleanup(&ctx);
+    return -1;
+  }
+  if (!algorithm_fits_key(si->digest_enc_alg, pkey)) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
+    EVP_PKEY_free(pkey);
     EVP_MD_CTX_cleanup(&ctx);
     return -1;
   }

@@ -82,13 +82,8 @@ long PKCS7_ctrl(PKCS7* p7, int cmd, long larg, char*) {
       return larg;
     case PKCS7_CTRL_GET_DETACHED:
       if (nid != kNidSigned) break;
-      if (p7->d.sign == nullptr || p7->d.sign->contents == nullptr ||
-          p7->d.sign->contents->d.ptr == nullptr) {
-        p7->detached = 1;
-        return 1;
-      }
-      p7->detached = 0;
-      return 0;
+      p7->detached = content_absent(p7) ? 1 : 0;
+      return p7->detached;
     default:
       PKCS7err(PKCS7_F_PKCS7_CTRL, PKCS7_R_UNKNOWN_OPERATION);
       return 0;

@@ -5,6 +5,7 @@
 
 #include <morvane/objects.h>
 #include <morvane/pkcs7.h>
+#include <morvane/x509.h>
 
 namespace morvane::pkcs7 {
 
@@ -32,6 +33,26 @@ inline PKCS7_SIGNED* signed_part(PKCS7* p7) {
   const int nid = type_nid(p7);
   if (nid != kNidSigned && nid != kNidSignedAndEnveloped) return nullptr;
   return p7->d.sign;
+}
+
+// Whether signed data p7 travels without its content (no inner content, or
+// none in it): what PKCS7_get_detached says, without its write of the
+// detached mark, so that a message that several threads read stays as it is.
+inline bool content_absent(const PKCS7* p7) {
+  return p7->d.sign == nullptr || p7->d.sign->contents == nullptr ||
+         p7->d.sign->contents->d.ptr == nullptr;
+}
+
+// The data engine sets the message's state to 0; a message that holds 0
+// already is not written, for the same reason.
+inline void clear_state(PKCS7* p7) {
+  if (p7->state != 0) p7->state = 0;
+}
+
+// Whether the issuer-and-serial record names certificate x.
+inline bool names_cert(const PKCS7_ISSUER_AND_SERIAL* ias, X509* x) {
+  return X509_NAME_cmp(ias->issuer, X509_get_issuer_name(x)) == 0 &&
+         ASN1_STRING_cmp(X509_get_serialNumber(x), ias->serial) == 0;
 }
 
 }  // namespace morvane::pkcs7

@@ -15,6 +15,8 @@
 #include <morvane/x509_vfy.h>
 
 #include "bio/internal.h"
+#include "internal/err_mark.h"
+#include "internal/first_success.h"
 #include "pk7_local.h"
 
 using namespace morvane::pkcs7;
@@ -57,18 +59,128 @@ void free_filters_above(BIO* chain, BIO* keep) {
 
 // Streams `in` through a new chain of p7 (as lines under `flags`), flushes
 // it (the cipher's last block) and completes the message; failures queue
-// under function `func`, a failed final step with `final_reason`.
+// under function `func`, a failed copy or final step with `final_reason`.
+// Content that was not read and written whole is neither signed nor sealed.
 bool stream_content(PKCS7* p7, BIO* in, int flags, int func, int final_reason) {
   BIO* p7bio = PKCS7_dataInit(p7, nullptr);
   if (p7bio == nullptr) {
     PKCS7err(func, ERR_R_MALLOC_FAILURE);
     return false;
   }
-  SMIME_crlf_copy(in, p7bio, flags);
-  BIO_flush(p7bio);
-  const bool ok = PKCS7_dataFinal(p7, p7bio) != 0;
+  const bool ok = SMIME_crlf_copy(in, p7bio, flags) != 0 && BIO_flush(p7bio) > 0 &&
+                  PKCS7_dataFinal(p7, p7bio) != 0;
   if (!ok) PKCS7err(func, final_reason);
   BIO_free_all(p7bio);
+  return ok;
+}
+
+void free_stack(void* sk) {
+  sk_free(reinterpret_cast<STACK*>(sk));
+}
+
+// Reads `chain` to its end into `out` (when given): false, with "content
+// write error" under `func`, when a write fails.  The last read's result
+// goes to *last.
+bool copy_content(BIO* chain, BIO* out, int func, int* last = nullptr) {
+  char buf[kChunk];
+  int n = 0;
+  while ((n = BIO_read(chain, buf, sizeof buf)) > 0) {
+    if (out != nullptr && BIO_write(out, buf, n) != n) {
+      PKCS7err(func, PKCS7_R_CONTENT_WRITE_ERROR);
+      return false;
+    }
+  }
+  if (last != nullptr) *last = n;
+  return true;
+}
+
+// Appends the certificates of `certs` that `ias` names to `out`.
+bool add_named(STACK* out, STACK* certs, const PKCS7_ISSUER_AND_SERIAL* ias) {
+  for (int i = 0; i < sk_num(certs); i++) {
+    char* x = sk_value(certs, i);
+    if (names_cert(ias, reinterpret_cast<X509*>(x)) && !sk_push(out, x)) return false;
+  }
+  return true;
+}
+
+// For each signer of p7, the certificates that may be its own, in the order
+// tried: those of `certs` that carry its issuer and serial, then (without
+// PKCS7_FLAG_NO_INTERNAL) the message's; one stack per signer in a stack
+// (free with sk_pop_free and free_stack).  Null with the reason queued.
+STACK* find_candidates(PKCS7* p7, STACK* sinfos, STACK* certs, int flags) {
+  STACK* all = sk_new_null();
+  bool ok = all != nullptr;
+  bool found = true;
+  for (int i = 0; ok && found && i < sk_num(sinfos); i++) {
+    const auto* ias = reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(sinfos, i))->issuer_and_serial;
+    STACK* mine = sk_new_null();
+    ok = mine != nullptr && sk_push(all, reinterpret_cast<char*>(mine));
+    if (!ok) {
+      sk_free(mine);
+      break;
+    }
+    ok = add_named(mine, certs, ias) &&
+         ((flags & PKCS7_FLAG_NO_INTERNAL) || add_named(mine, p7->d.sign->cert, ias));
+    found = sk_num(mine) > 0;
+  }
+  if (ok && found) return all;
+  sk_pop_free(all, free_stack);
+  if (!ok)
+    PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
+  else
+    PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND);
+  return nullptr;
+}
+
+X509* candidate(STACK* all, int signer, int i) {
+  return reinterpret_cast<X509*>(sk_value(reinterpret_cast<STACK*>(sk_value(all, signer)), i));
+}
+
+// Verifies the chain of `signer` with the message's certificates as
+// untrusted ones and its CRLs, as `flags` ask: 1, or 0 with the reason
+// queued.
+int verify_chain(X509_STORE_CTX* ctx, X509_STORE* store, X509* signer, PKCS7* p7, int flags) {
+  const bool chain = !(flags & PKCS7_FLAG_NO_CHAIN);
+  if (!X509_STORE_CTX_init(ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
+    PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_X509_LIB);
+    return 0;
+  }
+  if (chain) X509_STORE_CTX_set_default(ctx, "smime_sign");
+  if (!(flags & PKCS7_FLAG_NO_CRLS)) X509_STORE_CTX_set0_crls(ctx, p7->d.sign->crl);
+  const int i = X509_verify_cert(ctx);
+  const int j = i <= 0 ? X509_STORE_CTX_get_error(ctx) : 0;
+  X509_STORE_CTX_cleanup(ctx);
+  if (i > 0) return 1;
+  PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_CERTIFICATE_VERIFY_ERROR);
+  ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(j));
+  return 0;
+}
+
+// Keeps, for every signer, the candidates whose chain verifies: false when a
+// signer has none, with the reason its first candidate gives.
+bool keep_verified_chains(STACK* all, X509_STORE* store, PKCS7* p7, int flags) {
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  if (ctx == nullptr) {
+    PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
+    return false;
+  }
+  bool ok = true;
+  for (int k = 0; ok && k < sk_num(all); k++) {
+    auto* mine = reinterpret_cast<STACK*>(sk_value(all, k));
+    X509* first = candidate(all, k, 0);
+    if (sk_num(mine) == 1) {
+      ok = verify_chain(ctx, store, first, p7, flags) > 0;
+      continue;
+    }
+    for (int i = sk_num(mine) - 1; i >= 0; i--) {
+      morvane::internal::ErrorMark mark;
+      if (verify_chain(ctx, store, candidate(all, k, i), p7, flags) > 0) continue;
+      mark.pop();
+      sk_delete(mine, i);
+    }
+    if (sk_num(mine) == 0) ok = verify_chain(ctx, store, first, p7, flags) > 0;
+  }
+  X509_STORE_CTX_free(ctx);
   return ok;
 }
 
@@ -159,7 +271,8 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
     PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_WRONG_CONTENT_TYPE);
     return 0;
   }
-  if (PKCS7_get_detached(p7) && indata == nullptr) {
+  // Verification reads the message only: several threads may verify it.
+  if (content_absent(p7) && indata == nullptr) {
     PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_NO_CONTENT);
     return 0;
   }
@@ -168,39 +281,13 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
     PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_NO_SIGNATURES_ON_DATA);
     return 0;
   }
-  STACK* signers = PKCS7_get0_signers(p7, certs, flags);
+  // Several certificates may carry a signer's issuer and serial: each is
+  // tried, for its chain and then for the signature.
+  STACK* signers = find_candidates(p7, sinfos, certs, flags);
   if (signers == nullptr) return 0;
-
-  if (!(flags & PKCS7_FLAG_NO_VERIFY)) {
-    X509_STORE_CTX* cert_ctx = X509_STORE_CTX_new();
-    if (cert_ctx == nullptr) {
-      PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
-      sk_free(signers);
-      return 0;
-    }
-    for (int k = 0; k < sk_num(signers); k++) {
-      X509* signer = reinterpret_cast<X509*>(sk_value(signers, k));
-      const bool chain = !(flags & PKCS7_FLAG_NO_CHAIN);
-      if (!X509_STORE_CTX_init(cert_ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
-        PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_X509_LIB);
-        X509_STORE_CTX_free(cert_ctx);
-        sk_free(signers);
-        return 0;
-      }
-      if (chain) X509_STORE_CTX_set_default(cert_ctx, "smime_sign");
-      if (!(flags & PKCS7_FLAG_NO_CRLS)) X509_STORE_CTX_set0_crls(cert_ctx, p7->d.sign->crl);
-      const int i = X509_verify_cert(cert_ctx);
-      const int j = i <= 0 ? X509_STORE_CTX_get_error(cert_ctx) : 0;
-      X509_STORE_CTX_cleanup(cert_ctx);
-      if (i <= 0) {
-        PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_CERTIFICATE_VERIFY_ERROR);
-        ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(j));
-        X509_STORE_CTX_free(cert_ctx);
-        sk_free(signers);
-        return 0;
-      }
-    }
-    X509_STORE_CTX_free(cert_ctx);
+  if (!(flags & PKCS7_FLAG_NO_VERIFY) && !keep_verified_chains(signers, store, p7, flags)) {
+    sk_pop_free(signers, free_stack);
+    return 0;
   }
 
   // A memory stream is read through a read-only copy so that the caller's
@@ -218,7 +305,7 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
     tmpin = BIO_new_mem_buf(ptr, static_cast<int>(len));
     if (tmpin == nullptr) {
       PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
-      sk_free(signers);
+      sk_pop_free(signers, free_stack);
       return 0;
     }
   }
@@ -236,13 +323,9 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
   } else {
     tmpout = out;
   }
-  {
-    char buf[kChunk];
-    for (;;) {
-      const int n = BIO_read(p7bio, buf, sizeof buf);
-      if (n <= 0) break;
-      if (tmpout != nullptr) BIO_write(tmpout, buf, n);
-    }
+  if (!copy_content(p7bio, tmpout, PKCS7_F_PKCS7_VERIFY)) {
+    if (tmpout != out) BIO_free(tmpout);
+    goto done;
   }
   if (flags & PKCS7_FLAG_TEXT) {
     const bool text_ok = SMIME_text(tmpout, out) != 0;
@@ -255,8 +338,10 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
   if (!(flags & PKCS7_FLAG_NO_SIGNATURES)) {
     for (int i = 0; i < sk_num(sinfos); i++) {
       auto* si = reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(sinfos, i));
-      X509* signer = reinterpret_cast<X509*>(sk_value(signers, i));
-      if (PKCS7_signatureVerify(p7bio, p7, si, signer) <= 0) {
+      const int n = sk_num(reinterpret_cast<STACK*>(sk_value(signers, i)));
+      if (morvane::internal::first_success(n, [&](int k) {
+            return PKCS7_signatureVerify(p7bio, p7, si, candidate(signers, i, k));
+          }) <= 0) {
         PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
         goto done;
       }
@@ -275,7 +360,7 @@ done:
   } else if (tmpin != indata) {
     BIO_free(tmpin);
   }
-  sk_free(signers);
+  sk_pop_free(signers, free_stack);
   return ret;
 }
 
@@ -342,21 +427,13 @@ int PKCS7_decrypt(PKCS7* p7, EVP_PKEY* pkey, X509* cert, BIO* data, int flags) {
     }
     return ret;
   }
-  char buf[kChunk];
   int n = 0;
-  for (;;) {
-    n = BIO_read(tmpmem, buf, sizeof buf);
-    if (n <= 0) break;
-    BIO_write(data, buf, n);
-  }
+  const bool written = copy_content(tmpmem, data, PKCS7_F_PKCS7_DECRYPT, &n);
   // A negative last read or a cipher status of 0 means the last block did
   // not decrypt (bad padding or the wrong key): the content is damaged.
   BIO* cipher = BIO_find_type(tmpmem, BIO_TYPE_CIPHER);
   const bool sound = n == 0 && (cipher == nullptr || BIO_get_cipher_status(cipher) != 0);
   BIO_free_all(tmpmem);
-  if (!sound) {
-    PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
-    return 0;
-  }
-  return 1;
+  if (written && !sound) PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
+  return written && sound ? 1 : 0;
 }

@@ -12,8 +12,8 @@
 
 #include "pkcs7_err_data.inc"
 
-static_assert(std::size(PKCS7_str_functs) == 28 + 1);
-static_assert(std::size(PKCS7_str_reasons) == 47 + 1);
+static_assert(std::size(PKCS7_str_functs) == 29 + 1);
+static_assert(std::size(PKCS7_str_reasons) == 50 + 1);
 
 /* see morvane/pkcs7.h */
 void ERR_load_PKCS7_strings(void) {

@@ -97,7 +97,7 @@ STACK* i2v_akey(const X509V3_EXT_METHOD* /*method*/, void* value, STACK* list) {
 // Options "keyid" and "issuer", each optionally ":always".  The key
 // identifier comes from the issuer's subjectKeyIdentifier; the issuer's
 // name and serial number are taken when asked for always, or when asked
-// for and there is no key identifier.
+// for and the issuer has no key identifier.
 void* v2i_akey(const X509V3_EXT_METHOD* /*method*/, X509V3_CTX* ctx, STACK* values) {
   int keyid = 0, issuer = 0;
   for (int i = 0; i < sk_num(values); i++) {
@@ -126,9 +126,11 @@ void* v2i_akey(const X509V3_EXT_METHOD* /*method*/, X509V3_CTX* ctx, STACK* valu
   GENERAL_NAMES* gens = nullptr;
   GENERAL_NAME* gen = nullptr;
   if (keyid) {
+    // Only an issuer without subjectKeyIdentifier has no key identifier: one
+    // that cannot be decoded (malformed, or no memory) fails the extension.
     const int i = X509_get_ext_by_NID(cert, kNidSubjectKeyId, -1);
     if (i >= 0) ikeyid = static_cast<ASN1_OCTET_STRING*>(X509V3_EXT_d2i(X509_get_ext(cert, i)));
-    if (keyid == 2 && ikeyid == nullptr) {
+    if ((i >= 0 || keyid == 2) && ikeyid == nullptr) {
       X509V3err(X509V3_F_V2I_AUTHORITY_KEYID, X509V3_R_UNABLE_TO_GET_ISSUER_KEYID);
       return nullptr;
     }

@@ -690,8 +690,9 @@ MORVANE_EXPORT ASN1_VALUE *SMIME_read_ASN1(BIO *bio, BIO **bcont, const ASN1_ITE
 /* Copies `in` to `out` through a buffering filter: with flag 0x80
  * unchanged, else line by line with each line end made CR LF (a last line
  * without one gets none), after "Content-Type: text/plain" and an empty line
- * with flag 0x1; flushes.  1, or 0 when the filter cannot be made or a write
- * fails. */
+ * with flag 0x1; flushes.  The data ends where a read gives 0, or -1 with a
+ * retry (an empty memory stream).  1, or 0 when the filter cannot be made
+ * ("malloc failure"), a read fails ("stream read error") or a write fails. */
 MORVANE_EXPORT int SMIME_crlf_copy(BIO *in, BIO *out, int flags);
 /* Reads the MIME headers of `in` and copies the rest to `out` when the
  * content type is "text/plain" ("mime parse error", "mime no content type",
@@ -1072,6 +1073,7 @@ MORVANE_EXPORT extern const ASN1_ITEM CBIGNUM_it;
 #define ASN1_F_SMIME_READ_ASN1 210
 #define ASN1_F_SMIME_TEXT 211
 #define ASN1_F_ASN1_TEMPLATE_EX_I2D 212
+#define ASN1_F_SMIME_CRLF_COPY 213
 /* Reason codes of library 13 (ASN1). */
 #define ASN1_R_AUX_ERROR 100
 #define ASN1_R_BAD_CLASS 101
@@ -1187,6 +1189,7 @@ MORVANE_EXPORT extern const ASN1_ITEM CBIGNUM_it;
 #define ASN1_R_UNIVERSALSTRING_IS_WRONG_LENGTH 211
 #define ASN1_R_INVALID_OBJECT_ENCODING 212
 #define ASN1_R_UNSUPPORTED_SIGNATURE_ALGORITHM 213
+#define ASN1_R_STREAM_READ_ERROR 214
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -379,8 +379,10 @@ MORVANE_EXPORT int OCSP_basic_sign(OCSP_BASICRESP *brsp, X509 *signer, EVP_PKEY 
  * chain against store under the OCSP helper purpose, and requires the
  * signer to be the issuer named by the single responses, a responder that
  * issuer delegated (OCSPSigning key purpose), or a chain whose root store
- * trusts for OCSP signing.  It gives 1 when all holds, and for failures 0
- * or a negative value: callers must compare the result with 1.
+ * trusts for OCSP signing.  Every certificate the responder id names is
+ * tried so, those of certs first, until one passes; when none does, the
+ * queue says why the first failed.  It gives 1 when all holds, and for
+ * failures 0 or a negative value: callers must compare the result with 1.
  * OCSP_request_verify checks a signed request whose requestor name is a
  * directory name: its signer comes from the request's certificates, or
  * with OCSP_NOINTERN from certs only; 1, or 0.  certs may be null. */

@@ -233,9 +233,13 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * certificate and key share the certificate's SHA-1 as localKeyID and
  * `name` as friendlyName; null when the key does not match the certificate
  * or anything fails.
- * PKCS12_parse: the key, its certificate (by localKeyID) and the other
- * certificates in file order (appended to *ca, made when null); a null or
- * empty pass phrase is tried as both forms.  0 with "mac verify failure" or
+ * PKCS12_parse: the key (the first key bag), its certificate and the other
+ * certificates in file order (appended to *ca, made when null), whatever
+ * the order of the bags.  The key's certificate is the first with the key's
+ * localKeyID or, for a key without one, the first with the key's public
+ * key; with no such certificate *cert is null.  A file without a key gives
+ * as *cert the first certificate carrying a localKeyID.  A null or empty
+ * pass phrase is tried as both forms.  0 with "mac verify failure" or
  * "parse error", and then nothing is handed out and a stack the caller gave
  * holds what it held before.
  * PKCS12_newpass re-encrypts the safes and shrouded keys and the MAC under

@@ -16,6 +16,8 @@
  * certificate added to a message are counted references.  `cipher` points at
  * a static cipher description.
  *
+ * PKCS7_verify reads the message and writes nothing in it: with the locking
+ * callbacks set up, several threads may verify one decoded message at once.
  * PKCS7_verify writes the content to `out` before it checks the signatures,
  * and PKCS7_decrypt writes what it decrypts to `data` before it learns
  * whether the last block decrypted: a caller of either must discard what was
@@ -308,9 +310,10 @@ MORVANE_EXPORT STACK *PKCS7_get_smimecap(PKCS7_SIGNER_INFO *si);
  * signingTime and messageDigest.
  * PKCS7_dataDecode returns the top of a read chain (digests, one filter per
  * digest likewise, and, for the enveloped types, decryption with the content
- * key that pkey unwraps, from the recipient matching pcert or, without
- * pcert, the first whose key block opens to a key the cipher takes, every
- * block being tried; a random key when none does, see above).
+ * key that pkey unwraps: from the first key block that opens to a key the
+ * cipher takes, among the recipients matching pcert (several may) or,
+ * without pcert, among all, every such block being tried; a random key when
+ * none does, see above).
  * Inner content that is not an octet string (an "other" type holding any
  * other value, or nested typed content) is read from both chains, when no
  * `bio` or `in_bio` is given, as what a signature over it covers: the
@@ -319,10 +322,15 @@ MORVANE_EXPORT STACK *PKCS7_get_smimecap(PKCS7_SIGNER_INFO *si);
  * fails with "unsupported content type".  Such content stays in the message
  * as it is: to sign it, read the chain to its end before PKCS7_dataFinal.
  * After reading to the end, PKCS7_signatureVerify checks one signer: 1 valid,
- * -1 digest mismatch, bad signature, no public key or a contentType
+ * -1 digest mismatch, more than one messageDigest attribute or value
+ * ("duplicate message digest"), bad signature, no public key, a contentType
  * attribute that names another type than the content's ("content type
- * mismatch"), 0 other failure (among them "no content type": signed
- * attributes without contentType over content other than data).
+ * mismatch") or a digestEncryptionAlgorithm that does not fit the key
+ * ("signature algorithm mismatch": for RSA rsaEncryption or an
+ * RSA-with-digest identifier, for DSA dsaEncryption or a DSA signature
+ * identifier, for EC id-ecPublicKey or an ECDSA one), 0 other failure
+ * (among them "no content type": signed attributes without contentType over
+ * content other than data).
  * PKCS7_dataVerify first verifies the chain of the signer's certificate
  * (found in the message) with `ctx` initialised on cert_store.
  * PKCS7_digest_from_attributes lends the messageDigest value of `sk`. */
@@ -353,11 +361,19 @@ MORVANE_EXPORT ASN1_OCTET_STRING *PKCS7_digest_from_attributes(STACK *sk);
 
 /* PKCS7_sign: a new signed message (one SHA-1 signer; unless flags say
  * otherwise the certificates, contentType, SMIME-CAPS, signingTime and
- * messageDigest), or null.  PKCS7_verify: 1 when every check asked for
- * passes (content written to `out` when given, see above: the bytes read
- * through the data engine's chain, which for content other than data are its
- * contents octets), else 0; a memory stream given as indata is left unread.  PKCS7_get0_signers: a new stack
- * (free with sk_free) of the signers' certificates (borrowed).
+ * messageDigest), or null; so is PKCS7_encrypt's message, and both fail
+ * ("pkcs7 datasign", "pkcs7 datafinal error") when `data` cannot be read to
+ * its end or the message cannot hold it (SMIME_crlf_copy).  PKCS7_verify: 1
+ * when every check asked for passes (content written to `out` when given,
+ * see above: the bytes read through the data engine's chain, which for
+ * content other than data are its contents octets), else 0 (also with
+ * "content write error" when `out` takes less than it is given, as
+ * PKCS7_decrypt with `data`); a memory stream given as indata is left unread.
+ * Where several certificates (of `certs`, then of the message) carry a
+ * signer's issuer and serial, each is tried for the chain and then for the
+ * signature.  PKCS7_get0_signers: a new stack (free with sk_free) of the
+ * signers' certificates (borrowed), the first that carries each signer's
+ * issuer and serial.
  * PKCS7_encrypt: a new enveloped message to `certs`.  PKCS7_decrypt: 1 and
  * the content in `data`, or 0 ("decrypt error" also when the last block did
  * not decrypt).  SMIME_write_PKCS7 writes an S/MIME message (multipart/signed
@@ -417,6 +433,7 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_F_PKCS7_SET_DIGEST 126
 #define PKCS7_F_PKCS7_FIND_DIGEST 127
 #define PKCS7_F_PKCS7_DATAFINAL 128
+#define PKCS7_F_ADD_ATTRIBUTE 129
 /* Reason codes of library 33 (PKCS7). */
 #define PKCS7_R_DECRYPTED_KEY_IS_WRONG_LENGTH 100
 #define PKCS7_R_DIGEST_FAILURE 101
@@ -465,6 +482,9 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_R_PKCS7_DATASIGN 145
 #define PKCS7_R_NO_RECIPIENT_MATCHES_KEY 146
 #define PKCS7_R_CONTENT_TYPE_MISMATCH 147
+#define PKCS7_R_CONTENT_WRITE_ERROR 148
+#define PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH 149
+#define PKCS7_R_DUPLICATE_MESSAGE_DIGEST 150
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -321,6 +321,45 @@ TEST(SmimeCopy, FailedWritesFailTheCopy) {
   ERR_clear_error();
 }
 
+// A read that fails ends the copy with a failure and its reason, in both
+// modes; a retry (an empty memory stream's answer) ends the data.
+TEST(SmimeCopy, FailedReadsFailTheCopy) {
+  using morvane_test::ScriptStep;
+  for (int flags : {0, 0x80}) {
+    for (bool fail : {true, false}) {
+      BIO* in = morvane_test::NewScriptedStream();
+      morvane_test::Script(in).input = "a\nb\n";
+      morvane_test::Script(in).read_script = {ScriptStep::Move(2),
+                                              fail ? ScriptStep::Fail() : ScriptStep::Retry()};
+      BIO* out = BIO_new(BIO_s_mem());
+      EXPECT_EQ(fail ? 0 : 1, SMIME_crlf_copy(in, out, flags)) << flags;
+      if (fail) {
+        EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR}});
+      } else {
+        EXPECT_EQ(flags ? "a\n" : "a\r\n", MemText(out));
+        EXPECT_ERRORS({});
+      }
+      BIO_free(in);
+      BIO_free(out);
+    }
+  }
+}
+
+// A buffering filter that cannot be made says so.
+TEST(SmimeCopy, FilterThatCannotBeMadeIsReported) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  BIO* in = MemIn("a\n");
+  BIO* out = BIO_new(BIO_s_mem());
+  morvane_test::FailAllocationAfter(1);
+  EXPECT_EQ(0, SMIME_crlf_copy(in, out, 0));
+  morvane_test::FailAllocationAfter(0);
+  EXPECT_EQ(ERR_PACK(ERR_LIB_ASN1, ASN1_F_SMIME_CRLF_COPY, ERR_R_MALLOC_FAILURE),
+            ERR_peek_last_error());
+  ERR_clear_error();
+  BIO_free(in);
+  BIO_free(out);
+}
+
 TEST(SmimeCopy, LinesEndInCrLf) {
   struct Case {
     const char* in;

@@ -183,6 +183,32 @@ TEST(ObjAdded, CreateObjectsReadsUpToACommentLine) {
   EXPECT_EQ(OBJ_txt2nid("1.2.3.8"), OBJ_new_nid(0) - 1);
 }
 
+// Every allocation of an addition failing in turn: 0 with a reason and the
+// object found under none of its keys, or its NID and found under all (a
+// key whose table node could not be allocated was left out, with success).
+TEST(ObjAdded, CreateUnderAllocationFailureAddsAllOrNothing) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  auto count = [] {
+    const morvane_test::AllocCounts c = morvane_test::GetAllocCounts();
+    return c.mallocs + c.reallocs;
+  };
+  const long before = count();
+  ASSERT_NE(0, OBJ_create("1.2.3.1", "first", "first object"));
+  const long total = count() - before;
+  for (long n = 1; n <= 2 * total; n++) {
+    const std::string id = std::to_string(n);
+    const std::string oid = "1.2.3.2." + id, sn = "s" + id, ln = "l" + id;
+    morvane_test::FailAllocationAfter(n);
+    const int nid = OBJ_create(oid.c_str(), sn.c_str(), ln.c_str());
+    morvane_test::FailAllocationAfter(0);
+    const int found[] = {OBJ_txt2nid(oid.c_str()), OBJ_sn2nid(sn.c_str()), OBJ_ln2nid(ln.c_str())};
+    EXPECT_TRUE(nid != 0 || ERR_peek_error() != 0) << n;
+    for (int f : found) EXPECT_EQ(nid, f) << n;
+    ERR_clear_error();
+  }
+  EXPECT_EQ(OBJ_sn2nid("first"), OBJ_txt2nid("1.2.3.1"));
+}
+
 }  // namespace
 
 // NIDs are ints: a negative count, or one that would run past INT_MAX, is

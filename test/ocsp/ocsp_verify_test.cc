@@ -474,6 +474,49 @@ TEST(OcspBasicVerifyTrust, ExplicitlyTrustedRoot) {
   X509_free(root);
 }
 
+// Every certificate of the responder's name is tried: a response carrying
+// the responder's old certificate (another key) and its new one verifies in
+// both orders, and a stale certificate in the caller's list does not fail a
+// response whose own certificate verifies.
+TEST(OcspBasicVerifyTrust, EveryCertificateOfTheResponderIsTried) {
+  const Pki& p = TestPki();
+  CertSpec s;
+  s.subject = "OCSP Responder";
+  s.issuer = "OCSP Test CA";
+  s.serial = 7;
+  s.key = p.plain_key;
+  s.issuer_key = p.ca_key;
+  s.exts = {OcspSignExt()};
+  X509* stale = morvane_test::MakeCert(s);
+  X509_STORE* store = NewStore({p.ca});
+  STACK* mine = CertList({stale});
+  for (bool stale_first : {true, false}) {
+    for (STACK* certs : {static_cast<STACK*>(nullptr), mine}) {
+      SCOPED_TRACE(testing::Message() << stale_first << (certs != nullptr));
+      OCSP_BASICRESP* bs = SignedResponse(kResponder, {kEe1Sha1}, OCSP_NOCERTS, kNone);
+      for (X509* x : stale_first ? std::vector<X509*>{stale, p.responder}
+                                 : std::vector<X509*>{p.responder, stale})
+        ASSERT_EQ(1, OCSP_basic_add1_cert(bs, x));
+      ERR_clear_error();
+      EXPECT_EQ(1, OCSP_basic_verify(bs, certs, store, 0));
+      EXPECT_TRUE(ErrorsAre({}));
+      OCSP_BASICRESP_free(bs);
+    }
+  }
+  // None of them verifies: the first one's reason.
+  OCSP_BASICRESP* bs = SignedResponse(kResponder, {kEe1Sha1}, OCSP_NOCERTS, kNone);
+  ASSERT_EQ(1, OCSP_basic_add1_cert(bs, stale));
+  ERR_clear_error();
+  EXPECT_EQ(0, OCSP_basic_verify(bs, mine, store, 0));
+  EXPECT_EQ(ERR_PACK(kLib, OCSP_F_OCSP_BASIC_VERIFY, OCSP_R_SIGNATURE_FAILURE),
+            ERR_peek_last_error());
+  ERR_clear_error();
+  OCSP_BASICRESP_free(bs);
+  sk_free(mine);
+  X509_STORE_free(store);
+  X509_free(stale);
+}
+
 // An identifier whose hash algorithm names no digest cannot be matched.
 TEST(OcspBasicVerifyTrust, UnknownIdDigest) {
   const Pki& p = TestPki();

@@ -66,6 +66,36 @@ void FreeSafe(void* p) {
   PKCS7_free(static_cast<PKCS7*>(p));
 }
 
+// A PFX of one plain data safe holding `bags` (freed here), with a MAC
+// under `pass`; null when building fails.
+PKCS12* PlainPfx(STACK* bags, const char* pass) {
+  STACK* safes = nullptr;
+  const bool added = PKCS12_add_safe(&safes, bags, -1, 0, nullptr) == 1;
+  sk_pop_free(bags, FreeBag);
+  PKCS12* p12 = added ? PKCS12_add_safes(safes, 0) : nullptr;
+  sk_pop_free(safes, FreeSafe);
+  if (p12 != nullptr && PKCS12_set_mac(p12, pass, -1, nullptr, 0, 1, nullptr) != 1) {
+    PKCS12_free(p12);
+    p12 = nullptr;
+  }
+  return p12;
+}
+
+// What PKCS12_parse handed out, freed with the holder.
+struct Parsed {
+  Parsed(PKCS12* p12, const char* pass) : rc(PKCS12_parse(p12, pass, &key, &cert, &ca)) {}
+  ~Parsed() {
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    sk_pop_free(ca, FreeCert);
+  }
+  X509* Ca(int i) const { return reinterpret_cast<X509*>(sk_value(ca, i)); }
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK* ca = nullptr;
+  int rc;
+};
+
 Bytes Der(PKCS12* p12) {
   unsigned char* out = nullptr;
   const int n = i2d_PKCS12(p12, &out);
@@ -94,7 +124,8 @@ std::pair<int, long> Pbe(const X509_ALGOR* alg) {
 Bytes AttrBytes(PKCS12_SAFEBAG* bag, int nid) {
   const ASN1_TYPE* t = PKCS12_get_attr_gen(bag->attrib, nid);
   if (t == nullptr) return {};
-  return Bytes(t->value.asn1_string->data, t->value.asn1_string->data + t->value.asn1_string->length);
+  return Bytes(t->value.asn1_string->data,
+               t->value.asn1_string->data + t->value.asn1_string->length);
 }
 
 class Pfx : public testing::Test {
@@ -213,7 +244,8 @@ TEST_F(Pfx, Defaults) {
 }
 
 TEST_F(Pfx, OnlyCaOrOnlyKey) {
-  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, nullptr, nullptr, ca_, 0, 0, 0, 0, 0);
+  PKCS12* p12 =
+      PKCS12_create(const_cast<char*>("pw"), nullptr, nullptr, nullptr, ca_, 0, 0, 0, 0, 0);
   ASSERT_NE(nullptr, p12);
   STACK* safes = PKCS12_unpack_authsafes(p12);
   ASSERT_EQ(1, sk_num(safes));
@@ -266,8 +298,8 @@ TEST_F(Pfx, KeyMustMatchCertificate) {
 
 TEST_F(Pfx, NullAndEmptyPasswordsBothParse) {
   for (const char* made_with : {"", static_cast<const char*>(nullptr)}) {
-    PKCS12* p12 = PKCS12_create(const_cast<char*>(made_with), nullptr, key_, leaf_, ca_, 0, 0, 1,
-                                0, 0);
+    PKCS12* p12 =
+        PKCS12_create(const_cast<char*>(made_with), nullptr, key_, leaf_, ca_, 0, 0, 1, 0, 0);
     ASSERT_NE(nullptr, p12) << morvane_test::DrainErrors();
     ExpectParses(p12, nullptr, 2);
     ExpectParses(p12, "", 2);
@@ -277,7 +309,8 @@ TEST_F(Pfx, NullAndEmptyPasswordsBothParse) {
 }
 
 TEST_F(Pfx, WrongPasswordAndMacCases) {
-  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, nullptr, 0, 0, 1, 0, 0);
+  PKCS12* p12 =
+      PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, nullptr, 0, 0, 1, 0, 0);
   ASSERT_NE(nullptr, p12);
   EXPECT_EQ(0, PKCS12_verify_mac(p12, "wrong", -1));
   EXPECT_ERRORS({});
@@ -348,13 +381,8 @@ TEST_F(Pfx, NewPasswordReachesKeysInNestedBags) {
   }
   sk_push(outer, sk_pop(inner));
   sk_free(inner);
-  STACK* safes = nullptr;
-  ASSERT_EQ(1, PKCS12_add_safe(&safes, outer, -1, 0, nullptr));
-  sk_pop_free(outer, FreeBag);
-  PKCS12* p12 = PKCS12_add_safes(safes, 0);
-  sk_pop_free(safes, FreeSafe);
+  PKCS12* p12 = PlainPfx(outer, "old");
   ASSERT_NE(nullptr, p12);
-  ASSERT_EQ(1, PKCS12_set_mac(p12, "old", -1, nullptr, 0, 1, nullptr));
   p12 = Reread(p12);
   ASSERT_NE(nullptr, p12);
   ExpectParses(p12, "old", 0);
@@ -416,12 +444,13 @@ TEST_F(Pfx, NewPasswordRefusesSafesItCannotCarryOver) {
   }
 }
 
-// Bags built by hand: without localKeyID the key is not taken and every
-// certificate goes to the CA stack; SDSI certificate bags are skipped.
+// Bags built by hand without localKeyID: the key is taken and paired with
+// the certificate of its public key, the other goes to the CA stack; SDSI
+// certificate bags are skipped.
 TEST_F(Pfx, BagsWithoutIdentifiers) {
   STACK* bags = nullptr;
-  ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
   ASSERT_NE(nullptr, PKCS12_add_cert(&bags, other_));
+  ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
   ASN1_IA5STRING* sdsi = ASN1_IA5STRING_new();
   ASN1_STRING_set(sdsi, "sdsi", 4);
   PKCS12_SAFEBAG* sbag = PKCS12_item_pack_safebag(sdsi, &ASN1_IA5STRING_it, 159, 152);
@@ -429,22 +458,89 @@ TEST_F(Pfx, BagsWithoutIdentifiers) {
   ASSERT_NE(nullptr, sbag);
   sk_push(bags, reinterpret_cast<char*>(sbag));
   ASSERT_NE(nullptr, PKCS12_add_key(&bags, key_, 0x80, 1, -1, nullptr));
-  STACK* safes = nullptr;
-  ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, -1, 0, nullptr));
-  sk_pop_free(bags, FreeBag);
-  PKCS12* p12 = PKCS12_add_safes(safes, 0);
-  sk_pop_free(safes, FreeSafe);
+  PKCS12* p12 = PlainPfx(bags, "pw");
   ASSERT_NE(nullptr, p12);
-  ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
-  EVP_PKEY* k = nullptr;
-  X509* c = nullptr;
-  STACK* ca = nullptr;
-  ASSERT_EQ(1, PKCS12_parse(p12, "pw", &k, &c, &ca)) << morvane_test::DrainErrors();
-  EXPECT_EQ(nullptr, k);
-  EXPECT_EQ(nullptr, c);
-  EXPECT_EQ(2, sk_num(ca));
-  sk_pop_free(ca, FreeCert);
+  {
+    const Parsed got(p12, "pw");
+    ASSERT_EQ(1, got.rc) << morvane_test::DrainErrors();
+    EXPECT_TRUE(got.key != nullptr && EVP_PKEY_cmp(got.key, key_) == 1);
+    EXPECT_TRUE(got.cert != nullptr && X509_cmp(got.cert, leaf_) == 0);
+    ASSERT_EQ(1, sk_num(got.ca));
+    EXPECT_EQ(0, X509_cmp(got.Ca(0), other_));
+  }
   PKCS12_free(p12);
+}
+
+// The key, its certificate and the CA list do not depend on the order of
+// the bags: every order of key, leaf and CA certificate, with localKeyIDs
+// (the CA's another) and without (paired by public key).  A key whose
+// identifier no certificate carries comes without a certificate.
+TEST_F(Pfx, PairingIgnoresBagOrder) {
+  struct Case {
+    std::string order;  // k key, l leaf, c CA certificate, o other
+    bool ids;
+  };
+  std::vector<Case> cases;
+  for (std::string o : {"klc", "kcl", "lkc", "lck", "ckl", "clk"})
+    for (bool ids : {true, false}) cases.push_back({o, ids});
+  cases.push_back({"ok", true});
+  cases.push_back({"ko", false});
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.order + (t.ids ? " with ids" : " without ids"));
+    STACK* bags = nullptr;
+    for (char b : t.order) {
+      PKCS12_SAFEBAG* bag = b == 'k'   ? PKCS12_add_key(&bags, key_, 0, 1, -1, nullptr)
+                            : b == 'l' ? PKCS12_add_cert(&bags, leaf_)
+                            : b == 'c' ? PKCS12_add_cert(&bags, ca_cert_)
+                                       : PKCS12_add_cert(&bags, other_);
+      ASSERT_NE(nullptr, bag);
+      unsigned char id = b == 'k' || b == 'l' ? 'A' : 'B';
+      if (t.ids) {
+        ASSERT_EQ(1, PKCS12_add_localkeyid(bag, &id, 1));
+      }
+    }
+    PKCS12* p12 = PlainPfx(bags, "pw");
+    ASSERT_NE(nullptr, p12);
+    {
+      const Parsed got(p12, "pw");
+      EXPECT_EQ(1, got.rc) << morvane_test::DrainErrors();
+      EXPECT_TRUE(got.key != nullptr && EVP_PKEY_cmp(got.key, key_) == 1);
+      const bool paired = t.order.size() == 3;
+      EXPECT_TRUE(paired ? got.cert != nullptr && X509_cmp(got.cert, leaf_) == 0
+                         : got.cert == nullptr);
+      EXPECT_TRUE(sk_num(got.ca) == 1 && X509_cmp(got.Ca(0), paired ? ca_cert_ : other_) == 0);
+    }
+    PKCS12_free(p12);
+  }
+}
+
+// GnuTLS's certtool --to-p12 writes the certificates in the order of the
+// chain file, then the key: with the CA listed first, its bag comes first
+// (test/data/pkcs12/README.md).
+TEST(Pkcs12PeerFiles, KeyAndCertificateWhateverTheChainOrder) {
+  Morvane_add_all_ciphers();
+  Morvane_add_all_digests();
+  const auto cn = [](X509* x) {
+    char text[64] = {};
+    X509_NAME_get_text_by_NID(X509_get_subject_name(x), 13, text, sizeof text);
+    return std::string(text);
+  };
+  for (const char* name : {"chain_ca_first.p12", "chain_leaf_first.p12"}) {
+    SCOPED_TRACE(name);
+    const Bytes der =
+        morvane_test::ReadFileBytes(morvane_test::TestDataFile(std::string("pkcs12/") + name));
+    const unsigned char* p = der.data();
+    PKCS12* p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(der.size()));
+    ASSERT_NE(nullptr, p12);
+    {
+      const Parsed got(p12, "pw");
+      EXPECT_EQ(1, got.rc) << morvane_test::DrainErrors();
+      EXPECT_TRUE(got.cert != nullptr && X509_check_private_key(got.cert, got.key) == 1);
+      EXPECT_EQ("Morvane PFX Order Leaf", got.cert != nullptr ? cn(got.cert) : "");
+      EXPECT_TRUE(sk_num(got.ca) == 1 && cn(got.Ca(0)) == "Morvane PFX Order CA");
+    }
+    PKCS12_free(p12);
+  }
 }
 
 // A successful parse and a successful read from a stream take back only
@@ -461,8 +557,8 @@ TEST_F(Pfx, ParseAndStreamReadKeepTheCallersMark) {
       EVP_PKEY* k = nullptr;
       X509* c = nullptr;
       STACK* ca = nullptr;
-      const bool ok = PKCS12_parse(p12, *pass ? pass : nullptr, &k, &c, &ca) == 1 &&
-                      k != nullptr && c != nullptr && sk_num(ca) == 2;
+      const bool ok = PKCS12_parse(p12, *pass ? pass : nullptr, &k, &c, &ca) == 1 && k != nullptr &&
+                      c != nullptr && sk_num(ca) == 2;
       EVP_PKEY_free(k);
       X509_free(c);
       sk_pop_free(ca, FreeCert);
@@ -485,7 +581,8 @@ TEST_F(Pfx, ParseAndStreamReadKeepTheCallersMark) {
 // "mac verify failure", and is not repeated by the second try of an empty
 // pass phrase.  A wrong pass phrase gives "mac verify failure" alone.
 TEST_F(Pfx, ParseKeepsWhyTheMacCouldNotBeComputed) {
-  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, nullptr, 0, 0, 1, 0, 0);
+  PKCS12* p12 =
+      PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, nullptr, 0, 0, 1, 0, 0);
   ASSERT_NE(nullptr, p12);
   EVP_PKEY* k = nullptr;
   EXPECT_EQ(0, PKCS12_parse(p12, "wrong", &k, nullptr, nullptr));
@@ -517,12 +614,8 @@ TEST_F(Pfx, FailedParseKeepsCallersStack) {
                         reinterpret_cast<const unsigned char*>("\x30\x03\x02\x01"), 4);
   ASN1_OCTET_STRING_free(junk);
   sk_push(bags, reinterpret_cast<char*>(bad));
-  STACK* safes = nullptr;
-  ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, -1, 0, nullptr));
-  sk_pop_free(bags, FreeBag);
-  PKCS12* p12 = PKCS12_add_safes(safes, 0);
-  sk_pop_free(safes, FreeSafe);
-  ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
+  PKCS12* p12 = PlainPfx(bags, "pw");
+  ASSERT_NE(nullptr, p12);
   STACK* ca = sk_new_null();
   X509* mine = X509_dup(ca_cert_);
   sk_push(ca, reinterpret_cast<char*>(mine));
@@ -545,11 +638,11 @@ TEST(Pkcs12Structures, NullArgumentsRefused) {
                                     &PKCS12_SAFEBAG_it};
   ASN1_IA5STRING* s = ASN1_IA5STRING_new();
   EXPECT_EQ(nullptr, PKCS12_item_pack_safebag(s, nullptr, 159, 152));
-  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG,
-                  PKCS12_R_INVALID_NULL_ARGUMENT}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG, PKCS12_R_INVALID_NULL_ARGUMENT}});
   EXPECT_EQ(nullptr, PKCS12_item_pack_safebag(nullptr, &ASN1_IA5STRING_it, 159, 152));
-  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG,
-                  PKCS12_R_INVALID_NULL_ARGUMENT}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_PKCS12, PKCS12_F_PKCS12_ITEM_PACK_SAFEBAG, PKCS12_R_INVALID_NULL_ARGUMENT}});
   ASN1_IA5STRING_free(s);
 
   const morvane_test::ErrEntry kRefused = {ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_EX_D2I,

@@ -8,6 +8,8 @@
 
 #include <time.h>
 
+#include "test_support.h"
+
 namespace pkcs7_test {
 
 EVP_PKEY* RsaKey(int n) {
@@ -140,10 +142,13 @@ FixedRandom::~FixedRandom() { RAND_set_rand_method(nullptr); }
 
 namespace {
 
-// The engine finds digests and ciphers by name: register them once.
+// The engine finds digests and ciphers by name: register them once.  The
+// counting allocator goes in first (before the library's first allocation),
+// so that a test can make an allocation fail.
 class Algorithms : public testing::Environment {
  public:
   void SetUp() override {
+    EXPECT_TRUE(morvane_test::InstallCountingAllocator());
     Morvane_add_all_digests();
     Morvane_add_all_ciphers();
   }

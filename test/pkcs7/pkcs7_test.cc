@@ -356,6 +356,44 @@ TEST(Pkcs7Engine, DsaAndEcSignersRunSha1CodeOnlyOnSha1State) {
   EVP_PKEY_free(ec);
 }
 
+// The signer's digestEncryptionAlgorithm must fit its key: an RSA PKCS#1
+// v1.5 signature labelled as DSA, EC or RSASSA-PSS is refused (the label is
+// outside what the signature covers); the forms writers use for RSA pass.
+TEST(Pkcs7Engine, SignatureAlgorithmMustFitTheKey) {
+  const struct {
+    const char* oid;
+    bool fits;
+  } rows[] = {
+      {"1.2.840.10040.4.1", false},      // dsaEncryption
+      {"1.2.840.10045.2.1", false},      // id-ecPublicKey
+      {"1.2.840.10040.4.3", false},      // dsaWithSHA1
+      {"1.2.840.113549.1.1.10", false},  // RSASSA-PSS
+      {"1.2.840.113549.1.1.1", true},    // rsaEncryption
+      {"1.2.840.113549.1.1.5", true},    // sha1WithRSAEncryption
+      {"1.2.840.113549.1.1.11", true},   // sha256WithRSAEncryption
+  };
+  BIO* in = MemOf("content");
+  PKCS7* p7 = PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, PKCS7_FLAG_BINARY);
+  BIO_free(in);
+  ASSERT_NE(p7, nullptr);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.oid);
+    X509_ALGOR* alg = Signer(p7, 0)->digest_enc_alg;
+    ASN1_OBJECT_free(alg->algorithm);
+    alg->algorithm = OBJ_txt2obj(r.oid, 1);
+    EXPECT_EQ(PKCS7_verify(p7, nullptr, nullptr, nullptr, nullptr, PKCS7_FLAG_NO_VERIFY),
+              r.fits ? 1 : 0);
+    if (r.fits) {
+      EXPECT_TRUE(ErrorsAre({}));
+    } else {
+      EXPECT_TRUE(
+          ErrorsAre({{kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH},
+                     {kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE}}));
+    }
+  }
+  PKCS7_free(p7);
+}
+
 // ---- attributes -----------------------------------------------------------
 
 TEST(Pkcs7Attributes, ReplacingKeepsPosition) {
@@ -386,6 +424,25 @@ TEST(Pkcs7Attributes, ReplacingKeepsPosition) {
   EXPECT_EQ(sk_num(other->auth_attr), 0);
   PKCS7_SIGNER_INFO_free(other);
   PKCS7_SIGNER_INFO_free(si);
+}
+
+// Every allocation of an attribute's addition failing in turn: 0 with
+// "malloc failure" queued, the value still the caller's; or 1.
+TEST(Pkcs7Attributes, AdditionUnderAllocationFailureSaysSo) {
+  for (long n = 1;; n++) {
+    PKCS7_SIGNER_INFO* si = PKCS7_SIGNER_INFO_new();
+    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+    morvane_test::FailAllocationAfter(n);
+    const int ok = PKCS7_add_signed_attribute(si, 51, ASN1_UT_OCTET_STRING, value);
+    morvane_test::FailAllocationAfter(0);
+    if (!ok) {
+      EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), ERR_R_MALLOC_FAILURE) << n;
+      ERR_clear_error();
+      ASN1_OCTET_STRING_free(value);
+    }
+    PKCS7_SIGNER_INFO_free(si);
+    if (ok) break;
+  }
 }
 
 TEST(Pkcs7Attributes, SmimeCapabilities) {

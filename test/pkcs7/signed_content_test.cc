@@ -386,6 +386,40 @@ TEST(SignedContent, AttributesWithoutContentTypeCoverDataOnly) {
   PKCS7_free(p7);
 }
 
+// One messageDigest attribute with one value (RFC 5652, 11.2): a second
+// attribute, or a second value, naming the digest of other content fails
+// the signer whichever comes first (the first one used to decide).
+TEST(SignedContent, OneMessageDigestOnly) {
+  unsigned char other[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  ASSERT_TRUE(EVP_Digest("other", 5, other, &n, EVP_sha1(), nullptr));
+  for (bool second_value : {false, true}) {
+    SCOPED_TRACE(second_value);
+    PKCS7* p7 = SignBytes("Line one\r\n", 0, 0);
+    PKCS7_SIGNER_INFO* si = Signer(p7, 0);
+    ASN1_OCTET_STRING* md = ASN1_OCTET_STRING_new();
+    ASSERT_TRUE(ASN1_OCTET_STRING_set(md, other, static_cast<int>(n)));
+    if (second_value) {
+      ASN1_TYPE* t = ASN1_TYPE_new();
+      ASN1_TYPE_set(t, ASN1_UT_OCTET_STRING, md);
+      for (int i = 0; i < sk_num(si->auth_attr); i++) {
+        auto* a = reinterpret_cast<X509_ATTRIBUTE*>(sk_value(si->auth_attr, i));
+        if (OBJ_obj2nid(a->object) == 51) sk_push(a->value.set, reinterpret_cast<char*>(t));
+      }
+    } else {
+      sk_push(si->auth_attr,
+              reinterpret_cast<char*>(X509_ATTRIBUTE_create(51, ASN1_UT_OCTET_STRING, md)));
+    }
+    Resign(si);
+    PKCS7* back = Reread(p7);
+    EXPECT_EQ(Verify(back), 0);
+    EXPECT_TRUE(ErrorsAre(
+        {{kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_DUPLICATE_MESSAGE_DIGEST}, kVerifyFailed}));
+    PKCS7_free(back);
+    PKCS7_free(p7);
+  }
+}
+
 // In signed-and-enveloped data the attribute names the type of the
 // encrypted content.
 TEST(SignedContent, SignedAndEnvelopedNamesItsEncryptedContentsType) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "pkcs7_fixture.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -347,6 +348,119 @@ TEST(SmimeChain, SignatureFlagsOverAGoodChain) {
   PKCS7_free(p7);
 }
 
+// Certificates that carry the issuer and serial of user 0's: one with
+// another key (its chain good), one with user 0's key that the CA did not
+// sign (its chain bad).  Built once.
+X509* TwinOtherKey() {
+  static X509* x =
+      MakeCert(UserKey(2), "Morvane Test Twin", 100, RsaKey(0), X509_get_subject_name(CaCert()));
+  return x;
+}
+X509* TwinBadChain() {
+  static X509* x =
+      MakeCert(UserKey(0), "Morvane Test User 0", 100, RsaKey(6), X509_get_subject_name(CaCert()));
+  return x;
+}
+
+// Every certificate with the signer's issuer and serial is tried, for its
+// chain and then for the signature, from the caller's list and the
+// message's, in any order.  When none serves, the reason is the last check
+// that failed for the first whose chain held.
+TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
+  struct Row {
+    const char* name;
+    std::vector<X509*> carried;  // the message's certificates
+    std::vector<X509*> given;    // the caller's
+    int expected;
+  } rows[] = {
+      {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1},
+      {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1},
+      {"the signer's first", {UserCert(0), TwinOtherKey(), TwinBadChain()}, {}, 1},
+      {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1},
+      {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0},
+  };
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    PKCS7* p7 = Sign(kContent, PKCS7_FLAG_NO_CERTS);
+    ASSERT_NE(p7, nullptr);
+    for (X509* x : r.carried) EXPECT_EQ(PKCS7_add_certificate(p7, x), 1);
+    STACK* certs = sk_new_null();
+    for (X509* x : r.given) sk_push(certs, reinterpret_cast<char*>(x));
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_verify(p7, certs, store, nullptr, out, 0), r.expected);
+    if (r.expected == 1) {
+      EXPECT_TRUE(ErrorsAre({}));
+      EXPECT_EQ(MemText(out), kCrlfContent);
+    } else {
+      EXPECT_EQ(ERR_peek_last_error(),
+                ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE));
+      ERR_clear_error();
+    }
+    BIO_free(out);
+    sk_free(certs);
+    PKCS7_free(p7);
+  }
+  X509_STORE_free(store);
+}
+
+// A read of the content that fails part-way fails signing and encryption,
+// with the reason, instead of giving a message over part of the content.
+TEST(Smime, ContentThatCannotBeReadIsNotSigned) {
+  STACK* certs = StackOf({UserCert(0)});
+  for (int flags : {PKCS7_FLAG_BINARY, 0}) {
+    for (bool encrypt : {false, true}) {
+      SCOPED_TRACE(testing::Message() << flags << encrypt);
+      BIO* in = morvane_test::NewScriptedStream();
+      morvane_test::Script(in).input = kContent;
+      morvane_test::Script(in).read_script = {morvane_test::ScriptStep::Move(5),
+                                              morvane_test::ScriptStep::Fail()};
+      PKCS7* p7 = encrypt ? PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), flags)
+                          : PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, flags);
+      EXPECT_EQ(p7, nullptr);
+      EXPECT_TRUE(ErrorsAre({{ERR_LIB_ASN1, ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR},
+                             {kLib, encrypt ? PKCS7_F_PKCS7_ENCRYPT : PKCS7_F_PKCS7_SIGN,
+                              encrypt ? PKCS7_R_PKCS7_DATAFINAL_ERROR : PKCS7_R_PKCS7_DATASIGN}}));
+      PKCS7_free(p7);
+      BIO_free(in);
+    }
+  }
+  sk_free(certs);
+}
+
+// What verifies or decrypts is delivered: a stream that takes less than it
+// is given (a read-only memory stream, a stream whose write fails) fails
+// the call with "content write error".
+TEST(Smime, ContentThatCannotBeWrittenFailsTheCall) {
+  PKCS7* s = Sign(kContent, PKCS7_FLAG_BINARY);
+  STACK* certs = StackOf({UserCert(0)});
+  BIO* in = MemOf(kContent);
+  PKCS7* e = PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), PKCS7_FLAG_BINARY);
+  ASSERT_NE(s, nullptr);
+  ASSERT_NE(e, nullptr);
+  char room[64] = {};
+  for (bool read_only : {true, false}) {
+    SCOPED_TRACE(read_only);
+    for (bool decrypt : {false, true}) {
+      BIO* out = read_only ? BIO_new_mem_buf(room, sizeof room) : morvane_test::NewScriptedStream();
+      if (!read_only) morvane_test::Script(out).write_script = {morvane_test::ScriptStep::Fail()};
+      EXPECT_EQ(decrypt ? PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0)
+                        : PKCS7_verify(s, nullptr, nullptr, nullptr, out, PKCS7_FLAG_NO_VERIFY),
+                0);
+      EXPECT_EQ(ERR_peek_last_error(),
+                ERR_PACK(kLib, decrypt ? PKCS7_F_PKCS7_DECRYPT : PKCS7_F_PKCS7_VERIFY,
+                         PKCS7_R_CONTENT_WRITE_ERROR));
+      ERR_clear_error();
+      BIO_free(out);
+    }
+  }
+  PKCS7_free(e);
+  PKCS7_free(s);
+  BIO_free(in);
+  sk_free(certs);
+}
+
 TEST(Smime, DecryptErrors) {
   PKCS7* s = Sign(kContent, 0);
   BIO* out = BIO_new(BIO_s_mem());
@@ -476,6 +590,28 @@ TEST(Smime, WithoutCertificateTheBlockThatOpensIsTaken) {
   PKCS7_free(e);
   BIO_free(in);
   sk_free(certs);
+}
+
+// Two recipients carry the certificate's issuer and serial, the other one
+// keyed for another key: with the certificate, both blocks are tried, in
+// either order.
+TEST(Smime, EveryRecipientOfTheCertificateIsTried) {
+  for (bool twin_first : {true, false}) {
+    SCOPED_TRACE(twin_first);
+    STACK* certs = twin_first ? StackOf({TwinOtherKey(), UserCert(0)})
+                              : StackOf({UserCert(0), TwinOtherKey()});
+    BIO* in = MemOf(kContent);
+    PKCS7* e = PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), PKCS7_FLAG_BINARY);
+    ASSERT_NE(e, nullptr);
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0), 1);
+    EXPECT_EQ(MemText(out), kContent);
+    EXPECT_TRUE(ErrorsAre({}));
+    BIO_free(out);
+    PKCS7_free(e);
+    BIO_free(in);
+    sk_free(certs);
+  }
 }
 
 // A successful decryption, with the certificate or trying every block

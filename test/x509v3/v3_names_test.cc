@@ -455,6 +455,23 @@ TEST(X509v3Names, KeyIdentifiers) {
   }
   EXPECT_ERRORS({});
 
+  // A key identifier the issuer has but that cannot be decoded is not taken
+  // for none: the extension fails, rather than naming the issuer instead.
+  X509* broken = X509_new();
+  ASN1_OCTET_STRING* bad = ASN1_OCTET_STRING_new();
+  ASN1_OCTET_STRING_set(bad, reinterpret_cast<const unsigned char*>("\x04\x05\x01"), 3);
+  X509_EXTENSION* bad_ext = X509_EXTENSION_create_by_NID(nullptr, kSubjectKeyId, 0, bad);
+  ASSERT_EQ(1, X509_add_ext(broken, bad_ext, -1));
+  ctx.issuer_cert = broken;
+  EXPECT_EQ(nullptr, Build(kAuthorityKeyId, "keyid,issuer", &ctx));
+  EXPECT_EQ(
+      ERR_PACK(ERR_LIB_X509V3, X509V3_F_V2I_AUTHORITY_KEYID, X509V3_R_UNABLE_TO_GET_ISSUER_KEYID),
+      ERR_peek_last_error());
+  ERR_clear_error();
+  X509_EXTENSION_free(bad_ext);
+  ASN1_OCTET_STRING_free(bad);
+  X509_free(broken);
+
   X509* plain = X509_new();
   ctx.issuer_cert = plain;
   EXPECT_EQ(nullptr, Build(kAuthorityKeyId, "keyid:always", &ctx));
