@@ -235,7 +235,8 @@ TEST_P(Ec2NistCurve, SigVer) {
 TEST_P(Ec2NistCurve, SigGenWithGivenNonce) {
   int count = 0;
   Bn order(BN_new());
-  BN_CTX* ctx = BN_CTX_new();
+  ec_test::Ctx holder(BN_CTX_new());
+  BN_CTX* ctx = holder.get();
   for (const char* dir : kDirs) {
     MORVANE_VECTOR_PATH_OR_SKIP(path, std::string("nist-cavp/dss/") + dir + "/SigGen.txt");
     for (const auto& rec : morvane_test::ReadRsp(path)) {
@@ -267,7 +268,6 @@ TEST_P(Ec2NistCurve, SigGenWithGivenNonce) {
       count++;
     }
   }
-  BN_CTX_free(ctx);
   EXPECT_EQ(count, 15 + 75);
 }
 
