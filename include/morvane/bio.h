@@ -326,9 +326,18 @@ MORVANE_EXPORT long BIO_debug_callback(BIO *bio, int cmd, const char *argp, int 
 #define BIO_tell(b) BIO_ctrl((b), BIO_C_FILE_TELL, 0, NULL)
 
 /* ---- memory and null streams -------------------------------------------- */
-/* A byte queue: writes append, reads take from the front.  An empty stream
- * reads as -1 with retry read set (more may be written), or as the value set
- * with BIO_set_mem_eof_return. */
+/* A byte queue: writes append, reads take from the front; reading or
+ * writing n bytes costs O(n) whatever the size of the pieces.  An empty
+ * stream reads as -1 with retry read set (more may be written), or as the
+ * value set with BIO_set_mem_eof_return.  A stream holds at most
+ * 2,147,483,644 bytes (the largest BUF_MEM storage, INT_MAX rounded down to
+ * a multiple of 4): a write that would take it past that fails (-1, nothing
+ * written, the bytes held kept) with (ERR_LIB_BUF, BUF_F_BUF_MEM_GROW_CLEAN,
+ * BUF_R_SIZE_LIMIT_EXCEEDED).  BIO_get_mem_data gives the unread bytes in
+ * place; BIO_get_mem_ptr gives the stream's BUF_MEM with the unread bytes
+ * moved to the start of its storage (`data`, `length`), and both stay valid
+ * until the stream is next used.  Under BIO_NOCLOSE a freed stream, or one
+ * given another buffer, leaves its BUF_MEM holding just the unread bytes. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_mem(void);
 /* A read-only memory stream over `len` bytes at `buf` (-1: strlen(buf)); the
  * bytes are read in place, never written or freed; the end reads as 0.  Null
