@@ -236,8 +236,14 @@ MORVANE_EXPORT void BIO_free_all(BIO *a);
 MORVANE_EXPORT int BIO_read(BIO *b, void *data, int len);
 MORVANE_EXPORT int BIO_write(BIO *b, const void *data, int len);
 MORVANE_EXPORT int BIO_puts(BIO *b, const char *buf);
-/* Reads a line of at most size - 1 bytes and a terminating zero into buf; a
- * size of 0 or less reads and stores nothing and gives 0, on every type. */
+/* Reads a line of at most size - 1 bytes and a terminating zero into buf and
+ * returns the number of bytes read, zero bytes within the line counted (so
+ * the length is the result, not strlen(buf)); 0 at the end of the data.  A
+ * size of 0 or less reads and stores nothing and gives 0 on every type, also
+ * one without a gets function (which gives -2 for any other size); an
+ * uninitialised stream gives -2 as for every data call.  A FILE stream whose
+ * read fails before a byte is read gives -1 with the system error (fread)
+ * queued, as BIO_read does. */
 MORVANE_EXPORT int BIO_gets(BIO *b, char *buf, int size);
 /* Writes max(0, min(indent, max)) spaces; 1, or 0 when a write fails. */
 MORVANE_EXPORT int BIO_indent(BIO *b, int indent, int max);
