@@ -350,7 +350,8 @@ MORVANE_EXPORT BIO_METHOD *BIO_s_mem(void);
  * with "null parameter" for a null buf, with "invalid argument" for any other
  * negative len. */
 MORVANE_EXPORT BIO *BIO_new_mem_buf(void *buf, int len);
-/* Discards writes, reads as end of data. */
+/* Discards writes (a write of len bytes gives len; a negative len is refused
+ * with -1 and "invalid argument"), reads as end of data. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_null(void);
 
 #define BIO_get_mem_data(b, pp) BIO_ctrl((b), BIO_CTRL_INFO, 0, (char *)(pp))
@@ -635,8 +636,9 @@ MORVANE_EXPORT int BIO_dgram_non_fatal_error(int error);
  * other half), a write into a full one returns -1 with retry write.  After
  * BIO_shutdown_wr on a half, the other half reads what is left, then 0.
  * BIO_nread0/BIO_nwrite0 point into the ring without copying (never across
- * its wrap); BIO_nread/BIO_nwrite then commit up to num bytes.  These four
- * return -2 with "uninitialized" on an unpaired half. */
+ * its wrap); BIO_nread/BIO_nwrite then commit up to num bytes (a negative
+ * num is refused: -1 with "invalid argument", nothing committed).  These
+ * four return -2 with "uninitialized" on an unpaired half. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_bio(void);
 /* Two paired halves (sizes 0: the default); 1, or 0 with both set to null
  * (a null bio1 or bio2 is refused with "passed a null parameter"). */
