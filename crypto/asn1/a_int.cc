@@ -110,13 +110,14 @@ BIGNUM* string_to_bn(const ASN1_STRING* ai, BIGNUM* bn, int func) {
 
 /* see morvane/asn1.h */
 int i2c_ASN1_INTEGER(ASN1_INTEGER* a, unsigned char** pp) {
-  if (a == nullptr || a->data == nullptr) return 0;
+  if (a == nullptr) return 0;
   const bool neg = (a->type & ASN1_UT_NEG) != 0;
   // Leading zero octets of the magnitude (kept by a lenient read) are not
   // written: DER takes the fewest octets (X.690 8.3.2).  A zero magnitude,
-  // negative zero included, is written as zero.
+  // negative zero and a value never set (no octets) included, is written as
+  // zero: X.690 8.3.1 asks for one content octet.
   const unsigned char* m = a->data;
-  int n = a->length;
+  int n = m != nullptr ? a->length : 0;
   while (n > 0 && m[0] == 0) m++, n--;
   int pad = 0;
   unsigned char pb = 0;
@@ -150,6 +151,10 @@ ASN1_INTEGER* c2i_ASN1_INTEGER(ASN1_INTEGER** a, const unsigned char** pp, long 
   if (morvane::asn1::null_input(pp, len, ASN1_F_C2I_ASN1_INTEGER)) return nullptr;
   if (len < 0 || len > 0x7FFFFFFE) {
     ASN1err(ASN1_F_C2I_ASN1_INTEGER, ASN1_R_TOO_LONG);
+    return nullptr;
+  }
+  if (len == 0) {  // X.690 8.3.1: one content octet at least
+    ASN1err(ASN1_F_C2I_ASN1_INTEGER, ASN1_R_ILLEGAL_INTEGER);
     return nullptr;
   }
   ASN1_INTEGER* ret = (a != nullptr && *a != nullptr) ? *a : ASN1_STRING_type_new(ASN1_UT_INTEGER);
@@ -200,8 +205,16 @@ ASN1_INTEGER* d2i_ASN1_UINTEGER(ASN1_INTEGER** a, const unsigned char** pp, long
     ASN1err(ASN1_F_D2I_ASN1_UINTEGER, ASN1_R_EXPECTING_AN_INTEGER);
     return nullptr;
   }
+  if (inf & ASN1_HDR_CONSTRUCTED) {  // X.690 8.3.1: always primitive
+    ASN1err(ASN1_F_D2I_ASN1_UINTEGER, ASN1_R_TYPE_NOT_PRIMITIVE);
+    return nullptr;
+  }
   if (inf & ASN1_HDR_INDEFINITE) {  // a primitive has a definite length
     ASN1err(ASN1_F_D2I_ASN1_UINTEGER, ASN1_R_BAD_OBJECT_HEADER);
+    return nullptr;
+  }
+  if (len == 0) {  // X.690 8.3.1: one content octet at least
+    ASN1err(ASN1_F_D2I_ASN1_UINTEGER, ASN1_R_ILLEGAL_INTEGER);
     return nullptr;
   }
   ASN1_INTEGER* ret = (a != nullptr && *a != nullptr) ? *a : ASN1_STRING_type_new(ASN1_UT_INTEGER);

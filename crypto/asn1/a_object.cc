@@ -64,7 +64,12 @@ ASN1_OBJECT* c2i_ASN1_OBJECT(ASN1_OBJECT** a, const unsigned char** pp, long len
     ASN1err(ASN1_F_C2I_ASN1_OBJECT, ASN1_R_TOO_LONG);
     return nullptr;
   }
-  // X.690 8.19.2: a subidentifier has no leading 0x80 octet.
+  // X.690 8.19.2: at least one subidentifier, the last one ended (bit 8
+  // clear in its last octet), and none with a leading 0x80 octet.
+  if (len == 0 || (p[len - 1] & 0x80)) {
+    ASN1err(ASN1_F_C2I_ASN1_OBJECT, ASN1_R_INVALID_OBJECT_ENCODING);
+    return nullptr;
+  }
   for (long i = 0; i < len; i++) {
     if (p[i] == 0x80 && (i == 0 || !(p[i - 1] & 0x80))) {
       ASN1err(ASN1_F_C2I_ASN1_OBJECT, ASN1_R_INVALID_OBJECT_ENCODING);
@@ -110,12 +115,17 @@ ASN1_OBJECT* d2i_ASN1_OBJECT(ASN1_OBJECT** a, const unsigned char** pp, long len
   const unsigned char* p = *pp;
   long len = 0;
   int tag = 0, xclass = 0;
-  if (ASN1_get_object(&p, &len, &tag, &xclass, length) & ASN1_HDR_ERROR) {
+  const int hdr = ASN1_get_object(&p, &len, &tag, &xclass, length);
+  if (hdr & ASN1_HDR_ERROR) {
     ASN1err(ASN1_F_D2I_ASN1_OBJECT, ASN1_R_BAD_OBJECT_HEADER);
     return nullptr;
   }
   if (tag != ASN1_UT_OBJECT) {
     ASN1err(ASN1_F_D2I_ASN1_OBJECT, ASN1_R_EXPECTING_AN_OBJECT);
+    return nullptr;
+  }
+  if (hdr & ASN1_HDR_CONSTRUCTED) {  // X.690 8.19.1: always primitive
+    ASN1err(ASN1_F_D2I_ASN1_OBJECT, ASN1_R_TYPE_NOT_PRIMITIVE);
     return nullptr;
   }
   ASN1_OBJECT* ret = c2i_ASN1_OBJECT(a, &p, len);

@@ -122,11 +122,15 @@ int ASN1_get_object(const unsigned char** pp, long* plength, int* ptag, int* pcl
     if ((*p & 0x1F) == 0x1F) {  // high tag number form (X.690, 8.1.2.4)
       p++;
       if (--max == 0) goto err;
+      // The number in the fewest octets (8.1.2.4.2 c), and only a number
+      // above 30 in this form (8.1.2.2).
+      if (*p == 0x80) goto bad_tag;
       while (*p & 0x80) {
         tag = (tag << 7) | (*p++ & 0x7F);
         if (--max == 0 || tag > kMaxTagSoFar) goto err;
       }
       tag = (tag << 7) | (*p++ & 0x7F);
+      if (tag < 31) goto bad_tag;
     } else {
       tag = *p++ & 0x1F;
     }
@@ -147,6 +151,9 @@ int ASN1_get_object(const unsigned char** pp, long* plength, int* ptag, int* pcl
   }
 err:
   ASN1err(ASN1_F_ASN1_GET_OBJECT, ASN1_R_HEADER_TOO_LONG);
+  return ASN1_HDR_ERROR;
+bad_tag:
+  ASN1err(ASN1_F_ASN1_GET_OBJECT, ASN1_R_BAD_TAG);
   return ASN1_HDR_ERROR;
 }
 

@@ -158,9 +158,65 @@ bool collect_data(Collected* buf, const unsigned char** p, long plen) {
   return true;
 }
 
-// Appends the contents of the primitive pieces of a constructed string; the
-// pieces' tags are not checked.
-bool collect(Collected* buf, const unsigned char** in, long len, bool inf, int depth) {
+// The string types, whose BER encoding may be constructed (X.690 8.6.4,
+// 8.7.3, 8.23); every other primitive type is always primitive (8.3.1 for
+// INTEGER, 8.19.1 for OBJECT IDENTIFIER).
+bool may_be_constructed(int utype) {
+  switch (utype) {
+    case ASN1_UT_BIT_STRING:
+    case ASN1_UT_OCTET_STRING:
+    case ASN1_UT_OBJECT_DESCRIPTOR:
+    case ASN1_UT_UTF8STRING:
+    case ASN1_UT_NUMERICSTRING:
+    case ASN1_UT_PRINTABLESTRING:
+    case ASN1_UT_T61STRING:
+    case ASN1_UT_VIDEOTEXSTRING:
+    case ASN1_UT_IA5STRING:
+    case ASN1_UT_UTCTIME:
+    case ASN1_UT_GENERALIZEDTIME:
+    case ASN1_UT_GRAPHICSTRING:
+    case ASN1_UT_VISIBLESTRING:
+    case ASN1_UT_GENERALSTRING:
+    case ASN1_UT_UNIVERSALSTRING:
+    case ASN1_UT_BMPSTRING:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A constructed string being gathered: its type, and for a BIT STRING the
+// unused bits of the last piece so far (-1 before the first).
+struct Pieces {
+  int utype;
+  int unused = -1;
+};
+
+// A piece of a constructed BIT STRING is a BIT STRING (X.690 8.6.4), of any
+// other string an OCTET STRING (8.7.3; a character string is encoded as an
+// OCTET STRING under its own tag, 8.23); a piece under the string's own
+// universal tag is taken too.
+bool piece_tag_ok(const Pieces& pc, int tag, int aclass) {
+  if (aclass != ASN1_CLASS_UNIVERSAL) return false;
+  return tag == pc.utype || (pc.utype != ASN1_UT_BIT_STRING && tag == ASN1_UT_OCTET_STRING);
+}
+
+// Appends a primitive BIT STRING piece: its bits without its unused-bits
+// octet.  Only the last piece may leave bits unused, and an empty piece none
+// (X.690 8.6.2, 8.6.4).
+bool collect_bits(Collected* buf, Pieces* pc, const unsigned char** p, long plen) {
+  if (pc->unused > 0 || plen < 1 || (*p)[0] > 7 || (plen == 1 && (*p)[0] != 0)) {
+    ASN1err(ASN1_F_ASN1_COLLECT, ASN1_R_ILLEGAL_BITSTRING_FORMAT);
+    return false;
+  }
+  pc->unused = (*p)[0];
+  (*p)++;
+  return plen == 1 || collect_data(buf, p, plen - 1);
+}
+
+// Appends the contents of the primitive pieces of a constructed string,
+// each checked to be a piece of that string.
+bool collect(Collected* buf, Pieces* pc, const unsigned char** in, long len, bool inf, int depth) {
   const unsigned char* p = *in;
   while (len > 0) {
     const unsigned char* q = p;
@@ -173,9 +229,14 @@ bool collect(Collected* buf, const unsigned char** in, long len, bool inf, int d
       break;
     }
     long plen;
+    int ptag, pclass;
     bool ininf, cst;
-    if (!check_tlen(&plen, nullptr, nullptr, &ininf, &cst, &p, len, -1, 0, 0, nullptr)) {
+    if (!check_tlen(&plen, &ptag, &pclass, &ininf, &cst, &p, len, -1, 0, 0, nullptr)) {
       ASN1err(ASN1_F_ASN1_COLLECT, ERR_R_NESTED_ASN1_ERROR);
+      return false;
+    }
+    if (!piece_tag_ok(*pc, ptag, pclass)) {
+      ASN1err(ASN1_F_ASN1_COLLECT, ASN1_R_WRONG_TAG);
       return false;
     }
     if (cst) {
@@ -183,7 +244,9 @@ bool collect(Collected* buf, const unsigned char** in, long len, bool inf, int d
         ASN1err(ASN1_F_ASN1_COLLECT, ASN1_R_NESTED_ASN1_STRING);
         return false;
       }
-      if (!collect(buf, &p, plen, ininf, depth + 1)) return false;
+      if (!collect(buf, pc, &p, plen, ininf, depth + 1)) return false;
+    } else if (pc->utype == ASN1_UT_BIT_STRING) {
+      if (!collect_bits(buf, pc, &p, plen)) return false;
     } else if (plen > 0 && !collect_data(buf, &p, plen)) {
       return false;
     }
@@ -223,15 +286,20 @@ int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, co
     }
     p = *in;
     int oclass;
-    if (!check_tlen(nullptr, &utype, &oclass, nullptr, nullptr, &p, inlen, -1, 0, 0, ctx)) {
+    bool ocst;
+    if (!check_tlen(nullptr, &utype, &oclass, nullptr, &ocst, &p, inlen, -1, 0, 0, ctx)) {
       ASN1err(ASN1_F_ASN1_D2I_EX_PRIMITIVE, ERR_R_NESTED_ASN1_ERROR);
       return 0;
     }
     // A universal tag above 30 names no type code (258 would pose as a
     // negative INTEGER), and tag 0 is reserved for end-of-contents (a value
     // of type 0 would be written as 00 00): each is kept whole like a
-    // tagged element.
-    if (oclass != ASN1_CLASS_UNIVERSAL || utype > 30 || utype == ASN1_UT_EOC) utype = ASN1_UT_OTHER;
+    // tagged element.  So are the constructed types without a code of
+    // their own (EXTERNAL, EMBEDDED PDV, CHARACTER STRING).
+    const bool structured = utype == ASN1_UT_EXTERNAL || utype == 11 || utype == 29;
+    if (oclass != ASN1_CLASS_UNIVERSAL || utype > 30 || utype == ASN1_UT_EOC ||
+        (structured && ocst))
+      utype = ASN1_UT_OTHER;
   }
   if (tag == -1) {
     tag = utype;
@@ -267,9 +335,19 @@ int d2i_ex_primitive(ASN1_VALUE** pval, const unsigned char** in, long inlen, co
       p += plen;
     }
   } else if (cst) {
+    if (!may_be_constructed(utype)) {
+      ASN1err(ASN1_F_ASN1_D2I_EX_PRIMITIVE, ASN1_R_TYPE_NOT_PRIMITIVE);
+      return 0;
+    }
     free_cont = 1;  // the pieces gathered so far go on every failure
-    if (!collect(&buf, &p, plen, inf, 0)) goto err;
+    Pieces pieces{utype};
+    // A BIT STRING's content starts with the unused bits of its last piece.
+    const unsigned char none = 0;
+    const unsigned char* zero = &none;
+    if (utype == ASN1_UT_BIT_STRING && !collect_data(&buf, &zero, 1)) goto err;
+    if (!collect(&buf, &pieces, &p, plen, inf, 0)) goto err;
     if (!collect_data(&buf, &p, 0)) goto err;  // room for the terminating zero
+    if (pieces.unused > 0) buf.data[0] = static_cast<unsigned char>(pieces.unused);
     buf.data[buf.length] = 0;
     cont = buf.data;
     len = buf.length;
@@ -638,6 +716,12 @@ int asn1_ex_c2i(ASN1_VALUE** pval, const unsigned char* cont, int len, int utype
   const auto* pf = static_cast<const ASN1_PRIMITIVE_FUNCS*>(it->funcs);
   if (len < 0 || len > INT_MAX - 1) {  // a collected buffer holds len + 1 octets
     ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_TOO_LONG);
+    return 0;
+  }
+  // X.690 8.3.1, 8.4: an INTEGER or ENUMERATED has at least one content
+  // octet, whichever item holds it.
+  if (len == 0 && (utype == ASN1_UT_INTEGER || utype == ASN1_UT_ENUMERATED)) {
+    ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_ILLEGAL_INTEGER);
     return 0;
   }
   if (pf != nullptr && pf->prim_c2i != nullptr) {

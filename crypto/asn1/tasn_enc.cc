@@ -128,8 +128,14 @@ int ex_i2c(ASN1_VALUE** pval, unsigned char* cout, int* putype, const ASN1_ITEM*
   switch (utype) {
     case ASN1_UT_OBJECT: {
       const auto* obj = reinterpret_cast<ASN1_OBJECT*>(*pval);
+      // An object without content octets (one never set, the undefined
+      // object) has no encoding: X.690 8.19.2 asks for one subidentifier.
+      if (obj->data == nullptr || obj->length <= 0) {
+        ASN1err(ASN1_F_ASN1_TEMPLATE_EX_I2D, ASN1_R_INVALID_OBJECT_ENCODING);
+        return -3;
+      }
       cont = obj->data;
-      len = obj->data != nullptr ? obj->length : 0;
+      len = obj->length;
       break;
     }
     case ASN1_UT_NULL:

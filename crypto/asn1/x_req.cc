@@ -3,8 +3,8 @@
 //
 // Implementation notes: the signed part keeps the DER it was decoded from
 // and re-encodes it until `enc.modified` is set.  A request made here starts
-// with an empty attribute list, so that it always writes the [0] attributes
-// field that RFC 2986 requires, even when there are none.
+// with version 0 and an empty attribute list, so that it always writes the
+// [0] attributes field that RFC 2986 requires, even when there are none.
 
 #include <stddef.h>
 
@@ -25,6 +25,8 @@ int rinf_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
     auto* info = reinterpret_cast<X509_REQ_INFO*>(*pval);
     info->attributes = sk_new_null();
     if (info->attributes == nullptr) return 0;
+    // RFC 2986, 4.1: version 0, the only one.
+    if (!ASN1_INTEGER_set(info->version, 0)) return 0;
   }
   return 1;
 }

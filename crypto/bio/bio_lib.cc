@@ -180,10 +180,12 @@ int BIO_puts(BIO* b, const char* in) {
 
 /* see morvane/bio.h */
 int BIO_gets(BIO* b, char* in, int inl) {
-  return DataOp(b, b != nullptr && b->method != nullptr && b->method->bgets != nullptr,
+  // No room even for the terminator: nothing is read or stored, whether or
+  // not the type reads lines.
+  const bool no_room = inl <= 0;
+  return DataOp(b, b != nullptr && b->method != nullptr && (no_room || b->method->bgets != nullptr),
                 BIO_F_BIO_GETS, BIO_CB_GETS, in, inl, nullptr,
-                // No room even for the terminator: nothing is read or stored.
-                [&] { return inl > 0 ? b->method->bgets(b, in, inl) : 0; });
+                [&] { return no_room ? 0 : b->method->bgets(b, in, inl); });
 }
 
 /* see morvane/bio.h */

@@ -181,6 +181,10 @@ long bio_nread0(BIO* bio, char** buf) {
 }
 
 long bio_nread(BIO* bio, char** buf, long num) {
+  if (num < 0) {  // no count of bytes to take
+    BIOerr(BIO_F_BIO_NREAD, BIO_R_INVALID_ARGUMENT);
+    return -1;
+  }
   if (num > INT_MAX) num = INT_MAX;
   long available = bio_nread0(bio, buf);
   if (num > available) num = available;
@@ -202,6 +206,10 @@ long bio_nwrite0(BIO* bio, char** buf) {
 }
 
 long bio_nwrite(BIO* bio, char** buf, long num) {
+  if (num < 0) {  // no count of bytes to commit
+    BIOerr(BIO_F_BIO_NWRITE, BIO_R_INVALID_ARGUMENT);
+    return -1;
+  }
   if (num > INT_MAX) num = INT_MAX;
   long space = bio_nwrite0(bio, buf);
   if (num > space) num = space;

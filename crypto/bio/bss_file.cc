@@ -73,12 +73,31 @@ int file_puts(BIO* b, const char* str) {
   return file_write(b, str, static_cast<int>(strlen(str)));
 }
 
+// Up to the first newline (kept) or size - 1 bytes, then a terminator; the
+// result counts every byte read, those after a zero byte too (as a memory
+// stream's does).  A read error with nothing read is reported as file_read
+// reports it.
 int file_gets(BIO* b, char* buf, int size) {
   if (size <= 0) return 0;
   buf[0] = '\0';
-  if (Fp(b) == nullptr) return 0;
-  if (fgets(buf, size, Fp(b)) == nullptr) return 0;
-  return static_cast<int>(strlen(buf));
+  FILE* fp = Fp(b);
+  if (fp == nullptr) return 0;
+  int n = 0;
+  int c = 0;
+  flockfile(fp);
+  while (n < size - 1 && (c = getc_unlocked(fp)) != EOF) {
+    buf[n++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  const bool failed = n == 0 && c == EOF && ferror(fp);
+  funlockfile(fp);
+  buf[n] = '\0';
+  if (failed) {
+    SYSerr(SYS_F_FREAD, errno);
+    BIOerr(BIO_F_FILE_READ, ERR_R_SYS_LIB);
+    return -1;
+  }
+  return n;
 }
 
 // The fopen mode for the mode bits of BIO_C_SET_FILENAME, or null.

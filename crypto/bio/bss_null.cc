@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <morvane/bio.h>
+#include <morvane/err.h>
 
 namespace {
 
@@ -21,6 +22,11 @@ int null_read(BIO*, char*, int) {
   return 0;
 }
 int null_write(BIO*, const char*, int inl) {
+  // A negative length is no count of bytes taken.
+  if (inl < 0) {
+    BIOerr(BIO_F_BIO_WRITE, BIO_R_INVALID_ARGUMENT);
+    return -1;
+  }
   return inl;
 }
 int null_puts(BIO*, const char* str) {

@@ -13,7 +13,7 @@
 #include "buf_err_data.inc"
 
 static_assert(std::size(BUF_str_functs) == 6 + 1);
-static_assert(std::size(BUF_str_reasons) == 1);  // every failure is a common reason
+static_assert(std::size(BUF_str_reasons) == 1 + 1);  // the size limit; the rest are common
 
 /* see morvane/buffer.h */
 void ERR_load_BUF_strings(void) { morvane::internal::load_error_strings(BUF_str_functs, BUF_str_reasons); }

@@ -38,15 +38,17 @@ int grow(BUF_MEM* str, int len, bool clean) {
     return len;
   }
   const int64_t n = (static_cast<int64_t>(len) + 3) / 3 * 4;
-  char* ret = nullptr;
-  if (n <= INT_MAX) {
-    if (str->data == nullptr)
-      ret = static_cast<char*>(MORVANE_malloc(n));
-    else if (clean)
-      ret = static_cast<char*>(MORVANE_realloc_clean(str->data, str->max, n));
-    else
-      ret = static_cast<char*>(MORVANE_realloc(str->data, n));
+  if (n > INT_MAX) {  // storage an int cannot count
+    BUFerr(func, BUF_R_SIZE_LIMIT_EXCEEDED);
+    return 0;
   }
+  char* ret;
+  if (str->data == nullptr)
+    ret = static_cast<char*>(MORVANE_malloc(n));
+  else if (clean)
+    ret = static_cast<char*>(MORVANE_realloc_clean(str->data, str->max, n));
+  else
+    ret = static_cast<char*>(MORVANE_realloc(str->data, n));
   if (ret == nullptr) {
     BUFerr(func, ERR_R_MALLOC_FAILURE);
     return 0;

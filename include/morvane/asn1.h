@@ -207,7 +207,9 @@ MORVANE_EXPORT extern const char ASN1_version[];
  * goes to *plength, the tag number to *ptag, the class bits to *pclass.
  * Returns ASN1_HDR_CONSTRUCTED | ASN1_HDR_INDEFINITE as read.  A malformed or
  * truncated header (also omax <= 0) returns ASN1_HDR_ERROR with "header too
- * long", *pp unchanged.  A definite length beyond the input adds
+ * long", *pp unchanged; so does, with "bad tag", a tag number written in
+ * more octets than it needs (below 31 in the long form, or a leading 0x80
+ * octet: X.690 8.1.2).  A definite length beyond the input adds
  * ASN1_HDR_ERROR with "too long", but *pp still moves past the header and the
  * length is reported. */
 MORVANE_EXPORT int ASN1_get_object(const unsigned char **pp, long *plength, int *ptag,
@@ -281,11 +283,14 @@ MORVANE_EXPORT ASN1_OBJECT *ASN1_OBJECT_create(int nid, unsigned char *data, int
  * through a when given, advances *pp and returns it, or null with an error
  * queued (a value it created is freed, the caller's kept). */
 
-/* Two's complement content; a null value or one without data gives 0. */
+/* Two's complement content, at least one octet: a value without data (never
+ * set) is written as zero; a null value gives 0 octets. */
 MORVANE_EXPORT int i2c_ASN1_INTEGER(ASN1_INTEGER *a, unsigned char **pp);
+/* No content octets (len 0) is "illegal integer" (X.690 8.3.1). */
 MORVANE_EXPORT ASN1_INTEGER *c2i_ASN1_INTEGER(ASN1_INTEGER **a, const unsigned char **pp,
                                               long len);
-/* A whole INTEGER element read as an unsigned number. */
+/* A whole INTEGER element read as an unsigned number; a constructed one is
+ * "type not primitive", one without content "illegal integer". */
 MORVANE_EXPORT ASN1_INTEGER *d2i_ASN1_UINTEGER(ASN1_INTEGER **a, const unsigned char **pp,
                                                long length);
 /* Set to v (magnitude without leading zeros, sign in the type); 1, or 0 on
@@ -359,11 +364,14 @@ MORVANE_EXPORT int ASN1_TYPE_get_int_octetstring(ASN1_TYPE *a, long *num, unsign
 
 /* The element (header and content); 0 for a null object or content. */
 MORVANE_EXPORT int i2d_ASN1_OBJECT(ASN1_OBJECT *a, unsigned char **pp);
-/* Content octets into an object (a dynamic *a is reused); a subidentifier
- * starting with 0x80 is "invalid object encoding". */
+/* Content octets into an object (a dynamic *a is reused); no content, a
+ * last subidentifier left open (its last octet with bit 8 set) or a
+ * subidentifier starting with 0x80 is "invalid object encoding" (X.690
+ * 8.19.2). */
 MORVANE_EXPORT ASN1_OBJECT *c2i_ASN1_OBJECT(ASN1_OBJECT **a, const unsigned char **pp, long len);
 /* One OBJECT IDENTIFIER element: "bad object header", "expecting an object",
- * then c2i_ASN1_OBJECT; *pp advances only on success. */
+ * "type not primitive", then c2i_ASN1_OBJECT; *pp advances only on
+ * success. */
 MORVANE_EXPORT ASN1_OBJECT *d2i_ASN1_OBJECT(ASN1_OBJECT **a, const unsigned char **pp,
                                             long length);
 /* Dotted text (num characters, -1: zero-terminated; '.' or ' ' between arcs)
@@ -523,7 +531,16 @@ MORVANE_EXPORT ASN1_VALUE *ASN1_item_new(const ASN1_ITEM *it);
 /* Frees a value of item `it`; null is ignored. */
 MORVANE_EXPORT void ASN1_item_free(ASN1_VALUE *val, const ASN1_ITEM *it);
 /* Decodes one value of `it` (BER: indefinite lengths and constructed strings
- * accepted) from the len octets at *in.  pval may be null or address a value
+ * accepted) from the len octets at *in.  What X.690 forbids in BER too is
+ * refused: a constructed encoding of a type other than a string ("type not
+ * primitive", so never a constructed INTEGER or OBJECT IDENTIFIER), a piece
+ * of a constructed string that is not an OCTET STRING or of the string's own
+ * type (a BIT STRING's pieces are BIT STRINGs) ("wrong tag"), a BIT STRING
+ * piece after one with unused bits ("illegal bitstring format"), and an
+ * INTEGER or ENUMERATED without content ("illegal integer"), besides the
+ * header and OBJECT IDENTIFIER faults of ASN1_get_object and
+ * c2i_ASN1_OBJECT.  A negative INTEGER read into a BIGNUM field is still
+ * taken as its magnitude.  pval may be null or address a value
  * to decode into.  Success: *in advanced past the element, the value stored
  * through pval and returned.  Failure: null with the innermost fault first on
  * the error queue; a structure under decode, also one passed in, is freed and
@@ -536,7 +553,9 @@ MORVANE_EXPORT ASN1_VALUE *ASN1_item_d2i(ASN1_VALUE **pval, const unsigned char 
 /* Encodes val as DER.  out null: the length only; *out null: a buffer of
  * exactly the length is allocated, filled and stored; otherwise written at
  * *out, which advances.  Returns the length, 0 when nothing is written (an
- * absent value), -1 on failure (nothing is handed back). */
+ * absent value), -1 on failure (nothing is handed back).  An INTEGER never
+ * set is written as 0; an OBJECT IDENTIFIER without content (one made by
+ * ASN1_OBJECT_new and never set) fails with "invalid object encoding". */
 MORVANE_EXPORT int ASN1_item_i2d(ASN1_VALUE *val, unsigned char **out, const ASN1_ITEM *it);
 /* The same, with streaming structures in indefinite form; a streamed OCTET
  * STRING writes only its header and end-of-contents. */
@@ -1190,6 +1209,7 @@ MORVANE_EXPORT extern const ASN1_ITEM CBIGNUM_it;
 #define ASN1_R_INVALID_OBJECT_ENCODING 212
 #define ASN1_R_UNSUPPORTED_SIGNATURE_ALGORITHM 213
 #define ASN1_R_STREAM_READ_ERROR 214
+#define ASN1_R_TYPE_NOT_PRIMITIVE 215
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -236,8 +236,14 @@ MORVANE_EXPORT void BIO_free_all(BIO *a);
 MORVANE_EXPORT int BIO_read(BIO *b, void *data, int len);
 MORVANE_EXPORT int BIO_write(BIO *b, const void *data, int len);
 MORVANE_EXPORT int BIO_puts(BIO *b, const char *buf);
-/* Reads a line of at most size - 1 bytes and a terminating zero into buf; a
- * size of 0 or less reads and stores nothing and gives 0, on every type. */
+/* Reads a line of at most size - 1 bytes and a terminating zero into buf and
+ * returns the number of bytes read, zero bytes within the line counted (so
+ * the length is the result, not strlen(buf)); 0 at the end of the data.  A
+ * size of 0 or less reads and stores nothing and gives 0 on every type, also
+ * one without a gets function (which gives -2 for any other size); an
+ * uninitialised stream gives -2 as for every data call.  A FILE stream whose
+ * read fails before a byte is read gives -1 with the system error (fread)
+ * queued, as BIO_read does. */
 MORVANE_EXPORT int BIO_gets(BIO *b, char *buf, int size);
 /* Writes max(0, min(indent, max)) spaces; 1, or 0 when a write fails. */
 MORVANE_EXPORT int BIO_indent(BIO *b, int indent, int max);
@@ -326,16 +332,26 @@ MORVANE_EXPORT long BIO_debug_callback(BIO *bio, int cmd, const char *argp, int 
 #define BIO_tell(b) BIO_ctrl((b), BIO_C_FILE_TELL, 0, NULL)
 
 /* ---- memory and null streams -------------------------------------------- */
-/* A byte queue: writes append, reads take from the front.  An empty stream
- * reads as -1 with retry read set (more may be written), or as the value set
- * with BIO_set_mem_eof_return. */
+/* A byte queue: writes append, reads take from the front; reading or
+ * writing n bytes costs O(n) whatever the size of the pieces.  An empty
+ * stream reads as -1 with retry read set (more may be written), or as the
+ * value set with BIO_set_mem_eof_return.  A stream holds at most
+ * 2,147,483,644 bytes (the largest BUF_MEM storage, INT_MAX rounded down to
+ * a multiple of 4): a write that would take it past that fails (-1, nothing
+ * written, the bytes held kept) with (ERR_LIB_BUF, BUF_F_BUF_MEM_GROW_CLEAN,
+ * BUF_R_SIZE_LIMIT_EXCEEDED).  BIO_get_mem_data gives the unread bytes in
+ * place; BIO_get_mem_ptr gives the stream's BUF_MEM with the unread bytes
+ * moved to the start of its storage (`data`, `length`), and both stay valid
+ * until the stream is next used.  Under BIO_NOCLOSE a freed stream, or one
+ * given another buffer, leaves its BUF_MEM holding just the unread bytes. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_mem(void);
 /* A read-only memory stream over `len` bytes at `buf` (-1: strlen(buf)); the
  * bytes are read in place, never written or freed; the end reads as 0.  Null
  * with "null parameter" for a null buf, with "invalid argument" for any other
  * negative len. */
 MORVANE_EXPORT BIO *BIO_new_mem_buf(void *buf, int len);
-/* Discards writes, reads as end of data. */
+/* Discards writes (a write of len bytes gives len; a negative len is refused
+ * with -1 and "invalid argument"), reads as end of data. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_null(void);
 
 #define BIO_get_mem_data(b, pp) BIO_ctrl((b), BIO_CTRL_INFO, 0, (char *)(pp))
@@ -620,8 +636,9 @@ MORVANE_EXPORT int BIO_dgram_non_fatal_error(int error);
  * other half), a write into a full one returns -1 with retry write.  After
  * BIO_shutdown_wr on a half, the other half reads what is left, then 0.
  * BIO_nread0/BIO_nwrite0 point into the ring without copying (never across
- * its wrap); BIO_nread/BIO_nwrite then commit up to num bytes.  These four
- * return -2 with "uninitialized" on an unpaired half. */
+ * its wrap); BIO_nread/BIO_nwrite then commit up to num bytes (a negative
+ * num is refused: -1 with "invalid argument", nothing committed).  These
+ * four return -2 with "uninitialized" on an unpaired half. */
 MORVANE_EXPORT BIO_METHOD *BIO_s_bio(void);
 /* Two paired halves (sizes 0: the default); 1, or 0 with both set to null
  * (a null bio1 or bio2 is refused with "passed a null parameter"). */

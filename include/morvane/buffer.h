@@ -6,7 +6,8 @@
  * as zero.  A buffer belongs to one user at a time.  The string helpers copy
  * into blocks from CRYPTO_malloc, which the caller releases with
  * MORVANE_free.  Allocation failures queue (ERR_LIB_BUF, function,
- * ERR_R_MALLOC_FAILURE) and return 0 or null.
+ * ERR_R_MALLOC_FAILURE) and return 0 or null; a size past what a buffer can
+ * hold queues BUF_R_SIZE_LIMIT_EXCEEDED instead.
  *
  * Null arguments: BUF_MEM_free accepts null and the growers refuse it
  * ("passed a null parameter", 0); BUF_strdup, BUF_strndup and BUF_memdup give
@@ -33,9 +34,11 @@ MORVANE_EXPORT BUF_MEM *BUF_MEM_new(void);
  * zero, then frees it and the buffer; null is allowed. */
 MORVANE_EXPORT void BUF_MEM_free(BUF_MEM *a);
 /* Makes `length` equal to `len`, growing the storage to ((len + 3) / 3) * 4
- * bytes when it is too small; returns `len`, or 0 on failure (a negative
- * `len` or one whose storage would not fit an int fails), leaving the buffer
- * unchanged.  Shrinking keeps the storage and its bytes. */
+ * bytes when it is too small; returns `len`, or 0 on failure, leaving the
+ * buffer unchanged.  A negative `len` fails with "malloc failure"; a growth
+ * whose storage would not fit an int (any `len` above 1,610,612,732 that the
+ * storage does not hold yet) with "size past the buffer limit".  Shrinking
+ * keeps the storage and its bytes. */
 MORVANE_EXPORT int BUF_MEM_grow(BUF_MEM *str, int len);
 /* As BUF_MEM_grow, but leaves no copy of the contents behind: shrinking zeroes
  * the bytes given up, and growth moves the contents to a fresh block and wipes
@@ -70,6 +73,8 @@ MORVANE_EXPORT void ERR_load_BUF_strings(void);
 #define BUF_F_BUF_MEMDUP 103
 #define BUF_F_BUF_STRNDUP 104
 #define BUF_F_BUF_MEM_GROW_CLEAN 105
+/* Reason codes of library 7 (BUF). */
+#define BUF_R_SIZE_LIMIT_EXCEEDED 100
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

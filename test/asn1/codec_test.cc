@@ -168,8 +168,27 @@ const DecodeCase kDecode[] = {
     {&Ch_it, "0603808001", ASN1_R_INVALID_OBJECT_ENCODING, nullptr},
     {&ASN1_BIT_STRING_it, "030100", 0, nullptr},
     {&ASN1_BIT_STRING_it, "0300", ASN1_R_STRING_TOO_SHORT, nullptr},
-    {&ASN1_INTEGER_it, "0200", 0, "020100"},
+    // X.690 8.3.1: an INTEGER has content and is primitive (here a PKITS
+    // serial number respelled); 8.1.2: a tag below 31 in one octet, no
+    // padding in the long form; 8.19.2: an OBJECT IDENTIFIER ends its last
+    // subidentifier.
+    {&ASN1_INTEGER_it, "0200", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    {&ASN1_ENUMERATED_it, "0a00", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    {&ASN1_INTEGER_it, "2207 aa00 040101 bb00", ASN1_R_TYPE_NOT_PRIMITIVE, nullptr},
+    {&ASN1_ANY_it, "2203 020101", ASN1_R_TYPE_NOT_PRIMITIVE, nullptr},
+    {&ASN1_ANY_it, "2603 06012a", ASN1_R_TYPE_NOT_PRIMITIVE, nullptr},
+    {&ASN1_INTEGER_it, "1f020101", ASN1_R_BAD_TAG, nullptr},
+    {&ASN1_ANY_it, "1f801f0100", ASN1_R_BAD_TAG, nullptr},
+    {&ASN1_OBJECT_it, "0600", ASN1_R_INVALID_OBJECT_ENCODING, nullptr},
+    {&ASN1_OBJECT_it, "06022a86", ASN1_R_INVALID_OBJECT_ENCODING, nullptr},
+    // Constructed strings (BER): OCTET STRING pieces, BIT STRING pieces for
+    // a BIT STRING (X.690 8.6.4.2's example), unused bits in the last only.
     {&ASN1_OCTET_STRING_it, "2480 0401410000", 0, "040141"},
+    {&ASN1_OCTET_STRING_it, "2403 020101", ASN1_R_WRONG_TAG, nullptr},
+    {&ASN1_OCTET_STRING_it, "2403 a00100", ASN1_R_WRONG_TAG, nullptr},
+    {&ASN1_IA5STRING_it, "3606 040141 160142", 0, "16024142"},
+    {&ASN1_BIT_STRING_it, "2380 0303000a3b 0305045f291cd0 0000", 0, "0307040a3b5f291cd0"},
+    {&ASN1_BIT_STRING_it, "2308 0302040a 0302000b", ASN1_R_ILLEGAL_BITSTRING_FORMAT, nullptr},
     {&ASN1_OCTET_STRING_it, "2403 0401", ASN1_R_TOO_LONG, nullptr},
     {&ASN1_OCTET_STRING_it, "2405 040141 0401", ASN1_R_TOO_LONG, nullptr},  // piece kept no more
 };
@@ -283,6 +302,7 @@ TEST(Asn1Decoder, AnyKeepsWholeElements) {
   } cases[] = {{"3003020105", ASN1_UT_SEQUENCE},
                {"a003020105", ASN1_UT_OTHER},
                {"1f820201ff", ASN1_UT_OTHER},
+               {"2803020105", ASN1_UT_OTHER},  // EXTERNAL, constructed by nature
                {"0201ff", ASN1_UT_INTEGER}};
   for (const auto& c : cases) {
     const Bytes in = FromHex(c.in);
@@ -362,6 +382,18 @@ TEST(Asn1Encoder, StreamingWritesIndefiniteForms) {
   MORVANE_free(der);
   EXPECT_EQ("3006a00424800000", Encode(s, &Strm_it));
   ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(s), &Strm_it);
+}
+
+// X.690 8.3.1, 8.19.2: an INTEGER never set is written as zero; an
+// OBJECT IDENTIFIER without content has no encoding.
+TEST(Asn1Encoder, ValuesWithoutContent) {
+  ASN1_INTEGER* i = ASN1_INTEGER_new();
+  EXPECT_EQ("020100", Encode(i, &ASN1_INTEGER_it));
+  ASN1_INTEGER_free(i);
+  ASN1_OBJECT* o = ASN1_OBJECT_new();
+  EXPECT_EQ("<-1>", Encode(o, &ASN1_OBJECT_it));
+  EXPECT_EQ(ASN1_R_INVALID_OBJECT_ENCODING, FirstReason());
+  ASN1_OBJECT_free(o);
 }
 
 TEST(Asn1Encoder, FailuresReachTheTop) {

@@ -73,12 +73,13 @@ TEST(AsnObject, DottedTextToContent) {
   EXPECT_ERRORS({});
 }
 
-// Content octets: a subidentifier never starts with 0x80 (X.690 8.19.2).
+// Content octets: at least one subidentifier, the last one ended, none
+// starting with 0x80 (X.690 8.19.2).
 TEST(AsnObject, ContentDecoding) {
   const struct {
     const char* hex;
     bool ok;
-  } kCases[] = {{"8001", false}, {"2a8001", false}, {"818000", true}, {"", true}, {"2a86", true}};
+  } kCases[] = {{"8001", false}, {"2a8001", false}, {"818000", true}, {"", false}, {"2a86", false}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.hex);
     const Bytes in = FromHex(c.hex);

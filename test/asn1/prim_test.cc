@@ -92,7 +92,7 @@ TEST(Asn1Integer, SetHoldsAWholeLong) {
     ASN1_INTEGER_free(a);
   }
   ASN1_INTEGER* zero = ASN1_INTEGER_new();
-  EXPECT_EQ("", I2cInteger(zero));  // no data: no octets
+  EXPECT_EQ("00", I2cInteger(zero));  // no data (never set): zero, one octet
   ASSERT_EQ(1, ASN1_INTEGER_set(zero, 0));
   EXPECT_EQ(0, zero->length);
   EXPECT_EQ("00", I2cInteger(zero));
@@ -301,6 +301,8 @@ TEST(ContentConversion, ExC2iByType) {
       {"BOOLEAN of two octets", &ASN1_BOOLEAN_it, ASN1_UT_BOOLEAN, "ff00",
        ASN1_R_BOOLEAN_IS_WRONG_LENGTH},
       {"INTEGER -1", &ASN1_INTEGER_it, ASN1_UT_INTEGER, "ff", 0},
+      {"INTEGER without content", &ASN1_INTEGER_it, ASN1_UT_INTEGER, "", ASN1_R_ILLEGAL_INTEGER},
+      {"BIGNUM without content", &BIGNUM_it, ASN1_UT_INTEGER, "", ASN1_R_ILLEGAL_INTEGER},
       {"ENUMERATED 5", &ASN1_ENUMERATED_it, ASN1_UT_ENUMERATED, "05", 0},
       {"OCTET STRING", &ASN1_OCTET_STRING_it, ASN1_UT_OCTET_STRING, "0102", 0},
       {"BMPString of odd length", &ASN1_BMPSTRING_it, ASN1_UT_BMPSTRING, "004100",

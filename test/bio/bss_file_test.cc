@@ -39,7 +39,8 @@ TEST_F(FileStream, MissingFileQueuesTheSystemError) {
                  {ERR_LIB_BIO, BIO_F_BIO_NEW_FILE, BIO_R_NO_SUCH_FILE}});
   // Another failure names the system library as the reason.
   EXPECT_EQ(BIO_new_file(dir.c_str(), "w"), nullptr);  // a directory
-  EXPECT_ERRORS({{ERR_LIB_SYS, SYS_F_FOPEN, EISDIR}, {ERR_LIB_BIO, BIO_F_BIO_NEW_FILE, ERR_R_SYS_LIB}});
+  EXPECT_ERRORS(
+      {{ERR_LIB_SYS, SYS_F_FOPEN, EISDIR}, {ERR_LIB_BIO, BIO_F_BIO_NEW_FILE, ERR_R_SYS_LIB}});
 }
 
 TEST_F(FileStream, WriteThenReadBack) {
@@ -92,6 +93,28 @@ TEST_F(FileStream, ReadErrorIsReportedAndSticks) {
   EXPECT_ERRORS({{ERR_LIB_SYS, SYS_F_FREAD, EBADF}, {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}});
   EXPECT_EQ(BIO_read(b, buf, 4), -1);
   ERR_clear_error();
+  BIO_free(b);
+  // Lines read from a folder say why there are none.
+  b = BIO_new_file(dir.c_str(), "r");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(BIO_gets(b, buf, sizeof buf), -1);
+  EXPECT_ERRORS(
+      {{ERR_LIB_SYS, SYS_F_FREAD, EISDIR}, {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}});
+  BIO_free(b);
+}
+
+// A line's length counts every byte read, those after a zero byte too.
+TEST_F(FileStream, LinesKeepBytesAfterAZero) {
+  const std::string text("a\0b\ncd\0", 7);
+  morvane_test::WriteFile(Path("z"), text);
+  BIO* b = BIO_new_file(Path("z").c_str(), "r");
+  ASSERT_NE(b, nullptr);
+  char buf[16];
+  EXPECT_EQ(BIO_gets(b, buf, sizeof buf), 4);
+  EXPECT_EQ(std::string(buf, 5), std::string("a\0b\n\0", 5));
+  EXPECT_EQ(BIO_gets(b, buf, sizeof buf), 3);
+  EXPECT_EQ(std::string(buf, 4), std::string("cd\0\0", 4));
+  EXPECT_EQ(BIO_gets(b, buf, sizeof buf), 0);
   BIO_free(b);
 }
 

@@ -1,6 +1,7 @@
 // Memory streams (growable and read-only over caller data) and the null
 // stream.
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -134,6 +135,87 @@ TEST_F(MemStream, TakingOverTheBuffer) {
   EXPECT_EQ(BIO_write(b, "!", 1), 1);
   EXPECT_EQ(BIO_set_mem_buf(b, BUF_MEM_new(), BIO_CLOSE), 1);
   EXPECT_EQ(std::string(bm->data, static_cast<size_t>(bm->length)), "collected!");
+  BUF_MEM_free(bm);
+}
+
+// A read takes its bytes where they are: what is left is not moved, so
+// reading n bytes in small pieces costs O(n).  The buffer shown whole, or
+// handed back to its owner, holds just the unread bytes from its start.
+TEST_F(MemStream, ReadsLeaveTheRestInPlace) {
+  BIO_puts(b, "first line\nsecond\nthird");
+  char* before = nullptr;
+  ASSERT_EQ(BIO_get_mem_data(b, &before), 23);
+  char buf[16];
+  EXPECT_EQ(BIO_read(b, buf, 3), 3);
+  EXPECT_EQ(BIO_gets(b, buf, sizeof buf), 8);
+  EXPECT_STREQ(buf, "st line\n");
+  char* after = nullptr;
+  EXPECT_EQ(BIO_get_mem_data(b, &after), 12);
+  EXPECT_EQ(after, before + 11);
+  EXPECT_EQ(BIO_eof(b), 0);
+  BUF_MEM* bm = nullptr;
+  BIO_get_mem_ptr(b, &bm);
+  EXPECT_EQ(std::string(bm->data, static_cast<size_t>(bm->length)), "second\nthird");
+  EXPECT_EQ(BIO_read(b, buf, 7), 7);
+  BIO_set_close(b, BIO_NOCLOSE);
+  BIO_free(b);
+  b = nullptr;
+  EXPECT_EQ(std::string(bm->data, static_cast<size_t>(bm->length)), "third");
+  BUF_MEM_free(bm);
+}
+
+// Writes and reads of any sizes in any order give the bytes in order, and
+// the storage stays within a small multiple of what the stream holds (read
+// bytes are dropped when a write needs room).
+TEST_F(MemStream, InterleavedReadsAndWritesKeepOrder) {
+  std::string model;
+  size_t most = 0;
+  unsigned state = 12345;
+  char buf[700];
+  for (int step = 0; step < 4000; step++) {
+    state = state * 1103515245u + 12345u;
+    const int n = static_cast<int>((state >> 8) % sizeof buf);
+    if ((state >> 20) & 1) {
+      for (int i = 0; i < n; i++) buf[i] = static_cast<char>(step + i);
+      ASSERT_EQ(BIO_write(b, buf, n), n);
+      model.append(buf, static_cast<size_t>(n));
+    } else {
+      const int got = BIO_read(b, buf, n);
+      ASSERT_EQ(got, model.empty() ? -1 : static_cast<int>(std::min<size_t>(n, model.size())));
+      if (got > 0) {
+        ASSERT_EQ(std::string(buf, static_cast<size_t>(got)), model.substr(0, got));
+        model.erase(0, static_cast<size_t>(got));
+      }
+    }
+    most = std::max(most, model.size());
+    ASSERT_EQ(Contents(b), model) << step;
+  }
+  BUF_MEM* bm = nullptr;
+  BIO_get_mem_ptr(b, &bm);
+  EXPECT_LE(static_cast<size_t>(bm->max), 8 * (most + sizeof buf));
+}
+
+// A stream holds at most 2,147,483,644 bytes: a write past that fails with
+// the limit's reason and keeps what is held.  The stand-in buffer claims that
+// much storage over a few real bytes (the write is refused before any byte
+// is touched).
+TEST_F(MemStream, WritePastTheLimitNamesIt) {
+  char held[8] = "held";
+  BUF_MEM* bm = BUF_MEM_new();
+  bm->data = held;
+  bm->max = INT_MAX / 4 * 4;
+  bm->length = bm->max - 2;
+  ASSERT_EQ(BIO_set_mem_buf(b, bm, BIO_NOCLOSE), 1);
+  for (int n : {3, INT_MAX}) {
+    EXPECT_EQ(BIO_write(b, "abc", n), -1) << n;
+    EXPECT_ERRORS({{ERR_LIB_BUF, BUF_F_BUF_MEM_GROW_CLEAN, BUF_R_SIZE_LIMIT_EXCEEDED}}) << n;
+    EXPECT_EQ(bm->length, INT_MAX / 4 * 4 - 2);
+    EXPECT_EQ(bm->data, held);
+  }
+  EXPECT_STREQ(held, "held");
+  BIO_free(b);
+  b = nullptr;
+  bm->data = nullptr;
   BUF_MEM_free(bm);
 }
 

@@ -137,8 +137,8 @@ TEST(ErrText, CoreLibraryLoaders) {
             "error:2006C079:BIO routines:BIO_new:unsupported method");
   // A code that no library registered keeps its numeric parts.
   EXPECT_EQ(Text(ERR_PACK(ERR_LIB_UI, 100, 101)), "error:28064065:lib(40):func(100):reason(101)");
-  EXPECT_EQ(Text(ERR_PACK(ERR_LIB_BUF, 99, 100)),
-            "error:07063064:memory buffer routines:func(99):reason(100)");
+  EXPECT_EQ(Text(ERR_PACK(ERR_LIB_BUF, 99, 99)),
+            "error:07063063:memory buffer routines:func(99):reason(99)");
 }
 
 TEST(ErrText, CutTextKeepsFourColons) {

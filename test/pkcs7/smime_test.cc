@@ -147,6 +147,32 @@ TEST(Smime, DetachedNeedsContentAndLeavesMemoryStreamUnread) {
   PKCS7_free(p7);
 }
 
+// Detached content holding a zero byte verifies when the message is read
+// back from a file, as from memory: every byte of each line is kept.
+TEST(Smime, DetachedContentWithAZeroByteReadsFromAFile) {
+  const std::string content("Line one\r\nA zero \0 within\r\nLine three\r\n", 39);
+  const int flags = PKCS7_FLAG_DETACHED | PKCS7_FLAG_BINARY;
+  PKCS7* p7 = Sign(content, flags);
+  ASSERT_NE(p7, nullptr);
+  morvane_test::TempPath path;
+  BIO* file = BIO_new_file(path.c_str(), "w");
+  BIO* in = MemOf(content);
+  ASSERT_EQ(SMIME_write_PKCS7(file, p7, in, flags), 1);
+  BIO_free(in);
+  BIO_free(file);
+  PKCS7_free(p7);
+  file = BIO_new_file(path.c_str(), "r");
+  BIO* bcont = nullptr;
+  p7 = SMIME_read_PKCS7(file, &bcont);
+  ASSERT_NE(p7, nullptr);
+  ASSERT_NE(bcont, nullptr);
+  EXPECT_EQ(MemText(bcont), content);
+  EXPECT_EQ(PKCS7_verify(p7, nullptr, nullptr, bcont, nullptr, PKCS7_FLAG_NO_VERIFY), 1);
+  BIO_free(bcont);
+  BIO_free(file);
+  PKCS7_free(p7);
+}
+
 TEST(Smime, TextMustBePlain) {
   PKCS7* p7 = Sign("Content-Type: text/html\r\n\r\n<p>hi</p>\r\n", PKCS7_FLAG_BINARY);
   BIO* out = BIO_new(BIO_s_mem());

@@ -166,4 +166,22 @@ TEST(Pkits, NonCanonicalCrlReencodesReceivedOctets) {
   X509_CRL_free(crl);
 }
 
+// Path test 1's end-entity certificate with its serial number (02 01 01)
+// respelled as a constructed INTEGER whose pieces carry other tags: X.690
+// 8.3.1 keeps an INTEGER primitive, so the certificate no longer decodes
+// (it verified before, with another fingerprint).
+TEST(Pkits, ConstructedSerialNumberIsRefused) {
+  MORVANE_VECTOR_PATH_OR_SKIP(path, "pkits/certs/ValidCertificatePathTest1EE.crt");
+  std::vector<Bytes> outer = Elements(morvane_test::ReadFileBytes(path));
+  std::vector<Bytes> tbs = Elements(outer[0]);
+  ASSERT_EQ(morvane_test::FromHex("020101"), tbs[1]);
+  tbs[1] = morvane_test::FromHex("2207aa00040101bb00");
+  outer[0] = x509_test::Tlv(0x30, Join(tbs));
+  const Bytes der = x509_test::Tlv(0x30, Join(outer));
+  const unsigned char* p = der.data();
+  EXPECT_EQ(nullptr, d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+  EXPECT_EQ(ASN1_R_TYPE_NOT_PRIMITIVE, ERR_GET_REASON(ERR_peek_error()));
+  ERR_clear_error();
+}
+
 }  // namespace

@@ -129,10 +129,10 @@ TEST(X509Structures, NewCertificate) {
 TEST(X509Structures, NewRequestWritesEmptyAttributes) {
   X509_REQ* req = X509_REQ_new();
   ASSERT_NE(nullptr, req);
-  // SEQUENCE { SEQUENCE { INTEGER (empty), Name {}, SubjectPublicKeyInfo {
+  // SEQUENCE { SEQUENCE { INTEGER 0, Name {}, SubjectPublicKeyInfo {
   // {undefined object}, BIT STRING {} }, [0] {} }, {undefined object}, BIT
   // STRING {} }; the undefined object's content is one zero octet.
-  EXPECT_EQ(FromHex("301a 3010 0200 3000 3008 3003060100 030100 a000 3003060100 030100"),
+  EXPECT_EQ(FromHex("301b 3011 020100 3000 3008 3003060100 030100 a000 3003060100 030100"),
             Encode(i2d_X509_REQ, req));
   X509_REQ_free(req);
 }
