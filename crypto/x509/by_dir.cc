@@ -2,7 +2,8 @@
 // directory"): certificates are read from <dir>/<hash>.<n> and revocation
 // lists from <dir>/<hash>.r<n>, n = 0, 1, ... up to the first missing file,
 // the hash being X509_NAME_hash of the subject (issuer) name, in eight
-// lower-case hexadecimal digits.
+// lower-case hexadecimal digits.  Certificates come from the first directory
+// that has the name; revocation lists from all of them.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -159,7 +160,9 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       if (type == X509_LU_X509) {
         if (X509_load_cert_file(xl, b->data, ctx->dirs_type[i]) == 0) break;
       } else {
-        if (X509_load_crl_file(xl, b->data, ctx->dirs_type[i]) == 0) break;
+        // Every list of the issuer is read (the verifier takes the newest):
+        // one that does not load ends nothing.
+        X509_load_crl_file(xl, b->data, ctx->dirs_type[i]);
       }
     }
     X509_OBJECT* tmp;
@@ -171,7 +174,7 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       ret->type = tmp->type;
       ret->data.ptr = tmp->data.ptr;
       ok = 1;
-      break;
+      if (type == X509_LU_X509) break;  // revocation lists come from every directory
     }
   }
   BUF_MEM_free(b);

@@ -243,7 +243,7 @@ TEST_F(Verify, InvalidExtensionFactsAreRefused) {
   EXPECT_EQ(ca, X509_STORE_CTX_get_current_cert(ctx_));
 }
 
-TEST_F(Verify, FirstCurrentCrlOfAnIssuerIsUsed) {
+TEST_F(Verify, CurrentCrlOfAnIssuerIsUsed) {
   Trust("TrustAnchorRootCertificate");
   Untrusted("GoodCACert");
   X509* ee = Own(Cert("ValidCertificatePathTest1EE"));
@@ -260,7 +260,8 @@ TEST_F(Verify, FirstCurrentCrlOfAnIssuerIsUsed) {
   EXPECT_EQ(1, Run());
   EXPECT_EQ(std::vector<Seen>{}, seen);
 
-  // Only expired ones: the last is used, and fails its time check.
+  // Only expired ones: the latest (the first of equals) is used, and fails
+  // its time check.
   sk_pop_free(crls_, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); });
   crls_ = sk_new_null();
   X509_CRL* e1 = Crl("GoodCACRL");
