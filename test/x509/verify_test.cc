@@ -15,6 +15,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -223,6 +224,19 @@ TEST_F(Verify, AcceptedSignatureFailureIsCheckedAgain) {
   X509* bad = reinterpret_cast<X509*>(sk_value(untrusted_, 0));
   EXPECT_EQ(0, bad->valid);
   // A strict run over the same objects still sees the bad signature.
+  Init(ee);
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ(X509_V_ERR_CERT_SIGNATURE_FAILURE, Error());
+  EXPECT_EQ(1, Depth());
+}
+
+TEST_F(Verify, OuterAlgorithmUnlikeTheSignedOneIsASignatureFailure) {
+  Trust("TrustAnchorRootCertificate");
+  Untrusted("GoodCACert");
+  X509* ca = reinterpret_cast<X509*>(sk_value(untrusted_, 0));
+  // sha256WithRSAEncryption without its NULL parameter (RFC 5280, 4.1.1.2).
+  ASSERT_EQ(1, X509_ALGOR_set0(ca->sig_alg, OBJ_dup(ca->sig_alg->algorithm), -1, nullptr));
+  X509* ee = Own(Cert("ValidCertificatePathTest1EE"));
   Init(ee);
   EXPECT_EQ(0, Run());
   EXPECT_EQ(X509_V_ERR_CERT_SIGNATURE_FAILURE, Error());
