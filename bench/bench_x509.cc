@@ -11,7 +11,8 @@
 // "x509-name/hash-stale" one marked modified, so that the hash encodes it
 // again first; one iteration handles one certificate's names.
 //
-// Signatures and PEM: see RegisterVerify.
+// Signatures and PEM: see RegisterVerify.  Loading a store: see
+// RegisterStoreLoad.
 
 #include <stdio.h>
 
@@ -27,6 +28,7 @@
 #include <morvane/evp.h>
 #include <morvane/pem.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 
 #include "bench.h"
 
@@ -172,6 +174,54 @@ void RegisterVerify(const std::vector<Der>& objects) {
   });
 }
 
+// "x509-store/load/<n>": n certificates and n revocation lists, each of its
+// own name, added to a new store (X509_STORE_add_cert, X509_STORE_add_crl)
+// and the store freed; one iteration is the whole load.  The objects are
+// copies of a PKITS certificate and list renamed "CN=store <k>", k running
+// over n values in scattered order, so that each lands anywhere in the
+// store's sorted cache.
+void RegisterStoreLoad(const Der& cert_der, const Der& crl_der) {
+  if (cert_der.empty() || crl_der.empty()) return;
+  for (int n : {1000, 8000, 64000}) {
+    benchmark::RegisterBenchmark(
+        ("x509-store/load/" + std::to_string(n)).c_str(),
+        [cert_der, crl_der, n](benchmark::State& state) {
+          const unsigned char* p = cert_der.data();
+          X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cert_der.size()));
+          p = crl_der.data();
+          X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(crl_der.size()));
+          std::vector<X509*> certs;
+          std::vector<X509_CRL*> crls;
+          for (int i = 0; i < n; i++) {
+            char cn[32];
+            snprintf(cn, sizeof cn, "store %08x", static_cast<unsigned>(i) * 2654435761u);
+            X509_NAME* name = X509_NAME_new();
+            X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
+                                       reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+            certs.push_back(X509_dup(cert));
+            X509_set_subject_name(certs.back(), name);
+            crls.push_back(X509_CRL_dup(crl));
+            X509_CRL_set_issuer_name(crls.back(), name);
+            X509_NAME_free(name);
+          }
+          for (auto _ : state) {
+            X509_STORE* store = X509_STORE_new();
+            for (int i = 0; i < n; i++) {
+              X509_STORE_add_cert(store, certs[i]);
+              X509_STORE_add_crl(store, crls[i]);
+            }
+            X509_STORE_free(store);
+          }
+          for (X509* x : certs) X509_free(x);
+          for (X509_CRL* c : crls) X509_CRL_free(c);
+          X509_free(cert);
+          X509_CRL_free(crl);
+          state.SetItemsProcessed(state.iterations() * 2 * n);
+        })
+        ->Unit(benchmark::kMillisecond);
+  }
+}
+
 }  // namespace
 
 /* see bench.h */
@@ -205,6 +255,7 @@ void RegisterX509() {
   for (NameWay way : {NameWay::kCmp, NameWay::kHashFresh, NameWay::kHashStale})
     RegisterNames(certs, way);
   RegisterVerify(certs);
+  RegisterStoreLoad(certs.empty() ? Der() : certs.front(), crls.empty() ? Der() : crls.front());
 }
 
 }  // namespace bench

@@ -171,7 +171,11 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       snprintf(b->data, static_cast<size_t>(need) + 1, "%s%c%08lx.%s%d", dir, '/', h, postfix,
                k);
       struct stat st;
-      if (stat(b->data, &st) < 0 || !load_file(xl, b->data, type, ctx->dirs_type[i])) break;
+      if (stat(b->data, &st) < 0) break;
+      // A certificate file that does not load ends the directory's numbers;
+      // every revocation list is read (the verifier takes the newest), so one
+      // that does not load ends nothing.
+      if (!load_file(xl, b->data, type, ctx->dirs_type[i]) && type == X509_LU_X509) break;
     }
   }
   BUF_MEM_free(b);

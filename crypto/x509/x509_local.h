@@ -2,8 +2,11 @@
 #ifndef MORVANE_CRYPTO_X509_LOCAL_H
 #define MORVANE_CRYPTO_X509_LOCAL_H
 
+#include <time.h>
+
 #include <morvane/asn1.h>
 #include <morvane/evp.h>
+#include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
 namespace morvane::x509 {
@@ -51,6 +54,40 @@ int scan_subject(X509_STORE* store, X509_NAME* name, CertSink add, void* arg);
 // to add too).  1; 0 when add failed; a method's negative answer, that
 // method being asked first next time.
 int load_subject(X509_STORE_CTX* ctx, X509_NAME* name, CertSink add, void* arg);
+
+// The moment a verification checks times at: the parameters' check time
+// when the flag asks for it, else null for now.
+inline time_t* check_moment(X509_STORE_CTX* ctx) {
+  return (ctx->param->flags & X509_V_FLAG_USE_CHECK_TIME) ? &ctx->param->check_time : nullptr;
+}
+
+// An ASN.1 time as GeneralizedTime digits YYYYMMDDhhmmss followed by Z (a
+// UTCTime's century added, missing seconds as 00, a fraction dropped) and
+// its offset from UTC in minutes.
+struct TimeDigits {
+  char text[16];
+  long offset;
+};
+
+// Reads t into out: true, or false when t is malformed.
+bool read_time(const ASN1_TIME* t, TimeDigits* out);
+
+// The built-in step that finds the revocation list deciding for x: of the
+// complete lists of x's issuer that the verifier can see (the context's,
+// then the store's, in the order added), the one in time with the latest
+// lastUpdate, else the latest one; 1 with a new reference at *pcrl, or 0.
+int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
+
+// The entry of crl that lists x's serial number, or null (the entries are
+// sorted first, under lock 6).
+X509_REVOKED* crl_entry(X509_CRL* crl, X509* x);
+
+// The revocation check's last word on x after crl passed: delta lists are
+// not merged, but the newest delta list of the issuer in time, when not
+// older than crl, adds its revocations.  When it lists x (for another
+// reason than removeFromCRL) it is checked as crl was, then error 23 is
+// reported on it.  The callback's answer, else 1.
+int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x);
 
 }  // namespace morvane::x509
 

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/stack.h>
@@ -73,22 +74,89 @@ int idx_by_subject(STACK* h, int type, X509_NAME* name) {
   return sk_find(h, reinterpret_cast<char*>(&stmp));
 }
 
-// Adds obj (type and pointer filled, no reference yet) to the cache.
+// Whether two revocation lists are one: the same object, or the same
+// encoding (the signatures are compared first, so that lists of one issuer
+// are encoded only when those agree).
+bool same_crl(X509_CRL* a, X509_CRL* b) {
+  if (a == b) return true;
+  if (a->signature != nullptr && b->signature != nullptr &&
+      ASN1_STRING_cmp(a->signature, b->signature) != 0)
+    return false;
+  unsigned char* der_a = nullptr;
+  unsigned char* der_b = nullptr;
+  const int len_a = i2d_X509_CRL(a, &der_a);
+  const int len_b = i2d_X509_CRL(b, &der_b);
+  const bool same =
+      len_a > 0 && len_a == len_b && memcmp(der_a, der_b, static_cast<size_t>(len_a)) == 0;
+  MORVANE_free(der_a);
+  MORVANE_free(der_b);
+  return same;
+}
+
+// Whether the cached object c, of x's type and name, is x again: the same
+// certificate, or the same revocation list (an issuer publishes a new list
+// each period: those are not duplicates).
+bool same_object(X509_OBJECT* c, X509_OBJECT* x) {
+  switch (x->type) {
+    case X509_LU_X509:
+      return X509_cmp(c->data.x509, x->data.x509) == 0;
+    case X509_LU_CRL:
+      return same_crl(c->data.crl, x->data.crl);
+    default:
+      return true;
+  }
+}
+
+// The index at which obj joins the sorted cache: after every object that
+// sorts before it or equal to it, so that objects of one name stay in the
+// order they were added.  The caller holds lock 11 for writing.
+int insertion_point(STACK* objs, X509_OBJECT* obj) {
+  const char* key = reinterpret_cast<const char*>(obj);
+  int lo = 0;
+  int hi = sk_num(objs);
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    const char* at = sk_value(objs, mid);
+    if (x509_object_cmp(&at, &key) <= 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// Adds obj (type and pointer filled, no reference yet) to the cache, which
+// stays sorted: one binary search finds the place, after the objects of its
+// name, among which a duplicate would be; n additions cost O(n log n)
+// comparisons.
 int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
   int ret = 1;
   {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
     X509_OBJECT_up_ref_count(obj);
-    if (X509_OBJECT_retrieve_match(ctx->objs, obj) != nullptr) {
+    STACK* objs = ctx->objs;
+    sk_sort(objs);  // nothing to do unless a caller pushed objects itself
+    const int at = insertion_point(objs, obj);
+    bool duplicate = false;
+    const char* key = reinterpret_cast<const char*>(obj);
+    for (int i = at - 1; i >= 0 && !duplicate; i--) {
+      const char* held = sk_value(objs, i);
+      if (x509_object_cmp(&held, &key) != 0) break;
+      duplicate = same_object(reinterpret_cast<X509_OBJECT*>(sk_value(objs, i)), obj);
+    }
+    if (duplicate) {
       X509_OBJECT_free_contents(obj);
       MORVANE_free(obj);
       ERR_put_error(ERR_LIB_X509, func, X509_R_CERT_ALREADY_IN_HASH_TABLE, __FILE__, __LINE__);
       ret = 0;
-    } else if (sk_push(ctx->objs, reinterpret_cast<char*>(obj)) == 0) {
+    } else if (sk_insert(objs, reinterpret_cast<char*>(obj), at) == 0) {
       X509_OBJECT_free_contents(obj);
       MORVANE_free(obj);
       ERR_put_error(ERR_LIB_X509, func, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
       ret = 0;
+    } else {
+      objs->sorted = 1;  // inserted in its place: no sort is due
     }
   }
   return ret;
@@ -137,12 +205,13 @@ X509_OBJECT* X509_OBJECT_retrieve_by_subject(STACK* h, int type, X509_NAME* name
 X509_OBJECT* X509_OBJECT_retrieve_match(STACK* h, X509_OBJECT* x) {
   int idx = sk_find(h, reinterpret_cast<char*>(x));
   if (idx == -1) return nullptr;
-  if (x->type != X509_LU_X509) return reinterpret_cast<X509_OBJECT*>(sk_value(h, idx));
+  // The objects of one name follow each other.
+  const char* key = reinterpret_cast<const char*>(x);
   for (; idx < sk_num(h); idx++) {
     auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(h, idx));
-    if (obj->type != x->type) return nullptr;
-    if (X509_subject_name_cmp(obj->data.x509, x->data.x509) != 0) return nullptr;
-    if (X509_cmp(obj->data.x509, x->data.x509) == 0) return obj;
+    const char* held = reinterpret_cast<const char*>(obj);
+    if (x509_object_cmp(&held, &key) != 0) return nullptr;
+    if (same_object(obj, x)) return obj;
   }
   return nullptr;
 }

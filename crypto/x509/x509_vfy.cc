@@ -32,6 +32,7 @@
 
 namespace {
 
+using morvane::x509::check_moment;
 using morvane::x509v3::flags_of;
 
 void put_error(int func, int reason, int line) {
@@ -58,10 +59,6 @@ void cache_facts(X509* x) {
 
 int null_callback(int ok, X509_STORE_CTX* /*e*/) {
   return ok;
-}
-
-time_t* check_moment(X509_STORE_CTX* ctx) {
-  return (ctx->param->flags & X509_V_FLAG_USE_CHECK_TIME) ? &ctx->param->check_time : nullptr;
 }
 
 // Reports error e about certificate x at depth; the callback's answer.
@@ -169,49 +166,6 @@ int check_crl_time(X509_STORE_CTX* ctx, X509_CRL* crl, bool notify) {
   return 1;
 }
 
-// The first CRL of the list by that issuer that is in time; else the last
-// one by that issuer (a near match).
-int get_crl_sk(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509_NAME* nm, STACK* crls) {
-  X509_CRL* best = nullptr;
-  for (int i = 0; i < sk_num(crls); i++) {
-    auto* crl = reinterpret_cast<X509_CRL*>(sk_value(crls, i));
-    if (X509_NAME_cmp(nm, crl->crl->issuer) != 0) continue;
-    if (check_crl_time(ctx, crl, false)) {
-      *pcrl = crl;
-      CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
-      return 1;
-    }
-    best = crl;
-  }
-  if (best != nullptr) {
-    *pcrl = best;
-    CRYPTO_add(&best->references, 1, CRYPTO_LOCK_X509_CRL);
-  }
-  return 0;
-}
-
-int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
-  X509_NAME* nm = X509_get_issuer_name(x);
-  X509_CRL* near = nullptr;
-  if (ctx->crls != nullptr) {
-    if (get_crl_sk(ctx, &near, nm, ctx->crls)) {
-      *pcrl = near;
-      return 1;
-    }
-  }
-  X509_OBJECT xobj;
-  if (X509_STORE_get_by_subject(ctx, X509_LU_CRL, nm, &xobj) == 1) {
-    X509_CRL_free(near);
-    *pcrl = xobj.data.crl;
-    return 1;
-  }
-  if (near != nullptr) {
-    *pcrl = near;
-    return 1;
-  }
-  return 0;
-}
-
 int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
   const int cnum = ctx->error_depth;
   const int chnum = sk_num(ctx->chain) - 1;
@@ -253,19 +207,12 @@ constexpr int kNidInvalidityDate = 142;   // 2.5.29.24
 constexpr int kNidHoldInstruction = 430;  // 2.5.29.23
 
 int cert_crl(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
-  STACK* revoked = crl->crl->revoked;
-  {
-    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_CRL);
-    if (!sk_is_sorted(revoked)) sk_sort(revoked);
-  }
-  X509_REVOKED rtmp;
-  memset(&rtmp, 0, sizeof(rtmp));
-  rtmp.serialNumber = X509_get_serialNumber(x);
-  if (sk_find(revoked, reinterpret_cast<char*>(&rtmp)) >= 0) {
+  if (morvane::x509::crl_entry(crl, x) != nullptr) {
     ctx->error = X509_V_ERR_CERT_REVOKED;
     if (!ctx->verify_cb(0, ctx)) return 0;
   }
   if (ctx->param->flags & X509_V_FLAG_IGNORE_CRITICAL) return 1;
+  STACK* revoked = crl->crl->revoked;
   STACK* exts = crl->crl->extensions;
   bool unhandled = false;
   for (int i = 0; i < sk_num(exts) && !unhandled; i++) {
@@ -304,6 +251,7 @@ int check_cert(X509_STORE_CTX* ctx) {
   ctx->current_crl = crl;
   int ok = ctx->check_crl(ctx, crl);
   if (ok) ok = ctx->cert_crl(ctx, crl, x);
+  if (ok) ok = morvane::x509::check_delta(ctx, crl, x);
   ctx->current_crl = nullptr;
   X509_CRL_free(crl);
   return ok;
@@ -529,7 +477,7 @@ int X509_STORE_CTX_init(X509_STORE_CTX* ctx, X509_STORE* store, X509* x509, STAC
   ctx->verify_cb = pick(store ? store->verify_cb : nullptr, null_callback);
   ctx->verify = pick(store ? store->verify : nullptr, internal_verify);
   ctx->check_revocation = pick(store ? store->check_revocation : nullptr, check_revocation);
-  ctx->get_crl = pick(store ? store->get_crl : nullptr, get_crl);
+  ctx->get_crl = pick(store ? store->get_crl : nullptr, morvane::x509::get_crl);
   ctx->check_crl = pick(store ? store->check_crl : nullptr, check_crl);
   ctx->cert_crl = pick(store ? store->cert_crl : nullptr, cert_crl);
   ctx->check_policy = check_policy;
@@ -723,25 +671,24 @@ int X509_cmp_current_time(ASN1_TIME* ctm) {
   return X509_cmp_time(ctm, nullptr);
 }
 
-int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
-  if (ctm == nullptr || ctm->data == nullptr) return 0;
+namespace morvane::x509 {
+
+bool read_time(const ASN1_TIME* ctm, TimeDigits* out) {
+  if (ctm == nullptr || ctm->data == nullptr) return false;
   const unsigned char* str = ctm->data;
   const unsigned char* const end = str + ctm->length;
-  // Both sides are compared as GeneralizedTime text, YYYYMMDDhhmmssZ: a
-  // UTCTime year below 50 is 20YY, else 19YY (RFC 5280, 4.1.2.5.1), and a
-  // moment outside 1950-2049 keeps its century.
-  char buff1[24];
-  char* p = buff1;
+  // A UTCTime year below 50 is 20YY, else 19YY (RFC 5280, 4.1.2.5.1).
+  char* p = out->text;
   size_t head;
   if (ctm->type == ASN1_UT_UTCTIME) {
-    if (ctm->length < 11 || ctm->length > 17) return 0;
+    if (ctm->length < 11 || ctm->length > 17) return false;
     head = 10;
   } else {
-    if (ctm->length < 13) return 0;
+    if (ctm->length < 13) return false;
     head = 12;
   }
   for (size_t i = 0; i < head; i++) {
-    if (str[i] < '0' || str[i] > '9') return 0;
+    if (str[i] < '0' || str[i] > '9') return false;
   }
   if (ctm->type == ASN1_UT_UTCTIME) {
     const bool before_2000 = two_digits(str) >= 50;
@@ -752,12 +699,12 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   p += head;
   str += head;
 
-  if (str >= end) return 0;
+  if (str >= end) return false;
   if (*str == 'Z' || *str == '-' || *str == '+') {
     *p++ = '0';
     *p++ = '0';
   } else {
-    if (end - str < 2 || two_digits(str) < 0) return 0;
+    if (end - str < 2 || two_digits(str) < 0) return false;
     *p++ = static_cast<char>(*str++);
     *p++ = static_cast<char>(*str++);
     if (str < end && *str == '.') {
@@ -768,26 +715,35 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   *p++ = 'Z';
   *p = '\0';
 
-  long offset;
-  if (str >= end) return 0;
+  if (str >= end) return false;
   if (*str == 'Z') {
-    offset = 0;
+    out->offset = 0;
   } else {
-    if (*str != '+' && *str != '-') return 0;
-    if (end - str < 5) return 0;
+    if (*str != '+' && *str != '-') return false;
+    if (end - str < 5) return false;
     const int hh = two_digits(str + 1);
     const int mm = two_digits(str + 3);
-    if (hh < 0 || mm < 0) return 0;
-    offset = hh * 60L + mm;
-    if (*str == '-') offset = -offset;
+    if (hh < 0 || mm < 0) return false;
+    out->offset = hh * 60L + mm;
+    if (*str == '-') out->offset = -out->offset;
   }
+  return true;
+}
+
+}  // namespace morvane::x509
+
+int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
+  // Both sides are compared as GeneralizedTime text, YYYYMMDDhhmmssZ; a
+  // moment outside 1950-2049 keeps its century.
+  morvane::x509::TimeDigits t;
+  if (!morvane::x509::read_time(ctm, &t)) return 0;
 
   // The digits are local time, UTC + offset: compare them with the moment
   // moved by the same offset, written into a buffer of this frame (no
   // allocation, so that a lack of memory never reads as a malformed time).
   time_t moment = cmp_time != nullptr ? *cmp_time : time(nullptr);
   struct tm tm;
-  if (__builtin_add_overflow(moment, static_cast<time_t>(offset * 60), &moment) ||
+  if (__builtin_add_overflow(moment, static_cast<time_t>(t.offset * 60), &moment) ||
       MORVANE_gmtime(&moment, &tm) == nullptr)
     return 0;
   // A moment beyond the four digits of a year is after or before any text.
@@ -797,7 +753,7 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   char buff2[64];  // room for any int the fields could hold
   snprintf(buff2, sizeof buff2, "%04ld%02d%02d%02d%02d%02dZ", year, tm.tm_mon + 1, tm.tm_mday,
            tm.tm_hour, tm.tm_min, tm.tm_sec);
-  const int ret = strcmp(buff1, buff2);
+  const int ret = strcmp(t.text, buff2);
   return ret == 0 ? -1 : ret;
 }
 

@@ -3,11 +3,13 @@
 // the X.509 structures and keys on streams and FILE handles.
 
 #include <stdio.h>
+#include <string.h>
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/dsa.h>
 #include <morvane/ec.h>
+#include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/rsa.h>
 #include <morvane/pkcs7.h>
@@ -46,9 +48,38 @@ int NETSCAPE_SPKI_sign(NETSCAPE_SPKI* x, EVP_PKEY* pkey, const EVP_MD* md) {
                         md);
 }
 
+namespace {
+
+// RFC 5280, 4.1.1.2 and 5.1.1.2: the signature algorithm outside the signed
+// part must be the one inside it, octet for octet; else one signature would
+// stand for two encodings.  1 when they are, 0 (with the reason queued
+// under func) when not, -1 without memory to compare them.
+int same_algorithm(X509_ALGOR* outer, X509_ALGOR* inner, int func) {
+  const int len = i2d_X509_ALGOR(outer, nullptr);
+  int same = len > 0 && len == i2d_X509_ALGOR(inner, nullptr);
+  if (same) {
+    auto* der = static_cast<unsigned char*>(MORVANE_malloc(2 * static_cast<size_t>(len)));
+    if (der == nullptr) {
+      X509err(func, ERR_R_MALLOC_FAILURE);
+      return -1;
+    }
+    unsigned char* p = der;
+    unsigned char* q = der + len;
+    same = i2d_X509_ALGOR(outer, &p) == len && i2d_X509_ALGOR(inner, &q) == len &&
+           memcmp(der, der + len, static_cast<size_t>(len)) == 0;
+    MORVANE_free(der);
+  }
+  if (!same) X509err(func, X509_R_SIGNATURE_ALGORITHM_MISMATCH);
+  return same;
+}
+
+}  // namespace
+
 /* see morvane/x509.h */
 int X509_verify(X509* a, EVP_PKEY* r) {
   if (a == nullptr || a->cert_info == nullptr) return -1;
+  const int same = same_algorithm(a->sig_alg, a->cert_info->signature, X509_F_X509_VERIFY);
+  if (same != 1) return same;
   return ASN1_item_verify(&X509_CINF_it, a->sig_alg, a->signature, a->cert_info, r);
 }
 
@@ -61,6 +92,8 @@ int X509_REQ_verify(X509_REQ* a, EVP_PKEY* r) {
 /* see morvane/x509.h */
 int X509_CRL_verify(X509_CRL* a, EVP_PKEY* r) {
   if (a == nullptr || a->crl == nullptr) return -1;
+  const int same = same_algorithm(a->sig_alg, a->crl->sig_alg, X509_F_X509_CRL_VERIFY);
+  if (same != 1) return same;
   return ASN1_item_verify(&X509_CRL_INFO_it, a->sig_alg, a->signature, a->crl, r);
 }
 

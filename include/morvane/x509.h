@@ -1298,7 +1298,10 @@ MORVANE_EXPORT int X509_sign(X509 *x, EVP_PKEY *pkey, const EVP_MD *md);
 MORVANE_EXPORT int X509_REQ_sign(X509_REQ *x, EVP_PKEY *pkey, const EVP_MD *md);
 MORVANE_EXPORT int X509_CRL_sign(X509_CRL *x, EVP_PKEY *pkey, const EVP_MD *md);
 MORVANE_EXPORT int NETSCAPE_SPKI_sign(NETSCAPE_SPKI *x, EVP_PKEY *pkey, const EVP_MD *md);
-/* Check the signature with the public key r: 1 valid, 0 invalid, -1 error. */
+/* Check the signature with the public key r: 1 valid, 0 invalid, -1 error.
+ * A certificate or CRL whose signature algorithm differs from the one in its
+ * signed part (DER compared) is invalid: 0 with "signature algorithm
+ * mismatch". */
 MORVANE_EXPORT int X509_verify(X509 *a, EVP_PKEY *r);
 MORVANE_EXPORT int X509_REQ_verify(X509_REQ *a, EVP_PKEY *r);
 MORVANE_EXPORT int X509_CRL_verify(X509_CRL *a, EVP_PKEY *r);
@@ -1460,6 +1463,8 @@ MORVANE_EXPORT void ERR_load_X509_strings(void);
 #define X509_F_CHECK_POLICY 145
 #define X509_F_X509_STORE_CTX_GET1_ISSUER 146
 #define X509_F_X509_CRL_PRINT_FP 147
+#define X509_F_X509_VERIFY 148
+#define X509_F_X509_CRL_VERIFY 149
 /* Reason codes of library 11 (X509). */
 #define X509_R_BAD_X509_FILETYPE 100
 #define X509_R_CERT_ALREADY_IN_HASH_TABLE 101
@@ -1484,6 +1489,7 @@ MORVANE_EXPORT void ERR_load_X509_strings(void);
 #define X509_R_UNKNOWN_PURPOSE_ID 121
 #define X509_R_WRONG_TYPE 122
 #define X509_R_INVALID_TRUST 123
+#define X509_R_SIGNATURE_ALGORITHM_MISMATCH 124
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -225,8 +225,9 @@ MORVANE_EXPORT void X509_OBJECT_free_contents(X509_OBJECT *a);
 MORVANE_EXPORT int X509_OBJECT_idx_by_subject(STACK *h, int type, X509_NAME *name);
 MORVANE_EXPORT X509_OBJECT *X509_OBJECT_retrieve_by_subject(STACK *h, int type,
                                                             X509_NAME *name);
-/* The cached object that counts as a duplicate of x: the CRL of the same
- * issuer, or the same certificate; null when none. */
+/* The cached object that counts as a duplicate of x: the same certificate,
+ * or the same CRL (one object or one encoding; an issuer's other CRLs are
+ * not duplicates); null when none. */
 MORVANE_EXPORT X509_OBJECT *X509_OBJECT_retrieve_match(STACK *h, X509_OBJECT *x);
 
 /* ---- store ---------------------------------------------------------------- */
@@ -236,9 +237,9 @@ MORVANE_EXPORT X509_STORE *X509_STORE_new(void);
 /* Shuts down and frees the lookups, the cached objects, the extra data and
  * the parameters; null is accepted. */
 MORVANE_EXPORT void X509_STORE_free(X509_STORE *v);
-/* Adds a certificate or CRL (one new reference) to the cache under lock 11:
- * 1, or 0 with "cert already in hash table" for a duplicate (the store is
- * then unchanged). */
+/* Adds a certificate or CRL (one new reference) to the cache under lock 11,
+ * after the objects of its name added before: 1, or 0 with "cert already in
+ * hash table" for a duplicate (the store is then unchanged). */
 MORVANE_EXPORT int X509_STORE_add_cert(X509_STORE *ctx, X509 *x);
 MORVANE_EXPORT int X509_STORE_add_crl(X509_STORE *ctx, X509_CRL *x);
 /* The store's lookup for method m, attached on first use; null on

@@ -80,16 +80,17 @@ X509* MakeCert(const CertSpec& spec) {
   return x;
 }
 
-X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries) {
+X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries,
+                  time_t last_update, time_t next_update) {
   X509_CRL* crl = X509_CRL_new();
   EXPECT_EQ(1, X509_CRL_set_version(crl, 1));
   X509_NAME* name = X509_NAME_new();
   AddName(name, issuer);
   EXPECT_EQ(1, X509_CRL_set_issuer_name(crl, name));
   X509_NAME_free(name);
-  ASN1_TIME* t = ASN1_TIME_set(nullptr, 1577836800);  // 2020-01-01
+  ASN1_TIME* t = ASN1_TIME_set(nullptr, last_update);
   EXPECT_EQ(1, X509_CRL_set_lastUpdate(crl, t));
-  ASN1_TIME_set(t, 4102444800);  // 2100-01-01
+  ASN1_TIME_set(t, next_update);
   EXPECT_EQ(1, X509_CRL_set_nextUpdate(crl, t));
   for (const CrlEntry& e : entries) {
     X509_REVOKED* rev = X509_REVOKED_new();

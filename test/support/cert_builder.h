@@ -4,6 +4,8 @@
 #ifndef MORVANE_TEST_SUPPORT_CERT_BUILDER_H
 #define MORVANE_TEST_SUPPORT_CERT_BUILDER_H
 
+#include <time.h>
+
 #include <string>
 #include <vector>
 
@@ -42,9 +44,10 @@ struct CrlEntry {
 };
 
 // A version 2 revocation list issued under the CN `issuer`, valid from
-// 2020-01-01 to 2100-01-01, with its entries (free with X509_CRL_free),
-// signed by the test key.
-X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries);
+// last_update to next_update (2020-01-01 to 2100-01-01 unless given), with
+// its entries (free with X509_CRL_free), signed by the test key.
+X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries,
+                  time_t last_update = 1577836800, time_t next_update = 4102444800);
 
 }  // namespace morvane_test
 

@@ -488,20 +488,44 @@ TEST_F(SignTest, PkitsSignatures) {
   EXPECT_EQ(1, X509_verify(good, anchor_key));
   EXPECT_EQ(0, X509_verify(bad, anchor_key));
   morvane_test::DrainErrors();  // the failed verification's reasons
+  // The outer algorithm respelled, its signed twin untouched (RFC 5280,
+  // 4.1.1.2): the NULL parameter dropped, or an empty OCTET STRING.
+  auto respell = [](X509_ALGOR* a, int how) {
+    ASN1_OBJECT* obj = OBJ_dup(a->algorithm);
+    if (how == 1) return X509_ALGOR_set0(a, obj, -1, nullptr);
+    if (how == 2) return X509_ALGOR_set0(a, obj, ASN1_UT_OCTET_STRING, ASN1_OCTET_STRING_new());
+    ASN1_OBJECT_free(obj);
+    return 1;
+  };
+  for (int how : {1, 2}) {
+    X509* twin = PkitsCert("GoodCACert");
+    ASSERT_EQ(1, respell(twin->sig_alg, how));
+    EXPECT_EQ(0, X509_verify(twin, anchor_key));
+    EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_VERIFY, X509_R_SIGNATURE_ALGORITHM_MISMATCH}});
+    X509_free(twin);
+  }
   EVP_PKEY* good_key = X509_get_pubkey(good);
   EVP_PKEY* bad_crl_key = X509_get_pubkey(bad_crl_ca);
   const struct {
     const char* crl;
     EVP_PKEY* key;
+    int respelled;
     int want;
-  } crls[] = {{"GoodCACRL", good_key, 1},
-              {"TrustAnchorRootCRL", anchor_key, 1},
-              {"BadCRLSignatureCACRL", bad_crl_key, 0}};
+  } crls[] = {{"GoodCACRL", good_key, 0, 1},
+              {"TrustAnchorRootCRL", anchor_key, 0, 1},
+              {"BadCRLSignatureCACRL", bad_crl_key, 0, 0},
+              {"GoodCACRL", good_key, 1, 0},
+              {"GoodCACRL", good_key, 2, 0}};
   for (const auto& c : crls) {
-    SCOPED_TRACE(c.crl);
+    SCOPED_TRACE(std::string(c.crl) + " respelled " + std::to_string(c.respelled));
     X509_CRL* crl = PkitsCrl(c.crl);
     ASSERT_NE(nullptr, crl);
+    ASSERT_EQ(1, respell(crl->sig_alg, c.respelled));
+    morvane_test::DrainErrors();
     EXPECT_EQ(c.want, X509_CRL_verify(crl, c.key));
+    if (c.respelled != 0) {
+      EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_CRL_VERIFY, X509_R_SIGNATURE_ALGORITHM_MISMATCH}});
+    }
     X509_CRL_free(crl);
   }
   morvane_test::DrainErrors();

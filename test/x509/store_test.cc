@@ -106,10 +106,9 @@ TEST(Store, SameCertificateTwiceIsRefusedAndTheCacheUnchanged) {
   X509_free(copy);
 }
 
-TEST(Store, SecondCrlOfOneIssuerIsRefused) {
+TEST(Store, SameCrlTwiceIsRefusedAnotherOfItsIssuerHeld) {
   PKITS_OR_SKIP();
   StorePtr store(X509_STORE_new());
-  // Both are issued by the trust anchor.
   X509_CRL* a = Crl("TrustAnchorRootCRL");
   X509_CRL* b = Crl("TrustAnchorRootCRL");
   ASSERT_NE(nullptr, a);
@@ -117,8 +116,17 @@ TEST(Store, SecondCrlOfOneIssuerIsRefused) {
   EXPECT_EQ(0, X509_STORE_add_crl(store.get(), b));
   EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
   EXPECT_EQ(1, sk_num(store->objs));
+  // Two lists of one issuer (a complete and a delta list) are both held.
+  X509_CRL* complete = Crl("deltaCRLCA1CRL");
+  X509_CRL* delta = Crl("deltaCRLCA1deltaCRL");
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), delta));
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), complete));
+  EXPECT_EQ(3, sk_num(store->objs));
+  EXPECT_ERRORS({});
   X509_CRL_free(a);
   X509_CRL_free(b);
+  X509_CRL_free(complete);
+  X509_CRL_free(delta);
 }
 
 TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
@@ -129,9 +137,21 @@ TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
   X509* old_key = Cert("BasicSelfIssuedNewKeyOldWithNewCACert");
   X509* new_key = Cert("BasicSelfIssuedNewKeyCACert");
   ASSERT_EQ(0, X509_NAME_cmp(X509_get_subject_name(old_key), X509_get_subject_name(new_key)));
-  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), old_key));
   EXPECT_EQ(1, X509_STORE_add_cert(store.get(), new_key));
-  EXPECT_EQ(2, sk_num(store->objs));
+  X509* ta = Cert("TrustAnchorRootCertificate");
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), ta));
+  X509_free(ta);
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), old_key));
+  EXPECT_EQ(3, sk_num(store->objs));
+  // The cache stays sorted as objects arrive, those of one name in the
+  // order added.
+  EXPECT_EQ(1, sk_is_sorted(store->objs));
+  const int first =
+      X509_OBJECT_idx_by_subject(store->objs, X509_LU_X509, X509_get_subject_name(new_key));
+  ASSERT_GE(first, 0);
+  ASSERT_LT(first, 2);
+  EXPECT_EQ(new_key, reinterpret_cast<X509_OBJECT*>(sk_value(store->objs, first))->data.x509);
+  EXPECT_EQ(old_key, reinterpret_cast<X509_OBJECT*>(sk_value(store->objs, first + 1))->data.x509);
   X509_OBJECT probe;
   probe.type = X509_LU_X509;
   probe.data.x509 = new_key;

@@ -15,6 +15,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -229,6 +230,19 @@ TEST_F(Verify, AcceptedSignatureFailureIsCheckedAgain) {
   EXPECT_EQ(1, Depth());
 }
 
+TEST_F(Verify, OuterAlgorithmUnlikeTheSignedOneIsASignatureFailure) {
+  Trust("TrustAnchorRootCertificate");
+  Untrusted("GoodCACert");
+  X509* ca = reinterpret_cast<X509*>(sk_value(untrusted_, 0));
+  // sha256WithRSAEncryption without its NULL parameter (RFC 5280, 4.1.1.2).
+  ASSERT_EQ(1, X509_ALGOR_set0(ca->sig_alg, OBJ_dup(ca->sig_alg->algorithm), -1, nullptr));
+  X509* ee = Own(Cert("ValidCertificatePathTest1EE"));
+  Init(ee);
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ(X509_V_ERR_CERT_SIGNATURE_FAILURE, Error());
+  EXPECT_EQ(1, Depth());
+}
+
 TEST_F(Verify, InvalidExtensionFactsAreRefused) {
   Trust("TrustAnchorRootCertificate");
   Untrusted("GoodCACert");
@@ -243,7 +257,7 @@ TEST_F(Verify, InvalidExtensionFactsAreRefused) {
   EXPECT_EQ(ca, X509_STORE_CTX_get_current_cert(ctx_));
 }
 
-TEST_F(Verify, FirstCurrentCrlOfAnIssuerIsUsed) {
+TEST_F(Verify, CurrentCrlOfAnIssuerIsUsed) {
   Trust("TrustAnchorRootCertificate");
   Untrusted("GoodCACert");
   X509* ee = Own(Cert("ValidCertificatePathTest1EE"));
@@ -260,7 +274,8 @@ TEST_F(Verify, FirstCurrentCrlOfAnIssuerIsUsed) {
   EXPECT_EQ(1, Run());
   EXPECT_EQ(std::vector<Seen>{}, seen);
 
-  // Only expired ones: the last is used, and fails its time check.
+  // Only expired ones: the latest (the first of equals) is used, and fails
+  // its time check.
   sk_pop_free(crls_, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); });
   crls_ = sk_new_null();
   X509_CRL* e1 = Crl("GoodCACRL");
