@@ -203,12 +203,47 @@ TEST(EcKey, CheckKeyCases) {
   EXPECT_EQ(EC_KEY_check_key(other.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_WRONG_ORDER}});
 
-  // The point at infinity is refused.
+  // The point at infinity is refused where it is set, and by the check
+  // when the key's own point is made infinity.
   Point inf(EC_POINT_new(g));
   ASSERT_EQ(EC_POINT_set_to_infinity(g, inf.get()), 1);
-  ASSERT_EQ(EC_KEY_set_public_key(pub_only.get(), inf.get()), 1);
+  EXPECT_EQ(EC_KEY_set_public_key(pub_only.get(), inf.get()), 0);
+  EXPECT_EQ(EC_POINT_cmp(g, EC_KEY_get0_public_key(pub_only.get()),
+                         EC_KEY_get0_public_key(key.get()), nullptr),
+            0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_SET_PUBLIC_KEY, EC_R_POINT_AT_INFINITY}});
+  ASSERT_EQ(
+      EC_POINT_set_to_infinity(g, const_cast<EC_POINT*>(EC_KEY_get0_public_key(pub_only.get()))),
+      1);
   EXPECT_EQ(EC_KEY_check_key(pub_only.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_POINT_AT_INFINITY}});
+}
+
+// A cofactor the curve cannot have, or none, fails the key and its group:
+// h n must lie within q + 1 -+ 2 sqrt(q).  P-256 with the generator, order
+// and point of a valid key and the cofactor -1, 0 (none), 2 or n.
+TEST(EcKey, CheckKeyRefusesImpossibleCofactors) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  Bn n(BN_new()), minus1 = HexBn("-1"), two = HexBn("2");
+  ASSERT_EQ(EC_GROUP_get_order(EC_KEY_get0_group(key.get()), n.get(), nullptr), 1);
+  struct Row {
+    const BIGNUM* h;
+    int reason;
+  };
+  for (const Row& row :
+       {Row{minus1.get(), EC_R_INVALID_COFACTOR}, Row{nullptr, EC_R_UNDEFINED_COFACTOR},
+        Row{two.get(), EC_R_INVALID_COFACTOR}, Row{n.get(), EC_R_INVALID_COFACTOR}}) {
+    const EC_GROUP* g = EC_KEY_get0_group(key.get());
+    ec_key_test::Group changed(EC_GROUP_dup(g));
+    ASSERT_EQ(EC_GROUP_set_generator(changed.get(), EC_GROUP_get0_generator(g), n.get(), row.h), 1);
+    Key k(EC_KEY_dup(key.get()));
+    ASSERT_EQ(EC_KEY_set_group(k.get(), changed.get()), 1);
+    EXPECT_EQ(EC_KEY_check_key(k.get()), 0);
+    EXPECT_EQ(EC_GROUP_check(changed.get(), nullptr), 0);
+    EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, row.reason},
+                   {ERR_LIB_EC, EC_F_EC_GROUP_CHECK, row.reason}});
+  }
 }
 
 // A point of the wrong order: on a curve with cofactor above 1, a point of
