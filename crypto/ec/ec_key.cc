@@ -108,7 +108,10 @@ EC_KEY* EC_KEY_copy(EC_KEY* dest, const EC_KEY* src) {
   EC_EX_DATA_free_all_data(&dest->method_data);
   for (const EC_EXTRA_DATA* d = src->method_data; d != nullptr; d = d->next) {
     void* t = d->dup_func != nullptr ? d->dup_func(d->data) : nullptr;
-    if (t == nullptr) return nullptr;
+    if (t == nullptr) {
+      ECERR(EC_F_EC_KEY_COPY, EC_R_METHOD_DATA_NOT_COPIED);
+      return nullptr;
+    }
     if (!EC_EX_DATA_set_data(&dest->method_data, t, d->dup_func, d->free_func,
                              d->clear_free_func)) {
       if (d->free_func != nullptr) d->free_func(t);

@@ -88,8 +88,17 @@ int ECDH_set_method(EC_KEY* eckey, const ECDH_METHOD* meth) {
 /* see morvane/ecdh.h */
 int ECDH_compute_key(void* out, size_t outlen, const EC_POINT* pub_key, EC_KEY* eckey,
                      void* (*KDF)(const void* in, size_t inlen, void* out, size_t* outlen)) {
-  ECDH_DATA* d = morvane::ecdh::check(eckey);
-  if (d == nullptr || d->meth == nullptr || d->meth->compute_key == nullptr) return 0;
+  if (eckey == nullptr) {
+    ECDHerr(ECDH_F_ECDH_COMPUTE_KEY, ERR_R_PASSED_NULL_PARAMETER);
+    return -1;
+  }
+  const ECDH_DATA* d = morvane::ecdh::check(eckey);
+  if (d == nullptr) return -1;  // the record's reason is queued
+  // A method without the slot does not offer the operation.
+  if (d->meth == nullptr || d->meth->compute_key == nullptr) {
+    ECDHerr(ECDH_F_ECDH_COMPUTE_KEY, ECDH_R_OPERATION_NOT_SUPPORTED);
+    return -1;
+  }
   return d->meth->compute_key(out, outlen, pub_key, eckey, KDF);
 }
 

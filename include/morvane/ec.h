@@ -492,7 +492,9 @@ MORVANE_EXPORT void EC_KEY_free(EC_KEY *key); /* null accepted */
 /* 1 when the count is above 1 afterwards. */
 MORVANE_EXPORT int EC_KEY_up_ref(EC_KEY *key);
 /* Copies group, points, scalar, method records (through their dup
- * functions) and settings into dest; dest, or null (dest partly copied). */
+ * functions) and settings into dest; dest, or null (dest partly copied).  A
+ * record without dup function, or whose dup function gives null, fails the
+ * copy with "method data cannot be copied". */
 MORVANE_EXPORT EC_KEY *EC_KEY_copy(EC_KEY *dest, const EC_KEY *src);
 MORVANE_EXPORT EC_KEY *EC_KEY_dup(const EC_KEY *src);
 /* A fresh scalar in [1, order-1] and its public point; 1 or 0 (the key is
@@ -765,6 +767,7 @@ MORVANE_EXPORT void ERR_load_EC_strings(void);
 #define EC_R_FIELD_TOO_LARGE 138
 #define EC_R_INVALID_COFACTOR 139
 #define EC_R_UNDEFINED_COFACTOR 140
+#define EC_R_METHOD_DATA_NOT_COPIED 141
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -14,9 +14,10 @@
  * with "point arithmetic failure".
  *
  * Null arguments: a null key gives the failure value of each call (0, null,
- * -1 for ECDH_compute_key); ECDH_compute_key refuses a null peer point with
- * "point arithmetic failure"; the KDF may be null (the raw secret is then
- * copied). */
+ * -1 for ECDH_compute_key, with "passed a null parameter"); ECDH_compute_key
+ * refuses a null peer point with "point arithmetic failure", and a key whose
+ * method is null or has no compute_key with "operation not supported"; the
+ * KDF may be null (the raw secret is then copied). */
 #ifndef MORVANE_ECDH_H
 #define MORVANE_ECDH_H
 
@@ -96,6 +97,7 @@ MORVANE_EXPORT void ERR_load_ECDH_strings(void);
 #define ECDH_R_NO_PRIVATE_VALUE 100
 #define ECDH_R_POINT_ARITHMETIC_FAILURE 101
 #define ECDH_R_KDF_FAILED 102
+#define ECDH_R_OPERATION_NOT_SUPPORTED 103
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -293,6 +293,11 @@ TEST(EcKey, MethodDataKeepsFirstRecord) {
   g_frees = 0;
   key.reset();
   EXPECT_EQ(g_frees, 1);
+  // A record without dup function cannot be copied: the copy fails, said.
+  Key other(EC_KEY_new());
+  EC_KEY_insert_key_method_data(other.get(), &first, nullptr, FreeA, FreeA);
+  EXPECT_EQ(EC_KEY_dup(other.get()), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_COPY, EC_R_METHOD_DATA_NOT_COPIED}});
 }
 
 TEST(EcKey, CopyCarriesSettingsAndFreshEcdsaRecord) {
@@ -352,6 +357,90 @@ TEST(Ecdsa, SignWithoutScalarFails) {
   EXPECT_EQ(ECDSA_sign(0, dgst, 32, sig, &siglen, key.get()), 0);
   EXPECT_EQ(siglen, 0u);
   EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER}});
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  EXPECT_EQ(ECDSA_sign(0, dgst, -1, sig, &siglen, key.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_INVALID_DIGEST_LENGTH}});
+}
+
+// A method without a slot (or no method) does not offer the operation: each
+// call fails with its failure value and says so; so does a null key.
+TEST(Ecdsa, MissingSlotsAndNullKey) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  const unsigned char dgst[20] = {3};
+  Sig sig(ECDSA_do_sign(dgst, 20, key.get()));
+  ASSERT_NE(sig, nullptr);
+  const ECDSA_METHOD empty = {"no operations", nullptr, nullptr, nullptr, 0, nullptr};
+  BIGNUM* kinv = nullptr;
+  BIGNUM* rp = nullptr;
+  for (const ECDSA_METHOD* m : {&empty, static_cast<const ECDSA_METHOD*>(nullptr)}) {
+    ASSERT_EQ(ECDSA_set_method(key.get(), m), 1);
+    EXPECT_EQ(ECDSA_do_sign(dgst, 20, key.get()), nullptr);
+    EXPECT_EQ(ECDSA_sign_setup(key.get(), nullptr, &kinv, &rp), 0);
+    EXPECT_EQ(ECDSA_do_verify(dgst, 20, sig.get(), key.get()), -1);
+    EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_OPERATION_NOT_SUPPORTED},
+                   {ERR_LIB_ECDSA, ECDSA_F_ECDSA_SIGN_SETUP, ECDSA_R_OPERATION_NOT_SUPPORTED},
+                   {ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_OPERATION_NOT_SUPPORTED}});
+  }
+  EXPECT_EQ(ECDSA_do_sign(dgst, 20, nullptr), nullptr);
+  EXPECT_EQ(ECDSA_do_verify(dgst, 20, sig.get(), nullptr), -1);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER},
+                 {ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+// Against a public point at infinity u1 G + u2 O = u1 G, so r = x(k G) and
+// s = m / k, made without any private key, would verify: refused.
+TEST(Ecdsa, VerifyRefusesAPublicKeyAtInfinity) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  ASSERT_EQ(EC_POINT_set_to_infinity(g, const_cast<EC_POINT*>(EC_KEY_get0_public_key(key.get()))),
+            1);
+  const unsigned char dgst[32] = {0x42, 0x17};
+  BN_CTX* ctx = BN_CTX_new();
+  Bn n(BN_new()), k = HexBn("1234567"), m(BN_bin2bn(dgst, 32, nullptr));
+  Point kg(EC_POINT_new(g));
+  Sig forged(ECDSA_SIG_new());
+  ASSERT_EQ(EC_GROUP_get_order(g, n.get(), ctx), 1);
+  ASSERT_EQ(EC_POINT_mul(g, kg.get(), k.get(), nullptr, nullptr, ctx), 1);
+  ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, kg.get(), forged->r, nullptr, ctx), 1);
+  ASSERT_EQ(BN_nnmod(forged->r, forged->r, n.get(), ctx), 1);
+  ASSERT_NE(BN_mod_inverse(forged->s, k.get(), n.get(), ctx), nullptr);
+  ASSERT_EQ(BN_mod_mul(forged->s, forged->s, m.get(), n.get(), ctx), 1);
+  BN_CTX_free(ctx);
+  EXPECT_EQ(ECDSA_do_verify(dgst, 32, forged.get(), key.get()), -1);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_PUBLIC_KEY_AT_INFINITY}});
+}
+
+// Every allocation of a key generation on a fresh group, and of a first
+// signature with a fresh key, failing in turn: each failure of the call is
+// said ("malloc failure" somewhere on the queue).
+TEST(Ecdsa, AllocationFailuresAreSaid) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  const unsigned char dgst[32] = {5};
+  unsigned char sig[80];
+  unsigned int siglen = 0;
+  for (const bool signing : {false, true}) {
+    const auto run = [&](long fail) {
+      Key key = Curve("prime256v1");
+      if (signing && EC_KEY_generate_key(key.get()) != 1) return -1L;
+      const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+      morvane_test::FailAllocationAfter(fail);
+      const int ok = signing ? ECDSA_sign(0, dgst, 32, sig, &siglen, key.get())
+                             : EC_KEY_generate_key(key.get());
+      morvane_test::FailAllocationAfter(0);
+      const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+      bool said = false;
+      for (unsigned long e; (e = ERR_get_error()) != 0;)
+        said = said || ERR_GET_REASON(e) == ERR_R_MALLOC_FAILURE;
+      EXPECT_TRUE(ok == 1 || said)
+          << (signing ? "ECDSA_sign" : "EC_KEY_generate_key") << ", allocation " << fail;
+      return after.mallocs + after.reallocs - before.mallocs - before.reallocs;
+    };
+    const long total = run(0);
+    ASSERT_GT(total, 0);
+    for (long n = 1; n <= total; n++) run(n);
+  }
 }
 
 // Signature values out of range, and encodings that are not the DER of one
