@@ -2,6 +2,8 @@
 
 #include <stddef.h>
 
+#include <atomic>
+
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
 #include <morvane/ecdh.h>
@@ -29,7 +31,9 @@ constinit const ECDH_METHOD kMorvaneMethod = {
     nullptr,
 };
 
-constinit const ECDH_METHOD* g_default = nullptr;
+// Set on first use by whichever thread gets there; every thread stores the
+// same table, so relaxed order is enough.
+constinit std::atomic<const ECDH_METHOD*> g_default{nullptr};
 
 struct EcdhTraits {
   using Data = ECDH_DATA;
@@ -64,13 +68,17 @@ const ECDH_METHOD* ECDH_Morvane(void) {
 
 /* see morvane/ecdh.h */
 void ECDH_set_default_method(const ECDH_METHOD* meth) {
-  g_default = meth;
+  g_default.store(meth, std::memory_order_relaxed);
 }
 
 /* see morvane/ecdh.h */
 const ECDH_METHOD* ECDH_get_default_method(void) {
-  if (g_default == nullptr) g_default = ECDH_Morvane();
-  return g_default;
+  const ECDH_METHOD* m = g_default.load(std::memory_order_relaxed);
+  if (m == nullptr) {
+    m = ECDH_Morvane();
+    g_default.store(m, std::memory_order_relaxed);
+  }
+  return m;
 }
 
 /* see morvane/ecdh.h */

@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <atomic>
+
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
@@ -42,7 +44,9 @@ constinit const ECDSA_METHOD kMorvaneMethod = {
     nullptr,
 };
 
-constinit const ECDSA_METHOD* g_default = nullptr;
+// Set on first use by whichever thread gets there; every thread stores the
+// same table, so relaxed order is enough.
+constinit std::atomic<const ECDSA_METHOD*> g_default{nullptr};
 
 struct EcdsaTraits {
   using Data = ECDSA_DATA;
@@ -96,12 +100,18 @@ ECDSA_DATA* ECDSA_DATA_new_method(ENGINE* engine) {
 const ECDSA_METHOD* ECDSA_Morvane(void) { return &kMorvaneMethod; }
 
 /* see morvane/ecdsa.h */
-void ECDSA_set_default_method(const ECDSA_METHOD* meth) { g_default = meth; }
+void ECDSA_set_default_method(const ECDSA_METHOD* meth) {
+  g_default.store(meth, std::memory_order_relaxed);
+}
 
 /* see morvane/ecdsa.h */
 const ECDSA_METHOD* ECDSA_get_default_method(void) {
-  if (g_default == nullptr) g_default = ECDSA_Morvane();
-  return g_default;
+  const ECDSA_METHOD* m = g_default.load(std::memory_order_relaxed);
+  if (m == nullptr) {
+    m = ECDSA_Morvane();
+    g_default.store(m, std::memory_order_relaxed);
+  }
+  return m;
 }
 
 /* see morvane/ecdsa.h */

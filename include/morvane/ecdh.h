@@ -62,7 +62,10 @@ MORVANE_EXPORT ECDH_DATA *ECDH_DATA_new_method(ENGINE *engine);
 
 /* The built-in method table ("Morvane ECDH method"). */
 MORVANE_EXPORT const ECDH_METHOD *ECDH_Morvane(void);
-/* The process-wide default (the built-in table until set); no lock. */
+/* The process-wide default (the built-in table until set), which records
+ * made afterwards take.  Threads may make records at once (the built-in
+ * table is installed atomically); set another before other threads use
+ * keys. */
 MORVANE_EXPORT void ECDH_set_default_method(const ECDH_METHOD *meth);
 MORVANE_EXPORT const ECDH_METHOD *ECDH_get_default_method(void);
 /* Replaces the key's method (releasing its engine); 1, or 0 without record. */

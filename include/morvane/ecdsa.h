@@ -65,7 +65,10 @@ MORVANE_EXPORT ECDSA_DATA *ECDSA_DATA_new_method(ENGINE *engine);
 
 /* The built-in method table ("Morvane ECDSA method"). */
 MORVANE_EXPORT const ECDSA_METHOD *ECDSA_Morvane(void);
-/* The process-wide default (the built-in table until set); no lock. */
+/* The process-wide default (the built-in table until set), which records
+ * made afterwards take.  Threads may make records at once (the built-in
+ * table is installed atomically); set another before other threads use
+ * keys. */
 MORVANE_EXPORT void ECDSA_set_default_method(const ECDSA_METHOD *meth);
 MORVANE_EXPORT const ECDSA_METHOD *ECDSA_get_default_method(void);
 /* Replaces the key's method (releasing its engine); 1, or 0 without record. */
