@@ -165,18 +165,6 @@ TEST(EcParameters, FlagWithoutCurveNameCannotBeEncoded) {
   EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_I2D_ECPKPARAMETERS, EC_R_GROUP2PKPARAMETERS_FAILURE}}));
 }
 
-// The explicit parameters' SEQUENCE with its first `from` octets (found at
-// the first match) replaced by `to`.
-Bytes Respelled(const Bytes& der, const Bytes& from, const Bytes& to) {
-  Bytes body = Content(der);
-  auto at = std::search(body.begin(), body.end(), from.begin(), from.end());
-  EXPECT_NE(at, body.end());
-  if (at == body.end()) return {};
-  at = body.erase(at, at + static_cast<long>(from.size()));
-  body.insert(at, to.begin(), to.end());
-  return Tlv(0x30, body);
-}
-
 // The coefficients are written at the field's length, ceil(degree / 8)
 // octets, on every built-in curve (X9.62 4.3.3, SEC 1 2.3.5: peers refuse
 // the shortest form); the shortest form is still read.
@@ -204,13 +192,11 @@ TEST(EcParameters, CoefficientsAtTheFieldLength) {
   Group k1(EC_GROUP_new_by_curve_name(kSecp256k1));
   EC_GROUP_set_asn1_flag(k1.get(), 0);
   const Bytes der = Encode(k1.get());
-  Bytes ab = {0x30, 0x44, 0x04, 0x20};
-  ab.resize(36, 0);
-  ab.insert(ab.end(), {0x04, 0x20});
-  ab.resize(69, 0);
-  ab.push_back(0x07);
-  const Bytes shortest = Respelled(der, ab, FromHex("3006040100040107"));
-  Group back = Decode(shortest);
+  std::string hex = morvane_test::ToHex(Content(der));
+  const std::string ab = "30440420" + std::string(64, '0') + "0420" + std::string(62, '0') + "07";
+  const size_t at = hex.find(ab);
+  ASSERT_NE(at, std::string::npos) << hex;
+  Group back = Decode(Tlv(0x30, FromHex(hex.replace(at, ab.size(), "3006040100040107"))));
   ASSERT_NE(back, nullptr) << morvane_test::DrainErrors();
   EXPECT_EQ(EC_GROUP_cmp(k1.get(), back.get(), nullptr), 0);
   EXPECT_EQ(Encode(back.get()), der);
@@ -504,11 +490,6 @@ TEST(EcPrivateKey, ScalarAtTheOrderLength) {
     scalar.push_back(5);
     const Bytes want = Seq({Int(1), Octets(scalar)});
     EXPECT_EQ(EncodePrivate(k.get()), want) << sn;
-    EC_KEY* into = EC_KEY_new_by_curve_name(OBJ_sn2nid(sn));
-    const unsigned char* p = want.data();
-    ASSERT_EQ(d2i_ECPrivateKey(&into, &p, static_cast<long>(want.size())), into);
-    EXPECT_TRUE(BN_is_word(EC_KEY_get0_private_key(into), 5));
-    EC_KEY_free(into);
   }
   EXPECT_TRUE(ErrorsAre({}));
 }
