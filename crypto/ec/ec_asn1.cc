@@ -171,24 +171,50 @@ point_conversion_form_t form_of(unsigned char first) {
   return static_cast<point_conversion_form_t>(first & ~0x01);
 }
 
-// Writes a non-negative number as unsigned big-endian octets of minimal
-// length (zero as one 0x00 octet).
-int set_coefficient(ASN1_OCTET_STRING* s, const BIGNUM* v, int func) {
-  const size_t len = BN_is_zero(v) ? 1 : static_cast<size_t>(BN_num_bytes(v));
+// A key's public point from its octets (null on failure, with the reason):
+// the point at infinity is no public key, for every multiple of it is
+// itself and a signature verifies against it without the private key.
+EC_POINT* public_point(const EC_GROUP* group, const unsigned char* in, size_t len, int func) {
+  EC_POINT* point = EC_POINT_new(group);
+  if (point == nullptr) {
+    ECERR(func, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  if (!EC_POINT_oct2point(group, point, in, len, nullptr)) {
+    ECERR(func, ERR_R_EC_LIB);
+  } else if (EC_POINT_is_at_infinity(group, point)) {
+    ECERR(func, EC_R_POINT_AT_INFINITY);
+  } else {
+    return point;
+  }
+  EC_POINT_free(point);
+  return nullptr;
+}
+
+// Writes a non-negative number as `len` unsigned big-endian octets, zeros
+// in front; a number that needs more octets is written at its own length.
+int set_octets(ASN1_OCTET_STRING* s, const BIGNUM* v, size_t len, int func) {
+  const size_t need = static_cast<size_t>(BN_num_bytes(v));
+  if (need > len) len = need;
+  if (len == 0 || len > INT_MAX) {
+    ECERR(func, ERR_R_INTERNAL_ERROR);
+    return 0;
+  }
   auto* buf = static_cast<unsigned char*>(MORVANE_malloc(len));
   if (buf == nullptr) {
     ECERR(func, ERR_R_MALLOC_FAILURE);
     return 0;
   }
   int ok = 0;
-  buf[0] = 0;
-  if (!BN_is_zero(v) && static_cast<size_t>(BN_bn2bin(v, buf)) != len) {
+  memset(buf, 0, len - need);
+  if (static_cast<size_t>(BN_bn2bin(v, buf + len - need)) != need) {
     ECERR(func, ERR_R_BN_LIB);
   } else if (!ASN1_OCTET_STRING_set(s, buf, static_cast<int>(len))) {
     ECERR(func, ERR_R_ASN1_LIB);
   } else {
     ok = 1;
   }
+  MORVANE_cleanse(buf, len);
   MORVANE_free(buf);
   return ok;
 }
@@ -298,7 +324,12 @@ int group2curve(const EC_GROUP* group, X9_62_CURVE* curve) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
   }
-  if (!set_coefficient(curve->a, a, kF) || !set_coefficient(curve->b, b, kF)) goto done;
+  {
+    // A field element is written at the field's length, ceil(log2(q) / 8)
+    // octets (X9.62 4.3.3, SEC 1 2.3.5); readers take shorter forms too.
+    const size_t len = (static_cast<size_t>(EC_GROUP_get_degree(group)) + 7) / 8;
+    if (!set_octets(curve->a, a, len, kF) || !set_octets(curve->b, b, len, kF)) goto done;
+  }
   if (EC_GROUP_get0_seed(group) != nullptr) {
     if (curve->seed == nullptr && (curve->seed = ASN1_BIT_STRING_new()) == nullptr) {
       ECERR(kF, ERR_R_MALLOC_FAILURE);
@@ -585,6 +616,13 @@ EC_GROUP* parameters2group(const ECPARAMETERS* params) {
       ECERR(kF, ERR_R_ASN1_LIB);
       goto done;
     }
+    // h = #E / n: at least 1, and within what Hasse's bound leaves for the
+    // order and the field (a cofactor of -1 or n would pass as the curve's).
+    const int fits = morvane::ec::cofactor_fits(group, order, cofactor, nullptr);
+    if (fits <= 0) {
+      ECERR(kF, fits == 0 ? EC_R_INVALID_COFACTOR : ERR_R_BN_LIB);
+      goto done;
+    }
   }
   if (!EC_GROUP_set_generator(group, point, order, cofactor)) {
     ECERR(kF, ERR_R_EC_LIB);
@@ -755,22 +793,15 @@ EC_KEY* d2i_ECPrivateKey(EC_KEY** a, const unsigned char** in, long len) {
   }
   BN_set_flags(key->priv_key, BN_FLAG_SECRET);
   if (priv->publicKey != nullptr) {
-    EC_POINT_clear_free(key->pub_key);
-    key->pub_key = EC_POINT_new(key->group);
-    if (key->pub_key == nullptr) {
-      ECERR(kF, ERR_R_EC_LIB);
-      goto done;
-    }
     const ASN1_BIT_STRING* pk = priv->publicKey;
     if (pk->length <= 0 || pk->data == nullptr) {
       ECERR(kF, ERR_R_EC_LIB);
       goto done;
     }
-    if (!EC_POINT_oct2point(key->group, key->pub_key, pk->data, static_cast<size_t>(pk->length),
-                            nullptr)) {
-      ECERR(kF, ERR_R_EC_LIB);
-      goto done;
-    }
+    EC_POINT* point = public_point(key->group, pk->data, static_cast<size_t>(pk->length), kF);
+    if (point == nullptr) goto done;
+    EC_POINT_clear_free(key->pub_key);
+    key->pub_key = point;
     key->conv_form = form_of(pk->data[0]);
   }
   ok = true;
@@ -792,29 +823,25 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
     ECERR(kF, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
+  // A zero scalar is no private key (RFC 5915: 1 <= d < n).
+  if (BN_is_zero(a->priv_key)) {
+    ECERR(kF, EC_R_INVALID_PRIVATE_KEY);
+    return 0;
+  }
   int ret = 0;
   unsigned char* buf = nullptr;
-  size_t buf_len = static_cast<size_t>(BN_num_bytes(a->priv_key));
+  size_t buf_len = 0;
   EC_PRIVATEKEY* priv = EC_PRIVATEKEY_new();
   if (priv == nullptr) {
     ECERR(kF, ERR_R_MALLOC_FAILURE);
     return 0;
   }
   priv->version = a->version;
-  // A zero scalar has no octets: its encoding is refused.
-  buf = buf_len != 0 ? static_cast<unsigned char*>(MORVANE_malloc(buf_len)) : nullptr;
-  if (buf == nullptr) {
-    ECERR(kF, ERR_R_MALLOC_FAILURE);
+  // The scalar at the order's length, ceil(log2(n) / 8) octets (RFC 5915,
+  // 3); a group without order gives the scalar's own length.
+  if (!set_octets(priv->privateKey, a->priv_key,
+                  (static_cast<size_t>(BN_num_bits(&a->group->order)) + 7) / 8, kF))
     goto done;
-  }
-  if (static_cast<size_t>(BN_bn2bin(a->priv_key, buf)) != buf_len) {
-    ECERR(kF, ERR_R_BN_LIB);
-    goto done;
-  }
-  if (!ASN1_OCTET_STRING_set(priv->privateKey, buf, static_cast<int>(buf_len))) {
-    ECERR(kF, ERR_R_ASN1_LIB);
-    goto done;
-  }
   if (!(a->enc_flag & EC_PKEY_NO_PARAMETERS)) {
     priv->parameters = group2pkparameters(a->group, priv->parameters);
     if (priv->parameters == nullptr) {
@@ -837,16 +864,12 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
       ECERR(kF, ERR_R_EC_LIB);
       goto done;
     }
-    if (len > buf_len) {
-      MORVANE_cleanse(buf, buf_len);
-      auto* grown = static_cast<unsigned char*>(MORVANE_realloc(buf, len));
-      if (grown == nullptr) {
-        ECERR(kF, ERR_R_MALLOC_FAILURE);
-        goto done;
-      }
-      buf = grown;
-      buf_len = len;
+    buf = static_cast<unsigned char*>(MORVANE_malloc(len));
+    if (buf == nullptr) {
+      ECERR(kF, ERR_R_MALLOC_FAILURE);
+      goto done;
     }
+    buf_len = len;
     if (EC_POINT_point2oct(a->group, a->pub_key, a->conv_form, buf, len, nullptr) != len) {
       ECERR(kF, ERR_R_EC_LIB);
       goto done;
@@ -879,14 +902,11 @@ EC_KEY* o2i_ECPublicKey(EC_KEY** a, const unsigned char** in, long len) {
     return nullptr;
   }
   EC_KEY* key = *a;
-  if (key->pub_key == nullptr && (key->pub_key = EC_POINT_new(key->group)) == nullptr) {
-    ECERR(kF, ERR_R_MALLOC_FAILURE);
-    return nullptr;
-  }
-  if (!EC_POINT_oct2point(key->group, key->pub_key, *in, static_cast<size_t>(len), nullptr)) {
-    ECERR(kF, ERR_R_EC_LIB);
-    return nullptr;
-  }
+  // Decoded aside: a refused encoding leaves the key's point as it was.
+  EC_POINT* point = public_point(key->group, *in, static_cast<size_t>(len), kF);
+  if (point == nullptr) return nullptr;
+  EC_POINT_free(key->pub_key);
+  key->pub_key = point;
   key->conv_form = form_of((*in)[0]);
   *in += len;
   return key;

@@ -12,8 +12,8 @@
 
 #include "ec_err_data.inc"
 
-static_assert(std::size(EC_str_functs) == 108 + 1);
-static_assert(std::size(EC_str_reasons) == 38 + 1);
+static_assert(std::size(EC_str_functs) == 109 + 1);
+static_assert(std::size(EC_str_reasons) == 41 + 1);
 
 /* see morvane/ec.h */
 void ERR_load_EC_strings(void) {

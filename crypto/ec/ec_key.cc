@@ -108,7 +108,10 @@ EC_KEY* EC_KEY_copy(EC_KEY* dest, const EC_KEY* src) {
   EC_EX_DATA_free_all_data(&dest->method_data);
   for (const EC_EXTRA_DATA* d = src->method_data; d != nullptr; d = d->next) {
     void* t = d->dup_func != nullptr ? d->dup_func(d->data) : nullptr;
-    if (t == nullptr) return nullptr;
+    if (t == nullptr) {
+      ECERR(EC_F_EC_KEY_COPY, EC_R_METHOD_DATA_NOT_COPIED);
+      return nullptr;
+    }
     if (!EC_EX_DATA_set_data(&dest->method_data, t, d->dup_func, d->free_func,
                              d->clear_free_func)) {
       if (d->free_func != nullptr) d->free_func(t);
@@ -198,6 +201,9 @@ int EC_KEY_check_key(const EC_KEY* eckey) {
     ECERR(EC_F_EC_KEY_CHECK_KEY, EC_R_INVALID_GROUP_ORDER);
     goto err;
   }
+  // A cofactor the curve cannot have (or none) says the parameters are not
+  // the curve's, and the peer check of ECDH would rest on it.
+  if (!morvane::ec::check_cofactor(group, ctx, EC_F_EC_KEY_CHECK_KEY)) goto err;
   if (!EC_POINT_mul(group, tmp, nullptr, eckey->pub_key, order, ctx)) {
     ECERR(EC_F_EC_KEY_CHECK_KEY, ERR_R_EC_LIB);
     goto err;
@@ -262,6 +268,10 @@ const EC_POINT* EC_KEY_get0_public_key(const EC_KEY* key) {
 /* see morvane/ec.h */
 int EC_KEY_set_public_key(EC_KEY* key, const EC_POINT* pub) {
   if (key == nullptr) return 0;
+  if (pub != nullptr && key->group != nullptr && EC_POINT_is_at_infinity(key->group, pub)) {
+    ECERR(EC_F_EC_KEY_SET_PUBLIC_KEY, EC_R_POINT_AT_INFINITY);
+    return 0;
+  }
   EC_POINT_free(key->pub_key);
   key->pub_key = pub != nullptr && key->group != nullptr ? EC_POINT_dup(pub, key->group) : nullptr;
   return key->pub_key != nullptr ? 1 : 0;

@@ -69,13 +69,15 @@ using morvane::ec::from_limbs;
 constexpr size_t kMaxLimbs = 11;  // 661 bits
 
 // The group's field constants from its curve: p, n0 = -p^-1 mod 2^64,
-// R^2, R, a, b and 3 b (Montgomery form).
+// R^2, R, a, b and 3 b (Montgomery form).  With `say`, numbers that could
+// not be had are queued as "malloc failure".
 template <size_t N>
-bool make_field(Field<N>& f, const EC_GROUP* group, BN_CTX* ctx) {
+bool make_field(Field<N>& f, const EC_GROUP* group, BN_CTX* ctx, bool say) {
   BN_CTX_start(ctx);
   BIGNUM* p = BN_CTX_get(ctx);
   BIGNUM* a = BN_CTX_get(ctx);
   BIGNUM* b = BN_CTX_get(ctx);
+  if (b == nullptr && say) ECERR(EC_F_EC_POINT_MUL, ERR_R_MALLOC_FAILURE);
   bool ok = b != nullptr && EC_GROUP_get_curve_GFp(group, p, a, b, ctx) &&
             init_modulus<N>(f, p, ctx) && BN_nnmod(b, b, p, ctx) && to_mont(f.b, b, f) &&
             BN_mul_word(b, 3) && BN_nnmod(b, b, p, ctx) && BN_nnmod(a, a, p, ctx) &&
@@ -100,17 +102,22 @@ bool reduces_scalars(const EC_GROUP* group, const Cache<N>& c) {
   return false;
 }
 
-// The group's record, made and published on first use (null on failure).
+// The group's record, made and published on first use (null on failure;
+// with `say`, failed allocations are queued, for callers that fail with
+// them).
 template <size_t N>
-Cache<N>* group_cache(const EC_GROUP* group, BN_CTX* ctx) {
+Cache<N>* group_cache(const EC_GROUP* group, BN_CTX* ctx, bool say = true) {
   std::atomic_ref<void*> slot(const_cast<EC_GROUP*>(group)->ct_cache);
   void* cur = slot.load(std::memory_order_acquire);
   if (cur == nullptr) {
     auto* fresh = static_cast<Cache<N>*>(MORVANE_malloc(sizeof(Cache<N>)));
-    if (fresh == nullptr) return nullptr;
+    if (fresh == nullptr) {
+      if (say) ECERR(EC_F_EC_POINT_MUL, ERR_R_MALLOC_FAILURE);
+      return nullptr;
+    }
     *fresh = Cache<N>{};
     fresh->head.limbs = N;
-    if (!make_field<N>(fresh->f, group, ctx)) {
+    if (!make_field<N>(fresh->f, group, ctx, say)) {
       MORVANE_free(fresh);
       return nullptr;
     }
@@ -483,7 +490,8 @@ int order_op_n(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, bool k_is_in
   // The order as the modulus: the group's record keeps it when the field
   // has as many limbs.
   if ((static_cast<size_t>(BN_num_bits(&group->field)) + 63) / 64 == N) {
-    const Cache<N>* cache = group_cache<N>(group, ctx);
+    // Without the record the modulus is made here: nothing to say.
+    const Cache<N>* cache = group_cache<N>(group, ctx, false);
     if (cache != nullptr && cache->has_order) fp = &cache->order;
   }
   if (fp == nullptr) {

@@ -420,6 +420,17 @@ int ct_order_inverse(const EC_GROUP* group, BIGNUM* out, const BIGNUM* k, BN_CTX
 int ct_order_sign(const EC_GROUP* group, BIGNUM* s, const BIGNUM* k, bool k_is_inverse,
                   const BIGNUM* x, const BIGNUM* r, const BIGNUM* m, BN_CTX* ctx);
 
+// Whether h can be the cofactor of a curve over GF(q) whose generator has
+// order n (n <= 0: not known, only h is looked at): h >= 1 and h n within
+// Hasse's bound q + 1 -+ 2 sqrt(q), taken as the slightly wider
+// 2^(ceil(bits(q) / 2) + 1).  1, 0, or -1 when a number could not be had.
+int cofactor_fits(const EC_GROUP* group, const BIGNUM* order, const BIGNUM* cofactor, BN_CTX* ctx);
+
+// 1 when the group has a cofactor and it fits its order and field; else 0
+// with "undefined cofactor", "invalid cofactor" or "BN lib" queued under
+// `func`.
+int check_cofactor(const EC_GROUP* group, BN_CTX* ctx, int func);
+
 // Draws a secret scalar k uniformly in [1, n) for the order n > 1 (ec_key.cc:
 // the private scalar of key generation, the nonce of signing): bits(n) bits
 // of RAND_bytes, big-endian as BN_rand_range reads them, compared with n by

@@ -66,7 +66,7 @@ struct MethodData {
   }
 
   // The key's record, made when it has none; null for a null key or when
-  // no record can be made.
+  // no record can be made (then with the reason queued).
   static Data* of(EC_KEY* key) {
     if (key == nullptr) return nullptr;
     void* d = EC_KEY_get_key_method_data(key, dup, release, release);
@@ -76,6 +76,7 @@ struct MethodData {
     EC_KEY_insert_key_method_data(key, made, dup, release, release);
     d = EC_KEY_get_key_method_data(key, dup, release, release);
     if (d != made) release(made);  // another thread's record stayed, or none could be kept
+    if (d == nullptr) T::error(ERR_R_MALLOC_FAILURE);  // no list node for it
     return static_cast<Data*>(d);
   }
 };

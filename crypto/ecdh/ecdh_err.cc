@@ -13,7 +13,7 @@
 #include "ecdh_err_data.inc"
 
 static_assert(std::size(ECDH_str_functs) == 2 + 1);
-static_assert(std::size(ECDH_str_reasons) == 3 + 1);
+static_assert(std::size(ECDH_str_reasons) == 4 + 1);
 
 /* see morvane/ecdh.h */
 void ERR_load_ECDH_strings(void) {

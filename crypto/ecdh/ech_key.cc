@@ -41,10 +41,6 @@ namespace morvane::ecdh {
 
 int compute_key(void* out, size_t outlen, const EC_POINT* pub_key, EC_KEY* ecdh,
                 void* (*KDF)(const void* in, size_t inlen, void* out, size_t* outlen)) {
-  if (outlen > INT_MAX) {
-    ECDHerr(kF, ERR_R_MALLOC_FAILURE);
-    return -1;
-  }
   BN_CTX* ctx = BN_CTX_new();
   if (ctx == nullptr) return -1;
   int ret = -1;
@@ -118,6 +114,7 @@ int compute_key(void* out, size_t outlen, const EC_POINT* pub_key, EC_KEY* ecdh,
     }
     ret = static_cast<int>(outlen);
   } else {
+    // Any room, however large, takes the secret's buflen octets.
     if (outlen > buflen) outlen = buflen;
     if (outlen != 0) memcpy(out, buf, outlen);
     ret = static_cast<int>(outlen);

@@ -2,6 +2,8 @@
 
 #include <stddef.h>
 
+#include <atomic>
+
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
 #include <morvane/ecdh.h>
@@ -29,7 +31,9 @@ constinit const ECDH_METHOD kMorvaneMethod = {
     nullptr,
 };
 
-constinit const ECDH_METHOD* g_default = nullptr;
+// Set on first use by whichever thread gets there; every thread stores the
+// same table, so relaxed order is enough.
+constinit std::atomic<const ECDH_METHOD*> g_default{nullptr};
 
 struct EcdhTraits {
   using Data = ECDH_DATA;
@@ -64,13 +68,17 @@ const ECDH_METHOD* ECDH_Morvane(void) {
 
 /* see morvane/ecdh.h */
 void ECDH_set_default_method(const ECDH_METHOD* meth) {
-  g_default = meth;
+  g_default.store(meth, std::memory_order_relaxed);
 }
 
 /* see morvane/ecdh.h */
 const ECDH_METHOD* ECDH_get_default_method(void) {
-  if (g_default == nullptr) g_default = ECDH_Morvane();
-  return g_default;
+  const ECDH_METHOD* m = g_default.load(std::memory_order_relaxed);
+  if (m == nullptr) {
+    m = ECDH_Morvane();
+    g_default.store(m, std::memory_order_relaxed);
+  }
+  return m;
 }
 
 /* see morvane/ecdh.h */
@@ -88,8 +96,17 @@ int ECDH_set_method(EC_KEY* eckey, const ECDH_METHOD* meth) {
 /* see morvane/ecdh.h */
 int ECDH_compute_key(void* out, size_t outlen, const EC_POINT* pub_key, EC_KEY* eckey,
                      void* (*KDF)(const void* in, size_t inlen, void* out, size_t* outlen)) {
-  ECDH_DATA* d = morvane::ecdh::check(eckey);
-  if (d == nullptr || d->meth == nullptr || d->meth->compute_key == nullptr) return 0;
+  if (eckey == nullptr) {
+    ECDHerr(ECDH_F_ECDH_COMPUTE_KEY, ERR_R_PASSED_NULL_PARAMETER);
+    return -1;
+  }
+  const ECDH_DATA* d = morvane::ecdh::check(eckey);
+  if (d == nullptr) return -1;  // the record's reason is queued
+  // A method without the slot does not offer the operation.
+  if (d->meth == nullptr || d->meth->compute_key == nullptr) {
+    ECDHerr(ECDH_F_ECDH_COMPUTE_KEY, ECDH_R_OPERATION_NOT_SUPPORTED);
+    return -1;
+  }
   return d->meth->compute_key(out, outlen, pub_key, eckey, KDF);
 }
 

@@ -13,7 +13,7 @@
 #include "ecdsa_err_data.inc"
 
 static_assert(std::size(ECDSA_str_functs) == 4 + 1);
-static_assert(std::size(ECDSA_str_reasons) == 7 + 1);
+static_assert(std::size(ECDSA_str_reasons) == 10 + 1);
 
 /* see morvane/ecdsa.h */
 void ERR_load_ECDSA_strings(void) {

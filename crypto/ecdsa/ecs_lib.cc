@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <atomic>
+
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
@@ -42,7 +44,9 @@ constinit const ECDSA_METHOD kMorvaneMethod = {
     nullptr,
 };
 
-constinit const ECDSA_METHOD* g_default = nullptr;
+// Set on first use by whichever thread gets there; every thread stores the
+// same table, so relaxed order is enough.
+constinit std::atomic<const ECDSA_METHOD*> g_default{nullptr};
 
 struct EcdsaTraits {
   using Data = ECDSA_DATA;
@@ -65,6 +69,28 @@ ECDSA_DATA* check(EC_KEY* key) {
 
 }  // namespace morvane::ecdsa
 
+namespace {
+
+// The key's method's `slot`, or null with the reason under `func`: a null
+// key, a record that could not be made (its own reason queued), or a method
+// without the slot, which is an operation it does not offer.
+template <class F>
+F slot_of(EC_KEY* key, F ECDSA_METHOD::*slot, int func) {
+  if (key == nullptr) {
+    ECDSAerr(func, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
+  const ECDSA_DATA* d = morvane::ecdsa::check(key);
+  if (d == nullptr) return nullptr;
+  if (d->meth == nullptr || d->meth->*slot == nullptr) {
+    ECDSAerr(func, ECDSA_R_OPERATION_NOT_SUPPORTED);
+    return nullptr;
+  }
+  return d->meth->*slot;
+}
+
+}  // namespace
+
 /* see morvane/ecdsa.h */
 ECDSA_DATA* ECDSA_DATA_new_method(ENGINE* engine) {
   return Record::make(engine);
@@ -74,12 +100,18 @@ ECDSA_DATA* ECDSA_DATA_new_method(ENGINE* engine) {
 const ECDSA_METHOD* ECDSA_Morvane(void) { return &kMorvaneMethod; }
 
 /* see morvane/ecdsa.h */
-void ECDSA_set_default_method(const ECDSA_METHOD* meth) { g_default = meth; }
+void ECDSA_set_default_method(const ECDSA_METHOD* meth) {
+  g_default.store(meth, std::memory_order_relaxed);
+}
 
 /* see morvane/ecdsa.h */
 const ECDSA_METHOD* ECDSA_get_default_method(void) {
-  if (g_default == nullptr) g_default = ECDSA_Morvane();
-  return g_default;
+  const ECDSA_METHOD* m = g_default.load(std::memory_order_relaxed);
+  if (m == nullptr) {
+    m = ECDSA_Morvane();
+    g_default.store(m, std::memory_order_relaxed);
+  }
+  return m;
 }
 
 /* see morvane/ecdsa.h */
@@ -102,24 +134,21 @@ ECDSA_SIG* ECDSA_do_sign(const unsigned char* dgst, int dgst_len, EC_KEY* eckey)
 /* see morvane/ecdsa.h */
 ECDSA_SIG* ECDSA_do_sign_ex(const unsigned char* dgst, int dgst_len, const BIGNUM* kinv,
                             const BIGNUM* rp, EC_KEY* eckey) {
-  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
-  if (d == nullptr || d->meth == nullptr) return nullptr;
-  return d->meth->ecdsa_do_sign(dgst, dgst_len, kinv, rp, eckey);
+  const auto sign = slot_of(eckey, &ECDSA_METHOD::ecdsa_do_sign, ECDSA_F_ECDSA_DO_SIGN);
+  return sign != nullptr ? sign(dgst, dgst_len, kinv, rp, eckey) : nullptr;
 }
 
 /* see morvane/ecdsa.h */
 int ECDSA_sign_setup(EC_KEY* eckey, BN_CTX* ctx, BIGNUM** kinv, BIGNUM** rp) {
-  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
-  if (d == nullptr || d->meth == nullptr) return 0;
-  return d->meth->ecdsa_sign_setup(eckey, ctx, kinv, rp);
+  const auto setup = slot_of(eckey, &ECDSA_METHOD::ecdsa_sign_setup, ECDSA_F_ECDSA_SIGN_SETUP);
+  return setup != nullptr ? setup(eckey, ctx, kinv, rp) : 0;
 }
 
 /* see morvane/ecdsa.h */
 int ECDSA_do_verify(const unsigned char* dgst, int dgst_len, const ECDSA_SIG* sig,
                     EC_KEY* eckey) {
-  ECDSA_DATA* d = morvane::ecdsa::check(eckey);
-  if (d == nullptr || d->meth == nullptr) return 0;
-  return d->meth->ecdsa_do_verify(dgst, dgst_len, sig, eckey);
+  const auto verify = slot_of(eckey, &ECDSA_METHOD::ecdsa_do_verify, ECDSA_F_ECDSA_DO_VERIFY);
+  return verify != nullptr ? verify(dgst, dgst_len, sig, eckey) : -1;
 }
 
 /* see morvane/ecdsa.h */
@@ -132,7 +161,11 @@ int ECDSA_sign(int type, const unsigned char* dgst, int dgstlen, unsigned char* 
 int ECDSA_sign_ex(int /*type*/, const unsigned char* dgst, int dgstlen, unsigned char* sig,
                   unsigned int* siglen, const BIGNUM* kinv, const BIGNUM* rp, EC_KEY* eckey) {
   if (siglen != nullptr) *siglen = 0;
-  if (dgstlen < 0 || (dgst == nullptr && dgstlen != 0)) {
+  if (dgstlen < 0) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_INVALID_DIGEST_LENGTH);
+    return 0;
+  }
+  if (dgst == nullptr && dgstlen != 0) {
     ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }

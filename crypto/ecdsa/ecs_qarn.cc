@@ -208,6 +208,12 @@ int do_verify(const unsigned char* dgst, int dgst_len, const ECDSA_SIG* sig, EC_
     ECDSAerr(ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_MISSING_PARAMETERS);
     return -1;
   }
+  // Against the point at infinity u1 G + u2 O = u1 G, and r = x(k G),
+  // s = m / k verifies for any k without the private key.
+  if (EC_POINT_is_at_infinity(group, pub)) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_PUBLIC_KEY_AT_INFINITY);
+    return -1;
+  }
   BN_CTX* ctx = BN_CTX_new();
   if (ctx == nullptr) {
     ECDSAerr(ECDSA_F_ECDSA_DO_VERIFY, ERR_R_MALLOC_FAILURE);

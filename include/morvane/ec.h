@@ -147,7 +147,9 @@ MORVANE_EXPORT int EC_GROUP_check_discriminant(const EC_GROUP *group, BN_CTX *ct
 /* 1 when the group is consistent: non-zero discriminant ("discriminant is
  * zero"), a generator ("undefined generator") on the curve ("point is not on
  * curve"), an order ("undefined order") that takes the generator to infinity
- * ("invalid group order").  The cofactor is not checked. */
+ * ("invalid group order"), and a cofactor ("undefined cofactor") that the
+ * order and the field allow: h >= 1 with h n within Hasse's bound of the
+ * number of points ("invalid cofactor"). */
 MORVANE_EXPORT int EC_GROUP_check(const EC_GROUP *group, BN_CTX *ctx);
 /* 0 when a and b are the same group: the same field type and either the same
  * non-zero curve name or the same curve, generator (both absent counts as
@@ -490,20 +492,24 @@ MORVANE_EXPORT void EC_KEY_free(EC_KEY *key); /* null accepted */
 /* 1 when the count is above 1 afterwards. */
 MORVANE_EXPORT int EC_KEY_up_ref(EC_KEY *key);
 /* Copies group, points, scalar, method records (through their dup
- * functions) and settings into dest; dest, or null (dest partly copied). */
+ * functions) and settings into dest; dest, or null (dest partly copied).  A
+ * record without dup function, or whose dup function gives null, fails the
+ * copy with "method data cannot be copied". */
 MORVANE_EXPORT EC_KEY *EC_KEY_copy(EC_KEY *dest, const EC_KEY *src);
 MORVANE_EXPORT EC_KEY *EC_KEY_dup(const EC_KEY *src);
 /* A fresh scalar in [1, order-1] and its public point; 1 or 0 (the key is
  * unchanged on failure). */
 MORVANE_EXPORT int EC_KEY_generate_key(EC_KEY *eckey);
 /* 1 when the public point lies on the curve, is not the point at infinity,
- * has the group's order, and, with a private scalar, is scalar x G; else 0
- * with the reason. */
+ * has the group's order, the group's cofactor fits as EC_GROUP_check asks,
+ * and, with a private scalar, is scalar x G; else 0 with the reason. */
 MORVANE_EXPORT int EC_KEY_check_key(const EC_KEY *eckey);
 MORVANE_EXPORT const EC_GROUP *EC_KEY_get0_group(const EC_KEY *key);
 MORVANE_EXPORT const EC_POINT *EC_KEY_get0_public_key(const EC_KEY *key);
 MORVANE_EXPORT const BIGNUM *EC_KEY_get0_private_key(const EC_KEY *key);
-/* The setters store copies; 1 when the copy exists, else 0. */
+/* The setters store copies; 1 when the copy exists, else 0.  The point at
+ * infinity is no public key: EC_KEY_set_public_key refuses it ("point at
+ * infinity") and keeps the key's point. */
 MORVANE_EXPORT int EC_KEY_set_group(EC_KEY *key, const EC_GROUP *group);
 MORVANE_EXPORT int EC_KEY_set_public_key(EC_KEY *key, const EC_POINT *pub);
 MORVANE_EXPORT int EC_KEY_set_private_key(EC_KEY *key, const BIGNUM *priv_key);
@@ -530,7 +536,11 @@ MORVANE_EXPORT void EC_KEY_insert_key_method_data(EC_KEY *key, void *data,
 
 /* Key encodings: the ECParameters choice, the EC private-key SEQUENCE, and
  * the public point as octets (o2i needs a key that has its group).
- * Decoders give the key or null, encoders the length written or 0. */
+ * Decoders give the key or null, encoders the length written or 0.  The
+ * private scalar is written at the order's length (RFC 5915; a zero scalar
+ * is refused with "invalid private key"); a public point at infinity is
+ * refused by the decoders ("point at infinity"), o2i_ECPublicKey then keeping
+ * the key's point. */
 MORVANE_EXPORT EC_KEY *d2i_ECParameters(EC_KEY **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_ECParameters(EC_KEY *a, unsigned char **out);
 MORVANE_EXPORT EC_KEY *d2i_ECPrivateKey(EC_KEY **a, const unsigned char **in, long len);
@@ -540,7 +550,10 @@ MORVANE_EXPORT int i2o_ECPublicKey(EC_KEY *a, unsigned char **out);
 /* The parameter choice (ANSI X9.62, RFC 3279 2.3.5) of a group: the curve's
  * OBJECT IDENTIFIER when the group's asn1 flag is set, else the explicit
  * parameters; decoding sets the flag to match (an implicitlyCA choice gives
- * no group).  Explicit fields are limited to 661 bits. */
+ * no group).  Explicit fields are limited to 661 bits; the coefficients a
+ * and b are written at the field's length (X9.62 4.3.3, SEC 1 2.3.5) and
+ * read at any length; a cofactor that is present must fit as EC_GROUP_check
+ * asks ("invalid cofactor"). */
 MORVANE_EXPORT EC_GROUP *d2i_ECPKParameters(EC_GROUP **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_ECPKParameters(const EC_GROUP *group, unsigned char **out);
 
@@ -712,6 +725,7 @@ MORVANE_EXPORT void ERR_load_EC_strings(void);
 #define EC_F_EC_GFP_MONT_FIELD_SET_TO_ONE 209
 #define EC_F_EC_POINT_INVERT 210
 #define EC_F_EC_EX_DATA_SET_DATA 211
+#define EC_F_EC_KEY_SET_PUBLIC_KEY 212
 /* Reason codes of library 16 (EC). */
 #define EC_R_BUFFER_TOO_SMALL 100
 #define EC_R_INCOMPATIBLE_OBJECTS 101
@@ -751,6 +765,9 @@ MORVANE_EXPORT void ERR_load_EC_strings(void);
 #define EC_R_NOT_A_SUPPORTED_NIST_PRIME 136
 #define EC_R_INVALID_TRINOMIAL_BASIS 137
 #define EC_R_FIELD_TOO_LARGE 138
+#define EC_R_INVALID_COFACTOR 139
+#define EC_R_UNDEFINED_COFACTOR 140
+#define EC_R_METHOD_DATA_NOT_COPIED 141
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

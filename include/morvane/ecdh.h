@@ -14,9 +14,10 @@
  * with "point arithmetic failure".
  *
  * Null arguments: a null key gives the failure value of each call (0, null,
- * -1 for ECDH_compute_key); ECDH_compute_key refuses a null peer point with
- * "point arithmetic failure"; the KDF may be null (the raw secret is then
- * copied). */
+ * -1 for ECDH_compute_key, with "passed a null parameter"); ECDH_compute_key
+ * refuses a null peer point with "point arithmetic failure", and a key whose
+ * method is null or has no compute_key with "operation not supported"; the
+ * KDF may be null (the raw secret is then copied). */
 #ifndef MORVANE_ECDH_H
 #define MORVANE_ECDH_H
 
@@ -61,7 +62,10 @@ MORVANE_EXPORT ECDH_DATA *ECDH_DATA_new_method(ENGINE *engine);
 
 /* The built-in method table ("Morvane ECDH method"). */
 MORVANE_EXPORT const ECDH_METHOD *ECDH_Morvane(void);
-/* The process-wide default (the built-in table until set); no lock. */
+/* The process-wide default (the built-in table until set), which records
+ * made afterwards take.  Threads may make records at once (the built-in
+ * table is installed atomically); set another before other threads use
+ * keys. */
 MORVANE_EXPORT void ECDH_set_default_method(const ECDH_METHOD *meth);
 MORVANE_EXPORT const ECDH_METHOD *ECDH_get_default_method(void);
 /* Replaces the key's method (releasing its engine); 1, or 0 without record. */
@@ -96,6 +100,7 @@ MORVANE_EXPORT void ERR_load_ECDH_strings(void);
 #define ECDH_R_NO_PRIVATE_VALUE 100
 #define ECDH_R_POINT_ARITHMETIC_FAILURE 101
 #define ECDH_R_KDF_FAILED 102
+#define ECDH_R_OPERATION_NOT_SUPPORTED 103
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -11,7 +11,9 @@
  * Null arguments: a null key gives the failure value of each call (0, null,
  * -1 for ECDSA_do_verify and ECDSA_verify) with an error; ECDSA_SIG_free
  * accepts null; a null kinv/rp pair to ECDSA_do_sign_ex draws a fresh
- * nonce. */
+ * nonce.  A key whose method is null or lacks the operation's slot gets the
+ * same failure value with "operation not supported".  Verification refuses
+ * a public point at infinity with -1 ("public key at infinity"). */
 #ifndef MORVANE_ECDSA_H
 #define MORVANE_ECDSA_H
 
@@ -63,7 +65,10 @@ MORVANE_EXPORT ECDSA_DATA *ECDSA_DATA_new_method(ENGINE *engine);
 
 /* The built-in method table ("Morvane ECDSA method"). */
 MORVANE_EXPORT const ECDSA_METHOD *ECDSA_Morvane(void);
-/* The process-wide default (the built-in table until set); no lock. */
+/* The process-wide default (the built-in table until set), which records
+ * made afterwards take.  Threads may make records at once (the built-in
+ * table is installed atomically); set another before other threads use
+ * keys. */
 MORVANE_EXPORT void ECDSA_set_default_method(const ECDSA_METHOD *meth);
 MORVANE_EXPORT const ECDSA_METHOD *ECDSA_get_default_method(void);
 /* Replaces the key's method (releasing its engine); 1, or 0 without record. */
@@ -84,7 +89,8 @@ MORVANE_EXPORT int ECDSA_do_verify(const unsigned char *dgst, int dgst_len, cons
                                    EC_KEY *eckey);
 
 /* DER signature of the digest into `sig` (ECDSA_size(eckey) bytes of room),
- * its length in *siglen; 1, or 0 with *siglen 0.  type is not used. */
+ * its length in *siglen; 1, or 0 with *siglen 0 (a negative dgstlen: "invalid
+ * digest length").  type is not used. */
 MORVANE_EXPORT int ECDSA_sign(int type, const unsigned char *dgst, int dgstlen,
                               unsigned char *sig, unsigned int *siglen, EC_KEY *eckey);
 MORVANE_EXPORT int ECDSA_sign_ex(int type, const unsigned char *dgst, int dgstlen,
@@ -130,6 +136,9 @@ MORVANE_EXPORT void ERR_load_ECDSA_strings(void);
 #define ECDSA_R_RANDOM_NUMBER_GENERATION_FAILED 104
 #define ECDSA_R_SIGNATURE_MALLOC_FAILED 105
 #define ECDSA_R_NEED_NEW_SETUP_VALUES 106
+#define ECDSA_R_OPERATION_NOT_SUPPORTED 107
+#define ECDSA_R_INVALID_DIGEST_LENGTH 108
+#define ECDSA_R_PUBLIC_KEY_AT_INFINITY 109
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -86,6 +86,23 @@ Bytes CharTwoParams(long m, const Bytes& basis_oid, const Bytes& basis) {
 
 // ---- helpers ---------------------------------------------------------------
 
+// The TLV at der[at]: where its content starts, and its length (short form
+// or one or two length octets).
+size_t ContentAt(const Bytes& der, size_t at) {
+  return at + 2 + (der[at + 1] < 0x80 ? 0 : der[at + 1] & 0x7F);
+}
+size_t LengthAt(const Bytes& der, size_t at) {
+  const size_t n = der[at + 1] < 0x80 ? 0 : der[at + 1] & 0x7F;
+  size_t len = n == 0 ? der[at + 1] : 0;
+  for (size_t i = 0; i < n; i++) len = len << 8 | der[at + 2 + i];
+  return len;
+}
+// The content octets of the TLV at the start of der, less its last `drop`.
+Bytes Content(const Bytes& der, size_t drop = 0) {
+  return Bytes(der.begin() + static_cast<long>(ContentAt(der, 0)),
+               der.end() - static_cast<long>(drop));
+}
+
 Bytes Encode(const EC_GROUP* g) {
   const int n = i2d_ECPKParameters(g, nullptr);
   if (n <= 0) return {};
@@ -148,12 +165,41 @@ TEST(EcParameters, FlagWithoutCurveNameCannotBeEncoded) {
   EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_I2D_ECPKPARAMETERS, EC_R_GROUP2PKPARAMETERS_FAILURE}}));
 }
 
-TEST(EcParameters, ZeroCoefficientIsOneZeroOctet) {
-  Group g(EC_GROUP_new_by_curve_name(kSecp256k1));
-  EC_GROUP_set_asn1_flag(g.get(), 0);
-  const std::string hex = morvane_test::ToHex(Encode(g.get()));
-  // curve SEQUENCE { a OCTET STRING 00, b OCTET STRING 07 }
-  EXPECT_NE(hex.find("3006040100040107"), std::string::npos) << hex;
+// The coefficients are written at the field's length, ceil(degree / 8)
+// octets, on every built-in curve (X9.62 4.3.3, SEC 1 2.3.5: peers refuse
+// the shortest form); the shortest form is still read.
+TEST(EcParameters, CoefficientsAtTheFieldLength) {
+  std::vector<EC_builtin_curve> curves(EC_get_builtin_curves(nullptr, 0));
+  EC_get_builtin_curves(curves.data(), curves.size());
+  for (const EC_builtin_curve& c : curves) {
+    Group g(EC_GROUP_new_by_curve_name(c.nid));
+    ASSERT_NE(g, nullptr) << OBJ_nid2sn(c.nid);
+    EC_GROUP_set_asn1_flag(g.get(), 0);
+    const Bytes der = Encode(g.get());
+    // SEQUENCE { version, fieldID, curve SEQUENCE { a, b, ... }, ... }
+    size_t at = ContentAt(der, 0);
+    for (int skip = 0; skip < 2; skip++) at = ContentAt(der, at) + LengthAt(der, at);
+    ASSERT_EQ(der[at], 0x30) << OBJ_nid2sn(c.nid);
+    at = ContentAt(der, at);
+    const size_t len = (static_cast<size_t>(EC_GROUP_get_degree(g.get())) + 7) / 8;
+    ASSERT_EQ(der[at], 0x04);
+    EXPECT_EQ(LengthAt(der, at), len) << OBJ_nid2sn(c.nid) << " a";
+    at = ContentAt(der, at) + LengthAt(der, at);
+    ASSERT_EQ(der[at], 0x04);
+    EXPECT_EQ(LengthAt(der, at), len) << OBJ_nid2sn(c.nid) << " b";
+  }
+  // secp256k1: a = 0 and b = 7 as 32 octets; as 00 and 07 they still read.
+  Group k1(EC_GROUP_new_by_curve_name(kSecp256k1));
+  EC_GROUP_set_asn1_flag(k1.get(), 0);
+  const Bytes der = Encode(k1.get());
+  std::string hex = morvane_test::ToHex(Content(der));
+  const std::string ab = "30440420" + std::string(64, '0') + "0420" + std::string(62, '0') + "07";
+  const size_t at = hex.find(ab);
+  ASSERT_NE(at, std::string::npos) << hex;
+  Group back = Decode(Tlv(0x30, FromHex(hex.replace(at, ab.size(), "3006040100040107"))));
+  ASSERT_NE(back, nullptr) << morvane_test::DrainErrors();
+  EXPECT_EQ(EC_GROUP_cmp(k1.get(), back.get(), nullptr), 0);
+  EXPECT_EQ(Encode(back.get()), der);
 }
 
 // Every prime-field named curve: explicit parameters encode, decode and
@@ -179,23 +225,21 @@ TEST(EcParameters, ExplicitPrimeCurvesRoundTrip) {
   EXPECT_EQ(prime, 25);
 }
 
-// A zero cofactor decodes to a group without cofactor, whose encoding
-// leaves the field out.
-TEST(EcParameters, ZeroCofactorIsLeftOut) {
+// Parameters without cofactor decode to a group without cofactor, whose
+// encoding leaves the field out (a cofactor of 0 is refused with the other
+// cofactors the curve cannot have, ExplicitFieldLimits).
+TEST(EcParameters, AbsentCofactorIsLeftOut) {
   Group g(EC_GROUP_new_by_curve_name(kP256));
   EC_GROUP_set_asn1_flag(g.get(), 0);
   Bytes der = Encode(g.get());
   ASSERT_EQ(morvane_test::ToHex(Bytes(der.end() - 3, der.end())), "020101");
-  der.back() = 0;  // cofactor 0
-  Group zero = Decode(der);
-  ASSERT_NE(zero, nullptr);
-  const Bytes again = Encode(zero.get());
+  der = Tlv(0x30, Content(der, 3));  // no cofactor
+  Group none = Decode(der);
+  ASSERT_NE(none, nullptr) << morvane_test::DrainErrors();
+  const Bytes again = Encode(none.get());
   ASSERT_FALSE(again.empty()) << morvane_test::DrainErrors();
-  EXPECT_EQ(again.size(), der.size() - 3);
+  EXPECT_EQ(again, der);
   EXPECT_EQ(morvane_test::ToHex(Bytes(again.end() - 3, again.end())), "632551");  // the order's end
-  Group back = Decode(again);
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(Encode(back.get()), again);
 }
 
 TEST(EcParameters, ImplicitlyCaGivesNoGroup) {
@@ -211,8 +255,9 @@ struct LimitCase {
   int not_reason;  // a reason that must not be queued
 };
 
-// The explicit P-256 parameters with another order.
-Bytes P256WithOrderBits(int bits) {
+// The explicit P-256 parameters with another order (and the cofactor 1, or
+// none).
+Bytes P256WithOrderBits(int bits, bool cofactor = true) {
   Group g(EC_GROUP_new_by_curve_name(kP256));
   EC_GROUP_set_asn1_flag(g.get(), 0);
   Bytes der = Encode(g.get());
@@ -226,8 +271,16 @@ Bytes P256WithOrderBits(int bits) {
   const size_t hdr = der[1] < 0x80 ? 2 : 2 + (der[1] & 0x7F);
   Bytes body(der.begin() + static_cast<long>(hdr), at);
   body.insert(body.end(), repl.begin(), repl.end());
-  body.insert(body.end(), at + 35, der.end());
+  body.insert(body.end(), at + 35, der.end() - (cofactor ? 0 : 3));
   return Tlv(0x30, body);
+}
+
+// The explicit P-256 parameters with the cofactor INTEGER given.
+Bytes P256WithCofactor(const Bytes& cofactor) {
+  Group g(EC_GROUP_new_by_curve_name(kP256));
+  EC_GROUP_set_asn1_flag(g.get(), 0);
+  const Bytes der = Encode(g.get());
+  return Tlv(0x30, Cat({Content(der, 3), cofactor}));
 }
 
 // A generator whose first octet names no form is refused before that octet
@@ -261,6 +314,14 @@ TEST(EcParameters, ExplicitFieldLimits) {
        EC_R_INVALID_PENTANOMIAL_BASIS, 0},
       {"onBasis", CharTwoParams(163, on, Tlv(0x05, {})), EC_R_NOT_IMPLEMENTED, 0},
       {"order of field bits + 2", P256WithOrderBits(258), EC_R_INVALID_GROUP_ORDER, 0},
+      // h >= 1, and h n within q + 1 -+ 2 sqrt(q) (Hasse).
+      {"cofactor -1", P256WithCofactor(Tlv(0x02, {0xFF})), EC_R_INVALID_COFACTOR, 0},
+      {"cofactor 0", P256WithCofactor(Int(0)), EC_R_INVALID_COFACTOR, 0},
+      {"cofactor 2", P256WithCofactor(Int(2)), EC_R_INVALID_COFACTOR, 0},
+      {"cofactor n",
+       P256WithCofactor(
+           IntBytes(FromHex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551"))),
+       EC_R_INVALID_COFACTOR, 0},
   };
   for (const LimitCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -269,8 +330,8 @@ TEST(EcParameters, ExplicitFieldLimits) {
     const int want = c.reason != 0 ? c.reason : c.not_reason;
     EXPECT_EQ(QueueHasReason(want), c.reason != 0);
   }
-  // Field bits + 1 passes the order test.
-  Group g = Decode(P256WithOrderBits(257));
+  // Field bits + 1 passes the order test (without a cofactor to weigh it).
+  Group g = Decode(P256WithOrderBits(257, false));
   EXPECT_NE(g, nullptr) << morvane_test::DrainErrors();
   ERR_clear_error();
 }
@@ -374,9 +435,8 @@ TEST(EcPrivateKey, EncodingFlags) {
   Key k = GeneratedKey(kP256);
   EC_KEY_set_enc_flags(k.get(), EC_PKEY_NO_PARAMETERS | EC_PKEY_NO_PUBKEY);
   const Bytes der = EncodePrivate(k.get());
-  // SEQUENCE { INTEGER 1, OCTET STRING scalar } and nothing else.
-  const int n = BN_num_bytes(EC_KEY_get0_private_key(k.get()));
-  ASSERT_EQ(der.size(), static_cast<size_t>(2 + 3 + 2 + n));
+  // SEQUENCE { INTEGER 1, OCTET STRING scalar (32 octets) } and nothing else.
+  ASSERT_EQ(der.size(), static_cast<size_t>(2 + 3 + 2 + 32));
   EXPECT_EQ(der[2], 0x02);
   EXPECT_EQ(der[5], 0x04);
   // Without parameters the key must bring its group.
@@ -392,7 +452,7 @@ TEST(EcPrivateKey, EncodingFlags) {
 }
 
 TEST(EcPrivateKey, RefusedEncodings) {
-  // A zero scalar has no octets.
+  // A zero scalar is no private key.
   Key zero(EC_KEY_new_by_curve_name(kP256));
   Bn z(BN_new());
   BN_zero(z.get());
@@ -400,7 +460,7 @@ TEST(EcPrivateKey, RefusedEncodings) {
   EC_KEY_set_enc_flags(zero.get(), EC_PKEY_NO_PUBKEY);
   ERR_clear_error();
   EXPECT_EQ(i2d_ECPrivateKey(zero.get(), nullptr), 0);
-  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_I2D_ECPRIVATEKEY, ERR_R_MALLOC_FAILURE}}));
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_I2D_ECPRIVATEKEY, EC_R_INVALID_PRIVATE_KEY}}));
   // A key without public point needs the no-public-key flag.
   Key nopub(EC_KEY_new_by_curve_name(kP256));
   Bn one(BN_new());
@@ -414,6 +474,24 @@ TEST(EcPrivateKey, RefusedEncodings) {
   EXPECT_EQ(i2d_ECPrivateKey(nullptr, nullptr), 0);
   EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_I2D_ECPRIVATEKEY, ERR_R_PASSED_NULL_PARAMETER},
                          {ERR_LIB_EC, EC_F_I2D_ECPRIVATEKEY, ERR_R_PASSED_NULL_PARAMETER}}));
+}
+
+// The scalar is written at the order's length, ceil(bits(n) / 8) octets
+// (RFC 5915, 3): a key of 5 on P-256 is 31 zeros and 05.
+TEST(EcPrivateKey, ScalarAtTheOrderLength) {
+  Bn five(BN_new());
+  ASSERT_EQ(BN_set_word(five.get(), 5), 1);
+  for (const auto& [sn, len] : {std::pair{"prime256v1", 32}, std::pair{"secp521r1", 66},
+                                std::pair{"sect163k1", 21}, std::pair{"secp160k1", 21}}) {
+    Key k(EC_KEY_new_by_curve_name(OBJ_sn2nid(sn)));
+    ASSERT_EQ(EC_KEY_set_private_key(k.get(), five.get()), 1);
+    EC_KEY_set_enc_flags(k.get(), EC_PKEY_NO_PARAMETERS | EC_PKEY_NO_PUBKEY);
+    Bytes scalar(static_cast<size_t>(len) - 1, 0);
+    scalar.push_back(5);
+    const Bytes want = Seq({Int(1), Octets(scalar)});
+    EXPECT_EQ(EncodePrivate(k.get()), want) << sn;
+  }
+  EXPECT_TRUE(ErrorsAre({}));
 }
 
 TEST(EcPrivateKey, ImplicitlyCaParametersFail) {
@@ -488,6 +566,34 @@ TEST(EcPublicPoint, RefusedInput) {
   EXPECT_TRUE(QueueHasReason(ERR_R_EC_LIB));
   EXPECT_EQ(i2o_ECPublicKey(nullptr, nullptr), 0);
   EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_I2O_ECPUBLICKEY, ERR_R_PASSED_NULL_PARAMETER}}));
+}
+
+// The point at infinity (the single octet 00) is no public key: refused
+// as octets, in a SubjectPublicKeyInfo and in a private key, and the key
+// given to o2i_ECPublicKey keeps its point.
+TEST(EcPublicPoint, InfinityIsNoPublicKey) {
+  Key key = GeneratedKey(kP256);
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  ec_key_test::Point was(EC_POINT_dup(EC_KEY_get0_public_key(key.get()), g));
+  EC_KEY* k = key.get();
+  const unsigned char zero[1] = {0};
+  const unsigned char* p = zero;
+  ERR_clear_error();
+  EXPECT_EQ(o2i_ECPublicKey(&k, &p, 1), nullptr);
+  EXPECT_EQ(p, zero);
+  EXPECT_EQ(EC_POINT_cmp(g, EC_KEY_get0_public_key(key.get()), was.get(), nullptr), 0);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_O2I_ECPUBLICKEY, EC_R_POINT_AT_INFINITY}}));
+  // SEQUENCE { SEQUENCE { id-ecPublicKey, prime256v1 }, BIT STRING 00 00 }
+  const Bytes spki =
+      Seq({Seq({X962Oid({2, 1}), FromHex("06082a8648ce3d030107")}), Tlv(0x03, {0x00, 0x00})});
+  p = spki.data();
+  EXPECT_EQ(d2i_EC_PUBKEY(nullptr, &p, static_cast<long>(spki.size())), nullptr);
+  EXPECT_TRUE(QueueHasReason(EC_R_POINT_AT_INFINITY));
+  const Bytes priv = Seq({Int(1), Octets({1}), Tlv(0xA0, FromHex("06082a8648ce3d030107")),
+                          Tlv(0xA1, Tlv(0x03, {0x00, 0x00}))});
+  p = priv.data();
+  EXPECT_EQ(d2i_ECPrivateKey(nullptr, &p, static_cast<long>(priv.size())), nullptr);
+  EXPECT_TRUE(QueueHasReason(EC_R_POINT_AT_INFINITY));
 }
 
 // The publicKeyDer of every Wycheproof ECDSA group decodes to the group's

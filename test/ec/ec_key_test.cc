@@ -203,12 +203,47 @@ TEST(EcKey, CheckKeyCases) {
   EXPECT_EQ(EC_KEY_check_key(other.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_WRONG_ORDER}});
 
-  // The point at infinity is refused.
+  // The point at infinity is refused where it is set, and by the check
+  // when the key's own point is made infinity.
   Point inf(EC_POINT_new(g));
   ASSERT_EQ(EC_POINT_set_to_infinity(g, inf.get()), 1);
-  ASSERT_EQ(EC_KEY_set_public_key(pub_only.get(), inf.get()), 1);
+  EXPECT_EQ(EC_KEY_set_public_key(pub_only.get(), inf.get()), 0);
+  EXPECT_EQ(EC_POINT_cmp(g, EC_KEY_get0_public_key(pub_only.get()),
+                         EC_KEY_get0_public_key(key.get()), nullptr),
+            0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_SET_PUBLIC_KEY, EC_R_POINT_AT_INFINITY}});
+  ASSERT_EQ(
+      EC_POINT_set_to_infinity(g, const_cast<EC_POINT*>(EC_KEY_get0_public_key(pub_only.get()))),
+      1);
   EXPECT_EQ(EC_KEY_check_key(pub_only.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, EC_R_POINT_AT_INFINITY}});
+}
+
+// A cofactor the curve cannot have, or none, fails the key and its group:
+// h n must lie within q + 1 -+ 2 sqrt(q).  P-256 with the generator, order
+// and point of a valid key and the cofactor -1, 0 (none), 2 or n.
+TEST(EcKey, CheckKeyRefusesImpossibleCofactors) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  Bn n(BN_new()), minus1 = HexBn("-1"), two = HexBn("2");
+  ASSERT_EQ(EC_GROUP_get_order(EC_KEY_get0_group(key.get()), n.get(), nullptr), 1);
+  struct Row {
+    const BIGNUM* h;
+    int reason;
+  };
+  for (const Row& row :
+       {Row{minus1.get(), EC_R_INVALID_COFACTOR}, Row{nullptr, EC_R_UNDEFINED_COFACTOR},
+        Row{two.get(), EC_R_INVALID_COFACTOR}, Row{n.get(), EC_R_INVALID_COFACTOR}}) {
+    const EC_GROUP* g = EC_KEY_get0_group(key.get());
+    ec_key_test::Group changed(EC_GROUP_dup(g));
+    ASSERT_EQ(EC_GROUP_set_generator(changed.get(), EC_GROUP_get0_generator(g), n.get(), row.h), 1);
+    Key k(EC_KEY_dup(key.get()));
+    ASSERT_EQ(EC_KEY_set_group(k.get(), changed.get()), 1);
+    EXPECT_EQ(EC_KEY_check_key(k.get()), 0);
+    EXPECT_EQ(EC_GROUP_check(changed.get(), nullptr), 0);
+    EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_CHECK_KEY, row.reason},
+                   {ERR_LIB_EC, EC_F_EC_GROUP_CHECK, row.reason}});
+  }
 }
 
 // A point of the wrong order: on a curve with cofactor above 1, a point of
@@ -258,6 +293,11 @@ TEST(EcKey, MethodDataKeepsFirstRecord) {
   g_frees = 0;
   key.reset();
   EXPECT_EQ(g_frees, 1);
+  // A record without dup function cannot be copied: the copy fails, said.
+  Key other(EC_KEY_new());
+  EC_KEY_insert_key_method_data(other.get(), &first, nullptr, FreeA, FreeA);
+  EXPECT_EQ(EC_KEY_dup(other.get()), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_COPY, EC_R_METHOD_DATA_NOT_COPIED}});
 }
 
 TEST(EcKey, CopyCarriesSettingsAndFreshEcdsaRecord) {
@@ -317,6 +357,85 @@ TEST(Ecdsa, SignWithoutScalarFails) {
   EXPECT_EQ(ECDSA_sign(0, dgst, 32, sig, &siglen, key.get()), 0);
   EXPECT_EQ(siglen, 0u);
   EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER}});
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  EXPECT_EQ(ECDSA_sign(0, dgst, -1, sig, &siglen, key.get()), 0);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_INVALID_DIGEST_LENGTH}});
+}
+
+// A method without a slot (or no method) does not offer the operation: each
+// call fails with its failure value and says so; so does a null key.
+TEST(Ecdsa, MissingSlotsAndNullKey) {
+  Key key = Curve("prime256v1");
+  ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
+  const unsigned char dgst[20] = {3};
+  Sig sig(ECDSA_do_sign(dgst, 20, key.get()));
+  ASSERT_NE(sig, nullptr);
+  const ECDSA_METHOD empty = {"no operations", nullptr, nullptr, nullptr, 0, nullptr};
+  BIGNUM* kinv = nullptr;
+  BIGNUM* rp = nullptr;
+  for (const ECDSA_METHOD* m : {&empty, static_cast<const ECDSA_METHOD*>(nullptr)}) {
+    ASSERT_EQ(ECDSA_set_method(key.get(), m), 1);
+    EXPECT_EQ(ECDSA_do_sign(dgst, 20, key.get()), nullptr);
+    EXPECT_EQ(ECDSA_sign_setup(key.get(), nullptr, &kinv, &rp), 0);
+    EXPECT_EQ(ECDSA_do_verify(dgst, 20, sig.get(), key.get()), -1);
+    EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_OPERATION_NOT_SUPPORTED},
+                   {ERR_LIB_ECDSA, ECDSA_F_ECDSA_SIGN_SETUP, ECDSA_R_OPERATION_NOT_SUPPORTED},
+                   {ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_OPERATION_NOT_SUPPORTED}});
+  }
+  EXPECT_EQ(ECDSA_do_sign(dgst, 20, nullptr), nullptr);
+  EXPECT_EQ(ECDSA_do_verify(dgst, 20, sig.get(), nullptr), -1);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER},
+                 {ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ERR_R_PASSED_NULL_PARAMETER}});
+}
+
+// Against a public point at infinity u1 G + u2 O = u1 G, so r = x(k G) and
+// s = m / k, made without any private key, would verify (here k = 1):
+// refused.
+TEST(Ecdsa, VerifyRefusesAPublicKeyAtInfinity) {
+  Key key = Curve("prime256v1");
+  const EC_GROUP* g = EC_KEY_get0_group(key.get());
+  ASSERT_EQ(EC_KEY_set_public_key(key.get(), EC_GROUP_get0_generator(g)), 1);
+  ASSERT_EQ(EC_POINT_set_to_infinity(g, const_cast<EC_POINT*>(EC_KEY_get0_public_key(key.get()))),
+            1);
+  const unsigned char dgst[32] = {0x42, 0x17};
+  Sig forged(ECDSA_SIG_new());
+  ASSERT_EQ(EC_POINT_get_affine_coordinates_GFp(g, EC_GROUP_get0_generator(g), forged->r, nullptr,
+                                                nullptr),
+            1);
+  ASSERT_NE(BN_bin2bn(dgst, 32, forged->s), nullptr);  // both below n
+  EXPECT_EQ(ECDSA_do_verify(dgst, 32, forged.get(), key.get()), -1);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_PUBLIC_KEY_AT_INFINITY}});
+}
+
+// Every allocation of a key generation on a fresh group, and of a first
+// signature with a fresh key, failing in turn: each failure of the call is
+// said ("malloc failure" somewhere on the queue).
+TEST(Ecdsa, AllocationFailuresAreSaid) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  const unsigned char dgst[32] = {5};
+  unsigned char sig[80];
+  unsigned int siglen = 0;
+  for (const bool signing : {false, true}) {
+    const auto run = [&](long fail) {
+      Key key = Curve("prime256v1");
+      if (signing && EC_KEY_generate_key(key.get()) != 1) return -1L;
+      const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+      morvane_test::FailAllocationAfter(fail);
+      const int ok = signing ? ECDSA_sign(0, dgst, 32, sig, &siglen, key.get())
+                             : EC_KEY_generate_key(key.get());
+      morvane_test::FailAllocationAfter(0);
+      const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+      bool said = false;
+      for (unsigned long e; (e = ERR_get_error()) != 0;)
+        said = said || ERR_GET_REASON(e) == ERR_R_MALLOC_FAILURE;
+      EXPECT_TRUE(ok == 1 || said)
+          << (signing ? "ECDSA_sign" : "EC_KEY_generate_key") << ", allocation " << fail;
+      return after.mallocs + after.reallocs - before.mallocs - before.reallocs;
+    };
+    const long total = run(0);
+    ASSERT_GT(total, 0);
+    for (long n = 1; n <= total; n++) run(n);
+  }
 }
 
 // Signature values out of range, and encodings that are not the DER of one

@@ -1,11 +1,14 @@
 // Several threads multiply the generator of one fresh group at once, so
 // that they race to make and publish the group's engine record and its
 // fixed-base table; every product must equal the windowed-NAF product
-// computed beforehand on another group of the curve.  (Also run under
-// ThreadSanitizer.)
+// computed beforehand on another group of the curve.  And several threads
+// sign and agree keys with one fresh key, racing to install the default
+// methods and to make the key's records.  (Also run under ThreadSanitizer.)
 
 #include <morvane/bn.h>
 #include <morvane/ec.h>
+#include <morvane/ecdh.h>
+#include <morvane/ecdsa.h>
 #include <morvane/err.h>
 
 #include <gtest/gtest.h>
@@ -85,5 +88,49 @@ TEST_P(EcThreads, GeneratorProductsOnOneFreshGroup) {
 
 // P-256 (a = -3) and secp256k1 (a = 0).
 INSTANTIATE_TEST_SUITE_P(Curves, EcThreads, testing::Values(415, 714));
+
+// One key, no method installed yet: each thread signs and verifies, and
+// agrees a secret with the key's own point, which is x(d Q) for all.
+TEST(EcKeyThreads, SigningAndAgreementOnOneKey) {
+  morvane_test::InstallLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  EC_KEY* key = EC_KEY_new_by_curve_name(415);
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(EC_KEY_generate_key(key), 1);
+  std::atomic<int> ready{0};
+  std::vector<int> verified(kThreads, 0);
+  std::vector<std::string> secrets(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) std::this_thread::yield();
+      const unsigned char dgst[32] = {static_cast<unsigned char>(t)};
+      unsigned char sig[80];
+      unsigned int siglen = 0;
+      // Half the threads start with the agreement.
+      for (int half = 0; half < 2; half++) {
+        if ((half + t) % 2 == 0) {
+          verified[t] = ECDSA_sign(0, dgst, 32, sig, &siglen, key) == 1 &&
+                        ECDSA_verify(0, dgst, 32, sig, static_cast<int>(siglen), key);
+        } else {
+          unsigned char out[32];
+          const int n =
+              ECDH_compute_key(out, sizeof out, EC_KEY_get0_public_key(key), key, nullptr);
+          secrets[t] = n == 32 ? std::string(reinterpret_cast<char*>(out), 32) : "failed";
+        }
+      }
+      ERR_remove_state(0);
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; t++) {
+    EXPECT_EQ(verified[t], 1) << t;
+    EXPECT_EQ(secrets[t], secrets[0]) << t;
+  }
+  EXPECT_NE(secrets[0], "failed");
+  EC_KEY_free(key);
+  EXPECT_ERRORS({});
+}
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -64,6 +65,10 @@ TEST(Ecdh, SecretLengthAndTruncation) {
   Bytes part(16);
   EXPECT_EQ(Agree(&part, gen, k.get()), 16);
   EXPECT_EQ(0, std::memcmp(part.data(), full.data(), 16));
+  // Room beyond INT_MAX takes the secret's 32 octets too.
+  Bytes wide(32);
+  EXPECT_EQ(ECDH_compute_key(wide.data(), size_t{INT_MAX} + 1, gen, k.get(), nullptr), 32);
+  EXPECT_EQ(0, std::memcmp(wide.data(), full.data(), 32));
   // The secret is x(d G).
   Point dg(EC_POINT_new(g));
   Bn x(BN_new());
@@ -197,7 +202,18 @@ TEST(Ecdh, RecordsAndExData) {
   EXPECT_EQ(ECDH_set_method(k.get(), ECDH_Morvane()), 1);
   EXPECT_EQ(ECDH_set_method(nullptr, ECDH_Morvane()), 0);
   EXPECT_EQ(ECDH_get_ex_data(nullptr, idx), nullptr);
-  EXPECT_EQ(ECDH_compute_key(nullptr, 0, nullptr, nullptr, nullptr), 0);
+  ERR_clear_error();
+  // A null key, and a method without compute_key (or none), give -1, said.
+  EXPECT_EQ(ECDH_compute_key(nullptr, 0, nullptr, nullptr, nullptr), -1);
+  const ECDH_METHOD none = {"no agreement", nullptr, 0, nullptr};
+  Bytes out(32);
+  for (const ECDH_METHOD* m : {&none, static_cast<const ECDH_METHOD*>(nullptr)}) {
+    ASSERT_EQ(ECDH_set_method(k.get(), m), 1);
+    EXPECT_EQ(Agree(&out, EC_GROUP_get0_generator(EC_KEY_get0_group(k.get())), k.get()), -1);
+  }
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_ECDH, ECDH_F_ECDH_COMPUTE_KEY, ERR_R_PASSED_NULL_PARAMETER},
+                         {ERR_LIB_ECDH, ECDH_F_ECDH_COMPUTE_KEY, ECDH_R_OPERATION_NOT_SUPPORTED},
+                         {ERR_LIB_ECDH, ECDH_F_ECDH_COMPUTE_KEY, ECDH_R_OPERATION_NOT_SUPPORTED}}));
 }
 
 // ---- published vectors ------------------------------------------------------
@@ -280,6 +296,13 @@ TEST_P(EcdhWycheproof, File) {
       EXPECT_EQ(out, shared) << name << " tc " << t.id;
     } else if (result == "invalid") {
       EXPECT_EQ(got, -1) << name << " tc " << t.id << " " << t.Get("comment");
+      // A public key invalid in itself (not a valid key of another curve)
+      // is refused by its decoding or by the key check: explicit parameters
+      // with a cofactor of -1, n or none among them.
+      if (t.HasFlag("InvalidPublic") && !t.HasFlag("ModifiedGroup")) {
+        EXPECT_TRUE(peer == nullptr || EC_KEY_check_key(peer.get()) != 1)
+            << name << " tc " << t.id << " " << t.Get("comment");
+      }
     } else if (got > 0) {
       EXPECT_EQ(out, shared) << name << " tc " << t.id;
     }
