@@ -268,12 +268,11 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   // no overflow in size_t, but possibly more than the allocator's int takes.
   const size_t limbs = 4 * static_cast<size_t>(nl);
   const size_t total = limbs * sizeof(Limb) + limb::exp_consttime_bytes(top, p->top);
-  if (total > INT_MAX) {
+  void* block = total <= INT_MAX ? MORVANE_malloc(total) : nullptr;
+  if (block == nullptr) {
     BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
     return 0;
   }
-  void* block = MORVANE_malloc(total);
-  if (block == nullptr) return 0;
   Carver carve(static_cast<Limb*>(block));
   Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *res = carve.take(nl);
   for (size_t i = 0; i < limbs; i++) n[i] = 0;
