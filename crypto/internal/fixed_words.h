@@ -1,7 +1,8 @@
 // Fixed-width word arithmetic shared by the private-key operations (RSA's
 // CRT exponentiations, DSA's arithmetic modulo q): moving numbers between
-// BIGNUMs and word arrays of a public length, and the Montgomery reduction,
-// with no branch and no address that depends on the values.
+// BIGNUMs and word arrays of a public length, the Montgomery reduction and
+// the draw of a secret below a public bound, with no branch and no address
+// that depends on the values.
 #ifndef MORVANE_INTERNAL_FIXED_WORDS_H
 #define MORVANE_INTERNAL_FIXED_WORDS_H
 
@@ -71,6 +72,18 @@ inline void redc_words(BN_ULONG* r, BN_ULONG* t, const BN_ULONG* n, BN_ULONG n0,
   const BN_ULONG keep = ct::bit_mask(borrow & ~carry & 1);
   for (int i = 0; i < nl; i++) r[i] = ct::select(keep, t[nl + i], r[i]);
 }
+
+// ---- defined in crypto/bn ---------------------------------------------------
+
+// Draws k uniformly in [1, range) for a public range > 1, at the range's
+// fixed width (bn_rand.cc): bits(range) bits of RAND_bytes, big-endian as
+// BN_rand_range reads them, compared with the range by masks, and drawn
+// again until one lies in [1, range); only whether a draw is taken is made
+// public, so the generator's bytes may be secret from the first.  k has room
+// for the range's words (zeros above them) and its own count found by masks.
+// 1, or 0 with a big-number error queued (invalid range, too many
+// iterations, no memory) or the generator's own.
+int draw_below(BIGNUM* k, const BIGNUM* range) noexcept;
 
 }  // namespace morvane::internal
 
