@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the library and every suite with AddressSanitizer and
-# UndefinedBehaviorSanitizer into build/check, the concurrency suites with
+# UndefinedBehaviorSanitizer into build/check, the library alone without
+# optimization into build/debug, the concurrency suites with
 # ThreadSanitizer into build/tsan and the fuzz targets with clang into
 # build/fuzz (replaying their corpora; the fuzz build also keeps the library
 # warning-free under clang), then runs all tests through ctest (one process
@@ -20,6 +21,13 @@ cmake -S . -B build/check -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVANE_SANITIZE=ON -DMORVANE_WERROR=ON "$@"
 cmake --build build/check -j "$jobs"
 stage "sanitized build"
+# The library alone without optimization (Debug, -O0) in build/debug, so that
+# a debugging build keeps compiling: there every operand of an asm statement
+# takes a register of its own.
+cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_WERROR=ON \
+  -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_APPS=OFF >/dev/null
+cmake --build build/debug -j "$jobs" --target morvane
+stage "library at -O0"
 # ThreadSanitizer: the library and the concurrency suites only, in build/tsan
 # (a lock callback in concurrency_test serves CRYPTO_READ as a shared lock).
 tsan_suites="concurrency_test engine_threads_test err_test ex_data_test lhash_test locks_test mem_dbg_test rand_test rsa_threads_test ec_threads_test x509_threads_test pkcs7_threads_test"

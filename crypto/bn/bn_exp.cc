@@ -60,13 +60,6 @@ BN_MONT_CTX* mont_for(BN_MONT_CTX* in_mont, BN_MONT_CTX* own, const BIGNUM* m, B
   return BN_MONT_CTX_set(own, m, ctx) ? own : nullptr;
 }
 
-// A Montgomery context freed on every way out.
-struct OwnMont {
-  BN_MONT_CTX m;
-  OwnMont() { BN_MONT_CTX_init(&m); }
-  ~OwnMont() { BN_MONT_CTX_free(&m); }
-};
-
 // val[i] = base^(2i + 1) for i < 2^(w-1), by mul(r, x, y).
 template <class T, class Mul>
 bool odd_powers(T* const* val, int w, T* d, Mul mul) {
@@ -211,7 +204,7 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
   if (BN_get_flags(p, BN_FLAG_SECRET)) return BN_mod_exp_mont_consttime(rr, a, p, m, ctx, in_mont);
   if (!odd_modulus(m, BN_F_BN_MOD_EXP_MONT, false)) return 0;
   if (BN_is_zero(p)) return power_zero(rr, m);
-  OwnMont own;
+  bn::OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   bn::Frame frame(ctx);
@@ -259,7 +252,7 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   // the base's reduction divide by it in the no-branch form.
   const BIGNUM sm = bn::secret_view(m);
   m = &sm;
-  OwnMont own;
+  bn::OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   const int top = mont->N.top, nl = limb::count(top);
@@ -268,12 +261,11 @@ int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, cons
   // no overflow in size_t, but possibly more than the allocator's int takes.
   const size_t limbs = 4 * static_cast<size_t>(nl);
   const size_t total = limbs * sizeof(Limb) + limb::exp_consttime_bytes(top, p->top);
-  if (total > INT_MAX) {
+  void* block = total <= INT_MAX ? MORVANE_malloc(total) : nullptr;
+  if (block == nullptr) {
     BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
     return 0;
   }
-  void* block = MORVANE_malloc(total);
-  if (block == nullptr) return 0;
   Carver carve(static_cast<Limb*>(block));
   Limb *n = carve.take(nl), *rr_l = carve.take(nl), *base = carve.take(nl), *res = carve.take(nl);
   for (size_t i = 0; i < limbs; i++) n[i] = 0;
@@ -311,7 +303,7 @@ int BN_mod_exp_mont_word(BIGNUM* rr, BN_ULONG a, const BIGNUM* p, const BIGNUM* 
   if (m->top == 1) a %= m->d[0];
   if (BN_is_zero(p)) return power_zero(rr, m);
   if (a == 0) return BN_zero(rr);
-  OwnMont own;
+  bn::OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   // The value is r w: r in Montgomery form on limbs (not yet made while it
@@ -377,7 +369,7 @@ int BN_mod_exp2_mont(BIGNUM* rr, const BIGNUM* a1, const BIGNUM* p1, const BIGNU
   if (!odd_modulus(m, BN_F_BN_MOD_EXP2_MONT, true)) return 0;
   const int b1 = BN_num_bits(p1), b2 = BN_num_bits(p2);
   if (b1 == 0 && b2 == 0) return power_zero(rr, m);
-  OwnMont own;
+  bn::OwnMont own;
   BN_MONT_CTX* mont = mont_for(in_mont, &own.m, m, ctx);
   if (mont == nullptr) return 0;
   bn::Frame frame(ctx);

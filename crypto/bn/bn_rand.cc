@@ -1,12 +1,16 @@
 // Random numbers of a given bit length (strong, pseudo-random, and reshaped
-// for testing the arithmetic) and uniformly below a bound.
+// for testing the arithmetic), uniformly below a bound, and secrets below a
+// public bound drawn at its fixed width.
 //
 // Implementation notes: every draw first adds the current time to the
 // generator's pool with no entropy credited, then fills a big-endian buffer
 // of whole bytes and forces the requested top and bottom bits; the buffer is
 // wiped on every way out.  Draws below a bound reject values at or above it,
 // folding a one-bit-longer draw by up to two subtractions when the bound is
-// just above a power of two, so that fewer draws are lost.
+// just above a power of two, so that fewer draws are lost.  Those compare
+// word by word from the top and strip leading zero words, so a secret draw
+// (a nonce, a key, a blinding factor) takes internal::draw_below instead,
+// which compares by masks at the bound's width.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -16,12 +20,19 @@
 #include <time.h>
 
 #include "bn/internal.h"
+#include "internal/ct.h"
+#include "internal/fixed_words.h"
 
 namespace bn = morvane::bn;
+namespace ct = morvane::ct;
 
 namespace {
 
 enum class Source { kStrong, kPseudo, kTest };
+
+// Draws before a draw below a bound gives up (each is taken with
+// probability above 1/2 but for bounds of 2 or 3).
+constexpr int kRangeTries = 100;
 
 // Test mode: byte i becomes a copy of byte i-1, 0, 0xFF or stays, by one more
 // pseudo-random byte each, so that the numbers have long runs of equal bits.
@@ -90,7 +101,7 @@ int rand_range(int (*draw)(BIGNUM*, int, int, int), BIGNUM* r, const BIGNUM* ran
   }
   const int b = BN_num_bits(range);
   if (b == 1) return BN_zero(r);
-  int count = 100;
+  int count = kRangeTries;
   if (!BN_is_bit_set(range, b - 2) && !BN_is_bit_set(range, b - 3)) {
     // 3 range < 2^(b+1): draw b + 1 bits and fold by up to two subtractions,
     // leaving most draws below range.
@@ -143,3 +154,50 @@ int BN_rand_range(BIGNUM* r, const BIGNUM* range) {
 int BN_pseudo_rand_range(BIGNUM* r, const BIGNUM* range) {
   return rand_range(BN_pseudo_rand, r, range);
 }
+
+namespace morvane::internal {
+
+int draw_below(BIGNUM* k, const BIGNUM* range) noexcept {
+  const int bits = BN_num_bits(range);
+  if (range->neg || bits < 2) {
+    BNerr(BN_F_BN_RAND_RANGE, BN_R_INVALID_RANGE);
+    return 0;
+  }
+  const int nw = range->top, nbytes = (bits + 7) / 8;
+  if (k->dmax < nw) {  // cleared first: growing copies the old words by their count
+    BN_clear(k);
+    if (bn_expand2(k, nw) == nullptr) return 0;
+  }
+  // k - range, then the generator's bytes.
+  const size_t scratch = bn::word_bytes(nw) + static_cast<size_t>(nbytes);
+  auto* diff = static_cast<BN_ULONG*>(MORVANE_malloc(scratch));
+  if (diff == nullptr) {
+    BNerr(BN_F_BNRAND, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
+  auto* buf = reinterpret_cast<unsigned char*>(diff + nw);
+  int ok = 0;
+  for (int tries = 0; tries < kRangeTries && ok == 0; tries++) {
+    if (RAND_bytes(buf, nbytes) <= 0) {
+      ok = -1;
+      break;
+    }
+    buf[0] &= static_cast<unsigned char>(0xFF >> (8 * nbytes - bits));
+    bn::zero_words(k->d, k->dmax);
+    for (int b = 0; b < nbytes; b++)
+      k->d[b / BN_BYTES] |= static_cast<BN_ULONG>(buf[nbytes - 1 - b]) << (8 * (b % BN_BYTES));
+    // Taken when 0 < k < range: k - range borrows and some word is not zero.
+    const BN_ULONG below = ct::bit_mask(bn::sub_words(diff, k->d, range->d, nw));
+    BN_ULONG any = 0;
+    for (int i = 0; i < nw; i++) any |= k->d[i];
+    if (ct::declassify(below & ~ct::zero_mask(any)) != 0) ok = store_words(k, k->d, nw);
+  }
+  MORVANE_cleanse(diff, scratch);
+  MORVANE_free(diff);
+  if (ok == 1) return 1;
+  BN_clear(k);
+  if (ok == 0) BNerr(BN_F_BN_RAND_RANGE, BN_R_TOO_MANY_ITERATIONS);
+  return 0;
+}
+
+}  // namespace morvane::internal

@@ -100,6 +100,15 @@ class [[nodiscard]] CtxOrNew {
   bool owned_;
 };
 
+// A Montgomery context of one call, freed on every way out.
+struct OwnMont {
+  BN_MONT_CTX m;
+  OwnMont() noexcept { BN_MONT_CTX_init(&m); }
+  ~OwnMont() { BN_MONT_CTX_free(&m); }
+  OwnMont(const OwnMont&) = delete;
+  OwnMont& operator=(const OwnMont&) = delete;
+};
+
 // ---- products and division: the one entry of each (contracts as BN_mul,
 // BN_sqr and BN_div), which every operation of the component calls ----
 int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx);

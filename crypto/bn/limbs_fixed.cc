@@ -28,6 +28,21 @@ namespace {
 
 using u128 = unsigned __int128;
 
+// The four-limb kernels below name the limbs they read or write through a
+// pointer as "m" operands, so that the optimizer keeps the stores before
+// them and the loads after them in place and other values in registers
+// across them.  Without optimization each such operand takes a register of
+// its own for its address, and with their ten or more register operands
+// those statements would ask for more registers than there are: there they
+// declare a "memory" clobber instead (the same instructions either way).
+#if defined(__OPTIMIZE__)
+#define MORVANE_ASM_MEM(...) , __VA_ARGS__
+#define MORVANE_ASM_MEMORY_CLOBBER
+#else
+#define MORVANE_ASM_MEM(...)
+#define MORVANE_ASM_MEMORY_CLOBBER , "memory"
+#endif
+
 // One limb of a row at byte offset `off`: lo:hout = a[j] w; r[j] += lo (CF
 // chain) + hin (OF chain).
 #define MORVANE_FIXED_STEP(off, hin, hout)     \
@@ -301,9 +316,10 @@ inline Wide mul4(const void* a, const void* b) noexcept {
       MORVANE_W4_ROW("16", "t2", "t3", "t4", "t5", "t6")
       MORVANE_W4_ROW("24", "t3", "t4", "t5", "t6", "t7")
       : MORVANE_WIDE_OPERANDS("=&r")
-      : [a] "r"(a), [b] "r"(b), "m"(*static_cast<const unsigned char(*)[32]>(a)),
-        "m"(*static_cast<const unsigned char(*)[32]>(b))
-      : "rdx", "cc");
+      : [a] "r"(a), [b] "r"(b)
+        MORVANE_ASM_MEM("m"(*static_cast<const unsigned char(*)[32]>(a)),
+                        "m"(*static_cast<const unsigned char(*)[32]>(b)))
+      : "rdx", "cc" MORVANE_ASM_MEMORY_CLOBBER);
   return w;
 }
 #undef MORVANE_W4_ROW
@@ -361,8 +377,8 @@ inline Wide sqr4(const void* a) noexcept {
       "adcx %[t7], %[t7]\n\t"
       "adox %[hi], %[t7]\n\t"
       : MORVANE_WIDE_OPERANDS("=&r")
-      : [a] "r"(a), "m"(*static_cast<const unsigned char(*)[32]>(a))
-      : "rdx", "cc");
+      : [a] "r"(a) MORVANE_ASM_MEM("m"(*static_cast<const unsigned char(*)[32]>(a)))
+      : "rdx", "cc" MORVANE_ASM_MEMORY_CLOBBER);
   return w;
 }
 
@@ -418,9 +434,10 @@ inline Wide mul4_plain(const void* a, const void* b) noexcept {
       MORVANE_P4_ADD("16", "24", "t5", "t6", "t7") MORVANE_P4_ADD("24", "16", "t5", "t6", "t7")
       MORVANE_P4_LAST("24", "24", "t6", "t7")
       : MORVANE_PLAIN_WIDE
-      : [a] "r"(a), [b] "r"(b), "m"(*static_cast<const unsigned char(*)[32]>(a)),
-        "m"(*static_cast<const unsigned char(*)[32]>(b))
-      : "rax", "rdx", "cc");
+      : [a] "r"(a), [b] "r"(b)
+        MORVANE_ASM_MEM("m"(*static_cast<const unsigned char(*)[32]>(a)),
+                        "m"(*static_cast<const unsigned char(*)[32]>(b)))
+      : "rax", "rdx", "cc" MORVANE_ASM_MEMORY_CLOBBER);
   return w;
 }
 
@@ -493,8 +510,8 @@ inline Wide sqr4_plain(const void* a) noexcept {
       "adcq %%rax, %[t6]\n\t"
       "adcq %%rdx, %[t7]\n\t"
       : MORVANE_PLAIN_WIDE, [x] "=&r"(x), [c] "=&r"(c)
-      : [a] "r"(a), "m"(*static_cast<const unsigned char(*)[32]>(a))
-      : "rax", "rdx", "cc");
+      : [a] "r"(a) MORVANE_ASM_MEM("m"(*static_cast<const unsigned char(*)[32]>(a)))
+      : "rax", "rdx", "cc" MORVANE_ASM_MEMORY_CLOBBER);
   return w;
 }
 #undef MORVANE_P4_ZERO
@@ -561,9 +578,10 @@ inline void redc4(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
       "movq %[t1], 8(%[r])\n\t"
       "movq %[t2], 16(%[r])\n\t"
       "movq %[lo], 24(%[r])\n\t"
-      : MORVANE_WIDE_OPERANDS("+&r"), "=m"(*reinterpret_cast<Limb(*)[4]>(r))
-      : [n] "r"(n), [n0] "m"(n0), [r] "r"(r), "m"(*reinterpret_cast<const Limb(*)[4]>(n))
-      : "rdx", "cc");
+      : MORVANE_WIDE_OPERANDS("+&r") MORVANE_ASM_MEM("=m"(*reinterpret_cast<Limb(*)[4]>(r)))
+      : [n] "r"(n), [n0] "m"(n0), [r] "r"(r)
+        MORVANE_ASM_MEM("m"(*reinterpret_cast<const Limb(*)[4]>(n)))
+      : "rdx", "cc" MORVANE_ASM_MEMORY_CLOBBER);
 }
 #undef MORVANE_R4_ROUND
 #undef MORVANE_R4_STEP
@@ -609,8 +627,8 @@ inline void redc4_plain(Limb* r, Wide w, const Limb* n, Limb n0) noexcept {
       : [t0] "+&r"(w.t0), [t1] "+&r"(w.t1), [t2] "+&r"(w.t2), [t3] "+&r"(w.t3),
         [t4] "+&r"(w.t4), [t5] "+&r"(w.t5), [t6] "+&r"(w.t6), [t7] "+&r"(w.t7), [lo] "=&a"(lo),
         [hi] "=&d"(hi), [m] "=&r"(m), [c] "=&r"(c)
-      : [n] "r"(n), [n0] "m"(n0), "m"(*reinterpret_cast<const Limb(*)[4]>(n))
-      : "cc");
+      : [n] "r"(n), [n0] "m"(n0) MORVANE_ASM_MEM("m"(*reinterpret_cast<const Limb(*)[4]>(n)))
+      : "cc" MORVANE_ASM_MEMORY_CLOBBER);
   r[0] = w.t0;
   r[1] = w.t1;
   r[2] = w.t2;
@@ -632,6 +650,8 @@ void mont_mul4_plain(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Li
 
 #undef MORVANE_FIXED_PAIRS
 #undef MORVANE_FIXED_STEP
+#undef MORVANE_ASM_MEMORY_CLOBBER
+#undef MORVANE_ASM_MEM
 
 // The unrolled kernels by limb count (none for one limb: the plain C form
 // serves it).

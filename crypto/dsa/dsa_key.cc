@@ -1,5 +1,7 @@
 // Built-in DSA key generation (FIPS 186-2, 4.3 and 4.4): x uniform in
-// [1, q), y = g^x mod p, and the entry point that prefers the method's own.
+// [1, q), drawn at q's width by masks, y = g^x mod p by the constant-time
+// exponentiation over q's words, and the entry point that prefers the
+// method's own.
 
 #include <morvane/bn.h>
 #include <morvane/dsa.h>
@@ -22,8 +24,8 @@ int builtin_keygen(DSA* dsa) {
   if (fresh_x) x = BN_new();
   if (fresh_y) y = BN_new();
   int ok = 0;
-  if (ctx != nullptr && x != nullptr && y != nullptr && morvane::dsa::draw_nonzero(x, dsa->q)) {
-    const BIGNUM view = morvane::dsa::secret_view(x);
+  if (ctx != nullptr && x != nullptr && y != nullptr && morvane::internal::draw_below(x, dsa->q)) {
+    const BIGNUM view = morvane::dsa::secret_view(x, dsa->q);
     const BIGNUM* e = (dsa->flags & DSA_FLAG_PLAIN_EXP) ? x : &view;
     if (BN_mod_exp(y, dsa->g, e, dsa->p, ctx)) {
       // y is public: its words leave the constant-time discipline.

@@ -50,10 +50,6 @@ namespace {
 
 constinit std::atomic<const DSA_METHOD*> default_method{nullptr};
 
-// Tries for a non-zero draw before giving up (only a range of 1, or a
-// broken generator, needs more than a few).
-constexpr int kDrawTries = 100;
-
 }  // namespace
 
 namespace morvane::dsa {
@@ -64,14 +60,6 @@ BN_MONT_CTX* cached_mont(DSA* dsa, BN_CTX* ctx, bool* failed) {
   BN_MONT_CTX* m = BN_MONT_CTX_set_locked(&dsa->method_mont_p, CRYPTO_LOCK_DSA, dsa->p, ctx);
   *failed = m == nullptr;
   return m;
-}
-
-bool draw_nonzero(BIGNUM* x, const BIGNUM* range) {
-  for (int i = 0; i < kDrawTries; i++) {
-    if (!BN_rand_range(x, range)) return false;
-    if (!BN_is_zero(x)) return true;
-  }
-  return false;
 }
 
 }  // namespace morvane::dsa

@@ -1,7 +1,8 @@
 // The built-in DSA method: signing setup, signing and verification (FIPS
 // 186-2, 4.6 and 4.7), and the method's init and finish.
 //
-// Implementation notes: the exponent of g is a secret of one public length:
+// Implementation notes: k is drawn at q's width, compared with q by masks
+// (internal::draw_below).  The exponent of g is a secret of one public length:
 // k at the width of q's words for the library's constant-time
 // exponentiation, which reads exactly those words; for a method's own
 // bn_mod_exp, which may look at its bit length, K = k + q or k + 2q,
@@ -127,8 +128,7 @@ int setup(DSA* dsa, BN_CTX* ctx, const Modulus& qm, BIGNUM** kinvp, BIGNUM** rp)
   BIGNUM* kinv = BN_new();
   int ok = 0;
   if (k != nullptr && K != nullptr && t != nullptr && r != nullptr && kinv != nullptr &&
-      draw_nonzero(k, dsa->q)) {
-    MORVANE_DSA_NONCE_DRAWN(k);
+      internal::draw_below(k, dsa->q)) {
     bool mont_failed = false;
     BN_MONT_CTX* mont = cached_mont(dsa, ctx, &mont_failed);
     const bool plain = (dsa->flags & DSA_FLAG_PLAIN_EXP) != 0;

@@ -63,10 +63,14 @@ int store_secret(BIGNUM* a, const Limb* l, const Modulus& m) noexcept;
 // a = l (m.nw words), made public first (ct::declassify); 1 or 0.
 int store_public(BIGNUM* a, const Limb* l, const Modulus& m) noexcept;
 
-// A view of x sharing its words, marked secret (the exponentiation takes its
-// constant-time form) and borrowed (nothing frees or grows them through it).
-inline BIGNUM secret_view(const BIGNUM* x) noexcept {
+// A view of x at the width of q's words, sharing its words, marked secret
+// (the exponentiation takes its constant-time form, which reads exactly the
+// words below top: x's own count, found by masks, stays hidden) and
+// borrowed (nothing frees or grows them through it).  x has room for q's
+// words and zeros above its value, as internal::draw_below leaves it.
+inline BIGNUM secret_view(const BIGNUM* x, const BIGNUM* q) noexcept {
   BIGNUM v = *x;
+  v.top = q->top;
   v.flags = BN_FLAG_BORROWED | BN_FLAG_SECRET;
   return v;
 }
@@ -75,23 +79,6 @@ inline BIGNUM secret_view(const BIGNUM* x) noexcept {
 // once under CRYPTO_LOCK_DSA), else null; *failed when it could not be made.
 BN_MONT_CTX* cached_mont(DSA* dsa, BN_CTX* ctx, bool* failed);
 
-// Draws x uniformly in [1, range): false after repeated zero draws (a range
-// of 1) or when the generator fails.
-bool draw_nonzero(BIGNUM* x, const BIGNUM* range);
-
 }  // namespace morvane::dsa
-
-// Seam of the constant-time check: a test build of dsa_qarn.cc that defines
-// MORVANE_DSA_NONCE_SEAM supplies nonce_drawn(), called with each nonce k as
-// soon as it is drawn (the harness marks its words secret there).  The
-// library build compiles the call away.
-#ifdef MORVANE_DSA_NONCE_SEAM
-namespace morvane::dsa {
-void nonce_drawn(BIGNUM* k);
-}  // namespace morvane::dsa
-#define MORVANE_DSA_NONCE_DRAWN(k) ::morvane::dsa::nonce_drawn(k)
-#else
-#define MORVANE_DSA_NONCE_DRAWN(k) static_cast<void>(0)
-#endif
 
 #endif  // MORVANE_CRYPTO_DSA_INTERNAL_H

@@ -1,7 +1,9 @@
 // Fixed-width word arithmetic shared by the private-key operations (RSA's
-// CRT exponentiations, DSA's arithmetic modulo q): moving numbers between
-// BIGNUMs and word arrays of a public length, and the Montgomery reduction,
-// with no branch and no address that depends on the values.
+// CRT exponentiations and blinding, DSA's arithmetic modulo q): moving
+// numbers between BIGNUMs and word arrays of a public length, the Montgomery
+// reduction, the draw of a secret below a public bound and the blinding
+// modulo an odd modulus, with no branch and no address that depends on the
+// values.
 #ifndef MORVANE_INTERNAL_FIXED_WORDS_H
 #define MORVANE_INTERNAL_FIXED_WORDS_H
 
@@ -53,6 +55,16 @@ inline int copy_words(BIGNUM* dest, const BIGNUM* src) noexcept {
   return 1;
 }
 
+// Whether a is non-negative and below 2^(32 nw), judged by masks over every
+// word it has room for (its count may be secret); only the verdict is made
+// public (ct::declassify).
+inline bool fits_words(const BIGNUM* a, int nw) noexcept {
+  const unsigned top = static_cast<unsigned>(a->top);
+  BN_ULONG above = 0;
+  for (int i = nw; i < a->dmax; i++) above |= a->d[i] & ct::lt_mask(static_cast<unsigned>(i), top);
+  return a->neg == 0 && ct::declassify(ct::zero_mask(above)) != 0;
+}
+
 // r = t R^-1 mod n for t[0 .. 2 nl) < n R, with n0 = -n^-1 mod the word
 // base; t is overwritten and r must not overlap its upper half.  The carry
 // is kept in a word and the one subtraction of n is chosen by a mask.
@@ -71,6 +83,26 @@ inline void redc_words(BN_ULONG* r, BN_ULONG* t, const BN_ULONG* n, BN_ULONG n0,
   const BN_ULONG keep = ct::bit_mask(borrow & ~carry & 1);
   for (int i = 0; i < nl; i++) r[i] = ct::select(keep, t[nl + i], r[i]);
 }
+
+// ---- defined in crypto/bn ---------------------------------------------------
+
+// Draws k uniformly in [1, range) for a public range > 1, at the range's
+// fixed width (bn_rand.cc): bits(range) bits of RAND_bytes, big-endian as
+// BN_rand_range reads them, compared with the range by masks, and drawn
+// again until one lies in [1, range); only whether a draw is taken is made
+// public, so the generator's bytes may be secret from the first.  k has room
+// for the range's words (zeros above them) and its own count found by masks.
+// 1, or 0 with a big-number error queued (invalid range, too many
+// iterations, no memory) or the generator's own.
+int draw_below(BIGNUM* k, const BIGNUM* range) noexcept;
+
+// The blinding of a private operation (bn_blind.cc), as BN_BLINDING_convert_ex
+// and BN_BLINDING_update, with mont the Montgomery context of b's modulus
+// when the caller holds one (else null: b's own or one made for the call).
+// Modulo an odd modulus the pair is made, applied and advanced at the
+// modulus's fixed width, constant time in the pair and in n.
+int blinding_convert(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx);
+int blinding_update(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx);
 
 }  // namespace morvane::internal
 

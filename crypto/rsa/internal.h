@@ -157,8 +157,8 @@ class MontFor {
 // Whether the fixed-width CRT takes the key and input I (the tests are on
 // public word counts, signs and parities): odd p and q, n no longer than
 // twice the longer prime's limbs, iqmp no longer than that prime, I
-// non-negative and no longer than n.  The Montgomery contexts of p and q
-// are given.
+// non-negative and no longer than n (judged by masks: a blinded input's word
+// count is secret).  The Montgomery contexts of p and q are given.
 bool crt_fits(const RSA* rsa, const BIGNUM* I, const BN_MONT_CTX* mp, const BN_MONT_CTX* mq);
 // r0 = I^d mod n by the CRT at one fixed width, constant time in the key and
 // the value of I, with the check against e when the key has e (the direct
@@ -193,6 +193,7 @@ class Blinding {
 
  private:
   RSA* rsa_ = nullptr;
+  BN_MONT_CTX* mont_n_ = nullptr;  // the key's context of n as find() saw it
   BN_BLINDING* b_ = nullptr;
   bool local_ = false;
 };

@@ -8,10 +8,12 @@
 // `blinding` belongs to the thread that made it and is used without a lock;
 // every other thread shares `mt_blinding`, converting under a read lock of
 // CRYPTO_LOCK_RSA_BLINDING with its own copy of Ai and advancing it under the
-// write lock.  The unblinding product itself runs on the limbs of the result
-// (bn/limbs.h), as the rest of the private operation does, and the record
-// is then only advanced (BN_BLINDING_update), which is what
-// BN_BLINDING_invert_ex does after its product.
+// write lock.  The pair is made, applied and advanced at the modulus's fixed
+// width (internal::blinding_convert and blinding_update, with the key's
+// Montgomery context of n); the unblinding product itself runs on the limbs
+// of the result (bn/limbs.h), as the rest of the private operation does, and
+// the record is then only advanced, which is what BN_BLINDING_invert_ex does
+// after its product.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -63,6 +65,7 @@ bool Blinding::find(RSA* rsa, BN_CTX* ctx) {
     to_write();
     if (rsa->blinding == nullptr) rsa->blinding = RSA_setup_blinding(rsa, ctx);
   }
+  if (rsa->flags & RSA_FLAG_CACHE_PUBLIC) mont_n_ = rsa->_method_mod_n;
   BN_BLINDING* b = rsa->blinding;
   if (b != nullptr) {
     local_ = BN_BLINDING_get_thread_id(b) == CRYPTO_thread_id();
@@ -84,9 +87,13 @@ bool Blinding::find(RSA* rsa, BN_CTX* ctx) {
 }
 
 bool Blinding::convert(BIGNUM* f, BIGNUM* br, BN_CTX* ctx) {
-  if (local_) return BN_BLINDING_convert_ex(f, br, b_, ctx) == 1;
+  // Before the first private operation has made the key's context of n, one
+  // for this call.
+  MontFor mn(mont_n_, rsa_->n, ctx);
+  if (mn.get() == nullptr) return false;
+  if (local_) return internal::blinding_convert(f, br, b_, mn.get(), ctx) == 1;
   CRYPTO_r_lock(CRYPTO_LOCK_RSA_BLINDING);
-  const bool ok = BN_BLINDING_convert_ex(f, br, b_, ctx) == 1;
+  const bool ok = internal::blinding_convert(f, br, b_, mn.get(), ctx) == 1;
   CRYPTO_r_unlock(CRYPTO_LOCK_RSA_BLINDING);
   return ok;
 }
@@ -108,9 +115,9 @@ bool Blinding::invert(BN_ULONG* out, const BIGNUM* br, BN_CTX* ctx) {
   limb::mont_mul(x, x, factor, m, t);  // out br R^-1
   limb::mont_mul(x, x, rr, m, t);      // out br
   limb::store(out, x, nw);
-  if (local_) return BN_BLINDING_update(b_, ctx) == 1;
+  if (local_) return internal::blinding_update(b_, mn.get(), ctx) == 1;
   CRYPTO_w_lock(CRYPTO_LOCK_RSA_BLINDING);
-  const bool ok = BN_BLINDING_update(b_, ctx) == 1;
+  const bool ok = internal::blinding_update(b_, mn.get(), ctx) == 1;
   CRYPTO_w_unlock(CRYPTO_LOCK_RSA_BLINDING);
   return ok;
 }

@@ -75,7 +75,7 @@ bool crt_fits(const RSA* rsa, const BIGNUM* I, const BN_MONT_CTX* mp, const BN_M
   const int L = limb::count(rsa->p->top > rsa->q->top ? rsa->p->top : rsa->q->top);
   return rsa->p->top > 0 && rsa->q->top > 0 && BN_is_odd(rsa->p) && BN_is_odd(rsa->q) &&
          mp->N.top <= 2 * L && mq->N.top <= 2 * L && rsa->n->top <= 4 * L &&
-         rsa->iqmp->top <= 2 * L && !I->neg && I->top <= rsa->n->top;
+         rsa->iqmp->top <= 2 * L && internal::fits_words(I, rsa->n->top);
 }
 
 int crt_fixed(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_CTX* mp_ctx,

@@ -1,6 +1,7 @@
 // Blinding: refusals before the pair exists, blinded exponentiation equal to
 // the plain one, the update schedule under each flag, the retries of draws
-// without an inverse, and the caller's error queue kept across them.
+// without an inverse (modulo even and odd moduli), and the caller's error
+// queue kept across them.
 
 #include <morvane/bn.h>
 #include <morvane/err.h>
@@ -191,6 +192,27 @@ TEST(BnBlinding, RetriesKeepTheCallersErrors) {
   EXPECT_EQ(Show(b->A), "05");
   EXPECT_EQ(Show(b->Ai), "05");
   EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_DIV, BN_R_DIV_BY_ZERO}});
+}
+
+// Modulo an odd modulus r and u are drawn at its width, 0 and values past it
+// drawn again, and the inverse is taken of r u: modulo 15 the pairs (3, 1)
+// and (5, 2) give r u without one and are retried; (7, 2) gives 14, whose
+// inverse 14 times u is 13 = 7^-1.
+TEST(BnBlinding, OddModulusRetriesKeepTheCallersErrors) {
+  bn_test::InstallDetRand(8);
+  Bn mod(Hex("F")), one(Hex("1"));
+  DetRand::script = {0x00, 0x03, 0xFF, 0x01, 0x05, 0x02, 0x07, 0x02};
+  ERR_put_error(ERR_LIB_BN, BN_F_BN_DIV, BN_R_DIV_BY_ZERO, "caller", 1);
+  Blinding b(BN_BLINDING_create_param(nullptr, one.get(), mod.get(), nullptr, nullptr, nullptr));
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(DetRand::script.empty());
+  EXPECT_EQ(Show(b->A), "07");
+  EXPECT_EQ(Show(b->Ai), "0D");
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_DIV, BN_R_DIV_BY_ZERO}});
+  DetRand::script.assign(2 * 33, 0x03);  // r u = 9 every time
+  EXPECT_EQ(BN_BLINDING_create_param(b.get(), nullptr, nullptr, nullptr, nullptr, nullptr),
+            nullptr);
+  EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_BLINDING_CREATE_PARAM, BN_R_TOO_MANY_ITERATIONS}});
 }
 
 TEST(BnBlinding, GivesUpAfterThirtyThreeDraws) {

@@ -59,6 +59,9 @@ inline std::vector<BN_ULONG> Words(const BIGNUM* n) {
 }
 
 struct SplitMix64 {
+  // A constructor, so that SplitMix64 rng(seed) compiles where parenthesized
+  // aggregate initialization does not (clang before 16).
+  constexpr explicit SplitMix64(uint64_t seed) : state(seed) {}
   uint64_t state;
   uint64_t Next() {
     uint64_t z = (state += 0x9E3779B97F4A7C15ULL);

@@ -1,27 +1,25 @@
-// Constant-time check of DSA signing and Diffie-Hellman under valgrind's
-// memcheck.  The DSA private key x and each nonce k (marked through the
-// signing code's test seam, as soon as it is drawn: the rejection sampling
-// of the draw itself is not constant time and need not be) are undefined
-// while DSA_do_sign and DSA_sign run, and the DH private value while
-// DH_generate_key and DH_compute_key run; word counts stay defined.  Only
-// the outputs (the signature, the public value, the secret and its length)
-// are marked defined afterwards; memcheck must report no branch and no
-// address that depends on the secrets.  The groups: the example of FIPS
-// 186-2, Appendix 5 (test/data, with its published key), one made by
-// DSA_generate_parameters_ex from that example's seed (1024/160, the same
-// group every run) and one built around a 256-bit q (q and then p = 1 mod
-// 2q from BN_generate_prime_ex, 1024 bits), for DSA and, through
-// DSA_dup_DH, for Diffie-Hellman; and the 2048-bit MODP group of RFC 3526,
-// section 3 (test/data) for Diffie-Hellman.  The results are checked once
-// the secrets are defined again: signatures by plain arithmetic, public
-// values and secrets by BN_mod_exp and by the other party's
-// DH_compute_key.  Run as `valgrind --error-exitcode=1 ct_dsa_dh`.
+// Constant-time check of DSA key generation, DSA signing and Diffie-Hellman
+// under valgrind's memcheck.  The random generator's output is undefined
+// from its first byte while DSA_generate_key, DSA_do_sign and DSA_sign run
+// (the draws of x and of each nonce k, with their comparison with q, are
+// checked too), the DSA private key x while DSA_do_sign and DSA_sign run, and
+// the DH private value while DH_generate_key and DH_compute_key run; word
+// counts of the given keys stay defined.  Only the outputs (the key, the
+// signature, the public value, the secret and its length) are marked defined
+// afterwards; memcheck must report no branch and no address that depends on
+// the secrets.  The groups: the example of FIPS 186-2, Appendix 5
+// (test/data, with its published key), one made by DSA_generate_parameters_ex
+// from that example's seed (1024/160, the same group every run) and one
+// built around a 256-bit q (q and then p = 1 mod 2q from
+// BN_generate_prime_ex, 1024 bits), for DSA and, through DSA_dup_DH, for
+// Diffie-Hellman; and the 2048-bit MODP group of RFC 3526, section 3
+// (test/data) for Diffie-Hellman.  The results are checked once the secrets
+// are defined again: keys and signatures by plain arithmetic, public values
+// and secrets by BN_mod_exp and by the other party's DH_compute_key.  Run as
+// `valgrind --error-exitcode=1 ct_dsa_dh`.
 //
-// This program carries its own copy of the DSA method's sources, built with
-// the seam (MORVANE_DSA_NONCE_SEAM, crypto/dsa/internal.h); every other
-// call goes to the library.  The random generator mixes what the caller's
-// buffer held into its output, so the program draws through a method that
-// marks its output defined: the draws are not among the secrets checked.
+// The groups and the DH values are made with defined draws
+// (test/ct/marked_rand.h).
 
 #include <stdio.h>
 #include <string.h>
@@ -31,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "marked_rand.h"
 #include "vg_requests.h"
 
 #include <morvane/bn.h>
@@ -39,12 +38,6 @@
 #include <morvane/err.h>
 #include <morvane/rand.h>
 #include <morvane/sha.h>
-
-namespace morvane::dsa {
-void nonce_drawn(BIGNUM* k) {
-  VALGRIND_MAKE_MEM_UNDEFINED(k->d, sizeof(BN_ULONG) * static_cast<size_t>(k->top));
-}
-}  // namespace morvane::dsa
 
 namespace {
 
@@ -57,18 +50,6 @@ void Public(const void* p, size_t n) {
 void Public(const BIGNUM* b) {
   Public(&b->top, sizeof b->top);
   Public(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
-}
-
-const RAND_METHOD* g_rand = nullptr;
-int DefinedBytes(unsigned char* buf, int num) {
-  const int r = g_rand->bytes(buf, num);
-  Public(buf, static_cast<size_t>(num > 0 ? num : 0));
-  return r;
-}
-int DefinedPseudo(unsigned char* buf, int num) {
-  const int r = g_rand->pseudorand(buf, num);
-  Public(buf, static_cast<size_t>(num > 0 ? num : 0));
-  return r;
 }
 
 // The `key = value` records of a test data file (blank lines end a record).
@@ -124,10 +105,10 @@ bool SignWith(DSA* dsa, const char* name) {
     const unsigned char msg[2] = {'m', static_cast<unsigned char>(i)};
     SHA1(msg, sizeof msg, md);
     Secret(dsa->priv_key);
-    DSA_SIG* sig = DSA_do_sign(md, 20, dsa);
+    DSA_SIG* sig = ct_rand::Secretly([&] { return DSA_do_sign(md, 20, dsa); });
     unsigned char der[128];
     unsigned int len = 0;
-    const int signed_der = DSA_sign(0, md, 20, der, &len, dsa);
+    const int signed_der = ct_rand::Secretly([&] { return DSA_sign(0, md, 20, der, &len, dsa); });
     Public(&signed_der, sizeof signed_der);
     Public(&len, sizeof len);
     Public(der, sizeof der);
@@ -188,11 +169,36 @@ struct Named {
   const char* name;
 };
 
+// A key drawn for the group of `params` with the generator's output secret;
+// checked once defined: 0 < x < q and y = g^x mod p.
+bool Generate(const DSA* params, const char* name) {
+  DSA* dsa = DSA_new();
+  dsa->p = BN_dup(params->p);
+  dsa->q = BN_dup(params->q);
+  dsa->g = BN_dup(params->g);
+  const int made = ct_rand::Secretly([&] { return DSA_generate_key(dsa); });
+  Public(&made, sizeof made);
+  bool ok = made == 1;
+  if (ok) {
+    Public(dsa->priv_key);
+    Public(dsa->pub_key);
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM* y = BN_new();
+    ok = !BN_is_zero(dsa->priv_key) && BN_cmp(dsa->priv_key, dsa->q) < 0 &&
+         BN_mod_exp(y, dsa->g, dsa->priv_key, dsa->p, ctx) && BN_cmp(y, dsa->pub_key) == 0;
+    BN_free(y);
+    BN_CTX_free(ctx);
+  }
+  printf("DSA key generation, %s: %s\n", name, ok ? "ran" : "WRONG RESULT");
+  DSA_free(dsa);
+  return ok;
+}
+
 bool Dsa(const std::vector<Named>& groups) {
   bool ok = true;
   for (const Named& k : groups) {
-    DSA* dsa = DSA_new_method(nullptr);
-    DSA_set_method(dsa, DSA_Morvane());  // this program's copy, with the seam
+    ok = Generate(k.dsa, k.name) && ok;
+    DSA* dsa = DSA_new();
     dsa->p = BN_dup(k.dsa->p);
     dsa->q = BN_dup(k.dsa->q);
     dsa->g = BN_dup(k.dsa->g);
@@ -278,11 +284,7 @@ int main() {
     fprintf(stderr, "ct_dsa_dh: run me under valgrind --error-exitcode=1\n");
     return 2;
   }
-  g_rand = RAND_get_rand_method();
-  RAND_METHOD defined = *g_rand;
-  defined.bytes = DefinedBytes;
-  defined.pseudorand = DefinedPseudo;
-  RAND_set_rand_method(&defined);
+  ct_rand::Install();
   const auto fips = Records("dsa/fips186_2.txt");
   if (fips.size() != 1) {
     fprintf(stderr, "ct_dsa_dh: test data missing\n");
