@@ -348,7 +348,7 @@ int X509_LOOKUP_shutdown(X509_LOOKUP* ctx) {
 
 int X509_LOOKUP_ctrl(X509_LOOKUP* ctx, int cmd, const char* argc, long argl, char** ret) {
   if (ctx->method == nullptr) return -1;
-  if (ctx->method->ctrl == nullptr) return 1;
+  if (ctx->method->ctrl == nullptr) return 0;  // an operation the method does not offer
   return ctx->method->ctrl(ctx, cmd, argc, argl, ret);
 }
 

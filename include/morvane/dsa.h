@@ -53,7 +53,9 @@ typedef struct DSA_SIG_st {
   BIGNUM *s;
 } DSA_SIG;
 
-/* The method table. */
+/* The method table.  A null dsa_do_sign, dsa_sign_setup or dsa_do_verify is
+ * an operation the method does not offer: its dispatcher fails (null, 0 or
+ * -1) with "operation not supported by the method". */
 struct dsa_method {
   const char *name;
   DSA_SIG *(*dsa_do_sign)(const unsigned char *dgst, int dlen, DSA *dsa);
@@ -257,6 +259,7 @@ MORVANE_EXPORT void ERR_load_DSA_strings(void);
 #define DSA_R_NON_FIPS_METHOD 104
 #define DSA_R_OPERATION_NOT_ALLOWED_IN_FIPS_MODE 105
 #define DSA_R_KEY_SIZE_TOO_SMALL 106
+#define DSA_R_OPERATION_NOT_SUPPORTED 107
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

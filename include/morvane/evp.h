@@ -70,6 +70,8 @@ struct env_md_st {
   int pkey_type; /* NID of the signature algorithm that pairs it with a key */
   int md_size;   /* digest length in bytes, at most EVP_MAX_MD_SIZE */
   unsigned long flags;
+  /* The three steps; EVP_DigestInit_ex refuses a description without one
+   * ("operation not supported by the description"). */
   int (*init)(EVP_MD_CTX *ctx);
   int (*update)(EVP_MD_CTX *ctx, const void *data, size_t count);
   int (*final)(EVP_MD_CTX *ctx, unsigned char *md);
@@ -230,8 +232,12 @@ struct evp_cipher_st {
   int key_len;    /* default key length in bytes */
   int iv_len;
   unsigned long flags;
+  /* Key set-up; without it a set-up call that gives a key (or whose
+   * description asks for init always) fails with "operation not supported by
+   * the description". */
   int (*init)(EVP_CIPHER_CTX *ctx, const unsigned char *key, const unsigned char *iv, int enc);
-  /* inl bytes (bits for CFB1 when the context asks for bits); 1 or 0 */
+  /* inl bytes (bits for CFB1 when the context asks for bits); 1 or 0.  A
+   * description without it is refused at set-up, with the same reason. */
   int (*do_cipher)(EVP_CIPHER_CTX *ctx, unsigned char *out, const unsigned char *in,
                    size_t inl);
   int (*cleanup)(EVP_CIPHER_CTX *ctx);
@@ -910,6 +916,7 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_R_SEED_KEY_SETUP_FAILED 162
 #define EVP_R_PARTIALLY_OVERLAPPING 166
 #define EVP_R_OUTPUT_TOO_LARGE 167
+#define EVP_R_OPERATION_NOT_SUPPORTED 168
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

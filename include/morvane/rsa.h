@@ -149,10 +149,12 @@ MORVANE_EXPORT void* RSA_get_ex_data(const RSA* r, int idx);
 /* The modulus length in bytes. */
 MORVANE_EXPORT int RSA_size(const RSA* r);
 
-/* The four raw operations, dispatched to the key's method.  Public-key
- * operations accept padding 1 (type 2), 2, 3 and 4 for encryption and 1
- * (type 1), 3 and 5 for decryption; private-key ones 1 (type 1), 3 and 5 for
- * encryption and 1 (type 2), 2, 3 and 4 for decryption. */
+/* The four raw operations, dispatched to the key's method; a method whose
+ * slot is null does not offer that operation (-1, "rsa operations not
+ * supported").  Public-key operations accept padding 1 (type 2), 2, 3 and 4
+ * for encryption and 1 (type 1), 3 and 5 for decryption; private-key ones 1
+ * (type 1), 3 and 5 for encryption and 1 (type 2), 2, 3 and 4 for
+ * decryption. */
 MORVANE_EXPORT int RSA_public_encrypt(int flen, const unsigned char* from, unsigned char* to,
                                       RSA* rsa, int padding);
 MORVANE_EXPORT int RSA_private_encrypt(int flen, const unsigned char* from, unsigned char* to,
@@ -384,6 +386,8 @@ MORVANE_EXPORT void ERR_load_RSA_strings(void);
 #define RSA_F_FIPS_RSA_SIGN 140
 #define RSA_F_FIPS_RSA_VERIFY 141
 #define RSA_F_RSA_SET_METHOD 142
+#define RSA_F_RSA_PUBLIC_ENCRYPT 143
+#define RSA_F_RSA_PRIVATE_DECRYPT 144
 /* Reason codes of library 4 (RSA). */
 #define RSA_R_ALGORITHM_MISMATCH 100
 #define RSA_R_BAD_E_VALUE 101

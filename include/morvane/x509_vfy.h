@@ -273,6 +273,9 @@ MORVANE_EXPORT int X509_STORE_load_locations(X509_STORE *ctx, const char *file,
 MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_hash_dir(void);
 MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_file(void);
 
+/* The dispatchers run the method's slot.  A null init or shutdown has nothing
+ * to do (1); a null ctrl or lookup slot is an operation the method does not
+ * offer (0). */
 MORVANE_EXPORT X509_LOOKUP *X509_LOOKUP_new(X509_LOOKUP_METHOD *method);
 MORVANE_EXPORT void X509_LOOKUP_free(X509_LOOKUP *ctx);
 MORVANE_EXPORT int X509_LOOKUP_init(X509_LOOKUP *ctx);
@@ -343,6 +346,8 @@ MORVANE_EXPORT STACK *X509_STORE_CTX_get_chain(X509_STORE_CTX *ctx);
  * without chain or on failure. */
 MORVANE_EXPORT STACK *X509_STORE_CTX_get1_chain(X509_STORE_CTX *ctx);
 MORVANE_EXPORT void X509_STORE_CTX_set_cert(X509_STORE_CTX *c, X509 *x);
+/* The callback of the run's verdicts; null restores the built-in one (which
+ * returns the verdict it is given), as a null slot of the store does. */
 MORVANE_EXPORT void X509_STORE_CTX_set_chain(X509_STORE_CTX *c, STACK *sk);
 MORVANE_EXPORT void X509_STORE_CTX_set0_crls(X509_STORE_CTX *c, STACK *sk);
 /* Issuers come from sk (borrowed) instead of the store. */

@@ -21,6 +21,8 @@
 #include <morvane/bio.h>
 #include <morvane/bn.h>
 #include <morvane/conf.h>
+#include <morvane/dh.h>
+#include <morvane/dsa.h>
 #include <morvane/ec.h>
 #include <morvane/engine.h>
 #include <morvane/err.h>
@@ -28,7 +30,9 @@
 #include <morvane/objects.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
+#include <morvane/txt_db.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
 #include "cert_builder.h"
@@ -48,6 +52,13 @@ void RequireError(int lib, int func, int reason) {
   const unsigned long e = ERR_peek_last_error();
   Require(ERR_GET_LIB(e) == lib && ERR_GET_REASON(e) == reason &&
           (func == -1 || ERR_GET_FUNC(e) == func));
+}
+
+// A memory stream holding `text`.
+BIO* MemWithText(const char* text) {
+  BIO* b = BIO_new(BIO_s_mem());
+  BIO_puts(b, text);
+  return b;
 }
 
 // ---- lengths -------------------------------------------------------------
@@ -416,6 +427,147 @@ TEST(Refusals, RegistriesKeepNoNullFunction) {
                                   nullptr) == 0);
          Require(before->check_purpose == check && strcmp(before->name, "none") != 0);
          X509_check_purpose(morvane_test::MakeCert({"leaf"}), X509_PURPOSE_SSL_SERVER, 0);
+       }},
+  };
+  RunAll(calls);
+}
+
+// ---- null method slots ----------------------------------------------------
+
+// A null operation slot of a method table is an operation not offered: the
+// call fails with a reason instead of jumping to address 0.
+TEST(Refusals, NullMethodSlots) {
+  static const unsigned char digest[20] = {1, 2, 3};
+  const std::vector<Call> calls = {
+      {"X509_STORE_CTX_set_verify_cb(NULL) restores the built-in callback",
+       [] {
+         X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+         Require(X509_STORE_CTX_init(ctx, X509_STORE_new(), morvane_test::MakeCert({"leaf"}),
+                                     nullptr) == 1);
+         X509_STORE_CTX_set_verify_cb(ctx, nullptr);
+         Require(X509_verify_cert(ctx) == 0 &&
+                 X509_STORE_CTX_get_error(ctx) == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT);
+       }},
+      {"RSA_public_encrypt through a method without it",
+       [] {
+         static RSA_METHOD m = *RSA_PKCS1_Quorix();
+         m.rsa_pub_enc = nullptr;
+         RSA* key = morvane_test::SweepRsaKey();
+         RSA_set_method(key, &m);
+         unsigned char to[64];
+         Require(RSA_public_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PUBLIC_ENCRYPT, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         Require(RSA_private_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == 64);
+       }},
+      {"RSA_private_decrypt through a method without it",
+       [] {
+         static RSA_METHOD m = *RSA_PKCS1_Quorix();
+         m.rsa_priv_dec = nullptr;
+         RSA* key = morvane_test::SweepRsaKey();
+         RSA_set_method(key, &m);
+         unsigned char from[64] = {}, to[64];
+         Require(RSA_private_decrypt(64, from, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PRIVATE_DECRYPT, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+       }},
+      {"DH without generate_key or compute_key",
+       [] {
+         static DH_METHOD m = *DH_Morvane();
+         m.generate_key = nullptr;
+         m.compute_key = nullptr;
+         DH* dh = DH_new();
+         DH_set_method(dh, &m);
+         Require(DH_generate_key(dh) == 0);
+         RequireError(ERR_LIB_DH, DH_F_DH_GENERATE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+         unsigned char key[8];
+         Require(DH_compute_key(key, BN_value_one(), dh) == -1);
+         RequireError(ERR_LIB_DH, DH_F_DH_COMPUTE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"DSA without its three operations",
+       [] {
+         static DSA_METHOD m = *DSA_get_default_method();
+         m.dsa_do_sign = nullptr;
+         m.dsa_sign_setup = nullptr;
+         m.dsa_do_verify = nullptr;
+         DSA* dsa = DSA_new();
+         DSA_set_method(dsa, &m);
+         unsigned char sig[64];
+         unsigned int siglen = 1;
+         Require(DSA_sign(0, digest, 20, sig, &siglen, dsa) == 0 && siglen == 0);
+         RequireError(ERR_LIB_DSA, DSA_F_DSA_DO_SIGN, DSA_R_OPERATION_NOT_SUPPORTED);
+         BIGNUM *kinv = nullptr, *r = nullptr;
+         Require(DSA_sign_setup(dsa, nullptr, &kinv, &r) == 0);
+         RequireError(ERR_LIB_DSA, DSA_F_DSA_SIGN_SETUP, DSA_R_OPERATION_NOT_SUPPORTED);
+         Require(DSA_do_verify(digest, 20, DSA_SIG_new(), dsa) == -1);
+         RequireError(ERR_LIB_DSA, DSA_F_DSA_DO_VERIFY, DSA_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"a digest without update",
+       [] {
+         static EVP_MD md = *EVP_sha1();
+         md.update = nullptr;
+         EVP_MD_CTX ctx;
+         EVP_MD_CTX_init(&ctx);
+         Require(EVP_DigestInit_ex(&ctx, &md, nullptr) == 0 && ctx.digest == nullptr);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_DIGESTINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+         unsigned char out[EVP_MAX_MD_SIZE];
+         Require(EVP_Digest("abc", 3, out, nullptr, &md, nullptr) == 0);
+       }},
+      {"a cipher without do_cipher",
+       [] {
+         static EVP_CIPHER c = *EVP_aes_128_cbc();
+         c.do_cipher = nullptr;
+         static const unsigned char key[16] = {};
+         EVP_CIPHER_CTX ctx;
+         EVP_CIPHER_CTX_init(&ctx);
+         Require(EVP_EncryptInit_ex(&ctx, &c, nullptr, key, key) == 0);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_CIPHERINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+         unsigned char out[32];
+         int outl = 0;
+         Require(EVP_EncryptUpdate(&ctx, out, &outl, key, 16) == 0);
+       }},
+      {"a cipher without init, given a key",
+       [] {
+         static EVP_CIPHER c = *EVP_aes_128_cbc();
+         c.init = nullptr;
+         static const unsigned char key[16] = {};
+         EVP_CIPHER_CTX ctx;
+         EVP_CIPHER_CTX_init(&ctx);
+         Require(EVP_EncryptInit_ex(&ctx, &c, nullptr, key, key) == 0);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_CIPHERINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"configuration methods with null slots",
+       [] {
+         static CONF_METHOD no_init = *NCONF_default();
+         no_init.init = nullptr;
+         Require(NCONF_new(&no_init) == nullptr);
+         RequireError(ERR_LIB_CONF, CONF_F_NCONF_NEW, CONF_R_OPERATION_NOT_SUPPORTED);
+         Require(CONF_set_default_method(&no_init) == 0);
+         LHASH* hash = CONF_load_bio(nullptr, MemWithText("n = v\n"), nullptr);  // default kept
+         Require(hash != nullptr && strcmp(CONF_get_string(hash, nullptr, "n"), "v") == 0);
+         static CONF_METHOD no_io = *NCONF_default();
+         no_io.load_bio = nullptr;
+         no_io.dump = nullptr;
+         no_io.is_number = nullptr;
+         CONF conf = {&no_io, nullptr, nullptr};
+         Require(NCONF_load_bio(&conf, BIO_new(BIO_s_mem()), nullptr) == 0);
+         RequireError(ERR_LIB_CONF, CONF_F_NCONF_LOAD_BIO, CONF_R_OPERATION_NOT_SUPPORTED);
+         Require(NCONF_load(&conf, "/dev/null", nullptr) == 0);  // the built-in load
+         Require(NCONF_dump_bio(&conf, BIO_new(BIO_s_mem())) == 0);
+         long n = 0;
+         Require(NCONF_get_number_e(&conf, nullptr, "HOME", &n) == 0);
+         RequireError(ERR_LIB_CONF, CONF_F_NCONF_GET_NUMBER_E, CONF_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"a lookup method without ctrl",
+       [] {
+         static X509_LOOKUP_METHOD m{};
+         m.name = "none";
+         X509_LOOKUP* l = X509_LOOKUP_new(&m);
+         Require(l != nullptr && X509_LOOKUP_ctrl(l, X509_L_FILE_LOAD, "f", 1, nullptr) == 0);
+       }},
+      {"TXT_DB_create_index without hash and compare functions",
+       [] {
+         TXT_DB* db = TXT_DB_read(MemWithText("a\tb\n"), 2);
+         Require(db != nullptr && TXT_DB_create_index(db, 0, nullptr, nullptr, nullptr) == 0 &&
+                 db->error == DB_ERROR_NO_FUNCTION && db->index[0] == nullptr);
        }},
   };
   RunAll(calls);
