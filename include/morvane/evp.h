@@ -472,7 +472,8 @@ MORVANE_EXPORT int EVP_DecodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int 
 /* Decodes n characters after leading tabs and spaces and without trailing
  * white space, line ends and "-": 3 bytes per group of 4 ("=" decodes as
  * zero bits and is counted: the caller drops padding), or -1 for a length
- * that is no multiple of 4 or a character outside the alphabet. */
+ * that is no multiple of 4 or a character outside the alphabet (nothing
+ * queued) or for a negative n ("invalid length"). */
 MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int n);
 
 /* ---- filter streams -------------------------------------------------------
@@ -861,6 +862,7 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_F_EVP_CIPHER_ASN1_TO_PARAM 172
 #define EVP_F_EVP_CIPHER_GET_ASN1_IV 173
 #define EVP_F_EVP_CIPHER_SET_ASN1_IV 174
+#define EVP_F_EVP_DECODEBLOCK 175
 /* Reason codes of library 6 (EVP). */
 #define EVP_R_BAD_DECRYPT 100
 #define EVP_R_DIFFERENT_KEY_TYPES 101
@@ -917,6 +919,7 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_R_PARTIALLY_OVERLAPPING 166
 #define EVP_R_OUTPUT_TOO_LARGE 167
 #define EVP_R_OPERATION_NOT_SUPPORTED 168
+#define EVP_R_INVALID_LENGTH 169
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

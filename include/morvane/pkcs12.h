@@ -205,7 +205,9 @@ MORVANE_EXPORT STACK *PKCS12_unpack_authsafes(PKCS12 *p12);
 /* ---- attributes ------------------------------------------------------------
  * localKeyID as OCTET STRING bytes, friendlyName and CSPName from text (or
  * BMPString bytes) stored as BMPStrings; PKCS8_add_keyusage adds keyUsage as
- * a one-byte BIT STRING (the low 8 bits of `usage`).  1 or 0.
+ * a one-byte BIT STRING (the low 8 bits of `usage`).  1 or 0.  The _asc forms
+ * take namelen -1 as the text's length; any other negative length is
+ * refused ("invalid length").
  * PKCS12_get_attr_gen lends the first value of the first attribute with
  * that NID, or null; PKCS12_get_friendlyname returns it as new text (the
  * caller frees it), null unless it is a BMPString. */
@@ -344,6 +346,7 @@ MORVANE_EXPORT extern const ASN1_ITEM PKCS12_AUTHSAFES_it;
 #define PKCS12_R_UNSUPPORTED_PKCS12_MODE 119
 #define PKCS12_R_ERROR_SETTING_ENCRYPTED_DATA_TYPE 120
 #define PKCS12_R_CONTENT_TYPE_NOT_DATA 121
+#define PKCS12_R_INVALID_LENGTH 122
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -772,12 +772,13 @@ MORVANE_EXPORT X509_POLICY_NODE *tree_find_sk(STACK *nodes, const ASN1_OBJECT *i
 /* Strong Extranet identifiers.  The add functions append (zone, user) to
  * *psx, creating the list (version 0) when *psx is null: 1, or 0 with
  * "invalid null argument" (null psx, zone or user), "user too long" (more
- * than 64 bytes; userlen -1 takes strlen(user)), "duplicate zone id" or
- * "error converting zone" (the _asc zone is s2i_ASN1_INTEGER text).  On a
- * malloc failure the whole list is freed and *psx set to null.  The
- * _INTEGER form takes ownership of zone when it succeeds.  The get functions
- * return the user of the first identifier of that zone (owned by sx), or
- * null; sx must be valid. */
+ * than 64 bytes; userlen -1 takes strlen(user)), "invalid length" (userlen
+ * below -1), "duplicate zone id" or "error converting zone" (the _asc zone
+ * is s2i_ASN1_INTEGER text).  On a malloc failure a list the call made is
+ * freed and a list the caller holds keeps its identifiers.  The _INTEGER
+ * form takes ownership of zone when it succeeds.  The get functions return
+ * the user of the first identifier of that zone (owned by sx), or null; sx
+ * must be valid. */
 MORVANE_EXPORT int SXNET_add_id_asc(SXNET **psx, const char *zone, const char *user, int userlen);
 MORVANE_EXPORT int SXNET_add_id_ulong(SXNET **psx, unsigned long lzone, const char *user,
                                       int userlen);
@@ -1058,6 +1059,7 @@ MORVANE_EXPORT void ERR_load_X509V3_strings(void);
 #define X509V3_R_INVALID_INHERITANCE 162
 #define X509V3_R_INVALID_IPADDRESS 163
 #define X509V3_R_INVALID_SAFI 164
+#define X509V3_R_INVALID_LENGTH 165
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -28,9 +28,12 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/pkcs12.h>
+#include <morvane/rand.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/txt_db.h>
+#include <morvane/ui.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
@@ -71,8 +74,14 @@ const char* Unterminated(const char* three) {
   return p;
 }
 
+// A file of ten bytes, made before the calls.
+const char* g_seed_file = nullptr;
+
 TEST(Refusals, NegativeLengths) {
   static char text[] = "some text";
+  morvane_test::TempPath seed;
+  morvane_test::WriteFile(seed.path(), "0123456789");
+  g_seed_file = seed.c_str();
   const std::vector<Call> calls = {
       {"BIO_new_mem_buf -2",
        [] {
@@ -154,6 +163,130 @@ TEST(Refusals, NegativeLengths) {
        [] {
          Require(X509_alias_set1(X509_new(), reinterpret_cast<const unsigned char*>("ca"), -2) ==
                  0);
+       }},
+      {"PKCS12_add_localkeyid -1 (the id bytes are no ASN1_STRING)",
+       [] {
+         PKCS12_SAFEBAG* bag = PKCS12_SAFEBAG_new();
+         unsigned char id[] = "abcdefgh";
+         Require(PKCS12_add_localkeyid(bag, id, -1) == 0 && bag->attrib == nullptr);
+         RequireError(ERR_LIB_PKCS12, PKCS12_F_PKCS12_ADD_LOCALKEYID, PKCS12_R_INVALID_LENGTH);
+         Require(PKCS12_add_friendlyname_uni(bag, id, -1) == 0);
+         Require(PKCS12_add_friendlyname_asc(bag, "name", -2) == 0);
+         Require(PKCS12_add_CSPName_asc(bag, "name", INT_MIN) == 0 && bag->attrib == nullptr);
+       }},
+      {"PKCS12_add_friendlyname_asc -1 still takes the text's length",
+       [] { Require(PKCS12_add_friendlyname_asc(PKCS12_SAFEBAG_new(), "name", -1) == 1); }},
+      {"OBJ_bsearch_ex size -1",
+       [] {
+         int* table = static_cast<int*>(malloc(4 * sizeof(int)));
+         for (int i = 0; i < 4; i++) table[i] = 10 * i;
+         const int key = 15;
+         auto cmp = [](const void* a, const void* b) {
+           return *static_cast<const int*>(a) - *static_cast<const int*>(b);
+         };
+         Require(OBJ_bsearch_ex(reinterpret_cast<const char*>(&key),
+                                reinterpret_cast<const char*>(table), 4, -1, cmp,
+                                OBJ_BSEARCH_VALUE_ON_NOMATCH) == nullptr);
+         RequireError(ERR_LIB_OBJ, OBJ_F_OBJ_BSEARCH_EX, OBJ_R_INVALID_ELEMENT_SIZE);
+         Require(OBJ_bsearch(reinterpret_cast<const char*>(&key),
+                             reinterpret_cast<const char*>(table), 4, INT_MIN, cmp) == nullptr);
+       }},
+      {"ASN1_put_object -1",
+       [] {
+         unsigned char buf[8];
+         memset(buf, 0xee, sizeof buf);
+         unsigned char* p = buf;
+         ASN1_put_object(&p, 0, -1, ASN1_UT_OCTET_STRING, ASN1_CLASS_UNIVERSAL);
+         Require(p == buf && buf[0] == 0xee);
+         RequireError(ERR_LIB_ASN1, ASN1_F_ASN1_PUT_OBJECT, ASN1_R_LENGTH_ERROR);
+       }},
+      {"RAND_load_file -2",
+       [] {
+         Require(RAND_load_file(g_seed_file, -2) == 0);
+         RequireError(ERR_LIB_RAND, RAND_F_RAND_LOAD_FILE, RAND_R_INVALID_LENGTH);
+         Require(RAND_load_file(g_seed_file, -1) == 10);
+       }},
+      {"OAEP with a label of length -1",
+       [] {
+         const unsigned char label[] = "label", msg[] = "m";
+         unsigned char to[64];
+         Require(RSA_padding_add_PKCS1_OAEP(to, 64, msg, 1, label, -1) == 0);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PADDING_ADD_PKCS1_OAEP, RSA_R_INVALID_LENGTH);
+         Require(RSA_padding_add_PKCS1_OAEP(to, 64, msg, 1, nullptr, -1) == 1);  // no label
+         Require(RSA_padding_check_PKCS1_OAEP(to, 64, to + 1, 63, 64, label, -1) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PADDING_CHECK_PKCS1_OAEP, RSA_R_INVALID_LENGTH);
+       }},
+      {"MGF1 -1",
+       [] {
+         const unsigned char seed[4] = {1, 2, 3, 4};
+         unsigned char mask[4] = {'x', 'x', 'x', 'x'};
+         Require(MGF1(mask, -1, seed, 4) == -1 && mask[0] == 'x');
+         RequireError(ERR_LIB_RSA, RSA_F_PKCS1_MGF1, RSA_R_INVALID_LENGTH);
+         Require(PKCS1_MGF1(mask, LONG_MIN, seed, 4, EVP_sha1()) == -1);
+       }},
+      {"EVP_DecodeBlock -4",
+       [] {
+         unsigned char out[8];
+         Require(EVP_DecodeBlock(out, reinterpret_cast<const unsigned char*>("QUJD"), -4) == -1);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_DECODEBLOCK, EVP_R_INVALID_LENGTH);
+       }},
+      {"BN_mod_lshift -1",
+       [] {
+         BIGNUM *r = BN_new(), *a = BN_new(), *m = BN_new();
+         BN_set_word(a, 5);
+         BN_set_word(m, 7);
+         Require(BN_mod_lshift(r, a, -1, m, BN_CTX_new()) == 0);
+         RequireError(ERR_LIB_BN, -1, BN_R_INVALID_LENGTH);
+         Require(BN_mod_lshift_quick(r, a, INT_MIN, m) == 0);
+       }},
+      {"a2i_ASN1_STRING without room for a character",
+       [] {
+         for (int size : {1, 0, -1}) {
+           ASN1_STRING* bs = ASN1_OCTET_STRING_new();
+           ASN1_STRING_set(bs, "\xee", 1);
+           BIO* in = MemWithText("0102\n");
+           char buf[4];
+           Require(a2i_ASN1_STRING(in, bs, buf, size) == 0 && bs->length == 1 &&
+                   BIO_ctrl_pending(in) == 5);
+           RequireError(ERR_LIB_ASN1, ASN1_F_A2I_ASN1_STRING, ASN1_R_LENGTH_ERROR);
+         }
+       }},
+      {"SXNET_add_id_asc userlen -2",
+       [] {
+         SXNET* sx = nullptr;
+         Require(SXNET_add_id_asc(&sx, "1", "user", -2) == 0 && sx == nullptr);
+         RequireError(ERR_LIB_X509V3, X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_INVALID_LENGTH);
+         Require(SXNET_add_id_ulong(&sx, 1, "user", INT_MIN) == 0 && sx == nullptr);
+         Require(SXNET_add_id_asc(&sx, "1", "user", -1) == 1);
+       }},
+      {"ASN1_OBJECT_create -1",
+       [] {
+         unsigned char der[] = {0x2a, 0x03};
+         Require(ASN1_OBJECT_create(0, der, -1, "sn", "ln") == nullptr);
+         RequireError(ERR_LIB_ASN1, ASN1_F_ASN1_OBJECT_CREATE, ASN1_R_LENGTH_ERROR);
+       }},
+      {"ASN1_STRING_TABLE_add with a bound below -1",
+       [] {
+         ASN1_STRING_TABLE* cn = ASN1_STRING_TABLE_get(13);  // commonName
+         Require(cn != nullptr);
+         const ASN1_STRING_TABLE before = *cn;
+         Require(ASN1_STRING_TABLE_add(13, -2, 10, 0, 0) == 0);
+         RequireError(ERR_LIB_ASN1, ASN1_F_ASN1_STRING_TABLE_ADD, ASN1_R_LENGTH_ERROR);
+         Require(ASN1_STRING_TABLE_add(13, 1, LONG_MIN, 0, 0) == 0);
+         Require(cn->minsize == before.minsize && cn->maxsize == before.maxsize &&
+                 cn->mask == before.mask);
+         Require(ASN1_STRING_TABLE_add(1000, -2, -1, 0, 0) == 0 &&
+                 ASN1_STRING_TABLE_get(1000) == nullptr);
+       }},
+      {"UI_add_input_string with maxsize -1 or minsize above maxsize",
+       [] {
+         UI* ui = UI_new();
+         char buf[8];
+         Require(UI_add_input_string(ui, "p", 0, buf, 0, -1) == -1);
+         RequireError(ERR_LIB_UI, UI_F_GENERAL_ALLOCATE_STRING, UI_R_INVALID_RESULT_SIZE);
+         Require(UI_add_input_string(ui, "p", 0, buf, 5, 4) == -1);
+         Require(UI_dup_verify_string(ui, "p", 0, buf, 0, INT_MIN, buf) == -1);
+         Require(UI_add_input_string(ui, "p", 0, buf, 4, 4) == 1);
        }},
   };
   RunAll(calls);
