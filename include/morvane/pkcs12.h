@@ -94,7 +94,9 @@ MORVANE_EXPORT void PKCS12_PBE_add(void);
 /* The PKCS#12 key derivation (RFC 7292, B.2): writes `n` bytes derived from
  * the BMPString `pass` (passlen bytes), the salt, the identifier byte `id`
  * (PKCS12_KEY_ID, _IV_ID, _MAC_ID) and `iter` rounds of `md_type` to `out`.
- * 1, or 0 ("malloc failure", "invalid null argument"). */
+ * 1, or 0 ("malloc failure", "invalid null argument", or "invalid length"
+ * for a negative passlen, saltlen or n; PKCS12_key_gen_asc takes passlen -1
+ * as the text's length). */
 MORVANE_EXPORT int PKCS12_key_gen_uni(unsigned char *pass, int passlen, unsigned char *salt,
                                       int saltlen, int id, int iter, int n, unsigned char *out,
                                       const EVP_MD *md_type);
