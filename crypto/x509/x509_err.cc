@@ -13,7 +13,7 @@
 #include "x509_err_data.inc"
 
 static_assert(std::size(X509_str_functs) == 45 + 1);
-static_assert(std::size(X509_str_reasons) == 23 + 1);
+static_assert(std::size(X509_str_reasons) == 24 + 1);
 
 /* see morvane/x509.h */
 void ERR_load_X509_strings(void) {

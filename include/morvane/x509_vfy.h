@@ -262,8 +262,9 @@ MORVANE_EXPORT int X509_STORE_set1_param(X509_STORE *ctx, X509_VERIFY_PARAM *pm)
  * default leaves no error behind.  1, or 0 when a lookup cannot be
  * attached. */
 MORVANE_EXPORT int X509_STORE_set_default_paths(X509_STORE *ctx);
-/* Loads a PEM file and/or adds a ':'-separated directory list: 1, or 0 on
- * failure or when both are null. */
+/* Loads a PEM file (X509_load_cert_crl_file) and/or adds a ':'-separated
+ * directory list: 1, or 0 on failure, with the error queued, or when both
+ * are null. */
 MORVANE_EXPORT int X509_STORE_load_locations(X509_STORE *ctx, const char *file,
                                              const char *dir);
 
@@ -303,7 +304,9 @@ MORVANE_EXPORT int X509_LOOKUP_by_alias(X509_LOOKUP *ctx, int type, char *str, i
 MORVANE_EXPORT int X509_load_cert_file(X509_LOOKUP *ctx, const char *file, int type);
 MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 /* Every certificate and CRL of a PEM file, counted whether added or not;
- * other types go to X509_load_cert_file. */
+ * other types go to X509_load_cert_file.  A file without any (empty, DER, or
+ * not readable, such as a folder) gives 0 with "no certificate or crl found"
+ * and the data "file=" and its name. */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */
