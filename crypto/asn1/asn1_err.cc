@@ -12,7 +12,7 @@
 
 #include "asn1_err_data.inc"
 
-static_assert(std::size(ASN1_str_functs) == 115 + 1);
+static_assert(std::size(ASN1_str_functs) == 116 + 1);
 static_assert(std::size(ASN1_str_reasons) == 113 + 1);
 
 /* see morvane/asn1.h */

@@ -539,7 +539,8 @@ MORVANE_EXPORT ASN1_VALUE *ASN1_item_d2i(ASN1_VALUE **pval, const unsigned char 
 /* Encodes val as DER.  out null: the length only; *out null: a buffer of
  * exactly the length is allocated, filled and stored; otherwise written at
  * *out, which advances.  Returns the length, 0 when nothing is written (an
- * absent value), -1 on failure (nothing is handed back). */
+ * absent value), -1 on failure (nothing is handed back; "malloc failure"
+ * when the buffer cannot be allocated). */
 MORVANE_EXPORT int ASN1_item_i2d(ASN1_VALUE *val, unsigned char **out, const ASN1_ITEM *it);
 /* The same, with streaming structures in indefinite form; a streamed OCTET
  * STRING writes only its header and end-of-contents. */
@@ -1079,6 +1080,7 @@ MORVANE_EXPORT extern const ASN1_ITEM CBIGNUM_it;
 #define ASN1_F_ASN1_TEMPLATE_EX_I2D 212
 #define ASN1_F_ASN1_PUT_OBJECT 213
 #define ASN1_F_ASN1_OBJECT_CREATE 214
+#define ASN1_F_ASN1_ITEM_I2D 215
 /* Reason codes of library 13 (ASN1). */
 #define ASN1_R_AUX_ERROR 100
 #define ASN1_R_BAD_CLASS 101

@@ -503,7 +503,8 @@ MORVANE_EXPORT BIO_METHOD *BIO_f_cipher(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_md(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_reliable(void);
 /* Sets up the cipher filter `b` (EVP_CipherInit_ex with key `k`, IV `i` and
- * direction `enc`); the filter is usable only when that succeeded.  The
+ * direction `enc`); the filter is usable only when that succeeded, and
+ * BIO_get_cipher_status gives 0 after a failed set-up.  The
  * stream's callback, when set, may veto the call (BIO_CB_CTRL before, with
  * argument 0 and result 0 or less) and sees its end.  Null `b`: nothing. */
 MORVANE_EXPORT void BIO_set_cipher(BIO *b, const EVP_CIPHER *c, const unsigned char *k,

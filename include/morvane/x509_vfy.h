@@ -231,7 +231,8 @@ MORVANE_EXPORT X509_OBJECT *X509_OBJECT_retrieve_match(STACK *h, X509_OBJECT *x)
 
 /* ---- store ---------------------------------------------------------------- */
 
-/* A new empty store with a new parameter block; null on failure. */
+/* A new empty store with a new parameter block; null with "malloc failure"
+ * when memory runs out. */
 MORVANE_EXPORT X509_STORE *X509_STORE_new(void);
 /* Shuts down and frees the lookups, the cached objects, the extra data and
  * the parameters; null is accepted. */

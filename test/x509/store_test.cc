@@ -187,6 +187,28 @@ TEST(Store, LoadLocationsNeedsAFileOrADirectory) {
   EXPECT_ERRORS({});
 }
 
+// A store that cannot be made says why, whichever allocation failed.
+TEST(StoreAlloc, FailedAllocationsSaySo) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  int failures = 0;
+  for (long n = 1; n <= 8; n++) {
+    ERR_clear_error();
+    morvane_test::FailAllocationAfter(n);
+    X509_STORE* store = X509_STORE_new();
+    morvane_test::FailAllocationAfter(0);
+    if (store != nullptr) {
+      X509_STORE_free(store);
+      continue;
+    }
+    failures++;
+    EXPECT_EQ(ERR_peek_last_error(),
+              ERR_PACK(ERR_LIB_X509, X509_F_X509_STORE_NEW, ERR_R_MALLOC_FAILURE))
+        << n;
+  }
+  EXPECT_GE(failures, 3);  // the store, its cache, its method list, its parameters
+  ERR_clear_error();
+}
+
 TEST(Lookup, DispatchWithoutMethod) {
   X509_LOOKUP* lu = X509_LOOKUP_new(nullptr);
   ASSERT_NE(nullptr, lu);
