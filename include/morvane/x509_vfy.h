@@ -198,7 +198,38 @@ struct x509_store_ctx_st {
 #define X509_V_ERR_UNNESTED_RESOURCE 44
 #define X509_V_ERR_APPLICATION_VERIFICATION 50
 
-/* Verification flags (X509_VERIFY_PARAM_set_flags). */
+/* Verification flags (X509_VERIFY_PARAM_set_flags).
+ *
+ * Critical extensions: the verifier acts on basicConstraints, keyUsage,
+ * extKeyUsage, subjectAltName, certificatePolicies, policyConstraints,
+ * inhibitAnyPolicy, proxyCertInfo and nsCertType.  Any other critical
+ * extension of a certificate in the caller's part of the chain (the target
+ * and the untrusted certificates; the store's are not looked at) fails the
+ * chain with X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION: a critical
+ * policyMappings (mappings are never applied), nameConstraints (names are
+ * not checked against them) or cRLDistributionPoints among them.  With
+ * revocation checking, a CRL with any critical extension (an
+ * issuingDistributionPoint or deltaCRLIndicator among them), or with a
+ * critical entry extension other than reasonCode, invalidityDate and
+ * holdInstructionCode, fails with X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION.
+ * X509_V_FLAG_IGNORE_CRITICAL lets both pass.
+ *
+ * X509_V_FLAG_X509_STRICT: in the caller's part of the chain, a certificate
+ * in a CA position must be a CA by basicConstraints (X509_check_ca 1); one
+ * that is a CA only as a self-issued version 1 certificate, by keyUsage
+ * keyCertSign or by nsCertType fails with X509_V_ERR_INVALID_CA (so a CA
+ * certificate without basicConstraints is refused, as PKITS 4.6.1 expects),
+ * and so does a target that is such a CA; the purpose check must give
+ * exactly 1, else X509_V_ERR_INVALID_PURPOSE.
+ *
+ * Policy checking (X509_V_FLAG_POLICY_CHECK, which the other policy flags
+ * and the parameters' policy setters turn on) takes the parameters'
+ * acceptable policies: an empty set means no policy is acceptable, not
+ * anyPolicy, so a chain that must carry an explicit policy
+ * (X509_V_FLAG_EXPLICIT_POLICY or a requireExplicitPolicy in the chain) then
+ * fails with X509_V_ERR_NO_EXPLICIT_POLICY; add anyPolicy (2.5.29.32.0) to
+ * accept every policy.  Policy mapping is always inhibited (morvane/x509v3.h,
+ * X509_policy_check). */
 #define X509_V_FLAG_CB_ISSUER_CHECK 0x1
 #define X509_V_FLAG_USE_CHECK_TIME 0x2
 #define X509_V_FLAG_CRL_CHECK 0x4
@@ -256,6 +287,7 @@ MORVANE_EXPORT int X509_STORE_CTX_get1_issuer(X509 **issuer, X509_STORE_CTX *ctx
 MORVANE_EXPORT int X509_STORE_set_flags(X509_STORE *ctx, unsigned long flags);
 MORVANE_EXPORT int X509_STORE_set_purpose(X509_STORE *ctx, int purpose);
 MORVANE_EXPORT int X509_STORE_set_trust(X509_STORE *ctx, int trust);
+/* The depth limit of the store's runs (X509_STORE_CTX_set_depth). */
 MORVANE_EXPORT int X509_STORE_set_depth(X509_STORE *store, int depth);
 MORVANE_EXPORT int X509_STORE_set1_param(X509_STORE *ctx, X509_VERIFY_PARAM *pm);
 /* Attaches the file and directory methods with their default locations
@@ -359,6 +391,11 @@ MORVANE_EXPORT void X509_STORE_CTX_trusted_stack(X509_STORE_CTX *ctx, STACK *sk)
 MORVANE_EXPORT void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX *ctx,
                                                  int (*verify_cb)(int, X509_STORE_CTX *));
 MORVANE_EXPORT void X509_STORE_CTX_set_flags(X509_STORE_CTX *ctx, unsigned long flags);
+/* The depth limit of chain building counts the trust anchor: the chain holds
+ * at most depth + 1 certificates, the target at depth 0 (depth 1: the
+ * target and the anchor that issued it).  A longer path fails as an issuer
+ * not found (X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY or
+ * X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT at the last certificate reached). */
 MORVANE_EXPORT void X509_STORE_CTX_set_depth(X509_STORE_CTX *ctx, int depth);
 /* The moment at which validity is judged; flags is not used. */
 MORVANE_EXPORT void X509_STORE_CTX_set_time(X509_STORE_CTX *ctx, unsigned long flags,

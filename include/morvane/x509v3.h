@@ -301,8 +301,9 @@ MORVANE_EXPORT void X509_email_free(STACK *sk);
 /* Adds one entry to nm for each CONF_VALUE of dn_sk, in order: the field is
  * the name after its first ':', ',' or '.' when something follows (so
  * "1.OU" names OU), a leading '+' joining the previous RDN; the value is
- * read as chtype (MBSTRING_*).  1, or 0 at the first failure or for a null
- * name. */
+ * read as chtype (a text form ASN1_MB_* of morvane/asn1.h, or a string
+ * type, as X509_NAME_add_entry_by_txt takes it).  1, or 0 at the first
+ * failure or for a null name. */
 MORVANE_EXPORT int X509V3_NAME_from_section(X509_NAME *nm, STACK *dn_sk, unsigned long chtype);
 
 /* General names (RFC 5280, 4.2.1.6): `type` says which member of `d` is
@@ -596,8 +597,12 @@ MORVANE_EXPORT int X509_PURPOSE_get_trust(X509_PURPOSE *xp);
  * X509_policy_check builds the valid-policy tree of a chain (index 0 the
  * target, the last the trust anchor) in the manner of RFC 3280, 6.1, with
  * policy mapping always inhibited: a policy a certificate maps is removed
- * and its subject-domain policy gets no node.  policy_oids (a STACK of
- * ASN1_OBJECT, may be null) are the acceptable policies; flags 0x100
+ * and its subject-domain policy gets no node.  (X509_verify_cert refuses a
+ * critical policyMappings in the caller's part of the chain as an unhandled
+ * critical extension before this runs.)  policy_oids (a STACK of
+ * ASN1_OBJECT, may be null) are the acceptable policies: null or empty
+ * means none, not anyPolicy (list anyPolicy to accept every policy), so an
+ * explicit policy requirement then fails with -2; flags 0x100
  * requires an explicit policy, 0x200 inhibits anyPolicy.  Results: 1 valid
  * (*ptree the tree, or null when none was needed), 0 out of memory, -1 a
  * certificate has invalid or inconsistent policy extensions
