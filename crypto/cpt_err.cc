@@ -12,8 +12,8 @@
 
 #include "crypto_err_data.inc"
 
-static_assert(std::size(CRYPTO_str_functs) == 9 + 1);
-static_assert(std::size(CRYPTO_str_reasons) == 1 + 1);
+static_assert(std::size(CRYPTO_str_functs) == 10 + 1);
+static_assert(std::size(CRYPTO_str_reasons) == 2 + 1);
 
 /* see morvane/crypto.h */
 void ERR_load_CRYPTO_strings(void) {

@@ -233,6 +233,14 @@ const CRYPTO_EX_DATA_IMPL* impl_in_force() {
 const CRYPTO_EX_DATA_IMPL* CRYPTO_get_ex_data_implementation(void) { return impl_in_force(); }
 
 int CRYPTO_set_ex_data_implementation(const CRYPTO_EX_DATA_IMPL* i) {
+  // Every object of the library goes through the table: one with a null slot
+  // is refused.
+  if (i != nullptr && (i->cb_new_class == nullptr || i->cb_cleanup == nullptr ||
+                       i->cb_get_new_index == nullptr || i->cb_new_ex_data == nullptr ||
+                       i->cb_dup_ex_data == nullptr || i->cb_free_ex_data == nullptr)) {
+    CRYPTOerr(CRYPTO_F_CRYPTO_SET_EX_DATA_IMPLEMENTATION, CRYPTO_R_INCOMPLETE_TABLE);
+    return 0;
+  }
   return morvane::internal::install(impl, i, CRYPTO_LOCK_EX_DATA) ? 1 : 0;
 }
 

@@ -60,6 +60,10 @@ struct Reader {
 // Reads lines of at most `size` octets into buf until one does not end with
 // a backslash; the digit pairs go to bs.  1, or 0 with an error queued.
 int read_hex(const Reader& r, BIO* bp, ASN1_STRING* bs, char* buf, int size) {
+  if (size < 2) {  // no room for a character and the terminator: nothing could be read
+    ASN1err(r.func, ASN1_R_LENGTH_ERROR);
+    return 0;
+  }
   if (r.type >= 0) bs->type = r.type;
   unsigned char* s = nullptr;  // the octets so far
   size_t num = 0, slen = 0;

@@ -136,6 +136,10 @@ ASN1_OBJECT* d2i_ASN1_OBJECT(ASN1_OBJECT** a, const unsigned char** pp, long len
 /* see morvane/asn1.h */
 ASN1_OBJECT* ASN1_OBJECT_create(int nid, unsigned char* data, int len, const char* sn,
                                 const char* ln) {
+  if (len < 0) {
+    ASN1err(ASN1_F_ASN1_OBJECT_CREATE, ASN1_R_LENGTH_ERROR);
+    return nullptr;
+  }
   ASN1_OBJECT o;
   o.sn = sn;
   o.ln = ln;

@@ -164,6 +164,10 @@ ASN1_STRING_TABLE* ASN1_STRING_TABLE_get(int nid) {
 /* see morvane/asn1.h */
 int ASN1_STRING_TABLE_add(int nid, long minsize, long maxsize, unsigned long mask,
                           unsigned long flags) {
+  if (minsize < -1 || maxsize < -1) {  // -1 keeps a bound; no other negative has a meaning
+    ASN1err(ASN1_F_ASN1_STRING_TABLE_ADD, ASN1_R_LENGTH_ERROR);
+    return 0;
+  }
   if (stable == nullptr) {
     stable = sk_new(cmp_nid);
     if (stable == nullptr) {

@@ -12,7 +12,7 @@
 
 #include "asn1_err_data.inc"
 
-static_assert(std::size(ASN1_str_functs) == 114 + 1);
+static_assert(std::size(ASN1_str_functs) == 117 + 1);
 static_assert(std::size(ASN1_str_reasons) == 116 + 1);
 
 /* see morvane/asn1.h */

@@ -159,6 +159,10 @@ bad_tag:
 
 /* see morvane/asn1.h */
 void ASN1_put_object(unsigned char** pp, int constructed, int length, int tag, int xclass) {
+  if (length < 0) {  // ASN1_object_size sizes no buffer for it either
+    ASN1err(ASN1_F_ASN1_PUT_OBJECT, ASN1_R_LENGTH_ERROR);
+    return;
+  }
   unsigned char* p = *pp;
   int id = (constructed ? ASN1_CONSTRUCTED : 0) | (xclass & ASN1_CLASS_PRIVATE);
   if (tag < 31) {

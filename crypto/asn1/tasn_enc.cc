@@ -346,7 +346,10 @@ int item_i2d_top(ASN1_VALUE* val, unsigned char** out, const ASN1_ITEM* it, int 
   const int len = item_i2d(&val, nullptr, it, -1, flags);
   if (len <= 0) return len;
   auto* buf = static_cast<unsigned char*>(MORVANE_malloc(len));
-  if (buf == nullptr) return -1;
+  if (buf == nullptr) {
+    ASN1err(ASN1_F_ASN1_ITEM_I2D, ERR_R_MALLOC_FAILURE);
+    return -1;
+  }
   unsigned char* p = buf;
   if (item_i2d(&val, &p, it, -1, flags) != len || p - buf != len) {
     MORVANE_free(buf);

@@ -41,15 +41,16 @@ BIO_F_BUFFER_CTX* Ctx(BIO* b) { return static_cast<BIO_F_BUFFER_CTX*>(b->ptr); }
 
 int buffer_new(BIO* b) {
   auto* ctx = static_cast<BIO_F_BUFFER_CTX*>(MORVANE_malloc(sizeof(BIO_F_BUFFER_CTX)));
-  if (ctx == nullptr) return 0;
-  ctx->ibuf = static_cast<char*>(MORVANE_malloc(kDefaultSize));
-  ctx->obuf = static_cast<char*>(MORVANE_malloc(kDefaultSize));
-  if (ctx->ibuf == nullptr || ctx->obuf == nullptr) {
-    MORVANE_free(ctx->ibuf);
-    MORVANE_free(ctx->obuf);
+  char* ibuf = ctx != nullptr ? static_cast<char*>(MORVANE_malloc(kDefaultSize)) : nullptr;
+  char* obuf = ibuf != nullptr ? static_cast<char*>(MORVANE_malloc(kDefaultSize)) : nullptr;
+  if (obuf == nullptr) {
+    MORVANE_free(ibuf);
     MORVANE_free(ctx);
+    BIOerr(BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE);
     return 0;
   }
+  ctx->ibuf = ibuf;
+  ctx->obuf = obuf;
   ctx->ibuf_size = kDefaultSize;
   ctx->obuf_size = kDefaultSize;
   ctx->ibuf_len = ctx->ibuf_off = 0;

@@ -37,12 +37,13 @@ BIO_LINEBUFFER_CTX* Ctx(BIO* b) { return static_cast<BIO_LINEBUFFER_CTX*>(b->ptr
 
 int linebuffer_new(BIO* b) {
   auto* ctx = static_cast<BIO_LINEBUFFER_CTX*>(MORVANE_malloc(sizeof(BIO_LINEBUFFER_CTX)));
-  if (ctx == nullptr) return 0;
-  ctx->obuf = static_cast<char*>(MORVANE_malloc(kDefaultSize));
-  if (ctx->obuf == nullptr) {
+  char* obuf = ctx != nullptr ? static_cast<char*>(MORVANE_malloc(kDefaultSize)) : nullptr;
+  if (obuf == nullptr) {
     MORVANE_free(ctx);
+    BIOerr(BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE);
     return 0;
   }
+  ctx->obuf = obuf;
   ctx->obuf_size = kDefaultSize;
   ctx->obuf_len = 0;
   return morvane::bio::AttachState(b, ctx);

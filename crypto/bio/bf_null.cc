@@ -7,6 +7,7 @@
 
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/rand.h>
 
 #include "bio/internal.h"
@@ -83,7 +84,10 @@ int RandomPiece() {
 
 int nbiof_new(BIO* b) {
   auto* nt = static_cast<NBIO_TEST*>(MORVANE_malloc(sizeof(NBIO_TEST)));
-  if (nt == nullptr) return 0;
+  if (nt == nullptr) {
+    BIOerr(BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   nt->lrn = -1;
   nt->lwn = -1;
   return morvane::bio::AttachState(b, nt);

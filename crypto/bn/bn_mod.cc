@@ -63,6 +63,10 @@ int BN_mod_lshift1(BIGNUM* r, const BIGNUM* a, const BIGNUM* m, BN_CTX* ctx) {
 }
 
 int BN_mod_lshift(BIGNUM* r, const BIGNUM* a, int n, const BIGNUM* m, BN_CTX* ctx) {
+  if (n < 0) {  // as BN_lshift: a negative count is no shift
+    BNerr(0, BN_R_INVALID_LENGTH);
+    return 0;
+  }
   return into(r, m, ctx, [&](BIGNUM* o) {
     if (!BN_nnmod(o, a, m, ctx)) return 0;
     BIGNUM abs_m = *m;  // |m|: a read-only view of m's words
@@ -87,6 +91,10 @@ int BN_mod_lshift1_quick(BIGNUM* r, const BIGNUM* a, const BIGNUM* m) {
 }
 
 int BN_mod_lshift_quick(BIGNUM* r, const BIGNUM* a, int n, const BIGNUM* m) {
+  if (n < 0) {
+    BNerr(BN_F_BN_MOD_LSHIFT_QUICK, BN_R_INVALID_LENGTH);
+    return 0;
+  }
   if (r != a && BN_copy(r, a) == nullptr) return 0;
   while (n > 0) {
     int s = BN_num_bits(m) - BN_num_bits(r);

@@ -135,6 +135,10 @@ int def_load(CONF* conf, const char* name, long* eline) {
     CONFerr(CONF_F_DEF_LOAD, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
+  if (conf->meth->load_bio == nullptr) {  // a table that borrowed this load alone
+    CONFerr(CONF_F_DEF_LOAD, CONF_R_OPERATION_NOT_SUPPORTED);
+    return 0;
+  }
   BIO* in = BIO_new_file(name, "rb");
   if (in == nullptr) {
     if (ERR_GET_REASON(ERR_peek_last_error()) == BIO_R_NO_SUCH_FILE)

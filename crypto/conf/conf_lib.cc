@@ -14,11 +14,23 @@ namespace {
 // The method of the wrappers; the first wrapping installs the default.
 constinit CONF_METHOD* default_CONF_method = nullptr;
 
+// True when the method slot is there; a null slot is an operation the method
+// does not offer, refused with a reason under `func`.
+template <typename Slot>
+bool offered(Slot slot, int func) {
+  if (slot != nullptr) return true;
+  CONFerr(func, CONF_R_OPERATION_NOT_SUPPORTED);
+  return false;
+}
+
 // Reads the leading digits of the value of (group, name), looked up in
 // `conf` (null: the environment), as the method of `classes` tells digits.
 // A number that does not fit a long fails, `result` untouched.
 int get_number(const CONF* conf, const CONF* classes, const char* group, const char* name,
                long* result) {
+  if (!offered(classes->meth->is_number, CONF_F_NCONF_GET_NUMBER_E) ||
+      !offered(classes->meth->to_int, CONF_F_NCONF_GET_NUMBER_E))
+    return 0;
   const char* str = NCONF_get_string(conf, group, name);
   if (str == nullptr) return 0;
   long r = 0;
@@ -46,17 +58,21 @@ BIO* wrap_fp(FILE* fp, int func) {
 /* see morvane/conf.h */
 CONF* NCONF_new(CONF_METHOD* meth) {
   if (meth == nullptr) meth = NCONF_default();
+  // create runs the table's init on the new CONF: both are needed.
+  if (!offered(meth->create, CONF_F_NCONF_NEW) || !offered(meth->init, CONF_F_NCONF_NEW))
+    return nullptr;
   CONF* ret = meth->create(meth);
   if (ret == nullptr) CONFerr(CONF_F_NCONF_NEW, ERR_R_MALLOC_FAILURE);
   return ret;
 }
 
 void NCONF_free(CONF* conf) {
-  if (conf != nullptr) conf->meth->destroy(conf);
+  if (conf != nullptr && offered(conf->meth->destroy, CONF_F_NCONF_FREE)) conf->meth->destroy(conf);
 }
 
 void NCONF_free_data(CONF* conf) {
-  if (conf != nullptr) conf->meth->destroy_data(conf);
+  if (conf != nullptr && offered(conf->meth->destroy_data, CONF_F_NCONF_FREE_DATA))
+    conf->meth->destroy_data(conf);
 }
 
 int NCONF_load(CONF* conf, const char* file, long* eline) {
@@ -64,6 +80,7 @@ int NCONF_load(CONF* conf, const char* file, long* eline) {
     CONFerr(CONF_F_NCONF_LOAD, CONF_R_NO_CONF);
     return 0;
   }
+  if (!offered(conf->meth->load, CONF_F_NCONF_LOAD)) return 0;
   return conf->meth->load(conf, file, eline);
 }
 
@@ -80,6 +97,7 @@ int NCONF_load_bio(CONF* conf, BIO* bp, long* eline) {
     CONFerr(CONF_F_NCONF_LOAD_BIO, CONF_R_NO_CONF);
     return 0;
   }
+  if (!offered(conf->meth->load_bio, CONF_F_NCONF_LOAD_BIO)) return 0;
   return conf->meth->load_bio(conf, bp, eline);
 }
 
@@ -133,10 +151,14 @@ int NCONF_dump_bio(const CONF* conf, BIO* out) {
     CONFerr(CONF_F_NCONF_DUMP_BIO, CONF_R_NO_CONF);
     return 0;
   }
+  if (!offered(conf->meth->dump, CONF_F_NCONF_DUMP_BIO)) return 0;
   return conf->meth->dump(conf, out);
 }
 
 int CONF_set_default_method(CONF_METHOD* meth) {
+  // The wrappers run the method's init on themselves: a method without it
+  // could make none.
+  if (meth != nullptr && !offered(meth->init, CONF_F_CONF_SET_DEFAULT_METHOD)) return 0;
   default_CONF_method = meth;
   return 1;
 }

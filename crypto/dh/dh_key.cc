@@ -188,10 +188,18 @@ const DH_METHOD* DH_Morvane(void) {
 
 /* see morvane/dh.h */
 int DH_generate_key(DH* dh) {
+  if (dh->meth->generate_key == nullptr) {  // an operation the method does not offer
+    DHerr(DH_F_DH_GENERATE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+    return 0;
+  }
   return dh->meth->generate_key(dh);
 }
 
 /* see morvane/dh.h */
 int DH_compute_key(unsigned char* key, const BIGNUM* pub_key, DH* dh) {
+  if (dh->meth->compute_key == nullptr) {
+    DHerr(DH_F_DH_COMPUTE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+    return -1;
+  }
   return dh->meth->compute_key(key, pub_key, dh);
 }

@@ -50,6 +50,13 @@ namespace {
 
 constinit std::atomic<const DSA_METHOD*> default_method{nullptr};
 
+// A null operation slot of the key's method: the method does not offer it.
+template <typename Result>
+Result not_offered(int func, Result failure) {
+  DSAerr(func, DSA_R_OPERATION_NOT_SUPPORTED);
+  return failure;
+}
+
 }  // namespace
 
 namespace morvane::dsa {
@@ -183,16 +190,19 @@ int DSA_size(const DSA* r) {
 
 /* see morvane/dsa.h */
 DSA_SIG* DSA_do_sign(const unsigned char* dgst, int dlen, DSA* dsa) {
+  if (dsa->meth->dsa_do_sign == nullptr) return not_offered<DSA_SIG*>(DSA_F_DSA_DO_SIGN, nullptr);
   return dsa->meth->dsa_do_sign(dgst, dlen, dsa);
 }
 
 /* see morvane/dsa.h */
 int DSA_sign_setup(DSA* dsa, BN_CTX* ctx_in, BIGNUM** kinvp, BIGNUM** rp) {
+  if (dsa->meth->dsa_sign_setup == nullptr) return not_offered(DSA_F_DSA_SIGN_SETUP, 0);
   return dsa->meth->dsa_sign_setup(dsa, ctx_in, kinvp, rp);
 }
 
 /* see morvane/dsa.h */
 int DSA_do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
+  if (dsa->meth->dsa_do_verify == nullptr) return not_offered(DSA_F_DSA_DO_VERIFY, -1);
   return dsa->meth->dsa_do_verify(dgst, dgst_len, sig, dsa);
 }
 

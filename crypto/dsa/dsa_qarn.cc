@@ -202,7 +202,11 @@ DSA_SIG* do_sign(const unsigned char* dgst, int dlen, DSA* dsa) {
     reason = DSA_R_MISSING_PARAMETERS;
     goto err;
   }
-  if (dlen < 0 || dlen > BN_num_bytes(dsa->q) || dlen > 50) {
+  if (dlen < 0) {
+    reason = DSA_R_INVALID_DIGEST_LENGTH;
+    goto err;
+  }
+  if (dlen > BN_num_bytes(dsa->q) || dlen > 50) {
     reason = DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE;
     goto err;
   }
@@ -255,6 +259,10 @@ err:
 }
 
 int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
+  if (dgst_len < 0) {
+    DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_INVALID_DIGEST_LENGTH);
+    return -1;
+  }
   if (dsa->p == nullptr || dsa->q == nullptr || dsa->g == nullptr || dsa->pub_key == nullptr) {
     DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_MISSING_PARAMETERS);
     return -1;
@@ -278,7 +286,7 @@ int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
   auto in_range = [q](const BIGNUM* v) {  // 0 < v < q
     return v != nullptr && !BN_is_zero(v) && !BN_is_negative(v) && BN_ucmp(v, q) < 0;
   };
-  if (t1 == nullptr || dgst_len < 0) {
+  if (t1 == nullptr) {
     // ret stays -1
   } else if (!in_range(sig->r) || !in_range(sig->s)) {
     ret = 0;

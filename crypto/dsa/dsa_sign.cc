@@ -13,7 +13,8 @@ int DSA_sign(int /*type*/, const unsigned char* dgst, int dlen, unsigned char* s
              unsigned int* siglen, DSA* dsa) {
   *siglen = 0;
   if (dlen < 0 || dlen > 50) {  // refused before the pool reads it
-    DSAerr(DSA_F_DSA_DO_SIGN, DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE);
+    DSAerr(DSA_F_DSA_DO_SIGN,
+           dlen < 0 ? DSA_R_INVALID_DIGEST_LENGTH : DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE);
     return 0;
   }
   RAND_seed(dgst, dlen);

@@ -175,6 +175,16 @@ const ERR_FNS* err_fns() { return internal::in_force(installed_fns, &kDefaults, 
 const ERR_FNS* ERR_get_implementation(void) { return morvane::err::err_fns(); }
 
 int ERR_set_implementation(const ERR_FNS* fns) {
+  // Every error call goes through the table, so one with a null slot is
+  // refused.  Nothing is queued: queuing would install the built-in table
+  // and leave the caller no second try.
+  if (fns != nullptr && (fns->cb_err_get == nullptr || fns->cb_err_del == nullptr ||
+                         fns->cb_err_get_item == nullptr || fns->cb_err_set_item == nullptr ||
+                         fns->cb_err_del_item == nullptr || fns->cb_thread_get == nullptr ||
+                         fns->cb_thread_release == nullptr || fns->cb_thread_get_item == nullptr ||
+                         fns->cb_thread_set_item == nullptr || fns->cb_thread_del_item == nullptr ||
+                         fns->cb_get_next_lib == nullptr))
+    return 0;
   return morvane::internal::install(installed_fns, fns, CRYPTO_LOCK_ERR) ? 1 : 0;
 }
 

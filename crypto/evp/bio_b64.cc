@@ -16,6 +16,7 @@
 
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/evp.h>
 
 #include "evp/internal.h"
@@ -50,7 +51,10 @@ bool no_newlines(const BIO* b) {
 
 int b64_new(BIO* b) {
   auto* ctx = static_cast<B64Ctx*>(MORVANE_malloc(sizeof(B64Ctx)));
-  if (ctx == nullptr) return 0;
+  if (ctx == nullptr) {
+    BIOerr(BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   memset(ctx, 0, sizeof(*ctx));
   ctx->cont = 1;
   ctx->start = 1;

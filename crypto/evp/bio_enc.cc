@@ -46,7 +46,10 @@ EncCtx* state(BIO* b) {
 
 int enc_new(BIO* b) {
   auto* ctx = static_cast<EncCtx*>(MORVANE_malloc(sizeof(EncCtx)));
-  if (ctx == nullptr) return 0;
+  if (ctx == nullptr) {
+    BIOerr(BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   memset(ctx, 0, sizeof(*ctx));
   EVP_CIPHER_CTX_init(&ctx->cipher);
   ctx->cont = 1;
@@ -175,7 +178,7 @@ long enc_ctrl(BIO* b, int cmd, long num, void* ptr) {
   if (ctx == nullptr) return 0;
   switch (cmd) {
     case BIO_CTRL_RESET:
-      ctx->ok = 1;
+      if (b->init) ctx->ok = 1;  // a failed set-up stays failed
       ctx->finished = 0;
       ctx->cont = 1;
       ctx->buf_len = ctx->buf_off = 0;
@@ -261,8 +264,9 @@ void BIO_set_cipher(BIO* b, const EVP_CIPHER* c, const unsigned char* k, const u
     return;
   EncCtx* ctx = state(b);
   // Usable only when the set-up succeeded: a failed one leaves no cipher
-  // for the data calls to run.
+  // for the data calls to run, and its status says so.
   b->init = EVP_CipherInit_ex(&ctx->cipher, c, nullptr, k, i, enc) ? 1 : 0;
+  ctx->ok = b->init;
   if (callback != nullptr)
     callback(b, BIO_CB_CTRL, reinterpret_cast<const char*>(c), BIO_CTRL_SET, enc, 1L);
 }

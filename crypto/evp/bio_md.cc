@@ -9,6 +9,7 @@
 
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/evp.h>
 
 #include "evp/internal.h"
@@ -28,7 +29,10 @@ MdFilter* state(BIO* b) {
 
 int md_new(BIO* b) {
   auto* f = static_cast<MdFilter*>(MORVANE_malloc(sizeof(MdFilter)));
-  if (f == nullptr) return 0;
+  if (f == nullptr) {
+    BIOerr(BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   EVP_MD_CTX_init(&f->own);
   f->cur = &f->own;
   b->init = 0;

@@ -23,6 +23,7 @@
 
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/md2.h>
 #include <morvane/md4.h>
@@ -140,7 +141,10 @@ uint32_t load_be32(const unsigned char* p) {
 
 int ok_new(BIO* b) {
   auto* ctx = static_cast<OkCtx*>(MORVANE_malloc(sizeof(OkCtx)));
-  if (ctx == nullptr) return 0;
+  if (ctx == nullptr) {
+    BIOerr(BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   memset(ctx, 0, sizeof(*ctx));
   EVP_MD_CTX_init(&ctx->md);
   ctx->cont = 1;

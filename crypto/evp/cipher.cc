@@ -60,6 +60,11 @@ int take_up(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, ENGINE* impl, int enc
     }
     cipher = c;
   }
+  if (cipher->do_cipher == nullptr) {  // a description that cannot process data
+    EVPerr(EVP_F_EVP_CIPHERINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+    if (e != nullptr) ENGINE_finish(e);
+    return 0;
+  }
   ctx->cipher = cipher;
   ctx->engine = e;
   if (data_size(cipher) != 0) {
@@ -283,8 +288,13 @@ int EVP_CipherInit_ex(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, ENGINE* imp
         return 0;
     }
   }
-  if (key != nullptr || (ctx->cipher->flags & EVP_CIPH_ALWAYS_CALL_INIT))
+  if (key != nullptr || (ctx->cipher->flags & EVP_CIPH_ALWAYS_CALL_INIT)) {
+    if (ctx->cipher->init == nullptr) {  // a description that takes no key
+      EVPerr(EVP_F_EVP_CIPHERINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+      return 0;
+    }
     if (!ctx->cipher->init(ctx, key, iv, enc)) return 0;
+  }
   ctx->buf_len = 0;
   ctx->final_used = 0;
   ctx->block_mask = ctx->cipher->block_size - 1;

@@ -54,6 +54,14 @@ void release_data(EVP_MD_CTX* ctx) {
   ctx->md_data = nullptr;
 }
 
+// True when `d` offers the three steps of a computation; a null one is an
+// operation the description does not offer, refused before it runs.
+bool offers_steps(const EVP_MD* d) {
+  if (d->init != nullptr && d->update != nullptr && d->final != nullptr) return true;
+  EVPerr(EVP_F_EVP_DIGESTINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+  return false;
+}
+
 // Chooses the description to run for `type`: through `impl` or the default
 // engine for its NID when there is one (a functional reference kept in
 // ctx->engine), else `type` itself.  Null, with an error, on failure.
@@ -71,10 +79,10 @@ const EVP_MD* choose_description(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* im
   } else {
     e = ENGINE_get_digest_engine(type->type);
   }
-  if (e == nullptr) return type;
+  if (e == nullptr) return offers_steps(type) ? type : nullptr;
   const EVP_MD* d = ENGINE_get_digest(e, type->type);
-  if (d == nullptr) {
-    EVPerr(EVP_F_EVP_DIGESTINIT_EX, EVP_R_INITIALIZATION_ERROR);
+  if (d == nullptr) EVPerr(EVP_F_EVP_DIGESTINIT_EX, EVP_R_INITIALIZATION_ERROR);
+  if (d == nullptr || !offers_steps(d)) {
     ENGINE_finish(e);
     return nullptr;
   }

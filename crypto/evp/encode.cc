@@ -17,6 +17,7 @@
 #include <array>
 
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/evp.h>
 
 static_assert(sizeof(((EVP_ENCODE_CTX*)nullptr)->enc_data) == 80);
@@ -173,6 +174,10 @@ void EVP_DecodeInit(EVP_ENCODE_CTX* ctx) {
 
 /* see morvane/evp.h */
 int EVP_DecodeBlock(unsigned char* t, const unsigned char* f, int n) {
+  if (n < 0) {  // a negative multiple of 4 would pass the count check below
+    EVPerr(EVP_F_EVP_DECODEBLOCK, EVP_R_INVALID_LENGTH);
+    return -1;
+  }
   // Leading tab and space, trailing white space, line ends and "-".
   while (n > 0 && class_of(*f) == kWhiteSpace) {
     f++;

@@ -12,8 +12,8 @@
 
 #include "evp_err_data.inc"
 
-static_assert(std::size(EVP_str_functs) == 52 + 1);
-static_assert(std::size(EVP_str_reasons) == 54 + 1);
+static_assert(std::size(EVP_str_functs) == 53 + 1);
+static_assert(std::size(EVP_str_reasons) == 56 + 1);
 
 /* see morvane/evp.h */
 void ERR_load_EVP_strings(void) {

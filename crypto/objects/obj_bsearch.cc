@@ -1,11 +1,16 @@
 // Binary search over a sorted array, shared by the object tables and by the
 // sorted stacks.
 
+#include <morvane/err.h>
 #include <morvane/objects.h>
 
 /* see morvane/objects.h */
 const char* OBJ_bsearch_ex(const char* key, const char* base, int num, int size,
                            int (*cmp)(const void*, const void*), int flags) {
+  if (size < 0) {  // would step before the table or far past it
+    OBJerr(OBJ_F_OBJ_BSEARCH_EX, OBJ_R_INVALID_ELEMENT_SIZE);
+    return nullptr;
+  }
   if (num <= 0) return nullptr;
   int l = 0, h = num, i = 0, c = 0;
   const char* p = nullptr;

@@ -10,10 +10,17 @@ namespace {
 
 constexpr int kFriendlyName = 156, kLocalKeyId = 157, kCspName = 417, kKeyUsage = 83;
 
+// Adds the attribute; `len` must be a byte count, or -1 (the text's length)
+// for the text forms only: the attribute code would read the bytes of any
+// other negative length as an ASN1_STRING structure.
 int add_attr(PKCS12_SAFEBAG* bag, int nid, int type, const unsigned char* bytes, int len,
              int func) {
   if (bag == nullptr) {
     PKCS12err(func, PKCS12_R_INVALID_NULL_ARGUMENT);
+    return 0;
+  }
+  if (len < (type == ASN1_MB_ASCII ? -1 : 0)) {
+    PKCS12err(func, PKCS12_R_INVALID_LENGTH);
     return 0;
   }
   if (X509at_add1_attr_by_NID(&bag->attrib, nid, type, bytes, len) == nullptr) {

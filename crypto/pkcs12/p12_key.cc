@@ -58,8 +58,11 @@ void add_block(unsigned char* block, const unsigned char* b1, size_t v) {
 /* see morvane/pkcs12.h */
 int PKCS12_key_gen_uni(unsigned char* pass, int passlen, unsigned char* salt, int saltlen, int id,
                        int iter, int n, unsigned char* out, const EVP_MD* md_type) {
-  if (md_type == nullptr || passlen < 0 || saltlen < 0 || n < 0 ||
-      (passlen > 0 && pass == nullptr) || (saltlen > 0 && salt == nullptr) ||
+  if (passlen < 0 || saltlen < 0 || n < 0) {
+    PKCS12err(PKCS12_F_PKCS12_KEY_GEN_UNI, PKCS12_R_INVALID_LENGTH);
+    return 0;
+  }
+  if (md_type == nullptr || (passlen > 0 && pass == nullptr) || (saltlen > 0 && salt == nullptr) ||
       (n > 0 && out == nullptr)) {
     PKCS12err(PKCS12_F_PKCS12_KEY_GEN_UNI, PKCS12_R_INVALID_NULL_ARGUMENT);
     return 0;
@@ -119,9 +122,15 @@ int PKCS12_key_gen_asc(const char* pass, int passlen, unsigned char* salt, int s
                        int iter, int n, unsigned char* out, const EVP_MD* md_type) {
   if (pass == nullptr)
     return PKCS12_key_gen_uni(nullptr, 0, salt, saltlen, id, iter, n, out, md_type);
+  // -1 takes the text's length; the BMPString must fit an int.
+  const size_t len = passlen == -1 ? strlen(pass) : static_cast<size_t>(passlen);
+  if (passlen < -1 || len > (static_cast<size_t>(INT_MAX) - 2) / 2) {
+    PKCS12err(PKCS12_F_PKCS12_KEY_GEN_ASC, PKCS12_R_INVALID_LENGTH);
+    return 0;
+  }
   unsigned char* uni = nullptr;
   int unilen = 0;
-  if (asc2uni(pass, passlen, &uni, &unilen) == nullptr) {
+  if (asc2uni(pass, static_cast<int>(len), &uni, &unilen) == nullptr) {
     PKCS12err(PKCS12_F_PKCS12_KEY_GEN_ASC, ERR_R_MALLOC_FAILURE);
     return 0;
   }

@@ -12,8 +12,8 @@
 
 #include "rand_err_data.inc"
 
-static_assert(std::size(RAND_str_functs) == 10 + 1);
-static_assert(std::size(RAND_str_reasons) == 11 + 1);
+static_assert(std::size(RAND_str_functs) == 11 + 1);
+static_assert(std::size(RAND_str_reasons) == 12 + 1);
 
 /* see morvane/rand.h */
 void ERR_load_RAND_strings(void) {

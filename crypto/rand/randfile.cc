@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <morvane/buffer.h>
+#include <morvane/err.h>
 #include <morvane/rand.h>
 
 #include "internal/wipe.h"
@@ -28,6 +29,10 @@ bool is_device(const struct stat& st) {
 
 /* see morvane/rand.h */
 int RAND_load_file(const char* file, long bytes) {
+  if (bytes < -1) {  // -1 alone means "all of it"
+    RANDerr(RAND_F_RAND_LOAD_FILE, RAND_R_INVALID_LENGTH);
+    return 0;
+  }
   struct stat st;
   if (file == nullptr || stat(file, &st) != 0) return 0;
   RAND_add(&st, sizeof st, 0.0);

@@ -12,8 +12,8 @@
 
 #include "rsa_err_data.inc"
 
-static_assert(std::size(RSA_str_functs) == 43 + 1);
-static_assert(std::size(RSA_str_reasons) == 43 + 1);
+static_assert(std::size(RSA_str_functs) == 46 + 1);
+static_assert(std::size(RSA_str_reasons) == 44 + 1);
 
 /* see morvane/rsa.h */
 void ERR_load_RSA_strings(void) {

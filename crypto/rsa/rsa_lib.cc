@@ -182,26 +182,46 @@ int RSA_size(const RSA* r) {
   return r->n != nullptr ? BN_num_bytes(r->n) : 0;
 }
 
+namespace {
+
+using Operation = int (*)(int, const unsigned char*, unsigned char*, RSA*, int);
+
+// Runs one of the four operation slots of the key's method; a null slot is
+// an operation the method does not offer.
+int dispatch(Operation RSA_METHOD::*slot, int func, int flen, const unsigned char* from,
+             unsigned char* to, RSA* rsa, int padding) {
+  const Operation op = rsa->meth->*slot;
+  if (op == nullptr) {
+    RSAerr(func, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+    return -1;
+  }
+  return op(flen, from, to, rsa, padding);
+}
+
+}  // namespace
+
 /* see morvane/rsa.h */
 int RSA_public_encrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                        int padding) {
-  return rsa->meth->rsa_pub_enc(flen, from, to, rsa, padding);
+  return dispatch(&RSA_METHOD::rsa_pub_enc, RSA_F_RSA_PUBLIC_ENCRYPT, flen, from, to, rsa, padding);
 }
 
 /* see morvane/rsa.h */
 int RSA_private_encrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                         int padding) {
-  return rsa->meth->rsa_priv_enc(flen, from, to, rsa, padding);
+  return dispatch(&RSA_METHOD::rsa_priv_enc, RSA_F_RSA_PRIVATE_ENCRYPT, flen, from, to, rsa,
+                  padding);
 }
 
 /* see morvane/rsa.h */
 int RSA_private_decrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                         int padding) {
-  return rsa->meth->rsa_priv_dec(flen, from, to, rsa, padding);
+  return dispatch(&RSA_METHOD::rsa_priv_dec, RSA_F_RSA_PRIVATE_DECRYPT, flen, from, to, rsa,
+                  padding);
 }
 
 /* see morvane/rsa.h */
 int RSA_public_decrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
                        int padding) {
-  return rsa->meth->rsa_pub_dec(flen, from, to, rsa, padding);
+  return dispatch(&RSA_METHOD::rsa_pub_dec, RSA_F_RSA_PUBLIC_DECRYPT, flen, from, to, rsa, padding);
 }

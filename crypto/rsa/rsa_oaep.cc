@@ -28,7 +28,8 @@ namespace {
 
 constexpr int kHash = SHA_DIGEST_LENGTH;  // 20
 
-// SHA-1 of the label; a null label or a negative length counts as empty.
+// SHA-1 of the label; a null label counts as empty (the callers refuse a
+// negative length with a label).
 bool label_hash(unsigned char out[kHash], const unsigned char* param, int plen) {
   static const unsigned char kEmpty[1] = {0};
   const bool empty = param == nullptr || plen <= 0;
@@ -41,8 +42,12 @@ bool label_hash(unsigned char out[kHash], const unsigned char* param, int plen) 
 /* see morvane/rsa.h */
 int PKCS1_MGF1(unsigned char* mask, long len, const unsigned char* seed, long seedlen,
                const EVP_MD* dgst) {
+  if (len < 0 || seedlen < 0) {
+    RSAerr(RSA_F_PKCS1_MGF1, RSA_R_INVALID_LENGTH);
+    return -1;
+  }
   const int mdlen = EVP_MD_size(dgst);
-  if (mdlen <= 0 || mdlen > EVP_MAX_MD_SIZE || seedlen < 0) return -1;
+  if (mdlen <= 0 || mdlen > EVP_MAX_MD_SIZE) return -1;
   EVP_MD_CTX c;
   EVP_MD_CTX_init(&c);
   unsigned char md[EVP_MAX_MD_SIZE];
@@ -129,6 +134,10 @@ using namespace morvane::rsa;
 int RSA_padding_add_PKCS1_OAEP(unsigned char* to, int tlen, const unsigned char* from, int flen,
                                const unsigned char* param, int plen) {
   const int fn = RSA_F_RSA_PADDING_ADD_PKCS1_OAEP;
+  if (param != nullptr && plen < 0) {  // a null label alone is empty whatever plen says
+    RSAerr(fn, RSA_R_INVALID_LENGTH);
+    return 0;
+  }
   if (tlen < 2 * kHash + 2) {  // emLen = tlen - 1 below 41
     RSAerr(fn, RSA_R_KEY_SIZE_TOO_SMALL);
     return 0;
@@ -166,6 +175,10 @@ int RSA_padding_add_PKCS1_OAEP(unsigned char* to, int tlen, const unsigned char*
 int RSA_padding_check_PKCS1_OAEP(unsigned char* to, int tlen, const unsigned char* from, int flen,
                                  int num, const unsigned char* param, int plen) {
   const int fn = RSA_F_RSA_PADDING_CHECK_PKCS1_OAEP;
+  if (param != nullptr && plen < 0) {  // public, like the lengths: refused at once
+    RSAerr(fn, RSA_R_INVALID_LENGTH);
+    return -1;
+  }
   if (num < 2 * kHash + 2 && num <= kMaxBlock) {
     RSAerr(fn, RSA_R_OAEP_DECODING_ERROR);
     return -1;

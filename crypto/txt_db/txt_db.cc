@@ -241,6 +241,10 @@ int TXT_DB_create_index(TXT_DB* db, int field, int (*qual)(Row), LHASH_HASH_FN_T
     db->error = DB_ERROR_INDEX_OUT_OF_RANGE;
     return 0;
   }
+  if (hash == nullptr || cmp == nullptr) {  // the index could never find a row
+    db->error = DB_ERROR_NO_FUNCTION;
+    return 0;
+  }
   LHASH* idx = lh_new(hash, cmp);
   if (idx == nullptr) {
     db->error = DB_ERROR_MALLOC;

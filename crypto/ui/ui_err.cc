@@ -13,7 +13,7 @@
 #include "ui_err_data.inc"
 
 static_assert(std::size(UI_str_functs) == 12 + 1);
-static_assert(std::size(UI_str_reasons) == 7 + 1);
+static_assert(std::size(UI_str_reasons) == 8 + 1);
 
 /* see morvane/ui.h */
 void ERR_load_UI_strings(void) {

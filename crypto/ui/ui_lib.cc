@@ -50,7 +50,10 @@ UI_STRING* general_allocate_prompt(const char* prompt, enum UI_string_types type
     return nullptr;
   }
   auto* uis = static_cast<UI_STRING*>(MORVANE_malloc(sizeof(UI_STRING)));
-  if (uis == nullptr) return nullptr;
+  if (uis == nullptr) {
+    UIerr(UI_F_GENERAL_ALLOCATE_PROMPT, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
   memset(uis, 0, sizeof(*uis));
   uis->type = type;
   uis->out_string = prompt;
@@ -74,6 +77,12 @@ int append(UI* ui, UI_STRING* uis) {
 int general_allocate_string(UI* ui, const char* prompt, bool owned, enum UI_string_types type,
                             int input_flags, char* result_buf, int minsize, int maxsize,
                             const char* test_buf) {
+  // The answer must fit maxsize characters and be at least minsize long.
+  if (maxsize < 0 || minsize > maxsize) {
+    UIerr(UI_F_GENERAL_ALLOCATE_STRING, UI_R_INVALID_RESULT_SIZE);
+    if (owned) MORVANE_free(const_cast<char*>(prompt));
+    return -1;
+  }
   UI_STRING* uis = general_allocate_prompt(prompt, type, input_flags, result_buf);
   if (uis == nullptr) {
     if (owned) MORVANE_free(const_cast<char*>(prompt));

@@ -149,6 +149,7 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
   BIO_free(in);
   if (inf == nullptr) {
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB, __LINE__);
+    ERR_add_error_data(2, "file=", file);
     return 0;
   }
   int count = 0;
@@ -164,5 +165,11 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
     }
   }
   sk_pop_free(inf, [](void* p) { X509_INFO_free(static_cast<X509_INFO*>(p)); });
+  // An empty file, a DER file or one that could not be read holds no PEM
+  // block: the 0 result says why.
+  if (count == 0) {
+    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, X509_R_NO_CERTIFICATE_OR_CRL_FOUND, __LINE__);
+    ERR_add_error_data(2, "file=", file);
+  }
   return count;
 }

@@ -12,8 +12,8 @@
 
 #include "x509_err_data.inc"
 
-static_assert(std::size(X509_str_functs) == 47 + 1);
-static_assert(std::size(X509_str_reasons) == 24 + 1);
+static_assert(std::size(X509_str_functs) == 48 + 1);
+static_assert(std::size(X509_str_reasons) == 25 + 1);
 
 /* see morvane/x509.h */
 void ERR_load_X509_strings(void) {

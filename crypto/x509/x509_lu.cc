@@ -220,7 +220,10 @@ X509_OBJECT* X509_OBJECT_retrieve_match(STACK* h, X509_OBJECT* x) {
 
 X509_STORE* X509_STORE_new(void) {
   auto* ret = static_cast<X509_STORE*>(MORVANE_malloc(sizeof(X509_STORE)));
-  if (ret == nullptr) return nullptr;
+  if (ret == nullptr) {
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_NEW, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+    return nullptr;
+  }
   memset(ret, 0, sizeof(*ret));
   ret->cache = 1;
   ret->references = 1;
@@ -233,6 +236,7 @@ X509_STORE* X509_STORE_new(void) {
     sk_free(ret->get_cert_methods);
     X509_VERIFY_PARAM_free(ret->param);
     MORVANE_free(ret);
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_NEW, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
     return nullptr;
   }
   return ret;
@@ -419,7 +423,7 @@ int X509_LOOKUP_shutdown(X509_LOOKUP* ctx) {
 
 int X509_LOOKUP_ctrl(X509_LOOKUP* ctx, int cmd, const char* argc, long argl, char** ret) {
   if (ctx->method == nullptr) return -1;
-  if (ctx->method->ctrl == nullptr) return 1;
+  if (ctx->method->ctrl == nullptr) return 0;  // an operation the method does not offer
   return ctx->method->ctrl(ctx, cmd, argc, argl, ret);
 }
 

@@ -590,7 +590,7 @@ void X509_STORE_CTX_trusted_stack(X509_STORE_CTX* ctx, STACK* sk) {
 }
 
 void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX* ctx, int (*verify_cb)(int, X509_STORE_CTX*)) {
-  ctx->verify_cb = verify_cb;
+  ctx->verify_cb = verify_cb != nullptr ? verify_cb : null_callback;  // null: the built-in one
 }
 
 void X509_STORE_CTX_set_flags(X509_STORE_CTX* ctx, unsigned long flags) {

@@ -115,6 +115,10 @@ int SXNET_add_id_INTEGER(SXNET** psx, ASN1_INTEGER* zone, const char* user, int 
     X509V3err(X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_INVALID_NULL_ARGUMENT);
     return 0;
   }
+  if (userlen < -1) {  // -1 alone takes the text's length
+    X509V3err(X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_INVALID_LENGTH);
+    return 0;
+  }
   const size_t len = userlen < 0 ? strlen(user) : static_cast<size_t>(userlen);
   if (len > kMaxUser) {
     X509V3err(X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_USER_TOO_LONG);

@@ -13,7 +13,7 @@
 #include "x509v3_err_data.inc"
 
 static_assert(std::size(X509V3_str_functs) == 61 + 1);
-static_assert(std::size(X509V3_str_reasons) == 66 + 1);
+static_assert(std::size(X509V3_str_reasons) == 67 + 1);
 
 /* see morvane/x509v3.h */
 void ERR_load_X509V3_strings(void) {

@@ -215,7 +215,8 @@ MORVANE_EXPORT extern const char ASN1_version[];
 MORVANE_EXPORT int ASN1_get_object(const unsigned char **pp, long *plength, int *ptag,
                                    int *pclass, long omax);
 /* Writes a header at *pp and advances it: constructed 0 primitive, 2
- * constructed with indefinite length, any other value constructed. */
+ * constructed with indefinite length, any other value constructed.  A
+ * negative length writes nothing and leaves *pp ("length error"). */
 MORVANE_EXPORT void ASN1_put_object(unsigned char **pp, int constructed, int length, int tag,
                                     int xclass);
 /* Writes the end-of-contents octets 00 00; returns 2. */
@@ -269,7 +270,8 @@ MORVANE_EXPORT ASN1_OBJECT *ASN1_OBJECT_new(void);
 /* Frees what the object's flags mark as allocated; built-in objects survive. */
 MORVANE_EXPORT void ASN1_OBJECT_free(ASN1_OBJECT *a);
 /* A new dynamic object holding copies of the content and names (OBJ_dup of
- * the five values); null on allocation failure. */
+ * the five values); null on allocation failure or for a negative len
+ * ("length error"). */
 MORVANE_EXPORT ASN1_OBJECT *ASN1_OBJECT_create(int nid, unsigned char *data, int len,
                                                const char *sn, const char *ln);
 
@@ -475,7 +477,8 @@ MORVANE_EXPORT ASN1_STRING *ASN1_STRING_set_by_NID(ASN1_STRING **out, const unsi
 /* The rule of nid (borrowed, writable), or null. */
 MORVANE_EXPORT ASN1_STRING_TABLE *ASN1_STRING_TABLE_get(int nid);
 /* Sets the rule of nid (minsize and maxsize -1: kept; a new rule has no
- * bounds then), creating it when absent: 1, or 0 on allocation failure. */
+ * bounds then), creating it when absent: 1, or 0 on allocation failure or
+ * for a bound below -1 ("length error", nothing changed). */
 MORVANE_EXPORT int ASN1_STRING_TABLE_add(int nid, long minsize, long maxsize, unsigned long mask,
                                          unsigned long flags);
 /* Frees the added rules; changes made to built-in rules stay. */
@@ -553,9 +556,10 @@ MORVANE_EXPORT ASN1_VALUE *ASN1_item_d2i(ASN1_VALUE **pval, const unsigned char 
 /* Encodes val as DER.  out null: the length only; *out null: a buffer of
  * exactly the length is allocated, filled and stored; otherwise written at
  * *out, which advances.  Returns the length, 0 when nothing is written (an
- * absent value), -1 on failure (nothing is handed back).  An INTEGER never
- * set is written as 0; an OBJECT IDENTIFIER without content (one made by
- * ASN1_OBJECT_new and never set) fails with "invalid object encoding". */
+ * absent value), -1 on failure (nothing is handed back; "malloc failure"
+ * when the buffer cannot be allocated).  An INTEGER never set is written as
+ * 0; an OBJECT IDENTIFIER without content (one made by ASN1_OBJECT_new and
+ * never set) fails with "invalid object encoding". */
 MORVANE_EXPORT int ASN1_item_i2d(ASN1_VALUE *val, unsigned char **out, const ASN1_ITEM *it);
 /* The same, with streaming structures in indefinite form; a streamed OCTET
  * STRING writes only its header and end-of-contents. */
@@ -794,7 +798,9 @@ MORVANE_EXPORT int i2a_ASN1_STRING(BIO *bp, ASN1_STRING *a, int type);
  * its end continuing the value.  The INTEGER and ENUMERATED readers set the
  * type and drop a leading "00"; a2i_ASN1_STRING accepts an empty input as an
  * empty value.  1, or 0 with "short line", "odd number of chars", "non hex
- * characters" or "malloc failure" (bs then keeps its octets). */
+ * characters" or "malloc failure" (bs then keeps its octets), or "length
+ * error" for a size below 2, which leaves no room for a character (nothing
+ * read, bs unchanged). */
 MORVANE_EXPORT int a2i_ASN1_INTEGER(BIO *bp, ASN1_INTEGER *bs, char *buf, int size);
 MORVANE_EXPORT int a2i_ASN1_ENUMERATED(BIO *bp, ASN1_ENUMERATED *bs, char *buf, int size);
 MORVANE_EXPORT int a2i_ASN1_STRING(BIO *bp, ASN1_STRING *bs, char *buf, int size);
@@ -1093,6 +1099,9 @@ MORVANE_EXPORT extern const ASN1_ITEM CBIGNUM_it;
 #define ASN1_F_SMIME_TEXT 211
 #define ASN1_F_ASN1_TEMPLATE_EX_I2D 212
 #define ASN1_F_SMIME_CRLF_COPY 213
+#define ASN1_F_ASN1_PUT_OBJECT 214
+#define ASN1_F_ASN1_OBJECT_CREATE 215
+#define ASN1_F_ASN1_ITEM_I2D 216
 /* Reason codes of library 13 (ASN1). */
 #define ASN1_R_AUX_ERROR 100
 #define ASN1_R_BAD_CLASS 101

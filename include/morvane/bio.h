@@ -220,7 +220,9 @@ struct bio_st {
 };
 
 /* ---- life cycle --------------------------------------------------------- */
-/* A new stream of that type (create run, one reference), or null. */
+/* A new stream of that type (create run, one reference), or null; the
+ * library's filters queue "malloc failure" when their state cannot be
+ * allocated. */
 MORVANE_EXPORT BIO *BIO_new(BIO_METHOD *type);
 /* Initialises caller memory as a stream of that type; 1 or 0. */
 MORVANE_EXPORT int BIO_set(BIO *bio, BIO_METHOD *type);

@@ -330,12 +330,15 @@ MORVANE_EXPORT int BN_mod_mul(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const
                               BN_CTX *ctx);
 MORVANE_EXPORT int BN_mod_sqr(BIGNUM *r, const BIGNUM *a, const BIGNUM *m, BN_CTX *ctx);
 MORVANE_EXPORT int BN_mod_lshift1(BIGNUM *r, const BIGNUM *a, const BIGNUM *m, BN_CTX *ctx);
+/* r = a * 2^n mod m; a negative n is refused ("invalid length"), as by
+ * BN_lshift. */
 MORVANE_EXPORT int BN_mod_lshift(BIGNUM *r, const BIGNUM *a, int n, const BIGNUM *m, BN_CTX *ctx);
 /* Quick forms: a and b already in [0, m), m positive, r not m. */
 MORVANE_EXPORT int BN_mod_add_quick(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *m);
 MORVANE_EXPORT int BN_mod_sub_quick(BIGNUM *r, const BIGNUM *a, const BIGNUM *b, const BIGNUM *m);
 MORVANE_EXPORT int BN_mod_lshift1_quick(BIGNUM *r, const BIGNUM *a, const BIGNUM *m);
-/* Fails with "input not reduced" when a has more bits than m. */
+/* Fails with "input not reduced" when a has more bits than m, and with
+ * "invalid length" for a negative n. */
 MORVANE_EXPORT int BN_mod_lshift_quick(BIGNUM *r, const BIGNUM *a, int n, const BIGNUM *m);
 
 /* ---- reduction by a reciprocal ----------------------------------------------

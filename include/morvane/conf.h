@@ -19,7 +19,10 @@
  * reads ";" as a comment at the start of a line, has no escapes and no single
  * or back quotes, and reads "" inside "..." as one ".
  *
- * A CONF works through its method table (CONF_METHOD).  The NCONF_ calls take
+ * A CONF works through its method table (CONF_METHOD); a null slot is an
+ * operation the method does not offer, and the call that needs it fails with
+ * "operation not supported by the method" (NCONF_new needs create and init,
+ * NCONF_get_number_e is_number and to_int).  The NCONF_ calls take
  * a CONF; the older CONF_ calls take the bare hash table (null for none) and
  * wrap it in a CONF on the stack with the default method of
  * CONF_set_default_method.  Failing calls queue an error of library 14
@@ -140,7 +143,8 @@ MORVANE_EXPORT int NCONF_dump_bio(const CONF *conf, BIO *out);
 
 /* ---- the hash-table forms --------------------------------------------- */
 
-/* Sets the method of the wrappers (initially NCONF_default()); returns 1. */
+/* Sets the method of the wrappers (initially NCONF_default(); null restores
+ * it): 1, or 0 for a method without init, which the wrappers run. */
 MORVANE_EXPORT int CONF_set_default_method(CONF_METHOD *meth);
 /* Makes `conf` a wrapper around `hash` (which may be null); a null conf is
  * left alone. */
@@ -287,6 +291,9 @@ MORVANE_EXPORT void MORVANE_no_config(void);
 #define CONF_F_MODULE_RUN 118
 #define CONF_F_DEF_LOAD 120
 #define CONF_F_DEF_LOAD_BIO 121
+#define CONF_F_NCONF_FREE 122
+#define CONF_F_NCONF_FREE_DATA 123
+#define CONF_F_CONF_SET_DEFAULT_METHOD 124
 /* Reason codes of library 14 (CONF). */
 #define CONF_R_MISSING_CLOSE_SQUARE_BRACKET 100
 #define CONF_R_MISSING_EQUAL_SIGN 101
@@ -304,6 +311,7 @@ MORVANE_EXPORT void MORVANE_no_config(void);
 #define CONF_R_UNKNOWN_MODULE_NAME 113
 #define CONF_R_NO_SUCH_FILE 114
 #define CONF_R_NUMBER_TOO_LARGE 115
+#define CONF_R_OPERATION_NOT_SUPPORTED 116
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -466,7 +466,8 @@ typedef struct st_CRYPTO_EX_DATA_IMPL {
 /* The table in force, installing the built-in one if none is. */
 MORVANE_EXPORT const CRYPTO_EX_DATA_IMPL *CRYPTO_get_ex_data_implementation(void);
 /* Installs `i` and returns 1 only while no table is in force (before first
- * use, or after CRYPTO_cleanup_all_ex_data); otherwise 0. */
+ * use, or after CRYPTO_cleanup_all_ex_data); otherwise 0.  A table with a
+ * null slot is refused: 0 with "table with a null function". */
 MORVANE_EXPORT int CRYPTO_set_ex_data_implementation(const CRYPTO_EX_DATA_IMPL *i);
 
 /* A new class number: 100, 101, ... for the life of the process. */
@@ -507,8 +508,10 @@ MORVANE_EXPORT void ERR_load_CRYPTO_strings(void);
 #define CRYPTO_F_INT_DUP_EX_DATA 106
 #define CRYPTO_F_INT_FREE_EX_DATA 107
 #define CRYPTO_F_INT_NEW_EX_DATA 108
+#define CRYPTO_F_CRYPTO_SET_EX_DATA_IMPLEMENTATION 109
 /* Reason codes of library 15 (CRYPTO). */
 #define CRYPTO_R_NO_DYNLOCK_CREATE_CALLBACK 100
+#define CRYPTO_R_INCOMPLETE_TABLE 101
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -53,7 +53,9 @@ MORVANE_BEGIN_DECLS
 #define DH_CODE_PUB_TOO_SMALL 0x01
 #define DH_CODE_PUB_TOO_LARGE 0x02
 
-/* The method table. */
+/* The method table.  A null generate_key or compute_key is an operation the
+ * method does not offer: DH_generate_key (0) and DH_compute_key (-1) fail with
+ * "operation not supported by the method". */
 struct dh_method {
   const char *name;
   int (*generate_key)(DH *dh);
@@ -214,6 +216,7 @@ MORVANE_EXPORT void ERR_load_DH_strings(void);
 #define DH_R_INVALID_PUBLIC_KEY 102
 #define DH_R_MODULUS_TOO_LARGE 103
 #define DH_R_KEY_SIZE_TOO_SMALL 104
+#define DH_R_OPERATION_NOT_SUPPORTED 105
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

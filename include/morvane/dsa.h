@@ -53,7 +53,9 @@ typedef struct DSA_SIG_st {
   BIGNUM *s;
 } DSA_SIG;
 
-/* The method table. */
+/* The method table.  A null dsa_do_sign, dsa_sign_setup or dsa_do_verify is
+ * an operation the method does not offer: its dispatcher fails (null, 0 or
+ * -1) with "operation not supported by the method". */
 struct dsa_method {
   const char *name;
   DSA_SIG *(*dsa_do_sign)(const unsigned char *dgst, int dlen, DSA *dsa);
@@ -153,7 +155,8 @@ MORVANE_EXPORT int DSA_generate_key(DSA *dsa);
 
 /* Through the method: a new signature of the dlen-byte digest (taken whole
  * as a number, not cut), or null.  Built in: a digest longer than bytes(q)
- * or 50 bytes is refused with "data too large for key size"; a precomputed
+ * or 50 bytes is refused with "data too large for key size", a negative dlen
+ * with "invalid digest length"; a precomputed
  * pair is taken and cleared, else a fresh one is made; r or s zero draws a
  * new nonce, or fails with "BN lib" when the pair was precomputed. */
 MORVANE_EXPORT DSA_SIG *DSA_do_sign(const unsigned char *dgst, int dlen, DSA *dsa);
@@ -162,9 +165,10 @@ MORVANE_EXPORT DSA_SIG *DSA_do_sign(const unsigned char *dgst, int dlen, DSA *ds
  * null.  DSA_sign_setup(dsa, ctx, &dsa->kinv, &dsa->r) precomputes the pair
  * of the next signature.  1 or 0. */
 MORVANE_EXPORT int DSA_sign_setup(DSA *dsa, BN_CTX *ctx_in, BIGNUM **kinvp, BIGNUM **rp);
-/* Through the method: 1 valid, 0 invalid, -1 error.  Built in: q must have
- * 160 bits ("bad q value", -1) and p at most DSA_MAX_MODULUS_BITS ("modulus
- * too large", -1); r and s must lie in [1, q - 1]; the digest is taken whole.
+/* Through the method: 1 valid, 0 invalid, -1 error.  Built in: a negative
+ * dgst_len is refused ("invalid digest length", -1); q must have 160 bits
+ * ("bad q value", -1) and p at most DSA_MAX_MODULUS_BITS ("modulus too
+ * large", -1); r and s must lie in [1, q - 1]; the digest is taken whole.
  * Every result but 1 from the range test on leaves "BN lib" on the queue. */
 MORVANE_EXPORT int DSA_do_verify(const unsigned char *dgst, int dgst_len, DSA_SIG *sig,
                                  DSA *dsa);
@@ -257,6 +261,8 @@ MORVANE_EXPORT void ERR_load_DSA_strings(void);
 #define DSA_R_NON_FIPS_METHOD 104
 #define DSA_R_OPERATION_NOT_ALLOWED_IN_FIPS_MODE 105
 #define DSA_R_KEY_SIZE_TOO_SMALL 106
+#define DSA_R_OPERATION_NOT_SUPPORTED 107
+#define DSA_R_INVALID_DIGEST_LENGTH 108
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

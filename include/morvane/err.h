@@ -260,7 +260,8 @@ MORVANE_EXPORT void ERR_release_err_state_table(LHASH **hash);
 /* The storage functions in force, installing the built-in ones if none are. */
 MORVANE_EXPORT const ERR_FNS *ERR_get_implementation(void);
 /* Installs `fns` and returns 1 only before any error function has run;
- * otherwise 0, changing nothing. */
+ * otherwise 0, changing nothing.  A table with a null slot is refused (0)
+ * with nothing queued, so that a complete table can still be installed. */
 MORVANE_EXPORT int ERR_set_implementation(const ERR_FNS *fns);
 /* A library number never handed out before: 128, 129, ... */
 MORVANE_EXPORT int ERR_get_next_error_library(void);

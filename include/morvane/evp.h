@@ -70,6 +70,8 @@ struct env_md_st {
   int pkey_type; /* NID of the signature algorithm that pairs it with a key */
   int md_size;   /* digest length in bytes, at most EVP_MAX_MD_SIZE */
   unsigned long flags;
+  /* The three steps; EVP_DigestInit_ex refuses a description without one
+   * ("operation not supported by the description"). */
   int (*init)(EVP_MD_CTX *ctx);
   int (*update)(EVP_MD_CTX *ctx, const void *data, size_t count);
   int (*final)(EVP_MD_CTX *ctx, unsigned char *md);
@@ -230,8 +232,12 @@ struct evp_cipher_st {
   int key_len;    /* default key length in bytes */
   int iv_len;
   unsigned long flags;
+  /* Key set-up; without it a set-up call that gives a key (or whose
+   * description asks for init always) fails with "operation not supported by
+   * the description". */
   int (*init)(EVP_CIPHER_CTX *ctx, const unsigned char *key, const unsigned char *iv, int enc);
-  /* inl bytes (bits for CFB1 when the context asks for bits); 1 or 0 */
+  /* inl bytes (bits for CFB1 when the context asks for bits); 1 or 0.  A
+   * description without it is refused at set-up, with the same reason. */
   int (*do_cipher)(EVP_CIPHER_CTX *ctx, unsigned char *out, const unsigned char *in,
                    size_t inl);
   int (*cleanup)(EVP_CIPHER_CTX *ctx);
@@ -466,7 +472,8 @@ MORVANE_EXPORT int EVP_DecodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int 
 /* Decodes n characters after leading tabs and spaces and without trailing
  * white space, line ends and "-": 3 bytes per group of 4 ("=" decodes as
  * zero bits and is counted: the caller drops padding), or -1 for a length
- * that is no multiple of 4 or a character outside the alphabet. */
+ * that is no multiple of 4 or a character outside the alphabet (nothing
+ * queued) or for a negative n ("invalid length"). */
 MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int n);
 
 /* ---- filter streams -------------------------------------------------------
@@ -496,7 +503,8 @@ MORVANE_EXPORT BIO_METHOD *BIO_f_cipher(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_md(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_reliable(void);
 /* Sets up the cipher filter `b` (EVP_CipherInit_ex with key `k`, IV `i` and
- * direction `enc`); the filter is usable only when that succeeded.  The
+ * direction `enc`); the filter is usable only when that succeeded, and
+ * BIO_get_cipher_status gives 0 after a failed set-up.  The
  * stream's callback, when set, may veto the call (BIO_CB_CTRL before, with
  * argument 0 and result 0 or less) and sees its end.  Null `b`: nothing. */
 MORVANE_EXPORT void BIO_set_cipher(BIO *b, const EVP_CIPHER *c, const unsigned char *k,
@@ -855,6 +863,7 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_F_EVP_CIPHER_ASN1_TO_PARAM 172
 #define EVP_F_EVP_CIPHER_GET_ASN1_IV 173
 #define EVP_F_EVP_CIPHER_SET_ASN1_IV 174
+#define EVP_F_EVP_DECODEBLOCK 175
 /* Reason codes of library 6 (EVP). */
 #define EVP_R_BAD_DECRYPT 100
 #define EVP_R_DIFFERENT_KEY_TYPES 101
@@ -910,6 +919,8 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_R_SEED_KEY_SETUP_FAILED 162
 #define EVP_R_PARTIALLY_OVERLAPPING 166
 #define EVP_R_OUTPUT_TOO_LARGE 167
+#define EVP_R_OPERATION_NOT_SUPPORTED 168
+#define EVP_R_INVALID_LENGTH 169
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

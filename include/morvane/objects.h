@@ -4,7 +4,8 @@
  * calling cmp(key, element).  Without a match it returns null, or with flag
  * OBJ_BSEARCH_VALUE_ON_NOMATCH the element probed last; with a match and flag
  * OBJ_BSEARCH_FIRST_VALUE_ON_MATCH it walks back to the lowest equal element.
- * Nothing is queued on the error queue.
+ * Nothing is queued on the error queue, except for a negative `size`, which
+ * is refused: null with "invalid element size".
  *
  * Null arguments: OBJ_obj2nid gives 0 for a null object, and OBJ_txt2obj,
  * OBJ_txt2nid, OBJ_sn2nid and OBJ_ln2nid give null or 0 for a null text;
@@ -139,10 +140,12 @@ MORVANE_EXPORT void ERR_load_OBJ_strings(void);
 #define OBJ_F_OBJ_ADD_OBJECT 105
 #define OBJ_F_OBJ_NAME_NEW_INDEX 106
 #define OBJ_F_OBJ_NEW_NID 107
+#define OBJ_F_OBJ_BSEARCH_EX 108
 /* Reason codes of library 8 (OBJ). */
 #define OBJ_R_MALLOC_FAILURE 100
 #define OBJ_R_UNKNOWN_NID 101
 #define OBJ_R_INVALID_NID_COUNT 102
+#define OBJ_R_INVALID_ELEMENT_SIZE 103
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

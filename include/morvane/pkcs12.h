@@ -94,7 +94,9 @@ MORVANE_EXPORT void PKCS12_PBE_add(void);
 /* The PKCS#12 key derivation (RFC 7292, B.2): writes `n` bytes derived from
  * the BMPString `pass` (passlen bytes), the salt, the identifier byte `id`
  * (PKCS12_KEY_ID, _IV_ID, _MAC_ID) and `iter` rounds of `md_type` to `out`.
- * 1, or 0 ("malloc failure", "invalid null argument"). */
+ * 1, or 0 ("malloc failure", "invalid null argument", or "invalid length"
+ * for a negative passlen, saltlen or n; PKCS12_key_gen_asc takes passlen -1
+ * as the text's length). */
 MORVANE_EXPORT int PKCS12_key_gen_uni(unsigned char *pass, int passlen, unsigned char *salt,
                                       int saltlen, int id, int iter, int n, unsigned char *out,
                                       const EVP_MD *md_type);
@@ -205,7 +207,9 @@ MORVANE_EXPORT STACK *PKCS12_unpack_authsafes(PKCS12 *p12);
 /* ---- attributes ------------------------------------------------------------
  * localKeyID as OCTET STRING bytes, friendlyName and CSPName from text (or
  * BMPString bytes) stored as BMPStrings; PKCS8_add_keyusage adds keyUsage as
- * a one-byte BIT STRING (the low 8 bits of `usage`).  1 or 0.
+ * a one-byte BIT STRING (the low 8 bits of `usage`).  1 or 0.  The _asc forms
+ * take namelen -1 as the text's length; any other negative length is
+ * refused ("invalid length").
  * PKCS12_get_attr_gen lends the first value of the first attribute with
  * that NID, or null; PKCS12_get_friendlyname returns it as new text (the
  * caller frees it), null unless it is a BMPString. */
@@ -348,6 +352,7 @@ MORVANE_EXPORT extern const ASN1_ITEM PKCS12_AUTHSAFES_it;
 #define PKCS12_R_UNSUPPORTED_PKCS12_MODE 119
 #define PKCS12_R_ERROR_SETTING_ENCRYPTED_DATA_TYPE 120
 #define PKCS12_R_CONTENT_TYPE_NOT_DATA 121
+#define PKCS12_R_INVALID_LENGTH 122
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -79,7 +79,8 @@ MORVANE_EXPORT int RAND_egd(const char *path);
 
 /* Mixes up to `bytes` bytes of file in (-1: all of it, 2048 from a device),
  * crediting each byte read as entropy; returns the count read, at most
- * INT_MAX (0 for a missing file). */
+ * INT_MAX (0 for a missing file, and for bytes below -1, refused with
+ * "invalid length" before the file is looked at). */
 MORVANE_EXPORT int RAND_load_file(const char *file, long bytes);
 /* Writes 1024 fresh random bytes to file, created with mode 0600: 1024, 0
  * when it cannot be written, -1 (and nothing written) when the generator is
@@ -106,6 +107,7 @@ MORVANE_EXPORT void ERR_load_RAND_strings(void);
 #define RAND_F_FIPS_SET_PRNG_SEED 107
 #define RAND_F_ENG_RAND_GET_RAND_METHOD 108
 #define RAND_F_FIPS_RAND_GET_RAND_METHOD 109
+#define RAND_F_RAND_LOAD_FILE 110
 /* Reason codes of library 36 (RAND). */
 #define RAND_R_PRNG_NOT_SEEDED 100
 #define RAND_R_PRNG_ASKING_FOR_TOO_MUCH 101
@@ -118,6 +120,7 @@ MORVANE_EXPORT void ERR_load_RAND_strings(void);
 #define RAND_R_PRNG_ERROR 108
 #define RAND_R_PRNG_KEYED 109
 #define RAND_R_PRNG_SEED_MUST_NOT_MATCH_KEY 110
+#define RAND_R_INVALID_LENGTH 111
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

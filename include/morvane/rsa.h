@@ -6,7 +6,8 @@
  * Null arguments.  RSA_free and RSA_flags take a null key (doing nothing,
  * answering 0); RSA_new_method a null engine
  * (the default one) and RSA_setup_blinding a null BN_CTX (one of its own);
- * the OAEP functions a null label (an empty one, whatever plen says).  Every
+ * the OAEP functions a null label (an empty one, whatever plen says; a label
+ * with a negative plen is refused with "invalid length").  Every
  * other key, method, digest and buffer must be given; the four operations and
  * the PSS functions refuse a key without a modulus ("passed a null
  * parameter" and -1, or "data too large").  RSA_X931_derive_ex takes a null
@@ -149,10 +150,12 @@ MORVANE_EXPORT void* RSA_get_ex_data(const RSA* r, int idx);
 /* The modulus length in bytes. */
 MORVANE_EXPORT int RSA_size(const RSA* r);
 
-/* The four raw operations, dispatched to the key's method.  Public-key
- * operations accept padding 1 (type 2), 2, 3 and 4 for encryption and 1
- * (type 1), 3 and 5 for decryption; private-key ones 1 (type 1), 3 and 5 for
- * encryption and 1 (type 2), 2, 3 and 4 for decryption. */
+/* The four raw operations, dispatched to the key's method; a method whose
+ * slot is null does not offer that operation (-1, "rsa operations not
+ * supported").  Public-key operations accept padding 1 (type 2), 2, 3 and 4
+ * for encryption and 1 (type 1), 3 and 5 for decryption; private-key ones 1
+ * (type 1), 3 and 5 for encryption and 1 (type 2), 2, 3 and 4 for
+ * decryption. */
 MORVANE_EXPORT int RSA_public_encrypt(int flen, const unsigned char* from, unsigned char* to,
                                       RSA* rsa, int padding);
 MORVANE_EXPORT int RSA_private_encrypt(int flen, const unsigned char* from, unsigned char* to,
@@ -297,7 +300,8 @@ MORVANE_EXPORT int RSA_padding_check_PKCS1_OAEP(unsigned char* to, int tlen,
                                                 const unsigned char* from, int flen, int num,
                                                 const unsigned char* param, int plen);
 /* MGF1 of RFC 8017, B.2.1: `len` bytes of mask from the seed with `dgst`;
- * 0, or -1 when a digest step failed. */
+ * 0, or -1 when a digest step failed or with "invalid length" for a
+ * negative len or seedlen (nothing written). */
 MORVANE_EXPORT int PKCS1_MGF1(unsigned char* mask, long len, const unsigned char* seed,
                               long seedlen, const EVP_MD* dgst);
 /* PKCS1_MGF1 with SHA-1, the mask function of OAEP here. */
@@ -384,6 +388,9 @@ MORVANE_EXPORT void ERR_load_RSA_strings(void);
 #define RSA_F_FIPS_RSA_SIGN 140
 #define RSA_F_FIPS_RSA_VERIFY 141
 #define RSA_F_RSA_SET_METHOD 142
+#define RSA_F_RSA_PUBLIC_ENCRYPT 143
+#define RSA_F_RSA_PRIVATE_DECRYPT 144
+#define RSA_F_PKCS1_MGF1 145
 /* Reason codes of library 4 (RSA). */
 #define RSA_R_ALGORITHM_MISMATCH 100
 #define RSA_R_BAD_E_VALUE 101
@@ -428,6 +435,7 @@ MORVANE_EXPORT void ERR_load_RSA_strings(void);
 #define RSA_R_NO_PUBLIC_EXPONENT 140
 #define RSA_R_NON_FIPS_METHOD 141
 #define RSA_R_OPERATION_NOT_ALLOWED_IN_FIPS_MODE 142
+#define RSA_R_INVALID_LENGTH 143
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

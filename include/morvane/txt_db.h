@@ -48,6 +48,7 @@ MORVANE_BEGIN_DECLS
 #define DB_ERROR_INDEX_OUT_OF_RANGE 3
 #define DB_ERROR_NO_INDEX 4
 #define DB_ERROR_COMMENT_ROW 5 /* a first field that begins with '#' */
+#define DB_ERROR_NO_FUNCTION 6 /* an index without hash or compare function */
 
 typedef struct txt_db_st {
   int num_fields;           /* fields per row, at least 1 */
@@ -73,9 +74,10 @@ MORVANE_EXPORT TXT_DB *TXT_DB_read(BIO *in, int num);
 MORVANE_EXPORT long TXT_DB_write(BIO *out, TXT_DB *db);
 /* Builds an index over `field` from every qualifying row and replaces the
  * field's previous index and qualification function: 1, or 0 with `error` set
- * (3 for a field out of range, 1 for an allocation failure, 2 when two rows
- * are equal under `cmp`: arg1 and arg2 then hold their positions).  A failed
- * build leaves the previous index in place. */
+ * (3 for a field out of range, 5 for a null `hash` or `cmp`, 1 for an
+ * allocation failure, 2 when two rows are equal under `cmp`: arg1 and arg2
+ * then hold their positions).  A failed build leaves the previous index in
+ * place. */
 MORVANE_EXPORT int TXT_DB_create_index(TXT_DB *db, int field, int (*qual)(char **row),
                                        LHASH_HASH_FN_TYPE hash, LHASH_COMP_FN_TYPE cmp);
 /* The row that the index of field `idx` holds as equal to the key row `value`,

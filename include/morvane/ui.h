@@ -110,7 +110,9 @@ MORVANE_EXPORT int UI_ctrl(UI *ui, int cmd, long i, void *p, void (*f)(void));
 /* ---- adding records ----------------------------------------------------- */
 
 /* An input prompt: the answer goes to `result_buf`, which must hold
- * `maxsize` + 1 bytes, and must be `minsize` to `maxsize` characters long. */
+ * `maxsize` + 1 bytes, and must be `minsize` to `maxsize` characters long; a
+ * negative maxsize or a minsize above it is refused ("invalid result
+ * size"). */
 MORVANE_EXPORT int UI_add_input_string(UI *ui, const char *prompt, int flags, char *result_buf,
                                        int minsize, int maxsize);
 MORVANE_EXPORT int UI_dup_input_string(UI *ui, const char *prompt, int flags, char *result_buf,
@@ -213,6 +215,7 @@ MORVANE_EXPORT void ERR_load_UI_strings(void);
 #define UI_R_COMMON_OK_AND_CANCEL_CHARACTERS 104
 #define UI_R_NO_RESULT_BUFFER 105
 #define UI_R_UNKNOWN_CONTROL_COMMAND 106
+#define UI_R_INVALID_RESULT_SIZE 107
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

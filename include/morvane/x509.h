@@ -635,7 +635,8 @@ MORVANE_EXPORT RSA *d2i_Netscape_RSA(RSA **a, const unsigned char **in, long len
  * given): the entry, or null (a new entry freed, never the caller's).
  * X509_NAME_ENTRY_set_data stores len bytes (negative len: strlen(bytes));
  * type ASN1_MB_* converts text to the string type the attribute's rule
- * picks (ASN1_STRING_set_by_NID), -1 keeps the value's type, -2 takes
+ * picks (ASN1_STRING_set_by_NID: len -1 is strlen(bytes), a length below -1
+ * is refused), -1 keeps the value's type, -2 takes
  * ASN1_PRINTABLE_type, any other number becomes the type.  bytes may be null
  * only with len 0.
  *
@@ -1140,6 +1141,8 @@ MORVANE_EXPORT unsigned long X509_VERIFY_PARAM_get_flags(X509_VERIFY_PARAM *para
  * record has. */
 MORVANE_EXPORT int X509_VERIFY_PARAM_set_purpose(X509_VERIFY_PARAM *param, int purpose);
 MORVANE_EXPORT int X509_VERIFY_PARAM_set_trust(X509_VERIFY_PARAM *param, int trust);
+/* The depth limit, trust anchor included (X509_STORE_CTX_set_depth in
+ * morvane/x509_vfy.h). */
 MORVANE_EXPORT void X509_VERIFY_PARAM_set_depth(X509_VERIFY_PARAM *param, int depth);
 MORVANE_EXPORT int X509_VERIFY_PARAM_get_depth(const X509_VERIFY_PARAM *param);
 /* check_time = t and verification flag 0x2. */
@@ -1148,7 +1151,8 @@ MORVANE_EXPORT void X509_VERIFY_PARAM_set_time(X509_VERIFY_PARAM *param, time_t 
  * checking on (0x80), as _set1_policies does.  1, or 0 (policy not taken). */
 MORVANE_EXPORT int X509_VERIFY_PARAM_add0_policy(X509_VERIFY_PARAM *param, ASN1_OBJECT *policy);
 /* Replaces the acceptable policies with copies of those of policies (a
- * STACK of ASN1_OBJECT) and sets 0x80; a null list leaves none.  1 or 0. */
+ * STACK of ASN1_OBJECT) and sets 0x80; a null list leaves none.  An empty
+ * set accepts no policy, not anyPolicy (morvane/x509_vfy.h).  1 or 0. */
 MORVANE_EXPORT int X509_VERIFY_PARAM_set1_policies(X509_VERIFY_PARAM *param, STACK *policies);
 /* Adds param (taken over) to the named table, replacing and freeing a block
  * of the same name.  1, or 0 (param not taken). */
@@ -1465,6 +1469,7 @@ MORVANE_EXPORT void ERR_load_X509_strings(void);
 #define X509_F_X509_CRL_PRINT_FP 147
 #define X509_F_X509_VERIFY 148
 #define X509_F_X509_CRL_VERIFY 149
+#define X509_F_X509_STORE_NEW 150
 /* Reason codes of library 11 (X509). */
 #define X509_R_BAD_X509_FILETYPE 100
 #define X509_R_CERT_ALREADY_IN_HASH_TABLE 101
@@ -1490,6 +1495,7 @@ MORVANE_EXPORT void ERR_load_X509_strings(void);
 #define X509_R_WRONG_TYPE 122
 #define X509_R_INVALID_TRUST 123
 #define X509_R_SIGNATURE_ALGORITHM_MISMATCH 124
+#define X509_R_NO_CERTIFICATE_OR_CRL_FOUND 125
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

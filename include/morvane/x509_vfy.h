@@ -198,7 +198,38 @@ struct x509_store_ctx_st {
 #define X509_V_ERR_UNNESTED_RESOURCE 44
 #define X509_V_ERR_APPLICATION_VERIFICATION 50
 
-/* Verification flags (X509_VERIFY_PARAM_set_flags). */
+/* Verification flags (X509_VERIFY_PARAM_set_flags).
+ *
+ * Critical extensions: the verifier acts on basicConstraints, keyUsage,
+ * extKeyUsage, subjectAltName, certificatePolicies, policyConstraints,
+ * inhibitAnyPolicy, proxyCertInfo and nsCertType.  Any other critical
+ * extension of a certificate in the caller's part of the chain (the target
+ * and the untrusted certificates; the store's are not looked at) fails the
+ * chain with X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION: a critical
+ * policyMappings (mappings are never applied), nameConstraints (names are
+ * not checked against them) or cRLDistributionPoints among them.  With
+ * revocation checking, a CRL with any critical extension (an
+ * issuingDistributionPoint or deltaCRLIndicator among them), or with a
+ * critical entry extension other than reasonCode, invalidityDate and
+ * holdInstructionCode, fails with X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION.
+ * X509_V_FLAG_IGNORE_CRITICAL lets both pass.
+ *
+ * X509_V_FLAG_X509_STRICT: in the caller's part of the chain, a certificate
+ * in a CA position must be a CA by basicConstraints (X509_check_ca 1); one
+ * that is a CA only as a self-issued version 1 certificate, by keyUsage
+ * keyCertSign or by nsCertType fails with X509_V_ERR_INVALID_CA (so a CA
+ * certificate without basicConstraints is refused, as PKITS 4.6.1 expects),
+ * and so does a target that is such a CA; the purpose check must give
+ * exactly 1, else X509_V_ERR_INVALID_PURPOSE.
+ *
+ * Policy checking (X509_V_FLAG_POLICY_CHECK, which the other policy flags
+ * and the parameters' policy setters turn on) takes the parameters'
+ * acceptable policies: an empty set means no policy is acceptable, not
+ * anyPolicy, so a chain that must carry an explicit policy
+ * (X509_V_FLAG_EXPLICIT_POLICY or a requireExplicitPolicy in the chain) then
+ * fails with X509_V_ERR_NO_EXPLICIT_POLICY; add anyPolicy (2.5.29.32.0) to
+ * accept every policy.  Policy mapping is always inhibited (morvane/x509v3.h,
+ * X509_policy_check). */
 #define X509_V_FLAG_CB_ISSUER_CHECK 0x1
 #define X509_V_FLAG_USE_CHECK_TIME 0x2
 #define X509_V_FLAG_CRL_CHECK 0x4
@@ -232,7 +263,8 @@ MORVANE_EXPORT X509_OBJECT *X509_OBJECT_retrieve_match(STACK *h, X509_OBJECT *x)
 
 /* ---- store ---------------------------------------------------------------- */
 
-/* A new empty store with a new parameter block; null on failure. */
+/* A new empty store with a new parameter block; null with "malloc failure"
+ * when memory runs out. */
 MORVANE_EXPORT X509_STORE *X509_STORE_new(void);
 /* Shuts down and frees the lookups, the cached objects, the extra data and
  * the parameters; null is accepted. */
@@ -256,6 +288,7 @@ MORVANE_EXPORT int X509_STORE_CTX_get1_issuer(X509 **issuer, X509_STORE_CTX *ctx
 MORVANE_EXPORT int X509_STORE_set_flags(X509_STORE *ctx, unsigned long flags);
 MORVANE_EXPORT int X509_STORE_set_purpose(X509_STORE *ctx, int purpose);
 MORVANE_EXPORT int X509_STORE_set_trust(X509_STORE *ctx, int trust);
+/* The depth limit of the store's runs (X509_STORE_CTX_set_depth). */
 MORVANE_EXPORT int X509_STORE_set_depth(X509_STORE *store, int depth);
 MORVANE_EXPORT int X509_STORE_set1_param(X509_STORE *ctx, X509_VERIFY_PARAM *pm);
 /* Attaches the file and directory methods with their default locations
@@ -263,8 +296,9 @@ MORVANE_EXPORT int X509_STORE_set1_param(X509_STORE *ctx, X509_VERIFY_PARAM *pm)
  * default leaves no error behind.  1, or 0 when a lookup cannot be
  * attached. */
 MORVANE_EXPORT int X509_STORE_set_default_paths(X509_STORE *ctx);
-/* Loads a PEM file and/or adds a ':'-separated directory list: 1, or 0 on
- * failure or when both are null. */
+/* Loads a PEM file (X509_load_cert_crl_file) and/or adds a ':'-separated
+ * directory list: 1, or 0 on failure, with the error queued, or when both
+ * are null. */
 MORVANE_EXPORT int X509_STORE_load_locations(X509_STORE *ctx, const char *file,
                                              const char *dir);
 
@@ -274,6 +308,9 @@ MORVANE_EXPORT int X509_STORE_load_locations(X509_STORE *ctx, const char *file,
 MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_hash_dir(void);
 MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_file(void);
 
+/* The dispatchers run the method's slot.  A null init or shutdown has nothing
+ * to do (1); a null ctrl or lookup slot is an operation the method does not
+ * offer (0). */
 MORVANE_EXPORT X509_LOOKUP *X509_LOOKUP_new(X509_LOOKUP_METHOD *method);
 MORVANE_EXPORT void X509_LOOKUP_free(X509_LOOKUP *ctx);
 MORVANE_EXPORT int X509_LOOKUP_init(X509_LOOKUP *ctx);
@@ -301,7 +338,9 @@ MORVANE_EXPORT int X509_LOOKUP_by_alias(X509_LOOKUP *ctx, int type, char *str, i
 MORVANE_EXPORT int X509_load_cert_file(X509_LOOKUP *ctx, const char *file, int type);
 MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 /* Every certificate and CRL of a PEM file, counted whether added or not;
- * other types go to X509_load_cert_file. */
+ * other types go to X509_load_cert_file.  A file without any (empty, DER, or
+ * not readable, such as a folder) gives 0 with "no certificate or crl found"
+ * and the data "file=" and its name. */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */
@@ -344,6 +383,8 @@ MORVANE_EXPORT STACK *X509_STORE_CTX_get_chain(X509_STORE_CTX *ctx);
  * without chain or on failure. */
 MORVANE_EXPORT STACK *X509_STORE_CTX_get1_chain(X509_STORE_CTX *ctx);
 MORVANE_EXPORT void X509_STORE_CTX_set_cert(X509_STORE_CTX *c, X509 *x);
+/* The callback of the run's verdicts; null restores the built-in one (which
+ * returns the verdict it is given), as a null slot of the store does. */
 MORVANE_EXPORT void X509_STORE_CTX_set_chain(X509_STORE_CTX *c, STACK *sk);
 MORVANE_EXPORT void X509_STORE_CTX_set0_crls(X509_STORE_CTX *c, STACK *sk);
 /* Issuers come from sk (borrowed) instead of the store. */
@@ -351,6 +392,11 @@ MORVANE_EXPORT void X509_STORE_CTX_trusted_stack(X509_STORE_CTX *ctx, STACK *sk)
 MORVANE_EXPORT void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX *ctx,
                                                  int (*verify_cb)(int, X509_STORE_CTX *));
 MORVANE_EXPORT void X509_STORE_CTX_set_flags(X509_STORE_CTX *ctx, unsigned long flags);
+/* The depth limit of chain building counts the trust anchor: the chain holds
+ * at most depth + 1 certificates, the target at depth 0 (depth 1: the
+ * target and the anchor that issued it).  A longer path fails as an issuer
+ * not found (X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY or
+ * X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT at the last certificate reached). */
 MORVANE_EXPORT void X509_STORE_CTX_set_depth(X509_STORE_CTX *ctx, int depth);
 /* The moment at which validity is judged; flags is not used. */
 MORVANE_EXPORT void X509_STORE_CTX_set_time(X509_STORE_CTX *ctx, unsigned long flags,

@@ -301,8 +301,9 @@ MORVANE_EXPORT void X509_email_free(STACK *sk);
 /* Adds one entry to nm for each CONF_VALUE of dn_sk, in order: the field is
  * the name after its first ':', ',' or '.' when something follows (so
  * "1.OU" names OU), a leading '+' joining the previous RDN; the value is
- * read as chtype (MBSTRING_*).  1, or 0 at the first failure or for a null
- * name. */
+ * read as chtype (a text form ASN1_MB_* of morvane/asn1.h, or a string
+ * type, as X509_NAME_add_entry_by_txt takes it).  1, or 0 at the first
+ * failure or for a null name. */
 MORVANE_EXPORT int X509V3_NAME_from_section(X509_NAME *nm, STACK *dn_sk, unsigned long chtype);
 
 /* General names (RFC 5280, 4.2.1.6): `type` says which member of `d` is
@@ -597,8 +598,12 @@ MORVANE_EXPORT int X509_PURPOSE_get_trust(X509_PURPOSE *xp);
  * X509_policy_check builds the valid-policy tree of a chain (index 0 the
  * target, the last the trust anchor) in the manner of RFC 3280, 6.1, with
  * policy mapping always inhibited: a policy a certificate maps is removed
- * and its subject-domain policy gets no node.  policy_oids (a STACK of
- * ASN1_OBJECT, may be null) are the acceptable policies; flags 0x100
+ * and its subject-domain policy gets no node.  (X509_verify_cert refuses a
+ * critical policyMappings in the caller's part of the chain as an unhandled
+ * critical extension before this runs.)  policy_oids (a STACK of
+ * ASN1_OBJECT, may be null) are the acceptable policies: null or empty
+ * means none, not anyPolicy (list anyPolicy to accept every policy), so an
+ * explicit policy requirement then fails with -2; flags 0x100
  * requires an explicit policy, 0x200 inhibits anyPolicy.  Results: 1 valid
  * (*ptree the tree, or null when none was needed), 0 out of memory, -1 a
  * certificate has invalid or inconsistent policy extensions
@@ -773,12 +778,13 @@ MORVANE_EXPORT X509_POLICY_NODE *tree_find_sk(STACK *nodes, const ASN1_OBJECT *i
 /* Strong Extranet identifiers.  The add functions append (zone, user) to
  * *psx, creating the list (version 0) when *psx is null: 1, or 0 with
  * "invalid null argument" (null psx, zone or user), "user too long" (more
- * than 64 bytes; userlen -1 takes strlen(user)), "duplicate zone id" or
- * "error converting zone" (the _asc zone is s2i_ASN1_INTEGER text).  On a
- * malloc failure the whole list is freed and *psx set to null.  The
- * _INTEGER form takes ownership of zone when it succeeds.  The get functions
- * return the user of the first identifier of that zone (owned by sx), or
- * null; sx must be valid. */
+ * than 64 bytes; userlen -1 takes strlen(user)), "invalid length" (userlen
+ * below -1), "duplicate zone id" or "error converting zone" (the _asc zone
+ * is s2i_ASN1_INTEGER text).  On a malloc failure a list the call made is
+ * freed and a list the caller holds keeps its identifiers.  The _INTEGER
+ * form takes ownership of zone when it succeeds.  The get functions return
+ * the user of the first identifier of that zone (owned by sx), or null; sx
+ * must be valid. */
 MORVANE_EXPORT int SXNET_add_id_asc(SXNET **psx, const char *zone, const char *user, int userlen);
 MORVANE_EXPORT int SXNET_add_id_ulong(SXNET **psx, unsigned long lzone, const char *user,
                                       int userlen);
@@ -1060,6 +1066,7 @@ MORVANE_EXPORT void ERR_load_X509V3_strings(void);
 #define X509V3_R_INVALID_IPADDRESS 163
 #define X509V3_R_INVALID_SAFI 164
 #define X509V3_R_PURPOSE_NAME_EXISTS 165
+#define X509V3_R_INVALID_LENGTH 166
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -180,6 +180,19 @@ TEST(Asn1TypeSet1, CopiesObjectsAndStrings) {
   EXPECT_ERRORS({});
 }
 
+TEST(Asn1ItemI2d, FailedBufferSaysSo) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  ASN1_OCTET_STRING* os = ASN1_OCTET_STRING_new();
+  ASN1_OCTET_STRING_set(os, reinterpret_cast<const unsigned char*>("abc"), 3);
+  unsigned char* out = nullptr;
+  morvane_test::FailAllocationAfter(1);
+  EXPECT_EQ(-1, ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(os), &out, &ASN1_OCTET_STRING_it));
+  morvane_test::FailAllocationAfter(0);
+  EXPECT_EQ(nullptr, out);
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_ASN1_ITEM_I2D, ERR_R_MALLOC_FAILURE}});
+  ASN1_OCTET_STRING_free(os);
+}
+
 TEST(Asn1TypeSet1, FailedCopyLeavesTheValueAsItWas) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
   ASN1_TYPE* t = ASN1_TYPE_new();

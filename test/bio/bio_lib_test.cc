@@ -14,6 +14,7 @@
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/evp.h>
 
 #include "scripted_stream.h"
 #include "test_support.h"
@@ -282,6 +283,32 @@ TEST(BioLibAlloc, FailedAllocationIsReported) {
   morvane_test::FailAllocationAfter(1);
   EXPECT_EQ(BIO_new(BIO_s_null()), nullptr);
   EXPECT_EQ(ERR_peek_last_error(), ERR_PACK(ERR_LIB_BIO, BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE));
+}
+
+// Every allocation of a filter's creation that fails makes BIO_new say so.
+TEST(BioLibAlloc, FiltersSayWhenTheirStateCannotBeMade) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  for (BIO_METHOD* m : {BIO_f_base64(), BIO_f_cipher(), BIO_f_buffer(), BIO_f_linebuffer(),
+                        BIO_f_md(), BIO_f_reliable(), BIO_f_nbio_test()}) {
+    SCOPED_TRACE(m->name);
+    BIO_free(BIO_new(m));  // what the first stream sets up once
+    int failures = 0;
+    for (long n = 1; n <= 4; n++) {
+      ERR_clear_error();
+      morvane_test::FailAllocationAfter(n);
+      BIO* b = BIO_new(m);
+      morvane_test::FailAllocationAfter(0);
+      if (b != nullptr) {
+        BIO_free(b);
+        continue;
+      }
+      failures++;
+      EXPECT_EQ(ERR_peek_last_error(), ERR_PACK(ERR_LIB_BIO, BIO_F_BIO_NEW, ERR_R_MALLOC_FAILURE))
+          << n;
+    }
+    EXPECT_GE(failures, 2);  // the stream itself and the filter's state
+  }
+  ERR_clear_error();
 }
 
 TEST_F(BioLib, SetInitialisesCallerMemory) {

@@ -160,12 +160,18 @@ TEST(DsaSign, Refusals) {
   EXPECT_EQ(nullptr, DSA_do_sign(big, -1, dsa.get()));
   EXPECT_TRUE(ErrorsAre({{kDsa, DSA_F_DSA_DO_SIGN, DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE},
                          {kDsa, DSA_F_DSA_DO_SIGN, DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE},
-                         {kDsa, DSA_F_DSA_DO_SIGN, DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE}}));
+                         {kDsa, DSA_F_DSA_DO_SIGN, DSA_R_INVALID_DIGEST_LENGTH}}));
   unsigned char sig[64];
   unsigned int len = 99;
   EXPECT_EQ(0, DSA_sign(0, big, 51, sig, &len, dsa.get()));
   EXPECT_EQ(0u, len);
-  EXPECT_TRUE(ErrorsAre({{kDsa, DSA_F_DSA_DO_SIGN, DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE}}));
+  EXPECT_EQ(0, DSA_sign(0, big, -1, sig, &len, dsa.get()));
+  DSA_SIG* none = DSA_SIG_new();
+  EXPECT_EQ(-1, DSA_do_verify(big, -1, none, dsa.get()));
+  DSA_SIG_free(none);
+  EXPECT_TRUE(ErrorsAre({{kDsa, DSA_F_DSA_DO_SIGN, DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE},
+                         {kDsa, DSA_F_DSA_DO_SIGN, DSA_R_INVALID_DIGEST_LENGTH},
+                         {kDsa, DSA_F_DSA_DO_VERIFY, DSA_R_INVALID_DIGEST_LENGTH}}));
   Dsa empty(DSA_new());
   EXPECT_EQ(nullptr, DSA_do_sign(big, 20, empty.get()));
   BIGNUM *kinv = nullptr, *r = nullptr;

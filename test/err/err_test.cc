@@ -280,9 +280,10 @@ int Lib500() {
   return 500;
 }
 
+const ERR_FNS kMine = {NoTable,   NoDel,     NoString, NoStringSet, NoStringSet, NoTable,
+                       NoRelease, OnlyState, NoSet,    NoThreadDel, Lib500};
+
 TEST(ErrImpl, ApplicationTableBeforeFirstUse) {
-  static const ERR_FNS kMine = {NoTable,   NoDel,     NoString, NoStringSet, NoStringSet, NoTable,
-                                NoRelease, OnlyState, NoSet,    NoThreadDel, Lib500};
   EXPECT_EQ(ERR_set_implementation(&kMine), 1);
   EXPECT_EQ(ERR_get_implementation(), &kMine);
   Push(1);
@@ -290,6 +291,16 @@ TEST(ErrImpl, ApplicationTableBeforeFirstUse) {
   EXPECT_EQ(g_only_state.err_buffer[g_only_state.top], Code(1));
   EXPECT_EQ(ERR_get_error(), Code(1));
   EXPECT_EQ(ERR_get_next_error_library(), 500);
+}
+
+// A table with a null slot is refused before first use, queuing nothing, so
+// that the choice stays open.
+TEST(ErrImpl, TableWithANullSlotIsRefused) {
+  ERR_FNS holed = kMine;
+  holed.cb_thread_del_item = nullptr;
+  EXPECT_EQ(ERR_set_implementation(&holed), 0);
+  EXPECT_EQ(ERR_set_implementation(&kMine), 1);
+  EXPECT_EQ(ERR_get_implementation(), &kMine);
 }
 
 // ---- lock requests ---------------------------------------------------------

@@ -189,6 +189,7 @@ TEST(CipherFilter, AFailedSetUpLeavesTheFilterUnusable) {
   Chain c(BIO_f_cipher());
   BIO_set_cipher(c.filter, nullptr, kKey.data(), nullptr, 1);  // no cipher to set up
   ERR_clear_error();
+  EXPECT_EQ(BIO_get_cipher_status(c.filter), 0);
   EXPECT_EQ(c.Write("abc"), -2);
   char buf[4];
   EXPECT_EQ(BIO_read(c.filter, buf, 4), -2);

@@ -186,6 +186,19 @@ TEST(ExDataImpl, ApplicationTable) {
   EXPECT_EQ(CRYPTO_set_ex_data_implementation(nullptr), 0);  // still in force
 }
 
+// A table with a null slot is refused, with a reason, and the choice stays
+// open.
+TEST(ExDataImpl, TableWithANullSlotIsRefused) {
+  static const CRYPTO_EX_DATA_IMPL kMine = {MyNewClass, MyCleanup, MyGetNewIndex,
+                                            MyNew,      MyDup,     MyFree};
+  CRYPTO_EX_DATA_IMPL holed = kMine;
+  holed.cb_dup_ex_data = nullptr;
+  EXPECT_EQ(CRYPTO_set_ex_data_implementation(&holed), 0);
+  EXPECT_ERRORS(
+      {{ERR_LIB_CRYPTO, CRYPTO_F_CRYPTO_SET_EX_DATA_IMPLEMENTATION, CRYPTO_R_INCOMPLETE_TABLE}});
+  EXPECT_EQ(CRYPTO_set_ex_data_implementation(&kMine), 1);
+}
+
 // ---- failures --------------------------------------------------------------
 
 TEST(ExDataFailure, AllocationFailuresQueueTheirFunction) {

@@ -21,14 +21,21 @@
 #include <morvane/bio.h>
 #include <morvane/bn.h>
 #include <morvane/conf.h>
+#include <morvane/dh.h>
+#include <morvane/dsa.h>
 #include <morvane/ec.h>
 #include <morvane/engine.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/pkcs12.h>
+#include <morvane/rand.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
+#include <morvane/txt_db.h>
+#include <morvane/ui.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
 #include "cert_builder.h"
@@ -50,6 +57,13 @@ void RequireError(int lib, int func, int reason) {
           (func == -1 || ERR_GET_FUNC(e) == func));
 }
 
+// A memory stream holding `text`.
+BIO* MemWithText(const char* text) {
+  BIO* b = BIO_new(BIO_s_mem());
+  BIO_puts(b, text);
+  return b;
+}
+
 // ---- lengths -------------------------------------------------------------
 
 // Three unterminated bytes in their own heap block: reading past them is a
@@ -60,8 +74,14 @@ const char* Unterminated(const char* three) {
   return p;
 }
 
+// A file of ten bytes, made before the calls.
+const char* g_seed_file = nullptr;
+
 TEST(Refusals, NegativeLengths) {
   static char text[] = "some text";
+  morvane_test::TempPath seed;
+  morvane_test::WriteFile(seed.path(), "0123456789");
+  g_seed_file = seed.c_str();
   const std::vector<Call> calls = {
       {"BIO_new_mem_buf -2",
        [] {
@@ -158,6 +178,130 @@ TEST(Refusals, NegativeLengths) {
        [] {
          Require(X509_alias_set1(X509_new(), reinterpret_cast<const unsigned char*>("ca"), -2) ==
                  0);
+       }},
+      {"PKCS12_add_localkeyid -1 (the id bytes are no ASN1_STRING)",
+       [] {
+         PKCS12_SAFEBAG* bag = PKCS12_SAFEBAG_new();
+         unsigned char id[] = "abcdefgh";
+         Require(PKCS12_add_localkeyid(bag, id, -1) == 0 && bag->attrib == nullptr);
+         RequireError(ERR_LIB_PKCS12, PKCS12_F_PKCS12_ADD_LOCALKEYID, PKCS12_R_INVALID_LENGTH);
+         Require(PKCS12_add_friendlyname_uni(bag, id, -1) == 0);
+         Require(PKCS12_add_friendlyname_asc(bag, "name", -2) == 0);
+         Require(PKCS12_add_CSPName_asc(bag, "name", INT_MIN) == 0 && bag->attrib == nullptr);
+       }},
+      {"PKCS12_add_friendlyname_asc -1 still takes the text's length",
+       [] { Require(PKCS12_add_friendlyname_asc(PKCS12_SAFEBAG_new(), "name", -1) == 1); }},
+      {"OBJ_bsearch_ex size -1",
+       [] {
+         int* table = static_cast<int*>(malloc(4 * sizeof(int)));
+         for (int i = 0; i < 4; i++) table[i] = 10 * i;
+         const int key = 15;
+         auto cmp = [](const void* a, const void* b) {
+           return *static_cast<const int*>(a) - *static_cast<const int*>(b);
+         };
+         Require(OBJ_bsearch_ex(reinterpret_cast<const char*>(&key),
+                                reinterpret_cast<const char*>(table), 4, -1, cmp,
+                                OBJ_BSEARCH_VALUE_ON_NOMATCH) == nullptr);
+         RequireError(ERR_LIB_OBJ, OBJ_F_OBJ_BSEARCH_EX, OBJ_R_INVALID_ELEMENT_SIZE);
+         Require(OBJ_bsearch(reinterpret_cast<const char*>(&key),
+                             reinterpret_cast<const char*>(table), 4, INT_MIN, cmp) == nullptr);
+       }},
+      {"ASN1_put_object -1",
+       [] {
+         unsigned char buf[8];
+         memset(buf, 0xee, sizeof buf);
+         unsigned char* p = buf;
+         ASN1_put_object(&p, 0, -1, ASN1_UT_OCTET_STRING, ASN1_CLASS_UNIVERSAL);
+         Require(p == buf && buf[0] == 0xee);
+         RequireError(ERR_LIB_ASN1, ASN1_F_ASN1_PUT_OBJECT, ASN1_R_LENGTH_ERROR);
+       }},
+      {"RAND_load_file -2",
+       [] {
+         Require(RAND_load_file(g_seed_file, -2) == 0);
+         RequireError(ERR_LIB_RAND, RAND_F_RAND_LOAD_FILE, RAND_R_INVALID_LENGTH);
+         Require(RAND_load_file(g_seed_file, -1) == 10);
+       }},
+      {"OAEP with a label of length -1",
+       [] {
+         const unsigned char label[] = "label", msg[] = "m";
+         unsigned char to[64];
+         Require(RSA_padding_add_PKCS1_OAEP(to, 64, msg, 1, label, -1) == 0);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PADDING_ADD_PKCS1_OAEP, RSA_R_INVALID_LENGTH);
+         Require(RSA_padding_add_PKCS1_OAEP(to, 64, msg, 1, nullptr, -1) == 1);  // no label
+         Require(RSA_padding_check_PKCS1_OAEP(to, 64, to + 1, 63, 64, label, -1) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PADDING_CHECK_PKCS1_OAEP, RSA_R_INVALID_LENGTH);
+       }},
+      {"MGF1 -1",
+       [] {
+         const unsigned char seed[4] = {1, 2, 3, 4};
+         unsigned char mask[4] = {'x', 'x', 'x', 'x'};
+         Require(MGF1(mask, -1, seed, 4) == -1 && mask[0] == 'x');
+         RequireError(ERR_LIB_RSA, RSA_F_PKCS1_MGF1, RSA_R_INVALID_LENGTH);
+         Require(PKCS1_MGF1(mask, LONG_MIN, seed, 4, EVP_sha1()) == -1);
+       }},
+      {"EVP_DecodeBlock -4",
+       [] {
+         unsigned char out[8];
+         Require(EVP_DecodeBlock(out, reinterpret_cast<const unsigned char*>("QUJD"), -4) == -1);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_DECODEBLOCK, EVP_R_INVALID_LENGTH);
+       }},
+      {"BN_mod_lshift -1",
+       [] {
+         BIGNUM *r = BN_new(), *a = BN_new(), *m = BN_new();
+         BN_set_word(a, 5);
+         BN_set_word(m, 7);
+         Require(BN_mod_lshift(r, a, -1, m, BN_CTX_new()) == 0);
+         RequireError(ERR_LIB_BN, -1, BN_R_INVALID_LENGTH);
+         Require(BN_mod_lshift_quick(r, a, INT_MIN, m) == 0);
+       }},
+      {"a2i_ASN1_STRING without room for a character",
+       [] {
+         for (int size : {1, 0, -1}) {
+           ASN1_STRING* bs = ASN1_OCTET_STRING_new();
+           ASN1_STRING_set(bs, "\xee", 1);
+           BIO* in = MemWithText("0102\n");
+           char buf[4];
+           Require(a2i_ASN1_STRING(in, bs, buf, size) == 0 && bs->length == 1 &&
+                   BIO_ctrl_pending(in) == 5);
+           RequireError(ERR_LIB_ASN1, ASN1_F_A2I_ASN1_STRING, ASN1_R_LENGTH_ERROR);
+         }
+       }},
+      {"SXNET_add_id_asc userlen -2",
+       [] {
+         SXNET* sx = nullptr;
+         Require(SXNET_add_id_asc(&sx, "1", "user", -2) == 0 && sx == nullptr);
+         RequireError(ERR_LIB_X509V3, X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_INVALID_LENGTH);
+         Require(SXNET_add_id_ulong(&sx, 1, "user", INT_MIN) == 0 && sx == nullptr);
+         Require(SXNET_add_id_asc(&sx, "1", "user", -1) == 1);
+       }},
+      {"ASN1_OBJECT_create -1",
+       [] {
+         unsigned char der[] = {0x2a, 0x03};
+         Require(ASN1_OBJECT_create(0, der, -1, "sn", "ln") == nullptr);
+         RequireError(ERR_LIB_ASN1, ASN1_F_ASN1_OBJECT_CREATE, ASN1_R_LENGTH_ERROR);
+       }},
+      {"ASN1_STRING_TABLE_add with a bound below -1",
+       [] {
+         ASN1_STRING_TABLE* cn = ASN1_STRING_TABLE_get(13);  // commonName
+         Require(cn != nullptr);
+         const ASN1_STRING_TABLE before = *cn;
+         Require(ASN1_STRING_TABLE_add(13, -2, 10, 0, 0) == 0);
+         RequireError(ERR_LIB_ASN1, ASN1_F_ASN1_STRING_TABLE_ADD, ASN1_R_LENGTH_ERROR);
+         Require(ASN1_STRING_TABLE_add(13, 1, LONG_MIN, 0, 0) == 0);
+         Require(cn->minsize == before.minsize && cn->maxsize == before.maxsize &&
+                 cn->mask == before.mask);
+         Require(ASN1_STRING_TABLE_add(1000, -2, -1, 0, 0) == 0 &&
+                 ASN1_STRING_TABLE_get(1000) == nullptr);
+       }},
+      {"UI_add_input_string with maxsize -1 or minsize above maxsize",
+       [] {
+         UI* ui = UI_new();
+         char buf[8];
+         Require(UI_add_input_string(ui, "p", 0, buf, 0, -1) == -1);
+         RequireError(ERR_LIB_UI, UI_F_GENERAL_ALLOCATE_STRING, UI_R_INVALID_RESULT_SIZE);
+         Require(UI_add_input_string(ui, "p", 0, buf, 5, 4) == -1);
+         Require(UI_dup_verify_string(ui, "p", 0, buf, 0, INT_MIN, buf) == -1);
+         Require(UI_add_input_string(ui, "p", 0, buf, 4, 4) == 1);
        }},
   };
   RunAll(calls);
@@ -430,6 +574,147 @@ TEST(Refusals, RegistriesKeepNoNullFunction) {
                                   nullptr) == 0);
          Require(before->check_purpose == check && strcmp(before->name, "none") != 0);
          X509_check_purpose(morvane_test::MakeCert({"leaf"}), X509_PURPOSE_SSL_SERVER, 0);
+       }},
+  };
+  RunAll(calls);
+}
+
+// ---- null method slots ----------------------------------------------------
+
+// A null operation slot of a method table is an operation not offered: the
+// call fails with a reason instead of jumping to address 0.
+TEST(Refusals, NullMethodSlots) {
+  static const unsigned char digest[20] = {1, 2, 3};
+  const std::vector<Call> calls = {
+      {"X509_STORE_CTX_set_verify_cb(NULL) restores the built-in callback",
+       [] {
+         X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+         Require(X509_STORE_CTX_init(ctx, X509_STORE_new(), morvane_test::MakeCert({"leaf"}),
+                                     nullptr) == 1);
+         X509_STORE_CTX_set_verify_cb(ctx, nullptr);
+         Require(X509_verify_cert(ctx) == 0 &&
+                 X509_STORE_CTX_get_error(ctx) == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT);
+       }},
+      {"RSA_public_encrypt through a method without it",
+       [] {
+         static RSA_METHOD m = *RSA_PKCS1_Quorix();
+         m.rsa_pub_enc = nullptr;
+         RSA* key = morvane_test::SweepRsaKey();
+         RSA_set_method(key, &m);
+         unsigned char to[64];
+         Require(RSA_public_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PUBLIC_ENCRYPT, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         Require(RSA_private_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == 64);
+       }},
+      {"RSA_private_decrypt through a method without it",
+       [] {
+         static RSA_METHOD m = *RSA_PKCS1_Quorix();
+         m.rsa_priv_dec = nullptr;
+         RSA* key = morvane_test::SweepRsaKey();
+         RSA_set_method(key, &m);
+         unsigned char from[64] = {}, to[64];
+         Require(RSA_private_decrypt(64, from, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_PRIVATE_DECRYPT, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+       }},
+      {"DH without generate_key or compute_key",
+       [] {
+         static DH_METHOD m = *DH_Morvane();
+         m.generate_key = nullptr;
+         m.compute_key = nullptr;
+         DH* dh = DH_new();
+         DH_set_method(dh, &m);
+         Require(DH_generate_key(dh) == 0);
+         RequireError(ERR_LIB_DH, DH_F_DH_GENERATE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+         unsigned char key[8];
+         Require(DH_compute_key(key, BN_value_one(), dh) == -1);
+         RequireError(ERR_LIB_DH, DH_F_DH_COMPUTE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"DSA without its three operations",
+       [] {
+         static DSA_METHOD m = *DSA_get_default_method();
+         m.dsa_do_sign = nullptr;
+         m.dsa_sign_setup = nullptr;
+         m.dsa_do_verify = nullptr;
+         DSA* dsa = DSA_new();
+         DSA_set_method(dsa, &m);
+         unsigned char sig[64];
+         unsigned int siglen = 1;
+         Require(DSA_sign(0, digest, 20, sig, &siglen, dsa) == 0 && siglen == 0);
+         RequireError(ERR_LIB_DSA, DSA_F_DSA_DO_SIGN, DSA_R_OPERATION_NOT_SUPPORTED);
+         BIGNUM *kinv = nullptr, *r = nullptr;
+         Require(DSA_sign_setup(dsa, nullptr, &kinv, &r) == 0);
+         RequireError(ERR_LIB_DSA, DSA_F_DSA_SIGN_SETUP, DSA_R_OPERATION_NOT_SUPPORTED);
+         Require(DSA_do_verify(digest, 20, DSA_SIG_new(), dsa) == -1);
+         RequireError(ERR_LIB_DSA, DSA_F_DSA_DO_VERIFY, DSA_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"a digest without update",
+       [] {
+         static EVP_MD md = *EVP_sha1();
+         md.update = nullptr;
+         EVP_MD_CTX ctx;
+         EVP_MD_CTX_init(&ctx);
+         Require(EVP_DigestInit_ex(&ctx, &md, nullptr) == 0 && ctx.digest == nullptr);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_DIGESTINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+         unsigned char out[EVP_MAX_MD_SIZE];
+         Require(EVP_Digest("abc", 3, out, nullptr, &md, nullptr) == 0);
+       }},
+      {"a cipher without do_cipher",
+       [] {
+         static EVP_CIPHER c = *EVP_aes_128_cbc();
+         c.do_cipher = nullptr;
+         static const unsigned char key[16] = {};
+         EVP_CIPHER_CTX ctx;
+         EVP_CIPHER_CTX_init(&ctx);
+         Require(EVP_EncryptInit_ex(&ctx, &c, nullptr, key, key) == 0);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_CIPHERINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+         unsigned char out[32];
+         int outl = 0;
+         Require(EVP_EncryptUpdate(&ctx, out, &outl, key, 16) == 0);
+       }},
+      {"a cipher without init, given a key",
+       [] {
+         static EVP_CIPHER c = *EVP_aes_128_cbc();
+         c.init = nullptr;
+         static const unsigned char key[16] = {};
+         EVP_CIPHER_CTX ctx;
+         EVP_CIPHER_CTX_init(&ctx);
+         Require(EVP_EncryptInit_ex(&ctx, &c, nullptr, key, key) == 0);
+         RequireError(ERR_LIB_EVP, EVP_F_EVP_CIPHERINIT_EX, EVP_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"configuration methods with null slots",
+       [] {
+         static CONF_METHOD no_init = *NCONF_default();
+         no_init.init = nullptr;
+         Require(NCONF_new(&no_init) == nullptr);
+         RequireError(ERR_LIB_CONF, CONF_F_NCONF_NEW, CONF_R_OPERATION_NOT_SUPPORTED);
+         Require(CONF_set_default_method(&no_init) == 0);
+         LHASH* hash = CONF_load_bio(nullptr, MemWithText("n = v\n"), nullptr);  // default kept
+         Require(hash != nullptr && strcmp(CONF_get_string(hash, nullptr, "n"), "v") == 0);
+         static CONF_METHOD no_io = *NCONF_default();
+         no_io.load_bio = nullptr;
+         no_io.dump = nullptr;
+         no_io.is_number = nullptr;
+         CONF conf = {&no_io, nullptr, nullptr};
+         Require(NCONF_load_bio(&conf, BIO_new(BIO_s_mem()), nullptr) == 0);
+         RequireError(ERR_LIB_CONF, CONF_F_NCONF_LOAD_BIO, CONF_R_OPERATION_NOT_SUPPORTED);
+         Require(NCONF_load(&conf, "/dev/null", nullptr) == 0);  // the built-in load
+         Require(NCONF_dump_bio(&conf, BIO_new(BIO_s_mem())) == 0);
+         long n = 0;
+         Require(NCONF_get_number_e(&conf, nullptr, "HOME", &n) == 0);
+         RequireError(ERR_LIB_CONF, CONF_F_NCONF_GET_NUMBER_E, CONF_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"a lookup method without ctrl",
+       [] {
+         static X509_LOOKUP_METHOD m{};
+         m.name = "none";
+         X509_LOOKUP* l = X509_LOOKUP_new(&m);
+         Require(l != nullptr && X509_LOOKUP_ctrl(l, X509_L_FILE_LOAD, "f", 1, nullptr) == 0);
+       }},
+      {"TXT_DB_create_index without hash and compare functions",
+       [] {
+         TXT_DB* db = TXT_DB_read(MemWithText("a\tb\n"), 2);
+         Require(db != nullptr && TXT_DB_create_index(db, 0, nullptr, nullptr, nullptr) == 0 &&
+                 db->error == DB_ERROR_NO_FUNCTION && db->index[0] == nullptr);
        }},
   };
   RunAll(calls);

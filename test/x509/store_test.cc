@@ -207,6 +207,28 @@ TEST(Store, LoadLocationsNeedsAFileOrADirectory) {
   EXPECT_ERRORS({});
 }
 
+// A store that cannot be made says why, whichever allocation failed.
+TEST(StoreAlloc, FailedAllocationsSaySo) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  int failures = 0;
+  for (long n = 1; n <= 8; n++) {
+    ERR_clear_error();
+    morvane_test::FailAllocationAfter(n);
+    X509_STORE* store = X509_STORE_new();
+    morvane_test::FailAllocationAfter(0);
+    if (store != nullptr) {
+      X509_STORE_free(store);
+      continue;
+    }
+    failures++;
+    EXPECT_EQ(ERR_peek_last_error(),
+              ERR_PACK(ERR_LIB_X509, X509_F_X509_STORE_NEW, ERR_R_MALLOC_FAILURE))
+        << n;
+  }
+  EXPECT_GE(failures, 3);  // the store, its cache, its method list, its parameters
+  ERR_clear_error();
+}
+
 TEST(Lookup, DispatchWithoutMethod) {
   X509_LOOKUP* lu = X509_LOOKUP_new(nullptr);
   ASSERT_NE(nullptr, lu);
@@ -355,6 +377,29 @@ TEST(Loaders, LoadLocationsReadsAPemFile) {
   TempPath empty;
   EXPECT_EQ(0, X509_STORE_load_locations(store.get(), empty.c_str(), nullptr));
   morvane_test::DrainErrors();
+}
+
+// A file without PEM blocks (empty, DER, a folder named as the file) loads
+// nothing, and the failure says which file and why.
+TEST(Loaders, FilesWithoutPemBlocksSayWhy) {
+  TempPath empty, der, dir(TempPath::kDir);
+  morvane_test::WriteFile(der.path(), std::string("\x30\x03\x02\x01\x05", 5));
+  for (const TempPath* p : {&empty, &der, &dir}) {
+    SCOPED_TRACE(p->path());
+    StorePtr store(X509_STORE_new());
+    ERR_clear_error();
+    EXPECT_EQ(0, X509_STORE_load_locations(store.get(), p->c_str(), nullptr));
+    const char* data = nullptr;
+    int flags = 0;
+    const unsigned long e = ERR_peek_last_error_line_data(nullptr, nullptr, &data, &flags);
+    EXPECT_EQ(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_GET_FUNC(e));
+    if (p != &dir) {  // a folder may also say the read error
+      EXPECT_EQ(X509_R_NO_CERTIFICATE_OR_CRL_FOUND, ERR_GET_REASON(e));
+    }
+    EXPECT_EQ("file=" + p->path(), data);
+    EXPECT_EQ(0, sk_num(store->objs));
+  }
+  ERR_clear_error();
 }
 
 // A directory holding files named by hash; type 2 reads them as DER.
