@@ -7,7 +7,6 @@
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
 #include <morvane/err.h>
-#include <morvane/rand.h>
 
 #include "ec/internal.h"
 #include "internal/fixed_words.h"
@@ -151,7 +150,7 @@ int EC_KEY_generate_key(EC_KEY* eckey) {
   if (order == nullptr || priv == nullptr || pub == nullptr || ctx == nullptr) goto err;
   BN_set_flags(priv, BN_FLAG_SECRET);
   if (!EC_GROUP_get_order(eckey->group, order, ctx)) goto err;
-  if (!morvane::ec::draw_scalar(priv, order)) goto err;
+  if (!morvane::internal::draw_below(priv, order)) goto err;
   if (!EC_POINT_mul(eckey->group, pub, priv, nullptr, nullptr, ctx)) goto err;
   if (eckey->priv_key == nullptr) {
     eckey->priv_key = priv;
@@ -337,55 +336,3 @@ void EC_KEY_insert_key_method_data(EC_KEY* key, void* data, void* (*dup_func)(vo
   }
   CRYPTO_w_unlock(CRYPTO_LOCK_EC);
 }
-
-namespace morvane::ec {
-
-int draw_scalar(BIGNUM* k, const BIGNUM* order) {
-  const int bits = BN_num_bits(order);
-  if (BN_is_negative(order) || bits < 2) {
-    ERR_put_error(ERR_LIB_BN, BN_F_BN_RAND_RANGE, BN_R_INVALID_RANGE, __FILE__, __LINE__);
-    return 0;
-  }
-  const int nw = (bits + 31) / 32;  // words of n and of k
-  const int nbytes = (bits + 7) / 8;
-  if (k->dmax < nw) {
-    BN_clear(k);
-    if (bn_expand2(k, nw) == nullptr) return 0;
-  }
-  // The difference k - n, then the byte string.
-  const size_t scratch = sizeof(BN_ULONG) * static_cast<size_t>(nw) + static_cast<size_t>(nbytes);
-  auto* diff = static_cast<BN_ULONG*>(MORVANE_malloc(scratch));
-  if (diff == nullptr) {
-    ERR_put_error(ERR_LIB_BN, BN_F_BNRAND, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
-    return 0;
-  }
-  auto* buf = reinterpret_cast<unsigned char*>(diff + nw);
-  int ok = 0;
-  for (int tries = 0; tries < 100 && ok == 0; tries++) {
-    if (RAND_bytes(buf, nbytes) <= 0) {
-      ok = -1;
-      break;
-    }
-    // bits(n) bits, big-endian, as BN_rand_range draws them for most orders.
-    buf[0] &= static_cast<unsigned char>(0xFF >> (8 * nbytes - bits));
-    for (int i = 0; i < k->dmax; i++) k->d[i] = 0;
-    for (int b = 0; b < nbytes; b++)
-      k->d[b / 4] |= static_cast<BN_ULONG>(buf[nbytes - 1 - b]) << (8 * (b % 4));
-    k->top = nw;
-    k->neg = 0;
-    MORVANE_EC_SCALAR_DRAWN(k);
-    // Taken when 0 < k < n: k - n borrows and some word is not zero.
-    const BN_ULONG borrow = bn_sub_words(diff, k->d, order->d, nw);
-    BN_ULONG any = 0;
-    for (int i = 0; i < nw; i++) any |= k->d[i];
-    const BN_ULONG take = ct::bit_mask<BN_ULONG>(borrow) & ~ct::zero_mask(any);
-    if (ct::declassify(take) != 0) ok = internal::store_words(k, k->d, nw);
-  }
-  MORVANE_cleanse(diff, scratch);
-  MORVANE_free(diff);
-  if (ok == 0)
-    ERR_put_error(ERR_LIB_BN, BN_F_BN_RAND_RANGE, BN_R_TOO_MANY_ITERATIONS, __FILE__, __LINE__);
-  return ok == 1 ? 1 : 0;
-}
-
-}  // namespace morvane::ec

@@ -431,30 +431,6 @@ int cofactor_fits(const EC_GROUP* group, const BIGNUM* order, const BIGNUM* cofa
 // `func`.
 int check_cofactor(const EC_GROUP* group, BN_CTX* ctx, int func);
 
-// Draws a secret scalar k uniformly in [1, n) for the order n > 1 (ec_key.cc:
-// the private scalar of key generation, the nonce of signing): bits(n) bits
-// of RAND_bytes, big-endian as BN_rand_range reads them, compared with n by
-// masks, again until one lies in [1, n); only whether a draw is taken is
-// made public.  k is stored in n's words with its word count found by masks
-// (secret).  1, or 0 with a big-number error queued (invalid range, too
-// many iterations, no memory) or the generator's own.
-int draw_scalar(BIGNUM* k, const BIGNUM* order);
-
 }  // namespace morvane::ec
-
-// Seam of the constant-time check: a test build of ec_key.cc that defines
-// MORVANE_EC_KEY_SEAM supplies scalar_drawn(), called with each scalar
-// draw_scalar draws (private scalars and nonces), as soon as its words are
-// read in and before they are compared with the order (the harness marks its
-// words and word count secret there).  The library build compiles the call
-// away.
-#ifdef MORVANE_EC_KEY_SEAM
-namespace morvane::ec {
-void scalar_drawn(BIGNUM* k);
-}  // namespace morvane::ec
-#define MORVANE_EC_SCALAR_DRAWN(k) ::morvane::ec::scalar_drawn(k)
-#else
-#define MORVANE_EC_SCALAR_DRAWN(k) static_cast<void>(0)
-#endif
 
 #endif  // MORVANE_CRYPTO_EC_INTERNAL_H

@@ -2,7 +2,7 @@
 // 4.1.4).  The nonce, its inverse and the private scalar meet only
 // constant-time code, which reads them at the order's width whatever their
 // word counts: the nonce's draw compares it with the order by masks
-// (crypto/ec/ec_key.cc), k x G goes through the curve's one-term
+// (internal::draw_below), k x G goes through the curve's one-term
 // multiplication, the inversion and the products through the fixed-width
 // arithmetic modulo the order (crypto/ec/ecp_ct.cc).  So a k^-1 from
 // ECDSA_sign_setup, stored with a word count found by masks, may come back
@@ -16,6 +16,7 @@
 
 #include "ec/internal.h"
 #include "ecdsa/internal.h"
+#include "internal/fixed_words.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ int draw_nonce(const EC_GROUP* group, const BIGNUM* order, BIGNUM* k, BIGNUM* r,
   }
   BN_set_flags(k, BN_FLAG_SECRET);
   do {
-    if (!morvane::ec::draw_scalar(k, order)) {
+    if (!morvane::internal::draw_below(k, order)) {
       ECDSAerr(func, ECDSA_R_RANDOM_NUMBER_GENERATION_FAILED);
       goto err;
     }

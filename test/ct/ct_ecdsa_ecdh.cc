@@ -1,8 +1,9 @@
 // Constant-time check of EC key generation, ECDSA signing and ECDH under
-// valgrind's memcheck.  Each scalar drawn (the private scalar of
-// EC_KEY_generate_key, each nonce k of signing) is undefined from the moment
-// its bits are read in, through the key code's test seam, so the draw's
-// comparison with the order is checked too; the private scalar is undefined
+// valgrind's memcheck.  The random generator's output is undefined from its
+// first byte while EC_KEY_generate_key, ECDSA_do_sign, ECDSA_sign and
+// ECDSA_sign_setup run (test/ct/marked_rand.h), so each scalar drawn (the
+// private scalar, each nonce k) is secret with its draw's comparison with the
+// order; other draws are defined.  The private scalar is undefined
 // while ECDSA_do_sign, ECDSA_sign, ECDSA_sign_setup, ECDSA_do_sign_ex,
 // ECDSA_sign_ex and ECDH_compute_key run, and so is the precomputed k^-1
 // that ECDSA_sign_setup hands back.  Their word counts are undefined too:
@@ -15,20 +16,17 @@
 // signature is then verified, and each secret compared with the peer's.  Run
 // as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
 //
-// This program carries its own copy of the ECDSA method's sources, of the
-// key code and of the curve's constant-time arithmetic, the key code built
-// with the seam (MORVANE_EC_KEY_SEAM, crypto/ec/internal.h); every other call
-// goes to the library.  Its twin ct_ecdsa_ecdh_adx also carries the
-// multiplication's entry and the big-number sources, built to take the
-// MULX/ADX kernels (MORVANE_EC_FORCE_ADX, MORVANE_BN_FORCE_ADX) that
-// valgrind's model of the processor hides.  The random generator mixes what
-// the caller's buffer held into its output, so the program draws through a
-// method that marks its output defined: the generator's own work is not
-// among the secrets checked.
+// This program goes to the library for every call.  Its twin
+// ct_ecdsa_ecdh_adx carries its own copy of the ECDSA method's sources, of
+// the curve's constant-time arithmetic and multiplication's entry and of the
+// big-number sources, built to take the MULX/ADX kernels
+// (MORVANE_EC_FORCE_ADX, MORVANE_BN_FORCE_ADX) that valgrind's model of the
+// processor hides.
 
 #include <stdio.h>
 #include <string.h>
 
+#include "marked_rand.h"
 #include "vg_requests.h"
 
 #include <morvane/bn.h>
@@ -46,14 +44,6 @@ void Secret(const BIGNUM* b) {
   VALGRIND_MAKE_MEM_UNDEFINED(&b->top, sizeof b->top);
 }
 
-}  // namespace
-
-namespace morvane::ec {
-void scalar_drawn(BIGNUM* k) { Secret(k); }
-}  // namespace morvane::ec
-
-namespace {
-
 void Public(const void* p, size_t n) {
   VALGRIND_MAKE_MEM_DEFINED(p, n);
 }
@@ -62,22 +52,10 @@ void Public(const BIGNUM* b) {
   Public(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
 }
 
-const RAND_METHOD* g_rand = nullptr;
-int DefinedBytes(unsigned char* buf, int num) {
-  const int r = g_rand->bytes(buf, num);
-  Public(buf, static_cast<size_t>(num > 0 ? num : 0));
-  return r;
-}
-int DefinedPseudo(unsigned char* buf, int num) {
-  const int r = g_rand->pseudorand(buf, num);
-  Public(buf, static_cast<size_t>(num > 0 ? num : 0));
-  return r;
-}
-
-// Generation with the drawn scalar marked (through the seam); the scalar and
-// the public point (made public by the multiplication) are checked: Q = d G.
+// Generation with the drawn scalar secret; the scalar and the public point
+// (made public by the multiplication) are checked: Q = d G.
 bool Generate(EC_KEY* key, const char* name) {
-  bool ok = EC_KEY_generate_key(key) == 1;
+  bool ok = ct_rand::Secretly([&] { return EC_KEY_generate_key(key); }) == 1;
   const BIGNUM* d = EC_KEY_get0_private_key(key);
   const EC_GROUP* g = EC_KEY_get0_group(key);
   if (ok) {
@@ -97,7 +75,7 @@ bool Sign(EC_KEY* key, const char* name) {
   bool ok = true;
   for (int round = 0; ok && round < 2; round++) {
     Secret(EC_KEY_get0_private_key(key));
-    ECDSA_SIG* sig = ECDSA_do_sign(digest, sizeof digest, key);
+    ECDSA_SIG* sig = ct_rand::Secretly([&] { return ECDSA_do_sign(digest, sizeof digest, key); });
     Public(EC_KEY_get0_private_key(key));
     ok = sig != nullptr;
     if (ok) {
@@ -109,7 +87,8 @@ bool Sign(EC_KEY* key, const char* name) {
     unsigned char der[160];
     unsigned int len = 0;
     Secret(EC_KEY_get0_private_key(key));
-    const int signed_ok = ECDSA_sign(0, digest, sizeof digest, der, &len, key);
+    const int signed_ok =
+        ct_rand::Secretly([&] { return ECDSA_sign(0, digest, sizeof digest, der, &len, key); });
     Public(EC_KEY_get0_private_key(key));
     Public(&len, sizeof len);
     Public(der, sizeof der);
@@ -130,7 +109,7 @@ bool SignPrecomputed(EC_KEY* key, const char* name) {
     BIGNUM* r = nullptr;
     const BIGNUM* d = EC_KEY_get0_private_key(key);
     Secret(d);
-    ok = ECDSA_sign_setup(key, nullptr, &kinv, &r) == 1;
+    ok = ct_rand::Secretly([&] { return ECDSA_sign_setup(key, nullptr, &kinv, &r); }) == 1;
     ECDSA_SIG* sig = nullptr;
     unsigned char der[160];
     unsigned int len = 0;
@@ -206,11 +185,7 @@ int main() {
     fprintf(stderr, "ct_ecdsa_ecdh: run me under valgrind --error-exitcode=1\n");
     return 2;
   }
-  g_rand = RAND_get_rand_method();
-  RAND_METHOD defined = *g_rand;
-  defined.bytes = DefinedBytes;
-  defined.pseudorand = DefinedPseudo;
-  RAND_set_rand_method(&defined);
+  ct_rand::Install();
   bool ok = true;
   const struct {
     int nid;

@@ -66,7 +66,8 @@ TEST(Seams, RuntimeCoreAndDigests) {
   EXPECT_EQ(BIO_indent(mem, 5, 3), 1);
   EXPECT_EQ(BIO_indent(mem, -2, 3), 1);
   char* text = nullptr;
-  EXPECT_EQ(std::string(text, BIO_get_mem_data(mem, &text)), "   ");
+  const long indented = BIO_get_mem_data(mem, &text);
+  EXPECT_EQ(std::string(text, static_cast<size_t>(indented)), "   ");
   BIO_free(mem);
   // CRYPTO_mem_ctrl: 3 suspends and 2 resumes this thread's leak recording.
   CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON);
