@@ -55,6 +55,13 @@ int scan_subject(X509_STORE* store, X509_NAME* name, CertSink add, void* arg);
 // method being asked first next time.
 int load_subject(X509_STORE_CTX* ctx, X509_NAME* name, CertSink add, void* arg);
 
+// Reads every certificate (type X509_LU_X509) or revocation list (type
+// X509_LU_CRL) of a file into the lookup's store, as X509_load_cert_file
+// and X509_load_crl_file do, except that an object the store holds already
+// is passed over without an error and does not end the reading.  The
+// number of objects read, or 0 (queued).
+int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type);
+
 // The moment a verification checks times at: the parameters' check time
 // when the flag asks for it, else null for now.
 inline time_t* check_moment(X509_STORE_CTX* ctx) {
