@@ -4,6 +4,16 @@
 // the hash being X509_NAME_hash of the subject (issuer) name, in eight
 // lower-case hexadecimal digits.  A search reads the files of the hash in
 // every directory of the list.
+//
+// Implementation notes: each search looks at every file of the hash again,
+// so that a list added or replaced since counts, but reads only those that
+// changed: the lookup keeps, per directory, type, hash and file number, the
+// file's identity (device, inode, size, modification and change times) as
+// stat saw it before the file was read, recorded once all its objects are
+// in the store.  A file that looks so still is passed over; a search that
+// finds no record reads the file itself (another thread may be reading it:
+// the store refuses the second copy of each object), so its own objects
+// are in the store when it returns.  The records sit under lock 11.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,10 +26,23 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
-#include "internal/err_mark.h"
 #include "internal/lock.h"
+#include "x509_local.h"
 
 namespace {
+
+// A file of a hash as it was when last read.
+struct LoadedFile {
+  int dir;  // index in the directory list
+  int type;
+  unsigned long hash;
+  int number;
+  dev_t dev;
+  ino_t ino;
+  off_t size;
+  struct timespec mtime;
+  struct timespec ctime;
+};
 
 struct lookup_dir_st {
   BUF_MEM* buffer;
@@ -27,6 +50,9 @@ struct lookup_dir_st {
   char** dirs;
   int* dirs_type;
   int num_dirs_alloced;
+  LoadedFile* loaded;  // ordered by directory, type, hash and number
+  int num_loaded;
+  int num_loaded_alloced;
 };
 
 void put_error(int func, int reason, int line) {
@@ -45,6 +71,9 @@ int new_dir(X509_LOOKUP* lu) {
   a->dirs = nullptr;
   a->dirs_type = nullptr;
   a->num_dirs_alloced = 0;
+  a->loaded = nullptr;
+  a->num_loaded = 0;
+  a->num_loaded_alloced = 0;
   lu->method_data = reinterpret_cast<char*>(a);
   return 1;
 }
@@ -54,6 +83,7 @@ void free_dir(X509_LOOKUP* lu) {
   for (int i = 0; i < a->num_dirs; i++) MORVANE_free(a->dirs[i]);
   MORVANE_free(a->dirs);
   MORVANE_free(a->dirs_type);
+  MORVANE_free(a->loaded);
   BUF_MEM_free(a->buffer);
   MORVANE_free(a);
 }
@@ -124,19 +154,64 @@ int dir_ctrl(X509_LOOKUP* ctx, int cmd, const char* argp, long argl, char** /*re
   return add_cert_dir(ld, argp, static_cast<int>(argl));
 }
 
-// Loads one file of a hash into the store: false when it cannot be read.
-// A file whose objects the store holds already (read from another directory,
-// a file or an earlier search) counts as read, and leaves no error.
-bool load_file(X509_LOOKUP* xl, const char* path, int type, int file_type) {
-  morvane::internal::ErrorMark mark;
-  const int n = type == X509_LU_X509 ? X509_load_cert_file(xl, path, file_type)
-                                     : X509_load_crl_file(xl, path, file_type);
-  if (n != 0) return true;
-  const unsigned long e = ERR_peek_last_error();
-  if (ERR_GET_LIB(e) != ERR_LIB_X509 || ERR_GET_REASON(e) != X509_R_CERT_ALREADY_IN_HASH_TABLE)
-    return false;
-  mark.pop();
-  return true;
+// The place of the record for key's file in the ordered list: its index
+// when held (*found set), else where it would go.  The caller holds lock 11.
+int find_loaded(const lookup_dir_st* ctx, const LoadedFile& key, bool* found) {
+  auto before = [](const LoadedFile& a, const LoadedFile& b) {
+    if (a.dir != b.dir) return a.dir < b.dir;
+    if (a.type != b.type) return a.type < b.type;
+    if (a.hash != b.hash) return a.hash < b.hash;
+    return a.number < b.number;
+  };
+  int lo = 0;
+  int hi = ctx->num_loaded;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (before(ctx->loaded[mid], key)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  *found = lo < ctx->num_loaded && !before(key, ctx->loaded[lo]);
+  return lo;
+}
+
+bool same_time(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether the file was read when it looked as it does now.
+bool unchanged(const lookup_dir_st* ctx, const LoadedFile& now) {
+  MORVANE_READ_LOCKED(CRYPTO_LOCK_X509_STORE);
+  bool found;
+  const int at = find_loaded(ctx, now, &found);
+  if (!found) return false;
+  const LoadedFile& was = ctx->loaded[at];
+  return was.dev == now.dev && was.ino == now.ino && was.size == now.size &&
+         same_time(was.mtime, now.mtime) && same_time(was.ctime, now.ctime);
+}
+
+// Records what a file looked like before it was read.  Without memory for
+// the record nothing is kept: the file is read again next time.
+void remember(lookup_dir_st* ctx, const LoadedFile& read) {
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+  bool found;
+  const int at = find_loaded(ctx, read, &found);
+  if (!found) {
+    if (ctx->num_loaded == ctx->num_loaded_alloced) {
+      const int n = ctx->num_loaded_alloced == 0 ? 16 : ctx->num_loaded_alloced * 2;
+      auto* grown = static_cast<LoadedFile*>(
+          MORVANE_realloc(ctx->loaded, static_cast<size_t>(n) * sizeof(LoadedFile)));
+      if (grown == nullptr) return;
+      ctx->loaded = grown;
+      ctx->num_loaded_alloced = n;
+    }
+    memmove(ctx->loaded + at + 1, ctx->loaded + at,
+            static_cast<size_t>(ctx->num_loaded - at) * sizeof(LoadedFile));
+    ctx->num_loaded++;
+  }
+  ctx->loaded[at] = read;
 }
 
 int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT* ret) {
@@ -168,14 +243,20 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
         BUF_MEM_free(b);
         return 0;
       }
-      snprintf(b->data, static_cast<size_t>(need) + 1, "%s%c%08lx.%s%d", dir, '/', h, postfix,
-               k);
+      snprintf(b->data, static_cast<size_t>(need) + 1, "%s%c%08lx.%s%d", dir, '/', h, postfix, k);
       struct stat st;
       if (stat(b->data, &st) < 0) break;
+      const LoadedFile file{i,         type,       h,          k,         st.st_dev,
+                            st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+      if (unchanged(ctx, file)) continue;
       // A certificate file that does not load ends the directory's numbers;
       // every revocation list is read (the verifier takes the newest), so one
       // that does not load ends nothing.
-      if (!load_file(xl, b->data, type, ctx->dirs_type[i]) && type == X509_LU_X509) break;
+      if (morvane::x509::load_file_objects(xl, b->data, type, ctx->dirs_type[i]) != 0) {
+        remember(ctx, file);
+      } else if (type == X509_LU_X509) {
+        break;
+      }
     }
   }
   BUF_MEM_free(b);

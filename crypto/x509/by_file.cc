@@ -12,7 +12,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "internal/err_mark.h"
-
+#include "x509_local.h"
 
 namespace {
 
@@ -39,15 +39,15 @@ int by_file_ctrl(X509_LOOKUP* ctx, int cmd, const char* argp, long argl, char** 
 
 constinit X509_LOOKUP_METHOD x509_file_lookup = {
     "Load file into cache",
-    nullptr,      // new_item
-    nullptr,      // free
-    nullptr,      // init
-    nullptr,      // shutdown
-    by_file_ctrl, // ctrl
-    nullptr,      // get_by_subject
-    nullptr,      // get_by_issuer_serial
-    nullptr,      // get_by_fingerprint
-    nullptr,      // get_by_alias
+    nullptr,       // new_item
+    nullptr,       // free
+    nullptr,       // init
+    nullptr,       // shutdown
+    by_file_ctrl,  // ctrl
+    nullptr,       // get_by_subject
+    nullptr,       // get_by_issuer_serial
+    nullptr,       // get_by_fingerprint
+    nullptr,       // get_by_alias
 };
 
 // What one loader reads and where it puts it.
@@ -75,9 +75,23 @@ const Loader kCrlLoader = {
     [](void* o) { X509_CRL_free(static_cast<X509_CRL*>(o)); },
 };
 
-// Reads every object of the file into the lookup's store.  Only the errors
-// of this call are dropped when a PEM file ends normally.
-int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type) {
+// Adds obj to the lookup's store: true when added, or when the store held
+// it already and `held_ok` (that refusal is then taken back).
+bool add_object(const Loader& l, X509_LOOKUP* ctx, void* obj, bool held_ok) {
+  morvane::internal::ErrorMark mark(held_ok);
+  if (l.add(ctx->store_ctx, obj) != 0) return true;
+  const unsigned long e = ERR_peek_last_error();
+  if (!held_ok || ERR_GET_LIB(e) != ERR_LIB_X509 ||
+      ERR_GET_REASON(e) != X509_R_CERT_ALREADY_IN_HASH_TABLE)
+    return false;
+  mark.pop();
+  return true;
+}
+
+// Reads every object of the file into the lookup's store: the number read,
+// or 0.  A duplicate ends the reading unless `held_ok`.  Only the errors of
+// this call are dropped when a PEM file ends normally.
+int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, bool held_ok) {
   if (file == nullptr) return 1;
   BIO* in = BIO_new_file(file, "r");
   if (in == nullptr) {
@@ -100,9 +114,9 @@ int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type) {
         }
         break;
       }
-      const int added = l.add(ctx->store_ctx, obj);
+      const bool added = add_object(l, ctx, obj, held_ok);
       l.free(obj);
-      if (added == 0) {
+      if (!added) {
         ret = 0;
         break;
       }
@@ -113,7 +127,7 @@ int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type) {
     if (obj == nullptr) {
       put_error(l.func, ERR_R_ASN1_LIB, __LINE__);
     } else {
-      ret = l.add(ctx->store_ctx, obj);
+      ret = add_object(l, ctx, obj, held_ok) ? 1 : 0;
       l.free(obj);
     }
   } else {
@@ -130,12 +144,20 @@ X509_LOOKUP_METHOD* X509_LOOKUP_file(void) {
 }
 
 int X509_load_cert_file(X509_LOOKUP* ctx, const char* file, int type) {
-  return load_file(kCertLoader, ctx, file, type);
+  return load_file(kCertLoader, ctx, file, type, false);
 }
 
 int X509_load_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
-  return load_file(kCrlLoader, ctx, file, type);
+  return load_file(kCrlLoader, ctx, file, type, false);
 }
+
+namespace morvane::x509 {
+
+int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type) {
+  return load_file(type == X509_LU_X509 ? kCertLoader : kCrlLoader, lu, file, file_type, true);
+}
+
+}  // namespace morvane::x509
 
 int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
   if (type != X509_FILETYPE_PEM) return X509_load_cert_file(ctx, file, type);

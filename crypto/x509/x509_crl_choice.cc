@@ -1,8 +1,8 @@
 // Which revocation list decides for a certificate: of every list of its
 // issuer the verifier can see (the context's list, and the store's objects
-// of that name, which the lookups may load), the newest in time.  An issuer
-// publishes a new list each period; taking the first one found would let
-// the order in which lists were added decide.
+// of that name once its lookups have loaded what they have now), the newest
+// in time.  An issuer publishes a new list each period; taking the first one
+// found would let the order in which lists were added decide.
 //
 // Implementation notes: delta lists (RFC 5280, 5.2.4) carry only the
 // changes since a complete list and are never taken as one, nor merged
@@ -13,6 +13,7 @@
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -73,63 +74,93 @@ bool issued_after(X509_CRL* a, X509_CRL* b) {
 }
 
 // The lists of one issuer seen so far: of the complete ones the latest in
-// time and the latest of all, and the latest delta list in time.  Of lists
-// issued at one moment the first seen stays.
+// time and the latest of all, and the latest delta list in time, each with
+// a reference.  Of lists issued at one moment the first seen stays.
 struct Choice {
   X509_CRL* current = nullptr;
   X509_CRL* latest = nullptr;
   X509_CRL* delta = nullptr;
 
+  Choice() = default;
+  ~Choice() {
+    X509_CRL_free(current);
+    X509_CRL_free(latest);
+    X509_CRL_free(delta);
+  }
+  Choice(const Choice&) = delete;
+  Choice& operator=(const Choice&) = delete;
+
   void consider(X509_STORE_CTX* ctx, X509_CRL* crl) {
     const bool ok = in_time(ctx, crl);
     if (is_delta(crl)) {
-      if (ok && (delta == nullptr || issued_after(crl, delta))) delta = crl;
+      if (ok && (delta == nullptr || issued_after(crl, delta))) keep(&delta, crl);
       return;
     }
-    if (latest == nullptr || issued_after(crl, latest)) latest = crl;
-    if (ok && (current == nullptr || issued_after(crl, current))) current = crl;
+    if (latest == nullptr || issued_after(crl, latest)) keep(&latest, crl);
+    if (ok && (current == nullptr || issued_after(crl, current))) keep(&current, crl);
+  }
+
+ private:
+  static void keep(X509_CRL** slot, X509_CRL* crl) {
+    CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
+    X509_CRL_free(*slot);
+    *slot = crl;
   }
 };
 
-// Considers every list of the issuer name nm: the context's list, then the
-// store's cache.  With `load`, the store is asked first, so that its
-// lookups fill the cache when it has none of the name; the object it
-// returns (a reference the caller releases) is considered too, in case a
-// lookup kept it out of the cache.
-X509_CRL* gather(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Choice* choice) {
+struct Gathering {
+  X509_STORE_CTX* ctx;
+  Choice* choice;
+};
+
+// Considers a list that a lookup method returned (it may keep it out of
+// the store's cache).
+int consider_loaded(void* arg, X509_OBJECT* obj) {
+  auto* g = static_cast<Gathering*>(arg);
+  g->choice->consider(g->ctx, obj->data.crl);
+  return 1;
+}
+
+// Considers every list of the issuer name nm: the context's list, then,
+// with `load`, what the store's lookup methods return, then the store's
+// cache.  The methods have loaded what they have now before the cache is
+// read, so the choice never rests on a load half done, whatever the cache
+// held before and whatever other threads load meanwhile.  1, or a method's
+// negative answer.
+int gather(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Choice* choice) {
   for (int i = 0; i < sk_num(ctx->crls); i++) {
     auto* crl = reinterpret_cast<X509_CRL*>(sk_value(ctx->crls, i));
     if (X509_NAME_cmp(nm, crl->crl->issuer) == 0) choice->consider(ctx, crl);
   }
-  if (ctx->ctx == nullptr) return nullptr;
-  X509_CRL* held = nullptr;
-  X509_OBJECT obj;
-  if (load && X509_STORE_get_by_subject(ctx, X509_LU_CRL, nm, &obj) == 1) held = obj.data.crl;
-  {
-    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
-    STACK* objs = ctx->ctx->objs;
-    const int first = X509_OBJECT_idx_by_subject(objs, X509_LU_CRL, nm);
-    for (int i = first; first >= 0 && i < sk_num(objs); i++) {
-      auto* o = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
-      if (o->type != X509_LU_CRL || X509_NAME_cmp(nm, o->data.crl->crl->issuer) != 0) break;
-      choice->consider(ctx, o->data.crl);
-    }
+  if (ctx->ctx == nullptr) return 1;
+  if (load) {
+    Gathering g{ctx, choice};
+    const int r = load_subject(ctx, X509_LU_CRL, nm, consider_loaded, &g);
+    if (r < 0) return r;
   }
-  if (held != nullptr) choice->consider(ctx, held);
-  return held;
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
+  STACK* objs = ctx->ctx->objs;
+  const int first = X509_OBJECT_idx_by_subject(objs, X509_LU_CRL, nm);
+  for (int i = first; first >= 0 && i < sk_num(objs); i++) {
+    auto* o = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
+    if (o->type != X509_LU_CRL || X509_NAME_cmp(nm, o->data.crl->crl->issuer) != 0) break;
+    choice->consider(ctx, o->data.crl);
+  }
+  return 1;
 }
 
 }  // namespace
 
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
   Choice choice;
-  X509_CRL* held = gather(ctx, X509_get_issuer_name(x), true, &choice);
-  // The cache holds its objects until the store goes, and the caller the
-  // context's list, so the reference may be taken after the search.
+  if (gather(ctx, X509_get_issuer_name(x), true, &choice) < 0) {
+    // A method that has not answered may hold a newer list.
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
+    return 0;
+  }
   X509_CRL* crl = choice.current != nullptr ? choice.current : choice.latest;
-  if (crl != nullptr) CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
-  X509_CRL_free(held);
   if (crl == nullptr) return 0;
+  CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   *pcrl = crl;
   return 1;
 }

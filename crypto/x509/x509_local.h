@@ -49,11 +49,23 @@ using CertSink = int (*)(void* arg, X509* x);
 // cache order, holding lock 11.  1, or 0 when add failed.
 int scan_subject(X509_STORE* store, X509_NAME* name, CertSink add, void* arg);
 
-// Asks each lookup method of the context's store for subject `name`, so
-// that the cache holds what they load (a certificate a method returns goes
-// to add too).  1; 0 when add failed; a method's negative answer, that
-// method being asked first next time.
-int load_subject(X509_STORE_CTX* ctx, X509_NAME* name, CertSink add, void* arg);
+// Receives one object that a lookup method returned; 0 (an error queued)
+// ends the search.
+using ObjectSink = int (*)(void* arg, X509_OBJECT* obj);
+
+// Asks each lookup method of the context's store for the objects of a type
+// (X509_LU_X509 or X509_LU_CRL) and name, so that the cache holds what they
+// load; each method has completed its loading when it answers.  An object
+// of the type that a method returns goes to add too.  1; 0 when add failed;
+// a method's negative answer, that method being asked first next time.
+int load_subject(X509_STORE_CTX* ctx, int type, X509_NAME* name, ObjectSink add, void* arg);
+
+// Reads every certificate (type X509_LU_X509) or revocation list (type
+// X509_LU_CRL) of a file into the lookup's store, as X509_load_cert_file
+// and X509_load_crl_file do, except that an object the store holds already
+// is passed over without an error and does not end the reading.  The
+// number of objects read, or 0 (queued).
+int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type);
 
 // The moment a verification checks times at: the parameters' check time
 // when the flag asks for it, else null for now.
@@ -74,8 +86,10 @@ bool read_time(const ASN1_TIME* t, TimeDigits* out);
 
 // The built-in step that finds the revocation list deciding for x: of the
 // complete lists of x's issuer that the verifier can see (the context's,
-// then the store's, in the order added), the one in time with the latest
-// lastUpdate, else the latest one; 1 with a new reference at *pcrl, or 0.
+// those the store's lookup methods return, then the store's, once every
+// method has loaded what it has now), the one in time with the latest
+// lastUpdate, else the latest one; 1 with a new reference at *pcrl, or 0
+// (also when a method asked to be retried, "should retry" queued).
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
 
 // The entry of crl that lists x's serial number, or null (the entries are

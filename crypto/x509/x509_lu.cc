@@ -293,8 +293,7 @@ int X509_STORE_add_crl(X509_STORE* ctx, X509_CRL* x) {
   return add_object(ctx, obj, X509_F_X509_STORE_ADD_CRL);
 }
 
-int X509_STORE_get_by_subject(X509_STORE_CTX* vs, int type, X509_NAME* name,
-                              X509_OBJECT* ret) {
+int X509_STORE_get_by_subject(X509_STORE_CTX* vs, int type, X509_NAME* name, X509_OBJECT* ret) {
   X509_STORE* ctx = vs->ctx;
   if (ctx == nullptr) return 0;  // a context without store finds nothing
   X509_OBJECT stmp;
@@ -348,19 +347,19 @@ int scan_subject(X509_STORE* store, X509_NAME* name, CertSink add, void* arg) {
   return 1;
 }
 
-int load_subject(X509_STORE_CTX* vs, X509_NAME* name, CertSink add, void* arg) {
+int load_subject(X509_STORE_CTX* vs, int type, X509_NAME* name, ObjectSink add, void* arg) {
   STACK* methods = vs->ctx->get_cert_methods;
   // A lookup that asked to be retried is asked first next time.
   if (vs->current_method < 0 || vs->current_method >= sk_num(methods)) vs->current_method = 0;
   for (int i = vs->current_method; i < sk_num(methods); i++) {
     auto* lu = reinterpret_cast<X509_LOOKUP*>(sk_value(methods, i));
     X509_OBJECT obj;
-    const int j = X509_LOOKUP_by_subject(lu, X509_LU_X509, name, &obj);
+    const int j = X509_LOOKUP_by_subject(lu, type, name, &obj);
     if (j < 0) {
       vs->current_method = i;
       return j;
     }
-    if (j > 0 && obj.type == X509_LU_X509 && !add(arg, obj.data.x509)) return 0;
+    if (j > 0 && obj.type == type && !add(arg, &obj)) return 0;
   }
   vs->current_method = 0;
   return 1;
@@ -433,8 +432,8 @@ int X509_LOOKUP_by_subject(X509_LOOKUP* ctx, int type, X509_NAME* name, X509_OBJ
   return ctx->method->get_by_subject(ctx, type, name, ret);
 }
 
-int X509_LOOKUP_by_issuer_serial(X509_LOOKUP* ctx, int type, X509_NAME* name,
-                                 ASN1_INTEGER* serial, X509_OBJECT* ret) {
+int X509_LOOKUP_by_issuer_serial(X509_LOOKUP* ctx, int type, X509_NAME* name, ASN1_INTEGER* serial,
+                                 X509_OBJECT* ret) {
   if (ctx->method == nullptr || ctx->method->get_by_issuer_serial == nullptr) return 0;
   return ctx->method->get_by_issuer_serial(ctx, type, name, serial, ret);
 }

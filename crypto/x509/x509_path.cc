@@ -161,6 +161,11 @@ int add_candidate(void* arg, X509* y) {
   return 1;
 }
 
+// add_candidate for a certificate that a lookup method returned.
+int add_loaded(void* arg, X509_OBJECT* obj) {
+  return add_candidate(arg, obj->data.x509);
+}
+
 // Offers each certificate of sk that may issue the subject.
 int add_list(X509_STORE_CTX* ctx, Position& p, STACK* sk, bool trusted) {
   Adding a{ctx, &p, trusted, false, false};
@@ -195,7 +200,7 @@ int complete_position(X509_STORE_CTX* ctx, Position& p) {
   if (p.source == Source::kStore) {
     X509_NAME* name = X509_get_issuer_name(p.subject);
     Adding a{ctx, &p, true, true, false};
-    const int r = load_subject(ctx, name, add_candidate, &a);
+    const int r = load_subject(ctx, X509_LU_X509, name, add_loaded, &a);
     if (r < 0) {
       if (r == X509_LU_RETRY)
         put_error(X509_F_X509_STORE_CTX_GET1_ISSUER, X509_R_SHOULD_RETRY, __LINE__);

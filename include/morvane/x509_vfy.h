@@ -6,6 +6,10 @@
  * methods that fill the cache on demand: a hashed certificate directory
  * (files named <hash>.<n> for certificates and <hash>.r<n> for revocation
  * lists, the hash being X509_NAME_hash of the name) and a certificate file.
+ * For a revocation check the verifier asks every lookup method each time
+ * (a directory reads again only the files that changed since it read them)
+ * and, of all the issuer's lists it then sees, takes the one in time with
+ * the latest lastUpdate.
  * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
  * chain from the target through the untrusted list and the store, checks
  * the extensions, purposes and path lengths of the caller's part of the

@@ -1,14 +1,21 @@
 // Which revocation list decides when an issuer has several: the newest in
 // time, whatever the order in which they reached the verifier (the store,
-// the context's list, a hashed directory's .r0 and .r1).  GnuTLS's certtool
-// --verify gives the same verdicts where a list is in time (an expired list
-// alone it passes over; the verifier reports it, as before).  Delta lists:
-// PKITS 4.15, with the lists in either order, in pkits_verify_test.cc.
+// the context's list, a hashed directory's .r0 and .r1) and whatever the
+// store held before (a directory's lists are read again when they change).
+// GnuTLS's certtool --verify gives the same verdicts where a list is in
+// time (an expired list alone it passes over; the verifier reports it, as
+// before).  Delta lists: PKITS 4.15, with the lists in either order, in
+// pkits_verify_test.cc.
+
+#include <stdio.h>
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/pem.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -50,56 +57,89 @@ X509_CRL* List(char which) {
   return morvane_test::MakeCrl("Root", {}, kMoment - 20 * kDay, kMoment - 10 * kDay);
 }
 
+// Writes crl as DER to <dir>/<hash of Root>.r<n>, over any file there.
+void WriteList(const morvane_test::TempPath& dir, int n, X509_CRL* crl) {
+  char name[32];
+  snprintf(name, sizeof name, "%08lx.r%d", X509_NAME_hash(crl->crl->issuer), n);
+  const Bytes der = x509_test::Encode(i2d_X509_CRL, crl);
+  morvane_test::WriteFile(dir.Join(name), std::string(der.begin(), der.end()));
+}
+
+// The certificates: Root (in the store) issues Leaf, serial 5.
+struct Pair {
+  Pair()
+      : root(morvane_test::MakeCert({"Root", "", 2, 1, {{87, true, kCaTrue}}})),
+        leaf(morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}})) {}
+  ~Pair() {
+    X509_free(leaf);
+    X509_free(root);
+  }
+  X509* root;
+  X509* leaf;
+};
+
+// A store holding root, with a hashed-directory lookup over dir.
+X509_STORE* DirStore(X509* root, const morvane_test::TempPath& dir,
+                     int file_type = X509_FILETYPE_ASN1) {
+  X509_STORE* store = X509_STORE_new();
+  EXPECT_EQ(1, X509_STORE_add_cert(store, root));
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+  EXPECT_EQ(1, X509_LOOKUP_add_dir(lu, dir.c_str(), file_type));
+  return store;
+}
+
+struct Outcome {
+  int result;
+  int error;
+};
+
+// Verifies leaf against store at kMoment with the revocation check, the
+// context given the lists `listed` (may be null).
+Outcome Verify(X509_STORE* store, X509* leaf, STACK* listed) {
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, nullptr));
+  X509_STORE_CTX_set0_crls(ctx, listed);
+  X509_STORE_CTX_set_time(ctx, 0, kMoment);
+  X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+  const Outcome out{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)};
+  X509_STORE_CTX_free(ctx);
+  return out;
+}
+
 class CrlChoice : public ::testing::TestWithParam<Case> {
  protected:
   static void SetUpTestSuite() { Morvane_add_all_digests(); }
 };
 
+constexpr int kRevoked = X509_V_ERR_CERT_REVOKED;
+
 TEST_P(CrlChoice, NewestInTimeDecides) {
   const Case& c = GetParam();
-  X509* root = morvane_test::MakeCert({"Root", "", 2, 1, {{87, true, kCaTrue}}});
-  X509* leaf = morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}});
-  X509_STORE* store = X509_STORE_new();
-  ASSERT_EQ(1, X509_STORE_add_cert(store, root));
-  STACK* listed = sk_new_null();
+  Pair p;
   morvane_test::TempPath dir(morvane_test::TempPath::kDir);
-  char name[16];
-  snprintf(name, sizeof name, "%08lx.r", X509_NAME_hash(X509_get_issuer_name(leaf)));
+  X509_STORE* store = DirStore(p.root, dir);
+  STACK* listed = sk_new_null();
   int files = 0;
-  for (const Placed& p : c.crls) {
-    X509_CRL* crl = List(p.crl);
-    if (p.via == kStore) {
+  for (const Placed& at : c.crls) {
+    X509_CRL* crl = List(at.crl);
+    if (at.via == kStore) {
       EXPECT_EQ(1, X509_STORE_add_crl(store, crl));
     }
-    if (p.via == kDir) {
-      const Bytes der = x509_test::Encode(i2d_X509_CRL, crl);
-      morvane_test::WriteFile(dir.Join(name + std::to_string(files++)),
-                              std::string(der.begin(), der.end()));
-    }
-    if (p.via == kContext) {
+    if (at.via == kDir) WriteList(dir, files++, crl);
+    if (at.via == kContext) {
       sk_push(listed, reinterpret_cast<char*>(crl));
     } else {
       X509_CRL_free(crl);
     }
   }
-  X509_LOOKUP* lu = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
-  ASSERT_EQ(1, X509_LOOKUP_add_dir(lu, dir.c_str(), X509_FILETYPE_ASN1));
-  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
-  ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, nullptr));
-  X509_STORE_CTX_set0_crls(ctx, listed);
-  X509_STORE_CTX_set_time(ctx, 0, kMoment);
-  X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
-  EXPECT_EQ(c.expected, X509_verify_cert(ctx));
-  EXPECT_EQ(c.error, X509_STORE_CTX_get_error(ctx));
+  const Outcome out = Verify(store, p.leaf, listed);
+  EXPECT_EQ(c.expected, out.result);
+  EXPECT_EQ(c.error, out.error);
   EXPECT_ERRORS({});
-  X509_STORE_CTX_free(ctx);
-  sk_pop_free(listed, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); });
+  sk_pop_free(listed, [](void* l) { X509_CRL_free(static_cast<X509_CRL*>(l)); });
   X509_STORE_free(store);
-  X509_free(leaf);
-  X509_free(root);
 }
 
-constexpr int kRevoked = X509_V_ERR_CERT_REVOKED;
 const Case kCases[] = {
     {"StoreAThenB", {{'A', kStore}, {'B', kStore}}, 0, kRevoked},
     {"StoreBThenA", {{'B', kStore}, {'A', kStore}}, 0, kRevoked},
@@ -108,6 +148,8 @@ const Case kCases[] = {
     {"DirAThenB", {{'A', kDir}, {'B', kDir}}, 0, kRevoked},
     {"DirBThenA", {{'B', kDir}, {'A', kDir}}, 0, kRevoked},
     {"ContextAStoreB", {{'A', kContext}, {'B', kStore}}, 0, kRevoked},
+    {"StoreADirB", {{'A', kStore}, {'B', kDir}}, 0, kRevoked},
+    {"ContextADirB", {{'A', kContext}, {'B', kDir}}, 0, kRevoked},
     {"StoreExpiredThenA", {{'X', kStore}, {'A', kStore}}, 1, X509_V_OK},
     {"ContextExpiredThenA", {{'X', kContext}, {'A', kContext}}, 1, X509_V_OK},
     {"DirExpiredThenA", {{'X', kDir}, {'A', kDir}}, 1, X509_V_OK},
@@ -116,5 +158,101 @@ const Case kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Orders, CrlChoice, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A long-lived store over a hashed directory: the newer list counts when it
+// arrives after the store's first use, in a new .r1 or written over .r0.
+TEST(CrlChoiceDir, AListWrittenAfterTheFirstUseCounts) {
+  Morvane_add_all_digests();
+  for (const int file : {1, 0}) {
+    Pair p;
+    morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+    X509_CRL* a = List('A');
+    X509_CRL* b = List('B');
+    WriteList(dir, 0, a);
+    X509_STORE* store = DirStore(p.root, dir);
+    const Outcome before = Verify(store, p.leaf, nullptr);
+    EXPECT_EQ(1, before.result) << file;
+    WriteList(dir, file, b);
+    const Outcome after = Verify(store, p.leaf, nullptr);
+    EXPECT_EQ(0, after.result) << file;
+    EXPECT_EQ(kRevoked, after.error) << file;
+    EXPECT_ERRORS({});
+    X509_STORE_free(store);
+    X509_CRL_free(b);
+    X509_CRL_free(a);
+  }
+}
+
+// A directory file (PEM) whose first list the store holds already is read
+// to its end, so the newer list after it counts.
+TEST(CrlChoiceDir, AFileStartingWithAHeldListIsReadToTheEnd) {
+  Morvane_add_all_digests();
+  Pair p;
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  X509_CRL* a = List('A');
+  X509_CRL* b = List('B');
+  char name[32];
+  snprintf(name, sizeof name, "%08lx.r0", X509_NAME_hash(X509_get_subject_name(p.root)));
+  FILE* f = fopen(dir.Join(name).c_str(), "w");
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ(1, PEM_write_X509_CRL(f, a));
+  EXPECT_EQ(1, PEM_write_X509_CRL(f, b));
+  fclose(f);
+  X509_STORE* store = DirStore(p.root, dir, X509_FILETYPE_PEM);
+  ASSERT_EQ(1, X509_STORE_add_crl(store, a));
+  const Outcome out = Verify(store, p.leaf, nullptr);
+  EXPECT_EQ(0, out.result);
+  EXPECT_EQ(kRevoked, out.error);
+  EXPECT_ERRORS({});
+  X509_STORE_free(store);
+  X509_CRL_free(b);
+  X509_CRL_free(a);
+}
+
+// A lookup method that asks to be retried for lists may hold a newer one
+// than the store's: no list decides, and the verifier reports none.
+TEST(CrlChoiceDir, ALookupAskingForARetryLeavesNoList) {
+  Morvane_add_all_digests();
+  X509_LOOKUP_METHOD retry{};
+  retry.name = "retry";
+  retry.get_by_subject = [](X509_LOOKUP*, int type, X509_NAME*, X509_OBJECT*) {
+    return type == X509_LU_CRL ? X509_LU_RETRY : X509_LU_FAIL;
+  };
+  Pair p;
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, p.root));
+  X509_CRL* a = List('A');
+  ASSERT_EQ(1, X509_STORE_add_crl(store, a));
+  X509_CRL_free(a);
+  ASSERT_NE(nullptr, X509_STORE_add_lookup(store, &retry));
+  const Outcome out = Verify(store, p.leaf, nullptr);
+  EXPECT_EQ(0, out.result);
+  EXPECT_EQ(X509_V_ERR_UNABLE_TO_GET_CRL, out.error);
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY}});
+  X509_STORE_free(store);
+}
+
+// A file of the directory that has not changed since it was loaded is not
+// decoded again: a second verification allocates far less than the list's
+// entries would need.
+TEST(CrlChoiceDir, AnUnchangedFileIsNotReadAgain) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  Morvane_add_all_digests();
+  constexpr long kEntries = 1000;
+  std::vector<morvane_test::CrlEntry> entries;
+  for (long serial = 100; serial < 100 + kEntries; serial++) entries.push_back({serial, {}});
+  Pair p;
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  X509_CRL* big = morvane_test::MakeCrl("Root", entries, kMoment - kDay, kMoment + kDay);
+  WriteList(dir, 0, big);
+  X509_CRL_free(big);
+  X509_STORE* store = DirStore(p.root, dir);
+  EXPECT_EQ(1, Verify(store, p.leaf, nullptr).result);
+  const long first = morvane_test::GetAllocCounts().mallocs;
+  EXPECT_EQ(1, Verify(store, p.leaf, nullptr).result);
+  EXPECT_LT(morvane_test::GetAllocCounts().mallocs - first, kEntries);
+  EXPECT_ERRORS({});
+  X509_STORE_free(store);
+}
 
 }  // namespace

@@ -7,6 +7,8 @@
 // give the answer of a single thread.  (Also run under ThreadSanitizer,
 // which fails on any data race.)
 
+#include <stdio.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -43,7 +45,26 @@ const ThreadCase kCases[] = {
      {0, X509_V_ERR_INVALID_POLICY_EXTENSION}},
 };
 
-void PrintTo(const ThreadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ThreadCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Runs run(t) for t = 0 .. kThreads - 1, each on a thread of its own, the
+// threads starting together; each frees its error state at the end.
+template <class F>
+void RunTogether(F run) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) std::this_thread::yield();
+      run(t);
+      ERR_remove_state(0);
+    });
+  }
+  for (auto& th : threads) th.join();
+}
 
 class X509Threads : public testing::TestWithParam<ThreadCase> {};
 
@@ -55,18 +76,8 @@ TEST_P(X509Threads, EightThreadsVerifyOneCertificate) {
   const ChainDer der = MakeChainDer(tc.ca_exts);
   for (int round = 0; round < kRounds; round++) {
     const Chain c(der);
-    std::atomic<int> ready{0};
     Outcome outcomes[kThreads];
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; t++) {
-      threads.emplace_back([&, t] {
-        ready.fetch_add(1);
-        while (ready.load() < kThreads) std::this_thread::yield();
-        outcomes[t] = VerifyChain(c);
-        ERR_remove_state(0);
-      });
-    }
-    for (auto& th : threads) th.join();
+    RunTogether([&](int t) { outcomes[t] = VerifyChain(c); });
     for (int t = 0; t < kThreads; t++)
       EXPECT_EQ(outcomes[t], tc.want) << "round " << round << " thread " << t;
     // What the runs left behind: both signatures below the root checked,
@@ -79,8 +90,12 @@ TEST_P(X509Threads, EightThreadsVerifyOneCertificate) {
   CRYPTO_set_locking_callback(nullptr);
 }
 
-int AcceptAll(const X509_PURPOSE*, const X509*, int) { return 1; }
-int TrustAll(X509_TRUST*, X509*, int) { return X509_TRUST_TRUSTED; }
+int AcceptAll(const X509_PURPOSE*, const X509*, int) {
+  return 1;
+}
+int TrustAll(X509_TRUST*, X509*, int) {
+  return X509_TRUST_TRUSTED;
+}
 
 // Records the application added before it started its threads: the threads'
 // lookups read the tables and must not sort them (the first lookup used to).
@@ -88,7 +103,7 @@ TEST(X509ThreadsTables, LookupsOfAddedRecordsOnlyRead) {
   morvane_test::InstallSharedLockingCallback();
   morvane_test::InstallThreadIdCallback();
   constexpr int kAdded = 6;
-  for (int i = kAdded - 1; i >= 0; i--) {  // added out of order
+  for (int i = kAdded - 1; i >= 0; i--) {           // added out of order
     const std::string p = "p" + std::to_string(i);  // short names are unique
     ASSERT_EQ(X509_PURPOSE_add(100 + i, X509_TRUST_DEFAULT, 0, AcceptAll, "p", p.c_str(), nullptr),
               1);
@@ -98,25 +113,67 @@ TEST(X509ThreadsTables, LookupsOfAddedRecordsOnlyRead) {
     ASSERT_EQ(X509_VERIFY_PARAM_set1_name(vp, ("v" + std::to_string(i)).c_str()), 1);
     ASSERT_EQ(X509_VERIFY_PARAM_add0_table(vp), 1);
   }
-  std::atomic<int> ready{0}, found{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; t++) {
-    threads.emplace_back([&, t] {
-      ready.fetch_add(1);
-      while (ready.load() < kThreads) std::this_thread::yield();
-      const int i = t % kAdded;
-      found.fetch_add(X509_PURPOSE_get_by_id(100 + i) >= 0);
-      found.fetch_add(X509_TRUST_get_by_id(100 + i) >= 0);
-      found.fetch_add(X509_VERIFY_PARAM_lookup(("v" + std::to_string(i)).c_str()) != nullptr);
-      ERR_remove_state(0);
-    });
-  }
-  for (auto& th : threads) th.join();
+  std::atomic<int> found{0};
+  RunTogether([&](int t) {
+    const int i = t % kAdded;
+    found.fetch_add(X509_PURPOSE_get_by_id(100 + i) >= 0);
+    found.fetch_add(X509_TRUST_get_by_id(100 + i) >= 0);
+    found.fetch_add(X509_VERIFY_PARAM_lookup(("v" + std::to_string(i)).c_str()) != nullptr);
+  });
   EXPECT_EQ(found.load(), 3 * kThreads);
   X509_PURPOSE_cleanup();
   X509_TRUST_cleanup();
   X509_VERIFY_PARAM_table_cleanup();
   EXPECT_ERRORS({});
+  CRYPTO_set_locking_callback(nullptr);
+}
+
+// Eight threads make the first use of a store whose hashed directory holds
+// an issuer's two lists, the older (not listing the leaf) in .r0 and the
+// newer, revoking it, in .r1: whichever thread loads which file, every run
+// decides on the newer list.
+TEST(X509ThreadsDir, FirstUseOfAHashedDirectoryDecidesOnTheNewestList) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  Morvane_add_all_digests();
+  X509* root = morvane_test::MakeCert({"Root", "", 2, 1, kCaExts});
+  X509* leaf = morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}});
+  // The newer list is long, so that loading it takes a while.
+  std::vector<morvane_test::CrlEntry> entries = {{5, {}}};
+  for (long serial = 100; serial < 400; serial++) entries.push_back({serial, {}});
+  X509_CRL* lists[] = {morvane_test::MakeCrl("Root", {}, kChainMoment - 2 * 86400),
+                       morvane_test::MakeCrl("Root", entries, kChainMoment - 60)};
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  char name[32];
+  for (int n = 0; n < 2; n++) {
+    snprintf(name, sizeof name, "%08lx.r%d", X509_NAME_hash(X509_get_subject_name(root)), n);
+    const Bytes der = Encode(i2d_X509_CRL, lists[n]);
+    morvane_test::WriteFile(dir.Join(name), std::string(der.begin(), der.end()));
+    X509_CRL_free(lists[n]);
+  }
+  for (int round = 0; round < kRounds; round++) {
+    X509_STORE* store = X509_STORE_new();
+    ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+    X509_LOOKUP* lu = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+    ASSERT_EQ(1, X509_LOOKUP_add_dir(lu, dir.c_str(), X509_FILETYPE_ASN1));
+    Outcome outcomes[kThreads];
+    RunTogether([&](int t) {
+      X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+      X509_STORE_CTX_init(ctx, store, leaf, nullptr);
+      X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+      X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+      outcomes[t].result = X509_verify_cert(ctx);
+      outcomes[t].error = X509_STORE_CTX_get_error(ctx);
+      X509_STORE_CTX_free(ctx);
+    });
+    for (int t = 0; t < kThreads; t++)
+      EXPECT_EQ(outcomes[t], (Outcome{0, X509_V_ERR_CERT_REVOKED}))
+          << "round " << round << " thread " << t;
+    X509_STORE_free(store);
+  }
+  EXPECT_ERRORS({});
+  X509_free(leaf);
+  X509_free(root);
   CRYPTO_set_locking_callback(nullptr);
 }
 
