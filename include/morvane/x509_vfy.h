@@ -11,7 +11,10 @@
  * and, of all the issuer's lists it then sees, takes the one in time with
  * the latest lastUpdate.
  * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
- * chain from the target through the untrusted list and the store, checks
+ * chain from the target through the untrusted list and the store (of the
+ * certificates that issued the one before, those valid at the verification
+ * time first, then trusted ones; when a chain reaches no trust anchor the
+ * other candidates are tried, at most 16 chains in all), checks
  * the extensions, purposes and path lengths of the caller's part of the
  * chain, trust, revocation, signatures, validity times and policies, and
  * offers each problem (an X509_V_ERR_* code) to the verify callback, which
@@ -211,12 +214,21 @@ struct x509_store_ctx_st {
  * and the untrusted certificates; the store's are not looked at) fails the
  * chain with X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION: a critical
  * policyMappings (mappings are never applied), nameConstraints (names are
- * not checked against them) or cRLDistributionPoints among them.  With
- * revocation checking, a CRL with any critical extension (an
- * issuingDistributionPoint or deltaCRLIndicator among them), or with a
- * critical entry extension other than reasonCode, invalidityDate and
- * holdInstructionCode, fails with X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION.
- * X509_V_FLAG_IGNORE_CRITICAL lets both pass.
+ * not checked against them) or cRLDistributionPoints among them.
+ *
+ * Revocation checking: of the issuer's complete lists (those without
+ * deltaCRLIndicator) the one in time with the latest lastUpdate decides;
+ * when none is in time, the latest one, with its time error; when there is
+ * none, X509_V_ERR_UNABLE_TO_GET_CRL (a delta list alone is not enough).
+ * The list that decides fails with X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION
+ * when it has any critical extension (an issuingDistributionPoint among
+ * them) or a critical entry extension other than reasonCode, invalidityDate
+ * and holdInstructionCode.  X509_V_FLAG_IGNORE_CRITICAL lets both kinds of
+ * extension pass.  A delta list is never taken as a complete one nor merged
+ * into it: one in time, issued after the deciding list and listing the
+ * certificate (with a reason other than removeFromCRL) is checked like a
+ * complete one (signature and times) and then gives
+ * X509_V_ERR_CERT_REVOKED; a delta list never clears a revocation.
  *
  * X509_V_FLAG_X509_STRICT: in the caller's part of the chain, a certificate
  * in a CA position must be a CA by basicConstraints (X509_check_ca 1); one
