@@ -278,6 +278,10 @@ TEST(Facts, RepeatedOrUndecodableExtensionsAreInvalid) {
     X509_check_purpose(bad.x, -1, 0);
     EXPECT_TRUE(bad.x->ex_flags & EXFLAG_INVALID) << nid;
   }
+  // cA TRUE followed by bytes outside the value: not read as a CA.
+  Cert tail(Spec("CA", "Root", {{kNidBasicConstraints, true, FromHex("30030101ff0000")}}));
+  X509_check_purpose(tail.x, -1, 0);
+  EXPECT_EQ(EXFLAG_INVALID, tail.x->ex_flags & (EXFLAG_INVALID | EXFLAG_CA));
   // Two basicConstraints, one saying CA: neither is taken, the mark is set.
   Cert twice(Spec("Leaf", "Root", {{kNidBasicConstraints, true, kBcCa},
                                     {kNidBasicConstraints, true, FromHex("3000")}}));
