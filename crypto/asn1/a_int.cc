@@ -153,7 +153,7 @@ ASN1_INTEGER* c2i_ASN1_INTEGER(ASN1_INTEGER** a, const unsigned char** pp, long 
     ASN1err(ASN1_F_C2I_ASN1_INTEGER, ASN1_R_TOO_LONG);
     return nullptr;
   }
-  if (len == 0) {  // X.690 8.3.1: one content octet at least
+  if (!morvane::asn1::integer_content_ok(*pp, len)) {
     ASN1err(ASN1_F_C2I_ASN1_INTEGER, ASN1_R_ILLEGAL_INTEGER);
     return nullptr;
   }
@@ -213,7 +213,7 @@ ASN1_INTEGER* d2i_ASN1_UINTEGER(ASN1_INTEGER** a, const unsigned char** pp, long
     ASN1err(ASN1_F_D2I_ASN1_UINTEGER, ASN1_R_BAD_OBJECT_HEADER);
     return nullptr;
   }
-  if (len == 0) {  // X.690 8.3.1: one content octet at least
+  if (!morvane::asn1::integer_content_ok(p, len)) {
     ASN1err(ASN1_F_D2I_ASN1_UINTEGER, ASN1_R_ILLEGAL_INTEGER);
     return nullptr;
   }

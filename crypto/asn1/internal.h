@@ -26,6 +26,16 @@ inline bool null_input(const unsigned char* const* in, long len, int func) {
   return true;
 }
 
+// Whether the len content octets at c are an INTEGER's or ENUMERATED's in
+// their fewest (X.690 8.3.1, 8.3.2): one at least, and the first nine bits
+// neither all zero nor all one.  02 01 80 passes; 02 00, 02 02 00 01 and
+// 02 02 ff 80 do not.
+inline bool integer_content_ok(const unsigned char* c, long len) {
+  if (len <= 0) return false;
+  if (len == 1) return true;
+  return !(c[0] == 0x00 && !(c[1] & 0x80)) && !(c[0] == 0xFF && (c[1] & 0x80));
+}
+
 // The auxiliary record of a SEQUENCE or CHOICE item, or null.
 const ASN1_AUX* aux_of(const ASN1_ITEM* it);
 

@@ -718,9 +718,10 @@ int asn1_ex_c2i(ASN1_VALUE** pval, const unsigned char* cont, int len, int utype
     ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_TOO_LONG);
     return 0;
   }
-  // X.690 8.3.1, 8.4: an INTEGER or ENUMERATED has at least one content
-  // octet, whichever item holds it.
-  if (len == 0 && (utype == ASN1_UT_INTEGER || utype == ASN1_UT_ENUMERATED)) {
+  // X.690 8.3.1, 8.3.2, 8.4: an INTEGER or ENUMERATED has its content in
+  // the fewest octets, one at least, whichever item holds it (big numbers
+  // and longs too).
+  if ((utype == ASN1_UT_INTEGER || utype == ASN1_UT_ENUMERATED) && !integer_content_ok(cont, len)) {
     ASN1err(ASN1_F_ASN1_EX_C2I, ASN1_R_ILLEGAL_INTEGER);
     return 0;
   }

@@ -242,6 +242,19 @@ int verify_as(OCSP_BASICRESP* bs, X509* signer, X509_STORE* store, unsigned long
   return ret;
 }
 
+// Verifies req as signed by signer: its signature and the signer's chain.
+int verify_request_as(OCSP_REQUEST* req, X509* signer, X509_STORE* store, unsigned long flags) {
+  OCSP_SIGNATURE* sig = req->optionalSignature;
+  if (!(flags & OCSP_NOSIGS) &&
+      verify_signature(&OCSP_REQINFO_it, req->tbsRequest, sig->signatureAlgorithm, sig->signature,
+                       signer, OCSP_F_OCSP_REQUEST_VERIFY) <= 0)
+    return 0;
+  if (flags & OCSP_NOVERIFY) return 1;
+  const int ret = verify_chain(store, signer, (flags & OCSP_NOCHAIN) ? nullptr : sig->certs,
+                               nullptr, OCSP_F_OCSP_REQUEST_VERIFY, 0);
+  return ret > 0 ? 1 : 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -290,22 +303,29 @@ int OCSP_request_verify(OCSP_REQUEST* req, STACK* certs, X509_STORE* store, unsi
     return 0;
   }
   // The signer comes from the request's certificates, or with OCSP_NOINTERN
-  // from the caller's only.
+  // from the caller's only; every certificate of the requestor's name is
+  // tried in turn, as for a response.
   STACK* pool = (flags & OCSP_NOINTERN) ? certs : sig->certs;
-  X509* signer = pool != nullptr ? X509_find_by_subject(pool, gen->d.directoryName) : nullptr;
-  if (signer == nullptr) {
+  OCSP_RESPID by_name{};
+  by_name.type = V_OCSP_RESPID_NAME;
+  by_name.value.byName = gen->d.directoryName;
+  STACK* signers = sk_new_null();
+  if (signers == nullptr || !add_signers(signers, pool, &by_name)) {
+    sk_free(signers);
+    OCSPerr(OCSP_F_OCSP_REQUEST_VERIFY, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
+  if (sk_num(signers) == 0) {
+    sk_free(signers);
     OCSPerr(OCSP_F_OCSP_REQUEST_VERIFY, OCSP_R_SIGNER_CERTIFICATE_NOT_FOUND);
     return 0;
   }
   if ((flags & OCSP_NOINTERN) && (flags & OCSP_TRUSTOTHER)) flags |= OCSP_NOVERIFY;
-  if (!(flags & OCSP_NOSIGS) &&
-      verify_signature(&OCSP_REQINFO_it, req->tbsRequest, sig->signatureAlgorithm, sig->signature,
-                       signer, OCSP_F_OCSP_REQUEST_VERIFY) <= 0)
-    return 0;
-  if (flags & OCSP_NOVERIFY) return 1;
-  const int ret = verify_chain(store, signer, (flags & OCSP_NOCHAIN) ? nullptr : sig->certs,
-                               nullptr, OCSP_F_OCSP_REQUEST_VERIFY, 0);
-  return ret > 0 ? 1 : 0;
+  const int ret = morvane::internal::first_success(sk_num(signers), [&](int i) {
+    return verify_request_as(req, cert_at(signers, i), store, flags);
+  });
+  sk_free(signers);
+  return ret;
 }
 
 }  // extern "C"

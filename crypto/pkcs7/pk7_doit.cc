@@ -7,9 +7,6 @@
 #include <string.h>
 #include <time.h>
 
-#include <algorithm>
-#include <span>
-
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/buffer.h>
@@ -258,34 +255,71 @@ void fit_digest_to_key(EVP_MD_CTX* ctx, const EVP_PKEY* pkey) {
   if (fit != nullptr) morvane::evp::retype_running(ctx, fit);
 }
 
-// Whether a signer's digestEncryptionAlgorithm fits its key: the key's own
-// algorithm, or a signature algorithm of the key's type, in the forms that
-// writers use (RFC 2315, 9.2; RFC 3370, 3.1-3.2; RFC 3278, 2.1).  An RSA
-// signature labelled as DSA, EC or RSASSA-PSS (which has no NID here) does
-// not fit.
-bool algorithm_fits_key(const X509_ALGOR* alg, const EVP_PKEY* pkey) {
-  // rsaEncryption, X.500 rsa, and the RSA-with-digest identifiers.
-  static constexpr int kRsa[] = {6, 19, 7, 8, 42, 65, 96, 104, 115, 119, 396, 668, 669, 670, 671};
-  // dsaEncryption (and its OIW form), and DSA with SHA-1 and SHA-2.
-  static constexpr int kDsa[] = {116, 67, 66, 70, 113, 802, 803};
-  // id-ecPublicKey and the ECDSA identifiers.
-  static constexpr int kEc[] = {408, 416, 791, 792, 793, 794, 795, 796};
-  std::span<const int> fits;
-  switch (EVP_PKEY_type(pkey->type)) {
-    case kNidRsa:
-      fits = kRsa;
-      break;
-    case kNidDsa:
-      fits = kDsa;
-      break;
-    case kNidEc:
-      fits = kEc;
-      break;
-    default:
-      return false;
-  }
-  const int nid = alg != nullptr ? OBJ_obj2nid(alg->algorithm) : 0;
-  return nid != 0 && std::find(fits.begin(), fits.end(), nid) != fits.end();
+// An identifier that may label a signer's digestEncryptionAlgorithm: the
+// key type it signs with and the digest it names (0 for a bare key label).
+struct SignatureLabel {
+  int nid;
+  int key;
+  int digest;
+};
+
+// The forms that writers use (RFC 2315, 9.2; RFC 3370, 3.1-3.2; RFC 3279,
+// 2.2; RFC 3278, 2.1; RFC 5758, 3).  ecdsa-with-Recommended and
+// ecdsa-with-Specified name their digest elsewhere and count as bare.
+// clang-format off
+constexpr SignatureLabel kSignatureLabels[] = {
+    {6, kNidRsa, 0},        // rsaEncryption
+    {19, kNidRsa, 0},       // X.500 rsa
+    {7, kNidRsa, 3},        // md2WithRSAEncryption
+    {396, kNidRsa, 257},    // md4WithRSAEncryption
+    {8, kNidRsa, 4},        // md5WithRSAEncryption
+    {104, kNidRsa, 4},      // md5WithRSA (OIW)
+    {42, kNidRsa, 41},      // shaWithRSAEncryption (OIW)
+    {65, kNidRsa, 64},      // sha1WithRSAEncryption
+    {115, kNidRsa, 64},     // sha-1WithRSAEncryption (OIW)
+    {96, kNidRsa, 95},      // mdc2WithRSASignature
+    {119, kNidRsa, 117},    // ripemd160WithRSA
+    {671, kNidRsa, 675},    // sha224WithRSAEncryption
+    {668, kNidRsa, 672},    // sha256WithRSAEncryption
+    {669, kNidRsa, 673},    // sha384WithRSAEncryption
+    {670, kNidRsa, 674},    // sha512WithRSAEncryption
+    {116, kNidDsa, 0},      // dsaEncryption
+    {67, kNidDsa, 0},       // dsaEncryption-old (OIW)
+    {66, kNidDsa, 41},      // dsaWithSHA (OIW)
+    {70, kNidDsa, 64},      // dsaWithSHA1-old (OIW)
+    {113, kNidDsa, 64},     // dsaWithSHA1
+    {802, kNidDsa, 675},    // dsa_with_SHA224
+    {803, kNidDsa, 672},    // dsa_with_SHA256
+    {408, kNidEc, 0},       // id-ecPublicKey
+    {791, kNidEc, 0},       // ecdsa-with-Recommended
+    {792, kNidEc, 0},       // ecdsa-with-Specified
+    {416, kNidEc, 64},      // ecdsa-with-SHA1
+    {793, kNidEc, 675},     // ecdsa-with-SHA224
+    {794, kNidEc, 672},     // ecdsa-with-SHA256
+    {795, kNidEc, 673},     // ecdsa-with-SHA384
+    {796, kNidEc, 674},     // ecdsa-with-SHA512
+};
+// clang-format on
+
+const SignatureLabel* find_label(int nid) {
+  for (const SignatureLabel& l : kSignatureLabels)
+    if (l.nid == nid) return &l;
+  return nullptr;
+}
+
+// Whether a signer's digestEncryptionAlgorithm fits its key and its
+// digestAlgorithm (md_type): a label of the key's type, which when it names
+// a digest names the signer's (a signature identifier that some writers
+// put as the digestAlgorithm counts as its digest).  An RSA signature
+// labelled as DSA, EC or RSASSA-PSS (which has no NID here) does not fit,
+// nor sha256WithRSAEncryption over a SHA-1 digest.
+bool algorithm_fits_key(const X509_ALGOR* alg, const EVP_PKEY* pkey, int md_type) {
+  const SignatureLabel* label = alg != nullptr ? find_label(OBJ_obj2nid(alg->algorithm)) : nullptr;
+  if (label == nullptr || label->key != EVP_PKEY_type(pkey->type)) return false;
+  if (label->digest == 0) return true;
+  const SignatureLabel* as_label = find_label(md_type);
+  const int digest = as_label != nullptr ? as_label->digest : md_type;
+  return digest == 0 || digest == label->digest;
 }
 
 // Encrypts the content key `key` to every recipient.
@@ -868,7 +902,7 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
     EVP_MD_CTX_cleanup(&ctx);
     return -1;
   }
-  if (!algorithm_fits_key(si->digest_enc_alg, pkey)) {
+  if (!algorithm_fits_key(si->digest_enc_alg, pkey, md_type)) {
     PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
     EVP_PKEY_free(pkey);
     EVP_MD_CTX_cleanup(&ctx);

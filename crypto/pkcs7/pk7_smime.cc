@@ -417,14 +417,17 @@ int PKCS7_decrypt(PKCS7* p7, EVP_PKEY* pkey, X509* cert, BIO* data, int flags) {
     }
     BIO_push(bread, tmpmem);
     const int ret = SMIME_text(bread, data);
-    // A final block that did not decrypt is damaged content, not text.
+    // A final block that did not decrypt is damaged content, not text; a
+    // header that is not text, or a write or read that failed, is said as
+    // verification says it.
     BIO* cipher = BIO_find_type(bread, BIO_TYPE_CIPHER);
     const bool sound = cipher == nullptr || BIO_get_cipher_status(cipher) != 0;
     BIO_free_all(bread);
-    if (ret && !sound) {
+    if (!sound) {
       PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR);
       return 0;
     }
+    if (!ret) PKCS7err(PKCS7_F_PKCS7_DECRYPT, PKCS7_R_SMIME_TEXT_ERROR);
     return ret;
   }
   int n = 0;

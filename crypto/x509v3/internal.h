@@ -1,11 +1,13 @@
 // Helpers shared by the sources of crypto/x509v3: the computation of a
-// certificate's cached extension facts and the reading of constraint values.
+// certificate's cached extension facts, the reading of constraint values and
+// the freeing of a method's values.
 #ifndef MORVANE_CRYPTO_X509V3_INTERNAL_H
 #define MORVANE_CRYPTO_X509V3_INTERNAL_H
 
 #include <atomic>
 
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
 namespace morvane::x509v3 {
 
@@ -31,6 +33,10 @@ bool cache_extensions(X509* x);
 // read as a long (ASN1_INTEGER_get's -1, e.g. an over-long encoding): the
 // caller marks the extensions invalid rather than read "no limit".
 bool constraint_value(const ASN1_INTEGER* value, long* out);
+
+// Frees a value that method decoded or built: through its template when it
+// has one, else its ext_free (if any).
+void free_value(const X509V3_EXT_METHOD* method, void* value);
 
 }  // namespace morvane::x509v3
 

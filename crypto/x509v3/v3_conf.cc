@@ -15,6 +15,8 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include "x509v3/internal.h"
+
 namespace {
 
 // A CONF as database; what it returns belongs to it.
@@ -202,10 +204,7 @@ X509_EXTENSION* do_ext_nconf(CONF* conf, X509V3_CTX* ctx, int ext_nid, bool crit
   }
   if (ext_struc == nullptr) return nullptr;  // the builder queued its error
   X509_EXTENSION* ext = X509V3_EXT_i2d(ext_nid, crit ? 1 : 0, ext_struc);
-  if (method->it != nullptr)
-    ASN1_item_free(static_cast<ASN1_VALUE*>(ext_struc), method->it);
-  else if (method->ext_free != nullptr)
-    method->ext_free(ext_struc);
+  morvane::x509v3::free_value(method, ext_struc);
   return ext;
 }
 

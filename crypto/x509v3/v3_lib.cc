@@ -17,6 +17,7 @@
 
 #include "x509v3/ext_methods.h"
 #include "x509v3/ext_more.h"
+#include "x509v3/internal.h"
 
 namespace {
 
@@ -183,15 +184,36 @@ int X509V3_add_standard_extensions(void) {
   return 1;
 }
 
+namespace morvane::x509v3 {
+
+void free_value(const X509V3_EXT_METHOD* method, void* value) {
+  if (method->it != nullptr)
+    ASN1_item_free(static_cast<ASN1_VALUE*>(value), method->it);
+  else if (method->ext_free != nullptr)
+    method->ext_free(value);
+}
+
+}  // namespace morvane::x509v3
+
 /* see morvane/x509v3.h */
 void* X509V3_EXT_d2i(X509_EXTENSION* ext) {
   const X509V3_EXT_METHOD* method = X509V3_EXT_get(ext);
   if (method == nullptr || ext->value == nullptr) return nullptr;
   const unsigned char* p = ext->value->data;
   const long len = ext->value->length;
-  if (method->it != nullptr) return ASN1_item_d2i(nullptr, &p, len, method->it);
-  if (method->d2i == nullptr) return nullptr;
-  return method->d2i(nullptr, &p, len);
+  void* value = nullptr;
+  if (method->it != nullptr)
+    value = ASN1_item_d2i(nullptr, &p, len, method->it);
+  else if (method->d2i != nullptr)
+    value = method->d2i(nullptr, &p, len);
+  // The extnValue is the DER of the value and nothing after it (RFC 5280,
+  // 4.1): bytes beyond make the extension as undecodable as a broken value.
+  if (value != nullptr && p != ext->value->data + len) {
+    X509V3err(X509V3_F_X509V3_EXT_D2I, X509V3_R_EXTENSION_VALUE_ERROR);
+    morvane::x509v3::free_value(method, value);
+    return nullptr;
+  }
+  return value;
 }
 
 /* see morvane/x509v3.h */

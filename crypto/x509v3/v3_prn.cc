@@ -10,6 +10,7 @@
 #include <morvane/x509v3.h>
 
 #include "asn1/internal.h"
+#include "x509v3/internal.h"
 
 namespace {
 
@@ -87,10 +88,7 @@ int X509V3_EXT_print(BIO* out, X509_EXTENSION* ext, unsigned long flag, int inde
   } else {
     ok = 0;
   }
-  if (method->it != nullptr)
-    ASN1_item_free(static_cast<ASN1_VALUE*>(value), method->it);
-  else if (method->ext_free != nullptr)
-    method->ext_free(value);
+  morvane::x509v3::free_value(method, value);
   return ok;
 }
 

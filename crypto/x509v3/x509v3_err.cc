@@ -12,7 +12,7 @@
 
 #include "x509v3_err_data.inc"
 
-static_assert(std::size(X509V3_str_functs) == 61 + 1);
+static_assert(std::size(X509V3_str_functs) == 62 + 1);
 static_assert(std::size(X509V3_str_reasons) == 67 + 1);
 
 /* see morvane/x509v3.h */

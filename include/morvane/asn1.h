@@ -288,11 +288,14 @@ MORVANE_EXPORT ASN1_OBJECT *ASN1_OBJECT_create(int nid, unsigned char *data, int
 /* Two's complement content, at least one octet: a value without data (never
  * set) is written as zero; a null value gives 0 octets. */
 MORVANE_EXPORT int i2c_ASN1_INTEGER(ASN1_INTEGER *a, unsigned char **pp);
-/* No content octets (len 0) is "illegal integer" (X.690 8.3.1). */
+/* No content octets (len 0), or a redundant leading octet (the first nine
+ * bits all zero or all one, as 00 01 or FF 80), is "illegal integer"
+ * (X.690 8.3.1, 8.3.2). */
 MORVANE_EXPORT ASN1_INTEGER *c2i_ASN1_INTEGER(ASN1_INTEGER **a, const unsigned char **pp,
                                               long len);
 /* A whole INTEGER element read as an unsigned number; a constructed one is
- * "type not primitive", one without content "illegal integer". */
+ * "type not primitive", one without content or with a redundant leading
+ * octet "illegal integer". */
 MORVANE_EXPORT ASN1_INTEGER *d2i_ASN1_UINTEGER(ASN1_INTEGER **a, const unsigned char **pp,
                                                long length);
 /* Set to v (magnitude without leading zeros, sign in the type); 1, or 0 on

@@ -385,7 +385,8 @@ MORVANE_EXPORT int OCSP_basic_sign(OCSP_BASICRESP *brsp, X509 *signer, EVP_PKEY 
  * failures 0 or a negative value: callers must compare the result with 1.
  * OCSP_request_verify checks a signed request whose requestor name is a
  * directory name: its signer comes from the request's certificates, or
- * with OCSP_NOINTERN from certs only; 1, or 0.  certs may be null. */
+ * with OCSP_NOINTERN from certs only, and every certificate of that name
+ * is tried in the same way; 1, or 0.  certs may be null. */
 #define OCSP_NOINTERN 0x2    /* do not look for the signer in the message */
 #define OCSP_NOSIGS 0x4      /* do not check the signature */
 #define OCSP_NOCHAIN 0x8     /* the message's certificates are not chain material */

@@ -106,7 +106,8 @@ MORVANE_EXPORT void X509V3_EXT_cleanup(void);
 MORVANE_EXPORT int X509V3_add_standard_extensions(void);
 /* The extension's value decoded by its method: a new value the caller frees
  * (through the method), or null when no method is registered or the value
- * does not decode. */
+ * does not decode (bytes after its DER count as such: "extension value
+ * error"). */
 MORVANE_EXPORT void *X509V3_EXT_d2i(X509_EXTENSION *ext);
 /* Searches the list x for an extension of nid and decodes it.  With idx, the
  * search starts after *idx (from 0 when it is negative) and the position
@@ -999,6 +1000,7 @@ MORVANE_EXPORT void ERR_load_X509V3_strings(void);
 #define X509V3_F_V2I_ASIDENTIFIERS 158
 #define X509V3_F_V2I_IPADDRBLOCKS 159
 #define X509V3_F_V3_ADDR_VALIDATE_PATH_INTERNAL 160
+#define X509V3_F_X509V3_EXT_D2I 161
 /* Reason codes of library 34 (X509V3). */
 #define X509V3_R_BN_DEC2BN_ERROR 100
 #define X509V3_R_BN_TO_ASN1_INTEGER_ERROR 101

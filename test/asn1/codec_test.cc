@@ -174,6 +174,15 @@ const DecodeCase kDecode[] = {
     // subidentifier.
     {&ASN1_INTEGER_it, "0200", ASN1_R_ILLEGAL_INTEGER, nullptr},
     {&ASN1_ENUMERATED_it, "0a00", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    // 8.3.2: no redundant leading octet, in any item that holds an INTEGER.
+    {&ASN1_INTEGER_it, "02020001", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    {&ASN1_INTEGER_it, "0202ff80", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    {&ASN1_ENUMERATED_it, "0a02ffff", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    {&ASN1_ANY_it, "02020001", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    {&BIGNUM_it, "02020080", 0, nullptr},
+    {&BIGNUM_it, "0203000080", ASN1_R_ILLEGAL_INTEGER, nullptr},
+    {&LONG_it, "0202ff7f", 0, nullptr},
+    {&LONG_it, "02020001", ASN1_R_ILLEGAL_INTEGER, nullptr},
     {&ASN1_INTEGER_it, "2207 aa00 040101 bb00", ASN1_R_TYPE_NOT_PRIMITIVE, nullptr},
     {&ASN1_ANY_it, "2203 020101", ASN1_R_TYPE_NOT_PRIMITIVE, nullptr},
     {&ASN1_ANY_it, "2603 06012a", ASN1_R_TYPE_NOT_PRIMITIVE, nullptr},

@@ -68,15 +68,27 @@ TEST(Asn1Integer, ContentsReadAndWriteBack) {
   }
 }
 
-TEST(Asn1Integer, LenientReadsAreWrittenMinimal) {
-  // A redundant sign octet beyond the one dropped on reading is not written.
-  const char* cases[][2] = {{"000724", "0724"}, {"ffff7f", "ff7f"}, {"0000", "00"}};
-  for (const auto& c : cases) {
-    const Bytes in = FromHex(c[0]);
+// X.690 8.3.2: contents whose first nine bits are all zero or all one carry
+// a redundant leading octet and are refused, read as signed or unsigned;
+// 80 and 00 80 are the fewest octets (an unsigned read of 80 gives 128).
+TEST(Asn1Integer, RedundantLeadingOctetsAreRefused) {
+  for (const char* c : {"0001", "000724", "0000", "ff80", "ffff7f", "ffff"}) {
+    SCOPED_TRACE(c);
+    const Bytes in = FromHex(c);
     const unsigned char* p = in.data();
-    ASN1_INTEGER* a = c2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(in.size()));
-    ASSERT_NE(nullptr, a);
-    EXPECT_EQ(c[1], I2cInteger(a));
+    EXPECT_EQ(nullptr, c2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(in.size())));
+    EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_C2I_ASN1_INTEGER, ASN1_R_ILLEGAL_INTEGER}});
+    const Bytes whole = FromHex("02" + ToHex(Bytes{static_cast<uint8_t>(in.size())}) + c);
+    p = whole.data();
+    EXPECT_EQ(nullptr, d2i_ASN1_UINTEGER(nullptr, &p, static_cast<long>(whole.size())));
+    EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_D2I_ASN1_UINTEGER, ASN1_R_ILLEGAL_INTEGER}});
+  }
+  for (const char* c : {"020180", "02020080"}) {
+    const Bytes whole = FromHex(c);
+    const unsigned char* p = whole.data();
+    ASN1_INTEGER* a = d2i_ASN1_UINTEGER(nullptr, &p, static_cast<long>(whole.size()));
+    ASSERT_NE(nullptr, a) << c;
+    EXPECT_EQ(128, ASN1_INTEGER_get(a)) << c;
     ASN1_INTEGER_free(a);
   }
 }

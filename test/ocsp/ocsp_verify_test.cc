@@ -56,8 +56,9 @@ struct Pki {
   EVP_PKEY* plain_key;
   EVP_PKEY* other_key;
   X509* ca;
-  X509* responder;  // issued by ca, with OCSPSigning
-  X509* plain;      // issued by ca, without extended key usage
+  X509* responder;    // issued by ca, with OCSPSigning
+  X509* plain;        // issued by ca, without extended key usage
+  X509* stale_plain;  // plain's name with another key: an old certificate
   X509* other_ca;
   X509* other_responder;  // issued by other_ca, with OCSPSigning
   X509* ee1;
@@ -119,6 +120,7 @@ const Pki& TestPki() {
     p.ca = make("OCSP Test CA", "", 1, p.ca_key, p.ca_key, {CaExt()});
     p.responder = make("OCSP Responder", "OCSP Test CA", 2, p.resp_key, p.ca_key, {OcspSignExt()});
     p.plain = make("Plain Responder", "OCSP Test CA", 3, p.plain_key, p.ca_key, {});
+    p.stale_plain = make("Plain Responder", "OCSP Test CA", 4, p.other_key, p.ca_key, {});
     p.ee1 = make("End Entity 1", "OCSP Test CA", 5, p.plain_key, p.ca_key, {});
     p.ee2 = make("End Entity 2", "OCSP Test CA", 6, p.plain_key, p.ca_key, {});
     p.other_ca = make("Other Test CA", "", 1, p.other_key, p.other_key, {CaExt()});
@@ -551,15 +553,27 @@ TEST(OcspBasicVerifyTrust, NullArguments) {
 
 // ---- requests ---------------------------------------------------------------
 
-enum ReqShape { kUnsigned, kSigned, kSignedNoCerts, kUriRequestor, kSignedBadSignature };
+enum ReqShape {
+  kUnsigned,
+  kSigned,
+  kSignedNoCerts,
+  kUriRequestor,
+  kSignedBadSignature,
+  kSignedStaleFirst  // the requestor's stale certificate before its own
+};
 
 OCSP_REQUEST* MakeRequest(ReqShape shape, Who signer) {
   const Pki& p = TestPki();
   OCSP_REQUEST* req = OCSP_REQUEST_new();
   EXPECT_NE(nullptr, OCSP_request_add0_id(req, OCSP_cert_to_id(nullptr, p.ee1, p.ca)));
   if (shape == kUnsigned) return req;
-  EXPECT_EQ(1, OCSP_request_sign(req, p.cert(signer), p.key(signer), EVP_sha1(), nullptr,
-                                 shape == kSignedNoCerts ? OCSP_NOCERTS : 0));
+  EXPECT_EQ(1, OCSP_request_sign(
+                   req, p.cert(signer), p.key(signer), EVP_sha1(), nullptr,
+                   shape == kSignedNoCerts || shape == kSignedStaleFirst ? OCSP_NOCERTS : 0));
+  if (shape == kSignedStaleFirst) {
+    EXPECT_EQ(1, OCSP_request_add1_cert(req, p.stale_plain));
+    EXPECT_EQ(1, OCSP_request_add1_cert(req, p.cert(signer)));
+  }
   if (shape == kSignedBadSignature) req->optionalSignature->signature->data[0] ^= 1;
   if (shape == kUriRequestor) {
     GENERAL_NAME* gen = GENERAL_NAME_new();
@@ -651,6 +665,14 @@ const RequestCase kRequestCases[] = {
      {{kLib, OCSP_F_OCSP_REQUEST_VERIFY, OCSP_R_CERTIFICATE_VERIFY_ERROR,
        "Verify error:unable to get local issuer certificate"}}},
     {"self-signed signer in the store", kSigned, kOtherCa, kNobody, true, 0, 1, {}},
+    {"every certificate of the requestor's name is tried",
+     kSignedStaleFirst,
+     kPlain,
+     kNobody,
+     true,
+     0,
+     1,
+     {}},
 };
 
 void PrintTo(const RequestCase& c, std::ostream* os) {

@@ -316,7 +316,13 @@ TEST(Pkcs7Engine, DsaAndEcSignersRunSha1CodeOnlyOnSha1State) {
       }
     }
 
-    // Verifying over a running digest of the record's algorithm.
+    // Verifying over a running digest of the record's algorithm, the EC
+    // signer labelled with its bare key (ecdsa-with-SHA1 over another
+    // digest is refused before the key is used).
+    if (r.is_ec && r.digest != 64) {
+      ASN1_OBJECT_free(si->digest_enc_alg->algorithm);
+      si->digest_enc_alg->algorithm = OBJ_nid2obj(408);  // id-ecPublicKey
+    }
     BIO* in = PKCS7_dataDecode(p7, nullptr, nullptr, nullptr);
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(ReadAll(in), text);
@@ -356,9 +362,11 @@ TEST(Pkcs7Engine, DsaAndEcSignersRunSha1CodeOnlyOnSha1State) {
   EVP_PKEY_free(ec);
 }
 
-// The signer's digestEncryptionAlgorithm must fit its key: an RSA PKCS#1
-// v1.5 signature labelled as DSA, EC or RSASSA-PSS is refused (the label is
-// outside what the signature covers); the forms writers use for RSA pass.
+// The signer's digestEncryptionAlgorithm must fit its key and digest: an
+// RSA PKCS#1 v1.5 signature labelled as DSA, EC or RSASSA-PSS, or with an
+// RSA-with-digest identifier of another digest than the signer's SHA-1, is
+// refused (the label is outside what the signature covers); the forms
+// writers use for RSA over SHA-1 pass.
 TEST(Pkcs7Engine, SignatureAlgorithmMustFitTheKey) {
   const struct {
     const char* oid;
@@ -370,7 +378,9 @@ TEST(Pkcs7Engine, SignatureAlgorithmMustFitTheKey) {
       {"1.2.840.113549.1.1.10", false},  // RSASSA-PSS
       {"1.2.840.113549.1.1.1", true},    // rsaEncryption
       {"1.2.840.113549.1.1.5", true},    // sha1WithRSAEncryption
-      {"1.2.840.113549.1.1.11", true},   // sha256WithRSAEncryption
+      {"1.3.14.3.2.29", true},           // sha-1WithRSAEncryption (OIW)
+      {"1.2.840.113549.1.1.11", false},  // sha256WithRSAEncryption
+      {"1.2.840.113549.1.1.4", false},   // md5WithRSAEncryption
   };
   BIO* in = MemOf("content");
   PKCS7* p7 = PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, PKCS7_FLAG_BINARY);

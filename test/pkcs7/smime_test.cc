@@ -457,33 +457,38 @@ TEST(Smime, ContentThatCannotBeReadIsNotSigned) {
 
 // What verifies or decrypts is delivered: a stream that takes less than it
 // is given (a read-only memory stream, a stream whose write fails) fails
-// the call with "content write error".
+// the call with "content write error", or with PKCS7_FLAG_TEXT (the header
+// stripped on the way out) with "smime text error".
 TEST(Smime, ContentThatCannotBeWrittenFailsTheCall) {
-  PKCS7* s = Sign(kContent, PKCS7_FLAG_BINARY);
   STACK* certs = StackOf({UserCert(0)});
-  BIO* in = MemOf(kContent);
-  PKCS7* e = PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), PKCS7_FLAG_BINARY);
-  ASSERT_NE(s, nullptr);
-  ASSERT_NE(e, nullptr);
   char room[64] = {};
-  for (bool read_only : {true, false}) {
-    SCOPED_TRACE(read_only);
-    for (bool decrypt : {false, true}) {
-      BIO* out = read_only ? BIO_new_mem_buf(room, sizeof room) : morvane_test::NewScriptedStream();
-      if (!read_only) morvane_test::Script(out).write_script = {morvane_test::ScriptStep::Fail()};
-      EXPECT_EQ(decrypt ? PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0)
-                        : PKCS7_verify(s, nullptr, nullptr, nullptr, out, PKCS7_FLAG_NO_VERIFY),
-                0);
-      EXPECT_EQ(ERR_peek_last_error(),
-                ERR_PACK(kLib, decrypt ? PKCS7_F_PKCS7_DECRYPT : PKCS7_F_PKCS7_VERIFY,
-                         PKCS7_R_CONTENT_WRITE_ERROR));
-      ERR_clear_error();
-      BIO_free(out);
+  for (int text : {0, PKCS7_FLAG_TEXT}) {
+    PKCS7* s = Sign(kContent, text ? text : PKCS7_FLAG_BINARY);
+    BIO* in = MemOf(kContent);
+    PKCS7* e = PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), text ? text : PKCS7_FLAG_BINARY);
+    ASSERT_NE(s, nullptr);
+    ASSERT_NE(e, nullptr);
+    for (bool read_only : {true, false}) {
+      for (bool decrypt : {false, true}) {
+        SCOPED_TRACE(testing::Message() << text << read_only << decrypt);
+        BIO* out =
+            read_only ? BIO_new_mem_buf(room, sizeof room) : morvane_test::NewScriptedStream();
+        if (!read_only) morvane_test::Script(out).write_script = {morvane_test::ScriptStep::Fail()};
+        EXPECT_EQ(
+            decrypt ? PKCS7_decrypt(e, UserKey(0), UserCert(0), out, text)
+                    : PKCS7_verify(s, nullptr, nullptr, nullptr, out, text | PKCS7_FLAG_NO_VERIFY),
+            0);
+        EXPECT_EQ(ERR_peek_last_error(),
+                  ERR_PACK(kLib, decrypt ? PKCS7_F_PKCS7_DECRYPT : PKCS7_F_PKCS7_VERIFY,
+                           text ? PKCS7_R_SMIME_TEXT_ERROR : PKCS7_R_CONTENT_WRITE_ERROR));
+        ERR_clear_error();
+        BIO_free(out);
+      }
     }
+    PKCS7_free(e);
+    PKCS7_free(s);
+    BIO_free(in);
   }
-  PKCS7_free(e);
-  PKCS7_free(s);
-  BIO_free(in);
   sk_free(certs);
 }
 

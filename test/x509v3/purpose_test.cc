@@ -201,7 +201,8 @@ int VerifyThroughCa(const Bytes& pathlen) {
 
 // A path length that does not read as a non-negative long is no "no limit":
 // the CA's extensions are invalid and the chain through it fails.  X.690,
-// 8.3.2: an INTEGER's content octets are minimal; the six-octet zero is not.
+// 8.3.2: an INTEGER's content octets are minimal; a zero in more octets
+// leaves the extension undecodable (and no path length read).
 TEST(Facts, PathLengthMustReadAsACount) {
   NEEDS_METHODS(kNidBasicConstraints);
   struct Row {
@@ -213,8 +214,8 @@ TEST(Facts, PathLengthMustReadAsACount) {
   };
   const Row rows[] = {
       {"0, minimal", "020100", 0, false, X509_V_ERR_PATH_LENGTH_EXCEEDED},
-      {"0 in six octets", "0206000000000000", 0, true, X509_V_ERR_INVALID_EXTENSION},
-      {"0 in three octets", "0203000000", 0, false, X509_V_ERR_PATH_LENGTH_EXCEEDED},
+      {"0 in six octets", "0206000000000000", -1, true, X509_V_ERR_INVALID_EXTENSION},
+      {"0 in three octets", "0203000000", -1, true, X509_V_ERR_INVALID_EXTENSION},
       {"2^40, wider than a count", "0206010000000000", 0, true, X509_V_ERR_INVALID_EXTENSION},
       {"-1", "0201ff", 0, true, X509_V_ERR_INVALID_EXTENSION},
       {"1", "020101", 1, false, X509_V_OK},
@@ -241,7 +242,7 @@ TEST(Facts, ProxyPathLengthMustReadAsACount) {
     bool invalid;
   };
   const Row rows[] = {
-      {"", -1, false}, {"020102", 2, false}, {"0206000000000001", 0, true}, {"0201ff", 0, true}};
+      {"", -1, false}, {"020102", 2, false}, {"0206010000000000", 0, true}, {"0201ff", 0, true}};
   for (const Row& r : rows) {
     Bytes content = FromHex(r.integer);
     content.insert(content.end(), policy.begin(), policy.end());
@@ -277,6 +278,10 @@ TEST(Facts, RepeatedOrUndecodableExtensionsAreInvalid) {
     X509_check_purpose(bad.x, -1, 0);
     EXPECT_TRUE(bad.x->ex_flags & EXFLAG_INVALID) << nid;
   }
+  // cA TRUE followed by bytes outside the value: not read as a CA.
+  Cert tail(Spec("CA", "Root", {{kNidBasicConstraints, true, FromHex("30030101ff0000")}}));
+  X509_check_purpose(tail.x, -1, 0);
+  EXPECT_EQ(EXFLAG_INVALID, tail.x->ex_flags & (EXFLAG_INVALID | EXFLAG_CA));
   // Two basicConstraints, one saying CA: neither is taken, the mark is set.
   Cert twice(Spec("Leaf", "Root", {{kNidBasicConstraints, true, kBcCa},
                                     {kNidBasicConstraints, true, FromHex("3000")}}));

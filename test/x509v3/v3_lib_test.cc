@@ -14,6 +14,7 @@
 #include <morvane/x509v3.h>
 
 #include <string>
+#include <utility>
 
 #include "test_support.h"
 
@@ -142,6 +143,15 @@ TEST(X509v3Registry, DecodeThroughTheMethod) {
   X509_EXTENSION* bad = RawExtension(kCrlNumber, "0402abcd");
   EXPECT_EQ(nullptr, X509V3_EXT_d2i(bad));
   ERR_clear_error();
+  // Bytes after the value's DER, through the template or the d2i function.
+  const std::pair<int, const char*> tails[] = {{kSubjectKeyId, "0402abcd00"},
+                                               {kCrlNumber, "0201010000"}};
+  for (const auto& [nid, der] : tails) {
+    X509_EXTENSION* e = RawExtension(nid, der);
+    EXPECT_EQ(nullptr, X509V3_EXT_d2i(e)) << der;
+    EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_X509V3_EXT_D2I, X509V3_R_EXTENSION_VALUE_ERROR}});
+    X509_EXTENSION_free(e);
+  }
   X509_EXTENSION* none = RawExtension(kSubjectAltName, "3000");
   EXPECT_EQ(nullptr, X509V3_EXT_d2i(none));
   EXPECT_ERRORS({});
