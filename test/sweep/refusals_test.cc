@@ -629,6 +629,38 @@ TEST(Refusals, NullMethodSlots) {
          Require(DH_compute_key(key, BN_value_one(), dh) == -1);
          RequireError(ERR_LIB_DH, DH_F_DH_COMPUTE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
        }},
+      {"the built-in RSA and DH operations with a null exponentiation slot",
+       [] {
+         static RSA_METHOD no_bn = *RSA_PKCS1_Quorix(), no_crt = *RSA_PKCS1_Quorix();
+         no_bn.bn_mod_exp = nullptr;
+         no_crt.rsa_mod_exp = nullptr;
+         RSA* key = morvane_test::SweepRsaKey();
+         RSA_set_method(key, &no_bn);
+         unsigned char to[64];
+         Require(RSA_public_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_VEK_PUBLIC_ENCRYPT,
+                      RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         Require(RSA_private_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_VEK_MOD_EXP, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         RSA_set_method(key, &no_crt);
+         Require(RSA_private_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_VEK_PRIVATE_ENCRYPT,
+                      RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         static DH_METHOD m = *DH_Morvane();
+         m.bn_mod_exp = nullptr;
+         DH* dh = DH_new();
+         dh->p = get_rfc2409_prime_768(nullptr);
+         dh->g = BN_new();
+         BN_set_word(dh->g, 2);
+         DH_set_method(dh, &m);
+         Require(DH_generate_key(dh) == 0 && dh->priv_key == nullptr);
+         RequireError(ERR_LIB_DH, DH_F_GENERATE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+         dh->priv_key = BN_new();
+         BN_set_word(dh->priv_key, 5);
+         unsigned char key_out[96];
+         Require(DH_compute_key(key_out, dh->g, dh) == -1);
+         RequireError(ERR_LIB_DH, DH_F_COMPUTE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+       }},
       {"DSA without its three operations",
        [] {
          static DSA_METHOD m = *DSA_get_default_method();
