@@ -251,7 +251,7 @@ TEST(Refusals, NegativeLengths) {
          BN_set_word(a, 5);
          BN_set_word(m, 7);
          Require(BN_mod_lshift(r, a, -1, m, BN_CTX_new()) == 0);
-         RequireError(ERR_LIB_BN, -1, BN_R_INVALID_LENGTH);
+         RequireError(ERR_LIB_BN, BN_F_BN_MOD_LSHIFT, BN_R_INVALID_LENGTH);
          Require(BN_mod_lshift_quick(r, a, INT_MIN, m) == 0);
        }},
       {"a2i_ASN1_STRING without room for a character",
