@@ -188,6 +188,7 @@ TEST(Refusals, NegativeLengths) {
          Require(PKCS12_add_friendlyname_uni(bag, id, -1) == 0);
          Require(PKCS12_add_friendlyname_asc(bag, "name", -2) == 0);
          Require(PKCS12_add_CSPName_asc(bag, "name", INT_MIN) == 0 && bag->attrib == nullptr);
+         RequireError(ERR_LIB_PKCS12, PKCS12_F_PKCS12_ADD_CSPNAME_ASC, PKCS12_R_INVALID_LENGTH);
        }},
       {"PKCS12_add_friendlyname_asc -1 still takes the text's length",
        [] { Require(PKCS12_add_friendlyname_asc(PKCS12_SAFEBAG_new(), "name", -1) == 1); }},
