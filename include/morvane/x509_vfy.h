@@ -340,7 +340,8 @@ MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int ty
 /* Every certificate and CRL of a PEM file, counted whether added or not;
  * other types go to X509_load_cert_file.  A file without any (empty, DER, or
  * not readable, such as a folder) gives 0 with "no certificate or crl found"
- * and the data "file=" and its name. */
+ * and the data "file=" and its name; an unreadable file's read error stays
+ * queued before it. */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */
