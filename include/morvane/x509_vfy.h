@@ -384,12 +384,12 @@ MORVANE_EXPORT STACK *X509_STORE_CTX_get_chain(X509_STORE_CTX *ctx);
  * without chain or on failure. */
 MORVANE_EXPORT STACK *X509_STORE_CTX_get1_chain(X509_STORE_CTX *ctx);
 MORVANE_EXPORT void X509_STORE_CTX_set_cert(X509_STORE_CTX *c, X509 *x);
-/* The callback of the run's verdicts; null restores the built-in one (which
- * returns the verdict it is given), as a null slot of the store does. */
 MORVANE_EXPORT void X509_STORE_CTX_set_chain(X509_STORE_CTX *c, STACK *sk);
 MORVANE_EXPORT void X509_STORE_CTX_set0_crls(X509_STORE_CTX *c, STACK *sk);
 /* Issuers come from sk (borrowed) instead of the store. */
 MORVANE_EXPORT void X509_STORE_CTX_trusted_stack(X509_STORE_CTX *ctx, STACK *sk);
+/* The callback of the run's verdicts; null restores the built-in one (which
+ * returns the verdict it is given), as a null slot of the store does. */
 MORVANE_EXPORT void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX *ctx,
                                                  int (*verify_cb)(int, X509_STORE_CTX *));
 MORVANE_EXPORT void X509_STORE_CTX_set_flags(X509_STORE_CTX *ctx, unsigned long flags);
