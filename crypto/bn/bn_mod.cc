@@ -64,7 +64,7 @@ int BN_mod_lshift1(BIGNUM* r, const BIGNUM* a, const BIGNUM* m, BN_CTX* ctx) {
 
 int BN_mod_lshift(BIGNUM* r, const BIGNUM* a, int n, const BIGNUM* m, BN_CTX* ctx) {
   if (n < 0) {  // as BN_lshift: a negative count is no shift
-    BNerr(0, BN_R_INVALID_LENGTH);
+    BNerr(BN_F_BN_MOD_LSHIFT, BN_R_INVALID_LENGTH);
     return 0;
   }
   return into(r, m, ctx, [&](BIGNUM* o) {

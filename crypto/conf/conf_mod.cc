@@ -144,17 +144,25 @@ int module_init(CONF_MODULE* pmod, const char* name, const char* value, const CO
 }
 
 int module_run(const CONF* cnf, const char* name, const char* value, unsigned long flags) {
+  // Silent: an unknown or failed module takes back all it queued (the search
+  // in shared objects, the init's own errors), and only that.
+  const bool silent = (flags & CONF_MFLAGS_SILENT) != 0;
+  morvane::internal::ErrorMark mark(silent);
   CONF_MODULE* md = module_find(name);
   if (md == nullptr && !(flags & CONF_MFLAGS_NO_DSO)) md = module_load_dso(cnf, name, value);
   if (md == nullptr) {
-    if (!(flags & CONF_MFLAGS_SILENT)) {
+    if (silent) {
+      mark.pop();
+    } else {
       CONFerr(CONF_F_MODULE_RUN, CONF_R_UNKNOWN_MODULE_NAME);
       ERR_add_error_data(2, "module=", name);
     }
     return -1;
   }
   const int ret = module_init(md, name, value, cnf);
-  if (ret <= 0 && !(flags & CONF_MFLAGS_SILENT)) {
+  if (ret <= 0 && silent) {
+    mark.pop();
+  } else if (ret <= 0) {
     char rcode[16];
     snprintf(rcode, sizeof(rcode), "%-8d", ret);
     CONFerr(CONF_F_MODULE_RUN, CONF_R_MODULE_INITIALIZATION_ERROR);
@@ -197,7 +205,11 @@ int CONF_modules_load(const CONF* cnf, const char* appname, unsigned long flags)
     if (vsection == nullptr) return 1;  // no module list: nothing to run
   }
   STACK* values = NCONF_get_section(cnf, vsection);
-  if (values == nullptr) return 0;
+  if (values == nullptr) {
+    CONFerr(CONF_F_CONF_MODULES_LOAD, CONF_R_NO_SECTION);
+    ERR_add_error_data(2, "section=", vsection);
+    return 0;
+  }
   for (int i = 0; i < sk_num(values); i++) {
     const auto* vl = reinterpret_cast<const CONF_VALUE*>(sk_value(values, i));
     const int ret = module_run(cnf, vl->name, vl->value, flags);

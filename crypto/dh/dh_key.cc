@@ -60,7 +60,15 @@ int secret_to_bytes(const BIGNUM* a, int words, unsigned char* to) {
   return n;
 }
 
+// A null bn_mod_exp is an exponentiation the method does not offer.
+bool offered(const DH* dh, int fn) {
+  if (dh->meth->bn_mod_exp != nullptr) return true;
+  DHerr(fn, DH_R_OPERATION_NOT_SUPPORTED);
+  return false;
+}
+
 int generate_key(DH* dh) {
+  if (!offered(dh, DH_F_GENERATE_KEY)) return 0;
   if (dh->p == nullptr || dh->g == nullptr) {
     DHerr(DH_F_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
@@ -120,6 +128,7 @@ bool valid_peer(const DH* dh, const BIGNUM* pub_key, BN_CTX* ctx, BN_MONT_CTX* m
 }
 
 int compute_key(unsigned char* key, const BIGNUM* pub_key, DH* dh) {
+  if (!offered(dh, DH_F_COMPUTE_KEY)) return -1;
   if (dh->p == nullptr) {
     DHerr(DH_F_COMPUTE_KEY, ERR_R_PASSED_NULL_PARAMETER);
     return -1;

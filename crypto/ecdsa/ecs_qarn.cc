@@ -141,6 +141,10 @@ ECDSA_SIG* do_sign(const unsigned char* dgst, int dgst_len, const BIGNUM* in_kin
     ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER);
     return nullptr;
   }
+  if (dgst_len < 0) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_INVALID_DIGEST_LENGTH);
+    return nullptr;
+  }
   const bool precomputed = in_kinv != nullptr && in_r != nullptr;
   bool ok = false;
   BIGNUM* k = nullptr;
@@ -207,6 +211,10 @@ int do_verify(const unsigned char* dgst, int dgst_len, const ECDSA_SIG* sig, EC_
   if (group == nullptr || pub == nullptr || sig == nullptr || sig->r == nullptr ||
       sig->s == nullptr) {
     ECDSAerr(ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_MISSING_PARAMETERS);
+    return -1;
+  }
+  if (dgst_len < 0) {
+    ECDSAerr(ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_INVALID_DIGEST_LENGTH);
     return -1;
   }
   // Against the point at infinity u1 G + u2 O = u1 G, and r = x(k G),

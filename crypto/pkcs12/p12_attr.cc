@@ -57,7 +57,7 @@ int PKCS12_add_friendlyname_uni(PKCS12_SAFEBAG* bag, const unsigned char* name, 
 /* see morvane/pkcs12.h */
 int PKCS12_add_CSPName_asc(PKCS12_SAFEBAG* bag, const char* name, int namelen) {
   return add_attr(bag, kCspName, ASN1_MB_ASCII, bytes_of(name), namelen,
-                  PKCS12_F_PKCS12_ADD_FRIENDLYNAME);
+                  PKCS12_F_PKCS12_ADD_CSPNAME_ASC);
 }
 
 /* see morvane/pkcs12.h */

@@ -14,7 +14,6 @@
 #include <morvane/evp.h>
 #include <morvane/pkcs12.h>
 
-
 namespace {
 
 // Holds a heap block and wipes and frees it on every return path.
@@ -120,11 +119,16 @@ int PKCS12_key_gen_uni(unsigned char* pass, int passlen, unsigned char* salt, in
 /* see morvane/pkcs12.h */
 int PKCS12_key_gen_asc(const char* pass, int passlen, unsigned char* salt, int saltlen, int id,
                        int iter, int n, unsigned char* out, const EVP_MD* md_type) {
+  // -1 takes the text's length; the BMPString must fit an int.  A length
+  // below -1 is refused with or without text.
+  if (passlen < -1) {
+    PKCS12err(PKCS12_F_PKCS12_KEY_GEN_ASC, PKCS12_R_INVALID_LENGTH);
+    return 0;
+  }
   if (pass == nullptr)
     return PKCS12_key_gen_uni(nullptr, 0, salt, saltlen, id, iter, n, out, md_type);
-  // -1 takes the text's length; the BMPString must fit an int.
   const size_t len = passlen == -1 ? strlen(pass) : static_cast<size_t>(passlen);
-  if (passlen < -1 || len > (static_cast<size_t>(INT_MAX) - 2) / 2) {
+  if (len > (static_cast<size_t>(INT_MAX) - 2) / 2) {
     PKCS12err(PKCS12_F_PKCS12_KEY_GEN_ASC, PKCS12_R_INVALID_LENGTH);
     return 0;
   }
@@ -173,7 +177,8 @@ char* uni2asc(unsigned char* uni, int unilen) {
   if (unilen == 0 || uni[unilen - 1] != 0) asclen++;
   auto* asc = static_cast<char*>(MORVANE_malloc(asclen));
   if (asc == nullptr) return nullptr;
-  for (size_t i = 0; i + 1 < static_cast<size_t>(unilen); i += 2) asc[i / 2] = static_cast<char>(uni[i + 1]);
+  for (size_t i = 0; i + 1 < static_cast<size_t>(unilen); i += 2)
+    asc[i / 2] = static_cast<char>(uni[i + 1]);
   asc[asclen - 1] = 0;
   return asc;
 }

@@ -12,7 +12,7 @@
 
 #include "pkcs12_err_data.inc"
 
-static_assert(std::size(PKCS12_str_functs) == 29 + 1);
+static_assert(std::size(PKCS12_str_functs) == 30 + 1);
 static_assert(std::size(PKCS12_str_reasons) == 23 + 1);
 
 /* see morvane/pkcs12.h */

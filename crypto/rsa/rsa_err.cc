@@ -12,7 +12,7 @@
 
 #include "rsa_err_data.inc"
 
-static_assert(std::size(RSA_str_functs) == 46 + 1);
+static_assert(std::size(RSA_str_functs) == 47 + 1);
 static_assert(std::size(RSA_str_reasons) == 44 + 1);
 
 /* see morvane/rsa.h */

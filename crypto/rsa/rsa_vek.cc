@@ -150,6 +150,15 @@ bool public_key_ok(const RSA* rsa, int fn) {
   return true;
 }
 
+// A null helper slot of the key's method (rsa_mod_exp, bn_mod_exp) is an
+// exponentiation the method does not offer: refused under fn.
+template <class Slot>
+bool offered(Slot slot, int fn) {
+  if (slot != nullptr) return true;
+  RSAerr(fn, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+  return false;
+}
+
 // The cached Montgomery context of n when the key keeps one; null when it
 // does not, or when the cache could not be made (its allocation queues
 // nothing): the exponentiation then sets a context up for the call and
@@ -222,6 +231,7 @@ int crt_numbers(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX*
 // made from their secret views, so that the division which makes R^2 takes
 // its no-branch form.
 int vek_mod_exp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
+  if (!offered(rsa->meth->bn_mod_exp, RSA_F_RSA_VEK_MOD_EXP)) return 0;
   BN_MONT_CTX *mp = nullptr, *mq = nullptr, *mn = nullptr;
   const bool crt = rsa->p != nullptr && rsa->q != nullptr && rsa->dmp1 != nullptr &&
                    rsa->dmq1 != nullptr && rsa->iqmp != nullptr && rsa->n != nullptr;
@@ -266,6 +276,11 @@ int vek_finish(RSA* rsa) {
 // The private exponentiation: out[0 .. n->top) = f^d mod n, through the
 // blinding unless the key asks for none.  f is blinded in place.
 bool private_exp(RSA* rsa, BIGNUM* f, BN_ULONG* out, BN_CTX* ctx, int fn) {
+  const bool crt = (rsa->flags & RSA_FLAG_EXT_PKEY) ||
+                   (rsa->p != nullptr && rsa->q != nullptr && rsa->dmp1 != nullptr &&
+                    rsa->dmq1 != nullptr && rsa->iqmp != nullptr);
+  if (crt ? !offered(rsa->meth->rsa_mod_exp, fn) : !offered(rsa->meth->bn_mod_exp, fn))
+    return false;
   BIGNUM *ret = BN_CTX_get(ctx), *br = BN_CTX_get(ctx);
   if (br == nullptr) {
     RSAerr(fn, ERR_R_MALLOC_FAILURE);
@@ -279,9 +294,6 @@ bool private_exp(RSA* rsa, BIGNUM* f, BN_ULONG* out, BN_CTX* ctx, int fn) {
     }
     if (!blinding.convert(f, br, ctx)) return false;
   }
-  const bool crt = (rsa->flags & RSA_FLAG_EXT_PKEY) ||
-                   (rsa->p != nullptr && rsa->q != nullptr && rsa->dmp1 != nullptr &&
-                    rsa->dmq1 != nullptr && rsa->iqmp != nullptr);
   bool ok;
   if (crt) {
     ok = rsa->meth->rsa_mod_exp(ret, f, rsa, ctx) == 1;
@@ -329,6 +341,7 @@ int add_padding(bool sign, int padding, unsigned char* buf, int num, const unsig
 // with x931, n - r unless r ends in 0xC.  False with the reason queued.
 bool public_exp_any(unsigned char* to, int num, const unsigned char* from, int flen, RSA* rsa,
                     bool x931, int fn) {
+  if (!offered(rsa->meth->bn_mod_exp, fn)) return false;
   const int fast = public_exp(to, num, from, flen, rsa, x931, fn);
   if (fast >= 0) return fast == 1;
   OpFrame frame(0, fn);

@@ -697,6 +697,7 @@ MORVANE_EXPORT void ERR_load_BN_strings(void);
 #define BN_F_BN_MOD_INVERSE_NO_BRANCH 139
 #define BN_F_BN_GENERATE_PRIME_EX 140
 #define BN_F_BN_GF2M_MOD_INV 141
+#define BN_F_BN_MOD_LSHIFT 142
 /* Reason codes of library 3 (BN). */
 #define BN_R_ARG2_LT_ARG3 100
 #define BN_R_BAD_RECIPROCAL 101

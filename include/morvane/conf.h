@@ -211,8 +211,10 @@ MORVANE_EXPORT int CONF_module_add(const char *name, conf_init_func *ifunc,
  * for "morvane_conf").  1 on success, also when there is no list; what the
  * lookups of the list name queued is removed either way (also for an
  * `appname` missing under CONF_MFLAGS_DEFAULT_SECTION), the caller's own
- * entries and mark stay; 0 when the named list section is missing; otherwise
- * the failing module's result (-1 for an unknown module or a failed init). */
+ * entries and mark stay; 0 when the named list section is missing ("no
+ * section"); otherwise the failing module's result (-1 for an unknown module
+ * or a failed init).  With CONF_MFLAGS_SILENT an unknown or failed module
+ * leaves nothing queued, its init's own errors included. */
 MORVANE_EXPORT int CONF_modules_load(const CONF *cnf, const char *appname, unsigned long flags);
 /* Loads `filename` (null: CONF_get1_default_config_file()) into a new CONF,
  * runs its modules and frees it: CONF_modules_load's result, or 0 when the

@@ -55,7 +55,8 @@ MORVANE_BEGIN_DECLS
 
 /* The method table.  A null generate_key or compute_key is an operation the
  * method does not offer: DH_generate_key (0) and DH_compute_key (-1) fail with
- * "operation not supported by the method". */
+ * "operation not supported by the method"; so do the built-in ones when
+ * bn_mod_exp is null. */
 struct dh_method {
   const char *name;
   int (*generate_key)(DH *dh);

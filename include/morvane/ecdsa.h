@@ -6,7 +6,8 @@
  * the default method (or the default ECDSA engine) and freed with the key.
  *
  * Digests: the leftmost bits(order) bits of the digest are the integer
- * signed; the digest length is not otherwise checked.
+ * signed; the digest length is not otherwise checked, but a negative one is
+ * refused with "invalid digest length".
  *
  * Null arguments: a null key gives the failure value of each call (0, null,
  * -1 for ECDSA_do_verify and ECDSA_verify) with an error; ECDSA_SIG_free

@@ -101,7 +101,8 @@ MORVANE_EXPORT int PKCS12_key_gen_uni(unsigned char *pass, int passlen, unsigned
                                       int saltlen, int id, int iter, int n, unsigned char *out,
                                       const EVP_MD *md_type);
 /* As PKCS12_key_gen_uni from text: a null `pass` derives from no bytes,
- * otherwise the text is turned into a BMPString first. */
+ * otherwise the text is turned into a BMPString first.  A passlen below -1
+ * is refused, with or without text. */
 MORVANE_EXPORT int PKCS12_key_gen_asc(const char *pass, int passlen, unsigned char *salt,
                                       int saltlen, int id, int iter, int n, unsigned char *out,
                                       const EVP_MD *md_type);
@@ -329,6 +330,7 @@ MORVANE_EXPORT extern const ASN1_ITEM PKCS12_AUTHSAFES_it;
 #define PKCS12_F_PARSE_BAG 129
 #define PKCS12_F_PKCS12_UNPACK_AUTHSAFES 130
 #define PKCS12_F_PKCS12_UNPACK_P7DATA 131
+#define PKCS12_F_PKCS12_ADD_CSPNAME_ASC 132
 /* Reason codes of library 35 (PKCS12). */
 #define PKCS12_R_CANT_PACK_STRUCTURE 100
 #define PKCS12_R_DECODE_ERROR 101

@@ -69,7 +69,12 @@ MORVANE_BEGIN_DECLS
 #define RSA_PSS_SALTLEN_DIGEST (-1) /* as long as the digest */
 #define RSA_PSS_SALTLEN_MAX (-2)    /* signing: the largest; verifying: from the block */
 
-/* The method table: the four raw operations and the key's life. */
+/* The method table: the four raw operations and the key's life.  The
+ * built-in operations call two of its slots: rsa_mod_exp for the private
+ * ones when the key has its CRT numbers (always with RSA_FLAG_EXT_PKEY), and
+ * bn_mod_exp for the other exponentiations, the built-in rsa_mod_exp's
+ * included.  A null slot they need is an exponentiation the method does not
+ * offer: they fail with "rsa operations not supported". */
 struct rsa_meth_st {
   const char* name;
   int (*rsa_pub_enc)(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding);
@@ -391,6 +396,7 @@ MORVANE_EXPORT void ERR_load_RSA_strings(void);
 #define RSA_F_RSA_PUBLIC_ENCRYPT 143
 #define RSA_F_RSA_PRIVATE_DECRYPT 144
 #define RSA_F_PKCS1_MGF1 145
+#define RSA_F_RSA_VEK_MOD_EXP 146
 /* Reason codes of library 4 (RSA). */
 #define RSA_R_ALGORITHM_MISMATCH 100
 #define RSA_R_BAD_E_VALUE 101

@@ -74,7 +74,7 @@ MORVANE_EXPORT TXT_DB *TXT_DB_read(BIO *in, int num);
 MORVANE_EXPORT long TXT_DB_write(BIO *out, TXT_DB *db);
 /* Builds an index over `field` from every qualifying row and replaces the
  * field's previous index and qualification function: 1, or 0 with `error` set
- * (3 for a field out of range, 5 for a null `hash` or `cmp`, 1 for an
+ * (3 for a field out of range, 6 for a null `hash` or `cmp`, 1 for an
  * allocation failure, 2 when two rows are equal under `cmp`: arg1 and arg2
  * then hold their positions).  A failed build leaves the previous index in
  * place. */

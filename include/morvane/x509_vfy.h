@@ -356,7 +356,8 @@ MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int ty
 /* Every certificate and CRL of a PEM file, counted whether added or not;
  * other types go to X509_load_cert_file.  A file without any (empty, DER, or
  * not readable, such as a folder) gives 0 with "no certificate or crl found"
- * and the data "file=" and its name. */
+ * and the data "file=" and its name; an unreadable file's read error stays
+ * queued before it. */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */
@@ -399,12 +400,12 @@ MORVANE_EXPORT STACK *X509_STORE_CTX_get_chain(X509_STORE_CTX *ctx);
  * without chain or on failure. */
 MORVANE_EXPORT STACK *X509_STORE_CTX_get1_chain(X509_STORE_CTX *ctx);
 MORVANE_EXPORT void X509_STORE_CTX_set_cert(X509_STORE_CTX *c, X509 *x);
-/* The callback of the run's verdicts; null restores the built-in one (which
- * returns the verdict it is given), as a null slot of the store does. */
 MORVANE_EXPORT void X509_STORE_CTX_set_chain(X509_STORE_CTX *c, STACK *sk);
 MORVANE_EXPORT void X509_STORE_CTX_set0_crls(X509_STORE_CTX *c, STACK *sk);
 /* Issuers come from sk (borrowed) instead of the store. */
 MORVANE_EXPORT void X509_STORE_CTX_trusted_stack(X509_STORE_CTX *ctx, STACK *sk);
+/* The callback of the run's verdicts; null restores the built-in one (which
+ * returns the verdict it is given), as a null slot of the store does. */
 MORVANE_EXPORT void X509_STORE_CTX_set_verify_cb(X509_STORE_CTX *ctx,
                                                  int (*verify_cb)(int, X509_STORE_CTX *));
 MORVANE_EXPORT void X509_STORE_CTX_set_flags(X509_STORE_CTX *ctx, unsigned long flags);

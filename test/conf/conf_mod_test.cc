@@ -84,8 +84,8 @@ TEST_F(ConfModules, ListSections) {
   EXPECT_EQ(Run(apps, "otherapp", CONF_MFLAGS_DEFAULT_SECTION), 1);
   EXPECT_ERRORS({});  // the default list stood in: the lookup of otherapp left nothing
   EXPECT_EQ(events, (V{"init test=b", "init test=a"}));
-  EXPECT_EQ(Run("morvane_conf = nowhere\n"), 0);  // a missing list fails quietly
-  EXPECT_ERRORS({});
+  EXPECT_EQ(Run("morvane_conf = nowhere\n"), 0);  // a missing list fails, saying so
+  EXPECT_ERRORS({{ERR_LIB_CONF, CONF_F_CONF_MODULES_LOAD, CONF_R_NO_SECTION, "section=nowhere"}});
 }
 
 // A load that succeeds without a list to run (none in the file, or a
@@ -124,6 +124,15 @@ TEST_F(ConfModules, UnknownModules) {
        unknown});
   EXPECT_EQ(Run(text, nullptr, CONF_MFLAGS_SILENT | CONF_MFLAGS_NO_DSO), -1);
   EXPECT_ERRORS({});
+  // Silent also takes back what the search in shared objects queued, and
+  // only that.
+  EXPECT_EQ(Run(text, nullptr, CONF_MFLAGS_SILENT), -1);
+  EXPECT_ERRORS({});
+  const conf_test::ConfPtr conf = ConfFrom(text);
+  EXPECT_TRUE(morvane_test::KeepsCallersMark([&] {
+    return CONF_modules_load(conf.get(), nullptr, CONF_MFLAGS_SILENT | CONF_MFLAGS_IGNORE_ERRORS) ==
+           1;
+  }));
   // Errors may be ignored: the next module runs.
   const std::string two = "morvane_conf = mods\n[mods]\nxyz = a\ntest = b\n";
   EXPECT_EQ(Run(two, nullptr, CONF_MFLAGS_NO_DSO), -1);

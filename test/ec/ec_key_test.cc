@@ -360,6 +360,16 @@ TEST(Ecdsa, SignWithoutScalarFails) {
   ASSERT_EQ(EC_KEY_generate_key(key.get()), 1);
   EXPECT_EQ(ECDSA_sign(0, dgst, -1, sig, &siglen, key.get()), 0);
   EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_INVALID_DIGEST_LENGTH}});
+  // The signature calls themselves give the same reason.
+  EXPECT_EQ(ECDSA_do_sign(dgst, -1, key.get()), nullptr);
+  EXPECT_EQ(ECDSA_do_sign_ex(dgst, -5, nullptr, nullptr, key.get()), nullptr);
+  ECDSA_SIG* s = ECDSA_do_sign(dgst, 32, key.get());
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(ECDSA_do_verify(dgst, -1, s, key.get()), -1);
+  ECDSA_SIG_free(s);
+  EXPECT_ERRORS({{ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_INVALID_DIGEST_LENGTH},
+                 {ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_SIGN, ECDSA_R_INVALID_DIGEST_LENGTH},
+                 {ERR_LIB_ECDSA, ECDSA_F_ECDSA_DO_VERIFY, ECDSA_R_INVALID_DIGEST_LENGTH}});
 }
 
 // A method without a slot (or no method) does not offer the operation: each

@@ -67,9 +67,11 @@ TEST(Pkcs12Kdf, EmptySaltAndBadArguments) {
   EXPECT_EQ(1, PKCS12_key_gen_asc("p", 1, nullptr, 0, 1, 1, 20, out, EVP_sha1()));
   EXPECT_EQ(0, PKCS12_key_gen_uni(out, -2, nullptr, 0, 1, 1, 20, out, EVP_sha1()));
   EXPECT_EQ(0, PKCS12_key_gen_asc("p", -2, nullptr, 0, 1, 1, 20, out, EVP_sha1()));
+  EXPECT_EQ(0, PKCS12_key_gen_asc(nullptr, -2, nullptr, 0, 1, 1, 20, out, EVP_sha1()));
   EXPECT_EQ(0, PKCS12_key_gen_asc("p", 1, out, -1, 1, 1, 20, out, EVP_sha1()));
   EXPECT_EQ(0, PKCS12_key_gen_asc("p", 1, nullptr, 0, 1, 1, -1, out, EVP_sha1()));
   EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_KEY_GEN_UNI, PKCS12_R_INVALID_LENGTH},
+                 {ERR_LIB_PKCS12, PKCS12_F_PKCS12_KEY_GEN_ASC, PKCS12_R_INVALID_LENGTH},
                  {ERR_LIB_PKCS12, PKCS12_F_PKCS12_KEY_GEN_ASC, PKCS12_R_INVALID_LENGTH},
                  {ERR_LIB_PKCS12, PKCS12_F_PKCS12_KEY_GEN_UNI, PKCS12_R_INVALID_LENGTH},
                  {ERR_LIB_PKCS12, PKCS12_F_PKCS12_KEY_GEN_UNI, PKCS12_R_INVALID_LENGTH}});

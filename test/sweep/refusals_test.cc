@@ -188,6 +188,7 @@ TEST(Refusals, NegativeLengths) {
          Require(PKCS12_add_friendlyname_uni(bag, id, -1) == 0);
          Require(PKCS12_add_friendlyname_asc(bag, "name", -2) == 0);
          Require(PKCS12_add_CSPName_asc(bag, "name", INT_MIN) == 0 && bag->attrib == nullptr);
+         RequireError(ERR_LIB_PKCS12, PKCS12_F_PKCS12_ADD_CSPNAME_ASC, PKCS12_R_INVALID_LENGTH);
        }},
       {"PKCS12_add_friendlyname_asc -1 still takes the text's length",
        [] { Require(PKCS12_add_friendlyname_asc(PKCS12_SAFEBAG_new(), "name", -1) == 1); }},
@@ -251,7 +252,7 @@ TEST(Refusals, NegativeLengths) {
          BN_set_word(a, 5);
          BN_set_word(m, 7);
          Require(BN_mod_lshift(r, a, -1, m, BN_CTX_new()) == 0);
-         RequireError(ERR_LIB_BN, -1, BN_R_INVALID_LENGTH);
+         RequireError(ERR_LIB_BN, BN_F_BN_MOD_LSHIFT, BN_R_INVALID_LENGTH);
          Require(BN_mod_lshift_quick(r, a, INT_MIN, m) == 0);
        }},
       {"a2i_ASN1_STRING without room for a character",
@@ -628,6 +629,38 @@ TEST(Refusals, NullMethodSlots) {
          unsigned char key[8];
          Require(DH_compute_key(key, BN_value_one(), dh) == -1);
          RequireError(ERR_LIB_DH, DH_F_DH_COMPUTE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+       }},
+      {"the built-in RSA and DH operations with a null exponentiation slot",
+       [] {
+         static RSA_METHOD no_bn = *RSA_PKCS1_Quorix(), no_crt = *RSA_PKCS1_Quorix();
+         no_bn.bn_mod_exp = nullptr;
+         no_crt.rsa_mod_exp = nullptr;
+         RSA* key = morvane_test::SweepRsaKey();
+         RSA_set_method(key, &no_bn);
+         unsigned char to[64];
+         Require(RSA_public_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_VEK_PUBLIC_ENCRYPT,
+                      RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         Require(RSA_private_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_VEK_MOD_EXP, RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         RSA_set_method(key, &no_crt);
+         Require(RSA_private_encrypt(3, digest, to, key, RSA_PKCS1_PADDING) == -1);
+         RequireError(ERR_LIB_RSA, RSA_F_RSA_VEK_PRIVATE_ENCRYPT,
+                      RSA_R_RSA_OPERATIONS_NOT_SUPPORTED);
+         static DH_METHOD m = *DH_Morvane();
+         m.bn_mod_exp = nullptr;
+         DH* dh = DH_new();
+         dh->p = get_rfc2409_prime_768(nullptr);
+         dh->g = BN_new();
+         BN_set_word(dh->g, 2);
+         DH_set_method(dh, &m);
+         Require(DH_generate_key(dh) == 0 && dh->priv_key == nullptr);
+         RequireError(ERR_LIB_DH, DH_F_GENERATE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
+         dh->priv_key = BN_new();
+         BN_set_word(dh->priv_key, 5);
+         unsigned char key_out[96];
+         Require(DH_compute_key(key_out, dh->g, dh) == -1);
+         RequireError(ERR_LIB_DH, DH_F_COMPUTE_KEY, DH_R_OPERATION_NOT_SUPPORTED);
        }},
       {"DSA without its three operations",
        [] {
