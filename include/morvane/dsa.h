@@ -55,7 +55,11 @@ typedef struct DSA_SIG_st {
 
 /* The method table.  A null dsa_do_sign, dsa_sign_setup or dsa_do_verify is
  * an operation the method does not offer: its dispatcher fails (null, 0 or
- * -1) with "operation not supported by the method". */
+ * -1) with "operation not supported by the method".  The helper slots are
+ * optional: the built-in signing and verification use their own
+ * exponentiation where bn_mod_exp or dsa_mod_exp is null, and
+ * DSA_generate_parameters_ex and DSA_generate_key the built-in generators
+ * where dsa_paramgen or dsa_keygen is null. */
 struct dsa_method {
   const char *name;
   DSA_SIG *(*dsa_do_sign)(const unsigned char *dgst, int dlen, DSA *dsa);
