@@ -53,6 +53,16 @@ class [[nodiscard]] ErrorMark {
     return es->top != slot_ || (es->err_flags[slot_] & ERR_FLAG_MARK) == 0;
   }
 
+  // How many entries were queued since the mark (and not yet popped); a
+  // queue that wrapped past the mark counts as full.
+  int count() const noexcept {
+    if (!queued()) return 0;
+    const ERR_STATE* es = ERR_get_state();
+    if (slot_ >= 0 && (es->err_flags[slot_] & ERR_FLAG_MARK) == 0) return ERR_NUM_ERRORS - 1;
+    const int from = slot_ >= 0 ? slot_ : es->bottom;
+    return (es->top - from + ERR_NUM_ERRORS) % ERR_NUM_ERRORS;
+  }
+
  private:
   int slot_ = -1;  // the marked slot; -1: the queue was empty, or inactive
   bool active_;

@@ -128,15 +128,18 @@ STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) 
   const int first = sk_num(ret);
   X509_INFO* xi = X509_INFO_new();
   bool ok = xi != nullptr;
-  // The end of the input shows as "no start line", which is removed from
-  // the queue; errors (and marks) queued before this call stay.
+  // The end of the input shows as "no start line" alone, which is removed
+  // from the queue; errors (and marks) queued before this call stay.  A
+  // stream that failed queued its own error first: that is no end, and the
+  // call fails with it.
   morvane::internal::ErrorMark mark;
   while (ok) {
     char *name = nullptr, *header = nullptr;
     unsigned char* data = nullptr;
     long len = 0;
+    morvane::internal::ErrorMark read_mark;
     if (!PEM_read_bio(bp, &name, &header, &data, &len)) {
-      if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE)
+      if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE && read_mark.count() == 1)
         mark.pop();
       else
         ok = false;

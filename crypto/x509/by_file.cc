@@ -1,7 +1,6 @@
 // The file lookup method ("Load file into cache") and the loaders that read
 // certificates and revocation lists from PEM or DER files into a store.
 
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <morvane/asn1.h>
@@ -169,8 +168,8 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
     return 0;
   }
   STACK* inf = PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr);
+  BIO_free(in);
   if (inf == nullptr) {
-    BIO_free(in);
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB, __LINE__);
     ERR_add_error_data(2, "file=", file);
     return 0;
@@ -189,19 +188,10 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
   }
   sk_pop_free(inf, [](void* p) { X509_INFO_free(static_cast<X509_INFO*>(p)); });
   // An empty file, a DER file or one that could not be read holds no PEM
-  // block: the 0 result says why.  The PEM reader takes a failed read for
-  // the end of its input and drops what that queued; the read is made once
-  // more so that its error (a folder: "Is a directory") stays too.
+  // block: the 0 result says why.
   if (count == 0) {
-    FILE* fp = nullptr;
-    if (BIO_get_fp(in, &fp) == 1 && fp != nullptr && ferror(fp)) {
-      char c;
-      clearerr(fp);
-      BIO_read(in, &c, 1);
-    }
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, X509_R_NO_CERTIFICATE_OR_CRL_FOUND, __LINE__);
     ERR_add_error_data(2, "file=", file);
   }
-  BIO_free(in);
   return count;
 }

@@ -356,7 +356,9 @@ MORVANE_EXPORT EVP_PKEY *d2i_PKCS8PrivateKey_fp(FILE *fp, EVP_PKEY **x, pem_pass
  * its body does not decode): records pushed by this call are then freed
  * and removed, the caller's records and stack stay, a stack made here is
  * freed.  Reaching the end of the input is success; the "no start line"
- * that marks it is removed from the queue, earlier errors stay.
+ * that marks it is removed from the queue, earlier errors stay.  A read
+ * that fails (the stream queues its error, as a folder opened as a file
+ * does) is no end: the call fails with that error.
  *
  * PEM_X509_INFO_write_bio writes the record's key (a still-encrypted key
  * as its stored bytes, cipher and IV under the name of its type; else

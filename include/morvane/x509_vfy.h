@@ -354,10 +354,10 @@ MORVANE_EXPORT int X509_LOOKUP_by_alias(X509_LOOKUP *ctx, int type, char *str, i
 MORVANE_EXPORT int X509_load_cert_file(X509_LOOKUP *ctx, const char *file, int type);
 MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 /* Every certificate and CRL of a PEM file, counted whether added or not;
- * other types go to X509_load_cert_file.  A file without any (empty, DER, or
- * not readable, such as a folder) gives 0 with "no certificate or crl found"
- * and the data "file=" and its name; an unreadable file's read error stays
- * queued before it. */
+ * other types go to X509_load_cert_file.  A file without any (empty or DER)
+ * gives 0 with "no certificate or crl found" and the data "file=" and its
+ * name; one that cannot be read (such as a folder) gives 0 with the read
+ * error, then "PEM lib" and the same data. */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */
