@@ -514,6 +514,27 @@ TEST(OcspBasicVerifyTrust, EveryCertificateOfTheResponderIsTried) {
             ERR_peek_last_error());
   ERR_clear_error();
   OCSP_BASICRESP_free(bs);
+  // Each candidate is tried once: with no anchor, the verify callback hears
+  // the responder's chain fail as often as when it is the only candidate.
+  static int heard;
+  X509_STORE* empty = NewStore({});
+  empty->verify_cb = [](int ok, X509_STORE_CTX*) { return heard++, ok; };
+  int alone = 0;
+  for (bool with_stale : {false, true}) {
+    bs = SignedResponse(kResponder, {kEe1Sha1}, OCSP_NOCERTS, kNone);
+    ASSERT_EQ(1, OCSP_basic_add1_cert(bs, p.responder));
+    if (with_stale) {
+      ASSERT_EQ(1, OCSP_basic_add1_cert(bs, stale));
+    }
+    heard = 0;
+    EXPECT_EQ(0, OCSP_basic_verify(bs, nullptr, empty, 0));
+    if (!with_stale) alone = heard;
+    EXPECT_GT(heard, 0);
+    EXPECT_EQ(alone, heard);
+    ERR_clear_error();
+    OCSP_BASICRESP_free(bs);
+  }
+  X509_STORE_free(empty);
   sk_free(mine);
   X509_STORE_free(store);
   X509_free(stale);
