@@ -167,18 +167,17 @@ bool keep_verified_chains(STACK* all, X509_STORE* store, PKCS7* p7, int flags) {
   bool ok = true;
   for (int k = 0; ok && k < sk_num(all); k++) {
     auto* mine = reinterpret_cast<STACK*>(sk_value(all, k));
-    X509* first = candidate(all, k, 0);
-    if (sk_num(mine) == 1) {
-      ok = verify_chain(ctx, store, first, p7, flags) > 0;
-      continue;
-    }
     for (int i = sk_num(mine) - 1; i >= 0; i--) {
       morvane::internal::ErrorMark mark;
       if (verify_chain(ctx, store, candidate(all, k, i), p7, flags) > 0) continue;
+      // The first candidate's reason stays when no other verified.
+      if (i == 0 && sk_num(mine) == 1) {
+        ok = false;
+        break;
+      }
       mark.pop();
       sk_delete(mine, i);
     }
-    if (sk_num(mine) == 0) ok = verify_chain(ctx, store, first, p7, flags) > 0;
   }
   X509_STORE_CTX_free(ctx);
   return ok;
