@@ -94,11 +94,16 @@ bool copy_content(BIO* chain, BIO* out, int func, int* last = nullptr) {
   return true;
 }
 
-// Appends the certificates of `certs` that `ias` names to `out`.
+// Appends the certificates of `certs` that `ias` names to `out`, each once
+// (the caller's list and the message may carry the same one).
 bool add_named(STACK* out, STACK* certs, const PKCS7_ISSUER_AND_SERIAL* ias) {
   for (int i = 0; i < sk_num(certs); i++) {
-    char* x = sk_value(certs, i);
-    if (names_cert(ias, reinterpret_cast<X509*>(x)) && !sk_push(out, x)) return false;
+    auto* x = reinterpret_cast<X509*>(sk_value(certs, i));
+    if (!names_cert(ias, x)) continue;
+    bool held = false;
+    for (int j = 0; j < sk_num(out) && !held; j++)
+      held = X509_cmp(reinterpret_cast<X509*>(sk_value(out, j)), x) == 0;
+    if (!held && !sk_push(out, reinterpret_cast<char*>(x))) return false;
   }
   return true;
 }
