@@ -206,7 +206,9 @@ constexpr int kNidReasonCode = 141;       // 2.5.29.21
 constexpr int kNidInvalidityDate = 142;   // 2.5.29.24
 constexpr int kNidHoldInstruction = 430;  // 2.5.29.23
 
-int cert_crl(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
+// What the complete list says of x: its entry, and critical extensions
+// the verifier cannot process.
+int complete_crl_says(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
   if (morvane::x509::crl_entry(crl, x) != nullptr) {
     ctx->error = X509_V_ERR_CERT_REVOKED;
     if (!ctx->verify_cb(0, ctx)) return 0;
@@ -240,6 +242,15 @@ int cert_crl(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
   return 1;
 }
 
+// The built-in check of x against its issuer's list: the complete list,
+// then a newer delta list, which can only add a revocation.  A check the
+// application installs in its place decides alone.
+int cert_crl(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
+  int ok = complete_crl_says(ctx, crl, x);
+  if (ok) ok = morvane::x509::check_delta(ctx, crl, x);
+  return ok;
+}
+
 int check_cert(X509_STORE_CTX* ctx) {
   X509* x = chain_at(ctx, ctx->error_depth);
   ctx->current_cert = x;
@@ -251,7 +262,6 @@ int check_cert(X509_STORE_CTX* ctx) {
   ctx->current_crl = crl;
   int ok = ctx->check_crl(ctx, crl);
   if (ok) ok = ctx->cert_crl(ctx, crl, x);
-  if (ok) ok = morvane::x509::check_delta(ctx, crl, x);
   ctx->current_crl = nullptr;
   X509_CRL_free(crl);
   return ok;
