@@ -68,9 +68,12 @@ int load_subject(X509_STORE_CTX* ctx, int type, X509_NAME* name, ObjectSink add,
 int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type);
 
 // The moment a verification checks times at: the parameters' check time
-// when the flag asks for it, else null for now.
+// when the flag asks for it, else null for now (also for a context without
+// parameters, as an issuer search may be given).
 inline time_t* check_moment(X509_STORE_CTX* ctx) {
-  return (ctx->param->flags & X509_V_FLAG_USE_CHECK_TIME) ? &ctx->param->check_time : nullptr;
+  const X509_VERIFY_PARAM* p = ctx->param;
+  return p != nullptr && (p->flags & X509_V_FLAG_USE_CHECK_TIME) ? &ctx->param->check_time
+                                                                 : nullptr;
 }
 
 // An ASN.1 time as GeneralizedTime digits YYYYMMDDhhmmss followed by Z (a

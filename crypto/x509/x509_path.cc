@@ -63,7 +63,7 @@ unsigned long flags_of(X509_STORE_CTX* ctx) {
 }
 
 bool valid_at_moment(X509_STORE_CTX* ctx, X509* y) {
-  time_t* moment = (flags_of(ctx) & X509_V_FLAG_USE_CHECK_TIME) ? &ctx->param->check_time : nullptr;
+  time_t* moment = check_moment(ctx);
   const X509_VAL* v = y->cert_info->validity;
   return X509_cmp_time(v->notBefore, moment) < 0 && X509_cmp_time(v->notAfter, moment) > 0;
 }
