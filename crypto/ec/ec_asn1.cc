@@ -830,7 +830,6 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
   }
   int ret = 0;
   unsigned char* buf = nullptr;
-  size_t buf_len = 0;
   EC_PRIVATEKEY* priv = EC_PRIVATEKEY_new();
   if (priv == nullptr) {
     ECERR(kF, ERR_R_MALLOC_FAILURE);
@@ -869,7 +868,6 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
       ECERR(kF, ERR_R_MALLOC_FAILURE);
       goto done;
     }
-    buf_len = len;
     if (EC_POINT_point2oct(a->group, a->pub_key, a->conv_form, buf, len, nullptr) != len) {
       ECERR(kF, ERR_R_EC_LIB);
       goto done;
@@ -885,10 +883,7 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
     ret = 0;
   }
 done:
-  if (buf != nullptr) {
-    MORVANE_cleanse(buf, buf_len);
-    MORVANE_free(buf);
-  }
+  if (buf != nullptr) MORVANE_free(buf);  // the public point only
   EC_PRIVATEKEY_free(priv);
   return ret;
 }
