@@ -228,7 +228,9 @@ struct x509_store_ctx_st {
  * into it: one in time, issued after the deciding list and listing the
  * certificate (with a reason other than removeFromCRL) is checked like a
  * complete one (signature and times) and then gives
- * X509_V_ERR_CERT_REVOKED; a delta list never clears a revocation.
+ * X509_V_ERR_CERT_REVOKED; a delta list never clears a revocation.  This
+ * is the built-in cert_crl's work: a check the application installs in its
+ * place decides alone.
  *
  * X509_V_FLAG_X509_STRICT: in the caller's part of the chain, a certificate
  * in a CA position must be a CA by basicConstraints (X509_check_ca 1); one
