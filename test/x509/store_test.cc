@@ -130,6 +130,40 @@ TEST(Store, SameCrlTwiceIsRefusedAnotherOfItsIssuerHeld) {
   X509_CRL_free(delta);
 }
 
+// Delta lists are the built-in revocation check's: a check the application
+// installs as cert_crl decides alone (PKITS 4.15.4: the delta list revokes
+// the certificate, the complete list does not).
+TEST(Store, AnInstalledCrlCheckDecidesAlone) {
+  PKITS_OR_SKIP();
+  Morvane_add_all_digests();
+  StorePtr store(X509_STORE_new());
+  X509* ta = Cert("TrustAnchorRootCertificate");
+  X509* ca = Cert("deltaCRLCA1Cert");
+  X509* ee = Cert("InvaliddeltaCRLTest4EE");
+  X509_CRL* complete = Crl("deltaCRLCA1CRL");
+  X509_CRL* delta = Crl("deltaCRLCA1deltaCRL");
+  ASSERT_NE(nullptr, ee);
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), ta));
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), ca));
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), complete));
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), delta));
+  for (bool own : {false, true}) {
+    SCOPED_TRACE(own);
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store.get(), ee, nullptr));
+    X509_STORE_CTX_set_time(ctx, 0, 1577836800);
+    X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+    if (own) ctx->cert_crl = [](X509_STORE_CTX*, X509_CRL*, X509*) { return 1; };
+    EXPECT_EQ(own ? 1 : 0, X509_verify_cert(ctx));
+    EXPECT_EQ(own ? X509_V_OK : X509_V_ERR_CERT_REVOKED, X509_STORE_CTX_get_error(ctx));
+    X509_STORE_CTX_free(ctx);
+  }
+  ERR_clear_error();
+  for (X509* x : {ta, ca, ee}) X509_free(x);
+  X509_CRL_free(complete);
+  X509_CRL_free(delta);
+}
+
 TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
   PKITS_OR_SKIP();
   // The new key's CA certificate and the self-issued one that links the
