@@ -113,9 +113,9 @@ struct Gathering {
   Choice* choice;
 };
 
-// Considers a list that a lookup method returned (it may keep it out of
-// the store's cache).
-int consider_loaded(void* arg, X509_OBJECT* obj) {
+// Considers a list of the store: one of its cache, or one a lookup method
+// returned (it may keep it out of the cache).
+int consider_held(void* arg, X509_OBJECT* obj) {
   auto* g = static_cast<Gathering*>(arg);
   g->choice->consider(g->ctx, obj->data.crl);
   return 1;
@@ -133,20 +133,12 @@ int gather(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Choice* choice) {
     if (X509_NAME_cmp(nm, crl->crl->issuer) == 0) choice->consider(ctx, crl);
   }
   if (ctx->ctx == nullptr) return 1;
+  Gathering g{ctx, choice};
   if (load) {
-    Gathering g{ctx, choice};
-    const int r = load_subject(ctx, X509_LU_CRL, nm, consider_loaded, &g);
+    const int r = load_subject(ctx, X509_LU_CRL, nm, consider_held, &g);
     if (r < 0) return r;
   }
-  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
-  STACK* objs = ctx->ctx->objs;
-  const int first = X509_OBJECT_idx_by_subject(objs, X509_LU_CRL, nm);
-  for (int i = first; first >= 0 && i < sk_num(objs); i++) {
-    auto* o = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
-    if (o->type != X509_LU_CRL || X509_NAME_cmp(nm, o->data.crl->crl->issuer) != 0) break;
-    choice->consider(ctx, o->data.crl);
-  }
-  return 1;
+  return scan_subject(ctx->ctx, X509_LU_CRL, nm, consider_held, &g);
 }
 
 }  // namespace

@@ -42,22 +42,20 @@ int store_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x);
 // negative answer.
 int build_chain(X509_STORE_CTX* ctx, bool* bad_chain);
 
-// Receives one certificate of a store search; 0 (an error queued) ends it.
-using CertSink = int (*)(void* arg, X509* x);
-
-// Passes each certificate of subject `name` in the store's cache to add, in
-// cache order, holding lock 11.  1, or 0 when add failed.
-int scan_subject(X509_STORE* store, X509_NAME* name, CertSink add, void* arg);
-
-// Receives one object that a lookup method returned; 0 (an error queued)
-// ends the search.
+// Receives one object of a store search; 0 ends the search.
 using ObjectSink = int (*)(void* arg, X509_OBJECT* obj);
+
+// Passes each object of a type (X509_LU_X509 or X509_LU_CRL) and name (a
+// certificate's subject, a list's issuer) in the store's cache to add, in
+// cache order, holding lock 11.  1, or 0 when add ended the search.
+int scan_subject(X509_STORE* store, int type, X509_NAME* name, ObjectSink add, void* arg);
 
 // Asks each lookup method of the context's store for the objects of a type
 // (X509_LU_X509 or X509_LU_CRL) and name, so that the cache holds what they
 // load; each method has completed its loading when it answers.  An object
-// of the type that a method returns goes to add too.  1; 0 when add failed;
-// a method's negative answer, that method being asked first next time.
+// of the type that a method returns goes to add too.  1; 0 when add ended
+// the search (the next one asks the first method first); a method's
+// negative answer, that method being asked first next time.
 int load_subject(X509_STORE_CTX* ctx, int type, X509_NAME* name, ObjectSink add, void* arg);
 
 // Reads every certificate (type X509_LU_X509) or revocation list (type

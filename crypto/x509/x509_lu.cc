@@ -296,30 +296,22 @@ int X509_STORE_add_crl(X509_STORE* ctx, X509_CRL* x) {
 int X509_STORE_get_by_subject(X509_STORE_CTX* vs, int type, X509_NAME* name, X509_OBJECT* ret) {
   X509_STORE* ctx = vs->ctx;
   if (ctx == nullptr) return 0;  // a context without store finds nothing
-  X509_OBJECT stmp;
+  X509_OBJECT stmp{};
   X509_OBJECT* tmp;
   {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
     tmp = X509_OBJECT_retrieve_by_subject(ctx->objs, type, name);
   }
   if (tmp == nullptr) {
-    STACK* methods = ctx->get_cert_methods;
-    // A lookup that asked to be retried is asked first next time.
-    if (vs->current_method < 0 || vs->current_method >= sk_num(methods)) vs->current_method = 0;
-    for (int i = vs->current_method; i < sk_num(methods); i++) {
-      auto* lu = reinterpret_cast<X509_LOOKUP*>(sk_value(methods, i));
-      const int j = X509_LOOKUP_by_subject(lu, type, name, &stmp);
-      if (j < 0) {
-        vs->current_method = i;
-        return j;
-      }
-      if (j > 0) {
-        tmp = &stmp;
-        break;
-      }
-    }
-    vs->current_method = 0;
-    if (tmp == nullptr) return 0;
+    // The first object a lookup method returns.
+    const auto take_first = [](void* arg, X509_OBJECT* obj) {
+      *static_cast<X509_OBJECT*>(arg) = *obj;
+      return 0;
+    };
+    const int j = morvane::x509::load_subject(vs, type, name, take_first, &stmp);
+    if (j < 0) return j;
+    if (stmp.data.ptr == nullptr) return 0;
+    tmp = &stmp;
   }
   ret->type = tmp->type;
   ret->data.ptr = tmp->data.ptr;
@@ -333,16 +325,18 @@ int X509_STORE_CTX_get1_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x) {
 
 namespace morvane::x509 {
 
-int scan_subject(X509_STORE* store, X509_NAME* name, CertSink add, void* arg) {
+int scan_subject(X509_STORE* store, int type, X509_NAME* name, ObjectSink add, void* arg) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
   STACK* objs = store->objs;
-  const int idx = X509_OBJECT_idx_by_subject(objs, X509_LU_X509, name);
+  const int idx = X509_OBJECT_idx_by_subject(objs, type, name);
   if (idx < 0) return 1;
   for (int i = idx; i < sk_num(objs); i++) {
     auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
-    if (obj->type != X509_LU_X509) break;
-    if (X509_NAME_cmp(name, X509_get_subject_name(obj->data.x509)) != 0) break;
-    if (!add(arg, obj->data.x509)) return 0;
+    if (obj->type != type) break;
+    X509_NAME* held =
+        type == X509_LU_X509 ? X509_get_subject_name(obj->data.x509) : obj->data.crl->crl->issuer;
+    if (X509_NAME_cmp(name, held) != 0) break;
+    if (!add(arg, obj)) return 0;
   }
   return 1;
 }
@@ -359,7 +353,10 @@ int load_subject(X509_STORE_CTX* vs, int type, X509_NAME* name, ObjectSink add, 
       vs->current_method = i;
       return j;
     }
-    if (j > 0 && obj.type == type && !add(arg, &obj)) return 0;
+    if (j > 0 && obj.type == type && !add(arg, &obj)) {
+      vs->current_method = 0;
+      return 0;
+    }
   }
   vs->current_method = 0;
   return 1;

@@ -161,8 +161,8 @@ int add_candidate(void* arg, X509* y) {
   return 1;
 }
 
-// add_candidate for a certificate that a lookup method returned.
-int add_loaded(void* arg, X509_OBJECT* obj) {
+// add_candidate for a certificate of the store (its cache, a lookup method).
+int add_object(void* arg, X509_OBJECT* obj) {
   return add_candidate(arg, obj->data.x509);
 }
 
@@ -184,7 +184,7 @@ int open_position(X509_STORE_CTX* ctx, Position& p) {
   switch (p.source) {
     case Source::kStore: {
       Adding a{ctx, &p, true, false, false};
-      return scan_subject(ctx->ctx, X509_get_issuer_name(p.subject), add_candidate, &a);
+      return scan_subject(ctx->ctx, X509_LU_X509, X509_get_issuer_name(p.subject), add_object, &a);
     }
     case Source::kStack:
       return add_list(ctx, p, static_cast<STACK*>(ctx->other_ctx), true);
@@ -200,14 +200,14 @@ int complete_position(X509_STORE_CTX* ctx, Position& p) {
   if (p.source == Source::kStore) {
     X509_NAME* name = X509_get_issuer_name(p.subject);
     Adding a{ctx, &p, true, true, false};
-    const int r = load_subject(ctx, X509_LU_X509, name, add_loaded, &a);
+    const int r = load_subject(ctx, X509_LU_X509, name, add_object, &a);
     if (r < 0) {
       if (r == X509_LU_RETRY)
         put_error(X509_F_X509_STORE_CTX_GET1_ISSUER, X509_R_SHOULD_RETRY, __LINE__);
       return -1;
     }
     if (r == 0) return 0;
-    return scan_subject(ctx->ctx, name, add_candidate, &a);
+    return scan_subject(ctx->ctx, X509_LU_X509, name, add_object, &a);
   }
   if (p.source == Source::kStep) {
     X509* y = nullptr;
