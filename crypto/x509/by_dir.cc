@@ -26,6 +26,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "internal/err_mark.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
@@ -232,6 +233,8 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   }
   auto* ctx = reinterpret_cast<lookup_dir_st*>(xl->method_data);
   const unsigned long h = X509_NAME_hash(name);
+  // What a file that does not load queued stays only when nothing is found.
+  morvane::internal::ErrorMark mark;
   for (int i = 0; i < ctx->num_dirs; i++) {
     const char* dir = ctx->dirs[i];
     for (int k = 0;; k++) {
@@ -268,6 +271,7 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
     tmp = X509_OBJECT_retrieve_by_subject(xl->store_ctx->objs, type, name);
   }
   if (tmp == nullptr) return 0;
+  mark.pop();
   ret->type = tmp->type;
   ret->data.ptr = tmp->data.ptr;
   return 1;

@@ -209,6 +209,26 @@ TEST(CrlChoiceDir, AFileStartingWithAHeldListIsReadToTheEnd) {
   X509_CRL_free(a);
 }
 
+// A directory file that does not load is passed over: the next list
+// decides, and what the broken file queued goes once a list is found.
+TEST(CrlChoiceDir, ABrokenFileIsPassedOver) {
+  Morvane_add_all_digests();
+  Pair p;
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  char name[32];
+  snprintf(name, sizeof name, "%08lx.r0", X509_NAME_hash(X509_get_subject_name(p.root)));
+  morvane_test::WriteFile(dir.Join(name), std::string("\x30\x05\x02\x01", 4));  // cut short
+  X509_CRL* b = List('B');
+  WriteList(dir, 1, b);
+  X509_STORE* store = DirStore(p.root, dir);
+  const Outcome out = Verify(store, p.leaf, nullptr);
+  EXPECT_EQ(0, out.result);
+  EXPECT_EQ(kRevoked, out.error);
+  EXPECT_ERRORS({});
+  X509_STORE_free(store);
+  X509_CRL_free(b);
+}
+
 // A lookup method that asks to be retried for lists may hold a newer one
 // than the store's: no list decides, and the verifier reports none.
 TEST(CrlChoiceDir, ALookupAskingForARetryLeavesNoList) {
