@@ -1,5 +1,7 @@
 # Installation: the library with its SONAME link, the public headers, a
 # pkg-config file and a CMake package (find_package(Morvane) -> Morvane::morvane).
+# The package also works from the build tree (Morvane_DIR=<build folder>): its
+# target there names the built library and the source tree's headers.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS morvane EXPORT MorvaneTargets
@@ -9,6 +11,8 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/morvane
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 install(EXPORT MorvaneTargets NAMESPACE Morvane::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Morvane)
+export(EXPORT MorvaneTargets NAMESPACE Morvane::
+  FILE ${CMAKE_BINARY_DIR}/MorvaneTargets.cmake)
 
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/MorvaneConfig.cmake.in
   ${CMAKE_BINARY_DIR}/MorvaneConfig.cmake

@@ -9,7 +9,7 @@ It runs the script in a data file of `key = value` records, one step each:
   op = device   data: new device contents
   op = seed     data          op = add   data, entropy
   op = status   ret           op = cleanup
-  op = bytes    n, fill (the byte the buffer holds before), ret, out
+  op = bytes    n, fill (the byte the buffer holds before, never read), ret, out
 and writes the expected `ret` and `out` into the file (--check: compares).
 
     python3 tools/rand_model.py [--check] test/data/rand/pool_model.txt
@@ -104,7 +104,7 @@ class Generator:
             self.add(struct.pack("<i", v), 0.0)
 
     def status(self):
-        if not self.initialized:
+        if not self.initialized or self.entropy < 32.0:
             self.poll()
             self.initialized = 1
         return int(self.entropy >= 32.0)
@@ -132,7 +132,7 @@ class Generator:
             pid = struct.pack("<i", self.pid) if first and self.pid else b""
             first = False
             window = bytes(self.state[(st + k) % st_num] for k in range(10))
-            local = sha1(pid + local + self.counters(md_c) + bytes(buf[pos:pos + j]) + window)
+            local = sha1(pid + local + self.counters(md_c) + window)
             for i in range(10):
                 self.state[st] ^= local[i]
                 st = 0 if st + 1 >= st_num else st + 1

@@ -85,7 +85,7 @@ const char* AES_options(void) {
 int AES_set_encrypt_key(const unsigned char* userKey, const int bits, AES_KEY* key) {
   if (userKey == nullptr || key == nullptr) return -1;
   if (bits != 128 && bits != 192 && bits != 256) return -2;
-  if (bits != 192 && morvane::internal::Has(morvane::internal::kAesni)) {
+  if (morvane::internal::Has(morvane::internal::kAesni)) {
     morvane::aes::NiExpandKey(userKey, bits, key);
     return 0;
   }

@@ -1,5 +1,5 @@
 // AES with the AES-NI instructions: the block functions, the key expansion
-// for 128- and 256-bit keys, the decryption schedule, and the whole-block runs
+// for every key size, the decryption schedule, and the whole-block runs
 // of the modes (ECB included).  Built with -maes -mssse3 -msse4.1; called only when CPUID
 // reports those (aes_core.cc, aes_modes.cc).
 //
@@ -19,6 +19,7 @@
 
 #include "aes/aes_hw.h"
 #include "aes/aes_hw_shared.h"
+#include "internal/wipe.h"
 
 namespace morvane::aes {
 namespace {
@@ -129,6 +130,25 @@ void Expand128(const uint8_t* user_key, AES_KEY* key) {
   k = Next128<0x1b>(k), StoreRoundKey(key, 9, k);
   k = Next128<0x36>(k), StoreRoundKey(key, 10, k);
   key->rounds = 10;
+}
+
+// Nk = 6: the words in memory byte order, six at a time; temp =
+// SubWord(RotWord(w[i-1])) ^ Rcon from dword 1 of the assist (Rcon 0 there,
+// XORed into the word's first byte here, so one instruction serves every
+// round).  No table is indexed by the key.
+void Expand192(const uint8_t* user_key, AES_KEY* key) {
+  constexpr uint8_t kRcon[8] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80};
+  alignas(16) uint32_t w[52];
+  memcpy(w, user_key, 24);
+  for (int i = 6, r = 0; i < 52; i += 6, r++) {
+    const __m128i last = _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(w[i - 1])), 4);
+    const __m128i t = _mm_aeskeygenassist_si128(last, 0);
+    uint32_t temp = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(t, 4))) ^ kRcon[r];
+    for (int j = 0; j < 6 && i + j < 52; j++) temp = w[i + j] = w[i + j - 6] ^ temp;
+  }
+  for (int i = 0; i <= 12; i++) StoreRoundKey(key, i, Load(w + 4 * i));
+  key->rounds = 12;
+  internal::wipe(w, sizeof w);
 }
 
 // Nk = 8: a group starting at i % 8 == 0 takes SubWord(RotWord(w[i-1])) ^ Rcon
@@ -329,6 +349,8 @@ void NiDecryptBlock(const uint8_t* in, uint8_t* out, const AES_KEY* key) noexcep
 void NiExpandKey(const uint8_t* user_key, int bits, AES_KEY* key) noexcept {
   if (bits == 128)
     Expand128(user_key, key);
+  else if (bits == 192)
+    Expand192(user_key, key);
   else
     Expand256(user_key, key);
 }

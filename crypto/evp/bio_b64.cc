@@ -279,7 +279,9 @@ int b64_read(BIO* b, char* out, int outl) {
     ret += pending(ctx).deliver(out, outl);
     if (held_only) break;
   }
-  BIO_copy_next_retry(b);
+  // Once the data has ended (or failed) there is nothing to wait for,
+  // whatever the source said at its last read.
+  if (ctx->cont > 0) BIO_copy_next_retry(b);
   return ret == 0 ? ret_code : ret;
 }
 

@@ -94,12 +94,15 @@ int enc_read(BIO* b, char* out, int outl) {
   if (out == nullptr || outl <= 0 || !has_cipher(ctx) || b->next_bio == nullptr) return 0;
   const morvane::evp::Pending pending{ctx->buf, ctx->buf_off, ctx->buf_len};
   int ret = pending.deliver(out, outl);
+  bool waiting = false;
   while (outl > 0 && ctx->cont > 0) {
     int i = BIO_read(b->next_bio, ctx->raw, kPiece);
     ctx->buf_off = 0;
     if (i <= 0) {
       if (BIO_should_retry(b->next_bio)) {
+        // Nothing now: the source's own result, never the filter's state.
         if (ret == 0) ret = i;
+        waiting = true;
         break;
       }
       // The source's end: the final block.
@@ -122,7 +125,7 @@ int enc_read(BIO* b, char* out, int outl) {
   }
   BIO_clear_retry_flags(b);
   BIO_copy_next_retry(b);
-  return ret == 0 ? ctx->cont : ret;
+  return ret == 0 && !waiting ? ctx->cont : ret;
 }
 
 int enc_write(BIO* b, const char* data, int inl) {

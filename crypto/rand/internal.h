@@ -18,7 +18,8 @@ struct Seams {
   uid_t (*uid)();              // added by the poll
   time_t (*now)(time_t*);      // added by the poll
   int (*setugid)();            // RAND_file_name ignores the environment when set
-  int (*poll)();               // run by the first output or status call
+  int (*poll)();               // run by output and status calls until seeded
+  bool (*getrandom)(unsigned char*, size_t);  // the whole request, or false
   const char* const* devices;  // the poll's devices, null-terminated
   const char* const* sockets;  // the poll's entropy-daemon sockets, null-terminated
 };
@@ -34,8 +35,11 @@ struct PoolView {
 };
 PoolView pool_view();
 
-// Fills n bytes from the operating system (getrandom); false when it fails.
-bool system_bytes(unsigned char* buf, size_t n);
+// Up to kSystemBytes fresh bytes from the operating system into buf:
+// getrandom, else the random devices (each read for at most 10 ms); the
+// number of bytes written.
+constexpr int kSystemBytes = 32;
+int system_entropy(unsigned char buf[kSystemBytes]);
 
 }  // namespace morvane::rand
 

@@ -11,9 +11,13 @@
 // than the pool holds) may lose one another's updates, which is accepted.
 // Without locking callbacks the generator serves one thread.
 //
-// Beyond the bare scheme: an output request in a process other than the one
-// that last used the pool (a fork) first mixes in 32 bytes from the system,
-// so children never repeat one stream even when a process id is reused; the
+// Beyond the bare scheme: output and status calls poll the system until the
+// pool is seeded, not only the first time (no descriptor free at that moment
+// is no reason to stay unseeded); an output request in a process other than
+// the one that last used the pool (a fork) first mixes in 32 fresh bytes
+// from the system, and fails when the system has none, so children never
+// repeat one stream even when a process id is reused; the output buffer's
+// contents are never read (they are the caller's, often uninitialised); the
 // pool's used length is kept at least 1 and the output position below it.
 
 #include <stdint.h>
@@ -128,9 +132,9 @@ void unlock_pool() {
   CRYPTO_w_unlock(CRYPTO_LOCK_RAND);
 }
 
-// Runs the poll once (lock 18 held by this thread).
-void poll_once() {
-  if (pool.initialized == 0) {
+// Runs the poll while the pool is not seeded (lock 18 held by this thread).
+void poll_until_seeded() {
+  if (pool.initialized == 0 || pool.entropy < kSeeded) {
     seams.poll();
     pool.initialized = 1;
   }
@@ -200,15 +204,18 @@ void stir() {
 }
 
 // Lock 18 held by this thread: a process other than the last user of the
-// pool (a forked child) mixes in fresh system bytes before drawing.
-void check_fork() {
+// pool (a forked child) mixes in fresh system bytes before drawing; false,
+// with the pool left as it was, when the system gives none.
+bool check_fork() {
   const pid_t now = getpid();
   if (pool.last_pid != 0 && pool.last_pid != now) {
-    unsigned char fresh[32];
+    unsigned char fresh[kSystemBytes];
     Wiper w(fresh);
-    if (system_bytes(fresh, sizeof fresh)) quorix_add(fresh, sizeof fresh, 0.0);
+    if (system_entropy(fresh) < kSystemBytes) return false;
+    quorix_add(fresh, sizeof fresh, 0.0);
   }
   pool.last_pid = now;
+  return true;
 }
 
 int quorix_bytes(unsigned char* buf, int num) {
@@ -223,14 +230,20 @@ int quorix_bytes(unsigned char* buf, int num) {
 
   lock_pool();
   become_owner();
-  poll_once();
+  poll_until_seeded();
   const bool ok = pool.entropy >= kSeeded;
   if (!ok) pool.entropy = std::max(0.0, pool.entropy - num);
   if (pool.stirred_pool == 0) {
     stir();
     if (ok) pool.stirred_pool = 1;
   }
-  check_fork();
+  if (!check_fork()) {
+    end_owner();
+    unlock_pool();
+    ERR_put_error(ERR_LIB_RAND, RAND_F_QUORIX_RAND_BYTES, RAND_R_PRNG_NOT_RESEEDED, __FILE__,
+                  __LINE__);
+    return 0;
+  }
   // After a cleanup the pool may be empty: positions stay within 1 .. state_num.
   pool.state_num = std::max(pool.state_num, 1);
   st_num = pool.state_num;
@@ -254,7 +267,6 @@ int quorix_bytes(unsigned char* buf, int num) {
     first = false;
     m.update(local_md, kMdSize);
     m.update(md_c, sizeof md_c);
-    m.update(buf, static_cast<size_t>(j));  // what the buffer held
     m.update_pool(st_idx, 10, st_num);
     m.finish(local_md);
     for (int i = 0; i < 10; i++) {
@@ -297,7 +309,7 @@ int quorix_status() {
     lock_pool();
     become_owner();
   }
-  poll_once();
+  poll_until_seeded();
   const int r = pool.entropy >= kSeeded ? 1 : 0;
   if (!owner) {
     end_owner();

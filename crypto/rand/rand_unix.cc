@@ -1,6 +1,7 @@
-// The operating-system poll that seeds the built-in generator on first use:
-// up to 32 bytes from the random devices, then the entropy daemons, then the
-// process id, user id and time.  Also the system hooks the generator uses.
+// The operating-system poll that seeds the built-in generator until it is
+// seeded: up to 32 bytes from getrandom, else the random devices, then the
+// entropy daemons, then the process id, user id and time.  Also the system
+// hooks the generator uses.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -24,7 +25,7 @@ namespace {
 constexpr const char* kDevices[] = {"/dev/urandom", "/dev/random", "/dev/srandom", nullptr};
 constexpr const char* kSockets[] = {"/var/run/egd-pool", "/dev/egd-pool", "/etc/egd-pool",
                                     "/etc/entropy", nullptr};
-constexpr int kWant = 32;  // also the generator's seeding threshold
+constexpr int kWant = kSystemBytes;  // also the generator's seeding threshold
 
 pid_t system_pid() {
   return getpid();
@@ -65,12 +66,7 @@ void read_device(int fd, unsigned char* buf, int* n) {
   } while ((r > 0 || err == EINTR || err == EAGAIN) && usec > 0 && *n < kWant);
 }
 
-}  // namespace
-
-constinit Seams seams = {system_pid, system_uid, time,    MORVANE_issetugid,
-                         RAND_poll,  kDevices,   kSockets};
-
-bool system_bytes(unsigned char* buf, size_t n) {
+bool getrandom_bytes(unsigned char* buf, size_t n) {
   while (n > 0) {
     const ssize_t r = getrandom(buf, n, 0);
     if (r < 0 && errno == EINTR) continue;
@@ -81,14 +77,15 @@ bool system_bytes(unsigned char* buf, size_t n) {
   return true;
 }
 
-}  // namespace morvane::rand
+}  // namespace
 
-/* see morvane/rand.h */
-int RAND_poll(void) {
-  using morvane::rand::kWant;
-  using morvane::rand::seams;
-  const pid_t pid = seams.pid();
-  unsigned char buf[kWant] = {};
+constinit Seams seams = {system_pid, system_uid,      time,     MORVANE_issetugid,
+                         RAND_poll,  getrandom_bytes, kDevices, kSockets};
+
+int system_entropy(unsigned char buf[kSystemBytes]) {
+  if (seams.getrandom(buf, kSystemBytes)) return kSystemBytes;
+  // A system without getrandom, or one that refuses it (a seccomp list):
+  // each random device once, however many names lead to it.
   int n = 0;
   struct stat seen[8];
   int nseen = 0;
@@ -102,18 +99,28 @@ int RAND_poll(void) {
     }
     if (!again) {
       if (nseen < 8) seen[nseen++] = st;
-      morvane::rand::read_device(fd, buf, &n);
+      read_device(fd, buf, &n);
     }
     close(fd);
   }
+  return n;
+}
+
+}  // namespace morvane::rand
+
+/* see morvane/rand.h */
+int RAND_poll(void) {
+  using morvane::rand::kWant;
+  using morvane::rand::seams;
+  const pid_t pid = seams.pid();
+  unsigned char buf[kWant] = {};
+  int n = morvane::rand::system_entropy(buf);
   for (const char* const* s = seams.sockets; *s != nullptr && n < kWant; s++) {
     const int r = RAND_query_egd_bytes(*s, buf + n, kWant - n);
     if (r > 0) n += r;
   }
-  if (n > 0) {
-    RAND_add(buf, sizeof buf, n);
-    morvane::internal::wipe(buf, static_cast<size_t>(n));
-  }
+  if (n > 0) RAND_add(buf, sizeof buf, n);
+  morvane::internal::wipe(buf, sizeof buf);
   // Native 4-byte integers, estimate 0.
   const int32_t extra[3] = {static_cast<int32_t>(pid), static_cast<int32_t>(seams.uid()),
                             static_cast<int32_t>(seams.now(nullptr))};

@@ -664,7 +664,10 @@ MORVANE_EXPORT int EVP_SealInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *type, uns
 MORVANE_EXPORT int EVP_SealFinal(EVP_CIPHER_CTX *ctx, unsigned char *out, int *outl);
 /* Sets ctx up to decrypt with `type` (when given) and, with `priv`, decrypts
  * the message key `ek` (ekl bytes) and keys the context with it and `iv`.  1,
- * or 0 ("public key not rsa" for a non-RSA container). */
+ * or 0 ("public key not rsa" for a non-RSA container).  As with
+ * RSA_private_decrypt (rsa.h), the distinct padding reasons a bad key block
+ * queues, and the 0 itself, must not be revealed to whoever supplied `ek`:
+ * telling them apart gives an attacker a padding oracle. */
 MORVANE_EXPORT int EVP_OpenInit(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *type,
                                 const unsigned char *ek, int ekl, const unsigned char *iv,
                                 EVP_PKEY *priv);
@@ -678,7 +681,7 @@ MORVANE_EXPORT int EVP_PKEY_encrypt(unsigned char *ek, const unsigned char *key,
                                     EVP_PKEY *pubk);
 /* RSA PKCS#1 v1.5 decryption of ekl bytes into key (EVP_PKEY_size bytes):
  * the key length, or -1 (also with "public key not rsa" for other
- * containers). */
+ * containers).  The padding warning of EVP_OpenInit holds here too. */
 MORVANE_EXPORT int EVP_PKEY_decrypt(unsigned char *key, const unsigned char *ek, int ekl,
                                     EVP_PKEY *priv);
 

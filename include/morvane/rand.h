@@ -4,9 +4,13 @@
  * current random method, a table of function pointers (RAND_METHOD) chosen on
  * first use: the default random engine's table when the engine tables name
  * one, else the built-in pool generator (RAND_Quorix), which seeds itself from
- * the operating system on its first output or status call (RAND_poll).
+ * the operating system (RAND_poll) at each output or status call until it is
+ * seeded.  In a process other than the one that last drew from it (a forked
+ * child) it first mixes in fresh bytes from the system.
  * Results: RAND_bytes gives 1 for strong output, 0 when the generator is not
- * seeded (the buffer is filled all the same: treat 0 as failure), -1 when no
+ * seeded (the buffer is filled all the same: treat 0 as failure) or, with
+ * "prng not reseeded" and nothing written, when a forked child gets no fresh
+ * bytes from the system, -1 when no
  * method or operation exists; RAND_pseudo_bytes the same, except that its 0
  * leaves no error behind; RAND_status gives 1 when the generator is seeded.
  * A count of 0 or less returns 1 and writes nothing.  Locks 18 and 19 guard
@@ -63,8 +67,9 @@ MORVANE_EXPORT int RAND_bytes(unsigned char *buf, int num);
 MORVANE_EXPORT int RAND_pseudo_bytes(unsigned char *buf, int num);
 MORVANE_EXPORT int RAND_status(void);
 
-/* Adds up to 32 bytes from the random devices (then the entropy daemons),
- * credited as entropy, and the process id, user id and time; returns 1. */
+/* Adds 32 bytes from getrandom, or else up to 32 from the random devices
+ * (then the entropy daemons), credited as entropy, and the process id, user
+ * id and time; returns 1. */
 MORVANE_EXPORT int RAND_poll(void);
 /* Asks the entropy daemon listening at path for `bytes` bytes, stored at buf,
  * or seeded one reply at a time when buf is null.  Returns the count obtained

@@ -2,6 +2,7 @@
 // stream: what reaches the next stream, what comes back, and how failures
 // are reported (results and status controls, never the error queue).
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -206,6 +207,77 @@ TEST(CipherFilter, ACopiedChainHasItsOwnKeyState) {
   BIO_free_all(dup);  // the original's key state stays
   EXPECT_EQ(c.Write(Str(kPlain)), 16);
   EXPECT_EQ(c.io().output, Str(kCipher));
+}
+
+// AES-128-CBC through a cipher filter over a base64 filter over a memory
+// stream, whose end is a retry (the memory stream's default): in lines, the
+// text's '=' padding ends the base64 data (unbroken text ends where the
+// memory stream is told to end), so the cipher filter reaches its final
+// block and every read size gets exactly the plaintext, then 0.  The text is
+// in the memory stream from the start or fed 50 characters at each retry.
+TEST(CipherFilter, OverBase64DeliversThePlaintextThenEnds) {
+  const unsigned char iv[16] = {1, 2, 3};
+  for (const int size : {0, 1, 15, 16, 100, 3000}) {
+    std::string plain(static_cast<size_t>(size), '\0');
+    for (int i = 0; i < size; i++) plain[i] = static_cast<char>(i * 7 + 3);
+    std::string sealed(plain.size() + 16, '\0');
+    int n1 = 0, n2 = 0;
+    EVP_CIPHER_CTX enc;
+    EVP_CIPHER_CTX_init(&enc);
+    ASSERT_EQ(EVP_EncryptInit_ex(&enc, EVP_aes_128_cbc(), nullptr, kKey.data(), iv), 1);
+    ASSERT_EQ(EVP_EncryptUpdate(&enc, reinterpret_cast<unsigned char*>(&sealed[0]), &n1,
+                                reinterpret_cast<const unsigned char*>(plain.data()), size), 1);
+    ASSERT_EQ(EVP_EncryptFinal_ex(&enc, reinterpret_cast<unsigned char*>(&sealed[n1]), &n2), 1);
+    EVP_CIPHER_CTX_cleanup(&enc);
+    sealed.resize(static_cast<size_t>(n1 + n2));
+    std::string text(sealed.size() * 2 + 4, '\0');
+    text.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
+        reinterpret_cast<const unsigned char*>(sealed.data()), static_cast<int>(sealed.size()))));
+    ASSERT_EQ(text.back(), '=');
+    std::string lines;
+    for (size_t at = 0; at < text.size(); at += 64) lines += text.substr(at, 64) + "\n";
+    for (const int piece : {1, 7, 16, 4096}) {
+      for (const int way : {0, 1, 2, 3}) {
+        const bool fed = way & 1, unbroken = way & 2;
+        SCOPED_TRACE(testing::Message() << size << " bytes, reads of " << piece
+                                        << (fed ? ", fed in pieces" : "")
+                                        << (unbroken ? ", one line" : ", in lines"));
+        BIO* mem = BIO_new(BIO_s_mem());
+        BIO* b64 = BIO_new(BIO_f_base64());
+        BIO* cip = BIO_new(BIO_f_cipher());
+        if (unbroken) BIO_set_flags(b64, BIO_FLAGS_BASE64_NO_NL);
+        const std::string& in = unbroken ? text : lines;
+        BIO_set_cipher(cip, EVP_aes_128_cbc(), kKey.data(), iv, 0);
+        BIO_push(cip, BIO_push(b64, mem));
+        size_t fed_up_to = fed ? 0 : in.size();
+        BIO_write(mem, in.data(), static_cast<int>(fed_up_to));
+        if (unbroken && !fed) BIO_set_mem_eof_return(mem, 0);
+        std::string got;
+        std::vector<char> buf(static_cast<size_t>(piece));
+        int n = 1;
+        for (int calls = 0; calls < 20000; calls++) {
+          n = BIO_read(cip, buf.data(), piece);
+          if (n > 0) {
+            got.append(buf.data(), static_cast<size_t>(n));
+          } else if (BIO_should_retry(cip) && fed_up_to < in.size()) {
+            const size_t more = std::min<size_t>(50, in.size() - fed_up_to);
+            BIO_write(mem, in.data() + fed_up_to, static_cast<int>(more));
+            fed_up_to += more;
+            if (unbroken && fed_up_to == in.size()) BIO_set_mem_eof_return(mem, 0);
+          } else {
+            break;
+          }
+        }
+        EXPECT_EQ(n, 0);
+        EXPECT_FALSE(BIO_should_retry(cip));
+        EXPECT_EQ(got.size(), plain.size());
+        EXPECT_TRUE(got == plain);
+        EXPECT_EQ(BIO_get_cipher_status(cip), 1);
+        EXPECT_EQ(BIO_read(cip, buf.data(), piece), 0);
+        BIO_free_all(cip);
+      }
+    }
+  }
 }
 
 // ---- digest ------------------------------------------------------------------

@@ -32,8 +32,13 @@ int polls = 0;
 const char* devices[2] = {nullptr, nullptr};
 const char* const nothing[1] = {nullptr};
 
+bool NoGetrandom(unsigned char*, size_t) {
+  return false;
+}
+
 void FakeSystem(const char* device) {
   devices[0] = device;
+  seams.getrandom = NoGetrandom;
   seams.pid = [] { return fake_pid; };
   seams.uid = [] { return fake_uid; };
   seams.now = [](time_t*) { return fake_time; };
@@ -98,6 +103,25 @@ TEST(RandPool, PollsOnceUntilCleanup) {
     EXPECT_EQ(polls, round);
     RAND_cleanup();
   }
+}
+
+// The poll takes getrandom first, then the devices, and runs again on each
+// call until the pool is seeded: a device that could not be opened at the
+// first call (no descriptor free, say) seeds it at a later one.
+TEST(RandPool, PollsUntilSeeded) {
+  FakeSystem(nullptr);
+  unsigned char b[8];
+  EXPECT_EQ(RAND_bytes(b, 8), 0);
+  EXPECT_EQ(RAND_status(), 0);
+  morvane_test::TempPath dev;
+  morvane_test::WriteFile(dev.path(), std::string(32, 'x'));
+  devices[0] = dev.c_str();
+  EXPECT_EQ(RAND_bytes(b, 8), 1);
+  ERR_clear_error();
+  RAND_cleanup();
+  devices[0] = nullptr;  // no device at all, as in a namespace without /dev
+  seams.getrandom = [](unsigned char* p, size_t n) { return memset(p, 'g', n), true; };
+  EXPECT_EQ(RAND_status(), 1);
 }
 
 TEST(RandPool, UnseededFailsAndPseudoBytesKeepsTheQueue) {
@@ -169,33 +193,54 @@ TEST(RandPool, FileNameIgnoresTheEnvironmentWhenSetuid) {
 }
 
 // A parent seeds and forks two children; all three draw 64 bytes.  With
-// `reuse`, both children report the process id the parent had.
-class RandFork : public testing::TestWithParam<bool> {};
+// `reuse`, both children report the process id the parent had.  The
+// children's fresh bytes come from getrandom, else the random device; with
+// neither they draw nothing and fail.
+enum class Fresh { kGetrandom, kDevice, kNone };
+struct ForkCase {
+  const char* name;
+  bool reuse;
+  Fresh fresh;
+};
+class RandFork : public testing::TestWithParam<ForkCase> {};
 
 TEST_P(RandFork, ChildrenNeverRepeatAStream) {
+  const ForkCase tc = GetParam();
   const unsigned char key[32] = {7};
   RAND_seed(key, 32);
   ASSERT_EQ(RAND_status(), 1);  // polled before the fork: the children start alike
   fake_pid = getpid();
-  if (GetParam()) seams.pid = [] { return fake_pid; };
+  if (tc.reuse) seams.pid = [] { return fake_pid; };
+  if (tc.fresh != Fresh::kGetrandom) FakeSystem(tc.fresh == Fresh::kDevice ? "/dev/urandom" : nullptr);
   std::set<std::string> outs;
   for (int child = 0; child < 3; child++) {
     morvane_test::Pipe p;
     const pid_t c = child < 2 ? fork() : 1;
     unsigned char b[64] = {};
-    if (c == 0) _exit(RAND_bytes(b, 64) == 1 && write(p.write_fd, b, 64) == 64 ? 0 : 1);
+    if (c == 0) {
+      const int r = RAND_bytes(b, 64);
+      const bool refused = r == 0 && ERR_GET_REASON(ERR_peek_error()) == RAND_R_PRNG_NOT_RESEEDED &&
+                           b[0] == 0 && std::memcmp(b, b + 1, 63) == 0;
+      _exit(r == 1 && write(p.write_fd, b, 64) == 64 ? 0 : refused ? 2 : 1);
+    }
     if (c != 1) {
       p.CloseWrite();
-      outs.insert(morvane_test::ReadAll(p.read_fd));
+      const std::string got = morvane_test::ReadAll(p.read_fd);
+      if (!got.empty()) outs.insert(got);
       int status = 1;
-      EXPECT_EQ(waitpid(c, &status, 0) == c && status == 0, true);
+      ASSERT_EQ(waitpid(c, &status, 0), c);
+      EXPECT_EQ(WEXITSTATUS(status), tc.fresh == Fresh::kNone ? 2 : 0);
     } else {
       ASSERT_EQ(RAND_bytes(b, 64), 1);
       outs.insert(std::string(b, b + 64));
     }
   }
-  EXPECT_EQ(outs.size(), 3u);
+  EXPECT_EQ(outs.size(), tc.fresh == Fresh::kNone ? 1u : 3u);
 }
-INSTANTIATE_TEST_SUITE_P(PidReuse, RandFork, testing::Bool());
-
+INSTANTIATE_TEST_SUITE_P(Fork, RandFork,
+                         testing::Values(ForkCase{"NewPids", false, Fresh::kGetrandom},
+                                         ForkCase{"PidReused", true, Fresh::kGetrandom},
+                                         ForkCase{"PidReusedNoGetrandom", true, Fresh::kDevice},
+                                         ForkCase{"PidReusedNoFreshBytes", true, Fresh::kNone}),
+                         [](const testing::TestParamInfo<ForkCase>& i) { return i.param.name; });
 }  // namespace

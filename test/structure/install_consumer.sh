@@ -3,6 +3,8 @@
 # user would: runs the installed program (it must find the installed library
 # by itself), builds a tiny consumer against it through pkg-config and through
 # find_package(Morvane), and builds and runs the README's start-up example.
+# The consumer is also built through find_package(Morvane) from the build
+# tree itself, without installing.
 set -eu
 build=$1; src=$2; work=$3; cc=$4; flags=$5; readme=$6
 rm -rf "$work"
@@ -32,6 +34,10 @@ cmake -S "$src" -B "$work/cmake_build" -DCMAKE_PREFIX_PATH="$work/prefix" \
   -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
 cmake --build "$work/cmake_build" >/dev/null
 "$work/cmake_build/consumer"
+cmake -S "$src" -B "$work/cmake_build_tree" -DMorvane_DIR="$build" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+cmake --build "$work/cmake_build_tree" >/dev/null
+"$work/cmake_build_tree/consumer"
 
 # The README's example program (its one C block), built as the README says:
 # it prints SHA-256("abc") (FIPS 180-2, B.1) and a decoding error as text.
