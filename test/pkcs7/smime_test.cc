@@ -536,14 +536,25 @@ TEST(Smime, DecryptErrors) {
 // certificate and without.  Before, bad padding showed as the RSA layer's
 // "block type is not 02" / "padding check failed" and "EVP lib".
 TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
-  FixedRandom fixed(0x5eed);  // the random keys, and so the outcome, fixed
-  STACK* certs = StackOf({UserCert(0)});
+  // The substitute keys come from the private key, and the message's
+  // content key from the random stream: a key made from a fixed stream and
+  // a message made from another fix them, and so the outcome, in any
+  // process.
+  EVP_PKEY* key = EVP_PKEY_new();
+  {
+    FixedRandom fixed_key(0x4b3e);
+    EVP_PKEY_assign_RSA(key, RSA_generate_key(1024, 65537, nullptr, nullptr));
+  }
+  X509* recipient = MakeCert(key, "Morvane Test Fixed Recipient", 300, RsaKey(0),
+                             X509_get_subject_name(CaCert()));
+  FixedRandom fixed(0x5eed);
+  STACK* certs = StackOf({recipient});
   BIO* in = MemOf(kContent);
   PKCS7* e = PKCS7_encrypt(certs, in, EVP_aes_128_cbc(), PKCS7_FLAG_BINARY);
   ASSERT_NE(e, nullptr);
   auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(e->d.enveloped->recipientinfo, 0));
   ASN1_OCTET_STRING* good = ASN1_STRING_dup(ri->enc_key);
-  EVP_PKEY* pub = X509_get_pubkey(UserCert(0));
+  EVP_PKEY* pub = X509_get_pubkey(recipient);
   RSA* rsa = pub->pkey.rsa;
   const size_t k = static_cast<size_t>(RSA_size(rsa));
 
@@ -577,15 +588,15 @@ TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
               static_cast<int>(k))
         << r.name;
     ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), static_cast<int>(k));
-    for (X509* cert : {UserCert(0), static_cast<X509*>(nullptr)}) {
+    for (X509* cert : {recipient, static_cast<X509*>(nullptr)}) {
       SCOPED_TRACE(testing::Message() << r.name << (cert != nullptr ? " with" : " without")
                                       << " the certificate");
       BIO* out = BIO_new(BIO_s_mem());
-      EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), cert, out, 0), 0);
+      EXPECT_EQ(PKCS7_decrypt(e, key, cert, out, 0), 0);
       EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
       // An earlier entry of the caller's stays, alone beside that one.
       ERR_put_error(ERR_LIB_USER, 1, 2, "earlier", 1);
-      EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), cert, out, 0), 0);
+      EXPECT_EQ(PKCS7_decrypt(e, key, cert, out, 0), 0);
       EXPECT_TRUE(ErrorsAre({{ERR_LIB_USER, 1, 2}, {kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
       BIO_free(out);
     }
@@ -593,13 +604,91 @@ TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
   // The message's own block still opens.
   ASN1_STRING_set(ri->enc_key, good->data, good->length);
   BIO* out = BIO_new(BIO_s_mem());
-  EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0), 1);
+  EXPECT_EQ(PKCS7_decrypt(e, key, recipient, out, 0), 1);
   EXPECT_EQ(MemText(out), kContent);
   BIO_free(out);
   ASN1_OCTET_STRING_free(good);
   EVP_PKEY_free(pub);
   PKCS7_free(e);
   BIO_free(in);
+  sk_free(certs);
+  X509_free(recipient);
+  EVP_PKEY_free(key);
+}
+
+// A key block that does not open is replaced by a key derived from the
+// block and the private key, not drawn afresh: one message decrypts to one
+// output however often it is submitted, and a badly padded block cannot be
+// told from a well-padded one by the outputs changing.  Before, every call
+// drew another random key.
+TEST(Smime, ABlockThatDoesNotOpenGivesOneOutput) {
+  STACK* certs = StackOf({UserCert(0)});
+  const std::string content(100, 'c');
+  BIO* in = MemOf(content);
+  // A stream cipher: whatever key it is given decrypts the content to some
+  // output, which is all there is to compare.
+  PKCS7* e = PKCS7_encrypt(certs, in, EVP_rc4(), PKCS7_FLAG_BINARY);
+  ASSERT_NE(e, nullptr);
+  auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(e->d.enveloped->recipientinfo, 0));
+  EVP_PKEY* pub = X509_get_pubkey(UserCert(0));
+  const int k = RSA_size(pub->pkey.rsa);
+  std::vector<std::string> outputs;
+  // Bad padding (block type 1) and good padding around a key of 5 bytes.
+  for (uint8_t type : {1, 2}) {
+    std::vector<uint8_t> raw(static_cast<size_t>(k), 0x5a), enc(static_cast<size_t>(k));
+    raw[0] = 0;
+    raw[1] = type;
+    raw[static_cast<size_t>(k) - 6] = 0;
+    ASSERT_EQ(RSA_public_encrypt(k, raw.data(), enc.data(), pub->pkey.rsa, RSA_NO_PADDING), k);
+    ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), k);
+    // The result and what was written.
+    std::pair<int, std::string> first;
+    for (int i = 0; i < 6; i++) {
+      X509* cert = i % 2 ? UserCert(0) : nullptr;
+      SCOPED_TRACE(testing::Message() << "type " << int{type} << ", call " << i);
+      BIO* out = BIO_new(BIO_s_mem());
+      const int ret = PKCS7_decrypt(e, UserKey(0), cert, out, 0);
+      const std::pair<int, std::string> got(ret, MemText(out));
+      BIO_free(out);
+      ERR_clear_error();
+      if (i == 0) first = got;
+      EXPECT_EQ(got, first);
+    }
+    EXPECT_EQ(first.first, 1);
+    EXPECT_EQ(first.second.size(), content.size());
+    EXPECT_NE(first.second, content);
+    outputs.push_back(first.second);
+  }
+  EXPECT_NE(outputs[0], outputs[1]);  // another block, another key
+  EVP_PKEY_free(pub);
+  PKCS7_free(e);
+  BIO_free(in);
+  sk_free(certs);
+}
+
+// A CBC or CFB cipher needs its IV: an identifier without parameters is
+// refused rather than read as a zero IV (the first block would come out
+// wrong, and the call would succeed).
+TEST(Smime, CipherWithoutItsIvIsRefused) {
+  STACK* certs = StackOf({UserCert(0)});
+  for (const EVP_CIPHER* cipher : {EVP_aes_128_cbc(), EVP_des_ede3_cbc(), EVP_rc2_40_cbc(),
+                                   EVP_aes_128_cfb128()}) {
+    SCOPED_TRACE(EVP_CIPHER_nid(cipher));
+    BIO* in = MemOf(kContent);
+    PKCS7* e = PKCS7_encrypt(certs, in, cipher, PKCS7_FLAG_BINARY);
+    ASSERT_NE(e, nullptr);
+    X509_ALGOR* alg = e->d.enveloped->enc_data->algorithm;
+    ASN1_TYPE_free(alg->parameter);
+    alg->parameter = nullptr;
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0), 0);
+    EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_DATADECODE, PKCS7_R_MISSING_CIPHER_IV},
+                           {kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
+    EXPECT_EQ(MemText(out), "");
+    BIO_free(out);
+    PKCS7_free(e);
+    BIO_free(in);
+  }
   sk_free(certs);
 }
 
