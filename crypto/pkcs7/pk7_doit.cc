@@ -574,6 +574,43 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
   return ok;
 }
 
+// Restarts `ctx` with the signer's digest over the DER SET OF its signed
+// attributes, which is what the signature covers when it has them (RFC
+// 2315, 9.3): false when the digest is unknown or the encoding fails.
+bool digest_signed_attributes(EVP_MD_CTX* ctx, PKCS7_SIGNER_INFO* si, int md_type) {
+  const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(md_type));
+  unsigned char* abuf = nullptr;
+  const int alen = md != nullptr ? ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr),
+                                                 &abuf, &PKCS7_ATTR_VERIFY_it)
+                                 : -1;
+  const bool ok = alen > 0 && abuf != nullptr && EVP_DigestInit_ex(ctx, md, nullptr) &&
+                  EVP_DigestUpdate(ctx, abuf, static_cast<size_t>(alen));
+  MORVANE_free(abuf);
+  return ok;
+}
+
+// Checks the signature of `si` with the key of `x509` over what `ctx`
+// digested: 1, or -1 (a key that does not fit the signature's label, or a
+// signature that does not verify) with the reason queued.
+int verify_final(EVP_MD_CTX* ctx, PKCS7_SIGNER_INFO* si, X509* x509, int md_type) {
+  EVP_PKEY* pkey = X509_get_pubkey(x509);
+  if (pkey == nullptr) return -1;
+  if (!algorithm_fits_key(si->digest_enc_alg, pkey, md_type)) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
+    EVP_PKEY_free(pkey);
+    return -1;
+  }
+  fit_digest_to_key(ctx, pkey);
+  const int i = EVP_VerifyFinal(ctx, si->enc_digest->data,
+                                static_cast<unsigned int>(si->enc_digest->length), pkey);
+  EVP_PKEY_free(pkey);
+  if (i <= 0) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE);
+    return -1;
+  }
+  return 1;
+}
+
 }  // namespace
 
 /* see morvane/pkcs7.h */
@@ -987,40 +1024,12 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
       EVP_MD_CTX_cleanup(&ctx);
       return -1;
     }
-    const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(md_type));
-    unsigned char* abuf = nullptr;
-    const int alen = md != nullptr ? ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr),
-                                                   &abuf, &PKCS7_ATTR_VERIFY_it)
-                                   : -1;
-    if (alen <= 0 || abuf == nullptr || !EVP_DigestInit_ex(&ctx, md, nullptr)) {
-      MORVANE_free(abuf);
+    if (!digest_signed_attributes(&ctx, si, md_type)) {
       EVP_MD_CTX_cleanup(&ctx);
       return 0;
     }
-    EVP_DigestUpdate(&ctx, abuf, static_cast<size_t>(alen));
-    MORVANE_free(abuf);
   }
-  EVP_PKEY* pkey = X509_get_pubkey(x509);
-  if (pkey == nullptr) {
-    EVP_MD_CTX_cleanup(&ctx);
-    return -1;
-  }
-  if (!algorithm_fits_key(si->digest_enc_alg, pkey, md_type)) {
-    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
-    EVP_PKEY_free(pkey);
-    EVP_MD_CTX_cleanup(&ctx);
-    return -1;
-  }
-  fit_digest_to_key(&ctx, pkey);
-  const int i = EVP_VerifyFinal(&ctx, si->enc_digest->data,
-                                static_cast<unsigned int>(si->enc_digest->length), pkey);
-  EVP_PKEY_free(pkey);
-  if (i <= 0) {
-    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE);
-    ret = -1;
-  } else {
-    ret = 1;
-  }
+  ret = verify_final(&ctx, si, x509, md_type);
   EVP_MD_CTX_cleanup(&ctx);
   return ret;
 }
@@ -1054,3 +1063,16 @@ int PKCS7_dataVerify(X509_STORE* cert_store, X509_STORE_CTX* ctx, BIO* bio, PKCS
   return PKCS7_signatureVerify(bio, p7, si, x509);
 }
 
+namespace morvane::pkcs7 {
+
+int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509) {
+  const int md_type = OBJ_obj2nid(si->digest_alg->algorithm);
+  EVP_MD_CTX ctx;
+  EVP_MD_CTX_init(&ctx);
+  const int ret =
+      digest_signed_attributes(&ctx, si, md_type) ? verify_final(&ctx, si, x509, md_type) : 0;
+  EVP_MD_CTX_cleanup(&ctx);
+  return ret;
+}
+
+}  // namespace morvane::pkcs7

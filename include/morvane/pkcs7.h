@@ -379,8 +379,13 @@ MORVANE_EXPORT ASN1_OCTET_STRING *PKCS7_digest_from_attributes(STACK *sk);
  * "content write error" when `out` takes less than it is given, as
  * PKCS7_decrypt with `data`); a memory stream given as indata is left unread.
  * Where several certificates (of `certs`, then of the message) carry a
- * signer's issuer and serial, each is tried for the chain and then for the
- * signature.  PKCS7_get0_signers: a new stack (free with sk_free) of the
+ * signer's issuer and serial, the first 16 of them are tried, in that order,
+ * and the first whose signature and then chain verify is the signer's (the
+ * signature over the signed attributes before the content is read; without
+ * signed attributes, over the content, which is then written to `out` before
+ * the chain is verified); when none serves, the reasons are the first one's.
+ * One certificate's chain is verified once per call, however many signers
+ * name it.  PKCS7_get0_signers: a new stack (free with sk_free) of the
  * signers' certificates (borrowed), the first that carries each signer's
  * issuer and serial.
  * PKCS7_encrypt: a new enveloped message to `certs`.  PKCS7_decrypt: 1 and

@@ -374,6 +374,8 @@ TEST(SmimeChain, SignatureFlagsOverAGoodChain) {
   PKCS7_free(p7);
 }
 
+constexpr int kTwins = 16;
+
 // Certificates that carry the issuer and serial of user 0's: one with
 // another key (its chain good), one with user 0's key that the CA did not
 // sign (its chain bad).  Built once.
@@ -388,22 +390,24 @@ X509* TwinBadChain() {
   return x;
 }
 
-// Every certificate with the signer's issuer and serial is tried, for its
-// chain and then for the signature, from the caller's list and the
-// message's, in any order.  When none serves, the reason is the last check
-// that failed for the first whose chain held.
+// Every certificate with the signer's issuer and serial is tried, for the
+// signature over the signed attributes and then for its chain, from the
+// caller's list and the message's, in any order.  When none serves, the
+// reason is the first one's: its chain's when its signature held.
 TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
   struct Row {
     const char* name;
     std::vector<X509*> carried;  // the message's certificates
     std::vector<X509*> given;    // the caller's
     int expected;
+    int reason;  // of PKCS7_verify, the last entry, when it fails
   } rows[] = {
-      {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1},
-      {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1},
-      {"the signer's first", {UserCert(0), TwinOtherKey(), TwinBadChain()}, {}, 1},
-      {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1},
-      {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0},
+      {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1, 0},
+      {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1, 0},
+      {"the signer's first", {UserCert(0), TwinOtherKey(), TwinBadChain()}, {}, 1, 0},
+      {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1, 0},
+      {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0, PKCS7_R_CERTIFICATE_VERIFY_ERROR},
+      {"no signature holds", {TwinOtherKey(), TwinBadChain()}, {}, 0, PKCS7_R_SIGNATURE_FAILURE},
   };
   X509_STORE* store = X509_STORE_new();
   ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
@@ -420,8 +424,7 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
       EXPECT_TRUE(ErrorsAre({}));
       EXPECT_EQ(MemText(out), kCrlfContent);
     } else {
-      EXPECT_EQ(ERR_peek_last_error(),
-                ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE));
+      EXPECT_EQ(ERR_peek_last_error(), ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, r.reason));
       ERR_clear_error();
     }
     BIO_free(out);
@@ -429,6 +432,89 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
     PKCS7_free(p7);
   }
   X509_STORE_free(store);
+}
+
+// Chains the store builds and checks, counted where the revocation step
+// runs (no CRL is asked for).
+int chains_checked = 0;
+int CountChain(X509_STORE_CTX*) {
+  chains_checked++;
+  return 1;
+}
+
+// Certificates with user 0's issuer and serial and user 2's key, each its
+// own (their subjects differ), all with good chains.  Built once.
+X509* Twin(int i) {
+  static X509* twins[kTwins] = {};
+  if (twins[i] == nullptr) {
+    const std::string cn = "Morvane Test Twin " + std::to_string(i);
+    twins[i] = MakeCert(UserKey(2), cn.c_str(), 100, RsaKey(0), X509_get_subject_name(CaCert()));
+  }
+  return twins[i];
+}
+
+// A sender may put many certificates with the signer's issuer and serial in
+// a message: a candidate's signature over the signed attributes is checked
+// before its chain, so one chain is built whatever their number, and at most
+// 16 candidates are tried (the 17th is not, even when it is the signer's).
+// Before, every candidate's chain was built first.
+TEST(SmimeChain, TwinsOfTheSignerCostOneChain) {
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  store->check_revocation = CountChain;
+  for (int twins : {15, 16}) {
+    SCOPED_TRACE(twins);
+    PKCS7* p7 = Sign(kContent, PKCS7_FLAG_NO_CERTS);
+    ASSERT_NE(p7, nullptr);
+    for (int i = 0; i < twins; i++) EXPECT_EQ(PKCS7_add_certificate(p7, Twin(i)), 1);
+    EXPECT_EQ(PKCS7_add_certificate(p7, UserCert(0)), 1);
+    BIO* out = BIO_new(BIO_s_mem());
+    chains_checked = 0;
+    if (twins < 16) {
+      EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 1);
+      EXPECT_TRUE(ErrorsAre({}));
+      EXPECT_EQ(MemText(out), kCrlfContent);
+      EXPECT_EQ(chains_checked, 1);
+    } else {
+      EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 0);
+      EXPECT_EQ(ERR_peek_last_error(),
+                ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE));
+      ERR_clear_error();
+      EXPECT_EQ(chains_checked, 0);
+    }
+    BIO_free(out);
+    PKCS7_free(p7);
+  }
+  X509_STORE_free(store);
+}
+
+// Many signers name one certificate among many: its chain is verified once
+// per call, and each signer finds its certificate without a scan of all.
+// Before, each signer verified the chain again.
+TEST(SmimeChain, ManySignersVerifyOneChainOnce) {
+  constexpr int kSigners = 64;
+  PKCS7* p7 = Sign(kContent, 0);
+  ASSERT_NE(p7, nullptr);
+  STACK* sinfos = PKCS7_get_signer_info(p7);
+  for (int i = 1; i < kSigners; i++) {
+    auto* copy =
+        static_cast<PKCS7_SIGNER_INFO*>(ASN1_item_dup(&PKCS7_SIGNER_INFO_it, Signer(p7, 0)));
+    ASSERT_NE(copy, nullptr);
+    ASSERT_GT(sk_push(sinfos, reinterpret_cast<char*>(copy)), 0);
+  }
+  for (int i = 0; i < kTwins; i++) EXPECT_EQ(PKCS7_add_certificate(p7, Twin(i)), 1);
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  store->check_revocation = CountChain;
+  chains_checked = 0;
+  BIO* out = BIO_new(BIO_s_mem());
+  EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 1);
+  EXPECT_TRUE(ErrorsAre({}));
+  EXPECT_EQ(MemText(out), kCrlfContent);
+  EXPECT_EQ(chains_checked, 1);
+  BIO_free(out);
+  X509_STORE_free(store);
+  PKCS7_free(p7);
 }
 
 // A read of the content that fails part-way fails signing and encryption,
