@@ -27,6 +27,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509v3.h>
 
+#include "internal/err_mark.h"
+
 namespace {
 
 // Modifier codes carry this bit; type codes are universal tag numbers.
@@ -440,7 +442,10 @@ ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth
   // X.690, 11.6: the members of a SET in the order of their encodings.
   len = i2d_ASN1_SET(members, nullptr, i2d_member, utype, ASN1_CLASS_UNIVERSAL,
                      utype == ASN1_UT_SET);
-  if (len <= 0) goto done;
+  if (len <= 0) {  // members that add up past INT_MAX octets
+    ASN1err(ASN1_F_ASN1_GENERATE_V3, ASN1_R_ENCODE_ERROR);
+    goto done;
+  }
   if (static_cast<size_t>(len) > *budget) {
     ASN1err(ASN1_F_ASN1_GENERATE_V3, ASN1_R_DEPTH_EXCEEDED);
     goto done;
@@ -452,10 +457,14 @@ ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth
     goto done;
   }
   {
+    // Sorting a SET takes memory of its own: a write that fails leaves the
+    // octets unwritten or unsorted, and the value is not returned.
     unsigned char* p = der;
-    i2d_ASN1_SET(members, &p, i2d_member, utype, ASN1_CLASS_UNIVERSAL, utype == ASN1_UT_SET);
-    ASN1_STRING* s = ASN1_STRING_type_new(utype);
-    if (s == nullptr) {
+    ASN1_STRING* s = nullptr;
+    const int written =
+        i2d_ASN1_SET(members, &p, i2d_member, utype, ASN1_CLASS_UNIVERSAL, utype == ASN1_UT_SET);
+    if (written != len || (s = ASN1_STRING_type_new(utype)) == nullptr) {
+      ASN1err(ASN1_F_ASN1_GENERATE_V3, ERR_R_MALLOC_FAILURE);
       ASN1_TYPE_free(ret);
       ret = nullptr;
       goto done;
@@ -477,7 +486,10 @@ ASN1_TYPE* wrap(ASN1_TYPE* value, tag_exp_arg* arg) {
   unsigned char* orig = nullptr;
   const int orig_len = i2d_ASN1_TYPE(value, &orig);
   ASN1_TYPE_free(value);
-  if (orig_len <= 0) return nullptr;
+  if (orig_len <= 0) {  // a value just made encodes: memory failed
+    ASN1err(ASN1_F_ASN1_GENERATE_V3, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
   ASN1_TYPE* ret = nullptr;
   unsigned char* der = nullptr;
   const unsigned char* content = orig;
@@ -497,14 +509,14 @@ ASN1_TYPE* wrap(ASN1_TYPE* value, tag_exp_arg* arg) {
     }
     content_len = orig_len - static_cast<int>(content - orig);
     len = ASN1_object_size(0, static_cast<int>(hdr_len), arg->imp_tag);
-    if (len < 0 || len - hdr_len > INT_MAX - content_len) goto done;
+    if (len < 0 || len - hdr_len > INT_MAX - content_len) goto too_long;
     len = static_cast<int>(len - hdr_len) + content_len;
   }
   for (int i = arg->exp_count - 1; i >= 0; i--) {
     tag_exp_type* e = &arg->exp_list[i];
-    if (e->exp_pad && len == INT_MAX) goto done;
+    if (e->exp_pad && len == INT_MAX) goto too_long;
     e->exp_len = len + e->exp_pad;
-    if ((len = ASN1_object_size(0, e->exp_len, e->exp_tag)) < 0) goto done;
+    if ((len = ASN1_object_size(0, e->exp_len, e->exp_tag)) < 0) goto too_long;
   }
   if ((der = static_cast<unsigned char*>(MORVANE_malloc(len))) == nullptr) {
     ASN1err(ASN1_F_ASN1_GENERATE_V3, ERR_R_MALLOC_FAILURE);
@@ -521,9 +533,16 @@ ASN1_TYPE* wrap(ASN1_TYPE* value, tag_exp_arg* arg) {
       ASN1_put_object(&p, hdr_constructed, static_cast<int>(hdr_len), arg->imp_tag,
                       arg->imp_class);
     memcpy(p, content, content_len);
+    // The decoder refuses what the tags made invalid with a reason of its
+    // own; a failure it does not say is memory.
+    morvane::internal::ErrorMark mark;
     const unsigned char* cp = der;
     ret = d2i_ASN1_TYPE(nullptr, &cp, len);
+    if (ret == nullptr && !mark.queued()) ASN1err(ASN1_F_ASN1_GENERATE_V3, ERR_R_MALLOC_FAILURE);
   }
+  goto done;
+too_long:  // the layers would take more than INT_MAX octets
+  ASN1err(ASN1_F_ASN1_GENERATE_V3, ASN1_R_LENGTH_ERROR);
 done:
   MORVANE_free(orig);
   MORVANE_free(der);

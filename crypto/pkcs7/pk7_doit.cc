@@ -4,18 +4,22 @@
 // sections 9 to 12).
 
 #include <limits.h>
+#include <stdint.h>
 #include <string.h>
 #include <time.h>
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/bn.h>
 #include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/hmac.h>
 #include <morvane/objects.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rand.h>
+#include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -23,6 +27,7 @@
 #include "bio/internal.h"
 #include "evp/internal.h"
 #include "internal/err_mark.h"
+#include "internal/wipe.h"
 #include "pk7_local.h"
 
 using namespace morvane::pkcs7;
@@ -385,8 +390,11 @@ BIO* make_encrypt_filter(const EVP_CIPHER* evp_cipher, X509_ALGOR* xalg, STACK* 
   if (ok) ok = EVP_CIPHER_CTX_rand_key(ctx, key) > 0;
   if (ok) ok = EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, 1) > 0;
   if (ok && ivlen > 0) {
+    // A message without its IV would decrypt with the wrong one: the
+    // parameters' writer fails with 0 when it cannot make them.
     if (xalg->parameter == nullptr && (xalg->parameter = ASN1_TYPE_new()) == nullptr) ok = false;
-    if (ok && EVP_CIPHER_param_to_asn1(ctx, xalg->parameter) < 0) ok = false;
+    if (ok && EVP_CIPHER_param_to_asn1(ctx, xalg->parameter) <= 0) ok = false;
+    if (!ok) PKCS7err(PKCS7_F_PKCS7_DATAINIT, ERR_R_EVP_LIB);
   }
   if (ok) ok = encrypt_key_to_recipients(rsk, key, keylen);
   MORVANE_cleanse(key, sizeof key);
@@ -397,15 +405,98 @@ BIO* make_encrypt_filter(const EVP_CIPHER* evp_cipher, X509_ALGOR* xalg, STACK* 
   return btmp;
 }
 
+// Whether a failed decryption of a key block is the block's doing: the RSA
+// layer's padding check failed, or the block does not fit the key's modulus.
+// Anything else (memory, a key the layer cannot use, a result it did not
+// trust) says nothing about the block.
+bool block_refused(unsigned long code) {
+  if (ERR_GET_LIB(code) != ERR_LIB_RSA) return false;
+  const int reason = ERR_GET_REASON(code);
+  return reason == RSA_R_PADDING_CHECK_FAILED || reason == RSA_R_DATA_TOO_LARGE_FOR_MODULUS ||
+         reason == RSA_R_DATA_GREATER_THAN_MOD_LEN;
+}
+
 // Decrypts one recipient's key block with `pkey` into `ek` (room for
-// EVP_PKEY_size + 10 bytes): the key's length, or 0 or below.  Whatever the
-// private-key layers queue is dropped, on success and failure alike, and
-// the caller's earlier entries and marks stay.
-int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char* ek) {
+// EVP_PKEY_size + 10 bytes): the key's length, or 0 or below for a block
+// that does not open, whose entries are dropped (the caller's earlier
+// entries and marks stay).  A decryption that failed otherwise (out of
+// memory, above all) says nothing about the block: *failed is set, and what
+// it queued stays.
+int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char* ek,
+                       bool* failed) {
   morvane::internal::ErrorMark mark;
+  const ERR_STATE* es = ERR_get_state();
+  const int from = es->top;
   const int n = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
+  // Every entry the call queued is looked at, whatever it returned.
+  bool refused = false;
+  bool out_of_memory = false;
+  for (int i = from; i != es->top;) {
+    i = (i + 1) % ERR_NUM_ERRORS;
+    refused |= block_refused(es->err_buffer[i]);
+    out_of_memory |= ERR_GET_REASON(es->err_buffer[i]) == ERR_R_MALLOC_FAILURE;
+  }
+  if (out_of_memory || (n < 0 && !refused)) {
+    *failed = true;
+    return -1;
+  }
   mark.pop();
   return n;
+}
+
+// Whether set_content_key tries the block of `ri`.
+bool tried(const PKCS7_RECIP_INFO* ri, X509* pcert) {
+  return pcert == nullptr || names_cert(ri->issuer_and_serial, pcert);
+}
+
+// The substitute for a content key that no block gives (RFC 3218, 2.3.2):
+// `keylen` bytes of HMAC-SHA-256, keyed by the private exponent of the RSA
+// key `pkey`, over the blocks that are tried (each with its length), in
+// counter blocks.  One message and one key give one substitute, so that
+// submitting a message again tells nothing about its padding.  A key
+// without a private exponent at hand (none to protect) gets random bytes.
+// `scratch` holds RSA_size bytes.  False, with the reason queued, when
+// memory or a digest step fails.
+bool substitute_key(unsigned char* key, int keylen, STACK* rsk, EVP_PKEY* pkey, X509* pcert,
+                    unsigned char* scratch) {
+  const RSA* rsa = pkey->type == EVP_PKEY_RSA ? pkey->pkey.rsa : nullptr;
+  if (rsa == nullptr || rsa->d == nullptr) {
+    if (RAND_bytes(key, keylen) > 0) return true;
+    PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB);
+    return false;
+  }
+  const int dlen = BN_bn2bin(rsa->d, scratch);
+  HMAC_CTX h;
+  HMAC_CTX_init(&h);
+  bool ok = HMAC_Init_ex(&h, scratch, dlen, EVP_sha256(), nullptr) != 0;
+  morvane::internal::wipe(scratch, static_cast<size_t>(dlen > 0 ? dlen : 0));
+  unsigned char block[EVP_MAX_MD_SIZE];
+  for (int done = 0, counter = 0; ok && done < keylen; counter++) {
+    const unsigned char c = static_cast<unsigned char>(counter);
+    ok = HMAC_Init_ex(&h, nullptr, 0, nullptr, nullptr) && HMAC_Update(&h, &c, 1);
+    for (int i = 0; ok && i < sk_num(rsk); i++) {
+      const auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
+      if (!tried(ri, pcert)) continue;
+      const auto len = static_cast<uint32_t>(ri->enc_key->length);
+      const unsigned char be[4] = {
+          static_cast<unsigned char>(len >> 24), static_cast<unsigned char>(len >> 16),
+          static_cast<unsigned char>(len >> 8), static_cast<unsigned char>(len)};
+      ok = HMAC_Update(&h, be, sizeof be) &&
+           HMAC_Update(&h, ri->enc_key->data, static_cast<size_t>(ri->enc_key->length));
+    }
+    unsigned int got = 0;
+    if (ok) ok = HMAC_Final(&h, block, &got) && got > 0;
+    if (ok) {
+      const int take =
+          keylen - done < static_cast<int>(got) ? keylen - done : static_cast<int>(got);
+      memcpy(key + done, block, static_cast<size_t>(take));
+      done += take;
+    }
+  }
+  morvane::internal::wipe(block, sizeof block);
+  HMAC_CTX_cleanup(&h);
+  if (!ok) PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB);
+  return ok;
 }
 
 // Keys the cipher context `ctx` (set up for decryption, its parameters
@@ -417,18 +508,19 @@ int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char
 // and a key of another length when its key length varies (writers that use
 // a longer RC2 key than its parameters give).
 //
-// When no block gives such a key, the context is keyed with a random key of
-// its length instead (RFC 3218, 2.3.2): a block with bad padding then takes
-// the same path as a well-padded one whose content does not decrypt, and
-// both fail alike when the content is read, with nothing of the private-key
-// layers on the error queue.  False only when no recipient matches `pcert`
-// and on failures that no key block causes (memory, random bytes).
+// When no block gives such a key, the context is keyed with the substitute
+// of substitute_key instead (RFC 3218, 2.3.2): a block with bad padding then
+// takes the same path as a well-padded one whose content does not decrypt,
+// and both fail alike when the content is read, with nothing of the
+// private-key layers on the error queue.  False when no recipient matches
+// `pcert` and on failures that no key block causes (memory, digests, a
+// decryption that failed for another reason than the block), with the
+// reasons queued.
 bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcert) {
   if (pcert != nullptr) {
     bool named = false;
     for (int i = 0; !named && i < sk_num(rsk); i++)
-      named = names_cert(reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i))->issuer_and_serial,
-                         pcert);
+      named = tried(reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i)), pcert);
     if (!named) {
       PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
       return false;
@@ -444,7 +536,7 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
     PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_MALLOC_FAILURE);
     return false;
   }
-  // One block: the trial key, then the key kept (the random key at first).
+  // One block: the trial key, then the key kept (the substitute at first).
   const size_t trial_room = static_cast<size_t>(size) + 10;
   const size_t room = trial_room + (keylen > size + 10 ? static_cast<size_t>(keylen) : trial_room);
   auto* buf = static_cast<unsigned char*>(MORVANE_malloc(room));
@@ -454,16 +546,20 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
   }
   unsigned char* trial = buf;
   unsigned char* key = buf + trial_room;
-  bool ok = EVP_CIPHER_CTX_rand_key(ctx, key) > 0;
+  bool ok = substitute_key(key, keylen, rsk, pkey, pcert, trial);
   const unsigned long flags = EVP_CIPHER_CTX_flags(ctx);
   const bool variable =
       (flags & EVP_CIPH_VARIABLE_LENGTH) != 0 && (flags & EVP_CIPH_CUSTOM_KEY_LENGTH) == 0;
   int taken = 0;  // the length of the key kept from a block, 0 for none
+  bool failed = false;
   for (int i = 0; ok && i < sk_num(rsk); i++) {
     auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
-    if (pcert != nullptr && !names_cert(ri->issuer_and_serial, pcert)) continue;
-    const int n = unwrap_key_quietly(ri, pkey, trial);
-    if (taken == 0 && (n == keylen || (variable && n > 0))) {
+    if (!tried(ri, pcert)) continue;
+    const int n = unwrap_key_quietly(ri, pkey, trial, &failed);
+    if (failed) {
+      PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB);
+      ok = false;
+    } else if (taken == 0 && (n == keylen || (variable && n > 0))) {
       memcpy(key, trial, static_cast<size_t>(n));
       taken = n;
     }
@@ -476,6 +572,43 @@ bool set_content_key(EVP_CIPHER_CTX* ctx, STACK* rsk, EVP_PKEY* pkey, X509* pcer
   MORVANE_cleanse(buf, room);
   MORVANE_free(buf);
   return ok;
+}
+
+// Restarts `ctx` with the signer's digest over the DER SET OF its signed
+// attributes, which is what the signature covers when it has them (RFC
+// 2315, 9.3): false when the digest is unknown or the encoding fails.
+bool digest_signed_attributes(EVP_MD_CTX* ctx, PKCS7_SIGNER_INFO* si, int md_type) {
+  const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(md_type));
+  unsigned char* abuf = nullptr;
+  const int alen = md != nullptr ? ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr),
+                                                 &abuf, &PKCS7_ATTR_VERIFY_it)
+                                 : -1;
+  const bool ok = alen > 0 && abuf != nullptr && EVP_DigestInit_ex(ctx, md, nullptr) &&
+                  EVP_DigestUpdate(ctx, abuf, static_cast<size_t>(alen));
+  MORVANE_free(abuf);
+  return ok;
+}
+
+// Checks the signature of `si` with the key of `x509` over what `ctx`
+// digested: 1, or -1 (a key that does not fit the signature's label, or a
+// signature that does not verify) with the reason queued.
+int verify_final(EVP_MD_CTX* ctx, PKCS7_SIGNER_INFO* si, X509* x509, int md_type) {
+  EVP_PKEY* pkey = X509_get_pubkey(x509);
+  if (pkey == nullptr) return -1;
+  if (!algorithm_fits_key(si->digest_enc_alg, pkey, md_type)) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
+    EVP_PKEY_free(pkey);
+    return -1;
+  }
+  fit_digest_to_key(ctx, pkey);
+  const int i = EVP_VerifyFinal(ctx, si->enc_digest->data,
+                                static_cast<unsigned int>(si->enc_digest->length), pkey);
+  EVP_PKEY_free(pkey);
+  if (i <= 0) {
+    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE);
+    return -1;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -634,9 +767,16 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
     bool ok = evp_ctx != nullptr;
     if (ok) ok = EVP_CipherInit_ex(evp_ctx, evp_cipher, nullptr, nullptr, nullptr, 0) > 0;
     // The parameters are read as the encoder writes them: only for a cipher
-    // with an IV (a stream cipher such as RC4 has none to read).
-    if (ok && EVP_CIPHER_iv_length(evp_cipher) > 0)
-      ok = EVP_CIPHER_asn1_to_param(evp_ctx, enc_alg->parameter) >= 0;
+    // with an IV (a stream cipher such as RC4 has none to read).  A CBC or
+    // CFB cipher whose identifier carries no parameters has no IV to
+    // decrypt with, and is refused rather than read with a zero IV.
+    if (ok && EVP_CIPHER_iv_length(evp_cipher) > 0) {
+      const unsigned long mode = EVP_CIPHER_flags(evp_cipher) & EVP_CIPH_MODE;
+      const bool needs_iv = mode == EVP_CIPH_CBC_MODE || mode == EVP_CIPH_CFB_MODE;
+      const int got = EVP_CIPHER_asn1_to_param(evp_ctx, enc_alg->parameter);
+      ok = got > 0 || (got == 0 && !needs_iv);
+      if (!ok && got == 0) PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_MISSING_CIPHER_IV);
+    }
     if (ok) ok = set_content_key(evp_ctx, rsk, pkey, pcert);
     if (!ok) {
       BIO_free(etmp);
@@ -884,40 +1024,12 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
       EVP_MD_CTX_cleanup(&ctx);
       return -1;
     }
-    const EVP_MD* md = EVP_get_digestbyname(OBJ_nid2sn(md_type));
-    unsigned char* abuf = nullptr;
-    const int alen = md != nullptr ? ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr),
-                                                   &abuf, &PKCS7_ATTR_VERIFY_it)
-                                   : -1;
-    if (alen <= 0 || abuf == nullptr || !EVP_DigestInit_ex(&ctx, md, nullptr)) {
-      MORVANE_free(abuf);
+    if (!digest_signed_attributes(&ctx, si, md_type)) {
       EVP_MD_CTX_cleanup(&ctx);
       return 0;
     }
-    EVP_DigestUpdate(&ctx, abuf, static_cast<size_t>(alen));
-    MORVANE_free(abuf);
   }
-  EVP_PKEY* pkey = X509_get_pubkey(x509);
-  if (pkey == nullptr) {
-    EVP_MD_CTX_cleanup(&ctx);
-    return -1;
-  }
-  if (!algorithm_fits_key(si->digest_enc_alg, pkey, md_type)) {
-    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
-    EVP_PKEY_free(pkey);
-    EVP_MD_CTX_cleanup(&ctx);
-    return -1;
-  }
-  fit_digest_to_key(&ctx, pkey);
-  const int i = EVP_VerifyFinal(&ctx, si->enc_digest->data,
-                                static_cast<unsigned int>(si->enc_digest->length), pkey);
-  EVP_PKEY_free(pkey);
-  if (i <= 0) {
-    PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_FAILURE);
-    ret = -1;
-  } else {
-    ret = 1;
-  }
+  ret = verify_final(&ctx, si, x509, md_type);
   EVP_MD_CTX_cleanup(&ctx);
   return ret;
 }
@@ -950,3 +1062,17 @@ int PKCS7_dataVerify(X509_STORE* cert_store, X509_STORE_CTX* ctx, BIO* bio, PKCS
   X509_STORE_CTX_cleanup(ctx);
   return PKCS7_signatureVerify(bio, p7, si, x509);
 }
+
+namespace morvane::pkcs7 {
+
+int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509) {
+  const int md_type = OBJ_obj2nid(si->digest_alg->algorithm);
+  EVP_MD_CTX ctx;
+  EVP_MD_CTX_init(&ctx);
+  const int ret =
+      digest_signed_attributes(&ctx, si, md_type) ? verify_final(&ctx, si, x509, md_type) : 0;
+  EVP_MD_CTX_cleanup(&ctx);
+  return ret;
+}
+
+}  // namespace morvane::pkcs7

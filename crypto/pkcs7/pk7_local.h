@@ -55,6 +55,14 @@ inline bool names_cert(const PKCS7_ISSUER_AND_SERIAL* ias, X509* x) {
          ASN1_STRING_cmp(X509_get_serialNumber(x), ias->serial) == 0;
 }
 
+// The signature of signer `si`, which has signed attributes, checked with
+// the key of `x509` over the attributes alone: all that PKCS7_signatureVerify
+// checks but the content's digest and type, which name no certificate.  1,
+// -1 (the key does not fit the label, the signature does not verify) or 0
+// (the attributes do not encode), with the reason queued as
+// PKCS7_signatureVerify queues it (pk7_doit.cc).
+int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509);
+
 }  // namespace morvane::pkcs7
 
 #endif  // MORVANE_PKCS7_PK7_LOCAL_H

@@ -3,9 +3,12 @@
 // content through the data engine.
 
 #include <limits.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
@@ -13,9 +16,9 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include "bio/internal.h"
-#include "internal/err_mark.h"
 #include "internal/first_success.h"
 #include "pk7_local.h"
 
@@ -74,10 +77,6 @@ bool stream_content(PKCS7* p7, BIO* in, int flags, int func, int final_reason) {
   return ok;
 }
 
-void free_stack(void* sk) {
-  sk_free(reinterpret_cast<STACK*>(sk));
-}
-
 // Reads `chain` to its end into `out` (when given): false, with "content
 // write error" under `func`, when a write fails.  The last read's result
 // goes to *last.
@@ -94,99 +93,280 @@ bool copy_content(BIO* chain, BIO* out, int func, int* last = nullptr) {
   return true;
 }
 
-// Appends the certificates of `certs` that `ias` names to `out`, each once
-// (the caller's list and the message may carry the same one).
-bool add_named(STACK* out, STACK* certs, const PKCS7_ISSUER_AND_SERIAL* ias) {
-  for (int i = 0; i < sk_num(certs); i++) {
-    auto* x = reinterpret_cast<X509*>(sk_value(certs, i));
-    if (!names_cert(ias, x)) continue;
-    bool held = false;
-    for (int j = 0; j < sk_num(out) && !held; j++)
-      held = X509_cmp(reinterpret_cast<X509*>(sk_value(out, j)), x) == 0;
-    if (!held && !sk_push(out, reinterpret_cast<char*>(x))) return false;
-  }
-  return true;
+// The certificates tried for one signer at most, as a chain search tries a
+// bounded number of issuers: a sender cannot make a message cost more by
+// repeating a signer's issuer and serial.
+constexpr int kMaxCandidates = 16;
+
+// A certificate that may be a signer's, and what its chain gave.
+struct Candidate {
+  X509* cert;
+  int order;  // its place in the caller's list, then in the message's
+  bool hashed;
+  unsigned char hash[sizeof(X509::sha1_hash)];
+  int chain;        // 0 not verified yet, 1 verified, -1 failed
+  int chain_error;  // the verifier's error code when it failed
+};
+
+int by_issuer_and_serial(const Candidate* a, const Candidate* b) {
+  const int r = X509_NAME_cmp(X509_get_issuer_name(a->cert), X509_get_issuer_name(b->cert));
+  return r != 0 ? r
+                : ASN1_STRING_cmp(X509_get_serialNumber(a->cert), X509_get_serialNumber(b->cert));
 }
 
-// For each signer of p7, the certificates that may be its own, in the order
-// tried: those of `certs` that carry its issuer and serial, then (without
-// PKCS7_FLAG_NO_INTERNAL) the message's; one stack per signer in a stack
-// (free with sk_pop_free and free_stack).  Null with the reason queued.
-STACK* find_candidates(PKCS7* p7, STACK* sinfos, STACK* certs, int flags) {
-  STACK* all = sk_new_null();
-  bool ok = all != nullptr;
-  bool found = true;
-  for (int i = 0; ok && found && i < sk_num(sinfos); i++) {
-    const auto* ias = reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(sinfos, i))->issuer_and_serial;
-    STACK* mine = sk_new_null();
-    ok = mine != nullptr && sk_push(all, reinterpret_cast<char*>(mine));
-    if (!ok) {
-      sk_free(mine);
-      break;
+int by_order(const Candidate* a, const Candidate* b) {
+  return a->order < b->order ? -1 : a->order > b->order ? 1 : 0;
+}
+
+// Issuer and serial, then the certificate (its digest), then the order: the
+// copies of one certificate come together, the first one first.
+int cmp_for_copies(const void* x, const void* y) {
+  const auto* a = static_cast<const Candidate*>(x);
+  const auto* b = static_cast<const Candidate*>(y);
+  int r = by_issuer_and_serial(a, b);
+  if (r == 0 && a->hashed && b->hashed) r = memcmp(a->hash, b->hash, sizeof a->hash);
+  if (r == 0 && a->hashed != b->hashed) r = a->hashed ? -1 : 1;
+  return r != 0 ? r : by_order(a, b);
+}
+
+int cmp_for_lookup(const void* x, const void* y) {
+  const auto* a = static_cast<const Candidate*>(x);
+  const auto* b = static_cast<const Candidate*>(y);
+  const int r = by_issuer_and_serial(a, b);
+  return r != 0 ? r : by_order(a, b);
+}
+
+bool same_certificate(const Candidate& a, const Candidate& b) {
+  return a.hashed && b.hashed && memcmp(a.hash, b.hash, sizeof a.hash) == 0 &&
+         by_issuer_and_serial(&a, &b) == 0;
+}
+
+// The certificates that may be signers' in one verification: those of
+// `certs`, then (without PKCS7_FLAG_NO_INTERNAL) the message's, each
+// certificate once (the caller's list and the message may carry the same
+// one), sorted by issuer and serial once, so that finding a signer's costs a
+// binary search and a certificate's chain is verified once, whichever
+// signers name it.
+class CandidateIndex {
+ public:
+  CandidateIndex() = default;
+  ~CandidateIndex() { MORVANE_free(all_); }
+  CandidateIndex(const CandidateIndex&) = delete;
+  CandidateIndex& operator=(const CandidateIndex&) = delete;
+
+  // False when memory fails (nothing queued).
+  bool build(STACK* certs, STACK* message_certs) {
+    const int nc = sk_num(certs) > 0 ? sk_num(certs) : 0;
+    const int nm = sk_num(message_certs) > 0 ? sk_num(message_certs) : 0;
+    if (nc + nm == 0) return true;
+    all_ =
+        static_cast<Candidate*>(MORVANE_malloc(static_cast<size_t>(nc + nm) * sizeof(Candidate)));
+    if (all_ == nullptr) return false;
+    for (int i = 0; i < nc + nm; i++) {
+      Candidate& c = all_[n_++];
+      c.cert =
+          reinterpret_cast<X509*>(i < nc ? sk_value(certs, i) : sk_value(message_certs, i - nc));
+      c.order = i;
+      // Two certificates are one when their digests agree (X509_cmp); one
+      // whose facts cannot be cached is taken as distinct.
+      c.hashed = X509_check_purpose(c.cert, -1, 0) == 1;
+      if (c.hashed) memcpy(c.hash, c.cert->sha1_hash, sizeof c.hash);
+      c.chain = 0;
+      c.chain_error = 0;
     }
-    ok = add_named(mine, certs, ias) &&
-         ((flags & PKCS7_FLAG_NO_INTERNAL) || add_named(mine, p7->d.sign->cert, ias));
-    found = sk_num(mine) > 0;
+    qsort(all_, static_cast<size_t>(n_), sizeof(Candidate), cmp_for_copies);
+    int kept = 0;
+    for (int i = 0; i < n_; i++)
+      if (kept == 0 || !same_certificate(all_[kept - 1], all_[i])) all_[kept++] = all_[i];
+    n_ = kept;
+    qsort(all_, static_cast<size_t>(n_), sizeof(Candidate), cmp_for_lookup);
+    return true;
   }
-  if (ok && found) return all;
-  sk_pop_free(all, free_stack);
-  if (!ok)
-    PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
-  else
-    PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND);
-  return nullptr;
+
+  // The first of the certificates that `ias` names, in the order tried, and
+  // their number in *count (at most kMaxCandidates); -1 for none.
+  int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* count) const {
+    int lo = 0;
+    int hi = n_;
+    while (lo < hi) {  // the first at or after ias
+      const int mid = lo + (hi - lo) / 2;
+      if (cmp_to(ias, all_[mid]) > 0)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    int n = 0;
+    while (lo + n < n_ && n < kMaxCandidates && cmp_to(ias, all_[lo + n]) == 0) n++;
+    *count = n;
+    return n > 0 ? lo : -1;
+  }
+
+  Candidate& at(int i) { return all_[i]; }
+
+ private:
+  static int cmp_to(const PKCS7_ISSUER_AND_SERIAL* ias, const Candidate& c) {
+    const int r = X509_NAME_cmp(ias->issuer, X509_get_issuer_name(c.cert));
+    return r != 0 ? r : ASN1_STRING_cmp(ias->serial, X509_get_serialNumber(c.cert));
+  }
+
+  Candidate* all_ = nullptr;
+  int n_ = 0;
+};
+
+// "certificate verify error" with the verifier's text for `error`.
+void chain_failed(int error) {
+  PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_CERTIFICATE_VERIFY_ERROR);
+  ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(error));
 }
 
-X509* candidate(STACK* all, int signer, int i) {
-  return reinterpret_cast<X509*>(sk_value(reinterpret_cast<STACK*>(sk_value(all, signer)), i));
-}
+// What one verification knows of its signers: the candidates of each and
+// the one chosen (-1 while none is).
+struct SignerChoice {
+  int first;
+  int count;
+  int chosen;
+};
 
 // Verifies the chain of `signer` with the message's certificates as
 // untrusted ones and its CRLs, as `flags` ask: 1, or 0 with the reason
-// queued.
-int verify_chain(X509_STORE_CTX* ctx, X509_STORE* store, X509* signer, PKCS7* p7, int flags) {
+// queued and the verifier's error code in *error.
+int verify_chain(X509_STORE_CTX* ctx, X509_STORE* store, X509* signer, PKCS7* p7, int flags,
+                 int* error) {
   const bool chain = !(flags & PKCS7_FLAG_NO_CHAIN);
   if (!X509_STORE_CTX_init(ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
     PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_X509_LIB);
+    *error = X509_V_ERR_OUT_OF_MEM;
     return 0;
   }
   if (chain) X509_STORE_CTX_set_default(ctx, "smime_sign");
   if (!(flags & PKCS7_FLAG_NO_CRLS)) X509_STORE_CTX_set0_crls(ctx, p7->d.sign->crl);
   const int i = X509_verify_cert(ctx);
-  const int j = i <= 0 ? X509_STORE_CTX_get_error(ctx) : 0;
+  *error = i <= 0 ? X509_STORE_CTX_get_error(ctx) : 0;
   X509_STORE_CTX_cleanup(ctx);
   if (i > 0) return 1;
-  PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_CERTIFICATE_VERIFY_ERROR);
-  ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(j));
+  chain_failed(*error);
   return 0;
 }
 
-// Keeps, for every signer, the candidates whose chain verifies: false when a
-// signer has none, with the reason its first candidate gives.
-bool keep_verified_chains(STACK* all, X509_STORE* store, PKCS7* p7, int flags) {
-  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
-  if (ctx == nullptr) {
-    PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
-    return false;
+// One call of PKCS7_verify: its signers' candidates and the chains verified.
+class Verification {
+ public:
+  Verification(PKCS7* p7, STACK* sinfos, X509_STORE* store, int flags)
+      : p7_(p7), sinfos_(sinfos), store_(store), flags_(flags) {}
+  ~Verification() {
+    X509_STORE_CTX_free(ctx_);
+    MORVANE_free(choices_);
   }
-  bool ok = true;
-  for (int k = 0; ok && k < sk_num(all); k++) {
-    auto* mine = reinterpret_cast<STACK*>(sk_value(all, k));
-    for (int i = sk_num(mine) - 1; i >= 0; i--) {
-      morvane::internal::ErrorMark mark;
-      if (verify_chain(ctx, store, candidate(all, k, i), p7, flags) > 0) continue;
-      // The first candidate's reason stays when no other verified.
-      if (i == 0 && sk_num(mine) == 1) {
-        ok = false;
-        break;
-      }
-      mark.pop();
-      sk_delete(mine, i);
+  Verification(const Verification&) = delete;
+  Verification& operator=(const Verification&) = delete;
+
+  // Finds every signer's candidates: false, with the reason queued, when a
+  // signer has none or memory fails.
+  bool find_signers(STACK* certs) {
+    const int n = sk_num(sinfos_);
+    choices_ =
+        static_cast<SignerChoice*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(SignerChoice)));
+    if (choices_ == nullptr ||
+        !index_.build(certs, (flags_ & PKCS7_FLAG_NO_INTERNAL) ? nullptr : p7_->d.sign->cert) ||
+        (chains() && (ctx_ = X509_STORE_CTX_new()) == nullptr)) {
+      PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
+      return false;
     }
+    for (int k = 0; k < n; k++) {
+      SignerChoice& c = choices_[k];
+      c.first = index_.find(signer(k)->issuer_and_serial, &c.count);
+      c.chosen = -1;
+      if (c.first < 0) {
+        PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND);
+        return false;
+      }
+    }
+    return true;
   }
-  X509_STORE_CTX_free(ctx);
-  return ok;
-}
+
+  // Chooses each signer's certificate where that needs no content: the
+  // only candidate, or the first whose signature over the signed attributes
+  // and then chain verify (a signature costs less than a chain, and a sender
+  // may repeat a signer's issuer and serial on certificates of other keys).
+  // A signer without signed attributes and with several candidates waits
+  // for the content (after_content).  False, with the first candidate's
+  // reason, when a signer's choice fails.
+  bool before_content() {
+    for (int k = 0; k < sk_num(sinfos_); k++) {
+      SignerChoice& c = choices_[k];
+      PKCS7_SIGNER_INFO* si = signer(k);
+      if (c.count == 1 || (!signatures() && !chains())) {
+        if (chains() && !chain_ok(c.first)) return false;
+        c.chosen = c.first;
+        continue;
+      }
+      if (signatures() && sk_num(si->auth_attr) <= 0) continue;
+      if (morvane::internal::first_success(c.count, [&](int i) {
+            if (signatures()) {
+              const int r = verify_attribute_signature(si, index_.at(c.first + i).cert);
+              if (r <= 0) {
+                PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
+                return r;
+              }
+            }
+            if (chains() && !chain_ok(c.first + i)) return 0;
+            c.chosen = c.first + i;
+            return 1;
+          }) <= 0)
+        return false;
+    }
+    return true;
+  }
+
+  // Checks each signer's signature over the content read through `p7bio`
+  // (unless PKCS7_FLAG_NO_SIGNATURES), choosing the certificate of a signer
+  // that waited: the first whose signature and then chain verify.
+  bool after_content(BIO* p7bio) {
+    if (!signatures()) return true;
+    for (int k = 0; k < sk_num(sinfos_); k++) {
+      SignerChoice& c = choices_[k];
+      PKCS7_SIGNER_INFO* si = signer(k);
+      const int first = c.chosen >= 0 ? c.chosen : c.first;
+      const int count = c.chosen >= 0 ? 1 : c.count;
+      if (morvane::internal::first_success(count, [&](int i) {
+            const int r = PKCS7_signatureVerify(p7bio, p7_, si, index_.at(first + i).cert);
+            if (r <= 0) {
+              PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
+              return r;
+            }
+            return c.chosen >= 0 || !chains() || chain_ok(first + i) ? 1 : 0;
+          }) <= 0)
+        return false;
+    }
+    return true;
+  }
+
+ private:
+  bool signatures() const { return !(flags_ & PKCS7_FLAG_NO_SIGNATURES); }
+  bool chains() const { return !(flags_ & PKCS7_FLAG_NO_VERIFY); }
+  PKCS7_SIGNER_INFO* signer(int k) const {
+    return reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(sinfos_, k));
+  }
+
+  // Whether candidate i's chain verifies, verified on first asking; a chain
+  // that failed before says so again.
+  bool chain_ok(int i) {
+    Candidate& c = index_.at(i);
+    if (c.chain == 0)
+      c.chain = verify_chain(ctx_, store_, c.cert, p7_, flags_, &c.chain_error) > 0 ? 1 : -1;
+    else if (c.chain < 0)
+      chain_failed(c.chain_error);
+    return c.chain > 0;
+  }
+
+  PKCS7* p7_;
+  STACK* sinfos_;
+  X509_STORE* store_;
+  int flags_;
+  CandidateIndex index_;
+  SignerChoice* choices_ = nullptr;
+  X509_STORE_CTX* ctx_ = nullptr;
+};
 
 }  // namespace
 
@@ -285,14 +465,10 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
     PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_NO_SIGNATURES_ON_DATA);
     return 0;
   }
-  // Several certificates may carry a signer's issuer and serial: each is
-  // tried, for its chain and then for the signature.
-  STACK* signers = find_candidates(p7, sinfos, certs, flags);
-  if (signers == nullptr) return 0;
-  if (!(flags & PKCS7_FLAG_NO_VERIFY) && !keep_verified_chains(signers, store, p7, flags)) {
-    sk_pop_free(signers, free_stack);
-    return 0;
-  }
+  // Several certificates may carry a signer's issuer and serial: the first
+  // whose signature and chain verify is the signer's.
+  Verification verification(p7, sinfos, store, flags);
+  if (!verification.find_signers(certs) || !verification.before_content()) return 0;
 
   // A memory stream is read through a read-only copy so that the caller's
   // stream keeps its bytes.
@@ -309,7 +485,6 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
     tmpin = BIO_new_mem_buf(ptr, static_cast<int>(len));
     if (tmpin == nullptr) {
       PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_MALLOC_FAILURE);
-      sk_pop_free(signers, free_stack);
       return 0;
     }
   }
@@ -339,18 +514,7 @@ int PKCS7_verify(PKCS7* p7, STACK* certs, X509_STORE* store, BIO* indata, BIO* o
       goto done;
     }
   }
-  if (!(flags & PKCS7_FLAG_NO_SIGNATURES)) {
-    for (int i = 0; i < sk_num(sinfos); i++) {
-      auto* si = reinterpret_cast<PKCS7_SIGNER_INFO*>(sk_value(sinfos, i));
-      const int n = sk_num(reinterpret_cast<STACK*>(sk_value(signers, i)));
-      if (morvane::internal::first_success(n, [&](int k) {
-            return PKCS7_signatureVerify(p7bio, p7, si, candidate(signers, i, k));
-          }) <= 0) {
-        PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
-        goto done;
-      }
-    }
-  }
+  if (!verification.after_content(p7bio)) goto done;
   ret = 1;
 done:
   // The caller's stream at the bottom of the chain survives; the filters and
@@ -364,7 +528,6 @@ done:
   } else if (tmpin != indata) {
     BIO_free(tmpin);
   }
-  sk_pop_free(signers, free_stack);
   return ret;
 }
 

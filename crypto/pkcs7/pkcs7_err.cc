@@ -13,7 +13,7 @@
 #include "pkcs7_err_data.inc"
 
 static_assert(std::size(PKCS7_str_functs) == 29 + 1);
-static_assert(std::size(PKCS7_str_reasons) == 50 + 1);
+static_assert(std::size(PKCS7_str_reasons) == 51 + 1);
 
 /* see morvane/pkcs7.h */
 void ERR_load_PKCS7_strings(void) {

@@ -19,19 +19,28 @@
  * PKCS7_verify reads the message and writes nothing in it: with the locking
  * callbacks set up, several threads may verify one decoded message at once.
  * PKCS7_verify writes the content to `out` before it checks the signatures,
- * and PKCS7_decrypt writes what it decrypts to `data` before it learns
- * whether the last block decrypted: a caller of either must discard what was
- * written when the call returns 0.
+ * and PKCS7_decrypt writes what it decrypts to `data` as it goes: when it
+ * fails (the last block does not decrypt, a write or an allocation fails)
+ * part of the content, or all of it, may have been written already.  A
+ * caller of either must discard what was written when the call returns 0.
  *
  * An RSA-encrypted content key that does not open to a key of the cipher's
- * length is replaced by a random key (RFC 3218, 2.3.2), so a bad key block
- * and a good one over damaged content fail alike, when the content is read
- * ("decrypt error" alone from PKCS7_decrypt), and tell a party that submits
- * chosen ciphertexts nothing about their padding.  The same holds for a key
- * that opens no recipient: without the recipient's certificate it shows only
- * as content that does not decrypt (with a block cipher's padding, about one
- * time in 256 such content passes the check as garbage; a caller that holds
- * several keys gives the certificate).
+ * length is replaced by a substitute key (RFC 3218, 2.3.2), so a bad key
+ * block and a good one over damaged content fail alike, when the content is
+ * read ("decrypt error" alone from PKCS7_decrypt), and tell a party that
+ * submits chosen ciphertexts nothing about their padding.  The substitute is
+ * derived from the key blocks tried and the private key (an HMAC keyed by
+ * the private exponent), so one message gives one result however often it
+ * is submitted.  The same holds for a key that opens no recipient: without
+ * the recipient's certificate it shows only as content that does not
+ * decrypt (with a block cipher's padding, about one message in 256 passes
+ * the check as garbage; a caller that holds several keys gives the
+ * certificate).  Only the block's own faults count as a block that does not
+ * open (the RSA layer's padding check, a block too large for the key): a
+ * decryption that fails otherwise (out of memory, above all) fails the call
+ * with that layer's reasons and "EVP lib".  A CBC or CFB cipher whose
+ * parameters carry no IV is refused ("missing cipher iv"), and PKCS7_encrypt
+ * fails when it cannot write the IV.
  *
  * Null arguments: a null PKCS7 (p7) is refused by PKCS7_verify,
  * PKCS7_get0_signers and PKCS7_decrypt with "invalid null pointer"; every
@@ -370,8 +379,13 @@ MORVANE_EXPORT ASN1_OCTET_STRING *PKCS7_digest_from_attributes(STACK *sk);
  * "content write error" when `out` takes less than it is given, as
  * PKCS7_decrypt with `data`); a memory stream given as indata is left unread.
  * Where several certificates (of `certs`, then of the message) carry a
- * signer's issuer and serial, each is tried for the chain and then for the
- * signature.  PKCS7_get0_signers: a new stack (free with sk_free) of the
+ * signer's issuer and serial, the first 16 of them are tried, in that order,
+ * and the first whose signature and then chain verify is the signer's (the
+ * signature over the signed attributes before the content is read; without
+ * signed attributes, over the content, which is then written to `out` before
+ * the chain is verified); when none serves, the reasons are the first one's.
+ * One certificate's chain is verified once per call, however many signers
+ * name it.  PKCS7_get0_signers: a new stack (free with sk_free) of the
  * signers' certificates (borrowed), the first that carries each signer's
  * issuer and serial.
  * PKCS7_encrypt: a new enveloped message to `certs`.  PKCS7_decrypt: 1 and
@@ -485,6 +499,7 @@ MORVANE_EXPORT int PKCS7_ISSUER_AND_SERIAL_digest(PKCS7_ISSUER_AND_SERIAL *data,
 #define PKCS7_R_CONTENT_WRITE_ERROR 148
 #define PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH 149
 #define PKCS7_R_DUPLICATE_MESSAGE_DIGEST 150
+#define PKCS7_R_MISSING_CIPHER_IV 151
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

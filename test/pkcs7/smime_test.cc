@@ -374,6 +374,8 @@ TEST(SmimeChain, SignatureFlagsOverAGoodChain) {
   PKCS7_free(p7);
 }
 
+constexpr int kTwins = 16;
+
 // Certificates that carry the issuer and serial of user 0's: one with
 // another key (its chain good), one with user 0's key that the CA did not
 // sign (its chain bad).  Built once.
@@ -388,22 +390,24 @@ X509* TwinBadChain() {
   return x;
 }
 
-// Every certificate with the signer's issuer and serial is tried, for its
-// chain and then for the signature, from the caller's list and the
-// message's, in any order.  When none serves, the reason is the last check
-// that failed for the first whose chain held.
+// Every certificate with the signer's issuer and serial is tried, for the
+// signature over the signed attributes and then for its chain, from the
+// caller's list and the message's, in any order.  When none serves, the
+// reason is the first one's: its chain's when its signature held.
 TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
   struct Row {
     const char* name;
     std::vector<X509*> carried;  // the message's certificates
     std::vector<X509*> given;    // the caller's
     int expected;
+    int reason;  // of PKCS7_verify, the last entry, when it fails
   } rows[] = {
-      {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1},
-      {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1},
-      {"the signer's first", {UserCert(0), TwinOtherKey(), TwinBadChain()}, {}, 1},
-      {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1},
-      {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0},
+      {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1, 0},
+      {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1, 0},
+      {"the signer's first", {UserCert(0), TwinOtherKey(), TwinBadChain()}, {}, 1, 0},
+      {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1, 0},
+      {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0, PKCS7_R_CERTIFICATE_VERIFY_ERROR},
+      {"no signature holds", {TwinOtherKey(), TwinBadChain()}, {}, 0, PKCS7_R_SIGNATURE_FAILURE},
   };
   X509_STORE* store = X509_STORE_new();
   ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
@@ -420,8 +424,7 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
       EXPECT_TRUE(ErrorsAre({}));
       EXPECT_EQ(MemText(out), kCrlfContent);
     } else {
-      EXPECT_EQ(ERR_peek_last_error(),
-                ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE));
+      EXPECT_EQ(ERR_peek_last_error(), ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, r.reason));
       ERR_clear_error();
     }
     BIO_free(out);
@@ -429,6 +432,89 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
     PKCS7_free(p7);
   }
   X509_STORE_free(store);
+}
+
+// Chains the store builds and checks, counted where the revocation step
+// runs (no CRL is asked for).
+int chains_checked = 0;
+int CountChain(X509_STORE_CTX*) {
+  chains_checked++;
+  return 1;
+}
+
+// Certificates with user 0's issuer and serial and user 2's key, each its
+// own (their subjects differ), all with good chains.  Built once.
+X509* Twin(int i) {
+  static X509* twins[kTwins] = {};
+  if (twins[i] == nullptr) {
+    const std::string cn = "Morvane Test Twin " + std::to_string(i);
+    twins[i] = MakeCert(UserKey(2), cn.c_str(), 100, RsaKey(0), X509_get_subject_name(CaCert()));
+  }
+  return twins[i];
+}
+
+// A sender may put many certificates with the signer's issuer and serial in
+// a message: a candidate's signature over the signed attributes is checked
+// before its chain, so one chain is built whatever their number, and at most
+// 16 candidates are tried (the 17th is not, even when it is the signer's).
+// Before, every candidate's chain was built first.
+TEST(SmimeChain, TwinsOfTheSignerCostOneChain) {
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  store->check_revocation = CountChain;
+  for (int twins : {15, 16}) {
+    SCOPED_TRACE(twins);
+    PKCS7* p7 = Sign(kContent, PKCS7_FLAG_NO_CERTS);
+    ASSERT_NE(p7, nullptr);
+    for (int i = 0; i < twins; i++) EXPECT_EQ(PKCS7_add_certificate(p7, Twin(i)), 1);
+    EXPECT_EQ(PKCS7_add_certificate(p7, UserCert(0)), 1);
+    BIO* out = BIO_new(BIO_s_mem());
+    chains_checked = 0;
+    if (twins < 16) {
+      EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 1);
+      EXPECT_TRUE(ErrorsAre({}));
+      EXPECT_EQ(MemText(out), kCrlfContent);
+      EXPECT_EQ(chains_checked, 1);
+    } else {
+      EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 0);
+      EXPECT_EQ(ERR_peek_last_error(),
+                ERR_PACK(kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE));
+      ERR_clear_error();
+      EXPECT_EQ(chains_checked, 0);
+    }
+    BIO_free(out);
+    PKCS7_free(p7);
+  }
+  X509_STORE_free(store);
+}
+
+// Many signers name one certificate among many: its chain is verified once
+// per call, and each signer finds its certificate without a scan of all.
+// Before, each signer verified the chain again.
+TEST(SmimeChain, ManySignersVerifyOneChainOnce) {
+  constexpr int kSigners = 64;
+  PKCS7* p7 = Sign(kContent, 0);
+  ASSERT_NE(p7, nullptr);
+  STACK* sinfos = PKCS7_get_signer_info(p7);
+  for (int i = 1; i < kSigners; i++) {
+    auto* copy =
+        static_cast<PKCS7_SIGNER_INFO*>(ASN1_item_dup(&PKCS7_SIGNER_INFO_it, Signer(p7, 0)));
+    ASSERT_NE(copy, nullptr);
+    ASSERT_GT(sk_push(sinfos, reinterpret_cast<char*>(copy)), 0);
+  }
+  for (int i = 0; i < kTwins; i++) EXPECT_EQ(PKCS7_add_certificate(p7, Twin(i)), 1);
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  store->check_revocation = CountChain;
+  chains_checked = 0;
+  BIO* out = BIO_new(BIO_s_mem());
+  EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 1);
+  EXPECT_TRUE(ErrorsAre({}));
+  EXPECT_EQ(MemText(out), kCrlfContent);
+  EXPECT_EQ(chains_checked, 1);
+  BIO_free(out);
+  X509_STORE_free(store);
+  PKCS7_free(p7);
 }
 
 // A read of the content that fails part-way fails signing and encryption,
@@ -536,14 +622,25 @@ TEST(Smime, DecryptErrors) {
 // certificate and without.  Before, bad padding showed as the RSA layer's
 // "block type is not 02" / "padding check failed" and "EVP lib".
 TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
-  FixedRandom fixed(0x5eed);  // the random keys, and so the outcome, fixed
-  STACK* certs = StackOf({UserCert(0)});
+  // The substitute keys come from the private key, and the message's
+  // content key from the random stream: a key made from a fixed stream and
+  // a message made from another fix them, and so the outcome, in any
+  // process.
+  EVP_PKEY* key = EVP_PKEY_new();
+  {
+    FixedRandom fixed_key(0x4b3e);
+    EVP_PKEY_assign_RSA(key, RSA_generate_key(1024, 65537, nullptr, nullptr));
+  }
+  X509* recipient = MakeCert(key, "Morvane Test Fixed Recipient", 300, RsaKey(0),
+                             X509_get_subject_name(CaCert()));
+  FixedRandom fixed(0x5eed);
+  STACK* certs = StackOf({recipient});
   BIO* in = MemOf(kContent);
   PKCS7* e = PKCS7_encrypt(certs, in, EVP_aes_128_cbc(), PKCS7_FLAG_BINARY);
   ASSERT_NE(e, nullptr);
   auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(e->d.enveloped->recipientinfo, 0));
   ASN1_OCTET_STRING* good = ASN1_STRING_dup(ri->enc_key);
-  EVP_PKEY* pub = X509_get_pubkey(UserCert(0));
+  EVP_PKEY* pub = X509_get_pubkey(recipient);
   RSA* rsa = pub->pkey.rsa;
   const size_t k = static_cast<size_t>(RSA_size(rsa));
 
@@ -577,15 +674,15 @@ TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
               static_cast<int>(k))
         << r.name;
     ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), static_cast<int>(k));
-    for (X509* cert : {UserCert(0), static_cast<X509*>(nullptr)}) {
+    for (X509* cert : {recipient, static_cast<X509*>(nullptr)}) {
       SCOPED_TRACE(testing::Message() << r.name << (cert != nullptr ? " with" : " without")
                                       << " the certificate");
       BIO* out = BIO_new(BIO_s_mem());
-      EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), cert, out, 0), 0);
+      EXPECT_EQ(PKCS7_decrypt(e, key, cert, out, 0), 0);
       EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
       // An earlier entry of the caller's stays, alone beside that one.
       ERR_put_error(ERR_LIB_USER, 1, 2, "earlier", 1);
-      EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), cert, out, 0), 0);
+      EXPECT_EQ(PKCS7_decrypt(e, key, cert, out, 0), 0);
       EXPECT_TRUE(ErrorsAre({{ERR_LIB_USER, 1, 2}, {kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
       BIO_free(out);
     }
@@ -593,13 +690,91 @@ TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
   // The message's own block still opens.
   ASN1_STRING_set(ri->enc_key, good->data, good->length);
   BIO* out = BIO_new(BIO_s_mem());
-  EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0), 1);
+  EXPECT_EQ(PKCS7_decrypt(e, key, recipient, out, 0), 1);
   EXPECT_EQ(MemText(out), kContent);
   BIO_free(out);
   ASN1_OCTET_STRING_free(good);
   EVP_PKEY_free(pub);
   PKCS7_free(e);
   BIO_free(in);
+  sk_free(certs);
+  X509_free(recipient);
+  EVP_PKEY_free(key);
+}
+
+// A key block that does not open is replaced by a key derived from the
+// block and the private key, not drawn afresh: one message decrypts to one
+// output however often it is submitted, and a badly padded block cannot be
+// told from a well-padded one by the outputs changing.  Before, every call
+// drew another random key.
+TEST(Smime, ABlockThatDoesNotOpenGivesOneOutput) {
+  STACK* certs = StackOf({UserCert(0)});
+  const std::string content(100, 'c');
+  BIO* in = MemOf(content);
+  // A stream cipher: whatever key it is given decrypts the content to some
+  // output, which is all there is to compare.
+  PKCS7* e = PKCS7_encrypt(certs, in, EVP_rc4(), PKCS7_FLAG_BINARY);
+  ASSERT_NE(e, nullptr);
+  auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(e->d.enveloped->recipientinfo, 0));
+  EVP_PKEY* pub = X509_get_pubkey(UserCert(0));
+  const int k = RSA_size(pub->pkey.rsa);
+  std::vector<std::string> outputs;
+  // Bad padding (block type 1) and good padding around a key of 5 bytes.
+  for (uint8_t type : {1, 2}) {
+    std::vector<uint8_t> raw(static_cast<size_t>(k), 0x5a), enc(static_cast<size_t>(k));
+    raw[0] = 0;
+    raw[1] = type;
+    raw[static_cast<size_t>(k) - 6] = 0;
+    ASSERT_EQ(RSA_public_encrypt(k, raw.data(), enc.data(), pub->pkey.rsa, RSA_NO_PADDING), k);
+    ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), k);
+    // The result and what was written.
+    std::pair<int, std::string> first;
+    for (int i = 0; i < 6; i++) {
+      X509* cert = i % 2 ? UserCert(0) : nullptr;
+      SCOPED_TRACE(testing::Message() << "type " << int{type} << ", call " << i);
+      BIO* out = BIO_new(BIO_s_mem());
+      const int ret = PKCS7_decrypt(e, UserKey(0), cert, out, 0);
+      const std::pair<int, std::string> got(ret, MemText(out));
+      BIO_free(out);
+      ERR_clear_error();
+      if (i == 0) first = got;
+      EXPECT_EQ(got, first);
+    }
+    EXPECT_EQ(first.first, 1);
+    EXPECT_EQ(first.second.size(), content.size());
+    EXPECT_NE(first.second, content);
+    outputs.push_back(first.second);
+  }
+  EXPECT_NE(outputs[0], outputs[1]);  // another block, another key
+  EVP_PKEY_free(pub);
+  PKCS7_free(e);
+  BIO_free(in);
+  sk_free(certs);
+}
+
+// A CBC or CFB cipher needs its IV: an identifier without parameters is
+// refused rather than read as a zero IV (the first block would come out
+// wrong, and the call would succeed).
+TEST(Smime, CipherWithoutItsIvIsRefused) {
+  STACK* certs = StackOf({UserCert(0)});
+  for (const EVP_CIPHER* cipher : {EVP_aes_128_cbc(), EVP_des_ede3_cbc(), EVP_rc2_40_cbc(),
+                                   EVP_aes_128_cfb128()}) {
+    SCOPED_TRACE(EVP_CIPHER_nid(cipher));
+    BIO* in = MemOf(kContent);
+    PKCS7* e = PKCS7_encrypt(certs, in, cipher, PKCS7_FLAG_BINARY);
+    ASSERT_NE(e, nullptr);
+    X509_ALGOR* alg = e->d.enveloped->enc_data->algorithm;
+    ASN1_TYPE_free(alg->parameter);
+    alg->parameter = nullptr;
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_decrypt(e, UserKey(0), UserCert(0), out, 0), 0);
+    EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_DATADECODE, PKCS7_R_MISSING_CIPHER_IV},
+                           {kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
+    EXPECT_EQ(MemText(out), "");
+    BIO_free(out);
+    PKCS7_free(e);
+    BIO_free(in);
+  }
   sk_free(certs);
 }
 

@@ -1,0 +1,205 @@
+// Calls whose output a failed allocation could spoil, run with each of their
+// allocations failing in turn: every run fails with a reason queued, or
+// gives exactly what the call gives with memory to spare.  A generated SET,
+// an encrypted message (decrypted with memory), a decryption and a
+// verification.  The keys and certificates are those of the PKCS#7 tests,
+// whose environment installs the counting allocator; each test needs its
+// own process for it (ctest runs each test in one).
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <morvane/asn1.h>
+#include <morvane/bio.h>
+#include <morvane/conf.h>
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/pkcs7.h>
+#include <morvane/rsa.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+#include "pkcs7_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace pkcs7_test;
+using Output = std::optional<std::string>;  // none: the call failed
+
+// The allocation that fails while armed (1 = the first), 0 for none, and
+// the counts around the armed span.
+long fail_at = 0;
+morvane_test::AllocCounts armed_from, armed_to;
+
+void Arm() {
+  armed_from = morvane_test::GetAllocCounts();
+  morvane_test::FailAllocationAfter(fail_at);
+}
+void Disarm() {
+  morvane_test::FailAllocationAfter(0);
+  armed_to = morvane_test::GetAllocCounts();
+}
+
+// `run` arms around the call it sweeps.  Its first run warms what the
+// library makes once; the second counts the call's allocations.
+void Sweep(const std::string& reference, const std::function<Output()>& run) {
+  fail_at = 0;
+  ASSERT_EQ(run(), Output(reference));
+  ASSERT_EQ(run(), Output(reference));
+  const long allocations = armed_to.mallocs + armed_to.reallocs - armed_from.mallocs -
+                           armed_from.reallocs;
+  ASSERT_GT(allocations, 0);
+  ERR_clear_error();
+  int failed = 0;
+  for (fail_at = 1; fail_at <= allocations; fail_at++) {
+    const Output got = run();
+    if (got.has_value()) {
+      EXPECT_EQ(*got, reference) << "allocation " << fail_at;
+    } else {
+      failed++;
+      EXPECT_NE(ERR_peek_error(), 0u) << "allocation " << fail_at << ": no reason queued";
+    }
+    ERR_clear_error();
+  }
+  fail_at = 0;
+  EXPECT_GT(failed, 0);
+}
+
+CONF* LoadConf(const std::string& text) {
+  CONF* conf = NCONF_new(nullptr);
+  BIO* in = BIO_new_mem_buf(const_cast<char*>(text.data()), static_cast<int>(text.size()));
+  EXPECT_EQ(NCONF_load_bio(conf, in, nullptr), 1);
+  BIO_free(in);
+  return conf;
+}
+
+// A SET's members are sorted by their encodings (X.690, 11.6) in memory of
+// their own: a failure there fails the call, not a SET unwritten or
+// unsorted.
+TEST(AllocSweep, GeneratedSet) {
+  CONF* conf = LoadConf("[s]\na = INTEGER:5\nb = INTEGER:3\nc = BOOL:TRUE\n"
+                        "[q]\na = SET:s\nb = INTEGER:1\n");
+  const char* const kSet = "3109" "0101ff" "020103" "020105";
+  const struct {
+    const char* text;
+    std::string der;
+  } rows[] = {
+      {"SET:s", kSet},
+      {"EXPLICIT:1,SET:s", std::string("a10b") + kSet},
+      {"SEQUENCE:q", std::string("300e") + kSet + "020101"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    Sweep(r.der, [&]() -> Output {
+      Arm();
+      ASN1_TYPE* t = ASN1_generate_nconf(r.text, conf);
+      Disarm();
+      if (t == nullptr) return std::nullopt;
+      unsigned char* der = nullptr;
+      const int n = i2d_ASN1_TYPE(t, &der);
+      const std::string hex = morvane_test::ToHex(der, n > 0 ? static_cast<size_t>(n) : 0);
+      MORVANE_free(der);
+      ASN1_TYPE_free(t);
+      return hex;
+    });
+  }
+  NCONF_free(conf);
+}
+
+const std::string kContent = "Content that takes more than one block of the cipher.\n";
+
+std::string Decrypted(PKCS7* p7, X509* cert) {
+  BIO* out = BIO_new(BIO_s_mem());
+  const int ok = PKCS7_decrypt(p7, UserKey(0), cert, out, PKCS7_FLAG_BINARY);
+  const std::string text = ok == 1 ? MemText(out) : "(decryption failed)";
+  BIO_free(out);
+  return text;
+}
+
+// A message written without its IV, or without all of its content, is a
+// failure of the encryption, not a message that decrypts to something else.
+TEST(AllocSweep, Encrypt) {
+  STACK* certs = StackOf({UserCert(0)});
+  for (const EVP_CIPHER* cipher : {EVP_aes_128_cbc(), EVP_rc2_40_cbc()}) {
+    SCOPED_TRACE(EVP_CIPHER_nid(cipher));
+    Sweep(kContent, [&]() -> Output {
+      BIO* in = MemOf(kContent);
+      Arm();
+      PKCS7* p7 = PKCS7_encrypt(certs, in, cipher, PKCS7_FLAG_BINARY);
+      Disarm();
+      BIO_free(in);
+      if (p7 == nullptr) return std::nullopt;
+      const std::string text = Decrypted(p7, UserCert(0));
+      PKCS7_free(p7);
+      return text;
+    });
+  }
+  sk_free(certs);
+}
+
+// A key block whose decryption ran out of memory fails the call: it is not
+// a block that does not open, whose substitute key gives garbage (always
+// with a stream cipher, one time in 256 with a block cipher's padding).
+// Each run decrypts with a fresh copy of the key, so that what a failed run
+// left in the key's blinding does not reach the next.
+TEST(AllocSweep, Decrypt) {
+  STACK* certs = StackOf({UserCert(1), UserCert(0)});
+  for (const EVP_CIPHER* cipher : {EVP_rc4(), EVP_aes_128_cbc()}) {
+    BIO* in = MemOf(kContent);
+    PKCS7* p7 = PKCS7_encrypt(certs, in, cipher, PKCS7_FLAG_BINARY);
+    BIO_free(in);
+    ASSERT_NE(p7, nullptr);
+    for (X509* cert : {UserCert(0), static_cast<X509*>(nullptr)}) {
+      SCOPED_TRACE(testing::Message() << EVP_CIPHER_nid(cipher) << (cert ? " with" : " without")
+                                      << " the certificate");
+      Sweep(kContent, [&]() -> Output {
+        EVP_PKEY* key = EVP_PKEY_new();
+        EVP_PKEY_assign_RSA(key, RSAPrivateKey_dup(UserKey(0)->pkey.rsa));
+        BIO* out = BIO_new(BIO_s_mem());
+        Arm();
+        const int ok = PKCS7_decrypt(p7, key, cert, out, PKCS7_FLAG_BINARY);
+        Disarm();
+        const Output text = ok == 1 ? Output(MemText(out)) : std::nullopt;
+        BIO_free(out);
+        EVP_PKEY_free(key);
+        return text;
+      });
+    }
+    PKCS7_free(p7);
+  }
+  sk_free(certs);
+}
+
+// A verification whose signer's issuer and serial two certificates carry
+// (the first of another key) succeeds with the content, or fails.
+TEST(AllocSweep, Verify) {
+  X509* twin = MakeCert(UserKey(2), "Morvane Sweep Twin", 100, RsaKey(0),
+                        X509_get_subject_name(CaCert()));
+  BIO* in = MemOf(kContent);
+  PKCS7* p7 = PKCS7_sign(UserCert(0), UserKey(0), nullptr, in,
+                         PKCS7_FLAG_BINARY | PKCS7_FLAG_NO_CERTS);
+  BIO_free(in);
+  ASSERT_NE(p7, nullptr);
+  ASSERT_EQ(PKCS7_add_certificate(p7, twin), 1);
+  ASSERT_EQ(PKCS7_add_certificate(p7, UserCert(0)), 1);
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  Sweep(kContent, [&]() -> Output {
+    BIO* out = BIO_new(BIO_s_mem());
+    Arm();
+    const int ok = PKCS7_verify(p7, nullptr, store, nullptr, out, PKCS7_FLAG_BINARY);
+    Disarm();
+    const Output text = ok == 1 ? Output(MemText(out)) : std::nullopt;
+    BIO_free(out);
+    return text;
+  });
+  X509_STORE_free(store);
+  PKCS7_free(p7);
+  X509_free(twin);
+}
+
+}  // namespace
