@@ -257,7 +257,9 @@ struct Choice {
 class Met {
  public:
   Met() = default;
-  ~Met() { sk_pop_free(lists_, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); }); }
+  ~Met() {
+    sk_pop_free(lists_, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); });
+  }
   Met(const Met&) = delete;
   Met& operator=(const Met&) = delete;
 

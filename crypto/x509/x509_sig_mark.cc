@@ -69,10 +69,6 @@ int checked(T* obj, EVP_PKEY* pkey, bool markable, int lock, int (*verify)(T*, E
   return ret;
 }
 
-}  // namespace
-
-namespace {
-
 // Whether the newest entry of the queue carries a mark (a caller's).
 bool newest_marked() {
   const ERR_STATE* es = ERR_get_state();

@@ -121,7 +121,9 @@ const MarkCase kMarkCases[] = {
      {{Leaf1, Root1, {1, X509_V_OK}}, {Leaf2, Root2, {0, X509_V_ERR_CRL_SIGNATURE_FAILURE}}}},
 };
 
-void PrintTo(const MarkCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const MarkCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SigMark : public testing::TestWithParam<MarkCase> {};
 
@@ -172,14 +174,16 @@ TEST(SigMarkCost, AListIsVerifiedOncePerKey) {
   auto largest_freed = [](const Outcome& got, const Outcome& want) {
     EXPECT_EQ(want, got);
     size_t largest = 0;
-    for (const std::string& b : morvane_test::Released().freed) largest = std::max(largest, b.size());
+    for (const std::string& b : morvane_test::Released().freed)
+      largest = std::max(largest, b.size());
     morvane_test::Released().freed.clear();
     return largest;
   };
   morvane_test::Released().freed.clear();
   EXPECT_GE(largest_freed(VerifyWith(o, Leaf1, Root1, true), {1, X509_V_OK}), signed_part);
   for (int i = 0; i < 3; i++)
-    EXPECT_LT(largest_freed(VerifyWith(o, Leaf1, Root1, true), {1, X509_V_OK}), signed_part / 4) << i;
+    EXPECT_LT(largest_freed(VerifyWith(o, Leaf1, Root1, true), {1, X509_V_OK}), signed_part / 4)
+        << i;
   EXPECT_GE(largest_freed(VerifyWith(o, Leaf2, Root2, true), {0, X509_V_ERR_CRL_SIGNATURE_FAILURE}),
             signed_part);
   EXPECT_LT(largest_freed(VerifyWith(o, Leaf1, Root1, true), {1, X509_V_OK}), signed_part / 4);

@@ -230,8 +230,8 @@ TEST(X509ThreadsKeys, MarksOfTwoKeysMeetOnOneCertificate) {
       } else {
         // The list, or else the leaf, fails under the other key (or the
         // search passes that key's certificate by).
-        const int fails = t % 4 < 2 ? X509_V_ERR_CRL_SIGNATURE_FAILURE
-                                    : X509_V_ERR_CERT_SIGNATURE_FAILURE;
+        const int fails =
+            t % 4 < 2 ? X509_V_ERR_CRL_SIGNATURE_FAILURE : X509_V_ERR_CERT_SIGNATURE_FAILURE;
         EXPECT_EQ(outcomes[t].result, 0) << "round " << round << " thread " << t;
         EXPECT_TRUE(outcomes[t].error == fails ||
                     outcomes[t].error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY)
