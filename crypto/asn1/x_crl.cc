@@ -22,7 +22,9 @@ static_assert(offsetof(X509_REVOKED, extensions) == 16 && offsetof(X509_REVOKED,
               sizeof(X509_REVOKED) == 32);
 static_assert(offsetof(X509_CRL_INFO, revoked) == 40 && offsetof(X509_CRL_INFO, enc) == 56 &&
               sizeof(X509_CRL_INFO) == 80);
-static_assert(offsetof(X509_CRL, references) == 24 && sizeof(X509_CRL) == 32);
+static_assert(offsetof(X509_CRL, references) == 24 && offsetof(X509_CRL, valid) == 28 &&
+              offsetof(X509_CRL, valid_key) == 32 && offsetof(X509_CRL, flags) == 64 &&
+              sizeof(X509_CRL) == 72);
 
 namespace {
 
@@ -36,6 +38,17 @@ int crl_inf_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
   auto* info = reinterpret_cast<X509_CRL_INFO*>(*pval);
   if (operation == ASN1_CBOP_D2I_POST && info->revoked != nullptr)
     sk_set_cmp_func(info->revoked, revoked_cmp);
+  return 1;
+}
+
+// A list decoded into an existing one must not inherit its predecessor's
+// signature mark or the facts read from its entries.
+int crl_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
+  if (operation == ASN1_CBOP_D2I_PRE) {
+    auto* crl = reinterpret_cast<X509_CRL*>(*pval);
+    crl->valid = 0;
+    crl->flags = 0;
+  }
   return 1;
 }
 
@@ -57,7 +70,7 @@ ASN1_SEQUENCE_enc(X509_CRL_INFO, enc, crl_inf_cb) = {
     ASN1_EXP_SEQUENCE_OF_OPT(X509_CRL_INFO, extensions, X509_EXTENSION, 0),
 } ASN1_SEQUENCE_END_enc(X509_CRL_INFO, X509_CRL_INFO);
 
-ASN1_SEQUENCE_ref(X509_CRL, NULL, CRYPTO_LOCK_X509_CRL) = {
+ASN1_SEQUENCE_ref(X509_CRL, crl_cb, CRYPTO_LOCK_X509_CRL) = {
     ASN1_SIMPLE(X509_CRL, crl, X509_CRL_INFO),
     ASN1_SIMPLE(X509_CRL, sig_alg, X509_ALGOR),
     ASN1_SIMPLE(X509_CRL, signature, ASN1_BIT_STRING),

@@ -28,7 +28,7 @@ static_assert(offsetof(X509, valid) == 24 && offsetof(X509, references) == 28 &&
               offsetof(X509, name) == 32 && offsetof(X509, ex_data) == 40 &&
               offsetof(X509, ex_pathlen) == 56 && offsetof(X509, skid) == 104 &&
               offsetof(X509, sha1_hash) == 128 && offsetof(X509, aux) == 152 &&
-              sizeof(X509) == 160);
+              offsetof(X509, valid_key) == 160 && sizeof(X509) == 192);
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "internal/err_watch.h"
+
 namespace morvane::x509 {
 
 // The object named by field (a short or long name or a dotted number), new
@@ -85,24 +87,67 @@ struct TimeDigits {
 // Reads t into out: true, or false when t is malformed.
 bool read_time(const ASN1_TIME* t, TimeDigits* out);
 
-// The built-in step that finds the revocation list deciding for x: of the
-// complete lists of x's issuer that the verifier can see (the context's,
-// those the store's lookup methods return, then the store's, once every
-// method has loaded what it has now), the one in time with the latest
-// lastUpdate, else the latest one; 1 with a new reference at *pcrl, or 0
-// (also when a method asked to be retried, "should retry" queued).
+// The certificate whose key signs the revocation lists of the chain's
+// certificate at ctx's error depth: the next one up, or the top itself
+// (null for an empty chain).
+X509* crl_issuer(X509_STORE_CTX* ctx);
+
+// The built-in step that finds the revocation list deciding for x (the
+// chain's certificate at the error depth): of the complete lists of x's
+// issuer name that the verifier can see (the context's, those the store's
+// lookup methods return, then the store's, once every method has loaded
+// what it has now), those of the issuer's key (an authorityKeyIdentifier,
+// when both have one, naming the issuer's subjectKeyIdentifier, and a
+// signature that verifies under the key); of them the one in time issued
+// last (by lastUpdate, then cRLNumber, then one that revokes x), else the
+// latest one.  With none such, and no other key's list seen, the latest
+// whose signature fails (check_crl then reports it).  1 with a new
+// reference at *pcrl, or 0 (also when a method asked to be retried,
+// "should retry" queued).
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
+
+// Whether an entry of crl carries a critical extension the verifier cannot
+// process; read once while the list's signed part is the one decoded (the
+// answer kept in its `flags`, under lock 6).
+bool unhandled_entry_extension(X509_CRL* crl);
 
 // The entry of crl that lists x's serial number, or null (the entries are
 // sorted first, under lock 6).
 X509_REVOKED* crl_entry(X509_CRL* crl, X509* x);
 
 // The revocation check's last word on x after crl passed: delta lists are
-// not merged, but the newest delta list of the issuer in time, when not
-// older than crl, adds its revocations.  When it lists x (for another
+// not merged, but the newest delta list of the issuer's key in time (chosen
+// as get_crl chooses), when not older than crl, adds its revocations.  When it lists x (for another
 // reason than removeFromCRL) it is checked as crl was, then error 23 is
 // reported on it.  The callback's answer, else 1.
 int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x);
+
+// x's signature under pkey, as X509_verify gives it (1 valid, 0 invalid,
+// -1 error), spared when x's mark names pkey; a signature that verifies
+// marks x with pkey (a digest of its encoding), so that only a check under
+// another key verifies again.  Safe while other threads check x.
+int check_cert_signature(X509* x, EVP_PKEY* pkey);
+
+// The same for a revocation list and X509_CRL_verify; only a list whose
+// signed part is the one decoded is marked or spared.
+int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey);
+
+// Within its scope, what is queued is dropped again when the scope ends
+// (the entries after the newest one at its start; a caller's mark on that
+// one stays), except that a lack of memory among them leaves one "malloc
+// failure" for the run to see.
+class QuietErrors {
+ public:
+  QuietErrors();
+  ~QuietErrors();
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  bool callers_mark_;
+  bool marked_;
+  morvane::internal::MallocFailureWatch watch_;
+};
 
 }  // namespace morvane::x509
 

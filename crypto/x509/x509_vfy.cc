@@ -3,23 +3,21 @@
 // policy checks), and the time comparison they use.
 //
 // Implementation notes: several threads may verify one certificate at once,
-// each with its own context, so what a run leaves on a certificate (its
-// signature mark, its cached facts) is read and set atomically or under
-// lock 3.  A lack of memory is told apart by the thread's error queue: a run
-// in which an allocation failed fails with X509_V_ERR_OUT_OF_MEM.
+// each with its own context, so what a run leaves on a certificate or list
+// (signature marks tied to the checking key, x509_sig_mark.cc; cached
+// facts) is read and set atomically or under lock 3 or 6.  A lack of memory
+// is told apart by the thread's error queue: a run in which an allocation
+// failed fails with X509_V_ERR_OUT_OF_MEM.
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
-#include <atomic>
-
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
-#include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -41,15 +39,6 @@ void put_error(int func, int reason, int line) {
 
 X509* chain_at(X509_STORE_CTX* ctx, int i) {
   return reinterpret_cast<X509*>(sk_value(ctx->chain, i));
-}
-
-// The certificate's signature mark, which concurrent verifications of one
-// certificate read and set without a lock.
-bool signature_checked(X509* x) {
-  return std::atomic_ref<int>(x->valid).load(std::memory_order_relaxed) != 0;
-}
-void mark_signature_checked(X509* x) {
-  std::atomic_ref<int>(x->valid).store(1, std::memory_order_relaxed);
 }
 
 // Computes the certificate's cached facts (once).
@@ -167,17 +156,10 @@ int check_crl_time(X509_STORE_CTX* ctx, X509_CRL* crl, bool notify) {
 }
 
 int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
-  const int cnum = ctx->error_depth;
-  const int chnum = sk_num(ctx->chain) - 1;
-  X509* issuer;
-  if (cnum < chnum) {
-    issuer = chain_at(ctx, cnum + 1);
-  } else {
-    issuer = chain_at(ctx, chnum);
-    if (!ctx->check_issued(ctx, issuer, issuer)) {
-      ctx->error = X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER;
-      if (!ctx->verify_cb(0, ctx)) return 0;
-    }
+  X509* issuer = morvane::x509::crl_issuer(ctx);
+  if (ctx->error_depth >= sk_num(ctx->chain) - 1 && !ctx->check_issued(ctx, issuer, issuer)) {
+    ctx->error = X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER;
+    if (!ctx->verify_cb(0, ctx)) return 0;
   }
   cache_facts(issuer);
   if ((flags_of(issuer) & EXFLAG_KUSAGE) && !(issuer->ex_kusage & KU_CRL_SIGN)) {
@@ -191,7 +173,7 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     ok = ctx->verify_cb(0, ctx);
   } else {
     ok = 1;
-    if (X509_CRL_verify(crl, ikey) <= 0) {
+    if (morvane::x509::check_crl_signature(crl, ikey) <= 0) {
       ctx->error = X509_V_ERR_CRL_SIGNATURE_FAILURE;
       ok = ctx->verify_cb(0, ctx);
     }
@@ -201,11 +183,6 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
   return ok;
 }
 
-// CRL entry extensions the verifier accepts when critical (RFC 5280, 5.3).
-constexpr int kNidReasonCode = 141;       // 2.5.29.21
-constexpr int kNidInvalidityDate = 142;   // 2.5.29.24
-constexpr int kNidHoldInstruction = 430;  // 2.5.29.23
-
 // What the complete list says of x: its entry, and critical extensions
 // the verifier cannot process.
 int complete_crl_says(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
@@ -214,27 +191,14 @@ int complete_crl_says(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
     if (!ctx->verify_cb(0, ctx)) return 0;
   }
   if (ctx->param->flags & X509_V_FLAG_IGNORE_CRITICAL) return 1;
-  STACK* revoked = crl->crl->revoked;
   STACK* exts = crl->crl->extensions;
   bool unhandled = false;
   for (int i = 0; i < sk_num(exts) && !unhandled; i++) {
     auto* ext = reinterpret_cast<X509_EXTENSION*>(sk_value(exts, i));
     unhandled = ext->critical > 0;
   }
-  // RFC 5280, 5.3: a CRL with a critical entry extension the verifier cannot
-  // process must not decide any certificate's status, whichever entry holds
-  // it.  The reason code, invalidity date and hold instruction only inform;
-  // a certificate issuer (indirect CRLs, not supported) changes what the
-  // entries mean.
-  for (int i = 0; i < sk_num(revoked) && !unhandled; i++) {
-    STACK* entry_exts = reinterpret_cast<X509_REVOKED*>(sk_value(revoked, i))->extensions;
-    for (int j = 0; j < sk_num(entry_exts) && !unhandled; j++) {
-      auto* ext = reinterpret_cast<X509_EXTENSION*>(sk_value(entry_exts, j));
-      const int nid = OBJ_obj2nid(ext->object);
-      unhandled = ext->critical > 0 && nid != kNidReasonCode && nid != kNidInvalidityDate &&
-                  nid != kNidHoldInstruction;
-    }
-  }
+  // The entries' extensions (RFC 5280, 5.3), read once for a decoded list.
+  if (!unhandled) unhandled = morvane::x509::unhandled_entry_extension(crl);
   if (unhandled) {
     ctx->error = X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION;
     return ctx->verify_cb(0, ctx) ? 1 : 0;
@@ -360,24 +324,22 @@ int internal_verify(X509_STORE_CTX* ctx) {
   }
   while (n >= 0) {
     ctx->error_depth = n;
-    if (!signature_checked(xs) &&
-        (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE))) {
+    if (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE)) {
+      // Only a signature that verified under this very key spares a later
+      // check: one that a lenient callback accepted is checked again next
+      // time, and so is one checked under another issuer's key.
       EVP_PKEY* pkey = X509_get_pubkey(xi);
       if (pkey == nullptr) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
         ctx->current_cert = xi;
         if (!ctx->verify_cb(0, ctx)) return 0;
-      } else if (X509_verify(xs, pkey) <= 0) {
+      } else if (morvane::x509::check_cert_signature(xs, pkey) <= 0) {
         ctx->error = X509_V_ERR_CERT_SIGNATURE_FAILURE;
         ctx->current_cert = xs;
         if (!ctx->verify_cb(0, ctx)) {
           EVP_PKEY_free(pkey);
           return 0;
         }
-      } else {
-        // Only a signature that verified spares later runs the check: one
-        // that a lenient callback accepted is checked again next time.
-        mark_signature_checked(xs);
       }
       EVP_PKEY_free(pkey);
     }

@@ -281,7 +281,13 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * (its names keep their own octets).  After each decode a certificate's
  * `name` holds its subject as X509_NAME_oneline gives it; a decode into an
  * existing certificate first drops its trust record, verified mark and
- * cached extension facts (its extra data stays).
+ * cached extension facts (its extra data stays).  The verifier's marks name
+ * the key that checked a signature: `valid` set means the signature verified
+ * under the key whose SubjectPublicKeyInfo has the SHA-256 digest
+ * `valid_key` (a certificate's under lock 3, a revocation list's under lock
+ * 6); a list is marked, and its entries' facts kept in `flags`, only while
+ * its signed part is the one decoded, and a decode into an existing list
+ * drops both.
  *
  * Null arguments: X509_INFO_free and X509_PKEY_free accept null,
  * i2d_X509_AUX a null certificate (0), X509_NAME_oneline a null name and a
@@ -349,6 +355,7 @@ struct x509_st {
   X509_POLICY_CACHE *policy_cache;
   unsigned char sha1_hash[20];
   X509_CERT_AUX *aux; /* null until first needed */
+  unsigned char valid_key[32]; /* with `valid`: the digest of the checking key */
 };
 
 typedef struct x509_revoked_st {
@@ -374,6 +381,10 @@ struct X509_crl_st {
   X509_ALGOR *sig_alg;
   ASN1_BIT_STRING *signature;
   int references;
+  /* not encoded: */
+  int valid;                   /* 1: `valid_key` names the key that checked it */
+  unsigned char valid_key[32]; /* the digest of that key */
+  int flags;                   /* facts of its entries the verifier keeps */
 };
 
 typedef struct X509_req_info_st {

@@ -8,8 +8,12 @@
  * lists, the hash being X509_NAME_hash of the name) and a certificate file.
  * For a revocation check the verifier asks every lookup method each time
  * (a directory reads again only the files that changed since it read them)
- * and, of all the issuer's lists it then sees, takes the one in time with
- * the latest lastUpdate.
+ * and, of all the issuer's lists it then sees, takes of those its issuer's
+ * key signed (an authorityKeyIdentifier naming another key, or a signature
+ * that fails under the key, passes a list over) the one in time with the
+ * latest lastUpdate (then the highest cRLNumber; of lists still tied, one
+ * that revokes the certificate).  A signature that verified is marked with
+ * the key that checked it and not checked again under that key.
  * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
  * chain from the target through the untrusted list and the store (of the
  * certificates that issued the one before, those valid at the verification

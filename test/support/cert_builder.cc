@@ -81,7 +81,8 @@ X509* MakeCert(const CertSpec& spec) {
 }
 
 X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries,
-                  time_t last_update, time_t next_update) {
+                  time_t last_update, time_t next_update, const std::vector<CertExt>& exts,
+                  EVP_PKEY* key) {
   X509_CRL* crl = X509_CRL_new();
   EXPECT_EQ(1, X509_CRL_set_version(crl, 1));
   X509_NAME* name = X509_NAME_new();
@@ -109,8 +110,13 @@ X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entrie
     EXPECT_EQ(1, X509_CRL_add0_revoked(crl, rev));
   }
   ASN1_TIME_free(t);
+  for (const CertExt& e : exts) {
+    X509_EXTENSION* ext = NewExt(e);
+    EXPECT_EQ(1, X509_CRL_add_ext(crl, ext, -1));
+    X509_EXTENSION_free(ext);
+  }
   EXPECT_EQ(1, X509_CRL_sort(crl));
-  EXPECT_GT(X509_CRL_sign(crl, TestCaKey(), EVP_sha1()), 0);
+  EXPECT_GT(X509_CRL_sign(crl, key != nullptr ? key : TestCaKey(), EVP_sha1()), 0);
   return crl;
 }
 

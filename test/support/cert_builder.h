@@ -45,9 +45,11 @@ struct CrlEntry {
 
 // A version 2 revocation list issued under the CN `issuer`, valid from
 // last_update to next_update (2020-01-01 to 2100-01-01 unless given), with
-// its entries (free with X509_CRL_free), signed by the test key.
+// its entries and list extensions (free with X509_CRL_free), signed by
+// `key` (null: the test key).
 X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entries,
-                  time_t last_update = 1577836800, time_t next_update = 4102444800);
+                  time_t last_update = 1577836800, time_t next_update = 4102444800,
+                  const std::vector<CertExt>& exts = {}, EVP_PKEY* key = nullptr);
 
 }  // namespace morvane_test
 

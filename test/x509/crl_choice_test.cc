@@ -1,7 +1,9 @@
-// Which revocation list decides when an issuer has several: the newest in
-// time, whatever the order in which they reached the verifier (the store,
-// the context's list, a hashed directory's .r0 and .r1) and whatever the
-// store held before (a directory's lists are read again when they change).
+// Which revocation list decides when an issuer has several: of those its
+// own key signed, the newest in time (lists issued at one moment ordered by
+// cRLNumber, then revoking first), whatever the order in which they reached
+// the verifier (the store, the context's list, a hashed directory's .r0 and
+// .r1) and whatever the store held before (a directory's lists are read
+// again when they change).
 // GnuTLS's certtool --verify gives the same verdicts where a list is in
 // time (an expired list alone it passes over; the verifier reports it, as
 // before).  Delta lists: PKITS 4.15, with the lists in either order, in
@@ -22,6 +24,7 @@
 
 #include "cert_builder.h"
 #include "der_util.h"
+#include "key_util.h"
 #include "test_support.h"
 
 namespace {
@@ -31,12 +34,21 @@ using morvane_test::Bytes;
 constexpr time_t kMoment = 1609459200;  // 2021-01-01 00:00:00 UTC
 constexpr time_t kDay = 86400;
 const morvane_test::Bytes kCaTrue = {0x30, 0x03, 0x01, 0x01, 0xFF};
+// RFC 5280, 4.2.1.1, 4.2.1.2 and 5.2.3: the root's subjectKeyIdentifier
+// 0102, an authorityKeyIdentifier naming the key 0304, cRLNumber 1 and 2.
+const morvane_test::CertExt kRootKeyId{82, false, {0x04, 0x02, 0x01, 0x02}};
+const morvane_test::CertExt kOtherKeyId{90, false, {0x30, 0x04, 0x80, 0x02, 0x03, 0x04}};
+const morvane_test::CertExt kNumber1{88, false, {0x02, 0x01, 0x01}};
+const morvane_test::CertExt kNumber2{88, false, {0x02, 0x01, 0x02}};
 
 enum Via { kStore, kContext, kDir };
 
 // A list placed one way; the lists: 'A' two days old, good for five more,
 // not listing the leaf; 'B' a minute old, good for a week, revoking it;
-// 'X' expired ten days ago.
+// 'X' expired ten days ago.  Newer than both, not listing the leaf and
+// signed by another key: 'O' names that key as its authority, 'F' names
+// none (a forgery).  A day old, issued at one moment: 'T' revoking the
+// leaf and 'U' not, both number 1, and 'N' not, number 2.
 struct Placed {
   char crl;
   Via via;
@@ -50,11 +62,26 @@ struct Case {
 };
 
 X509_CRL* List(char which) {
-  if (which == 'A')
-    return morvane_test::MakeCrl("Root", {}, kMoment - 2 * kDay, kMoment + 5 * kDay);
-  if (which == 'B')
-    return morvane_test::MakeCrl("Root", {{5, {}}}, kMoment - 60, kMoment + 7 * kDay);
-  return morvane_test::MakeCrl("Root", {}, kMoment - 20 * kDay, kMoment - 10 * kDay);
+  using morvane_test::MakeCrl;
+  switch (which) {
+    case 'A':
+      return MakeCrl("Root", {}, kMoment - 2 * kDay, kMoment + 5 * kDay);
+    case 'B':
+      return MakeCrl("Root", {{5, {}}}, kMoment - 60, kMoment + 7 * kDay);
+    case 'O':
+      return MakeCrl("Root", {}, kMoment - 30, kMoment + 7 * kDay, {kOtherKeyId},
+                     x509_test::RsaKey2());
+    case 'F':
+      return MakeCrl("Root", {}, kMoment - 30, kMoment + 7 * kDay, {}, x509_test::RsaKey2());
+    case 'T':
+      return MakeCrl("Root", {{5, {}}}, kMoment - kDay, kMoment + 5 * kDay, {kNumber1});
+    case 'U':
+      return MakeCrl("Root", {}, kMoment - kDay, kMoment + 5 * kDay, {kNumber1});
+    case 'N':
+      return MakeCrl("Root", {}, kMoment - kDay, kMoment + 5 * kDay, {kNumber2});
+    default:
+      return MakeCrl("Root", {}, kMoment - 20 * kDay, kMoment - 10 * kDay);
+  }
 }
 
 // Writes crl as DER to <dir>/<hash of Root>.r<n>, over any file there.
@@ -68,7 +95,7 @@ void WriteList(const morvane_test::TempPath& dir, int n, X509_CRL* crl) {
 // The certificates: Root (in the store) issues Leaf, serial 5.
 struct Pair {
   Pair()
-      : root(morvane_test::MakeCert({"Root", "", 2, 1, {{87, true, kCaTrue}}})),
+      : root(morvane_test::MakeCert({"Root", "", 2, 1, {{87, true, kCaTrue}, kRootKeyId}})),
         leaf(morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}})) {}
   ~Pair() {
     X509_free(leaf);
@@ -135,7 +162,11 @@ TEST_P(CrlChoice, NewestInTimeDecides) {
   const Outcome out = Verify(store, p.leaf, listed);
   EXPECT_EQ(c.expected, out.result);
   EXPECT_EQ(c.error, out.error);
-  EXPECT_ERRORS({});
+  if (c.error == X509_V_ERR_CRL_SIGNATURE_FAILURE) {
+    morvane_test::DrainErrors();  // what the failed signature check queued
+  } else {
+    EXPECT_ERRORS({});
+  }
   sk_pop_free(listed, [](void* l) { X509_CRL_free(static_cast<X509_CRL*>(l)); });
   X509_STORE_free(store);
 }
@@ -154,6 +185,21 @@ const Case kCases[] = {
     {"ContextExpiredThenA", {{'X', kContext}, {'A', kContext}}, 1, X509_V_OK},
     {"DirExpiredThenA", {{'X', kDir}, {'A', kDir}}, 1, X509_V_OK},
     {"OnlyExpired", {{'X', kStore}}, 0, X509_V_ERR_CRL_HAS_EXPIRED},
+    // Another key's newer list, and a newer forgery, are passed over.
+    {"StoreAThenOtherKeys", {{'A', kStore}, {'O', kStore}}, 1, X509_V_OK},
+    {"ContextOtherKeysThenA", {{'O', kContext}, {'A', kContext}}, 1, X509_V_OK},
+    {"StoreBThenOtherKeys", {{'B', kStore}, {'O', kStore}}, 0, kRevoked},
+    {"StoreAThenForged", {{'A', kStore}, {'F', kStore}}, 1, X509_V_OK},
+    {"ContextForgedThenB", {{'F', kContext}, {'B', kContext}}, 0, kRevoked},
+    {"DirBThenForged", {{'B', kDir}, {'F', kDir}}, 0, kRevoked},
+    {"OnlyOtherKeys", {{'O', kStore}}, 0, X509_V_ERR_UNABLE_TO_GET_CRL},
+    {"OnlyForged", {{'F', kStore}}, 0, X509_V_ERR_CRL_SIGNATURE_FAILURE},
+    // Issued at one moment: the higher number, else the revoking one.
+    {"StoreTiedRevokingFirst", {{'T', kStore}, {'U', kStore}}, 0, kRevoked},
+    {"StoreTiedRevokingLast", {{'U', kStore}, {'T', kStore}}, 0, kRevoked},
+    {"ContextTiedRevokingLast", {{'U', kContext}, {'T', kContext}}, 0, kRevoked},
+    {"StoreTiedHigherNumberFirst", {{'N', kStore}, {'T', kStore}}, 1, X509_V_OK},
+    {"ContextTiedHigherNumberLast", {{'T', kContext}, {'N', kContext}}, 1, X509_V_OK},
 };
 
 INSTANTIATE_TEST_SUITE_P(Orders, CrlChoice, ::testing::ValuesIn(kCases),

@@ -22,6 +22,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "chain_util.h"
+#include "key_util.h"
 #include "test_support.h"
 
 namespace {
@@ -80,10 +81,12 @@ TEST_P(X509Threads, EightThreadsVerifyOneCertificate) {
     RunTogether([&](int t) { outcomes[t] = VerifyChain(c); });
     for (int t = 0; t < kThreads; t++)
       EXPECT_EQ(outcomes[t], tc.want) << "round " << round << " thread " << t;
-    // What the runs left behind: both signatures below the root checked,
-    // and a later verification on this thread agrees.
+    // What the runs left behind: both signatures below the root and both
+    // lists' checked, and a later verification on this thread agrees.
     EXPECT_EQ(c.leaf->valid, 1);
     EXPECT_EQ(c.ca->valid, 1);
+    EXPECT_EQ(c.root_crl->valid, 1);
+    EXPECT_EQ(c.ca_crl->valid, 1);
     EXPECT_EQ(VerifyChain(c), tc.want);
   }
   EXPECT_ERRORS({});
@@ -174,6 +177,75 @@ TEST(X509ThreadsDir, FirstUseOfAHashedDirectoryDecidesOnTheNewestList) {
   EXPECT_ERRORS({});
   X509_free(leaf);
   X509_free(root);
+  CRYPTO_set_locking_callback(nullptr);
+}
+
+// Eight threads verify one leaf (half of them with its issuer's list) at
+// once, half against a store holding the issuer, half against one holding
+// another certificate of the issuer's name with another key: the marks the
+// first half leave never answer for the second half, nor the reverse.
+TEST(X509ThreadsKeys, MarksOfTwoKeysMeetOnOneCertificate) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  Morvane_add_all_digests();
+  auto der_of = [](X509* x) {
+    const Bytes der = Encode(i2d_X509, x);
+    X509_free(x);
+    return der;
+  };
+  const Bytes root_der = der_of(morvane_test::MakeCert({"Root", "", 2, 1, kCaExts}));
+  const Bytes other_der =
+      der_of(morvane_test::MakeCert({"Root", "", 2, 2, kCaExts, RsaKey2(), RsaKey2()}));
+  const Bytes leaf_der = der_of(morvane_test::MakeCert({"Leaf", "Root", 2, 3, {}}));
+  X509_CRL* made = morvane_test::MakeCrl("Root", {{9, {}}});
+  const Bytes crl_der = Encode(i2d_X509_CRL, made);
+  X509_CRL_free(made);
+  X509_STORE* stores[2];
+  for (int k = 0; k < 2; k++) {
+    X509* root = Decode(d2i_X509, k == 0 ? root_der : other_der);
+    stores[k] = X509_STORE_new();
+    ASSERT_EQ(1, X509_STORE_add_cert(stores[k], root));
+    X509_free(root);
+  }
+  for (int round = 0; round < kRounds; round++) {
+    X509* leaf = Decode(d2i_X509, leaf_der);
+    X509_CRL* crl = Decode(d2i_X509_CRL, crl_der);
+    STACK* crls = sk_new_null();
+    sk_push(crls, reinterpret_cast<char*>(crl));
+    Outcome outcomes[kThreads];
+    RunTogether([&](int t) {
+      X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+      X509_STORE_CTX_init(ctx, stores[t % 2], leaf, nullptr);
+      X509_STORE_CTX_set0_crls(ctx, crls);
+      X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+      if (t % 4 < 2) X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+      outcomes[t].result = X509_verify_cert(ctx);
+      outcomes[t].error = X509_STORE_CTX_get_error(ctx);
+      X509_STORE_CTX_free(ctx);
+      ERR_clear_error();
+    });
+    for (int t = 0; t < kThreads; t++) {
+      if (t % 2 == 0) {
+        EXPECT_EQ(outcomes[t], (Outcome{1, X509_V_OK})) << "round " << round << " thread " << t;
+      } else {
+        // The list, or else the leaf, fails under the other key (or the
+        // search passes that key's certificate by).
+        const int fails =
+            t % 4 < 2 ? X509_V_ERR_CRL_SIGNATURE_FAILURE : X509_V_ERR_CERT_SIGNATURE_FAILURE;
+        EXPECT_EQ(outcomes[t].result, 0) << "round " << round << " thread " << t;
+        EXPECT_TRUE(outcomes[t].error == fails ||
+                    outcomes[t].error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY)
+            << "round " << round << " thread " << t << ": " << outcomes[t];
+      }
+    }
+    EXPECT_EQ(leaf->valid, 1);
+    EXPECT_EQ(crl->valid, 1);
+    sk_free(crls);
+    X509_CRL_free(crl);
+    X509_free(leaf);
+  }
+  for (X509_STORE* s : stores) X509_STORE_free(s);
+  EXPECT_ERRORS({});
   CRYPTO_set_locking_callback(nullptr);
 }
 

@@ -1,0 +1,103 @@
+// The verifier's signature marks: a certificate or revocation list whose
+// signature verified keeps the SHA-256 digest of the checking key's
+// SubjectPublicKeyInfo, and a later check under that key reads the mark
+// instead of verifying again; under any other key the signature is checked.
+//
+// Implementation notes: threads verifying one object at once meet on its
+// mark, so it is read under a read lock and set under a write lock (lock 3
+// for certificates, 6 for lists); the digest is written before `valid`, and
+// both in one hold of the lock.  A list is marked only while its signed
+// part is the one decoded (`enc.modified` clear): a list built or changed
+// here is encoded from its fields at each check, and those may change
+// without notice.  A decode into an existing object clears its mark.
+
+#include <string.h>
+
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/sha.h>
+#include <morvane/x509.h>
+
+#include "internal/lock.h"
+#include "x509_local.h"
+
+namespace morvane::x509 {
+
+namespace {
+
+constexpr size_t kDigestLen = SHA256_DIGEST_LENGTH;
+
+// The digest of the key as a SubjectPublicKeyInfo, parameters included
+// (those a DSA key took from its issuer too); false when the key cannot be
+// encoded, parameters missing included.
+bool key_digest(EVP_PKEY* pkey, unsigned char* out) {
+  if (pkey == nullptr || EVP_PKEY_missing_parameters(pkey)) return false;
+  const QuietErrors quiet;
+  unsigned char* der = nullptr;
+  const int len = i2d_PUBKEY(pkey, &der);
+  if (len <= 0 || der == nullptr) return false;
+  SHA256(der, static_cast<size_t>(len), out);
+  MORVANE_free(der);
+  return true;
+}
+
+// The mark of an object with the fields `valid` and `valid_key`, under
+// static lock `lock`.
+template <class T>
+bool marked(T* obj, const unsigned char* digest, int lock) {
+  MORVANE_READ_LOCKED(lock);
+  return obj->valid != 0 && memcmp(obj->valid_key, digest, kDigestLen) == 0;
+}
+
+template <class T>
+void mark(T* obj, const unsigned char* digest, int lock) {
+  MORVANE_WRITE_LOCKED(lock);
+  memcpy(obj->valid_key, digest, kDigestLen);
+  obj->valid = 1;
+}
+
+// The check of `verify`, spared when obj's mark names pkey; a signature
+// that verifies marks obj when `markable`.
+template <class T>
+int checked(T* obj, EVP_PKEY* pkey, bool markable, int lock, int (*verify)(T*, EVP_PKEY*)) {
+  unsigned char digest[kDigestLen];
+  const bool known = markable && key_digest(pkey, digest);
+  if (known && marked(obj, digest, lock)) return 1;
+  const int ret = verify(obj, pkey);
+  if (ret > 0 && known) mark(obj, digest, lock);
+  return ret;
+}
+
+// Whether the newest entry of the queue carries a mark (a caller's).
+bool newest_marked() {
+  const ERR_STATE* es = ERR_get_state();
+  return es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
+}
+
+}  // namespace
+
+QuietErrors::QuietErrors() : callers_mark_(newest_marked()), marked_(ERR_set_mark() == 1) {}
+
+QuietErrors::~QuietErrors() {
+  const bool lack = watch_.seen();
+  if (marked_) {
+    ERR_pop_to_mark();
+    if (callers_mark_) ERR_set_mark();  // the mark was the caller's before it was ours
+  } else {
+    ERR_clear_error();  // the queue was empty
+  }
+  if (lack)
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+}
+
+int check_cert_signature(X509* x, EVP_PKEY* pkey) {
+  return checked(x, pkey, true, CRYPTO_LOCK_X509, X509_verify);
+}
+
+int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey) {
+  const bool decoded = crl->crl != nullptr && crl->crl->enc.modified == 0;
+  return checked(crl, pkey, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify);
+}
+
+}  // namespace morvane::x509
