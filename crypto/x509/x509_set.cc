@@ -3,6 +3,7 @@
 // entries.  Every setter stores copies; the caller keeps its own values.
 
 #include <morvane/asn1.h>
+#include <morvane/crypto.h>
 #include <morvane/evp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -108,7 +109,10 @@ int X509_set_issuer_name(X509* x, X509_NAME* name) {
 /* see morvane/x509.h */
 int X509_set_subject_name(X509* x, X509_NAME* name) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
-  return X509_NAME_set(&x->cert_info->subject, name);
+  if (!X509_NAME_set(&x->cert_info->subject, name)) return 0;
+  MORVANE_free(x->name);  // the one-line text of the old subject
+  x->name = nullptr;
+  return 1;
 }
 
 /* see morvane/x509.h */

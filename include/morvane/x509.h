@@ -278,9 +278,10 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * octets they were decoded from and re-encode them unchanged until their
  * `enc.modified` is set (X509_CRL_add0_revoked does so; so must any other
  * change); a certificate's signed part is always encoded from its fields
- * (its names keep their own octets).  After each decode a certificate's
- * `name` holds its subject as X509_NAME_oneline gives it; a decode into an
- * existing certificate first drops its trust record, verified mark and
+ * (its names keep their own octets).  A certificate's `name` (its subject
+ * as X509_NAME_oneline gives it) is made by X509_get0_subject_oneline when
+ * first asked for, and null until then; a decode into an existing
+ * certificate first drops that text, its trust record, verified mark and
  * cached extension facts (its extra data stays).
  *
  * Null arguments: X509_INFO_free and X509_PKEY_free accept null,
@@ -336,7 +337,7 @@ struct x509_st {
   /* not encoded: */
   int valid;
   int references;
-  char *name; /* the subject as one line of text */
+  char *name; /* the subject as one line of text, or null until asked for */
   CRYPTO_EX_DATA ex_data;
   long ex_pathlen;   /* -1 after creation */
   long ex_pcpathlen;
@@ -445,6 +446,12 @@ MORVANE_EXPORT int X509_CRL_add0_revoked(X509_CRL *crl, X509_REVOKED *rev);
  * compared as ASN1_STRING_cmp does (negative, 0 or positive); a null pointer,
  * entry or serial number sorts before every entry (two are equal). */
 MORVANE_EXPORT int X509_REVOKED_cmp(const X509_REVOKED *const *a, const X509_REVOKED *const *b);
+
+/* The certificate's subject as one line of text (X509_NAME_oneline), made
+ * on the first call and kept in its `name` (under lock 3) until the subject
+ * is set or the certificate decoded again; lent.  Null for a null
+ * certificate, or with "malloc failure". */
+MORVANE_EXPORT const char *X509_get0_subject_oneline(X509 *x);
 
 /* Extra data of class CRYPTO_EX_INDEX_X509 (morvane/crypto.h). */
 MORVANE_EXPORT int X509_get_ex_new_index(long argl, void *argp, CRYPTO_EX_new *new_func,
@@ -1238,7 +1245,8 @@ MORVANE_EXPORT STACK *X509_REQ_get_extensions(X509_REQ *req);
  * X509_PUBKEY_set) and return 1, or 0 for a null object, a missing inner
  * part or a failed copy; setting a field to the value it already holds
  * changes nothing.  The setters of requests and revocation lists mark the
- * signed part modified.  X509_REQ_set_version needs the request's version.
+ * signed part modified, and X509_set_subject_name drops the certificate's
+ * one-line subject.  X509_REQ_set_version needs the request's version.
  * X509_CRL_sort orders the entries by serial number, numbers each entry's
  * `sequence` from 0 and marks the signed part modified; 1.
  *
