@@ -7,8 +7,10 @@
 // into an existing certificate (keeping only its extra data), and frees them
 // after the encoded fields.  The one-line subject is made when first asked
 // for, not by the decoder, whose cost stays in proportion to its input.  The
-// signed part keeps no encoding of its own: it is encoded from its fields
-// each time (names write their cached octets).
+// signed part keeps the octets it was decoded from and re-encodes them, DER
+// or not, so that its signature is checked over what was signed; a change
+// through the setters (or signing) marks it modified and it is encoded from
+// its fields again.
 
 #include <limits.h>
 #include <stddef.h>
@@ -26,7 +28,8 @@
 #include "internal/lock.h"
 
 static_assert(offsetof(X509_CINF, serialNumber) == 8 && offsetof(X509_CINF, key) == 48 &&
-              offsetof(X509_CINF, extensions) == 72 && sizeof(X509_CINF) == 80);
+              offsetof(X509_CINF, extensions) == 72 && offsetof(X509_CINF, enc) == 80 &&
+              sizeof(X509_CINF) == 104);
 static_assert(offsetof(X509, valid) == 24 && offsetof(X509, references) == 28 &&
               offsetof(X509, name) == 32 && offsetof(X509, ex_data) == 40 &&
               offsetof(X509, ex_pathlen) == 56 && offsetof(X509, skid) == 104 &&
@@ -105,7 +108,7 @@ constexpr ASN1_METHOD kX509Method = {meth_i2d, meth_d2i, meth_new, meth_free};
 
 }  // namespace
 
-ASN1_SEQUENCE(X509_CINF) = {
+ASN1_SEQUENCE_enc(X509_CINF, enc, nullptr) = {
     ASN1_EXP_OPT(X509_CINF, version, ASN1_INTEGER, 0),
     ASN1_SIMPLE(X509_CINF, serialNumber, ASN1_INTEGER),
     ASN1_SIMPLE(X509_CINF, signature, X509_ALGOR),
@@ -116,7 +119,7 @@ ASN1_SEQUENCE(X509_CINF) = {
     ASN1_IMP_OPT(X509_CINF, issuerUID, ASN1_BIT_STRING, 1),
     ASN1_IMP_OPT(X509_CINF, subjectUID, ASN1_BIT_STRING, 2),
     ASN1_EXP_SEQUENCE_OF_OPT(X509_CINF, extensions, X509_EXTENSION, 3),
-} ASN1_SEQUENCE_END(X509_CINF);
+} ASN1_SEQUENCE_END_enc(X509_CINF, X509_CINF);
 
 ASN1_SEQUENCE_ref(X509, x509_cb, CRYPTO_LOCK_X509) = {
     ASN1_SIMPLE(X509, cert_info, X509_CINF),
