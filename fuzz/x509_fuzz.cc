@@ -1,8 +1,9 @@
 // Fuzzes the signed X.509 structures: arbitrary DER through d2i_X509,
-// d2i_X509_CRL and d2i_X509_REQ, then the getters, signature verification
-// with the structure's own key, the digests, the certificate type, the
-// sorting of revocation-list entries, the requested extensions and the
-// conversion of a request to a certificate signed with a fixed key.
+// d2i_X509_CRL and d2i_X509_REQ, then the getters and the one-line subject,
+// signature verification with the structure's own key, the digests, the
+// certificate type, the sorting of revocation-list entries, the requested
+// extensions and the conversion of a request to a certificate signed with a
+// fixed key.
 //
 // Checks: verification gives 1, 0 or -1; a digest that succeeds has the
 // digest's length; sorted entries are numbered in order; a request that
@@ -51,6 +52,8 @@ void FuzzCert(const uint8_t* data, size_t size) {
   if (x == nullptr) return;
   X509_get_issuer_name(x);
   X509_get_subject_name(x);
+  Check(X509_get0_subject_oneline(x) != nullptr || ERR_peek_error() != 0,
+        "a one-line subject or a reason");
   X509_get_serialNumber(x);
   X509_get0_pubkey_bitstr(x);
   EVP_PKEY* k = X509_get_pubkey(x);

@@ -384,13 +384,19 @@ int template_noexp_d2i(ASN1_VALUE** val, const unsigned char** in, long len,
       skaclass = ASN1_CLASS_UNIVERSAL;
       sktag = (flags & ASN1_TF_SET_OF) ? ASN1_UT_SET : ASN1_UT_SEQUENCE;
     }
-    bool sk_eoc;
-    ret = check_tlen(&len, nullptr, nullptr, &sk_eoc, nullptr, &p, len, sktag, skaclass, opt, ctx);
+    bool sk_eoc, cst;
+    ret = check_tlen(&len, nullptr, nullptr, &sk_eoc, &cst, &p, len, sktag, skaclass, opt, ctx);
     if (ret == 0) {
       ASN1err(ASN1_F_ASN1_TEMPLATE_NOEXP_D2I, ERR_R_NESTED_ASN1_ERROR);
       return 0;
     }
     if (ret == -1) return -1;
+    // X.690 8.10.1, 8.12.1: a SEQUENCE OF or SET OF is constructed, under an
+    // IMPLICIT tag too; a primitive one is refused even in BER.
+    if (!cst) {
+      ASN1err(ASN1_F_ASN1_TEMPLATE_NOEXP_D2I, ASN1_R_TYPE_NOT_CONSTRUCTED);
+      return 0;
+    }
     STACK* sk = reinterpret_cast<STACK*>(*val);
     if (sk == nullptr) {
       sk = sk_new_null();

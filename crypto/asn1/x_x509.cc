@@ -4,11 +4,13 @@
 //
 // Implementation notes: the certificate's callback keeps the fields that are
 // never encoded: it sets them up after creation, resets them before a decode
-// into an existing certificate (keeping only its extra data), replaces the
-// one-line subject after each decode, and frees them after the encoded
-// fields.  The
-// signed part keeps no encoding of its own: it is encoded from its fields
-// each time (names write their cached octets).
+// into an existing certificate (keeping only its extra data), and frees them
+// after the encoded fields.  The one-line subject is made when first asked
+// for, not by the decoder, whose cost stays in proportion to its input.  The
+// signed part keeps the octets it was decoded from and re-encodes them, DER
+// or not, so that its signature is checked over what was signed; a change
+// through the setters (or signing) marks it modified and it is encoded from
+// its fields again.
 
 #include <limits.h>
 #include <stddef.h>
@@ -20,10 +22,14 @@
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
+#include <atomic>
+
 #include "asn1/internal.h"
+#include "internal/lock.h"
 
 static_assert(offsetof(X509_CINF, serialNumber) == 8 && offsetof(X509_CINF, key) == 48 &&
-              offsetof(X509_CINF, extensions) == 72 && sizeof(X509_CINF) == 80);
+              offsetof(X509_CINF, extensions) == 72 && offsetof(X509_CINF, enc) == 80 &&
+              sizeof(X509_CINF) == 104);
 static_assert(offsetof(X509, valid) == 24 && offsetof(X509, references) == 28 &&
               offsetof(X509, name) == 32 && offsetof(X509, ex_data) == 40 &&
               offsetof(X509, ex_pathlen) == 56 && offsetof(X509, skid) == 104 &&
@@ -52,6 +58,8 @@ int x509_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
       // A certificate decoded into an existing one must not inherit its
       // predecessor's trust record, verified mark or cached extension facts.
       release_cached(ret);
+      MORVANE_free(ret->name);  // the subject it named is about to go
+      ret->name = nullptr;
       ret->ex_pcpathlen = 0;
       ret->ex_kusage = 0;
       ret->ex_xkusage = 0;
@@ -69,10 +77,6 @@ int x509_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
         ret->name = nullptr;
         CRYPTO_new_ex_data(CRYPTO_EX_INDEX_X509, ret, &ret->ex_data);
       }
-      break;
-    case ASN1_CBOP_D2I_POST:
-      MORVANE_free(ret->name);
-      ret->name = X509_NAME_oneline(ret->cert_info->subject, nullptr, 0);
       break;
     case ASN1_CBOP_FREE_POST:
       CRYPTO_free_ex_data(CRYPTO_EX_INDEX_X509, ret, &ret->ex_data);
@@ -104,7 +108,7 @@ constexpr ASN1_METHOD kX509Method = {meth_i2d, meth_d2i, meth_new, meth_free};
 
 }  // namespace
 
-ASN1_SEQUENCE(X509_CINF) = {
+ASN1_SEQUENCE_enc(X509_CINF, enc, nullptr) = {
     ASN1_EXP_OPT(X509_CINF, version, ASN1_INTEGER, 0),
     ASN1_SIMPLE(X509_CINF, serialNumber, ASN1_INTEGER),
     ASN1_SIMPLE(X509_CINF, signature, X509_ALGOR),
@@ -115,13 +119,29 @@ ASN1_SEQUENCE(X509_CINF) = {
     ASN1_IMP_OPT(X509_CINF, issuerUID, ASN1_BIT_STRING, 1),
     ASN1_IMP_OPT(X509_CINF, subjectUID, ASN1_BIT_STRING, 2),
     ASN1_EXP_SEQUENCE_OF_OPT(X509_CINF, extensions, X509_EXTENSION, 3),
-} ASN1_SEQUENCE_END(X509_CINF);
+} ASN1_SEQUENCE_END_enc(X509_CINF, X509_CINF);
 
 ASN1_SEQUENCE_ref(X509, x509_cb, CRYPTO_LOCK_X509) = {
     ASN1_SIMPLE(X509, cert_info, X509_CINF),
     ASN1_SIMPLE(X509, sig_alg, X509_ALGOR),
     ASN1_SIMPLE(X509, signature, ASN1_BIT_STRING),
 } ASN1_SEQUENCE_END_ref(X509, X509);
+
+/* see morvane/x509.h */
+const char* X509_get0_subject_oneline(X509* x) {
+  // Made once under the certificate's lock; the quick test before the lock
+  // makes later calls lock-free.
+  if (x == nullptr) return nullptr;
+  std::atomic_ref<char*> name(x->name);
+  if (const char* text = name.load(std::memory_order_acquire)) return text;
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509);
+  char* text = name.load(std::memory_order_relaxed);
+  if (text == nullptr) {
+    text = X509_NAME_oneline(x->cert_info != nullptr ? x->cert_info->subject : nullptr, nullptr, 0);
+    name.store(text, std::memory_order_release);
+  }
+  return text;
+}
 
 /* see morvane/x509.h */
 int X509_get_ex_new_index(long argl, void* argp, CRYPTO_EX_new* new_func, CRYPTO_EX_dup* dup_func,

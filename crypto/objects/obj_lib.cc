@@ -1,15 +1,18 @@
 // Objects as values: copies, comparison, and the conversions between objects
 // and text (a name, or the dotted decimal form of the content).
 //
-// Implementation notes: OBJ_obj2txt reads an arc in a 32-bit word while it
-// fits and continues as a big number beyond, so every arc prints exactly.
+// Implementation notes: OBJ_obj2txt converts each arc to decimal in one pass
+// over its octets, into a fixed room of nine-digit limbs; an arc of more than
+// OBJ_MAX_ARC_BITS bits is refused, so the text of any content costs time in
+// proportion to its length.
 
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <bit>
+
 #include <morvane/asn1.h>
-#include <morvane/bn.h>
 #include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -67,80 +70,100 @@ struct TextOut {
   }
 };
 
-// Prints the dotted form of the content; -1 on a content that ends inside a
-// subidentifier or a big-number failure.
-int print_dotted(TextOut& out, const unsigned char* p, int len) {
-  BIGNUM* big = nullptr;
-  bool first = true;
-  int ret = 0;
-  while (len > 0 && ret == 0) {
-    uint32_t w = 0;
-    bool in_big = false;
-    for (;;) {
-      const unsigned char c = *p++;
-      len--;
-      if (len == 0 && (c & 0x80)) {
-        ret = -1;
-        break;
-      }
-      if (!in_big) {
-        w |= c & 0x7F;
-      } else if (!BN_add_word(big, c & 0x7F)) {
-        ret = -1;
-        break;
-      }
-      if (!(c & 0x80)) break;
-      if (!in_big && w > 0x1FFFFFF) {
-        if ((big == nullptr && (big = BN_new()) == nullptr) || !BN_set_word(big, w)) {
-          ret = -1;
-          break;
-        }
-        in_big = true;
-      }
-      if (!in_big) {
-        w <<= 7;
-      } else if (!BN_lshift(big, big, 7)) {
-        ret = -1;
-        break;
-      }
+// The value of one arc in decimal, built in one pass over the octets of its
+// subidentifier: limbs of nine decimal digits, least significant first.  An
+// arc holds at most OBJ_MAX_ARC_BITS bits, so the limbs have a fixed room and
+// each octet costs at most one sweep over them.
+class DecimalArc {
+ public:
+  // value = value * 2^shift + add, for shift at most 28 and add below 2^shift.
+  void shift_add(int shift, uint32_t add) {
+    uint64_t carry = add;
+    for (int i = 0; i < n_; i++) {
+      const uint64_t t = (static_cast<uint64_t>(limb_[i]) << shift) + carry;
+      limb_[i] = static_cast<uint32_t>(t % kBase);
+      carry = t / kBase;
     }
-    if (ret != 0) break;
-    if (first) {  // X.690 8.19.4: the first subidentifier holds two arcs
-      first = false;
-      unsigned digit;
-      if (in_big) {
-        digit = 2;
-        if (!BN_sub_word(big, 80)) {
-          ret = -1;
-          break;
-        }
-      } else if (w < 80) {
-        digit = w / 40;
-        w -= digit * 40;
+    while (carry != 0 && n_ < kLimbs) {  // the bound on the bits keeps n_ within room
+      limb_[n_++] = static_cast<uint32_t>(carry % kBase);
+      carry /= kBase;
+    }
+  }
+  // The value when it is below 80 (it fits one limb), else -1.
+  int small() const {
+    return n_ == 0 ? 0 : n_ == 1 && limb_[0] < 80 ? static_cast<int>(limb_[0]) : -1;
+  }
+  // value -= v, for a value of at least v.
+  void subtract(uint32_t v) {
+    for (int i = 0; i < n_ && v != 0; i++) {
+      if (limb_[i] >= v) {
+        limb_[i] -= v;
+        v = 0;
       } else {
-        digit = 2;
-        w -= 80;
+        limb_[i] += kBase - v;
+        v = 1;
       }
-      const char text[2] = {static_cast<char>('0' + digit), '\0'};
-      out.put(text);
     }
-    if (in_big) {
-      char* dec = BN_bn2dec(big);
-      if (dec == nullptr) {
-        ret = -1;
-        break;
-      }
-      out.put(".");
-      out.put(dec);
-      MORVANE_free(dec);
-    } else {
-      char text[26];
-      snprintf(text, sizeof text, ".%u", static_cast<unsigned>(w));
+    while (n_ > 0 && limb_[n_ - 1] == 0) n_--;
+  }
+  void print(TextOut& out) const {
+    char text[16];
+    snprintf(text, sizeof text, "%u", n_ == 0 ? 0u : static_cast<unsigned>(limb_[n_ - 1]));
+    out.put(text);
+    for (int i = n_ - 2; i >= 0; i--) {
+      snprintf(text, sizeof text, "%09u", static_cast<unsigned>(limb_[i]));
       out.put(text);
     }
   }
-  BN_free(big);
-  return ret;
+
+ private:
+  static constexpr uint32_t kBase = 1000000000;
+  static constexpr int kLimbs = OBJ_MAX_ARC_BITS / 29 + 2;  // each limb holds over 29 bits
+  uint32_t limb_[kLimbs];
+  int n_ = 0;
+};
+
+// Prints the dotted form of the content.  -1 on a content that ends inside a
+// subidentifier, or (queuing "arc too long") one with an arc of more than
+// OBJ_MAX_ARC_BITS bits.
+int print_dotted(TextOut& out, const unsigned char* p, int len) {
+  bool first = true;
+  while (len > 0) {
+    DecimalArc arc;
+    int bits = 0;  // significant bits of the subidentifier so far
+    uint32_t chunk = 0;
+    int groups = 0;  // 7-bit groups in chunk, at most four
+    for (;;) {
+      const unsigned char c = *p++;
+      len--;
+      if (len == 0 && (c & 0x80)) return -1;
+      const unsigned g = c & 0x7F;
+      bits = bits != 0 ? bits + 7 : std::bit_width(g);
+      if (bits > OBJ_MAX_ARC_BITS) {
+        OBJerr(OBJ_F_OBJ_OBJ2TXT, OBJ_R_ARC_TOO_LONG);
+        return -1;
+      }
+      chunk = chunk << 7 | g;
+      groups++;
+      if (groups == 4 || !(c & 0x80)) {
+        arc.shift_add(7 * groups, chunk);
+        chunk = 0;
+        groups = 0;
+      }
+      if (!(c & 0x80)) break;
+    }
+    if (first) {  // X.690 8.19.4: the first subidentifier holds two arcs
+      first = false;
+      const int v = arc.small();
+      const int digit = v >= 0 ? v / 40 : 2;
+      arc.subtract(static_cast<uint32_t>(digit * 40));
+      const char text[2] = {static_cast<char>('0' + digit), '\0'};
+      out.put(text);
+    }
+    out.put(".");
+    arc.print(out);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -217,5 +240,9 @@ int OBJ_obj2txt(char* buf, int buf_len, const ASN1_OBJECT* a, int no_name) {
       }
     }
   }
-  return print_dotted(out, a->data, a->length) < 0 ? -1 : out.n;
+  if (print_dotted(out, a->data, a->length) < 0) {
+    if (buf != nullptr && buf_len > 0) buf[0] = '\0';  // no part of a text that failed
+    return -1;
+  }
+  return out.n;
 }

@@ -75,14 +75,17 @@ char* X509_NAME_oneline(X509_NAME* a, char* buf, int len) {
     const size_t total = used + 2 + label_len + value_len;
     if (total + 1 > room) {
       if (!grow) break;  // the text keeps the whole entries before this one
-      auto* bigger = static_cast<char*>(MORVANE_realloc(buf, total + 1));
+      // Doubled at least, so that a name of many entries is copied a
+      // bounded number of times over.
+      const size_t want = total + 1 > 2 * room ? total + 1 : 2 * room;
+      auto* bigger = static_cast<char*>(MORVANE_realloc(buf, want));
       if (bigger == nullptr) {
         MORVANE_free(buf);
         X509err(X509_F_X509_NAME_ONELINE, ERR_R_MALLOC_FAILURE);
         return nullptr;
       }
       buf = bigger;
-      room = total + 1;
+      room = want;
     }
     char* p = buf + used;
     *p++ = '/';

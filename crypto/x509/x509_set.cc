@@ -3,6 +3,7 @@
 // entries.  Every setter stores copies; the caller keeps its own values.
 
 #include <morvane/asn1.h>
+#include <morvane/crypto.h>
 #include <morvane/evp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
@@ -42,7 +43,7 @@ int changed(ASN1_ENCODING* enc, int ok) {
 /* see morvane/x509.h */
 int X509_set_version(X509* x, long version) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
-  return set_version(&x->cert_info->version, version);
+  return changed(&x->cert_info->enc, set_version(&x->cert_info->version, version));
 }
 
 /* see morvane/x509.h */
@@ -60,7 +61,7 @@ int X509_REQ_set_version(X509_REQ* x, long version) {
 /* see morvane/x509.h */
 int X509_set_serialNumber(X509* x, ASN1_INTEGER* serial) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
-  return set_copy(&x->cert_info->serialNumber, serial);
+  return changed(&x->cert_info->enc, set_copy(&x->cert_info->serialNumber, serial));
 }
 
 /* see morvane/x509.h */
@@ -72,13 +73,13 @@ int X509_REVOKED_set_serialNumber(X509_REVOKED* x, ASN1_INTEGER* serial) {
 /* see morvane/x509.h */
 int X509_set_notBefore(X509* x, ASN1_TIME* tm) {
   if (x == nullptr || x->cert_info == nullptr || x->cert_info->validity == nullptr) return 0;
-  return set_copy(&x->cert_info->validity->notBefore, tm);
+  return changed(&x->cert_info->enc, set_copy(&x->cert_info->validity->notBefore, tm));
 }
 
 /* see morvane/x509.h */
 int X509_set_notAfter(X509* x, ASN1_TIME* tm) {
   if (x == nullptr || x->cert_info == nullptr || x->cert_info->validity == nullptr) return 0;
-  return set_copy(&x->cert_info->validity->notAfter, tm);
+  return changed(&x->cert_info->enc, set_copy(&x->cert_info->validity->notAfter, tm));
 }
 
 /* see morvane/x509.h */
@@ -102,13 +103,16 @@ int X509_REVOKED_set_revocationDate(X509_REVOKED* x, ASN1_TIME* tm) {
 /* see morvane/x509.h */
 int X509_set_issuer_name(X509* x, X509_NAME* name) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
-  return X509_NAME_set(&x->cert_info->issuer, name);
+  return changed(&x->cert_info->enc, X509_NAME_set(&x->cert_info->issuer, name));
 }
 
 /* see morvane/x509.h */
 int X509_set_subject_name(X509* x, X509_NAME* name) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
-  return X509_NAME_set(&x->cert_info->subject, name);
+  if (!changed(&x->cert_info->enc, X509_NAME_set(&x->cert_info->subject, name))) return 0;
+  MORVANE_free(x->name);  // the one-line text of the old subject
+  x->name = nullptr;
+  return 1;
 }
 
 /* see morvane/x509.h */
@@ -126,7 +130,7 @@ int X509_REQ_set_subject_name(X509_REQ* x, X509_NAME* name) {
 /* see morvane/x509.h */
 int X509_set_pubkey(X509* x, EVP_PKEY* pkey) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
-  return X509_PUBKEY_set(&x->cert_info->key, pkey);
+  return changed(&x->cert_info->enc, X509_PUBKEY_set(&x->cert_info->key, pkey));
 }
 
 /* see morvane/x509.h */

@@ -20,6 +20,9 @@
 /* see morvane/x509.h */
 int X509_sign(X509* x, EVP_PKEY* pkey, const EVP_MD* md) {
   if (x == nullptr || x->cert_info == nullptr) return 0;
+  // As for revocation lists below: the octets read are no longer what is
+  // signed.
+  x->cert_info->enc.modified = 1;
   return ASN1_item_sign(&X509_CINF_it, x->cert_info->signature, x->sig_alg, x->signature,
                         x->cert_info, pkey, md);
 }

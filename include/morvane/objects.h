@@ -51,11 +51,17 @@ MORVANE_EXPORT int OBJ_ln2nid(const char *s);
 MORVANE_EXPORT ASN1_OBJECT *OBJ_txt2obj(const char *s, int no_name);
 /* OBJ_obj2nid of OBJ_txt2obj(s, 0). */
 MORVANE_EXPORT int OBJ_txt2nid(const char *s);
+/* The longest arc, in bits, that OBJ_obj2txt writes in decimal.  Arcs in use
+ * stay under 128 bits; a longer one than this bound is refused, which keeps
+ * the cost of the text of any object in proportion to its length. */
+#define OBJ_MAX_ARC_BITS 4096
+
 /* The text of an object: with no_name 0 and a known object its long name (or
  * short name), else its dotted decimal form.  Stores at most buf_len - 1
  * characters and a zero in buf (null: only counts); returns the length of
- * the whole text, 0 for a null object or content, -1 for a content that ends
- * inside a subidentifier. */
+ * the whole text, 0 for a null object or content, -1 (and the empty text in
+ * buf) for a content that ends inside a subidentifier or holds an arc of more
+ * than OBJ_MAX_ARC_BITS bits ("arc too long" queued). */
 MORVANE_EXPORT int OBJ_obj2txt(char *buf, int buf_len, const ASN1_OBJECT *a, int no_name);
 /* Difference of lengths, else memcmp of the contents; a null object sorts
  * before every object (two nulls are equal). */
@@ -141,11 +147,13 @@ MORVANE_EXPORT void ERR_load_OBJ_strings(void);
 #define OBJ_F_OBJ_NAME_NEW_INDEX 106
 #define OBJ_F_OBJ_NEW_NID 107
 #define OBJ_F_OBJ_BSEARCH_EX 108
+#define OBJ_F_OBJ_OBJ2TXT 109
 /* Reason codes of library 8 (OBJ). */
 #define OBJ_R_MALLOC_FAILURE 100
 #define OBJ_R_UNKNOWN_NID 101
 #define OBJ_R_INVALID_NID_COUNT 102
 #define OBJ_R_INVALID_ELEMENT_SIZE 103
+#define OBJ_R_ARC_TOO_LONG 104
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

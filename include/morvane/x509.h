@@ -274,13 +274,15 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * certificate.  Each has its template family (listed with the items below).
  * X509, X509_CRL and X509_REQ are reference counted under locks 3, 6 and 7:
  * X_free drops one reference and frees at zero; take one with CRYPTO_add on
- * `references`.  The signed parts of revocation lists and requests keep the
- * octets they were decoded from and re-encode them unchanged until their
- * `enc.modified` is set (X509_CRL_add0_revoked does so; so must any other
- * change); a certificate's signed part is always encoded from its fields
- * (its names keep their own octets).  After each decode a certificate's
- * `name` holds its subject as X509_NAME_oneline gives it; a decode into an
- * existing certificate first drops its trust record, verified mark and
+ * `references`.  The signed parts of certificates, revocation lists and
+ * requests keep the octets they were decoded from and re-encode them
+ * unchanged, so that signatures are checked and digests taken over the
+ * octets read, until their `enc.modified` is set (the setters, X509_sign,
+ * X509_CRL_sign and X509_CRL_add0_revoked do so; so must any other change);
+ * afterwards they are encoded from their fields.  A certificate's `name` (its
+ * subject as X509_NAME_oneline gives it) is made by X509_get0_subject_oneline
+ * when first asked for, and null until then; a decode into an existing
+ * certificate first drops that text, its trust record, verified mark and
  * cached extension facts (its extra data stays).  The verifier's marks name
  * the key that checked a signature: `valid` set means the signature verified
  * under the key whose SubjectPublicKeyInfo has the SHA-256 digest
@@ -324,6 +326,7 @@ typedef struct x509_cinf_st {
   ASN1_BIT_STRING *issuerUID;  /* [1] IMPLICIT, null when absent */
   ASN1_BIT_STRING *subjectUID; /* [2] IMPLICIT, null when absent */
   STACK *extensions;           /* [3] EXPLICIT, of X509_EXTENSION; null when absent */
+  ASN1_ENCODING enc;           /* not encoded: the octets decoded, see above */
 } X509_CINF;
 
 /* The trust record kept beside a certificate (never inside it). */
@@ -342,7 +345,7 @@ struct x509_st {
   /* not encoded: */
   int valid;
   int references;
-  char *name; /* the subject as one line of text */
+  char *name; /* the subject as one line of text, or null until asked for */
   CRYPTO_EX_DATA ex_data;
   long ex_pathlen;   /* -1 after creation */
   long ex_pcpathlen;
@@ -456,6 +459,12 @@ MORVANE_EXPORT int X509_CRL_add0_revoked(X509_CRL *crl, X509_REVOKED *rev);
  * compared as ASN1_STRING_cmp does (negative, 0 or positive); a null pointer,
  * entry or serial number sorts before every entry (two are equal). */
 MORVANE_EXPORT int X509_REVOKED_cmp(const X509_REVOKED *const *a, const X509_REVOKED *const *b);
+
+/* The certificate's subject as one line of text (X509_NAME_oneline), made
+ * on the first call and kept in its `name` (under lock 3) until the subject
+ * is set or the certificate decoded again; lent.  Null for a null
+ * certificate, or with "malloc failure". */
+MORVANE_EXPORT const char *X509_get0_subject_oneline(X509 *x);
 
 /* Extra data of class CRYPTO_EX_INDEX_X509 (morvane/crypto.h). */
 MORVANE_EXPORT int X509_get_ex_new_index(long argl, void *argp, CRYPTO_EX_new *new_func,
@@ -1248,8 +1257,9 @@ MORVANE_EXPORT STACK *X509_REQ_get_extensions(X509_REQ *req);
  * The setters store copies (names through X509_NAME_set, keys through
  * X509_PUBKEY_set) and return 1, or 0 for a null object, a missing inner
  * part or a failed copy; setting a field to the value it already holds
- * changes nothing.  The setters of requests and revocation lists mark the
- * signed part modified.  X509_REQ_set_version needs the request's version.
+ * changes nothing.  The setters of certificates, requests and revocation
+ * lists mark the signed part modified, and X509_set_subject_name drops the
+ * certificate's one-line subject.  X509_REQ_set_version needs the request's version.
  * X509_CRL_sort orders the entries by serial number, numbers each entry's
  * `sequence` from 0 and marks the signed part modified; 1.
  *
@@ -1308,15 +1318,17 @@ MORVANE_EXPORT X509 *X509_REQ_to_X509(X509_REQ *r, int days, EVP_PKEY *pkey);
 
 /* Sign the signed part with pkey and md, writing the algorithm (into the
  * signed part too for certificates and revocation lists) and the
- * signature: the signature's length, or 0. */
+ * signature: the signature's length, or 0.  The signed part of a
+ * certificate or revocation list is encoded afresh from its fields. */
 MORVANE_EXPORT int X509_sign(X509 *x, EVP_PKEY *pkey, const EVP_MD *md);
 MORVANE_EXPORT int X509_REQ_sign(X509_REQ *x, EVP_PKEY *pkey, const EVP_MD *md);
 MORVANE_EXPORT int X509_CRL_sign(X509_CRL *x, EVP_PKEY *pkey, const EVP_MD *md);
 MORVANE_EXPORT int NETSCAPE_SPKI_sign(NETSCAPE_SPKI *x, EVP_PKEY *pkey, const EVP_MD *md);
 /* Check the signature with the public key r: 1 valid, 0 invalid, -1 error.
- * A certificate or CRL whose signature algorithm differs from the one in its
- * signed part (DER compared) is invalid: 0 with "signature algorithm
- * mismatch". */
+ * The signature is checked over the signed part's octets as they were read
+ * (encoded from the fields once modified).  A certificate or CRL whose
+ * signature algorithm differs from the one in its signed part (DER
+ * compared) is invalid: 0 with "signature algorithm mismatch". */
 MORVANE_EXPORT int X509_verify(X509 *a, EVP_PKEY *r);
 MORVANE_EXPORT int X509_REQ_verify(X509_REQ *a, EVP_PKEY *r);
 MORVANE_EXPORT int X509_CRL_verify(X509_CRL *a, EVP_PKEY *r);

@@ -76,6 +76,15 @@ ASN1_SEQUENCE(Sets) = {
     ASN1_OPT(Sets, f, ASN1_FBOOLEAN),
 } ASN1_SEQUENCE_END(Sets);
 
+struct Lists {
+  STACK* seq;     // SEQUENCE OF INTEGER OPTIONAL
+  STACK* tagged;  // [0] IMPLICIT SET OF INTEGER OPTIONAL
+};
+ASN1_SEQUENCE(Lists) = {
+    ASN1_SEQUENCE_OF_OPT(Lists, seq, ASN1_INTEGER),
+    ASN1_IMP_SET_OF_OPT(Lists, tagged, ASN1_INTEGER, 0),
+} ASN1_SEQUENCE_END(Lists);
+
 struct Strm {
   ASN1_OCTET_STRING* data;
 };
@@ -163,6 +172,13 @@ const DecodeCase kDecode[] = {
     {&DIRECTORYSTRING_it, "0c0141", 0, nullptr},
     {&DIRECTORYSTRING_it, "160141", ASN1_R_MSTRING_WRONG_TAG, nullptr},
     {&DIRECTORYSTRING_it, "800141", ASN1_R_MSTRING_NOT_UNIVERSAL, nullptr},
+    // X.690 8.10.1, 8.12.1: a SEQUENCE OF or SET OF is constructed, under an
+    // IMPLICIT tag too, even in BER.
+    {&Lists_it, "300a 3003020101 a003020102", 0, nullptr},
+    {&Lists_it, "3005 1003020101", ASN1_R_TYPE_NOT_CONSTRUCTED, nullptr},
+    {&Lists_it, "3005 8003020102", ASN1_R_TYPE_NOT_CONSTRUCTED, nullptr},
+    {&Lists_it, "3002 1000", ASN1_R_TYPE_NOT_CONSTRUCTED, nullptr},
+    {&Sets_it, "3005 1103020101", ASN1_R_TYPE_NOT_CONSTRUCTED, nullptr},
     {&Ch_it, "0401ff", 0, nullptr},
     {&Ch_it, "0201ff", ASN1_R_NO_MATCHING_CHOICE_TYPE, nullptr},
     {&Ch_it, "0603808001", ASN1_R_INVALID_OBJECT_ENCODING, nullptr},

@@ -185,4 +185,105 @@ TEST(AsnObject, TextToBio) {
   EXPECT_EQ("<INVALID>", Written(&cut, &ret));
 }
 
+// 2^n - k in decimal, by doubling and subtracting digit by digit (k small).
+std::string PowerOfTwoMinus(int n, int k) {
+  std::string d = "1";  // least significant digit first
+  for (int i = 0; i < n; i++) {
+    int carry = 0;
+    for (char& c : d) {
+      const int v = (c - '0') * 2 + carry;
+      c = static_cast<char>('0' + v % 10);
+      carry = v / 10;
+    }
+    if (carry != 0) d += static_cast<char>('0' + carry);
+  }
+  for (size_t i = 0; k != 0; i++, k /= 10) {
+    int v = (d[i] - '0') - k % 10;
+    if (v < 0) {
+      v += 10;
+      k += 10;  // borrow from the next digit
+    }
+    d[i] = static_cast<char>('0' + v);
+  }
+  while (d.size() > 1 && d.back() == '0') d.pop_back();
+  return std::string(d.rbegin(), d.rend());
+}
+
+// The subidentifier (X.690 8.19.2) of 2^n - 1 (all_ones) or of 2^n.
+Bytes Subidentifier(int n, bool all_ones) {
+  Bytes groups;
+  if (all_ones) {
+    if (n % 7 != 0) groups.push_back(static_cast<uint8_t>((1 << (n % 7)) - 1));
+    groups.insert(groups.end(), n / 7, 0x7F);
+  } else {
+    groups.push_back(static_cast<uint8_t>(1 << (n % 7)));
+    groups.insert(groups.end(), n / 7, 0x00);
+  }
+  for (size_t i = 0; i + 1 < groups.size(); i++) groups[i] |= 0x80;
+  return groups;
+}
+
+// An arc of up to OBJ_MAX_ARC_BITS bits prints exactly, in the first
+// subidentifier too (X.690 8.19.4: 2.(v - 80)); a longer one is refused.
+TEST(AsnObject, ArcTextUpToTheBound) {
+  static_assert(OBJ_MAX_ARC_BITS >= 1024 && OBJ_MAX_ARC_BITS <= 16384);
+  constexpr int kMax = OBJ_MAX_ARC_BITS;
+  const struct {
+    const char* prefix;  // content octets before the arc
+    int bits;
+    bool all_ones;
+    std::string want;  // empty: refused
+  } cases[] = {
+      {"2a", kMax, true, "1.2." + PowerOfTwoMinus(kMax, 1)},
+      {"2a", 200, false, "1.2." + PowerOfTwoMinus(200, 0)},
+      {"", 300, false, "2." + PowerOfTwoMinus(300, 80)},
+      {"", kMax, true, "2." + PowerOfTwoMinus(kMax, 81)},
+      {"2a", kMax, false, ""},
+      {"", kMax, false, ""},
+      {"2a", 4 * kMax, true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.prefix) + " and " + std::to_string(c.bits) + " bits");
+    Bytes content = FromHex(c.prefix);
+    const Bytes arc = Subidentifier(c.bits, c.all_ones);
+    content.insert(content.end(), arc.begin(), arc.end());
+    ASN1_OBJECT o{};
+    o.data = content.data();
+    o.length = static_cast<int>(content.size());
+    std::string buf(8 * kMax, '#');
+    const int n = OBJ_obj2txt(&buf[0], static_cast<int>(buf.size()), &o, 1);
+    if (c.want.empty()) {
+      EXPECT_EQ(-1, n);
+      EXPECT_STREQ("", buf.c_str());
+      EXPECT_ERRORS({{ERR_LIB_OBJ, OBJ_F_OBJ_OBJ2TXT, OBJ_R_ARC_TOO_LONG}});
+      int ret = 0;
+      EXPECT_EQ("<INVALID>", Written(&o, &ret));
+      ERR_clear_error();
+    } else {
+      EXPECT_EQ(static_cast<int>(c.want.size()), n);
+      EXPECT_EQ(c.want, buf.c_str());
+      EXPECT_ERRORS({});
+    }
+  }
+}
+
+// The arc is converted in its own fixed room: no memory is taken for it.
+TEST(AsnObject, ArcTextTakesNoMemory) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  Bytes content = FromHex("2a");
+  for (int i = 0; i < 4; i++) {
+    const Bytes arc = Subidentifier(OBJ_MAX_ARC_BITS - i, true);
+    content.insert(content.end(), arc.begin(), arc.end());
+  }
+  ASN1_OBJECT o{};
+  o.data = content.data();
+  o.length = static_cast<int>(content.size());
+  const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+  const int n = OBJ_obj2txt(nullptr, 0, &o, 1);
+  const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+  EXPECT_GT(n, 4 * 1200);  // each arc has over 1200 digits
+  EXPECT_EQ(before.mallocs, after.mallocs);
+  EXPECT_EQ(before.reallocs, after.reallocs);
+}
+
 }  // namespace

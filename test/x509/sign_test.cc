@@ -1,6 +1,7 @@
-// Setters, requests, signing, verification, digests, the SPKI text form and
-// the certificate type; the PKITS certificates and lists
-// (../shared/vectors/pkits) for the published signatures.
+// Setters, requests, signing, verification (over the signed part's octets as
+// read), digests, the SPKI text form and the certificate type; the PKITS
+// certificates and lists (../shared/vectors/pkits) for the published
+// signatures, and an x509-limbo leaf respelled.
 
 #include <string.h>
 
@@ -11,10 +12,12 @@
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
+#include <morvane/bio.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/pem.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
@@ -332,6 +335,185 @@ TEST_F(SignTest, SignedStructuresVerify) {
     NETSCAPE_SPKI_free(spki);
   }
   EXPECT_ERRORS({});
+}
+
+// The elements of a DER content, each whole (tag of one octet, definite
+// length).
+std::vector<Bytes> Elements(const Bytes& content) {
+  std::vector<Bytes> out;
+  for (size_t i = 0; i + 2 <= content.size();) {
+    size_t len = content[i + 1], head = 2;
+    if (len & 0x80) {
+      head += len & 0x7F;
+      len = 0;
+      for (size_t j = 2; j < head; j++) len = len << 8 | content[i + j];
+    }
+    out.emplace_back(content.begin() + i, content.begin() + i + head + len);
+    i += head + len;
+  }
+  return out;
+}
+
+// The content of one element of definite length.
+Bytes Content(const Bytes& element) {
+  const size_t head = element[1] & 0x80 ? 2 + (element[1] & 0x7F) : 2;
+  return Bytes(element.begin() + static_cast<long>(head), element.end());
+}
+
+// A certificate's DER with its signed part respelled by `respell` (which
+// rewrites the signed part's elements), signed again over the new octets
+// with `key` when given, else keeping the old signature.
+Bytes Respelled(const Bytes& cert, void (*respell)(std::vector<Bytes>&), EVP_PKEY* key) {
+  const std::vector<Bytes> outer = Elements(Content(cert));
+  std::vector<Bytes> fields = Elements(Content(outer[0]));
+  respell(fields);
+  Bytes tbs_content;
+  for (const Bytes& f : fields) tbs_content.insert(tbs_content.end(), f.begin(), f.end());
+  const Bytes tbs = x509_test::Tlv(0x30, tbs_content);
+  Bytes sig = outer[2];
+  if (key != nullptr) {
+    EVP_MD_CTX ctx;
+    EVP_MD_CTX_init(&ctx);
+    Bytes raw(static_cast<size_t>(EVP_PKEY_size(key)));
+    unsigned int n = 0;
+    EXPECT_EQ(1, EVP_SignInit_ex(&ctx, EVP_sha1(), nullptr));
+    EXPECT_EQ(1, EVP_SignUpdate(&ctx, tbs.data(), tbs.size()));
+    EXPECT_EQ(1, EVP_SignFinal(&ctx, raw.data(), &n, key));
+    EVP_MD_CTX_cleanup(&ctx);
+    raw.resize(n);
+    raw.insert(raw.begin(), 0x00);  // no unused bits
+    sig = x509_test::Tlv(0x03, raw);
+  }
+  return x509_test::Tlv(0x30, x509_test::Cat({tbs, outer[1], sig}));
+}
+
+// X.690 8.1.3.5 and 8.1.3.6: the serial number's length in the long form,
+// the validity in the indefinite form.  The fields of a certificate: [0]
+// version, serial, algorithm, issuer, validity, subject, key, [3] extensions.
+void LongSerialLength(std::vector<Bytes>& f) {
+  const Bytes c = Content(f[1]);
+  f[1] = x509_test::Cat({{0x02, 0x81, static_cast<uint8_t>(c.size())}, c});
+}
+void IndefiniteValidity(std::vector<Bytes>& f) {
+  f[4] = x509_test::Cat({{0x30, 0x80}, Content(f[4]), {0x00, 0x00}});
+}
+// The extensions' SEQUENCE OF with a primitive tag (X.690 8.10.1 forbids it).
+void PrimitiveExtensions(std::vector<Bytes>& f) {
+  Bytes& ext = f.back();
+  ext[ext[1] & 0x80 ? 2 + (ext[1] & 0x7F) : 2] = 0x10;
+}
+
+// The respellings, and the reason a decode refuses one with (or 0).
+const struct {
+  const char* what;
+  void (*respell)(std::vector<Bytes>&);
+  int decode_reason;
+} kRespellings[] = {
+    {"long serial length", LongSerialLength, 0},
+    {"indefinite validity", IndefiniteValidity, 0},
+    {"primitive extensions", PrimitiveExtensions, ASN1_R_TYPE_NOT_CONSTRUCTED},
+};
+
+// A certificate's signature covers the octets read, as a revocation list's
+// does: respelled after signing it verifies no more, and its encoding and
+// digest are those of the octets read; signed as respelled (not DER) it
+// verifies.  A setter or signing encodes the signed part afresh.
+TEST_F(SignTest, CertificateSignatureCoversTheOctetsRead) {
+  EVP_PKEY* ca = x509_test::RsaKey2();
+  X509* made = MakeCert(x509_test::RsaKey(), ca, EVP_sha1());
+  X509_EXTENSION* ext = Ext(kNidKeyUsage);
+  ASSERT_EQ(1, X509_add_ext(made, ext, -1));
+  X509_EXTENSION_free(ext);
+  ASSERT_GT(X509_sign(made, ca, EVP_sha1()), 0);
+  const Bytes der = Encode(i2d_X509, made);
+  X509_free(made);
+  for (const auto& c : kRespellings) {
+    for (bool resigned : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (resigned ? ", signed so" : ", after signing"));
+      const Bytes in = Respelled(der, c.respell, resigned ? ca : nullptr);
+      ASSERT_NE(der, in);
+      X509* x = Decode(d2i_X509, in);
+      if (c.decode_reason != 0) {
+        EXPECT_EQ(nullptr, x);
+        EXPECT_EQ(c.decode_reason, ERR_GET_REASON(ERR_peek_error()));
+        morvane_test::DrainErrors();
+        continue;
+      }
+      ASSERT_NE(nullptr, x);
+      EXPECT_EQ(in, Encode(i2d_X509, x));
+      unsigned char md[EVP_MAX_MD_SIZE], want[EVP_MAX_MD_SIZE];
+      unsigned int n = 0, wn = 0;
+      ASSERT_EQ(1, X509_digest(x, EVP_sha1(), md, &n));
+      ASSERT_EQ(1, EVP_Digest(in.data(), in.size(), want, &wn, EVP_sha1(), nullptr));
+      EXPECT_EQ(Bytes(want, want + wn), Bytes(md, md + n));
+      EXPECT_EQ(resigned ? 1 : 0, X509_verify(x, ca));
+      morvane_test::DrainErrors();  // the failed verification's reasons
+      if (resigned) {
+        // Changed through a setter, the signed part is encoded from its
+        // fields: the signature no longer fits until signed again, in DER.
+        ASN1_INTEGER* serial = ASN1_INTEGER_new();
+        ASN1_INTEGER_set(serial, 9);
+        ASSERT_EQ(1, X509_set_serialNumber(x, serial));
+        ASN1_INTEGER_free(serial);
+        EXPECT_EQ(0, X509_verify(x, ca));
+        morvane_test::DrainErrors();
+        ASSERT_GT(X509_sign(x, ca, EVP_sha1()), 0);
+        EXPECT_EQ(1, X509_verify(x, ca));
+        const Bytes fresh = Encode(i2d_X509, x);
+        X509* again = Decode(d2i_X509, fresh);
+        ASSERT_NE(nullptr, again);
+        EXPECT_EQ(1, X509_verify(again, ca));
+        EXPECT_EQ(fresh, Encode(i2d_X509, again));
+        EXPECT_EQ(Bytes({0x02, 0x01, 0x09}), Elements(Content(Elements(Content(fresh))[0]))[1]);
+        X509_free(again);
+      }
+      X509_free(x);
+    }
+  }
+  EXPECT_ERRORS({});
+}
+
+X509* ReadPem(const std::string& pem) {
+  BIO* in = BIO_new_mem_buf(const_cast<char*>(pem.data()), static_cast<int>(pem.size()));
+  X509* x = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
+  BIO_free(in);
+  return x;
+}
+
+// The same respellings of a real leaf (x509-limbo's amazon.com chain) after
+// its issuer signed it.
+TEST_F(SignTest, RespelledLeafVerifiesNoMore) {
+  MORVANE_VECTOR_PATH_OR_SKIP(path, "x509-limbo/limbo.json");
+  const morvane_test::Json doc = morvane_test::ParseJson(morvane_test::ReadFile(path));
+  const morvane_test::Json* chain = nullptr;
+  for (const morvane_test::Json& c : doc["testcases"].items)
+    if (c["id"].text == "online::amazon.com") chain = &c;
+  ASSERT_NE(nullptr, chain);
+  X509* leaf = ReadPem((*chain)["peer_certificate"].text);
+  X509* issuer = ReadPem((*chain)["untrusted_intermediates"].items.at(0).text);
+  ASSERT_TRUE(leaf != nullptr && issuer != nullptr);
+  EVP_PKEY* key = X509_get_pubkey(issuer);
+  EXPECT_EQ(1, X509_verify(leaf, key));
+  const Bytes der = Encode(i2d_X509, leaf);
+  for (const auto& c : kRespellings) {
+    SCOPED_TRACE(c.what);
+    const Bytes in = Respelled(der, c.respell, nullptr);
+    const unsigned char* p = in.data();
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(in.size()));
+    if (c.decode_reason != 0) {
+      EXPECT_EQ(nullptr, x);
+      EXPECT_EQ(c.decode_reason, ERR_GET_REASON(ERR_peek_error()));
+    } else {
+      ASSERT_NE(nullptr, x);
+      EXPECT_EQ(in, Encode(i2d_X509, x));
+      EXPECT_EQ(0, X509_verify(x, key));
+    }
+    morvane_test::DrainErrors();
+    X509_free(x);
+  }
+  EVP_PKEY_free(key);
+  X509_free(issuer);
+  X509_free(leaf);
 }
 
 TEST_F(SignTest, SpkiTextForm) {

@@ -151,14 +151,16 @@ TEST(X509Structures, DecodedCertificate) {
   const Bytes der = FromHex(kCert);
   X509* x = Decode(d2i_X509, der);
   ASSERT_NE(nullptr, x);
-  EXPECT_STREQ("/CN=Test", x->name);
+  EXPECT_EQ(nullptr, x->name);  // made when first asked for
+  EXPECT_STREQ("/CN=Test", X509_get0_subject_oneline(x));
+  EXPECT_EQ(x->name, X509_get0_subject_oneline(x));
   EXPECT_EQ(2, ASN1_INTEGER_get(x->cert_info->version));
   EXPECT_EQ(1, sk_num(x->cert_info->extensions));
   EXPECT_EQ(der, Encode(i2d_X509, x));
   X509* dup = X509_dup(x);
   ASSERT_NE(nullptr, dup);
   EXPECT_EQ(der, Encode(i2d_X509, dup));
-  EXPECT_STREQ("/CN=Test", dup->name);
+  EXPECT_STREQ("/CN=Test", X509_get0_subject_oneline(dup));
   const ASN1_METHOD* meth = X509_asn1_meth();
   EXPECT_EQ(static_cast<int>(der.size()), meth->i2d(x, nullptr));
   X509_free(dup);
@@ -176,6 +178,7 @@ TEST(X509Structures, DecodeIntoExistingCertificateStartsAfresh) {
   x->ex_flags = 0x100;
   x->ex_pathlen = 3;
   x->skid = ASN1_OCTET_STRING_new();
+  ASSERT_STREQ("/CN=Test", X509_get0_subject_oneline(x));
   const unsigned char* p = der.data();
   ASSERT_EQ(x, d2i_X509(&x, &p, static_cast<long>(der.size())));
   EXPECT_EQ(nullptr, x->aux);
@@ -183,8 +186,44 @@ TEST(X509Structures, DecodeIntoExistingCertificateStartsAfresh) {
   EXPECT_EQ(0u, x->ex_flags);
   EXPECT_EQ(-1, x->ex_pathlen);
   EXPECT_EQ(nullptr, x->skid);
-  EXPECT_STREQ("/CN=Test", x->name);
+  EXPECT_EQ(nullptr, x->name);
+  EXPECT_STREQ("/CN=Test", X509_get0_subject_oneline(x));
   X509_free(x);
+}
+
+// Decoding makes no text of the subject, whose attribute types may have arcs
+// of any length: a certificate whose subject has an attribute with a 16 KB
+// arc decodes without it, and the arc, too long for text, is refused only
+// when the one-line subject is asked for.  Setting the subject drops the
+// text made.
+TEST(X509Structures, OneLineSubjectIsMadeWhenAskedFor) {
+  X509* x = Decode(d2i_X509, FromHex(kCert));
+  ASSERT_NE(nullptr, x);
+  Bytes arc(16384, 0xFF);
+  arc.back() = 0x7F;
+  arc.insert(arc.begin(), 0x2A);  // 1.2.<arc>
+  ASN1_OBJECT* type =
+      ASN1_OBJECT_create(0, arc.data(), static_cast<int>(arc.size()), nullptr, nullptr);
+  ASSERT_NE(nullptr, type);
+  X509_NAME* subject = X509_NAME_new();
+  ASSERT_EQ(1, X509_NAME_add_entry_by_OBJ(subject, type, ASN1_MB_ASCII,
+                                          reinterpret_cast<const unsigned char*>("x"), -1, -1, 0));
+  ASSERT_STREQ("/CN=Test", X509_get0_subject_oneline(x));
+  ASSERT_EQ(1, X509_set_subject_name(x, subject));
+  EXPECT_EQ(nullptr, x->name);
+  const Bytes der = Encode(i2d_X509, x);
+  ASSERT_GT(der.size(), arc.size());
+  X509* big = Decode(d2i_X509, der);
+  ASSERT_NE(nullptr, big);
+  EXPECT_EQ(nullptr, big->name);
+  EXPECT_EQ(der, Encode(i2d_X509, big));
+  EXPECT_ERRORS({});
+  EXPECT_STREQ("/=x", X509_get0_subject_oneline(big));
+  EXPECT_ERRORS({{ERR_LIB_OBJ, OBJ_F_OBJ_OBJ2TXT, OBJ_R_ARC_TOO_LONG}});
+  X509_free(big);
+  X509_free(x);
+  X509_NAME_free(subject);
+  ASN1_OBJECT_free(type);
 }
 
 // Each counted structure: a second reference keeps it through the first

@@ -131,6 +131,26 @@ TEST(X509ThreadsTables, LookupsOfAddedRecordsOnlyRead) {
   CRYPTO_set_locking_callback(nullptr);
 }
 
+// Eight threads ask at once for the one-line subject of a certificate just
+// decoded, which none has made yet: each gets the same text, made once.
+TEST(X509ThreadsSubject, OneLineSubjectIsMadeOnce) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  const Bytes der = MakeChainDer().leaf;
+  for (int round = 0; round < kRounds; round++) {
+    X509* leaf = Decode(d2i_X509, der);
+    ASSERT_NE(leaf, nullptr);
+    const char* subjects[kThreads];
+    RunTogether([&](int t) { subjects[t] = X509_get0_subject_oneline(leaf); });
+    EXPECT_STREQ(subjects[0], "/CN=Leaf");
+    for (int t = 0; t < kThreads; t++)
+      EXPECT_EQ(subjects[t], subjects[0]) << "round " << round << " thread " << t;
+    X509_free(leaf);
+  }
+  EXPECT_ERRORS({});
+  CRYPTO_set_locking_callback(nullptr);
+}
+
 // Eight threads make the first use of a store whose hashed directory holds
 // an issuer's two lists, the older (not listing the leaf) in .r0 and the
 // newer, revoking it, in .r1: whichever thread loads which file, every run
