@@ -6,10 +6,10 @@
 // Implementation notes: threads verifying one object at once meet on its
 // mark, so it is read under a read lock and set under a write lock (lock 3
 // for certificates, 6 for lists); the digest is written before `valid`, and
-// both in one hold of the lock.  A list is marked only while its signed
-// part is the one decoded (`enc.modified` clear): a list built or changed
-// here is encoded from its fields at each check, and those may change
-// without notice.  A decode into an existing object clears its mark.
+// both in one hold of the lock.  An object is marked only while its signed
+// part is the one decoded (`enc.modified` clear): one built or changed here
+// is encoded from its fields at each check, and those may change without
+// notice.  A decode into an existing object clears its mark.
 
 #include <string.h>
 
@@ -92,7 +92,8 @@ QuietErrors::~QuietErrors() {
 }
 
 int check_cert_signature(X509* x, EVP_PKEY* pkey) {
-  return checked(x, pkey, true, CRYPTO_LOCK_X509, X509_verify);
+  const bool decoded = x->cert_info != nullptr && x->cert_info->enc.modified == 0;
+  return checked(x, pkey, decoded, CRYPTO_LOCK_X509, X509_verify);
 }
 
 int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey) {

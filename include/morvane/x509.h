@@ -287,9 +287,9 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * the key that checked a signature: `valid` set means the signature verified
  * under the key whose SubjectPublicKeyInfo has the SHA-256 digest
  * `valid_key` (a certificate's under lock 3, a revocation list's under lock
- * 6); a list is marked, and its entries' facts kept in `flags`, only while
- * its signed part is the one decoded, and a decode into an existing list
- * drops both.
+ * 6); an object is marked, and a list's entries' facts kept in its `flags`,
+ * only while its signed part is the one decoded, and a decode into an
+ * existing object drops both.
  *
  * Null arguments: X509_INFO_free and X509_PKEY_free accept null,
  * i2d_X509_AUX a null certificate (0), X509_NAME_oneline a null name and a
