@@ -247,8 +247,10 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * PKCS12_parse: the key (the first key bag), its certificate and the other
  * certificates in file order (appended to *ca, made when null), whatever
  * the order of the bags.  The key's certificate is the first with the key's
- * localKeyID or, for a key without one, the first with the key's public
- * key; with no such certificate *cert is null.  A file without a key gives
+ * localKeyID and the key's public key or, for a key without localKeyID, the
+ * first with the key's public key: a certificate of another key is never
+ * paired with it, whatever localKeyID it carries.  With no such certificate
+ * *cert is null (and every certificate goes to *ca).  A file without a key gives
  * as *cert the first certificate carrying a localKeyID.  A null or empty
  * pass phrase is tried as both forms.  0 with "mac verify failure" or
  * "parse error", and then nothing is handed out and a stack the caller gave
