@@ -1,13 +1,21 @@
 // Checks of Diffie-Hellman parameters and public values.  They report
-// through their codes and queue nothing of their own.
+// through their codes; the only reason they queue is a modulus too large
+// to be checked.
 
 #include <morvane/bn.h>
 #include <morvane/dh.h>
+#include <morvane/err.h>
 
 /* see morvane/dh.h */
 int DH_check(const DH* dh, int* codes) {
   *codes = 0;
   if (dh->p == nullptr || dh->g == nullptr) return 0;
+  // The primality tests grow with the cube of p's size: parameters from a
+  // file could hold the caller for minutes.  Keys refuse such a p anyway.
+  if (BN_num_bits(dh->p) > DH_MAX_MODULUS_BITS) {
+    DHerr(DH_F_DH_CHECK, DH_R_MODULUS_TOO_LARGE);
+    return 0;
+  }
   BN_CTX* ctx = BN_CTX_new();
   if (ctx == nullptr) return 0;
   BN_CTX_start(ctx);

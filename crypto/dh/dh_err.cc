@@ -12,7 +12,7 @@
 
 #include "dh_err_data.inc"
 
-static_assert(std::size(DH_str_functs) == 10 + 1);
+static_assert(std::size(DH_str_functs) == 11 + 1);
 static_assert(std::size(DH_str_reasons) == 6 + 1);
 
 /* see morvane/dh.h */

@@ -60,6 +60,17 @@ int secret_to_bytes(const BIGNUM* a, int words, unsigned char* to) {
   return n;
 }
 
+// The fewest bits a drawn private value gets for a modulus of `pbits` bits:
+// twice the security strength of that size (NIST SP 800-57 Pt. 1, Table 2;
+// SP 800-56A, 5.6.1.1.1), and never more than bits(p) - 1 (see morvane/dh.h).
+long private_floor(int pbits) {
+  const long bits = pbits >= 7680   ? 384
+                    : pbits >= 3072 ? 256
+                    : pbits >= 2048 ? 224
+                                    : DH_MIN_PRIVATE_BITS;
+  return bits < pbits - 1 ? bits : pbits - 1;
+}
+
 // A null bn_mod_exp is an exponentiation the method does not offer.
 bool offered(const DH* dh, int fn) {
   if (dh->meth->bn_mod_exp != nullptr) return true;
@@ -90,8 +101,12 @@ int generate_key(DH* dh) {
   mont = cached_mont(dh, ctx.get(), &mont_failed);
   if (mont_failed) goto done;
   if (fresh_priv) {
-    // RFC 2631, 2.2: l bits with the top one set.
-    const long l = dh->length != 0 ? dh->length : BN_num_bits(dh->p) - 1;
+    // RFC 2631, 2.2: l bits with the top one set.  A length from the
+    // parameters (privateValueLength) as short as 1 would leave a handful of
+    // keys: it is raised to the floor for p's size.
+    const int pbits = BN_num_bits(dh->p);
+    long l = dh->length != 0 ? dh->length : pbits - 1;
+    if (l > 0 && l < private_floor(pbits)) l = private_floor(pbits);
     if (l < 0 || l > DH_MAX_MODULUS_BITS || !BN_rand(priv, static_cast<int>(l), 0, 0)) goto done;
   }
   {

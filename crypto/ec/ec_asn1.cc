@@ -16,6 +16,8 @@
 #include <morvane/objects.h>
 
 #include "ec/internal.h"
+#include "internal/ct.h"
+#include "internal/wipe.h"
 
 struct x9_62_pentanomial_st {
   long k1;
@@ -219,6 +221,66 @@ int set_octets(ASN1_OCTET_STRING* s, const BIGNUM* v, size_t len, int func) {
   return ok;
 }
 
+// Whether the private scalar is zero, judged by masks over every word it
+// has room for (its word count may be secret); only the verdict is made
+// public.
+bool scalar_is_zero(const BIGNUM* d) {
+  namespace ct = morvane::ct;
+  const unsigned top = static_cast<unsigned>(d->top);
+  BN_ULONG any = 0;
+  for (int w = 0; w < d->dmax; w++) any |= d->d[w] & ct::lt_mask(static_cast<unsigned>(w), top);
+  return ct::declassify(ct::zero_mask(any)) != 0;
+}
+
+// Writes the private scalar as `len` big-endian octets, zeros in front: each
+// octet is taken by masks from every word the number has room for (dmax,
+// public), so neither the scalar's length nor its leading zeros decide a
+// branch or an address.  False, with `out` to be discarded, when it needs
+// more octets (no scalar reduced modulo an order of that length); only that
+// verdict is made public.
+bool scalar_octets(const BIGNUM* d, unsigned char* out, size_t len) {
+  namespace ct = morvane::ct;
+  const unsigned top = static_cast<unsigned>(d->top);
+  memset(out, 0, len);
+  BN_ULONG above = 0;
+  for (int w = 0; w < d->dmax; w++) {
+    const BN_ULONG word = d->d[w] & ct::lt_mask(static_cast<unsigned>(w), top);
+    for (int b = 0; b < BN_BYTES; b++) {
+      // The octet's place counted from the end.
+      const size_t pos = static_cast<size_t>(w) * BN_BYTES + static_cast<size_t>(b);
+      const auto octet = static_cast<unsigned char>(word >> (8 * b));
+      if (pos < len)
+        out[len - 1 - pos] = octet;
+      else
+        above |= octet;
+    }
+  }
+  return d->neg == 0 && ct::declassify(ct::zero_mask(above)) != 0;
+}
+
+// The private scalar into `s` at the order's length `len` (RFC 5915, 3),
+// in constant time; a group without order (len 0), or a scalar too long for
+// it, gives the scalar's own length.
+int set_scalar(ASN1_OCTET_STRING* s, const BIGNUM* d, size_t len, int func) {
+  if (len == 0 || len > INT_MAX) return set_octets(s, d, len, func);
+  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(len));
+  if (buf == nullptr) {
+    ECERR(func, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
+  int ok = 0;
+  if (!scalar_octets(d, buf, len)) {
+    ok = set_octets(s, d, len, func);
+  } else if (!ASN1_OCTET_STRING_set(s, buf, static_cast<int>(len))) {
+    ECERR(func, ERR_R_ASN1_LIB);
+  } else {
+    ok = 1;
+  }
+  morvane::internal::wipe(buf, len);
+  MORVANE_free(buf);
+  return ok;
+}
+
 void free_field_value(X9_62_FIELDID* field) {
   const int nid = OBJ_obj2nid(field->fieldType);
   if (nid == morvane::ec::kNidPrimeField) {
@@ -361,6 +423,7 @@ ECPARAMETERS* group2parameters(const EC_GROUP* group, ECPARAMETERS* param) {
   BIGNUM* num = BN_new();
   unsigned char* buf = nullptr;
   size_t len = 0;
+  ASN1_INTEGER* integer = nullptr;
   const EC_POINT* gen = EC_GROUP_get0_generator(group);
   const point_conversion_form_t form = EC_GROUP_get_point_conversion_form(group);
   ret->version = 1;
@@ -406,18 +469,20 @@ ECPARAMETERS* group2parameters(const EC_GROUP* group, ECPARAMETERS* param) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
   }
-  ret->order = BN_to_ASN1_INTEGER(num, ret->order);
-  if (ret->order == nullptr) {
+  // A failed conversion into an INTEGER the structure holds leaves it
+  // there, to be freed with the structure.
+  if ((integer = BN_to_ASN1_INTEGER(num, ret->order)) == nullptr) {
     ECERR(kF, ERR_R_ASN1_LIB);
     goto done;
   }
+  ret->order = integer;
   // EC_GROUP_get_cofactor gives 0 for a zero cofactor, which is left out.
   if (EC_GROUP_get_cofactor(group, num, nullptr)) {
-    ret->cofactor = BN_to_ASN1_INTEGER(num, ret->cofactor);
-    if (ret->cofactor == nullptr) {
+    if ((integer = BN_to_ASN1_INTEGER(num, ret->cofactor)) == nullptr) {
       ECERR(kF, ERR_R_ASN1_LIB);
       goto done;
     }
+    ret->cofactor = integer;
   } else {
     ASN1_INTEGER_free(ret->cofactor);
     ret->cofactor = nullptr;
@@ -599,6 +664,11 @@ EC_GROUP* parameters2group(const ECPARAMETERS* params) {
   if (!EC_POINT_oct2point(group, point, params->base->data,
                           static_cast<size_t>(params->base->length), nullptr)) {
     ECERR(kF, ERR_R_EC_LIB);
+    goto done;
+  }
+  // The single octet 00 decodes as the point at infinity: no generator.
+  if (EC_POINT_is_at_infinity(group, point)) {
+    ECERR(kF, EC_R_POINT_AT_INFINITY);
     goto done;
   }
   EC_GROUP_set_point_conversion_form(group, form_of(params->base->data[0]));
@@ -824,7 +894,7 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
     return 0;
   }
   // A zero scalar is no private key (RFC 5915: 1 <= d < n).
-  if (BN_is_zero(a->priv_key)) {
+  if (scalar_is_zero(a->priv_key)) {
     ECERR(kF, EC_R_INVALID_PRIVATE_KEY);
     return 0;
   }
@@ -837,8 +907,8 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
   }
   priv->version = a->version;
   // The scalar at the order's length, ceil(log2(n) / 8) octets (RFC 5915,
-  // 3); a group without order gives the scalar's own length.
-  if (!set_octets(priv->privateKey, a->priv_key,
+  // 3), written without looking at its value.
+  if (!set_scalar(priv->privateKey, a->priv_key,
                   (static_cast<size_t>(BN_num_bits(&a->group->order)) + 7) / 8, kF))
     goto done;
   if (!(a->enc_flag & EC_PKEY_NO_PARAMETERS)) {
@@ -884,6 +954,8 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
   }
 done:
   if (buf != nullptr) MORVANE_free(buf);  // the public point only
+  if (priv->privateKey != nullptr && priv->privateKey->data != nullptr)
+    morvane::internal::wipe(priv->privateKey->data, static_cast<size_t>(priv->privateKey->length));
   EC_PRIVATEKEY_free(priv);
   return ret;
 }

@@ -67,6 +67,10 @@ int EC_GROUP_check(const EC_GROUP* group, BN_CTX* ctx) {
     ECERR(EC_F_EC_GROUP_CHECK, EC_R_UNDEFINED_GENERATOR);
     return 0;
   }
+  if (EC_POINT_is_at_infinity(group, generator)) {
+    ECERR(EC_F_EC_GROUP_CHECK, EC_R_POINT_AT_INFINITY);
+    return 0;
+  }
   // A membership test that fails (-1) leaves its own errors.
   const int on = EC_POINT_is_on_curve(group, generator, s.ctx());
   if (on <= 0) {

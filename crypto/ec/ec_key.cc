@@ -152,6 +152,11 @@ int EC_KEY_generate_key(EC_KEY* eckey) {
   if (!EC_GROUP_get_order(eckey->group, order, ctx)) goto err;
   if (!morvane::internal::draw_below(priv, order)) goto err;
   if (!EC_POINT_mul(eckey->group, pub, priv, nullptr, nullptr, ctx)) goto err;
+  // Only a group without a sound generator or order gives it.
+  if (EC_POINT_is_at_infinity(eckey->group, pub)) {
+    ECERR(EC_F_EC_KEY_GENERATE_KEY, EC_R_POINT_AT_INFINITY);
+    goto err;
+  }
   if (eckey->priv_key == nullptr) {
     eckey->priv_key = priv;
     priv = nullptr;

@@ -179,6 +179,12 @@ int EC_GROUP_set_generator(EC_GROUP* group, const EC_POINT* generator, const BIG
     ECERR(EC_F_EC_GROUP_SET_GENERATOR, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
+  // The point at infinity generates nothing: every key made from it would
+  // be the point itself, and one signature would verify for every digest.
+  if (EC_POINT_is_at_infinity(group, generator)) {
+    ECERR(EC_F_EC_GROUP_SET_GENERATOR, EC_R_POINT_AT_INFINITY);
+    return 0;
+  }
   morvane::ec::ct_cache_drop(group);
   if (group->generator == nullptr) {
     group->generator = EC_POINT_new(group);

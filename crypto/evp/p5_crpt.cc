@@ -9,6 +9,7 @@
 #include <morvane/x509.h>
 
 #include "evp/internal.h"
+#include "internal/iter_count.h"
 #include "internal/wipe.h"
 
 namespace {
@@ -55,7 +56,12 @@ int PKCS5_PBE_keyivgen(EVP_CIPHER_CTX* cctx, const char* pass, int passlen, ASN1
     EVPerr(EVP_F_PKCS5_PBE_KEYIVGEN, EVP_R_INVALID_KEY_LENGTH);
     return 0;
   }
-  const long iter = pbe->iter != nullptr ? ASN1_INTEGER_get(pbe->iter) : 1;
+  const long iter = morvane::internal::stated_iterations(pbe->iter);
+  if (iter < 0) {
+    PBEPARAM_free(pbe);
+    EVPerr(EVP_F_PKCS5_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE);
+    return 0;
+  }
   if (EVP_CIPHER_iv_length(cipher) > 16)
     MorvaneDie(__FILE__, __LINE__, "EVP_CIPHER_iv_length(cipher) <= 16");
   unsigned char d[EVP_MAX_MD_SIZE] = {};

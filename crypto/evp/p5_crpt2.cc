@@ -10,7 +10,6 @@
 // SHA-1 gets the same computation through an HMAC context, restarted with a
 // null key, whose failing steps fail the derivation.
 
-#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -25,6 +24,7 @@
 
 #include "evp/internal.h"
 #include "internal/byteorder.h"
+#include "internal/iter_count.h"
 #include "internal/wipe.h"
 
 namespace {
@@ -205,9 +205,8 @@ int PKCS5_v2_PBE_keyivgen(EVP_CIPHER_CTX* ctx, const char* pass, int passlen, AS
     reason = EVP_R_UNSUPPORTED_PRF;
   } else if (kdf->salt->type != ASN1_UT_OCTET_STRING || kdf->salt->value.octet_string == nullptr) {
     reason = EVP_R_UNSUPPORTED_SALT_TYPE;
-  } else if ((iter = ASN1_INTEGER_get(kdf->iter)) > INT_MAX) {
-    // An iteration count past INT_MAX is no count this library can run.
-    reason = EVP_R_DECODE_ERROR;
+  } else if ((iter = morvane::internal::stated_iterations(kdf->iter)) < 0) {
+    reason = EVP_R_ITERATION_COUNT_TOO_LARGE;
   } else {
     const ASN1_OCTET_STRING* salt = kdf->salt->value.octet_string;
     if (!PKCS5_PBKDF2_HMAC_SHA1(pass, passlen, salt->data, salt->length, static_cast<int>(iter),

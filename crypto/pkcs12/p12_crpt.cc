@@ -2,7 +2,6 @@
 // the password-based-encryption table and the generator of their keys and
 // IVs.
 
-#include <limits.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
@@ -11,6 +10,7 @@
 #include <morvane/pkcs12.h>
 #include <morvane/x509.h>
 
+#include "internal/iter_count.h"
 #include "internal/wipe.h"
 
 /* see morvane/pkcs12.h */
@@ -41,8 +41,13 @@ int PKCS12_PBE_keyivgen(EVP_CIPHER_CTX* ctx, const char* pass, int passlen, ASN1
     PKCS12err(PKCS12_F_PKCS12_PBE_KEYIVGEN, PKCS12_R_INVALID_NULL_ARGUMENT);
     return 0;
   }
-  const long it = pbe->iter != nullptr ? ASN1_INTEGER_get(pbe->iter) : 1;
-  const int iter = it < 1 ? 1 : it > INT_MAX ? INT_MAX : static_cast<int>(it);
+  const long count = morvane::internal::stated_iterations(pbe->iter);
+  if (count < 0) {
+    PBEPARAM_free(pbe);
+    PKCS12err(PKCS12_F_PKCS12_PBE_KEYIVGEN, PKCS12_R_ITERATION_COUNT_TOO_LARGE);
+    return 0;
+  }
+  const int iter = static_cast<int>(count);  // at most PKCS5_MAX_FILE_ITER
   unsigned char* salt = pbe->salt->data;
   const int saltlen = pbe->salt->length;
   unsigned char key[EVP_MAX_KEY_LENGTH], iv[EVP_MAX_IV_LENGTH];

@@ -32,24 +32,22 @@ void free_safes(STACK* safes) {
 }
 
 // Appends `bag` to *pbags (made when null); a null pbags keeps the bag with
-// the caller.  False, with the bag freed, when the stack cannot take it.
-bool append_bag(STACK** pbags, PKCS12_SAFEBAG* bag) {
+// the caller.  False, with the bag freed and "malloc failure" queued under
+// `func`, when the stack cannot take it.
+bool append_bag(STACK** pbags, PKCS12_SAFEBAG* bag, int func) {
   if (pbags == nullptr) return true;
   bool made = false;
   if (*pbags == nullptr) {
     *pbags = sk_new_null();
-    if (*pbags == nullptr) {
-      PKCS12_SAFEBAG_free(bag);
-      return false;
-    }
     made = true;
   }
-  if (!sk_push(*pbags, reinterpret_cast<char*>(bag))) {
+  if (*pbags == nullptr || !sk_push(*pbags, reinterpret_cast<char*>(bag))) {
     if (made) {
       sk_free(*pbags);
       *pbags = nullptr;
     }
     PKCS12_SAFEBAG_free(bag);
+    PKCS12err(func, ERR_R_MALLOC_FAILURE);
     return false;
   }
   return true;
@@ -102,7 +100,7 @@ PKCS12_SAFEBAG* PKCS12_add_cert(STACK** pbags, X509* cert) {
     PKCS12_SAFEBAG_free(bag);
     return nullptr;
   }
-  return append_bag(pbags, bag) ? bag : nullptr;
+  return append_bag(pbags, bag, PKCS12_F_PKCS12_ADD_CERT) ? bag : nullptr;
 }
 
 /* see morvane/pkcs12.h */
@@ -123,7 +121,7 @@ PKCS12_SAFEBAG* PKCS12_add_key(STACK** pbags, EVP_PKEY* key, int key_usage, int 
     PKCS8_PRIV_KEY_INFO_free(p8);
   }
   if (bag == nullptr) return nullptr;
-  return append_bag(pbags, bag) ? bag : nullptr;
+  return append_bag(pbags, bag, PKCS12_F_PKCS12_ADD_KEY) ? bag : nullptr;
 }
 
 /* see morvane/pkcs12.h */
@@ -135,7 +133,10 @@ int PKCS12_add_safe(STACK** psafes, STACK* bags, int nid_safe, int iter, char* p
   bool made = false;
   if (*psafes == nullptr) {
     *psafes = sk_new_null();
-    if (*psafes == nullptr) return 0;
+    if (*psafes == nullptr) {
+      PKCS12err(PKCS12_F_PKCS12_ADD_SAFE, ERR_R_MALLOC_FAILURE);
+      return 0;
+    }
     made = true;
   }
   if (nid_safe == 0) nid_safe = kPbeSha1Rc2_40;
@@ -143,6 +144,7 @@ int PKCS12_add_safe(STACK** psafes, STACK* bags, int nid_safe, int iter, char* p
                   ? PKCS12_pack_p7data(bags)
                   : PKCS12_pack_p7encdata(nid_safe, pass, -1, nullptr, 0, iter, bags);
   if (p7 == nullptr || !sk_push(*psafes, reinterpret_cast<char*>(p7))) {
+    if (p7 != nullptr) PKCS12err(PKCS12_F_PKCS12_ADD_SAFE, ERR_R_MALLOC_FAILURE);
     PKCS7_free(p7);
     if (made) {
       sk_free(*psafes);

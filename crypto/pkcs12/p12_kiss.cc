@@ -4,10 +4,13 @@
 //
 // Implementation notes: the pairing does not depend on the order of the
 // bags.  The walk keeps the first key bag and every certificate; only then
-// is the key's certificate chosen: the first whose localKeyID is the key's,
-// or, for a key without one, the first whose public key is the key's.  A
-// file without a key bag gives the first certificate that carries a
-// localKeyID, as files holding certificates only have always done.
+// is the key's certificate chosen: the first whose public key is the key's
+// and, when the key has a localKeyID, whose localKeyID is the same.  A
+// matching localKeyID alone pairs nothing: a file may give a certificate of
+// another key the key's identifier.  So the key is decoded whenever a
+// certificate is asked for.  A file without a key bag gives the first
+// certificate that carries a localKeyID, as files holding certificates only
+// have always done.
 
 #include <string.h>
 
@@ -72,7 +75,7 @@ void free_cert(void* x) {
 bool parse_bags(STACK* bags, ParseState* st);
 
 // The first key bag: its localKeyID, and its key when the caller asked for
-// it or the pairing needs it.
+// it or for certificates (the pairing compares public keys).
 bool take_key(PKCS12_SAFEBAG* bag, const ASN1_OCTET_STRING* id, ParseState* st) {
   st->key_seen = true;
   if (id != nullptr) {
@@ -82,7 +85,7 @@ bool take_key(PKCS12_SAFEBAG* bag, const ASN1_OCTET_STRING* id, ParseState* st) 
       return false;
     }
   }
-  if (!st->want_key && (id != nullptr || !st->need_pair)) return true;
+  if (!st->want_key && !st->need_pair) return true;
   PKCS8_PRIV_KEY_INFO* p8 = bag->value.keybag;
   PKCS8_PRIV_KEY_INFO* dec = nullptr;
   if (OBJ_obj2nid(bag->type) == kShroudedKeyBag) {
@@ -162,6 +165,17 @@ bool parse_safes(PKCS12* p12, ParseState* st) {
   return ok;
 }
 
+// Whether x's public key is `key`; a certificate whose key cannot be read
+// is simply not the one.
+bool same_key(X509* x, const EVP_PKEY* key) {
+  morvane::internal::ErrorMark mark;
+  EVP_PKEY* pub = X509_get_pubkey(x);
+  const bool same = pub != nullptr && EVP_PKEY_cmp(pub, key) == 1;
+  EVP_PKEY_free(pub);
+  mark.pop();
+  return same;
+}
+
 // The index in st->certs of the key's certificate, or -1.
 int paired_cert(ParseState* st) {
   const int n = sk_num(st->certs);
@@ -171,18 +185,12 @@ int paired_cert(ParseState* st) {
     const unsigned char* id = X509_keyid_get0(x, &len);
     if (!st->key_seen) {
       if (id != nullptr) return i;
-    } else if (st->keyid != nullptr) {
-      if (id != nullptr && len == st->keyid->length && memcmp(id, st->keyid->data, len) == 0)
-        return i;
-    } else if (st->key != nullptr) {
-      // A certificate whose key cannot be read is simply not the one.
-      morvane::internal::ErrorMark mark;
-      EVP_PKEY* pub = X509_get_pubkey(x);
-      const bool same = pub != nullptr && EVP_PKEY_cmp(pub, st->key) == 1;
-      EVP_PKEY_free(pub);
-      mark.pop();
-      if (same) return i;
+      continue;
     }
+    if (st->keyid != nullptr &&
+        (id == nullptr || len != st->keyid->length || memcmp(id, st->keyid->data, len) != 0))
+      continue;
+    if (st->key != nullptr && same_key(x, st->key)) return i;
   }
   return -1;
 }

@@ -1,7 +1,6 @@
 // The PFX integrity MAC (RFC 7292, 5 and B.4): HMAC keyed by the PKCS#12
 // derivation (id 3) over the content octets of the authenticated safes.
 
-#include <limits.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
@@ -15,6 +14,7 @@
 #include <morvane/x509.h>
 
 #include "internal/ct.h"
+#include "internal/iter_count.h"
 #include "internal/wipe.h"
 
 /* see morvane/pkcs12.h */
@@ -30,8 +30,12 @@ int PKCS12_gen_mac(PKCS12* p12, const char* pass, int passlen, unsigned char* ma
     return 0;
   }
   const PKCS12_MAC_DATA* md = p12->mac;
-  const long it = md->iter != nullptr ? ASN1_INTEGER_get(md->iter) : 1;
-  const int iter = it < 1 ? 1 : it > INT_MAX ? INT_MAX : static_cast<int>(it);
+  const long count = morvane::internal::stated_iterations(md->iter);
+  if (count < 0) {
+    PKCS12err(PKCS12_F_PKCS12_GEN_MAC, PKCS12_R_ITERATION_COUNT_TOO_LARGE);
+    return 0;
+  }
+  const int iter = static_cast<int>(count);  // at most PKCS5_MAX_FILE_ITER
   const EVP_MD* md_type =
       EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(md->dinfo->algor->algorithm)));
   if (md_type == nullptr) {

@@ -12,8 +12,8 @@
 
 #include "pkcs12_err_data.inc"
 
-static_assert(std::size(PKCS12_str_functs) == 30 + 1);
-static_assert(std::size(PKCS12_str_reasons) == 23 + 1);
+static_assert(std::size(PKCS12_str_functs) == 33 + 1);
+static_assert(std::size(PKCS12_str_reasons) == 24 + 1);
 
 /* see morvane/pkcs12.h */
 void ERR_load_PKCS12_strings(void) {

@@ -8,11 +8,13 @@
  * data of class CRYPTO_EX_INDEX_DH.  Functions return 1 on success and 0 on
  * failure, pointers or null, unless a comment says otherwise; failing calls
  * queue errors of library 5 (ERR_LIB_DH).  The check functions report
- * through their codes and queue nothing.
+ * through their codes and queue nothing, but DH_check's "modulus too
+ * large".
  *
  * Parameters, public values and encodings are outside input: every operation
  * refuses, with an error, a modulus above DH_MAX_MODULUS_BITS bits (key
- * generation and the shared secret) and a public value outside [2, p - 2].
+ * generation, the shared secret and DH_check) and a public value outside
+ * [2, p - 2]; key generation raises a short private length to a floor.
  *
  * Null arguments: DH_free accepts null (it does nothing); DH_new_method takes
  * a null engine (the default one then); the progress callbacks may be null;
@@ -36,8 +38,15 @@ MORVANE_BEGIN_DECLS
 #define DH_FLAG_MONT_P_CACHED 0x01 /* keep a Montgomery context of p in method_mont_p */
 #define DH_FLAG_PLAIN_EXP 0x02     /* no constant-time exponentiation of the private value */
 
-/* The largest modulus that key generation and the shared secret accept. */
+/* The largest modulus that key generation, the shared secret and DH_check
+ * accept. */
 #define DH_MAX_MODULUS_BITS 10000
+/* The floor of the private values that key generation draws, whatever the
+ * key's `length` asks (DHparams' privateValueLength comes from a file): twice
+ * the security strength of p's size (NIST SP 800-57 Pt. 1, Table 2), that
+ * is DH_MIN_PRIVATE_BITS (160) below 2048-bit moduli, 224 below 3072, 256
+ * below 7680 and 384 above, and never more than bits(p) - 1. */
+#define DH_MIN_PRIVATE_BITS 160
 
 /* Generators that fix the residue of generated primes (see
  * DH_generate_parameters_ex). */
@@ -142,7 +151,9 @@ MORVANE_EXPORT DH *DH_generate_parameters(int prime_len, int generator,
 /* Checks the parameters and sets *codes (0 first) to DH_CODE_* bits: for g
  * = 2, G_UNSUITABLE unless p = 11 mod 24; for g = 5, G_UNSUITABLE unless p
  * = 3 or 7 mod 10; for any other g, G_UNCHECKED; P_NOT_PRIME when p fails
- * the probable-prime test, else P_NOT_SAFE when (p - 1) / 2 fails it.  The
+ * the probable-prime test, else P_NOT_SAFE when (p - 1) / 2 fails it.  A p
+ * above DH_MAX_MODULUS_BITS bits is not checked: 0 with "modulus too large"
+ * (the one reason a check queues).  The
  * generator test predates groups whose prime is 23 mod 24, such as the MODP
  * groups of RFC 3526 with g = 2: those get G_UNSUITABLE, though 2 generates
  * the subgroup of order (p - 1) / 2 there.  Returns 1 when the check ran (the
@@ -157,8 +168,9 @@ MORVANE_EXPORT int DH_check_pub_key(const DH *dh, const BIGNUM *pub_key, int *co
 
 /* Through the method: a key pair.  Built in: a key that already holds a
  * private value keeps it and only recomputes pub_key = g^x mod p; otherwise
- * x is drawn with exactly l bits, its top bit set (l = length, or bits(p) -
- * 1 when length is 0).  Unless DH_FLAG_PLAIN_EXP is set, the exponentiation
+ * x is drawn with exactly l bits, its top bit set (l = length, raised to the
+ * floor of DH_MIN_PRIVATE_BITS for p's size, or bits(p) - 1 when length is
+ * 0; a negative length fails).  Unless DH_FLAG_PLAIN_EXP is set, the exponentiation
  * runs in constant time on a secret view of x.  Failures queue "BN lib"
  * (or "modulus too large") and return 0. */
 MORVANE_EXPORT int DH_generate_key(DH *dh);
@@ -211,6 +223,7 @@ MORVANE_EXPORT void ERR_load_DH_strings(void);
 #define DH_F_DH_COMPUTE_KEY 107
 #define DH_F_DH_GENERATE_KEY 108
 #define DH_F_DH_GENERATE_PARAMETERS 109
+#define DH_F_DH_CHECK 110
 /* Reason codes of library 5 (DH). */
 #define DH_R_NO_PRIVATE_VALUE 100
 #define DH_R_BAD_GENERATOR 101

@@ -98,7 +98,8 @@ MORVANE_EXPORT EC_GROUP *EC_GROUP_dup(const EC_GROUP *group);
 MORVANE_EXPORT const EC_METHOD *EC_GROUP_method_of(const EC_GROUP *group);
 
 /* Generator, order and cofactor.  set_generator copies the point (which must
- * not be null) and the numbers (a null number sets 0).  get0_generator
+ * not be null, nor the point at infinity: "point at infinity", the group
+ * unchanged) and the numbers (a null number sets 0).  get0_generator
  * borrows (null when none is set).  get_order and get_cofactor copy the
  * number out and return 1 only when it is non-zero. */
 MORVANE_EXPORT int EC_GROUP_set_generator(EC_GROUP *group, const EC_POINT *generator,
@@ -145,8 +146,9 @@ MORVANE_EXPORT int EC_GROUP_get_degree(const EC_GROUP *group);
 /* 1 when 4 a^3 + 27 b^2 is not 0 mod p (a and b both 0 fail). */
 MORVANE_EXPORT int EC_GROUP_check_discriminant(const EC_GROUP *group, BN_CTX *ctx);
 /* 1 when the group is consistent: non-zero discriminant ("discriminant is
- * zero"), a generator ("undefined generator") on the curve ("point is not on
- * curve"), an order ("undefined order") that takes the generator to infinity
+ * zero"), a generator ("undefined generator") other than the point at
+ * infinity ("point at infinity") on the curve ("point is not on curve"), an
+ * order ("undefined order") that takes the generator to infinity
  * ("invalid group order"), and a cofactor ("undefined cofactor") that the
  * order and the field allow: h >= 1 with h n within Hasse's bound of the
  * number of points ("invalid cofactor"). */
@@ -498,7 +500,9 @@ MORVANE_EXPORT int EC_KEY_up_ref(EC_KEY *key);
 MORVANE_EXPORT EC_KEY *EC_KEY_copy(EC_KEY *dest, const EC_KEY *src);
 MORVANE_EXPORT EC_KEY *EC_KEY_dup(const EC_KEY *src);
 /* A fresh scalar in [1, order-1] and its public point; 1 or 0 (the key is
- * unchanged on failure). */
+ * unchanged on failure; a public point at infinity, which only a group
+ * without a sound generator or order gives, fails with "point at
+ * infinity"). */
 MORVANE_EXPORT int EC_KEY_generate_key(EC_KEY *eckey);
 /* 1 when the public point lies on the curve, is not the point at infinity,
  * has the group's order, the group's cofactor fits as EC_GROUP_check asks,
@@ -552,8 +556,9 @@ MORVANE_EXPORT int i2o_ECPublicKey(EC_KEY *a, unsigned char **out);
  * parameters; decoding sets the flag to match (an implicitlyCA choice gives
  * no group).  Explicit fields are limited to 661 bits; the coefficients a
  * and b are written at the field's length (X9.62 4.3.3, SEC 1 2.3.5) and
- * read at any length; a cofactor that is present must fit as EC_GROUP_check
- * asks ("invalid cofactor"). */
+ * read at any length; a base point at infinity (the single octet 00) is
+ * refused ("point at infinity"), and a cofactor that is present must fit as
+ * EC_GROUP_check asks ("invalid cofactor"). */
 MORVANE_EXPORT EC_GROUP *d2i_ECPKParameters(EC_GROUP **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_ECPKParameters(const EC_GROUP *group, unsigned char **out);
 

@@ -728,6 +728,13 @@ MORVANE_EXPORT void MORVANE_add_all_algorithms_conf(void);
 
 #define PKCS5_SALT_LEN 8       /* salt bytes of EVP_BytesToKey and PBES1 */
 #define PKCS5_DEFAULT_ITER 2048 /* iteration count written by default */
+/* The largest iteration count taken from an encoding (the PBES1, PBES2 and
+ * PKCS#12 parameters and a PFX's MAC data, so from a file): a larger one is
+ * refused with "iteration count too large" before anything is derived, for
+ * such a count holds the caller for minutes.  Tools write 2048 to 600000.
+ * The derivation functions a program calls with its own count
+ * (PKCS5_PBKDF2_HMAC_SHA1, PKCS12_key_gen_*, EVP_BytesToKey) take any. */
+#define PKCS5_MAX_FILE_ITER 10000000
 
 /* Fills the cipher's key (into `key`) and IV (into `iv`) from datal bytes of
  * `data`, with 8 bytes of `salt` when given.  Returns the cipher's key
@@ -780,7 +787,8 @@ MORVANE_EXPORT void EVP_PBE_cleanup(void);
 
 /* PBES1: `param` is a SEQUENCE holding PBEPARAM; the key is the first key
  * bytes of the iterated digest of pass || salt, the IV bytes 16 - iv_len to
- * 15 of it.  1, or 0 with "decode error" or a cipher or digest failure. */
+ * 15 of it.  1, or 0 with "decode error", "iteration count too large" (above
+ * PKCS5_MAX_FILE_ITER) or a cipher or digest failure. */
 MORVANE_EXPORT int PKCS5_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
                                       ASN1_TYPE *param, const EVP_CIPHER *cipher,
                                       const EVP_MD *md, int en_de);
@@ -788,8 +796,9 @@ MORVANE_EXPORT int PKCS5_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int
  * short name (registered names only) and takes its IV from its parameters;
  * `cipher` and `md` are not used.  1, or 0 with "decode error",
  * "unsupported key derivation function", "unsupported cipher", "cipher
- * parameter error", "unsupported keylength", "unsupported prf" or
- * "unsupported salt type". */
+ * parameter error", "unsupported keylength", "unsupported prf",
+ * "unsupported salt type" or "iteration count too large" (above
+ * PKCS5_MAX_FILE_ITER). */
 MORVANE_EXPORT int PKCS5_v2_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
                                          ASN1_TYPE *param, const EVP_CIPHER *cipher,
                                          const EVP_MD *md, int en_de);
@@ -924,6 +933,7 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_R_OUTPUT_TOO_LARGE 167
 #define EVP_R_OPERATION_NOT_SUPPORTED 168
 #define EVP_R_INVALID_LENGTH 169
+#define EVP_R_ITERATION_COUNT_TOO_LARGE 170
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

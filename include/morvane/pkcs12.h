@@ -119,7 +119,9 @@ MORVANE_EXPORT char *uni2asc(unsigned char *uni, int unilen);
 /* The key and IV generator of the six PKCS#12 rows: `param` must be a
  * SEQUENCE holding PBEPARAM ("decode error"); key (id 1) and IV (id 2) are
  * derived with the parameter's salt and iterations (1 when absent) and the
- * cipher context is set up for `en_de` (1 encrypt, 0 decrypt). */
+ * cipher context is set up for `en_de` (1 encrypt, 0 decrypt).  A count
+ * above PKCS5_MAX_FILE_ITER (evp.h) is refused with "iteration count too
+ * large" before anything is derived. */
 MORVANE_EXPORT int PKCS12_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
                                        ASN1_TYPE *param, const EVP_CIPHER *cipher,
                                        const EVP_MD *md, int en_de);
@@ -158,7 +160,11 @@ MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PKCS8_decrypt(X509_SIG *p8, const char *pass
  * PKCS12_gen_mac writes the HMAC, keyed by the derivation with id 3 over the
  * MAC data's salt and iterations (1 when absent) and digest (found by its
  * short name: "unknown digest algorithm"), of the authenticated safes'
- * content octets ("content type not data" unless they are PKCS#7 data).
+ * content octets ("content type not data" unless they are PKCS#7 data).  A
+ * stated count above PKCS5_MAX_FILE_ITER (evp.h) is refused with
+ * "iteration count too large" before anything is derived, so
+ * PKCS12_verify_mac fails with "mac generation error" after it (and a MAC
+ * set up here with a larger count cannot be verified).
  * PKCS12_verify_mac is 1 only when the stored MAC matches; a wrong password
  * gives 0 with nothing queued, a PFX without MAC "mac absent".
  * PKCS12_setup_mac attaches new MAC data (replacing any): the iteration
@@ -241,8 +247,10 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * PKCS12_parse: the key (the first key bag), its certificate and the other
  * certificates in file order (appended to *ca, made when null), whatever
  * the order of the bags.  The key's certificate is the first with the key's
- * localKeyID or, for a key without one, the first with the key's public
- * key; with no such certificate *cert is null.  A file without a key gives
+ * localKeyID and the key's public key or, for a key without localKeyID, the
+ * first with the key's public key: a certificate of another key is never
+ * paired with it, whatever localKeyID it carries.  With no such certificate
+ * *cert is null (and every certificate goes to *ca).  A file without a key gives
  * as *cert the first certificate carrying a localKeyID.  A null or empty
  * pass phrase is tried as both forms.  0 with "mac verify failure" or
  * "parse error", and then nothing is handed out and a stack the caller gave
@@ -331,6 +339,9 @@ MORVANE_EXPORT extern const ASN1_ITEM PKCS12_AUTHSAFES_it;
 #define PKCS12_F_PKCS12_UNPACK_AUTHSAFES 130
 #define PKCS12_F_PKCS12_UNPACK_P7DATA 131
 #define PKCS12_F_PKCS12_ADD_CSPNAME_ASC 132
+#define PKCS12_F_PKCS12_ADD_CERT 133
+#define PKCS12_F_PKCS12_ADD_KEY 134
+#define PKCS12_F_PKCS12_ADD_SAFE 135
 /* Reason codes of library 35 (PKCS12). */
 #define PKCS12_R_CANT_PACK_STRUCTURE 100
 #define PKCS12_R_DECODE_ERROR 101
@@ -355,6 +366,7 @@ MORVANE_EXPORT extern const ASN1_ITEM PKCS12_AUTHSAFES_it;
 #define PKCS12_R_ERROR_SETTING_ENCRYPTED_DATA_TYPE 120
 #define PKCS12_R_CONTENT_TYPE_NOT_DATA 121
 #define PKCS12_R_INVALID_LENGTH 122
+#define PKCS12_R_ITERATION_COUNT_TOO_LARGE 123
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

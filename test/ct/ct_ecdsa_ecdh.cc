@@ -3,18 +3,19 @@
 // first byte while EC_KEY_generate_key, ECDSA_do_sign, ECDSA_sign and
 // ECDSA_sign_setup run (test/ct/marked_rand.h), so each scalar drawn (the
 // private scalar, each nonce k) is secret with its draw's comparison with the
-// order; other draws are defined.  The private scalar is undefined
-// while ECDSA_do_sign, ECDSA_sign, ECDSA_sign_setup, ECDSA_do_sign_ex,
-// ECDSA_sign_ex and ECDH_compute_key run, and so is the precomputed k^-1
-// that ECDSA_sign_setup hands back.  Their word counts are undefined too:
-// a drawn scalar and k^-1 get counts found by masks from their words, and a
-// caller may give a private scalar made that way (EC_KEY_set_private_key,
-// also checked), so nothing may read a secret's count.  Only the outputs
-// (the signature, r of the setup, the shared secret and its length) are
-// marked defined afterwards; memcheck must report no branch and no address
-// that depends on the secrets.  Curves: P-256, P-384 and P-521.  Each
-// signature is then verified, and each secret compared with the peer's.  Run
-// as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
+// order; other draws are defined.  The private scalar is undefined while
+// ECDSA_do_sign, ECDSA_sign, ECDSA_sign_setup, ECDSA_do_sign_ex,
+// ECDSA_sign_ex, ECDH_compute_key and i2d_ECPrivateKey run, and so is the
+// precomputed k^-1 that ECDSA_sign_setup hands back.  Their word counts are
+// undefined too: a drawn scalar and k^-1 get counts found by masks from their
+// words, and a caller may give a private scalar made that way
+// (EC_KEY_set_private_key, also checked), so nothing may read a secret's
+// count.  Only the outputs (the signature, r of the setup, the shared secret
+// and its length, the private-key encoding) are marked defined afterwards;
+// memcheck must report no branch and no address that depends on the
+// secrets.  Curves: P-256, P-384 and P-521.  Each signature is then
+// verified, each secret compared with the peer's and each private-key
+// encoding decoded back.  Run as `valgrind --error-exitcode=1 ct_ecdsa_ecdh`.
 //
 // This program goes to the library for every call.  Its twin
 // ct_ecdsa_ecdh_adx carries its own copy of the ECDSA method's sources, of
@@ -25,6 +26,8 @@
 
 #include <stdio.h>
 #include <string.h>
+
+#include <initializer_list>
 
 #include "marked_rand.h"
 #include "vg_requests.h"
@@ -157,6 +160,49 @@ bool Agree(EC_KEY* a, EC_KEY* b, const char* name) {
   return ok;
 }
 
+// The private key written with its scalar secret: the octets are the scalar
+// at the order's length whatever its leading zeros (a scalar shifted right
+// by 20 bits, so with two zero octets in front, too), and they decode back.
+bool Encode(const EC_KEY* from, int nid, const char* name) {
+  bool ok = true;
+  for (int shift : {0, 20}) {
+    EC_KEY* key = EC_KEY_new_by_curve_name(nid);
+    BIGNUM* d = BN_new();
+    ok = ok && key != nullptr && d != nullptr &&
+         BN_rshift(d, EC_KEY_get0_private_key(from), shift) == 1 &&
+         EC_KEY_set_private_key(key, d) == 1 &&
+         EC_KEY_set_public_key(key, EC_KEY_get0_public_key(from)) == 1;
+    unsigned char* der = nullptr;
+    int n = 0;
+    if (ok) {
+      Secret(EC_KEY_get0_private_key(key));
+      n = i2d_ECPrivateKey(key, &der);
+      Public(EC_KEY_get0_private_key(key));
+      Public(&n, sizeof n);
+      if (n > 0) Public(der, static_cast<size_t>(n));
+    }
+    // SEQUENCE { INTEGER 1, OCTET STRING of the order's length, ... }.
+    BIGNUM* order = BN_new();
+    ok = ok && n > 7 && order != nullptr &&
+         EC_GROUP_get_order(EC_KEY_get0_group(key), order, nullptr) == 1;
+    if (ok) {
+      const int len = (BN_num_bits(order) + 7) / 8;
+      const int at = der[1] & 0x80 ? 2 + (der[1] & 0x7f) : 2;  // past the SEQUENCE header
+      const unsigned char* p = der;
+      EC_KEY* back = d2i_ECPrivateKey(nullptr, &p, n);
+      ok = der[at] == 0x02 && der[at + 3] == 0x04 && der[at + 4] == len && back != nullptr &&
+           BN_cmp(EC_KEY_get0_private_key(back), d) == 0;
+      EC_KEY_free(back);
+    }
+    BN_free(order);
+    CRYPTO_free(der);
+    BN_clear_free(d);
+    EC_KEY_free(key);
+  }
+  if (!ok) fprintf(stderr, "%s: the private-key encoding failed\n", name);
+  return ok;
+}
+
 // A key whose private scalar the caller gives (EC_KEY_set_private_key) as a
 // secret with a secret word count: set, then signing and agreement.
 bool GivenKey(int nid, const EC_KEY* from, EC_KEY* peer, const char* name) {
@@ -196,7 +242,7 @@ int main() {
     EC_KEY* b = EC_KEY_new_by_curve_name(c.nid);
     ok = ok && a != nullptr && b != nullptr && Generate(a, c.name) && Generate(b, c.name);
     ok = ok && Sign(a, c.name) && SignPrecomputed(a, c.name) && Agree(a, b, c.name) &&
-         GivenKey(c.nid, a, b, c.name);
+         GivenKey(c.nid, a, b, c.name) && Encode(a, c.nid, c.name);
     EC_KEY_free(a);
     EC_KEY_free(b);
   }

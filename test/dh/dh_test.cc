@@ -259,6 +259,10 @@ TEST(DhKeys, ModulusTooLargeComesFirst) {
   EXPECT_TRUE(ErrorsAre({{kDh, DH_F_COMPUTE_KEY, DH_R_MODULUS_TOO_LARGE}}));
   EXPECT_EQ(0, DH_generate_key(dh.get()));
   EXPECT_TRUE(ErrorsAre({{kDh, DH_F_GENERATE_KEY, DH_R_MODULUS_TOO_LARGE}}));
+  int codes = -1;  // the primality tests of such a p would run for minutes
+  EXPECT_EQ(0, DH_check(dh.get(), &codes));
+  EXPECT_EQ(0, codes);
+  EXPECT_TRUE(ErrorsAre({{kDh, DH_F_DH_CHECK, DH_R_MODULUS_TOO_LARGE}}));
 }
 
 TEST(DhKeys, ComputeRefusals) {
@@ -284,17 +288,29 @@ TEST(DhKeys, ComputeRefusals) {
                          {kDh, DH_F_GENERATE_KEY, ERR_R_PASSED_NULL_PARAMETER}}));
 }
 
+// A length below the floor for p's size (224 bits for a 2048-bit p), as a
+// DHparams privateValueLength of 1 or 8 would give, is raised to it: a
+// private value of 1 made the secret the peer's public value.  A group
+// smaller than the floor gets values of bits(p) - 1.
 TEST(DhKeys, PrivateValueHasExactlyLBits) {
-  for (long length : {0L, 160L, 1000L}) {
-    SCOPED_TRACE(length);
+  const struct {
+    long length;
+    int bits;
+  } cases[] = {{0, 2047}, {1, 224}, {8, 224}, {160, 224}, {224, 224}, {1000, 1000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
     Dh dh = Rfc3526Group();
-    dh->length = length;
+    dh->length = c.length;
     ASSERT_EQ(1, DH_generate_key(dh.get()));
-    EXPECT_EQ(length != 0 ? length : 2047, BN_num_bits(dh->priv_key));
+    EXPECT_EQ(c.bits, BN_num_bits(dh->priv_key));
     Bn want(BN_new());
     ASSERT_EQ(1, BN_mod_exp(want.get(), dh->g, dh->priv_key, dh->p, pk_test::Ctx()));
     EXPECT_EQ(0, BN_cmp(want.get(), dh->pub_key));
   }
+  Dh small = Group("53", "2");  // p = 83, 7 bits
+  small->length = 1;
+  ASSERT_EQ(1, DH_generate_key(small.get()));
+  EXPECT_EQ(6, BN_num_bits(small->priv_key));
   Dh dh = Rfc3526Group();
   dh->length = -1;
   EXPECT_EQ(0, DH_generate_key(dh.get()));

@@ -394,6 +394,31 @@ TEST(EcParameters, KeyFormsKeepOrDropTheKey) {
   EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_I2D_ECPARAMETERS, ERR_R_PASSED_NULL_PARAMETER}}));
 }
 
+// A base point at infinity (the single octet 00) is no generator: with it
+// one signature, made from a public point alone, verified for every digest.
+// The decoder and EC_GROUP_set_generator refuse it, the group unchanged.
+TEST(EcParameters, GeneratorAtInfinityIsRefused) {
+  Group g(EC_GROUP_new_by_curve_name(kP256));
+  EC_GROUP_set_asn1_flag(g.get(), 0);
+  Bytes body = Content(Encode(g.get()));
+  const Bytes base_head = {0x04, 0x41, 0x04};
+  auto at = std::search(body.begin(), body.end(), base_head.begin(), base_head.end());
+  ASSERT_NE(at, body.end());
+  at = body.erase(at, at + 2 + 65);
+  body.insert(at, {0x04, 0x01, 0x00});
+  ERR_clear_error();
+  EXPECT_EQ(Decode(Tlv(0x30, body)), nullptr);
+  EXPECT_TRUE(QueueHasReason(EC_R_POINT_AT_INFINITY));
+  ec_key_test::Point inf(EC_POINT_new(g.get()));
+  Bn order(BN_new());
+  ASSERT_EQ(EC_POINT_set_to_infinity(g.get(), inf.get()), 1);
+  ASSERT_EQ(EC_GROUP_get_order(g.get(), order.get(), nullptr), 1);
+  EXPECT_EQ(EC_GROUP_set_generator(g.get(), inf.get(), order.get(), BN_value_one()), 0);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EC, EC_F_EC_GROUP_SET_GENERATOR, EC_R_POINT_AT_INFINITY}}));
+  EXPECT_EQ(EC_POINT_is_at_infinity(g.get(), EC_GROUP_get0_generator(g.get())), 0);
+  EXPECT_EQ(EC_GROUP_check(g.get(), nullptr), 1);
+}
+
 // ---- private keys ---------------------------------------------------------------
 
 Key GeneratedKey(int nid) {
@@ -492,6 +517,38 @@ TEST(EcPrivateKey, ScalarAtTheOrderLength) {
     EXPECT_EQ(EncodePrivate(k.get()), want) << sn;
   }
   EXPECT_TRUE(ErrorsAre({}));
+}
+
+// Every allocation of an encoding with explicit parameters may fail: the
+// encoder then returns 0 with a reason and leaves no block behind (the
+// order's and the cofactor's INTEGERs were lost when their conversion
+// failed).
+TEST(EcPrivateKey, FailedAllocationsLeaveNothingBehind) {
+  if (!morvane_test::InstallCountingAllocator()) GTEST_SKIP() << "needs a fresh process";
+  Key k = GeneratedKey(kP256);
+  EC_KEY_set_asn1_flag(k.get(), 0);
+  const Bytes want = EncodePrivate(k.get());
+  ASSERT_FALSE(want.empty());
+  ERR_clear_error();
+  const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+  EncodePrivate(k.get());
+  const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+  const long requests = after.mallocs + after.reallocs - before.mallocs - before.reallocs;
+  ASSERT_GT(requests, 10);
+  for (long n = 1; n <= requests; n++) {
+    unsigned char* out = nullptr;
+    morvane_test::FailAllocationAfter(n);
+    const int len = i2d_ECPrivateKey(k.get(), &out);
+    morvane_test::FailAllocationAfter(0);
+    if (len > 0) {
+      EXPECT_EQ(want, Bytes(out, out + len)) << n;
+      MORVANE_free(out);
+    } else {
+      EXPECT_NE(ERR_peek_error(), 0UL) << n;
+    }
+    ERR_clear_error();
+    EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, after.live_blocks) << n;
+  }
 }
 
 TEST(EcPrivateKey, ImplicitlyCaParametersFail) {

@@ -124,6 +124,23 @@ TEST(EcInternals, MembershipErrorIsNoMembership) {
   EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_POINT_CMP, ERR_R_SHOULD_NOT_HAVE_BEEN_CALLED}});
 }
 
+// A generator at infinity, which EC_GROUP_set_generator and the decoder no
+// longer let in, put in place by hand: the group check refuses it, and key
+// generation makes no key at infinity from it.
+TEST(EcInternals, GeneratorAtInfinityIsRefusedByTheCheck) {
+  Group g = MakeGroup(CurveNamed("P-256"), EC_GFp_mont_method());
+  ASSERT_TRUE(g);
+  ASSERT_EQ(EC_POINT_set_to_infinity(g.get(), g->generator), 1);
+  EXPECT_EQ(EC_GROUP_check(g.get(), nullptr), 0);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_GROUP_CHECK, EC_R_POINT_AT_INFINITY}});
+  EC_KEY* key = EC_KEY_new();
+  ASSERT_EQ(EC_KEY_set_group(key, g.get()), 1);
+  EXPECT_EQ(EC_KEY_generate_key(key), 0);
+  EXPECT_EQ(EC_KEY_get0_public_key(key), nullptr);
+  EXPECT_ERRORS({{ERR_LIB_EC, EC_F_EC_KEY_GENERATE_KEY, EC_R_POINT_AT_INFINITY}});
+  EC_KEY_free(key);
+}
+
 // Whether a curve has a point of order 2: known from the table for a named
 // group, forgotten when the group changes, found again on the next product
 // from the table's parameters.  (Curves of no name: EcProducts.)

@@ -14,9 +14,11 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/pkcs12.h>
 #include <morvane/x509.h>
 
 #include "der_build.h"
+#include "sha1_count.h"
 #include "test_support.h"
 
 namespace {
@@ -25,6 +27,7 @@ using morvane_test::Bytes;
 using morvane_test::FromHex;
 using der_build::Der;
 using der_build::Int;
+using der_build::IntBytes;
 using der_build::Seq;
 
 // Object identifiers (RFC 8018, B and C; NIST CSOR for AES).
@@ -170,8 +173,9 @@ TEST(PbeTable, Pbes2KeyLengthMustMatch) {
 
 // What the generators refuse instead of running: a pass-phrase length below
 // -1 (it used to reach the digests as a huge size), a PBES2 iteration count
-// past INT_MAX (it used to be cut to an int), and a PBES1 cipher whose key
-// would not fit the key buffer (it used to be copied past it).
+// past INT_MAX (above the bound of counts read from parameters), and a PBES1
+// cipher whose key would not fit the key buffer (it used to be copied past
+// it).
 TEST(PbeTable, RefusesWhatItCannotRun) {
   Morvane_add_all_ciphers();
   const Bytes param = Pbes2Param(Bytes(8, 1), 1, {}, kAesCbc[0], Bytes(16, 2));
@@ -188,7 +192,7 @@ TEST(PbeTable, RefusesWhatItCannotRun) {
   EXPECT_TRUE(PbeRun(161, {'p'}, Pbes2Param(Bytes(8, 1), 0x80000000u, {}, kAesCbc[0], Bytes(16, 2)),
                      Bytes(16, 0), 1)
                   .empty());
-  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_DECODE_ERROR},
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE},
                  {ERR_LIB_EVP, EVP_F_EVP_PBE_CIPHERINIT, EVP_R_KEYGEN_FAILURE}});
 
   EVP_CIPHER wide = *EVP_aes_256_cbc();
@@ -198,6 +202,54 @@ TEST(PbeTable, RefusesWhatItCannotRun) {
   EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN, EVP_R_INVALID_KEY_LENGTH}});
   ASN1_TYPE_free(t);
   EVP_CIPHER_CTX_cleanup(&ctx);
+}
+
+// An iteration count read from the parameters above PKCS5_MAX_FILE_ITER is
+// refused before any digest is finished, by PBES1, PBES2 and the PKCS#12
+// rows (2^31 - 1 held a PKCS#8 file's reader for minutes; a count of 2^32 -
+// 1 ran unclamped, and one past four octets as 1).  A count at the bound is
+// taken: its derivation starts (and is stopped by the counting digest).
+TEST(PbeTable, CountsFromParametersAreBounded) {
+  Morvane_add_all_ciphers();
+  const Bytes salt = Der(0x04, Bytes(8, 1));
+  constexpr unsigned kBound = PKCS5_MAX_FILE_ITER;
+  const struct {
+    int nid;
+    Bytes param;
+    int lib, func, reason;  // reason 0: the count is taken
+  } rows[] = {
+      {170, Seq({salt, Int(0xFFFFFFFFu)}), ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN,
+       EVP_R_ITERATION_COUNT_TOO_LARGE},
+      {170, Seq({salt, IntBytes(Bytes(9, 0x11))}), ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN,
+       EVP_R_ITERATION_COUNT_TOO_LARGE},
+      {170, Seq({salt, Int(kBound + 1)}), ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN,
+       EVP_R_ITERATION_COUNT_TOO_LARGE},
+      {170, Seq({salt, Int(kBound)}), 0, 0, 0},
+      {161, Pbes2Param(Bytes(8, 1), 0x7FFFFFFF, {}, kAesCbc[0], Bytes(16, 2)), ERR_LIB_EVP,
+       EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE},
+      {161, Pbes2Param(Bytes(8, 1), kBound + 1, {}, kAesCbc[0], Bytes(16, 2)), ERR_LIB_EVP,
+       EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE},
+      {161, Pbes2Param(Bytes(8, 1), kBound, {}, kAesCbc[0], Bytes(16, 2)), 0, 0, 0},
+      {146, Seq({salt, Int(0x7FFFFFFF)}), ERR_LIB_PKCS12, PKCS12_F_PKCS12_PBE_KEYIVGEN,
+       PKCS12_R_ITERATION_COUNT_TOO_LARGE},
+      {146, Seq({salt, Int(kBound + 1)}), ERR_LIB_PKCS12, PKCS12_F_PKCS12_PBE_KEYIVGEN,
+       PKCS12_R_ITERATION_COUNT_TOO_LARGE},
+      {146, Seq({salt, Int(kBound)}), 0, 0, 0},
+  };
+  sha1_count::Sha1Counter sha1(100);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.nid << " " << morvane_test::ToHex(r.param));
+    sha1.Reset();
+    EXPECT_TRUE(PbeRun(r.nid, {'p'}, r.param, Bytes(16, 0), 1).empty());
+    if (r.reason != 0) {
+      EXPECT_EQ(0, sha1.finals());
+      EXPECT_ERRORS({{r.lib, r.func, r.reason},
+                     {ERR_LIB_EVP, EVP_F_EVP_PBE_CIPHERINIT, EVP_R_KEYGEN_FAILURE}});
+    } else {
+      EXPECT_GT(sha1.finals(), 100);
+      ERR_clear_error();
+    }
+  }
 }
 
 // ---- the parameters written ----------------------------------------------

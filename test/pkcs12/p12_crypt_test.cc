@@ -16,6 +16,7 @@
 #include <morvane/x509.h>
 
 #include "der_build.h"
+#include "sha1_count.h"
 #include "test_support.h"
 
 namespace {
@@ -300,6 +301,24 @@ TEST(Pkcs8Encrypt, EveryTableRowAndPbes2) {
     ERR_clear_error();
     X509_SIG_free(enc);
   }
+  // A file whose PBKDF2 count is 2^31 - 1 (it held the reader for minutes)
+  // is refused before any digest is finished.
+  X509_SIG* enc = PKCS8_encrypt(-1, EVP_aes_128_cbc(), "key pass", -1, nullptr, 0, 1, p8);
+  ASSERT_NE(nullptr, enc);
+  X509_ALGOR_free(enc->algor);
+  const Bytes kdf =
+      Seq({FromHex("06092a864886f70d01050c"), Seq({Der(0x04, Bytes(8, 1)), Int(0x7FFFFFFF)})});
+  enc->algor =
+      AlgorOf(161, Seq({kdf, Seq({FromHex("0609608648016503040102"), Der(0x04, Bytes(16, 2))})}));
+  {
+    sha1_count::Sha1Counter sha1(100);
+    EXPECT_EQ(nullptr, PKCS8_decrypt(enc, "key pass", -1));
+    EXPECT_EQ(ERR_PACK(ERR_LIB_EVP, EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE),
+              ERR_peek_error());
+    EXPECT_EQ(0, sha1.finals());
+  }
+  ERR_clear_error();
+  X509_SIG_free(enc);
   PKCS8_PRIV_KEY_INFO_free(p8);
 }
 

@@ -19,6 +19,7 @@
 #include <morvane/x509.h>
 
 #include "rsa_key_file.h"
+#include "sha1_count.h"
 #include "test_support.h"
 
 namespace {
@@ -474,10 +475,12 @@ TEST_F(Pfx, BagsWithoutIdentifiers) {
 // The key, its certificate and the CA list do not depend on the order of
 // the bags: every order of key, leaf and CA certificate, with localKeyIDs
 // (the CA's another) and without (paired by public key).  A key whose
-// identifier no certificate carries comes without a certificate.
+// identifier no certificate carries comes without a certificate, and so
+// does one whose identifier only another key's certificate carries: the
+// identifier alone never pairs a key with another key's certificate.
 TEST_F(Pfx, PairingIgnoresBagOrder) {
   struct Case {
-    std::string order;  // k key, l leaf, c CA certificate, o other
+    std::string order;  // k key, l leaf, c CA certificate, o other, O other with the key's id
     bool ids;
   };
   std::vector<Case> cases;
@@ -485,6 +488,7 @@ TEST_F(Pfx, PairingIgnoresBagOrder) {
     for (bool ids : {true, false}) cases.push_back({o, ids});
   cases.push_back({"ok", true});
   cases.push_back({"ko", false});
+  for (std::string o : {"Olk", "kOl", "lOk", "Ok", "kO"}) cases.push_back({o, true});
   for (const Case& t : cases) {
     SCOPED_TRACE(t.order + (t.ids ? " with ids" : " without ids"));
     STACK* bags = nullptr;
@@ -492,9 +496,9 @@ TEST_F(Pfx, PairingIgnoresBagOrder) {
       PKCS12_SAFEBAG* bag = b == 'k'   ? PKCS12_add_key(&bags, key_, 0, 1, -1, nullptr)
                             : b == 'l' ? PKCS12_add_cert(&bags, leaf_)
                             : b == 'c' ? PKCS12_add_cert(&bags, ca_cert_)
-                                       : PKCS12_add_cert(&bags, other_);
+                                       : PKCS12_add_cert(&bags, other_);  // o and O
       ASSERT_NE(nullptr, bag);
-      unsigned char id = b == 'k' || b == 'l' ? 'A' : 'B';
+      unsigned char id = b == 'k' || b == 'l' || b == 'O' ? 'A' : 'B';
       if (t.ids) {
         ASSERT_EQ(1, PKCS12_add_localkeyid(bag, &id, 1));
       }
@@ -505,10 +509,16 @@ TEST_F(Pfx, PairingIgnoresBagOrder) {
       const Parsed got(p12, "pw");
       EXPECT_EQ(1, got.rc) << morvane_test::DrainErrors();
       EXPECT_TRUE(got.key != nullptr && EVP_PKEY_cmp(got.key, key_) == 1);
-      const bool paired = t.order.size() == 3;
+      const bool paired = t.order.find('l') != std::string::npos;
       EXPECT_TRUE(paired ? got.cert != nullptr && X509_cmp(got.cert, leaf_) == 0
                          : got.cert == nullptr);
-      EXPECT_TRUE(sk_num(got.ca) == 1 && X509_cmp(got.Ca(0), paired ? ca_cert_ : other_) == 0);
+      const bool ca = t.order.find('c') != std::string::npos;
+      EXPECT_TRUE(sk_num(got.ca) == 1 && X509_cmp(got.Ca(0), ca ? ca_cert_ : other_) == 0);
+      // The same certificate when the key is not asked for.
+      X509* cert = nullptr;
+      EXPECT_EQ(1, PKCS12_parse(p12, "pw", nullptr, &cert, nullptr));
+      EXPECT_TRUE(paired ? cert != nullptr && X509_cmp(cert, leaf_) == 0 : cert == nullptr);
+      X509_free(cert);
     }
     PKCS12_free(p12);
   }
@@ -599,6 +609,71 @@ TEST_F(Pfx, ParseKeepsWhyTheMacCouldNotBeComputed) {
     EXPECT_ERRORS(kWhy);
   }
   PKCS12_free(p12);
+}
+
+// A MAC iteration count above PKCS5_MAX_FILE_ITER (2^31 - 1 held the
+// parse for minutes in the MAC alone) is refused before anything is
+// derived: the cause stays queued before "mac verify failure".
+TEST_F(Pfx, ParseRefusesAMacCountAboveTheBound) {
+  PKCS12* p12 =
+      PKCS12_create(const_cast<char*>("pw"), nullptr, key_, leaf_, nullptr, 0, 0, 1, 0, 0);
+  ASSERT_NE(nullptr, p12);
+  p12->mac->iter = ASN1_INTEGER_new();
+  ASSERT_EQ(1, ASN1_INTEGER_set(p12->mac->iter, 0x7FFFFFFF));
+  p12 = Reread(p12);
+  ASSERT_NE(nullptr, p12);
+  sha1_count::Sha1Counter sha1(100);
+  for (const char* pass : {"pw", static_cast<const char*>(nullptr)}) {
+    EVP_PKEY* k = nullptr;
+    EXPECT_EQ(0, PKCS12_parse(p12, pass, &k, nullptr, nullptr));
+    EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_GEN_MAC, PKCS12_R_ITERATION_COUNT_TOO_LARGE},
+                   {ERR_LIB_PKCS12, PKCS12_F_PKCS12_VERIFY_MAC, PKCS12_R_MAC_GENERATION_ERROR},
+                   {ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE}});
+  }
+  EXPECT_EQ(0, sha1.finals());
+  PKCS12_free(p12);
+}
+
+// Every allocation PKCS12_create makes may fail: it then returns null with
+// the reason queued (a bag stack that could not be made or grown used to
+// fail with an empty queue) and leaves no block behind.
+TEST(Pkcs12Create, FailedAllocationsAreReported) {
+  if (!morvane_test::InstallCountingAllocator()) GTEST_SKIP() << "needs a fresh process";
+  Morvane_add_all_ciphers();
+  Morvane_add_all_digests();
+  EVP_PKEY* ca_key = Key(768);
+  EVP_PKEY* key = Key(512);
+  X509* leaf = Cert(key, "leaf", ca_key, 2);
+  X509* ca_cert = Cert(ca_key, "PFX test CA", ca_key, 1);
+  STACK* ca = sk_new_null();
+  sk_push(ca, reinterpret_cast<char*>(ca_cert));
+  const auto create = [&] {
+    return PKCS12_create(const_cast<char*>("pw"), const_cast<char*>("n"), key, leaf, ca, 0, 0, 1, 0,
+                         0);
+  };
+  PKCS12_free(create());  // first uses: the random generator, the tables
+  ERR_clear_error();
+  const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+  PKCS12_free(create());
+  const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+  const long requests = after.mallocs + after.reallocs - before.mallocs - before.reallocs;
+  ASSERT_GT(requests, 20);
+  for (long n = 1; n <= requests; n++) {
+    morvane_test::FailAllocationAfter(n);
+    PKCS12* p12 = create();
+    morvane_test::FailAllocationAfter(0);
+    if (p12 == nullptr) {
+      EXPECT_NE(0UL, ERR_peek_error()) << n;
+    }
+    PKCS12_free(p12);
+    ERR_clear_error();
+    EXPECT_EQ(after.live_blocks, morvane_test::GetAllocCounts().live_blocks) << n;
+  }
+  sk_free(ca);
+  X509_free(ca_cert);
+  X509_free(leaf);
+  EVP_PKEY_free(key);
+  EVP_PKEY_free(ca_key);
 }
 
 // A parse that fails leaves a caller's CA stack as it was.
