@@ -463,6 +463,7 @@ struct bn_mont_ctx_st {
   unsigned int n0;  /* -N^-1 mod 2^32 */
   int flags;        /* BN_FLAG_HEAP when from BN_MONT_CTX_new */
 };
+/* A new empty context; null ("malloc failure") when it cannot be had. */
 MORVANE_EXPORT BN_MONT_CTX *BN_MONT_CTX_new(void);
 MORVANE_EXPORT void BN_MONT_CTX_init(BN_MONT_CTX *ctx);
 MORVANE_EXPORT void BN_MONT_CTX_free(BN_MONT_CTX *mont);
@@ -698,6 +699,7 @@ MORVANE_EXPORT void ERR_load_BN_strings(void);
 #define BN_F_BN_GENERATE_PRIME_EX 140
 #define BN_F_BN_GF2M_MOD_INV 141
 #define BN_F_BN_MOD_LSHIFT 142
+#define BN_F_BN_MONT_CTX_NEW 143
 /* Reason codes of library 3 (BN). */
 #define BN_R_ARG2_LT_ARG3 100
 #define BN_R_BAD_RECIPROCAL 101
