@@ -197,11 +197,12 @@ class Blinding {
   // shared one.  False when none could be made.
   bool find(RSA* rsa, BN_CTX* ctx);
   bool active() const noexcept { return b_ != nullptr; }
-  // f = f A mod n, br = the matching unblinding factor (the shared blinding
-  // under a read lock of CRYPTO_LOCK_RSA_BLINDING).
+  // f = f A mod n, br = the matching unblinding factor, and the blinding
+  // advanced before anything else may use it (the shared one under a write
+  // lock of CRYPTO_LOCK_RSA_BLINDING); a pair drawn before a fork is drawn
+  // afresh first.
   bool convert(BIGNUM* f, BIGNUM* br, BN_CTX* ctx);
-  // out = out br mod n on the n->top words at out, then advances the
-  // blinding (the shared one under a write lock of CRYPTO_LOCK_RSA_BLINDING).
+  // out = out br mod n on the n->top words at out.
   bool invert(BN_ULONG* out, const BIGNUM* br, BN_CTX* ctx);
 
  private:
