@@ -1,6 +1,8 @@
 // Blinding of RSA private-key operations: the input is multiplied by A = r^e
 // mod n before the operation and the output by Ai = r^-1 mod n after it.  The
-// pair is squared after each use and drawn afresh every 32 uses.
+// pair is squared after each use and drawn afresh every 32 uses, and before
+// its first use in a process other than the one that drew it (a forked child
+// holds its parent's pair).
 //
 // Implementation notes: modulo an odd modulus (every RSA one) all that
 // touches the pair runs at the modulus's fixed width on 64-bit limbs, with no
@@ -19,6 +21,7 @@
 #include <morvane/err.h>
 
 #include <stddef.h>
+#include <unistd.h>
 
 #include "bn/internal.h"
 #include "bn/limbs.h"
@@ -34,8 +37,9 @@ using limb::Limb;
 static_assert(offsetof(BN_BLINDING, A) == 0 && offsetof(BN_BLINDING, Ai) == 8 &&
                   offsetof(BN_BLINDING, e) == 16 && offsetof(BN_BLINDING, mod) == 24 &&
                   offsetof(BN_BLINDING, thread_id) == 32 && offsetof(BN_BLINDING, counter) == 40 &&
-                  offsetof(BN_BLINDING, flags) == 48 && offsetof(BN_BLINDING, m_ctx) == 56 &&
-                  offsetof(BN_BLINDING, bn_mod_exp) == 64 && sizeof(BN_BLINDING) == 72,
+                  offsetof(BN_BLINDING, pid) == 44 && offsetof(BN_BLINDING, flags) == 48 &&
+                  offsetof(BN_BLINDING, m_ctx) == 56 && offsetof(BN_BLINDING, bn_mod_exp) == 64 &&
+                  sizeof(BN_BLINDING) == 72,
               "BN_BLINDING layout");
 
 namespace {
@@ -48,6 +52,11 @@ bool dup_into(BIGNUM** to, const BIGNUM* a) {
   if (a == nullptr) return true;
   *to = BN_dup(a);
   return *to != nullptr;
+}
+
+// The process id a record keeps of the process that drew its pair.
+unsigned int this_process() {
+  return static_cast<unsigned int>(getpid());
 }
 
 bool initialized(const BN_BLINDING* b, int func) {
@@ -233,7 +242,10 @@ BN_BLINDING* create(BN_BLINDING* b, const BIGNUM* e, BIGNUM* m, BN_CTX* ctx,
     if (m_ctx != nullptr) ret->m_ctx = m_ctx;
     ok = make_pair(ret, mont, own.get());
   }
-  if (ok) return ret;
+  if (ok) {
+    ret->pid = this_process();
+    return ret;
+  }
   if (b == nullptr) BN_BLINDING_free(ret);
   return nullptr;
 }
@@ -290,6 +302,18 @@ int blinding_convert(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mo
   return r == nullptr || copy_words(r, b->Ai);
 }
 
+int blinding_use(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
+  if (!initialized(b, BN_F_BN_BLINDING_CONVERT_EX)) return 0;
+  bn::CtxOrNew own(ctx);
+  if (own.get() == nullptr) return 0;
+  if (b->pid != this_process() && b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN)) {
+    if (create(b, nullptr, nullptr, own.get(), nullptr, nullptr, mont) == nullptr) return 0;
+    b->counter = kUses;
+  }
+  return multiply(n, b->A, b, mont, own.get()) && copy_words(r, b->Ai) &&
+         blinding_update(b, mont, own.get());
+}
+
 }  // namespace morvane::internal
 
 /* see morvane/bn.h */
@@ -306,6 +330,7 @@ BN_BLINDING* BN_BLINDING_new(const BIGNUM* A, const BIGNUM* Ai, BIGNUM* mod) {
   }
   if (mod != nullptr && BN_get_flags(mod, BN_FLAG_SECRET)) BN_set_flags(b->mod, BN_FLAG_SECRET);
   b->counter = kUses;
+  b->pid = this_process();
   return b;
 }
 

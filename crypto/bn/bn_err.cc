@@ -12,7 +12,7 @@
 
 #include "bn_err_data.inc"
 
-static_assert(std::size(BN_str_functs) == 43 + 1);
+static_assert(std::size(BN_str_functs) == 44 + 1);
 static_assert(std::size(BN_str_reasons) == 18 + 1);
 
 /* see morvane/bn.h */

@@ -77,7 +77,10 @@ void keep_secrecy(BIGNUM* to, const BIGNUM* from) {
 /* see morvane/bn.h */
 BN_MONT_CTX* BN_MONT_CTX_new(void) {
   auto* mont = static_cast<BN_MONT_CTX*>(MORVANE_malloc(sizeof(BN_MONT_CTX)));
-  if (mont == nullptr) return nullptr;
+  if (mont == nullptr) {  // every caller that makes a context hears of it here
+    BNerr(BN_F_BN_MONT_CTX_NEW, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
   BN_MONT_CTX_init(mont);
   mont->flags = BN_FLAG_HEAP;
   return mont;

@@ -103,6 +103,12 @@ int draw_below(BIGNUM* k, const BIGNUM* range) noexcept;
 // modulus's fixed width, constant time in the pair and in n.
 int blinding_convert(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx);
 int blinding_update(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx);
+// One private operation's use of b: n = n A mod N and r = a copy of Ai, then
+// b advanced at once (blinding_update), so that no later use applies this
+// pair.  A pair drawn by another process (a forked child holds its parent's)
+// is drawn afresh first, when b has e and may draw.  1, or 0 with the reason
+// queued.
+int blinding_use(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx);
 
 }  // namespace morvane::internal
 

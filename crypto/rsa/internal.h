@@ -5,8 +5,8 @@
 // of the full modulus length (the *_block functions below), so that no
 // branch and no address depends on a secret.  Two facts leave that discipline on purpose,
 // through reveal(): whether a padding check passed (with the reason it
-// queues), which the caller learns from the result anyway, and whether the
-// CRT result failed its check, which only a fault can make happen.
+// queues), which the caller learns from the result anyway, and whether a
+// private result failed its check, which only a fault can make happen.
 #ifndef MORVANE_CRYPTO_RSA_INTERNAL_H
 #define MORVANE_CRYPTO_RSA_INTERNAL_H
 
@@ -137,6 +137,10 @@ using internal::load_words;
 void words_to_bytes(unsigned char* out, size_t len, const BN_ULONG* w, int nl) noexcept;
 // All ones when a < b (n words each).
 BN_ULONG lt_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
+// Whether a and b hold the same value, judged by masks over every word they
+// have room for (their counts may be secret); only the verdict is made
+// public.
+bool same_value(const BIGNUM* a, const BIGNUM* b) noexcept;
 // A Montgomery context of a public modulus for the length of one call: the
 // key's cached one when given, or one made here (get() is null when that
 // failed).
@@ -161,11 +165,20 @@ class MontFor {
 // count is secret).  The Montgomery contexts of p and q are given.
 bool crt_fits(const RSA* rsa, const BIGNUM* I, const BN_MONT_CTX* mp, const BN_MONT_CTX* mq);
 // r0 = I^d mod n by the CRT at one fixed width, constant time in the key and
-// the value of I, with the check against e when the key has e (the direct
-// exponentiation with d replaces a result that fails it).  mp and mq are the
+// the value of I.  When the key has e, *good tells whether r0 passed the
+// check (r0 < n and r0^e = I mod n); without e it is true.  mp and mq are the
 // contexts of p and q, mn_cached that of n or null.  0 on failure.
 int crt_fixed(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_CTX* mp,
-              const BN_MONT_CTX* mq, BN_MONT_CTX* mn_cached);
+              const BN_MONT_CTX* mq, BN_MONT_CTX* mn_cached, bool* good);
+// r0 = I^d mod n at n's fixed width (whole limbs), constant time in d and
+// the value of I, for I that fits n's words and an odd n (mn_cached its
+// context or null).  0 on failure.
+int direct_fixed(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn_cached);
+// The same check of a result r made elsewhere, for a key with n and e: 1
+// when r < n and r^e = I (mod n), 0 when not, -1 when it could not be done
+// (the reason queued).  On limbs of n's width for an odd n (mn_cached its
+// context or null), constant time in r and I but for the verdict.
+int check_result(const BIGNUM* r, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn_cached);
 // to[0 .. num) = the big-endian bytes of f^e mod n, f the flen bytes at from
 // (flen <= num), for the built-in exponentiation, a one-word e and the key's
 // cached context of n; with x931, n - r unless r ends in 0xC.  1 when done,
@@ -184,11 +197,12 @@ class Blinding {
   // shared one.  False when none could be made.
   bool find(RSA* rsa, BN_CTX* ctx);
   bool active() const noexcept { return b_ != nullptr; }
-  // f = f A mod n, br = the matching unblinding factor (the shared blinding
-  // under a read lock of CRYPTO_LOCK_RSA_BLINDING).
+  // f = f A mod n, br = the matching unblinding factor, and the blinding
+  // advanced before anything else may use it (the shared one under a write
+  // lock of CRYPTO_LOCK_RSA_BLINDING); a pair drawn before a fork is drawn
+  // afresh first.
   bool convert(BIGNUM* f, BIGNUM* br, BN_CTX* ctx);
-  // out = out br mod n on the n->top words at out, then advances the
-  // blinding (the shared one under a write lock of CRYPTO_LOCK_RSA_BLINDING).
+  // out = out br mod n on the n->top words at out.
   bool invert(BN_ULONG* out, const BIGNUM* br, BN_CTX* ctx);
 
  private:

@@ -6,14 +6,14 @@
 // Implementation notes: a key has two blindings, made on first use under
 // lock CRYPTO_LOCK_RSA (a read check, then the write lock with a re-check):
 // `blinding` belongs to the thread that made it and is used without a lock;
-// every other thread shares `mt_blinding`, converting under a read lock of
-// CRYPTO_LOCK_RSA_BLINDING with its own copy of Ai and advancing it under the
-// write lock.  The pair is made, applied and advanced at the modulus's fixed
-// width (internal::blinding_convert and blinding_update, with the key's
-// Montgomery context of n); the unblinding product itself runs on the limbs
-// of the result (bn/limbs.h), as the rest of the private operation does, and
-// the record is then only advanced, which is what BN_BLINDING_invert_ex does
-// after its product.
+// every other thread shares `mt_blinding` under the write lock of
+// CRYPTO_LOCK_RSA_BLINDING.  Each operation takes the pair, with its own copy
+// of Ai, and advances the record in one step before its exponentiation
+// (internal::blinding_use), so that operations running at once never apply
+// the same pair; a forked child draws a fresh pair before its first use.
+// The pair is made, applied and advanced at the modulus's fixed width, with
+// the key's Montgomery context of n; the unblinding product runs on the limbs
+// of the result (bn/limbs.h), as the rest of the private operation does.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -91,10 +91,10 @@ bool Blinding::convert(BIGNUM* f, BIGNUM* br, BN_CTX* ctx) {
   // for this call.
   MontFor mn(mont_n_, rsa_->n, ctx);
   if (mn.get() == nullptr) return false;
-  if (local_) return internal::blinding_convert(f, br, b_, mn.get(), ctx) == 1;
-  CRYPTO_r_lock(CRYPTO_LOCK_RSA_BLINDING);
-  const bool ok = internal::blinding_convert(f, br, b_, mn.get(), ctx) == 1;
-  CRYPTO_r_unlock(CRYPTO_LOCK_RSA_BLINDING);
+  if (local_) return internal::blinding_use(f, br, b_, mn.get(), ctx) == 1;
+  CRYPTO_w_lock(CRYPTO_LOCK_RSA_BLINDING);
+  const bool ok = internal::blinding_use(f, br, b_, mn.get(), ctx) == 1;
+  CRYPTO_w_unlock(CRYPTO_LOCK_RSA_BLINDING);
   return ok;
 }
 
@@ -115,11 +115,7 @@ bool Blinding::invert(BN_ULONG* out, const BIGNUM* br, BN_CTX* ctx) {
   limb::mont_mul(x, x, factor, m, t);  // out br R^-1
   limb::mont_mul(x, x, rr, m, t);      // out br
   limb::store(out, x, nw);
-  if (local_) return internal::blinding_update(b_, mn.get(), ctx) == 1;
-  CRYPTO_w_lock(CRYPTO_LOCK_RSA_BLINDING);
-  const bool ok = internal::blinding_update(b_, mn.get(), ctx) == 1;
-  CRYPTO_w_unlock(CRYPTO_LOCK_RSA_BLINDING);
-  return ok;
+  return true;
 }
 
 void free_blinding(BN_BLINDING* b) {

@@ -1,5 +1,7 @@
 // The consistency check of an RSA private key (the relations of RFC 8017,
-// 3.2): every test runs, each failure queues its own reason.
+// 3.2): every test runs, each failure queues its own reason.  Two shapes are
+// refused before them: p = q (n is then a square, whose root anyone can
+// take) and e = 1 (no encryption at all).
 
 #include <initializer_list>
 #include <utility>
@@ -17,6 +19,17 @@ namespace {
 void fail(int* ret, int reason) {
   RSAerr(RSA_F_RSA_CHECK_KEY, reason);
   *ret = 0;
+}
+
+// The refused shapes: 1, or 0 with each one's reason queued; *equal tells
+// whether p = q (the tests below then cannot run: q has no inverse mod p).
+// p and q are compared by masks.
+int shape(const RSA* key, bool* equal) {
+  int ret = 1;
+  *equal = morvane::rsa::same_value(key->p, key->q);
+  if (*equal) fail(&ret, RSA_R_P_EQUALS_Q);
+  if (BN_is_one(key->e)) fail(&ret, RSA_R_BAD_E_VALUE);
+  return ret;
 }
 
 // The tests over numbers i, j, k, l, m taken from ctx; 1, 0 or -1.
@@ -57,6 +70,9 @@ int RSA_check_key(const RSA* key) {
     RSAerr(RSA_F_RSA_CHECK_KEY, ERR_R_PASSED_NULL_PARAMETER);
     return -1;
   }
+  bool p_is_q;
+  const int shape_ok = shape(key, &p_is_q);
+  if (p_is_q) return 0;
   BN_CTX* ctx = BN_CTX_new();
   if (ctx == nullptr) {
     RSAerr(RSA_F_RSA_CHECK_KEY, ERR_R_MALLOC_FAILURE);
@@ -73,6 +89,7 @@ int RSA_check_key(const RSA* key) {
     RSAerr(RSA_F_RSA_CHECK_KEY, ERR_R_MALLOC_FAILURE);
   } else {
     ret = check(key, ctx, i, j, k, l, m);
+    if (ret == 1) ret = shape_ok;
   }
   BN_CTX_end(ctx);
   BN_CTX_free(ctx);

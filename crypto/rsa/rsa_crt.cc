@@ -12,7 +12,9 @@
 // c R^-1 mod p and a product by R^2 give c mod p; the CRT numbers need only
 // fit the width (a Montgomery product of h < p and iqmp < R is below p).  The check
 // of the result (RFC 8017, 5.1.2, note) raises it to e by the public ladder,
-// which follows e's bits only.  The public operations take the radix-2^52
+// which follows e's bits only; check_result does the same for a result
+// made elsewhere (the direct exponentiation, another method's rsa_mod_exp),
+// on limbs of n's width.  The public operations take the radix-2^52
 // products of AVX-512 IFMA where the processor has them (their base is
 // public too), else the same ladder.
 
@@ -79,7 +81,7 @@ bool crt_fits(const RSA* rsa, const BIGNUM* I, const BN_MONT_CTX* mp, const BN_M
 }
 
 int crt_fixed(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_CTX* mp_ctx,
-              const BN_MONT_CTX* mq_ctx, BN_MONT_CTX* mn_cached) {
+              const BN_MONT_CTX* mq_ctx, BN_MONT_CTX* mn_cached, bool* good_out) {
   const int L = limb::count(rsa->p->top > rsa->q->top ? rsa->p->top : rsa->q->top);
   const int nl = limb::count(rsa->n->top);
   const int ew = rsa->dmp1->top > rsa->dmq1->top ? rsa->dmp1->top : rsa->dmq1->top;
@@ -118,34 +120,68 @@ int crt_fixed(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, const BN_MONT_
   limb::mul_rows(prod, h, L, nq, L);
   add_low(prod, m1, L);
   Limb* out = prod;  // its nl limbs; the rest must be zero
-  int ok = 1;
+  *good_out = true;
   if (rsa->e != nullptr) {
-    // The check: out < n and out^e = c (mod n), or the result is discarded.
+    // The check: out < n and out^e = c (mod n).
     MontFor mn(mn_cached, rsa->n, ctx);
-    ok = mn.get() != nullptr;
-    if (ok) {
-      const limb::Modulus m = bn::limb_modulus(mn.get(), nn);
-      for (int i = 0; i < nl; i++) rrn[i] = 0;
-      limb::load(rrn, mn.get()->RR.d, mn.get()->RR.top);
-      limb::exp_public(v, out, rsa->e->d, rsa->e->top, m, rrn, lt);
-      limb::load_masked(in, nl, I);
-      Limb good = limb::lt_mask_n(out, nn, nl);
-      for (int i = nl; i < 2 * L; i++) good &= ct::zero_mask(out[i]);
-      for (int i = 0; i < nl; i++) good &= ct::eq_mask(v[i], in[i]);
-      if (!reveal(good)) {  // a fault: the direct exponentiation instead
-        BN_CTX_start(ctx);
-        BIGNUM* e1 = BN_CTX_get(ctx);
-        ok = e1 != nullptr && rsa->d != nullptr;
-        BIGNUM d = ok ? secret_view(rsa->d, rsa) : BIGNUM{};
-        ok = ok &&
-             rsa->meth->bn_mod_exp(e1, I, &d, rsa->n, ctx, const_cast<BN_MONT_CTX*>(mn.get())) == 1;
-        if (ok) limb::load_masked(out, nl, e1);
-        if (e1 != nullptr) BN_clear(e1);
-        BN_CTX_end(ctx);
-      }
-    }
+    if (mn.get() == nullptr) return 0;
+    const limb::Modulus m = bn::limb_modulus(mn.get(), nn);
+    for (int i = 0; i < nl; i++) rrn[i] = 0;
+    limb::load(rrn, mn.get()->RR.d, mn.get()->RR.top);
+    limb::exp_public(v, out, rsa->e->d, rsa->e->top, m, rrn, lt);
+    limb::load_masked(in, nl, I);
+    Limb good = limb::lt_mask_n(out, nn, nl);
+    for (int i = nl; i < 2 * L; i++) good &= ct::zero_mask(out[i]);
+    for (int i = 0; i < nl; i++) good &= ct::eq_mask(v[i], in[i]);
+    *good_out = reveal(good) != 0;
   }
-  return ok && limb::store_masked(r0, out, nl);
+  return limb::store_masked(r0, out, nl);
+}
+
+int direct_fixed(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn_cached) {
+  MontFor mn(mn_cached, rsa->n, ctx);
+  if (mn.get() == nullptr) return 0;
+  const int L = limb::count(rsa->n->top), dw = rsa->d->top;
+  // n, R^2, the input, the result and t (2 L); then the exponentiation's
+  // scratch.
+  const size_t exp_bytes = limb::exp_consttime_bytes(2 * L, dw);
+  limb::Buffer<1> buf(6 * static_cast<size_t>(L) + (exp_bytes + sizeof(Limb) - 1) / sizeof(Limb));
+  if (!buf.ok()) return 0;
+  Limb *nn = buf.get(), *rr = nn + L, *x = rr + L, *res = x + L, *t = res + L;
+  const Prime n = at_width(mn.get(), L, nn, rr, t);
+  limb::load_masked(x, L, I);
+  limb::exp_consttime(res, x, rsa->d->d, dw, n.m, n.rr, t + 2 * L);
+  return limb::store_masked(r0, res, L);
+}
+
+int check_result(const BIGNUM* r, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn_cached) {
+  const BIGNUM *n = rsa->n, *e = rsa->e;
+  const int nw = n->top;
+  if (!internal::fits_words(r, nw) || !internal::fits_words(I, nw)) return 0;
+  if (!BN_is_odd(n)) {  // no Montgomery form: on numbers
+    BN_CTX_start(ctx);
+    BIGNUM* v = BN_CTX_get(ctx);
+    int ret = v != nullptr && BN_mod_exp(v, r, e, n, ctx) ? 1 : -1;
+    if (ret == 1) ret = BN_ucmp(r, n) < 0 && BN_cmp(v, I) == 0;
+    BN_CTX_end(ctx);
+    return ret;
+  }
+  MontFor mn(mn_cached, n, ctx);
+  const int nl = limb::count(nw);
+  // n, R^2, r, I, the power and the ladder's scratch (3 nl): on the stack
+  // up to 4096 bits.
+  limb::Buffer<8 * 64> buf(8 * static_cast<size_t>(nl));
+  if (mn.get() == nullptr || !buf.ok()) return -1;
+  Limb *nn = buf.get(), *rr = nn + nl, *x = rr + nl, *in = x + nl, *v = in + nl, *t = v + nl;
+  const limb::Modulus m = bn::limb_modulus(mn.get(), nn);
+  for (int i = 0; i < nl; i++) rr[i] = 0;
+  limb::load(rr, mn.get()->RR.d, mn.get()->RR.top);
+  limb::load_masked(x, nl, r);
+  limb::load_masked(in, nl, I);
+  limb::exp_public(v, x, e->d, e->top, m, rr, t);
+  Limb good = limb::lt_mask_n(x, nn, nl);
+  for (int i = 0; i < nl; i++) good &= ct::eq_mask(v[i], in[i]);
+  return reveal(good) ? 1 : 0;
 }
 
 int public_exp(unsigned char* to, int num, const unsigned char* from, int flen, RSA* rsa, bool x931,

@@ -13,7 +13,7 @@
 #include "rsa_err_data.inc"
 
 static_assert(std::size(RSA_str_functs) == 47 + 1);
-static_assert(std::size(RSA_str_reasons) == 44 + 1);
+static_assert(std::size(RSA_str_reasons) == 46 + 1);
 
 /* see morvane/rsa.h */
 void ERR_load_RSA_strings(void) {

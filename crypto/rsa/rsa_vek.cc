@@ -8,13 +8,27 @@
 // (rsa_crt.cc), whatever their lengths: reductions and products in
 // Montgomery form, the two exponentiations in the constant-time form, the
 // recombination by masks, and the check r^e = I (mod n) by a ladder that
-// follows e's bits only.  Other keys take the same steps on BIGNUMs.  The
-// decrypted block keeps all RSA_size bytes for the padding check, and the
-// unblinding factor is applied on words too (the blinding record is then only
-// advanced), so the plaintext never passes through a BIGNUM whose length
-// follows its value.  The public operations with a one-word e run on limbs
-// from the input bytes to the output bytes once the key's context of n is
-// cached.
+// follows e's bits only.  Other keys take the same steps on BIGNUMs; the
+// exponentiation by d alone runs at n's width too.  The decrypted block
+// keeps all RSA_size bytes for the padding check, and the unblinding factor
+// is applied on words too, so the plaintext never passes through a BIGNUM
+// whose length follows its value.  The public operations with a one-word e
+// run on limbs from the input bytes to the output bytes once the key's
+// context of n is cached.
+//
+// The check: a result that is right modulo one prime and wrong modulo the
+// other gives the key away (its difference from the right one shares that
+// prime with n), so no private result leaves unchecked where the key gives
+// something to check it by.  With e, every result is raised to e and
+// compared with the input: the CRT's, that of the exponentiation by d which
+// replaces a CRT result failing the check, that of d alone, and that of
+// another method's rsa_mod_exp; a result that still fails is refused
+// ("private result check failed").  Without e, the CRT result must equal the
+// one by d (so a fault in either, or CRT numbers that disagree with d, is
+// refused), and a key with neither e nor d is refused ("no public
+// exponent").  A key with d alone and no e has nothing to be checked by; its
+// exponentiation runs modulo n, where a fault does not split along the
+// primes.
 
 #include <stdint.h>
 #include <string.h>
@@ -189,9 +203,10 @@ void write_right_aligned(unsigned char* to, int num, const BIGNUM* ret) {
 
 // The CRT on BIGNUMs, step by step as the standard gives it, for keys that
 // the fixed-width form does not take (another exponentiation, no
-// constant-time marks, even or empty primes).
+// constant-time marks, even or empty primes).  *good tells whether r0 passed
+// the check against e (true for a key without e).
 int crt_numbers(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mp,
-                BN_MONT_CTX* mq, BN_MONT_CTX* mn) {
+                BN_MONT_CTX* mq, BN_MONT_CTX* mn, bool* good) {
   BN_CTX_start(ctx);
   BIGNUM* r1 = BN_CTX_get(ctx);
   BIGNUM* m1 = BN_CTX_get(ctx);
@@ -211,20 +226,56 @@ int crt_numbers(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX*
   ok = ok && BN_mod(r0, &r1v, &p, ctx);
   if (ok && BN_is_negative(r0)) ok = BN_add(r0, r0, rsa->p);
   ok = ok && BN_mul(r1, r0, rsa->q, ctx) && BN_add(r0, r1, m1);
-  if (ok && rsa->e != nullptr && rsa->n != nullptr) {
+  *good = true;
+  if (ok && rsa->e != nullptr) {
     ok = exp(vrfy, r0, rsa->e, rsa->n, ctx, mn) && BN_sub(vrfy, vrfy, I) &&
          BN_mod(vrfy, vrfy, rsa->n, ctx);
-    if (ok && BN_is_negative(vrfy)) ok = BN_add(vrfy, vrfy, rsa->n);
-    if (ok && !BN_is_zero(vrfy)) {  // a fault: the direct exponentiation instead
-      ok = rsa->d != nullptr;
-      const BIGNUM d = ok ? secret_view(rsa->d, rsa) : BIGNUM{};
-      ok = ok && exp(r0, I, &d, rsa->n, ctx, mn);
-    }
+    *good = ok && BN_is_zero(vrfy) && BN_ucmp(r0, rsa->n) < 0;
   }
   if (r1 != nullptr) BN_clear(r1);
   if (m1 != nullptr) BN_clear(m1);
   BN_CTX_end(ctx);
   return ok ? 1 : 0;
+}
+
+// r0 = I^d mod n directly, checked against e when the key has it: 1, or 0
+// with the reason queued under fn (a result failing the check is cleared).
+int direct_checked(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn, int fn) {
+  if (rsa->d == nullptr) {
+    RSAerr(fn, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  // The built-in exponentiation at n's width: a blinded input's word count
+  // is secret.
+  const bool fixed = rsa->meth->bn_mod_exp == BN_mod_exp_mont &&
+                     !(rsa->flags & RSA_FLAG_NO_CONSTTIME) && BN_is_odd(rsa->n) &&
+                     morvane::internal::fits_words(I, rsa->n->top);
+  const BIGNUM d = secret_view(rsa->d, rsa);
+  if (fixed ? direct_fixed(r0, I, rsa, ctx, mn) != 1
+            : rsa->meth->bn_mod_exp(r0, I, &d, rsa->n, ctx, mn) != 1)
+    return 0;
+  if (rsa->e == nullptr) return 1;
+  const int checked = check_result(r0, I, rsa, ctx, mn);
+  if (checked == 1) return 1;
+  if (checked == 0) RSAerr(fn, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
+  BN_clear(r0);
+  return 0;
+}
+
+// For a key without e: 1 when the CRT result r0 equals I^d mod n, else 0
+// with the reason queued (r0 cleared).  Constant time but for the verdict.
+int same_as_direct(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn) {
+  BN_CTX_start(ctx);
+  BIGNUM* direct = BN_CTX_get(ctx);
+  int ok = direct != nullptr && direct_checked(direct, I, rsa, ctx, mn, RSA_F_RSA_VEK_MOD_EXP);
+  if (ok && !same_value(r0, direct)) {
+    RSAerr(RSA_F_RSA_VEK_MOD_EXP, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
+    ok = 0;
+  }
+  if (direct != nullptr) BN_clear(direct);
+  if (!ok) BN_clear(r0);
+  BN_CTX_end(ctx);
+  return ok;
 }
 
 // r0 = I^d mod n by the CRT with its check.  The contexts of p and q are
@@ -243,21 +294,41 @@ int vek_mod_exp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
                        : BN_MONT_CTX_set_locked(&rsa->_method_mod_q, CRYPTO_LOCK_RSA, &q, ctx);
     if (mq == nullptr) return 0;
   }
+  if (rsa->n == nullptr) {
+    RSAerr(RSA_F_RSA_VEK_MOD_EXP, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   mn = mont_n(rsa, ctx);
-  if (!crt) {  // a method flag sent a key without them
-    if (rsa->d == nullptr || rsa->n == nullptr) return 0;
-    const BIGNUM d = secret_view(rsa->d, rsa);
-    return rsa->meth->bn_mod_exp(r0, I, &d, rsa->n, ctx, mn);
+  // A method flag sent a key without the CRT numbers: d alone.
+  if (!crt) return direct_checked(r0, I, rsa, ctx, mn, RSA_F_RSA_VEK_MOD_EXP);
+  if (rsa->e == nullptr && rsa->d == nullptr) {  // nothing to check the CRT by
+    RSAerr(RSA_F_RSA_VEK_MOD_EXP, RSA_R_NO_PUBLIC_EXPONENT);
+    return 0;
   }
   const bool fixed = rsa->meth->bn_mod_exp == BN_mod_exp_mont &&
                      !(rsa->flags & RSA_FLAG_NO_CONSTTIME) && BN_is_odd(rsa->p) &&
                      BN_is_odd(rsa->q);
-  if (!fixed) return crt_numbers(r0, I, rsa, ctx, mp, mq, mn);
-  MontFor mont_p(mp, &p, ctx), mont_q(mq, &q, ctx);
-  if (mont_p.get() == nullptr || mont_q.get() == nullptr) return 0;
-  if (!crt_fits(rsa, I, mont_p.get(), mont_q.get()))
-    return crt_numbers(r0, I, rsa, ctx, mp, mq, mn);
-  return crt_fixed(r0, I, rsa, ctx, mont_p.get(), mont_q.get(), mn);
+  bool good = true;
+  int ok;
+  if (!fixed) {
+    ok = crt_numbers(r0, I, rsa, ctx, mp, mq, mn, &good);
+  } else {
+    MontFor mont_p(mp, &p, ctx), mont_q(mq, &q, ctx);
+    if (mont_p.get() == nullptr || mont_q.get() == nullptr) return 0;
+    ok = crt_fits(rsa, I, mont_p.get(), mont_q.get())
+             ? crt_fixed(r0, I, rsa, ctx, mont_p.get(), mont_q.get(), mn, &good)
+             : crt_numbers(r0, I, rsa, ctx, mp, mq, mn, &good);
+  }
+  if (!ok) return 0;
+  if (rsa->e == nullptr) return same_as_direct(r0, I, rsa, ctx, mn);
+  if (good) return 1;
+  // A fault: the direct exponentiation instead, checked in turn.
+  if (rsa->d == nullptr) {
+    RSAerr(RSA_F_RSA_VEK_MOD_EXP, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
+    BN_clear(r0);
+    return 0;
+  }
+  return direct_checked(r0, I, rsa, ctx, mn, RSA_F_RSA_VEK_MOD_EXP);
 }
 
 int vek_init(RSA* rsa) {
@@ -295,14 +366,17 @@ bool private_exp(RSA* rsa, BIGNUM* f, BN_ULONG* out, BN_CTX* ctx, int fn) {
     if (!blinding.convert(f, br, ctx)) return false;
   }
   bool ok;
-  if (crt) {
-    ok = rsa->meth->rsa_mod_exp(ret, f, rsa, ctx) == 1;
-  } else if (rsa->d == nullptr) {
-    RSAerr(fn, ERR_R_PASSED_NULL_PARAMETER);
-    ok = false;
+  if (!crt) {
+    ok = direct_checked(ret, f, rsa, ctx, mont_n(rsa, ctx), fn) == 1;
   } else {
-    const BIGNUM d = secret_view(rsa->d, rsa);
-    ok = rsa->meth->bn_mod_exp(ret, f, &d, rsa->n, ctx, mont_n(rsa, ctx)) == 1;
+    ok = rsa->meth->rsa_mod_exp(ret, f, rsa, ctx) == 1;
+    // The built-in rsa_mod_exp checks its own results; another one's are
+    // checked here, where the key has e.
+    if (ok && rsa->meth->rsa_mod_exp != vek_mod_exp && rsa->e != nullptr) {
+      const int checked = check_result(ret, f, rsa, ctx, mont_n(rsa, ctx));
+      if (checked == 0) RSAerr(fn, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
+      ok = checked == 1;
+    }
   }
   if (ok) load_words(out, rsa->n->top, ret);
   BN_clear(ret);

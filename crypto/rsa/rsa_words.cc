@@ -1,5 +1,5 @@
 // Word arrays of the private operations: scratch words, the move from words
-// to bytes and a comparison, with no branch and no address that depends on
+// to bytes and comparisons, with no branch and no address that depends on
 // the values (only on the word counts), and the Montgomery context of a
 // public modulus for one call.
 //
@@ -52,6 +52,18 @@ BN_ULONG lt_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept {
     borrow = (b1 | b2) & 1;
   }
   return ct::bit_mask(borrow);
+}
+
+bool same_value(const BIGNUM* a, const BIGNUM* b) noexcept {
+  const int room = a->dmax > b->dmax ? a->dmax : b->dmax;
+  const unsigned atop = static_cast<unsigned>(a->top), btop = static_cast<unsigned>(b->top);
+  BN_ULONG diff = static_cast<BN_ULONG>(a->neg ^ b->neg);
+  for (int i = 0; i < room; i++) {
+    const BN_ULONG x = i < a->dmax ? a->d[i] & ct::lt_mask(static_cast<unsigned>(i), atop) : 0;
+    const BN_ULONG y = i < b->dmax ? b->d[i] & ct::lt_mask(static_cast<unsigned>(i), btop) : 0;
+    diff |= x ^ y;
+  }
+  return reveal(ct::zero_mask(diff)) != 0;
 }
 
 MontFor::MontFor(BN_MONT_CTX* cached, const BIGNUM* mod, BN_CTX* ctx) noexcept : m_(cached) {

@@ -463,6 +463,7 @@ struct bn_mont_ctx_st {
   unsigned int n0;  /* -N^-1 mod 2^32 */
   int flags;        /* BN_FLAG_HEAP when from BN_MONT_CTX_new */
 };
+/* A new empty context; null ("malloc failure") when it cannot be had. */
 MORVANE_EXPORT BN_MONT_CTX *BN_MONT_CTX_new(void);
 MORVANE_EXPORT void BN_MONT_CTX_init(BN_MONT_CTX *ctx);
 MORVANE_EXPORT void BN_MONT_CTX_free(BN_MONT_CTX *mont);
@@ -514,11 +515,13 @@ MORVANE_EXPORT int BN_mod_exp2_mont(BIGNUM *r, const BIGNUM *a1, const BIGNUM *p
  * private-key operation multiplies into its input (convert) and output
  * (invert).  Every inversion updates the pair: both are squared, and after
  * 32 uses drawn afresh (when e is known).  No lock: the RSA code uses a
- * record without one from its owner thread (thread_id), and otherwise
- * converts under a read lock with r given (the caller keeps its own copy of
- * Ai) and inverts under a write lock with that r.  The record owns A, Ai, e
- * and mod, not m_ctx.  1 on success, 0 on failure; "not initialized" before
- * A and Ai exist. */
+ * record without one from its owner thread (thread_id), and otherwise under
+ * a write lock; for each operation it blinds, keeps its own copy of Ai and
+ * advances the pair before the exponentiation, so that no two operations
+ * apply one pair, and a process other than the one that drew the pair (a
+ * forked child) draws afresh first.  The record owns A, Ai, e and mod, not
+ * m_ctx.  1 on success, 0 on failure; "not initialized" before A and Ai
+ * exist. */
 #define BN_BLINDING_NO_SQUARE 0x01 /* never square: the pair changes only when drawn */
 #define BN_BLINDING_NO_REGEN 0x02  /* never draw afresh */
 struct bn_blinding_st {
@@ -528,6 +531,7 @@ struct bn_blinding_st {
   BIGNUM *mod;                /* the modulus */
   unsigned long thread_id;    /* the owner thread (CRYPTO_thread_id), set by the caller */
   unsigned int counter;       /* uses left before a fresh draw: 32 down to 1 */
+  unsigned int pid;           /* the process that made or drew the pair (getpid) */
   unsigned long flags;        /* BN_BLINDING_NO_SQUARE, BN_BLINDING_NO_REGEN */
   BN_MONT_CTX *m_ctx;         /* the caller's Montgomery context of mod */
   int (*bn_mod_exp)(BIGNUM *r, const BIGNUM *a, const BIGNUM *p, const BIGNUM *m, BN_CTX *ctx,
@@ -698,6 +702,7 @@ MORVANE_EXPORT void ERR_load_BN_strings(void);
 #define BN_F_BN_GENERATE_PRIME_EX 140
 #define BN_F_BN_GF2M_MOD_INV 141
 #define BN_F_BN_MOD_LSHIFT 142
+#define BN_F_BN_MONT_CTX_NEW 143
 /* Reason codes of library 3 (BN). */
 #define BN_R_ARG2_LT_ARG3 100
 #define BN_R_BAD_RECIPROCAL 101

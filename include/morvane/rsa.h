@@ -34,7 +34,12 @@ MORVANE_BEGIN_DECLS
  * CRYPTO_EX_INDEX_RSA) and the method that performs the four raw operations.
  * The default method computes public operations by plain exponentiation and
  * private ones by the Chinese Remainder Theorem with a check of the result,
- * behind a random blinding of the input.
+ * behind a random blinding of the input.  Every private result is checked
+ * against e (a CRT result that fails is replaced by the exponentiation by d,
+ * checked in turn); for a key without e the CRT result must equal the one
+ * by d, and a key with neither e nor d is refused ("no public exponent").  A
+ * result that fails is refused ("private result check failed"): a faulty
+ * one could reveal a prime.
  *
  * The four operations take `flen` bytes at `from` and write at most
  * RSA_size(rsa) bytes to `to`; they return the output length or -1 with the
@@ -231,7 +236,8 @@ MORVANE_EXPORT int RSA_X931_generate_key_ex(RSA* rsa, int bits, const BIGNUM* e,
 /* Checks a private key: p and q prime, n = p q, d e = 1 mod lcm(p-1, q-1)
  * and, when dmp1, dmq1 and iqmp are all present, those three.  Every test
  * runs and queues its reason: 1 valid, 0 invalid, -1 on an error (a missing
- * n, e, d, p or q: "passed a null parameter"). */
+ * n, e, d, p or q: "passed a null parameter").  Before them, p = q ("p
+ * equals q", 0 at once) and e = 1 ("bad e value") are refused. */
 MORVANE_EXPORT int RSA_check_key(const RSA* key);
 
 /* ---- blinding and locked memory ------------------------------------------ */
@@ -442,6 +448,8 @@ MORVANE_EXPORT void ERR_load_RSA_strings(void);
 #define RSA_R_NON_FIPS_METHOD 141
 #define RSA_R_OPERATION_NOT_ALLOWED_IN_FIPS_MODE 142
 #define RSA_R_INVALID_LENGTH 143
+#define RSA_R_PRIVATE_RESULT_CHECK_FAILED 144
+#define RSA_R_P_EQUALS_Q 145
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

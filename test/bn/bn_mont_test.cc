@@ -141,6 +141,24 @@ TEST(BnMont, ConstantTimeTablePastIntMaxIsAMallocFailure) {
   EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE}});
 }
 
+// A context that cannot be allocated is a malloc failure on the queue, also
+// for a caller that makes one for a shared slot (which stays empty).
+TEST(BnMont, ContextThatCannotBeAllocatedIsAMallocFailure) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  Ctx ctx(BN_CTX_new());
+  Bn m = Hex("1F1");
+  const morvane_test::ErrEntry failure = {ERR_LIB_BN, BN_F_BN_MONT_CTX_NEW, ERR_R_MALLOC_FAILURE};
+  morvane_test::FailAllocationAfter(1);
+  EXPECT_EQ(BN_MONT_CTX_new(), nullptr);
+  EXPECT_ERRORS({failure});
+  BN_MONT_CTX* slot = nullptr;
+  morvane_test::FailAllocationAfter(1);
+  EXPECT_EQ(BN_MONT_CTX_set_locked(&slot, CRYPTO_LOCK_RSA, m.get(), ctx.get()), nullptr);
+  EXPECT_EQ(slot, nullptr);
+  EXPECT_ERRORS({failure});
+  morvane_test::FailAllocationAfter(0);
+}
+
 TEST(BnMont, TwoThreadsOnOneEmptySlotCreateOneContext) {
   morvane_test::InstallLockingCallback();
   Bn mod = Hex("F123456789ABCDEF1");

@@ -1,7 +1,7 @@
 // Blinding of the private operations: when it is made and by whom (the lock
 // requests of the first and later operations), the public exponent derived
-// for a key without one, the failures, and what an unseeded generator is
-// given.
+// for a key without one, the failures, what an unseeded generator is given,
+// and the fresh value of a forked child.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
 #include <vector>
 
 #include "rsa_test_util.h"
@@ -112,6 +116,57 @@ TEST(RsaBlinding, SetupGivesAnOwnedRecord) {
   BN_CTX_free(ctx);
   for (BIGNUM* n : {x, y, want}) BN_free(n);
   BN_BLINDING_free(b);
+}
+
+// The blinded input of the last private exponentiation, recorded by a
+// method whose rsa_mod_exp is the built-in one behind a recorder.
+Bytes last_blinded;
+int RecordingModExp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
+  last_blinded = ToBytes(I, 128);
+  return RSA_PKCS1_Quorix()->rsa_mod_exp(r0, I, rsa, ctx);
+}
+
+// A forked child holds a copy of its parent's blindings: it draws a fresh
+// pair before its first use, so that two children and their parent, each
+// blinding one message once, blind it three ways.  Through the owner's
+// blinding (a thread-id callback gives the child its parent's thread) and
+// through the shared one (by default a thread's id is its process's, so a
+// child is never the owner).
+TEST(RsaBlinding, ForkedChildDrawsAFreshValue) {
+  static RSA_METHOD recording = *RSA_PKCS1_Quorix();
+  recording.rsa_mod_exp = RecordingModExp;
+  for (bool owner : {true, false}) {
+    SCOPED_TRACE(owner ? "owner's blinding" : "shared blinding");
+    if (owner) morvane_test::InstallThreadIdCallback();
+    Rsa key = MakeKey(TestKey(1024));
+    ASSERT_EQ(RSA_set_method(key.get(), &recording), 1);
+    Bytes msg(128, 0x3C), out(128);
+    msg[0] = 0;
+    ASSERT_EQ(RSA_private_decrypt(128, msg.data(), out.data(), key.get(), RSA_NO_PADDING), 128);
+    if (!owner) key->mt_blinding = RSA_setup_blinding(key.get(), nullptr);
+    std::set<Bytes> blinded;
+    for (int child = 0; child < 2; child++) {
+      morvane_test::Pipe pipe;
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        const bool ok =
+            RSA_private_decrypt(128, msg.data(), out.data(), key.get(), RSA_NO_PADDING) == 128 &&
+            write(pipe.write_fd, last_blinded.data(), 128) == 128;
+        _exit(ok ? 0 : 1);
+      }
+      pipe.CloseWrite();
+      const std::string got = morvane_test::ReadAll(pipe.read_fd);
+      blinded.insert(Bytes(got.begin(), got.end()));
+      int status = 1;
+      EXPECT_TRUE(waitpid(pid, &status, 0) == pid && status == 0);
+    }
+    ASSERT_EQ(RSA_private_decrypt(128, msg.data(), out.data(), key.get(), RSA_NO_PADDING), 128);
+    blinded.insert(last_blinded);
+    EXPECT_EQ(blinded.size(), 3u);
+    CRYPTO_set_id_callback(nullptr);
+  }
+  EXPECT_ERRORS({});
 }
 
 // A random method that reports itself unseeded and records what it is given.

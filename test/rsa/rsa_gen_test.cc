@@ -340,6 +340,32 @@ TEST(RsaCheckKey, EachRelation) {
   }
 }
 
+// Keys whose relations all hold but whose shape is refused: p = q (n a
+// square; lcm(p - 1, q - 1) is then p - 1, so d e = 1 holds) and e = 1 (with
+// d = 1 and its CRT numbers).  0 with the shape's reason.
+TEST(RsaCheckKey, RefusedShapes) {
+  BN_CTX* ctx = BN_CTX_new();
+  Rsa p_is_q = MakeKey(TestKey(512), "e,p");
+  p_is_q->q = BN_dup(p_is_q->p);
+  p_is_q->n = BN_new();
+  p_is_q->d = BN_new();
+  Bn p1(BN_dup(p_is_q->p));
+  BN_sub_word(p1.get(), 1);
+  ASSERT_TRUE(BN_mul(p_is_q->n, p_is_q->p, p_is_q->q, ctx));
+  ASSERT_NE(BN_mod_inverse(p_is_q->d, p_is_q->e, p1.get(), ctx), nullptr);
+  Rsa e_one = MakeKey(TestKey(512), "n,p,q,iqmp");
+  for (BIGNUM** b : {&e_one->e, &e_one->d, &e_one->dmp1, &e_one->dmq1}) *b = Word(1).release();
+  const struct {
+    RSA* key;
+    int reason;
+  } cases[] = {{p_is_q.get(), RSA_R_P_EQUALS_Q}, {e_one.get(), RSA_R_BAD_E_VALUE}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(0, RSA_check_key(c.key)) << c.reason;
+    EXPECT_ERRORS({{kR, RSA_F_RSA_CHECK_KEY, c.reason}});
+  }
+  BN_CTX_free(ctx);
+}
+
 // A key without n, e, d, p or q is an error, not a crash.
 TEST(RsaCheckKey, MissingNumbers) {
   for (const char* parts : {"e,d,p,q", "n,d,p,q", "n,e,p,q", "n,e,d,q", "n,e,d,p"}) {

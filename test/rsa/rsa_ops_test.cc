@@ -266,6 +266,115 @@ TEST(RsaOps, FaultyCrtNumberIsCaughtByTheCheck) {
   EXPECT_ERRORS({});
 }
 
+// r = r + q: right modulo q, wrong modulo p, as a faulty exponentiation
+// could give it (the built-in rsa_mod_exp behind the fault).
+int FaultyModExp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
+  return RSA_PKCS1_Quorix()->rsa_mod_exp(r0, I, rsa, ctx) && BN_add(r0, r0, rsa->q);
+}
+
+// Whether gcd(s^e - m, n), for the public e of the test key, is a prime of n.
+bool RevealsAPrime(const Bytes& sig, const Bytes& msg, const RSA* full) {
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM *s = BN_bin2bn(sig.data(), static_cast<int>(sig.size()), nullptr),
+         *m = BN_bin2bn(msg.data(), static_cast<int>(msg.size()), nullptr), *g = BN_new();
+  BN_mod_exp(s, s, full->e, full->n, ctx);
+  BN_mod_sub(s, s, m, full->n, ctx);
+  BN_gcd(g, s, full->n, ctx);
+  const bool reveals = BN_cmp(g, full->p) == 0 || BN_cmp(g, full->q) == 0;
+  for (BIGNUM* b : {s, m, g}) BN_free(b);
+  BN_CTX_free(ctx);
+  return reveals;
+}
+
+// Keys whose numbers disagree, so that an unchecked result would be right
+// modulo one prime only: every one is refused, and none gives out a result.
+// With e the CRT result fails its check and so does the exponentiation by a
+// d that is wrong modulo p - 1; without e the CRT result must equal the one
+// by d; with neither e nor d nothing can check the CRT; another method's
+// rsa_mod_exp is checked too.
+TEST(RsaOps, ResultThatFailsItsCheckIsRefused) {
+  struct Case {
+    const char* name;
+    const char* parts;
+    bool spoil_dmp1, spoil_d;  // dmp1 + 2; d + (q - 1), so wrong mod p - 1 only
+    int flags;
+    bool faulty_method;
+    int func, reason;
+  };
+  const int kModExp = RSA_F_RSA_VEK_MOD_EXP, kEnc = RSA_F_RSA_VEK_PRIVATE_ENCRYPT;
+  const int kFailed = RSA_R_PRIVATE_RESULT_CHECK_FAILED;
+  const Case cases[] = {
+      {"dmp1 and d wrong", "", true, true, 0, false, kModExp, kFailed},
+      {"dmp1 and d wrong, on numbers", "", true, true, RSA_FLAG_NO_CONSTTIME, false, kModExp,
+       kFailed},
+      {"no CRT numbers, d wrong", "n,e,d", false, true, 0, false, kEnc, kFailed},
+      {"no e, dmp1 wrong", "n,d,p,q,dmp1,dmq1,iqmp", true, false, 0, false, kModExp, kFailed},
+      {"no e, d wrong", "n,d,p,q,dmp1,dmq1,iqmp", false, true, RSA_FLAG_NO_BLINDING, false, kModExp,
+       kFailed},
+      {"no e and no d", "n,p,q,dmp1,dmq1,iqmp", true, false, RSA_FLAG_NO_BLINDING, false, kModExp,
+       RSA_R_NO_PUBLIC_EXPONENT},
+      {"another rsa_mod_exp", "", false, false, 0, true, kEnc, kFailed},
+  };
+  static RSA_METHOD faulty = *RSA_PKCS1_Quorix();
+  faulty.rsa_mod_exp = FaultyModExp;
+  Rsa full = MakeKey(TestKey(1024));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rsa key = MakeKey(TestKey(1024), c.parts);
+    key->flags |= c.flags;
+    if (c.faulty_method) {
+      ASSERT_EQ(RSA_set_method(key.get(), &faulty), 1);
+    }
+    if (c.spoil_dmp1) BN_add_word(key->dmp1, 2);
+    if (c.spoil_d) {
+      BIGNUM* q1 = BN_dup(full->q);
+      BN_sub_word(q1, 1);
+      BN_add(key->d, key->d, q1);
+      BN_free(q1);
+    }
+    Bytes msg = Pseudo(128, 11), sig(128, 0x5A);
+    msg[0] = 0;
+    const int r = RSA_private_encrypt(128, msg.data(), sig.data(), key.get(), RSA_NO_PADDING);
+    EXPECT_EQ(r, -1);
+    EXPECT_FALSE(r == 128 && RevealsAPrime(sig, msg, full.get()));
+    EXPECT_EQ(sig, Bytes(128, 0x5A));
+    EXPECT_ERRORS({{kR, c.func, c.reason}});
+  }
+}
+
+// Each allocation of a key's first private operation (the blinding, the
+// Montgomery contexts, the scratch) failing in turn: the operation fails
+// with a reason on the queue, or gets by without the allocation.
+TEST(RsaOps, FailedAllocationLeavesAReason) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  Bytes in(128, 0x2B), out(128), want(128);
+  in[0] = 0;
+  Rsa plain = MakeKey(TestKey(1024));
+  ASSERT_EQ(RSA_private_decrypt(128, in.data(), want.data(), plain.get(), RSA_NO_PADDING), 128);
+  int failures = 0;
+  for (long n = 1;; n++) {
+    Rsa key = MakeKey(TestKey(1024));
+    const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+    morvane_test::FailAllocationAfter(n);
+    const int r = RSA_private_decrypt(128, in.data(), out.data(), key.get(), RSA_NO_PADDING);
+    morvane_test::FailAllocationAfter(0);
+    const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+    if (after.mallocs + after.reallocs - before.mallocs - before.reallocs < n) {
+      EXPECT_EQ(r, 128);  // no allocation failed
+      break;
+    }
+    if (r == 128) {
+      EXPECT_EQ(out, want) << n;
+    } else {
+      failures++;
+      EXPECT_EQ(r, -1) << n;
+      EXPECT_NE(ERR_peek_error(), 0u) << "allocation " << n;
+    }
+    ERR_clear_error();
+  }
+  EXPECT_GT(failures, 4);
+}
+
 // A result with leading zero bytes still fills RSA_size bytes.
 TEST(RsaOps, OutputKeepsItsLeadingZeros) {
   Rsa key = MakeKey(TestKey(1024));
