@@ -280,18 +280,32 @@ int blinding_update(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
   if (--b->counter == 0 && b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN)) {
     ret = create(b, nullptr, nullptr, own.get(), nullptr, nullptr, mont) != nullptr;
   } else if (!(b->flags & BN_BLINDING_NO_SQUARE)) {
-    // (A Ai)^2 = 1 still: the squares remain a pair.
-    if (!BN_is_odd(b->mod)) {
-      ret = BN_mod_mul(b->A, b->A, b->A, b->mod, own.get()) &&
-            BN_mod_mul(b->Ai, b->Ai, b->Ai, b->mod, own.get());
-    } else {
+    // (A Ai)^2 = 1 still: the squares remain a pair.  Both are made aside
+    // and swapped in together, so a failure leaves the old pair whole.
+    bn::Frame frame(own.get());
+    BIGNUM* a = frame.get();
+    BIGNUM* ai = frame.get();
+    ret = a != nullptr && ai != nullptr && BN_copy(a, b->A) != nullptr &&
+          BN_copy(ai, b->Ai) != nullptr;
+    if (ret && !BN_is_odd(b->mod)) {
+      ret = BN_mod_mul(a, a, a, b->mod, own.get()) && BN_mod_mul(ai, ai, ai, b->mod, own.get());
+    } else if (ret) {
       Fixed f(b, mont, own.get());
-      ret = f.ok() && square(b->A, b, f, own.get()) && square(b->Ai, b, f, own.get());
+      ret = f.ok() && square(a, b, f, own.get()) && square(ai, b, f, own.get());
+    }
+    if (ret) {
+      BN_swap(b->A, a);
+      BN_swap(b->Ai, ai);
     }
   } else {
     ret = 1;
   }
-  if (b->counter == 0) b->counter = kUses;
+  // A new pair that failed part-way may be no pair at all: it is drawn
+  // again at the next use.
+  if (!ret && b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN))
+    b->counter = 1;
+  else if (b->counter == 0)
+    b->counter = kUses;
   return ret;
 }
 
