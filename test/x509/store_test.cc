@@ -21,6 +21,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "cert_builder.h"
 #include "der_util.h"
 #include "test_support.h"
 
@@ -196,6 +197,46 @@ TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
   EXPECT_EQ(-1, X509_OBJECT_idx_by_subject(store->objs, 3, X509_get_subject_name(new_key)));
   X509_free(old_key);
   X509_free(new_key);
+}
+
+// Revocation lists of one issuer that share a signature value (so that
+// telling them apart takes their encodings): each addition costs the same
+// number of allocations, the 64th as the second, where a comparison with
+// every list of the name made each cost more than the last.  (One more
+// now and then grows the cache or its index.)
+TEST(Store, AddingCostsTheSameHoweverManyShareTheName) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  constexpr int kLists = 64;
+  std::vector<X509_CRL*> crls;
+  for (int i = 0; i < kLists; i++) {
+    crls.push_back(morvane_test::MakeCrl("Issuer", {{i + 1, {}}}, 1577836800 + i));
+    const ASN1_BIT_STRING* first = crls[0]->signature;
+    ASSERT_EQ(1, ASN1_STRING_set(crls[i]->signature, first->data, first->length));
+  }
+  StorePtr store(X509_STORE_new());
+  std::vector<long> cost;
+  for (X509_CRL* crl : crls) {
+    const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+    EXPECT_EQ(1, X509_STORE_add_crl(store.get(), crl));
+    const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+    cost.push_back(after.mallocs + after.reallocs - before.mallocs - before.reallocs);
+  }
+  for (int i = 2; i < kLists; i++) EXPECT_LE(cost[i], cost[1] + 1) << "list " << i;
+  // Each is still refused a second time.
+  EXPECT_EQ(0, X509_STORE_add_crl(store.get(), crls[kLists / 2]));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  EXPECT_EQ(kLists, sk_num(store->objs));
+  // A list that the caller pushed onto the cache itself counts as held too.
+  X509_CRL* pushed = morvane_test::MakeCrl("Issuer", {{kLists + 1, {}}});
+  auto* obj = static_cast<X509_OBJECT*>(CRYPTO_malloc(sizeof(X509_OBJECT), __FILE__, __LINE__));
+  obj->type = X509_LU_CRL;
+  obj->data.crl = pushed;
+  X509_OBJECT_up_ref_count(obj);
+  ASSERT_GT(sk_push(store->objs, reinterpret_cast<char*>(obj)), 0);
+  EXPECT_EQ(0, X509_STORE_add_crl(store.get(), pushed));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  X509_CRL_free(pushed);
+  for (X509_CRL* crl : crls) X509_CRL_free(crl);
 }
 
 // An issuer step that refuses the first candidate it is offered, then
