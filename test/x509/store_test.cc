@@ -22,6 +22,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "cert_builder.h"
+#include "chain_util.h"
 #include "der_util.h"
 #include "test_support.h"
 
@@ -453,6 +454,112 @@ TEST(Loaders, LoadLocationsReadsAPemFile) {
   TempPath empty;
   EXPECT_EQ(0, X509_STORE_load_locations(store.get(), empty.c_str(), nullptr));
   morvane_test::DrainErrors();
+}
+
+// The certificate `der` with its serial number re-encoded with a redundant
+// leading zero octet (X.690, 8.3.2 forbids it), which the decoder refuses.
+Bytes WithPaddedSerial(const Bytes& der) {
+  // The content of the element at `at`, and where the element ends.
+  auto content = [&der](size_t at, size_t* end) {
+    size_t p = at + 1;
+    size_t len = der[p++];
+    if (len & 0x80) {
+      const size_t n = len & 0x7f;
+      len = 0;
+      for (size_t i = 0; i < n; i++) len = len << 8 | der[p++];
+    }
+    *end = p + len;
+    return p;
+  };
+  size_t cert_end, tbs_end, version_end, serial_end;
+  const size_t tbs = content(0, &cert_end);
+  const size_t version = content(tbs, &tbs_end);
+  content(version, &version_end);
+  const size_t serial = content(version_end, &serial_end);
+  Bytes padded{0x00};
+  padded.insert(padded.end(), der.begin() + serial, der.begin() + serial_end);
+  const Bytes tbs_content = x509_test::Cat(
+      {Bytes(der.begin() + version, der.begin() + version_end), x509_test::Tlv(0x02, padded),
+       Bytes(der.begin() + serial_end, der.begin() + tbs_end)});
+  return x509_test::Tlv(0x30, x509_test::Cat({x509_test::Tlv(0x30, tbs_content),
+                                              Bytes(der.begin() + tbs_end, der.end())}));
+}
+
+std::string CertPem(const Bytes& der) {
+  BIO* b = BIO_new(BIO_s_mem());
+  EXPECT_GT(PEM_write_bio(b, "CERTIFICATE", const_cast<char*>(""),
+                          const_cast<unsigned char*>(der.data()), static_cast<long>(der.size())),
+            0);
+  char* text = nullptr;
+  const long n = BIO_get_mem_data(b, &text);
+  std::string out(text, static_cast<size_t>(n));
+  BIO_free(b);
+  return out;
+}
+
+// A bundle holding a certificate that the decoder refuses, or a broken
+// block: each loader loads the others and queues the reasons, and fails
+// only when nothing in the file reads.
+TEST(Loaders, UnreadableCertificateCostsItselfOnly) {
+  const x509_test::ChainDer d = x509_test::MakeChainDer();
+  const Bytes bad = WithPaddedSerial(d.ca);
+  const unsigned char* p = bad.data();
+  ASSERT_EQ(nullptr, d2i_X509(nullptr, &p, static_cast<long>(bad.size())));
+  const std::string refusal = morvane_test::DrainErrors();
+  ASSERT_NE(std::string::npos, refusal.find("lib 13 ")) << refusal;  // ASN.1
+  const struct {
+    const char* name;
+    int (*load)(X509_STORE*, const char*);
+    int func;
+  } loaders[] = {
+      {"load_locations",
+       [](X509_STORE* s, const char* f) { return X509_STORE_load_locations(s, f, nullptr); },
+       X509_F_X509_LOAD_CERT_CRL_FILE},
+      {"cert_file",
+       [](X509_STORE* s, const char* f) {
+         return X509_load_cert_file(X509_STORE_add_lookup(s, X509_LOOKUP_file()), f,
+                                    X509_FILETYPE_PEM);
+       },
+       X509_F_X509_LOAD_CERT_FILE},
+      {"cert_crl_file",
+       [](X509_STORE* s, const char* f) {
+         return X509_load_cert_crl_file(X509_STORE_add_lookup(s, X509_LOOKUP_file()), f,
+                                        X509_FILETYPE_PEM);
+       },
+       X509_F_X509_LOAD_CERT_CRL_FILE},
+  };
+  // Each bundle with what it loads and a reason it must queue: the
+  // decoder's first, or that of a block whose body is not base64.
+  const std::string decoder = refusal.substr(0, refusal.find('\n'));
+  const std::string broken = "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n";
+  const struct {
+    std::string text;
+    int loaded;
+    std::string reason;
+  } bundles[] = {
+      {CertPem(d.root) + CertPem(bad) + CertPem(d.ca), 2, decoder},
+      {CertPem(bad) + CertPem(d.root), 1, decoder},
+      {CertPem(bad), 0, decoder},
+      {CertPem(d.root) + broken + CertPem(d.ca), 2, "func 109 ("},
+  };
+  for (const auto& l : loaders) {
+    for (size_t i = 0; i < std::size(bundles); i++) {
+      const auto& b = bundles[i];
+      SCOPED_TRACE(std::string(l.name) + ", bundle " + std::to_string(i));
+      TempPath pem;
+      morvane_test::WriteFile(pem.path(), b.text);
+      StorePtr store(X509_STORE_new());
+      const int got = l.load(store.get(), pem.c_str());
+      EXPECT_EQ(b.loaded, sk_num(store->objs));
+      if (l.load == loaders[0].load)
+        EXPECT_EQ(b.loaded > 0 ? 1 : 0, got);
+      else
+        EXPECT_EQ(b.loaded, got);
+      EXPECT_EQ(ERR_PACK(ERR_LIB_X509, l.func, ERR_R_PEM_LIB), ERR_peek_last_error());
+      const std::string queued = morvane_test::DrainErrors();
+      EXPECT_NE(std::string::npos, queued.find(b.reason)) << queued;
+    }
+  }
 }
 
 // A file without PEM blocks (empty, DER, a folder named as the file) loads
