@@ -49,6 +49,23 @@ const PrivateKeyName* find_private_key_name(const char* name);
 // KEY" takes every private-key name above).
 bool check_pem(const char* found, const char* wanted);
 
+// Whether e, the newest error of a failed PEM_read_bio, tells of a broken
+// block (no proper end line, a body that is not base64): the reader has
+// gone past its begin line, so a loader may read on after it.
+inline bool broken_block(unsigned long e) {
+  return ERR_GET_LIB(e) == ERR_LIB_PEM && ERR_GET_FUNC(e) == PEM_F_PEM_READ_BIO &&
+         (ERR_GET_REASON(e) == PEM_R_BAD_END_LINE || ERR_GET_REASON(e) == PEM_R_BAD_BASE64_DECODE);
+}
+
+// PEM_X509_INFO_read_bio (into a new stack) for a loader that takes what
+// it can: a broken block, or a certificate, revocation-list or key block
+// that does not decode (or decrypt), is passed over, its reasons left on
+// the queue, and counted in *unread; a stream that fails otherwise before
+// its end ends the read with the
+// records read so far, its reasons queued and *ended false (true when the
+// input was read to its end).  Null (queued) only when memory runs short.
+STACK* read_info_lenient(BIO* bp, pem_password_cb* cb, void* u, int* unread, bool* ended);
+
 // The FILE forms: `op(bio)` on a file stream over fp, which stays open;
 // `failure` with "BUF lib" under `func` when the stream cannot be made.
 template <class R, class Op>

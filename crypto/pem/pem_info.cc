@@ -1,6 +1,8 @@
 // Mixed PEM files: every certificate, revocation list and private key of a
 // file read into a stack of X509_INFO records (a key is paired with the
-// certificate next to it), and one record written back.
+// certificate next to it), and one record written back.  The certificate
+// store's loader reads with read_info_lenient, which passes over a block
+// that does not read instead of failing the whole file.
 
 #include <string.h>
 
@@ -18,6 +20,7 @@
 #include <morvane/x509.h>
 
 #include "internal/err_mark.h"
+#include "internal/err_watch.h"
 #include "internal/wipe.h"
 #include "pem/internal.h"
 
@@ -114,10 +117,35 @@ bool read_other(X509_INFO* xi, Slot slot, bool trusted, char* header, unsigned c
   return true;
 }
 
-}  // namespace
+// Empties the slot of a block that did not read.
+void clear_slot(X509_INFO* xi, Slot slot) {
+  switch (slot) {
+    case Slot::kCert:
+      X509_free(xi->x509);
+      xi->x509 = nullptr;
+      break;
+    case Slot::kCrl:
+      X509_CRL_free(xi->crl);
+      xi->crl = nullptr;
+      break;
+    case Slot::kKey:
+      X509_PKEY_free(xi->x_pkey);
+      xi->x_pkey = nullptr;
+      memset(&xi->enc_cipher, 0, sizeof(xi->enc_cipher));
+      break;
+    case Slot::kNone:
+      break;
+  }
+}
 
-/* see morvane/pem.h */
-STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) {
+// What a lenient read reports besides its records.
+struct Lenient {
+  int unread = 0;     // blocks passed over
+  bool ended = true;  // the input was read to its end
+};
+
+// PEM_X509_INFO_read_bio, and read_info_lenient when lenient is given.
+STACK* read_info(BIO* bp, STACK* sk, pem_password_cb* cb, void* u, Lenient* lenient) {
   STACK* ret = sk != nullptr ? sk : sk_new_null();
   if (ret == nullptr) {
     PEMerr(PEM_F_PEM_X509_INFO_READ_BIO, ERR_R_MALLOC_FAILURE);
@@ -129,9 +157,10 @@ STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) 
   X509_INFO* xi = X509_INFO_new();
   bool ok = xi != nullptr;
   // The end of the input shows as "no start line" alone, which is removed
-  // from the queue; errors (and marks) queued before this call stay.  A
-  // stream that failed queued its own error first: that is no end, and the
-  // call fails with it.
+  // from the queue; errors (and marks) queued before this call stay, and
+  // so do the reasons of the blocks a lenient read passed over.  A stream
+  // that failed queued its own error first: that is no end, and the call
+  // fails with it (a lenient read keeps what it read before).
   morvane::internal::ErrorMark mark;
   while (ok) {
     char *name = nullptr, *header = nullptr;
@@ -139,10 +168,20 @@ STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) 
     long len = 0;
     morvane::internal::ErrorMark read_mark;
     if (!PEM_read_bio(bp, &name, &header, &data, &len)) {
-      if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE && read_mark.count() == 1)
-        mark.pop();
-      else
+      if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE && read_mark.count() == 1) {
+        if (lenient == nullptr)
+          mark.pop();
+        else
+          read_mark.pop();
+      } else if (lenient != nullptr && read_mark.count() == 1 &&
+                 morvane::pem::broken_block(ERR_peek_last_error())) {
+        lenient->unread++;
+        continue;
+      } else if (lenient != nullptr) {
+        lenient->ended = false;
+      } else {
         ok = false;
+      }
       break;
     }
     Slot slot = Slot::kNone;
@@ -174,10 +213,22 @@ STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) 
         ok = xi != nullptr;
       }
     }
+    const morvane::internal::MallocFailureWatch watch;
+    bool block_read = true;
     if (ok && slot == Slot::kKey)
-      ok = read_key(xi, pkey_type, header, &data, len);
+      block_read = read_key(xi, pkey_type, header, &data, len);
     else if (ok && slot != Slot::kNone)
-      ok = read_other(xi, slot, trusted, header, data, len, cb, u);
+      block_read = read_other(xi, slot, trusted, header, data, len, cb, u);
+    if (!block_read) {
+      // A lenient read passes over a block that does not read, unless
+      // memory ran short.
+      if (lenient != nullptr && !watch.seen()) {
+        clear_slot(xi, slot);
+        lenient->unread++;
+      } else {
+        ok = false;
+      }
+    }
     morvane::pem::free_block(name, header, data, len);
   }
   if (ok) {
@@ -196,6 +247,25 @@ STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) 
   if (ret != sk) sk_free(ret);
   return nullptr;
 }
+
+}  // namespace
+
+/* see morvane/pem.h */
+STACK* PEM_X509_INFO_read_bio(BIO* bp, STACK* sk, pem_password_cb* cb, void* u) {
+  return read_info(bp, sk, cb, u, nullptr);
+}
+
+namespace morvane::pem {
+
+STACK* read_info_lenient(BIO* bp, pem_password_cb* cb, void* u, int* unread, bool* ended) {
+  Lenient lenient;
+  STACK* ret = read_info(bp, nullptr, cb, u, &lenient);
+  *unread = lenient.unread;
+  *ended = lenient.ended;
+  return ret;
+}
+
+}  // namespace morvane::pem
 
 /* see morvane/pem.h */
 STACK* PEM_X509_INFO_read(FILE* fp, STACK* sk, pem_password_cb* cb, void* u) {

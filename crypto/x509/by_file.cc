@@ -12,6 +12,8 @@
 #include <morvane/x509_vfy.h>
 
 #include "internal/err_mark.h"
+#include "internal/err_watch.h"
+#include "pem/internal.h"
 #include "x509_local.h"
 
 namespace {
@@ -89,8 +91,12 @@ bool add_object(const Loader& l, X509_LOOKUP* ctx, void* obj, bool held_ok) {
 }
 
 // Reads every object of the file into the lookup's store: the number read,
-// or 0.  A duplicate ends the reading unless `held_ok`.  Only the errors of
-// this call are dropped when a PEM file ends normally.
+// or 0.  A duplicate ends the reading unless `held_ok`.  In a PEM file a
+// broken block, or an object the decoder refuses, is passed over, its
+// reasons queued, and the others load; a stream that fails ends the
+// reading, and the file then fails only when nothing was read.  Only the
+// errors of this call are dropped when a PEM file ends normally after
+// objects that all read.
 int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, bool held_ok) {
   if (file == nullptr) return 1;
   BIO* in = BIO_new_file(file, "r");
@@ -102,15 +108,27 @@ int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, boo
   if (type == X509_FILETYPE_PEM) {
     morvane::internal::ErrorMark mark;
     int count = 0;
+    int unread = 0;
     for (;;) {
+      morvane::internal::ErrorMark read_mark;
+      const morvane::internal::MallocFailureWatch watch;
       void* obj = l.read_pem(in);
       if (obj == nullptr) {
-        if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE && count > 0) {
+        const unsigned long e = ERR_peek_last_error();
+        const bool undecodable =
+            ERR_GET_LIB(e) == ERR_LIB_PEM && ERR_GET_REASON(e) == ERR_R_ASN1_LIB;
+        if ((undecodable || morvane::pem::broken_block(e)) && !watch.seen()) {
+          unread++;
+          continue;
+        }
+        const bool end = ERR_GET_REASON(e) == PEM_R_NO_START_LINE;
+        if (end && count > 0 && unread == 0) {
           mark.pop();
           ret = count;
         } else {
+          if (end && count > 0) read_mark.pop();  // the end is no reason
           put_error(l.func, ERR_R_PEM_LIB, __LINE__);
-          ret = 0;
+          ret = watch.seen() ? 0 : count;
         }
         break;
       }
@@ -167,7 +185,11 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_SYS_LIB, __LINE__);
     return 0;
   }
-  STACK* inf = PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr);
+  // A block that does not read (a certificate the decoder refuses) costs
+  // that object only: its reasons stay queued and the others load.
+  int unread = 0;
+  bool ended = true;
+  STACK* inf = morvane::pem::read_info_lenient(in, nullptr, nullptr, &unread, &ended);
   BIO_free(in);
   if (inf == nullptr) {
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB, __LINE__);
@@ -187,9 +209,13 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
     }
   }
   sk_pop_free(inf, [](void* p) { X509_INFO_free(static_cast<X509_INFO*>(p)); });
-  // An empty file, a DER file or one that could not be read holds no PEM
-  // block: the 0 result says why.
-  if (count == 0) {
+  // A file that was not read whole says so after the reasons of what it
+  // lacks, loaded or not; an empty file, a DER file or one without
+  // certificates holds no object to load: the 0 result says why.
+  if (unread > 0 || !ended) {
+    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB, __LINE__);
+    ERR_add_error_data(2, "file=", file);
+  } else if (count == 0) {
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, X509_R_NO_CERTIFICATE_OR_CRL_FOUND, __LINE__);
     ERR_add_error_data(2, "file=", file);
   }

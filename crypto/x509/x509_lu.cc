@@ -2,16 +2,29 @@
 // (ordered by type, then subject or issuer name, under lock 11), the lookup
 // methods that fill the cache on demand, and the searches by name that the
 // verifier makes.
+//
+// Implementation notes: X509_STORE_new allocates the public store with an
+// index of the cache behind it, a hash table of the cached objects keyed by
+// the digest of their encoding, so that an addition finds a duplicate in
+// constant time however many objects share its name (the cache itself keeps
+// those in the order added).  The index follows the cache under lock 11; a
+// cache that a caller changed itself (an object pushed, one removed) is
+// indexed again at the next addition.
 
+#include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/evp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
+#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
@@ -126,40 +139,151 @@ int insertion_point(STACK* objs, X509_OBJECT* obj) {
   return lo;
 }
 
+// The cache's objects in a hash table with linear probing, keyed by the
+// digest of each object's encoding (a certificate's cached SHA-1, a list's
+// computed here); an object whose encoding cannot be made is keyed by its
+// address.  Objects with equal keys are told apart by same_object.
+struct HeldIndex {
+  struct Slot {
+    uint64_t key;
+    X509_OBJECT* obj;  // null: free
+  };
+  Slot* slots;
+  int cap;  // a power of two, or 0
+  int count;
+};
+
+// The store as X509_STORE_new allocates it.
+struct StoreBody {
+  X509_STORE store;  // first: the address handed out
+  HeldIndex held;
+};
+static_assert(offsetof(StoreBody, store) == 0);
+
+HeldIndex& held_of(X509_STORE* store) {
+  return reinterpret_cast<StoreBody*>(store)->held;
+}
+
+uint64_t first_bytes(const unsigned char* md) {
+  uint64_t k = 0;
+  for (int i = 0; i < 8; i++) k = k << 8 | md[i];
+  return k;
+}
+
+// The key of obj: true, or false (queued) when memory ran out.
+bool key_of(X509_OBJECT* obj, uint64_t* key) {
+  const morvane::internal::MallocFailureWatch watch;
+  if (obj->type == X509_LU_X509) {
+    if (X509_check_purpose(obj->data.x509, -1, 0) == 1) {
+      *key = first_bytes(obj->data.x509->sha1_hash);
+      return true;
+    }
+  } else if (obj->type == X509_LU_CRL) {
+    unsigned char* der = nullptr;
+    const int len = i2d_X509_CRL(obj->data.crl, &der);
+    unsigned char md[EVP_MAX_MD_SIZE];
+    const bool digested =
+        len > 0 && EVP_Digest(der, static_cast<size_t>(len), md, nullptr, EVP_sha1(), nullptr);
+    MORVANE_free(der);
+    if (digested) {
+      *key = first_bytes(md);
+      return true;
+    }
+  }
+  if (watch.seen()) return false;
+  *key = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(obj->data.ptr));
+  return true;
+}
+
+// Places obj under key; the table has a free slot.
+void place(HeldIndex& h, uint64_t key, X509_OBJECT* obj) {
+  const auto mask = static_cast<uint64_t>(h.cap - 1);
+  for (uint64_t i = key & mask;; i = (i + 1) & mask) {
+    if (h.slots[i].obj == nullptr) {
+      h.slots[i] = {key, obj};
+      h.count++;
+      return;
+    }
+  }
+}
+
+// Makes room for one more object (the table at most half full): true, or
+// false when memory ran out, the table unchanged.
+bool reserve(HeldIndex& h) {
+  if (2 * (h.count + 1) <= h.cap) return true;
+  const int cap = h.cap == 0 ? 64 : h.cap * 2;
+  auto* slots = static_cast<HeldIndex::Slot*>(
+      MORVANE_malloc(static_cast<size_t>(cap) * sizeof(HeldIndex::Slot)));
+  if (slots == nullptr) return false;
+  memset(slots, 0, static_cast<size_t>(cap) * sizeof(HeldIndex::Slot));
+  HeldIndex grown{slots, cap, 0};
+  for (int i = 0; i < h.cap; i++)
+    if (h.slots[i].obj != nullptr) place(grown, h.slots[i].key, h.slots[i].obj);
+  MORVANE_free(h.slots);
+  h = grown;
+  return true;
+}
+
+// Indexes the cache anew when a caller has changed it (pushed objects
+// leave it unsorted; the count tells of the others): true, or false
+// (queued) when memory ran out, the index then empty.
+bool index_current(HeldIndex& h, STACK* objs) {
+  if (objs->sorted && h.count == sk_num(objs)) return true;
+  MORVANE_free(h.slots);
+  h = HeldIndex{nullptr, 0, 0};
+  for (int i = 0; i < sk_num(objs); i++) {
+    auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
+    uint64_t key;
+    if (!key_of(obj, &key) || !reserve(h)) {
+      MORVANE_free(h.slots);
+      h = HeldIndex{nullptr, 0, 0};
+      return false;
+    }
+    place(h, key, obj);
+  }
+  return true;
+}
+
+// Whether the index holds a duplicate of obj, whose key is key.
+bool held(const HeldIndex& h, uint64_t key, X509_OBJECT* obj) {
+  if (h.cap == 0) return false;
+  const auto mask = static_cast<uint64_t>(h.cap - 1);
+  for (uint64_t i = key & mask; h.slots[i].obj != nullptr; i = (i + 1) & mask) {
+    X509_OBJECT* c = h.slots[i].obj;
+    if (h.slots[i].key == key && c->type == obj->type && same_object(c, obj)) return true;
+  }
+  return false;
+}
+
 // Adds obj (type and pointer filled, no reference yet) to the cache, which
 // stays sorted: one binary search finds the place, after the objects of its
-// name, among which a duplicate would be; n additions cost O(n log n)
-// comparisons.
+// name, and the index tells whether the cache holds a duplicate; n
+// additions cost O(n log n) comparisons.
 int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
-  int ret = 1;
-  {
+  int reason = 0;
+  uint64_t key = 0;
+  if (!key_of(obj, &key)) reason = ERR_R_MALLOC_FAILURE;
+  if (reason == 0) {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
-    X509_OBJECT_up_ref_count(obj);
     STACK* objs = ctx->objs;
+    HeldIndex& h = held_of(ctx);
     sk_sort(objs);  // nothing to do unless a caller pushed objects itself
-    const int at = insertion_point(objs, obj);
-    bool duplicate = false;
-    const char* key = reinterpret_cast<const char*>(obj);
-    for (int i = at - 1; i >= 0 && !duplicate; i--) {
-      const char* held = sk_value(objs, i);
-      if (x509_object_cmp(&held, &key) != 0) break;
-      duplicate = same_object(reinterpret_cast<X509_OBJECT*>(sk_value(objs, i)), obj);
-    }
-    if (duplicate) {
-      X509_OBJECT_free_contents(obj);
-      MORVANE_free(obj);
-      ERR_put_error(ERR_LIB_X509, func, X509_R_CERT_ALREADY_IN_HASH_TABLE, __FILE__, __LINE__);
-      ret = 0;
-    } else if (sk_insert(objs, reinterpret_cast<char*>(obj), at) == 0) {
-      X509_OBJECT_free_contents(obj);
-      MORVANE_free(obj);
-      ERR_put_error(ERR_LIB_X509, func, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
-      ret = 0;
+    if (!index_current(h, objs) || !reserve(h)) {
+      reason = ERR_R_MALLOC_FAILURE;
+    } else if (held(h, key, obj)) {
+      reason = X509_R_CERT_ALREADY_IN_HASH_TABLE;
+    } else if (sk_insert(objs, reinterpret_cast<char*>(obj), insertion_point(objs, obj)) == 0) {
+      reason = ERR_R_MALLOC_FAILURE;
     } else {
+      X509_OBJECT_up_ref_count(obj);
+      place(h, key, obj);
       objs->sorted = 1;  // inserted in its place: no sort is due
     }
   }
-  return ret;
+  if (reason == 0) return 1;
+  MORVANE_free(obj);
+  ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, __LINE__);
+  return 0;
 }
 
 }  // namespace
@@ -219,12 +343,13 @@ X509_OBJECT* X509_OBJECT_retrieve_match(STACK* h, X509_OBJECT* x) {
 /* ---- store ---- */
 
 X509_STORE* X509_STORE_new(void) {
-  auto* ret = static_cast<X509_STORE*>(MORVANE_malloc(sizeof(X509_STORE)));
-  if (ret == nullptr) {
+  auto* body = static_cast<StoreBody*>(MORVANE_malloc(sizeof(StoreBody)));
+  if (body == nullptr) {
     ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_NEW, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
     return nullptr;
   }
-  memset(ret, 0, sizeof(*ret));
+  memset(body, 0, sizeof(*body));
+  X509_STORE* ret = &body->store;
   ret->cache = 1;
   ret->references = 1;
   ret->objs = sk_new(x509_object_cmp);
@@ -248,6 +373,7 @@ void X509_STORE_free(X509_STORE* vfy) {
   sk_pop_free(vfy->objs, free_object);
   CRYPTO_free_ex_data(CRYPTO_EX_INDEX_X509_STORE, vfy, &vfy->ex_data);
   X509_VERIFY_PARAM_free(vfy->param);
+  MORVANE_free(held_of(vfy).slots);
   MORVANE_free(vfy);
 }
 

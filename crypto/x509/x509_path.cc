@@ -16,29 +16,53 @@
 // file does not hide a directory's.
 // A chain whose top is not a self-issued store certificate is not final: the
 // search takes the next candidate at the deepest position that has one and
-// builds on.  When no chain reaches an anchor, the first one built is kept,
-// with the errors it has always had; the chain errors go to the verify
-// callback for the chain kept only.  (With X509_V_FLAG_CB_ISSUER_CHECK the
-// callback hears of each candidate the issued-by step refuses as it is
+// builds on.  A chain that reaches an anchor is final only when each link
+// holds: the issuer's key verifies the signature below it and, for the
+// caller's certificates, the issuer may issue (a CA); the search passes
+// over the lowest link that does not hold, as over a dead end, and takes
+// the next candidate there.  When no chain is final, the first one built is
+// kept, with the errors it has always had; the chain errors go to the
+// verify callback for the chain kept only.  (With X509_V_FLAG_CB_ISSUER_CHECK
+// the callback hears of each candidate the issued-by step refuses as it is
 // looked at, in chains given up as well.)
+// The caller sends the untrusted list, so nothing costs a pass over it per
+// position: the search indexes it by subject name once, each source offers
+// at most kMaxCandidates at a position, the chain's members sit in a sorted
+// set, and at most kMaxChains chains are built.
+
+#include <string.h>
+
+#include <algorithm>
 
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/err_mark.h"
+#include "internal/err_watch.h"
 #include "x509_local.h"
+#include "x509v3/internal.h"
 
 namespace morvane::x509 {
 namespace {
 
-// Chains one verification builds at most, the first included.  Each is at
-// most the depth limit long and every candidate is looked at once per
-// position, so a hostile untrusted list of many certificates of one name
-// costs a bounded number of dead ends, not one per combination.
+// Chains one verification builds at most, the first included; passing over
+// a link that does not hold counts as one more.  Each chain is at most the
+// depth limit long and every candidate is looked at once per position, so a
+// hostile untrusted list costs a bounded number of dead ends, not one per
+// combination.
 constexpr int kMaxChains = 16;
+
+// Candidates that one source (the caller's list, a trusted stack, the
+// store) offers at one position, at most: those of the issuer's name first
+// in the order supplied.  A list of thousands of certificates of one name
+// costs each position the same as one of a few dozen.
+constexpr int kMaxCandidates = 32;
 
 // Rank bits of a candidate; the higher rank is tried first.
 constexpr unsigned kEqual = 4;    // the certificate itself: a self-issued target's store copy
@@ -58,6 +82,10 @@ X509* chain_at(X509_STORE_CTX* ctx, int i) {
   return reinterpret_cast<X509*>(sk_value(ctx->chain, i));
 }
 
+X509* cert_at(STACK* sk, int i) {
+  return reinterpret_cast<X509*>(sk_value(sk, i));
+}
+
 unsigned long flags_of(X509_STORE_CTX* ctx) {
   return ctx->param != nullptr ? ctx->param->flags : 0;
 }
@@ -68,22 +96,277 @@ bool valid_at_moment(X509_STORE_CTX* ctx, X509* y) {
   return X509_cmp_time(v->notBefore, moment) < 0 && X509_cmp_time(v->notAfter, moment) > 0;
 }
 
-// Whether y can be offered as x's issuer at all: with the built-in step and
-// no callback to hear of refusals, only a certificate of the right subject.
-bool may_issue(X509_STORE_CTX* ctx, X509* x, X509* y) {
-  if (ctx->check_issued != check_issued || (flags_of(ctx) & X509_V_FLAG_CB_ISSUER_CHECK))
-    return true;
-  return X509_NAME_cmp(X509_get_subject_name(y), X509_get_issuer_name(x)) == 0;
+// Whether only certificates of the issuer's name are offered: with the
+// built-in issued-by step and no callback to hear of refusals, any other
+// would be refused.
+bool by_name_only(X509_STORE_CTX* ctx) {
+  return ctx->check_issued == check_issued && !(flags_of(ctx) & X509_V_FLAG_CB_ISSUER_CHECK);
 }
 
-// A path never holds one certificate twice.
-bool in_chain(X509_STORE_CTX* ctx, X509* y) {
-  for (int i = 0; i < sk_num(ctx->chain); i++) {
-    X509* c = chain_at(ctx, i);
-    if (c == y || X509_cmp(c, y) == 0) return true;
-  }
-  return false;
+// Whether issuer's key verifies x's signature: the one signature check of
+// the search.
+bool signature_verifies(X509* x, X509* issuer) {
+  EVP_PKEY* key = X509_get_pubkey(issuer);
+  const bool ok = key != nullptr && X509_verify(x, key) > 0;
+  EVP_PKEY_free(key);
+  return ok;
 }
+
+// Whether y may stand above x in a chain that the run will accept: when y
+// is one of the caller's certificates, the chain's extension checks find it
+// fit to issue x (a CA, and not one above a proxy certificate); and y's key
+// verifies x's signature.  What the checks queue is taken back, unless an
+// allocation failed, which the run then reports.
+bool link_holds(X509_STORE_CTX* ctx, X509* x, X509* y, bool trusted) {
+  if (!trusted) {
+    const int ca = X509_check_ca(y);
+    X509_check_purpose(x, -1, 0);
+    const bool strict = (flags_of(ctx) & X509_V_FLAG_X509_STRICT) != 0;
+    if (morvane::x509v3::flags_of(x) & EXFLAG_PROXY) {
+      if (ca != 0) return false;
+    } else if (ca == 0 || (strict && ca != 1)) {
+      return false;
+    }
+  }
+  morvane::internal::ErrorMark mark;
+  const morvane::internal::MallocFailureWatch watch;
+  const bool ok = signature_verifies(x, y);
+  if (!watch.seen()) mark.pop();
+  return ok;
+}
+
+// The certificates of the chain as a sorted multiset, so that a candidate
+// is kept out of a path that holds it (X509_cmp) by a binary search: each
+// is keyed by its digest, or by its address while its cached facts cannot
+// be computed.
+class Members {
+ public:
+  Members() = default;
+  ~Members() { MORVANE_free(keys_); }
+  Members(const Members&) = delete;
+  Members& operator=(const Members&) = delete;
+
+  // false (queued) without memory.
+  bool add(X509* x) {
+    if (n_ == cap_) {
+      const int cap = cap_ == 0 ? 16 : cap_ * 2;
+      auto* grown =
+          static_cast<Key*>(MORVANE_realloc(keys_, static_cast<size_t>(cap) * sizeof(Key)));
+      if (grown == nullptr) {
+        put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+        return false;
+      }
+      keys_ = grown;
+      cap_ = cap;
+    }
+    const Key k = key_of(x);
+    const int at = lower_bound(k);
+    memmove(keys_ + at + 1, keys_ + at, static_cast<size_t>(n_ - at) * sizeof(Key));
+    keys_[at] = k;
+    n_++;
+    return true;
+  }
+
+  void remove(X509* x) {
+    Key k = key_of(x);
+    int at = find(k);
+    if (at < 0) {
+      k = address_key(x);  // added while its facts were missing
+      at = find(k);
+    }
+    if (at < 0) return;
+    memmove(keys_ + at, keys_ + at + 1, static_cast<size_t>(n_ - at - 1) * sizeof(Key));
+    n_--;
+  }
+
+  bool holds(X509* y) const { return find(key_of(y)) >= 0 || find(address_key(y)) >= 0; }
+
+ private:
+  struct Key {
+    unsigned char by_address;
+    unsigned char bytes[sizeof(X509::sha1_hash)];
+  };
+
+  static Key address_key(X509* x) {
+    Key k{};
+    k.by_address = 1;
+    memcpy(k.bytes, &x, sizeof(x));
+    return k;
+  }
+
+  static Key key_of(X509* x) {
+    if (X509_check_purpose(x, -1, 0) != 1) return address_key(x);
+    Key k{};
+    memcpy(k.bytes, x->sha1_hash, sizeof(k.bytes));
+    return k;
+  }
+
+  static int cmp(const Key& a, const Key& b) {
+    if (a.by_address != b.by_address) return a.by_address - b.by_address;
+    return memcmp(a.bytes, b.bytes, sizeof(a.bytes));
+  }
+
+  int lower_bound(const Key& k) const {
+    int lo = 0;
+    int hi = n_;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (cmp(keys_[mid], k) < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+
+  int find(const Key& k) const {
+    const int at = lower_bound(k);
+    return at < n_ && cmp(keys_[at], k) == 0 ? at : -1;
+  }
+
+  Key* keys_ = nullptr;
+  int n_ = 0;
+  int cap_ = 0;
+};
+
+// An order of names coarser than X509_NAME_cmp: names that X509_NAME_cmp
+// finds equal are equal in it, whatever the string types of their values
+// (a PrintableString against the UTF8String that renews it), because each
+// value is read with ASCII letters in lower case, white space trimmed and
+// each run of it as one space.  Unlike X509_NAME_cmp it is a total order, so
+// a list sorted by it can be searched.
+class Folded {
+ public:
+  explicit Folded(const ASN1_STRING* s) : p_(s->data), len_(s->data != nullptr ? s->length : 0) {
+    while (len_ > 0 && space(*p_)) skip();
+    while (len_ > 0 && space(p_[len_ - 1])) len_--;
+  }
+
+  // The next character as read, -1 at the end.
+  int next() {
+    if (len_ <= 0) return -1;
+    if (space(*p_)) {
+      while (space(*p_)) skip();  // a trimmed value ends in none
+      return ' ';
+    }
+    const int c = *p_ >= 'A' && *p_ <= 'Z' ? *p_ - 'A' + 'a' : *p_;
+    skip();
+    return c;
+  }
+
+ private:
+  static bool space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+  void skip() {
+    p_++;
+    len_--;
+  }
+
+  const unsigned char* p_;
+  int len_;
+};
+
+int folded_value_cmp(const ASN1_STRING* a, const ASN1_STRING* b) {
+  Folded fa(a);
+  Folded fb(b);
+  for (;;) {
+    const int ca = fa.next();
+    const int cb = fb.next();
+    if (ca != cb) return ca - cb;
+    if (ca < 0) return 0;
+  }
+}
+
+X509_NAME_ENTRY* name_entry(const X509_NAME* name, int i) {
+  return reinterpret_cast<X509_NAME_ENTRY*>(sk_value(name->entries, i));
+}
+
+int folded_name_cmp(const X509_NAME* a, const X509_NAME* b) {
+  const int na = a != nullptr ? sk_num(a->entries) : 0;
+  const int nb = b != nullptr ? sk_num(b->entries) : 0;
+  if (na != nb) return na - nb;
+  for (int i = na - 1; i >= 0; i--) {
+    const X509_NAME_ENTRY* ea = name_entry(a, i);
+    const X509_NAME_ENTRY* eb = name_entry(b, i);
+    int r = folded_value_cmp(ea->value, eb->value);
+    if (r == 0) r = ea->set - eb->set;
+    if (r == 0) r = OBJ_cmp(ea->object, eb->object);
+    if (r != 0) return r;
+  }
+  return 0;
+}
+
+// A caller's list of certificates sorted by subject name (folded_name_cmp),
+// then by position: made once per search, so that a position finds the
+// certificates of its issuer's name by a binary search.
+class ListIndex {
+ public:
+  ListIndex() = default;
+  ~ListIndex() { MORVANE_free(order_); }
+  ListIndex(const ListIndex&) = delete;
+  ListIndex& operator=(const ListIndex&) = delete;
+
+  // Indexes sk on the first call; true, or false (queued) without memory.
+  bool build(STACK* sk) {
+    if (built_) return true;
+    const int n = sk_num(sk) > 0 ? sk_num(sk) : 0;
+    if (n > 0) {
+      order_ = static_cast<int*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(int)));
+      if (order_ == nullptr) {
+        put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+        return false;
+      }
+    }
+    for (int i = 0; i < n; i++) order_[i] = i;
+    std::sort(order_, order_ + n, [sk](int a, int b) {
+      const int c = folded_name_cmp(X509_get_subject_name(cert_at(sk, a)),
+                                    X509_get_subject_name(cert_at(sk, b)));
+      return c != 0 ? c < 0 : a < b;
+    });
+    sk_ = sk;
+    n_ = n;
+    built_ = true;
+    return true;
+  }
+
+  // The entries whose subject folds as name does, [*first, *last), their
+  // list positions in list order.
+  void range(const X509_NAME* name, int* first, int* last) const {
+    auto cmp = [this, name](int i) {
+      return folded_name_cmp(X509_get_subject_name(cert_at(sk_, order_[i])), name);
+    };
+    int lo = 0;
+    int hi = n_;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (cmp(mid) < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    *first = lo;
+    hi = n_;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (cmp(mid) <= 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    *last = lo;
+  }
+
+  // The list position of entry i.
+  int order(int i) const { return order_[i]; }
+
+ private:
+  STACK* sk_ = nullptr;
+  int* order_ = nullptr;  // list positions, by folded subject name then position
+  int n_ = 0;
+  bool built_ = false;
+};
 
 enum class Source { kNone, kStore, kStack, kStep };
 
@@ -112,8 +395,8 @@ struct Position {
   Source source = Source::kNone;
   bool complete = true;    // every source has given what it has
   bool untrusted = false;  // the caller's certificates were offered here
-  bool search = false;     // for the chain search: chain members excluded
   bool equal = false;      // the subject is self-issued: its own copy first
+  bool holds = false;      // the link to the candidate taken was found to hold
   int last_untrusted = 0;  // the context's count before the position was filled
   int taken = -1;          // the candidate in the chain
 
@@ -125,12 +408,23 @@ struct Position {
   }
 };
 
+// What a search adds to a position's sources: the chain's members, which
+// are no candidates, and the indexes of the lists.
+struct SearchState {
+  Members members;
+  ListIndex untrusted;
+  ListIndex stack;
+};
+
 struct Adding {
   X509_STORE_CTX* ctx;
   Position* pos;
+  const SearchState* search;  // null outside a chain search
   bool trusted;
   bool dedupe;
   bool checked;
+  int left;             // candidates this source may still offer
+  bool failed = false;  // an addition failed (queued)
 };
 
 // Appends y with its rank (and a reference); 0 with "malloc failure" queued.
@@ -141,7 +435,7 @@ int add_candidate(void* arg, X509* y) {
     for (int i = 0; i < p.n; i++)
       if (p.c[i].cert == y) return 1;
   }
-  if (p.search && in_chain(a->ctx, y)) return 1;
+  if (a->search != nullptr && a->search->members.holds(y)) return 1;
   if (p.n == p.cap) {
     const int cap = p.cap == 0 ? 4 : p.cap * 2;
     auto* grown =
@@ -161,33 +455,85 @@ int add_candidate(void* arg, X509* y) {
   return 1;
 }
 
-// add_candidate for a certificate of the store (its cache, a lookup method).
-int add_object(void* arg, X509_OBJECT* obj) {
+// add_candidate for a certificate of the store's cache: kMaxCandidates at
+// most, after which the scan ends.
+int add_held(void* arg, X509_OBJECT* obj) {
+  auto* a = static_cast<Adding*>(arg);
+  if (a->left == 0) return 0;
+  a->left--;
+  if (add_candidate(arg, obj->data.x509)) return 1;
+  a->failed = true;
+  return 0;
+}
+
+// add_candidate for a certificate that a lookup method returns, unless the
+// source has offered its share.
+int add_loaded(void* arg, X509_OBJECT* obj) {
+  auto* a = static_cast<Adding*>(arg);
+  if (a->left == 0) return 1;
+  a->left--;
   return add_candidate(arg, obj->data.x509);
 }
 
-// Offers each certificate of sk that may issue the subject.
-int add_list(X509_STORE_CTX* ctx, Position& p, STACK* sk, bool trusted) {
-  Adding a{ctx, &p, trusted, false, false};
-  for (int i = 0; i < sk_num(sk); i++) {
-    auto* y = reinterpret_cast<X509*>(sk_value(sk, i));
-    if (may_issue(ctx, p.subject, y) && !add_candidate(&a, y)) return 0;
+// Offers the certificates of sk that may issue the subject, in list order:
+// the first kMaxCandidates of the issuer's name, and, when certificates of
+// any name are offered, those among the first kMaxCandidates of the list.
+// index: sk's index, or null for one pass over the list.
+int add_list(X509_STORE_CTX* ctx, Position& p, STACK* sk, const ListIndex* index, bool trusted,
+             const SearchState* search) {
+  Adding a{ctx, &p, search, trusted, false, false, 0};
+  const int n = sk_num(sk);
+  const int head = by_name_only(ctx) ? 0 : std::min(n, kMaxCandidates);
+  X509_NAME* name = X509_get_issuer_name(p.subject);
+  if (index == nullptr) {
+    int named = 0;
+    for (int i = 0; i < n && (i < head || named < kMaxCandidates); i++) {
+      X509* y = cert_at(sk, i);
+      const bool of_name = X509_NAME_cmp(X509_get_subject_name(y), name) == 0;
+      if (of_name) named++;
+      if ((i < head || of_name) && !add_candidate(&a, y)) return 0;
+    }
+    return 1;
+  }
+  int first;
+  int last;
+  index->range(name, &first, &last);
+  last = std::min(last, first + kMaxCandidates);
+  // The head of the list and the certificates of the name (of those whose
+  // name folds as the issuer's, the first kMaxCandidates), merged by position
+  // in the list.
+  int i = 0;
+  int j = first;
+  while (i < head || j < last) {
+    int at;
+    if (j == last || (i < head && i <= index->order(j))) {
+      at = i++;
+      if (j < last && index->order(j) == at) j++;
+    } else {
+      at = index->order(j++);
+      if (X509_NAME_cmp(X509_get_subject_name(cert_at(sk, at)), name) != 0) continue;
+    }
+    if (!add_candidate(&a, cert_at(sk, at))) return 0;
   }
   return 1;
 }
 
 // Fills a position from what is at hand: the caller's list when offered,
 // the store's cache, a trusted stack.  1, or 0 (queued).
-int open_position(X509_STORE_CTX* ctx, Position& p) {
+int open_position(X509_STORE_CTX* ctx, Position& p, const SearchState* search) {
   p.complete = p.source != Source::kStore && p.source != Source::kStep;
-  if (p.untrusted && !add_list(ctx, p, ctx->untrusted, false)) return 0;
+  if (p.untrusted &&
+      !add_list(ctx, p, ctx->untrusted, search ? &search->untrusted : nullptr, false, search))
+    return 0;
   switch (p.source) {
     case Source::kStore: {
-      Adding a{ctx, &p, true, false, false};
-      return scan_subject(ctx->ctx, X509_LU_X509, X509_get_issuer_name(p.subject), add_object, &a);
+      Adding a{ctx, &p, search, true, false, false, kMaxCandidates};
+      scan_subject(ctx->ctx, X509_LU_X509, X509_get_issuer_name(p.subject), add_held, &a);
+      return a.failed ? 0 : 1;
     }
     case Source::kStack:
-      return add_list(ctx, p, static_cast<STACK*>(ctx->other_ctx), true);
+      return add_list(ctx, p, static_cast<STACK*>(ctx->other_ctx),
+                      search ? &search->stack : nullptr, true, search);
     default:
       return 1;
   }
@@ -195,26 +541,28 @@ int open_position(X509_STORE_CTX* ctx, Position& p) {
 
 // Asks the sources that cost more: the store's lookup methods (then the
 // cache again), or the application's issuer step.  1, or the run's result.
-int complete_position(X509_STORE_CTX* ctx, Position& p) {
+int complete_position(X509_STORE_CTX* ctx, Position& p, const SearchState* search) {
   p.complete = true;
   if (p.source == Source::kStore) {
     X509_NAME* name = X509_get_issuer_name(p.subject);
-    Adding a{ctx, &p, true, true, false};
-    const int r = load_subject(ctx, X509_LU_X509, name, add_object, &a);
+    Adding a{ctx, &p, search, true, true, false, kMaxCandidates};
+    const int r = load_subject(ctx, X509_LU_X509, name, add_loaded, &a);
     if (r < 0) {
       if (r == X509_LU_RETRY)
         put_error(X509_F_X509_STORE_CTX_GET1_ISSUER, X509_R_SHOULD_RETRY, __LINE__);
       return -1;
     }
     if (r == 0) return 0;
-    return scan_subject(ctx->ctx, X509_LU_X509, name, add_object, &a);
+    a.left = kMaxCandidates;
+    scan_subject(ctx->ctx, X509_LU_X509, name, add_held, &a);
+    return a.failed ? 0 : 1;
   }
   if (p.source == Source::kStep) {
     X509* y = nullptr;
     const int r = ctx->get_issuer(&y, ctx, p.subject);
     if (r < 0) return r;
     if (r == 0) return 1;
-    Adding a{ctx, &p, true, true, true};
+    Adding a{ctx, &p, search, true, true, true, 0};
     const int ok = add_candidate(&a, y);
     X509_free(y);
     return ok;
@@ -236,12 +584,13 @@ int next_untried(Position& p) {
 // costlier sources before settling for one that is not valid (not the
 // subject's own copy, when that is sought).  kTaken, kNoneLeft, or the
 // run's result.
-int take_next(X509_STORE_CTX* ctx, Position& p) {
+int take_next(X509_STORE_CTX* ctx, Position& p, const SearchState* search) {
   const unsigned wanted = p.equal ? kEqual : kValid;
+  p.holds = false;
   for (;;) {
     const int i = next_untried(p);
     if (!p.complete && (i < 0 || !(p.c[i].rank & wanted))) {
-      const int r = complete_position(ctx, p);
+      const int r = complete_position(ctx, p, search);
       if (r <= 0) return r;
       continue;
     }
@@ -261,8 +610,8 @@ int best_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x, Source source) {
   p.subject = x;
   p.source = source;
   p.equal = X509_NAME_cmp(X509_get_subject_name(x), X509_get_issuer_name(x)) == 0;
-  int r = open_position(ctx, p);
-  if (r > 0) r = take_next(ctx, p);
+  int r = open_position(ctx, p, nullptr);
+  if (r > 0) r = take_next(ctx, p, nullptr);
   int ret = r == kTaken ? 1 : r == kNoneLeft ? 0 : -1;
   if (ret == 1) {
     *issuer = p.c[p.taken].cert;
@@ -284,6 +633,14 @@ class Search {
   Search(const Search&) = delete;
   Search& operator=(const Search&) = delete;
 
+  // Notes the members of the chain as it stands; false (queued) without
+  // memory.
+  bool start() {
+    for (int i = 0; i < sk_num(ctx_->chain); i++)
+      if (!state_.members.add(chain_at(ctx_, i))) return false;
+    return true;
+  }
+
   // Builds on from the chain's top, taking the best candidate at each new
   // position: 1, or the run's result.
   int extend() {
@@ -301,7 +658,7 @@ class Search {
       self_issued_ = false;
       Position* p = open_next(x);
       if (p == nullptr) return 0;
-      const int r = take_next(ctx_, *p);
+      const int r = take_next(ctx_, *p, &state_);
       if (r <= 0) return r;
       if (r == kNoneLeft) {
         close_position();
@@ -317,10 +674,8 @@ class Search {
   int retry() {
     while (n_ > 0) {
       Position& p = pos_[n_ - 1];
-      X509_free(reinterpret_cast<X509*>(sk_pop(ctx_->chain)));
-      ctx_->last_untrusted = p.last_untrusted;
-      p.taken = -1;
-      const int r = take_next(ctx_, p);
+      pop_taken(p);
+      const int r = take_next(ctx_, p, &state_);
       if (r <= 0) return r;
       if (r == kTaken) {
         if (!push_taken(p)) return 0;
@@ -330,6 +685,28 @@ class Search {
       close_position();
     }
     return kNoneLeft;
+  }
+
+  // The lowest position whose link does not hold, the links not yet
+  // checked being checked from the bottom up; -1 when every link holds.
+  int first_broken_link() {
+    for (int i = 0; i < n_; i++) {
+      Position& p = pos_[i];
+      if (p.holds) continue;
+      const Candidate& c = p.c[p.taken];
+      if (!link_holds(ctx_, p.subject, c.cert, (c.rank & kTrusted) != 0)) return i;
+      p.holds = true;
+    }
+    return -1;
+  }
+
+  // Gives up the positions above `at`, whose certificates leave the chain,
+  // so that the next retry replaces the candidate at `at`.
+  void cut_above(int at) {
+    while (n_ > at + 1) {
+      pop_taken(pos_[n_ - 1]);
+      close_position();
+    }
   }
 
   bool self_issued() const { return self_issued_; }
@@ -359,21 +736,25 @@ class Search {
     // taken: the chain is the caller's part, then the store's.
     const bool untrusted = ctx_->untrusted != nullptr && !store_only_ &&
                            (n_ == 0 || (pos_[n_ - 1].untrusted && !top_trusted()));
+    if (untrusted && !state_.untrusted.build(ctx_->untrusted)) return nullptr;
+    if (source_ == Source::kStack && !state_.stack.build(static_cast<STACK*>(ctx_->other_ctx)))
+      return nullptr;
     Position& p = pos_[n_++];
     p = Position();
     p.subject = x;
     p.source = source_;
     p.untrusted = untrusted;
-    p.search = true;
     p.last_untrusted = ctx_->last_untrusted;
-    return open_position(ctx_, p) ? &p : nullptr;
+    return open_position(ctx_, p, &state_) ? &p : nullptr;
   }
 
   void close_position() { pos_[--n_].release(); }
 
   bool push_taken(const Position& p) {
     X509* y = p.c[p.taken].cert;
+    if (!state_.members.add(y)) return false;
     if (sk_push(ctx_->chain, reinterpret_cast<char*>(y)) == 0) {
+      state_.members.remove(y);
       put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
       return false;
     }
@@ -382,10 +763,20 @@ class Search {
     return true;
   }
 
+  // Takes the position's certificate off the chain's top.
+  void pop_taken(Position& p) {
+    auto* y = reinterpret_cast<X509*>(sk_pop(ctx_->chain));
+    state_.members.remove(y);
+    X509_free(y);
+    ctx_->last_untrusted = p.last_untrusted;
+    p.taken = -1;
+  }
+
   X509_STORE_CTX* ctx_;
   Source source_;
   bool store_only_;
   bool self_issued_ = false;
+  SearchState state_;
   Position* pos_ = nullptr;
   int n_ = 0;
   int cap_ = 0;
@@ -408,35 +799,44 @@ STACK* copy_chain(STACK* chain) {
   return copy;
 }
 
-// Searches for a chain that reaches an anchor, building at most kMaxChains;
-// when none does, the first one built is put back.  1, or the run's result.
+// Searches for a final chain, one that reaches an anchor by links that
+// hold, building at most kMaxChains; when none is found, the first one
+// built is put back.  1, or the run's result.
 int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* reached) {
   Search s(ctx, store_only);
+  if (!s.start()) return 0;
   int r = s.extend();
   if (r <= 0) return r;
-  *self_issued = s.self_issued();
-  *reached = s.reached();
-  if (*reached) return 1;
-  STACK* first = copy_chain(ctx->chain);
-  if (first == nullptr) return 0;
-  const int first_untrusted = ctx->last_untrusted;
-  for (int chains = 1; chains < kMaxChains && !*reached; chains++) {
+  STACK* first = nullptr;
+  int first_untrusted = 0;
+  for (int chains = 1;; chains++) {
+    const bool at_anchor = s.reached();
+    const int broken = at_anchor ? s.first_broken_link() : -1;
+    if (at_anchor && broken < 0) {
+      *self_issued = s.self_issued();
+      *reached = true;
+      sk_pop_free(first, free_cert);
+      return 1;
+    }
+    if (first == nullptr) {
+      first = copy_chain(ctx->chain);
+      if (first == nullptr) return 0;
+      first_untrusted = ctx->last_untrusted;
+      *self_issued = s.self_issued();
+      *reached = at_anchor;
+    }
+    if (chains == kMaxChains) break;
+    if (broken >= 0) s.cut_above(broken);
     r = s.retry();
     if (r <= 0) {
       sk_pop_free(first, free_cert);
       return r;
     }
     if (r == kNoneLeft) break;
-    *reached = s.reached();
   }
-  if (*reached) {
-    *self_issued = s.self_issued();
-    sk_pop_free(first, free_cert);
-  } else {
-    sk_pop_free(ctx->chain, free_cert);
-    ctx->chain = first;
-    ctx->last_untrusted = first_untrusted;
-  }
+  sk_pop_free(ctx->chain, free_cert);
+  ctx->chain = first;
+  ctx->last_untrusted = first_untrusted;
   return 1;
 }
 

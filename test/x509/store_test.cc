@@ -21,6 +21,8 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "cert_builder.h"
+#include "chain_util.h"
 #include "der_util.h"
 #include "test_support.h"
 
@@ -196,6 +198,46 @@ TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
   EXPECT_EQ(-1, X509_OBJECT_idx_by_subject(store->objs, 3, X509_get_subject_name(new_key)));
   X509_free(old_key);
   X509_free(new_key);
+}
+
+// Revocation lists of one issuer that share a signature value (so that
+// telling them apart takes their encodings): each addition costs the same
+// number of allocations, the 64th as the second, where a comparison with
+// every list of the name made each cost more than the last.  (One more
+// now and then grows the cache or its index.)
+TEST(Store, AddingCostsTheSameHoweverManyShareTheName) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  constexpr int kLists = 64;
+  std::vector<X509_CRL*> crls;
+  for (int i = 0; i < kLists; i++) {
+    crls.push_back(morvane_test::MakeCrl("Issuer", {{i + 1, {}}}, 1577836800 + i));
+    const ASN1_BIT_STRING* first = crls[0]->signature;
+    ASSERT_EQ(1, ASN1_STRING_set(crls[i]->signature, first->data, first->length));
+  }
+  StorePtr store(X509_STORE_new());
+  std::vector<long> cost;
+  for (X509_CRL* crl : crls) {
+    const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+    EXPECT_EQ(1, X509_STORE_add_crl(store.get(), crl));
+    const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+    cost.push_back(after.mallocs + after.reallocs - before.mallocs - before.reallocs);
+  }
+  for (int i = 2; i < kLists; i++) EXPECT_LE(cost[i], cost[1] + 1) << "list " << i;
+  // Each is still refused a second time.
+  EXPECT_EQ(0, X509_STORE_add_crl(store.get(), crls[kLists / 2]));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  EXPECT_EQ(kLists, sk_num(store->objs));
+  // A list that the caller pushed onto the cache itself counts as held too.
+  X509_CRL* pushed = morvane_test::MakeCrl("Issuer", {{kLists + 1, {}}});
+  auto* obj = static_cast<X509_OBJECT*>(CRYPTO_malloc(sizeof(X509_OBJECT), __FILE__, __LINE__));
+  obj->type = X509_LU_CRL;
+  obj->data.crl = pushed;
+  X509_OBJECT_up_ref_count(obj);
+  ASSERT_GT(sk_push(store->objs, reinterpret_cast<char*>(obj)), 0);
+  EXPECT_EQ(0, X509_STORE_add_crl(store.get(), pushed));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  X509_CRL_free(pushed);
+  for (X509_CRL* crl : crls) X509_CRL_free(crl);
 }
 
 // An issuer step that refuses the first candidate it is offered, then
@@ -412,6 +454,112 @@ TEST(Loaders, LoadLocationsReadsAPemFile) {
   TempPath empty;
   EXPECT_EQ(0, X509_STORE_load_locations(store.get(), empty.c_str(), nullptr));
   morvane_test::DrainErrors();
+}
+
+// The certificate `der` with its serial number re-encoded with a redundant
+// leading zero octet (X.690, 8.3.2 forbids it), which the decoder refuses.
+Bytes WithPaddedSerial(const Bytes& der) {
+  // The content of the element at `at`, and where the element ends.
+  auto content = [&der](size_t at, size_t* end) {
+    size_t p = at + 1;
+    size_t len = der[p++];
+    if (len & 0x80) {
+      const size_t n = len & 0x7f;
+      len = 0;
+      for (size_t i = 0; i < n; i++) len = len << 8 | der[p++];
+    }
+    *end = p + len;
+    return p;
+  };
+  size_t cert_end, tbs_end, version_end, serial_end;
+  const size_t tbs = content(0, &cert_end);
+  const size_t version = content(tbs, &tbs_end);
+  content(version, &version_end);
+  const size_t serial = content(version_end, &serial_end);
+  Bytes padded{0x00};
+  padded.insert(padded.end(), der.begin() + serial, der.begin() + serial_end);
+  const Bytes tbs_content = x509_test::Cat(
+      {Bytes(der.begin() + version, der.begin() + version_end), x509_test::Tlv(0x02, padded),
+       Bytes(der.begin() + serial_end, der.begin() + tbs_end)});
+  return x509_test::Tlv(0x30, x509_test::Cat({x509_test::Tlv(0x30, tbs_content),
+                                              Bytes(der.begin() + tbs_end, der.end())}));
+}
+
+std::string CertPem(const Bytes& der) {
+  BIO* b = BIO_new(BIO_s_mem());
+  EXPECT_GT(PEM_write_bio(b, "CERTIFICATE", const_cast<char*>(""),
+                          const_cast<unsigned char*>(der.data()), static_cast<long>(der.size())),
+            0);
+  char* text = nullptr;
+  const long n = BIO_get_mem_data(b, &text);
+  std::string out(text, static_cast<size_t>(n));
+  BIO_free(b);
+  return out;
+}
+
+// A bundle holding a certificate that the decoder refuses, or a broken
+// block: each loader loads the others and queues the reasons, and fails
+// only when nothing in the file reads.
+TEST(Loaders, UnreadableCertificateCostsItselfOnly) {
+  const x509_test::ChainDer d = x509_test::MakeChainDer();
+  const Bytes bad = WithPaddedSerial(d.ca);
+  const unsigned char* p = bad.data();
+  ASSERT_EQ(nullptr, d2i_X509(nullptr, &p, static_cast<long>(bad.size())));
+  const std::string refusal = morvane_test::DrainErrors();
+  ASSERT_NE(std::string::npos, refusal.find("lib 13 ")) << refusal;  // ASN.1
+  const struct {
+    const char* name;
+    int (*load)(X509_STORE*, const char*);
+    int func;
+  } loaders[] = {
+      {"load_locations",
+       [](X509_STORE* s, const char* f) { return X509_STORE_load_locations(s, f, nullptr); },
+       X509_F_X509_LOAD_CERT_CRL_FILE},
+      {"cert_file",
+       [](X509_STORE* s, const char* f) {
+         return X509_load_cert_file(X509_STORE_add_lookup(s, X509_LOOKUP_file()), f,
+                                    X509_FILETYPE_PEM);
+       },
+       X509_F_X509_LOAD_CERT_FILE},
+      {"cert_crl_file",
+       [](X509_STORE* s, const char* f) {
+         return X509_load_cert_crl_file(X509_STORE_add_lookup(s, X509_LOOKUP_file()), f,
+                                        X509_FILETYPE_PEM);
+       },
+       X509_F_X509_LOAD_CERT_CRL_FILE},
+  };
+  // Each bundle with what it loads and a reason it must queue: the
+  // decoder's first, or that of a block whose body is not base64.
+  const std::string decoder = refusal.substr(0, refusal.find('\n'));
+  const std::string broken = "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n";
+  const struct {
+    std::string text;
+    int loaded;
+    std::string reason;
+  } bundles[] = {
+      {CertPem(d.root) + CertPem(bad) + CertPem(d.ca), 2, decoder},
+      {CertPem(bad) + CertPem(d.root), 1, decoder},
+      {CertPem(bad), 0, decoder},
+      {CertPem(d.root) + broken + CertPem(d.ca), 2, "func 109 ("},
+  };
+  for (const auto& l : loaders) {
+    for (size_t i = 0; i < std::size(bundles); i++) {
+      const auto& b = bundles[i];
+      SCOPED_TRACE(std::string(l.name) + ", bundle " + std::to_string(i));
+      TempPath pem;
+      morvane_test::WriteFile(pem.path(), b.text);
+      StorePtr store(X509_STORE_new());
+      const int got = l.load(store.get(), pem.c_str());
+      EXPECT_EQ(b.loaded, sk_num(store->objs));
+      if (l.load == loaders[0].load)
+        EXPECT_EQ(b.loaded > 0 ? 1 : 0, got);
+      else
+        EXPECT_EQ(b.loaded, got);
+      EXPECT_EQ(ERR_PACK(ERR_LIB_X509, l.func, ERR_R_PEM_LIB), ERR_peek_last_error());
+      const std::string queued = morvane_test::DrainErrors();
+      EXPECT_NE(std::string::npos, queued.find(b.reason)) << queued;
+    }
+  }
 }
 
 // A file without PEM blocks (empty, DER, a folder named as the file) loads
