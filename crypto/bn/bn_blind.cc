@@ -261,11 +261,11 @@ bool multiply(BIGNUM* n, const BIGNUM* c, BN_BLINDING* b, const BN_MONT_CTX* mon
          (fc = fitted(c, tc, b, f, ctx)) != nullptr && f.mul(n, fn, fc);
 }
 
-// a = a^2 mod N.
-bool square(BIGNUM* a, BN_BLINDING* b, Fixed& f, BN_CTX* ctx) {
+// r = a^2 mod N.
+bool square(BIGNUM* r, const BIGNUM* a, BN_BLINDING* b, Fixed& f, BN_CTX* ctx) {
   bn::Frame frame(ctx);
   const BIGNUM* fa = fitted(a, frame.get(), b, f, ctx);
-  return fa != nullptr && f.mul(a, fa, fa);
+  return fa != nullptr && f.mul(r, fa, fa);
 }
 
 }  // namespace
@@ -285,13 +285,13 @@ int blinding_update(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
     bn::Frame frame(own.get());
     BIGNUM* a = frame.get();
     BIGNUM* ai = frame.get();
-    ret = a != nullptr && ai != nullptr && BN_copy(a, b->A) != nullptr &&
-          BN_copy(ai, b->Ai) != nullptr;
+    ret = a != nullptr && ai != nullptr;
     if (ret && !BN_is_odd(b->mod)) {
-      ret = BN_mod_mul(a, a, a, b->mod, own.get()) && BN_mod_mul(ai, ai, ai, b->mod, own.get());
+      ret = BN_mod_mul(a, b->A, b->A, b->mod, own.get()) &&
+            BN_mod_mul(ai, b->Ai, b->Ai, b->mod, own.get());
     } else if (ret) {
       Fixed f(b, mont, own.get());
-      ret = f.ok() && square(a, b, f, own.get()) && square(ai, b, f, own.get());
+      ret = f.ok() && square(a, b->A, b, f, own.get()) && square(ai, b->Ai, b, f, own.get());
     }
     if (ret) {
       BN_swap(b->A, a);
