@@ -312,6 +312,18 @@ void inverse_2adic(Limb* x, const Limb* b, int n, Limb* t) noexcept;
 size_t exp_consttime_bytes(int nw, int pwords) noexcept;
 void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
                    const Limb* rr, void* scratch) noexcept;
+// The window of the constant-time form for an exponent of pwords words: its
+// windows start at the multiples of this many bits.
+int exp_consttime_window(int pwords) noexcept;
+// exp_consttime that shows its way to watch(arg, x, pos), x being b^(p >>
+// pos) R mod N where p's bits from pos up to the next multiple of the window
+// are all zero: called after the top window (pos its low bit), after each
+// squaring of a window but the last (pos the bit below those squared in),
+// and after each window's product (pos its low bit); the calls and their
+// positions follow pwords only.
+using ExpWatch = void (*)(void* arg, const Limb* x, int pos) noexcept;
+void exp_consttime_watch(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
+                         const Limb* rr, void* scratch, ExpWatch watch, void* arg) noexcept;
 // The public-exponent form: r = b^e mod N for b < R (plain), e read from its
 // ewords words, by squarings and products by b R that follow e's bits (the
 // last product, by b itself, leaves Montgomery form).  Constant time in b and
