@@ -17,6 +17,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include <utility>
+
 #include "bn/internal.h"
 #include "bn/limbs.h"
 #include "internal/ct.h"
@@ -169,9 +171,25 @@ bool store_limbs(BIGNUM* r, const Limb* l, int nl) {
 
 // r = gcd(|a|, |b|) at the width of the longer operand: the common power of
 // two (the trailing zeros of a | b) shifted out, the odd one of the two
-// taken as u, the binary steps, the power shifted back in.
-int gcd_secret(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
-  const int nw = a->top > b->top ? a->top : b->top, nl = nw > 0 ? limb::count(nw) : 1;
+// taken as u, the binary steps, the power shifted back in.  A longer
+// operand is first reduced modulo a shorter public one (gcd(a, b) =
+// gcd(a mod b, b), by the no-branch division), which leaves the steps at
+// the public one's width: gcd(p - 1, e) costs a division and a few words.
+int gcd_secret(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+  if (BN_get_flags(a, BN_FLAG_SECRET)) std::swap(a, b);  // a: the public one, if any
+  bn::Frame frame(ctx);
+  BIGNUM* red = nullptr;
+  int nw = a->top > b->top ? a->top : b->top;
+  if (!BN_get_flags(a, BN_FLAG_SECRET) && a->top > 0 && b->top > a->top) {
+    red = frame.get();
+    BIGNUM abs_a = bn::secret_view(a), vb = bn::secret_view(b);
+    abs_a.neg = 0;
+    vb.neg = 0;
+    if (red == nullptr || !bn::div(nullptr, red, &vb, &abs_a, ctx)) return 0;
+    b = red;
+    nw = a->top;
+  }
+  const int nl = nw > 0 ? limb::count(nw) : 1;
   limb::Buffer<4 * 64> buf(4 * static_cast<size_t>(nl));
   if (!buf.ok()) return 0;
   Limb *u = buf.get(), *v = u + nl, *w = v + nl, *t = w + nl;
@@ -189,7 +207,9 @@ int gcd_secret(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   }
   limb::gcd_steps(u, v, nullptr, nullptr, nullptr, nl, t);
   limb::shift_left_secret(u, u, nl, twos, t);
-  return store_limbs(r, u, nl) ? 1 : 0;
+  const bool ok = store_limbs(r, u, nl);
+  if (red != nullptr) BN_clear(red);
+  return ok ? 1 : 0;
 }
 
 // x = b^-1 mod a for an even a and b < a (n limbs each), by way of y =
@@ -257,7 +277,7 @@ constexpr int kTab[8] = {0, 1, 0, -1, 0, -1, 0, 1};
 /* see morvane/bn.h */
 int BN_gcd(BIGNUM* r, const BIGNUM* in_a, const BIGNUM* in_b, BN_CTX* ctx) {
   if (BN_get_flags(in_a, BN_FLAG_SECRET) || BN_get_flags(in_b, BN_FLAG_SECRET))
-    return gcd_secret(r, in_a, in_b);
+    return gcd_secret(r, in_a, in_b, ctx);
   bn::Frame frame(ctx);
   BIGNUM *a = frame.get(), *b = frame.get();
   if (b == nullptr || BN_copy(a, in_a) == nullptr || BN_copy(b, in_b) == nullptr) return 0;
