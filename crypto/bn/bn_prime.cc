@@ -243,10 +243,15 @@ void Rounds::look(void* self, const Limb* x, int pos) noexcept {
   const auto at = static_cast<unsigned>(pos);
   // pos = kw: b^m, which passes as 1 or -1; pos < kw: b^(m 2^j) with j =
   // kw - pos, which passes as -1 when j < k.
-  const Limb minus = limb::equal_n(x, r->minus_one_, r->nl_);
+  Limb from_minus = 0, from_one = 0;  // x against -1 and 1, in one pass
+  for (int i = 0; i < r->nl_; i++) {
+    from_minus |= x[i] ^ r->minus_one_[i];
+    from_one |= x[i] ^ r->one_[i];
+  }
+  const Limb minus = ct::zero_mask(from_minus), one = ct::zero_mask(from_one);
   const Limb first = ct::eq_mask(at, r->kw_), below = ct::lt_mask(at, r->kw_);
   const Limb counts = ct::lt_mask(r->kw_ - at, r->twos_);
-  r->pass_ |= (first & (minus | limb::equal_n(x, r->one_, r->nl_))) | (below & counts & minus);
+  r->pass_ |= (first & (minus | one)) | (below & counts & minus);
 }
 
 int Rounds::round() noexcept {
