@@ -81,7 +81,9 @@ bool coprime_to_e(const RSA* rsa, const BIGNUM* prime, const BIGNUM* e, BIGNUM* 
   *ok = minus_one(t, prime);
   const BIGNUM v = secret_view(t, rsa);
   *ok = *ok && BN_gcd(g, &v, e, ctx);
-  return *ok && reveal(one_mask(g)) != 0;
+  const bool coprime = *ok && reveal(one_mask(g)) != 0;
+  BN_clear(g);  // its count came from masks: cleared by its room
+  return coprime;
 }
 
 // d = e^-1 mod `modulus`, dmp1 = d mod r1, dmq1 = d mod r2 (r1 = p - 1, r2 =
