@@ -79,7 +79,7 @@ int check(const RSA* key, BN_CTX* ctx, BIGNUM* i, BIGNUM* j, BIGNUM* k, BIGNUM* 
   if (!minus_one(i, key->p) || !minus_one(j, key->q) || !BN_mul(l, key->d, key->e, ctx)) return -1;
   reveal_top(l);
   const BIGNUM de = secret_view(l, key), pm = secret_view(i, key), qm = secret_view(j, key);
-  if (!BN_mod(k, &de, &pm, ctx) || !BN_mod(m, &de, &qm, ctx)) return -1;
+  if (!BN_nnmod(k, &de, &pm, ctx) || !BN_nnmod(m, &de, &qm, ctx)) return -1;
   const BN_ULONG congruent = (one_mask(k) | one_mask(i)) & (one_mask(m) | one_mask(j));
   if (reveal(congruent) == 0) fail(&ret, RSA_R_D_E_NOT_CONGRUENT_TO_1);
   if (key->dmp1 != nullptr && key->dmq1 != nullptr && key->iqmp != nullptr) {
