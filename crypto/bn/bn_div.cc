@@ -280,6 +280,14 @@ int divide_secret(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divis
   return 1;
 }
 
+// Whether a has no leading zero word; for a secret a tested by a mask, the
+// verdict (a fact of its word count) made public.
+bool stripped(const BIGNUM* a, bool secret) {
+  if (a->top == 0) return true;
+  const BN_ULONG high = a->d[a->top - 1];
+  return secret ? ct::declassify(ct::zero_mask(high)) == 0 : high != 0;
+}
+
 }  // namespace
 
 int div(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX* ctx) {
@@ -287,12 +295,12 @@ int div(BIGNUM* dv, BIGNUM* rm, const BIGNUM* num, const BIGNUM* divisor, BN_CTX
     BNerr(BN_F_BN_DIV, BN_R_INVALID_ARGUMENT);
     return 0;
   }
-  if ((num->top > 0 && num->d[num->top - 1] == 0) ||
-      (divisor->top > 0 && divisor->d[divisor->top - 1] == 0)) {
+  const bool secret = BN_get_flags(num, BN_FLAG_SECRET) || BN_get_flags(divisor, BN_FLAG_SECRET);
+  if (!stripped(num, secret) || !stripped(divisor, secret)) {
     BNerr(BN_F_BN_DIV, BN_R_NOT_INITIALIZED);
     return 0;
   }
-  if (BN_get_flags(num, BN_FLAG_SECRET) || BN_get_flags(divisor, BN_FLAG_SECRET)) {
+  if (secret) {
     if (divisor->top == 0) {
       BNerr(BN_F_BN_DIV_NO_BRANCH, BN_R_DIV_BY_ZERO);
       return 0;

@@ -17,6 +17,7 @@
 
 #include "bn/internal.h"
 #include "bn/limbs.h"
+#include "internal/ct.h"
 #include "internal/wipe.h"
 
 namespace morvane::bn {
@@ -195,17 +196,25 @@ int product_room(int al, int bl) noexcept {
   return al + bl;
 }
 
+// 1 when a product's top word is zero, else 0, by a mask: the length of a
+// product of secrets stays out of the branches (a fresh result's room does
+// not depend on it).
+BN_ULONG zero_top(BN_ULONG w) {
+  return ct::zero_mask(w) & 1;
+}
+
 // r = the product p of a and b: the top word of a product may be zero
 // (never two).  Stored in r directly, the operands having been copied; an
 // aliased r grows as a copy of the stripped product would.
 int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p) {
   const int al = a->top, bl = b->top, top = al + bl, neg = a->neg ^ b->neg;
-  const bool top_zero = (p[(top - 1) / 2] >> (32 * ((top - 1) & 1))) == 0;
-  const int used = top_zero ? top - 1 : top;
-  if (wexpand(r, (r == a || r == b) ? used : product_room(al, bl)) == nullptr) return 0;
-  limb::store(r->d, p, used);
+  const auto high = static_cast<BN_ULONG>(p[(top - 1) / 2] >> (32 * ((top - 1) & 1)));
+  const int used = top - static_cast<int>(zero_top(high));
+  const bool aliased = r == a || r == b;
+  if (wexpand(r, aliased ? used : product_room(al, bl)) == nullptr) return 0;
+  limb::store(r->d, p, aliased ? used : top);
   r->top = used;
-  r->neg = used > 0 ? neg : 0;
+  r->neg = neg;  // used >= 1
   return 1;
 }
 
@@ -248,7 +257,7 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
     const int top = 2 * al;
     if (wexpand(r, product_room(al, bl)) == nullptr) return 0;
     if (limb::mul_words(r->d, top, a->d, b->d, la)) {
-      r->top = r->d[top - 1] == 0 ? top - 1 : top;
+      r->top = top - static_cast<int>(zero_top(r->d[top - 1]));
       r->neg = a->neg ^ b->neg;
       return 1;
     }
@@ -267,12 +276,12 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
       ok = wexpand(r, product_room(al, bl)) != nullptr;
       if (ok) {
         limb::fixed_mul(r->d, top, x, yy, la);
-        used = r->d[top - 1] == 0 ? top - 1 : top;
+        used = top - static_cast<int>(zero_top(r->d[top - 1]));
       }
     } else {  // r is an operand (copied): grown only to what the product needs
       BN_ULONG w[4 * limb::kFixedLimbs];
       limb::fixed_mul(w, top, x, yy, la);
-      used = w[top - 1] == 0 ? top - 1 : top;
+      used = top - static_cast<int>(zero_top(w[top - 1]));
       ok = wexpand(r, used) != nullptr;
       for (int i = 0; ok && i < used; i++) r->d[i] = w[i];
       internal::wipe_scratch(w, sizeof w);

@@ -9,18 +9,44 @@
 // number with its two top bits set meets it).  Generated primes always have
 // exactly the requested length: a sieve step that carries a candidate past it
 // draws again.
+//
+// A prime that is kept may be secret (an RSA factor), so every candidate of
+// BN_generate_prime_ex, and a number flagged BN_FLAG_SECRET given to the
+// tests, takes Miller-Rabin at its fixed width on limbs: the constant-time
+// Montgomery set-up, bases drawn and reduced by Montgomery products, and
+// one constant-time exponentiation that also gives the chain of squares:
+// with A - 1 = m 2^k and r = k mod w (w the exponentiation's window), it
+// raises the base to (A - 1) / 2^r, whose windows end at bit k - r, so the
+// values after the window ending there and after each squaring below it are
+// b^m, b^(2m), ..., and w - 1 squarings after it give the rest; each is
+// compared by masks, the position deciding by a mask whether it counts.
+// Only the verdict of a round is made public, which for a prime is always
+// "passed"; k stays secret.  The sieve's verdicts are public too: for the
+// prime that is kept they are known anyway, but the trial divisions of the
+// candidates dropped before it, at public distances from it, tell its
+// residues modulo some small primes; the plain candidate's offset is added
+// at its fixed width.  Other values (one-word candidates, the residue
+// classes' additions, unflagged tests) take the plain forms.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/rand.h>
 
+#include <limits.h>
 #include <stdint.h>
 
 #include <array>
 
 #include "bn/internal.h"
+#include "bn/limbs.h"
+#include "internal/ct.h"
+#include "internal/wipe.h"
 
 namespace bn = morvane::bn;
+namespace ct = morvane::ct;
+namespace limb = morvane::bn::limb;
+using limb::Limb;
 
 namespace {
 
@@ -68,10 +94,11 @@ uint64_t one_word(const BIGNUM* a) {
 
 // Whether table prime p with rem = v mod p rules out the value v (its word w
 // when it has one, else 0): true divisibility for one word, else divisibility
-// of v or (when minus_one) of v - 1.
+// of v or (when minus_one) of v - 1, which is made public (see the notes).
 bool ruled_out(uint32_t p, uint32_t rem, uint64_t w, bool minus_one) {
   if (w != 0) return rem == 0 && w != p;
-  return rem == 0 || (minus_one && rem == 1);
+  const uint32_t one = minus_one ? ct::eq_mask<uint32_t>(rem, 1) : 0;
+  return ct::declassify(ct::zero_mask(rem) | one) != 0;
 }
 
 // Whether the table rules out a (one-word values stop at the first prime
@@ -103,6 +130,157 @@ int witness(BIGNUM* w, const BIGNUM* A, const BIGNUM* A1, const BIGNUM* A1_odd, 
   return 1;  // A1 reached no 1: Fermat fails
 }
 
+// ---- Miller-Rabin at a fixed width, for secret numbers ----------------------
+
+// The rounds on an odd A > 1 at its fixed width: N = A and R^2 at whole limbs
+// (R = 2^(64 nl)), R and -R mod N, k with A - 1 = m 2^k (m odd), and the
+// exponent (A - 1) / 2^r for r = k mod w as words of A's word count.
+class Rounds {
+ public:
+  Rounds(const BIGNUM* a, BN_CTX* ctx) noexcept;
+  ~Rounds();
+  Rounds(const Rounds&) = delete;
+  Rounds& operator=(const Rounds&) = delete;
+  bool ok() const noexcept { return block_ != nullptr; }
+  // A is a strong probable prime to a random base b: b^m = 1, or b^(m 2^j)
+  // = -1 for some j < k.  1 yes, 0 no (public), -1 the generator failed.
+  int round() noexcept;
+
+ private:
+  bool draw() noexcept;
+  // The watch of the exponentiation: x = b^(m 2^j) R for j = kw - pos when
+  // pos <= kw (see the notes above).
+  static void look(void* self, const Limb* x, int pos) noexcept;
+
+  bn::OwnMont mont_;
+  int nw_ = 0, nl_ = 0, w_ = 0;
+  size_t bytes_ = 0;
+  void* block_ = nullptr;
+  limb::Modulus m_{};
+  Limb *n_ = nullptr, *rr_ = nullptr, *one_ = nullptr, *minus_one_ = nullptr, *unit_ = nullptr;
+  Limb *base_ = nullptr, *res_ = nullptr, *z_ = nullptr, *x_ = nullptr, *t_ = nullptr;
+  BN_ULONG* exponent_ = nullptr;
+  void* exp_ = nullptr;
+  unsigned twos_ = 0, kw_ = 0;  // k, and k - r, where the exponent's zeros start
+  Limb pass_ = 0;
+};
+
+Rounds::Rounds(const BIGNUM* a, BN_CTX* ctx) noexcept {
+  const BIGNUM view = bn::secret_view(a);  // the context is made by the no-branch division
+  if (!BN_MONT_CTX_set(&mont_.m, &view, ctx)) return;
+  nw_ = a->top;
+  nl_ = limb::count(nw_);
+  w_ = limb::exp_consttime_window(nw_);
+  const int nl = nl_;
+  // Limbs: n, R^2, R, -R, 1, the base, the power, z, the draw (2 nl), the
+  // products' scratch (2 nl), the exponent; then the exponentiation's
+  // scratch.
+  const size_t limbs = 14 * static_cast<size_t>(nl);
+  bytes_ = limbs * sizeof(Limb) + limb::exp_consttime_bytes(2 * nl, nw_);
+  block_ = bytes_ <= INT_MAX ? MORVANE_malloc(bytes_) : nullptr;
+  if (block_ == nullptr) {
+    BNerr(BN_F_BN_MOD_EXP_MONT_CONSTTIME, ERR_R_MALLOC_FAILURE);
+    return;
+  }
+  Limb* p = static_cast<Limb*>(block_);
+  for (size_t i = 0; i < limbs; i++) p[i] = 0;
+  auto take = [&](int k) {
+    Limb* r = p;
+    p += k;
+    return r;
+  };
+  n_ = take(nl), rr_ = take(nl), one_ = take(nl), minus_one_ = take(nl), unit_ = take(nl);
+  base_ = take(nl), res_ = take(nl), z_ = take(nl), x_ = take(2 * nl), t_ = take(2 * nl);
+  exponent_ = reinterpret_cast<BN_ULONG*>(take(nl));
+  exp_ = p;
+  // As the ladders of bn_exp.cc take a modulus: R^2 carried from the
+  // context's R = 2^(32 nw) to 2^(64 nl) by doublings.
+  limb::load_masked(n_, nl, &mont_.m.N);
+  m_ = limb::Modulus{n_, 2 * nl, nl, limb::lift_n0(n_[0], mont_.m.n0), mont_.m.n0};
+  limb::load_masked(rr_, nl, &mont_.m.RR);
+  limb::shl_mod(rr_, 2 * BN_BITS2 * (2 * nl - nw_), m_, t_);
+  unit_[0] = 1;
+  limb::mont_mul(one_, unit_, rr_, m_, t_);
+  limb::sub_n(minus_one_, n_, one_, nl);
+  // A - 1 (A is odd), k, and (A - 1) / 2^(k mod w).
+  for (int i = 0; i < nl; i++) z_[i] = n_[i];
+  z_[0] ^= 1;
+  twos_ = limb::ctz_n(z_, nl);
+  const unsigned r = twos_ % static_cast<unsigned>(w_);
+  kw_ = twos_ - r;
+  limb::shift_right_secret(z_, z_, nl, r, res_);
+  limb::store(exponent_, z_, nw_);
+}
+
+Rounds::~Rounds() {
+  if (block_ == nullptr) return;
+  morvane::internal::wipe_scratch(block_, bytes_);
+  MORVANE_free(block_);
+}
+
+// base = x mod N for x of 2 nl random limbs: the high half x_h R mod N and
+// the low half x_l mod N by Montgomery products, then their sum mod N; a
+// base of 0 (probability below 2^-64) becomes 1.
+bool Rounds::draw() noexcept {
+  const int nl = nl_;
+  if (RAND_pseudo_bytes(reinterpret_cast<unsigned char*>(x_), 16 * nl) == -1) return false;
+  limb::mont_mul(base_, x_ + nl, rr_, m_, t_);
+  limb::mont_mul(z_, x_, rr_, m_, t_);
+  limb::mont_mul(z_, z_, unit_, m_, t_);
+  const Limb carry = limb::add_n(base_, base_, z_, nl);
+  const Limb below = ct::bit_mask<Limb>(limb::sub_n(z_, base_, n_, nl) & ~carry & 1);
+  Limb any = 0;
+  for (int i = 0; i < nl; i++) {
+    base_[i] = ct::select(below, base_[i], z_[i]);
+    any |= base_[i];
+  }
+  base_[0] |= ct::zero_mask(any) & 1;
+  return true;
+}
+
+void Rounds::look(void* self, const Limb* x, int pos) noexcept {
+  auto* r = static_cast<Rounds*>(self);
+  const auto at = static_cast<unsigned>(pos);
+  // pos = kw: b^m, which passes as 1 or -1; pos < kw: b^(m 2^j) with j =
+  // kw - pos, which passes as -1 when j < k.
+  Limb from_minus = 0, from_one = 0;  // x against -1 and 1, in one pass
+  for (int i = 0; i < r->nl_; i++) {
+    from_minus |= x[i] ^ r->minus_one_[i];
+    from_one |= x[i] ^ r->one_[i];
+  }
+  const Limb minus = ct::zero_mask(from_minus), one = ct::zero_mask(from_one);
+  const Limb first = ct::eq_mask(at, r->kw_), below = ct::lt_mask(at, r->kw_);
+  const Limb counts = ct::lt_mask(r->kw_ - at, r->twos_);
+  r->pass_ |= (first & (minus | one)) | (below & counts & minus);
+}
+
+int Rounds::round() noexcept {
+  if (!draw()) return -1;
+  pass_ = 0;
+  limb::exp_consttime_watch(res_, base_, exponent_, nw_, m_, rr_, exp_, look, this);
+  // b^(m 2^kw) in plain form; w - 1 squarings more reach j = k - 1.
+  limb::mont_mul(z_, res_, rr_, m_, t_);
+  for (int s = 1; s < w_; s++) {
+    limb::mont_mul(z_, z_, z_, m_, t_);
+    const Limb counts = ct::lt_mask(kw_ + static_cast<unsigned>(s), twos_);
+    pass_ |= counts & limb::equal_n(z_, minus_one_, nl_);
+  }
+  return ct::declassify(pass_) != 0 ? 1 : 0;
+}
+
+// `checks` rounds on a secret odd a > 1 (1, 0 or -1 as the test), with the
+// events of the plain test.
+int miller_rabin_secret(const BIGNUM* a, int checks, BN_CTX* ctx, BN_GENCB* cb) {
+  Rounds r(a, ctx);
+  if (!r.ok()) return -1;
+  for (int i = 0; i < checks; i++) {
+    const int j = r.round();
+    if (j != 1) return j;
+    if (!BN_GENCB_call(cb, 1, i)) return -1;
+  }
+  return 1;
+}
+
 // `checks` Miller-Rabin rounds on an odd A > 1 with bases in [1, A - 1].
 int miller_rabin(const BIGNUM* A, int checks, BN_CTX* ctx, BN_GENCB* cb) {
   bn::Frame frame(ctx);
@@ -130,6 +308,24 @@ int miller_rabin(const BIGNUM* A, int checks, BN_CTX* ctx, BN_GENCB* cb) {
   }
   BN_MONT_CTX_free(mont);
   return ret;
+}
+
+// rnd += delta at rnd's width (bits bits, the two top ones set); whether
+// the sum carries past that length, which drops the candidate, is made
+// public.  A sum that does not has its two top bits set still (a carry into
+// either would have gone on past them), which is set again so that the
+// constant-time checks see it.
+bool add_within(BIGNUM* rnd, BN_ULONG delta, int bits) {
+  BN_ULONG carry = delta;
+  for (int i = 0; i < rnd->top; i++) {
+    const BN_ULONG s = rnd->d[i] + carry;
+    carry = ct::lt_mask(s, carry) & 1;
+    rnd->d[i] = s;
+  }
+  const BN_ULONG top = rnd->d[rnd->top - 1];
+  const BN_ULONG over = bits % BN_BITS2 == 0 ? carry : (top >> (bits % BN_BITS2)) & 1;
+  if (ct::declassify(over) != 0) return false;
+  return BN_set_bit(rnd, bits - 1) && (bits < 2 || BN_set_bit(rnd, bits - 2));
 }
 
 // Plain candidate: two top bits set, odd, neither it nor it minus 1 divisible
@@ -163,9 +359,8 @@ bool probable_prime(BIGNUM* rnd, int bits) {
       }
       delta += 2;
     }
-    if (!found) continue;
-    if (!BN_add_word(rnd, delta)) return false;
-    if (BN_num_bits(rnd) == bits) return true;
+    if (!found || !add_within(rnd, delta, bits)) continue;
+    return true;
   }
 }
 
@@ -208,15 +403,24 @@ bool probable_prime_dh_safe(BIGNUM* p, int bits, const BIGNUM* add, const BIGNUM
   return true;
 }
 
+// The test of a candidate x of generation (see the notes above): the public
+// facts first (x <= 1, or even: prime only as 2), then the rounds at x's
+// fixed width.
+int test_secret(const BIGNUM* x, int checks, BN_CTX* ctx, BN_GENCB* cb) {
+  if (x->top == 0 || (x->top == 1 && x->d[0] <= 1)) return 0;
+  if (ct::declassify(x->d[0] & 1) == 0) return BN_is_word(x, 2);
+  return miller_rabin_secret(x, checks, ctx, cb);
+}
+
 // 1 when ret is a probable prime (with (ret - 1) / 2 for safe), 0 when not, -1
 // on error or a stop.
 int test_candidate(BIGNUM* ret, BIGNUM* t, int safe, int checks, int counter, BN_CTX* ctx,
                    BN_GENCB* cb) {
-  if (!safe) return BN_is_prime_fasttest_ex(ret, checks, ctx, 0, cb);
+  if (!safe) return test_secret(ret, checks, ctx, cb);
   if (!BN_rshift1(t, ret)) return -1;
   for (int i = 0; i < checks; i++) {
-    int j = BN_is_prime_fasttest_ex(ret, 1, ctx, 0, cb);
-    if (j == 1) j = BN_is_prime_fasttest_ex(t, 1, ctx, 0, cb);
+    int j = test_secret(ret, 1, ctx, cb);
+    if (j == 1) j = test_secret(t, 1, ctx, cb);
     if (j != 1) return j;
     if (!BN_GENCB_call(cb, 2, counter)) return -1;
   }
@@ -229,7 +433,8 @@ int test_candidate(BIGNUM* ret, BIGNUM* t, int safe, int checks, int counter, BN
 int BN_is_prime_fasttest_ex(const BIGNUM* a, int checks, BN_CTX* ctx, int do_trial_division,
                             BN_GENCB* cb) {
   if (BN_cmp(a, BN_value_one()) <= 0) return 0;
-  if (checks <= 0) checks = rounds_for_bits(BN_num_bits(a));
+  // The rounds follow the length, which is public also for a secret.
+  if (checks <= 0) checks = rounds_for_bits(static_cast<int>(ct::declassify(static_cast<unsigned>(BN_num_bits(a)))));
   if (!BN_is_odd(a)) return BN_is_word(a, 2);
   if (do_trial_division) {
     if (sieve_rejects(a, false)) return 0;
@@ -237,6 +442,7 @@ int BN_is_prime_fasttest_ex(const BIGNUM* a, int checks, BN_CTX* ctx, int do_tri
   }
   bn::CtxOrNew own(ctx);
   if (own.get() == nullptr) return -1;
+  if (BN_get_flags(a, BN_FLAG_SECRET)) return miller_rabin_secret(a, checks, own.get(), cb);
   return miller_rabin(a, checks, own.get(), cb);
 }
 

@@ -10,6 +10,7 @@
 
 #include "bn/internal.h"
 #include "bn/limbs.h"
+#include "internal/ct.h"
 
 namespace morvane::bn {
 
@@ -84,20 +85,22 @@ int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
     return 1;
   }
   const int n = limb::count(al), max = 2 * al;
-  // The top word's square fits in one word when it is below 2^16.
-  const int top = (a->d[al - 1] & 0xFFFF0000U) == 0 ? max - 1 : max;
-  // An aliased r grows as a copy of the square would (a grown as r is
-  // still a).
-  if (wexpand(r, r == a ? top : max) == nullptr) return 0;
+  // The top word's square fits in one word when it is below 2^16, found by
+  // a mask: a secret's length stays out of the branches.  A fresh r takes
+  // all 2 al words (the top one then zero); an aliased r grows as a copy of
+  // the square would (a grown as r is still a).
+  const int top = max - static_cast<int>(ct::zero_mask(a->d[al - 1] >> 16) & 1);
+  const int put = r == a ? top : max;
+  if (wexpand(r, put) == nullptr) return 0;
   if (n > limb::kFixedLimbs) {
-    if (!sqr_long(r->d, top, a, n)) return 0;
-  } else if (r == a || al % 2 != 0 || !limb::mul_words(r->d, top, a->d, a->d, n)) {
+    if (!sqr_long(r->d, put, a, n)) return 0;
+  } else if (r == a || al % 2 != 0 || !limb::mul_words(r->d, put, a->d, a->d, n)) {
     // The unrolled kernels on a copy (so r may be a); whole limbs are read
     // in place where the kernel allows and r is another number.
     if (al < 1 || al > 2 * limb::kFixedLimbs) __builtin_unreachable();
     limb::Limb x[limb::kFixedLimbs];
     limb::load(x, a->d, al);
-    limb::fixed_mul(r->d, top, x, x, n);
+    limb::fixed_mul(r->d, put, x, x, n);
     limb::clear(x, n);
   }
   r->top = top;

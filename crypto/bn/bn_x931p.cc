@@ -1,6 +1,11 @@
 // Prime derivation of ANSI X9.31 (1998, 4.1.2): the auxiliary primes p1 and
 // p2 from Xp1 and Xp2, the prime p >= Xp with p - 1 divisible by p1 and p + 1
 // by p2, and the random starting values of an RSA modulus.
+//
+// Implementation notes: p, p1 and p2 are secret: the primality tests, the
+// inverses and gcd(p - 1, e) see them through views flagged BN_FLAG_SECRET,
+// which take the constant-time forms; the walk from one candidate to the
+// next is plain arithmetic.
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -19,7 +24,8 @@ bool derive_pi(BIGNUM* pi, const BIGNUM* Xpi, BN_CTX* ctx, BN_GENCB* cb) {
   if (!BN_is_odd(pi) && !BN_add_word(pi, 1)) return false;
   for (int i = 1;; i++) {
     BN_GENCB_call(cb, 0, i);
-    const int j = BN_is_prime_fasttest_ex(pi, 27, ctx, 1, cb);
+    const BIGNUM v = bn::secret_view(pi);
+    const int j = BN_is_prime_fasttest_ex(&v, 27, ctx, 1, cb);
     if (j < 0) return false;
     if (j > 0) {
       BN_GENCB_call(cb, 2, i);
@@ -46,17 +52,20 @@ int BN_X931_derive_prime_ex(BIGNUM* p, BIGNUM* p1, BIGNUM* p2, const BIGNUM* Xp,
   if (!derive_pi(p1, Xp1, ctx, cb) || !derive_pi(p2, Xp2, ctx, cb) || !BN_mul(p1p2, p1, p2, ctx))
     return 0;
   // R = (p2^-1 mod p1) p2 - (p1^-1 mod p2) p1: R = 1 (mod p1), R = -1 (mod p2).
-  if (BN_mod_inverse(p, p2, p1, ctx) == nullptr || !BN_mul(p, p, p2, ctx) ||
-      BN_mod_inverse(t, p1, p2, ctx) == nullptr || !BN_mul(t, t, p1, ctx) || !BN_sub(p, p, t))
+  const BIGNUM s1 = bn::secret_view(p1), s2 = bn::secret_view(p2);
+  if (BN_mod_inverse(p, &s2, &s1, ctx) == nullptr || !BN_mul(p, p, p2, ctx) ||
+      BN_mod_inverse(t, &s1, &s2, ctx) == nullptr || !BN_mul(t, t, p1, ctx) || !BN_sub(p, p, t))
     return 0;
   if (p->neg && !BN_add(p, p, p1p2)) return 0;
   // The least p >= Xp with p = R (mod p1 p2).
   if (!BN_sub(p, p, Xp) || !BN_nnmod(p, p, p1p2, ctx) || !BN_add(p, p, Xp)) return 0;
   for (;;) {
     BN_GENCB_call(cb, 0, 1);
-    if (BN_copy(pm1, p) == nullptr || !BN_sub_word(pm1, 1) || !BN_gcd(t, pm1, e, ctx)) return 0;
+    if (BN_copy(pm1, p) == nullptr || !BN_sub_word(pm1, 1)) return 0;
+    const BIGNUM sp = bn::secret_view(p), spm1 = bn::secret_view(pm1);
+    if (!BN_gcd(t, &spm1, e, ctx)) return 0;
     if (BN_is_one(t)) {
-      const int j = BN_is_prime_fasttest_ex(p, 50, ctx, 1, cb);
+      const int j = BN_is_prime_fasttest_ex(&sp, 50, ctx, 1, cb);
       if (j < 0) return 0;
       if (j > 0) break;
     }

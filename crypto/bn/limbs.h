@@ -279,6 +279,29 @@ Limb reciprocal(const Limb* d, int nd) noexcept;
 // reciprocal(d, nd).
 void divide(Limb* q, Limb* n, int nn, const Limb* d, int nd, Limb v) noexcept;
 
+// ---- gcd and inverses at a fixed width (limbs_gcd.cc) ----------------------
+// The instructions and addresses of these follow n only, never the values.
+// All ones when a (n limbs) is 1, when a equals b.
+Limb is_one_n(const Limb* a, int n) noexcept;
+Limb equal_n(const Limb* a, const Limb* b, int n) noexcept;
+// The number of trailing zero bits of a (64 n when a is zero).
+unsigned ctz_n(const Limb* a, int n) noexcept;
+// r = a >> s, and r = a << s (the bits above 64 n dropped), for a secret s
+// of at most 64 n; r may be a; t: n limbs.
+void shift_right_secret(Limb* r, const Limb* a, int n, unsigned s, Limb* t) noexcept;
+void shift_left_secret(Limb* r, const Limb* a, int n, unsigned s, Limb* t) noexcept;
+// 128 n steps of the binary Euclidean algorithm on u (odd) and v: v ends 0
+// and u as gcd(u, v).  With m (odd, n limbs; u = m on entry, x and y below
+// m) it keeps u = x V and v = y V mod m, V being v's starting value; m null
+// leaves x, y and t alone.  t: n limbs.
+void gcd_steps(Limb* u, Limb* v, Limb* x, Limb* y, const Limb* m, int n, Limb* t) noexcept;
+// x = v^-1 mod m for an odd m (n limbs each, v any value): all ones when
+// gcd(m, v) = 1, else zero with x unspecified.  m = 1 gives x = 0.  t: 4 n
+// limbs.
+Limb inverse_odd(Limb* x, const Limb* m, const Limb* v, int n, Limb* t) noexcept;
+// x = b^-1 mod 2^(64 n) for an odd b (n limbs).  t: 3 n limbs.
+void inverse_2adic(Limb* x, const Limb* b, int n, Limb* t) noexcept;
+
 // ---- exponentiation on limbs (limbs_exp.cc) --------------------------------
 // The constant-time form: r = b^p mod N for b < R (both plain, not in
 // Montgomery form), p read from its pwords words, whatever their values; rr
@@ -289,6 +312,18 @@ void divide(Limb* q, Limb* n, int nn, const Limb* d, int nd, Limb v) noexcept;
 size_t exp_consttime_bytes(int nw, int pwords) noexcept;
 void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
                    const Limb* rr, void* scratch) noexcept;
+// The window of the constant-time form for an exponent of pwords words: its
+// windows start at the multiples of this many bits.
+int exp_consttime_window(int pwords) noexcept;
+// exp_consttime that shows its way to watch(arg, x, pos), x being b^(p >>
+// pos) R mod N where p's bits from pos up to the next multiple of the window
+// are all zero: called after the top window (pos its low bit), after each
+// squaring of a window but the last (pos the bit below those squared in),
+// and after each window's product (pos its low bit); the calls and their
+// positions follow pwords only.
+using ExpWatch = void (*)(void* arg, const Limb* x, int pos) noexcept;
+void exp_consttime_watch(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
+                         const Limb* rr, void* scratch, ExpWatch watch, void* arg) noexcept;
 // The public-exponent form: r = b^e mod N for b < R (plain), e read from its
 // ewords words, by squarings and products by b R that follow e's bits (the
 // last product, by b itself, leaves Montgomery form).  Constant time in b and

@@ -93,8 +93,17 @@ size_t exp_consttime_bytes(int nw, int pwords) noexcept {
   return (3 * static_cast<size_t>(nl) + (static_cast<size_t>(nl) << w)) * sizeof(Limb) + kAlign;
 }
 
+int exp_consttime_window(int pwords) noexcept {
+  return ct_window_bits(pwords * BN_BITS2);
+}
+
 void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
                    const Limb* rr, void* scratch) noexcept {
+  exp_consttime_watch(r, b, p, pwords, m, rr, scratch, nullptr, nullptr);
+}
+
+void exp_consttime_watch(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const Modulus& m,
+                         const Limb* rr, void* scratch, ExpWatch watch, void* arg) noexcept {
   const int nl = m.nl;
   const MontMulFn mul = mont_mul_for(m);
   const int pbits = pwords * BN_BITS2;  // the word count is public, the bit length is not
@@ -125,12 +134,22 @@ void exp_consttime(Limb* r, const Limb* b, const BN_ULONG* p, int pwords, const 
     }
     return static_cast<int>(v);
   };
+  // The watcher sees the value after the top window, after each squaring
+  // of a window but its last, and after each window's product.
+  auto look = [&](int pos) {
+    if (watch != nullptr) watch(arg, r, pos);
+  };
   int low = pbits > 0 ? ((pbits - 1) / w) * w : 0;
   table_select(r, table, nl, window(low), width);
+  look(low);
   for (low -= w; low >= 0; low -= w) {
-    for (int k = 0; k < w; k++) mul(r, r, r, m, t);
+    for (int k = 1; k <= w; k++) {
+      mul(r, r, r, m, t);
+      if (k < w) look(low + w - k);
+    }
     table_select(tmp, table, nl, window(low), width);
     mul(r, r, tmp, m, t);
+    look(low);
   }
   leave_montgomery(tmp, r, m, t);
   for (int i = 0; i < nl; i++) r[i] = tmp[i];

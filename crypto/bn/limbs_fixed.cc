@@ -694,7 +694,8 @@ struct Columns {
   Limb lo = 0, mid = 0, hi = 0;
   void add(u128 p) noexcept {
     u128 s = (static_cast<u128>(mid) << 64) | lo;
-    hi += __builtin_add_overflow(s, p, &s);
+    // The carry through a register: no branch on the sum of secrets.
+    hi += ct::value_barrier(static_cast<Limb>(__builtin_add_overflow(s, p, &s)));
     lo = static_cast<Limb>(s);
     mid = static_cast<Limb>(s >> 64);
   }

@@ -15,10 +15,40 @@
 
 namespace {
 
+namespace ct = morvane::ct;
+using morvane::rsa::reveal;
+using morvane::rsa::secret_view;
+
 // Queues `reason` and marks the key invalid.
 void fail(int* ret, int reason) {
   RSAerr(RSA_F_RSA_CHECK_KEY, reason);
   *ret = 0;
+}
+
+// Makes a's word count public: the key's numbers' counts are (see
+// rsa/internal.h), and so are those of their products.
+void reveal_top(BIGNUM* a) {
+  a->top = static_cast<int>(reveal(static_cast<unsigned>(a->top)));
+}
+
+// r = a - 1: a's bit 0 cleared when a is odd (a prime's parity is public).
+bool minus_one(BIGNUM* r, const BIGNUM* a) {
+  if (BN_copy(r, a) == nullptr) return false;
+  return BN_is_odd(a) ? BN_clear_bit(r, 0) : BN_sub_word(r, 1);
+}
+
+// a's word i, zero at and above its count, by a mask (the count may come
+// from masks).
+BN_ULONG word(const BIGNUM* a, int i) {
+  return i < a->dmax ? a->d[i] & ct::lt_mask(static_cast<unsigned>(i), static_cast<unsigned>(a->top))
+                     : 0;
+}
+
+// All ones when a = 1.
+BN_ULONG one_mask(const BIGNUM* a) {
+  BN_ULONG high = 0;
+  for (int i = 1; i < a->dmax; i++) high |= word(a, i);
+  return ct::eq_mask<BN_ULONG>(word(a, 0), 1) & ct::zero_mask(high);
 }
 
 // The refused shapes: 1, or 0 with each one's reason queued; *equal tells
@@ -32,31 +62,38 @@ int shape(const RSA* key, bool* equal) {
   return ret;
 }
 
-// The tests over numbers i, j, k, l, m taken from ctx; 1, 0 or -1.
+// The tests over numbers i, j, k, l, m taken from ctx; 1, 0 or -1.  The
+// secrets are seen through views flagged BN_FLAG_SECRET (unless the key asks
+// for no constant-time marks), so that the primality tests, the reductions
+// and the inverse take their constant-time forms; the comparisons are by
+// masks, only their verdicts public.
 int check(const RSA* key, BN_CTX* ctx, BIGNUM* i, BIGNUM* j, BIGNUM* k, BIGNUM* l, BIGNUM* m) {
   int ret = 1;
+  const BIGNUM p = secret_view(key->p, key), q = secret_view(key->q, key);
   for (const auto& [prime, reason] :
-       {std::pair{key->p, RSA_R_P_NOT_PRIME}, std::pair{key->q, RSA_R_Q_NOT_PRIME}}) {
+       {std::pair{&p, RSA_R_P_NOT_PRIME}, std::pair{&q, RSA_R_Q_NOT_PRIME}}) {
     const int r = BN_is_prime_ex(prime, BN_prime_checks, nullptr, nullptr);
     if (r < 0) return -1;
     if (r == 0) fail(&ret, reason);
   }
   if (!BN_mul(i, key->p, key->q, ctx)) return -1;
-  if (BN_cmp(i, key->n) != 0) fail(&ret, RSA_R_N_DOES_NOT_EQUAL_P_Q);
-  // d e = 1 mod lcm(p - 1, q - 1), the lcm in l.
-  if (!BN_sub(i, key->p, BN_value_one()) || !BN_sub(j, key->q, BN_value_one()) ||
-      !BN_mul(l, i, j, ctx) || !BN_gcd(m, i, j, ctx) || !BN_div(k, nullptr, l, m, ctx) ||
-      !BN_mod_mul(l, key->d, key->e, k, ctx))
-    return -1;
-  if (!BN_is_one(l)) fail(&ret, RSA_R_D_E_NOT_CONGRUENT_TO_1);
+  if (!morvane::rsa::same_value(i, key->n)) fail(&ret, RSA_R_N_DOES_NOT_EQUAL_P_Q);
+  // d e = 1 mod lcm(p - 1, q - 1), that is modulo p - 1 (in i) and modulo
+  // q - 1 (in j); every number is 1 modulo 1.
+  if (!minus_one(i, key->p) || !minus_one(j, key->q) || !BN_mul(l, key->d, key->e, ctx)) return -1;
+  reveal_top(l);
+  const BIGNUM de = secret_view(l, key), pm = secret_view(i, key), qm = secret_view(j, key);
+  if (!BN_nnmod(k, &de, &pm, ctx) || !BN_nnmod(m, &de, &qm, ctx)) return -1;
+  const BN_ULONG congruent = (one_mask(k) | one_mask(i)) & (one_mask(m) | one_mask(j));
+  if (reveal(congruent) == 0) fail(&ret, RSA_R_D_E_NOT_CONGRUENT_TO_1);
   if (key->dmp1 != nullptr && key->dmq1 != nullptr && key->iqmp != nullptr) {
-    // i = p - 1 and j = q - 1 still.
-    if (!BN_mod(k, key->d, i, ctx)) return -1;
-    if (BN_cmp(k, key->dmp1) != 0) fail(&ret, RSA_R_DMP1_NOT_CONGRUENT_TO_D);
-    if (!BN_mod(k, key->d, j, ctx)) return -1;
-    if (BN_cmp(k, key->dmq1) != 0) fail(&ret, RSA_R_DMQ1_NOT_CONGRUENT_TO_D);
-    if (BN_mod_inverse(k, key->q, key->p, ctx) == nullptr) return -1;
-    if (BN_cmp(k, key->iqmp) != 0) fail(&ret, RSA_R_IQMP_NOT_INVERSE_OF_Q);
+    const BIGNUM d = secret_view(key->d, key);
+    if (!BN_mod(k, &d, &pm, ctx)) return -1;
+    if (!morvane::rsa::same_value(k, key->dmp1)) fail(&ret, RSA_R_DMP1_NOT_CONGRUENT_TO_D);
+    if (!BN_mod(k, &d, &qm, ctx)) return -1;
+    if (!morvane::rsa::same_value(k, key->dmq1)) fail(&ret, RSA_R_DMQ1_NOT_CONGRUENT_TO_D);
+    if (BN_mod_inverse(k, &q, &p, ctx) == nullptr) return -1;
+    if (!morvane::rsa::same_value(k, key->iqmp)) fail(&ret, RSA_R_IQMP_NOT_INVERSE_OF_Q);
   }
   return ret;
 }

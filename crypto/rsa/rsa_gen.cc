@@ -1,6 +1,14 @@
 // RSA key generation: the built-in method (two random primes of half the
 // size each, d = e^-1 mod (p-1)(q-1)) and ANSI X9.31 (primes derived from
 // starting values with large auxiliary primes, d = e^-1 mod lcm(p-1, q-1)).
+//
+// Implementation notes: the primes that are kept steer no branch and no
+// address.  BN_generate_prime_ex tests its candidates so; p - 1 is p with
+// bit 0 cleared, gcd(p - 1, e) and the inverses take the fixed-width forms
+// of secret operands, and the primes are compared by masks.  Made public
+// (reveal) are the decisions that drop a prime (gcd(p - 1, e) > 1, q = p),
+// which of the two is the larger (the key keeps p > q anyway), and the word
+// counts of the key's numbers, which the private operations take as public.
 
 #include <stdint.h>
 
@@ -15,6 +23,8 @@
 
 namespace {
 
+namespace ct = morvane::ct;
+using morvane::rsa::reveal;
 using morvane::rsa::secret_view;
 
 // Makes each of the key's numbers that is missing; false when memory runs out.
@@ -26,11 +36,54 @@ bool make_numbers(RSA* rsa) {
   return true;
 }
 
-// True when gcd(prime - 1, e) = 1; `ok` false when the arithmetic failed.
-bool coprime_to_e(const BIGNUM* prime, const BIGNUM* e, BIGNUM* t, BIGNUM* g, BN_CTX* ctx,
-                  bool* ok) {
-  *ok = BN_copy(t, prime) != nullptr && BN_sub_word(t, 1) && BN_gcd(g, t, e, ctx);
-  return *ok && BN_is_one(g);
+// Makes a's word count public (see the notes above).
+void reveal_top(BIGNUM* a) {
+  a->top = static_cast<int>(reveal(static_cast<unsigned>(a->top)));
+}
+
+// r = a - 1 for a > 0: an odd a (a prime's parity is public) with its bit 0
+// cleared.
+bool minus_one(BIGNUM* r, const BIGNUM* a) {
+  if (BN_copy(r, a) == nullptr) return false;
+  return BN_is_odd(a) ? BN_clear_bit(r, 0) : BN_sub_word(r, 1);
+}
+
+// All ones when a is 1, over every word a has room for (its count may come
+// from masks).
+BN_ULONG one_mask(const BIGNUM* a) {
+  const auto top = static_cast<unsigned>(a->top);
+  BN_ULONG low = 0, high = 0;
+  for (int i = 0; i < a->dmax; i++) {
+    const BN_ULONG w = a->d[i] & ct::lt_mask(static_cast<unsigned>(i), top);
+    if (i == 0) {
+      low = w;
+    } else {
+      high |= w;
+    }
+  }
+  return ct::eq_mask<BN_ULONG>(low, 1) & ct::zero_mask(high);
+}
+
+// Compares two primes by masks (their word counts are public): -1, 0 or 1,
+// made public.
+int compare_primes(const BIGNUM* a, const BIGNUM* b) {
+  if (a->top != b->top) return a->top < b->top ? -1 : 1;
+  BN_ULONG diff = 0;
+  for (int i = 0; i < a->top; i++) diff |= a->d[i] ^ b->d[i];
+  if (reveal(ct::zero_mask(diff)) != 0) return 0;
+  return reveal(morvane::rsa::lt_words(a->d, b->d, a->top)) != 0 ? -1 : 1;
+}
+
+// True when gcd(prime - 1, e) = 1, made public; `ok` false when the
+// arithmetic failed.
+bool coprime_to_e(const RSA* rsa, const BIGNUM* prime, const BIGNUM* e, BIGNUM* t, BIGNUM* g,
+                  BN_CTX* ctx, bool* ok) {
+  *ok = minus_one(t, prime);
+  const BIGNUM v = secret_view(t, rsa);
+  *ok = *ok && BN_gcd(g, &v, e, ctx);
+  const bool coprime = *ok && reveal(one_mask(g)) != 0;
+  BN_clear(g);  // its count came from masks: cleared by its room
+  return coprime;
 }
 
 // d = e^-1 mod `modulus`, dmp1 = d mod r1, dmq1 = d mod r2 (r1 = p - 1, r2 =
@@ -40,10 +93,16 @@ bool private_numbers(RSA* rsa, const BIGNUM* modulus, const BIGNUM* r1, const BI
                      BN_CTX* ctx) {
   const BIGNUM m = secret_view(modulus, rsa);
   if (BN_mod_inverse(rsa->d, rsa->e, &m, ctx) == nullptr) return false;
+  reveal_top(rsa->d);
   const BIGNUM d = secret_view(rsa->d, rsa);
-  if (!BN_mod(rsa->dmp1, &d, r1, ctx) || !BN_mod(rsa->dmq1, &d, r2, ctx)) return false;
+  const BIGNUM s1 = secret_view(r1, rsa), s2 = secret_view(r2, rsa);
+  if (!BN_mod(rsa->dmp1, &d, &s1, ctx) || !BN_mod(rsa->dmq1, &d, &s2, ctx)) return false;
+  reveal_top(rsa->dmp1);
+  reveal_top(rsa->dmq1);
   const BIGNUM p = secret_view(rsa->p, rsa);
-  return BN_mod_inverse(rsa->iqmp, rsa->q, &p, ctx) != nullptr;
+  if (BN_mod_inverse(rsa->iqmp, rsa->q, &p, ctx) == nullptr) return false;
+  reveal_top(rsa->iqmp);
+  return true;
 }
 
 // The built-in generator, once the key's numbers exist.  False on any
@@ -64,7 +123,7 @@ bool builtin_keygen(RSA* rsa, int bits, const BIGNUM* e_value, BN_GENCB* cb, BN_
       ok = false;
       break;
     }
-    if (coprime_to_e(rsa->p, rsa->e, r2, r1, ctx, &ok) || !ok) break;
+    if (coprime_to_e(rsa, rsa->p, rsa->e, r2, r1, ctx, &ok) || !ok) break;
     if (!BN_GENCB_call(cb, 2, refused++)) ok = false;
   }
   if (ok && !BN_GENCB_call(cb, 3, 0)) ok = false;
@@ -77,25 +136,29 @@ bool builtin_keygen(RSA* rsa, int bits, const BIGNUM* e_value, BN_GENCB* cb, BN_
         ok = false;
         break;
       }
-    } while (BN_cmp(rsa->p, rsa->q) == 0 && ++draws < 3);
+    } while (compare_primes(rsa->p, rsa->q) == 0 && ++draws < 3);
     if (!ok) break;
     if (draws == 3) {
       RSAerr(RSA_F_RSA_BUILTIN_KEYGEN, RSA_R_KEY_SIZE_TOO_SMALL);
       BN_CTX_end(ctx);
       return false;
     }
-    if (coprime_to_e(rsa->q, rsa->e, r2, r1, ctx, &ok) || !ok) break;
+    if (coprime_to_e(rsa, rsa->q, rsa->e, r2, r1, ctx, &ok) || !ok) break;
     if (!BN_GENCB_call(cb, 2, refused++)) ok = false;
   }
   if (ok && !BN_GENCB_call(cb, 3, 1)) ok = false;
-  if (ok && BN_cmp(rsa->p, rsa->q) < 0) {
+  if (ok && compare_primes(rsa->p, rsa->q) < 0) {
     BIGNUM* t = rsa->p;
     rsa->p = rsa->q;
     rsa->q = t;
   }
-  ok = ok && BN_mul(rsa->n, rsa->p, rsa->q, ctx) && BN_sub(r1, rsa->p, BN_value_one()) &&
-       BN_sub(r2, rsa->q, BN_value_one()) && BN_mul(r0, r1, r2, ctx) &&
-       private_numbers(rsa, r0, r1, r2, ctx);
+  ok = ok && BN_mul(rsa->n, rsa->p, rsa->q, ctx) && minus_one(r1, rsa->p) &&
+       minus_one(r2, rsa->q) && BN_mul(r0, r1, r2, ctx);
+  if (ok) {
+    reveal_top(rsa->n);
+    reveal_top(r0);
+  }
+  ok = ok && private_numbers(rsa, r0, r1, r2, ctx);
   BN_CTX_end(ctx);
   if (!ok) RSAerr(RSA_F_RSA_BUILTIN_KEYGEN, ERR_R_BN_LIB);
   return ok;
@@ -187,10 +250,21 @@ int RSA_X931_derive_ex(RSA* rsa, BIGNUM* p1, BIGNUM* p2, BIGNUM* q1, BIGNUM* q2,
     return 2;
   }
   if (!make_numbers(rsa)) ok = false;
-  // n = p q; r4 = lcm(p - 1, q - 1) = (p - 1)(q - 1) / gcd(p - 1, q - 1).
-  ok = ok && BN_mul(rsa->n, rsa->p, rsa->q, ctx) && BN_sub(r1, rsa->p, BN_value_one()) &&
-       BN_sub(r2, rsa->q, BN_value_one()) && BN_mul(r0, r1, r2, ctx) && BN_gcd(r3, r1, r2, ctx) &&
-       BN_div(r4, nullptr, r0, r3, ctx) && private_numbers(rsa, r4, r1, r2, ctx);
+  // n = p q; r4 = lcm(p - 1, q - 1) = (p - 1)(q - 1) / gcd(p - 1, q - 1), by
+  // the constant-time forms.
+  ok = ok && BN_mul(rsa->n, rsa->p, rsa->q, ctx) && minus_one(r1, rsa->p) &&
+       minus_one(r2, rsa->q) && BN_mul(r0, r1, r2, ctx);
+  if (ok) {
+    reveal_top(rsa->n);
+    reveal_top(r0);
+  }
+  const BIGNUM s1 = secret_view(r1, rsa), s2 = secret_view(r2, rsa);
+  ok = ok && BN_gcd(r3, &s1, &s2, ctx);
+  if (ok) reveal_top(r3);
+  const BIGNUM s0 = secret_view(r0, rsa), s3 = secret_view(r3, rsa);
+  ok = ok && BN_div(r4, nullptr, &s0, &s3, ctx);
+  if (ok) reveal_top(r4);
+  ok = ok && private_numbers(rsa, r4, r1, r2, ctx);
   BN_CTX_end(ctx);
   BN_CTX_free(ctx);
   return ok ? 1 : 0;

@@ -7,14 +7,17 @@
 // at their carry edges, against mpz_mul,
 // mpz_tdiv_qr and mpz_powm; BN_div's edge cases (quotient digits that need
 // correcting, divisors with and without their top bit set, signs, results
-// sharing a record with an operand).
+// sharing a record with an operand); the gcd, the inverse and the primality
+// test of secret operands.
 
 #include <morvane/bn.h>
+#include <morvane/err.h>
 
 #include <gmp.h>
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bn_test_util.h"
@@ -403,3 +406,74 @@ TEST_F(BnGmp, ExponentiationsAtEveryLimbCount) {
 }
 
 }  // namespace
+
+// The fixed-width forms of secret operands against mpz_gcd, mpz_invert and
+// mpz_probab_prime_p, at word counts from 1 to 40: gcds of numbers that
+// share a power of two and an odd factor (or are zero), inverses modulo odd
+// and even moduli of numbers above and below them (with no inverse too), and
+// the Miller-Rabin test of primes (from mpz_nextprime, some with p - 1
+// divisible by a high power of two), of odd composites and of products of
+// two primes.
+TEST_F(BnGmp, SecretGcdInverseAndPrimality) {
+  auto secret = [](const mpz_t x) {
+    Bn b = ToBn(x);
+    BN_set_flags(b.get(), BN_FLAG_SECRET);
+    return b;
+  };
+  for (unsigned words = 1; words <= 40; words++) {
+    const std::string what = std::to_string(words) + " words";
+    for (int c = 0; c < 4; c++) {
+      Mpz a, b, f, want, got_inv;
+      Draw(a.v, rng_, 32 * words - c, c);
+      Draw(b.v, rng_, 32 * words - 3 * c, c + 1);
+      Draw(f.v, rng_, 1 + (words * 7 + c) % 40, 0);
+      mpz_mul(a.v, a.v, f.v);  // a common factor, with twos when c is odd
+      mpz_mul(b.v, b.v, f.v);
+      if (c & 1) {
+        mpz_mul_2exp(a.v, a.v, 5 + c);
+        mpz_mul_2exp(b.v, b.v, 3);
+      }
+      if (c == 2) mpz_set_ui(b.v, 0);
+      Bn sa = secret(a.v), sb = ToBn(b.v), r(BN_new());
+      mpz_gcd(want.v, a.v, b.v);
+      ASSERT_EQ(BN_gcd(r.get(), sa.get(), sb.get(), ctx_.get()), 1) << what;
+      EXPECT_EQ(Text(r.get()), Text(want.v)) << what << ", gcd " << c;
+      // Inverses: a number of the modulus's length or longer, modulo an odd
+      // and an even modulus.
+      Mpz m, x;
+      Draw(m.v, rng_, 32 * words - (c == 3 ? 5 : 0), c);
+      if (c < 2) mpz_setbit(m.v, 0);
+      if (c >= 2) mpz_clrbit(m.v, 0);
+      Draw(x.v, rng_, 32 * words + (c == 1 ? 40 : 0), c + 2);
+      if (c >= 2) mpz_setbit(x.v, 0);
+      if (c == 3 && words % 3 == 0) mpz_mul_ui(x.v, x.v, 2);  // even, even: none
+      Bn sm = secret(m.v), bx = ToBn(x.v);
+      const bool exists = mpz_invert(want.v, x.v, m.v) != 0;
+      BIGNUM* inv = BN_mod_inverse(r.get(), bx.get(), sm.get(), ctx_.get());
+      EXPECT_EQ(inv != nullptr, exists) << what << ", inverse " << c;
+      if (exists && inv != nullptr) {
+        EXPECT_EQ(Text(r.get()), Text(want.v)) << what;
+      }
+      ERR_clear_error();
+    }
+    // Primality: a prime, one with p - 1 = 2^40 q (from 30 words up), an odd
+    // composite with no small factor, and a product of two primes.
+    Mpz p, q, n;
+    Draw(p.v, rng_, 32 * words, 0);
+    mpz_nextprime(p.v, p.v);
+    Draw(q.v, rng_, 32 * words - 41, 1);
+    mpz_mul_2exp(q.v, q.v, 40);
+    mpz_add_ui(q.v, q.v, 1);
+    while (words >= 30 && mpz_probab_prime_p(q.v, 30) == 0) mpz_add_ui(q.v, q.v, 1ul << 41);
+    mpz_nextprime(n.v, p.v);
+    mpz_mul(n.v, n.v, p.v);
+    for (const auto& [value, prime] : {std::pair{p.v, true}, std::pair{n.v, false}}) {
+      Bn s = secret(value);
+      EXPECT_EQ(BN_is_prime_ex(s.get(), 0, ctx_.get(), nullptr), prime ? 1 : 0) << what;
+    }
+    if (words >= 30) {
+      Bn s = secret(q.v);
+      EXPECT_EQ(BN_is_prime_ex(s.get(), 0, ctx_.get(), nullptr), 1) << what << ", 2^40 q + 1";
+    }
+  }
+}

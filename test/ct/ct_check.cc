@@ -296,6 +296,95 @@ bool EvpDecryptFinal() {
   return ok;
 }
 
+// Marks a number's words secret but for bit 0 of its low word and the top
+// bit of its top word (a prime's parity and length are public).
+void SecretPrime(BIGNUM* p) {
+  const BN_ULONG top_bit = static_cast<BN_ULONG>(1) << ((BN_num_bits(p) - 1) % BN_BITS2);
+  Secret(p->d, sizeof(BN_ULONG) * static_cast<size_t>(p->top));
+  BN_ULONG vbits = ~static_cast<BN_ULONG>(1);
+  if (p->top == 1) vbits &= ~top_bit;
+  VALGRIND_SET_VBITS(&p->d[0], &vbits, sizeof vbits);
+  vbits = ~top_bit;
+  if (p->top > 1) VALGRIND_SET_VBITS(&p->d[p->top - 1], &vbits, sizeof vbits);
+}
+
+void PublicNumber(const BIGNUM* b) {
+  Public(b, sizeof *b);
+  Public(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
+}
+
+// BN_gcd and BN_mod_inverse on operands flagged secret, their words
+// undefined but for the top word's being non-zero and the modulus's parity: the gcd of two even
+// numbers (a common power of two and an odd factor), the inverse modulo an
+// odd and an even modulus, of a number longer than the modulus too.  The
+// results are compared with the unflagged forms' after the run.
+bool BnGcdInverseSecret() {
+  BN_CTX* ctx = BN_CTX_new();
+  bool ok = ctx != nullptr;
+  for (int shape = 0; shape < 3; shape++) {
+    unsigned char ab[96], mb[64];
+    Fill(ab, sizeof ab, 21 + shape);
+    Fill(mb, sizeof mb, 31 + shape);
+    ab[0] |= 0x80;
+    mb[0] |= 0x80;
+    mb[sizeof mb - 1] = static_cast<unsigned char>(shape == 1 ? 0x2a : 0x2b);  // even, odd
+    ab[sizeof ab - 1] = static_cast<unsigned char>(shape == 0 ? 0x14 : 0x15);  // 4 times odd
+    BIGNUM* a = BN_bin2bn(ab, shape == 2 ? 96 : 48, nullptr);
+    BIGNUM* m = BN_bin2bn(mb, 64, nullptr);
+    BIGNUM *g = BN_new(), *want_g = BN_new(), *x = BN_new(), *want_x = BN_new();
+    if (a == nullptr || m == nullptr || g == nullptr || want_g == nullptr || x == nullptr ||
+        want_x == nullptr) {
+      return Expect(false, "allocation");
+    }
+    ok &= Expect(BN_gcd(want_g, a, m, ctx) == 1, "plain gcd");
+    const bool invertible = BN_mod_inverse(want_x, a, m, ctx) != nullptr;
+    ERR_clear_error();
+    BN_set_flags(a, BN_FLAG_SECRET);
+    BN_set_flags(m, BN_FLAG_SECRET);
+    SecretNonZero(a->d, a->top);
+    SecretNonZero(m->d, m->top);
+    const BN_ULONG parity = ~static_cast<BN_ULONG>(1);  // the modulus's parity is public
+    VALGRIND_SET_VBITS(&m->d[0], &parity, sizeof parity);
+    const int got_g = Public(BN_gcd(g, a, m, ctx));
+    const bool got_x = Public(BN_mod_inverse(x, a, m, ctx) != nullptr);
+    ERR_clear_error();
+    for (BIGNUM* n : {a, m, g, x}) PublicNumber(n);
+    ok &= Expect(got_g == 1 && BN_cmp(g, want_g) == 0, "secret gcd");
+    ok &= Expect(got_x == invertible && (!invertible || BN_cmp(x, want_x) == 0), "secret inverse");
+    for (BIGNUM* n : {a, m, g, want_g, x, want_x}) BN_free(n);
+  }
+  BN_CTX_free(ctx);
+  return ok;
+}
+
+// BN_is_prime_ex on a 512-bit prime and a product of two 256-bit primes,
+// flagged secret, their words undefined but for their parity and top bit;
+// the bases drawn are public here.
+bool BnIsPrimeSecret() {
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM *p = BN_new(), *q = BN_new(), *n = BN_new();
+  bool ok = ctx != nullptr && p != nullptr && q != nullptr && n != nullptr &&
+            BN_generate_prime_ex(p, 256, 0, nullptr, nullptr, nullptr) &&
+            BN_generate_prime_ex(q, 256, 0, nullptr, nullptr, nullptr) && BN_mul(n, p, q, ctx) &&
+            BN_generate_prime_ex(p, 512, 0, nullptr, nullptr, nullptr);
+  if (!ok) return Expect(false, "set-up");
+  // The generator mixes the fresh buffer it fills into its output: defined
+  // from here on.
+  for (BIGNUM* x : {p, q, n}) PublicNumber(x);
+  for (BIGNUM* x : {p, n}) {
+    BN_set_flags(x, BN_FLAG_SECRET);
+    SecretPrime(x);
+    const int r = Public(BN_is_prime_ex(x, 0, ctx, nullptr));
+    PublicNumber(x);
+    ok &= Expect(r == (x == p ? 1 : 0), "secret primality test");
+  }
+  BN_free(p);
+  BN_free(q);
+  BN_free(n);
+  BN_CTX_free(ctx);
+  return ok;
+}
+
 // ---- the harness's own check: these must be reported -----------------------
 
 __attribute__((noinline)) void Touch(volatile int* p) {
@@ -333,6 +422,8 @@ constexpr Operation kOperations[] = {
     {"aes_ecb_envelope", AesEcbEnvelope, true},
     {"aes_unwrap", AesUnwrap, true},
     {"bn_div_secret", BnDivSecret, false},
+    {"bn_gcd_inverse_secret", BnGcdInverseSecret, false},
+    {"bn_is_prime_secret", BnIsPrimeSecret, false},
     {"evp_decrypt_final", EvpDecryptFinal, true},
 };
 

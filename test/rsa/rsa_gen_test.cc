@@ -366,6 +366,37 @@ TEST(RsaCheckKey, RefusedShapes) {
   BN_CTX_free(ctx);
 }
 
+// d e = 1 is checked modulo lcm(p - 1, q - 1) only: d plus that lcm, or plus
+// three times (p - 1)(q - 1), is as good (dmp1 and dmq1 agree with it too);
+// d plus p - 1 fails the congruence and dmq1 alone.
+TEST(RsaCheckKey, DIsCheckedModuloTheLcm) {
+  struct Case {
+    const char* added;
+    std::vector<int> reasons;
+  };
+  const Case cases[] = {{"lcm", {}},
+                        {"3 phi", {}},
+                        {"p - 1", {RSA_R_D_E_NOT_CONGRUENT_TO_1, RSA_R_DMQ1_NOT_CONGRUENT_TO_D}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.added);
+    Rsa key = MakeKey(TestKey(512));
+    BN_CTX* ctx = BN_CTX_new();
+    Bn p1(BN_dup(key->p)), q1(BN_dup(key->q)), g(BN_new()), t(BN_new());
+    ASSERT_TRUE(BN_sub_word(p1.get(), 1) && BN_sub_word(q1.get(), 1) &&
+                BN_mul(t.get(), p1.get(), q1.get(), ctx) && BN_gcd(g.get(), p1.get(), q1.get(), ctx));
+    bool ok = true;
+    if (strcmp(c.added, "lcm") == 0) ok = BN_div(t.get(), nullptr, t.get(), g.get(), ctx);
+    if (strcmp(c.added, "3 phi") == 0) ok = BN_mul_word(t.get(), 3);
+    if (strcmp(c.added, "p - 1") == 0) ok = BN_copy(t.get(), p1.get()) != nullptr;
+    ASSERT_TRUE(ok && BN_add(key->d, key->d, t.get()));
+    EXPECT_EQ(c.reasons.empty() ? 1 : 0, RSA_check_key(key.get()));
+    std::vector<morvane_test::ErrEntry> want;
+    for (int r : c.reasons) want.push_back({kR, RSA_F_RSA_CHECK_KEY, r});
+    EXPECT_ERRORS(want);
+    BN_CTX_free(ctx);
+  }
+}
+
 // A key without n, e, d, p or q is an error, not a crash.
 TEST(RsaCheckKey, MissingNumbers) {
   for (const char* parts : {"e,d,p,q", "n,d,p,q", "n,e,p,q", "n,e,d,q", "n,e,d,p"}) {
