@@ -1188,8 +1188,9 @@ MORVANE_EXPORT void X509_VERIFY_PARAM_table_cleanup(void);
 /* A certificate: header, version, serial number, signature algorithm,
  * issuer, validity, subject, subject key, extensions, signature and trust
  * record, less the sections cflag omits.  1, or 0 at the first write that
- * fails (or a time that does not print); no error is queued.  X509_print
- * uses flags 0 and 0.  The FILE forms leave fp open; they fail with "BUF
+ * fails, in whichever section (or a time that does not print); a key that
+ * cannot be decoded or printed is no failure.  No error is queued.
+ * X509_print uses flags 0 and 0.  The FILE forms leave fp open; they fail with "BUF
  * lib" when the stream cannot be made. */
 MORVANE_EXPORT int X509_print_ex(BIO *bp, X509 *x, unsigned long nmflags, unsigned long cflag);
 MORVANE_EXPORT int X509_print(BIO *bp, X509 *x);
