@@ -265,7 +265,8 @@ MORVANE_EXPORT int OCSP_check_validity(ASN1_GENERALIZEDTIME *thisupd,
 
 /* Extension accessors of the four objects carrying extensions, each a
  * forward to the X509v3_ list operations and X509V3_get_d2i/X509V3_add1_i2d
- * on that object's list. */
+ * on that object's list (the add1_ext_i2d forms give 1, 0, or -1 when the
+ * list cannot be made or take the extension, as X509V3_add1_i2d does). */
 MORVANE_EXPORT int OCSP_REQUEST_get_ext_count(OCSP_REQUEST *x);
 MORVANE_EXPORT int OCSP_REQUEST_get_ext_by_NID(OCSP_REQUEST *x, int nid, int lastpos);
 MORVANE_EXPORT int OCSP_REQUEST_get_ext_by_OBJ(OCSP_REQUEST *x, ASN1_OBJECT *obj, int lastpos);

@@ -757,7 +757,10 @@ MORVANE_EXPORT int X509_check_private_key(X509 *x, EVP_PKEY *k);
  * The X509_, X509_CRL_ and X509_REVOKED_ forms apply the list calls to the
  * object's own list (created by a first add, which returns 1 or 0); they
  * need a valid object.  Their get_ext_d2i and add1_ext_i2d forms are
- * X509V3_get_d2i and X509V3_add1_i2d of <morvane/x509v3.h> on that list. */
+ * X509V3_get_d2i and X509V3_add1_i2d of <morvane/x509v3.h> on that list:
+ * add1_ext_i2d gives 1 when done, 0 when the operation is refused or the
+ * value cannot be encoded, and -1 ("malloc failure" queued) when the list
+ * cannot be made or cannot take the extension; test its result with > 0. */
 MORVANE_EXPORT int X509v3_get_ext_count(const STACK *x);
 MORVANE_EXPORT int X509v3_get_ext_by_NID(const STACK *x, int nid, int lastpos);
 MORVANE_EXPORT int X509v3_get_ext_by_OBJ(const STACK *x, ASN1_OBJECT *obj, int lastpos);
