@@ -83,8 +83,47 @@ struct KeyLayout {
   const char* ec;
 };
 
-// Prints the section for pkey and drops the reference the caller held.
-void print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout);
+// Prints the section for pkey and drops the reference the caller held;
+// false when the text did not go out whole (see print_as_one_write).  A
+// key that cannot be printed is no failure: its printer's output stands.
+bool print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout);
+
+// A memory stream that notes every write it refuses (the callback sees each
+// result), so that a section whose printers do not all report their writes
+// can be printed into it and go out in one checked write.
+class SectionBuffer {
+ public:
+  SectionBuffer();
+  ~SectionBuffer();
+  SectionBuffer(const SectionBuffer&) = delete;
+  SectionBuffer& operator=(const SectionBuffer&) = delete;
+
+  // The memory stream, or null when it could not be made.
+  BIO* bio() const { return mem_; }
+  // Writes what was printed into the buffer to out: true when the buffer
+  // took every write and out took the whole text.
+  bool flush_to(BIO* out);
+
+ private:
+  static long watch(BIO* b, int oper, const char* argp, int argi, long argl, long ret);
+  BIO* mem_;
+  bool refused_ = false;
+};
+
+// Runs print(stream) on a SectionBuffer and writes the result to out in one
+// write: true when all of it went out.  Without memory for the buffer the
+// section is printed to out directly and the result is false, since its
+// writes cannot be vouched for.
+template <typename Print>
+bool print_as_one_write(BIO* out, Print print) {
+  SectionBuffer buf;
+  if (buf.bio() == nullptr) {
+    print(out);
+    return false;
+  }
+  print(buf.bio());
+  return buf.flush_to(out);
+}
 
 // The long name of an algorithm's object, or `none` when it has no NID.
 const char* algorithm_name(const X509_ALGOR* a, const char* none);

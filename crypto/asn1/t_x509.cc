@@ -2,12 +2,16 @@
 // the signature dump and the auxiliary trust record; the older one-line
 // name printer and the OCSP hashes of a certificate.
 //
-// Implementation notes: the layout is fixed to the blank.  The subject key
-// section never makes the printer fail (a key that cannot be decoded prints
-// "Unable to load Public Key" and the error queue); it is shared with the
-// request and SPKI printers.
+// Implementation notes: the layout is fixed to the blank.  A key that
+// cannot be decoded or printed does not make the printer fail (it prints
+// "Unable to load Public Key" and the error queue, or what its printer
+// managed); a failed write does.  The key printers and the trust record's
+// printer do not report every write, so the key section (shared with the
+// request and SPKI printers) and the trust record are printed into a
+// memory buffer and written in one checked write.
 
 #include <ctype.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -27,10 +31,10 @@
 
 #include "asn1/internal.h"
 
-namespace morvane::asn1 {
+namespace {
 
-// see asn1/internal.h
-void print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout) {
+// The key lines of the subject key section; see KeyLayout.
+void print_key_lines(BIO* bp, EVP_PKEY* pkey, const morvane::asn1::KeyLayout& layout) {
   const int in = layout.indent;
   if (pkey == nullptr) {
     BIO_printf(bp, "%*s%s\n", in, "", layout.unable);
@@ -55,7 +59,42 @@ void print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout) {
       BIO_printf(bp, "%*sUnknown Public Key:\n", in, "");
       break;
   }
+}
+
+}  // namespace
+
+namespace morvane::asn1 {
+
+SectionBuffer::SectionBuffer() : mem_(BIO_new(BIO_s_mem())) {
+  if (mem_ == nullptr) return;
+  BIO_set_callback_arg(mem_, reinterpret_cast<char*>(&refused_));
+  BIO_set_callback(mem_, watch);
+}
+
+SectionBuffer::~SectionBuffer() {
+  BIO_free(mem_);
+}
+
+// A memory stream refuses a write only when it cannot grow.
+long SectionBuffer::watch(BIO* b, int oper, const char* /*argp*/, int /*argi*/, long /*argl*/,
+                          long ret) {
+  if ((oper == BIO_CB_return(BIO_CB_WRITE) || oper == BIO_CB_return(BIO_CB_PUTS)) && ret < 0)
+    *reinterpret_cast<bool*>(BIO_get_callback_arg(b)) = true;
+  return ret;
+}
+
+bool SectionBuffer::flush_to(BIO* out) {
+  char* text = nullptr;
+  const long n = BIO_get_mem_data(mem_, &text);
+  if (refused_ || n < 0 || n > INT_MAX) return false;
+  return n == 0 || BIO_write(out, text, static_cast<int>(n)) == n;
+}
+
+// see asn1/internal.h
+bool print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout) {
+  const bool ok = print_as_one_write(bp, [&](BIO* b) { print_key_lines(b, pkey, layout); });
   EVP_PKEY_free(pkey);
+  return ok;
 }
 
 // see asn1/internal.h
@@ -193,13 +232,16 @@ int X509_print_ex(BIO* bp, X509* x, unsigned long nmflags, unsigned long cflag) 
       return 0;
     static constexpr morvane::asn1::KeyLayout kLayout = {12, 16, "Unable to load Public Key", true,
                                                          "EC Public Key:"};
-    morvane::asn1::print_key_section(bp, X509_get_pubkey(x), kLayout);
+    if (!morvane::asn1::print_key_section(bp, X509_get_pubkey(x), kLayout)) return 0;
   }
-  if (!(cflag & X509_FLAG_NO_EXTENSIONS))
-    X509V3_extensions_print(bp, "X509v3 extensions", ci->extensions, cflag, 8);
+  if (!(cflag & X509_FLAG_NO_EXTENSIONS) &&
+      !X509V3_extensions_print(bp, "X509v3 extensions", ci->extensions, cflag, 8))
+    return 0;
   if (!(cflag & X509_FLAG_NO_SIGDUMP) && X509_signature_print(bp, x->sig_alg, x->signature) <= 0)
     return 0;
-  if (!(cflag & X509_FLAG_NO_AUX) && !X509_CERT_AUX_print(bp, x->aux, 0)) return 0;
+  if (!(cflag & X509_FLAG_NO_AUX) && x->aux != nullptr &&
+      !morvane::asn1::print_as_one_write(bp, [&](BIO* b) { X509_CERT_AUX_print(b, x->aux, 0); }))
+    return 0;
   return 1;
 }
 

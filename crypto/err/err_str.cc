@@ -38,14 +38,50 @@ void or_library(ERR_STRING_DATA* str, int lib) {
 
 }  // namespace
 
+namespace morvane::err {
+
+// see err/internal.h
+bool register_entry(int lib, ERR_STRING_DATA* str) {
+  const ERR_FNS* fns = err_fns();
+  or_library(str, lib);
+  fns->cb_err_set_item(str);
+  // The table says nothing when it could not take the entry (no memory
+  // for it, or for the table): look it up.
+  return fns->cb_err_get_item(str) != nullptr;
+}
+
+// see err/internal.h
+bool register_strings(int lib, ERR_STRING_DATA* str) {
+  bool all = true;
+  for (; internal::string_code(*str) != 0; str++)
+    if (!register_entry(lib, str)) all = false;
+  return all;
+}
+
+}  // namespace morvane::err
+
+namespace morvane::internal {
+
+// see internal/err_load.h
+void load_error_strings(ERR_STRING_DATA* functs, ERR_STRING_DATA* reasons) {
+  if (string_code(functs[0]) == 0) {  // no function texts
+    err::register_strings(0, reasons);
+    return;
+  }
+  if (ERR_func_error_string(string_code(functs[0])) != nullptr) return;
+  // The first function's text tells later loads that everything is there,
+  // so it goes in last and only then: after a text that could not be
+  // registered, the next load registers them all again.
+  const bool functions = err::register_strings(0, functs + 1);
+  const bool all = err::register_strings(0, reasons) && functions;
+  if (all) err::register_entry(0, &functs[0]);
+}
+
+}  // namespace morvane::internal
+
 /* see morvane/err.h */
 void ERR_load_strings(int lib, ERR_STRING_DATA* str) {
-  if (str == nullptr) return;
-  const ERR_FNS* fns = morvane::err::err_fns();
-  for (; morvane::internal::string_code(*str) != 0; str++) {
-    or_library(str, lib);
-    fns->cb_err_set_item(str);
-  }
+  if (str != nullptr) morvane::err::register_strings(lib, str);
 }
 
 void ERR_unload_strings(int lib, ERR_STRING_DATA* str) {

@@ -11,6 +11,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "err/internal.h"
 #include "internal/err_load.h"
 #include "internal/lock.h"
 
@@ -62,11 +63,13 @@ void build_system_texts() {
 /* see morvane/err.h */
 void ERR_load_ERR_strings(void) {
   // Before the first load this code lacks its library number and finds
-  // nothing; the load ORs library 2 into it.
+  // nothing; registering it ORs library 2 into it.  As in every loader it
+  // goes in last, once every other text is in (see internal/err_load.h).
   if (ERR_func_error_string(morvane::internal::string_code(ERR_str_functs[0])) != nullptr) return;
-  ERR_load_strings(0, ERR_str_libraries);
-  ERR_load_strings(0, ERR_str_reasons);
-  ERR_load_strings(ERR_LIB_SYS, ERR_str_functs);
+  bool all = morvane::err::register_strings(0, ERR_str_libraries);
+  all = morvane::err::register_strings(0, ERR_str_reasons) && all;
+  all = morvane::err::register_strings(ERR_LIB_SYS, ERR_str_functs + 1) && all;
   build_system_texts();
-  ERR_load_strings(ERR_LIB_SYS, SYS_str_reasons);
+  all = morvane::err::register_strings(ERR_LIB_SYS, SYS_str_reasons) && all;
+  if (all) morvane::err::register_entry(ERR_LIB_SYS, &ERR_str_functs[0]);
 }

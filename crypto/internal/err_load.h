@@ -1,7 +1,8 @@
 // The one shape of every library's ERR_load_<LIB>_strings: register the
 // library's function and reason texts unless the text of its first function
 // is already in the string table (so a second call, or a call after another
-// thread's load, registers nothing; after ERR_free_strings it loads again).
+// thread's load, registers nothing; after ERR_free_strings, or after a load
+// that could not register every text, it loads again).
 #ifndef MORVANE_INTERNAL_ERR_LOAD_H
 #define MORVANE_INTERNAL_ERR_LOAD_H
 
@@ -21,11 +22,10 @@ inline unsigned long string_code(const ERR_STRING_DATA& d) {
 
 // `functs` and `reasons` are the generated <LIB>_str_functs and
 // <LIB>_str_reasons arrays; their codes already carry the library number.
-inline void load_error_strings(ERR_STRING_DATA* functs, ERR_STRING_DATA* reasons) {
-  if (ERR_func_error_string(string_code(functs[0])) != nullptr) return;
-  ERR_load_strings(0, functs);
-  ERR_load_strings(0, reasons);
-}
+// The text of functs[0] is registered last, once every other text is in
+// the table, so that a load that could not register them all (no memory)
+// is repeated by the next one.  Defined in crypto/err/err_str.cc.
+void load_error_strings(ERR_STRING_DATA* functs, ERR_STRING_DATA* reasons);
 
 }  // namespace morvane::internal
 

@@ -20,16 +20,19 @@
 
 extern "C" {
 
+// The identifier is taken over only once nothing can fail any more: on
+// every failure it stays the caller's.
 OCSP_ONEREQ* OCSP_request_add0_id(OCSP_REQUEST* req, OCSP_CERTID* cid) {
   if (cid == nullptr) return nullptr;
   OCSP_ONEREQ* one = OCSP_ONEREQ_new();
-  if (one == nullptr) return nullptr;
-  OCSP_CERTID_free(one->reqCert);
-  one->reqCert = cid;
-  if (req != nullptr && !sk_push(req->tbsRequest->requestList, reinterpret_cast<char*>(one))) {
-    OCSP_ONEREQ_free(one);  // frees cid with it
+  if (one == nullptr || (req != nullptr && !sk_push(req->tbsRequest->requestList,
+                                                     reinterpret_cast<char*>(one)))) {
+    OCSP_ONEREQ_free(one);  // with the empty identifier it was made with
+    OCSPerr(OCSP_F_OCSP_REQUEST_ADD0_ID, ERR_R_MALLOC_FAILURE);
     return nullptr;
   }
+  OCSP_CERTID_free(one->reqCert);
+  one->reqCert = cid;
   return one;
 }
 

@@ -25,13 +25,17 @@ STACK** exts_of(OCSP_BASICRESP* x) { return &x->tbsResponseData->responseExtensi
 STACK** exts_of(OCSP_SINGLERESP* x) { return &x->singleExtensions; }
 
 // Adds a nonce extension (RFC 6960, 4.4.1) holding the DER OCTET STRING of
-// len bytes (val, or random bytes), replacing any earlier nonce.
-int add1_nonce(STACK** exts, const unsigned char* val, int len) {
+// len bytes (val, or random bytes), replacing any earlier nonce; failures
+// queue their reason under func.
+int add1_nonce(STACK** exts, const unsigned char* val, int len, int func) {
   if (len <= 0) len = 16;
   const int total = ASN1_object_size(0, len, ASN1_UT_OCTET_STRING);
-  if (total <= 0) return 0;
-  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(total)));
-  if (buf == nullptr) return 0;
+  auto* buf = total > 0 ? static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(total)))
+                        : nullptr;
+  if (buf == nullptr) {  // also a length whose encoding does not fit an int
+    OCSPerr(func, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   unsigned char* p = buf;
   ASN1_put_object(&p, 0, len, ASN1_UT_OCTET_STRING, ASN1_CLASS_UNIVERSAL);
   int ok;
@@ -40,12 +44,14 @@ int add1_nonce(STACK** exts, const unsigned char* val, int len) {
     ok = 1;
   } else {
     ok = RAND_pseudo_bytes(p, len) >= 0;
+    if (!ok) OCSPerr(func, ERR_R_RAND_LIB);
   }
   ASN1_OCTET_STRING os;
   memset(&os, 0, sizeof(os));
   os.type = ASN1_UT_OCTET_STRING;
   os.length = total;
   os.data = buf;
+  // X509V3_add1_i2d queues its own reasons.
   if (ok) ok = X509V3_add1_i2d(exts, morvane::ocsp::kNidNonce, &os, 0, X509V3_ADD_REPLACE) > 0;
   MORVANE_free(buf);
   return ok ? 1 : 0;
@@ -114,12 +120,14 @@ OCSP_EXT_FORWARDS(OCSP_SINGLERESP_, OCSP_SINGLERESP)
 
 int OCSP_request_add1_nonce(OCSP_REQUEST* req, unsigned char* val, int len) {
   if (req == nullptr) return 0;
-  return add1_nonce(&req->tbsRequest->requestExtensions, val, len);
+  return add1_nonce(&req->tbsRequest->requestExtensions, val, len,
+                    OCSP_F_OCSP_REQUEST_ADD1_NONCE);
 }
 
 int OCSP_basic_add1_nonce(OCSP_BASICRESP* resp, unsigned char* val, int len) {
   if (resp == nullptr) return 0;
-  return add1_nonce(&resp->tbsResponseData->responseExtensions, val, len);
+  return add1_nonce(&resp->tbsResponseData->responseExtensions, val, len,
+                    OCSP_F_OCSP_BASIC_ADD1_NONCE);
 }
 
 int OCSP_check_nonce(OCSP_REQUEST* req, OCSP_BASICRESP* bs) {

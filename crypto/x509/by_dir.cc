@@ -60,12 +60,18 @@ void put_error(int func, int reason, int line) {
   ERR_put_error(ERR_LIB_X509, func, reason, __FILE__, line);
 }
 
+// The method's state, made by X509_LOOKUP_new, which reports failures
+// under its own name.
 int new_dir(X509_LOOKUP* lu) {
   auto* a = static_cast<lookup_dir_st*>(MORVANE_malloc(sizeof(lookup_dir_st)));
-  if (a == nullptr) return 0;
+  if (a == nullptr) {
+    put_error(X509_F_X509_LOOKUP_NEW, ERR_R_MALLOC_FAILURE, __LINE__);
+    return 0;
+  }
   a->buffer = BUF_MEM_new();
   if (a->buffer == nullptr) {
     MORVANE_free(a);
+    put_error(X509_F_X509_LOOKUP_NEW, ERR_R_MALLOC_FAILURE, __LINE__);
     return 0;
   }
   a->num_dirs = 0;

@@ -383,11 +383,13 @@ X509_LOOKUP* X509_STORE_add_lookup(X509_STORE* v, X509_LOOKUP_METHOD* m) {
     auto* lu = reinterpret_cast<X509_LOOKUP*>(sk_value(sk, i));
     if (lu->method == m) return lu;
   }
-  X509_LOOKUP* lu = X509_LOOKUP_new(m);
+  X509_LOOKUP* lu = X509_LOOKUP_new(m);  // queues why it failed
   if (lu == nullptr) return nullptr;
   lu->store_ctx = v;
   if (sk_push(sk, reinterpret_cast<char*>(lu)) == 0) {
     X509_LOOKUP_free(lu);
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_STORE_ADD_LOOKUP, ERR_R_MALLOC_FAILURE, __FILE__,
+                  __LINE__);
     return nullptr;
   }
   return lu;
@@ -513,9 +515,13 @@ int X509_STORE_set1_param(X509_STORE* ctx, X509_VERIFY_PARAM* param) {
 
 /* ---- lookups ---- */
 
+// A method whose new_item fails queues its own reason.
 X509_LOOKUP* X509_LOOKUP_new(X509_LOOKUP_METHOD* method) {
   auto* ret = static_cast<X509_LOOKUP*>(MORVANE_malloc(sizeof(X509_LOOKUP)));
-  if (ret == nullptr) return nullptr;
+  if (ret == nullptr) {
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_LOOKUP_NEW, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+    return nullptr;
+  }
   memset(ret, 0, sizeof(*ret));
   ret->method = method;
   if (method != nullptr && method->new_item != nullptr && method->new_item(ret) == 0) {

@@ -22,9 +22,10 @@ void add_value_context(const CONF_VALUE* value) {
 
 STACK* i2v_bcons(const X509V3_EXT_METHOD* /*method*/, void* value, STACK* list) {
   auto* bcons = static_cast<BASIC_CONSTRAINTS*>(value);
+  STACK* const given = list;
   if (!X509V3_add_value_bool("CA", bcons->ca, &list) ||
       !X509V3_add_value_int("pathlen", bcons->pathlen, &list))
-    return nullptr;
+    return drop_pairs(list, given);
   return list;
 }
 
@@ -56,9 +57,10 @@ err:
 
 STACK* i2v_pcons(const X509V3_EXT_METHOD* /*method*/, void* value, STACK* list) {
   auto* pcons = static_cast<POLICY_CONSTRAINTS*>(value);
+  STACK* const given = list;
   if (!X509V3_add_value_int("Require Explicit Policy", pcons->requireExplicitPolicy, &list) ||
       !X509V3_add_value_int("Inhibit Policy Mapping", pcons->inhibitPolicyMapping, &list))
-    return nullptr;
+    return drop_pairs(list, given);
   return list;
 }
 
@@ -96,12 +98,13 @@ err:
 
 STACK* i2v_pmaps(const X509V3_EXT_METHOD* /*method*/, void* value, STACK* list) {
   auto* pmaps = static_cast<POLICY_MAPPINGS*>(value);
+  STACK* const given = list;
   for (int i = 0; i < sk_num(pmaps); i++) {
     auto* pmap = reinterpret_cast<POLICY_MAPPING*>(sk_value(pmaps, i));
     char issuer[80], subject[80];
     i2t_ASN1_OBJECT(issuer, sizeof issuer, pmap->issuerDomainPolicy);
     i2t_ASN1_OBJECT(subject, sizeof subject, pmap->subjectDomainPolicy);
-    if (!X509V3_add_value(issuer, subject, &list)) return nullptr;
+    if (!X509V3_add_value(issuer, subject, &list)) return drop_pairs(list, given);
   }
   return list;
 }

@@ -26,20 +26,23 @@ namespace morvane::v3 {
 
 STACK* i2v_crld(const X509V3_EXT_METHOD* /*method*/, void* value, STACK* list) {
   auto* crld = static_cast<CRL_DIST_POINTS*>(value);
+  STACK* const given = list;
   for (int i = 0; i < sk_num(crld); i++) {
     auto* point = reinterpret_cast<DIST_POINT*>(sk_value(crld, i));
     if (point->distpoint != nullptr) {
       if (point->distpoint->type == 0) {
-        list = i2v_GENERAL_NAMES(nullptr, point->distpoint->name.fullname, list);
-        if (list == nullptr) return nullptr;
+        // It frees only a list it made itself.
+        STACK* next = i2v_GENERAL_NAMES(nullptr, point->distpoint->name.fullname, list);
+        if (next == nullptr) return drop_pairs(list, given);
+        list = next;
       } else if (!X509V3_add_value("RelativeName", "<UNSUPPORTED>", &list)) {
-        return nullptr;
+        return drop_pairs(list, given);
       }
     }
     if (point->reasons != nullptr && !X509V3_add_value("reasons", "<UNSUPPORTED>", &list))
-      return nullptr;
+      return drop_pairs(list, given);
     if (point->CRLissuer != nullptr && !X509V3_add_value("CRLissuer", "<UNSUPPORTED>", &list))
-      return nullptr;
+      return drop_pairs(list, given);
   }
   return list;
 }

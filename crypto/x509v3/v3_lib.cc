@@ -288,6 +288,7 @@ int X509V3_add1_i2d(STACK** x, int nid, void* value, int crit, unsigned long fla
   STACK* created = nullptr;
   if (*x == nullptr && (created = *x = sk_new_null()) == nullptr) {
     X509_EXTENSION_free(ext);
+    X509V3err(X509V3_F_X509V3_ADD1_I2D, ERR_R_MALLOC_FAILURE);
     return -1;
   }
   if (!sk_push(*x, reinterpret_cast<char*>(ext))) {
@@ -296,6 +297,7 @@ int X509V3_add1_i2d(STACK** x, int nid, void* value, int crit, unsigned long fla
       sk_pop_free(created, free_extension);
       *x = nullptr;
     }
+    X509V3err(X509V3_F_X509V3_ADD1_I2D, ERR_R_MALLOC_FAILURE);
     return -1;
   }
   return 1;

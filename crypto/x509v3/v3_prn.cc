@@ -114,10 +114,14 @@ int X509V3_extensions_print(BIO* bp, const char* title, STACK* exts, unsigned lo
     if (!BIO_indent(bp, indent, indent) || morvane::asn1::write_obj(bp, ex->object) <= 0 ||
         BIO_printf(bp, ": %s\n", ex->critical > 0 ? "critical" : "") <= 0)
       return 0;
-    if (!X509V3_EXT_print(bp, ex, flag, indent + 4) &&
-        (!BIO_indent(bp, indent + 4, indent + 4) || !ASN1_STRING_print(bp, ex->value)))
-      return 0;
-    if (BIO_write(bp, "\n", 1) != 1) return 0;
+    // The method printers do not all report their writes, and one that
+    // fails halfway is taken for one that declines: the value goes out in
+    // one write from a buffer.
+    const bool written = morvane::asn1::print_as_one_write(bp, [&](BIO* b) {
+      if (!X509V3_EXT_print(b, ex, flag, indent + 4) && BIO_indent(b, indent + 4, indent + 4))
+        ASN1_STRING_print(b, ex->value);
+    });
+    if (!written || BIO_write(bp, "\n", 1) != 1) return 0;
   }
   return 1;
 }

@@ -58,7 +58,9 @@ void* s2i_skey_id(const X509V3_EXT_METHOD* method, X509V3_CTX* ctx, const char* 
     pk = ctx->subject_req->req_info->pubkey->public_key;
   else if (ctx != nullptr && ctx->subject_cert != nullptr)
     pk = ctx->subject_cert->cert_info->key->public_key;
-  if (pk == nullptr) {
+  // A new certificate or request holds an empty key until one is set: its
+  // hash would name no key.
+  if (pk == nullptr || pk->length <= 0) {
     X509V3err(X509V3_F_S2I_SKEY_ID, X509V3_R_NO_PUBLIC_KEY);
     ASN1_OCTET_STRING_free(oct);
     return nullptr;
@@ -76,21 +78,24 @@ void* s2i_skey_id(const X509V3_EXT_METHOD* method, X509V3_CTX* ctx, const char* 
 
 STACK* i2v_akey(const X509V3_EXT_METHOD* /*method*/, void* value, STACK* list) {
   auto* akeyid = static_cast<AUTHORITY_KEYID*>(value);
-  if (akeyid->keyid != nullptr) {
-    char* text = hex_to_string(akeyid->keyid->data, akeyid->keyid->length);
-    const int ok = X509V3_add_value("keyid", text, &list);
+  STACK* const given = list;
+  // Empty octets give the name alone; octets whose text cannot be made
+  // (hex_to_string queues why) fail rather than print as empty.
+  const auto add_hex = [&list](const char* name, const ASN1_STRING* octets) {
+    char* text = octets->length > 0 ? hex_to_string(octets->data, octets->length) : nullptr;
+    const bool ok = (text != nullptr || octets->length <= 0) && X509V3_add_value(name, text, &list);
     MORVANE_free(text);
-    if (!ok) return nullptr;
+    return ok;
+  };
+  if (akeyid->keyid != nullptr && !add_hex("keyid", akeyid->keyid)) return drop_pairs(list, given);
+  if (akeyid->issuer != nullptr) {
+    // It frees only a list it made itself.
+    STACK* next = i2v_GENERAL_NAMES(nullptr, akeyid->issuer, list);
+    if (next == nullptr) return drop_pairs(list, given);
+    list = next;
   }
-  if (akeyid->issuer != nullptr &&
-      (list = i2v_GENERAL_NAMES(nullptr, akeyid->issuer, list)) == nullptr)
-    return nullptr;
-  if (akeyid->serial != nullptr) {
-    char* text = hex_to_string(akeyid->serial->data, akeyid->serial->length);
-    const int ok = X509V3_add_value("serial", text, &list);
-    MORVANE_free(text);
-    if (!ok) return nullptr;
-  }
+  if (akeyid->serial != nullptr && !add_hex("serial", akeyid->serial))
+    return drop_pairs(list, given);
   return list;
 }
 

@@ -233,9 +233,11 @@ MORVANE_EXPORT OCSP_BASICRESP *d2i_OCSP_BASICRESP(OCSP_BASICRESP **a,
 MORVANE_EXPORT int i2d_OCSP_BASICRESP(OCSP_BASICRESP *a, unsigned char **out);
 /* END ITEMS */
 
-/* Requests (client side).  OCSP_request_add0_id takes cid over: on failure
- * to make the one-request it stays the caller's; on failure to append it is
- * freed with it.  OCSP_request_sign: flags OCSP_NOCERTS; a null dgst is
+/* Requests (client side).  OCSP_request_add0_id makes a one-request holding
+ * cid and appends it to req (when req is given): the one-request, which
+ * owns cid from then on; or null ("malloc failure" queued when the
+ * one-request cannot be made or appended), and cid stays the caller's on
+ * every failure.  OCSP_request_sign: flags OCSP_NOCERTS; a null dgst is
  * SHA-1; a null key signs nothing; on failure the signature is cleared. */
 MORVANE_EXPORT OCSP_ONEREQ *OCSP_request_add0_id(OCSP_REQUEST *req, OCSP_CERTID *cid);
 MORVANE_EXPORT int OCSP_request_set1_name(OCSP_REQUEST *req, X509_NAME *nm);
@@ -265,7 +267,8 @@ MORVANE_EXPORT int OCSP_check_validity(ASN1_GENERALIZEDTIME *thisupd,
 
 /* Extension accessors of the four objects carrying extensions, each a
  * forward to the X509v3_ list operations and X509V3_get_d2i/X509V3_add1_i2d
- * on that object's list. */
+ * on that object's list (the add1_ext_i2d forms give 1, 0, or -1 when the
+ * list cannot be made or take the extension, as X509V3_add1_i2d does). */
 MORVANE_EXPORT int OCSP_REQUEST_get_ext_count(OCSP_REQUEST *x);
 MORVANE_EXPORT int OCSP_REQUEST_get_ext_by_NID(OCSP_REQUEST *x, int nid, int lastpos);
 MORVANE_EXPORT int OCSP_REQUEST_get_ext_by_OBJ(OCSP_REQUEST *x, ASN1_OBJECT *obj, int lastpos);
@@ -308,9 +311,10 @@ MORVANE_EXPORT int OCSP_SINGLERESP_add1_ext_i2d(OCSP_SINGLERESP *x, int nid, voi
 MORVANE_EXPORT int OCSP_SINGLERESP_add_ext(OCSP_SINGLERESP *x, X509_EXTENSION *ex, int loc);
 
 /* Nonces (RFC 6960, 4.4.1): len <= 0 means 16; a null val takes random
- * bytes.  OCSP_check_nonce: 1 equal, 0 different, 2 neither has one, -1 only
- * the request, 3 only the response.  OCSP_copy_nonce: 2 when the request has
- * none, else 1/0. */
+ * bytes; an earlier nonce is replaced.  1, or 0 with the reason queued
+ * ("malloc failure", "RAND lib", or X509V3_add1_i2d's).  OCSP_check_nonce:
+ * 1 equal, 0 different, 2 neither has one, -1 only the request, 3 only the
+ * response.  OCSP_copy_nonce: 2 when the request has none, else 1/0. */
 MORVANE_EXPORT int OCSP_request_add1_nonce(OCSP_REQUEST *req, unsigned char *val, int len);
 MORVANE_EXPORT int OCSP_basic_add1_nonce(OCSP_BASICRESP *resp, unsigned char *val, int len);
 MORVANE_EXPORT int OCSP_check_nonce(OCSP_REQUEST *req, OCSP_BASICRESP *bs);
@@ -358,8 +362,10 @@ MORVANE_EXPORT const char *OCSP_crl_reason_str(long s);
 MORVANE_EXPORT int OCSP_REQUEST_print(BIO *bp, OCSP_REQUEST *o, unsigned long flags);
 MORVANE_EXPORT int OCSP_RESPONSE_print(BIO *bp, OCSP_RESPONSE *o, unsigned long flags);
 
-/* Responder side.  OCSP_basic_sign: flags OCSP_NOCERTS, OCSP_RESPID_KEY,
- * OCSP_NOTIME; dgst must be given. */
+/* Responder side.  OCSP_basic_add1_status adds to rsp a single response
+ * holding a copy of cid (cid stays the caller's) and returns it, owned by
+ * rsp.  OCSP_basic_sign: flags OCSP_NOCERTS, OCSP_RESPID_KEY, OCSP_NOTIME;
+ * dgst must be given. */
 MORVANE_EXPORT int OCSP_request_onereq_count(OCSP_REQUEST *req);
 MORVANE_EXPORT OCSP_ONEREQ *OCSP_request_onereq_get0(OCSP_REQUEST *req, int i);
 MORVANE_EXPORT OCSP_CERTID *OCSP_onereq_get0_id(OCSP_ONEREQ *one);
@@ -386,7 +392,10 @@ MORVANE_EXPORT int OCSP_basic_sign(OCSP_BASICRESP *brsp, X509 *signer, EVP_PKEY 
  * OCSP_request_verify checks a signed request whose requestor name is a
  * directory name: its signer comes from the request's certificates, or
  * with OCSP_NOINTERN from certs only, and every certificate of that name
- * is tried in the same way; 1, or 0.  certs may be null. */
+ * is tried in the same way; 1, or 0.  certs may be null.  In both calls
+ * certs only finds the signer: the signer's chain is built from store and
+ * (without OCSP_NOCHAIN) the message's own certificates, never from certs,
+ * so intermediates the caller holds belong in store. */
 #define OCSP_NOINTERN 0x2    /* do not look for the signer in the message */
 #define OCSP_NOSIGS 0x4      /* do not check the signature */
 #define OCSP_NOCHAIN 0x8     /* the message's certificates are not chain material */
@@ -446,6 +455,9 @@ MORVANE_EXPORT void ERR_load_OCSP_strings(void);
 #define OCSP_F_OCSP_REQUEST_VERIFY 116
 #define OCSP_F_PARSE_HTTP_LINE1 117
 #define OCSP_F_OCSP_SENDREQ_NBIO 118
+#define OCSP_F_OCSP_REQUEST_ADD0_ID 119
+#define OCSP_F_OCSP_REQUEST_ADD1_NONCE 120
+#define OCSP_F_OCSP_BASIC_ADD1_NONCE 121
 /* Reason codes of library 39 (OCSP). */
 #define OCSP_R_BAD_DATA 100
 #define OCSP_R_CERTIFICATE_VERIFY_ERROR 101

@@ -777,7 +777,10 @@ MORVANE_EXPORT int X509_check_private_key(X509 *x, EVP_PKEY *k);
  * The X509_, X509_CRL_ and X509_REVOKED_ forms apply the list calls to the
  * object's own list (created by a first add, which returns 1 or 0); they
  * need a valid object.  Their get_ext_d2i and add1_ext_i2d forms are
- * X509V3_get_d2i and X509V3_add1_i2d of <morvane/x509v3.h> on that list. */
+ * X509V3_get_d2i and X509V3_add1_i2d of <morvane/x509v3.h> on that list:
+ * add1_ext_i2d gives 1 when done, 0 when the operation is refused or the
+ * value cannot be encoded, and -1 ("malloc failure" queued) when the list
+ * cannot be made or cannot take the extension; test its result with > 0. */
 MORVANE_EXPORT int X509v3_get_ext_count(const STACK *x);
 MORVANE_EXPORT int X509v3_get_ext_by_NID(const STACK *x, int nid, int lastpos);
 MORVANE_EXPORT int X509v3_get_ext_by_OBJ(const STACK *x, ASN1_OBJECT *obj, int lastpos);
@@ -1208,8 +1211,9 @@ MORVANE_EXPORT void X509_VERIFY_PARAM_table_cleanup(void);
 /* A certificate: header, version, serial number, signature algorithm,
  * issuer, validity, subject, subject key, extensions, signature and trust
  * record, less the sections cflag omits.  1, or 0 at the first write that
- * fails (or a time that does not print); no error is queued.  X509_print
- * uses flags 0 and 0.  The FILE forms leave fp open; they fail with "BUF
+ * fails, in whichever section (or a time that does not print); a key that
+ * cannot be decoded or printed is no failure.  No error is queued.
+ * X509_print uses flags 0 and 0.  The FILE forms leave fp open; they fail with "BUF
  * lib" when the stream cannot be made. */
 MORVANE_EXPORT int X509_print_ex(BIO *bp, X509 *x, unsigned long nmflags, unsigned long cflag);
 MORVANE_EXPORT int X509_print(BIO *bp, X509 *x);
@@ -1493,6 +1497,8 @@ MORVANE_EXPORT void ERR_load_X509_strings(void);
 #define X509_F_X509_VERIFY 148
 #define X509_F_X509_CRL_VERIFY 149
 #define X509_F_X509_STORE_NEW 150
+#define X509_F_X509_LOOKUP_NEW 151
+#define X509_F_X509_STORE_ADD_LOOKUP 152
 /* Reason codes of library 11 (X509). */
 #define X509_R_BAD_X509_FILETYPE 100
 #define X509_R_CERT_ALREADY_IN_HASH_TABLE 101

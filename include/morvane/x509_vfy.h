@@ -4,8 +4,12 @@
  * An X509_STORE holds trusted certificates and revocation lists in a cache
  * (guarded by static lock 11, CRYPTO_LOCK_X509_STORE) and a list of lookup
  * methods that fill the cache on demand: a hashed certificate directory
- * (files named <hash>.<n> for certificates and <hash>.r<n> for revocation
- * lists, the hash being X509_NAME_hash of the name) and a certificate file.
+ * and a certificate file.  In a hashed directory a certificate is found
+ * under <hash>.<n> and a revocation list under <hash>.r<n>: <hash> is
+ * X509_NAME_hash of the subject (of a list, its issuer) written as eight
+ * lower-case hexadecimal digits ("%08lx"), and <n> a decimal number from 0
+ * up, the files of one hash being read until the first missing number
+ * (e.g. 1a2b3c4d.0, 1a2b3c4d.1, 1a2b3c4d.r0).
  * For a revocation check the verifier asks every lookup method each time
  * (a directory reads again only the files that changed since it read them)
  * and, of all the issuer's lists it then sees, takes of those its issuer's
@@ -297,7 +301,7 @@ MORVANE_EXPORT void X509_STORE_free(X509_STORE *v);
 MORVANE_EXPORT int X509_STORE_add_cert(X509_STORE *ctx, X509 *x);
 MORVANE_EXPORT int X509_STORE_add_crl(X509_STORE *ctx, X509_CRL *x);
 /* The store's lookup for method m, attached on first use; null on
- * failure. */
+ * failure, with "malloc failure" queued (or the method's own reason). */
 MORVANE_EXPORT X509_LOOKUP *X509_STORE_add_lookup(X509_STORE *v, X509_LOOKUP_METHOD *m);
 /* An object of the type by name, from the cache or else from the lookups
  * (from the context's current method on): 1 found (ret holds a new
@@ -330,9 +334,11 @@ MORVANE_EXPORT int X509_STORE_load_locations(X509_STORE *ctx, const char *file,
 MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_hash_dir(void);
 MORVANE_EXPORT X509_LOOKUP_METHOD *X509_LOOKUP_file(void);
 
-/* The dispatchers run the method's slot.  A null init or shutdown has nothing
- * to do (1); a null ctrl or lookup slot is an operation the method does not
- * offer (0). */
+/* X509_LOOKUP_new: a lookup of method (may be null), or null with "malloc
+ * failure" queued (a method whose own state cannot be made queues its
+ * reason).  The dispatchers run the method's slot.  A null init or shutdown
+ * has nothing to do (1); a null ctrl or lookup slot is an operation the
+ * method does not offer (0). */
 MORVANE_EXPORT X509_LOOKUP *X509_LOOKUP_new(X509_LOOKUP_METHOD *method);
 MORVANE_EXPORT void X509_LOOKUP_free(X509_LOOKUP *ctx);
 MORVANE_EXPORT int X509_LOOKUP_init(X509_LOOKUP *ctx);

@@ -121,7 +121,8 @@ MORVANE_EXPORT void *X509V3_get_d2i(STACK *x, int nid, int *crit, int *idx);
  * not found"), 4 keep an existing one (1, nothing changed), 5 delete (1; -1
  * when the removal fails).  X509V3_ADD_SILENT (0x10) queues no error for
  * those refusals (0); a value that cannot be encoded always queues "error
- * creating extension" (0).  1 done; -1 when the list cannot hold it. */
+ * creating extension" (0).  1 done; -1 with "malloc failure" when the list
+ * cannot be made or cannot hold it (a list made by the call is freed). */
 MORVANE_EXPORT int X509V3_add1_i2d(STACK **x, int nid, void *value, int crit,
                                    unsigned long flags);
 #define X509V3_ADD_OP_MASK 0xfUL

@@ -163,6 +163,36 @@ TEST(ErrLoad, FreeingAndLoadingAgainRestoresEverything) {
   EXPECT_EQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_SYS, 0, ENOENT)), system_text);
 }
 
+// A load that could not register every text (no memory for an entry) is
+// repeated by the next one: whichever allocation of a whole load fails,
+// a second load leaves every text there.
+TEST(ErrLoadAlloc, FailedLoadIsRepairedByTheNext) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  const auto allocations = [] {
+    const morvane_test::AllocCounts n = morvane_test::GetAllocCounts();
+    return n.mallocs + n.reallocs;
+  };
+  const long before = allocations();
+  ERR_load_crypto_strings();
+  const long n = allocations() - before;
+  ASSERT_GT(n, 100);
+  for (long k : {1L, 2L, 3L, n / 3, n / 2, n - 1, n}) {
+    SCOPED_TRACE("allocation " + std::to_string(k) + " of " + std::to_string(n));
+    ERR_free_strings();
+    morvane_test::FailAllocationAfter(k);
+    ERR_load_crypto_strings();
+    morvane_test::FailAllocationAfter(0);
+    ERR_load_crypto_strings();
+    for (const Library& l : Libraries()) {
+      EXPECT_EQ(static_cast<int>(RegisteredFunctions(l.lib).size()), l.functions) << l.lib;
+      EXPECT_EQ(static_cast<int>(RegisteredReasons(l.lib).size()), l.reasons) << l.lib;
+    }
+    EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(ERR_LIB_SYS, 0, ENOENT)), strerror(ENOENT));
+    EXPECT_EQ(Text(0x02001002UL),
+              std::string("error:02001002:system library:fopen:") + strerror(ENOENT));
+  }
+}
+
 }  // namespace
 
 // A few registered texts, exactly as they print.

@@ -513,6 +513,56 @@ TEST(OcspRequest, AddIdsAndPrint) {
   OCSP_REQUEST_free(req);
 }
 
+// Calls run with each of their allocations failing in turn; `run` gives
+// whether the call succeeded and cleans up after it.
+template <typename Run>
+int FailEachAllocation(Run run) {
+  const auto allocations = [] {
+    const morvane_test::AllocCounts n = morvane_test::GetAllocCounts();
+    return n.mallocs + n.reallocs;
+  };
+  const long before = allocations();
+  EXPECT_TRUE(run());
+  const long n = allocations() - before;
+  int failures = 0;
+  for (long k = 1; k <= n; k++) {
+    morvane_test::FailAllocationAfter(k);
+    if (!run()) failures++;
+    morvane_test::FailAllocationAfter(0);
+  }
+  return failures;
+}
+
+// Without memory, OCSP_request_add0_id gives null with "malloc failure"
+// and leaves the identifier the caller's (freed here: a second free would
+// be caught) and the request without a one-request; a nonce that cannot be
+// added says why.
+TEST(OcspAlloc, FailuresAreQueuedAndTheIdStaysTheCallers) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  OCSP_REQUEST* req = OCSP_REQUEST_new();
+  const int id_failures = FailEachAllocation([req] {
+    OCSP_CERTID* id = OCSP_CERTID_new();
+    if (id == nullptr) return true;  // not the call under test
+    const int count = OCSP_request_onereq_count(req);
+    if (OCSP_request_add0_id(req, id) != nullptr) return true;
+    EXPECT_EQ(ERR_PACK(kLib, OCSP_F_OCSP_REQUEST_ADD0_ID, ERR_R_MALLOC_FAILURE),
+              ERR_peek_last_error());
+    EXPECT_EQ(count, OCSP_request_onereq_count(req));
+    ERR_clear_error();
+    OCSP_CERTID_free(id);
+    return false;
+  });
+  EXPECT_GT(id_failures, 0);
+  const int nonce_failures = FailEachAllocation([req] {
+    if (OCSP_request_add1_nonce(req, nullptr, 0) == 1) return true;
+    EXPECT_NE(0UL, ERR_peek_last_error());
+    ERR_clear_error();
+    return false;
+  });
+  EXPECT_GT(nonce_failures, 0);
+  OCSP_REQUEST_free(req);
+}
+
 // Null arguments the header allows and extreme skews give failures or
 // plain answers, never a crash or an overflow.
 TEST(OcspNulls, RefusedPlainly) {

@@ -127,29 +127,39 @@ TEST(CertificatePrintWithKeys, RsaKey) {
   X509_free(x);
 }
 
-// One failed write, whichever it is, makes the printer give 0, the names'
-// compatible form (flags 0) and the object texts included; the extension
-// list, whose result does not count, is left out.
-TEST(CertificatePrint, FailedWrites) {
-  X509* x = Decode("cert-v3", d2i_X509);
-  const unsigned long cflag = kNoKey | X509_FLAG_NO_EXTENSIONS;
-  for (unsigned long nmflags : {0UL, NAME_PF_SEP_CPLUS_SPC}) {
-    BIO* whole = morvane_test::NewScriptedStream();
-    ASSERT_EQ(1, X509_print_ex(whole, x, nmflags, cflag));
-    const int writes = morvane_test::Script(whole).writes;
-    BIO_free(whole);
-    for (int fail_at = 0; fail_at < writes; fail_at++) {
-      BIO* b = morvane_test::NewScriptedStream();
-      auto& script = morvane_test::Script(b);
-      for (int i = 0; i < fail_at; i++)
-        script.write_script.push_back(morvane_test::ScriptStep::Move(0));
-      script.write_script.push_back(morvane_test::ScriptStep::Fail());
-      EXPECT_EQ(0, X509_print_ex(b, x, nmflags, cflag)) << nmflags << " " << fail_at;
-      BIO_free(b);
-    }
+// Runs print(stream) once whole, counting its writes, then once for each of
+// them with that write failing: every such run must give 0.
+template <typename Print>
+void ExpectEveryFailedWriteSeen(Print print, const std::string& what) {
+  BIO* whole = morvane_test::NewScriptedStream();
+  ASSERT_EQ(1, print(whole)) << what;
+  const int writes = morvane_test::Script(whole).writes;
+  BIO_free(whole);
+  for (int fail_at = 0; fail_at < writes; fail_at++) {
+    BIO* b = morvane_test::NewScriptedStream();
+    auto& script = morvane_test::Script(b);
+    for (int i = 0; i < fail_at; i++)
+      script.write_script.push_back(morvane_test::ScriptStep::Move(0));
+    script.write_script.push_back(morvane_test::ScriptStep::Fail());
+    EXPECT_EQ(0, print(b)) << what << ", write " << fail_at << " of " << writes;
+    BIO_free(b);
   }
-  X509_free(x);
   ERR_clear_error();
+}
+
+// One failed write, whichever it is, makes the printer give 0, the names'
+// compatible form (flags 0) and the object texts included, and so do the
+// subject key (one that does not load, with the queue after it, and an RSA
+// key), the extension list and the trust record.
+TEST(CertificatePrint, FailedWrites) {
+  for (const char* input : {"cert-v3", "cert-v1"}) {
+    X509* x = Decode(input, d2i_X509);
+    ASSERT_EQ(1, X509_alias_set1(x, reinterpret_cast<const unsigned char*>("alias"), -1));
+    for (unsigned long nmflags : {0UL, NAME_PF_SEP_CPLUS_SPC})
+      ExpectEveryFailedWriteSeen([&](BIO* b) { return X509_print_ex(b, x, nmflags, 0); },
+                                 input + std::string(" ") + std::to_string(nmflags));
+    X509_free(x);
+  }
 }
 
 // A signature of 128 octets: 7 lines of 18 and one of 2, each 8 blanks in.
@@ -188,6 +198,15 @@ TEST(RequestPrint, FileFormAndFailedWrite) {
   EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_REQ_PRINT_EX, ERR_R_BUF_LIB}});
   BIO_free(b);
   X509_REQ_free(x);
+}
+
+// The same for requests, with their key, attributes and extensions.
+TEST(RequestPrint, FailedWrites) {
+  for (const char* input : {"req-empty", "req-attributes"}) {
+    X509_REQ* x = Decode(input, d2i_X509_REQ);
+    ExpectEveryFailedWriteSeen([&](BIO* b) { return X509_REQ_print(b, x); }, input);
+    X509_REQ_free(x);
+  }
 }
 
 TEST(RequestExtensions, FoundInTheirAttribute) {

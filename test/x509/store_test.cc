@@ -306,6 +306,38 @@ TEST(StoreAlloc, FailedAllocationsSaySo) {
   ERR_clear_error();
 }
 
+// Loading a directory into a store with each allocation of the call
+// failing in turn: 1, or 0 with the reason queued, also when the lookup
+// itself cannot be made (X509_LOOKUP_new, the directory state) or attached.
+TEST(StoreAlloc, LoadLocationsWithoutMemorySaysWhy) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  TempPath dir(TempPath::kDir);
+  const auto allocations = [] {
+    const morvane_test::AllocCounts c = morvane_test::GetAllocCounts();
+    return c.mallocs + c.reallocs;
+  };
+  X509_STORE* whole = X509_STORE_new();
+  const long before = allocations();
+  ASSERT_EQ(1, X509_STORE_load_locations(whole, nullptr, dir.c_str()));
+  const long n = allocations() - before;
+  X509_STORE_free(whole);
+  int failures = 0;
+  for (long k = 1; k <= n; k++) {
+    X509_STORE* store = X509_STORE_new();
+    ERR_clear_error();
+    morvane_test::FailAllocationAfter(k);
+    const int r = X509_STORE_load_locations(store, nullptr, dir.c_str());
+    morvane_test::FailAllocationAfter(0);
+    if (r == 0) {
+      failures++;
+      EXPECT_NE(0UL, ERR_peek_last_error()) << "allocation " << k << " of " << n;
+    }
+    X509_STORE_free(store);
+  }
+  EXPECT_GE(failures, 3);  // the lookup, its state and its buffer at least
+  ERR_clear_error();
+}
+
 TEST(Lookup, DispatchWithoutMethod) {
   X509_LOOKUP* lu = X509_LOOKUP_new(nullptr);
   ASSERT_NE(nullptr, lu);

@@ -296,6 +296,51 @@ TEST(X509v3Registry, EncodeAndAdd) {
   X509V3_EXT_cleanup();
 }
 
+// Whichever allocation of an add fails, the result says so with its
+// reason queued: 0 with "error creating extension" while the extension is
+// made, -1 with "malloc failure" when the object's list cannot be made or
+// take it.  The object keeps no list either way.
+TEST(X509v3RegistryAlloc, AddWithoutMemory) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  constexpr int kBuiltInCrlNumber = 88;  // 2.5.29.20 cRLNumber
+  ASN1_INTEGER* number = ASN1_INTEGER_new();
+  ASN1_INTEGER_set(number, 5);
+  // The thread's error state is made once, before the counting starts.
+  ERR_put_error(ERR_LIB_X509V3, 0, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+  ERR_clear_error();
+  const auto allocations = [] {
+    const morvane_test::AllocCounts n = morvane_test::GetAllocCounts();
+    return n.mallocs + n.reallocs;
+  };
+  X509* whole = X509_new();
+  const long before = allocations();
+  ASSERT_EQ(1, X509_add1_ext_i2d(whole, kBuiltInCrlNumber, number, 0, 0));
+  const long n = allocations() - before;
+  X509_free(whole);
+  int list_failures = 0;
+  for (long k = 1; k <= n; k++) {
+    X509* cert = X509_new();
+    morvane_test::FailAllocationAfter(k);
+    const int r = X509_add1_ext_i2d(cert, kBuiltInCrlNumber, number, 0, 0);
+    morvane_test::FailAllocationAfter(0);
+    EXPECT_EQ(nullptr, cert->cert_info->extensions) << k;
+    if (r == -1) {
+      list_failures++;
+      EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_X509V3_ADD1_I2D, ERR_R_MALLOC_FAILURE}}) << k;
+    } else {
+      EXPECT_EQ(0, r) << k;
+      EXPECT_EQ(ERR_PACK(ERR_LIB_X509V3, X509V3_F_X509V3_ADD1_I2D,
+                         X509V3_R_ERROR_CREATING_EXTENSION),
+                ERR_peek_last_error())
+          << k;
+      ERR_clear_error();
+    }
+    X509_free(cert);
+  }
+  EXPECT_GT(list_failures, 0);
+  ASN1_INTEGER_free(number);
+}
+
 std::string ValuePrinted(STACK* values, int indent, int ml) {
   BIO* bio = BIO_new(BIO_s_mem());
   X509V3_EXT_val_prn(bio, values, indent, ml);

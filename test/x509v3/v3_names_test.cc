@@ -495,6 +495,19 @@ TEST(X509v3Names, KeyIdentifiers) {
   ctx.subject_cert = nullptr;
   EXPECT_EQ(nullptr, Build(kSubjectKeyId, "hash", &ctx));
   EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_S2I_SKEY_ID, X509V3_R_NO_PUBLIC_KEY}});
+  // A certificate or request whose key is not set yet has none to hash.
+  X509* keyless = X509_new();
+  X509_REQ* keyless_req = X509_REQ_new();
+  ctx.subject_cert = keyless;
+  EXPECT_EQ(nullptr, Build(kSubjectKeyId, "hash", &ctx));
+  EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_S2I_SKEY_ID, X509V3_R_NO_PUBLIC_KEY}});
+  ctx.subject_req = keyless_req;
+  EXPECT_EQ(nullptr, Build(kSubjectKeyId, "hash", &ctx));
+  EXPECT_ERRORS({{ERR_LIB_X509V3, X509V3_F_S2I_SKEY_ID, X509V3_R_NO_PUBLIC_KEY}});
+  ctx.subject_cert = nullptr;
+  ctx.subject_req = nullptr;
+  X509_REQ_free(keyless_req);
+  X509_free(keyless);
 
   // The identifier prints as key identifier, issuer names and serial.
   X509_EXTENSION* ex = Extension(
@@ -503,6 +516,56 @@ TEST(X509v3Names, KeyIdentifiers) {
   X509_EXTENSION_free(ex);
   X509_free(plain);
   X509_free(issuer);
+}
+
+// A pair that cannot be added drops the whole list the conversion made:
+// with each of its allocations failing in turn, it gives null and leaves no
+// block behind.  The values (DER by hand) give at least two pairs each.
+TEST(X509v3NamesAlloc, FailedPairLosesNoList) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  // The thread's error state is made once, before the counting starts.
+  ERR_put_error(ERR_LIB_X509V3, 0, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+  ERR_clear_error();
+  struct {
+    int nid;
+    const char* der;
+  } cases[] = {
+      {kBasicConstraints, "30060101FF020101"},                   // CA:TRUE, pathlen:1
+      {kPolicyConstraints, "3006800100810102"},                  // 0 and 2
+      {kAuthorityKeyId, "300C800201 02A1038201618201 05"},       // keyid, DNS:a, serial
+      {kPolicyMappings, "3014 30080602 2A0306022A04 30080602 2A0506022A06"},  // 1.2.3/4, 1.2.5/6
+      {kCrlDistPoints, "3017 3007A005A003860175 300CA005A003860176A203860177"},  // u; v, issuer w
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.nid);
+    const X509V3_EXT_METHOD* m = X509V3_EXT_get_nid(c.nid);
+    ASSERT_NE(nullptr, m);
+    X509_EXTENSION* ex = Extension(c.nid, c.der);
+    void* value = X509V3_EXT_d2i(ex);
+    ASSERT_NE(nullptr, value);
+    const auto counts = [] {
+      const morvane_test::AllocCounts n = morvane_test::GetAllocCounts();
+      return n.mallocs + n.reallocs;
+    };
+    const long before = counts();
+    STACK* whole = m->i2v(m, value, nullptr);
+    ASSERT_NE(nullptr, whole);
+    ASSERT_GE(sk_num(whole), 2);
+    FreePairs(whole);
+    const long allocations = counts() - before;
+    for (long k = 1; k <= allocations; k++) {
+      const long live = morvane_test::GetAllocCounts().live_blocks;
+      morvane_test::FailAllocationAfter(k);
+      STACK* list = m->i2v(m, value, nullptr);
+      morvane_test::FailAllocationAfter(0);
+      EXPECT_EQ(nullptr, list) << "allocation " << k;
+      FreePairs(list);
+      EXPECT_EQ(live, morvane_test::GetAllocCounts().live_blocks) << "allocation " << k;
+      ERR_clear_error();
+    }
+    FreeValue(c.nid, value);
+    X509_EXTENSION_free(ex);
+  }
 }
 
 TEST(X509v3Names, Registry) {
