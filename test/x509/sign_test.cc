@@ -470,6 +470,22 @@ TEST_F(SignTest, CertificateSignatureCoversTheOctetsRead) {
       X509_free(x);
     }
   }
+  // An extension taken away or added changes the signed part as well.
+  for (bool add : {false, true}) {
+    X509* x = Decode(d2i_X509, der);
+    ASSERT_NE(nullptr, x);
+    if (add) {
+      X509_EXTENSION* e = Ext(kNidKeyUsage);
+      ASSERT_EQ(1, X509_add_ext(x, e, -1));
+      X509_EXTENSION_free(e);
+    } else {
+      X509_EXTENSION_free(X509_delete_ext(x, 0));
+    }
+    EXPECT_NE(der, Encode(i2d_X509, x)) << add;
+    EXPECT_EQ(0, X509_verify(x, ca)) << add;
+    morvane_test::DrainErrors();
+    X509_free(x);
+  }
   EXPECT_ERRORS({});
 }
 
