@@ -277,8 +277,10 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * `references`.  The signed parts of certificates, revocation lists and
  * requests keep the octets they were decoded from and re-encode them
  * unchanged, so that signatures are checked and digests taken over the
- * octets read, until their `enc.modified` is set (the setters, X509_sign,
- * X509_CRL_sign and X509_CRL_add0_revoked do so; so must any other change);
+ * octets read, until their `enc.modified` is set (the setters, the
+ * extension and attribute calls, X509_sign, X509_CRL_sign and
+ * X509_CRL_add0_revoked do so; so must any other change, such as one made
+ * through X509_get_subject_name or X509_get_notAfter);
  * afterwards they are encoded from their fields.  A certificate's `name` (its
  * subject as X509_NAME_oneline gives it) is made by X509_get0_subject_oneline
  * when first asked for, and null until then; a decode into an existing
