@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "marked_rand.h"
+#include "secret_words.h"
 #include "vg_requests.h"
 
 #include <morvane/bn.h>
@@ -45,9 +46,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-void Secret(const void* p, size_t n) {
-  VALGRIND_MAKE_MEM_UNDEFINED(p, n);
-}
 void Public(const void* p, size_t n) {
   VALGRIND_MAKE_MEM_DEFINED(p, n);
 }
@@ -57,20 +55,6 @@ RSA* LoadKey(const std::string& which) {
   if (which.find('x') != std::string::npos)
     return rsa_test::LoadNamedKey(MORVANE_TEST_DATA_DIR "/rsa/unbalanced_keys.txt", which);
   return rsa_test::LoadKeyFile(MORVANE_TEST_DATA_DIR "/rsa/keys.txt", std::stoi(which));
-}
-
-// Marks a number's words secret, keeping bit 0 of its low word and its top
-// bit defined when `prime` (a prime's parity and length are no secret).
-void SecretWords(const BIGNUM* b, bool prime) {
-  const int top = BN_num_bits(b) - 1;
-  Secret(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->top));
-  if (prime) {
-    BN_ULONG vbits = ~static_cast<BN_ULONG>(1);  // bit 0 defined
-    VALGRIND_SET_VBITS(&b->d[0], &vbits, sizeof vbits);
-    vbits = ~(static_cast<BN_ULONG>(1) << (top % BN_BITS2));
-    if (top / BN_BITS2 == 0) vbits &= ~static_cast<BN_ULONG>(1);
-    VALGRIND_SET_VBITS(&b->d[top / BN_BITS2], &vbits, sizeof vbits);
-  }
 }
 
 void PoisonKey(RSA* key) {

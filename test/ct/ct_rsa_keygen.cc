@@ -21,6 +21,7 @@
 #include <initializer_list>
 
 #include "marked_rand.h"
+#include "secret_words.h"
 #include "vg_requests.h"
 
 #include <morvane/bn.h>
@@ -41,20 +42,6 @@ void PublicNumber(const BIGNUM* b) {
 void PublicKey(const RSA* key) {
   for (const BIGNUM* b : {key->n, key->e, key->d, key->p, key->q, key->dmp1, key->dmq1, key->iqmp})
     PublicNumber(b);
-}
-
-// Marks a number's words secret, keeping bit 0 of its low word and its top
-// bit defined when `prime` (a prime's parity and length are no secret).
-void SecretWords(const BIGNUM* b, bool prime) {
-  const int top = BN_num_bits(b) - 1;
-  VALGRIND_MAKE_MEM_UNDEFINED(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->top));
-  if (prime) {
-    BN_ULONG vbits = ~static_cast<BN_ULONG>(1);  // bit 0 defined
-    VALGRIND_SET_VBITS(&b->d[0], &vbits, sizeof vbits);
-    vbits = ~(static_cast<BN_ULONG>(1) << (top % BN_BITS2));
-    if (top / BN_BITS2 == 0) vbits &= ~static_cast<BN_ULONG>(1);
-    VALGRIND_SET_VBITS(&b->d[top / BN_BITS2], &vbits, sizeof vbits);
-  }
 }
 
 // RSA_check_key with the key's secrets undefined; its verdict.
