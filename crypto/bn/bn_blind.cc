@@ -2,7 +2,7 @@
 // mod n before the operation and the output by Ai = r^-1 mod n after it.  The
 // pair is squared after each use and drawn afresh every 32 uses, and before
 // its first use in a process other than the one that drew it (a forked child
-// holds its parent's pair).
+// holds its parent's pair) or after a draw that failed part-way.
 //
 // Implementation notes: modulo an odd modulus (every RSA one) all that
 // touches the pair runs at the modulus's fixed width on 64-bit limbs, with no
@@ -237,6 +237,7 @@ BN_BLINDING* create(BN_BLINDING* b, const BIGNUM* e, BIGNUM* m, BN_CTX* ctx,
     }
   }
   ok = ok && ret->e != nullptr && ret->mod != nullptr;
+  const bool drawing = ok;
   if (ok) {
     if (bn_mod_exp != nullptr) ret->bn_mod_exp = bn_mod_exp;
     if (m_ctx != nullptr) ret->m_ctx = m_ctx;
@@ -246,7 +247,12 @@ BN_BLINDING* create(BN_BLINDING* b, const BIGNUM* e, BIGNUM* m, BN_CTX* ctx,
     ret->pid = this_process();
     return ret;
   }
-  if (b == nullptr) BN_BLINDING_free(ret);
+  // A record whose pair failed part-way may hold no pair at all: its next
+  // use draws one first, as in a process that did not draw it.
+  if (b == nullptr)
+    BN_BLINDING_free(ret);
+  else if (drawing)
+    ret->pid = 0;
   return nullptr;
 }
 
@@ -300,12 +306,7 @@ int blinding_update(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
   } else {
     ret = 1;
   }
-  // A new pair that failed part-way may be no pair at all: it is drawn
-  // again at the next use.
-  if (!ret && b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN))
-    b->counter = 1;
-  else if (b->counter == 0)
-    b->counter = kUses;
+  if (b->counter == 0) b->counter = kUses;
   return ret;
 }
 
@@ -320,9 +321,14 @@ int blinding_use(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mont, 
   if (!initialized(b, BN_F_BN_BLINDING_CONVERT_EX)) return 0;
   bn::CtxOrNew own(ctx);
   if (own.get() == nullptr) return 0;
-  if (b->pid != this_process() && b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN)) {
-    if (create(b, nullptr, nullptr, own.get(), nullptr, nullptr, mont) == nullptr) return 0;
-    b->counter = kUses;
+  if (b->pid != this_process()) {
+    if (b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN)) {
+      if (create(b, nullptr, nullptr, own.get(), nullptr, nullptr, mont) == nullptr) return 0;
+      b->counter = kUses;
+    } else if (b->pid == 0) {
+      BNerr(BN_F_BN_BLINDING_CONVERT_EX, BN_R_NOT_INITIALIZED);  // a draw that failed
+      return 0;
+    }
   }
   return multiply(n, b->A, b, mont, own.get()) && copy_words(r, b->Ai) &&
          blinding_update(b, mont, own.get());

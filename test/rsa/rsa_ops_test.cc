@@ -343,43 +343,47 @@ TEST(RsaOps, ResultThatFailsItsCheckIsRefused) {
 }
 
 // Each allocation of a key's first private operation (the blinding, the
-// Montgomery contexts, the scratch) failing in turn: the operation fails
-// with a reason on the queue, or gets by without the allocation.
+// Montgomery contexts, the scratch), and of its 32nd (the blinding pair
+// drawn afresh), failing in turn: the operation fails with a reason on the
+// queue, or gets by without the allocation, and the key's next operation
+// gives the right result (a pair left half-drawn would not).
 TEST(RsaOps, FailedAllocationLeavesAReason) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
   Bytes in(128, 0x2B), out(128), want(128);
   in[0] = 0;
   Rsa plain = MakeKey(TestKey(1024));
   ASSERT_EQ(RSA_private_decrypt(128, in.data(), want.data(), plain.get(), RSA_NO_PADDING), 128);
-  int failures = 0;
-  for (long n = 1;; n++) {
-    Rsa key = MakeKey(TestKey(1024));
-    const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
-    morvane_test::FailAllocationAfter(n);
-    const int r = RSA_private_decrypt(128, in.data(), out.data(), key.get(), RSA_NO_PADDING);
-    morvane_test::FailAllocationAfter(0);
-    const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
-    if (after.mallocs + after.reallocs - before.mallocs - before.reallocs < n) {
-      EXPECT_EQ(r, 128);  // no allocation failed
-      break;
+  for (const int before_it : {0, 31}) {
+    int failures = 0;
+    for (long n = 1;; n++) {
+      Rsa key = MakeKey(TestKey(1024));
+      for (int i = 0; i < before_it; i++)
+        ASSERT_EQ(RSA_private_decrypt(128, in.data(), out.data(), key.get(), RSA_NO_PADDING), 128);
+      const morvane_test::AllocCounts before = morvane_test::GetAllocCounts();
+      morvane_test::FailAllocationAfter(n);
+      const int r = RSA_private_decrypt(128, in.data(), out.data(), key.get(), RSA_NO_PADDING);
+      morvane_test::FailAllocationAfter(0);
+      const morvane_test::AllocCounts after = morvane_test::GetAllocCounts();
+      if (after.mallocs + after.reallocs - before.mallocs - before.reallocs < n) {
+        EXPECT_EQ(r, 128);  // no allocation failed
+        break;
+      }
+      if (r == 128) {
+        EXPECT_EQ(out, want) << n;
+      } else {
+        failures++;
+        EXPECT_EQ(r, -1) << n;
+        EXPECT_NE(ERR_peek_error(), 0u) << "allocation " << n;
+      }
+      ERR_clear_error();
+      Bytes again(128);
+      EXPECT_EQ(RSA_private_decrypt(128, in.data(), again.data(), key.get(), RSA_NO_PADDING), 128)
+          << before_it << " before, after allocation " << n;
+      EXPECT_EQ(again, want) << before_it << " before, after allocation " << n;
+      ERR_clear_error();
     }
-    if (r == 128) {
-      EXPECT_EQ(out, want) << n;
-    } else {
-      failures++;
-      EXPECT_EQ(r, -1) << n;
-      EXPECT_NE(ERR_peek_error(), 0u) << "allocation " << n;
-    }
-    ERR_clear_error();
-    // The key is whole again for the next operation: a blinding pair half
-    // advanced would make it fail its result check.
-    Bytes again(128);
-    EXPECT_EQ(RSA_private_decrypt(128, in.data(), again.data(), key.get(), RSA_NO_PADDING), 128)
-        << "after allocation " << n;
-    EXPECT_EQ(again, want) << "after allocation " << n;
-    ERR_clear_error();
+    EXPECT_GT(failures, 4) << before_it;
   }
-  EXPECT_GT(failures, 4);
 }
 
 // A result with leading zero bytes still fills RSA_size bytes.
