@@ -300,7 +300,9 @@ int quorix_pseudo_bytes(unsigned char* buf, int num) {
   const bool unseeded =
       r == 0 && ERR_GET_LIB(e) == ERR_LIB_RAND && ERR_GET_REASON(e) == RAND_R_PRNG_NOT_SEEDED;
   if (unseeded || r == 1) mark.pop();
-  return r;
+  // Any other 0 (a forked child without fresh bytes, a digest failure) left
+  // no usable bytes, not even weak ones: -1, which callers take as failure.
+  return r == 0 && !unseeded ? -1 : r;
 }
 
 int quorix_status() {

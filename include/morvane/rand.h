@@ -12,7 +12,9 @@
  * "prng not reseeded" and nothing written, when a forked child gets no fresh
  * bytes from the system, -1 when no
  * method or operation exists; RAND_pseudo_bytes the same, except that its 0
- * leaves no error behind; RAND_status gives 1 when the generator is seeded.
+ * leaves no error behind and that it gives -1 where RAND_bytes gives 0 for
+ * any other reason than an unseeded generator (a forked child without fresh
+ * bytes); RAND_status gives 1 when the generator is seeded.
  * A count of 0 or less returns 1 and writes nothing.  Locks 18 and 19 guard
  * the built-in generator; without locking callbacks it serves one thread.
  *

@@ -220,7 +220,8 @@ TEST_P(RandFork, ChildrenNeverRepeatAStream) {
     if (c == 0) {
       const int r = RAND_bytes(b, 64);
       const bool refused = r == 0 && ERR_GET_REASON(ERR_peek_error()) == RAND_R_PRNG_NOT_RESEEDED &&
-                           b[0] == 0 && std::memcmp(b, b + 1, 63) == 0;
+                           b[0] == 0 && std::memcmp(b, b + 1, 63) == 0 &&
+                           RAND_pseudo_bytes(b, 64) == -1 && b[0] == 0;
       _exit(r == 1 && write(p.write_fd, b, 64) == 64 ? 0 : refused ? 2 : 1);
     }
     if (c != 1) {
