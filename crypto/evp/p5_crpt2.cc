@@ -192,8 +192,9 @@ int PKCS5_v2_PBE_keyivgen(EVP_CIPHER_CTX* ctx, const char* pass, int passlen, AS
     reason = EVP_R_UNSUPPORTED_CIPHER;
   } else if (!EVP_CipherInit_ex(ctx, cipher, nullptr, nullptr, nullptr, en_de)) {
     reason = EVP_R_CIPHER_PARAMETER_ERROR;
-  } else if (EVP_CIPHER_asn1_to_param(ctx, pbe2->encryption->parameter) < 0) {
-    reason = EVP_R_CIPHER_PARAMETER_ERROR;
+  } else if (EVP_CIPHER_asn1_to_param(ctx, pbe2->encryption->parameter) <
+             (EVP_CIPHER_iv_length(cipher) > 0 ? 1 : 0)) {
+    reason = EVP_R_CIPHER_PARAMETER_ERROR;  // an IV the parameters do not give included
   } else if ((keylen = EVP_CIPHER_CTX_key_length(ctx)) > EVP_MAX_KEY_LENGTH) {
     MorvaneDie(__FILE__, __LINE__, "keylen <= sizeof key");
   } else if ((kdf = decode_param<PBKDF2PARAM, d2i_PBKDF2PARAM>(pbe2->keyfunc->parameter)) ==

@@ -767,15 +767,13 @@ BIO* PKCS7_dataDecode(PKCS7* p7, EVP_PKEY* pkey, BIO* in_bio, X509* pcert) {
     bool ok = evp_ctx != nullptr;
     if (ok) ok = EVP_CipherInit_ex(evp_ctx, evp_cipher, nullptr, nullptr, nullptr, 0) > 0;
     // The parameters are read as the encoder writes them: only for a cipher
-    // with an IV (a stream cipher such as RC4 has none to read).  A CBC or
-    // CFB cipher whose identifier carries no parameters has no IV to
-    // decrypt with, and is refused rather than read with a zero IV.
+    // with an IV (a stream cipher such as RC4 has none to read).  A cipher
+    // with an IV whose identifier carries no parameters has none to decrypt
+    // with, and is refused rather than read with a zero IV.
     if (ok && EVP_CIPHER_iv_length(evp_cipher) > 0) {
-      const unsigned long mode = EVP_CIPHER_flags(evp_cipher) & EVP_CIPH_MODE;
-      const bool needs_iv = mode == EVP_CIPH_CBC_MODE || mode == EVP_CIPH_CFB_MODE;
       const int got = EVP_CIPHER_asn1_to_param(evp_ctx, enc_alg->parameter);
-      ok = got > 0 || (got == 0 && !needs_iv);
-      if (!ok && got == 0) PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_MISSING_CIPHER_IV);
+      ok = got > 0;
+      if (got == 0) PKCS7err(PKCS7_F_PKCS7_DATADECODE, PKCS7_R_MISSING_CIPHER_IV);
     }
     if (ok) ok = set_content_key(evp_ctx, rsk, pkey, pcert);
     if (!ok) {

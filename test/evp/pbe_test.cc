@@ -195,6 +195,17 @@ TEST(PbeTable, RefusesWhatItCannotRun) {
   EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE},
                  {ERR_LIB_EVP, EVP_F_EVP_PBE_CIPHERINIT, EVP_R_KEYGEN_FAILURE}});
 
+  // A scheme whose cipher has an IV but whose parameters are absent: refused
+  // rather than run with a zero IV.
+  Bytes kdf = Der(0x04, Bytes(8, 1));
+  const Bytes one = Int(1);
+  kdf.insert(kdf.end(), one.begin(), one.end());
+  EXPECT_TRUE(
+      PbeRun(161, {'p'}, Seq({Seq({kPbkdf2, Der(0x30, kdf)}), Seq({kAesCbc[0]})}), Bytes(16, 0), 1)
+          .empty());
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_CIPHER_PARAMETER_ERROR},
+                 {ERR_LIB_EVP, EVP_F_EVP_PBE_CIPHERINIT, EVP_R_KEYGEN_FAILURE}});
+
   EVP_CIPHER wide = *EVP_aes_256_cbc();
   wide.key_len = 48;
   t = TypeOf(Seq({Der(0x04, Bytes(8, 3)), Int(1)}));

@@ -758,7 +758,7 @@ TEST(Smime, ABlockThatDoesNotOpenGivesOneOutput) {
 TEST(Smime, CipherWithoutItsIvIsRefused) {
   STACK* certs = StackOf({UserCert(0)});
   for (const EVP_CIPHER* cipher : {EVP_aes_128_cbc(), EVP_des_ede3_cbc(), EVP_rc2_40_cbc(),
-                                   EVP_aes_128_cfb128()}) {
+                                   EVP_aes_128_cfb128(), EVP_aes_128_ofb()}) {
     SCOPED_TRACE(EVP_CIPHER_nid(cipher));
     BIO* in = MemOf(kContent);
     PKCS7* e = PKCS7_encrypt(certs, in, cipher, PKCS7_FLAG_BINARY);
