@@ -646,11 +646,6 @@ EC_GROUP* parameters2group(const ECPARAMETERS* params) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
   }
-  // The single octet 00 decodes as the point at infinity: no generator.
-  if (EC_POINT_is_at_infinity(group, point)) {
-    ECERR(kF, EC_R_POINT_AT_INFINITY);
-    goto done;
-  }
   EC_GROUP_set_point_conversion_form(group, form_of(params->base->data[0]));
   if (ASN1_INTEGER_to_BN(params->order, order) == nullptr) {
     ECERR(kF, ERR_R_ASN1_LIB);
@@ -674,6 +669,8 @@ EC_GROUP* parameters2group(const ECPARAMETERS* params) {
       goto done;
     }
   }
+  // EC_GROUP_set_generator refuses a base at infinity (the single octet 00)
+  // with its own reason.
   if (!EC_GROUP_set_generator(group, point, order, cofactor)) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
