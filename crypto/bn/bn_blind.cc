@@ -123,15 +123,8 @@ class Fixed {
 
  private:
   // r = l (nl limbs), its count found by masks.  r's old value has been
-  // read: a short r is cleared before it grows, so that nothing is copied by
-  // its count.
-  bool store(BIGNUM* r, const Limb* l) noexcept {
-    if (r->dmax < 2 * nl_) {
-      BN_clear(r);
-      if (bn_expand2(r, 2 * nl_) == nullptr) return false;
-    }
-    return limb::store_masked(r, l, nl_) != 0;
-  }
+  // read.
+  bool store(BIGNUM* r, const Limb* l) noexcept { return limb::store_masked_fresh(r, l, nl_) != 0; }
 
   bn::OwnMont own_;
   const BN_MONT_CTX* mont_;

@@ -159,16 +159,6 @@ BIGNUM* mod_inverse(BIGNUM* in, const BIGNUM* a, const BIGNUM* n, BN_CTX* ctx) {
 
 // ---- secret operands: fixed width ------------------------------------------
 
-// r = the nl limbs at l, its word count found by masks.  r is cleared
-// before it grows, so that nothing is copied by its old count.
-bool store_limbs(BIGNUM* r, const Limb* l, int nl) {
-  if (r->dmax < 2 * nl) {
-    BN_clear(r);
-    if (bn_expand2(r, 2 * nl) == nullptr) return false;
-  }
-  return limb::store_masked(r, l, nl) != 0;
-}
-
 // r = gcd(|a|, |b|) at the width of the longer operand: the common power of
 // two (the trailing zeros of a | b) shifted out, the odd one of the two
 // taken as u, the binary steps, the power shifted back in.  A longer
@@ -207,7 +197,7 @@ int gcd_secret(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
   }
   limb::gcd_steps(u, v, nullptr, nullptr, nullptr, nl, t);
   limb::shift_left_secret(u, u, nl, twos, t);
-  const bool ok = store_limbs(r, u, nl);
+  const bool ok = limb::store_masked_fresh(r, u, nl) != 0;
   if (red != nullptr) BN_clear(red);
   return ok ? 1 : 0;
 }
@@ -262,7 +252,7 @@ bool inverse_secret(BIGNUM* R, const BIGNUM* a, const BIGNUM* n, BN_CTX* ctx) {
       BNerr(BN_F_BN_MOD_INVERSE_NO_BRANCH, BN_R_NO_INVERSE);
       ok = false;
     } else {
-      ok = store_limbs(R, x, nl);
+      ok = limb::store_masked_fresh(R, x, nl) != 0;
     }
   }
   BN_clear(red);

@@ -11,8 +11,9 @@
 // draws again.
 //
 // A prime that is kept may be secret (an RSA factor), so every candidate of
-// BN_generate_prime_ex, and a number flagged BN_FLAG_SECRET given to the
-// tests, takes Miller-Rabin at its fixed width on limbs: the constant-time
+// BN_generate_prime_ex but a safe prime's (safe primes make Diffie-Hellman
+// groups, which are public), and a number flagged BN_FLAG_SECRET given to
+// the tests, takes Miller-Rabin at its fixed width on limbs: the constant-time
 // Montgomery set-up, bases drawn and reduced by Montgomery products, and
 // one constant-time exponentiation that also gives the chain of squares:
 // with A - 1 = m 2^k and r = k mod w (w the exponentiation's window), it
@@ -413,14 +414,17 @@ int test_secret(const BIGNUM* x, int checks, BN_CTX* ctx, BN_GENCB* cb) {
 }
 
 // 1 when ret is a probable prime (with (ret - 1) / 2 for safe), 0 when not, -1
-// on error or a stop.
+// on error or a stop.  A safe prime is public (it makes a Diffie-Hellman
+// group): its rounds, one at a time on ret and on (ret - 1) / 2, take the
+// plain test rather than the fixed-width one, whose set-up each round would
+// build afresh.
 int test_candidate(BIGNUM* ret, BIGNUM* t, int safe, int checks, int counter, BN_CTX* ctx,
                    BN_GENCB* cb) {
   if (!safe) return test_secret(ret, checks, ctx, cb);
   if (!BN_rshift1(t, ret)) return -1;
   for (int i = 0; i < checks; i++) {
-    int j = test_secret(ret, 1, ctx, cb);
-    if (j == 1) j = test_secret(t, 1, ctx, cb);
+    int j = BN_is_prime_fasttest_ex(ret, 1, ctx, 0, cb);
+    if (j == 1) j = BN_is_prime_fasttest_ex(t, 1, ctx, 0, cb);
     if (j != 1) return j;
     if (!BN_GENCB_call(cb, 2, counter)) return -1;
   }

@@ -276,6 +276,14 @@ int store_masked(BIGNUM* a, const Limb* l, int nl) noexcept {
   return 1;
 }
 
+int store_masked_fresh(BIGNUM* a, const Limb* l, int nl) noexcept {
+  if (a->dmax < 2 * nl) {
+    BN_clear(a);
+    if (bn_expand2(a, 2 * nl) == nullptr) return 0;
+  }
+  return store_masked(a, l, nl);
+}
+
 void sub_mod(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept {
   const Limb mask = ct::bit_mask(sub_n(r, a, b, m.nl));
   Limb c = 0;  // r + (N & mask), the carry out dropped

@@ -243,6 +243,9 @@ void load_masked(Limb* l, int nl, const BIGNUM* a) noexcept;
 // a = l[0 .. nl) (2 nl words), non-negative, its top found by masks; 0 when
 // a cannot grow to 2 nl words.
 int store_masked(BIGNUM* a, const Limb* l, int nl) noexcept;
+// The same for an a whose old value may be secret: a short a is cleared
+// before it grows, so that nothing is copied by its count.
+int store_masked_fresh(BIGNUM* a, const Limb* l, int nl) noexcept;
 // r = a - b mod N for a, b < N.
 void sub_mod(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept;
 // r = 2^k r mod N for r < N, by k doublings; t: nl limbs.

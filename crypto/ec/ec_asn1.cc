@@ -193,90 +193,70 @@ EC_POINT* public_point(const EC_GROUP* group, const unsigned char* in, size_t le
   return nullptr;
 }
 
-// Writes a non-negative number as `len` unsigned big-endian octets, zeros
-// in front; a number that needs more octets is written at its own length.
-int set_octets(ASN1_OCTET_STRING* s, const BIGNUM* v, size_t len, int func) {
-  const size_t need = static_cast<size_t>(BN_num_bytes(v));
-  if (need > len) len = need;
-  if (len == 0 || len > INT_MAX) {
-    ECERR(func, ERR_R_INTERNAL_ERROR);
-    return 0;
-  }
-  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(len));
-  if (buf == nullptr) {
-    ECERR(func, ERR_R_MALLOC_FAILURE);
-    return 0;
-  }
-  int ok = 0;
-  memset(buf, 0, len - need);
-  if (static_cast<size_t>(BN_bn2bin(v, buf + len - need)) != need) {
-    ECERR(func, ERR_R_BN_LIB);
-  } else if (!ASN1_OCTET_STRING_set(s, buf, static_cast<int>(len))) {
-    ECERR(func, ERR_R_ASN1_LIB);
-  } else {
-    ok = 1;
-  }
-  MORVANE_cleanse(buf, len);
-  MORVANE_free(buf);
-  return ok;
-}
-
-// Whether the private scalar is zero, judged by masks over every word it
-// has room for (its word count may be secret); only the verdict is made
-// public.
-bool scalar_is_zero(const BIGNUM* d) {
-  namespace ct = morvane::ct;
-  const unsigned top = static_cast<unsigned>(d->top);
-  BN_ULONG any = 0;
-  for (int w = 0; w < d->dmax; w++) any |= d->d[w] & ct::lt_mask(static_cast<unsigned>(w), top);
-  return ct::declassify(ct::zero_mask(any)) != 0;
-}
-
-// Writes the private scalar as `len` big-endian octets, zeros in front: each
-// octet is taken by masks from every word the number has room for (dmax,
-// public), so neither the scalar's length nor its leading zeros decide a
-// branch or an address.  False, with `out` to be discarded, when it needs
-// more octets (no scalar reduced modulo an order of that length); only that
-// verdict is made public.
-bool scalar_octets(const BIGNUM* d, unsigned char* out, size_t len) {
+// d's magnitude as `len` big-endian octets, zeros in front, for a `len`
+// that holds every word d has room for (dmax, public): each octet is taken
+// by masks from those words, so neither d's length nor its leading zeros
+// decide a branch or an address.
+void masked_octets(const BIGNUM* d, unsigned char* out, size_t len) {
   namespace ct = morvane::ct;
   const unsigned top = static_cast<unsigned>(d->top);
   memset(out, 0, len);
-  BN_ULONG above = 0;
   for (int w = 0; w < d->dmax; w++) {
     const BN_ULONG word = d->d[w] & ct::lt_mask(static_cast<unsigned>(w), top);
     for (int b = 0; b < BN_BYTES; b++) {
       // The octet's place counted from the end.
       const size_t pos = static_cast<size_t>(w) * BN_BYTES + static_cast<size_t>(b);
-      const auto octet = static_cast<unsigned char>(word >> (8 * b));
-      if (pos < len)
-        out[len - 1 - pos] = octet;
-      else
-        above |= octet;
+      out[len - 1 - pos] = static_cast<unsigned char>(word >> (8 * b));
     }
   }
-  return d->neg == 0 && ct::declassify(ct::zero_mask(above)) != 0;
 }
 
-// The private scalar into `s` at the order's length `len` (RFC 5915, 3),
-// in constant time; a group without order (len 0), or a scalar too long for
-// it, gives the scalar's own length.
-int set_scalar(ASN1_OCTET_STRING* s, const BIGNUM* d, size_t len, int func) {
-  if (len == 0 || len > INT_MAX) return set_octets(s, d, len, func);
-  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(len));
+// Writes v's magnitude as `len` unsigned big-endian octets, zeros in front;
+// a number that needs more octets is written at its own length.  A `secret`
+// v (the private scalar, at the order's length: RFC 5915, 3) is read by
+// masks (masked_octets), and only whether it needs more than `len` octets,
+// which no scalar reduced modulo an order of that length does, is made
+// public.
+int set_octets(ASN1_OCTET_STRING* s, const BIGNUM* v, size_t len, int func, bool secret = false) {
+  const size_t room = static_cast<size_t>(v->dmax) * BN_BYTES;
+  const size_t size = len > room ? len : room;
+  if (size == 0 || len > INT_MAX) {
+    ECERR(func, ERR_R_INTERNAL_ERROR);
+    return 0;
+  }
+  auto* buf = static_cast<unsigned char*>(MORVANE_malloc(size));
   if (buf == nullptr) {
     ECERR(func, ERR_R_MALLOC_FAILURE);
     return 0;
   }
   int ok = 0;
-  if (!scalar_octets(d, buf, len)) {
-    ok = set_octets(s, d, len, func);
-  } else if (!ASN1_OCTET_STRING_set(s, buf, static_cast<int>(len))) {
+  bool written = true;
+  size_t out = len;  // the octets to keep, the last `out` of buf
+  if (secret) {
+    masked_octets(v, buf, size);
+    unsigned char above = 0;
+    for (size_t i = 0; i < size - len; i++) above |= buf[i];
+    if (morvane::ct::declassify(morvane::ct::zero_mask(above)) == 0)
+      out = static_cast<size_t>(BN_num_bytes(v));
+  } else {
+    const size_t need = static_cast<size_t>(BN_num_bytes(v));
+    if (need > len) out = need;
+    memset(buf, 0, size - need);
+    if (static_cast<size_t>(BN_bn2bin(v, buf + size - need)) != need) {
+      ECERR(func, ERR_R_BN_LIB);
+      written = false;
+    }
+  }
+  if (!written) {
+    // the reason is queued
+  } else if (out == 0 || out > INT_MAX) {
+    ECERR(func, ERR_R_INTERNAL_ERROR);
+  } else if (!ASN1_OCTET_STRING_set(s, buf + size - out, static_cast<int>(out))) {
     ECERR(func, ERR_R_ASN1_LIB);
   } else {
     ok = 1;
   }
-  morvane::internal::wipe(buf, len);
+  morvane::internal::wipe(buf, size);
   MORVANE_free(buf);
   return ok;
 }
@@ -666,11 +646,6 @@ EC_GROUP* parameters2group(const ECPARAMETERS* params) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
   }
-  // The single octet 00 decodes as the point at infinity: no generator.
-  if (EC_POINT_is_at_infinity(group, point)) {
-    ECERR(kF, EC_R_POINT_AT_INFINITY);
-    goto done;
-  }
   EC_GROUP_set_point_conversion_form(group, form_of(params->base->data[0]));
   if (ASN1_INTEGER_to_BN(params->order, order) == nullptr) {
     ECERR(kF, ERR_R_ASN1_LIB);
@@ -694,6 +669,8 @@ EC_GROUP* parameters2group(const ECPARAMETERS* params) {
       goto done;
     }
   }
+  // EC_GROUP_set_generator refuses a base at infinity (the single octet 00)
+  // with its own reason.
   if (!EC_GROUP_set_generator(group, point, order, cofactor)) {
     ECERR(kF, ERR_R_EC_LIB);
     goto done;
@@ -893,8 +870,9 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
     ECERR(kF, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
-  // A zero scalar is no private key (RFC 5915: 1 <= d < n).
-  if (scalar_is_zero(a->priv_key)) {
+  // A zero scalar is no private key (RFC 5915: 1 <= d < n); it fits in no
+  // word, judged by masks (its word count may be secret).
+  if (morvane::ec::fits_words(a->priv_key, 0)) {
     ECERR(kF, EC_R_INVALID_PRIVATE_KEY);
     return 0;
   }
@@ -908,8 +886,8 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
   priv->version = a->version;
   // The scalar at the order's length, ceil(log2(n) / 8) octets (RFC 5915,
   // 3), written without looking at its value.
-  if (!set_scalar(priv->privateKey, a->priv_key,
-                  (static_cast<size_t>(BN_num_bits(&a->group->order)) + 7) / 8, kF))
+  if (!set_octets(priv->privateKey, a->priv_key,
+                  (static_cast<size_t>(BN_num_bits(&a->group->order)) + 7) / 8, kF, true))
     goto done;
   if (!(a->enc_flag & EC_PKEY_NO_PARAMETERS)) {
     priv->parameters = group2pkparameters(a->group, priv->parameters);

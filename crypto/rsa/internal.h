@@ -32,6 +32,12 @@ inline T reveal(T v) noexcept {
   return ct::declassify(v);
 }
 
+// Makes a's word count public: the key's numbers' counts are, and so are
+// those of their products.
+inline void reveal_top(BIGNUM* a) noexcept {
+  a->top = static_cast<int>(reveal(static_cast<unsigned>(a->top)));
+}
+
 // The longest block the padding functions take, in bytes (a 524288-bit
 // modulus): a longer tlen or num is refused with "modulus too large" before
 // anything is allocated or written.
@@ -141,6 +147,12 @@ BN_ULONG lt_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
 // have room for (their counts may be secret); only the verdict is made
 // public.
 bool same_value(const BIGNUM* a, const BIGNUM* b) noexcept;
+// All ones when a = 1, judged by masks over every word a has room for (its
+// count may come from masks).
+BN_ULONG one_mask(const BIGNUM* a) noexcept;
+// r = a - 1 for a > 0: a's bit 0 cleared when a is odd (a prime's parity is
+// public).  False when memory runs out.
+bool minus_one(BIGNUM* r, const BIGNUM* a);
 // A Montgomery context of a public modulus for the length of one call: the
 // key's cached one when given, or one made here (get() is null when that
 // failed).

@@ -15,40 +15,16 @@
 
 namespace {
 
-namespace ct = morvane::ct;
+using morvane::rsa::minus_one;
+using morvane::rsa::one_mask;
 using morvane::rsa::reveal;
+using morvane::rsa::reveal_top;
 using morvane::rsa::secret_view;
 
 // Queues `reason` and marks the key invalid.
 void fail(int* ret, int reason) {
   RSAerr(RSA_F_RSA_CHECK_KEY, reason);
   *ret = 0;
-}
-
-// Makes a's word count public: the key's numbers' counts are (see
-// rsa/internal.h), and so are those of their products.
-void reveal_top(BIGNUM* a) {
-  a->top = static_cast<int>(reveal(static_cast<unsigned>(a->top)));
-}
-
-// r = a - 1: a's bit 0 cleared when a is odd (a prime's parity is public).
-bool minus_one(BIGNUM* r, const BIGNUM* a) {
-  if (BN_copy(r, a) == nullptr) return false;
-  return BN_is_odd(a) ? BN_clear_bit(r, 0) : BN_sub_word(r, 1);
-}
-
-// a's word i, zero at and above its count, by a mask (the count may come
-// from masks).
-BN_ULONG word(const BIGNUM* a, int i) {
-  return i < a->dmax ? a->d[i] & ct::lt_mask(static_cast<unsigned>(i), static_cast<unsigned>(a->top))
-                     : 0;
-}
-
-// All ones when a = 1.
-BN_ULONG one_mask(const BIGNUM* a) {
-  BN_ULONG high = 0;
-  for (int i = 1; i < a->dmax; i++) high |= word(a, i);
-  return ct::eq_mask<BN_ULONG>(word(a, 0), 1) & ct::zero_mask(high);
 }
 
 // The refused shapes: 1, or 0 with each one's reason queued; *equal tells

@@ -23,8 +23,10 @@
 
 namespace {
 
-namespace ct = morvane::ct;
+using morvane::rsa::minus_one;
+using morvane::rsa::one_mask;
 using morvane::rsa::reveal;
+using morvane::rsa::reveal_top;
 using morvane::rsa::secret_view;
 
 // Makes each of the key's numbers that is missing; false when memory runs out.
@@ -36,41 +38,11 @@ bool make_numbers(RSA* rsa) {
   return true;
 }
 
-// Makes a's word count public (see the notes above).
-void reveal_top(BIGNUM* a) {
-  a->top = static_cast<int>(reveal(static_cast<unsigned>(a->top)));
-}
-
-// r = a - 1 for a > 0: an odd a (a prime's parity is public) with its bit 0
-// cleared.
-bool minus_one(BIGNUM* r, const BIGNUM* a) {
-  if (BN_copy(r, a) == nullptr) return false;
-  return BN_is_odd(a) ? BN_clear_bit(r, 0) : BN_sub_word(r, 1);
-}
-
-// All ones when a is 1, over every word a has room for (its count may come
-// from masks).
-BN_ULONG one_mask(const BIGNUM* a) {
-  const auto top = static_cast<unsigned>(a->top);
-  BN_ULONG low = 0, high = 0;
-  for (int i = 0; i < a->dmax; i++) {
-    const BN_ULONG w = a->d[i] & ct::lt_mask(static_cast<unsigned>(i), top);
-    if (i == 0) {
-      low = w;
-    } else {
-      high |= w;
-    }
-  }
-  return ct::eq_mask<BN_ULONG>(low, 1) & ct::zero_mask(high);
-}
-
 // Compares two primes by masks (their word counts are public): -1, 0 or 1,
 // made public.
 int compare_primes(const BIGNUM* a, const BIGNUM* b) {
   if (a->top != b->top) return a->top < b->top ? -1 : 1;
-  BN_ULONG diff = 0;
-  for (int i = 0; i < a->top; i++) diff |= a->d[i] ^ b->d[i];
-  if (reveal(ct::zero_mask(diff)) != 0) return 0;
+  if (morvane::rsa::same_value(a, b)) return 0;
   return reveal(morvane::rsa::lt_words(a->d, b->d, a->top)) != 0 ? -1 : 1;
 }
 

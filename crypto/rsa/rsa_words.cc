@@ -1,7 +1,7 @@
 // Word arrays of the private operations: scratch words, the move from words
-// to bytes and comparisons, with no branch and no address that depends on
-// the values (only on the word counts), and the Montgomery context of a
-// public modulus for one call.
+// to bytes, comparisons and the test for one, with no branch and no address
+// that depends on the values (only on the word counts), a prime minus one,
+// and the Montgomery context of a public modulus for one call.
 //
 // Implementation notes: a BIGNUM's `top` follows its value, so it is secret
 // for a secret number; the arrays here have the public width of the modulus
@@ -54,16 +54,34 @@ BN_ULONG lt_words(const BN_ULONG* a, const BN_ULONG* b, int n) noexcept {
   return ct::bit_mask(borrow);
 }
 
+namespace {
+
+// a's word i, zero at and above its count, by a mask (the count may come
+// from masks); zero beyond its room.
+BN_ULONG word(const BIGNUM* a, int i) noexcept {
+  return i < a->dmax
+             ? a->d[i] & ct::lt_mask(static_cast<unsigned>(i), static_cast<unsigned>(a->top))
+             : 0;
+}
+
+}  // namespace
+
 bool same_value(const BIGNUM* a, const BIGNUM* b) noexcept {
   const int room = a->dmax > b->dmax ? a->dmax : b->dmax;
-  const unsigned atop = static_cast<unsigned>(a->top), btop = static_cast<unsigned>(b->top);
   BN_ULONG diff = static_cast<BN_ULONG>(a->neg ^ b->neg);
-  for (int i = 0; i < room; i++) {
-    const BN_ULONG x = i < a->dmax ? a->d[i] & ct::lt_mask(static_cast<unsigned>(i), atop) : 0;
-    const BN_ULONG y = i < b->dmax ? b->d[i] & ct::lt_mask(static_cast<unsigned>(i), btop) : 0;
-    diff |= x ^ y;
-  }
+  for (int i = 0; i < room; i++) diff |= word(a, i) ^ word(b, i);
   return reveal(ct::zero_mask(diff)) != 0;
+}
+
+BN_ULONG one_mask(const BIGNUM* a) noexcept {
+  BN_ULONG high = 0;
+  for (int i = 1; i < a->dmax; i++) high |= word(a, i);
+  return ct::eq_mask<BN_ULONG>(word(a, 0), 1) & ct::zero_mask(high);
+}
+
+bool minus_one(BIGNUM* r, const BIGNUM* a) {
+  if (BN_copy(r, a) == nullptr) return false;
+  return BN_is_odd(a) ? BN_clear_bit(r, 0) : BN_sub_word(r, 1);
 }
 
 MontFor::MontFor(BN_MONT_CTX* cached, const BIGNUM* mod, BN_CTX* ctx) noexcept : m_(cached) {

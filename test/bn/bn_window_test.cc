@@ -3,6 +3,7 @@
 // exponent 2^(b-1) the count is b + 2 (two conversions, one product, b - 1
 // squarings) plus the products that fill the table of odd powers, so one bit
 // more costs one product, and at a window change also the table's growth.
+// The prime searches: only the safe one, whose numbers are public, takes it.
 
 #include <gtest/gtest.h>
 #include <morvane/bn.h>
@@ -40,6 +41,30 @@ TEST(BnWindow, SizeChangesAtThresholds) {
     EXPECT_EQ(count_products(t.bits) - below, 1 + t.table_at - t.table_below);
     EXPECT_EQ(count_products(t.bits + 1) - count_products(t.bits), 1);
   }
+}
+
+// A safe prime's candidates take the plain Miller-Rabin rounds, on the
+// sliding-window exponentiation, rather than building the fixed-width
+// set-up afresh for each of their one-at-a-time rounds; the other searches'
+// candidates, which may be secret, take the fixed-width rounds, which count
+// no product here.
+TEST(BnWindow, OnlySafePrimeSearchesTakeThePlainRounds) {
+  BIGNUM *p = BN_new(), *add = BN_new(), *rem = BN_new();
+  ASSERT_TRUE(p != nullptr && add != nullptr && rem != nullptr && BN_set_word(add, 12) &&
+              BN_set_word(rem, 11));
+  // Plain and safe, with and without the residue class 11 mod 12.
+  for (const auto& [safe, in_class] : {std::pair{0, false}, {0, true}, {1, false}, {1, true}}) {
+    SCOPED_TRACE(testing::Message() << "safe " << safe << ", in a class " << in_class);
+    products = 0;
+    ASSERT_EQ(BN_generate_prime_ex(p, 128, safe, in_class ? add : nullptr, in_class ? rem : nullptr,
+                                   nullptr),
+              1);
+    if (safe)
+      EXPECT_GT(products, 0);
+    else
+      EXPECT_EQ(products, 0);
+  }
+  for (BIGNUM* x : {p, add, rem}) BN_free(x);
 }
 
 }  // namespace

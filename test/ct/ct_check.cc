@@ -17,6 +17,7 @@
 
 #include <initializer_list>
 
+#include "secret_words.h"
 #include "vg_requests.h"
 
 #include <morvane/aes.h>
@@ -241,10 +242,7 @@ bool BnDivSecret() {
     SecretNonZero(n->d, n->top);
     SecretNonZero(d->d, d->top);
     const int ret = Public(BN_div(q, r, n, d, ctx));
-    for (BIGNUM* x : {n, d, q, r}) {
-      Public(x, sizeof *x);
-      Public(x->d, sizeof(BN_ULONG) * static_cast<size_t>(x->dmax));
-    }
+    for (BIGNUM* x : {n, d, q, r}) PublicNumber(x);
     ok &= Expect(ret == 1 && BN_cmp(q, pq) == 0 && BN_cmp(r, pr) == 0, "secret division");
     for (BIGNUM* x : {n, d, q, r, pq, pr}) BN_free(x);
   }
@@ -294,23 +292,6 @@ bool EvpDecryptFinal() {
     }
   }
   return ok;
-}
-
-// Marks a number's words secret but for bit 0 of its low word and the top
-// bit of its top word (a prime's parity and length are public).
-void SecretPrime(BIGNUM* p) {
-  const BN_ULONG top_bit = static_cast<BN_ULONG>(1) << ((BN_num_bits(p) - 1) % BN_BITS2);
-  Secret(p->d, sizeof(BN_ULONG) * static_cast<size_t>(p->top));
-  BN_ULONG vbits = ~static_cast<BN_ULONG>(1);
-  if (p->top == 1) vbits &= ~top_bit;
-  VALGRIND_SET_VBITS(&p->d[0], &vbits, sizeof vbits);
-  vbits = ~top_bit;
-  if (p->top > 1) VALGRIND_SET_VBITS(&p->d[p->top - 1], &vbits, sizeof vbits);
-}
-
-void PublicNumber(const BIGNUM* b) {
-  Public(b, sizeof *b);
-  Public(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
 }
 
 // BN_gcd and BN_mod_inverse on operands flagged secret, their words
@@ -368,12 +349,9 @@ bool BnIsPrimeSecret() {
             BN_generate_prime_ex(q, 256, 0, nullptr, nullptr, nullptr) && BN_mul(n, p, q, ctx) &&
             BN_generate_prime_ex(p, 512, 0, nullptr, nullptr, nullptr);
   if (!ok) return Expect(false, "set-up");
-  // The generator mixes the fresh buffer it fills into its output: defined
-  // from here on.
-  for (BIGNUM* x : {p, q, n}) PublicNumber(x);
   for (BIGNUM* x : {p, n}) {
     BN_set_flags(x, BN_FLAG_SECRET);
-    SecretPrime(x);
+    SecretWords(x, true);
     const int r = Public(BN_is_prime_ex(x, 0, ctx, nullptr));
     PublicNumber(x);
     ok &= Expect(r == (x == p ? 1 : 0), "secret primality test");

@@ -34,11 +34,6 @@ void Public(const void* p, size_t n) {
   VALGRIND_MAKE_MEM_DEFINED(p, n);
 }
 
-void PublicNumber(const BIGNUM* b) {
-  Public(b, sizeof *b);
-  Public(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
-}
-
 void PublicKey(const RSA* key) {
   for (const BIGNUM* b : {key->n, key->e, key->d, key->p, key->q, key->dmp1, key->dmq1, key->iqmp})
     PublicNumber(b);

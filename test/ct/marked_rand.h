@@ -1,8 +1,5 @@
 // The random method of the constant-time programs: the built-in generator,
-// its output marked undefined (secret) while a check asks for that, and
-// defined otherwise.  The generator mixes what the caller's buffer held into
-// its output, so memcheck would take bytes drawn into fresh memory for
-// undefined even where the draws are not among the secrets checked.
+// its output marked undefined (secret) while a check asks for that.
 #ifndef MORVANE_TEST_CT_MARKED_RAND_H
 #define MORVANE_TEST_CT_MARKED_RAND_H
 
@@ -19,11 +16,7 @@ inline bool g_secret = false;  // whether draws are secret now
 
 inline int Marked(unsigned char* buf, int num, int r) {
   const size_t n = static_cast<size_t>(num > 0 ? num : 0);
-  if (g_secret) {
-    VALGRIND_MAKE_MEM_UNDEFINED(buf, n);
-  } else {
-    VALGRIND_MAKE_MEM_DEFINED(buf, n);
-  }
+  if (g_secret) VALGRIND_MAKE_MEM_UNDEFINED(buf, n);
   return r;
 }
 inline int Bytes(unsigned char* buf, int num) {

@@ -1,5 +1,5 @@
 // Marks a big number's words secret for the constant-time checks, keeping
-// what is public about a prime defined.
+// what is public about a prime defined, and the whole number public again.
 #ifndef MORVANE_TEST_CT_SECRET_WORDS_H
 #define MORVANE_TEST_CT_SECRET_WORDS_H
 
@@ -21,6 +21,12 @@ inline void SecretWords(const BIGNUM* b, bool prime) {
     if (top / BN_BITS2 == 0) vbits &= ~static_cast<BN_ULONG>(1);
     VALGRIND_SET_VBITS(&b->d[top / BN_BITS2], &vbits, sizeof vbits);
   }
+}
+
+// Marks b public: its record and every word it has room for.
+inline void PublicNumber(const BIGNUM* b) {
+  VALGRIND_MAKE_MEM_DEFINED(b, sizeof *b);
+  VALGRIND_MAKE_MEM_DEFINED(b->d, sizeof(BN_ULONG) * static_cast<size_t>(b->dmax));
 }
 
 #endif  // MORVANE_TEST_CT_SECRET_WORDS_H
