@@ -20,6 +20,7 @@
 
 #include "bio/internal.h"
 #include "internal/first_success.h"
+#include "internal/name_order.h"
 #include "pk7_local.h"
 
 using namespace morvane::pkcs7;
@@ -93,9 +94,9 @@ bool copy_content(BIO* chain, BIO* out, int func, int* last = nullptr) {
   return true;
 }
 
-// The certificates tried for one signer at most, as a chain search tries a
-// bounded number of issuers: a sender cannot make a message cost more by
-// repeating a signer's issuer and serial.
+// The certificates looked at for one signer at most, as a chain search
+// tries a bounded number of issuers: a sender cannot make a message cost
+// more by repeating a signer's issuer and serial.
 constexpr int kMaxCandidates = 16;
 
 // A certificate that may be a signer's, and what its chain gave.
@@ -108,8 +109,11 @@ struct Candidate {
   int chain_error;  // the verifier's error code when it failed
 };
 
+// Issuer (in the folded order of internal/name_order.h, which unlike
+// X509_NAME_cmp is total) and serial.
 int by_issuer_and_serial(const Candidate* a, const Candidate* b) {
-  const int r = X509_NAME_cmp(X509_get_issuer_name(a->cert), X509_get_issuer_name(b->cert));
+  const int r = morvane::internal::folded_name_cmp(X509_get_issuer_name(a->cert),
+                                                   X509_get_issuer_name(b->cert));
   return r != 0 ? r
                 : ASN1_STRING_cmp(X509_get_serialNumber(a->cert), X509_get_serialNumber(b->cert));
 }
@@ -183,9 +187,12 @@ class CandidateIndex {
     return true;
   }
 
-  // The first of the certificates that `ias` names, in the order tried, and
-  // their number in *count (at most kMaxCandidates); -1 for none.
-  int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* count) const {
+  // The certificates that `ias` names, in the order tried, into found[] (at
+  // most kMaxCandidates), and their number.  The run of certificates whose
+  // issuer and serial sort as the signer's is found by a binary search; its
+  // first kMaxCandidates are looked at, and those whose issuer
+  // X509_NAME_cmp finds equal to the signer's are kept.
+  int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* found) const {
     int lo = 0;
     int hi = n_;
     while (lo < hi) {  // the first at or after ias
@@ -196,16 +203,16 @@ class CandidateIndex {
         hi = mid;
     }
     int n = 0;
-    while (lo + n < n_ && n < kMaxCandidates && cmp_to(ias, all_[lo + n]) == 0) n++;
-    *count = n;
-    return n > 0 ? lo : -1;
+    for (int i = lo; i < n_ && i - lo < kMaxCandidates && cmp_to(ias, all_[i]) == 0; i++)
+      if (names_cert(ias, all_[i].cert)) found[n++] = i;
+    return n;
   }
 
   Candidate& at(int i) { return all_[i]; }
 
  private:
   static int cmp_to(const PKCS7_ISSUER_AND_SERIAL* ias, const Candidate& c) {
-    const int r = X509_NAME_cmp(ias->issuer, X509_get_issuer_name(c.cert));
+    const int r = morvane::internal::folded_name_cmp(ias->issuer, X509_get_issuer_name(c.cert));
     return r != 0 ? r : ASN1_STRING_cmp(ias->serial, X509_get_serialNumber(c.cert));
   }
 
@@ -219,10 +226,10 @@ void chain_failed(int error) {
   ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(error));
 }
 
-// What one verification knows of its signers: the candidates of each and
-// the one chosen (-1 while none is).
+// What one verification knows of its signers: the candidates of each (their
+// places in the index) and the one chosen (-1 while none is).
 struct SignerChoice {
-  int first;
+  int candidate[kMaxCandidates];
   int count;
   int chosen;
 };
@@ -274,9 +281,9 @@ class Verification {
     }
     for (int k = 0; k < n; k++) {
       SignerChoice& c = choices_[k];
-      c.first = index_.find(signer(k)->issuer_and_serial, &c.count);
+      c.count = index_.find(signer(k)->issuer_and_serial, c.candidate);
       c.chosen = -1;
-      if (c.first < 0) {
+      if (c.count == 0) {
         PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND);
         return false;
       }
@@ -296,21 +303,21 @@ class Verification {
       SignerChoice& c = choices_[k];
       PKCS7_SIGNER_INFO* si = signer(k);
       if (c.count == 1 || (!signatures() && !chains())) {
-        if (chains() && !chain_ok(c.first)) return false;
-        c.chosen = c.first;
+        if (chains() && !chain_ok(c.candidate[0])) return false;
+        c.chosen = c.candidate[0];
         continue;
       }
       if (signatures() && sk_num(si->auth_attr) <= 0) continue;
       if (morvane::internal::first_success(c.count, [&](int i) {
             if (signatures()) {
-              const int r = verify_attribute_signature(si, index_.at(c.first + i).cert);
+              const int r = verify_attribute_signature(si, index_.at(c.candidate[i]).cert);
               if (r <= 0) {
                 PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
                 return r;
               }
             }
-            if (chains() && !chain_ok(c.first + i)) return 0;
-            c.chosen = c.first + i;
+            if (chains() && !chain_ok(c.candidate[i])) return 0;
+            c.chosen = c.candidate[i];
             return 1;
           }) <= 0)
         return false;
@@ -326,15 +333,15 @@ class Verification {
     for (int k = 0; k < sk_num(sinfos_); k++) {
       SignerChoice& c = choices_[k];
       PKCS7_SIGNER_INFO* si = signer(k);
-      const int first = c.chosen >= 0 ? c.chosen : c.first;
+      const int* tried = c.chosen >= 0 ? &c.chosen : c.candidate;
       const int count = c.chosen >= 0 ? 1 : c.count;
       if (morvane::internal::first_success(count, [&](int i) {
-            const int r = PKCS7_signatureVerify(p7bio, p7_, si, index_.at(first + i).cert);
+            const int r = PKCS7_signatureVerify(p7bio, p7_, si, index_.at(tried[i]).cert);
             if (r <= 0) {
               PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
               return r;
             }
-            return c.chosen >= 0 || !chains() || chain_ok(first + i) ? 1 : 0;
+            return c.chosen >= 0 || !chains() || chain_ok(tried[i]) ? 1 : 0;
           }) <= 0)
         return false;
     }

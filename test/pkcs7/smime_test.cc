@@ -390,17 +390,36 @@ X509* TwinBadChain() {
   return x;
 }
 
+// A certificate of another issuer, "CN=AAA" (a PrintableString, as the test
+// CA's name is), which sorts before the test CA's name.  Built once.
+X509* IssuedByAaa() {
+  static X509* x = [] {
+    X509_NAME* name = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_FLAG | 1,
+                               reinterpret_cast<const unsigned char*>("AAA"), -1, -1, 0);
+    X509* cert = MakeCert(UserKey(3), "Morvane Test Under AAA", 500, RsaKey(0), name);
+    X509_NAME_free(name);
+    return cert;
+  }();
+  return x;
+}
+
 // Every certificate with the signer's issuer and serial is tried, for the
 // signature over the signed attributes and then for its chain, from the
 // caller's list and the message's, in any order.  When none serves, the
-// reason is the first one's: its chain's when its signature held.
+// reason is the first one's: its chain's when its signature held.  A
+// signer record whose issuer carries the CA's name as a UTF8String (the
+// certificate has it as a PrintableString) still names the certificate
+// beside one of an issuer that sorts before it; before, the signer was not
+// found then.
 TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
   struct Row {
     const char* name;
     std::vector<X509*> carried;  // the message's certificates
     std::vector<X509*> given;    // the caller's
     int expected;
-    int reason;  // of PKCS7_verify, the last entry, when it fails
+    int reason;                // of PKCS7_verify, the last entry, when it fails
+    bool utf8_issuer = false;  // the signer's issuer re-encoded as UTF8String
   } rows[] = {
       {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1, 0},
       {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1, 0},
@@ -408,6 +427,9 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
       {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1, 0},
       {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0, PKCS7_R_CERTIFICATE_VERIFY_ERROR},
       {"no signature holds", {TwinOtherKey(), TwinBadChain()}, {}, 0, PKCS7_R_SIGNATURE_FAILURE},
+      {"issuer as UTF8String", {UserCert(0), IssuedByAaa()}, {}, 1, 0, true},
+      {"issuer as UTF8String, given", {}, {IssuedByAaa(), UserCert(0)}, 1, 0, true},
+      {"issuer as UTF8String, twins", {TwinOtherKey(), IssuedByAaa(), UserCert(0)}, {}, 1, 0, true},
   };
   X509_STORE* store = X509_STORE_new();
   ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
@@ -418,6 +440,17 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
     for (X509* x : r.carried) EXPECT_EQ(PKCS7_add_certificate(p7, x), 1);
     STACK* certs = sk_new_null();
     for (X509* x : r.given) sk_push(certs, reinterpret_cast<char*>(x));
+    if (r.utf8_issuer) {
+      X509_NAME* issuer = Signer(p7, 0)->issuer_and_serial->issuer;
+      for (int i = 0; i < sk_num(issuer->entries); i++)
+        reinterpret_cast<X509_NAME_ENTRY*>(sk_value(issuer->entries, i))->value->type =
+            ASN1_UT_UTF8STRING;
+      issuer->modified = 1;
+      // The lookup of the signers, a scan, finds it too.
+      STACK* signers = PKCS7_get0_signers(p7, certs, 0);
+      EXPECT_NE(signers, nullptr);
+      sk_free(signers);
+    }
     BIO* out = BIO_new(BIO_s_mem());
     EXPECT_EQ(PKCS7_verify(p7, certs, store, nullptr, out, 0), r.expected);
     if (r.expected == 1) {
