@@ -27,6 +27,7 @@
 #include "bio/internal.h"
 #include "evp/internal.h"
 #include "internal/err_mark.h"
+#include "internal/err_watch.h"
 #include "internal/wipe.h"
 #include "pk7_local.h"
 
@@ -425,18 +426,10 @@ bool block_refused(unsigned long code) {
 int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char* ek,
                        bool* failed) {
   morvane::internal::ErrorMark mark;
-  const ERR_STATE* es = ERR_get_state();
-  const int from = es->top;
+  const morvane::internal::MallocFailureWatch watch;
   const int n = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
   // Every entry the call queued is looked at, whatever it returned.
-  bool refused = false;
-  bool out_of_memory = false;
-  for (int i = from; i != es->top;) {
-    i = (i + 1) % ERR_NUM_ERRORS;
-    refused |= block_refused(es->err_buffer[i]);
-    out_of_memory |= ERR_GET_REASON(es->err_buffer[i]) == ERR_R_MALLOC_FAILURE;
-  }
-  if (out_of_memory || (n < 0 && !refused)) {
+  if (watch.seen() || (n < 0 && !watch.any(block_refused))) {
     *failed = true;
     return -1;
   }

@@ -4,6 +4,7 @@
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/ec.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
@@ -627,6 +628,19 @@ TEST(Smime, DecryptErrors) {
                                          PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE}}));
   EXPECT_EQ(PKCS7_decrypt(nullptr, UserKey(0), nullptr, out, 0), 0);
   EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_INVALID_NULL_POINTER}}));
+  // A key that cannot decrypt a key block at all (an EC key) tells nothing
+  // of the block, as a lack of memory does not: the call fails with the
+  // layer's reason, not as a block that does not open.
+  EC_KEY* ec = EC_KEY_new_by_curve_name(415);  // prime256v1
+  ASSERT_EQ(EC_KEY_generate_key(ec), 1);
+  EVP_PKEY* ec_key = EVP_PKEY_new();
+  EVP_PKEY_assign_EC_KEY(ec_key, ec);
+  EXPECT_EQ(PKCS7_decrypt(e, ec_key, nullptr, out, 0), 0);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_PKEY_DECRYPT, EVP_R_PUBLIC_KEY_NOT_RSA},
+                         {kLib, PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB},
+                         {kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
+  EXPECT_EQ(MemText(out), "");
+  EVP_PKEY_free(ec_key);
 
   // Damaged ciphertext: the last block does not decrypt, which is an error
   // and not a success with truncated content.
