@@ -3,6 +3,7 @@
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/ec.h>
 #include <morvane/err.h>
@@ -749,11 +750,30 @@ TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
   EVP_PKEY_free(key);
 }
 
+// User 0's key with its CRT numbers and without its private exponent d, as
+// a key that keeps d elsewhere may come.
+EVP_PKEY* UserKeyWithoutD() {
+  const RSA* full = UserKey(0)->pkey.rsa;
+  RSA* rsa = RSA_new();
+  rsa->n = BN_dup(full->n);
+  rsa->e = BN_dup(full->e);
+  rsa->p = BN_dup(full->p);
+  rsa->q = BN_dup(full->q);
+  rsa->dmp1 = BN_dup(full->dmp1);
+  rsa->dmq1 = BN_dup(full->dmq1);
+  rsa->iqmp = BN_dup(full->iqmp);
+  EVP_PKEY* key = EVP_PKEY_new();
+  EVP_PKEY_assign_RSA(key, rsa);
+  return key;
+}
+
 // A key block that does not open is replaced by a key derived from the
 // block and the private key, not drawn afresh: one message decrypts to one
 // output however often it is submitted, and a badly padded block cannot be
-// told from a well-padded one by the outputs changing.  Before, every call
-// drew another random key.
+// told from a well-padded one by the outputs changing.  So also for a key
+// without its private exponent (which decrypts by its CRT numbers): its
+// substitute comes from a secret of the process and its modulus.  Before,
+// every call drew another random key, and later every call with such a key.
 TEST(Smime, ABlockThatDoesNotOpenGivesOneOutput) {
   STACK* certs = StackOf({UserCert(0)});
   const std::string content(100, 'c');
@@ -763,36 +783,49 @@ TEST(Smime, ABlockThatDoesNotOpenGivesOneOutput) {
   PKCS7* e = PKCS7_encrypt(certs, in, EVP_rc4(), PKCS7_FLAG_BINARY);
   ASSERT_NE(e, nullptr);
   auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(e->d.enveloped->recipientinfo, 0));
+  ASN1_OCTET_STRING* good = ASN1_STRING_dup(ri->enc_key);
   EVP_PKEY* pub = X509_get_pubkey(UserCert(0));
   const int k = RSA_size(pub->pkey.rsa);
-  std::vector<std::string> outputs;
-  // Bad padding (block type 1) and good padding around a key of 5 bytes.
-  for (uint8_t type : {1, 2}) {
-    std::vector<uint8_t> raw(static_cast<size_t>(k), 0x5a), enc(static_cast<size_t>(k));
-    raw[0] = 0;
-    raw[1] = type;
-    raw[static_cast<size_t>(k) - 6] = 0;
-    ASSERT_EQ(RSA_public_encrypt(k, raw.data(), enc.data(), pub->pkey.rsa, RSA_NO_PADDING), k);
-    ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), k);
-    // The result and what was written.
-    std::pair<int, std::string> first;
-    for (int i = 0; i < 6; i++) {
-      X509* cert = i % 2 ? UserCert(0) : nullptr;
-      SCOPED_TRACE(testing::Message() << "type " << int{type} << ", call " << i);
-      BIO* out = BIO_new(BIO_s_mem());
-      const int ret = PKCS7_decrypt(e, UserKey(0), cert, out, 0);
-      const std::pair<int, std::string> got(ret, MemText(out));
-      BIO_free(out);
-      ERR_clear_error();
-      if (i == 0) first = got;
-      EXPECT_EQ(got, first);
+  EVP_PKEY* without_d = UserKeyWithoutD();
+  for (EVP_PKEY* key : {UserKey(0), without_d}) {
+    SCOPED_TRACE(key == without_d ? "without d" : "with d");
+    // The message's own block opens with the key.
+    ASN1_STRING_set(ri->enc_key, good->data, good->length);
+    BIO* plain = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_decrypt(e, key, UserCert(0), plain, 0), 1);
+    EXPECT_EQ(MemText(plain), content);
+    BIO_free(plain);
+    std::vector<std::string> outputs;
+    // Bad padding (block type 1) and good padding around a key of 5 bytes.
+    for (uint8_t type : {1, 2}) {
+      std::vector<uint8_t> raw(static_cast<size_t>(k), 0x5a), enc(static_cast<size_t>(k));
+      raw[0] = 0;
+      raw[1] = type;
+      raw[static_cast<size_t>(k) - 6] = 0;
+      ASSERT_EQ(RSA_public_encrypt(k, raw.data(), enc.data(), pub->pkey.rsa, RSA_NO_PADDING), k);
+      ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), k);
+      // The result and what was written.
+      std::pair<int, std::string> first;
+      for (int i = 0; i < 6; i++) {
+        X509* cert = i % 2 ? UserCert(0) : nullptr;
+        SCOPED_TRACE(testing::Message() << "type " << int{type} << ", call " << i);
+        BIO* out = BIO_new(BIO_s_mem());
+        const int ret = PKCS7_decrypt(e, key, cert, out, 0);
+        const std::pair<int, std::string> got(ret, MemText(out));
+        BIO_free(out);
+        ERR_clear_error();
+        if (i == 0) first = got;
+        EXPECT_EQ(got, first);
+      }
+      EXPECT_EQ(first.first, 1);
+      EXPECT_EQ(first.second.size(), content.size());
+      EXPECT_NE(first.second, content);
+      outputs.push_back(first.second);
     }
-    EXPECT_EQ(first.first, 1);
-    EXPECT_EQ(first.second.size(), content.size());
-    EXPECT_NE(first.second, content);
-    outputs.push_back(first.second);
+    EXPECT_NE(outputs[0], outputs[1]);  // another block, another key
   }
-  EXPECT_NE(outputs[0], outputs[1]);  // another block, another key
+  EVP_PKEY_free(without_d);
+  ASN1_OCTET_STRING_free(good);
   EVP_PKEY_free(pub);
   PKCS7_free(e);
   BIO_free(in);
