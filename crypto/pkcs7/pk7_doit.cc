@@ -192,8 +192,6 @@ BIO* new_content_octets_stream(PKCS7* inner, int func) {
   return b;
 }
 
-bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) { return sk_num(si->auth_attr) > 0; }
-
 // The type of the content that the signers of p7 sign: that of the inner
 // content of signed data, or of the encrypted content of signed-and-enveloped
 // data; null when the message has none.

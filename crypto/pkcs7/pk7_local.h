@@ -5,6 +5,7 @@
 
 #include <morvane/objects.h>
 #include <morvane/pkcs7.h>
+#include <morvane/stack.h>
 #include <morvane/x509.h>
 
 namespace morvane::pkcs7 {
@@ -53,6 +54,10 @@ inline void clear_state(PKCS7* p7) {
 inline bool names_cert(const PKCS7_ISSUER_AND_SERIAL* ias, X509* x) {
   return X509_NAME_cmp(ias->issuer, X509_get_issuer_name(x)) == 0 &&
          ASN1_STRING_cmp(X509_get_serialNumber(x), ias->serial) == 0;
+}
+
+inline bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) {
+  return sk_num(si->auth_attr) > 0;
 }
 
 // The signature of signer `si`, which has signed attributes, checked with

@@ -307,7 +307,7 @@ class Verification {
         c.chosen = c.candidate[0];
         continue;
       }
-      if (signatures() && sk_num(si->auth_attr) <= 0) continue;
+      if (signatures() && !has_signed_attributes(si)) continue;
       if (morvane::internal::first_success(c.count, [&](int i) {
             if (signatures()) {
               const int r = verify_attribute_signature(si, index_.at(c.candidate[i]).cert);
