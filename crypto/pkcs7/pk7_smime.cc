@@ -102,55 +102,28 @@ constexpr int kMaxCandidates = 16;
 // A certificate that may be a signer's, and what its chain gave.
 struct Candidate {
   X509* cert;
-  int order;  // its place in the caller's list, then in the message's
-  bool hashed;
+  int order;   // its place in the caller's list, then in the message's
+  int hashed;  // 0 not yet, 1 its digest is in hash, -1 it has none
   unsigned char hash[sizeof(X509::sha1_hash)];
   int chain;        // 0 not verified yet, 1 verified, -1 failed
   int chain_error;  // the verifier's error code when it failed
 };
 
 // Issuer (in the folded order of internal/name_order.h, which unlike
-// X509_NAME_cmp is total) and serial.
-int by_issuer_and_serial(const Candidate* a, const Candidate* b) {
-  const int r = morvane::internal::folded_name_cmp(X509_get_issuer_name(a->cert),
-                                                   X509_get_issuer_name(b->cert));
-  return r != 0 ? r
-                : ASN1_STRING_cmp(X509_get_serialNumber(a->cert), X509_get_serialNumber(b->cert));
-}
-
-int by_order(const Candidate* a, const Candidate* b) {
-  return a->order < b->order ? -1 : a->order > b->order ? 1 : 0;
-}
-
-// Issuer and serial, then the certificate (its digest), then the order: the
-// copies of one certificate come together, the first one first.
-int cmp_for_copies(const void* x, const void* y) {
-  const auto* a = static_cast<const Candidate*>(x);
-  const auto* b = static_cast<const Candidate*>(y);
-  int r = by_issuer_and_serial(a, b);
-  if (r == 0 && a->hashed && b->hashed) r = memcmp(a->hash, b->hash, sizeof a->hash);
-  if (r == 0 && a->hashed != b->hashed) r = a->hashed ? -1 : 1;
-  return r != 0 ? r : by_order(a, b);
-}
-
+// X509_NAME_cmp is total), serial, then the order.
 int cmp_for_lookup(const void* x, const void* y) {
   const auto* a = static_cast<const Candidate*>(x);
   const auto* b = static_cast<const Candidate*>(y);
-  const int r = by_issuer_and_serial(a, b);
-  return r != 0 ? r : by_order(a, b);
-}
-
-bool same_certificate(const Candidate& a, const Candidate& b) {
-  return a.hashed && b.hashed && memcmp(a.hash, b.hash, sizeof a.hash) == 0 &&
-         by_issuer_and_serial(&a, &b) == 0;
+  int r = morvane::internal::folded_name_cmp(X509_get_issuer_name(a->cert),
+                                             X509_get_issuer_name(b->cert));
+  if (r == 0) r = ASN1_STRING_cmp(X509_get_serialNumber(a->cert), X509_get_serialNumber(b->cert));
+  return r != 0 ? r : a->order < b->order ? -1 : a->order > b->order ? 1 : 0;
 }
 
 // The certificates that may be signers' in one verification: those of
-// `certs`, then (without PKCS7_FLAG_NO_INTERNAL) the message's, each
-// certificate once (the caller's list and the message may carry the same
-// one), sorted by issuer and serial once, so that finding a signer's costs a
-// binary search and a certificate's chain is verified once, whichever
-// signers name it.
+// `certs`, then (without PKCS7_FLAG_NO_INTERNAL) the message's, sorted by
+// issuer and serial once, so that finding a signer's costs a binary search
+// and a certificate's chain is verified once, whichever signers name it.
 class CandidateIndex {
  public:
   CandidateIndex() = default;
@@ -171,18 +144,10 @@ class CandidateIndex {
       c.cert =
           reinterpret_cast<X509*>(i < nc ? sk_value(certs, i) : sk_value(message_certs, i - nc));
       c.order = i;
-      // Two certificates are one when their digests agree (X509_cmp); one
-      // whose facts cannot be cached is taken as distinct.
-      c.hashed = X509_check_purpose(c.cert, -1, 0) == 1;
-      if (c.hashed) memcpy(c.hash, c.cert->sha1_hash, sizeof c.hash);
+      c.hashed = 0;
       c.chain = 0;
       c.chain_error = 0;
     }
-    qsort(all_, static_cast<size_t>(n_), sizeof(Candidate), cmp_for_copies);
-    int kept = 0;
-    for (int i = 0; i < n_; i++)
-      if (kept == 0 || !same_certificate(all_[kept - 1], all_[i])) all_[kept++] = all_[i];
-    n_ = kept;
     qsort(all_, static_cast<size_t>(n_), sizeof(Candidate), cmp_for_lookup);
     return true;
   }
@@ -191,8 +156,10 @@ class CandidateIndex {
   // most kMaxCandidates), and their number.  The run of certificates whose
   // issuer and serial sort as the signer's is found by a binary search; its
   // first kMaxCandidates are looked at, and those whose issuer
-  // X509_NAME_cmp finds equal to the signer's are kept.
-  int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* found) const {
+  // X509_NAME_cmp finds equal to the signer's are kept, each certificate
+  // once (the caller's list and the message may carry the same one): only
+  // when several are kept are they digested to tell copies apart.
+  int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* found) {
     int lo = 0;
     int hi = n_;
     while (lo < hi) {  // the first at or after ias
@@ -205,7 +172,14 @@ class CandidateIndex {
     int n = 0;
     for (int i = lo; i < n_ && i - lo < kMaxCandidates && cmp_to(ias, all_[i]) == 0; i++)
       if (names_cert(ias, all_[i].cert)) found[n++] = i;
-    return n;
+    if (n < 2) return n;
+    int kept = 0;
+    for (int i = 0; i < n; i++) {
+      bool copy = false;
+      for (int j = 0; !copy && j < kept; j++) copy = same_certificate(found[j], found[i]);
+      if (!copy) found[kept++] = found[i];
+    }
+    return kept;
   }
 
   Candidate& at(int i) { return all_[i]; }
@@ -214,6 +188,19 @@ class CandidateIndex {
   static int cmp_to(const PKCS7_ISSUER_AND_SERIAL* ias, const Candidate& c) {
     const int r = morvane::internal::folded_name_cmp(ias->issuer, X509_get_issuer_name(c.cert));
     return r != 0 ? r : ASN1_STRING_cmp(ias->serial, X509_get_serialNumber(c.cert));
+  }
+
+  // Two certificates are one when their digests agree (X509_cmp); one whose
+  // facts cannot be cached is taken as distinct.  Digested on first asking.
+  bool same_certificate(int a, int b) {
+    for (int i : {a, b}) {
+      Candidate& c = all_[i];
+      if (c.hashed != 0) continue;
+      c.hashed = X509_check_purpose(c.cert, -1, 0) == 1 ? 1 : -1;
+      if (c.hashed > 0) memcpy(c.hash, c.cert->sha1_hash, sizeof c.hash);
+    }
+    return all_[a].hashed > 0 && all_[b].hashed > 0 &&
+           memcmp(all_[a].hash, all_[b].hash, sizeof all_[a].hash) == 0;
   }
 
   Candidate* all_ = nullptr;

@@ -14,6 +14,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include <gtest/gtest.h>
 
@@ -550,6 +551,39 @@ TEST(SmimeChain, ManySignersVerifyOneChainOnce) {
   BIO_free(out);
   X509_STORE_free(store);
   PKCS7_free(p7);
+}
+
+// Only the certificates a signer names are digested (to tell copies of one
+// certificate apart), and only when several carry the signer's issuer and
+// serial: a certificate of the caller's that no signer names, and a signer's
+// that is alone, are left as they came.  Before, every certificate of both
+// lists had its extensions parsed and its digest computed.
+TEST(SmimeChain, OnlyCertificatesThatMayBeCopiesAreDigested) {
+  const auto digested = [](X509* x) { return (x->ex_flags & EXFLAG_SET) != 0; };
+  X509_NAME* ca = X509_get_subject_name(CaCert());
+  for (int copies : {1, 2}) {
+    SCOPED_TRACE(copies);
+    X509* unnamed = MakeCert(UserKey(1), "Morvane Test Unnamed", 600, RsaKey(0), ca);
+    X509* signer = MakeCert(UserKey(0), "Morvane Test Fresh Signer", 700, RsaKey(0), ca);
+    BIO* in = MemOf(kContent);
+    PKCS7* p7 = PKCS7_sign(signer, UserKey(0), nullptr, in, PKCS7_FLAG_NO_CERTS);
+    BIO_free(in);
+    ASSERT_NE(p7, nullptr);
+    STACK* certs = StackOf({unnamed, signer});
+    if (copies == 2) sk_push(certs, reinterpret_cast<char*>(signer));
+    ASSERT_FALSE(digested(unnamed) || digested(signer));
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_verify(p7, certs, nullptr, nullptr, out, PKCS7_FLAG_NO_VERIFY), 1);
+    EXPECT_TRUE(ErrorsAre({}));
+    EXPECT_EQ(MemText(out), kCrlfContent);
+    EXPECT_FALSE(digested(unnamed));
+    EXPECT_EQ(digested(signer), copies == 2);
+    BIO_free(out);
+    sk_free(certs);
+    PKCS7_free(p7);
+    X509_free(signer);
+    X509_free(unnamed);
+  }
 }
 
 // A read of the content that fails part-way fails signing and encryption,
