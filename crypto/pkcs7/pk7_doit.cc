@@ -998,6 +998,13 @@ int PKCS7_dataFinal(PKCS7* p7, BIO* bio) {
 
 /* see morvane/pkcs7.h */
 int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509) {
+  return signature_verify(bio, p7, si, x509, false);
+}
+
+namespace morvane::pkcs7 {
+
+int signature_verify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509,
+                     bool attributes_verified) {
   if (signed_part(p7) == nullptr) {
     PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_WRONG_PKCS7_TYPE);
     return 0;
@@ -1052,15 +1059,17 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
       EVP_MD_CTX_cleanup(&ctx);
       return -1;
     }
-    if (!digest_signed_attributes(&ctx, si, md_type)) {
+    if (attributes_verified || !digest_signed_attributes(&ctx, si, md_type)) {
       EVP_MD_CTX_cleanup(&ctx);
-      return 0;
+      return attributes_verified ? 1 : 0;
     }
   }
   ret = verify_final(&ctx, si, x509, md_type);
   EVP_MD_CTX_cleanup(&ctx);
   return ret;
 }
+
+}  // namespace morvane::pkcs7
 
 /* see morvane/pkcs7.h */
 int PKCS7_dataVerify(X509_STORE* cert_store, X509_STORE_CTX* ctx, BIO* bio, PKCS7* p7,

@@ -68,6 +68,13 @@ inline bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) {
 // PKCS7_signatureVerify queues it (pk7_doit.cc).
 int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509);
 
+// PKCS7_signatureVerify, which it runs.  With `attributes_verified` (si has
+// signed attributes, and verify_attribute_signature accepted them with the
+// key of x509) only the content is checked: its type and digest against
+// the attributes, without the signature again (pk7_doit.cc).
+int signature_verify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509,
+                     bool attributes_verified);
+
 }  // namespace morvane::pkcs7
 
 #endif  // MORVANE_PKCS7_PK7_LOCAL_H

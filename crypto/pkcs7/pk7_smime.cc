@@ -214,11 +214,13 @@ void chain_failed(int error) {
 }
 
 // What one verification knows of its signers: the candidates of each (their
-// places in the index) and the one chosen (-1 while none is).
+// places in the index), the one chosen (-1 while none is) and whether its
+// signature over the signed attributes was verified in the choice.
 struct SignerChoice {
   int candidate[kMaxCandidates];
   int count;
   int chosen;
+  bool attributes_verified;
 };
 
 // Verifies the chain of `signer` with the message's certificates as
@@ -270,6 +272,7 @@ class Verification {
       SignerChoice& c = choices_[k];
       c.count = index_.find(signer(k)->issuer_and_serial, c.candidate);
       c.chosen = -1;
+      c.attributes_verified = false;
       if (c.count == 0) {
         PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND);
         return false;
@@ -305,6 +308,7 @@ class Verification {
             }
             if (chains() && !chain_ok(c.candidate[i])) return 0;
             c.chosen = c.candidate[i];
+            c.attributes_verified = signatures();
             return 1;
           }) <= 0)
         return false;
@@ -314,7 +318,9 @@ class Verification {
 
   // Checks each signer's signature over the content read through `p7bio`
   // (unless PKCS7_FLAG_NO_SIGNATURES), choosing the certificate of a signer
-  // that waited: the first whose signature and then chain verify.
+  // that waited: the first whose signature and then chain verify.  For a
+  // signer whose attributes' signature the choice verified, the content's
+  // digest against them is all that is left.
   bool after_content(BIO* p7bio) {
     if (!signatures()) return true;
     for (int k = 0; k < sk_num(sinfos_); k++) {
@@ -323,7 +329,8 @@ class Verification {
       const int* tried = c.chosen >= 0 ? &c.chosen : c.candidate;
       const int count = c.chosen >= 0 ? 1 : c.count;
       if (morvane::internal::first_success(count, [&](int i) {
-            const int r = PKCS7_signatureVerify(p7bio, p7_, si, index_.at(tried[i]).cert);
+            const int r =
+                signature_verify(p7bio, p7_, si, index_.at(tried[i]).cert, c.attributes_verified);
             if (r <= 0) {
               PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
               return r;

@@ -553,6 +553,57 @@ TEST(SmimeChain, ManySignersVerifyOneChainOnce) {
   PKCS7_free(p7);
 }
 
+// Signatures checked with the key of one certificate, counted by the
+// method of its cached public key.
+int signatures_checked = 0;
+int CountingPublicDecrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
+                          int padding) {
+  signatures_checked++;
+  return RSA_get_default_method()->rsa_pub_dec(flen, from, to, rsa, padding);
+}
+
+// A signer's signature over its signed attributes is checked once with the
+// certificate chosen: when the choice among several candidates checked it
+// (before the content), what is left after the content is the content's
+// digest.  Before, the chosen certificate's signature was checked again.
+TEST(SmimeChain, TheChosenSignersSignatureIsCheckedOnce) {
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  RSA_METHOD counting = *RSA_get_default_method();
+  counting.rsa_pub_dec = CountingPublicDecrypt;
+  for (bool with_twin : {false, true}) {
+    SCOPED_TRACE(with_twin ? "beside a twin" : "alone");
+    // User 0's certificate made again, so that its key takes the method.
+    X509* signer = MakeCert(UserKey(0), "Morvane Test User 0", 100, RsaKey(0),
+                            X509_get_subject_name(CaCert()));
+    EVP_PKEY* pub = X509_get_pubkey(signer);
+    ASSERT_NE(pub, nullptr);
+    RSA_set_method(pub->pkey.rsa, &counting);
+    PKCS7* p7 = Sign(kContent, PKCS7_FLAG_NO_CERTS);
+    ASSERT_NE(p7, nullptr);
+    if (with_twin) {
+      EXPECT_EQ(PKCS7_add_certificate(p7, TwinOtherKey()), 1);
+    }
+    EXPECT_EQ(PKCS7_add_certificate(p7, signer), 1);
+    BIO* out = BIO_new(BIO_s_mem());
+    signatures_checked = 0;
+    EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 1);
+    EXPECT_TRUE(ErrorsAre({}));
+    EXPECT_EQ(MemText(out), kCrlfContent);
+    EXPECT_EQ(signatures_checked, 1);
+    // Content that the signed digest does not match still fails.
+    p7->d.sign->contents->d.data->data[0] ^= 1;
+    EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, nullptr, 0), 0);
+    EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_DIGEST_FAILURE},
+                           {kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE}}));
+    BIO_free(out);
+    PKCS7_free(p7);
+    EVP_PKEY_free(pub);
+    X509_free(signer);
+  }
+  X509_STORE_free(store);
+}
+
 // Only the certificates a signer names are digested (to tell copies of one
 // certificate apart), and only when several carry the signer's issuer and
 // serial: a certificate of the caller's that no signer names, and a signer's
