@@ -58,6 +58,20 @@ X509V3_EXT_METHOD OctetsMethod() {
   return m;
 }
 
+// A printer that writes part of a value and then fails.
+int HalfPrinted(const X509V3_EXT_METHOD*, void*, BIO* out, int indent) {
+  BIO_printf(out, "%*shalf", indent, "");
+  return 0;
+}
+
+X509V3_EXT_METHOD HalfPrintedMethod() {
+  X509V3_EXT_METHOD m = {};
+  m.ext_nid = kKeyUsage;
+  m.it = &ASN1_OCTET_STRING_it;
+  m.i2r = HalfPrinted;
+  return m;
+}
+
 X509V3_EXT_METHOD IntegerMethod(int flags) {
   X509V3_EXT_METHOD m = {};
   m.ext_nid = kCrlNumber;
@@ -425,9 +439,10 @@ TEST(X509v3PrintAlloc, AValueGoesOutWholeOrNotAtAll) {
 }
 
 TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
-  X509V3_EXT_METHOD octets = OctetsMethod(), integer = IntegerMethod(0);
+  X509V3_EXT_METHOD octets = OctetsMethod(), integer = IntegerMethod(0), half = HalfPrintedMethod();
   ASSERT_EQ(1, X509V3_EXT_add(&octets));
   ASSERT_EQ(1, X509V3_EXT_add(&integer));
+  ASSERT_EQ(1, X509V3_EXT_add(&half));
   X509_EXTENSION* skid = RawExtension(kSubjectKeyId, "04020aff");
   X509_EXTENSION* num = RawExtension(kCrlNumber, "020107");
   X509_EXTENSION* bad = RawExtension(kCrlNumber, "0402abcd");
@@ -472,9 +487,12 @@ TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
   EXPECT_EQ(dumped, ret);
   BIO_free(want);
 
+  // A printer that fails halfway leaves nothing of its own before the raw
+  // octets; before, its part stood in front of them.
   STACK* list = sk_new_null();
   sk_push(list, reinterpret_cast<char*>(skid));
   sk_push(list, reinterpret_cast<char*>(none));
+  sk_push(list, reinterpret_cast<char*>(RawExtension(kKeyUsage, "04024142")));
   BIO* bio = BIO_new(BIO_s_mem());
   EXPECT_EQ(1, X509V3_extensions_print(bio, "X509v3 extensions", list, 0x10000, 2));
   EXPECT_EQ(
@@ -482,7 +500,9 @@ TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
       "      X509v3 Freshest CRL: \n"
       "          0A:FF\n"
       "      X509v3 Certificate Issuer: \n"
-      "          <Not Supported>\n",
+      "          <Not Supported>\n"
+      "      X509v3 Subject Directory Attributes: \n"
+      "          ..AB\n",
       Printed(bio));
   BIO_free(bio);
   sk_pop_free(list, FreeExtension);
