@@ -111,16 +111,12 @@ class SectionBuffer {
 };
 
 // Runs print(stream) on a SectionBuffer and writes the result to out in one
-// write: true when all of it went out.  Without memory for the buffer the
-// section is printed to out directly and the result is false, since its
-// writes cannot be vouched for.
+// write: true when all of it went out.  Without memory for the buffer
+// (its reason queued) nothing is printed and the result is false.
 template <typename Print>
 bool print_as_one_write(BIO* out, Print print) {
   SectionBuffer buf;
-  if (buf.bio() == nullptr) {
-    print(out);
-    return false;
-  }
+  if (buf.bio() == nullptr) return false;
   print(buf.bio());
   return buf.flush_to(out);
 }

@@ -8,9 +8,13 @@
 // and, when the key has a localKeyID, whose localKeyID is the same.  A
 // matching localKeyID alone pairs nothing: a file may give a certificate of
 // another key the key's identifier.  So the key is decoded whenever a
-// certificate is asked for.  A file without a key bag gives the first
-// certificate that carries a localKeyID, as files holding certificates only
-// have always done.
+// certificate is asked for.  When only certificates are asked for, a key
+// that does not decrypt or decode (an algorithm this library does not know,
+// say) fails nothing: with no public key to compare, no certificate is
+// paired and all go to the CA list, since pairing by localKeyID alone would
+// let whoever writes the file pass the check by choosing such a key.  A
+// file without a key bag gives the first certificate that carries a
+// localKeyID, as files holding certificates only have always done.
 
 #include <string.h>
 
@@ -27,6 +31,7 @@
 #include <morvane/x509.h>
 
 #include "internal/err_mark.h"
+#include "internal/err_watch.h"
 
 namespace {
 
@@ -74,8 +79,25 @@ void free_cert(void* x) {
 
 bool parse_bags(STACK* bags, ParseState* st);
 
+// The key of a key bag, decrypted when shrouded; null with the reason
+// queued.
+EVP_PKEY* decode_key(PKCS12_SAFEBAG* bag, const ParseState* st) {
+  PKCS8_PRIV_KEY_INFO* p8 = bag->value.keybag;
+  PKCS8_PRIV_KEY_INFO* dec = nullptr;
+  if (OBJ_obj2nid(bag->type) == kShroudedKeyBag) {
+    dec = PKCS12_decrypt_skey(bag, st->pass, st->passlen);
+    if (dec == nullptr) return nullptr;
+    p8 = dec;
+  }
+  EVP_PKEY* key = EVP_PKCS82PKEY(p8);
+  PKCS8_PRIV_KEY_INFO_free(dec);
+  return key;
+}
+
 // The first key bag: its localKeyID, and its key when the caller asked for
-// it or for certificates (the pairing compares public keys).
+// it or for certificates (the pairing compares public keys).  A key asked
+// for must decode; one decoded only for the pairing may not, and then what
+// its decoding queued is taken back (unless memory ran out).
 bool take_key(PKCS12_SAFEBAG* bag, const ASN1_OCTET_STRING* id, ParseState* st) {
   st->key_seen = true;
   if (id != nullptr) {
@@ -86,16 +108,12 @@ bool take_key(PKCS12_SAFEBAG* bag, const ASN1_OCTET_STRING* id, ParseState* st) 
     }
   }
   if (!st->want_key && !st->need_pair) return true;
-  PKCS8_PRIV_KEY_INFO* p8 = bag->value.keybag;
-  PKCS8_PRIV_KEY_INFO* dec = nullptr;
-  if (OBJ_obj2nid(bag->type) == kShroudedKeyBag) {
-    dec = PKCS12_decrypt_skey(bag, st->pass, st->passlen);
-    if (dec == nullptr) return false;
-    p8 = dec;
-  }
-  st->key = EVP_PKCS82PKEY(p8);
-  PKCS8_PRIV_KEY_INFO_free(dec);
-  return st->key != nullptr;
+  morvane::internal::ErrorMark mark(!st->want_key);
+  const morvane::internal::MallocFailureWatch watch;
+  st->key = decode_key(bag, st);
+  if (st->key != nullptr || st->want_key || watch.seen()) return st->key != nullptr;
+  mark.pop();
+  return true;
 }
 
 // A certificate bag's certificate, with the bag's localKeyID and its

@@ -8,6 +8,8 @@
 #include <string.h>
 #include <time.h>
 
+#include <atomic>
+
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/bn.h>
@@ -27,6 +29,8 @@
 #include "bio/internal.h"
 #include "evp/internal.h"
 #include "internal/err_mark.h"
+#include "internal/err_watch.h"
+#include "internal/lock.h"
 #include "internal/wipe.h"
 #include "pk7_local.h"
 
@@ -187,8 +191,6 @@ BIO* new_content_octets_stream(PKCS7* inner, int func) {
   MORVANE_free(der);
   return b;
 }
-
-bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) { return sk_num(si->auth_attr) > 0; }
 
 // The type of the content that the signers of p7 sign: that of the inner
 // content of signed data, or of the encrypted content of signed-and-enveloped
@@ -425,18 +427,10 @@ bool block_refused(unsigned long code) {
 int unwrap_key_quietly(const PKCS7_RECIP_INFO* ri, EVP_PKEY* pkey, unsigned char* ek,
                        bool* failed) {
   morvane::internal::ErrorMark mark;
-  const ERR_STATE* es = ERR_get_state();
-  const int from = es->top;
+  const morvane::internal::MallocFailureWatch watch;
   const int n = EVP_PKEY_decrypt(ek, ri->enc_key->data, ri->enc_key->length, pkey);
   // Every entry the call queued is looked at, whatever it returned.
-  bool refused = false;
-  bool out_of_memory = false;
-  for (int i = from; i != es->top;) {
-    i = (i + 1) % ERR_NUM_ERRORS;
-    refused |= block_refused(es->err_buffer[i]);
-    out_of_memory |= ERR_GET_REASON(es->err_buffer[i]) == ERR_R_MALLOC_FAILURE;
-  }
-  if (out_of_memory || (n < 0 && !refused)) {
+  if (watch.seen() || (n < 0 && !watch.any(block_refused))) {
     *failed = true;
     return -1;
   }
@@ -449,31 +443,67 @@ bool tried(const PKCS7_RECIP_INFO* ri, X509* pcert) {
   return pcert == nullptr || names_cert(ri->issuer_and_serial, pcert);
 }
 
+// A secret of this process, drawn on first use, for the substitutes of keys
+// whose private exponent is not at hand (a key of CRT numbers only, or one
+// that an engine or hardware holds).  Once set it never changes, so a reader
+// that sees the flag set reads it without the lock.
+constexpr size_t kProcessSecretLen = 32;
+constinit unsigned char process_secret[kProcessSecretLen] = {};
+constinit std::atomic<bool> process_secret_set{false};
+
+// Copies the process secret to `out`, drawing it first when no call has:
+// false, with nothing queued by this function, when the draw fails.  Two
+// first calls may both draw; the first to take the lock sets the secret.
+bool get_process_secret(unsigned char* out) {
+  if (!process_secret_set.load(std::memory_order_acquire)) {
+    unsigned char fresh[kProcessSecretLen];
+    const morvane::internal::Wiper wiper(fresh);
+    if (RAND_bytes(fresh, sizeof fresh) <= 0) return false;
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_RSA);
+    if (!process_secret_set.load(std::memory_order_relaxed)) {
+      memcpy(process_secret, fresh, sizeof fresh);
+      process_secret_set.store(true, std::memory_order_release);
+    }
+  }
+  memcpy(out, process_secret, kProcessSecretLen);
+  return true;
+}
+
 // The substitute for a content key that no block gives (RFC 3218, 2.3.2):
-// `keylen` bytes of HMAC-SHA-256, keyed by the private exponent of the RSA
-// key `pkey`, over the blocks that are tried (each with its length), in
-// counter blocks.  One message and one key give one substitute, so that
-// submitting a message again tells nothing about its padding.  A key
-// without a private exponent at hand (none to protect) gets random bytes.
-// `scratch` holds RSA_size bytes.  False, with the reason queued, when
-// memory or a digest step fails.
+// `keylen` bytes of HMAC-SHA-256 over the blocks that are tried (each with
+// its length), in counter blocks, keyed by the private exponent of the RSA
+// key `pkey`.  A key without its private exponent at hand keys it with the
+// process secret instead, and the key's modulus is digested first in every
+// block.  One message and one key give one substitute, so that submitting a
+// message again tells nothing about its padding.  `scratch` holds RSA_size
+// bytes.  False, with the reason queued, when memory, the random source or
+// a digest step fails.
 bool substitute_key(unsigned char* key, int keylen, STACK* rsk, EVP_PKEY* pkey, X509* pcert,
                     unsigned char* scratch) {
   const RSA* rsa = pkey->type == EVP_PKEY_RSA ? pkey->pkey.rsa : nullptr;
-  if (rsa == nullptr || rsa->d == nullptr) {
-    if (RAND_bytes(key, keylen) > 0) return true;
+  const bool own_secret = rsa != nullptr && rsa->d != nullptr;
+  unsigned char secret[kProcessSecretLen];
+  const morvane::internal::Wiper wiper(secret);
+  int secret_len = kProcessSecretLen;
+  if (own_secret) {
+    secret_len = BN_bn2bin(rsa->d, scratch);
+  } else if (!get_process_secret(secret)) {
     PKCS7err(PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB);
     return false;
   }
-  const int dlen = BN_bn2bin(rsa->d, scratch);
   HMAC_CTX h;
   HMAC_CTX_init(&h);
-  bool ok = HMAC_Init_ex(&h, scratch, dlen, EVP_sha256(), nullptr) != 0;
-  morvane::internal::wipe(scratch, static_cast<size_t>(dlen > 0 ? dlen : 0));
+  bool ok = HMAC_Init_ex(&h, own_secret ? scratch : secret, secret_len, EVP_sha256(), nullptr) != 0;
+  if (own_secret)
+    morvane::internal::wipe(scratch, static_cast<size_t>(secret_len > 0 ? secret_len : 0));
+  // The modulus, public, tells apart the keys that share the process secret.
+  const int nlen =
+      !own_secret && rsa != nullptr && rsa->n != nullptr ? BN_bn2bin(rsa->n, scratch) : 0;
   unsigned char block[EVP_MAX_MD_SIZE];
   for (int done = 0, counter = 0; ok && done < keylen; counter++) {
     const unsigned char c = static_cast<unsigned char>(counter);
-    ok = HMAC_Init_ex(&h, nullptr, 0, nullptr, nullptr) && HMAC_Update(&h, &c, 1);
+    ok = HMAC_Init_ex(&h, nullptr, 0, nullptr, nullptr) && HMAC_Update(&h, &c, 1) &&
+         (nlen == 0 || HMAC_Update(&h, scratch, static_cast<size_t>(nlen)));
     for (int i = 0; ok && i < sk_num(rsk); i++) {
       const auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(rsk, i));
       if (!tried(ri, pcert)) continue;
@@ -968,6 +998,13 @@ int PKCS7_dataFinal(PKCS7* p7, BIO* bio) {
 
 /* see morvane/pkcs7.h */
 int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509) {
+  return signature_verify(bio, p7, si, x509, false);
+}
+
+namespace morvane::pkcs7 {
+
+int signature_verify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509,
+                     bool attributes_verified) {
   if (signed_part(p7) == nullptr) {
     PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_WRONG_PKCS7_TYPE);
     return 0;
@@ -1022,15 +1059,17 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
       EVP_MD_CTX_cleanup(&ctx);
       return -1;
     }
-    if (!digest_signed_attributes(&ctx, si, md_type)) {
+    if (attributes_verified || !digest_signed_attributes(&ctx, si, md_type)) {
       EVP_MD_CTX_cleanup(&ctx);
-      return 0;
+      return attributes_verified ? 1 : 0;
     }
   }
   ret = verify_final(&ctx, si, x509, md_type);
   EVP_MD_CTX_cleanup(&ctx);
   return ret;
 }
+
+}  // namespace morvane::pkcs7
 
 /* see morvane/pkcs7.h */
 int PKCS7_dataVerify(X509_STORE* cert_store, X509_STORE_CTX* ctx, BIO* bio, PKCS7* p7,

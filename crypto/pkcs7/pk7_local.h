@@ -5,6 +5,7 @@
 
 #include <morvane/objects.h>
 #include <morvane/pkcs7.h>
+#include <morvane/stack.h>
 #include <morvane/x509.h>
 
 namespace morvane::pkcs7 {
@@ -55,6 +56,10 @@ inline bool names_cert(const PKCS7_ISSUER_AND_SERIAL* ias, X509* x) {
          ASN1_STRING_cmp(X509_get_serialNumber(x), ias->serial) == 0;
 }
 
+inline bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) {
+  return sk_num(si->auth_attr) > 0;
+}
+
 // The signature of signer `si`, which has signed attributes, checked with
 // the key of `x509` over the attributes alone: all that PKCS7_signatureVerify
 // checks but the content's digest and type, which name no certificate.  1,
@@ -62,6 +67,13 @@ inline bool names_cert(const PKCS7_ISSUER_AND_SERIAL* ias, X509* x) {
 // (the attributes do not encode), with the reason queued as
 // PKCS7_signatureVerify queues it (pk7_doit.cc).
 int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509);
+
+// PKCS7_signatureVerify, which it runs.  With `attributes_verified` (si has
+// signed attributes, and verify_attribute_signature accepted them with the
+// key of x509) only the content is checked: its type and digest against
+// the attributes, without the signature again (pk7_doit.cc).
+int signature_verify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509,
+                     bool attributes_verified);
 
 }  // namespace morvane::pkcs7
 

@@ -20,6 +20,7 @@
 
 #include "bio/internal.h"
 #include "internal/first_success.h"
+#include "internal/name_order.h"
 #include "pk7_local.h"
 
 using namespace morvane::pkcs7;
@@ -93,60 +94,36 @@ bool copy_content(BIO* chain, BIO* out, int func, int* last = nullptr) {
   return true;
 }
 
-// The certificates tried for one signer at most, as a chain search tries a
-// bounded number of issuers: a sender cannot make a message cost more by
-// repeating a signer's issuer and serial.
+// The certificates looked at for one signer at most, as a chain search
+// tries a bounded number of issuers: a sender cannot make a message cost
+// more by repeating a signer's issuer and serial.
 constexpr int kMaxCandidates = 16;
 
 // A certificate that may be a signer's, and what its chain gave.
 struct Candidate {
   X509* cert;
-  int order;  // its place in the caller's list, then in the message's
-  bool hashed;
+  int order;   // its place in the caller's list, then in the message's
+  int hashed;  // 0 not yet, 1 its digest is in hash, -1 it has none
   unsigned char hash[sizeof(X509::sha1_hash)];
   int chain;        // 0 not verified yet, 1 verified, -1 failed
   int chain_error;  // the verifier's error code when it failed
 };
 
-int by_issuer_and_serial(const Candidate* a, const Candidate* b) {
-  const int r = X509_NAME_cmp(X509_get_issuer_name(a->cert), X509_get_issuer_name(b->cert));
-  return r != 0 ? r
-                : ASN1_STRING_cmp(X509_get_serialNumber(a->cert), X509_get_serialNumber(b->cert));
-}
-
-int by_order(const Candidate* a, const Candidate* b) {
-  return a->order < b->order ? -1 : a->order > b->order ? 1 : 0;
-}
-
-// Issuer and serial, then the certificate (its digest), then the order: the
-// copies of one certificate come together, the first one first.
-int cmp_for_copies(const void* x, const void* y) {
-  const auto* a = static_cast<const Candidate*>(x);
-  const auto* b = static_cast<const Candidate*>(y);
-  int r = by_issuer_and_serial(a, b);
-  if (r == 0 && a->hashed && b->hashed) r = memcmp(a->hash, b->hash, sizeof a->hash);
-  if (r == 0 && a->hashed != b->hashed) r = a->hashed ? -1 : 1;
-  return r != 0 ? r : by_order(a, b);
-}
-
+// Issuer (in the folded order of internal/name_order.h, which unlike
+// X509_NAME_cmp is total), serial, then the order.
 int cmp_for_lookup(const void* x, const void* y) {
   const auto* a = static_cast<const Candidate*>(x);
   const auto* b = static_cast<const Candidate*>(y);
-  const int r = by_issuer_and_serial(a, b);
-  return r != 0 ? r : by_order(a, b);
-}
-
-bool same_certificate(const Candidate& a, const Candidate& b) {
-  return a.hashed && b.hashed && memcmp(a.hash, b.hash, sizeof a.hash) == 0 &&
-         by_issuer_and_serial(&a, &b) == 0;
+  int r = morvane::internal::folded_name_cmp(X509_get_issuer_name(a->cert),
+                                             X509_get_issuer_name(b->cert));
+  if (r == 0) r = ASN1_STRING_cmp(X509_get_serialNumber(a->cert), X509_get_serialNumber(b->cert));
+  return r != 0 ? r : a->order < b->order ? -1 : a->order > b->order ? 1 : 0;
 }
 
 // The certificates that may be signers' in one verification: those of
-// `certs`, then (without PKCS7_FLAG_NO_INTERNAL) the message's, each
-// certificate once (the caller's list and the message may carry the same
-// one), sorted by issuer and serial once, so that finding a signer's costs a
-// binary search and a certificate's chain is verified once, whichever
-// signers name it.
+// `certs`, then (without PKCS7_FLAG_NO_INTERNAL) the message's, sorted by
+// issuer and serial once, so that finding a signer's costs a binary search
+// and a certificate's chain is verified once, whichever signers name it.
 class CandidateIndex {
  public:
   CandidateIndex() = default;
@@ -167,25 +144,22 @@ class CandidateIndex {
       c.cert =
           reinterpret_cast<X509*>(i < nc ? sk_value(certs, i) : sk_value(message_certs, i - nc));
       c.order = i;
-      // Two certificates are one when their digests agree (X509_cmp); one
-      // whose facts cannot be cached is taken as distinct.
-      c.hashed = X509_check_purpose(c.cert, -1, 0) == 1;
-      if (c.hashed) memcpy(c.hash, c.cert->sha1_hash, sizeof c.hash);
+      c.hashed = 0;
       c.chain = 0;
       c.chain_error = 0;
     }
-    qsort(all_, static_cast<size_t>(n_), sizeof(Candidate), cmp_for_copies);
-    int kept = 0;
-    for (int i = 0; i < n_; i++)
-      if (kept == 0 || !same_certificate(all_[kept - 1], all_[i])) all_[kept++] = all_[i];
-    n_ = kept;
     qsort(all_, static_cast<size_t>(n_), sizeof(Candidate), cmp_for_lookup);
     return true;
   }
 
-  // The first of the certificates that `ias` names, in the order tried, and
-  // their number in *count (at most kMaxCandidates); -1 for none.
-  int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* count) const {
+  // The certificates that `ias` names, in the order tried, into found[] (at
+  // most kMaxCandidates), and their number.  The run of certificates whose
+  // issuer and serial sort as the signer's is found by a binary search; its
+  // first kMaxCandidates are looked at, and those whose issuer
+  // X509_NAME_cmp finds equal to the signer's are kept, each certificate
+  // once (the caller's list and the message may carry the same one): only
+  // when several are kept are they digested to tell copies apart.
+  int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* found) {
     int lo = 0;
     int hi = n_;
     while (lo < hi) {  // the first at or after ias
@@ -196,17 +170,37 @@ class CandidateIndex {
         hi = mid;
     }
     int n = 0;
-    while (lo + n < n_ && n < kMaxCandidates && cmp_to(ias, all_[lo + n]) == 0) n++;
-    *count = n;
-    return n > 0 ? lo : -1;
+    for (int i = lo; i < n_ && i - lo < kMaxCandidates && cmp_to(ias, all_[i]) == 0; i++)
+      if (names_cert(ias, all_[i].cert)) found[n++] = i;
+    if (n < 2) return n;
+    int kept = 0;
+    for (int i = 0; i < n; i++) {
+      bool copy = false;
+      for (int j = 0; !copy && j < kept; j++) copy = same_certificate(found[j], found[i]);
+      if (!copy) found[kept++] = found[i];
+    }
+    return kept;
   }
 
   Candidate& at(int i) { return all_[i]; }
 
  private:
   static int cmp_to(const PKCS7_ISSUER_AND_SERIAL* ias, const Candidate& c) {
-    const int r = X509_NAME_cmp(ias->issuer, X509_get_issuer_name(c.cert));
+    const int r = morvane::internal::folded_name_cmp(ias->issuer, X509_get_issuer_name(c.cert));
     return r != 0 ? r : ASN1_STRING_cmp(ias->serial, X509_get_serialNumber(c.cert));
+  }
+
+  // Two certificates are one when their digests agree (X509_cmp); one whose
+  // facts cannot be cached is taken as distinct.  Digested on first asking.
+  bool same_certificate(int a, int b) {
+    for (int i : {a, b}) {
+      Candidate& c = all_[i];
+      if (c.hashed != 0) continue;
+      c.hashed = X509_check_purpose(c.cert, -1, 0) == 1 ? 1 : -1;
+      if (c.hashed > 0) memcpy(c.hash, c.cert->sha1_hash, sizeof c.hash);
+    }
+    return all_[a].hashed > 0 && all_[b].hashed > 0 &&
+           memcmp(all_[a].hash, all_[b].hash, sizeof all_[a].hash) == 0;
   }
 
   Candidate* all_ = nullptr;
@@ -219,12 +213,14 @@ void chain_failed(int error) {
   ERR_add_error_data(2, "Verify error:", X509_verify_cert_error_string(error));
 }
 
-// What one verification knows of its signers: the candidates of each and
-// the one chosen (-1 while none is).
+// What one verification knows of its signers: the candidates of each (their
+// places in the index), the one chosen (-1 while none is) and whether its
+// signature over the signed attributes was verified in the choice.
 struct SignerChoice {
-  int first;
+  int candidate[kMaxCandidates];
   int count;
   int chosen;
+  bool attributes_verified;
 };
 
 // Verifies the chain of `signer` with the message's certificates as
@@ -274,9 +270,10 @@ class Verification {
     }
     for (int k = 0; k < n; k++) {
       SignerChoice& c = choices_[k];
-      c.first = index_.find(signer(k)->issuer_and_serial, &c.count);
+      c.count = index_.find(signer(k)->issuer_and_serial, c.candidate);
       c.chosen = -1;
-      if (c.first < 0) {
+      c.attributes_verified = false;
+      if (c.count == 0) {
         PKCS7err(PKCS7_F_PKCS7_GET0_SIGNERS, PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND);
         return false;
       }
@@ -296,21 +293,22 @@ class Verification {
       SignerChoice& c = choices_[k];
       PKCS7_SIGNER_INFO* si = signer(k);
       if (c.count == 1 || (!signatures() && !chains())) {
-        if (chains() && !chain_ok(c.first)) return false;
-        c.chosen = c.first;
+        if (chains() && !chain_ok(c.candidate[0])) return false;
+        c.chosen = c.candidate[0];
         continue;
       }
-      if (signatures() && sk_num(si->auth_attr) <= 0) continue;
+      if (signatures() && !has_signed_attributes(si)) continue;
       if (morvane::internal::first_success(c.count, [&](int i) {
             if (signatures()) {
-              const int r = verify_attribute_signature(si, index_.at(c.first + i).cert);
+              const int r = verify_attribute_signature(si, index_.at(c.candidate[i]).cert);
               if (r <= 0) {
                 PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
                 return r;
               }
             }
-            if (chains() && !chain_ok(c.first + i)) return 0;
-            c.chosen = c.first + i;
+            if (chains() && !chain_ok(c.candidate[i])) return 0;
+            c.chosen = c.candidate[i];
+            c.attributes_verified = signatures();
             return 1;
           }) <= 0)
         return false;
@@ -320,21 +318,24 @@ class Verification {
 
   // Checks each signer's signature over the content read through `p7bio`
   // (unless PKCS7_FLAG_NO_SIGNATURES), choosing the certificate of a signer
-  // that waited: the first whose signature and then chain verify.
+  // that waited: the first whose signature and then chain verify.  For a
+  // signer whose attributes' signature the choice verified, the content's
+  // digest against them is all that is left.
   bool after_content(BIO* p7bio) {
     if (!signatures()) return true;
     for (int k = 0; k < sk_num(sinfos_); k++) {
       SignerChoice& c = choices_[k];
       PKCS7_SIGNER_INFO* si = signer(k);
-      const int first = c.chosen >= 0 ? c.chosen : c.first;
+      const int* tried = c.chosen >= 0 ? &c.chosen : c.candidate;
       const int count = c.chosen >= 0 ? 1 : c.count;
       if (morvane::internal::first_success(count, [&](int i) {
-            const int r = PKCS7_signatureVerify(p7bio, p7_, si, index_.at(first + i).cert);
+            const int r =
+                signature_verify(p7bio, p7_, si, index_.at(tried[i]).cert, c.attributes_verified);
             if (r <= 0) {
               PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
               return r;
             }
-            return c.chosen >= 0 || !chains() || chain_ok(first + i) ? 1 : 0;
+            return c.chosen >= 0 || !chains() || chain_ok(tried[i]) ? 1 : 0;
           }) <= 0)
         return false;
     }

@@ -11,6 +11,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509v3.h>
 
+#include "x509v3/ext_more.h"
+
 namespace morvane::v3 {
 
 // Conversion functions, in the signatures of the method record.
@@ -34,14 +36,7 @@ int i2r_ncons(const X509V3_EXT_METHOD* method, void* value, BIO* out, int indent
 STACK* i2v_pmaps(const X509V3_EXT_METHOD* method, void* value, STACK* list);
 void* v2i_pmaps(const X509V3_EXT_METHOD* method, X509V3_CTX* ctx, STACK* values);
 
-// What an i2v function that was passed `given` gives when a pair cannot be
-// added: null, having freed the list when the function made it (a list the
-// caller passed keeps the pairs already appended).
-inline STACK* drop_pairs(STACK* list, const STACK* given) {
-  if (given == nullptr)
-    sk_pop_free(list, [](void* v) { X509V3_conf_free(static_cast<CONF_VALUE*>(v)); });
-  return nullptr;
-}
+using morvane::x509v3::drop_pairs;
 
 // NIDs of the extension types (RFC 5280 object identifiers).
 inline constexpr int kNidSubjectKeyId = 82;       // 2.5.29.14

@@ -6,6 +6,7 @@
 
 #include <morvane/conf.h>
 #include <morvane/err.h>
+#include <morvane/stack.h>
 #include <morvane/x509v3.h>
 
 extern const X509V3_EXT_METHOD v3_nscert;                  // 71
@@ -40,6 +41,14 @@ inline void value_context(const CONF_VALUE* value) {
 // Frees a record of a name/value list (for sk_pop_free).
 inline void free_conf_value(void* value) {
   X509V3_conf_free(static_cast<CONF_VALUE*>(value));
+}
+
+// What an i2v function that was passed `given` gives when a pair cannot be
+// added: null, having freed the list when the function made it (a list the
+// caller passed keeps the pairs already appended).
+inline STACK* drop_pairs(STACK* list, const STACK* given) {
+  if (given == nullptr) sk_pop_free(list, free_conf_value);
+  return nullptr;
 }
 
 // The qualifiers of a policy (a stack of POLICYQUALINFO) as lines at indent.

@@ -114,10 +114,7 @@ STACK* i2v_GENERAL_NAMES(X509V3_EXT_METHOD* method, GENERAL_NAMES* gens, STACK* 
   for (int i = 0; i < sk_num(gens); i++) {
     auto* gen = reinterpret_cast<GENERAL_NAME*>(sk_value(gens, i));
     STACK* next = i2v_GENERAL_NAME(method, gen, ret);
-    if (next == nullptr) {
-      if (given == nullptr) sk_pop_free(ret, [](void* v) { X509V3_conf_free(static_cast<CONF_VALUE*>(v)); });
-      return nullptr;
-    }
+    if (next == nullptr) return morvane::x509v3::drop_pairs(ret, given);
     ret = next;
   }
   if (ret == nullptr) ret = sk_new_null();

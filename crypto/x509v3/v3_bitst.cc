@@ -68,10 +68,8 @@ STACK* i2v_ASN1_BIT_STRING(const X509V3_EXT_METHOD* method, ASN1_BIT_STRING* bit
   const auto* row = static_cast<const BIT_STRING_BITNAME*>(method->usr_data);
   for (; row->lname != nullptr; row++) {
     if (!ASN1_BIT_STRING_get_bit(bits, row->bitnum)) continue;
-    if (!X509V3_add_value(row->lname, nullptr, &ret)) {
-      if (given == nullptr) sk_pop_free(ret, morvane::x509v3::free_conf_value);
-      return nullptr;
-    }
+    if (!X509V3_add_value(row->lname, nullptr, &ret))
+      return morvane::x509v3::drop_pairs(ret, given);
   }
   return ret;
 }

@@ -36,10 +36,7 @@ STACK* i2v_EXTENDED_KEY_USAGE(const X509V3_EXT_METHOD* /*method*/, void* value, 
   for (int i = 0; i < sk_num(eku); i++) {
     char text[80];
     i2t_ASN1_OBJECT(text, sizeof(text), reinterpret_cast<ASN1_OBJECT*>(sk_value(eku, i)));
-    if (!X509V3_add_value(nullptr, text, &list)) {
-      if (given == nullptr) sk_pop_free(list, morvane::x509v3::free_conf_value);
-      return nullptr;
-    }
+    if (!X509V3_add_value(nullptr, text, &list)) return morvane::x509v3::drop_pairs(list, given);
   }
   return list;
 }

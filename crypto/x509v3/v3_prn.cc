@@ -116,9 +116,11 @@ int X509V3_extensions_print(BIO* bp, const char* title, STACK* exts, unsigned lo
       return 0;
     // The method printers do not all report their writes, and one that
     // fails halfway is taken for one that declines: the value goes out in
-    // one write from a buffer.
+    // one write from a buffer, and what such a printer left there is
+    // dropped before the raw octets are printed instead.
     const bool written = morvane::asn1::print_as_one_write(bp, [&](BIO* b) {
-      if (!X509V3_EXT_print(b, ex, flag, indent + 4) && BIO_indent(b, indent + 4, indent + 4))
+      if (!X509V3_EXT_print(b, ex, flag, indent + 4) && BIO_reset(b) >= 0 &&
+          BIO_indent(b, indent + 4, indent + 4))
         ASN1_STRING_print(b, ex->value);
     });
     if (!written || BIO_write(bp, "\n", 1) != 1) return 0;

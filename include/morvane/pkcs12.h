@@ -250,7 +250,9 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * localKeyID and the key's public key or, for a key without localKeyID, the
  * first with the key's public key: a certificate of another key is never
  * paired with it, whatever localKeyID it carries.  With no such certificate
- * *cert is null (and every certificate goes to *ca).  A file without a key gives
+ * *cert is null (and every certificate goes to *ca).  When the key is not
+ * asked for, a key that does not decrypt or decode fails nothing, and no
+ * certificate is paired then.  A file without a key gives
  * as *cert the first certificate carrying a localKeyID.  A null or empty
  * pass phrase is tried as both forms.  0 with "mac verify failure" or
  * "parse error", and then nothing is handed out and a stack the caller gave

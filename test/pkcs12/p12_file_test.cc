@@ -524,6 +524,72 @@ TEST_F(Pfx, PairingIgnoresBagOrder) {
   }
 }
 
+// A key bag whose key does not decode (Ed25519, which this library does not
+// read, plain or shrouded) or does not decrypt (shrouded under another pass
+// phrase), with its certificate, both with one localKeyID: a caller who asks
+// only for certificates gets them all in the CA list, none paired (there is
+// no public key to compare), and nothing queued; one who asks for the key
+// gets "parse error".  Before, the certificates-only parse failed as well.
+TEST_F(Pfx, KeyThatDoesNotDecodeFailsOnlyTheKeysParse) {
+  // RFC 8410, 10.3: an Ed25519 private key (OID 1.3.101.112).
+  const Bytes ed25519 = morvane_test::FromHex(
+      "302e020100300506032b657004220420d4ee72dbf913584ad5b6d8f1f769f8ad3afe7c28cbf1d4fbe097a88f"
+      "44755842");
+  const auto ed25519_p8 = [&ed25519] {
+    const unsigned char* p = ed25519.data();
+    return reinterpret_cast<PKCS8_PRIV_KEY_INFO*>(
+        ASN1_item_d2i(nullptr, &p, static_cast<long>(ed25519.size()), &PKCS8_PRIV_KEY_INFO_it));
+  };
+  struct Row {
+    const char* name;
+    PKCS8_PRIV_KEY_INFO* p8;
+    const char* key_pass;  // null: a plain key bag
+  } rows[] = {
+      {"Ed25519", ed25519_p8(), nullptr},
+      {"Ed25519, shrouded", ed25519_p8(), "pw"},
+      {"shrouded under another pass phrase", EVP_PKEY2PKCS8(key_), "other"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_NE(nullptr, r.p8);
+    STACK* bags = nullptr;
+    PKCS12_SAFEBAG* cert_bag = PKCS12_add_cert(&bags, leaf_);
+    ASSERT_NE(nullptr, PKCS12_add_cert(&bags, ca_cert_));
+    PKCS12_SAFEBAG* key_bag = nullptr;
+    if (r.key_pass == nullptr) {
+      key_bag = PKCS12_MAKE_KEYBAG(r.p8);
+    } else {
+      key_bag = PKCS12_MAKE_SHKEYBAG(146, r.key_pass, -1, nullptr, 0, 1, r.p8);
+      PKCS8_PRIV_KEY_INFO_free(r.p8);
+    }
+    ASSERT_NE(nullptr, key_bag);
+    sk_push(bags, reinterpret_cast<char*>(key_bag));
+    unsigned char id = 'A';
+    ASSERT_EQ(1, PKCS12_add_localkeyid(cert_bag, &id, 1));
+    ASSERT_EQ(1, PKCS12_add_localkeyid(key_bag, &id, 1));
+    PKCS12* p12 = PlainPfx(bags, "pw");
+    ASSERT_NE(nullptr, p12);
+    X509* cert = nullptr;
+    STACK* ca = nullptr;
+    EXPECT_EQ(1, PKCS12_parse(p12, "pw", nullptr, &cert, &ca));
+    EXPECT_ERRORS({});
+    EXPECT_EQ(nullptr, cert);
+    EXPECT_TRUE(sk_num(ca) == 2 && X509_cmp(reinterpret_cast<X509*>(sk_value(ca, 0)), leaf_) == 0 &&
+                X509_cmp(reinterpret_cast<X509*>(sk_value(ca, 1)), ca_cert_) == 0);
+    X509_free(cert);
+    sk_pop_free(ca, FreeCert);
+    {
+      const Parsed got(p12, "pw");
+      EXPECT_EQ(0, got.rc);
+      EXPECT_EQ(ERR_PACK(ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_PARSE_ERROR),
+                ERR_peek_last_error());
+      ERR_clear_error();
+      EXPECT_TRUE(got.key == nullptr && got.cert == nullptr && got.ca == nullptr);
+    }
+    PKCS12_free(p12);
+  }
+}
+
 // GnuTLS's certtool --to-p12 writes the certificates in the order of the
 // chain file, then the key: with the CA listed first, its bag comes first
 // (test/data/pkcs12/README.md).

@@ -3,7 +3,9 @@
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/bn.h>
 #include <morvane/crypto.h>
+#include <morvane/ec.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
@@ -12,6 +14,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include <gtest/gtest.h>
 
@@ -390,17 +393,36 @@ X509* TwinBadChain() {
   return x;
 }
 
+// A certificate of another issuer, "CN=AAA" (a PrintableString, as the test
+// CA's name is), which sorts before the test CA's name.  Built once.
+X509* IssuedByAaa() {
+  static X509* x = [] {
+    X509_NAME* name = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_FLAG | 1,
+                               reinterpret_cast<const unsigned char*>("AAA"), -1, -1, 0);
+    X509* cert = MakeCert(UserKey(3), "Morvane Test Under AAA", 500, RsaKey(0), name);
+    X509_NAME_free(name);
+    return cert;
+  }();
+  return x;
+}
+
 // Every certificate with the signer's issuer and serial is tried, for the
 // signature over the signed attributes and then for its chain, from the
 // caller's list and the message's, in any order.  When none serves, the
-// reason is the first one's: its chain's when its signature held.
+// reason is the first one's: its chain's when its signature held.  A
+// signer record whose issuer carries the CA's name as a UTF8String (the
+// certificate has it as a PrintableString) still names the certificate
+// beside one of an issuer that sorts before it; before, the signer was not
+// found then.
 TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
   struct Row {
     const char* name;
     std::vector<X509*> carried;  // the message's certificates
     std::vector<X509*> given;    // the caller's
     int expected;
-    int reason;  // of PKCS7_verify, the last entry, when it fails
+    int reason;                // of PKCS7_verify, the last entry, when it fails
+    bool utf8_issuer = false;  // the signer's issuer re-encoded as UTF8String
   } rows[] = {
       {"another key first", {TwinOtherKey(), UserCert(0)}, {}, 1, 0},
       {"a bad chain first", {TwinBadChain(), UserCert(0)}, {}, 1, 0},
@@ -408,6 +430,9 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
       {"a stale one given", {UserCert(0)}, {TwinOtherKey()}, 1, 0},
       {"none serves", {TwinBadChain(), TwinOtherKey()}, {}, 0, PKCS7_R_CERTIFICATE_VERIFY_ERROR},
       {"no signature holds", {TwinOtherKey(), TwinBadChain()}, {}, 0, PKCS7_R_SIGNATURE_FAILURE},
+      {"issuer as UTF8String", {UserCert(0), IssuedByAaa()}, {}, 1, 0, true},
+      {"issuer as UTF8String, given", {}, {IssuedByAaa(), UserCert(0)}, 1, 0, true},
+      {"issuer as UTF8String, twins", {TwinOtherKey(), IssuedByAaa(), UserCert(0)}, {}, 1, 0, true},
   };
   X509_STORE* store = X509_STORE_new();
   ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
@@ -418,6 +443,17 @@ TEST(SmimeChain, EveryCertificateOfTheSignersIssuerAndSerialIsTried) {
     for (X509* x : r.carried) EXPECT_EQ(PKCS7_add_certificate(p7, x), 1);
     STACK* certs = sk_new_null();
     for (X509* x : r.given) sk_push(certs, reinterpret_cast<char*>(x));
+    if (r.utf8_issuer) {
+      X509_NAME* issuer = Signer(p7, 0)->issuer_and_serial->issuer;
+      for (int i = 0; i < sk_num(issuer->entries); i++)
+        reinterpret_cast<X509_NAME_ENTRY*>(sk_value(issuer->entries, i))->value->type =
+            ASN1_UT_UTF8STRING;
+      issuer->modified = 1;
+      // The lookup of the signers, a scan, finds it too.
+      STACK* signers = PKCS7_get0_signers(p7, certs, 0);
+      EXPECT_NE(signers, nullptr);
+      sk_free(signers);
+    }
     BIO* out = BIO_new(BIO_s_mem());
     EXPECT_EQ(PKCS7_verify(p7, certs, store, nullptr, out, 0), r.expected);
     if (r.expected == 1) {
@@ -517,6 +553,90 @@ TEST(SmimeChain, ManySignersVerifyOneChainOnce) {
   PKCS7_free(p7);
 }
 
+// Signatures checked with the key of one certificate, counted by the
+// method of its cached public key.
+int signatures_checked = 0;
+int CountingPublicDecrypt(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
+                          int padding) {
+  signatures_checked++;
+  return RSA_get_default_method()->rsa_pub_dec(flen, from, to, rsa, padding);
+}
+
+// A signer's signature over its signed attributes is checked once with the
+// certificate chosen: when the choice among several candidates checked it
+// (before the content), what is left after the content is the content's
+// digest.  Before, the chosen certificate's signature was checked again.
+TEST(SmimeChain, TheChosenSignersSignatureIsCheckedOnce) {
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  RSA_METHOD counting = *RSA_get_default_method();
+  counting.rsa_pub_dec = CountingPublicDecrypt;
+  for (bool with_twin : {false, true}) {
+    SCOPED_TRACE(with_twin ? "beside a twin" : "alone");
+    // User 0's certificate made again, so that its key takes the method.
+    X509* signer = MakeCert(UserKey(0), "Morvane Test User 0", 100, RsaKey(0),
+                            X509_get_subject_name(CaCert()));
+    EVP_PKEY* pub = X509_get_pubkey(signer);
+    ASSERT_NE(pub, nullptr);
+    RSA_set_method(pub->pkey.rsa, &counting);
+    PKCS7* p7 = Sign(kContent, PKCS7_FLAG_NO_CERTS);
+    ASSERT_NE(p7, nullptr);
+    if (with_twin) {
+      EXPECT_EQ(PKCS7_add_certificate(p7, TwinOtherKey()), 1);
+    }
+    EXPECT_EQ(PKCS7_add_certificate(p7, signer), 1);
+    BIO* out = BIO_new(BIO_s_mem());
+    signatures_checked = 0;
+    EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, out, 0), 1);
+    EXPECT_TRUE(ErrorsAre({}));
+    EXPECT_EQ(MemText(out), kCrlfContent);
+    EXPECT_EQ(signatures_checked, 1);
+    // Content that the signed digest does not match still fails.
+    p7->d.sign->contents->d.data->data[0] ^= 1;
+    EXPECT_EQ(PKCS7_verify(p7, nullptr, store, nullptr, nullptr, 0), 0);
+    EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_DIGEST_FAILURE},
+                           {kLib, PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE}}));
+    BIO_free(out);
+    PKCS7_free(p7);
+    EVP_PKEY_free(pub);
+    X509_free(signer);
+  }
+  X509_STORE_free(store);
+}
+
+// Only the certificates a signer names are digested (to tell copies of one
+// certificate apart), and only when several carry the signer's issuer and
+// serial: a certificate of the caller's that no signer names, and a signer's
+// that is alone, are left as they came.  Before, every certificate of both
+// lists had its extensions parsed and its digest computed.
+TEST(SmimeChain, OnlyCertificatesThatMayBeCopiesAreDigested) {
+  const auto digested = [](X509* x) { return (x->ex_flags & EXFLAG_SET) != 0; };
+  X509_NAME* ca = X509_get_subject_name(CaCert());
+  for (int copies : {1, 2}) {
+    SCOPED_TRACE(copies);
+    X509* unnamed = MakeCert(UserKey(1), "Morvane Test Unnamed", 600, RsaKey(0), ca);
+    X509* signer = MakeCert(UserKey(0), "Morvane Test Fresh Signer", 700, RsaKey(0), ca);
+    BIO* in = MemOf(kContent);
+    PKCS7* p7 = PKCS7_sign(signer, UserKey(0), nullptr, in, PKCS7_FLAG_NO_CERTS);
+    BIO_free(in);
+    ASSERT_NE(p7, nullptr);
+    STACK* certs = StackOf({unnamed, signer});
+    if (copies == 2) sk_push(certs, reinterpret_cast<char*>(signer));
+    ASSERT_FALSE(digested(unnamed) || digested(signer));
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_verify(p7, certs, nullptr, nullptr, out, PKCS7_FLAG_NO_VERIFY), 1);
+    EXPECT_TRUE(ErrorsAre({}));
+    EXPECT_EQ(MemText(out), kCrlfContent);
+    EXPECT_FALSE(digested(unnamed));
+    EXPECT_EQ(digested(signer), copies == 2);
+    BIO_free(out);
+    sk_free(certs);
+    PKCS7_free(p7);
+    X509_free(signer);
+    X509_free(unnamed);
+  }
+}
+
 // A read of the content that fails part-way fails signing and encryption,
 // with the reason, instead of giving a message over part of the content.
 TEST(Smime, ContentThatCannotBeReadIsNotSigned) {
@@ -594,6 +714,19 @@ TEST(Smime, DecryptErrors) {
                                          PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE}}));
   EXPECT_EQ(PKCS7_decrypt(nullptr, UserKey(0), nullptr, out, 0), 0);
   EXPECT_TRUE(ErrorsAre({{kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_INVALID_NULL_POINTER}}));
+  // A key that cannot decrypt a key block at all (an EC key) tells nothing
+  // of the block, as a lack of memory does not: the call fails with the
+  // layer's reason, not as a block that does not open.
+  EC_KEY* ec = EC_KEY_new_by_curve_name(415);  // prime256v1
+  ASSERT_EQ(EC_KEY_generate_key(ec), 1);
+  EVP_PKEY* ec_key = EVP_PKEY_new();
+  EVP_PKEY_assign_EC_KEY(ec_key, ec);
+  EXPECT_EQ(PKCS7_decrypt(e, ec_key, nullptr, out, 0), 0);
+  EXPECT_TRUE(ErrorsAre({{ERR_LIB_EVP, EVP_F_EVP_PKEY_DECRYPT, EVP_R_PUBLIC_KEY_NOT_RSA},
+                         {kLib, PKCS7_F_PKCS7_DATADECODE, ERR_R_EVP_LIB},
+                         {kLib, PKCS7_F_PKCS7_DECRYPT, PKCS7_R_DECRYPT_ERROR}}));
+  EXPECT_EQ(MemText(out), "");
+  EVP_PKEY_free(ec_key);
 
   // Damaged ciphertext: the last block does not decrypt, which is an error
   // and not a success with truncated content.
@@ -702,11 +835,30 @@ TEST(Smime, KeyBlocksThatDoNotOpenFailLikeDamagedContent) {
   EVP_PKEY_free(key);
 }
 
+// User 0's key with its CRT numbers and without its private exponent d, as
+// a key that keeps d elsewhere may come.
+EVP_PKEY* UserKeyWithoutD() {
+  const RSA* full = UserKey(0)->pkey.rsa;
+  RSA* rsa = RSA_new();
+  rsa->n = BN_dup(full->n);
+  rsa->e = BN_dup(full->e);
+  rsa->p = BN_dup(full->p);
+  rsa->q = BN_dup(full->q);
+  rsa->dmp1 = BN_dup(full->dmp1);
+  rsa->dmq1 = BN_dup(full->dmq1);
+  rsa->iqmp = BN_dup(full->iqmp);
+  EVP_PKEY* key = EVP_PKEY_new();
+  EVP_PKEY_assign_RSA(key, rsa);
+  return key;
+}
+
 // A key block that does not open is replaced by a key derived from the
 // block and the private key, not drawn afresh: one message decrypts to one
 // output however often it is submitted, and a badly padded block cannot be
-// told from a well-padded one by the outputs changing.  Before, every call
-// drew another random key.
+// told from a well-padded one by the outputs changing.  So also for a key
+// without its private exponent (which decrypts by its CRT numbers): its
+// substitute comes from a secret of the process and its modulus.  Before,
+// every call drew another random key, and later every call with such a key.
 TEST(Smime, ABlockThatDoesNotOpenGivesOneOutput) {
   STACK* certs = StackOf({UserCert(0)});
   const std::string content(100, 'c');
@@ -716,36 +868,49 @@ TEST(Smime, ABlockThatDoesNotOpenGivesOneOutput) {
   PKCS7* e = PKCS7_encrypt(certs, in, EVP_rc4(), PKCS7_FLAG_BINARY);
   ASSERT_NE(e, nullptr);
   auto* ri = reinterpret_cast<PKCS7_RECIP_INFO*>(sk_value(e->d.enveloped->recipientinfo, 0));
+  ASN1_OCTET_STRING* good = ASN1_STRING_dup(ri->enc_key);
   EVP_PKEY* pub = X509_get_pubkey(UserCert(0));
   const int k = RSA_size(pub->pkey.rsa);
-  std::vector<std::string> outputs;
-  // Bad padding (block type 1) and good padding around a key of 5 bytes.
-  for (uint8_t type : {1, 2}) {
-    std::vector<uint8_t> raw(static_cast<size_t>(k), 0x5a), enc(static_cast<size_t>(k));
-    raw[0] = 0;
-    raw[1] = type;
-    raw[static_cast<size_t>(k) - 6] = 0;
-    ASSERT_EQ(RSA_public_encrypt(k, raw.data(), enc.data(), pub->pkey.rsa, RSA_NO_PADDING), k);
-    ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), k);
-    // The result and what was written.
-    std::pair<int, std::string> first;
-    for (int i = 0; i < 6; i++) {
-      X509* cert = i % 2 ? UserCert(0) : nullptr;
-      SCOPED_TRACE(testing::Message() << "type " << int{type} << ", call " << i);
-      BIO* out = BIO_new(BIO_s_mem());
-      const int ret = PKCS7_decrypt(e, UserKey(0), cert, out, 0);
-      const std::pair<int, std::string> got(ret, MemText(out));
-      BIO_free(out);
-      ERR_clear_error();
-      if (i == 0) first = got;
-      EXPECT_EQ(got, first);
+  EVP_PKEY* without_d = UserKeyWithoutD();
+  for (EVP_PKEY* key : {UserKey(0), without_d}) {
+    SCOPED_TRACE(key == without_d ? "without d" : "with d");
+    // The message's own block opens with the key.
+    ASN1_STRING_set(ri->enc_key, good->data, good->length);
+    BIO* plain = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_decrypt(e, key, UserCert(0), plain, 0), 1);
+    EXPECT_EQ(MemText(plain), content);
+    BIO_free(plain);
+    std::vector<std::string> outputs;
+    // Bad padding (block type 1) and good padding around a key of 5 bytes.
+    for (uint8_t type : {1, 2}) {
+      std::vector<uint8_t> raw(static_cast<size_t>(k), 0x5a), enc(static_cast<size_t>(k));
+      raw[0] = 0;
+      raw[1] = type;
+      raw[static_cast<size_t>(k) - 6] = 0;
+      ASSERT_EQ(RSA_public_encrypt(k, raw.data(), enc.data(), pub->pkey.rsa, RSA_NO_PADDING), k);
+      ASN1_OCTET_STRING_set(ri->enc_key, enc.data(), k);
+      // The result and what was written.
+      std::pair<int, std::string> first;
+      for (int i = 0; i < 6; i++) {
+        X509* cert = i % 2 ? UserCert(0) : nullptr;
+        SCOPED_TRACE(testing::Message() << "type " << int{type} << ", call " << i);
+        BIO* out = BIO_new(BIO_s_mem());
+        const int ret = PKCS7_decrypt(e, key, cert, out, 0);
+        const std::pair<int, std::string> got(ret, MemText(out));
+        BIO_free(out);
+        ERR_clear_error();
+        if (i == 0) first = got;
+        EXPECT_EQ(got, first);
+      }
+      EXPECT_EQ(first.first, 1);
+      EXPECT_EQ(first.second.size(), content.size());
+      EXPECT_NE(first.second, content);
+      outputs.push_back(first.second);
     }
-    EXPECT_EQ(first.first, 1);
-    EXPECT_EQ(first.second.size(), content.size());
-    EXPECT_NE(first.second, content);
-    outputs.push_back(first.second);
+    EXPECT_NE(outputs[0], outputs[1]);  // another block, another key
   }
-  EXPECT_NE(outputs[0], outputs[1]);  // another block, another key
+  EVP_PKEY_free(without_d);
+  ASN1_OCTET_STRING_free(good);
   EVP_PKEY_free(pub);
   PKCS7_free(e);
   BIO_free(in);

@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -54,6 +55,20 @@ X509V3_EXT_METHOD OctetsMethod() {
   m.ext_nid = kSubjectKeyId;
   m.it = &ASN1_OCTET_STRING_it;
   m.i2s = OctetsText;
+  return m;
+}
+
+// A printer that writes part of a value and then fails.
+int HalfPrinted(const X509V3_EXT_METHOD*, void*, BIO* out, int indent) {
+  BIO_printf(out, "%*shalf", indent, "");
+  return 0;
+}
+
+X509V3_EXT_METHOD HalfPrintedMethod() {
+  X509V3_EXT_METHOD m = {};
+  m.ext_nid = kKeyUsage;
+  m.it = &ASN1_OCTET_STRING_it;
+  m.i2r = HalfPrinted;
   return m;
 }
 
@@ -376,10 +391,58 @@ std::string ExtPrinted(X509_EXTENSION* ex, unsigned long flag, int indent, int* 
   return out;
 }
 
+// Whichever allocation of a listing fails, a value goes out whole (with
+// its newline) or not at all.  Before, without memory for the value's
+// buffer the value was printed to the stream directly and the call then
+// failed after it.
+TEST(X509v3PrintAlloc, AValueGoesOutWholeOrNotAtAll) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  X509V3_EXT_METHOD octets = OctetsMethod();
+  ASSERT_EQ(1, X509V3_EXT_add(&octets));
+  STACK* list = sk_new_null();
+  sk_push(list, reinterpret_cast<char*>(RawExtension(kSubjectKeyId, "04020aff")));
+  // The thread's error state is made once, before the counting starts.
+  ERR_put_error(ERR_LIB_X509V3, 0, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+  ERR_clear_error();
+  const auto allocations = [] {
+    const morvane_test::AllocCounts n = morvane_test::GetAllocCounts();
+    return n.mallocs + n.reallocs;
+  };
+  const long before = allocations();
+  BIO* whole = morvane_test::NewScriptedStream();
+  const long after_stream = allocations();
+  ASSERT_EQ(1, X509V3_extensions_print(whole, "T", list, 0, 2));
+  const long n = allocations() - after_stream;
+  EXPECT_EQ("  T:\n      X509v3 Freshest CRL: \n          0A:FF\n",
+            morvane_test::Script(whole).output);
+  BIO_free(whole);
+  ASSERT_GT(after_stream, before);
+  int failures = 0;
+  for (long k = 1; k <= n; k++) {
+    BIO* out = morvane_test::NewScriptedStream();
+    morvane_test::FailAllocationAfter(k);
+    const int r = X509V3_extensions_print(out, "T", list, 0, 2);
+    morvane_test::FailAllocationAfter(0);
+    const std::string text = morvane_test::Script(out).output;
+    BIO_free(out);
+    ERR_clear_error();
+    // A method that fails for memory is taken for one that declines: the
+    // raw octets then stand for the value.
+    if (r == 1) continue;
+    failures++;
+    EXPECT_TRUE(text.find("0A:FF") == std::string::npos || text.ends_with("0A:FF\n"))
+        << k << ": " << text;
+  }
+  EXPECT_GT(failures, 0);
+  sk_pop_free(list, FreeExtension);
+  X509V3_EXT_cleanup();
+}
+
 TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
-  X509V3_EXT_METHOD octets = OctetsMethod(), integer = IntegerMethod(0);
+  X509V3_EXT_METHOD octets = OctetsMethod(), integer = IntegerMethod(0), half = HalfPrintedMethod();
   ASSERT_EQ(1, X509V3_EXT_add(&octets));
   ASSERT_EQ(1, X509V3_EXT_add(&integer));
+  ASSERT_EQ(1, X509V3_EXT_add(&half));
   X509_EXTENSION* skid = RawExtension(kSubjectKeyId, "04020aff");
   X509_EXTENSION* num = RawExtension(kCrlNumber, "020107");
   X509_EXTENSION* bad = RawExtension(kCrlNumber, "0402abcd");
@@ -424,9 +487,12 @@ TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
   EXPECT_EQ(dumped, ret);
   BIO_free(want);
 
+  // A printer that fails halfway leaves nothing of its own before the raw
+  // octets; before, its part stood in front of them.
   STACK* list = sk_new_null();
   sk_push(list, reinterpret_cast<char*>(skid));
   sk_push(list, reinterpret_cast<char*>(none));
+  sk_push(list, reinterpret_cast<char*>(RawExtension(kKeyUsage, "04024142")));
   BIO* bio = BIO_new(BIO_s_mem());
   EXPECT_EQ(1, X509V3_extensions_print(bio, "X509v3 extensions", list, 0x10000, 2));
   EXPECT_EQ(
@@ -434,7 +500,9 @@ TEST(X509v3Print, ThroughTheMethodsOrTheFallback) {
       "      X509v3 Freshest CRL: \n"
       "          0A:FF\n"
       "      X509v3 Certificate Issuer: \n"
-      "          <Not Supported>\n",
+      "          <Not Supported>\n"
+      "      X509v3 Subject Directory Attributes: \n"
+      "          ..AB\n",
       Printed(bio));
   BIO_free(bio);
   sk_pop_free(list, FreeExtension);
