@@ -240,6 +240,41 @@ TEST(Store, AddingCostsTheSameHoweverManyShareTheName) {
   for (X509_CRL* crl : crls) X509_CRL_free(crl);
 }
 
+// A caller that removes (and frees) an object of the cache and pushes
+// another leaves the count as it was: the next addition indexes the cache
+// anew all the same, whether or not a search sorted it in between, so the
+// removed object's copy is added and nothing freed is read (ASan).
+TEST(Store, AnObjectTheCallerRemovedIsNoLongerHeld) {
+  for (const bool sorted_between : {false, true}) {
+    SCOPED_TRACE(sorted_between ? "sorted in between" : "added at once");
+    StorePtr store(X509_STORE_new());
+    X509* a = morvane_test::MakeCert({"A", "", 2, 1, {}});
+    X509* b = morvane_test::MakeCert({"B", "", 2, 2, {}});
+    X509* c = morvane_test::MakeCert({"C", "", 2, 3, {}});
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), a));
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), b));
+    const int at = X509_OBJECT_idx_by_subject(store->objs, X509_LU_X509, X509_get_subject_name(a));
+    ASSERT_GE(at, 0);
+    auto* removed = reinterpret_cast<X509_OBJECT*>(sk_delete(store->objs, at));
+    X509_OBJECT_free_contents(removed);
+    CRYPTO_free(removed);
+    auto* obj = static_cast<X509_OBJECT*>(CRYPTO_malloc(sizeof(X509_OBJECT), __FILE__, __LINE__));
+    obj->type = X509_LU_X509;
+    obj->data.x509 = c;
+    X509_OBJECT_up_ref_count(obj);
+    ASSERT_GT(sk_push(store->objs, reinterpret_cast<char*>(obj)), 0);
+    if (sorted_between) {
+      EXPECT_GE(X509_OBJECT_idx_by_subject(store->objs, X509_LU_X509, X509_get_subject_name(c)), 0);
+    }
+    X509* copy = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, a));
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), copy));
+    EXPECT_EQ(0, X509_STORE_add_cert(store.get(), c));
+    EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+    EXPECT_EQ(3, sk_num(store->objs));
+    for (X509* x : {a, b, c, copy}) X509_free(x);
+  }
+}
+
 // An issuer step that refuses the first candidate it is offered, then
 // accepts any other.
 X509* refused = nullptr;
