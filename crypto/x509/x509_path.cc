@@ -502,20 +502,32 @@ int add_list(X509_STORE_CTX* ctx, Position& p, STACK* sk, const ListIndex* index
   int first;
   int last;
   index->range(name, &first, &last);
-  last = std::min(last, first + kMaxCandidates);
-  // The head of the list and the certificates of the name (of those whose
-  // name folds as the issuer's, the first kMaxCandidates), merged by position
-  // in the list.
+  // Names that only fold as the issuer's are passed over without using up
+  // the share: the first kMaxCandidates of the name count, among at most
+  // twice as many whose names fold alike.
+  last = std::min(last, first + 2 * kMaxCandidates);
+  auto of_name = [&](int at) {
+    return X509_NAME_cmp(X509_get_subject_name(cert_at(sk, at)), name) == 0;
+  };
+  // The head of the list and the certificates of the name, merged by
+  // position in the list.
+  int named = 0;
   int i = 0;
   int j = first;
-  while (i < head || j < last) {
+  for (;;) {
+    const bool more_named = j < last && named < kMaxCandidates;
+    if (i >= head && !more_named) break;
     int at;
-    if (j == last || (i < head && i <= index->order(j))) {
+    if (!more_named || (i < head && i <= index->order(j))) {
       at = i++;
-      if (j < last && index->order(j) == at) j++;
+      if (more_named && index->order(j) == at) {
+        j++;
+        if (of_name(at)) named++;
+      }
     } else {
       at = index->order(j++);
-      if (X509_NAME_cmp(X509_get_subject_name(cert_at(sk, at)), name) != 0) continue;
+      if (!of_name(at)) continue;
+      named++;
     }
     if (!add_candidate(&a, cert_at(sk, at))) return 0;
   }

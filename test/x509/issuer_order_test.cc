@@ -34,7 +34,8 @@ using morvane_test::TempPath;
 // cross-signed by Other (IntByOther), which no store holds.  IntForged has
 // Int's name, key and issuer, but a signature Root's key does not verify;
 // IntNotCa is Int again with cA FALSE; RootOtherKey is a self-signed Root
-// under another key.  DsaCa's DSA key takes its parameters from DsaRoot (its
+// under another key; IntLookAlike's name folds as Int's ("INT"), but is not
+// Int's.  DsaCa's DSA key takes its parameters from DsaRoot (its
 // algorithm has none); DsaCaExpired is DsaCa's name and key with the
 // parameters, self-signed and expired; LeafOfDsaCa is DsaCa's, under a key
 // that inherits too (the run lends parameters up to the first key above
@@ -51,6 +52,7 @@ enum Id {
   IntForged,
   IntNotCa,
   RootOtherKey,
+  IntLookAlike,
   DsaRoot,
   DsaCa,
   DsaCaExpired,
@@ -85,6 +87,7 @@ const std::vector<Bytes>& Ders() {
         {"Int", "Root", 2, 9, kCaExts, nullptr, x509_test::RsaKey2()},
         {"Int", "Root", 2, 10, {{kNidBasicConstraints, true, FromHex("3000")}}},
         {"Root", "", 2, 11, kCaExts, x509_test::RsaKey2(), x509_test::RsaKey2()},
+        {"INT", "Root", 2, 16, kCaExts},
     };
     std::vector<Bytes> out;
     for (const CertSpec& s : specs) {
@@ -124,6 +127,13 @@ const std::vector<Bytes>& Ders() {
 // "A:B", the first in A and the second in B; in a CA file holding the first,
 // beside a directory holding both (numbered in order).
 enum class Layout { kAdded, kTwoDirs, kFileAndDir };
+
+// n times `many`, then `last`.
+std::vector<Id> After(int n, Id many, Id last) {
+  std::vector<Id> ids(static_cast<size_t>(n), many);
+  ids.push_back(last);
+  return ids;
+}
 
 struct OrderCase {
   const char* name;
@@ -189,6 +199,13 @@ const OrderCase kOrderCases[] = {
      Layout::kAdded,
      {RootOtherKey, Root},
      {IntByRoot},
+     LeafOfInt,
+     {1, X509_V_OK}},
+    // Look-alike names do not use up a position's share of candidates.
+    {"LookAlikesFirst",
+     Layout::kAdded,
+     {Root},
+     After(40, IntLookAlike, IntByRoot),
      LeafOfInt,
      {1, X509_V_OK}},
     // A key that inherits its parameters cannot check a link before the run
