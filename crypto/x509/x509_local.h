@@ -9,6 +9,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "internal/err_mark.h"
 #include "internal/err_watch.h"
 
 namespace morvane::x509 {
@@ -138,16 +139,37 @@ int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey);
 // failure" for the run to see.
 class QuietErrors {
  public:
-  QuietErrors();
-  ~QuietErrors();
+  QuietErrors() = default;
+  ~QuietErrors() {
+    const bool lack = watch_.seen();
+    mark_.pop();
+    if (lack)
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
+                    __LINE__);
+  }
   QuietErrors(const QuietErrors&) = delete;
   QuietErrors& operator=(const QuietErrors&) = delete;
 
  private:
-  bool callers_mark_;
-  bool marked_;
+  morvane::internal::ErrorMark mark_;
   morvane::internal::MallocFailureWatch watch_;
 };
+
+// Whether a certificate whose X509_check_ca answer is `ca` may stand at a
+// place of a chain whose certificate below asks `must_be_ca`: -1 (none
+// below, the target) anything but, when `strict`, a CA by other means than
+// its basicConstraints; 0 (a proxy certificate below) no CA; 1 (any other
+// below) a CA, when `strict` by its basicConstraints.
+inline bool ca_fits(int must_be_ca, int ca, bool strict) {
+  switch (must_be_ca) {
+    case -1:
+      return !strict || ca == 1 || ca == 0;
+    case 0:
+      return ca == 0;
+    default:
+      return ca != 0 && (!strict || ca == 1);
+  }
+}
 
 }  // namespace morvane::x509
 

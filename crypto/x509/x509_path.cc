@@ -43,8 +43,6 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
-#include "internal/err_mark.h"
-#include "internal/err_watch.h"
 #include "x509_local.h"
 #include "x509v3/internal.h"
 
@@ -119,24 +117,17 @@ bool signature_verifies(X509* x, X509* issuer) {
 // Whether y may stand above x in a chain that the run will accept: when y
 // is one of the caller's certificates, the chain's extension checks find it
 // fit to issue x (a CA, and not one above a proxy certificate); and y's key
-// verifies x's signature.  What the checks queue is taken back, unless an
-// allocation failed, which the run then reports.
+// verifies x's signature.  What the checks queue is taken back, but for one
+// "malloc failure" when an allocation failed, which the run then reports.
 bool link_holds(X509_STORE_CTX* ctx, X509* x, X509* y, bool trusted) {
   if (!trusted) {
     const int ca = X509_check_ca(y);
     X509_check_purpose(x, -1, 0);
-    const bool strict = (flags_of(ctx) & X509_V_FLAG_X509_STRICT) != 0;
-    if (morvane::x509v3::flags_of(x) & EXFLAG_PROXY) {
-      if (ca != 0) return false;
-    } else if (ca == 0 || (strict && ca != 1)) {
-      return false;
-    }
+    const int must_be_ca = (morvane::x509v3::flags_of(x) & EXFLAG_PROXY) ? 0 : 1;
+    if (!ca_fits(must_be_ca, ca, (flags_of(ctx) & X509_V_FLAG_X509_STRICT) != 0)) return false;
   }
-  morvane::internal::ErrorMark mark;
-  const morvane::internal::MallocFailureWatch watch;
-  const bool ok = signature_verifies(x, y);
-  if (!watch.seen()) mark.pop();
-  return ok;
+  const QuietErrors quiet;
+  return signature_verifies(x, y);
 }
 
 // The certificates of the chain as a sorted multiset, so that a candidate

@@ -69,27 +69,7 @@ int checked(T* obj, EVP_PKEY* pkey, bool markable, int lock, int (*verify)(T*, E
   return ret;
 }
 
-// Whether the newest entry of the queue carries a mark (a caller's).
-bool newest_marked() {
-  const ERR_STATE* es = ERR_get_state();
-  return es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
-}
-
 }  // namespace
-
-QuietErrors::QuietErrors() : callers_mark_(newest_marked()), marked_(ERR_set_mark() == 1) {}
-
-QuietErrors::~QuietErrors() {
-  const bool lack = watch_.seen();
-  if (marked_) {
-    ERR_pop_to_mark();
-    if (callers_mark_) ERR_set_mark();  // the mark was the caller's before it was ours
-  } else {
-    ERR_clear_error();  // the queue was empty
-  }
-  if (lack)
-    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
-}
 
 int check_cert_signature(X509* x, EVP_PKEY* pkey) {
   const bool decoded = x->cert_info != nullptr && x->cert_info->enc.modified == 0;

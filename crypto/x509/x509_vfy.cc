@@ -86,22 +86,10 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
     if (!allow_proxy && (flags_of(x) & EXFLAG_PROXY)) {
       if (!report(ctx, X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED, i, x)) return 0;
     }
-    const int ret = X509_check_ca(x);
-    bool bad_ca = false;
-    int ca_error = X509_V_ERR_INVALID_CA;
-    switch (must_be_ca) {
-      case -1:
-        bad_ca = (flags & X509_V_FLAG_X509_STRICT) && ret != 1 && ret != 0;
-        break;
-      case 0:
-        bad_ca = ret != 0;
-        ca_error = X509_V_ERR_INVALID_NON_CA;
-        break;
-      default:
-        bad_ca = ret == 0 || ((flags & X509_V_FLAG_X509_STRICT) && ret != 1);
-        break;
-    }
-    if (bad_ca && !report(ctx, ca_error, i, x)) return 0;
+    if (!morvane::x509::ca_fits(must_be_ca, X509_check_ca(x),
+                                (flags & X509_V_FLAG_X509_STRICT) != 0) &&
+        !report(ctx, must_be_ca == 0 ? X509_V_ERR_INVALID_NON_CA : X509_V_ERR_INVALID_CA, i, x))
+      return 0;
     if (purpose > 0) {
       const int r = X509_check_purpose(x, purpose, must_be_ca > 0);
       if (r == 0 || ((flags & X509_V_FLAG_X509_STRICT) && r != 1)) {
