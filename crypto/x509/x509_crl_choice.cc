@@ -152,13 +152,9 @@ enum class Signer { kIssuerKey, kOtherKey, kForged };
 // subjectKeyIdentifier.
 class Judge {
  public:
-  Judge(X509_STORE_CTX* ctx, X509* x) : ctx_(ctx), x_(x) {
-    X509* issuer = crl_issuer(ctx);
-    if (issuer == nullptr) return;
-    const QuietErrors quiet;  // check_crl reports a key it cannot decode
-    X509_check_purpose(issuer, -1, 0);
-    skid_ = issuer->skid;
-    key_ = X509_get_pubkey(issuer);
+  Judge(X509_STORE_CTX* ctx, X509* x)
+      : ctx_(ctx), x_(x), issuer_(crl_issuer(ctx)), key_(key_of(issuer_)), checking_(key_) {
+    if (issuer_ != nullptr) skid_ = issuer_->skid;
   }
   ~Judge() { EVP_PKEY_free(key_); }
   Judge(const Judge&) = delete;
@@ -182,13 +178,24 @@ class Judge {
     }
     if (key_ == nullptr) return Signer::kIssuerKey;
     const QuietErrors quiet;  // a list passed over leaves nothing queued
-    return check_crl_signature(crl, key_) > 0 ? Signer::kIssuerKey : Signer::kForged;
+    return check_crl_signature(crl, checking_) > 0 ? Signer::kIssuerKey : Signer::kForged;
   }
 
  private:
+  // The issuer's key with its cached facts computed (so that its skid is
+  // read), or null.
+  static EVP_PKEY* key_of(X509* issuer) {
+    if (issuer == nullptr) return nullptr;
+    const QuietErrors quiet;  // check_crl reports a key it cannot decode
+    X509_check_purpose(issuer, -1, 0);
+    return X509_get_pubkey(issuer);
+  }
+
   X509_STORE_CTX* ctx_;
   X509* x_;
-  EVP_PKEY* key_ = nullptr;
+  X509* issuer_;
+  EVP_PKEY* key_;
+  mutable CheckingKey checking_;  // key_, its digest made once for every list
   ASN1_OCTET_STRING* skid_ = nullptr;
 };
 

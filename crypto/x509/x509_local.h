@@ -123,15 +123,37 @@ X509_REVOKED* crl_entry(X509_CRL* crl, X509* x);
 // reported on it.  The callback's answer, else 1.
 int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x);
 
-// x's signature under pkey, as X509_verify gives it (1 valid, 0 invalid,
-// -1 error), spared when x's mark names pkey; a signature that verifies
-// marks x with pkey (a digest of its encoding), so that only a check under
-// another key verifies again.  Safe while other threads check x.
-int check_cert_signature(X509* x, EVP_PKEY* pkey);
+// A key that checks signatures (no reference taken), and the SHA-256
+// digest of its SubjectPublicKeyInfo that names it in the marks, made at
+// the first check that reads or sets one and kept for the checks after it:
+// one per issuer, however many objects it judges.  Lives no longer than the
+// key keeps its parameters.
+class CheckingKey {
+ public:
+  explicit CheckingKey(EVP_PKEY* pkey) : pkey_(pkey) {}
+  CheckingKey(const CheckingKey&) = delete;
+  CheckingKey& operator=(const CheckingKey&) = delete;
+
+  EVP_PKEY* pkey() const { return pkey_; }
+  // The digest (32 bytes), or null when the key cannot be encoded
+  // (parameters missing included).
+  const unsigned char* digest();
+
+ private:
+  EVP_PKEY* pkey_;
+  int state_ = 0;  // 1 digest made, -1 none can be, 0 not tried
+  unsigned char digest_[32];
+};
+
+// x's signature under key, as X509_verify gives it (1 valid, 0 invalid,
+// -1 error), spared when x's mark names the key; a signature that verifies
+// marks x with the key's digest, so that only a check under another key
+// verifies again.  Safe while other threads check x.
+int check_cert_signature(X509* x, CheckingKey& key);
 
 // The same for a revocation list and X509_CRL_verify; only a list whose
 // signed part is the one decoded is marked or spared.
-int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey);
+int check_crl_signature(X509_CRL* crl, CheckingKey& key);
 
 // Within its scope, what is queued is dropped again when the scope ends
 // (the entries after the newest one at its start; a caller's mark on that

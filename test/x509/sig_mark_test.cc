@@ -181,4 +181,44 @@ TEST(SigMarkCost, AListIsVerifiedOncePerKey) {
   EXPECT_LT(largest_freed(VerifyWith(o, Leaf1, Root1, true), {1, X509_V_OK}), signed_part / 4);
 }
 
+// The digest of the key that names the marks (an encoding of the key, in
+// blocks of its own) is made once per issuer, not once per list: a
+// verification whose issuer has twenty lists, all marked by a verification
+// before it, allocates hardly more than one whose issuer has one.  (Needs
+// its own process for the counting hooks; ctest runs each test in one.)
+long VerificationMallocs(int lists) {
+  Objects o;
+  STACK* crls = sk_new_null();
+  for (int i = 0; i < lists; i++) {
+    X509_CRL* made = morvane_test::MakeCrl("Root", {}, kChainMoment - 86400 - 60 * i,
+                                           kChainMoment + 86400, {}, RsaKey());
+    sk_push(crls, reinterpret_cast<char*>(Decode(d2i_X509_CRL, Encode(i2d_X509_CRL, made))));
+    X509_CRL_free(made);
+  }
+  X509_STORE* store = StoreOf(o.certs[Root1]);
+  long mallocs = 0;
+  for (int run = 0; run < 2; run++) {
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, o.certs[Leaf1], nullptr));
+    X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+    X509_STORE_CTX_set0_crls(ctx, crls);
+    X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+    const long before = morvane_test::GetAllocCounts().mallocs;
+    EXPECT_EQ(1, X509_verify_cert(ctx));
+    mallocs = morvane_test::GetAllocCounts().mallocs - before;
+    X509_STORE_CTX_free(ctx);
+  }
+  X509_STORE_free(store);
+  sk_pop_free(crls, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); });
+  EXPECT_ERRORS({});
+  return mallocs;
+}
+
+TEST(SigMarkCost, TheKeyIsDigestedOncePerIssuer) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  Morvane_add_all_digests();
+  const long one = VerificationMallocs(1);
+  EXPECT_LT(VerificationMallocs(20) - one, 20);
+}
+
 }  // namespace
