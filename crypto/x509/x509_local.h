@@ -101,10 +101,11 @@ X509* crl_issuer(X509_STORE_CTX* ctx);
 // when both have one, naming the issuer's subjectKeyIdentifier, and a
 // signature that verifies under the key); of them the one in time issued
 // last (by lastUpdate, then cRLNumber, then one that revokes x), else the
-// latest one.  With none such, and no other key's list seen, the latest
-// whose signature fails (check_crl then reports it).  1 with a new
-// reference at *pcrl, or 0 (also when a method asked to be retried,
-// "should retry" queued).
+// latest one.  Signatures are checked from the best candidate down, and
+// after 16 that fail no more are.  With none verified, and no other key's
+// list seen, the latest of those whose signature failed (check_crl then
+// reports it).  1 with a new reference at *pcrl, or 0 (also when a method
+// asked to be retried, "should retry" queued).
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
 
 // Whether an entry of crl carries a critical extension the verifier cannot
