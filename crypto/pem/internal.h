@@ -11,6 +11,8 @@
 #include <morvane/evp.h>
 #include <morvane/pem.h>
 
+#include "internal/err_mark.h"
+
 namespace morvane::pem {
 
 // True when `enc` fits the armour's fixed areas: an IV of at most 16 bytes
@@ -55,6 +57,22 @@ bool check_pem(const char* found, const char* wanted);
 inline bool broken_block(unsigned long e) {
   return ERR_GET_LIB(e) == ERR_LIB_PEM && ERR_GET_FUNC(e) == PEM_F_PEM_READ_BIO &&
          (ERR_GET_REASON(e) == PEM_R_BAD_END_LINE || ERR_GET_REASON(e) == PEM_R_BAD_BASE64_DECODE);
+}
+
+// What a failed PEM_read_bio (or a typed reader built on it) tells a
+// loader that reads a stream block after block, by the entries queued
+// since read_mark, set just before the read: the normal end of the input
+// ("no start line" alone), a broken block it may read on after (one reason
+// that broken_block accepts), or a failure.  A stream that failed queued
+// its own error before the reader's, so no end and no broken block comes
+// with more than one entry.
+enum class ReadEnd { kEnd, kBrokenBlock, kFailed };
+
+inline ReadEnd read_end(const morvane::internal::ErrorMark& read_mark) {
+  if (read_mark.count() != 1) return ReadEnd::kFailed;
+  const unsigned long e = ERR_peek_last_error();
+  if (ERR_GET_REASON(e) == PEM_R_NO_START_LINE) return ReadEnd::kEnd;
+  return broken_block(e) ? ReadEnd::kBrokenBlock : ReadEnd::kFailed;
 }
 
 // PEM_X509_INFO_read_bio (into a new stack) for a loader that takes what

@@ -168,13 +168,13 @@ STACK* read_info(BIO* bp, STACK* sk, pem_password_cb* cb, void* u, Lenient* leni
     long len = 0;
     morvane::internal::ErrorMark read_mark;
     if (!PEM_read_bio(bp, &name, &header, &data, &len)) {
-      if (ERR_GET_REASON(ERR_peek_last_error()) == PEM_R_NO_START_LINE && read_mark.count() == 1) {
+      const morvane::pem::ReadEnd how = morvane::pem::read_end(read_mark);
+      if (how == morvane::pem::ReadEnd::kEnd) {
         if (lenient == nullptr)
           mark.pop();
         else
           read_mark.pop();
-      } else if (lenient != nullptr && read_mark.count() == 1 &&
-                 morvane::pem::broken_block(ERR_peek_last_error())) {
+      } else if (lenient != nullptr && how == morvane::pem::ReadEnd::kBrokenBlock) {
         lenient->unread++;
         continue;
       } else if (lenient != nullptr) {

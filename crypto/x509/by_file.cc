@@ -117,11 +117,14 @@ int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, boo
         const unsigned long e = ERR_peek_last_error();
         const bool undecodable =
             ERR_GET_LIB(e) == ERR_LIB_PEM && ERR_GET_REASON(e) == ERR_R_ASN1_LIB;
-        if ((undecodable || morvane::pem::broken_block(e)) && !watch.seen()) {
+        // A stream that fails between blocks, or inside one, is no end and
+        // no broken block: it ends the reading, its error queued.
+        const morvane::pem::ReadEnd how = morvane::pem::read_end(read_mark);
+        if ((undecodable || how == morvane::pem::ReadEnd::kBrokenBlock) && !watch.seen()) {
           unread++;
           continue;
         }
-        const bool end = ERR_GET_REASON(e) == PEM_R_NO_START_LINE;
+        const bool end = how == morvane::pem::ReadEnd::kEnd;
         if (end && count > 0 && unread == 0) {
           mark.pop();
           ret = count;

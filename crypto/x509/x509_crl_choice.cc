@@ -7,17 +7,26 @@
 // in which lists were added decide, and a list by another key (or a forged
 // one) would hide the issuer's.
 //
-// Implementation notes: a list whose authorityKeyIdentifier names another
-// key than the issuer's subjectKeyIdentifier is passed over unread, and so
-// is one whose signature does not verify under the issuer's key (the check
-// marks a list it verified, x509_sig_mark.cc, so each list is verified once
-// per key).  Lists issued at one moment are ordered by cRLNumber; when that
-// ties too, one that revokes the certificate is taken.  Delta lists (RFC
+// Implementation notes: the lists are ranked before any signature is read,
+// by what costs little (in time first, then the one issued last; lists
+// issued at one moment by cRLNumber, then one that revokes the certificate
+// first), and the signatures are checked from the best down: the first
+// that verifies under the issuer's key decides, as the best of the
+// verified ones would.  At most kMaxFailedChecks signatures may fail in one
+// choice, so lists an attacker packs under the issuer's name (a signed
+// message carries its own) cost a bounded number of checks; a list
+// verified is marked (x509_sig_mark.cc), so that it is verified once per
+// key.  A list whose authorityKeyIdentifier names another key than the
+// issuer's subjectKeyIdentifier is passed over unread.  Delta lists (RFC
 // 5280, 5.2.4) carry only the changes since a complete list and are never
-// taken as one, nor merged into it: the complete list decides, and a newer
-// delta list can only add a revocation (check_delta).
+// taken as one, nor merged into it: the complete list decides (get_crl
+// ranks complete lists only), and a newer delta list can only add a
+// revocation (check_delta ranks delta lists only).
 
 #include <stdint.h>
+
+#include <algorithm>
+#include <functional>
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
@@ -43,6 +52,11 @@ constexpr int kNidReasonCode = 141;         // 2.5.29.21
 constexpr int kNidInvalidityDate = 142;     // 2.5.29.24
 constexpr int kNidHoldInstruction = 430;    // 2.5.29.23
 constexpr long kRemoveFromCrl = 8;          // RFC 5280, 5.3.1
+
+// Signatures of one issuer's lists that may fail their check in one choice,
+// at most (the chain search's bound on chains): a verifier handed thousands
+// of forged lists under the issuer's name checks this many, not thousands.
+constexpr int kMaxFailedChecks = 16;
 
 // Facts of a list's entries kept in its `flags` (under lock 6) while its
 // signed part is the one decoded: whether they were read, and whether an
@@ -101,20 +115,6 @@ ASN1_INTEGER* crl_number(X509_CRL* crl) {
   return static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, kNidCrlNumber, nullptr, nullptr));
 }
 
-// Negative, 0 or positive as a was issued before b, at the same point or
-// after it: by lastUpdate, then by cRLNumber (an absent one the lowest).
-int compare_issue(X509_CRL* a, X509_CRL* b) {
-  if (issued_after(a, b)) return 1;
-  if (issued_after(b, a)) return -1;
-  ASN1_INTEGER* na = crl_number(a);
-  ASN1_INTEGER* nb = crl_number(b);
-  int c = (na != nullptr) - (nb != nullptr);
-  if (c == 0 && na != nullptr) c = ASN1_INTEGER_cmp(na, nb);
-  ASN1_INTEGER_free(na);
-  ASN1_INTEGER_free(nb);
-  return c;
-}
-
 // Whether crl revokes x: it has an entry for x's serial number, in a delta
 // list one of another reason than removeFromCRL, which takes x off the
 // list (a reason that cannot be read counts as a revocation).
@@ -130,35 +130,15 @@ bool revokes(X509_CRL* crl, X509* x, bool delta) {
   return !removed;
 }
 
-// Whether a is to be taken rather than b for x: the later issued; of lists
-// issued at one point, the one that revokes x, then either by a fixed order
-// of their signatures, so that the order in which they are met never
-// decides.
-bool preferred(X509_CRL* a, X509_CRL* b, X509* x, bool delta) {
-  const int c = compare_issue(a, b);
-  if (c != 0) return c > 0;
-  const bool ra = revokes(a, x, delta);
-  if (ra != revokes(b, x, delta)) return ra;
-  return ASN1_STRING_cmp(a->signature, b->signature) > 0;
-}
-
-// Who signed a list, as far as the verifier can tell from its issuer
-// certificate.
-enum class Signer { kIssuerKey, kOtherKey, kForged };
-
 // What the lists of x are judged by: the certificate whose key signs them
-// (crl_issuer), its key (null when it cannot be decoded: the list is then
-// not judged by its signature, and check_crl reports the key) and its
+// (crl_issuer), its key (null when it cannot be decoded: the lists are then
+// not judged by their signatures, and check_crl reports the key) and its
 // subjectKeyIdentifier.
 class Judge {
  public:
-  Judge(X509_STORE_CTX* ctx, X509* x) : ctx_(ctx), x_(x) {
-    X509* issuer = crl_issuer(ctx);
-    if (issuer == nullptr) return;
-    const QuietErrors quiet;  // check_crl reports a key it cannot decode
-    X509_check_purpose(issuer, -1, 0);
-    skid_ = issuer->skid;
-    key_ = X509_get_pubkey(issuer);
+  Judge(X509_STORE_CTX* ctx, X509* x)
+      : ctx_(ctx), x_(x), issuer_(crl_issuer(ctx)), key_(key_of(issuer_)), checking_(key_) {
+    if (issuer_ != nullptr) skid_ = issuer_->skid;
   }
   ~Judge() { EVP_PKEY_free(key_); }
   Judge(const Judge&) = delete;
@@ -167,93 +147,49 @@ class Judge {
   X509_STORE_CTX* ctx() const { return ctx_; }
   X509* x() const { return x_; }
 
-  // A list whose authorityKeyIdentifier names another key than the
-  // issuer's subjectKeyIdentifier is that key's; else its signature under
-  // the issuer's key decides (a verified one is marked for that key).
-  Signer signer(X509_CRL* crl) const {
-    if (skid_ != nullptr) {
-      const QuietErrors quiet;
-      auto* akid = static_cast<AUTHORITY_KEYID*>(
-          X509_CRL_get_ext_d2i(crl, kNidAuthorityKeyId, nullptr, nullptr));
-      const bool other = akid != nullptr && akid->keyid != nullptr &&
-                         ASN1_OCTET_STRING_cmp(akid->keyid, skid_) != 0;
-      AUTHORITY_KEYID_free(akid);
-      if (other) return Signer::kOtherKey;
-    }
-    if (key_ == nullptr) return Signer::kIssuerKey;
+  // Whether the list's authorityKeyIdentifier names another key than the
+  // issuer's subjectKeyIdentifier (a test that reads no signature).
+  bool other_key(X509_CRL* crl) const {
+    if (skid_ == nullptr) return false;
+    const QuietErrors quiet;
+    auto* akid = static_cast<AUTHORITY_KEYID*>(
+        X509_CRL_get_ext_d2i(crl, kNidAuthorityKeyId, nullptr, nullptr));
+    const bool other =
+        akid != nullptr && akid->keyid != nullptr && ASN1_OCTET_STRING_cmp(akid->keyid, skid_) != 0;
+    AUTHORITY_KEYID_free(akid);
+    return other;
+  }
+
+  // Whether the issuer's key verifies the list's signature (a verified one
+  // is marked for that key); true without a key.
+  bool verifies(X509_CRL* crl) {
+    if (key_ == nullptr) return true;
     const QuietErrors quiet;  // a list passed over leaves nothing queued
-    return check_crl_signature(crl, key_) > 0 ? Signer::kIssuerKey : Signer::kForged;
+    return check_crl_signature(crl, checking_) > 0;
   }
 
  private:
+  // The issuer's key, its cached facts computed first (so that its skid
+  // is read); null without issuer or key.
+  static EVP_PKEY* key_of(X509* issuer) {
+    if (issuer == nullptr) return nullptr;
+    const QuietErrors quiet;  // check_crl reports a key it cannot decode
+    X509_check_purpose(issuer, -1, 0);
+    return X509_get_pubkey(issuer);
+  }
+
   X509_STORE_CTX* ctx_;
   X509* x_;
-  EVP_PKEY* key_ = nullptr;
+  X509* issuer_;
+  EVP_PKEY* key_;
+  CheckingKey checking_;  // key_, its digest made once for every list
   ASN1_OCTET_STRING* skid_ = nullptr;
 };
 
-// The lists of one issuer seen so far, each slot with a reference.  Of the
-// lists by the issuer's key: the complete one to take in time and of all,
-// and the delta list to take in time.  Of the other complete lists: the one
-// to take of those whose signature fails, and whether one was another
-// key's.
-struct Choice {
-  X509_CRL* current = nullptr;
-  X509_CRL* latest = nullptr;
-  X509_CRL* delta = nullptr;
-  X509_CRL* forged = nullptr;
-  bool other_key = false;
-
-  Choice() = default;
-  ~Choice() {
-    X509_CRL_free(current);
-    X509_CRL_free(latest);
-    X509_CRL_free(delta);
-    X509_CRL_free(forged);
-  }
-  Choice(const Choice&) = delete;
-  Choice& operator=(const Choice&) = delete;
-
-  void consider(const Judge& j, X509_CRL* crl) {
-    const bool is_delta_list = is_delta(crl);
-    const Signer by = j.signer(crl);
-    if (by == Signer::kOtherKey) {
-      other_key = other_key || !is_delta_list;
-      return;
-    }
-    if (by == Signer::kForged) {
-      if (!is_delta_list) keep(&forged, crl, j.x(), false);
-      return;
-    }
-    const bool ok = in_time(j.ctx(), crl);
-    if (is_delta_list) {
-      if (ok) keep(&delta, crl, j.x(), true);
-      return;
-    }
-    keep(&latest, crl, j.x(), false);
-    if (ok) keep(&current, crl, j.x(), false);
-  }
-
-  // The complete list that decides: the one in time, else the latest (its
-  // time check fails), else, when no other key's list was seen, the one
-  // whose signature fails its check; null for none.
-  X509_CRL* decides() const {
-    if (current != nullptr) return current;
-    if (latest != nullptr) return latest;
-    return other_key ? nullptr : forged;
-  }
-
- private:
-  static void keep(X509_CRL** slot, X509_CRL* crl, X509* x, bool delta) {
-    if (*slot != nullptr && (*slot == crl || !preferred(crl, *slot, x, delta))) return;
-    CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
-    X509_CRL_free(*slot);
-    *slot = crl;
-  }
-};
-
-// The lists met by a search, each once and with a reference; a list that
-// could not be kept for lack of memory is missing ("malloc failure").
+// The lists met by a search, each with a reference, as often as met (the
+// repeats go when they are ranked); a list that could not be kept for lack
+// of memory is missing ("malloc failure").  Adding is all a search does
+// while it holds the store's lock.
 class Met {
  public:
   Met() = default;
@@ -264,8 +200,6 @@ class Met {
   Met& operator=(const Met&) = delete;
 
   void add(X509_CRL* crl) {
-    for (int i = 0; i < sk_num(lists_); i++)
-      if (sk_value(lists_, i) == reinterpret_cast<char*>(crl)) return;
     if (lists_ == nullptr) lists_ = sk_new_null();
     if (lists_ == nullptr || !sk_push(lists_, reinterpret_cast<char*>(crl))) {
       ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
@@ -274,15 +208,132 @@ class Met {
     }
     CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   }
-  // Each list met to the choice, in the order met.
-  void judge(const Judge& j, Choice* choice) const {
-    for (int i = 0; i < sk_num(lists_); i++)
-      choice->consider(j, reinterpret_cast<X509_CRL*>(sk_value(lists_, i)));
-  }
+  int count() const { return lists_ != nullptr ? sk_num(lists_) : 0; }
+  X509_CRL* at(int i) const { return reinterpret_cast<X509_CRL*>(sk_value(lists_, i)); }
 
  private:
   STACK* lists_ = nullptr;
 };
+
+// One list that may decide, with what it is ranked by.
+struct Candidate {
+  X509_CRL* crl;
+  int met;               // its place in the order met
+  bool in_time;          // at the verification moment
+  bool dated;            // its lastUpdate reads
+  int64_t issued;        // lastUpdate, in seconds
+  ASN1_INTEGER* number;  // cRLNumber, new; null when absent or unreadable
+  mutable int revoking;  // whether it revokes the certificate; -1 not read yet
+};
+
+// The candidates of one kind (complete or delta lists) among the lists
+// met, each once, best first: in time before out of time, then the one
+// issued last (by lastUpdate, a malformed one the earliest, then by
+// cRLNumber, an absent one the lowest), then one that revokes x, then by a
+// fixed order of their signatures, then the first met; so that the order
+// in which lists were met never decides.  Ranking reads no signature: it
+// costs O(n log n) comparisons of values read once per list, however many
+// lists an attacker packs under the issuer's name.
+class Ranking {
+ public:
+  Ranking(const Judge& judge, bool delta) : ctx_(judge.ctx()), x_(judge.x()), delta_(delta) {}
+  ~Ranking() {
+    for (int i = 0; i < n_; i++) ASN1_INTEGER_free(c_[i].number);
+    MORVANE_free(c_);
+  }
+  Ranking(const Ranking&) = delete;
+  Ranking& operator=(const Ranking&) = delete;
+
+  // Takes the lists of met that `wanted` accepts; false (queued) without
+  // memory.
+  template <class Wanted>
+  bool rank(const Met& met, Wanted wanted) {
+    const int n = met.count();
+    if (n == 0) return true;
+    c_ = static_cast<Candidate*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(Candidate)));
+    if (c_ == nullptr) {
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
+                    __LINE__);
+      return false;
+    }
+    for (int i = 0; i < n; i++) c_[i].crl = met.at(i), c_[i].met = i;
+    // Repeats first: each list once, where it was first met.
+    std::sort(c_, c_ + n, [](const Candidate& a, const Candidate& b) {
+      return a.crl != b.crl ? std::less<X509_CRL*>()(a.crl, b.crl) : a.met < b.met;
+    });
+    // The candidates taken go to the front, over slots already read (a
+    // slot keeps its list when it is written over).
+    for (int i = 0; i < n; i++) {
+      if (i > 0 && c_[i].crl == c_[i - 1].crl) continue;
+      X509_CRL* crl = c_[i].crl;
+      if (!wanted(crl)) continue;
+      Candidate& k = c_[n_++];
+      k = {crl, c_[i].met, in_time(ctx_, crl), false, 0, nullptr, -1};
+      k.dated = seconds(crl->crl->lastUpdate, &k.issued);
+      k.number = crl_number(crl);
+    }
+    std::sort(c_, c_ + n_, [this](const Candidate& a, const Candidate& b) {
+      if (a.in_time != b.in_time) return a.in_time;
+      return before(a, b);
+    });
+    return true;
+  }
+
+  int size() const { return n_; }
+  const Candidate& operator[](int i) const { return c_[i]; }
+
+  // Whether a is to be taken rather than b when both are in time or both
+  // are not.
+  bool before(const Candidate& a, const Candidate& b) const {
+    const int c = compare_issue(a, b);
+    if (c != 0) return c > 0;
+    const bool ra = revoking(a);
+    if (ra != revoking(b)) return ra;
+    const int s = ASN1_STRING_cmp(a.crl->signature, b.crl->signature);
+    if (s != 0) return s > 0;
+    return a.met < b.met;
+  }
+
+ private:
+  // Negative, 0 or positive as a was issued before b, at the same point or
+  // after it.
+  static int compare_issue(const Candidate& a, const Candidate& b) {
+    if (a.dated != b.dated) return a.dated ? 1 : -1;
+    if (a.dated && a.issued != b.issued) return a.issued > b.issued ? 1 : -1;
+    const int c = (a.number != nullptr) - (b.number != nullptr);
+    if (c != 0 || a.number == nullptr) return c;
+    return ASN1_INTEGER_cmp(a.number, b.number);
+  }
+
+  bool revoking(const Candidate& k) const {
+    if (k.revoking < 0) k.revoking = revokes(k.crl, x_, delta_) ? 1 : 0;
+    return k.revoking != 0;
+  }
+
+  X509_STORE_CTX* ctx_;
+  X509* x_;
+  bool delta_;
+  Candidate* c_ = nullptr;
+  int n_ = 0;
+};
+
+// The best candidate whose signature the issuer's key verifies, checked
+// from the best down; after kMaxFailedChecks signatures that fail, the
+// rest stays unchecked.  Null for none; *forged then the best of those
+// that failed (by issue, whatever their time), or null.
+X509_CRL* first_verified(Judge& judge, const Ranking& ranked, X509_CRL** forged) {
+  const Candidate* best_forged = nullptr;
+  *forged = nullptr;
+  int failed = 0;
+  for (int i = 0; i < ranked.size() && failed < kMaxFailedChecks; i++) {
+    const Candidate& k = ranked[i];
+    if (judge.verifies(k.crl)) return k.crl;
+    failed++;
+    if (best_forged == nullptr || ranked.before(k, *best_forged)) best_forged = &k;
+  }
+  if (best_forged != nullptr) *forged = best_forged->crl;
+  return nullptr;
+}
 
 // Keeps a list of the store: one of its cache, or one a lookup method
 // returned (it may keep it out of the cache).
@@ -291,7 +342,7 @@ int keep_held(void* arg, X509_OBJECT* obj) {
   return 1;
 }
 
-// Meets every list of the issuer name nm: the context's list, then, with
+// Meets every list of the issuer name nm: the context's lists, then, with
 // `load`, what the store's lookup methods return, then the store's cache.
 // The methods have loaded what they have now before the cache is read, so
 // the choice never rests on a load half done, whatever the cache held
@@ -326,10 +377,23 @@ int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
     ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
     return 0;
   }
-  const Judge judge(ctx, x);
-  Choice choice;
-  met.judge(judge, &choice);
-  X509_CRL* crl = choice.decides();
+  Judge judge(ctx, x);
+  Ranking ranked(judge, false);
+  bool other_key = false;
+  const bool ok = ranked.rank(met, [&](X509_CRL* crl) {
+    if (is_delta(crl)) return false;
+    if (judge.other_key(crl)) {
+      other_key = true;
+      return false;
+    }
+    return true;
+  });
+  if (!ok) return 0;
+  X509_CRL* forged = nullptr;
+  X509_CRL* crl = first_verified(judge, ranked, &forged);
+  // With no list of the issuer's key, one whose signature fails is taken
+  // (check_crl reports it) unless another key's list was seen.
+  if (crl == nullptr && !other_key) crl = forged;
   if (crl == nullptr) return 0;
   CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   *pcrl = crl;
@@ -351,11 +415,16 @@ X509_REVOKED* crl_entry(X509_CRL* crl, X509* x) {
 int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
   Met met;
   gather(ctx, X509_get_issuer_name(x), false, &met);
-  const Judge judge(ctx, x);
-  Choice choice;
-  met.judge(judge, &choice);
-  X509_CRL* delta = choice.delta;
-  if (delta == nullptr || issued_after(crl, delta) || !revokes(delta, x, true)) return 1;
+  Judge judge(ctx, x);
+  Ranking ranked(judge, true);
+  // Only delta lists in time and not older than crl can say more than it.
+  if (!ranked.rank(met, [&](X509_CRL* d) {
+        return is_delta(d) && in_time(ctx, d) && !issued_after(crl, d) && !judge.other_key(d);
+      }))
+    return 1;
+  X509_CRL* forged = nullptr;
+  X509_CRL* delta = first_verified(judge, ranked, &forged);
+  if (delta == nullptr || !revokes(delta, x, true)) return 1;
   // The delta list is checked as the complete one was before it counts.
   X509_CRL* const was = ctx->current_crl;
   ctx->current_crl = delta;

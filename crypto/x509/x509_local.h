@@ -9,6 +9,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "internal/err_mark.h"
 #include "internal/err_watch.h"
 
 namespace morvane::x509 {
@@ -100,10 +101,11 @@ X509* crl_issuer(X509_STORE_CTX* ctx);
 // when both have one, naming the issuer's subjectKeyIdentifier, and a
 // signature that verifies under the key); of them the one in time issued
 // last (by lastUpdate, then cRLNumber, then one that revokes x), else the
-// latest one.  With none such, and no other key's list seen, the latest
-// whose signature fails (check_crl then reports it).  1 with a new
-// reference at *pcrl, or 0 (also when a method asked to be retried,
-// "should retry" queued).
+// latest one.  Signatures are checked from the best candidate down, and
+// after 16 that fail no more are.  With none verified, and no other key's
+// list seen, the latest of those whose signature failed (check_crl then
+// reports it).  1 with a new reference at *pcrl, or 0 (also when a method
+// asked to be retried, "should retry" queued).
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
 
 // Whether an entry of crl carries a critical extension the verifier cannot
@@ -122,15 +124,37 @@ X509_REVOKED* crl_entry(X509_CRL* crl, X509* x);
 // reported on it.  The callback's answer, else 1.
 int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x);
 
-// x's signature under pkey, as X509_verify gives it (1 valid, 0 invalid,
-// -1 error), spared when x's mark names pkey; a signature that verifies
-// marks x with pkey (a digest of its encoding), so that only a check under
-// another key verifies again.  Safe while other threads check x.
-int check_cert_signature(X509* x, EVP_PKEY* pkey);
+// A key that checks signatures (no reference taken), and the SHA-256
+// digest of its SubjectPublicKeyInfo that names it in the marks, made at
+// the first check that reads or sets one and kept for the checks after it:
+// one per issuer, however many objects it judges.  Lives no longer than the
+// key keeps its parameters.
+class CheckingKey {
+ public:
+  explicit CheckingKey(EVP_PKEY* pkey) : pkey_(pkey) {}
+  CheckingKey(const CheckingKey&) = delete;
+  CheckingKey& operator=(const CheckingKey&) = delete;
+
+  EVP_PKEY* pkey() const { return pkey_; }
+  // The digest (32 bytes), or null when the key cannot be encoded
+  // (parameters missing included).
+  const unsigned char* digest();
+
+ private:
+  EVP_PKEY* pkey_;
+  int state_ = 0;  // 1 digest made, -1 none can be, 0 not tried
+  unsigned char digest_[32];
+};
+
+// x's signature under key, as X509_verify gives it (1 valid, 0 invalid,
+// -1 error), spared when x's mark names the key; a signature that verifies
+// marks x with the key's digest, so that only a check under another key
+// verifies again.  Safe while other threads check x.
+int check_cert_signature(X509* x, CheckingKey& key);
 
 // The same for a revocation list and X509_CRL_verify; only a list whose
 // signed part is the one decoded is marked or spared.
-int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey);
+int check_crl_signature(X509_CRL* crl, CheckingKey& key);
 
 // Within its scope, what is queued is dropped again when the scope ends
 // (the entries after the newest one at its start; a caller's mark on that
@@ -138,16 +162,37 @@ int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey);
 // failure" for the run to see.
 class QuietErrors {
  public:
-  QuietErrors();
-  ~QuietErrors();
+  QuietErrors() = default;
+  ~QuietErrors() {
+    const bool lack = watch_.seen();
+    mark_.pop();
+    if (lack)
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
+                    __LINE__);
+  }
   QuietErrors(const QuietErrors&) = delete;
   QuietErrors& operator=(const QuietErrors&) = delete;
 
  private:
-  bool callers_mark_;
-  bool marked_;
+  morvane::internal::ErrorMark mark_;
   morvane::internal::MallocFailureWatch watch_;
 };
+
+// Whether a certificate whose X509_check_ca answer is `ca` may stand at a
+// place of a chain whose certificate below asks `must_be_ca`: -1 (none
+// below, the target) anything but, when `strict`, a CA by other means than
+// its basicConstraints; 0 (a proxy certificate below) no CA; 1 (any other
+// below) a CA, when `strict` by its basicConstraints.
+inline bool ca_fits(int must_be_ca, int ca, bool strict) {
+  switch (must_be_ca) {
+    case -1:
+      return !strict || ca == 1 || ca == 0;
+    case 0:
+      return ca == 0;
+    default:
+      return ca != 0 && (!strict || ca == 1);
+  }
+}
 
 }  // namespace morvane::x509
 

@@ -9,7 +9,8 @@
 // constant time however many objects share its name (the cache itself keeps
 // those in the order added).  The index follows the cache under lock 11; a
 // cache that a caller changed itself (an object pushed, one removed) is
-// indexed again at the next addition.
+// indexed again at the next addition, and an index entry is read only while
+// its object is found in the cache by address.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -224,11 +225,12 @@ bool reserve(HeldIndex& h) {
   return true;
 }
 
-// Indexes the cache anew when a caller has changed it (pushed objects
-// leave it unsorted; the count tells of the others): true, or false
-// (queued) when memory ran out, the index then empty.
-bool index_current(HeldIndex& h, STACK* objs) {
-  if (objs->sorted && h.count == sk_num(objs)) return true;
+// Indexes the cache anew when a caller has changed it (`pushed`: objects
+// were pushed, which left it unsorted before this addition sorted it; the
+// count tells of the others): true, or false (queued) when memory ran out,
+// the index then empty.
+bool index_current(HeldIndex& h, STACK* objs, bool pushed) {
+  if (!pushed && h.count == sk_num(objs)) return true;
   MORVANE_free(h.slots);
   h = HeldIndex{nullptr, 0, 0};
   for (int i = 0; i < sk_num(objs); i++) {
@@ -244,15 +246,34 @@ bool index_current(HeldIndex& h, STACK* objs) {
   return true;
 }
 
-// Whether the index holds a duplicate of obj, whose key is key.
-bool held(const HeldIndex& h, uint64_t key, X509_OBJECT* obj) {
-  if (h.cap == 0) return false;
+// Whether c is still one of the sorted cache's objects, as a duplicate of
+// obj would be: among the objects of obj's name, compared by address, so
+// that an entry of an index gone stale is never read.
+bool in_cache(STACK* objs, const X509_OBJECT* c, X509_OBJECT* obj) {
+  const char* key = reinterpret_cast<const char*>(obj);
+  for (int i = sk_find(objs, reinterpret_cast<char*>(obj)); i >= 0 && i < sk_num(objs); i++) {
+    const char* at = sk_value(objs, i);
+    if (x509_object_cmp(&at, &key) != 0) break;
+    if (at == reinterpret_cast<const char*>(c)) return true;
+  }
+  return false;
+}
+
+enum class Held { kNo, kYes, kStale };
+
+// Whether the index holds a duplicate of obj, whose key is key; kStale when
+// an entry of the key is no longer in the sorted cache (a caller removed it
+// and sorted the cache again since).
+Held held(const HeldIndex& h, STACK* objs, uint64_t key, X509_OBJECT* obj) {
+  if (h.cap == 0) return Held::kNo;
   const auto mask = static_cast<uint64_t>(h.cap - 1);
   for (uint64_t i = key & mask; h.slots[i].obj != nullptr; i = (i + 1) & mask) {
     X509_OBJECT* c = h.slots[i].obj;
-    if (h.slots[i].key == key && c->type == obj->type && same_object(c, obj)) return true;
+    if (h.slots[i].key != key) continue;
+    if (!in_cache(objs, c, obj)) return Held::kStale;
+    if (c->type == obj->type && same_object(c, obj)) return Held::kYes;
   }
-  return false;
+  return Held::kNo;
 }
 
 // Adds obj (type and pointer filled, no reference yet) to the cache, which
@@ -267,10 +288,17 @@ int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
     STACK* objs = ctx->objs;
     HeldIndex& h = held_of(ctx);
+    const bool pushed = !sk_is_sorted(objs);
     sk_sort(objs);  // nothing to do unless a caller pushed objects itself
-    if (!index_current(h, objs) || !reserve(h)) {
+    bool current = index_current(h, objs, pushed);
+    Held found = current ? held(h, objs, key, obj) : Held::kNo;
+    if (found == Held::kStale) {
+      current = index_current(h, objs, true);
+      found = current ? held(h, objs, key, obj) : Held::kNo;
+    }
+    if (!current || !reserve(h)) {
       reason = ERR_R_MALLOC_FAILURE;
-    } else if (held(h, key, obj)) {
+    } else if (found == Held::kYes) {
       reason = X509_R_CERT_ALREADY_IN_HASH_TABLE;
     } else if (sk_insert(objs, reinterpret_cast<char*>(obj), insertion_point(objs, obj)) == 0) {
       reason = ERR_R_MALLOC_FAILURE;

@@ -43,8 +43,6 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
-#include "internal/err_mark.h"
-#include "internal/err_watch.h"
 #include "x509_local.h"
 #include "x509v3/internal.h"
 
@@ -105,10 +103,14 @@ bool by_name_only(X509_STORE_CTX* ctx) {
 
 // Whether issuer's key verifies x's signature: the one signature check of
 // the search, whose key-tied mark spares the run's own check of a link
-// that holds.
+// that holds.  A key whose parameters come from above it (a DSA key without
+// its own) cannot tell before the run lends it those of the chain: the
+// link counts as holding, and the run's own check decides.
 bool signature_verifies(X509* x, X509* issuer) {
   EVP_PKEY* key = X509_get_pubkey(issuer);
-  const bool ok = key != nullptr && morvane::x509::check_cert_signature(x, key) > 0;
+  if (key == nullptr) return false;
+  CheckingKey checking(key);
+  const bool ok = EVP_PKEY_missing_parameters(key) || check_cert_signature(x, checking) > 0;
   EVP_PKEY_free(key);
   return ok;
 }
@@ -116,24 +118,17 @@ bool signature_verifies(X509* x, X509* issuer) {
 // Whether y may stand above x in a chain that the run will accept: when y
 // is one of the caller's certificates, the chain's extension checks find it
 // fit to issue x (a CA, and not one above a proxy certificate); and y's key
-// verifies x's signature.  What the checks queue is taken back, unless an
-// allocation failed, which the run then reports.
+// verifies x's signature.  What the checks queue is taken back, but for one
+// "malloc failure" when an allocation failed, which the run then reports.
 bool link_holds(X509_STORE_CTX* ctx, X509* x, X509* y, bool trusted) {
   if (!trusted) {
     const int ca = X509_check_ca(y);
     X509_check_purpose(x, -1, 0);
-    const bool strict = (flags_of(ctx) & X509_V_FLAG_X509_STRICT) != 0;
-    if (morvane::x509v3::flags_of(x) & EXFLAG_PROXY) {
-      if (ca != 0) return false;
-    } else if (ca == 0 || (strict && ca != 1)) {
-      return false;
-    }
+    const int must_be_ca = (morvane::x509v3::flags_of(x) & EXFLAG_PROXY) ? 0 : 1;
+    if (!ca_fits(must_be_ca, ca, (flags_of(ctx) & X509_V_FLAG_X509_STRICT) != 0)) return false;
   }
-  morvane::internal::ErrorMark mark;
-  const morvane::internal::MallocFailureWatch watch;
-  const bool ok = signature_verifies(x, y);
-  if (!watch.seen()) mark.pop();
-  return ok;
+  const QuietErrors quiet;
+  return signature_verifies(x, y);
 }
 
 // The certificates of the chain as a sorted multiset, so that a candidate
@@ -499,20 +494,32 @@ int add_list(X509_STORE_CTX* ctx, Position& p, STACK* sk, const ListIndex* index
   int first;
   int last;
   index->range(name, &first, &last);
-  last = std::min(last, first + kMaxCandidates);
-  // The head of the list and the certificates of the name (of those whose
-  // name folds as the issuer's, the first kMaxCandidates), merged by position
-  // in the list.
+  // Names that only fold as the issuer's are passed over without using up
+  // the share: the first kMaxCandidates of the name count, among at most
+  // twice as many whose names fold alike.
+  last = std::min(last, first + 2 * kMaxCandidates);
+  auto of_name = [&](int at) {
+    return X509_NAME_cmp(X509_get_subject_name(cert_at(sk, at)), name) == 0;
+  };
+  // The head of the list and the certificates of the name, merged by
+  // position in the list.
+  int named = 0;
   int i = 0;
   int j = first;
-  while (i < head || j < last) {
+  for (;;) {
+    const bool more_named = j < last && named < kMaxCandidates;
+    if (i >= head && !more_named) break;
     int at;
-    if (j == last || (i < head && i <= index->order(j))) {
+    if (!more_named || (i < head && i <= index->order(j))) {
       at = i++;
-      if (j < last && index->order(j) == at) j++;
+      if (more_named && index->order(j) == at) {
+        j++;
+        if (of_name(at)) named++;
+      }
     } else {
       at = index->order(j++);
-      if (X509_NAME_cmp(X509_get_subject_name(cert_at(sk, at)), name) != 0) continue;
+      if (!of_name(at)) continue;
+      named++;
     }
     if (!add_candidate(&a, cert_at(sk, at))) return 0;
   }

@@ -57,48 +57,33 @@ void mark(T* obj, const unsigned char* digest, int lock) {
   obj->valid = 1;
 }
 
-// The check of `verify`, spared when obj's mark names pkey; a signature
+// The check of `verify`, spared when obj's mark names the key; a signature
 // that verifies marks obj when `markable`.
 template <class T>
-int checked(T* obj, EVP_PKEY* pkey, bool markable, int lock, int (*verify)(T*, EVP_PKEY*)) {
-  unsigned char digest[kDigestLen];
-  const bool known = markable && key_digest(pkey, digest);
-  if (known && marked(obj, digest, lock)) return 1;
-  const int ret = verify(obj, pkey);
-  if (ret > 0 && known) mark(obj, digest, lock);
+int checked(T* obj, CheckingKey& key, bool markable, int lock, int (*verify)(T*, EVP_PKEY*)) {
+  const unsigned char* digest = markable ? key.digest() : nullptr;
+  if (digest != nullptr && marked(obj, digest, lock)) return 1;
+  const int ret = verify(obj, key.pkey());
+  if (ret > 0 && digest != nullptr) mark(obj, digest, lock);
   return ret;
-}
-
-// Whether the newest entry of the queue carries a mark (a caller's).
-bool newest_marked() {
-  const ERR_STATE* es = ERR_get_state();
-  return es->top != es->bottom && (es->err_flags[es->top] & ERR_FLAG_MARK) != 0;
 }
 
 }  // namespace
 
-QuietErrors::QuietErrors() : callers_mark_(newest_marked()), marked_(ERR_set_mark() == 1) {}
-
-QuietErrors::~QuietErrors() {
-  const bool lack = watch_.seen();
-  if (marked_) {
-    ERR_pop_to_mark();
-    if (callers_mark_) ERR_set_mark();  // the mark was the caller's before it was ours
-  } else {
-    ERR_clear_error();  // the queue was empty
-  }
-  if (lack)
-    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+const unsigned char* CheckingKey::digest() {
+  static_assert(sizeof(digest_) == kDigestLen);
+  if (state_ == 0) state_ = key_digest(pkey_, digest_) ? 1 : -1;
+  return state_ > 0 ? digest_ : nullptr;
 }
 
-int check_cert_signature(X509* x, EVP_PKEY* pkey) {
+int check_cert_signature(X509* x, CheckingKey& key) {
   const bool decoded = x->cert_info != nullptr && x->cert_info->enc.modified == 0;
-  return checked(x, pkey, decoded, CRYPTO_LOCK_X509, X509_verify);
+  return checked(x, key, decoded, CRYPTO_LOCK_X509, X509_verify);
 }
 
-int check_crl_signature(X509_CRL* crl, EVP_PKEY* pkey) {
+int check_crl_signature(X509_CRL* crl, CheckingKey& key) {
   const bool decoded = crl->crl != nullptr && crl->crl->enc.modified == 0;
-  return checked(crl, pkey, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify);
+  return checked(crl, key, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify);
 }
 
 }  // namespace morvane::x509

@@ -86,22 +86,10 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
     if (!allow_proxy && (flags_of(x) & EXFLAG_PROXY)) {
       if (!report(ctx, X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED, i, x)) return 0;
     }
-    const int ret = X509_check_ca(x);
-    bool bad_ca = false;
-    int ca_error = X509_V_ERR_INVALID_CA;
-    switch (must_be_ca) {
-      case -1:
-        bad_ca = (flags & X509_V_FLAG_X509_STRICT) && ret != 1 && ret != 0;
-        break;
-      case 0:
-        bad_ca = ret != 0;
-        ca_error = X509_V_ERR_INVALID_NON_CA;
-        break;
-      default:
-        bad_ca = ret == 0 || ((flags & X509_V_FLAG_X509_STRICT) && ret != 1);
-        break;
-    }
-    if (bad_ca && !report(ctx, ca_error, i, x)) return 0;
+    if (!morvane::x509::ca_fits(must_be_ca, X509_check_ca(x),
+                                (flags & X509_V_FLAG_X509_STRICT) != 0) &&
+        !report(ctx, must_be_ca == 0 ? X509_V_ERR_INVALID_NON_CA : X509_V_ERR_INVALID_CA, i, x))
+      return 0;
     if (purpose > 0) {
       const int r = X509_check_purpose(x, purpose, must_be_ca > 0);
       if (r == 0 || ((flags & X509_V_FLAG_X509_STRICT) && r != 1)) {
@@ -173,7 +161,8 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     ok = ctx->verify_cb(0, ctx);
   } else {
     ok = 1;
-    if (morvane::x509::check_crl_signature(crl, ikey) <= 0) {
+    morvane::x509::CheckingKey key(ikey);
+    if (morvane::x509::check_crl_signature(crl, key) <= 0) {
       ctx->error = X509_V_ERR_CRL_SIGNATURE_FAILURE;
       ok = ctx->verify_cb(0, ctx);
     }
@@ -333,7 +322,8 @@ int internal_verify(X509_STORE_CTX* ctx) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
         ctx->current_cert = xi;
         if (!ctx->verify_cb(0, ctx)) return 0;
-      } else if (morvane::x509::check_cert_signature(xs, pkey) <= 0) {
+      } else if (morvane::x509::CheckingKey key(pkey);
+                 morvane::x509::check_cert_signature(xs, key) <= 0) {
         ctx->error = X509_V_ERR_CERT_SIGNATURE_FAILURE;
         ctx->current_cert = xs;
         if (!ctx->verify_cb(0, ctx)) {

@@ -304,14 +304,18 @@ int X509V3_EXT_add_nconf_sk(CONF* conf, X509V3_CTX* ctx, const char* section, ST
 
 /* see morvane/x509v3.h */
 int X509V3_EXT_add_nconf(CONF* conf, X509V3_CTX* ctx, const char* section, X509* cert) {
-  return X509V3_EXT_add_nconf_sk(conf, ctx, section,
-                                 cert != nullptr ? &cert->cert_info->extensions : nullptr);
+  if (cert == nullptr) return X509V3_EXT_add_nconf_sk(conf, ctx, section, nullptr);
+  // The signed part is encoded from its fields from now on, not from the
+  // octets it was decoded from (also when a line fails after others went in).
+  cert->cert_info->enc.modified = 1;
+  return X509V3_EXT_add_nconf_sk(conf, ctx, section, &cert->cert_info->extensions);
 }
 
 /* see morvane/x509v3.h */
 int X509V3_EXT_CRL_add_nconf(CONF* conf, X509V3_CTX* ctx, const char* section, X509_CRL* crl) {
-  return X509V3_EXT_add_nconf_sk(conf, ctx, section,
-                                 crl != nullptr ? &crl->crl->extensions : nullptr);
+  if (crl == nullptr) return X509V3_EXT_add_nconf_sk(conf, ctx, section, nullptr);
+  crl->crl->enc.modified = 1;  // as for a certificate
+  return X509V3_EXT_add_nconf_sk(conf, ctx, section, &crl->crl->extensions);
 }
 
 /* see morvane/x509v3.h */

@@ -18,6 +18,7 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/pem.h>
+#include <morvane/rsa.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -48,7 +49,8 @@ enum Via { kStore, kContext, kDir };
 // 'X' expired ten days ago.  Newer than both, not listing the leaf and
 // signed by another key: 'O' names that key as its authority, 'F' names
 // none (a forgery).  A day old, issued at one moment: 'T' revoking the
-// leaf and 'U' not, both number 1, and 'N' not, number 2.
+// leaf and 'U' not, both number 1, and 'N' not, number 2; 'V' is 'T'
+// forged.
 struct Placed {
   char crl;
   Via via;
@@ -79,6 +81,9 @@ X509_CRL* List(char which) {
       return MakeCrl("Root", {}, kMoment - kDay, kMoment + 5 * kDay, {kNumber1});
     case 'N':
       return MakeCrl("Root", {}, kMoment - kDay, kMoment + 5 * kDay, {kNumber2});
+    case 'V':
+      return MakeCrl("Root", {{5, {}}}, kMoment - kDay, kMoment + 5 * kDay, {kNumber1},
+                     x509_test::RsaKey2());
     default:
       return MakeCrl("Root", {}, kMoment - 20 * kDay, kMoment - 10 * kDay);
   }
@@ -200,6 +205,10 @@ const Case kCases[] = {
     {"ContextTiedRevokingLast", {{'U', kContext}, {'T', kContext}}, 0, kRevoked},
     {"StoreTiedHigherNumberFirst", {{'N', kStore}, {'T', kStore}}, 1, X509_V_OK},
     {"ContextTiedHigherNumberLast", {{'T', kContext}, {'N', kContext}}, 1, X509_V_OK},
+    // A forged list ranked first among tied ones fails its check; the
+    // next one verified decides.
+    {"ContextTiedForgedRevokingFirst", {{'V', kContext}, {'U', kContext}}, 1, X509_V_OK},
+    {"StoreTiedForgedRevokingLast", {{'U', kStore}, {'V', kStore}}, 1, X509_V_OK},
 };
 
 INSTANTIATE_TEST_SUITE_P(Orders, CrlChoice, ::testing::ValuesIn(kCases),
@@ -319,6 +328,63 @@ TEST(CrlChoiceDir, AnUnchangedFileIsNotReadAgain) {
   EXPECT_LT(morvane_test::GetAllocCounts().mallocs - first, kEntries);
   EXPECT_ERRORS({});
   X509_STORE_free(store);
+}
+
+// Forged lists packed under the issuer's name (a signed message may carry
+// any number) cost a bounded number of signature checks, counted as the
+// public-key operations of the RSA method: sixty-four of them beside the
+// issuer's list 'A' cost at most kFailedChecks, besides the leaf's checks
+// and check_crl's of the list taken (the objects are built, not decoded,
+// so no mark spares a check).  Newer than 'A', they reach the bound, and
+// the run reports a forgery (error 8); older, 'A' is checked first and
+// decides.  Before they were ranked, every list was checked, twice.
+constexpr int kFailedChecks = 16;
+int (*g_pub_dec)(int, const unsigned char*, unsigned char*, RSA*, int) = nullptr;
+int g_public_ops = 0;
+
+int CountingPubDec(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
+  g_public_ops++;
+  return g_pub_dec(flen, from, to, rsa, padding);
+}
+
+TEST(CrlChoiceCost, ForgedListsCostABoundedNumberOfChecks) {
+  Morvane_add_all_digests();
+  RSA_METHOD counting = *RSA_get_default_method();
+  g_pub_dec = counting.rsa_pub_dec;
+  counting.rsa_pub_dec = CountingPubDec;
+  RSA_set_default_method(&counting);  // for the keys decoded from here on
+  // A key of the test CA's size, so that each forged signature is checked.
+  EVP_PKEY* forger = x509_test::NewRsaKey(512);
+  const struct {
+    const char* name;
+    time_t last_update;  // of the forged lists, less one second for each
+    Outcome want;
+    int most_checks;
+  } rows[] = {
+      {"newer", kMoment - 30, {0, X509_V_ERR_CRL_SIGNATURE_FAILURE}, kFailedChecks + 2},
+      {"older", kMoment - 3 * kDay, {1, X509_V_OK}, 4},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    Pair p;
+    X509_STORE* store = X509_STORE_new();
+    ASSERT_EQ(1, X509_STORE_add_cert(store, p.root));
+    STACK* listed = sk_new_null();
+    sk_push(listed, reinterpret_cast<char*>(List('A')));
+    for (int i = 0; i < 64; i++)
+      sk_push(listed, reinterpret_cast<char*>(morvane_test::MakeCrl(
+                          "Root", {}, r.last_update - i, kMoment + 7 * kDay, {}, forger)));
+    g_public_ops = 0;
+    const Outcome out = Verify(store, p.leaf, listed);
+    EXPECT_EQ(r.want.result, out.result);
+    EXPECT_EQ(r.want.error, out.error);
+    EXPECT_LE(g_public_ops, r.most_checks);
+    morvane_test::DrainErrors();  // what the failed signature check queued
+    sk_pop_free(listed, [](void* l) { X509_CRL_free(static_cast<X509_CRL*>(l)); });
+    X509_STORE_free(store);
+  }
+  EVP_PKEY_free(forger);
+  RSA_set_default_method(nullptr);
 }
 
 }  // namespace

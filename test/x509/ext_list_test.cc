@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
+#include <morvane/conf.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509v3.h>
 
+#include "cert_builder.h"
+#include "der_util.h"
 #include "test_support.h"
 
 namespace {
@@ -218,6 +222,67 @@ TEST(ExtensionList, PerObjectCalls) {
     EXPECT_EQ(nullptr, o.get(x, 2));
     o.free(x);
   }
+}
+
+// A section of extensions added to a decoded certificate or revocation
+// list is in its encoding: the signed part is no longer the one decoded.
+TEST(ExtensionList, SectionAddedToADecodedObjectIsEncoded) {
+  CONF* conf = NCONF_new(nullptr);
+  BIO* in = BIO_new_mem_buf(const_cast<char*>("[ext]\nbasicConstraints = CA:FALSE\n"), -1);
+  long line = 0;
+  ASSERT_EQ(1, NCONF_load_bio(conf, in, &line));
+  BIO_free(in);
+  X509* made = morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}});
+  const morvane_test::Bytes cert_der = x509_test::Encode(i2d_X509, made);
+  X509_free(made);
+  X509_CRL* made_crl = morvane_test::MakeCrl("Root", {});
+  const morvane_test::Bytes crl_der = x509_test::Encode(i2d_X509_CRL, made_crl);
+  X509_CRL_free(made_crl);
+  const struct {
+    const char* name;
+    bool crl;
+    int (*add)(CONF*, X509V3_CTX*, void*);
+  } rows[] = {
+      {"add_nconf", false,
+       [](CONF* c, X509V3_CTX* ctx, void* x) {
+         return X509V3_EXT_add_nconf(c, ctx, "ext", static_cast<X509*>(x));
+       }},
+      {"add_conf", false,
+       [](CONF* c, X509V3_CTX* ctx, void* x) {
+         return X509V3_EXT_add_conf(c->data, ctx, "ext", static_cast<X509*>(x));
+       }},
+      {"CRL_add_nconf", true,
+       [](CONF* c, X509V3_CTX* ctx, void* x) {
+         return X509V3_EXT_CRL_add_nconf(c, ctx, "ext", static_cast<X509_CRL*>(x));
+       }},
+      {"CRL_add_conf", true,
+       [](CONF* c, X509V3_CTX* ctx, void* x) {
+         return X509V3_EXT_CRL_add_conf(c->data, ctx, "ext", static_cast<X509_CRL*>(x));
+       }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    X509V3_CTX ctx = {};
+    X509V3_set_ctx(&ctx, nullptr, nullptr, nullptr, nullptr, 0);
+    X509V3_set_nconf(&ctx, conf);
+    if (r.crl) {
+      X509_CRL* crl = x509_test::Decode(d2i_X509_CRL, crl_der);
+      ASSERT_EQ(1, r.add(conf, &ctx, crl));
+      X509_CRL* back = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, crl));
+      EXPECT_EQ(1, X509_CRL_get_ext_count(back));
+      X509_CRL_free(back);
+      X509_CRL_free(crl);
+    } else {
+      X509* x = x509_test::Decode(d2i_X509, cert_der);
+      ASSERT_EQ(1, r.add(conf, &ctx, x));
+      X509* back = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, x));
+      EXPECT_EQ(1, X509_get_ext_count(back));
+      X509_free(back);
+      X509_free(x);
+    }
+  }
+  EXPECT_ERRORS({});
+  NCONF_free(conf);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 #include <morvane/bio.h>
+#include <morvane/bn.h>
+#include <morvane/dsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/pem.h>
@@ -32,7 +34,12 @@ using morvane_test::TempPath;
 // cross-signed by Other (IntByOther), which no store holds.  IntForged has
 // Int's name, key and issuer, but a signature Root's key does not verify;
 // IntNotCa is Int again with cA FALSE; RootOtherKey is a self-signed Root
-// under another key.
+// under another key; IntLookAlike's name folds as Int's ("INT"), but is not
+// Int's.  DsaCa's DSA key takes its parameters from DsaRoot (its
+// algorithm has none); DsaCaExpired is DsaCa's name and key with the
+// parameters, self-signed and expired; LeafOfDsaCa is DsaCa's, under a key
+// that inherits too (the run lends parameters up to the first key above
+// the target that has them).
 enum Id {
   OldCa,
   NewCa,
@@ -44,8 +51,27 @@ enum Id {
   LeafOfInt,
   IntForged,
   IntNotCa,
-  RootOtherKey
+  RootOtherKey,
+  IntLookAlike,
+  DsaRoot,
+  DsaCa,
+  DsaCaExpired,
+  LeafOfDsaCa
 };
+
+// A DSA key of key's parameters.
+EVP_PKEY* DsaKeySharingParameters(EVP_PKEY* key) {
+  DSA* from = EVP_PKEY_get1_DSA(key);
+  DSA* dsa = DSA_new();
+  dsa->p = BN_dup(from->p);
+  dsa->q = BN_dup(from->q);
+  dsa->g = BN_dup(from->g);
+  EXPECT_EQ(1, DSA_generate_key(dsa));
+  DSA_free(from);
+  EVP_PKEY* pk = EVP_PKEY_new();
+  EVP_PKEY_assign_DSA(pk, dsa);
+  return pk;
+}
 
 const std::vector<Bytes>& Ders() {
   static const std::vector<Bytes> ders = [] {
@@ -61,6 +87,7 @@ const std::vector<Bytes>& Ders() {
         {"Int", "Root", 2, 9, kCaExts, nullptr, x509_test::RsaKey2()},
         {"Int", "Root", 2, 10, {{kNidBasicConstraints, true, FromHex("3000")}}},
         {"Root", "", 2, 11, kCaExts, x509_test::RsaKey2(), x509_test::RsaKey2()},
+        {"INT", "Root", 2, 16, kCaExts},
     };
     std::vector<Bytes> out;
     for (const CertSpec& s : specs) {
@@ -68,6 +95,29 @@ const std::vector<Bytes>& Ders() {
       out.push_back(Encode(i2d_X509, x));
       X509_free(x);
     }
+    EVP_PKEY* root_key = x509_test::DsaKey();
+    EVP_PKEY* ca_key = DsaKeySharingParameters(root_key);
+    const struct {
+      CertSpec spec;
+      EVP_PKEY* signer;
+      bool inherits;  // the key's parameters left out
+    } dsa[] = {
+        {{"DsaRoot", "", 2, 12, kCaExts, root_key}, root_key, false},
+        {{"DsaCA", "DsaRoot", 2, 13, kCaExts, ca_key}, root_key, true},
+        {{"DsaCA", "", 2, 14, kCaExts, ca_key, nullptr, 1262304000, 1590969600}, ca_key, false},
+        {{"Leaf", "DsaCA", 2, 15, kLeafExts, ca_key}, ca_key, true},
+    };
+    for (const auto& d : dsa) {
+      X509* x = morvane_test::MakeCert(d.spec);
+      if (d.inherits) {
+        ASN1_TYPE_free(x->cert_info->key->algor->parameter);
+        x->cert_info->key->algor->parameter = nullptr;
+      }
+      EXPECT_GT(X509_sign(x, d.signer, EVP_dss1()), 0);
+      out.push_back(Encode(i2d_X509, x));
+      X509_free(x);
+    }
+    EVP_PKEY_free(ca_key);
     return out;
   }();
   return ders;
@@ -77,6 +127,13 @@ const std::vector<Bytes>& Ders() {
 // "A:B", the first in A and the second in B; in a CA file holding the first,
 // beside a directory holding both (numbered in order).
 enum class Layout { kAdded, kTwoDirs, kFileAndDir };
+
+// n times `many`, then `last`.
+std::vector<Id> After(int n, Id many, Id last) {
+  std::vector<Id> ids(static_cast<size_t>(n), many);
+  ids.push_back(last);
+  return ids;
+}
 
 struct OrderCase {
   const char* name;
@@ -143,6 +200,21 @@ const OrderCase kOrderCases[] = {
      {RootOtherKey, Root},
      {IntByRoot},
      LeafOfInt,
+     {1, X509_V_OK}},
+    // Look-alike names do not use up a position's share of candidates.
+    {"LookAlikesFirst",
+     Layout::kAdded,
+     {Root},
+     After(40, IntLookAlike, IntByRoot),
+     LeafOfInt,
+     {1, X509_V_OK}},
+    // A key that inherits its parameters cannot check a link before the run
+    // lends them: the chain through it is not passed over for the copy.
+    {"InheritedParametersBeforeAnExpiredCopy",
+     Layout::kAdded,
+     {DsaCaExpired, DsaRoot},
+     {DsaCa},
+     LeafOfDsaCa,
      {1, X509_V_OK}},
 };
 

@@ -4,7 +4,12 @@
 // lists (../shared/vectors/pkits, NIST PKITS, 2048-bit RSA edition).
 
 #include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <string.h>
 
@@ -238,6 +243,41 @@ TEST(Store, AddingCostsTheSameHoweverManyShareTheName) {
   EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
   X509_CRL_free(pushed);
   for (X509_CRL* crl : crls) X509_CRL_free(crl);
+}
+
+// A caller that removes (and frees) an object of the cache and pushes
+// another leaves the count as it was: the next addition indexes the cache
+// anew all the same, whether or not a search sorted it in between, so the
+// removed object's copy is added and nothing freed is read (ASan).
+TEST(Store, AnObjectTheCallerRemovedIsNoLongerHeld) {
+  for (const bool sorted_between : {false, true}) {
+    SCOPED_TRACE(sorted_between ? "sorted in between" : "added at once");
+    StorePtr store(X509_STORE_new());
+    X509* a = morvane_test::MakeCert({"A", "", 2, 1, {}});
+    X509* b = morvane_test::MakeCert({"B", "", 2, 2, {}});
+    X509* c = morvane_test::MakeCert({"C", "", 2, 3, {}});
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), a));
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), b));
+    const int at = X509_OBJECT_idx_by_subject(store->objs, X509_LU_X509, X509_get_subject_name(a));
+    ASSERT_GE(at, 0);
+    auto* removed = reinterpret_cast<X509_OBJECT*>(sk_delete(store->objs, at));
+    X509_OBJECT_free_contents(removed);
+    CRYPTO_free(removed);
+    auto* obj = static_cast<X509_OBJECT*>(CRYPTO_malloc(sizeof(X509_OBJECT), __FILE__, __LINE__));
+    obj->type = X509_LU_X509;
+    obj->data.x509 = c;
+    X509_OBJECT_up_ref_count(obj);
+    ASSERT_GT(sk_push(store->objs, reinterpret_cast<char*>(obj)), 0);
+    if (sorted_between) {
+      EXPECT_GE(X509_OBJECT_idx_by_subject(store->objs, X509_LU_X509, X509_get_subject_name(c)), 0);
+    }
+    X509* copy = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, a));
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), copy));
+    EXPECT_EQ(0, X509_STORE_add_cert(store.get(), c));
+    EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+    EXPECT_EQ(3, sk_num(store->objs));
+    for (X509* x : {a, b, c, copy}) X509_free(x);
+  }
 }
 
 // An issuer step that refuses the first candidate it is offered, then
@@ -592,6 +632,61 @@ TEST(Loaders, UnreadableCertificateCostsItselfOnly) {
       EXPECT_NE(std::string::npos, queued.find(b.reason)) << queued;
     }
   }
+}
+
+// A stream that fails between blocks, or inside one, is neither the file's
+// end nor a broken block: what was read before stays loaded, the reading
+// ends, and the failure is queued, the system's error first.  The file is
+// a pipe whose writer stays open, so that the read after the text waits,
+// until a timer's signal (whose handler asks for no restart) makes it fail
+// with EINTR.
+void Interrupted(int) {}
+
+TEST(Loaders, AStreamThatFailsIsNoEnd) {
+  const x509_test::ChainDer d = x509_test::MakeChainDer();
+  const std::string ca = CertPem(d.ca);
+  const struct {
+    const char* name;
+    std::string text;  // what the pipe holds when the read waits
+    int loaded;
+    int failed_reads;  // the reader tries once more for the end line
+    int pem_reason;    // of the reader, after the system's error
+  } rows[] = {
+      {"between blocks", CertPem(d.root) + ca, 2, 1, PEM_R_NO_START_LINE},
+      {"inside a block", CertPem(d.root) + ca.substr(0, ca.size() / 2), 1, 2, PEM_R_BAD_END_LINE},
+  };
+  struct sigaction on = {}, was = {};
+  on.sa_handler = Interrupted;
+  sigemptyset(&on.sa_mask);
+  ASSERT_EQ(0, sigaction(SIGALRM, &on, &was));
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    TempPath dir(TempPath::kDir);
+    const std::string pipe = dir.Join("pipe");
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    const int writer = open(pipe.c_str(), O_RDWR);  // does not wait for a reader
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(static_cast<ssize_t>(r.text.size()), write(writer, r.text.data(), r.text.size()));
+    StorePtr store(X509_STORE_new());
+    X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+    itimerval every = {{0, 10000}, {0, 10000}}, off = {};
+    ASSERT_EQ(0, setitimer(ITIMER_REAL, &every, nullptr));
+    const int got = X509_load_cert_file(lu, pipe.c_str(), X509_FILETYPE_PEM);
+    setitimer(ITIMER_REAL, &off, nullptr);
+    close(writer);
+    EXPECT_EQ(r.loaded, got);
+    EXPECT_EQ(r.loaded, sk_num(store->objs));
+    EXPECT_EQ(ERR_PACK(ERR_LIB_SYS, SYS_F_FREAD, EINTR), ERR_peek_error());
+    std::vector<morvane_test::ErrEntry> want;
+    for (int i = 0; i < r.failed_reads; i++) {
+      want.push_back({ERR_LIB_SYS, SYS_F_FREAD, EINTR});
+      want.push_back({ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB});
+    }
+    want.push_back({ERR_LIB_PEM, PEM_F_PEM_READ_BIO, r.pem_reason});
+    want.push_back({ERR_LIB_X509, X509_F_X509_LOAD_CERT_FILE, ERR_R_PEM_LIB});
+    EXPECT_ERRORS(want);
+  }
+  sigaction(SIGALRM, &was, nullptr);
 }
 
 // A file without PEM blocks (empty, DER, a folder named as the file) loads
