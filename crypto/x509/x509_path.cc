@@ -43,6 +43,7 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/name_order.h"
 #include "x509_local.h"
 #include "x509v3/internal.h"
 
@@ -226,71 +227,7 @@ class Members {
   int cap_ = 0;
 };
 
-// An order of names coarser than X509_NAME_cmp: names that X509_NAME_cmp
-// finds equal are equal in it, whatever the string types of their values
-// (a PrintableString against the UTF8String that renews it), because each
-// value is read with ASCII letters in lower case, white space trimmed and
-// each run of it as one space.  Unlike X509_NAME_cmp it is a total order, so
-// a list sorted by it can be searched.
-class Folded {
- public:
-  explicit Folded(const ASN1_STRING* s) : p_(s->data), len_(s->data != nullptr ? s->length : 0) {
-    while (len_ > 0 && space(*p_)) skip();
-    while (len_ > 0 && space(p_[len_ - 1])) len_--;
-  }
-
-  // The next character as read, -1 at the end.
-  int next() {
-    if (len_ <= 0) return -1;
-    if (space(*p_)) {
-      while (space(*p_)) skip();  // a trimmed value ends in none
-      return ' ';
-    }
-    const int c = *p_ >= 'A' && *p_ <= 'Z' ? *p_ - 'A' + 'a' : *p_;
-    skip();
-    return c;
-  }
-
- private:
-  static bool space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-  void skip() {
-    p_++;
-    len_--;
-  }
-
-  const unsigned char* p_;
-  int len_;
-};
-
-int folded_value_cmp(const ASN1_STRING* a, const ASN1_STRING* b) {
-  Folded fa(a);
-  Folded fb(b);
-  for (;;) {
-    const int ca = fa.next();
-    const int cb = fb.next();
-    if (ca != cb) return ca - cb;
-    if (ca < 0) return 0;
-  }
-}
-
-X509_NAME_ENTRY* name_entry(const X509_NAME* name, int i) {
-  return reinterpret_cast<X509_NAME_ENTRY*>(sk_value(name->entries, i));
-}
-
-int folded_name_cmp(const X509_NAME* a, const X509_NAME* b) {
-  const int na = a != nullptr ? sk_num(a->entries) : 0;
-  const int nb = b != nullptr ? sk_num(b->entries) : 0;
-  if (na != nb) return na - nb;
-  for (int i = na - 1; i >= 0; i--) {
-    const X509_NAME_ENTRY* ea = name_entry(a, i);
-    const X509_NAME_ENTRY* eb = name_entry(b, i);
-    int r = folded_value_cmp(ea->value, eb->value);
-    if (r == 0) r = ea->set - eb->set;
-    if (r == 0) r = OBJ_cmp(ea->object, eb->object);
-    if (r != 0) return r;
-  }
-  return 0;
-}
+using morvane::internal::folded_name_cmp;
 
 // A caller's list of certificates sorted by subject name (folded_name_cmp),
 // then by position: made once per search, so that a position finds the
