@@ -4,7 +4,6 @@
 
 #include <limits.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
@@ -102,9 +101,7 @@ constexpr int kMaxCandidates = 16;
 // A certificate that may be a signer's, and what its chain gave.
 struct Candidate {
   X509* cert;
-  int order;   // its place in the caller's list, then in the message's
-  int hashed;  // 0 not yet, 1 its digest is in hash, -1 it has none
-  unsigned char hash[sizeof(X509::sha1_hash)];
+  int order;  // its place in the caller's list, then in the message's
   int chain;        // 0 not verified yet, 1 verified, -1 failed
   int chain_error;  // the verifier's error code when it failed
 };
@@ -144,7 +141,6 @@ class CandidateIndex {
       c.cert =
           reinterpret_cast<X509*>(i < nc ? sk_value(certs, i) : sk_value(message_certs, i - nc));
       c.order = i;
-      c.hashed = 0;
       c.chain = 0;
       c.chain_error = 0;
     }
@@ -158,7 +154,8 @@ class CandidateIndex {
   // first kMaxCandidates are looked at, and those whose issuer
   // X509_NAME_cmp finds equal to the signer's are kept, each certificate
   // once (the caller's list and the message may carry the same one): only
-  // when several are kept are they digested to tell copies apart.
+  // when several are kept are they compared (X509_cmp, which digests them)
+  // to tell copies apart.
   int find(const PKCS7_ISSUER_AND_SERIAL* ias, int* found) {
     int lo = 0;
     int hi = n_;
@@ -176,7 +173,8 @@ class CandidateIndex {
     int kept = 0;
     for (int i = 0; i < n; i++) {
       bool copy = false;
-      for (int j = 0; !copy && j < kept; j++) copy = same_certificate(found[j], found[i]);
+      for (int j = 0; !copy && j < kept; j++)
+        copy = X509_cmp(all_[found[j]].cert, all_[found[i]].cert) == 0;
       if (!copy) found[kept++] = found[i];
     }
     return kept;
@@ -188,19 +186,6 @@ class CandidateIndex {
   static int cmp_to(const PKCS7_ISSUER_AND_SERIAL* ias, const Candidate& c) {
     const int r = morvane::internal::folded_name_cmp(ias->issuer, X509_get_issuer_name(c.cert));
     return r != 0 ? r : ASN1_STRING_cmp(ias->serial, X509_get_serialNumber(c.cert));
-  }
-
-  // Two certificates are one when their digests agree (X509_cmp); one whose
-  // facts cannot be cached is taken as distinct.  Digested on first asking.
-  bool same_certificate(int a, int b) {
-    for (int i : {a, b}) {
-      Candidate& c = all_[i];
-      if (c.hashed != 0) continue;
-      c.hashed = X509_check_purpose(c.cert, -1, 0) == 1 ? 1 : -1;
-      if (c.hashed > 0) memcpy(c.hash, c.cert->sha1_hash, sizeof c.hash);
-    }
-    return all_[a].hashed > 0 && all_[b].hashed > 0 &&
-           memcmp(all_[a].hash, all_[b].hash, sizeof all_[a].hash) == 0;
   }
 
   Candidate* all_ = nullptr;
