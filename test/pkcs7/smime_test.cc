@@ -225,15 +225,18 @@ X509* LeafUnderIntermediate() {
                             X509_get_subject_name(Intermediate()));
   return x;
 }
+// A certificate whose issuer is "CN=<issuer_cn>" (a PrintableString, as the
+// test CA's name is), signed by the test CA's key.
+X509* IssuedUnder(const char* issuer_cn, EVP_PKEY* key, const char* cn, long serial) {
+  X509_NAME* name = X509_NAME_new();
+  X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_FLAG | 1,
+                             reinterpret_cast<const unsigned char*>(issuer_cn), -1, -1, 0);
+  X509* cert = MakeCert(key, cn, serial, RsaKey(0), name);
+  X509_NAME_free(name);
+  return cert;
+}
 X509* Orphan() {
-  static X509* x = [] {
-    X509_NAME* name = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_FLAG | 1,
-                               reinterpret_cast<const unsigned char*>("Nobody's CA"), -1, -1, 0);
-    X509* cert = MakeCert(UserKey(0), "Morvane Test Orphan", 400, RsaKey(0), name);
-    X509_NAME_free(name);
-    return cert;
-  }();
+  static X509* x = IssuedUnder("Nobody's CA", UserKey(0), "Morvane Test Orphan", 400);
   return x;
 }
 
@@ -396,14 +399,7 @@ X509* TwinBadChain() {
 // A certificate of another issuer, "CN=AAA" (a PrintableString, as the test
 // CA's name is), which sorts before the test CA's name.  Built once.
 X509* IssuedByAaa() {
-  static X509* x = [] {
-    X509_NAME* name = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_FLAG | 1,
-                               reinterpret_cast<const unsigned char*>("AAA"), -1, -1, 0);
-    X509* cert = MakeCert(UserKey(3), "Morvane Test Under AAA", 500, RsaKey(0), name);
-    X509_NAME_free(name);
-    return cert;
-  }();
+  static X509* x = IssuedUnder("AAA", UserKey(3), "Morvane Test Under AAA", 500);
   return x;
 }
 
