@@ -12,9 +12,12 @@
 // again first; one iteration handles one certificate's names.
 //
 // Signatures and PEM: see RegisterVerify.  Loading a store: see
-// RegisterStoreLoad.
+// RegisterStoreLoad and RegisterStoreLoadFile.  A decoded chain verified
+// again: see RegisterVerifyDecoded.
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -222,6 +225,86 @@ void RegisterStoreLoad(const Der& cert_der, const Der& crl_der) {
   }
 }
 
+// "x509-verify/decoded": X509_verify_cert of PKITS's first valid path
+// (ValidCertificatePathTest1EE under GoodCACert, the trust anchor in the
+// store) on objects decoded once before the timing, as a server verifies
+// the same chain again and again: the chain search, the signature marks
+// and the checks, each iteration with a fresh context.
+void RegisterVerifyDecoded(const std::string& pkits) {
+  benchmark::RegisterBenchmark("x509-verify/decoded", [pkits](benchmark::State& state) {
+    auto load = [&pkits](const char* name) -> X509* {
+      FILE* f = fopen((pkits + "/certs/" + name + ".crt").c_str(), "rb");
+      if (f == nullptr) return nullptr;
+      X509* x = d2i_X509_fp(f, nullptr);
+      fclose(f);
+      return x;
+    };
+    X509* root = load("TrustAnchorRootCertificate");
+    X509* ca = load("GoodCACert");
+    X509* ee = load("ValidCertificatePathTest1EE");
+    if (root == nullptr || ca == nullptr || ee == nullptr) {
+      state.SkipWithError("PKITS certificates missing");
+    } else {
+      X509_STORE* store = X509_STORE_new();
+      X509_STORE_add_cert(store, root);
+      STACK* untrusted = sk_new_null();
+      sk_push(untrusted, reinterpret_cast<char*>(ca));
+      for (auto _ : state) {
+        X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+        X509_STORE_CTX_init(ctx, store, ee, untrusted);
+        X509_STORE_CTX_set_time(ctx, 0, 1577836800);  // 2020-01-01
+        if (X509_verify_cert(ctx) != 1) state.SkipWithError("the chain does not verify");
+        X509_STORE_CTX_free(ctx);
+      }
+      sk_free(untrusted);
+      X509_STORE_free(store);
+    }
+    X509_free(root);
+    X509_free(ca);
+    X509_free(ee);
+  })->Unit(benchmark::kMicrosecond);
+}
+
+// "x509-store/load-file/10000": X509_STORE_load_locations of a PEM file of
+// 10,000 certificates (a PKITS certificate renamed "CN=file <k>"), written
+// once before the timing; each iteration loads it into a new store.
+void RegisterStoreLoadFile(const Der& cert_der) {
+  if (cert_der.empty()) return;
+  benchmark::RegisterBenchmark("x509-store/load-file/10000", [cert_der](benchmark::State& state) {
+    char path[] = "/tmp/morvane-bench-bundle-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+      state.SkipWithError("no temporary file");
+      return;
+    }
+    close(fd);
+    BIO* out = BIO_new_file(path, "w");
+    const unsigned char* p = cert_der.data();
+    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cert_der.size()));
+    for (int i = 0; i < 10000 && out != nullptr && cert != nullptr; i++) {
+      char cn[32];
+      snprintf(cn, sizeof cn, "file %08x", static_cast<unsigned>(i) * 2654435761u);
+      X509* x = X509_dup(cert);
+      X509_NAME* name = X509_NAME_new();
+      X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
+                                 reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+      X509_set_subject_name(x, name);
+      PEM_write_bio_X509(out, x);
+      X509_NAME_free(name);
+      X509_free(x);
+    }
+    BIO_free(out);
+    X509_free(cert);
+    for (auto _ : state) {
+      X509_STORE* store = X509_STORE_new();
+      if (X509_STORE_load_locations(store, path, nullptr) != 1) state.SkipWithError("load failed");
+      X509_STORE_free(store);
+    }
+    unlink(path);
+    state.SetItemsProcessed(state.iterations() * 10000);
+  })->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 /* see bench.h */
@@ -256,6 +339,8 @@ void RegisterX509() {
     RegisterNames(certs, way);
   RegisterVerify(certs);
   RegisterStoreLoad(certs.empty() ? Der() : certs.front(), crls.empty() ? Der() : crls.front());
+  RegisterStoreLoadFile(certs.empty() ? Der() : certs.front());
+  RegisterVerifyDecoded(pkits);
 }
 
 }  // namespace bench

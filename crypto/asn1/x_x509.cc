@@ -4,9 +4,9 @@
 //
 // Implementation notes: the certificate's callback keeps the fields that are
 // never encoded: it sets them up after creation, resets them before a decode
-// into an existing certificate (keeping only its extra data), and frees them
-// after the encoded fields.  The one-line subject is made when first asked
-// for, not by the decoder, whose cost stays in proportion to its input.  The
+// into an existing certificate (keeping only its extra data), makes the
+// one-line subject after a decode, and frees them after the encoded fields.
+// The
 // signed part keeps the octets it was decoded from and re-encodes them, DER
 // or not, so that its signature is checked over what was signed; a change
 // through the setters (or signing) marks it modified and it is encoded from
@@ -25,6 +25,7 @@
 #include <atomic>
 
 #include "asn1/internal.h"
+#include "internal/err_mark.h"
 #include "internal/lock.h"
 
 static_assert(offsetof(X509_CINF, serialNumber) == 8 && offsetof(X509_CINF, key) == 48 &&
@@ -78,6 +79,18 @@ int x509_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
         CRYPTO_new_ex_data(CRYPTO_EX_INDEX_X509, ret, &ret->ex_data);
       }
       break;
+    case ASN1_CBOP_D2I_POST: {
+      // Callers read the subject's text from the structure after a decode.
+      // It costs in proportion to the name (an arc is converted in one pass
+      // and bounded), so the decoder's cost stays linear in its input.  An
+      // attribute type the text cannot spell (an arc over the bound) is no
+      // decoding error: what the text queued for it is taken back.
+      morvane::internal::ErrorMark mark;
+      ret->name = X509_NAME_oneline(ret->cert_info->subject, nullptr, 0);
+      if (ret->name == nullptr) return 0;  // no memory (queued)
+      mark.pop();
+      break;
+    }
     case ASN1_CBOP_FREE_POST:
       CRYPTO_free_ex_data(CRYPTO_EX_INDEX_X509, ret, &ret->ex_data);
       release_cached(ret);

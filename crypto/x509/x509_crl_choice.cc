@@ -7,21 +7,22 @@
 // in which lists were added decide, and a list by another key (or a forged
 // one) would hide the issuer's.
 //
-// Implementation notes: the lists are ranked before any signature is read,
-// by what costs little (in time first, then the one issued last; lists
-// issued at one moment by cRLNumber, then one that revokes the certificate
-// first), and the signatures are checked from the best down: the first
-// that verifies under the issuer's key decides, as the best of the
-// verified ones would.  At most kMaxFailedChecks signatures may fail in one
-// choice, so lists an attacker packs under the issuer's name (a signed
-// message carries its own) cost a bounded number of checks; a list
-// verified is marked (x509_sig_mark.cc), so that it is verified once per
-// key.  A list whose authorityKeyIdentifier names another key than the
-// issuer's subjectKeyIdentifier is passed over unread.  Delta lists (RFC
-// 5280, 5.2.4) carry only the changes since a complete list and are never
-// taken as one, nor merged into it: the complete list decides (get_crl
-// ranks complete lists only), and a newer delta list can only add a
-// revocation (check_delta ranks delta lists only).
+// Implementation notes: the lists are ranked before any signature is read, by
+// what costs little (in time first, then the one issued last; lists issued at
+// one moment by cRLNumber, then one that revokes the certificate first), and
+// the signatures are checked from the best down: the first that verifies under
+// the issuer's key decides, as the best of the verified ones would.  Every
+// candidate is checked until one verifies: no bound may leave the genuine list
+// unchecked behind lists an attacker packs under the issuer's name (a signed
+// message carries its own), so each list costs its one signature check, linear
+// in what was sent.  A list verified is marked (x509_sig_mark.cc), and one that
+// failed remembers the key it failed under, so that each list is checked once
+// per key however many choices meet it.  A list whose authorityKeyIdentifier
+// names another key than the issuer's subjectKeyIdentifier is passed over
+// unread.  Delta lists (RFC 5280, 5.2.4) carry only the changes since a
+// complete list and are never taken as one, nor merged into it: the complete
+// list decides (get_crl ranks complete lists only), and a newer delta list can
+// only add a revocation (check_delta ranks delta lists only).
 
 #include <stdint.h>
 
@@ -52,17 +53,6 @@ constexpr int kNidReasonCode = 141;         // 2.5.29.21
 constexpr int kNidInvalidityDate = 142;     // 2.5.29.24
 constexpr int kNidHoldInstruction = 430;    // 2.5.29.23
 constexpr long kRemoveFromCrl = 8;          // RFC 5280, 5.3.1
-
-// Signatures of one issuer's lists that may fail their check in one choice,
-// at most (the chain search's bound on chains): a verifier handed thousands
-// of forged lists under the issuer's name checks this many, not thousands.
-constexpr int kMaxFailedChecks = 16;
-
-// Facts of a list's entries kept in its `flags` (under lock 6) while its
-// signed part is the one decoded: whether they were read, and whether an
-// entry carries a critical extension the verifier cannot process.
-constexpr int kEntriesRead = 0x1;
-constexpr int kEntryUnhandled = 0x2;
 
 bool is_delta(X509_CRL* crl) {
   return X509_CRL_get_ext_by_NID(crl, kNidDeltaCrlIndicator, -1) >= 0;
@@ -130,14 +120,36 @@ bool revokes(X509_CRL* crl, X509* x, bool delta) {
   return !removed;
 }
 
+// Whether the key of the chain's certificate at `at` is one a trusted key
+// vouches for: a certificate of the store, or one whose signature, and
+// each above it up to the store's, verified under the key above it when
+// the chain was built (its mark says so).  A chain kept with a broken link
+// (a look-alike issuer) has keys that nothing vouches for.
+bool vouched(X509_STORE_CTX* ctx, int at) {
+  const int top = sk_num(ctx->chain) - 1;
+  for (int i = at; i < ctx->last_untrusted; i++) {
+    if (i >= top) return false;
+    if (!vouched_by(reinterpret_cast<X509*>(sk_value(ctx->chain, i)),
+                    reinterpret_cast<X509*>(sk_value(ctx->chain, i + 1))))
+      return false;
+  }
+  return true;
+}
+
 // What the lists of x are judged by: the certificate whose key signs them
-// (crl_issuer), its key (null when it cannot be decoded: the lists are then
-// not judged by their signatures, and check_crl reports the key) and its
-// subjectKeyIdentifier.
+// (crl_issuer), its key and its subjectKeyIdentifier.  Without a key (one
+// that cannot be decoded, check_crl then reporting it, or one that no
+// trusted key vouches for) the lists are not judged by their signatures:
+// the best one is taken and check_crl checks it, so that a key a sender
+// chose checks one list, not every list the sender packed.
 class Judge {
  public:
   Judge(X509_STORE_CTX* ctx, X509* x)
-      : ctx_(ctx), x_(x), issuer_(crl_issuer(ctx)), key_(key_of(issuer_)), checking_(key_) {
+      : ctx_(ctx),
+        x_(x),
+        issuer_(crl_issuer(ctx)),
+        key_(key_of(ctx, issuer_)),
+        checking_(key_, issuer_) {
     if (issuer_ != nullptr) skid_ = issuer_->skid;
   }
   ~Judge() { EVP_PKEY_free(key_); }
@@ -149,32 +161,43 @@ class Judge {
 
   // Whether the list's authorityKeyIdentifier names another key than the
   // issuer's subjectKeyIdentifier (a test that reads no signature).
-  bool other_key(X509_CRL* crl) const {
-    if (skid_ == nullptr) return false;
-    const QuietErrors quiet;
-    auto* akid = static_cast<AUTHORITY_KEYID*>(
-        X509_CRL_get_ext_d2i(crl, kNidAuthorityKeyId, nullptr, nullptr));
-    const bool other =
-        akid != nullptr && akid->keyid != nullptr && ASN1_OCTET_STRING_cmp(akid->keyid, skid_) != 0;
-    AUTHORITY_KEYID_free(akid);
-    return other;
-  }
+  bool other_key(X509_CRL* crl) const { return key_named(crl) < 0; }
+
+  // Whether it names the issuer's key.
+  bool own_key(X509_CRL* crl) const { return key_named(crl) > 0; }
 
   // Whether the issuer's key verifies the list's signature (a verified one
-  // is marked for that key); true without a key.
+  // is marked for that key, a failed one remembers it); true without a key.
   bool verifies(X509_CRL* crl) {
     if (key_ == nullptr) return true;
     const QuietErrors quiet;  // a list passed over leaves nothing queued
-    return check_crl_signature(crl, checking_) > 0;
+    return check_crl_signature(crl, checking_, true) > 0;
   }
 
  private:
+  // 1 when the list's authorityKeyIdentifier names the issuer's
+  // subjectKeyIdentifier, -1 when it names another key, 0 when either is
+  // missing.
+  int key_named(X509_CRL* crl) const {
+    if (skid_ == nullptr) return 0;
+    const QuietErrors quiet;
+    auto* akid = static_cast<AUTHORITY_KEYID*>(
+        X509_CRL_get_ext_d2i(crl, kNidAuthorityKeyId, nullptr, nullptr));
+    int named = 0;
+    if (akid != nullptr && akid->keyid != nullptr)
+      named = ASN1_OCTET_STRING_cmp(akid->keyid, skid_) == 0 ? 1 : -1;
+    AUTHORITY_KEYID_free(akid);
+    return named;
+  }
+
   // The issuer's key, its cached facts computed first (so that its skid
-  // is read); null without issuer or key.
-  static EVP_PKEY* key_of(X509* issuer) {
+  // is read); null without issuer or key, or for a key nothing vouches for.
+  static EVP_PKEY* key_of(X509_STORE_CTX* ctx, X509* issuer) {
     if (issuer == nullptr) return nullptr;
     const QuietErrors quiet;  // check_crl reports a key it cannot decode
     X509_check_purpose(issuer, -1, 0);
+    const int top = sk_num(ctx->chain) - 1;
+    if (!vouched(ctx, ctx->error_depth < top ? ctx->error_depth + 1 : top)) return nullptr;
     return X509_get_pubkey(issuer);
   }
 
@@ -318,17 +341,15 @@ class Ranking {
 };
 
 // The best candidate whose signature the issuer's key verifies, checked
-// from the best down; after kMaxFailedChecks signatures that fail, the
-// rest stays unchecked.  Null for none; *forged then the best of those
-// that failed (by issue, whatever their time), or null.
+// from the best down, every one until one verifies.  Null for none;
+// *forged then the best of those that failed (by issue, whatever their
+// time), or null.
 X509_CRL* first_verified(Judge& judge, const Ranking& ranked, X509_CRL** forged) {
   const Candidate* best_forged = nullptr;
   *forged = nullptr;
-  int failed = 0;
-  for (int i = 0; i < ranked.size() && failed < kMaxFailedChecks; i++) {
+  for (int i = 0; i < ranked.size(); i++) {
     const Candidate& k = ranked[i];
     if (judge.verifies(k.crl)) return k.crl;
-    failed++;
     if (best_forged == nullptr || ranked.before(k, *best_forged)) best_forged = &k;
   }
   if (best_forged != nullptr) *forged = best_forged->crl;
@@ -392,8 +413,10 @@ int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
   X509_CRL* forged = nullptr;
   X509_CRL* crl = first_verified(judge, ranked, &forged);
   // With no list of the issuer's key, one whose signature fails is taken
-  // (check_crl reports it) unless another key's list was seen.
-  if (crl == nullptr && !other_key) crl = forged;
+  // (check_crl reports it) unless another key's list was seen and the
+  // failed one does not name the issuer's key: a list that claims the key
+  // and fails is a forgery to report, never "no list".
+  if (crl == nullptr && forged != nullptr && (!other_key || judge.own_key(forged))) crl = forged;
   if (crl == nullptr) return 0;
   CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   *pcrl = crl;
@@ -442,7 +465,7 @@ bool unhandled_entry_extension(X509_CRL* crl) {
   const bool decoded = crl->crl->enc.modified == 0;
   if (decoded) {
     MORVANE_READ_LOCKED(CRYPTO_LOCK_X509_CRL);
-    if (crl->flags & kEntriesRead) return (crl->flags & kEntryUnhandled) != 0;
+    if (crl->flags & kCrlEntriesRead) return (crl->flags & kCrlEntryUnhandled) != 0;
   }
   // RFC 5280, 5.3: a CRL with a critical entry extension the verifier cannot
   // process must not decide any certificate's status, whichever entry holds
@@ -462,7 +485,7 @@ bool unhandled_entry_extension(X509_CRL* crl) {
   }
   if (decoded) {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_CRL);
-    crl->flags |= kEntriesRead | (unhandled ? kEntryUnhandled : 0);
+    crl->flags |= kCrlEntriesRead | (unhandled ? kCrlEntryUnhandled : 0);
   }
   return unhandled;
 }

@@ -101,10 +101,10 @@ X509* crl_issuer(X509_STORE_CTX* ctx);
 // when both have one, naming the issuer's subjectKeyIdentifier, and a
 // signature that verifies under the key); of them the one in time issued
 // last (by lastUpdate, then cRLNumber, then one that revokes x), else the
-// latest one.  Signatures are checked from the best candidate down, and
-// after 16 that fail no more are.  With none verified, and no other key's
-// list seen, the latest of those whose signature failed (check_crl then
-// reports it).  1 with a new reference at *pcrl, or 0 (also when a method
+// latest one.  Signatures are checked from the best candidate down until
+// one verifies, each list at most once per key.  With none verified, and no
+// other key's list seen, the latest of those whose signature failed
+// (check_crl then reports it).  1 with a new reference at *pcrl, or 0 (also when a method
 // asked to be retried, "should retry" queued).
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
 
@@ -127,11 +127,17 @@ int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x);
 // A key that checks signatures (no reference taken), and the SHA-256
 // digest of its SubjectPublicKeyInfo that names it in the marks, made at
 // the first check that reads or sets one and kept for the checks after it:
-// one per issuer, however many objects it judges.  Lives no longer than the
-// key keeps its parameters.
+// one per issuer, however many objects it judges.  A key taken from a
+// certificate (X509_get_pubkey(cert)) names it as `holder`, so that the
+// digest is made once for the certificate's key and kept there (in its
+// X509_PUBKEY, dropped with the cached key).  Lives no longer than the key
+// keeps its parameters.
 class CheckingKey {
  public:
-  explicit CheckingKey(EVP_PKEY* pkey) : pkey_(pkey) {}
+  explicit CheckingKey(EVP_PKEY* pkey, X509* holder = nullptr)
+      : pkey_(pkey),
+        holder_(holder != nullptr && holder->cert_info != nullptr ? holder->cert_info->key
+                                                                  : nullptr) {}
   CheckingKey(const CheckingKey&) = delete;
   CheckingKey& operator=(const CheckingKey&) = delete;
 
@@ -142,6 +148,7 @@ class CheckingKey {
 
  private:
   EVP_PKEY* pkey_;
+  X509_PUBKEY* holder_;
   int state_ = 0;  // 1 digest made, -1 none can be, 0 not tried
   unsigned char digest_[32];
 };
@@ -152,9 +159,25 @@ class CheckingKey {
 // verifies again.  Safe while other threads check x.
 int check_cert_signature(X509* x, CheckingKey& key);
 
+// Whether x carries the mark of a signature verified under issuer's key;
+// also true where no mark can tell (x's signed part is not the one decoded,
+// or the key lacks its parameters).  May queue errors.
+bool vouched_by(X509* x, X509* issuer);
+
+// Facts a revocation list keeps in its `flags` (under lock 6) while its
+// signed part is the one decoded: its entries were read, and one carries a
+// critical extension the verifier cannot process (x509_crl_choice.cc); its
+// signature failed under the key `valid_key` names, `valid` being clear.
+constexpr int kCrlEntriesRead = 0x1;
+constexpr int kCrlEntryUnhandled = 0x2;
+constexpr int kCrlSignatureFailed = 0x4;
+
 // The same for a revocation list and X509_CRL_verify; only a list whose
-// signed part is the one decoded is marked or spared.
-int check_crl_signature(X509_CRL* crl, CheckingKey& key);
+// signed part is the one decoded is marked or spared.  With
+// `recall_failure`, a signature that failed under the key (and did not run
+// out of memory) is remembered as well, and a later check under that key
+// gives 0 without verifying again (nothing queued then).
+int check_crl_signature(X509_CRL* crl, CheckingKey& key, bool recall_failure = false);
 
 // Within its scope, what is queued is dropped again when the scope ends
 // (the entries after the newest one at its start; a caller's mark on that

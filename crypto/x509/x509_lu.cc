@@ -5,9 +5,10 @@
 //
 // Implementation notes: X509_STORE_new allocates the public store with an
 // index of the cache behind it, a hash table of the cached objects keyed by
-// the digest of their encoding, so that an addition finds a duplicate in
-// constant time however many objects share its name (the cache itself keeps
-// those in the order added).  The index follows the cache under lock 11; a
+// a hash of their name, serial number (a list's lastUpdate) and signature,
+// so that an addition finds a duplicate in constant time however many
+// objects share its name, encodable or not (the cache itself keeps those in
+// the order added).  The index follows the cache under lock 11; a
 // cache that a caller changed itself (an object pushed, one removed) is
 // indexed again at the next addition, and an index entry is read only while
 // its object is found in the cache by address.
@@ -17,6 +18,7 @@
 #include <string.h>
 
 #include <morvane/asn1.h>
+#include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
@@ -25,7 +27,6 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
-#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
@@ -140,10 +141,12 @@ int insertion_point(STACK* objs, X509_OBJECT* obj) {
   return lo;
 }
 
-// The cache's objects in a hash table with linear probing, keyed by the
-// digest of each object's encoding (a certificate's cached SHA-1, a list's
-// computed here); an object whose encoding cannot be made is keyed by its
-// address.  Objects with equal keys are told apart by same_object.
+// The cache's objects in a hash table with linear probing, keyed by a hash
+// of what every object has and costs nothing to read: its name's cached
+// encoding (a certificate's subject, a list's issuer), a certificate's
+// serial number or a list's lastUpdate, and its signature.  Copies of one
+// object share the key; objects of one name almost never do, encodable or
+// not.  Objects with equal keys are told apart by same_object.
 struct HeldIndex {
   struct Slot {
     uint64_t key;
@@ -165,35 +168,47 @@ HeldIndex& held_of(X509_STORE* store) {
   return reinterpret_cast<StoreBody*>(store)->held;
 }
 
-uint64_t first_bytes(const unsigned char* md) {
-  uint64_t k = 0;
-  for (int i = 0; i < 8; i++) k = k << 8 | md[i];
-  return k;
+// FNV-1a over the octets of a string (its length first), or over nothing
+// for a null one.
+uint64_t fold(uint64_t h, const unsigned char* data, int len) {
+  if (data == nullptr || len < 0) len = 0;
+  for (int i = 0; i < 4; i++)
+    h = (h ^ ((static_cast<unsigned>(len) >> (8 * i)) & 0xff)) * 0x100000001b3ULL;
+  for (int i = 0; i < len; i++) h = (h ^ data[i]) * 0x100000001b3ULL;
+  return h;
 }
 
-// The key of obj: true, or false (queued) when memory ran out.
-bool key_of(X509_OBJECT* obj, uint64_t* key) {
-  const morvane::internal::MallocFailureWatch watch;
+uint64_t fold(uint64_t h, const ASN1_STRING* s) {
+  return s != nullptr ? fold(h, s->data, s->length) : fold(h, nullptr, 0);
+}
+
+// A name's cached encoding, when current (nothing is encoded here: the
+// name may be shared with threads that read it).
+uint64_t fold(uint64_t h, const X509_NAME* name) {
+  if (name == nullptr || name->modified || name->bytes == nullptr) return fold(h, nullptr, 0);
+  return fold(h, reinterpret_cast<const unsigned char*>(name->bytes->data),
+              static_cast<int>(name->bytes->length));
+}
+
+// The key of obj (mixed so that its low bits, which pick the slot, depend
+// on every octet read).
+uint64_t key_of(const X509_OBJECT* obj) {
+  uint64_t h = 0xcbf29ce484222325ULL;
   if (obj->type == X509_LU_X509) {
-    if (X509_check_purpose(obj->data.x509, -1, 0) == 1) {
-      *key = first_bytes(obj->data.x509->sha1_hash);
-      return true;
-    }
+    const X509* x = obj->data.x509;
+    h = fold(h, x->cert_info->subject);
+    h = fold(h, x->cert_info->serialNumber);
+    h = fold(h, x->signature);
   } else if (obj->type == X509_LU_CRL) {
-    unsigned char* der = nullptr;
-    const int len = i2d_X509_CRL(obj->data.crl, &der);
-    unsigned char md[EVP_MAX_MD_SIZE];
-    const bool digested =
-        len > 0 && EVP_Digest(der, static_cast<size_t>(len), md, nullptr, EVP_sha1(), nullptr);
-    MORVANE_free(der);
-    if (digested) {
-      *key = first_bytes(md);
-      return true;
-    }
+    const X509_CRL* crl = obj->data.crl;
+    h = fold(h, crl->crl->issuer);
+    h = fold(h, crl->crl->lastUpdate);
+    h = fold(h, crl->signature);
   }
-  if (watch.seen()) return false;
-  *key = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(obj->data.ptr));
-  return true;
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  return h;
 }
 
 // Places obj under key; the table has a free slot.
@@ -235,13 +250,12 @@ bool index_current(HeldIndex& h, STACK* objs, bool pushed) {
   h = HeldIndex{nullptr, 0, 0};
   for (int i = 0; i < sk_num(objs); i++) {
     auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
-    uint64_t key;
-    if (!key_of(obj, &key) || !reserve(h)) {
+    if (!reserve(h)) {
       MORVANE_free(h.slots);
       h = HeldIndex{nullptr, 0, 0};
       return false;
     }
-    place(h, key, obj);
+    place(h, key_of(obj), obj);
   }
   return true;
 }
@@ -282,9 +296,8 @@ Held held(const HeldIndex& h, STACK* objs, uint64_t key, X509_OBJECT* obj) {
 // additions cost O(n log n) comparisons.
 int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
   int reason = 0;
-  uint64_t key = 0;
-  if (!key_of(obj, &key)) reason = ERR_R_MALLOC_FAILURE;
-  if (reason == 0) {
+  const uint64_t key = key_of(obj);
+  {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
     STACK* objs = ctx->objs;
     HeldIndex& h = held_of(ctx);

@@ -18,13 +18,16 @@
 // search takes the next candidate at the deepest position that has one and
 // builds on.  A chain that reaches an anchor is final only when each link
 // holds: the issuer's key verifies the signature below it and, for the
-// caller's certificates, the issuer may issue (a CA); the search passes
-// over the lowest link that does not hold, as over a dead end, and takes
-// the next candidate there.  When no chain is final, the first one built is
-// kept, with the errors it has always had; the chain errors go to the
-// verify callback for the chain kept only.  (With X509_V_FLAG_CB_ISSUER_CHECK
-// the callback hears of each candidate the issued-by step refuses as it is
-// looked at, in chains given up as well.)
+// caller's certificates, the issuer may issue (a CA).  The links are
+// checked from the anchor down, so that a key is used only once the link
+// above it holds: a look-alike issuer's key, however dear to use, checks
+// nothing.  The search passes over the highest link that does not hold, as
+// over a dead end, and takes the next candidate there.  When no chain is
+// final, the first one built is kept, with the errors it has always had;
+// the chain errors go to the verify callback for the chain kept only.
+// (With X509_V_FLAG_CB_ISSUER_CHECK the callback hears of each candidate
+// the issued-by step refuses as it is looked at, in chains given up as
+// well.)
 // The caller sends the untrusted list, so nothing costs a pass over it per
 // position: the search indexes it by subject name once, each source offers
 // at most kMaxCandidates at a position, the chain's members sit in a sorted
@@ -110,7 +113,7 @@ bool by_name_only(X509_STORE_CTX* ctx) {
 bool signature_verifies(X509* x, X509* issuer) {
   EVP_PKEY* key = X509_get_pubkey(issuer);
   if (key == nullptr) return false;
-  CheckingKey checking(key);
+  CheckingKey checking(key, issuer);
   const bool ok = EVP_PKEY_missing_parameters(key) || check_cert_signature(x, checking) > 0;
   EVP_PKEY_free(key);
   return ok;
@@ -632,10 +635,12 @@ class Search {
     return kNoneLeft;
   }
 
-  // The lowest position whose link does not hold, the links not yet
-  // checked being checked from the bottom up; -1 when every link holds.
+  // The highest position whose link does not hold, the links not yet
+  // checked being checked from the anchor down (each key that checks one
+  // is the anchor's or was vouched for by the link above); -1 when every
+  // link holds.
   int first_broken_link() {
-    for (int i = 0; i < n_; i++) {
+    for (int i = n_ - 1; i >= 0; i--) {
       Position& p = pos_[i];
       if (p.holds) continue;
       const Candidate& c = p.c[p.taken];

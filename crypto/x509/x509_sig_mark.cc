@@ -9,9 +9,15 @@
 // both in one hold of the lock.  An object is marked only while its signed
 // part is the one decoded (`enc.modified` clear): one built or changed here
 // is encoded from its fields at each check, and those may change without
-// notice.  A decode into an existing object clears its mark.
+// notice.  A decode into an existing object clears its mark.  A list whose
+// signature failed under a key, where none verified it, may remember that
+// key's failure too (the same digest, with kCrlSignatureFailed in its
+// `flags`), so that a forged list in many choices costs one check per key;
+// a check that ran out of memory is never remembered as a failure.
 
 #include <string.h>
+
+#include <atomic>
 
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -19,6 +25,7 @@
 #include <morvane/sha.h>
 #include <morvane/x509.h>
 
+#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
@@ -50,11 +57,17 @@ bool marked(T* obj, const unsigned char* digest, int lock) {
   return obj->valid != 0 && memcmp(obj->valid_key, digest, kDigestLen) == 0;
 }
 
-template <class T>
-void mark(T* obj, const unsigned char* digest, int lock) {
+void mark(X509* obj, const unsigned char* digest, int lock) {
   MORVANE_WRITE_LOCKED(lock);
   memcpy(obj->valid_key, digest, kDigestLen);
   obj->valid = 1;
+}
+
+void mark(X509_CRL* obj, const unsigned char* digest, int lock) {
+  MORVANE_WRITE_LOCKED(lock);
+  memcpy(obj->valid_key, digest, kDigestLen);
+  obj->valid = 1;
+  obj->flags &= ~kCrlSignatureFailed;
 }
 
 // The check of `verify`, spared when obj's mark names the key; a signature
@@ -71,9 +84,29 @@ int checked(T* obj, CheckingKey& key, bool markable, int lock, int (*verify)(T*,
 }  // namespace
 
 const unsigned char* CheckingKey::digest() {
-  static_assert(sizeof(digest_) == kDigestLen);
-  if (state_ == 0) state_ = key_digest(pkey_, digest_) ? 1 : -1;
-  return state_ > 0 ? digest_ : nullptr;
+  static_assert(sizeof(digest_) == kDigestLen && sizeof(X509_PUBKEY::key_digest) == kDigestLen);
+  if (state_ != 0) return state_ > 0 ? digest_ : nullptr;
+  state_ = -1;
+  if (holder_ == nullptr) {
+    if (key_digest(pkey_, digest_)) state_ = 1;
+    return state_ > 0 ? digest_ : nullptr;
+  }
+  // The holder's digest, published once: written under lock 10 before its
+  // flag, read after an acquire load of the flag.  Only the holder's own
+  // cached key is digested there; parameters lent to it later (a DSA key
+  // without its own) make no digest until they are there.
+  std::atomic_ref<int> digested(holder_->digested);
+  if (digested.load(std::memory_order_acquire) == 0) {
+    if (pkey_ != holder_->pkey || !key_digest(pkey_, digest_)) return nullptr;
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_EVP_PKEY);
+    if (digested.load(std::memory_order_relaxed) == 0) {
+      memcpy(holder_->key_digest, digest_, kDigestLen);
+      digested.store(1, std::memory_order_release);
+    }
+  }
+  memcpy(digest_, holder_->key_digest, kDigestLen);
+  state_ = 1;
+  return digest_;
 }
 
 int check_cert_signature(X509* x, CheckingKey& key) {
@@ -81,9 +114,44 @@ int check_cert_signature(X509* x, CheckingKey& key) {
   return checked(x, key, decoded, CRYPTO_LOCK_X509, X509_verify);
 }
 
-int check_crl_signature(X509_CRL* crl, CheckingKey& key) {
+bool vouched_by(X509* x, X509* issuer) {
+  if (x->cert_info == nullptr || x->cert_info->enc.modified != 0) return true;
+  EVP_PKEY* pkey = X509_get_pubkey(issuer);
+  if (pkey == nullptr) return false;
+  CheckingKey key(pkey, issuer);
+  const unsigned char* digest = key.digest();
+  const bool ok = digest == nullptr || marked(x, digest, CRYPTO_LOCK_X509);
+  EVP_PKEY_free(pkey);
+  return ok;
+}
+
+int check_crl_signature(X509_CRL* crl, CheckingKey& key, bool recall_failure) {
   const bool decoded = crl->crl != nullptr && crl->crl->enc.modified == 0;
-  return checked(crl, key, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify);
+  if (!recall_failure || !decoded)
+    return checked(crl, key, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify);
+  const unsigned char* digest = key.digest();
+  if (digest == nullptr) return X509_CRL_verify(crl, key.pkey());
+  {
+    MORVANE_READ_LOCKED(CRYPTO_LOCK_X509_CRL);
+    if (memcmp(crl->valid_key, digest, kDigestLen) == 0) {
+      if (crl->valid != 0) return 1;
+      if (crl->flags & kCrlSignatureFailed) return 0;
+    }
+  }
+  const morvane::internal::MallocFailureWatch watch;
+  const int ret = X509_CRL_verify(crl, key.pkey());
+  if (ret > 0) {
+    mark(crl, digest, CRYPTO_LOCK_X509_CRL);
+  } else if (ret == 0 && !watch.seen()) {
+    // A key that verified the list keeps its mark; only the key's own
+    // failure is remembered where none verified.
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_CRL);
+    if (crl->valid == 0) {
+      memcpy(crl->valid_key, digest, kDigestLen);
+      crl->flags |= kCrlSignatureFailed;
+    }
+  }
+  return ret;
 }
 
 }  // namespace morvane::x509

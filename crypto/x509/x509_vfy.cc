@@ -161,7 +161,7 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     ok = ctx->verify_cb(0, ctx);
   } else {
     ok = 1;
-    morvane::x509::CheckingKey key(ikey);
+    morvane::x509::CheckingKey key(ikey, issuer);
     if (morvane::x509::check_crl_signature(crl, key) <= 0) {
       ctx->error = X509_V_ERR_CRL_SIGNATURE_FAILURE;
       ok = ctx->verify_cb(0, ctx);
@@ -322,7 +322,7 @@ int internal_verify(X509_STORE_CTX* ctx) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
         ctx->current_cert = xi;
         if (!ctx->verify_cb(0, ctx)) return 0;
-      } else if (morvane::x509::CheckingKey key(pkey);
+      } else if (morvane::x509::CheckingKey key(pkey, xi);
                  morvane::x509::check_cert_signature(xs, key) <= 0) {
         ctx->error = X509_V_ERR_CERT_SIGNATURE_FAILURE;
         ctx->current_cert = xs;

@@ -30,6 +30,8 @@ int X509_sign(X509* x, EVP_PKEY* pkey, const EVP_MD* md) {
 /* see morvane/x509.h */
 int X509_REQ_sign(X509_REQ* x, EVP_PKEY* pkey, const EVP_MD* md) {
   if (x == nullptr || x->req_info == nullptr) return 0;
+  // As for certificates: the octets read are no longer what is signed.
+  x->req_info->enc.modified = 1;
   return ASN1_item_sign(&X509_REQ_INFO_it, x->sig_alg, nullptr, x->signature, x->req_info, pkey,
                         md);
 }

@@ -278,14 +278,15 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * requests keep the octets they were decoded from and re-encode them
  * unchanged, so that signatures are checked and digests taken over the
  * octets read, until their `enc.modified` is set (the setters, the
- * extension and attribute calls, X509_sign, X509_CRL_sign and
- * X509_CRL_add0_revoked do so; so must any other change, such as one made
- * through X509_get_subject_name or X509_get_notAfter);
+ * extension and attribute calls, X509_sign, X509_REQ_sign, X509_CRL_sign
+ * and X509_CRL_add0_revoked do so; so must any other change, such as one
+ * made in place through X509_get_subject_name or a field of `cert_info`);
  * afterwards they are encoded from their fields.  A certificate's `name` (its
- * subject as X509_NAME_oneline gives it) is made by X509_get0_subject_oneline
- * when first asked for, and null until then; a decode into an existing
- * certificate first drops that text, its trust record, verified mark and
- * cached extension facts (its extra data stays).  The verifier's marks name
+ * subject as X509_NAME_oneline gives it) is made by every decode, and by
+ * X509_get0_subject_oneline when first asked for on a certificate built here
+ * (null until then); a decode into an existing certificate first drops that
+ * text, its trust record, verified mark and cached extension facts (its
+ * extra data stays).  The verifier's marks name
  * the key that checked a signature: `valid` set means the signature verified
  * under the key whose SubjectPublicKeyInfo has the SHA-256 digest
  * `valid_key` (a certificate's under lock 3, a revocation list's under lock
@@ -315,6 +316,11 @@ typedef struct X509_pubkey_st {
   X509_ALGOR *algor;
   ASN1_BIT_STRING *public_key;
   EVP_PKEY *pkey; /* cached by X509_PUBKEY_get (one reference), or null */
+  /* not encoded: with `digested` set, the SHA-256 digest of the cached
+   * key's SubjectPublicKeyInfo (parameters included), made once by the
+   * verifier to name the key in its marks; dropped with the cached key */
+  int digested;
+  unsigned char key_digest[32];
 } X509_PUBKEY;
 
 typedef struct x509_cinf_st {
@@ -347,7 +353,7 @@ struct x509_st {
   /* not encoded: */
   int valid;
   int references;
-  char *name; /* the subject as one line of text, or null until asked for */
+  char *name; /* the subject as one line of text (made by a decode), or null */
   CRYPTO_EX_DATA ex_data;
   long ex_pathlen;   /* -1 after creation */
   long ex_pcpathlen;
@@ -389,7 +395,8 @@ struct X509_crl_st {
   /* not encoded: */
   int valid;                   /* 1: `valid_key` names the key that checked it */
   unsigned char valid_key[32]; /* the digest of that key */
-  int flags;                   /* facts of its entries the verifier keeps */
+  int flags; /* facts the verifier keeps: of its entries, and (0x4, with
+              * `valid` clear) a signature that failed under `valid_key` */
 };
 
 typedef struct X509_req_info_st {
@@ -1339,8 +1346,10 @@ MORVANE_EXPORT int X509_verify(X509 *a, EVP_PKEY *r);
 MORVANE_EXPORT int X509_REQ_verify(X509_REQ *a, EVP_PKEY *r);
 MORVANE_EXPORT int X509_CRL_verify(X509_CRL *a, EVP_PKEY *r);
 MORVANE_EXPORT int NETSCAPE_SPKI_verify(NETSCAPE_SPKI *a, EVP_PKEY *r);
-/* The digest of the whole structure's DER into md (EVP_MAX_MD_SIZE room),
- * its length at *len when len is not null: 1, or 0.  X509_pubkey_digest
+/* The digest of the structure's encoding as i2d gives it into md
+ * (EVP_MAX_MD_SIZE room), its length at *len when len is not null: 1, or 0.
+ * A certificate's, list's or request's signed part is the octets read (DER
+ * or not) until it is modified, as above.  X509_pubkey_digest
  * digests the octets of the subject key's BIT STRING. */
 MORVANE_EXPORT int X509_digest(const X509 *data, const EVP_MD *type, unsigned char *md,
                                unsigned int *len);

@@ -129,6 +129,29 @@ TEST_F(SignTest, SettingTheSerialNumberItHoldsChangesNothing) {
   EXPECT_ERRORS({});
 }
 
+// A decoded request changed in place (an entry added to its subject) and
+// signed again: the encoding and the
+// signature cover the new subject, as for certificates and lists.
+TEST_F(SignTest, RequestChangedInPlaceThenSignedCarriesTheChange) {
+  X509_REQ* made = MakeReq(x509_test::RsaKey());
+  ASSERT_GT(X509_REQ_sign(made, x509_test::RsaKey(), EVP_sha1()), 0);
+  const Bytes der = x509_test::Encode(i2d_X509_REQ, made);
+  X509_REQ_free(made);
+  X509_REQ* r = x509_test::Decode(d2i_X509_REQ, der);
+  ASSERT_NE(nullptr, r);
+  ASSERT_EQ(1, X509_NAME_add_entry_by_txt(r->req_info->subject, "O", ASN1_MB_ASCII,
+                                          reinterpret_cast<const unsigned char*>("Changed"), -1,
+                                          -1, 0));
+  ASSERT_GT(X509_REQ_sign(r, x509_test::RsaKey(), EVP_sha1()), 0);
+  X509_REQ* back = x509_test::Decode(d2i_X509_REQ, x509_test::Encode(i2d_X509_REQ, r));
+  ASSERT_NE(nullptr, back);
+  EXPECT_EQ(0, X509_NAME_cmp(r->req_info->subject, back->req_info->subject));
+  EXPECT_EQ(1, X509_REQ_verify(back, x509_test::RsaKey()));
+  X509_REQ_free(back);
+  X509_REQ_free(r);
+  EXPECT_ERRORS({});
+}
+
 TEST_F(SignTest, SortedCrlEntriesAreNumberedInOrder) {
   X509_CRL* crl = X509_CRL_new();
   for (long serial : {5, 1, 3, 2}) {
