@@ -12,7 +12,7 @@
 // again first; one iteration handles one certificate's names.
 //
 // Signatures and PEM: see RegisterVerify.  Loading a store: see
-// RegisterStoreLoad and RegisterStoreLoadFile.  A decoded chain verified
+// RegisterStoreLoad, RegisterStoreLoadFile and RegisterStoreUnencodable.  A decoded chain verified
 // again: see RegisterVerifyDecoded.
 
 #include <stdio.h>
@@ -265,6 +265,37 @@ void RegisterVerifyDecoded(const std::string& pkits) {
   })->Unit(benchmark::kMicrosecond);
 }
 
+// "x509-store/unencodable/<n>": n certificates that cannot be encoded
+// (X509_new with a subject "CN=bare <k>" and serial k, no key) added to a
+// new store: the index must not depend on an encoding.
+void RegisterStoreUnencodable() {
+  for (int n : {500, 4000}) {
+    benchmark::RegisterBenchmark(
+        ("x509-store/unencodable/" + std::to_string(n)).c_str(),
+        [n](benchmark::State& state) {
+          std::vector<X509*> certs;
+          for (int i = 0; i < n; i++) {
+            char cn[32];
+            snprintf(cn, sizeof cn, "bare %d", i);
+            X509* x = X509_new();
+            X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", ASN1_MB_ASCII,
+                                       reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+            ASN1_INTEGER_set(X509_get_serialNumber(x), i);
+            certs.push_back(x);
+          }
+          for (auto _ : state) {
+            X509_STORE* store = X509_STORE_new();
+            for (X509* x : certs) X509_STORE_add_cert(store, x);
+            X509_STORE_free(store);
+          }
+          for (X509* x : certs) X509_free(x);
+          ERR_clear_error();
+          state.SetItemsProcessed(state.iterations() * n);
+        })
+        ->Unit(benchmark::kMillisecond);
+  }
+}
+
 // "x509-store/load-file/10000": X509_STORE_load_locations of a PEM file of
 // 10,000 certificates (a PKITS certificate renamed "CN=file <k>"), written
 // once before the timing; each iteration loads it into a new store.
@@ -340,6 +371,7 @@ void RegisterX509() {
   RegisterVerify(certs);
   RegisterStoreLoad(certs.empty() ? Der() : certs.front(), crls.empty() ? Der() : crls.front());
   RegisterStoreLoadFile(certs.empty() ? Der() : certs.front());
+  RegisterStoreUnencodable();
   RegisterVerifyDecoded(pkits);
 }
 
