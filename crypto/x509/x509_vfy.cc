@@ -9,6 +9,7 @@
 // is told apart by the thread's error queue: a run in which an allocation
 // failed fails with X509_V_ERR_OUT_OF_MEM.
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -701,21 +702,37 @@ int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
   if (!morvane::x509::read_time(ctm, &t)) return 0;
 
   // The digits are local time, UTC + offset: compare them with the moment
-  // moved by the same offset, written into a buffer of this frame (no
-  // allocation, so that a lack of memory never reads as a malformed time).
+  // moved by the same offset, written as digits into a buffer of this frame
+  // (no allocation, so that a lack of memory never reads as a malformed
+  // time).  The calendar is computed here (H. Hinnant's civil_from_days,
+  // proleptic Gregorian): every verification compares times of each
+  // candidate issuer, and the C library's conversion costs more than the
+  // rest of a cached chain's checks.
   time_t moment = cmp_time != nullptr ? *cmp_time : time(nullptr);
-  struct tm tm;
-  if (__builtin_add_overflow(moment, static_cast<time_t>(t.offset * 60), &moment) ||
-      MORVANE_gmtime(&moment, &tm) == nullptr)
-    return 0;
+  if (__builtin_add_overflow(moment, static_cast<time_t>(t.offset * 60), &moment)) return 0;
+  const int64_t z = (moment >= 0 ? moment : moment - 86399) / 86400 + 719468;
+  const int64_t secs = moment - (z - 719468) * 86400;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
   // A moment beyond the four digits of a year is after or before any text.
-  const long year = tm.tm_year + 1900L;
   if (year > 9999) return -1;
   if (year < 0) return 1;
-  char buff2[64];  // room for any int the fields could hold
-  snprintf(buff2, sizeof buff2, "%04ld%02d%02d%02d%02d%02dZ", year, tm.tm_mon + 1, tm.tm_mday,
-           tm.tm_hour, tm.tm_min, tm.tm_sec);
-  const int ret = strcmp(t.text, buff2);
+  char now[16];
+  const int64_t fields[] = {year / 100, year % 100, month, day,
+                            secs / 3600, secs / 60 % 60, secs % 60};
+  for (size_t i = 0; i < sizeof fields / sizeof fields[0]; i++) {
+    now[2 * i] = static_cast<char>('0' + fields[i] / 10);
+    now[2 * i + 1] = static_cast<char>('0' + fields[i] % 10);
+  }
+  now[14] = 'Z';
+  now[15] = '\0';
+  const int ret = strcmp(t.text, now);
   return ret == 0 ? -1 : ret;
 }
 
