@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include <morvane/stack.h>
 
 #include "conf_test_util.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -245,6 +247,81 @@ TEST(ConfLib, FilesAndFileStreams) {
   EXPECT_EQ(eline, 3);
   EXPECT_ERRORS(
       {{ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_CLOSE_SQUARE_BRACKET, "line 3"}});
+}
+
+// A stream whose reads fail, a directory and a FILE open only for writing:
+// each load fails with "read error" and the line it was reading, the
+// system's reason below it, and a fresh configuration keeps no table.
+TEST(ConfLib, ReadsThatFailFailTheLoad) {
+  ERR_clear_error();
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  morvane_test::TempPath file;
+  FILE* wo = fopen(file.c_str(), "w");
+  ASSERT_NE(wo, nullptr);
+  auto failing = [] {  // two lines, then a failed read
+    BIO* b = morvane_test::NewScriptedStream();
+    auto& st = morvane_test::Script(b);
+    st.input = "a = 1\nb = 2\nc = 3\n";
+    st.read_script = {morvane_test::ScriptStep::Move(0), morvane_test::ScriptStep::Move(0),
+                      morvane_test::ScriptStep::Fail()};
+    return b;
+  };
+  const ErrEntry kDir[] = {{ERR_LIB_SYS, SYS_F_FREAD, EISDIR},
+                           {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}};
+  const ErrEntry kWriteOnly[] = {{ERR_LIB_SYS, SYS_F_FREAD, EBADF},
+                                 {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}};
+  struct Row {
+    const char* what;
+    std::function<int(CONF*, long*)> load;
+    long line;
+    std::vector<ErrEntry> below;  // what the stream queued
+  };
+  const Row rows[] = {
+      {"NCONF_load_bio, failing stream",
+       [&](CONF* c, long* e) {
+         BIO* b = failing();
+         const int r = NCONF_load_bio(c, b, e);
+         BIO_free(b);
+         return r;
+       },
+       3, {}},
+      {"NCONF_load, directory", [&](CONF* c, long* e) { return NCONF_load(c, dir.c_str(), e); },
+       1, {kDir[0], kDir[1]}},
+      {"NCONF_load_fp, write-only FILE", [&](CONF* c, long* e) { return NCONF_load_fp(c, wo, e); },
+       1, {kWriteOnly[0], kWriteOnly[1]}},
+      {"CONF_load_bio, failing stream",
+       [&](CONF*, long* e) {
+         BIO* b = failing();
+         LHASH* h = CONF_load_bio(nullptr, b, e);
+         BIO_free(b);
+         return h != nullptr ? 1 : 0;
+       },
+       3, {}},
+      {"CONF_load, directory",
+       [&](CONF*, long* e) { return CONF_load(nullptr, dir.c_str(), e) != nullptr ? 1 : 0; }, 1,
+       {kDir[0], kDir[1]}},
+      {"CONF_load_fp, write-only FILE",
+       [&](CONF*, long* e) { return CONF_load_fp(nullptr, wo, e) != nullptr ? 1 : 0; }, 1,
+       {kWriteOnly[0], kWriteOnly[1]}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ConfPtr conf(NCONF_new(nullptr));
+    long eline = -1;
+    EXPECT_EQ(row.load(conf.get(), &eline), 0);
+    EXPECT_EQ(eline, row.line);
+    EXPECT_EQ(conf->data, nullptr);
+    const std::string data = "line " + std::to_string(row.line);
+    std::vector<ErrEntry> want = row.below;
+    want.push_back({ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()});
+    EXPECT_ERRORS(want);
+  }
+  fclose(wo);
+
+  // The module loader reads its file the same way.
+  EXPECT_EQ(CONF_modules_load_file(dir.c_str(), nullptr, CONF_MFLAGS_IGNORE_MISSING_FILE), 0);
+  EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), CONF_R_READ_ERROR);
+  ERR_clear_error();
 }
 
 TEST(ConfLib, HashTableFormsAddUpUnderTheDefaultMethod) {

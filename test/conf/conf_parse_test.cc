@@ -5,10 +5,13 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <morvane/bio.h>
 #include <morvane/conf.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -48,7 +51,7 @@ std::string Dump(const Sections& s) {
 TEST(ConfParse, TableOfTexts) {
   ERR_load_CONF_strings();
   const auto records = morvane_test::ReadRsp(morvane_test::TestDataFile("conf/parse.txt"));
-  ASSERT_EQ(records.size(), 67u);
+  ASSERT_EQ(records.size(), 72u);
   for (const auto& c : records) {
     SCOPED_TRACE(c.Get("Case"));
     const bool win32 = c.Has("Method") && c.Get("Method") == "WIN32";
@@ -151,6 +154,45 @@ TEST(ConfParse, EnvironmentSection) {
   ASSERT_EQ(unsetenv("MORVANE_CONF_TEST_HOME"), 0);
   r = Load("p = $ENV::MORVANE_CONF_TEST_HOME\n");
   EXPECT_EQ(r.error, ERR_PACK(ERR_LIB_CONF, CONF_F_STR_COPY, CONF_R_VARIABLE_HAS_NO_VALUE));
+}
+
+// Names each assigned twice, the second time in file order or in reverse:
+// the list holds each name once, in the order of the second pass, and
+// redefining costs no search of the list, so ten times the names take about
+// ten times as long (a search would make it a hundred).  The bound is loose:
+// the best of three runs, against thirty times.
+TEST(ConfParse, RedefinitionsTakeLinearTime) {
+  auto text = [](int n, bool reverse) {
+    std::string t;
+    for (int pass = 1; pass <= 2; pass++)
+      for (int i = 0; i < n; i++)
+        t += "k" + std::to_string(pass == 2 && reverse ? n - 1 - i : i) + " = " +
+             std::to_string(pass) + "\n";
+    return t;
+  };
+  auto best = [](const std::string& t) {
+    double best_s = 1e9;
+    for (int run = 0; run < 3; run++) {
+      conf_test::ConfPtr conf(NCONF_new(nullptr));
+      BIO* in = BIO_new_mem_buf(const_cast<char*>(t.data()), static_cast<int>(t.size()));
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(NCONF_load_bio(conf.get(), in, nullptr), 1);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      BIO_free(in);
+      best_s = std::min(best_s, took.count());
+    }
+    return best_s;
+  };
+  for (bool reverse : {false, true}) {
+    SCOPED_TRACE(reverse ? "reverse order" : "file order");
+    const Loaded r = Load(text(5, reverse));
+    EXPECT_EQ(r.store.at("default"),
+              reverse ? (Pairs{{"k4", "2"}, {"k3", "2"}, {"k2", "2"}, {"k1", "2"}, {"k0", "2"}})
+                      : (Pairs{{"k0", "2"}, {"k1", "2"}, {"k2", "2"}, {"k3", "2"}, {"k4", "2"}}));
+    const double small = best(text(2000, reverse));
+    const double large = best(text(20000, reverse));
+    EXPECT_LT(large, 30 * small + 0.001) << small << " s, then " << large << " s";
+  }
 }
 
 // Loads add up: a second load starts again in "default" and sees the first
