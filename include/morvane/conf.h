@@ -145,7 +145,8 @@ MORVANE_EXPORT int NCONF_get_number_e(const CONF *conf, const char *group, const
                                       long *result);
 #define NCONF_get_number(c, g, n, r) NCONF_get_number_e((c), (g), (n), (r))
 /* Writes every record: "[section] name=value" lines and "[[section]]" lines
- * for the section records, in the table's walk order. */
+ * for the section records, in the table's walk order.  1, or 0 when a write
+ * fails (nothing more is written then). */
 MORVANE_EXPORT int NCONF_dump_fp(const CONF *conf, FILE *out);
 MORVANE_EXPORT int NCONF_dump_bio(const CONF *conf, BIO *out);
 

@@ -375,6 +375,14 @@ TEST(ConfLib, Dump) {
                                          "[s] b=x y",   "[s] b=x y"};
   EXPECT_EQ(SortedLines(text), want);
   EXPECT_EQ(SortedLines(from_file), want);
+
+  // A stream that refuses writes: the dump fails.
+  char ro[] = "read only";
+  out = BIO_new_mem_buf(ro, static_cast<int>(sizeof(ro) - 1));
+  EXPECT_EQ(NCONF_dump_bio(conf.get(), out), 0);
+  EXPECT_EQ(CONF_dump_bio(conf->data, out), 0);
+  BIO_free(out);
+  ERR_clear_error();
 }
 
 // Every allocation of a load may fail: the load then fails cleanly (nothing
