@@ -8,7 +8,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -249,75 +248,44 @@ TEST(ConfLib, FilesAndFileStreams) {
       {{ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_CLOSE_SQUARE_BRACKET, "line 3"}});
 }
 
-// A stream whose reads fail, a directory and a FILE open only for writing:
-// each load fails with "read error" and the line it was reading, the
-// system's reason below it, and a fresh configuration keeps no table.
+// A stream whose third read fails, a directory and a FILE open only for
+// writing, through the NCONF_ and the CONF_ forms: each load fails with
+// "read error" and the line it was reading, the system's reason below it,
+// and a fresh configuration keeps no table.
 TEST(ConfLib, ReadsThatFailFailTheLoad) {
   ERR_clear_error();
-  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
-  morvane_test::TempPath file;
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir), file;
   FILE* wo = fopen(file.c_str(), "w");
   ASSERT_NE(wo, nullptr);
-  auto failing = [] {  // two lines, then a failed read
-    BIO* b = morvane_test::NewScriptedStream();
-    auto& st = morvane_test::Script(b);
-    st.input = "a = 1\nb = 2\nc = 3\n";
-    st.read_script = {morvane_test::ScriptStep::Move(0), morvane_test::ScriptStep::Move(0),
-                      morvane_test::ScriptStep::Fail()};
-    return b;
-  };
-  const ErrEntry kDir[] = {{ERR_LIB_SYS, SYS_F_FREAD, EISDIR},
-                           {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}};
-  const ErrEntry kWriteOnly[] = {{ERR_LIB_SYS, SYS_F_FREAD, EBADF},
-                                 {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}};
-  struct Row {
-    const char* what;
-    std::function<int(CONF*, long*)> load;
-    long line;
-    std::vector<ErrEntry> below;  // what the stream queued
-  };
-  const Row rows[] = {
-      {"NCONF_load_bio, failing stream",
-       [&](CONF* c, long* e) {
-         BIO* b = failing();
-         const int r = NCONF_load_bio(c, b, e);
-         BIO_free(b);
-         return r;
-       },
-       3, {}},
-      {"NCONF_load, directory", [&](CONF* c, long* e) { return NCONF_load(c, dir.c_str(), e); },
-       1, {kDir[0], kDir[1]}},
-      {"NCONF_load_fp, write-only FILE", [&](CONF* c, long* e) { return NCONF_load_fp(c, wo, e); },
-       1, {kWriteOnly[0], kWriteOnly[1]}},
-      {"CONF_load_bio, failing stream",
-       [&](CONF*, long* e) {
-         BIO* b = failing();
-         LHASH* h = CONF_load_bio(nullptr, b, e);
-         BIO_free(b);
-         return h != nullptr ? 1 : 0;
-       },
-       3, {}},
-      {"CONF_load, directory",
-       [&](CONF*, long* e) { return CONF_load(nullptr, dir.c_str(), e) != nullptr ? 1 : 0; }, 1,
-       {kDir[0], kDir[1]}},
-      {"CONF_load_fp, write-only FILE",
-       [&](CONF*, long* e) { return CONF_load_fp(nullptr, wo, e) != nullptr ? 1 : 0; }, 1,
-       {kWriteOnly[0], kWriteOnly[1]}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    ConfPtr conf(NCONF_new(nullptr));
-    long eline = -1;
-    EXPECT_EQ(row.load(conf.get(), &eline), 0);
-    EXPECT_EQ(eline, row.line);
-    EXPECT_EQ(conf->data, nullptr);
-    const std::string data = "line " + std::to_string(row.line);
-    std::vector<ErrEntry> want = row.below;
-    want.push_back({ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()});
-    EXPECT_ERRORS(want);
+  const ErrEntry kSys[] = {{ERR_LIB_SYS, SYS_F_FREAD, EISDIR}, {ERR_LIB_SYS, SYS_F_FREAD, EBADF}};
+  for (int form = 0; form < 2; form++) {
+    for (int source = 0; source < 3; source++) {
+      SCOPED_TRACE(std::to_string(form) + "/" + std::to_string(source));
+      BIO* in = source == 0 ? morvane_test::NewScriptedStream() : nullptr;
+      if (in != nullptr) {
+        morvane_test::Script(in).input = "a = 1\nb = 2\nc = 3\n";
+        morvane_test::Script(in).read_script = {{}, {}, morvane_test::ScriptStep::Fail()};
+      }
+      ConfPtr conf(NCONF_new(nullptr));
+      long eline = -1;
+      const int ok = form == 0 ? (source == 0   ? NCONF_load_bio(conf.get(), in, &eline)
+                                  : source == 1 ? NCONF_load(conf.get(), dir.c_str(), &eline)
+                                                : NCONF_load_fp(conf.get(), wo, &eline))
+                               : (source == 0   ? CONF_load_bio(nullptr, in, &eline)
+                                  : source == 1 ? CONF_load(nullptr, dir.c_str(), &eline)
+                                                : CONF_load_fp(nullptr, wo, &eline)) != nullptr;
+      BIO_free(in);
+      EXPECT_EQ(ok, 0);
+      EXPECT_EQ(eline, source == 0 ? 3 : 1);
+      EXPECT_EQ(conf->data, nullptr);
+      std::vector<ErrEntry> want;
+      if (source > 0) want = {kSys[source - 1], {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}};
+      const std::string data = "line " + std::to_string(eline);
+      want.push_back({ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()});
+      EXPECT_ERRORS(want);
+    }
   }
   fclose(wo);
-
   // The module loader reads its file the same way.
   EXPECT_EQ(CONF_modules_load_file(dir.c_str(), nullptr, CONF_MFLAGS_IGNORE_MISSING_FILE), 0);
   EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), CONF_R_READ_ERROR);
