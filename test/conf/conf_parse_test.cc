@@ -164,10 +164,12 @@ TEST(ConfParse, EnvironmentSection) {
 TEST(ConfParse, RedefinitionsTakeLinearTime) {
   auto text = [](int n, int mode) {  // 0: distinct names, 1: twice, 2: twice, reversed
     std::string t;
-    for (int pass = 0; pass < 2; pass++)
-      for (int i = 0; i < n; i++)
-        t += "k" + std::to_string(mode == 0 ? pass * n + i : pass && mode == 2 ? n - 1 - i : i) +
-             " = " + std::to_string(pass) + "\n";
+    for (int pass = 0; pass < 2; pass++) {
+      for (int i = 0; i < n; i++) {
+        const int k = mode == 0 ? pass * n + i : (pass == 1 && mode == 2 ? n - 1 - i : i);
+        t += "k" + std::to_string(k) + " = " + std::to_string(pass) + "\n";
+      }
+    }
     return t;
   };
   auto seconds = [](const std::string& t) {
