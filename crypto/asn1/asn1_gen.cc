@@ -428,6 +428,10 @@ ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth
       ERR_add_error_data(2, "section=", section);
       goto done;
     }
+    // The encoding will hold every member: once the members made so far
+    // pass the budget the section is refused, before the next one is made
+    // (one member of 33 bytes of text may take 4 MiB).
+    size_t made = 0;
     for (int i = 0; i < sk_num(sect); i++) {
       const auto* line = reinterpret_cast<const CONF_VALUE*>(sk_value(sect, i));
       ASN1_TYPE* member = generate(line->value, cnf, depth + 1, budget);
@@ -435,6 +439,16 @@ ASN1_TYPE* asn1_multi(int utype, const char* section, X509V3_CTX* cnf, int depth
       if (!sk_push(members, reinterpret_cast<char*>(member))) {
         ASN1_TYPE_free(member);
         ASN1err(ASN1_F_ASN1_GENERATE_V3, ERR_R_MALLOC_FAILURE);
+        goto done;
+      }
+      const int size = i2d_ASN1_TYPE(member, nullptr);
+      if (size <= 0) {  // a value just made encodes: memory failed
+        ASN1err(ASN1_F_ASN1_GENERATE_V3, ERR_R_MALLOC_FAILURE);
+        goto done;
+      }
+      made += static_cast<size_t>(size);
+      if (made > *budget) {
+        ASN1err(ASN1_F_ASN1_GENERATE_V3, ASN1_R_DEPTH_EXCEEDED);
         goto done;
       }
     }

@@ -14,6 +14,8 @@
 #include <morvane/lhash.h>
 #include <morvane/stack.h>
 
+#include "conf/internal.h"
+
 static_assert(sizeof(CONF_VALUE) == 3 * sizeof(char*));
 static_assert(sizeof(CONF) == 3 * sizeof(void*));
 
@@ -68,6 +70,44 @@ void free_section_record(void* p) {
   sk_free(sk);
   MORVANE_free(v->section);
   MORVANE_free(v);
+}
+
+// Appends `value` to the section's list and puts it in the table; *old
+// receives the record of the same section and name that it replaced there
+// (still in the list), or null.  False when it cannot be stored: nothing has
+// changed and the caller still owns `value`.
+bool store_value(CONF* conf, CONF_VALUE* section, CONF_VALUE* value, CONF_VALUE** old) {
+  if (conf == nullptr || conf->data == nullptr || section == nullptr || value == nullptr)
+    return false;
+  STACK* ts = values_of(section);
+  value->section = section->section;
+  if (!sk_push(ts, reinterpret_cast<char*>(value))) return false;
+  const unsigned long before = conf->data->num_items;
+  *old = static_cast<CONF_VALUE*>(lh_insert(conf->data, value));
+  if (*old == nullptr && conf->data->num_items == before) {
+    // The table had no room: take the record back off the list.
+    sk_pop(ts);
+    return false;
+  }
+  return true;
+}
+
+// Removes the gaps (records with a null name) from a section record's list,
+// keeping the order of the others; value records are passed over.
+void close_section_gaps(void* p) {
+  const auto* v = static_cast<const CONF_VALUE*>(p);
+  if (v->name != nullptr) return;
+  STACK* sk = values_of(v);
+  const int n = sk_num(sk);
+  int kept = 0;
+  for (int i = 0; i < n; i++) {
+    auto* cv = reinterpret_cast<CONF_VALUE*>(sk_value(sk, i));
+    if (cv->name == nullptr)
+      MORVANE_free(cv);
+    else
+      sk_set(sk, kept++, reinterpret_cast<char*>(cv));
+  }
+  while (sk_num(sk) > kept) sk_pop(sk);
 }
 
 // The value of the record (section, name); null when there is none (also
@@ -127,24 +167,37 @@ STACK* _CONF_get_section_values(const CONF* conf, const char* section) {
 }
 
 int _CONF_add_string(CONF* conf, CONF_VALUE* section, CONF_VALUE* value) {
-  if (conf == nullptr || conf->data == nullptr || section == nullptr || value == nullptr) return 0;
-  STACK* ts = values_of(section);
-  value->section = section->section;
-  if (!sk_push(ts, reinterpret_cast<char*>(value))) return 0;
-  const unsigned long before = conf->data->num_items;
-  auto* old = static_cast<CONF_VALUE*>(lh_insert(conf->data, value));
-  if (old == nullptr && conf->data->num_items == before) {
-    // The table had no room: take the record back off the list so that the
-    // caller, who still owns it, can free it.
-    sk_pop(ts);
-    return 0;
-  }
+  CONF_VALUE* old = nullptr;
+  if (!store_value(conf, section, value, &old)) return 0;
   if (old != nullptr) {
-    sk_delete_ptr(ts, reinterpret_cast<char*>(old));
+    sk_delete_ptr(values_of(section), reinterpret_cast<char*>(old));
     free_value(old);
   }
   return 1;
 }
+
+namespace morvane::conf {
+
+int add_string_leaving_gap(CONF* conf, CONF_VALUE* section, CONF_VALUE* value, size_t* gaps) {
+  CONF_VALUE* old = nullptr;
+  if (!store_value(conf, section, value, &old)) return 0;
+  if (old != nullptr) {
+    // The record stays in its list as a gap until close_gaps: finding its
+    // place there would cost a search of the list.
+    MORVANE_free(old->name);
+    MORVANE_free(old->value);
+    *old = {nullptr, nullptr, nullptr};
+    ++*gaps;
+  }
+  return 1;
+}
+
+void close_gaps(CONF* conf) {
+  if (conf == nullptr || conf->data == nullptr) return;
+  lh_doall(conf->data, close_section_gaps);
+}
+
+}  // namespace morvane::conf
 
 char* _CONF_get_string(const CONF* conf, const char* section, const char* name) {
   if (name == nullptr) return nullptr;

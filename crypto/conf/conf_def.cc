@@ -112,18 +112,27 @@ int def_destroy_data(CONF* conf) {
   return 1;
 }
 
+// The stream of a dump and whether every write so far succeeded; after a
+// failed write nothing more is written.
+struct Dump {
+  BIO* out;
+  bool ok;
+};
+
 void dump_record(void* p, void* arg) {
   const auto* v = static_cast<const CONF_VALUE*>(p);
-  auto* out = static_cast<BIO*>(arg);
-  if (v->name != nullptr)
-    BIO_printf(out, "[%s] %s=%s\n", v->section, v->name, v->value);
-  else
-    BIO_printf(out, "[[%s]]\n", v->section);
+  auto* d = static_cast<Dump*>(arg);
+  if (!d->ok) return;
+  const int n = v->name != nullptr
+                    ? BIO_printf(d->out, "[%s] %s=%s\n", v->section, v->name, v->value)
+                    : BIO_printf(d->out, "[[%s]]\n", v->section);
+  d->ok = n > 0;
 }
 
 int def_dump(const CONF* conf, BIO* out) {
-  lh_doall_arg(conf->data, dump_record, out);
-  return 1;
+  Dump d = {out, true};
+  lh_doall_arg(conf->data, dump_record, &d);
+  return d.ok ? 1 : 0;
 }
 
 int def_is_number(const CONF* conf, char c) { return (classes_of(conf, c) & kDigit) != 0; }

@@ -13,7 +13,7 @@
 #include "conf_err_data.inc"
 
 static_assert(std::size(CONF_str_functs) == 24 + 1);
-static_assert(std::size(CONF_str_reasons) == 17 + 1);
+static_assert(std::size(CONF_str_reasons) == 19 + 1);
 
 /* see morvane/conf.h */
 void ERR_load_CONF_strings(void) {

@@ -10,6 +10,11 @@
 // on a byte it cannot pass fails instead of scanning again from the same
 // place.  Expansion is bounded: one value may not grow past
 // CONF_MAX_VALUE_LENGTH, nor one load add more than kExpansionBudget bytes.
+// A redefined name leaves a gap in its section's list instead of being
+// searched for there; the gaps are closed in one pass before the load
+// returns (and earlier when they outnumber the records), so the lists come
+// out as if each old record had been removed at once.  Only the end of the
+// input ends a load: a failed read or a NUL byte fails it.
 
 #include <limits.h>
 #include <string.h>
@@ -19,6 +24,7 @@
 #include <morvane/conf.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+#include <morvane/lhash.h>
 
 #include "conf/internal.h"
 
@@ -136,6 +142,11 @@ class Parser {
   // Reads the whole input; false after queuing the error.
   bool run();
   long line_number() const { return eline_; }
+  // Removes the gaps that redefinitions left in the section lists.
+  void close_gaps() {
+    if (gaps_ != 0) morvane::conf::close_gaps(conf_);
+    gaps_ = 0;
+  }
 
  private:
   bool process_line(char* s);
@@ -153,6 +164,7 @@ class Parser {
   CONF_VALUE* sv_ = nullptr;  // the current section's record
   long eline_ = 0;
   size_t budget_ = kExpansionBudget;
+  size_t gaps_ = 0;  // records replaced during this load, left in their lists
 };
 
 bool Parser::run() {
@@ -182,9 +194,16 @@ bool Parser::run() {
     }
     char* p = line_->data + len;
     p[0] = '\0';
-    BIO_gets(in_, p, kPiece - 1);  // a failed read leaves the empty text
+    const int got = BIO_gets(in_, p, kPiece - 1);
     p[kPiece - 1] = '\0';
     const size_t n = strlen(p);
+    // A failed read is no end of input, and a NUL would silently cut its
+    // line: both fail the load, naming the line being read.
+    if (got < 0 || n < static_cast<size_t>(got < kPiece - 1 ? got : kPiece - 1)) {
+      eline_++;
+      CONFerr(CONF_F_DEF_LOAD_BIO, got < 0 ? CONF_R_READ_ERROR : CONF_R_NUL_BYTE);
+      return false;
+    }
     if (n == 0 && !again) return true;  // end of input
     len += n;
     if (n > 0 && p[n - 1] != '\n') {
@@ -200,8 +219,14 @@ bool Parser::run() {
     while (len > start && (d[len - 1] == '\r' || d[len - 1] == '\n')) len--;
     d[len] = '\0';
     // A trailing escape, itself not escaped, joins the next line: the line
-    // break goes, the next line's leading white space stays.
-    if (len > 0 && k_.escape(d[len - 1]) && (len == 1 || !k_.escape(d[len - 2]))) {
+    // break goes, the next line's leading white space stays.  Escapes pair
+    // off from the left, so an odd run at the end leaves one unpaired.  The
+    // run is counted within this physical line only: what an earlier join
+    // left ends in an even run, so the parity is the same, and a line of
+    // escapes costs no rescan of the lines it joined.
+    size_t run = 0;
+    while (len - run > start && k_.escape(d[len - run - 1])) run++;
+    if (run % 2 == 1) {
       d[--len] = '\0';
       if (n > 0) {
         again = true;
@@ -296,11 +321,14 @@ bool Parser::assignment(char* s) {
       return false;
     }
   }
-  if (!_CONF_add_string(conf_, target, v)) {
+  if (!add_string_leaving_gap(conf_, target, v, &gaps_)) {
     CONFerr(CONF_F_DEF_LOAD_BIO, ERR_R_MALLOC_FAILURE);
     discard();
     return false;
   }
+  // Gaps are closed once they outnumber the records, so that closing costs
+  // O(1) per redefinition and they never take more room than the records.
+  if (gaps_ > conf_->data->num_items) close_gaps();
   return true;
 }
 
@@ -419,7 +447,9 @@ bool Parser::expand(BUF_MEM* buf, size_t* to, const char* section, char** from,
 int load_bio(CONF* conf, BIO* in, long* eline) {
   const bool had_table = conf->data != nullptr;
   Parser parser(conf, in);
-  if (parser.run()) return 1;
+  const bool ok = parser.run();
+  parser.close_gaps();
+  if (ok) return 1;
   const long line = parser.line_number();
   if (eline != nullptr) *eline = line;
   char text[24];

@@ -4,6 +4,8 @@
 #ifndef MORVANE_CRYPTO_CONF_INTERNAL_H
 #define MORVANE_CRYPTO_CONF_INTERNAL_H
 
+#include <stddef.h>
+
 #include <morvane/conf.h>
 
 namespace morvane::conf {
@@ -33,6 +35,14 @@ inline constexpr unsigned short kVarNameChars = kDigit | kUpper | kLower | kUnde
 inline unsigned short classes_of(const CONF* conf, char c) {
   return static_cast<const unsigned short*>(conf->meth_data)[static_cast<unsigned char>(c)];
 }
+
+// Stores `value` in `section` as _CONF_add_string does, except that a record
+// it replaces is not searched for in the section's list: its name and value
+// are freed and it stays there as a gap (all fields null), counted in *gaps,
+// so that a redefinition costs O(1).  close_gaps removes every gap, keeping
+// the order of the other records; no list with gaps may be handed out.
+int add_string_leaving_gap(CONF* conf, CONF_VALUE* section, CONF_VALUE* value, size_t* gaps);
+void close_gaps(CONF* conf);
 
 // The load_bio operation of both methods: parses the text read from `in`
 // into conf's table.  1 on success; 0 with a CONF error and the data

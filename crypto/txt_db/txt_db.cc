@@ -167,13 +167,25 @@ TXT_DB* TXT_DB_read(BIO* in, int num) {
       size += kBufSize;
     }
     buf->data[offset] = '\0';
-    BIO_gets(in, &buf->data[offset], size - offset);
-    if (buf->data[offset] == '\0') break;  // the end; an unfinished last line is dropped
-    offset += static_cast<int>(strlen(&buf->data[offset]));
-    if (buf->data[offset - 1] != '\n') continue;  // read on to the end of the line
+    const int got = BIO_gets(in, &buf->data[offset], size - offset);
+    const int piece = static_cast<int>(strlen(&buf->data[offset]));
+    // Only the end of the input ends the file: a failed read, or a NUL that
+    // would cut its line short, fails the read.
+    if (got < 0 || piece < got) {
+      fprintf(stderr, got < 0 ? "read error on line %ld\n" : "NUL byte on line %ld\n", ln + 1);
+      ok = false;
+      break;
+    }
+    if (piece == 0) {
+      if (offset == 0) break;  // the end
+      // The end, after a last line without a line feed: that line is a row.
+    } else {
+      offset += piece;
+      if (buf->data[offset - 1] != '\n') continue;  // read on to the end of the line
+      buf->data[--offset] = '\0';
+    }
     ln++;
-    buf->data[offset - 1] = '\0';
-    size_t len = static_cast<size_t>(offset - 1);
+    size_t len = static_cast<size_t>(offset);
     offset = 0;
     if (buf->data[0] == '#') continue;
 

@@ -743,7 +743,9 @@ MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
  * UTF8, HEX (digit pairs, ':' allowed between them) or BITLIST (bit numbers
  * of a BIT STRING, below 2^25).  At most 20 layers around one value, 50 sections
  * nested in one another, and 4 MiB of SEQUENCE and SET encodings made for
- * one text, nested ones counted at each level ("depth exceeded").
+ * one text, nested ones counted at each level ("depth exceeded"); a section
+ * is refused as soon as the members made so far pass what is left of that
+ * bound, before its next member is made, so memory stays near the bound.
  * Keywords match exactly, case
  * included.  Null on failure, with the reason and (for a bad value)
  * "string=" and the value on the queue. */

@@ -12,7 +12,8 @@
  * The text format: "#" comments, "[section]" headers, "name = value" lines,
  * "section::name = value" keys, quotes ('', "", ``), backslash escapes (\n,
  * \r, \t, \b, any other byte literal), a backslash at the end of a line joins
- * the next line, and $name, ${name}, $(name), $section::name expand the value
+ * the next line (the last of an odd run of them; an even run is escaped
+ * backslashes), and $name, ${name}, $(name), $section::name expand the value
  * of an earlier line or of the environment (section "ENV").  Expansion may
  * build a value of at most CONF_MAX_VALUE_LENGTH bytes and add at most 16 MiB
  * over one load, so no text expands into unbounded memory.  The "WIN32" method
@@ -94,8 +95,10 @@ MORVANE_EXPORT CONF_VALUE *_CONF_new_section(CONF *conf, const char *section);
 MORVANE_EXPORT CONF_VALUE *_CONF_get_section(const CONF *conf, const char *section);
 /* The section's STACK of value records, or null. */
 MORVANE_EXPORT STACK *_CONF_get_section_values(const CONF *conf, const char *section);
-/* Stores `value` (name and value owned by the store from now on) in
- * `section`; an earlier record with the same name is freed.  1 on success,
+/* Stores `value` (name and value owned by the store from now on) at the end
+ * of `section`'s list; an earlier record with the same name is taken out of
+ * the list and freed (which costs a search of the list: the parser itself
+ * stores redefinitions in O(1)).  1 on success,
  * 0 when the record cannot be stored (the caller still owns it), also for a
  * null conf, store, section or value. */
 MORVANE_EXPORT int _CONF_add_string(CONF *conf, CONF_VALUE *section, CONF_VALUE *value);
@@ -118,7 +121,12 @@ MORVANE_EXPORT void NCONF_free(CONF *conf);      /* null allowed */
 MORVANE_EXPORT void NCONF_free_data(CONF *conf); /* keeps the CONF */
 /* Loads a file, a FILE (not closed) or a stream, adding to what conf holds.
  * 1 on success; 0 on failure, with the line number stored in *eline for a
- * parse error (eline may be null). */
+ * parse error (eline may be null).  Only the end of the input ends the text:
+ * a read that fails (a directory, a FILE not open for reading, a stream
+ * error) fails the load with "read error", and a NUL byte in the text with
+ * "nul byte in text", each naming the line being read.  A failed load into a
+ * CONF that held no table leaves none; one that adds to earlier loads keeps
+ * what it stored before the failure. */
 MORVANE_EXPORT int NCONF_load(CONF *conf, const char *file, long *eline);
 MORVANE_EXPORT int NCONF_load_fp(CONF *conf, FILE *fp, long *eline);
 MORVANE_EXPORT int NCONF_load_bio(CONF *conf, BIO *bp, long *eline);
@@ -137,7 +145,8 @@ MORVANE_EXPORT int NCONF_get_number_e(const CONF *conf, const char *group, const
                                       long *result);
 #define NCONF_get_number(c, g, n, r) NCONF_get_number_e((c), (g), (n), (r))
 /* Writes every record: "[section] name=value" lines and "[[section]]" lines
- * for the section records, in the table's walk order. */
+ * for the section records, in the table's walk order.  1, or 0 when a write
+ * fails (nothing more is written then). */
 MORVANE_EXPORT int NCONF_dump_fp(const CONF *conf, FILE *out);
 MORVANE_EXPORT int NCONF_dump_bio(const CONF *conf, BIO *out);
 
@@ -314,6 +323,8 @@ MORVANE_EXPORT void MORVANE_no_config(void);
 #define CONF_R_NO_SUCH_FILE 114
 #define CONF_R_NUMBER_TOO_LARGE 115
 #define CONF_R_OPERATION_NOT_SUPPORTED 116
+#define CONF_R_READ_ERROR 117
+#define CONF_R_NUL_BYTE 118
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -7,7 +7,8 @@
  * qualification function: a row is in the field's index only when it returns
  * nonzero for the row.
  *
- * File format: one row per line, ended by a line feed; the fields separated
+ * File format: one row per line, ended by a line feed (the last line may
+ * lack it); no NUL bytes; the fields separated
  * by one tab each; a line that begins with '#' is a comment; lines may be of
  * any length.  A tab inside a field is written as a backslash followed by the
  * tab, and reading turns a backslash followed by a tab back into a tab.  No
@@ -66,9 +67,12 @@ MORVANE_EXPORT extern const char TXT_DB_version[];
 
 /* Reads a whole file from `in` into a new database of `num` fields with no
  * index.  Null on failure, after a complaint on standard error: an allocation
- * failure, or a line with another number of fields than `num` ("wrong number
- * of fields on line %ld (looking for field %d, got %d, '%s' left)").  A last
- * line without a line feed is dropped. */
+ * failure, a line with another number of fields than `num` ("wrong number
+ * of fields on line %ld (looking for field %d, got %d, '%s' left)"), a line
+ * holding a NUL byte ("NUL byte on line %ld"), or a read of the stream that
+ * fails ("read error on line %ld"; the stream's own errors stay queued).
+ * Only the end of the input ends the file, and a last line without a line
+ * feed is read as a row. */
 MORVANE_EXPORT TXT_DB *TXT_DB_read(BIO *in, int num);
 /* Writes every row, in order; the number of bytes written, or -1. */
 MORVANE_EXPORT long TXT_DB_write(BIO *out, TXT_DB *db);

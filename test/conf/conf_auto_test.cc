@@ -87,8 +87,8 @@ TEST_F(AutoConfig, NoConfigTurnsItOff) {
 
 using AutoConfigDeathTest = AutoConfig;
 
-// A bad file, a failing module and an unknown module each end the process
-// with the queued errors printed.
+// A bad file, a failing module, an unknown module and a file that cannot be
+// read each end the process with the queued errors printed.
 TEST_F(AutoConfigDeathTest, FailuresEndTheProcess) {
   const struct {
     const char *text, *printed;
@@ -111,6 +111,12 @@ TEST_F(AutoConfigDeathTest, FailuresEndTheProcess) {
     ConfigFile f(c.text);
     EXPECT_EXIT(MORVANE_config(nullptr), ::testing::ExitedWithCode(1), c.printed);
   }
+  // A file that cannot be read is no missing file.
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  setenv("MORVANE_CONF", dir.c_str(), 1);
+  EXPECT_EXIT(MORVANE_config(nullptr), ::testing::ExitedWithCode(1),
+              "^Auto configuration failed\n.*fread.*\n.*DEF_LOAD_BIO:read error:[^\n]*:line 1\n$");
+  unsetenv("MORVANE_CONF");
 }
 
 // ---- the built-in modules ----------------------------------------------------

@@ -20,6 +20,7 @@
 #include <morvane/stack.h>
 
 #include "conf_test_util.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -247,6 +248,50 @@ TEST(ConfLib, FilesAndFileStreams) {
       {{ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_MISSING_CLOSE_SQUARE_BRACKET, "line 3"}});
 }
 
+// A stream whose third read fails, a directory and a FILE open only for
+// writing, through the NCONF_ and the CONF_ forms: each load fails with
+// "read error" and the line it was reading, the system's reason below it,
+// and a fresh configuration keeps no table.
+TEST(ConfLib, ReadsThatFailFailTheLoad) {
+  ERR_clear_error();
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir), file;
+  FILE* wo = fopen(file.c_str(), "w");
+  ASSERT_NE(wo, nullptr);
+  const ErrEntry kSys[] = {{ERR_LIB_SYS, SYS_F_FREAD, EISDIR}, {ERR_LIB_SYS, SYS_F_FREAD, EBADF}};
+  for (int form = 0; form < 2; form++) {
+    for (int source = 0; source < 3; source++) {
+      SCOPED_TRACE(std::to_string(form) + "/" + std::to_string(source));
+      BIO* in = source == 0 ? morvane_test::NewScriptedStream() : nullptr;
+      if (in != nullptr) {
+        morvane_test::Script(in).input = "a = 1\nb = 2\nc = 3\n";
+        morvane_test::Script(in).read_script = {{}, {}, morvane_test::ScriptStep::Fail()};
+      }
+      ConfPtr conf(NCONF_new(nullptr));
+      long eline = -1;
+      const int ok = form == 0 ? (source == 0   ? NCONF_load_bio(conf.get(), in, &eline)
+                                  : source == 1 ? NCONF_load(conf.get(), dir.c_str(), &eline)
+                                                : NCONF_load_fp(conf.get(), wo, &eline))
+                               : (source == 0   ? CONF_load_bio(nullptr, in, &eline)
+                                  : source == 1 ? CONF_load(nullptr, dir.c_str(), &eline)
+                                                : CONF_load_fp(nullptr, wo, &eline)) != nullptr;
+      BIO_free(in);
+      EXPECT_EQ(ok, 0);
+      EXPECT_EQ(eline, source == 0 ? 3 : 1);
+      EXPECT_EQ(conf->data, nullptr);
+      std::vector<ErrEntry> want;
+      if (source > 0) want = {kSys[source - 1], {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB}};
+      const std::string data = "line " + std::to_string(eline);
+      want.push_back({ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()});
+      EXPECT_ERRORS(want);
+    }
+  }
+  fclose(wo);
+  // The module loader reads its file the same way.
+  EXPECT_EQ(CONF_modules_load_file(dir.c_str(), nullptr, CONF_MFLAGS_IGNORE_MISSING_FILE), 0);
+  EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), CONF_R_READ_ERROR);
+  ERR_clear_error();
+}
+
 TEST(ConfLib, HashTableFormsAddUpUnderTheDefaultMethod) {
   // Set before the first wrapping: the WIN32 rules apply to CONF_load_bio.
   EXPECT_EQ(CONF_set_default_method(NCONF_WIN32()), 1);
@@ -298,6 +343,14 @@ TEST(ConfLib, Dump) {
                                          "[s] b=x y",   "[s] b=x y"};
   EXPECT_EQ(SortedLines(text), want);
   EXPECT_EQ(SortedLines(from_file), want);
+
+  // A stream that refuses writes: the dump fails.
+  char ro[] = "read only";
+  out = BIO_new_mem_buf(ro, static_cast<int>(sizeof(ro) - 1));
+  EXPECT_EQ(NCONF_dump_bio(conf.get(), out), 0);
+  EXPECT_EQ(CONF_dump_bio(conf->data, out), 0);
+  BIO_free(out);
+  ERR_clear_error();
 }
 
 // Every allocation of a load may fail: the load then fails cleanly (nothing

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -88,7 +89,7 @@ int IsValid(char** row) {
 // complaint on standard error when the read fails.
 TEST(TxtDbRead, TableOfTexts) {
   const auto cases = morvane_test::ReadRsp(morvane_test::TestDataFile("txt_db/read.txt"));
-  ASSERT_EQ(cases.size(), 11u);
+  ASSERT_EQ(cases.size(), 15u);
   for (const auto& c : cases) {
     const std::string text = morvane_test::Unquote(c.Get("Text"));
     SCOPED_TRACE(text);
@@ -107,6 +108,30 @@ TEST(TxtDbRead, TableOfTexts) {
     EXPECT_EQ(rows, morvane_test::Unquote(c.Get("Rows")));
     TXT_DB_free(db);
   }
+}
+
+// A read that fails after two lines fails the whole read: no database with
+// the rows before it, and a complaint naming the line being read.
+TEST(TxtDbRead, AFailedReadIsNoEndOfFile) {
+  BIO* in = morvane_test::NewScriptedStream();
+  auto& st = morvane_test::Script(in);
+  st.input = "a\tb\nc\td\ne\tf\n";
+  st.read_script = {morvane_test::ScriptStep::Move(0), morvane_test::ScriptStep::Move(0),
+                    morvane_test::ScriptStep::Fail()};
+  CaptureStderr();
+  EXPECT_EQ(TXT_DB_read(in, 2), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), "read error on line 3\n");
+  BIO_free(in);
+  // A directory opened as a file fails its first read.
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  in = BIO_new_file(dir.c_str(), "r");
+  ASSERT_NE(in, nullptr);
+  CaptureStderr();
+  EXPECT_EQ(TXT_DB_read(in, 2), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), "read error on line 1\n");
+  EXPECT_NE(ERR_get_error(), 0u) << "the stream's error stays queued";
+  ERR_clear_error();
+  BIO_free(in);
 }
 
 TEST(TxtDbRead, LongLinesAndLongComments) {
