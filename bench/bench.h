@@ -117,6 +117,7 @@ void RegisterBase64();
 void RegisterBn();
 void RegisterBnFields();
 void RegisterCiphers();
+void RegisterConf();
 void RegisterDes();
 void RegisterDigests();
 void RegisterHmac();

@@ -134,6 +134,7 @@ int main(int argc, char** argv) {
   bench::RegisterCiphers();
   bench::RegisterAsn1();
   bench::RegisterBase64();
+  bench::RegisterConf();
   bench::RegisterPem();
   bench::RegisterRand();
   bench::RegisterBn();
