@@ -707,11 +707,13 @@ MORVANE_EXPORT int int_smime_write_ASN1(BIO *bio, ASN1_VALUE *val, BIO *data, in
 /* Reads one message and decodes its base64 part with `it`; for a
  * multipart/signed message the content part (with its own headers, lines
  * ending in CR LF) is handed over through bcont as a memory stream that the
- * caller frees.  Null on failure ("mime parse error", "no content type",
- * "invalid mime type", "no multipart boundary", "no multipart body failure"
- * unless there are exactly two parts and a closing delimiter, "mime sig parse
- * error", "no sig content type", "sig invalid mime type", "asn1 parse error",
- * "asn1 sig parse error"). */
+ * caller frees.  Delimiters count only at the start of a line, and content
+ * lines of any length keep every byte but the CRs and LF that end them.
+ * Null on failure ("mime parse error", "no content type", "invalid mime type",
+ * "no multipart boundary", "no multipart body failure" unless there are
+ * exactly two parts and a closing delimiter (a third part is refused as it
+ * starts), "mime sig parse error", "no sig content type", "sig invalid mime
+ * type", "asn1 parse error", "asn1 sig parse error"). */
 MORVANE_EXPORT ASN1_VALUE *SMIME_read_ASN1(BIO *bio, BIO **bcont, const ASN1_ITEM *it);
 /* Copies `in` to `out` through a buffering filter: with flag 0x80
  * unchanged, else line by line with each line end made CR LF (a last line
