@@ -6,7 +6,10 @@
 // Implementation notes: every write of the framing is checked, so a message
 // that could not be written whole is reported as a failure (the signature
 // part of a detached message included).  Multipart bodies are split into
-// memory streams that report their end as 0, so the parts read like files.
+// memory streams that report their end as 0, so the parts read like files;
+// the splitter reads lines of any length piece by piece and stops at a part
+// past the two a signed message has, so what it holds stays within the
+// input.
 
 #include <string.h>
 
@@ -34,6 +37,11 @@ constexpr int kOldMime = 0x400;
 constexpr int kCrlfEol = 0x800;
 
 constexpr int kBoundaryLen = 32;
+// The parts of a multipart/signed body: the content and its signature.
+constexpr int kMaxParts = 2;
+// CRs to write a run of them from.
+constexpr char kCrs[16] = {'\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r',
+                           '\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r'};
 // The read size of SMIME_crlf_copy.
 constexpr size_t kCrlfBlock = 4096;
 
@@ -186,9 +194,25 @@ bool write_opaque(BIO* bio, ASN1_VALUE* val, int flags, int ctype_nid, int econt
   return out.ok();
 }
 
+// Appends `n` CR characters to `out`.
+bool write_crs(BIO* out, size_t n) {
+  while (n > 0) {
+    const int take = n < sizeof kCrs ? static_cast<int>(n) : static_cast<int>(sizeof kCrs);
+    if (BIO_write(out, kCrs, take) != take) return false;
+    n -= static_cast<size_t>(take);
+  }
+  return true;
+}
+
 // Splits a multipart body at the delimiters of `bound` (RFC 2046, 5.1.1)
 // into memory streams appended to `parts`; true when the closing delimiter
-// was found.
+// was found.  Lines of any length arrive in pieces: only a piece that starts
+// a line is tested for a delimiter (the rest of a delimiter's line, and of a
+// line before the first one, is passed over), and the CRs that end a piece
+// are held back until the next one shows whether they end the line, so a
+// part's lines keep every byte but the CRs and LF that end them, however
+// they are cut.  A part past the kMaxParts allowed fails the split as it
+// starts, before it is stored.
 bool multi_split(BIO* bio, const char* bound, STACK* parts) {
   const int blen = static_cast<int>(strlen(bound));
   char line[kMimeLine];
@@ -196,30 +220,47 @@ bool multi_split(BIO* bio, const char* bound, STACK* parts) {
   bool in_parts = false;  // a delimiter was seen
   bool first = false;     // the next line starts a new part
   bool eol = false;       // the part's previous line ended with LF
+  bool at_start = true;   // the next piece starts a line
+  bool pass = true;       // the rest of the current line is passed over
+  size_t crs = 0;         // CRs held back at the end of the line so far
   bool ok = true;
   int len;
   while (ok && (len = BIO_gets(bio, line, kMimeLine)) > 0) {
-    const int state = mime_bound_check(line, len, bound, blen);
-    if (state == 2) {
-      if (part != nullptr && !sk_push(parts, reinterpret_cast<char*>(part))) break;
-      return true;
-    }
-    if (state == 1) {
-      in_parts = first = true;
+    const bool starts = at_start;
+    at_start = line[len - 1] == '\n';
+    if (starts) {
+      const int state = mime_bound_check(line, len, bound, blen);
+      if (state == 2) {
+        if (part != nullptr && !sk_push(parts, reinterpret_cast<char*>(part))) break;
+        return true;
+      }
+      if (state == 1) in_parts = first = true;
+      pass = state == 1 || !in_parts;
+      if (pass) continue;
+      if (first) {
+        first = false;
+        if (part != nullptr) {
+          if (sk_num(parts) + 1 >= kMaxParts) break;  // this part would be one too many
+          if (!sk_push(parts, reinterpret_cast<char*>(part))) break;
+        }
+        if ((part = BIO_new(BIO_s_mem())) == nullptr) return false;
+        BIO_set_mem_eof_return(part, 0);
+      } else if (eol) {
+        ok = BIO_write(part, "\r\n", 2) == 2;
+      }
+      eol = false;
+      crs = 0;
+    } else if (pass) {
       continue;
     }
-    if (!in_parts) continue;
-    const bool next_eol = strip_eol(line, &len);
-    if (first) {
-      first = false;
-      if (part != nullptr && !sk_push(parts, reinterpret_cast<char*>(part))) break;
-      if ((part = BIO_new(BIO_s_mem())) == nullptr) return false;
-      BIO_set_mem_eof_return(part, 0);
-    } else if (eol) {
-      ok = BIO_write(part, "\r\n", 2) == 2;
+    int n = len;
+    const bool lf = strip_eol(line, &n);
+    if (n > 0) {
+      ok = ok && write_crs(part, crs) && BIO_write(part, line, n) == n;
+      crs = 0;
     }
-    eol = next_eol;
-    if (ok && len > 0) ok = BIO_write(part, line, len) == len;
+    crs += static_cast<size_t>(len - n - (lf ? 1 : 0));
+    eol = lf;
   }
   BIO_free(part);
   return false;
@@ -244,7 +285,8 @@ ASN1_VALUE* read_signed(BIO* bio, BIO** bcont, MIME_HEADER* hdr, const ASN1_ITEM
     return nullptr;
   }
   STACK* parts = sk_new_null();
-  if (parts == nullptr || !multi_split(bio, prm->param_value, parts) || sk_num(parts) != 2) {
+  if (parts == nullptr || !multi_split(bio, prm->param_value, parts) ||
+      sk_num(parts) != kMaxParts) {
     free_parts(parts);
     ASN1err(ASN1_F_SMIME_READ_ASN1, ASN1_R_NO_MULTIPART_BODY_FAILURE);
     return nullptr;
@@ -328,8 +370,6 @@ class CrlfSink {
     return true;
   }
   bool put_crs(size_t n) {
-    static constexpr char kCrs[16] = {'\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r',
-                                      '\r', '\r', '\r', '\r', '\r', '\r', '\r', '\r'};
     for (; n > sizeof kCrs; n -= sizeof kCrs)
       if (!put(kCrs, sizeof kCrs)) return false;
     return put(kCrs, n);

@@ -5,7 +5,9 @@
 // (a header's name, its type, parameter names and values, quoted text and
 // comments); a line that starts with white space continues the latest header
 // with more parameters (RFC 5322, 2.2.3 folding).  Texts are cut out of the
-// line buffer in place and copied when a record is made.
+// line buffer in place and copied when a record is made.  The records of a
+// section are counted as they are made, so a section of very many tiny
+// headers is refused before its records outgrow the text.
 
 #include "asn1/mime_hdr.h"
 
@@ -112,18 +114,34 @@ void add_param(MIME_HEADER* hdr, const char* name, const char* value) {
   if (failed || !sk_push(hdr->params, reinterpret_cast<char*>(param))) mime_param_free(param);
 }
 
+// The list being read, with the number of records it was asked to hold;
+// past kMaxMimeRecords nothing more is added.
+struct Section {
+  STACK* headers;
+  MIME_HEADER* latest = nullptr;
+  int records = 0;
+
+  bool full() const { return records > kMaxMimeRecords; }
+  void header(const char* name, const char* value) {
+    if (++records <= kMaxMimeRecords) latest = add_header(headers, name, value);
+  }
+  void param(const char* name, const char* value) {
+    if (++records <= kMaxMimeRecords) add_param(latest, name, value);
+  }
+};
+
 }  // namespace
 
 STACK* mime_parse_hdr(BIO* bio) {
   STACK* headers = sk_new(mime_hdr_cmp);
   if (headers == nullptr) return nullptr;
   char line[kMimeLine];
-  MIME_HEADER* latest = nullptr;
+  Section section{headers};
   int len;
   while ((len = BIO_gets(bio, line, kMimeLine)) > 0) {
     line[len < kMimeLine ? len : kMimeLine - 1] = '\0';
     if (line[0] == '\0' || line[0] == '\r' || line[0] == '\n') break;  // end of the headers
-    State state = latest != nullptr && is_space(line[0]) ? kName : kStart;
+    State state = section.latest != nullptr && is_space(line[0]) ? kName : kStart;
     State saved = kStart;
     char* q = line;  // start of the text being read
     char* name = nullptr;
@@ -142,7 +160,7 @@ STACK* mime_parse_hdr(BIO* bio) {
         case kType:
           if (c == ';') {
             *p = '\0';
-            latest = add_header(headers, name, strip_ends(q));
+            section.header(name, strip_ends(q));
             name = nullptr;
             q = p + 1;
             state = kName;
@@ -162,7 +180,7 @@ STACK* mime_parse_hdr(BIO* bio) {
         case kValue:
           if (c == ';') {
             *p = '\0';
-            add_param(latest, name, strip_ends(q));
+            section.param(name, strip_ends(q));
             name = nullptr;
             q = p + 1;
             state = kName;
@@ -183,9 +201,13 @@ STACK* mime_parse_hdr(BIO* bio) {
     }
     *p = '\0';
     if (state == kType)
-      latest = add_header(headers, name, strip_ends(q));
+      section.header(name, strip_ends(q));
     else if (state == kValue)
-      add_param(latest, name, strip_ends(q));
+      section.param(name, strip_ends(q));
+    if (section.full()) {
+      mime_hdrs_free(headers);
+      return nullptr;
+    }
   }
   return headers;
 }

@@ -27,11 +27,17 @@ struct MIME_HEADER {
 // Lines are read in pieces of at most this many bytes, and a terminating zero.
 constexpr int kMimeLine = 1024;
 
+// The most headers and parameters, together, that one header section may
+// hold: each costs a few small blocks, far more than the few bytes of text
+// that make one, so a section of more is refused as it is read.
+constexpr int kMaxMimeRecords = 10000;
+
 // Reads header lines from `bio` up to a line that starts with CR or LF (the
 // blank line that ends the headers, which is consumed) or the end of input.
 // Returns a STACK of MIME_HEADER sorted by name, or null when the list
-// itself cannot be allocated; a header or parameter that cannot be allocated
-// is left out.
+// itself cannot be allocated or the section holds more than kMaxMimeRecords
+// headers and parameters (reading stops at the line that passes the bound);
+// a header or parameter that cannot be allocated is left out.
 STACK* mime_parse_hdr(BIO* bio);
 // Frees a list from mime_parse_hdr; null is ignored.
 void mime_hdrs_free(STACK* headers);

@@ -707,11 +707,14 @@ MORVANE_EXPORT int int_smime_write_ASN1(BIO *bio, ASN1_VALUE *val, BIO *data, in
 /* Reads one message and decodes its base64 part with `it`; for a
  * multipart/signed message the content part (with its own headers, lines
  * ending in CR LF) is handed over through bcont as a memory stream that the
- * caller frees.  Null on failure ("mime parse error", "no content type",
- * "invalid mime type", "no multipart boundary", "no multipart body failure"
- * unless there are exactly two parts and a closing delimiter, "mime sig parse
- * error", "no sig content type", "sig invalid mime type", "asn1 parse error",
- * "asn1 sig parse error"). */
+ * caller frees.  Delimiters count only at the start of a line, and content
+ * lines of any length keep every byte but the CRs and LF that end them.
+ * Null on failure ("mime parse error", also for a header section of more
+ * than 10,000 headers and parameters, "no content type", "invalid mime type",
+ * "no multipart boundary", "no multipart body failure" unless there are
+ * exactly two parts and a closing delimiter (a third part is refused as it
+ * starts), "mime sig parse error", "no sig content type", "sig invalid mime
+ * type", "asn1 parse error", "asn1 sig parse error"). */
 MORVANE_EXPORT ASN1_VALUE *SMIME_read_ASN1(BIO *bio, BIO **bcont, const ASN1_ITEM *it);
 /* Copies `in` to `out` through a buffering filter: with flag 0x80
  * unchanged, else line by line with each line end made CR LF (a last line
@@ -721,7 +724,8 @@ MORVANE_EXPORT ASN1_VALUE *SMIME_read_ASN1(BIO *bio, BIO **bcont, const ASN1_ITE
  * ("malloc failure"), a read fails ("stream read error") or a write fails. */
 MORVANE_EXPORT int SMIME_crlf_copy(BIO *in, BIO *out, int flags);
 /* Reads the MIME headers of `in` and copies the rest to `out` when the
- * content type is "text/plain" ("mime parse error", "mime no content type",
+ * content type is "text/plain" ("mime parse error", also for more than
+ * 10,000 headers and parameters, "mime no content type",
  * "invalid mime type" with "type: " and the type otherwise).  1, or 0 also
  * when the last read of `in` is an error or a write fails. */
 MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);

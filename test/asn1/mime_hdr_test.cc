@@ -93,6 +93,36 @@ TEST(MimeHeaders, BlankLineEndsTheHeaders) {
   BIO_free(in);
 }
 
+// A section of kMaxMimeRecords headers and parameters reads, whatever their
+// mix; one more is refused, and reading stops at the line that passed.
+TEST(MimeHeaders, RecordsOfASectionAreBounded) {
+  for (const std::string& unit : {std::string("A: b\n"), std::string("A: b; c=d\n")}) {
+    const int per_line = unit.size() == 5 ? 1 : 2;
+    const int units = (kMaxMimeRecords - 1) / per_line;
+    const int ys = kMaxMimeRecords - units * per_line;
+    for (bool over : {false, true}) {
+      std::string text;
+      for (int i = 0; i < units; i++) text += unit;
+      for (int i = 0; i < ys; i++) text += "Y: 2\n";
+      if (over) text += "Z: 1\n";
+      text += "\nrest";
+      BIO* in = BIO_new_mem_buf(const_cast<char*>(text.data()), static_cast<int>(text.size()));
+      STACK* headers = mime_parse_hdr(in);
+      if (!over) {
+        ASSERT_NE(nullptr, headers) << unit;
+        EXPECT_EQ(units + ys, sk_num(headers));
+        EXPECT_NE(nullptr, mime_hdr_find(headers, "y"));
+      } else {
+        EXPECT_EQ(nullptr, headers) << unit;
+      }
+      char rest[16] = {};
+      EXPECT_EQ(over ? 5 : 4, BIO_read(in, rest, sizeof rest - 1)) << unit;
+      mime_hdrs_free(headers);
+      BIO_free(in);
+    }
+  }
+}
+
 TEST(MimeHeaders, BoundaryLines) {
   struct Case {
     const char* line;

@@ -9,6 +9,7 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/pkcs12.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/stack.h>
@@ -18,7 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -1085,6 +1091,95 @@ TEST(Smime, SignedRoundTripsThroughMime) {
   }
 }
 
+// Texts in CR LF lines around the 1,023-byte pieces the reader takes lines
+// in: lines of 1,020 to 1,028 bytes, bare CRs at bytes 1,020 to 1,027 of a
+// line, and `delimiter` (closing too) inside a line at a piece's edge.
+std::vector<std::string> LongLineTexts(const std::string& delimiter) {
+  std::vector<std::string> texts;
+  for (size_t n = 1020; n <= 1028; n++)
+    texts.push_back("Line one\r\n" + std::string(n, 'x') + "\r\nend\r\n");
+  for (size_t n = 1020; n <= 1027; n++)
+    texts.push_back(std::string(n, 'c') + "\rtail\r\n" + std::string(n, 'd') + "\r\n");
+  for (size_t n : {1022, 1023, 1024, 2046}) {
+    texts.push_back(std::string(n, 'y') + delimiter + "\r\nafter\r\n");
+    texts.push_back(std::string(n, 'y') + delimiter + "--\r\nafter\r\n");
+  }
+  return texts;
+}
+
+// The boundary SMIME_write_PKCS7 draws first from FixedRandom(seed).
+std::string BoundaryOfSeed(uint64_t seed) {
+  PKCS7* p7 = Sign(kCrlfContent, PKCS7_FLAG_DETACHED);
+  BIO* data = MemOf(kCrlfContent);
+  BIO* mime = BIO_new(BIO_s_mem());
+  {
+    FixedRandom fixed(seed);
+    EXPECT_EQ(SMIME_write_PKCS7(mime, p7, data, PKCS7_FLAG_DETACHED), 1);
+  }
+  const std::string text = MemText(mime);
+  const size_t at = text.find("boundary=\"----");
+  BIO_free(mime);
+  BIO_free(data);
+  PKCS7_free(p7);
+  return at == std::string::npos ? "" : text.substr(at + 14, 32);
+}
+
+// Text with lines around the 1,023-byte pieces the reader takes them in,
+// bare CRs around a piece's end, and the message's own delimiter inside a
+// line at a piece's edge, signed detached, written, read back and verified:
+// it verifies and delivers the bytes signed (with LF lines the CR LF form).
+// Before, a CR at the end of a piece was dropped and the text that looked
+// like a delimiter cut the part, so such messages did not verify.
+TEST(Smime, DetachedLongLinesVerifyThroughMime) {
+  constexpr uint64_t kSeed = 0xb0a7;
+  const std::string bound = BoundaryOfSeed(kSeed);
+  ASSERT_EQ(bound.size(), 32u);
+  const std::vector<std::string> texts = LongLineTexts("------" + bound);
+  const int kFlags[] = {PKCS7_FLAG_DETACHED, PKCS7_FLAG_DETACHED | PKCS7_FLAG_TEXT,
+                        PKCS7_FLAG_DETACHED | PKCS7_FLAG_BINARY};
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  for (const std::string& crlf_text : texts) {
+    std::string lf_text = crlf_text;
+    for (size_t at; (at = lf_text.find("\r\n")) != std::string::npos;) lf_text.erase(at, 1);
+    for (int flags : kFlags) {
+      const std::string* const forms[] = {&crlf_text, &lf_text};
+      for (const std::string* text : forms) {
+        if ((flags & PKCS7_FLAG_BINARY) && text != &crlf_text) continue;
+        SCOPED_TRACE(testing::Message()
+                     << flags << " " << text->size() << " " << (text == &lf_text ? "LF" : "CR LF"));
+        PKCS7* p7 = Sign(*text, flags);
+        ASSERT_NE(p7, nullptr);
+        BIO* data = MemOf(*text);
+        BIO* mime = BIO_new(BIO_s_mem());
+        {
+          FixedRandom fixed(kSeed);
+          ASSERT_EQ(SMIME_write_PKCS7(mime, p7, data, flags), 1);
+        }
+        EXPECT_NE(MemText(mime).find("boundary=\"----" + bound + "\""), std::string::npos);
+        BIO* bcont = nullptr;
+        PKCS7* back = SMIME_read_PKCS7(mime, &bcont);
+        ASSERT_NE(back, nullptr);
+        ASSERT_NE(bcont, nullptr);
+        const std::string header =
+            (flags & PKCS7_FLAG_TEXT) ? "Content-Type: text/plain\r\n\r\n" : "";
+        EXPECT_TRUE(MemText(bcont) == header + crlf_text);
+        BIO* out = BIO_new(BIO_s_mem());
+        EXPECT_EQ(PKCS7_verify(back, nullptr, store, bcont, out, flags & PKCS7_FLAG_TEXT), 1)
+            << morvane_test::DrainErrors();
+        EXPECT_TRUE(MemText(out) == crlf_text);
+        BIO_free(out);
+        BIO_free(bcont);
+        PKCS7_free(back);
+        BIO_free(mime);
+        BIO_free(data);
+        PKCS7_free(p7);
+      }
+    }
+  }
+  X509_STORE_free(store);
+}
+
 TEST(Smime, PartialDetachedIsSignedWhileWritten) {
   PKCS7* p7 = Sign("", PKCS7_FLAG_PARTIAL | PKCS7_FLAG_DETACHED);
   ASSERT_NE(p7, nullptr);
@@ -1175,6 +1270,118 @@ TEST(SmimeStored, MessagesReadBackByStructure) {
     PKCS7_free(p7);
     BIO_free(in);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The SHA-1 fingerprint of a certificate in upper-case hexadecimal, with
+// `sep` between the octets.
+std::string Fingerprint(X509* x, const char* sep) {
+  unsigned char md[20];
+  unsigned int n = 0;
+  EXPECT_EQ(X509_digest(x, EVP_sha1(), md, &n), 1);
+  std::string out;
+  for (unsigned int i = 0; i < n; i++) {
+    char hex[3];
+    snprintf(hex, sizeof hex, "%02X", md[i]);
+    out += (i > 0 ? sep : "") + std::string(hex);
+  }
+  return out;
+}
+
+// A gpgsm home of its own holding user 0's key and certificate (imported as
+// PKCS#12) and the test CA, trusted; its agent is stopped when it goes.
+class GpgsmHome {
+ public:
+  GpgsmHome() : env_("GNUPGHOME='" + home_.path() + "' ") {
+    chmod(home_.c_str(), 0700);
+    morvane_test::WriteFile(home_.Join("gpg-agent.conf"), "allow-loopback-pinentry\n");
+    morvane_test::WriteFile(home_.Join("gpgsm.conf"), "disable-crl-checks\n");
+    morvane_test::WriteFile(home_.Join("trustlist.txt"), Fingerprint(CaCert(), ":") + " S relax\n");
+    char pass[] = "peer";
+    PKCS12* p12 = PKCS12_create(pass, nullptr, UserKey(0), UserCert(0), nullptr, 0, 0, 0, 0, 0);
+    BIO* out = BIO_new_file(home_.Join("user.p12").c_str(), "wb");
+    ok_ = p12 != nullptr && out != nullptr && i2d_PKCS12_bio(out, p12) == 1;
+    BIO_free(out);
+    PKCS12_free(p12);
+    out = BIO_new_file(home_.Join("ca.der").c_str(), "wb");
+    ok_ = ok_ && out != nullptr && i2d_X509_bio(out, CaCert()) == 1;
+    BIO_free(out);
+    ok_ =
+        ok_ && Run("--import '" + home_.Join("ca.der") + "'") &&
+        Run("--pinentry-mode loopback --passphrase-fd 0 --import '" + home_.Join("user.p12") + "'");
+  }
+  ~GpgsmHome() { (void)std::system((env_ + "gpgconf --kill all >/dev/null 2>&1").c_str()); }
+  GpgsmHome(const GpgsmHome&) = delete;
+  GpgsmHome& operator=(const GpgsmHome&) = delete;
+
+  bool ok() const { return ok_; }
+  // The base64 detached signature gpgsm makes over `content` as user 0.
+  std::string SignDetached(const std::string& content) {
+    morvane_test::WriteFile(home_.Join("content"), content);
+    std::remove(home_.Join("sig").c_str());
+    if (!Run("--pinentry-mode loopback --passphrase-fd 0 -u 0x" + Fingerprint(UserCert(0), "") +
+             " --detach-sign --base64 -o '" + home_.Join("sig") + "' '" + home_.Join("content") +
+             "'"))
+      return "";
+    return morvane_test::ReadFile(home_.Join("sig"));
+  }
+
+ private:
+  // gpgsm with `args`, the pass phrase on its standard input.
+  bool Run(const std::string& args) {
+    const std::string cmd = "echo peer | " + env_ + "gpgsm --batch " + args + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+  }
+
+  morvane_test::TempPath home_{morvane_test::TempPath::kDir};
+  std::string env_;
+  bool ok_ = false;
+};
+
+// gpgsm, an independent implementation, signs texts with long lines (bare
+// CRs and delimiter-like text at a piece's edge among them) detached; the
+// multipart/signed message around its signature reads back and verifies,
+// delivering the bytes signed.  Skipped without gpgsm.
+TEST(SmimePeer, GpgsmSignaturesOverLongLinesVerify) {
+  if (access("/usr/bin/gpgsm", X_OK) != 0 || access("/usr/bin/gpgconf", X_OK) != 0)
+    GTEST_SKIP() << "gpgsm is not installed";
+  GpgsmHome gpgsm;
+  ASSERT_TRUE(gpgsm.ok());
+  const std::string bound = "Peer-1023";
+  const std::vector<std::string> all = LongLineTexts("--" + bound);
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(X509_STORE_add_cert(store, CaCert()), 1);
+  // Lines of 1,022 and 1,023 bytes, bare CRs at bytes 1,022 and 1,023, and
+  // the delimiter at the first piece's edge.
+  for (size_t i : {2, 3, 11, 12, 19, 20}) {
+    const std::string& text = all[i];
+    SCOPED_TRACE(i);
+    const std::string sig = gpgsm.SignDetached(text);
+    ASSERT_FALSE(sig.empty());
+    const std::string msg =
+        "MIME-Version: 1.0\r\nContent-Type: multipart/signed; "
+        "protocol=\"application/pkcs7-signature\"; micalg=sha1; boundary=\"" +
+        bound + "\"\r\n\r\n--" + bound + "\r\n" + text + "\r\n--" + bound +
+        "\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        sig + "\r\n--" + bound + "--\r\n";
+    BIO* in = MemOf(msg);
+    BIO* bcont = nullptr;
+    PKCS7* p7 = SMIME_read_PKCS7(in, &bcont);
+    ASSERT_NE(p7, nullptr) << morvane_test::DrainErrors();
+    ASSERT_NE(bcont, nullptr);
+    BIO* out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(PKCS7_verify(p7, nullptr, store, bcont, out, 0), 1) << morvane_test::DrainErrors();
+    EXPECT_TRUE(MemText(out) == text);
+    BIO_free(out);
+    BIO_free(bcont);
+    PKCS7_free(p7);
+    BIO_free(in);
+  }
+  X509_STORE_free(store);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include <malloc.h>
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -68,23 +69,38 @@ bool ShouldFail() {
   if (g_fail_countdown > 0 && --g_fail_countdown == 0) return true;
   return false;
 }
+void AddLive(void* p) {
+  g_counts.live_bytes += malloc_usable_size(p);
+  if (g_counts.live_bytes > g_counts.peak_bytes) g_counts.peak_bytes = g_counts.live_bytes;
+}
 void* CountingMalloc(size_t n) {
   g_counts.mallocs++;
   if (ShouldFail()) return nullptr;
   void* p = malloc(n);
-  if (p) g_counts.live_blocks++;
+  if (p) {
+    g_counts.live_blocks++;
+    AddLive(p);
+  }
   return p;
 }
 void* CountingRealloc(void* p, size_t n) {
   g_counts.reallocs++;
   if (ShouldFail()) return nullptr;
+  const size_t old = p ? malloc_usable_size(p) : 0;
   void* q = realloc(p, n);
-  if (q && !p) g_counts.live_blocks++;
+  if (q) {
+    if (!p) g_counts.live_blocks++;
+    g_counts.live_bytes -= old;
+    AddLive(q);
+  }
   return q;
 }
 void CountingFree(void* p) {
   g_counts.frees++;
-  if (p) g_counts.live_blocks--;
+  if (p) {
+    g_counts.live_blocks--;
+    g_counts.live_bytes -= malloc_usable_size(p);
+  }
   free(p);
 }
 }  // namespace
@@ -93,6 +109,9 @@ bool InstallCountingAllocator() {
   return CRYPTO_set_mem_functions(CountingMalloc, CountingRealloc, CountingFree) == 1;
 }
 AllocCounts GetAllocCounts() { return g_counts; }
+void ResetAllocPeak() {
+  g_counts.peak_bytes = g_counts.live_bytes;
+}
 void FailAllocationAfter(long n) { g_fail_countdown = n; }
 
 namespace {

@@ -34,8 +34,12 @@ struct AllocCounts {
   long reallocs = 0;
   long frees = 0;        // includes free(NULL)
   long live_blocks = 0;  // blocks handed out and not yet freed
+  size_t live_bytes = 0;  // usable bytes of those blocks
+  size_t peak_bytes = 0;  // the most live_bytes reached since the last reset
 };
 AllocCounts GetAllocCounts();
+// Starts a new peak: peak_bytes becomes live_bytes.
+void ResetAllocPeak();
 // Makes the n-th allocation from now (1 = the next) fail, once; 0 disables.
 // Counts malloc and realloc calls through the counting hooks.
 void FailAllocationAfter(long n);
