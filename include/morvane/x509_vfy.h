@@ -371,7 +371,10 @@ MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int ty
  * other types go to X509_load_cert_file.  A file without any (empty or DER)
  * gives 0 with "no certificate or crl found" and the data "file=" and its
  * name; one that cannot be read (such as a folder) gives 0 with the read
- * error, then "PEM lib" and the same data. */
+ * error, then "PEM lib" and the same data.  A block that is broken or
+ * decodes to nothing, or an object that does not decode, is passed over
+ * (its reasons queued, then "PEM lib") and the others load; memory that
+ * runs short gives 0 with "malloc failure". */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */
