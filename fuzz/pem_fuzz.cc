@@ -42,9 +42,9 @@ bool Read(BIO* b, Block* out) {
   return PEM_read_bio(b, &out->name, &out->header, &out->data, &out->len) == 1;
 }
 
-// The reader takes lines of at most 253 characters: a begin or header line
-// that long comes back with its line feed as an empty line of its own, so
-// such blocks are not written back.
+// The reader keeps at most 253 characters of a line: a block whose begin or
+// header line comes near that is not written back (a longer line would
+// come back cut).
 bool Rewritable(const Block& in) {
   const size_t hl = strlen(in.header);
   if (hl != 0 && in.header[hl - 1] != '\n') return false;  // a zero byte cut the header short

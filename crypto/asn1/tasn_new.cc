@@ -205,7 +205,10 @@ int ASN1_primitive_new(ASN1_VALUE** pval, const ASN1_ITEM* it) {
     case ASN1_UT_ANY: {
       auto* typ = static_cast<ASN1_TYPE*>(MORVANE_malloc(sizeof(ASN1_TYPE)));
       *pval = reinterpret_cast<ASN1_VALUE*>(typ);
-      if (typ == nullptr) return 0;
+      if (typ == nullptr) {
+        ASN1err(ASN1_F_ASN1_ITEM_EX_COMBINE_NEW, ERR_R_MALLOC_FAILURE);
+        return 0;
+      }
       typ->type = ASN1_UT_UNDEF;
       typ->value.ptr = nullptr;
       return 1;

@@ -124,7 +124,10 @@ int asn1_enc_save(ASN1_VALUE** pval, const unsigned char* in, int inlen, const A
   enc->modified = 1;
   if (inlen < 0 || (inlen > 0 && in == nullptr)) return 0;
   enc->enc = static_cast<unsigned char*>(MORVANE_malloc(inlen > 0 ? inlen : 1));
-  if (enc->enc == nullptr) return 0;
+  if (enc->enc == nullptr) {
+    ASN1err(ASN1_F_ASN1_ITEM_EX_D2I, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
   if (inlen > 0) memcpy(enc->enc, in, static_cast<size_t>(inlen));
   enc->len = inlen;
   enc->modified = 0;

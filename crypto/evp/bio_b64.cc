@@ -7,9 +7,9 @@
 // decodes, dropping the lines before it (armour lines such as "-----BEGIN
 // ...-----" and headers), then decodes up to 1024 characters at a time.  A
 // decoding failure (a character outside the alphabet, an over-long line, a
-// bad group in unbroken text) delivers what was decoded before it and then
-// ends the stream with -1, never with the 0 of a clean end.  Nothing is
-// queued on the error queue.
+// bad group in unbroken text, characters of an unfinished group left when
+// the source ends) delivers what was decoded before it and then ends the
+// stream with -1, never with the 0 of a clean end, "decode error" queued.
 
 #include <limits.h>
 #include <string.h>
@@ -76,6 +76,20 @@ int b64_free(BIO* b) {
   b->init = 0;
   b->flags = 0;
   return 1;
+}
+
+// Ends a read stream that turned out corrupt.
+void fail(B64Ctx* ctx) {
+  ctx->cont = -1;
+  EVPerr(EVP_F_B64_READ, EVP_R_DECODE_ERROR);
+}
+
+// Whether the source ended while the line decoder held the characters of
+// lines that left a group unfinished: text that was cut, or a line that is
+// not base64 after the data.  (When the decoder itself sees the end of the
+// data it holds none.)
+bool cut_at_end(const B64Ctx* ctx) {
+  return ctx->cont == 0 && !ctx->start && ctx->base64.num != 0;
 }
 
 morvane::evp::Pending pending(B64Ctx* ctx) {
@@ -233,7 +247,13 @@ int b64_read(BIO* b, char* out, int outl) {
         held_only = true;
       } else {
         ctx->cont = i;
-        if (ctx->tmp_len == 0) break;
+        if (ctx->tmp_len == 0) {
+          if (cut_at_end(ctx)) {
+            fail(ctx);
+            ret_code = -1;
+          }
+          break;
+        }
       }
       i = 0;  // decode what is held
     }
@@ -263,15 +283,35 @@ int b64_read(BIO* b, char* out, int outl) {
         if (nl >= 0) upto = nl + 1;
       }
       if (held_only && ctx->tmp[upto - 1] != '\n') break;  // no whole line yet
-      rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf, &decoded, ctx->tmp, upto);
+      // One line a call: a line that ends a whole number of groups is
+      // decoded at once, so that the decoder holds only the characters of
+      // lines that left a group unfinished (a cut, or text that is not
+      // base64, when the source ends there), and data never runs on past
+      // a padded line into the next.  A blank line, which the decoder
+      // would take for the end of the data, is passed over.
+      rc = 1;
+      decoded = 0;
+      for (int p = 0; p < upto && rc > 0;) {
+        int q = p;
+        bool blank = true;
+        for (; q < upto && ctx->tmp[q] != '\n'; q++)
+          blank = blank && strchr(" \t\r", ctx->tmp[q]) != nullptr && ctx->tmp[q] != '\0';
+        if (q < upto) q++;
+        if (!blank) {
+          int n = 0;
+          rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + decoded, &n, ctx->tmp + p, q - p);
+          decoded += n;
+        }
+        p = q;
+      }
       memmove(ctx->tmp, ctx->tmp + upto, static_cast<size_t>(ctx->tmp_len - upto));
       ctx->tmp_len -= upto;
     }
     ctx->buf_off = 0;
     ctx->buf_len = decoded;
-    if (rc < 0) {
+    if (rc < 0 || cut_at_end(ctx)) {
       // Corrupt text: deliver what came before the fault, then fail.
-      ctx->cont = -1;
+      fail(ctx);
       ret_code = -1;
     } else if (rc == 0 && !unbroken) {
       ctx->cont = 0;  // the decoder saw the end of the data

@@ -12,7 +12,7 @@
 
 #include "evp_err_data.inc"
 
-static_assert(std::size(EVP_str_functs) == 53 + 1);
+static_assert(std::size(EVP_str_functs) == 54 + 1);
 static_assert(std::size(EVP_str_reasons) == 57 + 1);
 
 /* see morvane/evp.h */

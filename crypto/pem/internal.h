@@ -63,13 +63,19 @@ inline bool broken_block(unsigned long e) {
 // loader that reads a stream block after block, by the entries queued
 // since read_mark, set just before the read: the normal end of the input
 // ("no start line" alone), a broken block it may read on after (one reason
-// that broken_block accepts), or a failure.  A stream that failed queued
-// its own error before the reader's, so no end and no broken block comes
-// with more than one entry.
+// that broken_block accepts, or none: a block whose body decodes to
+// nothing, for which "empty block" is queued here), or a failure.  A stream
+// that failed queued its own error before the reader's, so no end and no
+// broken block comes with more than one entry.
 enum class ReadEnd { kEnd, kBrokenBlock, kFailed };
 
 inline ReadEnd read_end(const morvane::internal::ErrorMark& read_mark) {
-  if (read_mark.count() != 1) return ReadEnd::kFailed;
+  const int count = read_mark.count();
+  if (count == 0) {
+    PEMerr(PEM_F_PEM_READ_BIO, PEM_R_EMPTY_BLOCK);
+    return ReadEnd::kBrokenBlock;
+  }
+  if (count != 1) return ReadEnd::kFailed;
   const unsigned long e = ERR_peek_last_error();
   if (ERR_GET_REASON(e) == PEM_R_NO_START_LINE) return ReadEnd::kEnd;
   return broken_block(e) ? ReadEnd::kBrokenBlock : ReadEnd::kFailed;

@@ -46,22 +46,31 @@ constexpr size_t kWriteChunk = 5120;
 static_assert((kWriteChunk + 47) / 48 * 65 + 1 <= kWriteBuffer);
 
 // One line as the reader takes it: the bytes with the line feed put back and
-// a terminator, and its length counting the line feed.
+// a terminator, and its length counting the line feed.  A line longer than
+// the buffer keeps its first 253 bytes (`kept` counting the line feed put
+// after them) and its full length in `len`.
 struct Line {
   char buf[256];
   size_t len = 0;
+  size_t kept = 0;
 
   void clear() {
     buf[0] = '\0';
-    len = 0;
+    len = kept = 0;
   }
   bool starts_with(const char* prefix, size_t n) const {
-    return len >= n && memcmp(buf, prefix, n) == 0;
+    return kept >= n && memcmp(buf, prefix, n) == 0;
   }
 };
 
+bool trailing(char c) {
+  return static_cast<signed char>(c) <= ' ';
+}
+
 // Reads the next line into `line`; false at the end of the input (or on a
-// stream error), leaving `line` as it was.
+// stream error), leaving `line` as it was.  The rest of a line that does not
+// fit the buffer is read and dropped, only its length counted, so that it
+// never reads as lines of its own.
 bool read_line(BIO* bp, Line& line) {
   char buf[sizeof line.buf];
   morvane::internal::Wiper w(buf);
@@ -69,11 +78,29 @@ bool read_line(BIO* bp, Line& line) {
   if (got <= 0) return false;
   size_t i = static_cast<size_t>(got);
   if (i > 253) i = 253;  // a stream that claims more than it may write
-  while (i > 0 && static_cast<signed char>(buf[i - 1]) <= ' ') i--;
+  size_t len = 0;        // set when bytes other than trailing ones were dropped
+  if (i == 253 && buf[i - 1] != '\n') {
+    char rest[sizeof line.buf];
+    morvane::internal::Wiper wr(rest);
+    size_t at = i;
+    int more;
+    while ((more = BIO_gets(bp, rest, 254)) > 0) {
+      const size_t m = more > 253 ? 253 : static_cast<size_t>(more);
+      for (size_t k = 0; k < m; k++)
+        if (!trailing(rest[k])) len = at + k + 1;
+      at += m;
+      if (rest[m - 1] == '\n') break;
+    }
+  }
+  if (len == 0) {
+    while (i > 0 && trailing(buf[i - 1])) i--;
+    len = i;
+  }
   buf[i] = '\n';
   buf[i + 1] = '\0';
   memcpy(line.buf, buf, i + 2);
-  line.len = i + 1;
+  line.kept = i + 1;
+  line.len = len + 1;
   return true;
 }
 
@@ -145,7 +172,7 @@ int read_block(BIO* bp, Block& b) {
   // The begin line: "-----BEGIN ", the name, "-----".
   for (;;) {
     if (!read_line(bp, line)) return PEM_R_NO_START_LINE;
-    if (!line.starts_with(kBegin, kBeginLen)) continue;
+    if (line.kept != line.len || !line.starts_with(kBegin, kBeginLen)) continue;
     const size_t rest = strlen(line.buf + kBeginLen);
     if (rest < kTailLen || memcmp(line.buf + kBeginLen + rest - kTailLen, kTail, kTailLen) != 0)
       continue;
@@ -162,7 +189,7 @@ int read_block(BIO* bp, Block& b) {
       no_header = true;
       break;
     }
-    if (!append(b.header, b.header_len, line.buf, line.len, false)) return ERR_R_MALLOC_FAILURE;
+    if (!append(b.header, b.header_len, line.buf, line.kept, false)) return ERR_R_MALLOC_FAILURE;
   }
   if (no_header) {
     BUF_MEM* t = b.header;
@@ -175,7 +202,7 @@ int read_block(BIO* bp, Block& b) {
     while (read_line(bp, line)) {
       const bool last = line.len != kFullLine;
       if (line.starts_with(kEnd, kEndLen) || line.len > kFullLine) break;
-      if (!append(b.body, b.body_len, line.buf, line.len, true)) return ERR_R_MALLOC_FAILURE;
+      if (!append(b.body, b.body_len, line.buf, line.kept, true)) return ERR_R_MALLOC_FAILURE;
       if (last) {
         line.clear();
         read_line(bp, line);

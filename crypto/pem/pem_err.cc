@@ -13,7 +13,7 @@
 #include "pem_err_data.inc"
 
 static_assert(std::size(PEM_str_functs) == 26 + 1);
-static_assert(std::size(PEM_str_reasons) == 16 + 1);
+static_assert(std::size(PEM_str_reasons) == 17 + 1);
 
 /* see morvane/pem.h */
 void ERR_load_PEM_strings(void) {

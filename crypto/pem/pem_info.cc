@@ -167,6 +167,7 @@ STACK* read_info(BIO* bp, STACK* sk, pem_password_cb* cb, void* u, Lenient* leni
     unsigned char* data = nullptr;
     long len = 0;
     morvane::internal::ErrorMark read_mark;
+    const morvane::internal::MallocFailureWatch read_watch;
     if (!PEM_read_bio(bp, &name, &header, &data, &len)) {
       const morvane::pem::ReadEnd how = morvane::pem::read_end(read_mark);
       if (how == morvane::pem::ReadEnd::kEnd) {
@@ -177,7 +178,9 @@ STACK* read_info(BIO* bp, STACK* sk, pem_password_cb* cb, void* u, Lenient* leni
       } else if (lenient != nullptr && how == morvane::pem::ReadEnd::kBrokenBlock) {
         lenient->unread++;
         continue;
-      } else if (lenient != nullptr) {
+      } else if (lenient != nullptr && !read_watch.seen()) {
+        // A stream that failed: what was read before it is kept.  Memory
+        // that ran short fails the read, as it would the next block.
         lenient->ended = false;
       } else {
         ok = false;

@@ -183,18 +183,22 @@ bool parse_safes(PKCS12* p12, ParseState* st) {
   return ok;
 }
 
-// Whether x's public key is `key`; a certificate whose key cannot be read
-// is simply not the one.
-bool same_key(X509* x, const EVP_PKEY* key) {
+// Whether x's public key is `key`: 1 when it is, 0 when it is not (a
+// certificate whose key cannot be read is simply not the one), -1 when
+// memory ran short while reading it (the reason left queued).
+int same_key(X509* x, const EVP_PKEY* key) {
   morvane::internal::ErrorMark mark;
+  const morvane::internal::MallocFailureWatch watch;
   EVP_PKEY* pub = X509_get_pubkey(x);
+  if (pub == nullptr && watch.seen()) return -1;
   const bool same = pub != nullptr && EVP_PKEY_cmp(pub, key) == 1;
   EVP_PKEY_free(pub);
   mark.pop();
-  return same;
+  return same ? 1 : 0;
 }
 
-// The index in st->certs of the key's certificate, or -1.
+// The index in st->certs of the key's certificate, -1 when there is none,
+// or -2 when a comparison could not be made.
 int paired_cert(ParseState* st) {
   const int n = sk_num(st->certs);
   for (int i = 0; i < n; i++) {
@@ -208,7 +212,10 @@ int paired_cert(ParseState* st) {
     if (st->keyid != nullptr &&
         (id == nullptr || len != st->keyid->length || memcmp(id, st->keyid->data, len) != 0))
       continue;
-    if (st->key != nullptr && same_key(x, st->key)) return i;
+    if (st->key == nullptr) continue;
+    const int same = same_key(x, st->key);
+    if (same < 0) return -2;
+    if (same == 1) return i;
   }
   return -1;
 }
@@ -217,6 +224,10 @@ int paired_cert(ParseState* st) {
 // what the caller did not ask for is freed.
 bool hand_out(ParseState* st, X509** cert, STACK* ca) {
   const int mine = paired_cert(st);
+  if (mine == -2) {
+    PKCS12err(PKCS12_F_PKCS12_PARSE, ERR_R_MALLOC_FAILURE);
+    return false;
+  }
   for (int i = 0; sk_num(st->certs) > 0; i++) {
     auto* x = reinterpret_cast<X509*>(sk_shift(st->certs));
     if (i == mine && cert != nullptr) {

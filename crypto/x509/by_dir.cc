@@ -10,7 +10,8 @@
 // changed: the lookup keeps, per directory, type, hash and file number, the
 // file's identity (device, inode, size, modification and change times) as
 // stat saw it before the file was read, recorded once all its objects are
-// in the store.  A file that looks so still is passed over; a search that
+// in the store, or once it failed to load for a reason other than memory.
+// A file that looks so still is passed over; a search that
 // finds no record reads the file itself (another thread may be reading it:
 // the store refuses the second copy of each object), so its own objects
 // are in the store when it returns.  The records sit under lock 11.
@@ -27,6 +28,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "internal/err_mark.h"
+#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
@@ -258,14 +260,14 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       const LoadedFile file{i,         type,       h,          k,         st.st_dev,
                             st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
       if (unchanged(ctx, file)) continue;
-      // A certificate file that does not load ends the directory's numbers;
-      // every revocation list is read (the verifier takes the newest), so one
-      // that does not load ends nothing.
-      if (morvane::x509::load_file_objects(xl, b->data, type, ctx->dirs_type[i]) != 0) {
+      // A file that does not load (junk, a directory) is passed over, its
+      // reasons kept for a search that finds nothing, and remembered like
+      // one that loads, so that it is not read again while unchanged; one
+      // that memory ran short for is read again next time.
+      const morvane::internal::MallocFailureWatch watch;
+      if (morvane::x509::load_file_objects(xl, b->data, type, ctx->dirs_type[i]) != 0 ||
+          !watch.seen())
         remember(ctx, file);
-      } else if (type == X509_LU_X509) {
-        break;
-      }
     }
   }
   BUF_MEM_free(b);

@@ -190,12 +190,15 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
   }
   // A block that does not read (a certificate the decoder refuses) costs
   // that object only: its reasons stay queued and the others load.
+  // Memory that runs short fails the load, whatever was added before.
   int unread = 0;
   bool ended = true;
+  const morvane::internal::MallocFailureWatch watch;
   STACK* inf = morvane::pem::read_info_lenient(in, nullptr, nullptr, &unread, &ended);
   BIO_free(in);
   if (inf == nullptr) {
-    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB, __LINE__);
+    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, watch.seen() ? ERR_R_MALLOC_FAILURE : ERR_R_PEM_LIB,
+              __LINE__);
     ERR_add_error_data(2, "file=", file);
     return 0;
   }
@@ -212,6 +215,11 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
     }
   }
   sk_pop_free(inf, [](void* p) { X509_INFO_free(static_cast<X509_INFO*>(p)); });
+  if (watch.seen()) {
+    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_MALLOC_FAILURE, __LINE__);
+    ERR_add_error_data(2, "file=", file);
+    return 0;
+  }
   // A file that was not read whole says so after the reasons of what it
   // lacks, loaded or not; an empty file, a DER file or one without
   // certificates holds no object to load: the 0 result says why.

@@ -477,14 +477,20 @@ MORVANE_EXPORT int EVP_DecodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int 
 MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int n);
 
 /* ---- filter streams -------------------------------------------------------
- * Filters in front of a next stream (BIO_push); they queue no errors and
- * report through results, the next stream's retry flags and controls.
+ * Filters in front of a next stream (BIO_push); they report through
+ * results, the next stream's retry flags and controls, and queue no errors
+ * but the base64 reader's "decode error".
  *
  * "base64 encoding" encodes what is written and decodes what is read (the
  * first read or write fixes the direction; BIO_flush writes the last line).
  * BIO_FLAGS_BASE64_NO_NL on the filter selects one unbroken line.  Reading
- * skips leading lines that do not decode (armour lines) and ends with a
- * negative result when the text turns out corrupt.
+ * skips leading lines that do not decode (armour lines) and, after what
+ * the text before the fault decodes to (its lines that end whole groups; of
+ * unbroken text, its whole groups), ends with a negative result ("decode error"
+ * queued) when the text turns out corrupt: a character outside the
+ * alphabet, an over-long line, or the source ending inside a group (text
+ * cut short, or a line that is not base64 after the data).  The 0 of a
+ * clean end comes only after complete text.
  *
  * "cipher" encrypts what is written and decrypts what is read, after
  * BIO_set_cipher; BIO_flush writes the final padded block, and
@@ -876,6 +882,7 @@ MORVANE_EXPORT void ERR_load_EVP_strings(void);
 #define EVP_F_EVP_CIPHER_GET_ASN1_IV 173
 #define EVP_F_EVP_CIPHER_SET_ASN1_IV 174
 #define EVP_F_EVP_DECODEBLOCK 175
+#define EVP_F_B64_READ 176
 /* Reason codes of library 6 (EVP). */
 #define EVP_R_BAD_DECRYPT 100
 #define EVP_R_DIFFERENT_KEY_TYPES 101

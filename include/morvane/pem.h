@@ -103,7 +103,12 @@ typedef int pem_password_cb(char* buf, int size, int rwflag, void* userdata);
  * when the block has none) and *data are new buffers and *len the decoded
  * length.  0 with "no start line" when no block begins, "bad end line",
  * "bad base64 decode"; 0 with nothing queued when the body decodes to
- * nothing. */
+ * nothing.  Body lines hold fewer than 80 base64 characters (spaces, tabs
+ * and line ends not counted): a longer one fails the block with "bad base64
+ * decode" (in a block with a header, whose body lines hold 64 characters,
+ * with "bad end line").  A line is read whole however long it is; of a
+ * line longer than 253 characters only the first 253 are kept (a header
+ * line so cut; a body line is refused in any case). */
 MORVANE_EXPORT int PEM_read_bio(BIO *bp, char **name, char **header, unsigned char **data,
                                 long *len);
 /* PEM_read_bio on an open FILE (not closed). */
@@ -448,6 +453,7 @@ MORVANE_EXPORT int PEM_SignFinal(EVP_MD_CTX *ctx, unsigned char *sigret, unsigne
 #define PEM_R_UNSUPPORTED_CIPHER 113
 #define PEM_R_UNSUPPORTED_ENCRYPTION 114
 #define PEM_R_ERROR_CONVERTING_PRIVATE_KEY 115
+#define PEM_R_EMPTY_BLOCK 116
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -254,9 +254,10 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * asked for, a key that does not decrypt or decode fails nothing, and no
  * certificate is paired then.  A file without a key gives
  * as *cert the first certificate carrying a localKeyID.  A null or empty
- * pass phrase is tried as both forms.  0 with "mac verify failure" or
- * "parse error", and then nothing is handed out and a stack the caller gave
- * holds what it held before.
+ * pass phrase is tried as both forms.  0 with "mac verify failure",
+ * "parse error" or "malloc failure" (also when memory runs short while the
+ * key is compared with a certificate's), and then nothing is handed out and
+ * a stack the caller gave holds what it held before.
  * PKCS12_newpass re-encrypts the safes and shrouded keys and the MAC under
  * `newpass`; on failure the PFX is left as it was. */
 MORVANE_EXPORT PKCS12 *PKCS12_init(int mode);

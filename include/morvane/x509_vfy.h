@@ -9,7 +9,9 @@
  * X509_NAME_hash of the subject (of a list, its issuer) written as eight
  * lower-case hexadecimal digits ("%08lx"), and <n> a decimal number from 0
  * up, the files of one hash being read until the first missing number
- * (e.g. 1a2b3c4d.0, 1a2b3c4d.1, 1a2b3c4d.r0).
+ * (e.g. 1a2b3c4d.0, 1a2b3c4d.1, 1a2b3c4d.r0); a file that does not load is
+ * passed over (its reasons stay queued when the search finds nothing) and
+ * not read again while it is unchanged.
  * For a revocation check the verifier asks every lookup method each time
  * (a directory reads again only the files that changed since it read them)
  * and, of all the issuer's lists it then sees, takes of those its issuer's
@@ -369,7 +371,10 @@ MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int ty
  * other types go to X509_load_cert_file.  A file without any (empty or DER)
  * gives 0 with "no certificate or crl found" and the data "file=" and its
  * name; one that cannot be read (such as a folder) gives 0 with the read
- * error, then "PEM lib" and the same data. */
+ * error, then "PEM lib" and the same data.  A block that is broken or
+ * decodes to nothing, or an object that does not decode, is passed over
+ * (its reasons queued, then "PEM lib") and the others load; memory that
+ * runs short gives 0 with "malloc failure". */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */

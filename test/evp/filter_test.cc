@@ -1,6 +1,7 @@
 // The base64, cipher, digest and reliable filters over the scriptable test
 // stream: what reaches the next stream, what comes back, and how failures
-// are reported (results and status controls, never the error queue).
+// are reported (results and status controls; the base64 reader alone
+// queues a reason, for corrupt text).
 
 #include <algorithm>
 #include <climits>
@@ -70,7 +71,47 @@ TEST(Base64Filter, CorruptTextDeliversWhatPrecedesItThenFails) {
   EXPECT_EQ(c.ReadAll(&last), std::string(48, '\0'));
   EXPECT_EQ(last, -1);
   EXPECT_EQ(BIO_read(c.filter, &last, 1), -1);  // and keeps failing
-  EXPECT_ERRORS({});
+  EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_B64_READ, EVP_R_DECODE_ERROR}});
+}
+
+// Text that ends inside a group, in line mode or unbroken: the whole groups
+// before the fault, then -1 with a reason; complete text ends with 0.
+TEST(Base64Filter, TextEndingInsideAGroupFailsAfterTheWholeGroups) {
+  const std::string full = std::string(64, 'A') + "\n";  // 48 zero bytes
+  std::string ten;
+  for (int i = 0; i < 10; i++) ten += full;
+  struct Case {
+    std::string text;
+    bool unbroken;
+    std::string data;
+    int last;
+  };
+  const Case cases[] = {
+      {"QUFBQUFB\nQU\n", false, "AAAAAA", -1},
+      {ten + "QUF", false, std::string(480, '\0'), -1},
+      {ten + "QUF\n", false, std::string(480, '\0'), -1},
+      {"QUFBQUFB\nnot base64\n", false, "AAAAAA", -1},  // a text line after the data
+      {"QUFBQUFB\nQUE=\n", false, "AAAAAAAA", 0},
+      {ten + "QUFB\n", false, std::string(480, '\0') + "AAA", 0},
+      {"QUFBQUFBQU", true, "AAAAAA", -1},
+      {"QUFBQUFBQUE=", true, "AAAAAAAA", 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.text);
+    for (int piece : {1, 1000}) {
+      Chain c(BIO_f_base64());
+      if (k.unbroken) BIO_set_flags(c.filter, BIO_FLAGS_BASE64_NO_NL);
+      c.io().input = k.text;
+      int last = 1;
+      EXPECT_EQ(c.ReadAll(&last, piece), k.data);
+      EXPECT_EQ(last, k.last);
+      if (k.last < 0) {
+        EXPECT_ERRORS({{ERR_LIB_EVP, EVP_F_B64_READ, EVP_R_DECODE_ERROR}});
+      } else {
+        EXPECT_ERRORS({});
+      }
+    }
+  }
 }
 
 TEST(Base64Filter, AnUnterminatedLastLineIsRead) {

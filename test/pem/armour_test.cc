@@ -65,6 +65,9 @@ const ReadCase kReadCases[] = {
     // The longest begin line the 253-byte line buffer holds whole.
     {"name_237.pem", 1, nullptr, "", "foo", 0},
     {"name_238.pem", 0, nullptr, nullptr, "", PEM_R_NO_START_LINE},
+    // Body lines of 253 and 506 characters are read whole and refused.
+    {"body_line_253_last.pem", 0, nullptr, nullptr, "", PEM_R_BAD_BASE64_DECODE},
+    {"body_line_506_middle.pem", 0, nullptr, nullptr, "", PEM_R_BAD_BASE64_DECODE},
 };
 
 TEST(PemRead, BlockLayouts) {

@@ -275,6 +275,7 @@ TEST(PemTexts, FunctionsReasonsAndVersion) {
       {110, "public key no rsa"},      {111, "read key"},
       {112, "short header"},           {113, "unsupported cipher"},
       {114, "unsupported encryption"}, {115, "error converting private key"},
+      {116, "empty block"},
   };
   for (const auto& f : functions) {
     const char* t = ERR_func_error_string(ERR_PACK(ERR_LIB_PEM, f.code, 0));
@@ -288,7 +289,7 @@ TEST(PemTexts, FunctionsReasonsAndVersion) {
     ASSERT_NE(nullptr, t) << r.code;
     EXPECT_STREQ(r.text, t);
   }
-  EXPECT_EQ(nullptr, ERR_reason_error_string(ERR_PACK(ERR_LIB_PEM, 0, 116)));
+  EXPECT_EQ(nullptr, ERR_reason_error_string(ERR_PACK(ERR_LIB_PEM, 0, 117)));
   EXPECT_STREQ("PEM part of Morvane 0.9.8o 01 Jun 2010", PEM_version);
 }
 

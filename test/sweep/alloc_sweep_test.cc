@@ -1,8 +1,8 @@
 // Calls whose output a failed allocation could spoil, run with each of their
 // allocations failing in turn: every run fails with a reason queued, or
 // gives exactly what the call gives with memory to spare.  A generated SET,
-// an encrypted message (decrypted with memory), a decryption and a
-// verification.  The keys and certificates are those of the PKCS#7 tests,
+// an encrypted message (decrypted with memory), a decryption, a
+// verification, a bundle loaded into a store and a PFX parsed.  The keys and certificates are those of the PKCS#7 tests,
 // whose environment installs the counting allocator; each test needs its
 // own process for it (ctest runs each test in one).
 
@@ -17,6 +17,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/pem.h>
+#include <morvane/pkcs12.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
@@ -200,6 +202,78 @@ TEST(AllocSweep, Verify) {
   X509_STORE_free(store);
   PKCS7_free(p7);
   X509_free(twin);
+}
+
+std::string Pem(X509* x) {
+  BIO* b = BIO_new(BIO_s_mem());
+  EXPECT_EQ(PEM_write_bio_X509(b, x), 1);
+  const std::string text = MemText(b);
+  BIO_free(b);
+  return text;
+}
+
+// A bundle of four certificates and one broken block: memory that runs
+// short fails the load, never taken for a broken block or for the end of
+// the file.
+TEST(AllocSweep, LoadCertCrlFile) {
+  const std::string broken = "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n";
+  morvane_test::TempPath file;
+  morvane_test::WriteFile(file.path(), Pem(CaCert()) + Pem(UserCert(0)) + broken +
+                                           Pem(UserCert(1)) + Pem(UserCert(2)));
+  Sweep("4 loaded, 4 held, broken block queued", [&]() -> Output {
+    X509_STORE* store = X509_STORE_new();
+    X509_LOOKUP* lu = X509_STORE_add_lookup(store, X509_LOOKUP_file());
+    Arm();
+    const int n = X509_load_cert_crl_file(lu, file.c_str(), X509_FILETYPE_PEM);
+    Disarm();
+    const int held = sk_num(store->objs);
+    X509_STORE_free(store);
+    if (n == 0) return std::nullopt;
+    bool queued = false;
+    for (unsigned long e; (e = ERR_get_error()) != 0;)
+      queued = queued || e == ERR_PACK(ERR_LIB_PEM, PEM_F_PEM_READ_BIO, PEM_R_BAD_BASE64_DECODE);
+    return std::to_string(n) + " loaded, " + std::to_string(held) + " held" +
+           (queued ? ", broken block queued" : "");
+  });
+}
+
+std::string Subject(X509* x) {
+  char buf[256];
+  return x == nullptr ? "none" : X509_NAME_oneline(X509_get_subject_name(x), buf, sizeof buf);
+}
+
+// A key comparison that ran out of memory fails the parse: the key's
+// certificate is never handed out as another one.
+TEST(AllocSweep, Pkcs12Parse) {
+  STACK* ca = StackOf({CaCert(), UserCert(1)});
+  PKCS12* p12 = PKCS12_create(const_cast<char*>("pw"), const_cast<char*>("user"), UserKey(0),
+                              UserCert(0), ca, 0, 0, 1, 1, 0);
+  sk_free(ca);
+  ASSERT_NE(p12, nullptr);
+  const std::string reference = "key, " + Subject(UserCert(0)) + "; " + Subject(CaCert()) + "; " +
+                                Subject(UserCert(1)) + "; ";
+  Sweep(reference, [&]() -> Output {
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    STACK* others = nullptr;
+    Arm();
+    const int ok = PKCS12_parse(p12, "pw", &key, &cert, &others);
+    Disarm();
+    if (ok != 1) {
+      EXPECT_EQ(key, nullptr);
+      EXPECT_EQ(cert, nullptr);
+      EXPECT_EQ(others, nullptr);
+      return std::nullopt;
+    }
+    std::string got = std::string(key != nullptr ? "key" : "no key") + ", " + Subject(cert) + "; ";
+    for (int i = 0; i < sk_num(others); i++)
+      got += Subject(reinterpret_cast<X509*>(sk_value(others, i))) + "; ";
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    sk_pop_free(others, [](void* x) { X509_free(static_cast<X509*>(x)); });
+    return got;
+  });
+  PKCS12_free(p12);
 }
 
 }  // namespace

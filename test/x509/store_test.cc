@@ -613,6 +613,14 @@ TEST(Loaders, UnreadableCertificateCostsItselfOnly) {
       {CertPem(bad) + CertPem(d.root), 1, decoder},
       {CertPem(bad), 0, decoder},
       {CertPem(d.root) + broken + CertPem(d.ca), 2, "func 109 ("},
+      // A block that decodes to nothing, and one with a body line of 253
+      // characters, are passed over like broken ones.
+      {CertPem(d.root) + "-----BEGIN CERTIFICATE-----\n-----END CERTIFICATE-----\n" +
+           CertPem(d.ca),
+       2, ", reason " + std::to_string(PEM_R_EMPTY_BLOCK) + " ("},
+      {CertPem(d.root) + "-----BEGIN CERTIFICATE-----\nMIIB\n" + std::string(253, 'A') +
+           "\n-----END CERTIFICATE-----\n" + CertPem(d.ca),
+       2, ", reason " + std::to_string(PEM_R_BAD_BASE64_DECODE) + " ("},
   };
   for (const auto& l : loaders) {
     for (size_t i = 0; i < std::size(bundles); i++) {
@@ -777,6 +785,42 @@ TEST_F(HashDir, NumbersStopAtTheFirstMissingFile) {
   ASSERT_EQ(1, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
   X509_OBJECT_free_contents(&obj);
   EXPECT_EQ(1, sk_num(store_->objs));
+}
+
+// A file of the hash that does not load (junk, or a folder) is passed over
+// for the next number, and not read again while it is unchanged.
+TEST_F(HashDir, AFileThatDoesNotLoadIsPassedOver) {
+  const std::string hash = Hex8(X509_NAME_hash(X509_get_subject_name(ta_)));
+  const std::string ca_hash = Hex8(X509_NAME_hash(X509_get_subject_name(ca_)));
+  for (const bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "folder" : "junk");
+    Morvane_add_all_digests();
+    TempPath dir(TempPath::kDir);
+    for (const std::string& h : {hash, ca_hash}) {
+      if (folder) {
+        ASSERT_EQ(0, mkdir(dir.Join(h + ".0").c_str(), 0700));
+      } else {
+        morvane_test::WriteFile(dir.Join(h + ".0"), "not a certificate");
+      }
+    }
+    WriteBytes(dir.Join(hash + ".1"),
+               morvane_test::ReadFileBytes(Pkits("certs/TrustAnchorRootCertificate.crt")));
+    StorePtr store(X509_STORE_new());
+    X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_hash_dir());
+    ASSERT_EQ(1, X509_LOOKUP_add_dir(lu, dir.path().c_str(), X509_FILETYPE_ASN1));
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store.get(), ca_, nullptr));
+    EXPECT_EQ(1, X509_verify_cert(ctx)) << X509_STORE_CTX_get_error(ctx);
+    X509_STORE_CTX_free(ctx);
+    EXPECT_ERRORS({});
+    // A search that finds nothing keeps the reasons of the file that did not
+    // load; the next one does not read it again.
+    X509_OBJECT obj;
+    EXPECT_EQ(0, X509_LOOKUP_by_subject(lu, X509_LU_X509, X509_get_subject_name(ca_), &obj));
+    EXPECT_NE("", morvane_test::DrainErrors());
+    EXPECT_EQ(0, X509_LOOKUP_by_subject(lu, X509_LU_X509, X509_get_subject_name(ca_), &obj));
+    EXPECT_ERRORS({});
+  }
 }
 
 TEST_F(HashDir, DirectoryListSkipsEmptyAndRepeatedEntries) {
