@@ -355,7 +355,11 @@ MORVANE_EXPORT int OCSP_id_get0_info(ASN1_OCTET_STRING **piNameHash, ASN1_OBJECT
 MORVANE_EXPORT int OCSP_parse_url(const char *url, char **phost, char **pport, char **ppath,
                                   int *pssl);
 
-/* Texts ("(UNKNOWN)" for a value not known) and printed forms. */
+/* Texts ("(UNKNOWN)" for a value not known) and printed forms.  The
+ * printers give 1, or 0 at the first write that fails or is short, in
+ * whichever part (the requestor or responder name and the certificates
+ * included), or when the basic response cannot be decoded or an extension's
+ * printer ran out of memory. */
 MORVANE_EXPORT const char *OCSP_response_status_str(long s);
 MORVANE_EXPORT const char *OCSP_cert_status_str(long s);
 MORVANE_EXPORT const char *OCSP_crl_reason_str(long s);

@@ -1213,23 +1213,27 @@ MORVANE_EXPORT void X509_VERIFY_PARAM_table_cleanup(void);
 /* A certificate: header, version, serial number, signature algorithm,
  * issuer, validity, subject, subject key, extensions, signature and trust
  * record, less the sections cflag omits.  1, or 0 at the first write that
- * fails, in whichever section (or a time that does not print); a key that
- * cannot be decoded or printed is no failure.  No error is queued.
- * X509_print uses flags 0 and 0.  The FILE forms leave fp open; they fail with "BUF
- * lib" when the stream cannot be made. */
+ * fails or is short, in whichever section (or a time that does not print,
+ * or an extension whose printer ran out of memory, that reason queued); a
+ * key that cannot be decoded or printed is no failure.  No error of its
+ * own is queued.  X509_print uses flags 0 and 0.  The FILE forms leave fp
+ * open; they fail with "BUF lib" when the stream cannot be made. */
 MORVANE_EXPORT int X509_print_ex(BIO *bp, X509 *x, unsigned long nmflags, unsigned long cflag);
 MORVANE_EXPORT int X509_print(BIO *bp, X509 *x);
 MORVANE_EXPORT int X509_print_ex_fp(FILE *fp, X509 *x, unsigned long nmflags,
                                     unsigned long cflag);
 MORVANE_EXPORT int X509_print_fp(FILE *fp, X509 *x);
 /* A request: header, version, subject, subject key, attributes, requested
- * extensions and signature.  1, or 0 with "BUF lib" when a write fails. */
+ * extensions and signature.  1, or 0 with "BUF lib" when a write fails or
+ * is short. */
 MORVANE_EXPORT int X509_REQ_print_ex(BIO *bp, X509_REQ *x, unsigned long nmflags,
                                      unsigned long cflag);
 MORVANE_EXPORT int X509_REQ_print(BIO *bp, X509_REQ *x);
 MORVANE_EXPORT int X509_REQ_print_fp(FILE *fp, X509_REQ *x);
-/* A revocation list (the issuer in its one-line form) and an SPKAC; every
- * section is printed whatever the writes give, and the result is 1. */
+/* A revocation list (the issuer in its one-line form) and an SPKAC: 1, or 0
+ * at the first write that fails or is short (or when the issuer's one-line
+ * form cannot be made, "malloc failure" queued).  A time that does not
+ * parse prints "Bad time value" and is no failure. */
 MORVANE_EXPORT int X509_CRL_print(BIO *out, X509_CRL *x);
 MORVANE_EXPORT int X509_CRL_print_fp(FILE *fp, X509_CRL *x);
 MORVANE_EXPORT int NETSCAPE_SPKI_print(BIO *out, NETSCAPE_SPKI *spki);
@@ -1239,7 +1243,8 @@ MORVANE_EXPORT int X509_signature_print(BIO *bp, X509_ALGOR *sigalg, ASN1_STRING
 /* The SHA-1 hashes of the subject's DER and of the subject key's octets in
  * upper-case hex: 1, or 0. */
 MORVANE_EXPORT int X509_ocspid_print(BIO *bp, X509 *x);
-/* Trusted and rejected uses, alias and key id at indent; always 1. */
+/* Trusted and rejected uses, alias and key id at indent: 1, or 0 when a
+ * write fails or is short. */
 MORVANE_EXPORT int X509_CERT_AUX_print(BIO *out, X509_CERT_AUX *aux, int indent);
 /* The one-line form without its first "/", each "/" that starts a
  * component ("/" then one or two upper-case letters and "=") written as

@@ -1,10 +1,11 @@
 // Calls whose output a failed allocation could spoil, run with each of their
 // allocations failing in turn: every run fails with a reason queued, or
 // gives exactly what the call gives with memory to spare.  A generated SET,
-// an encrypted message (decrypted with memory), a decryption and a
-// verification.  The keys and certificates are those of the PKCS#7 tests,
-// whose environment installs the counting allocator; each test needs its
-// own process for it (ctest runs each test in one).
+// an encrypted message (decrypted with memory), a decryption, a
+// verification, and the printed forms of a certificate and an OCSP
+// response.  The keys and certificates are those of the PKCS#7
+// tests, whose environment installs the counting allocator; each test needs its own process for it
+// (ctest runs each test in one).
 
 #include <functional>
 #include <optional>
@@ -17,10 +18,12 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/ocsp.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include "pkcs7_fixture.h"
 #include "test_support.h"
@@ -200,6 +203,71 @@ TEST(AllocSweep, Verify) {
   X509_STORE_free(store);
   PKCS7_free(p7);
   X509_free(twin);
+}
+
+// A printed extension whose printer ran out of memory fails the print: it
+// is not the raw octets ("0." for CA:FALSE), an extension left out, or an
+// empty type.  print(out) gives 1 with the text in out, or 0; the reference
+// text holds `part`.
+void SweepPrinter(const std::function<int(BIO*)>& print, const char* part) {
+  BIO* ref = BIO_new(BIO_s_mem());
+  ASSERT_EQ(print(ref), 1);
+  const std::string reference = MemText(ref);
+  BIO_free(ref);
+  ASSERT_NE(reference.find(part), std::string::npos);
+  Sweep(reference, [&]() -> Output {
+    BIO* out = BIO_new(BIO_s_mem());
+    Arm();
+    const int ok = print(out);
+    Disarm();
+    const Output got = ok == 1 ? Output(MemText(out)) : std::nullopt;
+    BIO_free(out);
+    return got;
+  });
+}
+
+X509* CertWithExtensions() {
+  X509* x = MakeCert(RsaKey(3), "Morvane Sweep Print", 7, RsaKey(0),
+                     X509_get_subject_name(CaCert()));
+  for (const auto& [name, value] :
+       {std::pair{"basicConstraints", "critical,CA:FALSE"},
+        {"keyUsage", "digitalSignature,keyEncipherment"},
+        {"extendedKeyUsage", "serverAuth"},
+        {"subjectAltName", "DNS:sweep.example,email:a@sweep.example"}}) {
+    X509_EXTENSION* ext = X509V3_EXT_nconf(nullptr, nullptr, name, value);
+    EXPECT_NE(ext, nullptr) << name;
+    EXPECT_EQ(X509_add_ext(x, ext, -1), 1);
+    X509_EXTENSION_free(ext);
+  }
+  return x;
+}
+
+TEST(AllocSweep, CertificatePrint) {
+  X509* x = CertWithExtensions();
+  SweepPrinter([x](BIO* out) { return X509_print_ex(out, x, 0, 0); }, "CA:FALSE");
+  X509_free(x);
+}
+
+// A signed basic response with a nonce and a certificate, in its envelope.
+OCSP_RESPONSE* SignedResponse() {
+  OCSP_BASICRESP* bs = OCSP_BASICRESP_new();
+  OCSP_CERTID* id = OCSP_cert_to_id(nullptr, UserCert(0), CaCert());
+  ASN1_TIME* now = X509_gmtime_adj(nullptr, 0);
+  EXPECT_NE(OCSP_basic_add1_status(bs, id, V_OCSP_CERTSTATUS_REVOKED, 1, now, now, now), nullptr);
+  EXPECT_EQ(OCSP_basic_add1_nonce(bs, nullptr, 0), 1);
+  EXPECT_EQ(OCSP_basic_sign(bs, UserCert(0), UserKey(0), EVP_sha1(), nullptr, 0), 1);
+  OCSP_RESPONSE* r = OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, bs);
+  ASN1_TIME_free(now);
+  OCSP_CERTID_free(id);
+  OCSP_BASICRESP_free(bs);
+  return r;
+}
+
+TEST(AllocSweep, OcspResponsePrint) {
+  OCSP_RESPONSE* r = SignedResponse();
+  ASSERT_NE(r, nullptr);
+  SweepPrinter([r](BIO* out) { return OCSP_RESPONSE_print(out, r, 0); }, "Response Extensions");
+  OCSP_RESPONSE_free(r);
 }
 
 }  // namespace
