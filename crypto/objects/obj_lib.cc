@@ -18,6 +18,7 @@
 #include <morvane/err.h>
 #include <morvane/objects.h>
 
+#include "internal/err_watch.h"
 #include "objects/internal.h"
 
 namespace morvane::objects {
@@ -193,18 +194,29 @@ const char* OBJ_bsearch(const char* key, const char* base, int num, int size,
 
 /* see morvane/objects.h */
 ASN1_OBJECT* OBJ_txt2obj(const char* s, int no_name) {
-  if (s == nullptr) return nullptr;
+  if (s == nullptr) {
+    OBJerr(OBJ_F_OBJ_TXT2OBJ, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   if (!no_name) {
     int nid = OBJ_sn2nid(s);
     if (nid == 0) nid = OBJ_ln2nid(s);
-    if (nid != 0) return OBJ_nid2obj(nid);
+    if (nid != 0) return OBJ_nid2obj(nid);  // queues its failure
   }
+  // Every failure below queues a reason: the callee's, or this one's when
+  // the callee gave none (a text with no arcs after the first, a big
+  // number that failed quietly).
+  const morvane::internal::ErrorWatch watch;
+  const auto fail = [&watch](int reason) -> ASN1_OBJECT* {
+    if (!watch.any([](unsigned long) { return true; })) OBJerr(OBJ_F_OBJ_TXT2OBJ, reason);
+    return nullptr;
+  };
   const int len = a2d_ASN1_OBJECT(nullptr, 0, s, -1);
-  if (len <= 0) return nullptr;
+  if (len <= 0) return fail(OBJ_R_UNKNOWN_OBJECT_NAME);
   const int total = ASN1_object_size(0, len, ASN1_UT_OBJECT);
-  if (total <= 0) return nullptr;
+  if (total <= 0) return fail(OBJ_R_UNKNOWN_OBJECT_NAME);
   auto* buf = static_cast<unsigned char*>(MORVANE_malloc(total));
-  if (buf == nullptr) return nullptr;
+  if (buf == nullptr) return fail(ERR_R_MALLOC_FAILURE);
   unsigned char* p = buf;
   ASN1_put_object(&p, 0, len, ASN1_UT_OBJECT, ASN1_CLASS_UNIVERSAL);
   ASN1_OBJECT* op = nullptr;
@@ -213,7 +225,7 @@ ASN1_OBJECT* OBJ_txt2obj(const char* s, int no_name) {
     op = d2i_ASN1_OBJECT(nullptr, &cp, total);
   }
   MORVANE_free(buf);
-  return op;
+  return op != nullptr ? op : fail(ERR_R_MALLOC_FAILURE);
 }
 
 /* see morvane/objects.h */

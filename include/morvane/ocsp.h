@@ -369,7 +369,9 @@ MORVANE_EXPORT int OCSP_RESPONSE_print(BIO *bp, OCSP_RESPONSE *o, unsigned long 
 /* Responder side.  OCSP_basic_add1_status adds to rsp a single response
  * holding a copy of cid (cid stays the caller's) and returns it, owned by
  * rsp.  OCSP_basic_sign: flags OCSP_NOCERTS, OCSP_RESPID_KEY, OCSP_NOTIME;
- * dgst must be given. */
+ * dgst must be given.  OCSP_basic_add1_cert and OCSP_request_add1_cert, and
+ * so the two signing calls, queue "malloc failure" when a certificate cannot
+ * be added. */
 MORVANE_EXPORT int OCSP_request_onereq_count(OCSP_REQUEST *req);
 MORVANE_EXPORT OCSP_ONEREQ *OCSP_request_onereq_get0(OCSP_REQUEST *req, int i);
 MORVANE_EXPORT OCSP_CERTID *OCSP_onereq_get0_id(OCSP_ONEREQ *one);
@@ -462,6 +464,8 @@ MORVANE_EXPORT void ERR_load_OCSP_strings(void);
 #define OCSP_F_OCSP_REQUEST_ADD0_ID 119
 #define OCSP_F_OCSP_REQUEST_ADD1_NONCE 120
 #define OCSP_F_OCSP_BASIC_ADD1_NONCE 121
+#define OCSP_F_OCSP_BASIC_ADD1_CERT 122
+#define OCSP_F_OCSP_REQUEST_ADD1_CERT 123
 /* Reason codes of library 39 (OCSP). */
 #define OCSP_R_BAD_DATA 100
 #define OCSP_R_CERTIFICATE_VERIFY_ERROR 101

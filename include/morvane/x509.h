@@ -1173,7 +1173,8 @@ MORVANE_EXPORT int X509_VERIFY_PARAM_get_depth(const X509_VERIFY_PARAM *param);
 /* check_time = t and verification flag 0x2. */
 MORVANE_EXPORT void X509_VERIFY_PARAM_set_time(X509_VERIFY_PARAM *param, time_t t);
 /* Appends policy (taken over) to the acceptable policies and turns policy
- * checking on (0x80), as _set1_policies does.  1, or 0 (policy not taken). */
+ * checking on (0x80), as _set1_policies does.  1, or 0 with "malloc
+ * failure" (policy not taken). */
 MORVANE_EXPORT int X509_VERIFY_PARAM_add0_policy(X509_VERIFY_PARAM *param, ASN1_OBJECT *policy);
 /* Replaces the acceptable policies with copies of those of policies (a
  * STACK of ASN1_OBJECT) and sets 0x80; a null list leaves none.  An empty
@@ -1506,6 +1507,7 @@ MORVANE_EXPORT void ERR_load_X509_strings(void);
 #define X509_F_X509_STORE_NEW 150
 #define X509_F_X509_LOOKUP_NEW 151
 #define X509_F_X509_STORE_ADD_LOOKUP 152
+#define X509_F_X509_VERIFY_PARAM_ADD0_POLICY 153
 /* Reason codes of library 11 (X509). */
 #define X509_R_BAD_X509_FILETYPE 100
 #define X509_R_CERT_ALREADY_IN_HASH_TABLE 101

@@ -2,8 +2,8 @@
 // allocations failing in turn: every run fails with a reason queued, or
 // gives exactly what the call gives with memory to spare.  A generated SET,
 // an encrypted message (decrypted with memory), a decryption, a
-// verification, and the printed forms of a certificate and an OCSP
-// response.  The keys and certificates are those of the PKCS#7
+// verification, the printed forms of a certificate and an OCSP response,
+// and calls that must say why they failed.  The keys and certificates are those of the PKCS#7
 // tests, whose environment installs the counting allocator; each test needs its own process for it
 // (ctest runs each test in one).
 
@@ -18,6 +18,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/ocsp.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
@@ -268,6 +269,61 @@ TEST(AllocSweep, OcspResponsePrint) {
   ASSERT_NE(r, nullptr);
   SweepPrinter([r](BIO* out) { return OCSP_RESPONSE_print(out, r, 0); }, "Response Extensions");
   OCSP_RESPONSE_free(r);
+}
+
+// Calls that fail with a reason queued: signing an OCSP response or request
+// (through the certificates they add), an object from its dotted text, a
+// policy added to verification parameters.
+TEST(AllocSweep, FailuresQueueAReason) {
+  STACK* extra = StackOf({CaCert()});
+  Sweep("1", [&]() -> Output {
+    OCSP_BASICRESP* bs = OCSP_BASICRESP_new();
+    Arm();
+    const int ok = OCSP_basic_sign(bs, UserCert(0), UserKey(0), EVP_sha1(), extra, 0);
+    Disarm();
+    OCSP_BASICRESP_free(bs);
+    return ok == 1 ? Output("1") : std::nullopt;
+  });
+  Sweep("1", [&]() -> Output {
+    OCSP_REQUEST* req = OCSP_REQUEST_new();
+    Arm();
+    const int ok = OCSP_request_sign(req, UserCert(0), UserKey(0), nullptr, extra, 0);
+    Disarm();
+    OCSP_REQUEST_free(req);
+    return ok == 1 ? Output("1") : std::nullopt;
+  });
+  sk_free(extra);
+  Sweep("1.2.840.113549.1.1.99", [&]() -> Output {
+    Arm();
+    ASN1_OBJECT* o = OBJ_txt2obj("1.2.840.113549.1.1.99", 1);
+    Disarm();
+    char text[80];
+    const Output got =
+        o != nullptr && OBJ_obj2txt(text, sizeof text, o, 1) > 0 ? Output(text) : std::nullopt;
+    ASN1_OBJECT_free(o);
+    return got;
+  });
+  Sweep("2", [&]() -> Output {
+    X509_VERIFY_PARAM* param = X509_VERIFY_PARAM_new();
+    ASN1_OBJECT* first = OBJ_txt2obj("1.2.3", 1);
+    ASN1_OBJECT* second = OBJ_txt2obj("1.2.4", 1);
+    Arm();
+    const bool ok = X509_VERIFY_PARAM_add0_policy(param, first) == 1 &&
+                    X509_VERIFY_PARAM_add0_policy(param, second) == 1;
+    Disarm();
+    const int n = sk_num(param->policies);
+    if (n < 2) ASN1_OBJECT_free(second);  // not taken
+    if (n < 1) ASN1_OBJECT_free(first);
+    X509_VERIFY_PARAM_free(param);
+    return ok ? Output(std::to_string(n)) : std::nullopt;
+  });
+  // Bad input: a text that is no name and no dotted number.
+  ERR_clear_error();
+  EXPECT_EQ(OBJ_txt2obj("", 0), nullptr);
+  EXPECT_NE(ERR_get_error(), 0u);
+  EXPECT_EQ(OBJ_txt2obj("1.", 1), nullptr);
+  EXPECT_NE(ERR_get_error(), 0u);
+  ERR_clear_error();
 }
 
 }  // namespace
