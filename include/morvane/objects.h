@@ -55,7 +55,9 @@ MORVANE_EXPORT ASN1_OBJECT *OBJ_txt2obj(const char *s, int no_name);
 MORVANE_EXPORT int OBJ_txt2nid(const char *s);
 /* The longest arc, in bits, that OBJ_obj2txt writes in decimal.  Arcs in use
  * stay under 128 bits; a longer one than this bound is refused, which keeps
- * the cost of the text of any object in proportion to its length. */
+ * the cost of the text of any object in proportion to its length.  The
+ * bound is on the arc itself: the second arc of 2.x is x, not the x + 80
+ * that its encoding holds. */
 #define OBJ_MAX_ARC_BITS 4096
 
 /* The text of an object: with no_name 0 and a known object its long name (or

@@ -258,12 +258,13 @@ MORVANE_EXPORT int X509_NAME_set(X509_NAME **xn, X509_NAME *name);
 #define NAME_PF_DUMP_UNKNOWN_FIELDS 0x01000000UL /* '#' dumps for unknown types */
 #define NAME_PF_FN_ALIGN 0x02000000UL            /* names padded to 10 or 25 */
 
-/* Prints nm after indent blanks (a negative indent counts as 0; the
- * separators other than the multi-line one drop it after the first line)
- * with the flags; an object without a NID is named by its dotted number and,
- * with NAME_PF_DUMP_UNKNOWN_FIELDS, its value dumped.  The characters
- * written, or -1 (a failed write, a separator field of another value, a
- * value ASN1_STRING_print_ex refuses).  A null out counts only. */
+/* Prints nm after indent blanks (a negative indent counts as 0; the separators
+ * other than the multi-line one drop it after the first line) with the flags;
+ * an object without a NID is named by its dotted number ("<INVALID>" when that
+ * text cannot be made, as for an arc over OBJ_MAX_ARC_BITS) and, with
+ * NAME_PF_DUMP_UNKNOWN_FIELDS, its value dumped.  The characters written, or
+ * -1 (a failed write, a separator field of another value, a value
+ * ASN1_STRING_print_ex refuses).  A null out counts only. */
 MORVANE_EXPORT int X509_NAME_print_ex(BIO *out, X509_NAME *nm, int indent, unsigned long flags);
 MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
                                          unsigned long flags);
@@ -567,12 +568,12 @@ MORVANE_EXPORT EVP_PKEY *d2i_PublicKey(int type, EVP_PKEY **a, const unsigned ch
 MORVANE_EXPORT int i2d_PrivateKey(EVP_PKEY *a, unsigned char **out);
 MORVANE_EXPORT int i2d_PublicKey(EVP_PKEY *a, unsigned char **out);
 
-/* The subject as one line of text: "/" short name (or dotted object) "="
- * value for each entry, value bytes below 0x20 or above 0x7E written as
- * \xHH.  With buf null, a new text (free it with MORVANE_free), else at most
- * len bytes with the zero in buf, holding the whole entries that fit; a null
- * name gives "NO X509_NAME".  Null with "malloc failure" (or for a caller's
- * buffer with len 0 or less). */
+/* The subject as one line of text: "/" short name (or dotted object, or
+ * "<INVALID>" when that text cannot be made) "=" value for each entry, value
+ * bytes below 0x20 or above 0x7E written as \xHH.  With buf null, a new text
+ * (free it with MORVANE_free), else at most len bytes with the zero in buf,
+ * holding the whole entries that fit; a null name gives "NO X509_NAME".  Null
+ * with "malloc failure" (or for a caller's buffer with len 0 or less). */
 MORVANE_EXPORT char *X509_NAME_oneline(X509_NAME *a, char *buf, int len);
 /* ---- digests and the legacy encrypted RSA key ---------------------------
  * X509_SIG is DigestInfo (RFC 8017, 9.2): a digest algorithm and the digest;
