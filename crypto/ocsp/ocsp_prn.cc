@@ -139,12 +139,16 @@ int OCSP_REQUEST_print(BIO* bp, OCSP_REQUEST* o, unsigned long flags) {
   if (!put_whole(bp, "OCSP Request Data:\n") ||
       BIO_printf(bp, "    Version: %lu (0x%lx)", l + 1, l) <= 0)
     return 0;
-  // The name printer does not report its writes: the name goes out in one
-  // checked write.
+  // The name printer does not report its writes, nor a name it could not
+  // print for want of memory: the name goes out in one checked write, or
+  // not at all.
+  const auto print_name = [inf](BIO* b) {
+    const morvane::internal::MallocFailureWatch watch;
+    GENERAL_NAME_print(b, inf->requestorName);
+    return !watch.seen();
+  };
   if (inf->requestorName != nullptr && (!put_whole(bp, "\n    Requestor Name: ") ||
-                                        !morvane::asn1::print_as_one_write(bp, [&](BIO* b) {
-                                          GENERAL_NAME_print(b, inf->requestorName);
-                                        })))
+                                        !morvane::asn1::print_as_one_write(bp, print_name)))
     return 0;
   if (!put_whole(bp, "\n    Requestor List:\n")) return 0;
   for (int i = 0; i < sk_num(inf->requestList); i++) {

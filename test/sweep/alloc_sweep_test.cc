@@ -271,6 +271,16 @@ TEST(AllocSweep, OcspResponsePrint) {
   OCSP_RESPONSE_free(r);
 }
 
+// A signed request: its requestor name, a nonce and the signer's certificate.
+TEST(AllocSweep, OcspRequestPrint) {
+  OCSP_REQUEST* req = OCSP_REQUEST_new();
+  ASSERT_NE(OCSP_request_add0_id(req, OCSP_cert_to_id(nullptr, UserCert(0), CaCert())), nullptr);
+  ASSERT_EQ(OCSP_request_add1_nonce(req, nullptr, 0), 1);
+  ASSERT_EQ(OCSP_request_sign(req, UserCert(0), UserKey(0), nullptr, nullptr, 0), 1);
+  SweepPrinter([req](BIO* out) { return OCSP_REQUEST_print(out, req, 0); }, "Requestor Name");
+  OCSP_REQUEST_free(req);
+}
+
 // Calls that fail with a reason queued: signing an OCSP response or request
 // (through the certificates they add), an object from its dotted text, a
 // policy added to verification parameters.
