@@ -307,17 +307,25 @@ int i2t_ASN1_OBJECT(char* buf, int buf_len, ASN1_OBJECT* a) {
 
 /* see morvane/asn1.h */
 int i2a_ASN1_OBJECT(BIO* bp, ASN1_OBJECT* a) {
-  if (a == nullptr || a->data == nullptr) return BIO_write(bp, "NULL", 4);
+  // Each text goes out whole or the result is -1, so that a caller that
+  // checks the result sees a short write.
+  const auto write_all = [bp](const char* text, int len) {
+    return BIO_write(bp, text, len) == len ? len : -1;
+  };
+  if (a == nullptr || a->data == nullptr) return write_all("NULL", 4);
   char local[80];
   char* p = local;
-  int n = i2t_ASN1_OBJECT(local, sizeof local, a);
+  const int n = i2t_ASN1_OBJECT(local, sizeof local, a);
+  if (n <= 0) return write_all("<INVALID>", 9);
   if (n > static_cast<int>(sizeof local) - 1) {
     p = static_cast<char*>(MORVANE_malloc(static_cast<size_t>(n) + 1));
-    if (p == nullptr) return -1;
+    if (p == nullptr) {
+      OBJerr(OBJ_F_OBJ_OBJ2TXT, ERR_R_MALLOC_FAILURE);
+      return -1;
+    }
     i2t_ASN1_OBJECT(p, n + 1, a);
   }
-  if (n <= 0) return BIO_write(bp, "<INVALID>", 9);
-  BIO_write(bp, p, n);
+  const int r = write_all(p, n);
   if (p != local) MORVANE_free(p);
-  return n;
+  return r;
 }

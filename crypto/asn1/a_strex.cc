@@ -318,9 +318,11 @@ int do_name_ex(const Sink& out, const X509_NAME* nm, int indent, unsigned long f
       const char* field;
       int width;
       if (fn_opt == NAME_PF_FN_OID || nid == 0) {
-        oid[0] = '\0';
-        if (ent->object != nullptr) OBJ_obj2txt(oid, sizeof oid, ent->object, 1);
-        field = oid;
+        // A type whose text cannot be made (an arc over the bound) shows
+        // as i2a_ASN1_OBJECT shows it, never as an empty field.
+        field = ent->object != nullptr && OBJ_obj2txt(oid, sizeof oid, ent->object, 1) > 0
+                    ? oid
+                    : "<INVALID>";
         width = 0;
       } else if (fn_opt == NAME_PF_FN_SN) {
         field = OBJ_nid2sn(nid);

@@ -14,6 +14,8 @@
 #include <morvane/bio.h>
 #include <morvane/err.h>
 
+#include "asn1/internal.h"
+
 namespace {
 
 constexpr int kMaxDepth = 128;
@@ -30,7 +32,7 @@ constexpr const char* kTag2Str[31] = {
 // clang-format on
 
 bool put(BIO* bp, const char* s) {
-  return BIO_puts(bp, s) > 0;
+  return morvane::asn1::put_whole(bp, s);
 }
 
 // The tag column: class and number, left-aligned in 18 columns.

@@ -6,6 +6,9 @@
 #define MORVANE_CRYPTO_ASN1_INTERNAL_H
 
 #include <stdio.h>
+#include <string.h>
+
+#include <type_traits>
 
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
@@ -13,6 +16,8 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/x509.h>
+
+#include "internal/err_watch.h"
 
 namespace morvane::asn1 {
 
@@ -85,8 +90,18 @@ struct KeyLayout {
 
 // Prints the section for pkey and drops the reference the caller held;
 // false when the text did not go out whole (see print_as_one_write).  A
-// key that cannot be printed is no failure: its printer's output stands.
-bool print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout);
+// key that cannot be decoded or printed is no failure: its printer's output
+// stands; but one that could not be had or printed for want of memory
+// (reported since `watch` began) fails the section, with nothing written.
+bool print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout,
+                       const morvane::internal::MallocFailureWatch& watch);
+
+// The same for the key that get() returns (a new reference or null).
+template <typename Get>
+bool print_key_section(BIO* bp, Get get, const KeyLayout& layout) {
+  const morvane::internal::MallocFailureWatch watch;
+  return print_key_section(bp, get(), layout, watch);
+}
 
 // A memory stream that notes every write it refuses (the callback sees each
 // result), so that a section whose printers do not all report their writes
@@ -112,12 +127,17 @@ class SectionBuffer {
 
 // Runs print(stream) on a SectionBuffer and writes the result to out in one
 // write: true when all of it went out.  Without memory for the buffer
-// (its reason queued) nothing is printed and the result is false.
+// (its reason queued) nothing is printed and the result is false; so too
+// when print returns a bool and gives false (a section that failed).
 template <typename Print>
 bool print_as_one_write(BIO* out, Print print) {
   SectionBuffer buf;
   if (buf.bio() == nullptr) return false;
-  print(buf.bio());
+  if constexpr (std::is_same_v<decltype(print(buf.bio())), bool>) {
+    if (!print(buf.bio())) return false;
+  } else {
+    print(buf.bio());
+  }
   return buf.flush_to(out);
 }
 
@@ -128,6 +148,12 @@ const char* algorithm_name(const X509_ALGOR* a, const char* none);
 // one-component-a-line separator, else after a blank (indent 16 for the
 // compatible form, flags 0); false when a write fails.
 bool print_name_line(BIO* bp, const char* label, X509_NAME* name, unsigned long nmflags);
+
+// BIO_puts that sees a short write: true when all of s went out.
+inline bool put_whole(BIO* bp, const char* s) {
+  const size_t n = strlen(s);
+  return n == 0 || BIO_puts(bp, s) == static_cast<int>(n);
+}
 
 // i2a_ASN1_OBJECT that sees its write fail: the characters written, or -1
 // when the text did not go out whole.

@@ -26,6 +26,8 @@
 
 #include "asn1/internal.h"
 
+using morvane::asn1::put_whole;
+
 namespace {
 
 constexpr int kMaxIndent = 128;
@@ -109,7 +111,7 @@ Outcome print_key(BIO* bp, const char* title, int title_off, std::initializer_li
   unsigned char* buf = scratch_for({m});
   if (buf == nullptr) return Outcome::kNoMemory;
   const bool ok =
-      (title == nullptr || (BIO_indent(bp, title_off, kMaxIndent) && BIO_puts(bp, title) > 0)) &&
+      (title == nullptr || (BIO_indent(bp, title_off, kMaxIndent) && put_whole(bp, title))) &&
       print_all(bp, rows, buf, off);
   MORVANE_free(buf);
   return ok ? Outcome::kPrinted : Outcome::kWriteFailed;

@@ -19,6 +19,8 @@
 
 #include "asn1/internal.h"
 
+using morvane::asn1::put_whole;
+
 namespace {
 
 bool blanks(BIO* bp, int n) {
@@ -33,9 +35,9 @@ bool print_value(BIO* bp, const ASN1_TYPE* v) {
   if (type == ASN1_UT_PRINTABLESTRING || type == ASN1_UT_T61STRING ||
       type == ASN1_UT_IA5STRING) {
     const ASN1_STRING* s = v->value.asn1_string;
-    return BIO_write(bp, s->data, s->length) == s->length && BIO_puts(bp, "\n") > 0;
+    return BIO_write(bp, s->data, s->length) == s->length && put_whole(bp, "\n");
   }
-  return BIO_puts(bp, "unable to print attribute\n") > 0;
+  return put_whole(bp, "unable to print attribute\n");
 }
 
 // An attribute: "%12s", its type, padding to 25 columns, ':' and its first
@@ -49,10 +51,10 @@ bool print_attribute(BIO* bp, const X509_ATTRIBUTE* a) {
   const int count = a->single ? 1 : sk_num(a->value.set);
   // The first line pads after the name; the others stand 25 blanks in, or
   // as far as the name reached.
-  if (!blanks(bp, 25 - j) || BIO_puts(bp, ":") <= 0) return false;
+  if (!blanks(bp, 25 - j) || !put_whole(bp, ":")) return false;
   if (count <= 0) return print_value(bp, nullptr);
   for (int i = 0; i < count; i++) {
-    if (i > 0 && (!blanks(bp, j > 25 ? j : 25) || BIO_puts(bp, ":") <= 0)) return false;
+    if (i > 0 && (!blanks(bp, j > 25 ? j : 25) || !put_whole(bp, ":"))) return false;
     const ASN1_TYPE* v = a->single ? a->value.single
                                    : reinterpret_cast<const ASN1_TYPE*>(sk_value(a->value.set, i));
     if (!print_value(bp, v)) return false;
@@ -94,7 +96,7 @@ int X509_REQ_print_ex(BIO* bp, X509_REQ* x, unsigned long nmflags, unsigned long
   const X509_REQ_INFO* ri = x->req_info;
   bool ok = true;
   if (!(cflag & X509_FLAG_NO_HEADER))
-    ok = BIO_puts(bp, "Certificate Request:\n") > 0 && BIO_puts(bp, "    Data:\n") > 0;
+    ok = put_whole(bp, "Certificate Request:\n") && put_whole(bp, "    Data:\n");
   if (ok && !(cflag & X509_FLAG_NO_VERSION)) {
     // The content octets, most significant first, in a 32-bit word.
     uint32_t v = 0;
@@ -107,12 +109,14 @@ int X509_REQ_print_ex(BIO* bp, X509_REQ* x, unsigned long nmflags, unsigned long
   if (ok && !(cflag & X509_FLAG_NO_SUBJECT))
     ok = morvane::asn1::print_name_line(bp, "Subject", ri->subject, nmflags);
   if (ok && !(cflag & X509_FLAG_NO_PUBKEY)) {
-    ok = BIO_puts(bp, "        Subject Public Key Info:\n") > 0 &&
+    ok = put_whole(bp, "        Subject Public Key Info:\n") &&
          BIO_printf(bp, "%12sPublic Key Algorithm: ", "") > 0 &&
-         morvane::asn1::write_obj(bp, ri->pubkey->algor->algorithm) > 0 && BIO_puts(bp, "\n") > 0;
+         morvane::asn1::write_obj(bp, ri->pubkey->algor->algorithm) > 0 && put_whole(bp, "\n");
     static constexpr morvane::asn1::KeyLayout kLayout = {12, 16, "Unable to load Public Key", true,
                                                          "EC Public Key: "};
-    if (ok) ok = morvane::asn1::print_key_section(bp, X509_REQ_get_pubkey(x), kLayout);
+    if (ok)
+      ok = morvane::asn1::print_key_section(
+          bp, [x] { return X509_REQ_get_pubkey(x); }, kLayout);
   }
   if (ok && !(cflag & X509_FLAG_NO_ATTRIBUTES)) ok = print_attributes(bp, ri->attributes);
   if (ok && !(cflag & X509_FLAG_NO_EXTENSIONS)) ok = print_requested_extensions(bp, x, cflag);

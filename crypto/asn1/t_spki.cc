@@ -1,6 +1,6 @@
 // The text form of Netscape signed public keys and challenges (SPKAC):
-// the key, the challenge and the signature; every section is printed
-// whatever its writes return, and the result is 1.
+// the key, the challenge and the signature; a write that fails or is short
+// ends the printer with 0.
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
@@ -10,17 +10,24 @@
 
 /* see morvane/x509.h */
 int NETSCAPE_SPKI_print(BIO* out, NETSCAPE_SPKI* spki) {
-  BIO_puts(out, "Netscape SPKI:\n");
   X509_PUBKEY* key = spki->spkac->pubkey;
-  BIO_printf(out, "  Public Key Algorithm: %s\n", morvane::asn1::algorithm_name(key->algor, "UNKNOWN"));
+  if (!morvane::asn1::put_whole(out, "Netscape SPKI:\n") ||
+      BIO_printf(out, "  Public Key Algorithm: %s\n",
+                 morvane::asn1::algorithm_name(key->algor, "UNKNOWN")) <= 0)
+    return 0;
   static constexpr morvane::asn1::KeyLayout kLayout = {2, 2, "Unable to load public key", false,
                                                        "EC Public Key:"};
-  morvane::asn1::print_key_section(out, X509_PUBKEY_get(key), kLayout);
+  if (!morvane::asn1::print_key_section(
+          out, [key] { return X509_PUBKEY_get(key); }, kLayout))
+    return 0;
   const ASN1_IA5STRING* chal = spki->spkac->challenge;
-  if (chal != nullptr && chal->length > 0)
-    BIO_printf(out, "  Challenge String: %.*s\n", chal->length,
-               reinterpret_cast<const char*>(chal->data));
-  BIO_printf(out, "  Signature Algorithm: %s", morvane::asn1::algorithm_name(spki->sig_algor, "UNKNOWN"));
-  morvane::asn1::print_sig_bytes(out, spki->signature, "\n      ");
+  if (chal != nullptr && chal->length > 0 &&
+      BIO_printf(out, "  Challenge String: %.*s\n", chal->length,
+                 reinterpret_cast<const char*>(chal->data)) <= 0)
+    return 0;
+  if (BIO_printf(out, "  Signature Algorithm: %s",
+                 morvane::asn1::algorithm_name(spki->sig_algor, "UNKNOWN")) <= 0 ||
+      !morvane::asn1::print_sig_bytes(out, spki->signature, "\n      "))
+    return 0;
   return 1;
 }

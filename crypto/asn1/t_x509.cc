@@ -5,10 +5,10 @@
 // Implementation notes: the layout is fixed to the blank.  A key that
 // cannot be decoded or printed does not make the printer fail (it prints
 // "Unable to load Public Key" and the error queue, or what its printer
-// managed); a failed write does.  The key printers and the trust record's
-// printer do not report every write, so the key section (shared with the
-// request and SPKI printers) and the trust record are printed into a
-// memory buffer and written in one checked write.
+// managed); a failed or short write does.  The key printers do not report
+// every write, so the key section (shared with the request and SPKI
+// printers) is printed into a memory buffer and written in one checked
+// write.
 
 #include <ctype.h>
 #include <limits.h>
@@ -30,6 +30,8 @@
 #include <morvane/x509v3.h>
 
 #include "asn1/internal.h"
+
+using morvane::asn1::put_whole;
 
 namespace {
 
@@ -91,8 +93,14 @@ bool SectionBuffer::flush_to(BIO* out) {
 }
 
 // see asn1/internal.h
-bool print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout) {
-  const bool ok = print_as_one_write(bp, [&](BIO* b) { print_key_lines(b, pkey, layout); });
+bool print_key_section(BIO* bp, EVP_PKEY* pkey, const KeyLayout& layout,
+                       const morvane::internal::MallocFailureWatch& watch) {
+  // Looked at before printing too: the error queue that an unloaded key
+  // prints is emptied by it.
+  const bool ok = !watch.seen() && print_as_one_write(bp, [&](BIO* b) {
+    print_key_lines(b, pkey, layout);
+    return !watch.seen();
+  });
   EVP_PKEY_free(pkey);
   return ok;
 }
@@ -125,7 +133,7 @@ int write_obj(BIO* bp, ASN1_OBJECT* obj) {
 bool print_sig_bytes(BIO* bp, const ASN1_STRING* sig, const char* line_start) {
   const int n = sig != nullptr ? sig->length : 0;
   for (int i = 0; i < n; i++) {
-    if (i % 18 == 0 && BIO_puts(bp, line_start) <= 0) return false;
+    if (i % 18 == 0 && !put_whole(bp, line_start)) return false;
     if (BIO_printf(bp, i + 1 == n ? "%02x" : "%02x:", sig->data[i]) <= 0) return false;
   }
   return BIO_write(bp, "\n", 1) == 1;
@@ -141,7 +149,7 @@ using morvane::asn1::write_obj;
 // The serial number: on the label's line when it fits in 4 octets, else
 // colon-separated octets on the next line.
 bool print_serial(BIO* bp, const ASN1_INTEGER* bs) {
-  if (BIO_puts(bp, "        Serial Number:") <= 0) return false;
+  if (!put_whole(bp, "        Serial Number:")) return false;
   const bool neg = (bs->type & ASN1_UT_NEG) != 0;
   if (bs->length <= 4) {
     unsigned long v = 0;
@@ -160,20 +168,17 @@ long version_of(const ASN1_INTEGER* v) {
 }
 
 // One list of the trust record: its objects' texts joined by ", ".
-void print_uses(BIO* out, const STACK* objs, const char* title, int indent) {
-  if (objs == nullptr) {
-    BIO_printf(out, "%*sNo %s Uses.\n", indent, "", title);
-    return;
-  }
-  BIO_printf(out, "%*s%s Uses:\n%*s", indent, "", title, indent + 2, "");
+bool print_uses(BIO* out, const STACK* objs, const char* title, int indent) {
+  if (objs == nullptr) return BIO_printf(out, "%*sNo %s Uses.\n", indent, "", title) > 0;
+  if (BIO_printf(out, "%*s%s Uses:\n%*s", indent, "", title, indent + 2, "") <= 0) return false;
   char text[80];
   for (int i = 0; i < sk_num(objs); i++) {
-    if (i > 0) BIO_puts(out, ", ");
+    if (i > 0 && !put_whole(out, ", ")) return false;
     text[0] = '\0';
     OBJ_obj2txt(text, sizeof text, reinterpret_cast<ASN1_OBJECT*>(sk_value(objs, i)), 0);
-    BIO_puts(out, text);
+    if (!put_whole(out, text)) return false;
   }
-  BIO_puts(out, "\n");
+  return put_whole(out, "\n");
 }
 
 // The SHA-1 of `len` octets as 40 upper-case hex digits.
@@ -204,7 +209,7 @@ bool starts_component(const char* s, const char* end) {
 int X509_print_ex(BIO* bp, X509* x, unsigned long nmflags, unsigned long cflag) {
   const X509_CINF* ci = x->cert_info;
   if (!(cflag & X509_FLAG_NO_HEADER) &&
-      (BIO_puts(bp, "Certificate:\n") <= 0 || BIO_puts(bp, "    Data:\n") <= 0))
+      (!put_whole(bp, "Certificate:\n") || !put_whole(bp, "    Data:\n")))
     return 0;
   if (!(cflag & X509_FLAG_NO_VERSION)) {
     const long v = version_of(ci->version);
@@ -213,35 +218,35 @@ int X509_print_ex(BIO* bp, X509* x, unsigned long nmflags, unsigned long cflag) 
   if (!(cflag & X509_FLAG_NO_SERIAL) && !print_serial(bp, ci->serialNumber)) return 0;
   if (!(cflag & X509_FLAG_NO_SIGNAME) &&
       (BIO_printf(bp, "%8sSignature Algorithm: ", "") <= 0 ||
-       write_obj(bp, ci->signature->algorithm) <= 0 || BIO_puts(bp, "\n") <= 0))
+       write_obj(bp, ci->signature->algorithm) <= 0 || !put_whole(bp, "\n")))
     return 0;
   if (!(cflag & X509_FLAG_NO_ISSUER) && !print_name_line(bp, "Issuer", ci->issuer, nmflags))
     return 0;
   if (!(cflag & X509_FLAG_NO_VALIDITY) &&
-      (BIO_puts(bp, "        Validity\n") <= 0 || BIO_puts(bp, "            Not Before: ") <= 0 ||
+      (!put_whole(bp, "        Validity\n") || !put_whole(bp, "            Not Before: ") ||
        !ASN1_TIME_print(bp, ci->validity->notBefore) ||
-       BIO_puts(bp, "\n            Not After : ") <= 0 ||
-       !ASN1_TIME_print(bp, ci->validity->notAfter) || BIO_puts(bp, "\n") <= 0))
+       !put_whole(bp, "\n            Not After : ") ||
+       !ASN1_TIME_print(bp, ci->validity->notAfter) || !put_whole(bp, "\n")))
     return 0;
   if (!(cflag & X509_FLAG_NO_SUBJECT) && !print_name_line(bp, "Subject", ci->subject, nmflags))
     return 0;
   if (!(cflag & X509_FLAG_NO_PUBKEY)) {
-    if (BIO_puts(bp, "        Subject Public Key Info:\n") <= 0 ||
+    if (!put_whole(bp, "        Subject Public Key Info:\n") ||
         BIO_printf(bp, "%12sPublic Key Algorithm: ", "") <= 0 ||
-        write_obj(bp, ci->key->algor->algorithm) <= 0 || BIO_puts(bp, "\n") <= 0)
+        write_obj(bp, ci->key->algor->algorithm) <= 0 || !put_whole(bp, "\n"))
       return 0;
     static constexpr morvane::asn1::KeyLayout kLayout = {12, 16, "Unable to load Public Key", true,
                                                          "EC Public Key:"};
-    if (!morvane::asn1::print_key_section(bp, X509_get_pubkey(x), kLayout)) return 0;
+    if (!morvane::asn1::print_key_section(
+            bp, [x] { return X509_get_pubkey(x); }, kLayout))
+      return 0;
   }
   if (!(cflag & X509_FLAG_NO_EXTENSIONS) &&
       !X509V3_extensions_print(bp, "X509v3 extensions", ci->extensions, cflag, 8))
     return 0;
   if (!(cflag & X509_FLAG_NO_SIGDUMP) && X509_signature_print(bp, x->sig_alg, x->signature) <= 0)
     return 0;
-  if (!(cflag & X509_FLAG_NO_AUX) && x->aux != nullptr &&
-      !morvane::asn1::print_as_one_write(bp, [&](BIO* b) { X509_CERT_AUX_print(b, x->aux, 0); }))
-    return 0;
+  if (!(cflag & X509_FLAG_NO_AUX) && !X509_CERT_AUX_print(bp, x->aux, 0)) return 0;
   return 1;
 }
 
@@ -263,7 +268,7 @@ int X509_print_fp(FILE* fp, X509* x) {
 
 /* see morvane/x509.h */
 int X509_signature_print(BIO* bp, X509_ALGOR* sigalg, ASN1_STRING* sig) {
-  if (BIO_puts(bp, "    Signature Algorithm: ") <= 0 ||
+  if (!put_whole(bp, "    Signature Algorithm: ") ||
       write_obj(bp, sigalg != nullptr ? sigalg->algorithm : nullptr) <= 0)
     return 0;
   return morvane::asn1::print_sig_bytes(bp, sig, "\n        ") ? 1 : 0;
@@ -273,28 +278,29 @@ int X509_signature_print(BIO* bp, X509_ALGOR* sigalg, ASN1_STRING* sig) {
 int X509_ocspid_print(BIO* bp, X509* x) {
   unsigned char* der = nullptr;
   const int n = i2d_X509_NAME(x->cert_info->subject, &der);
-  bool ok = n > 0 && BIO_puts(bp, "        Subject OCSP hash: ") > 0 &&
+  bool ok = n > 0 && put_whole(bp, "        Subject OCSP hash: ") &&
             print_sha1(bp, der, static_cast<size_t>(n));
   MORVANE_free(der);
   const ASN1_BIT_STRING* key = x->cert_info->key->public_key;
-  ok = ok && BIO_puts(bp, "\n        Public key OCSP hash: ") > 0 &&
-       print_sha1(bp, key->data, static_cast<size_t>(key->length)) && BIO_puts(bp, "\n") > 0;
+  ok = ok && put_whole(bp, "\n        Public key OCSP hash: ") &&
+       print_sha1(bp, key->data, static_cast<size_t>(key->length)) && put_whole(bp, "\n");
   return ok ? 1 : 0;
 }
 
 /* see morvane/x509.h */
 int X509_CERT_AUX_print(BIO* out, X509_CERT_AUX* aux, int indent) {
   if (aux == nullptr) return 1;
-  print_uses(out, aux->trust, "Trusted", indent);
-  print_uses(out, aux->reject, "Rejected", indent);
-  if (aux->alias != nullptr)
-    BIO_printf(out, "%*sAlias: %.*s\n", indent, "", aux->alias->length,
-               reinterpret_cast<const char*>(aux->alias->data));
+  if (!print_uses(out, aux->trust, "Trusted", indent) ||
+      !print_uses(out, aux->reject, "Rejected", indent))
+    return 0;
+  if (aux->alias != nullptr && BIO_printf(out, "%*sAlias: %.*s\n", indent, "", aux->alias->length,
+                                          reinterpret_cast<const char*>(aux->alias->data)) <= 0)
+    return 0;
   if (aux->keyid != nullptr) {
-    BIO_printf(out, "%*sKey Id: ", indent, "");
+    if (BIO_printf(out, "%*sKey Id: ", indent, "") <= 0) return 0;
     for (int i = 0; i < aux->keyid->length; i++)
-      BIO_printf(out, "%s%02X", i > 0 ? ":" : "", aux->keyid->data[i]);
-    BIO_puts(out, "\n");
+      if (BIO_printf(out, "%s%02X", i > 0 ? ":" : "", aux->keyid->data[i]) <= 0) return 0;
+    if (!put_whole(out, "\n")) return 0;
   }
   return 1;
 }

@@ -484,7 +484,11 @@ int BIO_vprintf(BIO* bio, const char* format, va_list args) {
     if (t.failed()) {
       ret = -1;
     } else {
-      ret = BIO_write(bio, t.data(), static_cast<int>(t.len() - 1));
+      // The caller cannot write the rest of a text it never saw: a stream
+      // that takes only part of it has lost the rest.
+      const int len = static_cast<int>(t.len() - 1);
+      ret = BIO_write(bio, t.data(), len);
+      if (ret > 0 && ret < len) ret = -1;
     }
   }
   CRYPTO_pop_info();

@@ -3,7 +3,8 @@
 //
 // Implementation notes: OBJ_obj2txt converts each arc to decimal in one pass
 // over its octets, into a fixed room of nine-digit limbs; an arc of more than
-// OBJ_MAX_ARC_BITS bits is refused, so the text of any content costs time in
+// OBJ_MAX_ARC_BITS bits (the arc, not the first subidentifier that holds it
+// with 80 added) is refused, so the text of any content costs time in
 // proportion to its length.
 
 #include <stdint.h>
@@ -18,6 +19,7 @@
 #include <morvane/err.h>
 #include <morvane/objects.h>
 
+#include "internal/err_watch.h"
 #include "objects/internal.h"
 
 namespace morvane::objects {
@@ -72,8 +74,9 @@ struct TextOut {
 
 // The value of one arc in decimal, built in one pass over the octets of its
 // subidentifier: limbs of nine decimal digits, least significant first.  An
-// arc holds at most OBJ_MAX_ARC_BITS bits, so the limbs have a fixed room and
-// each octet costs at most one sweep over them.
+// arc holds at most OBJ_MAX_ARC_BITS bits (its subidentifier one more, for
+// the first with its 80 added), so the limbs have a fixed room and each
+// octet costs at most one sweep over them.
 class DecimalArc {
  public:
   // value = value * 2^shift + add, for shift at most 28 and add below 2^shift.
@@ -118,7 +121,8 @@ class DecimalArc {
 
  private:
   static constexpr uint32_t kBase = 1000000000;
-  static constexpr int kLimbs = OBJ_MAX_ARC_BITS / 29 + 2;  // each limb holds over 29 bits
+  // Each limb holds over 29 bits: room for OBJ_MAX_ARC_BITS + 1 and more.
+  static constexpr int kLimbs = OBJ_MAX_ARC_BITS / 29 + 2;
   uint32_t limb_[kLimbs];
   int n_ = 0;
 };
@@ -133,13 +137,25 @@ int print_dotted(TextOut& out, const unsigned char* p, int len) {
     int bits = 0;  // significant bits of the subidentifier so far
     uint32_t chunk = 0;
     int groups = 0;  // 7-bit groups in chunk, at most four
+    // The first subidentifier holds 80 more than its second arc, so it may
+    // take one bit over the bound: then the arc is within it only when the
+    // subidentifier is 2^OBJ_MAX_ARC_BITS plus less than 80, that is a
+    // leading group of one bit and the rest below 80.
+    const int limit = first ? OBJ_MAX_ARC_BITS + 1 : OBJ_MAX_ARC_BITS;
+    bool lead_one_bit = false;
+    uint32_t rest = 0;  // the groups after the leading one, saturated at 128
     for (;;) {
       const unsigned char c = *p++;
       len--;
       if (len == 0 && (c & 0x80)) return -1;
       const unsigned g = c & 0x7F;
+      if (bits == 0) {
+        lead_one_bit = g != 0 && (g & (g - 1)) == 0;
+      } else {
+        rest = rest >= 128 ? 128 : (rest << 7 | g) < 128 ? rest << 7 | g : 128;
+      }
       bits = bits != 0 ? bits + 7 : std::bit_width(g);
-      if (bits > OBJ_MAX_ARC_BITS) {
+      if (bits > limit) {
         OBJerr(OBJ_F_OBJ_OBJ2TXT, OBJ_R_ARC_TOO_LONG);
         return -1;
       }
@@ -151,6 +167,10 @@ int print_dotted(TextOut& out, const unsigned char* p, int len) {
         groups = 0;
       }
       if (!(c & 0x80)) break;
+    }
+    if (bits > OBJ_MAX_ARC_BITS && !(lead_one_bit && rest < 80)) {
+      OBJerr(OBJ_F_OBJ_OBJ2TXT, OBJ_R_ARC_TOO_LONG);
+      return -1;
     }
     if (first) {  // X.690 8.19.4: the first subidentifier holds two arcs
       first = false;
@@ -193,18 +213,29 @@ const char* OBJ_bsearch(const char* key, const char* base, int num, int size,
 
 /* see morvane/objects.h */
 ASN1_OBJECT* OBJ_txt2obj(const char* s, int no_name) {
-  if (s == nullptr) return nullptr;
+  if (s == nullptr) {
+    OBJerr(OBJ_F_OBJ_TXT2OBJ, ERR_R_PASSED_NULL_PARAMETER);
+    return nullptr;
+  }
   if (!no_name) {
     int nid = OBJ_sn2nid(s);
     if (nid == 0) nid = OBJ_ln2nid(s);
-    if (nid != 0) return OBJ_nid2obj(nid);
+    if (nid != 0) return OBJ_nid2obj(nid);  // queues its failure
   }
+  // Every failure below queues a reason: the callee's, or this one's when
+  // the callee gave none (a text with no arcs after the first, a big
+  // number that failed quietly).
+  const morvane::internal::ErrorWatch watch;
+  const auto fail = [&watch](int reason) -> ASN1_OBJECT* {
+    if (!watch.any([](unsigned long) { return true; })) OBJerr(OBJ_F_OBJ_TXT2OBJ, reason);
+    return nullptr;
+  };
   const int len = a2d_ASN1_OBJECT(nullptr, 0, s, -1);
-  if (len <= 0) return nullptr;
+  if (len <= 0) return fail(OBJ_R_UNKNOWN_OBJECT_NAME);
   const int total = ASN1_object_size(0, len, ASN1_UT_OBJECT);
-  if (total <= 0) return nullptr;
+  if (total <= 0) return fail(OBJ_R_UNKNOWN_OBJECT_NAME);
   auto* buf = static_cast<unsigned char*>(MORVANE_malloc(total));
-  if (buf == nullptr) return nullptr;
+  if (buf == nullptr) return fail(ERR_R_MALLOC_FAILURE);
   unsigned char* p = buf;
   ASN1_put_object(&p, 0, len, ASN1_UT_OBJECT, ASN1_CLASS_UNIVERSAL);
   ASN1_OBJECT* op = nullptr;
@@ -213,7 +244,7 @@ ASN1_OBJECT* OBJ_txt2obj(const char* s, int no_name) {
     op = d2i_ASN1_OBJECT(nullptr, &cp, total);
   }
   MORVANE_free(buf);
-  return op;
+  return op != nullptr ? op : fail(ERR_R_MALLOC_FAILURE);
 }
 
 /* see morvane/objects.h */

@@ -51,18 +51,25 @@ int OCSP_request_set1_name(OCSP_REQUEST* req, X509_NAME* nm) {
 }
 
 int OCSP_request_add1_cert(OCSP_REQUEST* req, X509* cert) {
-  if (req == nullptr) return 0;
+  if (req == nullptr) {
+    OCSPerr(OCSP_F_OCSP_REQUEST_ADD1_CERT, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (req->optionalSignature == nullptr) {
     req->optionalSignature = OCSP_SIGNATURE_new();
     if (req->optionalSignature == nullptr) return 0;
   }
   if (cert == nullptr) return 1;
-  return morvane::ocsp::push_cert(&req->optionalSignature->certs, cert);
+  return morvane::ocsp::push_cert(&req->optionalSignature->certs, cert,
+                                  OCSP_F_OCSP_REQUEST_ADD1_CERT);
 }
 
 int OCSP_request_sign(OCSP_REQUEST* req, X509* signer, EVP_PKEY* key, const EVP_MD* dgst,
                       STACK* certs, unsigned long flags) {
-  if (req == nullptr || signer == nullptr) return 0;
+  if (req == nullptr || signer == nullptr) {
+    OCSPerr(OCSP_F_OCSP_REQUEST_SIGN, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (!OCSP_request_set1_name(req, X509_get_subject_name(signer))) return 0;
   OCSP_SIGNATURE_free(req->optionalSignature);
   req->optionalSignature = OCSP_SIGNATURE_new();

@@ -12,7 +12,7 @@
 
 #include "ocsp_err_data.inc"
 
-static_assert(std::size(OCSP_str_functs) == 22 + 1);
+static_assert(std::size(OCSP_str_functs) == 24 + 1);
 static_assert(std::size(OCSP_str_reasons) == 33 + 1);
 
 /* see morvane/ocsp.h */

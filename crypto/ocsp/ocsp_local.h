@@ -20,8 +20,9 @@ inline constexpr int kNidAcceptResponses = 368;
 inline constexpr int kNidArchiveCutoff = 370;
 inline constexpr int kNidServiceLocator = 371;
 
-// Appends cert to *certs (created when null) and takes a reference: 1/0.
-int push_cert(STACK** certs, X509* cert);
+// Appends cert to *certs (created when null) and takes a reference: 1, or
+// 0 with "malloc failure" queued under func.
+int push_cert(STACK** certs, X509* cert, int func);
 
 // now + skew (seconds since 1970), held within the years 0000 to 9999 that
 // a GeneralizedTime can name, for X509_cmp_time.

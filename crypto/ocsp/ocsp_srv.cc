@@ -106,13 +106,19 @@ err:
 }
 
 int OCSP_basic_add1_cert(OCSP_BASICRESP* resp, X509* cert) {
-  if (resp == nullptr || cert == nullptr) return 0;
-  return morvane::ocsp::push_cert(&resp->certs, cert);
+  if (resp == nullptr || cert == nullptr) {
+    OCSPerr(OCSP_F_OCSP_BASIC_ADD1_CERT, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
+  return morvane::ocsp::push_cert(&resp->certs, cert, OCSP_F_OCSP_BASIC_ADD1_CERT);
 }
 
 int OCSP_basic_sign(OCSP_BASICRESP* brsp, X509* signer, EVP_PKEY* key, const EVP_MD* dgst,
                     STACK* certs, unsigned long flags) {
-  if (brsp == nullptr || signer == nullptr || key == nullptr || dgst == nullptr) return 0;
+  if (brsp == nullptr || signer == nullptr || key == nullptr || dgst == nullptr) {
+    OCSPerr(OCSP_F_OCSP_BASIC_SIGN, ERR_R_PASSED_NULL_PARAMETER);
+    return 0;
+  }
   if (!X509_check_private_key(signer, key)) {
     OCSPerr(OCSP_F_OCSP_BASIC_SIGN, OCSP_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE);
     return 0;

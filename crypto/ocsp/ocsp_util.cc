@@ -2,6 +2,8 @@
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/ocsp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
@@ -9,12 +11,12 @@
 
 namespace morvane::ocsp {
 
-int push_cert(STACK** certs, X509* cert) {
-  if (*certs == nullptr) {
-    *certs = sk_new_null();
-    if (*certs == nullptr) return 0;
+int push_cert(STACK** certs, X509* cert, int func) {
+  if (*certs == nullptr) *certs = sk_new_null();
+  if (*certs == nullptr || !sk_push(*certs, reinterpret_cast<char*>(cert))) {
+    OCSPerr(func, ERR_R_MALLOC_FAILURE);
+    return 0;
   }
-  if (!sk_push(*certs, reinterpret_cast<char*>(cert))) return 0;
   CRYPTO_add(&cert->references, 1, CRYPTO_LOCK_X509);
   return 1;
 }

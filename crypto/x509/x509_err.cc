@@ -12,7 +12,7 @@
 
 #include "x509_err_data.inc"
 
-static_assert(std::size(X509_str_functs) == 50 + 1);
+static_assert(std::size(X509_str_functs) == 51 + 1);
 static_assert(std::size(X509_str_reasons) == 25 + 1);
 
 /* see morvane/x509.h */

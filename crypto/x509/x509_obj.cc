@@ -61,8 +61,9 @@ char* X509_NAME_oneline(X509_NAME* a, char* buf, int len) {
     const int nid = OBJ_obj2nid(ne->object);
     const char* label = nid != 0 ? OBJ_nid2sn(nid) : nullptr;
     if (label == nullptr) {
-      i2t_ASN1_OBJECT(dotted, sizeof dotted, ne->object);
-      label = dotted;
+      // A type whose text cannot be made (an arc over the bound) shows as
+      // i2a_ASN1_OBJECT shows it, never as an empty label.
+      label = i2t_ASN1_OBJECT(dotted, sizeof dotted, ne->object) > 0 ? dotted : "<INVALID>";
     }
     const size_t label_len = strlen(label);
     const ASN1_STRING* v = ne->value;

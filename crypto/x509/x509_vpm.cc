@@ -201,11 +201,11 @@ void X509_VERIFY_PARAM_set_time(X509_VERIFY_PARAM* param, time_t t) {
 
 /* see morvane/x509.h */
 int X509_VERIFY_PARAM_add0_policy(X509_VERIFY_PARAM* param, ASN1_OBJECT* policy) {
-  if (param->policies == nullptr) {
-    param->policies = sk_new_null();
-    if (param->policies == nullptr) return 0;
+  if (param->policies == nullptr) param->policies = sk_new_null();
+  if (param->policies == nullptr || !sk_push(param->policies, reinterpret_cast<char*>(policy))) {
+    X509err(X509_F_X509_VERIFY_PARAM_ADD0_POLICY, ERR_R_MALLOC_FAILURE);
+    return 0;
   }
-  if (!sk_push(param->policies, reinterpret_cast<char*>(policy))) return 0;
   // A policy list is only worth having when it is checked: the same as
   // X509_VERIFY_PARAM_set1_policies.
   param->flags |= kFlagPolicyCheck;

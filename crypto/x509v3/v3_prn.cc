@@ -10,6 +10,7 @@
 #include <morvane/x509v3.h>
 
 #include "asn1/internal.h"
+#include "internal/err_watch.h"
 #include "x509v3/internal.h"
 
 namespace {
@@ -66,8 +67,10 @@ void X509V3_EXT_val_prn(BIO* out, STACK* val, int indent, int ml) {
 int X509V3_EXT_print(BIO* out, X509_EXTENSION* ext, unsigned long flag, int indent) {
   const X509V3_EXT_METHOD* method = X509V3_EXT_get(ext);
   if (method == nullptr) return unknown_ext_print(out, ext, flag, indent, false);
+  const morvane::internal::MallocFailureWatch watch;
   void* value = X509V3_EXT_d2i(ext);
-  if (value == nullptr) return unknown_ext_print(out, ext, flag, indent, true);
+  // A value that could not be decoded for want of memory is no parse error.
+  if (value == nullptr) return watch.seen() ? 0 : unknown_ext_print(out, ext, flag, indent, true);
   int ok = 1;
   if (method->i2s != nullptr) {
     char* text = method->i2s(method, value);
@@ -117,11 +120,16 @@ int X509V3_extensions_print(BIO* bp, const char* title, STACK* exts, unsigned lo
     // The method printers do not all report their writes, and one that
     // fails halfway is taken for one that declines: the value goes out in
     // one write from a buffer, and what such a printer left there is
-    // dropped before the raw octets are printed instead.
+    // dropped before the raw octets are printed instead.  A printer that
+    // ran out of memory has not declined: the list fails, with nothing of
+    // the value written.
     const bool written = morvane::asn1::print_as_one_write(bp, [&](BIO* b) {
-      if (!X509V3_EXT_print(b, ex, flag, indent + 4) && BIO_reset(b) >= 0 &&
-          BIO_indent(b, indent + 4, indent + 4))
+      const morvane::internal::MallocFailureWatch watch;
+      const int printed = X509V3_EXT_print(b, ex, flag, indent + 4);
+      if (watch.seen()) return false;
+      if (!printed && BIO_reset(b) >= 0 && BIO_indent(b, indent + 4, indent + 4))
         ASN1_STRING_print(b, ex->value);
+      return true;
     });
     if (!written || BIO_write(bp, "\n", 1) != 1) return 0;
   }

@@ -389,8 +389,9 @@ MORVANE_EXPORT int a2d_ASN1_OBJECT(unsigned char *out, int olen, const char *buf
 /* OBJ_obj2txt(buf, buf_len, a, 0): the name when known, else dotted. */
 MORVANE_EXPORT int i2t_ASN1_OBJECT(char *buf, int buf_len, ASN1_OBJECT *a);
 /* Writes the text form to bp ("NULL" for a null object or content,
- * "<INVALID>" for a malformed content); returns the text length, -1 when a
- * long text's buffer cannot be allocated. */
+ * "<INVALID>" for a content whose text cannot be made); returns the text
+ * length, or -1 when the write failed or was short, or when a long text's
+ * buffer cannot be allocated ("malloc failure"). */
 MORVANE_EXPORT int i2a_ASN1_OBJECT(BIO *bp, ASN1_OBJECT *a);
 
 /* ---- character strings ------------------------------------------------

@@ -404,7 +404,8 @@ MORVANE_EXPORT BIO_METHOD *BIO_s_log(void);
  *
  * BIO_printf/BIO_vprintf format into a growable buffer (no heap below 2048
  * characters) and write the text with one BIO_write, whose result they
- * return (-1, writing nothing, when the buffer cannot grow).
+ * return (-1, writing nothing, when the buffer cannot grow; -1 also when the
+ * stream took only part of the text, whose rest is then lost).
  * BIO_snprintf/BIO_vsnprintf write at most n bytes including the NUL and
  * return the text length, or -1 when it did not fit (the text is then cut to
  * n-1 characters) or n is 0. */

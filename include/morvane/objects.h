@@ -47,13 +47,17 @@ MORVANE_EXPORT int OBJ_sn2nid(const char *s);
 MORVANE_EXPORT int OBJ_ln2nid(const char *s);
 /* The object named by s (no_name 0: short then long names first; a known
  * object is the shared one), else a new object from the dotted text (NID 0,
- * no names); null when neither (a2d_ASN1_OBJECT's error is queued). */
+ * no names); null when neither, with a reason queued (a2d_ASN1_OBJECT's,
+ * or "unknown object name" for a text that gives no arcs; "passed a null
+ * parameter" for a null s). */
 MORVANE_EXPORT ASN1_OBJECT *OBJ_txt2obj(const char *s, int no_name);
 /* OBJ_obj2nid of OBJ_txt2obj(s, 0). */
 MORVANE_EXPORT int OBJ_txt2nid(const char *s);
 /* The longest arc, in bits, that OBJ_obj2txt writes in decimal.  Arcs in use
  * stay under 128 bits; a longer one than this bound is refused, which keeps
- * the cost of the text of any object in proportion to its length. */
+ * the cost of the text of any object in proportion to its length.  The
+ * bound is on the arc itself: the second arc of 2.x is x, not the x + 80
+ * that its encoding holds. */
 #define OBJ_MAX_ARC_BITS 4096
 
 /* The text of an object: with no_name 0 and a known object its long name (or
@@ -148,12 +152,14 @@ MORVANE_EXPORT void ERR_load_OBJ_strings(void);
 #define OBJ_F_OBJ_NEW_NID 107
 #define OBJ_F_OBJ_BSEARCH_EX 108
 #define OBJ_F_OBJ_OBJ2TXT 109
+#define OBJ_F_OBJ_TXT2OBJ 110
 /* Reason codes of library 8 (OBJ). */
 #define OBJ_R_MALLOC_FAILURE 100
 #define OBJ_R_UNKNOWN_NID 101
 #define OBJ_R_INVALID_NID_COUNT 102
 #define OBJ_R_INVALID_ELEMENT_SIZE 103
 #define OBJ_R_ARC_TOO_LONG 104
+#define OBJ_R_UNKNOWN_OBJECT_NAME 105
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

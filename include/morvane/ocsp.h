@@ -355,7 +355,11 @@ MORVANE_EXPORT int OCSP_id_get0_info(ASN1_OCTET_STRING **piNameHash, ASN1_OBJECT
 MORVANE_EXPORT int OCSP_parse_url(const char *url, char **phost, char **pport, char **ppath,
                                   int *pssl);
 
-/* Texts ("(UNKNOWN)" for a value not known) and printed forms. */
+/* Texts ("(UNKNOWN)" for a value not known) and printed forms.  The
+ * printers give 1, or 0 at the first write that fails or is short, in
+ * whichever part (the requestor or responder name and the certificates
+ * included), or when the basic response cannot be decoded or an extension's
+ * printer ran out of memory. */
 MORVANE_EXPORT const char *OCSP_response_status_str(long s);
 MORVANE_EXPORT const char *OCSP_cert_status_str(long s);
 MORVANE_EXPORT const char *OCSP_crl_reason_str(long s);
@@ -365,7 +369,9 @@ MORVANE_EXPORT int OCSP_RESPONSE_print(BIO *bp, OCSP_RESPONSE *o, unsigned long 
 /* Responder side.  OCSP_basic_add1_status adds to rsp a single response
  * holding a copy of cid (cid stays the caller's) and returns it, owned by
  * rsp.  OCSP_basic_sign: flags OCSP_NOCERTS, OCSP_RESPID_KEY, OCSP_NOTIME;
- * dgst must be given. */
+ * dgst must be given.  OCSP_basic_add1_cert and OCSP_request_add1_cert, and
+ * so the two signing calls, queue "malloc failure" when a certificate cannot
+ * be added. */
 MORVANE_EXPORT int OCSP_request_onereq_count(OCSP_REQUEST *req);
 MORVANE_EXPORT OCSP_ONEREQ *OCSP_request_onereq_get0(OCSP_REQUEST *req, int i);
 MORVANE_EXPORT OCSP_CERTID *OCSP_onereq_get0_id(OCSP_ONEREQ *one);
@@ -458,6 +464,8 @@ MORVANE_EXPORT void ERR_load_OCSP_strings(void);
 #define OCSP_F_OCSP_REQUEST_ADD0_ID 119
 #define OCSP_F_OCSP_REQUEST_ADD1_NONCE 120
 #define OCSP_F_OCSP_BASIC_ADD1_NONCE 121
+#define OCSP_F_OCSP_BASIC_ADD1_CERT 122
+#define OCSP_F_OCSP_REQUEST_ADD1_CERT 123
 /* Reason codes of library 39 (OCSP). */
 #define OCSP_R_BAD_DATA 100
 #define OCSP_R_CERTIFICATE_VERIFY_ERROR 101

@@ -258,12 +258,13 @@ MORVANE_EXPORT int X509_NAME_set(X509_NAME **xn, X509_NAME *name);
 #define NAME_PF_DUMP_UNKNOWN_FIELDS 0x01000000UL /* '#' dumps for unknown types */
 #define NAME_PF_FN_ALIGN 0x02000000UL            /* names padded to 10 or 25 */
 
-/* Prints nm after indent blanks (a negative indent counts as 0; the
- * separators other than the multi-line one drop it after the first line)
- * with the flags; an object without a NID is named by its dotted number and,
- * with NAME_PF_DUMP_UNKNOWN_FIELDS, its value dumped.  The characters
- * written, or -1 (a failed write, a separator field of another value, a
- * value ASN1_STRING_print_ex refuses).  A null out counts only. */
+/* Prints nm after indent blanks (a negative indent counts as 0; the separators
+ * other than the multi-line one drop it after the first line) with the flags;
+ * an object without a NID is named by its dotted number ("<INVALID>" when that
+ * text cannot be made, as for an arc over OBJ_MAX_ARC_BITS) and, with
+ * NAME_PF_DUMP_UNKNOWN_FIELDS, its value dumped.  The characters written, or
+ * -1 (a failed write, a separator field of another value, a value
+ * ASN1_STRING_print_ex refuses).  A null out counts only. */
 MORVANE_EXPORT int X509_NAME_print_ex(BIO *out, X509_NAME *nm, int indent, unsigned long flags);
 MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
                                          unsigned long flags);
@@ -574,12 +575,12 @@ MORVANE_EXPORT EVP_PKEY *d2i_PublicKey(int type, EVP_PKEY **a, const unsigned ch
 MORVANE_EXPORT int i2d_PrivateKey(EVP_PKEY *a, unsigned char **out);
 MORVANE_EXPORT int i2d_PublicKey(EVP_PKEY *a, unsigned char **out);
 
-/* The subject as one line of text: "/" short name (or dotted object) "="
- * value for each entry, value bytes below 0x20 or above 0x7E written as
- * \xHH.  With buf null, a new text (free it with MORVANE_free), else at most
- * len bytes with the zero in buf, holding the whole entries that fit; a null
- * name gives "NO X509_NAME".  Null with "malloc failure" (or for a caller's
- * buffer with len 0 or less). */
+/* The subject as one line of text: "/" short name (or dotted object, or
+ * "<INVALID>" when that text cannot be made) "=" value for each entry, value
+ * bytes below 0x20 or above 0x7E written as \xHH.  With buf null, a new text
+ * (free it with MORVANE_free), else at most len bytes with the zero in buf,
+ * holding the whole entries that fit; a null name gives "NO X509_NAME".  Null
+ * with "malloc failure" (or for a caller's buffer with len 0 or less). */
 MORVANE_EXPORT char *X509_NAME_oneline(X509_NAME *a, char *buf, int len);
 /* ---- digests and the legacy encrypted RSA key ---------------------------
  * X509_SIG is DigestInfo (RFC 8017, 9.2): a digest algorithm and the digest;
@@ -1180,7 +1181,8 @@ MORVANE_EXPORT int X509_VERIFY_PARAM_get_depth(const X509_VERIFY_PARAM *param);
 /* check_time = t and verification flag 0x2. */
 MORVANE_EXPORT void X509_VERIFY_PARAM_set_time(X509_VERIFY_PARAM *param, time_t t);
 /* Appends policy (taken over) to the acceptable policies and turns policy
- * checking on (0x80), as _set1_policies does.  1, or 0 (policy not taken). */
+ * checking on (0x80), as _set1_policies does.  1, or 0 with "malloc
+ * failure" (policy not taken). */
 MORVANE_EXPORT int X509_VERIFY_PARAM_add0_policy(X509_VERIFY_PARAM *param, ASN1_OBJECT *policy);
 /* Replaces the acceptable policies with copies of those of policies (a
  * STACK of ASN1_OBJECT) and sets 0x80; a null list leaves none.  An empty
@@ -1220,23 +1222,27 @@ MORVANE_EXPORT void X509_VERIFY_PARAM_table_cleanup(void);
 /* A certificate: header, version, serial number, signature algorithm,
  * issuer, validity, subject, subject key, extensions, signature and trust
  * record, less the sections cflag omits.  1, or 0 at the first write that
- * fails, in whichever section (or a time that does not print); a key that
- * cannot be decoded or printed is no failure.  No error is queued.
- * X509_print uses flags 0 and 0.  The FILE forms leave fp open; they fail with "BUF
- * lib" when the stream cannot be made. */
+ * fails or is short, in whichever section (or a time that does not print,
+ * or an extension whose printer ran out of memory, that reason queued); a
+ * key that cannot be decoded or printed is no failure.  No error of its
+ * own is queued.  X509_print uses flags 0 and 0.  The FILE forms leave fp
+ * open; they fail with "BUF lib" when the stream cannot be made. */
 MORVANE_EXPORT int X509_print_ex(BIO *bp, X509 *x, unsigned long nmflags, unsigned long cflag);
 MORVANE_EXPORT int X509_print(BIO *bp, X509 *x);
 MORVANE_EXPORT int X509_print_ex_fp(FILE *fp, X509 *x, unsigned long nmflags,
                                     unsigned long cflag);
 MORVANE_EXPORT int X509_print_fp(FILE *fp, X509 *x);
 /* A request: header, version, subject, subject key, attributes, requested
- * extensions and signature.  1, or 0 with "BUF lib" when a write fails. */
+ * extensions and signature.  1, or 0 with "BUF lib" when a write fails or
+ * is short. */
 MORVANE_EXPORT int X509_REQ_print_ex(BIO *bp, X509_REQ *x, unsigned long nmflags,
                                      unsigned long cflag);
 MORVANE_EXPORT int X509_REQ_print(BIO *bp, X509_REQ *x);
 MORVANE_EXPORT int X509_REQ_print_fp(FILE *fp, X509_REQ *x);
-/* A revocation list (the issuer in its one-line form) and an SPKAC; every
- * section is printed whatever the writes give, and the result is 1. */
+/* A revocation list (the issuer in its one-line form) and an SPKAC: 1, or 0
+ * at the first write that fails or is short (or when the issuer's one-line
+ * form cannot be made, "malloc failure" queued).  A time that does not
+ * parse prints "Bad time value" and is no failure. */
 MORVANE_EXPORT int X509_CRL_print(BIO *out, X509_CRL *x);
 MORVANE_EXPORT int X509_CRL_print_fp(FILE *fp, X509_CRL *x);
 MORVANE_EXPORT int NETSCAPE_SPKI_print(BIO *out, NETSCAPE_SPKI *spki);
@@ -1246,7 +1252,8 @@ MORVANE_EXPORT int X509_signature_print(BIO *bp, X509_ALGOR *sigalg, ASN1_STRING
 /* The SHA-1 hashes of the subject's DER and of the subject key's octets in
  * upper-case hex: 1, or 0. */
 MORVANE_EXPORT int X509_ocspid_print(BIO *bp, X509 *x);
-/* Trusted and rejected uses, alias and key id at indent; always 1. */
+/* Trusted and rejected uses, alias and key id at indent: 1, or 0 when a
+ * write fails or is short. */
 MORVANE_EXPORT int X509_CERT_AUX_print(BIO *out, X509_CERT_AUX *aux, int indent);
 /* The one-line form without its first "/", each "/" that starts a
  * component ("/" then one or two upper-case letters and "=") written as
@@ -1510,6 +1517,7 @@ MORVANE_EXPORT void ERR_load_X509_strings(void);
 #define X509_F_X509_STORE_NEW 150
 #define X509_F_X509_LOOKUP_NEW 151
 #define X509_F_X509_STORE_ADD_LOOKUP 152
+#define X509_F_X509_VERIFY_PARAM_ADD0_POLICY 153
 /* Reason codes of library 11 (X509). */
 #define X509_R_BAD_X509_FILETYPE 100
 #define X509_R_CERT_ALREADY_IN_HASH_TABLE 101

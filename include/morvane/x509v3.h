@@ -645,11 +645,13 @@ MORVANE_EXPORT const X509_POLICY_NODE *X509_policy_node_get0_parent(const X509_P
  * or the part that is not null; an empty list prints "<EMPTY>\n". */
 MORVANE_EXPORT void X509V3_EXT_val_prn(BIO *out, STACK *val, int indent, int ml);
 /* The value of an extension through its method's printer at indent: 1
- * printed, 0 not.  When no method is registered or the value does not decode,
- * the bits 0xF0000 of flag choose: 0 nothing (0); X509V3_EXT_ERROR_UNKNOWN
- * "<Not Supported>" or "<Parse Error>" (1); X509V3_EXT_PARSE_UNKNOWN the DER
- * structure; X509V3_EXT_DUMP_UNKNOWN a hex dump (their results); other
- * values nothing (1).  The _fp form writes to a FILE it leaves open. */
+ * printed, 0 not (also, with nothing printed, when the value could not be
+ * decoded for want of memory).  When no method is registered or the value
+ * does not decode, the bits 0xF0000 of flag choose: 0 nothing (0);
+ * X509V3_EXT_ERROR_UNKNOWN "<Not Supported>" or "<Parse Error>" (1);
+ * X509V3_EXT_PARSE_UNKNOWN the DER structure; X509V3_EXT_DUMP_UNKNOWN a
+ * hex dump (their results); other values nothing (1).  The _fp form writes
+ * to a FILE it leaves open. */
 MORVANE_EXPORT int X509V3_EXT_print(BIO *out, X509_EXTENSION *ext, unsigned long flag,
                                     int indent);
 MORVANE_EXPORT int X509V3_EXT_print_fp(FILE *out, X509_EXTENSION *ext, int flag, int indent);
@@ -662,7 +664,9 @@ MORVANE_EXPORT int X509V3_EXT_print_fp(FILE *out, X509_EXTENSION *ext, int flag,
  * "title:" at indent (when title is not null; the entries then stand 4
  * further in), each extension's type, ": " and "critical" when marked so,
  * and its value 4 further in, through X509V3_EXT_print or, when that declines,
- * as raw text (ASN1_STRING_print).  1, or 0 when a write fails. */
+ * as raw text (ASN1_STRING_print).  1, or 0 when a write fails or is short,
+ * or when an extension's printer ran out of memory (that reason queued;
+ * nothing of its value is printed). */
 MORVANE_EXPORT int X509V3_extensions_print(BIO *bp, const char *title, STACK *exts,
                                            unsigned long flag, int indent);
 

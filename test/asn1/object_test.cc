@@ -6,6 +6,7 @@
 #include <morvane/bio.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
+#include <morvane/x509.h>
 
 #include <string>
 
@@ -223,8 +224,16 @@ Bytes Subidentifier(int n, bool all_ones) {
   return groups;
 }
 
+// The subidentifier 2^n + low (low below 128: its last group).
+Bytes SubidentifierPlus(int n, uint8_t low) {
+  Bytes arc = Subidentifier(n, false);
+  arc.back() = low;
+  return arc;
+}
+
 // An arc of up to OBJ_MAX_ARC_BITS bits prints exactly, in the first
-// subidentifier too (X.690 8.19.4: 2.(v - 80)); a longer one is refused.
+// subidentifier too (X.690 8.19.4: 2.(v - 80), the bound on v - 80); a
+// longer one is refused.
 TEST(AsnObject, ArcTextUpToTheBound) {
   static_assert(OBJ_MAX_ARC_BITS >= 1024 && OBJ_MAX_ARC_BITS <= 16384);
   constexpr int kMax = OBJ_MAX_ARC_BITS;
@@ -233,19 +242,24 @@ TEST(AsnObject, ArcTextUpToTheBound) {
     int bits;
     bool all_ones;
     std::string want;  // empty: refused
+    int low = -1;      // 0 to 127: the arc is SubidentifierPlus(bits, low)
   } cases[] = {
       {"2a", kMax, true, "1.2." + PowerOfTwoMinus(kMax, 1)},
       {"2a", 200, false, "1.2." + PowerOfTwoMinus(200, 0)},
       {"", 300, false, "2." + PowerOfTwoMinus(300, 80)},
       {"", kMax, true, "2." + PowerOfTwoMinus(kMax, 81)},
       {"2a", kMax, false, ""},
-      {"", kMax, false, ""},
+      {"", kMax, false, "2." + PowerOfTwoMinus(kMax, 80)},
+      {"", kMax, false, "2." + PowerOfTwoMinus(kMax, 1), 79},  // 2.(2^4096 - 1)
+      {"", kMax, false, "", 80},                               // 2.(2^4096)
+      {"", kMax + 1, true, ""},
       {"2a", 4 * kMax, true, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.prefix) + " and " + std::to_string(c.bits) + " bits");
     Bytes content = FromHex(c.prefix);
-    const Bytes arc = Subidentifier(c.bits, c.all_ones);
+    const Bytes arc = c.low >= 0 ? SubidentifierPlus(c.bits, static_cast<uint8_t>(c.low))
+                                 : Subidentifier(c.bits, c.all_ones);
     content.insert(content.end(), arc.begin(), arc.end());
     ASN1_OBJECT o{};
     o.data = content.data();
@@ -265,6 +279,45 @@ TEST(AsnObject, ArcTextUpToTheBound) {
       EXPECT_ERRORS({});
     }
   }
+}
+
+// A name whose attribute type has an arc over the bound shows the type as
+// "<INVALID>", in the one-line form and through X509_NAME_print_ex (with
+// the value dumped too); one of 4,096 bits shows its digits (as many as the
+// 80 characters of room take).
+TEST(AsnObject, NameTypeWithALongArc) {
+  constexpr int kMax = OBJ_MAX_ARC_BITS;
+  const std::string digits = ("2." + PowerOfTwoMinus(kMax, 1)).substr(0, 79);
+  const struct {
+    uint8_t low;
+    std::string type;
+  } cases[] = {{79, digits}, {80, "<INVALID>"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    const Bytes content = SubidentifierPlus(kMax, c.low);
+    ASN1_OBJECT* o = ASN1_OBJECT_create(0, const_cast<unsigned char*>(content.data()),
+                                        static_cast<int>(content.size()), nullptr, nullptr);
+    ASSERT_NE(nullptr, o);
+    X509_NAME* name = X509_NAME_new();
+    ASSERT_EQ(1, X509_NAME_add_entry_by_OBJ(name, o, ASN1_MB_ASCII,
+                                            reinterpret_cast<const unsigned char*>("x"), 1, -1, 0));
+    char* line = X509_NAME_oneline(name, nullptr, 0);
+    EXPECT_EQ("/" + c.type + "=x", std::string(line));
+    MORVANE_free(line);
+    for (const auto& [flags, want] :
+         {std::pair{0x82031FUL, c.type + " = x"},
+          {NAME_PF_SEP_CPLUS_SPC | NAME_PF_DUMP_UNKNOWN_FIELDS, c.type + "=#78"}}) {
+      BIO* out = BIO_new(BIO_s_mem());
+      EXPECT_EQ(static_cast<int>(want.size()), X509_NAME_print_ex(out, name, 0, flags));
+      char* text = nullptr;
+      const long n = BIO_get_mem_data(out, &text);
+      EXPECT_EQ(want, std::string(text, static_cast<size_t>(n)));
+      BIO_free(out);
+    }
+    X509_NAME_free(name);
+    ASN1_OBJECT_free(o);
+  }
+  ERR_clear_error();
 }
 
 // The arc is converted in its own fixed room: no memory is taken for it.

@@ -16,6 +16,7 @@
 #include <morvane/asn1.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/ocsp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
@@ -128,29 +129,42 @@ TEST(CertificatePrintWithKeys, RsaKey) {
 }
 
 // Runs print(stream) once whole, counting its writes, then once for each of
-// them with that write failing: every such run must give 0.
+// them with that write failing (every such run must give 0), and once for
+// each with that write taking one octet only: a run gives 1 exactly when
+// the text came out whole.
 template <typename Print>
 void ExpectEveryFailedWriteSeen(Print print, const std::string& what) {
   BIO* whole = morvane_test::NewScriptedStream();
   ASSERT_EQ(1, print(whole)) << what;
   const int writes = morvane_test::Script(whole).writes;
+  const std::string text = morvane_test::Script(whole).output;
   BIO_free(whole);
-  for (int fail_at = 0; fail_at < writes; fail_at++) {
-    BIO* b = morvane_test::NewScriptedStream();
-    auto& script = morvane_test::Script(b);
-    for (int i = 0; i < fail_at; i++)
-      script.write_script.push_back(morvane_test::ScriptStep::Move(0));
-    script.write_script.push_back(morvane_test::ScriptStep::Fail());
-    EXPECT_EQ(0, print(b)) << what << ", write " << fail_at << " of " << writes;
-    BIO_free(b);
+  for (int at = 0; at < writes; at++) {
+    for (const auto& step : {morvane_test::ScriptStep::Fail(), morvane_test::ScriptStep::Move(1)}) {
+      BIO* b = morvane_test::NewScriptedStream();
+      auto& script = morvane_test::Script(b);
+      for (int i = 0; i < at; i++) script.write_script.push_back(morvane_test::ScriptStep::Move(0));
+      script.write_script.push_back(step);
+      const int r = print(b);
+      const bool complete = morvane_test::Script(b).output == text;
+      EXPECT_EQ(complete ? 1 : 0, r)
+          << what
+          << (step.kind == morvane_test::ScriptStep::kFail ? ", failed write " : ", short write ")
+          << at << " of " << writes;
+      if (step.kind == morvane_test::ScriptStep::kFail) {
+        EXPECT_FALSE(complete) << what << " " << at;
+      }
+      BIO_free(b);
+    }
   }
   ERR_clear_error();
 }
 
-// One failed write, whichever it is, makes the printer give 0, the names'
-// compatible form (flags 0) and the object texts included, and so do the
-// subject key (one that does not load, with the queue after it, and an RSA
-// key), the extension list and the trust record.
+// One failed or short write, whichever it is, makes the printer give 0, the
+// names' compatible form (flags 0) and the object texts included, and so do
+// the subject key (one that does not load, with the queue after it, and an
+// RSA key), the extension list and the trust record; the same for the
+// revocation list and OCSP printers.
 TEST(CertificatePrint, FailedWrites) {
   for (const char* input : {"cert-v3", "cert-v1"}) {
     X509* x = Decode(input, d2i_X509);
@@ -160,6 +174,23 @@ TEST(CertificatePrint, FailedWrites) {
                                  input + std::string(" ") + std::to_string(nmflags));
     X509_free(x);
   }
+}
+
+TEST(OtherPrinters, FailedWrites) {
+  for (const char* input : {"crl-v2", "crl-v1"}) {
+    X509_CRL* x = Decode(input, d2i_X509_CRL);
+    ExpectEveryFailedWriteSeen([&](BIO* b) { return X509_CRL_print(b, x); }, input);
+    X509_CRL_free(x);
+  }
+  OCSP_RESPONSE* resp = Decode("ocsp-response", d2i_OCSP_RESPONSE);
+  ExpectEveryFailedWriteSeen([&](BIO* b) { return OCSP_RESPONSE_print(b, resp, 0); }, "response");
+  OCSP_RESPONSE_free(resp);
+  OCSP_REQUEST* req = Decode("ocsp-request", d2i_OCSP_REQUEST);
+  ExpectEveryFailedWriteSeen([&](BIO* b) { return OCSP_REQUEST_print(b, req, 0); }, "request");
+  OCSP_REQUEST_free(req);
+  NETSCAPE_SPKI* s = Decode("spki-unknown-key", d2i_NETSCAPE_SPKI);
+  ExpectEveryFailedWriteSeen([&](BIO* b) { return NETSCAPE_SPKI_print(b, s); }, "spki");
+  NETSCAPE_SPKI_free(s);
 }
 
 // A signature of 128 octets: 7 lines of 18 and one of 2, each 8 blanks in.

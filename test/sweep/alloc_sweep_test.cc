@@ -2,7 +2,9 @@
 // allocations failing in turn: every run fails with a reason queued, or
 // gives exactly what the call gives with memory to spare.  A generated SET,
 // an encrypted message (decrypted with memory), a decryption, a
-// verification, a bundle loaded into a store and a PFX parsed.  The keys and certificates are those of the PKCS#7 tests,
+// verification, a bundle loaded into a store, a PFX parsed, the printed
+// forms of a certificate and an OCSP response, and calls that must say why
+// they failed.  The keys and certificates are those of the PKCS#7 tests,
 // whose environment installs the counting allocator; each test needs its
 // own process for it (ctest runs each test in one).
 
@@ -17,12 +19,15 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/objects.h>
+#include <morvane/ocsp.h>
 #include <morvane/pem.h>
 #include <morvane/pkcs12.h>
 #include <morvane/pkcs7.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include "pkcs7_fixture.h"
 #include "test_support.h"
@@ -202,6 +207,136 @@ TEST(AllocSweep, Verify) {
   X509_STORE_free(store);
   PKCS7_free(p7);
   X509_free(twin);
+}
+
+// A printed extension whose printer ran out of memory fails the print: it
+// is not the raw octets ("0." for CA:FALSE), an extension left out, or an
+// empty type.  print(out) gives 1 with the text in out, or 0; the reference
+// text holds `part`.
+void SweepPrinter(const std::function<int(BIO*)>& print, const char* part) {
+  BIO* ref = BIO_new(BIO_s_mem());
+  ASSERT_EQ(print(ref), 1);
+  const std::string reference = MemText(ref);
+  BIO_free(ref);
+  ASSERT_NE(reference.find(part), std::string::npos);
+  Sweep(reference, [&]() -> Output {
+    BIO* out = BIO_new(BIO_s_mem());
+    Arm();
+    const int ok = print(out);
+    Disarm();
+    const Output got = ok == 1 ? Output(MemText(out)) : std::nullopt;
+    BIO_free(out);
+    return got;
+  });
+}
+
+X509* CertWithExtensions() {
+  X509* x = MakeCert(RsaKey(3), "Morvane Sweep Print", 7, RsaKey(0),
+                     X509_get_subject_name(CaCert()));
+  for (const auto& [name, value] :
+       {std::pair{"basicConstraints", "critical,CA:FALSE"},
+        {"keyUsage", "digitalSignature,keyEncipherment"},
+        {"extendedKeyUsage", "serverAuth"},
+        {"subjectAltName", "DNS:sweep.example,email:a@sweep.example"}}) {
+    X509_EXTENSION* ext = X509V3_EXT_nconf(nullptr, nullptr, name, value);
+    EXPECT_NE(ext, nullptr) << name;
+    EXPECT_EQ(X509_add_ext(x, ext, -1), 1);
+    X509_EXTENSION_free(ext);
+  }
+  return x;
+}
+
+TEST(AllocSweep, CertificatePrint) {
+  X509* x = CertWithExtensions();
+  SweepPrinter([x](BIO* out) { return X509_print_ex(out, x, 0, 0); }, "CA:FALSE");
+  X509_free(x);
+}
+
+// A signed basic response with a nonce and a certificate, in its envelope.
+OCSP_RESPONSE* SignedResponse() {
+  OCSP_BASICRESP* bs = OCSP_BASICRESP_new();
+  OCSP_CERTID* id = OCSP_cert_to_id(nullptr, UserCert(0), CaCert());
+  ASN1_TIME* now = X509_gmtime_adj(nullptr, 0);
+  EXPECT_NE(OCSP_basic_add1_status(bs, id, V_OCSP_CERTSTATUS_REVOKED, 1, now, now, now), nullptr);
+  EXPECT_EQ(OCSP_basic_add1_nonce(bs, nullptr, 0), 1);
+  EXPECT_EQ(OCSP_basic_sign(bs, UserCert(0), UserKey(0), EVP_sha1(), nullptr, 0), 1);
+  OCSP_RESPONSE* r = OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, bs);
+  ASN1_TIME_free(now);
+  OCSP_CERTID_free(id);
+  OCSP_BASICRESP_free(bs);
+  return r;
+}
+
+TEST(AllocSweep, OcspResponsePrint) {
+  OCSP_RESPONSE* r = SignedResponse();
+  ASSERT_NE(r, nullptr);
+  SweepPrinter([r](BIO* out) { return OCSP_RESPONSE_print(out, r, 0); }, "Response Extensions");
+  OCSP_RESPONSE_free(r);
+}
+
+// A signed request: its requestor name, a nonce and the signer's certificate.
+TEST(AllocSweep, OcspRequestPrint) {
+  OCSP_REQUEST* req = OCSP_REQUEST_new();
+  ASSERT_NE(OCSP_request_add0_id(req, OCSP_cert_to_id(nullptr, UserCert(0), CaCert())), nullptr);
+  ASSERT_EQ(OCSP_request_add1_nonce(req, nullptr, 0), 1);
+  ASSERT_EQ(OCSP_request_sign(req, UserCert(0), UserKey(0), nullptr, nullptr, 0), 1);
+  SweepPrinter([req](BIO* out) { return OCSP_REQUEST_print(out, req, 0); }, "Requestor Name");
+  OCSP_REQUEST_free(req);
+}
+
+// Calls that fail with a reason queued: signing an OCSP response or request
+// (through the certificates they add), an object from its dotted text, a
+// policy added to verification parameters.
+TEST(AllocSweep, FailuresQueueAReason) {
+  STACK* extra = StackOf({CaCert()});
+  Sweep("1", [&]() -> Output {
+    OCSP_BASICRESP* bs = OCSP_BASICRESP_new();
+    Arm();
+    const int ok = OCSP_basic_sign(bs, UserCert(0), UserKey(0), EVP_sha1(), extra, 0);
+    Disarm();
+    OCSP_BASICRESP_free(bs);
+    return ok == 1 ? Output("1") : std::nullopt;
+  });
+  Sweep("1", [&]() -> Output {
+    OCSP_REQUEST* req = OCSP_REQUEST_new();
+    Arm();
+    const int ok = OCSP_request_sign(req, UserCert(0), UserKey(0), nullptr, extra, 0);
+    Disarm();
+    OCSP_REQUEST_free(req);
+    return ok == 1 ? Output("1") : std::nullopt;
+  });
+  sk_free(extra);
+  Sweep("1.2.840.113549.1.1.99", [&]() -> Output {
+    Arm();
+    ASN1_OBJECT* o = OBJ_txt2obj("1.2.840.113549.1.1.99", 1);
+    Disarm();
+    char text[80];
+    const Output got =
+        o != nullptr && OBJ_obj2txt(text, sizeof text, o, 1) > 0 ? Output(text) : std::nullopt;
+    ASN1_OBJECT_free(o);
+    return got;
+  });
+  Sweep("2", [&]() -> Output {
+    X509_VERIFY_PARAM* param = X509_VERIFY_PARAM_new();
+    ASN1_OBJECT* first = OBJ_txt2obj("1.2.3", 1);
+    ASN1_OBJECT* second = OBJ_txt2obj("1.2.4", 1);
+    Arm();
+    const bool ok = X509_VERIFY_PARAM_add0_policy(param, first) == 1 &&
+                    X509_VERIFY_PARAM_add0_policy(param, second) == 1;
+    Disarm();
+    const int n = sk_num(param->policies);
+    if (n < 2) ASN1_OBJECT_free(second);  // not taken
+    if (n < 1) ASN1_OBJECT_free(first);
+    X509_VERIFY_PARAM_free(param);
+    return ok ? Output(std::to_string(n)) : std::nullopt;
+  });
+  // Bad input: a text that is no name and no dotted number.
+  ERR_clear_error();
+  EXPECT_EQ(OBJ_txt2obj("", 0), nullptr);
+  EXPECT_NE(ERR_get_error(), 0u);
+  EXPECT_EQ(OBJ_txt2obj("1.", 1), nullptr);
+  EXPECT_NE(ERR_get_error(), 0u);
+  ERR_clear_error();
 }
 
 std::string Pem(X509* x) {

@@ -216,11 +216,9 @@ TEST(X509Structures, OneLineSubjectIsMadeByEveryDecode) {
   ASSERT_NE(nullptr, big->name);
   EXPECT_EQ(der, Encode(i2d_X509, big));
   EXPECT_ERRORS({});
-  char* text = X509_NAME_oneline(X509_get_subject_name(big), nullptr, 0);
-  EXPECT_STREQ(text, big->name);
+  EXPECT_STREQ("/<INVALID>=x", big->name);
   EXPECT_EQ(big->name, X509_get0_subject_oneline(big));
-  MORVANE_free(text);
-  morvane_test::DrainErrors();  // what spelling the arc queued
+  EXPECT_ERRORS({});
   X509_free(big);
   X509_free(x);
   X509_NAME_free(subject);
