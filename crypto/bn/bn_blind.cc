@@ -2,7 +2,8 @@
 // mod n before the operation and the output by Ai = r^-1 mod n after it.  The
 // pair is squared after each use and drawn afresh every 32 uses, and before
 // its first use in a process other than the one that drew it (a forked child
-// holds its parent's pair) or after a draw that failed part-way.
+// holds its parent's pair) or after a draw that failed part-way: a record
+// left so is drawn again before any exported call uses it, or refused.
 //
 // Implementation notes: modulo an odd modulus (every RSA one) all that
 // touches the pair runs at the modulus's fixed width on 64-bit limbs, with no
@@ -267,6 +268,22 @@ bool square(BIGNUM* r, const BIGNUM* a, BN_BLINDING* b, Fixed& f, BN_CTX* ctx) {
   return fa != nullptr && f.mul(r, fa, fa);
 }
 
+// Before a conversion: a pair drawn in another process (a forked child
+// holds its parent's) is drawn afresh when the record can draw, and so is
+// one whose draw failed part-way (pid 0), which a record that cannot draw
+// refuses to use.  True when the pair may be used.
+bool fresh_pair(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx, int func) {
+  if (b->pid == this_process()) return true;
+  if (b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN)) {
+    if (create(b, nullptr, nullptr, ctx, nullptr, nullptr, mont) == nullptr) return false;
+    b->counter = kUses;
+    return true;
+  }
+  if (b->pid != 0) return true;
+  BNerr(func, BN_R_NOT_INITIALIZED);
+  return false;
+}
+
 }  // namespace
 
 namespace morvane::internal {
@@ -276,6 +293,13 @@ int blinding_update(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
   bn::CtxOrNew own(ctx);
   if (own.get() == nullptr) return 0;
   int ret;
+  if (b->pid == 0) {
+    // The last draw failed part-way: squares of what it left would not be
+    // a pair either.  Drawn again, or refused.
+    ret = fresh_pair(b, mont, own.get(), BN_F_BN_BLINDING_UPDATE);
+    b->counter = kUses;
+    return ret;
+  }
   if (--b->counter == 0 && b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN)) {
     ret = create(b, nullptr, nullptr, own.get(), nullptr, nullptr, mont) != nullptr;
   } else if (!(b->flags & BN_BLINDING_NO_SQUARE)) {
@@ -306,23 +330,20 @@ int blinding_update(BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
 int blinding_convert(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
   if (!initialized(b, BN_F_BN_BLINDING_CONVERT_EX)) return 0;
   bn::CtxOrNew own(ctx);
-  if (own.get() == nullptr || !multiply(n, b->A, b, mont, own.get())) return 0;
+  // A pair whose draw failed part-way is drawn again first (a forked
+  // child's inherited pair still matches: the record is left alone then).
+  if (own.get() == nullptr ||
+      (b->pid == 0 && !fresh_pair(b, mont, own.get(), BN_F_BN_BLINDING_CONVERT_EX)) ||
+      !multiply(n, b->A, b, mont, own.get()))
+    return 0;
   return r == nullptr || copy_words(r, b->Ai);
 }
 
 int blinding_use(BIGNUM* n, BIGNUM* r, BN_BLINDING* b, const BN_MONT_CTX* mont, BN_CTX* ctx) {
   if (!initialized(b, BN_F_BN_BLINDING_CONVERT_EX)) return 0;
   bn::CtxOrNew own(ctx);
-  if (own.get() == nullptr) return 0;
-  if (b->pid != this_process()) {
-    if (b->e != nullptr && !(b->flags & BN_BLINDING_NO_REGEN)) {
-      if (create(b, nullptr, nullptr, own.get(), nullptr, nullptr, mont) == nullptr) return 0;
-      b->counter = kUses;
-    } else if (b->pid == 0) {
-      BNerr(BN_F_BN_BLINDING_CONVERT_EX, BN_R_NOT_INITIALIZED);  // a draw that failed
-      return 0;
-    }
-  }
+  if (own.get() == nullptr || !fresh_pair(b, mont, own.get(), BN_F_BN_BLINDING_CONVERT_EX))
+    return 0;
   return multiply(n, b->A, b, mont, own.get()) && copy_words(r, b->Ai) &&
          blinding_update(b, mont, own.get());
 }
@@ -372,7 +393,12 @@ int BN_BLINDING_invert_ex(BIGNUM* n, const BIGNUM* r, BN_BLINDING* b, BN_CTX* ct
   if (!initialized(b, BN_F_BN_BLINDING_INVERT_EX)) return 0;
   bn::CtxOrNew own(ctx);
   if (own.get() == nullptr) return 0;
-  const bool ret = multiply(n, r != nullptr ? r : b->Ai, b, nullptr, own.get());
+  // After a draw that failed part-way the record's Ai matches no A that a
+  // conversion applied: only the caller's own copy may unblind then.  The
+  // update draws the pair again.
+  const bool broken = r == nullptr && b->pid == 0;
+  if (broken) BNerr(BN_F_BN_BLINDING_INVERT_EX, BN_R_NOT_INITIALIZED);
+  const bool ret = !broken && multiply(n, r != nullptr ? r : b->Ai, b, nullptr, own.get());
   if (!BN_BLINDING_update(b, own.get())) return 0;
   return ret ? 1 : 0;
 }

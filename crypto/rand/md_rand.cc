@@ -15,8 +15,9 @@
 // pool is seeded, not only the first time (no descriptor free at that moment
 // is no reason to stay unseeded); an output request in a process other than
 // the one that last used the pool (a fork) first mixes in 32 fresh bytes
-// from the system, and fails when the system has none, so children never
-// repeat one stream even when a process id is reused; the output buffer's
+// from the system, and fails when the system has none (and the status is 0)
+// until the child's own adds have brought 32 bytes of entropy, so children
+// never repeat one stream even when a process id is reused; the output buffer's
 // contents are never read (they are the caller's, often uninitialised); the
 // pool's used length is kept at least 1 and the output position below it.
 
@@ -60,6 +61,8 @@ struct Pool {
   int crypto_lock_rand;          // outside lock 18: atomic_ref
   unsigned long locking_thread;  // under lock 19: atomic_ref
   pid_t last_pid;                // the process that last used the pool (fork check)
+  pid_t credit_pid;              // a process not last_pid that has added entropy
+  double credit;                 // the entropy it added, towards its own reseeding
 };
 constinit Pool pool{};
 
@@ -140,6 +143,21 @@ void poll_until_seeded() {
   }
 }
 
+// Lock 18 held by this thread, after an add of `add` bytes of entropy: in
+// a process other than the pool's last user (a forked child that got no
+// fresh system bytes) the adds of that process count towards its own
+// seeding, and once they carry 32 bytes the pool is this process's.
+void credit_child(double add) {
+  const pid_t now = getpid();
+  if (pool.last_pid == 0 || pool.last_pid == now) return;
+  if (pool.credit_pid != now) {
+    pool.credit_pid = now;
+    pool.credit = 0;
+  }
+  if (add > 0) pool.credit += add;
+  if (pool.credit >= kSeeded) pool.last_pid = now;
+}
+
 void quorix_add(const void* buf, int num, double add) {
   if (buf == nullptr || num <= 0) return;
   const bool owner = held_by_this_thread();
@@ -190,6 +208,7 @@ void quorix_add(const void* buf, int num, double add) {
   // XOR, not copy: what a concurrent add gave `md` meanwhile survives.
   for (int k = 0; k < kMdSize; k++) pool.md[k] ^= local_md[k];
   if (pool.entropy < kSeeded) pool.entropy += add;
+  credit_child(add);
   if (!owner) unlock_pool();
 }
 
@@ -205,7 +224,8 @@ void stir() {
 
 // Lock 18 held by this thread: a process other than the last user of the
 // pool (a forked child) mixes in fresh system bytes before drawing; false,
-// with the pool left as it was, when the system gives none.
+// with the pool left as it was, when the system gives none (until the
+// process's own adds have seeded it, credit_child).
 bool check_fork() {
   const pid_t now = getpid();
   if (pool.last_pid != 0 && pool.last_pid != now) {
@@ -312,7 +332,8 @@ int quorix_status() {
     become_owner();
   }
   poll_until_seeded();
-  const int r = pool.entropy >= kSeeded ? 1 : 0;
+  // A forked child is seeded only once it has fresh bytes of its own.
+  const int r = pool.entropy >= kSeeded && check_fork() ? 1 : 0;
   if (!owner) {
     end_owner();
     unlock_pool();
@@ -331,6 +352,8 @@ void quorix_cleanup() {
   pool.entropy = 0;
   pool.initialized = 0;
   pool.last_pid = 0;
+  pool.credit_pid = 0;
+  pool.credit = 0;
   // stirred_pool keeps its value.
 }
 

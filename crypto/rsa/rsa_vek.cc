@@ -23,10 +23,10 @@
 // compared with the input: the CRT's, that of the exponentiation by d which
 // replaces a CRT result failing the check, that of d alone, and that of
 // another method's rsa_mod_exp; a result that still fails is refused
-// ("private result check failed").  Without e, the CRT result must equal the
-// one by d (so a fault in either, or CRT numbers that disagree with d, is
-// refused), and a key with neither e nor d is refused ("no public
-// exponent").  A key with d alone and no e has nothing to be checked by; its
+// ("private result check failed").  Without e, the CRT result, or another
+// method's rsa_mod_exp result, must equal the one by d (so a fault in
+// either, or CRT numbers that disagree with d, is refused), and a key with
+// neither e nor d is refused ("no public exponent").  A key with d alone and no e has nothing to be checked by; its
 // exponentiation runs modulo n, where a fault does not split along the
 // primes.
 
@@ -262,14 +262,15 @@ int direct_checked(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_C
   return 0;
 }
 
-// For a key without e: 1 when the CRT result r0 equals I^d mod n, else 0
-// with the reason queued (r0 cleared).  Constant time but for the verdict.
-int same_as_direct(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn) {
+// For a key without e: 1 when the result r0 (of the CRT, or of another
+// method's rsa_mod_exp) equals I^d mod n, else 0 with the reason queued
+// under fn (r0 cleared).  Constant time but for the verdict.
+int same_as_direct(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, BN_MONT_CTX* mn, int fn) {
   BN_CTX_start(ctx);
   BIGNUM* direct = BN_CTX_get(ctx);
-  int ok = direct != nullptr && direct_checked(direct, I, rsa, ctx, mn, RSA_F_RSA_VEK_MOD_EXP);
+  int ok = direct != nullptr && direct_checked(direct, I, rsa, ctx, mn, fn);
   if (ok && !same_value(r0, direct)) {
-    RSAerr(RSA_F_RSA_VEK_MOD_EXP, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
+    RSAerr(fn, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
     ok = 0;
   }
   if (direct != nullptr) BN_clear(direct);
@@ -320,7 +321,7 @@ int vek_mod_exp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
              : crt_numbers(r0, I, rsa, ctx, mp, mq, mn, &good);
   }
   if (!ok) return 0;
-  if (rsa->e == nullptr) return same_as_direct(r0, I, rsa, ctx, mn);
+  if (rsa->e == nullptr) return same_as_direct(r0, I, rsa, ctx, mn, RSA_F_RSA_VEK_MOD_EXP);
   if (good) return 1;
   // A fault: the direct exponentiation instead, checked in turn.
   if (rsa->d == nullptr) {
@@ -329,6 +330,21 @@ int vek_mod_exp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
     return 0;
   }
   return direct_checked(r0, I, rsa, ctx, mn, RSA_F_RSA_VEK_MOD_EXP);
+}
+
+// The check of a result r0 that another method's rsa_mod_exp made from I:
+// against e when the key has it, else against the exponentiation by d; a
+// key with neither is refused ("no public exponent").  1, or 0 with the
+// reason queued under fn and r0 cleared.
+int check_method_result(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx, int fn) {
+  BN_MONT_CTX* mn = mont_n(rsa, ctx);
+  if (rsa->e == nullptr && rsa->d != nullptr) return same_as_direct(r0, I, rsa, ctx, mn, fn);
+  const int checked = rsa->e != nullptr ? check_result(r0, I, rsa, ctx, mn) : -1;
+  if (checked == 1) return 1;
+  if (checked == 0) RSAerr(fn, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
+  if (rsa->e == nullptr) RSAerr(fn, RSA_R_NO_PUBLIC_EXPONENT);
+  BN_clear(r0);
+  return 0;
 }
 
 int vek_init(RSA* rsa) {
@@ -371,12 +387,9 @@ bool private_exp(RSA* rsa, BIGNUM* f, BN_ULONG* out, BN_CTX* ctx, int fn) {
   } else {
     ok = rsa->meth->rsa_mod_exp(ret, f, rsa, ctx) == 1;
     // The built-in rsa_mod_exp checks its own results; another one's are
-    // checked here, where the key has e.
-    if (ok && rsa->meth->rsa_mod_exp != vek_mod_exp && rsa->e != nullptr) {
-      const int checked = check_result(ret, f, rsa, ctx, mont_n(rsa, ctx));
-      if (checked == 0) RSAerr(fn, RSA_R_PRIVATE_RESULT_CHECK_FAILED);
-      ok = checked == 1;
-    }
+    // checked here, by e or else by d.
+    if (ok && rsa->meth->rsa_mod_exp != vek_mod_exp)
+      ok = check_method_result(ret, f, rsa, ctx, fn) == 1;
   }
   if (ok) load_words(out, rsa->n->top, ret);
   BN_clear(ret);

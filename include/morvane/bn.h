@@ -555,12 +555,17 @@ MORVANE_EXPORT BN_BLINDING *BN_BLINDING_create_param(
     BN_MONT_CTX *m_ctx);
 /* Advances the pair after a use: squares both unless BN_BLINDING_NO_SQUARE;
  * at the 32nd use draws afresh instead, when e is known and
- * BN_BLINDING_NO_REGEN is clear. */
+ * BN_BLINDING_NO_REGEN is clear.  A fresh draw that fails part-way leaves
+ * no usable pair: until a draw succeeds, every call below draws again first,
+ * or (a record that cannot draw) fails with "not initialized"; none returns
+ * 1 with a pair that does not match. */
 MORVANE_EXPORT int BN_BLINDING_update(BN_BLINDING *b, BN_CTX *ctx);
-/* n = n A mod m; r (when given) receives a copy of Ai.  b is not changed. */
+/* n = n A mod m; r (when given) receives a copy of Ai.  b is not changed,
+ * but for the fresh draw after a failed one. */
 MORVANE_EXPORT int BN_BLINDING_convert_ex(BIGNUM *n, BIGNUM *r, BN_BLINDING *b, BN_CTX *ctx);
 /* n = n r mod m (n Ai when r is null), then BN_BLINDING_update; the
- * product's result, or 0 when the update failed. */
+ * product's result, or 0 when the update failed.  With r null after a failed
+ * draw, n is left alone ("not initialized", 0), and the update draws again. */
 MORVANE_EXPORT int BN_BLINDING_invert_ex(BIGNUM *n, const BIGNUM *r, BN_BLINDING *b, BN_CTX *ctx);
 MORVANE_EXPORT int BN_BLINDING_convert(BIGNUM *n, BN_BLINDING *b, BN_CTX *ctx);
 MORVANE_EXPORT int BN_BLINDING_invert(BIGNUM *n, BN_BLINDING *b, BN_CTX *ctx);

@@ -335,6 +335,40 @@ MORVANE_EXPORT unsigned long Quorix(void);
 #define CRYPTO_LOCK_COMP 38
 #define CRYPTO_NUM_LOCKS 39
 
+/* The lock order: the library takes a static lock while it holds another
+ * only when the one taken comes later in this list, so a program that takes
+ * several locks in this order cannot deadlock against the library.  A
+ * threaded program that calls fork() takes every one of its lock mutexes in
+ * its pthread_atfork prepare handler in this order, and releases them in the
+ * parent and child handlers:
+ *
+ *   static const int order[] = {CRYPTO_LOCK_ORDER};
+ *   for (i = 0; i < (int)(sizeof order / sizeof order[0]); i++)
+ *     pthread_mutex_lock(&locks[order[i]]);
+ *
+ * The nestings behind it: the certificate store (11) takes certificates' (3)
+ * and revocation lists' (6) locks under its own; RSA (9) makes a key's
+ * blinding under its lock, which draws random bytes (18, then 19 under it);
+ * the shared blinding (25) draws its pair afresh under its lock; the random
+ * generator, and certificates' cached facts, hash with digests that the
+ * engine tables (30) may supply; the engine lock frees engines' extra data
+ * (2); DSA (8), DH (26) and RSA make Montgomery contexts under their locks,
+ * EC (33) keeps method data and the dynamic-lock table (29) grows under
+ * theirs, the console prompt (31) holds its lock for a whole session and
+ * host-name lookups (22) queue their errors under theirs; nearly every lock
+ * may be held while an error is queued (1) and, with the leak checker on,
+ * while memory is allocated (27, then 20), so those three come last.  The
+ * locks between 22 and 1 are never held while another is taken.  Callbacks
+ * that the library calls with a lock held (an engine's init, finish and
+ * destroy, and its extra data's free functions, under 30) may take only
+ * locks later in the list.  The leak reports (CRYPTO_mem_leaks and its _fp
+ * and _cb forms) hold 27 while they write, CRYPTO_mem_leaks_fp while it makes
+ * its stream too (extra data, 2): do not fork while one runs.  Application
+ * locks (40 and up) and dynamic locks are the program's own to place. */
+#define CRYPTO_LOCK_ORDER                                                                       \
+  11, 3, 6, 9, 25, 8, 26, 33, 18, 19, 30, 2, 29, 31, 22, 4, 5, 7, 10, 12, 13, 14, 15, 16, 17, 21, \
+      23, 24, 28, 32, 34, 35, 36, 37, 38, 1, 27, 20
+
 #define CRYPTO_w_lock(type) CRYPTO_lock(CRYPTO_LOCK | CRYPTO_WRITE, type, __FILE__, __LINE__)
 #define CRYPTO_w_unlock(type) CRYPTO_lock(CRYPTO_UNLOCK | CRYPTO_WRITE, type, __FILE__, __LINE__)
 #define CRYPTO_r_lock(type) CRYPTO_lock(CRYPTO_LOCK | CRYPTO_READ, type, __FILE__, __LINE__)

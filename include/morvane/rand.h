@@ -6,7 +6,10 @@
  * one, else the built-in pool generator (RAND_Quorix), which seeds itself from
  * the operating system (RAND_poll) at each output or status call until it is
  * seeded.  In a process other than the one that last drew from it (a forked
- * child) it first mixes in fresh bytes from the system.
+ * child) it first mixes in fresh bytes from the system; a child that gets
+ * none is not seeded (RAND_status 0, no output) until it is given 32 bytes of
+ * entropy of its own: RAND_seed of 32 bytes, RAND_add with such estimates,
+ * or a RAND_poll that finds them.
  * Results: RAND_bytes gives 1 for strong output, 0 when the generator is not
  * seeded (the buffer is filled all the same: treat 0 as failure) or, with
  * "prng not reseeded" and nothing written, when a forked child gets no fresh
@@ -14,7 +17,8 @@
  * method or operation exists; RAND_pseudo_bytes the same, except that its 0
  * leaves no error behind and that it gives -1 where RAND_bytes gives 0 for
  * any other reason than an unseeded generator (a forked child without fresh
- * bytes); RAND_status gives 1 when the generator is seeded.
+ * bytes); RAND_status gives 1 when the generator is seeded (in a forked child:
+ * seeded anew, as above).
  * A count of 0 or less returns 1 and writes nothing.  Locks 18 and 19 guard
  * the built-in generator; without locking callbacks it serves one thread.
  *

@@ -34,12 +34,13 @@ MORVANE_BEGIN_DECLS
  * CRYPTO_EX_INDEX_RSA) and the method that performs the four raw operations.
  * The default method computes public operations by plain exponentiation and
  * private ones by the Chinese Remainder Theorem with a check of the result,
- * behind a random blinding of the input.  Every private result is checked
- * against e (a CRT result that fails is replaced by the exponentiation by d,
- * checked in turn); for a key without e the CRT result must equal the one
- * by d, and a key with neither e nor d is refused ("no public exponent").  A
- * result that fails is refused ("private result check failed"): a faulty
- * one could reveal a prime.
+ * behind a random blinding of the input.  Every private result, whatever
+ * the method's rsa_mod_exp, is checked against e (a CRT result of the
+ * built-in one that fails is replaced by the exponentiation by d, checked in
+ * turn); for a key without e the result must equal the one by d, and a key
+ * with neither e nor d is refused ("no public exponent").  A result that
+ * fails is refused ("private result check failed"): a faulty one could
+ * reveal a prime.
  *
  * The four operations take `flen` bytes at `from` and write at most
  * RSA_size(rsa) bytes to `to`; they return the output length or -1 with the

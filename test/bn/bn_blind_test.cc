@@ -12,6 +12,7 @@
 
 #include "bn_det_rand.h"
 #include "bn_test_util.h"
+#include "test_support.h"
 
 namespace {
 
@@ -213,6 +214,71 @@ TEST(BnBlinding, OddModulusRetriesKeepTheCallersErrors) {
   EXPECT_EQ(BN_BLINDING_create_param(b.get(), nullptr, nullptr, nullptr, nullptr, nullptr),
             nullptr);
   EXPECT_ERRORS({{ERR_LIB_BN, BN_F_BN_BLINDING_CREATE_PARAM, BN_R_TOO_MANY_ITERATIONS}});
+}
+
+// One use of b as a private operation makes it: convert (with the caller's
+// copy of Ai when `shared`), raise to d, invert.  False when a call failed
+// (a reason queued, then cleared; this test's generator queues none when it
+// refuses); a use that succeeds must give n^d.
+bool Use(BN_BLINDING* b, const Key& key, BN_CTX* ctx, bool shared, const char* when) {
+  Bn n(BN_new()), x(BN_new()), want(BN_new()), r(BN_new());
+  BN_rand_range(n.get(), key.m.get());
+  BN_mod_exp(want.get(), n.get(), key.d.get(), key.m.get(), ctx);
+  BN_copy(x.get(), n.get());
+  bool ok = BN_BLINDING_convert_ex(x.get(), shared ? r.get() : nullptr, b, ctx) == 1;
+  if (ok) {
+    BN_mod_exp(x.get(), x.get(), key.d.get(), key.m.get(), ctx);
+    ok = BN_BLINDING_invert_ex(x.get(), shared ? r.get() : nullptr, b, ctx) == 1;
+    if (ok) {
+      EXPECT_EQ(BN_cmp(x.get(), want.get()), 0) << when;
+    }
+  }
+  if (!ok && DetRand::strong_result == 1) {
+    EXPECT_NE(ERR_peek_error(), 0u) << when << ": no reason queued";
+  }
+  ERR_clear_error();
+  return ok;
+}
+
+// The fresh draw at the 32nd use failing, because the generator refuses or
+// because any one of its allocations fails, leaves no pair behind: no later
+// call returns 1 with a pair that does not match.  While the generator
+// still refuses, every use fails; once it gives bytes, the next use draws
+// again and all blind correctly.
+TEST(BnBlinding, FailedFreshDrawNeverGivesAWrongPair) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  bn_test::InstallDetRand(10);
+  Ctx ctx(BN_CTX_new());
+  Key key(ctx.get());
+  long allocations = 0;
+  for (long fail_at = -1; fail_at <= allocations; fail_at++) {  // -1: the generator refuses
+    SCOPED_TRACE(testing::Message() << "failure " << fail_at);
+    Blinding b(
+        BN_BLINDING_create_param(nullptr, key.e.get(), key.m.get(), ctx.get(), nullptr, nullptr));
+    ASSERT_NE(b, nullptr);
+    for (int i = 0; i < 31; i++) ASSERT_TRUE(Use(b.get(), key, ctx.get(), i % 2, "before"));
+    // The 32nd use, its update failing.
+    Bn x(Hex("1234")), r(BN_new());
+    ASSERT_EQ(BN_BLINDING_convert_ex(x.get(), r.get(), b.get(), ctx.get()), 1);
+    const morvane_test::AllocCounts from = morvane_test::GetAllocCounts();
+    if (fail_at < 0) DetRand::strong_result = 0;
+    morvane_test::FailAllocationAfter(fail_at > 0 ? fail_at : 0);
+    BN_BLINDING_invert_ex(x.get(), r.get(), b.get(), ctx.get());
+    morvane_test::FailAllocationAfter(0);
+    const morvane_test::AllocCounts to = morvane_test::GetAllocCounts();
+    if (fail_at == 0) allocations = to.mallocs + to.reallocs - from.mallocs - from.reallocs;
+    ERR_clear_error();
+    if (fail_at < 0) {
+      for (int i = 0; i < 3; i++) EXPECT_FALSE(Use(b.get(), key, ctx.get(), i % 2, "refused"));
+      const std::string before = Show(x.get());
+      EXPECT_EQ(BN_BLINDING_invert(x.get(), b.get(), ctx.get()), 0);  // no Ai to apply
+      EXPECT_EQ(Show(x.get()), before);
+      ERR_clear_error();
+      DetRand::strong_result = 1;
+    }
+    for (int i = 0; i < 40; i++) EXPECT_TRUE(Use(b.get(), key, ctx.get(), i % 2, "after"));
+  }
+  EXPECT_GT(allocations, 0);
 }
 
 TEST(BnBlinding, GivesUpAfterThirtyThreeDraws) {

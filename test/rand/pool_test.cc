@@ -195,12 +195,16 @@ TEST(RandPool, FileNameIgnoresTheEnvironmentWhenSetuid) {
 // A parent seeds and forks two children; all three draw 64 bytes.  With
 // `reuse`, both children report the process id the parent had.  The
 // children's fresh bytes come from getrandom, else the random device; with
-// neither they draw nothing and fail.
+// neither they draw nothing and fail, and are not seeded, until they are
+// given 32 bytes of their own (`recover`: RAND_seed, or a RAND_poll that
+// finds the device again).
 enum class Fresh { kGetrandom, kDevice, kNone };
+enum class Recover { kNo, kSeed, kPoll };
 struct ForkCase {
   const char* name;
   bool reuse;
   Fresh fresh;
+  Recover recover = Recover::kNo;
 };
 class RandFork : public testing::TestWithParam<ForkCase> {};
 
@@ -218,10 +222,24 @@ TEST_P(RandFork, ChildrenNeverRepeatAStream) {
     const pid_t c = child < 2 ? fork() : 1;
     unsigned char b[64] = {};
     if (c == 0) {
-      const int r = RAND_bytes(b, 64);
+      const bool unseeded = RAND_status() == 0;
+      int r = RAND_bytes(b, 64);
       const bool refused = r == 0 && ERR_GET_REASON(ERR_peek_error()) == RAND_R_PRNG_NOT_RESEEDED &&
                            b[0] == 0 && std::memcmp(b, b + 1, 63) == 0 &&
-                           RAND_pseudo_bytes(b, 64) == -1 && b[0] == 0;
+                           RAND_pseudo_bytes(b, 64) == -1 && b[0] == 0 && unseeded;
+      if (refused && tc.recover != Recover::kNo) {
+        ERR_clear_error();
+        const unsigned char own[32] = {static_cast<unsigned char>(child + 1)};
+        RAND_seed(own, 16);  // half the entropy needed: still refused
+        const bool half = RAND_status() == 0 && RAND_bytes(b, 64) == 0;
+        if (tc.recover == Recover::kSeed) {
+          RAND_seed(own + 16, 16);
+        } else {
+          devices[0] = "/dev/urandom";
+          RAND_poll();
+        }
+        r = half && RAND_status() == 1 ? RAND_bytes(b, 64) : -2;
+      }
       _exit(r == 1 && write(p.write_fd, b, 64) == 64 ? 0 : refused ? 2 : 1);
     }
     if (c != 1) {
@@ -230,18 +248,24 @@ TEST_P(RandFork, ChildrenNeverRepeatAStream) {
       if (!got.empty()) outs.insert(got);
       int status = 1;
       ASSERT_EQ(waitpid(c, &status, 0), c);
-      EXPECT_EQ(WEXITSTATUS(status), tc.fresh == Fresh::kNone ? 2 : 0);
+      const bool none = tc.fresh == Fresh::kNone && tc.recover == Recover::kNo;
+      EXPECT_EQ(WEXITSTATUS(status), none ? 2 : 0);
     } else {
       ASSERT_EQ(RAND_bytes(b, 64), 1);
       outs.insert(std::string(b, b + 64));
     }
   }
-  EXPECT_EQ(outs.size(), tc.fresh == Fresh::kNone ? 1u : 3u);
+  const bool none = tc.fresh == Fresh::kNone && tc.recover == Recover::kNo;
+  EXPECT_EQ(outs.size(), none ? 1u : 3u);
 }
 INSTANTIATE_TEST_SUITE_P(Fork, RandFork,
                          testing::Values(ForkCase{"NewPids", false, Fresh::kGetrandom},
                                          ForkCase{"PidReused", true, Fresh::kGetrandom},
                                          ForkCase{"PidReusedNoGetrandom", true, Fresh::kDevice},
-                                         ForkCase{"PidReusedNoFreshBytes", true, Fresh::kNone}),
+                                         ForkCase{"PidReusedNoFreshBytes", true, Fresh::kNone},
+                                         ForkCase{"NoFreshBytesThenSeeded", true, Fresh::kNone,
+                                                  Recover::kSeed},
+                                         ForkCase{"NoFreshBytesThenPolled", true, Fresh::kNone,
+                                                  Recover::kPoll}),
                          [](const testing::TestParamInfo<ForkCase>& i) { return i.param.name; });
 }  // namespace

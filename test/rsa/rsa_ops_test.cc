@@ -267,9 +267,11 @@ TEST(RsaOps, FaultyCrtNumberIsCaughtByTheCheck) {
 }
 
 // r = r + q: right modulo q, wrong modulo p, as a faulty exponentiation
-// could give it (the built-in rsa_mod_exp behind the fault).
+// could give it (the built-in rsa_mod_exp behind the fault); r + 1 for a key
+// without q.
 int FaultyModExp(BIGNUM* r0, const BIGNUM* I, RSA* rsa, BN_CTX* ctx) {
-  return RSA_PKCS1_Quorix()->rsa_mod_exp(r0, I, rsa, ctx) && BN_add(r0, r0, rsa->q);
+  return RSA_PKCS1_Quorix()->rsa_mod_exp(r0, I, rsa, ctx) &&
+         (rsa->q != nullptr ? BN_add(r0, r0, rsa->q) : BN_add_word(r0, 1));
 }
 
 // Whether gcd(s^e - m, n), for the public e of the test key, is a prime of n.
@@ -291,7 +293,8 @@ bool RevealsAPrime(const Bytes& sig, const Bytes& msg, const RSA* full) {
 // With e the CRT result fails its check and so does the exponentiation by a
 // d that is wrong modulo p - 1; without e the CRT result must equal the one
 // by d; with neither e nor d nothing can check the CRT; another method's
-// rsa_mod_exp is checked too.
+// rsa_mod_exp is checked too, by e or else by d (a key of n and d alone
+// reaches it through RSA_FLAG_EXT_PKEY).
 TEST(RsaOps, ResultThatFailsItsCheckIsRefused) {
   struct Case {
     const char* name;
@@ -314,6 +317,9 @@ TEST(RsaOps, ResultThatFailsItsCheckIsRefused) {
       {"no e and no d", "n,p,q,dmp1,dmq1,iqmp", true, false, RSA_FLAG_NO_BLINDING, false, kModExp,
        RSA_R_NO_PUBLIC_EXPONENT},
       {"another rsa_mod_exp", "", false, false, 0, true, kEnc, kFailed},
+      {"another rsa_mod_exp, no e", "n,d,p,q,dmp1,dmq1,iqmp", false, false, 0, true, kEnc, kFailed},
+      {"another rsa_mod_exp, n and d only", "n,d", false, false,
+       RSA_FLAG_EXT_PKEY | RSA_FLAG_NO_BLINDING, true, kEnc, kFailed},
   };
   static RSA_METHOD faulty = *RSA_PKCS1_Quorix();
   faulty.rsa_mod_exp = FaultyModExp;
