@@ -162,15 +162,21 @@ void TimeSign(benchmark::State& state, Pki* p, size_t len, int flags) {
   Bytes(state, len);
 }
 
-void TimeVerify(benchmark::State& state, Pki* p, size_t len, bool chain) {
-  // Verified as received: decoded from its DER once, outside the loop.
-  PKCS7* made = Sign(p, len, 0);
+// The message p7 (freed) as a receiver has it: decoded from its DER; null
+// when p7 is null or does not encode.
+PKCS7* Received(PKCS7* p7) {
   unsigned char* der = nullptr;
-  const int der_len = made != nullptr ? i2d_PKCS7(made, &der) : 0;
-  const unsigned char* in = der;
-  PKCS7* p7 = der_len > 0 ? d2i_PKCS7(nullptr, &in, der_len) : nullptr;
-  PKCS7_free(made);
+  const int n = p7 != nullptr ? i2d_PKCS7(p7, &der) : 0;
+  const unsigned char* q = der;
+  PKCS7* received = n > 0 ? d2i_PKCS7(nullptr, &q, n) : nullptr;
   MORVANE_free(der);
+  PKCS7_free(p7);
+  return received;
+}
+
+void TimeVerify(benchmark::State& state, Pki* p, size_t len, bool chain) {
+  // Verified as received: decoded once, outside the loop.
+  PKCS7* p7 = Received(Sign(p, len, 0));
   if (p7 == nullptr) {
     state.SkipWithError("PKCS7 message not made");
     return;
@@ -223,12 +229,7 @@ void TimeRepeatedDigests(benchmark::State& state, Pki* p, int entries) {
   for (int i = sk_num(md_algs); md_algs != nullptr && i < entries; i++)
     sk_push(md_algs, reinterpret_cast<char*>(
                          X509_ALGOR_dup(reinterpret_cast<X509_ALGOR*>(sk_value(md_algs, 0)))));
-  unsigned char* der = nullptr;
-  const int n = p7 != nullptr ? i2d_PKCS7(p7, &der) : 0;
-  const unsigned char* q = der;
-  PKCS7* received = n > 0 ? d2i_PKCS7(nullptr, &q, n) : nullptr;
-  MORVANE_free(der);
-  PKCS7_free(p7);
+  PKCS7* received = Received(p7);
   if (received == nullptr) {
     state.SkipWithError("no message");
     return;
