@@ -18,8 +18,15 @@
  * key signed (an authorityKeyIdentifier naming another key, or a signature
  * that fails under the key, passes a list over) the one in time with the
  * latest lastUpdate (then the highest cRLNumber; of lists still tied, one
- * that revokes the certificate).  A signature that verified is marked with
- * the key that checked it and not checked again under that key.
+ * that revokes the certificate).  Every list is checked until one
+ * verifies, however many others fail.  A signature that verified is marked
+ * with the key that checked it and not checked again under that key, and a
+ * decoded list whose signature failed is not checked again under the key
+ * it failed under.  The links of a chain are checked from the trust anchor
+ * down, so that a key is used only once the certificate above has vouched
+ * for it; the lists of an issuer whose key nothing vouched for (a chain
+ * kept with a broken link) are not judged by that key: the best is taken
+ * and checked once.
  * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
  * chain from the target through the untrusted list and the store (of the
  * certificates that issued the one before, those valid at the verification
