@@ -19,6 +19,8 @@
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
+#include <morvane/objects.h>
+#include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509v3.h>
 
@@ -50,6 +52,17 @@ void release_cached(X509* ret) {
   ret->skid = nullptr;
   ret->akid = nullptr;
   ret->policy_cache = nullptr;
+}
+
+// Whether an attribute type of the name is long enough to hold an arc that
+// its text cannot spell.
+bool spelling_may_fail(const X509_NAME* name) {
+  const STACK* entries = name != nullptr ? name->entries : nullptr;
+  for (int i = 0; i < sk_num(entries); i++) {
+    const ASN1_OBJECT* type = reinterpret_cast<X509_NAME_ENTRY*>(sk_value(entries, i))->object;
+    if (type != nullptr && type->length >= OBJ_MAX_ARC_BITS / 7) return true;
+  }
+  return false;
 }
 
 int x509_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
@@ -84,8 +97,10 @@ int x509_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
       // It costs in proportion to the name (an arc is converted in one pass
       // and bounded), so the decoder's cost stays linear in its input.  An
       // attribute type the text cannot spell (an arc over the bound) is no
-      // decoding error: what the text queued for it is taken back.
-      morvane::internal::ErrorMark mark;
+      // decoding error: what the text queued for it is taken back.  Only a
+      // type of OBJ_MAX_ARC_BITS / 7 content octets or more can hold such
+      // an arc, so the queue is looked at only then.
+      morvane::internal::ErrorMark mark(spelling_may_fail(ret->cert_info->subject));
       ret->name = X509_NAME_oneline(ret->cert_info->subject, nullptr, 0);
       if (ret->name == nullptr) return 0;  // no memory (queued)
       mark.pop();
