@@ -292,11 +292,14 @@ int b64_read(BIO* b, char* out, int outl) {
       rc = 1;
       decoded = 0;
       for (int p = 0; p < upto && rc > 0;) {
-        int q = p;
-        bool blank = true;
-        for (; q < upto && ctx->tmp[q] != '\n'; q++)
-          blank = blank && strchr(" \t\r", ctx->tmp[q]) != nullptr && ctx->tmp[q] != '\0';
-        if (q < upto) q++;
+        const void* nl = memchr(ctx->tmp + p, '\n', static_cast<size_t>(upto - p));
+        const int end = nl != nullptr
+                            ? static_cast<int>(static_cast<const unsigned char*>(nl) - ctx->tmp)
+                            : upto;  // the line's feed, or the end
+        int k = p;
+        while (k < end && (ctx->tmp[k] == ' ' || ctx->tmp[k] == '\t' || ctx->tmp[k] == '\r')) k++;
+        const bool blank = k == end;
+        const int q = end < upto ? end + 1 : upto;
         if (!blank) {
           int n = 0;
           rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + decoded, &n, ctx->tmp + p, q - p);
