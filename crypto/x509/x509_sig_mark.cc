@@ -18,6 +18,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <type_traits>
 
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -49,35 +50,57 @@ bool key_digest(EVP_PKEY* pkey, unsigned char* out) {
   return true;
 }
 
-// The mark of an object with the fields `valid` and `valid_key`, under
-// static lock `lock`.
+// Revocation lists also remember a failure (kCrlSignatureFailed in their
+// `flags`); certificates do not.
 template <class T>
-bool marked(T* obj, const unsigned char* digest, int lock) {
+constexpr bool kRecallsFailure = std::is_same_v<T, X509_CRL>;
+
+// What obj's marks say of the key whose digest is `digest`, under static
+// lock `lock`: 1 its signature verified under it, 0 (with `recall_failure`)
+// it failed under it, -1 nothing.
+template <class T>
+int marked(T* obj, const unsigned char* digest, int lock, bool recall_failure) {
   MORVANE_READ_LOCKED(lock);
-  return obj->valid != 0 && memcmp(obj->valid_key, digest, kDigestLen) == 0;
+  if (memcmp(obj->valid_key, digest, kDigestLen) != 0) return -1;
+  if (obj->valid != 0) return 1;
+  if constexpr (kRecallsFailure<T>) {
+    if (recall_failure && (obj->flags & kCrlSignatureFailed)) return 0;
+  }
+  return -1;
 }
 
-void mark(X509* obj, const unsigned char* digest, int lock) {
+// Marks obj as verified under the key (ok), or as failed under it where no
+// key verified it.
+template <class T>
+void mark(T* obj, const unsigned char* digest, int lock, bool ok) {
   MORVANE_WRITE_LOCKED(lock);
-  memcpy(obj->valid_key, digest, kDigestLen);
-  obj->valid = 1;
-}
-
-void mark(X509_CRL* obj, const unsigned char* digest, int lock) {
-  MORVANE_WRITE_LOCKED(lock);
-  memcpy(obj->valid_key, digest, kDigestLen);
-  obj->valid = 1;
-  obj->flags &= ~kCrlSignatureFailed;
+  if (ok) {
+    memcpy(obj->valid_key, digest, kDigestLen);
+    obj->valid = 1;
+    if constexpr (kRecallsFailure<T>) obj->flags &= ~kCrlSignatureFailed;
+  } else if constexpr (kRecallsFailure<T>) {
+    if (obj->valid == 0) {
+      memcpy(obj->valid_key, digest, kDigestLen);
+      obj->flags |= kCrlSignatureFailed;
+    }
+  }
 }
 
 // The check of `verify`, spared when obj's mark names the key; a signature
-// that verifies marks obj when `markable`.
+// that verifies marks obj when `markable`, and with `recall_failure` one
+// that fails (not for want of memory) is remembered as well.
 template <class T>
-int checked(T* obj, CheckingKey& key, bool markable, int lock, int (*verify)(T*, EVP_PKEY*)) {
+int checked(T* obj, CheckingKey& key, bool markable, int lock, int (*verify)(T*, EVP_PKEY*),
+            bool recall_failure = false) {
   const unsigned char* digest = markable ? key.digest() : nullptr;
-  if (digest != nullptr && marked(obj, digest, lock)) return 1;
+  if (digest != nullptr) {
+    const int known = marked(obj, digest, lock, recall_failure);
+    if (known >= 0) return known;
+  }
+  const morvane::internal::MallocFailureWatch watch;
   const int ret = verify(obj, key.pkey());
-  if (ret > 0 && digest != nullptr) mark(obj, digest, lock);
+  if (digest != nullptr && (ret > 0 || (recall_failure && ret == 0 && !watch.seen())))
+    mark(obj, digest, lock, ret > 0);
   return ret;
 }
 
@@ -120,38 +143,14 @@ bool vouched_by(X509* x, X509* issuer) {
   if (pkey == nullptr) return false;
   CheckingKey key(pkey, issuer);
   const unsigned char* digest = key.digest();
-  const bool ok = digest == nullptr || marked(x, digest, CRYPTO_LOCK_X509);
+  const bool ok = digest == nullptr || marked(x, digest, CRYPTO_LOCK_X509, false) == 1;
   EVP_PKEY_free(pkey);
   return ok;
 }
 
 int check_crl_signature(X509_CRL* crl, CheckingKey& key, bool recall_failure) {
   const bool decoded = crl->crl != nullptr && crl->crl->enc.modified == 0;
-  if (!recall_failure || !decoded)
-    return checked(crl, key, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify);
-  const unsigned char* digest = key.digest();
-  if (digest == nullptr) return X509_CRL_verify(crl, key.pkey());
-  {
-    MORVANE_READ_LOCKED(CRYPTO_LOCK_X509_CRL);
-    if (memcmp(crl->valid_key, digest, kDigestLen) == 0) {
-      if (crl->valid != 0) return 1;
-      if (crl->flags & kCrlSignatureFailed) return 0;
-    }
-  }
-  const morvane::internal::MallocFailureWatch watch;
-  const int ret = X509_CRL_verify(crl, key.pkey());
-  if (ret > 0) {
-    mark(crl, digest, CRYPTO_LOCK_X509_CRL);
-  } else if (ret == 0 && !watch.seen()) {
-    // A key that verified the list keeps its mark; only the key's own
-    // failure is remembered where none verified.
-    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_CRL);
-    if (crl->valid == 0) {
-      memcpy(crl->valid_key, digest, kDigestLen);
-      crl->flags |= kCrlSignatureFailed;
-    }
-  }
-  return ret;
+  return checked(crl, key, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify, recall_failure);
 }
 
 }  // namespace morvane::x509
