@@ -10,8 +10,11 @@
 // changed: the lookup keeps, per directory, type, hash and file number, the
 // file's identity (device, inode, size, modification and change times) as
 // stat saw it before the file was read, recorded once all its objects are
-// in the store, or once it failed to load for a reason other than memory.
-// A file that looks so still is passed over; a search that
+// in the store, or once its bytes were read and did not parse.  A file that
+// could not be opened or read, or that memory ran short for, is not
+// recorded: the next search reads it again, and this one fails (for a
+// list, or for want of memory) rather than answer without it.  A file that
+// looks as recorded is passed over; a search that
 // finds no record reads the file itself (another thread may be reading it:
 // the store refuses the second copy of each object), so its own objects
 // are in the store when it returns.  The records sit under lock 11.
@@ -21,6 +24,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <morvane/bio.h>
 #include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -223,6 +227,53 @@ void remember(lookup_dir_st* ctx, const LoadedFile& read) {
   ctx->loaded[at] = read;
 }
 
+// What reading one file of a hash came to.
+enum class FileRead {
+  kRead,        // read, whatever it held (objects that did not parse passed over)
+  kUnreadable,  // it could not be opened or read: try again at the next search
+  kNoMemory,    // memory ran short: try again, and the search fails
+};
+
+// Reads the file's bytes whole, then its objects into the store.  Only a
+// regular file is read so; another (a folder) is left to the loader, which
+// refuses it.
+FileRead read_file(X509_LOOKUP* xl, const char* path, const struct stat& st, int type,
+                   int file_type) {
+  const morvane::internal::MallocFailureWatch watch;
+  if (!S_ISREG(st.st_mode)) {
+    morvane::x509::load_file_objects(xl, path, type, file_type);
+    return watch.seen() ? FileRead::kNoMemory : FileRead::kRead;
+  }
+  BIO* in = BIO_new_file(path, "r");
+  if (in == nullptr) {
+    put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_SYS_LIB, __LINE__);
+    ERR_add_error_data(2, "file=", path);
+    return watch.seen() ? FileRead::kNoMemory : FileRead::kUnreadable;
+  }
+  BIO* bytes = BIO_new(BIO_s_mem());
+  char chunk[4096];
+  int n = 0;
+  while (bytes != nullptr && (n = BIO_read(in, chunk, sizeof chunk)) > 0)
+    if (BIO_write(bytes, chunk, n) != n) n = -2;
+  BIO_free(in);
+  FileRead how = FileRead::kRead;
+  if (bytes == nullptr || n == -2) {
+    how = FileRead::kNoMemory;
+  } else if (n < 0) {
+    put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_SYS_LIB, __LINE__);
+    ERR_add_error_data(2, "file=", path);
+    how = FileRead::kUnreadable;
+  } else {
+    morvane::x509::load_bio_objects(xl, bytes, type, file_type);
+  }
+  BIO_free(bytes);
+  if (how == FileRead::kNoMemory || watch.seen()) {
+    if (!watch.seen()) put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_MALLOC_FAILURE, __LINE__);
+    return FileRead::kNoMemory;
+  }
+  return how;
+}
+
 int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT* ret) {
   if (name == nullptr) return 0;
   const char* postfix;
@@ -241,8 +292,12 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   }
   auto* ctx = reinterpret_cast<lookup_dir_st*>(xl->method_data);
   const unsigned long h = X509_NAME_hash(name);
-  // What a file that does not load queued stays only when nothing is found.
+  // What a file that does not load queued stays only when nothing is found,
+  // or when memory ran short or a file could not be read: then the search
+  // fails, whatever else it found.
   morvane::internal::ErrorMark mark;
+  bool no_memory = false;
+  bool unreadable = false;
   for (int i = 0; i < ctx->num_dirs; i++) {
     const char* dir = ctx->dirs[i];
     for (int k = 0;; k++) {
@@ -260,17 +315,28 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       const LoadedFile file{i,         type,       h,          k,         st.st_dev,
                             st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
       if (unchanged(ctx, file)) continue;
-      // A file that does not load (junk, a directory) is passed over, its
-      // reasons kept for a search that finds nothing, and remembered like
-      // one that loads, so that it is not read again while unchanged; one
-      // that memory ran short for is read again next time.
-      const morvane::internal::MallocFailureWatch watch;
-      if (morvane::x509::load_file_objects(xl, b->data, type, ctx->dirs_type[i]) != 0 ||
-          !watch.seen())
-        remember(ctx, file);
+      // A file read, whether or not its objects parsed, is remembered, so
+      // that it is not read again while unchanged; one that could not be
+      // opened or read (no descriptor left, say), or that memory ran short
+      // for, is read again next time.
+      switch (read_file(xl, b->data, st, type, ctx->dirs_type[i])) {
+        case FileRead::kRead:
+          remember(ctx, file);
+          break;
+        case FileRead::kUnreadable:
+          unreadable = true;
+          break;
+        case FileRead::kNoMemory:
+          no_memory = true;
+          break;
+      }
     }
   }
   BUF_MEM_free(b);
+  // A list that could not be read may be the one that decides: no list is
+  // found rather than an older one.  (A certificate that could not be read
+  // leaves the chain without it, which the verifier reports.)
+  if (no_memory || (unreadable && type == X509_LU_CRL)) return X509_LU_RETRY;
   // Every directory is read, so that the verifier can choose among all the
   // objects of the name, whichever directory holds them.
   X509_OBJECT* tmp;

@@ -105,26 +105,16 @@ bool by_name_only(X509_STORE_CTX* ctx) {
   return ctx->check_issued == check_issued && !(flags_of(ctx) & X509_V_FLAG_CB_ISSUER_CHECK);
 }
 
-// Whether issuer's key verifies x's signature: the one signature check of
-// the search, whose key-tied mark spares the run's own check of a link
-// that holds.  A key whose parameters come from above it (a DSA key without
-// its own) cannot tell before the run lends it those of the chain: the
-// link counts as holding, and the run's own check decides.
-bool signature_verifies(X509* x, X509* issuer) {
-  EVP_PKEY* key = X509_get_pubkey(issuer);
-  if (key == nullptr) return false;
-  CheckingKey checking(key, issuer);
-  const bool ok = EVP_PKEY_missing_parameters(key) || check_cert_signature(x, checking) > 0;
-  EVP_PKEY_free(key);
-  return ok;
-}
-
 // Whether y may stand above x in a chain that the run will accept: when y
 // is one of the caller's certificates, the chain's extension checks find it
 // fit to issue x (a CA, and not one above a proxy certificate); and y's key
-// verifies x's signature.  What the checks queue is taken back, but for one
-// "malloc failure" when an allocation failed, which the run then reports.
-bool link_holds(X509_STORE_CTX* ctx, X509* x, X509* y, bool trusted) {
+// (this call's copy, its parameters lent from above when it has none)
+// verifies x's signature.  The check is the call's, so the run's own check
+// of a link that holds costs nothing more.  What the checks queue is taken
+// back, but for one "malloc failure" when an allocation failed, which the
+// run then reports.
+bool link_holds(X509_STORE_CTX* ctx, Session& s, X509* x, X509* y, bool trusted,
+                const SessionKey* key) {
   if (!trusted) {
     const int ca = X509_check_ca(y);
     X509_check_purpose(x, -1, 0);
@@ -132,7 +122,7 @@ bool link_holds(X509_STORE_CTX* ctx, X509* x, X509* y, bool trusted) {
     if (!ca_fits(must_be_ca, ca, (flags_of(ctx) & X509_V_FLAG_X509_STRICT) != 0)) return false;
   }
   const QuietErrors quiet;
-  return signature_verifies(x, y);
+  return check_cert_signature(s, x, key) > 0;
 }
 
 // The certificates of the chain as a sorted multiset, so that a candidate
@@ -333,6 +323,7 @@ struct Position {
   bool untrusted = false;  // the caller's certificates were offered here
   bool equal = false;      // the subject is self-issued: its own copy first
   bool holds = false;      // the link to the candidate taken was found to hold
+  const SessionKey* key = nullptr;  // under this key of the candidate taken
   int last_untrusted = 0;  // the context's count before the position was filled
   int taken = -1;          // the candidate in the chain
 
@@ -572,8 +563,8 @@ int best_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x, Source source) {
 // The chain above its base: one position per certificate taken.
 class Search {
  public:
-  Search(X509_STORE_CTX* ctx, bool store_only)
-      : ctx_(ctx), source_(source_of(ctx)), store_only_(store_only) {}
+  Search(X509_STORE_CTX* ctx, Session& session, bool store_only)
+      : ctx_(ctx), session_(session), source_(source_of(ctx)), store_only_(store_only) {}
   ~Search() {
     while (n_ > 0) close_position();
     MORVANE_free(pos_);
@@ -637,15 +628,23 @@ class Search {
 
   // The highest position whose link does not hold, the links not yet
   // checked being checked from the anchor down (each key that checks one
-  // is the anchor's or was vouched for by the link above); -1 when every
-  // link holds.
+  // is the anchor's or was vouched for by the link above, and one without
+  // parameters takes those of the key above it); -1 when every link holds.
   int first_broken_link() {
+    const SessionKey* above = nullptr;
     for (int i = n_ - 1; i >= 0; i--) {
       Position& p = pos_[i];
-      if (p.holds) continue;
       const Candidate& c = p.c[p.taken];
-      if (!link_holds(ctx_, p.subject, c.cert, (c.rank & kTrusted) != 0)) return i;
-      p.holds = true;
+      const SessionKey* key = session_.key(c.cert, above);
+      if (key == nullptr) return i;  // no memory (queued): the run fails
+      if (!p.holds || p.key != key) {
+        p.holds = false;
+        if (!link_holds(ctx_, session_, p.subject, c.cert, (c.rank & kTrusted) != 0, key))
+          return i;
+        p.holds = true;
+        p.key = key;
+      }
+      above = key;
     }
     return -1;
   }
@@ -723,6 +722,7 @@ class Search {
   }
 
   X509_STORE_CTX* ctx_;
+  Session& session_;
   Source source_;
   bool store_only_;
   bool self_issued_ = false;
@@ -753,7 +753,8 @@ STACK* copy_chain(STACK* chain) {
 // hold, building at most kMaxChains; when none is found, the first one
 // built is put back.  1, or the run's result.
 int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* reached) {
-  Search s(ctx, store_only);
+  SessionScope session(ctx);
+  Search s(ctx, session.get(), store_only);
   if (!s.start()) return 0;
   int r = s.extend();
   if (r <= 0) return r;

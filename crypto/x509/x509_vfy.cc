@@ -4,8 +4,10 @@
 //
 // Implementation notes: several threads may verify one certificate at once,
 // each with its own context, so what a run leaves on a certificate or list
-// (signature marks tied to the checking key, x509_sig_mark.cc; cached
-// facts) is read and set atomically or under lock 3 or 6.  A lack of memory
+// (verdicts named by all they were reached from, x509_sig_mark.cc; cached
+// facts) is read and set atomically or under lock 3 or 6.  What a run
+// checked it remembers in its session (x509_session.cc) for its own
+// duration.  A lack of memory
 // is told apart by the thread's error queue: a run in which an allocation
 // failed fails with X509_V_ERR_OUT_OF_MEM.
 
@@ -155,21 +157,20 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     ctx->error = X509_V_ERR_KEYUSAGE_NO_CRL_SIGN;
     if (!ctx->verify_cb(0, ctx)) return 0;
   }
-  EVP_PKEY* ikey = X509_get_pubkey(issuer);
-  int ok;
-  if (ikey == nullptr) {
-    ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
-    ok = ctx->verify_cb(0, ctx);
-  } else {
-    ok = 1;
-    morvane::x509::CheckingKey key(ikey, issuer);
-    if (morvane::x509::check_crl_signature(crl, key) <= 0) {
+  int ok = 1;
+  switch (morvane::x509::check_list(ctx, crl)) {
+    case 1:
+      break;
+    case -1:
+      ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
+      ok = ctx->verify_cb(0, ctx);
+      break;
+    default:
       ctx->error = X509_V_ERR_CRL_SIGNATURE_FAILURE;
       ok = ctx->verify_cb(0, ctx);
-    }
+      break;
   }
   if (ok) ok = check_crl_time(ctx, crl, true);
-  EVP_PKEY_free(ikey);
   return ok;
 }
 
@@ -210,7 +211,10 @@ int check_cert(X509_STORE_CTX* ctx) {
   ctx->current_cert = x;
   X509_CRL* crl = nullptr;
   if (!ctx->get_crl(ctx, &crl, x)) {
-    ctx->error = X509_V_ERR_UNABLE_TO_GET_CRL;
+    // Lists left unchecked when the checks under a key nothing vouches for
+    // were spent are no "no list".
+    ctx->error = morvane::x509::lists_left_unchecked(ctx) ? X509_V_ERR_CRL_SIGNATURE_FAILURE
+                                                         : X509_V_ERR_UNABLE_TO_GET_CRL;
     return ctx->verify_cb(0, ctx);
   }
   ctx->current_crl = crl;
@@ -295,7 +299,12 @@ int check_cert_time(X509_STORE_CTX* ctx, X509* x) {
   return 1;
 }
 
+// Checks each link from the top down, each under this call's copy of the
+// key above it (parameters lent down the chain), so that only a signature
+// this call verified under that very key counts: one a lenient callback
+// accepted is checked again by the next call.
 int internal_verify(X509_STORE_CTX* ctx) {
+  morvane::x509::SessionScope session(ctx);
   int n = sk_num(ctx->chain) - 1;
   ctx->error_depth = n;
   X509* xi = chain_at(ctx, n);
@@ -315,24 +324,17 @@ int internal_verify(X509_STORE_CTX* ctx) {
   while (n >= 0) {
     ctx->error_depth = n;
     if (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE)) {
-      // Only a signature that verified under this very key spares a later
-      // check: one that a lenient callback accepted is checked again next
-      // time, and so is one checked under another issuer's key.
-      EVP_PKEY* pkey = X509_get_pubkey(xi);
-      if (pkey == nullptr) {
+      const morvane::x509::SessionKey* key =
+          morvane::x509::chain_key(session.get(), ctx, xs == xi ? n : n + 1);
+      if (key == nullptr || key->pkey == nullptr) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
         ctx->current_cert = xi;
         if (!ctx->verify_cb(0, ctx)) return 0;
-      } else if (morvane::x509::CheckingKey key(pkey, xi);
-                 morvane::x509::check_cert_signature(xs, key) <= 0) {
+      } else if (morvane::x509::check_cert_signature(session.get(), xs, key, true) <= 0) {
         ctx->error = X509_V_ERR_CERT_SIGNATURE_FAILURE;
         ctx->current_cert = xs;
-        if (!ctx->verify_cb(0, ctx)) {
-          EVP_PKEY_free(pkey);
-          return 0;
-        }
+        if (!ctx->verify_cb(0, ctx)) return 0;
       }
-      EVP_PKEY_free(pkey);
     }
     if (!check_cert_time(ctx, xs)) return 0;
     ctx->current_issuer = xi;
@@ -408,6 +410,7 @@ int X509_STORE_CTX_init(X509_STORE_CTX* ctx, X509_STORE* store, X509* x509, STAC
   ctx->current_issuer = nullptr;
   ctx->current_crl = nullptr;
   ctx->tree = nullptr;
+  ctx->session = nullptr;
   memset(&ctx->ex_data, 0, sizeof(ctx->ex_data));
 
   ctx->param = X509_VERIFY_PARAM_new();
@@ -482,6 +485,9 @@ int X509_verify_cert(X509_STORE_CTX* ctx) {
   // left a check undone: the run then fails as out of memory, whatever the
   // step said and whatever a callback accepted.
   const morvane::internal::MallocFailureWatch watch;
+  // What the run checks it remembers for its own duration only (or for the
+  // call that shares its session over several runs).
+  morvane::x509::SessionScope session(ctx);
   int ok = build_and_check(ctx);
   if (ok <= 0 && ctx->chain != nullptr) X509_get_pubkey_parameters(nullptr, ctx->chain);
   if (watch.seen()) {

@@ -19,14 +19,21 @@
  * that fails under the key, passes a list over) the one in time with the
  * latest lastUpdate (then the highest cRLNumber; of lists still tied, one
  * that revokes the certificate).  Every list is checked until one
- * verifies, however many others fail.  A signature that verified is marked
- * with the key that checked it and not checked again under that key, and a
- * decoded list whose signature failed is not checked again under the key
- * it failed under.  The links of a chain are checked from the trust anchor
- * down, so that a key is used only once the certificate above has vouched
- * for it; the lists of an issuer whose key nothing vouched for (a chain
- * kept with a broken link) are not judged by that key: the best is taken
- * and checked once.
+ * verifies, however many others fail: a list, complete or delta, counts
+ * only once its signature verified under the key of the certificate above
+ * in the chain.  One run (one X509_verify_cert, or one PKCS7_verify over
+ * all its signers) checks each signature at most once under each key and
+ * gathers and ranks an issuer's lists once.  Between runs an object keeps
+ * a few verdicts, each named by the digest of everything it was reached
+ * from (signed part, signature algorithm and value, and the key), so a
+ * change to any of them means a fresh check.  The links of a chain are
+ * checked from the trust anchor down (keys that inherit their parameters
+ * take them from the key above), so that a key is used only once the
+ * certificate above has vouched for it.  The lists of an issuer whose key
+ * nothing vouches for (a chain the callback kept with a broken link or
+ * without an anchor) are still checked with that key, best first, at most
+ * 8 checks per run under such keys; when those are spent with lists left
+ * unchecked the revocation check fails with X509_V_ERR_CRL_SIGNATURE_FAILURE.
  * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
  * chain from the target through the untrusted list and the store (of the
  * certificates that issued the one before, those valid at the verification
@@ -173,6 +180,7 @@ struct x509_store_ctx_st {
   X509 *current_issuer;
   X509_CRL *current_crl;
   CRYPTO_EX_DATA ex_data;
+  void *session; /* the library's: what the run in progress has checked */
 };
 
 /* Verification errors (X509_STORE_CTX_get_error). */
