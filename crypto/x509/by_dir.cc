@@ -205,9 +205,10 @@ bool unchanged(const lookup_dir_st* ctx, const LoadedFile& now) {
          same_time(was.mtime, now.mtime) && same_time(was.ctime, now.ctime);
 }
 
-// Records what a file looked like before it was read.  Without memory for
-// the record nothing is kept: the file is read again next time.
-void remember(lookup_dir_st* ctx, const LoadedFile& read) {
+// Records what a file looked like before it was read: false without memory
+// for the record ("malloc failure" queued; the file is read again next
+// time).
+bool remember(lookup_dir_st* ctx, const LoadedFile& read) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
   bool found;
   const int at = find_loaded(ctx, read, &found);
@@ -216,7 +217,10 @@ void remember(lookup_dir_st* ctx, const LoadedFile& read) {
       const int n = ctx->num_loaded_alloced == 0 ? 16 : ctx->num_loaded_alloced * 2;
       auto* grown = static_cast<LoadedFile*>(
           MORVANE_realloc(ctx->loaded, static_cast<size_t>(n) * sizeof(LoadedFile)));
-      if (grown == nullptr) return;
+      if (grown == nullptr) {
+        put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_MALLOC_FAILURE, __LINE__);
+        return false;
+      }
       ctx->loaded = grown;
       ctx->num_loaded_alloced = n;
     }
@@ -225,6 +229,7 @@ void remember(lookup_dir_st* ctx, const LoadedFile& read) {
     ctx->num_loaded++;
   }
   ctx->loaded[at] = read;
+  return true;
 }
 
 // What reading one file of a hash came to.
@@ -321,7 +326,7 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       // for, is read again next time.
       switch (read_file(xl, b->data, st, type, ctx->dirs_type[i])) {
         case FileRead::kRead:
-          remember(ctx, file);
+          if (!remember(ctx, file)) no_memory = true;
           break;
         case FileRead::kUnreadable:
           unreadable = true;

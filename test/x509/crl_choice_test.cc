@@ -10,6 +10,8 @@
 // pkits_verify_test.cc.
 
 #include <stdio.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -309,6 +311,39 @@ TEST(CrlChoiceDir, ALookupAskingForARetryLeavesNoList) {
   EXPECT_EQ(X509_V_ERR_UNABLE_TO_GET_CRL, out.error);
   EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY}});
   X509_STORE_free(store);
+}
+
+// A list file that cannot be opened (no descriptor left) is no "no list":
+// the search fails while it cannot be read (error 3, "should retry"), and
+// reads it at the next lookup, where it revokes.
+TEST(CrlChoiceDir, AFileThatCouldNotBeOpenedIsReadNextTime) {
+  Morvane_add_all_digests();
+  Pair p;
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  X509_CRL* a = List('A');
+  X509_CRL* b = List('B');
+  WriteList(dir, 0, a);
+  X509_STORE* store = DirStore(p.root, dir);
+  EXPECT_EQ((Outcome{1, X509_V_OK}), Verify(store, p.leaf, nullptr));
+  WriteList(dir, 1, b);
+  // Every descriptor taken, under a lowered limit.
+  struct rlimit was;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &was));
+  struct rlimit low = was;
+  low.rlim_cur = 64;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
+  std::vector<int> taken;
+  for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
+  const Outcome starved = Verify(store, p.leaf, nullptr);
+  for (int fd : taken) close(fd);
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &was));
+  EXPECT_EQ((Outcome{0, X509_V_ERR_UNABLE_TO_GET_CRL}), starved);
+  EXPECT_NE("", morvane_test::DrainErrors());
+  EXPECT_EQ((Outcome{0, kRevoked}), Verify(store, p.leaf, nullptr));
+  EXPECT_ERRORS({});
+  X509_STORE_free(store);
+  X509_CRL_free(b);
+  X509_CRL_free(a);
 }
 
 // A file of the directory that has not changed since it was loaded is not
