@@ -51,9 +51,11 @@ class Session {
   // What this call found of obj's signature under key: 1 it verified, 0 it
   // did not, -1 not checked yet.
   int recalled(const void* obj, const SessionKey* key) const;
-  // Notes a verdict; without memory nothing is noted ("malloc failure"
-  // queued).
-  void note(const void* obj, const SessionKey* key, bool verified);
+  // Notes a verdict, holding a reference to the object so that its address
+  // names it for the rest of the call; without memory nothing is noted
+  // ("malloc failure" queued).
+  void note(X509* x, const SessionKey* key, bool verified);
+  void note(X509_CRL* crl, const SessionKey* key, bool verified);
 
   // Takes one of the few signature checks a call may make under keys that
   // no trusted key vouches for: false when they are spent.
@@ -82,8 +84,10 @@ class Session {
     const void* obj;
     const SessionKey* key;
     int verified;
+    bool crl;  // obj is an X509_CRL, else an X509
   };
   size_t slot_of(const void* obj, const SessionKey* key) const;
+  bool add_noted(const Noted& n);
 
   SessionKey** keys_ = nullptr;
   int n_keys_ = 0;

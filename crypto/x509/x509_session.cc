@@ -2,9 +2,10 @@
 // signature verdicts it reached and the revocation lists it gathered
 // (x509_local.h), and which keys of a chain a trusted key vouches for.
 //
-// Implementation notes: a verdict is noted by the object's address and the
-// session's own key record, so it is only as good as the call: nothing here
-// is kept once the call returns.  Keys are copies decoded from an encoding
+// Implementation notes: a verdict is noted by the object's address (a
+// reference held, so that no other object takes that address during the
+// call) and the session's own key record, so it is only as good as the
+// call: nothing here is kept once the call returns.  Keys are copies decoded from an encoding
 // of the certificate's key as the call first met it, never the container
 // X509_get_pubkey lends, which a caller may change in place; a key without
 // parameters takes those of the copy above it, so that links under keys
@@ -102,6 +103,15 @@ Session::~Session() {
     MORVANE_free(keys_[i]);
   }
   MORVANE_free(keys_);
+  for (size_t i = 0; i < cap_noted_; i++) {
+    const Noted& n = noted_[i];
+    if (n.obj == nullptr) continue;
+    if (n.crl) {
+      X509_CRL_free(static_cast<X509_CRL*>(const_cast<void*>(n.obj)));
+    } else {
+      X509_free(static_cast<X509*>(const_cast<void*>(n.obj)));
+    }
+  }
   MORVANE_free(noted_);
   for (int i = 0; i < n_lists_; i++) issuer_lists_free(lists_[i]);
   MORVANE_free(lists_);
@@ -145,15 +155,24 @@ int Session::recalled(const void* obj, const SessionKey* key) const {
   }
 }
 
-void Session::note(const void* obj, const SessionKey* key, bool verified) {
-  if (recalled(obj, key) >= 0) return;
+void Session::note(X509* x, const SessionKey* key, bool verified) {
+  if (recalled(x, key) < 0 && add_noted({x, key, verified ? 1 : 0, false}))
+    CRYPTO_add(&x->references, 1, CRYPTO_LOCK_X509);
+}
+
+void Session::note(X509_CRL* crl, const SessionKey* key, bool verified) {
+  if (recalled(crl, key) < 0 && add_noted({crl, key, verified ? 1 : 0, true}))
+    CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
+}
+
+bool Session::add_noted(const Noted& n) {
   // At most half full, so that a search meets an empty slot soon.
   if (2 * (n_noted_ + 1) > cap_noted_) {
     const size_t cap = cap_noted_ == 0 ? 64 : cap_noted_ * 2;
     auto* table = static_cast<Noted*>(MORVANE_malloc(cap * sizeof(Noted)));
     if (table == nullptr) {
       memory_failure(__LINE__);
-      return;
+      return false;
     }
     memset(table, 0, cap * sizeof(Noted));
     Noted* old = noted_;
@@ -168,10 +187,11 @@ void Session::note(const void* obj, const SessionKey* key, bool verified) {
     }
     MORVANE_free(old);
   }
-  size_t i = slot_of(obj, key);
+  size_t i = slot_of(n.obj, n.key);
   while (noted_[i].obj != nullptr) i = (i + 1) & (cap_noted_ - 1);
-  noted_[i] = {obj, key, verified ? 1 : 0};
+  noted_[i] = n;
   n_noted_++;
+  return true;
 }
 
 bool Session::add_lists(IssuerLists* lists) {
