@@ -20,9 +20,12 @@ namespace morvane::x509 {
 struct SessionKey {
   X509* cert;               // whose key it is (a reference held)
   const SessionKey* above;  // the key whose parameters were lent, or null
-  EVP_PKEY* pkey;           // null: the certificate has no key that decodes
-  bool digested;            // `digest` was made (false: the copy does not encode)
+  bool usable;              // false: the certificate has no key that encodes
   unsigned char digest[32];
+  // The copy, decoded from `der` at its first check (Session::checking).
+  unsigned char* der;
+  int der_len;
+  EVP_PKEY* pkey;
 };
 
 // The revocation lists of one issuer name, gathered and ranked once per
@@ -47,6 +50,9 @@ class Session {
   // cert's key, its parameters lent from `above` when it has none (above
   // matters for such a key only); null without memory (queued).
   const SessionKey* key(X509* cert, const SessionKey* above);
+  // The copy of a usable key that checks signatures, decoded when first
+  // asked for; null when it does not decode (memory, queued).
+  EVP_PKEY* checking(const SessionKey* key);
 
   // What this call found of obj's signature under key: 1 it verified, 0 it
   // did not, -1 not checked yet.

@@ -325,7 +325,7 @@ class Judge {
   Judge& operator=(const Judge&) = delete;
 
   X509* x() const { return x_; }
-  bool has_key() const { return key_ != nullptr && key_->pkey != nullptr; }
+  bool has_key() const { return key_ != nullptr && key_->usable; }
 
   // Whether the list's authorityKeyIdentifier names another key than the
   // issuer's subjectKeyIdentifier (a test that reads no signature).

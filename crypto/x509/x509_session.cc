@@ -64,34 +64,37 @@ EVP_PKEY* decoded(const unsigned char* der, int len) {
   return d2i_PUBKEY(nullptr, &p, len);
 }
 
-// Fills k's copy and digest from cert's key (with above's parameters where
-// it has none).  A key that does not encode or decode leaves k without one.
-void make_copy(SessionKey* k, X509* cert, const SessionKey* above) {
+// Fills k's encoding and digest from cert's key, with above's parameters
+// where it has none (the copy then decoded at once, to take them).  A key
+// that does not encode leaves k unusable.
+void make_copy(Session& s, SessionKey* k, X509* cert, const SessionKey* above) {
   EVP_PKEY* container = X509_get_pubkey(cert);
   if (container == nullptr) return;
   int len = 0;
   unsigned char* der = nullptr;
   if (!EVP_PKEY_missing_parameters(container)) {
     der = encoded(container, &len);
-    if (der != nullptr) k->pkey = decoded(der, len);
-  } else if (above != nullptr && above->pkey != nullptr) {
+  } else if (above != nullptr && above->usable) {
+    EVP_PKEY* params = s.checking(above);
     // The certificate's own SubjectPublicKeyInfo, its parameters lent.
     unsigned char* own = nullptr;
     const int own_len = i2d_X509_PUBKEY(cert->cert_info->key, &own);
-    if (own_len > 0 && own != nullptr) k->pkey = decoded(own, own_len);
+    if (own_len > 0 && own != nullptr && params != nullptr) k->pkey = decoded(own, own_len);
     MORVANE_free(own);
-    if (k->pkey != nullptr && EVP_PKEY_copy_parameters(k->pkey, above->pkey))
+    if (k->pkey != nullptr && EVP_PKEY_copy_parameters(k->pkey, params) &&
+        !EVP_PKEY_missing_parameters(k->pkey))
       der = encoded(k->pkey, &len);
   }
   EVP_PKEY_free(container);
-  if (der == nullptr || k->pkey == nullptr || EVP_PKEY_missing_parameters(k->pkey)) {
+  if (der == nullptr) {
     EVP_PKEY_free(k->pkey);
     k->pkey = nullptr;
-  } else {
-    SHA256(der, static_cast<size_t>(len), k->digest);
-    k->digested = true;
+    return;
   }
-  MORVANE_free(der);
+  SHA256(der, static_cast<size_t>(len), k->digest);
+  k->usable = true;
+  k->der = der;
+  k->der_len = len;
 }
 
 }  // namespace
@@ -100,6 +103,7 @@ Session::~Session() {
   for (int i = 0; i < n_keys_; i++) {
     X509_free(keys_[i]->cert);
     EVP_PKEY_free(keys_[i]->pkey);
+    MORVANE_free(keys_[i]->der);
     MORVANE_free(keys_[i]);
   }
   MORVANE_free(keys_);
@@ -129,15 +133,22 @@ const SessionKey* Session::key(X509* cert, const SessionKey* above) {
     memory_failure(__LINE__);
     return nullptr;
   }
-  *k = SessionKey{cert, nullptr, nullptr, false, {}};
+  *k = SessionKey{cert, nullptr, false, {}, nullptr, 0, nullptr};
   EVP_PKEY* container = X509_get_pubkey(cert);
   const bool inherits = container != nullptr && EVP_PKEY_missing_parameters(container);
   EVP_PKEY_free(container);
   if (inherits) k->above = above;
-  make_copy(k, cert, k->above);
+  make_copy(*this, k, cert, k->above);
   CRYPTO_add(&cert->references, 1, CRYPTO_LOCK_X509);
   keys_[n_keys_++] = k;
   return k;
+}
+
+EVP_PKEY* Session::checking(const SessionKey* key) {
+  // The records are the session's own, handed out read-only.
+  auto* k = const_cast<SessionKey*>(key);
+  if (k->pkey == nullptr && k->usable) k->pkey = decoded(k->der, k->der_len);
+  return k->pkey;
 }
 
 size_t Session::slot_of(const void* obj, const SessionKey* key) const {

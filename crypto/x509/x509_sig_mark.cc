@@ -79,7 +79,7 @@ void digest_part(SHA256_CTX* c, const unsigned char* p, size_t len) {
 template <class T>
 bool verdict_name(T* obj, const SessionKey* key, unsigned char* out) {
   const ASN1_ENCODING* enc = Signed<T>::enc(obj);
-  if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 || !key->digested ||
+  if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 ||
       obj->sig_alg == nullptr || obj->signature == nullptr)
     return false;
   unsigned char small[128];
@@ -155,7 +155,7 @@ void keep(T* obj, const unsigned char* name, bool verified) {
 
 template <class T>
 int checked(Session& s, T* obj, const SessionKey* key, bool loud) {
-  if (key == nullptr || key->pkey == nullptr) return -1;
+  if (key == nullptr || !key->usable) return -1;
   int ret = s.recalled(obj, key);
   // A failure is checked again when its reasons are wanted on the queue.
   if (ret > 0 || (ret == 0 && !loud)) return ret;
@@ -164,7 +164,9 @@ int checked(Session& s, T* obj, const SessionKey* key, bool loud) {
   if (named) ret = kept(obj, name);
   if (ret < 0 || (ret == 0 && loud)) {
     const morvane::internal::MallocFailureWatch watch;
-    ret = Signed<T>::verify(obj, key->pkey);
+    EVP_PKEY* pkey = s.checking(key);
+    if (pkey == nullptr) return -1;
+    ret = Signed<T>::verify(obj, pkey);
     if (ret < 0 || watch.seen()) return ret;
     if (named) keep(obj, name, ret > 0);
   }

@@ -326,7 +326,7 @@ int internal_verify(X509_STORE_CTX* ctx) {
     if (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE)) {
       const morvane::x509::SessionKey* key =
           morvane::x509::chain_key(session.get(), ctx, xs == xi ? n : n + 1);
-      if (key == nullptr || key->pkey == nullptr) {
+      if (key == nullptr || !key->usable) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
         ctx->current_cert = xi;
         if (!ctx->verify_cb(0, ctx)) return 0;

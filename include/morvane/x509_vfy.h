@@ -9,9 +9,14 @@
  * X509_NAME_hash of the subject (of a list, its issuer) written as eight
  * lower-case hexadecimal digits ("%08lx"), and <n> a decimal number from 0
  * up, the files of one hash being read until the first missing number
- * (e.g. 1a2b3c4d.0, 1a2b3c4d.1, 1a2b3c4d.r0); a file that does not load is
- * passed over (its reasons stay queued when the search finds nothing) and
- * not read again while it is unchanged.
+ * (e.g. 1a2b3c4d.0, 1a2b3c4d.1, 1a2b3c4d.r0); a file that was read but
+ * does not parse is passed over (its reasons stay queued when the search
+ * finds nothing) and not read again while it is unchanged.  A file that
+ * could not be opened or read (no descriptor left, say), or that memory
+ * ran short for, is read again at the next search; a search for lists
+ * that met one fails (X509_LU_RETRY, its reasons queued), so that the
+ * verifier never decides on the lists it could read without the one it
+ * could not.
  * For a revocation check the verifier asks every lookup method each time
  * (a directory reads again only the files that changed since it read them)
  * and, of all the issuer's lists it then sees, takes of those its issuer's
