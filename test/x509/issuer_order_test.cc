@@ -379,24 +379,11 @@ long LoopReferenceRequests(int n) {
 // (its operations might cost as much as a private key's), and each
 // look-alike costs one check under the root's key, the chains tried staying
 // bounded.  Behind 15 the chain is found; behind 40 the first chain's error.
-const BIGNUM* g_lookalike_n = nullptr;
-int g_lookalike_ops = 0;
-int (*g_pub_dec)(int, const unsigned char*, unsigned char*, RSA*, int) = nullptr;
-
-int CountingPubDec(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
-  if (BN_cmp(rsa->n, g_lookalike_n) == 0) g_lookalike_ops++;
-  return g_pub_dec(flen, from, to, rsa, padding);
-}
-
 TEST(IssuerOrderHostile, LookAlikeKeysCheckNothing) {
   Morvane_add_all_digests();
-  RSA_METHOD counting = *RSA_get_default_method();
-  g_pub_dec = counting.rsa_pub_dec;
-  counting.rsa_pub_dec = CountingPubDec;
-  RSA_set_default_method(&counting);
   EVP_PKEY* sender = x509_test::RsaKey2();
   RSA* sender_rsa = EVP_PKEY_get1_RSA(sender);
-  g_lookalike_n = sender_rsa->n;
+  x509_test::CountingRsaPublic lookalike_ops(sender_rsa->n);
   X509* root = morvane_test::MakeCert({"Root", "", 2, 1, kCaExts});
   X509* leaf = morvane_test::MakeCert({"Leaf", "Int", 2, 3, kLeafExts});
   for (const auto& [lookalikes, want] : {std::pair{15, Outcome{1, X509_V_OK}},
@@ -413,9 +400,9 @@ TEST(IssuerOrderHostile, LookAlikeKeysCheckNothing) {
     X509_STORE_CTX* ctx = X509_STORE_CTX_new();
     ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, untrusted));
     X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
-    g_lookalike_ops = 0;
+    lookalike_ops.reset();
     EXPECT_EQ(want, (Outcome{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)}));
-    EXPECT_EQ(0, g_lookalike_ops);
+    EXPECT_EQ(0, lookalike_ops.count());
     ERR_clear_error();
     X509_STORE_CTX_free(ctx);
     X509_STORE_free(store);
@@ -424,7 +411,6 @@ TEST(IssuerOrderHostile, LookAlikeKeysCheckNothing) {
   X509_free(leaf);
   X509_free(root);
   RSA_free(sender_rsa);
-  RSA_set_default_method(nullptr);
 }
 
 TEST(IssuerOrderHostile, LoopOfOneNameCostsTheSameWhateverItsLength) {

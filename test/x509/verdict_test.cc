@@ -433,14 +433,6 @@ INSTANTIATE_TEST_SUITE_P(Changes, InPlaceChange, testing::ValuesIn(kChangeCases)
 
 // ---- what a signed message of many signers costs ----
 
-int (*g_pub_dec)(int, const unsigned char*, unsigned char*, RSA*, int) = nullptr;
-long g_public_ops = 0;
-
-int CountingPubDec(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
-  g_public_ops++;
-  return g_pub_dec(flen, from, to, rsa, padding);
-}
-
 // The CA name Root has two keys, each with a certificate in the store and a
 // list of its own; the signers' certificates alternate between them.  The
 // message carries `forged` newer lists naming no key: each chain's choice
@@ -448,10 +440,7 @@ int CountingPubDec(int flen, const unsigned char* from, unsigned char* to, RSA* 
 // key in the call, not once per signer.
 TEST(SessionCost, EachForgedListIsCheckedOncePerKey) {
   AddAlgorithms();
-  RSA_METHOD counting = *RSA_get_default_method();
-  g_pub_dec = counting.rsa_pub_dec;
-  counting.rsa_pub_dec = CountingPubDec;
-  RSA_set_default_method(&counting);  // for the keys decoded from here on
+  CountingRsaPublic public_ops;  // for the keys decoded from here on
   constexpr int kSigners = 8;
   constexpr int kForged = 40;
   EVP_PKEY* keys[2] = {RsaKey(), RsaKey2()};
@@ -492,20 +481,19 @@ TEST(SessionCost, EachForgedListIsCheckedOncePerKey) {
   BIO_free_all(bio);
   PKCS7* received = PKCS7_dup(p7);  // as a receiver decodes it
   ASSERT_NE(nullptr, received);
-  g_public_ops = 0;
+  public_ops.reset();
   EXPECT_EQ(1, PKCS7_verify(received, nullptr, store, nullptr, nullptr, 0));
   morvane_test::DrainErrors();
   // Each forged list under each key, both keys' own lists under each, and
   // per signer its signature and its certificate's link, under one root or
   // both.
-  EXPECT_LE(g_public_ops, 2 * (kForged + 2) + 3 * kSigners);
-  EXPECT_GE(g_public_ops, kForged);
+  EXPECT_LE(public_ops.count(), 2 * (kForged + 2) + 3 * kSigners);
+  EXPECT_GE(public_ops.count(), kForged);
   PKCS7_free(received);
   PKCS7_free(p7);
   for (X509* x : signers) X509_free(x);
   EVP_PKEY_free(forger);
   X509_STORE_free(store);
-  RSA_set_default_method(nullptr);
 }
 
 }  // namespace
