@@ -60,20 +60,6 @@ enum Id {
   LeafOfDsaCa
 };
 
-// A DSA key of key's parameters.
-EVP_PKEY* DsaKeySharingParameters(EVP_PKEY* key) {
-  DSA* from = EVP_PKEY_get1_DSA(key);
-  DSA* dsa = DSA_new();
-  dsa->p = BN_dup(from->p);
-  dsa->q = BN_dup(from->q);
-  dsa->g = BN_dup(from->g);
-  EXPECT_EQ(1, DSA_generate_key(dsa));
-  DSA_free(from);
-  EVP_PKEY* pk = EVP_PKEY_new();
-  EVP_PKEY_assign_DSA(pk, dsa);
-  return pk;
-}
-
 const std::vector<Bytes>& Ders() {
   static const std::vector<Bytes> ders = [] {
     const std::vector<CertSpec> specs = {
@@ -97,7 +83,7 @@ const std::vector<Bytes>& Ders() {
       X509_free(x);
     }
     EVP_PKEY* root_key = x509_test::DsaKey();
-    EVP_PKEY* ca_key = DsaKeySharingParameters(root_key);
+    EVP_PKEY* ca_key = x509_test::DsaKeySharingParameters(root_key);
     const struct {
       CertSpec spec;
       EVP_PKEY* signer;

@@ -63,6 +63,20 @@ inline EVP_PKEY* EcKey() {
   return k;
 }
 
+// A new DSA key of key's parameters.
+inline EVP_PKEY* DsaKeySharingParameters(EVP_PKEY* key) {
+  DSA* from = EVP_PKEY_get1_DSA(key);
+  DSA* dsa = DSA_new();
+  dsa->p = BN_dup(from->p);
+  dsa->q = BN_dup(from->q);
+  dsa->g = BN_dup(from->g);
+  DSA_generate_key(dsa);
+  DSA_free(from);
+  EVP_PKEY* pk = EVP_PKEY_new();
+  EVP_PKEY_assign_DSA(pk, dsa);
+  return pk;
+}
+
 // Counts the RSA public-key operations (signature checks) of the keys
 // decoded while it lives, whose method is then a counting copy of the
 // default one; with `only`, those of that modulus alone.  One at a time.

@@ -63,20 +63,6 @@ X509_CRL* Decoded(X509_CRL* c) {
   return d;
 }
 
-// A DSA key of key's parameters (new).
-EVP_PKEY* DsaSibling(EVP_PKEY* key) {
-  DSA* from = EVP_PKEY_get1_DSA(key);
-  DSA* dsa = DSA_new();
-  dsa->p = BN_dup(from->p);
-  dsa->q = BN_dup(from->q);
-  dsa->g = BN_dup(from->g);
-  EXPECT_EQ(1, DSA_generate_key(dsa));
-  DSA_free(from);
-  EVP_PKEY* pk = EVP_PKEY_new();
-  EVP_PKEY_assign_DSA(pk, dsa);
-  return pk;
-}
-
 // A certificate whose key leaves its parameters to the key above (signed
 // again by the issuer's DSA key).
 X509* WithoutParameters(X509* x, EVP_PKEY* issuer_key) {
@@ -118,7 +104,7 @@ struct Built {
         anchor = Decoded(MakeCert({"DsaRoot", "", 2, 1, kCaExts, above, above}));
         std::string above_name = "DsaRoot";
         for (int i = 1; i <= depth; i++) {
-          EVP_PKEY* key = DsaSibling(DsaKey());
+          EVP_PKEY* key = DsaKeySharingParameters(DsaKey());
           owned_keys.push_back(key);
           const std::string name = "DsaCA" + std::to_string(i);
           untrusted.insert(untrusted.begin(),
