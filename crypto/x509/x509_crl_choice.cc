@@ -24,8 +24,6 @@
 // list decides (get_crl ranks complete lists only), and a newer delta list can
 // only add a revocation (check_delta ranks delta lists only).
 
-#include <stdint.h>
-
 #include <algorithm>
 #include <functional>
 
@@ -39,12 +37,17 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/asn1_time.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
 namespace morvane::x509 {
 
 namespace {
+
+using morvane::internal::compare_moments;
+using morvane::internal::time_moment;
+using morvane::internal::TimeMoment;
 
 constexpr int kNidCrlNumber = 88;           // 2.5.29.20
 constexpr int kNidAuthorityKeyId = 90;      // 2.5.29.35
@@ -66,36 +69,14 @@ bool in_time(X509_STORE_CTX* ctx, X509_CRL* crl) {
   return crl->crl->nextUpdate == nullptr || X509_cmp_time(crl->crl->nextUpdate, moment) > 0;
 }
 
-// Seconds since 1970-01-01 UTC of a time, by the proleptic Gregorian
-// calendar (the day count of H. Hinnant's days_from_civil); false when
-// the time is malformed.
-bool seconds(const ASN1_TIME* t, int64_t* out) {
-  TimeDigits d;
-  if (!read_time(t, &d)) return false;
-  auto field = [&d](int at, int len) {
-    int64_t v = 0;
-    for (int i = 0; i < len; i++) v = v * 10 + (d.text[at + i] - '0');
-    return v;
-  };
-  const int64_t month = field(4, 2);
-  const int64_t year = field(0, 4) - (month <= 2 ? 1 : 0);
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + field(6, 2) - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  const int64_t days = era * 146097 + day_of_era - 719468;
-  *out = days * 86400 + field(8, 2) * 3600 + field(10, 2) * 60 + field(12, 2) - d.offset * 60;
-  return true;
-}
-
 // Whether a was issued after b (by lastUpdate); a malformed time is the
 // earliest.
 bool issued_after(X509_CRL* a, X509_CRL* b) {
-  int64_t ta;
-  int64_t tb;
-  if (!seconds(a->crl->lastUpdate, &ta)) return false;
-  if (!seconds(b->crl->lastUpdate, &tb)) return true;
-  return ta > tb;
+  TimeMoment ta;
+  TimeMoment tb;
+  if (!time_moment(a->crl->lastUpdate, &ta)) return false;
+  if (!time_moment(b->crl->lastUpdate, &tb)) return true;
+  return compare_moments(ta, tb) > 0;
 }
 
 // The list's cRLNumber (RFC 5280, 5.2.3), new; null when absent or
@@ -244,7 +225,7 @@ struct Candidate {
   int met;               // its place in the order met
   bool in_time;          // at the verification moment
   bool dated;            // its lastUpdate reads
-  int64_t issued;        // lastUpdate, in seconds
+  TimeMoment issued;     // lastUpdate
   ASN1_INTEGER* number;  // cRLNumber, new; null when absent or unreadable
   mutable int revoking;  // whether it revokes the certificate; -1 not read yet
 };
@@ -291,8 +272,8 @@ class Ranking {
       X509_CRL* crl = c_[i].crl;
       if (!wanted(crl)) continue;
       Candidate& k = c_[n_++];
-      k = {crl, c_[i].met, in_time(ctx_, crl), false, 0, nullptr, -1};
-      k.dated = seconds(crl->crl->lastUpdate, &k.issued);
+      k = {crl, c_[i].met, in_time(ctx_, crl), false, {0, nullptr, 0}, nullptr, -1};
+      k.dated = time_moment(crl->crl->lastUpdate, &k.issued);
       k.number = crl_number(crl);
     }
     std::sort(c_, c_ + n_, [this](const Candidate& a, const Candidate& b) {
@@ -322,7 +303,10 @@ class Ranking {
   // after it.
   static int compare_issue(const Candidate& a, const Candidate& b) {
     if (a.dated != b.dated) return a.dated ? 1 : -1;
-    if (a.dated && a.issued != b.issued) return a.issued > b.issued ? 1 : -1;
+    if (a.dated) {
+      const int t = compare_moments(a.issued, b.issued);
+      if (t != 0) return t;
+    }
     const int c = (a.number != nullptr) - (b.number != nullptr);
     if (c != 0 || a.number == nullptr) return c;
     return ASN1_INTEGER_cmp(a.number, b.number);
