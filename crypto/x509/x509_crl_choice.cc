@@ -29,8 +29,6 @@
 // complete lists only), and a newer delta list whose signature verified can
 // only add a revocation (check_delta takes delta lists only).
 
-#include <stdint.h>
-
 #include <algorithm>
 #include <functional>
 
@@ -44,12 +42,17 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/asn1_time.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
 namespace morvane::x509 {
 
 namespace {
+
+using morvane::internal::compare_moments;
+using morvane::internal::time_moment;
+using morvane::internal::TimeMoment;
 
 constexpr int kNidCrlNumber = 88;           // 2.5.29.20
 constexpr int kNidAuthorityKeyId = 90;      // 2.5.29.35
@@ -69,28 +72,6 @@ bool in_time(X509_STORE_CTX* ctx, X509_CRL* crl) {
   time_t* moment = check_moment(ctx);
   if (X509_cmp_time(crl->crl->lastUpdate, moment) >= 0) return false;  // 0: malformed
   return crl->crl->nextUpdate == nullptr || X509_cmp_time(crl->crl->nextUpdate, moment) > 0;
-}
-
-// Seconds since 1970-01-01 UTC of a time, by the proleptic Gregorian
-// calendar (the day count of H. Hinnant's days_from_civil); false when
-// the time is malformed.
-bool seconds(const ASN1_TIME* t, int64_t* out) {
-  TimeDigits d;
-  if (!read_time(t, &d)) return false;
-  auto field = [&d](int at, int len) {
-    int64_t v = 0;
-    for (int i = 0; i < len; i++) v = v * 10 + (d.text[at + i] - '0');
-    return v;
-  };
-  const int64_t month = field(4, 2);
-  const int64_t year = field(0, 4) - (month <= 2 ? 1 : 0);
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + field(6, 2) - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  const int64_t days = era * 146097 + day_of_era - 719468;
-  *out = days * 86400 + field(8, 2) * 3600 + field(10, 2) * 60 + field(12, 2) - d.offset * 60;
-  return true;
 }
 
 // The list's cRLNumber (RFC 5280, 5.2.3), new; null when absent or
@@ -125,7 +106,7 @@ struct Listed {
   bool delta;
   bool in_time;  // at the verification moment
   bool dated;    // its lastUpdate reads
-  int64_t issued;                 // lastUpdate, in seconds
+  TimeMoment issued;              // lastUpdate
   ASN1_INTEGER* number;           // cRLNumber, owned; null when absent or unreadable
   ASN1_OCTET_STRING* named_key;   // the authorityKeyIdentifier's keyIdentifier, owned, or null
 };
@@ -175,7 +156,10 @@ ASN1_OCTET_STRING* named_key(X509_CRL* crl) {
 // after it.
 int compare_issue(const Listed& a, const Listed& b) {
   if (a.dated != b.dated) return a.dated ? 1 : -1;
-  if (a.dated && a.issued != b.issued) return a.issued > b.issued ? 1 : -1;
+  if (a.dated) {
+    const int t = compare_moments(a.issued, b.issued);
+    if (t != 0) return t;
+  }
   const int c = (a.number != nullptr) - (b.number != nullptr);
   if (c != 0 || a.number == nullptr) return c;
   return ASN1_INTEGER_cmp(a.number, b.number);
@@ -214,7 +198,7 @@ struct Gathered {
       c = grown;
       cap = grown_cap;
     }
-    c[n] = Listed{crl, n, false, false, false, 0, nullptr, nullptr};
+    c[n] = Listed{crl, n, false, false, false, {0, nullptr, 0}, nullptr, nullptr};
     n++;
     CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   }
@@ -271,9 +255,9 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
     }
     Listed& k = lists->c[lists->n++];  // over a slot already read
     X509_CRL* crl = g->c[i].crl;
-    k = {crl, g->c[i].met, is_delta(crl), in_time(ctx, crl), false, 0, crl_number(crl),
-         named_key(crl)};
-    k.dated = seconds(crl->crl->lastUpdate, &k.issued);
+    k = {crl, g->c[i].met, is_delta(crl), in_time(ctx, crl), false, {0, nullptr, 0},
+         crl_number(crl), named_key(crl)};
+    k.dated = time_moment(crl->crl->lastUpdate, &k.issued);
   }
   g->c = nullptr;
   std::sort(lists->c, lists->c + lists->n, ranked_before);
@@ -517,10 +501,11 @@ int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
   }
   Judge judge(ctx, s, x);
   // Only delta lists in time and not older than crl can say more than it.
-  int64_t complete_issued = 0;
-  const bool complete_dated = seconds(crl->crl->lastUpdate, &complete_issued);
+  TimeMoment complete_issued;
+  const bool complete_dated = time_moment(crl->crl->lastUpdate, &complete_issued);
   auto wanted = [&](const Listed& d) {
-    return d.delta && d.in_time && (!complete_dated || (d.dated && d.issued >= complete_issued)) &&
+    return d.delta && d.in_time &&
+           (!complete_dated || (d.dated && compare_moments(d.issued, complete_issued) >= 0)) &&
            !judge.other_key(d);
   };
   X509_CRL* delta = nullptr;

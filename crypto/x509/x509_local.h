@@ -81,17 +81,6 @@ inline time_t* check_moment(X509_STORE_CTX* ctx) {
                                                                  : nullptr;
 }
 
-// An ASN.1 time as GeneralizedTime digits YYYYMMDDhhmmss followed by Z (a
-// UTCTime's century added, missing seconds as 00, a fraction dropped) and
-// its offset from UTC in minutes.
-struct TimeDigits {
-  char text[16];
-  long offset;
-};
-
-// Reads t into out: true, or false when t is malformed.
-bool read_time(const ASN1_TIME* t, TimeDigits* out);
-
 // The certificate whose key signs the revocation lists of the chain's
 // certificate at ctx's error depth: the next one up, or the top itself
 // (null for an empty chain).

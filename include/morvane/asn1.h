@@ -501,7 +501,8 @@ MORVANE_EXPORT int ASN1_STRING_set_default_mask_asc(const char *p);
  * UTCTime (type 23, YYMMDDHHMM[SS][Z|+hhmm|-hhmm]) and GeneralizedTime
  * (type 24, CCYYMMDDHHMM[SS[.fff]][Z|+hhmm|-hhmm]) are ASN1_STRINGs holding
  * that ASCII text; ASN1_TIME is either (ASN1_TIME_it).  The checks test
- * each field's range (no day is compared with its month): 1 valid, 0 not. */
+ * each field's range, the day against the days of its month (Gregorian
+ * calendar; a UTCTime's YY 50-99 is 19YY, else 20YY): 1 valid, 0 not. */
 MORVANE_EXPORT int ASN1_UTCTIME_check(const ASN1_UTCTIME *d);
 MORVANE_EXPORT int ASN1_GENERALIZEDTIME_check(const ASN1_GENERALIZEDTIME *d);
 MORVANE_EXPORT int ASN1_TIME_check(const ASN1_TIME *t);

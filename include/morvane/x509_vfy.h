@@ -473,8 +473,10 @@ MORVANE_EXPORT int X509_STORE_CTX_purpose_inherit(X509_STORE_CTX *ctx, int def_p
 /* ---- times and texts ------------------------------------------------------ */
 
 /* Compares the UTCTime or GeneralizedTime ctm with *cmp_time (now when
- * null): negative when ctm is earlier or equal, positive when later, 0 when
- * ctm is malformed.  An offset +hhmm means local time, UTC + offset. */
+ * null): negative when ctm is earlier or equal, positive when later (a
+ * fraction of a second above zero makes it later than its whole second), 0
+ * when ctm is malformed: ASN1_TIME_check refuses it, or it has no zone.  An
+ * offset +hhmm means local time, UTC + offset.  Every time_t compares. */
 MORVANE_EXPORT int X509_cmp_time(ASN1_TIME *ctm, time_t *cmp_time);
 MORVANE_EXPORT int X509_cmp_current_time(ASN1_TIME *ctm);
 /* Sets s to *in_tm (now when null) plus adj seconds; a null s gets a new
