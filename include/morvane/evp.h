@@ -460,10 +460,13 @@ MORVANE_EXPORT void EVP_EncodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int
 MORVANE_EXPORT int EVP_EncodeBlock(unsigned char *t, const unsigned char *f, int n);
 MORVANE_EXPORT void EVP_DecodeInit(EVP_ENCODE_CTX *ctx);
 /* Decodes lines of text: 1 when more may follow, 0 at the end of the data
- * (a line with "=" padding, a short last line, a line starting with "-", or
- * no input), -1 for a line of 80 stored characters or more or for a byte
- * outside the alphabet (any byte with its top bit set among them).  The count
- * is the bytes written, padding left out, also when the result is -1. */
+ * (a group with "=" padding, a line starting with "-", or no input), -1 for
+ * a line of 80 stored characters or more, for a byte outside the alphabet
+ * (any byte with its top bit set among them) or for data after the padded
+ * group in the same call (line ends, white space and a line starting with
+ * "-" may follow it).  Blanks at line ends and where the calls split the
+ * text change nothing.  The count is the bytes written, padding left out,
+ * also when the result is -1. */
 MORVANE_EXPORT int EVP_DecodeUpdate(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl,
                                     const unsigned char *in, int inl);
 /* Decodes the pending characters: 1 (count stored), -1 when they are no
