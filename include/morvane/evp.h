@@ -487,13 +487,18 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * "base64 encoding" encodes what is written and decodes what is read (the
  * first read or write fixes the direction; BIO_flush writes the last line).
  * BIO_FLAGS_BASE64_NO_NL on the filter selects one unbroken line.  Reading
- * skips leading lines that do not decode (armour lines) and, after what
- * the text before the fault decodes to (its lines that end whole groups; of
- * unbroken text, its whole groups), ends with a negative result ("decode error"
- * queued) when the text turns out corrupt: a character outside the
- * alphabet, an over-long line, or the source ending inside a group (text
- * cut short, or a line that is not base64 after the data).  The 0 of a
- * clean end comes only after complete text.
+ * skips leading lines that do not decode (armour lines) and blank lines.
+ * Text after a padded group is read as new groups (a writer flushed between
+ * writes, files joined); the data ends at a line starting with "-" or at the
+ * source's end, and a read after a padded group from a source at its end
+ * that asks to retry (a memory stream) returns 0, a later read going on.
+ * After what the text before a fault decodes to (its lines that end whole
+ * groups; of unbroken text, its whole groups), reading ends with a negative
+ * result ("decode error" queued by the read that returns it) when the text
+ * turns out corrupt: a character outside the alphabet, an over-long line, a
+ * bad group, or the source ending inside a group (text cut short, or a line
+ * that is not base64 after the data).  The 0 of a clean end comes only
+ * after complete text.
  *
  * "cipher" encrypts what is written and decrypts what is read, after
  * BIO_set_cipher; BIO_flush writes the final padded block, and
