@@ -640,24 +640,37 @@ TEST(SmimeChain, OnlyCertificatesThatMayBeCopiesAreDigested) {
 }
 
 // A read of the content that fails part-way fails signing and encryption,
-// with the reason, instead of giving a message over part of the content.
+// with the reason, instead of giving a message over part of the content: a
+// stream whose read fails, and base64 text with a corrupt line after a
+// padded one.
 TEST(Smime, ContentThatCannotBeReadIsNotSigned) {
   STACK* certs = StackOf({UserCert(0)});
   for (int flags : {PKCS7_FLAG_BINARY, 0}) {
     for (bool encrypt : {false, true}) {
-      SCOPED_TRACE(testing::Message() << flags << encrypt);
-      BIO* in = morvane_test::NewScriptedStream();
-      morvane_test::Script(in).input = kContent;
-      morvane_test::Script(in).read_script = {morvane_test::ScriptStep::Move(5),
-                                              morvane_test::ScriptStep::Fail()};
-      PKCS7* p7 = encrypt ? PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), flags)
-                          : PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, flags);
-      EXPECT_EQ(p7, nullptr);
-      EXPECT_TRUE(ErrorsAre({{ERR_LIB_ASN1, ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR},
-                             {kLib, encrypt ? PKCS7_F_PKCS7_ENCRYPT : PKCS7_F_PKCS7_SIGN,
-                              encrypt ? PKCS7_R_PKCS7_DATAFINAL_ERROR : PKCS7_R_PKCS7_DATASIGN}}));
-      PKCS7_free(p7);
-      BIO_free(in);
+      for (bool base64 : {false, true}) {
+        SCOPED_TRACE(testing::Message() << flags << encrypt << base64);
+        BIO* in = morvane_test::NewScriptedStream();
+        if (base64) {
+          morvane_test::Script(in).input = "QQ==\nQk*E\n";
+          in = BIO_push(BIO_new(BIO_f_base64()), in);
+        } else {
+          morvane_test::Script(in).input = kContent;
+          morvane_test::Script(in).read_script = {morvane_test::ScriptStep::Move(5),
+                                                  morvane_test::ScriptStep::Fail()};
+        }
+        PKCS7* p7 = encrypt ? PKCS7_encrypt(certs, in, EVP_des_ede3_cbc(), flags)
+                            : PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, flags);
+        EXPECT_EQ(p7, nullptr);
+        std::vector<morvane_test::ErrEntry> errors = {
+            {ERR_LIB_ASN1, ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR},
+            {kLib, encrypt ? PKCS7_F_PKCS7_ENCRYPT : PKCS7_F_PKCS7_SIGN,
+             encrypt ? PKCS7_R_PKCS7_DATAFINAL_ERROR : PKCS7_R_PKCS7_DATASIGN}};
+        if (base64)
+          errors.insert(errors.begin(), {ERR_LIB_EVP, EVP_F_B64_READ, EVP_R_DECODE_ERROR});
+        EXPECT_TRUE(ErrorsAre(errors));
+        PKCS7_free(p7);
+        BIO_free_all(in);
+      }
     }
   }
   sk_free(certs);
