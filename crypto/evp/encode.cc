@@ -220,12 +220,32 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
   bool ended = false;  // a padded group was decoded: the data ended
   unsigned char* const d = ctx->enc_data;
   MORVANE_assert(n >= 0 && n < (int)sizeof(ctx->enc_data));
+  bool after_pad = n > 0 && d[n - 1] == '=';  // only "=" may be stored next
 
   if (inl <= 0 || (n == 0 && class_of(in[0]) == kEndOfData)) {
     rv = 0;
     inl = 0;
   }
   for (int i = 0; i < inl; i++) {
+    // Alphabet characters other than "=" that fill no line, keep the line
+    // within its bound and are not the input's last are only stored: the
+    // common case, taken as a run.
+    if (!after_pad && !ended) {
+      int room = 63 - n;
+      if (79 - ln < room) room = 79 - ln;
+      if (inl - 1 - i < room) room = inl - 1 - i;
+      int k = 0;
+      while (k < room && class_of(in[i + k]) < 64 && in[i + k] != '=') {
+        d[n + k] = in[i + k];
+        k++;
+      }
+      if (k > 0) {
+        n += k;
+        ln += k;
+        i += k;
+        exp_nl = 0;
+      }
+    }
     if (ln >= 80) {  // a line too long for the buffer
       rv = -1;
       break;
@@ -248,13 +268,14 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
     }
     if (!skipped(v)) {
       // A character after "=" that is no "=" itself: data after the end.
-      if (tmp != '=' && n > 0 && d[n - 1] == '=') {
+      if (tmp != '=' && after_pad) {
         rv = -1;
         break;
       }
       MORVANE_assert(n < (int)sizeof(ctx->enc_data));
       d[n++] = tmp;
       ln++;
+      after_pad = tmp == '=';
     }
     if (tmp == '=') eof++;
     if (v == kReturn) {
@@ -303,6 +324,7 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
     const int pad = (d[n - 1] == '=') + (n >= 2 && d[n - 1] == '=' && d[n - 2] == '=');
     const int got = EVP_DecodeBlock(out, d, n);
     n = 0;
+    after_pad = false;
     if (got < 0) {  // stored characters are whole groups of the alphabet
       rv = -1;
       break;
