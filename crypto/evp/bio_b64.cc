@@ -177,6 +177,17 @@ bool only_blanks(const unsigned char* s, int n) {
   return i == n;
 }
 
+// Whether s[0, n) holds only base64 characters and blanks.
+bool only_base64(const unsigned char* s, int n) {
+  for (int i = 0; i < n; i++) {
+    const unsigned char c = s[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+          c == '/' || c == '=' || blank(c)))
+      return false;
+  }
+  return true;
+}
+
 // After a padded group, with nothing but blanks held, a source that asks to
 // retry but says it is at its end (a memory stream at its end does both):
 // the group ends the data, as the decoder reads it.  A source that may have
@@ -203,13 +214,12 @@ int decode_line(B64Ctx* ctx, const unsigned char* s, int len, int* decoded) {
     int rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + *decoded, &n, s, cut);
     *decoded += n;
     ctx->padded = 0;
-    if (rc == 0 && eq != nullptr) {
-      // The end of the decoder's data: at "-" when the text starts with
-      // one, else at the padded group it ends with.
-      int i = 0, k = cut;
-      while (i < cut && blank(s[i])) i++;
-      while (k > i && blank(s[k - 1])) k--;
-      if (k > i && s[i] != '-' && s[k - 1] == '=') {
+    if (rc == 0 && eq != nullptr && memchr(s, '-', static_cast<size_t>(cut)) == nullptr) {
+      // The end of the decoder's data: at a "-" when the text holds one,
+      // else at the padded group it ends with.
+      int k = cut;
+      while (k > 0 && blank(s[k - 1])) k--;
+      if (k > 0 && s[k - 1] == '=') {
         EVP_DecodeInit(&ctx->base64);
         ctx->padded = 1;
         rc = 1;
@@ -221,10 +231,25 @@ int decode_line(B64Ctx* ctx, const unsigned char* s, int len, int* decoded) {
   }
 }
 
+// Whether a line that does not decode is base64 text gone wrong rather than
+// a header: nothing but base64 characters up to its first "=" run, or in
+// all when it has none.
+bool base64_gone_wrong(const unsigned char* s, int n) {
+  const void* eq = memchr(s, '=', static_cast<size_t>(n));
+  if (eq != nullptr) {
+    int e = static_cast<int>(static_cast<const unsigned char*>(eq) - s);
+    while (e < n && s[e] == '=') e++;
+    n = e;
+  }
+  return only_base64(s, n);
+}
+
 // Start of data, line mode: drops the lines in tmp that do not decode (blank
-// lines among them) and keeps the text from the first one that does.  True
-// when it was found; false when more text is needed.  At the end of the
-// source an unfinished last line is tried as a line too.
+// lines among them) and keeps the text from the first one that does, or
+// that is base64 text gone wrong (its fault is then reported, not passed
+// over as a header's).  True when it was found; false when more text is
+// needed.  At the end of the source an unfinished last line is tried as a
+// line too.
 bool find_first_line(B64Ctx* ctx) {
   unsigned char* const tmp = ctx->tmp;
   const int len = ctx->tmp_len;
@@ -246,7 +271,7 @@ bool find_first_line(B64Ctx* ctx) {
     const int k = decode_line(ctx, tmp + p, end - p, &num);
     EVP_DecodeInit(&ctx->base64);
     ctx->padded = 0;
-    if (k == 1 || num > 0) {
+    if (k == 1 || num > 0 || (k < 0 && base64_gone_wrong(tmp + p, end - p))) {
       memmove(tmp, tmp + p, static_cast<size_t>(len - p));
       ctx->tmp_len = len - p;
       ctx->start = 0;
@@ -327,9 +352,10 @@ int b64_read(BIO* b, char* out, int outl) {
   bool pad_end = false;
   while (outl > 0 && ctx->cont > 0) {
     const bool unbroken = no_newlines(b);
-    // The source has nothing now (a memory stream at its end, say): the
-    // whole lines held are decoded before the retry is passed on, or a
-    // message shorter than the 1024-character window would never be read.
+    // The source has nothing now (a memory stream at its end, say): what is
+    // held, an unfinished line too, is decoded before the retry is passed
+    // on, or a message shorter than the 1024-character window would never
+    // be read.
     bool held_only = false;
     int i = BIO_read(b->next_bio, ctx->tmp + ctx->tmp_len, kChunk - ctx->tmp_len);
     if (i <= 0) {
@@ -369,24 +395,22 @@ int b64_read(BIO* b, char* out, int outl) {
       rc = decoded < 0 ? -1 : 1;
       if (decoded < 0) decoded = 0;
     } else {
-      // Whole lines only while the source goes on: the decoder judges each
-      // line by what one call hands it, and the tail of a line cut by the
-      // 1024-character window would read as a short last line, ending the
-      // data early.  The tail waits for the rest of its line.
+      // Whole lines while the source goes on: the tail of a line cut by the
+      // 1024-character window waits for the rest of its line, unless the
+      // source has nothing more for now.  (The decoder reads a line split
+      // anywhere alike.)
       int upto = ctx->tmp_len;
-      if (ctx->cont > 0) {
+      if (ctx->cont > 0 && !held_only) {
         int nl = upto - 1;
         while (nl >= 0 && ctx->tmp[nl] != '\n') nl--;
         if (nl >= 0) upto = nl + 1;
       }
-      if (held_only && ctx->tmp[upto - 1] != '\n') break;  // no whole line yet
       // One line a call: a line that ends a whole number of groups is
       // decoded at once, so that the decoder holds only the characters of
       // lines that left a group unfinished (a cut, or text that is not
       // base64, when the source ends there).  A line whose padded group
       // ends the decoder's data is followed by new groups, from a fresh
-      // decoder; a line starting with "-" ends the data.  Blank lines are
-      // passed over.
+      // decoder; a line starting with "-" ends the data.
       rc = 1;
       decoded = 0;
       for (int p = 0; p < upto && rc > 0;) {
@@ -397,7 +421,15 @@ int b64_read(BIO* b, char* out, int outl) {
         int k = p;
         while (k < end && (ctx->tmp[k] == ' ' || ctx->tmp[k] == '\t' || ctx->tmp[k] == '\r')) k++;
         const int q = end < upto ? end + 1 : upto;
-        if (k != end) rc = decode_line(ctx, ctx->tmp + p, q - p, &decoded);
+        if (k != end) {
+          rc = decode_line(ctx, ctx->tmp + p, q - p, &decoded);
+        } else {
+          // Blanks: the decoder only counts the line's end (the tail of a
+          // line whose head came earlier), and a padded group stays last.
+          int n = 0;
+          rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + decoded, &n, ctx->tmp + p, q - p);
+          decoded += n;
+        }
         p = q;
       }
       memmove(ctx->tmp, ctx->tmp + upto, static_cast<size_t>(ctx->tmp_len - upto));

@@ -110,6 +110,12 @@ TEST(Base64Filter, TextEndingInsideAGroupFailsAfterTheWholeGroups) {
       {"QQ==QkNE", true, "ABCD", 0},
       {"QUI=QkNEQUJDRA==", true, "ABBCDABCD", 0},
       {"QQ=AQkNE", true, "", -1},
+      // A first line of base64 gone wrong after its "=" is reported, not
+      // passed over as a header.
+      {"-----BEGIN X-----\nQU=JQkNE\n-----END X-----\n", false, "", -1},
+      {"Content-Type: x=y\nQUJD\n", false, "ABC", 0},
+      // "-" on a line after a padded group ends the data there.
+      {"QUJD-----END X QQ==QkNE\n", false, "ABC", 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.text);
@@ -180,6 +186,40 @@ TEST(Base64Filter, APaddedGroupEndsAReadWhenTheSourceWaits) {
   EXPECT_FALSE(BIO_should_retry(b64));
   EXPECT_ERRORS({});
   BIO_free_all(b64);
+}
+
+// Text written into a memory stream a few characters at each retry, lines
+// ending in blanks: what the stream holds is decoded at each retry, the
+// head of a line and its blank tail apart, and every size gives the data.
+TEST(Base64Filter, TextFedInPiecesWithBlanksReadsWhole) {
+  const std::string line(64, 'A');
+  const std::string text = line + "\t\t \n" + line + " \r\n" + line + "\t\nZm8=\n";
+  const std::string data = std::string(144, '\0') + "fo";
+  for (const size_t step : {1, 5, 64, 66, 67}) {
+    SCOPED_TRACE(step);
+    BIO* mem = BIO_new(BIO_s_mem());
+    BIO* b64 = BIO_push(BIO_new(BIO_f_base64()), mem);
+    std::string got;
+    char buf[7];
+    size_t fed = 0;
+    int n = 0;
+    for (int calls = 0; calls < 10000; calls++) {
+      n = BIO_read(b64, buf, sizeof buf);
+      if (n > 0) {
+        got.append(buf, static_cast<size_t>(n));
+      } else if (BIO_should_retry(b64) && fed < text.size()) {
+        const size_t k = std::min(step, text.size() - fed);
+        BIO_write(mem, text.data() + fed, static_cast<int>(k));
+        fed += k;
+      } else {
+        break;
+      }
+    }
+    EXPECT_EQ(n, 0);
+    EXPECT_TRUE(got == data);
+    EXPECT_ERRORS({});
+    BIO_free_all(b64);
+  }
 }
 
 TEST(Base64Filter, AnUnterminatedLastLineIsRead) {
