@@ -188,6 +188,15 @@ bool only_base64(const unsigned char* s, int n) {
   return true;
 }
 
+// The end of the first "=" run in s[0, n), or -1 when it has no "=".
+int end_of_pad_run(const unsigned char* s, int n) {
+  const void* eq = memchr(s, '=', static_cast<size_t>(n));
+  if (eq == nullptr) return -1;
+  int e = static_cast<int>(static_cast<const unsigned char*>(eq) - s);
+  while (e < n && s[e] == '=') e++;
+  return e;
+}
+
 // After a padded group, with nothing but blanks held, a source that asks to
 // retry but says it is at its end (a memory stream at its end does both):
 // the group ends the data, as the decoder reads it.  A source that may have
@@ -196,25 +205,20 @@ bool pad_ends_data(BIO* b, const B64Ctx* ctx) {
   return ctx->padded && only_blanks(ctx->tmp, ctx->tmp_len) && BIO_eof(b->next_bio) == 1;
 }
 
-// Decodes one line (or the unfinished last one) into buf after `*decoded`
-// bytes: the decoder's result, 0 only for the end of the data (a line
-// starting with "-").  A padded group ends the decoder's run of data: what
-// follows it, on the line or after it, is new groups for a fresh decoder.
+// Decodes one line (or a part of one) into buf after `*decoded` bytes: the
+// decoder's result, 0 only for the end of the data (at a "-").  A padded
+// group ends the decoder's run of data: what follows it, on the line or
+// after it, is new groups for a fresh decoder.
 int decode_line(B64Ctx* ctx, const unsigned char* s, int len, int* decoded) {
   for (;;) {
-    // Up to the end of the first "=" run that has text after it.
-    int cut = len;
-    const void* eq = memchr(s, '=', static_cast<size_t>(len));
-    if (eq != nullptr) {
-      int e = static_cast<int>(static_cast<const unsigned char*>(eq) - s);
-      while (e < len && s[e] == '=') e++;
-      if (!only_blanks(s + e, len - e)) cut = e;
-    }
+    // Up to the end of the first "=" run when text follows it.
+    const int e = end_of_pad_run(s, len);
+    const int cut = e >= 0 && !only_blanks(s + e, len - e) ? e : len;
     int n = 0;
     int rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + *decoded, &n, s, cut);
     *decoded += n;
     ctx->padded = 0;
-    if (rc == 0 && eq != nullptr && memchr(s, '-', static_cast<size_t>(cut)) == nullptr) {
+    if (rc == 0 && e >= 0 && memchr(s, '-', static_cast<size_t>(cut)) == nullptr) {
       // The end of the decoder's data: at a "-" when the text holds one,
       // else at the padded group it ends with.
       int k = cut;
@@ -235,13 +239,8 @@ int decode_line(B64Ctx* ctx, const unsigned char* s, int len, int* decoded) {
 // a header: nothing but base64 characters up to its first "=" run, or in
 // all when it has none.
 bool base64_gone_wrong(const unsigned char* s, int n) {
-  const void* eq = memchr(s, '=', static_cast<size_t>(n));
-  if (eq != nullptr) {
-    int e = static_cast<int>(static_cast<const unsigned char*>(eq) - s);
-    while (e < n && s[e] == '=') e++;
-    n = e;
-  }
-  return only_base64(s, n);
+  const int e = end_of_pad_run(s, n);
+  return only_base64(s, e >= 0 ? e : n);
 }
 
 // Start of data, line mode: drops the lines in tmp that do not decode (blank

@@ -487,7 +487,8 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * "base64 encoding" encodes what is written and decodes what is read (the
  * first read or write fixes the direction; BIO_flush writes the last line).
  * BIO_FLAGS_BASE64_NO_NL on the filter selects one unbroken line.  Reading
- * skips leading lines that do not decode (armour lines) and blank lines.
+ * skips leading blank lines and lines that do not decode (armour lines,
+ * headers), but not a line of base64 characters up to its first "=" run.
  * Text after a padded group is read as new groups (a writer flushed between
  * writes, files joined); the data ends at a line starting with "-" or at the
  * source's end, and a read after a padded group from a source at its end
