@@ -68,6 +68,11 @@ const ReadCase kReadCases[] = {
     // Body lines of 253 and 506 characters are read whole and refused.
     {"body_line_253_last.pem", 0, nullptr, nullptr, "", PEM_R_BAD_BASE64_DECODE},
     {"body_line_506_middle.pem", 0, nullptr, nullptr, "", PEM_R_BAD_BASE64_DECODE},
+    // Padding ends the data: a padded line before the last one is refused,
+    // never read as the data before it.
+    {"pad_full_line_middle.pem", 0, nullptr, nullptr, "", PEM_R_BAD_BASE64_DECODE},
+    {"no_header_pad_middle.pem", 0, nullptr, nullptr, "", PEM_R_BAD_BASE64_DECODE},
+    {"pad_full_line_last.pem", 1, "TEST", "", Repeat("foobar", 7) + "fooba", 0},
 };
 
 TEST(PemRead, BlockLayouts) {
