@@ -292,6 +292,56 @@ TEST(ConfLib, ReadsThatFailFailTheLoad) {
   ERR_clear_error();
 }
 
+// A read that asks to retry is no read error: a buffering filter over a
+// writable memory stream loads as the text does, and so does a stream that
+// asks again up to 16 times in a row.  A source that still has nothing
+// after that, or that never reaches its end, fails the load with "read
+// error" and the line it was reading; so does a failure at any read.
+TEST(ConfLib, RetriesEndOnlyAtTheEnd) {
+  using morvane_test::ScriptStep;
+  const std::string text = "a = 1\n[s]\nb = 2\nc = 3";
+  const Sections whole = conf_test::LoadInto(ConfPtr(NCONF_new(nullptr)).get(), text).store;
+  ASSERT_EQ(whole.size(), 2u);
+  struct Case {
+    BIO* in;
+    long eline;  // of the failure; 0 for a load of the whole text
+  } cases[] = {
+      {morvane_test::NewBufferedMemory(text), 0},
+      {morvane_test::NewBufferedMemory(text + "\n"), 0},
+      {morvane_test::NewScriptedSource(text, {ScriptStep::Retry(), ScriptStep::Move(3),
+                                              ScriptStep::Retry(), ScriptStep::Retry()}),
+       0},
+      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(16)), 0},
+      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(17)), 1},
+      {morvane_test::NewScriptedSource(text, {}, false), 4},
+      {morvane_test::NewScriptedSource(text + "\n", {}, false), 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    ConfPtr conf(NCONF_new(nullptr));
+    long eline = 0;
+    EXPECT_EQ(NCONF_load_bio(conf.get(), c.in, &eline), c.eline == 0 ? 1 : 0);
+    EXPECT_EQ(eline, c.eline);
+    if (c.eline == 0) {
+      EXPECT_EQ(conf_test::ReadStore(conf.get()), whole);
+      EXPECT_ERRORS({});
+    } else {
+      const std::string data = "line " + std::to_string(c.eline);
+      EXPECT_ERRORS({{ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()}});
+    }
+    BIO_free_all(c.in);
+  }
+  // A failure at any read (the lines, then the end) fails the load.
+  for (int k = 1; k <= 5; k++) {
+    BIO* in = morvane_test::NewScriptedSource(text, ScriptStep::FailAt(k));
+    ConfPtr conf(NCONF_new(nullptr));
+    EXPECT_EQ(NCONF_load_bio(conf.get(), in, nullptr), 0) << k;
+    EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), CONF_R_READ_ERROR) << k;
+    ERR_clear_error();
+    BIO_free(in);
+  }
+}
+
 TEST(ConfLib, HashTableFormsAddUpUnderTheDefaultMethod) {
   // Set before the first wrapping: the WIN32 rules apply to CONF_load_bio.
   EXPECT_EQ(CONF_set_default_method(NCONF_WIN32()), 1);

@@ -134,6 +134,54 @@ TEST(TxtDbRead, AFailedReadIsNoEndOfFile) {
   BIO_free(in);
 }
 
+// A read that asks to retry is no read error: a buffering filter over a
+// writable memory stream reads as the text does, and so does a stream that
+// asks again up to 16 times in a row.  A source that still has nothing
+// after that, or that never reaches its end, fails the read on the line it
+// was reading; so does a failure at any read.
+TEST(TxtDbRead, RetriesEndOnlyAtTheEnd) {
+  using morvane_test::ScriptStep;
+  const std::string text = "a\tb\n#c\nd\te";
+  struct Case {
+    BIO* in;
+    long line;  // of the failure; 0 for the two rows
+  } cases[] = {
+      {morvane_test::NewBufferedMemory(text), 0},
+      {morvane_test::NewBufferedMemory(text + "\n"), 0},
+      {morvane_test::NewScriptedSource(text, {ScriptStep::Retry(), ScriptStep::Move(2),
+                                              ScriptStep::Retry(), ScriptStep::Retry()}),
+       0},
+      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(16)), 0},
+      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(17)), 1},
+      {morvane_test::NewScriptedSource(text, {}, false), 3},
+      {morvane_test::NewScriptedSource(text + "\n", {}, false), 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    CaptureStderr();
+    TXT_DB* db = TXT_DB_read(c.in, 2);
+    const std::string err = GetCapturedStderr();
+    if (c.line == 0) {
+      ASSERT_NE(db, nullptr);
+      ASSERT_EQ(sk_num(db->data), 2);
+      EXPECT_EQ(Fields(db, 1), (std::vector<std::string>{"d", "e"}));
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_EQ(db, nullptr);
+      EXPECT_EQ(err, "read error on line " + std::to_string(c.line) + "\n");
+    }
+    TXT_DB_free(db);
+    BIO_free_all(c.in);
+  }
+  for (int k = 1; k <= 4; k++) {
+    BIO* in = morvane_test::NewScriptedSource(text, ScriptStep::FailAt(k));
+    CaptureStderr();
+    EXPECT_EQ(TXT_DB_read(in, 2), nullptr) << k;
+    EXPECT_NE(GetCapturedStderr().find("read error"), std::string::npos) << k;
+    BIO_free(in);
+  }
+}
+
 TEST(TxtDbRead, LongLinesAndLongComments) {
   std::string comment = "#" + std::string(1999, 'c') + "\n";
   std::string f1(5000, 'x'), f2(511, 'y'), f3(1023, 'z');
