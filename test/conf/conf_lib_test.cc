@@ -302,31 +302,17 @@ TEST(ConfLib, RetriesEndOnlyAtTheEnd) {
   const std::string text = "a = 1\n[s]\nb = 2\nc = 3";
   const Sections whole = conf_test::LoadInto(ConfPtr(NCONF_new(nullptr)).get(), text).store;
   ASSERT_EQ(whole.size(), 2u);
-  struct Case {
-    BIO* in;
-    long eline;  // of the failure; 0 for a load of the whole text
-  } cases[] = {
-      {morvane_test::NewBufferedMemory(text), 0},
-      {morvane_test::NewBufferedMemory(text + "\n"), 0},
-      {morvane_test::NewScriptedSource(text, {ScriptStep::Retry(), ScriptStep::Move(3),
-                                              ScriptStep::Retry(), ScriptStep::Retry()}),
-       0},
-      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(16)), 0},
-      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(17)), 1},
-      {morvane_test::NewScriptedSource(text, {}, false), 4},
-      {morvane_test::NewScriptedSource(text + "\n", {}, false), 5},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+  for (const morvane_test::RetryCase& c : morvane_test::RetryCases(text, 4)) {
+    SCOPED_TRACE(c.fail_line);
     ConfPtr conf(NCONF_new(nullptr));
     long eline = 0;
-    EXPECT_EQ(NCONF_load_bio(conf.get(), c.in, &eline), c.eline == 0 ? 1 : 0);
-    EXPECT_EQ(eline, c.eline);
-    if (c.eline == 0) {
+    EXPECT_EQ(NCONF_load_bio(conf.get(), c.in, &eline), c.fail_line == 0 ? 1 : 0);
+    EXPECT_EQ(eline, c.fail_line);
+    if (c.fail_line == 0) {
       EXPECT_EQ(conf_test::ReadStore(conf.get()), whole);
       EXPECT_ERRORS({});
     } else {
-      const std::string data = "line " + std::to_string(c.eline);
+      const std::string data = "line " + std::to_string(c.fail_line);
       EXPECT_ERRORS({{ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()}});
     }
     BIO_free_all(c.in);

@@ -179,5 +179,17 @@ BIO* NewBufferedMemory(const std::string& text) {
   BIO_write(mem, text.data(), static_cast<int>(text.size()));
   return BIO_push(BIO_new(BIO_f_buffer()), mem);
 }
+std::vector<RetryCase> RetryCases(const std::string& text, long lines) {
+  using S = ScriptStep;
+  return {
+      {NewBufferedMemory(text), 0},
+      {NewBufferedMemory(text + "\n"), 0},
+      {NewScriptedSource(text, {S::Retry(), S::Move(2), S::Retry(), S::Retry()}), 0},
+      {NewScriptedSource(text, S::Retries(16)), 0},
+      {NewScriptedSource(text, S::Retries(17)), 1},
+      {NewScriptedSource(text, {}, false), lines},
+      {NewScriptedSource(text + "\n", {}, false), lines + 1},
+  };
+}
 
 }  // namespace morvane_test

@@ -74,6 +74,19 @@ BIO* NewScriptedSource(const std::string& text, std::deque<ScriptStep> script = 
 // end.
 BIO* NewBufferedMemory(const std::string& text);
 
+// A stream handing a loader `text` (of `lines` lines, the last without a
+// line feed) by way of retries, and the line on which the loader must fail
+// (0: the whole text loads): a buffering filter over a writable memory
+// stream, with and without a last line feed; a stream asking to retry
+// between pieces of lines, and 16 times in a row; one asking 17 times in a
+// row (line 1); one that never reaches its end, with and without a last
+// line feed (the line after the text).
+struct RetryCase {
+  BIO* in;
+  long fail_line;
+};
+std::vector<RetryCase> RetryCases(const std::string& text, long lines);
+
 }  // namespace morvane_test
 
 #endif  // MORVANE_TEST_SCRIPTED_STREAM_H

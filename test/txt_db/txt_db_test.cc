@@ -142,33 +142,19 @@ TEST(TxtDbRead, AFailedReadIsNoEndOfFile) {
 TEST(TxtDbRead, RetriesEndOnlyAtTheEnd) {
   using morvane_test::ScriptStep;
   const std::string text = "a\tb\n#c\nd\te";
-  struct Case {
-    BIO* in;
-    long line;  // of the failure; 0 for the two rows
-  } cases[] = {
-      {morvane_test::NewBufferedMemory(text), 0},
-      {morvane_test::NewBufferedMemory(text + "\n"), 0},
-      {morvane_test::NewScriptedSource(text, {ScriptStep::Retry(), ScriptStep::Move(2),
-                                              ScriptStep::Retry(), ScriptStep::Retry()}),
-       0},
-      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(16)), 0},
-      {morvane_test::NewScriptedSource(text, ScriptStep::Retries(17)), 1},
-      {morvane_test::NewScriptedSource(text, {}, false), 3},
-      {morvane_test::NewScriptedSource(text + "\n", {}, false), 4},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+  for (const morvane_test::RetryCase& c : morvane_test::RetryCases(text, 3)) {
+    SCOPED_TRACE(c.fail_line);
     CaptureStderr();
     TXT_DB* db = TXT_DB_read(c.in, 2);
     const std::string err = GetCapturedStderr();
-    if (c.line == 0) {
+    if (c.fail_line == 0) {
       ASSERT_NE(db, nullptr);
       ASSERT_EQ(sk_num(db->data), 2);
       EXPECT_EQ(Fields(db, 1), (std::vector<std::string>{"d", "e"}));
       EXPECT_EQ(err, "");
     } else {
       EXPECT_EQ(db, nullptr);
-      EXPECT_EQ(err, "read error on line " + std::to_string(c.line) + "\n");
+      EXPECT_EQ(err, "read error on line " + std::to_string(c.fail_line) + "\n");
     }
     TXT_DB_free(db);
     BIO_free_all(c.in);
