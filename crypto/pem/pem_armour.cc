@@ -80,8 +80,13 @@ bool read_line(BIO* bp, Line& line) {
   if (line.failed) return false;
   char buf[sizeof line.buf];
   morvane::internal::Wiper w(buf);
-  char rest[sizeof line.buf];
-  morvane::internal::Wiper wr(rest);
+  char rest[sizeof line.buf];  // what is read past the 253 bytes kept; wiped when used
+  size_t rest_used = 0;
+  struct RestWiper {
+    char* p;
+    const size_t& n;
+    ~RestWiper() { morvane::internal::wipe(p, n); }
+  } wr{rest, rest_used};
   size_t i = 0;    // bytes kept in buf
   size_t at = 0;   // bytes of the line read
   size_t len = 0;  // set when bytes other than trailing ones were dropped
@@ -89,6 +94,7 @@ bool read_line(BIO* bp, Line& line) {
     const bool keep = i < 253;
     char* to = keep ? buf + i : rest;
     const int size = keep ? static_cast<int>(254 - i) : 254;
+    if (!keep) rest_used = sizeof rest;
     const int got = morvane::internal::gets_or_fail(bp, to, size);
     if (got < 0) {
       line.failed = true;

@@ -1,6 +1,7 @@
 // Typed PEM readers and writers, private keys, mixed files, seal and sign;
 // the PKITS certificates and lists (../shared/vectors/pkits) through PEM.
 
+#include <fcntl.h>
 #include <string.h>
 
 #include <algorithm>
@@ -587,6 +588,13 @@ TEST_F(TypedPemTest, FailedReadKeepsTheCallersRecords) {
   X509_free(c1);
 }
 
+// Refuses the g_refuse-th read of the stream it watches (before the read:
+// nothing is consumed), as a descriptor whose read fails once does.
+int g_refuse = 0;
+long RefuseRead(BIO*, int op, const char*, int, long, long ret) {
+  return op == BIO_CB_READ && --g_refuse == 0 ? -1 : ret;
+}
+
 // A bundle read through a stream whose Kth read fails, for every K, never
 // gives the records before it: the read fails with "BIO lib" (a stream that
 // fails queues nothing of its own, as descriptors and sockets do).  Behind a
@@ -627,6 +635,16 @@ TEST_F(TypedPemTest, EveryFailedReadFailsTheBundle) {
   EXPECT_EQ(-1, read(morvane_test::NewScriptedSource(text, ScriptStep::Retries(17))));
   EXPECT_EQ(-1, read(morvane_test::NewScriptedSource(text, {}, false)));
   EXPECT_EQ(records, read(morvane_test::NewBufferedMemory(text)));
+  // A descriptor behind a buffering filter, whose Kth read fails.
+  morvane_test::TempPath file;
+  morvane_test::WriteFile(file.path(), text);
+  for (int k = 1; k <= 4; k++) {
+    BIO* fd = BIO_new_fd(open(file.c_str(), O_RDONLY), BIO_CLOSE);
+    g_refuse = k;
+    BIO_set_callback(fd, RefuseRead);
+    const int n = read(BIO_push(BIO_new(BIO_f_buffer()), fd));
+    EXPECT_TRUE(n == -1 || n == records) << k << " " << n;
+  }
   ERR_clear_error();
   X509_CRL_free(crl);
   X509_free(c1);
