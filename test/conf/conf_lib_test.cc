@@ -298,12 +298,12 @@ TEST(ConfLib, ReadsThatFailFailTheLoad) {
 // after that, or that never reaches its end, fails the load with "read
 // error" and the line it was reading; so does a failure at any read.
 TEST(ConfLib, RetriesEndOnlyAtTheEnd) {
-  using morvane_test::ScriptStep;
   const std::string text = "a = 1\n[s]\nb = 2\nc = 3";
   const Sections whole = conf_test::LoadInto(ConfPtr(NCONF_new(nullptr)).get(), text).store;
   ASSERT_EQ(whole.size(), 2u);
-  for (const morvane_test::RetryCase& c : morvane_test::RetryCases(text, 4)) {
-    SCOPED_TRACE(c.fail_line);
+  const std::vector<morvane_test::RetryCase> cases = morvane_test::RetryCases(text, 4);
+  for (const morvane_test::RetryCase& c : cases) {
+    SCOPED_TRACE(&c - cases.data());
     ConfPtr conf(NCONF_new(nullptr));
     long eline = 0;
     EXPECT_EQ(NCONF_load_bio(conf.get(), c.in, &eline), c.fail_line == 0 ? 1 : 0);
@@ -316,15 +316,6 @@ TEST(ConfLib, RetriesEndOnlyAtTheEnd) {
       EXPECT_ERRORS({{ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()}});
     }
     BIO_free_all(c.in);
-  }
-  // A failure at any read (the lines, then the end) fails the load.
-  for (int k = 1; k <= 5; k++) {
-    BIO* in = morvane_test::NewScriptedSource(text, ScriptStep::FailAt(k));
-    ConfPtr conf(NCONF_new(nullptr));
-    EXPECT_EQ(NCONF_load_bio(conf.get(), in, nullptr), 0) << k;
-    EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), CONF_R_READ_ERROR) << k;
-    ERR_clear_error();
-    BIO_free(in);
   }
 }
 

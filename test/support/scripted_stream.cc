@@ -181,7 +181,7 @@ BIO* NewBufferedMemory(const std::string& text) {
 }
 std::vector<RetryCase> RetryCases(const std::string& text, long lines) {
   using S = ScriptStep;
-  return {
+  std::vector<RetryCase> cases = {
       {NewBufferedMemory(text), 0},
       {NewBufferedMemory(text + "\n"), 0},
       {NewScriptedSource(text, {S::Retry(), S::Move(2), S::Retry(), S::Retry()}), 0},
@@ -190,6 +190,9 @@ std::vector<RetryCase> RetryCases(const std::string& text, long lines) {
       {NewScriptedSource(text, {}, false), lines},
       {NewScriptedSource(text + "\n", {}, false), lines + 1},
   };
+  for (int k = 1; k <= lines + 1; k++)
+    cases.push_back({NewScriptedSource(text, S::FailAt(k)), std::min<long>(k, lines)});
+  return cases;
 }
 
 }  // namespace morvane_test

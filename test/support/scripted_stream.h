@@ -80,7 +80,8 @@ BIO* NewBufferedMemory(const std::string& text);
 // stream, with and without a last line feed; a stream asking to retry
 // between pieces of lines, and 16 times in a row; one asking 17 times in a
 // row (line 1); one that never reaches its end, with and without a last
-// line feed (the line after the text).
+// line feed (the line after the text); one whose Kth read fails, for every
+// K up to the read that finds the end (line K, the last for that read).
 struct RetryCase {
   BIO* in;
   long fail_line;
