@@ -94,8 +94,8 @@ bool add_object(const Loader& l, X509_LOOKUP* ctx, void* obj, bool held_ok) {
 // or 0.  A duplicate ends the reading unless `held_ok`.  In a PEM file a
 // broken block, or an object the decoder refuses, is passed over, its
 // reasons queued, and the others load; a stream that fails ends the
-// reading, and the file then fails only when nothing was read.  Only the
-// errors of this call are dropped when a PEM file ends normally after
+// reading and fails the load (the objects read before it staying).  Only
+// the errors of this call are dropped when a PEM file ends normally after
 // objects that all read.
 int load_bio(const Loader& l, X509_LOOKUP* ctx, BIO* in, int type, bool held_ok) {
   int ret = 0;
@@ -125,7 +125,9 @@ int load_bio(const Loader& l, X509_LOOKUP* ctx, BIO* in, int type, bool held_ok)
         } else {
           if (end && count > 0) read_mark.pop();  // the end is no reason
           put_error(l.func, ERR_R_PEM_LIB, __LINE__);
-          ret = watch.seen() ? 0 : count;
+          // A stream that failed may have held more objects: no count of
+          // those read reads as the whole file.
+          ret = watch.seen() || !end ? 0 : count;
         }
         break;
       }
@@ -236,6 +238,8 @@ int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
   if (unread > 0 || !ended) {
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB, __LINE__);
     ERR_add_error_data(2, "file=", file);
+    // A stream that failed may have held more objects.
+    if (!ended) return 0;
   } else if (count == 0) {
     put_error(X509_F_X509_LOAD_CERT_CRL_FILE, X509_R_NO_CERTIFICATE_OR_CRL_FOUND, __LINE__);
     ERR_add_error_data(2, "file=", file);

@@ -383,8 +383,9 @@ MORVANE_EXPORT int X509_LOOKUP_by_alias(X509_LOOKUP *ctx, int type, char *str, i
   X509_LOOKUP_ctrl((x), X509_L_ADD_DIR, (name), (long)(type), NULL)
 
 /* Load the certificates (CRLs) of a PEM (type 1) or DER (type 2) file into
- * the lookup's store: the number added, 0 on failure (a duplicate ends the
- * loading, the ones added before it staying). */
+ * the lookup's store: the number added, 0 on failure (a duplicate, or a
+ * read of the file that fails, ends the loading, the ones added before it
+ * staying). */
 MORVANE_EXPORT int X509_load_cert_file(X509_LOOKUP *ctx, const char *file, int type);
 MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 /* Every certificate and CRL of a PEM file, counted whether added or not;
@@ -394,7 +395,9 @@ MORVANE_EXPORT int X509_load_crl_file(X509_LOOKUP *ctx, const char *file, int ty
  * error, then "PEM lib" and the same data.  A block that is broken or
  * decodes to nothing, or an object that does not decode, is passed over
  * (its reasons queued, then "PEM lib") and the others load; memory that
- * runs short gives 0 with "malloc failure". */
+ * runs short gives 0 with "malloc failure", and a read that fails after
+ * some objects gives 0 with its reasons and "PEM lib" (those read before
+ * it staying in the store). */
 MORVANE_EXPORT int X509_load_cert_crl_file(X509_LOOKUP *ctx, const char *file, int type);
 
 /* The default locations and the environment variables that replace them. */

@@ -644,7 +644,8 @@ TEST(Loaders, UnreadableCertificateCostsItselfOnly) {
 
 // A stream that fails between blocks, or inside one, is neither the file's
 // end nor a broken block: what was read before stays loaded, the reading
-// ends, and the failure is queued, the system's error first, then the
+// ends and the load fails (the file may have held more), and the failure
+// is queued, the system's error first, then the
 // reader's "BIO lib" (it reads no more after the failure).  The file is
 // a pipe whose writer stays open, so that the read after the text waits,
 // until a timer's signal (whose handler asks for no restart) makes it fail
@@ -666,28 +667,38 @@ TEST(Loaders, AStreamThatFailsIsNoEnd) {
   on.sa_handler = Interrupted;
   sigemptyset(&on.sa_mask);
   ASSERT_EQ(0, sigaction(SIGALRM, &on, &was));
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
-    TempPath dir(TempPath::kDir);
-    const std::string pipe = dir.Join("pipe");
-    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
-    const int writer = open(pipe.c_str(), O_RDWR);  // does not wait for a reader
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(static_cast<ssize_t>(r.text.size()), write(writer, r.text.data(), r.text.size()));
-    StorePtr store(X509_STORE_new());
-    X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
-    itimerval every = {{0, 10000}, {0, 10000}}, off = {};
-    ASSERT_EQ(0, setitimer(ITIMER_REAL, &every, nullptr));
-    const int got = X509_load_cert_file(lu, pipe.c_str(), X509_FILETYPE_PEM);
-    setitimer(ITIMER_REAL, &off, nullptr);
-    close(writer);
-    EXPECT_EQ(r.loaded, got);
-    EXPECT_EQ(r.loaded, sk_num(store->objs));
-    EXPECT_EQ(ERR_PACK(ERR_LIB_SYS, SYS_F_FREAD, EINTR), ERR_peek_error());
-    EXPECT_ERRORS({{ERR_LIB_SYS, SYS_F_FREAD, EINTR},
-                   {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB},
-                   {ERR_LIB_PEM, PEM_F_PEM_READ_BIO, ERR_R_BIO_LIB},
-                   {ERR_LIB_X509, X509_F_X509_LOAD_CERT_FILE, ERR_R_PEM_LIB}});
+  // The certificate loader and the bundle loader alike.
+  for (const bool bundle : {false, true}) {
+    for (const auto& r : rows) {
+      SCOPED_TRACE(std::string(r.name) + (bundle ? ", bundle" : ""));
+      TempPath dir(TempPath::kDir);
+      const std::string pipe = dir.Join("pipe");
+      ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+      const int writer = open(pipe.c_str(), O_RDWR);  // does not wait for a reader
+      ASSERT_GE(writer, 0);
+      ASSERT_EQ(static_cast<ssize_t>(r.text.size()), write(writer, r.text.data(), r.text.size()));
+      StorePtr store(X509_STORE_new());
+      X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+      itimerval every = {{0, 10000}, {0, 10000}}, off = {};
+      ASSERT_EQ(0, setitimer(ITIMER_REAL, &every, nullptr));
+      const int got = bundle ? X509_load_cert_crl_file(lu, pipe.c_str(), X509_FILETYPE_PEM)
+                             : X509_load_cert_file(lu, pipe.c_str(), X509_FILETYPE_PEM);
+      setitimer(ITIMER_REAL, &off, nullptr);
+      close(writer);
+      EXPECT_EQ(0, got);  // the file may have held more
+      EXPECT_EQ(r.loaded, sk_num(store->objs));
+      EXPECT_EQ(ERR_PACK(ERR_LIB_SYS, SYS_F_FREAD, EINTR), ERR_peek_error());
+      if (bundle) {
+        EXPECT_EQ(ERR_PACK(ERR_LIB_X509, X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_PEM_LIB),
+                  ERR_peek_last_error());
+        ERR_clear_error();
+      } else {
+        EXPECT_ERRORS({{ERR_LIB_SYS, SYS_F_FREAD, EINTR},
+                       {ERR_LIB_BIO, BIO_F_FILE_READ, ERR_R_SYS_LIB},
+                       {ERR_LIB_PEM, PEM_F_PEM_READ_BIO, ERR_R_BIO_LIB},
+                       {ERR_LIB_X509, X509_F_X509_LOAD_CERT_FILE, ERR_R_PEM_LIB}});
+      }
+    }
   }
   sigaction(SIGALRM, &was, nullptr);
 }
