@@ -4,8 +4,9 @@ and the poll of rand_unix.cc), with its own SHA-1 written from FIPS 180-4
 (no crypto module), for one thread and one process.
 
 It runs the script in a data file of `key = value` records, one step each:
-  op = setup    pid, uid, time: what the process reports; data: hex bytes
-                of the one random device the poll reads (up to 32 of them)
+  op = setup    pid, uid, time, clock: what the process reports (clock: the
+                monotonic clock in nanoseconds); data: hex bytes of the one
+                random device the poll reads (up to 32 of them)
   op = device   data: new device contents
   op = seed     data          op = add   data, entropy
   op = status   ret           op = cleanup
@@ -55,8 +56,8 @@ POOL = 1023
 
 
 class Generator:
-    def __init__(self, pid, uid, now, device):
-        self.pid, self.uid, self.now, self.device = pid, uid, now, device
+    def __init__(self, pid, uid, now, clock, device):
+        self.pid, self.uid, self.now, self.clock, self.device = pid, uid, now, clock, device
         self.state = bytearray(POOL)
         self.stirred = 0
         self.cleanup()
@@ -102,6 +103,7 @@ class Generator:
             self.add(got + bytes(32 - len(got)), float(len(got)))
         for v in (self.pid, self.uid, self.now):
             self.add(struct.pack("<i", v), 0.0)
+        self.add(struct.pack("<q", self.clock), 0.0)
 
     def status(self):
         if not self.initialized or self.entropy < 32.0:
@@ -148,7 +150,7 @@ def run(records):
     for r in records:
         op = r["op"]
         if op == "setup":
-            gen = Generator(int(r["pid"]), int(r["uid"]), int(r["time"]),
+            gen = Generator(int(r["pid"]), int(r["uid"]), int(r["time"]), int(r["clock"]),
                             bytes.fromhex(r["data"]))
         elif op == "device":
             gen.device = bytes.fromhex(r["data"])

@@ -17,7 +17,7 @@ int DSA_sign(int /*type*/, const unsigned char* dgst, int dlen, unsigned char* s
            dlen < 0 ? DSA_R_INVALID_DIGEST_LENGTH : DSA_R_DATA_TOO_LARGE_FOR_KEY_SIZE);
     return 0;
   }
-  RAND_seed(dgst, dlen);
+  RAND_add(dgst, dlen, 0.0);  // public data: mixed in, never counted as entropy
   DSA_SIG* s = DSA_do_sign(dgst, dlen, dsa);
   if (s == nullptr) return 0;
   unsigned char* out = sig;

@@ -173,7 +173,7 @@ int ECDSA_sign_ex(int /*type*/, const unsigned char* dgst, int dgstlen, unsigned
     ECDSAerr(ECDSA_F_ECDSA_DO_SIGN, ERR_R_PASSED_NULL_PARAMETER);
     return 0;
   }
-  RAND_seed(dgst, dgstlen);
+  RAND_add(dgst, dgstlen, 0.0);  // public data: mixed in, never counted as entropy
   ECDSA_SIG* s = ECDSA_do_sign_ex(dgst, dgstlen, kinv, rp, eckey);
   if (s == nullptr) return 0;
   unsigned char* out = sig;

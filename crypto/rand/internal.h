@@ -5,12 +5,21 @@
 #ifndef MORVANE_CRYPTO_RAND_INTERNAL_H
 #define MORVANE_CRYPTO_RAND_INTERNAL_H
 
+#include <stdint.h>
 #include <sys/types.h>
 #include <time.h>
 
 #include <morvane/rand.h>
 
 namespace morvane::rand {
+
+// A counter in memory shared with every process forked after it was made (an
+// anonymous shared mapping): each forked child takes a number of its own from
+// it, so no two children of one family get the same one, whatever their
+// process ids.
+struct ForkCounter {
+  uint64_t taken;  // through atomic_ref
+};
 
 // Where the generator and the poll take what they know of the process.
 struct Seams {
@@ -22,6 +31,8 @@ struct Seams {
   bool (*getrandom)(unsigned char*, size_t);  // the whole request, or false
   const char* const* devices;  // the poll's devices, null-terminated
   const char* const* sockets;  // the poll's entropy-daemon sockets, null-terminated
+  int64_t (*clock)();          // monotonic nanoseconds: added by the poll, mixed in after a fork
+  ForkCounter* (*fork_counter)();  // a new shared counter, or null when none can be made
 };
 extern constinit Seams seams;
 

@@ -13,14 +13,26 @@
 //
 // Beyond the bare scheme: output and status calls poll the system until the
 // pool is seeded, not only the first time (no descriptor free at that moment
-// is no reason to stay unseeded); an output request in a process other than
-// the one that last used the pool (a fork) first mixes in 32 fresh bytes
-// from the system, and fails when the system has none (and the status is 0)
-// until the child's own adds have brought 32 bytes of entropy, so children
-// never repeat one stream even when a process id is reused; the output buffer's
-// contents are never read (they are the caller's, often uninitialised); the
-// pool's used length is kept at least 1 and the output position below it.
+// is no reason to stay unseeded).  An output or status call in a process
+// other than the one that last used the pool (a forked child: another process
+// id, or a fork counted by the fork handler, which tells apart processes with
+// one id in nested pid namespaces) first mixes in,
+// in one step, 32 fresh bytes from the system, a number of the child's own,
+// the monotonic clock and the process id.  The number comes from a counter
+// that the pool's first user maps shared, so every process forked from it,
+// and from its children, takes a different one whatever its process id.
+// Without fresh bytes the child gives no output (and its status is 0) until
+// its own adds have brought 32 bytes of entropy, and then only when it holds
+// such a number: two children given the same bytes never draw one stream.
+// The number is also hashed into each output request, so a cleanup in a child
+// does not make it like another.  A mix whose digest fails leaves the
+// chaining value and the estimate as they were, credits nothing and queues
+// an error; a child whose mix failed is not marked mixed.  The output
+// buffer's contents are never read (they are the caller's, often
+// uninitialised); the pool's used length is kept at least 1 and the output
+// position below it.
 
+#include <pthread.h>
 #include <stdint.h>
 #include <string.h>
 #include <unistd.h>
@@ -49,6 +61,26 @@ constexpr double kSeeded = 32.0;
 constexpr char kFaq[] =
     "You need to read the Morvane FAQ, https://www.morvane.org/support/faq.html";
 
+// Forks seen from this process's line: advanced in each forked child by a
+// fork handler that the pool's first user registers.  With the process id it
+// tells a process apart from its parent even where both have one id (a child
+// that is the first process of a pid namespace nested in its parent's).
+constinit std::atomic<unsigned> forks{0};
+
+void count_fork() {
+  forks.fetch_add(1, std::memory_order_relaxed);
+}
+
+// A process as the pool sees it.
+struct Process {
+  pid_t pid;
+  unsigned forks;
+  bool operator==(const Process&) const = default;
+};
+Process this_process() {
+  return {seams.pid(), forks.load(std::memory_order_relaxed)};
+}
+
 struct Pool {
   unsigned char state[kPoolSize];
   int state_num;
@@ -60,9 +92,13 @@ struct Pool {
   int stirred_pool;
   int crypto_lock_rand;          // outside lock 18: atomic_ref
   unsigned long locking_thread;  // under lock 19: atomic_ref
-  pid_t last_pid;                // the process that last used the pool (fork check)
-  pid_t credit_pid;              // a process not last_pid that has added entropy
+  Process last;                  // the process that last used the pool (fork check)
+  Process credit_by;             // a process not `last` that has added entropy
   double credit;                 // the entropy it added, towards its own reseeding
+  ForkCounter* family;           // shared with every process forked from here, or null
+  uint64_t ticket;               // this process's number from `family`, 0 for none
+  Process ticket_by;             // the process that took `ticket`
+  bool counting;                 // the fork handler is registered
 };
 constinit Pool pool{};
 
@@ -86,9 +122,12 @@ class Sha1 {
   ~Sha1() { EVP_MD_CTX_cleanup(&ctx_); }
   Sha1(const Sha1&) = delete;
   Sha1& operator=(const Sha1&) = delete;
-  void begin() { ok_ &= EVP_DigestInit_ex(&ctx_, EVP_sha1(), nullptr) == 1; }
+  // After a failure every step does nothing: ok() stays false.
+  void begin() {
+    if (ok_) ok_ = EVP_DigestInit_ex(&ctx_, EVP_sha1(), nullptr) == 1;
+  }
   void update(const void* p, size_t n) {
-    if (n != 0) ok_ &= EVP_DigestUpdate(&ctx_, p, n) == 1;
+    if (ok_ && n != 0) ok_ = EVP_DigestUpdate(&ctx_, p, n) == 1;
   }
   // `n` pool bytes from `at`, wrapping to position 0 at `end`.
   void update_pool(int at, int n, int end) {
@@ -100,7 +139,9 @@ class Sha1 {
     }
     update(tmp, static_cast<size_t>(n));
   }
-  void finish(unsigned char out[kMdSize]) { ok_ &= EVP_DigestFinal_ex(&ctx_, out, nullptr) == 1; }
+  void finish(unsigned char out[kMdSize]) {
+    if (ok_) ok_ = EVP_DigestFinal_ex(&ctx_, out, nullptr) == 1;
+  }
   bool ok() const { return ok_; }
 
  private:
@@ -143,23 +184,45 @@ void poll_until_seeded() {
   }
 }
 
-// Lock 18 held by this thread, after an add of `add` bytes of entropy: in
-// a process other than the pool's last user (a forked child that got no
-// fresh system bytes) the adds of that process count towards its own
-// seeding, and once they carry 32 bytes the pool is this process's.
+// Lock 18 held by this thread: the pool is now this process's (its first
+// user, or a forked child that has mixed), which registers the fork handler
+// and makes the counter its children will share, unless it has them from
+// its parent.
+void own_pool(Process now) {
+  if (!pool.counting) pool.counting = pthread_atfork(nullptr, nullptr, count_fork) == 0;
+  pool.last = now;
+  if (pool.family == nullptr) pool.family = seams.fork_counter();
+}
+
+// Lock 18 held by this thread, in a forked child: its own number from the
+// counter its family shares, taken once; 0 when it shares none (a number
+// inherited from the parent is never kept).
+void take_ticket(Process now) {
+  if (pool.ticket_by == now) return;
+  pool.ticket_by = now;
+  pool.ticket = 0;
+  if (pool.family != nullptr)
+    pool.ticket = relaxed(pool.family->taken).fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+// Lock 18 held by this thread, after an add of `add` bytes of entropy that
+// was mixed in: in a process other than the pool's last user (a forked child
+// not mixed yet) the adds of that process count towards its own seeding.
 void credit_child(double add) {
-  const pid_t now = getpid();
-  if (pool.last_pid == 0 || pool.last_pid == now) return;
-  if (pool.credit_pid != now) {
-    pool.credit_pid = now;
+  const Process now = this_process();
+  if (pool.last.pid == 0 || pool.last == now) return;
+  if (!(pool.credit_by == now)) {
+    pool.credit_by = now;
     pool.credit = 0;
   }
   if (add > 0) pool.credit += add;
-  if (pool.credit >= kSeeded) pool.last_pid = now;
 }
 
-void quorix_add(const void* buf, int num, double add) {
-  if (buf == nullptr || num <= 0) return;
+// The add: false, with an error queued and nothing credited, when the digest
+// fails (the rounds done before stay in the pool; the chaining value is left
+// as it was).
+bool mix(const void* buf, int num, double add) {
+  if (buf == nullptr || num <= 0) return true;
   const bool owner = held_by_this_thread();
   int st_idx;
   uint32_t md_c[2];
@@ -169,7 +232,7 @@ void quorix_add(const void* buf, int num, double add) {
   st_idx = pool.state_index;
   memcpy(md_c, pool.md_count, sizeof md_c);
   memcpy(local_md, pool.md, sizeof local_md);
-  if (pool.last_pid == 0) pool.last_pid = getpid();
+  if (pool.last.pid == 0) own_pool(this_process());
   const int64_t idx = int64_t{pool.state_index} + num;
   if (idx >= kPoolSize) {
     pool.state_index = static_cast<int>(idx % kPoolSize);
@@ -196,6 +259,7 @@ void quorix_add(const void* buf, int num, double add) {
     m.update(data, static_cast<size_t>(j));
     m.update(md_c, sizeof md_c);
     m.finish(local_md);
+    if (!m.ok()) break;
     md_c[1]++;
     data += j;
     for (int k = 0; k < j; k++) {
@@ -205,11 +269,20 @@ void quorix_add(const void* buf, int num, double add) {
   }
 
   if (!owner) lock_pool();
-  // XOR, not copy: what a concurrent add gave `md` meanwhile survives.
-  for (int k = 0; k < kMdSize; k++) pool.md[k] ^= local_md[k];
-  if (pool.entropy < kSeeded) pool.entropy += add;
-  credit_child(add);
+  if (m.ok()) {
+    // XOR, not copy: what a concurrent add gave `md` meanwhile survives.
+    for (int k = 0; k < kMdSize; k++) pool.md[k] ^= local_md[k];
+    if (pool.entropy < kSeeded) pool.entropy += add;
+    credit_child(add);
+  }
   if (!owner) unlock_pool();
+  if (m.ok()) return true;
+  ERR_put_error(ERR_LIB_RAND, RAND_F_QUORIX_RAND_ADD, ERR_R_EVP_LIB, __FILE__, __LINE__);
+  return false;
+}
+
+void quorix_add(const void* buf, int num, double add) {
+  mix(buf, num, add);
 }
 
 void quorix_seed(const void* buf, int num) {
@@ -223,18 +296,34 @@ void stir() {
 }
 
 // Lock 18 held by this thread: a process other than the last user of the
-// pool (a forked child) mixes in fresh system bytes before drawing; false,
-// with the pool left as it was, when the system gives none (until the
-// process's own adds have seeded it, credit_child).
+// pool (a forked child) mixes in, before it draws, fresh system bytes, its
+// own number, the monotonic clock and its process id, in one add.  False,
+// with the pool left as it was, when the system gives no fresh bytes and the
+// child either has not added 32 bytes of entropy of its own (credit_child)
+// or holds no number; false too when the mix fails.
 bool check_fork() {
-  const pid_t now = getpid();
-  if (pool.last_pid != 0 && pool.last_pid != now) {
-    unsigned char fresh[kSystemBytes];
-    Wiper w(fresh);
-    if (system_entropy(fresh) < kSystemBytes) return false;
-    quorix_add(fresh, sizeof fresh, 0.0);
+  const Process now = this_process();
+  if (pool.last == now) {
+    if (!pool.counting) own_pool(now);  // the handler, where it could not be registered yet
+    return true;
   }
-  pool.last_pid = now;
+  if (pool.last.pid == 0) {  // nothing added yet, not even by the poll
+    own_pool(now);
+    return true;
+  }
+  take_ticket(now);
+  unsigned char in[kSystemBytes + 20] = {};
+  Wiper w(in);
+  const bool fresh = system_entropy(in) == kSystemBytes;
+  const bool own = pool.credit_by == now && pool.credit >= kSeeded && pool.ticket != 0;
+  if (!fresh && !own) return false;
+  const int64_t clock = seams.clock();
+  const int32_t pid = static_cast<int32_t>(seams.pid());
+  memcpy(in + kSystemBytes, &pool.ticket, 8);
+  memcpy(in + kSystemBytes + 8, &clock, 8);
+  memcpy(in + kSystemBytes + 16, &pid, 4);
+  if (!mix(in, sizeof in, 0.0)) return false;
+  own_pool(now);
   return true;
 }
 
@@ -247,6 +336,7 @@ int quorix_bytes(unsigned char* buf, int num) {
   uint32_t md_c[2];
   unsigned char local_md[kMdSize];
   Wiper w(local_md);
+  uint64_t ticket;
 
   lock_pool();
   become_owner();
@@ -270,12 +360,14 @@ int quorix_bytes(unsigned char* buf, int num) {
   st_idx = pool.state_index % st_num;
   memcpy(md_c, pool.md_count, sizeof md_c);
   memcpy(local_md, pool.md, sizeof local_md);
+  ticket = pool.ticket;
   pool.state_index = static_cast<int>((st_idx + num_ceil) % st_num);
   pool.md_count[0]++;
   end_owner();
   unlock_pool();
 
   bool first = true;
+  unsigned char* out = buf;
   for (int left = num; left > 0;) {
     const int j = std::min(10, left);
     left -= j;
@@ -284,27 +376,36 @@ int quorix_bytes(unsigned char* buf, int num) {
       const int32_t p = static_cast<int32_t>(pid);
       m.update(&p, sizeof p);
     }
+    if (first && ticket != 0) m.update(&ticket, sizeof ticket);
     first = false;
     m.update(local_md, kMdSize);
     m.update(md_c, sizeof md_c);
     m.update_pool(st_idx, 10, st_num);
     m.finish(local_md);
+    if (!m.ok()) break;
     for (int i = 0; i < 10; i++) {
       pool_xor(st_idx, local_md[i]);
       if (++st_idx >= st_num) st_idx = 0;
-      if (i < j) *buf++ = local_md[10 + i];
+      if (i < j) *out++ = local_md[10 + i];
     }
   }
 
   lock_pool();
+  unsigned char next_md[kMdSize];
+  Wiper wn(next_md);
   m.begin();
   m.update(md_c, sizeof md_c);
   m.update(local_md, kMdSize);
   m.update(pool.md, kMdSize);
-  m.finish(pool.md);
+  m.finish(next_md);
+  if (m.ok()) memcpy(pool.md, next_md, kMdSize);
   unlock_pool();
 
-  if (!m.ok()) return 0;  // the envelope queued its error
+  if (!m.ok()) {
+    // The envelope queued its error; what was written is not handed out.
+    internal::wipe_to_zero(buf, static_cast<size_t>(num));
+    return 0;
+  }
   if (ok) return 1;
   ERR_put_error(ERR_LIB_RAND, RAND_F_QUORIX_RAND_BYTES, RAND_R_PRNG_NOT_SEEDED, __FILE__, __LINE__);
   ERR_add_error_data(1, kFaq);
@@ -351,10 +452,11 @@ void quorix_cleanup() {
   pool.md_count[0] = pool.md_count[1] = 0;
   pool.entropy = 0;
   pool.initialized = 0;
-  pool.last_pid = 0;
-  pool.credit_pid = 0;
+  pool.credit_by = {};
   pool.credit = 0;
-  // stirred_pool keeps its value.
+  // stirred_pool keeps its value; so do the last user (a forked child that
+  // has not mixed yet still must), the fork handler, the family counter and
+  // this process's number.
 }
 
 constexpr RAND_METHOD kQuorix = {quorix_seed, quorix_bytes,        quorix_cleanup,

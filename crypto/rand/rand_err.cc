@@ -12,7 +12,7 @@
 
 #include "rand_err_data.inc"
 
-static_assert(std::size(RAND_str_functs) == 11 + 1);
+static_assert(std::size(RAND_str_functs) == 12 + 1);
 static_assert(std::size(RAND_str_reasons) == 12 + 1);
 
 /* see morvane/rand.h */

@@ -128,8 +128,13 @@ MORVANE_EXPORT int CRYPTO_remove_all_info(void);
  * A thread may suspend its own recording (CRYPTO_MEM_CHECK_DISABLE, nestable,
  * each ended by one CRYPTO_MEM_CHECK_ENABLE); while it does, other threads that
  * allocate wait, and blocks it allocates or frees are not seen.  Locks 20 and
- * 27 serialise the checker; switch it on or off only while no thread has its
- * recording suspended.  Nothing here queues an error. */
+ * 27 serialise the checker: a thread holds 27 for as long as its recording is
+ * suspended, and every allocation, reallocation, free and label call suspends
+ * the calling thread's recording while it works on the checker's tables.
+ * Switching the checker on or off is safe while other threads allocate: it
+ * waits until no other thread has its recording suspended (so a thread must
+ * not switch while another waits for it with its recording suspended), and
+ * ends a suspension of the calling thread.  Nothing here queues an error. */
 
 /* CRYPTO_mem_ctrl modes. */
 #define CRYPTO_MEM_CHECK_OFF 0x0     /* stop checking */
@@ -149,7 +154,8 @@ MORVANE_EXPORT int CRYPTO_remove_all_info(void);
 MORVANE_EXPORT void CRYPTO_malloc_debug_init(void);
 /* Switches the checker (modes above; others do nothing); returns the mode
  * word as it was on entry: 0 off, 3 on and recording, 1 on with a thread's
- * recording suspended. */
+ * recording suspended.  CRYPTO_MEM_CHECK_ON and CRYPTO_MEM_CHECK_OFF first
+ * wait for the suspensions of other threads to end (see above). */
 MORVANE_EXPORT int CRYPTO_mem_ctrl(int mode);
 /* 1 when checking is on and the calling thread records, else 0. */
 MORVANE_EXPORT int CRYPTO_is_mem_check_on(void);
@@ -176,7 +182,12 @@ MORVANE_EXPORT int CRYPTO_dbg_remove_all_info(void);
  * with one more '>' in front: "> thread=%lu, file=%s, line=%d, info=\"...\"\n",
  * the text cut so that at most 125 characters precede the closing quote.
  * The summary reads "%ld bytes leaked in %d chunks\n".  A report with
- * nothing to print writes nothing and releases the checker's tables. */
+ * nothing to print writes nothing and releases the checker's tables.  The
+ * report is made with lock 27 held and written after it is released (what the
+ * stream allocates meanwhile is not recorded), so the stream may be of any
+ * kind.  When no memory is left for the text, the blocks whose lines did not
+ * fit are left out and "%d chunks not listed: out of memory\n" comes before
+ * the summary, which counts them all. */
 MORVANE_EXPORT void CRYPTO_mem_leaks(BIO *b);
 /* The same onto a FILE, which stays open. */
 MORVANE_EXPORT void CRYPTO_mem_leaks_fp(FILE *fp);
@@ -361,10 +372,11 @@ MORVANE_EXPORT unsigned long Quorix(void);
  * locks between 22 and 1 are never held while another is taken.  Callbacks
  * that the library calls with a lock held (an engine's init, finish and
  * destroy, and its extra data's free functions, under 30) may take only
- * locks later in the list.  The leak reports (CRYPTO_mem_leaks and its _fp
- * and _cb forms) hold 27 while they write, CRYPTO_mem_leaks_fp while it makes
- * its stream too (extra data, 2): do not fork while one runs.  Application
- * locks (40 and up) and dynamic locks are the program's own to place. */
+ * locks later in the list.  The leak checker takes only 20 under 27: its
+ * reports make their text under 27 and write it with no lock held (the
+ * callback of CRYPTO_mem_leaks_cb runs under 27 and may take no lock).
+ * Application locks (40 and up) and dynamic locks are the program's own to
+ * place. */
 #define CRYPTO_LOCK_ORDER                                                                       \
   11, 3, 6, 9, 25, 8, 26, 33, 18, 19, 30, 2, 29, 31, 22, 4, 5, 7, 10, 12, 13, 14, 15, 16, 17, 21, \
       23, 24, 28, 32, 34, 35, 36, 37, 38, 1, 27, 20

@@ -178,7 +178,8 @@ MORVANE_EXPORT int DSA_do_verify(const unsigned char *dgst, int dgst_len, DSA_SI
                                  DSA *dsa);
 /* The DER signature of the digest into sig (room for DSA_size(dsa) bytes),
  * its length into *siglen; 1, or 0 with *siglen 0.  The digest is mixed into
- * the random generator's pool first.  type is not used. */
+ * the random generator's pool first, counted as no entropy (it is public).
+ * type is not used. */
 MORVANE_EXPORT int DSA_sign(int type, const unsigned char *dgst, int dlen, unsigned char *sig,
                             unsigned int *siglen, DSA *dsa);
 /* Verifies the siglen bytes at sigbuf, which must be exactly the DER

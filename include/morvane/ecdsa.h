@@ -91,7 +91,8 @@ MORVANE_EXPORT int ECDSA_do_verify(const unsigned char *dgst, int dgst_len, cons
 
 /* DER signature of the digest into `sig` (ECDSA_size(eckey) bytes of room),
  * its length in *siglen; 1, or 0 with *siglen 0 (a negative dgstlen: "invalid
- * digest length").  type is not used. */
+ * digest length").  The digest is mixed into the random generator's pool
+ * first, counted as no entropy (it is public).  type is not used. */
 MORVANE_EXPORT int ECDSA_sign(int type, const unsigned char *dgst, int dgstlen,
                               unsigned char *sig, unsigned int *siglen, EC_KEY *eckey);
 MORVANE_EXPORT int ECDSA_sign_ex(int type, const unsigned char *dgst, int dgstlen,

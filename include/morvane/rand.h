@@ -5,20 +5,40 @@
  * first use: the default random engine's table when the engine tables name
  * one, else the built-in pool generator (RAND_Quorix), which seeds itself from
  * the operating system (RAND_poll) at each output or status call until it is
- * seeded.  In a process other than the one that last drew from it (a forked
- * child) it first mixes in fresh bytes from the system; a child that gets
- * none is not seeded (RAND_status 0, no output) until it is given 32 bytes of
- * entropy of its own: RAND_seed of 32 bytes, RAND_add with such estimates,
- * or a RAND_poll that finds them.
+ * seeded.
+ *
+ * Forked children.  The generator's first use in a process registers a fork
+ * handler (pthread_atfork) that counts forks in the child, and maps a counter
+ * shared with every process forked from there on, grandchildren included.  In
+ * a process other than the one that last used it (a forked child: another
+ * process id, or a fork counted since, as where a child is the first process
+ * of a pid namespace nested in its parent's) the first output or status call
+ * first mixes in 32 fresh bytes from the system when it has them, together
+ * with a number from the shared counter that no other process of the family
+ * takes, the monotonic clock and the process id.  What the child was given
+ * before adds to these and never replaces them.  A child that gets no fresh
+ * bytes is not seeded (RAND_status 0, no output, "prng not reseeded") until
+ * it has been given 32 bytes of entropy of its own (RAND_seed of 32 bytes,
+ * RAND_add with such estimates, RAND_load_file, or a RAND_poll that finds
+ * them) and holds such a number; without one (the counter could not be
+ * mapped) it stays so.  Data the library mixes in itself, such as the digest
+ * that DSA_sign and ECDSA_sign sign, counts as no entropy.  So no two
+ * children draw the same stream, whatever they are given and whatever their
+ * process ids (pid namespaces, reuse).  The children of a process that never
+ * used the generator start afresh, as a new program does: without fresh
+ * bytes, what they are given and the monotonic clock decide their streams.
+ *
  * Results: RAND_bytes gives 1 for strong output, 0 when the generator is not
- * seeded (the buffer is filled all the same: treat 0 as failure) or, with
- * "prng not reseeded" and nothing written, when a forked child gets no fresh
- * bytes from the system, -1 when no
- * method or operation exists; RAND_pseudo_bytes the same, except that its 0
- * leaves no error behind and that it gives -1 where RAND_bytes gives 0 for
- * any other reason than an unseeded generator (a forked child without fresh
- * bytes); RAND_status gives 1 when the generator is seeded (in a forked child:
- * seeded anew, as above).
+ * seeded (the buffer is filled all the same: treat 0 as failure), 0 with
+ * nothing written and "prng not reseeded" in a forked child not seeded anew
+ * (above), 0 with the buffer zeroed when the digest fails (no memory; its
+ * error is queued), -1 when no method or operation exists; RAND_pseudo_bytes
+ * the same, except that its 0 leaves no error behind and that it gives -1
+ * where RAND_bytes gives 0 for any other reason than an unseeded generator;
+ * RAND_status gives 1 when the generator is seeded (in a forked child:
+ * seeded anew, as above).  A mix whose digest fails (no memory) counts for
+ * nothing and leaves "EVP lib" (function QUORIX_RAND_ADD) on the queue; in a
+ * forked child the status stays 0 until one succeeds.
  * A count of 0 or less returns 1 and writes nothing.  Locks 18 and 19 guard
  * the built-in generator; without locking callbacks it serves one thread.
  *
@@ -119,6 +139,7 @@ MORVANE_EXPORT void ERR_load_RAND_strings(void);
 #define RAND_F_ENG_RAND_GET_RAND_METHOD 108
 #define RAND_F_FIPS_RAND_GET_RAND_METHOD 109
 #define RAND_F_RAND_LOAD_FILE 110
+#define RAND_F_QUORIX_RAND_ADD 111
 /* Reason codes of library 36 (RAND). */
 #define RAND_R_PRNG_NOT_SEEDED 100
 #define RAND_R_PRNG_ASKING_FOR_TOO_MUCH 101

@@ -5,10 +5,14 @@
 // comes later in the order (or the same one) is held; and the main thread
 // forks 3,000 times with pthread_atfork handlers that take every lock in
 // that order and release it after, which must never hang.  Each child seeds
-// the generator, draws from it and leaves.  Built without sanitizers (see
-// CMakeLists.txt): their own locks are not safe across a fork under threads.
+// the generator, draws from it and leaves.  Once more with the leak checker
+// on, an application's extra-data index on RSA keys (their setup allocates
+// under lock 2) and a thread that prints leak reports meanwhile.  Built
+// without sanitizers (see CMakeLists.txt): their own locks are not safe
+// across a fork under threads.
 
 #include <pthread.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <morvane/bio.h>
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -99,13 +104,20 @@ TEST(LockOrder, ListsEveryStaticLockOnce) {
   for (int type = 1; type < CRYPTO_NUM_LOCKS; type++) EXPECT_EQ(seen[type], 1) << type;
 }
 
-TEST(LockOrder, ForksUnderThreadsWithHandlersTakingTheOrder) {
+void ForkUnderThreads(bool leak_checker) {
+  if (leak_checker) {
+    CRYPTO_malloc_debug_init();
+    ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  }
   for (size_t i = 0; i < std::size(kOrder); i++) g_rank[kOrder[i]] = static_cast<int>(i);
   for (pthread_mutex_t& m : g_mutex) pthread_mutex_init(&m, nullptr);
   CRYPTO_set_id_callback(ThreadId);
   CRYPTO_set_locking_callback(Locking);
   ASSERT_EQ(pthread_atfork(TakeAll, ReleaseAll, ReleaseAll), 0);
   Morvane_add_all_digests();
+  if (leak_checker) {
+    ASSERT_GE(RSA_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr), 0);
+  }
 
   RSA* shared = RSA_new();
   BIGNUM* e = BN_new();
@@ -150,6 +162,23 @@ TEST(LockOrder, ForksUnderThreadsWithHandlersTakingTheOrder) {
     }
     ERR_remove_state(0);
   });
+  if (leak_checker) {
+    threads.emplace_back([&] {  // leak reports, to a file and to a memory stream
+      FILE* null = fopen("/dev/null", "w");
+      wrong += null == nullptr;
+      for (int i = 0; !stop.load() && null != nullptr; i++, work++) {
+        if (i % 2 == 0) {
+          CRYPTO_mem_leaks_fp(null);
+        } else {
+          BIO* b = BIO_new(BIO_s_mem());
+          CRYPTO_mem_leaks(b);
+          BIO_free(b);
+        }
+      }
+      if (null != nullptr) fclose(null);
+      ERR_remove_state(0);
+    });
+  }
 
   int children_failed = 0;
   const char* forks = getenv("MORVANE_LOCK_ORDER_FORKS");
@@ -178,6 +207,14 @@ TEST(LockOrder, ForksUnderThreadsWithHandlersTakingTheOrder) {
   EXPECT_ERRORS({});
   RSA_free(shared);
   CRYPTO_set_locking_callback(nullptr);
+}
+
+TEST(LockOrder, ForksUnderThreadsWithHandlersTakingTheOrder) {
+  ForkUnderThreads(false);
+}
+
+TEST(LockOrder, ForksUnderThreadsWithTheLeakCheckerOn) {
+  ForkUnderThreads(true);
 }
 
 }  // namespace

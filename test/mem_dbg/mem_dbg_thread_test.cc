@@ -1,13 +1,21 @@
 // The leak checker under real locks: the order of its two locks, and several
 // threads allocating, reallocating, freeing and labelling at once, each
-// thread's one deliberate leak reported under its own label.
+// thread's one deliberate leak reported under its own label; reports, and
+// switching the checker on and off, while other threads allocate.  Those
+// that could hang have a watchdog (SIGALRM ends the program) instead.
+
+#include <unistd.h>
 
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/rsa.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -61,6 +69,42 @@ TEST(MemDbgLocks, TwentySevenIsAlwaysTakenBeforeTwenty) {
       morvane_test::StopRecordingLocks({CRYPTO_LOCK_MALLOC, CRYPTO_LOCK_MALLOC2});
   EXPECT_GT(events.size(), 20u);
   ExpectOrderedAndBalanced(events);
+}
+
+// The reports take nothing but 20 under 27, and write their text (into a
+// memory stream, which grows, or a file) with no lock held; nor do the hooks
+// and the switches.
+TEST(MemDbgLocks, NothingButTwentyUnderTwentySeven) {
+  morvane_test::InstallLockingCallback();
+  CRYPTO_malloc_debug_init();
+  ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  CRYPTO_push_info("locks");
+  std::vector<void*> blocks;
+  for (int i = 0; i < 100; i++) blocks.push_back(CRYPTO_malloc(10 + i, "many.c", i));
+  morvane_test::StartRecordingLocks();
+  BIO* b = BIO_new(BIO_s_mem());
+  CRYPTO_mem_leaks(b);
+  FILE* f = tmpfile();
+  ASSERT_NE(f, nullptr);
+  CRYPTO_mem_leaks_fp(f);
+  fclose(f);
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_OFF);
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON);
+  const std::vector<LockEvent> events = morvane_test::StopRecordingLocks();
+  char* text = nullptr;
+  EXPECT_GT(BIO_get_mem_data(b, &text), 100 * 40);  // the report went in
+  BIO_free(b);
+  int held27 = 0;
+  for (const LockEvent& e : events) {
+    if (e.type == CRYPTO_LOCK_MALLOC2) held27 += (e.mode & CRYPTO_LOCK) ? 1 : -1;
+    if (held27 > 0 && e.type != CRYPTO_LOCK_MALLOC && e.type != CRYPTO_LOCK_MALLOC2) {
+      ADD_FAILURE() << e << " under 27";
+    }
+  }
+  EXPECT_EQ(held27, 0);
+  ExpectOrderedAndBalanced(morvane_test::OnlyLocks(events, {20, 27}));
+  CRYPTO_pop_info();
+  for (void* p : blocks) CRYPTO_free(p);
 }
 
 TEST(MemDbgLocks, SuspensionHoldsTwentySevenUntilItsLastEnd) {
@@ -132,4 +176,108 @@ TEST(MemDbgThreads, ConcurrentRecordingKeepsEveryThreadsLabels) {
 
   for (void* p : kept) CRYPTO_free(p);
   EXPECT_EQ(Report(), "");
+}
+
+namespace {
+
+// A report on a memory stream made while recording (unlike Report, which
+// makes it suspended: a thread with its recording suspended holds 27 and
+// must not make an object, which takes other locks, while others allocate).
+std::string RecordingReport() {
+  BIO* b = BIO_new(BIO_s_mem());
+  EXPECT_NE(b, nullptr);
+  if (b == nullptr) return "";
+  CRYPTO_mem_leaks(b);
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(b, &data);
+  std::string out(data != nullptr ? data : "", n > 0 ? static_cast<size_t>(n) : 0);
+  BIO_free(b);
+  return out;
+}
+
+// `workers` threads run `work` until `main` returns, with a watchdog against
+// a hang.
+void WhileThreadsWork(int workers, const std::function<void()>& work,
+                      const std::function<void()>& main) {
+  alarm(120);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < workers; t++) {
+    threads.emplace_back([&] {
+      while (!stop.load()) work();
+      ERR_remove_state(0);
+    });
+  }
+  main();
+  stop = true;
+  for (auto& th : threads) th.join();
+  alarm(0);
+}
+
+}  // namespace
+
+// One thread prints leak reports while seven make and free RSA keys, with an
+// application's extra-data index on RSA: setting up a key's extra data
+// allocates under lock 2, so a report that took 2 under 27 would hang.
+TEST(MemDbgThreads, ReportsWhileThreadsMakeAndFreeKeys) {
+  morvane_test::InstallLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  CRYPTO_malloc_debug_init();
+  ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  ASSERT_GE(RSA_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr), 0);
+  FILE* null = fopen("/dev/null", "w");
+  ASSERT_NE(null, nullptr);
+  std::atomic<long> keys{0};
+  WhileThreadsWork(
+      7, [&] { RSA_free(RSA_new()), keys++; },
+      [&] {
+        for (int i = 0; i < 300; i++) {
+          CRYPTO_mem_leaks_fp(null);
+          if (i % 3 == 0) RecordingReport();
+        }
+      });
+  fclose(null);
+  EXPECT_GT(keys.load(), 0);
+  void* p = CRYPTO_malloc(5, "after.c", 1);
+  EXPECT_NE(RecordingReport().find("file=after.c, line=1, number=5"), std::string::npos);
+  CRYPTO_free(p);
+}
+
+// Switching the checker on and off while eight threads allocate, free and
+// label: the switch waits for the suspension of a thread inside a hook, so
+// no thread is left holding 27 and nothing hangs; when it ends on, every
+// thread records again.
+TEST(MemDbgThreads, SwitchingWhileThreadsAllocate) {
+  morvane_test::InstallLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  CRYPTO_malloc_debug_init();
+  ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  std::atomic<int> round{0};
+  std::atomic<long> done{0};
+  WhileThreadsWork(
+      8,
+      [&] {
+        done++;
+        CRYPTO_push_info("switching");
+        void* p = CRYPTO_malloc(24, "loop.c", 1);
+        void* q = CRYPTO_realloc(p, 48, "loop.c", 2);
+        if (round.load() % 4 == 0) {
+          CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_DISABLE);
+          CRYPTO_free(CRYPTO_malloc(8, "quiet.c", 3));
+          CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ENABLE);
+        }
+        CRYPTO_free(q != nullptr ? q : p);
+        CRYPTO_pop_info();
+      },
+      [&] {
+        // Switches on and off until the threads have gone round 20,000 times.
+        for (int i = 0; done.load() < 20000 || i % 2 == 1; i++, round++) {
+          CRYPTO_mem_ctrl(i % 2 == 0 ? CRYPTO_MEM_CHECK_OFF : CRYPTO_MEM_CHECK_ON);
+        }
+      });
+  EXPECT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 3);
+  void* kept = nullptr;
+  std::thread([&] { kept = CRYPTO_malloc(9, "fresh.c", 4); }).join();
+  EXPECT_NE(RecordingReport().find("file=fresh.c, line=4, number=9"), std::string::npos);
+  CRYPTO_free(kept);
 }

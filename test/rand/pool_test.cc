@@ -1,6 +1,7 @@
 // The built-in pool generator, white-box: built from its own copy of the
-// sources with the process id, user id, time, devices and daemon sockets of
-// the poll replaced (crypto/rand/internal.h).  Expected bytes come from the
+// sources with the process id, user id, time, clock, devices and daemon
+// sockets of the poll and the shared fork counter replaced
+// (crypto/rand/internal.h).  Expected bytes come from the
 // independent model tools/rand_model.py.
 
 #include <sys/stat.h>
@@ -28,6 +29,7 @@ using morvane_test::Bytes;
 pid_t fake_pid = 0;
 uid_t fake_uid = 0;
 time_t fake_time = 0;
+int64_t fake_clock = 0;
 int polls = 0;
 const char* devices[2] = {nullptr, nullptr};
 const char* const nothing[1] = {nullptr};
@@ -42,6 +44,7 @@ void FakeSystem(const char* device) {
   seams.pid = [] { return fake_pid; };
   seams.uid = [] { return fake_uid; };
   seams.now = [](time_t*) { return fake_time; };
+  seams.clock = [] { return fake_clock; };
   seams.devices = devices;
   seams.sockets = nothing;
 }
@@ -57,6 +60,7 @@ TEST(RandPool, MatchesTheModel) {
       fake_pid = std::stoi(r.Get("pid"));
       fake_uid = std::stoi(r.Get("uid"));
       fake_time = std::stol(r.Get("time"));
+      fake_clock = std::stoll(r.Get("clock"));
     }
     if (op == "setup" || op == "device")
       morvane_test::WriteFile(dev.path(), {data.begin(), data.end()});
@@ -176,12 +180,12 @@ TEST(RandPool, PollReadsEachDeviceOnce) {
   RAND_set_rand_method(&kRecorder);
   RAND_poll();
   using A = std::vector<std::pair<int, double>>;
-  EXPECT_EQ(adds, (A{{32, 20.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}}));
+  EXPECT_EQ(adds, (A{{32, 20.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}, {8, 0.0}}));
   adds.clear();
   seams.devices = devices;
   devices[0] = "/dev/urandom";
   RAND_poll();
-  EXPECT_EQ(adds, (A{{32, 32.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}}));
+  EXPECT_EQ(adds, (A{{32, 32.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}, {8, 0.0}}));
 }
 
 TEST(RandPool, FileNameIgnoresTheEnvironmentWhenSetuid) {
@@ -268,4 +272,250 @@ INSTANTIATE_TEST_SUITE_P(Fork, RandFork,
                                          ForkCase{"NoFreshBytesThenPolled", true, Fresh::kNone,
                                                   Recover::kPoll}),
                          [](const testing::TestParamInfo<ForkCase>& i) { return i.param.name; });
+}  // namespace
+
+namespace {
+
+// ---- families of forked processes given one seed ---------------------------
+
+using morvane::rand::ForkCounter;
+
+// What a member of a family reports: whether it drew, or refused as it must
+// (status 0, "prng not reseeded", nothing written), or did something else;
+// and what it drew.  Under allocation failures (`any_failure`) the status
+// is not asked and any failure that hands nothing out is a refusal.
+enum Kind : unsigned char { kRefused, kDrew, kWrong };
+struct Record {
+  Kind kind;
+  unsigned char bytes[32];
+};
+
+Record Draw(bool any_failure = false) {
+  Record r = {kWrong, {}};
+  const int status = any_failure ? 1 : RAND_status();
+  const int got = RAND_bytes(r.bytes, sizeof r.bytes);
+  const bool reseed = ERR_GET_REASON(ERR_peek_last_error()) == RAND_R_PRNG_NOT_RESEEDED;
+  const bool none = r.bytes[0] == 0 && std::memcmp(r.bytes, r.bytes + 1, sizeof r.bytes - 1) == 0;
+  if (got == 1 && status == 1) {
+    r.kind = kDrew;
+  } else if (got == 0 && none && (any_failure || (status == 0 && reseed))) {
+    r.kind = kRefused;
+  }
+  ERR_clear_error();
+  return r;
+}
+
+void Send(int fd, const Record& r) {
+  if (write(fd, &r, sizeof r) != static_cast<ssize_t>(sizeof r)) _exit(3);
+}
+
+// Every record sent to the pipe until all writers have gone; counts by kind
+// and the distinct outputs drawn.
+struct Tally {
+  int drew = 0, refused = 0, wrong = 0;
+  std::set<std::string> outs;
+};
+Tally Collect(morvane_test::Pipe& p) {
+  p.CloseWrite();
+  const std::string all = morvane_test::ReadAll(p.read_fd);
+  Tally t;
+  for (size_t at = 0; at + sizeof(Record) <= all.size(); at += sizeof(Record)) {
+    Record r;
+    std::memcpy(&r, all.data() + at, sizeof r);
+    t.drew += r.kind == kDrew;
+    t.refused += r.kind == kRefused;
+    t.wrong += r.kind == kWrong;
+    if (r.kind == kDrew) t.outs.insert(std::string(r.bytes, r.bytes + sizeof r.bytes));
+  }
+  return t;
+}
+
+void Reap(const std::vector<pid_t>& pids) {
+  for (pid_t c : pids) waitpid(c, nullptr, 0);
+}
+
+// What each member is given before it draws: the same fixed 32 bytes as
+// every other; 64 bytes of public data counted as no entropy, as a
+// signature mixes in its digest; a cleanup and then the fixed bytes; or the
+// fixed bytes, a draw, a cleanup and the fixed bytes again.
+enum class Given { kSameSeed, kPublicOnly, kCleanupThenSameSeed, kDrawCleanupThenSameSeed };
+
+void Give(Given g) {
+  static const unsigned char kFixed[32] = {'o', 'n', 'e', ' ', 's', 'e', 'e', 'd'};
+  if (g == Given::kDrawCleanupThenSameSeed) {
+    unsigned char b[8];
+    RAND_seed(kFixed, 32);
+    RAND_bytes(b, sizeof b);
+  }
+  if (g == Given::kCleanupThenSameSeed || g == Given::kDrawCleanupThenSameSeed) RAND_cleanup();
+  if (g == Given::kPublicOnly) {
+    RAND_add(kFixed, 32, 0.0);
+    RAND_add(kFixed, 32, 0.0);
+  } else {
+    RAND_seed(kFixed, 32);
+  }
+}
+
+// A parent seeds the pool and forks kChildren children; each child is given
+// its bytes and forks kGrandchildren of its own, half before its own first
+// draw and half after it; each grandchild is given the same and draws.  All
+// of them report one process id and the monotonic clock stands still, so
+// only fresh system bytes and the number each takes from the shared counter
+// set them apart.  Without fresh bytes or without the counter (it could not
+// be made), or given no entropy of their own, they must all refuse.
+constexpr int kChildren = 40;
+constexpr int kGrandchildren = 4;
+
+struct FamilyCase {
+  const char* name;
+  Fresh fresh;
+  bool counter;
+  Given given;
+  bool draw;  // every member draws; else every member refuses
+};
+class RandFamily : public testing::TestWithParam<FamilyCase> {};
+
+void Member(int fd, Given given, int grandchildren) {
+  Give(given);
+  std::vector<pid_t> kids;
+  for (int g = 0; g <= grandchildren; g++) {
+    if (g == grandchildren / 2) Send(fd, Draw());
+    if (g == grandchildren) break;
+    const pid_t k = fork();
+    if (k == 0) {
+      Member(fd, given, 0);
+      _exit(0);
+    }
+    kids.push_back(k);
+  }
+  Reap(kids);
+}
+
+TEST_P(RandFamily, NoTwoMembersDrawOneStream) {
+  const FamilyCase tc = GetParam();
+  if (tc.fresh != Fresh::kGetrandom)
+    FakeSystem(tc.fresh == Fresh::kDevice ? "/dev/urandom" : nullptr);
+  if (!tc.counter) seams.fork_counter = [] { return static_cast<ForkCounter*>(nullptr); };
+  fake_pid = getpid();
+  seams.pid = [] { return fake_pid; };
+  seams.clock = [] { return int64_t{42}; };
+  const unsigned char key[32] = {7};
+  RAND_seed(key, 32);
+  ASSERT_EQ(RAND_status(), 1);
+
+  morvane_test::Pipe p;
+  std::vector<pid_t> kids;
+  for (int c = 0; c < kChildren; c++) {
+    const pid_t k = fork();
+    ASSERT_GE(k, 0);
+    if (k == 0) {
+      Member(p.write_fd, tc.given, kGrandchildren);
+      _exit(0);
+    }
+    kids.push_back(k);
+  }
+  Reap(kids);
+  const Tally t = Collect(p);
+  constexpr int kAll = kChildren * (1 + kGrandchildren);
+  EXPECT_EQ(t.wrong, 0);
+  EXPECT_EQ(t.drew, tc.draw ? kAll : 0);
+  EXPECT_EQ(t.refused, tc.draw ? 0 : kAll);
+  EXPECT_EQ(t.outs.size(), static_cast<size_t>(t.drew));
+  unsigned char own[32];
+  ASSERT_EQ(RAND_bytes(own, 32), 1);  // the parent's stream is its own too
+  EXPECT_EQ(t.outs.count(std::string(own, own + 32)), 0u);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Fork, RandFamily,
+    testing::Values(
+        FamilyCase{"FreshBytes", Fresh::kGetrandom, true, Given::kSameSeed, true},
+        FamilyCase{"FreshBytesFromTheDevice", Fresh::kDevice, true, Given::kSameSeed, true},
+        FamilyCase{"FreshBytesNoCounter", Fresh::kGetrandom, false, Given::kSameSeed, true},
+        FamilyCase{"NoFreshBytes", Fresh::kNone, true, Given::kSameSeed, true},
+        FamilyCase{"NoFreshBytesCleanupFirst", Fresh::kNone, true, Given::kCleanupThenSameSeed,
+                   true},
+        FamilyCase{"NoFreshBytesCleanupAfterADraw", Fresh::kNone, true,
+                   Given::kDrawCleanupThenSameSeed, true},
+        FamilyCase{"NoFreshBytesNoCounter", Fresh::kNone, false, Given::kSameSeed, false},
+        FamilyCase{"NoFreshBytesPublicDataOnly", Fresh::kNone, true, Given::kPublicOnly, false},
+        FamilyCase{"FreshBytesPublicDataOnly", Fresh::kGetrandom, true, Given::kPublicOnly, true}),
+    [](const testing::TestParamInfo<FamilyCase>& i) { return i.param.name; });
+
+// ---- allocation failures over a child's seed and first draw ---------------
+
+// A child is given the fixed bytes and draws twice; 1, 2 or 3 allocations in
+// a row fail, from each allocation of its seed and first draw on.  A draw
+// either refuses or gives bytes that no other child of the sweep gives; a
+// mix that failed counts for nothing.  The clock stands still; without the
+// counter, only the mix of fresh bytes sets the children apart.
+struct SweepCase {
+  const char* name;
+  bool reuse;
+  Fresh fresh;
+  bool counter = true;
+};
+class RandSweep : public testing::TestWithParam<SweepCase> {};
+
+TEST_P(RandSweep, FailedAllocationsNeverRepeatAStream) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  const SweepCase tc = GetParam();
+  if (tc.fresh == Fresh::kNone) FakeSystem(nullptr);
+  if (!tc.counter) seams.fork_counter = [] { return static_cast<ForkCounter*>(nullptr); };
+  fake_pid = getpid();
+  if (tc.reuse) seams.pid = [] { return fake_pid; };
+  seams.clock = [] { return int64_t{42}; };
+  const unsigned char key[32] = {7};
+  RAND_seed(key, 32);
+  unsigned char b[8];
+  ASSERT_EQ(RAND_bytes(b, 8), 1);  // stirred: the sweep covers what a child does
+  morvane_test::Pipe p;
+  std::vector<pid_t> kids;
+  for (int run = 1; run <= 3; run++) {
+    for (int at = 1; at <= 12; at++) {
+      const pid_t k = fork();
+      ASSERT_GE(k, 0);
+      if (k == 0) {
+        morvane_test::FailAllocationsAfter(at, run);
+        Give(Given::kSameSeed);
+        const Record first = Draw(true);
+        morvane_test::FailAllocationAfter(0);
+        Send(p.write_fd, first);
+        Send(p.write_fd, Draw(true));
+        _exit(0);
+      }
+      kids.push_back(k);
+    }
+  }
+  Reap(kids);
+  const Tally t = Collect(p);
+  EXPECT_EQ(t.wrong, 0);
+  EXPECT_EQ(t.outs.size(), static_cast<size_t>(t.drew));
+  EXPECT_GT(t.refused, 0);    // the failures reached the first draw
+  EXPECT_GE(t.drew, 3 * 12);  // and most draws still give bytes
+}
+INSTANTIATE_TEST_SUITE_P(Fork, RandSweep,
+                         testing::Values(SweepCase{"FreshBytes", false, Fresh::kGetrandom},
+                                         SweepCase{"FreshBytesPidReused", true, Fresh::kGetrandom},
+                                         SweepCase{"NoFreshBytes", false, Fresh::kNone},
+                                         SweepCase{"NoFreshBytesPidReused", true, Fresh::kNone},
+                                         SweepCase{"NoCounterPidReused", true, Fresh::kGetrandom,
+                                                   false}),
+                         [](const testing::TestParamInfo<SweepCase>& i) { return i.param.name; });
+
+// A mix whose digest cannot be made credits nothing and says so.
+TEST(RandPool, AMixWhoseDigestFailsCreditsNothing) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  FakeSystem(nullptr);
+  const unsigned char k[32] = {3};
+  RAND_add(k, 1, 0.0);  // the method is chosen
+  morvane_test::FailAllocationAfter(1);
+  RAND_seed(k, 32);
+  EXPECT_EQ(ERR_GET_FUNC(ERR_peek_last_error()), RAND_F_QUORIX_RAND_ADD);
+  EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), ERR_R_EVP_LIB);
+  ERR_clear_error();
+  EXPECT_EQ(RAND_status(), 0);
+  RAND_seed(k, 32);
+  EXPECT_EQ(RAND_status(), 1);
+}
+
 }  // namespace

@@ -64,9 +64,16 @@ std::string ToHex(const uint8_t* p, size_t n) {
 namespace {
 AllocCounts g_counts;
 long g_fail_countdown = 0;
+long g_fail_run = 0;  // failures still to come after the next one
 
 bool ShouldFail() {
-  if (g_fail_countdown > 0 && --g_fail_countdown == 0) return true;
+  if (g_fail_countdown > 0 && --g_fail_countdown == 0) {
+    if (g_fail_run > 0) {
+      g_fail_run--;
+      g_fail_countdown = 1;
+    }
+    return true;
+  }
   return false;
 }
 void AddLive(void* p) {
@@ -112,7 +119,11 @@ AllocCounts GetAllocCounts() { return g_counts; }
 void ResetAllocPeak() {
   g_counts.peak_bytes = g_counts.live_bytes;
 }
-void FailAllocationAfter(long n) { g_fail_countdown = n; }
+void FailAllocationAfter(long n) { FailAllocationsAfter(n, 1); }
+void FailAllocationsAfter(long n, long count) {
+  g_fail_countdown = n;
+  g_fail_run = n > 0 && count > 1 ? count - 1 : 0;
+}
 
 namespace {
 ReleaseTracking g_released;

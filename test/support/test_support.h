@@ -43,6 +43,8 @@ void ResetAllocPeak();
 // Makes the n-th allocation from now (1 = the next) fail, once; 0 disables.
 // Counts malloc and realloc calls through the counting hooks.
 void FailAllocationAfter(long n);
+// The same for `count` allocations in a row, the n-th from now the first.
+void FailAllocationsAfter(long n, long count);
 
 // Hooks (installed as InstallCountingAllocator is) that count requests and,
 // on free, keep a copy of what the block held, so a test can see what was
