@@ -30,9 +30,9 @@
 // well.)
 // What the search learns of a certificate as an issuer it keeps: that
 // nothing above it leads to an anchor (the certificate is then passed over
-// wherever it is offered, without asking the issued-by step), or the first
-// chain above it whose links hold (taken again whole, above any subject
-// whose link to it is then the only one to check).  So each certificate is
+// wherever it is offered, without being looked at), or the first chain
+// above it whose links hold (taken again whole, above any subject whose
+// link to it is then the only one to check).  So each certificate is
 // searched above once, and the search costs the sum of the candidates at
 // each depth, not their product; what was learnt while a certificate below
 // was kept out of the chain, or under the depth limit, is used only where

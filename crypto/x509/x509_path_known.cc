@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/x509v3.h>
@@ -18,23 +20,15 @@ KnownIssuers::~KnownIssuers() {
 }
 
 int KnownIssuers::lower_bound(const unsigned char* digest, bool trusted, bool* found) const {
-  auto cmp = [&](int i) {
-    const Entry& e = entries_[order_[i]];
+  auto cmp = [&](int entry) {
+    const Entry& e = entries_[entry];
     const int c = memcmp(e.digest, digest, sizeof(e.digest));
     return c != 0 ? c : static_cast<int>(e.trusted) - static_cast<int>(trusted);
   };
-  int lo = 0;
-  int hi = keys_;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (cmp(mid) < 0) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  *found = lo < keys_ && cmp(lo) == 0;
-  return lo;
+  const int* at =
+      std::lower_bound(order_, order_ + keys_, 0, [&](int entry, int) { return cmp(entry) < 0; });
+  *found = at != order_ + keys_ && cmp(*at) == 0;
+  return static_cast<int>(at - order_);
 }
 
 int KnownIssuers::find(X509* x, bool trusted) const {
