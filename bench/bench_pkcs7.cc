@@ -14,6 +14,8 @@
 // recipients, decrypted by the first.  The message is a fixed pseudo-random
 // pattern (about one line end per 256 bytes).
 //
+// "pkcs7/verify/lists/<lists>x<signers>": see TimeManyLists.
+//
 // "pkcs7/verify/repeated-digests/<entries>": PKCS7_verify with
 // PKCS7_FLAG_NO_VERIFY of an empty message signed with flags 0 whose digest
 // list names SHA-1 <entries> times, as a received message may (decoded from
@@ -30,11 +32,13 @@
 #include <time.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/evp.h>
 #include <morvane/pkcs7.h>
@@ -243,6 +247,78 @@ void TimeRepeatedDigests(benchmark::State& state, Pki* p, int entries) {
   PKCS7_free(received);
 }
 
+// A revocation list of the CA's name issued `age` seconds ago, signed by
+// key.
+X509_CRL* CaList(Pki* p, long age, EVP_PKEY* key) {
+  X509_CRL* crl = X509_CRL_new();
+  X509_CRL_set_version(crl, 1);
+  X509_CRL_set_issuer_name(crl, X509_get_subject_name(p->ca));
+  ASN1_TIME* t = X509_gmtime_adj(nullptr, -age);
+  X509_CRL_set_lastUpdate(crl, t);
+  X509_gmtime_adj(t, 86400L * 30);
+  X509_CRL_set_nextUpdate(crl, t);
+  ASN1_TIME_free(t);
+  if (X509_CRL_sign(crl, key, EVP_sha1()) <= 0) Mismatch("pkcs7: X509_CRL_sign failed");
+  return crl;
+}
+
+// "pkcs7/verify/lists/<lists>x<signers>": PKCS7_verify, revocation lists
+// checked, of a received message of `signers` signers, each with a
+// certificate of its own from the CA, carrying `lists` older lists of the
+// CA's name beside the CA's newest list in the store.  Each issuer's lists
+// are gathered and ranked once per call, whatever the number of signers.
+void TimeManyLists(benchmark::State& state, Pki* p, int lists, int signers) {
+  X509_STORE* store = X509_STORE_new();
+  X509_STORE_add_cert(store, p->ca);
+  X509_CRL* newest = CaList(p, 60, p->key);
+  X509_STORE_add_crl(store, newest);
+  X509_CRL_free(newest);
+  X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK);
+  // The older lists are never checked (the newest one verifies first), so
+  // a small key signs them.
+  RSA* small = RSA_new();
+  BIGNUM* e = BN_new();
+  BN_set_word(e, 65537);
+  RSA_generate_key_ex(small, 512, e, nullptr);
+  BN_free(e);
+  EVP_PKEY* small_key = EVP_PKEY_new();
+  EVP_PKEY_assign_RSA(small_key, small);
+  PKCS7* p7 = PKCS7_new();
+  PKCS7_set_type(p7, 22);  // signed data
+  PKCS7_content_new(p7, 21);
+  std::vector<X509*> certs;
+  for (int i = 0; i < signers; i++) {
+    const std::string cn = "Morvane Bench Signer " + std::to_string(i);
+    certs.push_back(MakeCert(p->key, cn.c_str(), 100 + i, p->ca));
+    PKCS7_add_signature(p7, certs.back(), p->key, EVP_sha1());
+    PKCS7_add_certificate(p7, certs.back());
+  }
+  for (int i = 0; i < lists; i++) {
+    X509_CRL* old = CaList(p, 3600 + i, small_key);
+    PKCS7_add_crl(p7, old);
+    X509_CRL_free(old);
+  }
+  BIO* chain = PKCS7_dataInit(p7, nullptr);
+  BIO_write(chain, p->msg.data(), 1024);
+  BIO_flush(chain);
+  const int made = PKCS7_dataFinal(p7, chain);
+  BIO_free_all(chain);
+  PKCS7* received = made == 1 ? Received(p7) : nullptr;
+  if (made != 1) PKCS7_free(p7);
+  if (received == nullptr) state.SkipWithError("PKCS7 message not made");
+  for (auto _ : state) {
+    if (received == nullptr) break;
+    if (PKCS7_verify(received, nullptr, store, nullptr, nullptr, 0) != 1) {
+      state.SkipWithError("PKCS7_verify failed");
+      break;
+    }
+  }
+  PKCS7_free(received);
+  for (X509* x : certs) X509_free(x);
+  EVP_PKEY_free(small_key);
+  X509_STORE_free(store);
+}
+
 void BareDigest(benchmark::State& state, Pki* p, const EVP_MD* md) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
@@ -314,6 +390,14 @@ void RegisterPkcs7() {
   benchmark::RegisterBenchmark("pkcs7/verify/repeated-digests", [p](benchmark::State& s) {
     TimeRepeatedDigests(s, p, static_cast<int>(s.range(0)));
   })->Arg(1)->Arg(1000)->Arg(40000)->Unit(benchmark::kMicrosecond);
+  for (const auto& [lists, signers] : {std::pair{2000, 1}, std::pair{2000, 40}}) {
+    const std::string name =
+        "pkcs7/verify/lists/" + std::to_string(lists) + "x" + std::to_string(signers);
+    benchmark::RegisterBenchmark(name.c_str(), [p, lists = lists, signers = signers](
+                                                   benchmark::State& s) {
+      TimeManyLists(s, p, lists, signers);
+    })->Unit(benchmark::kMillisecond);
+  }
   benchmark::RegisterBenchmark("pkcs7-bare/sha1/65536", [p](benchmark::State& s) {
     BareDigest(s, p, EVP_sha1());
   })->Unit(benchmark::kMicrosecond);

@@ -9,6 +9,8 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
+#include "internal/stream_read.h"
+
 namespace {
 
 constexpr int kBytesPerLine = 35;  // 70 digits
@@ -69,10 +71,11 @@ int read_hex(const Reader& r, BIO* bp, ASN1_STRING* bs, char* buf, int size) {
   size_t num = 0, slen = 0;
   int reason = 0;
   for (bool first = true;; first = false) {
-    int i = BIO_gets(bp, buf, size);
+    // A read that fails is no end of the value, not even of an empty one.
+    int i = morvane::internal::gets_or_fail(bp, buf, size);
     if (i < 1) {
-      if (first && r.empty_is_ok) break;
-      reason = ASN1_R_SHORT_LINE;
+      if (i == 0 && first && r.empty_is_ok) break;
+      reason = i < 0 ? ERR_R_BIO_LIB : ASN1_R_SHORT_LINE;
       goto err;
     }
     // Drop one '\n', then one '\r'.

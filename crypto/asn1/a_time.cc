@@ -3,9 +3,12 @@
 // a GeneralizedTime, the comparison of a UTCTime with a time_t, and the
 // ASN1_TIME item that holds either.
 //
-// Implementation notes: the two checks are one parser over a table of field
-// limits; the UTCTime simply lacks the century field and fractions.  Every
-// read is bounded by the text's length.
+// Implementation notes: the two checks are one reader over a table of field
+// limits (the UTCTime simply lacks the century field and fractions), which
+// also gives the verifier's comparisons their fields and moments
+// (internal/asn1_time.h), so that a time the checks refuse is never
+// compared.  A day must be one its month has (no 30 February).  Every read
+// is bounded by the text's length.
 
 #include <limits.h>
 #include <stdio.h>
@@ -16,6 +19,8 @@
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
+
+#include "internal/asn1_time.h"
 
 // UTCTime or GeneralizedTime (ASN1_tag2bit 0x4000 and 0x8000).
 ASN1_ITEM_MSTRING(ASN1_TIME, ASN1_MASK_UTCTIME | ASN1_MASK_GENERALIZEDTIME);
@@ -35,35 +40,69 @@ bool digit(unsigned char c) {
   return c >= '0' && c <= '9';
 }
 
-// Reads two digits at a[*o] within the limit; advances *o.
-bool two_digits(const unsigned char* a, int l, int* o, Limit lim) {
+// Reads two digits at a[*o] within the limit into *v; advances *o.
+bool two_digits(const unsigned char* a, int l, int* o, Limit lim, int* v) {
   if (*o + 2 > l || !digit(a[*o]) || !digit(a[*o + 1])) return false;
-  const int v = (a[*o] - '0') * 10 + (a[*o + 1] - '0');
+  *v = (a[*o] - '0') * 10 + (a[*o + 1] - '0');
   *o += 2;
-  return v >= lim.min && v <= lim.max;
+  return *v >= lim.min && *v <= lim.max;
 }
 
-// The check of both types: `generalized` adds the century and fractions.
-bool check_time(const ASN1_STRING* d, bool generalized) {
-  const int type = generalized ? ASN1_UT_GENERALIZEDTIME : ASN1_UT_UTCTIME;
-  if (d == nullptr || d->type != type || d->length < (generalized ? 13 : 11)) return false;
+bool leap_year(int y) {
+  return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+}
+
+int days_in_month(int year, int month) {
+  if (month == 2) return leap_year(year) ? 29 : 28;
+  return month == 4 || month == 6 || month == 9 || month == 11 ? 30 : 31;
+}
+
+// The reader of both types: `generalized` adds the century and fractions.
+bool read_fields(const ASN1_STRING* d, bool generalized, morvane::internal::TimeFields* out) {
+  if (d->data == nullptr || d->length < (generalized ? 13 : 11)) return false;
   const unsigned char* a = d->data;
   const int l = d->length;
   int o = 0;
+  int v[7] = {0, 0, 0, 0, 0, 0, 0};
   for (int i = generalized ? 0 : 1; i < 7; i++) {
     // The seconds may be left out.
     if (i == 6 && o < l && (a[o] == 'Z' || a[o] == '+' || a[o] == '-')) break;
-    if (!two_digits(a, l, &o, kFields[i])) return false;
+    if (!two_digits(a, l, &o, kFields[i], &v[i])) return false;
   }
+  // RFC 5280, 4.1.2.5.1: a UTCTime's YY below 50 is 20YY, else 19YY.
+  out->year = generalized ? v[0] * 100 + v[1] : (v[1] < 50 ? 2000 : 1900) + v[1];
+  out->month = v[2];
+  out->day = v[3];
+  out->hour = v[4];
+  out->minute = v[5];
+  out->second = v[6];
+  if (out->day > days_in_month(out->year, out->month)) return false;
+  out->fraction = nullptr;
+  out->fraction_len = 0;
   if (generalized && o < l && a[o] == '.') {  // fractions of a second
     if (++o >= l || !digit(a[o])) return false;
+    out->fraction = a + o;
     while (o < l && digit(a[o])) o++;
+    out->fraction_len = static_cast<int>(a + o - out->fraction);
   }
+  out->zoned = o < l;
+  out->offset = 0;
   if (o == l) return true;  // no zone
   if (a[o] == 'Z') return o + 1 == l;
   if (a[o] != '+' && a[o] != '-') return false;
-  o++;
-  return two_digits(a, l, &o, kOffset[0]) && two_digits(a, l, &o, kOffset[1]) && o == l;
+  const bool west = a[o++] == '-';
+  int hh, mm;
+  if (!two_digits(a, l, &o, kOffset[0], &hh) || !two_digits(a, l, &o, kOffset[1], &mm) || o != l)
+    return false;
+  out->offset = west ? -(hh * 60 + mm) : hh * 60 + mm;
+  return true;
+}
+
+// The check of one type.
+bool check_time(const ASN1_STRING* d, bool generalized) {
+  const int type = generalized ? ASN1_UT_GENERALIZEDTIME : ASN1_UT_UTCTIME;
+  morvane::internal::TimeFields f;
+  return d != nullptr && d->type == type && read_fields(d, generalized, &f);
 }
 
 int set_string(ASN1_STRING* s, const char* str, int type) {
@@ -130,6 +169,49 @@ ASN1_STRING* set_time(ASN1_STRING* s, time_t t, bool generalized, int func) {
 
 }  // namespace
 
+namespace morvane::internal {
+
+// see internal/asn1_time.h
+bool read_time(const ASN1_STRING* t, TimeFields* out) {
+  if (t == nullptr) return false;
+  if (t->type == ASN1_UT_GENERALIZEDTIME) return read_fields(t, true, out);
+  if (t->type == ASN1_UT_UTCTIME) return read_fields(t, false, out);
+  return false;
+}
+
+// see internal/asn1_time.h
+bool time_moment(const ASN1_STRING* t, TimeMoment* out) {
+  TimeFields f;
+  if (!read_time(t, &f) || !f.zoned) return false;
+  // The day count of H. Hinnant's days_from_civil; the year from March on,
+  // so that a leap day ends it.
+  const int64_t y = f.year - (f.month <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t year_of_era = y - era * 400;
+  const int64_t day_of_year = (153 * (f.month > 2 ? f.month - 3 : f.month + 9) + 2) / 5 + f.day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  const int64_t days = era * 146097 + day_of_era - 719468;
+  // The fields are local time, UTC + offset.
+  out->seconds = days * 86400 + f.hour * 3600 + f.minute * 60 + f.second - f.offset * 60;
+  out->fraction = f.fraction;
+  out->fraction_len = f.fraction_len;
+  return true;
+}
+
+// see internal/asn1_time.h
+int compare_moments(const TimeMoment& a, const TimeMoment& b) {
+  if (a.seconds != b.seconds) return a.seconds < b.seconds ? -1 : 1;
+  // Digit by digit, a missing digit counting as 0.
+  for (int i = 0; i < a.fraction_len || i < b.fraction_len; i++) {
+    const int da = i < a.fraction_len ? a.fraction[i] : '0';
+    const int db = i < b.fraction_len ? b.fraction[i] : '0';
+    if (da != db) return da < db ? -1 : 1;
+  }
+  return 0;
+}
+
+}  // namespace morvane::internal
+
 /* see morvane/asn1.h */
 int ASN1_UTCTIME_check(const ASN1_UTCTIME* d) {
   return check_time(d, false);
@@ -142,10 +224,8 @@ int ASN1_GENERALIZEDTIME_check(const ASN1_GENERALIZEDTIME* d) {
 
 /* see morvane/asn1.h */
 int ASN1_TIME_check(const ASN1_TIME* t) {
-  if (t == nullptr) return 0;
-  if (t->type == ASN1_UT_GENERALIZEDTIME) return check_time(t, true);
-  if (t->type == ASN1_UT_UTCTIME) return check_time(t, false);
-  return 0;
+  morvane::internal::TimeFields f;
+  return morvane::internal::read_time(t, &f);
 }
 
 /* see morvane/asn1.h */

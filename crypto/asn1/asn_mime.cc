@@ -24,6 +24,7 @@
 #include <morvane/x509.h>
 
 #include "asn1/mime_hdr.h"
+#include "internal/stream_read.h"
 
 using namespace morvane::asn1;
 
@@ -224,8 +225,8 @@ bool multi_split(BIO* bio, const char* bound, STACK* parts) {
   bool pass = true;       // the rest of the current line is passed over
   size_t crs = 0;         // CRs held back at the end of the line so far
   bool ok = true;
-  int len;
-  while (ok && (len = BIO_gets(bio, line, kMimeLine)) > 0) {
+  int len = 0;
+  while (ok && (len = morvane::internal::gets_or_fail(bio, line, kMimeLine)) > 0) {
     const bool starts = at_start;
     at_start = line[len - 1] == '\n';
     if (starts) {
@@ -262,6 +263,7 @@ bool multi_split(BIO* bio, const char* bound, STACK* parts) {
     crs += static_cast<size_t>(len - n - (lf ? 1 : 0));
     eol = lf;
   }
+  if (ok && len < 0) ASN1err(ASN1_F_SMIME_READ_ASN1, ASN1_R_STREAM_READ_ERROR);
   BIO_free(part);
   return false;
 }
@@ -292,7 +294,7 @@ ASN1_VALUE* read_signed(BIO* bio, BIO** bcont, MIME_HEADER* hdr, const ASN1_ITEM
     return nullptr;
   }
   BIO* sig = reinterpret_cast<BIO*>(sk_value(parts, 1));
-  STACK* headers = mime_parse_hdr(sig);
+  STACK* headers = mime_parse_hdr(sig, ASN1_F_SMIME_READ_ASN1);
   if (headers == nullptr) {
     free_parts(parts);
     ASN1err(ASN1_F_SMIME_READ_ASN1, ASN1_R_MIME_SIG_PARSE_ERROR);
@@ -331,7 +333,7 @@ int int_smime_write_ASN1(BIO* bio, ASN1_VALUE* val, BIO* data, int flags, int ct
 /* see morvane/asn1.h */
 ASN1_VALUE* SMIME_read_ASN1(BIO* bio, BIO** bcont, const ASN1_ITEM* it) {
   if (bcont != nullptr) *bcont = nullptr;
-  STACK* headers = mime_parse_hdr(bio);
+  STACK* headers = mime_parse_hdr(bio, ASN1_F_SMIME_READ_ASN1);
   if (headers == nullptr) {
     ASN1err(ASN1_F_SMIME_READ_ASN1, ASN1_R_MIME_PARSE_ERROR);
     return nullptr;
@@ -386,11 +388,12 @@ class CrlfSink {
   char buf_[2 * kCrlfBlock];
 };
 
-// Whether the read that returned `len` (0 or below) ended the data: a
-// failed read (also from no stream at all) does not, and queues its reason;
-// a retry (what an empty memory stream gives) does.
-bool read_ended(BIO* in, int len) {
-  if (len >= 0 || (in != nullptr && BIO_should_retry(in))) return true;
+// Whether the read that returned `len` (0 or below, from read_or_fail) ended
+// the data: a failed read (also from no stream at all, or from a source that
+// kept asking to retry) does not, and queues its reason; a retry at the end
+// of the input (what an empty memory stream gives) did.
+bool read_ended(int len) {
+  if (len >= 0) return true;
   ASN1err(ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR);
   return false;
 }
@@ -404,7 +407,7 @@ bool copy_crlf_lines(BIO* in, BIO* out) {
   char block[kCrlfBlock];
   size_t crs = 0;
   int len;
-  while ((len = BIO_read(in, block, sizeof block)) > 0) {
+  while ((len = morvane::internal::read_or_fail(in, block, sizeof block)) > 0) {
     const char* p = block;
     const char* const end = block + len;
     for (;;) {
@@ -427,7 +430,7 @@ bool copy_crlf_lines(BIO* in, BIO* out) {
     }
     if (!sink.drain()) return false;
   }
-  return read_ended(in, len);
+  return read_ended(len);
 }
 
 }  // namespace
@@ -444,9 +447,9 @@ int SMIME_crlf_copy(BIO* in, BIO* out, int flags) {
   if (flags & kBinary) {
     char block[kCrlfBlock];
     int len = 0;
-    while (ok && (len = BIO_read(in, block, sizeof block)) > 0)
+    while (ok && (len = morvane::internal::read_or_fail(in, block, sizeof block)) > 0)
       ok = BIO_write(chain, block, len) == len;
-    ok = ok && read_ended(in, len);
+    ok = ok && read_ended(len);
   } else {
     if (flags & kText) ok = BIO_puts(chain, "Content-Type: text/plain\r\n\r\n") == 28;
     ok = ok && copy_crlf_lines(in, chain);
@@ -459,7 +462,7 @@ int SMIME_crlf_copy(BIO* in, BIO* out, int flags) {
 
 /* see morvane/asn1.h */
 int SMIME_text(BIO* in, BIO* out) {
-  STACK* headers = mime_parse_hdr(in);
+  STACK* headers = mime_parse_hdr(in, ASN1_F_SMIME_TEXT);
   if (headers == nullptr) {
     ASN1err(ASN1_F_SMIME_TEXT, ASN1_R_MIME_PARSE_ERROR);
     return 0;

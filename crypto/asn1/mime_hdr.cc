@@ -14,10 +14,14 @@
 #include <ctype.h>
 #include <string.h>
 
+#include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/buffer.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
 #include <morvane/stack.h>
+
+#include "internal/stream_read.h"
 
 namespace morvane::asn1 {
 namespace {
@@ -132,13 +136,13 @@ struct Section {
 
 }  // namespace
 
-STACK* mime_parse_hdr(BIO* bio) {
+STACK* mime_parse_hdr(BIO* bio, int func) {
   STACK* headers = sk_new(mime_hdr_cmp);
   if (headers == nullptr) return nullptr;
   char line[kMimeLine];
   Section section{headers};
   int len;
-  while ((len = BIO_gets(bio, line, kMimeLine)) > 0) {
+  while ((len = morvane::internal::gets_or_fail(bio, line, kMimeLine)) > 0) {
     line[len < kMimeLine ? len : kMimeLine - 1] = '\0';
     if (line[0] == '\0' || line[0] == '\r' || line[0] == '\n') break;  // end of the headers
     State state = section.latest != nullptr && is_space(line[0]) ? kName : kStart;
@@ -208,6 +212,11 @@ STACK* mime_parse_hdr(BIO* bio) {
       mime_hdrs_free(headers);
       return nullptr;
     }
+  }
+  if (len < 0) {
+    ASN1err(func, ASN1_R_STREAM_READ_ERROR);
+    mime_hdrs_free(headers);
+    return nullptr;
   }
   return headers;
 }

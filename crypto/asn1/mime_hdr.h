@@ -35,10 +35,12 @@ constexpr int kMaxMimeRecords = 10000;
 // Reads header lines from `bio` up to a line that starts with CR or LF (the
 // blank line that ends the headers, which is consumed) or the end of input.
 // Returns a STACK of MIME_HEADER sorted by name, or null when the list
-// itself cannot be allocated or the section holds more than kMaxMimeRecords
-// headers and parameters (reading stops at the line that passes the bound);
-// a header or parameter that cannot be allocated is left out.
-STACK* mime_parse_hdr(BIO* bio);
+// itself cannot be allocated, the section holds more than kMaxMimeRecords
+// headers and parameters (reading stops at the line that passes the bound)
+// or a read of the stream fails ("stream read error" queued under `func`:
+// a failed read is no end of the headers); a header or parameter that
+// cannot be allocated is left out.
+STACK* mime_parse_hdr(BIO* bio, int func);
 // Frees a list from mime_parse_hdr; null is ignored.
 void mime_hdrs_free(STACK* headers);
 // The header or parameter of that exact (lower-case) name, or null.

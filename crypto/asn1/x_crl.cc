@@ -23,8 +23,8 @@ static_assert(offsetof(X509_REVOKED, extensions) == 16 && offsetof(X509_REVOKED,
 static_assert(offsetof(X509_CRL_INFO, revoked) == 40 && offsetof(X509_CRL_INFO, enc) == 56 &&
               sizeof(X509_CRL_INFO) == 80);
 static_assert(offsetof(X509_CRL, references) == 24 && offsetof(X509_CRL, valid) == 28 &&
-              offsetof(X509_CRL, valid_key) == 32 && offsetof(X509_CRL, flags) == 64 &&
-              sizeof(X509_CRL) == 72);
+              offsetof(X509_CRL, kept_sigs) == 32 && offsetof(X509_CRL, flags) == 40 &&
+              sizeof(X509_CRL) == 48);
 
 namespace {
 
@@ -42,12 +42,15 @@ int crl_inf_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
 }
 
 // A list decoded into an existing one must not inherit its predecessor's
-// signature mark or the facts read from its entries.
+// verdicts or the facts read from its entries; a freed one lets its kept
+// verdicts go.
 int crl_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
-  if (operation == ASN1_CBOP_D2I_PRE) {
+  if (operation == ASN1_CBOP_D2I_PRE || operation == ASN1_CBOP_FREE_POST) {
     auto* crl = reinterpret_cast<X509_CRL*>(*pval);
     crl->valid = 0;
     crl->flags = 0;
+    MORVANE_free(crl->kept_sigs);
+    crl->kept_sigs = nullptr;
   }
   return 1;
 }

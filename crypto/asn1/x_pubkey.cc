@@ -29,20 +29,17 @@
 #include "internal/lock.h"
 
 static_assert(offsetof(X509_PUBKEY, public_key) == 8 && offsetof(X509_PUBKEY, pkey) == 16 &&
-              offsetof(X509_PUBKEY, digested) == 24 && offsetof(X509_PUBKEY, key_digest) == 28 &&
-              sizeof(X509_PUBKEY) == 64);
+              sizeof(X509_PUBKEY) == 24);
 
 namespace {
 
-// Drops the structure's reference to its cached key (and the key's digest)
-// after the fields, and before a decode into the structure (the key belongs
-// to the old contents).
+// Drops the structure's reference to its cached key after the fields, and
+// before a decode into the structure (the key belongs to the old contents).
 int pubkey_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
   if (operation == ASN1_CBOP_FREE_POST || operation == ASN1_CBOP_D2I_PRE) {
     auto* pubkey = reinterpret_cast<X509_PUBKEY*>(*pval);
     EVP_PKEY_free(pubkey->pkey);
     pubkey->pkey = nullptr;
-    pubkey->digested = 0;
   }
   return 1;
 }

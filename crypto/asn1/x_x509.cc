@@ -37,17 +37,19 @@ static_assert(offsetof(X509, valid) == 24 && offsetof(X509, references) == 28 &&
               offsetof(X509, name) == 32 && offsetof(X509, ex_data) == 40 &&
               offsetof(X509, ex_pathlen) == 56 && offsetof(X509, skid) == 104 &&
               offsetof(X509, sha1_hash) == 128 && offsetof(X509, aux) == 152 &&
-              offsetof(X509, valid_key) == 160 && sizeof(X509) == 192);
+              offsetof(X509, kept_sigs) == 160 && sizeof(X509) == 168);
 
 namespace {
 
-// Releases what the certificate keeps beside its fields: its trust record and
-// the facts cached from its contents.
+// Releases what the certificate keeps beside its fields: its trust record,
+// the facts cached from its contents and the verifier's kept verdicts.
 void release_cached(X509* ret) {
   X509_CERT_AUX_free(ret->aux);
   ASN1_OCTET_STRING_free(ret->skid);
   AUTHORITY_KEYID_free(ret->akid);
   policy_cache_free(ret->policy_cache);
+  MORVANE_free(ret->kept_sigs);
+  ret->kept_sigs = nullptr;
   ret->aux = nullptr;
   ret->skid = nullptr;
   ret->akid = nullptr;

@@ -14,7 +14,12 @@
 // searched for there; the gaps are closed in one pass before the load
 // returns (and earlier when they outnumber the records), so the lists come
 // out as if each old record had been removed at once.  Only the end of the
-// input ends a load: a failed read or a NUL byte fails it.
+// input ends a load: a failed read or a NUL byte fails it.  A read that asks
+// to retry is the end when the stream is at its end (an empty memory stream
+// behind a buffering filter says so); a source that is not, and still has
+// nothing after a bounded number of retries in a row, fails the load as a
+// failed read does (internal/stream_read.h), so that a load never ends
+// early with sections missing.
 
 #include <limits.h>
 #include <string.h>
@@ -27,6 +32,7 @@
 #include <morvane/lhash.h>
 
 #include "conf/internal.h"
+#include "internal/stream_read.h"
 
 namespace morvane::conf {
 namespace {
@@ -194,7 +200,7 @@ bool Parser::run() {
     }
     char* p = line_->data + len;
     p[0] = '\0';
-    const int got = BIO_gets(in_, p, kPiece - 1);
+    const int got = morvane::internal::gets_or_fail(in_, p, kPiece - 1);
     p[kPiece - 1] = '\0';
     const size_t n = strlen(p);
     // A failed read is no end of input, and a NUL would silently cut its

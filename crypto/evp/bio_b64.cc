@@ -5,11 +5,17 @@
 // Implementation notes: the first read or write fixes the direction (a later
 // change restarts the coder).  Reading first looks for the first line that
 // decodes, dropping the lines before it (armour lines such as "-----BEGIN
-// ...-----" and headers), then decodes up to 1024 characters at a time.  A
-// decoding failure (a character outside the alphabet, an over-long line, a
-// bad group in unbroken text, characters of an unfinished group left when
+// ...-----", headers and blank lines), then decodes up to 1024 characters at
+// a time, one line a call.  A padded group ends one run of data: text after
+// it, on its line or after it, is read as new groups (what the writer makes
+// when flushed between writes, or files joined), while a line starting with
+// "-" or the source's end ends the data there; a source at its end that
+// asks to retry (a memory stream) makes a read end there with 0, and a later
+// read goes on.  A decoding failure (a character outside the alphabet, an
+// over-long line, a bad group, characters of an unfinished group left when
 // the source ends) delivers what was decoded before it and then ends the
-// stream with -1, never with the 0 of a clean end, "decode error" queued.
+// stream with -1, never with the 0 of a clean end, "decode error" queued by
+// the read that returns it.
 
 #include <limits.h>
 #include <string.h>
@@ -36,6 +42,8 @@ struct B64Ctx {
   int encode;   // Direction
   int start;    // 1 until the first valid line was found (reading)
   int cont;     // 1 while the source may deliver more, else its last result
+  int padded;   // 1 while nothing but blank lines came after a padded group
+  int failed;   // 1 when the text turned out corrupt, 2 once that was reported
   EVP_ENCODE_CTX base64;
   unsigned char buf[1502];    // coded output waiting to be passed on
   unsigned char tmp[kChunk];  // raw input (reading), leftover bytes (unbroken writing)
@@ -78,10 +86,12 @@ int b64_free(BIO* b) {
   return 1;
 }
 
-// Ends a read stream that turned out corrupt.
+// Ends a read stream that turned out corrupt.  The reason is queued when a
+// read reports the failure, after the bytes decoded before the fault: a
+// reader that stops before them never sees it.
 void fail(B64Ctx* ctx) {
   ctx->cont = -1;
-  EVPerr(EVP_F_B64_READ, EVP_R_DECODE_ERROR);
+  if (ctx->failed == 0) ctx->failed = 1;
 }
 
 // Whether the source ended while the line decoder held the characters of
@@ -156,10 +166,89 @@ int b64_puts(BIO* b, const char* str) {
   return b64_write(b, str, n > INT_MAX ? INT_MAX : static_cast<int>(n));
 }
 
-// Start of data, line mode: drops the lines in tmp that do not decode and
-// keeps the text from the first one that does.  True when it was found;
-// false when more text is needed.  At the end of the source an unfinished
-// last line is tried as a line too.
+bool blank(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Whether s[0, n) holds only blanks.
+bool only_blanks(const unsigned char* s, int n) {
+  int i = 0;
+  while (i < n && blank(s[i])) i++;
+  return i == n;
+}
+
+// Whether s[0, n) holds only base64 characters and blanks.
+bool only_base64(const unsigned char* s, int n) {
+  for (int i = 0; i < n; i++) {
+    const unsigned char c = s[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+          c == '/' || c == '=' || blank(c)))
+      return false;
+  }
+  return true;
+}
+
+// The end of the first "=" run in s[0, n), or -1 when it has no "=".
+int end_of_pad_run(const unsigned char* s, int n) {
+  const void* eq = memchr(s, '=', static_cast<size_t>(n));
+  if (eq == nullptr) return -1;
+  int e = static_cast<int>(static_cast<const unsigned char*>(eq) - s);
+  while (e < n && s[e] == '=') e++;
+  return e;
+}
+
+// After a padded group, with nothing but blanks held, a source that asks to
+// retry but says it is at its end (a memory stream at its end does both):
+// the group ends the data, as the decoder reads it.  A source that may have
+// more (a socket) is waited for.
+bool pad_ends_data(BIO* b, const B64Ctx* ctx) {
+  return ctx->padded && only_blanks(ctx->tmp, ctx->tmp_len) && BIO_eof(b->next_bio) == 1;
+}
+
+// Decodes one line (or a part of one) into buf after `*decoded` bytes: the
+// decoder's result, 0 only for the end of the data (at a "-").  A padded
+// group ends the decoder's run of data: what follows it, on the line or
+// after it, is new groups for a fresh decoder.
+int decode_line(B64Ctx* ctx, const unsigned char* s, int len, int* decoded) {
+  for (;;) {
+    // Up to the end of the first "=" run when text follows it.
+    const int e = end_of_pad_run(s, len);
+    const int cut = e >= 0 && !only_blanks(s + e, len - e) ? e : len;
+    int n = 0;
+    int rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + *decoded, &n, s, cut);
+    *decoded += n;
+    ctx->padded = 0;
+    if (rc == 0 && e >= 0 && memchr(s, '-', static_cast<size_t>(cut)) == nullptr) {
+      // The end of the decoder's data: at a "-" when the text holds one,
+      // else at the padded group it ends with.
+      int k = cut;
+      while (k > 0 && blank(s[k - 1])) k--;
+      if (k > 0 && s[k - 1] == '=') {
+        EVP_DecodeInit(&ctx->base64);
+        ctx->padded = 1;
+        rc = 1;
+      }
+    }
+    if (rc <= 0 || cut == len) return rc;
+    s += cut;
+    len -= cut;
+  }
+}
+
+// Whether a line that does not decode is base64 text gone wrong rather than
+// a header: nothing but base64 characters up to its first "=" run, or in
+// all when it has none.
+bool base64_gone_wrong(const unsigned char* s, int n) {
+  const int e = end_of_pad_run(s, n);
+  return only_base64(s, e >= 0 ? e : n);
+}
+
+// Start of data, line mode: drops the lines in tmp that do not decode (blank
+// lines among them) and keeps the text from the first one that does, or
+// that is base64 text gone wrong (its fault is then reported, not passed
+// over as a header's).  True when it was found; false when more text is
+// needed.  At the end of the source an unfinished last line is tried as a
+// line too.
 bool find_first_line(B64Ctx* ctx) {
   unsigned char* const tmp = ctx->tmp;
   const int len = ctx->tmp_len;
@@ -173,10 +262,15 @@ bool find_first_line(B64Ctx* ctx) {
       p = end;
       continue;
     }
+    if (only_blanks(tmp + p, end - p)) {
+      p = end;
+      continue;
+    }
     int num = 0;
-    const int k = EVP_DecodeUpdate(&ctx->base64, ctx->buf, &num, tmp + p, end - p);
+    const int k = decode_line(ctx, tmp + p, end - p, &num);
     EVP_DecodeInit(&ctx->base64);
-    if (k == 1 || num > 0) {
+    ctx->padded = 0;
+    if (k == 1 || num > 0 || (k < 0 && base64_gone_wrong(tmp + p, end - p))) {
       memmove(tmp, tmp + p, static_cast<size_t>(len - p));
       ctx->tmp_len = len - p;
       ctx->start = 0;
@@ -199,21 +293,38 @@ bool find_first_line(B64Ctx* ctx) {
 // Unbroken text: decodes the whole groups of 4 in tmp into buf, keeping the
 // 1 to 3 characters after them; the byte count, or -1 for a bad group (or,
 // at the end of the source, for kept characters other than line ends and
-// white space: a cut group).
+// white space: a cut group).  A padded group before the last one ends a run
+// of data, and the groups after it are new data; one with "=" in its first
+// two places, or a character after its "=", is bad.
 int decode_unbroken(B64Ctx* ctx) {
   const int len = ctx->tmp_len;
   const int whole = len & ~3;
-  int z = EVP_DecodeBlock(ctx->buf, ctx->tmp, whole);
-  if (z < 0) return -1;
   if (ctx->cont <= 0) {
     for (int i = whole; i < len; i++) {
       if (strchr(" \t\r\n", ctx->tmp[i]) == nullptr || ctx->tmp[i] == '\0') return -1;
     }
   }
-  if (whole > 2 && ctx->tmp[whole - 1] == '=') {
-    z--;
-    if (ctx->tmp[whole - 2] == '=') z--;
+  int z = 0;
+  int from = 0;
+  for (;;) {
+    const void* eq = memchr(ctx->tmp + from, '=', static_cast<size_t>(whole - from));
+    if (eq == nullptr) break;
+    const int to = (static_cast<int>(static_cast<const unsigned char*>(eq) - ctx->tmp) | 3) + 1;
+    if (to >= whole) break;  // the last group: below
+    const unsigned char* g = ctx->tmp + to - 4;
+    if (g[0] == '=' || g[1] == '=' || g[3] != '=') return -1;
+    const int got = EVP_DecodeBlock(ctx->buf + z, ctx->tmp + from, to - from);
+    if (got < 0) return -1;
+    z += got - (g[2] == '=' ? 2 : 1);
+    from = to;
   }
+  int got = EVP_DecodeBlock(ctx->buf + z, ctx->tmp + from, whole - from);
+  if (got < 0) return -1;
+  if (whole - from > 2 && ctx->tmp[whole - 1] == '=') {
+    got--;
+    if (ctx->tmp[whole - 2] == '=') got--;
+  }
+  z += got;
   memmove(ctx->tmp, ctx->tmp + whole, static_cast<size_t>(len - whole));
   ctx->tmp_len = len - whole;
   return z;
@@ -226,6 +337,7 @@ int b64_read(BIO* b, char* out, int outl) {
   if (ctx->encode != kDecode) {
     ctx->encode = kDecode;
     ctx->buf_len = ctx->buf_off = ctx->tmp_len = 0;
+    ctx->padded = 0;
     EVP_DecodeInit(&ctx->base64);
   }
   int ret = 0;
@@ -233,16 +345,26 @@ int b64_read(BIO* b, char* out, int outl) {
 
   // A stream that ended in an error keeps reporting it.
   int ret_code = ctx->cont < 0 ? ctx->cont : 0;
+  // A padded group was followed by the end of what a source that asks to
+  // retry holds: the data ends there for this read (0, no retry), and a
+  // later read goes on with what the source holds by then.
+  bool pad_end = false;
   while (outl > 0 && ctx->cont > 0) {
     const bool unbroken = no_newlines(b);
-    // The source has nothing now (a memory stream at its end, say): the
-    // whole lines held are decoded before the retry is passed on, or a
-    // message shorter than the 1024-character window would never be read.
+    // The source has nothing now (a memory stream at its end, say): what is
+    // held, an unfinished line too, is decoded before the retry is passed
+    // on, or a message shorter than the 1024-character window would never
+    // be read.
     bool held_only = false;
     int i = BIO_read(b->next_bio, ctx->tmp + ctx->tmp_len, kChunk - ctx->tmp_len);
     if (i <= 0) {
       ret_code = i;
       if (BIO_should_retry(b->next_bio)) {
+        if (!unbroken && pad_ends_data(b, ctx)) {
+          pad_end = true;
+          ret_code = 0;
+          break;
+        }
         if (unbroken || ctx->start || ctx->tmp_len == 0) break;
         held_only = true;
       } else {
@@ -272,23 +394,22 @@ int b64_read(BIO* b, char* out, int outl) {
       rc = decoded < 0 ? -1 : 1;
       if (decoded < 0) decoded = 0;
     } else {
-      // Whole lines only while the source goes on: the decoder judges each
-      // line by what one call hands it, and the tail of a line cut by the
-      // 1024-character window would read as a short last line, ending the
-      // data early.  The tail waits for the rest of its line.
+      // Whole lines while the source goes on: the tail of a line cut by the
+      // 1024-character window waits for the rest of its line, unless the
+      // source has nothing more for now.  (The decoder reads a line split
+      // anywhere alike.)
       int upto = ctx->tmp_len;
-      if (ctx->cont > 0) {
+      if (ctx->cont > 0 && !held_only) {
         int nl = upto - 1;
         while (nl >= 0 && ctx->tmp[nl] != '\n') nl--;
         if (nl >= 0) upto = nl + 1;
       }
-      if (held_only && ctx->tmp[upto - 1] != '\n') break;  // no whole line yet
       // One line a call: a line that ends a whole number of groups is
       // decoded at once, so that the decoder holds only the characters of
       // lines that left a group unfinished (a cut, or text that is not
-      // base64, when the source ends there), and data never runs on past
-      // a padded line into the next.  A blank line, which the decoder
-      // would take for the end of the data, is passed over.
+      // base64, when the source ends there).  A line whose padded group
+      // ends the decoder's data is followed by new groups, from a fresh
+      // decoder; a line starting with "-" ends the data.
       rc = 1;
       decoded = 0;
       for (int p = 0; p < upto && rc > 0;) {
@@ -298,9 +419,12 @@ int b64_read(BIO* b, char* out, int outl) {
                             : upto;  // the line's feed, or the end
         int k = p;
         while (k < end && (ctx->tmp[k] == ' ' || ctx->tmp[k] == '\t' || ctx->tmp[k] == '\r')) k++;
-        const bool blank = k == end;
         const int q = end < upto ? end + 1 : upto;
-        if (!blank) {
+        if (k != end) {
+          rc = decode_line(ctx, ctx->tmp + p, q - p, &decoded);
+        } else {
+          // Blanks: the decoder only counts the line's end (the tail of a
+          // line whose head came earlier), and a padded group stays last.
           int n = 0;
           rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + decoded, &n, ctx->tmp + p, q - p);
           decoded += n;
@@ -318,14 +442,26 @@ int b64_read(BIO* b, char* out, int outl) {
       ret_code = -1;
     } else if (rc == 0 && !unbroken) {
       ctx->cont = 0;  // the decoder saw the end of the data
+      ret_code = 0;   // whatever the source said at its last read
     }
     ret += pending(ctx).deliver(out, outl);
-    if (held_only) break;
+    if (held_only) {
+      if (ctx->cont > 0 && pad_ends_data(b, ctx)) {
+        pad_end = true;
+        ret_code = 0;
+      }
+      break;
+    }
   }
   // Once the data has ended (or failed) there is nothing to wait for,
   // whatever the source said at its last read.
-  if (ctx->cont > 0) BIO_copy_next_retry(b);
-  return ret == 0 ? ret_code : ret;
+  if (ctx->cont > 0 && !pad_end) BIO_copy_next_retry(b);
+  if (ret != 0) return ret;
+  if (ret_code < 0 && ctx->failed == 1) {
+    EVPerr(EVP_F_B64_READ, EVP_R_DECODE_ERROR);
+    ctx->failed = 2;
+  }
+  return ret_code;
 }
 
 long b64_ctrl(BIO* b, int cmd, long num, void* ptr) {
@@ -336,6 +472,8 @@ long b64_ctrl(BIO* b, int cmd, long num, void* ptr) {
       ctx->cont = 1;
       ctx->start = 1;
       ctx->tmp_nl = 0;
+      ctx->padded = 0;
+      ctx->failed = 0;
       ctx->encode = kNone;
       return BIO_ctrl(b->next_bio, cmd, num, ptr);
     case BIO_CTRL_EOF:

@@ -6,9 +6,12 @@
 // return, end of data ("-") or "not base64".  A byte with its top bit set is
 // never base64.  The streaming decoder stores the alphabet characters of a
 // line and decodes them 64 at a time (or at the end of the input); a byte that
-// is not base64 ends it with -1, the bytes decoded before it counted, so that
-// corrupt text never passes for a shorter message.  Output counts are ints:
-// an encoder input whose output count would pass INT_MAX is refused.
+// is not base64, or data after the padded group, ends it with -1, the bytes
+// decoded before it counted, so that corrupt text never passes for a shorter
+// message.  Only padding and "-" end the data: where one call ends, or what
+// blanks end a line, never does, so any split of a text decodes alike.
+// Output counts are ints: an encoder input whose output count would pass
+// INT_MAX is refused.
 
 #include <limits.h>
 #include <stddef.h>
@@ -211,37 +214,70 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
   int n = ctx->num;
   int ln = ctx->line_num;
   int exp_nl = ctx->expect_nl;
-  int ret = 0;    // bytes written
-  int eof = 0;    // "=" seen
-  int seof = -1;  // where the first "=" was stored
+  int ret = 0;  // bytes written
+  int eof = 0;  // "=" seen
   int rv = 1;
+  bool ended = false;  // a padded group was decoded: the data ended
   unsigned char* const d = ctx->enc_data;
   MORVANE_assert(n >= 0 && n < (int)sizeof(ctx->enc_data));
+  bool after_pad = n > 0 && d[n - 1] == '=';  // only "=" may be stored next
 
   if (inl <= 0 || (n == 0 && class_of(in[0]) == kEndOfData)) {
     rv = 0;
     inl = 0;
   }
   for (int i = 0; i < inl; i++) {
+    // Alphabet characters other than "=" that fill no line, keep the line
+    // within its bound and are not the input's last are only stored: the
+    // common case, taken as a run.
+    if (!after_pad && !ended) {
+      int room = 63 - n;
+      if (79 - ln < room) room = 79 - ln;
+      if (inl - 1 - i < room) room = inl - 1 - i;
+      int k = 0;
+      while (k < room && class_of(in[i + k]) < 64 && in[i + k] != '=') {
+        d[n + k] = in[i + k];
+        k++;
+      }
+      if (k > 0) {
+        n += k;
+        ln += k;
+        i += k;
+        exp_nl = 0;
+      }
+    }
     if (ln >= 80) {  // a line too long for the buffer
       rv = -1;
       break;
     }
     const unsigned char tmp = in[i];
-    unsigned char v = class_of(tmp);
+    const unsigned char v = class_of(tmp);
     if (v == kError) {  // not base64: the message is corrupt
       rv = -1;
       break;
     }
+    if (ended) {
+      // After the padded group only line ends and white space may follow,
+      // or an armour line: more data would go unread behind the result 0.
+      if (v == kEndOfData) break;
+      if (!skipped(v)) {
+        rv = -1;
+        break;
+      }
+      continue;
+    }
     if (!skipped(v)) {
+      // A character after "=" that is no "=" itself: data after the end.
+      if (tmp != '=' && after_pad) {
+        rv = -1;
+        break;
+      }
       MORVANE_assert(n < (int)sizeof(ctx->enc_data));
       d[n++] = tmp;
       ln++;
+      after_pad = tmp == '=';
     }
-    if (tmp == '=') {
-      if (seof == -1) seof = n;
-      eof++;
-    }
+    if (tmp == '=') eof++;
     if (v == kReturn) {
       ln = 0;
       if (exp_nl) continue;
@@ -256,44 +292,50 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
     exp_nl = 0;
 
     // At the end of the input a whole number of groups, or padding seen,
-    // ends the data; the padding is counted again from the stored text, so
+    // is decoded; the padding is counted again from the stored text, so
     // that "=" split across calls is counted right.
+    const bool dash = v == kEndOfData;
+    bool at_end = false;
     if (i + 1 == inl && ((n & 3) == 0 || eof)) {
-      v = kEndOfData;
+      at_end = true;
       eof = 0;
       if (n >= 1 && d[n - 1] == '=') eof++;
       if (n >= 2 && d[n - 2] == '=') eof++;
     }
-    if (!((v == kEndOfData && (n & 3) == 0) || n >= 64)) continue;
+    if (!(((dash || at_end) && (n & 3) == 0) || n >= 64)) continue;
 
-    // A full line (or the end of the data): decode what is stored.
-    if (v != kEndOfData && n >= 64) exp_nl = 1;
-    if (n > 0) {
-      // The padding left out of the count is the "=" that end the stored
-      // text, wherever they came from: a last line of 64 characters may
-      // have had its first "=" in an earlier call.
-      const int pad = (d[n - 1] == '=') + (n >= 2 && d[n - 1] == '=' && d[n - 2] == '=');
-      const int got = EVP_DecodeBlock(out, d, n);
-      n = 0;
-      if (got < 0) {
+    // A full line, an armour line or the end of the input: decode what is
+    // stored.
+    if (!dash && !at_end && n >= 64) exp_nl = 1;
+    if (n == 0) {
+      // "-" with nothing stored ends the data.  The end of the input with
+      // nothing stored (blanks after a full line, an empty line, a call
+      // that ends where a full line did) ends nothing: more may follow.
+      if (dash) {
         rv = 0;
         break;
       }
-      ret += got - pad;
-      if (got < ctx->length && eof) {  // a short last line
-        rv = 0;
-        break;
-      }
-      ctx->length = got;
-      if (seof >= 0) {
-        rv = 0;
-        break;
-      }
-      out += got;
-    } else {
-      // Nothing stored at the end of the data: a last line of none.
-      rv = 0;
+      continue;
+    }
+    // The padding left out of the count is the "=" that end the stored
+    // text, wherever they came from: a last line of 64 characters may have
+    // had its first "=" in an earlier call.  No other character follows a
+    // "=" in the stored text.
+    const int pad = (d[n - 1] == '=') + (n >= 2 && d[n - 1] == '=' && d[n - 2] == '=');
+    const int got = EVP_DecodeBlock(out, d, n);
+    n = 0;
+    after_pad = false;
+    if (got < 0) {  // stored characters are whole groups of the alphabet
+      rv = -1;
       break;
+    }
+    ret += got - pad;
+    out += got;
+    if (!(got < ctx->length && eof)) ctx->length = got;
+    if (pad != 0) {  // a padded group ends the data
+      rv = 0;
+      if (dash) break;
+      ended = true;
     }
   }
   *outl = ret;

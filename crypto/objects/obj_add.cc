@@ -20,6 +20,7 @@
 #include <morvane/lhash.h>
 #include <morvane/objects.h>
 
+#include "internal/stream_read.h"
 #include "objects/internal.h"
 
 namespace morvane::objects {
@@ -219,7 +220,9 @@ int OBJ_create_objects(BIO* in) {
   char line[512];
   int count = 0;
   for (;;) {
-    const int n = BIO_gets(in, line, sizeof line);
+    // A read that fails is no end of the list: it says so.
+    const int n = morvane::internal::gets_or_fail(in, line, sizeof line);
+    if (n < 0) OBJerr(0, ERR_R_BIO_LIB);
     if (n <= 0) return count;
     // Only a line end is stripped: a last line without one keeps its text.
     int end = n;

@@ -16,7 +16,24 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/asn1_time.h"
 #include "ocsp/ocsp_local.h"
+
+namespace {
+
+// Whether nextupd lies before thisupd: as moments (fractions of a second
+// included) when both name one; else, one of them being malformed or
+// without a zone, as strings, length first, as they were ever compared.
+bool next_before_this(const ASN1_GENERALIZEDTIME* nextupd, const ASN1_GENERALIZEDTIME* thisupd) {
+  morvane::internal::TimeMoment next;
+  morvane::internal::TimeMoment first;
+  if (morvane::internal::time_moment(nextupd, &next) &&
+      morvane::internal::time_moment(thisupd, &first))
+    return morvane::internal::compare_moments(next, first) < 0;
+  return ASN1_STRING_cmp(nextupd, thisupd) < 0;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -207,7 +224,7 @@ int OCSP_check_validity(ASN1_GENERALIZEDTIME* thisupd, ASN1_GENERALIZEDTIME* nex
       ret = 0;
     }
   }
-  if (thisupd != nullptr && ASN1_STRING_cmp(nextupd, thisupd) < 0) {
+  if (thisupd != nullptr && next_before_this(nextupd, thisupd)) {
     OCSPerr(OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_NEXTUPDATE_BEFORE_THISUPDATE);
     ret = 0;
   }

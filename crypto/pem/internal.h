@@ -65,8 +65,8 @@ inline bool broken_block(unsigned long e) {
 // ("no start line" alone), a broken block it may read on after (one reason
 // that broken_block accepts, or none: a block whose body decodes to
 // nothing, for which "empty block" is queued here), or a failure.  A stream
-// that failed queued its own error before the reader's, so no end and no
-// broken block comes with more than one entry.
+// that failed, queuing an error of its own or not, makes the reader fail
+// with "BIO lib", which is neither an end nor a broken block.
 enum class ReadEnd { kEnd, kBrokenBlock, kFailed };
 
 inline ReadEnd read_end(const morvane::internal::ErrorMark& read_mark) {

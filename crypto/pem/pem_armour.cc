@@ -23,6 +23,7 @@
 #include <morvane/evp.h>
 #include <morvane/pem.h>
 
+#include "internal/stream_read.h"
 #include "internal/wipe.h"
 #include "pem/internal.h"
 
@@ -48,11 +49,13 @@ static_assert((kWriteChunk + 47) / 48 * 65 + 1 <= kWriteBuffer);
 // One line as the reader takes it: the bytes with the line feed put back and
 // a terminator, and its length counting the line feed.  A line longer than
 // the buffer keeps its first 253 bytes (`kept` counting the line feed put
-// after them) and its full length in `len`.
+// after them) and its full length in `len`.  `failed` is set once the
+// stream failed: no line is read after that.
 struct Line {
   char buf[256];
   size_t len = 0;
   size_t kept = 0;
+  bool failed = false;
 
   void clear() {
     buf[0] = '\0';
@@ -67,31 +70,49 @@ bool trailing(char c) {
   return static_cast<signed char>(c) <= ' ';
 }
 
-// Reads the next line into `line`; false at the end of the input (or on a
-// stream error), leaving `line` as it was.  The rest of a line that does not
-// fit the buffer is read and dropped, only its length counted, so that it
-// never reads as lines of its own.
+// Reads the next line into `line`; false at the end of the input, or when
+// the stream fails (line.failed is then set), leaving `line` as it was.  A
+// line is read whole: the pieces a stream hands out before the line feed (a
+// line longer than the buffer, a read that stopped early and was asked
+// again) are joined, and of the bytes past the buffer's 253 only the length
+// is counted, so that the rest never reads as lines of its own.
 bool read_line(BIO* bp, Line& line) {
+  if (line.failed) return false;
   char buf[sizeof line.buf];
   morvane::internal::Wiper w(buf);
-  const int got = BIO_gets(bp, buf, 254);
-  if (got <= 0) return false;
-  size_t i = static_cast<size_t>(got);
-  if (i > 253) i = 253;  // a stream that claims more than it may write
-  size_t len = 0;        // set when bytes other than trailing ones were dropped
-  if (i == 253 && buf[i - 1] != '\n') {
-    char rest[sizeof line.buf];
-    morvane::internal::Wiper wr(rest);
-    size_t at = i;
-    int more;
-    while ((more = BIO_gets(bp, rest, 254)) > 0) {
-      const size_t m = more > 253 ? 253 : static_cast<size_t>(more);
+  char rest[sizeof line.buf];  // what is read past the 253 bytes kept; wiped when used
+  size_t rest_used = 0;
+  struct RestWiper {
+    char* p;
+    const size_t& n;
+    ~RestWiper() { morvane::internal::wipe(p, n); }
+  } wr{rest, rest_used};
+  size_t i = 0;    // bytes kept in buf
+  size_t at = 0;   // bytes of the line read
+  size_t len = 0;  // set when bytes other than trailing ones were dropped
+  for (;;) {
+    const bool keep = i < 253;
+    char* to = keep ? buf + i : rest;
+    const int size = keep ? static_cast<int>(254 - i) : 254;
+    if (!keep) rest_used = sizeof rest;
+    const int got = morvane::internal::gets_or_fail(bp, to, size);
+    if (got < 0) {
+      line.failed = true;
+      return false;
+    }
+    if (got == 0) break;
+    // A stream that claims more than it may write is taken at its limit.
+    const size_t m = got > size - 1 ? static_cast<size_t>(size - 1) : static_cast<size_t>(got);
+    if (keep) {
+      i += m;
+    } else {
       for (size_t k = 0; k < m; k++)
         if (!trailing(rest[k])) len = at + k + 1;
-      at += m;
-      if (rest[m - 1] == '\n') break;
     }
+    at += m;
+    if (to[m - 1] == '\n') break;
   }
+  if (at == 0) return false;
   if (len == 0) {
     while (i > 0 && trailing(buf[i - 1])) i--;
     len = i;
@@ -152,6 +173,7 @@ struct Block {
   BUF_MEM* header = BUF_MEM_new();
   BUF_MEM* body = BUF_MEM_new();
   size_t name_len = 0, header_len = 0, body_len = 0;
+  Line line;  // the line being read, with the stream's failure
 
   Block() = default;
   Block(const Block&) = delete;
@@ -167,7 +189,7 @@ struct Block {
 // that decodes to nothing, else the reason to queue.
 int read_block(BIO* bp, Block& b) {
   if (b.name == nullptr || b.header == nullptr || b.body == nullptr) return ERR_R_MALLOC_FAILURE;
-  Line line;
+  Line& line = b.line;
   morvane::internal::Wiper w(line.buf);
   // The begin line: "-----BEGIN ", the name, "-----".
   for (;;) {
@@ -237,7 +259,11 @@ int read_block(BIO* bp, Block& b) {
 /* see morvane/pem.h */
 int PEM_read_bio(BIO* bp, char** name, char** header, unsigned char** data, long* len) {
   Block b;
-  const int reason = read_block(bp, b);
+  int reason = read_block(bp, b);
+  // A stream that failed ends the block with its own reason, wherever it
+  // was: before a begin line that is no end of the input, inside a block no
+  // broken block.
+  if (b.line.failed) reason = ERR_R_BIO_LIB;
   if (reason != 0) {
     if (reason > 0) PEMerr(PEM_F_PEM_READ_BIO, reason);
     return 0;

@@ -21,6 +21,7 @@
 #include "internal/first_success.h"
 #include "internal/name_order.h"
 #include "pk7_local.h"
+#include "x509/internal.h"
 
 using namespace morvane::pkcs7;
 
@@ -211,14 +212,17 @@ struct SignerChoice {
 // Verifies the chain of `signer` with the message's certificates as
 // untrusted ones and its CRLs, as `flags` ask: 1, or 0 with the reason
 // queued and the verifier's error code in *error.
-int verify_chain(X509_STORE_CTX* ctx, X509_STORE* store, X509* signer, PKCS7* p7, int flags,
-                 int* error) {
+int verify_chain(X509_STORE_CTX* ctx, morvane::x509::Session* session, X509_STORE* store,
+                 X509* signer, PKCS7* p7, int flags, int* error) {
   const bool chain = !(flags & PKCS7_FLAG_NO_CHAIN);
   if (!X509_STORE_CTX_init(ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
     PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_X509_LIB);
     *error = X509_V_ERR_OUT_OF_MEM;
     return 0;
   }
+  // The chains of one message are one verification: each signature under
+  // each key is checked once, and each issuer's lists gathered once.
+  morvane::x509::session_share(ctx, session);
   if (chain) X509_STORE_CTX_set_default(ctx, "smime_sign");
   if (!(flags & PKCS7_FLAG_NO_CRLS)) X509_STORE_CTX_set0_crls(ctx, p7->d.sign->crl);
   const int i = X509_verify_cert(ctx);
@@ -339,7 +343,8 @@ class Verification {
   bool chain_ok(int i) {
     Candidate& c = index_.at(i);
     if (c.chain == 0)
-      c.chain = verify_chain(ctx_, store_, c.cert, p7_, flags_, &c.chain_error) > 0 ? 1 : -1;
+      c.chain =
+          verify_chain(ctx_, &session_, store_, c.cert, p7_, flags_, &c.chain_error) > 0 ? 1 : -1;
     else if (c.chain < 0)
       chain_failed(c.chain_error);
     return c.chain > 0;
@@ -351,6 +356,7 @@ class Verification {
   int flags_;
   CandidateIndex index_;
   SignerChoice* choices_ = nullptr;
+  morvane::x509::Session session_;  // freed after ctx_, which names it
   X509_STORE_CTX* ctx_ = nullptr;
 };
 

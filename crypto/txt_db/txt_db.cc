@@ -6,6 +6,11 @@
 // past the texts; TXT_DB_free tells those texts from fields that a caller put
 // in their place by that address range.  The file format (backslash before a
 // tab inside a field, no other escape) is described in morvane/txt_db.h.
+// Only the end of the input ends the file.  A read that asks to retry is the
+// end when the stream is at its end (an empty memory stream behind a
+// buffering filter says so); a source that is not, and still has nothing
+// after a bounded number of retries in a row, fails the read as a failed
+// read does (internal/stream_read.h), so that no row goes missing unsaid.
 
 #include <limits.h>
 #include <stdint.h>
@@ -18,6 +23,8 @@
 #include <morvane/lhash.h>
 #include <morvane/stack.h>
 #include <morvane/txt_db.h>
+
+#include "internal/stream_read.h"
 
 const char TXT_DB_version[] = "TXT_DB part of " MORVANE_VERSION_TEXT;
 
@@ -167,7 +174,7 @@ TXT_DB* TXT_DB_read(BIO* in, int num) {
       size += kBufSize;
     }
     buf->data[offset] = '\0';
-    const int got = BIO_gets(in, &buf->data[offset], size - offset);
+    const int got = morvane::internal::gets_or_fail(in, &buf->data[offset], size - offset);
     const int piece = static_cast<int>(strlen(&buf->data[offset]));
     // Only the end of the input ends the file: a failed read, or a NUL that
     // would cut its line short, fails the read.

@@ -10,8 +10,11 @@
 // changed: the lookup keeps, per directory, type, hash and file number, the
 // file's identity (device, inode, size, modification and change times) as
 // stat saw it before the file was read, recorded once all its objects are
-// in the store, or once it failed to load for a reason other than memory.
-// A file that looks so still is passed over; a search that
+// in the store, or once its bytes were read and did not parse.  A file that
+// could not be opened or read, or that memory ran short for, is not
+// recorded: the next search reads it again, and this one fails (for a
+// list, or for want of memory) rather than answer without it.  A file that
+// looks as recorded is passed over; a search that
 // finds no record reads the file itself (another thread may be reading it:
 // the store refuses the second copy of each object), so its own objects
 // are in the store when it returns.  The records sit under lock 11.
@@ -21,6 +24,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <morvane/bio.h>
 #include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -201,9 +205,10 @@ bool unchanged(const lookup_dir_st* ctx, const LoadedFile& now) {
          same_time(was.mtime, now.mtime) && same_time(was.ctime, now.ctime);
 }
 
-// Records what a file looked like before it was read.  Without memory for
-// the record nothing is kept: the file is read again next time.
-void remember(lookup_dir_st* ctx, const LoadedFile& read) {
+// Records what a file looked like before it was read: false without memory
+// for the record ("malloc failure" queued; the file is read again next
+// time).
+bool remember(lookup_dir_st* ctx, const LoadedFile& read) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
   bool found;
   const int at = find_loaded(ctx, read, &found);
@@ -212,7 +217,10 @@ void remember(lookup_dir_st* ctx, const LoadedFile& read) {
       const int n = ctx->num_loaded_alloced == 0 ? 16 : ctx->num_loaded_alloced * 2;
       auto* grown = static_cast<LoadedFile*>(
           MORVANE_realloc(ctx->loaded, static_cast<size_t>(n) * sizeof(LoadedFile)));
-      if (grown == nullptr) return;
+      if (grown == nullptr) {
+        put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_MALLOC_FAILURE, __LINE__);
+        return false;
+      }
       ctx->loaded = grown;
       ctx->num_loaded_alloced = n;
     }
@@ -221,6 +229,54 @@ void remember(lookup_dir_st* ctx, const LoadedFile& read) {
     ctx->num_loaded++;
   }
   ctx->loaded[at] = read;
+  return true;
+}
+
+// What reading one file of a hash came to.
+enum class FileRead {
+  kRead,        // read, whatever it held (objects that did not parse passed over)
+  kUnreadable,  // it could not be opened or read: try again at the next search
+  kNoMemory,    // memory ran short: try again, and the search fails
+};
+
+// Reads the file's bytes whole, then its objects into the store.  Only a
+// regular file is read so; another (a folder) is left to the loader, which
+// refuses it.
+FileRead read_file(X509_LOOKUP* xl, const char* path, const struct stat& st, int type,
+                   int file_type) {
+  const morvane::internal::MallocFailureWatch watch;
+  if (!S_ISREG(st.st_mode)) {
+    morvane::x509::load_file_objects(xl, path, type, file_type);
+    return watch.seen() ? FileRead::kNoMemory : FileRead::kRead;
+  }
+  BIO* in = BIO_new_file(path, "r");
+  if (in == nullptr) {
+    put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_SYS_LIB, __LINE__);
+    ERR_add_error_data(2, "file=", path);
+    return watch.seen() ? FileRead::kNoMemory : FileRead::kUnreadable;
+  }
+  BIO* bytes = BIO_new(BIO_s_mem());
+  char chunk[4096];
+  int n = 0;
+  while (bytes != nullptr && (n = BIO_read(in, chunk, sizeof chunk)) > 0)
+    if (BIO_write(bytes, chunk, n) != n) n = -2;
+  BIO_free(in);
+  FileRead how = FileRead::kRead;
+  if (bytes == nullptr || n == -2) {
+    how = FileRead::kNoMemory;
+  } else if (n < 0) {
+    put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_SYS_LIB, __LINE__);
+    ERR_add_error_data(2, "file=", path);
+    how = FileRead::kUnreadable;
+  } else {
+    morvane::x509::load_bio_objects(xl, bytes, type, file_type);
+  }
+  BIO_free(bytes);
+  if (how == FileRead::kNoMemory || watch.seen()) {
+    if (!watch.seen()) put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_MALLOC_FAILURE, __LINE__);
+    return FileRead::kNoMemory;
+  }
+  return how;
 }
 
 int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT* ret) {
@@ -241,8 +297,12 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   }
   auto* ctx = reinterpret_cast<lookup_dir_st*>(xl->method_data);
   const unsigned long h = X509_NAME_hash(name);
-  // What a file that does not load queued stays only when nothing is found.
+  // What a file that does not load queued stays only when nothing is found,
+  // or when memory ran short or a file could not be read: then the search
+  // fails, whatever else it found.
   morvane::internal::ErrorMark mark;
+  bool no_memory = false;
+  bool unreadable = false;
   for (int i = 0; i < ctx->num_dirs; i++) {
     const char* dir = ctx->dirs[i];
     for (int k = 0;; k++) {
@@ -260,17 +320,28 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       const LoadedFile file{i,         type,       h,          k,         st.st_dev,
                             st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
       if (unchanged(ctx, file)) continue;
-      // A file that does not load (junk, a directory) is passed over, its
-      // reasons kept for a search that finds nothing, and remembered like
-      // one that loads, so that it is not read again while unchanged; one
-      // that memory ran short for is read again next time.
-      const morvane::internal::MallocFailureWatch watch;
-      if (morvane::x509::load_file_objects(xl, b->data, type, ctx->dirs_type[i]) != 0 ||
-          !watch.seen())
-        remember(ctx, file);
+      // A file read, whether or not its objects parsed, is remembered, so
+      // that it is not read again while unchanged; one that could not be
+      // opened or read (no descriptor left, say), or that memory ran short
+      // for, is read again next time.
+      switch (read_file(xl, b->data, st, type, ctx->dirs_type[i])) {
+        case FileRead::kRead:
+          if (!remember(ctx, file)) no_memory = true;
+          break;
+        case FileRead::kUnreadable:
+          unreadable = true;
+          break;
+        case FileRead::kNoMemory:
+          no_memory = true;
+          break;
+      }
     }
   }
   BUF_MEM_free(b);
+  // A list that could not be read may be the one that decides: no list is
+  // found rather than an older one.  (A certificate that could not be read
+  // leaves the chain without it, which the verifier reports.)
+  if (no_memory || (unreadable && type == X509_LU_CRL)) return X509_LU_RETRY;
   // Every directory is read, so that the verifier can choose among all the
   // objects of the name, whichever directory holds them.
   X509_OBJECT* tmp;

@@ -90,20 +90,14 @@ bool add_object(const Loader& l, X509_LOOKUP* ctx, void* obj, bool held_ok) {
   return true;
 }
 
-// Reads every object of the file into the lookup's store: the number read,
+// Reads every object of the stream into the lookup's store: the number read,
 // or 0.  A duplicate ends the reading unless `held_ok`.  In a PEM file a
 // broken block, or an object the decoder refuses, is passed over, its
 // reasons queued, and the others load; a stream that fails ends the
 // reading, and the file then fails only when nothing was read.  Only the
 // errors of this call are dropped when a PEM file ends normally after
 // objects that all read.
-int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, bool held_ok) {
-  if (file == nullptr) return 1;
-  BIO* in = BIO_new_file(file, "r");
-  if (in == nullptr) {
-    put_error(l.func, ERR_R_SYS_LIB, __LINE__);
-    return 0;
-  }
+int load_bio(const Loader& l, X509_LOOKUP* ctx, BIO* in, int type, bool held_ok) {
   int ret = 0;
   if (type == X509_FILETYPE_PEM) {
     morvane::internal::ErrorMark mark;
@@ -154,6 +148,18 @@ int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, boo
   } else {
     put_error(l.func, X509_R_BAD_X509_FILETYPE, __LINE__);
   }
+  return ret;
+}
+
+// load_bio over the named file (1 for a null name).
+int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, bool held_ok) {
+  if (file == nullptr) return 1;
+  BIO* in = BIO_new_file(file, "r");
+  if (in == nullptr) {
+    put_error(l.func, ERR_R_SYS_LIB, __LINE__);
+    return 0;
+  }
+  const int ret = load_bio(l, ctx, in, type, held_ok);
   BIO_free(in);
   return ret;
 }
@@ -176,6 +182,10 @@ namespace morvane::x509 {
 
 int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type) {
   return load_file(type == X509_LU_X509 ? kCertLoader : kCrlLoader, lu, file, file_type, true);
+}
+
+int load_bio_objects(X509_LOOKUP* lu, BIO* in, int type, int file_type) {
+  return load_bio(type == X509_LU_X509 ? kCertLoader : kCrlLoader, lu, in, file_type, true);
 }
 
 }  // namespace morvane::x509

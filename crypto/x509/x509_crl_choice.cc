@@ -7,24 +7,27 @@
 // in which lists were added decide, and a list by another key (or a forged
 // one) would hide the issuer's.
 //
-// Implementation notes: the lists are ranked before any signature is read, by
-// what costs little (in time first, then the one issued last; lists issued at
-// one moment by cRLNumber, then one that revokes the certificate first), and
-// the signatures are checked from the best down: the first that verifies under
-// the issuer's key decides, as the best of the verified ones would.  Every
-// candidate is checked until one verifies: no bound may leave the genuine list
-// unchecked behind lists an attacker packs under the issuer's name (a signed
-// message carries its own), so each list costs its one signature check, linear
-// in what was sent.  A list verified is marked (x509_sig_mark.cc), and one that
-// failed remembers the key it failed under, so that each list is checked once
-// per key however many choices meet it.  A list whose authorityKeyIdentifier
-// names another key than the issuer's subjectKeyIdentifier is passed over
-// unread.  Delta lists (RFC 5280, 5.2.4) carry only the changes since a
-// complete list and are never taken as one, nor merged into it: the complete
-// list decides (get_crl ranks complete lists only), and a newer delta list can
-// only add a revocation (check_delta ranks delta lists only).
-
-#include <stdint.h>
+// Implementation notes: an issuer's lists are gathered and ranked once per
+// call (the session's IssuerLists), by what costs little and does not
+// depend on the certificate (in time first, then the one issued last, lists
+// issued at one moment by cRLNumber, then by their signatures, then the
+// order met); among lists tied in time and issue, those that revoke the
+// certificate are tried first.  The signatures are then checked from the
+// best down: the first that verifies under the issuer's key decides, as the
+// best of the verified ones would.  Every candidate is checked until one
+// verifies: no bound may leave the genuine list unchecked behind lists an
+// attacker packs under the issuer's name (a signed message carries its
+// own), so each list costs at most one signature check per key and call,
+// linear in what was sent.  Only under a key that no trusted key vouches
+// for (a chain kept with a broken link or without an anchor, whose keys a
+// sender chose) are checks bounded, per call; when they are spent with
+// lists left, the choice says so and the check fails, never "no list".  A
+// list whose authorityKeyIdentifier names another key than the issuer's
+// subjectKeyIdentifier is passed over unread.  Delta lists (RFC 5280,
+// 5.2.4) carry only the changes since a complete list and are never taken
+// as one, nor merged into it: the complete list decides (get_crl takes
+// complete lists only), and a newer delta list whose signature verified can
+// only add a revocation (check_delta takes delta lists only).
 
 #include <algorithm>
 #include <functional>
@@ -39,12 +42,17 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "internal/asn1_time.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
 namespace morvane::x509 {
 
 namespace {
+
+using morvane::internal::compare_moments;
+using morvane::internal::time_moment;
+using morvane::internal::TimeMoment;
 
 constexpr int kNidCrlNumber = 88;           // 2.5.29.20
 constexpr int kNidAuthorityKeyId = 90;      // 2.5.29.35
@@ -64,38 +72,6 @@ bool in_time(X509_STORE_CTX* ctx, X509_CRL* crl) {
   time_t* moment = check_moment(ctx);
   if (X509_cmp_time(crl->crl->lastUpdate, moment) >= 0) return false;  // 0: malformed
   return crl->crl->nextUpdate == nullptr || X509_cmp_time(crl->crl->nextUpdate, moment) > 0;
-}
-
-// Seconds since 1970-01-01 UTC of a time, by the proleptic Gregorian
-// calendar (the day count of H. Hinnant's days_from_civil); false when
-// the time is malformed.
-bool seconds(const ASN1_TIME* t, int64_t* out) {
-  TimeDigits d;
-  if (!read_time(t, &d)) return false;
-  auto field = [&d](int at, int len) {
-    int64_t v = 0;
-    for (int i = 0; i < len; i++) v = v * 10 + (d.text[at + i] - '0');
-    return v;
-  };
-  const int64_t month = field(4, 2);
-  const int64_t year = field(0, 4) - (month <= 2 ? 1 : 0);
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + field(6, 2) - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  const int64_t days = era * 146097 + day_of_era - 719468;
-  *out = days * 86400 + field(8, 2) * 3600 + field(10, 2) * 60 + field(12, 2) - d.offset * 60;
-  return true;
-}
-
-// Whether a was issued after b (by lastUpdate); a malformed time is the
-// earliest.
-bool issued_after(X509_CRL* a, X509_CRL* b) {
-  int64_t ta;
-  int64_t tb;
-  if (!seconds(a->crl->lastUpdate, &ta)) return false;
-  if (!seconds(b->crl->lastUpdate, &tb)) return true;
-  return ta > tb;
 }
 
 // The list's cRLNumber (RFC 5280, 5.2.3), new; null when absent or
@@ -120,246 +96,116 @@ bool revokes(X509_CRL* crl, X509* x, bool delta) {
   return !removed;
 }
 
-// Whether the key of the chain's certificate at `at` is one a trusted key
-// vouches for: a certificate of the store, or one whose signature, and
-// each above it up to the store's, verified under the key above it when
-// the chain was built (its mark says so).  A chain kept with a broken link
-// (a look-alike issuer) has keys that nothing vouches for.
-bool vouched(X509_STORE_CTX* ctx, int at) {
-  const int top = sk_num(ctx->chain) - 1;
-  for (int i = at; i < ctx->last_untrusted; i++) {
-    if (i >= top) return false;
-    if (!vouched_by(reinterpret_cast<X509*>(sk_value(ctx->chain, i)),
-                    reinterpret_cast<X509*>(sk_value(ctx->chain, i + 1))))
-      return false;
-  }
-  return true;
-}
+}  // namespace
 
-// What the lists of x are judged by: the certificate whose key signs them
-// (crl_issuer), its key and its subjectKeyIdentifier.  Without a key (one
-// that cannot be decoded, check_crl then reporting it, or one that no
-// trusted key vouches for) the lists are not judged by their signatures:
-// the best one is taken and check_crl checks it, so that a key a sender
-// chose checks one list, not every list the sender packed.
-class Judge {
- public:
-  Judge(X509_STORE_CTX* ctx, X509* x)
-      : ctx_(ctx),
-        x_(x),
-        issuer_(crl_issuer(ctx)),
-        key_(key_of(ctx, issuer_)),
-        checking_(key_, issuer_) {
-    if (issuer_ != nullptr) skid_ = issuer_->skid;
-  }
-  ~Judge() { EVP_PKEY_free(key_); }
-  Judge(const Judge&) = delete;
-  Judge& operator=(const Judge&) = delete;
-
-  X509_STORE_CTX* ctx() const { return ctx_; }
-  X509* x() const { return x_; }
-
-  // Whether the list's authorityKeyIdentifier names another key than the
-  // issuer's subjectKeyIdentifier (a test that reads no signature).
-  bool other_key(X509_CRL* crl) const { return key_named(crl) < 0; }
-
-  // Whether it names the issuer's key.
-  bool own_key(X509_CRL* crl) const { return key_named(crl) > 0; }
-
-  // Whether the issuer's key verifies the list's signature (a verified one
-  // is marked for that key, a failed one remembers it); true without a key.
-  bool verifies(X509_CRL* crl) {
-    if (key_ == nullptr) return true;
-    const QuietErrors quiet;  // a list passed over leaves nothing queued
-    return check_crl_signature(crl, checking_, true) > 0;
-  }
-
- private:
-  // 1 when the list's authorityKeyIdentifier names the issuer's
-  // subjectKeyIdentifier, -1 when it names another key, 0 when either is
-  // missing.
-  int key_named(X509_CRL* crl) const {
-    if (skid_ == nullptr) return 0;
-    const QuietErrors quiet;
-    auto* akid = static_cast<AUTHORITY_KEYID*>(
-        X509_CRL_get_ext_d2i(crl, kNidAuthorityKeyId, nullptr, nullptr));
-    int named = 0;
-    if (akid != nullptr && akid->keyid != nullptr)
-      named = ASN1_OCTET_STRING_cmp(akid->keyid, skid_) == 0 ? 1 : -1;
-    AUTHORITY_KEYID_free(akid);
-    return named;
-  }
-
-  // The issuer's key, its cached facts computed first (so that its skid
-  // is read); null without issuer or key, or for a key nothing vouches for.
-  static EVP_PKEY* key_of(X509_STORE_CTX* ctx, X509* issuer) {
-    if (issuer == nullptr) return nullptr;
-    const QuietErrors quiet;  // check_crl reports a key it cannot decode
-    X509_check_purpose(issuer, -1, 0);
-    const int top = sk_num(ctx->chain) - 1;
-    if (!vouched(ctx, ctx->error_depth < top ? ctx->error_depth + 1 : top)) return nullptr;
-    return X509_get_pubkey(issuer);
-  }
-
-  X509_STORE_CTX* ctx_;
-  X509* x_;
-  X509* issuer_;
-  EVP_PKEY* key_;
-  CheckingKey checking_;  // key_, its digest made once for every list
-  ASN1_OCTET_STRING* skid_ = nullptr;
+// One of an issuer's lists, with the facts it is ranked by, read once per
+// call.
+struct Listed {
+  X509_CRL* crl;  // a reference held
+  int met;        // its place in the order met
+  bool delta;
+  bool in_time;  // at the verification moment
+  bool dated;    // its lastUpdate reads
+  TimeMoment issued;              // lastUpdate
+  ASN1_INTEGER* number;           // cRLNumber, owned; null when absent or unreadable
+  ASN1_OCTET_STRING* named_key;   // the authorityKeyIdentifier's keyIdentifier, owned, or null
 };
 
-// The lists met by a search, each with a reference, as often as met (the
-// repeats go when they are ranked); a list that could not be kept for lack
-// of memory is missing ("malloc failure").  Adding is all a search does
-// while it holds the store's lock.
-class Met {
- public:
-  Met() = default;
-  ~Met() {
-    sk_pop_free(lists_, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); });
+// The lists of one issuer name met by a call, each once, ranked.
+struct IssuerLists {
+  X509_NAME* name;  // owned
+  bool loaded;      // the store's lookup methods were asked
+  bool timed;       // at `moment`, else now
+  time_t moment;
+  Listed* c;
+  int n;
+};
+
+void issuer_lists_free(IssuerLists* lists) {
+  if (lists == nullptr) return;
+  for (int i = 0; i < lists->n; i++) {
+    X509_CRL_free(lists->c[i].crl);
+    ASN1_INTEGER_free(lists->c[i].number);
+    ASN1_OCTET_STRING_free(lists->c[i].named_key);
   }
-  Met(const Met&) = delete;
-  Met& operator=(const Met&) = delete;
+  MORVANE_free(lists->c);
+  X509_NAME_free(lists->name);
+  MORVANE_free(lists);
+}
+
+namespace {
+
+void memory_failure(int line) {
+  ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, line);
+}
+
+// The keyIdentifier of the list's authorityKeyIdentifier, new; null when
+// absent or unreadable.
+ASN1_OCTET_STRING* named_key(X509_CRL* crl) {
+  const QuietErrors quiet;
+  auto* akid = static_cast<AUTHORITY_KEYID*>(
+      X509_CRL_get_ext_d2i(crl, kNidAuthorityKeyId, nullptr, nullptr));
+  if (akid == nullptr) return nullptr;
+  ASN1_OCTET_STRING* id = akid->keyid;
+  akid->keyid = nullptr;
+  AUTHORITY_KEYID_free(akid);
+  return id;
+}
+
+// Negative, 0 or positive as a was issued before b, at the same point or
+// after it.
+int compare_issue(const Listed& a, const Listed& b) {
+  if (a.dated != b.dated) return a.dated ? 1 : -1;
+  if (a.dated) {
+    const int t = compare_moments(a.issued, b.issued);
+    if (t != 0) return t;
+  }
+  const int c = (a.number != nullptr) - (b.number != nullptr);
+  if (c != 0 || a.number == nullptr) return c;
+  return ASN1_INTEGER_cmp(a.number, b.number);
+}
+
+// The call's order: in time before out of time, then the one issued last
+// (a malformed lastUpdate the earliest, an absent cRLNumber the lowest),
+// then by a fixed order of their signatures, then the first met; so that
+// the order in which lists were met never decides.
+bool ranked_before(const Listed& a, const Listed& b) {
+  if (a.in_time != b.in_time) return a.in_time;
+  const int c = compare_issue(a, b);
+  if (c != 0) return c > 0;
+  const int s = ASN1_STRING_cmp(a.crl->signature, b.crl->signature);
+  if (s != 0) return s > 0;
+  return a.met < b.met;
+}
+
+// Keeps a list met by a search (a reference taken), as often as met; adding
+// is all a search does while it holds the store's lock.
+struct Gathered {
+  Listed* c = nullptr;
+  int n = 0;
+  int cap = 0;
+  bool failed = false;  // a list could not be kept (queued)
 
   void add(X509_CRL* crl) {
-    if (lists_ == nullptr) lists_ = sk_new_null();
-    if (lists_ == nullptr || !sk_push(lists_, reinterpret_cast<char*>(crl))) {
-      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
-                    __LINE__);
-      return;
+    if (n == cap) {
+      const int grown_cap = cap == 0 ? 16 : cap * 2;
+      auto* grown = static_cast<Listed*>(
+          MORVANE_realloc(c, static_cast<size_t>(grown_cap) * sizeof(Listed)));
+      if (grown == nullptr) {
+        failed = true;
+        return;
+      }
+      c = grown;
+      cap = grown_cap;
     }
+    c[n] = Listed{crl, n, false, false, false, {0, nullptr, 0}, nullptr, nullptr};
+    n++;
     CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   }
-  int count() const { return lists_ != nullptr ? sk_num(lists_) : 0; }
-  X509_CRL* at(int i) const { return reinterpret_cast<X509_CRL*>(sk_value(lists_, i)); }
-
- private:
-  STACK* lists_ = nullptr;
 };
 
-// One list that may decide, with what it is ranked by.
-struct Candidate {
-  X509_CRL* crl;
-  int met;               // its place in the order met
-  bool in_time;          // at the verification moment
-  bool dated;            // its lastUpdate reads
-  int64_t issued;        // lastUpdate, in seconds
-  ASN1_INTEGER* number;  // cRLNumber, new; null when absent or unreadable
-  mutable int revoking;  // whether it revokes the certificate; -1 not read yet
-};
-
-// The candidates of one kind (complete or delta lists) among the lists
-// met, each once, best first: in time before out of time, then the one
-// issued last (by lastUpdate, a malformed one the earliest, then by
-// cRLNumber, an absent one the lowest), then one that revokes x, then by a
-// fixed order of their signatures, then the first met; so that the order
-// in which lists were met never decides.  Ranking reads no signature: it
-// costs O(n log n) comparisons of values read once per list, however many
-// lists an attacker packs under the issuer's name.
-class Ranking {
- public:
-  Ranking(const Judge& judge, bool delta) : ctx_(judge.ctx()), x_(judge.x()), delta_(delta) {}
-  ~Ranking() {
-    for (int i = 0; i < n_; i++) ASN1_INTEGER_free(c_[i].number);
-    MORVANE_free(c_);
-  }
-  Ranking(const Ranking&) = delete;
-  Ranking& operator=(const Ranking&) = delete;
-
-  // Takes the lists of met that `wanted` accepts; false (queued) without
-  // memory.
-  template <class Wanted>
-  bool rank(const Met& met, Wanted wanted) {
-    const int n = met.count();
-    if (n == 0) return true;
-    c_ = static_cast<Candidate*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(Candidate)));
-    if (c_ == nullptr) {
-      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
-                    __LINE__);
-      return false;
-    }
-    for (int i = 0; i < n; i++) c_[i].crl = met.at(i), c_[i].met = i;
-    // Repeats first: each list once, where it was first met.
-    std::sort(c_, c_ + n, [](const Candidate& a, const Candidate& b) {
-      return a.crl != b.crl ? std::less<X509_CRL*>()(a.crl, b.crl) : a.met < b.met;
-    });
-    // The candidates taken go to the front, over slots already read (a
-    // slot keeps its list when it is written over).
-    for (int i = 0; i < n; i++) {
-      if (i > 0 && c_[i].crl == c_[i - 1].crl) continue;
-      X509_CRL* crl = c_[i].crl;
-      if (!wanted(crl)) continue;
-      Candidate& k = c_[n_++];
-      k = {crl, c_[i].met, in_time(ctx_, crl), false, 0, nullptr, -1};
-      k.dated = seconds(crl->crl->lastUpdate, &k.issued);
-      k.number = crl_number(crl);
-    }
-    std::sort(c_, c_ + n_, [this](const Candidate& a, const Candidate& b) {
-      if (a.in_time != b.in_time) return a.in_time;
-      return before(a, b);
-    });
-    return true;
-  }
-
-  int size() const { return n_; }
-  const Candidate& operator[](int i) const { return c_[i]; }
-
-  // Whether a is to be taken rather than b when both are in time or both
-  // are not.
-  bool before(const Candidate& a, const Candidate& b) const {
-    const int c = compare_issue(a, b);
-    if (c != 0) return c > 0;
-    const bool ra = revoking(a);
-    if (ra != revoking(b)) return ra;
-    const int s = ASN1_STRING_cmp(a.crl->signature, b.crl->signature);
-    if (s != 0) return s > 0;
-    return a.met < b.met;
-  }
-
- private:
-  // Negative, 0 or positive as a was issued before b, at the same point or
-  // after it.
-  static int compare_issue(const Candidate& a, const Candidate& b) {
-    if (a.dated != b.dated) return a.dated ? 1 : -1;
-    if (a.dated && a.issued != b.issued) return a.issued > b.issued ? 1 : -1;
-    const int c = (a.number != nullptr) - (b.number != nullptr);
-    if (c != 0 || a.number == nullptr) return c;
-    return ASN1_INTEGER_cmp(a.number, b.number);
-  }
-
-  bool revoking(const Candidate& k) const {
-    if (k.revoking < 0) k.revoking = revokes(k.crl, x_, delta_) ? 1 : 0;
-    return k.revoking != 0;
-  }
-
-  X509_STORE_CTX* ctx_;
-  X509* x_;
-  bool delta_;
-  Candidate* c_ = nullptr;
-  int n_ = 0;
-};
-
-// The best candidate whose signature the issuer's key verifies, checked
-// from the best down, every one until one verifies.  Null for none;
-// *forged then the best of those that failed (by issue, whatever their
-// time), or null.
-X509_CRL* first_verified(Judge& judge, const Ranking& ranked, X509_CRL** forged) {
-  const Candidate* best_forged = nullptr;
-  *forged = nullptr;
-  for (int i = 0; i < ranked.size(); i++) {
-    const Candidate& k = ranked[i];
-    if (judge.verifies(k.crl)) return k.crl;
-    if (best_forged == nullptr || ranked.before(k, *best_forged)) best_forged = &k;
-  }
-  if (best_forged != nullptr) *forged = best_forged->crl;
-  return nullptr;
-}
-
-// Keeps a list of the store: one of its cache, or one a lookup method
-// returned (it may keep it out of the cache).
 int keep_held(void* arg, X509_OBJECT* obj) {
-  static_cast<Met*>(arg)->add(obj->data.crl);
+  static_cast<Gathered*>(arg)->add(obj->data.crl);
   return 1;
 }
 
@@ -367,19 +213,208 @@ int keep_held(void* arg, X509_OBJECT* obj) {
 // `load`, what the store's lookup methods return, then the store's cache.
 // The methods have loaded what they have now before the cache is read, so
 // the choice never rests on a load half done, whatever the cache held
-// before and whatever other threads load meanwhile.  The lists are judged
-// afterwards, outside the store's lock.  1, or a method's negative answer.
-int gather(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Met* met) {
+// before and whatever other threads load meanwhile.  1, 0 without memory
+// (queued), or a method's negative answer.
+int gather(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
   for (int i = 0; i < sk_num(ctx->crls); i++) {
     auto* crl = reinterpret_cast<X509_CRL*>(sk_value(ctx->crls, i));
-    if (X509_NAME_cmp(nm, crl->crl->issuer) == 0) met->add(crl);
+    if (X509_NAME_cmp(nm, crl->crl->issuer) == 0) g->add(crl);
   }
-  if (ctx->ctx == nullptr) return 1;
-  if (load) {
-    const int r = load_subject(ctx, X509_LU_CRL, nm, keep_held, met);
-    if (r < 0) return r;
+  if (ctx->ctx != nullptr) {
+    if (load) {
+      const int r = load_subject(ctx, X509_LU_CRL, nm, keep_held, g);
+      if (r < 0) return r;
+    }
+    scan_subject(ctx->ctx, X509_LU_CRL, nm, keep_held, g);
   }
-  return scan_subject(ctx->ctx, X509_LU_CRL, nm, keep_held, met);
+  if (g->failed) memory_failure(__LINE__);
+  return g->failed ? 0 : 1;
+}
+
+// Makes the issuer's lists of what was gathered: each list once, where it
+// was first met, its facts read, ranked.  Takes g's lists over.
+IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
+  auto* lists = static_cast<IssuerLists*>(MORVANE_malloc(sizeof(IssuerLists)));
+  X509_NAME* name = X509_NAME_dup(nm);
+  if (lists == nullptr || name == nullptr) {
+    MORVANE_free(lists);
+    X509_NAME_free(name);
+    memory_failure(__LINE__);
+    return nullptr;
+  }
+  const time_t* moment = check_moment(ctx);
+  *lists = IssuerLists{name, load, moment != nullptr, moment != nullptr ? *moment : 0, g->c, 0};
+  // Repeats first: each list once, where it was first met.
+  std::sort(g->c, g->c + g->n, [](const Listed& a, const Listed& b) {
+    return a.crl != b.crl ? std::less<X509_CRL*>()(a.crl, b.crl) : a.met < b.met;
+  });
+  for (int i = 0; i < g->n; i++) {
+    if (i > 0 && g->c[i].crl == g->c[i - 1].crl) {
+      X509_CRL_free(g->c[i].crl);
+      continue;
+    }
+    Listed& k = lists->c[lists->n++];  // over a slot already read
+    X509_CRL* crl = g->c[i].crl;
+    k = {crl, g->c[i].met, is_delta(crl), in_time(ctx, crl), false, {0, nullptr, 0},
+         crl_number(crl), named_key(crl)};
+    k.dated = time_moment(crl->crl->lastUpdate, &k.issued);
+  }
+  g->c = nullptr;
+  std::sort(lists->c, lists->c + lists->n, ranked_before);
+  return lists;
+}
+
+// The lists of issuer name nm for this call, gathered and ranked at its
+// first asking (`load`: with the store's methods asked): 1 with *out set, 0
+// without memory (queued), or a method's negative answer.
+int lists_of(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load, IssuerLists** out) {
+  const time_t* moment = check_moment(ctx);
+  for (int i = 0; i < s.lists_count(); i++) {
+    IssuerLists* l = s.lists_at(i);
+    if ((l->loaded || !load) && l->timed == (moment != nullptr) &&
+        (moment == nullptr || l->moment == *moment) && X509_NAME_cmp(l->name, nm) == 0) {
+      *out = l;
+      return 1;
+    }
+  }
+  Gathered g;
+  const int r = gather(ctx, nm, load, &g);
+  IssuerLists* lists = r > 0 ? rank(ctx, nm, load, &g) : nullptr;
+  for (int i = 0; i < g.n && g.c != nullptr; i++) X509_CRL_free(g.c[i].crl);
+  MORVANE_free(g.c);
+  if (lists == nullptr) return r > 0 ? 0 : r;
+  if (!s.add_lists(lists)) {
+    issuer_lists_free(lists);
+    return 0;
+  }
+  *out = lists;
+  return 1;
+}
+
+// What x's lists are judged by: the certificate whose key signs them
+// (crl_issuer), the call's copy of its key and its subjectKeyIdentifier.
+class Judge {
+ public:
+  Judge(X509_STORE_CTX* ctx, Session& s, X509* x) : ctx_(ctx), s_(s), x_(x) {
+    const int top = sk_num(ctx->chain) - 1;
+    if (top < 0) return;
+    at_ = ctx->error_depth < top ? ctx->error_depth + 1 : top;
+    auto* issuer = reinterpret_cast<X509*>(sk_value(ctx->chain, at_));
+    const QuietErrors quiet;  // check_crl reports a key it cannot decode
+    X509_check_purpose(issuer, -1, 0);
+    skid_ = issuer->skid;
+    key_ = chain_key(s, ctx, at_);
+  }
+  Judge(const Judge&) = delete;
+  Judge& operator=(const Judge&) = delete;
+
+  X509* x() const { return x_; }
+  bool has_key() const { return key_ != nullptr && key_->usable; }
+
+  // Whether the list's authorityKeyIdentifier names another key than the
+  // issuer's subjectKeyIdentifier (a test that reads no signature).
+  bool other_key(const Listed& k) const { return key_named(k) < 0; }
+
+  // Whether it names the issuer's key.
+  bool own_key(const Listed& k) const { return key_named(k) > 0; }
+
+  // The list's signature under the issuer's key: 1 verified, 0 not, -1 no
+  // key, -2 not checked (the call's checks under keys nothing vouches for
+  // spent).  Quiet: a list passed over leaves nothing queued.
+  int verifies(X509_CRL* crl, bool quiet = true) {
+    if (!has_key()) return -1;
+    const int known = s_.recalled(crl, key_);
+    if (known > 0 || (known == 0 && quiet)) return known;
+    if (known == 0) return check_crl_signature(s_, crl, key_, true) > 0 ? 1 : 0;
+    if (vouched_ < 0) {
+      const QuietErrors quieted;
+      vouched_ = vouched(s_, ctx_, at_) ? 1 : 0;
+    }
+    if (vouched_ == 0 && !s_.spend_unvouched()) return -2;
+    if (!quiet) return check_crl_signature(s_, crl, key_) > 0 ? 1 : 0;
+    const QuietErrors quieted;
+    return check_crl_signature(s_, crl, key_) > 0 ? 1 : 0;
+  }
+
+  // Whether k revokes x: it has an entry for x's serial number (in a delta
+  // list, one of another reason than removeFromCRL).
+  bool revokes_x(const Listed& k) const { return revokes(k.crl, x_, k.delta); }
+
+  // Whether a is the better of two forged lists: issued later (whatever
+  // their time), then one that revokes x, then as ranked.
+  bool better(const Listed& a, const Listed& b) const {
+    const int c = compare_issue(a, b);
+    if (c != 0) return c > 0;
+    const bool ra = revokes_x(a);
+    if (ra != revokes_x(b)) return ra;
+    const int sig = ASN1_STRING_cmp(a.crl->signature, b.crl->signature);
+    if (sig != 0) return sig > 0;
+    return a.met < b.met;
+  }
+
+ private:
+  // 1 when the list's authorityKeyIdentifier names the issuer's
+  // subjectKeyIdentifier, -1 when it names another key, 0 when either is
+  // missing.
+  int key_named(const Listed& k) const {
+    if (skid_ == nullptr || k.named_key == nullptr) return 0;
+    return ASN1_OCTET_STRING_cmp(k.named_key, skid_) == 0 ? 1 : -1;
+  }
+
+  X509_STORE_CTX* ctx_;
+  Session& s_;
+  X509* x_;
+  int at_ = 0;
+  const SessionKey* key_ = nullptr;
+  ASN1_OCTET_STRING* skid_ = nullptr;
+  int vouched_ = -1;  // not asked yet
+};
+
+// What a choice found: the best list whose signature verified; else the
+// best of those that failed, or the one it stopped at.
+struct Choice {
+  X509_CRL* verified = nullptr;
+  const Listed* first = nullptr;      // the first candidate tried
+  const Listed* forged = nullptr;     // the best whose signature failed
+  const Listed* unchecked = nullptr;  // the one the spent checks left
+};
+
+// The best candidate (of those `wanted` accepts) whose signature the
+// issuer's key verifies, checked from the best down, every one until one
+// verifies; among lists tied in time and issue, those that revoke x first.
+// Without a key nothing is checked: `first` is the best.
+template <class Wanted>
+Choice choose(Judge& judge, const IssuerLists& lists, Wanted wanted) {
+  Choice ch;
+  const Listed* c = lists.c;
+  for (int start = 0; start < lists.n;) {
+    int end = start + 1;
+    while (end < lists.n && c[end].in_time == c[start].in_time &&
+           compare_issue(c[end], c[start]) == 0)
+      end++;
+    // A class of one needs no second pass for the lists that revoke x.
+    for (int pass = end - start > 1 ? 0 : 1; pass < 2; pass++) {
+      for (int i = start; i < end; i++) {
+        const Listed& k = c[i];
+        if (!wanted(k) || (end - start > 1 && judge.revokes_x(k) != (pass == 0))) continue;
+        if (ch.first == nullptr) ch.first = &k;
+        switch (judge.verifies(k.crl)) {
+          case 1:
+            ch.verified = k.crl;
+            return ch;
+          case -1:
+            return ch;
+          case -2:
+            ch.unchecked = &k;
+            return ch;
+          default:
+            if (ch.forged == nullptr || judge.better(k, *ch.forged)) ch.forged = &k;
+        }
+      }
+    }
+    start = end;
+  }
+  return ch;
 }
 
 }  // namespace
@@ -392,35 +427,56 @@ X509* crl_issuer(X509_STORE_CTX* ctx) {
 }
 
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
-  Met met;
-  if (gather(ctx, X509_get_issuer_name(x), true, &met) < 0) {
+  SessionScope session(ctx);
+  Session& s = session.get();
+  s.set_lists_unchecked(false);
+  IssuerLists* lists = nullptr;
+  const int r = lists_of(ctx, s, X509_get_issuer_name(x), true, &lists);
+  if (r <= 0) {
     // A method that has not answered may hold a newer list.
-    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
+    if (r < 0)
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__,
+                    __LINE__);
     return 0;
   }
-  Judge judge(ctx, x);
-  Ranking ranked(judge, false);
+  Judge judge(ctx, s, x);
   bool other_key = false;
-  const bool ok = ranked.rank(met, [&](X509_CRL* crl) {
-    if (is_delta(crl)) return false;
-    if (judge.other_key(crl)) {
+  const Choice ch = choose(judge, *lists, [&](const Listed& k) {
+    if (k.delta) return false;
+    if (judge.other_key(k)) {
       other_key = true;
       return false;
     }
     return true;
   });
-  if (!ok) return 0;
-  X509_CRL* forged = nullptr;
-  X509_CRL* crl = first_verified(judge, ranked, &forged);
+  if (ch.unchecked != nullptr) {
+    s.set_lists_unchecked(true);
+    return 0;
+  }
+  X509_CRL* crl = ch.verified;
+  // Without a key the best is taken, and check_crl reports the key.
+  if (crl == nullptr && !judge.has_key() && ch.first != nullptr) crl = ch.first->crl;
   // With no list of the issuer's key, one whose signature fails is taken
   // (check_crl reports it) unless another key's list was seen and the
   // failed one does not name the issuer's key: a list that claims the key
   // and fails is a forgery to report, never "no list".
-  if (crl == nullptr && forged != nullptr && (!other_key || judge.own_key(forged))) crl = forged;
+  if (crl == nullptr && ch.forged != nullptr && (!other_key || judge.own_key(*ch.forged)))
+    crl = ch.forged->crl;
   if (crl == nullptr) return 0;
   CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
   *pcrl = crl;
   return 1;
+}
+
+bool lists_left_unchecked(X509_STORE_CTX* ctx) {
+  SessionScope session(ctx);
+  return session.get().lists_unchecked();
+}
+
+int check_list(X509_STORE_CTX* ctx, X509_CRL* crl) {
+  SessionScope session(ctx);
+  Judge judge(ctx, session.get(), nullptr);
+  return judge.verifies(crl, false);
 }
 
 X509_REVOKED* crl_entry(X509_CRL* crl, X509* x) {
@@ -436,17 +492,41 @@ X509_REVOKED* crl_entry(X509_CRL* crl, X509* x) {
 }
 
 int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x) {
-  Met met;
-  gather(ctx, X509_get_issuer_name(x), false, &met);
-  Judge judge(ctx, x);
-  Ranking ranked(judge, true);
+  SessionScope session(ctx);
+  Session& s = session.get();
+  IssuerLists* lists = nullptr;
+  if (lists_of(ctx, s, X509_get_issuer_name(x), false, &lists) <= 0) {
+    ctx->error = X509_V_ERR_OUT_OF_MEM;  // the only way this gather fails
+    return 0;
+  }
+  Judge judge(ctx, s, x);
   // Only delta lists in time and not older than crl can say more than it.
-  if (!ranked.rank(met, [&](X509_CRL* d) {
-        return is_delta(d) && in_time(ctx, d) && !issued_after(crl, d) && !judge.other_key(d);
-      }))
-    return 1;
-  X509_CRL* forged = nullptr;
-  X509_CRL* delta = first_verified(judge, ranked, &forged);
+  TimeMoment complete_issued;
+  const bool complete_dated = time_moment(crl->crl->lastUpdate, &complete_issued);
+  auto wanted = [&](const Listed& d) {
+    return d.delta && d.in_time &&
+           (!complete_dated || (d.dated && compare_moments(d.issued, complete_issued) >= 0)) &&
+           !judge.other_key(d);
+  };
+  X509_CRL* delta = nullptr;
+  if (!judge.has_key()) {
+    // Nothing can be checked: a delta list that lists x goes to check_crl,
+    // which reports the key, and then counts; one that does not is no
+    // reason to pass over another.
+    for (int i = 0; i < lists->n && delta == nullptr; i++)
+      if (wanted(lists->c[i]) && judge.revokes_x(lists->c[i])) delta = lists->c[i].crl;
+  } else {
+    const Choice ch = choose(judge, *lists, wanted);
+    if (ch.unchecked != nullptr) {
+      X509_CRL* const was = ctx->current_crl;
+      ctx->current_crl = ch.unchecked->crl;
+      ctx->error = X509_V_ERR_CRL_SIGNATURE_FAILURE;
+      const int ok = ctx->verify_cb(0, ctx);
+      ctx->current_crl = was;
+      return ok;
+    }
+    delta = ch.verified;
+  }
   if (delta == nullptr || !revokes(delta, x, true)) return 1;
   // The delta list is checked as the complete one was before it counts.
   X509_CRL* const was = ctx->current_crl;

@@ -11,6 +11,7 @@
 
 #include "internal/err_mark.h"
 #include "internal/err_watch.h"
+#include "x509/internal.h"
 
 namespace morvane::x509 {
 
@@ -68,6 +69,9 @@ int load_subject(X509_STORE_CTX* ctx, int type, X509_NAME* name, ObjectSink add,
 // number of objects read, or 0 (queued).
 int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type);
 
+// The same for the objects read from a stream.
+int load_bio_objects(X509_LOOKUP* lu, BIO* in, int type, int file_type);
+
 // The moment a verification checks times at: the parameters' check time
 // when the flag asks for it, else null for now (also for a context without
 // parameters, as an issuer search may be given).
@@ -76,17 +80,6 @@ inline time_t* check_moment(X509_STORE_CTX* ctx) {
   return p != nullptr && (p->flags & X509_V_FLAG_USE_CHECK_TIME) ? &ctx->param->check_time
                                                                  : nullptr;
 }
-
-// An ASN.1 time as GeneralizedTime digits YYYYMMDDhhmmss followed by Z (a
-// UTCTime's century added, missing seconds as 00, a fraction dropped) and
-// its offset from UTC in minutes.
-struct TimeDigits {
-  char text[16];
-  long offset;
-};
-
-// Reads t into out: true, or false when t is malformed.
-bool read_time(const ASN1_TIME* t, TimeDigits* out);
 
 // The certificate whose key signs the revocation lists of the chain's
 // certificate at ctx's error depth: the next one up, or the top itself
@@ -97,16 +90,30 @@ X509* crl_issuer(X509_STORE_CTX* ctx);
 // chain's certificate at the error depth): of the complete lists of x's
 // issuer name that the verifier can see (the context's, those the store's
 // lookup methods return, then the store's, once every method has loaded
-// what it has now), those of the issuer's key (an authorityKeyIdentifier,
-// when both have one, naming the issuer's subjectKeyIdentifier, and a
-// signature that verifies under the key); of them the one in time issued
-// last (by lastUpdate, then cRLNumber, then one that revokes x), else the
-// latest one.  Signatures are checked from the best candidate down until
-// one verifies, each list at most once per key.  With none verified, and no
-// other key's list seen, the latest of those whose signature failed
-// (check_crl then reports it).  1 with a new reference at *pcrl, or 0 (also when a method
-// asked to be retried, "should retry" queued).
+// what it has now; gathered and ranked once per call), those of the
+// issuer's key (an authorityKeyIdentifier, when both have one, naming the
+// issuer's subjectKeyIdentifier, and a signature that verifies under the
+// call's copy of the key); of them the one in time issued last (by
+// lastUpdate, then cRLNumber, then one that revokes x), else the latest
+// one.  Signatures are checked from the best candidate down until one
+// verifies, each list at most once per key and call; under a key that
+// nothing vouches for (vouched()) only while the call's few checks under
+// such keys last.  With none verified, and no other key's list seen, the
+// latest of those whose signature failed (check_crl then reports it);
+// without a key that decodes, the best (check_crl reports that).  1 with a
+// new reference at *pcrl, or 0 (also when a method asked to be retried,
+// "should retry" queued, and when the checks under a key nothing vouches
+// for were spent with lists left, which lists_left_unchecked then says).
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
+
+// Whether the last get_crl of ctx's run stopped with lists left unchecked.
+bool lists_left_unchecked(X509_STORE_CTX* ctx);
+
+// The signature of crl under the key of the certificate that signs the
+// lists at ctx's error depth (crl_issuer), as this call checks it: 1
+// verified, 0 not, -1 no key that decodes, -2 not checked, the call's
+// checks under a key nothing vouches for spent.
+int check_list(X509_STORE_CTX* ctx, X509_CRL* crl);
 
 // Whether an entry of crl carries a critical extension the verifier cannot
 // process; read once while the list's signed part is the one decoded (the
@@ -119,65 +126,65 @@ X509_REVOKED* crl_entry(X509_CRL* crl, X509* x);
 
 // The revocation check's last word on x after crl passed: delta lists are
 // not merged, but the newest delta list of the issuer's key in time (chosen
-// as get_crl chooses), when not older than crl, adds its revocations.  When it lists x (for another
+// as get_crl chooses: only a list whose signature verified counts), when
+// not older than crl, adds its revocations.  When it lists x (for another
 // reason than removeFromCRL) it is checked as crl was, then error 23 is
-// reported on it.  The callback's answer, else 1.
+// reported on it.  Delta lists left unchecked when the checks under a key
+// nothing vouches for were spent give error 8; without a key that decodes,
+// a delta list that lists x is checked by check_crl (which reports that),
+// then gives 23.  The callback's answer, else 1.
 int check_delta(X509_STORE_CTX* ctx, X509_CRL* crl, X509* x);
 
-// A key that checks signatures (no reference taken), and the SHA-256
-// digest of its SubjectPublicKeyInfo that names it in the marks, made at
-// the first check that reads or sets one and kept for the checks after it:
-// one per issuer, however many objects it judges.  A key taken from a
-// certificate (X509_get_pubkey(cert)) names it as `holder`, so that the
-// digest is made once for the certificate's key and kept there (in its
-// X509_PUBKEY, dropped with the cached key).  Lives no longer than the key
-// keeps its parameters.
-class CheckingKey {
- public:
-  explicit CheckingKey(EVP_PKEY* pkey, X509* holder = nullptr)
-      : pkey_(pkey),
-        holder_(holder != nullptr && holder->cert_info != nullptr ? holder->cert_info->key
-                                                                  : nullptr) {}
-  CheckingKey(const CheckingKey&) = delete;
-  CheckingKey& operator=(const CheckingKey&) = delete;
+// ---- what one verification call has checked (x509_session.cc) ----
 
-  EVP_PKEY* pkey() const { return pkey_; }
-  // The digest (32 bytes), or null when the key cannot be encoded
-  // (parameters missing included).
-  const unsigned char* digest();
+// The session of ctx's run: the one X509_verify_cert (or the caller, see
+// x509/internal.h) put there, else one of the scope's own, put there for
+// the scope's duration (a step called outside a run).
+class SessionScope {
+ public:
+  explicit SessionScope(X509_STORE_CTX* ctx);
+  ~SessionScope();
+  SessionScope(const SessionScope&) = delete;
+  SessionScope& operator=(const SessionScope&) = delete;
+
+  Session& get() { return *session_; }
 
  private:
-  EVP_PKEY* pkey_;
-  X509_PUBKEY* holder_;
-  int state_ = 0;  // 1 digest made, -1 none can be, 0 not tried
-  unsigned char digest_[32];
+  X509_STORE_CTX* ctx_;
+  Session own_;
+  Session* session_;
 };
 
-// x's signature under key, as X509_verify gives it (1 valid, 0 invalid,
-// -1 error), spared when x's mark names the key; a signature that verifies
-// marks x with the key's digest, so that only a check under another key
-// verifies again.  Safe while other threads check x.
-int check_cert_signature(X509* x, CheckingKey& key);
+// The key of the chain's certificate at `at` for this call, parameters lent
+// down the chain from the keys above it; null without memory (queued).
+const SessionKey* chain_key(Session& s, X509_STORE_CTX* ctx, int at);
 
-// Whether x carries the mark of a signature verified under issuer's key;
-// also true where no mark can tell (x's signed part is not the one decoded,
-// or the key lacks its parameters).  May queue errors.
-bool vouched_by(X509* x, X509* issuer);
+// Whether the key of the chain's certificate at `at` is one a trusted key
+// vouches for: a certificate of the store, or one whose signature, and each
+// above it up to the store's, verifies under the key above it, checked from
+// the store's down so that only vouched keys check anything.  A chain kept
+// with a broken link or without an anchor has keys nothing vouches for.
+bool vouched(Session& s, X509_STORE_CTX* ctx, int at);
+
+// ---- signature verdicts (x509_sig_mark.cc) ----
+
+// x's signature under key, as X509_verify gives it (1 valid, 0 invalid, -1
+// error; -1 for a null key or one without a decoded key).  Spared when this
+// call has checked it already, or when a verdict kept on x names exactly
+// what is checked: the SHA-256 digest of x's signed part as decoded, its
+// signature algorithm, its signature value and the key's digest; `loud`
+// checks a known failure again, so that its reasons are queued.  Safe
+// while other threads check x.
+int check_cert_signature(Session& s, X509* x, const SessionKey* key, bool loud = false);
+
+// The same for a revocation list and X509_CRL_verify.
+int check_crl_signature(Session& s, X509_CRL* crl, const SessionKey* key, bool loud = false);
 
 // Facts a revocation list keeps in its `flags` (under lock 6) while its
 // signed part is the one decoded: its entries were read, and one carries a
-// critical extension the verifier cannot process (x509_crl_choice.cc); its
-// signature failed under the key `valid_key` names, `valid` being clear.
+// critical extension the verifier cannot process (x509_crl_choice.cc).
 constexpr int kCrlEntriesRead = 0x1;
 constexpr int kCrlEntryUnhandled = 0x2;
-constexpr int kCrlSignatureFailed = 0x4;
-
-// The same for a revocation list and X509_CRL_verify; only a list whose
-// signed part is the one decoded is marked or spared.  With
-// `recall_failure`, a signature that failed under the key (and did not run
-// out of memory) is remembered as well, and a later check under that key
-// gives 0 without verifying again (nothing queued then).
-int check_crl_signature(X509_CRL* crl, CheckingKey& key, bool recall_failure = false);
 
 // Within its scope, what is queued is dropped again when the scope ends
 // (the entries after the newest one at its start; a caller's mark on that

@@ -119,26 +119,16 @@ bool by_name_only(X509_STORE_CTX* ctx) {
   return ctx->check_issued == check_issued && !(flags_of(ctx) & X509_V_FLAG_CB_ISSUER_CHECK);
 }
 
-// Whether issuer's key verifies x's signature: the one signature check of
-// the search, whose key-tied mark spares the run's own check of a link
-// that holds.  A key whose parameters come from above it (a DSA key without
-// its own) cannot tell before the run lends it those of the chain: the
-// link counts as holding, and the run's own check decides.
-bool signature_verifies(X509* x, X509* issuer) {
-  EVP_PKEY* key = X509_get_pubkey(issuer);
-  if (key == nullptr) return false;
-  CheckingKey checking(key, issuer);
-  const bool ok = EVP_PKEY_missing_parameters(key) || check_cert_signature(x, checking) > 0;
-  EVP_PKEY_free(key);
-  return ok;
-}
-
 // Whether y may stand above x in a chain that the run will accept: when y
 // is one of the caller's certificates, the chain's extension checks find it
 // fit to issue x (a CA, and not one above a proxy certificate); and y's key
-// verifies x's signature.  What the checks queue is taken back, but for one
-// "malloc failure" when an allocation failed, which the run then reports.
-bool link_holds(X509_STORE_CTX* ctx, X509* x, X509* y, bool trusted) {
+// (this call's copy, its parameters lent from above when it has none)
+// verifies x's signature.  The check is the call's, so the run's own check
+// of a link that holds costs nothing more.  What the checks queue is taken
+// back, but for one "malloc failure" when an allocation failed, which the
+// run then reports.
+bool link_holds(X509_STORE_CTX* ctx, Session& s, X509* x, X509* y, bool trusted,
+                const SessionKey* key) {
   if (!trusted) {
     const int ca = X509_check_ca(y);
     X509_check_purpose(x, -1, 0);
@@ -146,7 +136,7 @@ bool link_holds(X509_STORE_CTX* ctx, X509* x, X509* y, bool trusted) {
     if (!ca_fits(must_be_ca, ca, (flags_of(ctx) & X509_V_FLAG_X509_STRICT) != 0)) return false;
   }
   const QuietErrors quiet;
-  return signature_verifies(x, y);
+  return check_cert_signature(s, x, key) > 0;
 }
 
 // The certificates of the chain as a sorted multiset, so that a candidate
@@ -357,12 +347,13 @@ struct Position {
   int cap = 0;
   int cursor[kRanks] = {};  // per rank, where the next untried one may be
   Source source = Source::kNone;
-  bool complete = true;    // every source has given what it has
-  bool untrusted = false;  // the caller's certificates were offered here
-  bool equal = false;      // the subject is self-issued: its own copy first
-  bool holds = false;      // the link to the candidate taken was found to hold
-  int last_untrusted = 0;  // the context's count before the position was filled
-  int taken = -1;          // the candidate in the chain
+  bool complete = true;             // every source has given what it has
+  bool untrusted = false;           // the caller's certificates were offered here
+  bool equal = false;               // the subject is self-issued: its own copy first
+  bool holds = false;               // the link to the candidate taken was found to hold
+  const SessionKey* key = nullptr;  // under this key of the candidate taken
+  int last_untrusted = 0;           // the context's count before the position was filled
+  int taken = -1;                   // the candidate in the chain
   // Search bookkeeping: the subject's chain index; the lowest chain index
   // of a certificate kept out as a candidate here or above (INT_MAX: none);
   // whether the depth limit ended a chain above, here or in what was taken
@@ -639,8 +630,8 @@ int best_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x, Source source) {
 // The chain above its base: one position per certificate taken.
 class Search {
  public:
-  Search(X509_STORE_CTX* ctx, bool store_only)
-      : ctx_(ctx), source_(source_of(ctx)), store_only_(store_only) {}
+  Search(X509_STORE_CTX* ctx, Session& session, bool store_only)
+      : ctx_(ctx), session_(session), source_(source_of(ctx)), store_only_(store_only) {}
   ~Search() {
     while (n_ > 0) close_position();
     MORVANE_free(pos_);
@@ -701,10 +692,12 @@ class Search {
 
   // Sets *broken to the highest position whose link does not hold, the
   // links not yet checked being checked from the anchor down (each key that
-  // checks one is the anchor's or was vouched for by the link above), or to
-  // -1 when every link holds.  A subject whose link holds is learnt as
-  // vouched for, with the chain above it.  false (queued) without memory.
+  // checks one is the anchor's or was vouched for by the link above, and
+  // one without parameters takes those of the key above it), or to -1 when
+  // every link holds.  A subject whose link holds is learnt as vouched for,
+  // with the chain above it.  false (queued) without memory.
   bool first_broken_link(int* broken) {
+    const SessionKey* above = nullptr;
     int kept_out = INT_MAX;
     bool cut = false;
     *broken = -1;
@@ -712,14 +705,20 @@ class Search {
       Position& p = pos_[i];
       kept_out = std::min(kept_out, p.kept_out);
       cut = cut || p.cut;
-      if (p.holds) continue;
       const Candidate& c = p.c[p.taken];
-      if (!link_holds(ctx_, p.subject, c.cert, (c.rank & kTrusted) != 0)) {
-        *broken = i;
-        return true;
+      const SessionKey* key = session_.key(c.cert, above);
+      if (key == nullptr) return false;
+      if (!p.holds || p.key != key) {
+        p.holds = false;
+        if (!link_holds(ctx_, session_, p.subject, c.cert, (c.rank & kTrusted) != 0, key)) {
+          *broken = i;
+          return true;
+        }
+        p.holds = true;
+        p.key = key;
+        if (!learn(i, false, kept_out, cut)) return false;
       }
-      p.holds = true;
-      if (!learn(i, false, kept_out, cut)) return false;
+      above = key;
     }
     return true;
   }
@@ -907,6 +906,7 @@ class Search {
   }
 
   X509_STORE_CTX* ctx_;
+  Session& session_;
   Source source_;
   bool store_only_;
   bool self_issued_ = false;
@@ -937,7 +937,8 @@ STACK* copy_chain(STACK* chain) {
 // hold, trying about kMaxTries candidates at most; when none is found, the
 // first one built is put back.  1, or the run's result.
 int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* reached) {
-  Search s(ctx, store_only);
+  SessionScope session(ctx);
+  Search s(ctx, session.get(), store_only);
   if (!s.start()) return 0;
   int r = s.extend();
   if (r <= 0) return r;

@@ -1,25 +1,25 @@
-// The verifier's signature marks: a certificate or revocation list whose
-// signature verified keeps the SHA-256 digest of the checking key's
-// SubjectPublicKeyInfo, and a later check under that key reads the mark
-// instead of verifying again; under any other key the signature is checked.
+// Signature verdicts: a certificate's or revocation list's signature under
+// a call's key (x509_session.cc), checked at most once per call, and a few
+// verdicts kept on the object between calls, each named by the SHA-256
+// digest of everything it was reached from.
 //
-// Implementation notes: threads verifying one object at once meet on its
-// mark, so it is read under a read lock and set under a write lock (lock 3
-// for certificates, 6 for lists); the digest is written before `valid`, and
-// both in one hold of the lock.  An object is marked only while its signed
-// part is the one decoded (`enc.modified` clear): one built or changed here
-// is encoded from its fields at each check, and those may change without
-// notice.  A decode into an existing object clears its mark.  A list whose
-// signature failed under a key, where none verified it, may remember that
-// key's failure too (the same digest, with kCrlSignatureFailed in its
-// `flags`), so that a forged list in many choices costs one check per key;
-// a check that ran out of memory is never remembered as a failure.
+// Implementation notes: the name of a verdict covers the signed part's
+// octets as decoded (what X509_verify digests while `enc.modified` is
+// clear), the signature algorithm's DER, the signature value and the
+// digest of the checking key's SubjectPublicKeyInfo.  A change to any of
+// them, in place or not, names another verdict, so a kept one is never
+// stale; an object whose signed part is encoded afresh at each check (one
+// built or changed here) keeps none.  The slots are read under a read lock
+// and written under a write lock (lock 3 for certificates, 6 for lists),
+// never held across a check; when they are full the oldest goes, which
+// costs a check, never a verdict.  A check that ran out of memory or met an
+// unknown algorithm (registered later, it may verify) keeps nothing.
 
 #include <string.h>
 
 #include <atomic>
-#include <type_traits>
 
+#include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
@@ -30,127 +30,160 @@
 #include "internal/lock.h"
 #include "x509_local.h"
 
+// The verdicts an object keeps (the `kept_sigs` of X509 and X509_CRL).
+struct x509_kept_sigs_st {
+  static constexpr int kSlots = 8;
+  int next;                            // the slot written next
+  unsigned char state[kSlots];         // 0 empty, 1 verified, 2 failed
+  unsigned char digest[kSlots][SHA256_DIGEST_LENGTH];
+};
+
 namespace morvane::x509 {
 
 namespace {
 
-constexpr size_t kDigestLen = SHA256_DIGEST_LENGTH;
+using Kept = x509_kept_sigs_st;
 
-// The digest of the key as a SubjectPublicKeyInfo, parameters included
-// (those a DSA key took from its issuer too); false when the key cannot be
-// encoded, parameters missing included.
-bool key_digest(EVP_PKEY* pkey, unsigned char* out) {
-  if (pkey == nullptr || EVP_PKEY_missing_parameters(pkey)) return false;
-  const QuietErrors quiet;
-  unsigned char* der = nullptr;
-  const int len = i2d_PUBKEY(pkey, &der);
-  if (len <= 0 || der == nullptr) return false;
-  SHA256(der, static_cast<size_t>(len), out);
-  MORVANE_free(der);
-  return true;
+// Where the two kinds of signed object keep what the verdicts read.
+template <class T>
+struct Signed;
+
+template <>
+struct Signed<X509> {
+  static const ASN1_ENCODING* enc(X509* x) {
+    return x->cert_info != nullptr ? &x->cert_info->enc : nullptr;
+  }
+  static int verify(X509* x, EVP_PKEY* key) { return X509_verify(x, key); }
+  static constexpr int kLock = CRYPTO_LOCK_X509;
+};
+
+template <>
+struct Signed<X509_CRL> {
+  static const ASN1_ENCODING* enc(X509_CRL* crl) {
+    return crl->crl != nullptr ? &crl->crl->enc : nullptr;
+  }
+  static int verify(X509_CRL* crl, EVP_PKEY* key) { return X509_CRL_verify(crl, key); }
+  static constexpr int kLock = CRYPTO_LOCK_X509_CRL;
+};
+
+void digest_part(SHA256_CTX* c, const unsigned char* p, size_t len) {
+  unsigned char n[8];
+  for (int i = 0; i < 8; i++) n[i] = static_cast<unsigned char>(len >> (56 - 8 * i));
+  SHA256_Update(c, n, sizeof n);
+  SHA256_Update(c, p, len);
 }
 
-// Revocation lists also remember a failure (kCrlSignatureFailed in their
-// `flags`); certificates do not.
+// The name of obj's verdict under key, into out: false when obj keeps no
+// verdicts (its signed part is not the one decoded, or a part does not
+// encode).
 template <class T>
-constexpr bool kRecallsFailure = std::is_same_v<T, X509_CRL>;
-
-// What obj's marks say of the key whose digest is `digest`, under static
-// lock `lock`: 1 its signature verified under it, 0 (with `recall_failure`)
-// it failed under it, -1 nothing.
-template <class T>
-int marked(T* obj, const unsigned char* digest, int lock, bool recall_failure) {
-  MORVANE_READ_LOCKED(lock);
-  if (memcmp(obj->valid_key, digest, kDigestLen) != 0) return -1;
-  if (obj->valid != 0) return 1;
-  if constexpr (kRecallsFailure<T>) {
-    if (recall_failure && (obj->flags & kCrlSignatureFailed)) return 0;
+bool verdict_name(T* obj, const SessionKey* key, unsigned char* out) {
+  const ASN1_ENCODING* enc = Signed<T>::enc(obj);
+  if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 ||
+      obj->sig_alg == nullptr || obj->signature == nullptr)
+    return false;
+  unsigned char small[128];
+  unsigned char* alg = small;
+  const int alg_len = i2d_X509_ALGOR(obj->sig_alg, nullptr);
+  if (alg_len <= 0) return false;
+  if (static_cast<size_t>(alg_len) > sizeof small) {
+    alg = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(alg_len)));
+    if (alg == nullptr) {
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
+                    __LINE__);
+      return false;
+    }
   }
+  unsigned char* p = alg;
+  const bool ok = i2d_X509_ALGOR(obj->sig_alg, &p) == alg_len;
+  if (ok) {
+    SHA256_CTX c;
+    SHA256_Init(&c);
+    digest_part(&c, enc->enc, static_cast<size_t>(enc->len));
+    digest_part(&c, alg, static_cast<size_t>(alg_len));
+    const int sig_len = obj->signature->length > 0 ? obj->signature->length : 0;
+    digest_part(&c, obj->signature->data, static_cast<size_t>(sig_len));
+    digest_part(&c, key->digest, sizeof key->digest);
+    SHA256_Final(out, &c);
+  }
+  if (alg != small) MORVANE_free(alg);
+  return ok;
+}
+
+// The verdict obj keeps under that name: 1, 0, or -1 none.
+template <class T>
+int kept(T* obj, const unsigned char* name) {
+  MORVANE_READ_LOCKED(Signed<T>::kLock);
+  const Kept* k = obj->kept_sigs;
+  if (k == nullptr) return -1;
+  for (int i = 0; i < Kept::kSlots; i++)
+    if (k->state[i] != 0 && memcmp(k->digest[i], name, SHA256_DIGEST_LENGTH) == 0)
+      return k->state[i] == 1 ? 1 : 0;
   return -1;
 }
 
-// Marks obj as verified under the key (ok), or as failed under it where no
-// key verified it.
+// Keeps the verdict under its name; without memory nothing is kept (queued).
 template <class T>
-void mark(T* obj, const unsigned char* digest, int lock, bool ok) {
-  MORVANE_WRITE_LOCKED(lock);
-  if (ok) {
-    memcpy(obj->valid_key, digest, kDigestLen);
-    obj->valid = 1;
-    if constexpr (kRecallsFailure<T>) obj->flags &= ~kCrlSignatureFailed;
-  } else if constexpr (kRecallsFailure<T>) {
-    if (obj->valid == 0) {
-      memcpy(obj->valid_key, digest, kDigestLen);
-      obj->flags |= kCrlSignatureFailed;
+void keep(T* obj, const unsigned char* name, bool verified) {
+  Kept* fresh = nullptr;
+  if (std::atomic_ref<Kept*>(obj->kept_sigs).load(std::memory_order_acquire) == nullptr) {
+    fresh = static_cast<Kept*>(MORVANE_malloc(sizeof(Kept)));
+    if (fresh == nullptr) {
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
+                    __LINE__);
+      return;
+    }
+    memset(fresh, 0, sizeof *fresh);
+  }
+  {
+    MORVANE_WRITE_LOCKED(Signed<T>::kLock);
+    Kept* k = obj->kept_sigs;
+    if (k == nullptr) {
+      k = fresh;
+      fresh = nullptr;
+      std::atomic_ref<Kept*>(obj->kept_sigs).store(k, std::memory_order_release);
+    }
+    if (k != nullptr) {
+      const int at = k->next;
+      k->next = (at + 1) % Kept::kSlots;
+      memcpy(k->digest[at], name, SHA256_DIGEST_LENGTH);
+      k->state[at] = verified ? 1 : 2;
     }
   }
+  MORVANE_free(fresh);
 }
 
-// The check of `verify`, spared when obj's mark names the key; a signature
-// that verifies marks obj when `markable`, and with `recall_failure` one
-// that fails (not for want of memory) is remembered as well.
 template <class T>
-int checked(T* obj, CheckingKey& key, bool markable, int lock, int (*verify)(T*, EVP_PKEY*),
-            bool recall_failure = false) {
-  const unsigned char* digest = markable ? key.digest() : nullptr;
-  if (digest != nullptr) {
-    const int known = marked(obj, digest, lock, recall_failure);
-    if (known >= 0) return known;
+int checked(Session& s, T* obj, const SessionKey* key, bool loud) {
+  if (key == nullptr || !key->usable) return -1;
+  int ret = s.recalled(obj, key);
+  // A failure is checked again when its reasons are wanted on the queue.
+  if (ret > 0 || (ret == 0 && !loud)) return ret;
+  unsigned char name[SHA256_DIGEST_LENGTH];
+  const bool named = ret < 0 && verdict_name(obj, key, name);
+  if (named) ret = kept(obj, name);
+  if (ret < 0 || (ret == 0 && loud)) {
+    const morvane::internal::MallocFailureWatch watch;
+    EVP_PKEY* pkey = s.checking(key);
+    if (pkey == nullptr) return -1;
+    ret = Signed<T>::verify(obj, pkey);
+    if (ret < 0 || watch.seen()) return ret;
+    if (named) keep(obj, name, ret > 0);
   }
-  const morvane::internal::MallocFailureWatch watch;
-  const int ret = verify(obj, key.pkey());
-  if (digest != nullptr && (ret > 0 || (recall_failure && ret == 0 && !watch.seen())))
-    mark(obj, digest, lock, ret > 0);
+  s.note(obj, key, ret > 0);
+  // `valid` is set for callers that read it; it spares no check.
+  if (ret > 0) std::atomic_ref<int>(obj->valid).store(1, std::memory_order_relaxed);
   return ret;
 }
 
 }  // namespace
 
-const unsigned char* CheckingKey::digest() {
-  static_assert(sizeof(digest_) == kDigestLen && sizeof(X509_PUBKEY::key_digest) == kDigestLen);
-  if (state_ != 0) return state_ > 0 ? digest_ : nullptr;
-  state_ = -1;
-  if (holder_ == nullptr) {
-    if (key_digest(pkey_, digest_)) state_ = 1;
-    return state_ > 0 ? digest_ : nullptr;
-  }
-  // The holder's digest, published once: written under lock 10 before its
-  // flag, read after an acquire load of the flag.  Only the holder's own
-  // cached key is digested there; parameters lent to it later (a DSA key
-  // without its own) make no digest until they are there.
-  std::atomic_ref<int> digested(holder_->digested);
-  if (digested.load(std::memory_order_acquire) == 0) {
-    if (pkey_ != holder_->pkey || !key_digest(pkey_, digest_)) return nullptr;
-    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_EVP_PKEY);
-    if (digested.load(std::memory_order_relaxed) == 0) {
-      memcpy(holder_->key_digest, digest_, kDigestLen);
-      digested.store(1, std::memory_order_release);
-    }
-  }
-  memcpy(digest_, holder_->key_digest, kDigestLen);
-  state_ = 1;
-  return digest_;
+int check_cert_signature(Session& s, X509* x, const SessionKey* key, bool loud) {
+  return checked(s, x, key, loud);
 }
 
-int check_cert_signature(X509* x, CheckingKey& key) {
-  const bool decoded = x->cert_info != nullptr && x->cert_info->enc.modified == 0;
-  return checked(x, key, decoded, CRYPTO_LOCK_X509, X509_verify);
-}
-
-bool vouched_by(X509* x, X509* issuer) {
-  if (x->cert_info == nullptr || x->cert_info->enc.modified != 0) return true;
-  EVP_PKEY* pkey = X509_get_pubkey(issuer);
-  if (pkey == nullptr) return false;
-  CheckingKey key(pkey, issuer);
-  const unsigned char* digest = key.digest();
-  const bool ok = digest == nullptr || marked(x, digest, CRYPTO_LOCK_X509, false) == 1;
-  EVP_PKEY_free(pkey);
-  return ok;
-}
-
-int check_crl_signature(X509_CRL* crl, CheckingKey& key, bool recall_failure) {
-  const bool decoded = crl->crl != nullptr && crl->crl->enc.modified == 0;
-  return checked(crl, key, decoded, CRYPTO_LOCK_X509_CRL, X509_CRL_verify, recall_failure);
+int check_crl_signature(Session& s, X509_CRL* crl, const SessionKey* key, bool loud) {
+  return checked(s, crl, key, loud);
 }
 
 }  // namespace morvane::x509

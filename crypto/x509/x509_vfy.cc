@@ -1,11 +1,13 @@
 // Chain verification: the verification context, the run over the chain that
 // x509_path.cc builds (the extension, trust, revocation, signature, time and
-// policy checks), and the time comparison they use.
+// policy checks), whose time comparison is in x509_time.cc.
 //
 // Implementation notes: several threads may verify one certificate at once,
 // each with its own context, so what a run leaves on a certificate or list
-// (signature marks tied to the checking key, x509_sig_mark.cc; cached
-// facts) is read and set atomically or under lock 3 or 6.  A lack of memory
+// (verdicts named by all they were reached from, x509_sig_mark.cc; cached
+// facts) is read and set atomically or under lock 3 or 6.  What a run
+// checked it remembers in its session (x509_session.cc) for its own
+// duration.  A lack of memory
 // is told apart by the thread's error queue: a run in which an allocation
 // failed fails with X509_V_ERR_OUT_OF_MEM.
 
@@ -155,21 +157,20 @@ int check_crl(X509_STORE_CTX* ctx, X509_CRL* crl) {
     ctx->error = X509_V_ERR_KEYUSAGE_NO_CRL_SIGN;
     if (!ctx->verify_cb(0, ctx)) return 0;
   }
-  EVP_PKEY* ikey = X509_get_pubkey(issuer);
-  int ok;
-  if (ikey == nullptr) {
-    ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
-    ok = ctx->verify_cb(0, ctx);
-  } else {
-    ok = 1;
-    morvane::x509::CheckingKey key(ikey, issuer);
-    if (morvane::x509::check_crl_signature(crl, key) <= 0) {
+  int ok = 1;
+  switch (morvane::x509::check_list(ctx, crl)) {
+    case 1:
+      break;
+    case -1:
+      ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
+      ok = ctx->verify_cb(0, ctx);
+      break;
+    default:
       ctx->error = X509_V_ERR_CRL_SIGNATURE_FAILURE;
       ok = ctx->verify_cb(0, ctx);
-    }
+      break;
   }
   if (ok) ok = check_crl_time(ctx, crl, true);
-  EVP_PKEY_free(ikey);
   return ok;
 }
 
@@ -210,7 +211,10 @@ int check_cert(X509_STORE_CTX* ctx) {
   ctx->current_cert = x;
   X509_CRL* crl = nullptr;
   if (!ctx->get_crl(ctx, &crl, x)) {
-    ctx->error = X509_V_ERR_UNABLE_TO_GET_CRL;
+    // Lists left unchecked when the checks under a key nothing vouches for
+    // were spent are no "no list".
+    ctx->error = morvane::x509::lists_left_unchecked(ctx) ? X509_V_ERR_CRL_SIGNATURE_FAILURE
+                                                         : X509_V_ERR_UNABLE_TO_GET_CRL;
     return ctx->verify_cb(0, ctx);
   }
   ctx->current_crl = crl;
@@ -295,7 +299,12 @@ int check_cert_time(X509_STORE_CTX* ctx, X509* x) {
   return 1;
 }
 
+// Checks each link from the top down, each under this call's copy of the
+// key above it (parameters lent down the chain), so that only a signature
+// this call verified under that very key counts: one a lenient callback
+// accepted is checked again by the next call.
 int internal_verify(X509_STORE_CTX* ctx) {
+  morvane::x509::SessionScope session(ctx);
   int n = sk_num(ctx->chain) - 1;
   ctx->error_depth = n;
   X509* xi = chain_at(ctx, n);
@@ -315,24 +324,17 @@ int internal_verify(X509_STORE_CTX* ctx) {
   while (n >= 0) {
     ctx->error_depth = n;
     if (xs != xi || (ctx->param->flags & X509_V_FLAG_CHECK_SS_SIGNATURE)) {
-      // Only a signature that verified under this very key spares a later
-      // check: one that a lenient callback accepted is checked again next
-      // time, and so is one checked under another issuer's key.
-      EVP_PKEY* pkey = X509_get_pubkey(xi);
-      if (pkey == nullptr) {
+      const morvane::x509::SessionKey* key =
+          morvane::x509::chain_key(session.get(), ctx, xs == xi ? n : n + 1);
+      if (key == nullptr || !key->usable) {
         ctx->error = X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY;
         ctx->current_cert = xi;
         if (!ctx->verify_cb(0, ctx)) return 0;
-      } else if (morvane::x509::CheckingKey key(pkey, xi);
-                 morvane::x509::check_cert_signature(xs, key) <= 0) {
+      } else if (morvane::x509::check_cert_signature(session.get(), xs, key, true) <= 0) {
         ctx->error = X509_V_ERR_CERT_SIGNATURE_FAILURE;
         ctx->current_cert = xs;
-        if (!ctx->verify_cb(0, ctx)) {
-          EVP_PKEY_free(pkey);
-          return 0;
-        }
+        if (!ctx->verify_cb(0, ctx)) return 0;
       }
-      EVP_PKEY_free(pkey);
     }
     if (!check_cert_time(ctx, xs)) return 0;
     ctx->current_issuer = xi;
@@ -363,12 +365,6 @@ int build_and_check(X509_STORE_CTX* ctx) {
     return ctx->check_policy(ctx);
   }
   return 1;
-}
-
-// Digits at p[0], p[1] as a number, or -1.
-int two_digits(const unsigned char* p) {
-  if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9') return -1;
-  return (p[0] - '0') * 10 + (p[1] - '0');
 }
 
 }  // namespace
@@ -408,6 +404,7 @@ int X509_STORE_CTX_init(X509_STORE_CTX* ctx, X509_STORE* store, X509* x509, STAC
   ctx->current_issuer = nullptr;
   ctx->current_crl = nullptr;
   ctx->tree = nullptr;
+  ctx->session = nullptr;
   memset(&ctx->ex_data, 0, sizeof(ctx->ex_data));
 
   ctx->param = X509_VERIFY_PARAM_new();
@@ -482,6 +479,9 @@ int X509_verify_cert(X509_STORE_CTX* ctx) {
   // left a check undone: the run then fails as out of memory, whatever the
   // step said and whatever a callback accepted.
   const morvane::internal::MallocFailureWatch watch;
+  // What the run checks it remembers for its own duration only (or for the
+  // call that shares its session over several runs).
+  morvane::x509::SessionScope session(ctx);
   int ok = build_and_check(ctx);
   if (ok <= 0 && ctx->chain != nullptr) X509_get_pubkey_parameters(nullptr, ctx->chain);
   if (watch.seen()) {
@@ -629,112 +629,6 @@ int X509_STORE_CTX_purpose_inherit(X509_STORE_CTX* ctx, int def_purpose, int pur
 }
 
 /* ---- times ---- */
-
-int X509_cmp_current_time(ASN1_TIME* ctm) {
-  return X509_cmp_time(ctm, nullptr);
-}
-
-namespace morvane::x509 {
-
-bool read_time(const ASN1_TIME* ctm, TimeDigits* out) {
-  if (ctm == nullptr || ctm->data == nullptr) return false;
-  const unsigned char* str = ctm->data;
-  const unsigned char* const end = str + ctm->length;
-  // A UTCTime year below 50 is 20YY, else 19YY (RFC 5280, 4.1.2.5.1).
-  char* p = out->text;
-  size_t head;
-  if (ctm->type == ASN1_UT_UTCTIME) {
-    if (ctm->length < 11 || ctm->length > 17) return false;
-    head = 10;
-  } else {
-    if (ctm->length < 13) return false;
-    head = 12;
-  }
-  for (size_t i = 0; i < head; i++) {
-    if (str[i] < '0' || str[i] > '9') return false;
-  }
-  if (ctm->type == ASN1_UT_UTCTIME) {
-    const bool before_2000 = two_digits(str) >= 50;
-    *p++ = before_2000 ? '1' : '2';
-    *p++ = before_2000 ? '9' : '0';
-  }
-  memcpy(p, str, head);
-  p += head;
-  str += head;
-
-  if (str >= end) return false;
-  if (*str == 'Z' || *str == '-' || *str == '+') {
-    *p++ = '0';
-    *p++ = '0';
-  } else {
-    if (end - str < 2 || two_digits(str) < 0) return false;
-    *p++ = static_cast<char>(*str++);
-    *p++ = static_cast<char>(*str++);
-    if (str < end && *str == '.') {
-      str++;
-      while (str < end && *str >= '0' && *str <= '9') str++;
-    }
-  }
-  *p++ = 'Z';
-  *p = '\0';
-
-  if (str >= end) return false;
-  if (*str == 'Z') {
-    out->offset = 0;
-  } else {
-    if (*str != '+' && *str != '-') return false;
-    if (end - str < 5) return false;
-    const int hh = two_digits(str + 1);
-    const int mm = two_digits(str + 3);
-    if (hh < 0 || mm < 0) return false;
-    out->offset = hh * 60L + mm;
-    if (*str == '-') out->offset = -out->offset;
-  }
-  return true;
-}
-
-}  // namespace morvane::x509
-
-int X509_cmp_time(ASN1_TIME* ctm, time_t* cmp_time) {
-  // Both sides are compared as GeneralizedTime text, YYYYMMDDhhmmssZ; a
-  // moment outside 1950-2049 keeps its century.
-  morvane::x509::TimeDigits t;
-  if (!morvane::x509::read_time(ctm, &t)) return 0;
-
-  // The digits are local time, UTC + offset: compare them with the moment
-  // moved by the same offset, written as digits into a buffer of this frame
-  // (no allocation, so that a lack of memory never reads as a malformed
-  // time).  The calendar is computed here (H. Hinnant's civil_from_days,
-  // proleptic Gregorian): every verification compares times of each
-  // candidate issuer, and the C library's conversion costs more than the
-  // rest of a cached chain's checks.
-  time_t moment = cmp_time != nullptr ? *cmp_time : time(nullptr);
-  if (__builtin_add_overflow(moment, static_cast<time_t>(t.offset * 60), &moment)) return 0;
-  const int64_t z = (moment >= 0 ? moment : moment - 86399) / 86400 + 719468;
-  const int64_t secs = moment - (z - 719468) * 86400;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  // A moment beyond the four digits of a year is after or before any text.
-  if (year > 9999) return -1;
-  if (year < 0) return 1;
-  char now[16];
-  const int64_t fields[] = {year / 100, year % 100, month, day,
-                            secs / 3600, secs / 60 % 60, secs % 60};
-  for (size_t i = 0; i < sizeof fields / sizeof fields[0]; i++) {
-    now[2 * i] = static_cast<char>('0' + fields[i] / 10);
-    now[2 * i + 1] = static_cast<char>('0' + fields[i] % 10);
-  }
-  now[14] = 'Z';
-  now[15] = '\0';
-  const int ret = strcmp(t.text, now);
-  return ret == 0 ? -1 : ret;
-}
 
 ASN1_TIME* X509_time_adj(ASN1_TIME* s, long adj, time_t* in_tm) {
   time_t t = in_tm != nullptr ? *in_tm : time(nullptr);

@@ -501,7 +501,8 @@ MORVANE_EXPORT int ASN1_STRING_set_default_mask_asc(const char *p);
  * UTCTime (type 23, YYMMDDHHMM[SS][Z|+hhmm|-hhmm]) and GeneralizedTime
  * (type 24, CCYYMMDDHHMM[SS[.fff]][Z|+hhmm|-hhmm]) are ASN1_STRINGs holding
  * that ASCII text; ASN1_TIME is either (ASN1_TIME_it).  The checks test
- * each field's range (no day is compared with its month): 1 valid, 0 not. */
+ * each field's range, the day against the days of its month (Gregorian
+ * calendar; a UTCTime's YY 50-99 is 19YY, else 20YY): 1 valid, 0 not. */
 MORVANE_EXPORT int ASN1_UTCTIME_check(const ASN1_UTCTIME *d);
 MORVANE_EXPORT int ASN1_GENERALIZEDTIME_check(const ASN1_GENERALIZEDTIME *d);
 MORVANE_EXPORT int ASN1_TIME_check(const ASN1_TIME *t);
@@ -721,14 +722,18 @@ MORVANE_EXPORT ASN1_VALUE *SMIME_read_ASN1(BIO *bio, BIO **bcont, const ASN1_ITE
  * unchanged, else line by line with each line end made CR LF (a last line
  * without one gets none), after "Content-Type: text/plain" and an empty line
  * with flag 0x1; flushes.  The data ends where a read gives 0, or -1 with a
- * retry (an empty memory stream).  1, or 0 when the filter cannot be made
- * ("malloc failure"), a read fails ("stream read error") or a write fails. */
+ * retry from a stream at its end (an empty memory stream); a stream not at
+ * its end that asks to retry is read again, 16 times in a row at most.  1,
+ * or 0 when the filter cannot be made ("malloc failure"), a read fails or
+ * the stream still has nothing after those retries ("stream read error") or
+ * a write fails. */
 MORVANE_EXPORT int SMIME_crlf_copy(BIO *in, BIO *out, int flags);
 /* Reads the MIME headers of `in` and copies the rest to `out` when the
  * content type is "text/plain" ("mime parse error", also for more than
  * 10,000 headers and parameters, "mime no content type",
- * "invalid mime type" with "type: " and the type otherwise).  1, or 0 also
- * when the last read of `in` is an error or a write fails. */
+ * "invalid mime type" with "type: " and the type otherwise; "stream read
+ * error" and "mime parse error" for a read of the headers that fails).  1,
+ * or 0 also when the last read of `in` is an error or a write fails. */
 MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
 
 /* ---- the text-to-DER generator -------------------------------------------
@@ -808,7 +813,8 @@ MORVANE_EXPORT int i2a_ASN1_STRING(BIO *bp, ASN1_STRING *a, int type);
  * its end continuing the value.  The INTEGER and ENUMERATED readers set the
  * type and drop a leading "00"; a2i_ASN1_STRING accepts an empty input as an
  * empty value.  1, or 0 with "short line", "odd number of chars", "non hex
- * characters" or "malloc failure" (bs then keeps its octets), or "length
+ * characters", "malloc failure" or "BIO lib" for a read of the stream that
+ * fails (bs then keeps its octets), or "length
  * error" for a size below 2, which leaves no room for a character (nothing
  * read, bs unchanged). */
 MORVANE_EXPORT int a2i_ASN1_INTEGER(BIO *bp, ASN1_INTEGER *bs, char *buf, int size);

@@ -460,10 +460,13 @@ MORVANE_EXPORT void EVP_EncodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int
 MORVANE_EXPORT int EVP_EncodeBlock(unsigned char *t, const unsigned char *f, int n);
 MORVANE_EXPORT void EVP_DecodeInit(EVP_ENCODE_CTX *ctx);
 /* Decodes lines of text: 1 when more may follow, 0 at the end of the data
- * (a line with "=" padding, a short last line, a line starting with "-", or
- * no input), -1 for a line of 80 stored characters or more or for a byte
- * outside the alphabet (any byte with its top bit set among them).  The count
- * is the bytes written, padding left out, also when the result is -1. */
+ * (a group with "=" padding, a line starting with "-", or no input), -1 for
+ * a line of 80 stored characters or more, for a byte outside the alphabet
+ * (any byte with its top bit set among them) or for data after the padded
+ * group in the same call (line ends, white space and a line starting with
+ * "-" may follow it).  Blanks at line ends and where the calls split the
+ * text change nothing.  The count is the bytes written, padding left out,
+ * also when the result is -1. */
 MORVANE_EXPORT int EVP_DecodeUpdate(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl,
                                     const unsigned char *in, int inl);
 /* Decodes the pending characters: 1 (count stored), -1 when they are no
@@ -484,13 +487,19 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * "base64 encoding" encodes what is written and decodes what is read (the
  * first read or write fixes the direction; BIO_flush writes the last line).
  * BIO_FLAGS_BASE64_NO_NL on the filter selects one unbroken line.  Reading
- * skips leading lines that do not decode (armour lines) and, after what
- * the text before the fault decodes to (its lines that end whole groups; of
- * unbroken text, its whole groups), ends with a negative result ("decode error"
- * queued) when the text turns out corrupt: a character outside the
- * alphabet, an over-long line, or the source ending inside a group (text
- * cut short, or a line that is not base64 after the data).  The 0 of a
- * clean end comes only after complete text.
+ * skips leading blank lines and lines that do not decode (armour lines,
+ * headers), but not a line of base64 characters up to its first "=" run.
+ * Text after a padded group is read as new groups (a writer flushed between
+ * writes, files joined); the data ends at a line starting with "-" or at the
+ * source's end, and a read after a padded group from a source at its end
+ * that asks to retry (a memory stream) returns 0, a later read going on.
+ * After what the text before a fault decodes to (its lines that end whole
+ * groups; of unbroken text, its whole groups), reading ends with a negative
+ * result ("decode error" queued by the read that returns it) when the text
+ * turns out corrupt: a character outside the alphabet, an over-long line, a
+ * bad group, or the source ending inside a group (text cut short, or a line
+ * that is not base64 after the data).  The 0 of a clean end comes only
+ * after complete text.
  *
  * "cipher" encrypts what is written and decrypts what is read, after
  * BIO_set_cipher; BIO_flush writes the final padded block, and

@@ -85,7 +85,10 @@ MORVANE_EXPORT ASN1_OBJECT *OBJ_dup(const ASN1_OBJECT *o);
  * of a dotted OID with a new NID (returned; 0 on failure).
  * OBJ_create_objects reads lines "OID short-name long name" until a line
  * that does not start with a letter or digit, or a failure; returns the count
- * created.  OBJ_cleanup frees every added object it allocated. */
+ * created.  A read of the stream that fails, or a stream not at its end
+ * that still has nothing after 16 retries in a row, queues "BIO lib"; a
+ * retry from a stream at its end is the end.  OBJ_cleanup frees every
+ * added object it allocated. */
 MORVANE_EXPORT int OBJ_new_nid(int num);
 MORVANE_EXPORT int OBJ_add_object(const ASN1_OBJECT *obj);
 MORVANE_EXPORT int OBJ_create(const char *oid, const char *sn, const char *ln);

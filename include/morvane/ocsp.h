@@ -261,7 +261,9 @@ MORVANE_EXPORT int OCSP_resp_find_status(OCSP_BASICRESP *bs, OCSP_CERTID *id, in
                                          ASN1_GENERALIZEDTIME **nextupd);
 /* 1 when thisupd and nextupd are well formed and now lies within them,
  * allowing nsec seconds of clock skew and, when maxsec >= 0, refusing a
- * thisupd older than maxsec seconds; every failed check queues its error. */
+ * thisupd older than maxsec seconds, and nextupd is not before thisupd
+ * (compared as moments, fractions of a second included); every failed check
+ * queues its error. */
 MORVANE_EXPORT int OCSP_check_validity(ASN1_GENERALIZEDTIME *thisupd,
                                        ASN1_GENERALIZEDTIME *nextupd, long nsec, long maxsec);
 

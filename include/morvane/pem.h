@@ -108,7 +108,12 @@ typedef int pem_password_cb(char* buf, int size, int rwflag, void* userdata);
  * decode" (in a block with a header, whose body lines hold 64 characters,
  * with "bad end line").  A line is read whole however long it is; of a
  * line longer than 253 characters only the first 253 are kept (a header
- * line so cut; a body line is refused in any case). */
+ * line so cut; a body line is refused in any case).
+ * A read of the stream that fails (queuing an error or not), or a stream
+ * not at its end that still has nothing after 16 retries in a row, fails
+ * with "BIO lib" wherever it comes: it is no end of the input and no broken
+ * block.  A retry from a stream at its end (an empty memory stream behind a
+ * filter) is the end. */
 MORVANE_EXPORT int PEM_read_bio(BIO *bp, char **name, char **header, unsigned char **data,
                                 long *len);
 /* PEM_read_bio on an open FILE (not closed). */
@@ -362,8 +367,9 @@ MORVANE_EXPORT EVP_PKEY *d2i_PKCS8PrivateKey_fp(FILE *fp, EVP_PKEY **x, pem_pass
  * and removed, the caller's records and stack stay, a stack made here is
  * freed.  Reaching the end of the input is success; the "no start line"
  * that marks it is removed from the queue, earlier errors stay.  A read
- * that fails (the stream queues its error, as a folder opened as a file
- * does) is no end: the call fails with that error.
+ * that fails is no end, whether the stream queues an error (as a folder
+ * opened as a file does) or not (a descriptor or socket): the call fails,
+ * with "BIO lib" from PEM_read_bio after the stream's own errors.
  *
  * PEM_X509_INFO_write_bio writes the record's key (a still-encrypted key
  * as its stored bytes, cipher and IV under the name of its type; else

@@ -287,13 +287,16 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * X509_get0_subject_oneline when first asked for on a certificate built here
  * (null until then); a decode into an existing certificate first drops that
  * text, its trust record, verified mark and cached extension facts (its
- * extra data stays).  The verifier's marks name
- * the key that checked a signature: `valid` set means the signature verified
- * under the key whose SubjectPublicKeyInfo has the SHA-256 digest
- * `valid_key` (a certificate's under lock 3, a revocation list's under lock
- * 6); an object is marked, and a list's entries' facts kept in its `flags`,
- * only while its signed part is the one decoded, and a decode into an
- * existing object drops both.
+ * extra data stays).  The verifier sets `valid` once a signature verified
+ * (it spares no later check).  What it keeps between verifications is a
+ * few verdicts (`kept_sigs`, under lock 3 for a certificate, lock 6 for a
+ * list), each named by the SHA-256 digest of all it was reached from: the
+ * signed part as decoded, the signature algorithm, the signature value
+ * and the checking key's SubjectPublicKeyInfo; so no change to the object
+ * or to the issuer's key can make one stale.  Only an object whose signed
+ * part is the one decoded keeps verdicts, and a list keeps its entries'
+ * facts in its `flags` only then; a decode into an existing object drops
+ * both.
  *
  * Null arguments: X509_INFO_free and X509_PKEY_free accept null,
  * i2d_X509_AUX a null certificate (0), X509_NAME_oneline a null name and a
@@ -317,11 +320,6 @@ typedef struct X509_pubkey_st {
   X509_ALGOR *algor;
   ASN1_BIT_STRING *public_key;
   EVP_PKEY *pkey; /* cached by X509_PUBKEY_get (one reference), or null */
-  /* not encoded: with `digested` set, the SHA-256 digest of the cached
-   * key's SubjectPublicKeyInfo (parameters included), made once by the
-   * verifier to name the key in its marks; dropped with the cached key */
-  int digested;
-  unsigned char key_digest[32];
 } X509_PUBKEY;
 
 typedef struct x509_cinf_st {
@@ -367,7 +365,7 @@ struct x509_st {
   X509_POLICY_CACHE *policy_cache;
   unsigned char sha1_hash[20];
   X509_CERT_AUX *aux; /* null until first needed */
-  unsigned char valid_key[32]; /* with `valid`: the digest of the checking key */
+  struct x509_kept_sigs_st *kept_sigs; /* the verifier's kept verdicts, or null */
 };
 
 typedef struct x509_revoked_st {
@@ -394,10 +392,9 @@ struct X509_crl_st {
   ASN1_BIT_STRING *signature;
   int references;
   /* not encoded: */
-  int valid;                   /* 1: `valid_key` names the key that checked it */
-  unsigned char valid_key[32]; /* the digest of that key */
-  int flags; /* facts the verifier keeps: of its entries, and (0x4, with
-              * `valid` clear) a signature that failed under `valid_key` */
+  int valid; /* 1: its signature verified once */
+  struct x509_kept_sigs_st *kept_sigs; /* the verifier's kept verdicts, or null */
+  int flags; /* facts the verifier keeps of its entries */
 };
 
 typedef struct X509_req_info_st {

@@ -9,9 +9,14 @@
  * X509_NAME_hash of the subject (of a list, its issuer) written as eight
  * lower-case hexadecimal digits ("%08lx"), and <n> a decimal number from 0
  * up, the files of one hash being read until the first missing number
- * (e.g. 1a2b3c4d.0, 1a2b3c4d.1, 1a2b3c4d.r0); a file that does not load is
- * passed over (its reasons stay queued when the search finds nothing) and
- * not read again while it is unchanged.
+ * (e.g. 1a2b3c4d.0, 1a2b3c4d.1, 1a2b3c4d.r0); a file that was read but
+ * does not parse is passed over (its reasons stay queued when the search
+ * finds nothing) and not read again while it is unchanged.  A file that
+ * could not be opened or read (no descriptor left, say), or that memory
+ * ran short for, is read again at the next search; a search for lists
+ * that met one fails (X509_LU_RETRY, its reasons queued), so that the
+ * verifier never decides on the lists it could read without the one it
+ * could not.
  * For a revocation check the verifier asks every lookup method each time
  * (a directory reads again only the files that changed since it read them)
  * and, of all the issuer's lists it then sees, takes of those its issuer's
@@ -19,14 +24,21 @@
  * that fails under the key, passes a list over) the one in time with the
  * latest lastUpdate (then the highest cRLNumber; of lists still tied, one
  * that revokes the certificate).  Every list is checked until one
- * verifies, however many others fail.  A signature that verified is marked
- * with the key that checked it and not checked again under that key, and a
- * decoded list whose signature failed is not checked again under the key
- * it failed under.  The links of a chain are checked from the trust anchor
- * down, so that a key is used only once the certificate above has vouched
- * for it; the lists of an issuer whose key nothing vouched for (a chain
- * kept with a broken link) are not judged by that key: the best is taken
- * and checked once.
+ * verifies, however many others fail: a list, complete or delta, counts
+ * only once its signature verified under the key of the certificate above
+ * in the chain.  One run (one X509_verify_cert, or one PKCS7_verify over
+ * all its signers) checks each signature at most once under each key and
+ * gathers and ranks an issuer's lists once.  Between runs an object keeps
+ * a few verdicts, each named by the digest of everything it was reached
+ * from (signed part, signature algorithm and value, and the key), so a
+ * change to any of them means a fresh check.  The links of a chain are
+ * checked from the trust anchor down (keys that inherit their parameters
+ * take them from the key above), so that a key is used only once the
+ * certificate above has vouched for it.  The lists of an issuer whose key
+ * nothing vouches for (a chain the callback kept with a broken link or
+ * without an anchor) are still checked with that key, best first, at most
+ * 8 checks per run under such keys; when those are spent with lists left
+ * unchecked the revocation check fails with X509_V_ERR_CRL_SIGNATURE_FAILURE.
  * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
  * chain from the target through the untrusted list and the store (of the
  * certificates that issued the one before, those valid at the verification
@@ -173,6 +185,7 @@ struct x509_store_ctx_st {
   X509 *current_issuer;
   X509_CRL *current_crl;
   CRYPTO_EX_DATA ex_data;
+  void *session; /* the library's: what the run in progress has checked */
 };
 
 /* Verification errors (X509_STORE_CTX_get_error). */
@@ -460,8 +473,10 @@ MORVANE_EXPORT int X509_STORE_CTX_purpose_inherit(X509_STORE_CTX *ctx, int def_p
 /* ---- times and texts ------------------------------------------------------ */
 
 /* Compares the UTCTime or GeneralizedTime ctm with *cmp_time (now when
- * null): negative when ctm is earlier or equal, positive when later, 0 when
- * ctm is malformed.  An offset +hhmm means local time, UTC + offset. */
+ * null): negative when ctm is earlier or equal, positive when later (a
+ * fraction of a second above zero makes it later than its whole second), 0
+ * when ctm is malformed: ASN1_TIME_check refuses it, or it has no zone.  An
+ * offset +hhmm means local time, UTC + offset.  Every time_t compares. */
 MORVANE_EXPORT int X509_cmp_time(ASN1_TIME *ctm, time_t *cmp_time);
 MORVANE_EXPORT int X509_cmp_current_time(ASN1_TIME *ctm);
 /* Sets s to *in_tm (now when null) plus adj seconds; a null s gets a new

@@ -6,10 +6,13 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <morvane/asn1.h>
 #include <morvane/bio.h>
+#include <morvane/err.h>
 #include <morvane/stack.h>
 
 #include "asn1/mime_hdr.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -66,7 +69,7 @@ TEST(MimeHeaders, LinesAndTheListsTheyGive) {
   };
   for (const Case& c : cases) {
     BIO* in = BIO_new_mem_buf(const_cast<char*>(c.text), -1);
-    STACK* headers = mime_parse_hdr(in);
+    STACK* headers = mime_parse_hdr(in, ASN1_F_SMIME_READ_ASN1);
     ASSERT_NE(nullptr, headers);
     sk_sort(headers);
     EXPECT_EQ(c.list, Render(headers)) << c.text;
@@ -78,7 +81,7 @@ TEST(MimeHeaders, LinesAndTheListsTheyGive) {
 TEST(MimeHeaders, BlankLineEndsTheHeaders) {
   const char text[] = "A: 1\r\nB: 2\r\n\r\nC: 3\n";
   BIO* in = BIO_new_mem_buf(const_cast<char*>(text), -1);
-  STACK* headers = mime_parse_hdr(in);
+  STACK* headers = mime_parse_hdr(in, ASN1_F_SMIME_READ_ASN1);
   ASSERT_NE(nullptr, headers);
   EXPECT_EQ(2, sk_num(headers));
   MIME_HEADER* b = mime_hdr_find(headers, "b");
@@ -91,6 +94,18 @@ TEST(MimeHeaders, BlankLineEndsTheHeaders) {
   EXPECT_STREQ("C: 3\n", rest);
   mime_hdrs_free(headers);
   BIO_free(in);
+}
+
+// A read that fails is no end of the headers, at any read: no list, and
+// the reason under the caller's function.
+TEST(MimeHeaders, AFailedReadIsNoEnd) {
+  for (int k = 1; k <= 3; k++) {
+    BIO* in = morvane_test::NewScriptedSource("A: 1\r\nB: 2\r\n\r\nC: 3\n",
+                                              morvane_test::ScriptStep::FailAt(k));
+    EXPECT_EQ(nullptr, mime_parse_hdr(in, ASN1_F_SMIME_TEXT)) << k;
+    EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_SMIME_TEXT, ASN1_R_STREAM_READ_ERROR}});
+    BIO_free(in);
+  }
 }
 
 // A section of kMaxMimeRecords headers and parameters reads, whatever their
@@ -107,7 +122,7 @@ TEST(MimeHeaders, RecordsOfASectionAreBounded) {
       if (over) text += "Z: 1\n";
       text += "\nrest";
       BIO* in = BIO_new_mem_buf(const_cast<char*>(text.data()), static_cast<int>(text.size()));
-      STACK* headers = mime_parse_hdr(in);
+      STACK* headers = mime_parse_hdr(in, ASN1_F_SMIME_READ_ASN1);
       if (!over) {
         ASSERT_NE(nullptr, headers) << unit;
         EXPECT_EQ(units + ys, sk_num(headers));

@@ -322,21 +322,33 @@ TEST(SmimeCopy, FailedWritesFailTheCopy) {
 }
 
 // A read that fails ends the copy with a failure and its reason, in both
-// modes; a retry (an empty memory stream's answer) ends the data.
+// modes; a retry ends the data only when the stream is at its end (an empty
+// memory stream's answer), and is otherwise read through, 16 times in a row
+// at most.
 TEST(SmimeCopy, FailedReadsFailTheCopy) {
   using morvane_test::ScriptStep;
+  const struct {
+    std::deque<ScriptStep> script;
+    bool ends;
+    const char* out;  // with line ends made CR LF; null for a failure
+  } rows[] = {
+      {{ScriptStep::Move(2), ScriptStep::Fail()}, true, nullptr},
+      {{ScriptStep::Move(2), ScriptStep::Retry()}, true, "a\r\nb\r\n"},
+      {{ScriptStep::Move(4), ScriptStep::Retry()}, true, "a\r\nb\r\n"},
+      {ScriptStep::Retries(16), true, "a\r\nb\r\n"},
+      {ScriptStep::Retries(17), true, nullptr},
+      {{ScriptStep::Move(2)}, false, nullptr},
+  };
   for (int flags : {0, 0x80}) {
-    for (bool fail : {true, false}) {
-      BIO* in = morvane_test::NewScriptedStream();
-      morvane_test::Script(in).input = "a\nb\n";
-      morvane_test::Script(in).read_script = {ScriptStep::Move(2),
-                                              fail ? ScriptStep::Fail() : ScriptStep::Retry()};
+    for (const auto& r : rows) {
+      SCOPED_TRACE(testing::Message() << flags << " " << &r - rows);
+      BIO* in = morvane_test::NewScriptedSource("a\nb\n", r.script, r.ends);
       BIO* out = BIO_new(BIO_s_mem());
-      EXPECT_EQ(fail ? 0 : 1, SMIME_crlf_copy(in, out, flags)) << flags;
-      if (fail) {
+      EXPECT_EQ(r.out == nullptr ? 0 : 1, SMIME_crlf_copy(in, out, flags));
+      if (r.out == nullptr) {
         EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR}});
       } else {
-        EXPECT_EQ(flags ? "a\n" : "a\r\n", MemText(out));
+        EXPECT_EQ(flags ? "a\nb\n" : r.out, MemText(out));
         EXPECT_ERRORS({});
       }
       BIO_free(in);
@@ -557,6 +569,24 @@ TEST(SmimeRead, LongContentLinesKeepTheirBytes) {
     BIO_free(in);
   }
   EXPECT_ERRORS({});
+}
+
+// A read that fails at any point of a multipart/signed message (its headers,
+// its parts, up to the closing delimiter) fails the read with "stream read
+// error": no message from a part of it.
+TEST(SmimeRead, FailedReadsFailTheRead) {
+  const std::string msg = SignedAround("line one\nline two");
+  for (int k = 1; k <= 10; k++) {
+    SCOPED_TRACE(k);
+    BIO* in = morvane_test::NewScriptedSource(msg, morvane_test::ScriptStep::FailAt(k));
+    BIO* cont = nullptr;
+    EXPECT_EQ(nullptr, SMIME_read_ASN1(in, &cont, &X509_ALGOR_it));
+    EXPECT_EQ(nullptr, cont);
+    const unsigned long e = ERR_peek_error();
+    EXPECT_EQ(ERR_PACK(ERR_LIB_ASN1, ASN1_F_SMIME_READ_ASN1, ASN1_R_STREAM_READ_ERROR), e);
+    ERR_clear_error();
+    BIO_free(in);
+  }
 }
 
 // Refused messages of 10 MB made of what costs memory to hold: one-byte

@@ -292,6 +292,33 @@ TEST(ConfLib, ReadsThatFailFailTheLoad) {
   ERR_clear_error();
 }
 
+// A read that asks to retry is no read error: a buffering filter over a
+// writable memory stream loads as the text does, and so does a stream that
+// asks again up to 16 times in a row.  A source that still has nothing
+// after that, or that never reaches its end, fails the load with "read
+// error" and the line it was reading; so does a failure at any read.
+TEST(ConfLib, RetriesEndOnlyAtTheEnd) {
+  const std::string text = "a = 1\n[s]\nb = 2\nc = 3";
+  const Sections whole = conf_test::LoadInto(ConfPtr(NCONF_new(nullptr)).get(), text).store;
+  ASSERT_EQ(whole.size(), 2u);
+  const std::vector<morvane_test::RetryCase> cases = morvane_test::RetryCases(text, 4);
+  for (const morvane_test::RetryCase& c : cases) {
+    SCOPED_TRACE(&c - cases.data());
+    ConfPtr conf(NCONF_new(nullptr));
+    long eline = 0;
+    EXPECT_EQ(NCONF_load_bio(conf.get(), c.in, &eline), c.fail_line == 0 ? 1 : 0);
+    EXPECT_EQ(eline, c.fail_line);
+    if (c.fail_line == 0) {
+      EXPECT_EQ(conf_test::ReadStore(conf.get()), whole);
+      EXPECT_ERRORS({});
+    } else {
+      const std::string data = "line " + std::to_string(c.fail_line);
+      EXPECT_ERRORS({{ERR_LIB_CONF, CONF_F_DEF_LOAD_BIO, CONF_R_READ_ERROR, data.c_str()}});
+    }
+    BIO_free_all(c.in);
+  }
+}
+
 TEST(ConfLib, HashTableFormsAddUpUnderTheDefaultMethod) {
   // Set before the first wrapping: the WIN32 rules apply to CONF_load_bio.
   EXPECT_EQ(CONF_set_default_method(NCONF_WIN32()), 1);

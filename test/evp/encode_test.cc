@@ -116,6 +116,15 @@ TEST(Base64, DecodeUpdateCases) {
       {line64 + "\nZm9v!Zm9v\n", -1, zeros48},  // a bad character: the lines before it count
       {"Zm9\xC1\n", -1, ""},                    // 0xC1 is not "A"
       {"", 0, ""},
+      {line64 + " \n", 1, zeros48},  // blanks after a full line end nothing
+      {line64 + "\t\r\n" + line64 + " \n", 1, zeros48 + zeros48},
+      {"\n", 1, ""},  // nor does an empty line
+      {line64 + " \r\n" + "Zm8=\t\n", 0, zeros48 + "fo"},
+      {"Zm8=\n-----END X-----\n", 0, "fo"},
+      {"Zm8=\nZm9v\n", -1, ""},  // data after the padded group
+      {std::string(62, 'A') + "==\nZm9v\n", -1, std::string(46, '\0')},
+      {"Zm8=Zm9v\n", -1, ""},
+      {"Zg=\n=x\n", -1, ""},
   };
   for (const auto& c : kCases) {
     const Decoded d = DecodeUpdate(c.text);
@@ -146,6 +155,31 @@ TEST(Base64, PaddingSplitInsideAFullLineIsCounted) {
   EXPECT_EQ(EVP_DecodeUpdate(&ctx, out, &n, U(first.data()), 63), 1);
   EXPECT_EQ(EVP_DecodeUpdate(&ctx, out + n, &m, U("=\n"), 2), 0);
   EXPECT_EQ(n + m, 46);
+}
+
+// Split anywhere into two calls, a text with blanks and carriage returns at
+// its line ends decodes as in one call.
+TEST(Base64, EverySplitDecodesAlike) {
+  const std::string line64(64, 'A');
+  const std::string text = line64 + " \r\n" + line64 + "\t\n" + line64 + "\nZm9vYmFy \n" + line64 +
+                           "\r\n\nZm9vYg==  \r\n";
+  const std::string want =
+      std::string(96, '\0') + std::string(48, '\0') + "foobar" + std::string(48, '\0') + "foob";
+  for (size_t at = 1; at <= text.size(); at++) {
+    EVP_ENCODE_CTX ctx;
+    EVP_DecodeInit(&ctx);
+    std::vector<unsigned char> out(text.size());
+    int n = -1, m = 0, f = 0;
+    int rc = EVP_DecodeUpdate(&ctx, out.data(), &n, U(text.data()), static_cast<int>(at));
+    if (rc == 1)
+      rc = EVP_DecodeUpdate(&ctx, out.data() + n, &m, U(text.data() + at),
+                            static_cast<int>(text.size() - at));
+    if (rc == 1) {
+      EXPECT_EQ(EVP_DecodeFinal(&ctx, out.data() + n + m, &f), 1);
+    }
+    EXPECT_NE(rc, -1) << at;
+    EXPECT_EQ(Text(out.data(), n + m + f), want) << at;
+  }
 }
 
 TEST(Base64, DecodeFinalTakesThePendingGroup) {

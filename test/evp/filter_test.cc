@@ -95,6 +95,27 @@ TEST(Base64Filter, TextEndingInsideAGroupFailsAfterTheWholeGroups) {
       {ten + "QUFB\n", false, std::string(480, '\0') + "AAA", 0},
       {"QUFBQUFBQU", true, "AAAAAA", -1},
       {"QUFBQUFBQUE=", true, "AAAAAAAA", 0},
+      // Blanks after full lines end nothing.
+      {full.substr(0, 64) + " \n" + full.substr(0, 64) + "\t\n" + full.substr(0, 64) + " \r\n",
+       false, std::string(144, '\0'), 0},
+      // A padded group ends one run of data; what follows is new groups.
+      {"QQ==\nQkNE\n", false, "ABCD", 0},
+      {"QQ==\n\r\n \nQkM=\nRA==\n", false, "ABCD", 0},
+      {std::string(63, 'A') + "=\nQkNE\n", false, std::string(47, '\0') + "BCD", 0},
+      {"QQ==\n-----END X-----\nQkNE\n", false, "A", 0},  // an armour line ends it
+      {"QQ==\nQk*E\n", false, "A", -1},                  // a corrupt line after it
+      {"QQ==\nnot base64\n", false, "A", -1},
+      {"QQ==QkNE\n", false, "ABCD", 0},  // files joined without a line end
+      {"QUJD\nQQ==Qk*E\n", false, "ABCA", -1},
+      {"QQ==QkNE", true, "ABCD", 0},
+      {"QUI=QkNEQUJDRA==", true, "ABBCDABCD", 0},
+      {"QQ=AQkNE", true, "", -1},
+      // A first line of base64 gone wrong after its "=" is reported, not
+      // passed over as a header.
+      {"-----BEGIN X-----\nQU=JQkNE\n-----END X-----\n", false, "", -1},
+      {"Content-Type: x=y\nQUJD\n", false, "ABC", 0},
+      // "-" on a line after a padded group ends the data there.
+      {"QUJD-----END X QQ==QkNE\n", false, "ABC", 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.text);
@@ -111,6 +132,93 @@ TEST(Base64Filter, TextEndingInsideAGroupFailsAfterTheWholeGroups) {
         EXPECT_ERRORS({});
       }
     }
+  }
+}
+
+// What the writer makes when flushed between writes, in lines or unbroken,
+// reads back whole.
+TEST(Base64Filter, FlushedWritesReadBackWhole) {
+  const std::vector<std::string> parts = {"A", "BCD", std::string(47, 'x'), "yz", "", "0123"};
+  for (const bool unbroken : {false, true}) {
+    Chain w(BIO_f_base64());
+    if (unbroken) BIO_set_flags(w.filter, BIO_FLAGS_BASE64_NO_NL);
+    std::string all;
+    for (const std::string& part : parts) {
+      if (!part.empty()) {
+        EXPECT_EQ(w.Write(part), static_cast<int>(part.size()));
+      }
+      EXPECT_EQ(BIO_flush(w.filter), 1);
+      all += part;
+    }
+    if (!unbroken) {
+      EXPECT_EQ(w.io().output.substr(0, 10), "QQ==\nQkNE\n");
+    }
+    for (const int piece : {1, 3, 4096}) {
+      Chain r(BIO_f_base64());
+      if (unbroken) BIO_set_flags(r.filter, BIO_FLAGS_BASE64_NO_NL);
+      r.io().input = w.io().output;
+      int last = 1;
+      EXPECT_EQ(r.ReadAll(&last, piece), all) << unbroken << " " << piece;
+      EXPECT_EQ(last, 0);
+      EXPECT_ERRORS({});
+    }
+  }
+}
+
+// Over a source that asks to retry (a memory stream at its end), a padded
+// group followed by nothing more ends a read with 0 and no retry; groups
+// that come later are read by the next read.
+TEST(Base64Filter, APaddedGroupEndsAReadWhenTheSourceWaits) {
+  BIO* mem = BIO_new(BIO_s_mem());
+  BIO* b64 = BIO_push(BIO_new(BIO_f_base64()), mem);
+  char buf[16];
+  BIO_puts(mem, "-----BEGIN X-----\nQQ==\n\n");
+  EXPECT_EQ(BIO_read(b64, buf, sizeof buf), 1);
+  EXPECT_EQ(BIO_read(b64, buf, sizeof buf), 0);
+  EXPECT_FALSE(BIO_should_retry(b64));
+  BIO_puts(mem, "QkNE\n");
+  EXPECT_EQ(BIO_read(b64, buf, sizeof buf), 3);
+  EXPECT_EQ(std::string(buf, 3), "BCD");
+  EXPECT_EQ(BIO_read(b64, buf, sizeof buf), -1);  // unpadded: more may come
+  EXPECT_TRUE(BIO_should_retry(b64));
+  BIO_puts(mem, "-----END X-----\n");
+  EXPECT_EQ(BIO_read(b64, buf, sizeof buf), 0);
+  EXPECT_FALSE(BIO_should_retry(b64));
+  EXPECT_ERRORS({});
+  BIO_free_all(b64);
+}
+
+// Text written into a memory stream a few characters at each retry, lines
+// ending in blanks: what the stream holds is decoded at each retry, the
+// head of a line and its blank tail apart, and every size gives the data.
+TEST(Base64Filter, TextFedInPiecesWithBlanksReadsWhole) {
+  const std::string line(64, 'A');
+  const std::string text = line + "\t\t \n" + line + " \r\n" + line + "\t\nZm8=\n";
+  const std::string data = std::string(144, '\0') + "fo";
+  for (const size_t step : {1, 5, 64, 66, 67}) {
+    SCOPED_TRACE(step);
+    BIO* mem = BIO_new(BIO_s_mem());
+    BIO* b64 = BIO_push(BIO_new(BIO_f_base64()), mem);
+    std::string got;
+    char buf[7];
+    size_t fed = 0;
+    int n = 0;
+    for (int calls = 0; calls < 10000; calls++) {
+      n = BIO_read(b64, buf, sizeof buf);
+      if (n > 0) {
+        got.append(buf, static_cast<size_t>(n));
+      } else if (BIO_should_retry(b64) && fed < text.size()) {
+        const size_t k = std::min(step, text.size() - fed);
+        BIO_write(mem, text.data() + fed, static_cast<int>(k));
+        fed += k;
+      } else {
+        break;
+      }
+    }
+    EXPECT_EQ(n, 0);
+    EXPECT_TRUE(got == data);
+    EXPECT_ERRORS({});
+    BIO_free_all(b64);
   }
 }
 
@@ -209,8 +317,8 @@ TEST(CipherFilter, FinalBlockKeepsTheCallersMark) {
   EXPECT_TRUE(morvane_test::KeepsCallersMark([] {
     Chain c(BIO_f_cipher());
     BIO_set_cipher(c.filter, EVP_aes_128_ecb(), kKey.data(), nullptr, 1);
-    return c.Write(Str(kPlain)) == 16 && BIO_flush(c.filter) == 1 &&
-           c.io().output.size() == 32 && BIO_get_cipher_status(c.filter) == 1;
+    return c.Write(Str(kPlain)) == 16 && BIO_flush(c.filter) == 1 && c.io().output.size() == 32 &&
+           BIO_get_cipher_status(c.filter) == 1;
   }));
   for (const bool padded : {true, false}) {
     SCOPED_TRACE(padded ? "good padding" : "bad padding");
@@ -267,12 +375,14 @@ TEST(CipherFilter, OverBase64DeliversThePlaintextThenEnds) {
     EVP_CIPHER_CTX_init(&enc);
     ASSERT_EQ(EVP_EncryptInit_ex(&enc, EVP_aes_128_cbc(), nullptr, kKey.data(), iv), 1);
     ASSERT_EQ(EVP_EncryptUpdate(&enc, reinterpret_cast<unsigned char*>(&sealed[0]), &n1,
-                                reinterpret_cast<const unsigned char*>(plain.data()), size), 1);
+                                reinterpret_cast<const unsigned char*>(plain.data()), size),
+              1);
     ASSERT_EQ(EVP_EncryptFinal_ex(&enc, reinterpret_cast<unsigned char*>(&sealed[n1]), &n2), 1);
     EVP_CIPHER_CTX_cleanup(&enc);
     sealed.resize(static_cast<size_t>(n1 + n2));
     std::string text(sealed.size() * 2 + 4, '\0');
-    text.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
+    text.resize(static_cast<size_t>(EVP_EncodeBlock(
+        reinterpret_cast<unsigned char*>(&text[0]),
         reinterpret_cast<const unsigned char*>(sealed.data()), static_cast<int>(sealed.size()))));
     ASSERT_EQ(text.back(), '=');
     std::string lines;
@@ -280,9 +390,9 @@ TEST(CipherFilter, OverBase64DeliversThePlaintextThenEnds) {
     for (const int piece : {1, 7, 16, 4096}) {
       for (const int way : {0, 1, 2, 3}) {
         const bool fed = way & 1, unbroken = way & 2;
-        SCOPED_TRACE(testing::Message() << size << " bytes, reads of " << piece
-                                        << (fed ? ", fed in pieces" : "")
-                                        << (unbroken ? ", one line" : ", in lines"));
+        SCOPED_TRACE(testing::Message()
+                     << size << " bytes, reads of " << piece << (fed ? ", fed in pieces" : "")
+                     << (unbroken ? ", one line" : ", in lines"));
         BIO* mem = BIO_new(BIO_s_mem());
         BIO* b64 = BIO_new(BIO_f_base64());
         BIO* cip = BIO_new(BIO_f_cipher());

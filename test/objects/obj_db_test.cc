@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -181,6 +182,13 @@ TEST(ObjAdded, CreateObjectsReadsUpToACommentLine) {
   }
   EXPECT_EQ(OBJ_ln2nid("a long name"), OBJ_sn2nid("short"));
   EXPECT_EQ(OBJ_txt2nid("1.2.3.8"), OBJ_new_nid(0) - 1);
+  // A read that fails is no end of the list: the count so far, and a reason.
+  ERR_clear_error();
+  BIO* in = morvane_test::NewScriptedSource("1.2.3.10 s10\n1.2.3.11 s11\n",
+                                            morvane_test::ScriptStep::FailAt(2));
+  EXPECT_EQ(1, OBJ_create_objects(in));
+  EXPECT_ERRORS({{ERR_LIB_OBJ, 0, ERR_R_BIO_LIB}});
+  BIO_free(in);
 }
 
 // Every allocation of an addition failing in turn: 0 with a reason and the

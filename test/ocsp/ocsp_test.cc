@@ -18,6 +18,7 @@
 #include <morvane/ocsp.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
 #include "ocsp_util.h"
@@ -126,6 +127,82 @@ TEST(OcspValidity, TimeForms) {
         << c.thisupd;
     ASN1_GENERALIZEDTIME_free(th);
   }
+}
+
+// nextUpdate against thisUpdate as times: a fraction or an offset on
+// either side counts by the moment it names, and only a nextUpdate before
+// thisUpdate is refused.  Both texts are written from one reading of the
+// clock, with skews of 300 seconds.
+TEST(OcspValidity, NextUpdateAgainstThisUpdate) {
+  const struct {
+    long this_secs;
+    const char* this_tail;  // replaces the final 'Z'
+    long next_secs;
+    const char* next_tail;
+    bool before;  // nextUpdate before thisUpdate
+  } kCases[] = {
+      {-60, ".5Z", 3600, "Z", false},  // a fractional thisUpdate within its period
+      {-60, ".123456Z", -59, "Z", false},
+      {-60, "Z", 3600, ".25Z", false},
+      {-60, ".5Z", -60, ".5Z", false},   // equal
+      {-60, ".5Z", -60, ".50Z", false},  // equal
+      {-60, "Z", -60, ".0Z", false},     // equal
+      {-60, ".5Z", -60, ".75Z", false},
+      {-60, ".75Z", -60, ".5Z", true},
+      {-60, ".5Z", -60, "Z", true},
+      {-60, "Z", -120, ".5Z", true},  // earlier, though its text is longer
+      {-60, "Z", -61, ".999Z", true},
+      {-60, ".1Z", -60, ".09Z", true},
+      {-60, "Z", -60 + 3600 - 1, "+0100", true},  // an offset: UTC + 1 hour
+      {-60, "Z", -60 + 3600, "+0100", false},
+      {-60 - 3600, "-0100", -60, "Z", false},  // UTC - 1 hour
+      {-60 - 3600, "-0100", -61, ".9Z", true},
+  };
+  time_t now = time(nullptr);
+  auto text = [&now](long secs, const char* tail) {
+    ASN1_GENERALIZEDTIME* t = ASN1_GENERALIZEDTIME_new();
+    EXPECT_NE(nullptr, X509_time_adj(t, secs, &now));
+    std::string s(reinterpret_cast<const char*>(t->data), static_cast<size_t>(t->length) - 1);
+    ASN1_GENERALIZEDTIME_free(t);
+    return TimeText((s + tail).c_str());
+  };
+  ERR_clear_error();
+  for (const auto& c : kCases) {
+    ASN1_GENERALIZEDTIME* th = text(c.this_secs, c.this_tail);
+    ASN1_GENERALIZEDTIME* nx = text(c.next_secs, c.next_tail);
+    const std::string trace = std::string(reinterpret_cast<const char*>(th->data), th->length) +
+                              " " +
+                              std::string(reinterpret_cast<const char*>(nx->data), nx->length);
+    EXPECT_EQ(c.before ? 0 : 1, OCSP_check_validity(th, nx, 300, -1)) << trace;
+    EXPECT_TRUE(ErrorsAre(
+        c.before ? std::vector<morvane_test::ErrEntry>{{kLib, OCSP_F_OCSP_CHECK_VALIDITY,
+                                                        OCSP_R_NEXTUPDATE_BEFORE_THISUPDATE}}
+                 : std::vector<morvane_test::ErrEntry>{}))
+        << trace;
+    ASN1_GENERALIZEDTIME_free(th);
+    ASN1_GENERALIZEDTIME_free(nx);
+  }
+}
+
+// A malformed time keeps its own error: a nextUpdate whose day its month
+// lacks, or a thisUpdate so, gives the field's error and is not compared as
+// a time.
+TEST(OcspValidity, ImpossibleDatesAreFieldErrors) {
+  ERR_clear_error();
+  ASN1_GENERALIZEDTIME* th = TimeFromNow(-60);
+  ASN1_GENERALIZEDTIME* bad_next = TimeText("20990230000000Z");
+  EXPECT_EQ(0, OCSP_check_validity(th, bad_next, 300, -1));
+  EXPECT_TRUE(ErrorsAre({{kLib, OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_ERROR_IN_NEXTUPDATE_FIELD}}));
+  // In the future, so that a comparison would also have found it not yet
+  // valid.
+  ASN1_GENERALIZEDTIME* bad_this = TimeText("20990230000000Z");
+  ASN1_GENERALIZEDTIME* next = TimeText("20991231000000Z");
+  EXPECT_EQ(0, OCSP_check_validity(bad_this, next, 300, -1));
+  EXPECT_TRUE(ErrorsAre({{kLib, OCSP_F_OCSP_CHECK_VALIDITY, OCSP_R_ERROR_IN_THISUPDATE_FIELD}}));
+  ASN1_GENERALIZEDTIME_free(th);
+  ASN1_GENERALIZEDTIME_free(bad_next);
+  ASN1_GENERALIZEDTIME_free(bad_this);
+  ASN1_GENERALIZEDTIME_free(next);
 }
 
 TEST(OcspNonce, RandomNonceEncodingAndReplacement) {

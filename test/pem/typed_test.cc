@@ -1,6 +1,7 @@
 // Typed PEM readers and writers, private keys, mixed files, seal and sign;
 // the PKITS certificates and lists (../shared/vectors/pkits) through PEM.
 
+#include <fcntl.h>
 #include <string.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include "../x509/der_util.h"
 #include "../x509/key_util.h"
 #include "pem_test_util.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -583,6 +585,68 @@ TEST_F(TypedPemTest, FailedReadKeepsTheCallersRecords) {
   EXPECT_EQ(mine, At(sk, 0));
   EXPECT_EQ(0, X509_cmp(mine->x509, c1));  // still alive (ASan watches)
   FreeInfo(sk);
+  X509_free(c1);
+}
+
+// Refuses the g_refuse-th read of the stream it watches (before the read:
+// nothing is consumed), as a descriptor whose read fails once does.
+int g_refuse = 0;
+long RefuseRead(BIO*, int op, const char*, int, long, long ret) {
+  return op == BIO_CB_READ && --g_refuse == 0 ? -1 : ret;
+}
+
+// A bundle read through a stream whose Kth read fails, for every K, never
+// gives the records before it: the read fails with "BIO lib" (a stream that
+// fails queues nothing of its own, as descriptors and sockets do).  Behind a
+// buffering filter the failure may come after part of a line, and the filter
+// hands out that part first: the line is read on, and the bundle read whole
+// or not at all.  Retries from a stream not at its end are read through, up
+// to 16 in a row.
+TEST_F(TypedPemTest, EveryFailedReadFailsTheBundle) {
+  using morvane_test::ScriptStep;
+  X509* c1 = Cert("one");
+  X509_CRL* crl = Crl();
+  const std::string text = KeyPem(x509_test::RsaKey()) + CertPem(c1) + CertPem(c1) + CrlPem(crl);
+  const auto read = [](BIO* in) {
+    STACK* sk = PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr);
+    const int n = sk != nullptr ? sk_num(sk) : -1;
+    FreeInfo(sk);
+    BIO_free_all(in);
+    return n;
+  };
+  BIO* probe = morvane_test::NewScriptedSource(text);
+  STACK* whole = PEM_X509_INFO_read_bio(probe, nullptr, nullptr, nullptr);
+  const int records = 2;
+  ASSERT_EQ(records, sk_num(whole));
+  FreeInfo(whole);
+  const int reads = morvane_test::Script(probe).reads;
+  BIO_free(probe);
+  for (int k = 1; k <= reads; k++) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(-1, read(morvane_test::NewScriptedSource(text, ScriptStep::FailAt(k))));
+    EXPECT_ERRORS({{ERR_LIB_PEM, PEM_F_PEM_READ_BIO, ERR_R_BIO_LIB}});
+    BIO* in = morvane_test::NewScriptedSource(text, ScriptStep::FailAt(k));
+    morvane_test::Script(in).max_read = 100;
+    const int n = read(BIO_push(BIO_new(BIO_f_buffer()), in));
+    EXPECT_TRUE(n == -1 || n == records) << n;
+    ERR_clear_error();
+  }
+  EXPECT_EQ(records, read(morvane_test::NewScriptedSource(text, ScriptStep::Retries(16))));
+  EXPECT_EQ(-1, read(morvane_test::NewScriptedSource(text, ScriptStep::Retries(17))));
+  EXPECT_EQ(-1, read(morvane_test::NewScriptedSource(text, {}, false)));
+  EXPECT_EQ(records, read(morvane_test::NewBufferedMemory(text)));
+  // A descriptor behind a buffering filter, whose Kth read fails.
+  morvane_test::TempPath file;
+  morvane_test::WriteFile(file.path(), text);
+  for (int k = 1; k <= 4; k++) {
+    BIO* fd = BIO_new_fd(open(file.c_str(), O_RDONLY), BIO_CLOSE);
+    g_refuse = k;
+    BIO_set_callback(fd, RefuseRead);
+    const int n = read(BIO_push(BIO_new(BIO_f_buffer()), fd));
+    EXPECT_TRUE(n == -1 || n == records) << k << " " << n;
+  }
+  ERR_clear_error();
+  X509_CRL_free(crl);
   X509_free(c1);
 }
 

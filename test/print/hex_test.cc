@@ -10,6 +10,7 @@
 #include <morvane/err.h>
 
 #include "print_util.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -152,6 +153,25 @@ TEST(HexText, EnumeratedReader) {
   EXPECT_EQ(0, Read(kEnumerated, "0A0\n", bs));
   EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_A2I_ASN1_ENUMERATED, ASN1_R_ODD_NUMBER_OF_CHARS}});
   ASN1_STRING_free(bs);
+}
+
+// A read that fails is no end of the value, not even of an empty one.
+TEST(HexText, FailedReadsFailTheReaders) {
+  for (int k : {1, 2}) {
+    for (Reader r : {kInteger, kString}) {
+      SCOPED_TRACE(testing::Message() << k << " " << r);
+      BIO* in =
+          morvane_test::NewScriptedSource("0102\\\n0304\n", morvane_test::ScriptStep::FailAt(k));
+      ASN1_STRING* bs = ASN1_STRING_new();
+      char buf[64];
+      EXPECT_EQ(0, r == kInteger ? a2i_ASN1_INTEGER(in, bs, buf, sizeof buf)
+                                 : a2i_ASN1_STRING(in, bs, buf, sizeof buf));
+      const int func = r == kInteger ? ASN1_F_A2I_ASN1_INTEGER : ASN1_F_A2I_ASN1_STRING;
+      EXPECT_ERRORS({{ERR_LIB_ASN1, func, ERR_R_BIO_LIB}});
+      ASN1_STRING_free(bs);
+      BIO_free(in);
+    }
+  }
 }
 
 // A line longer than the buffer is read in pieces: the first piece ends

@@ -53,6 +53,18 @@ X509_EXTENSION* NewExt(const CertExt& e) {
   return ext;
 }
 
+// SHA-1 as the signing key's algorithm takes it.
+const EVP_MD* Sha1For(EVP_PKEY* key) {
+  switch (EVP_PKEY_type(key->type)) {
+    case EVP_PKEY_DSA:
+      return EVP_dss1();
+    case EVP_PKEY_EC:
+      return EVP_ecdsa();
+    default:
+      return EVP_sha1();
+  }
+}
+
 }  // namespace
 
 X509* MakeCert(const CertSpec& spec) {
@@ -73,9 +85,9 @@ X509* MakeCert(const CertSpec& spec) {
     EXPECT_EQ(1, X509_add_ext(x, ext, -1));
     X509_EXTENSION_free(ext);
   }
-  EXPECT_GT(ASN1_item_sign(&X509_CINF_it, ci->signature, x->sig_alg, x->signature, ci,
-                           spec.issuer_key != nullptr ? spec.issuer_key : TestCaKey(),
-                           EVP_sha1()),
+  EVP_PKEY* signer = spec.issuer_key != nullptr ? spec.issuer_key : TestCaKey();
+  EXPECT_GT(ASN1_item_sign(&X509_CINF_it, ci->signature, x->sig_alg, x->signature, ci, signer,
+                           Sha1For(signer)),
             0);
   return x;
 }
@@ -116,7 +128,8 @@ X509_CRL* MakeCrl(const std::string& issuer, const std::vector<CrlEntry>& entrie
     X509_EXTENSION_free(ext);
   }
   EXPECT_EQ(1, X509_CRL_sort(crl));
-  EXPECT_GT(X509_CRL_sign(crl, key != nullptr ? key : TestCaKey(), EVP_sha1()), 0);
+  EVP_PKEY* signer = key != nullptr ? key : TestCaKey();
+  EXPECT_GT(X509_CRL_sign(crl, signer, Sha1For(signer)), 0);
   return crl;
 }
 

@@ -1,6 +1,7 @@
 // Certificates made by the tests: chosen names, version, serial number and
-// extensions (each given as the DER of its value), signed with SHA-1 by one
-// RSA test key made on first use.
+// extensions (each given as the DER of its value), signed with SHA-1 (DSA-
+// and ECDSA-SHA1 for such keys) by one RSA test key made on first use, or
+// the key given.
 #ifndef MORVANE_TEST_SUPPORT_CERT_BUILDER_H
 #define MORVANE_TEST_SUPPORT_CERT_BUILDER_H
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace morvane_test {
 namespace {
@@ -85,6 +86,10 @@ int scripted_gets(BIO* b, char* buf, int size) {
   buf[0] = '\0';
   ScriptStep s = Next(st.read_script);
   if (s.kind != ScriptStep::kMove) return Stop(b, s, BIO_FLAGS_READ);
+  if (st.input.empty() && !st.eof_when_empty) {
+    BIO_set_retry_read(b);
+    return -1;
+  }
   size_t end = st.input.find('\n');
   size_t n = end == std::string::npos ? st.input.size() : end + 1;
   n = static_cast<size_t>(
@@ -161,6 +166,33 @@ BIO* NewScriptedStream() {
 }
 ScriptedStream& Script(BIO* b) {
   return State(b);
+}
+BIO* NewScriptedSource(const std::string& text, std::deque<ScriptStep> script, bool ends) {
+  BIO* b = NewScriptedStream();
+  State(b).input = text;
+  State(b).read_script = std::move(script);
+  State(b).eof_when_empty = ends;
+  return b;
+}
+BIO* NewBufferedMemory(const std::string& text) {
+  BIO* mem = BIO_new(BIO_s_mem());
+  BIO_write(mem, text.data(), static_cast<int>(text.size()));
+  return BIO_push(BIO_new(BIO_f_buffer()), mem);
+}
+std::vector<RetryCase> RetryCases(const std::string& text, long lines) {
+  using S = ScriptStep;
+  std::vector<RetryCase> cases = {
+      {NewBufferedMemory(text), 0},
+      {NewBufferedMemory(text + "\n"), 0},
+      {NewScriptedSource(text, {S::Retry(), S::Move(2), S::Retry(), S::Retry()}), 0},
+      {NewScriptedSource(text, S::Retries(16)), 0},
+      {NewScriptedSource(text, S::Retries(17)), 1},
+      {NewScriptedSource(text, {}, false), lines},
+      {NewScriptedSource(text + "\n", {}, false), lines + 1},
+  };
+  for (int k = 1; k <= lines + 1; k++)
+    cases.push_back({NewScriptedSource(text, S::FailAt(k)), std::min<long>(k, lines)});
+  return cases;
 }
 
 }  // namespace morvane_test

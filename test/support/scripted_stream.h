@@ -32,6 +32,14 @@ struct ScriptStep {
   static ScriptStep RetrySpecial(int reason) { return {kRetry, 0, reason}; }
   static ScriptStep Eof() { return {kEof, 0, 0}; }
   static ScriptStep Fail() { return {kFail, 0, 0}; }
+  // `n` retries in a row.
+  static std::deque<ScriptStep> Retries(int n) { return std::deque<ScriptStep>(n, Retry()); }
+  // `k` - 1 reads as usual, then one that fails.
+  static std::deque<ScriptStep> FailAt(int k) {
+    std::deque<ScriptStep> s(k - 1, Move(0));
+    s.push_back(Fail());
+    return s;
+  }
 };
 
 struct ScriptedStream {
@@ -56,6 +64,29 @@ BIO_METHOD* ScriptedStreamMethod();
 BIO* NewScriptedStream();
 // The state of a stream made by NewScriptedStream.
 ScriptedStream& Script(BIO* b);
+// A scripted stream holding `text`, its reads following `script`; one that
+// never `ends` asks to retry, and says it is not at its end, once the text
+// is read.
+BIO* NewScriptedSource(const std::string& text, std::deque<ScriptStep> script = {},
+                       bool ends = true);
+// A buffering filter over a writable memory stream holding `text`: once the
+// text is read, reads give -1 with a retry, and the chain says it is at its
+// end.
+BIO* NewBufferedMemory(const std::string& text);
+
+// A stream handing a loader `text` (of `lines` lines, the last without a
+// line feed) by way of retries, and the line on which the loader must fail
+// (0: the whole text loads): a buffering filter over a writable memory
+// stream, with and without a last line feed; a stream asking to retry
+// between pieces of lines, and 16 times in a row; one asking 17 times in a
+// row (line 1); one that never reaches its end, with and without a last
+// line feed (the line after the text); one whose Kth read fails, for every
+// K up to the read that finds the end (line K, the last for that read).
+struct RetryCase {
+  BIO* in;
+  long fail_line;
+};
+std::vector<RetryCase> RetryCases(const std::string& text, long lines);
 
 }  // namespace morvane_test
 

@@ -134,6 +134,33 @@ TEST(TxtDbRead, AFailedReadIsNoEndOfFile) {
   BIO_free(in);
 }
 
+// A read that asks to retry is no read error: a buffering filter over a
+// writable memory stream reads as the text does, and so does a stream that
+// asks again up to 16 times in a row.  A source that still has nothing
+// after that, or that never reaches its end, fails the read on the line it
+// was reading; so does a failure at any read.
+TEST(TxtDbRead, RetriesEndOnlyAtTheEnd) {
+  const std::string text = "a\tb\n#c\nd\te";
+  const std::vector<morvane_test::RetryCase> cases = morvane_test::RetryCases(text, 3);
+  for (const morvane_test::RetryCase& c : cases) {
+    SCOPED_TRACE(&c - cases.data());
+    CaptureStderr();
+    TXT_DB* db = TXT_DB_read(c.in, 2);
+    const std::string err = GetCapturedStderr();
+    if (c.fail_line == 0) {
+      ASSERT_NE(db, nullptr);
+      ASSERT_EQ(sk_num(db->data), 2);
+      EXPECT_EQ(Fields(db, 1), (std::vector<std::string>{"d", "e"}));
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_EQ(db, nullptr);
+      EXPECT_EQ(err, "read error on line " + std::to_string(c.fail_line) + "\n");
+    }
+    TXT_DB_free(db);
+    BIO_free_all(c.in);
+  }
+}
+
 TEST(TxtDbRead, LongLinesAndLongComments) {
   std::string comment = "#" + std::string(1999, 'c') + "\n";
   std::string f1(5000, 'x'), f2(511, 'y'), f3(1023, 'z');

@@ -10,6 +10,8 @@
 // pkits_verify_test.cc.
 
 #include <stdio.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -311,6 +313,39 @@ TEST(CrlChoiceDir, ALookupAskingForARetryLeavesNoList) {
   X509_STORE_free(store);
 }
 
+// A list file that cannot be opened (no descriptor left) is no "no list":
+// the search fails while it cannot be read (error 3, "should retry"), and
+// reads it at the next lookup, where it revokes.
+TEST(CrlChoiceDir, AFileThatCouldNotBeOpenedIsReadNextTime) {
+  Morvane_add_all_digests();
+  Pair p;
+  morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+  X509_CRL* a = List('A');
+  X509_CRL* b = List('B');
+  WriteList(dir, 0, a);
+  X509_STORE* store = DirStore(p.root, dir);
+  EXPECT_EQ((Outcome{1, X509_V_OK}), Verify(store, p.leaf, nullptr));
+  WriteList(dir, 1, b);
+  // Every descriptor taken, under a lowered limit.
+  struct rlimit was;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &was));
+  struct rlimit low = was;
+  low.rlim_cur = 64;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
+  std::vector<int> taken;
+  for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
+  const Outcome starved = Verify(store, p.leaf, nullptr);
+  for (int fd : taken) close(fd);
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &was));
+  EXPECT_EQ((Outcome{0, X509_V_ERR_UNABLE_TO_GET_CRL}), starved);
+  EXPECT_NE("", morvane_test::DrainErrors());
+  EXPECT_EQ((Outcome{0, kRevoked}), Verify(store, p.leaf, nullptr));
+  EXPECT_ERRORS({});
+  X509_STORE_free(store);
+  X509_CRL_free(b);
+  X509_CRL_free(a);
+}
+
 // A file of the directory that has not changed since it was loaded is not
 // decoded again: a second verification allocates far less than the list's
 // entries would need.
@@ -345,14 +380,6 @@ TEST(CrlChoiceDir, AnUnchangedFileIsNotReadAgain) {
 // a forged list remembers the key it failed under, and a second run checks
 // none of them again.
 constexpr int kOwnChecks = 8;
-int (*g_pub_dec)(int, const unsigned char*, unsigned char*, RSA*, int) = nullptr;
-int g_public_ops = 0;
-
-int CountingPubDec(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
-  g_public_ops++;
-  return g_pub_dec(flen, from, to, rsa, padding);
-}
-
 int AcceptNoList(int ok, X509_STORE_CTX* ctx) {
   return ok || X509_STORE_CTX_get_error(ctx) == X509_V_ERR_UNABLE_TO_GET_CRL;
 }
@@ -364,10 +391,7 @@ const morvane_test::CertExt kDeltaOf1{140, true, {0x02, 0x01, 0x01}};
 
 TEST(CrlChoiceForged, NoNumberOfForgedListsChangesTheVerdict) {
   Morvane_add_all_digests();
-  RSA_METHOD counting = *RSA_get_default_method();
-  g_pub_dec = counting.rsa_pub_dec;
-  counting.rsa_pub_dec = CountingPubDec;
-  RSA_set_default_method(&counting);  // for the keys decoded from here on
+  x509_test::CountingRsaPublic public_ops;  // for the keys decoded from here on
   // A key of the test CA's size, so that each forged signature is checked.
   EVP_PKEY* forger = x509_test::NewRsaKey(512);
   const struct {
@@ -412,12 +436,12 @@ TEST(CrlChoiceForged, NoNumberOfForgedListsChangesTheVerdict) {
                             d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, built))));
         X509_CRL_free(built);
       }
-      g_public_ops = 0;
+      public_ops.reset();
       EXPECT_EQ((Outcome{0, r.want}), Verify(store, p.leaf, listed));
-      EXPECT_LE(g_public_ops, forged + kOwnChecks);
-      g_public_ops = 0;
+      EXPECT_LE(public_ops.count(), forged + kOwnChecks);
+      public_ops.reset();
       EXPECT_EQ((Outcome{0, r.want}), Verify(store, p.leaf, listed, AcceptNoList));
-      EXPECT_LE(g_public_ops, kOwnChecks);
+      EXPECT_LE(public_ops.count(), kOwnChecks);
       morvane_test::DrainErrors();  // what the failed signature checks queued
       sk_pop_free(listed, [](void* l) { X509_CRL_free(static_cast<X509_CRL*>(l)); });
       for (X509_CRL* crl : own) X509_CRL_free(crl);
@@ -425,7 +449,6 @@ TEST(CrlChoiceForged, NoNumberOfForgedListsChangesTheVerdict) {
     }
   }
   EVP_PKEY_free(forger);
-  RSA_set_default_method(nullptr);
 }
 
 }  // namespace

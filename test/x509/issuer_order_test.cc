@@ -72,20 +72,6 @@ constexpr Id IntLookAlikes = Id(RootOtherKeys + kCopies);
 constexpr Id IntOfMidLookAlikes = Id(IntLookAlikes + kCopies);
 constexpr Id MidLookAlikes = Id(IntOfMidLookAlikes + kCopies);
 
-// A DSA key of key's parameters.
-EVP_PKEY* DsaKeySharingParameters(EVP_PKEY* key) {
-  DSA* from = EVP_PKEY_get1_DSA(key);
-  DSA* dsa = DSA_new();
-  dsa->p = BN_dup(from->p);
-  dsa->q = BN_dup(from->q);
-  dsa->g = BN_dup(from->g);
-  EXPECT_EQ(1, DSA_generate_key(dsa));
-  DSA_free(from);
-  EVP_PKEY* pk = EVP_PKEY_new();
-  EVP_PKEY_assign_DSA(pk, dsa);
-  return pk;
-}
-
 const std::vector<Bytes>& Ders() {
   static const std::vector<Bytes> ders = [] {
     const std::vector<CertSpec> specs = {
@@ -109,7 +95,7 @@ const std::vector<Bytes>& Ders() {
       X509_free(x);
     }
     EVP_PKEY* root_key = x509_test::DsaKey();
-    EVP_PKEY* ca_key = DsaKeySharingParameters(root_key);
+    EVP_PKEY* ca_key = x509_test::DsaKeySharingParameters(root_key);
     const struct {
       CertSpec spec;
       EVP_PKEY* signer;
@@ -451,24 +437,11 @@ long LoopReferenceRequests(int n) {
 // (its operations might cost as much as a private key's), and each
 // look-alike costs one check under the root's key, the chains tried staying
 // bounded.  Behind 15 the chain is found; behind 40 the first chain's error.
-const BIGNUM* g_lookalike_n = nullptr;
-int g_lookalike_ops = 0;
-int (*g_pub_dec)(int, const unsigned char*, unsigned char*, RSA*, int) = nullptr;
-
-int CountingPubDec(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
-  if (BN_cmp(rsa->n, g_lookalike_n) == 0) g_lookalike_ops++;
-  return g_pub_dec(flen, from, to, rsa, padding);
-}
-
 TEST(IssuerOrderHostile, LookAlikeKeysCheckNothing) {
   Morvane_add_all_digests();
-  RSA_METHOD counting = *RSA_get_default_method();
-  g_pub_dec = counting.rsa_pub_dec;
-  counting.rsa_pub_dec = CountingPubDec;
-  RSA_set_default_method(&counting);
   EVP_PKEY* sender = x509_test::RsaKey2();
   RSA* sender_rsa = EVP_PKEY_get1_RSA(sender);
-  g_lookalike_n = sender_rsa->n;
+  x509_test::CountingRsaPublic lookalike_ops(sender_rsa->n);
   X509* root = morvane_test::MakeCert({"Root", "", 2, 1, kCaExts});
   X509* leaf = morvane_test::MakeCert({"Leaf", "Int", 2, 3, kLeafExts});
   for (const auto& [lookalikes, want] : {std::pair{15, Outcome{1, X509_V_OK}},
@@ -485,9 +458,9 @@ TEST(IssuerOrderHostile, LookAlikeKeysCheckNothing) {
     X509_STORE_CTX* ctx = X509_STORE_CTX_new();
     ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, untrusted));
     X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
-    g_lookalike_ops = 0;
+    lookalike_ops.reset();
     EXPECT_EQ(want, (Outcome{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)}));
-    EXPECT_EQ(0, g_lookalike_ops);
+    EXPECT_EQ(0, lookalike_ops.count());
     ERR_clear_error();
     X509_STORE_CTX_free(ctx);
     X509_STORE_free(store);
@@ -496,90 +469,87 @@ TEST(IssuerOrderHostile, LookAlikeKeysCheckNothing) {
   X509_free(leaf);
   X509_free(root);
   RSA_free(sender_rsa);
-  RSA_set_default_method(nullptr);
-}
-
-// Public-key operations of a verification: all of them, and those under
-// the sender's key.
-int g_all_ops = 0;
-int CountingAllPubDec(int flen, const unsigned char* from, unsigned char* to, RSA* rsa,
-                      int padding) {
-  g_all_ops++;
-  return CountingPubDec(flen, from, to, rsa, padding);
 }
 
 // A leaf under `depths` intermediates D1 (its issuer) ... Dn (issued by
 // Root), each listed behind `lookalikes` look-alikes of its own (the name
 // and issuer, a CA, under the sender's key, which signed them), Root behind
 // `anchors` self-signed Roots under another key.  The chain is found; the
-// public-key operations it cost.
-int LookAlikesAtDepthsOps(int depths, int lookalikes, int anchors, EVP_PKEY* sender,
-                          EVP_PKEY* other) {
-  auto decoded = [](const CertSpec& spec) {
+// public-key operations it cost under the key whose modulus is `only`, or
+// under any key.
+long LookAlikesAtDepthsOps(int depths, int lookalikes, int anchors, EVP_PKEY* sender,
+                           EVP_PKEY* other, const BIGNUM* only) {
+  auto der = [](const CertSpec& spec) {
     X509* x = morvane_test::MakeCert(spec);
-    X509* y = Decode(d2i_X509, Encode(i2d_X509, x));
+    Bytes d = Encode(i2d_X509, x);
     X509_free(x);
-    return y;
+    return d;
   };
   long serial = 100;
-  X509_STORE* store = X509_STORE_new();
+  std::vector<Bytes> roots, intermediates;
   for (int i = 0; i <= anchors; i++) {
     EVP_PKEY* key = i < anchors ? other : nullptr;
-    X509* root = decoded({"Root", "", 2, serial++, kCaExts, key, key});
-    EXPECT_EQ(1, X509_STORE_add_cert(store, root));
-    X509_free(root);
+    roots.push_back(der({"Root", "", 2, serial++, kCaExts, key, key}));
   }
-  STACK* untrusted = sk_new_null();
   for (int d = 1; d <= depths; d++) {
     const std::string name = "D" + std::to_string(d);
     const std::string issuer = d == depths ? "Root" : "D" + std::to_string(d + 1);
     for (int i = 0; i < lookalikes; i++)
-      sk_push(untrusted, reinterpret_cast<char*>(
-                             decoded({name, issuer, 2, serial++, kCaExts, sender, sender})));
-    sk_push(untrusted, reinterpret_cast<char*>(decoded({name, issuer, 2, serial++, kCaExts})));
+      intermediates.push_back(der({name, issuer, 2, serial++, kCaExts, sender, sender}));
+    intermediates.push_back(der({name, issuer, 2, serial++, kCaExts}));
   }
-  X509* leaf = decoded({"Leaf", "D1", 2, serial++, kLeafExts});
+  const Bytes leaf_der = der({"Leaf", "D1", 2, serial++, kLeafExts});
+  // Every key the run decodes lives and dies under the counting method.
+  x509_test::CountingRsaPublic ops(only);
+  X509_STORE* store = X509_STORE_new();
+  for (const Bytes& d : roots) {
+    X509* root = Decode(d2i_X509, d);
+    EXPECT_EQ(1, X509_STORE_add_cert(store, root));
+    X509_free(root);
+  }
+  STACK* untrusted = sk_new_null();
+  for (const Bytes& d : intermediates)
+    sk_push(untrusted, reinterpret_cast<char*>(Decode(d2i_X509, d)));
+  X509* leaf = Decode(d2i_X509, leaf_der);
   X509_STORE_CTX* ctx = X509_STORE_CTX_new();
   EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, untrusted));
   X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
-  g_lookalike_ops = g_all_ops = 0;
+  ops.reset();
   EXPECT_EQ((Outcome{1, X509_V_OK}),
             (Outcome{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)}));
   EXPECT_EQ(depths + 2, sk_num(X509_STORE_CTX_get_chain(ctx)));
-  EXPECT_EQ(0, g_lookalike_ops);
-  const int ops = g_all_ops;
+  const long count = ops.count();
   X509_STORE_CTX_free(ctx);
   X509_free(leaf);
   sk_pop_free(untrusted, [](void* p) { X509_free(static_cast<X509*>(p)); });
   X509_STORE_free(store);
-  return ops;
+  return count;
 }
 
 // Look-alikes at several depths: each is searched above once, so that
 // twice as many at each depth cost at most twice as many public-key
-// operations (the chains through them being as many as their product).
+// operations (the chains through them being as many as their product), and
+// the sender's key checks nothing.
 TEST(IssuerOrderHostile, LookAlikesAtSeveralDepthsCostTheirSum) {
   Morvane_add_all_digests();
   EVP_PKEY* sender = x509_test::RsaKey2();
   EVP_PKEY* other = x509_test::NewRsaKey(1024);
-  RSA_METHOD counting = *RSA_get_default_method();
-  g_pub_dec = counting.rsa_pub_dec;
-  counting.rsa_pub_dec = CountingAllPubDec;
-  RSA_set_default_method(&counting);
+  X509_free(morvane_test::MakeCert({"Warm", "", 2, 1, kCaExts}));  // the test key, made uncounted
   RSA* sender_rsa = EVP_PKEY_get1_RSA(sender);
-  g_lookalike_n = sender_rsa->n;
   const struct { int depths, lookalikes, anchors; } kRows[] = {{3, 7, 3}, {4, 15, 1}, {2, 15, 6}};
   for (const auto& row : kRows) {
     SCOPED_TRACE(testing::Message() << row.depths << " depths, " << row.lookalikes
                                     << " look-alikes, " << row.anchors << " anchors");
-    const int once = LookAlikesAtDepthsOps(row.depths, row.lookalikes, row.anchors, sender, other);
-    const int twice =
-        LookAlikesAtDepthsOps(row.depths, 2 * row.lookalikes, row.anchors, sender, other);
+    const long once =
+        LookAlikesAtDepthsOps(row.depths, row.lookalikes, row.anchors, sender, other, nullptr);
+    const long twice =
+        LookAlikesAtDepthsOps(row.depths, 2 * row.lookalikes, row.anchors, sender, other, nullptr);
     EXPECT_GT(once, row.depths);
     EXPECT_LE(twice, 2 * once);
+    EXPECT_EQ(0, LookAlikesAtDepthsOps(row.depths, 2 * row.lookalikes, row.anchors, sender, other,
+                                       sender_rsa->n));
   }
   RSA_free(sender_rsa);
-  RSA_set_default_method(nullptr);
   EVP_PKEY_free(other);
 }
 

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 #include <morvane/crypto.h>
+#include <morvane/ec.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/x509.h>
@@ -262,6 +263,85 @@ TEST(X509ThreadsKeys, MarksOfTwoKeysMeetOnOneCertificate) {
     X509_free(leaf);
   }
   for (X509_STORE* s : stores) X509_STORE_free(s);
+  EXPECT_ERRORS({});
+  CRYPTO_set_locking_callback(nullptr);
+}
+
+// One decoded intermediate whose EC issuer key two stores trust under two
+// encodings of its point (compressed and uncompressed): eight threads
+// verify its revoked leaf at once, half against each store, with a
+// stranger's newer delta list beside the issuer's revoking one.  Every run
+// finds the revocation: what one thread checks never stands in for what
+// another must check.
+TEST(X509ThreadsKeys, TwoEncodingsOfOneIssuerKeyEachFindTheRevocation) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  Morvane_add_all_digests();
+  EVP_PKEY* compressed = EVP_PKEY_new();
+  EC_KEY* copy = EC_KEY_dup(EcKey()->pkey.ec);
+  ASSERT_NE(nullptr, copy);
+  EC_KEY_set_conv_form(copy, POINT_CONVERSION_COMPRESSED);
+  EVP_PKEY_assign_EC_KEY(compressed, copy);
+  auto der_of = [](X509* x) {
+    const Bytes der = Encode(i2d_X509, x);
+    X509_free(x);
+    return der;
+  };
+  const Bytes roots[2] = {
+      der_of(morvane_test::MakeCert({"Root", "", 2, 1, kCaExts, EcKey(), EcKey()})),
+      der_of(morvane_test::MakeCert({"Root", "", 2, 2, kCaExts, compressed, EcKey()}))};
+  ASSERT_NE(roots[0], roots[1]);
+  const Bytes ca_der = der_of(morvane_test::MakeCert({"CA", "Root", 2, 3, kCaExts, RsaKey(), EcKey()}));
+  const Bytes leaf_der = der_of(morvane_test::MakeCert({"Leaf", "CA", 2, 5, {}, RsaKey2(), RsaKey()}));
+  const CertExt number1{88, false, FromHex("020101")}, number2{88, false, FromHex("020102")},
+      number3{88, false, FromHex("020103")}, delta_of_1{140, true, FromHex("020101")};
+  std::vector<Bytes> list_ders;
+  auto list = [&](std::vector<morvane_test::CrlEntry> entries, time_t last,
+                  std::vector<CertExt> exts, EVP_PKEY* key) {
+    X509_CRL* made =
+        morvane_test::MakeCrl("CA", entries, last, kChainMoment + 86400, exts, key);
+    list_ders.push_back(Encode(i2d_X509_CRL, made));
+    X509_CRL_free(made);
+  };
+  list({}, kChainMoment - 2 * 86400, {number1}, RsaKey());
+  list({{5, {}}}, kChainMoment - 60, {number2, delta_of_1}, RsaKey());
+  list({}, kChainMoment - 30, {number3, delta_of_1}, RsaKey2());
+  X509_STORE* stores[2];
+  for (int k = 0; k < 2; k++) {
+    X509* root = Decode(d2i_X509, roots[k]);
+    stores[k] = X509_STORE_new();
+    ASSERT_EQ(1, X509_STORE_add_cert(stores[k], root));
+    X509_free(root);
+  }
+  for (int round = 0; round < kRounds; round++) {
+    X509* ca = Decode(d2i_X509, ca_der);
+    X509* leaf = Decode(d2i_X509, leaf_der);
+    STACK* untrusted = sk_new_null();
+    sk_push(untrusted, reinterpret_cast<char*>(ca));
+    STACK* crls = sk_new_null();
+    for (const Bytes& d : list_ders) sk_push(crls, reinterpret_cast<char*>(Decode(d2i_X509_CRL, d)));
+    Outcome outcomes[kThreads];
+    RunTogether([&](int t) {
+      X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+      X509_STORE_CTX_init(ctx, stores[t % 2], leaf, untrusted);
+      X509_STORE_CTX_set0_crls(ctx, crls);
+      X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+      X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+      outcomes[t].result = X509_verify_cert(ctx);
+      outcomes[t].error = X509_STORE_CTX_get_error(ctx);
+      X509_STORE_CTX_free(ctx);
+      ERR_clear_error();
+    });
+    for (int t = 0; t < kThreads; t++)
+      EXPECT_EQ(outcomes[t], (Outcome{0, X509_V_ERR_CERT_REVOKED}))
+          << "round " << round << " thread " << t;
+    sk_pop_free(crls, [](void* l) { X509_CRL_free(static_cast<X509_CRL*>(l)); });
+    sk_free(untrusted);
+    X509_free(leaf);
+    X509_free(ca);
+  }
+  for (X509_STORE* s : stores) X509_STORE_free(s);
+  EVP_PKEY_free(compressed);
   EXPECT_ERRORS({});
   CRYPTO_set_locking_callback(nullptr);
 }

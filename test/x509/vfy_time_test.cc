@@ -60,22 +60,56 @@ const CmpCase kCmpCases[] = {
     {U, "191231230001-0100", 1},
     {G, "20200101000000Z", -1},
     {G, "20200101000001Z", 1},
-    {G, "20200101000000.999Z", -1},  // fractions are ignored
+    // A fraction makes a time later than its whole second.
+    {G, "20200101000000.999Z", 1},
+    {G, "20200101000000.001Z", 1},
+    {G, "20200101000000.0000000001Z", 1},
+    {G, "20200101000000.0Z", -1},
+    {G, "20200101000000.000Z", -1},
     {G, "20191231235959.5Z", -1},
+    {G, "20191231235959.999999Z", -1},
+    {G, "20200101013000.5+0130", 1},
+    {G, "20191231225959.5-0100", -1},
     {G, "20500101000000Z", 1},
     {G, "19500101000000Z", -1},
     {G, "20200101013000+0130", -1},
     {G, "20200101013100+0130", 1},
     // Malformed.
-    {U, "2001010000", 0},          // too short
-    {U, "200101000000", 0},        // no zone
-    {U, "20010100000aZ", 0},       // seconds not digits
-    {U, "200101000000+01x0", 0},   // offset not digits
-    {U, "200101000000+013", 0},    // offset cut short
+    {U, "2001010000", 0},         // too short
+    {U, "200101000000", 0},       // no zone
+    {U, "20010100000aZ", 0},      // seconds not digits
+    {U, "200101000000+01x0", 0},  // offset not digits
+    {U, "200101000000+013", 0},   // offset cut short
     {U, "200101000000X", 0},
     {U, "2001010000000000000Z", 0},  // too long
     {G, "202001010000", 0},
     {G, "2020010100a0Z", 0},
+    // Fields no calendar has, and what ASN1_TIME_check refuses besides.
+    {U, "201301000000Z", 0},      // month 13
+    {U, "200001000000Z", 0},      // month 0
+    {U, "200132000000Z", 0},      // day 32
+    {U, "200100000000Z", 0},      // day 0
+    {U, "200230000000Z", 0},      // 30 February
+    {U, "190229000000Z", 0},      // 29 February 2019
+    {U, "000229000000Z", -1},     // 29 February 2000
+    {G, "19000229000000Z", 0},    // 29 February 1900
+    {G, "24000229000000Z", 1},    // 29 February 2400
+    {U, "200431000000Z", 0},      // 31 April
+    {U, "200101240000Z", 0},      // hour 24
+    {U, "200101006000Z", 0},      // minute 60
+    {U, "200101000060Z", 0},      // second 60
+    {U, "200101000000+2400", 0},  // offset 24 hours
+    {U, "200101000000+1300", 0},  // offset 13 hours
+    {U, "200101000000-0060", 0},  // offset 60 minutes
+    {U, "200101000000Zx", 0},     // bytes after the zone
+    {U, "200101000000Z0", 0},
+    {U, "200101000000+0100x", 0},
+    {U, "200101000000.5Z", 0},   // a fraction in a UTCTime
+    {G, "20200101000000.Z", 0},  // a fraction without digits
+    {G, "202001010000.5Z", 0},   // a fraction without seconds
+    {G, "20200101000000,5Z", 0},
+    {G, "20200101000000+01", 0},
+    {U, "2001010000+0100Z", 0},
 };
 
 TEST(CmpTime, Table) {
@@ -120,6 +154,105 @@ TEST(CmpTime, MomentsBeyondFourDigitYears) {
   EXPECT_GT(X509_cmp_time(first, &before_0000), 0);
   ASN1_STRING_free(last);
   ASN1_STRING_free(first);
+}
+
+// The time of a type other than UTCTime and GeneralizedTime is none.
+TEST(CmpTime, OtherTypesAreMalformed) {
+  time_t moment = kMoment;
+  for (int type : {ASN1_UT_IA5STRING, ASN1_UT_OCTET_STRING, ASN1_UT_PRINTABLESTRING}) {
+    ASN1_TIME* t = Time(type, "20200101000000Z");
+    EXPECT_EQ(0, ASN1_TIME_check(t));
+    EXPECT_EQ(0, X509_cmp_time(t, &moment));
+    ASN1_STRING_free(t);
+  }
+  EXPECT_EQ(0, X509_cmp_time(nullptr, &moment));
+}
+
+// Every time_t is a moment, down to the smallest and up to the largest:
+// the earliest and latest times, with the widest offsets, against moments
+// within a day of either end (the sanitizers find any overflow).
+TEST(CmpTime, EveryTimeT) {
+  constexpr time_t kMin = std::numeric_limits<time_t>::min();
+  constexpr time_t kMax = std::numeric_limits<time_t>::max();
+  const time_t low[] = {kMin, kMin + 1, kMin + 43200, kMin + 86399, kMin + 86400};
+  const time_t high[] = {kMax, kMax - 1, kMax - 43200, kMax - 86399, kMax - 86400};
+  const struct {
+    int type;
+    const char* text;
+  } kTimes[] = {
+      {G, "00000101000000Z"},   {G, "00000101000000+1259"}, {G, "00000101000000-1259"},
+      {G, "99991231235959.9Z"}, {G, "99991231235959-1259"}, {G, "99991231235959+1259"},
+      {U, "500101000000+1200"}, {U, "491231235959-1200"},   {G, "19700101000000Z"},
+  };
+  for (const auto& c : kTimes) {
+    SCOPED_TRACE(c.text);
+    ASN1_TIME* t = Time(c.type, c.text);
+    for (time_t m : low) {
+      time_t moment = m;
+      EXPECT_EQ(1, X509_cmp_time(t, &moment)) << m;
+    }
+    for (time_t m : high) {
+      time_t moment = m;
+      EXPECT_EQ(-1, X509_cmp_time(t, &moment)) << m;
+    }
+    ASN1_STRING_free(t);
+  }
+}
+
+// At the moments next to the earliest and latest a GeneralizedTime names,
+// with the offsets that move them furthest.
+TEST(CmpTime, OffsetsAtTheEndsOfTheYears) {
+  const struct {
+    const char* text;
+    time_t moment;
+    int sign;
+  } kCases[] = {
+      // 0000-01-01T00:00:00 local at UTC-12:59 is 12:59 later in UTC.
+      {"00000101000000-1259", -62167219200 + 46740 - 1, 1},
+      {"00000101000000-1259", -62167219200 + 46740, -1},
+      {"00000101000000+1259", -62167219200 - 46740 - 1, 1},
+      {"00000101000000+1259", -62167219200 - 46740, -1},
+      {"99991231235959+1259", 253402300799 - 46740, -1},
+      {"99991231235959+1259", 253402300799 - 46740 - 1, 1},
+      {"99991231235959.5-1259", 253402300799 + 46740, 1},
+      {"99991231235959.5-1259", 253402300799 + 46740 + 1, -1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    ASN1_TIME* t = Time(G, c.text);
+    time_t moment = c.moment;
+    EXPECT_EQ(c.sign, X509_cmp_time(t, &moment));
+    ASN1_STRING_free(t);
+  }
+}
+
+// Random texts against the plain-integer model of tools/time_model.py
+// (test/data/x509/times.txt): the check gives the model's verdict; a text
+// that names a moment s is later than s - 1, not later than s + 1, and
+// later than s itself exactly when its fraction is above zero; any other
+// compares as malformed.
+TEST(CmpTime, AgreesWithTheModel) {
+  const auto rows =
+      morvane_test::ReadTableRows(morvane_test::TestDataFile("x509/times.txt"), "MOMENT");
+  ASSERT_GT(rows.size(), 1000u);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r[0] + " " + r[2]);
+    ASN1_TIME* t = Time(atoi(r[1].c_str()), r[2].c_str());
+    EXPECT_EQ(atoi(r[3].c_str()), ASN1_TIME_check(t));
+    if (r[4] == "-") {
+      time_t moment = kMoment;
+      EXPECT_EQ(0, X509_cmp_time(t, &moment));
+    } else {
+      const time_t s = static_cast<time_t>(strtoll(r[4].c_str(), nullptr, 10));
+      time_t before = s - 1;
+      time_t at = s;
+      time_t after = s + 1;
+      EXPECT_EQ(1, X509_cmp_time(t, &before));
+      EXPECT_EQ(r[5] == "1" ? 1 : -1, X509_cmp_time(t, &at));
+      EXPECT_EQ(-1, X509_cmp_time(t, &after));
+    }
+    ASN1_STRING_free(t);
+  }
 }
 
 TEST(CmpTime, NowIsTheDefaultMoment) {
@@ -308,6 +441,88 @@ TEST(TimeAdj, RenewingADecodedCertificateBy30Years) {
   X509_free(again);
   X509_free(x);
   EXPECT_ERRORS({});
+}
+
+// A certificate whose validity holds a time no calendar has (or one the
+// time check refuses) is reported with error 13 or 14, a revocation list
+// with 15 or 16, each decoded from its signed encoding as a verifier meets
+// it; the same objects with well-formed times verify.
+struct FieldCase {
+  char field;  // 'b' notBefore, 'a' notAfter, 'l' lastUpdate, 'n' nextUpdate
+  int type;
+  const char* text;
+  int error;  // 0: verifies
+};
+
+const FieldCase kFieldCases[] = {
+    {'a', U, "491301000000Z", X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD},
+    {'a', U, "490230000000Z", X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD},
+    {'a', U, "491231240000Z", X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD},
+    {'a', U, "491231235959+2400", X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD},
+    {'a', G, "20491231235959Zx", X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD},
+    {'a', G, "20491231235959.5Z", 0},
+    {'a', U, "491231235959+1200", 0},
+    {'b', U, "190132000000Z", X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD},
+    {'b', U, "190101000000.5Z", X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD},
+    {'b', U, "190101006000Z", X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD},
+    {'b', G, "20190229000000Z", X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD},
+    {'b', U, "1901010000-1259", 0},
+    {'l', U, "191301000000Z", X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD},
+    {'l', U, "190230000000Z", X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD},
+    {'l', G, "20191231235959.5Z", 0},
+    {'n', U, "491301000000Z", X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD},
+    {'n', U, "491231235960Z", X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD},
+    {'n', G, "20200101000000.5Z", 0},
+};
+
+void SetTime(ASN1_TIME* t, int type, const char* text) {
+  ASSERT_EQ(1, ASN1_STRING_set(t, text, static_cast<int>(strlen(text))));
+  t->type = type;
+}
+
+TEST(CmpTime, ImpossibleValidityIsAFormatError) {
+  x509_test::AddAlgorithms();
+  EVP_PKEY* key = x509_test::RsaKey();
+  const morvane_test::Bytes ca_true = {0x30, 0x03, 0x01, 0x01, 0xFF};
+  for (const FieldCase& c : kFieldCases) {
+    SCOPED_TRACE(std::string(1, c.field) + " " + c.text);
+    const bool on_cert = c.field == 'a' || c.field == 'b';
+    X509* root = morvane_test::MakeCert({"Root", "", 2, 1, {{87, true, ca_true}}, key, key});
+    X509* leaf = morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}, key, key});
+    X509_CRL* crl = nullptr;
+    if (on_cert) {
+      X509_VAL* v = root->cert_info->validity;
+      SetTime(c.field == 'a' ? v->notAfter : v->notBefore, c.type, c.text);
+      ASSERT_GT(X509_sign(root, key, EVP_sha256()), 0);
+    } else {
+      crl = morvane_test::MakeCrl("Root", {}, kMoment - 60, kMoment + 86400, {}, key);
+      SetTime(c.field == 'l' ? crl->crl->lastUpdate : crl->crl->nextUpdate, c.type, c.text);
+      ASSERT_GT(X509_CRL_sign(crl, key, EVP_sha256()), 0);
+    }
+    X509* anchor = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, root));
+    ASSERT_NE(nullptr, anchor);
+    X509_STORE* store = X509_STORE_new();
+    ASSERT_EQ(1, X509_STORE_add_cert(store, anchor));
+    if (crl != nullptr) {
+      X509_CRL* list = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, crl));
+      ASSERT_NE(nullptr, list);
+      ASSERT_EQ(1, X509_STORE_add_crl(store, list));
+      X509_CRL_free(list);
+    }
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, on_cert ? anchor : leaf, nullptr));
+    X509_STORE_CTX_set_time(ctx, 0, kMoment);
+    X509_STORE_CTX_set_flags(ctx, on_cert ? X509_V_FLAG_CHECK_SS_SIGNATURE : X509_V_FLAG_CRL_CHECK);
+    EXPECT_EQ(c.error == 0 ? 1 : 0, X509_verify_cert(ctx));
+    EXPECT_EQ(c.error, X509_STORE_CTX_get_error(ctx));
+    X509_STORE_CTX_free(ctx);
+    X509_STORE_free(store);
+    X509_free(anchor);
+    X509_CRL_free(crl);
+    X509_free(leaf);
+    X509_free(root);
+    ERR_clear_error();
+  }
 }
 
 TEST(ErrorString, EveryCode) {

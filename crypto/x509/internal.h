@@ -1,0 +1,120 @@
+// What one verification call has checked, shared with the code that runs
+// several verifications as one call (PKCS7_verify over its signers).
+#ifndef MORVANE_CRYPTO_X509_INTERNAL_H
+#define MORVANE_CRYPTO_X509_INTERNAL_H
+
+#include <stddef.h>
+
+#include <morvane/evp.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+namespace morvane::x509 {
+
+// A key that checks signatures within one call: a copy decoded from the
+// SubjectPublicKeyInfo that a certificate's key (X509_get_pubkey) encodes
+// to when first asked for, the parameters of the key above it lent to the
+// copy when it has none of its own, and the SHA-256 digest of the copy's
+// SubjectPublicKeyInfo, parameters included.  A container the caller may
+// change later is never what checks a signature.
+struct SessionKey {
+  X509* cert;               // whose key it is (a reference held)
+  const SessionKey* above;  // the key whose parameters were lent, or null
+  bool usable;              // false: the certificate has no key that encodes
+  unsigned char digest[32];
+  // The copy, decoded from `der` at its first check (Session::checking).
+  unsigned char* der;
+  int der_len;
+  EVP_PKEY* pkey;
+};
+
+// The revocation lists of one issuer name, gathered and ranked once per
+// call (x509_crl_choice.cc).
+struct IssuerLists;
+void issuer_lists_free(IssuerLists* lists);
+
+// What one call has checked: the keys it decoded and the signature verdicts
+// it reached, so that a call checks each signature under each key at most
+// once, and the lists it gathered.  One X509_verify_cert has its own; one
+// PKCS7_verify shares one over all its signers' chains (ctx->session).
+// Nothing in it outlives the call, so nothing a caller, another thread or a
+// later change does to the objects can make it stale for another call.
+// Not shared between threads.
+class Session {
+ public:
+  Session() = default;
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // cert's key, its parameters lent from `above` when it has none (above
+  // matters for such a key only); null without memory (queued).
+  const SessionKey* key(X509* cert, const SessionKey* above);
+  // The copy of a usable key that checks signatures, decoded when first
+  // asked for; null when it does not decode (memory, queued).
+  EVP_PKEY* checking(const SessionKey* key);
+
+  // What this call found of obj's signature under key: 1 it verified, 0 it
+  // did not, -1 not checked yet.
+  int recalled(const void* obj, const SessionKey* key) const;
+  // Notes a verdict, holding a reference to the object so that its address
+  // names it for the rest of the call; without memory nothing is noted
+  // ("malloc failure" queued).
+  void note(X509* x, const SessionKey* key, bool verified);
+  void note(X509_CRL* crl, const SessionKey* key, bool verified);
+
+  // Takes one of the few signature checks a call may make under keys that
+  // no trusted key vouches for: false when they are spent.
+  bool spend_unvouched() {
+    if (unvouched_left_ == 0) return false;
+    unvouched_left_--;
+    return true;
+  }
+
+  // The lists gathered for an issuer name (x509_crl_choice.cc finds and
+  // adds them); false (queued) without memory on add.
+  IssuerLists* lists_at(int i) const { return lists_[i]; }
+  int lists_count() const { return n_lists_; }
+  bool add_lists(IssuerLists* lists);
+
+  // Whether the last choice of a list stopped with lists left unchecked,
+  // the checks under a key nothing vouches for spent.
+  bool lists_unchecked() const { return lists_unchecked_; }
+  void set_lists_unchecked(bool left) { lists_unchecked_ = left; }
+
+  // Checks under keys that nothing vouches for that one call makes at most.
+  static constexpr int kUnvouchedChecks = 8;
+
+ private:
+  struct Noted {
+    const void* obj;
+    const SessionKey* key;
+    int verified;
+    bool crl;  // obj is an X509_CRL, else an X509
+  };
+  size_t slot_of(const void* obj, const SessionKey* key) const;
+  bool add_noted(const Noted& n);
+
+  SessionKey** keys_ = nullptr;
+  int n_keys_ = 0;
+  int cap_keys_ = 0;
+  Noted* noted_ = nullptr;  // open addressing, a power of two long
+  size_t n_noted_ = 0;
+  size_t cap_noted_ = 0;
+  IssuerLists** lists_ = nullptr;
+  int n_lists_ = 0;
+  int cap_lists_ = 0;
+  int unvouched_left_ = kUnvouchedChecks;
+  bool lists_unchecked_ = false;
+};
+
+// Makes ctx's runs use s (ctx->session), until X509_STORE_CTX_init or
+// another call: a caller that verifies several chains as one call shares
+// one session over them, and frees it after the last.
+inline void session_share(X509_STORE_CTX* ctx, Session* s) {
+  ctx->session = s;
+}
+
+}  // namespace morvane::x509
+
+#endif  // MORVANE_CRYPTO_X509_INTERNAL_H

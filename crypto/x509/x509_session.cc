@@ -1,0 +1,251 @@
+// What one verification call has checked: the keys it decoded, the
+// signature verdicts it reached and the revocation lists it gathered
+// (x509_local.h), and which keys of a chain a trusted key vouches for.
+//
+// Implementation notes: a verdict is noted by the object's address (a
+// reference held, so that no other object takes that address during the
+// call) and the session's own key record, so it is only as good as the
+// call: nothing here is kept once the call returns.  Keys are copies decoded from an encoding
+// of the certificate's key as the call first met it, never the container
+// X509_get_pubkey lends, which a caller may change in place; a key without
+// parameters takes those of the copy above it, so that links under keys
+// that inherit their parameters are checked like any other.
+
+#include <stdint.h>
+#include <string.h>
+
+#include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/sha.h>
+#include <morvane/stack.h>
+#include <morvane/x509.h>
+#include <morvane/x509_vfy.h>
+
+#include "x509_local.h"
+
+namespace morvane::x509 {
+
+namespace {
+
+void memory_failure(int line) {
+  ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, line);
+}
+
+// Makes room for one more item in a growing array: false (queued) without
+// memory.
+template <class T>
+bool room_for_one(T*& items, int n, int& cap) {
+  if (n < cap) return true;
+  const int grown_cap = cap == 0 ? 8 : cap * 2;
+  auto* grown =
+      static_cast<T*>(MORVANE_realloc(items, static_cast<size_t>(grown_cap) * sizeof(T)));
+  if (grown == nullptr) {
+    memory_failure(__LINE__);
+    return false;
+  }
+  items = grown;
+  cap = grown_cap;
+  return true;
+}
+
+// The SubjectPublicKeyInfo of key, new (free it); null when it does not
+// encode.
+unsigned char* encoded(EVP_PKEY* key, int* len) {
+  unsigned char* der = nullptr;
+  *len = i2d_PUBKEY(key, &der);
+  if (*len > 0 && der != nullptr) return der;
+  MORVANE_free(der);
+  return nullptr;
+}
+
+EVP_PKEY* decoded(const unsigned char* der, int len) {
+  const unsigned char* p = der;
+  return d2i_PUBKEY(nullptr, &p, len);
+}
+
+// Fills k's encoding and digest from cert's key, with above's parameters
+// where it has none (the copy then decoded at once, to take them).  A key
+// that does not encode leaves k unusable.
+void make_copy(Session& s, SessionKey* k, X509* cert, const SessionKey* above) {
+  EVP_PKEY* container = X509_get_pubkey(cert);
+  if (container == nullptr) return;
+  int len = 0;
+  unsigned char* der = nullptr;
+  if (!EVP_PKEY_missing_parameters(container)) {
+    der = encoded(container, &len);
+  } else if (above != nullptr && above->usable) {
+    EVP_PKEY* params = s.checking(above);
+    // The certificate's own SubjectPublicKeyInfo, its parameters lent.
+    unsigned char* own = nullptr;
+    const int own_len = i2d_X509_PUBKEY(cert->cert_info->key, &own);
+    if (own_len > 0 && own != nullptr && params != nullptr) k->pkey = decoded(own, own_len);
+    MORVANE_free(own);
+    if (k->pkey != nullptr && EVP_PKEY_copy_parameters(k->pkey, params) &&
+        !EVP_PKEY_missing_parameters(k->pkey))
+      der = encoded(k->pkey, &len);
+  }
+  EVP_PKEY_free(container);
+  if (der == nullptr) {
+    EVP_PKEY_free(k->pkey);
+    k->pkey = nullptr;
+    return;
+  }
+  SHA256(der, static_cast<size_t>(len), k->digest);
+  k->usable = true;
+  k->der = der;
+  k->der_len = len;
+}
+
+}  // namespace
+
+Session::~Session() {
+  for (int i = 0; i < n_keys_; i++) {
+    X509_free(keys_[i]->cert);
+    EVP_PKEY_free(keys_[i]->pkey);
+    MORVANE_free(keys_[i]->der);
+    MORVANE_free(keys_[i]);
+  }
+  MORVANE_free(keys_);
+  for (size_t i = 0; i < cap_noted_; i++) {
+    const Noted& n = noted_[i];
+    if (n.obj == nullptr) continue;
+    if (n.crl) {
+      X509_CRL_free(static_cast<X509_CRL*>(const_cast<void*>(n.obj)));
+    } else {
+      X509_free(static_cast<X509*>(const_cast<void*>(n.obj)));
+    }
+  }
+  MORVANE_free(noted_);
+  for (int i = 0; i < n_lists_; i++) issuer_lists_free(lists_[i]);
+  MORVANE_free(lists_);
+}
+
+const SessionKey* Session::key(X509* cert, const SessionKey* above) {
+  for (int i = 0; i < n_keys_; i++) {
+    const SessionKey* k = keys_[i];
+    // A key with parameters of its own is the same whatever is above it.
+    if (k->cert == cert && (k->above == nullptr || k->above == above)) return k;
+  }
+  if (!room_for_one(keys_, n_keys_, cap_keys_)) return nullptr;
+  auto* k = static_cast<SessionKey*>(MORVANE_malloc(sizeof(SessionKey)));
+  if (k == nullptr) {
+    memory_failure(__LINE__);
+    return nullptr;
+  }
+  *k = SessionKey{cert, nullptr, false, {}, nullptr, 0, nullptr};
+  EVP_PKEY* container = X509_get_pubkey(cert);
+  const bool inherits = container != nullptr && EVP_PKEY_missing_parameters(container);
+  EVP_PKEY_free(container);
+  if (inherits) k->above = above;
+  make_copy(*this, k, cert, k->above);
+  CRYPTO_add(&cert->references, 1, CRYPTO_LOCK_X509);
+  keys_[n_keys_++] = k;
+  return k;
+}
+
+EVP_PKEY* Session::checking(const SessionKey* key) {
+  // The records are the session's own, handed out read-only.
+  auto* k = const_cast<SessionKey*>(key);
+  if (k->pkey == nullptr && k->usable) k->pkey = decoded(k->der, k->der_len);
+  return k->pkey;
+}
+
+size_t Session::slot_of(const void* obj, const SessionKey* key) const {
+  uint64_t h = reinterpret_cast<uintptr_t>(obj) * 0x9E3779B97F4A7C15ull;
+  h ^= reinterpret_cast<uintptr_t>(key) * 0xC2B2AE3D27D4EB4Full;
+  return static_cast<size_t>(h ^ (h >> 29)) & (cap_noted_ - 1);
+}
+
+int Session::recalled(const void* obj, const SessionKey* key) const {
+  if (n_noted_ == 0) return -1;
+  for (size_t i = slot_of(obj, key);; i = (i + 1) & (cap_noted_ - 1)) {
+    const Noted& n = noted_[i];
+    if (n.obj == nullptr) return -1;
+    if (n.obj == obj && n.key == key) return n.verified;
+  }
+}
+
+void Session::note(X509* x, const SessionKey* key, bool verified) {
+  if (recalled(x, key) < 0 && add_noted({x, key, verified ? 1 : 0, false}))
+    CRYPTO_add(&x->references, 1, CRYPTO_LOCK_X509);
+}
+
+void Session::note(X509_CRL* crl, const SessionKey* key, bool verified) {
+  if (recalled(crl, key) < 0 && add_noted({crl, key, verified ? 1 : 0, true}))
+    CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
+}
+
+bool Session::add_noted(const Noted& n) {
+  // At most half full, so that a search meets an empty slot soon.
+  if (2 * (n_noted_ + 1) > cap_noted_) {
+    const size_t cap = cap_noted_ == 0 ? 64 : cap_noted_ * 2;
+    auto* table = static_cast<Noted*>(MORVANE_malloc(cap * sizeof(Noted)));
+    if (table == nullptr) {
+      memory_failure(__LINE__);
+      return false;
+    }
+    memset(table, 0, cap * sizeof(Noted));
+    Noted* old = noted_;
+    const size_t old_cap = cap_noted_;
+    noted_ = table;
+    cap_noted_ = cap;
+    for (size_t i = 0; i < old_cap; i++) {
+      if (old[i].obj == nullptr) continue;
+      size_t j = slot_of(old[i].obj, old[i].key);
+      while (noted_[j].obj != nullptr) j = (j + 1) & (cap_noted_ - 1);
+      noted_[j] = old[i];
+    }
+    MORVANE_free(old);
+  }
+  size_t i = slot_of(n.obj, n.key);
+  while (noted_[i].obj != nullptr) i = (i + 1) & (cap_noted_ - 1);
+  noted_[i] = n;
+  n_noted_++;
+  return true;
+}
+
+bool Session::add_lists(IssuerLists* lists) {
+  if (!room_for_one(lists_, n_lists_, cap_lists_)) return false;
+  lists_[n_lists_++] = lists;
+  return true;
+}
+
+SessionScope::SessionScope(X509_STORE_CTX* ctx)
+    : ctx_(ctx), session_(static_cast<Session*>(ctx->session)) {
+  if (session_ != nullptr) {
+    ctx_ = nullptr;  // not ours to take back
+    return;
+  }
+  session_ = &own_;
+  ctx->session = session_;
+}
+
+SessionScope::~SessionScope() {
+  if (ctx_ != nullptr) ctx_->session = nullptr;
+}
+
+const SessionKey* chain_key(Session& s, X509_STORE_CTX* ctx, int at) {
+  const SessionKey* k = nullptr;
+  for (int i = sk_num(ctx->chain) - 1; i >= at; i--) {
+    k = s.key(reinterpret_cast<X509*>(sk_value(ctx->chain, i)), k);
+    if (k == nullptr) return nullptr;
+  }
+  return k;
+}
+
+bool vouched(Session& s, X509_STORE_CTX* ctx, int at) {
+  const int top = sk_num(ctx->chain) - 1;
+  if (at >= ctx->last_untrusted) return true;
+  if (ctx->last_untrusted > top) return false;  // no store certificate above
+  const SessionKey* above = chain_key(s, ctx, ctx->last_untrusted);
+  for (int i = ctx->last_untrusted - 1; i >= at && above != nullptr; i--) {
+    auto* x = reinterpret_cast<X509*>(sk_value(ctx->chain, i));
+    const QuietErrors quiet;  // the run reports a link that fails on its own
+    if (check_cert_signature(s, x, above) <= 0) return false;
+    above = s.key(x, above);
+  }
+  return above != nullptr;
+}
+
+}  // namespace morvane::x509
