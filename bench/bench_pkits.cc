@@ -21,6 +21,13 @@
 // X509_verify of each certificate of the verified chain (the anchor's own
 // signature excepted) with its issuer's key, the keys taken out beforehand.
 //
+// "x509-lookalikes/<depths>x<n>": one X509_verify_cert of a leaf under
+// <depths> CA certificates D1 ... Dn, each listed in the untrusted list
+// behind <n> look-alikes of its own (its name and issuer, a CA, under a key
+// of the sender's that also signed them), the root behind three self-signed
+// roots of its name under another key; RSA-1024, decoded afresh outside the
+// timing.  "verified" is 1 when the chain was found.
+//
 // "x509-hashdir/...": X509_LOOKUP_hash_dir over a temporary directory of
 // 1,000 certificates, each under "<subject hash>.<n>"; "cold" finds one
 // certificate through a new store (the file is read and decoded), "cached"
@@ -48,6 +55,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include "bench.h"
 
@@ -406,6 +414,115 @@ void RegisterHashDir(const HashDir* d, Lookup way) {
       ->Unit(benchmark::kMicrosecond);
 }
 
+// ---- look-alikes at several depths ------------------------------------------
+
+EVP_PKEY* NewKey() {
+  EVP_PKEY* key = EVP_PKEY_new();
+  EVP_PKEY_assign_RSA(key, RSA_generate_key(1024, 65537, nullptr, nullptr));
+  return key;
+}
+
+// "CN=<subject>" issued by "CN=<issuer>" under `key`, signed by `signer`,
+// valid from a day before now to a day after, a CA when `ca`; DER.
+Der MakeCert(const std::string& subject, const std::string& issuer, long serial, EVP_PKEY* key,
+             EVP_PKEY* signer, bool ca) {
+  auto name = [](const std::string& cn) {
+    X509_NAME* n = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(n, "CN", ASN1_MB_ASCII,
+                               reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+    return n;
+  };
+  X509* x = X509_new();
+  X509_set_version(x, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
+  X509_NAME* s = name(subject);
+  X509_NAME* i = name(issuer);
+  X509_set_subject_name(x, s);
+  X509_set_issuer_name(x, i);
+  X509_NAME_free(s);
+  X509_NAME_free(i);
+  x->cert_info->validity->notBefore = X509_gmtime_adj(x->cert_info->validity->notBefore, -86400);
+  x->cert_info->validity->notAfter = X509_gmtime_adj(x->cert_info->validity->notAfter, 86400);
+  X509_set_pubkey(x, key);
+  if (ca) {
+    X509_EXTENSION* bc = X509V3_EXT_conf_nid(nullptr, nullptr, OBJ_sn2nid("basicConstraints"),
+                                             const_cast<char*>("critical,CA:TRUE"));
+    X509_add_ext(x, bc, -1);
+    X509_EXTENSION_free(bc);
+  }
+  X509_sign(x, signer, EVP_sha256());
+  unsigned char* der = nullptr;
+  const int n = i2d_X509(x, &der);
+  Der out(der, der + n);
+  MORVANE_free(der);
+  X509_free(x);
+  return out;
+}
+
+struct LookAlikes {
+  std::vector<Der> roots;      // the other roots, then the genuine one
+  std::vector<Der> untrusted;  // per depth: the look-alikes, then the genuine one
+  Der leaf;
+};
+
+const LookAlikes* MakeLookAlikes(int depths, int n) {
+  static EVP_PKEY* const genuine = NewKey();  // benchmark-side keys, kept for the program
+  static EVP_PKEY* const sender = NewKey();
+  static EVP_PKEY* const other = NewKey();
+  auto* l = new LookAlikes;  // kept for the program's life
+  long serial = 1;
+  for (int i = 0; i < 3; i++)
+    l->roots.push_back(MakeCert("Root", "Root", serial++, other, other, true));
+  l->roots.push_back(MakeCert("Root", "Root", serial++, genuine, genuine, true));
+  auto level = [depths](int d) {
+    return d > depths ? std::string("Root") : 'D' + std::to_string(d);
+  };
+  for (int d = 1; d <= depths; d++) {
+    const std::string name = level(d);
+    const std::string issuer = level(d + 1);
+    for (int i = 0; i < n; i++)
+      l->untrusted.push_back(MakeCert(name, issuer, serial++, sender, sender, true));
+    l->untrusted.push_back(MakeCert(name, issuer, serial++, genuine, genuine, true));
+  }
+  l->leaf = MakeCert("Leaf", "D1", serial++, genuine, genuine, false);
+  return l;
+}
+
+void RegisterLookAlikes(int depths, int n) {
+  const LookAlikes* l = MakeLookAlikes(depths, n);
+  benchmark::RegisterBenchmark(
+      ("x509-lookalikes/" + std::to_string(depths) + "x" + std::to_string(n)).c_str(),
+      [l](benchmark::State& st) {
+        int verified = 0;
+        for (auto _ : st) {
+          st.PauseTiming();
+          X509_STORE* store = X509_STORE_new();
+          for (const Der& d : l->roots) {
+            X509* x = Decode(d2i_X509, d);
+            X509_STORE_add_cert(store, x);
+            X509_free(x);
+          }
+          STACK* untrusted = sk_new_null();
+          for (const Der& d : l->untrusted)
+            sk_push(untrusted, reinterpret_cast<char*>(Decode(d2i_X509, d)));
+          X509* leaf = Decode(d2i_X509, l->leaf);
+          X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+          X509_STORE_CTX_init(ctx, store, leaf, untrusted);
+          st.ResumeTiming();
+          verified = X509_verify_cert(ctx);
+          st.PauseTiming();
+          X509_STORE_CTX_free(ctx);
+          X509_free(leaf);
+          sk_pop_free(untrusted, [](void* p) { X509_free(static_cast<X509*>(p)); });
+          X509_STORE_free(store);
+          ERR_clear_error();
+          st.ResumeTiming();
+        }
+        st.counters["verified"] = verified;
+      })
+      ->Unit(benchmark::kMicrosecond);
+}
+
 }  // namespace
 
 void RegisterPkitsVerify() {
@@ -416,6 +533,8 @@ void RegisterPkitsVerify() {
   } else {
     for (const Run& r : suite.valid) RegisterRun(&suite, r);
   }
+  for (const auto& [depths, n] : {std::pair{2, 4}, {3, 8}, {3, 16}, {4, 31}})
+    RegisterLookAlikes(depths, n);
   g_hashdir = MakeHashDir();
   if (g_hashdir == nullptr) return;
   for (Lookup way : {Lookup::kCold, Lookup::kCached, Lookup::kMiss})

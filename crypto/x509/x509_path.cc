@@ -28,11 +28,21 @@
 // (With X509_V_FLAG_CB_ISSUER_CHECK the callback hears of each candidate
 // the issued-by step refuses as it is looked at, in chains given up as
 // well.)
+// What the search learns of a certificate as an issuer it keeps: that
+// nothing above it leads to an anchor (the certificate is then passed over
+// wherever it is offered, without being looked at), or the first chain
+// above it whose links hold (taken again whole, above any subject whose
+// link to it is then the only one to check).  So each certificate is
+// searched above once, and the search costs the sum of the candidates at
+// each depth, not their product; what was learnt while a certificate below
+// was kept out of the chain, or under the depth limit, is used only where
+// it still holds.
 // The caller sends the untrusted list, so nothing costs a pass over it per
 // position: the search indexes it by subject name once, each source offers
 // at most kMaxCandidates at a position, the chain's members sit in a sorted
-// set, and at most kMaxChains chains are built.
+// set, and at most kMaxTries candidates are tried in all.
 
+#include <limits.h>
 #include <string.h>
 
 #include <algorithm>
@@ -48,17 +58,21 @@
 
 #include "internal/name_order.h"
 #include "x509_local.h"
+#include "x509_path_known.h"
 #include "x509v3/internal.h"
 
 namespace morvane::x509 {
 namespace {
 
-// Chains one verification builds at most, the first included; passing over
-// a link that does not hold counts as one more.  Each chain is at most the
-// depth limit long and every candidate is looked at once per position, so a
-// hostile untrusted list costs a bounded number of dead ends, not one per
-// combination.
-constexpr int kMaxChains = 16;
+// Candidates one verification puts to the issued-by step, at every
+// position together, those of the first chain included, before it settles
+// for the first chain: the search's budget.  A certificate known to lead
+// nowhere is passed over for nothing, and one taken with the chain known
+// above it costs one.  Every candidate is looked at once per position and
+// a position is searched once per certificate, so look-alikes at several
+// depths cost the sum of their numbers, and a hostile untrusted list a
+// bounded number of dead ends, not one per combination.
+constexpr int kMaxTries = 2048;
 
 // Candidates that one source (the caller's list, a trusted stack, the
 // store) offers at one position, at most: those of the issuer's name first
@@ -128,7 +142,7 @@ bool link_holds(X509_STORE_CTX* ctx, Session& s, X509* x, X509* y, bool trusted,
 // The certificates of the chain as a sorted multiset, so that a candidate
 // is kept out of a path that holds it (X509_cmp) by a binary search: each
 // is keyed by its digest, or by its address while its cached facts cannot
-// be computed.
+// be computed, and remembers its place in the chain.
 class Members {
  public:
   Members() = default;
@@ -136,8 +150,8 @@ class Members {
   Members(const Members&) = delete;
   Members& operator=(const Members&) = delete;
 
-  // false (queued) without memory.
-  bool add(X509* x) {
+  // Adds x at chain index `index`; false (queued) without memory.
+  bool add(X509* x, int index) {
     if (n_ == cap_) {
       const int cap = cap_ == 0 ? 16 : cap_ * 2;
       auto* grown =
@@ -149,7 +163,8 @@ class Members {
       keys_ = grown;
       cap_ = cap;
     }
-    const Key k = key_of(x);
+    Key k = key_of(x);
+    k.index = index;
     const int at = lower_bound(k);
     memmove(keys_ + at + 1, keys_ + at, static_cast<size_t>(n_ - at) * sizeof(Key));
     keys_[at] = k;
@@ -169,12 +184,18 @@ class Members {
     n_--;
   }
 
-  bool holds(X509* y) const { return find(key_of(y)) >= 0 || find(address_key(y)) >= 0; }
+  // The lowest chain index of y, or -1 when y is not in the chain.
+  int index_of(X509* y) const {
+    const int a = lowest_index(key_of(y));
+    const int b = lowest_index(address_key(y));
+    return a < 0 ? b : b < 0 ? a : std::min(a, b);
+  }
 
  private:
   struct Key {
     unsigned char by_address;
     unsigned char bytes[sizeof(X509::sha1_hash)];
+    int index;  // not part of the order
   };
 
   static Key address_key(X509* x) {
@@ -213,6 +234,13 @@ class Members {
   int find(const Key& k) const {
     const int at = lower_bound(k);
     return at < n_ && cmp(keys_[at], k) == 0 ? at : -1;
+  }
+
+  int lowest_index(const Key& k) const {
+    int index = -1;
+    for (int at = lower_bound(k); at < n_ && cmp(keys_[at], k) == 0; at++)
+      if (index < 0 || keys_[at].index < index) index = keys_[at].index;
+    return index;
   }
 
   Key* keys_ = nullptr;
@@ -319,13 +347,23 @@ struct Position {
   int cap = 0;
   int cursor[kRanks] = {};  // per rank, where the next untried one may be
   Source source = Source::kNone;
-  bool complete = true;    // every source has given what it has
-  bool untrusted = false;  // the caller's certificates were offered here
-  bool equal = false;      // the subject is self-issued: its own copy first
-  bool holds = false;      // the link to the candidate taken was found to hold
+  bool complete = true;             // every source has given what it has
+  bool untrusted = false;           // the caller's certificates were offered here
+  bool equal = false;               // the subject is self-issued: its own copy first
+  bool holds = false;               // the link to the candidate taken was found to hold
   const SessionKey* key = nullptr;  // under this key of the candidate taken
-  int last_untrusted = 0;  // the context's count before the position was filled
-  int taken = -1;          // the candidate in the chain
+  int last_untrusted = 0;           // the context's count before the position was filled
+  int taken = -1;                   // the candidate in the chain
+  // Search bookkeeping: the subject's chain index; the lowest chain index
+  // of a certificate kept out as a candidate here or above (INT_MAX: none);
+  // whether the depth limit ended a chain above, here or in what was taken
+  // as known; whether the position only puts back a known chain (its one
+  // candidate holds); the entry learnt for the subject, or -1.
+  int index = 0;
+  int kept_out = INT_MAX;
+  bool cut = false;
+  bool known = false;
+  int entry = -1;
 
   void release() {
     for (int i = 0; i < n; i++) X509_free(c[i].cert);
@@ -336,12 +374,28 @@ struct Position {
 };
 
 // What a search adds to a position's sources: the chain's members, which
-// are no candidates, and the indexes of the lists.
+// are no candidates, the indexes of the lists, and what it has learnt of
+// the issuers it took.
 struct SearchState {
   Members members;
   ListIndex untrusted;
   ListIndex stack;
+  KnownIssuers known;
+  int tried = 0;  // candidates put to the issued-by step, at every position
 };
+
+// Whether y, a candidate at p, is known to lead nowhere from the chain
+// index above p's subject: learnt with nothing below it kept out, and with
+// at least as much room below the depth limit.  A depth limit met there
+// marks p too.
+bool known_dead(const SearchState* search, Position& p, X509* y, bool trusted) {
+  const int i = search->known.find(y, trusted);
+  if (i < 0) return false;
+  const KnownIssuers::Entry& e = search->known.at(i);
+  if (!e.dead || !e.reusable || (e.cut && p.index + 1 < e.index)) return false;
+  p.cut = p.cut || e.cut;
+  return true;
+}
 
 struct Adding {
   X509_STORE_CTX* ctx;
@@ -362,7 +416,14 @@ int add_candidate(void* arg, X509* y) {
     for (int i = 0; i < p.n; i++)
       if (p.c[i].cert == y) return 1;
   }
-  if (a->search != nullptr && a->search->members.holds(y)) return 1;
+  if (a->search != nullptr) {
+    const int member = a->search->members.index_of(y);
+    if (member >= 0) {
+      p.kept_out = std::min(p.kept_out, member);
+      return 1;
+    }
+    if (known_dead(a->search, p, y, a->trusted)) return 1;
+  }
   if (p.n == p.cap) {
     const int cap = p.cap == 0 ? 4 : p.cap * 2;
     auto* grown =
@@ -521,9 +582,11 @@ int next_untried(Position& p) {
 
 // Takes the best candidate that passes the issued-by step, asking the
 // costlier sources before settling for one that is not valid (not the
-// subject's own copy, when that is sought).  kTaken, kNoneLeft, or the
+// subject's own copy, when that is sought).  In a search, a candidate known
+// to lead nowhere is passed over without asking the step, and each one
+// asked counts against the search's budget.  kTaken, kNoneLeft, or the
 // run's result.
-int take_next(X509_STORE_CTX* ctx, Position& p, const SearchState* search) {
+int take_next(X509_STORE_CTX* ctx, Position& p, SearchState* search) {
   const unsigned wanted = p.equal ? kEqual : kValid;
   p.holds = false;
   for (;;) {
@@ -535,6 +598,10 @@ int take_next(X509_STORE_CTX* ctx, Position& p, const SearchState* search) {
     }
     if (i < 0) return kNoneLeft;
     p.c[i].tried = true;
+    if (search != nullptr) {
+      if (known_dead(search, p, p.c[i].cert, (p.c[i].rank & kTrusted) != 0)) continue;
+      search->tried++;
+    }
     if (p.c[i].checked || ctx->check_issued(ctx, p.subject, p.c[i].cert)) {
       p.taken = i;
       return kTaken;
@@ -576,7 +643,7 @@ class Search {
   // memory.
   bool start() {
     for (int i = 0; i < sk_num(ctx_->chain); i++)
-      if (!state_.members.add(chain_at(ctx_, i))) return false;
+      if (!state_.members.add(chain_at(ctx_, i), i)) return false;
     return true;
   }
 
@@ -588,6 +655,7 @@ class Search {
       X509* x = chain_at(ctx_, num - 1);
       if (ctx_->param->depth < num) {
         self_issued_ = ctx_->check_issued(ctx_, x, x) != 0;
+        if (!self_issued_ && n_ > 0) pos_[n_ - 1].cut = true;  // nothing above x was sought
         return 1;
       }
       if (ctx_->check_issued(ctx_, x, x)) {
@@ -595,15 +663,11 @@ class Search {
         return 1;
       }
       self_issued_ = false;
-      Position* p = open_next(x);
-      if (p == nullptr) return 0;
-      const int r = take_next(ctx_, *p, &state_);
+      if (!open_next(x)) return 0;
+      const int r = take_next(ctx_, pos_[n_ - 1], &state_);
       if (r <= 0) return r;
-      if (r == kNoneLeft) {
-        close_position();
-        return 1;
-      }
-      if (!push_taken(*p)) return 0;
+      if (r == kNoneLeft) return close_spent() ? 1 : 0;
+      if (!take(n_ - 1)) return 0;
     }
   }
 
@@ -612,41 +676,51 @@ class Search {
   // run's result.
   int retry() {
     while (n_ > 0) {
-      Position& p = pos_[n_ - 1];
-      pop_taken(p);
-      const int r = take_next(ctx_, p, &state_);
+      const int i = n_ - 1;
+      pop_taken(pos_[i]);
+      const int r = take_next(ctx_, pos_[i], &state_);
       if (r <= 0) return r;
       if (r == kTaken) {
-        if (!push_taken(p)) return 0;
+        if (!take(i)) return 0;
         const int e = extend();
         return e <= 0 ? e : kTaken;
       }
-      close_position();
+      if (!close_spent()) return 0;
     }
     return kNoneLeft;
   }
 
-  // The highest position whose link does not hold, the links not yet
-  // checked being checked from the anchor down (each key that checks one
-  // is the anchor's or was vouched for by the link above, and one without
-  // parameters takes those of the key above it); -1 when every link holds.
-  int first_broken_link() {
+  // Sets *broken to the highest position whose link does not hold, the
+  // links not yet checked being checked from the anchor down (each key that
+  // checks one is the anchor's or was vouched for by the link above, and
+  // one without parameters takes those of the key above it), or to -1 when
+  // every link holds.  A subject whose link holds is learnt as vouched for,
+  // with the chain above it.  false (queued) without memory.
+  bool first_broken_link(int* broken) {
     const SessionKey* above = nullptr;
+    int kept_out = INT_MAX;
+    bool cut = false;
+    *broken = -1;
     for (int i = n_ - 1; i >= 0; i--) {
       Position& p = pos_[i];
+      kept_out = std::min(kept_out, p.kept_out);
+      cut = cut || p.cut;
       const Candidate& c = p.c[p.taken];
       const SessionKey* key = session_.key(c.cert, above);
-      if (key == nullptr) return i;  // no memory (queued): the run fails
+      if (key == nullptr) return false;
       if (!p.holds || p.key != key) {
         p.holds = false;
-        if (!link_holds(ctx_, session_, p.subject, c.cert, (c.rank & kTrusted) != 0, key))
-          return i;
+        if (!link_holds(ctx_, session_, p.subject, c.cert, (c.rank & kTrusted) != 0, key)) {
+          *broken = i;
+          return true;
+        }
         p.holds = true;
         p.key = key;
+        if (!learn(i, false, kept_out, cut)) return false;
       }
       above = key;
     }
-    return -1;
+    return true;
   }
 
   // Gives up the positions above `at`, whose certificates leave the chain,
@@ -663,13 +737,25 @@ class Search {
   // The top is self-issued and did not come from the caller's list.
   bool reached() const { return self_issued_ && (n_ == 0 || top_trusted()); }
 
+  // Candidates put to the issued-by step so far, at every position.
+  int tried() const { return state_.tried; }
+
  private:
   bool top_trusted() const {
     const Position& p = pos_[n_ - 1];
     return (p.c[p.taken].rank & kTrusted) != 0;
   }
 
-  Position* open_next(X509* x) {
+  // The caller's certificates are offered until a store certificate is
+  // taken: the chain is the caller's part, then the store's.
+  bool offers_untrusted() const {
+    return ctx_->untrusted != nullptr && !store_only_ &&
+           (n_ == 0 || (pos_[n_ - 1].untrusted && !top_trusted()));
+  }
+
+  // A new position above the chain's top, not yet filled; null (queued)
+  // without memory.
+  Position* add_position(X509* x) {
     if (n_ == cap_) {
       const int cap = cap_ == 0 ? 4 : cap_ * 2;
       auto* grown = static_cast<Position*>(
@@ -681,27 +767,125 @@ class Search {
       pos_ = grown;
       cap_ = cap;
     }
-    // The caller's certificates are offered until a store certificate is
-    // taken: the chain is the caller's part, then the store's.
-    const bool untrusted = ctx_->untrusted != nullptr && !store_only_ &&
-                           (n_ == 0 || (pos_[n_ - 1].untrusted && !top_trusted()));
-    if (untrusted && !state_.untrusted.build(ctx_->untrusted)) return nullptr;
-    if (source_ == Source::kStack && !state_.stack.build(static_cast<STACK*>(ctx_->other_ctx)))
-      return nullptr;
+    const bool untrusted = offers_untrusted();
     Position& p = pos_[n_++];
     p = Position();
     p.subject = x;
     p.source = source_;
     p.untrusted = untrusted;
     p.last_untrusted = ctx_->last_untrusted;
-    return open_position(ctx_, p, &state_) ? &p : nullptr;
+    p.index = sk_num(ctx_->chain) - 1;
+    return &p;
   }
 
-  void close_position() { pos_[--n_].release(); }
+  bool open_next(X509* x) {
+    if (offers_untrusted() && !state_.untrusted.build(ctx_->untrusted)) return false;
+    if (source_ == Source::kStack && !state_.stack.build(static_cast<STACK*>(ctx_->other_ctx)))
+      return false;
+    Position* p = add_position(x);
+    return p != nullptr && open_position(ctx_, *p, &state_);
+  }
+
+  // The top position's subject, folding what its search met into the
+  // position below.
+  void close_position() {
+    Position& p = pos_[--n_];
+    if (n_ > 0) {
+      Position& below = pos_[n_ - 1];
+      below.kept_out = std::min(below.kept_out, p.kept_out);
+      below.cut = below.cut || p.cut;
+    }
+    p.release();
+  }
+
+  // Closes the top position, every candidate there spent: nothing above its
+  // subject leads to an anchor.  false (queued) without memory.
+  bool close_spent() {
+    const Position& p = pos_[n_ - 1];
+    const bool ok = learn(n_ - 1, true, p.kept_out, p.cut);
+    close_position();
+    return ok;
+  }
+
+  // Learns what was found above the subject at position i: nothing (dead),
+  // or the chain now above it; what was learnt with a certificate below the
+  // subject kept out holds only for that chain below, and a dead end is
+  // then not kept.  false (queued) without memory.
+  bool learn(int i, bool dead, int kept_out, bool cut) {
+    Position& p = pos_[i];
+    if (i == 0 || p.known) return true;  // the base is no one's candidate
+    KnownIssuers::Entry e{};
+    e.dead = dead;
+    e.reusable = kept_out >= p.index;
+    e.cut = cut;
+    e.index = p.index;
+    e.up_entry = -1;
+    if (dead) {
+      if (!e.reusable) return true;
+    } else {
+      if (i + 1 < n_) {
+        e.up_entry = pos_[i + 1].entry;
+        if (e.up_entry < 0) return true;  // the chain above cannot be put back
+      }
+      e.up = p.c[p.taken].cert;
+      e.up_rank = p.c[p.taken].rank;
+    }
+    const Position& below = pos_[i - 1];
+    const int r = state_.known.add(p.subject, (below.c[below.taken].rank & kTrusted) != 0, e);
+    if (r == -2) return false;
+    p.entry = r;
+    return true;
+  }
+
+  // Takes the candidate chosen at position i into the chain, with the chain
+  // learnt above it when that may stand here: its certificates are none of
+  // the chain's, it fits under the depth limit, and it was learnt with
+  // nothing below kept out and no less room.  false (queued) without memory.
+  bool take(int i) {
+    if (!push_taken(pos_[i])) return false;
+    const Candidate& c = pos_[i].c[pos_[i].taken];
+    const int first = state_.known.find(c.cert, (c.rank & kTrusted) != 0);
+    if (first < 0) return true;
+    const KnownIssuers::Entry& e = state_.known.at(first);
+    const int at = sk_num(ctx_->chain) - 1;
+    if (e.dead || !e.reusable || (e.cut && at < e.index)) return true;
+    int length = 0;
+    for (int k = first; k >= 0; k = state_.known.at(k).up_entry) {
+      if (state_.members.index_of(state_.known.at(k).up) >= 0) return true;
+      length++;
+    }
+    if (at + length > ctx_->param->depth) return true;
+    pos_[i].cut = pos_[i].cut || e.cut;
+    for (int k = first; k >= 0; k = state_.known.at(k).up_entry)
+      if (!open_known(k)) return false;
+    return true;
+  }
+
+  // A position above the chain's top whose one candidate, the issuer that
+  // entry k names, is taken, its link known to hold.  false (queued)
+  // without memory.
+  bool open_known(int k) {
+    const KnownIssuers::Entry& e = state_.known.at(k);
+    Position* p = add_position(chain_at(ctx_, sk_num(ctx_->chain) - 1));
+    if (p == nullptr) return false;
+    p->known = true;
+    p->holds = true;
+    p->entry = k;
+    p->c = static_cast<Candidate*>(MORVANE_malloc(sizeof(Candidate)));
+    if (p->c == nullptr) {
+      put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+      return false;
+    }
+    CRYPTO_add(&e.up->references, 1, CRYPTO_LOCK_X509);
+    p->c[0] = {e.up, e.up_rank, true, true};
+    p->n = p->cap = 1;
+    p->taken = 0;
+    return push_taken(*p);
+  }
 
   bool push_taken(const Position& p) {
     X509* y = p.c[p.taken].cert;
-    if (!state_.members.add(y)) return false;
+    if (!state_.members.add(y, sk_num(ctx_->chain))) return false;
     if (sk_push(ctx_->chain, reinterpret_cast<char*>(y)) == 0) {
       state_.members.remove(y);
       put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
@@ -750,8 +934,8 @@ STACK* copy_chain(STACK* chain) {
 }
 
 // Searches for a final chain, one that reaches an anchor by links that
-// hold, building at most kMaxChains; when none is found, the first one
-// built is put back.  1, or the run's result.
+// hold, trying about kMaxTries candidates at most; when none is found, the
+// first one built is put back.  1, or the run's result.
 int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* reached) {
   SessionScope session(ctx);
   Search s(ctx, session.get(), store_only);
@@ -760,9 +944,13 @@ int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* 
   if (r <= 0) return r;
   STACK* first = nullptr;
   int first_untrusted = 0;
-  for (int chains = 1;; chains++) {
+  for (;;) {
     const bool at_anchor = s.reached();
-    const int broken = at_anchor ? s.first_broken_link() : -1;
+    int broken = -1;
+    if (at_anchor && !s.first_broken_link(&broken)) {
+      sk_pop_free(first, free_cert);
+      return 0;
+    }
     if (at_anchor && broken < 0) {
       *self_issued = s.self_issued();
       *reached = true;
@@ -776,7 +964,7 @@ int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* 
       *self_issued = s.self_issued();
       *reached = at_anchor;
     }
-    if (chains == kMaxChains) break;
+    if (s.tried() >= kMaxTries) break;
     if (broken >= 0) s.cut_above(broken);
     r = s.retry();
     if (r <= 0) {

@@ -7,6 +7,7 @@
 // issuer did not make, or no CA) met before the issuer itself.
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -40,8 +41,12 @@ using morvane_test::TempPath;
 // algorithm has none); DsaCaExpired is DsaCa's name and key with the
 // parameters, self-signed and expired; LeafOfDsaCa is DsaCa's, under a key
 // that inherits too (the run lends parameters up to the first key above
-// the target that has them).
-enum Id {
+// the target that has them).  IntOfMid is an Int issued by Mid, which Root
+// issues (MidByRoot).  Then kCopies of each: a self-signed Root under a
+// third key (RootOtherKeys), and look-alikes (the name and issuer, a CA,
+// under a key of the sender's that also signed them) of Int under Root,
+// of Int under Mid, and of Mid.
+enum Id : int {
   OldCa,
   NewCa,
   SecondCa,
@@ -57,8 +62,15 @@ enum Id {
   DsaRoot,
   DsaCa,
   DsaCaExpired,
-  LeafOfDsaCa
+  LeafOfDsaCa,
+  IntOfMid,
+  MidByRoot,
+  RootOtherKeys,
 };
+constexpr int kCopies = 16;
+constexpr Id IntLookAlikes = Id(RootOtherKeys + kCopies);
+constexpr Id IntOfMidLookAlikes = Id(IntLookAlikes + kCopies);
+constexpr Id MidLookAlikes = Id(IntOfMidLookAlikes + kCopies);
 
 const std::vector<Bytes>& Ders() {
   static const std::vector<Bytes> ders = [] {
@@ -105,6 +117,23 @@ const std::vector<Bytes>& Ders() {
       X509_free(x);
     }
     EVP_PKEY_free(ca_key);
+    std::vector<CertSpec> more = {{"Int", "Mid", 2, 17, kCaExts}, {"Mid", "Root", 2, 18, kCaExts}};
+    EVP_PKEY* other = x509_test::NewRsaKey(1024);
+    EVP_PKEY* sender = x509_test::RsaKey2();
+    for (const auto& [subject, issuer, key] : {std::tuple{"Root", "", other},
+                                               {"Int", "Root", sender},
+                                               {"Int", "Mid", sender},
+                                               {"Mid", "Root", sender}}) {
+      for (int k = 0; k < kCopies; k++)
+        more.push_back(
+            {subject, issuer, 2, 1000 + static_cast<long>(more.size()), kCaExts, key, key});
+    }
+    for (const CertSpec& s : more) {
+      X509* x = morvane_test::MakeCert(s);
+      out.push_back(Encode(i2d_X509, x));
+      X509_free(x);
+    }
+    EVP_PKEY_free(other);
     return out;
   }();
   return ders;
@@ -119,6 +148,16 @@ enum class Layout { kAdded, kTwoDirs, kFileAndDir };
 std::vector<Id> After(int n, Id many, Id last) {
   std::vector<Id> ids(static_cast<size_t>(n), many);
   ids.push_back(last);
+  return ids;
+}
+
+// n of the kCopies certificates from `first` on, `one` among them at
+// place `at` (0 first); then, in order, those of `then`.
+std::vector<Id> Among(int n, Id first, Id one, int at, std::vector<Id> then = {}) {
+  std::vector<Id> ids;
+  for (int k = 0; k < n; k++) ids.push_back(Id(first + k));
+  ids.insert(ids.begin() + at, one);
+  ids.insert(ids.end(), then.begin(), then.end());
   return ids;
 }
 
@@ -202,6 +241,39 @@ const OrderCase kOrderCases[] = {
      {DsaCaExpired, DsaRoot},
      {DsaCa},
      LeafOfDsaCa,
+     {1, X509_V_OK}},
+    // Anchors of one name and look-alikes at one or two depths, the genuine
+    // one anywhere: each look-alike and each anchor is tried once, however
+    // many there are at the other depths.
+    {"SixteenAnchorsAndALookAlike",
+     Layout::kAdded,
+     Among(15, RootOtherKeys, Root, 6),
+     {IntLookAlikes, IntByRoot},
+     LeafOfInt,
+     {1, X509_V_OK}},
+    {"FourteenAnchorsTheGenuineLast",
+     Layout::kAdded,
+     Among(13, RootOtherKeys, Root, 13),
+     {IntLookAlikes, IntByRoot},
+     LeafOfInt,
+     {1, X509_V_OK}},
+    {"FourAndFourLookAlikesAtTwoDepths",
+     Layout::kAdded,
+     {Root},
+     Among(4, IntOfMidLookAlikes, IntOfMid, 4, Among(4, MidLookAlikes, MidByRoot, 4)),
+     LeafOfInt,
+     {1, X509_V_OK}},
+    {"FourAndSevenLookAlikesAtTwoDepths",
+     Layout::kAdded,
+     {Root},
+     Among(4, IntOfMidLookAlikes, IntOfMid, 4, Among(7, MidLookAlikes, MidByRoot, 7)),
+     LeafOfInt,
+     {1, X509_V_OK}},
+    {"TenAndTenLookAlikesInTheStore",
+     Layout::kAdded,
+     Among(10, IntOfMidLookAlikes, IntOfMid, 7, Among(10, MidLookAlikes, MidByRoot, 7, {Root})),
+     {},
+     LeafOfInt,
      {1, X509_V_OK}},
 };
 
@@ -397,6 +469,88 @@ TEST(IssuerOrderHostile, LookAlikeKeysCheckNothing) {
   X509_free(leaf);
   X509_free(root);
   RSA_free(sender_rsa);
+}
+
+// A leaf under `depths` intermediates D1 (its issuer) ... Dn (issued by
+// Root), each listed behind `lookalikes` look-alikes of its own (the name
+// and issuer, a CA, under the sender's key, which signed them), Root behind
+// `anchors` self-signed Roots under another key.  The chain is found; the
+// public-key operations it cost under the key whose modulus is `only`, or
+// under any key.
+long LookAlikesAtDepthsOps(int depths, int lookalikes, int anchors, EVP_PKEY* sender,
+                           EVP_PKEY* other, const BIGNUM* only) {
+  auto der = [](const CertSpec& spec) {
+    X509* x = morvane_test::MakeCert(spec);
+    Bytes d = Encode(i2d_X509, x);
+    X509_free(x);
+    return d;
+  };
+  long serial = 100;
+  std::vector<Bytes> roots, intermediates;
+  for (int i = 0; i <= anchors; i++) {
+    EVP_PKEY* key = i < anchors ? other : nullptr;
+    roots.push_back(der({"Root", "", 2, serial++, kCaExts, key, key}));
+  }
+  for (int d = 1; d <= depths; d++) {
+    const std::string name = "D" + std::to_string(d);
+    const std::string issuer = d == depths ? "Root" : "D" + std::to_string(d + 1);
+    for (int i = 0; i < lookalikes; i++)
+      intermediates.push_back(der({name, issuer, 2, serial++, kCaExts, sender, sender}));
+    intermediates.push_back(der({name, issuer, 2, serial++, kCaExts}));
+  }
+  const Bytes leaf_der = der({"Leaf", "D1", 2, serial++, kLeafExts});
+  // Every key the run decodes lives and dies under the counting method.
+  x509_test::CountingRsaPublic ops(only);
+  X509_STORE* store = X509_STORE_new();
+  for (const Bytes& d : roots) {
+    X509* root = Decode(d2i_X509, d);
+    EXPECT_EQ(1, X509_STORE_add_cert(store, root));
+    X509_free(root);
+  }
+  STACK* untrusted = sk_new_null();
+  for (const Bytes& d : intermediates)
+    sk_push(untrusted, reinterpret_cast<char*>(Decode(d2i_X509, d)));
+  X509* leaf = Decode(d2i_X509, leaf_der);
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, untrusted));
+  X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+  ops.reset();
+  EXPECT_EQ((Outcome{1, X509_V_OK}),
+            (Outcome{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)}));
+  EXPECT_EQ(depths + 2, sk_num(X509_STORE_CTX_get_chain(ctx)));
+  const long count = ops.count();
+  X509_STORE_CTX_free(ctx);
+  X509_free(leaf);
+  sk_pop_free(untrusted, [](void* p) { X509_free(static_cast<X509*>(p)); });
+  X509_STORE_free(store);
+  return count;
+}
+
+// Look-alikes at several depths: each is searched above once, so that
+// twice as many at each depth cost at most twice as many public-key
+// operations (the chains through them being as many as their product), and
+// the sender's key checks nothing.
+TEST(IssuerOrderHostile, LookAlikesAtSeveralDepthsCostTheirSum) {
+  Morvane_add_all_digests();
+  EVP_PKEY* sender = x509_test::RsaKey2();
+  EVP_PKEY* other = x509_test::NewRsaKey(1024);
+  X509_free(morvane_test::MakeCert({"Warm", "", 2, 1, kCaExts}));  // the test key, made uncounted
+  RSA* sender_rsa = EVP_PKEY_get1_RSA(sender);
+  const struct { int depths, lookalikes, anchors; } kRows[] = {{3, 7, 3}, {4, 15, 1}, {2, 15, 6}};
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(testing::Message() << row.depths << " depths, " << row.lookalikes
+                                    << " look-alikes, " << row.anchors << " anchors");
+    const long once =
+        LookAlikesAtDepthsOps(row.depths, row.lookalikes, row.anchors, sender, other, nullptr);
+    const long twice =
+        LookAlikesAtDepthsOps(row.depths, 2 * row.lookalikes, row.anchors, sender, other, nullptr);
+    EXPECT_GT(once, row.depths);
+    EXPECT_LE(twice, 2 * once);
+    EXPECT_EQ(0, LookAlikesAtDepthsOps(row.depths, 2 * row.lookalikes, row.anchors, sender, other,
+                                       sender_rsa->n));
+  }
+  RSA_free(sender_rsa);
+  EVP_PKEY_free(other);
 }
 
 TEST(IssuerOrderHostile, LoopOfOneNameCostsTheSameWhateverItsLength) {
