@@ -569,9 +569,11 @@ enum class Held { kNo, kYes, kStale };
 
 // Whether the cache holds obj (key: its key) again: its certificate or list
 // itself, whatever became of its contents since it was added, or an object
-// of its contents that same_object takes for it.  kStale when an entry that
-// might have answered is not where the index says (a caller changed the
-// cache since, or a renamed object left its name's place).
+// of its name and contents that same_object takes for it.  An entry is
+// looked for where its rank places it, else (objects changed after they
+// were added can leave the cache out of order) anywhere in the cache;
+// kStale when one that might have answered is not there (a caller changed
+// the cache since).
 Held held(const HeldIndex& h, STACK* objs, uint64_t key, X509_OBJECT* obj) {
   if (h.cap == 0) return Held::kNo;
   const auto mask = static_cast<uint64_t>(2 * h.cap - 1);
@@ -587,11 +589,15 @@ Held held(const HeldIndex& h, STACK* objs, uint64_t key, X509_OBJECT* obj) {
   for (uint64_t i = key & mask; h.by_key[i] != 0; i = (i + 1) & mask) {
     const HeldIndex::Entry& e = h.entries[h.by_key[i] - 1];
     if (e.key != key || e.type != obj->type) continue;
-    if (!at_rank(objs, obj, e)) {
+    const bool placed = at_rank(objs, obj, e);
+    if (!placed && !anywhere(objs, e.obj)) {
       stale = true;
-    } else if (same_object(e.obj, obj)) {
-      return Held::kYes;
+      continue;
     }
+    const char* held_at = reinterpret_cast<const char*>(e.obj);
+    const char* key_at = reinterpret_cast<const char*>(obj);
+    if ((placed || x509_object_cmp(&held_at, &key_at) == 0) && same_object(e.obj, obj))
+      return Held::kYes;
   }
   return stale ? Held::kStale : Held::kNo;
 }
@@ -611,9 +617,10 @@ int rank_at(const HeldIndex& h, STACK* objs, int at, bool after_its_name) {
 
 // Adds obj (type and pointer filled, no reference yet) to the cache, which
 // stays sorted: one binary search finds the place, after the objects of its
-// name, and the index tells whether the cache holds a duplicate; n
-// additions cost O(n log n) name comparisons and one keyed hash of each
-// object's encoding.
+// name (two comparisons when the addition before joined that name), and the
+// index tells whether the cache holds a duplicate; an addition costs one
+// keyed hash of the object's encoding and at most O(log n) name comparisons
+// however many objects share its name, serial number or signature.
 int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
   int reason = 0;
   uint64_t key;
