@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -297,43 +298,52 @@ void RegisterStoreUnencodable() {
   }
 }
 
+// Times X509_STORE_load_locations into a new store of a temporary PEM file
+// that `write` fills once before the timing (with `count` objects).
+void TimeLoadingPem(benchmark::State& state, int count, const std::function<void(BIO*)>& write) {
+  char path[] = "/tmp/morvane-bench-pem-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) {
+    state.SkipWithError("no temporary file");
+    return;
+  }
+  close(fd);
+  BIO* out = BIO_new_file(path, "w");
+  if (out != nullptr) write(out);
+  BIO_free(out);
+  for (auto _ : state) {
+    X509_STORE* store = X509_STORE_new();
+    if (X509_STORE_load_locations(store, path, nullptr) != 1 || sk_num(store->objs) != count)
+      state.SkipWithError("load failed");
+    X509_STORE_free(store);
+  }
+  unlink(path);
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
 // "x509-store/load-file/10000": X509_STORE_load_locations of a PEM file of
 // 10,000 certificates (a PKITS certificate renamed "CN=file <k>"), written
 // once before the timing; each iteration loads it into a new store.
 void RegisterStoreLoadFile(const Der& cert_der) {
   if (cert_der.empty()) return;
   benchmark::RegisterBenchmark("x509-store/load-file/10000", [cert_der](benchmark::State& state) {
-    char path[] = "/tmp/morvane-bench-bundle-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-      state.SkipWithError("no temporary file");
-      return;
-    }
-    close(fd);
-    BIO* out = BIO_new_file(path, "w");
-    const unsigned char* p = cert_der.data();
-    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cert_der.size()));
-    for (int i = 0; i < 10000 && out != nullptr && cert != nullptr; i++) {
-      char cn[32];
-      snprintf(cn, sizeof cn, "file %08x", static_cast<unsigned>(i) * 2654435761u);
-      X509* x = X509_dup(cert);
-      X509_NAME* name = X509_NAME_new();
-      X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
-                                 reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
-      X509_set_subject_name(x, name);
-      PEM_write_bio_X509(out, x);
-      X509_NAME_free(name);
-      X509_free(x);
-    }
-    BIO_free(out);
-    X509_free(cert);
-    for (auto _ : state) {
-      X509_STORE* store = X509_STORE_new();
-      if (X509_STORE_load_locations(store, path, nullptr) != 1) state.SkipWithError("load failed");
-      X509_STORE_free(store);
-    }
-    unlink(path);
-    state.SetItemsProcessed(state.iterations() * 10000);
+    TimeLoadingPem(state, 10000, [&cert_der](BIO* out) {
+      const unsigned char* p = cert_der.data();
+      X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cert_der.size()));
+      for (int i = 0; i < 10000 && cert != nullptr; i++) {
+        char cn[32];
+        snprintf(cn, sizeof cn, "file %08x", static_cast<unsigned>(i) * 2654435761u);
+        X509* x = X509_dup(cert);
+        X509_NAME* name = X509_NAME_new();
+        X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
+                                   reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+        X509_set_subject_name(x, name);
+        PEM_write_bio_X509(out, x);
+        X509_NAME_free(name);
+        X509_free(x);
+      }
+      X509_free(cert);
+    });
   })->Unit(benchmark::kMillisecond);
 }
 
@@ -506,30 +516,15 @@ void RegisterStoreShapes(const Der& cert_der, const Der& crl_der) {
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("x509-store/crl-file/1500", [crl_der](benchmark::State& state) {
-    char path[] = "/tmp/morvane-bench-crls-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-      state.SkipWithError("no temporary file");
-      return;
-    }
-    close(fd);
-    BIO* out = BIO_new_file(path, "w");
-    for (int k = 0; k < 1500 && out != nullptr; k++) {
-      const Der d = WithSignatureHead(crl_der, k);
-      const unsigned char* p = d.data();
-      X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(d.size()));
-      PEM_write_bio_X509_CRL(out, crl);
-      X509_CRL_free(crl);
-    }
-    BIO_free(out);
-    for (auto _ : state) {
-      X509_STORE* store = X509_STORE_new();
-      if (X509_STORE_load_locations(store, path, nullptr) != 1 || sk_num(store->objs) != 1500)
-        state.SkipWithError("load failed");
-      X509_STORE_free(store);
-    }
-    unlink(path);
-    state.SetItemsProcessed(state.iterations() * 1500);
+    TimeLoadingPem(state, 1500, [&crl_der](BIO* out) {
+      for (int k = 0; k < 1500; k++) {
+        const Der d = WithSignatureHead(crl_der, k);
+        const unsigned char* p = d.data();
+        X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(d.size()));
+        PEM_write_bio_X509_CRL(out, crl);
+        X509_CRL_free(crl);
+      }
+    });
   })->Unit(benchmark::kMillisecond);
 }
 
