@@ -4,12 +4,13 @@
 // verifier makes.
 //
 // Implementation notes: X509_STORE_new allocates the public store with an
-// index of the cache behind it: the cached objects by a keyed hash of their
-// DER (under a secret drawn once per process, so that no input can choose
-// which objects share a key) and by the address of their certificate or
-// list, so that an addition finds a duplicate in constant time whatever
-// the objects share (the cache itself keeps those of one name in the order
-// added).  The index follows the cache under lock 11; a cache that a caller
+// index of the cache behind it: the cached objects by a keyed hash of the
+// SHA-1 digest of their DER (for a certificate, the digest X509_cmp
+// compares), under a secret drawn once per process, so that no input can
+// choose which objects share a key, and by the address of their
+// certificate or list; an addition finds a duplicate in constant time
+// whatever the objects share (the cache itself keeps those of one name in
+// the order added).  The index follows the cache under lock 11; a cache that a caller
 // changed itself (an object pushed, one removed) is indexed again at the
 // next addition, and an index entry is read only while its object is found
 // in the cache by address.
@@ -28,6 +29,7 @@
 #include <morvane/evp.h>
 #include <morvane/objects.h>
 #include <morvane/rand.h>
+#include <morvane/sha.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -38,6 +40,7 @@
 #include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509_local.h"
+#include "x509v3/internal.h"
 
 namespace {
 
@@ -345,95 +348,184 @@ uint64_t bare_key(const X509_OBJECT* obj, const Secret& s) {
   return h.final();
 }
 
-// Feeds h the octets that `write` puts out (asked for their length first):
-// 1, 0 when it puts out none, -1 when memory ran out (nothing queued).
-template <class Write>
-int feed_written(KeyedHash& h, Write write) {
-  const int n = write(nullptr);
-  if (n <= 0) return 0;
-  unsigned char local[512];
-  auto* buf = n <= static_cast<int>(sizeof local)
-                  ? local
-                  : static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(n)));
-  if (buf == nullptr) return -1;
-  unsigned char* p = buf;
-  const int written = write(&p);
-  if (written == n) h.add(buf, static_cast<size_t>(n));
-  if (buf != local) MORVANE_free(buf);
-  return written == n ? 1 : 0;
-}
+// The octets an encoder writes (asked for their length first), in a buffer
+// of their own: on the stack when short.
+class Written {
+ public:
+  Written() = default;
+  ~Written() {
+    if (buf_ != local_) MORVANE_free(buf_);
+  }
+  Written(const Written&) = delete;
+  Written& operator=(const Written&) = delete;
 
-// Feeds h the DER of an algorithm identifier: written here for one of no
+  // Writes with `write` (an i2d-style function of the output pointer).
+  template <class Write>
+  void encode(Write write) {
+    const int n = write(nullptr);
+    if (n <= 0) return;
+    if (n > static_cast<int>(sizeof local_)) {
+      buf_ = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(n)));
+      if (buf_ == nullptr) {
+        buf_ = local_;
+        length_ = -1;
+        return;
+      }
+    }
+    unsigned char* p = buf_;
+    if (write(&p) == n) length_ = n;
+  }
+  unsigned char* data() { return buf_; }
+  // The count of octets; 0 when none could be written, -1 when memory ran
+  // out (nothing queued).
+  int length() const { return length_; }
+  void set_length(int n) { length_ = n; }
+
+ private:
+  unsigned char local_[1024];
+  unsigned char* buf_ = local_;
+  int length_ = 0;
+};
+
+// The DER of an algorithm identifier into out: written here for one of no
 // parameter or a NULL one (nearly every one), as the encoder writes it;
-// otherwise encoded.  As feed_written.
-int feed_algorithm(KeyedHash& h, X509_ALGOR* alg) {
+// otherwise encoded.
+void algorithm_der(X509_ALGOR* alg, Written& out) {
   const ASN1_OBJECT* oid = alg != nullptr ? alg->algorithm : nullptr;
   const ASN1_TYPE* param = alg != nullptr ? alg->parameter : nullptr;
   if (oid == nullptr || oid->data == nullptr || oid->length <= 0 || oid->length > 123 ||
-      (param != nullptr && param->type != ASN1_UT_NULL))
-    return feed_written(h, [alg](unsigned char** p) { return i2d_X509_ALGOR(alg, p); });
-  const unsigned char head[] = {0x30, static_cast<unsigned char>(oid->length + (param ? 4 : 2)),
-                                0x06, static_cast<unsigned char>(oid->length)};
-  h.add(head, sizeof head);
-  h.add(oid->data, static_cast<size_t>(oid->length));
-  static constexpr unsigned char kNull[] = {0x05, 0x00};
-  if (param != nullptr) h.add(kNull, sizeof kNull);
+      (param != nullptr && param->type != ASN1_UT_NULL)) {
+    out.encode([alg](unsigned char** p) { return i2d_X509_ALGOR(alg, p); });
+    return;
+  }
+  unsigned char* p = out.data();
+  *p++ = 0x30;
+  *p++ = static_cast<unsigned char>(oid->length + (param != nullptr ? 4 : 2));
+  *p++ = 0x06;
+  *p++ = static_cast<unsigned char>(oid->length);
+  memcpy(p, oid->data, static_cast<size_t>(oid->length));
+  p += oid->length;
+  if (param != nullptr) {
+    *p++ = 0x05;
+    *p++ = 0x00;
+  }
+  out.set_length(static_cast<int>(p - out.data()));
+}
+
+// The DER header of a value of the tag and content length, into out (at
+// most 10 octets); its size.
+size_t der_header(unsigned char* out, unsigned char tag, size_t length) {
+  out[0] = tag;
+  if (length < 0x80) {
+    out[1] = static_cast<unsigned char>(length);
+    return 2;
+  }
+  size_t n = 0;
+  for (size_t v = length; v != 0; v >>= 8) n++;
+  out[1] = static_cast<unsigned char>(0x80 | n);
+  for (size_t i = 0; i < n; i++)
+    out[2 + i] = static_cast<unsigned char>(length >> (8 * (n - 1 - i)));
+  return 2 + n;
+}
+
+// The SHA-1 digest, into md, of the DER (as i2d writes it) of a certificate
+// or list whose signed part is `tbs` (its DER): 1, 0 when it cannot be
+// encoded, -1 when memory ran out (nothing queued).
+int digest_of(const unsigned char* tbs, size_t tbs_length, X509_ALGOR* alg,
+              ASN1_BIT_STRING* signature, unsigned char* md) {
+  Written algorithm;
+  algorithm_der(alg, algorithm);
+  Written content;
+  content.encode([signature](unsigned char** p) { return i2c_ASN1_BIT_STRING(signature, p); });
+  if (algorithm.length() < 0 || content.length() < 0) return -1;
+  if (algorithm.length() == 0 || content.length() == 0) return 0;
+  unsigned char head[10];
+  unsigned char bit_head[10];
+  const size_t bit_head_length = der_header(bit_head, 0x03, static_cast<size_t>(content.length()));
+  const size_t head_length =
+      der_header(head, 0x30,
+                 tbs_length + static_cast<size_t>(algorithm.length()) + bit_head_length +
+                     static_cast<size_t>(content.length()));
+  SHA_CTX c;
+  SHA1_Init(&c);
+  SHA1_Update(&c, head, head_length);
+  SHA1_Update(&c, tbs, tbs_length);
+  SHA1_Update(&c, algorithm.data(), static_cast<size_t>(algorithm.length()));
+  SHA1_Update(&c, bit_head, bit_head_length);
+  SHA1_Update(&c, content.data(), static_cast<size_t>(content.length()));
+  SHA1_Final(md, &c);
   return 1;
 }
 
-// The key of obj in *key: a keyed hash of its DER, or of what bare_key
-// reads when it has none; false (nothing queued) when memory ran out.  The
-// DER is read in its three parts: the signed part (as decoded when it has
-// not changed since, so that nothing is encoded), the signature algorithm
-// and the signature's content octets, which the parts before delimit.  A
-// signed part built or changed in memory is encoded under its type's lock,
-// as a certificate's cached facts are made, since that keeps the encodings
-// of its names; what a failed encoding queued is taken back.
+// The SHA-1 digest of obj's DER into md, as digest_of.  A certificate's is
+// the one X509_cmp compares: the one its cached facts hold when they are
+// made; else, when its signed part is the one decoded, it is computed here
+// (equal to the one the facts would hold), and a certificate built or
+// changed in memory has its facts made (which encodes it under lock 3).  A
+// list's signed part is read as decoded, or encoded under lock 6 when built
+// or changed in memory.  What a failed encoding queued is taken back.
+int der_digest(const X509_OBJECT* obj, unsigned char* md) {
+  if (obj->type == X509_LU_X509) {
+    X509* x = obj->data.x509;
+    const X509_CINF* ci = x->cert_info;
+    if (!(morvane::x509v3::flags_of(x) & EXFLAG_SET)) {
+      if (ci != nullptr && ci->enc.modified == 0)
+        return digest_of(ci->enc.enc, static_cast<size_t>(ci->enc.len), x->sig_alg, x->signature,
+                         md);
+      morvane::internal::ErrorMark mark;
+      const bool made = morvane::x509v3::cache_extensions(x);
+      mark.pop();
+      if (!made) return -1;
+    }
+    memcpy(md, x->sha1_hash, SHA_DIGEST_LENGTH);
+    // A certificate that cannot be encoded has a digest of zeros.
+    unsigned char any = 0;
+    for (int i = 0; i < SHA_DIGEST_LENGTH; i++) any |= md[i];
+    return any != 0 ? 1 : 0;
+  }
+  X509_CRL* crl = obj->data.crl;
+  if (crl->crl == nullptr) return 0;
+  if (crl->crl->enc.modified == 0)
+    return digest_of(crl->crl->enc.enc, static_cast<size_t>(crl->crl->enc.len), crl->sig_alg,
+                     crl->signature, md);
+  const morvane::internal::MallocFailureWatch watch;
+  morvane::internal::ErrorMark mark;
+  unsigned char* der = nullptr;
+  int n;
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_CRL);
+    n = i2d_X509_CRL_INFO(crl->crl, &der);
+  }
+  const int r =
+      n > 0 ? digest_of(der, static_cast<size_t>(n), crl->sig_alg, crl->signature, md) : 0;
+  MORVANE_free(der);
+  const bool lack = watch.seen();
+  mark.pop();
+  return lack ? -1 : r;
+}
+
+// The key of obj in *key: a keyed hash of the digest of its DER, or of what
+// bare_key reads when it has none; false (nothing queued) when memory ran
+// out.
 bool key_of(const X509_OBJECT* obj, uint64_t* key) {
   const Secret s = secret();
-  KeyedHash h(s);
-  h.add(static_cast<uint64_t>(static_cast<unsigned>(obj->type)));
   if (obj->type != X509_LU_X509 && obj->type != X509_LU_CRL) {
+    KeyedHash h(s);
+    h.add(static_cast<uint64_t>(static_cast<unsigned>(obj->type)));
     *key = h.final();
     return true;
   }
-  const bool cert = obj->type == X509_LU_X509;
-  X509* x = obj->data.x509;
-  X509_CRL* crl = obj->data.crl;
-  X509_ALGOR* alg = cert ? x->sig_alg : crl->sig_alg;
-  ASN1_BIT_STRING* signature = cert ? x->signature : crl->signature;
-  const auto tail = [&h, alg, signature] {
-    const int r = feed_algorithm(h, alg);
-    if (r <= 0) return r;
-    return feed_written(
-        h, [signature](unsigned char** p) { return i2c_ASN1_BIT_STRING(signature, p); });
-  };
-  const ASN1_ENCODING* kept = cert ? (x->cert_info != nullptr ? &x->cert_info->enc : nullptr)
-                                   : (crl->crl != nullptr ? &crl->crl->enc : nullptr);
-  int r = 0;
-  if (kept != nullptr && kept->modified == 0) {
-    h.add(kept->enc, static_cast<size_t>(kept->len));
-    r = tail();
-  } else if (kept != nullptr) {
-    const morvane::internal::MallocFailureWatch watch;
-    morvane::internal::ErrorMark mark;
-    unsigned char* der = nullptr;
-    int n;
-    {
-      MORVANE_WRITE_LOCKED(cert ? CRYPTO_LOCK_X509 : CRYPTO_LOCK_X509_CRL);
-      n = cert ? i2d_X509_CINF(x->cert_info, &der) : i2d_X509_CRL_INFO(crl->crl, &der);
-    }
-    if (n > 0) {
-      h.add(der, static_cast<size_t>(n));
-      r = tail();
-    }
-    MORVANE_free(der);
-    const bool lack = watch.seen();
-    mark.pop();
-    if (lack) return false;
-  }
+  unsigned char md[SHA_DIGEST_LENGTH];
+  const int r = der_digest(obj, md);
   if (r < 0) return false;
-  *key = r > 0 ? h.final() : bare_key(obj, s);
+  if (r == 0) {
+    *key = bare_key(obj, s);
+    return true;
+  }
+  KeyedHash h(s);
+  h.add(static_cast<uint64_t>(obj->type));
+  h.add(md, sizeof md);
+  *key = h.final();
   return true;
 }
 
@@ -619,7 +711,7 @@ int rank_at(const HeldIndex& h, STACK* objs, int at, bool after_its_name) {
 // stays sorted: one binary search finds the place, after the objects of its
 // name (two comparisons when the addition before joined that name), and the
 // index tells whether the cache holds a duplicate; an addition costs one
-// keyed hash of the object's encoding and at most O(log n) name comparisons
+// digest of the object's encoding and at most O(log n) name comparisons
 // however many objects share its name, serial number or signature.
 int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
   int reason = 0;

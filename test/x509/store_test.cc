@@ -25,6 +25,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include "cert_builder.h"
 #include "chain_util.h"
@@ -450,27 +451,38 @@ INSTANTIATE_TEST_SUITE_P(Changes, StoreChangedObjects, testing::ValuesIn(kChange
                            return std::string(info.param.name);
                          });
 
-// A certificate or list made in memory and its copy decoded from its DER
-// are one: whichever comes second is refused.
+// A certificate or list made in memory and its copies decoded from its DER
+// are one: whichever comes second is refused; a certificate's also when
+// only one of them has its cached facts made.
 TEST(Store, MadeAndDecodedCopiesAreOne) {
-  for (const bool made_first : {true, false}) {
-    SCOPED_TRACE(made_first ? "made first" : "decoded first");
+  for (const int order : {0, 1, 2}) {  // made, copy; copy, made; copy, copy with its facts
+    SCOPED_TRACE(order);
     StorePtr store(X509_STORE_new());
     X509* made = morvane_test::MakeCert({"Made", "", 2, 5, {}});
-    X509* copy = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, made));
     X509_CRL* made_crl = morvane_test::MakeCrl("Made", {{5, {}}});
-    X509_CRL* copy_crl = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, made_crl));
-    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), made_first ? made : copy));
-    EXPECT_EQ(1, X509_STORE_add_crl(store.get(), made_first ? made_crl : copy_crl));
-    EXPECT_EQ(0, X509_STORE_add_cert(store.get(), made_first ? copy : made));
-    EXPECT_EQ(0, X509_STORE_add_crl(store.get(), made_first ? copy_crl : made_crl));
+    X509* copy[2];
+    X509_CRL* copy_crl[2];
+    for (int i = 0; i < 2; i++) {
+      copy[i] = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, made));
+      copy_crl[i] = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, made_crl));
+    }
+    EXPECT_EQ(1, X509_check_purpose(copy[1], -1, 0));
+    X509* const certs[][2] = {{made, copy[0]}, {copy[0], made}, {copy[0], copy[1]}};
+    X509_CRL* const crls[][2] = {
+        {made_crl, copy_crl[0]}, {copy_crl[0], made_crl}, {copy_crl[0], copy_crl[1]}};
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), certs[order][0]));
+    EXPECT_EQ(1, X509_STORE_add_crl(store.get(), crls[order][0]));
+    EXPECT_EQ(0, X509_STORE_add_cert(store.get(), certs[order][1]));
+    EXPECT_EQ(0, X509_STORE_add_crl(store.get(), crls[order][1]));
     EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE},
                    {ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
     EXPECT_EQ(2, sk_num(store->objs));
     X509_free(made);
-    X509_free(copy);
     X509_CRL_free(made_crl);
-    X509_CRL_free(copy_crl);
+    for (int i = 0; i < 2; i++) {
+      X509_free(copy[i]);
+      X509_CRL_free(copy_crl[i]);
+    }
   }
 }
 
