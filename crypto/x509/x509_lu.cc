@@ -39,6 +39,7 @@
 #include "internal/err_mark.h"
 #include "internal/err_watch.h"
 #include "internal/lock.h"
+#include "internal/wipe.h"
 #include "x509_local.h"
 #include "x509v3/internal.h"
 
@@ -231,9 +232,10 @@ Secret secret() {
   }
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const uint64_t drawn[2] = {
+  uint64_t drawn[2] = {
       load_le64(buf) ^ static_cast<uint64_t>(now.tv_nsec),
       load_le64(buf + 8) ^ static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&now))};
+  morvane::internal::wipe(buf, sizeof buf);
   for (int i = 0; i < 2; i++) {
     if (w[i] != 0) continue;
     uint64_t expected = 0;
@@ -243,6 +245,7 @@ Secret secret() {
                ? mine
                : expected;
   }
+  morvane::internal::wipe(drawn, sizeof drawn);
   return {w[0], w[1]};
 }
 
