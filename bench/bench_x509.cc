@@ -12,7 +12,8 @@
 // again first; one iteration handles one certificate's names.
 //
 // Signatures and PEM: see RegisterVerify.  Loading a store: see
-// RegisterStoreLoad, RegisterStoreLoadFile and RegisterStoreUnencodable.  A decoded chain verified
+// RegisterStoreLoad, RegisterStoreLoadFile, RegisterStoreUnencodable and
+// RegisterStoreShapes.  A decoded chain verified
 // again: see RegisterVerifyDecoded.
 
 #include <stdio.h>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -296,43 +298,233 @@ void RegisterStoreUnencodable() {
   }
 }
 
+// Times X509_STORE_load_locations into a new store of a temporary PEM file
+// that `write` fills once before the timing (with `count` objects).
+void TimeLoadingPem(benchmark::State& state, int count, const std::function<void(BIO*)>& write) {
+  char path[] = "/tmp/morvane-bench-pem-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) {
+    state.SkipWithError("no temporary file");
+    return;
+  }
+  close(fd);
+  BIO* out = BIO_new_file(path, "w");
+  if (out != nullptr) write(out);
+  BIO_free(out);
+  for (auto _ : state) {
+    X509_STORE* store = X509_STORE_new();
+    if (X509_STORE_load_locations(store, path, nullptr) != 1 || sk_num(store->objs) != count)
+      state.SkipWithError("load failed");
+    X509_STORE_free(store);
+  }
+  unlink(path);
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
 // "x509-store/load-file/10000": X509_STORE_load_locations of a PEM file of
 // 10,000 certificates (a PKITS certificate renamed "CN=file <k>"), written
 // once before the timing; each iteration loads it into a new store.
 void RegisterStoreLoadFile(const Der& cert_der) {
   if (cert_der.empty()) return;
   benchmark::RegisterBenchmark("x509-store/load-file/10000", [cert_der](benchmark::State& state) {
-    char path[] = "/tmp/morvane-bench-bundle-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-      state.SkipWithError("no temporary file");
-      return;
-    }
-    close(fd);
-    BIO* out = BIO_new_file(path, "w");
-    const unsigned char* p = cert_der.data();
-    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cert_der.size()));
-    for (int i = 0; i < 10000 && out != nullptr && cert != nullptr; i++) {
-      char cn[32];
-      snprintf(cn, sizeof cn, "file %08x", static_cast<unsigned>(i) * 2654435761u);
+    TimeLoadingPem(state, 10000, [&cert_der](BIO* out) {
+      const unsigned char* p = cert_der.data();
+      X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cert_der.size()));
+      for (int i = 0; i < 10000 && cert != nullptr; i++) {
+        char cn[32];
+        snprintf(cn, sizeof cn, "file %08x", static_cast<unsigned>(i) * 2654435761u);
+        X509* x = X509_dup(cert);
+        X509_NAME* name = X509_NAME_new();
+        X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
+                                   reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+        X509_set_subject_name(x, name);
+        PEM_write_bio_X509(out, x);
+        X509_NAME_free(name);
+        X509_free(x);
+      }
+      X509_free(cert);
+    });
+  })->Unit(benchmark::kMillisecond);
+}
+
+// Objects that share what the store's index was once keyed by (a name, a
+// serial number or lastUpdate, and the last 16 octets of the signature),
+// added to a new store; one iteration adds n objects, made or decoded just
+// before (untimed), and frees the store:
+// - "x509-store/one-name/<n>": copies of a PKITS certificate whose
+//   signatures differ only in their first two octets;
+// - "x509-store/one-name-crl/<n>": the same of a PKITS revocation list;
+// - "x509-store/forced-key/<n>": the certificate under n subjects
+//   "CN=forced <k>", each with the serial number that gives its copy the key
+//   of every other under the former key's mix (ForcedSerial);
+// - "x509-store/unencoded-one-serial/<n>": certificates built in memory
+//   (X509_new, no key) with the subject "CN=bare <k>", never encoded, and
+//   serial number 1.
+// "x509-store/crl-file/1500": X509_STORE_load_locations of a PEM file of
+// 1,500 such revocation lists (written once before the timing).
+
+// A copy of the DER object with the first two octets of its signature (its
+// last 16 octets of all) set to k.
+Der WithSignatureHead(const Der& der, int k) {
+  Der out = der;
+  // The signature is the last BIT STRING: its octets end the encoding.  Its
+  // first two follow the unused-bits octet; a signature of 256 octets or
+  // more leaves 16 past them.
+  const size_t at = out.size() - 256;
+  out[at] = static_cast<unsigned char>(k >> 8);
+  out[at + 1] = static_cast<unsigned char>(k);
+  return out;
+}
+
+// The former index's step over a string: its length, then eight octets at a
+// time (least significant first), each multiplied in and shifted down.
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+
+uint64_t OldFold(uint64_t h, const unsigned char* data, size_t len) {
+  h = (h ^ len) * kFnvPrime;
+  for (size_t i = 0; i < len; i += 8) {
+    uint64_t w = 0;
+    for (size_t j = 0; j < 8 && i + j < len; j++)
+      w |= static_cast<uint64_t>(data[i + j]) << (8 * j);
+    h = (h ^ w) * kFnvPrime;
+    h ^= h >> 29;
+  }
+  return h;
+}
+
+// The eight serial octets after which the former mix, having read the
+// subject's DER, stands at `target`: every step of it can be undone.
+Der ForcedSerial(const Der& subject, uint64_t target) {
+  uint64_t inverse = kFnvPrime;  // Newton's iteration for the inverse mod 2^64
+  for (int i = 0; i < 6; i++) inverse *= 2 - kFnvPrime * inverse;
+  const uint64_t before =
+      (OldFold(0xcbf29ce484222325ULL, subject.data(), subject.size()) ^ 8) * kFnvPrime;
+  const uint64_t mixed = target ^ target >> 29 ^ target >> 58;  // xorshift by 29 undone
+  const uint64_t w = mixed * inverse ^ before;
+  Der serial(8);
+  for (int j = 0; j < 8; j++) serial[j] = static_cast<unsigned char>(w >> (8 * j));
+  return serial;
+}
+
+template <class T>
+Der EncodeWith(int (*i2d)(T*, unsigned char**), T* v) {
+  unsigned char* p = nullptr;
+  const int n = i2d(v, &p);
+  Der out(p, p + (n > 0 ? n : 0));
+  MORVANE_free(p);
+  return out;
+}
+
+// n certificates of distinct subjects that the former index keyed alike.
+std::vector<Der> ForcedKeyCerts(const Der& cert_der, int n) {
+  const unsigned char* p = cert_der.data();
+  X509* cert = d2i_X509(nullptr, &p, static_cast<long>(cert_der.size()));
+  std::vector<Der> out;
+  for (int k = 0; static_cast<int>(out.size()) < n; k++) {
+    char cn[32];
+    snprintf(cn, sizeof cn, "forced %d", k);
+    X509_NAME* name = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
+                               reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+    const Der serial = ForcedSerial(EncodeWith(i2d_X509_NAME, name), 0x0123456789abcdefULL);
+    if (serial[0] != 0) {  // a leading zero octet would not be kept
       X509* x = X509_dup(cert);
-      X509_NAME* name = X509_NAME_new();
-      X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
-                                 reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
       X509_set_subject_name(x, name);
-      PEM_write_bio_X509(out, x);
-      X509_NAME_free(name);
+      ASN1_STRING_set(X509_get_serialNumber(x), serial.data(), 8);
+      X509_get_serialNumber(x)->type = ASN1_UT_INTEGER;
+      x->cert_info->enc.modified = 1;
+      out.push_back(EncodeWith(i2d_X509, x));
       X509_free(x);
     }
-    BIO_free(out);
-    X509_free(cert);
+    X509_NAME_free(name);
+  }
+  X509_free(cert);
+  return out;
+}
+
+// Each iteration decodes the objects afresh (untimed, as a load would just
+// have decoded them), then times a new store, their additions and its
+// release.
+template <class T>
+void RegisterStoreAdds(const std::string& name, const std::vector<Der>& ders,
+                       T* (*d2i)(T**, const unsigned char**, long), void (*release)(T*),
+                       int (*add)(X509_STORE*, T*)) {
+  benchmark::RegisterBenchmark(name.c_str(), [ders, d2i, release, add](benchmark::State& state) {
+    std::vector<T*> objects(ders.size());
     for (auto _ : state) {
+      state.PauseTiming();
+      for (size_t k = 0; k < ders.size(); k++) {
+        const unsigned char* p = ders[k].data();
+        objects[k] = d2i(nullptr, &p, static_cast<long>(ders[k].size()));
+      }
+      state.ResumeTiming();
       X509_STORE* store = X509_STORE_new();
-      if (X509_STORE_load_locations(store, path, nullptr) != 1) state.SkipWithError("load failed");
+      for (T* v : objects)
+        if (add(store, v) != 1) state.SkipWithError("an object was refused");
       X509_STORE_free(store);
+      state.PauseTiming();
+      for (T* v : objects) release(v);
+      state.ResumeTiming();
     }
-    unlink(path);
-    state.SetItemsProcessed(state.iterations() * 10000);
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(ders.size()));
+  })->Unit(benchmark::kMillisecond);
+}
+
+// n certificates made in memory, never encoded (no key, so none can be), of
+// subjects "CN=bare <k>" and serial number 1, added to a new store.
+void AddBareCertificates(benchmark::State& state, int n) {
+  std::vector<X509*> bare(n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int k = 0; k < n; k++) {
+      char cn[32];
+      snprintf(cn, sizeof cn, "bare %d", k);
+      bare[k] = X509_new();
+      X509_NAME_add_entry_by_txt(X509_get_subject_name(bare[k]), "CN", ASN1_MB_ASCII,
+                                 reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+      ASN1_INTEGER_set(X509_get_serialNumber(bare[k]), 1);
+    }
+    state.ResumeTiming();
+    X509_STORE* store = X509_STORE_new();
+    for (X509* x : bare)
+      if (X509_STORE_add_cert(store, x) != 1) state.SkipWithError("a certificate was refused");
+    X509_STORE_free(store);
+    state.PauseTiming();
+    for (X509* x : bare) X509_free(x);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+void RegisterStoreShapes(const Der& cert_der, const Der& crl_der) {
+  if (cert_der.size() < 300 || crl_der.size() < 300) return;
+  for (int n : {1000, 8000}) {
+    std::vector<Der> certs, crls;
+    for (int k = 0; k < n; k++) {
+      certs.push_back(WithSignatureHead(cert_der, k));
+      crls.push_back(WithSignatureHead(crl_der, k));
+    }
+    const std::string size = "/" + std::to_string(n);
+    RegisterStoreAdds<X509>("x509-store/one-name" + size, certs, d2i_X509, X509_free,
+                            X509_STORE_add_cert);
+    RegisterStoreAdds<X509_CRL>("x509-store/one-name-crl" + size, crls, d2i_X509_CRL, X509_CRL_free,
+                                X509_STORE_add_crl);
+    RegisterStoreAdds<X509>("x509-store/forced-key" + size, ForcedKeyCerts(cert_der, n), d2i_X509,
+                            X509_free, X509_STORE_add_cert);
+    benchmark::RegisterBenchmark(("x509-store/unencoded-one-serial" + size).c_str(),
+                                 [n](benchmark::State& state) { AddBareCertificates(state, n); })
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("x509-store/crl-file/1500", [crl_der](benchmark::State& state) {
+    TimeLoadingPem(state, 1500, [&crl_der](BIO* out) {
+      for (int k = 0; k < 1500; k++) {
+        const Der d = WithSignatureHead(crl_der, k);
+        const unsigned char* p = d.data();
+        X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(d.size()));
+        PEM_write_bio_X509_CRL(out, crl);
+        X509_CRL_free(crl);
+      }
+    });
   })->Unit(benchmark::kMillisecond);
 }
 
@@ -372,6 +564,7 @@ void RegisterX509() {
   RegisterStoreLoad(certs.empty() ? Der() : certs.front(), crls.empty() ? Der() : crls.front());
   RegisterStoreLoadFile(certs.empty() ? Der() : certs.front());
   RegisterStoreUnencodable();
+  RegisterStoreShapes(certs.empty() ? Der() : certs.front(), crls.empty() ? Der() : crls.front());
   RegisterVerifyDecoded(pkits);
 }
 

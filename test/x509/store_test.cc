@@ -25,6 +25,7 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
+#include <morvane/x509v3.h>
 
 #include "cert_builder.h"
 #include "chain_util.h"
@@ -280,6 +281,260 @@ TEST(Store, AnObjectTheCallerRemovedIsNoLongerHeld) {
   }
 }
 
+// Copies of the DER object `der` whose signatures differ only in their
+// first two octets (k), so that they share the signature's last 16 octets.
+std::vector<Bytes> SignatureHeads(const Bytes& der, int signature_length, int n) {
+  std::vector<Bytes> out;
+  for (int k = 0; k < n; k++) {
+    out.push_back(der);
+    out.back()[der.size() - signature_length] = static_cast<unsigned char>(k >> 8);
+    out.back()[der.size() - signature_length + 1] = static_cast<unsigned char>(k);
+  }
+  return out;
+}
+
+// Objects that share a name, a serial number (a list's lastUpdate) and the
+// signature's last 16 octets, added to one store: distinct ones are all
+// kept and each is found by its copy, which is refused, as is the object
+// itself added again.
+struct SharedShape {
+  const char* name;
+  int type;
+  std::vector<Bytes> (*make)(int n);
+};
+
+const SharedShape kSharedShapes[] = {
+    {"Certificates", X509_LU_X509,
+     [](int n) {
+       X509* x = morvane_test::MakeCert({"Shared", "", 2, 7, {}});
+       const Bytes der = x509_test::Encode(i2d_X509, x);
+       const int length = x->signature->length;
+       X509_free(x);
+       return SignatureHeads(der, length, n);
+     }},
+    {"RevocationLists", X509_LU_CRL,
+     [](int n) {
+       X509_CRL* crl = morvane_test::MakeCrl("Shared", {{3, {}}});
+       const Bytes der = x509_test::Encode(i2d_X509_CRL, crl);
+       const int length = crl->signature->length;
+       X509_CRL_free(crl);
+       return SignatureHeads(der, length, n);
+     }},
+};
+
+class StoreSharedShapes : public testing::TestWithParam<SharedShape> {};
+
+TEST_P(StoreSharedShapes, AllKeptAllFoundCopiesRefused) {
+  const SharedShape& shape = GetParam();
+  constexpr int kObjects = 300;
+  const std::vector<Bytes> ders = shape.make(kObjects);
+  const bool cert = shape.type == X509_LU_X509;
+  auto decode = [cert](const Bytes& der) -> void* {
+    return cert ? static_cast<void*>(x509_test::Decode(d2i_X509, der))
+                : static_cast<void*>(x509_test::Decode(d2i_X509_CRL, der));
+  };
+  auto add = [cert](X509_STORE* s, void* v) {
+    return cert ? X509_STORE_add_cert(s, static_cast<X509*>(v))
+                : X509_STORE_add_crl(s, static_cast<X509_CRL*>(v));
+  };
+  auto release = [cert](void* v) {
+    cert ? X509_free(static_cast<X509*>(v)) : X509_CRL_free(static_cast<X509_CRL*>(v));
+  };
+  StorePtr store(X509_STORE_new());
+  std::vector<void*> held;
+  for (const Bytes& der : ders) {
+    held.push_back(decode(der));
+    ASSERT_NE(nullptr, held.back());
+    EXPECT_EQ(1, add(store.get(), held.back()));
+  }
+  EXPECT_EQ(kObjects, sk_num(store->objs));
+  EXPECT_ERRORS({});
+  const int func = cert ? X509_F_X509_STORE_ADD_CERT : X509_F_X509_STORE_ADD_CRL;
+  for (int k = 0; k < kObjects; k += 37) {
+    void* copy = decode(ders[k]);
+    X509_OBJECT probe;
+    probe.type = shape.type;
+    probe.data.ptr = static_cast<char*>(copy);
+    X509_OBJECT* found = X509_OBJECT_retrieve_match(store->objs, &probe);
+    ASSERT_NE(nullptr, found) << k;
+    EXPECT_EQ(held[k], found->data.ptr) << k;
+    EXPECT_EQ(0, add(store.get(), copy)) << k;
+    EXPECT_EQ(0, add(store.get(), held[k])) << k;
+    EXPECT_ERRORS({{ERR_LIB_X509, func, X509_R_CERT_ALREADY_IN_HASH_TABLE},
+                   {ERR_LIB_X509, func, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+    release(copy);
+  }
+  EXPECT_EQ(kObjects, sk_num(store->objs));
+  for (void* v : held) release(v);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, StoreSharedShapes, testing::ValuesIn(kSharedShapes),
+                         [](const testing::TestParamInfo<SharedShape>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A certificate or list changed after it was added is still the one held:
+// adding it again is refused, and the cache keeps one.
+struct Change {
+  const char* name;
+  bool list;  // the list is changed and added again, else the certificate
+  void (*change)(X509* x, X509_CRL* crl);
+};
+
+X509_NAME* OtherName() {
+  X509_NAME* name = X509_NAME_new();
+  X509_NAME_add_entry_by_txt(name, "CN", ASN1_MB_ASCII,
+                             reinterpret_cast<const unsigned char*>("Renamed"), -1, -1, 0);
+  return name;
+}
+
+const Change kChanges[] = {
+    {"CertificateRenamed", false,
+     [](X509* x, X509_CRL*) {
+       X509_NAME* name = OtherName();
+       X509_set_subject_name(x, name);
+       X509_NAME_free(name);
+     }},
+    {"SubjectChangedInPlace", false,
+     [](X509* x, X509_CRL*) {
+       X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "O", ASN1_MB_ASCII,
+                                  reinterpret_cast<const unsigned char*>("Other"), -1, -1, 0);
+     }},
+    {"SerialChanged", false,
+     [](X509* x, X509_CRL*) {
+       ASN1_INTEGER* serial = ASN1_INTEGER_new();
+       ASN1_INTEGER_set(serial, 99);
+       X509_set_serialNumber(x, serial);
+       ASN1_INTEGER_free(serial);
+     }},
+    {"ListRenamed", true,
+     [](X509*, X509_CRL* crl) {
+       X509_NAME* name = OtherName();
+       X509_CRL_set_issuer_name(crl, name);
+       X509_NAME_free(name);
+     }},
+};
+
+class StoreChangedObjects : public testing::TestWithParam<Change> {};
+
+TEST_P(StoreChangedObjects, AreNotAddedTwice) {
+  const Change& c = GetParam();
+  StorePtr store(X509_STORE_new());
+  X509* made = morvane_test::MakeCert({"Held", "", 2, 2, {}});
+  X509_CRL* made_crl = morvane_test::MakeCrl("Held", {});
+  X509* x = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, made));
+  X509_CRL* crl = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, made_crl));
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), made));
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), made_crl));
+  // Another certificate and list of the same names: the decoded ones differ
+  // from those made in their serial number and lastUpdate.
+  ASN1_INTEGER_set(X509_get_serialNumber(x), 3);
+  x->cert_info->enc.modified = 1;
+  ASN1_TIME_set(crl->crl->lastUpdate, 1577836801);
+  crl->crl->enc.modified = 1;
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), x));
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), crl));
+  c.change(x, crl);
+  const bool list = c.list;
+  EXPECT_EQ(0, list ? X509_STORE_add_crl(store.get(), crl) : X509_STORE_add_cert(store.get(), x));
+  EXPECT_ERRORS({{ERR_LIB_X509, list ? X509_F_X509_STORE_ADD_CRL : X509_F_X509_STORE_ADD_CERT,
+                  X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  EXPECT_EQ(4, sk_num(store->objs));
+  X509_free(x);
+  X509_free(made);
+  X509_CRL_free(crl);
+  X509_CRL_free(made_crl);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, StoreChangedObjects, testing::ValuesIn(kChanges),
+                         [](const testing::TestParamInfo<Change>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A certificate or list made in memory and its copies decoded from its DER
+// are one: whichever comes second is refused; a certificate's also when
+// only one of them has its cached facts made.
+TEST(Store, MadeAndDecodedCopiesAreOne) {
+  for (const int order : {0, 1, 2}) {  // made, copy; copy, made; copy, copy with its facts
+    SCOPED_TRACE(order);
+    StorePtr store(X509_STORE_new());
+    X509* made = morvane_test::MakeCert({"Made", "", 2, 5, {}});
+    X509_CRL* made_crl = morvane_test::MakeCrl("Made", {{5, {}}});
+    X509* copy[2];
+    X509_CRL* copy_crl[2];
+    for (int i = 0; i < 2; i++) {
+      copy[i] = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, made));
+      copy_crl[i] = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, made_crl));
+    }
+    EXPECT_EQ(1, X509_check_purpose(copy[1], -1, 0));
+    X509* const certs[][2] = {{made, copy[0]}, {copy[0], made}, {copy[0], copy[1]}};
+    X509_CRL* const crls[][2] = {
+        {made_crl, copy_crl[0]}, {copy_crl[0], made_crl}, {copy_crl[0], copy_crl[1]}};
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), certs[order][0]));
+    EXPECT_EQ(1, X509_STORE_add_crl(store.get(), crls[order][0]));
+    EXPECT_EQ(0, X509_STORE_add_cert(store.get(), certs[order][1]));
+    EXPECT_EQ(0, X509_STORE_add_crl(store.get(), crls[order][1]));
+    EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE},
+                   {ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+    EXPECT_EQ(2, sk_num(store->objs));
+    X509_free(made);
+    X509_CRL_free(made_crl);
+    for (int i = 0; i < 2; i++) {
+      X509_free(copy[i]);
+      X509_CRL_free(copy_crl[i]);
+    }
+  }
+}
+
+// Certificates built in memory that cannot be encoded (no key), their
+// subjects never encoded, are told apart by subject and serial number: with
+// 200 of one serial held, another of a new subject or serial is kept, and
+// one of a held subject and serial is a duplicate.
+struct BareCase {
+  const char* name;
+  const char* subject;
+  long serial;
+  int added;
+};
+
+const BareCase kBareCases[] = {
+    {"NewSubject", "bare 1x", 1, 1},
+    {"NewSerial", "bare 1", 2, 1},
+    {"HeldSubjectAndSerial", "bare 1", 1, 0},
+};
+
+X509* BareCert(const char* subject, long serial) {
+  X509* x = X509_new();
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", ASN1_MB_ASCII,
+                             reinterpret_cast<const unsigned char*>(subject), -1, -1, 0);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
+  return x;
+}
+
+TEST(Store, UnencodableCertificatesBySubjectAndSerial) {
+  StorePtr store(X509_STORE_new());
+  std::vector<X509*> held;
+  for (int k = 0; k < 200; k++) {
+    held.push_back(BareCert(("bare " + std::to_string(k)).c_str(), 1));
+    EXPECT_EQ(1, X509_STORE_add_cert(store.get(), held.back()));
+  }
+  EXPECT_EQ(0, X509_STORE_add_cert(store.get(), held[100]));
+  ERR_clear_error();
+  for (const BareCase& c : kBareCases) {
+    SCOPED_TRACE(c.name);
+    X509* x = BareCert(c.subject, c.serial);
+    EXPECT_EQ(c.added, X509_STORE_add_cert(store.get(), x));
+    if (c.added == 0) {
+      EXPECT_ERRORS(
+          {{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+    }
+    X509_free(x);
+  }
+  EXPECT_EQ(202, sk_num(store->objs));
+  for (X509* x : held) X509_free(x);
+  ERR_clear_error();
+}
+
 // An issuer step that refuses the first candidate it is offered, then
 // accepts any other.
 X509* refused = nullptr;
@@ -525,6 +780,29 @@ TEST(Loaders, LoadLocationsReadsAPemFile) {
   EXPECT_EQ(2, sk_num(store->objs));
   TempPath empty;
   EXPECT_EQ(0, X509_STORE_load_locations(store.get(), empty.c_str(), nullptr));
+  morvane_test::DrainErrors();
+}
+
+// A PEM file of revocation lists that share issuer, lastUpdate and the
+// signature's last 16 octets loads whole, and a second time adds nothing.
+TEST(Loaders, PemFileOfListsOfOneShape) {
+  constexpr int kLists = 300;
+  TempPath pem;
+  BIO* out = BIO_new_file(pem.c_str(), "w");
+  ASSERT_NE(nullptr, out);
+  for (const Bytes& der : kSharedShapes[1].make(kLists)) {
+    X509_CRL* crl = x509_test::Decode(d2i_X509_CRL, der);
+    EXPECT_EQ(1, PEM_write_bio_X509_CRL(out, crl));
+    X509_CRL_free(crl);
+  }
+  BIO_free(out);
+  StorePtr store(X509_STORE_new());
+  EXPECT_EQ(1, X509_STORE_load_locations(store.get(), pem.c_str(), nullptr));
+  EXPECT_EQ(kLists, sk_num(store->objs));
+  EXPECT_ERRORS({});
+  X509_LOOKUP* lu = X509_STORE_add_lookup(store.get(), X509_LOOKUP_file());
+  EXPECT_EQ(kLists, X509_load_cert_crl_file(lu, pem.c_str(), X509_FILETYPE_PEM));
+  EXPECT_EQ(kLists, sk_num(store->objs));
   morvane_test::DrainErrors();
 }
 

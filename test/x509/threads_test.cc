@@ -343,6 +343,35 @@ TEST(X509ThreadsKeys, TwoEncodingsOfOneIssuerKeyEachFindTheRevocation) {
   for (X509_STORE* s : stores) X509_STORE_free(s);
   EVP_PKEY_free(compressed);
   EXPECT_ERRORS({});
+
+// Eight threads make the first additions of the process to one store at
+// once: the certificate made in memory that they share (its subject changed
+// since it was signed, so that keying it encodes the name again), each its
+// own decoded copy of one certificate and of one list, and a certificate of
+// its own.  Each object is held once, whichever thread added it.
+TEST(X509ThreadsStore, FirstAdditionsToOneStore) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  X509* shared = morvane_test::MakeCert({"Shared", "", 2, 1, {}});
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(shared), "O", ASN1_MB_ASCII,
+                             reinterpret_cast<const unsigned char*>("Changed"), -1, -1, 0);
+  const ChainDer der = MakeChainDer();
+  X509_STORE* store = X509_STORE_new();
+  std::atomic<int> added{0};
+  RunTogether([&](int t) {
+    Bytes own = der.leaf;
+    own[own.size() - 1] ^= static_cast<unsigned char>(t + 1);  // another signature
+    X509* mine[] = {Decode(d2i_X509, der.ca), Decode(d2i_X509, own)};
+    X509_CRL* crl = Decode(d2i_X509_CRL, der.root_crl);
+    added.fetch_add(X509_STORE_add_cert(store, shared) + X509_STORE_add_cert(store, mine[0]) +
+                    X509_STORE_add_cert(store, mine[1]) + X509_STORE_add_crl(store, crl));
+    for (X509* x : mine) X509_free(x);
+    X509_CRL_free(crl);
+  });
+  EXPECT_EQ(added.load(), 3 + kThreads);
+  EXPECT_EQ(sk_num(store->objs), 3 + kThreads);
+  X509_STORE_free(store);
+  X509_free(shared);
   CRYPTO_set_locking_callback(nullptr);
 }
 
