@@ -343,6 +343,8 @@ TEST(X509ThreadsKeys, TwoEncodingsOfOneIssuerKeyEachFindTheRevocation) {
   for (X509_STORE* s : stores) X509_STORE_free(s);
   EVP_PKEY_free(compressed);
   EXPECT_ERRORS({});
+  CRYPTO_set_locking_callback(nullptr);
+}
 
 // Eight threads make the first additions of the process to one store at
 // once: the certificate made in memory that they share (its subject changed
