@@ -4,7 +4,9 @@
 #define MORVANE_CRYPTO_X509_INTERNAL_H
 
 #include <stddef.h>
+#include <stdint.h>
 
+#include <morvane/crypto.h>
 #include <morvane/evp.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
@@ -32,6 +34,70 @@ struct SessionKey {
 // call (x509_crl_choice.cc).
 struct IssuerLists;
 void issuer_lists_free(IssuerLists* lists);
+
+// An open-addressed table of E, a power of two long and at most half full
+// (MORVANE_malloc'd); E tells a free slot (empty()) and where its search
+// starts (hash()).
+template <class E>
+class ProbedTable {
+ public:
+  ProbedTable() = default;
+  ~ProbedTable() { MORVANE_free(slots_); }
+  ProbedTable(const ProbedTable&) = delete;
+  ProbedTable& operator=(const ProbedTable&) = delete;
+
+  // The entry that `match` accepts among those whose search starts at h.
+  template <class Match>
+  const E* find(size_t h, Match match) const {
+    if (n_ == 0) return nullptr;
+    for (size_t i = h & (cap_ - 1);; i = (i + 1) & (cap_ - 1)) {
+      if (slots_[i].empty()) return nullptr;
+      if (match(slots_[i])) return &slots_[i];
+    }
+  }
+  // false without memory (nothing queued here).
+  bool insert(const E& e) {
+    if (2 * (n_ + 1) > cap_) {
+      const size_t cap = cap_ == 0 ? 64 : cap_ * 2;
+      auto* grown = static_cast<E*>(MORVANE_malloc(cap * sizeof(E)));
+      if (grown == nullptr) return false;
+      for (size_t i = 0; i < cap; i++) grown[i] = E{};
+      E* old = slots_;
+      const size_t old_cap = cap_;
+      slots_ = grown;
+      cap_ = cap;
+      n_ = 0;
+      for (size_t i = 0; i < old_cap; i++)
+        if (!old[i].empty()) place(old[i]);
+      MORVANE_free(old);
+    }
+    place(e);
+    return true;
+  }
+  template <class F>
+  void each(F f) const {
+    for (size_t i = 0; i < cap_; i++)
+      if (!slots_[i].empty()) f(slots_[i]);
+  }
+
+ private:
+  void place(const E& e) {
+    size_t i = e.hash() & (cap_ - 1);
+    while (!slots_[i].empty()) i = (i + 1) & (cap_ - 1);
+    slots_[i] = e;
+    n_++;
+  }
+  E* slots_ = nullptr;
+  size_t n_ = 0;
+  size_t cap_ = 0;
+};
+
+// The start of a search for a pair of addresses.
+inline size_t address_hash(const void* a, const void* b = nullptr) {
+  uint64_t h = reinterpret_cast<uintptr_t>(a) * 0x9E3779B97F4A7C15ull;
+  h ^= reinterpret_cast<uintptr_t>(b) * 0xC2B2AE3D27D4EB4Full;
+  return static_cast<size_t>(h ^ (h >> 29));
+}
 
 // What one call has checked: the keys it decoded and the signature verdicts
 // it reached, so that a call checks each signature under each key at most
@@ -87,20 +153,21 @@ class Session {
 
  private:
   struct Noted {
-    const void* obj;
+    const void* obj;  // null: a free slot
     const SessionKey* key;
     int verified;
     bool crl;  // obj is an X509_CRL, else an X509
+    bool empty() const { return obj == nullptr; }
+    size_t hash() const { return address_hash(obj, key); }
   };
-  size_t slot_of(const void* obj, const SessionKey* key) const;
-  bool add_noted(const Noted& n);
+  struct KeySlot {
+    SessionKey* key;  // null: a free slot
+    bool empty() const { return key == nullptr; }
+    size_t hash() const { return address_hash(key->cert); }
+  };
 
-  SessionKey** keys_ = nullptr;
-  int n_keys_ = 0;
-  int cap_keys_ = 0;
-  Noted* noted_ = nullptr;  // open addressing, a power of two long
-  size_t n_noted_ = 0;
-  size_t cap_noted_ = 0;
+  ProbedTable<KeySlot> keys_;  // by certificate
+  ProbedTable<Noted> noted_;
   IssuerLists** lists_ = nullptr;
   int n_lists_ = 0;
   int cap_lists_ = 0;

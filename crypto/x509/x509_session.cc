@@ -100,47 +100,42 @@ void make_copy(Session& s, SessionKey* k, X509* cert, const SessionKey* above) {
 }  // namespace
 
 Session::~Session() {
-  for (int i = 0; i < n_keys_; i++) {
-    X509_free(keys_[i]->cert);
-    EVP_PKEY_free(keys_[i]->pkey);
-    MORVANE_free(keys_[i]->der);
-    MORVANE_free(keys_[i]);
-  }
-  MORVANE_free(keys_);
-  for (size_t i = 0; i < cap_noted_; i++) {
-    const Noted& n = noted_[i];
-    if (n.obj == nullptr) continue;
+  keys_.each([](const KeySlot& slot) {
+    X509_free(slot.key->cert);
+    EVP_PKEY_free(slot.key->pkey);
+    MORVANE_free(slot.key->der);
+    MORVANE_free(slot.key);
+  });
+  noted_.each([](const Noted& n) {
     if (n.crl) {
       X509_CRL_free(static_cast<X509_CRL*>(const_cast<void*>(n.obj)));
     } else {
       X509_free(static_cast<X509*>(const_cast<void*>(n.obj)));
     }
-  }
-  MORVANE_free(noted_);
+  });
   for (int i = 0; i < n_lists_; i++) issuer_lists_free(lists_[i]);
   MORVANE_free(lists_);
 }
 
 const SessionKey* Session::key(X509* cert, const SessionKey* above) {
-  for (int i = 0; i < n_keys_; i++) {
-    const SessionKey* k = keys_[i];
-    // A key with parameters of its own is the same whatever is above it.
-    if (k->cert == cert && (k->above == nullptr || k->above == above)) return k;
-  }
-  if (!room_for_one(keys_, n_keys_, cap_keys_)) return nullptr;
+  // A key with parameters of its own is the same whatever is above it.
+  const KeySlot* held = keys_.find(address_hash(cert), [&](const KeySlot& slot) {
+    return slot.key->cert == cert && (slot.key->above == nullptr || slot.key->above == above);
+  });
+  if (held != nullptr) return held->key;
   auto* k = static_cast<SessionKey*>(MORVANE_malloc(sizeof(SessionKey)));
-  if (k == nullptr) {
+  if (k != nullptr) *k = SessionKey{cert, nullptr, false, {}, nullptr, 0, nullptr};
+  if (k == nullptr || !keys_.insert({k})) {
+    MORVANE_free(k);
     memory_failure(__LINE__);
     return nullptr;
   }
-  *k = SessionKey{cert, nullptr, false, {}, nullptr, 0, nullptr};
+  CRYPTO_add(&cert->references, 1, CRYPTO_LOCK_X509);
   EVP_PKEY* container = X509_get_pubkey(cert);
   const bool inherits = container != nullptr && EVP_PKEY_missing_parameters(container);
   EVP_PKEY_free(container);
   if (inherits) k->above = above;
   make_copy(*this, k, cert, k->above);
-  CRYPTO_add(&cert->references, 1, CRYPTO_LOCK_X509);
-  keys_[n_keys_++] = k;
   return k;
 }
 
@@ -151,58 +146,29 @@ EVP_PKEY* Session::checking(const SessionKey* key) {
   return k->pkey;
 }
 
-size_t Session::slot_of(const void* obj, const SessionKey* key) const {
-  uint64_t h = reinterpret_cast<uintptr_t>(obj) * 0x9E3779B97F4A7C15ull;
-  h ^= reinterpret_cast<uintptr_t>(key) * 0xC2B2AE3D27D4EB4Full;
-  return static_cast<size_t>(h ^ (h >> 29)) & (cap_noted_ - 1);
-}
-
 int Session::recalled(const void* obj, const SessionKey* key) const {
-  if (n_noted_ == 0) return -1;
-  for (size_t i = slot_of(obj, key);; i = (i + 1) & (cap_noted_ - 1)) {
-    const Noted& n = noted_[i];
-    if (n.obj == nullptr) return -1;
-    if (n.obj == obj && n.key == key) return n.verified;
-  }
+  const Noted* n = noted_.find(address_hash(obj, key), [&](const Noted& slot) {
+    return slot.obj == obj && slot.key == key;
+  });
+  return n != nullptr ? n->verified : -1;
 }
 
 void Session::note(X509* x, const SessionKey* key, bool verified) {
-  if (recalled(x, key) < 0 && add_noted({x, key, verified ? 1 : 0, false}))
-    CRYPTO_add(&x->references, 1, CRYPTO_LOCK_X509);
+  if (recalled(x, key) >= 0) return;
+  if (!noted_.insert({x, key, verified ? 1 : 0, false})) {
+    memory_failure(__LINE__);
+    return;
+  }
+  CRYPTO_add(&x->references, 1, CRYPTO_LOCK_X509);
 }
 
 void Session::note(X509_CRL* crl, const SessionKey* key, bool verified) {
-  if (recalled(crl, key) < 0 && add_noted({crl, key, verified ? 1 : 0, true}))
-    CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
-}
-
-bool Session::add_noted(const Noted& n) {
-  // At most half full, so that a search meets an empty slot soon.
-  if (2 * (n_noted_ + 1) > cap_noted_) {
-    const size_t cap = cap_noted_ == 0 ? 64 : cap_noted_ * 2;
-    auto* table = static_cast<Noted*>(MORVANE_malloc(cap * sizeof(Noted)));
-    if (table == nullptr) {
-      memory_failure(__LINE__);
-      return false;
-    }
-    memset(table, 0, cap * sizeof(Noted));
-    Noted* old = noted_;
-    const size_t old_cap = cap_noted_;
-    noted_ = table;
-    cap_noted_ = cap;
-    for (size_t i = 0; i < old_cap; i++) {
-      if (old[i].obj == nullptr) continue;
-      size_t j = slot_of(old[i].obj, old[i].key);
-      while (noted_[j].obj != nullptr) j = (j + 1) & (cap_noted_ - 1);
-      noted_[j] = old[i];
-    }
-    MORVANE_free(old);
+  if (recalled(crl, key) >= 0) return;
+  if (!noted_.insert({crl, key, verified ? 1 : 0, true})) {
+    memory_failure(__LINE__);
+    return;
   }
-  size_t i = slot_of(n.obj, n.key);
-  while (noted_[i].obj != nullptr) i = (i + 1) & (cap_noted_ - 1);
-  noted_[i] = n;
-  n_noted_++;
-  return true;
+  CRYPTO_add(&crl->references, 1, CRYPTO_LOCK_X509_CRL);
 }
 
 bool Session::add_lists(IssuerLists* lists) {
