@@ -104,11 +104,11 @@ struct Listed {
   X509_CRL* crl;  // a reference held
   int met;        // its place in the order met
   bool delta;
-  bool in_time;  // at the verification moment
-  bool dated;    // its lastUpdate reads
-  TimeMoment issued;              // lastUpdate
-  ASN1_INTEGER* number;           // cRLNumber, owned; null when absent or unreadable
-  ASN1_OCTET_STRING* named_key;   // the authorityKeyIdentifier's keyIdentifier, owned, or null
+  bool in_time;                  // at the verification moment
+  bool dated;                    // its lastUpdate reads
+  TimeMoment issued;             // lastUpdate
+  ASN1_INTEGER* number;          // cRLNumber, owned; null when absent or unreadable
+  ASN1_OCTET_STRING* named_key;  // the authorityKeyIdentifier's keyIdentifier, owned, or null
 };
 
 // The lists of one issuer name met by a call, each once, ranked.
@@ -189,8 +189,8 @@ struct Gathered {
   void add(X509_CRL* crl) {
     if (n == cap) {
       const int grown_cap = cap == 0 ? 16 : cap * 2;
-      auto* grown = static_cast<Listed*>(
-          MORVANE_realloc(c, static_cast<size_t>(grown_cap) * sizeof(Listed)));
+      auto* grown =
+          static_cast<Listed*>(MORVANE_realloc(c, static_cast<size_t>(grown_cap) * sizeof(Listed)));
       if (grown == nullptr) {
         failed = true;
         return;
@@ -255,8 +255,8 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
     }
     Listed& k = lists->c[lists->n++];  // over a slot already read
     X509_CRL* crl = g->c[i].crl;
-    k = {crl, g->c[i].met, is_delta(crl), in_time(ctx, crl), false, {0, nullptr, 0},
-         crl_number(crl), named_key(crl)};
+    k = {crl,   g->c[i].met,     is_delta(crl),   in_time(ctx, crl),
+         false, {0, nullptr, 0}, crl_number(crl), named_key(crl)};
     k.dated = time_moment(crl->crl->lastUpdate, &k.issued);
   }
   g->c = nullptr;
@@ -435,8 +435,7 @@ int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
   if (r <= 0) {
     // A method that has not answered may hold a newer list.
     if (r < 0)
-      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__,
-                    __LINE__);
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
     return 0;
   }
   Judge judge(ctx, s, x);

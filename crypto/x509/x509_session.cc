@@ -5,11 +5,12 @@
 // Implementation notes: a verdict is noted by the object's address (a
 // reference held, so that no other object takes that address during the
 // call) and the session's own key record, so it is only as good as the
-// call: nothing here is kept once the call returns.  Keys are copies decoded from an encoding
-// of the certificate's key as the call first met it, never the container
-// X509_get_pubkey lends, which a caller may change in place; a key without
-// parameters takes those of the copy above it, so that links under keys
-// that inherit their parameters are checked like any other.
+// call: nothing here is kept once the call returns.  Keys are copies
+// decoded from an encoding of the certificate's key as the call first met
+// it, never the container X509_get_pubkey lends, which a caller may change
+// in place; a key without parameters takes those of the copy above it, so
+// that links under keys that inherit their parameters are checked like any
+// other.
 
 #include <stdint.h>
 #include <string.h>
@@ -38,8 +39,7 @@ template <class T>
 bool room_for_one(T*& items, int n, int& cap) {
   if (n < cap) return true;
   const int grown_cap = cap == 0 ? 8 : cap * 2;
-  auto* grown =
-      static_cast<T*>(MORVANE_realloc(items, static_cast<size_t>(grown_cap) * sizeof(T)));
+  auto* grown = static_cast<T*>(MORVANE_realloc(items, static_cast<size_t>(grown_cap) * sizeof(T)));
   if (grown == nullptr) {
     memory_failure(__LINE__);
     return false;

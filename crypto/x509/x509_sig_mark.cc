@@ -33,8 +33,8 @@
 // The verdicts an object keeps (the `kept_sigs` of X509 and X509_CRL).
 struct x509_kept_sigs_st {
   static constexpr int kSlots = 8;
-  int next;                            // the slot written next
-  unsigned char state[kSlots];         // 0 empty, 1 verified, 2 failed
+  int next;                     // the slot written next
+  unsigned char state[kSlots];  // 0 empty, 1 verified, 2 failed
   unsigned char digest[kSlots][SHA256_DIGEST_LENGTH];
 };
 
@@ -79,8 +79,8 @@ void digest_part(SHA256_CTX* c, const unsigned char* p, size_t len) {
 template <class T>
 bool verdict_name(T* obj, const SessionKey* key, unsigned char* out) {
   const ASN1_ENCODING* enc = Signed<T>::enc(obj);
-  if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 ||
-      obj->sig_alg == nullptr || obj->signature == nullptr)
+  if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 || obj->sig_alg == nullptr ||
+      obj->signature == nullptr)
     return false;
   unsigned char small[128];
   unsigned char* alg = small;

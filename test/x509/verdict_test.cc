@@ -107,10 +107,10 @@ struct Built {
           EVP_PKEY* key = DsaKeySharingParameters(DsaKey());
           owned_keys.push_back(key);
           const std::string name = "DsaCA" + std::to_string(i);
-          untrusted.insert(untrusted.begin(),
-                           Decoded(WithoutParameters(
-                               MakeCert({name, above_name, 2, 10 + i, kCaExts, key, above}),
-                               above)));
+          untrusted.insert(
+              untrusted.begin(),
+              Decoded(WithoutParameters(
+                  MakeCert({name, above_name, 2, 10 + i, kCaExts, key, above}), above)));
           above = key;
           above_name = name;
         }
@@ -192,7 +192,9 @@ const DeltaCase kDeltaCases[] = {
     {"DsaThreeLevelsStrict", Shape::kDsa3, AcceptNoList, 1, true, kRevoked},
 };
 
-void PrintTo(const DeltaCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DeltaCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DeltaList : public testing::TestWithParam<DeltaCase> {};
 
@@ -367,7 +369,9 @@ const ChangeCase kChangeCases[] = {
     {"ListSignatureAlgorithm", Root::kRsa, ListSignedWithMd5, 0, kListFails},
 };
 
-void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ChangeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class InPlaceChange : public testing::TestWithParam<ChangeCase> {};
 
@@ -380,8 +384,8 @@ TEST_P(InPlaceChange, IsJudgedByTheNextVerification) {
     EVP_PKEY* key = RootKey(c.root);
     X509* root = Decoded(MakeCert({"Root", "", 2, 1, kCaExts, key, key}));
     X509* leaf = Decoded(MakeCert({"Leaf", "Root", 2, kLeafSerial, {}, RsaKey2(), key}));
-    X509_CRL* list = Decoded(MakeCrl("Root", {{99, {}}}, kChainMoment - kDay,
-                                     kChainMoment + kDay, {}, key));
+    X509_CRL* list =
+        Decoded(MakeCrl("Root", {{99, {}}}, kChainMoment - kDay, kChainMoment + kDay, {}, key));
     X509_STORE* store = X509_STORE_new();
     ASSERT_EQ(1, X509_STORE_add_cert(store, root));
     STACK* crls = sk_new_null();
@@ -447,8 +451,7 @@ TEST(SessionCost, EachForgedListIsCheckedOncePerKey) {
   std::vector<X509*> signers;
   for (int i = 0; i < kSigners; i++) {
     const std::string cn = "Signer " + std::to_string(i);
-    signers.push_back(
-        Decoded(MakeCert({cn, "Root", 2, 100 + i, {}, RsaKey(), keys[i % 2]})));
+    signers.push_back(Decoded(MakeCert({cn, "Root", 2, 100 + i, {}, RsaKey(), keys[i % 2]})));
     ASSERT_NE(nullptr, PKCS7_add_signature(p7, signers.back(), RsaKey(), EVP_sha1()));
     ASSERT_EQ(1, PKCS7_add_certificate(p7, signers.back()));
   }
