@@ -77,6 +77,7 @@ bool in_time(X509_STORE_CTX* ctx, X509_CRL* crl) {
 // The list's cRLNumber (RFC 5280, 5.2.3), new; null when absent or
 // unreadable.
 ASN1_INTEGER* crl_number(X509_CRL* crl) {
+  if (X509_CRL_get_ext_by_NID(crl, kNidCrlNumber, -1) < 0) return nullptr;
   const QuietErrors quiet;
   return static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, kNidCrlNumber, nullptr, nullptr));
 }
@@ -142,6 +143,7 @@ void memory_failure(int line) {
 // The keyIdentifier of the list's authorityKeyIdentifier, new; null when
 // absent or unreadable.
 ASN1_OCTET_STRING* named_key(X509_CRL* crl) {
+  if (X509_CRL_get_ext_by_NID(crl, kNidAuthorityKeyId, -1) < 0) return nullptr;
   const QuietErrors quiet;
   auto* akid = static_cast<AUTHORITY_KEYID*>(
       X509_CRL_get_ext_d2i(crl, kNidAuthorityKeyId, nullptr, nullptr));
