@@ -2,6 +2,7 @@
 #ifndef MORVANE_CRYPTO_X509_LOCAL_H
 #define MORVANE_CRYPTO_X509_LOCAL_H
 
+#include <stdint.h>
 #include <time.h>
 
 #include <morvane/asn1.h>
@@ -45,6 +46,14 @@ int store_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x);
 // setting *bad_chain.  1 to go on with the checks, 0 failure, or a lookup's
 // negative answer.
 int build_chain(X509_STORE_CTX* ctx, bool* bad_chain);
+
+// The key of a store object in *key (x509_lu_key.cc): a keyed hash of the
+// digest of its DER, or of its subject, serial and signature when it has
+// none; false (nothing queued) when memory ran out.
+bool store_key(const X509_OBJECT* obj, uint64_t* key);
+
+// Where the address of a certificate or list falls in the store's index.
+uint64_t store_address_key(const void* p);
 
 // Receives one object of a store search; 0 ends the search.
 using ObjectSink = int (*)(void* arg, X509_OBJECT* obj);
