@@ -47,6 +47,50 @@ int store_issuer(X509** issuer, X509_STORE_CTX* ctx, X509* x);
 // negative answer.
 int build_chain(X509_STORE_CTX* ctx, bool* bad_chain);
 
+// The octets an encoder writes (asked for their length first), in a buffer
+// of their own: on the stack when short.
+class Written {
+ public:
+  Written() = default;
+  ~Written() {
+    if (buf_ != local_) MORVANE_free(buf_);
+  }
+  Written(const Written&) = delete;
+  Written& operator=(const Written&) = delete;
+
+  // Writes with `write` (an i2d-style function of the output pointer).
+  template <class Write>
+  void encode(Write write) {
+    const int n = write(nullptr);
+    if (n <= 0) return;
+    if (n > static_cast<int>(sizeof local_)) {
+      buf_ = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(n)));
+      if (buf_ == nullptr) {
+        buf_ = local_;
+        length_ = -1;
+        return;
+      }
+    }
+    unsigned char* p = buf_;
+    if (write(&p) == n) length_ = n;
+  }
+  unsigned char* data() { return buf_; }
+  // The count of octets; 0 when none could be written, -1 when memory ran
+  // out (nothing queued).
+  int length() const { return length_; }
+  void set_length(int n) { length_ = n; }
+
+ private:
+  unsigned char local_[1024];
+  unsigned char* buf_ = local_;
+  int length_ = 0;
+};
+
+// The DER of an algorithm identifier into out (x509_lu_key.cc): written
+// there for one of no parameter or a NULL one (nearly every one), as the
+// encoder writes it; otherwise encoded.
+void algorithm_der(X509_ALGOR* alg, Written& out);
+
 // The key of a store object in *key (x509_lu_key.cc): a keyed hash of the
 // digest of its DER, or of its subject, serial and signature when it has
 // none; false (nothing queued) when memory ran out.

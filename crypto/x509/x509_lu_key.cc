@@ -181,70 +181,6 @@ uint64_t bare_key(const X509_OBJECT* obj, const Secret& s) {
   return h.final();
 }
 
-// The octets an encoder writes (asked for their length first), in a buffer
-// of their own: on the stack when short.
-class Written {
- public:
-  Written() = default;
-  ~Written() {
-    if (buf_ != local_) MORVANE_free(buf_);
-  }
-  Written(const Written&) = delete;
-  Written& operator=(const Written&) = delete;
-
-  // Writes with `write` (an i2d-style function of the output pointer).
-  template <class Write>
-  void encode(Write write) {
-    const int n = write(nullptr);
-    if (n <= 0) return;
-    if (n > static_cast<int>(sizeof local_)) {
-      buf_ = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(n)));
-      if (buf_ == nullptr) {
-        buf_ = local_;
-        length_ = -1;
-        return;
-      }
-    }
-    unsigned char* p = buf_;
-    if (write(&p) == n) length_ = n;
-  }
-  unsigned char* data() { return buf_; }
-  // The count of octets; 0 when none could be written, -1 when memory ran
-  // out (nothing queued).
-  int length() const { return length_; }
-  void set_length(int n) { length_ = n; }
-
- private:
-  unsigned char local_[1024];
-  unsigned char* buf_ = local_;
-  int length_ = 0;
-};
-
-// The DER of an algorithm identifier into out: written here for one of no
-// parameter or a NULL one (nearly every one), as the encoder writes it;
-// otherwise encoded.
-void algorithm_der(X509_ALGOR* alg, Written& out) {
-  const ASN1_OBJECT* oid = alg != nullptr ? alg->algorithm : nullptr;
-  const ASN1_TYPE* param = alg != nullptr ? alg->parameter : nullptr;
-  if (oid == nullptr || oid->data == nullptr || oid->length <= 0 || oid->length > 123 ||
-      (param != nullptr && param->type != ASN1_UT_NULL)) {
-    out.encode([alg](unsigned char** p) { return i2d_X509_ALGOR(alg, p); });
-    return;
-  }
-  unsigned char* p = out.data();
-  *p++ = 0x30;
-  *p++ = static_cast<unsigned char>(oid->length + (param != nullptr ? 4 : 2));
-  *p++ = 0x06;
-  *p++ = static_cast<unsigned char>(oid->length);
-  memcpy(p, oid->data, static_cast<size_t>(oid->length));
-  p += oid->length;
-  if (param != nullptr) {
-    *p++ = 0x05;
-    *p++ = 0x00;
-  }
-  out.set_length(static_cast<int>(p - out.data()));
-}
-
 // The DER header of a value of the tag and content length, into out (at
 // most 10 octets); its size.
 size_t der_header(unsigned char* out, unsigned char tag, size_t length) {
@@ -338,6 +274,28 @@ int der_digest(const X509_OBJECT* obj, unsigned char* md) {
 }
 
 }  // namespace
+
+void algorithm_der(X509_ALGOR* alg, Written& out) {
+  const ASN1_OBJECT* oid = alg != nullptr ? alg->algorithm : nullptr;
+  const ASN1_TYPE* param = alg != nullptr ? alg->parameter : nullptr;
+  if (oid == nullptr || oid->data == nullptr || oid->length <= 0 || oid->length > 123 ||
+      (param != nullptr && param->type != ASN1_UT_NULL)) {
+    out.encode([alg](unsigned char** p) { return i2d_X509_ALGOR(alg, p); });
+    return;
+  }
+  unsigned char* p = out.data();
+  *p++ = 0x30;
+  *p++ = static_cast<unsigned char>(oid->length + (param != nullptr ? 4 : 2));
+  *p++ = 0x06;
+  *p++ = static_cast<unsigned char>(oid->length);
+  memcpy(p, oid->data, static_cast<size_t>(oid->length));
+  p += oid->length;
+  if (param != nullptr) {
+    *p++ = 0x05;
+    *p++ = 0x00;
+  }
+  out.set_length(static_cast<int>(p - out.data()));
+}
 
 bool store_key(const X509_OBJECT* obj, uint64_t* key) {
   const Secret s = secret();

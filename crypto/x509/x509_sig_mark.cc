@@ -82,32 +82,20 @@ bool verdict_name(T* obj, const SessionKey* key, unsigned char* out) {
   if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 || obj->sig_alg == nullptr ||
       obj->signature == nullptr)
     return false;
-  unsigned char small[128];
-  unsigned char* alg = small;
-  const int alg_len = i2d_X509_ALGOR(obj->sig_alg, nullptr);
-  if (alg_len <= 0) return false;
-  if (static_cast<size_t>(alg_len) > sizeof small) {
-    alg = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(alg_len)));
-    if (alg == nullptr) {
-      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
-                    __LINE__);
-      return false;
-    }
-  }
-  unsigned char* p = alg;
-  const bool ok = i2d_X509_ALGOR(obj->sig_alg, &p) == alg_len;
-  if (ok) {
-    SHA256_CTX c;
-    SHA256_Init(&c);
-    digest_part(&c, enc->enc, static_cast<size_t>(enc->len));
-    digest_part(&c, alg, static_cast<size_t>(alg_len));
-    const int sig_len = obj->signature->length > 0 ? obj->signature->length : 0;
-    digest_part(&c, obj->signature->data, static_cast<size_t>(sig_len));
-    digest_part(&c, key->digest, sizeof key->digest);
-    SHA256_Final(out, &c);
-  }
-  if (alg != small) MORVANE_free(alg);
-  return ok;
+  Written alg;
+  algorithm_der(obj->sig_alg, alg);
+  if (alg.length() < 0)
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+  if (alg.length() <= 0) return false;
+  SHA256_CTX c;
+  SHA256_Init(&c);
+  digest_part(&c, enc->enc, static_cast<size_t>(enc->len));
+  digest_part(&c, alg.data(), static_cast<size_t>(alg.length()));
+  const int sig_len = obj->signature->length > 0 ? obj->signature->length : 0;
+  digest_part(&c, obj->signature->data, static_cast<size_t>(sig_len));
+  digest_part(&c, key->digest, sizeof key->digest);
+  SHA256_Final(out, &c);
+  return true;
 }
 
 // The verdict obj keeps under that name: 1, 0, or -1 none.
