@@ -1,24 +1,28 @@
 // The hashed-directory lookup method ("Load certs from files in a
 // directory"): certificates are read from <dir>/<hash>.<n> and revocation
-// lists from <dir>/<hash>.r<n>, n = 0, 1, ... up to the first missing file,
-// the hash being X509_NAME_hash of the subject (issuer) name, in eight
-// lower-case hexadecimal digits.  A search reads the files of the hash in
-// every directory of the list.
+// lists from <dir>/<hash>.r<n>, n = 0, 1, ... up to the first number with
+// no entry, the hash being X509_NAME_hash of the subject (issuer) name, in
+// eight lower-case hexadecimal digits.  A search reads the files of the
+// hash in every directory of the list.  A broken entry (a dangling link,
+// a file that cannot be opened, anything but a regular file) is passed
+// over with its reason queued, and the numbers go on after it; a FIFO or a
+// device is never opened.
 //
 // Implementation notes: each search looks at every file of the hash again,
 // so that a list added or replaced since counts, but reads only those that
 // changed: the lookup keeps, per directory, type, hash and file number, the
 // file's identity (device, inode, size, modification and change times) as
-// stat saw it before the file was read, recorded once all its objects are
-// in the store, or once its bytes were read and did not parse.  A file that
-// could not be opened or read, or that memory ran short for, is not
-// recorded: the next search reads it again, and this one fails (for a
-// list, or for want of memory) rather than answer without it.  A file that
-// looks as recorded is passed over; a search that
-// finds no record reads the file itself (another thread may be reading it:
-// the store refuses the second copy of each object), so its own objects
-// are in the store when it returns.  The records sit under lock 11.
+// the descriptor read showed it when opened, recorded once all its objects
+// are in the store, or once its bytes were read and did not parse.  A
+// broken file, or one that memory ran short for, is not recorded: the next
+// search tries it again, and this one fails (for a list, or for want of
+// memory) rather than answer without it.  A file that looks as recorded is
+// passed over; a search that finds no record reads the file itself
+// (another thread may be reading it: the store refuses the second copy of
+// each object), so its own objects are in the store when it returns.  The
+// records sit under lock 11.
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -239,21 +243,17 @@ enum class FileRead {
   kNoMemory,    // memory ran short: try again, and the search fails
 };
 
-// Reads the file's bytes whole, then its objects into the store.  Only a
-// regular file is read so; another (a folder) is left to the loader, which
-// refuses it.
-FileRead read_file(X509_LOOKUP* xl, const char* path, const struct stat& st, int type,
-                   int file_type) {
+// Reads the file's bytes whole, then its objects into the store; *st gets
+// the status of the file read.  Only a regular file is opened (without
+// waiting) and read: anything else is broken, like one that cannot be
+// opened.
+FileRead read_file(X509_LOOKUP* xl, const char* path, int type, int file_type, struct stat* st) {
   const morvane::internal::MallocFailureWatch watch;
-  if (!S_ISREG(st.st_mode)) {
-    morvane::x509::load_file_objects(xl, path, type, file_type);
-    return watch.seen() ? FileRead::kNoMemory : FileRead::kRead;
-  }
-  BIO* in = BIO_new_file(path, "r");
+  morvane::x509::OpenFailure why = morvane::x509::OpenFailure::kUnreadable;
+  BIO* in = morvane::x509::open_file(path, X509_F_GET_CERT_BY_SUBJECT, true, st, &why);
   if (in == nullptr) {
-    put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_SYS_LIB, __LINE__);
-    ERR_add_error_data(2, "file=", path);
-    return watch.seen() ? FileRead::kNoMemory : FileRead::kUnreadable;
+    return watch.seen() || why == morvane::x509::OpenFailure::kNoMemory ? FileRead::kNoMemory
+                                                                          : FileRead::kUnreadable;
   }
   BIO* bytes = BIO_new(BIO_s_mem());
   char chunk[4096];
@@ -316,17 +316,49 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       }
       snprintf(b->data, static_cast<size_t>(need) + 1, "%s%c%08lx.%s%d", dir, '/', h, postfix, k);
       struct stat st;
-      if (stat(b->data, &st) < 0) break;
-      const LoadedFile file{i,         type,       h,          k,         st.st_dev,
+      if (stat(b->data, &st) < 0) {
+        const int err = errno;
+        struct stat link;
+        const bool entry = lstat(b->data, &link) == 0;
+        // No entry (or no directory): the numbers end here.
+        if (!entry && (err == ENOENT || err == ENOTDIR)) break;
+        // An entry that cannot be followed (a dangling or looping link) is
+        // broken: the numbers go on after it.  A directory that cannot be
+        // searched tells nothing of what follows.
+        SYSerr(SYS_F_FOPEN, err);
+        ERR_add_error_data(3, "stat('", b->data, "')");
+        put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_SYS_LIB, __LINE__);
+        ERR_add_error_data(2, "file=", b->data);
+        unreadable = true;
+        if (!entry) break;
+        continue;
+      }
+      const LoadedFile seen{i,         type,       h,          k,         st.st_dev,
                             st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-      if (unchanged(ctx, file)) continue;
-      // A file read, whether or not its objects parsed, is remembered, so
-      // that it is not read again while unchanged; one that could not be
-      // opened or read (no descriptor left, say), or that memory ran short
-      // for, is read again next time.
-      switch (read_file(xl, b->data, st, type, ctx->dirs_type[i])) {
+      if (!S_ISREG(st.st_mode)) {
+        // A FIFO, a device or a folder is never opened: it may block, or
+        // never end.  It fails every list search; a certificate search
+        // reports it once while it stays as it is.
+        if (type == X509_LU_X509 && unchanged(ctx, seen)) continue;
+        put_error(X509_F_GET_CERT_BY_SUBJECT, X509_R_WRONG_TYPE, __LINE__);
+        ERR_add_error_data(3, "file=", b->data, " (not a regular file)");
+        if (type == X509_LU_CRL) {
+          unreadable = true;
+        } else if (!remember(ctx, seen)) {
+          no_memory = true;
+        }
+        continue;
+      }
+      if (unchanged(ctx, seen)) continue;
+      // A file read, whether or not its objects parsed, is remembered as
+      // the descriptor read showed it, so that it is not read again while
+      // unchanged; one that could not be opened or read (no descriptor
+      // left, say), or that memory ran short for, is read again next time.
+      switch (read_file(xl, b->data, type, ctx->dirs_type[i], &st)) {
         case FileRead::kRead:
-          if (!remember(ctx, file)) no_memory = true;
+          if (!remember(ctx, LoadedFile{i, type, h, k, st.st_dev, st.st_ino, st.st_size,
+                                        st.st_mtim, st.st_ctim}))
+            no_memory = true;
           break;
         case FileRead::kUnreadable:
           unreadable = true;
@@ -338,9 +370,11 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
     }
   }
   BUF_MEM_free(b);
-  // A list that could not be read may be the one that decides: no list is
-  // found rather than an older one.  (A certificate that could not be read
-  // leaves the chain without it, which the verifier reports.)
+  // A list that could not be read may be the one that decides: the search
+  // fails, its reasons queued, once every other file is in the store (the
+  // verifier still counts a list in hand that revokes).  A certificate that
+  // could not be read leaves the chain without it, which the verifier
+  // reports.
   if (no_memory || (unreadable && type == X509_LU_CRL)) return X509_LU_RETRY;
   // Every directory is read, so that the verifier can choose among all the
   // objects of the name, whichever directory holds them.

@@ -1,7 +1,12 @@
 // The file lookup method ("Load file into cache") and the loaders that read
 // certificates and revocation lists from PEM or DER files into a store.
 
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
@@ -156,11 +161,8 @@ int load_bio(const Loader& l, X509_LOOKUP* ctx, BIO* in, int type, bool held_ok)
 // load_bio over the named file (1 for a null name).
 int load_file(const Loader& l, X509_LOOKUP* ctx, const char* file, int type, bool held_ok) {
   if (file == nullptr) return 1;
-  BIO* in = BIO_new_file(file, "r");
-  if (in == nullptr) {
-    put_error(l.func, ERR_R_SYS_LIB, __LINE__);
-    return 0;
-  }
+  BIO* in = morvane::x509::open_file(file, l.func, false, nullptr, nullptr);
+  if (in == nullptr) return 0;
   const int ret = load_bio(l, ctx, in, type, held_ok);
   BIO_free(in);
   return ret;
@@ -182,8 +184,48 @@ int X509_load_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
 
 namespace morvane::x509 {
 
-int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type) {
-  return load_file(type == X509_LU_X509 ? kCertLoader : kCrlLoader, lu, file, file_type, true);
+BIO* open_file(const char* path, int func, bool regular_only, struct stat* st,
+               OpenFailure* why) {
+  struct stat own;
+  if (st == nullptr) st = &own;
+  // Opened without waiting (opening a FIFO waits for a writer otherwise)
+  // and judged by the descriptor, so that the file read is the one judged.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  FILE* fp = nullptr;
+  if (fd >= 0 && fstat(fd, st) == 0) {
+    const mode_t m = st->st_mode;
+    if (regular_only ? !S_ISREG(m) : S_ISCHR(m) || S_ISBLK(m) || S_ISSOCK(m)) {
+      // A device is never read: it may block, or never end.
+      close(fd);
+      put_error(func, X509_R_WRONG_TYPE, __LINE__);
+      ERR_add_error_data(3, "file=", path, " (not a regular file)");
+      if (why != nullptr) *why = OpenFailure::kNotRegular;
+      return nullptr;
+    }
+    // Read as before: a FIFO that a writer holds open waits for its data,
+    // one that none holds ends at once.
+    const int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0) fp = fdopen(fd, "r");
+  }
+  if (fp == nullptr) {
+    const int err = errno;
+    if (fd >= 0) close(fd);
+    SYSerr(SYS_F_FOPEN, err);
+    ERR_add_error_data(3, "fopen('", path, "','r')");
+    ERR_put_error(ERR_LIB_BIO, BIO_F_BIO_NEW_FILE,
+                  err == ENOENT ? BIO_R_NO_SUCH_FILE : ERR_R_SYS_LIB, __FILE__, __LINE__);
+    put_error(func, ERR_R_SYS_LIB, __LINE__);
+    ERR_add_error_data(2, "file=", path);
+    if (why != nullptr) *why = OpenFailure::kUnreadable;
+    return nullptr;
+  }
+  BIO* in = BIO_new_fp(fp, BIO_CLOSE);
+  if (in == nullptr) {
+    fclose(fp);
+    put_error(func, ERR_R_MALLOC_FAILURE, __LINE__);
+    if (why != nullptr) *why = OpenFailure::kNoMemory;
+  }
+  return in;
 }
 
 int load_bio_objects(X509_LOOKUP* lu, BIO* in, int type, int file_type) {
@@ -195,11 +237,9 @@ int load_bio_objects(X509_LOOKUP* lu, BIO* in, int type, int file_type) {
 int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
   if (type != X509_FILETYPE_PEM) return X509_load_cert_file(ctx, file, type);
   if (file == nullptr) return 1;
-  BIO* in = BIO_new_file(file, "r");
-  if (in == nullptr) {
-    put_error(X509_F_X509_LOAD_CERT_CRL_FILE, ERR_R_SYS_LIB, __LINE__);
-    return 0;
-  }
+  BIO* in = morvane::x509::open_file(file, X509_F_X509_LOAD_CERT_CRL_FILE, false, nullptr,
+                                     nullptr);
+  if (in == nullptr) return 0;
   // A block that does not read (a certificate the decoder refuses) costs
   // that object only: its reasons stay queued and the others load.
   // Memory that runs short fails the load, whatever was added before.

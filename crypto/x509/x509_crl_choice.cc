@@ -116,6 +116,7 @@ struct Listed {
 struct IssuerLists {
   X509_NAME* name;  // owned
   bool loaded;      // the store's lookup methods were asked
+  bool incomplete;  // one failed (a file it could not read): a list not in hand may decide
   bool timed;       // at `moment`, else now
   time_t moment;
   Listed* c;
@@ -215,22 +216,22 @@ int keep_held(void* arg, X509_OBJECT* obj) {
 // `load`, what the store's lookup methods return, then the store's cache.
 // The methods have loaded what they have now before the cache is read, so
 // the choice never rests on a load half done, whatever the cache held
-// before and whatever other threads load meanwhile.  1, 0 without memory
-// (queued), or a method's negative answer.
+// before and whatever other threads load meanwhile.  A method that failed
+// (a file it could not read) still leaves every list in hand met: one may
+// revoke.  1, 0 without memory (queued), or the failed method's negative
+// answer.
 int gather(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
   for (int i = 0; i < sk_num(ctx->crls); i++) {
     auto* crl = reinterpret_cast<X509_CRL*>(sk_value(ctx->crls, i));
     if (X509_NAME_cmp(nm, crl->crl->issuer) == 0) g->add(crl);
   }
+  int r = 1;
   if (ctx->ctx != nullptr) {
-    if (load) {
-      const int r = load_subject(ctx, X509_LU_CRL, nm, keep_held, g);
-      if (r < 0) return r;
-    }
+    if (load && load_subject(ctx, X509_LU_CRL, nm, keep_held, g) < 0) r = -1;
     scan_subject(ctx->ctx, X509_LU_CRL, nm, keep_held, g);
   }
   if (g->failed) memory_failure(__LINE__);
-  return g->failed ? 0 : 1;
+  return g->failed ? 0 : r;
 }
 
 // Makes the issuer's lists of what was gathered: each list once, where it
@@ -245,7 +246,8 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
     return nullptr;
   }
   const time_t* moment = check_moment(ctx);
-  *lists = IssuerLists{name, load, moment != nullptr, moment != nullptr ? *moment : 0, g->c, 0};
+  *lists = IssuerLists{name,    load, false, moment != nullptr, moment != nullptr ? *moment : 0,
+                       g->c, 0};
   // Repeats first: each list once, where it was first met.
   std::sort(g->c, g->c + g->n, [](const Listed& a, const Listed& b) {
     return a.crl != b.crl ? std::less<X509_CRL*>()(a.crl, b.crl) : a.met < b.met;
@@ -267,8 +269,8 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
 }
 
 // The lists of issuer name nm for this call, gathered and ranked at its
-// first asking (`load`: with the store's methods asked): 1 with *out set, 0
-// without memory (queued), or a method's negative answer.
+// first asking (`load`: with the store's methods asked; `incomplete` when
+// one failed): 1 with *out set, or 0 without memory (queued).
 int lists_of(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load, IssuerLists** out) {
   const time_t* moment = check_moment(ctx);
   for (int i = 0; i < s.lists_count(); i++) {
@@ -281,10 +283,11 @@ int lists_of(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load, IssuerLi
   }
   Gathered g;
   const int r = gather(ctx, nm, load, &g);
-  IssuerLists* lists = r > 0 ? rank(ctx, nm, load, &g) : nullptr;
+  IssuerLists* lists = r != 0 ? rank(ctx, nm, load, &g) : nullptr;
   for (int i = 0; i < g.n && g.c != nullptr; i++) X509_CRL_free(g.c[i].crl);
   MORVANE_free(g.c);
-  if (lists == nullptr) return r > 0 ? 0 : r;
+  if (lists == nullptr) return 0;
+  lists->incomplete = r < 0;
   if (!s.add_lists(lists)) {
     issuer_lists_free(lists);
     return 0;
@@ -421,6 +424,35 @@ Choice choose(Judge& judge, const IssuerLists& lists, Wanted wanted) {
 
 }  // namespace
 
+namespace {
+
+// A lookup method failed (a file it could not read): a list not in hand
+// may be newer than those in hand, so none of them can clear x; but a list
+// in hand that verifies and revokes x decides, whatever failed elsewhere.
+// Complete lists are tried first, then delta lists.  Without one the check
+// fails ("should retry" after the method's reasons), or as lists left
+// unchecked when the checks under a key nothing vouches for were spent.
+int revoking_in_hand(Judge& judge, Session& s, const IssuerLists& lists, X509_CRL** pcrl) {
+  for (const bool delta : {false, true}) {
+    const Choice ch = choose(judge, lists, [&](const Listed& k) {
+      return k.delta == delta && !judge.other_key(k) && judge.revokes_x(k);
+    });
+    if (ch.unchecked != nullptr) {
+      s.set_lists_unchecked(true);
+      return 0;
+    }
+    if (ch.verified != nullptr) {
+      CRYPTO_add(&ch.verified->references, 1, CRYPTO_LOCK_X509_CRL);
+      *pcrl = ch.verified;
+      return 1;
+    }
+  }
+  ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
+  return 0;
+}
+
+}  // namespace
+
 X509* crl_issuer(X509_STORE_CTX* ctx) {
   const int top = sk_num(ctx->chain) - 1;
   if (top < 0) return nullptr;
@@ -433,14 +465,9 @@ int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
   Session& s = session.get();
   s.set_lists_unchecked(false);
   IssuerLists* lists = nullptr;
-  const int r = lists_of(ctx, s, X509_get_issuer_name(x), true, &lists);
-  if (r <= 0) {
-    // A method that has not answered may hold a newer list.
-    if (r < 0)
-      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
-    return 0;
-  }
+  if (lists_of(ctx, s, X509_get_issuer_name(x), true, &lists) <= 0) return 0;
   Judge judge(ctx, s, x);
+  if (lists->incomplete) return revoking_in_hand(judge, s, *lists, pcrl);
   bool other_key = false;
   const Choice ch = choose(judge, *lists, [&](const Listed& k) {
     if (k.delta) return false;

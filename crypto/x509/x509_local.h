@@ -3,6 +3,7 @@
 #define MORVANE_CRYPTO_X509_LOCAL_H
 
 #include <stdint.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <morvane/asn1.h>
@@ -116,14 +117,27 @@ int scan_subject(X509_STORE* store, int type, X509_NAME* name, ObjectSink add, v
 int load_subject(X509_STORE_CTX* ctx, int type, X509_NAME* name, ObjectSink add, void* arg);
 
 // Reads every certificate (type X509_LU_X509) or revocation list (type
-// X509_LU_CRL) of a file into the lookup's store, as X509_load_cert_file
+// X509_LU_CRL) of a stream into the lookup's store, as X509_load_cert_file
 // and X509_load_crl_file do, except that an object the store holds already
 // is passed over without an error and does not end the reading.  The
 // number of objects read, or 0 (queued).
-int load_file_objects(X509_LOOKUP* lu, const char* file, int type, int file_type);
-
-// The same for the objects read from a stream.
 int load_bio_objects(X509_LOOKUP* lu, BIO* in, int type, int file_type);
+
+// Why open_file gave no stream.
+enum class OpenFailure {
+  kUnreadable,  // the system refused (no such file, permissions, no descriptor)
+  kNotRegular,  // refused unread: a device, or with `regular_only` anything but a regular file
+  kNoMemory,
+};
+
+// A stream reading the file at path, its status in *st when st is not null;
+// else null, the reason queued under func with the path (a refused open as
+// BIO_new_file queues it, with the system's error) and *why set when why
+// is not null.  The open never waits (a FIFO without a writer reads as
+// empty), and a device (which may block or never end) is refused without
+// a byte read; with `regular_only` anything but a regular file is.
+BIO* open_file(const char* path, int func, bool regular_only, struct stat* st,
+               OpenFailure* why);
 
 // The moment a verification checks times at: the parameters' check time
 // when the flag asks for it, else null for now (also for a context without

@@ -9,8 +9,14 @@
 // before).  Delta lists: PKITS 4.15, with the lists in either order, in
 // pkits_verify_test.cc.
 
+#include <errno.h>
+#include <linux/capability.h>
+#include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <string>
@@ -150,6 +156,11 @@ class CrlChoice : public ::testing::TestWithParam<Case> {
 };
 
 constexpr int kRevoked = X509_V_ERR_CERT_REVOKED;
+
+// A soft-fail policy: no list is no reason to refuse.
+int AcceptNoList(int ok, X509_STORE_CTX* ctx) {
+  return ok || X509_STORE_CTX_get_error(ctx) == X509_V_ERR_UNABLE_TO_GET_CRL;
+}
 
 TEST_P(CrlChoice, NewestInTimeDecides) {
   const Case& c = GetParam();
@@ -346,6 +357,171 @@ TEST(CrlChoiceDir, AFileThatCouldNotBeOpenedIsReadNextTime) {
   X509_CRL_free(a);
 }
 
+// The root can read any file: these clear the permission overrides from its
+// effective capabilities (they stay permitted) for the scope.
+class NoPermissionOverride {
+ public:
+  NoPermissionOverride() {
+    if (geteuid() != 0 || syscall(SYS_capget, &head_, was_) != 0) return;
+    __user_cap_data_struct now[2] = {was_[0], was_[1]};
+    now[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    dropped_ = syscall(SYS_capset, &head_, now) == 0;
+  }
+  ~NoPermissionOverride() {
+    if (dropped_) syscall(SYS_capset, &head_, was_);
+  }
+  NoPermissionOverride(const NoPermissionOverride&) = delete;
+  NoPermissionOverride& operator=(const NoPermissionOverride&) = delete;
+
+ private:
+  __user_cap_header_struct head_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct was_[2]{};
+  bool dropped_ = false;
+};
+
+// Every descriptor taken, under a lowered limit, for the scope.
+class NoDescriptors {
+ public:
+  NoDescriptors() {
+    getrlimit(RLIMIT_NOFILE, &was_);
+    struct rlimit low = was_;
+    low.rlim_cur = 64;
+    setrlimit(RLIMIT_NOFILE, &low);
+    for (int fd; (fd = dup(0)) >= 0;) taken_.push_back(fd);
+  }
+  ~NoDescriptors() {
+    for (int fd : taken_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &was_);
+  }
+  NoDescriptors(const NoDescriptors&) = delete;
+  NoDescriptors& operator=(const NoDescriptors&) = delete;
+
+ private:
+  struct rlimit was_;
+  std::vector<int> taken_;
+};
+
+// A directory file that cannot be read, or a broken entry, never hides a
+// list in hand that revokes (in the store, the context or another file):
+// 23, also under a callback that accepts 3.  Without one the check fails
+// with 3, the file named; a FIFO or a device is never opened (a watchdog
+// fails a verification that hangs).  The entries of <hash of Root>.rN in
+// order: 'A' and 'B' as in List, 'L' a list no one may read, 'D' a
+// dangling link, 'P' a FIFO, 'Z' a link to /dev/zero, '-' none; 'R' the
+// root itself as <hash>.N (then the store lacks it); 'r' a FIFO there.
+TEST(CrlChoiceDir, BrokenEntriesHideNoListInHand) {
+  Morvane_add_all_digests();
+  const struct {
+    const char* name;
+    const char* lists;
+    const char* certs;
+    Via revoking;  // where 'B' is besides the files; kDir: nowhere else
+    bool starved;
+    bool soft;
+    Outcome want;
+  } rows[] = {
+      {"locked-store", "LA", "", kStore, false, false, {0, kRevoked}},
+      {"locked-store-soft", "LA", "", kStore, false, true, {0, kRevoked}},
+      {"locked-context-soft", "L", "", kContext, false, true, {0, kRevoked}},
+      {"locked-next-file-soft", "LB", "", kDir, false, true, {0, kRevoked}},
+      {"locked-alone", "LA", "", kDir, false, false, {0, X509_V_ERR_UNABLE_TO_GET_CRL}},
+      {"locked-removed", "A", "", kDir, false, false, {1, X509_V_OK}},
+      {"starved-store-soft", "A", "", kStore, true, true, {0, kRevoked}},
+      {"starved-context", "A", "", kContext, true, false, {0, kRevoked}},
+      {"starved-alone", "A", "", kDir, true, false, {0, X509_V_ERR_UNABLE_TO_GET_CRL}},
+      {"dangling-between", "ADB", "", kDir, false, false, {0, kRevoked}},
+      {"dangling-between-soft", "ADB", "", kDir, false, true, {0, kRevoked}},
+      {"dangling-alone", "AD", "", kDir, false, false, {0, X509_V_ERR_UNABLE_TO_GET_CRL}},
+      {"fifo-first", "PB", "", kDir, false, true, {0, kRevoked}},
+      {"fifo-alone", "PA", "", kDir, false, false, {0, X509_V_ERR_UNABLE_TO_GET_CRL}},
+      {"zero-first", "ZB", "", kDir, false, true, {0, kRevoked}},
+      {"cert-fifo", "A", "rR", kDir, false, false, {1, X509_V_OK}},
+      {"cert-zero", "A", "ZR", kDir, false, false, {1, X509_V_OK}},
+      {"cert-dangling", "A", "DR", kDir, false, false, {1, X509_V_OK}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    Pair p;
+    morvane_test::TempPath dir(morvane_test::TempPath::kDir);
+    ASSERT_EQ(0, chmod(dir.c_str(), 0755));
+    X509_CRL* a = List('A');
+    X509_CRL* b = List('B');
+    const unsigned long h = X509_NAME_hash(X509_get_subject_name(p.root));
+    std::string locked;
+    for (const char* set : {r.lists, r.certs}) {
+      for (int n = 0; set[n] != '\0'; n++) {
+        char name[32];
+        snprintf(name, sizeof name, set == r.lists ? "%08lx.r%d" : "%08lx.%d", h, n);
+        const std::string path = dir.Join(name);
+        switch (set[n]) {
+          case 'A':
+          case 'B':
+          case 'L':
+            WriteList(dir, n, set[n] == 'B' ? b : a);
+            if (set[n] == 'L') {
+              ASSERT_EQ(0, chmod((locked = path).c_str(), 0));
+            }
+            break;
+          case 'D':
+            ASSERT_EQ(0, symlink(dir.Join("gone").c_str(), path.c_str()));
+            break;
+          case 'P':
+          case 'r':
+            ASSERT_EQ(0, mkfifo(path.c_str(), 0644));
+            break;
+          case 'Z':
+            ASSERT_EQ(0, symlink("/dev/zero", path.c_str()));
+            break;
+          case 'R': {
+            const Bytes der = x509_test::Encode(i2d_X509, p.root);
+            morvane_test::WriteFile(path, std::string(der.begin(), der.end()));
+            break;
+          }
+        }
+      }
+    }
+    X509_STORE* store = X509_STORE_new();
+    if (r.certs[0] == '\0') {
+      EXPECT_EQ(1, X509_STORE_add_cert(store, p.root));
+    }
+    X509_LOOKUP* lu = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+    ASSERT_EQ(1, X509_LOOKUP_add_dir(lu, dir.c_str(), X509_FILETYPE_ASN1));
+    if (r.revoking == kStore) {
+      EXPECT_EQ(1, X509_STORE_add_crl(store, b));
+    }
+    STACK* listed = sk_new_null();
+    if (r.revoking == kContext) sk_push(listed, reinterpret_cast<char*>(b));
+    Outcome out;
+    alarm(20);  // a verification that blocks or spins fails the run
+    {
+      const NoPermissionOverride unprivileged;
+      if (r.starved) {
+        const NoDescriptors none;
+        out = Verify(store, p.leaf, listed, r.soft ? AcceptNoList : nullptr);
+      } else {
+        out = Verify(store, p.leaf, listed, r.soft ? AcceptNoList : nullptr);
+      }
+    }
+    alarm(0);
+    EXPECT_EQ(r.want, out);
+    // The system's error (its text is that of its number) and the path.
+    bool refused = false, named = false;
+    const char* data;
+    int flags;
+    for (unsigned long e; (e = ERR_get_error_line_data(nullptr, nullptr, &data, &flags)) != 0;) {
+      refused |= e == ERR_PACK(ERR_LIB_SYS, SYS_F_FOPEN, EACCES);
+      named |= (flags & ERR_TXT_STRING) && strstr(data, locked.c_str()) != nullptr;
+    }
+    if (out.error == X509_V_ERR_UNABLE_TO_GET_CRL && !locked.empty()) {
+      EXPECT_TRUE(refused && named);
+    }
+    sk_free(listed);
+    X509_STORE_free(store);
+    X509_CRL_free(b);
+    X509_CRL_free(a);
+  }
+}
+
 // A file of the directory that has not changed since it was loaded is not
 // decoded again: a second verification allocates far less than the list's
 // entries would need.
@@ -380,9 +556,6 @@ TEST(CrlChoiceDir, AnUnchangedFileIsNotReadAgain) {
 // a forged list remembers the key it failed under, and a second run checks
 // none of them again.
 constexpr int kOwnChecks = 8;
-int AcceptNoList(int ok, X509_STORE_CTX* ctx) {
-  return ok || X509_STORE_CTX_get_error(ctx) == X509_V_ERR_UNABLE_TO_GET_CRL;
-}
 
 // RFC 5280, 4.2.1.1 and 5.2.4: an authorityKeyIdentifier naming the root's
 // key 0102, and a deltaCRLIndicator naming complete list 1.
