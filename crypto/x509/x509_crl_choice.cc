@@ -271,16 +271,21 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
 // The lists of issuer name nm for this call, gathered and ranked at its
 // first asking (`load`: with the store's methods asked; `incomplete` when
 // one failed): 1 with *out set, or 0 without memory (queued).
-int lists_of(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load, IssuerLists** out) {
+// Those lists when this call has gathered them already, else null.
+IssuerLists* held_lists(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load) {
   const time_t* moment = check_moment(ctx);
   for (int i = 0; i < s.lists_count(); i++) {
     IssuerLists* l = s.lists_at(i);
     if ((l->loaded || !load) && l->timed == (moment != nullptr) &&
-        (moment == nullptr || l->moment == *moment) && X509_NAME_cmp(l->name, nm) == 0) {
-      *out = l;
-      return 1;
-    }
+        (moment == nullptr || l->moment == *moment) && X509_NAME_cmp(l->name, nm) == 0)
+      return l;
   }
+  return nullptr;
+}
+
+int lists_of(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load, IssuerLists** out) {
+  *out = held_lists(ctx, s, nm, load);
+  if (*out != nullptr) return 1;
   Gathered g;
   const int r = gather(ctx, nm, load, &g);
   IssuerLists* lists = r != 0 ? rank(ctx, nm, load, &g) : nullptr;
@@ -427,28 +432,21 @@ Choice choose(Judge& judge, const IssuerLists& lists, Wanted wanted) {
 namespace {
 
 // A lookup method failed (a file it could not read): a list not in hand
-// may be newer than those in hand, so none of them can clear x; but a list
-// in hand that verifies and revokes x decides, whatever failed elsewhere.
-// Complete lists are tried first, then delta lists.  Without one the check
-// fails ("should retry" after the method's reasons), or as lists left
-// unchecked when the checks under a key nothing vouches for were spent.
-int revoking_in_hand(Judge& judge, Session& s, const IssuerLists& lists, X509_CRL** pcrl) {
+// may be newer than those in hand, so none of them can clear x (the
+// verifier fails the check after theirs); but a list in hand that verifies
+// and revokes x decides, whatever failed elsewhere.  Complete lists are
+// tried first, then delta lists: the best one that verifies, or null (the
+// session then says whether the checks under a key nothing vouches for
+// were spent).
+X509_CRL* revoking_in_hand(Judge& judge, Session& s, const IssuerLists& lists) {
   for (const bool delta : {false, true}) {
     const Choice ch = choose(judge, lists, [&](const Listed& k) {
       return k.delta == delta && !judge.other_key(k) && judge.revokes_x(k);
     });
-    if (ch.unchecked != nullptr) {
-      s.set_lists_unchecked(true);
-      return 0;
-    }
-    if (ch.verified != nullptr) {
-      CRYPTO_add(&ch.verified->references, 1, CRYPTO_LOCK_X509_CRL);
-      *pcrl = ch.verified;
-      return 1;
-    }
+    if (ch.unchecked != nullptr) s.set_lists_unchecked(true);
+    if (ch.verified != nullptr || ch.unchecked != nullptr) return ch.verified;
   }
-  ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
-  return 0;
+  return nullptr;
 }
 
 }  // namespace
@@ -467,7 +465,16 @@ int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
   IssuerLists* lists = nullptr;
   if (lists_of(ctx, s, X509_get_issuer_name(x), true, &lists) <= 0) return 0;
   Judge judge(ctx, s, x);
-  if (lists->incomplete) return revoking_in_hand(judge, s, *lists, pcrl);
+  if (lists->incomplete) {
+    X509_CRL* revoking = revoking_in_hand(judge, s, *lists);
+    if (revoking != nullptr) {
+      CRYPTO_add(&revoking->references, 1, CRYPTO_LOCK_X509_CRL);
+      *pcrl = revoking;
+      return 1;
+    }
+    if (s.lists_unchecked()) return 0;
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
+  }
   bool other_key = false;
   const Choice ch = choose(judge, *lists, [&](const Listed& k) {
     if (k.delta) return false;
@@ -499,6 +506,12 @@ int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
 bool lists_left_unchecked(X509_STORE_CTX* ctx) {
   SessionScope session(ctx);
   return session.get().lists_unchecked();
+}
+
+bool lists_incomplete(X509_STORE_CTX* ctx, X509* x) {
+  SessionScope session(ctx);
+  const IssuerLists* l = held_lists(ctx, session.get(), X509_get_issuer_name(x), true);
+  return l != nullptr && l->incomplete;
 }
 
 int check_list(X509_STORE_CTX* ctx, X509_CRL* crl) {

@@ -167,14 +167,21 @@ X509* crl_issuer(X509_STORE_CTX* ctx);
 // nothing vouches for (vouched()) only while the call's few checks under
 // such keys last.  With none verified, and no other key's list seen, the
 // latest of those whose signature failed (check_crl then reports it);
-// without a key that decodes, the best (check_crl reports that).  1 with a
-// new reference at *pcrl, or 0 (also when a method asked to be retried,
-// "should retry" queued, and when the checks under a key nothing vouches
-// for were spent with lists left, which lists_left_unchecked then says).
+// without a key that decodes, the best (check_crl reports that).  When a
+// lookup method failed (a file it could not read; "should retry" queued
+// after its reasons), a list in hand that verifies and revokes x is taken
+// first, complete before delta, and lists_incomplete says so.  1 with a
+// new reference at *pcrl, or 0 (also when the checks under a key nothing
+// vouches for were spent with lists left, which lists_left_unchecked then
+// says).
 int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x);
 
 // Whether the last get_crl of ctx's run stopped with lists left unchecked.
 bool lists_left_unchecked(X509_STORE_CTX* ctx);
+
+// Whether a lookup method failed when this call gathered the lists of x's
+// issuer: a list not in hand may be newer than those in hand.
+bool lists_incomplete(X509_STORE_CTX* ctx, X509* x);
 
 // The signature of crl under the key of the certificate that signs the
 // lists at ctx's error depth (crl_issuer), as this call checks it: 1

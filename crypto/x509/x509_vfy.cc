@@ -222,6 +222,12 @@ int check_cert(X509_STORE_CTX* ctx) {
   if (ok) ok = ctx->cert_crl(ctx, crl, x);
   ctx->current_crl = nullptr;
   X509_CRL_free(crl);
+  // A list file that could not be read may hold a newer list: the lists in
+  // hand revoke, or fail, but never clear x.
+  if (ok && morvane::x509::lists_incomplete(ctx, x)) {
+    ctx->error = X509_V_ERR_UNABLE_TO_GET_CRL;
+    ok = ctx->verify_cb(0, ctx);
+  }
   return ok;
 }
 
