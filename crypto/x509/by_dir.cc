@@ -253,7 +253,7 @@ FileRead read_file(X509_LOOKUP* xl, const char* path, int type, int file_type, s
   BIO* in = morvane::x509::open_file(path, X509_F_GET_CERT_BY_SUBJECT, true, st, &why);
   if (in == nullptr) {
     return watch.seen() || why == morvane::x509::OpenFailure::kNoMemory ? FileRead::kNoMemory
-                                                                          : FileRead::kUnreadable;
+                                                                        : FileRead::kUnreadable;
   }
   BIO* bytes = BIO_new(BIO_s_mem());
   char chunk[4096];
@@ -333,8 +333,10 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
         if (!entry) break;
         continue;
       }
-      const LoadedFile seen{i,         type,       h,          k,         st.st_dev,
-                            st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+      auto as_seen = [&] {
+        return LoadedFile{i, type, h, k, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+      };
+      const LoadedFile seen = as_seen();
       if (!S_ISREG(st.st_mode)) {
         // A FIFO, a device or a folder is never opened: it may block, or
         // never end.  It fails every list search; a certificate search
@@ -356,9 +358,7 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       // left, say), or that memory ran short for, is read again next time.
       switch (read_file(xl, b->data, type, ctx->dirs_type[i], &st)) {
         case FileRead::kRead:
-          if (!remember(ctx, LoadedFile{i, type, h, k, st.st_dev, st.st_ino, st.st_size,
-                                        st.st_mtim, st.st_ctim}))
-            no_memory = true;
+          if (!remember(ctx, as_seen())) no_memory = true;
           break;
         case FileRead::kUnreadable:
           unreadable = true;

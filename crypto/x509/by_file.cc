@@ -184,8 +184,7 @@ int X509_load_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
 
 namespace morvane::x509 {
 
-BIO* open_file(const char* path, int func, bool regular_only, struct stat* st,
-               OpenFailure* why) {
+BIO* open_file(const char* path, int func, bool regular_only, struct stat* st, OpenFailure* why) {
   struct stat own;
   if (st == nullptr) st = &own;
   // Opened without waiting (opening a FIFO waits for a writer otherwise)
@@ -237,8 +236,7 @@ int load_bio_objects(X509_LOOKUP* lu, BIO* in, int type, int file_type) {
 int X509_load_cert_crl_file(X509_LOOKUP* ctx, const char* file, int type) {
   if (type != X509_FILETYPE_PEM) return X509_load_cert_file(ctx, file, type);
   if (file == nullptr) return 1;
-  BIO* in = morvane::x509::open_file(file, X509_F_X509_LOAD_CERT_CRL_FILE, false, nullptr,
-                                     nullptr);
+  BIO* in = morvane::x509::open_file(file, X509_F_X509_LOAD_CERT_CRL_FILE, false, nullptr, nullptr);
   if (in == nullptr) return 0;
   // A block that does not read (a certificate the decoder refuses) costs
   // that object only: its reasons stay queued and the others load.

@@ -246,8 +246,8 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
     return nullptr;
   }
   const time_t* moment = check_moment(ctx);
-  *lists = IssuerLists{name,    load, false, moment != nullptr, moment != nullptr ? *moment : 0,
-                       g->c, 0};
+  *lists =
+      IssuerLists{name, load, false, moment != nullptr, moment != nullptr ? *moment : 0, g->c, 0};
   // Repeats first: each list once, where it was first met.
   std::sort(g->c, g->c + g->n, [](const Listed& a, const Listed& b) {
     return a.crl != b.crl ? std::less<X509_CRL*>()(a.crl, b.crl) : a.met < b.met;
@@ -268,10 +268,8 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
   return lists;
 }
 
-// The lists of issuer name nm for this call, gathered and ranked at its
-// first asking (`load`: with the store's methods asked; `incomplete` when
-// one failed): 1 with *out set, or 0 without memory (queued).
-// Those lists when this call has gathered them already, else null.
+// The lists of issuer name nm when this call has gathered them already
+// (`load`: with the store's methods asked), else null.
 IssuerLists* held_lists(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load) {
   const time_t* moment = check_moment(ctx);
   for (int i = 0; i < s.lists_count(); i++) {
@@ -283,6 +281,9 @@ IssuerLists* held_lists(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool loa
   return nullptr;
 }
 
+// Those lists, gathered and ranked at the call's first asking
+// (`incomplete` when a method failed): 1 with *out set, or 0 without memory
+// (queued).
 int lists_of(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load, IssuerLists** out) {
   *out = held_lists(ctx, s, nm, load);
   if (*out != nullptr) return 1;
@@ -426,10 +427,6 @@ Choice choose(Judge& judge, const IssuerLists& lists, Wanted wanted) {
   }
   return ch;
 }
-
-}  // namespace
-
-namespace {
 
 // A lookup method failed (a file it could not read): a list not in hand
 // may be newer than those in hand, so none of them can clear x (the

@@ -136,8 +136,7 @@ enum class OpenFailure {
 // is not null.  The open never waits (a FIFO without a writer reads as
 // empty), and a device (which may block or never end) is refused without
 // a byte read; with `regular_only` anything but a regular file is.
-BIO* open_file(const char* path, int func, bool regular_only, struct stat* st,
-               OpenFailure* why);
+BIO* open_file(const char* path, int func, bool regular_only, struct stat* st, OpenFailure* why);
 
 // The moment a verification checks times at: the parameters' check time
 // when the flag asks for it, else null for now (also for a context without
