@@ -4,7 +4,9 @@
 // (crypto/rand/internal.h).  Expected bytes come from the
 // independent model tools/rand_model.py.
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +49,7 @@ void FakeSystem(const char* device) {
   seams.clock = [] { return fake_clock; };
   seams.devices = devices;
   seams.sockets = nothing;
+  seams.device = [](mode_t mode) { return S_ISCHR(mode) || S_ISREG(mode); };
 }
 
 TEST(RandPool, MatchesTheModel) {
@@ -186,6 +189,56 @@ TEST(RandPool, PollReadsEachDeviceOnce) {
   devices[0] = "/dev/urandom";
   RAND_poll();
   EXPECT_EQ(adds, (A{{32, 32.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}, {8, 0.0}}));
+}
+
+// Only a character device counts as a random device: a regular file in its
+// place is not read, and nothing seeds the pool.
+TEST(RandPool, ARegularFileIsNoDevice) {
+  morvane_test::TempPath dev;
+  morvane_test::WriteFile(dev.path(), std::string(64, 'f'));
+  FakeSystem(dev.c_str());
+  seams.device = [](mode_t mode) { return S_ISCHR(mode); };
+  unsigned char b[8];
+  EXPECT_EQ(RAND_status(), 0);
+  EXPECT_EQ(RAND_bytes(b, 8), 0);
+  devices[0] = "/dev/urandom";
+  EXPECT_EQ(RAND_status(), 1);
+}
+
+// Children that report their parent's process id, made by fork(), _Fork()
+// or a raw clone system call (the last two run no fork handler), after the
+// parent's first use: each draws bytes of its own.  Without the fork mark
+// (a kernel that cannot wipe a page) the fork handler alone tells.
+TEST(RandPool, ChildrenHoweverMadeDrawTheirOwn) {
+  enum Maker { kFork, kUnderscoreFork, kRawClone };
+  const struct {
+    Maker maker;
+    bool mark;
+  } cases[] = {{kFork, true}, {kFork, false}, {kUnderscoreFork, true}, {kRawClone, true}};
+  fake_pid = getpid();
+  seams.pid = [] { return fake_pid; };
+  for (const auto& c : cases) {
+    const pid_t helper = fork();
+    ASSERT_GE(helper, 0);
+    if (helper == 0) {
+      if (!c.mark) seams.fork_mark = [] { return static_cast<morvane::rand::ForkMark*>(nullptr); };
+      unsigned char mine[32];
+      RAND_bytes(mine, 32);
+      morvane_test::Pipe p;
+      const pid_t k = c.maker == kFork           ? fork()
+                      : c.maker == kUnderscoreFork ? _Fork()
+                                                   : static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
+      if (k == 0) _exit(RAND_bytes(mine, 32) == 1 && write(p.write_fd, mine, 32) == 32 ? 0 : 1);
+      p.CloseWrite();
+      const std::string got = morvane_test::ReadAll(p.read_fd);
+      waitpid(k, nullptr, 0);
+      const bool drew = RAND_bytes(mine, 32) == 1;  // the parent's next bytes
+      _exit(drew && got.size() == 32 && memcmp(got.data(), mine, 32) != 0 ? 0 : 2);
+    }
+    int st = 0;
+    ASSERT_EQ(waitpid(helper, &st, 0), helper);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << c.maker << " " << c.mark;
+  }
 }
 
 TEST(RandPool, FileNameIgnoresTheEnvironmentWhenSetuid) {
