@@ -381,6 +381,8 @@ TEST(MemDbgReport, TextWithoutMemoryStillCountsEveryBlock) {
 // A thread that has its recording suspended (and so holds lock 27) gets the
 // callback's records as it gets the report; a hang ends the program.
 TEST(MemDbgReport, CallbackWhileSuspendedListsWhatTheReportLists) {
+  morvane_test::InstallLockingCallback();
+  morvane_test::InstallThreadIdCallback();
   StartChecker();
   void* p = CRYPTO_malloc(11, "p.c", 21);
   void* q = CRYPTO_malloc(12, "q.c", 22);
