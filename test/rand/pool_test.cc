@@ -4,9 +4,7 @@
 // (crypto/rand/internal.h).  Expected bytes come from the
 // independent model tools/rand_model.py.
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -205,42 +203,6 @@ TEST(RandPool, ARegularFileIsNoDevice) {
   EXPECT_EQ(RAND_status(), 1);
 }
 
-// Children that report their parent's process id, made by fork(), _Fork()
-// or a raw clone system call (the last two run no fork handler), after the
-// parent's first use: each draws bytes of its own.  Without the fork mark
-// (a kernel that cannot wipe a page) the fork handler alone tells.
-TEST(RandPool, ChildrenHoweverMadeDrawTheirOwn) {
-  enum Maker { kFork, kUnderscoreFork, kRawClone };
-  const struct {
-    Maker maker;
-    bool mark;
-  } cases[] = {{kFork, true}, {kFork, false}, {kUnderscoreFork, true}, {kRawClone, true}};
-  fake_pid = getpid();
-  seams.pid = [] { return fake_pid; };
-  for (const auto& c : cases) {
-    const pid_t helper = fork();
-    ASSERT_GE(helper, 0);
-    if (helper == 0) {
-      if (!c.mark) seams.fork_mark = [] { return static_cast<morvane::rand::ForkMark*>(nullptr); };
-      unsigned char mine[32];
-      RAND_bytes(mine, 32);
-      morvane_test::Pipe p;
-      const pid_t k = c.maker == kFork           ? fork()
-                      : c.maker == kUnderscoreFork ? _Fork()
-                                                   : static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
-      if (k == 0) _exit(RAND_bytes(mine, 32) == 1 && write(p.write_fd, mine, 32) == 32 ? 0 : 1);
-      p.CloseWrite();
-      const std::string got = morvane_test::ReadAll(p.read_fd);
-      waitpid(k, nullptr, 0);
-      const bool drew = RAND_bytes(mine, 32) == 1;  // the parent's next bytes
-      _exit(drew && got.size() == 32 && memcmp(got.data(), mine, 32) != 0 ? 0 : 2);
-    }
-    int st = 0;
-    ASSERT_EQ(waitpid(helper, &st, 0), helper);
-    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << c.maker << " " << c.mark;
-  }
-}
-
 TEST(RandPool, FileNameIgnoresTheEnvironmentWhenSetuid) {
   setenv("RANDFILE", "/seed", 1);
   char buf[64];
@@ -262,11 +224,13 @@ struct ForkCase {
   bool reuse;
   Fresh fresh;
   Recover recover = Recover::kNo;
+  bool mark = true;  // false: a kernel that cannot wipe the fork mark
 };
 class RandFork : public testing::TestWithParam<ForkCase> {};
 
 TEST_P(RandFork, ChildrenNeverRepeatAStream) {
   const ForkCase tc = GetParam();
+  if (!tc.mark) seams.fork_mark = [] { return static_cast<morvane::rand::ForkMark*>(nullptr); };
   const unsigned char key[32] = {7};
   RAND_seed(key, 32);
   ASSERT_EQ(RAND_status(), 1);  // polled before the fork: the children start alike
@@ -318,6 +282,8 @@ TEST_P(RandFork, ChildrenNeverRepeatAStream) {
 INSTANTIATE_TEST_SUITE_P(Fork, RandFork,
                          testing::Values(ForkCase{"NewPids", false, Fresh::kGetrandom},
                                          ForkCase{"PidReused", true, Fresh::kGetrandom},
+                                         ForkCase{"PidReusedNoMark", true, Fresh::kGetrandom,
+                                                  Recover::kNo, false},
                                          ForkCase{"PidReusedNoGetrandom", true, Fresh::kDevice},
                                          ForkCase{"PidReusedNoFreshBytes", true, Fresh::kNone},
                                          ForkCase{"NoFreshBytesThenSeeded", true, Fresh::kNone,
