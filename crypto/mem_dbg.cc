@@ -55,18 +55,26 @@ struct MEM {
   APP_INFO* app_info;
 };
 
-// The blocks of a report's own stream (each stream of its chain, its state
-// and, for a memory stream, its buffer), never listed.
+// The blocks of a report's own stream, never listed: the stream, and each
+// stream of its chain with its state and, for a memory stream, its buffer.
+// A record at one of the latter addresses is the stream's only when it is no
+// older than the stream's own record (`since`); an older one is stale, left
+// by a block freed unseen whose address the stream now uses.
 constexpr int kOwnBlocks = 16;
 struct OwnBlocks {
-  const void* at[kOwnBlocks];
+  const void* at[kOwnBlocks];  // at[0]: the stream
   int n;
+  bool recorded;  // the stream has a record, made at `since`
+  unsigned long since;
   void add(const void* p) {
     if (p != nullptr && n < kOwnBlocks) at[n++] = p;
   }
-  bool has(const void* p) const {
-    for (int i = 0; i < n; i++)
-      if (at[i] == p) return true;
+  bool owns(const MEM* m) const {
+    if (n == 0) return false;
+    if (m->addr == at[0]) return true;
+    if (!recorded || m->order < since) return false;
+    for (int i = 1; i < n; i++)
+      if (at[i] == m->addr) return true;
     return false;
   }
 };
@@ -252,7 +260,7 @@ bool put(MEM_LEAK* l, const char* s, size_t n) {
 void print_leak(void* item, void* arg) {
   const auto* m = static_cast<const MEM*>(item);
   auto* l = static_cast<MEM_LEAK*>(arg);
-  if (l->skip.has(m->addr)) return;  // the report's own stream
+  if (l->skip.owns(m)) return;  // the report's own stream
   const size_t start = l->len;
   bool fits = true;
 
@@ -550,12 +558,20 @@ class TablesHeld {
 };
 
 // Makes the report's text with the tables held; a report with nothing to
-// list releases the tables instead.  The blocks of `skip` are never listed.
+// list releases the tables instead.  The blocks `skip` owns are never listed.
 // False, with nothing made, when there are no tables.
 bool make_report(MEM_LEAK* ml, const OwnBlocks& skip) {
   *ml = MEM_LEAK{skip, nullptr, 0, 0, 0, 0, 0};
   if (mh == nullptr && amih == nullptr) return false;
   TablesHeld held;
+  if (mh != nullptr && skip.n > 0) {
+    MEM key{};
+    key.addr = const_cast<void*>(skip.at[0]);
+    if (const auto* own = static_cast<const MEM*>(lh_retrieve(mh, &key))) {
+      ml->skip.recorded = true;
+      ml->skip.since = own->order;
+    }
+  }
   if (mh != nullptr) lh_doall_arg(mh, print_leak, ml);
   if (ml->chunks == 0) {
     // Nothing to report: release the tables.  With the mode word at 0 the
