@@ -321,16 +321,18 @@ TEST(RandDevices, ARegularFileInTheDevicesPlaceIsNoSource) {
     const pid_t c = fork();
     ASSERT_GE(c, 0);
     if (c == 0) {
-      const char kFile[] = "/tmp/morvane-fixed-random";
+      const std::string file = "/tmp/morvane-fixed-random." + std::to_string(getpid());
+      const char* kFile = file.c_str();
       if (!PrivateMounts()) _exit(kSkip);
       int fd = open(kFile, O_CREAT | O_TRUNC | O_WRONLY, 0600);
       const std::string fixed(4096, 'f');
       if (fd < 0 || write(fd, fixed.data(), fixed.size()) != 4096) _exit(30);
       close(fd);
-      for (const char* dev : {"/dev/urandom", "/dev/random"}) {
-        if (mount(kFile, dev, nullptr, MS_BIND, nullptr) != 0) _exit(kSkip);
-      }
+      bool bound = true;
+      for (const char* dev : {"/dev/urandom", "/dev/random"})
+        bound = bound && mount(kFile, dev, nullptr, MS_BIND, nullptr) == 0;
       unlink(kFile);
+      if (!bound) _exit(kSkip);
       if (!RefuseGetrandom()) _exit(kSkip);
       if (seeded) RAND_seed(kFixed, sizeof kFixed);
       unsigned char b[32];
