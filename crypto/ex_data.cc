@@ -14,6 +14,7 @@
 #include <morvane/stack.h>
 
 #include "internal/lock.h"
+#include "internal/table_insert.h"
 
 namespace {
 
@@ -69,8 +70,7 @@ ExClassItem* def_get_class(int class_index) {
         gen->meth_num = 0;
         gen->meth = sk_new_null();
         if (gen->meth != nullptr) {
-          lh_insert(table, gen);
-          if (table->error == 0) {
+          if (morvane::internal::table_insert(table, gen, nullptr)) {
             p = gen;
           } else {
             sk_free(gen->meth);

@@ -27,8 +27,11 @@
 #include <atomic>
 
 #include <morvane/bio.h>
+#include <morvane/buffer.h>
 #include <morvane/crypto.h>
 #include <morvane/lhash.h>
+
+#include "internal/table_insert.h"
 
 namespace {
 
@@ -52,10 +55,34 @@ struct MEM {
   APP_INFO* app_info;
 };
 
+// The blocks of a report's own stream, never listed: the stream, and each
+// stream of its chain with its state and, for a memory stream, its buffer.
+// A record at one of the latter addresses is the stream's only when it is no
+// older than the stream's own record (`since`); an older one is stale, left
+// by a block freed unseen whose address the stream now uses.
+constexpr int kOwnBlocks = 16;
+struct OwnBlocks {
+  const void* at[kOwnBlocks];  // at[0]: the stream
+  int n;
+  bool recorded;  // the stream has a record, made at `since`
+  unsigned long since;
+  void add(const void* p) {
+    if (p != nullptr && n < kOwnBlocks) at[n++] = p;
+  }
+  bool owns(const MEM* m) const {
+    if (n == 0) return false;
+    if (m->addr == at[0]) return true;
+    if (!recorded || m->order < since) return false;
+    for (int i = 1; i < n; i++)
+      if (at[i] == m->addr) return true;
+    return false;
+  }
+};
+
 // The report's text, grown with CRYPTO_realloc inside the suspension;
 // `missing` counts the blocks whose lines did not fit when it could not grow.
 struct MEM_LEAK {
-  const void* skip;  // the report's own stream, never listed
+  OwnBlocks skip;
   char* text;
   size_t len;
   size_t cap;
@@ -110,14 +137,7 @@ int app_info_cmp(const void* a, const void* b) {
   return static_cast<const APP_INFO*>(a)->thread == static_cast<const APP_INFO*>(b)->thread ? 0 : 1;
 }
 
-// Inserts into a table and reports whether the table took the item: a failed
-// node allocation shows only as a rise of the table's error count.  The item
-// it displaced, if any, goes to *displaced.
-bool table_insert(LHASH* lh, void* item, void** displaced) {
-  int errors = lh->error;
-  *displaced = lh_insert(lh, item);
-  return lh->error == errors;
-}
+using morvane::internal::table_insert;
 
 // A new item for `table`, which is created when absent; null when either
 // allocation fails.
@@ -240,7 +260,7 @@ bool put(MEM_LEAK* l, const char* s, size_t n) {
 void print_leak(void* item, void* arg) {
   const auto* m = static_cast<const MEM*>(item);
   auto* l = static_cast<MEM_LEAK*>(arg);
-  if (m->addr == l->skip) return;  // the report's own stream
+  if (l->skip.owns(m)) return;  // the report's own stream
   const size_t start = l->len;
   bool fits = true;
 
@@ -371,14 +391,27 @@ int CRYPTO_mem_ctrl(int mode) {
   return ret;
 }
 
-int CRYPTO_is_mem_check_on(void) {
-  if (!(mh_mode & CRYPTO_MEM_CHECK_ON)) return 0;
+namespace {
+
+// Whether the calling thread's allocations are seen: not while it has its
+// recording suspended.  A thread writing out a report (`new_blocks`) records
+// no new block, but its frees and reallocations of recorded blocks (a memory
+// stream's buffer, say) still end or move their records, so that none is
+// left behind for a block that is gone.
+bool seen(bool new_blocks) {
+  if (!(mh_mode & CRYPTO_MEM_CHECK_ON)) return false;
   const unsigned long self = CRYPTO_thread_id();
   CRYPTO_r_lock(CRYPTO_LOCK_MALLOC);
-  int ret = (mh_mode & CRYPTO_MEM_CHECK_ENABLE) || disabling_thread != self;
-  for (int i = 0; i < num_writers && ret; i++) ret = writers[i] != self;
+  bool ret = (mh_mode & CRYPTO_MEM_CHECK_ENABLE) || disabling_thread != self;
+  for (int i = 0; i < num_writers && ret && new_blocks; i++) ret = writers[i] != self;
   CRYPTO_r_unlock(CRYPTO_LOCK_MALLOC);
   return ret;
+}
+
+}  // namespace
+
+int CRYPTO_is_mem_check_on(void) {
+  return seen(true) ? 1 : 0;
 }
 
 void CRYPTO_dbg_set_options(long bits) {
@@ -428,7 +461,7 @@ void CRYPTO_dbg_malloc(void* addr, int num, const char* file, int line, int befo
 }
 
 void CRYPTO_dbg_free(void* addr, int before_p) {
-  if (before_p != 0 || addr == nullptr || !CRYPTO_is_mem_check_on() || mh == nullptr) return;
+  if (before_p != 0 || addr == nullptr || mh == nullptr || !seen(false)) return;
   if (!suspend()) return;
   MEM key{};
   key.addr = addr;
@@ -444,7 +477,7 @@ void CRYPTO_dbg_realloc(void* addr1, void* addr2, int num, const char* file, int
     CRYPTO_dbg_malloc(addr2, num, file, line, 128 | 1);
     return;
   }
-  if (!CRYPTO_is_mem_check_on() || !suspend()) return;
+  if (!seen(false) || !suspend()) return;
   MEM key{};
   key.addr = addr1;
   auto* m = mh != nullptr ? static_cast<MEM*>(lh_delete(mh, &key)) : nullptr;
@@ -502,15 +535,43 @@ int CRYPTO_dbg_remove_all_info(void) {
 
 namespace {
 
-// Makes the report's text with the tables held (27, as a suspension takes
-// it); a report with nothing to list releases the tables instead.  `skip` is
-// a block never listed.  False, with nothing made, when there are no tables.
-bool make_report(MEM_LEAK* ml, const void* skip) {
+// Holds the tables (27) for a report: as a suspension of the calling
+// thread's recording, nested in one it has already, or, with the checker
+// switched off (nothing records), by taking 27 as it is.
+class TablesHeld {
+ public:
+  TablesHeld() : suspended_(suspend()) {
+    if (!suspended_) CRYPTO_w_lock(CRYPTO_LOCK_MALLOC2);
+  }
+  ~TablesHeld() {
+    if (suspended_) {
+      resume();
+    } else {
+      CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC2);
+    }
+  }
+  TablesHeld(const TablesHeld&) = delete;
+  TablesHeld& operator=(const TablesHeld&) = delete;
+
+ private:
+  const bool suspended_;
+};
+
+// Makes the report's text with the tables held; a report with nothing to
+// list releases the tables instead.  The blocks `skip` owns are never listed.
+// False, with nothing made, when there are no tables.
+bool make_report(MEM_LEAK* ml, const OwnBlocks& skip) {
   *ml = MEM_LEAK{skip, nullptr, 0, 0, 0, 0, 0};
   if (mh == nullptr && amih == nullptr) return false;
-  // Switched off, nothing records and 27 is taken as it is.
-  const bool suspended = suspend();
-  if (!suspended) CRYPTO_w_lock(CRYPTO_LOCK_MALLOC2);
+  TablesHeld held;
+  if (mh != nullptr && skip.n > 0) {
+    MEM key{};
+    key.addr = const_cast<void*>(skip.at[0]);
+    if (const auto* own = static_cast<const MEM*>(lh_retrieve(mh, &key))) {
+      ml->skip.recorded = true;
+      ml->skip.since = own->order;
+    }
+  }
   if (mh != nullptr) lh_doall_arg(mh, print_leak, ml);
   if (ml->chunks == 0) {
     // Nothing to report: release the tables.  With the mode word at 0 the
@@ -519,7 +580,7 @@ bool make_report(MEM_LEAK* ml, const void* skip) {
     int old_mode = mh_mode;
     mh_mode = CRYPTO_MEM_CHECK_OFF;
     if (mh != nullptr) {
-      // Only the report stream's own record can remain.
+      // Only the records of the report stream's own blocks can remain.
       lh_doall(mh, free_record);
       lh_free(mh);
       mh = nullptr;
@@ -531,12 +592,23 @@ bool make_report(MEM_LEAK* ml, const void* skip) {
     mh_mode = old_mode;
     CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC);
   }
-  if (suspended) {
-    resume();
-  } else {
-    CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC2);
-  }
   return true;
+}
+
+// The blocks of stream `b`'s chain, taken before the report holds the tables
+// (asking a memory stream for its buffer is a control call).
+OwnBlocks stream_blocks(BIO* b) {
+  OwnBlocks own{};
+  for (BIO* s = b; s != nullptr && own.n + 4 <= kOwnBlocks; s = s->next_bio) {
+    own.add(s);
+    own.add(s->ptr);
+    BUF_MEM* bm = nullptr;
+    if (s->method == BIO_s_mem() && BIO_get_mem_ptr(s, &bm) > 0 && bm != nullptr) {
+      own.add(bm);
+      own.add(bm->data);
+    }
+  }
+  return own;
 }
 
 // Hands the report to `out`, after the lines of the blocks: a line for those
@@ -589,18 +661,19 @@ void to_file(void* to, const char* s, size_t n) {
 // own.
 void CRYPTO_mem_leaks(BIO* b) {
   MEM_LEAK ml;
-  if (make_report(&ml, b)) write_unrecorded(ml, to_bio, b);
+  if (make_report(&ml, stream_blocks(b))) write_unrecorded(ml, to_bio, b);
 }
 
 void CRYPTO_mem_leaks_fp(FILE* fp) {
   MEM_LEAK ml;
-  if (mh != nullptr && make_report(&ml, nullptr)) write_unrecorded(ml, to_file, fp);
+  if (mh != nullptr && make_report(&ml, OwnBlocks{})) write_unrecorded(ml, to_file, fp);
 }
 
+// The tables are held as for the other reports, so a caller that has its
+// recording suspended (and so holds 27) is served too.
 void CRYPTO_mem_leaks_cb(CRYPTO_MEM_LEAK_CB* cb) {
   if (mh == nullptr) return;
-  CRYPTO_w_lock(CRYPTO_LOCK_MALLOC2);
+  TablesHeld held;
   LeakCallback arg{cb};
-  lh_doall_arg(mh, call_leak_cb, &arg);
-  CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC2);
+  if (mh != nullptr) lh_doall_arg(mh, call_leak_cb, &arg);
 }

@@ -13,6 +13,8 @@
 #include <morvane/lhash.h>
 #include <morvane/objects.h>
 
+#include "internal/table_insert.h"
+
 namespace morvane::objects {
 namespace {
 
@@ -157,13 +159,12 @@ int OBJ_NAME_add(const char* name, int type, const char* data) {
   n->alias = type & OBJ_NAME_ALIAS;
   n->name = name;
   n->data = data;
-  auto* old = static_cast<OBJ_NAME*>(lh_insert(names_lh, n));
-  if (old != nullptr) {
-    release(old);
-  } else if (names_lh->error) {
-    MORVANE_free(n);
+  void* old;
+  if (!morvane::internal::table_insert(names_lh, n, &old)) {
+    MORVANE_free(n);  // the table could not take it and holds what it held
     return 0;
   }
+  if (old != nullptr) release(static_cast<OBJ_NAME*>(old));
   return 1;
 }
 

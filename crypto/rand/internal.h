@@ -21,6 +21,14 @@ struct ForkCounter {
   uint64_t taken;  // through atomic_ref
 };
 
+// A word in a private page that the kernel hands every child made without a
+// shared address space (fork, _Fork, a raw clone) filled with zeros
+// (MADV_WIPEONFORK); threads share it.  The generator sets it to 1 in the
+// process that maps it and again in each child that finds it 0.
+struct ForkMark {
+  uint32_t set;  // through atomic_ref
+};
+
 // Where the generator and the poll take what they know of the process.
 struct Seams {
   pid_t (*pid)();              // hashed into output, added by the poll
@@ -33,6 +41,8 @@ struct Seams {
   const char* const* sockets;  // the poll's entropy-daemon sockets, null-terminated
   int64_t (*clock)();          // monotonic nanoseconds: added by the poll, mixed in after a fork
   ForkCounter* (*fork_counter)();  // a new shared counter, or null when none can be made
+  ForkMark* (*fork_mark)();  // a new mark, or null where the kernel cannot wipe one
+  bool (*device)(mode_t);    // whether a file of that mode is read as a random device
 };
 extern constinit Seams seams;
 

@@ -15,8 +15,9 @@
 // pool is seeded, not only the first time (no descriptor free at that moment
 // is no reason to stay unseeded).  An output or status call in a process
 // other than the one that last used the pool (a forked child: another process
-// id, or a fork counted by the fork handler, which tells apart processes with
-// one id in nested pid namespaces) first mixes in,
+// id, or a fork counted by the fork handler or found by the fork mark, a
+// private page the kernel zeroes in every child whatever made it, which
+// tells apart processes with one id) first mixes in,
 // in one step, 32 fresh bytes from the system, a number of the child's own,
 // the monotonic clock and the process id.  The number comes from a counter
 // that the pool's first user maps shared, so every process forked from it,
@@ -62,9 +63,12 @@ constexpr char kFaq[] =
     "You need to read the Morvane FAQ, https://www.morvane.org/support/faq.html";
 
 // Forks seen from this process's line: advanced in each forked child by a
-// fork handler that the pool's first user registers.  With the process id it
-// tells a process apart from its parent even where both have one id (a child
-// that is the first process of a pid namespace nested in its parent's).
+// fork handler that the pool's first user registers, and by this_process in
+// a child that finds the fork mark wiped (made without that handler: _Fork,
+// a raw clone, or drawing in an application's child handler that runs
+// first).  With the process id it tells a process apart from its parent even
+// where both have one id (a child that is the first process of a pid
+// namespace nested in its parent's, or that was given its parent's id anew).
 constinit std::atomic<unsigned> forks{0};
 
 void count_fork() {
@@ -77,9 +81,6 @@ struct Process {
   unsigned forks;
   bool operator==(const Process&) const = default;
 };
-Process this_process() {
-  return {seams.pid(), forks.load(std::memory_order_relaxed)};
-}
 
 struct Pool {
   unsigned char state[kPoolSize];
@@ -99,12 +100,24 @@ struct Pool {
   uint64_t ticket;               // this process's number from `family`, 0 for none
   Process ticket_by;             // the process that took `ticket`
   bool counting;                 // the fork handler is registered
+  ForkMark* mark;                // wiped in every child; null where it cannot be
+  bool marking;                  // a mark was asked for
 };
 constinit Pool pool{};
 
 template <class T>
 std::atomic_ref<T> relaxed(T& v) {
   return std::atomic_ref<T>(v);
+}
+
+// Lock 18 held by this thread: the calling process, a child counted as
+// forked when it finds the mark wiped.  One relaxed load when nothing forked.
+Process this_process() {
+  if (pool.mark != nullptr && relaxed(pool.mark->set).load(std::memory_order_relaxed) == 0) {
+    count_fork();
+    relaxed(pool.mark->set).store(1, std::memory_order_relaxed);
+  }
+  return {seams.pid(), forks.load(std::memory_order_relaxed)};
 }
 
 unsigned char pool_byte(int i) {
@@ -186,10 +199,15 @@ void poll_until_seeded() {
 
 // Lock 18 held by this thread: the pool is now this process's (its first
 // user, or a forked child that has mixed), which registers the fork handler
-// and makes the counter its children will share, unless it has them from
-// its parent.
+// and makes the fork mark and the counter its children will share, unless it
+// has them from its parent.
 void own_pool(Process now) {
   if (!pool.counting) pool.counting = pthread_atfork(nullptr, nullptr, count_fork) == 0;
+  if (!pool.marking) {
+    pool.marking = true;
+    pool.mark = seams.fork_mark();
+    if (pool.mark != nullptr) relaxed(pool.mark->set).store(1, std::memory_order_relaxed);
+  }
   pool.last = now;
   if (pool.family == nullptr) pool.family = seams.fork_counter();
 }

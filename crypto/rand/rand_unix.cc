@@ -49,6 +49,28 @@ ForkCounter* map_fork_counter() {
   return p == MAP_FAILED ? nullptr : static_cast<ForkCounter*>(p);
 }
 
+#ifndef MADV_WIPEONFORK
+#define MADV_WIPEONFORK 18  // Linux 4.14 and later; older kernels refuse it
+#endif
+
+// One private page, zeroed in every child made from this process without a
+// shared address space; null where the kernel cannot do that (EINVAL before
+// Linux 4.14), and the fork handler and the process id alone tell children.
+ForkMark* map_fork_mark() {
+  void* p =
+      mmap(nullptr, sizeof(ForkMark), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  if (madvise(p, sizeof(ForkMark), MADV_WIPEONFORK) != 0) {
+    munmap(p, sizeof(ForkMark));
+    return nullptr;
+  }
+  return static_cast<ForkMark*>(p);
+}
+
+bool character_device(mode_t mode) {
+  return S_ISCHR(mode);
+}
+
 // Reads what the open device `fd` yields within 10 ms into buf[*n .. kWant).
 void read_device(int fd, unsigned char* buf, int* n) {
   long usec = 10000;
@@ -94,14 +116,16 @@ bool getrandom_bytes(unsigned char* buf, size_t n) {
 
 }  // namespace
 
-constinit Seams seams = {system_pid,   system_uid,      time,     MORVANE_issetugid,
-                         RAND_poll,    getrandom_bytes, kDevices, kSockets,
-                         monotonic_ns, map_fork_counter};
+constinit Seams seams = {system_pid,   system_uid,       time,          MORVANE_issetugid,
+                         RAND_poll,    getrandom_bytes,  kDevices,      kSockets,
+                         monotonic_ns, map_fork_counter, map_fork_mark, character_device};
 
 int system_entropy(unsigned char buf[kSystemBytes]) {
   if (seams.getrandom(buf, kSystemBytes)) return kSystemBytes;
   // A system without getrandom, or one that refuses it (a seccomp list):
-  // each random device once, however many names lead to it.
+  // each random device once, however many names lead to it.  Only a
+  // character device is read: a regular file put in a device's place (a
+  // badly made image or chroot) gives the same bytes every time.
   int n = 0;
   struct stat seen[8];
   int nseen = 0;
@@ -109,11 +133,11 @@ int system_entropy(unsigned char buf[kSystemBytes]) {
     const int fd = open(*dev, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st;
-    bool again = fstat(fd, &st) != 0;
-    for (int i = 0; i < nseen && !again; i++) {
-      again = seen[i].st_dev == st.st_dev && seen[i].st_ino == st.st_ino;
+    bool skip = fstat(fd, &st) != 0 || !seams.device(st.st_mode);
+    for (int i = 0; i < nseen && !skip; i++) {
+      skip = seen[i].st_dev == st.st_dev && seen[i].st_ino == st.st_ino;
     }
-    if (!again) {
+    if (!skip) {
       if (nseen < 8) seen[nseen++] = st;
       read_device(fd, buf, &n);
     }

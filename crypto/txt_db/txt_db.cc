@@ -25,6 +25,7 @@
 #include <morvane/txt_db.h>
 
 #include "internal/stream_read.h"
+#include "internal/table_insert.h"
 
 const char TXT_DB_version[] = "TXT_DB part of " MORVANE_VERSION_TEXT;
 
@@ -116,12 +117,9 @@ void free_rows(STACK* rows, int num_fields) {
   sk_free(rows);
 }
 
-// Inserts a row into an index; false when the table could not take it.
-bool index_insert(LHASH* lh, Row row) {
-  int errors = lh->error;
-  lh_insert(lh, row);
-  return lh->error == errors;
-}
+// Inserts a row into an index: false when the table could not take it
+// (decided by the row's presence, never by the table's error count).
+using morvane::internal::table_insert;
 
 bool qualifies(const TXT_DB* db, int field, Row row) {
   return db->qual[field] == nullptr || db->qual[field](row) != 0;
@@ -273,9 +271,8 @@ int TXT_DB_create_index(TXT_DB* db, int field, int (*qual)(Row), LHASH_HASH_FN_T
   for (int i = 0; i < n; i++) {
     auto r = reinterpret_cast<Row>(sk_value(db->data, i));
     if (qual != nullptr && qual(r) == 0) continue;
-    int errors = idx->error;
-    void* k = lh_insert(idx, r);
-    if (idx->error != errors) {
+    void* k;
+    if (!table_insert(idx, r, &k)) {
       db->error = DB_ERROR_MALLOC;
       lh_free(idx);
       return 0;
@@ -331,7 +328,7 @@ int TXT_DB_insert(TXT_DB* db, Row row) {
   }
   for (int i = 0; i < db->num_fields; i++) {
     if (db->index[i] == nullptr || !qualifies(db, i, row)) continue;
-    if (!index_insert(db->index[i], row)) {
+    if (!table_insert(db->index[i], row, nullptr)) {
       // Undo, so that a failed insert leaves the database as it was.
       for (int j = 0; j < i; j++) {
         if (db->index[j] != nullptr && qualifies(db, j, row)) lh_delete(db->index[j], row);

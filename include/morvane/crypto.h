@@ -183,9 +183,13 @@ MORVANE_EXPORT int CRYPTO_dbg_remove_all_info(void);
  * the text cut so that at most 125 characters precede the closing quote.
  * The summary reads "%ld bytes leaked in %d chunks\n".  A report with
  * nothing to print writes nothing and releases the checker's tables.  The
- * report is made with lock 27 held and written after it is released (what the
- * stream allocates meanwhile is not recorded), so the stream may be of any
- * kind.  When no memory is left for the text, the blocks whose lines did not
+ * blocks of the report's own stream (each stream of its chain, its state
+ * and a memory stream's buffer) are never listed.  The report is made with
+ * lock 27 held and written after it is released, so the stream may be of any
+ * kind: what the stream allocates meanwhile is not recorded, while its frees
+ * and reallocations of blocks recorded before end or move their records.  A
+ * thread that has its recording suspended may ask for any of the three
+ * reports.  When no memory is left for the text, the blocks whose lines did not
  * fit are left out and "%d chunks not listed: out of memory\n" comes before
  * the summary, which counts them all. */
 MORVANE_EXPORT void CRYPTO_mem_leaks(BIO *b);

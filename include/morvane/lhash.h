@@ -4,8 +4,10 @@
  * hash function (null: lh_strhash) and an equality function (null: strcmp);
  * items equal under it are stored once, and inserting an equal item replaces
  * the stored one.  The table never owns its items.  No function queues an
- * error: allocation failures are counted in `error` by lh_insert, lh_delete
- * and lh_retrieve.  A table has no lock; its owner serialises access.
+ * error: lh_insert, lh_delete and lh_retrieve set `error` to 0, and an
+ * allocation that fails in lh_insert or lh_delete (a shrinking of the bucket
+ * array, after the item was removed all the same) adds one to it.  A table
+ * has no lock; its owner serialises access.
  *
  * Null arguments: every function accepts a null table (lh_insert,
  * lh_delete and lh_retrieve give null, lh_num_items 0, lh_free, the walks
@@ -67,7 +69,14 @@ MORVANE_EXPORT extern const char lh_version[];
 
 MORVANE_EXPORT LHASH *lh_new(LHASH_HASH_FN_TYPE h, LHASH_COMP_FN_TYPE c);
 MORVANE_EXPORT void lh_free(LHASH *lh);
-/* Stores data; returns the replaced equal item, or null. */
+/* Stores data: when an equal item is stored, data takes its place and the
+ * old item is returned; otherwise data is added and the result is null.  The
+ * call first sets `error` to 0; after it, `error` above 0 means that an
+ * allocation failed, either the new node (the result is null and data is not
+ * stored, the table otherwise as it was) or the doubling of the bucket array
+ * (data is stored all the same; no bucket was split).  So neither the result
+ * nor `error` says whether data went in: a non-null result, or a lookup
+ * (lh_retrieve giving data), does. */
 MORVANE_EXPORT void *lh_insert(LHASH *lh, void *data);
 MORVANE_EXPORT void *lh_delete(LHASH *lh, const void *data);
 MORVANE_EXPORT void *lh_retrieve(LHASH *lh, const void *data);

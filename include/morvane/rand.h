@@ -8,8 +8,15 @@
  * seeded.
  *
  * Forked children.  The generator's first use in a process registers a fork
- * handler (pthread_atfork) that counts forks in the child, and maps a counter
- * shared with every process forked from there on, grandchildren included.  In
+ * handler (pthread_atfork) that counts forks in the child, maps a private
+ * page that the kernel hands every child made without a shared address space
+ * filled with zeros (MADV_WIPEONFORK, Linux 4.14 and later; threads share
+ * it), and maps a counter shared with every process forked from there on,
+ * grandchildren included.  A child is so recognised whatever made it:
+ * fork(), _Fork(), a raw clone system call, or a draw in an application's
+ * fork handler that runs before the library's; where the kernel cannot wipe
+ * the page, the fork handler and the process id alone tell, and such
+ * children that keep their parent's process id are not recognised.  In
  * a process other than the one that last used it (a forked child: another
  * process id, or a fork counted since, as where a child is the first process
  * of a pid namespace nested in its parent's) the first output or status call
@@ -95,7 +102,8 @@ MORVANE_EXPORT int RAND_status(void);
 
 /* Adds 32 bytes from getrandom, or else up to 32 from the random devices
  * (then the entropy daemons), credited as entropy, and the process id, user
- * id and time; returns 1. */
+ * id, time and monotonic clock; returns 1.  Only a character device is read:
+ * a regular file in a device's place is passed over. */
 MORVANE_EXPORT int RAND_poll(void);
 /* Asks the entropy daemon listening at path for `bytes` bytes, stored at buf,
  * or seeded one reply at a time when buf is null.  Returns the count obtained

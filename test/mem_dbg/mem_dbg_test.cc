@@ -2,6 +2,8 @@
 // text of its reports.  Each test runs in its own process, so each installs
 // the checker before the library's first allocation under it.
 
+#include <unistd.h>
+
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
 
@@ -374,4 +376,52 @@ TEST(MemDbgReport, TextWithoutMemoryStillCountsEveryBlock) {
   CRYPTO_free(a);
   CRYPTO_free(b);
   EXPECT_EQ(ReportFp(), "");
+}
+
+// A thread that has its recording suspended (and so holds lock 27) gets the
+// callback's records as it gets the report; a hang ends the program.
+TEST(MemDbgReport, CallbackWhileSuspendedListsWhatTheReportLists) {
+  morvane_test::InstallLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  StartChecker();
+  void* p = CRYPTO_malloc(11, "p.c", 21);
+  void* q = CRYPTO_malloc(12, "q.c", 22);
+  g_leaks.clear();
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_DISABLE);
+  alarm(1);
+  CRYPTO_mem_leaks_cb(CollectLeak);
+  alarm(0);
+  ASSERT_EQ(g_leaks.size(), 2u);
+  std::string lines;
+  for (const Leak& l : g_leaks) lines += BlockLine(l.order, l.file.c_str(), l.line, l.num, l.addr);
+  EXPECT_EQ(Report(), lines + "23 bytes leaked in 2 chunks\n");
+  CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ENABLE);
+  CRYPTO_free(p);
+  CRYPTO_free(q);
+  EXPECT_EQ(Report(), "");
+}
+
+// A report into a recorded memory stream, fresh or holding data that its
+// text makes it reallocate: the stream's blocks are not listed, and once the
+// stream is freed none of its records is left.
+TEST(MemDbgReport, TheReportsOwnStreamLeavesNoRecord) {
+  BIO_free(BIO_new(BIO_s_mem()));  // the streams' shared tables exist
+  StartChecker();
+  void* p = CRYPTO_malloc(10, "kept.c", 1);
+  const std::string expect = BlockLine(0, "kept.c", 1, 10, p) + "10 bytes leaked in 1 chunks\n";
+  for (const std::string held : {"", "abc"}) {
+    BIO* b = BIO_new(BIO_s_mem());
+    ASSERT_NE(b, nullptr);
+    if (!held.empty()) {
+      ASSERT_EQ(BIO_write(b, held.data(), static_cast<int>(held.size())), 3);
+    }
+    CRYPTO_mem_leaks(b);
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(b, &data);
+    EXPECT_EQ(std::string(data, static_cast<size_t>(n)), held + expect) << held;
+    BIO_free(b);
+    EXPECT_EQ(Report(), expect) << held;
+  }
+  CRYPTO_free(p);
+  EXPECT_EQ(Report(), "");
 }

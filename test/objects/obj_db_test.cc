@@ -11,6 +11,7 @@
 #include <morvane/objects.h>
 
 #include <string>
+#include <vector>
 
 #include "scripted_stream.h"
 #include "test_support.h"
@@ -215,6 +216,35 @@ TEST(ObjAdded, CreateUnderAllocationFailureAddsAllOrNothing) {
     ERR_clear_error();
   }
   EXPECT_EQ(OBJ_sn2nid("first"), OBJ_txt2nid("1.2.3.1"));
+}
+
+// Every k-th allocation failing while names are added and then replaced: a
+// name is found, with the data of its last successful add, exactly when an
+// add of it gave 1, and the cleanup leaves no block behind.
+TEST(ObjNames, AddAndGetUnderEveryKthAllocationFailing) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  const long live = morvane_test::GetAllocCounts().live_blocks;
+  constexpr int kNames = 200;
+  std::vector<std::string> names(kNames), second(kNames);
+  for (int i = 0; i < kNames; i++) {
+    names[i] = "sweep name " + std::to_string(i);
+    second[i] = "second data " + std::to_string(i);
+  }
+  for (long k : morvane_test::SweepSteps()) {
+    std::vector<const char*> want(kNames, nullptr);
+    morvane_test::FailEveryAllocation(k);
+    for (int round = 0; round < 2; round++) {
+      for (int i = round; i < kNames; i += round + 1) {
+        const char* data = round == 0 ? names[i].c_str() : second[i].c_str();
+        if (OBJ_NAME_add(names[i].c_str(), OBJ_NAME_TYPE_MD_METH, data) == 1) want[i] = data;
+      }
+    }
+    morvane_test::FailEveryAllocation(0);
+    for (int i = 0; i < kNames; i++)
+      EXPECT_EQ(OBJ_NAME_get(names[i].c_str(), OBJ_NAME_TYPE_MD_METH), want[i]) << k << " " << i;
+    OBJ_NAME_cleanup(-1);
+    EXPECT_EQ(morvane_test::GetAllocCounts().live_blocks, live) << k;
+  }
 }
 
 }  // namespace

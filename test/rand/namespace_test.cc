@@ -9,7 +9,10 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <stddef.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -44,10 +47,15 @@ const unsigned char kFixed[32] = {'o', 'n', 'e', ' ', 's', 'e', 'e', 'd'};
 // Takes the entropy sources from this process and all it forks: getrandom
 // fails with ENOSYS and /dev is an empty file system (a mount namespace of
 // its own).  False where the system does not allow it.
-bool RemoveEntropySources() {
+bool RefuseGetrandom();
+bool PrivateMounts() {
   if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-  if (mount("none", "/dev", "tmpfs", 0, nullptr) != 0) return false;
+  return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+bool RemoveEntropySources() {
+  return PrivateMounts() && mount("none", "/dev", "tmpfs", 0, nullptr) == 0 && RefuseGetrandom();
+}
+bool RefuseGetrandom() {
   sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
@@ -215,6 +223,130 @@ TEST_P(RandNamespaces, ChildrenWithOnePidAndOneSeed) {
     EXPECT_EQ(keys.size(), recs.size());
   }
 }
+// A child made with its parent's process id (both process 1 of their own
+// namespace, the child's nested in the parent's) by each way a process is
+// made, after the parent has used the generator: its draw, its ECDSA r over
+// another digest and its new key all differ from what the parent gets next,
+// unless it refuses.
+enum class Maker { kFork, kUnderscoreFork, kRawClone, kAppHandler };
+struct MakerCase {
+  const char* name;
+  Maker maker;
+};
+
+struct Draws {
+  int done;  // 1 all made, 0 refused
+  unsigned char out[32], r[32], key[32];
+};
+Draws DrawAll(EC_KEY* ec, unsigned char digest) {
+  Draws d = {};
+  const unsigned char dgst[32] = {digest};
+  EC_KEY* key = EC_KEY_new_by_curve_name(OBJ_sn2nid("prime256v1"));
+  d.done = RAND_bytes(d.out, 32) == 1 && key != nullptr && EC_KEY_generate_key(key) == 1;
+  ECDSA_SIG* s = d.done ? ECDSA_do_sign(dgst, 32, ec) : nullptr;
+  d.done = s != nullptr;
+  if (d.done) {
+    Fixed(s->r, d.r, 32);
+    Fixed(EC_KEY_get0_private_key(key), d.key, 32);
+  }
+  ECDSA_SIG_free(s);
+  EC_KEY_free(key);
+  return d;
+}
+
+EC_KEY* handler_key = nullptr;  // set: the next child draws in the handler
+Draws handler_draws;
+void DrawInChild() {
+  if (handler_key != nullptr) handler_draws = DrawAll(handler_key, 1);
+}
+
+// Process 1 of a namespace: uses the generator, makes the child, compares.
+int MakeAndCompare(Maker maker) {
+  EC_KEY* ec = EC_KEY_new_by_curve_name(OBJ_sn2nid("prime256v1"));
+  if (ec == nullptr || EC_KEY_generate_key(ec) != 1 || getpid() != 1) return 20;
+  if (unshare(CLONE_NEWPID) != 0) return kSkip;
+  morvane_test::Pipe p;
+  if (maker == Maker::kAppHandler) handler_key = ec;
+  const pid_t c = maker == Maker::kUnderscoreFork ? _Fork()
+                  : maker == Maker::kRawClone     ? static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0))
+                                                  : fork();
+  if (c == 0) {
+    const Draws d = maker == Maker::kAppHandler ? handler_draws : DrawAll(ec, 1);
+    _exit(getpid() == 1 && write(p.write_fd, &d, sizeof d) == sizeof d ? 0 : 21);
+  }
+  handler_key = nullptr;
+  if (c < 0) return 22;
+  const Draws mine = DrawAll(ec, 2);
+  p.CloseWrite();
+  const std::string got = morvane_test::ReadAll(p.read_fd);
+  int st = 0;
+  if (waitpid(c, &st, 0) != c || !WIFEXITED(st) || WEXITSTATUS(st) != 0) return 23;
+  Draws child;
+  if (got.size() != sizeof child || mine.done != 1) return 24;
+  std::memcpy(&child, got.data(), sizeof child);
+  if (child.done == 0) return 0;  // refused
+  const bool differ = std::memcmp(child.out, mine.out, 32) != 0 &&
+                      std::memcmp(child.r, mine.r, 32) != 0 &&
+                      std::memcmp(child.key, mine.key, 32) != 0;
+  return differ ? 0 : 25;
+}
+
+class RandChildMakers : public testing::TestWithParam<MakerCase> {};
+
+TEST_P(RandChildMakers, ChildWithItsParentsPidDrawsItsOwn) {
+  const MakerCase tc = GetParam();
+  // Registered before the generator's first use in this process, so it runs
+  // before the generator's own handler in a forked child.
+  static const bool registered = pthread_atfork(nullptr, nullptr, DrawInChild) == 0;
+  ASSERT_TRUE(registered);
+  const pid_t h = InNewPidNamespace([&] { _exit(MakeAndCompare(tc.maker)); });
+  ASSERT_GT(h, 0);
+  int st = 0;
+  ASSERT_EQ(waitpid(h, &st, 0), h);
+  ASSERT_TRUE(WIFEXITED(st));
+  if (WEXITSTATUS(st) == kSkip) GTEST_SKIP() << "no namespaces here";
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+}
+INSTANTIATE_TEST_SUITE_P(Fork, RandChildMakers,
+                         testing::Values(MakerCase{"Fork", Maker::kFork},
+                                         MakerCase{"UnderscoreFork", Maker::kUnderscoreFork},
+                                         MakerCase{"RawClone", Maker::kRawClone},
+                                         MakerCase{"ApplicationHandler", Maker::kAppHandler}),
+                         [](const testing::TestParamInfo<MakerCase>& i) { return i.param.name; });
+
+// With the random devices bound to a regular file and getrandom refused,
+// nothing is credited as system entropy, unless the caller seeds.
+TEST(RandDevices, ARegularFileInTheDevicesPlaceIsNoSource) {
+  for (const bool seeded : {false, true}) {
+    const pid_t c = fork();
+    ASSERT_GE(c, 0);
+    if (c == 0) {
+      const std::string file = "/tmp/morvane-fixed-random." + std::to_string(getpid());
+      const char* kFile = file.c_str();
+      if (!PrivateMounts()) _exit(kSkip);
+      int fd = open(kFile, O_CREAT | O_TRUNC | O_WRONLY, 0600);
+      const std::string fixed(4096, 'f');
+      if (fd < 0 || write(fd, fixed.data(), fixed.size()) != 4096) _exit(30);
+      close(fd);
+      bool bound = true;
+      for (const char* dev : {"/dev/urandom", "/dev/random"})
+        bound = bound && mount(kFile, dev, nullptr, MS_BIND, nullptr) == 0;
+      unlink(kFile);
+      if (!bound) _exit(kSkip);
+      if (!RefuseGetrandom()) _exit(kSkip);
+      if (seeded) RAND_seed(kFixed, sizeof kFixed);
+      unsigned char b[32];
+      const int want = seeded ? 1 : 0;
+      _exit(RAND_status() == want && RAND_bytes(b, 32) == want ? 0 : 31);
+    }
+    int st = 0;
+    ASSERT_EQ(waitpid(c, &st, 0), c);
+    ASSERT_TRUE(WIFEXITED(st));
+    if (WEXITSTATUS(st) == kSkip) GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(st), 0) << seeded;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Fork, RandNamespaces,
                          testing::Values(NsCase{"NoEntropySources", true, Act::kSeedAndSign},
                                          NsCase{"NoEntropySourcesSignOnly", true, Act::kSignOnly},

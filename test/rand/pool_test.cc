@@ -47,6 +47,7 @@ void FakeSystem(const char* device) {
   seams.clock = [] { return fake_clock; };
   seams.devices = devices;
   seams.sockets = nothing;
+  seams.device = [](mode_t mode) { return S_ISCHR(mode) || S_ISREG(mode); };
 }
 
 TEST(RandPool, MatchesTheModel) {
@@ -188,6 +189,20 @@ TEST(RandPool, PollReadsEachDeviceOnce) {
   EXPECT_EQ(adds, (A{{32, 32.0}, {4, 0.0}, {4, 0.0}, {4, 0.0}, {8, 0.0}}));
 }
 
+// Only a character device counts as a random device: a regular file in its
+// place is not read, and nothing seeds the pool.
+TEST(RandPool, ARegularFileIsNoDevice) {
+  morvane_test::TempPath dev;
+  morvane_test::WriteFile(dev.path(), std::string(64, 'f'));
+  FakeSystem(dev.c_str());
+  seams.device = [](mode_t mode) { return S_ISCHR(mode); };
+  unsigned char b[8];
+  EXPECT_EQ(RAND_status(), 0);
+  EXPECT_EQ(RAND_bytes(b, 8), 0);
+  devices[0] = "/dev/urandom";
+  EXPECT_EQ(RAND_status(), 1);
+}
+
 TEST(RandPool, FileNameIgnoresTheEnvironmentWhenSetuid) {
   setenv("RANDFILE", "/seed", 1);
   char buf[64];
@@ -209,11 +224,13 @@ struct ForkCase {
   bool reuse;
   Fresh fresh;
   Recover recover = Recover::kNo;
+  bool mark = true;  // false: a kernel that cannot wipe the fork mark
 };
 class RandFork : public testing::TestWithParam<ForkCase> {};
 
 TEST_P(RandFork, ChildrenNeverRepeatAStream) {
   const ForkCase tc = GetParam();
+  if (!tc.mark) seams.fork_mark = [] { return static_cast<morvane::rand::ForkMark*>(nullptr); };
   const unsigned char key[32] = {7};
   RAND_seed(key, 32);
   ASSERT_EQ(RAND_status(), 1);  // polled before the fork: the children start alike
@@ -265,6 +282,8 @@ TEST_P(RandFork, ChildrenNeverRepeatAStream) {
 INSTANTIATE_TEST_SUITE_P(Fork, RandFork,
                          testing::Values(ForkCase{"NewPids", false, Fresh::kGetrandom},
                                          ForkCase{"PidReused", true, Fresh::kGetrandom},
+                                         ForkCase{"PidReusedNoMark", true, Fresh::kGetrandom,
+                                                  Recover::kNo, false},
                                          ForkCase{"PidReusedNoGetrandom", true, Fresh::kDevice},
                                          ForkCase{"PidReusedNoFreshBytes", true, Fresh::kNone},
                                          ForkCase{"NoFreshBytesThenSeeded", true, Fresh::kNone,

@@ -65,8 +65,13 @@ namespace {
 AllocCounts g_counts;
 long g_fail_countdown = 0;
 long g_fail_run = 0;  // failures still to come after the next one
+long g_fail_every = 0;
 
 bool ShouldFail() {
+  if (g_fail_every > 0 && --g_fail_countdown <= 0) {
+    g_fail_countdown = g_fail_every;
+    return true;
+  }
   if (g_fail_countdown > 0 && --g_fail_countdown == 0) {
     if (g_fail_run > 0) {
       g_fail_run--;
@@ -120,7 +125,18 @@ void ResetAllocPeak() {
   g_counts.peak_bytes = g_counts.live_bytes;
 }
 void FailAllocationAfter(long n) { FailAllocationsAfter(n, 1); }
+std::vector<long> SweepSteps() {
+  std::vector<long> ks;
+  for (long k = 3; k <= 20; k++) ks.push_back(k);
+  for (long k : {23, 29, 37, 50, 64, 90, 128, 200}) ks.push_back(k);
+  return ks;
+}
+void FailEveryAllocation(long k) {
+  g_fail_every = k;
+  g_fail_countdown = k;
+}
 void FailAllocationsAfter(long n, long count) {
+  g_fail_every = 0;
   g_fail_countdown = n;
   g_fail_run = n > 0 && count > 1 ? count - 1 : 0;
 }

@@ -45,6 +45,10 @@ void ResetAllocPeak();
 void FailAllocationAfter(long n);
 // The same for `count` allocations in a row, the n-th from now the first.
 void FailAllocationsAfter(long n, long count);
+// Makes every k-th allocation from now fail (0: none), until changed.
+void FailEveryAllocation(long k);
+// The k of allocation-failure sweeps: every k from 3 to 20, then steps to 200.
+std::vector<long> SweepSteps();
 
 // Hooks (installed as InstallCountingAllocator is) that count requests and,
 // on free, keep a copy of what the block held, so a test can see what was

@@ -384,6 +384,41 @@ TEST(TxtDbRead, AllocationFailuresAreReportedAndLeakNothing) {
   FAIL() << "the read never succeeded";
 }
 
+// Every k-th allocation failing while rows are inserted and an index is
+// made between them: each row the database holds is found by every index it
+// qualifies for, each refused row is in none and stays the caller's.
+TEST(TxtDbInsert, EveryKthAllocationFailing) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  constexpr int kRows = 120;
+  for (long k : morvane_test::SweepSteps()) {
+    TXT_DB* db = ReadText("", 3);
+    ASSERT_NE(db, nullptr);
+    ASSERT_EQ(TXT_DB_create_index(db, 0, nullptr, HashField<0>, CmpField<0>), 1);
+    std::vector<char**> rows;
+    for (int i = 0; i < kRows; i++) {
+      const std::string key = "r" + std::to_string(i), name = "n" + std::to_string(i);
+      rows.push_back(MakeRow({key.c_str(), i % 3 == 0 ? "R" : "V", name.c_str()}));
+    }
+    std::vector<bool> held(kRows);
+    int indexed = 0;
+    morvane_test::FailEveryAllocation(k);
+    for (int i = 0; i < kRows; i++) {
+      if (i == kRows / 2) indexed = TXT_DB_create_index(db, 2, IsValid, HashField<2>, CmpField<2>);
+      held[i] = TXT_DB_insert(db, rows[i]) == 1;
+    }
+    morvane_test::FailEveryAllocation(0);
+    EXPECT_EQ(indexed == 1, db->index[2] != nullptr) << k;
+    for (int i = 0; i < kRows; i++) {
+      EXPECT_EQ(TXT_DB_get_by_index(db, 0, rows[i]), held[i] ? rows[i] : nullptr) << k << " " << i;
+      if (indexed == 1 && IsValid(rows[i])) {
+        EXPECT_EQ(TXT_DB_get_by_index(db, 2, rows[i]), held[i] ? rows[i] : nullptr) << k;
+      }
+      if (!held[i]) FreeRow(rows[i], 3);
+    }
+    TXT_DB_free(db);
+  }
+}
+
 TEST(TxtDbInsert, AllocationFailureLeavesTheDatabaseUnchanged) {
   ASSERT_TRUE(morvane_test::InstallCountingAllocator());
   TXT_DB* db = ReadText("01\tV\talice\n", 3);
