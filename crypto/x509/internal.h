@@ -192,6 +192,14 @@ class Session {
   bool lists_unchecked_ = false;
 };
 
+// A new copy of the key of the chain's first certificate, decoded from its
+// SubjectPublicKeyInfo, with the parameters of the first key above it that
+// has them when it has none of its own (for a caller that checks a
+// signature under the leaf of a chain it verified; the certificates are
+// left as they were); null when the key does not decode or no key above
+// has parameters (queued).
+EVP_PKEY* chain_leaf_key(STACK* chain);
+
 // Makes ctx's runs use s (ctx->session), until X509_STORE_CTX_init or
 // another call: a caller that verifies several chains as one call shares
 // one session over them, and frees it after the last.

@@ -249,6 +249,29 @@ SessionScope::~SessionScope() {
   if (ctx_ != nullptr) ctx_->session = nullptr;
 }
 
+EVP_PKEY* chain_leaf_key(STACK* chain) {
+  EVP_PKEY* leaf = nullptr;
+  for (int i = 0; i < sk_num(chain); i++) {
+    int len = 0;
+    unsigned char* der = own_encoding(reinterpret_cast<X509*>(sk_value(chain, i)), &len);
+    EVP_PKEY* key = der != nullptr ? decoded(der, len) : nullptr;
+    MORVANE_free(der);
+    if (key == nullptr) break;
+    if (leaf == nullptr) leaf = key;
+    if (!EVP_PKEY_missing_parameters(key)) {
+      const bool lent = key == leaf || EVP_PKEY_copy_parameters(leaf, key);
+      if (key != leaf) EVP_PKEY_free(key);
+      if (lent) return leaf;
+      break;
+    }
+    if (key != leaf) EVP_PKEY_free(key);
+  }
+  EVP_PKEY_free(leaf);
+  ERR_put_error(ERR_LIB_X509, X509_F_X509_GET_PUBKEY_PARAMETERS,
+                X509_R_UNABLE_TO_FIND_PARAMETERS_IN_CHAIN, __FILE__, __LINE__);
+  return nullptr;
+}
+
 const SessionKey* chain_key(Session& s, X509_STORE_CTX* ctx, int at) {
   const SessionKey* k = nullptr;
   for (int i = sk_num(ctx->chain) - 1; i >= at; i--) {

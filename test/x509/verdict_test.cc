@@ -586,15 +586,16 @@ int NoAnchorNeeded(int ok, X509_STORE_CTX* ctx) {
          e == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT || e == X509_V_ERR_CERT_UNTRUSTED;
 }
 
-// PKCS7_verify of "signed text" by `signers` (RSA keys) carrying `certs`
+// PKCS7_verify of "signed text" by `signers` (with `key`) carrying `certs`
 // and `lists`, decoded as received.
 int VerifyMessage(X509_STORE* store, const std::vector<X509*>& signers,
-                  const std::vector<X509*>& certs, const std::vector<X509_CRL*>& lists) {
+                  const std::vector<X509*>& certs, const std::vector<X509_CRL*>& lists,
+                  EVP_PKEY* key = RsaKey2()) {
   PKCS7* p7 = PKCS7_new();
   EXPECT_EQ(1, PKCS7_set_type(p7, kNidSigned));
   EXPECT_EQ(1, PKCS7_content_new(p7, kNidData));
   for (X509* x : signers) {
-    EXPECT_NE(nullptr, PKCS7_add_signature(p7, x, RsaKey2(), EVP_sha1()));
+    EXPECT_NE(nullptr, PKCS7_add_signature(p7, x, key, EVP_sha1()));
     EXPECT_EQ(1, PKCS7_add_certificate(p7, x));
   }
   for (X509* x : certs) EXPECT_EQ(1, PKCS7_add_certificate(p7, x));
@@ -671,4 +672,26 @@ TEST(MessageSigners, AKeyMetWithNothingAboveServesNoOtherChain) {
   X509_STORE_free(store);
   for (X509* x : {root, ca, sub, deep, near}) X509_free(x);
   for (EVP_PKEY* k : {ca_key, sub_key}) EVP_PKEY_free(k);
+}
+
+// A signer whose DSA key takes its parameters from the CA's: its signature
+// is checked under the key with the parameters of the chain verified, and
+// its certificate's key is left without them.
+TEST(MessageSigners, ASignerKeyTakesTheChainsParameters) {
+  using namespace signers;
+  AddAlgorithms();
+  EVP_PKEY* signer_key = DsaKeySharingParameters(DsaKey());
+  X509* root = Decoded(MakeCert({"DsaRoot", "", 2, 1, kCaExts, DsaKey(), DsaKey()}));
+  X509* signer = Decoded(
+      WithoutParameters(MakeCert({"Signer", "DsaRoot", 2, 2, {}, signer_key, DsaKey()}), DsaKey()));
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+  EXPECT_EQ(1, VerifyMessage(store, {signer}, {}, {}, signer_key));
+  EVP_PKEY* lent = X509_get_pubkey(signer);
+  EXPECT_EQ(1, EVP_PKEY_missing_parameters(lent));
+  EVP_PKEY_free(lent);
+  X509_STORE_free(store);
+  X509_free(signer);
+  X509_free(root);
+  EVP_PKEY_free(signer_key);
 }
