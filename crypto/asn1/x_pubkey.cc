@@ -7,7 +7,10 @@
 // any lock and then, under lock 10, stores it only if the cache is still
 // empty; a thread that lost the race frees its own key and takes the one
 // published.  So threads that verify one shared certificate at once neither
-// leak a key nor free one twice, and a cache hit costs no lock.  The
+// leak a key nor free one twice, and a cache hit costs no lock.  The copy
+// the verifier checks with (pubkey_copy) is published the same way, by a
+// compare-and-swap, and never changed: it is named by the octets it was
+// decoded from, compared at each use.  The
 // parameters follow RFC 3279 (2.3.1 RSA: NULL; 2.3.2 DSA: Dss-Parms or
 // absent) and RFC 5480 (2.1.1: a named curve or explicit parameters).
 

@@ -8,9 +8,13 @@
 // call: nothing here is kept once the call returns.  Keys are copies
 // decoded from an encoding of the certificate's key as the call first met
 // it, never the container X509_get_pubkey lends, which a caller may change
-// in place; a key without parameters takes those of the copy above it, so
-// that links under keys that inherit their parameters are checked like any
-// other.
+// in place: the copy kept on the X509_PUBKEY while its octets stay those it
+// was decoded from and the container holds the same key (so that a long
+// lived issuer's key keeps what its checks precompute), else one decoded
+// from the container's encoding.  A key without parameters takes those of
+// the copy above it, in a copy of its own, so that links under keys that
+// inherit their parameters are checked like any other and nothing is
+// written into a certificate.
 
 #include <stdint.h>
 #include <string.h>
