@@ -7,15 +7,21 @@
 // any lock and then, under lock 10, stores it only if the cache is still
 // empty; a thread that lost the race frees its own key and takes the one
 // published.  So threads that verify one shared certificate at once neither
-// leak a key nor free one twice, and a cache hit costs no lock.  The
+// leak a key nor free one twice, and a cache hit costs no lock.  The copy
+// the verifier checks with (pubkey_copy) is published the same way, by a
+// compare-and-swap, and never changed: it is named by the octets it was
+// decoded from, compared at each use.  The
 // parameters follow RFC 3279 (2.3.1 RSA: NULL; 2.3.2 DSA: Dss-Parms or
 // absent) and RFC 5480 (2.1.1: a named curve or explicit parameters).
 
-#include <atomic>
 #include <stddef.h>
+#include <string.h>
+
+#include <atomic>
 
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
+#include <morvane/bn.h>
 #include <morvane/crypto.h>
 #include <morvane/dsa.h>
 #include <morvane/ec.h>
@@ -23,23 +29,68 @@
 #include <morvane/evp.h>
 #include <morvane/objects.h>
 #include <morvane/rsa.h>
+#include <morvane/sha.h>
 #include <morvane/x509.h>
 
 #include "asn1/internal.h"
 #include "internal/lock.h"
 
 static_assert(offsetof(X509_PUBKEY, public_key) == 8 && offsetof(X509_PUBKEY, pkey) == 16 &&
-              sizeof(X509_PUBKEY) == 24);
+              offsetof(X509_PUBKEY, copy) == 24 && sizeof(X509_PUBKEY) == 32);
+
+// A key decoded from the SubjectPublicKeyInfo octets `der`, and their
+// SHA-256 digest.
+struct x509_pubkey_copy_st {
+  unsigned char* der;
+  int der_len;
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  EVP_PKEY* pkey;
+};
 
 namespace {
 
-// Drops the structure's reference to its cached key after the fields, and
-// before a decode into the structure (the key belongs to the old contents).
+using KeyCopy = x509_pubkey_copy_st;
+
+void free_copy(KeyCopy* c) {
+  if (c == nullptr) return;
+  EVP_PKEY_free(c->pkey);
+  MORVANE_free(c->der);
+  MORVANE_free(c);
+}
+
+// A copy of the len octets at der and the key they decode to, or null.
+KeyCopy* new_copy(const unsigned char* der, int len) {
+  auto* c = static_cast<KeyCopy*>(MORVANE_malloc(sizeof(KeyCopy)));
+  if (c == nullptr) {
+    X509err(X509_F_X509_PUBKEY_GET, ERR_R_MALLOC_FAILURE);
+    return nullptr;
+  }
+  c->der_len = len;
+  c->pkey = nullptr;
+  c->der = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(len)));
+  if (c->der == nullptr) {
+    X509err(X509_F_X509_PUBKEY_GET, ERR_R_MALLOC_FAILURE);
+  } else {
+    memcpy(c->der, der, static_cast<size_t>(len));
+    SHA256(der, static_cast<size_t>(len), c->digest);
+    const unsigned char* p = c->der;
+    c->pkey = d2i_PUBKEY(nullptr, &p, len);
+  }
+  if (c->pkey != nullptr) return c;
+  free_copy(c);
+  return nullptr;
+}
+
+// Drops the structure's reference to its cached key and its copy after the
+// fields, and before a decode into the structure (they belong to the old
+// contents).
 int pubkey_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
   if (operation == ASN1_CBOP_FREE_POST || operation == ASN1_CBOP_D2I_PRE) {
     auto* pubkey = reinterpret_cast<X509_PUBKEY*>(*pval);
     EVP_PKEY_free(pubkey->pkey);
     pubkey->pkey = nullptr;
+    free_copy(pubkey->copy);
+    pubkey->copy = nullptr;
   }
   return 1;
 }
@@ -68,10 +119,9 @@ ASN1_TYPE* sequence_parameter(unsigned char* der, int len) {
   return param;
 }
 
-// Dss-Parms (RFC 3279, 2.3.2); the key's public encoding becomes the bare
-// INTEGER that goes with them.
+// Dss-Parms (RFC 3279, 2.3.2), which go with the bare INTEGER public key
+// (bare_dsa_key).
 ASN1_TYPE* dsa_parameter(DSA* dsa) {
-  dsa->write_params = 0;
   const int len = i2d_DSAparams(dsa, nullptr);
   if (len <= 0) return nullptr;
   auto* der = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(len)));
@@ -140,14 +190,29 @@ ASN1_TYPE* key_parameter(EVP_PKEY* pkey) {
   return nullptr;
 }
 
+// The DSA public value alone, as an INTEGER: what goes with Dss-Parms in
+// the algorithm, whatever the key's own write_params (encoding a key leaves
+// it as it was).
+int bare_dsa_key(EVP_PKEY* pkey, unsigned char** out) {
+  ASN1_INTEGER* y = BN_to_ASN1_INTEGER(pkey->pkey.dsa->pub_key, nullptr);
+  const int len = y != nullptr ? i2d_ASN1_INTEGER(y, out) : -1;
+  ASN1_INTEGER_free(y);
+  return len;
+}
+
 // The algorithm's public-key encoding as the BIT STRING's octets, with no
 // unused bits.
 bool set_public_key(ASN1_BIT_STRING* bits, EVP_PKEY* pkey) {
-  const int len = i2d_PublicKey(pkey, nullptr);
+  const bool bare = pkey->type == EVP_PKEY_DSA && pkey->save_parameters &&
+                    pkey->pkey.dsa != nullptr && pkey->pkey.dsa->pub_key != nullptr;
+  auto write = [&](unsigned char** out) {
+    return bare ? bare_dsa_key(pkey, out) : i2d_PublicKey(pkey, out);
+  };
+  const int len = write(nullptr);
   if (len <= 0) return false;
   auto* der = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(len)));
   unsigned char* p = der;
-  if (der == nullptr || i2d_PublicKey(pkey, &p) != len) {
+  if (der == nullptr || write(&p) != len) {
     MORVANE_free(der);
     X509err(X509_F_X509_PUBKEY_SET, ERR_R_MALLOC_FAILURE);
     return false;
@@ -300,6 +365,30 @@ EVP_PKEY* X509_PUBKEY_get(X509_PUBKEY* key) {
   CRYPTO_add(&ret->references, 1, CRYPTO_LOCK_EVP_PKEY);
   return ret;
 }
+
+namespace morvane::asn1 {
+
+EVP_PKEY* pubkey_copy(X509_PUBKEY* key, const unsigned char* der, int len,
+                      unsigned char* digest) {
+  std::atomic_ref<KeyCopy*> slot(key->copy);
+  KeyCopy* c = slot.load(std::memory_order_acquire);
+  if (c == nullptr) {
+    KeyCopy* fresh = new_copy(der, len);
+    if (fresh == nullptr) return nullptr;
+    if (slot.compare_exchange_strong(c, fresh, std::memory_order_acq_rel,
+                                     std::memory_order_acquire)) {
+      c = fresh;
+    } else {
+      free_copy(fresh);  // another thread published its copy first
+    }
+  }
+  if (c->der_len != len || memcmp(c->der, der, static_cast<size_t>(len)) != 0) return nullptr;
+  memcpy(digest, c->digest, SHA256_DIGEST_LENGTH);
+  CRYPTO_add(&c->pkey->references, 1, CRYPTO_LOCK_EVP_PKEY);
+  return c->pkey;
+}
+
+}  // namespace morvane::asn1
 
 /* see morvane/x509.h */
 EVP_PKEY* d2i_PUBKEY(EVP_PKEY** a, const unsigned char** in, long len) {

@@ -13,7 +13,7 @@
 #include "dsa_err_data.inc"
 
 static_assert(std::size(DSA_str_functs) == 19 + 1);
-static_assert(std::size(DSA_str_reasons) == 9 + 1);
+static_assert(std::size(DSA_str_reasons) == 11 + 1);
 
 /* see morvane/dsa.h */
 void ERR_load_DSA_strings(void) {

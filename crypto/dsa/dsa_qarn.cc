@@ -275,6 +275,20 @@ int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
     DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_MODULUS_TOO_LARGE);
     return -1;
   }
+  // g or y of 0, 1 or p and past (a power of such g is 0 or 1 whatever the
+  // exponent) accept signatures that anyone can make.
+  const BIGNUM* p = dsa->p;
+  auto in_group = [p](const BIGNUM* v) {  // 2 <= v <= p - 1
+    return !BN_is_negative(v) && BN_num_bits(v) > 1 && BN_ucmp(v, p) < 0;
+  };
+  if (!in_group(dsa->g)) {
+    DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_BAD_G_VALUE);
+    return -1;
+  }
+  if (!in_group(dsa->pub_key)) {
+    DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_BAD_PUBLIC_KEY);
+    return -1;
+  }
   BN_CTX* ctx = BN_CTX_new();
   if (ctx == nullptr) return -1;
   int ret = -1;

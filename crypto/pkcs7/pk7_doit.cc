@@ -33,6 +33,7 @@
 #include "internal/lock.h"
 #include "internal/wipe.h"
 #include "pk7_local.h"
+#include "x509/internal.h"
 
 using namespace morvane::pkcs7;
 
@@ -622,8 +623,13 @@ bool digest_signed_attributes(EVP_MD_CTX* ctx, PKCS7_SIGNER_INFO* si, int md_typ
 // Checks the signature of `si` with the key of `x509` over what `ctx`
 // digested: 1, or -1 (a key that does not fit the signature's label, or a
 // signature that does not verify) with the reason queued.
-int verify_final(EVP_MD_CTX* ctx, PKCS7_SIGNER_INFO* si, X509* x509, int md_type) {
-  EVP_PKEY* pkey = X509_get_pubkey(x509);
+int verify_final(EVP_MD_CTX* ctx, PKCS7_SIGNER_INFO* si, X509* x509, int md_type,
+                 EVP_PKEY* key) {
+  EVP_PKEY* pkey = key;
+  if (pkey != nullptr)
+    CRYPTO_add(&pkey->references, 1, CRYPTO_LOCK_EVP_PKEY);
+  else
+    pkey = X509_get_pubkey(x509);
   if (pkey == nullptr) return -1;
   if (!algorithm_fits_key(si->digest_enc_alg, pkey, md_type)) {
     PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_SIGNATURE_ALGORITHM_MISMATCH);
@@ -1003,8 +1009,15 @@ int PKCS7_signatureVerify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509
 
 namespace morvane::pkcs7 {
 
+bool key_lacks_parameters(X509* x509) {
+  EVP_PKEY* own = X509_get_pubkey(x509);
+  const bool lacks = own != nullptr && EVP_PKEY_missing_parameters(own);
+  EVP_PKEY_free(own);
+  return lacks;
+}
+
 int signature_verify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509,
-                     bool attributes_verified) {
+                     bool attributes_verified, EVP_PKEY* key) {
   if (signed_part(p7) == nullptr) {
     PKCS7err(PKCS7_F_PKCS7_SIGNATUREVERIFY, PKCS7_R_WRONG_PKCS7_TYPE);
     return 0;
@@ -1064,7 +1077,7 @@ int signature_verify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509,
       return attributes_verified ? 1 : 0;
     }
   }
-  ret = verify_final(&ctx, si, x509, md_type);
+  ret = verify_final(&ctx, si, x509, md_type, key);
   EVP_MD_CTX_cleanup(&ctx);
   return ret;
 }
@@ -1096,18 +1109,25 @@ int PKCS7_dataVerify(X509_STORE* cert_store, X509_STORE_CTX* ctx, BIO* bio, PKCS
     X509_STORE_CTX_cleanup(ctx);
     return 0;
   }
+  // A signer's key without parameters takes them from the chain verified.
+  EVP_PKEY* lent = morvane::pkcs7::key_lacks_parameters(x509)
+                       ? morvane::x509::chain_leaf_key(X509_STORE_CTX_get_chain(ctx))
+                       : nullptr;
   X509_STORE_CTX_cleanup(ctx);
-  return PKCS7_signatureVerify(bio, p7, si, x509);
+  const int ret = morvane::pkcs7::signature_verify(bio, p7, si, x509, false, lent);
+  EVP_PKEY_free(lent);
+  return ret;
 }
 
 namespace morvane::pkcs7 {
 
-int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509) {
+int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509, EVP_PKEY* key) {
   const int md_type = OBJ_obj2nid(si->digest_alg->algorithm);
   EVP_MD_CTX ctx;
   EVP_MD_CTX_init(&ctx);
-  const int ret =
-      digest_signed_attributes(&ctx, si, md_type) ? verify_final(&ctx, si, x509, md_type) : 0;
+  const int ret = digest_signed_attributes(&ctx, si, md_type)
+                      ? verify_final(&ctx, si, x509, md_type, key)
+                      : 0;
   EVP_MD_CTX_cleanup(&ctx);
   return ret;
 }

@@ -66,14 +66,19 @@ inline bool has_signed_attributes(const PKCS7_SIGNER_INFO* si) {
 // -1 (the key does not fit the label, the signature does not verify) or 0
 // (the attributes do not encode), with the reason queued as
 // PKCS7_signatureVerify queues it (pk7_doit.cc).
-int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509);
+// `key`, when given, is x509's key with parameters lent from the chain
+// above it (a key without parameters of its own).
+int verify_attribute_signature(PKCS7_SIGNER_INFO* si, X509* x509, EVP_PKEY* key = nullptr);
 
 // PKCS7_signatureVerify, which it runs.  With `attributes_verified` (si has
 // signed attributes, and verify_attribute_signature accepted them with the
 // key of x509) only the content is checked: its type and digest against
 // the attributes, without the signature again (pk7_doit.cc).
 int signature_verify(BIO* bio, PKCS7* p7, PKCS7_SIGNER_INFO* si, X509* x509,
-                     bool attributes_verified);
+                     bool attributes_verified, EVP_PKEY* key = nullptr);
+
+// Whether x509's key leaves its parameters to the key above it.
+bool key_lacks_parameters(X509* x509);
 
 }  // namespace morvane::pkcs7
 

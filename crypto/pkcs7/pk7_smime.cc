@@ -105,6 +105,7 @@ struct Candidate {
   int order;  // its place in the caller's list, then in the message's
   int chain;        // 0 not verified yet, 1 verified, -1 failed
   int chain_error;  // the verifier's error code when it failed
+  EVP_PKEY* key;    // a key without parameters, with the chain's (owned)
 };
 
 // Issuer (in the folded order of internal/name_order.h, which unlike
@@ -125,7 +126,10 @@ int cmp_for_lookup(const void* x, const void* y) {
 class CandidateIndex {
  public:
   CandidateIndex() = default;
-  ~CandidateIndex() { MORVANE_free(all_); }
+  ~CandidateIndex() {
+    for (int i = 0; i < n_; i++) EVP_PKEY_free(all_[i].key);
+    MORVANE_free(all_);
+  }
   CandidateIndex(const CandidateIndex&) = delete;
   CandidateIndex& operator=(const CandidateIndex&) = delete;
 
@@ -144,6 +148,7 @@ class CandidateIndex {
       c.order = i;
       c.chain = 0;
       c.chain_error = 0;
+      c.key = nullptr;
     }
     qsort(all_, static_cast<size_t>(n_), sizeof(Candidate), cmp_for_lookup);
     return true;
@@ -211,9 +216,10 @@ struct SignerChoice {
 
 // Verifies the chain of `signer` with the message's certificates as
 // untrusted ones and its CRLs, as `flags` ask: 1, or 0 with the reason
-// queued and the verifier's error code in *error.
+// queued and the verifier's error code in *error.  A signer's key without
+// parameters takes them from the chain verified, into *key (new).
 int verify_chain(X509_STORE_CTX* ctx, morvane::x509::Session* session, X509_STORE* store,
-                 X509* signer, PKCS7* p7, int flags, int* error) {
+                 X509* signer, PKCS7* p7, int flags, int* error, EVP_PKEY** key) {
   const bool chain = !(flags & PKCS7_FLAG_NO_CHAIN);
   if (!X509_STORE_CTX_init(ctx, store, signer, chain ? p7->d.sign->cert : nullptr)) {
     PKCS7err(PKCS7_F_PKCS7_VERIFY, ERR_R_X509_LIB);
@@ -227,6 +233,8 @@ int verify_chain(X509_STORE_CTX* ctx, morvane::x509::Session* session, X509_STOR
   if (!(flags & PKCS7_FLAG_NO_CRLS)) X509_STORE_CTX_set0_crls(ctx, p7->d.sign->crl);
   const int i = X509_verify_cert(ctx);
   *error = i <= 0 ? X509_STORE_CTX_get_error(ctx) : 0;
+  if (i > 0 && morvane::pkcs7::key_lacks_parameters(signer))
+    *key = morvane::x509::chain_leaf_key(X509_STORE_CTX_get_chain(ctx));
   X509_STORE_CTX_cleanup(ctx);
   if (i > 0) return 1;
   chain_failed(*error);
@@ -288,8 +296,10 @@ class Verification {
       }
       if (signatures() && !has_signed_attributes(si)) continue;
       if (morvane::internal::first_success(c.count, [&](int i) {
+            if (!chain_first(c.candidate[i])) return 0;
             if (signatures()) {
-              const int r = verify_attribute_signature(si, index_.at(c.candidate[i]).cert);
+              const Candidate& cand = index_.at(c.candidate[i]);
+              const int r = verify_attribute_signature(si, cand.cert, cand.key);
               if (r <= 0) {
                 PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
                 return r;
@@ -318,8 +328,9 @@ class Verification {
       const int* tried = c.chosen >= 0 ? &c.chosen : c.candidate;
       const int count = c.chosen >= 0 ? 1 : c.count;
       if (morvane::internal::first_success(count, [&](int i) {
-            const int r =
-                signature_verify(p7bio, p7_, si, index_.at(tried[i]).cert, c.attributes_verified);
+            if (!chain_first(tried[i])) return 0;
+            const Candidate& cand = index_.at(tried[i]);
+            const int r = signature_verify(p7bio, p7_, si, cand.cert, c.attributes_verified, cand.key);
             if (r <= 0) {
               PKCS7err(PKCS7_F_PKCS7_VERIFY, PKCS7_R_SIGNATURE_FAILURE);
               return r;
@@ -343,11 +354,19 @@ class Verification {
   bool chain_ok(int i) {
     Candidate& c = index_.at(i);
     if (c.chain == 0)
-      c.chain =
-          verify_chain(ctx_, &session_, store_, c.cert, p7_, flags_, &c.chain_error) > 0 ? 1 : -1;
+      c.chain = verify_chain(ctx_, &session_, store_, c.cert, p7_, flags_, &c.chain_error,
+                             &c.key) > 0
+                    ? 1
+                    : -1;
     else if (c.chain < 0)
       chain_failed(c.chain_error);
     return c.chain > 0;
+  }
+
+  // A candidate whose key takes its parameters from the chain has its
+  // chain verified before its signature is checked: false when it fails.
+  bool chain_first(int i) {
+    return !chains() || !morvane::pkcs7::key_lacks_parameters(index_.at(i).cert) || chain_ok(i);
   }
 
   PKCS7* p7_;

@@ -14,17 +14,21 @@
 namespace morvane::x509 {
 
 // A key that checks signatures within one call: a copy decoded from the
-// SubjectPublicKeyInfo that a certificate's key (X509_get_pubkey) encodes
-// to when first asked for, the parameters of the key above it lent to the
-// copy when it has none of its own, and the SHA-256 digest of the copy's
-// SubjectPublicKeyInfo, parameters included.  A container the caller may
-// change later is never what checks a signature.
+// certificate's SubjectPublicKeyInfo (kept on its X509_PUBKEY across calls,
+// by those octets), or from the encoding of the container X509_get_pubkey
+// lends when that holds another key (changed in place), or from the
+// certificate's own with the parameters of the key above lent to it when it
+// has none of its own; and the SHA-256 digest of the SubjectPublicKeyInfo
+// the copy was decoded from, parameters included.  A container the caller
+// may change later is never what checks a signature.
 struct SessionKey {
   X509* cert;               // whose key it is (a reference held)
   const SessionKey* above;  // the key whose parameters were lent, or null
+  bool inherits;            // the key has no parameters of its own
   bool usable;              // false: the certificate has no key that encodes
   unsigned char digest[32];
-  // The copy, decoded from `der` at its first check (Session::checking).
+  // The copy, or null until it is decoded from `der` at its first check
+  // (Session::checking).
   unsigned char* der;
   int der_len;
   EVP_PKEY* pkey;
@@ -121,15 +125,26 @@ class Session {
   EVP_PKEY* checking(const SessionKey* key);
 
   // What this call found of obj's signature under key: 1 it verified, 0 it
-  // did not, -1 not checked yet.
-  int recalled(const void* obj, const SessionKey* key) const;
+  // did not, -1 not checked yet; *earlier (when given) tells whether it was
+  // found in an earlier chain of the call and not yet met in this one.
+  int recalled(const void* obj, const SessionKey* key, bool* earlier = nullptr) const;
+  // Counts a verdict of an earlier chain as met in this one (after the
+  // check it stands for was taken from this chain's bound).
+  void claim(const void* obj, const SessionKey* key);
+  // Starts another chain of the call (SessionScope): its own bound of
+  // checks under keys nothing vouches for.
+  void begin_chain() {
+    chain_++;
+    unvouched_left_ = kUnvouchedChecks;
+    lists_unchecked_ = false;
+  }
   // Notes a verdict, holding a reference to the object so that its address
   // names it for the rest of the call; without memory nothing is noted
   // ("malloc failure" queued).
   void note(X509* x, const SessionKey* key, bool verified);
   void note(X509_CRL* crl, const SessionKey* key, bool verified);
 
-  // Takes one of the few signature checks a call may make under keys that
+  // Takes one of the few signature checks a chain may make under keys that
   // no trusted key vouches for: false when they are spent.
   bool spend_unvouched() {
     if (unvouched_left_ == 0) return false;
@@ -148,7 +163,7 @@ class Session {
   bool lists_unchecked() const { return lists_unchecked_; }
   void set_lists_unchecked(bool left) { lists_unchecked_ = left; }
 
-  // Checks under keys that nothing vouches for that one call makes at most.
+  // Checks under keys that nothing vouches for that one chain makes at most.
   static constexpr int kUnvouchedChecks = 8;
 
  private:
@@ -156,7 +171,8 @@ class Session {
     const void* obj;  // null: a free slot
     const SessionKey* key;
     int verified;
-    bool crl;  // obj is an X509_CRL, else an X509
+    bool crl;           // obj is an X509_CRL, else an X509
+    mutable int chain;  // the chain that last met it
     bool empty() const { return obj == nullptr; }
     size_t hash() const { return address_hash(obj, key); }
   };
@@ -171,9 +187,18 @@ class Session {
   IssuerLists** lists_ = nullptr;
   int n_lists_ = 0;
   int cap_lists_ = 0;
+  int chain_ = 0;
   int unvouched_left_ = kUnvouchedChecks;
   bool lists_unchecked_ = false;
 };
+
+// A new copy of the key of the chain's first certificate, decoded from its
+// SubjectPublicKeyInfo, with the parameters of the first key above it that
+// has them when it has none of its own (for a caller that checks a
+// signature under the leaf of a chain it verified; the certificates are
+// left as they were); null when the key does not decode or no key above
+// has parameters (queued).
+EVP_PKEY* chain_leaf_key(STACK* chain);
 
 // Makes ctx's runs use s (ctx->session), until X509_STORE_CTX_init or
 // another call: a caller that verifies several chains as one call shares

@@ -334,14 +334,18 @@ class Judge {
   // spent).  Quiet: a list passed over leaves nothing queued.
   int verifies(X509_CRL* crl, bool quiet = true) {
     if (!has_key()) return -1;
-    const int known = s_.recalled(crl, key_);
+    bool earlier = false;  // found in another chain of the call: this one's check
+    const int known = s_.recalled(crl, key_, &earlier);
+    if (known < 0 || earlier) {
+      if (vouched_ < 0) {
+        const QuietErrors quieted;
+        vouched_ = vouched(s_, ctx_, at_) ? 1 : 0;
+      }
+      if (vouched_ == 0 && !s_.spend_unvouched()) return -2;
+      if (known >= 0) s_.claim(crl, key_);
+    }
     if (known > 0 || (known == 0 && quiet)) return known;
     if (known == 0) return check_crl_signature(s_, crl, key_, true) > 0 ? 1 : 0;
-    if (vouched_ < 0) {
-      const QuietErrors quieted;
-      vouched_ = vouched(s_, ctx_, at_) ? 1 : 0;
-    }
-    if (vouched_ == 0 && !s_.spend_unvouched()) return -2;
     if (!quiet) return check_crl_signature(s_, crl, key_) > 0 ? 1 : 0;
     const QuietErrors quieted;
     return check_crl_signature(s_, crl, key_) > 0 ? 1 : 0;

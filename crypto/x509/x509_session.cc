@@ -8,9 +8,13 @@
 // call: nothing here is kept once the call returns.  Keys are copies
 // decoded from an encoding of the certificate's key as the call first met
 // it, never the container X509_get_pubkey lends, which a caller may change
-// in place; a key without parameters takes those of the copy above it, so
-// that links under keys that inherit their parameters are checked like any
-// other.
+// in place: the copy kept on the X509_PUBKEY while its octets stay those it
+// was decoded from and the container holds the same key (so that a long
+// lived issuer's key keeps what its checks precompute), else one decoded
+// from the container's encoding.  A key without parameters takes those of
+// the copy above it, in a copy of its own, so that links under keys that
+// inherit their parameters are checked like any other and nothing is
+// written into a certificate.
 
 #include <stdint.h>
 #include <string.h>
@@ -23,6 +27,7 @@
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
+#include "asn1/internal.h"
 #include "x509_local.h"
 
 namespace morvane::x509 {
@@ -64,37 +69,77 @@ EVP_PKEY* decoded(const unsigned char* der, int len) {
   return d2i_PUBKEY(nullptr, &p, len);
 }
 
-// Fills k's encoding and digest from cert's key, with above's parameters
-// where it has none (the copy then decoded at once, to take them).  A key
-// that does not encode leaves k unusable.
-void make_copy(Session& s, SessionKey* k, X509* cert, const SessionKey* above) {
-  EVP_PKEY* container = X509_get_pubkey(cert);
-  if (container == nullptr) return;
-  int len = 0;
-  unsigned char* der = nullptr;
-  if (!EVP_PKEY_missing_parameters(container)) {
-    der = encoded(container, &len);
-  } else if (above != nullptr && above->usable) {
-    EVP_PKEY* params = s.checking(above);
-    // The certificate's own SubjectPublicKeyInfo, its parameters lent.
-    unsigned char* own = nullptr;
-    const int own_len = i2d_X509_PUBKEY(cert->cert_info->key, &own);
-    if (own_len > 0 && own != nullptr && params != nullptr) k->pkey = decoded(own, own_len);
-    MORVANE_free(own);
-    if (k->pkey != nullptr && EVP_PKEY_copy_parameters(k->pkey, params) &&
-        !EVP_PKEY_missing_parameters(k->pkey))
-      der = encoded(k->pkey, &len);
-  }
-  EVP_PKEY_free(container);
-  if (der == nullptr) {
-    EVP_PKEY_free(k->pkey);
-    k->pkey = nullptr;
-    return;
-  }
-  SHA256(der, static_cast<size_t>(len), k->digest);
+// Takes the copy `pkey` (its reference), named by the digest of the
+// SubjectPublicKeyInfo it was decoded from.
+void take_copy(SessionKey* k, EVP_PKEY* pkey, const unsigned char* digest) {
+  k->pkey = pkey;
+  memcpy(k->digest, digest, sizeof k->digest);
   k->usable = true;
+}
+
+// Takes the encoding of `key` for a copy decoded at its first check; a key
+// that does not encode leaves k unusable.
+void take_encoding(SessionKey* k, EVP_PKEY* key) {
+  int len = 0;
+  unsigned char* der = encoded(key, &len);
+  if (der == nullptr) return;
+  SHA256(der, static_cast<size_t>(len), k->digest);
   k->der = der;
   k->der_len = len;
+  k->usable = true;
+}
+
+// The SubjectPublicKeyInfo of cert as it reads now, new (free it), its
+// length at *len; null when it does not encode.
+unsigned char* own_encoding(X509* cert, int* len) {
+  X509_PUBKEY* xpk = cert->cert_info != nullptr ? cert->cert_info->key : nullptr;
+  unsigned char* der = nullptr;
+  *len = xpk != nullptr ? i2d_X509_PUBKEY(xpk, &der) : 0;
+  if (*len > 0 && der != nullptr) return der;
+  MORVANE_free(der);
+  return nullptr;
+}
+
+// The key of cert from its SubjectPublicKeyInfo `der`: a new reference to a
+// copy decoded from those octets, kept on the certificate's X509_PUBKEY for
+// later calls while the octets stay the same (never to be changed), and
+// their digest into digest[32]; null when they do not decode.
+EVP_PKEY* own_key(X509* cert, const unsigned char* der, int len, unsigned char* digest) {
+  EVP_PKEY* pkey = morvane::asn1::pubkey_copy(cert->cert_info->key, der, len, digest);
+  if (pkey != nullptr) return pkey;
+  const QuietErrors quiet;  // the structure changed since its copy was made
+  pkey = decoded(der, len);
+  if (pkey != nullptr) SHA256(der, static_cast<size_t>(len), digest);
+  return pkey;
+}
+
+// Fills k from cert's key.  A key with parameters of its own is the copy of
+// the certificate's SubjectPublicKeyInfo while the container X509_get_pubkey
+// lends holds the same key; a container changed in place is what is
+// checked then, through a copy of its encoding.  A key without them takes
+// above's parameters in a copy of its own.  A key that does not encode
+// leaves k unusable.
+void make_copy(Session& s, SessionKey* k, X509* cert, EVP_PKEY* own, const unsigned char* der,
+               int len, const unsigned char* digest) {
+  if (k->inherits) {
+    EVP_PKEY_free(own);  // perhaps the kept copy: never to be changed
+    EVP_PKEY* params = k->above != nullptr && k->above->usable ? s.checking(k->above) : nullptr;
+    EVP_PKEY* mine = params != nullptr ? decoded(der, len) : nullptr;
+    if (mine != nullptr && EVP_PKEY_copy_parameters(mine, params) &&
+        !EVP_PKEY_missing_parameters(mine))
+      take_encoding(k, mine);
+    EVP_PKEY_free(mine);
+    return;
+  }
+  EVP_PKEY* container = X509_get_pubkey(cert);
+  if (container != nullptr && EVP_PKEY_cmp(container, own) == 1) {
+    take_copy(k, own, digest);
+    own = nullptr;
+  } else if (container != nullptr) {
+    take_encoding(k, container);
+  }
+  EVP_PKEY_free(container);
+  EVP_PKEY_free(own);
 }
 
 }  // namespace
@@ -118,24 +163,32 @@ Session::~Session() {
 }
 
 const SessionKey* Session::key(X509* cert, const SessionKey* above) {
-  // A key with parameters of its own is the same whatever is above it.
+  // A key with parameters of its own is the same whatever is above it; one
+  // that takes them is held for that key above only.
   const KeySlot* held = keys_.find(address_hash(cert), [&](const KeySlot& slot) {
-    return slot.key->cert == cert && (slot.key->above == nullptr || slot.key->above == above);
+    return slot.key->cert == cert && (!slot.key->inherits || slot.key->above == above);
   });
   if (held != nullptr) return held->key;
   auto* k = static_cast<SessionKey*>(MORVANE_malloc(sizeof(SessionKey)));
-  if (k != nullptr) *k = SessionKey{cert, nullptr, false, {}, nullptr, 0, nullptr};
+  if (k != nullptr) *k = SessionKey{cert, nullptr, false, false, {}, nullptr, 0, nullptr};
   if (k == nullptr || !keys_.insert({k})) {
     MORVANE_free(k);
     memory_failure(__LINE__);
     return nullptr;
   }
   CRYPTO_add(&cert->references, 1, CRYPTO_LOCK_X509);
-  EVP_PKEY* container = X509_get_pubkey(cert);
-  const bool inherits = container != nullptr && EVP_PKEY_missing_parameters(container);
-  EVP_PKEY_free(container);
-  if (inherits) k->above = above;
-  make_copy(*this, k, cert, k->above);
+  int len = 0;
+  unsigned char* der = own_encoding(cert, &len);
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  EVP_PKEY* own = der != nullptr ? own_key(cert, der, len, digest) : nullptr;
+  if (own != nullptr) {
+    if (EVP_PKEY_missing_parameters(own)) {
+      k->inherits = true;
+      k->above = above;
+    }
+    make_copy(*this, k, cert, own, der, len, digest);
+  }
+  MORVANE_free(der);
   return k;
 }
 
@@ -146,16 +199,24 @@ EVP_PKEY* Session::checking(const SessionKey* key) {
   return k->pkey;
 }
 
-int Session::recalled(const void* obj, const SessionKey* key) const {
+int Session::recalled(const void* obj, const SessionKey* key, bool* earlier) const {
   const Noted* n = noted_.find(address_hash(obj, key), [&](const Noted& slot) {
     return slot.obj == obj && slot.key == key;
   });
+  if (earlier != nullptr) *earlier = n != nullptr && n->chain != chain_;
   return n != nullptr ? n->verified : -1;
+}
+
+void Session::claim(const void* obj, const SessionKey* key) {
+  const Noted* n = noted_.find(address_hash(obj, key), [&](const Noted& slot) {
+    return slot.obj == obj && slot.key == key;
+  });
+  if (n != nullptr) n->chain = chain_;
 }
 
 void Session::note(X509* x, const SessionKey* key, bool verified) {
   if (recalled(x, key) >= 0) return;
-  if (!noted_.insert({x, key, verified ? 1 : 0, false})) {
+  if (!noted_.insert({x, key, verified ? 1 : 0, false, chain_})) {
     memory_failure(__LINE__);
     return;
   }
@@ -164,7 +225,7 @@ void Session::note(X509* x, const SessionKey* key, bool verified) {
 
 void Session::note(X509_CRL* crl, const SessionKey* key, bool verified) {
   if (recalled(crl, key) >= 0) return;
-  if (!noted_.insert({crl, key, verified ? 1 : 0, true})) {
+  if (!noted_.insert({crl, key, verified ? 1 : 0, true, chain_})) {
     memory_failure(__LINE__);
     return;
   }
@@ -181,6 +242,7 @@ SessionScope::SessionScope(X509_STORE_CTX* ctx)
     : ctx_(ctx), session_(static_cast<Session*>(ctx->session)) {
   if (session_ != nullptr) {
     ctx_ = nullptr;  // not ours to take back
+    session_->begin_chain();
     return;
   }
   session_ = &own_;
@@ -189,6 +251,29 @@ SessionScope::SessionScope(X509_STORE_CTX* ctx)
 
 SessionScope::~SessionScope() {
   if (ctx_ != nullptr) ctx_->session = nullptr;
+}
+
+EVP_PKEY* chain_leaf_key(STACK* chain) {
+  EVP_PKEY* leaf = nullptr;
+  for (int i = 0; i < sk_num(chain); i++) {
+    int len = 0;
+    unsigned char* der = own_encoding(reinterpret_cast<X509*>(sk_value(chain, i)), &len);
+    EVP_PKEY* key = der != nullptr ? decoded(der, len) : nullptr;
+    MORVANE_free(der);
+    if (key == nullptr) break;
+    if (leaf == nullptr) leaf = key;
+    if (!EVP_PKEY_missing_parameters(key)) {
+      const bool lent = key == leaf || EVP_PKEY_copy_parameters(leaf, key);
+      if (key != leaf) EVP_PKEY_free(key);
+      if (lent) return leaf;
+      break;
+    }
+    if (key != leaf) EVP_PKEY_free(key);
+  }
+  EVP_PKEY_free(leaf);
+  ERR_put_error(ERR_LIB_X509, X509_F_X509_GET_PUBKEY_PARAMETERS,
+                X509_R_UNABLE_TO_FIND_PARAMETERS_IN_CHAIN, __FILE__, __LINE__);
+  return nullptr;
 }
 
 const SessionKey* chain_key(Session& s, X509_STORE_CTX* ctx, int at) {

@@ -363,7 +363,8 @@ int build_and_check(X509_STORE_CTX* ctx) {
 
   if (!check_chain_extensions(ctx)) return 0;
   if (ctx->param->trust > 0 && !check_trust(ctx)) return 0;
-  X509_get_pubkey_parameters(nullptr, ctx->chain);
+  // Keys that leave their parameters to the key above take them in the
+  // call's own copies (x509_session.cc), never in the certificates.
   if (!ctx->check_revocation(ctx)) return 0;
   const int ok = ctx->verify != nullptr ? ctx->verify(ctx) : internal_verify(ctx);
   if (!ok) return 0;
@@ -489,7 +490,6 @@ int X509_verify_cert(X509_STORE_CTX* ctx) {
   // call that shares its session over several runs).
   morvane::x509::SessionScope session(ctx);
   int ok = build_and_check(ctx);
-  if (ok <= 0 && ctx->chain != nullptr) X509_get_pubkey_parameters(nullptr, ctx->chain);
   if (watch.seen()) {
     ctx->error = X509_V_ERR_OUT_OF_MEM;
     ok = 0;

@@ -172,7 +172,8 @@ MORVANE_EXPORT int DSA_sign_setup(DSA *dsa, BN_CTX *ctx_in, BIGNUM **kinvp, BIGN
 /* Through the method: 1 valid, 0 invalid, -1 error.  Built in: a negative
  * dgst_len is refused ("invalid digest length", -1); q must have 160 bits
  * ("bad q value", -1) and p at most DSA_MAX_MODULUS_BITS ("modulus too
- * large", -1); r and s must lie in [1, q - 1]; the digest is taken whole.
+ * large", -1), g and pub_key in [2, p - 1] ("bad g value", "bad public
+ * key", -1); r and s must lie in [1, q - 1]; the digest is taken whole.
  * Every result but 1 from the range test on leaves "BN lib" on the queue. */
 MORVANE_EXPORT int DSA_do_verify(const unsigned char *dgst, int dgst_len, DSA_SIG *sig,
                                  DSA *dsa);
@@ -268,6 +269,8 @@ MORVANE_EXPORT void ERR_load_DSA_strings(void);
 #define DSA_R_KEY_SIZE_TOO_SMALL 106
 #define DSA_R_OPERATION_NOT_SUPPORTED 107
 #define DSA_R_INVALID_DIGEST_LENGTH 108
+#define DSA_R_BAD_G_VALUE 109
+#define DSA_R_BAD_PUBLIC_KEY 110
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

@@ -320,6 +320,10 @@ typedef struct X509_pubkey_st {
   X509_ALGOR *algor;
   ASN1_BIT_STRING *public_key;
   EVP_PKEY *pkey; /* cached by X509_PUBKEY_get (one reference), or null */
+  /* not encoded: what the verifier checks signatures with, a key decoded
+   * from the structure's encoding as first met and those octets, or null;
+   * never changed once set, freed with the structure or a decode into it */
+  struct x509_pubkey_copy_st *copy;
 } X509_PUBKEY;
 
 typedef struct x509_cinf_st {

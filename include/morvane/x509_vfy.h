@@ -492,7 +492,10 @@ MORVANE_EXPORT int X509_cmp_current_time(ASN1_TIME *ctm);
  * as it was ("error getting time" for a moment past time_t, "illegal time
  * value" for one beyond the year 9999). */
 MORVANE_EXPORT ASN1_TIME *X509_time_adj(ASN1_TIME *s, long adj, time_t *in_tm);
-/* Copies missing key parameters down the chain (and into pkey): 1, or 0. */
+/* Copies missing key parameters down the chain (and into pkey): 1, or 0.
+ * The keys changed are those the certificates cache, for the life of the
+ * certificates; X509_verify_cert never calls it (a key without parameters
+ * takes them from the chain within the call only). */
 MORVANE_EXPORT int X509_get_pubkey_parameters(EVP_PKEY *pkey, STACK *chain);
 /* The text of a verification error; for a code without text "error number
  * N" in a buffer the next such call overwrites. */

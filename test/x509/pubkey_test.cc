@@ -21,6 +21,7 @@
 #include <morvane/x509.h>
 
 #include "der_util.h"
+#include "key_util.h"
 #include "test_support.h"
 
 namespace {
@@ -382,6 +383,23 @@ TEST(WithKeys, AutoPrivateKeyByElementCount) {
     EVP_PKEY_free(key);
   }
   if (ran == 0) GTEST_SKIP() << "DSA and EC private-key encodings are not built yet";
+}
+
+// Writing a DSA key's SubjectPublicKeyInfo (the bare INTEGER beside its
+// Dss-Parms) leaves the key as it was: its own encoding keeps its form.
+TEST(PubkeyEncode, WritingADsaKeyLeavesItsForm) {
+  EVP_PKEY* key = x509_test::DsaKey();
+  ASSERT_EQ(1, key->pkey.dsa->write_params);
+  const Bytes own = Encode(i2d_PublicKey, key);
+  const Bytes spki = Encode(i2d_PUBKEY, key);
+  EXPECT_EQ(1, key->pkey.dsa->write_params);
+  EXPECT_EQ(own, Encode(i2d_PublicKey, key));
+  EXPECT_EQ(spki, Encode(i2d_PUBKEY, key));
+  const unsigned char* p = spki.data();
+  EVP_PKEY* back = d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size()));
+  ASSERT_NE(nullptr, back);
+  EXPECT_EQ(1, EVP_PKEY_cmp(key, back));
+  EVP_PKEY_free(back);
 }
 
 }  // namespace

@@ -346,6 +346,59 @@ TEST(X509ThreadsKeys, TwoEncodingsOfOneIssuerKeyEachFindTheRevocation) {
   CRYPTO_set_locking_callback(nullptr);
 }
 
+// A DSA chain over shared decoded certificates, the root's key with its
+// parameters, the intermediate's taking them from the root, the leaf's with
+// its own: eight threads verify at once, each round from fresh copies, so
+// that they meet on the keys' first decoding and the copies kept for
+// checking.  Nothing encodes into a key, so nothing races.
+TEST(X509ThreadsKeys, DsaChainsOwnAndInheritedParameters) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  Morvane_add_all_digests();
+  EVP_PKEY* ca_key = DsaKeySharingParameters(DsaKey());
+  auto der_of = [](X509* x, EVP_PKEY* strip_with) {
+    if (strip_with != nullptr) {  // the key leaves its parameters to the issuer's
+      ASN1_TYPE_free(x->cert_info->key->algor->parameter);
+      x->cert_info->key->algor->parameter = nullptr;
+      EXPECT_GT(X509_sign(x, strip_with, EVP_dss1()), 0);
+    }
+    const Bytes der = Encode(i2d_X509, x);
+    X509_free(x);
+    return der;
+  };
+  const Bytes root_der =
+      der_of(morvane_test::MakeCert({"Root", "", 2, 1, kCaExts, DsaKey(), DsaKey()}), nullptr);
+  const Bytes ca_der =
+      der_of(morvane_test::MakeCert({"CA", "Root", 2, 2, kCaExts, ca_key, DsaKey()}), DsaKey());
+  const Bytes leaf_der =
+      der_of(morvane_test::MakeCert({"Leaf", "CA", 2, 3, {}, DsaKey(), ca_key}), nullptr);
+  for (int round = 0; round < kRounds; round++) {
+    X509* root = Decode(d2i_X509, root_der);
+    X509* ca = Decode(d2i_X509, ca_der);
+    X509* leaf = Decode(d2i_X509, leaf_der);
+    X509_STORE* store = X509_STORE_new();
+    ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+    STACK* untrusted = sk_new_null();
+    sk_push(untrusted, reinterpret_cast<char*>(ca));
+    Outcome outcomes[kThreads];
+    RunTogether([&](int t) {
+      X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+      X509_STORE_CTX_init(ctx, store, t % 2 ? leaf : ca, untrusted);
+      X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+      outcomes[t] = {X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)};
+      X509_STORE_CTX_free(ctx);
+    });
+    for (int t = 0; t < kThreads; t++)
+      EXPECT_EQ(outcomes[t], (Outcome{1, X509_V_OK})) << "round " << round << " thread " << t;
+    sk_free(untrusted);
+    X509_STORE_free(store);
+    for (X509* x : {root, ca, leaf}) X509_free(x);
+  }
+  EVP_PKEY_free(ca_key);
+  EXPECT_ERRORS({});
+  CRYPTO_set_locking_callback(nullptr);
+}
+
 // Eight threads make the first additions of the process to one store at
 // once: the certificate made in memory that they share (its subject changed
 // since it was signed, so that keying it encodes the name again), each its

@@ -486,3 +486,212 @@ TEST(SessionCost, EachForgedListIsCheckedOncePerKey) {
 }
 
 }  // namespace
+
+// ---- keys a verification shares with other calls ----
+
+namespace shared_keys {
+
+// A leaf "signed" under key's y for any content, (r, s) = ((y^z mod p) mod
+// q, r / z mod q), z = 7: what g = 1 would accept.  Decoded, new.
+X509* ForgedUnder(EVP_PKEY* key, const std::string& issuer) {
+  X509* x = MakeCert({"Forged", issuer, 2, 77, {}, RsaKey(), key});
+  DSA* dsa = EVP_PKEY_get1_DSA(key);
+  DSA_SIG* sig = DSA_SIG_new();
+  sig->r = BN_new();
+  sig->s = BN_new();
+  BIGNUM* z = BN_new();
+  BN_set_word(z, 7);
+  BN_CTX* bn = BN_CTX_new();
+  BN_mod_exp(sig->s, dsa->pub_key, z, dsa->p, bn);
+  BN_nnmod(sig->r, sig->s, dsa->q, bn);
+  BN_mod_inverse(z, z, dsa->q, bn);
+  BN_mod_mul(sig->s, sig->r, z, dsa->q, bn);
+  const Bytes der = Encode(i2d_DSA_SIG, sig);
+  EXPECT_EQ(1, ASN1_BIT_STRING_set(x->signature, const_cast<unsigned char*>(der.data()),
+                                   static_cast<int>(der.size())));
+  BN_CTX_free(bn);
+  BN_free(z);
+  DSA_SIG_free(sig);
+  DSA_free(dsa);
+  return Decoded(x);
+}
+
+Bytes KeyEncoding(X509* x) {
+  EVP_PKEY* k = X509_get_pubkey(x);
+  Bytes der = Encode(i2d_PUBKEY, k);
+  EVP_PKEY_free(k);
+  return der;
+}
+
+Outcome Verify(X509_STORE* store, X509* leaf, const std::vector<X509*>& chain) {
+  STACK* untrusted = sk_new_null();
+  for (X509* x : chain) sk_push(untrusted, reinterpret_cast<char*>(x));
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, untrusted));
+  const Outcome got{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)};
+  X509_STORE_CTX_free(ctx);
+  sk_free(untrusted);
+  morvane_test::DrainErrors();
+  return got;
+}
+
+}  // namespace shared_keys
+
+// A chain built through a look-alike root whose key has g = 1 fails, and
+// leaves the keys of the genuine intermediate and of the leaf, which take
+// their parameters from above, as they were: a leaf forged under the
+// intermediate's y is then refused on the genuine chain.
+TEST(SharedKeys, AFailedChainLendsNothingToTheCertificates) {
+  using namespace shared_keys;
+  AddAlgorithms();
+  EVP_PKEY* root_key = DsaKey();
+  EVP_PKEY* ca_key = DsaKeySharingParameters(root_key);
+  EVP_PKEY* leaf_key = DsaKeySharingParameters(root_key);
+  EVP_PKEY* odd_key = DsaKeySharingParameters(root_key);
+  BN_one(odd_key->pkey.dsa->g);
+  X509* root = Decoded(MakeCert({"DsaRoot", "", 2, 1, kCaExts, root_key, root_key}));
+  X509* look = Decoded(MakeCert({"DsaRoot", "", 2, 2, kCaExts, odd_key, root_key}));
+  X509* ca = Decoded(
+      WithoutParameters(MakeCert({"DsaCA", "DsaRoot", 2, 3, kCaExts, ca_key, root_key}), root_key));
+  X509* leaf =
+      Decoded(WithoutParameters(MakeCert({"Leaf", "DsaCA", 2, 4, {}, leaf_key, ca_key}), ca_key));
+  X509* forged = ForgedUnder(ca_key, "DsaCA");
+  const Bytes ca_der = KeyEncoding(ca), leaf_der = KeyEncoding(leaf);
+  X509_STORE* empty = X509_STORE_new();
+  EXPECT_EQ(0, Verify(empty, leaf, {ca, look}).result);
+  EXPECT_EQ(ca_der, KeyEncoding(ca));
+  EXPECT_EQ(leaf_der, KeyEncoding(leaf));
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+  EXPECT_EQ((Outcome{0, X509_V_ERR_CERT_SIGNATURE_FAILURE}), Verify(store, forged, {ca}));
+  EXPECT_EQ((Outcome{1, X509_V_OK}), Verify(store, leaf, {ca}));  // PKITS-like inheritance
+  X509_STORE_free(store);
+  X509_STORE_free(empty);
+  for (X509* x : {root, look, ca, leaf, forged}) X509_free(x);
+  for (EVP_PKEY* k : {ca_key, leaf_key, odd_key}) EVP_PKEY_free(k);
+}
+
+// ---- signers of one message ----
+
+namespace signers {
+
+constexpr long kStrictSerial = 5;  // the one signer whose chain takes no error
+
+int AllButOneLenient(int ok, X509_STORE_CTX* ctx) {
+  return ok || ASN1_INTEGER_get(X509_get_serialNumber(ctx->cert)) != kStrictSerial;
+}
+int NoAnchorNeeded(int ok, X509_STORE_CTX* ctx) {
+  const int e = X509_STORE_CTX_get_error(ctx);
+  return ok || e == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY ||
+         e == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT || e == X509_V_ERR_CERT_UNTRUSTED;
+}
+
+// PKCS7_verify of "signed text" by `signers` (with `key`) carrying `certs`
+// and `lists`, decoded as received.
+int VerifyMessage(X509_STORE* store, const std::vector<X509*>& signers,
+                  const std::vector<X509*>& certs, const std::vector<X509_CRL*>& lists,
+                  EVP_PKEY* key = RsaKey2()) {
+  PKCS7* p7 = PKCS7_new();
+  EXPECT_EQ(1, PKCS7_set_type(p7, kNidSigned));
+  EXPECT_EQ(1, PKCS7_content_new(p7, kNidData));
+  for (X509* x : signers) {
+    EXPECT_NE(nullptr, PKCS7_add_signature(p7, x, key, EVP_sha1()));
+    EXPECT_EQ(1, PKCS7_add_certificate(p7, x));
+  }
+  for (X509* x : certs) EXPECT_EQ(1, PKCS7_add_certificate(p7, x));
+  for (X509_CRL* l : lists) EXPECT_EQ(1, PKCS7_add_crl(p7, l));
+  BIO* bio = PKCS7_dataInit(p7, nullptr);
+  EXPECT_EQ(12, BIO_write(bio, "signed text\n", 12));
+  BIO_flush(bio);
+  EXPECT_EQ(1, PKCS7_dataFinal(p7, bio));
+  BIO_free_all(bio);
+  PKCS7* received = PKCS7_dup(p7);
+  const int ok = PKCS7_verify(received, nullptr, store, nullptr, nullptr, 0);
+  morvane_test::DrainErrors();
+  PKCS7_free(received);
+  PKCS7_free(p7);
+  return ok;
+}
+
+}  // namespace signers
+
+// Two signers under two CAs that nothing in the store vouches for, each CA
+// with a complete list, a delta list and five newer deltas of a stranger:
+// each signer verifies alone (seven checks), and so they do together.
+TEST(MessageSigners, EachChainHasItsOwnBoundOfUnvouchedChecks) {
+  using namespace signers;
+  AddAlgorithms();
+  const time_t now = time(nullptr);
+  std::vector<X509*> cas, people;
+  std::vector<X509_CRL*> lists;
+  EVP_PKEY* keys[2] = {RsaKey(), RsaKey2()};
+  for (int i = 0; i < 2; i++) {
+    const std::string ca = "CA" + std::to_string(i);
+    cas.push_back(Decoded(MakeCert({ca, "Root", 2, 1 + i, kCaExts, keys[i], RsaKey()})));
+    people.push_back(
+        Decoded(MakeCert({"Signer" + std::to_string(i), ca, 2, 10 + i, {}, RsaKey2(), keys[i]})));
+    lists.push_back(Decoded(MakeCrl(ca, {}, now - 2 * kDay, now + kDay, {kNumber1}, keys[i])));
+    lists.push_back(
+        Decoded(MakeCrl(ca, {}, now - 60, now + kDay, {kNumber2, kDeltaOf1}, keys[i])));
+    for (int j = 0; j < 5; j++)
+      lists.push_back(Decoded(MakeCrl(ca, {}, now - 30 + j, now + kDay, {kNumber3, kDeltaOf1},
+                                      Built::StrangerKey())));
+  }
+  X509_STORE* store = X509_STORE_new();
+  store->verify_cb = NoAnchorNeeded;
+  ASSERT_EQ(1, X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK));
+  for (X509* x : people) EXPECT_EQ(1, VerifyMessage(store, {x}, cas, lists));
+  EXPECT_EQ(1, VerifyMessage(store, people, cas, lists));
+  X509_STORE_free(store);
+  for (X509* x : people) X509_free(x);
+  for (X509* x : cas) X509_free(x);
+  for (X509_CRL* l : lists) X509_CRL_free(l);
+}
+
+// The first signer's chain is cut by the depth below the CA whose key takes
+// its parameters from the root (its callback accepts that); the second
+// signer's chain has the CA under the root, and verifies as alone.
+TEST(MessageSigners, AKeyMetWithNothingAboveServesNoOtherChain) {
+  using namespace signers;
+  AddAlgorithms();
+  EVP_PKEY* root_key = DsaKey();
+  EVP_PKEY* ca_key = DsaKeySharingParameters(root_key);
+  EVP_PKEY* sub_key = DsaKeySharingParameters(root_key);
+  X509* root = Decoded(MakeCert({"DsaRoot", "", 2, 1, kCaExts, root_key, root_key}));
+  X509* ca = Decoded(
+      WithoutParameters(MakeCert({"DsaCA", "DsaRoot", 2, 2, kCaExts, ca_key, root_key}), root_key));
+  X509* sub = Decoded(MakeCert({"DsaB", "DsaCA", 2, 3, kCaExts, sub_key, ca_key}));
+  X509* deep = Decoded(MakeCert({"Deep", "DsaB", 2, 4, {}, RsaKey2(), sub_key}));
+  X509* near = Decoded(MakeCert({"Near", "DsaCA", 2, 5, {}, RsaKey2(), ca_key}));
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+  ASSERT_EQ(1, X509_STORE_set_depth(store, 2));
+  store->verify_cb = AllButOneLenient;
+  EXPECT_EQ(1, VerifyMessage(store, {near}, {ca}, {}));
+  EXPECT_EQ(1, VerifyMessage(store, {deep, near}, {ca, sub}, {}));
+  X509_STORE_free(store);
+  for (X509* x : {root, ca, sub, deep, near}) X509_free(x);
+  for (EVP_PKEY* k : {ca_key, sub_key}) EVP_PKEY_free(k);
+}
+
+// A signer whose DSA key takes its parameters from the CA's: its signature
+// is checked under the key with the parameters of the chain verified, and
+// its certificate's key is left without them.
+TEST(MessageSigners, ASignerKeyTakesTheChainsParameters) {
+  using namespace signers;
+  AddAlgorithms();
+  EVP_PKEY* signer_key = DsaKeySharingParameters(DsaKey());
+  X509* root = Decoded(MakeCert({"DsaRoot", "", 2, 1, kCaExts, DsaKey(), DsaKey()}));
+  X509* signer = Decoded(
+      WithoutParameters(MakeCert({"Signer", "DsaRoot", 2, 2, {}, signer_key, DsaKey()}), DsaKey()));
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+  EXPECT_EQ(1, VerifyMessage(store, {signer}, {}, {}, signer_key));
+  EVP_PKEY* lent = X509_get_pubkey(signer);
+  EXPECT_EQ(1, EVP_PKEY_missing_parameters(lent));
+  EVP_PKEY_free(lent);
+  X509_STORE_free(store);
+  X509_free(signer);
+  X509_free(root);
+  EVP_PKEY_free(signer_key);
+}
