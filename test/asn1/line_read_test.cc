@@ -29,29 +29,25 @@ std::string ReadHex(A2i a2i, BIO* in, int size) {
   return r + ":" + std::to_string(LastAsn1Error().first);
 }
 
+std::string Mem(BIO* b) {
+  char* p = nullptr;
+  const long n = b != nullptr ? BIO_get_mem_data(b, &p) : 0;
+  return std::string(p != nullptr ? p : "", static_cast<size_t>(n));
+}
+
 std::string Text(BIO* in) {
   BIO* out = BIO_new(BIO_s_mem());
-  const int rc = SMIME_text(in, out);
-  char* p = nullptr;
-  const long n = BIO_get_mem_data(out, &p);
-  std::string r = std::to_string(rc) + ":" + std::string(p, static_cast<size_t>(n));
+  std::string r = std::to_string(SMIME_text(in, out)) + ":" + Mem(out);
   BIO_free(out);
   return r + ":" + std::to_string(LastAsn1Error().first);
 }
 
-// The value's DER and the content part.
+// Whether a value was read, and the content part.
 std::string Read(BIO* in) {
   BIO* cont = nullptr;
   ASN1_VALUE* v = SMIME_read_ASN1(in, &cont, &X509_ALGOR_it);
-  std::string r = v != nullptr ? "value" : "null";
-  unsigned char* der = nullptr;
-  const int n = v != nullptr ? ASN1_item_i2d(v, &der, &X509_ALGOR_it) : 0;
-  r += ":" + morvane_test::ToHex(der, n > 0 ? n : 0);
-  MORVANE_free(der);
+  std::string r = (v != nullptr ? "value:" : "null:") + Mem(cont);
   ASN1_item_free(v, &X509_ALGOR_it);
-  char* p = nullptr;
-  const long len = cont != nullptr ? BIO_get_mem_data(cont, &p) : 0;
-  r += ":" + std::string(p != nullptr ? p : "", static_cast<size_t>(len));
   BIO_free(cont);
   return r + ":" + std::to_string(LastAsn1Error().first);
 }
@@ -102,8 +98,7 @@ TEST(LineRead, PiecesGiveTheWholeLine) {
 // A line that does not fit the caller's buffer (with its terminator) fails
 // with "too long"; one whose line feed alone does not fit is whole.
 TEST(LineRead, HexLinesLongerThanTheBufferFail) {
-  const std::string d32 = "0102030405060708090A0B0C0D0E0F10";
-  const std::string v32 = "0102030405060708090a0b0c0d0e0f10";
+  const std::string d32 = "0102030405060708090A0B0C0D0E0F10", v32 = "0102030405060708090a0b0c0d0e0f10";
   const std::string fail = "0::" + std::to_string(ASN1_R_TOO_LONG);
   const struct {
     A2i a2i;
