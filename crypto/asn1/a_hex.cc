@@ -9,7 +9,7 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 
-#include "internal/stream_read.h"
+#include "internal/line_read.h"
 
 namespace {
 
@@ -59,8 +59,9 @@ struct Reader {
   bool cut_from_end;  // cut at the last non-hex character seen from the end
 };
 
-// Reads lines of at most `size` octets into buf until one does not end with
-// a backslash; the digit pairs go to bs.  1, or 0 with an error queued.
+// Reads whole lines into buf (each with its terminator within `size` octets)
+// until one does not end with a backslash; the digit pairs go to bs.  1, or
+// 0 with an error queued; a line too long for buf fails the value.
 int read_hex(const Reader& r, BIO* bp, ASN1_STRING* bs, char* buf, int size) {
   if (size < 2) {  // no room for a character and the terminator: nothing could be read
     ASN1err(r.func, ASN1_R_LENGTH_ERROR);
@@ -72,10 +73,12 @@ int read_hex(const Reader& r, BIO* bp, ASN1_STRING* bs, char* buf, int size) {
   int reason = 0;
   for (bool first = true;; first = false) {
     // A read that fails is no end of the value, not even of an empty one.
-    int i = morvane::internal::gets_or_fail(bp, buf, size);
+    int i = morvane::internal::read_line(bp, buf, size);
     if (i < 1) {
       if (i == 0 && first && r.empty_is_ok) break;
-      reason = i < 0 ? ERR_R_BIO_LIB : ASN1_R_SHORT_LINE;
+      reason = i == morvane::internal::kLineTooLong ? ASN1_R_TOO_LONG
+               : i < 0                              ? ERR_R_BIO_LIB
+                                                    : ASN1_R_SHORT_LINE;
       goto err;
     }
     // Drop one '\n', then one '\r'.

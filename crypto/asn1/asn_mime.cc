@@ -24,7 +24,7 @@
 #include <morvane/x509.h>
 
 #include "asn1/mime_hdr.h"
-#include "internal/stream_read.h"
+#include "internal/line_read.h"
 
 using namespace morvane::asn1;
 
@@ -208,7 +208,8 @@ bool write_crs(BIO* out, size_t n) {
 // Splits a multipart body at the delimiters of `bound` (RFC 2046, 5.1.1)
 // into memory streams appended to `parts`; true when the closing delimiter
 // was found.  Lines of any length arrive in pieces: only a piece that starts
-// a line is tested for a delimiter (the rest of a delimiter's line, and of a
+// a line (joined up to the length of a closing delimiter) is tested for a
+// delimiter (the rest of a delimiter's line, and of a
 // line before the first one, is passed over), and the CRs that end a piece
 // are held back until the next one shows whether they end the line, so a
 // part's lines keep every byte but the CRs and LF that end them, however
@@ -226,7 +227,10 @@ bool multi_split(BIO* bio, const char* bound, STACK* parts) {
   size_t crs = 0;         // CRs held back at the end of the line so far
   bool ok = true;
   int len = 0;
-  while (ok && (len = morvane::internal::gets_or_fail(bio, line, kMimeLine)) > 0) {
+  // A piece that starts a line holds enough of it to tell a delimiter.
+  const int want = blen < kMimeLine - 5 ? blen + 4 : kMimeLine - 1;
+  while (ok && (len = at_start ? morvane::internal::read_line_start(bio, line, kMimeLine, want)
+                               : morvane::internal::read_piece(bio, line, kMimeLine)) > 0) {
     const bool starts = at_start;
     at_start = line[len - 1] == '\n';
     if (starts) {
@@ -388,13 +392,13 @@ class CrlfSink {
   char buf_[2 * kCrlfBlock];
 };
 
-// Whether the read that returned `len` (0 or below, from read_or_fail) ended
+// Whether the read that returned `len` (0 or below, from read_to_end) ended
 // the data: a failed read (also from no stream at all, or from a source that
-// kept asking to retry) does not, and queues its reason; a retry at the end
-// of the input (what an empty memory stream gives) did.
-bool read_ended(int len) {
+// kept asking to retry) does not, and queues its reason under `func`; a
+// retry at the end of the input (what an empty memory stream gives) did.
+bool read_ended(int len, int func = ASN1_F_SMIME_CRLF_COPY) {
   if (len >= 0) return true;
-  ASN1err(ASN1_F_SMIME_CRLF_COPY, ASN1_R_STREAM_READ_ERROR);
+  ASN1err(func, ASN1_R_STREAM_READ_ERROR);
   return false;
 }
 
@@ -407,7 +411,7 @@ bool copy_crlf_lines(BIO* in, BIO* out) {
   char block[kCrlfBlock];
   size_t crs = 0;
   int len;
-  while ((len = morvane::internal::read_or_fail(in, block, sizeof block)) > 0) {
+  while ((len = morvane::internal::read_to_end(in, block, sizeof block)) > 0) {
     const char* p = block;
     const char* const end = block + len;
     for (;;) {
@@ -447,7 +451,7 @@ int SMIME_crlf_copy(BIO* in, BIO* out, int flags) {
   if (flags & kBinary) {
     char block[kCrlfBlock];
     int len = 0;
-    while (ok && (len = morvane::internal::read_or_fail(in, block, sizeof block)) > 0)
+    while (ok && (len = morvane::internal::read_to_end(in, block, sizeof block)) > 0)
       ok = BIO_write(chain, block, len) == len;
     ok = ok && read_ended(len);
   } else {
@@ -481,7 +485,7 @@ int SMIME_text(BIO* in, BIO* out) {
   if (!ok) return 0;
   char buf[4096];
   int len;
-  while ((len = BIO_read(in, buf, sizeof buf)) > 0)
+  while ((len = morvane::internal::read_to_end(in, buf, sizeof buf)) > 0)
     if (BIO_write(out, buf, len) != len) return 0;
-  return len < 0 ? 0 : 1;
+  return read_ended(len, ASN1_F_SMIME_TEXT) ? 1 : 0;
 }

@@ -21,7 +21,7 @@
 #include <morvane/err.h>
 #include <morvane/stack.h>
 
-#include "internal/stream_read.h"
+#include "internal/line_read.h"
 
 namespace morvane::asn1 {
 namespace {
@@ -139,11 +139,15 @@ struct Section {
 STACK* mime_parse_hdr(BIO* bio, int func) {
   STACK* headers = sk_new(mime_hdr_cmp);
   if (headers == nullptr) return nullptr;
-  char line[kMimeLine];
+  auto* line = static_cast<char*>(MORVANE_malloc(kMimeHeaderLine));
+  if (line == nullptr) {
+    ASN1err(func, ERR_R_MALLOC_FAILURE);
+    mime_hdrs_free(headers);
+    return nullptr;
+  }
   Section section{headers};
   int len;
-  while ((len = morvane::internal::gets_or_fail(bio, line, kMimeLine)) > 0) {
-    line[len < kMimeLine ? len : kMimeLine - 1] = '\0';
+  while ((len = morvane::internal::read_line(bio, line, kMimeHeaderLine)) > 0) {
     if (line[0] == '\0' || line[0] == '\r' || line[0] == '\n') break;  // end of the headers
     State state = section.latest != nullptr && is_space(line[0]) ? kName : kStart;
     State saved = kStart;
@@ -208,13 +212,13 @@ STACK* mime_parse_hdr(BIO* bio, int func) {
       section.header(name, strip_ends(q));
     else if (state == kValue)
       section.param(name, strip_ends(q));
-    if (section.full()) {
-      mime_hdrs_free(headers);
-      return nullptr;
-    }
+    if (section.full()) break;
   }
-  if (len < 0) {
-    ASN1err(func, ASN1_R_STREAM_READ_ERROR);
+  MORVANE_free(line);
+  if (len < 0)
+    ASN1err(func, len == morvane::internal::kLineTooLong ? ASN1_R_HEADER_TOO_LONG
+                                                         : ASN1_R_STREAM_READ_ERROR);
+  if (len < 0 || section.full()) {
     mime_hdrs_free(headers);
     return nullptr;
   }

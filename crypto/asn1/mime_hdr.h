@@ -27,13 +27,19 @@ struct MIME_HEADER {
 // Lines are read in pieces of at most this many bytes, and a terminating zero.
 constexpr int kMimeLine = 1024;
 
+// A header line, joined from its pieces, holds at most this many bytes with
+// its line end and a terminating zero.
+constexpr int kMimeHeaderLine = 65536;
+
 // The most headers and parameters, together, that one header section may
 // hold: each costs a few small blocks, far more than the few bytes of text
 // that make one, so a section of more is refused as it is read.
 constexpr int kMaxMimeRecords = 10000;
 
-// Reads header lines from `bio` up to a line that starts with CR or LF (the
-// blank line that ends the headers, which is consumed) or the end of input.
+// Reads whole header lines from `bio` (pieces joined up to a line feed) up
+// to a line that starts with CR or LF (the blank line that ends the headers,
+// which is consumed) or the end of input; a line that does not fit in
+// kMimeHeaderLine fails the list ("header too long" under `func`).
 // Returns a STACK of MIME_HEADER sorted by name, or null when the list
 // itself cannot be allocated, the section holds more than kMaxMimeRecords
 // headers and parameters (reading stops at the line that passes the bound)

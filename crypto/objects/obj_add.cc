@@ -20,7 +20,7 @@
 #include <morvane/lhash.h>
 #include <morvane/objects.h>
 
-#include "internal/stream_read.h"
+#include "internal/line_read.h"
 #include "objects/internal.h"
 
 namespace morvane::objects {
@@ -220,9 +220,13 @@ int OBJ_create_objects(BIO* in) {
   char line[512];
   int count = 0;
   for (;;) {
-    // A read that fails is no end of the list: it says so.
-    const int n = morvane::internal::gets_or_fail(in, line, sizeof line);
-    if (n < 0) OBJerr(0, ERR_R_BIO_LIB);
+    // A read that fails is no end of the list, and a line too long for the
+    // buffer is no shorter line: both say so.
+    const int n = morvane::internal::read_line(in, line, sizeof line);
+    if (n == morvane::internal::kLineTooLong)
+      OBJerr(0, OBJ_R_LINE_TOO_LONG);
+    else if (n < 0)
+      OBJerr(0, ERR_R_BIO_LIB);
     if (n <= 0) return count;
     // Only a line end is stripped: a last line without one keeps its text.
     int end = n;

@@ -13,7 +13,7 @@
 #include "obj_err_data.inc"
 
 static_assert(std::size(OBJ_str_functs) == 11 + 1);
-static_assert(std::size(OBJ_str_reasons) == 6 + 1);
+static_assert(std::size(OBJ_str_reasons) == 7 + 1);
 
 /* see morvane/objects.h */
 void ERR_load_OBJ_strings(void) {

@@ -711,8 +711,11 @@ MORVANE_EXPORT int int_smime_write_ASN1(BIO *bio, ASN1_VALUE *val, BIO *data, in
  * ending in CR LF) is handed over through bcont as a memory stream that the
  * caller frees.  Delimiters count only at the start of a line, and content
  * lines of any length keep every byte but the CRs and LF that end them.
- * Null on failure ("mime parse error", also for a header section of more
- * than 10,000 headers and parameters, "no content type", "invalid mime type",
+ * Header lines are whole however the stream hands them out, and lines are
+ * read to the end of the input as SMIME_crlf_copy reads it.  Null on failure
+ * ("mime parse error", also for a header section of more than 10,000
+ * headers and parameters, or after "header too long" for a header line over
+ * 65,535 bytes; "no content type", "invalid mime type",
  * "no multipart boundary", "no multipart body failure" unless there are
  * exactly two parts and a closing delimiter (a third part is refused as it
  * starts), "mime sig parse error", "no sig content type", "sig invalid mime
@@ -722,8 +725,9 @@ MORVANE_EXPORT ASN1_VALUE *SMIME_read_ASN1(BIO *bio, BIO **bcont, const ASN1_ITE
  * unchanged, else line by line with each line end made CR LF (a last line
  * without one gets none), after "Content-Type: text/plain" and an empty line
  * with flag 0x1; flushes.  The data ends where a read gives 0, or -1 with a
- * retry from a stream at its end (an empty memory stream); a stream not at
- * its end that asks to retry is read again, 16 times in a row at most.  1,
+ * retry from a stream at its end (an empty memory stream) that holds no
+ * pending data; any other stream that asks to retry is read again, 16 times
+ * in a row at most.  1,
  * or 0 when the filter cannot be made ("malloc failure"), a read fails or
  * the stream still has nothing after those retries ("stream read error") or
  * a write fails. */
@@ -732,8 +736,11 @@ MORVANE_EXPORT int SMIME_crlf_copy(BIO *in, BIO *out, int flags);
  * content type is "text/plain" ("mime parse error", also for more than
  * 10,000 headers and parameters, "mime no content type",
  * "invalid mime type" with "type: " and the type otherwise; "stream read
- * error" and "mime parse error" for a read of the headers that fails).  1,
- * or 0 also when the last read of `in` is an error or a write fails. */
+ * error" and "mime parse error" for a read of the headers that fails, "header
+ * too long" and "mime parse error" for a header line over 65,535 bytes).
+ * Header lines are whole however the stream hands them out.  The rest is
+ * read to its end as SMIME_crlf_copy reads it: 1, or 0 when a read fails
+ * ("stream read error") or a write fails. */
 MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
 
 /* ---- the text-to-DER generator -------------------------------------------
@@ -810,11 +817,14 @@ MORVANE_EXPORT int i2a_ASN1_STRING(BIO *bp, ASN1_STRING *a, int type);
 /* Read that form back into bs, line by line into the caller's buf of size
  * octets: each line's hex digits up to its first other character (a2i_ASN1_
  * STRING: up to the last other character after the first), a backslash at
- * its end continuing the value.  The INTEGER and ENUMERATED readers set the
- * type and drop a leading "00"; a2i_ASN1_STRING accepts an empty input as an
- * empty value.  1, or 0 with "short line", "odd number of chars", "non hex
- * characters", "malloc failure" or "BIO lib" for a read of the stream that
- * fails (bs then keeps its octets), or "length
+ * its end continuing the value.  A line is whole however the stream hands it
+ * out: the text up to a line feed or the end of the input, which must fit in
+ * size - 1 octets (its line feed may be left out).  The INTEGER and
+ * ENUMERATED readers set the type and drop a leading "00"; a2i_ASN1_STRING
+ * accepts an empty input as an empty value.  1, or 0 with "short line", "odd
+ * number of chars", "non hex characters", "malloc failure", "too long" for a
+ * line that does not fit, or "BIO lib" for a read of the stream that fails
+ * (bs then keeps its octets), or "length
  * error" for a size below 2, which leaves no room for a character (nothing
  * read, bs unchanged). */
 MORVANE_EXPORT int a2i_ASN1_INTEGER(BIO *bp, ASN1_INTEGER *bs, char *buf, int size);

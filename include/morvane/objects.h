@@ -85,9 +85,12 @@ MORVANE_EXPORT ASN1_OBJECT *OBJ_dup(const ASN1_OBJECT *o);
  * of a dotted OID with a new NID (returned; 0 on failure).
  * OBJ_create_objects reads lines "OID short-name long name" until a line
  * that does not start with a letter or digit, or a failure; returns the count
- * created.  A read of the stream that fails, or a stream not at its end
- * that still has nothing after 16 retries in a row, queues "BIO lib"; a
- * retry from a stream at its end is the end.  OBJ_cleanup frees every
+ * created.  A line is whole, however the stream hands it out: the text up to
+ * a line feed or the end of the input, at most 511 characters (a longer line
+ * stops the reading with "line too long").  A read of the stream that fails,
+ * or a stream not at its end that still has nothing after 16 retries in a
+ * row, queues "BIO lib"; a retry from a stream at its end that holds no
+ * pending data is the end.  OBJ_cleanup frees every
  * added object it allocated. */
 MORVANE_EXPORT int OBJ_new_nid(int num);
 MORVANE_EXPORT int OBJ_add_object(const ASN1_OBJECT *obj);
@@ -163,6 +166,7 @@ MORVANE_EXPORT void ERR_load_OBJ_strings(void);
 #define OBJ_R_INVALID_ELEMENT_SIZE 103
 #define OBJ_R_ARC_TOO_LONG 104
 #define OBJ_R_UNKNOWN_OBJECT_NAME 105
+#define OBJ_R_LINE_TOO_LONG 106
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

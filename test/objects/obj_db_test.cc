@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "piece_sources.h"
 #include "scripted_stream.h"
 #include "test_support.h"
 
@@ -189,6 +190,28 @@ TEST(ObjAdded, CreateObjectsReadsUpToACommentLine) {
                                             morvane_test::ScriptStep::FailAt(2));
   EXPECT_EQ(1, OBJ_create_objects(in));
   EXPECT_ERRORS({{ERR_LIB_OBJ, 0, ERR_R_BIO_LIB}});
+  BIO_free(in);
+}
+
+// Lines handed out in pieces are whole lines; a line longer than the
+// reader's 511 characters stops the list with a reason, creating nothing.
+TEST(ObjAdded, CreateObjectsTakesWholeLines) {
+  const std::string text = "1.2.3.20 s20 A long name\n1.2.3.21 s21 " + std::string(400, 'n') + "\n";
+  for (int kind = 0; kind < morvane_test::PieceSource::kKinds; kind++) {
+    for (uint32_t seed = 1; seed <= 10; seed++) {
+      morvane_test::PieceSource src(kind, text, seed);
+      const int first = OBJ_new_nid(0);
+      ASSERT_EQ(2, OBJ_create_objects(src.bio())) << kind << " " << seed;
+      EXPECT_STREQ("A long name", OBJ_nid2ln(first));
+      EXPECT_EQ(std::string(400, 'n'), OBJ_nid2ln(first + 1));
+    }
+  }
+  EXPECT_ERRORS({});
+  const std::string too_long = "1.2.3.22 s22 ok\n1.2.3.23 s23 " + std::string(500, 'n') + "\n";
+  BIO* in = BIO_new_mem_buf(const_cast<char*>(too_long.data()), static_cast<int>(too_long.size()));
+  EXPECT_EQ(1, OBJ_create_objects(in));
+  EXPECT_ERRORS({{ERR_LIB_OBJ, 0, OBJ_R_LINE_TOO_LONG}});
+  EXPECT_EQ(0, OBJ_sn2nid("s23"));
   BIO_free(in);
 }
 

@@ -1409,3 +1409,75 @@ TEST(SmimePeer, GpgsmSignaturesOverLongLinesVerify) {
 }
 
 }  // namespace
+
+namespace {
+
+// `plain` behind a buffering filter over a decrypting cipher filter (or a
+// base64 filter) over a memory stream whose end is `eof` (-1 with a retry,
+// or 0).
+BIO* FilteredSource(const std::string& plain, bool base64, int eof) {
+  static const unsigned char kKey[16] = {1, 2, 3}, kIv[16] = {4, 5, 6};
+  BIO* mem = BIO_new(BIO_s_mem());
+  BIO* enc = BIO_new(base64 ? BIO_f_base64() : BIO_f_cipher());
+  if (!base64) BIO_set_cipher(enc, EVP_aes_128_cbc(), kKey, kIv, 1);
+  BIO* w = BIO_push(enc, mem);
+  BIO_write(w, plain.data(), static_cast<int>(plain.size()));
+  (void)BIO_flush(w);
+  BIO_pop(w);
+  BIO_free(enc);
+  BIO_set_mem_eof_return(mem, eof);
+  BIO* dec = BIO_new(base64 ? BIO_f_base64() : BIO_f_cipher());
+  if (!base64) BIO_set_cipher(dec, EVP_aes_128_cbc(), kKey, kIv, 0);
+  return BIO_push(BIO_new(BIO_f_buffer()), BIO_push(dec, mem));
+}
+
+}  // namespace
+
+// Signing and reading through a filter that holds the last of the data:
+// every byte or a failure with a reason, never a message over less.
+TEST(Smime, FilteredSourcesAreReadToTheirEnd) {
+  std::string content;
+  for (int i = 0; content.size() < 100; i++) content += "line " + std::to_string(i) + "\r\n";
+  content.resize(100);
+  for (bool base64 : {false, true}) {
+    for (int eof : {-1, 0}) {
+      for (int flags : {PKCS7_FLAG_BINARY, 0}) {
+        SCOPED_TRACE(testing::Message() << base64 << " " << eof << " " << flags);
+        BIO* in = FilteredSource(content, base64, eof);
+        PKCS7* p7 = PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, flags | PKCS7_FLAG_DETACHED);
+        BIO_free_all(in);
+        if (p7 == nullptr) {
+          EXPECT_NE(0u, ERR_peek_error());
+          ERR_clear_error();
+          continue;
+        }
+        BIO* whole = MemOf(content);
+        EXPECT_EQ(1, PKCS7_verify(p7, nullptr, nullptr, whole, nullptr,
+                                  PKCS7_FLAG_NO_VERIFY | PKCS7_FLAG_BINARY));
+        BIO_free(whole);
+        // The signed message, read back through the same kind of chain.
+        BIO* msg = BIO_new(BIO_s_mem());
+        whole = MemOf(content);
+        ASSERT_EQ(1, SMIME_write_PKCS7(msg, p7, whole, flags | PKCS7_FLAG_DETACHED));
+        BIO_free(whole);
+        in = FilteredSource(MemText(msg), base64, eof);
+        BIO* cont = nullptr;
+        PKCS7* back = SMIME_read_PKCS7(in, &cont);
+        if (back == nullptr) {
+          EXPECT_NE(0u, ERR_peek_error());
+        } else {
+          ASSERT_NE(nullptr, cont);
+          EXPECT_EQ(content, MemText(cont));
+          EXPECT_EQ(1, PKCS7_verify(back, nullptr, nullptr, cont, nullptr,
+                                    PKCS7_FLAG_NO_VERIFY | PKCS7_FLAG_BINARY));
+        }
+        ERR_clear_error();
+        BIO_free(cont);
+        PKCS7_free(back);
+        BIO_free_all(in);
+        BIO_free(msg);
+        PKCS7_free(p7);
+      }
+    }
+  }
+}

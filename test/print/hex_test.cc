@@ -174,12 +174,13 @@ TEST(HexText, FailedReadsFailTheReaders) {
   }
 }
 
-// A line longer than the buffer is read in pieces: the first piece ends
-// without a newline and is taken as a line of its own.
+// A line longer than the buffer is no shorter value: it fails, with a
+// reason.
 TEST(HexText, ShortBuffer) {
   ASN1_STRING* bs = ASN1_STRING_new();
-  EXPECT_EQ(1, Read(kInteger, "0102\n", bs, 3));
-  EXPECT_EQ("01", ToHex(bs->data, static_cast<size_t>(bs->length)));
+  EXPECT_EQ(0, Read(kInteger, "0102\n", bs, 3));
+  EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_A2I_ASN1_INTEGER, ASN1_R_TOO_LONG}});
+  EXPECT_EQ("", ToHex(bs->data, static_cast<size_t>(bs->length)));
   ASN1_STRING_free(bs);
 }
 
