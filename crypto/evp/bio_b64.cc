@@ -42,7 +42,7 @@ struct B64Ctx {
   int buf_len;  // bytes in buf
   int buf_off;  // bytes of buf already delivered or written on
   int tmp_len;  // bytes in tmp
-  int tmp_nl;   // 1 while the rest of an over-long line is skipped
+  int tmp_nl;   // 1 while the rest of a dropped line is skipped
   int encode;   // Direction
   int start;    // 1 until the first valid line was found (reading)
   int cont;     // 1 while the source may deliver more, else its last result
@@ -262,8 +262,8 @@ bool base64_gone_wrong(const unsigned char* s, int n) {
 // needed.  A line ends at a line feed or at a carriage return (text whose
 // lines end with CR alone).  At the end of the source, and when `dry` (the
 // source has nothing now and says it is at its end), an unfinished last
-// line is tried as a line too; when dry it is kept, not dropped, if it does
-// not decode: its rest may still come.
+// line is tried as a line too; when dry and it does not decode, the rest of
+// that line, if more comes, is dropped with it.
 bool find_first_line(B64Ctx* ctx, bool dry) {
   unsigned char* const tmp = ctx->tmp;
   const int len = ctx->tmp_len;
@@ -273,8 +273,8 @@ bool find_first_line(B64Ctx* ctx, bool dry) {
     if (tmp[q] != '\n' && tmp[q] != '\r' && !last) continue;
     const int end = q + 1;
     const bool unfinished = tmp[q] != '\n' && tmp[q] != '\r' && ctx->cont > 0;
-    if (ctx->tmp_nl) {  // the tail of an over-long line: drop it
-      ctx->tmp_nl = 0;
+    if (ctx->tmp_nl) {  // the tail of a line being dropped: drop it
+      ctx->tmp_nl = unfinished;
       p = end;
       continue;
     }
@@ -292,8 +292,10 @@ bool find_first_line(B64Ctx* ctx, bool dry) {
       ctx->start = 0;
       return true;
     }
-    if (unfinished) break;
-    p = end;  // a line that does not decode
+    // A line that does not decode; when unfinished, its rest (if more
+    // comes) too.
+    p = end;
+    if (unfinished) ctx->tmp_nl = 1;
   }
   if (p == 0 && len == kChunk) {
     // 1024 characters without a line end: skip the rest of that line.
