@@ -288,4 +288,26 @@ TEST(Base64Texts, JoinedTextsReadWhole) {
   }
 }
 
+// One-line texts (with and without a line end, padded and not) and texts
+// whose lines end with CR alone, from a memory stream the caller wrote:
+// their data, then an end, at every read size.
+TEST(Base64Texts, OneLineAndCrTextsFromMemoryAtEveryReadSize) {
+  std::mt19937 rng(0x6f6e6531);
+  Shape cr;
+  cr.eol = "\r";
+  for (const size_t len : {1, 2, 3, 45, 48, 2500}) {
+    const std::string data = RandomBytes(rng, len);
+    cr.final_eol = len % 2 != 0;
+    const std::string texts[] = {Base64(data), Base64(data) + "\n",
+                                 Lines(rng, Base64(data), cr, cr.final_eol)};
+    for (const std::string& text : texts) {
+      if (text.size() > 80 && text.find('\r') == std::string::npos) continue;  // a line too long
+      for (int piece = 1; piece <= 4096 && !HasFailure(); piece++) {
+        if (text.size() > 100 && piece % 37 != 1 && piece < 4090) continue;  // long texts: a sample
+        ExpectFilterReads(text, data, false, kMemory, piece, rng);
+      }
+    }
+  }
+}
+
 }  // namespace
