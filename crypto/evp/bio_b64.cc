@@ -46,8 +46,8 @@ struct B64Ctx {
   int encode;   // Direction
   int start;    // 1 until the first valid line was found (reading)
   int cont;     // 1 while the source may deliver more, else its last result
-  int failed;   // 1 when the text turned out corrupt, 2 once that was reported
   int padded;   // 1 while nothing but blank lines came after a padded group
+  int failed;   // 1 when the text turned out corrupt, 2 once that was reported
   EVP_ENCODE_CTX base64;
   unsigned char buf[1502];    // coded output waiting to be passed on
   unsigned char tmp[kChunk];  // raw input (reading), leftover bytes (unbroken writing)

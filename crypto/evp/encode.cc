@@ -60,14 +60,14 @@ constexpr std::array<unsigned char, 256> make_classes() {
 }
 
 constexpr std::array<unsigned char, 256> kClasses = make_classes();
+static_assert(kClasses['A'] == 0 && kClasses['/'] == 63 && kClasses[0xC1] == kError);
+static_assert(skipped(kWhiteSpace) && skipped(kEndOfData) && !skipped(kError) && !skipped(0));
 
 // The decoder's `length` once the data has ended: after a padded group,
 // where blanks, line ends and a "-" may follow but no more data; after a
-// "-", where nothing more is read.  Decoding never stores a negative length.
+// "-", where nothing more is read.  A line's decoded length is never below 0.
 constexpr int kDataEnded = -1;
 constexpr int kDataClosed = -2;
-static_assert(kClasses['A'] == 0 && kClasses['/'] == 63 && kClasses[0xC1] == kError);
-static_assert(skipped(kWhiteSpace) && skipped(kEndOfData) && !skipped(kError) && !skipped(0));
 
 unsigned char class_of(unsigned char c) {
   return kClasses[c];
