@@ -497,10 +497,11 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * skips leading blank lines and lines that do not decode (armour lines such
  * as "-----BEGIN ...-----"), but not a line of base64 characters up to its
  * first "=" run; a line ends at a line feed or a carriage return.  A
- * leading header line is skipped only when it does not decode: one with
- * base64 characters before its first character outside the alphabet
- * ("MIME-Version: 1.0", "Proc-Type: 4,ENCRYPTED") is read as the first line
- * of data, and its fault then ends the read with a negative result.  Text
+ * leading header line is skipped only when it does not decode: one that
+ * yields bytes before its first character outside the alphabet (whole
+ * groups of 4, as "MIME" of "MIME-Version: 1.0" and "Proc" of "Proc-Type:
+ * 4,ENCRYPTED") is read as the first line of data, and its fault then ends
+ * the read with a negative result.  Text
  * after a padded group is read as new groups (a writer flushed between
  * writes, files joined); the data ends at a line starting with "-" or at the
  * source's end.  A source that asks to retry but says it is at its end (a
