@@ -276,6 +276,9 @@ long buffer_ctrl(BIO* b, int cmd, long num, void* ptr) {
       return Forward(b, cmd, num, ptr);
     case BIO_CTRL_INFO:
       return ctx->obuf_len;
+    case BIO_CTRL_EOF:
+      // Buffered bytes, either way, are no end.
+      return ctx->ibuf_len != 0 || ctx->obuf_len != 0 ? 0 : Forward(b, cmd, num, ptr);
     case BIO_CTRL_PENDING:
       return ctx->ibuf_len != 0 ? ctx->ibuf_len : Forward(b, cmd, num, ptr);
     case BIO_CTRL_WPENDING:

@@ -171,6 +171,8 @@ long linebuffer_ctrl(BIO* b, int cmd, long num, void* ptr) {
       return Forward(b, cmd, num, ptr);
     case BIO_CTRL_INFO:
       return ctx->obuf_len;
+    case BIO_CTRL_EOF:
+      return ctx->obuf_len != 0 ? 0 : Forward(b, cmd, num, ptr);  // held output is no end
     case BIO_CTRL_WPENDING:
       return ctx->obuf_len != 0 ? ctx->obuf_len : Forward(b, cmd, num, ptr);
     case BIO_CTRL_FLUSH:

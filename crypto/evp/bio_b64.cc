@@ -5,13 +5,17 @@
 // Implementation notes: the first read or write fixes the direction (a later
 // change restarts the coder).  Reading first looks for the first line that
 // decodes, dropping the lines before it (armour lines such as "-----BEGIN
-// ...-----", headers and blank lines), then decodes up to 1024 characters at
-// a time, one line a call.  A padded group ends one run of data: text after
-// it, on its line or after it, is read as new groups (what the writer makes
-// when flushed between writes, or files joined), while a line starting with
-// "-" or the source's end ends the data there; a source at its end that
-// asks to retry (a memory stream) makes a read end there with 0, and a later
-// read goes on.  A decoding failure (a character outside the alphabet, an
+// ...-----", blank lines, and header lines that do not decode), then decodes
+// up to 1024 characters at a time, one line a call.  A padded group ends one
+// run of data: text after it, on its line or after it, is read as new groups
+// (what the writer makes when flushed between writes, or files joined),
+// while a line starting with "-" or the source's end ends the data there.  A
+// source that asks to retry but says it is at its end (a memory stream the
+// caller wrote) is its end for now: what is held, a last line without a line
+// end too, is decoded; after a padded group the read then ends with 0, after
+// other text with the source's retry (the text may go on), and a later read
+// goes on.  BIO_eof is the filter's own: 0 while it holds decoded bytes or
+// text to decode.  A decoding failure (a character outside the alphabet, an
 // over-long line, a bad group, characters of an unfinished group left when
 // the source ends) delivers what was decoded before it and then ends the
 // stream with -1, never with the 0 of a clean end, "decode error" queued by
@@ -38,7 +42,7 @@ struct B64Ctx {
   int buf_len;  // bytes in buf
   int buf_off;  // bytes of buf already delivered or written on
   int tmp_len;  // bytes in tmp
-  int tmp_nl;   // 1 while the rest of an over-long line is skipped
+  int tmp_nl;   // 1 while the rest of a dropped line is skipped
   int encode;   // Direction
   int start;    // 1 until the first valid line was found (reading)
   int cont;     // 1 while the source may deliver more, else its last result
@@ -197,12 +201,20 @@ int end_of_pad_run(const unsigned char* s, int n) {
   return e;
 }
 
+// Whether a reading filter holds text that more text could complete or
+// that is still to be decoded: characters other than blanks, or those of an
+// unfinished group in the line decoder.
+bool holds_text(const B64Ctx* ctx) {
+  return !only_blanks(ctx->tmp, ctx->tmp_len) || ctx->base64.num != 0;
+}
+
 // After a padded group, with nothing but blanks held, a source that asks to
-// retry but says it is at its end (a memory stream at its end does both):
-// the group ends the data, as the decoder reads it.  A source that may have
-// more (a socket) is waited for.
-bool pad_ends_data(BIO* b, const B64Ctx* ctx) {
-  return ctx->padded && only_blanks(ctx->tmp, ctx->tmp_len) && BIO_eof(b->next_bio) == 1;
+// retry but says it is at its end (dry: a memory stream at its end does
+// both): the group ends the data, as the decoder reads it.  A source that
+// may have more (a socket) is waited for, and so is one at its end after
+// unpadded text, which may go on.
+bool pad_ends_data(const B64Ctx* ctx, bool dry) {
+  return dry && ctx->padded && !holds_text(ctx);
 }
 
 // Decodes one line (or a part of one) into buf after `*decoded` bytes: the
@@ -247,18 +259,22 @@ bool base64_gone_wrong(const unsigned char* s, int n) {
 // lines among them) and keeps the text from the first one that does, or
 // that is base64 text gone wrong (its fault is then reported, not passed
 // over as a header's).  True when it was found; false when more text is
-// needed.  At the end of the source an unfinished last line is tried as a
-// line too.
-bool find_first_line(B64Ctx* ctx) {
+// needed.  A line ends at a line feed or at a carriage return (text whose
+// lines end with CR alone).  At the end of the source, and when `dry` (the
+// source has nothing now and says it is at its end), an unfinished last
+// line is tried as a line too; when dry and it does not decode, the rest of
+// that line, if more comes, is dropped with it.
+bool find_first_line(B64Ctx* ctx, bool dry) {
   unsigned char* const tmp = ctx->tmp;
   const int len = ctx->tmp_len;
   int p = 0;  // start of the current line
   for (int q = 0; q < len; q++) {
-    const bool last = q + 1 == len && ctx->cont <= 0;
-    if (tmp[q] != '\n' && !last) continue;
+    const bool last = q + 1 == len && (ctx->cont <= 0 || dry);
+    if (tmp[q] != '\n' && tmp[q] != '\r' && !last) continue;
     const int end = q + 1;
-    if (ctx->tmp_nl) {  // the tail of an over-long line: drop it
-      ctx->tmp_nl = 0;
+    const bool unfinished = tmp[q] != '\n' && tmp[q] != '\r' && ctx->cont > 0;
+    if (ctx->tmp_nl) {  // the tail of a line being dropped: drop it
+      ctx->tmp_nl = unfinished;
       p = end;
       continue;
     }
@@ -276,7 +292,10 @@ bool find_first_line(B64Ctx* ctx) {
       ctx->start = 0;
       return true;
     }
-    p = end;  // a line that does not decode
+    // A line that does not decode; when unfinished, its rest (if more
+    // comes) too.
+    p = end;
+    if (unfinished) ctx->tmp_nl = 1;
   }
   if (p == 0 && len == kChunk) {
     // 1024 characters without a line end: skip the rest of that line.
@@ -351,21 +370,23 @@ int b64_read(BIO* b, char* out, int outl) {
   bool pad_end = false;
   while (outl > 0 && ctx->cont > 0) {
     const bool unbroken = no_newlines(b);
-    // The source has nothing now (a memory stream at its end, say): what is
-    // held, an unfinished line too, is decoded before the retry is passed
-    // on, or a message shorter than the 1024-character window would never
-    // be read.
+    // The source has nothing now: what is held, an unfinished line too, is
+    // decoded before the retry is passed on, or a message shorter than the
+    // 1024-character window would never be read.  Before the first line of
+    // data only a source at its end (dry) has its unfinished line tried.
     bool held_only = false;
+    bool dry = false;
     int i = BIO_read(b->next_bio, ctx->tmp + ctx->tmp_len, kChunk - ctx->tmp_len);
     if (i <= 0) {
       ret_code = i;
       if (BIO_should_retry(b->next_bio)) {
-        if (!unbroken && pad_ends_data(b, ctx)) {
+        dry = BIO_eof(b->next_bio) == 1;
+        if (!unbroken && pad_ends_data(ctx, dry)) {
           pad_end = true;
           ret_code = 0;
           break;
         }
-        if (unbroken || ctx->start || ctx->tmp_len == 0) break;
+        if (unbroken || ctx->tmp_len == 0 || (ctx->start && !dry)) break;
         held_only = true;
       } else {
         ctx->cont = i;
@@ -382,7 +403,10 @@ int b64_read(BIO* b, char* out, int outl) {
     ctx->tmp_len += i;
 
     if (!unbroken && ctx->start) {
-      if (!find_first_line(ctx)) continue;
+      if (!find_first_line(ctx, dry)) {
+        if (held_only) break;  // an unfinished line that may go on
+        continue;
+      }
     } else if (!unbroken && !held_only && ctx->tmp_len < kChunk && ctx->cont > 0) {
       continue;  // collect up to 1024 characters first
     }
@@ -424,7 +448,7 @@ int b64_read(BIO* b, char* out, int outl) {
           rc = decode_line(ctx, ctx->tmp + p, q - p, &decoded);
         } else {
           // Blanks: the decoder only counts the line's end (the tail of a
-          // line whose head came earlier), and a padded group stays last.
+          // line whose head came earlier).
           int n = 0;
           rc = EVP_DecodeUpdate(&ctx->base64, ctx->buf + decoded, &n, ctx->tmp + p, q - p);
           decoded += n;
@@ -446,7 +470,7 @@ int b64_read(BIO* b, char* out, int outl) {
     }
     ret += pending(ctx).deliver(out, outl);
     if (held_only) {
-      if (ctx->cont > 0 && pad_ends_data(b, ctx)) {
+      if (ctx->cont > 0 && pad_ends_data(ctx, dry)) {
         pad_end = true;
         ret_code = 0;
       }
@@ -477,7 +501,15 @@ long b64_ctrl(BIO* b, int cmd, long num, void* ptr) {
       ctx->encode = kNone;
       return BIO_ctrl(b->next_bio, cmd, num, ptr);
     case BIO_CTRL_EOF:
-      return ctx->cont <= 0 ? 1 : BIO_ctrl(b->next_bio, cmd, num, ptr);
+      // The filter's own end: decoded bytes waiting, or text held to be
+      // decoded (or encoded), are none.  Once the data ended (or failed),
+      // what is left of the text is never delivered.
+      if (ctx->buf_len > ctx->buf_off) return 0;
+      if (ctx->cont <= 0) return 1;
+      if (ctx->encode == kEncode ? ctx->base64.num != 0 || ctx->tmp_len != 0
+                                 : ctx->encode == kDecode && holds_text(ctx))
+        return 0;
+      return BIO_ctrl(b->next_bio, cmd, num, ptr);
     case BIO_CTRL_PENDING:
       if (ctx->buf_len - ctx->buf_off > 0) return ctx->buf_len - ctx->buf_off;
       return BIO_ctrl(b->next_bio, cmd, num, ptr);

@@ -7,7 +7,10 @@
 // the source's end, and its success is kept in `ok` (BIO_C_GET_CIPHER_STATUS).
 // The filter queues no errors: what the envelope queues for a failed final
 // block is taken off again (the update calls queue nothing of their own, so
-// they run without that cost), the results and `ok` report it.
+// they run without that cost), the results and `ok` report it.  BIO_eof is 1
+// only once nothing is held and the source's end was read (or the source
+// says it is at its end and no final block is to come): a source at its end
+// behind a filter that still holds data is no end of the filter's data.
 
 #include <limits.h>
 #include <string.h>
@@ -86,6 +89,18 @@ int quietly(Op op) {
 // no cipher: it moves nothing.
 bool has_cipher(const EncCtx* ctx) {
   return ctx != nullptr && ctx->cipher.cipher != nullptr;
+}
+
+// Whether the filter has nothing more to give of its own: no processed
+// bytes waiting, no input held in the cipher (an incomplete block, or the
+// last block a decryption holds back), and no final block to come (the end
+// of the source was read, the writer was flushed, or the cipher makes none).
+bool holds_nothing(const EncCtx* ctx) {
+  if (ctx->buf_len > ctx->buf_off) return false;
+  if (ctx->cont <= 0 || ctx->finished || !has_cipher(ctx)) return true;
+  const EVP_CIPHER_CTX& c = ctx->cipher;
+  return c.buf_len == 0 && !c.final_used &&
+         (c.cipher->block_size == 1 || (c.flags & EVP_CIPH_NO_PADDING) != 0);
 }
 
 int enc_read(BIO* b, char* out, int outl) {
@@ -192,6 +207,9 @@ long enc_ctrl(BIO* b, int cmd, long num, void* ptr) {
         });
       return BIO_ctrl(b->next_bio, cmd, num, ptr);
     case BIO_CTRL_EOF:
+      // The filter's own end: the source's end is its end only once the
+      // filter holds nothing more.
+      if (!holds_nothing(ctx)) return 0;
       return ctx->cont <= 0 ? 1 : BIO_ctrl(b->next_bio, cmd, num, ptr);
     case BIO_CTRL_PENDING:
     case BIO_CTRL_WPENDING:

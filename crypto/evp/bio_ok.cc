@@ -347,6 +347,9 @@ long ok_ctrl(BIO* b, int cmd, long num, void* ptr) {
       ctx->sigio = 1;
       return BIO_ctrl(b->next_bio, cmd, num, ptr);
     case BIO_CTRL_EOF:
+      // Bytes held (a block being read, delivered or written) are no end;
+      // a stream stopped at a check delivers nothing more.
+      if (ctx->buf_len > ctx->buf_off && (ctx->cont > 0 || ctx->blockout)) return 0;
       return ctx->cont <= 0 ? 1 : BIO_ctrl(b->next_bio, cmd, num, ptr);
     case BIO_CTRL_PENDING:
     case BIO_CTRL_WPENDING:

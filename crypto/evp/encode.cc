@@ -8,8 +8,11 @@
 // line and decodes them 64 at a time (or at the end of the input); a byte that
 // is not base64, or data after the padded group, ends it with -1, the bytes
 // decoded before it counted, so that corrupt text never passes for a shorter
-// message.  Only padding and "-" end the data: where one call ends, or what
-// blanks end a line, never does, so any split of a text decodes alike.
+// message.  Only padding and a line starting with "-" end the data (a "-"
+// inside a line is corrupt text): where one call ends, or what blanks end a
+// line, never does, so any split of a text decodes alike.  The end, once
+// seen, is kept in the context's `length` (kDataEnded, kDataClosed), so that
+// a later call answers as the rest of one call would.
 // Output counts are ints: an encoder input whose output count would pass
 // INT_MAX is refused.
 
@@ -59,6 +62,12 @@ constexpr std::array<unsigned char, 256> make_classes() {
 constexpr std::array<unsigned char, 256> kClasses = make_classes();
 static_assert(kClasses['A'] == 0 && kClasses['/'] == 63 && kClasses[0xC1] == kError);
 static_assert(skipped(kWhiteSpace) && skipped(kEndOfData) && !skipped(kError) && !skipped(0));
+
+// The decoder's `length` once the data has ended: after a padded group,
+// where blanks, line ends and a "-" may follow but no more data; after a
+// "-", where nothing more is read.  A line's decoded length is never below 0.
+constexpr int kDataEnded = -1;
+constexpr int kDataClosed = -2;
 
 unsigned char class_of(unsigned char c) {
   return kClasses[c];
@@ -204,6 +213,31 @@ int EVP_DecodeBlock(unsigned char* t, const unsigned char* f, int n) {
   return ret;
 }
 
+namespace {
+
+// Decodes the n stored characters (whole groups) into *out, advancing it
+// and adding the bytes to *ret, padding left out; n becomes 0.  The
+// padding's count (1 or 2: the stored text ends the data), 0 for none or
+// nothing stored, -1 for a group that does not decode.  The padding left
+// out is the "=" that end the stored text, wherever they came from: a last
+// line of 64 characters may have had its first "=" in an earlier call.  No
+// other character follows a "=" in the stored text.
+int decode_stored(EVP_ENCODE_CTX* ctx, const unsigned char* d, int* n, unsigned char** out,
+                  int* ret) {
+  const int k = *n;
+  if (k == 0) return 0;
+  *n = 0;
+  const int pad = (d[k - 1] == '=') + (k >= 2 && d[k - 1] == '=' && d[k - 2] == '=');
+  const int got = EVP_DecodeBlock(*out, d, k);
+  if (got < 0) return -1;
+  *ret += got - pad;
+  *out += got;
+  ctx->length = got;
+  return pad;
+}
+
+}  // namespace
+
 /* see morvane/evp.h */
 int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const unsigned char* in,
                      int inl) {
@@ -215,14 +249,16 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
   int ln = ctx->line_num;
   int exp_nl = ctx->expect_nl;
   int ret = 0;  // bytes written
-  int eof = 0;  // "=" seen
-  int rv = 1;
-  bool ended = false;  // a padded group was decoded: the data ended
+  // A padded group ended the data (in an earlier call too): only blanks,
+  // line ends and a "-" may follow.
+  bool ended = ctx->length == kDataEnded;
+  bool closed = ctx->length == kDataClosed;  // a "-" ended it: nothing is read
+  int rv = ended || closed ? 0 : 1;
   unsigned char* const d = ctx->enc_data;
   MORVANE_assert(n >= 0 && n < (int)sizeof(ctx->enc_data));
   bool after_pad = n > 0 && d[n - 1] == '=';  // only "=" may be stored next
 
-  if (inl <= 0 || (n == 0 && class_of(in[0]) == kEndOfData)) {
+  if (inl <= 0 || closed) {
     rv = 0;
     inl = 0;
   }
@@ -259,25 +295,47 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
     if (ended) {
       // After the padded group only line ends and white space may follow,
       // or an armour line: more data would go unread behind the result 0.
-      if (v == kEndOfData) break;
+      if (v == kEndOfData) {
+        closed = true;
+        break;
+      }
       if (!skipped(v)) {
         rv = -1;
         break;
       }
       continue;
     }
-    if (!skipped(v)) {
+    const bool dash = v == kEndOfData;
+    if (!skipped(v) && tmp != '=' && after_pad) {
       // A character after "=" that is no "=" itself: data after the end.
-      if (tmp != '=' && after_pad) {
-        rv = -1;
-        break;
-      }
+      // The whole padded group before it counts, as it would had a call
+      // ended after it.
+      if ((n & 3) == 0 && decode_stored(ctx, d, &n, &out, &ret) > 0) ended = true;
+      rv = -1;
+      break;
+    }
+    if (dash) {
+      // A "-" that starts a line (nothing stored on the line; blanks may
+      // come first), or that follows a padded group, ends the data: an
+      // armour line.  Elsewhere it is no base64, and after a cut group the
+      // text is corrupt.  The whole groups before it count, as they would
+      // had a call ended after them (inside a line, only when it stored no
+      // cut group: a header word is no data).
+      const bool armour = ln == 0 || after_pad;
+      const int whole = armour ? n & ~3 : (n & 3) == 0 ? n : 0;
+      int k = whole;
+      rv = decode_stored(ctx, d, &k, &out, &ret) < 0 || whole != n || !armour ? -1 : 0;
+      n -= whole;
+      memmove(d, d + whole, static_cast<size_t>(n));
+      closed = rv == 0;
+      break;
+    }
+    if (!skipped(v)) {
       MORVANE_assert(n < (int)sizeof(ctx->enc_data));
       d[n++] = tmp;
       ln++;
       after_pad = tmp == '=';
     }
-    if (tmp == '=') eof++;
     if (v == kReturn) {
       ln = 0;
       if (exp_nl) continue;
@@ -291,50 +349,20 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
     }
     exp_nl = 0;
 
-    // At the end of the input a whole number of groups, or padding seen,
-    // is decoded; the padding is counted again from the stored text, so
-    // that "=" split across calls is counted right.
-    const bool dash = v == kEndOfData;
-    bool at_end = false;
-    if (i + 1 == inl && ((n & 3) == 0 || eof)) {
-      at_end = true;
-      eof = 0;
-      if (n >= 1 && d[n - 1] == '=') eof++;
-      if (n >= 2 && d[n - 2] == '=') eof++;
-    }
-    if (!(((dash || at_end) && (n & 3) == 0) || n >= 64)) continue;
-
-    // A full line, an armour line or the end of the input: decode what is
-    // stored.
-    if (!dash && !at_end && n >= 64) exp_nl = 1;
-    if (n == 0) {
-      // "-" with nothing stored ends the data.  The end of the input with
-      // nothing stored (blanks after a full line, an empty line, a call
-      // that ends where a full line did) ends nothing: more may follow.
-      if (dash) {
-        rv = 0;
-        break;
-      }
-      continue;
-    }
-    // The padding left out of the count is the "=" that end the stored
-    // text, wherever they came from: a last line of 64 characters may have
-    // had its first "=" in an earlier call.  No other character follows a
-    // "=" in the stored text.
-    const int pad = (d[n - 1] == '=') + (n >= 2 && d[n - 1] == '=' && d[n - 2] == '=');
-    const int got = EVP_DecodeBlock(out, d, n);
-    n = 0;
+    // A full line, or whole groups at the end of the input: decode what is
+    // stored.  The end of the input with nothing stored (blanks after a
+    // full line, an empty line) ends nothing: more may follow.
+    const bool at_end = i + 1 == inl;
+    if (!((at_end && (n & 3) == 0) || n >= 64)) continue;
+    if (!at_end) exp_nl = 1;
+    const int got = decode_stored(ctx, d, &n, &out, &ret);
     after_pad = false;
     if (got < 0) {  // stored characters are whole groups of the alphabet
       rv = -1;
       break;
     }
-    ret += got - pad;
-    out += got;
-    if (!(got < ctx->length && eof)) ctx->length = got;
-    if (pad != 0) {  // a padded group ends the data
+    if (got > 0) {  // a padded group ends the data
       rv = 0;
-      if (dash) break;
       ended = true;
     }
   }
@@ -342,6 +370,10 @@ int EVP_DecodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const u
   ctx->num = n;
   ctx->line_num = ln;
   ctx->expect_nl = exp_nl;
+  if (closed)
+    ctx->length = kDataClosed;
+  else if (ended)
+    ctx->length = kDataEnded;
   return rv;
 }
 

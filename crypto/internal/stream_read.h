@@ -8,8 +8,10 @@
 // The rule: a positive result is data; 0 is the end of the input.  A
 // negative result without the retry flag is a failure.  A negative result
 // with the retry flag is no failure: when the stream says it is at its end
-// (BIO_eof), as an empty memory stream behind a filter does, it is the end
-// of the input; otherwise the read is made again at once, kStreamRetries
+// (BIO_eof), as an empty memory stream does, it is the end of the input; a
+// filter says so only when it holds nothing, in or out, and its own source
+// is at its end, so a chain is at its end only when all of it is.
+// Otherwise the read is made again at once, kStreamRetries
 // times at most in a row (an interrupted system call, a test filter that
 // refuses at random), and a source that still has nothing to give after
 // that fails the read.  A loader cannot wait for a source that may never

@@ -203,7 +203,9 @@ int read_block(BIO* bp, Block& b) {
     break;
   }
   // Header lines, up to an empty line; an end line here means the lines
-  // gathered were the body of a block without header.
+  // gathered were the body of a block without header.  An empty line ends
+  // the header whatever came before it: a body followed by an empty line
+  // before the end line is read as a header, and the empty body fails.
   bool no_header = false;
   while (read_line(bp, line)) {
     if (line.buf[0] == '\n') break;

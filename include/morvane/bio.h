@@ -445,7 +445,8 @@ MORVANE_EXPORT int BIO_dump_indent_fp(FILE *fp, const char *s, int len, int inde
  * large read, small writes collected until the output buffer is full or
  * flushed; transfers larger than a buffer go straight through.  BIO_gets
  * reads lines out of the input buffer.  Unflushed output is lost when the
- * filter is freed.  Commands: BIO_CTRL_FLUSH sends the waiting output;
+ * filter is freed.  BIO_eof is 0 while either buffer holds bytes, else the
+ * next stream's answer.  Commands: BIO_CTRL_FLUSH sends the waiting output;
  * BIO_CTRL_PENDING / BIO_CTRL_WPENDING count buffered input / output (else
  * the next stream's answer); BIO_CTRL_INFO the waiting output;
  * BIO_CTRL_RESET drops both buffers' contents; BIO_C_GET_BUFF_NUM_LINES
@@ -458,7 +459,8 @@ MORVANE_EXPORT BIO_METHOD *BIO_f_buffer(void);
  * line is complete, then passes it on joined to what it held, so the next
  * stream gets one write per line; a tail longer than the buffer goes straight
  * through.  Reads and gets pass through.  BIO_CTRL_FLUSH sends the held
- * output; BIO_C_SET_BUFF_SIZE grows the buffer, keeping its content. */
+ * output; BIO_C_SET_BUFF_SIZE grows the buffer, keeping its content;
+ * BIO_eof is 0 while output is held, else the next stream's answer. */
 MORVANE_EXPORT BIO_METHOD *BIO_f_linebuffer(void);
 
 /* The buffer filter's state (the stream's ptr). */

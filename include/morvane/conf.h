@@ -125,8 +125,9 @@ MORVANE_EXPORT void NCONF_free_data(CONF *conf); /* keeps the CONF */
  * a read that fails (a directory, a FILE not open for reading, a stream
  * error) fails the load with "read error", and a NUL byte in the text with
  * "nul byte in text", each naming the line being read.  A read that asks to
- * retry ends the text when the stream is at its end (an empty memory stream
- * behind a filter); a stream not at its end is read again, 16 times in a row
+ * retry ends the text when the stream is at its end (an empty memory stream,
+ * or a filter chain that holds nothing in front of one); a stream not at its
+ * end is read again, 16 times in a row
  * at most, and one that still has nothing fails the load with "read
  * error".  A failed load into a
  * CONF that held no table leaves none; one that adds to earlier loads keeps

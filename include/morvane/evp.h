@@ -439,7 +439,8 @@ MORVANE_EXPORT int EVP_CIPHER_CTX_test_flags(const EVP_CIPHER_CTX *ctx, int flag
  * encoding, 3 bytes per 4 characters (pending ones included) when decoding. */
 typedef struct evp_Encode_Ctx_st {
   int num;                     /* bytes (encoding) or characters (decoding) pending */
-  int length;                  /* encoding: bytes per line; decoding: last line's bytes */
+  int length;                  /* encoding: bytes per line; decoding: last line's bytes,
+                                  below 0 once the end of the data was seen */
   unsigned char enc_data[80];  /* the pending input of an unfinished line */
   int line_num;                /* decoding: characters stored on this line */
   int expect_nl;               /* decoding: a full line ended without its newline */
@@ -460,13 +461,19 @@ MORVANE_EXPORT void EVP_EncodeFinal(EVP_ENCODE_CTX *ctx, unsigned char *out, int
 MORVANE_EXPORT int EVP_EncodeBlock(unsigned char *t, const unsigned char *f, int n);
 MORVANE_EXPORT void EVP_DecodeInit(EVP_ENCODE_CTX *ctx);
 /* Decodes lines of text: 1 when more may follow, 0 at the end of the data
- * (a group with "=" padding, a line starting with "-", or no input), -1 for
- * a line of 80 stored characters or more, for a byte outside the alphabet
- * (any byte with its top bit set among them) or for data after the padded
- * group in the same call (line ends, white space and a line starting with
- * "-" may follow it).  Blanks at line ends and where the calls split the
- * text change nothing.  The count is the bytes written, padding left out,
- * also when the result is -1. */
+ * (a group with "=" padding, a line starting with "-" after whole groups,
+ * or no input), -1 for a line of 80 stored characters or more, for a byte
+ * outside the alphabet (any byte with its top bit set among them), for a
+ * "-" inside a line or after an unfinished group, or for data after the
+ * padded group (line ends, white space and a "-" may follow it).  The end
+ * is kept in the context: once it was seen, later calls give 0 for line
+ * ends, white space and a "-" (after which nothing is read) and -1 for
+ * data.  Blanks at line ends and where the calls split the text change
+ * nothing: the calls' results end as one call's would, with the same bytes
+ * counted in all, but that before a byte outside the alphabet or an
+ * over-long line the whole groups an earlier call ended with count.  The
+ * count is the bytes written, padding left out, also when the result is
+ * -1. */
 MORVANE_EXPORT int EVP_DecodeUpdate(EVP_ENCODE_CTX *ctx, unsigned char *out, int *outl,
                                     const unsigned char *in, int inl);
 /* Decodes the pending characters: 1 (count stored), -1 when they are no
@@ -487,12 +494,24 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * "base64 encoding" encodes what is written and decodes what is read (the
  * first read or write fixes the direction; BIO_flush writes the last line).
  * BIO_FLAGS_BASE64_NO_NL on the filter selects one unbroken line.  Reading
- * skips leading blank lines and lines that do not decode (armour lines,
- * headers), but not a line of base64 characters up to its first "=" run.
- * Text after a padded group is read as new groups (a writer flushed between
+ * skips leading blank lines and lines that do not decode (armour lines such
+ * as "-----BEGIN ...-----"), but not a line of base64 characters up to its
+ * first "=" run; a line ends at a line feed or a carriage return.  A
+ * leading header line is skipped only when it does not decode: one that
+ * yields bytes before its first character outside the alphabet (whole
+ * groups of 4, as "MIME" of "MIME-Version: 1.0" and "Proc" of "Proc-Type:
+ * 4,ENCRYPTED") is read as the first line of data, and its fault then ends
+ * the read with a negative result.  Text
+ * after a padded group is read as new groups (a writer flushed between
  * writes, files joined); the data ends at a line starting with "-" or at the
- * source's end, and a read after a padded group from a source at its end
- * that asks to retry (a memory stream) returns 0, a later read going on.
+ * source's end.  A source that asks to retry but says it is at its end (a
+ * memory stream the caller wrote) is its end for now: the text it holds is
+ * delivered, a last line without a line end too; then a read after a padded
+ * group returns 0, and one after other text returns the source's -1 with
+ * retry while BIO_eof gives 1 (the text may go on); a later read goes on
+ * with what was written since.  BIO_eof is 1 only when the filter holds no
+ * decoded bytes and no text to decode (an unfinished group waits for more)
+ * and its source is at its end, or once its data has ended.
  * After what the text before a fault decodes to (its lines that end whole
  * groups; of unbroken text, its whole groups), reading ends with a negative
  * result ("decode error" queued by the read that returns it) when the text
@@ -504,6 +523,14 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * "cipher" encrypts what is written and decrypts what is read, after
  * BIO_set_cipher; BIO_flush writes the final padded block, and
  * BIO_get_cipher_status tells whether the final block of a read was sound.
+ * The final block of a read comes when the source ends (0); a source that
+ * asks to retry is waited for, also at its end, as more may be written to
+ * it.  BIO_eof is 1 only when the filter holds nothing (no processed bytes,
+ * no block held in the cipher, no final block to come) and its source is
+ * at its end.
+ *
+ * Every filter answers BIO_eof for itself in this way: bytes it holds, in
+ * either direction, are no end, whatever its source says.
  *
  * "message digest" digests what passes either way after BIO_set_md;
  * BIO_gets with room for the digest finishes it into the buffer.
@@ -511,7 +538,8 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * "reliable" cuts a stream into blocks of at most 4096 bytes, each sealed
  * with a digest after a digest handshake (BIO_set_md names the digest: one
  * of the built-in descriptions but the null one, else 0); the reader stops at the first block
- * that does not check, and BIO_ctrl(b, BIO_CTRL_INFO, 0, NULL) then gives 0.
+ * that does not check, and BIO_ctrl(b, BIO_CTRL_INFO, 0, NULL) then gives 0
+ * (and BIO_eof 1: it delivers nothing more).
  * A writer must be flushed to send its last block. */
 MORVANE_EXPORT BIO_METHOD *BIO_f_base64(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_cipher(void);

@@ -103,17 +103,20 @@ typedef int pem_password_cb(char* buf, int size, int rwflag, void* userdata);
  * when the block has none) and *data are new buffers and *len the decoded
  * length.  0 with "no start line" when no block begins, "bad end line",
  * "bad base64 decode"; 0 with nothing queued when the body decodes to
- * nothing.  Body lines hold fewer than 80 base64 characters (spaces, tabs
- * and line ends not counted): a longer one fails the block with "bad base64
- * decode" (in a block with a header, whose body lines hold 64 characters,
- * with "bad end line").  A line is read whole however long it is; of a
- * line longer than 253 characters only the first 253 are kept (a header
- * line so cut; a body line is refused in any case).
- * A read of the stream that fails (queuing an error or not), or a stream
+ * nothing.  The first empty line after the begin line ends the header:
+ * what came before it is header text, whatever it holds, so a block whose
+ * body is followed by an empty line before its end line reads as a header
+ * and an empty body (0, nothing queued).  Body lines hold fewer than 80
+ * base64 characters (spaces, tabs and line ends not counted): a longer one
+ * fails the block with "bad base64 decode" (in a block with a header, whose
+ * body lines hold 64 characters, with "bad end line").  A line is read
+ * whole however long it is; of a line longer than 253 characters only the
+ * first 253 are kept (a header line so cut; a body line is refused in any
+ * case).  A read of the stream that fails (queuing an error or not), or a stream
  * not at its end that still has nothing after 16 retries in a row, fails
  * with "BIO lib" wherever it comes: it is no end of the input and no broken
- * block.  A retry from a stream at its end (an empty memory stream behind a
- * filter) is the end. */
+ * block.  A retry from a stream at its end (an empty memory stream, or a
+ * filter chain that holds nothing in front of one) is the end. */
 MORVANE_EXPORT int PEM_read_bio(BIO *bp, char **name, char **header, unsigned char **data,
                                 long *len);
 /* PEM_read_bio on an open FILE (not closed). */

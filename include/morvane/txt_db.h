@@ -73,7 +73,8 @@ MORVANE_EXPORT extern const char TXT_DB_version[];
  * fails ("read error on line %ld"; the stream's own errors stay queued).
  * Only the end of the input ends the file, and a last line without a line
  * feed is read as a row.  A read that asks to retry ends the file when the
- * stream is at its end (an empty memory stream behind a filter); a stream
+ * stream is at its end (an empty memory stream, or a filter chain that
+ * holds nothing in front of one); a stream
  * not at its end is read again, 16 times in a row at most, and one that
  * still has nothing fails the read as a read error. */
 MORVANE_EXPORT TXT_DB *TXT_DB_read(BIO *in, int num);

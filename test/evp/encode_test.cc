@@ -3,6 +3,7 @@
 
 #include <limits.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,19 +36,26 @@ std::string Text(const unsigned char* p, int n) {
   return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
 }
 
-// One EVP_DecodeUpdate over `text` from a fresh context.
+// EVP_DecodeUpdate over `text` from a fresh context, in one call or in
+// calls of `piece` characters up to the first result -1.
 struct Decoded {
   int rc;
   std::string bytes;
 };
-Decoded DecodeUpdate(const std::string& text) {
+Decoded DecodeUpdate(const std::string& text, size_t piece = 0) {
   EVP_ENCODE_CTX ctx;
   EVP_DecodeInit(&ctx);
   std::vector<unsigned char> out(text.size() + 8);
-  int n = -7;
-  const int rc =
-      EVP_DecodeUpdate(&ctx, out.data(), &n, U(text.data()), static_cast<int>(text.size()));
-  return {rc, Text(out.data(), n)};
+  int total = 0, rc = 1;
+  size_t at = 0;
+  do {
+    const size_t k = piece == 0 ? text.size() : std::min(piece, text.size() - at);
+    int n = -7;
+    rc = EVP_DecodeUpdate(&ctx, out.data() + total, &n, U(text.data() + at), static_cast<int>(k));
+    total += n;
+    at += k;
+  } while (rc >= 0 && at < text.size());
+  return {rc, Text(out.data(), total)};
 }
 
 TEST(Base64, BlockCodersOnTheRfcVectors) {
@@ -121,15 +129,28 @@ TEST(Base64, DecodeUpdateCases) {
       {"\n", 1, ""},  // nor does an empty line
       {line64 + " \r\n" + "Zm8=\t\n", 0, zeros48 + "fo"},
       {"Zm8=\n-----END X-----\n", 0, "fo"},
-      {"Zm8=\nZm9v\n", -1, ""},  // data after the padded group
+      // Data after the padded group; the group counts, as it would had a
+      // call ended after it.
+      {"Zm8=\nZm9v\n", -1, "fo"},
       {std::string(62, 'A') + "==\nZm9v\n", -1, std::string(46, '\0')},
-      {"Zm8=Zm9v\n", -1, ""},
-      {"Zg=\n=x\n", -1, ""},
+      {"Zm8=Zm9v\n", -1, "fo"},
+      {"Zg=\n=x\n", -1, "f"},
+      // A line starting with "-" ends the data, nothing after it is read;
+      // a "-" inside a line, or after a cut group, is corrupt text.
+      {"QUJD\n-\n", 0, "ABC"},
+      {"QUJD\n -----END X-----\nQUJD\n", 0, "ABC"},
+      {"QQ==\n\n-----END X-----\nQUJD\n", 0, "A"},
+      {"QUJDRA\n-----END X-----\n", -1, "ABC"},
+      {"QUJD-QUJD\n", -1, "ABC"},
   };
+  // Where the calls split the text changes nothing (but the count before
+  // a bad character or an over-long line: whole groups a call ended with).
   for (const auto& c : kCases) {
-    const Decoded d = DecodeUpdate(c.text);
-    EXPECT_EQ(d.rc, c.rc) << c.text;
-    EXPECT_EQ(d.bytes, c.bytes) << c.text;
+    for (size_t piece = 0; piece <= (c.rc < 0 && c.bytes.size() > 40 ? 0 : 7); piece++) {
+      const Decoded d = DecodeUpdate(c.text, piece);
+      EXPECT_EQ(d.rc, c.rc) << c.text << piece;
+      EXPECT_EQ(d.bytes, c.bytes) << c.text << piece;
+    }
   }
 }
 

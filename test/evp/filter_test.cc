@@ -114,8 +114,10 @@ TEST(Base64Filter, TextEndingInsideAGroupFailsAfterTheWholeGroups) {
       // passed over as a header.
       {"-----BEGIN X-----\nQU=JQkNE\n-----END X-----\n", false, "", -1},
       {"Content-Type: x=y\nQUJD\n", false, "ABC", 0},
-      // "-" on a line after a padded group ends the data there.
-      {"QUJD-----END X QQ==QkNE\n", false, "ABC", 0},
+      // "-" after a padded group ends the data there; inside a line
+      // elsewhere it is no base64.
+      {"QQ==-----END X-----\nQkNE\n", false, "A", 0},
+      {"QUJD-----END X QQ==QkNE\n", false, "ABC", -1},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.text);
@@ -589,6 +591,69 @@ TEST(ReliableFilter, RefusesADigestWhoseStateItCannotReach) {
   EXPECT_EQ(BIO_set_md(c.filter, EVP_md_null()), 0);  // it would check nothing
   EXPECT_EQ(c.Write("x"), -2);                        // not initialised
   ERR_clear_error();
+}
+
+// Sets up a cipher or reliable filter (others need nothing).
+void SetUpFilter(BIO* f, int enc) {
+  if (BIO_method_type(f) == BIO_TYPE_CIPHER && BIO_set_md(f, EVP_md5()) != 1)
+    BIO_set_cipher(f, EVP_aes_128_cbc(), kKey.data(), kKey.data(), enc);
+}
+
+// What a writing filter of `meth` sends for `data`.
+std::string Written(BIO_METHOD* meth, const std::string& data) {
+  Chain w(meth);
+  SetUpFilter(w.filter, 1);
+  EXPECT_EQ(w.Write(data), static_cast<int>(data.size()));
+  EXPECT_EQ(BIO_flush(w.filter), 1);
+  return w.io().output;
+}
+
+// A filter answers BIO_eof for itself: 0 while it holds data (or a cipher's
+// final block is to come), whatever its source says; 1 after the last byte
+// and the source's end.
+TEST(FilterEnd, HeldDataIsNoEnd) {
+  const std::string data = Pattern(40), b64 = Written(BIO_f_base64(), data);
+  const struct {
+    BIO_METHOD* meth;
+    std::string wire;
+    size_t len = 40;
+  } kRows[] = {
+      {BIO_f_cipher(), Written(BIO_f_cipher(), data)},
+      {BIO_f_base64(), "-----BEGIN X-----\n" + b64 + "-----END X-----\n"},
+      {BIO_f_base64(), b64.substr(0, 52), 39},  // one line, no line end
+      {BIO_f_base64(), b64.substr(0, 52) + "\r" + b64.substr(52, 4) + "\r"},
+      {BIO_f_buffer(), data},
+      {BIO_f_reliable(), Written(BIO_f_reliable(), data)},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.wire);
+    BIO* mem = BIO_new(BIO_s_mem());
+    BIO* f = BIO_push(BIO_new(row.meth), mem);
+    SetUpFilter(f, 0);
+    BIO_write(mem, row.wire.data(), static_cast<int>(row.wire.size()));
+    std::string got(1, '\0');
+    ASSERT_EQ(BIO_read(f, &got[0], 1), 1);
+    EXPECT_EQ(BIO_eof(mem), 1);
+    EXPECT_EQ(BIO_eof(f), 0);
+    char buf[7];
+    for (int eof_return : {-1, 0}) {
+      BIO_set_mem_eof_return(mem, eof_return);
+      for (int n; (n = BIO_read(f, buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+      EXPECT_EQ(BIO_eof(f), row.meth != BIO_f_cipher() || eof_return == 0) << eof_return;
+    }
+    EXPECT_EQ(got, data.substr(0, row.len));
+    EXPECT_ERRORS({});
+    BIO_free_all(f);
+  }
+  // Output held by a writer is no end either.
+  for (BIO_METHOD* meth : {BIO_f_buffer(), BIO_f_linebuffer(), BIO_f_base64(), BIO_f_cipher()}) {
+    Chain c(meth);
+    SetUpFilter(c.filter, 1);
+    EXPECT_EQ(c.Write("ab"), 2);
+    EXPECT_EQ(BIO_eof(c.filter), 0);
+    EXPECT_EQ(BIO_flush(c.filter), 1);
+    EXPECT_EQ(BIO_eof(c.filter), 1);
+  }
 }
 
 }  // namespace
