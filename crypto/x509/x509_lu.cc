@@ -1,7 +1,12 @@
 // The certificate store: its cache of certificates and revocation lists
-// (ordered by type, then subject or issuer name, under lock 11), the lookup
-// methods that fill the cache on demand, and the searches by name that the
-// verifier makes.
+// (ordered by type, then subject or issuer name by name_order, under lock
+// 11), the lookup methods that fill the cache on demand, and the searches by
+// name that the verifier makes.  X509_NAME_cmp is no order to sort by (a
+// PrintableString equals a UTF8String of its octets, but folds case and
+// spaces only against another PrintableString), so the cache stands in the
+// coarser name_order, in which the names X509_NAME_cmp calls equal to one
+// name form one run; each search visits the whole run and selects in it
+// with X509_NAME_cmp.
 //
 // Implementation notes: X509_STORE_new allocates the public store with an
 // index of the cache behind it: the cached objects by a keyed hash of the
@@ -83,7 +88,20 @@ int x509_object_cmp(const char* const* pa, const char* const* pb) {
       return 0;
   }
   // Objects of one name meet at every step of a search among them.
-  return same_entries(na, nb) ? 0 : X509_NAME_cmp(na, nb);
+  return same_entries(na, nb) ? 0 : morvane::x509::name_order(na, nb);
+}
+
+// The name a cached object is found by: a certificate's subject, a list's
+// issuer.
+X509_NAME* name_of(const X509_OBJECT* obj) {
+  switch (obj->type) {
+    case X509_LU_X509:
+      return obj->data.x509->cert_info->subject;
+    case X509_LU_CRL:
+      return obj->data.crl->crl->issuer;
+    default:
+      return nullptr;
+  }
 }
 
 void free_object(void* p) {
@@ -98,9 +116,11 @@ void free_lookup(void* p) {
   X509_LOOKUP_free(lu);
 }
 
-// Index of the first object of the type and name, sorting the stack first
-// when needed; the caller holds lock 11 for writing.
-int idx_by_subject(STACK* h, int type, X509_NAME* name) {
+// Index of the first object of the type whose name stands with `name` in
+// the cache's order (the run that holds every object of a name X509_NAME_cmp
+// calls equal to it), sorting the stack first when needed, or -1; the
+// caller holds lock 11 for writing.
+int run_of(STACK* h, int type, X509_NAME* name) {
   X509_OBJECT stmp;
   X509 x509_s;
   X509_CINF cinf_s;
@@ -126,6 +146,26 @@ int idx_by_subject(STACK* h, int type, X509_NAME* name) {
       return -1;
   }
   return sk_find(h, reinterpret_cast<char*>(&stmp));
+}
+
+// Whether the object at index i of a cache is in the run of the type and
+// name that run_of found.
+bool in_run(STACK* h, int i, int type, const X509_NAME* name) {
+  if (i >= sk_num(h)) return false;
+  const auto* obj = reinterpret_cast<const X509_OBJECT*>(sk_value(h, i));
+  return obj->type == type && morvane::x509::name_order(name_of(obj), name) == 0;
+}
+
+// Index of the first object of the type and a name X509_NAME_cmp calls
+// equal to `name`, or -1; as run_of.
+int idx_by_subject(STACK* h, int type, X509_NAME* name) {
+  const int first = run_of(h, type, name);
+  if (first < 0) return -1;
+  for (int i = first; in_run(h, i, type, name); i++) {
+    const auto* obj = reinterpret_cast<const X509_OBJECT*>(sk_value(h, i));
+    if (X509_NAME_cmp(name_of(obj), name) == 0) return i;
+  }
+  return -1;
 }
 
 // Whether two revocation lists are one: the same object, or the same
@@ -453,15 +493,13 @@ X509_OBJECT* X509_OBJECT_retrieve_by_subject(STACK* h, int type, X509_NAME* name
 }
 
 X509_OBJECT* X509_OBJECT_retrieve_match(STACK* h, X509_OBJECT* x) {
-  int idx = sk_find(h, reinterpret_cast<char*>(x));
-  if (idx == -1) return nullptr;
-  // The objects of one name follow each other.
-  const char* key = reinterpret_cast<const char*>(x);
-  for (; idx < sk_num(h); idx++) {
-    auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(h, idx));
-    const char* held = reinterpret_cast<const char*>(obj);
-    if (x509_object_cmp(&held, &key) != 0) return nullptr;
-    if (same_object(obj, x)) return obj;
+  X509_NAME* name = name_of(x);
+  if (name == nullptr) return nullptr;
+  const int first = run_of(h, x->type, name);
+  if (first < 0) return nullptr;
+  for (int i = first; in_run(h, i, x->type, name); i++) {
+    auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(h, i));
+    if (X509_NAME_cmp(name_of(obj), name) == 0 && same_object(obj, x)) return obj;
   }
   return nullptr;
 }
@@ -582,15 +620,11 @@ namespace morvane::x509 {
 int scan_subject(X509_STORE* store, int type, X509_NAME* name, ObjectSink add, void* arg) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
   STACK* objs = store->objs;
-  const int idx = X509_OBJECT_idx_by_subject(objs, type, name);
-  if (idx < 0) return 1;
-  for (int i = idx; i < sk_num(objs); i++) {
+  const int first = run_of(objs, type, name);
+  if (first < 0) return 1;
+  for (int i = first; in_run(objs, i, type, name); i++) {
     auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
-    if (obj->type != type) break;
-    X509_NAME* held =
-        type == X509_LU_X509 ? X509_get_subject_name(obj->data.x509) : obj->data.crl->crl->issuer;
-    if (X509_NAME_cmp(name, held) != 0) break;
-    if (!add(arg, obj)) return 0;
+    if (X509_NAME_cmp(name, name_of(obj)) == 0 && !add(arg, obj)) return 0;
   }
   return 1;
 }
