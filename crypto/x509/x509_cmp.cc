@@ -101,79 +101,8 @@ int value_cmp(const X509_NAME_ENTRY* na, const X509_NAME_ENTRY* nb) {
   return string_memcmp(a, b);
 }
 
-// A value's octets as the store orders them: white space runs as one
-// space and trimmed at both ends, ASCII letters in lower case, each as
-// the flags ask.  Every value_cmp equality keeps them equal.
-class FoldedValue {
- public:
-  FoldedValue(const ASN1_STRING* s, bool fold_case, bool fold_space)
-      : p_(s->data), n_(s->data != nullptr ? s->length : 0), case_(fold_case), space_(fold_space) {
-    if (!space_) return;
-    skip_space(&p_, &n_);
-    while (n_ > 0 && space(p_[n_ - 1])) n_--;
-  }
-  // The next octet, or -1 at the end.
-  int next() {
-    if (n_ <= 0) return -1;
-    if (space_ && space(*p_)) {
-      skip_space(&p_, &n_);  // a run inside: something follows it
-      return ' ';
-    }
-    const unsigned char c = *p_++;
-    n_--;
-    return case_ ? lower(c) : c;
-  }
-
- private:
-  const unsigned char* p_;
-  int n_;
-  bool case_, space_;
-};
-
-// The store's order of two values.  The types that value_cmp compares by
-// content across types (kLooseTypes) count as one, and are folded as a
-// PrintableString is against another; IA5String is folded in case (an
-// emailAddress value compares so).  Coarser than value_cmp's equality:
-// values it calls equal are equal here.
-int value_order(const ASN1_STRING* a, const ASN1_STRING* b) {
-  const bool loose_a = (ASN1_tag2bit(a->type) & kLooseTypes) != 0;
-  const bool loose_b = (ASN1_tag2bit(b->type) & kLooseTypes) != 0;
-  if (loose_a != loose_b) return loose_a ? -1 : 1;
-  if (!loose_a && a->type != b->type) return a->type < b->type ? -1 : 1;
-  const bool fold_case = loose_a || a->type == ASN1_UT_IA5STRING;
-  FoldedValue fa(a, fold_case, loose_a);
-  FoldedValue fb(b, fold_case, loose_a);
-  for (;;) {
-    const int ca = fa.next();
-    const int cb = fb.next();
-    if (ca != cb) return ca - cb;
-    if (ca < 0) return 0;
-  }
-}
-
 X509_NAME_ENTRY* entry(const X509_NAME* name, int i) {
   return reinterpret_cast<X509_NAME_ENTRY*>(sk_value(name->entries, i));
-}
-
-// Names by entry count, then entry by entry from the last (the values by
-// `values`, then the RDN set numbers), then by the entries' types.
-template <class ValueCmp>
-int compare_names(const X509_NAME* a, const X509_NAME* b, ValueCmp values) {
-  const int na = a != nullptr ? sk_num(a->entries) : 0;
-  const int nb = b != nullptr ? sk_num(b->entries) : 0;
-  if (na != nb) return na - nb;
-  for (int i = na - 1; i >= 0; i--) {
-    const X509_NAME_ENTRY* ea = entry(a, i);
-    const X509_NAME_ENTRY* eb = entry(b, i);
-    const int r = values(ea, eb);
-    if (r != 0) return r;
-    if (ea->set != eb->set) return ea->set - eb->set;
-  }
-  for (int i = na - 1; i >= 0; i--) {
-    const int r = OBJ_cmp(entry(a, i)->object, entry(b, i)->object);
-    if (r != 0) return r;
-  }
-  return 0;
 }
 
 // The first four digest bytes as a little-endian number, on every host.
@@ -186,18 +115,22 @@ unsigned long first_word(const unsigned char* md) {
 
 /* see morvane/x509.h */
 int X509_NAME_cmp(const X509_NAME* a, const X509_NAME* b) {
-  return compare_names(a, b, value_cmp);
+  const int na = a != nullptr ? sk_num(a->entries) : 0;
+  const int nb = b != nullptr ? sk_num(b->entries) : 0;
+  if (na != nb) return na - nb;
+  for (int i = na - 1; i >= 0; i--) {
+    const X509_NAME_ENTRY* ea = entry(a, i);
+    const X509_NAME_ENTRY* eb = entry(b, i);
+    const int r = value_cmp(ea, eb);
+    if (r != 0) return r;
+    if (ea->set != eb->set) return ea->set - eb->set;
+  }
+  for (int i = na - 1; i >= 0; i--) {
+    const int r = OBJ_cmp(entry(a, i)->object, entry(b, i)->object);
+    if (r != 0) return r;
+  }
+  return 0;
 }
-
-namespace morvane::x509 {
-
-int name_order(const X509_NAME* a, const X509_NAME* b) {
-  return compare_names(a, b, [](const X509_NAME_ENTRY* ea, const X509_NAME_ENTRY* eb) {
-    return value_order(ea->value, eb->value);
-  });
-}
-
-}  // namespace morvane::x509
 
 /* see morvane/x509.h */
 unsigned long X509_NAME_hash(X509_NAME* x) {

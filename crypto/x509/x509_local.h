@@ -96,16 +96,14 @@ void algorithm_der(X509_ALGOR* alg, Written& out);
 // none; false (nothing queued) when memory ran out.
 bool store_key(const X509_OBJECT* obj, uint64_t* key);
 
+// The quick key of a store object: a keyed hash of its signature value's
+// length and end octets (trailing zero octets aside), which copies of one
+// object share; other objects share it only when made so, and are then
+// told apart by store_key.
+uint64_t store_quick_key(const X509_OBJECT* obj);
+
 // Where the address of a certificate or list falls in the store's index.
 uint64_t store_address_key(const void* p);
-
-// The order of the store's cache (x509_cmp.cc): a total order of names in
-// which every two that X509_NAME_cmp calls equal are equal (values compared
-// with case and white space folded wherever any comparison folds them, the
-// types compared by content across them as one), so that the names equal
-// to one stand together.  Coarser than X509_NAME_cmp: a search visits the
-// whole run of a name and selects in it with X509_NAME_cmp.
-int name_order(const X509_NAME* a, const X509_NAME* b);
 
 // Receives one object of a store search; 0 ends the search.
 using ObjectSink = int (*)(void* arg, X509_OBJECT* obj);

@@ -489,6 +489,30 @@ TEST(Store, MadeAndDecodedCopiesAreOne) {
   }
 }
 
+// A signature value that ends in zero octets, which the encoder may drop:
+// the object and its copy decoded from its DER are still one.
+TEST(Store, SignaturesEndingInZerosKeepCopiesOne) {
+  X509* made = morvane_test::MakeCert({"Zeros", "", 2, 5, {}});
+  X509_CRL* made_crl = morvane_test::MakeCrl("Zeros", {});
+  Bytes sig(made->signature->data, made->signature->data + made->signature->length);
+  sig.insert(sig.end(), {0, 0});
+  ASSERT_EQ(1, ASN1_STRING_set(made->signature, sig.data(), static_cast<int>(sig.size())));
+  ASSERT_EQ(1, ASN1_STRING_set(made_crl->signature, sig.data(), static_cast<int>(sig.size())));
+  X509* copy = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, made));
+  X509_CRL* copy_crl = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, made_crl));
+  StorePtr store(X509_STORE_new());
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), made));
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), made_crl));
+  EXPECT_EQ(0, X509_STORE_add_cert(store.get(), copy));
+  EXPECT_EQ(0, X509_STORE_add_crl(store.get(), copy_crl));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE},
+                 {ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  X509_free(made);
+  X509_free(copy);
+  X509_CRL_free(made_crl);
+  X509_CRL_free(copy_crl);
+}
+
 // Certificates built in memory that cannot be encoded (no key), their
 // subjects never encoded, are told apart by subject and serial number: with
 // 200 of one serial held, another of a new subject or serial is kept, and
