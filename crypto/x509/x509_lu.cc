@@ -9,13 +9,14 @@
 // search visits the whole run and selects in it with X509_NAME_cmp.
 //
 // Implementation notes: X509_STORE_new allocates the public store with an
-// index of the cache behind it: the cached objects by a keyed hash of the
-// SHA-1 digest of their DER (for a certificate, the digest X509_cmp
-// compares), under a secret drawn once per process, so that no input can
-// choose which objects share a key, and by the address of their
-// certificate or list; an addition finds a duplicate in constant time
-// whatever the objects share (the cache itself keeps those of one name in
-// the order added).  The index follows the cache under lock 11; a cache that a caller
+// index of the cache behind it: the cached objects by a keyed hash of their
+// signature value, then (only for objects that share that) by a keyed hash
+// of the SHA-1 digest of their DER (for a certificate, the digest X509_cmp
+// compares), each under a secret drawn once per process, so that no input
+// can choose which objects share a key, and by the address of their
+// certificate or list; an addition finds a duplicate in expected constant
+// time whatever the objects share (the cache itself keeps those of one name
+// in the order added).  The index follows the cache under lock 11; a cache that a caller
 // changed itself (an object pushed, one removed) is indexed again at the
 // next addition, and an index entry is read only while its object is found
 // in the cache by address.
