@@ -12,6 +12,8 @@
 #ifndef MORVANE_INTERNAL_NAME_ORDER_H
 #define MORVANE_INTERNAL_NAME_ORDER_H
 
+#include <string.h>
+
 #include <morvane/asn1.h>
 #include <morvane/objects.h>
 #include <morvane/stack.h>
@@ -52,6 +54,9 @@ class FoldedValue {
 };
 
 inline int folded_value_cmp(const ASN1_STRING* a, const ASN1_STRING* b) {
+  if (a->length == b->length &&
+      (a->length <= 0 || memcmp(a->data, b->data, static_cast<size_t>(a->length)) == 0))
+    return 0;  // the same octets read alike
   FoldedValue fa(a);
   FoldedValue fb(b);
   for (;;) {

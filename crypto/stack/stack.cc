@@ -199,8 +199,28 @@ void sk_sort(STACK* sk) {
   sk->sorted = 1;
 }
 
+// The first element equal to data: a search for the first index whose
+// element does not sort before data, in O(log n) comparisons however many
+// elements equal it.
 int sk_find(STACK* sk, char* data) {
-  return internal_find(sk, data, OBJ_BSEARCH_FIRST_VALUE_ON_MATCH);
+  if (sk == nullptr || sk->comp == nullptr || data == nullptr)
+    return internal_find(sk, data, OBJ_BSEARCH_FIRST_VALUE_ON_MATCH);
+  sk_sort(sk);
+  const char* key = data;
+  int lo = 0;
+  int hi = sk->num;
+  int found = -1;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    const int c = sk->comp(&key, &sk->data[mid]);
+    if (c <= 0) {
+      hi = mid;
+      if (c == 0) found = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return found;
 }
 
 int sk_find_ex(STACK* sk, char* data) {

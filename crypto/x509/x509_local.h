@@ -97,6 +97,12 @@ void algorithm_der(X509_ALGOR* alg, Written& out);
 // none; false (nothing queued) when memory ran out.
 bool store_key(const X509_OBJECT* obj, uint64_t* key);
 
+// The quick key of a store object: a keyed hash of its signature value's
+// length and end octets (trailing zero octets aside), which copies of one
+// object share; other objects share it only when made so, and are then
+// told apart by store_key.
+uint64_t store_quick_key(const X509_OBJECT* obj);
+
 // Where the address of a certificate or list falls in the store's index.
 uint64_t store_address_key(const void* p);
 

@@ -1,16 +1,22 @@
 // The certificate store: its cache of certificates and revocation lists
-// (ordered by type, then subject or issuer name, under lock 11), the lookup
-// methods that fill the cache on demand, and the searches by name that the
-// verifier makes.
+// (ordered by type, then subject or issuer name in the folded order of
+// internal/name_order.h, under lock 11), the lookup methods that fill the
+// cache on demand, and the searches by name that the verifier makes.
+// X509_NAME_cmp is no order to sort by (a PrintableString equals a
+// UTF8String of its octets, but folds case and spaces only against another
+// PrintableString), so the cache stands in the coarser folded order, in
+// which the names X509_NAME_cmp calls equal to one name form one run; each
+// search visits the whole run and selects in it with X509_NAME_cmp.
 //
 // Implementation notes: X509_STORE_new allocates the public store with an
-// index of the cache behind it: the cached objects by a keyed hash of the
-// SHA-1 digest of their DER (for a certificate, the digest X509_cmp
-// compares), under a secret drawn once per process, so that no input can
-// choose which objects share a key, and by the address of their
-// certificate or list; an addition finds a duplicate in constant time
-// whatever the objects share (the cache itself keeps those of one name in
-// the order added).  The index follows the cache under lock 11; a cache that a caller
+// index of the cache behind it: the cached objects by a keyed hash of their
+// signature value, then (only for objects that share that) by a keyed hash
+// of the SHA-1 digest of their DER (for a certificate, the digest X509_cmp
+// compares), each under a secret drawn once per process, so that no input
+// can choose which objects share a key, and by the address of their
+// certificate or list; an addition finds a duplicate in expected constant
+// time whatever the objects share (the cache itself keeps those of one name
+// in the order added).  The index follows the cache under lock 11; a cache that a caller
 // changed itself (an object pushed, one removed) is indexed again at the
 // next addition, and an index entry is read only while its object is found
 // in the cache by address.
@@ -34,34 +40,11 @@
 #include "internal/err_mark.h"
 #include "internal/err_watch.h"
 #include "internal/lock.h"
+#include "internal/name_order.h"
 #include "x509_local.h"
 #include "x509v3/internal.h"
 
 namespace {
-
-// Whether two names hold the same entries, octet for octet: X509_NAME_cmp
-// then finds them equal, after comparing each value by its type's rules.
-bool same_entries(const X509_NAME* a, const X509_NAME* b) {
-  if (a == b) return true;
-  if (a == nullptr || b == nullptr || a->entries == nullptr || b->entries == nullptr ||
-      a->entries->num != b->entries->num)
-    return false;
-  for (int i = a->entries->num - 1; i >= 0; i--) {  // the most specific first
-    const auto* ea = reinterpret_cast<const X509_NAME_ENTRY*>(a->entries->data[i]);
-    const auto* eb = reinterpret_cast<const X509_NAME_ENTRY*>(b->entries->data[i]);
-    const ASN1_STRING* va = ea->value;
-    const ASN1_STRING* vb = eb->value;
-    if (ea->set != eb->set || va->type != vb->type || va->length != vb->length ||
-        (va->length > 0 && memcmp(va->data, vb->data, static_cast<size_t>(va->length)) != 0))
-      return false;
-    const ASN1_OBJECT* oa = ea->object;
-    const ASN1_OBJECT* ob = eb->object;
-    if (oa != ob && (oa == nullptr || ob == nullptr || oa->length != ob->length ||
-                     (oa->length > 0 && memcmp(oa->data, ob->data, oa->length) != 0)))
-      return false;
-  }
-  return true;
-}
 
 int x509_object_cmp(const char* const* pa, const char* const* pb) {
   const auto* a = reinterpret_cast<const X509_OBJECT*>(*pa);
@@ -82,8 +65,20 @@ int x509_object_cmp(const char* const* pa, const char* const* pb) {
     default:
       return 0;
   }
-  // Objects of one name meet at every step of a search among them.
-  return same_entries(na, nb) ? 0 : X509_NAME_cmp(na, nb);
+  return morvane::internal::folded_name_cmp(na, nb);
+}
+
+// The name a cached object is found by: a certificate's subject, a list's
+// issuer.
+X509_NAME* name_of(const X509_OBJECT* obj) {
+  switch (obj->type) {
+    case X509_LU_X509:
+      return obj->data.x509->cert_info->subject;
+    case X509_LU_CRL:
+      return obj->data.crl->crl->issuer;
+    default:
+      return nullptr;
+  }
 }
 
 void free_object(void* p) {
@@ -98,9 +93,11 @@ void free_lookup(void* p) {
   X509_LOOKUP_free(lu);
 }
 
-// Index of the first object of the type and name, sorting the stack first
-// when needed; the caller holds lock 11 for writing.
-int idx_by_subject(STACK* h, int type, X509_NAME* name) {
+// Index of the first object of the type whose name stands with `name` in
+// the cache's order (the run that holds every object of a name X509_NAME_cmp
+// calls equal to it), sorting the stack first when needed, or -1; the
+// caller holds lock 11 for writing.
+int run_of(STACK* h, int type, X509_NAME* name) {
   X509_OBJECT stmp;
   X509 x509_s;
   X509_CINF cinf_s;
@@ -126,6 +123,26 @@ int idx_by_subject(STACK* h, int type, X509_NAME* name) {
       return -1;
   }
   return sk_find(h, reinterpret_cast<char*>(&stmp));
+}
+
+// Whether the object at index i of a cache is in the run of the type and
+// name that run_of found.
+bool in_run(STACK* h, int i, int type, const X509_NAME* name) {
+  if (i >= sk_num(h)) return false;
+  const auto* obj = reinterpret_cast<const X509_OBJECT*>(sk_value(h, i));
+  return obj->type == type && morvane::internal::folded_name_cmp(name_of(obj), name) == 0;
+}
+
+// Index of the first object of the type and a name X509_NAME_cmp calls
+// equal to `name`, or -1; as run_of.
+int idx_by_subject(STACK* h, int type, X509_NAME* name) {
+  const int first = run_of(h, type, name);
+  if (first < 0) return -1;
+  for (int i = first; in_run(h, i, type, name); i++) {
+    const auto* obj = reinterpret_cast<const X509_OBJECT*>(sk_value(h, i));
+    if (X509_NAME_cmp(name_of(obj), name) == 0) return i;
+  }
+  return -1;
 }
 
 // Whether two revocation lists are one: the same object, or the same
@@ -198,28 +215,44 @@ int insertion_point(STACK* objs, X509_OBJECT* obj, int hint, bool* after_its_nam
 
 /* ---- the index ---- */
 
-// The cache's objects as entries found through two hash tables with linear
-// probing: by key (store_key: copies of one object share it, other objects
+// The cache's objects as entries found through three hash tables with
+// linear probing: by quick key (store_quick_key, the first entry of each
+// only), by key (store_key: copies of one object share it, other objects
 // almost never do, and no caller can choose which) and by the address of
-// the certificate or list.  An entry's object is read only after it is
-// found in the cache by address, so that an entry of a cache a caller has
-// changed is never read: `rank`, the number of objects of its name before
-// it, says where (the first object of the name, plus rank).
+// the certificate or list.  An object's key, which digests its encoding, is
+// made only once another object shares its quick key, and then once: an
+// addition whose quick key is new reads its signature value alone.  An
+// entry's object is read only after it is found in the cache by address,
+// so that an entry of a cache a caller has changed is never read: `rank`,
+// the number of objects of its name before it, says where (the first
+// object of the name, plus rank).
 struct HeldIndex {
   struct Entry {
-    uint64_t key;
+    uint64_t quick;
+    uint64_t key;  // when `keyed`
     X509_OBJECT* obj;
     const void* data;  // obj's certificate or list when indexed
     int type;
     int rank;
+    bool keyed;
+    bool first;  // the first entry of its quick key and type
   };
-  Entry* entries;    // `count` of them, in no order; the one block allocated
-  uint32_t* by_key;  // 2 * cap slots each: 1 + an entry's index, or 0 (free)
+  Entry* entries;      // `count` of them, in no order; the one block allocated
+  uint32_t* by_quick;  // 2 * cap slots each: 1 + an entry's index, or 0 (free)
+  uint32_t* by_key;
   uint32_t* by_data;
   int cap;  // a power of two, or 0
   int count;
   int join;  // the index after the last object added, when it joined
              // others of its name; else 0
+};
+
+// An object's keys as an addition learns them.
+struct Keys {
+  uint64_t quick;
+  uint64_t key;  // when `keyed`
+  bool keyed;
+  bool first;  // no entry has its quick key and type
 };
 
 // The store as X509_STORE_new allocates it.
@@ -243,9 +276,14 @@ void link(uint32_t* table, int cap, uint64_t key, int index) {
 // Places an entry; the index has room.
 void place(HeldIndex& h, const HeldIndex::Entry& e) {
   h.entries[h.count] = e;
-  link(h.by_key, h.cap, e.key, h.count);
+  if (e.first) link(h.by_quick, h.cap, e.quick, h.count);
+  if (e.keyed) link(h.by_key, h.cap, e.key, h.count);
   link(h.by_data, h.cap, morvane::x509::store_address_key(e.data), h.count);
   h.count++;
+}
+
+HeldIndex::Entry entry_of(const Keys& k, X509_OBJECT* obj, int rank) {
+  return {k.quick, k.key, obj, obj->data.ptr, obj->type, rank, k.keyed, k.first};
 }
 
 void clear(HeldIndex& h) {
@@ -261,18 +299,41 @@ bool reserve(HeldIndex& h) {
   const int cap = h.cap == 0 ? 32 : 2 * h.cap;
   const size_t slots = 2 * static_cast<size_t>(cap);
   auto* block = static_cast<unsigned char*>(MORVANE_malloc(
-      static_cast<size_t>(cap) * sizeof(HeldIndex::Entry) + 2 * slots * sizeof(uint32_t)));
+      static_cast<size_t>(cap) * sizeof(HeldIndex::Entry) + 3 * slots * sizeof(uint32_t)));
   if (block == nullptr) return false;
   HeldIndex grown{};
   grown.entries = reinterpret_cast<HeldIndex::Entry*>(block);
-  grown.by_key = reinterpret_cast<uint32_t*>(block + cap * sizeof(HeldIndex::Entry));
+  grown.by_quick = reinterpret_cast<uint32_t*>(block + cap * sizeof(HeldIndex::Entry));
+  grown.by_key = grown.by_quick + slots;
   grown.by_data = grown.by_key + slots;
   grown.cap = cap;
   grown.join = h.join;
-  memset(grown.by_key, 0, 2 * slots * sizeof(uint32_t));
+  memset(grown.by_quick, 0, 3 * slots * sizeof(uint32_t));
   for (int i = 0; i < h.count; i++) place(grown, h.entries[i]);
   MORVANE_free(h.entries);
   h = grown;
+  return true;
+}
+
+// The index of the first entry of the quick key and type, or -1.
+int first_of(const HeldIndex& h, uint64_t quick, int type) {
+  if (h.cap == 0) return -1;
+  const auto mask = static_cast<uint64_t>(2 * h.cap - 1);
+  for (uint64_t i = quick & mask; h.by_quick[i] != 0; i = (i + 1) & mask) {
+    const HeldIndex::Entry& e = h.entries[h.by_quick[i] - 1];
+    if (e.quick == quick && e.type == type) return static_cast<int>(h.by_quick[i] - 1);
+  }
+  return -1;
+}
+
+// Gives entry i its key, once (its object is in the cache): false when
+// memory ran out.
+bool key_entry(HeldIndex& h, int i) {
+  HeldIndex::Entry& e = h.entries[i];
+  if (e.keyed) return true;
+  if (!morvane::x509::store_key(e.obj, &e.key)) return false;
+  e.keyed = true;
+  link(h.by_key, h.cap, e.key, i);
   return true;
 }
 
@@ -288,12 +349,21 @@ bool reindex(HeldIndex& h, STACK* objs) {
       const char* at = reinterpret_cast<const char*>(obj);
       rank = x509_object_cmp(&prev, &at) == 0 ? rank + 1 : 0;
     }
-    uint64_t key;
-    if (!morvane::x509::store_key(obj, &key) || !reserve(h)) {
+    Keys k{morvane::x509::store_quick_key(obj), 0, false, true};
+    if (!reserve(h)) {
       clear(h);
       return false;
     }
-    place(h, {key, obj, obj->data.ptr, obj->type, rank});
+    const int first = first_of(h, k.quick, obj->type);
+    if (first >= 0) {
+      k.first = false;
+      k.keyed = morvane::x509::store_key(obj, &k.key);
+      if (!k.keyed || !key_entry(h, first)) {
+        clear(h);
+        return false;
+      }
+    }
+    place(h, entry_of(k, obj, rank));
   }
   return true;
 }
@@ -313,16 +383,19 @@ bool anywhere(STACK* objs, const X509_OBJECT* c) {
   return false;
 }
 
-enum class Held { kNo, kYes, kStale };
+enum class Held { kNo, kYes, kStale, kLack };
 
-// Whether the cache holds obj (key: its key) again: its certificate or list
-// itself, whatever became of its contents since it was added, or an object
-// of its name and contents that same_object takes for it.  An entry is
+// Whether the cache holds obj (k.quick: its quick key) again: its
+// certificate or list itself, whatever became of its contents since it was
+// added, or an object of its name and contents that same_object takes for
+// it.  When an entry has its quick key, obj's key and that entry's are made
+// (once each) and the entries of obj's key are looked at.  An entry is
 // looked for where its rank places it, else (objects changed after they
 // were added can leave the cache out of order) anywhere in the cache;
 // kStale when one that might have answered is not there (a caller changed
-// the cache since).
-Held held(const HeldIndex& h, STACK* objs, uint64_t key, X509_OBJECT* obj) {
+// the cache since), kLack when memory ran out.
+Held held(HeldIndex& h, STACK* objs, X509_OBJECT* obj, Keys& k) {
+  k.first = true;
   if (h.cap == 0) return Held::kNo;
   const auto mask = static_cast<uint64_t>(2 * h.cap - 1);
   bool stale = false;
@@ -334,9 +407,21 @@ Held held(const HeldIndex& h, STACK* objs, uint64_t key, X509_OBJECT* obj) {
       return Held::kYes;
     stale = true;
   }
-  for (uint64_t i = key & mask; h.by_key[i] != 0; i = (i + 1) & mask) {
+  const int first = first_of(h, k.quick, obj->type);
+  if (first < 0) return stale ? Held::kStale : Held::kNo;
+  k.first = false;
+  if (!k.keyed) {
+    if (!morvane::x509::store_key(obj, &k.key)) return Held::kLack;
+    k.keyed = true;
+  }
+  if (!h.entries[first].keyed) {
+    if (!at_rank(objs, obj, h.entries[first]) && !anywhere(objs, h.entries[first].obj))
+      return Held::kStale;
+    if (!key_entry(h, first)) return Held::kLack;
+  }
+  for (uint64_t i = k.key & mask; h.by_key[i] != 0; i = (i + 1) & mask) {
     const HeldIndex::Entry& e = h.entries[h.by_key[i] - 1];
-    if (e.key != key || e.type != obj->type) continue;
+    if (e.key != k.key || e.type != obj->type) continue;
     const bool placed = at_rank(objs, obj, e);
     if (!placed && !anywhere(objs, e.obj)) {
       stale = true;
@@ -366,15 +451,15 @@ int rank_at(const HeldIndex& h, STACK* objs, int at, bool after_its_name) {
 // Adds obj (type and pointer filled, no reference yet) to the cache, which
 // stays sorted: one binary search finds the place, after the objects of its
 // name (two comparisons when the addition before joined that name), and the
-// index tells whether the cache holds a duplicate; an addition costs one
-// digest of the object's encoding and at most O(log n) name comparisons
-// however many objects share its name, serial number or signature.
+// index tells whether the cache holds a duplicate; an addition costs a
+// keyed hash of the object's signature value (and one digest of its
+// encoding when another object shares that) and at most O(log n) name
+// comparisons however many objects share its name, serial number or
+// signature.
 int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
   int reason = 0;
-  uint64_t key;
-  if (!morvane::x509::store_key(obj, &key)) {
-    reason = ERR_R_MALLOC_FAILURE;
-  } else {
+  Keys k{morvane::x509::store_quick_key(obj), 0, false, true};
+  {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
     STACK* objs = ctx->objs;
     HeldIndex& h = held_of(ctx);
@@ -383,12 +468,12 @@ int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
     const bool pushed = !sk_is_sorted(objs);
     sk_sort(objs);
     bool current = (!pushed && h.count == sk_num(objs)) || reindex(h, objs);
-    Held found = current ? held(h, objs, key, obj) : Held::kNo;
+    Held found = current ? held(h, objs, obj, k) : Held::kNo;
     if (found == Held::kStale) {
       current = reindex(h, objs);
-      found = current ? held(h, objs, key, obj) : Held::kNo;
+      found = current ? held(h, objs, obj, k) : Held::kNo;
     }
-    if (!current || !reserve(h)) {
+    if (!current || found == Held::kLack || !reserve(h)) {
       reason = ERR_R_MALLOC_FAILURE;
     } else if (found == Held::kYes) {
       reason = X509_R_CERT_ALREADY_IN_HASH_TABLE;
@@ -400,7 +485,7 @@ int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
         reason = ERR_R_MALLOC_FAILURE;
       } else {
         X509_OBJECT_up_ref_count(obj);
-        place(h, {key, obj, obj->data.ptr, obj->type, rank});
+        place(h, entry_of(k, obj, rank));
         h.join = after_its_name ? at + 1 : 0;
         objs->sorted = 1;  // inserted in its place: no sort is due
       }
@@ -453,15 +538,13 @@ X509_OBJECT* X509_OBJECT_retrieve_by_subject(STACK* h, int type, X509_NAME* name
 }
 
 X509_OBJECT* X509_OBJECT_retrieve_match(STACK* h, X509_OBJECT* x) {
-  int idx = sk_find(h, reinterpret_cast<char*>(x));
-  if (idx == -1) return nullptr;
-  // The objects of one name follow each other.
-  const char* key = reinterpret_cast<const char*>(x);
-  for (; idx < sk_num(h); idx++) {
-    auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(h, idx));
-    const char* held = reinterpret_cast<const char*>(obj);
-    if (x509_object_cmp(&held, &key) != 0) return nullptr;
-    if (same_object(obj, x)) return obj;
+  X509_NAME* name = name_of(x);
+  if (name == nullptr) return nullptr;
+  const int first = run_of(h, x->type, name);
+  if (first < 0) return nullptr;
+  for (int i = first; in_run(h, i, x->type, name); i++) {
+    auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(h, i));
+    if (X509_NAME_cmp(name_of(obj), name) == 0 && same_object(obj, x)) return obj;
   }
   return nullptr;
 }
@@ -582,15 +665,11 @@ namespace morvane::x509 {
 int scan_subject(X509_STORE* store, int type, X509_NAME* name, ObjectSink add, void* arg) {
   MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
   STACK* objs = store->objs;
-  const int idx = X509_OBJECT_idx_by_subject(objs, type, name);
-  if (idx < 0) return 1;
-  for (int i = idx; i < sk_num(objs); i++) {
+  const int first = run_of(objs, type, name);
+  if (first < 0) return 1;
+  for (int i = first; in_run(objs, i, type, name); i++) {
     auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
-    if (obj->type != type) break;
-    X509_NAME* held =
-        type == X509_LU_X509 ? X509_get_subject_name(obj->data.x509) : obj->data.crl->crl->issuer;
-    if (X509_NAME_cmp(name, held) != 0) break;
-    if (!add(arg, obj)) return 0;
+    if (X509_NAME_cmp(name, name_of(obj)) == 0 && !add(arg, obj)) return 0;
   }
   return 1;
 }

@@ -2,7 +2,9 @@
 // drawn once per process, of the SHA-1 digest of an object's DER (for a
 // certificate, the digest X509_cmp compares), so that no input can choose
 // which objects share a key; the subject, serial and signature of a
-// certificate that cannot be encoded; and the hash of an object's address.
+// certificate that cannot be encoded; the keyed hash of an object's
+// signature value alone, which is all an addition reads while no other
+// object shares it; and the hash of an object's address.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -317,6 +319,29 @@ bool store_key(const X509_OBJECT* obj, uint64_t* key) {
   h.add(md, sizeof md);
   *key = h.final();
   return true;
+}
+
+uint64_t store_quick_key(const X509_OBJECT* obj) {
+  KeyedHash h(secret());
+  h.add(static_cast<uint64_t>(static_cast<unsigned>(obj->type)) | 0x200);
+  const ASN1_BIT_STRING* sig = obj->type == X509_LU_X509  ? obj->data.x509->signature
+                               : obj->type == X509_LU_CRL ? obj->data.crl->signature
+                                                          : nullptr;
+  if (sig == nullptr || sig->data == nullptr || sig->length <= 0) return h.final();
+  // Without the zero octets that end it, which the encoder may drop; its
+  // length and the octets at both ends (which tell signatures apart; values
+  // made alike there only cost their objects' digests).
+  constexpr size_t kEnd = 24;
+  size_t n = static_cast<size_t>(sig->length);
+  while (n > 0 && sig->data[n - 1] == 0) n--;
+  h.add(static_cast<uint64_t>(n));
+  if (n <= 2 * kEnd) {
+    h.add(sig->data, n);
+  } else {
+    h.add(sig->data, kEnd);
+    h.add(sig->data + n - kEnd, kEnd);
+  }
+  return h.final();
 }
 
 uint64_t store_address_key(const void* p) {

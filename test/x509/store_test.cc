@@ -13,7 +13,9 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@
 #include "cert_builder.h"
 #include "chain_util.h"
 #include "der_util.h"
+#include "key_util.h"
 #include "test_support.h"
 
 namespace {
@@ -484,6 +487,30 @@ TEST(Store, MadeAndDecodedCopiesAreOne) {
       X509_CRL_free(copy_crl[i]);
     }
   }
+}
+
+// A signature value that ends in zero octets, which the encoder may drop:
+// the object and its copy decoded from its DER are still one.
+TEST(Store, SignaturesEndingInZerosKeepCopiesOne) {
+  X509* made = morvane_test::MakeCert({"Zeros", "", 2, 5, {}});
+  X509_CRL* made_crl = morvane_test::MakeCrl("Zeros", {});
+  Bytes sig(made->signature->data, made->signature->data + made->signature->length);
+  sig.insert(sig.end(), {0, 0});
+  ASSERT_EQ(1, ASN1_STRING_set(made->signature, sig.data(), static_cast<int>(sig.size())));
+  ASSERT_EQ(1, ASN1_STRING_set(made_crl->signature, sig.data(), static_cast<int>(sig.size())));
+  X509* copy = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, made));
+  X509_CRL* copy_crl = x509_test::Decode(d2i_X509_CRL, x509_test::Encode(i2d_X509_CRL, made_crl));
+  StorePtr store(X509_STORE_new());
+  EXPECT_EQ(1, X509_STORE_add_cert(store.get(), made));
+  EXPECT_EQ(1, X509_STORE_add_crl(store.get(), made_crl));
+  EXPECT_EQ(0, X509_STORE_add_cert(store.get(), copy));
+  EXPECT_EQ(0, X509_STORE_add_crl(store.get(), copy_crl));
+  EXPECT_ERRORS({{ERR_LIB_X509, X509_F_X509_STORE_ADD_CERT, X509_R_CERT_ALREADY_IN_HASH_TABLE},
+                 {ERR_LIB_X509, X509_F_X509_STORE_ADD_CRL, X509_R_CERT_ALREADY_IN_HASH_TABLE}});
+  X509_free(made);
+  X509_free(copy);
+  X509_CRL_free(made_crl);
+  X509_CRL_free(copy_crl);
 }
 
 // Certificates built in memory that cannot be encoded (no key), their
@@ -1171,6 +1198,162 @@ TEST(Defaults, Locations) {
   EXPECT_STREQ("/usr/local/ssl/private", X509_get_default_private_dir());
   EXPECT_STREQ("SSL_CERT_DIR", X509_get_default_cert_dir_env());
   EXPECT_STREQ("SSL_CERT_FILE", X509_get_default_cert_file_env());
+}
+
+/* ---- names that compare equal across string types, case and spacing ---- */
+
+// "CN=<text>" as a value of the string type.
+X509_NAME* Cn(int type, const char* text) {
+  X509_NAME* name = X509_NAME_new();
+  EXPECT_EQ(1, X509_NAME_add_entry_by_txt(name, "CN", type,
+                                          reinterpret_cast<const unsigned char*>(text), -1, -1, 0));
+  return name;
+}
+
+// Names that X509_NAME_cmp orders inconsistently: "Root" as a UTF8String
+// equals it as a PrintableString, which folds case and spaces against
+// another PrintableString only, while other types compare by tag.
+struct NameSpec {
+  int type;
+  const char* text;
+};
+const NameSpec kNames[] = {
+    {ASN1_UT_UTF8STRING, "Root"},        {ASN1_UT_PRINTABLESTRING, "Root"},
+    {ASN1_UT_PRINTABLESTRING, " rOOT "}, {ASN1_UT_T61STRING, "Root"},
+    {ASN1_UT_PRINTABLESTRING, "Other"},  {ASN1_UT_UTF8STRING, "Other"},
+    {ASN1_UT_PRINTABLESTRING, "Zed  a"}, {ASN1_UT_UTF8STRING, "Abc"},
+    {ASN1_UT_IA5STRING, "ROOT"},         {ASN1_UT_PRINTABLESTRING, "zed A"},
+    {ASN1_UT_UTF8STRING, "Roo"},         {ASN1_UT_PRINTABLESTRING, "Rooz"},
+    {ASN1_UT_UTF8STRING, "root"},        {ASN1_UT_PRINTABLESTRING, "R o"},
+    {ASN1_UT_T61STRING, "Rp"},           {ASN1_UT_UTF8STRING, "R o"},
+};
+
+constexpr time_t kListMoment = 1609459200;  // 2021-01-01
+
+// A list dated `age` seconds before kListMoment, revoking the serial
+// numbers given, then renamed to `issuer` when not null (its signature then
+// fails: a list that can never count).
+X509_CRL* ListOf(const NameSpec* issuer, std::vector<long> revoked, time_t age) {
+  std::vector<morvane_test::CrlEntry> entries;
+  for (long serial : revoked) entries.push_back({serial, {}});
+  X509_CRL* crl = morvane_test::MakeCrl("Root", entries, kListMoment - age, kListMoment + 86400 * 7);
+  if (issuer != nullptr) {
+    X509_NAME* name = Cn(issuer->type, issuer->text);
+    X509_CRL_set_issuer_name(crl, name);
+    X509_NAME_free(name);
+  }
+  return crl;
+}
+
+// Verifies x against store at kListMoment (with CRL checking when asked):
+// X509_verify_cert's result times 100 plus the error.
+int VerifyAt(X509_STORE* store, X509* x, bool crls) {
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, x, nullptr));
+  X509_STORE_CTX_set_time(ctx, 0, kListMoment);
+  if (crls) X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+  const int out = 100 * X509_verify_cert(ctx) + X509_STORE_CTX_get_error(ctx);
+  X509_STORE_CTX_free(ctx);
+  return out;
+}
+
+// Every order of adding: the root's old list, its newer one revoking the
+// leaf, lists under names equal or close to the root's, and lists of other
+// issuers; then every order of the root among certificates of such names.
+TEST(StoreNames, EveryOrderFindsTheRootAndItsNewestList) {
+  Morvane_add_all_digests();
+  const morvane_test::Bytes ca = {0x30, 0x03, 0x01, 0x01, 0xFF};
+  X509* root = morvane_test::MakeCert({"Root", "", 2, 1, {{87, true, ca}}});
+  X509* leaf = morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}});
+  std::vector<X509_CRL*> lists = {ListOf(nullptr, {}, 86400), ListOf(nullptr, {5}, 60)};
+  for (int k : {1, 4, 6, 7, 9}) lists.push_back(ListOf(&kNames[k], {}, k == 1 ? 3600 : 30));
+  std::vector<X509*> certs = {root};
+  for (int k : {1, 2, 4, 5, 7}) {
+    certs.push_back(morvane_test::MakeCert({"Root", "", 2, 10 + k, {{87, true, ca}},
+                                            x509_test::RsaKey2(), x509_test::RsaKey2()}));
+    X509_NAME* name = Cn(kNames[k].type, kNames[k].text);
+    X509_set_subject_name(certs.back(), name);
+    X509_set_issuer_name(certs.back(), name);
+    X509_NAME_free(name);
+  }
+  std::vector<int> order(lists.size());
+  int orders = 0, revoked = 0;
+  for (int i = 0; i < static_cast<int>(order.size()); i++) order[i] = i;
+  do {
+    X509_STORE* store = X509_STORE_new();
+    ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+    for (int i : order) ASSERT_EQ(1, X509_STORE_add_crl(store, lists[i]));
+    revoked += VerifyAt(store, leaf, true) == X509_V_ERR_CERT_REVOKED;
+    orders++;
+    X509_STORE_free(store);
+  } while (std::next_permutation(order.begin(), order.end()));
+  EXPECT_EQ(5040, orders);
+  EXPECT_EQ(orders, revoked);
+  order.resize(certs.size());
+  for (int i = 0; i < static_cast<int>(order.size()); i++) order[i] = i;
+  orders = 0;
+  int found = 0;
+  do {
+    X509_STORE* store = X509_STORE_new();
+    for (int i : order) ASSERT_EQ(1, X509_STORE_add_cert(store, certs[i]));
+    found += VerifyAt(store, root, false) == 100;
+    orders++;
+    X509_STORE_free(store);
+  } while (std::next_permutation(order.begin(), order.end()));
+  EXPECT_EQ(720, orders);
+  EXPECT_EQ(orders, found);
+  for (X509_CRL* crl : lists) X509_CRL_free(crl);
+  for (X509* x : certs) X509_free(x);
+  X509_free(leaf);
+}
+
+// Certificates and lists under each name, added in random orders: each is
+// found by its own name and matched in the cache.
+TEST(StoreNames, EachObjectIsFoundByItsNameInAnyOrder) {
+  std::vector<X509_OBJECT> objects;
+  for (const NameSpec& n : kNames) {
+    X509_NAME* name = Cn(n.type, n.text);
+    for (int copy = 0; copy < 2; copy++) {
+      X509* x = morvane_test::MakeCert({"Root", "", 2, static_cast<long>(objects.size()), {}});
+      X509_set_subject_name(x, name);
+      X509_CRL* crl = morvane_test::MakeCrl("Root", {}, kListMoment - copy);
+      X509_CRL_set_issuer_name(crl, name);
+      X509_OBJECT o{};
+      o.type = X509_LU_X509;
+      o.data.x509 = x;
+      objects.push_back(o);
+      o.type = X509_LU_CRL;
+      o.data.crl = crl;
+      objects.push_back(o);
+    }
+    X509_NAME_free(name);
+  }
+  std::mt19937 rng(97);
+  for (int round = 0; round < 200; round++) {
+    std::shuffle(objects.begin(), objects.end(), rng);
+    X509_STORE* store = X509_STORE_new();
+    for (X509_OBJECT& o : objects)
+      ASSERT_EQ(1, o.type == X509_LU_X509 ? X509_STORE_add_cert(store, o.data.x509)
+                                          : X509_STORE_add_crl(store, o.data.crl));
+    X509_STORE_CTX ctx;
+    ASSERT_EQ(1, X509_STORE_CTX_init(&ctx, store, nullptr, nullptr));
+    for (X509_OBJECT& o : objects) {
+      X509_NAME* name = o.type == X509_LU_X509 ? X509_get_subject_name(o.data.x509)
+                                               : o.data.crl->crl->issuer;
+      X509_OBJECT got{};
+      ASSERT_EQ(1, X509_STORE_get_by_subject(&ctx, o.type, name, &got));
+      X509_NAME* got_name = got.type == X509_LU_X509 ? X509_get_subject_name(got.data.x509)
+                                                     : got.data.crl->crl->issuer;
+      EXPECT_EQ(0, X509_NAME_cmp(name, got_name));
+      X509_OBJECT_free_contents(&got);
+      const X509_OBJECT* match = X509_OBJECT_retrieve_match(store->objs, &o);
+      ASSERT_NE(nullptr, match);
+      EXPECT_EQ(o.data.ptr, match->data.ptr);
+    }
+    X509_STORE_CTX_cleanup(&ctx);
+    X509_STORE_free(store);
+  }
+  for (X509_OBJECT& o : objects) X509_OBJECT_free_contents(&o);
 }
 
 }  // namespace
