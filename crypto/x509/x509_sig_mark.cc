@@ -12,12 +12,13 @@
 // name costs the same whatever the object's size.  A change to any of
 // them, in place or not, names another verdict (a change to the signed
 // part's fields marks it modified, and a modified one names none), so a
-// kept one is never stale; an object whose signed part is encoded afresh at each check (one
-// built or changed here) keeps none.  The slots are read under a read lock
-// and written under a write lock (lock 3 for certificates, 6 for lists),
-// never held across a check; when they are full the oldest goes, which
-// costs a check, never a verdict.  A check that ran out of memory or met an
-// unknown algorithm (registered later, it may verify) keeps nothing.
+// kept one is never stale; an object whose signed part is encoded afresh
+// at each check (one built or changed here) keeps none.  The slots are
+// read under a read lock and written under a write lock (lock 3 for
+// certificates, 6 for lists), never held across a check; when they are
+// full the oldest goes, which costs a check, never a verdict.  A check
+// that ran out of memory or met an unknown algorithm (registered later, it
+// may verify) keeps nothing.
 
 #include <string.h>
 
