@@ -129,6 +129,8 @@ void RegisterRand();
 void RegisterRsa();
 void RegisterX509();
 void RegisterX509Policy();
+// Verification against long-lived objects and store additions (bench_x509_verify.cc).
+void RegisterX509Verify();
 void RegisterPkitsVerify();
 void RegisterRsaSign();
 

@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
   bench::RegisterDsaDh();
   bench::RegisterX509();
   bench::RegisterX509Policy();
+  bench::RegisterX509Verify();
   bench::RegisterPkcs7();
   bench::RegisterPkitsVerify();
   if (!bench::g_mismatches.empty()) {

@@ -36,6 +36,7 @@
 #include <morvane/x509_vfy.h>
 
 #include "bench.h"
+#include "x509_der.h"
 
 namespace bench {
 namespace {
@@ -363,19 +364,6 @@ void RegisterStoreLoadFile(const Der& cert_der) {
 // "x509-store/crl-file/1500": X509_STORE_load_locations of a PEM file of
 // 1,500 such revocation lists (written once before the timing).
 
-// A copy of the DER object with the first two octets of its signature (its
-// last 16 octets of all) set to k.
-Der WithSignatureHead(const Der& der, int k) {
-  Der out = der;
-  // The signature is the last BIT STRING: its octets end the encoding.  Its
-  // first two follow the unused-bits octet; a signature of 256 octets or
-  // more leaves 16 past them.
-  const size_t at = out.size() - 256;
-  out[at] = static_cast<unsigned char>(k >> 8);
-  out[at + 1] = static_cast<unsigned char>(k);
-  return out;
-}
-
 // The former index's step over a string: its length, then eight octets at a
 // time (least significant first), each multiplied in and shifted down.
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
@@ -404,15 +392,6 @@ Der ForcedSerial(const Der& subject, uint64_t target) {
   Der serial(8);
   for (int j = 0; j < 8; j++) serial[j] = static_cast<unsigned char>(w >> (8 * j));
   return serial;
-}
-
-template <class T>
-Der EncodeWith(int (*i2d)(T*, unsigned char**), T* v) {
-  unsigned char* p = nullptr;
-  const int n = i2d(v, &p);
-  Der out(p, p + (n > 0 ? n : 0));
-  MORVANE_free(p);
-  return out;
 }
 
 // n certificates of distinct subjects that the former index keyed alike.

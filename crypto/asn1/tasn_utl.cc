@@ -101,6 +101,7 @@ void asn1_enc_init(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   enc->enc = nullptr;
   enc->len = 0;
   enc->modified = 1;
+  enc->digested = 0;
 }
 
 /* see morvane/asn1t.h */
@@ -111,17 +112,20 @@ void asn1_enc_free(ASN1_VALUE** pval, const ASN1_ITEM* it) {
   enc->enc = nullptr;
   enc->len = 0;
   enc->modified = 1;
+  enc->digested = 0;
 }
 
 /* see morvane/asn1t.h */
 int asn1_enc_save(ASN1_VALUE** pval, const unsigned char* in, int inlen, const ASN1_ITEM* it) {
   ASN1_ENCODING* enc = enc_of(pval, it);
   if (enc == nullptr) return 1;
-  // Whatever happens, the old octets are no longer the structure's encoding.
+  // Whatever happens, the old octets (and their digest) are no longer the
+  // structure's encoding.
   MORVANE_free(enc->enc);
   enc->enc = nullptr;
   enc->len = 0;
   enc->modified = 1;
+  enc->digested = 0;
   if (inlen < 0 || (inlen > 0 && in == nullptr)) return 0;
   enc->enc = static_cast<unsigned char*>(MORVANE_malloc(inlen > 0 ? inlen : 1));
   if (enc->enc == nullptr) {

@@ -21,7 +21,7 @@
 static_assert(offsetof(X509_REVOKED, extensions) == 16 && offsetof(X509_REVOKED, sequence) == 24 &&
               sizeof(X509_REVOKED) == 32);
 static_assert(offsetof(X509_CRL_INFO, revoked) == 40 && offsetof(X509_CRL_INFO, enc) == 56 &&
-              sizeof(X509_CRL_INFO) == 80);
+              sizeof(X509_CRL_INFO) == 112);
 static_assert(offsetof(X509_CRL, references) == 24 && offsetof(X509_CRL, valid) == 28 &&
               offsetof(X509_CRL, kept_sigs) == 32 && offsetof(X509_CRL, flags) == 40 &&
               sizeof(X509_CRL) == 48);

@@ -14,8 +14,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
-static_assert(offsetof(X509_REQ_INFO, version) == 24 && offsetof(X509_REQ_INFO, attributes) == 48 &&
-              sizeof(X509_REQ_INFO) == 56);
+static_assert(offsetof(X509_REQ_INFO, version) == 56 && offsetof(X509_REQ_INFO, attributes) == 80 &&
+              sizeof(X509_REQ_INFO) == 88);
 static_assert(offsetof(X509_REQ, references) == 24 && sizeof(X509_REQ) == 32);
 
 namespace {

@@ -32,7 +32,7 @@
 
 static_assert(offsetof(X509_CINF, serialNumber) == 8 && offsetof(X509_CINF, key) == 48 &&
               offsetof(X509_CINF, extensions) == 72 && offsetof(X509_CINF, enc) == 80 &&
-              sizeof(X509_CINF) == 104);
+              sizeof(X509_CINF) == 136);
 static_assert(offsetof(X509, valid) == 24 && offsetof(X509, references) == 28 &&
               offsetof(X509, name) == 32 && offsetof(X509, ex_data) == 40 &&
               offsetof(X509, ex_pathlen) == 56 && offsetof(X509, skid) == 104 &&

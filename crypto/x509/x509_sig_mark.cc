@@ -6,14 +6,19 @@
 // Implementation notes: the name of a verdict covers the signed part's
 // octets as decoded (what X509_verify digests while `enc.modified` is
 // clear), the signature algorithm's DER, the signature value and the
-// digest of the checking key's SubjectPublicKeyInfo.  A change to any of
-// them, in place or not, names another verdict, so a kept one is never
-// stale; an object whose signed part is encoded afresh at each check (one
-// built or changed here) keeps none.  The slots are read under a read lock
-// and written under a write lock (lock 3 for certificates, 6 for lists),
-// never held across a check; when they are full the oldest goes, which
-// costs a check, never a verdict.  A check that ran out of memory or met an
-// unknown algorithm (registered later, it may verify) keeps nothing.
+// digest of the checking key's SubjectPublicKeyInfo.  The signed part
+// enters by its SHA-256 digest, made once and kept in its ASN1_ENCODING
+// beside the octets (a decode that replaces or drops them clears it), so a
+// name costs the same whatever the object's size.  A change to any of
+// them, in place or not, names another verdict (a change to the signed
+// part's fields marks it modified, and a modified one names none), so a
+// kept one is never stale; an object whose signed part is encoded afresh
+// at each check (one built or changed here) keeps none.  The slots are
+// read under a read lock and written under a write lock (lock 3 for
+// certificates, 6 for lists), never held across a check; when they are
+// full the oldest goes, which costs a check, never a verdict.  A check
+// that ran out of memory or met an unknown algorithm (registered later, it
+// may verify) keeps nothing.
 
 #include <string.h>
 
@@ -50,7 +55,7 @@ struct Signed;
 
 template <>
 struct Signed<X509> {
-  static const ASN1_ENCODING* enc(X509* x) {
+  static ASN1_ENCODING* enc(X509* x) {
     return x->cert_info != nullptr ? &x->cert_info->enc : nullptr;
   }
   static int verify(X509* x, EVP_PKEY* key) { return X509_verify(x, key); }
@@ -59,7 +64,7 @@ struct Signed<X509> {
 
 template <>
 struct Signed<X509_CRL> {
-  static const ASN1_ENCODING* enc(X509_CRL* crl) {
+  static ASN1_ENCODING* enc(X509_CRL* crl) {
     return crl->crl != nullptr ? &crl->crl->enc : nullptr;
   }
   static int verify(X509_CRL* crl, EVP_PKEY* key) { return X509_CRL_verify(crl, key); }
@@ -73,23 +78,43 @@ void digest_part(SHA256_CTX* c, const unsigned char* p, size_t len) {
   SHA256_Update(c, p, len);
 }
 
+// The SHA-256 digest of the octets enc keeps, into out.  The first caller to
+// finish one publishes it: claimed 0 -> 1 by a compare-and-swap, written,
+// then released as 2, after which nothing writes it; a caller that finds it
+// being written makes its own.
+void signed_part_digest(ASN1_ENCODING* enc, unsigned char* out) {
+  std::atomic_ref<int> state(enc->digested);
+  if (state.load(std::memory_order_acquire) == 2) {
+    memcpy(out, enc->digest, SHA256_DIGEST_LENGTH);
+    return;
+  }
+  SHA256(enc->enc, static_cast<size_t>(enc->len), out);
+  int unclaimed = 0;
+  if (state.compare_exchange_strong(unclaimed, 1, std::memory_order_relaxed)) {
+    memcpy(enc->digest, out, SHA256_DIGEST_LENGTH);
+    state.store(2, std::memory_order_release);
+  }
+}
+
 // The name of obj's verdict under key, into out: false when obj keeps no
 // verdicts (its signed part is not the one decoded, or a part does not
 // encode).
 template <class T>
 bool verdict_name(T* obj, const SessionKey* key, unsigned char* out) {
-  const ASN1_ENCODING* enc = Signed<T>::enc(obj);
-  if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 || obj->sig_alg == nullptr ||
-      obj->signature == nullptr)
+  ASN1_ENCODING* enc = Signed<T>::enc(obj);
+  if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 || enc->len < 0 ||
+      obj->sig_alg == nullptr || obj->signature == nullptr)
     return false;
   Written alg;
   algorithm_der(obj->sig_alg, alg);
   if (alg.length() < 0)
     ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
   if (alg.length() <= 0) return false;
+  unsigned char part[SHA256_DIGEST_LENGTH];
+  signed_part_digest(enc, part);
   SHA256_CTX c;
   SHA256_Init(&c);
-  digest_part(&c, enc->enc, static_cast<size_t>(enc->len));
+  digest_part(&c, part, sizeof part);
   digest_part(&c, alg.data(), static_cast<size_t>(alg.length()));
   const int sig_len = obj->signature->length > 0 ? obj->signature->length : 0;
   digest_part(&c, obj->signature->data, static_cast<size_t>(sig_len));

@@ -157,11 +157,18 @@ struct asn1_type_st {
   } value;
 };
 
-/* The cached encoding of a structure whose item keeps one (morvane/asn1t.h). */
+/* The cached encoding of a structure whose item keeps one (morvane/asn1t.h).
+ * The octets are the ones decoded and are never changed in place (a change
+ * to the structure sets `modified` instead).  `digested` and `digest` keep
+ * the SHA-256 digest of those octets once the verifier has made it (2:
+ * made; 0 or 1: not yet); saving, emptying or freeing the cache clears
+ * `digested`, so the digest never outlives its octets. */
 typedef struct ASN1_ENCODING_st {
   unsigned char *enc; /* complete encoding last decoded, owned */
   long len;
   int modified; /* 1: enc must not be reused */
+  int digested;
+  unsigned char digest[32];
 } ASN1_ENCODING;
 
 /* The parse context of the hand-written legacy decoders.  `error` receives

@@ -270,7 +270,8 @@ MORVANE_EXPORT int asn1_do_lock(ASN1_VALUE **pval, int op, const ASN1_ITEM *it);
 /* The cached encoding of a sequence with ASN1_AUX_ENCODING; for other items,
  * and for a null pval or *pval, they do nothing (asn1_enc_save returns 1,
  * asn1_enc_restore 0).  asn1_enc_init empties the cache without freeing it
- * and marks it modified; asn1_enc_free frees it and does the same.
+ * and marks it modified; asn1_enc_free frees it and does the same.  All
+ * three but asn1_enc_restore drop the digest kept with the octets.
  * asn1_enc_save replaces it by a copy of the `inlen` octets at `in` and marks
  * it unmodified; 0 (no error queued) on allocation failure or a negative
  * `inlen`, leaving it empty and modified.  asn1_enc_restore returns 0 while

@@ -353,6 +353,39 @@ void ListSignedWithMd5(X509*, X509*, X509_CRL* list) {
   list->sig_alg->algorithm = OBJ_nid2obj(kNidMd5WithRsa);
 }
 
+// A field set through its setter: the signed part is no longer the one
+// decoded, and is encoded afresh.
+void SetLeafSerial(X509*, X509* leaf, X509_CRL*) {
+  ASN1_INTEGER* serial = ASN1_INTEGER_new();
+  ASN1_INTEGER_set(serial, kLeafSerial + 1);
+  ASSERT_EQ(1, X509_set_serialNumber(leaf, serial));
+  ASN1_INTEGER_free(serial);
+}
+
+void SetListNextUpdate(X509*, X509*, X509_CRL* list) {
+  ASN1_TIME* t = ASN1_TIME_set(nullptr, kChainMoment + 2 * kDay);
+  ASSERT_EQ(1, X509_CRL_set_nextUpdate(list, t));
+  ASN1_TIME_free(t);
+}
+
+// Another object's signed part decoded into this one's (the object itself
+// is not told): the digest kept with the old octets goes with them.
+void DecodeOtherLeafPart(X509*, X509* leaf, X509_CRL*) {
+  X509* other = MakeCert({"Leaf", "Root", 2, kLeafSerial + 1, {}, RsaKey2()});
+  const Bytes der = Encode(i2d_X509_CINF, other->cert_info);
+  X509_free(other);
+  const unsigned char* p = der.data();
+  ASSERT_NE(nullptr, d2i_X509_CINF(&leaf->cert_info, &p, static_cast<long>(der.size())));
+}
+
+void DecodeOtherListPart(X509*, X509*, X509_CRL* list) {
+  X509_CRL* other = MakeCrl("Root", {{98, {}}}, kChainMoment - kDay, kChainMoment + kDay, {});
+  const Bytes der = Encode(i2d_X509_CRL_INFO, other->crl);
+  X509_CRL_free(other);
+  const unsigned char* p = der.data();
+  ASSERT_NE(nullptr, d2i_X509_CRL_INFO(&list->crl, &p, static_cast<long>(der.size())));
+}
+
 constexpr int kCertFails = X509_V_ERR_CERT_SIGNATURE_FAILURE;
 constexpr int kListFails = X509_V_ERR_CRL_SIGNATURE_FAILURE;
 
@@ -367,6 +400,10 @@ const ChangeCase kChangeCases[] = {
     {"LeafSignatureAlgorithm", Root::kRsa, LeafSignedWithMd5, kCertFails, kCertFails},
     {"ListSignatureValue", Root::kRsa, FlipListSignature, 0, kListFails},
     {"ListSignatureAlgorithm", Root::kRsa, ListSignedWithMd5, 0, kListFails},
+    {"LeafFieldSet", Root::kRsa, SetLeafSerial, kCertFails, kCertFails},
+    {"ListFieldSet", Root::kRsa, SetListNextUpdate, 0, kListFails},
+    {"LeafSignedPartDecodedAgain", Root::kRsa, DecodeOtherLeafPart, kCertFails, kCertFails},
+    {"ListSignedPartDecodedAgain", Root::kRsa, DecodeOtherListPart, 0, kListFails},
 };
 
 void PrintTo(const ChangeCase& c, std::ostream* os) {
