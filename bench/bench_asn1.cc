@@ -14,6 +14,7 @@
 #include <morvane/asn1t.h>
 #include <morvane/crypto.h>
 #include <morvane/stack.h>
+#include <morvane/x509v3.h>
 
 #include "bench.h"
 
@@ -125,9 +126,35 @@ void Register(const std::string& name, const ASN1_ITEM* it, std::vector<Der> obj
   }
 }
 
+// Text builders whose work must grow with their text alone: a generator
+// BITLIST of n rising bit numbers and a strong-extranet list of n zones.
+// Ten times the text should take about ten times the time.
+void RegisterBuilders() {
+  for (int n : {1000, 10000}) {
+    std::string bits = "FORMAT:BITLIST,BITSTRING:";
+    std::string zones;
+    for (int i = 0; i < n; i++) {
+      bits += (i ? "," : "") + std::to_string(i * 8);
+      zones += (i ? "," : "") + std::to_string(i + 1) + ":u";
+    }
+    benchmark::RegisterBenchmark(("asn1-gen-bitlist/" + std::to_string(n)).c_str(),
+                                 [bits](benchmark::State& state) {
+                                   for (auto _ : state)
+                                     ASN1_TYPE_free(ASN1_generate_v3(bits.c_str(), nullptr));
+                                 });
+    benchmark::RegisterBenchmark(("x509v3-sxnet/" + std::to_string(n)).c_str(),
+                                 [zones](benchmark::State& state) {
+                                   for (auto _ : state)
+                                     X509_EXTENSION_free(X509V3_EXT_conf_nid(
+                                         nullptr, nullptr, 143, const_cast<char*>(zones.c_str())));
+                                 });
+  }
+}
+
 }  // namespace
 
 void RegisterAsn1() {
+  RegisterBuilders();
   Register("asn1-ecdsa-sig", &BenchSig_it,
            ValidSignatures(std::string(MORVANE_BENCH_VECTORS_DIR) +
                            "/wycheproof/ecdsa_secp256r1_sha256_test.json"));

@@ -53,6 +53,12 @@ ASN1_BIT_STRING* c2i_ASN1_BIT_STRING(ASN1_BIT_STRING** a, const unsigned char** 
     ASN1err(ASN1_F_C2I_ASN1_BIT_STRING, ASN1_R_TOO_LONG);
     return nullptr;
   }
+  // A last octet has at most 7 unused bits (X.690, 8.6.2.2); a larger count
+  // would clear bits the value has and read back as another value.
+  if ((*pp)[0] > 7) {
+    ASN1err(ASN1_F_C2I_ASN1_BIT_STRING, ASN1_R_INVALID_BIT_STRING_BITS_LEFT);
+    return nullptr;
+  }
   ASN1_BIT_STRING* ret =
       (a != nullptr && *a != nullptr) ? *a : ASN1_STRING_type_new(ASN1_UT_BIT_STRING);
   if (ret == nullptr) return nullptr;

@@ -82,8 +82,7 @@ int i2d_ASN1_HEADER(ASN1_HEADER* a, unsigned char** pp) {
   if (pp == nullptr || ret < 0) return ret < 0 ? 0 : ret;
   unsigned char* p = *pp;
   ASN1_put_object(&p, 1, h + d, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL);
-  i2d_ASN1_OCTET_STRING(a->header, &p);
-  a->meth->i2d(a->data, &p);
+  if (i2d_ASN1_OCTET_STRING(a->header, &p) != h || a->meth->i2d(a->data, &p) != d) return 0;
   *pp = p;
   return ret;
 }

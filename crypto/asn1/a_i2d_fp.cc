@@ -32,13 +32,22 @@ int write_all(BIO* out, unsigned char* der, int n) {
 /* see morvane/asn1.h */
 int ASN1_i2d_bio(i2d_of_void* i2d, BIO* out, void* x) {
   const int n = i2d(x, nullptr);
+  if (n <= 0) {
+    ASN1err(ASN1_F_ASN1_I2D_BIO, ASN1_R_ENCODE_ERROR);
+    return 0;
+  }
   auto* der = static_cast<unsigned char*>(MORVANE_malloc(n));
   if (der == nullptr) {
     ASN1err(ASN1_F_ASN1_I2D_BIO, ERR_R_MALLOC_FAILURE);
     return 0;
   }
   unsigned char* p = der;
-  i2d(x, &p);
+  if (i2d(x, &p) != n || p - der != n) {  // nothing of a failed pass is written
+    morvane::internal::wipe(der, static_cast<size_t>(n));
+    MORVANE_free(der);
+    ASN1err(ASN1_F_ASN1_I2D_BIO, ASN1_R_ENCODE_ERROR);
+    return 0;
+  }
   return write_all(out, der, n);
 }
 

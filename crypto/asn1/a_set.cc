@@ -43,7 +43,10 @@ bool write_sorted(STACK* sk, int n, unsigned char** p, i2d_of_void* i2d) {
   unsigned char* start = *p;
   for (int i = 0; i < n; i++) {
     blobs[i].data = *p;
-    i2d(sk_value(sk, i), p);
+    if (i2d(sk_value(sk, i), p) < 0) {
+      MORVANE_free(blobs);
+      return false;
+    }
     blobs[i].length = static_cast<size_t>(*p - blobs[i].data);
   }
   const size_t total = static_cast<size_t>(*p - start);
@@ -86,10 +89,18 @@ int i2d_ASN1_SET(STACK* sk, unsigned char** pp, i2d_of_void* i2d, int tag, int x
   }
   unsigned char* p = *pp;
   ASN1_put_object(&p, 1, static_cast<int>(sum), tag, xclass);
+  unsigned char* const content = p;
+  bool ok = true;
   if (!is_set || n < 2) {
-    for (int i = 0; i < n; i++) i2d(sk_value(sk, i), &p);
+    for (int i = 0; ok && i < n; i++) ok = i2d(sk_value(sk, i), &p) >= 0;
   } else if (!write_sorted(sk, n, &p, i2d)) {
     ASN1err(ASN1_F_I2D_ASN1_SET, ERR_R_MALLOC_FAILURE);
+    return 0;
+  }
+  // An element whose writing pass failed (or wrote other than it measured)
+  // fails the whole set: the caller's buffer is not taken for its encoding.
+  if (!ok || static_cast<size_t>(p - content) != sum) {
+    ASN1err(ASN1_F_I2D_ASN1_SET, ASN1_R_ENCODE_ERROR);
     return 0;
   }
   *pp = p;

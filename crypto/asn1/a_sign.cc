@@ -62,9 +62,15 @@ class Encoding {
       len_ = ASN1_item_i2d(static_cast<ASN1_VALUE*>(x.value), &der_, x.it);
     } else {
       len_ = x.i2d(x.value, nullptr);
-      der_ = static_cast<unsigned char*>(MORVANE_malloc(len_));
+      der_ = len_ > 0 ? static_cast<unsigned char*>(MORVANE_malloc(len_)) : nullptr;
       unsigned char* p = der_;
-      if (der_ != nullptr) x.i2d(x.value, &p);
+      // A failed writing pass leaves no encoding: nothing is signed over
+      // octets the encoder never wrote.
+      if (der_ != nullptr && (x.i2d(x.value, &p) != len_ || p - der_ != len_)) {
+        morvane::internal::wipe(der_, static_cast<size_t>(len_));
+        MORVANE_free(der_);
+        der_ = nullptr;
+      }
     }
     if (der_ == nullptr) len_ = 0;
   }

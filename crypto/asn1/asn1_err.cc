@@ -13,7 +13,7 @@
 #include "asn1_err_data.inc"
 
 static_assert(std::size(ASN1_str_functs) == 117 + 1);
-static_assert(std::size(ASN1_str_reasons) == 116 + 1);
+static_assert(std::size(ASN1_str_reasons) == 117 + 1);
 
 /* see morvane/asn1.h */
 void ERR_load_ASN1_strings(void) {

@@ -254,16 +254,32 @@ int asn1_cb(const char* elem, int len, void* parg) {
   }
 }
 
+// One bit number of a BITLIST value; false when it is none or too high.
+bool bit_number(const char* elem, int len, unsigned long* num) {
+  if (elem == nullptr) return false;
+  char* eptr = nullptr;
+  *num = strtoul(elem, &eptr, 10);
+  if (eptr != elem + len) return false;  // not a whole number
+  if (*num > kMaxBitlistBit) {  // also any text that parses as a negative number
+    ASN1err(ASN1_F_BITSTR_CB, ASN1_R_INVALID_NUMBER);
+    return false;
+  }
+  return true;
+}
+
+// The highest bit number of a BITLIST value, into *(long*)max (-1: none).
+int bitmax_cb(const char* elem, int len, void* max) {
+  unsigned long num = 0;
+  if (!bit_number(elem, len, &num)) return 0;
+  auto* m = static_cast<long*>(max);
+  if (static_cast<long>(num) > *m) *m = static_cast<long>(num);
+  return 1;
+}
+
 // One bit number of a BITLIST value, set in the BIT STRING.
 int bitstr_cb(const char* elem, int len, void* bitstr) {
-  if (elem == nullptr) return 0;
-  char* eptr = nullptr;
-  const unsigned long num = strtoul(elem, &eptr, 10);
-  if (eptr != elem + len) return 0;  // not a whole number
-  if (num > kMaxBitlistBit) {  // also any text that parses as a negative number
-    ASN1err(ASN1_F_BITSTR_CB, ASN1_R_INVALID_NUMBER);
-    return 0;
-  }
+  unsigned long num = 0;
+  if (!bit_number(elem, len, &num)) return 0;
   if (!ASN1_BIT_STRING_set_bit(static_cast<ASN1_BIT_STRING*>(bitstr), static_cast<int>(num), 1)) {
     ASN1err(ASN1_F_BITSTR_CB, ERR_R_MALLOC_FAILURE);
     return 0;
@@ -376,7 +392,12 @@ ASN1_TYPE* asn1_str2type(const char* str, int format, int utype) {
       } else if (format == kAscii) {
         if (!ASN1_STRING_set(s, str, -1)) return str2type_refuse(atmp, ERR_R_MALLOC_FAILURE);
       } else if (format == kBitlist && utype == ASN1_UT_BIT_STRING) {
-        if (CONF_parse_list(str, ',', 1, bitstr_cb, s) <= 0)
+        // The highest bit first, so the string is sized once and every
+        // other bit lands inside it: linear in the text, whatever its order.
+        long max = -1;
+        if (CONF_parse_list(str, ',', 1, bitmax_cb, &max) <= 0 ||
+            (max >= 0 && !ASN1_BIT_STRING_set_bit(s, static_cast<int>(max), 1)) ||
+            CONF_parse_list(str, ',', 1, bitstr_cb, s) <= 0)
           return str2type_error(atmp, ASN1_R_LIST_ERROR, str);
         return atmp;  // trailing zero bits are dropped when written
       } else {

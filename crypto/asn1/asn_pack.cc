@@ -48,7 +48,11 @@ unsigned char* ASN1_seq_pack(STACK* sk, i2d_of_void* i2d, unsigned char** buf, i
     return nullptr;
   }
   unsigned char* p = der;
-  i2d_ASN1_SET(sk, &p, i2d, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL, 0);
+  if (i2d_ASN1_SET(sk, &p, i2d, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL, 0) != n) {
+    MORVANE_free(der);
+    ASN1err(ASN1_F_ASN1_SEQ_PACK, ASN1_R_ENCODE_ERROR);
+    return nullptr;
+  }
   if (len != nullptr) *len = n;
   if (buf != nullptr) *buf = der;
   return der;
@@ -79,7 +83,11 @@ ASN1_STRING* ASN1_pack_string(void* obj, i2d_of_void* i2d, ASN1_STRING** oct) {
     return unpacked(oct, s);
   }
   unsigned char* p = der;
-  i2d(obj, &p);
+  if (i2d(obj, &p) != n || p - der != n) {
+    MORVANE_free(der);
+    ASN1err(ASN1_F_ASN1_PACK_STRING, ASN1_R_ENCODE_ERROR);
+    return unpacked(oct, s);
+  }
   ASN1_STRING_set0(s, der, n);
   return packed(oct, s);
 }

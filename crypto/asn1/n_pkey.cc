@@ -174,7 +174,7 @@ int i2d_RSA_NET(const RSA* a, unsigned char** out, PassCallback cb, int sgckey) 
   }
   {
     unsigned char* p = inner->data;
-    i2d_NETSCAPE_PKEY(pkey, &p);
+    if (i2d_NETSCAPE_PKEY(pkey, &p) != pkeylen) goto done;
   }
   wipe_string(pkey->private_key);
   if (!read_pass(cb, pass, 1, ASN1_F_I2D_RSA_NET) || !derive_key(pass, sgckey, key) ||

@@ -147,7 +147,17 @@ int x509_name_encode(X509_NAME* a) {
   }
   if (!BUF_MEM_grow(a->bytes, len)) goto memerr;
   p = reinterpret_cast<unsigned char*>(a->bytes->data);
-  ASN1_item_ex_i2d(reinterpret_cast<ASN1_VALUE**>(&intname), &p, &X509_NAME_INTERNAL_it, -1, 0);
+  // The writing pass allocates too (a SET OF is sorted through a buffer):
+  // a short or failed write leaves no cache behind and the name still
+  // marked for rebuilding.
+  if (ASN1_item_ex_i2d(reinterpret_cast<ASN1_VALUE**>(&intname), &p, &X509_NAME_INTERNAL_it, -1,
+                       0) != len ||
+      p - reinterpret_cast<unsigned char*>(a->bytes->data) != len) {
+    a->bytes->length = 0;
+    sk_pop_free(intname, rdn_free);
+    ASN1err(ASN1_F_X509_NAME_ENCODE, ASN1_R_ENCODE_ERROR);
+    return -1;
+  }
   sk_pop_free(intname, rdn_free);
   a->modified = 0;
   return len;

@@ -264,13 +264,25 @@ EVP_PKEY* decode_key(const X509_PUBKEY* key) {
         goto err;
       }
     } else if (ptype == ASN1_UT_OBJECT) {
-      if (ret->pkey.ec == nullptr && (ret->pkey.ec = EC_KEY_new()) == nullptr) goto err;
-      EC_GROUP* group = EC_GROUP_new_by_curve_name(OBJ_obj2nid(param->value.object));
-      if (group == nullptr) goto err;
-      EC_GROUP_set_asn1_flag(group, 1);
-      const int ok = EC_KEY_set_group(ret->pkey.ec, group);
+      if (ret->pkey.ec == nullptr && (ret->pkey.ec = EC_KEY_new()) == nullptr) {
+        X509err(X509_F_X509_PUBKEY_GET, ERR_R_MALLOC_FAILURE);
+        goto err;
+      }
+      const int curve = OBJ_obj2nid(param->value.object);
+      EC_GROUP* group = EC_GROUP_new_by_curve_name(curve);
+      const bool known = group != nullptr;
+      if (known) EC_GROUP_set_asn1_flag(group, 1);
+      const int ok = known && EC_KEY_set_group(ret->pkey.ec, group);
       EC_GROUP_free(group);
-      if (!ok) goto err;
+      if (!ok) {
+        // A curve whose object this library does not know: the group
+        // lookup says nothing of it.
+        if (!known && curve == 0)
+          ERR_put_error(ERR_LIB_EC, EC_F_EC_GROUP_NEW_BY_CURVE_NAME, EC_R_UNKNOWN_GROUP, __FILE__,
+                        __LINE__);
+        X509err(X509_F_X509_PUBKEY_GET, ERR_R_EC_LIB);
+        goto err;
+      }
     }
     ret->save_parameters = 1;
   }
@@ -392,11 +404,14 @@ EVP_PKEY* pubkey_copy(X509_PUBKEY* key, const unsigned char* der, int len,
 
 /* see morvane/x509.h */
 EVP_PKEY* d2i_PUBKEY(EVP_PKEY** a, const unsigned char** in, long len) {
-  X509_PUBKEY* xpk = d2i_X509_PUBKEY(nullptr, in, len);
+  // The caller's input moves only when a key comes back.
+  const unsigned char* q = in != nullptr ? *in : nullptr;
+  X509_PUBKEY* xpk = d2i_X509_PUBKEY(nullptr, in != nullptr ? &q : nullptr, len);
   if (xpk == nullptr) return nullptr;
   EVP_PKEY* pkey = X509_PUBKEY_get(xpk);
   X509_PUBKEY_free(xpk);  // the caller keeps the only reference
   if (pkey == nullptr) return nullptr;
+  *in = q;
   if (a != nullptr) {
     EVP_PKEY_free(*a);
     *a = pkey;

@@ -115,7 +115,17 @@ DSA* dsa_from_pkcs8(PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int len) {
   }
   int reason = dsa == nullptr ? EVP_R_DECODE_ERROR : 0;
   BN_CTX* ctx = nullptr;
+  // The work of y = g^x mod p grows with the cube of p: a modulus past the
+  // bound DSA keys have is refused before anything is computed, and so is
+  // a q not below p and a private value outside 0 < x < q (however many
+  // octets it has).
+  if (reason == 0 && BN_num_bits(dsa->p) > DSA_MAX_MODULUS_BITS) reason = EVP_R_UNSUPPORTED_KEY_SIZE;
+  if (reason == 0 && (dsa->q == nullptr || BN_cmp(dsa->q, dsa->p) >= 0)) reason = EVP_R_DECODE_ERROR;
+  if (reason == 0 && x->length > BN_num_bytes(dsa->q) + 1) reason = EVP_R_BN_DECODE_ERROR;
   if (reason == 0 && (dsa->priv_key = ASN1_INTEGER_to_BN(x, nullptr)) == nullptr)
+    reason = EVP_R_BN_DECODE_ERROR;
+  if (reason == 0 && (BN_is_negative(dsa->priv_key) || BN_is_zero(dsa->priv_key) ||
+                      BN_cmp(dsa->priv_key, dsa->q) >= 0))
     reason = EVP_R_BN_DECODE_ERROR;
   if (reason == 0) {
     BN_set_flags(dsa->priv_key, BN_FLAG_SECRET);
@@ -131,6 +141,19 @@ DSA* dsa_from_pkcs8(PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int len) {
   EVPerr(EVP_F_EVP_PKCS82PKEY, reason);
   DSA_free(dsa);
   return nullptr;
+}
+
+// Whether the key's private number d is 1 <= d < n, the group's order (a
+// number longer than n is turned away before any arithmetic).
+bool scalar_in_range(const EC_KEY* key) {
+  const BIGNUM* d = EC_KEY_get0_private_key(key);
+  BIGNUM* order = BN_new();
+  const bool ok = d != nullptr && order != nullptr &&
+                  EC_GROUP_get_order(EC_KEY_get0_group(key), order, nullptr) &&
+                  BN_num_bits(d) <= BN_num_bits(order) && !BN_is_negative(d) && !BN_is_zero(d) &&
+                  BN_cmp(d, order) < 0;
+  BN_free(order);
+  return ok;
 }
 
 // The EC key of the private-key bytes under the curve of the algorithm's
@@ -166,6 +189,11 @@ EC_KEY* ec_from_pkcs8(const PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int
   const unsigned char* q = p;
   if (d2i_ECPrivateKey(&key, &q, len) == nullptr) {
     EVPerr(EVP_F_EVP_PKCS82PKEY, EVP_R_DECODE_ERROR);
+    EC_KEY_free(key);
+    return nullptr;
+  }
+  if (!scalar_in_range(key)) {
+    EVPerr(EVP_F_EVP_PKCS82PKEY, EVP_R_BN_DECODE_ERROR);
     EC_KEY_free(key);
     return nullptr;
   }

@@ -152,7 +152,7 @@ int PEM_ASN1_write_bio(i2d_of_void* i2d, const char* name, BIO* bp, char* x, con
   EVP_CIPHER_CTX_init(&ctx);
   morvane::internal::Wiper wb(buf), wk(key), wi(iv);
   buf[0] = '\0';
-  bool ok = len >= 0 && len <= dsize;
+  bool ok = len >= 0 && len == dsize && p - data == len;
   if (!ok) PEMerr(PEM_F_PEM_ASN1_WRITE_BIO, ERR_R_ASN1_LIB);
   if (ok && enc != nullptr) {
     if (kstr == nullptr) {

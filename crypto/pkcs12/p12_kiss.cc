@@ -32,6 +32,7 @@
 
 #include "internal/err_mark.h"
 #include "internal/err_watch.h"
+#include "pkcs12/work_budget.h"
 
 namespace {
 
@@ -48,6 +49,8 @@ struct ParseState {
   EVP_PKEY* key = nullptr;             // the first key bag's key, once decoded
   ASN1_OCTET_STRING* keyid = nullptr;  // and its localKeyID, when it has one
   STACK* certs = nullptr;              // every certificate, in file order
+  morvane::pkcs12::WorkBudget* budget = nullptr;  // the MAC's and safes' counts drawn already
+  bool over_budget = false;                       // a shrouded key's count was not there
 };
 
 enum class Mac { kVerified, kMismatch, kNotComputed };
@@ -81,10 +84,15 @@ bool parse_bags(STACK* bags, ParseState* st);
 
 // The key of a key bag, decrypted when shrouded; null with the reason
 // queued.
-EVP_PKEY* decode_key(PKCS12_SAFEBAG* bag, const ParseState* st) {
+EVP_PKEY* decode_key(PKCS12_SAFEBAG* bag, ParseState* st) {
   PKCS8_PRIV_KEY_INFO* p8 = bag->value.keybag;
   PKCS8_PRIV_KEY_INFO* dec = nullptr;
   if (OBJ_obj2nid(bag->type) == kShroudedKeyBag) {
+    if (!st->budget->charge(bag->value.shkeybag != nullptr ? bag->value.shkeybag->algor : nullptr,
+                            PKCS12_F_PARSE_BAG)) {
+      st->over_budget = true;
+      return nullptr;
+    }
     dec = PKCS12_decrypt_skey(bag, st->pass, st->passlen);
     if (dec == nullptr) return nullptr;
     p8 = dec;
@@ -111,7 +119,10 @@ bool take_key(PKCS12_SAFEBAG* bag, const ASN1_OCTET_STRING* id, ParseState* st) 
   morvane::internal::ErrorMark mark(!st->want_key);
   const morvane::internal::MallocFailureWatch watch;
   st->key = decode_key(bag, st);
-  if (st->key != nullptr || st->want_key || watch.seen()) return st->key != nullptr;
+  // Work past the budget fails the parse even for a key only decoded for
+  // the pairing: a bound never reads as "no key there".
+  if (st->key != nullptr || st->want_key || watch.seen() || st->over_budget)
+    return st->key != nullptr;
   mark.pop();
   return true;
 }
@@ -265,11 +276,22 @@ int PKCS12_parse(PKCS12* p12, const char* pass, EVP_PKEY** pkey, X509** cert, ST
   if (cert != nullptr) *cert = nullptr;
   // A null or empty pass phrase may have been used as either form; a MAC
   // that cannot be computed with the first cannot be with the second.
+  // One budget of iterations for the whole call: the MAC and the encrypted
+  // safes are drawn before anything is derived, each shrouded key as it is
+  // found.
+  morvane::pkcs12::WorkBudget budget;
+  const long mac_work = p12->mac != nullptr ? morvane::pkcs12::stated_work(p12->mac->iter) : 0;
   int passlen = -1;
   Mac mac = Mac::kMismatch;
-  if (pass == nullptr || *pass == '\0') {
+  if (!budget.charge(morvane::pkcs12::stated_work(p12), PKCS12_F_PKCS12_PARSE)) {
+    mac = Mac::kNotComputed;
+  } else if (pass == nullptr || *pass == '\0') {
     passlen = 0;
     for (const char* form : {static_cast<const char*>(nullptr), ""}) {
+      if (form != nullptr && !budget.charge(mac_work, PKCS12_F_PKCS12_PARSE)) {
+        mac = Mac::kNotComputed;  // the second form's MAC is past the budget
+        break;
+      }
       mac = check_mac(p12, form, 0);
       if (mac != Mac::kMismatch) {
         pass = form;
@@ -280,6 +302,7 @@ int PKCS12_parse(PKCS12* p12, const char* pass, EVP_PKEY** pkey, X509** cert, ST
     mac = check_mac(p12, pass, -1);
   }
   ParseState st{pass, passlen, pkey != nullptr, cert != nullptr || ca != nullptr};
+  st.budget = &budget;
   bool ok = false;
   if (mac != Mac::kVerified) {
     PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE);

@@ -178,7 +178,11 @@ int PKCS7_add_attrib_smimecap(PKCS7_SIGNER_INFO* si, STACK* cap) {
     return 0;
   }
   unsigned char* p = der;
-  i2d_ASN1_SET(cap, &p, i2d_algor, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL, 0);
+  if (i2d_ASN1_SET(cap, &p, i2d_algor, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL, 0) != len) {
+    ASN1_STRING_free(seq);
+    MORVANE_free(der);
+    return 0;  // the encoder queued why
+  }
   const int ok = ASN1_STRING_set(seq, der, len);
   MORVANE_free(der);
   if (!ok) {

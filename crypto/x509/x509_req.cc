@@ -92,12 +92,13 @@ int X509_REQ_add_extensions_nid(X509_REQ* req, STACK* exts, int nid) {
   unsigned char* buf = nullptr;
   bool pushed_type = false;
   const int len = i2d_ASN1_SET(exts, nullptr, i2d, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL, 0);
-  if (at == nullptr || seq == nullptr || len <= 0) goto err;
+  if (len <= 0) goto err;  // the encoder said why
+  if (at == nullptr || seq == nullptr) goto memerr;
   buf = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(len)));
-  if (buf == nullptr) goto err;
+  if (buf == nullptr) goto memerr;
   {
     unsigned char* p = buf;
-    i2d_ASN1_SET(exts, &p, i2d, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL, 0);
+    if (i2d_ASN1_SET(exts, &p, i2d, ASN1_UT_SEQUENCE, ASN1_CLASS_UNIVERSAL, 0) != len) goto err;
   }
   ASN1_STRING_set0(seq, buf, len);
   buf = nullptr;
@@ -105,22 +106,24 @@ int X509_REQ_add_extensions_nid(X509_REQ* req, STACK* exts, int nid) {
   at->value.sequence = seq;
   seq = nullptr;
   attr = X509_ATTRIBUTE_new();
-  if (attr == nullptr) goto err;
+  if (attr == nullptr) goto memerr;
   attr->value.set = sk_new_null();
   if (attr->value.set == nullptr || !sk_push(attr->value.set, reinterpret_cast<char*>(at)))
-    goto err;
+    goto memerr;
   pushed_type = true;
   attr->single = 0;
   attr->object = OBJ_nid2obj(nid);
   if (attr->object == nullptr) goto err;
   if (req->req_info->attributes == nullptr) {
     req->req_info->attributes = sk_new_null();
-    if (req->req_info->attributes == nullptr) goto err;
+    if (req->req_info->attributes == nullptr) goto memerr;
   }
-  if (!sk_push(req->req_info->attributes, reinterpret_cast<char*>(attr))) goto err;
+  if (!sk_push(req->req_info->attributes, reinterpret_cast<char*>(attr))) goto memerr;
   req->req_info->enc.modified = 1;
   return 1;
 
+memerr:
+  X509err(0, ERR_R_MALLOC_FAILURE);
 err:
   MORVANE_free(buf);
   ASN1_STRING_free(seq);

@@ -249,6 +249,11 @@ bool copy_email(X509V3_CTX* ctx, GENERAL_NAMES* gens, bool move) {
     if (move) {
       X509_NAME_ENTRY_free(X509_NAME_delete_entry(nm, i));
       i--;  // the next entry now stands at i
+      // The subject changed: the encoding kept from decoding is stale.
+      if (ctx->subject_cert != nullptr)
+        ctx->subject_cert->cert_info->enc.modified = 1;
+      else
+        ctx->subject_req->req_info->enc.modified = 1;
     }
   }
   return true;

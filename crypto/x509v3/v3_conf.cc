@@ -223,7 +223,10 @@ int add_request_extensions(X509_REQ* req, STACK* exts) {
   unsigned char* der = nullptr;
   const int len = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(exts), &der,
                                 &X509_EXTENSIONS_it);
-  if (len <= 0) return 0;
+  if (len <= 0) {
+    X509V3err(X509V3_F_X509V3_EXT_NCONF, ERR_R_ASN1_LIB);
+    return 0;
+  }
   const int ok = X509_REQ_add1_attr_by_NID(req, kNidExtReq, kSequence, der, len);
   MORVANE_free(der);
   return ok;
@@ -325,7 +328,9 @@ int X509V3_EXT_REQ_add_nconf(CONF* conf, X509V3_CTX* ctx, const char* section, X
     sk_pop_free(exts, free_extension);
     return 0;
   }
-  const int ret = req != nullptr ? add_request_extensions(req, exts) : 1;
+  // A section without lines adds nothing and succeeds, as it does for a
+  // certificate or a revocation list.
+  const int ret = req != nullptr && sk_num(exts) > 0 ? add_request_extensions(req, exts) : 1;
   sk_pop_free(exts, free_extension);
   return ret;
 }

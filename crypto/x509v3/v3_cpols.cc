@@ -292,6 +292,12 @@ void* r2i_certpol(const X509V3_EXT_METHOD* /*method*/, X509V3_CTX* ctx, const ch
       goto err;
     }
   }
+  // certificatePolicies is a SEQUENCE SIZE (1..MAX) (RFC 5280, 4.2.1.4): a
+  // list of options alone ("ia5org") names no policy.
+  if (sk_num(pols) == 0) {
+    X509V3err(X509V3_F_R2I_CERTPOL, X509V3_R_INVALID_POLICY_IDENTIFIER);
+    goto err;
+  }
   sk_pop_free(vals, morvane::x509v3::free_conf_value);
   return pols;
 

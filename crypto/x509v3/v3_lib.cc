@@ -319,7 +319,7 @@ X509_EXTENSION* X509V3_EXT_i2d(int ext_nid, int crit, void* ext_struc) {
     if (len >= 0 &&
         (der = static_cast<unsigned char*>(MORVANE_malloc(len > 0 ? len : 1))) != nullptr) {
       unsigned char* p = der;
-      len = method->i2d(ext_struc, &p);
+      if (method->i2d(ext_struc, &p) != len || p - der != len) len = -1;
     }
   }
   X509_EXTENSION* ext = nullptr;

@@ -8,6 +8,7 @@
 #include <morvane/asn1.h>
 #include <morvane/asn1t.h>
 #include <morvane/bio.h>
+#include <morvane/buffer.h>
 #include <morvane/conf.h>
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -33,7 +34,8 @@ using morvane::x509v3::value_context;
 
 constexpr int kNidInheritAll = 665;    // id-ppl-inheritAll
 constexpr int kNidIndependent = 667;   // id-ppl-independent
-constexpr int kFileChunk = 2048;
+constexpr int kFileChunk = 64 * 1024;
+constexpr int kMaxPolicyFile = 64 * 1024 * 1024;  // octets of a policy:file: source
 
 int i2r_pci(const X509V3_EXT_METHOD* /*method*/, void* value, BIO* out, int indent) {
   auto* pci = static_cast<PROXY_CERT_INFO_EXTENSION*>(value);
@@ -76,20 +78,38 @@ bool append_file(ASN1_OCTET_STRING* policy, const char* name, const CONF_VALUE* 
     value_context(val);
     return false;
   }
-  unsigned char buf[kFileChunk];
-  int n;
-  bool ok = true;
-  while (ok && (n = BIO_read(in, buf, sizeof(buf))) > 0) {
-    if (!append(policy, buf, static_cast<size_t>(n))) {
+  // Read into one buffer that grows geometrically, then appended once: the
+  // work is linear in the file.  A file past kMaxPolicyFile (a device that
+  // never ends, say) is refused, not cut.
+  BUF_MEM* buf = BUF_MEM_new();
+  int used = 0, n = 0;
+  bool ok = buf != nullptr;
+  if (!ok) X509V3err(X509V3_F_PROCESS_PCI_VALUE, ERR_R_MALLOC_FAILURE);
+  while (ok) {
+    if (used > kMaxPolicyFile) {
+      X509V3err(X509V3_F_PROCESS_PCI_VALUE, X509V3_R_INVALID_LENGTH);
+      value_context(val);
+      ok = false;
+      break;
+    }
+    if (!BUF_MEM_grow(buf, used + kFileChunk)) {
       X509V3err(X509V3_F_PROCESS_PCI_VALUE, ERR_R_MALLOC_FAILURE);
       ok = false;
+      break;
     }
+    if ((n = BIO_read(in, buf->data + used, kFileChunk)) <= 0) break;
+    used += n;
   }
   if (ok && n < 0) {
     X509V3err(X509V3_F_PROCESS_PCI_VALUE, ERR_R_BIO_LIB);
     value_context(val);
     ok = false;
   }
+  if (ok && !append(policy, buf->data, static_cast<size_t>(used))) {
+    X509V3err(X509V3_F_PROCESS_PCI_VALUE, ERR_R_MALLOC_FAILURE);
+    ok = false;
+  }
+  BUF_MEM_free(buf);
   BIO_free_all(in);
   return ok;
 }

@@ -1,6 +1,7 @@
 // Strong Extranet identifiers: a version and a list of (zone, user) pairs,
 // printed one pair a line and built from a list of zone:user pairs.
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <morvane/asn1.h>
@@ -46,14 +47,47 @@ int sxnet_i2r(const X509V3_EXT_METHOD* /*method*/, void* value, BIO* out, int in
   return 1;
 }
 
+int add_id(SXNET** psx, ASN1_INTEGER* zone, const char* user, int userlen, bool check_zone);
+
+int zone_cmp(const void* a, const void* b) {
+  return ASN1_STRING_cmp((*static_cast<SXNETID* const*>(a))->zone,
+                         (*static_cast<SXNETID* const*>(b))->zone);
+}
+
+// Whether two identifiers of sx share a zone: sorted by zone, with the
+// comparison that tells zones apart, so the check is not quadratic.
+int shared_zone(const SXNET* sx) {
+  const int n = sk_num(sx->ids);
+  if (n < 2) return 0;
+  auto* ids = static_cast<SXNETID**>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(SXNETID*)));
+  if (ids == nullptr) return -1;
+  for (int i = 0; i < n; i++) ids[i] = reinterpret_cast<SXNETID*>(sk_value(sx->ids, i));
+  qsort(ids, static_cast<size_t>(n), sizeof(SXNETID*), zone_cmp);
+  int shared = 0;
+  for (int i = 1; shared == 0 && i < n; i++) shared = zone_cmp(&ids[i - 1], &ids[i]) == 0;
+  MORVANE_free(ids);
+  return shared;
+}
+
 void* sxnet_v2i(const X509V3_EXT_METHOD* /*method*/, X509V3_CTX* /*ctx*/, STACK* values) {
   SXNET* sx = nullptr;
   for (int i = 0; i < sk_num(values); i++) {
     auto* cnf = reinterpret_cast<CONF_VALUE*>(sk_value(values, i));
-    if (!SXNET_add_id_asc(&sx, cnf->name, cnf->value, -1)) {
+    ASN1_INTEGER* izone = cnf->name != nullptr ? s2i_ASN1_INTEGER(nullptr, cnf->name) : nullptr;
+    if (izone == nullptr) X509V3err(X509V3_F_SXNET_ADD_ID_ASC, X509V3_R_ERROR_CONVERTING_ZONE);
+    // Zones are compared once, after the last pair.
+    if (izone == nullptr || !add_id(&sx, izone, cnf->value, -1, false)) {
+      ASN1_INTEGER_free(izone);
       SXNET_free(sx);
       return nullptr;
     }
+  }
+  const int shared = sx != nullptr ? shared_zone(sx) : 0;
+  if (shared != 0) {
+    X509V3err(X509V3_F_SXNET_ADD_ID_INTEGER,
+              shared < 0 ? ERR_R_MALLOC_FAILURE : X509V3_R_DUPLICATE_ZONE_ID);
+    SXNET_free(sx);
+    return nullptr;
   }
   return sx;
 }
@@ -111,6 +145,12 @@ int SXNET_add_id_ulong(SXNET** psx, unsigned long lzone, const char* user, int u
 
 /* see morvane/x509v3.h */
 int SXNET_add_id_INTEGER(SXNET** psx, ASN1_INTEGER* zone, const char* user, int userlen) {
+  return add_id(psx, zone, user, userlen, true);
+}
+
+namespace {
+
+int add_id(SXNET** psx, ASN1_INTEGER* zone, const char* user, int userlen, bool check_zone) {
   if (psx == nullptr || zone == nullptr || user == nullptr) {
     X509V3err(X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_INVALID_NULL_ARGUMENT);
     return 0;
@@ -124,7 +164,7 @@ int SXNET_add_id_INTEGER(SXNET** psx, ASN1_INTEGER* zone, const char* user, int 
     X509V3err(X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_USER_TOO_LONG);
     return 0;
   }
-  if (*psx != nullptr && SXNET_get_id_INTEGER(*psx, zone) != nullptr) {
+  if (check_zone && *psx != nullptr && SXNET_get_id_INTEGER(*psx, zone) != nullptr) {
     X509V3err(X509V3_F_SXNET_ADD_ID_INTEGER, X509V3_R_DUPLICATE_ZONE_ID);
     return 0;
   }
@@ -155,6 +195,8 @@ merr:
   SXNET_free(created);
   return 0;
 }
+
+}  // namespace
 
 /* see morvane/x509v3.h */
 ASN1_OCTET_STRING* SXNET_get_id_asc(SXNET* sx, const char* zone) {

@@ -259,7 +259,13 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * key is compared with a certificate's), and then nothing is handed out and
  * a stack the caller gave holds what it held before.
  * PKCS12_newpass re-encrypts the safes and shrouded keys and the MAC under
- * `newpass`; on failure the PFX is left as it was. */
+ * `newpass` (a shrouded key under PBES2 again under PBES2 with its cipher;
+ * a safe under PBES2 is refused with "unsupported encryption algorithm");
+ * on failure the PFX is left as it was.
+ * Both spend at most PKCS5_MAX_FILE_ITER iterations counted over the whole
+ * file: the MAC (each pass-phrase form tried), every encrypted safe and
+ * every shrouded key; a file whose counts add up to more fails with
+ * "iteration count too large" before the derivation past the bound starts. */
 MORVANE_EXPORT PKCS12 *PKCS12_init(int mode);
 MORVANE_EXPORT PKCS12_SAFEBAG *PKCS12_add_cert(STACK **pbags, X509 *cert);
 MORVANE_EXPORT PKCS12_SAFEBAG *PKCS12_add_key(STACK **pbags, EVP_PKEY *key, int key_usage,
@@ -370,6 +376,7 @@ MORVANE_EXPORT extern const ASN1_ITEM PKCS12_AUTHSAFES_it;
 #define PKCS12_R_CONTENT_TYPE_NOT_DATA 121
 #define PKCS12_R_INVALID_LENGTH 122
 #define PKCS12_R_ITERATION_COUNT_TOO_LARGE 123
+#define PKCS12_R_UNSUPPORTED_ENCRYPTION_ALGORITHM 124
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

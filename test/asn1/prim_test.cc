@@ -201,15 +201,22 @@ TEST(Asn1BitString, Contents) {
 }
 
 TEST(Asn1BitString, ReadEdges) {
-  // Only the count: null data.  A count of 8 or more clears the last octet.
+  // Only the count: null data.  A count of 8 or more is refused (it would
+  // clear the last octet and read back as another value).
   struct {
     const char* content;
-    const char* data;
-  } cases[] = {{"00", ""}, {"08ff", "00"}, {"ffff", "00"}, {"0380ff", "80f8"}};
+    const char* data;  // null: refused
+  } cases[] = {{"00", ""}, {"08ff", nullptr}, {"ffff", nullptr}, {"0380ff", "80f8"}};
   for (const auto& c : cases) {
     const Bytes in = FromHex(c.content);
     const unsigned char* p = in.data();
     ASN1_BIT_STRING* a = c2i_ASN1_BIT_STRING(nullptr, &p, static_cast<long>(in.size()));
+    if (c.data == nullptr) {
+      EXPECT_EQ(nullptr, a) << c.content;
+      EXPECT_EQ(in.data(), p);
+      EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_C2I_ASN1_BIT_STRING, ASN1_R_INVALID_BIT_STRING_BITS_LEFT}});
+      continue;
+    }
     ASSERT_NE(nullptr, a);
     EXPECT_EQ(c.data, ToHex(a->data, a->length));
     ASN1_BIT_STRING_free(a);

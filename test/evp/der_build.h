@@ -21,8 +21,11 @@ inline Bytes Der(uint8_t tag, const Bytes& content) {
     out.push_back(static_cast<uint8_t>(n));
   } else if (n < 0x100) {
     out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-  } else {
+  } else if (n < 0x10000) {
     out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  } else {
+    out.insert(out.end(), {0x83, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+                           static_cast<uint8_t>(n)});
   }
   out.insert(out.end(), content.begin(), content.end());
   return out;

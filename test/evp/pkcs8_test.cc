@@ -14,6 +14,9 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
+#include <morvane/pem.h>
+#include <morvane/pkcs12.h>
+#include <morvane/pkcs7.h>
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
@@ -244,6 +247,88 @@ TEST(Pkcs8WithKeys, EcPublicPointAndForms) {
   PKCS8_PRIV_KEY_INFO_free(back);
   EVP_PKEY_free(pkey);
   PKCS8_PRIV_KEY_INFO_free(p8);
+}
+
+// Private keys whose public value would take seconds to compute are
+// refused before it is: a DSA p past DSA_MAX_MODULUS_BITS, a DSA x or an EC
+// scalar outside its range (of any length), through the three readers of
+// PrivateKeyInfo a program meets: a PEM block, an encrypted PKCS#8 file and
+// a PFX key bag.
+TEST(Pkcs8WithKeys, KeysOutOfBoundsRefusedBeforeAnyWork) {
+  Morvane_add_all_ciphers();
+  Morvane_add_all_digests();
+  const Bytes dsa_oid = FromHex("06072a8648ce380401");
+  const Bytes q = Bytes(32, 0xc5);
+  auto dsa = [&](size_t pbytes, const Bytes& x) {
+    Bytes p(pbytes, 0xd7);
+    const Bytes params = Seq({IntBytes(p), IntBytes(q), FromHex("020102")});
+    return Seq({FromHex("020100"), Seq({dsa_oid, params}), Der(0x04, IntBytes(x))});
+  };
+  // P-256's order n (SEC 2, 2.4.2).
+  const Bytes n = FromHex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551");
+  auto ec = [&](const Bytes& d) {
+    const Bytes key = Der(0x04, Seq({FromHex("020101"), Der(0x04, d)}));
+    return Info("301306072a8648ce3d020106082a8648ce3d030107", key);
+  };
+  const struct {
+    const char* what;
+    Bytes info;
+    int reason;
+  } rows[] = {
+      {"DSA p of 8 KB", dsa(8192, {1}), EVP_R_UNSUPPORTED_KEY_SIZE},
+      {"DSA p of 64 KB", dsa(65536, {1}), EVP_R_UNSUPPORTED_KEY_SIZE},
+      {"DSA x of 1 MB", dsa(256, Bytes(1 << 20, 0x5a)), EVP_R_BN_DECODE_ERROR},
+      {"DSA x = q", dsa(256, q), EVP_R_BN_DECODE_ERROR},
+      {"DSA x = 0", dsa(256, {0}), EVP_R_BN_DECODE_ERROR},
+      {"EC scalar of 1 MB", ec(Bytes(1 << 20, 0x5a)), EVP_R_BN_DECODE_ERROR},
+      {"EC scalar = n", ec(n), EVP_R_BN_DECODE_ERROR},
+      {"EC scalar = 0", ec({0}), EVP_R_BN_DECODE_ERROR},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const unsigned long want = ERR_PACK(ERR_LIB_EVP, EVP_F_EVP_PKCS82PKEY, row.reason);
+    auto refused = [&](bool ok) {
+      bool seen = false;
+      unsigned long e;
+      while ((e = ERR_get_error()) != 0) seen = seen || e == want;
+      EXPECT_FALSE(ok);
+      EXPECT_TRUE(seen);
+    };
+    PKCS8_PRIV_KEY_INFO* p8 = Decode(row.info);
+    ASSERT_NE(nullptr, p8);
+    // A PEM block of the PrivateKeyInfo.
+    BIO* pem = BIO_new(BIO_s_mem());
+    PEM_write_bio(pem, "PRIVATE KEY", const_cast<char*>(""), const_cast<uint8_t*>(row.info.data()),
+                  static_cast<long>(row.info.size()));
+    EVP_PKEY* k = PEM_read_bio_PrivateKey(pem, nullptr, nullptr, nullptr);
+    refused(k != nullptr);
+    EVP_PKEY_free(k);
+    BIO_free(pem);
+    // Encrypted PKCS#8 (one iteration).
+    X509_SIG* sealed = PKCS8_encrypt(146, nullptr, "pw", -1, nullptr, 0, 1, p8);
+    ASSERT_NE(nullptr, sealed);
+    BIO* der = BIO_new(BIO_s_mem());
+    ASSERT_GT(i2d_PKCS8_bio(der, sealed), 0);
+    X509_SIG_free(sealed);
+    k = d2i_PKCS8PrivateKey_bio(der, nullptr, nullptr, const_cast<char*>("pw"));
+    refused(k != nullptr);
+    EVP_PKEY_free(k);
+    BIO_free(der);
+    // A PFX key bag.
+    STACK* bags = sk_new_null();
+    sk_push(bags, reinterpret_cast<char*>(PKCS12_MAKE_KEYBAG(p8)));  // takes p8
+    STACK* safes = nullptr;
+    ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, -1, 0, nullptr));
+    sk_pop_free(bags, [](void* b) { PKCS12_SAFEBAG_free(static_cast<PKCS12_SAFEBAG*>(b)); });
+    PKCS12* p12 = PKCS12_add_safes(safes, 0);
+    sk_pop_free(safes, [](void* s) { PKCS7_free(static_cast<PKCS7*>(s)); });
+    ASSERT_NE(nullptr, p12);
+    ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
+    k = nullptr;
+    refused(PKCS12_parse(p12, "pw", &k, nullptr, nullptr) == 1);
+    EVP_PKEY_free(k);
+    PKCS12_free(p12);
+  }
 }
 
 // ---- attributes -------------------------------------------------------------

@@ -844,3 +844,116 @@ TEST(Pkcs12Structures, InitModeAndAttributes) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr long kCap = PKCS5_MAX_FILE_ITER;
+constexpr int kPbe3Des = 146;
+
+// Whether the queue holds "iteration count too large" (of any function);
+// empties it.
+bool OverBudget() {
+  bool seen = false;
+  unsigned long e;
+  while ((e = ERR_get_error()) != 0)
+    seen = seen || (ERR_GET_LIB(e) == ERR_LIB_PKCS12 &&
+                    ERR_GET_REASON(e) == PKCS12_R_ITERATION_COUNT_TOO_LARGE);
+  return seen;
+}
+
+}  // namespace
+
+// One budget of iterations, the single count's bound, for the MAC, every
+// safe and every shrouded key of one PKCS12_parse or PKCS12_newpass: a file
+// past it fails before the work past it starts.  The files are made with
+// one iteration and then state the counts of the row, so no row derives
+// anything large; the counting SHA-1 shows what was derived.
+TEST_F(Pfx, OneIterationBudgetPerFile) {
+  struct Row {
+    int encrypted_safes;
+    long safe_iter, key_iter;
+    bool within;
+  } const rows[] = {
+      {4, kCap, 1, false},     {8, kCap, 1, false},  {16, kCap, 1, false},
+      {2, kCap / 2, 1, false},  // each count is allowed, their sum is not
+      {0, 1, kCap, false},      // the MAC's one iteration and a key at the bound
+      {2, 1, 1, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.encrypted_safes << " safes of " << row.safe_iter
+                                    << ", a key of " << row.key_iter);
+    // A plain safe with the certificate and its key shrouded, then the
+    // encrypted safes holding a certificate each.
+    STACK* bags = nullptr;
+    PKCS12_SAFEBAG* kb = PKCS12_add_key(&bags, key_, 0, 1, kPbe3Des, const_cast<char*>("pw"));
+    ASSERT_NE(nullptr, kb);
+    if (row.key_iter != 1) {  // the key no longer decrypts: the parse must not get to it
+      X509_ALGOR_free(kb->value.shkeybag->algor);
+      kb->value.shkeybag->algor =
+          PKCS5_pbe_set(kPbe3Des, static_cast<int>(row.key_iter), nullptr, 8);
+    }
+    ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
+    STACK* safes = nullptr;
+    ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, -1, 0, nullptr));
+    sk_pop_free(bags, FreeBag);
+    for (int i = 0; i < row.encrypted_safes; i++) {
+      STACK* certs = nullptr;
+      ASSERT_NE(nullptr, PKCS12_add_cert(&certs, ca_cert_));
+      ASSERT_EQ(1, PKCS12_add_safe(&safes, certs, kPbe3Des, 1, const_cast<char*>("pw")));
+      sk_pop_free(certs, FreeBag);
+      PKCS7_ENC_CONTENT* ec =
+          reinterpret_cast<PKCS7*>(sk_value(safes, i + 1))->d.encrypted->enc_data;
+      if (row.safe_iter == 1) continue;
+      X509_ALGOR_free(ec->algorithm);
+      ec->algorithm = PKCS5_pbe_set(kPbe3Des, static_cast<int>(row.safe_iter), nullptr, 8);
+    }
+    PKCS12* p12 = PKCS12_add_safes(safes, 0);
+    sk_pop_free(safes, FreeSafe);
+    ASSERT_NE(nullptr, p12);
+    ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
+    const Bytes before = Der(p12);
+
+    sha1_count::Sha1Counter sha1(100000);
+    EVP_PKEY* k = nullptr;
+    EXPECT_EQ(row.within ? 1 : 0, PKCS12_parse(p12, "pw", &k, nullptr, nullptr));
+    EVP_PKEY_free(k);
+    EXPECT_EQ(!row.within, OverBudget());
+    EXPECT_EQ(row.within ? 1 : 0,
+              PKCS12_newpass(p12, const_cast<char*>("pw"), const_cast<char*>("new")));
+    EXPECT_EQ(!row.within, OverBudget());
+    if (!row.within) {
+      EXPECT_EQ(before, Der(p12));
+      EXPECT_LT(sha1.finals(), 100);  // the MAC's iteration or two, nothing of the rest
+    }
+    PKCS12_free(p12);
+  }
+}
+
+// A shrouded key under PBES2 (as PKCS8_encrypt writes it) parses and takes
+// a new password, staying under PBES2 with its cipher and count.
+TEST_F(Pfx, NewPasswordCarriesAPbes2Key) {
+  PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(key_);
+  ASSERT_NE(nullptr, p8);
+  X509_SIG* sealed = PKCS8_encrypt(-1, EVP_des_ede3_cbc(), "old", -1, nullptr, 0, 3, p8);
+  PKCS8_PRIV_KEY_INFO_free(p8);
+  ASSERT_NE(nullptr, sealed);
+  PKCS12_SAFEBAG* kb = PKCS12_SAFEBAG_new();
+  ASN1_OBJECT_free(kb->type);
+  kb->type = OBJ_nid2obj(151);
+  kb->value.shkeybag = sealed;
+  STACK* bags = sk_new_null();
+  sk_push(bags, reinterpret_cast<char*>(kb));
+  ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
+  PKCS12* p12 = Reread(PlainPfx(bags, "old"));
+  ASSERT_NE(nullptr, p12);
+  ExpectParses(p12, "old", 0);
+  ASSERT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
+      << morvane_test::DrainErrors();
+  p12 = Reread(p12);
+  ExpectParses(p12, "new", 0);
+  STACK* got = Bags(p12, 0, "new");
+  const X509_ALGOR* alg = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(got, 0))->value.shkeybag->algor;
+  EXPECT_EQ(161, OBJ_obj2nid(alg->algorithm));
+  sk_pop_free(got, FreeBag);
+  PKCS12_free(p12);
+}
