@@ -172,4 +172,13 @@ bool print_sig_bytes(BIO* bp, const ASN1_STRING* sig, const char* line_start);
 
 }  // namespace morvane::asn1
 
+struct x509_kept_sigs_st;
+
+namespace morvane::x509 {
+
+// Frees the verdicts a certificate or list keeps (x509_sig_mark.cc).
+void kept_sigs_free(x509_kept_sigs_st* k);
+
+}  // namespace morvane::x509
+
 #endif  // MORVANE_CRYPTO_ASN1_INTERNAL_H
