@@ -12,10 +12,10 @@
 // the one the copy was decoded from, field by field (so it encodes to the
 // same octets, unencoded), and the container holds the same key (so that
 // a long lived issuer's key keeps what its checks precompute), else one
-// decoded from the container's encoding.  A key without parameters takes those of
-// the copy above it, in a copy of its own, so that links under keys that
-// inherit their parameters are checked like any other and nothing is
-// written into a certificate.
+// decoded from the container's encoding.  A key without parameters takes
+// those of the copy above it, in a copy of its own, so that links under
+// keys that inherit their parameters are checked like any other and
+// nothing is written into a certificate.
 
 #include <stdint.h>
 #include <string.h>
