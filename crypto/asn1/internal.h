@@ -41,12 +41,13 @@ inline bool integer_content_ok(const unsigned char* c, long len) {
   return !(c[0] == 0x00 && !(c[1] & 0x80)) && !(c[0] == 0xFF && (c[1] & 0x80));
 }
 
-// A key to check signatures with, decoded from `der`, the len octets that
-// `key` encodes to now (i2d_X509_PUBKEY), their SHA-256 digest into
-// digest[32]: a new reference to the copy kept on `key`, made from these
-// octets when it has none.  Null when the copy kept was made from other
-// octets (the structure changed since), or when they do not decode (queued).
-EVP_PKEY* pubkey_copy(X509_PUBKEY* key, const unsigned char* der, int len, unsigned char* digest);
+// A key to check signatures with, decoded from the octets `key` encodes to
+// now (i2d_X509_PUBKEY), their SHA-256 digest into digest[32]: a new
+// reference to the copy kept on `key`, made when it has none.  Null when
+// the structure no longer reads as the one the copy was decoded from (or
+// holds a parameter of a kind not compared), or when it does not decode
+// (queued).
+EVP_PKEY* pubkey_copy(X509_PUBKEY* key, unsigned char* digest);
 
 // The auxiliary record of a SEQUENCE or CHOICE item, or null.
 const ASN1_AUX* aux_of(const ASN1_ITEM* it);
@@ -171,5 +172,14 @@ int write_obj(BIO* bp, ASN1_OBJECT* obj);
 bool print_sig_bytes(BIO* bp, const ASN1_STRING* sig, const char* line_start);
 
 }  // namespace morvane::asn1
+
+struct x509_kept_sigs_st;
+
+namespace morvane::x509 {
+
+// Frees the verdicts a certificate or list keeps (x509_sig_mark.cc).
+void kept_sigs_free(x509_kept_sigs_st* k);
+
+}  // namespace morvane::x509
 
 #endif  // MORVANE_CRYPTO_ASN1_INTERNAL_H

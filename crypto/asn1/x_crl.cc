@@ -18,6 +18,8 @@
 #include <morvane/stack.h>
 #include <morvane/x509.h>
 
+#include "asn1/internal.h"
+
 static_assert(offsetof(X509_REVOKED, extensions) == 16 && offsetof(X509_REVOKED, sequence) == 24 &&
               sizeof(X509_REVOKED) == 32);
 static_assert(offsetof(X509_CRL_INFO, revoked) == 40 && offsetof(X509_CRL_INFO, enc) == 56 &&
@@ -49,7 +51,7 @@ int crl_cb(int operation, ASN1_VALUE** pval, const ASN1_ITEM*) {
     auto* crl = reinterpret_cast<X509_CRL*>(*pval);
     crl->valid = 0;
     crl->flags = 0;
-    MORVANE_free(crl->kept_sigs);
+    morvane::x509::kept_sigs_free(crl->kept_sigs);
     crl->kept_sigs = nullptr;
   }
   return 1;

@@ -9,8 +9,9 @@
 // published.  So threads that verify one shared certificate at once neither
 // leak a key nor free one twice, and a cache hit costs no lock.  The copy
 // the verifier checks with (pubkey_copy) is published the same way, by a
-// compare-and-swap, and never changed: it is named by the octets it was
-// decoded from, compared at each use.  The
+// compare-and-swap, and never changed: it keeps the structure decoded from
+// the octets it was made from, compared field by field with the structure
+// at each use (equal fields encode to equal octets).  The
 // parameters follow RFC 3279 (2.3.1 RSA: NULL; 2.3.2 DSA: Dss-Parms or
 // absent) and RFC 5480 (2.1.1: a named curve or explicit parameters).
 
@@ -38,11 +39,10 @@
 static_assert(offsetof(X509_PUBKEY, public_key) == 8 && offsetof(X509_PUBKEY, pkey) == 16 &&
               offsetof(X509_PUBKEY, copy) == 24 && sizeof(X509_PUBKEY) == 32);
 
-// A key decoded from the SubjectPublicKeyInfo octets `der`, and their
-// SHA-256 digest.
+// A key decoded from a SubjectPublicKeyInfo, the structure decoded from
+// its octets and their SHA-256 digest.
 struct x509_pubkey_copy_st {
-  unsigned char* der;
-  int der_len;
+  X509_PUBKEY* spki;
   unsigned char digest[SHA256_DIGEST_LENGTH];
   EVP_PKEY* pkey;
 };
@@ -54,31 +54,72 @@ using KeyCopy = x509_pubkey_copy_st;
 void free_copy(KeyCopy* c) {
   if (c == nullptr) return;
   EVP_PKEY_free(c->pkey);
-  MORVANE_free(c->der);
+  X509_PUBKEY_free(c->spki);
   MORVANE_free(c);
 }
 
-// A copy of the len octets at der and the key they decode to, or null.
-KeyCopy* new_copy(const unsigned char* der, int len) {
+// A copy of what `key` encodes to now and the key it decodes to, or null.
+KeyCopy* new_copy(X509_PUBKEY* key) {
+  unsigned char* der = nullptr;
+  const int len = i2d_X509_PUBKEY(key, &der);
   auto* c = static_cast<KeyCopy*>(MORVANE_malloc(sizeof(KeyCopy)));
-  if (c == nullptr) {
-    X509err(X509_F_X509_PUBKEY_GET, ERR_R_MALLOC_FAILURE);
+  if (c == nullptr) X509err(X509_F_X509_PUBKEY_GET, ERR_R_MALLOC_FAILURE);
+  if (c == nullptr || len <= 0 || der == nullptr) {
+    MORVANE_free(der);
+    MORVANE_free(c);
     return nullptr;
   }
-  c->der_len = len;
-  c->pkey = nullptr;
-  c->der = static_cast<unsigned char*>(MORVANE_malloc(static_cast<size_t>(len)));
-  if (c->der == nullptr) {
-    X509err(X509_F_X509_PUBKEY_GET, ERR_R_MALLOC_FAILURE);
-  } else {
-    memcpy(c->der, der, static_cast<size_t>(len));
-    SHA256(der, static_cast<size_t>(len), c->digest);
-    const unsigned char* p = c->der;
-    c->pkey = d2i_PUBKEY(nullptr, &p, len);
-  }
+  SHA256(der, static_cast<size_t>(len), c->digest);
+  const unsigned char* p = der;
+  c->spki = d2i_X509_PUBKEY(nullptr, &p, len);
+  c->pkey = c->spki != nullptr ? X509_PUBKEY_get(c->spki) : nullptr;
+  MORVANE_free(der);
   if (c->pkey != nullptr) return c;
   free_copy(c);
   return nullptr;
+}
+
+// Whether two strings encode alike: the same type, flags (a BIT STRING's
+// unused bits) and octets.
+bool same_string(const ASN1_STRING* a, const ASN1_STRING* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return a->type == b->type && a->flags == b->flags && a->length == b->length &&
+         (a->length <= 0 || memcmp(a->data, b->data, static_cast<size_t>(a->length)) == 0);
+}
+
+bool same_object(const ASN1_OBJECT* a, const ASN1_OBJECT* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return a->length == b->length && a->length > 0 && a->data != nullptr && b->data != nullptr &&
+         memcmp(a->data, b->data, static_cast<size_t>(a->length)) == 0;
+}
+
+// Whether two parameters encode alike; false for kinds not compared here.
+bool same_parameter(const ASN1_TYPE* a, const ASN1_TYPE* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  if (a->type != b->type) return false;
+  switch (a->type) {
+    case ASN1_UT_NULL:
+      return true;
+    case ASN1_UT_OBJECT:
+      return same_object(a->value.object, b->value.object);
+    case ASN1_UT_SEQUENCE:
+    case ASN1_UT_OCTET_STRING:
+    case ASN1_UT_INTEGER:
+      return same_string(a->value.asn1_string, b->value.asn1_string);
+    default:
+      return false;
+  }
+}
+
+// Whether `key` reads as the structure its copy was decoded from, field by
+// field, so that it encodes to the same octets; false when unsure.
+bool same_spki(const X509_PUBKEY* key, const X509_PUBKEY* copy) {
+  const X509_ALGOR* a = key->algor;
+  const X509_ALGOR* b = copy->algor;
+  if (a == nullptr || b == nullptr || !same_object(a->algorithm, b->algorithm) ||
+      !same_parameter(a->parameter, b->parameter))
+    return false;
+  return key->public_key != nullptr && same_string(key->public_key, copy->public_key);
 }
 
 // Drops the structure's reference to its cached key and its copy after the
@@ -380,12 +421,11 @@ EVP_PKEY* X509_PUBKEY_get(X509_PUBKEY* key) {
 
 namespace morvane::asn1 {
 
-EVP_PKEY* pubkey_copy(X509_PUBKEY* key, const unsigned char* der, int len,
-                      unsigned char* digest) {
+EVP_PKEY* pubkey_copy(X509_PUBKEY* key, unsigned char* digest) {
   std::atomic_ref<KeyCopy*> slot(key->copy);
   KeyCopy* c = slot.load(std::memory_order_acquire);
   if (c == nullptr) {
-    KeyCopy* fresh = new_copy(der, len);
+    KeyCopy* fresh = new_copy(key);
     if (fresh == nullptr) return nullptr;
     if (slot.compare_exchange_strong(c, fresh, std::memory_order_acq_rel,
                                      std::memory_order_acquire)) {
@@ -394,7 +434,7 @@ EVP_PKEY* pubkey_copy(X509_PUBKEY* key, const unsigned char* der, int len,
       free_copy(fresh);  // another thread published its copy first
     }
   }
-  if (c->der_len != len || memcmp(c->der, der, static_cast<size_t>(len)) != 0) return nullptr;
+  if (!same_spki(key, c->spki)) return nullptr;
   memcpy(digest, c->digest, SHA256_DIGEST_LENGTH);
   CRYPTO_add(&c->pkey->references, 1, CRYPTO_LOCK_EVP_PKEY);
   return c->pkey;

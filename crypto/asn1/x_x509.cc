@@ -48,7 +48,7 @@ void release_cached(X509* ret) {
   ASN1_OCTET_STRING_free(ret->skid);
   AUTHORITY_KEYID_free(ret->akid);
   policy_cache_free(ret->policy_cache);
-  MORVANE_free(ret->kept_sigs);
+  morvane::x509::kept_sigs_free(ret->kept_sigs);
   ret->kept_sigs = nullptr;
   ret->aux = nullptr;
   ret->skid = nullptr;

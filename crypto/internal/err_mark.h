@@ -21,18 +21,16 @@ class [[nodiscard]] ErrorMark {
   // Marks the newest entry (nothing when the queue is empty).  An inactive
   // guard does nothing at all.
   explicit ErrorMark(bool active = true) noexcept : active_(active) {
-    if (!active_) return;
-    ERR_STATE* es = ERR_get_state();
-    if (es->bottom == es->top) return;
-    slot_ = es->top;
-    caller_mark_ = (es->err_flags[slot_] & ERR_FLAG_MARK) != 0;
-    es->err_flags[slot_] |= ERR_FLAG_MARK;
+    if (active_) mark(ERR_get_state());
   }
+  // The same on the thread's queue `es` (ERR_get_state), which stays the
+  // thread's for the guard's life: pop() then looks it up only when
+  // something was queued since.
+  explicit ErrorMark(ERR_STATE* es) noexcept : active_(true), es_(es) { mark(es); }
   // Without pop(): the entries queued since stay, and only this mark goes
   // (from the slot; a push that reused the slot has cleared it already).
   ~ErrorMark() {
-    if (active_ && slot_ >= 0 && !caller_mark_)
-      ERR_get_state()->err_flags[slot_] &= ~ERR_FLAG_MARK;
+    if (active_ && slot_ >= 0 && !caller_mark_) ERR_get_state()->err_flags[slot_] &= ~ERR_FLAG_MARK;
   }
   ErrorMark(const ErrorMark&) = delete;
   ErrorMark& operator=(const ErrorMark&) = delete;
@@ -42,6 +40,13 @@ class [[nodiscard]] ErrorMark {
   void pop() noexcept {
     if (!active_) return;
     active_ = false;
+    if (es_ != nullptr && slot_ < 0 && es_->bottom == es_->top) return;  // none queued
+    if (es_ != nullptr && slot_ >= 0 && es_->bottom != es_->top && es_->top == slot_ &&
+        (es_->err_flags[slot_] & ERR_FLAG_MARK) != 0) {
+      // None queued since: ERR_pop_to_mark would only take the mark.
+      if (!caller_mark_) es_->err_flags[slot_] &= ~ERR_FLAG_MARK;
+      return;
+    }
     if (ERR_pop_to_mark() == 1 && caller_mark_) ERR_set_mark();
   }
 
@@ -64,9 +69,17 @@ class [[nodiscard]] ErrorMark {
   }
 
  private:
+  void mark(ERR_STATE* es) noexcept {
+    if (es->bottom == es->top) return;
+    slot_ = es->top;
+    caller_mark_ = (es->err_flags[slot_] & ERR_FLAG_MARK) != 0;
+    es->err_flags[slot_] |= ERR_FLAG_MARK;
+  }
+
   int slot_ = -1;  // the marked slot; -1: the queue was empty, or inactive
   bool active_;
   bool caller_mark_ = false;  // the slot was marked before
+  ERR_STATE* es_ = nullptr;   // the queue, when given
 };
 
 }  // namespace morvane::internal

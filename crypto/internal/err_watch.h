@@ -19,8 +19,10 @@ namespace morvane::internal {
 
 class ErrorWatch {
  public:
-  ErrorWatch()
-      : es_(ERR_get_state()),
+  ErrorWatch() : ErrorWatch(ERR_get_state()) {}
+  // The same on the thread's queue `es` (ERR_get_state).
+  explicit ErrorWatch(const ERR_STATE* es)
+      : es_(es),
         slot_(es_->top),
         code_(es_->err_buffer[slot_]),
         file_(es_->err_file[slot_]),
@@ -51,6 +53,7 @@ class ErrorWatch {
 
 class MallocFailureWatch : public ErrorWatch {
  public:
+  using ErrorWatch::ErrorWatch;
   // True when an entry of reason ERR_R_MALLOC_FAILURE (any library) was
   // queued on this thread since the watch began.
   bool seen() const {

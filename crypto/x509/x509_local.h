@@ -271,7 +271,7 @@ constexpr int kCrlEntryUnhandled = 0x2;
 // failure" for the run to see.
 class QuietErrors {
  public:
-  QuietErrors() = default;
+  QuietErrors() : es_(ERR_get_state()), mark_(es_), watch_(es_) {}
   ~QuietErrors() {
     const bool lack = watch_.seen();
     mark_.pop();
@@ -283,6 +283,7 @@ class QuietErrors {
   QuietErrors& operator=(const QuietErrors&) = delete;
 
  private:
+  ERR_STATE* es_;  // one look-up for the mark and the watch
   morvane::internal::ErrorMark mark_;
   morvane::internal::MallocFailureWatch watch_;
 };

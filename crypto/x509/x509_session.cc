@@ -8,13 +8,14 @@
 // call: nothing here is kept once the call returns.  Keys are copies
 // decoded from an encoding of the certificate's key as the call first met
 // it, never the container X509_get_pubkey lends, which a caller may change
-// in place: the copy kept on the X509_PUBKEY while its octets stay those it
-// was decoded from and the container holds the same key (so that a long
-// lived issuer's key keeps what its checks precompute), else one decoded
-// from the container's encoding.  A key without parameters takes those of
-// the copy above it, in a copy of its own, so that links under keys that
-// inherit their parameters are checked like any other and nothing is
-// written into a certificate.
+// in place: the copy kept on the X509_PUBKEY while the structure reads as
+// the one the copy was decoded from, field by field (so it encodes to the
+// same octets, unencoded), and the container holds the same key (so that
+// a long lived issuer's key keeps what its checks precompute), else one
+// decoded from the container's encoding.  A key without parameters takes
+// those of the copy above it, in a copy of its own, so that links under
+// keys that inherit their parameters are checked like any other and
+// nothing is written into a certificate.
 
 #include <stdint.h>
 #include <string.h>
@@ -100,16 +101,20 @@ unsigned char* own_encoding(X509* cert, int* len) {
   return nullptr;
 }
 
-// The key of cert from its SubjectPublicKeyInfo `der`: a new reference to a
-// copy decoded from those octets, kept on the certificate's X509_PUBKEY for
-// later calls while the octets stay the same (never to be changed), and
-// their digest into digest[32]; null when they do not decode.
-EVP_PKEY* own_key(X509* cert, const unsigned char* der, int len, unsigned char* digest) {
-  EVP_PKEY* pkey = morvane::asn1::pubkey_copy(cert->cert_info->key, der, len, digest);
+// The key of cert: a new reference to the copy kept on the certificate's
+// X509_PUBKEY for later calls while it reads the same (never to be
+// changed), else to one decoded from what it encodes to now (made into
+// *der, its length at *len, when not given there), and the digest of its
+// SubjectPublicKeyInfo into digest[32]; null when it does not decode.
+EVP_PKEY* own_key(X509* cert, unsigned char** der, int* len, unsigned char* digest) {
+  X509_PUBKEY* xpk = cert->cert_info != nullptr ? cert->cert_info->key : nullptr;
+  if (xpk == nullptr) return nullptr;
+  EVP_PKEY* pkey = morvane::asn1::pubkey_copy(xpk, digest);
   if (pkey != nullptr) return pkey;
   const QuietErrors quiet;  // the structure changed since its copy was made
-  pkey = decoded(der, len);
-  if (pkey != nullptr) SHA256(der, static_cast<size_t>(len), digest);
+  if (*der == nullptr) *der = own_encoding(cert, len);
+  pkey = *der != nullptr ? decoded(*der, *len) : nullptr;
+  if (pkey != nullptr) SHA256(*der, static_cast<size_t>(*len), digest);
   return pkey;
 }
 
@@ -178,16 +183,19 @@ const SessionKey* Session::key(X509* cert, const SessionKey* above) {
   }
   CRYPTO_add(&cert->references, 1, CRYPTO_LOCK_X509);
   int len = 0;
-  unsigned char* der = own_encoding(cert, &len);
+  unsigned char* der = nullptr;
   unsigned char digest[SHA256_DIGEST_LENGTH];
-  EVP_PKEY* own = der != nullptr ? own_key(cert, der, len, digest) : nullptr;
-  if (own != nullptr) {
-    if (EVP_PKEY_missing_parameters(own)) {
-      k->inherits = true;
-      k->above = above;
+  EVP_PKEY* own = own_key(cert, &der, &len, digest);
+  if (own != nullptr && EVP_PKEY_missing_parameters(own)) {
+    k->inherits = true;
+    k->above = above;
+    if (der == nullptr) der = own_encoding(cert, &len);
+    if (der == nullptr) {
+      EVP_PKEY_free(own);
+      own = nullptr;
     }
-    make_copy(*this, k, cert, own, der, len, digest);
   }
+  if (own != nullptr) make_copy(*this, k, cert, own, der, len, digest);
   MORVANE_free(der);
   return k;
 }

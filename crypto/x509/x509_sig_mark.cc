@@ -1,28 +1,31 @@
 // Signature verdicts: a certificate's or revocation list's signature under
 // a call's key (x509_session.cc), checked at most once per call, and a few
-// verdicts kept on the object between calls, each named by the SHA-256
-// digest of everything it was reached from.
+// verdicts kept on the object between calls, each kept with everything it
+// was reached from.
 //
-// Implementation notes: the name of a verdict covers the signed part's
-// octets as decoded (what X509_verify digests while `enc.modified` is
-// clear), the signature algorithm's DER, the signature value and the
-// digest of the checking key's SubjectPublicKeyInfo.  The signed part
-// enters by its SHA-256 digest, made once and kept in its ASN1_ENCODING
-// beside the octets (a decode that replaces or drops them clears it), so a
-// name costs the same whatever the object's size.  A change to any of
-// them, in place or not, names another verdict (a change to the signed
-// part's fields marks it modified, and a modified one names none), so a
-// kept one is never stale; an object whose signed part is encoded afresh
-// at each check (one built or changed here) keeps none.  The slots are
-// read under a read lock and written under a write lock (lock 3 for
-// certificates, 6 for lists), never held across a check; when they are
-// full the oldest goes, which costs a check, never a verdict.  A check
-// that ran out of memory or met an unknown algorithm (registered later, it
-// may verify) keeps nothing.
+// Implementation notes: a kept verdict holds the SHA-256 digest of the
+// signed part's octets as decoded (what X509_verify digests while
+// `enc.modified` is clear), a copy of the signature algorithm's DER and of
+// the signature value, and the digest of the checking key's
+// SubjectPublicKeyInfo; a lookup compares them with the object's and the
+// key's as they read now, so it hashes nothing but a signed part never
+// digested before.  That digest is made once and kept in its ASN1_ENCODING
+// beside the octets (a decode that replaces or drops them clears it), and
+// the key's is kept with the key's copy (x_pubkey.cc), so a lookup costs
+// the same whatever the object's size.  A change to any of them, in place
+// or not, matches no kept verdict (a change to the signed part's fields
+// marks it modified, and a modified one keeps none), so a kept one is never
+// stale; an object whose signed part is encoded afresh at each check (one
+// built or changed here) keeps none.  The slots are read under a read lock
+// and written under a write lock (lock 3 for certificates, 6 for lists),
+// never held across a check; when they are full the oldest goes, which
+// costs a check, never a verdict.  A check that ran out of memory or met
+// an unknown algorithm (registered later, it may verify) keeps nothing.
 
 #include <string.h>
 
 #include <atomic>
+#include <utility>
 
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
@@ -35,12 +38,22 @@
 #include "internal/lock.h"
 #include "x509_local.h"
 
-// The verdicts an object keeps (the `kept_sigs` of X509 and X509_CRL).
+// The verdicts an object keeps (the `kept_sigs` of X509 and X509_CRL): each
+// with what it was reached from, the signature algorithm's DER and the
+// signature value in a block of their own (`bytes`, alg_len then sig_len
+// octets).
 struct x509_kept_sigs_st {
   static constexpr int kSlots = 8;
-  int next;                     // the slot written next
-  unsigned char state[kSlots];  // 0 empty, 1 verified, 2 failed
-  unsigned char digest[kSlots][SHA256_DIGEST_LENGTH];
+  struct Slot {
+    unsigned char state;  // 0 empty, 1 verified, 2 failed
+    unsigned char part[SHA256_DIGEST_LENGTH];
+    unsigned char key[SHA256_DIGEST_LENGTH];
+    int alg_len;
+    int sig_len;
+    unsigned char* bytes;
+  };
+  int next;  // the slot written next
+  Slot slot[kSlots];
 };
 
 namespace morvane::x509 {
@@ -71,13 +84,6 @@ struct Signed<X509_CRL> {
   static constexpr int kLock = CRYPTO_LOCK_X509_CRL;
 };
 
-void digest_part(SHA256_CTX* c, const unsigned char* p, size_t len) {
-  unsigned char n[8];
-  for (int i = 0; i < 8; i++) n[i] = static_cast<unsigned char>(len >> (56 - 8 * i));
-  SHA256_Update(c, n, sizeof n);
-  SHA256_Update(c, p, len);
-}
-
 // The SHA-256 digest of the octets enc keeps, into out.  The first caller to
 // finish one publishes it: claimed 0 -> 1 by a compare-and-swap, written,
 // then released as 2, after which nothing writes it; a caller that finds it
@@ -96,58 +102,76 @@ void signed_part_digest(ASN1_ENCODING* enc, unsigned char* out) {
   }
 }
 
-// The name of obj's verdict under key, into out: false when obj keeps no
-// verdicts (its signed part is not the one decoded, or a part does not
-// encode).
+// What a verdict of obj under key is reached from: the signed part's
+// digest, the signature algorithm's DER, the signature value and the key's
+// digest (the signature's octets are obj's own, read under the caller's
+// eyes).
+struct Name {
+  unsigned char part[SHA256_DIGEST_LENGTH];
+  const unsigned char* key;
+  Written alg;
+  const unsigned char* sig;
+  int sig_len;
+};
+
+// Fills in obj's name under key: false when obj keeps no verdicts (its
+// signed part is not the one decoded, or a part does not encode).
 template <class T>
-bool verdict_name(T* obj, const SessionKey* key, unsigned char* out) {
+bool verdict_name(T* obj, const SessionKey* key, Name& out) {
   ASN1_ENCODING* enc = Signed<T>::enc(obj);
   if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 || enc->len < 0 ||
       obj->sig_alg == nullptr || obj->signature == nullptr)
     return false;
-  Written alg;
-  algorithm_der(obj->sig_alg, alg);
-  if (alg.length() < 0)
+  algorithm_der(obj->sig_alg, out.alg);
+  if (out.alg.length() < 0)
     ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
-  if (alg.length() <= 0) return false;
-  unsigned char part[SHA256_DIGEST_LENGTH];
-  signed_part_digest(enc, part);
-  SHA256_CTX c;
-  SHA256_Init(&c);
-  digest_part(&c, part, sizeof part);
-  digest_part(&c, alg.data(), static_cast<size_t>(alg.length()));
-  const int sig_len = obj->signature->length > 0 ? obj->signature->length : 0;
-  digest_part(&c, obj->signature->data, static_cast<size_t>(sig_len));
-  digest_part(&c, key->digest, sizeof key->digest);
-  SHA256_Final(out, &c);
+  if (out.alg.length() <= 0) return false;
+  signed_part_digest(enc, out.part);
+  out.key = key->digest;
+  out.sig = obj->signature->data;
+  out.sig_len = obj->signature->length > 0 && out.sig != nullptr ? obj->signature->length : 0;
   return true;
+}
+
+bool names(const Kept::Slot& k, Name& n) {
+  return k.state != 0 && k.alg_len == n.alg.length() && k.sig_len == n.sig_len &&
+         memcmp(k.key, n.key, SHA256_DIGEST_LENGTH) == 0 &&
+         memcmp(k.part, n.part, SHA256_DIGEST_LENGTH) == 0 &&
+         memcmp(k.bytes, n.alg.data(), static_cast<size_t>(k.alg_len)) == 0 &&
+         (k.sig_len == 0 ||
+          memcmp(k.bytes + k.alg_len, n.sig, static_cast<size_t>(k.sig_len)) == 0);
 }
 
 // The verdict obj keeps under that name: 1, 0, or -1 none.
 template <class T>
-int kept(T* obj, const unsigned char* name) {
+int kept(T* obj, Name& name) {
   MORVANE_READ_LOCKED(Signed<T>::kLock);
   const Kept* k = obj->kept_sigs;
   if (k == nullptr) return -1;
-  for (int i = 0; i < Kept::kSlots; i++)
-    if (k->state[i] != 0 && memcmp(k->digest[i], name, SHA256_DIGEST_LENGTH) == 0)
-      return k->state[i] == 1 ? 1 : 0;
+  for (const Kept::Slot& slot : k->slot)
+    if (names(slot, name)) return slot.state == 1 ? 1 : 0;
   return -1;
 }
 
 // Keeps the verdict under its name; without memory nothing is kept (queued).
 template <class T>
-void keep(T* obj, const unsigned char* name, bool verified) {
+void keep(T* obj, Name& name, bool verified) {
+  const int alg_len = name.alg.length();
+  const size_t n = static_cast<size_t>(alg_len) + static_cast<size_t>(name.sig_len);
+  auto* bytes = static_cast<unsigned char*>(MORVANE_malloc(n));
+  const Kept* present = std::atomic_ref<Kept*>(obj->kept_sigs).load(std::memory_order_acquire);
   Kept* fresh = nullptr;
-  if (std::atomic_ref<Kept*>(obj->kept_sigs).load(std::memory_order_acquire) == nullptr) {
+  if (bytes != nullptr && present == nullptr) {
     fresh = static_cast<Kept*>(MORVANE_malloc(sizeof(Kept)));
-    if (fresh == nullptr) {
-      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__,
-                    __LINE__);
-      return;
-    }
-    memset(fresh, 0, sizeof *fresh);
+    if (fresh != nullptr) memset(fresh, 0, sizeof *fresh);
   }
+  if (bytes == nullptr || (present == nullptr && fresh == nullptr)) {
+    MORVANE_free(bytes);
+    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+    return;
+  }
+  memcpy(bytes, name.alg.data(), static_cast<size_t>(alg_len));
+  if (name.sig_len > 0) memcpy(bytes + alg_len, name.sig, static_cast<size_t>(name.sig_len));
   {
     MORVANE_WRITE_LOCKED(Signed<T>::kLock);
     Kept* k = obj->kept_sigs;
@@ -156,13 +180,18 @@ void keep(T* obj, const unsigned char* name, bool verified) {
       fresh = nullptr;
       std::atomic_ref<Kept*>(obj->kept_sigs).store(k, std::memory_order_release);
     }
-    if (k != nullptr) {
-      const int at = k->next;
-      k->next = (at + 1) % Kept::kSlots;
-      memcpy(k->digest[at], name, SHA256_DIGEST_LENGTH);
-      k->state[at] = verified ? 1 : 2;
+    if (k != nullptr) {  // always: a table once set stays
+      Kept::Slot& at = k->slot[k->next];
+      k->next = (k->next + 1) % Kept::kSlots;
+      std::swap(at.bytes, bytes);  // the old block goes after the lock
+      memcpy(at.part, name.part, sizeof at.part);
+      memcpy(at.key, name.key, sizeof at.key);
+      at.alg_len = alg_len;
+      at.sig_len = name.sig_len;
+      at.state = verified ? 1 : 2;
     }
   }
+  MORVANE_free(bytes);
   MORVANE_free(fresh);
 }
 
@@ -172,7 +201,7 @@ int checked(Session& s, T* obj, const SessionKey* key, bool loud) {
   int ret = s.recalled(obj, key);
   // A failure is checked again when its reasons are wanted on the queue.
   if (ret > 0 || (ret == 0 && !loud)) return ret;
-  unsigned char name[SHA256_DIGEST_LENGTH];
+  Name name;
   const bool named = ret < 0 && verdict_name(obj, key, name);
   if (named) ret = kept(obj, name);
   if (ret < 0 || (ret == 0 && loud)) {
@@ -190,6 +219,12 @@ int checked(Session& s, T* obj, const SessionKey* key, bool loud) {
 }
 
 }  // namespace
+
+void kept_sigs_free(x509_kept_sigs_st* k) {
+  if (k == nullptr) return;
+  for (Kept::Slot& slot : k->slot) MORVANE_free(slot.bytes);
+  MORVANE_free(k);
+}
 
 int check_cert_signature(Session& s, X509* x, const SessionKey* key, bool loud) {
   return checked(s, x, key, loud);

@@ -290,10 +290,11 @@ MORVANE_EXPORT int X509_NAME_print_ex_fp(FILE *fp, X509_NAME *nm, int indent,
  * extra data stays).  The verifier sets `valid` once a signature verified
  * (it spares no later check).  What it keeps between verifications is a
  * few verdicts (`kept_sigs`, under lock 3 for a certificate, lock 6 for a
- * list), each named by the SHA-256 digest of all it was reached from: the
- * signed part as decoded (by its digest, made once and kept in `enc` with
- * the octets), the signature algorithm, the signature value
- * and the checking key's SubjectPublicKeyInfo; so no change to the object
+ * list), each kept with all it was reached from and compared with it at
+ * each use: the signed part as decoded (by its SHA-256 digest, made once and
+ * kept in `enc` with the octets), the signature algorithm's DER, the
+ * signature value and the SHA-256 digest of the checking key's
+ * SubjectPublicKeyInfo; so no change to the object
  * or to the issuer's key can make one stale.  Only an object whose signed
  * part is the one decoded keeps verdicts, and a list keeps its entries'
  * facts in its `flags` only then; a decode into an existing object drops

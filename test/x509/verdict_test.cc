@@ -308,16 +308,21 @@ void SetOtherRsa(X509* root, X509*, X509_CRL*) {
 }
 
 // Parameters of the same p and q but another generator (g squared).
-void CopyOtherParameters(X509* root, X509*, X509_CRL*) {
+DSA* OtherDsaParameters() {
   DSA* from = EVP_PKEY_get1_DSA(DsaKey());
   DSA* other = DSA_new();
   other->p = BN_dup(from->p);
   other->q = BN_dup(from->q);
   other->g = BN_new();
   BN_CTX* bn = BN_CTX_new();
-  ASSERT_EQ(1, BN_mod_mul(other->g, from->g, from->g, from->p, bn));
+  EXPECT_EQ(1, BN_mod_mul(other->g, from->g, from->g, from->p, bn));
   BN_CTX_free(bn);
   DSA_free(from);
+  return other;
+}
+
+void CopyOtherParameters(X509* root, X509*, X509_CRL*) {
+  DSA* other = OtherDsaParameters();
   EVP_PKEY* params = EVP_PKEY_new();
   EVP_PKEY_assign_DSA(params, other);
   EVP_PKEY* lent = X509_get_pubkey(root);
@@ -333,6 +338,19 @@ void ReplaceKeyBits(X509* root, X509*, X509_CRL*) {
   const Bytes other = Encode(i2d_PublicKey, RsaKey2());
   ASSERT_EQ(1, ASN1_BIT_STRING_set(key->public_key, const_cast<unsigned char*>(other.data()),
                                    static_cast<int>(other.size())));
+}
+
+// The parameters' octets in the SubjectPublicKeyInfo set to others.
+void ReplaceKeyParameters(X509* root, X509*, X509_CRL*) {
+  X509_PUBKEY* key = root->cert_info->key;
+  EVP_PKEY_free(key->pkey);
+  key->pkey = nullptr;
+  DSA* other = OtherDsaParameters();
+  const Bytes der = Encode(i2d_DSAparams, other);
+  DSA_free(other);
+  ASSERT_EQ(ASN1_UT_SEQUENCE, key->algor->parameter->type);
+  ASSERT_EQ(1, ASN1_STRING_set(key->algor->parameter->value.sequence, der.data(),
+                               static_cast<int>(der.size())));
 }
 
 void FlipLeafSignature(X509*, X509* leaf, X509_CRL*) {
@@ -396,6 +414,7 @@ const ChangeCase kChangeCases[] = {
     {"RsaContainerSet", Root::kRsa, SetOtherRsa, kCertFails, kListFails},
     {"DsaParametersCopied", Root::kDsa, CopyOtherParameters, kCertFails, kListFails},
     {"KeyBitsReplaced", Root::kRsa, ReplaceKeyBits, kCertFails, kListFails},
+    {"KeyParametersReplaced", Root::kDsa, ReplaceKeyParameters, kCertFails, kListFails},
     {"LeafSignatureValue", Root::kRsa, FlipLeafSignature, kCertFails, kCertFails},
     {"LeafSignatureAlgorithm", Root::kRsa, LeafSignedWithMd5, kCertFails, kCertFails},
     {"ListSignatureValue", Root::kRsa, FlipListSignature, 0, kListFails},
