@@ -368,10 +368,31 @@ bool reindex(HeldIndex& h, STACK* objs) {
   return true;
 }
 
+// The first object of obj's name in the sorted cache, found once per
+// search (a binary search whose every step may miss the processor's cache
+// in a large store).
+class Run {
+ public:
+  Run(STACK* objs, X509_OBJECT* obj) : objs_(objs), obj_(obj) {}
+  int first() {
+    if (!found_) {
+      first_ = sk_find(objs_, reinterpret_cast<char*>(obj_));
+      found_ = true;
+    }
+    return first_;
+  }
+
+ private:
+  STACK* objs_;
+  X509_OBJECT* obj_;
+  int first_ = -1;
+  bool found_ = false;
+};
+
 // Whether the entry's object stands where its rank says among the objects
-// of obj's name in the sorted cache.
-bool at_rank(STACK* objs, X509_OBJECT* obj, const HeldIndex::Entry& e) {
-  const int first = sk_find(objs, reinterpret_cast<char*>(obj));
+// of obj's name (its run) in the sorted cache.
+bool at_rank(STACK* objs, Run& run, const HeldIndex::Entry& e) {
+  const int first = run.first();
   return first >= 0 && e.rank < sk_num(objs) - first &&
          sk_value(objs, first + e.rank) == reinterpret_cast<const char*>(e.obj);
 }
@@ -399,10 +420,11 @@ Held held(HeldIndex& h, STACK* objs, X509_OBJECT* obj, Keys& k) {
   if (h.cap == 0) return Held::kNo;
   const auto mask = static_cast<uint64_t>(2 * h.cap - 1);
   bool stale = false;
+  Run run(objs, obj);
   for (uint64_t i = morvane::x509::store_address_key(obj->data.ptr) & mask; h.by_data[i] != 0; i = (i + 1) & mask) {
     const HeldIndex::Entry& e = h.entries[h.by_data[i] - 1];
     if (e.data != obj->data.ptr || e.type != obj->type) continue;
-    if ((at_rank(objs, obj, e) || anywhere(objs, e.obj)) && e.obj->type == obj->type &&
+    if ((at_rank(objs, run, e) || anywhere(objs, e.obj)) && e.obj->type == obj->type &&
         e.obj->data.ptr == obj->data.ptr)
       return Held::kYes;
     stale = true;
@@ -415,14 +437,14 @@ Held held(HeldIndex& h, STACK* objs, X509_OBJECT* obj, Keys& k) {
     k.keyed = true;
   }
   if (!h.entries[first].keyed) {
-    if (!at_rank(objs, obj, h.entries[first]) && !anywhere(objs, h.entries[first].obj))
+    if (!at_rank(objs, run, h.entries[first]) && !anywhere(objs, h.entries[first].obj))
       return Held::kStale;
     if (!key_entry(h, first)) return Held::kLack;
   }
   for (uint64_t i = k.key & mask; h.by_key[i] != 0; i = (i + 1) & mask) {
     const HeldIndex::Entry& e = h.entries[h.by_key[i] - 1];
     if (e.key != k.key || e.type != obj->type) continue;
-    const bool placed = at_rank(objs, obj, e);
+    const bool placed = at_rank(objs, run, e);
     if (!placed && !anywhere(objs, e.obj)) {
       stale = true;
       continue;
