@@ -97,6 +97,12 @@ void algorithm_der(X509_ALGOR* alg, Written& out);
 // none; false (nothing queued) when memory ran out.
 bool store_key(const X509_OBJECT* obj, uint64_t* key);
 
+// The SHA-1 digest of a certificate's or list's DER into md[20], without
+// encoding what is kept as decoded (a certificate's is the one X509_cmp
+// compares): 1, 0 for one that cannot be encoded (md zeros), -1 without
+// memory.
+int der_digest(const X509_OBJECT* obj, unsigned char* md);
+
 // The quick key of a store object: a keyed hash of its signature value's
 // length and end octets (trailing zero octets aside), which copies of one
 // object share; other objects share it only when made so, and are then

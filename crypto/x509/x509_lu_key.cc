@@ -228,6 +228,8 @@ int digest_of(const unsigned char* tbs, size_t tbs_length, X509_ALGOR* alg,
   return 1;
 }
 
+}  // namespace
+
 // The SHA-1 digest of obj's DER into md, as digest_of.  A certificate's is
 // the one X509_cmp compares: the one its cached facts hold when they are
 // made; else, when its signed part is the one decoded, it is computed here
@@ -274,8 +276,6 @@ int der_digest(const X509_OBJECT* obj, unsigned char* md) {
   mark.pop();
   return lack ? -1 : r;
 }
-
-}  // namespace
 
 void algorithm_der(X509_ALGOR* alg, Written& out) {
   const ASN1_OBJECT* oid = alg != nullptr ? alg->algorithm : nullptr;
