@@ -12,7 +12,7 @@
 #include <morvane/x509.h>
 
 #include "last_error.h"
-#include "piece_sources.h"
+#include "chunked_sources.h"
 #include "test_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "piece_sources.h"
+#include "chunked_sources.h"
 #include "scripted_stream.h"
 #include "test_support.h"
 

@@ -5,8 +5,8 @@
 // get their next piece when a read of them asks to retry (a watcher on the
 // read end writes it), and are closed for writing after the last, so their
 // reads end where the text does.
-#ifndef MORVANE_TEST_PIECE_SOURCES_H
-#define MORVANE_TEST_PIECE_SOURCES_H
+#ifndef MORVANE_TEST_CHUNKED_SOURCES_H
+#define MORVANE_TEST_CHUNKED_SOURCES_H
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -102,4 +102,4 @@ class PieceSource {
 
 }  // namespace morvane_test
 
-#endif  // MORVANE_TEST_PIECE_SOURCES_H
+#endif  // MORVANE_TEST_CHUNKED_SOURCES_H
