@@ -445,7 +445,8 @@ Held held(HeldIndex& h, STACK* objs, X509_OBJECT* obj, Keys& k) {
   const auto mask = static_cast<uint64_t>(2 * h.cap - 1);
   bool stale = false;
   Run run(objs, obj);
-  for (uint64_t i = morvane::x509::store_address_key(obj->data.ptr) & mask; h.by_data[i] != 0; i = (i + 1) & mask) {
+  for (uint64_t i = morvane::x509::store_address_key(obj->data.ptr) & mask; h.by_data[i] != 0;
+       i = (i + 1) & mask) {
     const HeldIndex::Entry& e = h.entries[h.by_data[i] - 1];
     if (e.data != obj->data.ptr || e.type != obj->type) continue;
     if ((at_rank(objs, run, e) || anywhere(objs, e.obj)) && e.obj->type == obj->type &&
@@ -487,7 +488,8 @@ int rank_at(const HeldIndex& h, STACK* objs, int at, bool after_its_name) {
   if (!after_its_name || h.cap == 0) return 0;
   const auto* prev = reinterpret_cast<const X509_OBJECT*>(sk_value(objs, at - 1));
   const auto mask = static_cast<uint64_t>(2 * h.cap - 1);
-  for (uint64_t i = morvane::x509::store_address_key(prev->data.ptr) & mask; h.by_data[i] != 0; i = (i + 1) & mask) {
+  for (uint64_t i = morvane::x509::store_address_key(prev->data.ptr) & mask; h.by_data[i] != 0;
+       i = (i + 1) & mask) {
     const HeldIndex::Entry& e = h.entries[h.by_data[i] - 1];
     if (e.obj == prev) return e.rank + 1;
   }
