@@ -55,14 +55,21 @@ bool room_for_one(T*& items, int n, int& cap) {
   return true;
 }
 
-// The SubjectPublicKeyInfo of key, new (free it); null when it does not
-// encode.
-unsigned char* encoded(EVP_PKEY* key, int* len) {
+// What `write` (an i2d-style call that allocates its output) writes, new
+// (free it), its length at *len; null when nothing encodes.
+template <class Write>
+unsigned char* new_der(Write write, int* len) {
   unsigned char* der = nullptr;
-  *len = i2d_PUBKEY(key, &der);
+  *len = write(&der);
   if (*len > 0 && der != nullptr) return der;
   MORVANE_free(der);
   return nullptr;
+}
+
+// The SubjectPublicKeyInfo of key, new (free it); null when it does not
+// encode.
+unsigned char* encoded(EVP_PKEY* key, int* len) {
+  return new_der([key](unsigned char** out) { return i2d_PUBKEY(key, out); }, len);
 }
 
 EVP_PKEY* decoded(const unsigned char* der, int len) {
@@ -94,11 +101,9 @@ void take_encoding(SessionKey* k, EVP_PKEY* key) {
 // length at *len; null when it does not encode.
 unsigned char* own_encoding(X509* cert, int* len) {
   X509_PUBKEY* xpk = cert->cert_info != nullptr ? cert->cert_info->key : nullptr;
-  unsigned char* der = nullptr;
-  *len = xpk != nullptr ? i2d_X509_PUBKEY(xpk, &der) : 0;
-  if (*len > 0 && der != nullptr) return der;
-  MORVANE_free(der);
-  return nullptr;
+  *len = 0;
+  if (xpk == nullptr) return nullptr;
+  return new_der([xpk](unsigned char** out) { return i2d_X509_PUBKEY(xpk, out); }, len);
 }
 
 // The key of cert: a new reference to the copy kept on the certificate's
