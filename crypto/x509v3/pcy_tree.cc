@@ -83,8 +83,10 @@ int tree_init(X509_POLICY_TREE** ptree, STACK* chain, unsigned int flags) {
       ret = -1;
     else if (ret == 1 && cache->data == nullptr)
       ret = 2;
+    // RFC 5280, 6.1.4 (h) and 6.1.5 (a): a self-issued intermediate does not
+    // count down; the target always does.
     if (explicit_policy > 0) {
-      if (!self_issued(x)) explicit_policy--;
+      if (!self_issued(x) || i == 0) explicit_policy--;
       if (cache->explicit_skip != -1 && cache->explicit_skip < explicit_policy)
         explicit_policy = static_cast<int>(cache->explicit_skip);
     }

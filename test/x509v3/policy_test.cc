@@ -246,6 +246,18 @@ TEST(PolicyCheck, SelfIssuedDoesNotCountDown) {
     EXPECT_EQ(self_issued ? 1 : -2, r.result) << self_issued;
     EXPECT_EQ(self_issued ? 0 : 1, r.explicit_policy);
   }
+  // The target counts down, self-issued or not (RFC 5280, 6.1.5 (a)).
+  for (const char* subject : {"CA", "Leaf"}) {
+    for (bool policy : {true, false}) {
+      Chain c;
+      c.Add(subject, "CA", policy ? std::vector<CertExt>{Policies({kP1})} : std::vector<CertExt>{});
+      c.Add("CA", "Root", {Policies({kP1, kP2}), Constraints(1, -1)});
+      c.Add("Root", "Root", {});
+      Check r(c, {kP2}, 0);
+      EXPECT_EQ(-2, r.result) << subject << policy;
+      EXPECT_EQ(1, r.explicit_policy);
+    }
+  }
 }
 
 TEST(PolicyCheck, InhibitAnyPolicy) {
