@@ -9,6 +9,16 @@
 // so the figure is the tree alone.  The "nodes" counter is the number of
 // nodes of the tree built (every level's nodes and anyPolicy nodes).
 //
+// "x509-policy-mappings/<n>/verify": a self-signed anchor (the store's)
+// issuing a target whose certificatePolicies holds anyPolicy alone and whose
+// non-critical policyMappings maps n policies it does not list
+// (1.3.6.1.4.1.55555.2.i to 1.3.6.1.4.1.55555.3.i); one iteration decodes
+// the target and verifies it with X509_verify_cert and
+// X509_V_FLAG_POLICY_CHECK, so the policy cache is built each time.
+// "x509-policy-mappings/<n>/read" decodes the target, computes its facts
+// (X509_check_purpose(x, -1, 0)) and decodes its policyMappings: what
+// reading the mappings costs.
+//
 // "x509-cert/decode+facts": each PKITS certificate in turn decoded and its
 // facts computed (X509_check_purpose(x, -1, 0): the SHA-1 of the encoding
 // and the decodes of the extensions it caches), beside "x509-cert/decode"
@@ -103,9 +113,39 @@ X509_NAME* Name(int i) {
   return name;
 }
 
+// policyMappings (RFC 5280, 4.2.1.5) of 1.3.6.1.4.1.55555.2.i to
+// 1.3.6.1.4.1.55555.3.i for i in [0, n).
+Der Mappings(int n) {
+  Der all;
+  for (int i = 0; i < n; i++) {
+    Der pair;
+    for (unsigned long arc : {2ul, 3ul}) {
+      Der oid = {0x2b, 6, 1, 4, 1};
+      PutArc(oid, 55555);
+      PutArc(oid, arc);
+      PutArc(oid, static_cast<unsigned long>(i));
+      PutTlv(pair, 0x06, oid);
+    }
+    PutTlv(all, 0x30, pair);
+  }
+  Der out;
+  PutTlv(out, 0x30, all);
+  return out;
+}
+
+void AddExtension(X509* x, const char* name, const Der& der) {
+  ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+  ASN1_OCTET_STRING_set(value, der.data(), static_cast<int>(der.size()));
+  X509_EXTENSION* ext = X509_EXTENSION_create_by_NID(nullptr, OBJ_sn2nid(name), 0, value);
+  X509_add_ext(x, ext, -1);
+  X509_EXTENSION_free(ext);
+  ASN1_OCTET_STRING_free(value);
+}
+
 // Certificate i of the chain (0 the target, kChainLength - 1 the anchor),
-// signed with SHA-256 by the one key, encoded and decoded again.
-X509* ChainCert(int i, EVP_PKEY* key, const Der& policies) {
+// signed with SHA-256 by the one key, encoded and decoded again; with
+// `mappings`, a policyMappings extension of that value after the policies.
+X509* ChainCert(int i, EVP_PKEY* key, const Der& policies, const Der* mappings = nullptr) {
   X509* x = X509_new();
   X509_set_version(x, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(x), i + 1);
@@ -118,13 +158,8 @@ X509* ChainCert(int i, EVP_PKEY* key, const Der& policies) {
   ASN1_TIME_set(x->cert_info->validity->notBefore, 1577836800);  // 2020-01-01
   ASN1_TIME_set(x->cert_info->validity->notAfter, 4102444800);   // 2100-01-01
   X509_set_pubkey(x, key);
-  ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-  ASN1_OCTET_STRING_set(value, policies.data(), static_cast<int>(policies.size()));
-  X509_EXTENSION* ext =
-      X509_EXTENSION_create_by_NID(nullptr, OBJ_sn2nid("certificatePolicies"), 0, value);
-  X509_add_ext(x, ext, -1);
-  X509_EXTENSION_free(ext);
-  ASN1_OCTET_STRING_free(value);
+  AddExtension(x, "certificatePolicies", policies);
+  if (mappings != nullptr) AddExtension(x, "policyMappings", *mappings);
   X509_sign(x, key, EVP_sha256());
   unsigned char* der = nullptr;
   const int len = i2d_X509(x, &der);
@@ -142,16 +177,23 @@ int TreeNodes(const X509_POLICY_TREE* tree) {
   return nodes;
 }
 
+// The 2048-bit RSA key of the test data, or null.
+EVP_PKEY* BenchKey() {
+  RSA* rsa = rsa_test::LoadKeyFile(MORVANE_BENCH_TEST_DATA_DIR "/rsa/keys.txt", 2048);
+  if (rsa == nullptr) return nullptr;
+  EVP_PKEY* key = EVP_PKEY_new();
+  EVP_PKEY_assign_RSA(key, rsa);
+  return key;
+}
+
 void RegisterPolicyTree(int n) {
   benchmark::RegisterBenchmark(
       ("x509-policy/" + std::to_string(n)).c_str(), [n](benchmark::State& state) {
-        RSA* rsa = rsa_test::LoadKeyFile(MORVANE_BENCH_TEST_DATA_DIR "/rsa/keys.txt", 2048);
-        if (rsa == nullptr) {
+        EVP_PKEY* key = BenchKey();
+        if (key == nullptr) {
           state.SkipWithError("no 2048-bit key in test/data/rsa/keys.txt");
           return;
         }
-        EVP_PKEY* key = EVP_PKEY_new();
-        EVP_PKEY_assign_RSA(key, rsa);
         const Der policies = Policies(n);
         STACK* chain = sk_new_null();
         for (int i = 0; i < kChainLength; i++)
@@ -185,6 +227,61 @@ void RegisterPolicyTree(int n) {
         EVP_PKEY_free(key);
         ERR_clear_error();
       });
+}
+
+void RegisterMappings(int n) {
+  for (bool verify : {true, false}) {
+    const std::string name =
+        "x509-policy-mappings/" + std::to_string(n) + (verify ? "/verify" : "/read");
+    benchmark::RegisterBenchmark(name.c_str(), [n, verify](benchmark::State& state) {
+      EVP_PKEY* key = BenchKey();
+      if (key == nullptr) {
+        state.SkipWithError("no 2048-bit key in test/data/rsa/keys.txt");
+        return;
+      }
+      const Der any = Policies(0);
+      const Der mappings = Mappings(n);
+      X509* anchor = ChainCert(kChainLength - 1, key, any);
+      X509* target = ChainCert(kChainLength - 2, key, any, &mappings);
+      unsigned char* der = nullptr;
+      const int len = i2d_X509(target, &der);
+      X509_STORE* store = X509_STORE_new();
+      X509_STORE_add_cert(store, anchor);
+      X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+      // One target decoded afresh: its policy cache is built each time.
+      const auto run = [&]() {
+        const unsigned char* p = der;
+        X509* x = d2i_X509(nullptr, &p, len);
+        int r = X509_check_purpose(x, -1, 0);
+        if (!verify) {
+          auto* maps = static_cast<STACK*>(
+              X509_get_ext_d2i(x, OBJ_sn2nid("policyMappings"), nullptr, nullptr));
+          r = maps != nullptr;
+          sk_pop_free(maps, [](void* m) { POLICY_MAPPING_free(static_cast<POLICY_MAPPING*>(m)); });
+        } else {
+          X509_STORE_CTX_init(ctx, store, x, nullptr);
+          X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_POLICY_CHECK);
+          r = X509_verify_cert(ctx);
+          X509_STORE_CTX_cleanup(ctx);
+        }
+        X509_free(x);
+        return r;
+      };
+      if (run() != 1) {
+        state.SkipWithError("the target did not verify");
+      } else {
+        for (auto _ : state) benchmark::DoNotOptimize(run());
+        state.counters["bytes"] = len;
+      }
+      X509_STORE_CTX_free(ctx);
+      X509_STORE_free(store);
+      MORVANE_free(der);
+      X509_free(target);
+      X509_free(anchor);
+      EVP_PKEY_free(key);
+      ERR_clear_error();
+    });
+  }
 }
 
 void RegisterFacts() {
@@ -223,6 +320,7 @@ void RegisterFacts() {
 
 void RegisterX509Policy() {
   for (int n : {10, 30, 100, 300, 900}) RegisterPolicyTree(n);
+  for (int n : {1000, 4000, 16000}) RegisterMappings(n);
   RegisterFacts();
 }
 

@@ -1031,8 +1031,9 @@ int build_chain(X509_STORE_CTX* ctx, bool* bad_chain) {
   }
   int num = sk_num(ctx->chain);
   X509* x = chain_at(ctx, num - 1);
-  // A self-issued top of a chain left by an earlier run is set aside until
-  // the store has had its say.
+  // A self-issued top of a chain the caller placed in the context (a run's
+  // own chain is dropped before the next run) is set aside until the store
+  // has had its say.
   X509* chain_ss = nullptr;
   if (ctx->check_issued(ctx, x, x)) {
     if (num == 1) return lone_target(ctx, x, bad_chain);

@@ -374,6 +374,36 @@ int build_and_check(X509_STORE_CTX* ctx) {
   return 1;
 }
 
+// Frees the chain and the policy tree a run left in the context.
+void free_chain_and_tree(X509_STORE_CTX* ctx) {
+  X509_policy_tree_free(ctx->tree);
+  ctx->tree = nullptr;
+  sk_pop_free(ctx->chain, [](void* p) { X509_free(static_cast<X509*>(p)); });
+  ctx->chain = nullptr;
+}
+
+// Clears what a run sets besides its chain and tree: the count of the
+// caller's certificates in the chain, its error and the objects it
+// concerned, the store's method it reached.
+void clear_run_state(X509_STORE_CTX* ctx) {
+  ctx->current_method = 0;
+  ctx->last_untrusted = 0;
+  ctx->valid = 0;
+  ctx->error = X509_V_OK;
+  ctx->explicit_policy = 0;
+  ctx->error_depth = 0;
+  ctx->current_cert = nullptr;
+  ctx->current_issuer = nullptr;
+  ctx->current_crl = nullptr;
+}
+
+// Drops what an earlier run left in the context, so that the next run
+// starts from what the caller set, as on a fresh context.
+void forget_run(X509_STORE_CTX* ctx) {
+  free_chain_and_tree(ctx);
+  clear_run_state(ctx);
+}
+
 }  // namespace
 
 /* ---- context ---- */
@@ -396,22 +426,14 @@ void X509_STORE_CTX_free(X509_STORE_CTX* ctx) {
 
 int X509_STORE_CTX_init(X509_STORE_CTX* ctx, X509_STORE* store, X509* x509, STACK* chain) {
   ctx->ctx = store;
-  ctx->current_method = 0;
   ctx->cert = x509;
   ctx->untrusted = chain;
   ctx->crls = nullptr;
-  ctx->last_untrusted = 0;
   ctx->other_ctx = nullptr;
-  ctx->valid = 0;
   ctx->chain = nullptr;
-  ctx->error = 0;
-  ctx->explicit_policy = 0;
-  ctx->error_depth = 0;
-  ctx->current_cert = nullptr;
-  ctx->current_issuer = nullptr;
-  ctx->current_crl = nullptr;
   ctx->tree = nullptr;
   ctx->session = nullptr;
+  clear_run_state(ctx);
   memset(&ctx->ex_data, 0, sizeof(ctx->ex_data));
 
   ctx->param = X509_VERIFY_PARAM_new();
@@ -464,23 +486,18 @@ void X509_STORE_CTX_cleanup(X509_STORE_CTX* ctx) {
     X509_VERIFY_PARAM_free(ctx->param);
     ctx->param = nullptr;
   }
-  if (ctx->tree != nullptr) {
-    X509_policy_tree_free(ctx->tree);
-    ctx->tree = nullptr;
-  }
-  if (ctx->chain != nullptr) {
-    sk_pop_free(ctx->chain, [](void* p) { X509_free(static_cast<X509*>(p)); });
-    ctx->chain = nullptr;
-  }
+  free_chain_and_tree(ctx);
   CRYPTO_free_ex_data(CRYPTO_EX_INDEX_X509_STORE_CTX, ctx, &ctx->ex_data);
   memset(&ctx->ex_data, 0, sizeof(ctx->ex_data));
 }
 
 int X509_verify_cert(X509_STORE_CTX* ctx) {
+  if (ctx->valid) forget_run(ctx);
   if (ctx->cert == nullptr) {
     put_error(X509_F_X509_VERIFY_CERT, X509_R_NO_CERT_SET_FOR_US_TO_VERIFY, __LINE__);
     return -1;
   }
+  ctx->valid = 1;  // what the context holds from here on is this run's
   // An allocation that failed anywhere in the run may have made a step fail
   // (an issuer not found, a key not decoded, a signature not checked) or
   // left a check undone: the run then fails as out of memory, whatever the

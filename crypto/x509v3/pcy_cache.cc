@@ -8,6 +8,8 @@
 // the certificate, which makes the policy check give -1; only a lack of
 // memory leaves the cache unbuilt (and the mark unset).
 
+#include <algorithm>
+
 #include <morvane/asn1.h>
 #include <morvane/crypto.h>
 #include <morvane/objects.h>
@@ -95,69 +97,134 @@ Step cache_create(X509_POLICY_CACHE* cache, STACK* policies, int crit) {
   return Step::kOk;
 }
 
-// The certificate's mappings (RFC 5280, 4.2.1.5); anyPolicy on either side
-// or a subject-domain policy mapped twice makes the list invalid.
-Step cache_set_mapping(X509_POLICY_CACHE* cache, STACK* maps) {
-  if (sk_num(maps) == 0) return Step::kBad;
-  cache->maps = sk_new(ref_cmp);
-  if (cache->maps == nullptr) return Step::kNoMemory;
-  Step result = Step::kOk;
-  for (int i = 0; i < sk_num(maps) && result == Step::kOk; i++) {
-    auto* map = reinterpret_cast<POLICY_MAPPING*>(sk_value(maps, i));
-    if (OBJ_obj2nid(map->subjectDomainPolicy) == kNidAnyPolicy ||
-        OBJ_obj2nid(map->issuerDomainPolicy) == kNidAnyPolicy) {
-      result = Step::kBad;
-      break;
-    }
-    X509_POLICY_REF key{map->subjectDomainPolicy, nullptr};
-    if (sk_find(cache->maps, reinterpret_cast<char*>(&key)) != -1) {
-      result = Step::kBad;
-      break;
-    }
-    auto* data = const_cast<X509_POLICY_DATA*>(policy_cache_find_data(cache, map->issuerDomainPolicy));
+// One mapping of the list and its place there.
+struct MappingAt {
+  const POLICY_MAPPING* map;
+  int index;
+};
+
+// The data among the first n of `data` (sorted by identifier) with
+// identifier id, or null.
+X509_POLICY_DATA* listed_data(STACK* data, int n, const ASN1_OBJECT* id) {
+  int lo = 0, hi = n;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    auto* d = reinterpret_cast<X509_POLICY_DATA*>(sk_value(data, mid));
+    const int c = OBJ_cmp(d->valid_policy, id);
+    if (c == 0) return d;
+    if (c < 0)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return nullptr;
+}
+
+// Adds the mapping's subject-domain policy to the data's expected set and
+// a reference to `maps`: false without memory.
+bool add_mapping(X509_POLICY_CACHE* cache, X509_POLICY_DATA* data, const POLICY_MAPPING* map) {
+  if (data->expected_policy_set == nullptr) data->expected_policy_set = sk_new_null();
+  ASN1_OBJECT* expected = OBJ_dup(map->subjectDomainPolicy);
+  if (data->expected_policy_set == nullptr || expected == nullptr ||
+      !sk_push(data->expected_policy_set, reinterpret_cast<char*>(expected))) {
+    ASN1_OBJECT_free(expected);
+    return false;
+  }
+  auto* ref = static_cast<X509_POLICY_REF*>(MORVANE_malloc(sizeof(X509_POLICY_REF)));
+  ASN1_OBJECT* subject = ref == nullptr ? nullptr : OBJ_dup(map->subjectDomainPolicy);
+  if (subject == nullptr || !sk_push(cache->maps, reinterpret_cast<char*>(ref))) {
+    ASN1_OBJECT_free(subject);
+    MORVANE_free(ref);
+    return false;
+  }
+  ref->subjectDomainPolicy = subject;
+  ref->data = data;
+  return true;
+}
+
+// The data of the mappings of each issuer-domain policy: the one listed,
+// marked mapped, or one made from anyPolicy (appended to the data); without
+// either the mappings are ignored.  `order` is sorted by issuer-domain
+// policy, then by place; the first `listed` data are the listed ones.
+Step map_issuer_domains(X509_POLICY_CACHE* cache, const MappingAt* order, int n, int listed) {
+  for (int i = 0; i < n;) {
+    const ASN1_OBJECT* issuer = order[i].map->issuerDomainPolicy;
+    int end = i + 1;
+    while (end < n && OBJ_cmp(order[end].map->issuerDomainPolicy, issuer) == 0) end++;
+    X509_POLICY_DATA* data = listed_data(cache->data, listed, issuer);
     if (data != nullptr) {
       data->flags |= POLICY_DATA_FLAG_MAPPED;
     } else if (cache->anyPolicy == nullptr) {
-      continue;  // neither listed nor covered by anyPolicy: ignored
+      i = end;  // neither listed nor covered by anyPolicy: ignored
+      continue;
     } else {
-      data = policy_data_new(nullptr, map->issuerDomainPolicy,
-                             cache->anyPolicy->flags & POLICY_DATA_FLAG_CRITICAL);
-      if (data == nullptr) {
-        result = Step::kNoMemory;
-        break;
-      }
+      data = policy_data_new(nullptr, issuer, cache->anyPolicy->flags & POLICY_DATA_FLAG_CRITICAL);
+      if (data == nullptr) return Step::kNoMemory;
       data->qualifier_set = cache->anyPolicy->qualifier_set;
       data->flags |= POLICY_DATA_FLAG_MAPPED_ANY | POLICY_DATA_FLAG_SHARED_QUALIFIERS;
       if (!sk_push(cache->data, reinterpret_cast<char*>(data))) {
         policy_data_free(data);
-        result = Step::kNoMemory;
-        break;
+        return Step::kNoMemory;
       }
     }
-    if (data->expected_policy_set == nullptr) data->expected_policy_set = sk_new_null();
-    ASN1_OBJECT* expected = OBJ_dup(map->subjectDomainPolicy);
-    if (data->expected_policy_set == nullptr || expected == nullptr ||
-        !sk_push(data->expected_policy_set, reinterpret_cast<char*>(expected))) {
-      ASN1_OBJECT_free(expected);
-      result = Step::kNoMemory;
-      break;
-    }
-    auto* ref = static_cast<X509_POLICY_REF*>(MORVANE_malloc(sizeof(X509_POLICY_REF)));
-    ASN1_OBJECT* subject = ref == nullptr ? nullptr : OBJ_dup(map->subjectDomainPolicy);
-    if (subject == nullptr || !sk_push(cache->maps, reinterpret_cast<char*>(ref))) {
-      ASN1_OBJECT_free(subject);
-      MORVANE_free(ref);
-      result = Step::kNoMemory;
-      break;
-    }
-    ref->subjectDomainPolicy = subject;
-    ref->data = data;
+    for (; i < end; i++)
+      if (!add_mapping(cache, data, order[i].map)) return Step::kNoMemory;
   }
+  return Step::kOk;
+}
+
+// The certificate's mappings (RFC 5280, 4.2.1.5): anyPolicy on either side
+// makes the list invalid, and so does a subject-domain policy mapped again
+// after a mapping that counted (one whose issuer-domain policy is listed or
+// covered by anyPolicy).  The mappings are sorted once by subject-domain
+// policy and once by issuer-domain policy, and the data and references
+// once when all are made: n log n comparisons for n mappings, the list
+// checked whole before anything is made.
+Step cache_set_mapping(X509_POLICY_CACHE* cache, STACK* maps) {
+  const int n = sk_num(maps);
+  if (n <= 0) return Step::kBad;
+  for (int i = 0; i < n; i++) {
+    auto* map = reinterpret_cast<POLICY_MAPPING*>(sk_value(maps, i));
+    if (OBJ_obj2nid(map->subjectDomainPolicy) == kNidAnyPolicy ||
+        OBJ_obj2nid(map->issuerDomainPolicy) == kNidAnyPolicy)
+      return Step::kBad;
+  }
+  auto* order = static_cast<MappingAt*>(MORVANE_malloc(sizeof(MappingAt) * static_cast<size_t>(n)));
+  if (order == nullptr) return Step::kNoMemory;
+  for (int i = 0; i < n; i++) order[i] = {reinterpret_cast<POLICY_MAPPING*>(sk_value(maps, i)), i};
+  const int listed = sk_num(cache->data);  // sorted by cache_create
+  std::sort(order, order + n, [](const MappingAt& a, const MappingAt& b) {
+    const int c = OBJ_cmp(a.map->subjectDomainPolicy, b.map->subjectDomainPolicy);
+    return c != 0 ? c < 0 : a.index < b.index;
+  });
+  Step result = Step::kOk;
+  for (int i = 0; i + 1 < n && result == Step::kOk; i++) {
+    const POLICY_MAPPING* map = order[i].map;
+    if (OBJ_cmp(map->subjectDomainPolicy, order[i + 1].map->subjectDomainPolicy) == 0 &&
+        (cache->anyPolicy != nullptr ||
+         listed_data(cache->data, listed, map->issuerDomainPolicy) != nullptr))
+      result = Step::kBad;
+  }
+  if (result == Step::kOk) {
+    cache->maps = sk_new(ref_cmp);
+    if (cache->maps == nullptr) result = Step::kNoMemory;
+  }
+  if (result == Step::kOk) {
+    std::sort(order, order + n, [](const MappingAt& a, const MappingAt& b) {
+      const int c = OBJ_cmp(a.map->issuerDomainPolicy, b.map->issuerDomainPolicy);
+      return c != 0 ? c < 0 : a.index < b.index;
+    });
+    result = map_issuer_domains(cache, order, n, listed);
+  }
+  MORVANE_free(order);
   if (result != Step::kOk) {
     sk_pop_free(cache->maps, ref_free);
     cache->maps = nullptr;
+    return result;
   }
-  return result;
+  sk_sort(cache->data);
+  sk_sort(cache->maps);
+  return Step::kOk;
 }
 
 // Builds x's cache into *cache: kBad when x's policy extensions are invalid

@@ -83,8 +83,10 @@ int tree_init(X509_POLICY_TREE** ptree, STACK* chain, unsigned int flags) {
       ret = -1;
     else if (ret == 1 && cache->data == nullptr)
       ret = 2;
+    // RFC 5280, 6.1.4 (h) and 6.1.5 (a): a self-issued intermediate does not
+    // count down; the target always does.
     if (explicit_policy > 0) {
-      if (!self_issued(x)) explicit_policy--;
+      if (!self_issued(x) || i == 0) explicit_policy--;
       if (cache->explicit_skip != -1 && cache->explicit_skip < explicit_policy)
         explicit_policy = static_cast<int>(cache->explicit_skip);
     }
@@ -136,13 +138,17 @@ int tree_init(X509_POLICY_TREE** ptree, STACK* chain, unsigned int flags) {
 }
 
 // RFC 3280, 6.1.3 (d) (1): a node for each policy under the node of the
-// same policy in the level above, else under its anyPolicy node.
+// same policy in the level above, else under its anyPolicy node.  The
+// issuer-domain policies a certificate maps without listing them get none:
+// with mapping inhibited such a node would go with the level's pruning, and
+// the anyPolicy match of the level is left as it is, so however many there
+// are they cost the tree nothing.
 bool tree_link_nodes(X509_POLICY_LEVEL* curr, const X509_POLICY_CACHE* cache,
                      X509_POLICY_TREE* tree) {
   const X509_POLICY_LEVEL* last = curr - 1;
   for (int i = 0; i < sk_num(cache->data); i++) {
     auto* data = reinterpret_cast<X509_POLICY_DATA*>(sk_value(cache->data, i));
-    if ((data->flags & POLICY_DATA_FLAG_MAPPED_ANY) && !(curr->flags & kFlagInhibitAny)) continue;
+    if (data->flags & POLICY_DATA_FLAG_MAPPED_ANY) continue;
     X509_POLICY_NODE* parent = level_find_node(last, data->valid_policy);
     if (parent == nullptr) parent = last->anyPolicy;
     if (parent != nullptr && !add_node(tree, curr, data, parent, false)) return false;

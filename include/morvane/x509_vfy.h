@@ -174,7 +174,7 @@ struct x509_store_ctx_st {
   int (*cert_crl)(X509_STORE_CTX *ctx, X509_CRL *crl, X509 *x);
   int (*check_policy)(X509_STORE_CTX *ctx);
   int (*cleanup)(X509_STORE_CTX *ctx);
-  int valid;
+  int valid; /* the library's: the chain, tree and error are a run's */
   int last_untrusted;
   STACK *chain; /* of X509, each holding a reference */
   X509_POLICY_TREE *tree;
@@ -422,7 +422,13 @@ MORVANE_EXPORT void X509_STORE_CTX_free(X509_STORE_CTX *ctx);
  * with X509_V_ERR_OUT_OF_MEM, whatever a step or the callback said; the
  * certificates keep no fact computed from the failed allocations.
  * Verifications of shared certificates may run in several threads at once,
- * each with its own context, under the locking callbacks. */
+ * each with its own context, under the locking callbacks.
+ * A context may be verified again without cleanup: the chain, policy tree,
+ * error and depth of the earlier run are dropped first (the chain and tree
+ * read from it before are freed) and the run starts afresh from what the
+ * caller set (the target, untrusted list, store, lists and parameters),
+ * with the verdict a fresh context gives.  A chain placed in the context
+ * before its first run is built on. */
 MORVANE_EXPORT int X509_verify_cert(X509_STORE_CTX *ctx);
 
 MORVANE_EXPORT int X509_STORE_CTX_get_ex_new_index(long argl, void *argp,
@@ -439,6 +445,8 @@ MORVANE_EXPORT STACK *X509_STORE_CTX_get_chain(X509_STORE_CTX *ctx);
 /* A new stack of the chain's certificates, each with a new reference; null
  * without chain or on failure. */
 MORVANE_EXPORT STACK *X509_STORE_CTX_get1_chain(X509_STORE_CTX *ctx);
+/* The target of the next run (borrowed), also after a run: the next
+ * X509_verify_cert builds its chain afresh from it. */
 MORVANE_EXPORT void X509_STORE_CTX_set_cert(X509_STORE_CTX *c, X509 *x);
 MORVANE_EXPORT void X509_STORE_CTX_set_chain(X509_STORE_CTX *c, STACK *sk);
 MORVANE_EXPORT void X509_STORE_CTX_set0_crls(X509_STORE_CTX *c, STACK *sk);

@@ -169,12 +169,20 @@ struct RunResult {
   int result;
   int error;
   int depth;
+  bool operator==(const RunResult&) const = default;
+};
+
+// Calls on a context after its first, without cleanup: its target twice,
+// the target `other`, its own again; `results` gets what they gave.
+struct Again {
+  std::string other;
+  std::vector<RunResult> results;
 };
 
 // One run over fresh objects, the CRLs in file-name order or reversed,
-// with `extra_flags` beside the run's own.
+// with `extra_flags` beside the run's own (and `again`'s calls after it).
 RunResult RunOne(const Suite& suite, const PkitsRun& r, bool reversed,
-                 unsigned long extra_flags = 0) {
+                 unsigned long extra_flags = 0, Again* again = nullptr) {
   RunResult out{-100, -1, -1};
   EXPECT_EQ(1u, suite.ee_der.count(r.ee));
   if (suite.ee_der.count(r.ee) != 1) return out;
@@ -214,8 +222,17 @@ RunResult RunOne(const Suite& suite, const PkitsRun& r, bool reversed,
   out.result = X509_verify_cert(ctx);
   out.error = X509_STORE_CTX_get_error(ctx);
   out.depth = X509_STORE_CTX_get_error_depth(ctx);
+  X509* other = again != nullptr ? Decode(d2i_X509, suite.ee_der.at(again->other)) : nullptr;
+  for (X509* target : {ee, ee, other, ee}) {
+    if (again == nullptr) break;
+    X509_STORE_CTX_set_cert(ctx, target);
+    const int result = X509_verify_cert(ctx);
+    again->results.push_back(
+        {result, X509_STORE_CTX_get_error(ctx), X509_STORE_CTX_get_error_depth(ctx)});
+  }
 
   X509_STORE_CTX_free(ctx);
+  X509_free(other);
   X509_free(ee);
   sk_pop_free(crls, [](void* p) { X509_CRL_free(static_cast<X509_CRL*>(p)); });
   sk_pop_free(untrusted, [](void* p) { X509_free(static_cast<X509*>(p)); });
@@ -264,6 +281,29 @@ TEST_P(PkitsSection, AgreesWithPkits) {
   }
   std::cout << "[ PKITS    ] section " << want << ": " << agree << " of " << runs.size()
             << " runs agree with PKITS\n";
+}
+
+// A context verified again without cleanup gives what a fresh context gives
+// for what is set, the target of the section's next run that has another
+// set in between.
+TEST_P(PkitsSection, ContextVerifiedAgainGivesTheFreshVerdict) {
+  const Suite& suite = LoadSuite();
+  if (!suite.present) GTEST_SKIP() << "PKITS vectors (../shared/vectors/pkits) not present";
+  Morvane_add_all_digests();
+  std::vector<PkitsRun> runs;
+  for (const PkitsRun& r : suite.runs)
+    if (r.test.rfind(std::string(GetParam()) + ".", 0) == 0) runs.push_back(r);
+  for (size_t k = 0; k < runs.size(); k++) {
+    PkitsRun other = runs[k];
+    for (size_t j = 1; j < runs.size() && other.ee == runs[k].ee; j++)
+      other.ee = runs[(k + j) % runs.size()].ee;
+    SCOPED_TRACE(runs[k].test + " run " + std::to_string(runs[k].run) + ", then " + other.ee);
+    Again again{other.ee, {}};
+    const RunResult mine = RunOne(suite, runs[k], false, 0, &again);
+    const RunResult theirs = RunOne(suite, other, false);
+    const std::vector<RunResult> want = {mine, mine, theirs, mine};
+    EXPECT_TRUE(want == again.results) << "first " << mine.result << ", error " << mine.error;
+  }
 }
 
 // 4.14.20 and 4.14.21: onlySomeReasonsCA4 issues two CRLs at one moment

@@ -89,8 +89,15 @@ CertExt Constraints(int require, int inhibit) {
   return {kNidPolicyConstraints, true, Seq(parts)};
 }
 
+// policyMappings of the pairs (issuer-domain policy, subject-domain policy).
+CertExt Mappings(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  std::vector<Bytes> maps;
+  for (const auto& [from, to] : pairs) maps.push_back(Seq({Oid(from.c_str()), Oid(to.c_str())}));
+  return {kNidPolicyMappings, true, Seq(maps)};
+}
+
 CertExt Mapping(const char* issuer_domain, const char* subject_domain) {
-  return {kNidPolicyMappings, true, Seq({Seq({Oid(issuer_domain), Oid(subject_domain)})})};
+  return Mappings({{issuer_domain, subject_domain}});
 }
 
 CertExt InhibitAny(int skip) {
@@ -204,6 +211,8 @@ TEST(PolicyCheck, InvalidPolicyExtensionsMarkTheCertificate) {
       {Policies({kP1}), {kNidCertificatePolicies, false, Seq({})}},
       {{kNidCertificatePolicies, false, Seq({})}},  // empty list
       {Policies({kP1}), Mapping(kAny, kP2)},
+      {Policies({kP1, kP2}), Mappings({{kP1, kP3}, {kP2, "1.2.4"}, {kP2, kP3}})},
+      {Policies({kAny}), Mappings({{"1.2.4", kP3}, {kP1, kP2}, {"1.2.5", kP3}})},
       {Policies({kP1}), InhibitAny(0), InhibitAny(1)},
   };
   for (size_t i = 0; i < sizeof bad / sizeof bad[0]; i++) {
@@ -222,7 +231,8 @@ TEST(PolicyCheck, MappedPolicyIsRemoved) {
   NEEDS_METHODS();
   Chain c;
   c.Add("Leaf", "CA", {Policies({kP2, kP3})});
-  c.Add("CA", "Root", {Policies({kP1, kP2}), Mapping(kP1, kP3)});
+  // P3 mapped again after a mapping of a policy neither listed nor covered.
+  c.Add("CA", "Root", {Policies({kP1, kP2}), Mappings({{"1.2.4", kP3}, {kP1, kP3}})});
   c.Add("Root", "Root", {});
   Check r(c, {kAny}, 0);
   ASSERT_EQ(1, r.result);
@@ -245,6 +255,18 @@ TEST(PolicyCheck, SelfIssuedDoesNotCountDown) {
     Check r(c, {}, 0);
     EXPECT_EQ(self_issued ? 1 : -2, r.result) << self_issued;
     EXPECT_EQ(self_issued ? 0 : 1, r.explicit_policy);
+  }
+  // The target counts down, self-issued or not (RFC 5280, 6.1.5 (a)).
+  for (const char* subject : {"CA", "Leaf"}) {
+    for (bool policy : {true, false}) {
+      Chain c;
+      c.Add(subject, "CA", policy ? std::vector<CertExt>{Policies({kP1})} : std::vector<CertExt>{});
+      c.Add("CA", "Root", {Policies({kP1, kP2}), Constraints(1, -1)});
+      c.Add("Root", "Root", {});
+      Check r(c, {kP2}, 0);
+      EXPECT_EQ(-2, r.result) << subject << policy;
+      EXPECT_EQ(1, r.explicit_policy);
+    }
   }
 }
 
@@ -456,6 +478,23 @@ TEST(PolicyCheck, TreeSizeIsBounded) {
   c.Add("C9", "C9", {});
   Check r(c, {kAny}, 0);
   EXPECT_EQ(X509_PCY_TREE_TOO_LARGE, r.result);
+  EXPECT_EQ(nullptr, r.tree);
+}
+
+// Mappings of policies a certificate does not list, under its anyPolicy,
+// make no node however many there are, even where its anyPolicy is
+// inhibited (such nodes would go with the level's pruning).
+TEST(PolicyCheck, UnlistedMappingsMakeNoNodes) {
+  NEEDS_METHODS();
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (int i = 0; i < 10001; i++)
+    pairs.push_back({"1.2.4." + std::to_string(i), "1.2.5." + std::to_string(i)});
+  Chain c;
+  c.Add("Leaf", "CA", {Policies({kAny}), Mappings(pairs)});
+  c.Add("CA", "Root", {Policies({kP1, kAny}), InhibitAny(0)});
+  c.Add("Root", "Root", {});
+  Check r(c, {kP1}, 0);
+  EXPECT_EQ(1, r.result);  // the leaf's anyPolicy inhibited: no valid policy, none required
   EXPECT_EQ(nullptr, r.tree);
 }
 
