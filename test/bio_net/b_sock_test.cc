@@ -86,10 +86,10 @@ TEST_F(SockHelpers, PortTexts) {
     const char* text;
     int port;  // -1: refused
   } cases[] = {
-      {"443", 443},    {"8080/tcp", 8080}, {"70000", 70000 - 65536},
-      {"http", 80},    {"telnet", 23},     {"socks", 1080},
-      {"https", 443},  {"ssl", 443},       {"ftp", 21},
-      {"gopher", 70},  {"0", 0},           {"no-such-service-here", -1},
+      {"443", 443},   {"8080/tcp", 8080}, {"70000", 70000 - 65536},
+      {"http", 80},   {"telnet", 23},     {"socks", 1080},
+      {"https", 443}, {"ssl", 443},       {"ftp", 21},
+      {"gopher", 70}, {"0", 0},           {"no-such-service-here", -1},
       {"SSL", -1},
   };
   for (const auto& c : cases) {
