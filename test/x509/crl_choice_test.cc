@@ -475,9 +475,8 @@ TEST(CrlChoiceDir, BrokenEntriesHideNoListInHand) {
     EXPECT_EQ(r.want, out);
     // Where the locked file fails the check: the path and the system's
     // error (its text is that of its number) queued.
-    // A dangling link: the failed stat and the link named.  "Should retry"
-    // only where a retry may read the file (not for a dangling link, a FIFO
-    // or a device).
+    // A dangling link: the failed stat, named.  "Should retry" only where a
+    // retry may read the file (not a dangling link, a FIFO or a device).
     bool refused = false, named = false, stat_failed = false, retry = false;
     const char* data;
     int flags;
