@@ -144,10 +144,12 @@ int BIO_get_port(const char* str, unsigned short* port_ptr) {
     BIOerr(BIO_F_BIO_GET_PORT, BIO_R_NO_PORT_DEFINED);
     return 0;
   }
-  // The leading number decides, as atoi reads it (whitespace and a sign
-  // allowed, any text after it ignored); a port is its low 16 bits.
-  int i = static_cast<int>(strtol(str, nullptr, 10));
-  if (i != 0) {
+  // A leading number decides, as atoi reads it (whitespace and a sign
+  // allowed, any text after it ignored); a port is its low 16 bits.  Port 0
+  // asks the system for a free port when listening.
+  char* end = nullptr;
+  const int i = static_cast<int>(strtol(str, &end, 10));
+  if (end != str) {
     *port_ptr = static_cast<unsigned short>(i);
     return 1;
   }
@@ -158,7 +160,8 @@ int BIO_get_port(const char* str, unsigned short* port_ptr) {
       return 1;
     }
   }
-  SYSerr(SYS_F_GETSERVBYNAME, errno);
+  // The service lookup sets no errno: the reason is the library's own.
+  BIOerr(BIO_F_BIO_GET_PORT, BIO_R_UNKNOWN_SERVICE);
   ERR_add_error_data(3, "service='", str, "'");
   return 0;
 }

@@ -13,7 +13,7 @@
 #include "bio_err_data.inc"
 
 static_assert(std::size(BIO_str_functs) == 32 + 1);
-static_assert(std::size(BIO_str_reasons) == 29 + 1);
+static_assert(std::size(BIO_str_reasons) == 31 + 1);
 
 /* see morvane/bio.h */
 void ERR_load_BIO_strings(void) { morvane::internal::load_error_strings(BIO_str_functs, BIO_str_reasons); }

@@ -102,6 +102,9 @@ int AcceptOne(BIO* b, BIO_ACCEPT* c) {
   if (c->bio_chain != nullptr) {
     BIO* chain = BIO_dup_chain(c->bio_chain);
     if (chain == nullptr) {
+      // A filter of the chain that cannot be copied fails every connection.
+      BIOerr(BIO_F_ACPT_STATE, BIO_R_UNABLE_TO_COPY_CHAIN);
+      ERR_add_error_data(2, "peer=", c->addr != nullptr ? c->addr : "");
       BIO_free(bio);
       return 0;
     }

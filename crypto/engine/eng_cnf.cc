@@ -2,11 +2,14 @@
 // per line (name = section), and each engine's section loads, sets up,
 // initialises and installs it as a default.
 //
-// Implementation notes: the engines the module initialised keep their
-// functional reference in `initialized_engines` until the module finishes.
-// The list is not locked: configuration modules are loaded and finished from
-// one thread.  A "soft_load" engine that cannot be found is passed over with
-// what its lookup queued taken off again, never the caller's errors.
+// Implementation notes: each instance of the module (one per "engines" line
+// of a loaded configuration) keeps the engines it initialised, with their
+// functional reference, in a list of its own (the instance's user data), so
+// that an instance whose init fails finishes what it started and nothing
+// another instance holds.  The lists are not locked: configuration modules
+// are loaded and finished from one thread.  A "soft_load" engine that cannot
+// be found is passed over with what its lookup queued taken off again, never
+// the caller's errors.
 
 #include <string.h>
 
@@ -19,20 +22,23 @@
 
 namespace {
 
-constinit STACK* initialized_engines = nullptr;
-
 // The part of `name` after its first ".", or all of it.
 const char* skip_dot(const char* name) {
   const char* p = strchr(name, '.');
   return p != nullptr ? p + 1 : name;
 }
 
-// Initialises `e` and remembers it for the module's finish.
-int int_engine_init(ENGINE* e) {
+// Initialises `e` and remembers it for the finish of the instance `md`.
+int int_engine_init(CONF_IMODULE* md, ENGINE* e) {
   if (!ENGINE_init(e)) return 0;
-  if (initialized_engines == nullptr) initialized_engines = sk_new_null();
-  if (initialized_engines == nullptr || !sk_push(initialized_engines, reinterpret_cast<char*>(e))) {
+  auto* held = static_cast<STACK*>(CONF_imodule_get_usr_data(md));
+  if (held == nullptr) {
+    held = sk_new_null();
+    CONF_imodule_set_usr_data(md, held);
+  }
+  if (held == nullptr || !sk_push(held, reinterpret_cast<char*>(e))) {
     ENGINE_finish(e);
+    ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ERR_R_MALLOC_FAILURE);
     return 0;
   }
   return 1;
@@ -40,8 +46,8 @@ int int_engine_init(ENGINE* e) {
 
 // The entries of one engine section, in file order.  1, or 0 with the
 // failing entry in *failed (null for a failure after the last entry).
-int configure_entries(const char* name, const char* section, STACK* ecmds, const CONF* cnf,
-                      ENGINE** held, const CONF_VALUE** failed) {
+int configure_entries(CONF_IMODULE* md, const char* name, const char* section, STACK* ecmds,
+                      const CONF* cnf, ENGINE** held, const CONF_VALUE** failed) {
   bool soft_load = false;
   long do_init = -1;
   for (int i = 0; i < sk_num(ecmds); i++) {
@@ -75,9 +81,10 @@ int configure_entries(const char* name, const char* section, STACK* ecmds, const
       }
       if (strcmp(ctrlvalue, "EMPTY") == 0) ctrlvalue = nullptr;
       if (strcmp(ctrlname, "init") == 0) {
-        if (!NCONF_get_number_e(cnf, section, "init", &do_init)) return 0;
+        // The entry's own value: "1.init" is read as itself, not as "init".
+        if (!NCONF_get_number_e(cnf, section, ecmd->name, &do_init)) return 0;
         if (do_init == 1) {
-          if (!int_engine_init(*held)) return 0;
+          if (!int_engine_init(md, *held)) return 0;
         } else if (do_init != 0) {
           ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_INVALID_INIT_VALUE);
           return 0;
@@ -92,13 +99,13 @@ int configure_entries(const char* name, const char* section, STACK* ecmds, const
     }
   }
   *failed = nullptr;
-  if (*held != nullptr && do_init == -1 && !int_engine_init(*held)) return 0;
+  if (*held != nullptr && do_init == -1 && !int_engine_init(md, *held)) return 0;
   return 1;
 }
 
 // Configures the engine `name` (after its first ".") from the section
 // `value`: 1, or 0 with "engine configuration error".
-int int_engine_configure(const char* name, const char* value, const CONF* cnf) {
+int int_engine_configure(CONF_IMODULE* md, const char* name, const char* value, const CONF* cnf) {
   name = skip_dot(name);
   STACK* ecmds = NCONF_get_section(cnf, value);
   ENGINE* e = nullptr;
@@ -107,7 +114,7 @@ int int_engine_configure(const char* name, const char* value, const CONF* cnf) {
   if (ecmds == nullptr) {
     ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_SECTION_ERROR);
   } else {
-    ret = configure_entries(name, value, ecmds, cnf, &e, &failed);
+    ret = configure_entries(md, name, value, ecmds, cnf, &e, &failed);
   }
   if (ret == 0) {
     ENGINEerr(ENGINE_F_INT_ENGINE_CONFIGURE, ENGINE_R_ENGINE_CONFIGURATION_ERROR);
@@ -127,18 +134,18 @@ int int_engine_module_init(CONF_IMODULE* md, const CONF* cnf) {
   }
   for (int i = 0; i < sk_num(engines); i++) {
     const auto* e = reinterpret_cast<const CONF_VALUE*>(sk_value(engines, i));
-    if (!int_engine_configure(e->name, e->value, cnf)) return 0;
+    if (!int_engine_configure(md, e->name, e->value, cnf)) return 0;
   }
   return 1;
 }
 
-// Releases the engines the module initialised, the last one first.
-void int_engine_module_finish(CONF_IMODULE* /*md*/) {
-  if (initialized_engines == nullptr) return;
-  while (sk_num(initialized_engines) > 0)
-    ENGINE_finish(reinterpret_cast<ENGINE*>(sk_pop(initialized_engines)));
-  sk_free(initialized_engines);
-  initialized_engines = nullptr;
+// Releases the engines the instance initialised, the last one first.
+void int_engine_module_finish(CONF_IMODULE* md) {
+  auto* held = static_cast<STACK*>(CONF_imodule_get_usr_data(md));
+  if (held == nullptr) return;
+  while (sk_num(held) > 0) ENGINE_finish(reinterpret_cast<ENGINE*>(sk_pop(held)));
+  sk_free(held);
+  CONF_imodule_set_usr_data(md, nullptr);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include "err_err_data.inc"
 
 static_assert(std::size(ERR_str_libraries) == 27 + 1);
-static_assert(std::size(ERR_str_functs) == 10 + 1);
+static_assert(std::size(ERR_str_functs) == 11 + 1);
 static_assert(std::size(ERR_str_reasons) == 35 + 1);
 
 namespace {

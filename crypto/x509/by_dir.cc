@@ -302,7 +302,8 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   // fails, whatever else it found.
   morvane::internal::ErrorMark mark;
   bool no_memory = false;
-  bool unreadable = false;
+  bool unreadable = false;  // a file that could not be opened or read: it may be next time
+  bool broken = false;      // an entry that is no readable file: it stays so
   for (int i = 0; i < ctx->num_dirs; i++) {
     const char* dir = ctx->dirs[i];
     for (int k = 0;; k++) {
@@ -323,13 +324,14 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
         // No entry (or no directory): the numbers end here.
         if (!entry && (err == ENOENT || err == ENOTDIR)) break;
         // An entry that cannot be followed (a dangling or looping link) is
-        // broken: the numbers go on after it.  A directory that cannot be
-        // searched tells nothing of what follows.
-        SYSerr(SYS_F_FOPEN, err);
+        // broken, and stays so however often it is asked: the numbers go on
+        // after it.  A directory that cannot be searched tells nothing of
+        // what follows.
+        SYSerr(SYS_F_STAT, err);
         ERR_add_error_data(3, "stat('", b->data, "')");
         put_error(X509_F_GET_CERT_BY_SUBJECT, ERR_R_SYS_LIB, __LINE__);
         ERR_add_error_data(2, "file=", b->data);
-        unreadable = true;
+        (err == ENOMEM ? unreadable : broken) = true;
         if (!entry) break;
         continue;
       }
@@ -345,7 +347,7 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
         put_error(X509_F_GET_CERT_BY_SUBJECT, X509_R_WRONG_TYPE, __LINE__);
         ERR_add_error_data(3, "file=", b->data, " (not a regular file)");
         if (type == X509_LU_CRL) {
-          unreadable = true;
+          broken = true;
         } else if (!remember(ctx, seen)) {
           no_memory = true;
         }
@@ -372,10 +374,14 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   BUF_MEM_free(b);
   // A list that could not be read may be the one that decides: the search
   // fails, its reasons queued, once every other file is in the store (the
-  // verifier still counts a list in hand that revokes).  A certificate that
-  // could not be read leaves the chain without it, which the verifier
-  // reports.
-  if (no_memory || (unreadable && type == X509_LU_CRL)) return X509_LU_RETRY;
+  // verifier still counts a list in hand that revokes); "should retry" only
+  // when a retry may read it.  A certificate that could not be read leaves
+  // the chain without it, which the verifier reports.
+  if (type == X509_LU_CRL && (no_memory || unreadable)) {
+    put_error(X509_F_GET_CERT_BY_SUBJECT, X509_R_SHOULD_RETRY, __LINE__);
+    return X509_LU_RETRY;
+  }
+  if (no_memory || (broken && type == X509_LU_CRL)) return X509_LU_RETRY;
   // Every directory is read, so that the verifier can choose among all the
   // objects of the name, whichever directory holds them.
   X509_OBJECT* tmp;

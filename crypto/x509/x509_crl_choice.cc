@@ -43,6 +43,7 @@
 #include <morvane/x509v3.h>
 
 #include "internal/asn1_time.h"
+#include "internal/err_watch.h"
 #include "internal/lock.h"
 #include "x509_local.h"
 
@@ -114,10 +115,11 @@ struct Listed {
 
 // The lists of one issuer name met by a call, each once, ranked.
 struct IssuerLists {
-  X509_NAME* name;  // owned
-  bool loaded;      // the store's lookup methods were asked
-  bool incomplete;  // one failed (a file it could not read): a list not in hand may decide
-  bool timed;       // at `moment`, else now
+  X509_NAME* name;   // owned
+  bool loaded;       // the store's lookup methods were asked
+  bool incomplete;   // one failed (a file it could not read): a list not in hand may decide
+  bool unexplained;  // incomplete, and the failing method queued no reason of its own
+  bool timed;        // at `moment`, else now
   time_t moment;
   Listed* c;
   int n;
@@ -246,8 +248,8 @@ IssuerLists* rank(X509_STORE_CTX* ctx, X509_NAME* nm, bool load, Gathered* g) {
     return nullptr;
   }
   const time_t* moment = check_moment(ctx);
-  *lists =
-      IssuerLists{name, load, false, moment != nullptr, moment != nullptr ? *moment : 0, g->c, 0};
+  *lists = IssuerLists{name, load, false, false, moment != nullptr, moment != nullptr ? *moment : 0,
+                       g->c, 0};
   // Repeats first: each list once, where it was first met.
   std::sort(g->c, g->c + g->n, [](const Listed& a, const Listed& b) {
     return a.crl != b.crl ? std::less<X509_CRL*>()(a.crl, b.crl) : a.met < b.met;
@@ -288,12 +290,14 @@ int lists_of(X509_STORE_CTX* ctx, Session& s, X509_NAME* nm, bool load, IssuerLi
   *out = held_lists(ctx, s, nm, load);
   if (*out != nullptr) return 1;
   Gathered g;
+  const morvane::internal::ErrorWatch watch;
   const int r = gather(ctx, nm, load, &g);
   IssuerLists* lists = r != 0 ? rank(ctx, nm, load, &g) : nullptr;
   for (int i = 0; i < g.n && g.c != nullptr; i++) X509_CRL_free(g.c[i].crl);
   MORVANE_free(g.c);
   if (lists == nullptr) return 0;
   lists->incomplete = r < 0;
+  lists->unexplained = r < 0 && !watch.any([](unsigned long) { return true; });
   if (!s.add_lists(lists)) {
     issuer_lists_free(lists);
     return 0;
@@ -474,7 +478,9 @@ int get_crl(X509_STORE_CTX* ctx, X509_CRL** pcrl, X509* x) {
       return 1;
     }
     if (s.lists_unchecked()) return 0;
-    ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
+    // A method that failed saying why has said whether a retry may help.
+    if (lists->unexplained)
+      ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, X509_R_SHOULD_RETRY, __FILE__, __LINE__);
   }
   bool other_key = false;
   const Choice ch = choose(judge, *lists, [&](const Listed& k) {

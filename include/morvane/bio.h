@@ -509,11 +509,12 @@ struct hostent;
  * with "invalid ip address" (an empty part before a dot), "bad hostname
  * lookup" or "gethostbyname addr is not af inet", and the data "host=<str>". */
 MORVANE_EXPORT int BIO_get_host_ip(const char *str, unsigned char *ip);
-/* A non-zero leading number is the port (its low 16 bits); otherwise the
- * text is a service name, looked up in the platform's database (under lock
+/* A leading number is the port (its low 16 bits; "0" gives 0, which a
+ * listening socket takes as "any free port"); otherwise the text is a
+ * service name, looked up in the platform's database (under lock
  * CRYPTO_LOCK_GETSERVBYNAME) and then among "http", "telnet", "socks",
  * "https", "ssl", "ftp" and "gopher".  1, or 0 with "no port defined" (null
- * text) or the system error of "getservbyname" and "service='<str>'". */
+ * text) or "unknown service" and the data "service='<str>'". */
 MORVANE_EXPORT int BIO_get_port(const char *str, unsigned short *port_ptr);
 /* The platform's gethostbyname(name), unchanged. */
 MORVANE_EXPORT struct hostent *BIO_gethostbyname(const char *name);
@@ -529,8 +530,11 @@ MORVANE_EXPORT int BIO_socket_ioctl(int fd, long type, void *arg);
  * (the port after the last colon, the host before the first, a '/' ends the
  * text; "*" or no host: every address).  bind_mode is one of BIO_BIND_*:
  * BIO_BIND_REUSEADDR_IF_UNUSED takes the address over when it is in use but
- * nobody answers a probe connection there.  The descriptor, or -1 with an
- * error and the data "port='<host>'"; a failure leaves no socket open. */
+ * nobody answers a probe connection there.  Port 0 listens on a free port
+ * the system picks (getsockname on the descriptor tells which).  The
+ * descriptor, or -1 with an error (a port text that is no number and no
+ * known service: BIO_get_port's "unknown service", else the failing call's
+ * and the data "port='<host>'"); a failure leaves no socket open. */
 MORVANE_EXPORT int BIO_get_accept_socket(const char *host, int bind_mode);
 /* Accepts one connection on a listening socket: its descriptor; -2 when a
  * non-blocking accept found nothing (no error queued); -1 with an error.
@@ -578,8 +582,12 @@ MORVANE_EXPORT void BIO_CONNECT_free(BIO_CONNECT *a);
  * connection (or, non-blocking, returns -1 with retry special and retry
  * reason BIO_RR_ACCEPT) and pushes it after the accept stream as a socket
  * stream, behind a copy of the chain set with BIO_set_accept_bios when there
- * is one.  Reads and writes go to that connection; BIO_pop it off (the
- * caller then owns it) and the next run accepts the next connection. */
+ * is one (a chain that cannot be copied, such as one holding the NULL
+ * filter, closes the connection: 0 with "unable to copy chain" and the data
+ * "peer=<address>").  Reads and writes go to that connection; BIO_pop it off
+ * (the caller then owns it) and the next run accepts the next connection.
+ * With port 0 the stream listens on a free port: after the first run,
+ * getsockname on BIO_get_fd's descriptor tells which. */
 typedef struct bio_accept_st BIO_ACCEPT;
 MORVANE_EXPORT BIO_METHOD *BIO_s_accept(void);
 /* An accept stream on `host_port`; null on failure. */
@@ -739,6 +747,8 @@ MORVANE_EXPORT void ERR_load_BIO_strings(void);
 #define BIO_R_WRITE_TO_READ_ONLY_BIO 126
 #define BIO_R_EOF_ON_MEMORY_BIO 127
 #define BIO_R_NO_SUCH_FILE 128
+#define BIO_R_UNKNOWN_SERVICE 129
+#define BIO_R_UNABLE_TO_COPY_CHAIN 130
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

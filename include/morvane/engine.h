@@ -297,9 +297,10 @@ MORVANE_EXPORT const EVP_MD *ENGINE_get_digest(ENGINE *e, int nid);
  * first failure (0), else 1. */
 MORVANE_EXPORT int ENGINE_set_default(ENGINE *e, unsigned int flags);
 /* The same from a comma-separated list of ALL, RSA, DSA, ECDH, ECDSA, DH,
- * RAND, CIPHERS, DIGESTS (a leading part of a keyword names it).  An element
- * that is no keyword, an empty element, or a list naming no class fails with
- * "invalid string" and data "str=" plus the list, setting nothing. */
+ * RAND, CIPHERS, DIGESTS (a leading part of a keyword names it); an empty
+ * element ("RSA,", ",RSA", "RSA,,DSA") names nothing.  An element that is no
+ * keyword, or a list naming no class (an empty one, or only commas), fails
+ * with "invalid string" and data "str=" plus the list, setting nothing. */
 MORVANE_EXPORT int ENGINE_set_default_string(ENGINE *e, const char *def_list);
 /* Registers `e` for every class it offers (ciphers, digests, RSA, DSA, DH,
  * ECDH, ECDSA, RAND), ignoring failures; 1. */
@@ -378,9 +379,13 @@ MORVANE_EXPORT void ENGINE_cleanup(void);
  * object), "init" (1 initialise, 0 not; without it the engine is
  * initialised), "default_algorithms" (ENGINE_set_default_string; "EMPTY"
  * fails with "invalid string") and the engine's own command names (the value
- * "EMPTY" for no argument).  Engines the module initialised stay so until
- * the configuration modules are finished.  Returns CONF_module_add's
- * result. */
+ * "EMPTY" for no argument); a name may carry a prefix up to its first "."
+ * ("1.init"), and the entry's own value counts.  Each instance of the module
+ * (each "engines" line of a loaded configuration) owns the engines it
+ * initialised: they stay initialised until the configuration modules are
+ * finished (CONF_modules_finish, _unload or _free), and an instance whose
+ * init fails finishes those it initialised itself, never another
+ * instance's.  Returns CONF_module_add's result. */
 MORVANE_EXPORT int ENGINE_add_conf_module(void);
 /* Adds the built-in engines (the padlock and dynamic ones) to the engine
  * list.  The loaders below leave the caller's error queue as it was: what an

@@ -142,6 +142,7 @@ typedef struct ERR_string_data_st {
 #define SYS_F_ACCEPT 8
 #define SYS_F_OPENDIR 10
 #define SYS_F_FREAD 11
+#define SYS_F_STAT 12
 /* Reason codes of library 0 (ERR). */
 #define ERR_R_SYS_LIB 2
 #define ERR_R_BN_LIB 3

@@ -14,9 +14,10 @@
  * finds nothing) and not read again while it is unchanged.  A file that
  * could not be opened or read (no descriptor left, say), or that memory
  * ran short for, is read again at the next search; a search for lists
- * that met one fails (X509_LU_RETRY, its reasons queued), so that the
- * verifier never decides on the lists it could read without the one it
- * could not.
+ * that met one, or an entry that is no readable file (a dangling link, a
+ * FIFO), fails (X509_LU_RETRY, its reasons queued, the file named), so that
+ * the verifier never decides on the lists it could read without the one it
+ * could not; "should retry" is queued only when a retry may read it.
  * For a revocation check the verifier asks every lookup method each time
  * (a directory reads again only the files that changed since it read them)
  * and, of all the issuer's lists it then sees, takes of those its issuer's
@@ -346,7 +347,10 @@ MORVANE_EXPORT int X509_STORE_set1_param(X509_STORE *ctx, X509_VERIFY_PARAM *pm)
 MORVANE_EXPORT int X509_STORE_set_default_paths(X509_STORE *ctx);
 /* Loads a PEM file (X509_load_cert_crl_file) and/or adds a ':'-separated
  * directory list: 1, or 0 on failure, with the error queued, or when both
- * are null. */
+ * are null.  Every directory of the list must exist now: one that does not
+ * (or is no directory) fails with the system error of "stat" and "invalid
+ * directory" naming it ("dir=<name>"), and no directory of the list is
+ * added.  (X509_LOOKUP_add_dir takes a directory that does not exist yet.) */
 MORVANE_EXPORT int X509_STORE_load_locations(X509_STORE *ctx, const char *file,
                                              const char *dir);
 

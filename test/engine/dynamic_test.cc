@@ -163,9 +163,26 @@ TEST_F(EnginesModule, InitValues) {
       0x260BC065u);
   EXPECT_EQ(Run("init = 0\n"), 1);
   EXPECT_FALSE(Initialised());
+  EXPECT_EQ(Run("init = 0\n1.init = 1\n"), 1);  // each entry its own value
+  EXPECT_TRUE(Initialised());
+  CONF_modules_finish();
+  EXPECT_FALSE(Initialised());
   EXPECT_EQ(Run("default_algorithms = CIPHERS\n"), 1);  // no "init": initialised
   EXPECT_TRUE(Initialised());
   testing::internal::GetCapturedStderr();
+}
+
+// A failed load finishes only the engines it initialised itself.
+TEST_F(EnginesModule, AFailedLoadKeepsTheEnginesOfAnother) {
+  ENGINE* e = engine_test::MakeEngine("counted");
+  ASSERT_EQ(ENGINE_add(e), 1);
+  ASSERT_EQ(Run("engine_id = counted\ninit = 1\n") + Run("engine_id = counted\ninit = 1\n"), 2);
+  EXPECT_EQ(Run("engine_id = nosuch\ninit = 1\n"), -1);
+  ERR_clear_error();
+  EXPECT_EQ(engine_test::CountsOf(e).finishes, 0);
+  CONF_modules_finish();
+  EXPECT_EQ(engine_test::CountsOf(e).finishes, 1);
+  ENGINE_free(e);
 }
 
 TEST_F(EnginesModule, EmptyDefaultAlgorithmsAreRefused) {

@@ -161,6 +161,8 @@ TEST(EngineTable, DefaultStrings) {
       {"", -1},  // empty elements name nothing
       {",,", -1},
       {"RSA,", ENGINE_METHOD_RSA},
+      {",RSA", ENGINE_METHOD_RSA},
+      {"RSA,,DSA", ENGINE_METHOD_RSA | ENGINE_METHOD_DSA},
   };
   for (const Case& c : cases) {
     ENGINE* e = MakeEngine("e");

@@ -433,7 +433,7 @@ TEST(CrlChoiceDir, BrokenEntriesHideNoListInHand) {
     X509_CRL* a = List('A');
     X509_CRL* b = List('B');
     const unsigned long h = X509_NAME_hash(X509_get_subject_name(p.root));
-    std::string locked;
+    std::string locked, dangling;
     for (const char* set : {r.lists, r.certs}) {
       for (int n = 0; set[n] != '\0'; n++) {
         char name[32];
@@ -445,7 +445,7 @@ TEST(CrlChoiceDir, BrokenEntriesHideNoListInHand) {
         if (c == 'A' || c == 'B' || c == 'L' || c == 'R')
           morvane_test::WriteFile(path, std::string(der.begin(), der.end()));
         if (c == 'L') chmod((locked = path).c_str(), 0);
-        if (c == 'D') symlink(dir.Join("gone").c_str(), path.c_str());
+        if (c == 'D') symlink(dir.Join("gone").c_str(), (dangling = path).c_str());
         if (c == 'P') mkfifo(path.c_str(), 0644);
         if (c == 'Z') symlink("/dev/zero", path.c_str());
       }
@@ -475,15 +475,26 @@ TEST(CrlChoiceDir, BrokenEntriesHideNoListInHand) {
     EXPECT_EQ(r.want, out);
     // Where the locked file fails the check: the path and the system's
     // error (its text is that of its number) queued.
-    bool refused = false, named = false;
+    // A dangling link: the failed stat, named.  "Should retry" only where a
+    // retry may read the file (not a dangling link, a FIFO or a device).
+    bool refused = false, named = false, stat_failed = false, retry = false;
     const char* data;
     int flags;
     for (unsigned long e; (e = ERR_get_error_line_data(nullptr, nullptr, &data, &flags)) != 0;) {
       refused |= e == ERR_PACK(ERR_LIB_SYS, SYS_F_FOPEN, EACCES);
       named |= (flags & ERR_TXT_STRING) && strstr(data, locked.c_str()) != nullptr;
+      stat_failed |= e == ERR_PACK(ERR_LIB_SYS, SYS_F_STAT, ENOENT) &&
+                     strstr(data, ("stat('" + dangling + "')").c_str()) != nullptr;
+      retry |= ERR_GET_REASON(e) == X509_R_SHOULD_RETRY;
     }
     if (run && !locked.empty() && out.error == X509_V_ERR_UNABLE_TO_GET_CRL) {
       EXPECT_TRUE(refused && named);
+    }
+    if (run && out.error == X509_V_ERR_UNABLE_TO_GET_CRL) {
+      EXPECT_EQ(locked.empty() && !r.starved, !retry);
+    }
+    if (!dangling.empty() && r.certs[0] == '\0') {
+      EXPECT_TRUE(stat_failed);
     }
     sk_free(listed);
     X509_STORE_free(store);

@@ -604,6 +604,11 @@ TEST(Store, LoadLocationsNeedsAFileOrADirectory) {
   StorePtr store(X509_STORE_new());
   EXPECT_EQ(0, X509_STORE_load_locations(store.get(), nullptr, nullptr));
   EXPECT_ERRORS({});
+  // A directory that does not exist fails, named; nothing is added.
+  EXPECT_EQ(0, X509_STORE_load_locations(store.get(), nullptr, ".:no/such/dir"));
+  EXPECT_ERRORS({{ERR_LIB_SYS, SYS_F_STAT, ENOENT},
+                 {ERR_LIB_X509, X509_F_ADD_CERT_DIR, X509_R_INVALID_DIRECTORY, "dir=no/such/dir"}});
+  EXPECT_EQ(0, sk_num(store->get_cert_methods));
 }
 
 // A store that cannot be made says why, whichever allocation failed.
