@@ -15,6 +15,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
@@ -279,5 +281,179 @@ TEST(MemDbgThreads, SwitchingWhileThreadsAllocate) {
   void* kept = nullptr;
   std::thread([&] { kept = CRYPTO_malloc(9, "fresh.c", 4); }).join();
   EXPECT_NE(RecordingReport().find("file=fresh.c, line=4, number=9"), std::string::npos);
+  CRYPTO_free(kept);
+}
+
+namespace {
+
+// Runs of the stress tests below: MORVANE_MEM_DBG_RUNS, else a few (200 by
+// hand).
+int Runs() {
+  const char* env = getenv("MORVANE_MEM_DBG_RUNS");
+  return env != nullptr ? atoi(env) : 4;
+}
+
+// The locking callback of the tests, which at the start of a report
+// (`starting`, until the reporting thread holds 27) makes the reporting
+// thread wait a moment before it takes 27 and any other thread that takes 27
+// hold it for a moment.
+CRYPTO_locking_cb served = nullptr;
+std::atomic<bool> starting{false};
+std::atomic<unsigned long> reporter{0};
+void Stretching(int mode, int type, const char* file, int line) {
+  const bool stretch = type == CRYPTO_LOCK_MALLOC2 && (mode & CRYPTO_LOCK) && starting.load();
+  const bool mine = stretch && CRYPTO_thread_id() == reporter.load();
+  if (mine) usleep(100);
+  served(mode, type, file, line);
+  if (mine) starting = false;
+  if (stretch && !mine) usleep(100);
+}
+
+unsigned long Sum;
+int Calls;
+void* Count(unsigned long, const char* file, int, int num, void*) {
+  if (strcmp(file, "kept.c") == 0) Sum += static_cast<unsigned long>(num);
+  Calls++;
+  return nullptr;
+}
+
+enum class Kind { kBio, kFile, kCallback };
+struct SwitchCase {
+  const char* name;
+  Kind kind;
+  bool stretch;
+};
+
+// One report of `kind`; the kept blocks' bytes as listed, and whether every
+// report's lines agree with its summary.
+unsigned long KeptBytes(Kind kind, bool* whole) {
+  std::string text;
+  if (kind == Kind::kCallback) {
+    Sum = 0;
+    Calls = 0;
+    CRYPTO_mem_leaks_cb(Count);
+    *whole = Calls > 0;
+    return Sum;
+  }
+  if (kind == Kind::kBio) {
+    text = RecordingReport();
+  } else {
+    FILE* f = tmpfile();
+    if (f == nullptr) return 0;
+    CRYPTO_mem_leaks_fp(f);
+    rewind(f);
+    for (int c; (c = fgetc(f)) != EOF;) text += static_cast<char>(c);
+    fclose(f);
+  }
+  unsigned long kept = 0, bytes = 0, lines = 0, said_bytes = 0, said_lines = 0;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    const std::string l = text.substr(at, end - at);
+    const size_t num = l.find("number=");
+    if (sscanf(l.c_str(), "%lu bytes leaked in %lu chunks", &said_bytes, &said_lines) == 2 ||
+        num == std::string::npos)
+      continue;
+    const unsigned long n = strtoul(l.c_str() + num + 7, nullptr, 10);
+    lines++;
+    bytes += n;
+    if (l.find("file=kept.c,") != std::string::npos) kept += n;
+  }
+  *whole = lines > 0 && lines == said_lines && bytes == said_bytes;
+  return kept;
+}
+
+class MemDbgSwitching : public testing::TestWithParam<SwitchCase> {};
+
+}  // namespace
+
+// Eight threads allocate and label while one switches the checker off and on
+// and this one asks for reports, with or without other threads holding 27
+// for a moment as each report starts: no report hangs (the watchdog ends
+// the program), each lists every kept block once, and its lines agree with
+// its summary.
+TEST_P(MemDbgSwitching, ReportsWhileTheCheckerIsSwitched) {
+  const SwitchCase tc = GetParam();
+  morvane_test::InstallLockingCallback();
+  served = CRYPTO_get_locking_callback();
+  CRYPTO_set_locking_callback(Stretching);
+  morvane_test::InstallThreadIdCallback();
+  CRYPTO_malloc_debug_init();
+  ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  reporter = CRYPTO_thread_id();
+  unsigned long kept_bytes = 0;
+  std::vector<void*> kept;
+  for (int i = 0; i < 5; i++) {
+    kept.push_back(CRYPTO_malloc(100 + i, "kept.c", i));
+    kept_bytes += 100 + i;
+  }
+  for (int run = 0; run < Runs(); run++) {
+    std::atomic<bool> done{false};
+    std::thread toggler([&] {
+      for (int i = 0; !done.load() || i % 2 == 1; i++)
+        CRYPTO_mem_ctrl(i % 2 == 0 ? CRYPTO_MEM_CHECK_OFF : CRYPTO_MEM_CHECK_ON);
+    });
+    WhileThreadsWork(
+        8,
+        [] {
+          CRYPTO_push_info("switching");
+          void* p = CRYPTO_malloc(24, "loop.c", 1);
+          CRYPTO_free(CRYPTO_realloc(p, 48, "loop.c", 2));
+          CRYPTO_pop_info();
+        },
+        [&] {
+          for (int i = 0; i < 10; i++) {
+            starting = tc.stretch;
+            bool whole = false;
+            EXPECT_EQ(KeptBytes(tc.kind, &whole), kept_bytes) << "run " << run;
+            EXPECT_TRUE(whole) << "run " << run;
+            starting = false;
+          }
+        });
+    done = true;
+    toggler.join();
+  }
+  for (void* p : kept) CRYPTO_free(p);
+}
+INSTANTIATE_TEST_SUITE_P(Reports, MemDbgSwitching,
+                         testing::Values(SwitchCase{"Bio", Kind::kBio, false},
+                                         SwitchCase{"File", Kind::kFile, false},
+                                         SwitchCase{"Callback", Kind::kCallback, false},
+                                         SwitchCase{"BioStretched", Kind::kBio, true},
+                                         SwitchCase{"FileStretched", Kind::kFile, true},
+                                         SwitchCase{"CallbackStretched", Kind::kCallback, true}),
+                         [](const testing::TestParamInfo<SwitchCase>& i) { return i.param.name; });
+
+// A thread that has its recording suspended asks for a report into a
+// read-only memory stream, whose writes queue errors (lock 1), while eight
+// threads make their error states (allocating under lock 1): the report is
+// written without 27, so nothing hangs, and the suspension holds after it.
+TEST(MemDbgThreads, SuspendedReportIntoAStreamThatQueuesErrors) {
+  morvane_test::InstallLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  CRYPTO_malloc_debug_init();
+  ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  void* kept = CRYPTO_malloc(10, "kept.c", 1);
+  for (int run = 0; run < Runs() * 5; run++) {
+    char bytes[] = "read only";
+    BIO* ro = BIO_new_mem_buf(bytes, -1);
+    ASSERT_NE(ro, nullptr);
+    WhileThreadsWork(
+        8,
+        [] {
+          ERR_put_error(ERR_LIB_BIO, 0, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+          ERR_remove_state(0);
+        },
+        [&] {
+          CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_DISABLE);
+          CRYPTO_mem_leaks(ro);
+          EXPECT_EQ(CRYPTO_is_mem_check_on(), 0);
+          CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ENABLE);
+        });
+    EXPECT_EQ(CRYPTO_is_mem_check_on(), 1);
+    EXPECT_NE(ERR_get_error(), 0u);  // the refused writes
+    ERR_clear_error();
+    BIO_free(ro);
+  }
   CRYPTO_free(kept);
 }
