@@ -19,6 +19,7 @@
 // Keys are compared as whole values and hashed over all their bits: heap
 // addresses (and thread ids) can differ only above bit 31 on this platform.
 
+#include <limits.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -58,20 +59,28 @@ struct MEM {
 
 // The blocks of a report's own stream chain, never listed: each stream, its
 // state and, for a memory stream, its buffer (the caller's bytes of a
-// read-only one aside) and, for a buffer filter, its two buffers.  Two live
-// blocks never share an address, so a record at one of these addresses is
-// the stream's or a stale one, left by a block freed unseen: neither is a
-// leak.
+// read-only one aside) and, for a buffer filter, its two buffers.  A record
+// at a block's address is the stream's only when it is no older than the
+// record of the stream the block belongs to (`since`); an older one, or any
+// one where that stream has no record, is stale, left by a block freed
+// unseen whose address the stream now uses, and is listed.
 constexpr int kOwnBlocks = 64;
 struct OwnBlocks {
   const void* at[kOwnBlocks];
+  int stream[kOwnBlocks];           // the entry of the block's stream; -1 for a stream
+  unsigned long since[kOwnBlocks];  // for a stream: its record's order, or none
   int n;
-  void add(const void* p) {
-    if (p != nullptr && n < kOwnBlocks) at[n++] = p;
+  int add(const void* p, int of) {
+    if (p == nullptr || n == kOwnBlocks) return -1;
+    at[n] = p;
+    stream[n] = of;
+    since[n] = ULONG_MAX;
+    return n++;
   }
   bool owns(const MEM* m) const {
-    for (int i = 0; i < n; i++)
-      if (at[i] == m->addr) return true;
+    for (int i = 0; i < n; i++) {
+      if (at[i] == m->addr) return stream[i] < 0 || m->order >= since[stream[i]];
+    }
     return false;
   }
 };
@@ -592,6 +601,13 @@ bool make_report(MEM_LEAK* ml, const OwnBlocks& skip, Hold* how) {
   if (mh == nullptr && amih == nullptr) return false;
   TablesHeld held;
   *how = held.how();
+  for (int i = 0; mh != nullptr && i < ml->skip.n; i++) {
+    if (ml->skip.stream[i] >= 0) continue;
+    MEM key{};
+    key.addr = const_cast<void*>(ml->skip.at[i]);
+    if (const auto* own = static_cast<const MEM*>(lh_retrieve(mh, &key)))
+      ml->skip.since[i] = own->order;
+  }
   if (mh != nullptr) lh_doall_arg(mh, print_leak, ml);
   if (ml->chunks == 0) {
     // Nothing to report: release the tables.  With the mode word at 0 the
@@ -620,16 +636,17 @@ bool make_report(MEM_LEAK* ml, const OwnBlocks& skip, Hold* how) {
 OwnBlocks stream_blocks(BIO* b) {
   OwnBlocks own{};
   for (BIO* s = b; s != nullptr; s = s->next_bio) {
-    own.add(s);
-    own.add(s->ptr);
+    const int of = own.add(s, -1);
+    if (of < 0) break;
+    own.add(s->ptr, of);
     BUF_MEM* bm = nullptr;
     if (s->method == BIO_s_mem() && BIO_get_mem_ptr(s, &bm) > 0 && bm != nullptr) {
-      own.add(bm);
-      if (!(s->flags & BIO_FLAGS_MEM_RDONLY)) own.add(bm->data);
+      own.add(bm, of);
+      if (!(s->flags & BIO_FLAGS_MEM_RDONLY)) own.add(bm->data, of);
     } else if (s->method == BIO_f_buffer() && s->ptr != nullptr) {
       const auto* ctx = static_cast<const BIO_F_BUFFER_CTX*>(s->ptr);
-      own.add(ctx->ibuf);
-      own.add(ctx->obuf);
+      own.add(ctx->ibuf, of);
+      own.add(ctx->obuf, of);
     }
   }
   return own;
@@ -706,8 +723,15 @@ void write_unrecorded(const MEM_LEAK& ml, Hold how, Out out, void* to) {
   CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC);
 }
 
+// The rest of a write that the stream took in part follows at once.
 bool to_bio(void* to, const char* s, size_t n) {
-  return BIO_write(static_cast<BIO*>(to), s, static_cast<int>(n)) == static_cast<int>(n);
+  while (n > 0) {
+    const int w = BIO_write(static_cast<BIO*>(to), s, static_cast<int>(n));
+    if (w <= 0) return false;
+    s += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
 }
 
 bool to_file(void* to, const char* s, size_t n) {

@@ -192,8 +192,8 @@ MORVANE_EXPORT int CRYPTO_dbg_remove_all_info(void);
  * while its frees and reallocations of blocks recorded before end or move
  * their records.  A thread that has its recording suspended may ask for any
  * of the three reports: it lets go of 27 while its report is written (other
- * threads record meanwhile) and holds it again after, unless the checker was
- * switched off meanwhile, which ends its suspension.  Each block's lines go
+ * threads record meanwhile) and holds it again after, unless the checker is
+ * off by then, which ends its suspension.  Each block's lines go
  * to the stream in one write.  When no memory is left for the text, or a
  * write fails (the blocks after it are not written), the blocks not listed
  * are left out whole and "%d chunks not listed: out of memory\n" comes

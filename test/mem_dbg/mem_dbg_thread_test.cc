@@ -290,7 +290,7 @@ namespace {
 // hand).
 int Runs() {
   const char* env = getenv("MORVANE_MEM_DBG_RUNS");
-  return env != nullptr ? atoi(env) : 4;
+  return env != nullptr ? atoi(env) : 5;
 }
 
 // The locking callback of the tests, which at the start of a report
@@ -434,7 +434,7 @@ TEST(MemDbgThreads, SuspendedReportIntoAStreamThatQueuesErrors) {
   CRYPTO_malloc_debug_init();
   ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
   void* kept = CRYPTO_malloc(10, "kept.c", 1);
-  for (int run = 0; run < Runs() * 5; run++) {
+  for (int run = 0; run < Runs(); run++) {
     char bytes[] = "read only";
     BIO* ro = BIO_new_mem_buf(bytes, -1);
     ASSERT_NE(ro, nullptr);
