@@ -294,22 +294,18 @@ INSTANTIATE_TEST_SUITE_P(Fork, RandFork,
                          [](const testing::TestParamInfo<ForkCase>& i) { return i.param.name; });
 
 // Where the kernel cannot wipe the fork mark, 32 bytes given in a child by an
-// application's fork handler that runs before the generator's own still
-// count for that child, which draws without fresh bytes.
-void SeedChild() {
-  const unsigned char own[32] = {9};
-  RAND_seed(own, 32);
-}
+// application's fork handler that runs before the generator's own count for
+// that child, which draws without fresh bytes.
 TEST(RandPool, HandlerSeedBeforeTheCountWithoutMark) {
   seams.fork_mark = [] { return static_cast<morvane::rand::ForkMark*>(nullptr); };
   FakeSystem(nullptr);
   seams.pid = [] { return getpid(); };
-  ASSERT_EQ(pthread_atfork(nullptr, nullptr, SeedChild), 0);
-  const unsigned char key[32] = {7};
-  RAND_seed(key, 32);
-  ASSERT_EQ(RAND_status(), 1);
-  const pid_t c = fork();
+  ASSERT_EQ(
+      pthread_atfork(nullptr, nullptr, [] { RAND_seed("32 bytes of the child's own seed", 32); }),
+      0);
+  RAND_seed("32 bytes of the parent's own seed", 32);
   unsigned char b[16];
+  const pid_t c = fork();
   if (c == 0) _exit(RAND_bytes(b, 16) == 1 ? 0 : 1);
   int status = 1;
   ASSERT_EQ(waitpid(c, &status, 0), c);
