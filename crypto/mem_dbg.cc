@@ -5,19 +5,21 @@
 // below it hanging off `next`.  A label is counted: one reference from the
 // table (while it is a top), one from the label above it, one per MEM record
 // that names it.  Lock 20 guards the mode words; lock 27 is held by the thread
-// whose recording is suspended, for the whole suspension, and every table
-// operation happens inside such a suspension, so allocations the checker makes
-// for itself are never recorded.  A hook works on the tables only when its
-// suspension was granted (the checker may have been switched off meanwhile);
-// switching on or off waits for every other thread's suspension to end, so a
-// count is never reset under a thread that still holds 27.  The reports make
-// their text inside the suspension and write it after, so no stream (and no
-// lock a stream takes) is used while 27 is held.  Lock order: 27, then 20,
-// and nothing else under 27.
+// whose recording is suspended, for the whole suspension (but while a report
+// it asked for is written), and every table operation happens inside such a
+// suspension, so allocations the checker makes for itself are never
+// recorded.  A hook works on the tables only when its suspension was granted
+// (the checker may have been switched off meanwhile); switching on or off
+// waits for every other thread's suspension to end, so a count is never reset
+// under a thread that still holds 27.  The reports make their text with 27
+// held and write it after releasing it, even a suspended caller's, so no
+// stream (and no lock a stream takes) is used while 27 is held.  Lock order:
+// 27, then 20, and nothing else under 27.
 //
 // Keys are compared as whole values and hashed over all their bits: heap
 // addresses (and thread ids) can differ only above bit 31 on this platform.
 
+#include <limits.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -55,32 +57,38 @@ struct MEM {
   APP_INFO* app_info;
 };
 
-// The blocks of a report's own stream, never listed: the stream, and each
-// stream of its chain with its state and, for a memory stream, its buffer.
-// A record at one of the latter addresses is the stream's only when it is no
-// older than the stream's own record (`since`); an older one is stale, left
-// by a block freed unseen whose address the stream now uses.
-constexpr int kOwnBlocks = 16;
+// The blocks of a report's own stream chain, never listed: each stream, its
+// state and, for a memory stream, its buffer (the caller's bytes of a
+// read-only one aside) and, for a buffer filter, its two buffers.  A record
+// at a block's address is the stream's only when it is no older than the
+// record of the stream the block belongs to (`since`); an older one, or any
+// one where that stream has no record, is stale, left by a block freed
+// unseen whose address the stream now uses, and is listed.
+constexpr int kOwnBlocks = 64;
 struct OwnBlocks {
-  const void* at[kOwnBlocks];  // at[0]: the stream
+  const void* at[kOwnBlocks];
+  int stream[kOwnBlocks];           // the entry of the block's stream; -1 for a stream
+  unsigned long since[kOwnBlocks];  // for a stream: its record's order, or none
   int n;
-  bool recorded;  // the stream has a record, made at `since`
-  unsigned long since;
-  void add(const void* p) {
-    if (p != nullptr && n < kOwnBlocks) at[n++] = p;
+  int add(const void* p, int of) {
+    if (p == nullptr || n == kOwnBlocks) return -1;
+    at[n] = p;
+    stream[n] = of;
+    since[n] = ULONG_MAX;
+    return n++;
   }
   bool owns(const MEM* m) const {
-    if (n == 0) return false;
-    if (m->addr == at[0]) return true;
-    if (!recorded || m->order < since) return false;
-    for (int i = 1; i < n; i++)
-      if (at[i] == m->addr) return true;
+    for (int i = 0; i < n; i++) {
+      if (at[i] == m->addr) return stream[i] < 0 || m->order >= since[stream[i]];
+    }
     return false;
   }
 };
 
-// The report's text, grown with CRYPTO_realloc inside the suspension;
-// `missing` counts the blocks whose lines did not fit when it could not grow.
+// The report's text, grown with CRYPTO_realloc while the tables are held:
+// the lines of each listed block followed by a NUL.  `chunks` and `bytes`
+// count every block, `listed` those whose lines are in the text (a block
+// whose lines find no memory is left out whole).
 struct MEM_LEAK {
   OwnBlocks skip;
   char* text;
@@ -88,7 +96,7 @@ struct MEM_LEAK {
   size_t cap;
   int chunks;
   long bytes;
-  int missing;
+  int listed;
 };
 
 // The tables are created and released inside a suspension (lock 27) but
@@ -242,9 +250,9 @@ constexpr size_t kLabelWidth = 125;
 
 // Appends `n` bytes to the report's text; false when it cannot grow.
 bool put(MEM_LEAK* l, const char* s, size_t n) {
-  if (l->cap - l->len < n + 1) {
+  if (l->cap - l->len < n) {
     size_t cap = l->cap < 4096 ? 4096 : l->cap;
-    while (cap - l->len < n + 1) cap *= 2;
+    while (cap - l->len < n) cap *= 2;
     char* grown = static_cast<char*>(MORVANE_realloc(l->text, cap));
     if (grown == nullptr) return false;
     l->text = grown;
@@ -252,7 +260,6 @@ bool put(MEM_LEAK* l, const char* s, size_t n) {
   }
   memcpy(l->text + l->len, s, n);
   l->len += n;
-  l->text[l->len] = '\0';
   return true;
 }
 
@@ -292,10 +299,11 @@ void print_leak(void* item, void* arg) {
     fits = put(l, label.text(), label.length());
     amip = amip->next;
   }
-  if (fits) return;
-  l->len = start;  // a block is listed whole or not at all
-  if (l->text != nullptr) l->text[start] = '\0';
-  l->missing++;
+  if (fits && put(l, "", 1)) {
+    l->listed++;
+  } else {
+    l->len = start;  // a block is listed whole or not at all
+  }
 }
 
 void free_record(void* item) {
@@ -535,42 +543,70 @@ int CRYPTO_dbg_remove_all_info(void) {
 
 namespace {
 
-// Holds the tables (27) for a report: as a suspension of the calling
-// thread's recording, nested in one it has already, or, with the checker
-// switched off (nothing records), by taking 27 as it is.
-class TablesHeld {
- public:
-  TablesHeld() : suspended_(suspend()) {
-    if (!suspended_) CRYPTO_w_lock(CRYPTO_LOCK_MALLOC2);
-  }
-  ~TablesHeld() {
-    if (suspended_) {
-      resume();
-    } else {
-      CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC2);
+// How a report holds the tables (27).
+enum class Hold {
+  kNested,  // within a suspension the calling thread already has
+  kOwn,     // by a suspension of its own
+  kOff,     // by taking 27 as it is, with the checker off
+};
+
+// Takes the tables for a report.  The mode is read only once this thread
+// holds 27: switching waits for 27, so the mode stays as read until the
+// tables are released, and with the checker off nothing records meanwhile.
+Hold hold_tables() {
+  Hold how = Hold::kNested;
+  CRYPTO_w_lock(CRYPTO_LOCK_MALLOC);
+  if (num_disable > 0 && disabling_thread == CRYPTO_thread_id()) {
+    num_disable++;
+  } else {
+    take_27_under_20();
+    how = Hold::kOff;
+    if (mh_mode & CRYPTO_MEM_CHECK_ON) {
+      how = Hold::kOwn;
+      mh_mode &= ~CRYPTO_MEM_CHECK_ENABLE;
+      disabling_thread = CRYPTO_thread_id();
+      num_disable++;
     }
   }
+  CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC);
+  return how;
+}
+
+void release_tables(Hold how) {
+  if (how == Hold::kOff) {
+    CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC2);
+  } else {
+    resume();
+  }
+}
+
+class TablesHeld {
+ public:
+  TablesHeld() : how_(hold_tables()) {}
+  ~TablesHeld() { release_tables(how_); }
   TablesHeld(const TablesHeld&) = delete;
   TablesHeld& operator=(const TablesHeld&) = delete;
+  Hold how() const { return how_; }
 
  private:
-  const bool suspended_;
+  const Hold how_;
 };
 
 // Makes the report's text with the tables held; a report with nothing to
 // list releases the tables instead.  The blocks `skip` owns are never listed.
-// False, with nothing made, when there are no tables.
-bool make_report(MEM_LEAK* ml, const OwnBlocks& skip) {
+// False, with nothing made, when there are no tables; `how` says how the
+// tables were held.
+bool make_report(MEM_LEAK* ml, const OwnBlocks& skip, Hold* how) {
   *ml = MEM_LEAK{skip, nullptr, 0, 0, 0, 0, 0};
   if (mh == nullptr && amih == nullptr) return false;
   TablesHeld held;
-  if (mh != nullptr && skip.n > 0) {
+  *how = held.how();
+  for (int i = 0; mh != nullptr && i < ml->skip.n; i++) {
+    if (ml->skip.stream[i] >= 0) continue;
     MEM key{};
-    key.addr = const_cast<void*>(skip.at[0]);
-    if (const auto* own = static_cast<const MEM*>(lh_retrieve(mh, &key))) {
-      ml->skip.recorded = true;
-      ml->skip.since = own->order;
-    }
+    key.addr = const_cast<void*>(ml->skip.at[i]);
+    if (const auto* own = static_cast<const MEM*>(lh_retrieve(mh, &key)))
+      ml->skip.since[i] = own->order;
   }
   if (mh != nullptr) lh_doall_arg(mh, print_leak, ml);
   if (ml->chunks == 0) {
@@ -599,36 +635,63 @@ bool make_report(MEM_LEAK* ml, const OwnBlocks& skip) {
 // (asking a memory stream for its buffer is a control call).
 OwnBlocks stream_blocks(BIO* b) {
   OwnBlocks own{};
-  for (BIO* s = b; s != nullptr && own.n + 4 <= kOwnBlocks; s = s->next_bio) {
-    own.add(s);
-    own.add(s->ptr);
+  for (BIO* s = b; s != nullptr; s = s->next_bio) {
+    const int of = own.add(s, -1);
+    if (of < 0) break;
+    own.add(s->ptr, of);
     BUF_MEM* bm = nullptr;
     if (s->method == BIO_s_mem() && BIO_get_mem_ptr(s, &bm) > 0 && bm != nullptr) {
-      own.add(bm);
-      own.add(bm->data);
+      own.add(bm, of);
+      if (!(s->flags & BIO_FLAGS_MEM_RDONLY)) own.add(bm->data, of);
+    } else if (s->method == BIO_f_buffer() && s->ptr != nullptr) {
+      const auto* ctx = static_cast<const BIO_F_BUFFER_CTX*>(s->ptr);
+      own.add(ctx->ibuf, of);
+      own.add(ctx->obuf, of);
     }
   }
   return own;
 }
 
-// Hands the report to `out`, after the lines of the blocks: a line for those
-// that found no room in the text (out of memory) and the summary, which
+using Out = bool (*)(void*, const char*, size_t);
+
+// Hands the report to `out`: each listed block's lines in one write, then a
+// line for the blocks not listed (no memory for their text, or a write that
+// failed: the blocks after it are not written), then the summary, which
 // counts them all.
-void write_report(const MEM_LEAK& ml, void (*out)(void*, const char*, size_t), void* to) {
-  if (ml.chunks == 0) return;
-  if (ml.len != 0) out(to, ml.text, ml.len);
-  Line tail;
-  if (ml.missing != 0) tail.printf("%d chunks not listed: out of memory\n", ml.missing);
-  tail.printf("%ld bytes leaked in %d chunks\n", ml.bytes, ml.chunks);
-  out(to, tail.text(), tail.length());
+void write_report(const MEM_LEAK& ml, Out out, void* to) {
+  int written = 0;
+  for (size_t at = 0; at < ml.len && written < ml.listed; written++) {
+    const size_t n = strlen(ml.text + at);
+    if (!out(to, ml.text + at, n)) break;
+    at += n + 1;
+  }
+  if (written < ml.chunks) {
+    Line missing;
+    missing.printf("%d chunks not listed: out of memory\n", ml.chunks - written);
+    out(to, missing.text(), missing.length());
+  }
+  Line summary;
+  summary.printf("%ld bytes leaked in %d chunks\n", ml.bytes, ml.chunks);
+  out(to, summary.text(), summary.length());
 }
 
-// Marks the calling thread as writing a report, unrecorded, while `out`
-// runs (recorded after all when eight threads already write).
-void write_unrecorded(const MEM_LEAK& ml, void (*out)(void*, const char*, size_t), void* to) {
+// Writes the report with no lock held, the calling thread marked as a writer
+// (what it allocates meanwhile is not recorded; recorded after all when eight
+// threads already write).  A caller that has its recording suspended lets
+// go of 27 for the writing and takes it again after, unless the checker was
+// switched off meanwhile, which ends its suspension.
+void write_unrecorded(const MEM_LEAK& ml, Hold how, Out out, void* to) {
   const unsigned long self = CRYPTO_thread_id();
+  unsigned int suspensions = 0;
   bool marked = false;
+  if (ml.chunks == 0) return;
   CRYPTO_w_lock(CRYPTO_LOCK_MALLOC);
+  if (how == Hold::kNested && num_disable > 0 && disabling_thread == self) {
+    suspensions = num_disable;
+    num_disable = 0;
+    if (mh_mode & CRYPTO_MEM_CHECK_ON) mh_mode |= CRYPTO_MEM_CHECK_ENABLE;
+    CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC2);
+  }
   if (num_writers < kWriters) {
     writers[num_writers++] = self;
     marked = true;
@@ -636,37 +699,57 @@ void write_unrecorded(const MEM_LEAK& ml, void (*out)(void*, const char*, size_t
   CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC);
   write_report(ml, out, to);
   MORVANE_free(ml.text);
-  if (!marked) return;
   CRYPTO_w_lock(CRYPTO_LOCK_MALLOC);
-  for (int i = 0; i < num_writers; i++) {
+  for (int i = 0; marked && i < num_writers; i++) {
     if (writers[i] == self) {
       writers[i] = writers[--num_writers];
       break;
     }
   }
+  if (suspensions != 0) {
+    if (num_disable > 0 && disabling_thread == self) {
+      num_disable += suspensions;  // the stream suspended this thread itself
+    } else {
+      take_27_under_20();
+      if (mh_mode & CRYPTO_MEM_CHECK_ON) {
+        mh_mode &= ~CRYPTO_MEM_CHECK_ENABLE;
+        disabling_thread = self;
+        num_disable = suspensions;
+      } else {
+        CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC2);
+      }
+    }
+  }
   CRYPTO_w_unlock(CRYPTO_LOCK_MALLOC);
 }
 
-void to_bio(void* to, const char* s, size_t n) {
-  BIO_write(static_cast<BIO*>(to), s, static_cast<int>(n));
+// The rest of a write that the stream took in part follows at once.
+bool to_bio(void* to, const char* s, size_t n) {
+  while (n > 0) {
+    const int w = BIO_write(static_cast<BIO*>(to), s, static_cast<int>(n));
+    if (w <= 0) return false;
+    s += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
 }
 
-void to_file(void* to, const char* s, size_t n) {
-  fwrite(s, 1, n, static_cast<FILE*>(to));
+bool to_file(void* to, const char* s, size_t n) {
+  return fwrite(s, 1, n, static_cast<FILE*>(to)) == n;
 }
 
 }  // namespace
 
-// Both write with no lock held: a stream may allocate and take locks of its
-// own.
 void CRYPTO_mem_leaks(BIO* b) {
   MEM_LEAK ml;
-  if (make_report(&ml, stream_blocks(b))) write_unrecorded(ml, to_bio, b);
+  Hold how = Hold::kOff;
+  if (make_report(&ml, stream_blocks(b), &how)) write_unrecorded(ml, how, to_bio, b);
 }
 
 void CRYPTO_mem_leaks_fp(FILE* fp) {
   MEM_LEAK ml;
-  if (mh != nullptr && make_report(&ml, OwnBlocks{})) write_unrecorded(ml, to_file, fp);
+  Hold how = Hold::kOff;
+  if (mh != nullptr && make_report(&ml, OwnBlocks{}, &how)) write_unrecorded(ml, how, to_file, fp);
 }
 
 // The tables are held as for the other reports, so a caller that has its

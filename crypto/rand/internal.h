@@ -6,6 +6,7 @@
 #define MORVANE_CRYPTO_RAND_INTERNAL_H
 
 #include <stdint.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -42,7 +43,7 @@ struct Seams {
   int64_t (*clock)();          // monotonic nanoseconds: added by the poll, mixed in after a fork
   ForkCounter* (*fork_counter)();  // a new shared counter, or null when none can be made
   ForkMark* (*fork_mark)();  // a new mark, or null where the kernel cannot wipe one
-  bool (*device)(mode_t);    // whether a file of that mode is read as a random device
+  bool (*device)(const struct stat&);  // whether an open file is read as a random device
 };
 extern constinit Seams seams;
 

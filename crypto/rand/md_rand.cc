@@ -62,18 +62,16 @@ constexpr double kSeeded = 32.0;
 constexpr char kFaq[] =
     "You need to read the Morvane FAQ, https://www.morvane.org/support/faq.html";
 
-// Forks seen from this process's line: advanced in each forked child by a
-// fork handler that the pool's first user registers, and by this_process in
-// a child that finds the fork mark wiped (made without that handler: _Fork,
-// a raw clone, or drawing in an application's child handler that runs
-// first).  With the process id it tells a process apart from its parent even
-// where both have one id (a child that is the first process of a pid
-// namespace nested in its parent's, or that was given its parent's id anew).
+// Forks seen from this process's line, each counted once in the child it
+// made: by a fork handler that the pool's first user registers, or by
+// this_process in a child that finds the fork mark wiped (made without that
+// handler: _Fork, a raw clone, or an add or draw in an application's child
+// handler that runs first); whichever comes first sets the mark again, so
+// the other does not count the same fork.  With the process id it tells a
+// process apart from its parent even where both have one id (a child that
+// is the first process of a pid namespace nested in its parent's, or that
+// was given its parent's id anew).
 constinit std::atomic<unsigned> forks{0};
-
-void count_fork() {
-  forks.fetch_add(1, std::memory_order_relaxed);
-}
 
 // A process as the pool sees it.
 struct Process {
@@ -100,7 +98,7 @@ struct Pool {
   uint64_t ticket;               // this process's number from `family`, 0 for none
   Process ticket_by;             // the process that took `ticket`
   bool counting;                 // the fork handler is registered
-  ForkMark* mark;                // wiped in every child; null where it cannot be
+  ForkMark* mark;                // wiped in every child; null where it cannot be (atomic_ref)
   bool marking;                  // a mark was asked for
 };
 constinit Pool pool{};
@@ -110,13 +108,41 @@ std::atomic_ref<T> relaxed(T& v) {
   return std::atomic_ref<T>(v);
 }
 
-// Lock 18 held by this thread: the calling process, a child counted as
-// forked when it finds the mark wiped.  One relaxed load when nothing forked.
-Process this_process() {
-  if (pool.mark != nullptr && relaxed(pool.mark->set).load(std::memory_order_relaxed) == 0) {
-    count_fork();
-    relaxed(pool.mark->set).store(1, std::memory_order_relaxed);
+ForkMark* fork_mark() {
+  return relaxed(pool.mark).load(std::memory_order_relaxed);
+}
+
+void count_fork() {
+  forks.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Whether the mark was found wiped, which sets it again: the fork that made
+// this process is then not counted yet.
+bool take_wiped_mark(ForkMark* mark) {
+  if (relaxed(mark->set).load(std::memory_order_relaxed) != 0) return false;
+  relaxed(mark->set).store(1, std::memory_order_relaxed);
+  return true;
+}
+
+// The fork handler, in the child (its only thread) after every fork.
+// Without a mark, what an application's handler that ran first added in
+// this child was credited under the identity before the count: it passes on.
+void on_fork() {
+  if (ForkMark* mark = fork_mark()) {
+    if (take_wiped_mark(mark)) count_fork();
+    return;
   }
+  const Process before = {seams.pid(), forks.load(std::memory_order_relaxed)};
+  count_fork();
+  if (pool.credit_by == before && !(pool.last == before))
+    pool.credit_by.forks = forks.load(std::memory_order_relaxed);
+}
+
+// Lock 18 held by this thread: the calling process, a child counted as
+// forked when it finds the mark wiped.  Two relaxed loads when nothing forked.
+Process this_process() {
+  ForkMark* mark = fork_mark();
+  if (mark != nullptr && take_wiped_mark(mark)) count_fork();
   return {seams.pid(), forks.load(std::memory_order_relaxed)};
 }
 
@@ -202,11 +228,12 @@ void poll_until_seeded() {
 // and makes the fork mark and the counter its children will share, unless it
 // has them from its parent.
 void own_pool(Process now) {
-  if (!pool.counting) pool.counting = pthread_atfork(nullptr, nullptr, count_fork) == 0;
+  if (!pool.counting) pool.counting = pthread_atfork(nullptr, nullptr, on_fork) == 0;
   if (!pool.marking) {
     pool.marking = true;
-    pool.mark = seams.fork_mark();
-    if (pool.mark != nullptr) relaxed(pool.mark->set).store(1, std::memory_order_relaxed);
+    ForkMark* mark = seams.fork_mark();
+    if (mark != nullptr) relaxed(mark->set).store(1, std::memory_order_relaxed);
+    relaxed(pool.mark).store(mark, std::memory_order_relaxed);
   }
   pool.last = now;
   if (pool.family == nullptr) pool.family = seams.fork_counter();

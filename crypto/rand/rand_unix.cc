@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -67,8 +68,15 @@ ForkMark* map_fork_mark() {
   return static_cast<ForkMark*>(p);
 }
 
-bool character_device(mode_t mode) {
-  return S_ISCHR(mode);
+// The kernel's random devices: on Linux character devices 1:8 (random) and
+// 1:9 (urandom), wherever they are bound.
+bool kernel_random_device(const struct stat& st) {
+#ifdef __linux__
+  return S_ISCHR(st.st_mode) && major(st.st_rdev) == 1 &&
+         (minor(st.st_rdev) == 8 || minor(st.st_rdev) == 9);
+#else
+  return S_ISCHR(st.st_mode);
+#endif
 }
 
 // Reads what the open device `fd` yields within 10 ms into buf[*n .. kWant).
@@ -118,14 +126,15 @@ bool getrandom_bytes(unsigned char* buf, size_t n) {
 
 constinit Seams seams = {system_pid,   system_uid,       time,          MORVANE_issetugid,
                          RAND_poll,    getrandom_bytes,  kDevices,      kSockets,
-                         monotonic_ns, map_fork_counter, map_fork_mark, character_device};
+                         monotonic_ns, map_fork_counter, map_fork_mark, kernel_random_device};
 
 int system_entropy(unsigned char buf[kSystemBytes]) {
   if (seams.getrandom(buf, kSystemBytes)) return kSystemBytes;
   // A system without getrandom, or one that refuses it (a seccomp list):
-  // each random device once, however many names lead to it.  Only a
-  // character device is read: a regular file put in a device's place (a
-  // badly made image or chroot) gives the same bytes every time.
+  // each random device once, however many names lead to it.  Only the
+  // kernel's random devices are read: a regular file or another device put
+  // in their place (a badly made image or chroot, /dev/zero bound over them)
+  // gives the same bytes every time.
   int n = 0;
   struct stat seen[8];
   int nseen = 0;
@@ -133,7 +142,7 @@ int system_entropy(unsigned char buf[kSystemBytes]) {
     const int fd = open(*dev, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st;
-    bool skip = fstat(fd, &st) != 0 || !seams.device(st.st_mode);
+    bool skip = fstat(fd, &st) != 0 || !seams.device(st);
     for (int i = 0; i < nseen && !skip; i++) {
       skip = seen[i].st_dev == st.st_dev && seen[i].st_ino == st.st_ino;
     }

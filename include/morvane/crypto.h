@@ -129,7 +129,8 @@ MORVANE_EXPORT int CRYPTO_remove_all_info(void);
  * each ended by one CRYPTO_MEM_CHECK_ENABLE); while it does, other threads that
  * allocate wait, and blocks it allocates or frees are not seen.  Locks 20 and
  * 27 serialise the checker: a thread holds 27 for as long as its recording is
- * suspended, and every allocation, reallocation, free and label call suspends
+ * suspended (but while a report it asked for is written, see below), and
+ * every allocation, reallocation, free and label call suspends
  * the calling thread's recording while it works on the checker's tables.
  * Switching the checker on or off is safe while other threads allocate: it
  * waits until no other thread has its recording suspended (so a thread must
@@ -183,15 +184,20 @@ MORVANE_EXPORT int CRYPTO_dbg_remove_all_info(void);
  * the text cut so that at most 125 characters precede the closing quote.
  * The summary reads "%ld bytes leaked in %d chunks\n".  A report with
  * nothing to print writes nothing and releases the checker's tables.  The
- * blocks of the report's own stream (each stream of its chain, its state
- * and a memory stream's buffer) are never listed.  The report is made with
- * lock 27 held and written after it is released, so the stream may be of any
- * kind: what the stream allocates meanwhile is not recorded, while its frees
- * and reallocations of blocks recorded before end or move their records.  A
- * thread that has its recording suspended may ask for any of the three
- * reports.  When no memory is left for the text, the blocks whose lines did not
- * fit are left out and "%d chunks not listed: out of memory\n" comes before
- * the summary, which counts them all. */
+ * blocks of the report's own stream (each stream of its chain, its state, a
+ * memory stream's buffer and a buffer filter's buffers; up to 64 blocks)
+ * are never listed.  The report is made with lock 27 held and written after
+ * it is released, whatever the mode is or becomes meanwhile, so the stream
+ * may be of any kind: what the stream allocates meanwhile is not recorded,
+ * while its frees and reallocations of blocks recorded before end or move
+ * their records.  A thread that has its recording suspended may ask for any
+ * of the three reports: it lets go of 27 while its report is written (other
+ * threads record meanwhile) and holds it again after, unless the checker is
+ * off by then, which ends its suspension.  Each block's lines go
+ * to the stream in one write.  When no memory is left for the text, or a
+ * write fails (the blocks after it are not written), the blocks not listed
+ * are left out whole and "%d chunks not listed: out of memory\n" comes
+ * before the summary, which counts them all. */
 MORVANE_EXPORT void CRYPTO_mem_leaks(BIO *b);
 /* The same onto a FILE, which stays open. */
 MORVANE_EXPORT void CRYPTO_mem_leaks_fp(FILE *fp);

@@ -254,6 +254,9 @@ MORVANE_EXPORT void ENGINE_unregister_RAND(ENGINE *e);
 MORVANE_EXPORT void ENGINE_register_all_RAND(void);
 MORVANE_EXPORT int ENGINE_set_default_RAND(ENGINE *e);
 MORVANE_EXPORT ENGINE *ENGINE_get_default_RAND(void);
+/* The random table is used as it is: it gets none of the built-in
+ * generator's fork detection and keeps its own state across fork() (see
+ * RAND_set_rand_method). */
 MORVANE_EXPORT int ENGINE_set_RAND(ENGINE *e, const RAND_METHOD *meth);
 MORVANE_EXPORT const RAND_METHOD *ENGINE_get_RAND(const ENGINE *e);
 /* The object store has a table but no default choice. */

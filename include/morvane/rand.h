@@ -13,8 +13,9 @@
  * filled with zeros (MADV_WIPEONFORK, Linux 4.14 and later; threads share
  * it), and maps a counter shared with every process forked from there on,
  * grandchildren included.  A child is so recognised whatever made it:
- * fork(), _Fork(), a raw clone system call, or a draw in an application's
- * fork handler that runs before the library's; where the kernel cannot wipe
+ * fork(), _Fork(), a raw clone system call, or an add or draw in an
+ * application's fork handler that runs before the library's, and each fork
+ * is counted once however many handlers run; where the kernel cannot wipe
  * the page, the fork handler and the process id alone tell, and such
  * children that keep their parent's process id are not recognised.  In
  * a process other than the one that last used it (a forked child: another
@@ -23,7 +24,9 @@
  * first mixes in 32 fresh bytes from the system when it has them, together
  * with a number from the shared counter that no other process of the family
  * takes, the monotonic clock and the process id.  What the child was given
- * before adds to these and never replaces them.  A child that gets no fresh
+ * before adds to these and never replaces them, as does what it is given in
+ * any fork handler, registered before or after the generator's first use
+ * (RAND_seed of 32 bytes there makes it draw).  A child that gets no fresh
  * bytes is not seeded (RAND_status 0, no output, "prng not reseeded") until
  * it has been given 32 bytes of entropy of its own (RAND_seed of 32 bytes,
  * RAND_add with such estimates, RAND_load_file, or a RAND_poll that finds
@@ -81,7 +84,9 @@ struct rand_meth_st {
 
 /* Makes meth (null allowed) the current method, releasing the engine the
  * previous one came from; returns 1.  With null the next call installs the
- * default again. */
+ * default again.  A method of the caller's own, or an engine's, gets no fork
+ * detection: it keeps its own state across fork(), and a child draws the
+ * stream its parent would unless the method itself tells them apart. */
 MORVANE_EXPORT int RAND_set_rand_method(const RAND_METHOD *meth);
 /* The current method, installing the default when there is none. */
 MORVANE_EXPORT const RAND_METHOD *RAND_get_rand_method(void);
@@ -102,8 +107,9 @@ MORVANE_EXPORT int RAND_status(void);
 
 /* Adds 32 bytes from getrandom, or else up to 32 from the random devices
  * (then the entropy daemons), credited as entropy, and the process id, user
- * id, time and monotonic clock; returns 1.  Only a character device is read:
- * a regular file in a device's place is passed over. */
+ * id, time and monotonic clock; returns 1.  Only the kernel's random
+ * devices are read (on Linux, character devices 1:8 and 1:9): a regular file
+ * or another device (/dev/zero) in their place is passed over. */
 MORVANE_EXPORT int RAND_poll(void);
 /* Asks the entropy daemon listening at path for `bytes` bytes, stored at buf,
  * or seeded one reply at a time when buf is null.  Returns the count obtained

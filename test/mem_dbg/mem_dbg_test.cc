@@ -6,6 +6,8 @@
 
 #include <morvane/bio.h>
 #include <morvane/crypto.h>
+#include <morvane/err.h>
+#include <morvane/evp.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -402,26 +405,69 @@ TEST(MemDbgReport, CallbackWhileSuspendedListsWhatTheReportLists) {
 }
 
 // A report into a recorded memory stream, fresh or holding data that its
-// text makes it reallocate: the stream's blocks are not listed, and once the
-// stream is freed none of its records is left.
+// text makes it reallocate, alone or under a buffer or base64 filter made
+// after it: the chain's blocks are not listed, and once the chain is freed
+// none of its records is left.
 TEST(MemDbgReport, TheReportsOwnStreamLeavesNoRecord) {
   BIO_free(BIO_new(BIO_s_mem()));  // the streams' shared tables exist
   StartChecker();
   void* p = CRYPTO_malloc(10, "kept.c", 1);
   const std::string expect = BlockLine(0, "kept.c", 1, 10, p) + "10 bytes leaked in 1 chunks\n";
-  for (const std::string held : {"", "abc"}) {
-    BIO* b = BIO_new(BIO_s_mem());
-    ASSERT_NE(b, nullptr);
-    if (!held.empty()) {
-      ASSERT_EQ(BIO_write(b, held.data(), static_cast<int>(held.size())), 3);
+  for (BIO_METHOD* filter : {static_cast<BIO_METHOD*>(nullptr), BIO_f_buffer(), BIO_f_base64()}) {
+    for (const std::string held : {"", "abc"}) {
+      BIO* mem = BIO_new(BIO_s_mem());
+      BIO* b = filter != nullptr ? BIO_push(BIO_new(filter), mem) : mem;
+      ASSERT_NE(b, nullptr);
+      if (!held.empty()) {
+        ASSERT_EQ(BIO_write(b, held.data(), static_cast<int>(held.size())), 3);
+      }
+      CRYPTO_mem_leaks(b);
+      ASSERT_EQ(BIO_flush(b), 1);
+      char* data = nullptr;
+      const long n = BIO_get_mem_data(mem, &data);
+      std::string got(data, static_cast<size_t>(n));
+      if (filter == BIO_f_base64()) {
+        BIO* dec = BIO_push(BIO_new(BIO_f_base64()), BIO_new_mem_buf(data, static_cast<int>(n)));
+        char text[4096];
+        const int r = BIO_read(dec, text, sizeof text);
+        got.assign(text, r > 0 ? static_cast<size_t>(r) : 0);
+        BIO_free_all(dec);
+      }
+      EXPECT_EQ(got, held + expect) << held;
+      BIO_free_all(b);
+      EXPECT_EQ(Report(), expect) << held;
     }
-    CRYPTO_mem_leaks(b);
-    char* data = nullptr;
-    const long n = BIO_get_mem_data(b, &data);
-    EXPECT_EQ(std::string(data, static_cast<size_t>(n)), held + expect) << held;
-    BIO_free(b);
-    EXPECT_EQ(Report(), expect) << held;
   }
   CRYPTO_free(p);
   EXPECT_EQ(Report(), "");
+}
+
+// A report into a memory stream that cannot grow (its storage, 340 bytes,
+// holds one of these lines, 200 to 208 bytes): one line, then the others
+// said to be missing before the summary.
+TEST(MemDbgReport, StreamThatCannotGrowSaysWhatIsMissing) {
+  ASSERT_TRUE(morvane_test::InstallCountingAllocator());
+  CRYPTO_malloc_debug_init();
+  BIO* b = BIO_new(BIO_s_mem());
+  ASSERT_EQ(BIO_write(b, std::string(252, 'x').data(), 252), 252);
+  ASSERT_EQ(BIO_reset(b), 1);
+  ERR_put_error(ERR_LIB_BIO, 0, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+  ERR_clear_error();  // the error state exists
+  StartChecker();
+  const std::string name = std::string(150, 'n') + ".c";
+  std::set<std::string> lines;
+  void* blocks[3];
+  for (int i = 0; i < 3; i++) {
+    blocks[i] = CRYPTO_malloc(100, name.c_str(), i);
+    lines.insert(BlockLine(static_cast<unsigned long>(i), name.c_str(), i, 100, blocks[i]) +
+                 "2 chunks not listed: out of memory\n300 bytes leaked in 3 chunks\n");
+  }
+  morvane_test::FailAllocationsAfter(2, 1000);  // all but the report's text
+  CRYPTO_mem_leaks(b);
+  morvane_test::FailAllocationAfter(0);
+  char* data = nullptr;
+  EXPECT_EQ(lines.count(std::string(data, static_cast<size_t>(BIO_get_mem_data(b, &data)))), 1u);
+  BIO_free(b);
+  for (void* p : blocks) CRYPTO_free(p);
+  ERR_clear_error();
 }

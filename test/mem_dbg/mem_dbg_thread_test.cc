@@ -15,6 +15,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
 #include <functional>
 #include <set>
 #include <string>
@@ -279,5 +282,133 @@ TEST(MemDbgThreads, SwitchingWhileThreadsAllocate) {
   void* kept = nullptr;
   std::thread([&] { kept = CRYPTO_malloc(9, "fresh.c", 4); }).join();
   EXPECT_NE(RecordingReport().find("file=fresh.c, line=4, number=9"), std::string::npos);
+  CRYPTO_free(kept);
+}
+
+namespace {
+
+// Runs of the stress tests below: MORVANE_MEM_DBG_RUNS (200 by hand), else 5.
+int Runs() {
+  const char* env = getenv("MORVANE_MEM_DBG_RUNS");
+  return env != nullptr ? atoi(env) : 5;
+}
+
+// As each report starts (`starting`), the reporting thread waits a moment
+// before it takes 27, and any other thread that takes 27 holds it a moment.
+CRYPTO_locking_cb served = nullptr;
+std::atomic<bool> starting{false};
+std::atomic<unsigned long> reporter{0};
+void Stretching(int mode, int type, const char* file, int line) {
+  const bool stretch = type == CRYPTO_LOCK_MALLOC2 && (mode & CRYPTO_LOCK) && starting.load();
+  const bool mine = stretch && CRYPTO_thread_id() == reporter.load();
+  if (mine) usleep(100);
+  served(mode, type, file, line);
+  if (stretch) mine ? starting.store(false) : (void)usleep(100);
+}
+
+int kept_calls;
+void* CountKept(unsigned long, const char* file, int, int, void*) {
+  kept_calls += strcmp(file, "kept.c") == 0;
+  return nullptr;
+}
+
+// The kept blocks a report of `kind` (0 stream, 1 file, 2 callback) lists;
+// -1 when the lines of a text report do not agree with its summary.
+int KeptListed(int kind) {
+  if (kind == 2) {
+    kept_calls = 0;
+    CRYPTO_mem_leaks_cb(CountKept);
+    return kept_calls;
+  }
+  std::string text = kind == 0 ? RecordingReport() : "";
+  if (kind == 1) {
+    FILE* f = tmpfile();
+    CRYPTO_mem_leaks_fp(f);
+    text.assign(static_cast<size_t>(ftell(f)), '\0');
+    rewind(f);
+    text.resize(fread(text.data(), 1, text.size(), f));
+    fclose(f);
+  }
+  int kept = 0, lines = 0, said = -1;
+  for (size_t at = text.find("number="); at != std::string::npos;
+       at = text.find("number=", at + 1)) {
+    lines++;
+    kept += text.compare(text.rfind("file=", at), 12, "file=kept.c,") == 0;
+  }
+  const size_t summary = text.find(" bytes leaked in ");
+  if (summary != std::string::npos) said = atoi(text.c_str() + summary + 17);
+  return said == lines ? kept : -1;
+}
+
+class MemDbgSwitching : public testing::TestWithParam<std::tuple<int, bool>> {};
+
+}  // namespace
+
+// Eight threads allocate and label while one switches the checker off and
+// on and this one asks for reports (stream, file, callback), with 27 held a
+// moment as each starts or not: none hangs (the watchdog ends the program),
+// each lists the five kept blocks, and its lines agree with its summary.
+TEST_P(MemDbgSwitching, ReportsWhileTheCheckerIsSwitched) {
+  const auto [kind, stretch] = GetParam();
+  morvane_test::InstallLockingCallback();
+  served = CRYPTO_get_locking_callback();
+  CRYPTO_set_locking_callback(Stretching);
+  morvane_test::InstallThreadIdCallback();
+  CRYPTO_malloc_debug_init();
+  ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  reporter = CRYPTO_thread_id();
+  void* kept[5];
+  for (int i = 0; i < 5; i++) kept[i] = CRYPTO_malloc(100, "kept.c", i);
+  for (int run = 0; run < Runs(); run++) {
+    std::atomic<bool> done{false};
+    std::thread toggler([&] {
+      for (int i = 0; !done.load() || i % 2 == 1; i++)
+        CRYPTO_mem_ctrl(i % 2 == 0 ? CRYPTO_MEM_CHECK_OFF : CRYPTO_MEM_CHECK_ON);
+    });
+    WhileThreadsWork(
+        8, [] { CRYPTO_free(CRYPTO_realloc(CRYPTO_malloc(24, "loop.c", 1), 48, "loop.c", 2)); },
+        [&] {
+          for (int i = 0; i < 10; i++) {
+            starting = stretch;
+            EXPECT_EQ(KeptListed(kind), 5) << "run " << run;
+          }
+        });
+    done = true;
+    toggler.join();
+  }
+  for (void* p : kept) CRYPTO_free(p);
+}
+INSTANTIATE_TEST_SUITE_P(Reports, MemDbgSwitching,
+                         testing::Combine(testing::Values(0, 1, 2), testing::Bool()));
+
+// A thread with its recording suspended asks for a report into a read-only
+// memory stream, whose writes queue errors (lock 1), while eight threads
+// make their error states (allocating under 1): no hang, and the suspension
+// holds after it.
+TEST(MemDbgThreads, SuspendedReportIntoAStreamThatQueuesErrors) {
+  morvane_test::InstallLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  CRYPTO_malloc_debug_init();
+  ASSERT_EQ(CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ON), 0);
+  void* kept = CRYPTO_malloc(10, "kept.c", 1);
+  char bytes[] = "read only";
+  BIO* ro = BIO_new_mem_buf(bytes, -1);
+  for (int run = 0; run < Runs(); run++) {
+    WhileThreadsWork(
+        8,
+        [] {
+          ERR_put_error(ERR_LIB_BIO, 0, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
+          ERR_remove_state(0);
+        },
+        [&] {
+          CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_DISABLE);
+          CRYPTO_mem_leaks(ro);
+          EXPECT_EQ(CRYPTO_is_mem_check_on(), 0);
+          CRYPTO_mem_ctrl(CRYPTO_MEM_CHECK_ENABLE);
+        });
+    EXPECT_NE(ERR_get_error(), 0u);  // the refused writes
+    ERR_clear_error();
+  }
+  BIO_free(ro);
   CRYPTO_free(kept);
 }

@@ -314,38 +314,80 @@ INSTANTIATE_TEST_SUITE_P(Fork, RandChildMakers,
                                          MakerCase{"ApplicationHandler", Maker::kAppHandler}),
                          [](const testing::TestParamInfo<MakerCase>& i) { return i.param.name; });
 
-// With the random devices bound to a regular file and getrandom refused,
-// nothing is credited as system entropy, unless the caller seeds.
+// With the random devices bound to a regular file or to another device
+// (/dev/zero) and getrandom refused, nothing is credited as system entropy,
+// unless the caller seeds.
 TEST(RandDevices, ARegularFileInTheDevicesPlaceIsNoSource) {
-  for (const bool seeded : {false, true}) {
-    const pid_t c = fork();
-    ASSERT_GE(c, 0);
-    if (c == 0) {
-      const std::string file = "/tmp/morvane-fixed-random." + std::to_string(getpid());
-      const char* kFile = file.c_str();
-      if (!PrivateMounts()) _exit(kSkip);
-      int fd = open(kFile, O_CREAT | O_TRUNC | O_WRONLY, 0600);
-      const std::string fixed(4096, 'f');
-      if (fd < 0 || write(fd, fixed.data(), fixed.size()) != 4096) _exit(30);
-      close(fd);
-      bool bound = true;
-      for (const char* dev : {"/dev/urandom", "/dev/random"})
-        bound = bound && mount(kFile, dev, nullptr, MS_BIND, nullptr) == 0;
-      unlink(kFile);
-      if (!bound) _exit(kSkip);
-      if (!RefuseGetrandom()) _exit(kSkip);
-      if (seeded) RAND_seed(kFixed, sizeof kFixed);
-      unsigned char b[32];
-      const int want = seeded ? 1 : 0;
-      _exit(RAND_status() == want && RAND_bytes(b, 32) == want ? 0 : 31);
+  for (const std::string source : {"", "/dev/zero"}) {  // "": a regular file
+    for (const bool seeded : {false, true}) {
+      const pid_t c = fork();
+      ASSERT_GE(c, 0);
+      if (c == 0) {
+        const std::string file = "/tmp/morvane-fixed-random." + std::to_string(getpid());
+        const char* kFile = source.empty() ? file.c_str() : source.c_str();
+        if (!PrivateMounts()) _exit(kSkip);
+        if (source.empty()) {
+          int fd = open(kFile, O_CREAT | O_TRUNC | O_WRONLY, 0600);
+          const std::string fixed(4096, 'f');
+          if (fd < 0 || write(fd, fixed.data(), fixed.size()) != 4096) _exit(30);
+          close(fd);
+        }
+        bool bound = true;
+        for (const char* dev : {"/dev/urandom", "/dev/random"})
+          bound = bound && mount(kFile, dev, nullptr, MS_BIND, nullptr) == 0;
+        if (source.empty()) unlink(kFile);
+        if (!bound) _exit(kSkip);
+        if (!RefuseGetrandom()) _exit(kSkip);
+        if (seeded) RAND_seed(kFixed, sizeof kFixed);
+        unsigned char b[32];
+        const int want = seeded ? 1 : 0;
+        _exit(RAND_status() == want && RAND_bytes(b, 32) == want ? 0 : 31);
+      }
+      int st = 0;
+      ASSERT_EQ(waitpid(c, &st, 0), c);
+      ASSERT_TRUE(WIFEXITED(st));
+      if (WEXITSTATUS(st) == kSkip) GTEST_SKIP() << "no mount namespace here";
+      EXPECT_EQ(WEXITSTATUS(st), 0) << source << " " << seeded;
     }
-    int st = 0;
-    ASSERT_EQ(waitpid(c, &st, 0), c);
-    ASSERT_TRUE(WIFEXITED(st));
-    if (WEXITSTATUS(st) == kSkip) GTEST_SKIP() << "no mount namespace here";
-    EXPECT_EQ(WEXITSTATUS(st), 0) << seeded;
   }
 }
+
+// Children given 32 bytes in the application's own fork handler, registered
+// before the generator's first use (so it runs before the generator's own)
+// or after, with no system entropy (getrandom refused, both random devices
+// bound to /dev/null): each draws, and two given different bytes differ.
+unsigned char handler_seed[32];
+int SeededInTheHandler(bool before) {
+  auto handler = [] { RAND_seed(handler_seed, sizeof handler_seed); };
+  bool ok = PrivateMounts();
+  for (const char* dev : {"/dev/urandom", "/dev/random"})
+    ok = ok && mount("/dev/null", dev, nullptr, MS_BIND, nullptr) == 0;
+  if (!ok || !RefuseGetrandom()) return kSkip;
+  if (before) pthread_atfork(nullptr, nullptr, handler);
+  RAND_seed(kFixed, sizeof kFixed);
+  if (!before) pthread_atfork(nullptr, nullptr, handler);
+  std::set<std::string> outs;
+  for (unsigned char i = 0; i < 2; i++) {
+    std::memset(handler_seed, i, sizeof handler_seed);
+    morvane_test::Pipe p;
+    unsigned char b[32];
+    if (fork() == 0) _exit(RAND_bytes(b, 32) == 1 && write(p.write_fd, b, 32) == 32 ? 0 : 1);
+    p.CloseWrite();
+    outs.insert(morvane_test::ReadAll(p.read_fd));
+  }
+  return outs.size() == 2 && outs.count("") == 0 ? 0 : 40;
+}
+
+class RandHandlerSeed : public testing::TestWithParam<bool> {};
+TEST_P(RandHandlerSeed, ChildSeededInAForkHandlerDraws) {
+  const pid_t c = fork();
+  if (c == 0) _exit(SeededInTheHandler(GetParam()));
+  int st = 0;
+  ASSERT_EQ(waitpid(c, &st, 0), c);
+  if (WEXITSTATUS(st) == kSkip) GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+}
+INSTANTIATE_TEST_SUITE_P(Fork, RandHandlerSeed, testing::Bool());
 
 INSTANTIATE_TEST_SUITE_P(Fork, RandNamespaces,
                          testing::Values(NsCase{"NoEntropySources", true, Act::kSeedAndSign},

@@ -4,6 +4,7 @@
 // (crypto/rand/internal.h).  Expected bytes come from the
 // independent model tools/rand_model.py.
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,7 +48,7 @@ void FakeSystem(const char* device) {
   seams.clock = [] { return fake_clock; };
   seams.devices = devices;
   seams.sockets = nothing;
-  seams.device = [](mode_t mode) { return S_ISCHR(mode) || S_ISREG(mode); };
+  seams.device = [](const struct stat& st) { return S_ISCHR(st.st_mode) || S_ISREG(st.st_mode); };
 }
 
 TEST(RandPool, MatchesTheModel) {
@@ -195,7 +196,7 @@ TEST(RandPool, ARegularFileIsNoDevice) {
   morvane_test::TempPath dev;
   morvane_test::WriteFile(dev.path(), std::string(64, 'f'));
   FakeSystem(dev.c_str());
-  seams.device = [](mode_t mode) { return S_ISCHR(mode); };
+  seams.device = [](const struct stat& st) { return S_ISCHR(st.st_mode); };
   unsigned char b[8];
   EXPECT_EQ(RAND_status(), 0);
   EXPECT_EQ(RAND_bytes(b, 8), 0);
@@ -291,6 +292,25 @@ INSTANTIATE_TEST_SUITE_P(Fork, RandFork,
                                          ForkCase{"NoFreshBytesThenPolled", true, Fresh::kNone,
                                                   Recover::kPoll}),
                          [](const testing::TestParamInfo<ForkCase>& i) { return i.param.name; });
+
+// Where the kernel cannot wipe the fork mark, 32 bytes given in a child by an
+// application's fork handler that runs before the generator's own count for
+// that child, which draws without fresh bytes.
+TEST(RandPool, HandlerSeedBeforeTheCountWithoutMark) {
+  seams.fork_mark = [] { return static_cast<morvane::rand::ForkMark*>(nullptr); };
+  FakeSystem(nullptr);
+  seams.pid = [] { return getpid(); };
+  ASSERT_EQ(
+      pthread_atfork(nullptr, nullptr, [] { RAND_seed("32 bytes of the child's own seed", 32); }),
+      0);
+  RAND_seed("32 bytes of the parent's own seed", 32);
+  unsigned char b[16];
+  const pid_t c = fork();
+  if (c == 0) _exit(RAND_bytes(b, 16) == 1 ? 0 : 1);
+  int status = 1;
+  ASSERT_EQ(waitpid(c, &status, 0), c);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 }  // namespace
 
 namespace {
