@@ -251,32 +251,38 @@ class Members {
 using morvane::internal::folded_name_cmp;
 
 // A caller's list of certificates sorted by subject name (folded_name_cmp),
-// then by position: made once per search, so that a position finds the
-// certificates of its issuer's name by a binary search.
+// then by position: made once per call (the session keeps it for the
+// call's other searches over the list, as PKCS7_verify's signers make),
+// so that a position finds the certificates of its issuer's name by a
+// binary search.
 class ListIndex {
  public:
   ListIndex() = default;
-  ~ListIndex() { MORVANE_free(order_); }
   ListIndex(const ListIndex&) = delete;
   ListIndex& operator=(const ListIndex&) = delete;
 
   // Indexes sk on the first call; true, or false (queued) without memory.
-  bool build(STACK* sk) {
+  bool build(STACK* sk, Session& session) {
     if (built_) return true;
     const int n = sk_num(sk) > 0 ? sk_num(sk) : 0;
     if (n > 0) {
-      order_ = static_cast<int*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(int)));
+      order_ = session.list_order(sk);
       if (order_ == nullptr) {
-        put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
-        return false;
+        int* order = static_cast<int*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(int)));
+        if (order == nullptr) {
+          put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+          return false;
+        }
+        for (int i = 0; i < n; i++) order[i] = i;
+        std::sort(order, order + n, [sk](int a, int b) {
+          const int c = folded_name_cmp(X509_get_subject_name(cert_at(sk, a)),
+                                        X509_get_subject_name(cert_at(sk, b)));
+          return c != 0 ? c < 0 : a < b;
+        });
+        if (!session.keep_list_order(sk, order)) return false;
+        order_ = order;
       }
     }
-    for (int i = 0; i < n; i++) order_[i] = i;
-    std::sort(order_, order_ + n, [sk](int a, int b) {
-      const int c = folded_name_cmp(X509_get_subject_name(cert_at(sk, a)),
-                                    X509_get_subject_name(cert_at(sk, b)));
-      return c != 0 ? c < 0 : a < b;
-    });
     sk_ = sk;
     n_ = n;
     built_ = true;
@@ -317,7 +323,8 @@ class ListIndex {
 
  private:
   STACK* sk_ = nullptr;
-  int* order_ = nullptr;  // list positions, by folded subject name then position
+  // List positions, by folded subject name then position (the session's).
+  const int* order_ = nullptr;
   int n_ = 0;
   bool built_ = false;
 };
@@ -779,8 +786,9 @@ class Search {
   }
 
   bool open_next(X509* x) {
-    if (offers_untrusted() && !state_.untrusted.build(ctx_->untrusted)) return false;
-    if (source_ == Source::kStack && !state_.stack.build(static_cast<STACK*>(ctx_->other_ctx)))
+    if (offers_untrusted() && !state_.untrusted.build(ctx_->untrusted, session_)) return false;
+    if (source_ == Source::kStack &&
+        !state_.stack.build(static_cast<STACK*>(ctx_->other_ctx), session_))
       return false;
     Position* p = add_position(x);
     return p != nullptr && open_position(ctx_, *p, &state_);
