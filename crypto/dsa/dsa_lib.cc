@@ -41,7 +41,8 @@ static_assert(offsetof(DSA, pad) == 0 && offsetof(DSA, version) == 8 &&
               offsetof(DSA, method_mont_p) == 88 && offsetof(DSA, references) == 96 &&
               offsetof(DSA, ex_data) == 104 &&
               offsetof(DSA, meth) == offsetof(DSA, ex_data) + sizeof(CRYPTO_EX_DATA) &&
-              offsetof(DSA, engine) == offsetof(DSA, meth) + 8);
+              offsetof(DSA, engine) == offsetof(DSA, meth) + 8 &&
+              offsetof(DSA, group_checked) == offsetof(DSA, engine) + 8);
 static_assert(offsetof(DSA_SIG, r) == 0 && offsetof(DSA_SIG, s) == 8 && sizeof(DSA_SIG) == 16);
 static_assert(DSA_FLAG_MONT_P_CACHED == 0x01 && DSA_FLAG_PLAIN_EXP == 0x02 &&
               DSA_FLAG_METHOD_ONLY == 0x400);
@@ -142,6 +143,7 @@ void DSA_free(DSA* r) {
   for (BIGNUM* b : {r->p, r->q, r->g, r->pub_key, r->priv_key, r->kinv, r->r}) {
     if (b != nullptr) BN_clear_free(b);
   }
+  morvane::dsa::group_checked_free(r->group_checked);
   MORVANE_free(r);
 }
 

@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include <initializer_list>
+#include <utility>
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -22,6 +23,7 @@
 
 #include "dsa/internal.h"
 #include "internal/ct.h"
+#include "internal/lock.h"
 #include "internal/wipe.h"
 
 namespace morvane::dsa {
@@ -258,6 +260,63 @@ err:
   return ret;
 }
 
+// The values under which g and y were found of order q.
+using Checked = dsa_group_checked_st;
+
+bool same_values(const Checked* c, const DSA* dsa) {
+  return c != nullptr && BN_cmp(c->p, dsa->p) == 0 && BN_cmp(c->q, dsa->q) == 0 &&
+         BN_cmp(c->g, dsa->g) == 0 && BN_cmp(c->y, dsa->pub_key) == 0;
+}
+
+// Keeps a copy of the key's values as checked; without memory nothing is
+// kept (the next verification checks again).
+void keep_checked(DSA* dsa) {
+  auto* c = static_cast<Checked*>(MORVANE_malloc(sizeof(Checked)));
+  if (c == nullptr) return;
+  c->p = BN_dup(dsa->p);
+  c->q = BN_dup(dsa->q);
+  c->g = BN_dup(dsa->g);
+  c->y = BN_dup(dsa->pub_key);
+  if (c->p == nullptr || c->q == nullptr || c->g == nullptr || c->y == nullptr) {
+    group_checked_free(c);
+    return;
+  }
+  {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_DSA);
+    std::swap(c, dsa->group_checked);  // the old copy goes after the lock
+  }
+  group_checked_free(c);
+}
+
+// Whether v lies in the subgroup of order q: v^q = 1 (mod p).  -1 when it
+// cannot be computed.
+int of_order_q(const BIGNUM* v, const DSA* dsa, BN_CTX* ctx, BN_MONT_CTX* mont) {
+  BN_CTX_start(ctx);
+  BIGNUM* t = BN_CTX_get(ctx);
+  int ret = -1;
+  if (t != nullptr && BN_mod_exp_mont(t, v, dsa->q, dsa->p, ctx, mont)) ret = BN_is_one(t) ? 1 : 0;
+  BN_CTX_end(ctx);
+  return ret;
+}
+
+// Whether g and y generate the subgroup of order q (each 2 <= v <= p - 1,
+// and v^q = 1 mod p, so neither 1 nor p - 1 nor any other order): under
+// other values anyone can make signatures that verify.  The powers are
+// computed once per key and its values, which the key keeps; 1, 0 (the
+// reason queued) or -1 (memory).
+int group_holds(DSA* dsa, BN_CTX* ctx, BN_MONT_CTX* mont) {
+  {
+    MORVANE_READ_LOCKED(CRYPTO_LOCK_DSA);
+    if (same_values(dsa->group_checked, dsa)) return 1;
+  }
+  const int g = of_order_q(dsa->g, dsa, ctx, mont);
+  const int y = g == 1 ? of_order_q(dsa->pub_key, dsa, ctx, mont) : g;
+  if (g == 0) DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_BAD_G_VALUE);
+  if (g == 1 && y == 0) DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_BAD_PUBLIC_KEY);
+  if (g == 1 && y == 1) keep_checked(dsa);
+  return g == 1 ? y : g;
+}
+
 int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
   if (dgst_len < 0) {
     DSAerr(DSA_F_DSA_DO_VERIFY, DSA_R_INVALID_DIGEST_LENGTH);
@@ -276,7 +335,8 @@ int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
     return -1;
   }
   // g or y of 0, 1 or p and past (a power of such g is 0 or 1 whatever the
-  // exponent) accept signatures that anyone can make.
+  // exponent), or of another order than q (p - 1, of order 2), accept
+  // signatures that anyone can make.
   const BIGNUM* p = dsa->p;
   auto in_group = [p](const BIGNUM* v) {  // 2 <= v <= p - 1
     return !BN_is_negative(v) && BN_num_bits(v) > 1 && BN_ucmp(v, p) < 0;
@@ -300,18 +360,18 @@ int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
   auto in_range = [q](const BIGNUM* v) {  // 0 < v < q
     return v != nullptr && !BN_is_zero(v) && !BN_is_negative(v) && BN_ucmp(v, q) < 0;
   };
-  if (t1 == nullptr) {
-    // ret stays -1
+  bool mont_failed = false;
+  BN_MONT_CTX* mont = t1 != nullptr ? cached_mont(dsa, ctx, &mont_failed) : nullptr;
+  const int group = t1 != nullptr && !mont_failed ? group_holds(dsa, ctx, mont) : -1;
+  if (group <= 0) {
+    // ret stays -1: the key is refused before any signature is looked at
   } else if (!in_range(sig->r) || !in_range(sig->s)) {
     ret = 0;
   } else {
-    bool mont_failed = false;
-    BN_MONT_CTX* mont = nullptr;
     // w = s^-1, u1 = m w, u2 = r w (mod q); t1 = g^u1 y^u2 mod p; v = t1 mod q.
     if (BN_mod_inverse(u2, sig->s, q, ctx) != nullptr &&
         BN_bin2bn(dgst, dgst_len, u1) != nullptr && BN_mod_mul(u1, u1, u2, q, ctx) &&
-        BN_mod_mul(u2, sig->r, u2, q, ctx) &&
-        ((mont = cached_mont(dsa, ctx, &mont_failed)), !mont_failed)) {
+        BN_mod_mul(u2, sig->r, u2, q, ctx)) {
       const bool raised =
           dsa->meth->dsa_mod_exp != nullptr
               ? dsa->meth->dsa_mod_exp(dsa, t1, dsa->g, u1, dsa->pub_key, u2, dsa->p, ctx, mont)
@@ -319,7 +379,7 @@ int do_verify(const unsigned char* dgst, int dgst_len, DSA_SIG* sig, DSA* dsa) {
       if (raised && BN_mod(u1, t1, q, ctx)) ret = BN_ucmp(u1, sig->r) == 0;
     }
   }
-  if (ret != 1) DSAerr(DSA_F_DSA_DO_VERIFY, ERR_R_BN_LIB);
+  if (ret != 1 && group != 0) DSAerr(DSA_F_DSA_DO_VERIFY, ERR_R_BN_LIB);
   BN_CTX_end(ctx);
   BN_CTX_free(ctx);
   return ret;
@@ -342,6 +402,12 @@ constinit const DSA_METHOD dsa_qarn = {
 };
 
 }  // namespace
+
+void group_checked_free(dsa_group_checked_st* checked) {
+  if (checked == nullptr) return;
+  for (BIGNUM* b : {checked->p, checked->q, checked->g, checked->y}) BN_free(b);
+  MORVANE_free(checked);
+}
 
 }  // namespace morvane::dsa
 

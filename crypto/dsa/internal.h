@@ -16,6 +16,15 @@
 
 #include "internal/fixed_words.h"
 
+// The values under which the built-in method found g and y of order q (a
+// key's `group_checked`), copies of the key's own.
+struct dsa_group_checked_st {
+  BIGNUM* p;
+  BIGNUM* q;
+  BIGNUM* g;
+  BIGNUM* y;
+};
+
 namespace morvane::dsa {
 
 // The most words a DSA q may have here (q of up to 512 bits).
@@ -74,6 +83,10 @@ inline BIGNUM secret_view(const BIGNUM* x, const BIGNUM* q) noexcept {
   v.flags = BN_FLAG_BORROWED | BN_FLAG_SECRET;
   return v;
 }
+
+// Frees what a key keeps of the values whose group it checked (null is
+// ignored).
+void group_checked_free(dsa_group_checked_st* checked);
 
 // The key's Montgomery context of p when DSA_FLAG_MONT_P_CACHED is set (made
 // once under CRYPTO_LOCK_DSA), else null; *failed when it could not be made.

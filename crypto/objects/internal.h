@@ -4,6 +4,8 @@
 #ifndef MORVANE_CRYPTO_OBJECTS_INTERNAL_H
 #define MORVANE_CRYPTO_OBJECTS_INTERNAL_H
 
+#include <stdint.h>
+
 #include <morvane/asn1.h>
 
 namespace morvane::objects {
@@ -26,6 +28,13 @@ bool is_builtin(const ASN1_OBJECT* o);
 // A deep copy with its own content and names and the three dynamic flags;
 // null after queuing an error under OBJ_dup.
 ASN1_OBJECT* copy_object(const ASN1_OBJECT* o);
+
+// A number that changes after every change to the name registry
+// (OBJ_NAME_add, OBJ_NAME_remove, OBJ_NAME_cleanup, OBJ_NAME_new_index) or
+// to the added objects (OBJ_add_object, OBJ_cleanup): what a look-up found
+// through them while it read the same is found again.
+uint64_t names_generation();
+void names_changed();
 
 }  // namespace morvane::objects
 

@@ -5,8 +5,11 @@
 // per-type functions indexed by type number; no lock (registration and
 // cleanup happen before and after threads use the lookups, which only read).
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <atomic>
 
 #include <morvane/crypto.h>
 #include <morvane/err.h>
@@ -14,6 +17,7 @@
 #include <morvane/objects.h>
 
 #include "internal/table_insert.h"
+#include "objects/internal.h"
 
 namespace morvane::objects {
 namespace {
@@ -24,6 +28,7 @@ struct NameFuncs {
   void (*free_func)(const char*, int, const char*);
 };
 
+constinit std::atomic<uint64_t> generation{0};
 constinit LHASH* names_lh = nullptr;
 constinit NameFuncs* name_funcs = nullptr;  // indexed by type number
 constinit int name_funcs_num = 0;
@@ -99,6 +104,15 @@ void cleanup_fn(void* item, void* arg) {
 }
 
 }  // namespace
+
+uint64_t names_generation() {
+  return generation.load(std::memory_order_acquire);
+}
+
+void names_changed() {
+  generation.fetch_add(1, std::memory_order_acq_rel);
+}
+
 }  // namespace morvane::objects
 
 using namespace morvane::objects;
@@ -133,6 +147,7 @@ int OBJ_NAME_new_index(unsigned long (*hash_func)(const char*),
   if (hash_func != nullptr) f.hash_func = hash_func;
   if (cmp_func != nullptr) f.cmp_func = cmp_func;
   if (free_func != nullptr) f.free_func = free_func;
+  names_changed();
   return ret;
 }
 
@@ -165,6 +180,7 @@ int OBJ_NAME_add(const char* name, int type, const char* data) {
     return 0;
   }
   if (old != nullptr) release(static_cast<OBJ_NAME*>(old));
+  names_changed();
   return 1;
 }
 
@@ -175,6 +191,7 @@ int OBJ_NAME_remove(const char* name, int type) {
   auto* n = static_cast<OBJ_NAME*>(lh_delete(names_lh, &key));
   if (n == nullptr) return 0;
   release(n);
+  names_changed();
   return 1;
 }
 
@@ -216,4 +233,5 @@ void OBJ_NAME_cleanup(int type) {
   } else {
     names_lh->down_load = down_load;
   }
+  names_changed();
 }

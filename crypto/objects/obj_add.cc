@@ -191,6 +191,7 @@ int OBJ_add_object(const ASN1_OBJECT* obj) {
   for (AddedRecord* r : replaced) MORVANE_free(r);
   // Lookups hand the stored object out; ASN1_OBJECT_free leaves it alone.
   if (o != obj) o->flags &= ~kDynamicFlags;
+  names_changed();
   return o->nid;
 }
 
@@ -264,4 +265,5 @@ void OBJ_cleanup(void) {
   lh_doall(added, cleanup_free);
   lh_free(added);
   added = nullptr;
+  names_changed();
 }

@@ -2,7 +2,10 @@
 // 4.1.2): the signer is found by the responder id or the requestor name, its
 // signature is checked, its chain is verified under the OCSP helper purpose,
 // and a response's signer must be the issuer of the certificates asked about
-// or a responder that issuer delegated with the OCSPSigning key purpose.
+// or a responder that issuer delegated with the OCSPSigning key purpose.  A
+// signer whose key takes its parameters from its issuer's (DSA) is checked
+// after its chain, with a copy of its key that takes them from the chain
+// verified; the certificates are left as they were.
 
 #include <string.h>
 
@@ -18,6 +21,7 @@
 
 #include "internal/first_success.h"
 #include "ocsp/ocsp_local.h"
+#include "x509/internal.h"
 #include "x509v3/internal.h"
 
 namespace {
@@ -81,11 +85,21 @@ STACK* find_signers(OCSP_BASICRESP* bs, STACK* certs, unsigned long flags, int* 
   return found;
 }
 
-// Checks the signature over tbs (of template it) with signer's public key:
-// the result of ASN1_item_verify, or -1 without a usable key.
+// Whether signer's key leaves its parameters (DSA p, q, g) to its issuer's.
+bool key_lacks_parameters(X509* signer) {
+  EVP_PKEY* own = X509_get_pubkey(signer);
+  const bool lacks = own != nullptr && EVP_PKEY_missing_parameters(own);
+  EVP_PKEY_free(own);
+  return lacks;
+}
+
+// Checks the signature over tbs (of template it) with signer's public key,
+// or, for a key that leaves its parameters to its issuer's, with a copy
+// that takes them from the signer's verified chain: the result of
+// ASN1_item_verify, or -1 without a usable key.
 int verify_signature(const ASN1_ITEM* it, void* tbs, X509_ALGOR* alg, ASN1_BIT_STRING* sig,
-                     X509* signer, int func) {
-  EVP_PKEY* key = X509_get_pubkey(signer);
+                     X509* signer, STACK* chain, int func) {
+  EVP_PKEY* key = chain != nullptr ? morvane::x509::chain_leaf_key(chain) : X509_get_pubkey(signer);
   if (key == nullptr) {
     OCSPerr(func, OCSP_R_NO_PUBLIC_KEY);
     return -1;
@@ -210,18 +224,29 @@ int check_issuer(OCSP_BASICRESP* bs, STACK* chain) {
   return match_issuerid(signer, id, responses);
 }
 
+// Whether the signature must wait for the signer's chain: its key takes
+// its parameters from the chain, once verified (as PKCS#7 signers do).
+bool signature_after_chain(X509* signer, unsigned long flags) {
+  return !(flags & OCSP_NOSIGS) && !(flags & OCSP_NOVERIFY) && key_lacks_parameters(signer);
+}
+
 // Verifies bs as signed by signer: its signature, the signer's chain and
 // its entitlement to answer for the certificates asked about.
 int verify_as(OCSP_BASICRESP* bs, X509* signer, X509_STORE* store, unsigned long flags) {
-  if (!(flags & OCSP_NOSIGS)) {
-    const int ret = verify_signature(&OCSP_RESPDATA_it, bs->tbsResponseData, bs->signatureAlgorithm,
-                                     bs->signature, signer, OCSP_F_OCSP_BASIC_VERIFY);
+  const bool after_chain = signature_after_chain(signer, flags);
+  auto signature = [&](STACK* chain) {
+    return verify_signature(&OCSP_RESPDATA_it, bs->tbsResponseData, bs->signatureAlgorithm,
+                            bs->signature, signer, chain, OCSP_F_OCSP_BASIC_VERIFY);
+  };
+  if (!(flags & OCSP_NOSIGS) && !after_chain) {
+    const int ret = signature(nullptr);
     if (ret <= 0) return ret;
   }
   if (flags & OCSP_NOVERIFY) return 1;
   STACK* chain = nullptr;
   int ret = verify_chain(store, signer, (flags & OCSP_NOCHAIN) ? nullptr : bs->certs, &chain,
                          OCSP_F_OCSP_BASIC_VERIFY, -1);
+  if (ret > 0 && after_chain) ret = signature(chain);
   if (ret > 0 && !(flags & OCSP_NOCHECKS)) {
     ret = check_issuer(bs, chain);
     if (ret == 0) {
@@ -245,13 +270,18 @@ int verify_as(OCSP_BASICRESP* bs, X509* signer, X509_STORE* store, unsigned long
 // Verifies req as signed by signer: its signature and the signer's chain.
 int verify_request_as(OCSP_REQUEST* req, X509* signer, X509_STORE* store, unsigned long flags) {
   OCSP_SIGNATURE* sig = req->optionalSignature;
-  if (!(flags & OCSP_NOSIGS) &&
-      verify_signature(&OCSP_REQINFO_it, req->tbsRequest, sig->signatureAlgorithm, sig->signature,
-                       signer, OCSP_F_OCSP_REQUEST_VERIFY) <= 0)
-    return 0;
+  const bool after_chain = signature_after_chain(signer, flags);
+  auto signature = [&](STACK* chain) {
+    return verify_signature(&OCSP_REQINFO_it, req->tbsRequest, sig->signatureAlgorithm,
+                            sig->signature, signer, chain, OCSP_F_OCSP_REQUEST_VERIFY);
+  };
+  if (!(flags & OCSP_NOSIGS) && !after_chain && signature(nullptr) <= 0) return 0;
   if (flags & OCSP_NOVERIFY) return 1;
-  const int ret = verify_chain(store, signer, (flags & OCSP_NOCHAIN) ? nullptr : sig->certs,
-                               nullptr, OCSP_F_OCSP_REQUEST_VERIFY, 0);
+  STACK* chain = nullptr;
+  int ret = verify_chain(store, signer, (flags & OCSP_NOCHAIN) ? nullptr : sig->certs,
+                         after_chain ? &chain : nullptr, OCSP_F_OCSP_REQUEST_VERIFY, 0);
+  if (ret > 0 && after_chain) ret = signature(chain);
+  free_chain(chain);
   return ret > 0 ? 1 : 0;
 }
 

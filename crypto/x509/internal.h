@@ -163,6 +163,15 @@ class Session {
   bool lists_unchecked() const { return lists_unchecked_; }
   void set_lists_unchecked(bool left) { lists_unchecked_ = left; }
 
+  // The order of a caller's list of certificates by subject name that a
+  // chain search made (x509_path.cc), kept for the call's other searches
+  // over the same list: the one kept for sk as it stands (its address,
+  // length and slots), or null.
+  const int* list_order(const STACK* sk) const;
+  // Keeps order (MORVANE_malloc'd, taken) for sk as it stands; false
+  // (queued) without memory, order then freed.
+  bool keep_list_order(const STACK* sk, int* order);
+
   // Checks under keys that nothing vouches for that one chain makes at most.
   static constexpr int kUnvouchedChecks = 8;
 
@@ -184,9 +193,19 @@ class Session {
 
   ProbedTable<KeySlot> keys_;  // by certificate
   ProbedTable<Noted> noted_;
+  struct ListOrder {
+    const STACK* sk;
+    int num;
+    char** data;
+    int* order;
+  };
+
   IssuerLists** lists_ = nullptr;
   int n_lists_ = 0;
   int cap_lists_ = 0;
+  ListOrder* orders_ = nullptr;
+  int n_orders_ = 0;
+  int cap_orders_ = 0;
   int chain_ = 0;
   int unvouched_left_ = kUnvouchedChecks;
   bool lists_unchecked_ = false;
@@ -202,7 +221,9 @@ EVP_PKEY* chain_leaf_key(STACK* chain);
 
 // Makes ctx's runs use s (ctx->session), until X509_STORE_CTX_init or
 // another call: a caller that verifies several chains as one call shares
-// one session over them, and frees it after the last.
+// one session over them, and frees it after the last.  The lists of
+// certificates its runs take candidates from (untrusted, trusted stack)
+// must not change while they share it: each is indexed once.
 inline void session_share(X509_STORE_CTX* ctx, Session* s) {
   ctx->session = s;
 }

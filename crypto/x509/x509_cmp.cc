@@ -113,23 +113,40 @@ unsigned long first_word(const unsigned char* md) {
 
 }  // namespace
 
-/* see morvane/x509.h */
-int X509_NAME_cmp(const X509_NAME* a, const X509_NAME* b) {
-  const int na = a != nullptr ? sk_num(a->entries) : 0;
-  const int nb = b != nullptr ? sk_num(b->entries) : 0;
-  if (na != nb) return na - nb;
-  for (int i = na - 1; i >= 0; i--) {
+namespace morvane::x509 {
+
+int name_head_cmp(const X509_NAME* a, const X509_NAME* b, int n) {
+  for (int i = n - 1; i >= 0; i--) {
     const X509_NAME_ENTRY* ea = entry(a, i);
     const X509_NAME_ENTRY* eb = entry(b, i);
     const int r = value_cmp(ea, eb);
     if (r != 0) return r;
     if (ea->set != eb->set) return ea->set - eb->set;
   }
-  for (int i = na - 1; i >= 0; i--) {
+  for (int i = n - 1; i >= 0; i--) {
     const int r = OBJ_cmp(entry(a, i)->object, entry(b, i)->object);
     if (r != 0) return r;
   }
   return 0;
+}
+
+bool proxy_name_follows(const X509_NAME* proxy, const X509_NAME* issuer) {
+  constexpr int kNidCommonName = 13;
+  const int n = issuer != nullptr ? sk_num(issuer->entries) : 0;
+  if (proxy == nullptr || sk_num(proxy->entries) != n + 1) return false;
+  const X509_NAME_ENTRY* last = entry(proxy, n);
+  return OBJ_obj2nid(last->object) == kNidCommonName &&
+         (n == 0 || last->set != entry(proxy, n - 1)->set) && name_head_cmp(proxy, issuer, n) == 0;
+}
+
+}  // namespace morvane::x509
+
+/* see morvane/x509.h */
+int X509_NAME_cmp(const X509_NAME* a, const X509_NAME* b) {
+  const int na = a != nullptr ? sk_num(a->entries) : 0;
+  const int nb = b != nullptr ? sk_num(b->entries) : 0;
+  if (na != nb) return na - nb;
+  return morvane::x509::name_head_cmp(a, b, na);
 }
 
 /* see morvane/x509.h */

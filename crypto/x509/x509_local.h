@@ -27,6 +27,14 @@ ASN1_OBJECT* field_object(const char* field, int func);
 // null xk).
 int check_private_key(EVP_PKEY* xk, EVP_PKEY* k, int func);
 
+// X509_NAME_cmp of the first n entries of a and of b (each has n at least).
+int name_head_cmp(const X509_NAME* a, const X509_NAME* b, int n);
+
+// Whether a proxy certificate's subject follows its issuer's subject (RFC
+// 3820, 3.4): the issuer's, entry for entry as X509_NAME_cmp compares them,
+// then one commonName, an RDN of its own.
+bool proxy_name_follows(const X509_NAME* proxy, const X509_NAME* issuer);
+
 // The built-in issued-by step: 1 when X509_check_issued says issuer issued
 // x; with X509_V_FLAG_CB_ISSUER_CHECK a refusal goes to the verify callback,
 // whose answer is the result.

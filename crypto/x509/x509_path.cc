@@ -22,17 +22,24 @@
 // checked from the anchor down, so that a key is used only once the link
 // above it holds: a look-alike issuer's key, however dear to use, checks
 // nothing.  The search passes over the highest link that does not hold, as
-// over a dead end, and takes the next candidate there.  When no chain is
-// final, the first one built is kept, with the errors it has always had;
-// the chain errors go to the verify callback for the chain kept only.
+// over a dead end, and takes the next candidate there.  Nor is a chain
+// final when a certificate above the target is outside its validity period
+// or its anchor is not trusted for the run's purpose: those fail whatever
+// stands below them, so the search replaces the lowest such certificate
+// and builds on, and which anchor of a name is met first decides nothing.
+// When no chain is final, the first one built that reaches an anchor by
+// links that hold is kept, else the first one built, with the errors it has
+// always had; the chain errors go to the verify callback for the chain kept
+// only.
 // (With X509_V_FLAG_CB_ISSUER_CHECK the callback hears of each candidate
 // the issued-by step refuses as it is looked at, in chains given up as
 // well.)
 // What the search learns of a certificate as an issuer it keeps: that
-// nothing above it leads to an anchor (the certificate is then passed over
-// wherever it is offered, without being looked at), or the first chain
-// above it whose links hold (taken again whole, above any subject whose
-// link to it is then the only one to check).  So each certificate is
+// nothing above it leads to an anchor by a final chain (the certificate is
+// then passed over wherever it is offered, without being looked at), or the
+// first chain above it whose links hold and whose certificates are not
+// flawed (taken again whole, above any subject whose link to it is then the
+// only one to check).  So each certificate is
 // searched above once, and the search costs the sum of the candidates at
 // each depth, not their product; what was learnt while a certificate below
 // was kept out of the chain, or under the depth limit, is used only where
@@ -251,32 +258,38 @@ class Members {
 using morvane::internal::folded_name_cmp;
 
 // A caller's list of certificates sorted by subject name (folded_name_cmp),
-// then by position: made once per search, so that a position finds the
-// certificates of its issuer's name by a binary search.
+// then by position: made once per call (the session keeps it for the
+// call's other searches over the list, as PKCS7_verify's signers make),
+// so that a position finds the certificates of its issuer's name by a
+// binary search.
 class ListIndex {
  public:
   ListIndex() = default;
-  ~ListIndex() { MORVANE_free(order_); }
   ListIndex(const ListIndex&) = delete;
   ListIndex& operator=(const ListIndex&) = delete;
 
   // Indexes sk on the first call; true, or false (queued) without memory.
-  bool build(STACK* sk) {
+  bool build(STACK* sk, Session& session) {
     if (built_) return true;
     const int n = sk_num(sk) > 0 ? sk_num(sk) : 0;
     if (n > 0) {
-      order_ = static_cast<int*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(int)));
+      order_ = session.list_order(sk);
       if (order_ == nullptr) {
-        put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
-        return false;
+        int* order = static_cast<int*>(MORVANE_malloc(static_cast<size_t>(n) * sizeof(int)));
+        if (order == nullptr) {
+          put_error(X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __LINE__);
+          return false;
+        }
+        for (int i = 0; i < n; i++) order[i] = i;
+        std::sort(order, order + n, [sk](int a, int b) {
+          const int c = folded_name_cmp(X509_get_subject_name(cert_at(sk, a)),
+                                        X509_get_subject_name(cert_at(sk, b)));
+          return c != 0 ? c < 0 : a < b;
+        });
+        if (!session.keep_list_order(sk, order)) return false;
+        order_ = order;
       }
     }
-    for (int i = 0; i < n; i++) order_[i] = i;
-    std::sort(order_, order_ + n, [sk](int a, int b) {
-      const int c = folded_name_cmp(X509_get_subject_name(cert_at(sk, a)),
-                                    X509_get_subject_name(cert_at(sk, b)));
-      return c != 0 ? c < 0 : a < b;
-    });
     sk_ = sk;
     n_ = n;
     built_ = true;
@@ -317,7 +330,8 @@ class ListIndex {
 
  private:
   STACK* sk_ = nullptr;
-  int* order_ = nullptr;  // list positions, by folded subject name then position
+  // List positions, by folded subject name then position (the session's).
+  const int* order_ = nullptr;
   int n_ = 0;
   bool built_ = false;
 };
@@ -377,12 +391,32 @@ struct Position {
 // are no candidates, the indexes of the lists, and what it has learnt of
 // the issuers it took.
 struct SearchState {
+  SearchState() = default;
+  ~SearchState() { X509_free(proxy_refused); }
+  SearchState(const SearchState&) = delete;
+  SearchState& operator=(const SearchState&) = delete;
+
   Members members;
   ListIndex untrusted;
   ListIndex stack;
   KnownIssuers known;
   int tried = 0;  // candidates put to the issued-by step, at every position
+  // The last proxy certificate a candidate of whose issuer's name was
+  // refused only for its key usage (no digitalSignature); a reference.
+  X509* proxy_refused = nullptr;
 };
+
+// Notes, for a refusal by the built-in issued-by step, a proxy certificate
+// whose candidate issuer lacks digitalSignature, so that a chain that ends
+// at it can say so.
+void note_refusal(X509_STORE_CTX* ctx, SearchState* search, X509* subject, X509* issuer) {
+  if (ctx->check_issued != check_issued || !(morvane::x509v3::flags_of(subject) & EXFLAG_PROXY) ||
+      X509_check_issued(issuer, subject) != X509_V_ERR_KEYUSAGE_NO_DIGITAL_SIGNATURE)
+    return;
+  CRYPTO_add(&subject->references, 1, CRYPTO_LOCK_X509);
+  X509_free(search->proxy_refused);
+  search->proxy_refused = subject;
+}
 
 // Whether y, a candidate at p, is known to lead nowhere from the chain
 // index above p's subject: learnt with nothing below it kept out, and with
@@ -606,6 +640,7 @@ int take_next(X509_STORE_CTX* ctx, Position& p, SearchState* search) {
       p.taken = i;
       return kTaken;
     }
+    if (search != nullptr) note_refusal(ctx, search, p.subject, p.c[i].cert);
   }
 }
 
@@ -695,8 +730,10 @@ class Search {
   // checks one is the anchor's or was vouched for by the link above, and
   // one without parameters takes those of the key above it), or to -1 when
   // every link holds.  A subject whose link holds is learnt as vouched for,
-  // with the chain above it.  false (queued) without memory.
-  bool first_broken_link(int* broken) {
+  // with the chain above it, when no certificate of that chain is flawed
+  // (see flaws: none taken above `highest_flaw`).  false (queued) without
+  // memory.
+  bool first_broken_link(int* broken, int highest_flaw) {
     const SessionKey* above = nullptr;
     int kept_out = INT_MAX;
     bool cut = false;
@@ -716,11 +753,30 @@ class Search {
         }
         p.holds = true;
         p.key = key;
-        if (!learn(i, false, kept_out, cut)) return false;
       }
+      if (p.entry < 0 && i > highest_flaw && !learn(i, false, kept_out, cut)) return false;
       above = key;
     }
     return true;
+  }
+
+  // The lowest and the highest position whose certificate taken is flawed,
+  // failing whatever stands below it: outside its validity period at the
+  // verification moment, or, at the top, an anchor that the run's trust
+  // setting does not trust (untrusted, or rejected for the purpose); -1 for
+  // both when there is none.  The top must be an anchor.
+  void flaws(int* lowest, int* highest) const {
+    *lowest = *highest = -1;
+    for (int i = 0; i < n_; i++) {
+      const Position& p = pos_[i];
+      const bool top = i == n_ - 1;
+      if (!(p.c[p.taken].rank & kValid) ||
+          (top && ctx_->param->trust > 0 &&
+           X509_check_trust(p.c[p.taken].cert, ctx_->param->trust, 0) != X509_TRUST_TRUSTED)) {
+        if (*lowest < 0) *lowest = i;
+        *highest = i;
+      }
+    }
   }
 
   // Gives up the positions above `at`, whose certificates leave the chain,
@@ -739,6 +795,10 @@ class Search {
 
   // Candidates put to the issued-by step so far, at every position.
   int tried() const { return state_.tried; }
+
+  // Whether a candidate issuer of x was refused only for lacking
+  // digitalSignature, x being a proxy certificate.
+  bool proxy_refused(X509* x) const { return x == state_.proxy_refused; }
 
  private:
   bool top_trusted() const {
@@ -779,8 +839,9 @@ class Search {
   }
 
   bool open_next(X509* x) {
-    if (offers_untrusted() && !state_.untrusted.build(ctx_->untrusted)) return false;
-    if (source_ == Source::kStack && !state_.stack.build(static_cast<STACK*>(ctx_->other_ctx)))
+    if (offers_untrusted() && !state_.untrusted.build(ctx_->untrusted, session_)) return false;
+    if (source_ == Source::kStack &&
+        !state_.stack.build(static_cast<STACK*>(ctx_->other_ctx), session_))
       return false;
     Position* p = add_position(x);
     return p != nullptr && open_position(ctx_, *p, &state_);
@@ -933,49 +994,82 @@ STACK* copy_chain(STACK* chain) {
   return copy;
 }
 
+// A chain the search may put back when it finds none that is final: a copy
+// of the chain, each certificate with a new reference, and what the run
+// needs to know of it.
+struct KeptChain {
+  STACK* chain = nullptr;
+  int last_untrusted = 0;
+  bool self_issued = false;
+  bool reached = false;
+
+  ~KeptChain() { sk_pop_free(chain, free_cert); }
+
+  // Keeps the context's chain as it stands; false (queued) without memory.
+  bool keep(X509_STORE_CTX* ctx, bool top_self_issued, bool at_anchor) {
+    chain = copy_chain(ctx->chain);
+    last_untrusted = ctx->last_untrusted;
+    self_issued = top_self_issued;
+    reached = at_anchor;
+    return chain != nullptr;
+  }
+
+  // Makes it the context's chain.
+  void put_back(X509_STORE_CTX* ctx, bool* top_self_issued, bool* at_anchor) {
+    sk_pop_free(ctx->chain, free_cert);
+    ctx->chain = chain;
+    ctx->last_untrusted = last_untrusted;
+    *top_self_issued = self_issued;
+    *at_anchor = reached;
+    chain = nullptr;
+  }
+};
+
 // Searches for a final chain, one that reaches an anchor by links that
-// hold, trying about kMaxTries candidates at most; when none is found, the
-// first one built is put back.  1, or the run's result.
-int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* reached) {
+// hold and whose certificates are not flawed (Search::flaws), trying about
+// kMaxTries candidates at most.  When none is found, the first one built
+// that reaches an anchor by links that hold is put back, else the first one
+// built.  1, or the run's result.
+// *proxy_refused: the top of the chain put back is a proxy certificate
+// whose issuer was refused for lacking digitalSignature.
+int search_chain(X509_STORE_CTX* ctx, bool store_only, bool* self_issued, bool* reached,
+                 bool* proxy_refused) {
   SessionScope session(ctx);
   Search s(ctx, session.get(), store_only);
   if (!s.start()) return 0;
   int r = s.extend();
   if (r <= 0) return r;
-  STACK* first = nullptr;
-  int first_untrusted = 0;
+  KeptChain first;
+  KeptChain flawed;  // the first that reaches an anchor by links that hold
   for (;;) {
     const bool at_anchor = s.reached();
     int broken = -1;
-    if (at_anchor && !s.first_broken_link(&broken)) {
-      sk_pop_free(first, free_cert);
-      return 0;
+    int lowest_flaw = -1;
+    int highest_flaw = -1;
+    if (at_anchor) {
+      s.flaws(&lowest_flaw, &highest_flaw);
+      if (!s.first_broken_link(&broken, highest_flaw)) return 0;
+      if (broken < 0 && lowest_flaw < 0) {
+        *self_issued = s.self_issued();
+        *reached = true;
+        return 1;
+      }
+      if (broken < 0 && flawed.chain == nullptr && !flawed.keep(ctx, s.self_issued(), true))
+        return 0;
     }
-    if (at_anchor && broken < 0) {
-      *self_issued = s.self_issued();
-      *reached = true;
-      sk_pop_free(first, free_cert);
-      return 1;
-    }
-    if (first == nullptr) {
-      first = copy_chain(ctx->chain);
-      if (first == nullptr) return 0;
-      first_untrusted = ctx->last_untrusted;
-      *self_issued = s.self_issued();
-      *reached = at_anchor;
-    }
+    if (first.chain == nullptr && !first.keep(ctx, s.self_issued(), at_anchor)) return 0;
     if (s.tried() >= kMaxTries) break;
-    if (broken >= 0) s.cut_above(broken);
+    // A flawed certificate is in no final chain: the next one replaces it.
+    if (broken >= 0 || lowest_flaw >= 0)
+      s.cut_above(broken < 0        ? lowest_flaw
+                  : lowest_flaw < 0 ? broken
+                                    : std::min(broken, lowest_flaw));
     r = s.retry();
-    if (r <= 0) {
-      sk_pop_free(first, free_cert);
-      return r;
-    }
+    if (r <= 0) return r;
     if (r == kNoneLeft) break;
   }
-  sk_pop_free(ctx->chain, free_cert);
-  ctx->chain = first;
-  ctx->last_untrusted = first_untrusted;
+  (flawed.chain != nullptr ? flawed : first).put_back(ctx, self_issued, reached);
+  *proxy_refused = s.proxy_refused(chain_at(ctx, sk_num(ctx->chain) - 1));
   return 1;
 }
 
@@ -1042,7 +1136,8 @@ int build_chain(X509_STORE_CTX* ctx, bool* bad_chain) {
   }
   bool self_issued = false;
   bool reached = false;
-  const int r = search_chain(ctx, chain_ss != nullptr, &self_issued, &reached);
+  bool proxy_refused = false;
+  const int r = search_chain(ctx, chain_ss != nullptr, &self_issued, &reached, &proxy_refused);
   if (r <= 0 || reached) {
     X509_free(chain_ss);
     return r;
@@ -1064,6 +1159,9 @@ int build_chain(X509_STORE_CTX* ctx, bool* bad_chain) {
     ctx->current_cert = chain_ss;
     ctx->error = X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN;
     chain_ss = nullptr;
+  } else if (proxy_refused) {
+    ctx->error = X509_V_ERR_KEYUSAGE_NO_DIGITAL_SIGNATURE;
+    ctx->current_cert = x;
   } else {
     ctx->error = ctx->last_untrusted >= num ? X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
                                             : X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT;

@@ -170,6 +170,8 @@ Session::~Session() {
   });
   for (int i = 0; i < n_lists_; i++) issuer_lists_free(lists_[i]);
   MORVANE_free(lists_);
+  for (int i = 0; i < n_orders_; i++) MORVANE_free(orders_[i].order);
+  MORVANE_free(orders_);
 }
 
 const SessionKey* Session::key(X509* cert, const SessionKey* above) {
@@ -248,6 +250,23 @@ void Session::note(X509_CRL* crl, const SessionKey* key, bool verified) {
 bool Session::add_lists(IssuerLists* lists) {
   if (!room_for_one(lists_, n_lists_, cap_lists_)) return false;
   lists_[n_lists_++] = lists;
+  return true;
+}
+
+const int* Session::list_order(const STACK* sk) const {
+  for (int i = 0; i < n_orders_; i++) {
+    const ListOrder& o = orders_[i];
+    if (o.sk == sk && o.num == sk->num && o.data == sk->data) return o.order;
+  }
+  return nullptr;
+}
+
+bool Session::keep_list_order(const STACK* sk, int* order) {
+  if (!room_for_one(orders_, n_orders_, cap_orders_)) {
+    MORVANE_free(order);
+    return false;
+  }
+  orders_[n_orders_++] = {sk, sk->num, sk->data, order};
   return true;
 }
 

@@ -21,7 +21,15 @@
 // never held across a check; when they are full the oldest goes, which
 // costs a check, never a verdict.  A check that ran out of memory or met
 // an unknown algorithm (registered later, it may verify) keeps nothing.
+// The digest a check uses is the one registered under the signature
+// algorithm's name when it runs, so a verdict also names that digest
+// method, looked up as the check looks it up, and the registry's
+// generation then: while the registry is unchanged the method is too; once
+// it changed, the method is looked up again, and when the name is no
+// longer registered (EVP_cleanup) or names another method, a kept verdict
+// answers nothing and the check runs again, as on a fresh copy.
 
+#include <stdint.h>
 #include <string.h>
 
 #include <atomic>
@@ -31,11 +39,13 @@
 #include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/sha.h>
 #include <morvane/x509.h>
 
 #include "internal/err_watch.h"
 #include "internal/lock.h"
+#include "objects/internal.h"
 #include "x509_local.h"
 
 // The verdicts an object keeps (the `kept_sigs` of X509 and X509_CRL): each
@@ -46,6 +56,8 @@ struct x509_kept_sigs_st {
   static constexpr int kSlots = 8;
   struct Slot {
     unsigned char state;  // 0 empty, 1 verified, 2 failed
+    const EVP_MD* md;     // the digest method the check used
+    uint64_t generation;  // the name registry's when md was looked up
     unsigned char part[SHA256_DIGEST_LENGTH];
     unsigned char key[SHA256_DIGEST_LENGTH];
     int alg_len;
@@ -103,10 +115,13 @@ void signed_part_digest(ASN1_ENCODING* enc, unsigned char* out) {
 }
 
 // What a verdict of obj under key is reached from: the signed part's
-// digest, the signature algorithm's DER, the signature value and the key's
-// digest (the signature's octets are obj's own, read under the caller's
-// eyes).
+// digest, the signature algorithm's DER and the digest method registered
+// under its name (looked up when needed, with the registry's generation
+// read before), the signature value and the key's digest (the signature's
+// octets are obj's own, read under the caller's eyes).
 struct Name {
+  uint64_t generation;
+  const EVP_MD* md;
   unsigned char part[SHA256_DIGEST_LENGTH];
   const unsigned char* key;
   Written alg;
@@ -114,14 +129,24 @@ struct Name {
   int sig_len;
 };
 
-// Fills in obj's name under key: false when obj keeps no verdicts (its
-// signed part is not the one decoded, or a part does not encode).
+// The digest method a check of obj finds now, as ASN1_item_verify finds
+// it; null when none is registered (the check fails).
+template <class T>
+const EVP_MD* digest_now(T* obj) {
+  return EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(obj->sig_alg->algorithm)));
+}
+
+// Fills in obj's name under key, all but its digest method: false when obj
+// keeps no verdicts (its signed part is not the one decoded, or a part does
+// not encode).
 template <class T>
 bool verdict_name(T* obj, const SessionKey* key, Name& out) {
   ASN1_ENCODING* enc = Signed<T>::enc(obj);
   if (enc == nullptr || enc->enc == nullptr || enc->modified != 0 || enc->len < 0 ||
       obj->sig_alg == nullptr || obj->signature == nullptr)
     return false;
+  out.generation = morvane::objects::names_generation();
+  out.md = nullptr;
   algorithm_der(obj->sig_alg, out.alg);
   if (out.alg.length() < 0)
     ERR_put_error(ERR_LIB_X509, X509_F_X509_VERIFY_CERT, ERR_R_MALLOC_FAILURE, __FILE__, __LINE__);
@@ -142,15 +167,31 @@ bool names(const Kept::Slot& k, Name& n) {
           memcmp(k.bytes + k.alg_len, n.sig, static_cast<size_t>(k.sig_len)) == 0);
 }
 
-// The verdict obj keeps under that name: 1, 0, or -1 none.
+// The verdict obj keeps under that name, but for its digest method: 1, 0,
+// or -1 none; the method and generation it was kept with in *md and *gen.
 template <class T>
-int kept(T* obj, Name& name) {
+int kept(T* obj, Name& name, const EVP_MD** md, uint64_t* gen) {
   MORVANE_READ_LOCKED(Signed<T>::kLock);
   const Kept* k = obj->kept_sigs;
   if (k == nullptr) return -1;
-  for (const Kept::Slot& slot : k->slot)
-    if (names(slot, name)) return slot.state == 1 ? 1 : 0;
+  for (const Kept::Slot& slot : k->slot) {
+    if (!names(slot, name)) continue;
+    *md = slot.md;
+    *gen = slot.generation;
+    return slot.state == 1 ? 1 : 0;
+  }
   return -1;
+}
+
+// The verdict obj keeps under that name, its digest method included: one
+// kept while the registry read as now, or under the method found now.
+template <class T>
+int kept_verdict(T* obj, Name& name) {
+  const EVP_MD* md = nullptr;
+  uint64_t gen = 0;
+  const int ret = kept(obj, name, &md, &gen);
+  if (ret < 0 || gen == name.generation) return ret;
+  return md == digest_now(obj) ? ret : -1;
 }
 
 // Keeps the verdict under its name; without memory nothing is kept (queued).
@@ -186,6 +227,8 @@ void keep(T* obj, Name& name, bool verified) {
       std::swap(at.bytes, bytes);  // the old block goes after the lock
       memcpy(at.part, name.part, sizeof at.part);
       memcpy(at.key, name.key, sizeof at.key);
+      at.md = name.md;
+      at.generation = name.generation;
       at.alg_len = alg_len;
       at.sig_len = name.sig_len;
       at.state = verified ? 1 : 2;
@@ -203,14 +246,15 @@ int checked(Session& s, T* obj, const SessionKey* key, bool loud) {
   if (ret > 0 || (ret == 0 && !loud)) return ret;
   Name name;
   const bool named = ret < 0 && verdict_name(obj, key, name);
-  if (named) ret = kept(obj, name);
+  if (named) ret = kept_verdict(obj, name);
   if (ret < 0 || (ret == 0 && loud)) {
     const morvane::internal::MallocFailureWatch watch;
     EVP_PKEY* pkey = s.checking(key);
     if (pkey == nullptr) return -1;
+    if (named) name.md = digest_now(obj);  // the method the check finds
     ret = Signed<T>::verify(obj, pkey);
     if (ret < 0 || watch.seen()) return ret;
-    if (named) keep(obj, name, ret > 0);
+    if (named && name.md != nullptr) keep(obj, name, ret > 0);
   }
   s.note(obj, key, ret > 0);
   // `valid` is set for callers that read it; it spares no check.

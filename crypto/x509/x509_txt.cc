@@ -52,6 +52,8 @@ constexpr const char* kTexts[] = {
     "invalid or inconsistent certificate policy extension",  // 42
     "no explicit policy",                                  // 43
     "RFC 3779 resource not subset of parent's resources",  // 44
+    nullptr,                                               // 45
+    "proxy certificate subject is not its issuer's subject plus one CN",  // 46
 };
 
 // The text of a code without one; overwritten by the next such call.

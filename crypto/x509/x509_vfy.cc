@@ -61,6 +61,8 @@ int report(X509_STORE_CTX* ctx, int e, int depth, X509* x) {
   return ctx->verify_cb(0, ctx);
 }
 
+// Proxy certificates are allowed by the flag, or for every verification
+// of the process by the environment variable MORVANE_ALLOW_PROXY_CERTS.
 bool proxies_allowed(X509_STORE_CTX* ctx) {
   if (ctx->param->flags & X509_V_FLAG_ALLOW_PROXY_CERTS) return true;
   // The environment is not trusted in a set-user-id process.
@@ -109,6 +111,13 @@ int check_chain_extensions(X509_STORE_CTX* ctx) {
       if (x->ex_pcpathlen != -1 && i > x->ex_pcpathlen) {
         if (!report(ctx, X509_V_ERR_PROXY_PATH_LENGTH_EXCEEDED, i, x)) return 0;
       }
+      // The subject names the issuer's subject and the proxy (RFC 3820,
+      // 3.4), so that a proxy speaks for its issuer's name alone.
+      if (i + 1 < sk_num(ctx->chain) &&
+          !morvane::x509::proxy_name_follows(X509_get_subject_name(x),
+                                             X509_get_subject_name(chain_at(ctx, i + 1))) &&
+          !report(ctx, X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION, i, x))
+        return 0;
       proxy_path_length++;
       must_be_ca = 0;
     } else {

@@ -94,6 +94,9 @@ struct dsa_st {
   CRYPTO_EX_DATA ex_data;
   const DSA_METHOD *meth;
   ENGINE *engine; /* that supplied meth (one functional reference), or null */
+  /* The library's: the p, q, g and y under which the built-in method last
+   * found g and y of order q (a copy; compared at each verification). */
+  struct dsa_group_checked_st *group_checked;
 };
 
 /* A new key with the default method (DSA_new_method(NULL)). */

@@ -43,8 +43,14 @@
  * An X509_STORE_CTX runs one verification: X509_verify_cert builds the
  * chain from the target through the untrusted list and the store (of the
  * certificates that issued the one before, those valid at the verification
- * time first, then trusted ones; when a chain reaches no trust anchor the
- * other candidates are tried, at most 16 chains in all), checks
+ * time first, then trusted ones; when a chain reaches no trust anchor by
+ * links whose signatures verify, or holds a certificate that fails whatever
+ * stands below it (outside its validity period at the verification time,
+ * or an anchor that the trust setting does not trust or rejects for the
+ * purpose), the other candidates are tried, at most 2,048 in all, so that
+ * which of several anchors or cross-signed copies of one name comes first
+ * does not decide; when none holds, the first chain that reached an anchor
+ * is kept with its errors, else the first one built), checks
  * the extensions, purposes and path lengths of the caller's part of the
  * chain, trust, revocation, signatures, validity times and policies, and
  * offers each problem (an X509_V_ERR_* code) to the verify callback, which
@@ -234,6 +240,7 @@ struct x509_store_ctx_st {
 #define X509_V_ERR_INVALID_POLICY_EXTENSION 42
 #define X509_V_ERR_NO_EXPLICIT_POLICY 43
 #define X509_V_ERR_UNNESTED_RESOURCE 44
+#define X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION 46
 #define X509_V_ERR_APPLICATION_VERIFICATION 50
 
 /* Verification flags (X509_VERIFY_PARAM_set_flags).
@@ -270,6 +277,17 @@ struct x509_store_ctx_st {
  * certificate without basicConstraints is refused, as PKITS 4.6.1 expects),
  * and so does a target that is such a CA; the purpose check must give
  * exactly 1, else X509_V_ERR_INVALID_PURPOSE.
+ *
+ * Proxy certificates (RFC 3820: a certificate with proxyCertInfo, issued
+ * by an end entity or another proxy) fail with
+ * X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED unless X509_V_FLAG_ALLOW_PROXY_CERTS
+ * is set or the environment variable MORVANE_ALLOW_PROXY_CERTS is set (to
+ * any value): that allows them in every verification of the process, unless
+ * the process is set-user-id or set-group-id.  A proxy's subject must be
+ * its issuer's subject followed by one commonName, an RDN of its own, else
+ * X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION; an issuer whose keyUsage lacks
+ * digitalSignature is not taken, and the chain fails with
+ * X509_V_ERR_KEYUSAGE_NO_DIGITAL_SIGNATURE at the proxy.
  *
  * Policy checking (X509_V_FLAG_POLICY_CHECK, which the other policy flags
  * and the parameters' policy setters turn on) takes the parameters'

@@ -228,42 +228,75 @@ TEST(DsaVerify, RefusesBadKeysAndOutOfRangeValues) {
 
 // A g or y under which anyone can sign: a signature made without the
 // private key that the verification equation accepts ((r, s) from y^z, or
-// g^z, for z = 7, over the digest, all zero where g^u1 must be 1) is refused
-// for the key, not the signature.
+// g^z, for z = 1 to 40, over the digest, all zero where g^u1 must be 1) is
+// refused for the key, not the signature: g or y of 0, 1, p - 1 (of order
+// 2, under which half such signatures verify), p, or another order than q.
 TEST(DsaVerify, RefusesGAndYUnderWhichAnyoneCanSign) {
   struct Case {
     const char* name;
-    const char* g;  // "p": p itself; null: the example's
-    const char* y;  // null: the example's
+    const char* g;  // "p", "p-1": from p; null: the example's
+    const char* y;  // as g
     bool zero_digest;
     int reason;
   };
   const Case cases[] = {{"g = 0", "0", nullptr, true, DSA_R_BAD_G_VALUE},
                         {"g = 1", "1", nullptr, false, DSA_R_BAD_G_VALUE},
                         {"g = p", "p", nullptr, true, DSA_R_BAD_G_VALUE},
-                        {"y = 1", nullptr, "1", false, DSA_R_BAD_PUBLIC_KEY}};
+                        {"g = p - 1", "p-1", nullptr, true, DSA_R_BAD_G_VALUE},
+                        {"g of another order", "2", nullptr, true, DSA_R_BAD_G_VALUE},
+                        {"y = 1", nullptr, "1", false, DSA_R_BAD_PUBLIC_KEY},
+                        {"y = p - 1", nullptr, "p-1", false, DSA_R_BAD_PUBLIC_KEY},
+                        {"y of another order", nullptr, "2", false, DSA_R_BAD_PUBLIC_KEY}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Dsa dsa = dsa_test::Fips186Key(true);
-    if (c.g != nullptr) BN_copy(dsa->g, std::string(c.g) == "p" ? dsa->p : HexBn(c.g).get());
-    if (c.y != nullptr) BN_copy(dsa->pub_key, HexBn(c.y).get());
+    auto set = [&](BIGNUM* to, const std::string& v) {
+      BN_copy(to, v[0] == 'p' ? dsa->p : HexBn(v.c_str()).get());
+      if (v == "p-1") BN_sub_word(to, 1);
+    };
+    if (c.g != nullptr) set(dsa->g, c.g);
+    if (c.y != nullptr) set(dsa->pub_key, c.y);
     std::vector<uint8_t> md = Sha1("abc");
     if (c.zero_digest) md.assign(20, 0);
-    Bn h(BN_bin2bn(md.data(), 20, nullptr)), z(HexBn("7")), t(BN_new());
-    BN_CTX* bn = BN_CTX_new();
-    Sig forged(DSA_SIG_new());
-    forged->r = BN_new();
-    forged->s = BN_new();
-    // y degenerate: r = g^z, s = h / z; otherwise (g^u1 = 1): r = y^z, s = r / z.
-    const bool y_odd = c.y != nullptr;
-    BN_mod_exp(t.get(), y_odd ? dsa->g : dsa->pub_key, z.get(), dsa->p, bn);
-    BN_nnmod(forged->r, t.get(), dsa->q, bn);
-    BN_mod_inverse(t.get(), z.get(), dsa->q, bn);
-    BN_mod_mul(forged->s, y_odd ? h.get() : forged->r, t.get(), dsa->q, bn);
-    BN_CTX_free(bn);
-    EXPECT_EQ(-1, DSA_do_verify(md.data(), 20, forged.get(), dsa.get()));
-    EXPECT_TRUE(ErrorsAre({{kDsa, DSA_F_DSA_DO_VERIFY, c.reason}}));
+    int refused = 0;
+    for (int k = 1; k <= 40; k++) {
+      Bn h(BN_bin2bn(md.data(), 20, nullptr)), z(BN_new()), t(BN_new());
+      BN_set_word(z.get(), static_cast<unsigned>(k));
+      BN_CTX* bn = BN_CTX_new();
+      Sig forged(DSA_SIG_new());
+      forged->r = BN_new();
+      forged->s = BN_new();
+      // y degenerate: r = g^z, s = h / z; otherwise (g^u1 = 1): r = y^z, s = r / z.
+      const bool y_odd = c.y != nullptr;
+      BN_mod_exp(t.get(), y_odd ? dsa->g : dsa->pub_key, z.get(), dsa->p, bn);
+      BN_nnmod(forged->r, t.get(), dsa->q, bn);
+      BN_mod_inverse(t.get(), z.get(), dsa->q, bn);
+      BN_mod_mul(forged->s, y_odd ? h.get() : forged->r, t.get(), dsa->q, bn);
+      BN_CTX_free(bn);
+      if (DSA_do_verify(md.data(), 20, forged.get(), dsa.get()) == -1 &&
+          ErrorsAre({{kDsa, DSA_F_DSA_DO_VERIFY, c.reason}}))
+        refused++;
+    }
+    EXPECT_EQ(40, refused);
   }
+}
+
+// The order of g and y is found once for the key's values: values changed
+// in place after a verification are checked again.
+TEST(DsaVerify, ValuesChangedAfterAVerificationAreCheckedAgain) {
+  Dsa dsa = dsa_test::Fips186Key(true);
+  const std::vector<uint8_t> md = Sha1("abc");
+  Sig sig(DSA_do_sign(md.data(), 20, dsa.get()));
+  ASSERT_NE(nullptr, sig);
+  EXPECT_EQ(1, DSA_do_verify(md.data(), 20, sig.get(), dsa.get()));
+  EXPECT_EQ(1, DSA_do_verify(md.data(), 20, sig.get(), dsa.get()));
+  Bn g(BN_dup(dsa->g));
+  BN_copy(dsa->g, dsa->p);
+  BN_sub_word(dsa->g, 1);
+  EXPECT_EQ(-1, DSA_do_verify(md.data(), 20, sig.get(), dsa.get()));
+  EXPECT_TRUE(ErrorsAre({{kDsa, DSA_F_DSA_DO_VERIFY, DSA_R_BAD_G_VALUE}}));
+  BN_copy(dsa->g, g.get());
+  EXPECT_EQ(1, DSA_do_verify(md.data(), 20, sig.get(), dsa.get()));
 }
 
 // DSA_verify takes only the DER encoding of a DSA_SIG filling siglen.

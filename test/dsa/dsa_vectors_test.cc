@@ -1,7 +1,8 @@
 // DSA against published vectors (../shared/vectors, skipped when absent):
 // NIST CAVP's FIPS 186-3 DSA files (nist-cavp/dss/186-3dsatestvectors) and
 // Project Wycheproof's DSA files.  DSA here has 160-bit subgroups: the
-// L = 1024, N = 160 groups must give the published results, every other
+// L = 1024, N = 160 groups must give the published results (a changed y,
+// outside the subgroup of order q, refused as a key: -1), every other
 // group "bad q value" and -1.
 
 #include <string>
@@ -80,7 +81,7 @@ bool Is1024(const RspRecord& r) {
 TEST(DsaNist, SigVer) {
   MORVANE_VECTOR_PATH_OR_SKIP(path, std::string(kDir) + "SigVer.rsp");
   Groups grp;
-  int cases = 0, passes = 0, other = 0;
+  int cases = 0, passes = 0, other = 0, y_changed = 0;
   for (const RspRecord& r : morvane_test::ReadRsp(path)) {
     if (grp.Take(r) || !r.Has("Msg")) continue;
     SCOPED_TRACE(r.section.at("mod") + ", Msg " + r.Get("Msg").substr(0, 16));
@@ -93,7 +94,14 @@ TEST(DsaNist, SigVer) {
     const int got = DSA_do_verify(md.data(), static_cast<int>(md.size()), sig.get(), dsa.get());
     if (Is1024(r)) {
       const bool pass = r.Get("Result")[0] == 'P';
-      EXPECT_EQ(pass ? 1 : 0, got);
+      if (r.Get("Result").find("Y changed") != std::string::npos) {
+        // A y outside the subgroup of order q: the key is refused.
+        EXPECT_EQ(-1, got);
+        EXPECT_TRUE(ErrorsAre({{ERR_LIB_DSA, DSA_F_DSA_DO_VERIFY, DSA_R_BAD_PUBLIC_KEY}}));
+        y_changed++;
+      } else {
+        EXPECT_EQ(pass ? 1 : 0, got);
+      }
       cases++;
       passes += pass;
       ERR_clear_error();
@@ -105,6 +113,7 @@ TEST(DsaNist, SigVer) {
   }
   EXPECT_EQ(75, cases);
   EXPECT_EQ(35, passes);
+  EXPECT_EQ(10, y_changed);
   EXPECT_GT(other, 0);
 }
 

@@ -1,7 +1,7 @@
 // Verification of basic responses and signed requests against a test PKI:
 // a CA with end-entity certificates, a delegated responder with the
 // OCSPSigning key purpose, one without it, and a second CA with a responder
-// of its own.
+// of its own; a DSA responder whose key inherits its CA's parameters.
 
 #include <ctype.h>
 #include <string.h>
@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
+#include <morvane/bn.h>
+#include <morvane/dsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
@@ -538,6 +540,62 @@ TEST(OcspBasicVerifyTrust, EveryCertificateOfTheResponderIsTried) {
   sk_free(mine);
   X509_STORE_free(store);
   X509_free(stale);
+}
+
+// A delegated responder whose DSA key takes its parameters from its CA's
+// (its certificate's key algorithm has none): the response verifies, the
+// signature checked with the parameters of the chain verified; without
+// the chain it cannot be checked.
+TEST(OcspBasicVerifyTrust, DsaResponderInheritingItsParameters) {
+  MORVANE_add_all_algorithms_noconf();
+  DSA* ca_dsa = DSA_new();
+  ASSERT_EQ(1, DSA_generate_parameters_ex(ca_dsa, 1024, nullptr, 0, nullptr, nullptr, nullptr));
+  DSA* resp_dsa = DSA_new();
+  resp_dsa->p = BN_dup(ca_dsa->p);
+  resp_dsa->q = BN_dup(ca_dsa->q);
+  resp_dsa->g = BN_dup(ca_dsa->g);
+  ASSERT_EQ(1, DSA_generate_key(ca_dsa));
+  ASSERT_EQ(1, DSA_generate_key(resp_dsa));
+  EVP_PKEY* ca_key = EVP_PKEY_new();
+  EVP_PKEY_assign_DSA(ca_key, ca_dsa);
+  EVP_PKEY* resp_key = EVP_PKEY_new();
+  EVP_PKEY_assign_DSA(resp_key, resp_dsa);
+  X509* ca = morvane_test::MakeCert({"DSA OCSP CA", "", 2, 1, {CaExt()}, ca_key, ca_key});
+  // Signed with its parameters in hand (the signer must match its key), sent
+  // without them.
+  X509* signing = morvane_test::MakeCert(
+      {"DSA Responder", "DSA OCSP CA", 2, 2, {OcspSignExt()}, resp_key, ca_key});
+  X509* made = X509_dup(signing);
+  ASN1_TYPE_free(made->cert_info->key->algor->parameter);
+  made->cert_info->key->algor->parameter = nullptr;
+  ASSERT_GT(X509_sign(made, ca_key, EVP_dss1()), 0);
+  unsigned char* der = nullptr;
+  const int len = i2d_X509(made, &der);
+  const unsigned char* in = der;
+  X509* responder = d2i_X509(nullptr, &in, len);
+  CRYPTO_free(der);
+  X509_free(made);
+  X509* ee = morvane_test::MakeCert({"DSA End Entity", "DSA OCSP CA", 2, 3, {}, ca_key, ca_key});
+  OCSP_BASICRESP* bs = OCSP_BASICRESP_new();
+  OCSP_CERTID* id = OCSP_cert_to_id(EVP_sha1(), ee, ca);
+  ASN1_TIME* now = X509_gmtime_adj(nullptr, 0);
+  ASSERT_NE(nullptr,
+            OCSP_basic_add1_status(bs, id, V_OCSP_CERTSTATUS_GOOD, -1, nullptr, now, nullptr));
+  ASN1_TIME_free(now);
+  OCSP_CERTID_free(id);
+  ASSERT_EQ(1, OCSP_basic_sign(bs, signing, resp_key, EVP_dss1(), nullptr, OCSP_NOCERTS));
+  ASSERT_EQ(1, OCSP_basic_add1_cert(bs, responder));
+  X509_STORE* store = NewStore({ca});
+  ERR_clear_error();
+  EXPECT_EQ(1, OCSP_basic_verify(bs, nullptr, store, 0));
+  EXPECT_TRUE(ErrorsAre({}));
+  EXPECT_GE(0, OCSP_basic_verify(bs, nullptr, store, OCSP_NOVERIFY));
+  ERR_clear_error();
+  X509_STORE_free(store);
+  OCSP_BASICRESP_free(bs);
+  for (X509* x : {ca, signing, responder, ee}) X509_free(x);
+  EVP_PKEY_free(ca_key);
+  EVP_PKEY_free(resp_key);
 }
 
 // An identifier whose hash algorithm names no digest cannot be matched.

@@ -4,8 +4,10 @@
 // intermediate cross-signed by a root the store lacks, listed first; and an
 // untrusted list of many candidates of one name, whose search stays bounded;
 // look-alikes of an issuer (its name and key, but a signature its own
-// issuer did not make, or no CA) met before the issuer itself.
+// issuer did not make, or no CA) met before the issuer itself; a root
+// beside its copy cross-signed under an anchor that fails.
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,6 +18,7 @@
 #include <morvane/dsa.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/pem.h>
 #include <morvane/rsa.h>
 #include <morvane/x509.h>
@@ -347,6 +350,72 @@ INSTANTIATE_TEST_SUITE_P(Cases, IssuerOrder, testing::ValuesIn(kOrderCases),
                          [](const testing::TestParamInfo<OrderCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// A root GD, the same CA (its name and key) cross-signed by another root
+// VC, and VC, which fails whatever stands below it: expired, not yet valid,
+// or rejected for the purpose (as Go Daddy Class 2, its ValiCert copy and
+// the ValiCert root expired in 2019).  In each of the six orders of the
+// store the leaf of GD verifies with the chain leaf, GD; without GD, the
+// chain through VC fails with VC's error.
+TEST(IssuerOrderAnchors, AFailingAnchorIsPassedOverInEveryOrder) {
+  Morvane_add_all_digests();
+  EVP_PKEY* vc_key = x509_test::RsaKey2();
+  X509* gd = morvane_test::MakeCert({"GD", "", 2, 1, kCaExts});
+  X509* cross = morvane_test::MakeCert({"GD", "VC", 2, 2, kCaExts, nullptr, vc_key});
+  X509* leaf = morvane_test::MakeCert({"Leaf", "GD", 2, 3, kLeafExts});
+  const struct {
+    const char* name;
+    long not_before, not_after;
+    bool rejected;
+    int error;
+  } kVc[] = {
+      {"expired", 1262304000, 1590969600, false, X509_V_ERR_CERT_HAS_EXPIRED},
+      {"not yet valid", 1893456000, 4102444800, false, X509_V_ERR_CERT_NOT_YET_VALID},
+      {"rejected", 1262304000, 4102444800, true, X509_V_ERR_CERT_REJECTED},
+  };
+  for (const auto& v : kVc) {
+    SCOPED_TRACE(v.name);
+    X509* vc = morvane_test::MakeCert(
+        {"VC", "", 2, 4, kCaExts, vc_key, vc_key, v.not_before, v.not_after});
+    if (v.rejected) {
+      ASN1_OBJECT* server_auth = OBJ_txt2obj("1.3.6.1.5.5.7.3.1", 1);
+      ASSERT_EQ(1, X509_add1_reject_object(vc, server_auth));
+      ASN1_OBJECT_free(server_auth);
+    }
+    auto verify = [&](const std::vector<X509*>& trusted) {
+      X509_STORE* store = X509_STORE_new();
+      for (X509* x : trusted) EXPECT_EQ(1, X509_STORE_add_cert(store, x));
+      X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+      EXPECT_EQ(1, X509_STORE_CTX_init(ctx, store, leaf, nullptr));
+      X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+      X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_SSL_SERVER);
+      const Outcome got{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)};
+      std::vector<X509*> chain;
+      for (int i = 0; i < sk_num(X509_STORE_CTX_get_chain(ctx)); i++)
+        chain.push_back(reinterpret_cast<X509*>(sk_value(X509_STORE_CTX_get_chain(ctx), i)));
+      if (got.result == 1) {
+        EXPECT_EQ((std::vector<X509*>{leaf, gd}), chain);
+      }
+      X509_STORE_CTX_free(ctx);
+      X509_STORE_free(store);
+      return got;
+    };
+    std::vector<X509*> order = {gd, cross, vc};
+    std::sort(order.begin(), order.end());
+    int orders = 0;
+    do {
+      EXPECT_EQ((Outcome{1, X509_V_OK}), verify(order)) << "order " << orders;
+      orders++;
+    } while (std::next_permutation(order.begin(), order.end()));
+    EXPECT_EQ(6, orders);
+    EXPECT_EQ((Outcome{0, v.error}), verify({cross, vc}));
+    EXPECT_ERRORS({});
+    X509_free(vc);
+  }
+  X509_free(leaf);
+  X509_free(cross);
+  X509_free(gd);
+}
 
 int issued_checks = 0;
 int CountingCheck(X509_STORE_CTX*, X509* x, X509* issuer) {

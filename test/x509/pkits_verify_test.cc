@@ -4,8 +4,10 @@
 // settings come from its runs.tsv, read at run time.  Each run uses fresh
 // objects: the store holds the trust anchor alone, the untrusted list every
 // CA certificate of the suite, the context every CRL in file-name order
-// (and again reversed: the order must not matter); the moment is 2020-01-01 00:00:00 UTC; flags strict, CRL checks for the whole
-// chain and the policy check, with the run's initial policy settings.  The
+// (and again reversed, and the CA certificates reversed: the order must not
+// matter); the moment is 2020-01-01 00:00:00 UTC; flags strict, CRL checks
+// for the whole chain and the policy check, with the run's initial policy
+// settings.  The
 // verdict must agree with PKITS except for the runs of
 // test/data/pkits_expected.inc, which also fixes the error and depth of
 // runs that must fail for PKITS's reason.
@@ -180,9 +182,11 @@ struct Again {
 };
 
 // One run over fresh objects, the CRLs in file-name order or reversed,
-// with `extra_flags` beside the run's own (and `again`'s calls after it).
+// with `extra_flags` beside the run's own, the CA certificates in
+// file-name order or reversed (`pool_reversed`), and `again`'s calls after it.
 RunResult RunOne(const Suite& suite, const PkitsRun& r, bool reversed,
-                 unsigned long extra_flags = 0, Again* again = nullptr) {
+                 unsigned long extra_flags = 0, bool pool_reversed = false,
+                 Again* again = nullptr) {
   RunResult out{-100, -1, -1};
   EXPECT_EQ(1u, suite.ee_der.count(r.ee));
   if (suite.ee_der.count(r.ee) != 1) return out;
@@ -191,8 +195,10 @@ RunResult RunOne(const Suite& suite, const PkitsRun& r, bool reversed,
   EXPECT_EQ(1, X509_STORE_add_cert(store, anchor));
   X509_free(anchor);
   STACK* untrusted = sk_new_null();
-  for (const Bytes& b : suite.ca_der)
+  for (size_t i = 0; i < suite.ca_der.size(); i++) {
+    const Bytes& b = suite.ca_der[pool_reversed ? suite.ca_der.size() - 1 - i : i];
     sk_push(untrusted, reinterpret_cast<char*>(Decode(d2i_X509, b)));
+  }
   const std::vector<Bytes>& crl_der = suite.crl_der;
   STACK* crls = sk_new_null();
   for (size_t i = 0; i < crl_der.size(); i++) {
@@ -251,14 +257,16 @@ TEST_P(PkitsSection, AgreesWithPkits) {
     if (r.test.rfind(want + ".", 0) == 0) runs.push_back(r);
   ASSERT_FALSE(runs.empty());
   int agree = 0;
-  // Each run twice: the CRLs in file-name order, then reversed, since the
-  // verdict must not depend on the order of the list.
-  for (size_t k = 0; k < 2 * runs.size(); k++) {
-    const PkitsRun& r = runs[k / 2];
-    const bool reversed = k % 2 == 1;
+  // Each run three times: the CRLs in file-name order, then reversed, then
+  // the CA certificates reversed, since the verdict must depend on the order
+  // of neither list.
+  for (size_t k = 0; k < 3 * runs.size(); k++) {
+    const PkitsRun& r = runs[k / 3];
+    const bool reversed = k % 3 == 1;
+    const bool pool_reversed = k % 3 == 2;
     SCOPED_TRACE(r.test + " run " + std::to_string(r.run) + " " + r.ee +
-                 (reversed ? ", CRLs reversed" : ""));
-    const RunResult got = RunOne(suite, r, reversed);
+                 (reversed ? ", CRLs reversed" : "") + (pool_reversed ? ", CAs reversed" : ""));
+    const RunResult got = RunOne(suite, r, reversed, 0, pool_reversed);
     const int result = got.result, error = got.error, depth = got.depth;
     const bool pkits_valid = r.verdict == "valid";
     const Expected* e = Find(r);
@@ -277,7 +285,7 @@ TEST_P(PkitsSection, AgreesWithPkits) {
         EXPECT_EQ(e->depth, depth) << e->note;
       }
     }
-    if (!reversed && (result == 1) == pkits_valid) agree++;
+    if (k % 3 == 0 && (result == 1) == pkits_valid) agree++;
   }
   std::cout << "[ PKITS    ] section " << want << ": " << agree << " of " << runs.size()
             << " runs agree with PKITS\n";
@@ -299,7 +307,7 @@ TEST_P(PkitsSection, ContextVerifiedAgainGivesTheFreshVerdict) {
       other.ee = runs[(k + j) % runs.size()].ee;
     SCOPED_TRACE(runs[k].test + " run " + std::to_string(runs[k].run) + ", then " + other.ee);
     Again again{other.ee, {}};
-    const RunResult mine = RunOne(suite, runs[k], false, 0, &again);
+    const RunResult mine = RunOne(suite, runs[k], false, 0, false, &again);
     const RunResult theirs = RunOne(suite, other, false);
     const std::vector<RunResult> want = {mine, mine, theirs, mine};
     EXPECT_TRUE(want == again.results) << "first " << mine.result << ", error " << mine.error;

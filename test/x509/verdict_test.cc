@@ -404,6 +404,13 @@ void DecodeOtherListPart(X509*, X509*, X509_CRL* list) {
   ASSERT_NE(nullptr, d2i_X509_CRL_INFO(&list->crl, &p, static_cast<long>(der.size())));
 }
 
+// The digest registry emptied, then SHA-256 alone registered again: the
+// SHA-1 signatures verify no more, kept verdicts or not.
+void DropDigests(X509*, X509*, X509_CRL*) {
+  EVP_cleanup();
+  ASSERT_EQ(1, EVP_add_digest(EVP_sha256()));
+}
+
 constexpr int kCertFails = X509_V_ERR_CERT_SIGNATURE_FAILURE;
 constexpr int kListFails = X509_V_ERR_CRL_SIGNATURE_FAILURE;
 
@@ -423,6 +430,7 @@ const ChangeCase kChangeCases[] = {
     {"ListFieldSet", Root::kRsa, SetListNextUpdate, 0, kListFails},
     {"LeafSignedPartDecodedAgain", Root::kRsa, DecodeOtherLeafPart, kCertFails, kCertFails},
     {"ListSignedPartDecodedAgain", Root::kRsa, DecodeOtherListPart, 0, kListFails},
+    {"DigestsUnregistered", Root::kRsa, DropDigests, kCertFails, kListFails},
 };
 
 void PrintTo(const ChangeCase& c, std::ostream* os) {
@@ -437,6 +445,7 @@ TEST_P(InPlaceChange, IsJudgedByTheNextVerification) {
   for (const bool lists : {false, true}) {
     if (!lists && c.error_without_lists == 0) continue;
     SCOPED_TRACE(lists ? "with its list" : "without lists");
+    MORVANE_add_all_algorithms_noconf();  // again after a change that dropped them
     EVP_PKEY* key = RootKey(c.root);
     X509* root = Decoded(MakeCert({"Root", "", 2, 1, kCaExts, key, key}));
     X509* leaf = Decoded(MakeCert({"Leaf", "Root", 2, kLeafSerial, {}, RsaKey2(), key}));

@@ -4,6 +4,7 @@
 // extension facts, purposes and the context's parameters.  Every run is
 // judged at 2020-01-01 00:00:00 UTC, inside every PKITS validity period.
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <memory>
@@ -21,7 +22,9 @@
 #include <morvane/x509_vfy.h>
 #include <morvane/x509v3.h>
 
+#include "chain_util.h"
 #include "der_util.h"
+#include "key_util.h"
 #include "test_support.h"
 
 namespace {
@@ -375,5 +378,132 @@ TEST_F(Verify, ExtraDataOfTheContext) {
   EXPECT_EQ(1, X509_STORE_CTX_set_ex_data(ctx_, idx, &value));
   EXPECT_EQ(&value, X509_STORE_CTX_get_ex_data(ctx_, idx));
 }
+
+// ---- proxy certificates (RFC 3820) ----
+
+// A name from "O=Bank/CN=Alice": each "/" starts an RDN, each "+" adds an
+// attribute to the one before.
+X509_NAME* NameOf(const std::string& text) {
+  X509_NAME* name = X509_NAME_new();
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = text.find_first_of("/+", at + 1);
+    const std::string part = text.substr(at, end == std::string::npos ? end : end - at);
+    const bool joins = part[0] == '+';
+    const std::string field = part.substr(part[0] == '/' || joins ? 1 : 0);
+    const size_t eq = field.find('=');
+    EXPECT_EQ(1, X509_NAME_add_entry_by_txt(
+                     name, field.substr(0, eq).c_str(), ASN1_MB_ASCII,
+                     reinterpret_cast<const unsigned char*>(field.c_str() + eq + 1), -1, -1,
+                     joins ? -1 : 0));
+    at = end == std::string::npos ? text.size() : end;
+  }
+  return name;
+}
+
+// A certificate of the subject and issuer names, its key `key`, signed by
+// issuer_key, decoded afresh.
+X509* Named(const std::string& subject, const std::string& issuer, long serial,
+            const std::vector<morvane_test::CertExt>& exts, EVP_PKEY* key, EVP_PKEY* issuer_key) {
+  X509* x = morvane_test::MakeCert({"x", "", 2, serial, exts, key, issuer_key});
+  X509_NAME* s = NameOf(subject);
+  X509_NAME* i = NameOf(issuer);
+  EXPECT_EQ(1, X509_set_subject_name(x, s));
+  EXPECT_EQ(1, X509_set_issuer_name(x, i));
+  X509_NAME_free(s);
+  X509_NAME_free(i);
+  EXPECT_GT(X509_sign(x, issuer_key, EVP_sha1()), 0);
+  X509* d = x509_test::Decode(d2i_X509, x509_test::Encode(i2d_X509, x));
+  X509_free(x);
+  return d;
+}
+
+// proxyCertInfo (RFC 3820, 3.8) with the policy language id-ppl-inheritAll;
+// keyUsage digitalSignature, and keyEncipherment alone.
+const morvane_test::CertExt kProxyInfo{663, true,
+                                       morvane_test::FromHex("300c300a06082b06010505071501")};
+const morvane_test::CertExt kSigning{83, true, morvane_test::FromHex("03020780")};
+const morvane_test::CertExt kEnciphering{83, true, morvane_test::FromHex("03020520")};
+
+struct ProxyCase {
+  const char* name;
+  const char* proxy;   // the proxy's subject under "O=Bank/CN=Alice"
+  const char* second;  // a proxy under it, or null
+  bool alice_signs;    // Alice's keyUsage has digitalSignature
+  int error;           // 0: verifies
+};
+
+const ProxyCase kProxyCases[] = {
+    {"FollowsTheRule", "O=Bank/CN=Alice/CN=1", nullptr, true, 0},
+    {"ChainOfTwo", "O=Bank/CN=Alice/CN=1", "O=Bank/CN=Alice/CN=1/CN=2", true, 0},
+    {"AnotherName", "CN=Bob", nullptr, true, X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION},
+    {"AnotherPrefix", "O=Other/CN=Alice/CN=1", nullptr, true,
+     X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION},
+    {"CnJoinsTheLastRdn", "O=Bank/CN=Alice+CN=1", nullptr, true,
+     X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION},
+    {"LastRdnOfTwo", "O=Bank/CN=Alice/CN=1+O=Bank", nullptr, true,
+     X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION},
+    {"NotACn", "O=Bank/CN=Alice/O=1", nullptr, true, X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION},
+    {"TwoMore", "O=Bank/CN=Alice/CN=1/CN=2", nullptr, true,
+     X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION},
+    {"SecondBreaksTheRule", "O=Bank/CN=Alice/CN=1", "O=Bank/CN=Alice/CN=2", true,
+     X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION},
+    {"IssuerDoesNotSign", "O=Bank/CN=Alice/CN=1", nullptr, false,
+     X509_V_ERR_KEYUSAGE_NO_DIGITAL_SIGNATURE},
+};
+
+void PrintTo(const ProxyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ProxyNames : public testing::TestWithParam<ProxyCase> {};
+
+// Root issues the end entity "O=Bank, CN=Alice", who issues the proxy (and
+// the proxy a second one); proxies allowed by the flag, by the environment
+// variable, and by the flag under strict checks for an SSL client.
+TEST_P(ProxyNames, AProxyIsNamedByItsIssuer) {
+  const ProxyCase& c = GetParam();
+  Morvane_add_all_digests();
+  EVP_PKEY* root_key = x509_test::RsaKey();
+  EVP_PKEY* alice_key = x509_test::RsaKey2();
+  X509* root = Named("CN=Root", "CN=Root", 1, x509_test::kCaExts, root_key, root_key);
+  X509* alice = Named("O=Bank/CN=Alice", "CN=Root", 2, {c.alice_signs ? kSigning : kEnciphering},
+                      alice_key, root_key);
+  X509* proxy = Named(c.proxy, "O=Bank/CN=Alice", 3, {kProxyInfo}, root_key, alice_key);
+  X509* second = c.second != nullptr
+                     ? Named(c.second, c.proxy, 4, {kProxyInfo}, alice_key, root_key)
+                     : nullptr;
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+  STACK* untrusted = sk_new_null();
+  sk_push(untrusted, reinterpret_cast<char*>(alice));
+  if (second != nullptr) sk_push(untrusted, reinterpret_cast<char*>(proxy));
+  const x509_test::Outcome want{c.error == 0 ? 1 : 0, c.error};
+  enum { kFlag, kVariable, kStrictClient };
+  for (const int mode : {kFlag, kVariable, kStrictClient}) {
+    SCOPED_TRACE(mode);
+    if (mode == kVariable) setenv("MORVANE_ALLOW_PROXY_CERTS", "1", 1);
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    ASSERT_EQ(1, X509_STORE_CTX_init(ctx, store, second != nullptr ? second : proxy, untrusted));
+    X509_STORE_CTX_set_time(ctx, 0, x509_test::kChainMoment);
+    if (mode != kVariable) X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_ALLOW_PROXY_CERTS);
+    if (mode == kStrictClient) {
+      X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_X509_STRICT);
+      X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_SSL_CLIENT);
+    }
+    EXPECT_EQ(want, (x509_test::Outcome{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)}));
+    X509_STORE_CTX_free(ctx);
+    unsetenv("MORVANE_ALLOW_PROXY_CERTS");
+    morvane_test::DrainErrors();
+  }
+  sk_free(untrusted);
+  X509_STORE_free(store);
+  for (X509* x : {root, alice, proxy, second}) X509_free(x);
+}
+
+INSTANTIATE_TEST_SUITE_P(Proxies, ProxyNames, testing::ValuesIn(kProxyCases),
+                         [](const testing::TestParamInfo<ProxyCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
