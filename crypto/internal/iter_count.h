@@ -7,6 +7,8 @@
 #ifndef MORVANE_INTERNAL_ITER_COUNT_H
 #define MORVANE_INTERNAL_ITER_COUNT_H
 
+#include <stdint.h>
+
 #include <morvane/asn1.h>
 #include <morvane/evp.h>
 
@@ -16,15 +18,16 @@ namespace morvane::internal {
 // the PKCS#12 derivation run it) costs, in tenths of a SHA-1 iteration:
 // measured with the processor's SHA extensions in use (bench rows
 // "pbe-iteration/<digest>", bench/RESULTS.md) and rounded up.  Digests not
-// listed (MD4, SHA-1 and its signature aliases, an engine's own) cost one
-// SHA-1 iteration.
+// listed (SHA-1 and its signature aliases, an engine's own) cost one SHA-1
+// iteration.
 struct IterationCost {
   int md_nid;
   int tenths;
 };
 inline constexpr int kSha1IterationTenths = 10;
 inline constexpr IterationCost kIterationCosts[] = {
-    {3, 700},   // MD2: a 16-byte step is three passes of 18 rounds over 48 bytes
+    {3, 710},   // MD2: a 16-byte step is three passes of 18 rounds over 48 bytes
+    {257, 11},  // MD4
     {4, 17},    // MD5
     {41, 14},   // SHA (SHA-0)
     {117, 23},  // RIPEMD-160
@@ -44,9 +47,11 @@ inline int iteration_tenths(const EVP_MD* md) noexcept {
 }
 
 // The SHA-1 iterations that `count` iterations with `md` cost, rounded up
-// (a count is at most PKCS5_MAX_FILE_ITER here: the product fits).
+// (a count is at most PKCS5_MAX_FILE_ITER here: the 64-bit product fits,
+// and so does the quotient in a long).
 inline long weighed_count(long count, const EVP_MD* md) noexcept {
-  return (count * iteration_tenths(md) + kSha1IterationTenths - 1) / kSha1IterationTenths;
+  const int64_t tenths = static_cast<int64_t>(count) * iteration_tenths(md);
+  return static_cast<long>((tenths + kSha1IterationTenths - 1) / kSha1IterationTenths);
 }
 
 // The count of `a`: 1 when it is absent, zero or negative (as such counts

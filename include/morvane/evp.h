@@ -776,8 +776,8 @@ MORVANE_EXPORT void MORVANE_add_all_algorithms_conf(void);
  * refused with "iteration count too large" before anything is derived, for
  * such a count holds the caller for minutes.  The bound is one of SHA-1
  * iterations: a count with a slower digest is weighed by what an iteration
- * of it costs (MD2 70, SHA-384 and SHA-512 2.9, RIPEMD-160 2.3, MD5 1.7,
- * SHA-0 1.4, SHA-224 and SHA-256 1.3; others 1).  Tools write 2048 to 600000.
+ * of it costs (MD2 71, SHA-384 and SHA-512 2.9, RIPEMD-160 2.3, MD5 1.7,
+ * SHA-0 1.4, SHA-224 and SHA-256 1.3, MD4 1.1; others 1).  Tools write 2048 to 600000.
  * The derivation functions a program calls with its own count
  * (PKCS5_PBKDF2_HMAC_SHA1, PKCS12_key_gen_*, EVP_BytesToKey) take any. */
 #define PKCS5_MAX_FILE_ITER 10000000

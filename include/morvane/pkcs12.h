@@ -265,7 +265,7 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * Both spend at most three counts at PKCS5_MAX_FILE_ITER (evp.h) over the
  * whole file: the MAC, every encrypted safe and every shrouded key (the
  * parse decrypts the first key only), each count weighed by its digest's
- * cost as the single-count bound weighs it (an MD2 iteration as 70 of
+ * cost as the single-count bound weighs it (an MD2 iteration as 71 of
  * SHA-1).  Every file PKCS12_create writes is within it (its MAC,
  * certificate safe and key each within the single-count bound), also when
  * PKCS12_parse tries a null or empty pass phrase in both forms, each with
