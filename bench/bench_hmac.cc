@@ -201,10 +201,11 @@ void RegisterHmac() {
   benchmark::RegisterBenchmark("kdf-pbkdf2-hmac-sha1/morvane", Pbkdf2Ours);
   benchmark::RegisterBenchmark("kdf-pbkdf2-hmac-sha1/nettle", Pbkdf2Nettle);
   const std::pair<const char*, const EVP_MD*> pbe_digests[] = {
-      {"md2", EVP_md2()},       {"md4", EVP_md4()},         {"md5", EVP_md5()},
-      {"sha", EVP_sha()},       {"sha1", EVP_sha1()},       {"sha224", EVP_sha224()},
-      {"sha256", EVP_sha256()}, {"sha384", EVP_sha384()},   {"sha512", EVP_sha512()},
-      {"ripemd160", EVP_ripemd160()}};
+      {"md2", EVP_md2()},       {"md4", EVP_md4()},
+      {"md5", EVP_md5()},       {"sha", EVP_sha()},
+      {"sha1", EVP_sha1()},     {"sha224", EVP_sha224()},
+      {"sha256", EVP_sha256()}, {"sha384", EVP_sha384()},
+      {"sha512", EVP_sha512()}, {"ripemd160", EVP_ripemd160()}};
   for (const auto& [name, md] : pbe_digests)
     benchmark::RegisterBenchmark((std::string("pbe-iteration/") + name + "/morvane").c_str(),
                                  PbeIteration, md);
