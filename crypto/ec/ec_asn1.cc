@@ -920,6 +920,12 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
   if (!set_octets(priv->privateKey, a->priv_key,
                   (static_cast<size_t>(BN_num_bits(&a->group->order)) + 7) / 8, kF, true))
     goto done;
+  // Nor is one at or above the order: the decoder would refuse it.
+  if (!scalar_in_range(priv->privateKey->data, static_cast<size_t>(priv->privateKey->length),
+                       &a->group->order)) {
+    ECERR(kF, EC_R_INVALID_PRIVATE_KEY);
+    goto done;
+  }
   if (!(a->enc_flag & EC_PKEY_NO_PARAMETERS)) {
     priv->parameters = group2pkparameters(a->group, priv->parameters);
     if (priv->parameters == nullptr) {
