@@ -180,6 +180,17 @@ class Pfx : public testing::Test {
     X509_free(c);
     sk_pop_free(ca, FreeCert);
   }
+  // Parses a PFX under "old", changes its password to "new" and parses the
+  // file again: the re-read PFX.
+  PKCS12* Rekeyed(PKCS12* p12) {
+    ExpectParses(p12, "old", 0);
+    EXPECT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
+        << morvane_test::DrainErrors();
+    p12 = Reread(p12);
+    ExpectParses(p12, "new", 0);
+    return p12;
+  }
+
   EVP_PKEY *ca_key_, *key_, *other_key_;
   X509 *leaf_, *ca_cert_, *other_;
   STACK* ca_;
@@ -386,12 +397,7 @@ TEST_F(Pfx, NewPasswordReachesKeysInNestedBags) {
   ASSERT_NE(nullptr, p12);
   p12 = Reread(p12);
   ASSERT_NE(nullptr, p12);
-  ExpectParses(p12, "old", 0);
-
-  ASSERT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
-      << morvane_test::DrainErrors();
-  p12 = Reread(p12);
-  ExpectParses(p12, "new", 0);
+  p12 = Rekeyed(p12);
   // The nested key keeps its algorithm and iteration count.
   STACK* bags = Bags(p12, 0, "new");
   auto* level1 = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(bags, 1));
@@ -984,11 +990,7 @@ TEST_F(Pfx, NewPasswordCarriesAPbes2Key) {
     ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
     PKCS12* p12 = Reread(PlainPfx(bags, "old"));
     ASSERT_NE(nullptr, p12);
-    ExpectParses(p12, "old", 0);
-    ASSERT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
-        << morvane_test::DrainErrors();
-    p12 = Reread(p12);
-    ExpectParses(p12, "new", 0);
+    p12 = Rekeyed(p12);
     STACK* got = Bags(p12, 0, "new");
     const X509_ALGOR* alg =
         reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(got, 0))->value.shkeybag->algor;
