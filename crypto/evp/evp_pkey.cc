@@ -182,7 +182,8 @@ EC_KEY* ec_from_pkcs8(const PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int
     const bool range = ERR_peek_last_error() ==
                        ERR_PACK(ERR_LIB_EC, EC_F_D2I_ECPRIVATEKEY, EC_R_INVALID_PRIVATE_KEY);
     EVPerr(EVP_F_EVP_PKCS82PKEY, range ? EVP_R_BN_DECODE_ERROR : EVP_R_DECODE_ERROR);
-    return nullptr;  // the decoder freed the key
+    EC_KEY_free(key);  // null when the decoder freed it
+    return nullptr;
   }
   if (EC_KEY_get0_public_key(key) == nullptr) {
     // The public point is the private number times the generator.
