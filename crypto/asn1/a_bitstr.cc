@@ -24,7 +24,7 @@ int i2c_ASN1_BIT_STRING(ASN1_BIT_STRING* a, unsigned char** pp) {
   int len = a->data != nullptr ? a->length : 0;
   int bits = 0;
   if (a->flags & ASN1_STRING_BITS_LEFT) {
-    bits = static_cast<int>(a->flags & 0x07);
+    bits = len > 0 ? static_cast<int>(a->flags & 0x07) : 0;  // an empty string has none
   } else {
     while (len > 0 && a->data[len - 1] == 0) len--;  // trailing zero octets dropped
     if (len > 0)
@@ -53,9 +53,10 @@ ASN1_BIT_STRING* c2i_ASN1_BIT_STRING(ASN1_BIT_STRING** a, const unsigned char** 
     ASN1err(ASN1_F_C2I_ASN1_BIT_STRING, ASN1_R_TOO_LONG);
     return nullptr;
   }
-  // A last octet has at most 7 unused bits (X.690, 8.6.2.2); a larger count
-  // would clear bits the value has and read back as another value.
-  if ((*pp)[0] > 7) {
+  // A last octet has at most 7 unused bits, and an empty string none (X.690,
+  // 8.6.2.2 and 8.6.2.3); a larger count would clear bits the value has and
+  // read back as another value.
+  if ((*pp)[0] > 7 || (len == 1 && (*pp)[0] != 0)) {
     ASN1err(ASN1_F_C2I_ASN1_BIT_STRING, ASN1_R_INVALID_BIT_STRING_BITS_LEFT);
     return nullptr;
   }

@@ -193,6 +193,29 @@ EC_POINT* public_point(const EC_GROUP* group, const unsigned char* in, size_t le
   return nullptr;
 }
 
+// Whether the big-endian octets s[0..len) hold a scalar d with 1 <= d < n,
+// the group's order (RFC 5915, 3), however many zero octets lead it: read
+// at the string's length, which is public, by masks alone, so that only the
+// verdict is made public.  A scalar longer than the order is refused
+// before anything is computed from it.
+bool scalar_in_range(const unsigned char* s, size_t len, const BIGNUM* order) {
+  const auto n = static_cast<size_t>(BN_num_bytes(order));
+  unsigned any = 0, above = 0, below = len < n ? ~0u : 0;
+  for (size_t i = 0; i < len; i++) {  // i counts octets from the low end
+    const unsigned d = s[len - 1 - i];
+    any |= d;
+    if (i >= n) {
+      above |= d;
+      continue;
+    }
+    const unsigned o = (order->d[i / BN_BYTES] >> (8 * (i % BN_BYTES))) & 0xff;
+    // Below n so far: below at this octet, or equal here and below under it.
+    below = morvane::ct::select(morvane::ct::eq_mask(d, o), below, morvane::ct::lt_mask(d, o));
+  }
+  const unsigned ok = below & ~morvane::ct::zero_mask(any) & morvane::ct::zero_mask(above);
+  return morvane::ct::declassify(ok) != 0;
+}
+
 // d's magnitude as `len` big-endian octets, zeros in front, for a `len`
 // that holds every word d has room for (dmax, public): each octet is taken
 // by masks from those words, so neither d's length nor its leading zeros
@@ -726,7 +749,9 @@ EC_GROUP* pkparameters2group(const ECPKPARAMETERS* params) {
 
 /* see morvane/ec.h */
 EC_GROUP* d2i_ECPKParameters(EC_GROUP** a, const unsigned char** in, long len) {
-  ECPKPARAMETERS* params = d2i_ECPKPARAMETERS(nullptr, in, len);
+  // Read through a copy: *in moves only when a group comes back.
+  const unsigned char* p = in != nullptr ? *in : nullptr;
+  ECPKPARAMETERS* params = d2i_ECPKPARAMETERS(nullptr, in != nullptr ? &p : nullptr, len);
   if (params == nullptr) {
     ECERR(EC_F_D2I_ECPKPARAMETERS, EC_R_D2I_ECPKPARAMETERS_FAILURE);
     return nullptr;
@@ -741,6 +766,7 @@ EC_GROUP* d2i_ECPKParameters(EC_GROUP** a, const unsigned char** in, long len) {
     EC_GROUP_clear_free(*a);
     *a = group;
   }
+  *in = p;
   return group;
 }
 
@@ -833,6 +859,11 @@ EC_KEY* d2i_ECPrivateKey(EC_KEY** a, const unsigned char** in, long len) {
     ECERR(kF, EC_R_MISSING_PRIVATE_KEY);
     goto done;
   }
+  if (!scalar_in_range(priv->privateKey->data, static_cast<size_t>(priv->privateKey->length),
+                       &key->group->order)) {
+    ECERR(kF, EC_R_INVALID_PRIVATE_KEY);
+    goto done;
+  }
   key->priv_key = BN_bin2bn(priv->privateKey->data, priv->privateKey->length, key->priv_key);
   if (key->priv_key == nullptr) {
     ECERR(kF, ERR_R_BN_LIB);
@@ -889,6 +920,12 @@ int i2d_ECPrivateKey(EC_KEY* a, unsigned char** out) {
   if (!set_octets(priv->privateKey, a->priv_key,
                   (static_cast<size_t>(BN_num_bits(&a->group->order)) + 7) / 8, kF, true))
     goto done;
+  // Nor is one at or above the order: the decoder would refuse it.
+  if (!scalar_in_range(priv->privateKey->data, static_cast<size_t>(priv->privateKey->length),
+                       &a->group->order)) {
+    ECERR(kF, EC_R_INVALID_PRIVATE_KEY);
+    goto done;
+  }
   if (!(a->enc_flag & EC_PKEY_NO_PARAMETERS)) {
     priv->parameters = group2pkparameters(a->group, priv->parameters);
     if (priv->parameters == nullptr) {

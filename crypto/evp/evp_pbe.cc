@@ -17,6 +17,7 @@
 #include <morvane/stack.h>
 
 #include "evp/internal.h"
+#include "internal/iter_count.h"
 
 namespace {
 
@@ -66,6 +67,23 @@ void add_type_data(const ASN1_OBJECT* obj) {
 }
 
 }  // namespace morvane::evp
+
+namespace morvane::internal {
+
+bool pbe_row_digest(int pbe_nid, const EVP_MD** md) {
+  // A walk, not sk_find: a search sorts the stack, which other threads may
+  // be reading.
+  for (int i = 0; i < sk_num(g_pbe_algs); i++) {
+    const auto* row = reinterpret_cast<const PbeRow*>(sk_value(g_pbe_algs, i));
+    if (row->pbe_nid == pbe_nid) {
+      *md = row->md != nullptr ? row->md : EVP_sha1();
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace morvane::internal
 
 /* see morvane/evp.h */
 int EVP_PBE_alg_add(int nid, const EVP_CIPHER* cipher, const EVP_MD* md, EVP_PBE_KEYGEN* keygen) {

@@ -143,19 +143,6 @@ DSA* dsa_from_pkcs8(PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int len) {
   return nullptr;
 }
 
-// Whether the key's private number d is 1 <= d < n, the group's order (a
-// number longer than n is turned away before any arithmetic).
-bool scalar_in_range(const EC_KEY* key) {
-  const BIGNUM* d = EC_KEY_get0_private_key(key);
-  BIGNUM* order = BN_new();
-  const bool ok = d != nullptr && order != nullptr &&
-                  EC_GROUP_get_order(EC_KEY_get0_group(key), order, nullptr) &&
-                  BN_num_bits(d) <= BN_num_bits(order) && !BN_is_negative(d) && !BN_is_zero(d) &&
-                  BN_cmp(d, order) < 0;
-  BN_free(order);
-  return ok;
-}
-
 // The EC key of the private-key bytes under the curve of the algorithm's
 // parameter; a missing public point is computed.  Null with an error.
 EC_KEY* ec_from_pkcs8(const PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int len) {
@@ -179,6 +166,8 @@ EC_KEY* ec_from_pkcs8(const PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int
     const bool set = group != nullptr && EC_KEY_set_group(key, group);
     EC_GROUP_free(group);
     if (!set) {
+      // A curve this library does not know, or a group that could not be set.
+      EVPerr(EVP_F_EVP_PKCS82PKEY, group == nullptr ? EVP_R_DECODE_ERROR : ERR_R_EC_LIB);
       EC_KEY_free(key);
       return nullptr;
     }
@@ -186,15 +175,14 @@ EC_KEY* ec_from_pkcs8(const PKCS8_PRIV_KEY_INFO* p8, const unsigned char* p, int
     EVPerr(EVP_F_EVP_PKCS82PKEY, EVP_R_DECODE_ERROR);
     return nullptr;
   }
+  // The decoder refuses a scalar outside 1 <= d < n before anything is
+  // computed from it: a "bn decode error" here.
   const unsigned char* q = p;
   if (d2i_ECPrivateKey(&key, &q, len) == nullptr) {
-    EVPerr(EVP_F_EVP_PKCS82PKEY, EVP_R_DECODE_ERROR);
-    EC_KEY_free(key);
-    return nullptr;
-  }
-  if (!scalar_in_range(key)) {
-    EVPerr(EVP_F_EVP_PKCS82PKEY, EVP_R_BN_DECODE_ERROR);
-    EC_KEY_free(key);
+    const bool range = ERR_peek_last_error() ==
+                       ERR_PACK(ERR_LIB_EC, EC_F_D2I_ECPRIVATEKEY, EC_R_INVALID_PRIVATE_KEY);
+    EVPerr(EVP_F_EVP_PKCS82PKEY, range ? EVP_R_BN_DECODE_ERROR : EVP_R_DECODE_ERROR);
+    EC_KEY_free(key);  // null when the decoder freed it
     return nullptr;
   }
   if (EC_KEY_get0_public_key(key) == nullptr) {

@@ -56,7 +56,7 @@ int PKCS5_PBE_keyivgen(EVP_CIPHER_CTX* cctx, const char* pass, int passlen, ASN1
     EVPerr(EVP_F_PKCS5_PBE_KEYIVGEN, EVP_R_INVALID_KEY_LENGTH);
     return 0;
   }
-  const long iter = morvane::internal::stated_iterations(pbe->iter);
+  const long iter = morvane::internal::stated_iterations(pbe->iter, md);
   if (iter < 0) {
     PBEPARAM_free(pbe);
     EVPerr(EVP_F_PKCS5_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE);

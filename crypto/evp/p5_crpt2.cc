@@ -206,7 +206,7 @@ int PKCS5_v2_PBE_keyivgen(EVP_CIPHER_CTX* ctx, const char* pass, int passlen, AS
     reason = EVP_R_UNSUPPORTED_PRF;
   } else if (kdf->salt->type != ASN1_UT_OCTET_STRING || kdf->salt->value.octet_string == nullptr) {
     reason = EVP_R_UNSUPPORTED_SALT_TYPE;
-  } else if ((iter = morvane::internal::stated_iterations(kdf->iter)) < 0) {
+  } else if ((iter = morvane::internal::stated_iterations(kdf->iter, EVP_sha1())) < 0) {
     reason = EVP_R_ITERATION_COUNT_TOO_LARGE;
   } else {
     const ASN1_OCTET_STRING* salt = kdf->salt->value.octet_string;

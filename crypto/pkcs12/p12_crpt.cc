@@ -41,7 +41,7 @@ int PKCS12_PBE_keyivgen(EVP_CIPHER_CTX* ctx, const char* pass, int passlen, ASN1
     PKCS12err(PKCS12_F_PKCS12_PBE_KEYIVGEN, PKCS12_R_INVALID_NULL_ARGUMENT);
     return 0;
   }
-  const long count = morvane::internal::stated_iterations(pbe->iter);
+  const long count = morvane::internal::stated_iterations(pbe->iter, md);
   if (count < 0) {
     PBEPARAM_free(pbe);
     PKCS12err(PKCS12_F_PKCS12_PBE_KEYIVGEN, PKCS12_R_ITERATION_COUNT_TOO_LARGE);

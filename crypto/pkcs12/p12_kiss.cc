@@ -88,8 +88,8 @@ EVP_PKEY* decode_key(PKCS12_SAFEBAG* bag, ParseState* st) {
   PKCS8_PRIV_KEY_INFO* p8 = bag->value.keybag;
   PKCS8_PRIV_KEY_INFO* dec = nullptr;
   if (OBJ_obj2nid(bag->type) == kShroudedKeyBag) {
-    if (!st->budget->charge(bag->value.shkeybag != nullptr ? bag->value.shkeybag->algor : nullptr,
-                            PKCS12_F_PARSE_BAG)) {
+    if (!st->budget->charge(bag->value.shkeybag != nullptr ? bag->value.shkeybag->algor
+                                                           : nullptr)) {
       st->over_budget = true;
       return nullptr;
     }
@@ -274,42 +274,40 @@ int PKCS12_parse(PKCS12* p12, const char* pass, EVP_PKEY** pkey, X509** cert, ST
   }
   if (pkey != nullptr) *pkey = nullptr;
   if (cert != nullptr) *cert = nullptr;
-  // A null or empty pass phrase may have been used as either form; a MAC
-  // that cannot be computed with the first cannot be with the second.
   // One budget of iterations for the whole call: the MAC and the encrypted
-  // safes are drawn before anything is derived, each shrouded key as it is
-  // found.
-  morvane::pkcs12::WorkBudget budget;
-  const long mac_work = p12->mac != nullptr ? morvane::pkcs12::stated_work(p12->mac->iter) : 0;
+  // safes are drawn before anything is derived, the key when it is found.
+  // A null or empty pass phrase may have been used as either form: each
+  // form tried checks the MAC with its own count, beside the budget, which
+  // covers the file's counts once.  A MAC that cannot be computed with the
+  // first form cannot be with the second.
+  morvane::pkcs12::WorkBudget budget(PKCS12_F_PKCS12_PARSE);
+  const bool within = budget.charge(morvane::pkcs12::stated_work(p12, false));
   int passlen = -1;
   Mac mac = Mac::kMismatch;
-  if (!budget.charge(morvane::pkcs12::stated_work(p12), PKCS12_F_PKCS12_PARSE)) {
-    mac = Mac::kNotComputed;
-  } else if (pass == nullptr || *pass == '\0') {
+  if (within && (pass == nullptr || *pass == '\0')) {
     passlen = 0;
     for (const char* form : {static_cast<const char*>(nullptr), ""}) {
-      if (form != nullptr && !budget.charge(mac_work, PKCS12_F_PKCS12_PARSE)) {
-        mac = Mac::kNotComputed;  // the second form's MAC is past the budget
-        break;
-      }
       mac = check_mac(p12, form, 0);
       if (mac != Mac::kMismatch) {
         pass = form;
         break;
       }
     }
-  } else {
+  } else if (within) {
     mac = check_mac(p12, pass, -1);
   }
   ParseState st{pass, passlen, pkey != nullptr, cert != nullptr || ca != nullptr};
   st.budget = &budget;
   bool ok = false;
-  if (mac != Mac::kVerified) {
+  if (!within) {
+    // The budget's reason says why: no MAC was computed.
+  } else if (mac != Mac::kVerified) {
     PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE);
   } else if ((st.certs = sk_new_null()) == nullptr) {
     PKCS12err(PKCS12_F_PKCS12_PARSE, ERR_R_MALLOC_FAILURE);
   } else if (!parse_safes(p12, &st)) {
-    PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_PARSE_ERROR);
+    // Past the budget the budget's reason says why.
+    if (!st.over_budget) PKCS12err(PKCS12_F_PKCS12_PARSE, PKCS12_R_PARSE_ERROR);
   } else {
     ok = hand_out(&st, cert, ca != nullptr ? *ca : nullptr);
   }

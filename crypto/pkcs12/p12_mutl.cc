@@ -30,18 +30,24 @@ int PKCS12_gen_mac(PKCS12* p12, const char* pass, int passlen, unsigned char* ma
     return 0;
   }
   const PKCS12_MAC_DATA* md = p12->mac;
-  const long count = morvane::internal::stated_iterations(md->iter);
+  // The count is bounded first as a SHA-1 count, then weighed by its
+  // digest's cost once the digest is known.
+  long count = morvane::internal::stated_iterations(md->iter, nullptr);
   if (count < 0) {
     PKCS12err(PKCS12_F_PKCS12_GEN_MAC, PKCS12_R_ITERATION_COUNT_TOO_LARGE);
     return 0;
   }
-  const int iter = static_cast<int>(count);  // at most PKCS5_MAX_FILE_ITER
   const EVP_MD* md_type =
       EVP_get_digestbyname(OBJ_nid2sn(OBJ_obj2nid(md->dinfo->algor->algorithm)));
   if (md_type == nullptr) {
     PKCS12err(PKCS12_F_PKCS12_GEN_MAC, PKCS12_R_UNKNOWN_DIGEST_ALGORITHM);
     return 0;
   }
+  if ((count = morvane::internal::stated_iterations(md->iter, md_type)) < 0) {
+    PKCS12err(PKCS12_F_PKCS12_GEN_MAC, PKCS12_R_ITERATION_COUNT_TOO_LARGE);
+    return 0;
+  }
+  const int iter = static_cast<int>(count);  // at most PKCS5_MAX_FILE_ITER
   unsigned char key[EVP_MAX_MD_SIZE];
   morvane::internal::Wiper wk(key);
   const int keylen = EVP_MD_size(md_type);

@@ -3,11 +3,14 @@
 // encrypted again with the new one under the same algorithm, iteration
 // count and salt length (a fresh salt), and the MAC is computed again.  A
 // shrouded key under PBES2 is encrypted again under PBES2 with the same
-// cipher; a safe under PBES2 is refused.  A
-// safe of another content type (enveloped data under a public key, say)
-// cannot be carried over: the change fails and the PFX stays as it was.
+// cipher and key length; a safe under PBES2 is refused.  A safe of another
+// content type (enveloped data under a public key, say) cannot be carried
+// over: the change fails and the PFX stays as it was.
+
+#include <initializer_list>
 
 #include <morvane/asn1.h>
+#include <morvane/crypto.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
 #include <morvane/objects.h>
@@ -49,8 +52,33 @@ int count_of(const ASN1_INTEGER* iter) {
   return it < 1 || it > INT_MAX ? 0 : static_cast<int>(it);
 }
 
+// The key length the cipher of PBES2 parameters `pbe2` takes: the cipher's
+// own, or what its parameters set (RC2's effective key bits); 0 when they
+// do not read.
+int sealed_key_length(const EVP_CIPHER* cipher, const PBE2PARAM* pbe2) {
+  EVP_CIPHER_CTX ctx;
+  EVP_CIPHER_CTX_init(&ctx);
+  const int len = EVP_CipherInit_ex(&ctx, cipher, nullptr, nullptr, nullptr, 0) &&
+                          EVP_CIPHER_asn1_to_param(&ctx, pbe2->encryption->parameter) >= 0
+                      ? EVP_CIPHER_CTX_key_length(&ctx)
+                      : 0;
+  EVP_CIPHER_CTX_cleanup(&ctx);
+  return len;
+}
+
+// The cipher that encrypts again as `cipher` did with a key of `keylen`
+// bytes: itself, or its form of that length (RC2 at 40 and 64 bits), or
+// null.
+const EVP_CIPHER* cipher_of_length(const EVP_CIPHER* cipher, int keylen) {
+  for (const EVP_CIPHER* c : {cipher, EVP_rc2_40_cbc(), EVP_rc2_64_cbc()})
+    if (EVP_CIPHER_type(c) == EVP_CIPHER_type(cipher) && EVP_CIPHER_key_length(c) == keylen)
+      return c;
+  return nullptr;
+}
+
 // PBES2 as this library writes it: PBKDF2 with HMAC-SHA1 and a salt in an
-// OCTET STRING, the key length (when stated) the cipher's own.
+// OCTET STRING, the key length (when stated) the one the cipher's
+// parameters give; encrypted again with a key of that length.
 bool pbes2_seal(const ASN1_STRING* s, Seal* out) {
   const unsigned char* p = s->data;
   PBE2PARAM* pbe2 = d2i_PBE2PARAM(nullptr, &p, s->length);
@@ -62,14 +90,14 @@ bool pbes2_seal(const ASN1_STRING* s, Seal* out) {
     p = k->data;
     kdf = d2i_PBKDF2PARAM(nullptr, &p, k->length);
   }
-  const EVP_CIPHER* cipher =
+  const EVP_CIPHER* named =
       kdf != nullptr ? EVP_get_cipherbyname(OBJ_nid2sn(OBJ_obj2nid(pbe2->encryption->algorithm)))
                      : nullptr;
-  bool ok = cipher != nullptr && kdf->salt != nullptr &&
-            kdf->salt->type == ASN1_UT_OCTET_STRING &&
+  const int keylen = named != nullptr ? sealed_key_length(named, pbe2) : 0;
+  const EVP_CIPHER* cipher = keylen > 0 ? cipher_of_length(named, keylen) : nullptr;
+  bool ok = cipher != nullptr && kdf->salt != nullptr && kdf->salt->type == ASN1_UT_OCTET_STRING &&
             (kdf->prf == nullptr || OBJ_obj2nid(kdf->prf->algorithm) == kNidHmacWithSha1) &&
-            (kdf->keylength == nullptr ||
-             ASN1_INTEGER_get(kdf->keylength) == EVP_CIPHER_key_length(cipher));
+            (kdf->keylength == nullptr || ASN1_INTEGER_get(kdf->keylength) == keylen);
   if (ok) {
     out->nid = -1;
     out->cipher = cipher;
@@ -109,22 +137,35 @@ bool seal_of(const X509_ALGOR* alg, bool pbes2_ok, Seal* out) {
   return ok;
 }
 
-// Re-encrypts the shrouded key bags of one safe, walking into nested
-// safe-contents bags (as deep as the decoder lets a PFX nest them).  Each
-// key's count is drawn from the budget before it is decrypted.
-bool rekey_bags(STACK* bags, const char* oldpass, const char* newpass, WorkBudget* budget) {
+// Checks that every shrouded key bag among `bags` (nested safe-contents
+// bags included, as deep as the decoder lets a PFX nest them) can be
+// encrypted again; false with the reason queued.
+bool keys_sealable(STACK* bags) {
+  for (int i = 0; i < sk_num(bags); i++) {
+    auto* bag = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(bags, i));
+    const int type = OBJ_obj2nid(bag->type);
+    Seal seal;
+    if (type == kSafeContentsBag
+            ? !keys_sealable(bag->value.safes)
+            : type == kShroudedKeyBag && !seal_of(bag->value.shkeybag->algor, true, &seal))
+      return false;
+  }
+  return true;
+}
+
+// Re-encrypts the shrouded key bags among `bags`, their work drawn from
+// the budget already.
+bool rekey_bags(STACK* bags, const char* oldpass, const char* newpass) {
   for (int i = 0; i < sk_num(bags); i++) {
     auto* bag = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(bags, i));
     const int type = OBJ_obj2nid(bag->type);
     if (type == kSafeContentsBag) {
-      if (!rekey_bags(bag->value.safes, oldpass, newpass, budget)) return false;
+      if (!rekey_bags(bag->value.safes, oldpass, newpass)) return false;
       continue;
     }
     if (type != kShroudedKeyBag) continue;
     Seal seal;
-    if (!seal_of(bag->value.shkeybag->algor, true, &seal) ||
-        !budget->charge(bag->value.shkeybag->algor, PKCS12_F_PKCS12_NEWPASS))
-      return false;
+    if (!seal_of(bag->value.shkeybag->algor, true, &seal)) return false;
     PKCS8_PRIV_KEY_INFO* p8 = PKCS8_decrypt(bag->value.shkeybag, oldpass, -1);
     if (p8 == nullptr) return false;
     X509_SIG* enc = PKCS8_encrypt(seal.nid, seal.cipher, newpass, -1, nullptr, seal.saltlen,
@@ -137,37 +178,66 @@ bool rekey_bags(STACK* bags, const char* oldpass, const char* newpass, WorkBudge
   return true;
 }
 
-// The safes rebuilt under the new password, or null.
-STACK* rebuild_safes(PKCS12* p12, const char* oldpass, const char* newpass, WorkBudget* budget) {
+void free_bags(void* bags) {
+  sk_pop_free(static_cast<STACK*>(bags), free_bag);
+}
+
+// The safes rebuilt under the new password, or null (with *over_budget
+// set when the keys' work was not in the budget).  Every safe is opened
+// first; the keys of the encrypted ones are drawn from the budget (those of
+// the plain ones were drawn with the MAC and the safes) before any key is
+// decrypted, so a file past the budget fails before its keys' work.
+STACK* rebuild_safes(PKCS12* p12, const char* oldpass, const char* newpass, WorkBudget* budget,
+                     bool* over_budget) {
   STACK* safes = PKCS12_unpack_authsafes(p12);
   if (safes == nullptr) return nullptr;
+  const int n = sk_num(safes);
+  STACK* opened = sk_new_null();  // the bag stack of each safe, in order
   STACK* out = sk_new_null();
-  bool ok = out != nullptr;
-  for (int i = 0; ok && i < sk_num(safes); i++) {
+  Seal* seals = static_cast<Seal*>(MORVANE_malloc(sizeof(Seal) * static_cast<size_t>(n + 1)));
+  bool ok = opened != nullptr && out != nullptr && seals != nullptr;
+  if (!ok) PKCS12err(PKCS12_F_PKCS12_NEWPASS, ERR_R_MALLOC_FAILURE);
+  long key_work = 0;
+  for (int i = 0; ok && i < n; i++) {
     auto* p7 = reinterpret_cast<PKCS7*>(sk_value(safes, i));
     const int type = OBJ_obj2nid(p7->type);
     STACK* bags = nullptr;
-    Seal seal;
+    seals[i] = Seal();  // a count of 0: packed again as plain data
     if (type == kData) {
       bags = PKCS12_unpack_p7data(p7);
     } else if (type == kEncrypted) {
       ok = p7->d.encrypted != nullptr && p7->d.encrypted->enc_data != nullptr &&
-           seal_of(p7->d.encrypted->enc_data->algorithm, false, &seal);
+           seal_of(p7->d.encrypted->enc_data->algorithm, false, &seals[i]);
       if (ok) bags = PKCS12_unpack_p7encdata(p7, oldpass, -1);
+      if (bags != nullptr) key_work += morvane::pkcs12::key_work(bags);
     } else {
       ok = false;  // nothing to carry it over with
-      break;
     }
-    ok = ok && bags != nullptr && rekey_bags(bags, oldpass, newpass, budget);
+    if (bags != nullptr && !sk_push(opened, reinterpret_cast<char*>(bags))) {
+      PKCS12err(PKCS12_F_PKCS12_NEWPASS, ERR_R_MALLOC_FAILURE);
+      free_bags(bags);
+      bags = nullptr;
+    }
+    ok = ok && bags != nullptr && keys_sealable(bags);
+    if (key_work > morvane::pkcs12::kBudget) key_work = morvane::pkcs12::kBudget + 1;
+  }
+  if (ok && !budget->charge(key_work)) {
+    *over_budget = true;
+    ok = false;
+  }
+  for (int i = 0; ok && i < n; i++) {
+    auto* bags = reinterpret_cast<STACK*>(sk_value(opened, i));
+    ok = rekey_bags(bags, oldpass, newpass);
     PKCS7* np = nullptr;
     if (ok)
-      np = type == kData ? PKCS12_pack_p7data(bags)
-                         : PKCS12_pack_p7encdata(seal.nid, newpass, -1, nullptr, seal.saltlen,
-                                                 seal.iter, bags);
-    sk_pop_free(bags, free_bag);
+      np = seals[i].iter == 0 ? PKCS12_pack_p7data(bags)
+                              : PKCS12_pack_p7encdata(seals[i].nid, newpass, -1, nullptr,
+                                                      seals[i].saltlen, seals[i].iter, bags);
     ok = np != nullptr && sk_push(out, reinterpret_cast<char*>(np));
     if (!ok) PKCS7_free(np);
   }
+  MORVANE_free(seals);
+  sk_pop_free(opened, free_bags);
   sk_pop_free(safes, free_safe);
   if (!ok) {
     sk_pop_free(out, free_safe);
@@ -184,19 +254,21 @@ int PKCS12_newpass(PKCS12* p12, char* oldpass, char* newpass) {
     PKCS12err(PKCS12_F_PKCS12_NEWPASS, PKCS12_R_INVALID_NULL_PKCS12_POINTER);
     return 0;
   }
-  // One budget for the whole change: the MAC and the encrypted safes are
-  // drawn before anything is derived, each shrouded key as it is found.
+  // One budget for the whole change: the MAC, the encrypted safes and the
+  // shrouded keys of the plain safes are drawn before anything is derived,
+  // the keys of the encrypted safes before any key is decrypted.
   // Encrypting again costs what decrypting did, so the work stays within
   // twice the budget.
-  WorkBudget budget;
-  if (!budget.charge(morvane::pkcs12::stated_work(p12), PKCS12_F_PKCS12_NEWPASS)) return 0;
+  WorkBudget budget(PKCS12_F_PKCS12_NEWPASS);
+  if (!budget.charge(morvane::pkcs12::stated_work(p12, true))) return 0;
   if (!PKCS12_verify_mac(p12, oldpass, -1)) {
     PKCS12err(PKCS12_F_PKCS12_NEWPASS, PKCS12_R_MAC_VERIFY_FAILURE);
     return 0;
   }
-  STACK* safes = rebuild_safes(p12, oldpass, newpass, &budget);
+  bool over_budget = false;
+  STACK* safes = rebuild_safes(p12, oldpass, newpass, &budget, &over_budget);
   if (safes == nullptr) {
-    PKCS12err(PKCS12_F_PKCS12_NEWPASS, PKCS12_R_PARSE_ERROR);
+    if (!over_budget) PKCS12err(PKCS12_F_PKCS12_NEWPASS, PKCS12_R_PARSE_ERROR);
     return 0;
   }
   // Swap the new safes in; on failure the old content goes back.

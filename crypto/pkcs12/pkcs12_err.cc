@@ -13,7 +13,7 @@
 #include "pkcs12_err_data.inc"
 
 static_assert(std::size(PKCS12_str_functs) == 33 + 1);
-static_assert(std::size(PKCS12_str_reasons) == 25 + 1);
+static_assert(std::size(PKCS12_str_reasons) == 26 + 1);
 
 /* see morvane/pkcs12.h */
 void ERR_load_PKCS12_strings(void) {

@@ -585,8 +585,10 @@ MORVANE_EXPORT void *ASN1_item_dup(const ASN1_ITEM *it, void *x);
  * per-element function, packing into an OCTET STRING, copies by encoding,
  * and the ASN1_HEADER record.  The decoders follow the d2i conventions (a
  * value they allocated is freed on failure; one passed in is the caller's);
- * i2d_ASN1_bytes, i2d_ASN1_SET and i2d_ASN1_HEADER never allocate: with pp
- * given, *pp must address a buffer of the measured length. */
+ * i2d_ASN1_bytes, i2d_ASN1_SET and i2d_ASN1_HEADER never allocate the
+ * output: with pp given, *pp must address a buffer of the measured length.
+ * i2d_ASN1_SET sorts a SET of two or more elements in memory it allocates,
+ * and fails with "malloc failure" (0) when it cannot have it. */
 
 typedef void *d2i_of_void(void **a, const unsigned char **pp, long length);
 typedef int i2d_of_void(void *a, unsigned char **pp);

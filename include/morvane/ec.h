@@ -541,10 +541,12 @@ MORVANE_EXPORT void EC_KEY_insert_key_method_data(EC_KEY *key, void *data,
 /* Key encodings: the ECParameters choice, the EC private-key SEQUENCE, and
  * the public point as octets (o2i needs a key that has its group).
  * Decoders give the key or null, encoders the length written or 0.  The
- * private scalar is written at the order's length (RFC 5915; a zero scalar
- * is refused with "invalid private key"); a public point at infinity is
+ * private scalar is written at the order's length and read whatever zero
+ * octets lead it, both only when 1 <= d < n, the order (RFC 5915; else
+ * "invalid private key", the decoder refusing before anything is computed
+ * from it); a public point at infinity is
  * refused by the decoders ("point at infinity"), o2i_ECPublicKey then keeping
- * the key's point. */
+ * the key's point.  A failed decoding of parameters leaves *in where it was. */
 MORVANE_EXPORT EC_KEY *d2i_ECParameters(EC_KEY **a, const unsigned char **in, long len);
 MORVANE_EXPORT int i2d_ECParameters(EC_KEY *a, unsigned char **out);
 MORVANE_EXPORT EC_KEY *d2i_ECPrivateKey(EC_KEY **a, const unsigned char **in, long len);

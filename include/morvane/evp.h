@@ -774,7 +774,10 @@ MORVANE_EXPORT void MORVANE_add_all_algorithms_conf(void);
 /* The largest iteration count taken from an encoding (the PBES1, PBES2 and
  * PKCS#12 parameters and a PFX's MAC data, so from a file): a larger one is
  * refused with "iteration count too large" before anything is derived, for
- * such a count holds the caller for minutes.  Tools write 2048 to 600000.
+ * such a count holds the caller for minutes.  The bound is one of SHA-1
+ * iterations: a count with a slower digest is weighed by what an iteration
+ * of it costs (MD2 71, SHA-384 and SHA-512 2.9, RIPEMD-160 2.3, MD5 1.7,
+ * SHA-0 1.4, SHA-224 and SHA-256 1.3, MD4 1.1; others 1).  Tools write 2048 to 600000.
  * The derivation functions a program calls with its own count
  * (PKCS5_PBKDF2_HMAC_SHA1, PKCS12_key_gen_*, EVP_BytesToKey) take any. */
 #define PKCS5_MAX_FILE_ITER 10000000
@@ -831,7 +834,8 @@ MORVANE_EXPORT void EVP_PBE_cleanup(void);
 /* PBES1: `param` is a SEQUENCE holding PBEPARAM; the key is the first key
  * bytes of the iterated digest of pass || salt, the IV bytes 16 - iv_len to
  * 15 of it.  1, or 0 with "decode error", "iteration count too large" (above
- * PKCS5_MAX_FILE_ITER) or a cipher or digest failure. */
+ * PKCS5_MAX_FILE_ITER once weighed by the digest) or a cipher or digest
+ * failure. */
 MORVANE_EXPORT int PKCS5_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
                                       ASN1_TYPE *param, const EVP_CIPHER *cipher,
                                       const EVP_MD *md, int en_de);

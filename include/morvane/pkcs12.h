@@ -120,8 +120,8 @@ MORVANE_EXPORT char *uni2asc(unsigned char *uni, int unilen);
  * SEQUENCE holding PBEPARAM ("decode error"); key (id 1) and IV (id 2) are
  * derived with the parameter's salt and iterations (1 when absent) and the
  * cipher context is set up for `en_de` (1 encrypt, 0 decrypt).  A count
- * above PKCS5_MAX_FILE_ITER (evp.h) is refused with "iteration count too
- * large" before anything is derived. */
+ * above PKCS5_MAX_FILE_ITER (evp.h), weighed by the digest, is refused with
+ * "iteration count too large" before anything is derived. */
 MORVANE_EXPORT int PKCS12_PBE_keyivgen(EVP_CIPHER_CTX *ctx, const char *pass, int passlen,
                                        ASN1_TYPE *param, const EVP_CIPHER *cipher,
                                        const EVP_MD *md, int en_de);
@@ -161,8 +161,8 @@ MORVANE_EXPORT PKCS8_PRIV_KEY_INFO *PKCS8_decrypt(X509_SIG *p8, const char *pass
  * MAC data's salt and iterations (1 when absent) and digest (found by its
  * short name: "unknown digest algorithm"), of the authenticated safes'
  * content octets ("content type not data" unless they are PKCS#7 data).  A
- * stated count above PKCS5_MAX_FILE_ITER (evp.h) is refused with
- * "iteration count too large" before anything is derived, so
+ * stated count above PKCS5_MAX_FILE_ITER (evp.h), weighed by the digest,
+ * is refused with "iteration count too large" before anything is derived, so
  * PKCS12_verify_mac fails with "mac generation error" after it (and a MAC
  * set up here with a larger count cannot be verified).
  * PKCS12_verify_mac is 1 only when the stored MAC matches; a wrong password
@@ -259,13 +259,20 @@ MORVANE_EXPORT char *PKCS12_get_friendlyname(PKCS12_SAFEBAG *bag);
  * key is compared with a certificate's), and then nothing is handed out and
  * a stack the caller gave holds what it held before.
  * PKCS12_newpass re-encrypts the safes and shrouded keys and the MAC under
- * `newpass` (a shrouded key under PBES2 again under PBES2 with its cipher;
- * a safe under PBES2 is refused with "unsupported encryption algorithm");
- * on failure the PFX is left as it was.
- * Both spend at most PKCS5_MAX_FILE_ITER iterations counted over the whole
- * file: the MAC (each pass-phrase form tried), every encrypted safe and
- * every shrouded key; a file whose counts add up to more fails with
- * "iteration count too large" before the derivation past the bound starts. */
+ * `newpass` (a shrouded key under PBES2 again under PBES2 with its cipher
+ * and key length; a safe under PBES2 is refused with "unsupported
+ * encryption algorithm"); on failure the PFX is left as it was.
+ * Both spend at most three counts at PKCS5_MAX_FILE_ITER (evp.h) over the
+ * whole file: the MAC, every encrypted safe and every shrouded key (the
+ * parse decrypts the first key only), each count weighed by its digest's
+ * cost as the single-count bound weighs it (an MD2 iteration as 71 of
+ * SHA-1).  Every file PKCS12_create writes is within it (its MAC,
+ * certificate safe and key each within the single-count bound), also when
+ * PKCS12_parse tries a null or empty pass phrase in both forms, each with
+ * its own MAC computation.  A file whose counts add up to more fails with
+ * "iteration budget exceeded" alone, before the work past it starts:
+ * PKCS12_newpass draws the keys of the encrypted safes once those are
+ * decrypted, before any key is. */
 MORVANE_EXPORT PKCS12 *PKCS12_init(int mode);
 MORVANE_EXPORT PKCS12_SAFEBAG *PKCS12_add_cert(STACK **pbags, X509 *cert);
 MORVANE_EXPORT PKCS12_SAFEBAG *PKCS12_add_key(STACK **pbags, EVP_PKEY *key, int key_usage,
@@ -377,6 +384,7 @@ MORVANE_EXPORT extern const ASN1_ITEM PKCS12_AUTHSAFES_it;
 #define PKCS12_R_INVALID_LENGTH 122
 #define PKCS12_R_ITERATION_COUNT_TOO_LARGE 123
 #define PKCS12_R_UNSUPPORTED_ENCRYPTION_ALGORITHM 124
+#define PKCS12_R_ITERATION_BUDGET_EXCEEDED 125
 /* END ERROR CODES */
 
 MORVANE_END_DECLS

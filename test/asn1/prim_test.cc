@@ -173,7 +173,8 @@ TEST(Asn1LongAndBignum, FieldsEncodeAndDecode) {
   }
 }
 
-// BIT STRING contents (X.690 8.6): data and flags in, octets out.
+// BIT STRING contents (X.690 8.6): data and flags in, octets out (an empty
+// string has no unused bits, whatever the flags say).
 struct BitCase {
   const char* data;
   long flags;
@@ -182,6 +183,7 @@ struct BitCase {
 constexpr BitCase kBitStrings[] = {
     {"0a00", 0, "010a"}, {"0a00", ASN1_STRING_BITS_LEFT | 3, "030a00"}, {"", 0, "00"},
     {"0000", 0, "00"},   {"ff", ASN1_STRING_BITS_LEFT | 4, "04f0"},     {"80", 0, "0780"},
+    {"", ASN1_STRING_BITS_LEFT | 3, "00"},
 };
 
 TEST(Asn1BitString, Contents) {
@@ -202,11 +204,13 @@ TEST(Asn1BitString, Contents) {
 
 TEST(Asn1BitString, ReadEdges) {
   // Only the count: null data.  A count of 8 or more is refused (it would
-  // clear the last octet and read back as another value).
+  // clear the last octet and read back as another value), and so is any
+  // count on an empty string.
   struct {
     const char* content;
     const char* data;  // null: refused
-  } cases[] = {{"00", ""}, {"08ff", nullptr}, {"ffff", nullptr}, {"0380ff", "80f8"}};
+  } cases[] = {{"00", ""},        {"01", nullptr},   {"07", nullptr},
+               {"08ff", nullptr}, {"ffff", nullptr}, {"0380ff", "80f8"}};
   for (const auto& c : cases) {
     const Bytes in = FromHex(c.content);
     const unsigned char* p = in.data();

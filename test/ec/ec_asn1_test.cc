@@ -7,6 +7,7 @@
 #include <morvane/ec.h>
 #include <morvane/err.h>
 #include <morvane/objects.h>
+#include <morvane/pem.h>
 #include <morvane/x509.h>
 
 #include <gtest/gtest.h>
@@ -40,8 +41,11 @@ Bytes Tlv(uint8_t tag, const Bytes& content) {
     out.push_back(static_cast<uint8_t>(n));
   } else if (n < 256) {
     out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-  } else {
+  } else if (n < 65536) {
     out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  } else {
+    out.insert(out.end(), {0x83, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+                           static_cast<uint8_t>(n)});
   }
   out.insert(out.end(), content.begin(), content.end());
   return out;
@@ -246,6 +250,20 @@ TEST(EcParameters, ImplicitlyCaGivesNoGroup) {
   ERR_clear_error();
   EXPECT_EQ(Decode({0x05, 0x00}), nullptr);
   EXPECT_TRUE(QueueHasReason(EC_R_PKPARAMETERS2GROUP_FAILURE));
+}
+
+// A failed decoding leaves *in where it was (a curve this library does not
+// know moved it) and says why.
+TEST(EcParameters, FailedDecodingLeavesTheInput) {
+  for (const Bytes& der : {FromHex("06032a0304"), FromHex("0500")}) {
+    const unsigned char* p = der.data();
+    EXPECT_EQ(d2i_ECPKParameters(nullptr, &p, static_cast<long>(der.size())), nullptr);
+    EXPECT_EQ(p, der.data());
+    p = der.data();
+    EXPECT_EQ(d2i_ECParameters(nullptr, &p, static_cast<long>(der.size())), nullptr);
+    EXPECT_EQ(p, der.data());
+    EXPECT_TRUE(QueueHasReason(EC_R_PKPARAMETERS2GROUP_FAILURE));
+  }
 }
 
 struct LimitCase {
@@ -517,6 +535,69 @@ TEST(EcPrivateKey, ScalarAtTheOrderLength) {
     EXPECT_EQ(EncodePrivate(k.get()), want) << sn;
   }
   EXPECT_TRUE(ErrorsAre({}));
+}
+
+// A scalar outside 1 <= d < n, the order, is refused before anything is
+// computed from it, by the decoder and the readers over it (d = 0 was
+// signed with, and such keys were written in a form EVP_PKCS82PKEY
+// refuses), and the encoder no longer writes one; zero octets in front of
+// a scalar in range are taken.
+TEST(EcPrivateKey, ScalarOutsideTheOrderIsRefused) {
+  // P-256's order n and generator (SEC 2, 2.4.2), the generator as the
+  // public point so that d2i_AutoPrivateKey sees four elements.
+  const Bytes n = FromHex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551");
+  const Bytes g = FromHex(
+      "046b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296"
+      "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
+  Bytes n_less = n, n_more = n;
+  n_less.back()--;
+  n_more.back()++;
+  const struct {
+    const char* what;
+    Bytes d;
+    bool taken;
+  } rows[] = {
+      {"0", {0}, false},        {"n", n, false},
+      {"n + 1", n_more, false}, {"1 MB", Bytes(1 << 20, 0x5a), false},
+      {"1", {1}, true},         {"n - 1 after 40 zeros", Cat({Bytes(40, 0), n_less}), true}};
+  for (const auto& row : rows) {
+    const Bytes der = Seq({Int(1), Octets(row.d), Tlv(0xA0, FromHex("06082a8648ce3d030107")),
+                           Tlv(0xA1, Tlv(0x03, Cat({{0}, g})))});
+    const auto len = static_cast<long>(der.size());
+    const unsigned char *p = der.data(), *q = der.data();
+    BIO* pem = BIO_new(BIO_s_mem());
+    PEM_write_bio(pem, "EC PRIVATE KEY", const_cast<char*>(""), const_cast<uint8_t*>(p), len);
+    Key key(d2i_ECPrivateKey(nullptr, &p, len));
+    EVP_PKEY* auto_key = d2i_AutoPrivateKey(nullptr, &q, len);
+    EVP_PKEY* read = PEM_read_bio_PrivateKey(pem, nullptr, nullptr, nullptr);
+    EXPECT_EQ(row.taken ? 3 : 0, (key != nullptr) + (auto_key != nullptr) + (read != nullptr))
+        << row.what;
+    EXPECT_EQ(!row.taken, QueueHasReason(EC_R_INVALID_PRIVATE_KEY)) << row.what;
+    EVP_PKEY_free(auto_key);
+    EVP_PKEY_free(read);
+    BIO_free(pem);
+  }
+  // On every named curve 1 and n - 1 are written and read back; n is not
+  // written.
+  std::vector<EC_builtin_curve> curves(EC_get_builtin_curves(nullptr, 0));
+  EC_get_builtin_curves(curves.data(), curves.size());
+  for (const EC_builtin_curve& c : curves) {
+    Key k(EC_KEY_new_by_curve_name(c.nid));
+    EC_KEY_set_enc_flags(k.get(), EC_PKEY_NO_PUBKEY);
+    Bn order(BN_new()), less(BN_new());
+    ASSERT_EQ(EC_GROUP_get_order(EC_KEY_get0_group(k.get()), order.get(), nullptr), 1);
+    ASSERT_EQ(BN_sub(less.get(), order.get(), BN_value_one()), 1);
+    for (const BIGNUM* d : {BN_value_one(), static_cast<const BIGNUM*>(less.get())}) {
+      ASSERT_EQ(EC_KEY_set_private_key(k.get(), d), 1);
+      const Bytes der = EncodePrivate(k.get());
+      const unsigned char* p = der.data();
+      EXPECT_NE(Key(d2i_ECPrivateKey(nullptr, &p, static_cast<long>(der.size()))), nullptr)
+          << OBJ_nid2sn(c.nid);
+    }
+    ASSERT_EQ(EC_KEY_set_private_key(k.get(), order.get()), 1);
+    EXPECT_TRUE(EncodePrivate(k.get()).empty()) << OBJ_nid2sn(c.nid);
+    ERR_clear_error();
+  }
 }
 
 // Every allocation of an encoding with explicit parameters may fail: the

@@ -218,8 +218,10 @@ TEST(PbeTable, RefusesWhatItCannotRun) {
 // An iteration count read from the parameters above PKCS5_MAX_FILE_ITER is
 // refused before any digest is finished, by PBES1, PBES2 and the PKCS#12
 // rows (2^31 - 1 held a PKCS#8 file's reader for minutes; a count of 2^32 -
-// 1 ran unclamped, and one past four octets as 1).  A count at the bound is
-// taken: its derivation starts (and is stopped by the counting digest).
+// 1 ran unclamped, and one past four octets as 1), and so is a count whose
+// iterations with a slower digest weigh more than that many of SHA-1 (MD2
+// at the bound held it 39 s).  A count at the bound is taken: its
+// derivation starts (and is stopped by the counting digest).
 TEST(PbeTable, CountsFromParametersAreBounded) {
   Morvane_add_all_ciphers();
   const Bytes salt = Der(0x04, Bytes(8, 1));
@@ -236,6 +238,11 @@ TEST(PbeTable, CountsFromParametersAreBounded) {
       {170, Seq({salt, Int(kBound + 1)}), ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN,
        EVP_R_ITERATION_COUNT_TOO_LARGE},
       {170, Seq({salt, Int(kBound)}), 0, 0, 0},
+      // Weighed by the digest: an MD2 iteration costs 71 of SHA-1, MD5's 1.7.
+      {9, Seq({salt, Int(kBound / 71 + 1)}), ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN,
+       EVP_R_ITERATION_COUNT_TOO_LARGE},
+      {10, Seq({salt, Int(kBound * 10 / 17 + 1)}), ERR_LIB_EVP, EVP_F_PKCS5_PBE_KEYIVGEN,
+       EVP_R_ITERATION_COUNT_TOO_LARGE},
       {161, Pbes2Param(Bytes(8, 1), 0x7FFFFFFF, {}, kAesCbc[0], Bytes(16, 2)), ERR_LIB_EVP,
        EVP_F_PKCS5_V2_PBE_KEYIVGEN, EVP_R_ITERATION_COUNT_TOO_LARGE},
       {161, Pbes2Param(Bytes(8, 1), kBound + 1, {}, kAesCbc[0], Bytes(16, 2)), ERR_LIB_EVP,

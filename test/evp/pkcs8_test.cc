@@ -88,6 +88,8 @@ TEST(Pkcs8, RefusedKeys) {
   } cases[] = {
       {"an unknown algorithm", "300706032a03040500", "0400",
        EVP_R_UNSUPPORTED_PRIVATE_KEY_ALGORITHM, "TYPE=1.2.3.4"},
+      {"an EC key on an unknown curve", "300e06072a8648ce3d020106032a0304", "0400",
+       EVP_R_DECODE_ERROR, nullptr},
       // A key field that holds no encoding is refused, not read.
       {"a NULL key field", kRsaAlg, "0500", EVP_R_DECODE_ERROR, nullptr},
       // OCTET STRING { SEQUENCE { INTEGER 1, INTEGER 2, INTEGER 3 } }

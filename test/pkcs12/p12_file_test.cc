@@ -180,6 +180,17 @@ class Pfx : public testing::Test {
     X509_free(c);
     sk_pop_free(ca, FreeCert);
   }
+  // Parses a PFX under "old", changes its password to "new" and parses the
+  // file again: the re-read PFX.
+  PKCS12* Rekeyed(PKCS12* p12) {
+    ExpectParses(p12, "old", 0);
+    EXPECT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
+        << morvane_test::DrainErrors();
+    p12 = Reread(p12);
+    ExpectParses(p12, "new", 0);
+    return p12;
+  }
+
   EVP_PKEY *ca_key_, *key_, *other_key_;
   X509 *leaf_, *ca_cert_, *other_;
   STACK* ca_;
@@ -386,12 +397,7 @@ TEST_F(Pfx, NewPasswordReachesKeysInNestedBags) {
   ASSERT_NE(nullptr, p12);
   p12 = Reread(p12);
   ASSERT_NE(nullptr, p12);
-  ExpectParses(p12, "old", 0);
-
-  ASSERT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
-      << morvane_test::DrainErrors();
-  p12 = Reread(p12);
-  ExpectParses(p12, "new", 0);
+  p12 = Rekeyed(p12);
   // The nested key keeps its algorithm and iteration count.
   STACK* bags = Bags(p12, 0, "new");
   auto* level1 = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(bags, 1));
@@ -697,6 +703,12 @@ TEST_F(Pfx, ParseRefusesAMacCountAboveTheBound) {
                    {ERR_LIB_PKCS12, PKCS12_F_PKCS12_PARSE, PKCS12_R_MAC_VERIFY_FAILURE}});
   }
   EXPECT_EQ(0, sha1.finals());
+  // A SHA-512 count is weighed as 2.9 SHA-1 counts: past the bound here.
+  ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 2, EVP_sha512()));
+  ASSERT_EQ(1, ASN1_INTEGER_set(p12->mac->iter, PKCS5_MAX_FILE_ITER * 10L / 29 + 1));
+  EXPECT_EQ(0, PKCS12_verify_mac(p12, "pw", -1));
+  EXPECT_ERRORS({{ERR_LIB_PKCS12, PKCS12_F_PKCS12_GEN_MAC, PKCS12_R_ITERATION_COUNT_TOO_LARGE},
+                 {ERR_LIB_PKCS12, PKCS12_F_PKCS12_VERIFY_MAC, PKCS12_R_MAC_GENERATION_ERROR}});
   PKCS12_free(p12);
 }
 
@@ -850,57 +862,69 @@ namespace {
 constexpr long kCap = PKCS5_MAX_FILE_ITER;
 constexpr int kPbe3Des = 146;
 
-// Whether the queue holds "iteration count too large" (of any function);
+// What a call did with a file: read it, refused it for its budget alone
+// (before deriving past the MAC), or started a derivation the counting
+// SHA-1 then stopped.
+enum Verdict { kRead, kRefused, kStarted };
+
+// Whether the queue holds "iteration budget exceeded" and nothing else;
 // empties it.
-bool OverBudget() {
-  bool seen = false;
+bool BudgetAlone() {
+  bool budget = false, other = false;
   unsigned long e;
   while ((e = ERR_get_error()) != 0)
-    seen = seen || (ERR_GET_LIB(e) == ERR_LIB_PKCS12 &&
-                    ERR_GET_REASON(e) == PKCS12_R_ITERATION_COUNT_TOO_LARGE);
-  return seen;
+    (ERR_GET_REASON(e) == PKCS12_R_ITERATION_BUDGET_EXCEEDED ? budget : other) = true;
+  return budget && !other;
 }
 
 }  // namespace
 
-// One budget of iterations, the single count's bound, for the MAC, every
-// safe and every shrouded key of one PKCS12_parse or PKCS12_newpass: a file
-// past it fails before the work past it starts.  The files are made with
-// one iteration and then state the counts of the row, so no row derives
-// anything large; the counting SHA-1 shows what was derived.
+// One budget of iterations, three counts at the bound (what PKCS12_create
+// writes at most: MAC, certificate safe and key), for the MAC, every safe
+// and every shrouded key of one PKCS12_parse or PKCS12_newpass.  The files
+// are made with one iteration and then state the counts of the row; the
+// counting SHA-1 shows what was derived.
 TEST_F(Pfx, OneIterationBudgetPerFile) {
   struct Row {
     int encrypted_safes;
-    long safe_iter, key_iter;
-    bool within;
+    long safe_iter;
+    int keys;
+    long key_iter;
+    bool keys_encrypted;  // the keys in the first encrypted safe, else in the plain one
+    Verdict parse, newpass;
   } const rows[] = {
-      {4, kCap, 1, false},     {8, kCap, 1, false},  {16, kCap, 1, false},
-      {2, kCap / 2, 1, false},  // each count is allowed, their sum is not
-      {0, 1, kCap, false},      // the MAC's one iteration and a key at the bound
-      {2, 1, 1, true},
+      {4, kCap, 1, 1, false, kRefused, kRefused},
+      {8, kCap, 1, 1, false, kRefused, kRefused},
+      {16, kCap, 1, 1, false, kRefused, kRefused},
+      {3, kCap, 1, 1, false, kRefused, kRefused},     // past it by the MAC's one iteration
+      {2, kCap, 1, kCap, false, kRefused, kRefused},  // the key past it
+      {2, kCap, 1, 1, false, kStarted, kStarted},     // the MAC and two counts at the bound
+      {0, 1, 4, kCap, false, kStarted, kRefused},     // the parse decrypts the first key only
+      {1, 1, 4, kCap, true, kStarted, kRefused},      // drawn before any key is decrypted
+      {2, 1, 2, 1, true, kRead, kRead},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << row.encrypted_safes << " safes of " << row.safe_iter
-                                    << ", a key of " << row.key_iter);
-    // A plain safe with the certificate and its key shrouded, then the
-    // encrypted safes holding a certificate each.
-    STACK* bags = nullptr;
-    PKCS12_SAFEBAG* kb = PKCS12_add_key(&bags, key_, 0, 1, kPbe3Des, const_cast<char*>("pw"));
-    ASSERT_NE(nullptr, kb);
-    if (row.key_iter != 1) {  // the key no longer decrypts: the parse must not get to it
+    SCOPED_TRACE(testing::Message() << row.encrypted_safes << " safes of " << row.safe_iter << ", "
+                                    << row.keys << " keys of " << row.key_iter);
+    STACK* keys = nullptr;
+    for (int i = 0; i < row.keys; i++) {
+      PKCS12_SAFEBAG* kb = PKCS12_add_key(&keys, key_, 0, 1, kPbe3Des, const_cast<char*>("pw"));
+      ASSERT_NE(nullptr, kb);
+      if (row.key_iter == 1) continue;  // else the key no longer decrypts
       X509_ALGOR_free(kb->value.shkeybag->algor);
       kb->value.shkeybag->algor =
           PKCS5_pbe_set(kPbe3Des, static_cast<int>(row.key_iter), nullptr, 8);
     }
-    ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
+    STACK* plain = row.keys_encrypted ? nullptr : keys;
+    ASSERT_NE(nullptr, PKCS12_add_cert(&plain, leaf_));
     STACK* safes = nullptr;
-    ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, -1, 0, nullptr));
-    sk_pop_free(bags, FreeBag);
+    ASSERT_EQ(1, PKCS12_add_safe(&safes, plain, -1, 0, nullptr));
+    sk_pop_free(plain, FreeBag);
     for (int i = 0; i < row.encrypted_safes; i++) {
-      STACK* certs = nullptr;
-      ASSERT_NE(nullptr, PKCS12_add_cert(&certs, ca_cert_));
-      ASSERT_EQ(1, PKCS12_add_safe(&safes, certs, kPbe3Des, 1, const_cast<char*>("pw")));
-      sk_pop_free(certs, FreeBag);
+      STACK* bags = i == 0 && row.keys_encrypted ? keys : nullptr;
+      ASSERT_NE(nullptr, PKCS12_add_cert(&bags, ca_cert_));
+      ASSERT_EQ(1, PKCS12_add_safe(&safes, bags, kPbe3Des, 1, const_cast<char*>("pw")));
+      sk_pop_free(bags, FreeBag);
       PKCS7_ENC_CONTENT* ec =
           reinterpret_cast<PKCS7*>(sk_value(safes, i + 1))->d.encrypted->enc_data;
       if (row.safe_iter == 1) continue;
@@ -913,18 +937,20 @@ TEST_F(Pfx, OneIterationBudgetPerFile) {
     ASSERT_EQ(1, PKCS12_set_mac(p12, "pw", -1, nullptr, 0, 1, nullptr));
     const Bytes before = Der(p12);
 
-    sha1_count::Sha1Counter sha1(100000);
+    constexpr int kLimit = 1000;
+    sha1_count::Sha1Counter sha1(kLimit);
+    const auto expect = [&](Verdict v, int result) {
+      EXPECT_EQ(v == kRead ? 1 : 0, result);
+      EXPECT_EQ(v == kRefused, BudgetAlone());
+      EXPECT_TRUE(v != kRefused || sha1.finals() < 100);  // the MAC's iteration or two
+      EXPECT_TRUE(v != kStarted || sha1.finals() > kLimit);
+      sha1.Reset();
+    };
     EVP_PKEY* k = nullptr;
-    EXPECT_EQ(row.within ? 1 : 0, PKCS12_parse(p12, "pw", &k, nullptr, nullptr));
+    expect(row.parse, PKCS12_parse(p12, "pw", &k, nullptr, nullptr));
     EVP_PKEY_free(k);
-    EXPECT_EQ(!row.within, OverBudget());
-    EXPECT_EQ(row.within ? 1 : 0,
-              PKCS12_newpass(p12, const_cast<char*>("pw"), const_cast<char*>("new")));
-    EXPECT_EQ(!row.within, OverBudget());
-    if (!row.within) {
-      EXPECT_EQ(before, Der(p12));
-      EXPECT_LT(sha1.finals(), 100);  // the MAC's iteration or two, nothing of the rest
-    }
+    expect(row.newpass, PKCS12_newpass(p12, const_cast<char*>("pw"), const_cast<char*>("new")));
+    EXPECT_TRUE(row.newpass == kRead || before == Der(p12));
     PKCS12_free(p12);
   }
 }
@@ -932,28 +958,36 @@ TEST_F(Pfx, OneIterationBudgetPerFile) {
 // A shrouded key under PBES2 (as PKCS8_encrypt writes it) parses and takes
 // a new password, staying under PBES2 with its cipher and count.
 TEST_F(Pfx, NewPasswordCarriesAPbes2Key) {
-  PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(key_);
-  ASSERT_NE(nullptr, p8);
-  X509_SIG* sealed = PKCS8_encrypt(-1, EVP_des_ede3_cbc(), "old", -1, nullptr, 0, 3, p8);
-  PKCS8_PRIV_KEY_INFO_free(p8);
-  ASSERT_NE(nullptr, sealed);
-  PKCS12_SAFEBAG* kb = PKCS12_SAFEBAG_new();
-  ASN1_OBJECT_free(kb->type);
-  kb->type = OBJ_nid2obj(151);
-  kb->value.shkeybag = sealed;
-  STACK* bags = sk_new_null();
-  sk_push(bags, reinterpret_cast<char*>(kb));
-  ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
-  PKCS12* p12 = Reread(PlainPfx(bags, "old"));
-  ASSERT_NE(nullptr, p12);
-  ExpectParses(p12, "old", 0);
-  ASSERT_EQ(1, PKCS12_newpass(p12, const_cast<char*>("old"), const_cast<char*>("new")))
-      << morvane_test::DrainErrors();
-  p12 = Reread(p12);
-  ExpectParses(p12, "new", 0);
-  STACK* got = Bags(p12, 0, "new");
-  const X509_ALGOR* alg = reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(got, 0))->value.shkeybag->algor;
-  EXPECT_EQ(161, OBJ_obj2nid(alg->algorithm));
-  sk_pop_free(got, FreeBag);
-  PKCS12_free(p12);
+  // The new encryption keeps the cipher's key length (RC2 at 40 and 64
+  // bits was refused).
+  for (const EVP_CIPHER* cipher :
+       {EVP_des_ede3_cbc(), EVP_rc2_40_cbc(), EVP_rc2_64_cbc(), EVP_aes_256_cbc()}) {
+    SCOPED_TRACE(EVP_CIPHER_key_length(cipher));
+    PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(key_);
+    ASSERT_NE(nullptr, p8);
+    X509_SIG* sealed = PKCS8_encrypt(-1, cipher, "old", -1, nullptr, 0, 3, p8);
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    ASSERT_NE(nullptr, sealed);
+    PKCS12_SAFEBAG* kb = PKCS12_SAFEBAG_new();
+    ASN1_OBJECT_free(kb->type);
+    kb->type = OBJ_nid2obj(151);
+    kb->value.shkeybag = sealed;
+    STACK* bags = sk_new_null();
+    sk_push(bags, reinterpret_cast<char*>(kb));
+    ASSERT_NE(nullptr, PKCS12_add_cert(&bags, leaf_));
+    PKCS12* p12 = Reread(PlainPfx(bags, "old"));
+    ASSERT_NE(nullptr, p12);
+    p12 = Rekeyed(p12);
+    STACK* got = Bags(p12, 0, "new");
+    const X509_ALGOR* alg =
+        reinterpret_cast<PKCS12_SAFEBAG*>(sk_value(got, 0))->value.shkeybag->algor;
+    EXPECT_EQ(161, OBJ_obj2nid(alg->algorithm));
+    EVP_CIPHER_CTX ctx;
+    EVP_CIPHER_CTX_init(&ctx);
+    EXPECT_EQ(1, EVP_PBE_CipherInit(alg->algorithm, "new", -1, alg->parameter, &ctx, 0));
+    EXPECT_EQ(EVP_CIPHER_key_length(cipher), EVP_CIPHER_CTX_key_length(&ctx));
+    EVP_CIPHER_CTX_cleanup(&ctx);
+    sk_pop_free(got, FreeBag);
+    PKCS12_free(p12);
+  }
 }
