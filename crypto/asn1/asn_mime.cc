@@ -280,6 +280,34 @@ void free_parts(STACK* parts) {
   sk_pop_free(parts, free_part);
 }
 
+// The stream a message is read from: the caller's, or, when the caller's
+// chain has no line reads of its own (a descriptor, a socket, a stream
+// pair), a buffer filter in front of it, so that lines cost one call per
+// line, not per byte.  The reader owns the rest of the stream (the base64
+// part, the multipart body, the text), so the buffer may read ahead past
+// the message.  The filter is linked to the caller's stream without taking
+// it into a chain: the caller's chain stays as it was.
+class MessageSource {
+ public:
+  explicit MessageSource(BIO* in) : in_(in) {
+    if (!morvane::internal::has_line_reads(in) && (buf_ = BIO_new(BIO_f_buffer())) != nullptr)
+      buf_->next_bio = in;
+  }
+  ~MessageSource() {
+    if (buf_ == nullptr) return;
+    buf_->next_bio = nullptr;
+    BIO_free(buf_);
+  }
+  MessageSource(const MessageSource&) = delete;
+  MessageSource& operator=(const MessageSource&) = delete;
+
+  BIO* bio() const { return buf_ != nullptr ? buf_ : in_; }
+
+ private:
+  BIO* in_;
+  BIO* buf_ = nullptr;
+};
+
 bool is_type(const char* value, const char* a, const char* b) {
   return strcmp(value, a) == 0 || strcmp(value, b) == 0;
 }
@@ -335,8 +363,10 @@ int int_smime_write_ASN1(BIO* bio, ASN1_VALUE* val, BIO* data, int flags, int ct
 }
 
 /* see morvane/asn1.h */
-ASN1_VALUE* SMIME_read_ASN1(BIO* bio, BIO** bcont, const ASN1_ITEM* it) {
+ASN1_VALUE* SMIME_read_ASN1(BIO* in, BIO** bcont, const ASN1_ITEM* it) {
   if (bcont != nullptr) *bcont = nullptr;
+  const MessageSource source(in);
+  BIO* const bio = source.bio();
   STACK* headers = mime_parse_hdr(bio, ASN1_F_SMIME_READ_ASN1);
   if (headers == nullptr) {
     ASN1err(ASN1_F_SMIME_READ_ASN1, ASN1_R_MIME_PARSE_ERROR);
@@ -465,7 +495,9 @@ int SMIME_crlf_copy(BIO* in, BIO* out, int flags) {
 }
 
 /* see morvane/asn1.h */
-int SMIME_text(BIO* in, BIO* out) {
+int SMIME_text(BIO* bio, BIO* out) {
+  const MessageSource source(bio);
+  BIO* const in = source.bio();
   STACK* headers = mime_parse_hdr(in, ASN1_F_SMIME_TEXT);
   if (headers == nullptr) {
     ASN1err(ASN1_F_SMIME_TEXT, ASN1_R_MIME_PARSE_ERROR);

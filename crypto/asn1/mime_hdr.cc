@@ -147,7 +147,7 @@ STACK* mime_parse_hdr(BIO* bio, int func) {
   }
   Section section{headers};
   int len;
-  while ((len = morvane::internal::read_line(bio, line, kMimeHeaderLine)) > 0) {
+  while ((len = morvane::internal::read_line(bio, line, kMimeHeaderLine, true)) > 0) {
     if (line[0] == '\0' || line[0] == '\r' || line[0] == '\n') break;  // end of the headers
     State state = section.latest != nullptr && is_space(line[0]) ? kName : kStart;
     State saved = kStart;

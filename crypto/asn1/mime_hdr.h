@@ -27,8 +27,8 @@ struct MIME_HEADER {
 // Lines are read in pieces of at most this many bytes, and a terminating zero.
 constexpr int kMimeLine = 1024;
 
-// A header line, joined from its pieces, holds at most this many bytes with
-// its line end and a terminating zero.
+// A header line, joined from its pieces, holds at most this many bytes
+// with a terminating zero: 65,535 without its line end (LF or CR LF).
 constexpr int kMimeHeaderLine = 65536;
 
 // The most headers and parameters, together, that one header section may

@@ -23,6 +23,7 @@ namespace {
 
 using morvane::bio::ClearRetry;
 using morvane::bio::Forward;
+using morvane::bio::PassOn;
 using morvane::bio::StopResult;
 
 constexpr int kDefaultSize = 10240;  // resizing never goes below
@@ -116,15 +117,12 @@ int linebuffer_write(BIO* b, const char* in, int inl) {
 
 int linebuffer_read(BIO* b, char* out, int outl) {
   if (out == nullptr || b->next_bio == nullptr) return 0;
-  int r = BIO_read(b->next_bio, out, outl);
-  ClearRetry(b);
-  BIO_copy_next_retry(b);
-  return r;
+  return PassOn(b, BIO_read(b->next_bio, out, outl));
 }
 
 int linebuffer_gets(BIO* b, char* buf, int size) {
   if (b->next_bio == nullptr) return 0;
-  return BIO_gets(b->next_bio, buf, size);
+  return PassOn(b, BIO_gets(b->next_bio, buf, size));
 }
 
 int linebuffer_puts(BIO* b, const char* str) {

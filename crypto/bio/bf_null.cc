@@ -15,6 +15,7 @@
 namespace {
 
 using morvane::bio::ClearRetry;
+using morvane::bio::PassOn;
 
 // ---- pass-through operations (both filters) --------------------------------
 
@@ -24,26 +25,20 @@ int nullf_free(BIO* b) { return b == nullptr ? 0 : 1; }
 
 int nullf_read(BIO* b, char* out, int outl) {
   if (out == nullptr || b->next_bio == nullptr) return 0;
-  int r = BIO_read(b->next_bio, out, outl);
-  ClearRetry(b);
-  BIO_copy_next_retry(b);
-  return r;
+  return PassOn(b, BIO_read(b->next_bio, out, outl));
 }
 
 int nullf_write(BIO* b, const char* in, int inl) {
   if (in == nullptr || inl <= 0 || b->next_bio == nullptr) return 0;
-  int r = BIO_write(b->next_bio, in, inl);
-  ClearRetry(b);
-  BIO_copy_next_retry(b);
-  return r;
+  return PassOn(b, BIO_write(b->next_bio, in, inl));
 }
 
 int nullf_gets(BIO* b, char* buf, int size) {
-  return b->next_bio != nullptr ? BIO_gets(b->next_bio, buf, size) : 0;
+  return b->next_bio != nullptr ? PassOn(b, BIO_gets(b->next_bio, buf, size)) : 0;
 }
 
 int nullf_puts(BIO* b, const char* str) {
-  return b->next_bio != nullptr ? BIO_puts(b->next_bio, str) : 0;
+  return b->next_bio != nullptr ? PassOn(b, BIO_puts(b->next_bio, str)) : 0;
 }
 
 long nullf_ctrl(BIO* b, int cmd, long num, void* ptr) {
@@ -108,9 +103,7 @@ int nbiof_read(BIO* b, char* out, int outl) {
     BIO_set_retry_read(b);
     return -1;
   }
-  int r = BIO_read(b->next_bio, out, outl);
-  if (r < 0) BIO_copy_next_retry(b);
-  return r;
+  return PassOn(b, BIO_read(b->next_bio, out, outl));
 }
 
 int nbiof_write(BIO* b, const char* in, int inl) {
@@ -130,11 +123,8 @@ int nbiof_write(BIO* b, const char* in, int inl) {
     BIO_set_retry_write(b);
     return -1;
   }
-  int r = BIO_write(b->next_bio, in, inl);
-  if (r < 0) {
-    BIO_copy_next_retry(b);
-    nt->lwn = inl;
-  }
+  const int r = PassOn(b, BIO_write(b->next_bio, in, inl));
+  if (r < 0) nt->lwn = inl;
   return r;
 }
 

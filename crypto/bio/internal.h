@@ -73,12 +73,25 @@ inline char* NewFilterBuffer(long size, int func) {
   return p;
 }
 
+// A 0 from a next stream that asks to retry is no end: -1 (the retry flags
+// of `b` already taken over).
+inline int RetryIsNoEnd(BIO* b, int r) {
+  return r == 0 && BIO_should_retry(b) ? -1 : r;
+}
+
 // The next stream returned r <= 0 after `moved` bytes of this call went
 // through: take over its retry condition and report the bytes first.
 inline int StopResult(BIO* b, int r, int moved) {
   BIO_copy_next_retry(b);
-  if (r < 0 && moved == 0) return r;
-  return moved;
+  return moved > 0 ? moved : RetryIsNoEnd(b, r);
+}
+
+// The result `r` of the next stream for an operation passed straight on:
+// its retry condition becomes this stream's.
+inline int PassOn(BIO* b, int r) {
+  ClearRetry(b);
+  BIO_copy_next_retry(b);
+  return RetryIsNoEnd(b, r);
 }
 
 // Passes a control command on to the next stream; 0 without one.

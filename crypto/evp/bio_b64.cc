@@ -485,7 +485,7 @@ int b64_read(BIO* b, char* out, int outl) {
     EVPerr(EVP_F_B64_READ, EVP_R_DECODE_ERROR);
     ctx->failed = 2;
   }
-  return ret_code;
+  return morvane::bio::RetryIsNoEnd(b, ret_code);
 }
 
 long b64_ctrl(BIO* b, int cmd, long num, void* ptr) {

@@ -115,8 +115,9 @@ int enc_read(BIO* b, char* out, int outl) {
     ctx->buf_off = 0;
     if (i <= 0) {
       if (BIO_should_retry(b->next_bio)) {
-        // Nothing now: the source's own result, never the filter's state.
-        if (ret == 0) ret = i;
+        // Nothing now: the source's own result, never the filter's state
+        // (and never an end).
+        if (ret == 0) ret = i < 0 ? i : -1;
         waiting = true;
         break;
       }

@@ -257,6 +257,7 @@ int ok_read(BIO* b, char* out, int outl) {
   OkCtx* ctx = state(b);
   if (out == nullptr || ctx == nullptr || b->next_bio == nullptr || !b->init) return 0;
   int ret = 0;
+  int last = 0;  // the source's result that stopped the read
   while (outl > 0) {
     if (ctx->blockout) {
       size_t i = ctx->buf_len - ctx->buf_off;
@@ -287,13 +288,17 @@ int ok_read(BIO* b, char* out, int outl) {
     if (i <= 0) {
       // A source that ends inside the handshake or a block cut the stream.
       if (i == 0 && !BIO_should_retry(b->next_bio) && ctx->buf_len != 0) ctx->cont = 0;
+      last = i;
       break;
     }
     ctx->buf_len += static_cast<size_t>(i);
   }
   BIO_clear_retry_flags(b);
+  if (ret > 0) return ret;
+  // A stream that failed a check, or was cut, has no clean end.
+  if (ctx->cont <= 0) return -1;
   BIO_copy_next_retry(b);
-  return ret;
+  return morvane::bio::RetryIsNoEnd(b, last);
 }
 
 int ok_write(BIO* b, const char* data, int inl) {
@@ -311,7 +316,7 @@ int ok_write(BIO* b, const char* data, int inl) {
       if (i <= 0) {
         BIO_copy_next_retry(b);
         if (!BIO_should_retry(b)) ctx->cont = 0;
-        return i;
+        return i < 0 ? i : -1;  // nothing written is no success
       }
       ctx->buf_off += static_cast<size_t>(i);
     }

@@ -7,6 +7,8 @@
 #include <morvane/bio.h>
 #include <morvane/evp.h>
 
+#include "bio/internal.h"
+
 namespace morvane::evp {
 
 // The length of a pass phrase given as (pass, passlen): 0 for a null pass,
@@ -102,7 +104,7 @@ struct Pending {
       const int i = BIO_write(b->next_bio, buf + off, len - off);
       if (i <= 0) {
         BIO_copy_next_retry(b);
-        *result = i;
+        *result = morvane::bio::RetryIsNoEnd(b, i);
         return false;
       }
       off += i;

@@ -53,9 +53,11 @@ inline int gets_or_fail(BIO* b, char* buf, int size) {
   return n;
 }
 
-// BIO_read by the rule above.
+// BIO_read by the rule above; a stream that claims more than `len` bytes is
+// taken at `len`, so that no caller reads past its buffer.
 inline int read_or_fail(BIO* b, void* buf, int len) {
-  return read_or_fail(b, [&] { return BIO_read(b, buf, len); });
+  const int n = read_or_fail(b, [&] { return BIO_read(b, buf, len); });
+  return n > len ? len : n;
 }
 
 }  // namespace morvane::internal

@@ -223,7 +223,7 @@ int OBJ_create_objects(BIO* in) {
   for (;;) {
     // A read that fails is no end of the list, and a line too long for the
     // buffer is no shorter line: both say so.
-    const int n = morvane::internal::read_line(in, line, sizeof line);
+    const int n = morvane::internal::read_line(in, line, sizeof line, true);
     if (n == morvane::internal::kLineTooLong)
       OBJerr(0, OBJ_R_LINE_TOO_LONG);
     else if (n < 0)

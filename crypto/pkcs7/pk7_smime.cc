@@ -85,6 +85,7 @@ bool copy_content(BIO* chain, BIO* out, int func, int* last = nullptr) {
   char buf[kChunk];
   int n = 0;
   while ((n = BIO_read(chain, buf, sizeof buf)) > 0) {
+    if (n > static_cast<int>(sizeof buf)) n = sizeof buf;  // a stream may not claim more
     if (out != nullptr && BIO_write(out, buf, n) != n) {
       PKCS7err(func, PKCS7_R_CONTENT_WRITE_ERROR);
       return false;

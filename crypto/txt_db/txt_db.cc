@@ -171,8 +171,11 @@ TXT_DB* TXT_DB_read(BIO* in, int num) {
       }
       size += kBufSize;
     }
+    // The stream is given one byte less than the room: a stream that fills
+    // what it is given, terminator or not, still leaves text behind.
     buf->data[offset] = '\0';
-    const int got = morvane::internal::gets_or_fail(in, &buf->data[offset], size - offset);
+    buf->data[size - 1] = '\0';
+    const int got = morvane::internal::gets_or_fail(in, &buf->data[offset], size - offset - 1);
     const int piece = static_cast<int>(strlen(&buf->data[offset]));
     // Only the end of the input ends the file: a failed read, or a NUL that
     // would cut its line short, fails the read.

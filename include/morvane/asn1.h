@@ -721,10 +721,14 @@ MORVANE_EXPORT int int_smime_write_ASN1(BIO *bio, ASN1_VALUE *val, BIO *data, in
  * caller frees.  Delimiters count only at the start of a line, and content
  * lines of any length keep every byte but the CRs and LF that end them.
  * Header lines are whole however the stream hands them out, and lines are
- * read to the end of the input as SMIME_crlf_copy reads it.  Null on failure
+ * read to the end of the input as SMIME_crlf_copy reads it.  A chain
+ * without line reads of its own (descriptor, socket, stream pair, also
+ * behind the null or line-buffer filter) is read through a buffer filter
+ * of the reader's: the reader owns the rest of the stream and may take
+ * bytes past the message from it.  Null on failure
  * ("mime parse error", also for a header section of more than 10,000
  * headers and parameters, or after "header too long" for a header line over
- * 65,535 bytes; "no content type", "invalid mime type",
+ * 65,535 bytes without its LF or CR LF; "no content type", "invalid mime type",
  * "no multipart boundary", "no multipart body failure" unless there are
  * exactly two parts and a closing delimiter (a third part is refused as it
  * starts), "mime sig parse error", "no sig content type", "sig invalid mime
@@ -746,8 +750,10 @@ MORVANE_EXPORT int SMIME_crlf_copy(BIO *in, BIO *out, int flags);
  * 10,000 headers and parameters, "mime no content type",
  * "invalid mime type" with "type: " and the type otherwise; "stream read
  * error" and "mime parse error" for a read of the headers that fails, "header
- * too long" and "mime parse error" for a header line over 65,535 bytes).
- * Header lines are whole however the stream hands them out.  The rest is
+ * too long" and "mime parse error" for a header line over 65,535 bytes
+ * without its LF or CR LF).  Header lines are whole however the stream
+ * hands them out; a chain without line reads is read through a buffer
+ * filter of the reader's, as by SMIME_read_ASN1.  The rest is
  * read to its end as SMIME_crlf_copy reads it: 1, or 0 when a read fails
  * ("stream read error") or a write fails. */
 MORVANE_EXPORT int SMIME_text(BIO *in, BIO *out);
@@ -828,7 +834,11 @@ MORVANE_EXPORT int i2a_ASN1_STRING(BIO *bp, ASN1_STRING *a, int type);
  * STRING: up to the last other character after the first), a backslash at
  * its end continuing the value.  A line is whole however the stream hands it
  * out: the text up to a line feed or the end of the input, which must fit in
- * size - 1 octets (its line feed may be left out).  The INTEGER and
+ * size - 1 octets (its line feed may be left out).  Nothing is written
+ * outside buf, whatever the stream returns.  A chain without line reads
+ * of its own (descriptor, socket, stream pair) is read a byte a call, so
+ * that nothing past the value is taken from it: put a buffer filter in
+ * front of such a stream to read it faster.  The INTEGER and
  * ENUMERATED readers set the type and drop a leading "00"; a2i_ASN1_STRING
  * accepts an empty input as an empty value.  1, or 0 with "short line", "odd
  * number of chars", "non hex characters", "malloc failure", "too long" for a

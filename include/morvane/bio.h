@@ -458,7 +458,8 @@ MORVANE_EXPORT BIO_METHOD *BIO_f_buffer(void);
 /* The line-buffer filter holds output (10240 bytes to begin with) until a
  * line is complete, then passes it on joined to what it held, so the next
  * stream gets one write per line; a tail longer than the buffer goes straight
- * through.  Reads and gets pass through.  BIO_CTRL_FLUSH sends the held
+ * through.  Reads and gets pass through with the next stream's retry flags
+ * (a 0 with a retry asked for becomes -1).  BIO_CTRL_FLUSH sends the held
  * output; BIO_C_SET_BUFF_SIZE grows the buffer, keeping its content;
  * BIO_eof is 0 while output is held, else the next stream's answer. */
 MORVANE_EXPORT BIO_METHOD *BIO_f_linebuffer(void);
@@ -484,7 +485,9 @@ typedef struct bio_f_buffer_ctx_struct {
 
 /* ---- test filters ------------------------------------------------------- */
 /* The NULL filter passes every operation to the next stream unchanged (its
- * BIO_CTRL_DUP fails).  The non-blocking test filter does the same except
+ * BIO_CTRL_DUP fails): reads, writes, gets and puts take over the next
+ * stream's retry flags (a 0 with a retry asked for becomes -1, as every
+ * filter gives).  The non-blocking test filter does the same except
  * that reads and writes move random pieces of 1 to 7 bytes, and about one
  * call in eight returns -1 with retry read or retry write set without
  * touching the next stream; after the next stream refused a write, the same

@@ -533,14 +533,24 @@ MORVANE_EXPORT int EVP_DecodeBlock(unsigned char *t, const unsigned char *f, int
  * either direction, are no end, whatever its source says.
  *
  * "message digest" digests what passes either way after BIO_set_md;
- * BIO_gets with room for the digest finishes it into the buffer.
+ * BIO_gets with room for the digest and a terminator (a size above the
+ * digest's) finishes the digest into the buffer, the terminator after it,
+ * and returns the digest's size; a smaller size gives -1 and the digest
+ * runs on.  The digest handed out is not there again: BIO_gets gives 0
+ * until more data passes or the digest is set again (or reset).
  *
  * "reliable" cuts a stream into blocks of at most 4096 bytes, each sealed
  * with a digest after a digest handshake (BIO_set_md names the digest: one
  * of the built-in descriptions but the null one, else 0); the reader stops at the first block
  * that does not check, and BIO_ctrl(b, BIO_CTRL_INFO, 0, NULL) then gives 0
- * (and BIO_eof 1: it delivers nothing more).
- * A writer must be flushed to send its last block. */
+ * (and BIO_eof 1: it delivers nothing more).  Its reads then give -1, also
+ * after a source that ends inside the handshake or a block: only a stream
+ * that ends between blocks ends with 0.
+ * A writer must be flushed to send its last block.
+ *
+ * Every filter passes on the retry of its source: when the source asks to
+ * retry and the filter has nothing to give, the result is -1 with the
+ * source's retry flags, never 0. */
 MORVANE_EXPORT BIO_METHOD *BIO_f_base64(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_cipher(void);
 MORVANE_EXPORT BIO_METHOD *BIO_f_md(void);

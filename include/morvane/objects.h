@@ -86,11 +86,14 @@ MORVANE_EXPORT ASN1_OBJECT *OBJ_dup(const ASN1_OBJECT *o);
  * OBJ_create_objects reads lines "OID short-name long name" until a line
  * that does not start with a letter or digit, or a failure; returns the count
  * created.  A line is whole, however the stream hands it out: the text up to
- * a line feed or the end of the input, at most 511 characters (a longer line
- * stops the reading with "line too long").  A read of the stream that fails,
- * or a stream not at its end that still has nothing after 16 retries in a
- * row, queues "BIO lib"; a retry from a stream at its end that holds no
- * pending data is the end.  OBJ_cleanup frees every
+ * a line feed or the end of the input, at most 511 characters without its
+ * LF or CR LF (a longer line stops the reading with "line too long"); a
+ * chain without line reads of its own (descriptor, socket, stream pair) is
+ * read a byte a call, so that nothing past the list is taken from it: put a
+ * buffer filter in front of such a stream to read it faster.  A read of the
+ * stream that fails, or a stream not at its end that still has nothing
+ * after 16 retries in a row, queues "BIO lib"; a retry from a stream at its
+ * end that holds no pending data is the end.  OBJ_cleanup frees every
  * added object it allocated. */
 MORVANE_EXPORT int OBJ_new_nid(int num);
 MORVANE_EXPORT int OBJ_add_object(const ASN1_OBJECT *obj);

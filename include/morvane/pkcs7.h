@@ -392,7 +392,8 @@ MORVANE_EXPORT ASN1_OCTET_STRING *PKCS7_digest_from_attributes(STACK *sk);
  * the content in `data`, or 0 ("decrypt error" also when the last block did
  * not decrypt).  SMIME_write_PKCS7 writes an S/MIME message (multipart/signed
  * with PKCS7_FLAG_DETACHED and data); SMIME_read_PKCS7 reads one, storing the
- * detached content stream through bcont. */
+ * detached content stream through bcont, as SMIME_read_ASN1 reads (it owns
+ * the rest of the stream and may read past the message). */
 MORVANE_EXPORT PKCS7 *PKCS7_sign(X509 *signcert, EVP_PKEY *pkey, STACK *certs, BIO *data,
                                  int flags);
 MORVANE_EXPORT int PKCS7_verify(PKCS7 *p7, STACK *certs, X509_STORE *store, BIO *indata,

@@ -3,12 +3,16 @@
 // the whole text in one memory stream, and a line too long for the reader's
 // buffer fails with a reason.
 
+#include <string.h>
+
 #include <string>
 
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/err.h>
+#include <morvane/evp.h>
+#include <morvane/objects.h>
 #include <morvane/x509.h>
 
 #include "last_error.h"
@@ -50,6 +54,16 @@ std::string Read(BIO* in) {
   ASN1_item_free(v, &X509_ALGOR_it);
   BIO_free(cont);
   return r + ":" + std::to_string(LastAsn1Error().first);
+}
+
+// A source whose line reads fill the whole buffer with "0", without a
+// terminator, and never end.
+BIO* NewFilling() {
+  static BIO_METHOD m = {BIO_TYPE_SOURCE_SINK | 0x7d, "filling"};
+  m.bread = m.bgets = [](BIO*, char* buf, int size) { return memset(buf, '0', size), size; };
+  m.ctrl = [](BIO*, int, long, void*) { return 0L; };
+  m.create = [](BIO* b) { return b->init = 1; };
+  return BIO_new(&m);
 }
 
 const std::string kDigits70 = "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F20212223";
@@ -95,6 +109,31 @@ TEST(LineRead, PiecesGiveTheWholeLine) {
   }
 }
 
+// Over a digest filter (the digest, then nothing) and a source that fills
+// whatever it is given: every reader stays inside its buffer (the caller's
+// of each size, the object list's and the MIME header's) and returns.
+TEST(LineRead, ReadersStayInTheirBuffers) {
+  for (const bool digest : {true, false}) {
+    const auto once = [&](auto run) {
+      BIO* b = digest
+                   ? BIO_push(BIO_new(BIO_f_md()), BIO_new_mem_buf(const_cast<char*>("0A0B\n"), 5))
+                   : NewFilling();
+      BIO_set_md(b, EVP_sha1());
+      const auto r = run(b);
+      BIO_free_all(b);
+      return r;
+    };
+    for (int size = 1; size <= 600; size++) {
+      for (A2i a2i : {a2i_ASN1_INTEGER, a2i_ASN1_ENUMERATED, a2i_ASN1_STRING})
+        EXPECT_EQ('0', once([&](BIO* b) { return ReadHex(a2i, b, size); })[0]) << size;
+    }
+    EXPECT_EQ(0, once(OBJ_create_objects));
+    EXPECT_EQ('0', once(Text)[0]);
+    EXPECT_EQ('n', once(Read)[0]);
+  }
+  ERR_clear_error();
+}
+
 // A line that does not fit the caller's buffer (with its terminator) fails
 // with "too long"; one whose line feed alone does not fit is whole.
 TEST(LineRead, HexLinesLongerThanTheBufferFail) {
@@ -123,7 +162,8 @@ TEST(LineRead, HexLinesLongerThanTheBufferFail) {
   }
 }
 
-// A header line longer than the header reader holds fails the headers.
+// A header line longer than the header reader holds (65,535 bytes without
+// its line end) fails the headers.
 TEST(LineRead, HeaderLinesLongerThanTheReaderFail) {
   const std::string text = "Content-Type: text/plain\nX: " + std::string(70000, 'x') + "\n\nbody";
   BIO* in = BIO_new_mem_buf(const_cast<char*>(text.data()), static_cast<int>(text.size()));
@@ -131,6 +171,11 @@ TEST(LineRead, HeaderLinesLongerThanTheReaderFail) {
   EXPECT_EQ(0, SMIME_text(in, out));
   EXPECT_ERRORS({{ERR_LIB_ASN1, ASN1_F_SMIME_TEXT, ASN1_R_HEADER_TOO_LONG},
                  {ERR_LIB_ASN1, ASN1_F_SMIME_TEXT, ASN1_R_MIME_PARSE_ERROR}});
+  BIO_free(in);
+  // 65,535 bytes without the CR LF that ends them: whole.
+  const std::string crlf = "Content-Type: text/plain\r\nX: " + std::string(65532, 'x') + "\r\n\r\n";
+  in = BIO_new_mem_buf(const_cast<char*>(crlf.data()), static_cast<int>(crlf.size()));
+  EXPECT_EQ(1, SMIME_text(in, out));
   BIO_free(out);
   BIO_free(in);
 }

@@ -68,6 +68,9 @@ TEST_P(Filter, LinesAndControlsPassThrough) {
   EXPECT_EQ(BIO_pending(f), 11);  // answered by the next stream
   EXPECT_EQ(BIO_gets(f, buf, sizeof(buf)), 7);
   EXPECT_STREQ(buf, "a line\n");
+  Script(next).read_script = {ScriptStep::Retry()};
+  EXPECT_EQ(BIO_gets(f, buf, sizeof(buf)), -1);  // with the next stream's retry
+  EXPECT_TRUE(BIO_should_retry(f));
   EXPECT_EQ(BIO_puts(f, "a whole line, not split\n"), 24);
   EXPECT_EQ(Script(next).output, "a whole line, not split\n");
   EXPECT_EQ(Script(next).writes, 1);

@@ -440,9 +440,12 @@ TEST(DigestFilter, GetsNeedsRoomAndLeavesTheDigestRunning) {
   ASSERT_EQ(BIO_set_md(c.filter, EVP_sha1()), 1);
   EXPECT_EQ(c.Write("ab"), 2);
   char md[EVP_MAX_MD_SIZE];
-  EXPECT_EQ(BIO_gets(c.filter, md, 19), 0);
+  EXPECT_EQ(BIO_gets(c.filter, md, 19), -1);
+  EXPECT_EQ(BIO_gets(c.filter, md, 20), -1);  // no room for the terminator
   EXPECT_EQ(c.Write("c"), 1);
-  ASSERT_EQ(BIO_gets(c.filter, md, sizeof(md)), 20);
+  ASSERT_EQ(BIO_gets(c.filter, md, 21), 20);
+  EXPECT_EQ(md[20], '\0');
+  EXPECT_EQ(BIO_gets(c.filter, md + 32, 32), 0);  // handed out once
   // FIPS 180-2, Appendix A.1: SHA-1("abc").
   EXPECT_EQ(Str(morvane_test::Bytes(md, md + 20)),
             Str(FromHex("a9993e364706816aba3e25717850c26c9cd0d89d")));

@@ -165,6 +165,7 @@ TEST(ObjAdded, BuiltInAndCallerObjectsSurviveCleanup) {
 }
 
 TEST(ObjAdded, CreateObjectsReadsUpToACommentLine) {
+  const std::string ln498(498, 'L');
   const struct {
     std::string text;
     int count;
@@ -172,6 +173,7 @@ TEST(ObjAdded, CreateObjectsReadsUpToACommentLine) {
   } kCases[] = {
       {"1.2.3.4 short a long name\n# stop\n1.2.3.5 more\n", 1, "a long name"},
       {"1.2.3.6 s6 l6\n1.2.3.7 s7 last line", 2, "last line"},  // no final newline
+      {"1.2.3.30 s30 " + ln498 + "\r\n", 1, ln498.c_str()},     // 511 characters and CR LF
       {"1.2.3.8\r\n\n1.2.3.9 s9\n", 1, nullptr},
   };
   for (const auto& c : kCases) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <morvane/asn1.h>
 #include <morvane/bio.h>
 #include <morvane/conf.h>
 #include <morvane/err.h>
@@ -18,6 +19,7 @@
 #include <morvane/x509.h>
 
 #include "cert_builder.h"
+#include "scripted_stream.h"
 #include "test_support.h"
 
 namespace {
@@ -26,21 +28,32 @@ const unsigned char kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 1
 
 // `text` as the middle filter writes it (without its last line feed when
 // `cut`), in a memory stream read through that filter and a buffer filter.
-BIO* Chain(const std::string& text, bool cipher, int eof_return, bool cut) {
-  BIO* w = BIO_push(BIO_new(cipher ? BIO_f_cipher() : BIO_f_base64()), BIO_new(BIO_s_mem()));
+// Ways 0 to 3: base64 or cipher (odd), the memory stream's end a retry or
+// (2, 3) 0; 4 and 5: the reliable filter over a source that ends after its
+// text, or holds half of it and then asks to retry; 6 and 7: the null or
+// line-buffer filter alone over a memory stream at its default end.
+BIO* Chain(const std::string& text, int way, bool cut) {
+  const bool cipher = way == 1 || way == 3, reliable = way == 4 || way == 5;
+  BIO_METHOD* meth = cipher ? BIO_f_cipher() : reliable ? BIO_f_reliable() : BIO_f_base64();
+  BIO* w = BIO_push(BIO_new(meth), BIO_new(BIO_s_mem()));
   BIO_set_cipher(w, EVP_aes_128_cbc(), kKey, kKey, 1);
-  if (!text.empty()) BIO_write(w, text.data(), static_cast<int>(text.size()));
+  BIO_set_md(w, EVP_sha1());
+  if (!text.empty() && way < 6) BIO_write(w, text.data(), static_cast<int>(text.size()));
   EXPECT_EQ(BIO_flush(w), 1);
   char* p = nullptr;
   const long len = BIO_get_mem_data(BIO_next(w), &p);
-  std::string wire(p, static_cast<size_t>(len));
-  if (!cipher && cut && !wire.empty()) wire.pop_back();
+  std::string wire = way < 6 ? std::string(p, static_cast<size_t>(len)) : text;
+  if ((way == 0 || way == 2) && cut && !wire.empty()) wire.pop_back();
   BIO_free_all(w);
-  BIO* mem = BIO_new(BIO_s_mem());
-  BIO_write(mem, wire.data(), static_cast<int>(wire.size()));
-  if (eof_return == 0) BIO_set_mem_eof_return(mem, 0);
-  BIO* mid = BIO_new(cipher ? BIO_f_cipher() : BIO_f_base64());
+  BIO* mem = reliable ? morvane_test::NewScriptedSource(way == 4 ? wire : wire.substr(0, len / 2),
+                                                        {}, way == 4)
+                      : BIO_new(BIO_s_mem());
+  if (!reliable) BIO_write(mem, wire.data(), static_cast<int>(wire.size()));
+  if (way == 2 || way == 3) BIO_set_mem_eof_return(mem, 0);
+  if (way >= 6) return BIO_push(BIO_new(way == 6 ? BIO_f_null() : BIO_f_linebuffer()), mem);
+  BIO* mid = BIO_new(meth);
   BIO_set_cipher(mid, EVP_aes_128_cbc(), kKey, kKey, 0);
+  BIO_set_md(mid, EVP_sha1());
   return BIO_push(BIO_new(BIO_f_buffer()), BIO_push(mid, mem));
 }
 
@@ -91,15 +104,13 @@ TEST(FilterChains, LoadersReadTheWholeTextOrFail) {
     }
     const int n_certs = 1 + static_cast<int>(rng() % 3);
     for (int i = 0; i < n_certs; i++) certs += (rng() % 2 ? "junk line\n" : "") + pems[i];
-    for (const int way : {0, 1, 2, 3}) {
-      const bool cipher = way & 1;
-      const int eof_return = way & 2 ? 0 : -1;
+    for (int way = 0; way < 8; way++) {
       const bool cut = rng() % 2 != 0;
-      const bool whole = !cipher || eof_return == 0;  // else the chain keeps a block
-      SCOPED_TRACE(testing::Message() << "round " << round << (cipher ? " cipher" : " base64")
-                                      << " end " << eof_return << (cut ? " cut" : ""));
+      const bool whole = way != 1 && way != 5;  // else the chain keeps a block, or half
+      SCOPED_TRACE(testing::Message()
+                   << "round " << round << " way " << way << (cut ? " cut" : ""));
       ERR_clear_error();
-      BIO* b = Chain(conf, cipher, eof_return, cut);
+      BIO* b = Chain(conf, way, cut);
       CONF* c = NCONF_new(nullptr);
       long eline = 0;
       ASSERT_EQ(NCONF_load_bio(c, b, &eline), whole ? 1 : 0);
@@ -112,7 +123,7 @@ TEST(FilterChains, LoadersReadTheWholeTextOrFail) {
       BIO_free_all(b);
 
       ERR_clear_error();
-      b = Chain(db, cipher, eof_return, cut);
+      b = Chain(db, way, cut);
       TXT_DB* t = TXT_DB_read(b, 3);
       ASSERT_EQ(t != nullptr, whole);
       for (int i = 0; t != nullptr && i < 3 * rows; i++) {
@@ -123,7 +134,7 @@ TEST(FilterChains, LoadersReadTheWholeTextOrFail) {
       BIO_free_all(b);
 
       ERR_clear_error();
-      b = Chain(certs, cipher, eof_return, cut);
+      b = Chain(certs, way, cut);
       X509* x = PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
       if (x != nullptr || whole) {  // the first block may end before the held one
         EXPECT_EQ(x != nullptr ? Der(x) : "", ders[0]);
@@ -133,7 +144,7 @@ TEST(FilterChains, LoadersReadTheWholeTextOrFail) {
       X509_free(x);
       BIO_free_all(b);
 
-      b = Chain(certs, cipher, eof_return, cut);
+      b = Chain(certs, way, cut);
       STACK* sk = PEM_X509_INFO_read_bio(b, nullptr, nullptr, nullptr);
       ASSERT_EQ(sk != nullptr, whole);
       EXPECT_EQ(ERR_peek_error() != 0, !whole);
@@ -142,6 +153,14 @@ TEST(FilterChains, LoadersReadTheWholeTextOrFail) {
         EXPECT_EQ(Der(reinterpret_cast<X509_INFO*>(sk_value(sk, i))->x509), ders[i]);
       }
       sk_pop_free(sk, reinterpret_cast<void (*)(void*)>(X509_INFO_free));
+      BIO_free_all(b);
+
+      b = Chain(last_lf ? "0102\\\n0304\n" : "0102\\\n0304", way, cut);
+      ASN1_STRING* s = ASN1_STRING_new();
+      char buf[16];
+      EXPECT_EQ(a2i_ASN1_STRING(b, s, buf, sizeof buf), whole ? 1 : 0);
+      EXPECT_EQ(s->length, whole ? 4 : 0);
+      ASN1_STRING_free(s);
       BIO_free_all(b);
     }
   }

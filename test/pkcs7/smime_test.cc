@@ -1412,41 +1412,56 @@ TEST(SmimePeer, GpgsmSignaturesOverLongLinesVerify) {
 
 namespace {
 
-// `plain` behind a buffering filter over a decrypting cipher filter (or a
-// base64 filter) over a memory stream whose end is `eof` (-1 with a retry,
-// or 0).
-BIO* FilteredSource(const std::string& plain, bool base64, int eof) {
+// `plain` behind a buffering filter over a decrypting cipher filter (kind
+// 0), a base64 filter (1) or a reliable filter (2) over a memory stream
+// whose end is `eof` (-1 with a retry, or 0); the reliable filter's source
+// holds only half and never ends when `eof` is -1.  Kinds 3 and 4: the
+// null or line-buffer filter alone over such a memory stream.
+BIO* FilteredSource(const std::string& plain, int kind, int eof) {
   static const unsigned char kKey[16] = {1, 2, 3}, kIv[16] = {4, 5, 6};
+  BIO_METHOD* const kMethods[] = {BIO_f_cipher(), BIO_f_base64(), BIO_f_reliable(), BIO_f_null(),
+                                  BIO_f_linebuffer()};
   BIO* mem = BIO_new(BIO_s_mem());
-  BIO* enc = BIO_new(base64 ? BIO_f_base64() : BIO_f_cipher());
-  if (!base64) BIO_set_cipher(enc, EVP_aes_128_cbc(), kKey, kIv, 1);
+  BIO* enc = BIO_new(kMethods[kind]);
+  BIO_set_cipher(enc, EVP_aes_128_cbc(), kKey, kIv, 1);
   BIO* w = BIO_push(enc, mem);
+  BIO_set_md(w, EVP_sha1());
   BIO_write(w, plain.data(), static_cast<int>(plain.size()));
   (void)BIO_flush(w);
   BIO_pop(w);
   BIO_free(enc);
   BIO_set_mem_eof_return(mem, eof);
-  BIO* dec = BIO_new(base64 ? BIO_f_base64() : BIO_f_cipher());
-  if (!base64) BIO_set_cipher(dec, EVP_aes_128_cbc(), kKey, kIv, 0);
-  return BIO_push(BIO_new(BIO_f_buffer()), BIO_push(dec, mem));
+  if (kind == 2 && eof < 0) {
+    const std::string half = MemText(mem).substr(0, plain.size() / 2);
+    BIO_free(mem);
+    mem = morvane_test::NewScriptedSource(half, {}, false);
+  }
+  BIO* dec = BIO_push(BIO_new(kMethods[kind]), mem);
+  if (kind > 2) return dec;
+  BIO_set_cipher(dec, EVP_aes_128_cbc(), kKey, kIv, 0);
+  BIO_set_md(dec, EVP_sha1());
+  return BIO_push(BIO_new(BIO_f_buffer()), dec);
 }
 
 }  // namespace
 
-// Signing and reading through a filter that holds the last of the data:
-// every byte or a failure with a reason, never a message over less.
+// Signing and reading through a filter that holds the last of the data, or
+// over a source that holds half of it: every byte or a failure with a
+// reason, never a message over less.
 TEST(Smime, FilteredSourcesAreReadToTheirEnd) {
   std::string content;
   for (int i = 0; content.size() < 100; i++) content += "line " + std::to_string(i) + "\r\n";
   content.resize(100);
-  for (bool base64 : {false, true}) {
+  for (int kind = 0; kind < 5; kind++) {
     for (int eof : {-1, 0}) {
       for (int flags : {PKCS7_FLAG_BINARY, 0}) {
-        SCOPED_TRACE(testing::Message() << base64 << " " << eof << " " << flags);
-        BIO* in = FilteredSource(content, base64, eof);
+        SCOPED_TRACE(testing::Message() << kind << " " << eof << " " << flags);
+        const bool ends = kind % 2 == 1 || kind == 4 || eof == 0;
+        BIO* in = FilteredSource(content, kind, eof);
         PKCS7* p7 = PKCS7_sign(UserCert(0), UserKey(0), nullptr, in, flags | PKCS7_FLAG_DETACHED);
         BIO_free_all(in);
         if (p7 == nullptr) {
+          EXPECT_FALSE(ends);
           EXPECT_NE(0u, ERR_peek_error());
           ERR_clear_error();
           continue;
@@ -1460,10 +1475,11 @@ TEST(Smime, FilteredSourcesAreReadToTheirEnd) {
         whole = MemOf(content);
         ASSERT_EQ(1, SMIME_write_PKCS7(msg, p7, whole, flags | PKCS7_FLAG_DETACHED));
         BIO_free(whole);
-        in = FilteredSource(MemText(msg), base64, eof);
+        in = FilteredSource(MemText(msg), kind, eof);
         BIO* cont = nullptr;
         PKCS7* back = SMIME_read_PKCS7(in, &cont);
         if (back == nullptr) {
+          EXPECT_FALSE(ends);
           EXPECT_NE(0u, ERR_peek_error());
         } else {
           ASSERT_NE(nullptr, cont);

@@ -1,7 +1,8 @@
 // Streams that hand a text out in pieces of 1 to 7 bytes, asking to retry
 // between pieces, for tests of the library's line readers: a scripted
-// source, a stream pair read directly (it has no line reads), and a
-// non-blocking socket behind a buffering filter.  The pair and the socket
+// source, a stream pair read directly (it has no line reads) or behind the
+// null or line-buffer filter, and a non-blocking socket behind a buffering
+// filter.  The pair and the socket
 // get their next piece when a read of them asks to retry (a watcher on the
 // read end writes it), and are closed for writing after the last, so their
 // reads end where the text does.
@@ -24,9 +25,11 @@ namespace morvane_test {
 
 class PieceSource {
  public:
-  // kinds: 0 scripted, 1 pair, 2 socket behind a buffering filter.
-  static constexpr int kKinds = 3;
-  static constexpr const char* kNames[kKinds] = {"scripted", "pair", "socket"};
+  // kinds: 0 scripted, 1 pair, 2 socket behind a buffering filter, 3 and 4
+  // pair behind the null or line-buffer filter.
+  static constexpr int kKinds = 5;
+  static constexpr const char* kNames[kKinds] = {"scripted", "pair", "socket", "null, pair",
+                                                 "line-buffer, pair"};
 
   PieceSource(int kind, const std::string& text, uint32_t seed) : text_(text), rng_(seed | 1) {
     if (kind == 0) {
@@ -41,9 +44,10 @@ class PieceSource {
       return;
     }
     BIO* watched = nullptr;
-    if (kind == 1) {
+    if (kind != 2) {
       BIO_new_bio_pair(&read_, 0, &write_, 0);
       watched = read_;
+      if (kind > 2) read_ = BIO_push(BIO_new(kind == 3 ? BIO_f_null() : BIO_f_linebuffer()), read_);
     } else {
       int fds[2];
       if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
