@@ -26,7 +26,19 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 
+#include "internal/cpu.h"
+
 static_assert(sizeof(((EVP_ENCODE_CTX*)nullptr)->enc_data) == 80);
+
+#if defined(__x86_64__)
+namespace morvane::evp {
+// With AVX-512 VBMI (encode_vbmi.cc): the characters of n bytes, padded as
+// encode_block() pads them, without the terminating zero; the count.  And
+// whole lines of 48 bytes, 64 characters and a newline each.
+size_t encode_vbmi(unsigned char* t, const unsigned char* f, size_t n) noexcept;
+void encode_lines_vbmi(unsigned char* t, const unsigned char* f, size_t lines) noexcept;
+}  // namespace morvane::evp
+#endif
 
 namespace {
 
@@ -83,6 +95,13 @@ constexpr size_t encoded_size(size_t n) {
 constexpr size_t kMaxBlockInput = static_cast<size_t>(INT_MAX) / 4 * 3;
 
 int encode_block(unsigned char* t, const unsigned char* f, size_t n) {
+#if defined(__x86_64__)
+  if (morvane::internal::Has(morvane::internal::kVbmi)) {
+    const size_t j = morvane::evp::encode_vbmi(t, f, n);
+    t[j] = '\0';
+    return static_cast<int>(j);
+  }
+#endif
   unsigned char* const start = t;
   for (; n >= 3; n -= 3, f += 3) {
     const unsigned long v = static_cast<unsigned long>(f[0]) << 16 | f[1] << 8 | f[2];
@@ -149,6 +168,16 @@ void EVP_EncodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const 
     left -= take;
     written += static_cast<size_t>(encode_line(out, ctx->enc_data, ctx->length));
   }
+#if defined(__x86_64__)
+  if (length == 48 && left >= length && morvane::internal::Has(morvane::internal::kVbmi)) {
+    const size_t lines = left / length;
+    morvane::evp::encode_lines_vbmi(out + written, in, lines);
+    written += lines * 65;
+    in += lines * length;
+    left -= lines * length;
+    out[written] = '\0';
+  }
+#endif
   for (; left >= length; in += length, left -= length)
     written += static_cast<size_t>(encode_line(out + written, in, ctx->length));
   if (left != 0) memcpy(ctx->enc_data, in, left);
