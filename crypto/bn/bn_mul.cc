@@ -225,7 +225,7 @@ int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p
   const int al = a->top, bl = b->top;
   const int lmax = la > lb ? la : lb, lmin = la + lb - lmax;
   // Nearly equal lengths go to Karatsuba, zero-extended to the longer one.
-  const bool balanced = lmin >= limb::kKaratsuba && 8 * lmin >= 7 * lmax;
+  const bool balanced = lmin >= limb::karatsuba_limbs(false) && 8 * lmin >= 7 * lmax;
   const int na = balanced ? lmax : la, nb = balanced ? lmax : lb;
   const size_t scratch = balanced ? limb::scratch_limbs(lmax) : 0;
   limb::Buffer<640> buf(2 * static_cast<size_t>(na + nb) + scratch);

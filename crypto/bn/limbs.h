@@ -110,8 +110,16 @@ void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept;
 // r[0 .. 2n) = a^2 by rows (each cross product once, doubled).
 void sqr_rows(Limb* r, const Limb* a, int n) noexcept;
 // r[0 .. 2n) = a b (or a^2 when a == b) for n-limb operands: Karatsuba from
-// kKaratsuba limbs up, rows below.  Scratch of scratch_limbs(n).
+// karatsuba_limbs(a == b) limbs up, rows below.  Scratch of scratch_limbs(n).
+// The crossover was measured for each kernel, products and squares apart (a
+// square's rows cost about half a product's): 48 and 80 limbs with
+// MULX/ADCX/ADOX, 32 and 40 in C.  kKaratsuba is the least of them, for
+// which the scratch is sized.
 constexpr int kKaratsuba = 32;
+inline int karatsuba_limbs(bool square) noexcept {
+  if (adx_kernel()) return square ? 80 : 48;
+  return square ? 40 : kKaratsuba;
+}
 size_t scratch_limbs(int n) noexcept;
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept;
 
