@@ -349,6 +349,14 @@ void exp_public(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Mod
 // 4158 bits.  Not constant time (nor checked for it): public values only.
 bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
                      const Limb* rr) noexcept;
+// The same by a sliding window of `window` bits (at most 5: 16 odd powers of
+// b) for N of more than 32 words (1024 bits; at 1024 the unrolled 64-bit
+// products measured faster) to 4158 bits, BN_mod_exp_mont's form: r =
+// b^e mod N for b < N and e of at least one bit.  The products follow e's
+// bits, never b's or N's values (the last subtraction is by a mask), and
+// the powers are wiped; false, r untouched, where this form does not serve.
+bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
+                     const Limb* rr, int window) noexcept;
 
 // Limb storage: on the stack up to Inline limbs, else from CRYPTO_malloc;
 // wiped when it goes.  ok() is false after a failed allocation (pushed as
