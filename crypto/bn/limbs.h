@@ -151,6 +151,11 @@ void mont_mul_rows(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb
 // general one.
 MontMulFn mont_mul_for(const Modulus& m) noexcept;
 
+// r[0 .. 2n) = a b by the unrolled rows of the MULX/ADCX/ADOX kernel for n
+// of 16, 24 or 32 limbs, a^2 (a == b) for 16: false, nothing done, for any
+// other size or kernel.
+bool fixed_rows(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
+
 // redc unrolled for the sizes mont_mul_for has on the MULX/ADCX/ADOX kernel
 // but one limb: false, with nothing done, for any other modulus or kernel.
 bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
