@@ -155,7 +155,7 @@ struct Ifma {
   // r[0 .. nl) = x mod N for x below 2N: N subtracted unless x is below it,
   // chosen by a mask.
   void finish(Limb* r, const uint64_t* x, const Modulus& m) const noexcept {
-    Limb wide[kMaxDigits], nn[kMaxDigits], less[kMaxDigits];
+    Limb wide[kMaxDigits] = {}, nn[kMaxDigits], less[kMaxDigits];
     const int nl = m.nl;
     from_digits(wide, nl + 1, x, digits);
     for (int i = 0; i < nl; i++) nn[i] = m.n[i];
