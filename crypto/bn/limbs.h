@@ -166,8 +166,10 @@ bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
 constexpr int kFixedLimbs = 8;
 void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept;
 // The same for operands of exactly 2n words, read in place (w must not
-// overlap them): false, nothing done, where the kernel in use has no such
-// form (the MULX/ADCX/ADOX one but for four limbs).
+// overlap them), n up to kFixedLimbs or, on the MULX/ADCX/ADOX kernel, one
+// of fixed_rows' sizes: false, nothing done, where the kernel in use has no
+// such form (on the MULX/ADCX/ADOX one, where nw is not all 4n words of the
+// product, or for a size fixed_rows does not take).
 bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
 
 // r = a b R^-1 mod n for N-limb a b < n R (R = 2^(64 N)), by product

@@ -858,8 +858,20 @@ inline void put_wide(BN_ULONG* w, int nw, const Wide& p) noexcept {
 bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n) noexcept {
 #if defined(__x86_64__)
   if (adx_kernel()) {
-    if (n != 4) return false;
-    put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+    if (n == 4) {
+      put_wide(w, nw, a == b ? sqr4(a) : mul4(a, b));
+      return true;
+    }
+    // The whole product straight into w, the operands read in place (2 n
+    // words each, as limbs): no copies to make and wipe.  The rows are
+    // reached through the table, a call that the compiler cannot see into,
+    // so the words written as limbs are read back as words after it.
+    if (n < 2 || nw != 4 * n) return false;
+    auto* r = reinterpret_cast<Limb*>(w);
+    auto* x = reinterpret_cast<const Limb*>(a);
+    auto* y = reinterpret_cast<const Limb*>(b);
+    if (n > kFixedLimbs) return fixed_rows(r, x, y, n);
+    kAdxMul[n](r, x, y);
     return true;
   }
   if (n == 4) {
@@ -867,6 +879,7 @@ bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n)
     return true;
   }
 #endif
+  if (n > kFixedLimbs) return false;
   kScanMul<BN_ULONG>[n](w, nw, a, b);
   return true;
 }
