@@ -1,6 +1,7 @@
 // Big-number products and division in Morvane and GMP: BN_mul, BN_sqr and
 // BN_div (plain, and with BN_FLAG_SECRET set: the constant-time form) against
-// mpz_mul and mpz_tdiv_qr, at operand sizes of 256 to 4096 bits.  The
+// mpz_mul and mpz_tdiv_qr, and the products also against the low-level
+// mpn_mul_n and mpn_sqr ("gmp-mpn"), at operand sizes of 256 to 4096 bits.  The
 // division takes a numerator of twice the divisor's bits, as a modular
 // reduction does.  Names are "bn-<op>/<library>/<bits>"; each timed call is
 // one operation.
@@ -29,7 +30,7 @@
 namespace bench {
 namespace {
 
-constexpr int kBits[] = {256, 512, 1024, 2048, 4096};
+constexpr int kBits[] = {256, 512, 1024, 2048, 3072, 4096};
 constexpr int kExpBits[] = {256, 512, 1024, 2048, 3072, 4096};
 
 // Operands from the shared pseudo-random input, top bit set so that every
@@ -129,6 +130,41 @@ struct Theirs {
   }
 };
 
+// GMP's low-level products, as the row kernels compare with: mpn_mul_n and
+// mpn_sqr on limb vectors of the operands' size (no allocation, no sign).
+struct TheirsMpn {
+  std::vector<mp_limb_t> a, b, r;
+  TheirsMpn(const Operands& o, bool /*secret*/) {
+    mpz_t x, y;
+    Mpz(x, o.a);
+    Mpz(y, o.b);
+    a.assign(static_cast<size_t>(mpz_size(x)), 0);
+    b.assign(a.size(), 0);
+    for (size_t i = 0; i < a.size(); i++) {
+      a[i] = mpz_getlimbn(x, static_cast<mp_size_t>(i));
+      b[i] = mpz_getlimbn(y, static_cast<mp_size_t>(i));
+    }
+    r.assign(2 * a.size(), 0);
+    mpz_clear(x);
+    mpz_clear(y);
+  }
+  void run(Op op) {
+    const auto n = static_cast<mp_size_t>(a.size());
+    if (op == Op::kSqr)
+      mpn_sqr(r.data(), a.data(), n);
+    else
+      mpn_mul_n(r.data(), a.data(), b.data(), n);
+  }
+  std::vector<uint8_t> Result() const {
+    mpz_t x;
+    mpz_init(x);
+    mpz_import(x, r.size(), -1, sizeof(mp_limb_t), 0, 0, r.data());
+    std::vector<uint8_t> out = Bytes(x);
+    mpz_clear(x);
+    return out;
+  }
+};
+
 // The operands of state.range(0) bits, then the timed calls of `op`.
 template <class Lib, class Inputs, class Kind, class... Extra>
 void Time(benchmark::State& state, Kind op, Extra... extra) {
@@ -153,10 +189,27 @@ void Register(const std::string& name, Op op) {
     if (Bytes(ours.r) != Bytes(theirs.r) || (div && Bytes(ours.q) != Bytes(theirs.q)))
       Mismatch(name + "/" + std::to_string(bits) + ": morvane and gmp differ");
   }
+  const bool product = op == Op::kMul || op == Op::kSqr;
+  for (int bits : kBits) {
+    if (!product) break;
+    const Operands o(bits);
+    Ours ours(o, false);
+    TheirsMpn mpn(o, false);
+    ours.run(op);
+    mpn.run(op);
+    if (Bytes(ours.r) != mpn.Result())
+      Mismatch(name + "/" + std::to_string(bits) + ": morvane and gmp's mpn differ");
+  }
   auto* mine = benchmark::RegisterBenchmark(
       ("bn-" + name + "/morvane").c_str(),
       [op, secret](benchmark::State& s) { Time<Ours, Operands>(s, op, secret); });
   for (int bits : kBits) mine->Arg(bits);
+  if (product) {
+    auto* mpn = benchmark::RegisterBenchmark(
+        ("bn-" + name + "/gmp-mpn").c_str(),
+        [op](benchmark::State& s) { Time<TheirsMpn, Operands>(s, op, false); });
+    for (int bits : kBits) mpn->Arg(bits);
+  }
   if (secret) return;  // GMP has no constant-time division to compare with
   auto* gmp = benchmark::RegisterBenchmark(
       ("bn-" + name + "/gmp").c_str(),

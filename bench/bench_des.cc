@@ -1,8 +1,11 @@
-// DES and three-key triple DES in CBC (encryption), and the DES key schedule,
-// in Morvane, Nettle and libgcrypt.
+// DES and three-key triple DES in CBC (encryption, and decryption, whose
+// blocks are independent), and the DES key schedule, in Morvane, Nettle and
+// libgcrypt.
 
 #include <stdint.h>
 #include <string.h>
+
+#include <string>
 
 #include <gcrypt.h>
 #include <nettle/cbc.h>
@@ -20,40 +23,14 @@ const_DES_cblock* Cblock(const uint8_t* p) {
   return reinterpret_cast<const_DES_cblock*>(const_cast<uint8_t*>(p));
 }
 
-}  // namespace
-
-void RegisterDes() {
-  Throughput("des-cbc-enc", kCheckLen,
+// CBC over single DES (`triple` false) or three-key triple DES in the three
+// libraries, one direction.
+void CbcRow(bool triple, bool encrypt) {
+  const int dir = encrypt ? DES_ENCRYPT : DES_DECRYPT;
+  const std::string name = std::string(triple ? "3des" : "des") + (encrypt ? "-cbc-enc" : "-cbc-dec");
+  Throughput(name, kCheckLen,
              {Op("morvane",
-                 [] {
-                   struct State {
-                     DES_key_schedule ks;
-                     DES_cblock iv;
-                   } s;
-                   DES_set_key_unchecked(Cblock(kKey), &s.ks);
-                   memcpy(s.iv, kIv, 8);
-                   return [s](const uint8_t* in, uint8_t* out, size_t len) mutable {
-                     DES_ncbc_encrypt(in, out, static_cast<long>(len), &s.ks, &s.iv, DES_ENCRYPT);
-                   };
-                 }),
-              Op("nettle",
-                 [] {
-                   struct State {
-                     des_ctx ctx;
-                     uint8_t iv[8];
-                   } s;
-                   des_set_key(&s.ctx, kKey);
-                   memcpy(s.iv, kIv, 8);
-                   return [s](const uint8_t* in, uint8_t* out, size_t len) mutable {
-                     cbc_encrypt(&s.ctx, reinterpret_cast<nettle_cipher_func*>(des_encrypt), 8, s.iv,
-                                 len, out, in);
-                   };
-                 }),
-              GcryOp(GCRY_CIPHER_DES, GCRY_CIPHER_MODE_CBC, 8, true)});
-
-  Throughput("3des-cbc-enc", kCheckLen,
-             {Op("morvane",
-                 [] {
+                 [triple, dir] {
                    struct State {
                      DES_key_schedule ks[3];
                      DES_cblock iv;
@@ -61,25 +38,48 @@ void RegisterDes() {
                    for (int i = 0; i < 3; i++)
                      DES_set_key_unchecked(Cblock(kKey + 8 * i), &s.ks[i]);
                    memcpy(s.iv, kIv, 8);
-                   return [s](const uint8_t* in, uint8_t* out, size_t len) mutable {
-                     DES_ede3_cbc_encrypt(in, out, static_cast<long>(len), &s.ks[0], &s.ks[1],
-                                          &s.ks[2], &s.iv, DES_ENCRYPT);
+                   return [s, triple, dir](const uint8_t* in, uint8_t* out, size_t len) mutable {
+                     if (triple)
+                       DES_ede3_cbc_encrypt(in, out, static_cast<long>(len), &s.ks[0], &s.ks[1],
+                                            &s.ks[2], &s.iv, dir);
+                     else
+                       DES_ncbc_encrypt(in, out, static_cast<long>(len), &s.ks[0], &s.iv, dir);
                    };
                  }),
               Op("nettle",
-                 [] {
+                 [triple, encrypt] {
                    struct State {
-                     des3_ctx ctx;
+                     des_ctx one;
+                     des3_ctx three;
                      uint8_t iv[8];
                    } s;
-                   des3_set_key(&s.ctx, kKey);
+                   des_set_key(&s.one, kKey);
+                   des3_set_key(&s.three, kKey);
                    memcpy(s.iv, kIv, 8);
-                   return [s](const uint8_t* in, uint8_t* out, size_t len) mutable {
-                     cbc_encrypt(&s.ctx, reinterpret_cast<nettle_cipher_func*>(des3_encrypt), 8,
-                                 s.iv, len, out, in);
+                   return [s, triple, encrypt](const uint8_t* in, uint8_t* out, size_t len) mutable {
+                     void* ctx = triple ? static_cast<void*>(&s.three) : static_cast<void*>(&s.one);
+                     nettle_cipher_func* f =
+                         triple ? reinterpret_cast<nettle_cipher_func*>(encrypt ? des3_encrypt
+                                                                               : des3_decrypt)
+                                : reinterpret_cast<nettle_cipher_func*>(encrypt ? des_encrypt
+                                                                               : des_decrypt);
+                     if (encrypt)
+                       cbc_encrypt(ctx, f, 8, s.iv, len, out, in);
+                     else
+                       cbc_decrypt(ctx, f, 8, s.iv, len, out, in);
                    };
                  }),
-              GcryOp(GCRY_CIPHER_3DES, GCRY_CIPHER_MODE_CBC, 24, true)});
+              GcryOp(triple ? GCRY_CIPHER_3DES : GCRY_CIPHER_DES, GCRY_CIPHER_MODE_CBC,
+                     triple ? 24 : 8, encrypt)});
+}
+
+}  // namespace
+
+void RegisterDes() {
+  CbcRow(false, true);
+  CbcRow(true, true);
+  CbcRow(false, false);
+  CbcRow(true, false);
 
   KeySetup("des-set-key",
            {KeyOp("morvane",

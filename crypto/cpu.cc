@@ -24,12 +24,13 @@ uint32_t Named(const char* list) {
                                     {"vaes", kVaes | kVaes512},
                                     {"vaes512", kVaes512},
                                     {"shani", kShani},
-                                    {"avx2", kAvx2 | kAvx512 | kVaes512 | kIfma},
-                                    {"avx512", kAvx512 | kVaes512 | kIfma},
+                                    {"avx2", kAvx2 | kAvx512 | kVaes512 | kIfma | kVbmi},
+                                    {"avx512", kAvx512 | kVaes512 | kIfma | kVbmi},
                                     {"adx", kAdx},
                                     {"pclmul", kPclmul},
                                     {"ifma", kIfma},
-                                    {"ctr16", kCtr16}};
+                                    {"ctr16", kCtr16},
+                                    {"vbmi", kVbmi}};
   uint32_t off = 0;
   for (const char* p = list; *p != '\0';) {
     const char* end = strchr(p, ',');
@@ -73,6 +74,7 @@ uint32_t Lookup() {
   if ((f & kAvx2) && zmm_state && (b7 & bit_AVX512F) && (b7 & bit_AVX512VL)) f |= kAvx512;
   if ((f & kVaes) && zmm_state && (b7 & bit_AVX512F)) f |= kVaes512;
   if ((f & kAvx512) && (b7 & bit_AVX512IFMA)) f |= kIfma;
+  if ((f & kAvx512) && (b7 & bit_AVX512BW) && (c7 & bit_AVX512VBMI)) f |= kVbmi;
   unsigned vendor[3] = {0, 0, 0};  // EBX, EDX, ECX of leaf 0
   __cpuid(0, a, vendor[0], vendor[2], vendor[1]);
   if ((f & kVaes) && memcmp(vendor, "GenuineIntel", 12) == 0) f |= kCtr16;

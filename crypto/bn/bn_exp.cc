@@ -229,6 +229,15 @@ int BN_mod_exp_mont(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* 
   for (int i = 0; i < nl; i++) rr_l[i] = acc[i] = 0;
   limb::load(rr_l, mont->RR.d, mont->RR.top);
   limb::load(acc, b->d, b->top);  // the base, then the one
+  // Above 1024 bits with AVX-512 IFMA: the ladder in radix 2^52.
+  if (limb::exp_window_ifma(res, acc, p->d, p->top, bn::limb_modulus(mont, n), rr_l, w)) {
+    if (bn::wexpand(rr, mont->N.top) == nullptr) return 0;
+    limb::store(rr->d, res, mont->N.top);
+    rr->top = mont->N.top;
+    rr->neg = 0;
+    bn::strip(rr);
+    return 1;
+  }
   const limb::Modulus lm = ladder_modulus(mont, n, rr_l, t);
   const limb::MontMulFn mont_mul = limb::mont_mul_for(lm);
   auto mul = [&](Limb* x, const Limb* y, const Limb* z) {

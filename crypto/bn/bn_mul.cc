@@ -190,7 +190,7 @@ void mul_part_recursive(BN_ULONG* r, const BN_ULONG* a, const BN_ULONG* b, int n
 int product_room(int al, int bl) noexcept {
   if (al == 8 && bl == 8) return 16;
   if (al >= 16 && bl >= 16 && al - bl >= -1 && al - bl <= 1) {
-    const int j = 1 << (BN_num_bits_word(static_cast<BN_ULONG>(bl == al + 1 ? bl : al)) - 1);
+    const int j = 1 << (31 - __builtin_clz(static_cast<unsigned>(bl == al + 1 ? bl : al)));
     return (al > j || bl > j) ? 8 * j : 4 * j;
   }
   return al + bl;
@@ -225,7 +225,7 @@ int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p
   const int al = a->top, bl = b->top;
   const int lmax = la > lb ? la : lb, lmin = la + lb - lmax;
   // Nearly equal lengths go to Karatsuba, zero-extended to the longer one.
-  const bool balanced = lmin >= limb::kKaratsuba && 8 * lmin >= 7 * lmax;
+  const bool balanced = lmin >= limb::karatsuba_limbs(false) && 8 * lmin >= 7 * lmax;
   const int na = balanced ? lmax : la, nb = balanced ? lmax : lb;
   const size_t scratch = balanced ? limb::scratch_limbs(lmax) : 0;
   limb::Buffer<640> buf(2 * static_cast<size_t>(na + nb) + scratch);
@@ -252,7 +252,9 @@ int mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX*) {
     return 1;
   }
   const int la = limb::count(al), lb = limb::count(bl);
-  if (al == bl && al % 2 == 0 && la <= limb::kFixedLimbs && r != a && r != b) {
+  const bool rows = la == 16 || la == 24 || la == 32;  // fixed_rows' sizes
+  if (al == bl && al % 2 == 0 && (la <= limb::kFixedLimbs || (rows && limb::adx_kernel())) &&
+      r != a && r != b) {
     // Whole limbs read in place, where the kernel allows.
     const int top = 2 * al;
     if (wexpand(r, product_room(al, bl)) == nullptr) return 0;

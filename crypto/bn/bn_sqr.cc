@@ -93,7 +93,11 @@ int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
   const int put = r == a ? top : max;
   if (wexpand(r, put) == nullptr) return 0;
   if (n > limb::kFixedLimbs) {
-    if (!sqr_long(r->d, put, a, n)) return 0;
+    // On the MULX/ADCX/ADOX kernel, 16 limbs in place where r is another
+    // number; else on limbs.
+    const bool in_place =
+        r != a && al % 2 == 0 && n == 16 && limb::mul_words(r->d, put, a->d, a->d, n);
+    if (!in_place && !sqr_long(r->d, put, a, n)) return 0;
   } else if (r == a || al % 2 != 0 || !limb::mul_words(r->d, put, a->d, a->d, n)) {
     // The unrolled kernels on a copy (so r may be a); whole limbs are read
     // in place where the kernel allows and r is another number.

@@ -374,7 +374,8 @@ size_t scratch_limbs(int n) noexcept {
 
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept {
   const bool square = a == b;
-  if (n < kKaratsuba) {
+  if (n < karatsuba_limbs(square)) {
+    if (fixed_rows(r, a, b, n)) return;
     if (square) {
       sqr_rows(r, a, n);
     } else {

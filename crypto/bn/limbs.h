@@ -110,8 +110,16 @@ void mul_rows(Limb* r, const Limb* a, int na, const Limb* b, int nb) noexcept;
 // r[0 .. 2n) = a^2 by rows (each cross product once, doubled).
 void sqr_rows(Limb* r, const Limb* a, int n) noexcept;
 // r[0 .. 2n) = a b (or a^2 when a == b) for n-limb operands: Karatsuba from
-// kKaratsuba limbs up, rows below.  Scratch of scratch_limbs(n).
+// karatsuba_limbs(a == b) limbs up, rows below.  Scratch of scratch_limbs(n).
+// The crossover was measured for each kernel, products and squares apart (a
+// square's rows cost about half a product's): 48 and 80 limbs with
+// MULX/ADCX/ADOX, 32 and 40 in C.  kKaratsuba is the least of them, for
+// which the scratch is sized.
 constexpr int kKaratsuba = 32;
+inline int karatsuba_limbs(bool square) noexcept {
+  if (adx_kernel()) return square ? 80 : 48;
+  return square ? 40 : kKaratsuba;
+}
 size_t scratch_limbs(int n) noexcept;
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept;
 
@@ -143,6 +151,11 @@ void mont_mul_rows(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb
 // general one.
 MontMulFn mont_mul_for(const Modulus& m) noexcept;
 
+// r[0 .. 2n) = a b by the unrolled rows of the MULX/ADCX/ADOX kernel for n
+// of 16, 24 or 32 limbs, a^2 (a == b) for 16: false, nothing done, for any
+// other size or kernel.
+bool fixed_rows(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
+
 // redc unrolled for the sizes mont_mul_for has on the MULX/ADCX/ADOX kernel
 // but one limb: false, with nothing done, for any other modulus or kernel.
 bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
@@ -153,8 +166,10 @@ bool fixed_redc(Limb* r, Limb* t, const Modulus& m) noexcept;
 constexpr int kFixedLimbs = 8;
 void fixed_mul(BN_ULONG* w, int nw, const Limb* a, const Limb* b, int n) noexcept;
 // The same for operands of exactly 2n words, read in place (w must not
-// overlap them): false, nothing done, where the kernel in use has no such
-// form (the MULX/ADCX/ADOX one but for four limbs).
+// overlap them), n up to kFixedLimbs or, on the MULX/ADCX/ADOX kernel, one
+// of fixed_rows' sizes: false, nothing done, where the kernel in use has no
+// such form (on the MULX/ADCX/ADOX one, where nw is not all 4n words of the
+// product, or for a size fixed_rows does not take).
 bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n) noexcept;
 
 // r = a b R^-1 mod n for N-limb a b < n R (R = 2^(64 N)), by product
@@ -341,6 +356,14 @@ void exp_public(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Mod
 // 4158 bits.  Not constant time (nor checked for it): public values only.
 bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
                      const Limb* rr) noexcept;
+// The same by a sliding window of `window` bits (at most 5: 16 odd powers of
+// b) for N of more than 32 words (1024 bits; at 1024 the unrolled 64-bit
+// products measured faster) to 4158 bits, BN_mod_exp_mont's form: r =
+// b^e mod N for b < N and e of at least one bit.  The products follow e's
+// bits, never b's or N's values (the last subtraction is by a mask), and
+// the powers are wiped; false, r untouched, where this form does not serve.
+bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
+                     const Limb* rr, int window) noexcept;
 
 // Limb storage: on the stack up to Inline limbs, else from CRYPTO_malloc;
 // wiped when it goes.  ok() is false after a failed allocation (pushed as

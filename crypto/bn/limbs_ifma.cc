@@ -15,8 +15,9 @@
 // 8 V steps, far below 2^64.  (The masked forms of the lane moves and
 // extractions below are those whose unused inputs are zeros.)  The exponentiation finds R^2 mod N
 // from the context's R'^2 mod N (R' = 2^(32 nw)) with two products: with R = 2^d R', amm(amm(R'^2,
-// R'^2), 2^(4d)) = R^2.  Nothing here depends on the values but the final subtraction, which is why
-// the form serves public data only.
+// R'^2), 2^(4d)) = R^2.  Nothing here depends on the values of the numbers (the final
+// subtraction is chosen by a mask), but the exponentiations follow the exponent's bits: the
+// form serves public exponents only.
 
 #include <immintrin.h>
 #include <stdint.h>
@@ -26,6 +27,8 @@
 
 #include "bn/limbs.h"
 #include "internal/cpu.h"
+#include "internal/ct.h"
+#include "internal/wipe.h"
 
 namespace morvane::bn::limb {
 
@@ -35,6 +38,8 @@ constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
 // Up to ten vectors: 80 digits, moduli of up to 4158 bits.
 constexpr int kMaxVectors = 10;
 constexpr int kMaxDigits = 8 * kMaxVectors;
+// The widest window of exp_window_ifma: 16 odd powers, 10 KiB on the stack.
+constexpr int kMaxIfmaWindow = 5;
 
 // The lowest lane of x.
 __attribute__((target("avx512f,avx512vl,avx512ifma"))) inline uint64_t lowest(__m512i x) noexcept {
@@ -115,57 +120,131 @@ void from_digits(Limb* x, int nl, const uint64_t* d, int digits) noexcept {
   }
 }
 
+// The radix-2^52 form of a modulus: its digits, R^2 mod N for R = 2^(52
+// steps), the product for its number of vectors and -N^-1 mod 2^52.
+struct Ifma {
+  int steps = 0, digits = 0;
+  AmmFn mul = nullptr;
+  uint64_t k0 = 0;
+  uint64_t n[kMaxDigits], r2[kMaxDigits];
+
+  // False where the processor lacks IFMA or N has fewer than 16 words or
+  // more than 4158 bits; rr is R'^2 mod N for R' = 2^(32 nw).
+  bool init(const Modulus& m, const Limb* rr) noexcept {
+    // Digits for R > 4N: N is below 2^(32 nw).
+    steps = (BN_BITS2 * m.nw + 2 + 51) / 52;
+    const int vectors = (steps + 7) / 8;
+    if (m.nw < 16 || vectors > kMaxVectors || !internal::Has(internal::kIfma)) return false;
+    mul = kAmm[vectors];
+    digits = 8 * vectors;
+    const int d = 52 * steps - BN_BITS2 * m.nw;
+    to_digits(n, digits, m.n, m.nl);
+    k0 = m.n0 & kMask52;
+    // R^2 = amm(amm(R'^2, R'^2), 2^(4d)).
+    uint64_t x[kMaxDigits], t[kMaxDigits];
+    to_digits(t, digits, rr, m.nl);
+    amm(x, t, t);
+    memset(t, 0, sizeof t);
+    t[4 * d / 52] = uint64_t{1} << (4 * d % 52);
+    amm(r2, x, t);
+    return true;
+  }
+  void amm(uint64_t* r, const uint64_t* a, const uint64_t* b) const noexcept {
+    mul(r, a, b, n, k0, steps);
+  }
+  // r[0 .. nl) = x mod N for x below 2N: N subtracted unless x is below it,
+  // chosen by a mask.
+  void finish(Limb* r, const uint64_t* x, const Modulus& m) const noexcept {
+    Limb wide[kMaxDigits] = {}, nn[kMaxDigits], less[kMaxDigits];
+    const int nl = m.nl;
+    from_digits(wide, nl + 1, x, digits);
+    for (int i = 0; i < nl; i++) nn[i] = m.n[i];
+    nn[nl] = 0;
+    const Limb below = lt_mask_n(wide, nn, nl + 1);
+    sub_n(less, wide, nn, nl + 1);
+    for (int i = 0; i < nl; i++) r[i] = ct::select(below, wide[i], less[i]);
+  }
+};
+
 }  // namespace
 
 bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
                      const Limb* rr) noexcept {
-  // Digits for R > 4N: N is below 2^(32 nw).
-  const int steps = (BN_BITS2 * m.nw + 2 + 51) / 52, vectors = (steps + 7) / 8;
-  if (m.nw < 16 || vectors > kMaxVectors || !internal::Has(internal::kIfma)) return false;
-  const AmmFn mul = kAmm[vectors];
-  const int digits = 8 * vectors, d = 52 * steps - BN_BITS2 * m.nw;
+  Ifma f;
+  if (!f.init(m, rr)) return false;
   auto bit = [e](int j) { return (e[j / BN_BITS2] >> (j % BN_BITS2)) & 1; };
   int top = ewords * BN_BITS2 - 1;
   while (top >= 0 && !bit(top)) top--;
-  uint64_t n[kMaxDigits], base[kMaxDigits], r2[kMaxDigits], bm[kMaxDigits], x[kMaxDigits],
-      t[kMaxDigits], one[kMaxDigits] = {1};
-  to_digits(n, digits, m.n, m.nl);
-  to_digits(base, digits, b, m.nl);
-  const uint64_t k0 = m.n0 & kMask52;  // -N^-1 mod 2^52
-  // R^2 = amm(amm(R'^2, R'^2), 2^(4d)); then b R, and 1 R for e = 0.
-  to_digits(t, digits, rr, m.nl);
-  mul(x, t, t, n, k0, steps);
-  memset(t, 0, sizeof t);
-  t[4 * d / 52] = uint64_t{1} << (4 * d % 52);
-  mul(r2, x, t, n, k0, steps);
-  mul(bm, base, r2, n, k0, steps);
+  uint64_t base[kMaxDigits], bm[kMaxDigits], x[kMaxDigits], t[kMaxDigits], one[kMaxDigits] = {1};
+  to_digits(base, f.digits, b, m.nl);
+  // b R, and 1 R for e = 0.
+  f.amm(bm, base, f.r2);
   if (top < 0) {
-    mul(x, r2, one, n, k0, steps);
+    f.amm(x, f.r2, one);
   } else {
     memcpy(x, bm, sizeof x);
   }
   for (int j = top - 1; j >= 1; j--) {
-    mul(t, x, x, n, k0, steps);
+    f.amm(t, x, x);
     if (bit(j)) {
-      mul(x, t, bm, n, k0, steps);
+      f.amm(x, t, bm);
     } else {
       memcpy(x, t, sizeof x);
     }
   }
   if (top >= 1) {
-    mul(t, x, x, n, k0, steps);
+    f.amm(t, x, x);
     memcpy(x, t, sizeof x);
   }
   // Out of Montgomery form: by b itself for a last one bit, else by 1.
-  mul(bm, x, top >= 1 && bit(0) ? base : one, n, k0, steps);
-  // Below 2N: one subtraction at most, on the limbs (one more for 2N).
-  Limb wide[kMaxDigits], nn[kMaxDigits];
-  const int nl = m.nl;
-  from_digits(wide, nl + 1, bm, digits);
-  for (int i = 0; i < nl; i++) nn[i] = m.n[i];
-  nn[nl] = 0;
-  if (wide[nl] != 0 || !lt_mask_n(wide, nn, nl)) sub_n(wide, wide, nn, nl + 1);
-  for (int i = 0; i < nl; i++) r[i] = wide[i];
+  f.amm(bm, x, top >= 1 && bit(0) ? base : one);
+  f.finish(r, bm, m);
+  return true;
+}
+
+bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
+                     const Limb* rr, int window) noexcept {
+  if (m.nw <= 32 || window < 1) return false;
+  auto bit = [e](int j) { return static_cast<int>((e[j / BN_BITS2] >> (j % BN_BITS2)) & 1); };
+  int top = ewords * BN_BITS2 - 1;
+  while (top >= 0 && !bit(top)) top--;
+  Ifma f;
+  if (top < 0 || !f.init(m, rr)) return false;
+  const int w = window < kMaxIfmaWindow ? window : kMaxIfmaWindow;
+  // The odd powers b^(2i+1) R.
+  uint64_t powers[1 << (kMaxIfmaWindow - 1)][kMaxDigits], x[kMaxDigits], sq[kMaxDigits],
+      one[kMaxDigits] = {1};
+  to_digits(x, f.digits, b, m.nl);
+  f.amm(powers[0], x, f.r2);
+  if (w > 1) f.amm(sq, powers[0], powers[0]);
+  for (int i = 1; i < (1 << (w - 1)); i++) f.amm(powers[i], powers[i - 1], sq);
+  // Left to right: each window ends on a one bit; the first one is taken
+  // from the table as it is.
+  bool started = false;
+  for (int i = top; i >= 0;) {
+    if (!bit(i)) {
+      f.amm(x, x, x);
+      i--;
+      continue;
+    }
+    int j = i - w + 1 < 0 ? 0 : i - w + 1;
+    while (!bit(j)) j++;
+    int v = 0;
+    for (int k = i; k >= j; k--) v = 2 * v + bit(k);
+    if (started) {
+      for (int k = i; k >= j; k--) f.amm(x, x, x);
+      f.amm(x, x, powers[v >> 1]);
+    } else {
+      memcpy(x, powers[v >> 1], sizeof x);
+      started = true;
+    }
+    i = j - 1;
+  }
+  f.amm(sq, x, one);
+  f.finish(r, sq, m);
+  internal::wipe_scratch(powers, sizeof powers);
+  internal::wipe_scratch(x, sizeof x);
+  internal::wipe_scratch(sq, sizeof sq);
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include <morvane/des.h>
 
 #include "internal/byteorder.h"
+#include "internal/modes.h"
 #include "internal/wipe.h"
 
 namespace morvane::des {
@@ -231,6 +232,10 @@ struct Des : DesFrame {
   static Block encrypt(Block b, const Key* ks) { return des1<true>(b, ks); }
   static Block decrypt(Block b, const Key* ks) { return des1<false>(b, ks); }
   static Halves encrypt_frame(Halves h, const Key* ks) { return core1<true>(h, ks); }
+  // The parallel modes (ECB, CBC and CFB decryption) several blocks at
+  // a time (des_lanes.cc); false for the chained ones.
+  static bool bulk(internal::Bulk op, const uint8_t* in, uint8_t* out, size_t blocks,
+                   const Key* key, uint8_t* iv, uint8_t* ks);
 };
 
 struct Ede3Keys {
@@ -246,7 +251,14 @@ struct DesEde3 : DesFrame {
   static Halves encrypt_frame(Halves h, const Key* k) {
     return core3<true>(h, k->ks1, k->ks2, k->ks3);
   }
+  static bool bulk(internal::Bulk op, const uint8_t* in, uint8_t* out, size_t blocks,
+                   const Key* key, uint8_t* iv, uint8_t* ks);
 };
+
+// ECB over whole blocks with one schedule (ks2 null) or three, as the
+// envelope hands them over.
+void ecb_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const DES_key_schedule* ks1,
+                const DES_key_schedule* ks2, const DES_key_schedule* ks3, bool encrypt);
 
 // Builds the schedule of an 8-byte key (parity bits ignored).
 void set_key(const unsigned char* key, DES_key_schedule* schedule);

@@ -4,8 +4,9 @@
 // Implementation notes: each family (AES, Blowfish, CAST5, IDEA, RC2, DES,
 // two- and three-key triple DES) is a struct of static functions over its
 // private key state: `set_key` and the mode functions ecb/cbc/cfb/ofb (and
-// cfb8/cfb1 where the family has them; AES takes all of ECB's whole blocks in
-// one call, ecb_blocks, so that they reach its multi-block kernels).  One
+// cfb8/cfb1 where the family has them; AES and DES take all of ECB's whole
+// blocks in one call, ecb_blocks, so that they reach their multi-block
+// kernels).  One
 // adapter per mode shape turns a family into a description slot, so a record
 // is only numbers and the adapters' instantiations.  Lengths above a long's
 // range or the CFB1 bit count's int range are handled in pieces.
@@ -29,6 +30,7 @@
 #include <morvane/rc4.h>
 
 #include "aes/internal.h"
+#include "des/internal.h"
 #include "evp/internal.h"
 #include "internal/wipe.h"
 
@@ -200,6 +202,10 @@ struct Des {
   static void ecb(const unsigned char* in, unsigned char* out, State* ks, int enc) {
     DES_ecb_encrypt(cblk(in), blk(out), ks, enc);
   }
+  static void ecb_blocks(const unsigned char* in, unsigned char* out, size_t n, State* ks,
+                         int enc) {
+    des::ecb_blocks(in, out, n / 8, ks, nullptr, nullptr, enc != 0);
+  }
   static void cbc(const unsigned char* in, unsigned char* out, size_t n, State* ks,
                   unsigned char* iv, int enc) {
     DES_ncbc_encrypt(in, out, static_cast<long>(n), ks, blk(iv), enc);
@@ -239,6 +245,10 @@ struct Des3 {
   static void ecb(const unsigned char* in, unsigned char* out, State* s, int enc) {
     DES_ecb3_encrypt(cblk(in), Des::blk(out), &s->ks1, &s->ks2,
                      &s->ks3, enc);
+  }
+  static void ecb_blocks(const unsigned char* in, unsigned char* out, size_t n, State* s,
+                         int enc) {
+    des::ecb_blocks(in, out, n / 8, &s->ks1, &s->ks2, &s->ks3, enc != 0);
   }
   static void cbc(const unsigned char* in, unsigned char* out, size_t n, State* s,
                   unsigned char* iv, int enc) {

@@ -26,7 +26,19 @@
 #include <morvane/err.h>
 #include <morvane/evp.h>
 
+#include "internal/cpu.h"
+
 static_assert(sizeof(((EVP_ENCODE_CTX*)nullptr)->enc_data) == 80);
+
+#if defined(__x86_64__)
+namespace morvane::evp {
+// With AVX-512 VBMI (encode_vbmi.cc): the characters of n bytes, padded as
+// encode_block() pads them, without the terminating zero; the count.  And
+// whole lines of 48 bytes, 64 characters and a newline each.
+size_t encode_vbmi(unsigned char* t, const unsigned char* f, size_t n) noexcept;
+void encode_lines_vbmi(unsigned char* t, const unsigned char* f, size_t lines) noexcept;
+}  // namespace morvane::evp
+#endif
 
 namespace {
 
@@ -82,7 +94,23 @@ constexpr size_t encoded_size(size_t n) {
 // count.
 constexpr size_t kMaxBlockInput = static_cast<size_t>(INT_MAX) / 4 * 3;
 
-int encode_block(unsigned char* t, const unsigned char* f, size_t n) {
+// Whether the VBMI encoder serves: looked up once per call of the API.
+bool vbmi() {
+#if defined(__x86_64__)
+  return morvane::internal::Has(morvane::internal::kVbmi);
+#else
+  return false;
+#endif
+}
+
+int encode_block(unsigned char* t, const unsigned char* f, size_t n, bool vbmi) {
+#if defined(__x86_64__)
+  if (vbmi) {
+    const size_t j = morvane::evp::encode_vbmi(t, f, n);
+    t[j] = '\0';
+    return static_cast<int>(j);
+  }
+#endif
   unsigned char* const start = t;
   for (; n >= 3; n -= 3, f += 3) {
     const unsigned long v = static_cast<unsigned long>(f[0]) << 16 | f[1] << 8 | f[2];
@@ -105,8 +133,8 @@ int encode_block(unsigned char* t, const unsigned char* f, size_t n) {
 
 // Encodes one line of `len` bytes with its newline and a terminating zero;
 // the characters written, the zero not counted.
-int encode_line(unsigned char* out, const unsigned char* in, int len) {
-  const int j = encode_block(out, in, static_cast<size_t>(len));
+int encode_line(unsigned char* out, const unsigned char* in, int len, bool vbmi) {
+  const int j = encode_block(out, in, static_cast<size_t>(len), vbmi);
   out[j] = '\n';
   out[j + 1] = '\0';
   return j + 1;
@@ -141,16 +169,27 @@ void EVP_EncodeUpdate(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl, const 
   // count cannot hold.
   const size_t total = (pending + left) / length * (encoded_size(length) + 1);
   if (total > static_cast<size_t>(INT_MAX)) return;
+  const bool fast = vbmi();
   size_t written = 0;
   if (pending != 0) {
     const size_t take = length - pending;
     memcpy(ctx->enc_data + pending, in, take);
     in += take;
     left -= take;
-    written += static_cast<size_t>(encode_line(out, ctx->enc_data, ctx->length));
+    written += static_cast<size_t>(encode_line(out, ctx->enc_data, ctx->length, fast));
   }
+#if defined(__x86_64__)
+  if (length == 48 && left >= length && fast) {
+    const size_t lines = left / length;
+    morvane::evp::encode_lines_vbmi(out + written, in, lines);
+    written += lines * 65;
+    in += lines * length;
+    left -= lines * length;
+    out[written] = '\0';
+  }
+#endif
   for (; left >= length; in += length, left -= length)
-    written += static_cast<size_t>(encode_line(out + written, in, ctx->length));
+    written += static_cast<size_t>(encode_line(out + written, in, ctx->length, fast));
   if (left != 0) memcpy(ctx->enc_data, in, left);
   ctx->num = static_cast<int>(left);
   *outl = static_cast<int>(written);
@@ -161,7 +200,7 @@ void EVP_EncodeFinal(EVP_ENCODE_CTX* ctx, unsigned char* out, int* outl) {
   *outl = 0;
   if (ctx == nullptr || ctx->num <= 0) return;
   MORVANE_assert(ctx->num < (int)sizeof(ctx->enc_data));
-  *outl = encode_line(out, ctx->enc_data, ctx->num);
+  *outl = encode_line(out, ctx->enc_data, ctx->num, vbmi());
   ctx->num = 0;
 }
 
@@ -172,7 +211,7 @@ int EVP_EncodeBlock(unsigned char* t, const unsigned char* f, int n) {
     return 0;
   }
   if (static_cast<size_t>(n) > kMaxBlockInput) return 0;
-  return encode_block(t, f, static_cast<size_t>(n));
+  return encode_block(t, f, static_cast<size_t>(n), vbmi());
 }
 
 /* see morvane/evp.h */

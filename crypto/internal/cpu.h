@@ -4,14 +4,16 @@
 // MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
 // features off: "1" (or "all") every one of them, else a comma-separated list
 // of names ("aesni", "vaes", "vaes512", "shani", "avx2", "avx512", "adx",
-// "pclmul", "ifma", "ctr16"); empty or "0" keeps them all.  A name also turns
-// off what is built on it: "aesni" both VAES paths, "vaes" the 512-bit one as
-// well, "avx2" and "avx512" the 512-bit AES path and the IFMA products too;
-// "vaes512" turns off that path alone, so that AES runs on 256-bit VAES on a
-// processor that has both, "ifma" the radix-2^52 products of the RSA public
-// operations alone, and "ctr16" lets long CTR runs on 256-bit VAES take the
-// 24-block passes where the processor would take 16-block ones.  It is an
-// internal switch for tests and benchmarks, not part of the API.
+// "pclmul", "ifma", "ctr16", "vbmi"); empty or "0" keeps them all.  A name
+// also turns off what is built on it: "aesni" both VAES paths, "vaes" the
+// 512-bit one as well, "avx2" and "avx512" the 512-bit AES path, the IFMA
+// products and the VBMI base64 encoder too; "vaes512" turns off that path
+// alone, so that AES runs on 256-bit VAES on a processor that has both,
+// "ifma" the radix-2^52 products of the RSA public operations alone, "vbmi"
+// the base64 encoder's byte permutations alone, and "ctr16" lets long CTR
+// runs on 256-bit VAES take the 24-block passes where the processor would
+// take 16-block ones.  It is an internal switch for tests and benchmarks,
+// not part of the API.
 #ifndef MORVANE_INTERNAL_CPU_H
 #define MORVANE_INTERNAL_CPU_H
 
@@ -36,7 +38,8 @@ enum Feature : uint32_t {
   // take three cycles (AMD's take four): there 16 blocks keep both units
   // busy, and the 24-block passes measured slower.
   kCtr16 = 1u << 9,
-  kKnown = 1u << 31    // set once the features have been looked up
+  kVbmi = 1u << 10,  // AVX-512 VBMI and BW (and kAvx512): the base64 encoder
+  kKnown = 1u << 31  // set once the features have been looked up
 };
 
 extern constinit std::atomic<uint32_t> g_features;

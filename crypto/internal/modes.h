@@ -237,12 +237,15 @@ template <BlockCipher C, Bulk kOp>
 
 // The same out of line, with the block function flattened into it, so that
 // a chained value stays in registers while the callers stay small for the
-// hardware kernels and short calls.
+// hardware kernels and short calls.  Aligned to 64 bytes, so that the loop
+// sits where the compiler placed it relative to a cache line whatever the
+// link puts before it: triple DES's CBC encryption (48 rounds written out,
+// about 7 KB a turn) ran at less than half its speed on a Zen 5 with its
+// loop 16 bytes into a line.
 template <BlockCipher C, Bulk kOp>
-[[gnu::noinline, gnu::flatten]] void block_loop_out_of_line(const uint8_t* in, uint8_t* out,
-                                                            size_t blocks,
-                                                            const typename C::Key* key, uint8_t* iv,
-                                                            uint8_t* ks) {
+[[gnu::noinline, gnu::flatten, gnu::aligned(64)]] void block_loop_out_of_line(
+    const uint8_t* in, uint8_t* out, size_t blocks, const typename C::Key* key, uint8_t* iv,
+    uint8_t* ks) {
   block_loop<C, kOp>(in, out, blocks, key, iv, ks);
 }
 

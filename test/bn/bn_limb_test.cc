@@ -186,6 +186,35 @@ TEST(BnLimbsFixedSizes, AgreeWithTheWordReferenceAtTheEdges) {
   }
 }
 
+// Products and squares at every length around the Karatsuba crossovers of
+// both kernels (32, 40, 48 and 80 limbs: 64 to 160 words) and one level
+// down, where the halves fall on the rows: odd and even word counts, equal
+// lengths and the unequal ones that still take Karatsuba, random words and
+// all ones (every carry of every row set).
+TEST(BnLimbsKaratsuba, AgreeWithTheWordReferenceAroundTheCrossovers) {
+  SplitMix64 rng{0x6B61726Bu};
+  Ctx ctx(BN_CTX_new());
+  Bn got(BN_new()), want(BN_new());
+  for (int limbs : {31, 32, 33, 39, 40, 41, 47, 48, 49, 79, 80, 81, 95, 96, 97, 160, 161}) {
+    for (int nw : {2 * limbs - 1, 2 * limbs}) {
+      for (int shape = 0; shape < 3; shape++) {
+        SCOPED_TRACE("words " + std::to_string(nw) + ", shape " + std::to_string(shape));
+        const auto n = static_cast<uint64_t>(nw);
+        Bn a = shape == 1 ? bn_test::Make(std::vector<uint32_t>(n, 0xFFFFFFFFu), false)
+                          : Draw(rng, n, rng.Next() & 1);
+        Bn b = shape == 1 ? bn_test::Make(std::vector<uint32_t>(n, 0xFFFFFFFFu), true)
+                          : Draw(rng, shape == 2 ? n - n / 8 : n, false);
+        ASSERT_EQ(bn_ref::Mul(want.get(), a.get(), b.get()), 1);
+        ASSERT_EQ(BN_mul(got.get(), a.get(), b.get(), ctx.get()), 1);
+        Same(got.get(), want.get(), "BN_mul");
+        ASSERT_EQ(bn_ref::Sqr(want.get(), a.get()), 1);
+        ASSERT_EQ(BN_sqr(got.get(), a.get(), ctx.get()), 1);
+        Same(got.get(), want.get(), "BN_sqr");
+      }
+    }
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -5,7 +5,8 @@
 // square and multiply (bn_reference.h), over odd moduli of 15 to 130 words,
 // bases from 0 to N - 1 and exponents 0, 1, 2, 3, 65537, 2^32 - 1 and drawn
 // ones of one and two words.  The IFMA form declines moduli of fewer than 16
-// words or more than 4158 bits and leaves the result alone then.
+// words or more than 4158 bits and leaves the result alone then.  Last,
+// BN_mod_exp_mont's sliding window on either form.
 
 #include <morvane/bn.h>
 
@@ -100,6 +101,51 @@ TEST(BnPublicExp, LimbFormsAgreeWithTheReference) {
   // Without IFMA (or with "ifma" switched off) the 64-bit form alone ran.
   if (ifma) {
     EXPECT_EQ(ifma_ran, 13 * 5 * 8);
+  }
+}
+
+// BN_mod_exp_mont above 1024 bits, which takes the radix-2^52 sliding window
+// where the processor has IFMA and the 64-bit one in the run with "ifma"
+// switched off, against the word reference: moduli of 32, 33, 48, 64, 65 and
+// 96 words (all ones, or drawn with the top bit set), bases 1, N - 1 and
+// drawn ones, exponents of one bit, of runs of ones and zeros, and drawn
+// ones as long as N (every window width's table).
+TEST(BnPublicExp, SlidingWindowAgreesWithTheReference) {
+  SplitMix64 rng{0x5117de5u};
+  Ctx ctx(BN_CTX_new());
+  BN_CTX* c = ctx.get();
+  for (int nw : {32, 33, 48, 64, 65, 96}) {
+    for (int shape = 0; shape < 2; shape++) {
+      SCOPED_TRACE("words " + std::to_string(nw) + ", shape " + std::to_string(shape));
+      const auto n = static_cast<uint64_t>(nw);
+      Bn m = shape == 0 ? bn_test::Make(std::vector<uint32_t>(n, 0xFFFFFFFFu), false)
+                        : bn_test::Make(bn_test::DrawWords(rng, n), false);
+      BN_set_bit(m.get(), 32 * nw - 1);
+      BN_set_bit(m.get(), 0);
+      std::unique_ptr<BN_MONT_CTX, MontFree> mont(BN_MONT_CTX_new());
+      ASSERT_EQ(BN_MONT_CTX_set(mont.get(), m.get(), c), 1);
+      Bn n1(BN_dup(m.get()));
+      ASSERT_EQ(BN_sub_word(n1.get(), 1), 1);
+      Bn runs(BN_new());  // 0xFF00FF00... over 8 words
+      for (int bit = 8; bit < 256; bit += (bit % 8 == 7) ? 9 : 1) {
+        ASSERT_EQ(BN_set_bit(runs.get(), bit), 1);
+      }
+      Bn one_bit(BN_new());
+      ASSERT_EQ(BN_set_bit(one_bit.get(), 32 * nw - 5), 1);
+      const Bn bases[] = {bn_test::Hex("1"), Bn(BN_dup(n1.get())),
+                          bn_test::Make(bn_test::DrawWords(rng, n - 1), false)};
+      const Bn exps[] = {Bn(BN_dup(one_bit.get())), Bn(BN_dup(runs.get())),
+                         bn_test::Make(bn_test::DrawWords(rng, n), false),
+                         bn_test::Make(bn_test::DrawWords(rng, 3), false)};
+      Bn got(BN_new()), want(BN_new());
+      for (const Bn& a : bases) {
+        for (const Bn& p : exps) {
+          ASSERT_EQ(bn_ref::ModExp(want.get(), a.get(), p.get(), m.get(), c), 1);
+          ASSERT_EQ(BN_mod_exp_mont(got.get(), a.get(), p.get(), m.get(), c, mont.get()), 1);
+          EXPECT_EQ(BN_cmp(got.get(), want.get()), 0);
+        }
+      }
+    }
   }
 }
 

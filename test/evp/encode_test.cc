@@ -96,6 +96,47 @@ TEST(Base64, EncodeUpdateWritesWholeLines) {
   }
 }
 
+// RFC 4648, section 4, one bit at a time: the model the coders are held to.
+std::string ModelBase64(const std::vector<unsigned char>& in) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t bit = 0; bit < 8 * in.size(); bit += 6) {
+    int v = 0;
+    for (size_t b = bit; b < bit + 6; b++)
+      v = 2 * v + (b < 8 * in.size() ? (in[b / 8] >> (7 - b % 8)) & 1 : 0);
+    out += kAlphabet[v];
+  }
+  while (out.size() % 4 != 0) out += '=';
+  return out;
+}
+
+// Every length around the 48-byte pieces of the vector encoder, whole and in
+// lines, against the model; nothing written past the zero.
+TEST(Base64, EncodersMatchTheModelAtEveryLength) {
+  unsigned seed = 1;
+  for (size_t n = 0; n <= 150; n++) {
+    std::vector<unsigned char> in(n);
+    for (auto& b : in) b = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+    const std::string want = ModelBase64(in);
+    std::vector<unsigned char> out(want.size() + n / 48 + 8, 0xEE);
+    ASSERT_EQ(EVP_EncodeBlock(out.data(), in.data(), static_cast<int>(n)),
+              static_cast<int>(want.size()));
+    EXPECT_EQ(Text(out.data(), static_cast<int>(want.size())), want) << n;
+    EXPECT_EQ(out[want.size()], 0);
+    EXPECT_EQ(out[want.size() + 1], 0xEE) << n;
+    std::string lines;
+    for (size_t i = 0; i < n; i += 48)
+      lines += ModelBase64({in.begin() + i, in.begin() + std::min(n, i + 48)}) + "\n";
+    EVP_ENCODE_CTX ctx;
+    EVP_EncodeInit(&ctx);
+    int a = 0, b = 0;
+    EVP_EncodeUpdate(&ctx, out.data(), &a, in.data(), static_cast<int>(n));
+    EVP_EncodeFinal(&ctx, out.data() + a, &b);
+    EXPECT_EQ(Text(out.data(), a + b), lines) << n;
+  }
+}
+
 TEST(Base64, EncodeUpdateRefusesCountsPastIntMax) {
   EVP_ENCODE_CTX ctx;
   EVP_EncodeInit(&ctx);
