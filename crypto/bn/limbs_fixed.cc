@@ -868,10 +868,14 @@ bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n)
       return true;
     }
     // The whole product straight into w, the operands read in place (2 n
-    // words each, as limbs): no copies to make and wipe.  The rows are
-    // reached through the table, a call that the compiler cannot see into,
-    // so the words written as limbs are read back as words after it.
-    if (n < 2 || nw != 4 * n) return false;
+    // words each, as limbs): no copies to make and wipe.  Only where all
+    // three are placed as limbs: a number's words may sit at any 4-byte
+    // boundary, and the rows index them as limbs.  The rows are reached
+    // through the table, a call that the compiler cannot see into, so the
+    // words written as limbs are read back as words after it.
+    const auto at = reinterpret_cast<uintptr_t>(w) | reinterpret_cast<uintptr_t>(a) |
+                    reinterpret_cast<uintptr_t>(b);
+    if (n < 2 || nw != 4 * n || at % alignof(Limb) != 0) return false;
     auto* r = reinterpret_cast<Limb*>(w);
     auto* x = reinterpret_cast<const Limb*>(a);
     auto* y = reinterpret_cast<const Limb*>(b);
