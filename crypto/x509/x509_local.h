@@ -108,11 +108,12 @@ bool store_key(const X509_OBJECT* obj, uint64_t* key);
 // memory.
 int der_digest(const X509_OBJECT* obj, unsigned char* md);
 
-// The quick key of a store object: a keyed hash of its signature value's
-// length and end octets (trailing zero octets aside), which copies of one
-// object share; other objects share it only when made so, and are then
-// told apart by store_key.
-uint64_t store_quick_key(const X509_OBJECT* obj);
+// The quick key of a store object: a keyed hash of the key of its name
+// (store_name_key) and its signature value's length and end octets
+// (trailing zero octets aside), which copies of one object share; other
+// objects share it only when made so under one name, and are then told
+// apart by store_key.
+uint64_t store_quick_key(const X509_OBJECT* obj, uint64_t name);
 
 // Where the address of a certificate or list falls in the store's index.
 uint64_t store_address_key(const void* p);

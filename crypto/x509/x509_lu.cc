@@ -11,13 +11,14 @@
 // input can choose which objects share a key: by the key of its type and
 // name (store_name_key: every name X509_NAME_cmp calls equal to it has that
 // key, and the entries of one key are chained in the order added), by its
-// quick key (the signature value's length and ends), by its key (a digest
-// of its encoding, made only once another object shares its quick key; the
-// signed part's digest is kept with its octets, so it is made once per
-// encoding) and by the address of its certificate or list.  So an addition
-// costs a few keyed hashes however many objects share its name or
-// signature, and a search by name visits the objects of that name alone,
-// choosing among them with X509_NAME_cmp.
+// quick key (of the name's key and the signature value's length and
+// ends), by its key (a digest of its encoding, made only once another
+// object shares its quick key, as copies of one object do: the signed
+// part's digest is kept with its octets, so it is made once per encoding)
+// and by the address of its certificate or list.  So an addition costs a
+// few keyed hashes however many objects share its name or signature, and a
+// search by name visits the objects of that name alone, choosing among
+// them with X509_NAME_cmp.
 //
 // An entry's object is read only once it is found in the cache where the
 // index placed it.  A cache a caller changed itself (objects pushed,
@@ -151,6 +152,27 @@ bool in_run(STACK* h, int i, int type, const X509_NAME* name) {
   if (i >= sk_num(h)) return false;
   const auto* obj = reinterpret_cast<const X509_OBJECT*>(sk_value(h, i));
   return obj->type == type && morvane::internal::folded_name_cmp(name_of(obj), name) == 0;
+}
+
+// The end of the run that starts at `first`, found by galloping: a few
+// name comparisons however long the run.
+int run_end(STACK* h, int first, int type, const X509_NAME* name) {
+  int in = first;  // in the run
+  int step = 1;
+  while (in_run(h, in + step, type, name)) {
+    in += step;
+    step *= 2;
+  }
+  int out = in + step;  // past it, or past the stack
+  while (out - in > 1) {
+    const int mid = in + (out - in) / 2;
+    if (in_run(h, mid, type, name)) {
+      in = mid;
+    } else {
+      out = mid;
+    }
+  }
+  return out;
 }
 
 // Index of the first object of the type and a name X509_NAME_cmp calls
@@ -314,6 +336,12 @@ struct Keys {
   bool first;  // no entry has its quick key and type
 };
 
+// The keys an addition starts with: of the name, and the quick key.
+Keys keys_of(const X509_OBJECT* obj) {
+  const uint64_t name = morvane::x509::store_name_key(obj->type, name_of(obj));
+  return {morvane::x509::store_quick_key(obj, name), name, 0, false, true};
+}
+
 // The store as X509_STORE_new allocates it.
 struct StoreBody {
   X509_STORE store;  // first: the address handed out
@@ -435,8 +463,7 @@ bool reindex(HeldIndex& h, STACK* objs) {
   clear(h);
   for (int i = 0; i < sk_num(objs); i++) {
     auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(objs, i));
-    Keys k{morvane::x509::store_quick_key(obj),
-           morvane::x509::store_name_key(obj->type, name_of(obj)), 0, false, true};
+    Keys k = keys_of(obj);
     if (!reserve(h)) {
       clear(h);
       return false;
@@ -586,8 +613,7 @@ Held held(HeldIndex& h, STACK* objs, X509_OBJECT* obj, Keys& k) {
 // many objects share its name, serial number or signature.
 int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
   int reason = 0;
-  Keys k{morvane::x509::store_quick_key(obj),
-         morvane::x509::store_name_key(obj->type, name_of(obj)), 0, false, true};
+  Keys k = keys_of(obj);
   {
     MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
     STACK* objs = ctx->objs;
@@ -711,7 +737,8 @@ X509_OBJECT* X509_OBJECT_retrieve_match(STACK* h, X509_OBJECT* x) {
   const int first = run_of(h, x->type, name);
   if (first < 0) return nullptr;
   Digest x_digest;
-  for (int i = first; in_run(h, i, x->type, name); i++) {
+  const int end = run_end(h, first, x->type, name);
+  for (int i = first; i < end; i++) {
     auto* obj = reinterpret_cast<X509_OBJECT*>(sk_value(h, i));
     if (same_object(obj, x, &x_digest) && X509_NAME_cmp(name_of(obj), name) == 0) return obj;
   }

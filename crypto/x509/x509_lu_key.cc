@@ -414,9 +414,10 @@ uint64_t store_name_key(int type, const X509_NAME* name) {
   return h.final();
 }
 
-uint64_t store_quick_key(const X509_OBJECT* obj) {
+uint64_t store_quick_key(const X509_OBJECT* obj, uint64_t name) {
   KeyedHash h(secret());
   h.add(static_cast<uint64_t>(static_cast<unsigned>(obj->type)) | 0x200);
+  h.add(name);
   const ASN1_BIT_STRING* sig = obj->type == X509_LU_X509  ? obj->data.x509->signature
                                : obj->type == X509_LU_CRL ? obj->data.crl->signature
                                                           : nullptr;
