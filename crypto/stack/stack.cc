@@ -3,9 +3,9 @@
 // Implementation notes: the slot array doubles whenever num_alloc <= num + 1,
 // so an insertion always has a spare slot beyond the new last element; the
 // array never shrinks.  `sorted_num` counts the first elements known to be
-// in order while `sorted` is 0: an insertion at the end keeps it, one before
-// it (or an element set) cuts it to that place, a deletion before it takes
-// one off.
+// in order (a sort makes it all of them): an insertion at the end keeps it,
+// one before it (or an element set, which leaves `sorted` as it is) cuts it
+// to that place, a deletion before it takes one off.
 
 #include <stddef.h>
 #include <stdlib.h>
@@ -57,9 +57,9 @@ int internal_find(STACK* st, char* data, int flags) {
   return static_cast<int>(reinterpret_cast<char* const*>(r) - st->data);
 }
 
-// The elements known to be in order while the stack is not sorted.
+// The first elements known to be in order (a caller may have set more
+// than the count).
 int in_order(const STACK* st) {
-  if (st->sorted) return st->num;
   return st->sorted_num < 0 ? 0 : st->sorted_num > st->num ? st->num : st->sorted_num;
 }
 

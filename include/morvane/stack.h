@@ -31,8 +31,9 @@ typedef int (*sk_cmp_fn)(const char *const *a, const char *const *b);
 
 struct stack_st {
   int num;          /* elements in use */
-  int sorted_num;   /* while sorted is 0: how many of the first elements are
-                       known to be in the order of comp */
+  int sorted_num;   /* how many of the first elements are known to be in
+                       the order of comp (all after a sort; an insertion or
+                       sk_set before the end cuts it there) */
   char **data;      /* num_alloc slots; the first num are the elements */
   int sorted;       /* 1 when the elements are in the order of comp */
   int num_alloc;    /* slots allocated; only grows, by doubling */
