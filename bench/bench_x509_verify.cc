@@ -284,23 +284,6 @@ void TimeDuplicates(benchmark::State& state, const std::vector<Der>& ders,
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(ders.size()));
 }
 
-void TimeFreshAdds(benchmark::State& state, const std::vector<Der>& ders) {
-  std::vector<X509*> certs(ders.size());
-  for (auto _ : state) {
-    state.PauseTiming();
-    for (size_t k = 0; k < ders.size(); k++) certs[k] = DecodeWith(d2i_X509, ders[k]);
-    state.ResumeTiming();
-    X509_STORE* store = X509_STORE_new();
-    if (TimedAdditions(store, certs, X509_STORE_add_cert) != static_cast<int>(certs.size()))
-      state.SkipWithError("a certificate was refused");
-    X509_STORE_free(store);
-    state.PauseTiming();
-    for (X509* x : certs) X509_free(x);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(ders.size()));
-}
-
 // How the signature values of a store row's objects go.
 enum class Signatures { kOwn, kOne, kPairs };
 
@@ -332,7 +315,8 @@ std::vector<Der> StoreObjects(bool crl, int n, Signatures sigs, bool name_order)
   return out;
 }
 
-// One iteration of "x509-store/add/...": adds the objects to a new store.
+// "x509-store/add-fresh/..." and "x509-store/add/...": each iteration adds
+// the objects, decoded just before, to a new store.
 template <class T>
 void TimeStoreAdds(benchmark::State& state, const std::vector<Der>& ders,
                    T* (*d2i)(T**, const unsigned char**, long), void (*release)(T*),
@@ -432,7 +416,7 @@ void RegisterX509Verify() {
                                c.leaf_key, c.ca_key));
       return out;
     }();
-    TimeFreshAdds(state, ders);
+    TimeStoreAdds<X509>(state, ders, d2i_X509, X509_free, X509_STORE_add_cert);
   })->Unit(benchmark::kMicrosecond);
   struct AddShape {
     const char* name;

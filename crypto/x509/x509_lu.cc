@@ -363,15 +363,22 @@ void link(uint32_t* table, uint64_t mask, uint64_t key, int index) {
   table[i] = static_cast<uint32_t>(index + 1);
 }
 
-// The first entry of a name key and type, or -1.
-int name_first(const HeldIndex& h, uint64_t name, int type) {
+// The entry of a table (by_name or by_quick, which hold the first entry of
+// each name key or quick key and type) whose key `field` is `key`, or -1.
+int first_in(const HeldIndex& h, const uint32_t* table, uint64_t HeldIndex::Entry::*field,
+             uint64_t key, int type) {
   if (h.cap == 0) return -1;
   const uint64_t mask = mask_of(h);
-  for (uint64_t i = name & mask; h.by_name[i] != 0; i = (i + 1) & mask) {
-    const HeldIndex::Entry& e = h.entries[h.by_name[i] - 1];
-    if (e.name == name && e.type == type) return static_cast<int>(h.by_name[i] - 1);
+  for (uint64_t i = key & mask; table[i] != 0; i = (i + 1) & mask) {
+    const HeldIndex::Entry& e = h.entries[table[i] - 1];
+    if (e.*field == key && e.type == type) return static_cast<int>(table[i] - 1);
   }
   return -1;
+}
+
+// The first entry of a name key and type, or -1.
+int name_first(const HeldIndex& h, uint64_t name, int type) {
+  return first_in(h, h.by_name, &HeldIndex::Entry::name, name, type);
 }
 
 // Places an entry, the last of its name key and type; the index has room.
@@ -430,13 +437,7 @@ bool reserve(HeldIndex& h) {
 
 // The index of the first entry of the quick key and type, or -1.
 int first_of(const HeldIndex& h, uint64_t quick, int type) {
-  if (h.cap == 0) return -1;
-  const uint64_t mask = mask_of(h);
-  for (uint64_t i = quick & mask; h.by_quick[i] != 0; i = (i + 1) & mask) {
-    const HeldIndex::Entry& e = h.entries[h.by_quick[i] - 1];
-    if (e.quick == quick && e.type == type) return static_cast<int>(h.by_quick[i] - 1);
-  }
-  return -1;
+  return first_in(h, h.by_quick, &HeldIndex::Entry::quick, quick, type);
 }
 
 // Gives entry i its key, once (its object is in the cache): false when
@@ -497,7 +498,7 @@ bool follow(HeldIndex& h, STACK* objs) {
   if (h.count == n &&
       (n == 0 || (sk_value(objs, n - 1) == h.last_obj && (sk_is_sorted(objs) != 0) == h.sorted))) {
     if (h.moved == 0 || ++h.since_moved <= (n < 256 ? 64 : n / 4)) return true;
-  } else if (h.count == n && sk_is_sorted(objs)) {
+  } else if (h.count == n && sk_is_sorted(objs) && objs->comp == x509_object_cmp) {
     h.moved = n;
     h.since_moved = 0;
     seen(h, objs);
@@ -632,7 +633,7 @@ int add_object(X509_STORE* ctx, X509_OBJECT* obj, int func) {
       const int n = sk_num(objs);
       const char* last = n > 0 ? sk_value(objs, n - 1) : nullptr;
       const char* added = reinterpret_cast<const char*>(obj);
-      const bool in_order = (n == 0 || sk_is_sorted(objs)) &&
+      const bool in_order = objs->comp == x509_object_cmp && (n == 0 || sk_is_sorted(objs)) &&
                             (last == nullptr || x509_object_cmp(&last, &added) <= 0);
       if (sk_push(objs, reinterpret_cast<char*>(obj)) == 0) {
         reason = ERR_R_MALLOC_FAILURE;
