@@ -21,9 +21,25 @@
 //   store holding n certificates (lists) of one name, differing in their
 //   signature, made once; each iteration adds fresh copies of all n, every
 //   one refused as a duplicate (the copies decoded untimed).
+// - "x509-store/add/<shape>/<n>": n certificates (or lists, "crl-") of
+//   distinct names "Bench store <number>", decoded just before (untimed),
+//   added to a new store in random order or in name order ("name-order"),
+//   each with a signature value of its own, all with one ("one-signature")
+//   or two of different names with each ("signature-pairs"); copies of one
+//   signed object with the name's number and the signature value written
+//   in.  One iteration is the n additions and the store's release.
+// - "x509-store/add-again/<n>": the same, the certificates random and in
+//   random order, decoded once and added to one store before: each
+//   iteration adds them to a new store.
+// - "x509-store/retrieve-match/<n>": X509_OBJECT_retrieve_match over a
+//   store holding n certificates of one name (their signatures differ), for
+//   a fresh copy of each (decoded untimed).
 
 #include <stdio.h>
+#include <string.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -268,21 +284,109 @@ void TimeDuplicates(benchmark::State& state, const std::vector<Der>& ders,
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(ders.size()));
 }
 
-void TimeFreshAdds(benchmark::State& state, const std::vector<Der>& ders) {
-  std::vector<X509*> certs(ders.size());
+// How the signature values of a store row's objects go.
+enum class Signatures { kOwn, kOne, kPairs };
+
+// n certificates (lists) of the names "Bench store 0000000" up, as
+// "x509-store/add/..." describes them, in name order or shuffled.
+std::vector<Der> StoreObjects(bool crl, int n, Signatures sigs, bool name_order) {
+  const Chain& c = TheChain();
+  const Der signed_once = crl ? MakeCrl("Bench store 0000000", 5000, 1, c.ca_key)
+                              : MakeCert("Bench store 0000000", "Bench CA", 100, false,
+                                         c.leaf_key, c.ca_key);
+  static const char kMark[] = "Bench store 0000000";
+  const size_t mark = sizeof kMark - 1;
+  const auto at = std::search(signed_once.begin(), signed_once.end(), kMark, kMark + mark);
+  std::vector<Der> out;
+  std::mt19937 rng(105);
+  for (int k = 0; k < n; k++) {
+    Der der = signed_once;
+    char digits[8];
+    snprintf(digits, sizeof digits, "%07d", k);
+    memcpy(&der[static_cast<size_t>(at - signed_once.begin()) + mark - 7], digits, 7);
+    // The signature value is the last 256 octets.
+    std::mt19937 value(sigs == Signatures::kOwn ? rng() : sigs == Signatures::kPairs ? k / 2 : 0);
+    if (sigs != Signatures::kOne)
+      for (size_t i = der.size() - 256; i < der.size(); i++)
+        der[i] = static_cast<unsigned char>(value());
+    out.push_back(der);
+  }
+  if (!name_order) std::shuffle(out.begin(), out.end(), rng);
+  return out;
+}
+
+// "x509-store/add-fresh/..." and "x509-store/add/...": each iteration adds
+// the objects, decoded just before, to a new store.
+template <class T>
+void TimeStoreAdds(benchmark::State& state, const std::vector<Der>& ders,
+                   T* (*d2i)(T**, const unsigned char**, long), void (*release)(T*),
+                   int (*add)(X509_STORE*, T*)) {
+  std::vector<T*> objects(ders.size());
   for (auto _ : state) {
     state.PauseTiming();
-    for (size_t k = 0; k < ders.size(); k++) certs[k] = DecodeWith(d2i_X509, ders[k]);
+    for (size_t k = 0; k < ders.size(); k++) objects[k] = DecodeWith(d2i, ders[k]);
     state.ResumeTiming();
     X509_STORE* store = X509_STORE_new();
-    if (TimedAdditions(store, certs, X509_STORE_add_cert) != static_cast<int>(certs.size()))
-      state.SkipWithError("a certificate was refused");
+    if (TimedAdditions(store, objects, add) != static_cast<int>(objects.size()))
+      state.SkipWithError("an object was refused");
     X509_STORE_free(store);
     state.PauseTiming();
-    for (X509* x : certs) X509_free(x);
+    for (T* v : objects) release(v);
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(ders.size()));
+}
+
+void TimeAddAgain(benchmark::State& state, int n) {
+  const std::vector<Der> ders = StoreObjects(false, n, Signatures::kOwn, false);
+  std::vector<X509*> certs;
+  for (const Der& d : ders) certs.push_back(DecodeWith(d2i_X509, d));
+  X509_STORE* first = X509_STORE_new();
+  for (X509* x : certs) X509_STORE_add_cert(first, x);
+  for (auto _ : state) {
+    X509_STORE* store = X509_STORE_new();
+    if (TimedAdditions(store, certs, X509_STORE_add_cert) != n)
+      state.SkipWithError("a certificate was refused");
+    X509_STORE_free(store);
+  }
+  X509_STORE_free(first);
+  for (X509* x : certs) X509_free(x);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n));
+}
+
+// The matches of one timed iteration: the count of copies matched.
+[[gnu::noinline]] int TimedMatches(STACK* objs, const std::vector<X509*>& copies) {
+  int matched = 0;
+  for (X509* x : copies) {
+    X509_OBJECT probe;
+    probe.type = X509_LU_X509;
+    probe.data.x509 = x;
+    matched += X509_OBJECT_retrieve_match(objs, &probe) != nullptr;
+  }
+  return matched;
+}
+
+void TimeRetrieveMatch(benchmark::State& state, int n) {
+  std::vector<Der> ders;
+  for (int k = 0; k < n; k++) ders.push_back(WithSignatureHead(TheChain().leaf, k));
+  X509_STORE* store = X509_STORE_new();
+  for (const Der& d : ders) {
+    X509* x = DecodeWith(d2i_X509, d);
+    if (X509_STORE_add_cert(store, x) != 1) state.SkipWithError("a certificate was refused");
+    X509_free(x);
+  }
+  std::vector<X509*> copies(ders.size());
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (size_t k = 0; k < ders.size(); k++) copies[k] = DecodeWith(d2i_X509, ders[k]);
+    state.ResumeTiming();
+    if (TimedMatches(store->objs, copies) != n) state.SkipWithError("a copy was not matched");
+    state.PauseTiming();
+    for (X509* x : copies) X509_free(x);
+    state.ResumeTiming();
+  }
+  X509_STORE_free(store);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n));
 }
 
 }  // namespace
@@ -312,8 +416,47 @@ void RegisterX509Verify() {
                                c.leaf_key, c.ca_key));
       return out;
     }();
-    TimeFreshAdds(state, ders);
+    TimeStoreAdds<X509>(state, ders, d2i_X509, X509_free, X509_STORE_add_cert);
   })->Unit(benchmark::kMicrosecond);
+  struct AddShape {
+    const char* name;
+    bool crl;
+    Signatures sigs;
+    bool name_order;
+  };
+  static const AddShape kAddShapes[] = {
+      {"random", false, Signatures::kOwn, false},
+      {"name-order", false, Signatures::kOwn, true},
+      {"crl-random", true, Signatures::kOwn, false},
+      {"crl-name-order", true, Signatures::kOwn, true},
+      {"one-signature", false, Signatures::kOne, false},
+      {"crl-one-signature", true, Signatures::kOne, false},
+      {"signature-pairs", false, Signatures::kPairs, false},
+      {"crl-signature-pairs", true, Signatures::kPairs, false},
+  };
+  for (const AddShape& shape : kAddShapes) {
+    for (int n : {10000, 100000}) {
+      benchmark::RegisterBenchmark(
+          ("x509-store/add/" + std::string(shape.name) + "/" + std::to_string(n)).c_str(),
+          [&shape, n](benchmark::State& state) {
+            const std::vector<Der> ders = StoreObjects(shape.crl, n, shape.sigs, shape.name_order);
+            if (shape.crl) {
+              TimeStoreAdds<X509_CRL>(state, ders, d2i_X509_CRL, X509_CRL_free,
+                                      X509_STORE_add_crl);
+            } else {
+              TimeStoreAdds<X509>(state, ders, d2i_X509, X509_free, X509_STORE_add_cert);
+            }
+          })
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(n >= 100000 ? 1 : 5);
+    }
+  }
+  benchmark::RegisterBenchmark("x509-store/add-again/10000", [](benchmark::State& state) {
+    TimeAddAgain(state, 10000);
+  })->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("x509-store/retrieve-match/1000", [](benchmark::State& state) {
+    TimeRetrieveMatch(state, 1000);
+  })->Unit(benchmark::kMillisecond);
   for (int n : {1000, 8000}) {
     benchmark::RegisterBenchmark(("x509-store/duplicates/" + std::to_string(n)).c_str(),
                                  [n](benchmark::State& state) {

@@ -25,9 +25,21 @@ namespace morvane::internal {
 class FoldedValue {
  public:
   explicit FoldedValue(const ASN1_STRING* s)
-      : p_(s->data), len_(s->data != nullptr ? s->length : 0) {
+      : start_(s->data), p_(s->data), len_(s->data != nullptr ? s->length : 0) {
     while (len_ > 0 && space(*p_)) skip();
     while (len_ > 0 && space(p_[len_ - 1])) len_--;
+  }
+
+  // Passes on to octet `at` of the value, when it is past the white space
+  // trimmed at the start, not past the end, and octet at - 1 is no white
+  // space (so that the characters passed read as the octets before it do
+  // in any value that begins with them): true, else false (nothing passed).
+  bool pass_to(int at) {
+    const int from = static_cast<int>(p_ - start_);
+    if (at <= from || at > from + len_ || space(start_[at - 1])) return false;
+    len_ -= at - from;
+    p_ = start_ + at;
+    return true;
   }
 
   // The next character as read, -1 at the end.
@@ -49,16 +61,34 @@ class FoldedValue {
     len_--;
   }
 
+  const unsigned char* start_;
   const unsigned char* p_;
   int len_;
 };
 
+// Whether the order reads n octets as they are: no ASCII capital, no white
+// space.
+inline bool read_as_is(const unsigned char* p, int n) {
+  for (int i = 0; i < n; i++)
+    if ((p[i] >= 'A' && p[i] <= 'Z') || p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r'))
+      return false;
+  return true;
+}
+
 inline int folded_value_cmp(const ASN1_STRING* a, const ASN1_STRING* b) {
-  if (a->length == b->length &&
-      (a->length <= 0 || memcmp(a->data, b->data, static_cast<size_t>(a->length)) == 0))
-    return 0;  // the same octets read alike
+  const int la = a->data != nullptr && a->length > 0 ? a->length : 0;
+  const int lb = b->data != nullptr && b->length > 0 ? b->length : 0;
+  const int common = la < lb ? la : lb;
+  const int r = common > 0 ? memcmp(a->data, b->data, static_cast<size_t>(common)) : 0;
+  if (r == 0 && la == lb) return 0;  // the same octets read alike
+  if (read_as_is(a->data, la) && read_as_is(b->data, lb)) return r != 0 ? r : la - lb;
   FoldedValue fa(a);
   FoldedValue fb(b);
+  // The octets both values begin with read alike in both: the reading
+  // starts where they part, after the last that is no white space.
+  int same = 0;
+  while (same < common && a->data[same] == b->data[same]) same++;
+  if (same > 0 && fa.pass_to(same) && !fb.pass_to(same)) fa = FoldedValue(a);
   for (;;) {
     const int ca = fa.next();
     const int cb = fb.next();

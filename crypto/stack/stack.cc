@@ -2,8 +2,12 @@
 //
 // Implementation notes: the slot array doubles whenever num_alloc <= num + 1,
 // so an insertion always has a spare slot beyond the new last element; the
-// array never shrinks.
+// array never shrinks.  `sorted_num` counts the first elements known to be
+// in order (a sort makes it all of them): an insertion at the end keeps it,
+// one before it (or an element set, which leaves `sorted` as it is) cuts it
+// to that place, a deletion before it takes one off.
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -53,7 +57,56 @@ int internal_find(STACK* st, char* data, int flags) {
   return static_cast<int>(reinterpret_cast<char* const*>(r) - st->data);
 }
 
+// The first elements known to be in order (a caller may have set more
+// than the count).
+int in_order(const STACK* st) {
+  return st->sorted_num < 0 ? 0 : st->sorted_num > st->num ? st->num : st->sorted_num;
+}
+
+// Sorts the elements after the first p, which are in order, and merges them
+// in: each, from the last, goes after the elements before it that do not
+// sort after it (found by bisection), those after it moving up at once.  So
+// a few elements cost a few bisections and one move of the elements after
+// their places.  false, the stack then holding the same elements, when
+// memory for a copy of them ran out.
+bool merge_into_order(STACK* st, int p) {
+  sk_cmp_fn comp = st->comp;
+  const int t = st->num - p;
+  char** d = st->data;
+  qsort_r(d + p, static_cast<size_t>(t), sizeof(char*), compare_slots, &comp);
+  if (comp(&d[p - 1], &d[p]) <= 0) return true;
+  auto* rest = static_cast<char**>(MORVANE_malloc(sizeof(char*) * static_cast<size_t>(t)));
+  if (rest == nullptr) return false;
+  memcpy(rest, d + p, sizeof(char*) * static_cast<size_t>(t));
+  int i = p;        // the elements in order not yet passed: d[0..i)
+  int k = st->num;  // d[k..num) is final
+  for (int j = t - 1; j >= 0; j--) {
+    int lo = 0;
+    int hi = i;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (comp(&d[mid], &rest[j]) <= 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    const int after = i - lo;
+    memmove(d + k - after, d + lo, sizeof(char*) * static_cast<size_t>(after));
+    k -= after;
+    i = lo;
+    d[--k] = rest[j];
+  }
+  MORVANE_free(rest);
+  return true;
+}
+
 }  // namespace
+
+static_assert(offsetof(STACK, num) == 0 && offsetof(STACK, sorted_num) == 4 &&
+              offsetof(STACK, data) == 8 && offsetof(STACK, sorted) == 16 &&
+              offsetof(STACK, num_alloc) == 20 && offsetof(STACK, comp) == 24 &&
+              sizeof(STACK) == 32);
 
 /* see morvane/stack.h */
 STACK* sk_new(sk_cmp_fn c) {
@@ -68,6 +121,7 @@ STACK* sk_new(sk_cmp_fn c) {
   ret->comp = c;
   ret->num_alloc = kMinNodes;
   ret->num = 0;
+  ret->sorted_num = 0;
   ret->sorted = 0;
   return ret;
 }
@@ -88,6 +142,7 @@ STACK* sk_dup(STACK* sk) {
   ret->num = sk->num;
   if (sk->num > 0) memcpy(ret->data, sk->data, sizeof(char*) * static_cast<size_t>(sk->num));
   ret->sorted = sk->sorted;
+  ret->sorted_num = sk->sorted_num;
   ret->num_alloc = sk->num_alloc;
   ret->comp = sk->comp;
   return ret;
@@ -110,6 +165,7 @@ void sk_zero(STACK* sk) {
   if (sk == nullptr || sk->num <= 0) return;
   memset(sk->data, 0, sizeof(char*) * static_cast<size_t>(sk->num));
   sk->num = 0;
+  sk->sorted_num = 0;
 }
 
 int sk_num(const STACK* sk) { return sk == nullptr ? -1 : sk->num; }
@@ -121,6 +177,7 @@ char* sk_value(const STACK* sk, int i) {
 
 char* sk_set(STACK* sk, int i, char* value) {
   if (sk == nullptr || i < 0 || i >= sk->num) return nullptr;
+  if (i < sk->sorted_num) sk->sorted_num = i;
   return sk->data[i] = value;
 }
 
@@ -129,7 +186,10 @@ int sk_is_sorted(const STACK* sk) { return sk == nullptr ? 1 : sk->sorted; }
 sk_cmp_fn sk_set_cmp_func(STACK* sk, sk_cmp_fn c) {
   if (sk == nullptr) return nullptr;
   sk_cmp_fn old = sk->comp;
-  if (sk->comp != c) sk->sorted = 0;
+  if (sk->comp != c) {
+    sk->sorted = 0;
+    sk->sorted_num = 0;
+  }
   sk->comp = c;
   return old;
 }
@@ -145,7 +205,9 @@ int sk_insert(STACK* st, char* data, int loc) {
     st->data = s;
     st->num_alloc *= 2;
   }
+  st->sorted_num = in_order(st);
   if (loc >= 0 && loc < st->num) {
+    if (loc < st->sorted_num) st->sorted_num = loc;
     memmove(&st->data[loc + 1], &st->data[loc],
             sizeof(char*) * static_cast<size_t>(st->num - loc));
     st->data[loc] = data;
@@ -164,6 +226,7 @@ int sk_unshift(STACK* sk, char* data) { return sk_insert(sk, data, 0); }
 char* sk_delete(STACK* st, int loc) {
   if (st == nullptr || loc < 0 || loc >= st->num) return nullptr;
   char* ret = st->data[loc];
+  if (loc < st->sorted_num) st->sorted_num--;
   if (loc != st->num - 1)
     memmove(&st->data[loc], &st->data[loc + 1],
             sizeof(char*) * static_cast<size_t>(st->num - 1 - loc));
@@ -194,9 +257,14 @@ void sk_sort(STACK* sk) {
   // it is and unsorted.
   if (sk->comp == nullptr) return;
   // qsort_r is the same sort as qsort, so equal elements end where they did.
-  sk_cmp_fn comp = sk->comp;
-  qsort_r(sk->data, static_cast<size_t>(sk->num), sizeof(char*), compare_slots, &comp);
+  const int p = in_order(sk);
+  if (p == 0 || p == sk->num || !merge_into_order(sk, p)) {
+    sk_cmp_fn comp = sk->comp;
+    if (p < sk->num)
+      qsort_r(sk->data, static_cast<size_t>(sk->num), sizeof(char*), compare_slots, &comp);
+  }
   sk->sorted = 1;
+  sk->sorted_num = sk->num;
 }
 
 // The first element equal to data: a search for the first index whose

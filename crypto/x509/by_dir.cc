@@ -105,11 +105,14 @@ void free_dir(X509_LOOKUP* lu) {
   MORVANE_free(a);
 }
 
+// The list grows under lock 11, which searches hold to read it; a name
+// stays until the lookup is freed.
 int add_cert_dir(lookup_dir_st* ctx, const char* dir, int type) {
   if (dir == nullptr || *dir == '\0') {
     put_error(X509_F_ADD_CERT_DIR, X509_R_INVALID_DIRECTORY, __LINE__);
     return 0;
   }
+  MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
   const char* s = dir;
   const char* p = s;
   for (;; p++) {
@@ -304,8 +307,15 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   bool no_memory = false;
   bool unreadable = false;  // a file that could not be opened or read: it may be next time
   bool broken = false;      // an entry that is no readable file: it stays so
-  for (int i = 0; i < ctx->num_dirs; i++) {
-    const char* dir = ctx->dirs[i];
+  for (int i = 0;; i++) {
+    const char* dir;
+    int dir_type;
+    {
+      MORVANE_READ_LOCKED(CRYPTO_LOCK_X509_STORE);
+      if (i >= ctx->num_dirs) break;
+      dir = ctx->dirs[i];
+      dir_type = ctx->dirs_type[i];
+    }
     for (int k = 0;; k++) {
       // The path's length comes from the formatter itself, so no file
       // number can outgrow the buffer.
@@ -358,7 +368,7 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
       // the descriptor read showed it, so that it is not read again while
       // unchanged; one that could not be opened or read (no descriptor
       // left, say), or that memory ran short for, is read again next time.
-      switch (read_file(xl, b->data, type, ctx->dirs_type[i], &st)) {
+      switch (read_file(xl, b->data, type, dir_type, &st)) {
         case FileRead::kRead:
           if (!remember(ctx, as_seen())) no_memory = true;
           break;
@@ -384,15 +394,8 @@ int get_cert_by_subject(X509_LOOKUP* xl, int type, X509_NAME* name, X509_OBJECT*
   if (no_memory || (broken && type == X509_LU_CRL)) return X509_LU_RETRY;
   // Every directory is read, so that the verifier can choose among all the
   // objects of the name, whichever directory holds them.
-  X509_OBJECT* tmp;
-  {
-    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_STORE);
-    tmp = X509_OBJECT_retrieve_by_subject(xl->store_ctx->objs, type, name);
-  }
-  if (tmp == nullptr) return 0;
+  if (morvane::x509::first_held(xl->store_ctx, type, name, ret) == 0) return 0;
   mark.pop();
-  ret->type = tmp->type;
-  ret->data.ptr = tmp->data.ptr;
   return 1;
 }
 

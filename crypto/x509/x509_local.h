@@ -100,6 +100,11 @@ class Written {
 // encoder writes it; otherwise encoded.
 void algorithm_der(X509_ALGOR* alg, Written& out);
 
+// The SHA-256 digest, into out, of the signed part's octets that enc keeps
+// as decoded (x509_sig_mark.cc): made once per encoding and kept in enc
+// (`digested`, `digest`), which a decode that replaces the octets clears.
+void signed_part_digest(ASN1_ENCODING* enc, unsigned char* out);
+
 // The key of a store object in *key (x509_lu_key.cc): a keyed hash of the
 // digest of its DER, or of its subject, serial and signature when it has
 // none; false (nothing queued) when memory ran out.
@@ -111,21 +116,32 @@ bool store_key(const X509_OBJECT* obj, uint64_t* key);
 // memory.
 int der_digest(const X509_OBJECT* obj, unsigned char* md);
 
-// The quick key of a store object: a keyed hash of its signature value's
-// length and end octets (trailing zero octets aside), which copies of one
-// object share; other objects share it only when made so, and are then
-// told apart by store_key.
-uint64_t store_quick_key(const X509_OBJECT* obj);
+// The quick key of a store object: a keyed hash of the key of its name
+// (store_name_key) and its signature value's length and end octets
+// (trailing zero octets aside), which copies of one object share; other
+// objects share it only when made so under one name, and are then told
+// apart by store_key.
+uint64_t store_quick_key(const X509_OBJECT* obj, uint64_t name);
 
 // Where the address of a certificate or list falls in the store's index.
 uint64_t store_address_key(const void* p);
+
+// The key of a type and name in the store's index: a keyed hash of the name
+// as the folded order reads it (internal/name_order.h), so that every name
+// X509_NAME_cmp calls equal to it has the same key.
+uint64_t store_name_key(int type, const X509_NAME* name);
+
+// The first object of a type and name in the store's cache, as
+// scan_subject finds them, into *ret (its type and pointer, no reference
+// taken), under lock 11: 1, or 0 when there is none.
+int first_held(X509_STORE* store, int type, X509_NAME* name, X509_OBJECT* ret);
 
 // Receives one object of a store search; 0 ends the search.
 using ObjectSink = int (*)(void* arg, X509_OBJECT* obj);
 
 // Passes each object of a type (X509_LU_X509 or X509_LU_CRL) and name (a
 // certificate's subject, a list's issuer) in the store's cache to add, in
-// cache order, holding lock 11.  1, or 0 when add ended the search.
+// the order added, holding lock 11.  1, or 0 when add ended the search.
 int scan_subject(X509_STORE* store, int type, X509_NAME* name, ObjectSink add, void* arg);
 
 // Asks each lookup method of the context's store for the objects of a type

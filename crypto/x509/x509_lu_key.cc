@@ -1,10 +1,13 @@
-// The keys of the store's index (x509_lu.cc): a keyed hash, under a secret
-// drawn once per process, of the SHA-1 digest of an object's DER (for a
-// certificate, the digest X509_cmp compares), so that no input can choose
-// which objects share a key; the subject, serial and signature of a
-// certificate that cannot be encoded; the keyed hash of an object's
-// signature value alone, which is all an addition reads while no other
-// object shares it; and the hash of an object's address.
+// The keys of the store's index (x509_lu.cc), each a keyed hash under a
+// secret drawn once per process, so that no input can choose which objects
+// share one: an object's key, of the SHA-256 digest of its signed part (the
+// one kept with its octets as decoded), its signature algorithm and its
+// signature value, so that copies of one encoding share it; the subject,
+// serial and signature of a certificate that cannot be encoded; the quick
+// key, of the signature value's length and end octets alone, which is all
+// an addition reads while no other object shares it; the key of a name,
+// of its folded form (internal/name_order.h), which every name that
+// X509_NAME_cmp calls equal shares; and the hash of an object's address.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -28,6 +31,7 @@
 #include "internal/err_mark.h"
 #include "internal/err_watch.h"
 #include "internal/lock.h"
+#include "internal/name_order.h"
 #include "internal/wipe.h"
 #include "x509_local.h"
 #include "x509v3/internal.h"
@@ -103,6 +107,11 @@ class KeyedHash {
     unsigned char b[8];
     for (int i = 0; i < 8; i++) b[i] = static_cast<unsigned char>(v >> (8 * i));
     add(b, sizeof b);
+  }
+  // One octet.
+  void add_octet(unsigned char c) {
+    total_++;
+    take(c);
   }
   // A string's type and length, then its octets (a null one: a mark).
   void add(const ASN1_STRING* s) {
@@ -299,6 +308,42 @@ void algorithm_der(X509_ALGOR* alg, Written& out) {
   out.set_length(static_cast<int>(p - out.data()));
 }
 
+namespace {
+
+// The SHA-256 digest of obj's signed part into md: the one kept with its
+// octets as decoded, else of its encoding now (under the object's lock: a
+// name changed in memory is encoded again in place).  1, 0 when it does
+// not encode, -1 without memory (what it queued taken back).
+int signed_part_of(const X509_OBJECT* obj, unsigned char* md) {
+  ASN1_ENCODING* enc = nullptr;
+  if (obj->type == X509_LU_X509 && obj->data.x509->cert_info != nullptr)
+    enc = &obj->data.x509->cert_info->enc;
+  if (obj->type == X509_LU_CRL && obj->data.crl->crl != nullptr) enc = &obj->data.crl->crl->enc;
+  if (enc == nullptr) return 0;
+  if (enc->enc != nullptr && enc->modified == 0 && enc->len > 0) {
+    signed_part_digest(enc, md);
+    return 1;
+  }
+  const morvane::internal::MallocFailureWatch watch;
+  morvane::internal::ErrorMark mark;
+  unsigned char* der = nullptr;
+  int n;
+  if (obj->type == X509_LU_X509) {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509);
+    n = i2d_X509_CINF(obj->data.x509->cert_info, &der);
+  } else {
+    MORVANE_WRITE_LOCKED(CRYPTO_LOCK_X509_CRL);
+    n = i2d_X509_CRL_INFO(obj->data.crl->crl, &der);
+  }
+  if (n > 0) SHA256(der, static_cast<size_t>(n), md);
+  MORVANE_free(der);
+  const bool lack = watch.seen();
+  mark.pop();
+  return lack ? -1 : n > 0 ? 1 : 0;
+}
+
+}  // namespace
+
 bool store_key(const X509_OBJECT* obj, uint64_t* key) {
   const Secret s = secret();
   if (obj->type != X509_LU_X509 && obj->type != X509_LU_CRL) {
@@ -307,40 +352,93 @@ bool store_key(const X509_OBJECT* obj, uint64_t* key) {
     *key = h.final();
     return true;
   }
-  unsigned char md[SHA_DIGEST_LENGTH];
-  const int r = der_digest(obj, md);
+  unsigned char md[SHA256_DIGEST_LENGTH];
+  const int r = signed_part_of(obj, md);
   if (r < 0) return false;
-  if (r == 0) {
+  X509_ALGOR* alg = obj->type == X509_LU_X509 ? obj->data.x509->sig_alg : obj->data.crl->sig_alg;
+  ASN1_BIT_STRING* sig =
+      obj->type == X509_LU_X509 ? obj->data.x509->signature : obj->data.crl->signature;
+  Written algorithm;
+  Written value;
+  if (r > 0) {
+    algorithm_der(alg, algorithm);
+    value.encode([sig](unsigned char** p) { return i2c_ASN1_BIT_STRING(sig, p); });
+    if (algorithm.length() < 0 || value.length() < 0) return false;
+  }
+  if (r == 0 || algorithm.length() == 0 || value.length() == 0) {
     *key = bare_key(obj, s);
     return true;
   }
+  // As the DER writes them: copies of one encoding share the key.
   KeyedHash h(s);
   h.add(static_cast<uint64_t>(obj->type));
   h.add(md, sizeof md);
+  h.add(static_cast<uint64_t>(algorithm.length()));
+  h.add(algorithm.data(), static_cast<size_t>(algorithm.length()));
+  h.add(value.data(), static_cast<size_t>(value.length()));
   *key = h.final();
   return true;
 }
 
-uint64_t store_quick_key(const X509_OBJECT* obj) {
+uint64_t store_name_key(int type, const X509_NAME* name) {
+  KeyedHash h(secret());
+  const int n = name != nullptr ? sk_num(name->entries) : 0;
+  h.add(static_cast<uint64_t>(static_cast<unsigned>(type)) << 32 | static_cast<unsigned>(n));
+  unsigned char folded[128];
+  size_t m = 0;
+  for (int i = n - 1; i >= 0; i--) {
+    const auto* e = reinterpret_cast<const X509_NAME_ENTRY*>(sk_value(name->entries, i));
+    // The value as the folded order reads it, an octet 0xff doubled and the
+    // end marked by 0xff 0x01; then its set and type.
+    if (e->value != nullptr) {
+      morvane::internal::FoldedValue v(e->value);
+      for (int c = v.next(); c >= 0; c = v.next()) {
+        if (m + 2 > sizeof folded - 10) {
+          h.add(folded, m);
+          m = 0;
+        }
+        folded[m++] = static_cast<unsigned char>(c);
+        if (c == 0xff) folded[m++] = 0xff;
+      }
+    }
+    const ASN1_OBJECT* type_oid = e->object;
+    const int oid_length = type_oid != nullptr ? type_oid->length : -1;
+    folded[m++] = 0xff;
+    folded[m++] = 0x01;
+    morvane::internal::store_le32(folded + m, static_cast<uint32_t>(e->set));
+    morvane::internal::store_le32(folded + m + 4, static_cast<uint32_t>(oid_length));
+    h.add(folded, m + 8);
+    m = 0;
+    if (oid_length > 0) h.add(type_oid->data, static_cast<size_t>(oid_length));
+  }
+  return h.final();
+}
+
+uint64_t store_quick_key(const X509_OBJECT* obj, uint64_t name) {
   KeyedHash h(secret());
   h.add(static_cast<uint64_t>(static_cast<unsigned>(obj->type)) | 0x200);
+  h.add(name);
   const ASN1_BIT_STRING* sig = obj->type == X509_LU_X509  ? obj->data.x509->signature
                                : obj->type == X509_LU_CRL ? obj->data.crl->signature
                                                           : nullptr;
   if (sig == nullptr || sig->data == nullptr || sig->length <= 0) return h.final();
-  // Without the zero octets that end it, which the encoder may drop; its
-  // length and the octets at both ends (which tell signatures apart; values
-  // made alike there only cost their objects' digests).
+  // Without the zero octets that end it, which the encoder may drop, and
+  // with the last octet's unused bits as zeros, as the encoder writes them;
+  // its length and the octets at both ends (which tell signatures apart;
+  // values made alike there only cost their objects' digests).
   constexpr size_t kEnd = 24;
-  size_t n = static_cast<size_t>(sig->length);
-  while (n > 0 && sig->data[n - 1] == 0) n--;
+  const size_t length = static_cast<size_t>(sig->length);
+  const int unused = sig->flags & ASN1_STRING_BITS_LEFT ? static_cast<int>(sig->flags & 7) : 0;
+  const auto octet = [sig, length, unused](size_t i) {
+    return i + 1 == length ? static_cast<unsigned char>(sig->data[i] & (0xff << unused))
+                           : sig->data[i];
+  };
+  size_t n = length;
+  while (n > 0 && octet(n - 1) == 0) n--;
   h.add(static_cast<uint64_t>(n));
-  if (n <= 2 * kEnd) {
-    h.add(sig->data, n);
-  } else {
-    h.add(sig->data, kEnd);
-    h.add(sig->data + n - kEnd, kEnd);
-  }
+  const size_t head = n <= 2 * kEnd ? n : kEnd;
+  for (size_t i = 0; i < head; i++) h.add_octet(octet(i));
+  for (size_t i = n - kEnd; head < n && i < n; i++) h.add_octet(octet(i));
   return h.final();
 }
 

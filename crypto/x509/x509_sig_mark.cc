@@ -70,6 +70,23 @@ struct x509_kept_sigs_st {
 
 namespace morvane::x509 {
 
+// The first caller to finish a signed part's digest publishes it: claimed
+// 0 -> 1 by a compare-and-swap, written, then released as 2, after which
+// nothing writes it; a caller that finds it being written makes its own.
+void signed_part_digest(ASN1_ENCODING* enc, unsigned char* out) {
+  std::atomic_ref<int> state(enc->digested);
+  if (state.load(std::memory_order_acquire) == 2) {
+    memcpy(out, enc->digest, SHA256_DIGEST_LENGTH);
+    return;
+  }
+  SHA256(enc->enc, static_cast<size_t>(enc->len), out);
+  int unclaimed = 0;
+  if (state.compare_exchange_strong(unclaimed, 1, std::memory_order_relaxed)) {
+    memcpy(enc->digest, out, SHA256_DIGEST_LENGTH);
+    state.store(2, std::memory_order_release);
+  }
+}
+
 namespace {
 
 using Kept = x509_kept_sigs_st;
@@ -95,24 +112,6 @@ struct Signed<X509_CRL> {
   static int verify(X509_CRL* crl, EVP_PKEY* key) { return X509_CRL_verify(crl, key); }
   static constexpr int kLock = CRYPTO_LOCK_X509_CRL;
 };
-
-// The SHA-256 digest of the octets enc keeps, into out.  The first caller to
-// finish one publishes it: claimed 0 -> 1 by a compare-and-swap, written,
-// then released as 2, after which nothing writes it; a caller that finds it
-// being written makes its own.
-void signed_part_digest(ASN1_ENCODING* enc, unsigned char* out) {
-  std::atomic_ref<int> state(enc->digested);
-  if (state.load(std::memory_order_acquire) == 2) {
-    memcpy(out, enc->digest, SHA256_DIGEST_LENGTH);
-    return;
-  }
-  SHA256(enc->enc, static_cast<size_t>(enc->len), out);
-  int unclaimed = 0;
-  if (state.compare_exchange_strong(unclaimed, 1, std::memory_order_relaxed)) {
-    memcpy(enc->digest, out, SHA256_DIGEST_LENGTH);
-    state.store(2, std::memory_order_release);
-  }
-}
 
 // What a verdict of obj under key is reached from: the signed part's
 // digest, the signature algorithm's DER and the digest method registered

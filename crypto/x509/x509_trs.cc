@@ -56,8 +56,9 @@ constexpr int kTrustCount = sizeof trstandard / sizeof trstandard[0];
 constinit STACK* trtable = nullptr;  // of X509_TRUST, ordered by id
 
 int tr_cmp(const char* const* a, const char* const* b) {
-  return reinterpret_cast<const X509_TRUST*>(*a)->trust -
-         reinterpret_cast<const X509_TRUST*>(*b)->trust;
+  const int ia = reinterpret_cast<const X509_TRUST*>(*a)->trust;
+  const int ib = reinterpret_cast<const X509_TRUST*>(*b)->trust;
+  return (ia > ib) - (ia < ib);  // ids at both ends of the range differ without overflow
 }
 
 void trtable_free(void* p) {

@@ -145,8 +145,9 @@ constexpr int kPurposeCount = sizeof xstandard / sizeof xstandard[0];
 constinit STACK* xptable = nullptr;  // of X509_PURPOSE, ordered by id
 
 int xp_cmp(const char* const* a, const char* const* b) {
-  return reinterpret_cast<const X509_PURPOSE*>(*a)->purpose -
-         reinterpret_cast<const X509_PURPOSE*>(*b)->purpose;
+  const int ia = reinterpret_cast<const X509_PURPOSE*>(*a)->purpose;
+  const int ib = reinterpret_cast<const X509_PURPOSE*>(*b)->purpose;
+  return (ia > ib) - (ia < ib);  // ids at both ends of the range differ without overflow
 }
 
 void xptable_free(void* p) {

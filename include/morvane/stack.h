@@ -4,6 +4,11 @@
  * comparison function.  The stack never owns its elements: sk_free frees only
  * the stack, and sk_pop_free is the deep free.  With a comparison function the
  * stack sorts lazily: insertions clear `sorted`, and the first search sorts.
+ * Elements appended to a sorted stack leave it sorted up to `sorted_num`, and
+ * that search then sorts only the elements after those and merges them in,
+ * so that a few additions between searches cost a few bisections and one
+ * move of the elements after their places (each goes after the elements in
+ * order that equal it).
  * Stack functions queue no errors; failures show only in the results.  A
  * stack has no lock: its owner serialises use (a search may sort, so it counts
  * as a write).
@@ -26,6 +31,9 @@ typedef int (*sk_cmp_fn)(const char *const *a, const char *const *b);
 
 struct stack_st {
   int num;          /* elements in use */
+  int sorted_num;   /* how many of the first elements are known to be in
+                       the order of comp (all after a sort; an insertion or
+                       sk_set before the end cuts it there) */
   char **data;      /* num_alloc slots; the first num are the elements */
   int sorted;       /* 1 when the elements are in the order of comp */
   int num_alloc;    /* slots allocated; only grows, by doubling */

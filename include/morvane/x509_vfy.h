@@ -56,6 +56,22 @@
  * offers each problem (an X509_V_ERR_* code) to the verify callback, which
  * may accept it.  Failing calls queue errors of library 11 (ERR_LIB_X509).
  *
+ * Threads: the calls that fill a store (X509_STORE_add_cert,
+ * X509_STORE_add_crl, X509_STORE_add_lookup, X509_STORE_load_locations,
+ * X509_STORE_set_default_paths, and on its lookups X509_LOOKUP_add_dir,
+ * X509_LOOKUP_load_file and the X509_load_* loaders) may run while other
+ * threads verify against it (a locking callback installed): each takes
+ * lock 11 for what it changes, and a verification finds what was added
+ * before it started (what is added while it runs, it may or may not).
+ * X509_STORE_set_flags and the other parameter setters, X509_STORE_free,
+ * and a caller's own changes to store->objs or store->get_cert_methods
+ * must not overlap a verification.
+ *
+ * The cache, store->objs, holds the objects in the order added until a
+ * search through the stack (X509_OBJECT_idx_by_subject and the two
+ * retrieve calls, which sort it when it is not sorted) sorts it; the
+ * store's own searches never sort it, and its additions append.
+ *
  * Null arguments: X509_STORE_free, X509_LOOKUP_free and X509_STORE_CTX_free
  * accept null; X509_STORE_add_cert and X509_STORE_add_crl give 0 for a null
  * object; X509_load_cert_file, X509_load_crl_file and
@@ -336,9 +352,10 @@ MORVANE_EXPORT X509_STORE *X509_STORE_new(void);
 /* Shuts down and frees the lookups, the cached objects, the extra data and
  * the parameters; null is accepted. */
 MORVANE_EXPORT void X509_STORE_free(X509_STORE *v);
-/* Adds a certificate or CRL (one new reference) to the cache under lock 11,
- * after the objects of its name added before: 1, or 0 with "cert already in
- * hash table" for a duplicate (the store is then unchanged). */
+/* Adds a certificate or CRL (one new reference) to the end of the cache
+ * under lock 11: 1, or 0 with "cert already in hash table" for a duplicate
+ * (the store is then unchanged).  A cache in order stays so when the object
+ * sorts after the last. */
 MORVANE_EXPORT int X509_STORE_add_cert(X509_STORE *ctx, X509 *x);
 MORVANE_EXPORT int X509_STORE_add_crl(X509_STORE *ctx, X509_CRL *x);
 /* The store's lookup for method m, attached on first use; null on

@@ -192,6 +192,41 @@ TEST(StackFind, ComparisonChangeClearsSorted) {
   EXPECT_EQ(sk_is_sorted(sk), 0);  // any insertion clears it
 }
 
+namespace {
+int g_compared = 0;
+int CountedCmpInt(const char* const* a, const char* const* b) {
+  g_compared++;
+  return CmpInt(a, b);
+}
+}  // namespace
+
+// Elements appended to a sorted stack are sorted and merged in by the next
+// search, each after the equal ones before it, in a few bisections; an
+// insertion, deletion or setting before the end cuts the part in order.
+TEST(StackFind, AppendedElementsAreMergedIn) {
+  STACK* sk = sk_new(CountedCmpInt);
+  StackGuard g{sk};
+  int v[8] = {1, 3, 5, 7, 9, 11, 13, 15}, more[3] = {9, 0, 16};
+  for (int& x : v) sk_push(sk, P(x));
+  sk_sort(sk);
+  for (int& x : more) sk_push(sk, P(x));
+  EXPECT_EQ(sk->sorted_num, 8);
+  g_compared = 0;
+  sk_sort(sk);
+  EXPECT_LE(g_compared, 3 + 1 + 3 * 4);  // the three sorted, a look, three bisections
+  EXPECT_EQ(Values(sk), (std::vector<int>{0, 1, 3, 5, 7, 9, 9, 11, 13, 15, 16}));
+  EXPECT_EQ(sk_value(sk, 5), P(v[4]));  // the 9 in order first
+  EXPECT_EQ(sk->sorted_num, 11);
+  sk_insert(sk, P(more[1]), 2);
+  EXPECT_EQ(sk->sorted_num, 2);
+  sk_delete(sk, 0);
+  EXPECT_EQ(sk->sorted_num, 1);
+  sk_set(sk, 0, P(more[2]));
+  EXPECT_EQ(sk->sorted_num, 0);
+  sk_sort(sk);
+  EXPECT_EQ(Values(sk), (std::vector<int>{0, 3, 5, 7, 9, 9, 11, 13, 15, 16, 16}));
+}
+
 TEST(Stack, DupIsShallowAndKeepsState) {
   STACK* sk = sk_new(CmpInt);
   StackGuard g{sk};

@@ -189,11 +189,10 @@ TEST(Store, CertificatesOfOneSubjectAreAllHeld) {
   X509_free(ta);
   EXPECT_EQ(1, X509_STORE_add_cert(store.get(), old_key));
   EXPECT_EQ(3, sk_num(store->objs));
-  // The cache stays sorted as objects arrive, those of one name in the
-  // order added.
-  EXPECT_EQ(1, sk_is_sorted(store->objs));
+  // A search sorts the cache, those of one name in the order added.
   const int first =
       X509_OBJECT_idx_by_subject(store->objs, X509_LU_X509, X509_get_subject_name(new_key));
+  EXPECT_EQ(1, sk_is_sorted(store->objs));
   ASSERT_GE(first, 0);
   ASSERT_LT(first, 2);
   EXPECT_EQ(new_key, reinterpret_cast<X509_OBJECT*>(sk_value(store->objs, first))->data.x509);
@@ -1168,8 +1167,11 @@ TEST_F(HashDir, DirectoryListSkipsEmptyAndRepeatedEntries) {
   morvane_test::StartRecordingLocks();
   EXPECT_EQ(0, X509_STORE_get_by_subject(&ctx_, X509_LU_X509, X509_get_subject_name(ta_), &obj));
   const auto locks = morvane_test::StopRecordingLocks({CRYPTO_LOCK_X509_STORE});
-  // The cache search, then one search after reading both directories.
-  EXPECT_EQ(4u, locks.size());
+  // The cache search, then one search after reading both directories (the
+  // lists of lookups and directories are read under the read lock).
+  EXPECT_EQ(4, std::count_if(locks.begin(), locks.end(), [](const morvane_test::LockEvent& e) {
+              return (e.mode & CRYPTO_WRITE) != 0;
+            }));
   X509_LOOKUP* lu = X509_STORE_add_lookup(store_.get(), X509_LOOKUP_hash_dir());
   EXPECT_EQ(0, X509_LOOKUP_add_dir(lu, "", X509_FILETYPE_PEM));
   EXPECT_ERRORS({{ERR_LIB_X509, X509_F_ADD_CERT_DIR, X509_R_INVALID_DIRECTORY}});
@@ -1359,6 +1361,65 @@ TEST(StoreNames, EachObjectIsFoundByItsNameInAnyOrder) {
     X509_STORE_free(store);
   }
   for (X509_OBJECT& o : objects) X509_OBJECT_free_contents(&o);
+}
+
+// The same objects added one by one while searches through the stack sort
+// the cache between additions: after each addition the store finds, under
+// every name, the first object added whose name X509_NAME_cmp calls equal,
+// as a search of the objects in the order added does; and a copy of any
+// object is refused.
+TEST(StoreNames, SearchesThroughTheStackBetweenAdditions) {
+  std::vector<X509_OBJECT> objects;
+  std::vector<X509_NAME*> probes;
+  for (const NameSpec& n : kNames) {
+    probes.push_back(Cn(n.type, n.text));
+    X509* x = morvane_test::MakeCert({"Root", "", 2, static_cast<long>(objects.size()), {}});
+    X509_set_subject_name(x, probes.back());
+    X509_CRL* crl = morvane_test::MakeCrl("Root", {}, kListMoment);
+    X509_CRL_set_issuer_name(crl, probes.back());
+    objects.push_back({X509_LU_X509, {reinterpret_cast<char*>(x)}});
+    objects.push_back({X509_LU_CRL, {reinterpret_cast<char*>(crl)}});
+  }
+  const auto name_of = [](const X509_OBJECT& o) {
+    return o.type == X509_LU_X509 ? X509_get_subject_name(o.data.x509) : o.data.crl->crl->issuer;
+  };
+  std::mt19937 rng(105);
+  for (int round = 0; round < 20; round++) {
+    std::shuffle(objects.begin(), objects.end(), rng);
+    X509_STORE* store = X509_STORE_new();
+    X509_STORE_CTX ctx;
+    ASSERT_EQ(1, X509_STORE_CTX_init(&ctx, store, nullptr, nullptr));
+    for (size_t k = 0; k < objects.size(); k++) {
+      ASSERT_EQ(1, objects[k].type == X509_LU_X509
+                       ? X509_STORE_add_cert(store, objects[k].data.x509)
+                       : X509_STORE_add_crl(store, objects[k].data.crl));
+      if (rng() % 3 == 0) {
+        EXPECT_NE(nullptr, X509_OBJECT_retrieve_match(store->objs, &objects[rng() % (k + 1)]));
+      }
+      for (X509_NAME* name : probes) {
+        for (int type : {X509_LU_X509, X509_LU_CRL}) {
+          const X509_OBJECT* first = nullptr;
+          for (size_t j = 0; j <= k && first == nullptr; j++)
+            if (objects[j].type == type && X509_NAME_cmp(name_of(objects[j]), name) == 0)
+              first = &objects[j];
+          X509_OBJECT got{};
+          ASSERT_EQ(first != nullptr, X509_STORE_get_by_subject(&ctx, type, name, &got));
+          if (first != nullptr) {
+            EXPECT_EQ(first->data.ptr, got.data.ptr) << round << " " << k;
+          }
+          X509_OBJECT_free_contents(&got);
+        }
+      }
+    }
+    for (X509_OBJECT& o : objects)
+      EXPECT_EQ(0, o.type == X509_LU_X509 ? X509_STORE_add_cert(store, o.data.x509)
+                                          : X509_STORE_add_crl(store, o.data.crl));
+    ERR_clear_error();
+    X509_STORE_CTX_cleanup(&ctx);
+    X509_STORE_free(store);
+  }
+  for (X509_OBJECT& o : objects) X509_OBJECT_free_contents(&o);
+  for (X509_NAME* name : probes) X509_NAME_free(name);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 // which fails on any data race.)
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <string>
@@ -19,6 +21,7 @@
 #include <morvane/ec.h>
 #include <morvane/err.h>
 #include <morvane/evp.h>
+#include <morvane/pem.h>
 #include <morvane/x509.h>
 #include <morvane/x509_vfy.h>
 
@@ -427,6 +430,98 @@ TEST(X509ThreadsStore, FirstAdditionsToOneStore) {
   EXPECT_EQ(sk_num(store->objs), 3 + kThreads);
   X509_STORE_free(store);
   X509_free(shared);
+  CRYPTO_set_locking_callback(nullptr);
+}
+
+// One thread fills a store while eight verify a leaf against it with
+// revocation checks: it adds 200 hashed directories (their list grows while
+// the verifiers walk it), a PEM file (the file lookup is attached while
+// they walk the lookups), the default paths, certificates and lists, and
+// part way a list that revokes the leaf.  Every run gives 0 under the older
+// list, or 23, and 23 when the revoking list was added before it started.
+TEST(X509ThreadsStore, FilledWhileEightThreadsVerify) {
+  morvane_test::InstallSharedLockingCallback();
+  morvane_test::InstallThreadIdCallback();
+  Morvane_add_all_digests();
+  X509* root = morvane_test::MakeCert({"Root", "", 2, 1, kCaExts});
+  X509* leaf = morvane_test::MakeCert({"Leaf", "Root", 2, 5, {}});
+  X509_CRL* older = morvane_test::MakeCrl("Root", {{7, {}}}, kChainMoment - 2 * 86400);
+  X509_CRL* revoking = morvane_test::MakeCrl("Root", {{5, {}}}, kChainMoment - 60);
+  X509* other = morvane_test::MakeCert({"Other", "", 2, 9, {}});
+  X509_CRL* other_crl = morvane_test::MakeCrl("Other", {{3, {}}});
+  const Bytes other_der = Encode(i2d_X509, other);
+  const Bytes other_crl_der = Encode(i2d_X509_CRL, other_crl);
+  morvane_test::TempPath base(morvane_test::TempPath::kDir);
+  morvane_test::TempPath pem;
+  BIO* out = BIO_new_file(pem.c_str(), "w");
+  ASSERT_EQ(1, PEM_write_bio_X509(out, other));
+  BIO_free(out);
+  std::vector<std::string> dirs;
+  for (int i = 0; i < 200; i++) {
+    dirs.push_back(base.Join("d" + std::to_string(i)));
+    ASSERT_EQ(0, mkdir(dirs.back().c_str(), 0700));
+  }
+  setenv("SSL_CERT_DIR", base.c_str(), 1);
+  setenv("SSL_CERT_FILE", pem.c_str(), 1);
+  X509_STORE* store = X509_STORE_new();
+  ASSERT_EQ(1, X509_STORE_add_cert(store, root));
+  ASSERT_EQ(1, X509_STORE_add_crl(store, older));
+  std::atomic<bool> revoked{false}, done{false};
+  std::atomic<int> runs{0}, wrong{0};
+  std::thread filler([&] {
+    while (runs.load() < kThreads) std::this_thread::yield();
+    for (int i = 0; i < 200; i++) {
+      EXPECT_EQ(1, X509_STORE_load_locations(store, nullptr, dirs[i].c_str()));
+      if (i == 20) {
+        EXPECT_EQ(1, X509_STORE_load_locations(store, pem.c_str(), nullptr));
+      } else if (i == 40) {
+        EXPECT_EQ(1, X509_STORE_set_default_paths(store));
+      }
+      if (i % 10 == 5) {
+        Bytes der = other_der;
+        der.back() ^= static_cast<unsigned char>(i);  // another signature
+        X509* x = Decode(d2i_X509, der);
+        der = other_crl_der;
+        der.back() ^= static_cast<unsigned char>(i);
+        X509_CRL* crl = Decode(d2i_X509_CRL, der);
+        EXPECT_EQ(1, X509_STORE_add_cert(store, x));
+        EXPECT_EQ(1, X509_STORE_add_crl(store, crl));
+        X509_free(x);
+        X509_CRL_free(crl);
+      }
+      if (i == 100) {
+        EXPECT_EQ(1, X509_STORE_add_crl(store, revoking));
+        revoked.store(true);
+      }
+    }
+    done.store(true);
+    ERR_remove_state(0);
+  });
+  RunTogether([&](int) {
+    for (int after = 0; !done.load() || after < 2;) {
+      const bool was_revoked = revoked.load();
+      X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+      X509_STORE_CTX_init(ctx, store, leaf, nullptr);
+      X509_STORE_CTX_set_time(ctx, 0, kChainMoment);
+      X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK);
+      const Outcome got{X509_verify_cert(ctx), X509_STORE_CTX_get_error(ctx)};
+      X509_STORE_CTX_free(ctx);
+      if (got != Outcome{0, X509_V_ERR_CERT_REVOKED} &&
+          (was_revoked || got != Outcome{1, X509_V_OK}))
+        wrong.fetch_add(1);
+      runs.fetch_add(1);
+      after += was_revoked;
+    }
+    ERR_clear_error();
+  });
+  filler.join();
+  unsetenv("SSL_CERT_DIR");
+  unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(0, wrong.load()) << "of " << runs.load();
+  ERR_clear_error();
+  X509_STORE_free(store);
+  for (X509* x : {root, leaf, other}) X509_free(x);
+  for (X509_CRL* crl : {older, revoking, other_crl}) X509_CRL_free(crl);
   CRYPTO_set_locking_callback(nullptr);
 }
 

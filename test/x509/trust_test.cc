@@ -2,6 +2,8 @@
 // trusted and rejected uses, the default trust function and the added
 // table.  The tables are process-wide; each test runs in its own process.
 
+#include <limits.h>
+
 #include <gtest/gtest.h>
 #include <morvane/asn1.h>
 #include <morvane/err.h>
@@ -157,6 +159,12 @@ TEST(Trust, AddedRecords) {
   X509* x = Cert("B", "A");
   EXPECT_EQ(X509_TRUST_TRUSTED, X509_check_trust(x, 10, 2));
   X509_free(x);
+  // Ids at both ends of the range are found (an order by their difference
+  // overflowed).
+  for (int end : {INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1})
+    ASSERT_EQ(1, X509_TRUST_add(end, 0, trusted_if_flags, "end", 0, nullptr));
+  for (int end : {INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1, 10, 20})
+    EXPECT_EQ(end, X509_TRUST_get_trust(X509_TRUST_get0(X509_TRUST_get_by_id(end))));
   X509_TRUST_cleanup();
   EXPECT_EQ(7, X509_TRUST_get_count());
   EXPECT_EQ(-1, X509_TRUST_get_by_id(10));

@@ -4,6 +4,8 @@
 // Netscape certificate-type bits).  The purpose table is process-wide;
 // each test runs in its own process.
 
+#include <limits.h>
+
 #include <string>
 
 #include <gtest/gtest.h>
@@ -399,6 +401,13 @@ TEST(Purpose, AddChangesInPlaceAndAppends) {
   EXPECT_EQ(10, X509_PURPOSE_get_count());
   EXPECT_STREQ("fifty", X509_PURPOSE_get0_sname(X509_PURPOSE_get0(8)));
   EXPECT_EQ(1, X509_PURPOSE_add(50, 2, 0, accept_ca, "Fifty again", "fifty", nullptr));
+  // Ids at both ends of the range are found (an order by their difference
+  // overflowed).
+  for (int end : {INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1})
+    ASSERT_EQ(1, X509_PURPOSE_add(end, 1, 0, accept_ca, "End",
+                                  ("end" + std::to_string(end)).c_str(), nullptr));
+  for (int end : {INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1, 50, 100})
+    EXPECT_EQ(end, X509_PURPOSE_get_id(X509_PURPOSE_get0(X509_PURPOSE_get_by_id(end))));
   X509_PURPOSE_cleanup();
   EXPECT_EQ(8, X509_PURPOSE_get_count());
   EXPECT_EQ(-1, X509_check_purpose(c.x, 100, 1));
