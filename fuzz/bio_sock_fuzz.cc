@@ -195,8 +195,10 @@ int ModelHostIp(const std::string& s, unsigned char ip[4], bool* lookup) {
 }
 
 int ModelPort(const std::string& s, unsigned short* port) {
-  const int i = static_cast<int>(strtol(s.c_str(), nullptr, 10));
-  if (i != 0) {
+  // A leading number decides, 0 included (a free port when listening).
+  char* end = nullptr;
+  const int i = static_cast<int>(strtol(s.c_str(), &end, 10));
+  if (end != s.c_str()) {
     *port = static_cast<unsigned short>(i);
     return 1;
   }
