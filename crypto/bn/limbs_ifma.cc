@@ -227,7 +227,7 @@ __attribute__((target(MORVANE_IFMA_VBMI))) void from_digits_vbmi(Limb* x, int nl
 // r[0 .. nl) = x mod N for x below 2N (normalized digits): N subtracted
 // unless x is below it, chosen by a mask.
 void finish_digits(Limb* r, const uint64_t* x, int digits, const Modulus& m) noexcept {
-  Limb wide[kMaxDigits], nn[kMaxDigits], less[kMaxDigits];
+  Limb wide[kMaxDigits] = {}, nn[kMaxDigits], less[kMaxDigits];
   const int nl = m.nl;
   from_digits(wide, nl + 1, x, digits);
   for (int i = 0; i < nl; i++) nn[i] = m.n[i];
