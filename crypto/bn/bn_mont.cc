@@ -5,7 +5,9 @@
 // reduction runs on 64-bit limbs (bn/limbs.h) with fixed widths and a final
 // subtraction of N chosen by a mask; it needs its input below N R, so larger
 // ones are reduced modulo N first.  A product of operands no longer than N
-// stays on limbs from the multiplication to the reduction.
+// stays on limbs from the multiplication to the reduction; where the
+// processor has AVX-512 IFMA and N has 32 words or more, the product and the
+// reduction are one interleaved pass in radix 2^52 (bn/limbs_ifma.cc).
 
 #include <morvane/bn.h>
 #include <morvane/crypto.h>
@@ -197,6 +199,16 @@ int BN_mod_mul_montgomery(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_MONT_C
     limb::load(y, b->d, b->top);
     for (int i = limb::count(a->top); i < nl; i++) x[i] = 0;
     for (int i = limb::count(b->top); i < nl; i++) y[i] = 0;
+    // One of them below N keeps a b below N R: the radix-2^52 product where
+    // the processor has it, the result reduced there.
+    if (limb::mont_ifma_serves(m) && limb::mont_mul_ifma(prod, x, y, m)) {
+      if (bn::wexpand(r, nw) == nullptr) return 0;
+      limb::store(r->d, prod, nw);
+      r->top = nw;
+      r->neg = a->neg ^ b->neg;
+      bn::strip(r);
+      return 1;
+    }
     if (a == b) {
       limb::sqr_rows(prod, x, nl);
     } else {

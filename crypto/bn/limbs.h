@@ -365,6 +365,17 @@ bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, cons
 bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
                      const Limb* rr, int window) noexcept;
 
+// Whether mont_mul_ifma serves N: the processor has AVX-512 IFMA and VBMI
+// ("ifma" or "vbmi" in MORVANE_NO_HWCRYPT turns it off) and N has 32 words
+// (1024 bits; below, the unrolled 64-bit products measured faster) to 4158
+// bits.  It follows those only.
+bool mont_ifma_serves(const Modulus& m) noexcept;
+// r[0 .. nl) = a b R^-1 mod N (R = 2^(32 nw), fully reduced) in radix 2^52,
+// for a and b of nl limbs, one of them below N, where mont_ifma_serves(m);
+// false, r untouched, where neither is.  r may be a or b.  Past that choice,
+// the same instructions and addresses for every value.
+bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept;
+
 // Limb storage: on the stack up to Inline limbs, else from CRYPTO_malloc;
 // wiped when it goes.  ok() is false after a failed allocation (pushed as
 // "malloc failure").

@@ -1,23 +1,25 @@
-// Montgomery products in radix 2^52 with AVX-512 IFMA, for exponentiations
-// whose base and exponent are both public (the RSA public operations): the
+// Montgomery products in radix 2^52 with AVX-512 IFMA: for exponentiations
+// whose base and exponent are both public (the RSA public operations), and
+// the single products of BN_mod_mul_montgomery from 1024 bits up.  The
 // numbers are split into 52-bit digits, eight to a 512-bit vector, and
 // VPMADD52LUQ / VPMADD52HUQ add the low and high halves of the digit
 // products into 64-bit lanes, whose spare 12 bits take the carries until the
 // end of the product.
 //
-// Implementation notes: amm() is the "almost" Montgomery product: for a, b
-// below 2N and 4N < R = 2^(52 D), D the number of digits, it gives a b R^-1
-// mod N plus possibly N, so below 2N again, and a chain of products needs no
-// reduction between them.  Each step adds a b_i and y N, y chosen so that the
-// lowest digit becomes zero, and moves the accumulator down one lane; the
-// high halves are added after the move, where their weight is.  A lane takes
-// at most four halves (each below 2^52) and one carry per step over at most
-// 8 V steps, far below 2^64.  (The masked forms of the lane moves and
-// extractions below are those whose unused inputs are zeros.)  The exponentiation finds R^2 mod N
-// from the context's R'^2 mod N (R' = 2^(32 nw)) with two products: with R = 2^d R', amm(amm(R'^2,
-// R'^2), 2^(4d)) = R^2.  Nothing here depends on the values of the numbers (the final
-// subtraction is chosen by a mask), but the exponentiations follow the exponent's bits: the
-// form serves public exponents only.
+// Implementation notes: amm() is the "almost" Montgomery product: for a b <
+// N R and 4N < R = 2^(52 D), D the number of digits, it gives a b R^-1 mod N
+// plus possibly N, so below 2N, and a chain of products of numbers below 2N
+// needs no reduction between them.  Each step adds a b_i and y N, y chosen
+// so that the lowest digit becomes zero, and moves the accumulator down one
+// lane.  A lane takes at most four halves (each below 2^52) and one carry
+// per step over at most 8 V steps, far below 2^64.  (The masked forms of the
+// lane moves and extractions below are those whose unused inputs are
+// zeros.)  The exponentiation finds R^2 mod N from the context's R'^2 mod N
+// (R' = 2^(32 nw)) with two products: with R = 2^d R', amm(amm(R'^2, R'^2),
+// 2^(4d)) = R^2; the single product takes a 2^d for a, so that amm gives a b
+// R'^-1.  Nothing here depends on the values of the numbers (the final
+// subtraction is chosen by a mask), but the exponentiations follow the
+// exponent's bits: that form serves public exponents only.
 
 #include <immintrin.h>
 #include <stdint.h>
@@ -40,53 +42,84 @@ constexpr int kMaxVectors = 10;
 constexpr int kMaxDigits = 8 * kMaxVectors;
 // The widest window of exp_window_ifma: 16 odd powers, 10 KiB on the stack.
 constexpr int kMaxIfmaWindow = 5;
-
-// The lowest lane of x.
-__attribute__((target("avx512f,avx512vl,avx512ifma"))) inline uint64_t lowest(__m512i x) noexcept {
-  return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_maskz_extracti32x4_epi32(0xF, x, 0)));
-}
+// mont_mul_ifma from this many words of N up (below, the unrolled 64-bit
+// products measured faster).
+constexpr int kMontIfmaWords = 32;
 
 // r = a b R^-1 (mod N), below 2N, for a and b below 2N (normalized digits);
 // V vectors of digits, `steps` of them (R = 2^(52 steps)) at most 8 V.
+//
+// Each step's y is found a step ahead on scalar registers: the next lowest
+// lane is this step's second lane plus the products that land there (the
+// low halves by digit 1, the high halves by digit 0, and the lowest lane's
+// carry), and the step's products are summed apart before they join the
+// lanes, so a step waits on the one before only for an addition and the
+// move.  The high halves go in before the move, by the
+// digits one lane up (up[] holds digit j - 1 in lane j), except the top
+// digit's, which has no lane until after it.
 template <int V>
 __attribute__((target("avx512f,avx512vl,avx512ifma"))) void amm(uint64_t* r, const uint64_t* a,
                                                                 const uint64_t* b,
                                                                 const uint64_t* m, uint64_t k0,
                                                                 int steps) noexcept {
-  __m512i av[V], mv[V], acc[V];
+  __m512i av[V], mv[V], aup[V], mup[V], acc[V];
+  const __m512i zero = _mm512_setzero_si512();
 #pragma GCC unroll 16
   for (int v = 0; v < V; v++) {
     av[v] = _mm512_loadu_si512(a + 8 * v);
     mv[v] = _mm512_loadu_si512(m + 8 * v);
-    acc[v] = _mm512_setzero_si512();
+    acc[v] = zero;
   }
-  const __m512i zero = _mm512_setzero_si512();
+#pragma GCC unroll 16
+  for (int v = 0; v < V; v++) {
+    aup[v] = _mm512_maskz_alignr_epi64(0xFF, av[v], v == 0 ? zero : av[v - 1], 7);
+    mup[v] = _mm512_maskz_alignr_epi64(0xFF, mv[v], v == 0 ? zero : mv[v - 1], 7);
+  }
+  // The top digits alone, in the lowest lane: their high halves go to the
+  // top lane as it moves in.
+  const __m512i atop = _mm512_maskz_permutexvar_epi64(1, _mm512_set1_epi64(7), av[V - 1]);
+  const __m512i mtop = _mm512_maskz_permutexvar_epi64(1, _mm512_set1_epi64(7), mv[V - 1]);
+  const uint64_t a0 = a[0], a1 = a[1], m0 = m[0], m1 = m[1];
+  auto lo = [](uint64_t x, uint64_t z) { return (x * z) & kMask52; };
+  auto hi = [](uint64_t x, uint64_t z) {
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(x) * z) >> 52);
+  };
+  uint64_t y = (lo(a0, b[0]) * k0) & kMask52;
+  // The lowest lane's carry of the step before, owed to the lowest lane (the
+  // vector's lowest lane leaves at the next move and is read only here).
+  uint64_t owed = 0;
   for (int i = 0; i < steps; i++) {
-    const __m512i bi = _mm512_set1_epi64(static_cast<long long>(b[i]));
-#pragma GCC unroll 16
-    for (int v = 0; v < V; v++) acc[v] = _mm512_madd52lo_epu64(acc[v], av[v], bi);
-    const uint64_t low = lowest(acc[0]);
-    const uint64_t y = (low * k0) & kMask52;
+    const __m128i low = _mm512_maskz_extracti32x4_epi32(0xF, acc[0], 0);
+    const uint64_t lane0 = static_cast<uint64_t>(_mm_cvtsi128_si64(low)) + owed;
+    const uint64_t lane1 = static_cast<uint64_t>(_mm_extract_epi64(low, 1));
+    const uint64_t bi = b[i];
+    const __m512i bv = _mm512_set1_epi64(static_cast<long long>(bi));
     const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
-#pragma GCC unroll 16
-    for (int v = 0; v < V; v++) acc[v] = _mm512_madd52lo_epu64(acc[v], mv[v], yv);
-    // The lowest lane is now zero in its 52 bits: its carry goes up a lane,
-    // and every lane moves down one.
-    const uint64_t carry = lowest(acc[0]) >> 52;
-#pragma GCC unroll 16
-    for (int v = 0; v + 1 < V; v++) acc[v] = _mm512_maskz_alignr_epi64(0xFF, acc[v + 1], acc[v], 1);
-    acc[V - 1] = _mm512_maskz_alignr_epi64(0xFF, zero, acc[V - 1], 1);
-    acc[0] = _mm512_add_epi64(acc[0], _mm512_maskz_set1_epi64(1, static_cast<long long>(carry)));
+    // The next step's y.
+    owed = (lane0 + lo(a0, bi) + lo(m0, y)) >> 52;
+    const uint64_t next = lane1 + lo(a1, bi) + lo(m1, y) + hi(a0, bi) + hi(m0, y) + owed;
+    if (i + 1 < steps) y = ((next + lo(a0, b[i + 1])) * k0) & kMask52;
+    // The step's products apart from the lanes, added to them at once, and
+    // every lane moved down one.
+    __m512i u[V];
 #pragma GCC unroll 16
     for (int v = 0; v < V; v++) {
-      acc[v] = _mm512_madd52hi_epu64(acc[v], av[v], bi);
-      acc[v] = _mm512_madd52hi_epu64(acc[v], mv[v], yv);
+      const __m512i ua = _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, av[v], bv), aup[v], bv);
+      u[v] = _mm512_add_epi64(_mm512_madd52lo_epu64(ua, mv[v], yv),
+                              _mm512_madd52hi_epu64(zero, mup[v], yv));
+    }
+    const __m512i top = _mm512_madd52hi_epu64(_mm512_madd52hi_epu64(zero, atop, bv), mtop, yv);
+#pragma GCC unroll 16
+    for (int v = 0; v < V; v++) {
+      acc[v] =
+          _mm512_maskz_alignr_epi64(0xFF, v + 1 < V ? _mm512_add_epi64(acc[v + 1], u[v + 1]) : top,
+                                    _mm512_add_epi64(acc[v], u[v]), 1);
     }
   }
   uint64_t out[8 * V];
 #pragma GCC unroll 16
   for (int v = 0; v < V; v++) _mm512_storeu_si512(out + 8 * v, acc[v]);
-  uint64_t c = 0;
+  uint64_t c = owed;
   for (int i = 0; i < 8 * V; i++) {
     const uint64_t x = out[i] + c;
     r[i] = x & kMask52;
@@ -99,12 +132,25 @@ using AmmFn = void (*)(uint64_t*, const uint64_t*, const uint64_t*, const uint64
 constexpr AmmFn kAmm[kMaxVectors + 1] = {nullptr, amm<1>, amm<2>, amm<3>, amm<4>, amm<5>,
                                          amm<6>,  amm<7>, amm<8>, amm<9>, amm<10>};
 
-// d[0 .. digits) = the 52-bit digits of x[0 .. nl).
-void to_digits(uint64_t* d, int digits, const Limb* x, int nl) noexcept {
+// d[0 .. digits) = the 52-bit digits of x[0 .. nl) 2^shift, shift below 64:
+// digit i is the 52 bits of x from bit 52 i - shift, read as the eight
+// bytes from that bit's byte (fewer, and zeros, at x's end).  The reads
+// follow the sizes only.
+void to_digits(uint64_t* d, int digits, const Limb* x, int nl, int shift = 0) noexcept {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(x);
+  const int len = 8 * nl;
   for (int i = 0; i < digits; i++) {
-    const int bit = 52 * i, w = bit / 64, off = bit % 64;
-    uint64_t v = w < nl ? x[w] >> off : 0;
-    if (off > 12 && w + 1 < nl) v |= x[w + 1] << (64 - off);
+    const int bit = 52 * i - shift;
+    uint64_t v = 0;
+    if (bit < 0) {
+      v = x[0] << -bit;
+    } else if (const int at = bit / 8; at + 8 <= len) {
+      memcpy(&v, bytes + at, 8);
+      v >>= bit % 8;
+    } else if (at < len) {
+      memcpy(&v, bytes + at, static_cast<size_t>(len - at));
+      v >>= bit % 8;
+    }
     d[i] = v & kMask52;
   }
 }
@@ -112,12 +158,86 @@ void to_digits(uint64_t* d, int digits, const Limb* x, int nl) noexcept {
 // x[0 .. nl) = the number of the normalized digits d[0 .. digits), whose
 // bits above 64 nl are zero.
 void from_digits(Limb* x, int nl, const uint64_t* d, int digits) noexcept {
-  for (int i = 0; i < nl; i++) x[i] = 0;
-  for (int i = 0; i < digits; i++) {
-    const int bit = 52 * i, w = bit / 64, off = bit % 64;
-    if (w < nl) x[w] |= d[i] << off;
-    if (off > 12 && w + 1 < nl) x[w + 1] |= d[i] >> (64 - off);
+  for (int w = 0; w < nl; w++) {
+    const int i = 64 * w / 52, off = 64 * w - 52 * i;
+    uint64_t v = i < digits ? d[i] >> off : 0;
+    if (i + 1 < digits) v |= d[i + 1] << (52 - off);
+    if (off > 40 && i + 2 < digits) v |= d[i + 2] << (104 - off);
+    x[w] = v;
   }
+}
+
+// The same conversions eight digits (52 bytes) at a time with AVX-512 VBMI,
+// for mont_mul_ifma: to_digits without a shift, and from_digits.  Each
+// digit's eight bytes are picked from the 52, then shifted by 0 or 4 bits;
+// back, the even digits give bytes 0-6 of each 13 and the odd ones, 4 bits
+// up, bytes 6-12.  Loads and stores are masked to x's bytes.
+#define MORVANE_IFMA_VBMI "avx512f,avx512vl,avx512bw,avx512vbmi,avx512ifma"
+
+__attribute__((target(MORVANE_IFMA_VBMI))) void to_digits_vbmi(uint64_t* d, int digits,
+                                                               const Limb* x, int nl) noexcept {
+  alignas(64) static constexpr uint8_t kPick[64] = {
+      0,  1,  2,  3,  4,  5,  6,  7,  6,  7,  8,  9,  10, 11, 12, 13, 13, 14, 15, 16, 17, 18,
+      19, 20, 19, 20, 21, 22, 23, 24, 25, 26, 26, 27, 28, 29, 30, 31, 32, 33, 32, 33, 34, 35,
+      36, 37, 38, 39, 39, 40, 41, 42, 43, 44, 45, 46, 45, 46, 47, 48, 49, 50, 51, 52};
+  const __m512i pick = _mm512_load_si512(kPick);
+  const __m512i shifts = _mm512_set_epi64(4, 0, 4, 0, 4, 0, 4, 0);
+  const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(x);
+  const int len = 8 * nl;
+  for (int g = 0; 8 * g < digits; g++) {
+    const int at = 52 * g, left = len - at;
+    const __mmask64 valid = left >= 64 ? ~__mmask64{0} : left > 0 ? (__mmask64{1} << left) - 1 : 0;
+    const __m512i v = _mm512_maskz_loadu_epi8(valid, left > 0 ? bytes + at : bytes);
+    const __m512i w = _mm512_maskz_srlv_epi64(
+        0xFF, _mm512_maskz_permutexvar_epi8(~__mmask64{0}, pick, v), shifts);
+    _mm512_storeu_si512(d + 8 * g, _mm512_and_si512(w, mask));
+  }
+}
+
+__attribute__((target(MORVANE_IFMA_VBMI))) void from_digits_vbmi(Limb* x, int nl, const uint64_t* d,
+                                                                 int digits) noexcept {
+  // Output byte b of each 52: pair b / 13, r = b % 13; from the even digit's
+  // byte r (r <= 6), from the odd digit's (moved up 4 bits) byte r - 6 (r >= 6).
+  alignas(64) static constexpr uint8_t kEven[64] = {
+      0,  1,  2, 3, 4,  5,  6,  0,  0,  0,  0,  0, 0, 16, 17, 18, 19, 20, 21, 22, 0,  0,
+      0,  0,  0, 0, 32, 33, 34, 35, 36, 37, 38, 0, 0, 0,  0,  0,  0,  48, 49, 50, 51, 52,
+      53, 54, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0, 0, 0,  0,  0,  0,  0,  0,  0};
+  alignas(64) static constexpr uint8_t kOdd[64] = {
+      0,  0,  0,  0,  0,  0,  8,  9,  10, 11, 12, 13, 14, 0,  0,  0,  0,  0, 0, 24, 25, 26,
+      27, 28, 29, 30, 0,  0,  0,  0,  0,  0,  40, 41, 42, 43, 44, 45, 46, 0, 0, 0,  0,  0,
+      0,  56, 57, 58, 59, 60, 61, 62, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 0, 0};
+  constexpr __mmask64 kEvenMask = 0x3f81fc0fe07full, kOddMask = 0xfe07f03f81fc0ull;
+  const __m512i even = _mm512_load_si512(kEven), odd = _mm512_load_si512(kOdd);
+  const __m512i shifts = _mm512_set_epi64(4, 0, 4, 0, 4, 0, 4, 0);
+  auto* bytes = reinterpret_cast<uint8_t*>(x);
+  const int len = 8 * nl;
+  for (int g = 0; 8 * g < digits && 52 * g < len; g++) {
+    const int at = 52 * g, left = len - at;
+    const __m512i v = _mm512_maskz_sllv_epi64(0xFF, _mm512_loadu_si512(d + 8 * g), shifts);
+    const __m512i lo = _mm512_maskz_permutexvar_epi8(kEvenMask, even, v);
+    const __m512i hi = _mm512_maskz_permutexvar_epi8(kOddMask, odd, v);
+    const __mmask64 out = left >= 52 ? (__mmask64{1} << 52) - 1 : (__mmask64{1} << left) - 1;
+    _mm512_mask_storeu_epi8(bytes + at, out, _mm512_or_si512(lo, hi));
+  }
+  // Bytes past the digits' end are zero.
+  for (int at = 52 * ((digits + 7) / 8); at < len; at++) bytes[at] = 0;
+}
+
+// r[0 .. nl) = x mod N for x below 2N (normalized digits): N subtracted
+// unless x is below it, chosen by a mask.
+void finish_digits(Limb* r, const uint64_t* x, int digits, const Modulus& m) noexcept {
+  Limb wide[kMaxDigits] = {}, nn[kMaxDigits], less[kMaxDigits];
+  const int nl = m.nl;
+  from_digits(wide, nl + 1, x, digits);
+  for (int i = 0; i < nl; i++) nn[i] = m.n[i];
+  nn[nl] = 0;
+  // A borrow out of x - N: x was below N.
+  const Limb below = 0 - sub_n(less, wide, nn, nl + 1);
+  for (int i = 0; i < nl; i++) r[i] = ct::select(below, wide[i], less[i]);
+  const size_t used = sizeof(Limb) * static_cast<size_t>(nl + 1);
+  internal::wipe_scratch(wide, used);
+  internal::wipe_scratch(less, used);
 }
 
 // The radix-2^52 form of a modulus: its digits, R^2 mod N for R = 2^(52
@@ -152,17 +272,8 @@ struct Ifma {
   void amm(uint64_t* r, const uint64_t* a, const uint64_t* b) const noexcept {
     mul(r, a, b, n, k0, steps);
   }
-  // r[0 .. nl) = x mod N for x below 2N: N subtracted unless x is below it,
-  // chosen by a mask.
   void finish(Limb* r, const uint64_t* x, const Modulus& m) const noexcept {
-    Limb wide[kMaxDigits] = {}, nn[kMaxDigits], less[kMaxDigits];
-    const int nl = m.nl;
-    from_digits(wide, nl + 1, x, digits);
-    for (int i = 0; i < nl; i++) nn[i] = m.n[i];
-    nn[nl] = 0;
-    const Limb below = lt_mask_n(wide, nn, nl + 1);
-    sub_n(less, wide, nn, nl + 1);
-    for (int i = 0; i < nl; i++) r[i] = ct::select(below, wide[i], less[i]);
+    finish_digits(r, x, digits, m);
   }
 };
 
@@ -245,6 +356,68 @@ bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, cons
   internal::wipe_scratch(powers, sizeof powers);
   internal::wipe_scratch(x, sizeof x);
   internal::wipe_scratch(sq, sizeof sq);
+  return true;
+}
+
+bool mont_ifma_serves(const Modulus& m) noexcept {
+  const int vectors = ((BN_BITS2 * m.nw + 2 + 51) / 52 + 7) / 8;
+  return m.nw >= kMontIfmaWords && vectors <= kMaxVectors &&
+         internal::Has(internal::kIfma | internal::kVbmi);
+}
+
+namespace {
+
+// Whether x[0 .. n) < y[0 .. n): the borrow out of x - y, on the carry flag.
+bool below(const Limb* x, const Limb* y, int n) noexcept {
+  unsigned char borrow = 0;
+  for (int i = 0; i < n; i++) {
+    unsigned long long d;
+    borrow = _subborrow_u64(borrow, x[i], y[i], &d);
+  }
+  return borrow != 0;
+}
+
+}  // namespace
+
+bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept {
+  // One factor below N keeps a b below N R'.
+  if (!below(a, m.n, m.nl)) {
+    if (!below(b, m.n, m.nl)) return false;
+    const Limb* t = a;
+    a = b;
+    b = t;
+  }
+  // R = 2^(52 steps) > 4N, and R = 2^d R' for R' = 2^(32 nw): the product
+  // of a 2^d and b is a b R'^-1 (mod N), below 2N where a b < N R'.
+  const int steps = (BN_BITS2 * m.nw + 2 + 51) / 52;
+  const int vectors = (steps + 7) / 8;
+  const int nl = m.nl, digits = 8 * vectors, d = 52 * steps - BN_BITS2 * m.nw;
+  // One block of scratch, its secret part wiped once: the digits of N, and
+  // the digits of a 2^d, of b and of the product, then a 2^d on nl + 1 limbs
+  // (d is 2 to 53), the product on limbs and less N.
+  uint64_t n[kMaxDigits], scratch[6 * kMaxDigits];
+  uint64_t *x = scratch, *y = x + digits, *t = y + digits;
+  Limb *up = t + digits, *wide = up + nl + 1, *less = wide + nl + 1;
+  up[0] = a[0] << d;
+  for (int i = 1; i < nl; i++) up[i] = a[i] << d | a[i - 1] >> (64 - d);
+  up[nl] = a[nl - 1] >> (64 - d);
+  to_digits_vbmi(n, digits, m.n, nl);
+  to_digits_vbmi(x, digits, up, nl + 1);
+  to_digits_vbmi(y, digits, b, nl);
+  kAmm[vectors](t, x, y, n, m.n0 & kMask52, steps);
+  // t mod N: N subtracted unless t is below it, chosen by a mask.
+  from_digits_vbmi(wide, nl + 1, t, digits);
+  unsigned char borrow = 0;
+  for (int i = 0; i < nl; i++) {
+    unsigned long long v;
+    borrow = _subborrow_u64(borrow, wide[i], m.n[i], &v);
+    less[i] = v;
+  }
+  unsigned long long top;
+  borrow = _subborrow_u64(borrow, wide[nl], 0, &top);
+  const Limb keep = 0 - static_cast<Limb>(borrow);
+  for (int i = 0; i < nl; i++) r[i] = ct::select(keep, wide[i], less[i]);
+  internal::wipe_scratch(scratch, sizeof(uint64_t) * (3 * static_cast<size_t>(digits + nl + 1)));
   return true;
 }
 

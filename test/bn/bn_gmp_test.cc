@@ -117,6 +117,42 @@ TEST_F(BnMontGmp, InputsFromNRToRSquared) {
   }
 }
 
+// One factor below N, the other anywhere below R, at the sizes of the
+// radix-2^52 product (N of 32 to 130 words: a last digit vector full or
+// not, N's top bit set or not): extremes N - 1 and R - 1, squares, and the
+// factor below N given first or second.
+TEST_F(BnMontGmp, OneFactorBelowNAtTheWideSizes) {
+  gmp_randseed_ui(rng_, 2);
+  Ctx ctx(BN_CTX_new());
+  for (unsigned words = 30; words <= 132; words++) {
+    for (int c = 0; c < 6; c++) {
+      Mpz n, r, rinv, a, b;
+      mpz_urandomb(n.v, rng_, 32 * words - (c % 3 == 2 ? 5 : 0));
+      mpz_setbit(n.v, 0);
+      mpz_setbit(n.v, 32 * words - 1 - (c % 3 == 2 ? 5 : 0));
+      mpz_setbit(r.v, 32 * words);
+      ASSERT_NE(mpz_invert(rinv.v, r.v, n.v), 0);
+      mpz_urandomm(a.v, rng_, n.v);
+      if (c == 1) mpz_sub_ui(a.v, n.v, 1);
+      mpz_urandomm(b.v, rng_, c % 2 == 0 ? n.v : r.v);
+      if (c == 1) mpz_sub_ui(b.v, r.v, 1);
+      if (c == 3) mpz_set(b.v, a.v);
+      BN_MONT_CTX* mont = BN_MONT_CTX_new();
+      Bn bn = ToBn(n.v), fa = ToBn(a.v), fb = ToBn(b.v), got(BN_new());
+      ASSERT_EQ(BN_MONT_CTX_set(mont, bn.get(), ctx.get()), 1);
+      const BIGNUM* second = c == 3 ? fa.get() : fb.get();
+      if (c == 5) {
+        ASSERT_EQ(BN_mod_mul_montgomery(got.get(), second, fa.get(), mont, ctx.get()), 1);
+      } else {
+        ASSERT_EQ(BN_mod_mul_montgomery(got.get(), fa.get(), second, mont, ctx.get()), 1);
+      }
+      mpz_mul(a.v, a.v, b.v);
+      Expect(a.v, n.v, rinv.v, got.get());
+      BN_MONT_CTX_free(mont);
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
