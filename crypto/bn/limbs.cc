@@ -362,9 +362,16 @@ void sqr_rows(Limb* r, const Limb* a, int n) noexcept {
   }
 }
 
+#if defined(MORVANE_BN_SWEEP)
+int g_sweep_karatsuba[2] = {0, 0};
+constexpr int kScratchFrom = 4;
+#else
+constexpr int kScratchFrom = kKaratsuba;
+#endif
+
 size_t scratch_limbs(int n) noexcept {
   size_t total = 0;
-  while (n >= kKaratsuba) {
+  while (n >= kScratchFrom) {
     const int k = n - n / 2;
     total += 6 * static_cast<size_t>(k) + 1;
     n = k;

@@ -116,7 +116,16 @@ void sqr_rows(Limb* r, const Limb* a, int n) noexcept;
 // MULX/ADCX/ADOX, 32 and 40 in C.  kKaratsuba is the least of them, for
 // which the scratch is sized.
 constexpr int kKaratsuba = 32;
+#if defined(MORVANE_BN_SWEEP)
+// The crossover sweep's copy of these sources (bench/bench_bn_sweep.cc) sets
+// the crossovers of products and squares here (0 keeps the measured ones);
+// its scratch is sized for any crossover from 4 limbs up.
+extern int g_sweep_karatsuba[2];
+#endif
 inline int karatsuba_limbs(bool square) noexcept {
+#if defined(MORVANE_BN_SWEEP)
+  if (g_sweep_karatsuba[square] != 0) return g_sweep_karatsuba[square];
+#endif
   if (adx_kernel()) return square ? 80 : 48;
   return square ? 40 : kKaratsuba;
 }
