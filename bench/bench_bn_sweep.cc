@@ -1,9 +1,10 @@
 // The Karatsuba crossovers of the limb products and squares, swept: its own
 // copy of the limb sources (built with MORVANE_BN_SWEEP, which lets the
 // crossover be set) times limb::mul_square at operand sizes n of 12 to 128
-// limbs with 0 to 3 levels of Karatsuba above the rows.  Names are
-// "sweep-<mul|sqr>/<n>/<levels>"; the crossover for a size is the least n
-// from which one level more is faster.  The kernel is the processor's, or
+// limbs with 0 to 3 levels of Karatsuba above the rows, the squares with
+// and without their split into halves (split_square).  Names are
+// "sweep-<mul|sqr>/<n>/<levels>/<split>"; the crossover for a size is the
+// least n from which one level more is faster.  The kernel is the processor's, or
 // the plain one under MORVANE_NO_HWCRYPT=adx: run it once each way, e.g.
 //
 //   taskset -c 4 build/bench/bench/morvane_bn_sweep --benchmark_repetitions=5
@@ -46,6 +47,7 @@ void Sweep(benchmark::State& state, bool square) {
   for (auto& v : a) v = next();
   for (auto& v : b) v = next();
   limb::g_sweep_karatsuba[square] = CrossoverFor(n, levels);
+  limb::g_sweep_split = state.range(2) != 0;
   const limb::Limb* bb = square ? a.data() : b.data();
   for (auto _ : state) {
     limb::mul_square(r.data(), a.data(), bb, n, scratch.data());
@@ -53,6 +55,7 @@ void Sweep(benchmark::State& state, bool square) {
     benchmark::ClobberMemory();
   }
   limb::g_sweep_karatsuba[square] = 0;
+  limb::g_sweep_split = true;
 }
 
 void Register(const char* name, bool square) {
@@ -60,7 +63,9 @@ void Register(const char* name, bool square) {
       name, [square](benchmark::State& s) { Sweep(s, square); });
   for (int n : kSizes) {
     for (int levels = 0; levels <= 3; levels++) {
-      if (levels == 0 || CrossoverFor(n, levels) >= 6) b->Args({n, levels});
+      if (levels > 0 && CrossoverFor(n, levels) < 6) continue;
+      b->Args({n, levels, 1});
+      if (square) b->Args({n, levels, 0});
     }
   }
 }

@@ -149,6 +149,51 @@ __attribute__((target("bmi2,adx"), always_inline)) inline void diagonal_adx(Limb
       : "rcx", "rdx", "cc", "memory");
 }
 
+// r[0 .. n) += 2 p[0 .. n); returns the carry out, 0 to 2: the doubling
+// (p + p) on the CF chain, the sum on the OF chain, four limbs a turn.
+__attribute__((target("bmi2,adx"))) Limb add_double_adx(Limb* r, const Limb* p,
+                                                         int n) noexcept {
+  Limb x0, x1, c = 0;
+  const unsigned long quads = static_cast<unsigned>(n) >> 2, rest = n & 3;
+#define MORVANE_DOUBLE_STEP(off)     \
+  "movq " off "(%[p]), %[x0]\n\t"   \
+  "movq " off "(%[r]), %[x1]\n\t"   \
+  "adcx %[x0], %[x0]\n\t"           \
+  "adox %[x0], %[x1]\n\t"           \
+  "movq %[x1], " off "(%[r])\n\t"
+  __asm__ volatile(
+      "xorl %k[x0], %k[x0]\n\t"  // CF = OF = 0
+      "movq %[quads], %%rcx\n\t"
+      "jmp 2f\n\t"
+      "1:\n\t" MORVANE_DOUBLE_STEP("0") MORVANE_DOUBLE_STEP("8") MORVANE_DOUBLE_STEP("16")
+          MORVANE_DOUBLE_STEP("24")
+      "leaq 32(%[p]), %[p]\n\t"
+      "leaq 32(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "2:\n\t"
+      "jrcxz 3f\n\t"
+      "jmp 1b\n\t"
+      "3:\n\t"
+      "movq %[rest], %%rcx\n\t"
+      "jmp 5f\n\t"
+      "4:\n\t" MORVANE_DOUBLE_STEP("0")
+      "leaq 8(%[p]), %[p]\n\t"
+      "leaq 8(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "5:\n\t"
+      "jrcxz 6f\n\t"
+      "jmp 4b\n\t"
+      "6:\n\t"
+      "movl $0, %k[x0]\n\t"
+      "adcx %[x0], %[c]\n\t"
+      "adox %[x0], %[c]\n\t"
+      : [x0] "=&r"(x0), [x1] "=&r"(x1), [c] "+&r"(c), [p] "+r"(p), [r] "+r"(r)
+      : [quads] "r"(quads), [rest] "r"(rest)
+      : "rcx", "cc", "memory");
+#undef MORVANE_DOUBLE_STEP
+  return c;
+}
+
 // The row forms of mul_rows, sqr_rows and redc with the ADX row inlined.
 __attribute__((target("bmi2,adx"))) void mul_rows_adx(Limb* r, const Limb* a, int na,
                                                        const Limb* b, int nb) noexcept {
@@ -332,6 +377,14 @@ Limb abs_diff(Limb* d, const Limb* x, int h, const Limb* y, int k) noexcept {
   return m;
 }
 
+// r[0 .. n) += v for a v of 0 to 2 (n >= 1); what carries out of r[n - 1]
+// is dropped.  The instructions and addresses follow n only.
+void add_small(Limb* r, int n, Limb v) noexcept {
+  const u128 s = static_cast<u128>(r[0]) + v;
+  r[0] = static_cast<Limb>(s);
+  add_xor<true>(r + 1, nullptr, r + 1, n - 1, 0, 0 - static_cast<Limb>(s >> 64));
+}
+
 }  // namespace
 
 Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
@@ -460,6 +513,7 @@ void sqr_rows(Limb* r, const Limb* a, int n) noexcept {
 
 #if defined(MORVANE_BN_SWEEP)
 int g_sweep_karatsuba[2] = {0, 0};
+bool g_sweep_split = true;
 constexpr int kScratchFrom = 4;
 #else
 constexpr int kScratchFrom = kKaratsuba;
@@ -475,11 +529,38 @@ size_t scratch_limbs(int n) noexcept {
   return total;
 }
 
+namespace {
+
+// r[0 .. 2n) = a^2 as L^2 + 2 L H B + H^2 B^2 for the halves L and H of a
+// (B = 2^(32 n)), where L H is a product fixed_rows has unrolled (halves of
+// 16, 24 or 32 limbs with MULX/ADCX/ADOX): the products of the rows'
+// triangle, in straight runs instead of rows of every length.  False,
+// nothing done, for any other size or kernel.  scratch: n limbs and what
+// mul_square takes for n / 2.
+bool split_square(Limb* r, const Limb* a, int n, Limb* scratch) noexcept {
+  const int h = n / 2;
+#if defined(MORVANE_BN_SWEEP)
+  if (!g_sweep_split) return false;
+#endif
+  if ((h != 12 && h != 16 && h != 24 && h != 32) || n % 2 != 0 ||
+      !fixed_rows(scratch, a, a + h, h))
+    return false;
+  mul_square(r, a, a, h, scratch + n);
+  mul_square(r + n, a + h, a + h, h, scratch + n);
+#if defined(__x86_64__)
+  add_small(r + n + h, h, add_double_adx(r + h, scratch, n));  // fixed_rows: the ADX kernel
+#endif
+  return true;
+}
+
+}  // namespace
+
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept {
   const bool square = a == b;
   if (n < karatsuba_limbs(square)) {
     if (fixed_rows(r, a, b, n)) return;
     if (square) {
+      if (split_square(r, a, n, scratch)) return;
       sqr_rows(r, a, n);
     } else {
       mul_rows(r, a, n, b, n);
