@@ -516,7 +516,11 @@ int g_sweep_karatsuba[2] = {0, 0};
 bool g_sweep_split = true;
 constexpr int kScratchFrom = 4;
 #else
-constexpr int kScratchFrom = kKaratsuba;
+// The least size that takes scratch: a Karatsuba step (kKaratsuba) or a
+// square split into halves (from 24 limbs, n of the 6 k + 1 that a level
+// holds).
+constexpr int kScratchFrom = 24;
+static_assert(kScratchFrom <= kKaratsuba);
 #endif
 
 size_t scratch_limbs(int n) noexcept {

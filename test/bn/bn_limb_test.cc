@@ -190,16 +190,16 @@ TEST(BnLimbsFixedSizes, AgreeWithTheWordReferenceAtTheEdges) {
 // Products and squares at every length around the Karatsuba crossovers of
 // both kernels (32, 40, 48 and 80 limbs: 64 to 160 words) and one level
 // down, where the halves fall on the rows, and around the squares split into
-// halves on the MULX/ADCX/ADOX kernel (32 and 64 limbs, halves of 16 and
-// 32): odd and even word counts, equal lengths and the unequal ones that
-// still take Karatsuba, random words and all ones (every carry of every row
-// set), and operands whose words are borrowed at a 4-byte boundary (read
-// through the copy).  Each also with the result in an operand's record.
+// halves on the MULX/ADCX/ADOX kernel (24, 32, 48 and 64 limbs): odd and
+// even word counts, equal lengths and the unequal ones that still take
+// Karatsuba, random words and all ones (every carry of every row set), and
+// operands whose words are borrowed at a 4-byte boundary (read through the
+// copy).  Each also with the result in an operand's record.
 TEST(BnLimbsKaratsuba, AgreeWithTheWordReferenceAroundTheCrossovers) {
   SplitMix64 rng{0x6B61726Bu};
   Ctx ctx(BN_CTX_new());
   Bn got(BN_new()), want(BN_new()), x(BN_new());
-  for (int limbs : {15, 16, 17, 31, 32, 33, 39, 40, 41, 47, 48, 49, 63, 64, 65, 79, 80, 81, 95,
+  for (int limbs : {15, 16, 17, 23, 24, 25, 31, 32, 33, 39, 40, 41, 47, 48, 49, 63, 64, 65, 79, 80, 81, 95,
                     96, 97, 127, 128, 129, 160, 161}) {
     for (int nw : {2 * limbs - 1, 2 * limbs}) {
       for (int shape = 0; shape < 4; shape++) {
