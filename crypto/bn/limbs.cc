@@ -596,6 +596,25 @@ void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noe
   add_xor<true>(r + h + 2 * k + 1, nullptr, r + h + 2 * k + 1, 2 * n - h - 2 * k - 1, 0, 0 - c);
 }
 
+bool mul_square_words(BN_ULONG* w, const BN_ULONG* a, const BN_ULONG* b, int n,
+                      Limb* scratch) noexcept {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const auto at = reinterpret_cast<uintptr_t>(w) | reinterpret_cast<uintptr_t>(a) |
+                  reinterpret_cast<uintptr_t>(b);
+  if (at % alignof(Limb) != 0) return false;
+  mul_square(reinterpret_cast<Limb*>(w), reinterpret_cast<const Limb*>(a),
+             reinterpret_cast<const Limb*>(b), n, scratch);
+  return true;
+#else
+  static_cast<void>(w);
+  static_cast<void>(a);
+  static_cast<void>(b);
+  static_cast<void>(n);
+  static_cast<void>(scratch);
+  return false;
+#endif
+}
+
 Limb lift_n0(Limb n_low, BN_ULONG n0w) noexcept {
   Limb x = static_cast<BN_ULONG>(0u - n0w);  // N^-1 mod 2^32
   x *= 2 - n_low * x;                        // Newton: N^-1 mod 2^64

@@ -134,6 +134,12 @@ inline int karatsuba_limbs(bool square) noexcept {
 }
 size_t scratch_limbs(int n) noexcept;
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept;
+// mul_square on words: w[0 .. 4n) = a b (a^2 when a == b) for operands of
+// exactly 2n words, read in place (w must not overlap them), with scratch
+// of scratch_limbs(n) limbs; false, nothing done, where w, a or b is not
+// placed as limbs (a number's words may sit at any 4-byte boundary).
+bool mul_square_words(BN_ULONG* w, const BN_ULONG* a, const BN_ULONG* b, int n,
+                      Limb* scratch) noexcept;
 
 // A Montgomery modulus as limbs: R = 2^(32 nw), n0 = -N^-1 mod 2^64 lifted
 // from the context's 32-bit n0 (n0w), which the last step of an odd word
