@@ -17,7 +17,11 @@
 // 32-bit n0 followed by a shift of 32 bits, so R is 2^(32 nw) whatever the
 // radix.  Karatsuba
 // uses a b = hh B^2 + (ll + hh + (a_lo - a_hi)(b_hi - b_lo)) B + ll on halves
-// of n / 2 (low) and n - n / 2 (high) limbs.
+// of n / 2 (low) and n - n / 2 (high) limbs, the signs of the differences as
+// masks; its sums, and add_n and sub_n, run on one adc chain on x86-64
+// (add_xor, with the subtrahend complemented by the mask).  Below the
+// crossover, a square whose halves' product is unrolled (limbs_fixed.cc) is
+// split into L^2 + 2 L H B + H^2 B^2 rather than rowed.
 
 #include <stdint.h>
 #include <string.h>
