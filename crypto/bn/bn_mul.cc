@@ -228,6 +228,19 @@ int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p
   const bool balanced = lmin >= limb::karatsuba_limbs(false) && 8 * lmin >= 7 * lmax;
   const int na = balanced ? lmax : la, nb = balanced ? lmax : lb;
   const size_t scratch = balanced ? limb::scratch_limbs(lmax) : 0;
+  if (balanced && al == bl && al % 2 == 0 && r != a && r != b) {
+    // Whole limbs of equal lengths: read in place and the product written
+    // straight into r, where the words are placed as limbs.
+    if (wexpand(r, product_room(al, bl)) == nullptr) return 0;
+    limb::Buffer<320> work(scratch);
+    if (!work.ok()) return 0;
+    if (limb::mul_square_words(r->d, a->d, b->d, la, work.get())) {
+      const int top = 2 * al;
+      r->top = top - static_cast<int>(zero_top(r->d[top - 1]));
+      r->neg = a->neg ^ b->neg;
+      return 1;
+    }
+  }
   limb::Buffer<640> buf(2 * static_cast<size_t>(na + nb) + scratch);
   if (!buf.ok()) return 0;
   limb::Limb *x = buf.get(), *y = x + na, *p = y + nb;

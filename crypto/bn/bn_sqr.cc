@@ -65,7 +65,15 @@ namespace {
 // w[0 .. top) = a^2 for a of al words, n = count(al) limbs beyond the
 // unrolled kernels: Karatsuba or rows on limbs (apart, so that the short
 // squares keep a small stack frame).
-[[gnu::noinline]] int sqr_long(BN_ULONG* w, int top, const BIGNUM* a, int n) {
+// With `in_place` (whole limbs, w another number's words), a is read in place
+// and the square written straight into w where the words are placed as
+// limbs.
+[[gnu::noinline]] int sqr_long(BN_ULONG* w, int top, const BIGNUM* a, int n, bool in_place) {
+  if (in_place) {
+    limb::Buffer<320> work(limb::scratch_limbs(n));
+    if (!work.ok()) return 0;
+    if (limb::mul_square_words(w, a->d, a->d, n, work.get())) return 1;
+  }
   limb::Buffer<640> buf(3 * static_cast<size_t>(n) + limb::scratch_limbs(n));
   if (!buf.ok()) return 0;
   limb::Limb *x = buf.get(), *p = x + n;
@@ -97,7 +105,7 @@ int sqr(BIGNUM* r, const BIGNUM* a, BN_CTX*) {
     // number; else on limbs.
     const bool in_place =
         r != a && al % 2 == 0 && n == 16 && limb::mul_words(r->d, put, a->d, a->d, n);
-    if (!in_place && !sqr_long(r->d, put, a, n)) return 0;
+    if (!in_place && !sqr_long(r->d, put, a, n, r != a && al % 2 == 0)) return 0;
   } else if (r == a || al % 2 != 0 || !limb::mul_words(r->d, put, a->d, a->d, n)) {
     // The unrolled kernels on a copy (so r may be a); whole limbs are read
     // in place where the kernel allows and r is another number.

@@ -17,7 +17,11 @@
 // 32-bit n0 followed by a shift of 32 bits, so R is 2^(32 nw) whatever the
 // radix.  Karatsuba
 // uses a b = hh B^2 + (ll + hh + (a_lo - a_hi)(b_hi - b_lo)) B + ll on halves
-// of n / 2 (low) and n - n / 2 (high) limbs.
+// of n / 2 (low) and n - n / 2 (high) limbs, the signs of the differences as
+// masks; its sums, and add_n and sub_n, run on one adc chain on x86-64
+// (add_xor, with the subtrahend complemented by the mask).  Below the
+// crossover, a square whose halves' product is unrolled (limbs_fixed.cc) is
+// split into L^2 + 2 L H B + H^2 B^2 rather than rowed.
 
 #include <stdint.h>
 #include <string.h>
@@ -149,6 +153,51 @@ __attribute__((target("bmi2,adx"), always_inline)) inline void diagonal_adx(Limb
       : "rcx", "rdx", "cc", "memory");
 }
 
+// r[0 .. n) += 2 p[0 .. n); returns the carry out, 0 to 2: the doubling
+// (p + p) on the CF chain, the sum on the OF chain, four limbs a turn.
+__attribute__((target("bmi2,adx"))) Limb add_double_adx(Limb* r, const Limb* p,
+                                                         int n) noexcept {
+  Limb x0, x1, c = 0;
+  const unsigned long quads = static_cast<unsigned>(n) >> 2, rest = n & 3;
+#define MORVANE_DOUBLE_STEP(off)     \
+  "movq " off "(%[p]), %[x0]\n\t"   \
+  "movq " off "(%[r]), %[x1]\n\t"   \
+  "adcx %[x0], %[x0]\n\t"           \
+  "adox %[x0], %[x1]\n\t"           \
+  "movq %[x1], " off "(%[r])\n\t"
+  __asm__ volatile(
+      "xorl %k[x0], %k[x0]\n\t"  // CF = OF = 0
+      "movq %[quads], %%rcx\n\t"
+      "jmp 2f\n\t"
+      "1:\n\t" MORVANE_DOUBLE_STEP("0") MORVANE_DOUBLE_STEP("8") MORVANE_DOUBLE_STEP("16")
+          MORVANE_DOUBLE_STEP("24")
+      "leaq 32(%[p]), %[p]\n\t"
+      "leaq 32(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "2:\n\t"
+      "jrcxz 3f\n\t"
+      "jmp 1b\n\t"
+      "3:\n\t"
+      "movq %[rest], %%rcx\n\t"
+      "jmp 5f\n\t"
+      "4:\n\t" MORVANE_DOUBLE_STEP("0")
+      "leaq 8(%[p]), %[p]\n\t"
+      "leaq 8(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "5:\n\t"
+      "jrcxz 6f\n\t"
+      "jmp 4b\n\t"
+      "6:\n\t"
+      "movl $0, %k[x0]\n\t"
+      "adcx %[x0], %[c]\n\t"
+      "adox %[x0], %[c]\n\t"
+      : [x0] "=&r"(x0), [x1] "=&r"(x1), [c] "+&r"(c), [p] "+r"(p), [r] "+r"(r)
+      : [quads] "r"(quads), [rest] "r"(rest)
+      : "rcx", "cc", "memory");
+#undef MORVANE_DOUBLE_STEP
+  return c;
+}
+
 // The row forms of mul_rows, sqr_rows and redc with the ADX row inlined.
 __attribute__((target("bmi2,adx"))) void mul_rows_adx(Limb* r, const Limb* a, int na,
                                                        const Limb* b, int nb) noexcept {
@@ -198,52 +247,156 @@ MulAddFn choose() noexcept {
   return f;
 }
 
-// Adds c at r[0] and ripples it up to r[n - 1].
-void ripple(Limb* r, int n, Limb c) noexcept {
-  for (int i = 0; i < n && c != 0; i++) {
-    r[i] += c;
-    c = r[i] < c;
+// r[0 .. n) = a + (b ^ m) + cin for m and cin each all ones or zero (a
+// null a reads as zeros); returns the carry out.  With m all ones and cin
+// one that is a - b + 2^(64 n); with a null a, b ^ m + cin negates b where m
+// is set.  The instructions and addresses follow n only; r may be a or b.
+template <bool kZeroA>
+Limb add_xor(Limb* r, const Limb* a, const Limb* b, int n, Limb m, Limb cin) noexcept {
+#if defined(__x86_64__)
+  // Four limbs a turn: their xors first (xor changes the flags), then the
+  // adc chain, its carry kept as 0 or all ones in c between turns.
+  Limb x0, x1, x2, x3, c = cin;
+  const unsigned long count = n > 0 ? static_cast<unsigned>(n) : 0, quads = count >> 2,
+                      rest = count & 3;
+  if constexpr (kZeroA) {
+    __asm__ volatile(
+        "movq %[quads], %%rcx\n\t"
+        "jrcxz 2f\n\t"
+        "1:\n\t"
+        "movq 0(%[b]), %[x0]\n\t"
+        "xorq %[m], %[x0]\n\t"
+        "movq 8(%[b]), %[x1]\n\t"
+        "xorq %[m], %[x1]\n\t"
+        "movq 16(%[b]), %[x2]\n\t"
+        "xorq %[m], %[x2]\n\t"
+        "movq 24(%[b]), %[x3]\n\t"
+        "xorq %[m], %[x3]\n\t"
+        "addq %[c], %[c]\n\t"  // CF = the carry
+        "adcq $0, %[x0]\n\t"
+        "adcq $0, %[x1]\n\t"
+        "adcq $0, %[x2]\n\t"
+        "adcq $0, %[x3]\n\t"
+        "sbbq %[c], %[c]\n\t"
+        "movq %[x0], 0(%[r])\n\t"
+        "movq %[x1], 8(%[r])\n\t"
+        "movq %[x2], 16(%[r])\n\t"
+        "movq %[x3], 24(%[r])\n\t"
+        "leaq 32(%[b]), %[b]\n\t"
+        "leaq 32(%[r]), %[r]\n\t"
+        "decq %%rcx\n\t"
+        "jnz 1b\n\t"
+        "2:\n\t"
+        "movq %[rest], %%rcx\n\t"
+        "jrcxz 4f\n\t"
+        "3:\n\t"
+        "movq 0(%[b]), %[x0]\n\t"
+        "xorq %[m], %[x0]\n\t"
+        "addq %[c], %[c]\n\t"
+        "adcq $0, %[x0]\n\t"
+        "sbbq %[c], %[c]\n\t"
+        "movq %[x0], 0(%[r])\n\t"
+        "leaq 8(%[b]), %[b]\n\t"
+        "leaq 8(%[r]), %[r]\n\t"
+        "decq %%rcx\n\t"
+        "jnz 3b\n\t"
+        "4:\n\t"
+        : [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), [c] "+&r"(c),
+          [b] "+r"(b), [r] "+r"(r)
+        : [m] "r"(m), [quads] "r"(quads), [rest] "r"(rest)
+        : "rcx", "cc", "memory");
+    static_cast<void>(a);
+  } else {
+    __asm__ volatile(
+        "movq %[quads], %%rcx\n\t"
+        "jrcxz 2f\n\t"
+        "1:\n\t"
+        "movq 0(%[b]), %[x0]\n\t"
+        "xorq %[m], %[x0]\n\t"
+        "movq 8(%[b]), %[x1]\n\t"
+        "xorq %[m], %[x1]\n\t"
+        "movq 16(%[b]), %[x2]\n\t"
+        "xorq %[m], %[x2]\n\t"
+        "movq 24(%[b]), %[x3]\n\t"
+        "xorq %[m], %[x3]\n\t"
+        "addq %[c], %[c]\n\t"  // CF = the carry
+        "adcq 0(%[a]), %[x0]\n\t"
+        "adcq 8(%[a]), %[x1]\n\t"
+        "adcq 16(%[a]), %[x2]\n\t"
+        "adcq 24(%[a]), %[x3]\n\t"
+        "sbbq %[c], %[c]\n\t"
+        "movq %[x0], 0(%[r])\n\t"
+        "movq %[x1], 8(%[r])\n\t"
+        "movq %[x2], 16(%[r])\n\t"
+        "movq %[x3], 24(%[r])\n\t"
+        "leaq 32(%[a]), %[a]\n\t"
+        "leaq 32(%[b]), %[b]\n\t"
+        "leaq 32(%[r]), %[r]\n\t"
+        "decq %%rcx\n\t"
+        "jnz 1b\n\t"
+        "2:\n\t"
+        "movq %[rest], %%rcx\n\t"
+        "jrcxz 4f\n\t"
+        "3:\n\t"
+        "movq 0(%[b]), %[x0]\n\t"
+        "xorq %[m], %[x0]\n\t"
+        "addq %[c], %[c]\n\t"
+        "adcq 0(%[a]), %[x0]\n\t"
+        "sbbq %[c], %[c]\n\t"
+        "movq %[x0], 0(%[r])\n\t"
+        "leaq 8(%[a]), %[a]\n\t"
+        "leaq 8(%[b]), %[b]\n\t"
+        "leaq 8(%[r]), %[r]\n\t"
+        "decq %%rcx\n\t"
+        "jnz 3b\n\t"
+        "4:\n\t"
+        : [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), [c] "+&r"(c),
+          [a] "+r"(a), [b] "+r"(b), [r] "+r"(r)
+        : [m] "r"(m), [quads] "r"(quads), [rest] "r"(rest)
+        : "rcx", "cc", "memory");
   }
+  return c & 1;
+#else
+  Limb c = cin & 1;
+  for (int i = 0; i < n; i++) {
+    const u128 t = static_cast<u128>(kZeroA ? 0 : a[i]) + (b[i] ^ m) + c;
+    r[i] = static_cast<Limb>(t);
+    c = static_cast<Limb>(t >> 64);
+  }
+  return c;
+#endif
 }
 
-// d[0 .. k) = |x - y|, x of h <= k limbs zero-extended, y of k; returns
-// whether x < y.
-bool abs_diff(Limb* d, const Limb* x, int h, const Limb* y, int k) noexcept {
+// d[0 .. k) = |x - y|, x of h <= k limbs zero-extended, y of k; returns all
+// ones when x < y, else zero.  No branch on the values.
+Limb abs_diff(Limb* d, const Limb* x, int h, const Limb* y, int k) noexcept {
   Limb c = sub_n(d, x, y, h);
   for (int i = h; i < k; i++) {
     const u128 t = static_cast<u128>(0) - y[i] - c;
     d[i] = static_cast<Limb>(t);
     c = static_cast<Limb>(t >> 127);
   }
-  if (c == 0) return false;
-  Limb carry = 1;  // two's complement: ~d + 1
-  for (int i = 0; i < k; i++) {
-    d[i] = ~d[i] + carry;
-    carry = d[i] < carry;
-  }
-  return true;
+  const Limb m = 0 - c;
+  add_xor<true>(d, nullptr, d, k, m, m);  // two's complement where x < y
+  return m;
+}
+
+// r[0 .. n) += v for a v of 0 to 2 (n >= 1); what carries out of r[n - 1]
+// is dropped.  The instructions and addresses follow n only.
+void add_small(Limb* r, int n, Limb v) noexcept {
+  const u128 s = static_cast<u128>(r[0]) + v;
+  r[0] = static_cast<Limb>(s);
+  add_xor<true>(r + 1, nullptr, r + 1, n - 1, 0, 0 - static_cast<Limb>(s >> 64));
 }
 
 }  // namespace
 
 Limb add_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
-  Limb c = 0;
-  for (int i = 0; i < n; i++) {
-    const u128 t = static_cast<u128>(a[i]) + b[i] + c;
-    r[i] = static_cast<Limb>(t);
-    c = static_cast<Limb>(t >> 64);
-  }
-  return c;
+  return add_xor<false>(r, a, b, n, 0, 0);
 }
 
 Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
-  Limb c = 0;
-  for (int i = 0; i < n; i++) {
-    const u128 t = static_cast<u128>(a[i]) - b[i] - c;  // bit 127 is the borrow
-    r[i] = static_cast<Limb>(t);
-    c = static_cast<Limb>(t >> 127);
-  }
-  return c;
+  return add_xor<false>(r, a, b, n, ~Limb{0}, ~Limb{0}) ^ 1;  // a + ~b + 1: no carry, a borrow
 }
 
 Limb lt_mask_n(const Limb* a, const Limb* b, int n) noexcept {
@@ -362,9 +515,21 @@ void sqr_rows(Limb* r, const Limb* a, int n) noexcept {
   }
 }
 
+#if defined(MORVANE_BN_SWEEP)
+int g_sweep_karatsuba[2] = {0, 0};
+bool g_sweep_split = true;
+constexpr int kScratchFrom = 4;
+#else
+// The least size that takes scratch: a Karatsuba step (kKaratsuba) or a
+// square split into halves (from 24 limbs, n of the 6 k + 1 that a level
+// holds).
+constexpr int kScratchFrom = 24;
+static_assert(kScratchFrom <= kKaratsuba);
+#endif
+
 size_t scratch_limbs(int n) noexcept {
   size_t total = 0;
-  while (n >= kKaratsuba) {
+  while (n >= kScratchFrom) {
     const int k = n - n / 2;
     total += 6 * static_cast<size_t>(k) + 1;
     n = k;
@@ -372,11 +537,38 @@ size_t scratch_limbs(int n) noexcept {
   return total;
 }
 
+namespace {
+
+// r[0 .. 2n) = a^2 as L^2 + 2 L H B + H^2 B^2 for the halves L and H of a
+// (B = 2^(32 n)), where L H is a product fixed_rows has unrolled (halves of
+// 16, 24 or 32 limbs with MULX/ADCX/ADOX): the products of the rows'
+// triangle, in straight runs instead of rows of every length.  False,
+// nothing done, for any other size or kernel.  scratch: n limbs and what
+// mul_square takes for n / 2.
+bool split_square(Limb* r, const Limb* a, int n, Limb* scratch) noexcept {
+  const int h = n / 2;
+#if defined(MORVANE_BN_SWEEP)
+  if (!g_sweep_split) return false;
+#endif
+  if ((h != 12 && h != 16 && h != 24 && h != 32) || n % 2 != 0 ||
+      !fixed_rows(scratch, a, a + h, h))
+    return false;
+  mul_square(r, a, a, h, scratch + n);
+  mul_square(r + n, a + h, a + h, h, scratch + n);
+#if defined(__x86_64__)
+  add_small(r + n + h, h, add_double_adx(r + h, scratch, n));  // fixed_rows: the ADX kernel
+#endif
+  return true;
+}
+
+}  // namespace
+
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept {
   const bool square = a == b;
   if (n < karatsuba_limbs(square)) {
     if (fixed_rows(r, a, b, n)) return;
     if (square) {
+      if (split_square(r, a, n, scratch)) return;
       sqr_rows(r, a, n);
     } else {
       mul_rows(r, a, n, b, n);
@@ -386,27 +578,45 @@ void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noe
   const int h = n / 2, k = n - h;
   Limb *da = scratch, *db = da + k, *mid = db + k, *t = mid + 2 * k, *deeper = t + 2 * k + 1;
   // The middle term is ll + hh + (a_lo - a_hi)(b_hi - b_lo); for a square,
-  // ll + hh - (a_lo - a_hi)^2.
-  bool negative = abs_diff(da, a, h, a + h, k);
+  // ll + hh - (a_lo - a_hi)^2.  neg: all ones where the product of the
+  // differences is subtracted.
+  Limb neg = abs_diff(da, a, h, a + h, k);
   if (square) {
-    negative = true;
+    neg = ~Limb{0};
     mul_square(mid, da, da, k, deeper);
   } else {
-    negative ^= !abs_diff(db, b, h, b + h, k);  // b_hi - b_lo = -(b_lo - b_hi)
+    neg ^= ~abs_diff(db, b, h, b + h, k);  // b_hi - b_lo = -(b_lo - b_hi)
     mul_square(mid, da, db, k, deeper);
   }
   mul_square(r, a, b, h, deeper);                  // ll: r[0 .. 2h)
   mul_square(r + 2 * h, a + h, b + h, k, deeper);  // hh: r[2h .. 2n)
-  for (int i = 0; i < 2 * h; i++) t[i] = r[i];
-  for (int i = 2 * h; i < 2 * k; i++) t[i] = 0;
-  t[2 * k] = add_n(t, t, r + 2 * h, 2 * k);
-  if (negative) {
-    t[2 * k] -= sub_n(t, t, mid, 2 * k);
-  } else {
-    t[2 * k] += add_n(t, t, mid, 2 * k);
-  }
-  const Limb c = add_n(r + h, r + h, t, 2 * k + 1);
-  ripple(r + h + 2 * k + 1, 2 * n - h - 2 * k - 1, c);
+  // t[0 .. 2k] = ll + hh +- mid (never negative; the subtraction as the
+  // addition of the complement, whose 2^(128 k) the top limb takes back).
+  Limb c = add_n(t, r, r + 2 * h, 2 * h);
+  c = add_xor<true>(t + 2 * h, nullptr, r + 4 * h, 2 * (k - h), 0, 0 - c);
+  c += add_xor<false>(t, t, mid, 2 * k, neg, neg);
+  t[2 * k] = c + neg;
+  c = add_n(r + h, r + h, t, 2 * k + 1);
+  add_xor<true>(r + h + 2 * k + 1, nullptr, r + h + 2 * k + 1, 2 * n - h - 2 * k - 1, 0, 0 - c);
+}
+
+bool mul_square_words(BN_ULONG* w, const BN_ULONG* a, const BN_ULONG* b, int n,
+                      Limb* scratch) noexcept {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const auto at = reinterpret_cast<uintptr_t>(w) | reinterpret_cast<uintptr_t>(a) |
+                  reinterpret_cast<uintptr_t>(b);
+  if (at % alignof(Limb) != 0) return false;
+  mul_square(reinterpret_cast<Limb*>(w), reinterpret_cast<const Limb*>(a),
+             reinterpret_cast<const Limb*>(b), n, scratch);
+  return true;
+#else
+  static_cast<void>(w);
+  static_cast<void>(a);
+  static_cast<void>(b);
+  static_cast<void>(n);
+  static_cast<void>(scratch);
+  return false;
+#endif
 }
 
 Limb lift_n0(Limb n_low, BN_ULONG n0w) noexcept {

@@ -112,16 +112,34 @@ void sqr_rows(Limb* r, const Limb* a, int n) noexcept;
 // r[0 .. 2n) = a b (or a^2 when a == b) for n-limb operands: Karatsuba from
 // karatsuba_limbs(a == b) limbs up, rows below.  Scratch of scratch_limbs(n).
 // The crossover was measured for each kernel, products and squares apart (a
-// square's rows cost about half a product's): 48 and 80 limbs with
-// MULX/ADCX/ADOX, 32 and 40 in C.  kKaratsuba is the least of them, for
-// which the scratch is sized.
+// square's rows cost about half a product's) by bench/bench_bn_sweep.cc: 48
+// and 64 limbs with MULX/ADCX/ADOX (where the squares of 32 limbs below
+// split into halves), 32 and 40 in C.  kKaratsuba is the least of them;
+// scratch_limbs() also holds the split squares' (limbs.cc).
 constexpr int kKaratsuba = 32;
+#if defined(MORVANE_BN_SWEEP)
+// The crossover sweep's copy of these sources (bench/bench_bn_sweep.cc) sets
+// the crossovers of products and squares here (0 keeps the measured ones);
+// its scratch is sized for any crossover from 4 limbs up.
+extern int g_sweep_karatsuba[2];
+// And whether squares take split_square (limbs.cc) where they can.
+extern bool g_sweep_split;
+#endif
 inline int karatsuba_limbs(bool square) noexcept {
-  if (adx_kernel()) return square ? 80 : 48;
+#if defined(MORVANE_BN_SWEEP)
+  if (g_sweep_karatsuba[square] != 0) return g_sweep_karatsuba[square];
+#endif
+  if (adx_kernel()) return square ? 64 : 48;
   return square ? 40 : kKaratsuba;
 }
 size_t scratch_limbs(int n) noexcept;
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept;
+// mul_square on words: w[0 .. 4n) = a b (a^2 when a == b) for operands of
+// exactly 2n words, read in place (w must not overlap them), with scratch
+// of scratch_limbs(n) limbs; false, nothing done, where w, a or b is not
+// placed as limbs (a number's words may sit at any 4-byte boundary).
+bool mul_square_words(BN_ULONG* w, const BN_ULONG* a, const BN_ULONG* b, int n,
+                      Limb* scratch) noexcept;
 
 // A Montgomery modulus as limbs: R = 2^(32 nw), n0 = -N^-1 mod 2^64 lifted
 // from the context's 32-bit n0 (n0w), which the last step of an odd word
@@ -152,8 +170,8 @@ void mont_mul_rows(Limb* r, const Limb* a, const Limb* b, const Modulus& m, Limb
 MontMulFn mont_mul_for(const Modulus& m) noexcept;
 
 // r[0 .. 2n) = a b by the unrolled rows of the MULX/ADCX/ADOX kernel for n
-// of 16, 24 or 32 limbs, a^2 (a == b) for 16: false, nothing done, for any
-// other size or kernel.
+// of 12, 16, 24 or 32 limbs, a^2 (a == b) for 12 and 16: false, nothing
+// done, for any other size or kernel.
 bool fixed_rows(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
 
 // redc unrolled for the sizes mont_mul_for has on the MULX/ADCX/ADOX kernel

@@ -795,8 +795,11 @@ bool fixed_rows(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
 #if defined(__x86_64__)
   // A square of 24 or 32 limbs by its unrolled triangle measured slower than
   // by the rows' loop (twice as slow at 32): those go to the loop.
-  if (!adx_kernel() || (a == b && n != 16)) return false;
+  if (!adx_kernel() || (a == b && n != 12 && n != 16)) return false;
   switch (n) {
+    case 12:  // the halves of split squares of 24 limbs
+      mul_n<12>(r, a, b);
+      return true;
     case 16:
       mul_n<16>(r, a, b);
       return true;

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bn_reference.h"
@@ -188,28 +189,57 @@ TEST(BnLimbsFixedSizes, AgreeWithTheWordReferenceAtTheEdges) {
 
 // Products and squares at every length around the Karatsuba crossovers of
 // both kernels (32, 40, 48 and 80 limbs: 64 to 160 words) and one level
-// down, where the halves fall on the rows: odd and even word counts, equal
-// lengths and the unequal ones that still take Karatsuba, random words and
-// all ones (every carry of every row set).
+// down, where the halves fall on the rows, and around the squares split into
+// halves on the MULX/ADCX/ADOX kernel (24, 32, 48 and 64 limbs): odd and
+// even word counts, equal lengths and the unequal ones that still take
+// Karatsuba, random words and all ones (every carry of every row set), and
+// operands whose words are borrowed at a 4-byte boundary (read through the
+// copy).  Each also with the result in an operand's record.
 TEST(BnLimbsKaratsuba, AgreeWithTheWordReferenceAroundTheCrossovers) {
   SplitMix64 rng{0x6B61726Bu};
   Ctx ctx(BN_CTX_new());
-  Bn got(BN_new()), want(BN_new());
-  for (int limbs : {31, 32, 33, 39, 40, 41, 47, 48, 49, 79, 80, 81, 95, 96, 97, 160, 161}) {
+  Bn got(BN_new()), want(BN_new()), x(BN_new());
+  for (int limbs : {15, 16, 17, 23, 24, 25, 31, 32, 33, 39, 40, 41, 47, 48, 49, 63, 64, 65, 79, 80, 81, 95,
+                    96, 97, 127, 128, 129, 160, 161}) {
     for (int nw : {2 * limbs - 1, 2 * limbs}) {
-      for (int shape = 0; shape < 3; shape++) {
+      for (int shape = 0; shape < 4; shape++) {
         SCOPED_TRACE("words " + std::to_string(nw) + ", shape " + std::to_string(shape));
         const auto n = static_cast<uint64_t>(nw);
         Bn a = shape == 1 ? bn_test::Make(std::vector<uint32_t>(n, 0xFFFFFFFFu), false)
                           : Draw(rng, n, rng.Next() & 1);
         Bn b = shape == 1 ? bn_test::Make(std::vector<uint32_t>(n, 0xFFFFFFFFu), true)
                           : Draw(rng, shape == 2 ? n - n / 8 : n, false);
+        // Shape 3: a and b borrowed from words that start 4 bytes past a
+        // limb boundary.
+        std::vector<uint64_t> store(2 * n + 2);
+        BIGNUM ua, ub;
+        const BIGNUM *pa = a.get(), *pb = b.get();
+        if (shape == 3) {
+          auto* words = reinterpret_cast<BN_ULONG*>(store.data()) + 1;
+          for (const auto& [u, src, at] : {std::tuple{&ua, a.get(), words},
+                                           std::tuple{&ub, b.get(), words + n + 1}}) {
+            BN_init(u);
+            for (int i = 0; i < src->top; i++) at[i] = src->d[i];
+            u->d = at;
+            u->top = u->dmax = src->top;
+            u->neg = src->neg;
+            u->flags = BN_FLAG_BORROWED;
+          }
+          pa = &ua;
+          pb = &ub;
+        }
         ASSERT_EQ(bn_ref::Mul(want.get(), a.get(), b.get()), 1);
-        ASSERT_EQ(BN_mul(got.get(), a.get(), b.get(), ctx.get()), 1);
+        ASSERT_EQ(BN_mul(got.get(), pa, pb, ctx.get()), 1);
         Same(got.get(), want.get(), "BN_mul");
+        ASSERT_EQ(BN_copy(x.get(), a.get()), x.get());
+        ASSERT_EQ(BN_mul(x.get(), x.get(), pb, ctx.get()), 1);
+        Same(x.get(), want.get(), "BN_mul, r = a");
         ASSERT_EQ(bn_ref::Sqr(want.get(), a.get()), 1);
-        ASSERT_EQ(BN_sqr(got.get(), a.get(), ctx.get()), 1);
+        ASSERT_EQ(BN_sqr(got.get(), pa, ctx.get()), 1);
         Same(got.get(), want.get(), "BN_sqr");
+        ASSERT_EQ(BN_copy(x.get(), a.get()), x.get());
+        ASSERT_EQ(BN_sqr(x.get(), x.get(), ctx.get()), 1);
+        Same(x.get(), want.get(), "BN_sqr, r = a");
       }
     }
   }

@@ -5,8 +5,9 @@
 // square and multiply (bn_reference.h), over odd moduli of 15 to 130 words,
 // bases from 0 to N - 1 and exponents 0, 1, 2, 3, 65537, 2^32 - 1 and drawn
 // ones of one and two words.  The IFMA form declines moduli of fewer than 16
-// words or more than 4158 bits and leaves the result alone then.  Last,
-// BN_mod_exp_mont's sliding window on either form.
+// words or more than 4158 bits and leaves the result alone then.  Then
+// BN_mod_exp_mont's sliding window on either form, and last the limb sums and
+// products against plain loops (run also without ADX, see CMakeLists.txt).
 
 #include <morvane/bn.h>
 
@@ -144,6 +145,75 @@ TEST(BnPublicExp, SlidingWindowAgreesWithTheReference) {
           ASSERT_EQ(BN_mod_exp_mont(got.get(), a.get(), p.get(), m.get(), c, mont.get()), 1);
           EXPECT_EQ(BN_cmp(got.get(), want.get()), 0);
         }
+      }
+    }
+  }
+}
+
+// The sums and products the exponentiations and BN_mul build on, against
+// plain loops on unsigned __int128 (schoolbook products): add_n and sub_n
+// for 0 to 9 and 15 to 17 limbs (every mix of the four-limb turns and the
+// single limbs), also with r as a or b; mul_square, products and squares,
+// around the Karatsuba crossovers and the split squares' sizes (12 to 65
+// limbs), its scratch exactly scratch_limbs(n) limbs on the heap so that a
+// write past it is caught.  Operands random, all ones, and all ones against
+// one (every carry set, every borrow).
+TEST(BnLimbKernels, SumsAndProductsAgreeWithPlainLoops) {
+  using u128 = unsigned __int128;
+  SplitMix64 rng{0x5A4D5351u};
+  auto draw = [&](int n, int shape, bool second) {
+    std::vector<Limb> v(static_cast<size_t>(n));
+    for (auto& x : v) x = shape == 0 ? rng.Next() : ~Limb{0};
+    if (shape == 2 && second && n > 0) {
+      for (auto& x : v) x = 0;
+      v[0] = 1;
+    }
+    return v;
+  };
+  for (int n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17}) {
+    for (int shape = 0; shape < 3; shape++) {
+      SCOPED_TRACE("limbs " + std::to_string(n) + ", shape " + std::to_string(shape));
+      const std::vector<Limb> a = draw(n, shape, false), b = draw(n, shape, true);
+      std::vector<Limb> sum(a.size()), diff(a.size());
+      Limb c = 0, d = 0;
+      for (size_t i = 0; i < a.size(); i++) {
+        const u128 s = static_cast<u128>(a[i]) + b[i] + c;
+        sum[i] = static_cast<Limb>(s);
+        c = static_cast<Limb>(s >> 64);
+        const u128 t = static_cast<u128>(a[i]) - b[i] - d;
+        diff[i] = static_cast<Limb>(t);
+        d = static_cast<Limb>(t >> 127);
+      }
+      std::vector<Limb> r(a.size()), x = a, y = b;
+      EXPECT_EQ(limb::add_n(r.data(), a.data(), b.data(), n), c);
+      EXPECT_EQ(r, sum);
+      EXPECT_EQ(limb::sub_n(r.data(), a.data(), b.data(), n), d);
+      EXPECT_EQ(r, diff);
+      EXPECT_EQ(limb::add_n(x.data(), x.data(), b.data(), n), c);  // r = a
+      EXPECT_EQ(x, sum);
+      EXPECT_EQ(limb::sub_n(y.data(), a.data(), y.data(), n), d);  // r = b
+      EXPECT_EQ(y, diff);
+    }
+  }
+  for (int n : {12, 16, 23, 24, 25, 31, 32, 33, 47, 48, 49, 63, 64, 65}) {
+    for (int shape = 0; shape < 3; shape++) {
+      for (bool square : {false, true}) {
+        SCOPED_TRACE("limbs " + std::to_string(n) + ", shape " + std::to_string(shape) +
+                     (square ? ", square" : ""));
+        const std::vector<Limb> a = draw(n, shape, false), b = square ? a : draw(n, shape, true);
+        std::vector<Limb> want(2 * a.size());
+        for (size_t j = 0; j < b.size(); j++) {
+          Limb c = 0;
+          for (size_t i = 0; i < a.size(); i++) {
+            const u128 t = static_cast<u128>(a[i]) * b[j] + want[i + j] + c;
+            want[i + j] = static_cast<Limb>(t);
+            c = static_cast<Limb>(t >> 64);
+          }
+          want[j + a.size()] = c;
+        }
+        std::vector<Limb> got(2 * a.size()), scratch(limb::scratch_limbs(n));
+        limb::mul_square(got.data(), a.data(), square ? a.data() : b.data(), n, scratch.data());
+        EXPECT_EQ(got, want);
       }
     }
   }
