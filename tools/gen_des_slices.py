@@ -167,6 +167,42 @@ class Circuit:
         return self.gate(refs, h)
 
 
+def permute_imm(imm, order):
+    """The immediate of the same gate with its operands taken in `order`
+    (new operand k is old operand order[k])."""
+    out = 0
+    for idx in range(8):
+        new_bits = [(idx >> 2) & 1, (idx >> 1) & 1, idx & 1]
+        old_bits = [0, 0, 0]
+        for k in range(3):
+            old_bits[order[k]] = new_bits[k]
+        old = old_bits[0] << 2 | old_bits[1] << 1 | old_bits[2]
+        out |= ((imm >> old) & 1) << idx
+    return out
+
+
+def destructive_first(c, refs):
+    """Puts first in each gate an operand that dies there, where one does:
+    the instruction overwrites its first operand, so a compiler copies any
+    first operand that is still live."""
+    last = {}
+    for k, node in enumerate(c.nodes):
+        if node[0] == "g":
+            for r in node[2]:
+                last[r] = k
+    for r in refs:
+        last[r] = len(c.nodes)  # the outputs live to the end
+    for k, node in enumerate(c.nodes):
+        if node[0] != "g":
+            continue
+        _, imm, r = node
+        for pos in range(3):
+            if last[r[pos]] == k and r.count(r[pos]) == 1:
+                order = [pos] + [i for i in range(3) if i != pos]
+                c.nodes[k] = ("g", permute_imm(imm, order), tuple(r[i] for i in order))
+                break
+
+
 def best_circuit(box):
     outs = [output_table(box, t) for t in range(4)]
     best = None
@@ -222,6 +258,7 @@ def main():
     total = 0
     for box in range(8):
         c, refs, outs = best_circuit(box)
+        destructive_first(c, refs)
         check(c, refs, outs)
         total += c.gates
         w(f"// S-box {box + 1}: {c.gates} gates.")
