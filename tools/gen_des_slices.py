@@ -122,7 +122,8 @@ def gate_imm(operands, h):
 
 
 class Circuit:
-    def __init__(self):
+    def __init__(self, search=False):
+        self.search = search
         # Nodes: ("x", i) inputs, ("g", imm, (refs)) gates; tables[k] the
         # function node k computes.
         self.nodes = [("x", i) for i in range(6)]
@@ -146,6 +147,28 @@ class Circuit:
         self.gates += 1
         return len(self.tables) - 1
 
+    def triple(self, h):
+        """Three nodes of which h is a function, or None."""
+        t = self.tables
+        n = len(t)
+        for i in range(n):
+            a = t[i]
+            cells_a = (FULL ^ a, a)
+            for j in range(i + 1, n):
+                b = t[j]
+                cells_ab = [x & y for x in cells_a for y in (FULL ^ b, b)]
+                for k in range(j + 1, n):
+                    c = t[k]
+                    nc = FULL ^ c
+                    for m in cells_ab:
+                        m0, m1 = m & nc, m & c
+                        x0, x1 = h & m0, h & m1
+                        if (x0 and x0 != m0) or (x1 and x1 != m1):
+                            break
+                    else:
+                        return [i, j, k]
+        return None
+
     def build(self, h, leaf_vars, selectors):
         """A node for h (or its complement); constants come back as None."""
         if h == 0 or h == FULL:
@@ -153,6 +176,11 @@ class Circuit:
         k = self.find(h)
         if k is not None:
             return k
+        if self.search and selectors:
+            # One gate on nodes already built, where some three give h.
+            refs = self.triple(h)
+            if refs is not None:
+                return self.gate(refs, h)
         if not selectors:
             return self.gate(list(leaf_vars), h)
         s = selectors[-1]
@@ -203,15 +231,27 @@ def destructive_first(c, refs):
                 break
 
 
-def best_circuit(box):
+def best_circuit(box, searched=6):
+    """The split with the fewest gates: every split plainly, then the best
+    `searched` of them again with each multiplexer first looked for as one
+    gate on three nodes already built (slow), the outputs in every order."""
     outs = [output_table(box, t) for t in range(4)]
-    best = None
+    plain = []
     for leaf in itertools.combinations(range(6), 3):
         rest = [i for i in range(6) if i not in leaf]
         for order in itertools.permutations(rest):
             c = Circuit()
             refs = [c.build(h, leaf, list(order)) for h in outs]
-            if best is None or c.gates < best[0].gates:
+            plain.append((c.gates, leaf, order, c, refs))
+    plain.sort(key=lambda e: e[0])
+    best = (plain[0][3], plain[0][4], outs)
+    for _, leaf, order, _, _ in plain[:searched]:
+        for perm in itertools.permutations(range(4)):
+            c = Circuit(search=True)
+            refs = [None] * 4
+            for t in perm:
+                refs[t] = c.build(outs[t], leaf, list(order))
+            if c.gates < best[0].gates:
                 best = (c, refs, outs)
     return best
 
