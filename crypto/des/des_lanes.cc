@@ -179,18 +179,6 @@ template <class L>
 bool lanes_bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const typename L::Key* key,
                 uint8_t* iv) {
   if (blocks < static_cast<size_t>(kLanes)) return false;
-  const bool parallel = op == Bulk::kEcbEncrypt || op == Bulk::kEcbDecrypt ||
-                        op == Bulk::kCbcDecrypt || op == Bulk::kCfbDecrypt;
-  if (parallel && blocks >= kSliceMinBlocks && internal::Has(internal::kAvx512)) {
-    SlicePass p[3];
-    const bool forward = op == Bulk::kEcbEncrypt || op == Bulk::kCfbDecrypt;
-    const int passes = L::passes(forward, key, p);
-    const size_t done = slices_bulk(op, in, out, blocks, p, passes, iv);
-    in += 8 * done;
-    out += 8 * done;
-    blocks -= done;
-    if (blocks == 0) return true;
-  }
   switch (op) {
     case Bulk::kEcbEncrypt:
       run<L, Bulk::kEcbEncrypt>(in, out, blocks, key, nullptr);
@@ -209,15 +197,57 @@ bool lanes_bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const t
   }
 }
 
+// Long runs on a processor with AVX-512: the bit-sliced kernel, then the
+// lanes or the single-block code for a short remainder.  Out of line, so
+// that the lanes' code stays as it is without AVX-512.
+template <class L>
+[[gnu::noinline]] bool slices_then_lanes(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks,
+                                         const typename L::Key* key, uint8_t* iv) {
+  using C = typename L::Cipher;
+  SlicePass p[3];
+  const bool forward = op == Bulk::kEcbEncrypt || op == Bulk::kCfbDecrypt;
+  const int passes = L::passes(forward, key, p);
+  const size_t done = slices_bulk(op, in, out, blocks, p, passes, iv);
+  in += 8 * done;
+  out += 8 * done;
+  blocks -= done;
+  if (blocks == 0 || lanes_bulk<L>(op, in, out, blocks, key, iv)) return true;
+  switch (op) {
+    case Bulk::kEcbEncrypt:
+      internal::loop_blocks<C, Bulk::kEcbEncrypt>(in, out, blocks, key, nullptr, nullptr);
+      break;
+    case Bulk::kEcbDecrypt:
+      internal::loop_blocks<C, Bulk::kEcbDecrypt>(in, out, blocks, key, nullptr, nullptr);
+      break;
+    case Bulk::kCbcDecrypt:
+      internal::loop_blocks<C, Bulk::kCbcDecrypt>(in, out, blocks, key, iv, nullptr);
+      break;
+    default:
+      internal::loop_blocks<C, Bulk::kCfbDecrypt>(in, out, blocks, key, iv, nullptr);
+      break;
+  }
+  return true;
+}
+
+// Whether op runs on the bit-sliced kernel.
+inline bool sliced(Bulk op, size_t blocks) {
+  return blocks >= kSliceMinBlocks &&
+         (op == Bulk::kEcbEncrypt || op == Bulk::kEcbDecrypt || op == Bulk::kCbcDecrypt ||
+          op == Bulk::kCfbDecrypt) &&
+         internal::Has(internal::kAvx512);
+}
+
 }  // namespace
 
 bool Des::bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const Key* key, uint8_t* iv,
                uint8_t*) {
+  if (sliced(op, blocks)) return slices_then_lanes<DesLanes>(op, in, out, blocks, key, iv);
   return lanes_bulk<DesLanes>(op, in, out, blocks, key, iv);
 }
 
 bool DesEde3::bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const Key* key,
                    uint8_t* iv, uint8_t*) {
+  if (sliced(op, blocks)) return slices_then_lanes<Ede3Lanes>(op, in, out, blocks, key, iv);
   return lanes_bulk<Ede3Lanes>(op, in, out, blocks, key, iv);
 }
 

@@ -263,9 +263,9 @@ struct SlicePass {
 };
 
 // The fewest blocks worth a bit-sliced batch: a batch costs the same for
-// any number of blocks up to its width (256 at the narrowest), about as much
-// as 40 blocks on the four lanes.
-constexpr size_t kSliceMinBlocks = 40;
+// any number of blocks up to its width (256 at the narrowest), about what 34
+// blocks take on the four lanes.
+constexpr size_t kSliceMinBlocks = 36;
 
 // Whole blocks of ECB (either way: the passes carry the direction), CBC or
 // CFB decryption through the bit-sliced AVX-512 kernel (des_slices.cc), as

@@ -209,10 +209,10 @@ Bytes Reference(Op op, Keys& k, bool single, const Bytes& in, size_t len, Bytes&
 }
 
 // Block counts around the batch widths (256 and 512 blocks) and the least
-// run worth a batch (40), alone and as a remainder, and odd remainders.
-constexpr size_t kBlockCounts[] = {0,   1,   3,   4,   5,   31,  32,  33,  39,  40,  41,  63,
+// run worth a batch (36), alone and as a remainder, and odd remainders.
+constexpr size_t kBlockCounts[] = {0,   1,   3,   4,   5,   31,  32,  33,  35,  36,  37,  63,
                                    64,  127, 128, 129, 255, 256, 257, 300, 383, 384, 511, 512,
-                                   513, 515, 551, 552, 553, 640, 767, 768, 1024, 1061};
+                                   513, 515, 547, 548, 549, 640, 767, 768, 1024, 1061};
 
 TEST(DesSlicePaths, ParallelModesMatchBlockByBlock) {
   Lcg rng(0x5eed1e5);
