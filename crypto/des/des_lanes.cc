@@ -12,6 +12,9 @@
 // single-block code reads them.
 // A remainder of fewer than kLanes blocks takes the single-block code of
 // internal/modes.h, so `iv` ends as the block-by-block code leaves it.
+// On a processor with AVX-512, runs of kSliceMinBlocks blocks and more go
+// through the bit-sliced kernel (des_slices.cc) first, and only a short
+// remainder comes here.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -22,6 +25,7 @@
 
 #include "des/internal.h"
 #include "internal/byteorder.h"
+#include "internal/cpu.h"
 #include "internal/modes.h"
 
 namespace morvane::des {
@@ -86,6 +90,10 @@ struct DesLanes {
   static void core(uint32_t* l, uint32_t* r, const Key* ks) {
     rounds_lanes<kEncrypt>(l, r, ks);
   }
+  static int passes(bool encrypt, const Key* ks, SlicePass* p) {
+    p[0] = {ks, encrypt};
+    return 1;
+  }
 };
 
 struct Ede3Lanes {
@@ -102,6 +110,18 @@ struct Ede3Lanes {
       rounds_lanes<true>(r, l, k->ks2);
       rounds_lanes<false>(l, r, k->ks1);
     }
+  }
+  static int passes(bool encrypt, const Key* k, SlicePass* p) {
+    if (encrypt) {
+      p[0] = {k->ks1, true};
+      p[1] = {k->ks2, false};
+      p[2] = {k->ks3, true};
+    } else {
+      p[0] = {k->ks3, false};
+      p[1] = {k->ks2, true};
+      p[2] = {k->ks1, false};
+    }
+    return 3;
   }
 };
 
@@ -177,15 +197,57 @@ bool lanes_bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const t
   }
 }
 
+// Long runs on a processor with AVX-512: the bit-sliced kernel, then the
+// lanes or the single-block code for a short remainder.  Out of line, so
+// that the lanes' code stays as it is without AVX-512.
+template <class L>
+[[gnu::noinline]] bool slices_then_lanes(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks,
+                                         const typename L::Key* key, uint8_t* iv) {
+  using C = typename L::Cipher;
+  SlicePass p[3];
+  const bool forward = op == Bulk::kEcbEncrypt || op == Bulk::kCfbDecrypt;
+  const int passes = L::passes(forward, key, p);
+  const size_t done = slices_bulk(op, in, out, blocks, p, passes, iv);
+  in += 8 * done;
+  out += 8 * done;
+  blocks -= done;
+  if (blocks == 0 || lanes_bulk<L>(op, in, out, blocks, key, iv)) return true;
+  switch (op) {
+    case Bulk::kEcbEncrypt:
+      internal::loop_blocks<C, Bulk::kEcbEncrypt>(in, out, blocks, key, nullptr, nullptr);
+      break;
+    case Bulk::kEcbDecrypt:
+      internal::loop_blocks<C, Bulk::kEcbDecrypt>(in, out, blocks, key, nullptr, nullptr);
+      break;
+    case Bulk::kCbcDecrypt:
+      internal::loop_blocks<C, Bulk::kCbcDecrypt>(in, out, blocks, key, iv, nullptr);
+      break;
+    default:
+      internal::loop_blocks<C, Bulk::kCfbDecrypt>(in, out, blocks, key, iv, nullptr);
+      break;
+  }
+  return true;
+}
+
+// Whether op runs on the bit-sliced kernel.
+inline bool sliced(Bulk op, size_t blocks) {
+  return blocks >= kSliceMinBlocks &&
+         (op == Bulk::kEcbEncrypt || op == Bulk::kEcbDecrypt || op == Bulk::kCbcDecrypt ||
+          op == Bulk::kCfbDecrypt) &&
+         internal::Has(internal::kAvx512);
+}
+
 }  // namespace
 
 bool Des::bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const Key* key, uint8_t* iv,
                uint8_t*) {
+  if (sliced(op, blocks)) return slices_then_lanes<DesLanes>(op, in, out, blocks, key, iv);
   return lanes_bulk<DesLanes>(op, in, out, blocks, key, iv);
 }
 
 bool DesEde3::bulk(Bulk op, const uint8_t* in, uint8_t* out, size_t blocks, const Key* key,
                    uint8_t* iv, uint8_t*) {
+  if (sliced(op, blocks)) return slices_then_lanes<Ede3Lanes>(op, in, out, blocks, key, iv);
   return lanes_bulk<Ede3Lanes>(op, in, out, blocks, key, iv);
 }
 

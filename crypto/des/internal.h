@@ -255,6 +255,27 @@ struct DesEde3 : DesFrame {
                    const Key* key, uint8_t* iv, uint8_t* ks);
 };
 
+// One pass of 16 rounds for the bit-sliced kernel: a schedule and its
+// direction.
+struct SlicePass {
+  const DES_key_schedule* ks;
+  bool encrypt;
+};
+
+// The fewest blocks worth a bit-sliced batch: a batch costs the same for
+// any number of blocks up to its width (256 at the narrowest), about what 34
+// blocks take on the four lanes.
+constexpr size_t kSliceMinBlocks = 36;
+
+// Whole blocks of ECB (either way: the passes carry the direction), CBC or
+// CFB decryption through the bit-sliced AVX-512 kernel (des_slices.cc), as
+// 1 or 3 passes; for blocks >= kSliceMinBlocks on a processor with
+// internal::kAvx512 only.  Returns the blocks done, from the first: all but
+// a remainder below kSliceMinBlocks, after which `iv` is the chain for the
+// rest (CBC, CFB).
+size_t slices_bulk(internal::Bulk op, const uint8_t* in, uint8_t* out, size_t blocks,
+                   const SlicePass* passes, int npasses, uint8_t* iv);
+
 // ECB over whole blocks with one schedule (ks2 null) or three, as the
 // envelope hands them over.
 void ecb_blocks(const uint8_t* in, uint8_t* out, size_t blocks, const DES_key_schedule* ks1,
