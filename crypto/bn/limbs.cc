@@ -24,6 +24,9 @@
 // split into L^2 + 2 L H B + H^2 B^2 rather than rowed.
 
 #include <stdint.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <string.h>
 
 #include <limits.h>
@@ -259,102 +262,60 @@ Limb add_xor(Limb* r, const Limb* a, const Limb* b, int n, Limb m, Limb cin) noe
   Limb x0, x1, x2, x3, c = cin;
   const unsigned long count = n > 0 ? static_cast<unsigned>(n) : 0, quads = count >> 2,
                       rest = count & 3;
+  // The two forms differ only in what the adc chain adds (zeros or a's
+  // limbs) and in whether a moves on.
+#define MORVANE_ADD_XOR(A0, A8, A16, A24, A_NEXT4, A_NEXT1)                                       \
+  __asm__ volatile("movq %[quads], %%rcx\n\t"                                                   \
+                   "jrcxz 2f\n\t"                                                               \
+                   "1:\n\t"                                                                     \
+                   "movq 0(%[b]), %[x0]\n\t"                                                    \
+                   "xorq %[m], %[x0]\n\t"                                                       \
+                   "movq 8(%[b]), %[x1]\n\t"                                                    \
+                   "xorq %[m], %[x1]\n\t"                                                       \
+                   "movq 16(%[b]), %[x2]\n\t"                                                   \
+                   "xorq %[m], %[x2]\n\t"                                                       \
+                   "movq 24(%[b]), %[x3]\n\t"                                                   \
+                   "xorq %[m], %[x3]\n\t"                                                       \
+                   "addq %[c], %[c]\n\t" /* CF = the carry */                                    \
+                   "adcq " A0 ", %[x0]\n\t"                                                     \
+                   "adcq " A8 ", %[x1]\n\t"                                                     \
+                   "adcq " A16 ", %[x2]\n\t"                                                    \
+                   "adcq " A24 ", %[x3]\n\t"                                                    \
+                   "sbbq %[c], %[c]\n\t"                                                        \
+                   "movq %[x0], 0(%[r])\n\t"                                                    \
+                   "movq %[x1], 8(%[r])\n\t"                                                    \
+                   "movq %[x2], 16(%[r])\n\t"                                                   \
+                   "movq %[x3], 24(%[r])\n\t" A_NEXT4                                           \
+                   "leaq 32(%[b]), %[b]\n\t"                                                    \
+                   "leaq 32(%[r]), %[r]\n\t"                                                    \
+                   "decq %%rcx\n\t"                                                             \
+                   "jnz 1b\n\t"                                                                 \
+                   "2:\n\t"                                                                     \
+                   "movq %[rest], %%rcx\n\t"                                                    \
+                   "jrcxz 4f\n\t"                                                               \
+                   "3:\n\t"                                                                     \
+                   "movq 0(%[b]), %[x0]\n\t"                                                    \
+                   "xorq %[m], %[x0]\n\t"                                                       \
+                   "addq %[c], %[c]\n\t"                                                        \
+                   "adcq " A0 ", %[x0]\n\t"                                                     \
+                   "sbbq %[c], %[c]\n\t"                                                        \
+                   "movq %[x0], 0(%[r])\n\t" A_NEXT1                                            \
+                   "leaq 8(%[b]), %[b]\n\t"                                                     \
+                   "leaq 8(%[r]), %[r]\n\t"                                                     \
+                   "decq %%rcx\n\t"                                                             \
+                   "jnz 3b\n\t"                                                                 \
+                   "4:\n\t"                                                                     \
+                   : [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), [c] "+&r"(c), \
+                     [a] "+r"(a), [b] "+r"(b), [r] "+r"(r)                                       \
+                   : [m] "r"(m), [quads] "r"(quads), [rest] "r"(rest)                             \
+                   : "rcx", "cc", "memory")
   if constexpr (kZeroA) {
-    __asm__ volatile(
-        "movq %[quads], %%rcx\n\t"
-        "jrcxz 2f\n\t"
-        "1:\n\t"
-        "movq 0(%[b]), %[x0]\n\t"
-        "xorq %[m], %[x0]\n\t"
-        "movq 8(%[b]), %[x1]\n\t"
-        "xorq %[m], %[x1]\n\t"
-        "movq 16(%[b]), %[x2]\n\t"
-        "xorq %[m], %[x2]\n\t"
-        "movq 24(%[b]), %[x3]\n\t"
-        "xorq %[m], %[x3]\n\t"
-        "addq %[c], %[c]\n\t"  // CF = the carry
-        "adcq $0, %[x0]\n\t"
-        "adcq $0, %[x1]\n\t"
-        "adcq $0, %[x2]\n\t"
-        "adcq $0, %[x3]\n\t"
-        "sbbq %[c], %[c]\n\t"
-        "movq %[x0], 0(%[r])\n\t"
-        "movq %[x1], 8(%[r])\n\t"
-        "movq %[x2], 16(%[r])\n\t"
-        "movq %[x3], 24(%[r])\n\t"
-        "leaq 32(%[b]), %[b]\n\t"
-        "leaq 32(%[r]), %[r]\n\t"
-        "decq %%rcx\n\t"
-        "jnz 1b\n\t"
-        "2:\n\t"
-        "movq %[rest], %%rcx\n\t"
-        "jrcxz 4f\n\t"
-        "3:\n\t"
-        "movq 0(%[b]), %[x0]\n\t"
-        "xorq %[m], %[x0]\n\t"
-        "addq %[c], %[c]\n\t"
-        "adcq $0, %[x0]\n\t"
-        "sbbq %[c], %[c]\n\t"
-        "movq %[x0], 0(%[r])\n\t"
-        "leaq 8(%[b]), %[b]\n\t"
-        "leaq 8(%[r]), %[r]\n\t"
-        "decq %%rcx\n\t"
-        "jnz 3b\n\t"
-        "4:\n\t"
-        : [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), [c] "+&r"(c),
-          [b] "+r"(b), [r] "+r"(r)
-        : [m] "r"(m), [quads] "r"(quads), [rest] "r"(rest)
-        : "rcx", "cc", "memory");
-    static_cast<void>(a);
+    MORVANE_ADD_XOR("$0", "$0", "$0", "$0", "", "");
   } else {
-    __asm__ volatile(
-        "movq %[quads], %%rcx\n\t"
-        "jrcxz 2f\n\t"
-        "1:\n\t"
-        "movq 0(%[b]), %[x0]\n\t"
-        "xorq %[m], %[x0]\n\t"
-        "movq 8(%[b]), %[x1]\n\t"
-        "xorq %[m], %[x1]\n\t"
-        "movq 16(%[b]), %[x2]\n\t"
-        "xorq %[m], %[x2]\n\t"
-        "movq 24(%[b]), %[x3]\n\t"
-        "xorq %[m], %[x3]\n\t"
-        "addq %[c], %[c]\n\t"  // CF = the carry
-        "adcq 0(%[a]), %[x0]\n\t"
-        "adcq 8(%[a]), %[x1]\n\t"
-        "adcq 16(%[a]), %[x2]\n\t"
-        "adcq 24(%[a]), %[x3]\n\t"
-        "sbbq %[c], %[c]\n\t"
-        "movq %[x0], 0(%[r])\n\t"
-        "movq %[x1], 8(%[r])\n\t"
-        "movq %[x2], 16(%[r])\n\t"
-        "movq %[x3], 24(%[r])\n\t"
-        "leaq 32(%[a]), %[a]\n\t"
-        "leaq 32(%[b]), %[b]\n\t"
-        "leaq 32(%[r]), %[r]\n\t"
-        "decq %%rcx\n\t"
-        "jnz 1b\n\t"
-        "2:\n\t"
-        "movq %[rest], %%rcx\n\t"
-        "jrcxz 4f\n\t"
-        "3:\n\t"
-        "movq 0(%[b]), %[x0]\n\t"
-        "xorq %[m], %[x0]\n\t"
-        "addq %[c], %[c]\n\t"
-        "adcq 0(%[a]), %[x0]\n\t"
-        "sbbq %[c], %[c]\n\t"
-        "movq %[x0], 0(%[r])\n\t"
-        "leaq 8(%[a]), %[a]\n\t"
-        "leaq 8(%[b]), %[b]\n\t"
-        "leaq 8(%[r]), %[r]\n\t"
-        "decq %%rcx\n\t"
-        "jnz 3b\n\t"
-        "4:\n\t"
-        : [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), [c] "+&r"(c),
-          [a] "+r"(a), [b] "+r"(b), [r] "+r"(r)
-        : [m] "r"(m), [quads] "r"(quads), [rest] "r"(rest)
-        : "rcx", "cc", "memory");
+    MORVANE_ADD_XOR("0(%[a])", "8(%[a])", "16(%[a])", "24(%[a])", "leaq 32(%[a]), %[a]\n\t",
+                    "leaq 8(%[a]), %[a]\n\t");
   }
+#undef MORVANE_ADD_XOR
   return c & 1;
 #else
   Limb c = cin & 1;
@@ -401,10 +362,19 @@ Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
 
 Limb lt_mask_n(const Limb* a, const Limb* b, int n) noexcept {
   Limb c = 0;  // the borrow of a - b
+#if defined(__x86_64__)
+  unsigned char borrow = 0;  // on the carry flag: one sbb a limb
+  for (int i = 0; i < n; i++) {
+    unsigned long long d;
+    borrow = _subborrow_u64(borrow, a[i], b[i], &d);
+  }
+  c = borrow;
+#else
   for (int i = 0; i < n; i++) {
     const u128 t = static_cast<u128>(a[i]) - b[i] - c;
     c = static_cast<Limb>(t >> 127);
   }
+#endif
   return ct::bit_mask(c);
 }
 

@@ -224,20 +224,25 @@ __attribute__((target(MORVANE_IFMA_VBMI))) void from_digits_vbmi(Limb* x, int nl
   for (int at = 52 * ((digits + 7) / 8); at < len; at++) bytes[at] = 0;
 }
 
-// r[0 .. nl) = x mod N for x below 2N (normalized digits): N subtracted
-// unless x is below it, chosen by a mask.
-void finish_digits(Limb* r, const uint64_t* x, int digits, const Modulus& m) noexcept {
-  Limb wide[kMaxDigits] = {}, nn[kMaxDigits], less[kMaxDigits];
+// r[0 .. nl) = w mod N for w[0 .. nl] below 2N: N subtracted unless w is
+// below it, chosen by a mask.
+void subtract_unless_below(Limb* r, const Limb* w, const Modulus& m) noexcept {
+  Limb nn[kMaxDigits], less[kMaxDigits];
   const int nl = m.nl;
-  from_digits(wide, nl + 1, x, digits);
   for (int i = 0; i < nl; i++) nn[i] = m.n[i];
   nn[nl] = 0;
-  // A borrow out of x - N: x was below N.
-  const Limb below = 0 - sub_n(less, wide, nn, nl + 1);
-  for (int i = 0; i < nl; i++) r[i] = ct::select(below, wide[i], less[i]);
-  const size_t used = sizeof(Limb) * static_cast<size_t>(nl + 1);
-  internal::wipe_scratch(wide, used);
-  internal::wipe_scratch(less, used);
+  // A borrow out of w - N: w was below N.
+  const Limb keep = 0 - sub_n(less, w, nn, nl + 1);
+  for (int i = 0; i < nl; i++) r[i] = ct::select(keep, w[i], less[i]);
+  internal::wipe_scratch(less, sizeof(Limb) * static_cast<size_t>(nl + 1));
+}
+
+// r[0 .. nl) = x mod N for x below 2N (normalized digits).
+void finish_digits(Limb* r, const uint64_t* x, int digits, const Modulus& m) noexcept {
+  Limb wide[kMaxDigits] = {};
+  from_digits(wide, m.nl + 1, x, digits);
+  subtract_unless_below(r, wide, m);
+  internal::wipe_scratch(wide, sizeof(Limb) * static_cast<size_t>(m.nl + 1));
 }
 
 // The radix-2^52 form of a modulus: its digits, R^2 mod N for R = 2^(52
@@ -365,24 +370,10 @@ bool mont_ifma_serves(const Modulus& m) noexcept {
          internal::Has(internal::kIfma | internal::kVbmi);
 }
 
-namespace {
-
-// Whether x[0 .. n) < y[0 .. n): the borrow out of x - y, on the carry flag.
-bool below(const Limb* x, const Limb* y, int n) noexcept {
-  unsigned char borrow = 0;
-  for (int i = 0; i < n; i++) {
-    unsigned long long d;
-    borrow = _subborrow_u64(borrow, x[i], y[i], &d);
-  }
-  return borrow != 0;
-}
-
-}  // namespace
-
 bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept {
   // One factor below N keeps a b below N R'.
-  if (!below(a, m.n, m.nl)) {
-    if (!below(b, m.n, m.nl)) return false;
+  if (lt_mask_n(a, m.n, m.nl) == 0) {
+    if (lt_mask_n(b, m.n, m.nl) == 0) return false;
     const Limb* t = a;
     a = b;
     b = t;
@@ -393,11 +384,11 @@ bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noex
   const int vectors = (steps + 7) / 8;
   const int nl = m.nl, digits = 8 * vectors, d = 52 * steps - BN_BITS2 * m.nw;
   // One block of scratch, its secret part wiped once: the digits of N, and
-  // the digits of a 2^d, of b and of the product, then a 2^d on nl + 1 limbs
-  // (d is 2 to 53), the product on limbs and less N.
+  // the digits of a 2^d, of b and of the product, then a 2^d (d is 2 to 53)
+  // and the product, each on nl + 1 limbs.
   uint64_t n[kMaxDigits], scratch[6 * kMaxDigits];
   uint64_t *x = scratch, *y = x + digits, *t = y + digits;
-  Limb *up = t + digits, *wide = up + nl + 1, *less = wide + nl + 1;
+  Limb *up = t + digits, *wide = up + nl + 1;
   up[0] = a[0] << d;
   for (int i = 1; i < nl; i++) up[i] = a[i] << d | a[i - 1] >> (64 - d);
   up[nl] = a[nl - 1] >> (64 - d);
@@ -405,19 +396,9 @@ bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noex
   to_digits_vbmi(x, digits, up, nl + 1);
   to_digits_vbmi(y, digits, b, nl);
   kAmm[vectors](t, x, y, n, m.n0 & kMask52, steps);
-  // t mod N: N subtracted unless t is below it, chosen by a mask.
   from_digits_vbmi(wide, nl + 1, t, digits);
-  unsigned char borrow = 0;
-  for (int i = 0; i < nl; i++) {
-    unsigned long long v;
-    borrow = _subborrow_u64(borrow, wide[i], m.n[i], &v);
-    less[i] = v;
-  }
-  unsigned long long top;
-  borrow = _subborrow_u64(borrow, wide[nl], 0, &top);
-  const Limb keep = 0 - static_cast<Limb>(borrow);
-  for (int i = 0; i < nl; i++) r[i] = ct::select(keep, wide[i], less[i]);
-  internal::wipe_scratch(scratch, sizeof(uint64_t) * (3 * static_cast<size_t>(digits + nl + 1)));
+  subtract_unless_below(r, wide, m);
+  internal::wipe_scratch(scratch, sizeof(uint64_t) * static_cast<size_t>(3 * digits + 2 * (nl + 1)));
   return true;
 }
 
