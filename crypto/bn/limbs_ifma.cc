@@ -79,26 +79,41 @@ __attribute__((target("avx512f,avx512vl,avx512ifma"))) void amm(uint64_t* r, con
   // top lane as it moves in.
   const __m512i atop = _mm512_maskz_permutexvar_epi64(1, _mm512_set1_epi64(7), av[V - 1]);
   const __m512i mtop = _mm512_maskz_permutexvar_epi64(1, _mm512_set1_epi64(7), mv[V - 1]);
-  const uint64_t a0 = a[0], a1 = a[1], m0 = m[0], m1 = m[1];
+  const uint64_t a0 = a[0], a1 = a[1], a2 = a[2], m0 = m[0], m1 = m[1], m2 = m[2];
   auto lo = [](uint64_t x, uint64_t z) { return (x * z) & kMask52; };
-  auto hi = [](uint64_t x, uint64_t z) {
-    return static_cast<uint64_t>((static_cast<unsigned __int128>(x) * z) >> 52);
+  // For x and z below 2^52, the high 64 bits of x (z << 12) are x z >> 52.
+  auto hi = [](uint64_t x, uint64_t z12) {
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(x) * z12) >> 64);
   };
+  const uint64_t a0h = a0 << 12, a1h = a1 << 12, m0h = m0 << 12, m1h = m1 << 12;
+  const uint64_t m1k = m1 * k0;
   uint64_t y = (lo(a0, b[0]) * k0) & kMask52;
-  // The lowest lane's carry of the step before, owed to the lowest lane (the
-  // vector's lowest lane leaves at the next move and is read only here).
-  uint64_t owed = 0;
+  // The two lowest digits of the accumulator kept on scalar registers, with
+  // every step's products and carries: d0 the lowest whole, d1 the next
+  // without the step before's lowest carry.  The vector's lowest lanes are
+  // not read; its third lane is, one step late, when no product of the step
+  // before can still be waiting for it.
+  uint64_t d0 = 0, d1 = 0;
   for (int i = 0; i < steps; i++) {
-    const __m128i low = _mm512_maskz_extracti32x4_epi32(0xF, acc[0], 0);
-    const uint64_t lane0 = static_cast<uint64_t>(_mm_cvtsi128_si64(low)) + owed;
-    const uint64_t lane1 = static_cast<uint64_t>(_mm_extract_epi64(low, 1));
+    const uint64_t third = static_cast<uint64_t>(
+        _mm_extract_epi64(_mm512_maskz_extracti32x4_epi32(0xF, acc[0], 1), 0));
     const uint64_t bi = b[i];
     const __m512i bv = _mm512_set1_epi64(static_cast<long long>(bi));
     const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
-    // The next step's y.
-    owed = (lane0 + lo(a0, bi) + lo(m0, y)) >> 52;
-    const uint64_t next = lane1 + lo(a1, bi) + lo(m1, y) + hi(a0, bi) + hi(m0, y) + owed;
-    if (i + 1 < steps) y = ((next + lo(a0, b[i + 1])) * k0) & kMask52;
+    // y makes the lowest digit t a multiple of 2^52 with its low half of m0
+    // y, which is 2^52 - t mod 2^52 unless t's low 52 bits are zero: the
+    // carry out is known without y.  The next y takes y's own terms in the
+    // next digit by themselves, multiplied by k0 (mod 2^52), so that the
+    // chain from one y to the next is a product, its high half times k0 and
+    // the sum.
+    const uint64_t t = d0 + lo(a0, bi);
+    const uint64_t owed = (t >> 52) + (((t & kMask52) + kMask52) >> 52);
+    const uint64_t rest = d1 + lo(a1, bi) + hi(bi, a0h) + owed;
+    const uint64_t ym0 = hi(y, m0h);
+    d0 = rest + lo(m1, y) + ym0;
+    d1 = third + lo(a2, bi) + hi(bi, a1h) + lo(m2, y) + hi(y, m1h);
+    const uint64_t y_now = y;
+    if (i + 1 < steps) y = ((rest + lo(a0, b[i + 1])) * k0 + y_now * m1k + ym0 * k0) & kMask52;
     // The step's products apart from the lanes, added to them at once, and
     // every lane moved down one.
     __m512i u[V];
@@ -116,14 +131,31 @@ __attribute__((target("avx512f,avx512vl,avx512ifma"))) void amm(uint64_t* r, con
                                     _mm512_add_epi64(acc[v], u[v]), 1);
     }
   }
-  uint64_t out[8 * V];
+  // Normalized: each lane's carry (below 2^12) goes one lane up, leaving
+  // lanes of at most 2^52 - 1 + 2^12; such a lane above 2^52 - 1 carries one
+  // more, and one of exactly 2^52 - 1 passes on a carry it takes.  Those
+  // carries are those of the sum of the lanes that carry, moved up one, and
+  // the lanes that pass one on, as bits of an integer.
+  acc[0] = _mm512_mask_blend_epi64(1, acc[0], _mm512_maskz_set1_epi64(1, static_cast<long long>(d0)));
+  const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+  unsigned __int128 gen = 0, pass = 0;
+  __m512i below = zero;
 #pragma GCC unroll 16
-  for (int v = 0; v < V; v++) _mm512_storeu_si512(out + 8 * v, acc[v]);
-  uint64_t c = owed;
-  for (int i = 0; i < 8 * V; i++) {
-    const uint64_t x = out[i] + c;
-    r[i] = x & kMask52;
-    c = x >> 52;
+  for (int v = 0; v < V; v++) {
+    const __m512i carries = _mm512_maskz_srli_epi64(0xFF, acc[v], 52);
+    acc[v] = _mm512_add_epi64(_mm512_and_si512(acc[v], mask),
+                              _mm512_maskz_alignr_epi64(0xFF, carries, below, 7));
+    below = carries;
+    gen |= static_cast<unsigned __int128>(_mm512_cmpgt_epu64_mask(acc[v], mask)) << (8 * v);
+    pass |= static_cast<unsigned __int128>(_mm512_cmpeq_epu64_mask(acc[v], mask)) << (8 * v);
+  }
+  const unsigned __int128 in = ((gen << 1) + pass) ^ pass;
+  const __m512i one = _mm512_set1_epi64(1);
+#pragma GCC unroll 16
+  for (int v = 0; v < V; v++) {
+    const auto lanes = static_cast<__mmask8>(in >> (8 * v));
+    _mm512_storeu_si512(r + 8 * v,
+                        _mm512_and_si512(_mm512_mask_add_epi64(acc[v], lanes, acc[v], one), mask));
   }
 }
 
@@ -370,35 +402,84 @@ bool mont_ifma_serves(const Modulus& m) noexcept {
          internal::Has(internal::kIfma | internal::kVbmi);
 }
 
-bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept {
-  // One factor below N keeps a b below N R'.
-  if (lt_mask_n(a, m.n, m.nl) == 0) {
-    if (lt_mask_n(b, m.n, m.nl) == 0) return false;
-    const Limb* t = a;
-    a = b;
-    b = t;
+namespace {
+
+// All ones where x < y for normalized digits (eight to a vector), else zero:
+// the highest digit where they differ decides, so x < y where the mask of
+// its digits below y's, read as an integer, is above the mask of those
+// above.  The same instructions for every value.
+__attribute__((target(MORVANE_IFMA_VBMI))) Limb digits_lt_mask(const uint64_t* x, const uint64_t* y,
+                                                               int vectors) noexcept {
+  unsigned __int128 below = 0, above = 0;
+  for (int v = 0; v < vectors; v++) {
+    const __m512i p = _mm512_loadu_si512(x + 8 * v), q = _mm512_loadu_si512(y + 8 * v);
+    below |= static_cast<unsigned __int128>(_mm512_cmplt_epu64_mask(p, q)) << (8 * v);
+    above |= static_cast<unsigned __int128>(_mm512_cmpgt_epu64_mask(p, q)) << (8 * v);
   }
+  // Both below 2^80: the sign of the difference is the borrow.
+  return 0 - static_cast<Limb>((above - below) >> 127);
+}
+
+// r[0 .. nl) = t mod N for normalized digits t below 2N (t is
+// overwritten): t - N unless t is below N.  A digit difference below zero
+// borrows, one of zero passes a borrow on: the borrows are found as amm()
+// finds its carries, and the one out of the top digit says t < N.
+__attribute__((target(MORVANE_IFMA_VBMI))) void reduce_digits(Limb* r, int nl, uint64_t* t,
+                                                              const uint64_t* n,
+                                                              int vectors) noexcept {
+  const __m512i zero = _mm512_setzero_si512(), one = _mm512_set1_epi64(1);
+  const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+  unsigned __int128 gen = 0, pass = 0;
+  for (int v = 0; v < vectors; v++) {
+    const __m512i diff = _mm512_sub_epi64(_mm512_loadu_si512(t + 8 * v), _mm512_loadu_si512(n + 8 * v));
+    gen |= static_cast<unsigned __int128>(_mm512_cmplt_epi64_mask(diff, zero)) << (8 * v);
+    pass |= static_cast<unsigned __int128>(_mm512_cmpeq_epi64_mask(diff, zero)) << (8 * v);
+  }
+  const unsigned __int128 sum = (gen << 1) + pass, in = sum ^ pass;
+  const auto keep = static_cast<__mmask8>(0 - static_cast<unsigned>(sum >> (8 * vectors) & 1));
+  for (int v = 0; v < vectors; v++) {
+    const __m512i tv = _mm512_loadu_si512(t + 8 * v);
+    __m512i diff = _mm512_sub_epi64(tv, _mm512_loadu_si512(n + 8 * v));
+    diff = _mm512_and_si512(
+        _mm512_mask_sub_epi64(diff, static_cast<__mmask8>(in >> (8 * v)), diff, one), mask);
+    _mm512_storeu_si512(t + 8 * v, _mm512_mask_mov_epi64(diff, keep, tv));
+  }
+  from_digits_vbmi(r, nl, t, 8 * vectors);
+}
+
+}  // namespace
+
+bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noexcept {
   // R = 2^(52 steps) > 4N, and R = 2^d R' for R' = 2^(32 nw): the product
-  // of a 2^d and b is a b R'^-1 (mod N), below 2N where a b < N R'.
+  // of a 2^d and b is a b R'^-1 (mod N), below 2N where a b < N R', as it
+  // is where one factor is below N.
   const int steps = (BN_BITS2 * m.nw + 2 + 51) / 52;
   const int vectors = (steps + 7) / 8;
   const int nl = m.nl, digits = 8 * vectors, d = 52 * steps - BN_BITS2 * m.nw;
-  // One block of scratch, its secret part wiped once: the digits of N, and
-  // the digits of a 2^d, of b and of the product, then a 2^d (d is 2 to 53)
-  // and the product, each on nl + 1 limbs.
-  uint64_t n[kMaxDigits], scratch[6 * kMaxDigits];
+  // One block of scratch, wiped once: the digits of b (or a), of the other
+  // factor times 2^d and of the product, then that factor times 2^d (d is
+  // 2 to 53) on nl + 1 limbs.
+  uint64_t n[kMaxDigits], scratch[4 * kMaxDigits];
   uint64_t *x = scratch, *y = x + digits, *t = y + digits;
-  Limb *up = t + digits, *wide = up + nl + 1;
+  Limb* up = t + digits;
+  const size_t used = sizeof(uint64_t) * static_cast<size_t>(3 * digits + nl + 1);
+  to_digits_vbmi(n, digits, m.n, nl);
+  to_digits_vbmi(y, digits, b, nl);
+  if (digits_lt_mask(y, n, vectors) == 0) {  // then a must be below N
+    to_digits_vbmi(y, digits, a, nl);
+    if (digits_lt_mask(y, n, vectors) == 0) {
+      internal::wipe_scratch(scratch, used);
+      return false;
+    }
+    a = b;
+  }
   up[0] = a[0] << d;
   for (int i = 1; i < nl; i++) up[i] = a[i] << d | a[i - 1] >> (64 - d);
   up[nl] = a[nl - 1] >> (64 - d);
-  to_digits_vbmi(n, digits, m.n, nl);
   to_digits_vbmi(x, digits, up, nl + 1);
-  to_digits_vbmi(y, digits, b, nl);
   kAmm[vectors](t, x, y, n, m.n0 & kMask52, steps);
-  from_digits_vbmi(wide, nl + 1, t, digits);
-  subtract_unless_below(r, wide, m);
-  internal::wipe_scratch(scratch, sizeof(uint64_t) * static_cast<size_t>(3 * digits + 2 * (nl + 1)));
+  reduce_digits(r, nl, t, n, vectors);
+  internal::wipe_scratch(scratch, used);
   return true;
 }
 

@@ -120,12 +120,14 @@ TEST_F(BnMontGmp, InputsFromNRToRSquared) {
 // One factor below N, the other anywhere below R, at the sizes of the
 // radix-2^52 product (N of 32 to 130 words: a last digit vector full or
 // not, N's top bit set or not): extremes N - 1 and R - 1, squares, and the
-// factor below N given first or second.
+// factor below N given first or second; a zero factor, factors and moduli
+// of long runs of ones and zeros, and results of a run of ones or a power
+// of two (a = result R mod N, b = 1).
 TEST_F(BnMontGmp, OneFactorBelowNAtTheWideSizes) {
   gmp_randseed_ui(rng_, 2);
   Ctx ctx(BN_CTX_new());
   for (unsigned words = 30; words <= 132; words++) {
-    for (int c = 0; c < 6; c++) {
+    for (int c = 0; c < 10; c++) {
       Mpz n, r, rinv, a, b;
       mpz_urandomb(n.v, rng_, 32 * words - (c % 3 == 2 ? 5 : 0));
       mpz_setbit(n.v, 0);
@@ -137,6 +139,27 @@ TEST_F(BnMontGmp, OneFactorBelowNAtTheWideSizes) {
       mpz_urandomm(b.v, rng_, c % 2 == 0 ? n.v : r.v);
       if (c == 1) mpz_sub_ui(b.v, r.v, 1);
       if (c == 3) mpz_set(b.v, a.v);
+      if (c == 6) mpz_set_ui(a.v, 0);
+      if (c == 7 || c == 9) {
+        mpz_rrandomb(a.v, rng_, 32 * words);
+        mpz_rrandomb(b.v, rng_, 32 * words);
+        mpz_mod(a.v, a.v, n.v);
+      }
+      if (c == 9) {  // a modulus of long runs
+        mpz_rrandomb(n.v, rng_, 32 * words);
+        mpz_setbit(n.v, 0);
+        mpz_setbit(n.v, 32 * words - 1);
+        ASSERT_NE(mpz_invert(rinv.v, r.v, n.v), 0);
+        mpz_mod(a.v, a.v, n.v);
+      }
+      if (c == 8) {
+        mpz_set_ui(a.v, 0);
+        mpz_setbit(a.v, words * 16 + words % 13);
+        if (words % 2 == 0) mpz_sub_ui(a.v, a.v, 1);
+        mpz_mul(a.v, a.v, r.v);
+        mpz_mod(a.v, a.v, n.v);
+        mpz_set_ui(b.v, 1);
+      }
       BN_MONT_CTX* mont = BN_MONT_CTX_new();
       Bn bn = ToBn(n.v), fa = ToBn(a.v), fb = ToBn(b.v), got(BN_new());
       ASSERT_EQ(BN_MONT_CTX_set(mont, bn.get(), ctx.get()), 1);
