@@ -30,7 +30,8 @@ uint32_t Named(const char* list) {
                                     {"pclmul", kPclmul},
                                     {"ifma", kIfma},
                                     {"ctr16", kCtr16},
-                                    {"vbmi", kVbmi}};
+                                    {"vbmi", kVbmi},
+                                    {"amdmul", kAmdMul}};
   uint32_t off = 0;
   for (const char* p = list; *p != '\0';) {
     const char* end = strchr(p, ',');
@@ -78,6 +79,7 @@ uint32_t Lookup() {
   unsigned vendor[3] = {0, 0, 0};  // EBX, EDX, ECX of leaf 0
   __cpuid(0, a, vendor[0], vendor[2], vendor[1]);
   if ((f & kVaes) && memcmp(vendor, "GenuineIntel", 12) == 0) f |= kCtr16;
+  if ((f & kAdx) && memcmp(vendor, "AuthenticAMD", 12) == 0) f |= kAmdMul;
   return f;
 }
 

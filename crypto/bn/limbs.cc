@@ -520,6 +520,9 @@ bool split_square(Limb* r, const Limb* a, int n, Limb* scratch) noexcept {
 #if defined(MORVANE_BN_SWEEP)
   if (!g_sweep_split) return false;
 #endif
+#if !defined(MORVANE_BN_SWEEP)
+  if (h == 24 && internal::Has(internal::kAmdMul)) return false;
+#endif
   if ((h != 12 && h != 16 && h != 24 && h != 32) || n % 2 != 0 ||
       !fixed_rows(scratch, a, a + h, h))
     return false;

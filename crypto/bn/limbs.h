@@ -23,6 +23,7 @@
 
 #include <morvane/bn.h>
 
+#include "internal/cpu.h"
 #include "internal/ct.h"
 
 namespace morvane::bn::limb {
@@ -129,7 +130,7 @@ inline int karatsuba_limbs(bool square) noexcept {
 #if defined(MORVANE_BN_SWEEP)
   if (g_sweep_karatsuba[square] != 0) return g_sweep_karatsuba[square];
 #endif
-  if (adx_kernel()) return square ? 64 : 48;
+  if (adx_kernel()) return square ? 64 : internal::Has(internal::kAmdMul) ? 32 : 48;
   return square ? 40 : kKaratsuba;
 }
 size_t scratch_limbs(int n) noexcept;

@@ -14,6 +14,9 @@
 // the offsets and the instruction stream are fixed by N alone.
 
 #include <stdint.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <utility>
 
@@ -682,9 +685,38 @@ using RedcFn = void (*)(Limb* r, Limb* t, const Modulus& m) noexcept;
 constexpr RedcFn kAdxRedc[] = {nullptr,   nullptr,   redc_n<2>, redc_n<3>, redc_n<4>,
                                redc_n<5>, redc_n<6>, redc_n<7>, redc_n<8>};
 
+// r[0 .. 16) = a b, or a^2 (a == b) as L^2 + 2 L H 2^256 + H^2 2^512 from
+// the four-limb halves L and H: the three products in registers, 2 L H as
+// shifted limbs added on one carry chain, rather than a triangle of seven
+// short rows and the doubling pass over memory.
+void mul8(Limb* r, const Limb* a, const Limb* b) noexcept {
+  if (a != b) return mul<8>(r, a, b);
+  const Wide l = sqr4(a), h = sqr4(a + 4), m = mul4(a, a + 4);
+  const Limb d[9] = {m.t0 << 1,
+                     m.t1 << 1 | m.t0 >> 63,
+                     m.t2 << 1 | m.t1 >> 63,
+                     m.t3 << 1 | m.t2 >> 63,
+                     m.t4 << 1 | m.t3 >> 63,
+                     m.t5 << 1 | m.t4 >> 63,
+                     m.t6 << 1 | m.t5 >> 63,
+                     m.t7 << 1 | m.t6 >> 63,
+                     m.t7 >> 63};
+  const Limb s[12] = {l.t4, l.t5, l.t6, l.t7, h.t0, h.t1, h.t2, h.t3, h.t4, h.t5, h.t6, h.t7};
+  r[0] = l.t0;
+  r[1] = l.t1;
+  r[2] = l.t2;
+  r[3] = l.t3;
+  unsigned char c = 0;
+  for (int i = 0; i < 12; i++) {
+    unsigned long long x;
+    c = _addcarry_u64(c, s[i], i < 9 ? d[i] : 0, &x);  // a^2 < 2^1024: no carry out
+    r[4 + i] = x;
+  }
+}
+
 using MulFn = void (*)(Limb* r, const Limb* a, const Limb* b) noexcept;
 constexpr MulFn kAdxMul[] = {nullptr,  nullptr,  mul_n<2>, mul_n<3>, mul_n<4>,
-                             mul_n<5>, mul_n<6>, mul_n<7>, mul_n<8>};
+                             mul_n<5>, mul_n<6>, mul_n<7>, mul8};
 
 }  // namespace
 

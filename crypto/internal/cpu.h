@@ -4,7 +4,7 @@
 // MORVANE_NO_HWCRYPT in the environment, read at that first use, turns
 // features off: "1" (or "all") every one of them, else a comma-separated list
 // of names ("aesni", "vaes", "vaes512", "shani", "avx2", "avx512", "adx",
-// "pclmul", "ifma", "ctr16", "vbmi"); empty or "0" keeps them all.  A name
+// "pclmul", "ifma", "ctr16", "vbmi", "amdmul"); empty or "0" keeps them all.  A name
 // also turns off what is built on it: "aesni" both VAES paths, "vaes" the
 // 512-bit one as well, "avx2" and "avx512" the 512-bit AES path, the IFMA
 // products and the VBMI base64 encoder too; "vaes512" turns off that path
@@ -12,7 +12,8 @@
 // "ifma" the radix-2^52 products of the RSA public operations alone, "vbmi"
 // the base64 encoder's byte permutations alone, and "ctr16" lets long CTR
 // runs on 256-bit VAES take the 24-block passes where the processor would
-// take 16-block ones.  It is an internal switch for tests and benchmarks,
+// take 16-block ones, and "amdmul" gives big-number products and squares
+// the crossovers measured on Intel's cores.  It is an internal switch for tests and benchmarks,
 // not part of the API.
 #ifndef MORVANE_INTERNAL_CPU_H
 #define MORVANE_INTERNAL_CPU_H
@@ -39,6 +40,11 @@ enum Feature : uint32_t {
   // busy, and the 24-block passes measured slower.
   kCtr16 = 1u << 9,
   kVbmi = 1u << 10,  // AVX-512 VBMI and BW (and kAvx512): the base64 encoder
+  // A tuning, with kAdx: big-number products take Karatsuba from 32 limbs,
+  // not 48, and squares of 48 limbs go by rows, not split into halves.  Set
+  // on AMD's cores, where the crossover sweep (bench/bench_bn_sweep.cc)
+  // measured both faster; Intel's measured the other way.
+  kAmdMul = 1u << 11,
   kKnown = 1u << 31  // set once the features have been looked up
 };
 
