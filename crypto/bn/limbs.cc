@@ -511,7 +511,8 @@ namespace {
 
 // r[0 .. 2n) = a^2 as L^2 + 2 L H B + H^2 B^2 for the halves L and H of a
 // (B = 2^(32 n)), where L H is a product fixed_rows has unrolled (halves of
-// 16, 24 or 32 limbs with MULX/ADCX/ADOX): the products of the rows'
+// 16, 24 or 32 limbs with MULX/ADCX/ADOX; not 24 on AMD's cores, where
+// the rows measured faster): the products of the rows'
 // triangle, in straight runs instead of rows of every length.  False,
 // nothing done, for any other size or kernel.  scratch: n limbs and what
 // mul_square takes for n / 2.
@@ -519,8 +520,7 @@ bool split_square(Limb* r, const Limb* a, int n, Limb* scratch) noexcept {
   const int h = n / 2;
 #if defined(MORVANE_BN_SWEEP)
   if (!g_sweep_split) return false;
-#endif
-#if !defined(MORVANE_BN_SWEEP)
+#else
   if (h == 24 && internal::Has(internal::kAmdMul)) return false;
 #endif
   if ((h != 12 && h != 16 && h != 24 && h != 32) || n % 2 != 0 ||

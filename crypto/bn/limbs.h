@@ -115,7 +115,8 @@ void sqr_rows(Limb* r, const Limb* a, int n) noexcept;
 // The crossover was measured for each kernel, products and squares apart (a
 // square's rows cost about half a product's) by bench/bench_bn_sweep.cc: 48
 // and 64 limbs with MULX/ADCX/ADOX (where the squares of 32 limbs below
-// split into halves), 32 and 40 in C.  kKaratsuba is the least of them;
+// split into halves; products from 32 on AMD's cores, see kAmdMul), 32 and
+// 40 in C.  kKaratsuba is the least of them;
 // scratch_limbs() also holds the split squares' (limbs.cc).
 constexpr int kKaratsuba = 32;
 #if defined(MORVANE_BN_SWEEP)

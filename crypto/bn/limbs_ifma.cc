@@ -112,8 +112,7 @@ __attribute__((target("avx512f,avx512vl,avx512ifma"))) void amm(uint64_t* r, con
     const uint64_t ym0 = hi(y, m0h);
     d0 = rest + lo(m1, y) + ym0;
     d1 = third + lo(a2, bi) + hi(bi, a1h) + lo(m2, y) + hi(y, m1h);
-    const uint64_t y_now = y;
-    if (i + 1 < steps) y = ((rest + lo(a0, b[i + 1])) * k0 + y_now * m1k + ym0 * k0) & kMask52;
+    if (i + 1 < steps) y = ((rest + lo(a0, b[i + 1])) * k0 + y * m1k + ym0 * k0) & kMask52;
     // The step's products apart from the lanes, added to them at once, and
     // every lane moved down one.
     __m512i u[V];
