@@ -109,7 +109,7 @@ inline void feistel(uint32_t& l, uint32_t r, const DES_LONG* k) {
 // Encryption uses the round keys 1 to 16, decryption 16 to 1.
 // Always inlined, so the halves stay in registers across the passes.
 template <bool kEncrypt>
-[[gnu::always_inline]] inline void rounds(uint32_t& a, uint32_t& b, const DES_key_schedule* ks) {
+[[gnu::always_inline]] inline void rounds_c(uint32_t& a, uint32_t& b, const DES_key_schedule* ks) {
   auto k = [ks](int i) { return ks->ks[kEncrypt ? i : 15 - i].deslong; };
   feistel(a, b, k(0));
   feistel(b, a, k(1));
@@ -128,6 +128,99 @@ template <bool kEncrypt>
   feistel(a, b, k(14));
   feistel(b, a, k(15));
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same rounds in assembly on x86-64, where a block's speed is the
+// latency of the rounds' chain (CBC encryption, CFB, OFB, single blocks).
+// What the compiler cannot be asked for: each box's table in a register of
+// its own, addressed as base plus index with no displacement (a load with a
+// displacement takes a cycle longer on AMD's Zen 4), and the entries
+// gathered on two chains, S-boxes 1, 3, 5, 7 into the half and 2, 4, 6, 8
+// into a second register, joined at the end.  S-box 1, whose index takes one
+// instruction less, is read at a displacement from S-box 3's base, so that
+// seven bases, u, v, a temporary, the second chain, the halves and the
+// schedule fit in the fourteen registers besides rsp and rbp (the frame
+// pointer in some builds).  Measured 10-12 % faster than the compiled form
+// on a Zen 4.
+// Registers: eax and edx the halves, rcx the schedule, rsi the table and
+// then the temporary, rbx rdi r8-r12 the bases of S-boxes 3, 2, 5, 4, 7, 6,
+// 8, r13d u, r14d v, r15d the second chain.  The schedule and the table are
+// read under the "memory" clobber: operands naming them would each want an
+// address register, and none is left.
+// clang-format off
+#define MORVANE_DES_ROUND(A, B, K)      \
+  "movl " K "(%%rcx), %%r13d\n\t"       \
+  "xorl " B ", %%r13d\n\t"              \
+  "movl " K "+4(%%rcx), %%r14d\n\t"     \
+  "xorl " B ", %%r14d\n\t"              \
+  "movl %%r13d, %%r15d\n\t"             \
+  "andl $0xfc, %%r15d\n\t"              \
+  "xorl -0x200(%%rbx,%%r15), " A "\n\t" \
+  "movl %%r14d, %%r15d\n\t"             \
+  "shrl $4, %%r15d\n\t"                 \
+  "andl $0xfc, %%r15d\n\t"              \
+  "movl (%%rdi,%%r15), %%r15d\n\t"      \
+  "movl %%r13d, %%esi\n\t"              \
+  "shrl $8, %%esi\n\t"                  \
+  "andl $0xfc, %%esi\n\t"               \
+  "xorl (%%rbx,%%rsi), " A "\n\t"       \
+  "movl %%r14d, %%esi\n\t"              \
+  "shrl $12, %%esi\n\t"                 \
+  "andl $0xfc, %%esi\n\t"               \
+  "xorl (%%r9,%%rsi), %%r15d\n\t"       \
+  "movl %%r13d, %%esi\n\t"              \
+  "shrl $16, %%esi\n\t"                 \
+  "andl $0xfc, %%esi\n\t"               \
+  "xorl (%%r8,%%rsi), " A "\n\t"        \
+  "movl %%r14d, %%esi\n\t"              \
+  "shrl $20, %%esi\n\t"                 \
+  "andl $0xfc, %%esi\n\t"               \
+  "xorl (%%r11,%%rsi), %%r15d\n\t"      \
+  "shrl $24, %%r13d\n\t"                \
+  "andl $0xfc, %%r13d\n\t"              \
+  "xorl (%%r10,%%r13), " A "\n\t"       \
+  "roll $4, %%r14d\n\t"                 \
+  "andl $0xfc, %%r14d\n\t"              \
+  "xorl (%%r12,%%r14), %%r15d\n\t"      \
+  "xorl %%r15d, " A "\n\t"
+// clang-format on
+#define MORVANE_DES_PAIR(K0, K1) \
+  MORVANE_DES_ROUND("%%eax", "%%edx", #K0) MORVANE_DES_ROUND("%%edx", "%%eax", #K1)
+#define MORVANE_DES_RUN(ROUNDS)             \
+  __asm__(                                  \
+      "leaq 0x200(%%rsi), %%rbx\n\t"        \
+      "leaq 0x100(%%rsi), %%rdi\n\t"        \
+      "leaq 0x400(%%rsi), %%r8\n\t"         \
+      "leaq 0x300(%%rsi), %%r9\n\t"         \
+      "leaq 0x600(%%rsi), %%r10\n\t"        \
+      "leaq 0x500(%%rsi), %%r11\n\t"        \
+      "leaq 0x700(%%rsi), %%r12\n\t" ROUNDS \
+      : "+a"(a), "+d"(b), "+S"(t)           \
+      : "c"(ks)                             \
+      : "rbx", "rdi", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory")
+
+template <bool kEncrypt>
+[[gnu::always_inline]] inline void rounds(uint32_t& a, uint32_t& b, const DES_key_schedule* ks) {
+  const void* t = DES_SPtrans;
+  if constexpr (kEncrypt) {
+    MORVANE_DES_RUN(MORVANE_DES_PAIR(0, 8) MORVANE_DES_PAIR(16, 24) MORVANE_DES_PAIR(32, 40)
+                        MORVANE_DES_PAIR(48, 56) MORVANE_DES_PAIR(64, 72) MORVANE_DES_PAIR(80, 88)
+                            MORVANE_DES_PAIR(96, 104) MORVANE_DES_PAIR(112, 120));
+  } else {
+    MORVANE_DES_RUN(MORVANE_DES_PAIR(120, 112) MORVANE_DES_PAIR(104, 96) MORVANE_DES_PAIR(88, 80)
+                        MORVANE_DES_PAIR(72, 64) MORVANE_DES_PAIR(56, 48) MORVANE_DES_PAIR(40, 32)
+                            MORVANE_DES_PAIR(24, 16) MORVANE_DES_PAIR(8, 0));
+  }
+}
+#undef MORVANE_DES_RUN
+#undef MORVANE_DES_PAIR
+#undef MORVANE_DES_ROUND
+#else
+template <bool kEncrypt>
+[[gnu::always_inline]] inline void rounds(uint32_t& a, uint32_t& b, const DES_key_schedule* ks) {
+  rounds_c<kEncrypt>(a, b, ks);
+}
+#endif
 
 inline void rounds(uint32_t& a, uint32_t& b, const DES_key_schedule* ks, bool encrypt) {
   if (encrypt) {
