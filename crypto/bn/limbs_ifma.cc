@@ -135,7 +135,8 @@ __attribute__((target("avx512f,avx512vl,avx512ifma"))) void amm(uint64_t* r, con
   // more, and one of exactly 2^52 - 1 passes on a carry it takes.  Those
   // carries are those of the sum of the lanes that carry, moved up one, and
   // the lanes that pass one on, as bits of an integer.
-  acc[0] = _mm512_mask_blend_epi64(1, acc[0], _mm512_maskz_set1_epi64(1, static_cast<long long>(d0)));
+  acc[0] =
+      _mm512_mask_blend_epi64(1, acc[0], _mm512_maskz_set1_epi64(1, static_cast<long long>(d0)));
   const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
   unsigned __int128 gen = 0, pass = 0;
   __m512i below = zero;
@@ -282,7 +283,7 @@ struct Ifma {
   int steps = 0, digits = 0;
   AmmFn mul = nullptr;
   uint64_t k0 = 0;
-  uint64_t n[kMaxDigits], r2[kMaxDigits];
+  alignas(64) uint64_t n[kMaxDigits], r2[kMaxDigits];
 
   // False where the processor lacks IFMA or N has fewer than 16 words or
   // more than 4158 bits; rr is R'^2 mod N for R' = 2^(32 nw).
@@ -297,7 +298,7 @@ struct Ifma {
     to_digits(n, digits, m.n, m.nl);
     k0 = m.n0 & kMask52;
     // R^2 = amm(amm(R'^2, R'^2), 2^(4d)).
-    uint64_t x[kMaxDigits], t[kMaxDigits];
+    alignas(64) uint64_t x[kMaxDigits], t[kMaxDigits];
     to_digits(t, digits, rr, m.nl);
     amm(x, t, t);
     memset(t, 0, sizeof t);
@@ -322,7 +323,8 @@ bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, cons
   auto bit = [e](int j) { return (e[j / BN_BITS2] >> (j % BN_BITS2)) & 1; };
   int top = ewords * BN_BITS2 - 1;
   while (top >= 0 && !bit(top)) top--;
-  uint64_t base[kMaxDigits], bm[kMaxDigits], x[kMaxDigits], t[kMaxDigits], one[kMaxDigits] = {1};
+  alignas(64) uint64_t base[kMaxDigits], bm[kMaxDigits], x[kMaxDigits], t[kMaxDigits],
+      one[kMaxDigits] = {1};
   to_digits(base, f.digits, b, m.nl);
   // b R, and 1 R for e = 0.
   f.amm(bm, base, f.r2);
@@ -359,7 +361,7 @@ bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, cons
   if (top < 0 || !f.init(m, rr)) return false;
   const int w = window < kMaxIfmaWindow ? window : kMaxIfmaWindow;
   // The odd powers b^(2i+1) R.
-  uint64_t powers[1 << (kMaxIfmaWindow - 1)][kMaxDigits], x[kMaxDigits], sq[kMaxDigits],
+  alignas(64) uint64_t powers[1 << (kMaxIfmaWindow - 1)][kMaxDigits], x[kMaxDigits], sq[kMaxDigits],
       one[kMaxDigits] = {1};
   to_digits(x, f.digits, b, m.nl);
   f.amm(powers[0], x, f.r2);
@@ -430,7 +432,8 @@ __attribute__((target(MORVANE_IFMA_VBMI))) void reduce_digits(Limb* r, int nl, u
   const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
   unsigned __int128 gen = 0, pass = 0;
   for (int v = 0; v < vectors; v++) {
-    const __m512i diff = _mm512_sub_epi64(_mm512_loadu_si512(t + 8 * v), _mm512_loadu_si512(n + 8 * v));
+    const __m512i diff =
+        _mm512_sub_epi64(_mm512_loadu_si512(t + 8 * v), _mm512_loadu_si512(n + 8 * v));
     gen |= static_cast<unsigned __int128>(_mm512_cmplt_epi64_mask(diff, zero)) << (8 * v);
     pass |= static_cast<unsigned __int128>(_mm512_cmpeq_epi64_mask(diff, zero)) << (8 * v);
   }
@@ -458,7 +461,7 @@ bool mont_mul_ifma(Limb* r, const Limb* a, const Limb* b, const Modulus& m) noex
   // One block of scratch, wiped once: the digits of b (or a), of the other
   // factor times 2^d and of the product, then that factor times 2^d (d is
   // 2 to 53) on nl + 1 limbs.
-  uint64_t n[kMaxDigits], scratch[4 * kMaxDigits];
+  alignas(64) uint64_t n[kMaxDigits], scratch[4 * kMaxDigits];
   uint64_t *x = scratch, *y = x + digits, *t = y + digits;
   Limb* up = t + digits;
   const size_t used = sizeof(uint64_t) * static_cast<size_t>(3 * digits + nl + 1);
