@@ -224,8 +224,10 @@ int put_product(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, const limb::Limb* p
 [[gnu::noinline]] int mul_long(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, int la, int lb) {
   const int al = a->top, bl = b->top;
   const int lmax = la > lb ? la : lb, lmin = la + lb - lmax;
-  // Nearly equal lengths go to Karatsuba, zero-extended to the longer one.
-  const bool balanced = lmin >= limb::karatsuba_limbs(false) && 8 * lmin >= 7 * lmax;
+  // Nearly equal lengths go to Karatsuba or the radix-2^52 product,
+  // zero-extended to the longer one.
+  const bool balanced =
+      (lmin >= limb::karatsuba_limbs(false) || limb::mul_ifma_serves(lmax)) && 8 * lmin >= 7 * lmax;
   const int na = balanced ? lmax : la, nb = balanced ? lmax : lb;
   const size_t scratch = balanced ? limb::scratch_limbs(lmax) : 0;
   if (balanced && al == bl && al % 2 == 0 && r != a && r != b) {

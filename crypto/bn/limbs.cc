@@ -537,6 +537,9 @@ bool split_square(Limb* r, const Limb* a, int n, Limb* scratch) noexcept {
 }  // namespace
 
 void mul_square(Limb* r, const Limb* a, const Limb* b, int n, Limb* scratch) noexcept {
+#if !defined(MORVANE_BN_SWEEP)
+  if (mul_square_ifma(r, a, b, n)) return;
+#endif
   const bool square = a == b;
   if (n < karatsuba_limbs(square)) {
     if (fixed_rows(r, a, b, n)) return;

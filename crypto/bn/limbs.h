@@ -385,6 +385,16 @@ bool exp_public_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, cons
 bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, const Modulus& m,
                      const Limb* rr, int window) noexcept;
 
+// Whether mul_square_ifma serves n limbs: the processor has AVX-512 IFMA
+// and VBMI ("ifma" or "vbmi" in MORVANE_NO_HWCRYPT turns it off) and n is 17
+// (below, the 64-bit kernels measured faster) to 65.
+bool mul_ifma_serves(int n) noexcept;
+// r[0 .. 2n) = a b (a == b for a square, which takes half the products) in
+// radix 2^52 where mul_ifma_serves(n); false, r untouched, elsewhere.  r
+// overlaps neither.  Past that choice, the same instructions and addresses
+// for every value.
+bool mul_square_ifma(Limb* r, const Limb* a, const Limb* b, int n) noexcept;
+
 // Whether mont_mul_ifma serves N: the processor has AVX-512 IFMA and VBMI
 // ("ifma" or "vbmi" in MORVANE_NO_HWCRYPT turns it off) and N has 32 words
 // (1024 bits; below, the unrolled 64-bit products measured faster) to 4158

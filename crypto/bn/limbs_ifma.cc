@@ -45,6 +45,9 @@ constexpr int kMaxIfmaWindow = 5;
 // mont_mul_ifma from this many words of N up (below, the unrolled 64-bit
 // products measured faster).
 constexpr int kMontIfmaWords = 32;
+// mul_square_ifma from 17 limbs (at 16 the unrolled 64-bit rows measured
+// faster) to what kMaxDigits holds.
+constexpr int kMulIfmaLimbs = 17, kMulIfmaMaxLimbs = 52 * kMaxDigits / 64;
 
 // r = a b R^-1 (mod N), below 2N, for a and b below 2N (normalized digits);
 // V vectors of digits, `steps` of them (R = 2^(52 steps)) at most 8 V.
@@ -394,6 +397,186 @@ bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, cons
   internal::wipe_scratch(powers, sizeof powers);
   internal::wipe_scratch(x, sizeof x);
   internal::wipe_scratch(sq, sizeof sq);
+  return true;
+}
+
+namespace {
+
+// The window of the products below: w[0] (complete) to t, the others one
+// vector down, an empty one on top.
+template <int V>
+[[gnu::always_inline]] __attribute__((target(MORVANE_IFMA_VBMI))) inline void slide(
+    __m512i (&w)[V + 1], uint64_t* t) noexcept {
+  _mm512_store_si512(t, w[0]);
+#pragma GCC unroll 16
+  for (int j = 0; j < V; j++) w[j] = w[j + 1];
+  w[V] = _mm512_setzero_si512();
+}
+
+// t[0 .. 16 V) = the digits of a b, each below 2^64 (not normalized), for a
+// of 8 V digits and b's 8 V digits at bp + 8, with 8 zero digits before and
+// after them.  Row i of the schoolbook product adds a[i] b at digit i: row
+// 8 q + s reads b moved up s digits (a load from s digits before it) and,
+// for the high halves, s + 1, so that its sums land on whole vectors of t;
+// the V + 1 vectors that rows 8 q to 8 q + 7 reach stay in registers, and
+// the lowest is complete after them.  A digit gathers at most 16 V products'
+// halves, below 2^(52 + 8) for V <= 16.
+template <int V>
+__attribute__((target(MORVANE_IFMA_VBMI))) void mul_digits(uint64_t* t, const uint64_t* a,
+                                                           const uint64_t* bp) noexcept {
+  const uint64_t* b = bp + 8;
+  __m512i w[V + 1];
+#pragma GCC unroll 16
+  for (int j = 0; j <= V; j++) w[j] = _mm512_setzero_si512();
+  for (int q = 0; q < V; q++) {
+#pragma GCC unroll 8
+    for (int s = 0; s < 8; s++) {
+      const __m512i x = _mm512_set1_epi64(static_cast<long long>(a[8 * q + s]));
+#pragma GCC unroll 16
+      for (int j = 0; j <= V; j++) {
+        w[j] = _mm512_madd52lo_epu64(w[j], x, _mm512_loadu_si512(b + 8 * j - s));
+        w[j] = _mm512_madd52hi_epu64(w[j], x, _mm512_loadu_si512(b + 8 * j - s - 1));
+      }
+    }
+    slide<V>(w, t + 8 * q);
+  }
+  for (int j = 0; j < V; j++) _mm512_store_si512(t + 8 * (V + j), w[j]);
+}
+
+// The same for a square, t = the digits of a^2 for a's 8 V digits at ap + 8
+// (zeros around them as for b): the products a[i] a[k] for k > i only, as
+// above but from row 8 q + s's own vector on, the lanes of k <= i masked
+// off, then each digit doubled and the squares a[i]^2 added at 2 i.
+// Digits stay below 2^62.  The rows are written out for each q, so that the
+// vectors each one reaches are known when it is compiled.
+template <int V>
+__attribute__((target(MORVANE_IFMA_VBMI))) void sqr_digits(uint64_t* t,
+                                                           const uint64_t* ap) noexcept {
+  const uint64_t* a = ap + 8;
+  __m512i w[V + 1];
+#pragma GCC unroll 16
+  for (int j = 0; j <= V; j++) w[j] = _mm512_setzero_si512();
+#pragma GCC unroll 16
+  for (int q = 0; q < V; q++) {
+#pragma GCC unroll 8
+    for (int s = 0; s < 8; s++) {
+      const __m512i x = _mm512_set1_epi64(static_cast<long long>(a[8 * q + s]));
+      // Lane l of vector j holds k = 8 j + l - s (low halves) or that less
+      // one (high halves, a digit up); k > 8 q + s leaves these lanes.
+      const auto lo_q = static_cast<__mmask8>(0xFF << (2 * s + 1));
+      const auto hi_q = static_cast<__mmask8>(0xFF << (2 * s + 2));
+      const auto lo_next = static_cast<__mmask8>(s < 4 ? 0xFF : 0xFF << (2 * s - 7));
+      const auto hi_next = static_cast<__mmask8>(s < 4 ? 0xFF : 0xFF << (2 * s - 6));
+#pragma GCC unroll 16
+      for (int j = q; j <= V; j++) {
+        const __m512i lo = _mm512_loadu_si512(a + 8 * j - s);
+        const __m512i hi = _mm512_loadu_si512(a + 8 * j - s - 1);
+        if (j == q) {
+          w[j] = _mm512_mask_madd52lo_epu64(w[j], lo_q, x, lo);
+          w[j] = _mm512_mask_madd52hi_epu64(w[j], hi_q, x, hi);
+        } else if (j == q + 1) {
+          w[j] = _mm512_mask_madd52lo_epu64(w[j], lo_next, x, lo);
+          w[j] = _mm512_mask_madd52hi_epu64(w[j], hi_next, x, hi);
+        } else {
+          w[j] = _mm512_madd52lo_epu64(w[j], x, lo);
+          w[j] = _mm512_madd52hi_epu64(w[j], x, hi);
+        }
+      }
+    }
+    slide<V>(w, t + 8 * q);
+  }
+  for (int j = 0; j < V; j++) _mm512_store_si512(t + 8 * (V + j), w[j]);
+  // t = 2 t + the squares: a[i]^2's low half at digit 2 i, its high half at
+  // 2 i + 1, the lanes of a vector's squares spread over two of t's.
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i first = _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0);
+  const __m512i second = _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4);
+#pragma GCC unroll 16
+  for (int g = 0; g < V; g++) {
+    const __m512i x = _mm512_loadu_si512(a + 8 * g);
+    const __m512i lo = _mm512_madd52lo_epu64(zero, x, x), hi = _mm512_madd52hi_epu64(zero, x, x);
+    for (int h = 0; h < 2; h++) {
+      uint64_t* d = t + 16 * g + 8 * h;
+      const __m512i v = _mm512_load_si512(d);
+      _mm512_store_si512(d,
+                         _mm512_add_epi64(_mm512_add_epi64(v, v),
+                                          _mm512_permutex2var_epi64(lo, h ? second : first, hi)));
+    }
+  }
+}
+
+using MulDigitsFn = void (*)(uint64_t*, const uint64_t*, const uint64_t*) noexcept;
+constexpr MulDigitsFn kMulDigits[kMaxVectors + 1] = {
+    nullptr,       mul_digits<1>, mul_digits<2>, mul_digits<3>, mul_digits<4>, mul_digits<5>,
+    mul_digits<6>, mul_digits<7>, mul_digits<8>, mul_digits<9>, mul_digits<10>};
+using SqrDigitsFn = void (*)(uint64_t*, const uint64_t*) noexcept;
+constexpr SqrDigitsFn kSqrDigits[kMaxVectors + 1] = {
+    nullptr,       sqr_digits<1>, sqr_digits<2>, sqr_digits<3>, sqr_digits<4>, sqr_digits<5>,
+    sqr_digits<6>, sqr_digits<7>, sqr_digits<8>, sqr_digits<9>, sqr_digits<10>};
+
+// t[0 .. 8 vectors) normalized in place, for digits below 2^64 whose
+// number fits: each lane's carry (below 2^12) goes one lane up, then the
+// carries that those sums make are found as amm() finds its own, on masks
+// of 64 lanes a word.
+__attribute__((target(MORVANE_IFMA_VBMI))) void normalize_digits(uint64_t* t,
+                                                                 int vectors) noexcept {
+  const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+  const __m512i one = _mm512_set1_epi64(1);
+  __m512i below = _mm512_setzero_si512();
+  uint64_t gen[(2 * kMaxVectors + 7) / 8] = {}, pass[(2 * kMaxVectors + 7) / 8] = {};
+  for (int v = 0; v < vectors; v++) {
+    __m512i x = _mm512_load_si512(t + 8 * v);
+    const __m512i carries = _mm512_maskz_srli_epi64(0xFF, x, 52);
+    x = _mm512_add_epi64(_mm512_and_si512(x, mask),
+                         _mm512_maskz_alignr_epi64(0xFF, carries, below, 7));
+    below = carries;
+    gen[v / 8] |= uint64_t{_mm512_cmpgt_epu64_mask(x, mask)} << (8 * (v % 8));
+    pass[v / 8] |= uint64_t{_mm512_cmpeq_epu64_mask(x, mask)} << (8 * (v % 8));
+    _mm512_store_si512(t + 8 * v, x);
+  }
+  // in = ((gen << 1) + pass) ^ pass over the words, low word first.
+  uint64_t shifted_in = 0, carry = 0;
+  for (int k = 0; 8 * k < vectors; k++) {
+    const unsigned __int128 sum =
+        static_cast<unsigned __int128>(gen[k] << 1 | shifted_in) + pass[k] + carry;
+    shifted_in = gen[k] >> 63;
+    carry = static_cast<uint64_t>(sum >> 64);
+    const uint64_t in = static_cast<uint64_t>(sum) ^ pass[k];
+    for (int v = 8 * k; v < vectors && v < 8 * k + 8; v++) {
+      const __m512i x = _mm512_load_si512(t + 8 * v);
+      const auto lanes = static_cast<__mmask8>(in >> (8 * (v % 8)));
+      _mm512_store_si512(t + 8 * v,
+                         _mm512_and_si512(_mm512_mask_add_epi64(x, lanes, x, one), mask));
+    }
+  }
+}
+
+}  // namespace
+
+bool mul_ifma_serves(int n) noexcept {
+  return n >= kMulIfmaLimbs && n <= kMulIfmaMaxLimbs &&
+         internal::Has(internal::kIfma | internal::kVbmi);
+}
+
+bool mul_square_ifma(Limb* r, const Limb* a, const Limb* b, int n) noexcept {
+  if (!mul_ifma_serves(n)) return false;
+  const int vectors = ((64 * n + 51) / 52 + 7) / 8;
+  // One block: a's digits, b's between 8 zero digits on each side, and the
+  // product's.
+  const int digits = 8 * vectors;
+  alignas(64) uint64_t scratch[4 * kMaxDigits + 16];
+  uint64_t *x = scratch, *y = x + digits, *t = y + digits + 16;
+  for (int i = 0; i < 8; i++) y[i] = y[8 + digits + i] = 0;
+  to_digits_vbmi(y + 8, digits, b, n);
+  if (a == b) {
+    kSqrDigits[vectors](t, y);
+  } else {
+    to_digits_vbmi(x, digits, a, n);
+    kMulDigits[vectors](t, x, y);
+  }
+  normalize_digits(t, 2 * vectors);
+  from_digits_vbmi(r, 2 * n, t, 2 * digits);
+  internal::wipe_scratch(scratch, sizeof(uint64_t) * static_cast<size_t>(4 * digits + 16));
   return true;
 }
 
