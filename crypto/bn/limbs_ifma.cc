@@ -402,6 +402,13 @@ bool exp_window_ifma(Limb* r, const Limb* b, const BN_ULONG* e, int ewords, cons
 
 namespace {
 
+// The two kernels below are written out for each V (thousands of vector
+// loads and products); a sanitized build instruments each load, which took
+// ten times as long to compile.  Their reads and writes stay in one block
+// of scratch by construction, and the products are checked against GMP at
+// every length.
+#define MORVANE_NO_SANITIZE_KERNEL no_sanitize("address", "undefined")
+
 // The window of the products below: w[0] (complete) to t, the others one
 // vector down, an empty one on top.
 template <int V>
@@ -422,7 +429,7 @@ template <int V>
 // the lowest is complete after them.  A digit gathers at most 16 V products'
 // halves, below 2^(52 + 8) for V <= 16.
 template <int V>
-__attribute__((target(MORVANE_IFMA_VBMI))) void mul_digits(uint64_t* t, const uint64_t* a,
+__attribute__((target(MORVANE_IFMA_VBMI), MORVANE_NO_SANITIZE_KERNEL)) void mul_digits(uint64_t* t, const uint64_t* a,
                                                            const uint64_t* bp) noexcept {
   const uint64_t* b = bp + 8;
   __m512i w[V + 1];
@@ -450,7 +457,7 @@ __attribute__((target(MORVANE_IFMA_VBMI))) void mul_digits(uint64_t* t, const ui
 // Digits stay below 2^62.  The rows are written out for each q, so that the
 // vectors each one reaches are known when it is compiled.
 template <int V>
-__attribute__((target(MORVANE_IFMA_VBMI))) void sqr_digits(uint64_t* t,
+__attribute__((target(MORVANE_IFMA_VBMI), MORVANE_NO_SANITIZE_KERNEL)) void sqr_digits(uint64_t* t,
                                                            const uint64_t* ap) noexcept {
   const uint64_t* a = ap + 8;
   __m512i w[V + 1];
