@@ -914,10 +914,12 @@ bool mul_words(BN_ULONG* w, int nw, const BN_ULONG* a, const BN_ULONG* b, int n)
     auto* r = reinterpret_cast<Limb*>(w);
     auto* x = reinterpret_cast<const Limb*>(a);
     auto* y = reinterpret_cast<const Limb*>(b);
+    if (n > kFixedLimbs) {
 #if !defined(MORVANE_BN_SWEEP)
-    if (n > kFixedLimbs && mul_square_ifma(r, x, y, n)) return true;
+      if (mul_square_ifma(r, x, y, n)) return true;
 #endif
-    if (n > kFixedLimbs) return fixed_rows(r, x, y, n);
+      return fixed_rows(r, x, y, n);
+    }
     kAdxMul[n](r, x, y);
     return true;
   }

@@ -513,12 +513,14 @@ __attribute__((target(MORVANE_IFMA_VBMI), MORVANE_NO_SANITIZE_KERNEL)) void sqr_
 }
 
 using MulDigitsFn = void (*)(uint64_t*, const uint64_t*, const uint64_t*) noexcept;
+// From 3 vectors: 17 limbs take 21 digits.
+static_assert((64 * kMulIfmaLimbs + 51) / 52 > 16);
 constexpr MulDigitsFn kMulDigits[kMaxVectors + 1] = {
-    nullptr,       mul_digits<1>, mul_digits<2>, mul_digits<3>, mul_digits<4>, mul_digits<5>,
+    nullptr,       nullptr,       nullptr,       mul_digits<3>, mul_digits<4>, mul_digits<5>,
     mul_digits<6>, mul_digits<7>, mul_digits<8>, mul_digits<9>, mul_digits<10>};
 using SqrDigitsFn = void (*)(uint64_t*, const uint64_t*) noexcept;
 constexpr SqrDigitsFn kSqrDigits[kMaxVectors + 1] = {
-    nullptr,       sqr_digits<1>, sqr_digits<2>, sqr_digits<3>, sqr_digits<4>, sqr_digits<5>,
+    nullptr,       nullptr,       nullptr,       sqr_digits<3>, sqr_digits<4>, sqr_digits<5>,
     sqr_digits<6>, sqr_digits<7>, sqr_digits<8>, sqr_digits<9>, sqr_digits<10>};
 
 // t[0 .. 8 vectors) normalized in place, for digits below 2^64 whose
